@@ -1,0 +1,103 @@
+#include "board/Files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace board {
+
+QString Files::map(const QString& systemPath)
+{
+    return QString::fromStdString(map(systemPath.toStdString()));
+}
+
+bool Files::move(const std::string& from, const std::string& to)
+{
+    std::error_code ec;
+    fs::path src = map(from), dst = map(to);
+    if (fs::is_directory(dst, ec))
+        dst /= src.filename();
+    fs::rename(src, dst, ec);
+    if (!ec)
+        return true;
+    // A move across file systems: copy, then remove the source.
+    fs::copy(src, dst, fs::copy_options::overwrite_existing | fs::copy_options::recursive, ec);
+    if (ec)
+        return false;
+    fs::remove_all(src, ec);
+    return !ec;
+}
+
+bool Files::copy(const std::string& from, const std::string& to)
+{
+    std::error_code ec;
+    fs::path src = map(from), dst = map(to);
+    if (fs::is_directory(dst, ec))
+        dst /= src.filename();
+    fs::copy(src, dst, fs::copy_options::overwrite_existing | fs::copy_options::recursive, ec);
+    return !ec;
+}
+
+bool Files::remove(const std::string& path)
+{
+    std::error_code ec;
+    fs::remove_all(map(path), ec);
+    return !ec;
+}
+
+bool Files::makeDirs(const std::string& path)
+{
+    std::error_code ec;
+    fs::create_directories(map(path), ec);
+    return !ec && fs::is_directory(map(path), ec);
+}
+
+bool Files::exists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(map(path), ec);
+}
+
+bool Files::writeAtomically(const std::string& path, const void* data, size_t length)
+{
+    const std::string target = map(path);
+    const std::string temp = target + ".tmp";
+    std::error_code ec;
+    fs::create_directories(fs::path(target).parent_path(), ec);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const auto* p = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(fd, p + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
+        done += size_t(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Files::sync()
+{
+    ::sync();
+}
+
+} // namespace board

@@ -1,0 +1,33 @@
+#pragma once
+#include <QString>
+#include <string>
+
+namespace board {
+
+// The program names its files by their paths on the board ("/data/ram_device_info",
+// "/mnt/usb1/", "/etc/network/interfaces"). Every file access maps that path here: on
+// the board the map is the identity, on the simulated board the path lands under the
+// data root, so a host run never touches the host's own /data or /etc.
+class Files {
+public:
+    static std::string map(const std::string& systemPath);
+    static QString map(const QString& systemPath);
+    static std::string map(const char* systemPath) { return map(std::string(systemPath)); }
+
+    // File operations that the board does with "mv", "cp" and "rm"; done here as file
+    // operations on mapped paths (no shell, so no quoting problems). true on success.
+    static bool move(const std::string& from, const std::string& to);
+    static bool copy(const std::string& from, const std::string& to);
+    static bool remove(const std::string& path);           // a file, or a folder with its contents
+    static bool makeDirs(const std::string& path);         // like "mkdir -p"
+    static bool exists(const std::string& path);
+
+    // Writes the whole content to a temporary file beside the target, flushes it and renames
+    // it over the target, so a power cut leaves either the old or the new file.
+    static bool writeAtomically(const std::string& path, const void* data, size_t length);
+
+    // "sync": flush file data to storage.
+    static void sync();
+};
+
+} // namespace board

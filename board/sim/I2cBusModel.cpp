@@ -1,0 +1,199 @@
+#include "board/sim/I2cBusModel.h"
+
+#include "board/I2cBus.h"
+#include "board/sim/FakeDescriptors.h"
+#include "board/sim/SimBoard.h"
+
+#include <mutex>
+#include <set>
+
+namespace sim {
+
+bool I2cSwitchModel::write(const uint8_t* data, uint16_t length)
+{
+    if (length >= 1)
+        channels_ = data[length - 1];
+    return true;
+}
+
+bool I2cSwitchModel::read(uint8_t* data, uint16_t length)
+{
+    for (uint16_t i = 0; i < length; ++i)
+        data[i] = channels_;
+    return true;
+}
+
+namespace {
+struct Attached {
+    uint8_t address8;
+    I2cModel* model;
+    uint8_t switchAddress8;
+    uint8_t channelMask;
+};
+
+std::mutex g_lock;
+std::vector<Attached>& devices()
+{
+    static std::vector<Attached> d;
+    return d;
+}
+std::set<uint8_t>& absent()
+{
+    static std::set<uint8_t> a;
+    return a;
+}
+std::vector<I2cRecord>& records()
+{
+    static std::vector<I2cRecord> r;
+    return r;
+}
+int g_nakIn = 0;
+constexpr size_t kLogLimit = 200000;
+
+bool visible(const Attached& a, int depth = 0)
+{
+    if (a.switchAddress8 == 0)
+        return true;
+    if (depth > 4)
+        return false;
+    for (const auto& s : devices()) {
+        if (s.address8 != a.switchAddress8 || absent().count(s.address8))
+            continue;
+        auto* sw = dynamic_cast<I2cSwitchModel*>(s.model);
+        if (sw && (sw->channels() & a.channelMask) && visible(s, depth + 1))
+            return true;
+    }
+    return false;
+}
+
+I2cModel* find(uint8_t address8)
+{
+    if (absent().count(address8))
+        return nullptr;
+    for (const auto& a : devices())
+        if (a.address8 == address8 && visible(a))
+            return a.model;
+    return nullptr;
+}
+
+struct Registrar {
+    Registrar() { SimBoard::addResetHook([] { I2cBusModel::reset(); }); }
+} g_registrar;
+} // namespace
+
+void I2cBusModel::attach(uint8_t address8, I2cModel* model, uint8_t switchAddress8, uint8_t channelMask)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    devices().push_back({uint8_t(address8 & 0xFE), model, uint8_t(switchAddress8 & 0xFE), channelMask});
+}
+
+void I2cBusModel::detachAll()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    devices().clear();
+}
+
+void I2cBusModel::setAbsent(uint8_t address8, bool isAbsent)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (isAbsent)
+        absent().insert(address8 & 0xFE);
+    else
+        absent().erase(address8 & 0xFE);
+}
+
+void I2cBusModel::nakTransferNumber(int n)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_nakIn = n;
+}
+
+std::vector<I2cRecord> I2cBusModel::log()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    return records();
+}
+
+void I2cBusModel::clearLog()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    records().clear();
+}
+
+void I2cBusModel::reset()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    absent().clear();
+    records().clear();
+    g_nakIn = 0;
+    for (auto& a : devices())
+        if (auto* sw = dynamic_cast<I2cSwitchModel*>(a.model))
+            sw->setChannels(0);
+}
+
+} // namespace sim
+
+namespace board {
+
+int I2cBus::open(const char* path)
+{
+    if (!path || std::string(path) != "/dev/i2c-0")
+        return -1;
+    return sim::FakeDescriptors::open("i2c", path);
+}
+
+int I2cBus::transfer(int fd, I2cMessage* messages, unsigned count)
+{
+    std::string kind, path;
+    if (!sim::FakeDescriptors::lookup(fd, kind, path) || kind != "i2c" || !messages)
+        return -1;
+    std::lock_guard<std::mutex> hold(sim::g_lock);
+    bool nak = false;
+    if (sim::g_nakIn > 0 && --sim::g_nakIn == 0)
+        nak = true;
+    sim::I2cModel* last = nullptr;
+    bool ok = !nak;
+    for (unsigned i = 0; i < count && ok; ++i) {
+        I2cMessage& m = messages[i];
+        uint8_t address8 = uint8_t(m.address << 1);
+        sim::I2cModel* dev = sim::find(address8);
+        sim::I2cRecord rec;
+        rec.address8 = address8;
+        rec.read = m.read;
+        if (!dev) {
+            ok = false;
+        } else if (m.read) {
+            for (uint16_t k = 0; k < m.length; ++k)
+                m.data[k] = 0xFF;
+            ok = dev->read(m.data, m.length);
+            rec.data.assign(m.data, m.data + m.length);
+        } else {
+            rec.data.assign(m.data, m.data + m.length);
+            ok = dev->write(m.data, m.length);
+        }
+        rec.acked = ok;
+        auto& log = sim::records();
+        if (log.size() >= sim::kLogLimit)
+            log.erase(log.begin(), log.begin() + sim::kLogLimit / 2);
+        log.push_back(std::move(rec));
+        if (last && last != dev)
+            last->stop();
+        last = dev;
+    }
+    if (last)
+        last->stop();
+    if (nak) {
+        sim::I2cRecord rec;
+        rec.address8 = count ? uint8_t(messages[0].address << 1) : 0;
+        rec.acked = false;
+        sim::records().push_back(rec);
+    }
+    return ok ? int(count) : -1;
+}
+
+void I2cBus::close(int fd)
+{
+    sim::FakeDescriptors::close(fd);
+}
+
+} // namespace board

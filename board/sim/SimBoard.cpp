@@ -1,0 +1,164 @@
+#include "board/sim/SimBoard.h"
+
+#include "board/Board.h"
+#include "board/sim/Journal.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace sim {
+
+namespace {
+// Function-local statics: device models register themselves during static
+// initialisation, before this file's own globals may have been constructed.
+std::mutex g_lock;
+std::string& rootPath()
+{
+    static std::string path;
+    return path;
+}
+std::map<std::string, std::string>& scenarioMap()
+{
+    static std::map<std::string, std::string> map;
+    return map;
+}
+std::atomic<bool> g_virtual{false};
+std::atomic<uint64_t> g_virtualUs{0};
+std::atomic<std::time_t> g_fixedWall{0};
+std::atomic<int> g_portOffset{0};
+std::vector<std::function<void()>>& resetHooks()
+{
+    static std::vector<std::function<void()>> hooks;
+    return hooks;
+}
+
+std::string trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return std::string();
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+} // namespace
+
+void SimBoard::setRoot(const std::string& directory)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    std::string absolute = std::filesystem::absolute(directory, ec).lexically_normal().string();
+    while (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    std::lock_guard<std::mutex> hold(g_lock);
+    rootPath() = absolute;
+}
+
+std::string SimBoard::root()
+{
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        if (!rootPath().empty())
+            return rootPath();
+    }
+    setRoot("sim-root");
+    std::lock_guard<std::mutex> hold(g_lock);
+    return rootPath();
+}
+
+bool SimBoard::loadScenario(const std::string& file)
+{
+    std::ifstream in(file);
+    if (!in)
+        return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.empty() || line[0] == '#')
+            continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        setScenario(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
+    }
+    return true;
+}
+
+void SimBoard::setScenario(const std::string& key, const std::string& value)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    scenarioMap()[key] = value;
+}
+
+std::string SimBoard::scenario(const std::string& key, const std::string& fallback)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    auto it = scenarioMap().find(key);
+    return it == scenarioMap().end() ? fallback : it->second;
+}
+
+long SimBoard::scenarioInt(const std::string& key, long fallback)
+{
+    std::string v = scenario(key);
+    if (v.empty())
+        return fallback;
+    char* end = nullptr;
+    long n = std::strtol(v.c_str(), &end, 0);
+    return (end && *end == '\0') ? n : fallback;
+}
+
+void SimBoard::useVirtualClock(bool on) { g_virtual = on; }
+bool SimBoard::virtualClock() { return g_virtual; }
+uint64_t SimBoard::virtualMicroseconds() { return g_virtualUs; }
+void SimBoard::advanceVirtual(uint64_t microseconds) { g_virtualUs += microseconds; }
+void SimBoard::fixWallTime(std::time_t seconds) { g_fixedWall = seconds; }
+std::time_t SimBoard::fixedWallTime() { return g_fixedWall; }
+void SimBoard::setPortOffset(int offset) { g_portOffset = offset; }
+int SimBoard::portOffset() { return g_portOffset; }
+
+void SimBoard::addResetHook(const std::function<void()>& hook)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    resetHooks().push_back(hook);
+}
+
+void SimBoard::reset()
+{
+    std::vector<std::function<void()>> hooks;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        scenarioMap().clear();
+        hooks = resetHooks();
+    }
+    Journal::reset();
+    g_virtualUs = 0;
+    g_fixedWall = 0;
+    for (auto& h : hooks)
+        h();
+}
+
+} // namespace sim
+
+namespace board {
+
+bool start()
+{
+    if (const char* root = std::getenv("KEL_ROOT"); root && *root)
+        sim::SimBoard::setRoot(root);
+    else
+        sim::SimBoard::setRoot("sim-root");
+    if (const char* file = std::getenv("KEL_SCENARIO"); file && *file)
+        sim::SimBoard::loadScenario(file);
+    if (const char* offset = std::getenv("KEL_PORT_OFFSET"); offset && *offset)
+        sim::SimBoard::setPortOffset(std::atoi(offset));
+    sim::Journal::keepInFile(sim::SimBoard::root() + "/sim-journal.log");
+    return true;
+}
+
+const char* backendName() { return "sim"; }
+
+} // namespace board

@@ -1,0 +1,45 @@
+#pragma once
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace sim {
+
+// The simulated board as a whole: its data root, its scenario (what is connected) and its
+// clock. Tests call these through the sim:: API; a host run sets them from the environment.
+class SimBoard {
+public:
+    // The directory that stands for the board's root file system ("/data/..." lands in
+    // <root>/data/...). KEL_ROOT names it in a host run; default "sim-root" in the
+    // working directory.
+    static void setRoot(const std::string& directory);
+    static std::string root();
+
+    // Scenario: key=value settings that the device models read ("fpga.cards.port0=4").
+    // KEL_SCENARIO names an optional file of such lines ('#' starts a comment).
+    static bool loadScenario(const std::string& file);
+    static void setScenario(const std::string& key, const std::string& value);
+    static std::string scenario(const std::string& key, const std::string& fallback = std::string());
+    static long scenarioInt(const std::string& key, long fallback);
+
+    // Virtual clock for tests: sleeps return at once and advance it.
+    static void useVirtualClock(bool on);
+    static bool virtualClock();
+    static uint64_t virtualMicroseconds();
+    static void advanceVirtual(uint64_t microseconds);
+    // Wall time: real unless fixed (tests fix it for deterministic time records).
+    static void fixWallTime(std::time_t seconds);          // 0 = real time again
+    static std::time_t fixedWallTime();
+
+    // Listening ports of the system are moved by this offset on the simulated board.
+    static void setPortOffset(int offset);
+    static int portOffset();
+
+    // Device models register a reset hook; reset() puts every model, the journal and the
+    // scenario back to their defaults (each test starts from a known board).
+    static void addResetHook(const std::function<void()>& hook);
+    static void reset();
+};
+
+} // namespace sim

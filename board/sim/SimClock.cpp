@@ -1,0 +1,40 @@
+#include "board/Clock.h"
+#include "board/sim/SimBoard.h"
+
+#include <chrono>
+#include <thread>
+
+namespace board {
+
+int Clock::sleepUs(uint64_t microseconds)
+{
+    if (sim::SimBoard::virtualClock()) {
+        sim::SimBoard::advanceVirtual(microseconds);
+        return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+    return 0;
+}
+
+int Clock::sleepMs(uint64_t milliseconds)
+{
+    return sleepUs(milliseconds * 1000);
+}
+
+std::time_t Clock::wallTime()
+{
+    std::time_t fixed = sim::SimBoard::fixedWallTime();
+    if (fixed != 0)
+        return fixed + std::time_t(sim::SimBoard::virtualMicroseconds() / 1000000);
+    return std::time(nullptr);
+}
+
+uint64_t Clock::monotonicUs()
+{
+    if (sim::SimBoard::virtualClock())
+        return sim::SimBoard::virtualMicroseconds();
+    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+} // namespace board

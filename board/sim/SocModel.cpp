@@ -1,0 +1,115 @@
+#include "board/sim/SocModel.h"
+
+#include "board/SocWindow.h"
+#include "board/sim/FakeDescriptors.h"
+#include "board/sim/SimBoard.h"
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace sim {
+
+namespace {
+// The store is allocated once and never moves: the application keeps pointers into it.
+uint8_t* store()
+{
+    static std::vector<uint8_t> bytes(SocModel::kWindowLength, 0);
+    return bytes.data();
+}
+std::atomic<bool> g_available{true};
+
+void setDefaultUniqueId()
+{
+    SocModel::setUniqueId(uint16_t(SimBoard::scenarioInt("soc.uid0", 0x5a3c)),
+                          uint16_t(SimBoard::scenarioInt("soc.uid1", 0x1e07)),
+                          uint16_t(SimBoard::scenarioInt("soc.uid2", 0x00b4)));
+}
+
+struct Registrar {
+    Registrar()
+    {
+        setDefaultUniqueId();
+        SimBoard::addResetHook([] { SocModel::reset(); });
+    }
+} g_registrar;
+} // namespace
+
+uint16_t SocModel::read16(uint32_t offset)
+{
+    if (offset + 2 > kWindowLength)
+        return 0;
+    uint16_t v;
+    std::memcpy(&v, store() + offset, 2);
+    return v;
+}
+
+void SocModel::write16(uint32_t offset, uint16_t value)
+{
+    if (offset + 2 > kWindowLength)
+        return;
+    std::memcpy(store() + offset, &value, 2);
+}
+
+volatile uint8_t* SocModel::base() { return store(); }
+void SocModel::setAvailable(bool available) { g_available = available; }
+bool SocModel::available() { return g_available; }
+
+void SocModel::setUniqueId(uint16_t w0, uint16_t w1, uint16_t w2)
+{
+    write16(kUniqueId0, w0);
+    write16(kUniqueId1, w1);
+    write16(kUniqueId2, w2);
+}
+
+void SocModel::reset()
+{
+    std::memset(store(), 0, kWindowLength);
+    g_available = true;
+    setDefaultUniqueId();
+}
+
+} // namespace sim
+
+namespace board {
+
+int SocWindow::openRequestDevice()
+{
+    return sim::SocModel::available() ? sim::FakeDescriptors::open("msys", "/dev/msys") : -1;
+}
+
+int SocWindow::openMemory()
+{
+    return sim::SocModel::available() ? sim::FakeDescriptors::open("mem", "/dev/mem") : -1;
+}
+
+int SocWindow::memoryRequest(int requestFd, uint32_t record[5])
+{
+    std::string kind, path;
+    if (!sim::FakeDescriptors::lookup(requestFd, kind, path) || kind != "msys")
+        return -1;
+    record[1] = sim::SocModel::kWindowBase;
+    record[3] = sim::SocModel::kWindowLength;
+    return 0;
+}
+
+volatile uint8_t* SocWindow::map(int memFd, uint32_t physical, uint32_t length)
+{
+    std::string kind, path;
+    if (!sim::FakeDescriptors::lookup(memFd, kind, path) || kind != "mem")
+        return nullptr;
+    if (physical < sim::SocModel::kWindowBase ||
+        physical - sim::SocModel::kWindowBase > sim::SocModel::kWindowLength ||
+        length > sim::SocModel::kWindowLength - (physical - sim::SocModel::kWindowBase))
+        return nullptr;
+    return sim::SocModel::base() + (physical - sim::SocModel::kWindowBase);
+}
+
+void SocWindow::unmap(volatile uint8_t*, uint32_t) {}
+
+void SocWindow::close(int fd)
+{
+    sim::FakeDescriptors::close(fd);
+}
+
+} // namespace board

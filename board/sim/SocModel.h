@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+
+namespace sim {
+
+// The system-on-chip register window as the simulated board keeps it: one store of
+// kWindowLength bytes at physical kWindowBase, which both the "/dev/mem" mapping and the
+// memory request hand out. Device models read GPIO lines from it at each transfer and
+// drive input lines (FPGA interrupts) into it.
+class SocModel {
+public:
+    static constexpr uint32_t kWindowBase = 0x1F000000;
+    static constexpr uint32_t kWindowLength = 0x2B0000;
+    // Unique-id words (16-bit registers) and the register whose bit 8 gates them.
+    static constexpr uint32_t kUniqueIdGate = 0x400C;
+    static constexpr uint32_t kUniqueId0 = 0x4058;
+    static constexpr uint32_t kUniqueId1 = 0x405C;
+    static constexpr uint32_t kUniqueId2 = 0x4060;
+
+    static uint16_t read16(uint32_t offset);
+    static void write16(uint32_t offset, uint16_t value);
+    static volatile uint8_t* base();
+
+    // false: "/dev/mem" and "/dev/msys" cannot be opened (a board without the window).
+    static void setAvailable(bool available);
+    static bool available();
+    static void setUniqueId(uint16_t w0, uint16_t w1, uint16_t w2);
+    static void reset();                 // zeroed window, default unique id, available
+};
+
+} // namespace sim

@@ -1,0 +1,167 @@
+#include "board/sim/SpiBusModel.h"
+
+#include "board/SpiDevice.h"
+#include "board/sim/FakeDescriptors.h"
+#include "board/sim/SimBoard.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace sim {
+
+namespace {
+constexpr int kChipSelects = 5;
+constexpr size_t kLogLimit = 200000;   // records kept; the oldest half goes when it is full
+
+std::mutex g_lock;                     // one message at a time, like the real bus
+SpiModel* g_models[kChipSelects] = {};
+SpiBusModel::Fault g_faults[kChipSelects] = {};
+bool g_logging = true;
+std::vector<SpiRecord>& records()
+{
+    static std::vector<SpiRecord> r;
+    return r;
+}
+
+int chipSelectOf(const std::string& path)
+{
+    static const std::string prefix = "/dev/spidev32766.";
+    if (path.compare(0, prefix.size(), prefix) != 0 || path.size() != prefix.size() + 1)
+        return -1;
+    int cs = path.back() - '0';
+    return (cs >= 0 && cs < kChipSelects) ? cs : -1;
+}
+
+struct Registrar {
+    Registrar() { SimBoard::addResetHook([] { SpiBusModel::reset(); }); }
+} g_registrar;
+} // namespace
+
+void SpiBusModel::attach(int chipSelect, SpiModel* model)
+{
+    if (chipSelect < 0 || chipSelect >= kChipSelects)
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_models[chipSelect] = model;
+}
+
+void SpiBusModel::detach(int chipSelect) { attach(chipSelect, nullptr); }
+
+SpiModel* SpiBusModel::model(int chipSelect)
+{
+    if (chipSelect < 0 || chipSelect >= kChipSelects)
+        return nullptr;
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_models[chipSelect];
+}
+
+void SpiBusModel::setFault(int chipSelect, Fault fault)
+{
+    if (chipSelect < 0 || chipSelect >= kChipSelects)
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_faults[chipSelect] = fault;
+}
+
+SpiBusModel::Fault SpiBusModel::fault(int chipSelect)
+{
+    if (chipSelect < 0 || chipSelect >= kChipSelects)
+        return Fault::Absent;
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_faults[chipSelect];
+}
+
+std::vector<SpiRecord> SpiBusModel::log()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    return records();
+}
+
+void SpiBusModel::clearLog()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    records().clear();
+}
+
+void SpiBusModel::setLogging(bool on)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_logging = on;
+}
+
+void SpiBusModel::reset()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (auto& f : g_faults)
+        f = Fault::None;
+    records().clear();
+    g_logging = true;
+}
+
+} // namespace sim
+
+namespace board {
+
+int SpiDevice::open(const char* path)
+{
+    int cs = sim::chipSelectOf(path ? path : "");
+    if (cs < 0 || sim::SpiBusModel::fault(cs) == sim::SpiBusModel::Fault::Absent)
+        return -1;
+    return sim::FakeDescriptors::open("spi", path);
+}
+
+int SpiDevice::configure(int fd, uint8_t, uint8_t, uint32_t)
+{
+    std::string kind, path;
+    return (sim::FakeDescriptors::lookup(fd, kind, path) && kind == "spi") ? 0 : -1;
+}
+
+int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
+{
+    std::string kind, path;
+    if (!sim::FakeDescriptors::lookup(fd, kind, path) || kind != "spi")
+        return -1;
+    int cs = sim::chipSelectOf(path);
+    std::lock_guard<std::mutex> hold(sim::g_lock);
+    if (sim::g_faults[cs] != sim::SpiBusModel::Fault::None)
+        return -1;
+    sim::SpiModel* model = sim::g_models[cs];
+    sim::SpiRecord record;
+    record.chipSelect = cs;
+    int total = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        const SpiTransfer& t = segments[i];
+        std::vector<uint8_t> tx(t.length, 0);
+        std::vector<uint8_t> rx(t.length, 0xFF);          // an undriven line reads high
+        if (t.tx && t.length)
+            std::memcpy(tx.data(), t.tx, t.length);
+        if (model && t.length)
+            model->transfer(tx.data(), rx.data(), t.length, t.speedHz);
+        if (t.rx && t.length)
+            std::memcpy(t.rx, rx.data(), t.length);
+        if (sim::g_logging) {
+            record.tx.insert(record.tx.end(), tx.begin(), tx.end());
+            record.rx.insert(record.rx.end(), rx.begin(), rx.end());
+            record.speedHz = t.speedHz;
+        }
+        total += int(t.length);
+    }
+    if (model)
+        model->endMessage();
+    if (sim::g_logging) {
+        auto& log = sim::records();
+        if (log.size() >= sim::kLogLimit)
+            log.erase(log.begin(), log.begin() + sim::kLogLimit / 2);
+        log.push_back(std::move(record));
+    }
+    return total;
+}
+
+void SpiDevice::close(int fd)
+{
+    sim::FakeDescriptors::close(fd);
+}
+
+} // namespace board

@@ -1,0 +1,62 @@
+#include "board/sim/UeventModel.h"
+
+#include "board/UeventSource.h"
+
+#include <mutex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+std::mutex g_lock;
+int g_appSide = -1;
+int g_injectSide = -1;
+} // namespace
+
+bool UeventModel::inject(const std::string& action, const std::string& devpath, const std::string& fields)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_injectSide < 0)
+        return false;
+    std::string msg = action + "@" + devpath;
+    msg.push_back('\0');
+    msg += "ACTION=" + action;
+    msg.push_back('\0');
+    msg += "DEVPATH=" + devpath;
+    msg.push_back('\0');
+    for (char c : fields)
+        msg.push_back(c == '\n' ? '\0' : c);
+    return ::send(g_injectSide, msg.data(), msg.size(), MSG_DONTWAIT) == ssize_t(msg.size());
+}
+
+} // namespace sim
+
+namespace board {
+
+int UeventSource::open()
+{
+    std::lock_guard<std::mutex> hold(sim::g_lock);
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return -1;
+    if (sim::g_injectSide >= 0)
+        ::close(sim::g_injectSide);
+    sim::g_appSide = pair[0];
+    sim::g_injectSide = pair[1];
+    return pair[0];
+}
+
+void UeventSource::close(int fd)
+{
+    std::lock_guard<std::mutex> hold(sim::g_lock);
+    ::close(fd);
+    if (fd == sim::g_appSide) {
+        sim::g_appSide = -1;
+        if (sim::g_injectSide >= 0)
+            ::close(sim::g_injectSide);
+        sim::g_injectSide = -1;
+    }
+}
+
+} // namespace board

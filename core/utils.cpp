@@ -1,0 +1,340 @@
+#include "core/utils.h"
+
+#include "board/Clock.h"
+#include "board/Files.h"
+#include "board/MtdDevice.h"
+#include "board/Shell.h"
+#include "core/global.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <iconv.h>
+#include <iterator>
+#include <sys/stat.h>
+#include <vector>
+
+void writeLogMsg(_LogType, const std::string&) {}
+
+namespace {
+// Entry i: i shifted right eight times, each shift followed by an XOR with the polynomial
+// when the bit shifted out was 1.
+template <typename T>
+constexpr std::array<T, 256> reflectedTable(T polynomial)
+{
+    std::array<T, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        T c = T(i);
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? T((c >> 1) ^ polynomial) : T(c >> 1);
+        t[i] = c;
+    }
+    return t;
+}
+} // namespace
+
+const std::array<uint16_t, 256> Utils::crc16_tabel = reflectedTable<uint16_t>(0xA001);
+const std::array<uint32_t, 256> Utils::CRC32_Table = reflectedTable<uint32_t>(0xEDB88320u);
+const std::array<uint16_t, 256> Utils::zedoCrc16_tabel = reflectedTable<uint16_t>(0x8408);
+
+std::mutex Utils::_system_mutex;
+std::mutex Utils::_usleep_mutex;
+std::mutex Utils::_spi_mutex;
+std::mutex Utils::_c331_bnk_mutex;
+std::mutex Utils::_file_deal_mutex;
+std::mutex Utils::_led_para_init_mutex;
+std::mutex Utils::_bri_set_mutex;
+std::mutex Utils::_fpga_multicast_mutex;
+std::mutex Utils::_source_init_mutex;
+std::mutex Utils::_check_nosig_mutex;
+std::mutex Utils::_source_hdminfo_mutex;
+std::mutex Utils::_test_signal_mutex;
+std::mutex Utils::_reconfig_4g_mutex;
+std::mutex Utils::_reconfig_device_utorcloud_mutex;
+
+// --- checksums ------------------------------------------------------------------------
+
+unsigned Utils::BCC(const unsigned char* data, unsigned length)
+{
+    unsigned x = 0;
+    for (unsigned i = 0; i < length; ++i)
+        x ^= data[i];
+    return x;
+}
+
+unsigned Utils::calcCRC16(const unsigned char* data, unsigned length)
+{
+    uint16_t c = 0;
+    for (unsigned i = 0; i < length; ++i)
+        c = uint16_t(crc16_tabel[(c ^ data[i]) & 0xFF] ^ (c >> 8));
+    return c;
+}
+
+uint32_t Utils::calcCRC32(const unsigned char* data, unsigned length)
+{
+    uint32_t c = 0;
+    for (unsigned i = 0; i < length; ++i)
+        c = CRC32_Table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+    return c;
+}
+
+unsigned Utils::zedoCalcCRC16(const unsigned char* data, unsigned length)
+{
+    uint16_t c = 0xFFFF;
+    for (unsigned i = 0; i < length; ++i)
+        c = uint16_t(zedoCrc16_tabel[(c ^ data[i]) & 0xFF] ^ (c >> 8));
+    return c;
+}
+
+unsigned Utils::jtc1CRC16Code(const unsigned char* data, unsigned length)
+{
+    unsigned c = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        unsigned b = data[i];
+        for (int k = 0; k < 8; ++k) {
+            if (((b >> 7) & 1) != ((c >> 15) & 1))
+                c = ((c << 1) & 0xFFFF) ^ 0x1021;
+            else
+                c = (c << 1) & 0xFFFF;
+            b = (b << 1) & 0xFF;
+        }
+    }
+    return c;
+}
+
+// --- ticks ----------------------------------------------------------------------------
+
+// After a wrap the result is one less than the modular difference, as the counter's
+// users have always measured it.
+uint32_t Utils::getTimeSpace(uint32_t stamp)
+{
+    uint32_t now = G_timeTicks;
+    if (now >= stamp)
+        return now - stamp;
+    return 0xFFFFFFFFu - stamp + now;
+}
+
+// --- shell and sleeps -----------------------------------------------------------------
+
+int Utils::system_mutex(const QString& command, int* status)
+{
+    std::lock_guard<std::mutex> hold(_system_mutex);
+    int raw = board::Shell::system(command.toLatin1().toStdString());
+    if (status)
+        *status = raw;
+    return raw == 0 ? 0 : 255;
+}
+
+std::string Utils::shell_exec(const std::string& command, int size)
+{
+    if (size < 2)
+        return std::string();
+    bool started = false;
+    std::string out = board::Shell::read(command, size_t(size), &started);
+    return started ? out : std::string();
+}
+
+int Utils::usleep_mutex(unsigned microseconds)
+{
+    std::lock_guard<std::mutex> hold(_usleep_mutex);
+    return board::Clock::sleepUs(microseconds) == 0 ? 0 : 255;
+}
+
+int Utils::msleep_mutex(unsigned milliseconds)
+{
+    return usleep_mutex(milliseconds * 1000);
+}
+
+// --- text and files -------------------------------------------------------------------
+
+// Reads digits until the first character that is not one; no sign, no overflow check.
+unsigned Utils::stringToInt(const std::string& text)
+{
+    unsigned value = 0;
+    if (text.size() >= 2 && text[0] == '0' && text[1] == 'x') {
+        for (size_t i = 2; i < text.size(); ++i) {
+            char c = text[i];
+            unsigned d;
+            if (c >= '0' && c <= '9')
+                d = unsigned(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                d = unsigned(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                d = unsigned(c - 'A' + 10);
+            else
+                break;
+            value = value * 16 + d;
+        }
+        return value;
+    }
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        value = value * 10 + unsigned(c - '0');
+    }
+    return value;
+}
+
+std::string Utils::upper(std::string text)
+{
+    for (auto& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Utils::intToString(int value)
+{
+    return std::to_string(value);
+}
+
+bool Utils::isFileExists(const std::string& path, bool regularOnly)
+{
+    struct stat st {};
+    if (::stat(board::Files::map(path).c_str(), &st) != 0)
+        return false;
+    return !regularOnly || S_ISREG(st.st_mode);
+}
+
+bool Utils::isDirExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(board::Files::map(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Unix line ends and no UTF-8 byte-order marks, done on the file's bytes rather than by
+// handing the path to dos2unix and sed through an unquoted shell command.
+int Utils::change_file_formt(const std::string& path)
+{
+    if (!isFileExists(path, false))
+        return -1;
+    std::ifstream in(board::Files::map(path), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::string out;
+    out.reserve(text.size());
+    static const std::string bom = "\xEF\xBB\xBF";
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, bom.size(), bom) == 0) {
+            i += bom.size() - 1;
+            continue;
+        }
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i];
+    }
+    board::Files::writeAtomically(path, out.data(), out.size());
+    board::Files::sync();
+    return 0;
+}
+
+void Utils::get_file_list_smartpath(QStringList& list, const QString& folder, const QString& suffix)
+{
+    QDir dir(board::Files::map(folder));
+    dir.setFilter(QDir::Files | QDir::NoSymLinks);
+    dir.setSorting(QDir::Unsorted);
+    const QFileInfoList entries = dir.entryInfoList();
+    QString base = folder;
+    if (!base.endsWith('/'))
+        base += '/';
+    for (const QFileInfo& info : entries) {
+        if (info.isFile() && info.suffix() == suffix) {
+            QString systemPath = base + info.fileName();
+            list.append(systemPath);
+            qDebug() << systemPath;
+        }
+    }
+}
+
+// --- character sets -------------------------------------------------------------------
+
+int Utils::ChangeCode(const char* from, const char* to, char* in, size_t* inLength, char* out, size_t* outLength)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == iconv_t(-1)) {
+        KEL_TRACE("iconv_open ======failed ");
+        return -1;
+    }
+    int result = int(iconv(cd, &in, inLength, &out, outLength));
+    iconv_close(cd);
+    return result;
+}
+
+namespace {
+int convertInPlace(const char* from, const char* to, std::string& text)
+{
+    std::vector<char> input(text.begin(), text.end());
+    size_t inLength = input.size();
+    size_t outSize = input.size() * 3;
+    std::vector<char> output(outSize + 1, 0);
+    size_t outLeft = outSize;
+    int r = Utils::ChangeCode(from, to, input.data(), &inLength, output.data(), &outLeft);
+    if (r == -1 && outLeft == outSize) {
+        text.clear();
+        return r;
+    }
+    text.assign(output.data(), outSize - outLeft);
+    return r;
+}
+} // namespace
+
+int Utils::GB2312ToUTF8(std::string& text) { return convertInPlace("gb2312", "UTF-8", text); }
+int Utils::GB2312ToUnicode(std::string& text) { return convertInPlace("gb2312", "UCS-2LE", text); }
+int Utils::UTF8ToUnicode(std::string& text) { return convertInPlace("UTF-8", "UCS-2LE", text); }
+int Utils::UnicodeToUTF8(std::string& text) { return convertInPlace("UCS-2LE", "UTF-8", text); }
+int Utils::UTF8ToGB2312(std::string& text) { return convertInPlace("UTF-8", "GB2312", text); }
+int Utils::UnicodeToGB2312(std::string& text) { return convertInPlace("UCS-2LE", "GB2312", text); }
+
+// --- raw flash ------------------------------------------------------------------------
+
+// The caller owns fd and closes it; a failure here never closes it behind the caller's back.
+int Utils::non_region_erase(int fd, int start, int length, int unlock)
+{
+    board::MtdInfo info;
+    if (board::MtdDevice::getInfo(fd, info) != 0 || info.eraseSize == 0)
+        return 8;
+    if (start < 0 || length <= 0)
+        return length == 0 ? 0 : 8;
+    const uint32_t e = info.eraseSize;
+    const uint32_t blocks = uint32_t((uint64_t(uint32_t(length)) + e - 1) / e);
+    KEL_TRACE("\r\nPerforming Flash Erase of length %u at offset 0x%x\n", e, unsigned(start));
+    uint32_t at = uint32_t(start);
+    for (uint32_t i = 0; i < blocks; ++i, at += e) {
+        if (unlock && board::MtdDevice::unlock(fd, at, e) != 0)
+            return 8;
+        if (board::MtdDevice::erase(fd, at, e) != 0)
+            return 8;
+    }
+    return 0;
+}
+
+int Utils::non_region_write(int fd, unsigned char* data, int size, int offset)
+{
+    board::MtdInfo info;
+    if (board::MtdDevice::getInfo(fd, info) != 0 || info.writeSize == 0 || size < 0 || offset < 0)
+        return 1;
+    const uint32_t w = info.writeSize;
+    const uint32_t pages = uint32_t(size) / w;
+    off_t at = offset;
+    for (uint32_t i = 0; i < pages; ++i) {
+        ssize_t n = board::MtdDevice::writeAt(fd, data + size_t(i) * w, w, at);
+        if (n != ssize_t(w)) {
+            KEL_TRACE("\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n", pages, w,
+                      unsigned(at), unsigned(size));
+            return 1;
+        }
+        at += w;
+    }
+    const uint32_t rest = uint32_t(size) % w;
+    if (rest) {
+        ssize_t n = board::MtdDevice::writeAt(fd, data + size_t(pages) * w, rest, at);
+        if (n != ssize_t(rest)) {
+            KEL_TRACE("\n nand non_region_write error %#x,size=%#x \n", rest, unsigned(size));
+            return 1;
+        }
+    }
+    return 0;
+}

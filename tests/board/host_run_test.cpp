@@ -1,0 +1,75 @@
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sys/stat.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+} // namespace
+
+// The application started on the simulated board with an empty data root: it runs its
+// start-up, keeps what it writes under that root, and sends system actions to the journal.
+TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string root = dir.path().toStdString() + "/root";
+    const std::string marker = dir.path().toStdString() + "/before";
+    std::ofstream(marker) << "x";
+    const auto before = fs::last_write_time(marker);
+
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KEL_ROOT", QString::fromStdString(root));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("KEL_PORT_OFFSET", "20000");
+    app.setProcessEnvironment(env);
+    app.setWorkingDirectory(dir.path());
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
+    ASSERT_TRUE(app.waitForStarted(10000));
+
+    std::string output;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline && output.find("start-up done") == std::string::npos) {
+        app.waitForReadyRead(200);
+        output += app.readAll().toStdString();
+        ASSERT_EQ(app.state(), QProcess::Running) << output;
+    }
+    ASSERT_NE(output.find("start-up done"), std::string::npos) << output;
+    // It stays up in its event loop.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(app.state(), QProcess::Running);
+    app.terminate();
+    app.waitForFinished(5000);
+    if (app.state() != QProcess::NotRunning) {
+        app.kill();
+        app.waitForFinished(5000);
+    }
+
+    EXPECT_NE(output.find("on the sim board"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(root));
+    // System actions went to the journal under the root; nothing was executed.
+    const std::string journal = slurp(root + "/sim-journal.log");
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        EXPECT_EQ(entry.path().string().rfind(root, 0), 0u);
+    // Nothing was written beside the root in the working directory.
+    for (const auto& entry : fs::directory_iterator(dir.path().toStdString())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "root" || name == "before") << name;
+    }
+    EXPECT_EQ(fs::last_write_time(marker), before);
+    (void)journal;
+}

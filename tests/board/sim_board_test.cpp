@@ -1,0 +1,250 @@
+#include "board/Clock.h"
+#include "board/Files.h"
+#include "board/I2cBus.h"
+#include "board/Keypad.h"
+#include "board/Network.h"
+#include "board/SerialPort.h"
+#include "board/SocWindow.h"
+#include "board/SpiDevice.h"
+#include "board/UeventSource.h"
+#include "board/sim/Sim.h"
+#include "tests/support/TestRoot.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+TEST(SimFiles, BoardPathsLandUnderTheDataRoot)
+{
+    kel_test::TestRoot root;
+    EXPECT_EQ(board::Files::map("/data/ram_device_info"), root.path() + "/data/ram_device_info");
+    EXPECT_EQ(board::Files::map("/etc/network/interfaces"), root.path() + "/etc/network/interfaces");
+    EXPECT_EQ(board::Files::map("/data/../../../etc/passwd"), root.path() + "/etc/passwd");
+    EXPECT_EQ(board::Files::map("/mnt/usb1/"), root.path() + "/mnt/usb1/");
+    // Mapping is idempotent, so a mapped path handed around is not mapped twice.
+    EXPECT_EQ(board::Files::map(board::Files::map("/data/x")), root.path() + "/data/x");
+}
+
+TEST(SimFiles, MoveCopyRemoveAndAtomicWrite)
+{
+    kel_test::TestRoot root;
+    ASSERT_TRUE(board::Files::writeAtomically("/data/a/file", "hello", 5));
+    EXPECT_EQ(root.readFile("/data/a/file"), "hello");
+    EXPECT_FALSE(root.exists("/data/a/file.tmp"));
+    ASSERT_TRUE(board::Files::copy("/data/a/file", "/data/b"));
+    EXPECT_EQ(root.readFile("/data/b"), "hello");
+    ASSERT_TRUE(board::Files::makeDirs("/data/dir"));
+    ASSERT_TRUE(board::Files::move("/data/b", "/data/dir"));
+    EXPECT_EQ(root.readFile("/data/dir/b"), "hello");
+    EXPECT_FALSE(root.exists("/data/b"));
+    ASSERT_TRUE(board::Files::remove("/data/a"));
+    EXPECT_FALSE(root.exists("/data/a/file"));
+    EXPECT_TRUE(sim::Journal::shellCommands().empty());
+}
+
+TEST(SimClock, VirtualSleepsAdvanceAtOnce)
+{
+    kel_test::TestRoot root(true);
+    uint64_t before = board::Clock::monotonicUs();
+    board::Clock::sleepMs(12000);
+    EXPECT_EQ(board::Clock::monotonicUs() - before, 12000000u);
+    sim::SimBoard::fixWallTime(1700000000);
+    EXPECT_EQ(board::Clock::wallTime(), 1700000000 + std::time_t(board::Clock::monotonicUs() / 1000000));
+}
+
+TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
+{
+    kel_test::TestRoot root;
+    int msys = board::SocWindow::openRequestDevice();
+    int mem = board::SocWindow::openMemory();
+    ASSERT_GE(msys, 0);
+    ASSERT_GE(mem, 0);
+    uint32_t record[5] = {0x4D530100, 0, 0, 0, 20};
+    ASSERT_EQ(board::SocWindow::memoryRequest(msys, record), 0);
+    volatile uint8_t* w = board::SocWindow::map(mem, record[1], record[3]);
+    ASSERT_NE(w, nullptr);
+    *reinterpret_cast<volatile uint16_t*>(w + 0x207810) = 16;
+    EXPECT_EQ(sim::SocModel::read16(0x207810), 16);
+    sim::SocModel::setUniqueId(1, 2, 3);
+    EXPECT_EQ(*reinterpret_cast<volatile uint16_t*>(w + sim::SocModel::kUniqueId2), 3);
+    EXPECT_EQ(board::SocWindow::map(mem, record[1], record[3] + 1), nullptr);
+    board::SocWindow::close(msys);
+    board::SocWindow::close(mem);
+
+    sim::SocModel::setAvailable(false);
+    EXPECT_LT(board::SocWindow::openMemory(), 0);
+    EXPECT_LT(board::SocWindow::openRequestDevice(), 0);
+}
+
+namespace {
+// Echoes each byte plus one, and counts messages.
+class EchoPlusOne : public sim::SpiModel {
+public:
+    int messages = 0;
+    void transfer(const uint8_t* tx, uint8_t* rx, uint32_t length, uint32_t) override
+    {
+        for (uint32_t i = 0; i < length; ++i)
+            rx[i] = uint8_t(tx[i] + 1);
+    }
+    void endMessage() override { ++messages; }
+};
+
+class Register : public sim::I2cModel {
+public:
+    uint8_t value = 0x42;
+    bool write(const uint8_t* d, uint16_t n) override
+    {
+        if (n)
+            value = d[n - 1];
+        return true;
+    }
+    bool read(uint8_t* d, uint16_t n) override
+    {
+        for (uint16_t i = 0; i < n; ++i)
+            d[i] = value;
+        return true;
+    }
+};
+} // namespace
+
+TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
+{
+    kel_test::TestRoot root;
+    EchoPlusOne model;
+    sim::SpiBusModel::attach(3, &model);
+    int fd = board::SpiDevice::open("/dev/spidev32766.3");
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(board::SpiDevice::configure(fd, 0, 8, 5000000), 0);
+    uint8_t tx1[2] = {1, 2}, tx2[1] = {9}, rx1[2] = {}, rx2[1] = {};
+    board::SpiTransfer t[2];
+    t[0].tx = tx1; t[0].rx = rx1; t[0].length = 2; t[0].speedHz = 5000000;
+    t[1].tx = tx2; t[1].rx = rx2; t[1].length = 1; t[1].speedHz = 5000000;
+    EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
+    EXPECT_EQ(rx1[0], 2);
+    EXPECT_EQ(rx2[0], 10);
+    EXPECT_EQ(model.messages, 1);
+    auto log = sim::SpiBusModel::log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].chipSelect, 3);
+    EXPECT_EQ(log[0].tx, (std::vector<uint8_t>{1, 2, 9}));
+
+    // Nothing at a chip select reads as an undriven line.
+    int empty = board::SpiDevice::open("/dev/spidev32766.4");
+    uint8_t rx[2] = {};
+    board::SpiTransfer r;
+    r.rx = rx; r.length = 2;
+    EXPECT_EQ(board::SpiDevice::transfer(empty, &r, 1), 2);
+    EXPECT_EQ(rx[0], 0xFF);
+
+    sim::SpiBusModel::setFault(3, sim::SpiBusModel::Fault::TransferFails);
+    EXPECT_EQ(board::SpiDevice::transfer(fd, t, 1), -1);
+    sim::SpiBusModel::setFault(2, sim::SpiBusModel::Fault::Absent);
+    EXPECT_LT(board::SpiDevice::open("/dev/spidev32766.2"), 0);
+    EXPECT_LT(board::SpiDevice::open("/dev/spidev32766.9"), 0);
+    sim::SpiBusModel::detach(3);
+    board::SpiDevice::close(fd);
+    board::SpiDevice::close(empty);
+}
+
+TEST(SimI2c, DevicesBehindSwitchesAndFaults)
+{
+    kel_test::TestRoot root;
+    sim::I2cSwitchModel sw;
+    Register behind, direct;
+    sim::I2cBusModel::detachAll();
+    sim::I2cBusModel::attach(0xE0, &sw);
+    sim::I2cBusModel::attach(0xA0, &behind, 0xE0, 0x02);
+    sim::I2cBusModel::attach(0xD0, &direct);
+    int fd = board::I2cBus::open("/dev/i2c-0");
+    ASSERT_GE(fd, 0);
+    uint8_t b = 0;
+    board::I2cMessage read{0x50, true, 1, &b};
+    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), -1);          // switch channel closed
+    uint8_t channel = 0x02;
+    board::I2cMessage select{0x70, false, 1, &channel};
+    EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), 1);
+    EXPECT_EQ(b, 0x42);
+
+    sim::I2cBusModel::nakTransferNumber(2);
+    board::I2cMessage rd{0x68, true, 1, &b};
+    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), 1);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);             // the second one NAKs
+    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), 1);
+    sim::I2cBusModel::setAbsent(0xD0, true);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);
+    EXPECT_FALSE(sim::I2cBusModel::log().back().acked);
+    sim::I2cBusModel::detachAll();
+    board::I2cBus::close(fd);
+}
+
+TEST(SimSerial, PseudoTerminalPeerAndRtsRecord)
+{
+    kel_test::TestRoot root;
+    int fd = board::SerialPort::open("/dev/ttyS2");
+    ASSERT_GE(fd, 0);
+    std::string peer = sim::SerialModel::peerPath("/dev/ttyS2");
+    ASSERT_FALSE(peer.empty());
+    EXPECT_EQ(root.readFile("/dev/ttyS2.peer"), peer + "\n");
+    int other = ::open(peer.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::write(other, "\xA5\x01\x5A", 3), 3);
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    char buf[8] = {};
+    EXPECT_EQ(::read(fd, buf, sizeof buf), 3);
+    EXPECT_EQ(buf[0], '\xA5');
+    EXPECT_EQ(board::SerialPort::setRts(fd, true), 0);
+    EXPECT_EQ(board::SerialPort::setRts(fd, false), 0);
+    EXPECT_EQ(sim::SerialModel::rtsChanges("/dev/ttyS2"), (std::vector<bool>{true, false}));
+    ::close(other);
+    board::SerialPort::close(fd);
+}
+
+TEST(SimKeypadAndUevents, PresenceReportsAndInjectedEvents)
+{
+    kel_test::TestRoot root;
+    EXPECT_FALSE(board::Keypad::present(0x28E9, 0x0380));
+    sim::KeypadModel::setPresent(true);
+    EXPECT_TRUE(board::Keypad::present(0x28E9, 0x0380));
+    EXPECT_FALSE(board::Keypad::present(0x1234, 0x0380));
+    const uint8_t report[5] = {0, 1, 2, 3, 4};
+    EXPECT_EQ(board::Keypad::writeReport(0x28E9, 0x0380, report, 5), 5);
+    sim::KeypadModel::setWriteFails(true);
+    EXPECT_EQ(board::Keypad::writeReport(0x28E9, 0x0380, report, 5), -1);
+    ASSERT_EQ(sim::KeypadModel::reports().size(), 1u);
+
+    int fd = board::UeventSource::open();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(sim::UeventModel::inject("add", "/devices/usb1/1-1"));
+    char buf[256] = {};
+    ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    ASSERT_GT(n, 0);
+    EXPECT_STREQ(buf, "add@/devices/usb1/1-1");
+    board::UeventSource::close(fd);
+}
+
+TEST(SimNetwork, EverythingStaysOnLoopback)
+{
+    kel_test::TestRoot root;
+    EXPECT_EQ(board::Network::bindAddress(), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(board::Network::destination(htonl(INADDR_BROADCAST)), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(board::Network::destination(inet_addr("192.168.0.10")), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(board::Network::destination(inet_addr("127.0.0.5")), inet_addr("127.0.0.5"));
+    sim::SimBoard::setPortOffset(100);
+    EXPECT_EQ(board::Network::listenPort(5005), 5105);
+    sim::SimBoard::setPortOffset(0);
+}
+
+TEST(SimScenario, KeysFromAFile)
+{
+    kel_test::TestRoot root;
+    root.writeFile("/scenario.txt", "# inputs\nfpga.cards.port0 = 4\nsoc.uid0=0x10\nbad line\n");
+    ASSERT_TRUE(sim::SimBoard::loadScenario(root.host("/scenario.txt")));
+    EXPECT_EQ(sim::SimBoard::scenarioInt("fpga.cards.port0", 0), 4);
+    EXPECT_EQ(sim::SimBoard::scenarioInt("soc.uid0", 0), 16);
+    EXPECT_EQ(sim::SimBoard::scenario("missing", "x"), "x");
+}

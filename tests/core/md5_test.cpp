@@ -1,0 +1,60 @@
+#include "core/md5.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+std::string md5Of(const std::string& s)
+{
+    MD5 m(s.data(), unsigned(s.size()));
+    return m.toString();
+}
+} // namespace
+
+TEST(Md5, Rfc1321TestSuite)
+{
+    EXPECT_EQ(md5Of(""), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(md5Of("a"), "0cc175b9c0f1b6a831c399e269772661");
+    EXPECT_EQ(md5Of("abc"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(md5Of("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(md5Of("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
+    EXPECT_EQ(md5Of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+              "d174ab98d277d9f5a5611c2c9f419d9f");
+    EXPECT_EQ(md5Of("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+              "57edf4a22be3c955ac49da2e2107b67a");
+}
+
+TEST(Md5, DigestIsNotDestructiveAndPiecesEqualTheWhole)
+{
+    const std::string whole(1000, 'x');
+    MD5 m;
+    m.update(whole.data(), 300);
+    std::string first = m.toString();
+    EXPECT_EQ(first, md5Of(whole.substr(0, 300)));
+    EXPECT_EQ(m.toString(), first);                          // second digest without update
+    m.update(whole.data() + 300, 700);
+    EXPECT_EQ(m.toString(), md5Of(whole));
+    m.reset();
+    EXPECT_EQ(m.toString(), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(Md5, PiecesOfEveryLengthAcrossBlockEdges)
+{
+    std::string data;
+    for (int i = 0; i < 200; ++i)
+        data.push_back(char(i * 7));
+    const std::string expected = md5Of(data);
+    for (unsigned cut = 0; cut <= data.size(); cut += 13) {
+        MD5 m;
+        m.update(reinterpret_cast<const unsigned char*>(data.data()), cut);
+        m.update(reinterpret_cast<const unsigned char*>(data.data()) + cut, unsigned(data.size()) - cut);
+        EXPECT_EQ(m.toString(), expected) << "cut at " << cut;
+    }
+}
+
+TEST(Md5, HexText)
+{
+    const unsigned char bytes[] = {0x00, 0x0f, 0xa5, 0xff};
+    EXPECT_EQ(MD5::bytesToHexString(bytes, 4), "000fa5ff");
+    EXPECT_EQ(MD5::bytesToHexString(bytes, 0), "");
+}

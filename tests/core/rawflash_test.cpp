@@ -1,0 +1,94 @@
+#include "board/MtdDevice.h"
+#include "board/sim/Sim.h"
+#include "core/utils.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+struct Flash {
+    kel_test::TestRoot root;
+    int fd = -1;
+    explicit Flash(uint32_t writeSize = 2048)
+    {
+        sim::MtdModel::configure("/dev/mtd8", 1u << 20, 64u << 10, writeSize);
+        fd = board::MtdDevice::open("/dev/mtd8");
+    }
+    ~Flash() { board::MtdDevice::close(fd); }
+    std::vector<uint8_t> read(uint32_t offset, uint32_t length)
+    {
+        std::vector<uint8_t> out(length);
+        board::MtdDevice::readAt(fd, out.data(), length, offset);
+        return out;
+    }
+};
+} // namespace
+
+TEST(RawFlash, EraseCoversPartialBlocks)
+{
+    Flash f;
+    ASSERT_GE(f.fd, 0);
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x60000, 1), 0);
+    EXPECT_EQ(sim::MtdModel::eraseCount("/dev/mtd8"), 6);
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x60001, 0), 0);
+    EXPECT_EQ(sim::MtdModel::eraseCount("/dev/mtd8"), 13);
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0, 0), 0);
+    EXPECT_EQ(sim::MtdModel::eraseCount("/dev/mtd8"), 13);
+}
+
+TEST(RawFlash, RefusalsReturnEightAndLeaveTheDescriptorOpen)
+{
+    Flash f;
+    sim::MtdModel::setUnlockRefused("/dev/mtd8", true);
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 1), 8);
+    EXPECT_EQ(sim::MtdModel::eraseCount("/dev/mtd8"), 0);
+    sim::MtdModel::setUnlockRefused("/dev/mtd8", false);
+    sim::MtdModel::setEraseRefused("/dev/mtd8", true);
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 8);
+    sim::MtdModel::setEraseRefused("/dev/mtd8", false);
+    // The caller's descriptor still works after a refusal.
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 0);
+    board::MtdInfo info;
+    EXPECT_EQ(board::MtdDevice::getInfo(f.fd, info), 0);
+}
+
+TEST(RawFlash, MissingGeometryFailsInsteadOfDividing)
+{
+    Flash f;
+    sim::MtdModel::setInfoFails("/dev/mtd8", true);
+    unsigned char data[16] = {};
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 8);
+    EXPECT_EQ(Utils::non_region_write(f.fd, data, 16, 0), 1);
+    sim::MtdModel::setInfoFails("/dev/mtd8", false);
+    sim::MtdModel::configure("/dev/mtd8", 1u << 20, 0, 0);
+    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 8);
+    EXPECT_EQ(Utils::non_region_write(f.fd, data, 16, 0), 1);
+}
+
+TEST(RawFlash, WriteSplitsIntoPagesAndRemainder)
+{
+    Flash f(2048);
+    ASSERT_EQ(Utils::non_region_erase(f.fd, 0, 0x20000, 0), 0);
+    std::vector<uint8_t> image(5000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = uint8_t(i * 31 + 7);
+    EXPECT_EQ(Utils::non_region_write(f.fd, image.data(), int(image.size()), 0x10000), 0);
+    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 3);     // two pages and 904 bytes
+    EXPECT_EQ(f.read(0x10000, 5000), image);
+    EXPECT_EQ(f.read(0x10000 + 5000, 4), std::vector<uint8_t>(4, 0xFF));
+
+    unsigned char small[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    EXPECT_EQ(Utils::non_region_write(f.fd, small, 10, 0), 0);
+    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 4);     // one write of the whole 10
+    std::vector<uint8_t> exact(4096, 0x5A);
+    EXPECT_EQ(Utils::non_region_write(f.fd, exact.data(), 4096, 0x4000), 0);
+    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 6);     // no remainder write
+}
+
+TEST(RawFlash, WritePastTheEndFails)
+{
+    Flash f(2048);
+    std::vector<uint8_t> image(4096, 0);
+    EXPECT_EQ(Utils::non_region_write(f.fd, image.data(), 4096, (1 << 20) - 2048), 1);
+}

@@ -1,0 +1,142 @@
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/utils.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+const unsigned char kAbc[] = {'a', 'b', 'c'};
+const unsigned char kCheck[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+} // namespace
+
+TEST(UtilsChecksums, ValuesOfAbcAndEmptyInput)
+{
+    EXPECT_EQ(Utils::BCC(kAbc, 3), 0x60u);
+    EXPECT_EQ(Utils::calcCRC16(kAbc, 3), 0x9738u);
+    EXPECT_EQ(Utils::calcCRC32(kAbc, 3), 0xCA6598D0u);
+    EXPECT_EQ(Utils::zedoCalcCRC16(kAbc, 3), 0x61DAu);
+    EXPECT_EQ(Utils::jtc1CRC16Code(kAbc, 3), 0x9DD6u);
+
+    EXPECT_EQ(Utils::BCC(kAbc, 0), 0u);
+    EXPECT_EQ(Utils::calcCRC16(kAbc, 0), 0u);
+    EXPECT_EQ(Utils::calcCRC32(kAbc, 0), 0u);
+    EXPECT_EQ(Utils::jtc1CRC16Code(kAbc, 0), 0u);
+    EXPECT_EQ(Utils::zedoCalcCRC16(kAbc, 0), 0xFFFFu);
+}
+
+TEST(UtilsChecksums, StandardCheckValuesOfTheNamedCrcs)
+{
+    // The catalogue check values over "123456789" of the CRCs these are.
+    EXPECT_EQ(Utils::calcCRC16(kCheck, 9), 0xBB3Du);       // CRC-16/ARC
+    EXPECT_EQ(Utils::zedoCalcCRC16(kCheck, 9), 0x6F91u);   // CRC-16/MCRF4XX
+    EXPECT_EQ(Utils::jtc1CRC16Code(kCheck, 9), 0x31C3u);   // CRC-16/XMODEM
+    // Not the common CRC-32: no initial or final inversion.
+    EXPECT_NE(Utils::calcCRC32(kCheck, 9), 0xCBF43926u);
+}
+
+TEST(UtilsChecksums, TableEntriesFollowTheReflectedRule)
+{
+    EXPECT_EQ(Utils::crc16_tabel[1], 0xC0C1);
+    EXPECT_EQ(Utils::CRC32_Table[1], 0x77073096u);
+    EXPECT_EQ(Utils::zedoCrc16_tabel[1], 0x1189);
+    EXPECT_EQ(Utils::crc16_tabel[0], 0);
+    EXPECT_EQ(Utils::CRC32_Table[255], 0x2D02EF8Du);
+}
+
+TEST(UtilsTicks, TimeSpaceAcrossTheWrap)
+{
+    G_timeTicks = 1000;
+    EXPECT_EQ(Utils::getTimeSpace(1000), 0u);
+    EXPECT_EQ(Utils::getTimeSpace(400), 600u);
+    G_timeTicks = 5;
+    EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFFBu), 9u);
+    EXPECT_EQ(Utils::getTimeSpace(5), 0u);
+    G_timeTicks = 0;
+}
+
+TEST(UtilsShell, StatusMappingAndJournal)
+{
+    kel_test::TestRoot root;
+    sim::Journal::setShellStatus("false", 256);
+    int status = -7;
+    EXPECT_EQ(Utils::system_mutex("false", &status), 255);
+    EXPECT_EQ(status, 256);
+    EXPECT_EQ(Utils::system_mutex("ifconfig eth0 192.168.0.199", &status), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Utils::system_mutex("true", nullptr), 0);
+    auto cmds = sim::Journal::shellCommands();
+    ASSERT_EQ(cmds.size(), 3u);
+    EXPECT_EQ(cmds[1], "ifconfig eth0 192.168.0.199");
+}
+
+TEST(UtilsShell, ShellExecReadsOutputInLines)
+{
+    kel_test::TestRoot root;
+    EXPECT_EQ(Utils::shell_exec("printf ''", 100), "");
+    sim::Journal::setShellOutput("ifconfig eth0", "eth0 Link encap\ninet addr:192.168.0.199\n");
+    EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 100), "eth0 Link encap\ninet addr:192.168.0.199\n");
+    // A small read buffer cuts lines into pieces but loses nothing.
+    EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 4), "eth0 Link encap\ninet addr:192.168.0.199\n");
+}
+
+TEST(UtilsText, StringToIntUpperAndIntToString)
+{
+    EXPECT_EQ(Utils::stringToInt("0x1F"), 31u);
+    EXPECT_EQ(Utils::stringToInt("0xff"), 255u);
+    EXPECT_EQ(Utils::stringToInt("0x"), 0u);
+    EXPECT_EQ(Utils::stringToInt("250"), 250u);
+    EXPECT_EQ(Utils::stringToInt(""), 0u);
+    EXPECT_EQ(Utils::stringToInt("12ab"), 12u);
+    EXPECT_EQ(Utils::upper("ab1c"), "AB1C");
+    EXPECT_EQ(Utils::intToString(-42), "-42");
+}
+
+TEST(UtilsText, CharacterSetConversions)
+{
+    std::string empty;
+    Utils::GB2312ToUTF8(empty);
+    EXPECT_TRUE(empty.empty());
+
+    std::string text = "\xC4\xE3\xBA\xC3";           // "ni hao" in GB2312
+    EXPECT_EQ(Utils::GB2312ToUTF8(text), 0);
+    EXPECT_EQ(text, "\xE4\xBD\xA0\xE5\xA5\xBD");
+    EXPECT_EQ(Utils::UTF8ToGB2312(text), 0);
+    EXPECT_EQ(text, "\xC4\xE3\xBA\xC3");
+
+    std::string ascii = "AB";
+    Utils::UTF8ToUnicode(ascii);
+    EXPECT_EQ(ascii, std::string("A\0B\0", 4));
+    Utils::UnicodeToUTF8(ascii);
+    EXPECT_EQ(ascii, "AB");
+}
+
+TEST(UtilsFiles, ChangeFileFormatStripsCrAndByteOrderMarks)
+{
+    kel_test::TestRoot root;
+    EXPECT_EQ(Utils::change_file_formt("/data/missing.txt"), -1);
+    root.writeFile("/data/a b;rm -rf x.txt", "\xEF\xBB\xBFline1\r\nline2\r\nmid\xEF\xBB\xBF" "end\r");
+    EXPECT_EQ(Utils::change_file_formt("/data/a b;rm -rf x.txt"), 0);
+    EXPECT_EQ(root.readFile("/data/a b;rm -rf x.txt"), "line1\nline2\nmidend\r");
+    EXPECT_TRUE(sim::Journal::shellCommands().empty());
+}
+
+TEST(UtilsFiles, ExistenceAndFileListBySuffix)
+{
+    kel_test::TestRoot root;
+    root.writeFile("/data/smartmapping/a.kxfile", "x");
+    root.writeFile("/data/smartmapping/b.txt", "x");
+    root.writeFile("/data/smartmapping/c.kxfile", "x");
+    EXPECT_TRUE(Utils::isFileExists("/data/smartmapping/a.kxfile", true));
+    EXPECT_FALSE(Utils::isFileExists("/data/smartmapping", true));
+    EXPECT_TRUE(Utils::isFileExists("/data/smartmapping", false));
+    EXPECT_TRUE(Utils::isDirExists("/data/smartmapping"));
+    EXPECT_FALSE(Utils::isDirExists("/data/smartmapping/a.kxfile"));
+
+    QStringList list;
+    Utils::get_file_list_smartpath(list, "/data/smartmapping", "kxfile");
+    list.sort();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0], "/data/smartmapping/a.kxfile");
+    EXPECT_EQ(list[1], "/data/smartmapping/c.kxfile");
+}
