@@ -29,6 +29,7 @@ QString g_usb_grade_path;
 std::atomic<int> g_lcd_lang_valid{0};
 char g_pid[32] = {};
 std::atomic<u8> g_update_status{0};
+std::atomic<u8> g_language{0};
 
 std::atomic<u8> g_debugSwitch{254};
 std::atomic<u8> g_passby_trans_port{255};

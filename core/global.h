@@ -52,6 +52,7 @@ extern QString g_usb_grade_path;
 extern std::atomic<int> g_lcd_lang_valid;
 extern char g_pid[32];
 extern std::atomic<u8> g_update_status;
+extern std::atomic<u8> g_language;   // 0 zh-CN, 1 en, 2 ru, 3 vi, 4 zh-TW (block byte 768)
 
 // --- values fixed in the program image ---
 extern std::atomic<u8> g_debugSwitch;

@@ -4,7 +4,9 @@
 
 #include "board/Board.h"
 #include "board/Clock.h"
+#include "core/config_engine.h"
 #include "core/global.h"
+#include "core/kelrampara.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -17,8 +19,10 @@ int main(int argc, char* argv[])
     KEL_TRACE("\n kelM57N starting on the %s board\n", board::backendName());
 
     // 1. The USB keypad check (check_hiddev) comes with the GUI framework.
-    // 2. ConfigEngine::pInstance() comes with the parameter model.
-    // 3. KelRamPara::pInstance() comes with the parameter model.
+    // 2. Keyed settings, device id, shared globals, network bring-up, loader check.
+    ConfigEngine::pInstance();
+    // 3. The parameter block with its file and the user modes.
+    KelRamPara::pInstance();
     // 4. SyncUpdate::pInstance() comes with the GUI framework.
 
     // 5. The application object; Qt's own arguments pass through unchanged.

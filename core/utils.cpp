@@ -4,6 +4,7 @@
 #include "board/Files.h"
 #include "board/MtdDevice.h"
 #include "board/Shell.h"
+#include "core/config_engine.h"
 #include "core/global.h"
 
 #include <QDebug>
@@ -336,5 +337,110 @@ int Utils::non_region_write(int fd, unsigned char* data, int size, int offset)
             return 1;
         }
     }
+    return 0;
+}
+
+// --- network bring-up -----------------------------------------------------------------
+
+// Only four decimal parts of 0-255 may reach a shell command: a value from the settings
+// file or the PC could otherwise carry shell syntax.
+bool Utils::isDottedQuad(const QString& text)
+{
+    const QStringList parts = text.split('.');
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (QChar c : part)
+            if (c.unicode() < '0' || c.unicode() > '9')
+                return false;
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+int Utils::getIPAddress()
+{
+    ConfigEngine* cfg = ConfigEngine::p_config;
+    if (!cfg)
+        return 0;
+    auto text = [cfg](ConfigItem::ConfigName n) { return cfg->read_config_variant(n).toString(); };
+    auto number = [cfg](ConfigItem::ConfigName n) { return cfg->read_config_variant(n).toInt(); };
+
+    std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+    g_str_ip = text(ConfigItem::IPAddress);
+    g_str_gateway = text(ConfigItem::GateWay);
+    g_srt_mask = text(ConfigItem::SubNetMask);
+    g_port = number(ConfigItem::TcpPort);
+    g_int_tcp_port = g_port.load();
+    g_str_barcode = text(ConfigItem::Barcode);
+    g_str_wifi_ip = text(ConfigItem::WifiIPAddress);
+    g_check_edid = text(ConfigItem::EDIDCheck);
+    g_imagelayoutpassword = text(ConfigItem::ImageLayoutPassword);
+    g_check_source = u8(number(ConfigItem::SourceCheck));
+    g_uTor_cloudserverip = text(ConfigItem::uTorcloudserverip);
+    g_uTor_cloudserverport = number(ConfigItem::uTorcloudserverport);
+    g_uTor_clouduserid = text(ConfigItem::uTorclouduserip);
+    g_uTor_controllername = text(ConfigItem::uTorcloudcontrollername);
+    const bool unset = g_uTor_cloudserverip == " " && g_uTor_clouduserid == " " && g_uTor_controllername == " " &&
+                       g_uTor_cloudserverport == 0;
+    g_uTor_cloud = unset ? 0 : 1;
+    g_kel_max_pixel = number(ConfigItem::KelMaxPixel_UINT);
+    g_usb_grade_path = text(ConfigItem::usbupgradedir);
+    g_lcd_lang_valid = number(ConfigItem::KelLCDLang);
+    return 0;
+}
+
+namespace {
+// Runs a command that carries network values, or skips it when one of them is not an
+// IPv4 address.
+void runNetworkCommand(const QString& command, std::initializer_list<QString> values, bool toDebug)
+{
+    for (const QString& v : values) {
+        if (!Utils::isDottedQuad(v)) {
+            KEL_TRACE("\n network set-up skipped, not an IPv4 address: \"%s\" \n", v.toLocal8Bit().constData());
+            return;
+        }
+    }
+    if (toDebug)
+        qDebug() << command;
+    Utils::system_mutex(command, nullptr);
+}
+} // namespace
+
+int Utils::initIPAddress()
+{
+    if (system_mutex("ifconfig eth0 &>/dev/null", nullptr) != 0)
+        return 255;
+    getIPAddress();
+    QString ip, mask, gateway;
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        ip = g_str_ip;
+        mask = g_srt_mask;
+        gateway = g_str_gateway;
+    }
+    system_mutex("route del default wlan0", nullptr);
+    runNetworkCommand(QString("ifconfig eth0 %1 netmask %2 up").arg(ip, mask), {ip, mask}, true);
+    runNetworkCommand(QString("route add -host %1 dev eth0").arg(gateway), {gateway}, true);
+    runNetworkCommand(QString("route add default gw %1 metric 100").arg(gateway), {gateway}, true);
+    runNetworkCommand(QString("ip route add default via %1 dev eth0").arg(gateway), {gateway}, true);
+    system_mutex("route add -host 255.255.255.255 eth0", nullptr);
+    system_mutex("route del 255.255.255.255 wlan1", nullptr);
+    return 0;
+}
+
+int Utils::init_resteth(QString address, QString gateway, QString mask)
+{
+    if (system_mutex("ifconfig eth0 &>/dev/null", nullptr) != 0)
+        return 255;
+    system_mutex("route del default wlan0", nullptr);
+    runNetworkCommand(QString("ifconfig eth0 %1 netmask %2").arg(address, mask), {address, mask}, false);
+    runNetworkCommand(QString("route add -host %1 dev eth0").arg(gateway), {gateway}, false);
+    runNetworkCommand(QString("route add default gw %1 metric 100").arg(gateway), {gateway}, false);
+    system_mutex("route add -host 255.255.255.255 eth0", nullptr);
+    system_mutex("route del 255.255.255.255 wlan1", nullptr);
     return 0;
 }

@@ -59,6 +59,12 @@ public:
     static int UTF8ToGB2312(std::string& text);
     static int UnicodeToGB2312(std::string& text);
 
+    // --- network bring-up ---
+    static int getIPAddress();       // settings -> shared globals; 0
+    static int initIPAddress();      // eth0 from the globals; 0, or 255 without eth0
+    static int init_resteth(QString address, QString gateway, QString mask);  // 0 or 255
+    static bool isDottedQuad(const QString& text);   // four decimal parts 0-255
+
     // --- raw flash (MTD) ---
     static int non_region_erase(int fd, int start, int length, int unlock);  // 0, or 8
     static int non_region_write(int fd, unsigned char* data, int size, int offset);  // 0, or 1

@@ -1,0 +1,762 @@
+#include "core/kelrampara.h"
+
+#include "board/Clock.h"
+#include "board/Files.h"
+#include "core/global.h"
+#include "core/utils.h"
+#include "scaler/c331_manage.h"
+
+#include <QFile>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+KelRamPara* KelRamPara::p_kelrampara_config = nullptr;
+uint8_t g_cut_source_state[kCutSourcePorts * kCutSourceBytesPerPort];
+
+namespace {
+const char* const kParaFile = "/data/ram_device_info";
+const char* const kOsdFile = "/data/configs/omenu.json";
+
+// --- the built-in default image -------------------------------------------------------
+
+struct DefaultImage {
+    uint8_t b[KelRamPara::kRamSize];
+};
+
+// Image byte 2 + k holds block byte 768 + k.
+constexpr void def16(DefaultImage& d, int blockOffset, uint16_t v)
+{
+    const int i = blockOffset - KelRamPara::kSavedStart + 2;
+    d.b[i] = uint8_t(v & 0xFF);
+    d.b[i + 1] = uint8_t(v >> 8);
+}
+
+constexpr DefaultImage buildDefaultImage()
+{
+    DefaultImage d{};
+    d.b[0] = 0xAA;
+    d.b[1] = 0xAA;
+    def16(d, 770, 100);
+    // Requested EDID: the HDMI 1.4 inputs ask for 1080p60, the V-by-One inputs for 2160p60.
+    for (int i = 0; i < 6; ++i) {
+        def16(d, 896 + 6 * i, i < 4 ? 1920 : 3840);
+        def16(d, 898 + 6 * i, i < 4 ? 1080 : 2160);
+        def16(d, 900 + 6 * i, 60);
+    }
+    def16(d, KelRamPara::kLedWidth, 1920);
+    def16(d, KelRamPara::kLedHeight, 1080);
+    def16(d, 1386, 1);
+    def16(d, 1388, 1);
+    def16(d, 1390, 1920);
+    def16(d, 1392, 1080);
+    for (int out = 0; out < 2; ++out) {
+        def16(d, 1408 + 8 * out + 4, 1920);
+        def16(d, 1408 + 8 * out + 6, 1080);
+    }
+    // Forty crop records, not in use; the pattern runs on through 2111 (64 records in all,
+    // the 63rd of them with width 0).
+    for (int r = 0; r < 64; ++r) {
+        const int base = KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * r;
+        def16(d, base, 0x0002);
+        def16(d, base + 6, r == 62 ? 0 : 1920);
+        def16(d, base + 8, 1080);
+    }
+    def16(d, KelRamPara::kBrightness, 100);
+    def16(d, 2178, 50);   // contrast
+    def16(d, 2180, 10);   // sharpness
+    def16(d, 2182, 50);   // saturation
+    def16(d, 2184, 2);    // colour temperature: nature
+    def16(d, 2186, 64);
+    def16(d, 2188, 64);
+    def16(d, 2190, 64);
+    for (int p = 0; p < 16; ++p)
+        def16(d, KelRamPara::kLayerPriority + 2 * p, uint16_t(p));
+    def16(d, 2270, 1);
+    for (int l = 0; l < KelRamPara::kLayerCount; ++l) {
+        const int base = KelRamPara::kLayers + KelRamPara::kLayerSize * l;
+        def16(d, base + KelRamPara::kLayerFlags, l == 0 ? 1 : 0);
+        def16(d, base + KelRamPara::kLayerSource, 1);
+        def16(d, base + KelRamPara::kLayerWindow + 4, 1920);
+        def16(d, base + KelRamPara::kLayerWindow + 6, 1080);
+    }
+    return d;
+}
+
+constexpr DefaultImage kDefaultImage = buildDefaultImage();
+static_assert(sizeof(kDefaultImage.b) == 4096, "the default image is 4096 bytes");
+static_assert(KelRamPara::kSavedLength == 3328 && KelRamPara::kModeAreaLength == 3200, "block regions");
+static_assert(KelRamPara::kSlotOsdOn == 1230, "OSD word of a slot");
+
+// --- the scaler manager's lock and apply flag ------------------------------------------
+
+// An edit of scaler settings in the block: holds the scaler manager's mutex for its
+// lifetime. Before the scaler manager exists nothing applies the block, so there is
+// nothing to lock against and no flag to raise.
+class ScalerEdit {
+public:
+    ScalerEdit() : manager_(c331_manage::p_c331_manage)
+    {
+        if (manager_)
+            hold_ = std::unique_lock<std::mutex>(manager_->c331_mutex);
+    }
+    void raise(uint8_t value)
+    {
+        if (manager_)
+            manager_->raise_apply_flag(value);
+    }
+
+private:
+    c331_manage* manager_;
+    std::unique_lock<std::mutex> hold_;
+};
+
+void pauseMs(unsigned ms) { board::Clock::sleepMs(ms); }
+void pauseUs(unsigned us) { board::Clock::sleepUs(us); }
+
+// Reads at most max bytes of a file under the data root; -1 when it cannot be opened.
+long readFile(const std::string& systemPath, uint8_t* out, long max, long skip = 0)
+{
+    QFile f(board::Files::map(QString::fromStdString(systemPath)));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    if (skip && !f.seek(skip))
+        return 0;
+    const qint64 n = f.read(reinterpret_cast<char*>(out), max);
+    return n < 0 ? 0 : long(n);
+}
+
+int firstEnabledLanguage(int mask)
+{
+    for (int lang = 0; lang < 5; ++lang)
+        if (mask & (1 << lang))
+            return lang;
+    return -1;
+}
+
+bool languageEnabled(int lang, int mask) { return lang >= 0 && lang < 5 && (mask & (1 << lang)); }
+} // namespace
+
+const uint8_t (&default_para_ramlist)[4096] = kDefaultImage.b;
+
+// --- construction and start-up ----------------------------------------------------------
+
+KelRamPara::KelRamPara(QObject* parent) : QObject(parent)
+{
+    std::memset(ram, 0, sizeof ram);
+    std::memset(ram_backup, 0, sizeof ram_backup);
+    std::memset(mode_slot, 0, sizeof mode_slot);
+    std::memset(reg_image, 0, sizeof reg_image);
+}
+
+KelRamPara* KelRamPara::pInstance()
+{
+    if (!p_kelrampara_config) {
+        auto* p = new KelRamPara(nullptr);
+        p_kelrampara_config = p;
+        p->loadParameterFile();
+        p->startupCleanup();
+        for (int n = 0; n < kModeSlots; ++n) {
+            p->mode_file_deal(n, 0);
+            pauseUs(100);
+        }
+        p->setRegisterStartValues();
+    }
+    return p_kelrampara_config;
+}
+
+// Writes the default image as the parameter file; false when it cannot be written.
+bool KelRamPara::recreateParameterFile()
+{
+    const bool ok = board::Files::writeAtomically(kParaFile, default_para_ramlist, sizeof default_para_ramlist);
+    board::Files::sync();
+    pauseMs(100);
+    return ok;
+}
+
+void KelRamPara::loadParameterFile()
+{
+    const std::string path = kParaFile;
+    bool valid = false;
+    if (!board::Files::exists(path)) {
+        KEL_TRACE("\n %s file un exist \n", kParaFile);
+    } else {
+        KEL_TRACE("\n %s file exist \n", kParaFile);
+        std::vector<uint8_t> file(4096, 0);
+        const long n = readFile(path, file.data(), long(file.size()));
+        if (n < 0) {
+            pauseMs(100);
+        } else if (n >= 2 + kSavedLength && file[0] == 0xAA && file[1] == 0xAA) {
+            std::memcpy(ram + kSavedStart, file.data() + 2, kSavedLength);
+            pauseMs(100);
+            valid = true;
+        } else {
+            // A bad marker, or a file too short to hold the block: both are replaced.
+            KEL_TRACE("\n ram_valid = %#x,%#x \n", n > 0 ? file[0] : 0u, n > 1 ? file[1] : 0u);
+            board::Files::remove(path);
+            KEL_TRACE("\n delete %s ,use the default para\n", kParaFile);
+            pauseMs(100);
+        }
+    }
+    if (valid)
+        return;
+    const bool written = recreateParameterFile();
+    const long n = written ? readFile(path, ram + kSavedStart, kSavedLength, 2) : -1;
+    if (n != kSavedLength) {
+        // The file could not be written back; the block still starts from the defaults.
+        KEL_TRACE("\n %s cannot be written, defaults kept in memory \n", kParaFile);
+        std::memcpy(ram + kSavedStart, default_para_ramlist + 2, kSavedLength);
+    }
+    pauseMs(100);
+}
+
+void KelRamPara::startupCleanup()
+{
+    // 1. Language: with both bit 0 and bit 17 set only bits 1-15 of the mask count.
+    g_language = ram[kLanguage];
+    int mask = g_lcd_lang_valid;
+    if ((mask & 0x1) && (mask & (1 << 17))) {
+        mask &= 0xFFFE;
+        g_lcd_lang_valid = mask;
+    }
+    if (!languageEnabled(ram[kLanguage], mask)) {
+        const int first = firstEnabledLanguage(mask);
+        if (first >= 0) {
+            ram[kLanguage] = uint8_t(first);
+            g_language = uint8_t(first);
+        }
+    }
+    // 2. No layer starts frozen.
+    for (int l = 0; l < kLayerCount; ++l) {
+        uint8_t* out = ram + kLayers + kLayerSize * l + kLayerOutput;
+        put16(out, uint16_t(get16(out) & ~0x0002));
+    }
+    // 3. Screen lit, no test pattern, no current mode, no save pending, no panel mode.
+    put16(ram + kScreenDark, 0);
+    ram[kTestPattern] = 0;
+    ram[kTestPattern + 1] = 0;
+    put16(ram + kCurrentMode, 0);
+    ram[kModeSaveRequest + 1] = 0;
+    put16(ram + kPanelMode, 0);
+    // 4. The sixteen window entries.
+    for (int e = 0; e < 16; ++e) {
+        ram[kWindowEntries + 4 * e] = 60;
+        ram[kWindowEntries + 4 * e + 2] = 60;
+    }
+    // 5.-6.
+    KelCropSourceInit();
+    std::memcpy(ram_backup, ram, sizeof ram);
+}
+
+void KelRamPara::setRegisterStartValues()
+{
+    for (int r = 32; r <= 52; ++r)
+        reg_image[r] = 0;
+    reg_image[37] = 0x80;
+    reg_image[38] = 0x1F;
+    reg_image[39] = 0x07;
+    reg_image[53] = 0xC3;
+    reg_image[54] = 0x10;
+    reg_image[55] = 0xFF;
+    reg_image[56] = 0xFF;
+    reg_image[57] = 0xFF;
+    reg_image[58] = 0xFF;
+    reg_image[59] = 0xC0;
+    std::memset(reg_image + 60, 0xFF, 1061 - 60);
+}
+
+// --- change notification ----------------------------------------------------------------
+
+int KelRamPara::test_signal(int code)
+{
+    std::lock_guard<std::mutex> hold(Utils::_test_signal_mutex);
+    emit sig_update_para(code);
+    return 1;
+}
+
+int KelRamPara::ram_para_save() { return test_signal(1); }
+
+// --- PC writes --------------------------------------------------------------------------
+
+int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address)
+{
+    if (address > uint32_t(kRamSize) || length > uint32_t(kRamSize) - address)
+        return 1;
+    if (length == 0)
+        return 0;
+    if (!data)
+        return 1;
+    ScalerEdit edit;
+    std::memcpy(ram + address, data, length);
+    return 0;
+}
+
+int KelRamPara::KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address)
+{
+    const uint32_t mode = address >> 12;
+    const uint32_t offset = address & 0xFFF;
+    if (mode < 1 || mode > uint32_t(kModeSlots))
+        return 1;
+    if (offset > uint32_t(kModeSlotSize) || length > uint32_t(kModeSlotSize) - offset)
+        return 1;
+    if (length && !data)
+        return 1;
+    {
+        ScalerEdit edit;
+        if (length)
+            std::memcpy(mode_slot[mode - 1] + offset, data, length);
+    }
+    KEL_TRACE("\n write ram_user_mode = %#x \n", mode);
+    return 0;
+}
+
+// --- parameter file and user-mode files --------------------------------------------------
+
+std::string KelRamPara::mode_file_name(int mode)
+{
+    return "/data/modes/custom_mode" + std::to_string(mode);
+}
+
+std::string KelRamPara::mode_osd_file_name(int mode)
+{
+    char name[48];
+    std::snprintf(name, sizeof name, "/data/modes/MO%02x.json", unsigned(mode) & 0xFF);
+    return name;
+}
+
+int KelRamPara::mode_file_deal(int slot, int op)
+{
+    if (slot < 0 || slot >= kModeSlots)
+        return 0;
+    uint8_t* s = mode_slot[slot];
+    if (op == 1) {
+        {
+            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+            board::Files::remove(mode_file_name(slot + 1));
+        }
+        pauseUs(100);
+        if (get16(s + kSlotOsdOn) == 1) {
+            {
+                std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+                board::Files::remove(mode_osd_file_name(slot + 1));
+            }
+            put16(s + kSlotOsdOn, 0);
+        }
+        pauseUs(100);
+        board::Files::sync();
+        pauseUs(100);
+    }
+
+    std::unique_lock<std::mutex> hold(Utils::_file_deal_mutex);
+    std::vector<uint8_t> file(kModeFileSize, 0);
+    const long n = readFile(mode_file_name(slot + 1), file.data(), kModeFileSize);
+    if (n < 0) {
+        hold.unlock();
+        s[0] = 0xFF;
+        s[1] = 0xFF;
+        return 0;
+    }
+    // Bytes a short file does not cover are zero; without both marker bytes it is empty.
+    std::memcpy(s, file.data(), kModeFileSize);
+    if (n < 2) {
+        s[0] = 0xFF;
+        s[1] = 0xFF;
+    }
+    board::Files::sync();
+    pauseMs(100);
+    return 1;
+}
+
+int KelRamPara::mode_file_write(int slot, int flag)
+{
+    if (slot < 0 || slot >= kModeSlots)
+        return 0;
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        std::vector<uint8_t> file(mode_slot[slot], mode_slot[slot] + kModeFileSize);
+        file[0] = 0xAA;
+        file[1] = 0xAA;
+        if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
+            return 0;
+        mode_slot[slot][0] = 0xAA;
+        mode_slot[slot][1] = 0xAA;
+        board::Files::sync();
+        pauseMs(100);
+    }
+    if (flag == 0) {
+        const std::string target = mode_osd_file_name(slot + 1);
+        const std::string command = std::string("cp  ") + kOsdFile + " " + target;
+        KEL_TRACE("\n %s \n", command.c_str());
+        if (get16(ram + kOsdOn) == 1) {
+            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+            QFile src(board::Files::map(QString(kOsdFile)));
+            if (src.open(QIODevice::ReadOnly)) {
+                const QByteArray bytes = src.readAll();
+                board::Files::writeAtomically(target, bytes.constData(), size_t(bytes.size()));
+            }
+        }
+    }
+    board::Files::sync();
+    pauseUs(100);
+    return 1;
+}
+
+int KelRamPara::ram_para_reset()
+{
+    uint8_t block[kSavedLength];
+    long n = -1;
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        if (recreateParameterFile())
+            n = readFile(kParaFile, block, kSavedLength, 2);
+    }
+    if (n != kSavedLength)
+        std::memcpy(block, default_para_ramlist + 2, kSavedLength);
+    // The file lock is released first: the scaler manager's mutex is never taken inside it.
+    ScalerEdit edit;
+    std::memcpy(ram + kSavedStart, block, kSavedLength);
+    std::memcpy(ram_backup, ram, sizeof ram);
+    return n == kSavedLength ? 0 : 1;
+}
+
+int KelRamPara::ram_para_file_save()
+{
+    std::vector<uint8_t> snapshot(kRamSize);
+    int first = -1;
+    {
+        ScalerEdit edit;
+        for (int i = kSavedStart; i < kRamSize; ++i) {
+            if (ram[i] != ram_backup[i]) {
+                first = i;
+                break;
+            }
+        }
+        if (first < 0)
+            return 0;
+        std::memcpy(snapshot.data(), ram, kRamSize);
+        KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", first, ram[first], ram_backup[first]);
+    }
+    {
+        // The whole file is written and renamed over the old one: a power cut leaves the
+        // old or the new parameters, never a mixture.
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        std::vector<uint8_t> file(kRamSize, 0);
+        file[0] = 0xAA;
+        file[1] = 0xAA;
+        std::memcpy(file.data() + 2, snapshot.data() + kSavedStart, kSavedLength);
+        if (!board::Files::writeAtomically(kParaFile, file.data(), file.size()))
+            KEL_TRACE("\n %s cannot be written \n", kParaFile);
+        board::Files::sync();
+        pauseMs(100);
+    }
+    ScalerEdit edit;
+    std::memcpy(ram_backup, snapshot.data(), kRamSize);
+    return 1;
+}
+
+// --- crop bitmap and lookups -----------------------------------------------------------
+
+namespace {
+bool validPort(int port) { return port >= 0 && port < kCutSourcePorts; }
+bool cropBit(int port, int number0)
+{
+    return g_cut_source_state[port * kCutSourceBytesPerPort + number0 / 8] & (1u << (number0 % 8));
+}
+} // namespace
+
+void KelRamPara::KelCropSourceInit()
+{
+    std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
+    for (int r = 0; r < kCropCount; ++r) {
+        const uint16_t id = get16(ram + kCropRecords + kCropRecordSize * r);
+        if (!(id & 0x8000))
+            continue;
+        const int port = id & 0xFF;
+        const int number0 = (id >> 8) & 0x7F;
+        // A record naming a port or crop number outside the bitmap is left out of it.
+        if (!validPort(port) || number0 >= kCropCount)
+            continue;
+        g_cut_source_state[port * kCutSourceBytesPerPort + number0 / 8] |= uint8_t(1u << (number0 % 8));
+    }
+}
+
+int KelRamPara::KelGetCropID(int port, int k)
+{
+    if (!validPort(port) || k < 1)
+        return 0;
+    int seen = 0;
+    for (int n = 0; n < kCropCount; ++n) {
+        if (cropBit(port, n) && ++seen == k)
+            return n + 1;
+    }
+    return 0;
+}
+
+int KelRamPara::KelAddCropID(int port)
+{
+    if (!validPort(port))
+        return 0;
+    for (int n = 0; n < kCropCount; ++n)
+        if (!cropBit(port, n))
+            return n + 1;
+    return 0;
+}
+
+int KelRamPara::KelGetSourceNum(int port, int n)
+{
+    if (n < 1)
+        return 0;
+    if (n > kCropCount)
+        n = kCropCount;
+    int count = 0;
+    for (int r = 0; r < n; ++r) {
+        const uint16_t id = get16(ram + kCropRecords + kCropRecordSize * r);
+        if ((id & 0x8000) && (id & 0xFF) == port)
+            ++count;
+    }
+    return count;
+}
+
+// Record index 0-39 of the port's k-th crop, or 40.
+int KelRamPara::findCropRecord(int port, int k)
+{
+    const int n = KelGetCropID(port, k);
+    if (n == 0)
+        return kCropCount;
+    for (int r = 0; r < kCropCount; ++r) {
+        const uint16_t id = get16(ram + kCropRecords + kCropRecordSize * r);
+        if ((id & 0x8000) && ((id >> 8) & 0x7F) == n - 1 && (id & 0xFF) == port)
+            return r;
+    }
+    return kCropCount;
+}
+
+void KelRamPara::KelGetCropPara(int port, int k, CROP_PARA* crop, int* index)
+{
+    const int r = findCropRecord(port, k);
+    if (index)
+        *index = r;
+    if (!crop)
+        return;
+    if (r >= kCropCount) {
+        *crop = CROP_PARA{0, 0, 0, 0, 0};
+        return;
+    }
+    const uint8_t* rec = ram + kCropRecords + kCropRecordSize * r;
+    crop->id = get16(rec);
+    crop->x = get16(rec + 2);
+    crop->y = get16(rec + 4);
+    crop->width = get16(rec + 6);
+    crop->height = get16(rec + 8);
+}
+
+// --- crop edits -------------------------------------------------------------------------
+
+int KelRamPara::KelAddNewCrop(int port, CROP_PARA* crop)
+{
+    if (!validPort(port) || !crop)
+        return 1;
+    const int n = KelAddCropID(port);
+    if (n == 0)
+        return 1;
+    int r = 0;
+    while (r < kCropCount && (get16(ram + kCropRecords + kCropRecordSize * r) & 0x8000))
+        ++r;
+    if (r >= kCropCount)
+        return 1;
+    ScalerEdit edit;
+    uint8_t* rec = ram + kCropRecords + kCropRecordSize * r;
+    put16(rec, uint16_t(0x8000 | ((n - 1) << 8) | port));
+    put16(rec + 2, uint16_t(crop->x));
+    put16(rec + 4, uint16_t(crop->y));
+    put16(rec + 6, uint16_t(crop->width));
+    put16(rec + 8, uint16_t(crop->height));
+    edit.raise(1);
+    return 0;
+}
+
+// The new rectangle is applied with the next raise of the apply flag.
+void KelRamPara::KelSetCropPara(char port, char k, CROP_PARA* crop)
+{
+    if (!crop)
+        return;
+    const int r = findCropRecord(uint8_t(port), uint8_t(k));
+    if (r >= kCropCount)
+        return;
+    ScalerEdit edit;
+    uint8_t* rec = ram + kCropRecords + kCropRecordSize * r;
+    put16(rec, get16(rec));
+    put16(rec + 2, uint16_t(crop->x));
+    put16(rec + 4, uint16_t(crop->y));
+    put16(rec + 6, uint16_t(crop->width));
+    put16(rec + 8, uint16_t(crop->height));
+}
+
+void KelRamPara::KelDeleteCrop(char port, char k)
+{
+    const int r = findCropRecord(uint8_t(port), uint8_t(k));
+    if (r >= kCropCount)
+        return;
+    ScalerEdit edit;
+    put16(ram + kCropRecords + kCropRecordSize * r, 0);
+    edit.raise(1);
+}
+
+// --- layer source, freeze and black ------------------------------------------------------
+
+int KelRamPara::KelGetImageSource(const uint8_t* image, uint8_t layer, int16_t* is_crop, char* crop_index,
+                                  uint8_t mode)
+{
+    int16_t crop = 0;
+    int port = 0;
+    if (image && layer < kLayerCount) {
+        const int base = mode == 0 ? 0 : kModeArea;
+        const uint16_t src = get16(image + kLayers + kLayerSize * layer + kLayerSource - base);
+        if (!(src & 0x8000)) {
+            port = src & 0xFF;
+        } else if ((src & 0xFF) < kCropCount) {
+            const int index = src & 0xFF;
+            crop = 1;
+            if (crop_index)
+                *crop_index = char(index);
+            port = image[kCropRecords + kCropRecordSize * index - base];
+        }
+        // A crop index beyond the forty records names no crop: the layer reads as port 0.
+    }
+    if (is_crop)
+        *is_crop = crop;
+    return port;
+}
+
+void KelRamPara::KelSetImageSource(int k, char port, char layer)
+{
+    const uint8_t l = uint8_t(layer);
+    const uint8_t p = uint8_t(port);
+    if (l >= kLayerCount || !validPort(p))
+        return;
+    uint16_t word = p;
+    if (k > 0) {
+        const int r = findCropRecord(p, k);
+        if (r >= kCropCount)
+            return;
+        word = uint16_t(0x8000 | r);
+    }
+    ScalerEdit edit;
+    uint8_t* src = ram + kLayers + kLayerSize * l + kLayerSource;
+    src[0] = uint8_t(word & 0xFF);
+    src[1] = uint8_t(word >> 8);
+    // The layout no longer matches the stored mode; a mode change still pending keeps it.
+    if (get16(ram + kCurrentMode) == get16(ram_backup + kCurrentMode))
+        put16(ram + kCurrentMode, 0);
+    edit.raise(1);
+}
+
+void KelRamPara::KelSetImageFreeze()
+{
+    const int l = g_image_current;
+    if (l >= kLayerCount)
+        return;
+    uint8_t* rec = ram + kLayers + kLayerSize * l;
+    KEL_TRACE("\n set freeze : %s \n", (get16(rec + kLayerOutput) & 0x2) ? "normal" : "freeze ");
+    ScalerEdit edit;
+    if (get16(rec + kLayerFlags) & 0x1)
+        put16(rec + kLayerOutput, uint16_t(get16(rec + kLayerOutput) ^ 0x2));
+    edit.raise(1);
+}
+
+void KelRamPara::KelSetImageBlack()
+{
+    const int l = g_image_current;
+    if (l >= kLayerCount)
+        return;
+    uint8_t* rec = ram + kLayers + kLayerSize * l;
+    ScalerEdit edit;
+    put16(rec + kLayerOutput, uint16_t(get16(rec + kLayerOutput) ^ 0x1));
+    edit.raise(1);
+}
+
+int KelRamPara::KelSourceId_is_on(unsigned char device)
+{
+    for (int l = 0; l < kLayerCount; ++l) {
+        const uint8_t* rec = ram + kLayers + kLayerSize * l;
+        if (!(get16(rec + kLayerFlags) & 0x1))
+            continue;
+        int16_t isCrop = 0;
+        char index = 0;
+        const int port = KelGetImageSource(ram, uint8_t(l), &isCrop, &index, 0);
+        const int number = (port >= 1 && port <= 3) ? port : 0;
+        if (number == device)
+            return 1;
+    }
+    return 0;
+}
+
+// --- EDID request, language, user modes ---------------------------------------------------
+
+void KelRamPara::KelSetEDIDPara(int input, short width, short height, short rate)
+{
+    if (input < 0 || input >= 6)
+        return;
+    ScalerEdit edit;
+    uint8_t* rec = ram + kEdid + 6 * input;
+    put16(rec, uint16_t(width));
+    put16(rec + 2, uint16_t(height));
+    put16(rec + 4, uint16_t(rate));
+    edit.raise(1);
+}
+
+int KelRamPara::KelLanguageChanged()
+{
+    if (get16(ram + kLanguage) == get16(ram_backup + kLanguage))
+        return 0;
+    g_language = ram[kLanguage];
+    const int mask = g_lcd_lang_valid;
+    if (languageEnabled(ram[kLanguage], mask))
+        return 1;
+    const int first = firstEnabledLanguage(mask);
+    if (first >= 0) {
+        ram[kLanguage] = uint8_t(first);
+        ram[kLanguage + 1] = 0;
+        g_language = uint8_t(first);
+    }
+    return 1;
+}
+
+int KelRamPara::KelUserModeSaved(int slot)
+{
+    if (slot < 0 || slot >= kModeSlots)
+        return 0;
+    return (mode_slot[slot][0] == 0xAA && mode_slot[slot][1] == 0xAA) ? 1 : 0;
+}
+
+int KelRamPara::KelGetCurrentModeIndex()
+{
+    const int mode = ram[kCurrentMode];
+    return mode <= 16 ? mode : 0;
+}
+
+int KelRamPara::KelUserModeIndex(char start, char direction)
+{
+    const int s = uint8_t(start);
+    if (s > 16)
+        return 256;
+    for (int i = 0; i < kModeSlots; ++i) {
+        int slot;
+        switch (direction) {
+        case 2:   // start itself first, then upward
+            slot = s == 16 ? i : (s + i) % 16;
+            break;
+        case 1:   // the next one after start; start itself last
+            slot = s == 16 ? i : (s + 1 + i) % 16;
+            break;
+        case 0:   // the previous one before start; start itself last
+            slot = s == 16 ? 15 - i : (s + 15 - i) % 16;
+            break;
+        default:
+            return 256;
+        }
+        if (KelUserModeSaved(slot))
+            return slot;
+    }
+    return 256;
+}

@@ -1,0 +1,171 @@
+#pragma once
+// The device's parameter object: the 4096-byte parameter block (also the PC's RAM address
+// space: PC address A is byte A of the block), the copy of the block as last saved, the
+// sixteen user-mode slots and the controller register image. All multi-byte fields are
+// little-endian; use the get16/put16 helpers, never casts over the bytes.
+
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+// One input crop as handed to and from the crop operations. In the block it is a 10-byte
+// record of 16-bit words: id (bit 15 in use, bits 8-14 crop number - 1, bits 0-7 input
+// port), x, y, width, height.
+struct CROP_PARA {
+    int id;
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+// Used crop numbers per input port 0-5: five bytes per port, bit b of byte j set when the
+// port has an in-use crop numbered 8j + b + 1. Rebuilt by KelRamPara::KelCropSourceInit.
+constexpr int kCutSourcePorts = 6;
+constexpr int kCutSourceBytesPerPort = 5;
+extern uint8_t g_cut_source_state[kCutSourcePorts * kCutSourceBytesPerPort];
+
+// The built-in default image: bytes 0-1 the marker 0xAA 0xAA, byte 2 + k the default of
+// block byte 768 + k (k = 0..3327), bytes 3330-4095 zero.
+extern const uint8_t (&default_para_ramlist)[4096];
+
+class KelRamPara : public QObject {
+    Q_OBJECT
+public:
+    // --- sizes ---
+    static constexpr int kRamSize = 4096;
+    static constexpr int kModeSlots = 16;
+    static constexpr int kModeSlotSize = 4098;
+    static constexpr int kModeFileSize = 4096;
+    static constexpr int kRegImageSize = 1064;
+
+    // --- block offsets shared by the subsystems ---
+    static constexpr int kInputStatus = 256;       // 6 x (width, height, rate), input i at 256 + 6i
+    static constexpr int kSavedStart = 768;        // bytes 768-4095 are saved in the file
+    static constexpr int kSavedLength = kRamSize - kSavedStart;   // 3328
+    static constexpr int kLanguage = 768;          // u8 language, 769 its companion byte
+    static constexpr int kKeyLock = 772;
+    static constexpr int kWifiOff = 774;
+    static constexpr int kTestPattern = 864;       // u8
+    static constexpr int kCurrentMode = 866;       // u16 1-16, 0 none
+    static constexpr int kModeSaveRequest = 868;   // u16 1-16, 0 none
+    static constexpr int kModeArea = 896;          // 896-4095 is what a user mode stores
+    static constexpr int kModeAreaLength = kRamSize - kModeArea;  // 3200
+    static constexpr int kEdid = 896;              // 6 x (width, height, rate), input i at 896 + 6i
+    static constexpr int kPanelMode = 0x560;       // 1376
+    static constexpr int kLedWidth = 1378;
+    static constexpr int kLedHeight = 1380;
+    static constexpr int kCropRecords = 0x5C0;     // 1472, 40 x 10 bytes
+    static constexpr int kCropCount = 40;
+    static constexpr int kCropRecordSize = 10;
+    static constexpr int kAudioWindow = 0x840;     // 2112
+    static constexpr int kScreenDark = 0x844;      // 2116
+    static constexpr int kOsdOn = 0x84C;           // 2124
+    static constexpr int kBrightness = 0x880;      // 2176
+    static constexpr int kLayerPriority = 0x8A0;   // 2208
+    static constexpr int kLayers = 0x8E0;          // 2272, 6 x 26 bytes
+    static constexpr int kLayerCount = 6;
+    static constexpr int kLayerSize = 26;
+    static constexpr int kLayerFlags = 0;          // bit 0 enabled
+    static constexpr int kLayerAttribute = 4;
+    static constexpr int kLayerSource = 8;         // bit 15 set: low byte = crop record index
+    static constexpr int kLayerWindow = 10;        // x, y, width, height
+    static constexpr int kLayerOutput = 18;        // bit 0 black, 1 freeze, 2 fade, 8 DBD
+    static constexpr int kLayerVolume = 20;
+    static constexpr int kLayerSound = 21;         // bit 7 sound on
+    static constexpr int kLayerDbd = 22;
+    static constexpr int kWindowEntries = 0xB00;   // 2816, 16 x 4 bytes
+    static constexpr int kSlotOsdOn = kOsdOn - kModeArea + 2;     // 1230: OSD word in a slot
+
+    static KelRamPara* pInstance();
+    static KelRamPara* p_kelrampara_config;
+
+    // Zero-filled; pInstance() loads the block, cleans it up and loads the slots.
+    explicit KelRamPara(QObject* parent = nullptr);
+
+    // --- members ---
+    std::mutex mutex;                              // the input-status bytes 256-291 of ram
+    uint8_t ram[kRamSize];                         // the live block
+    uint8_t ram_backup[kRamSize];                  // the block as last saved
+    uint8_t mode_slot[kModeSlots][kModeSlotSize];  // marker, block 896-4095, 896 spare bytes
+    uint8_t reg_image[kRegImageSize];              // the controller register image
+
+    // --- little-endian access ---
+    static uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+    static void put16(uint8_t* p, uint16_t v)
+    {
+        p[0] = uint8_t(v & 0xFF);
+        p[1] = uint8_t(v >> 8);
+    }
+    uint16_t ram16(int offset) const { return get16(ram + offset); }
+
+    // --- change notification ---
+    // Emits sig_update_para(code) under Utils::_test_signal_mutex; returns 1. Any thread.
+    int test_signal(int code);
+    int ram_para_save();                           // test_signal(1)
+
+    // --- PC writes (take the scaler manager's mutex while copying; call without it) ---
+    // 1 and nothing written when address + length passes 4096, else 0.
+    int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+    // address = M << 12 | O, M = user mode 1-16, O = byte of its slot; 1 for another M or a
+    // write past the end of the 4098-byte slot, else 0. The slot file is not written here.
+    int KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+
+    // --- parameter file and user-mode files ---
+    // Op 1 deletes the mode's files first; then the slot is loaded from its file. 1 when the
+    // file was read, 0 when there is none (the slot is then marked empty, 0xFF 0xFF).
+    int mode_file_deal(int slot, int op);
+    // Writes slot 0-15 to its file (marker set to 0xAA 0xAA); flag 0 also copies the OSD
+    // overlay file when the live block's overlay word is 1. 1 on success, else 0.
+    int mode_file_write(int slot, int flag);
+    // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
+    // from it; the saved copy follows. 0 on success, 1 when the file could not be written.
+    int ram_para_reset();
+    // The save step of the change handler: when block bytes 768-4095 differ from the saved
+    // copy, writes the whole parameter file (temporary file, flush, rename) and refreshes
+    // the saved copy. 1 when the block differed, 0 when there was nothing to save.
+    int ram_para_file_save();
+    // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
+    static std::string mode_file_name(int mode);
+    static std::string mode_osd_file_name(int mode);
+
+    // --- crop bitmap and lookups (no lock) ---
+    void KelCropSourceInit();
+    int KelGetCropID(int port, int k);
+    int KelAddCropID(int port);
+    int KelGetSourceNum(int port, int n);
+    // Index 40 and a zeroed crop when the port has no k-th crop.
+    void KelGetCropPara(int port, int k, CROP_PARA* crop, int* index);
+
+    // --- crop edits (under the scaler manager's mutex) ---
+    int KelAddNewCrop(int port, CROP_PARA* crop);   // 0 added, 1 nothing changed
+    void KelSetCropPara(char port, char k, CROP_PARA* crop);
+    void KelDeleteCrop(char port, char k);
+
+    // --- layer source, freeze and black ---
+    // mode 0: image is the live block; mode 1: image is a slot's stored part (slot byte 2).
+    int KelGetImageSource(const uint8_t* image, uint8_t layer, int16_t* is_crop, char* crop_index, uint8_t mode);
+    void KelSetImageSource(int k, char port, char layer);
+    void KelSetImageFreeze();
+    void KelSetImageBlack();
+    int KelSourceId_is_on(unsigned char device);
+
+    // --- EDID request, language, user modes ---
+    void KelSetEDIDPara(int input, short width, short height, short rate);
+    int KelLanguageChanged();
+    int KelUserModeSaved(int slot);
+    int KelGetCurrentModeIndex();
+    int KelUserModeIndex(char start, char direction);   // 0-15, or 256 when none
+
+signals:
+    void sig_update_para(int code);
+
+private:
+    void loadParameterFile();
+    bool recreateParameterFile();
+    void startupCleanup();
+    void setRegisterStartValues();
+    int findCropRecord(int port, int k);
+};

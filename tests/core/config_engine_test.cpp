@@ -1,0 +1,191 @@
+#include "board/sim/Sim.h"
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/utils.h"
+#include "tests/support/TestRoot.h"
+
+#include <QSettings>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Each test starts without an engine, with the globals at their program-image values.
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        std::memset(g_pid, 0, sizeof g_pid);
+        g_update_status = 0;
+        g_port = 5005;
+        g_lcd_lang_valid = 0;
+        factoryage_log.clear();
+    }
+    void TearDown() override
+    {
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+    }
+    std::string pid() const { return std::string(g_pid, 32); }
+    kel_test::TestRoot root;
+};
+
+const std::vector<std::string> kDefaultBringUp = {
+    "ifconfig eth0 &>/dev/null",
+    "route del default wlan0",
+    "ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up",
+    "route add -host 192.168.0.1 dev eth0",
+    "route add default gw 192.168.0.1 metric 100",
+    "ip route add default via 192.168.0.1 dev eth0",
+    "route add -host 255.255.255.255 eth0",
+    "route del 255.255.255.255 wlan1",
+};
+
+std::string fullSettings(const std::string& tcpPort, const std::string& ip)
+{
+    return "[config]\nTcpPort=" + tcpPort +
+           "\nUdpPort=5008\nIPAddress=" + ip +
+           "\nSubNetMask=255.255.255.0\nGateWay=192.168.0.1\nMAC=FF:FF:FF:FF:FF:FF\n"
+           "Barcode=\" \"\nWifiIPAddress=192.168.22.101\nEDIDCheck=Once\nSourceCheck=255\n"
+           "ImageLayoutPassword=No\nuTorcloudserverip=\" \"\nuTorcloudserverport=\" \"\n"
+           "uTorclouduserip=\" \"\nuTorcloudcontrollername=\" \"\nKelMaxPixel_UINT=6553600\n"
+           "usbupgradedir=KEL-W46\nKelLCDLang=65567\n";
+}
+
+} // namespace
+
+TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
+{
+    sim::SocModel::setUniqueId(0x1234, 0x5678, 0x9ABC);
+    factoryage_log.append("old result");
+    factoryage_log_num = 7;
+    ASSERT_NE(ConfigEngine::pInstance(), nullptr);
+
+    QSettings file(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    const QStringList keys = file.allKeys();
+    EXPECT_EQ(keys.size(), 18);
+    EXPECT_EQ(file.value("config/TcpPort").toInt(), 5005);
+    EXPECT_EQ(file.value("config/UdpPort").toInt(), 5008);
+    EXPECT_EQ(file.value("config/IPAddress").toString(), "192.168.0.199");
+    EXPECT_EQ(file.value("config/SubNetMask").toString(), "255.255.255.0");
+    EXPECT_EQ(file.value("config/GateWay").toString(), "192.168.0.1");
+    EXPECT_EQ(file.value("config/MAC").toString(), "FF:FF:FF:FF:FF:FF");
+    EXPECT_EQ(file.value("config/WifiIPAddress").toString(), "192.168.22.101");
+    EXPECT_EQ(file.value("config/EDIDCheck").toString(), "Once");
+    EXPECT_EQ(file.value("config/SourceCheck").toInt(), 255);
+    EXPECT_EQ(file.value("config/ImageLayoutPassword").toString(), "No");
+    EXPECT_EQ(file.value("config/KelMaxPixel_UINT").toInt(), 6553600);
+    EXPECT_EQ(file.value("config/usbupgradedir").toString(), "KEL-W46");
+    EXPECT_EQ(file.value("config/KelLCDLang").toInt(), 0x1001F);
+    // An unset text setting is one space, not the empty text.
+    for (const char* key : {"config/Barcode", "config/uTorcloudserverip", "config/uTorcloudserverport",
+                            "config/uTorclouduserip", "config/uTorcloudcontrollername"})
+        EXPECT_EQ(file.value(key).toString(), " ") << key;
+
+    EXPECT_EQ(pid(), "1597bca0886b31023001305032627494");
+    // The gate bit of the unique-id window was cleared before reading.
+    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kUniqueIdGate) & 0x100, 0);
+
+    auto cmds = sim::Journal::shellCommands();
+    ASSERT_GE(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0], "chattr +S /data/configs/tcpip.ini");
+    EXPECT_EQ(std::vector<std::string>(cmds.begin() + 1, cmds.end()), kDefaultBringUp);
+
+    // Globals follow the settings; no loader configuration means no standard command line.
+    EXPECT_EQ(g_port, 5005);
+    EXPECT_EQ(g_int_tcp_port, 5005);
+    EXPECT_EQ(g_check_source, 255);
+    EXPECT_EQ(g_lcd_lang_valid, 0x1001F);
+    EXPECT_EQ(g_kel_max_pixel, 6553600);
+    EXPECT_EQ(g_uTor_cloud, 0);
+    EXPECT_EQ(g_uTor_cloudserverport, 0);
+    EXPECT_EQ(g_usb_grade_path, "KEL-W46");
+    EXPECT_EQ(g_update_status, 0);
+    EXPECT_TRUE(factoryage_log.isEmpty());
+    EXPECT_EQ(factoryage_log_num, 0);
+}
+
+TEST_F(Settings, StoredValuesAreReadBackWithoutRewritingTheFile)
+{
+    const std::string content = fullSettings("6000", "10.1.2.3");
+    root.writeFile("/data/configs/tcpip.ini", content);
+    ConfigEngine* engine = ConfigEngine::pInstance();
+    EXPECT_EQ(engine->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
+    EXPECT_EQ(g_port, 6000);
+    EXPECT_EQ(g_str_ip, "10.1.2.3");
+    EXPECT_EQ(root.readFile("/data/configs/tcpip.ini"), content);
+    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 10.1.2.3 netmask 255.255.255.0 up"));
+}
+
+TEST_F(Settings, AKeyWithEmptyTextTakesItsDefaultAndWritesItBack)
+{
+    root.writeFile("/data/configs/tcpip.ini", "[config]\nTcpPort=\nIPAddress=10.0.0.5\n");
+    ConfigEngine* engine = ConfigEngine::pInstance();
+    EXPECT_EQ(engine->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
+    QSettings file(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    EXPECT_EQ(file.value("config/TcpPort").toInt(), 5005);
+    EXPECT_EQ(file.value("config/IPAddress").toString(), "10.0.0.5");
+    EXPECT_EQ(file.allKeys().size(), 18);
+}
+
+TEST_F(Settings, WritesGoToTheFileAtOnceButNotToTheGlobals)
+{
+    ConfigEngine* engine = ConfigEngine::pInstance();
+    engine->write_config_variant(ConfigItem::WifiIPAddress, QString("192.168.50.1"));
+    QSettings file(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    EXPECT_EQ(file.value("config/WifiIPAddress").toString(), "192.168.50.1");
+    EXPECT_EQ(engine->read_config_variant(ConfigItem::WifiIPAddress).toString(), "192.168.50.1");
+    EXPECT_EQ(g_str_wifi_ip, "192.168.22.101");
+    Utils::getIPAddress();
+    EXPECT_EQ(g_str_wifi_ip, "192.168.50.1");
+    g_str_wifi_ip = "192.168.22.101";
+}
+
+TEST_F(Settings, KeyLookups)
+{
+    ConfigEngine* engine = ConfigEngine::pInstance();
+    EXPECT_TRUE(engine->containsItemStr("config/KelLCDLang"));
+    EXPECT_FALSE(engine->containsItemStr("KelLCDLang"));
+    EXPECT_EQ(engine->strToItem("GateWay"), ConfigItem::GateWay);
+    EXPECT_EQ(engine->strToItem("config/TcpPort"), ConfigItem::TcpPort);
+    EXPECT_EQ(engine->strToItem("config/Nothing"), ConfigItem::ConfigNameCount);
+    ASSERT_NE(engine->getConfigItem("config/Barcode"), nullptr);
+    EXPECT_EQ(engine->getConfigItem("config/Barcode")->name, ConfigItem::Barcode);
+    EXPECT_EQ(engine->getConfigItem("Barcode"), nullptr);
+}
+
+TEST_F(Settings, LoaderCommandLineMustMatchExactly)
+{
+    root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfb\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 1);
+    root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfc\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 0);
+}
+
+TEST_F(Settings, WithoutTheUniqueIdWindowTheIdStaysAndTheRestStillRuns)
+{
+    std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
+    sim::SocModel::setAvailable(false);
+    root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfb\n");
+    factoryage_log.append("x");
+    ASSERT_NE(ConfigEngine::pInstance(), nullptr);
+    EXPECT_EQ(pid(), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(g_update_status, 1);
+    EXPECT_TRUE(factoryage_log.isEmpty());
+    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"));
+    EXPECT_TRUE(root.exists("/data/configs/tcpip.ini"));
+}
+
+TEST_F(Settings, DeviceIdOfZeroWordsAndOfAllOnes)
+{
+    char out[32];
+    ConfigEngine::derivePid(0, 0, 0, out);
+    EXPECT_EQ(std::string(out, 32), std::string(32, '0'));
+    // Every nibble 15: sums of two give 30 (div 2 = 15, mod 2 = 0), of three 45 (div 3 = 15).
+    ConfigEngine::derivePid(0xFFFF, 0xFFFF, 0xFFFF, out);
+    EXPECT_EQ(std::string(out, 32), "fffffff0fffff00ff000f0f0f0f0ffff");
+}

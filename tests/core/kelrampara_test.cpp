@@ -1,0 +1,626 @@
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "scaler/c331_manage.h"
+#include "tests/support/TestRoot.h"
+
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+
+class ParamBlock : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!c331_manage::p_c331_manage)
+            c331_manage::p_c331_manage = new c331_manage();
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+        g_lcd_lang_valid = 0x1F;
+        g_image_current = 0;
+    }
+    void TearDown() override { drop(); }
+    KelRamPara* fresh()
+    {
+        drop();
+        return KelRamPara::pInstance();
+    }
+    static void drop()
+    {
+        delete KelRamPara::p_kelrampara_config;
+        KelRamPara::p_kelrampara_config = nullptr;
+    }
+    static uint8_t flag() { return c331_manage::p_c331_manage->c331_apply_flag; }
+    static void clearFlag() { c331_manage::p_c331_manage->c331_apply_flag = 0; }
+    std::string paraFile() const { return root.readFile("/data/ram_device_info"); }
+
+    kel_test::TestRoot root;
+};
+
+std::string defaultImage() { return std::string(reinterpret_cast<const char*>(default_para_ramlist), 4096); }
+
+uint8_t* layer(KelRamPara* p, int l) { return p->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * l; }
+uint8_t* cropRecord(uint8_t* block, int r) { return block + KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * r; }
+
+} // namespace
+
+// --- the block, its file and the start-up clean-up ----------------------------------------
+
+TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
+{
+    g_lcd_lang_valid = 0x2001F;   // bit 0 and bit 17: Simplified Chinese is not offered
+    KelRamPara* p = fresh();
+
+    EXPECT_EQ(paraFile(), defaultImage());
+    EXPECT_EQ(default_para_ramlist[0], 0xAA);
+    EXPECT_EQ(default_para_ramlist[1], 0xAA);
+    for (int i = 3330; i < 4096; ++i)
+        ASSERT_EQ(default_para_ramlist[i], 0) << i;
+
+    // The language falls back to the first offered one.
+    EXPECT_EQ(g_lcd_lang_valid, 0x1E);
+    EXPECT_EQ(p->ram[768], 1);
+    EXPECT_EQ(g_language, 1);
+
+    // Everything else of 768-4095 is the default image, but the sixteen window entries.
+    for (int off = 769; off < 4096; ++off) {
+        if (off >= 2816 && off < 2880)
+            continue;
+        ASSERT_EQ(p->ram[off], default_para_ramlist[off - 766]) << off;
+    }
+    for (int e = 0; e < 16; ++e) {
+        EXPECT_EQ(p->ram[2816 + 4 * e], 60);
+        EXPECT_EQ(p->ram[2817 + 4 * e], 0);
+        EXPECT_EQ(p->ram[2818 + 4 * e], 60);
+    }
+    // Spot checks of the default values by offset.
+    EXPECT_EQ(le16(p->ram + 770), 100);
+    EXPECT_EQ(le16(p->ram + 896), 1920);
+    EXPECT_EQ(le16(p->ram + 898), 1080);
+    EXPECT_EQ(le16(p->ram + 900), 60);
+    EXPECT_EQ(le16(p->ram + 920), 3840);   // input 4
+    EXPECT_EQ(le16(p->ram + 922), 2160);
+    EXPECT_EQ(le16(p->ram + 1378), 1920);
+    EXPECT_EQ(le16(p->ram + 1380), 1080);
+    EXPECT_EQ(le16(p->ram + 1386), 1);
+    EXPECT_EQ(le16(p->ram + 1420), 1920);
+    EXPECT_EQ(le16(cropRecord(p->ram, 39)), 0x0002);
+    EXPECT_EQ(le16(cropRecord(p->ram, 39) + 6), 1920);
+    EXPECT_EQ(le16(cropRecord(p->ram, 62) + 6), 0);      // the 63rd record of the pattern
+    EXPECT_EQ(le16(cropRecord(p->ram, 63) + 6), 1920);
+    EXPECT_EQ(le16(p->ram + 2176), 100);
+    EXPECT_EQ(le16(p->ram + 2180), 10);
+    EXPECT_EQ(le16(p->ram + 2184), 2);
+    EXPECT_EQ(le16(p->ram + 2190), 64);
+    EXPECT_EQ(le16(p->ram + 2208 + 2 * 15), 15);
+    EXPECT_EQ(le16(p->ram + 2270), 1);
+    EXPECT_EQ(le16(layer(p, 0)), 1);
+    EXPECT_EQ(le16(layer(p, 5)), 0);
+    EXPECT_EQ(le16(layer(p, 3) + 8), 1);
+    EXPECT_EQ(le16(layer(p, 3) + 14), 1920);
+    for (int off = 0; off < 768; ++off)
+        ASSERT_EQ(p->ram[off], 0) << off;
+
+    EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
+    for (int s = 0; s < 16; ++s) {
+        EXPECT_EQ(p->mode_slot[s][0], 0xFF);
+        EXPECT_EQ(p->KelUserModeSaved(s), 0);
+    }
+    // Register image start values.
+    EXPECT_EQ(p->reg_image[31], 0);
+    EXPECT_EQ(p->reg_image[37], 0x80);
+    EXPECT_EQ(p->reg_image[38], 0x1F);
+    EXPECT_EQ(p->reg_image[39], 0x07);
+    EXPECT_EQ(p->reg_image[52], 0);
+    EXPECT_EQ(p->reg_image[53], 0xC3);
+    EXPECT_EQ(p->reg_image[54], 0x10);
+    EXPECT_EQ(p->reg_image[55], 0xFF);
+    EXPECT_EQ(p->reg_image[59], 0xC0);
+    EXPECT_EQ(p->reg_image[60], 0xFF);
+    EXPECT_EQ(p->reg_image[1060], 0xFF);
+    EXPECT_EQ(p->reg_image[1061], 0);
+}
+
+TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
+{
+    std::string file = defaultImage();
+    auto at = [&file](int off) -> char& { return file[size_t(off - 766)]; };
+    at(768) = 3;                                         // Vietnamese, offered by 0x1F
+    at(2272 + 18) = 0x03;                                // layer 0 black and frozen
+    at(2272 + 26 * 5 + 18) = 0x02;                       // layer 5 frozen
+    at(2116) = 1;                                        // screen dark
+    at(864) = 5;                                         // test pattern
+    at(865) = 9;
+    at(866) = 7;                                         // current mode 7
+    at(868) = 2;
+    at(869) = 4;
+    at(1376) = 9;                                        // panel mode
+    at(2817) = 0x33;
+    at(1472 + 30) = 0x01;                                // record 3: in use, port 1, crop 1
+    at(1472 + 31) = char(0x80);
+    root.writeFile("/data/ram_device_info", file);
+
+    KelRamPara* p = fresh();
+    EXPECT_EQ(p->ram[768], 3);
+    EXPECT_EQ(g_language, 3);
+    EXPECT_EQ(le16(layer(p, 0) + 18), 0x01);
+    EXPECT_EQ(le16(layer(p, 5) + 18), 0x00);
+    EXPECT_EQ(le16(p->ram + 2116), 0);
+    EXPECT_EQ(p->ram[864], 0);
+    EXPECT_EQ(p->ram[865], 0);
+    EXPECT_EQ(le16(p->ram + 866), 0);
+    EXPECT_EQ(p->ram[868], 2);
+    EXPECT_EQ(p->ram[869], 0);
+    EXPECT_EQ(le16(p->ram + 1376), 0);
+    EXPECT_EQ(p->ram[2816], 60);
+    EXPECT_EQ(p->ram[2817], 0x33);
+    EXPECT_EQ(g_cut_source_state[1 * 5], 0x01);
+    EXPECT_EQ(p->KelGetCropID(1, 1), 1);
+    // Loading does not rewrite the file.
+    EXPECT_EQ(paraFile(), file);
+}
+
+TEST_F(ParamBlock, FileWithABadMarkerOrTooShortIsReplacedByTheDefaults)
+{
+    std::string bad = defaultImage();
+    bad[1] = 0x55;
+    bad[2 + 2176 - 768] = 42;
+    root.writeFile("/data/ram_device_info", bad);
+    KelRamPara* p = fresh();
+    EXPECT_EQ(le16(p->ram + 2176), 100);
+    EXPECT_EQ(paraFile(), defaultImage());
+
+    std::string shortFile = defaultImage().substr(0, 1000);
+    shortFile[2 + 900 - 768] = 42;   // EDID rate of input 0
+    root.writeFile("/data/ram_device_info", shortFile);
+    p = fresh();
+    EXPECT_EQ(le16(p->ram + 900), 60);
+    EXPECT_EQ(paraFile(), defaultImage());
+}
+
+TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
+{
+    KelRamPara* p = fresh();
+    EXPECT_EQ(p->ram_para_file_save(), 0);   // nothing changed
+    p->ram[100] = 0x5A;                       // volatile region: never saved
+    EXPECT_EQ(p->ram_para_file_save(), 0);
+    p->ram[768] = 2;
+    KelRamPara::put16(p->ram + 2176, 77);
+    p->ram[4095] = 0xEE;
+    EXPECT_EQ(p->ram_para_file_save(), 1);
+    EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
+    EXPECT_EQ(p->ram_para_file_save(), 0);
+
+    const std::string file = paraFile();
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(uint8_t(file[2 + 4095 - 768]), 0xEE);
+    EXPECT_EQ(uint8_t(file[3329]), 0xEE);
+    // No temporary file is left beside it.
+    for (const auto& e : std::filesystem::directory_iterator(root.host("/data")))
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+
+    p = fresh();
+    EXPECT_EQ(p->ram[768], 2);
+    EXPECT_EQ(le16(p->ram + 2176), 77);
+    EXPECT_EQ(p->ram[4095], 0xEE);
+    EXPECT_EQ(p->ram[100], 0);
+}
+
+TEST_F(ParamBlock, ResetRewritesTheFileFromTheDefaults)
+{
+    KelRamPara* p = fresh();
+    KelRamPara::put16(p->ram + 2176, 12);
+    ASSERT_EQ(p->ram_para_file_save(), 1);
+    ASSERT_NE(paraFile(), defaultImage());
+    EXPECT_EQ(p->ram_para_reset(), 0);
+    EXPECT_EQ(paraFile(), defaultImage());
+    EXPECT_EQ(le16(p->ram + 2176), 100);
+    EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
+}
+
+TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlock)
+{
+    KelRamPara* p = fresh();
+    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(p->KelRamParaDeal(data, 6, 4090), 0);
+    EXPECT_EQ(p->ram[4095], 6);
+    std::memset(p->ram + 4088, 0, 8);
+    EXPECT_EQ(p->KelRamParaDeal(data, 7, 4090), 1);
+    EXPECT_EQ(p->ram[4090], 0);
+    EXPECT_EQ(p->KelRamParaDeal(data, 0, 4096), 0);
+    EXPECT_EQ(p->KelRamParaDeal(data, 1, 4096), 1);
+    // address + length would wrap a 32-bit sum
+    EXPECT_EQ(p->KelRamParaDeal(data, 8, 0xFFFFFFFCu), 1);
+    EXPECT_EQ(p->KelRamParaDeal(data, 1, 0), 0);
+    EXPECT_EQ(p->ram[0], 1);
+    // The copy itself does not ask the scaler to apply; the PC's register command does.
+    EXPECT_EQ(flag(), 0);
+}
+
+TEST_F(ParamBlock, PcUserModeWritesAreBoundedToTheirSlot)
+{
+    KelRamPara* p = fresh();
+    const uint8_t data[4] = {0xAA, 0xAA, 0x11, 0x22};
+    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x0000), 1);   // M = 0
+    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x11000), 1);  // M = 17
+    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x101000), 1); // M = 257
+    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 4, 0x10000), 0);  // M = 16 -> slot 15
+    EXPECT_EQ(p->mode_slot[15][0], 0xAA);
+    EXPECT_EQ(p->mode_slot[15][3], 0x22);
+    EXPECT_EQ(p->KelUserModeSaved(15), 1);
+    // The last bytes of a slot: 4095 + 3 = 4098 fits, one more does not.
+    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 3, 0x1FFF), 0);
+    EXPECT_EQ(p->mode_slot[0][4097], 0x11);
+    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 4, 0x2FFF), 1);
+    EXPECT_EQ(p->mode_slot[1][4095], 0);
+    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
+}
+
+// --- user modes --------------------------------------------------------------------------
+
+TEST_F(ParamBlock, ModeFileNames)
+{
+    EXPECT_EQ(KelRamPara::mode_file_name(1), "/data/modes/custom_mode1");
+    EXPECT_EQ(KelRamPara::mode_file_name(10), "/data/modes/custom_mode10");
+    EXPECT_EQ(KelRamPara::mode_osd_file_name(10), "/data/modes/MO0a.json");
+    EXPECT_EQ(KelRamPara::mode_osd_file_name(1), "/data/modes/MO01.json");
+    EXPECT_EQ(KelRamPara::mode_osd_file_name(16), "/data/modes/MO10.json");
+}
+
+TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
+{
+    KelRamPara* p = fresh();
+    KelRamPara::put16(p->ram + 2176, 33);
+    KelRamPara::put16(layer(p, 2) + 8, 0x0003);
+    // What the change handler does for a save request of mode 4.
+    std::memcpy(p->mode_slot[3] + 2, p->ram + 896, 3200);
+    p->mode_slot[3][4097] = 0x77;                // beyond the file: not stored
+    EXPECT_EQ(p->mode_file_write(3, 2), 1);
+    EXPECT_EQ(p->KelUserModeSaved(3), 1);
+    const std::string file = root.readFile("/data/modes/custom_mode4");
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(std::memcmp(file.data() + 2, p->ram + 896, 3200), 0);
+    EXPECT_FALSE(root.exists("/data/modes/MO04.json"));
+
+    p = fresh();
+    EXPECT_EQ(p->KelUserModeSaved(3), 1);
+    EXPECT_EQ(p->KelUserModeSaved(2), 0);
+    EXPECT_EQ(le16(p->ram + 2176), 100);
+    // Recall: the slot's stored part goes back over block 896-4095.
+    std::memcpy(p->ram + 896, p->mode_slot[3] + 2, 3200);
+    EXPECT_EQ(le16(p->ram + 2176), 33);
+    EXPECT_EQ(le16(layer(p, 2) + 8), 3);
+    EXPECT_EQ(le16(p->mode_slot[3] + 2176 - 894), 33);
+}
+
+TEST_F(ParamBlock, OverlayCopyFollowsTheLiveOverlayWord)
+{
+    KelRamPara* p = fresh();
+    root.writeFile("/data/configs/omenu.json", "{\"osd\":1}");
+    KelRamPara::put16(p->ram + 2124, 1);
+    EXPECT_EQ(p->mode_file_write(9, 0), 1);
+    EXPECT_EQ(root.readFile("/data/modes/MO0a.json"), "{\"osd\":1}");
+    EXPECT_TRUE(root.exists("/data/modes/custom_mode10"));
+
+    KelRamPara::put16(p->ram + 2124, 2);
+    EXPECT_EQ(p->mode_file_write(4, 0), 1);
+    EXPECT_FALSE(root.exists("/data/modes/MO05.json"));
+    KelRamPara::put16(p->ram + 2124, 1);
+    EXPECT_EQ(p->mode_file_write(5, 2), 1);      // flag 2: no overlay copy
+    EXPECT_FALSE(root.exists("/data/modes/MO06.json"));
+    EXPECT_EQ(p->mode_file_write(16, 0), 0);
+}
+
+TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
+{
+    KelRamPara* p = fresh();
+    root.writeFile("/data/modes/MO03.json", "a");
+    root.writeFile("/data/modes/MO04.json", "b");
+    KelRamPara::put16(p->mode_slot[2] + KelRamPara::kSlotOsdOn, 1);
+    ASSERT_EQ(p->mode_file_write(2, 2), 1);
+    ASSERT_EQ(p->mode_file_write(3, 2), 1);       // overlay word 0 in this slot
+
+    EXPECT_EQ(p->mode_file_deal(2, 1), 0);
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
+    EXPECT_FALSE(root.exists("/data/modes/MO03.json"));
+    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
+    EXPECT_EQ(p->mode_slot[2][1], 0xFF);
+    EXPECT_EQ(le16(p->mode_slot[2] + KelRamPara::kSlotOsdOn), 0);
+
+    EXPECT_EQ(p->mode_file_deal(3, 1), 0);
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode4"));
+    EXPECT_TRUE(root.exists("/data/modes/MO04.json"));
+    EXPECT_EQ(p->KelUserModeSaved(3), 0);
+}
+
+TEST_F(ParamBlock, UnwritableModeFileLeavesTheSlotUnmarked)
+{
+    KelRamPara* p = fresh();
+    std::filesystem::create_directories(root.host("/data/modes/custom_mode5"));
+    std::filesystem::create_directories(root.host("/data/modes/custom_mode5/x"));
+    p->mode_slot[4][0] = 0x12;
+    EXPECT_EQ(p->mode_file_write(4, 2), 0);
+    EXPECT_EQ(p->mode_slot[4][0], 0x12);
+}
+
+TEST_F(ParamBlock, ShortOrForeignModeFilesDoNotCountAsSaved)
+{
+    root.writeFile("/data/modes/custom_mode1", std::string(1, char(0xAA)));
+    root.writeFile("/data/modes/custom_mode2", std::string("\x12\x34rest", 6));
+    KelRamPara* p = fresh();
+    EXPECT_EQ(p->KelUserModeSaved(0), 0);
+    EXPECT_EQ(p->mode_slot[0][0], 0xFF);
+    EXPECT_EQ(p->KelUserModeSaved(1), 0);
+    EXPECT_EQ(p->mode_slot[1][100], 0);
+    EXPECT_EQ(p->mode_file_deal(1, 0), 1);
+}
+
+TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
+{
+    KelRamPara* p = fresh();
+    EXPECT_EQ(p->KelUserModeIndex(5, 1), 256);
+    EXPECT_EQ(p->KelUserModeIndex(16, 2), 256);
+    p->mode_slot[5][0] = p->mode_slot[5][1] = 0xAA;
+    EXPECT_EQ(p->KelUserModeIndex(5, 1), 5);
+    EXPECT_EQ(p->KelUserModeIndex(5, 0), 5);
+    EXPECT_EQ(p->KelUserModeIndex(5, 2), 5);
+    p->mode_slot[2][0] = p->mode_slot[2][1] = 0xAA;
+    p->mode_slot[12][0] = p->mode_slot[12][1] = 0xAA;
+    EXPECT_EQ(p->KelUserModeIndex(5, 1), 12);
+    EXPECT_EQ(p->KelUserModeIndex(12, 1), 2);     // wraps to 0 upward
+    EXPECT_EQ(p->KelUserModeIndex(5, 0), 2);
+    EXPECT_EQ(p->KelUserModeIndex(2, 0), 12);     // wraps to 15 downward
+    EXPECT_EQ(p->KelUserModeIndex(6, 2), 12);
+    EXPECT_EQ(p->KelUserModeIndex(16, 1), 2);
+    EXPECT_EQ(p->KelUserModeIndex(16, 0), 12);
+    EXPECT_EQ(p->KelUserModeIndex(16, 3), 256);
+    EXPECT_EQ(p->KelUserModeSaved(16), 0);
+    KelRamPara::put16(p->ram + 866, 16);
+    EXPECT_EQ(p->KelGetCurrentModeIndex(), 16);
+    KelRamPara::put16(p->ram + 866, 17);
+    EXPECT_EQ(p->KelGetCurrentModeIndex(), 0);
+}
+
+// --- crops ---------------------------------------------------------------------------------
+
+TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
+{
+    KelRamPara* p = fresh();
+    CROP_PARA c{0, 10, 20, 300, 400};
+    for (int i = 0; i < 4; ++i) {
+        c.x = 10 + i;
+        ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
+        p->KelCropSourceInit();
+    }
+    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8002);
+    EXPECT_EQ(le16(cropRecord(p->ram, 3)), 0x8302);
+    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 2), 13);
+    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 8), 400);
+    EXPECT_EQ(p->KelGetSourceNum(2, 40), 4);
+    EXPECT_EQ(p->KelGetSourceNum(2, 2), 2);
+    EXPECT_EQ(p->KelGetSourceNum(2, 0), 0);
+
+    clearFlag();
+    p->KelDeleteCrop(2, 3);                     // crop number 3, record 2
+    p->KelCropSourceInit();
+    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ(le16(cropRecord(p->ram, 2)), 0);
+    EXPECT_EQ(p->KelGetCropID(2, 3), 4);
+    EXPECT_EQ(p->KelGetCropID(2, 4), 0);
+    EXPECT_EQ(p->KelAddCropID(2), 3);
+
+    CROP_PARA got{};
+    int index = -1;
+    p->KelGetCropPara(2, 3, &got, &index);
+    EXPECT_EQ(index, 3);
+    EXPECT_EQ(got.id, 0x8302);
+    EXPECT_EQ(got.x, 13);
+    EXPECT_EQ(got.width, 300);
+
+    // A changed rectangle waits for the next raise of the flag.
+    clearFlag();
+    CROP_PARA moved{0x1234, 1, 2, 3, 4};
+    p->KelSetCropPara(2, 3, &moved);
+    EXPECT_EQ(flag(), 0);
+    EXPECT_EQ(le16(cropRecord(p->ram, 3)), 0x8302);
+    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 2), 1);
+    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 8), 4);
+
+    // The next new crop takes the free number 3 and the first free record.
+    ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
+    EXPECT_EQ(le16(cropRecord(p->ram, 2)), 0x8202);
+}
+
+TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
+{
+    KelRamPara* p = fresh();
+    CROP_PARA c{0, 1, 1, 100, 100};
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(p->KelAddNewCrop(0, &c), 0) << i;
+        p->KelCropSourceInit();
+    }
+    EXPECT_EQ(p->KelAddCropID(0), 0);
+    EXPECT_EQ(le16(cropRecord(p->ram, 39)), 0x8000 | (39 << 8));
+    EXPECT_EQ(p->KelGetCropID(0, 40), 40);
+    uint8_t before[4096];
+    std::memcpy(before, p->ram, 4096);
+    clearFlag();
+    EXPECT_EQ(p->KelAddNewCrop(0, &c), 1);
+    EXPECT_EQ(p->KelAddNewCrop(1, &c), 1);      // port 1 has free numbers but no record is free
+    EXPECT_EQ(std::memcmp(before, p->ram, 4096), 0);
+    EXPECT_EQ(flag(), 0);
+}
+
+TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
+{
+    KelRamPara* p = fresh();
+    CROP_PARA c{7, 7, 7, 7, 7};
+    int index = -1;
+    p->KelGetCropPara(1, 1, &c, &index);
+    EXPECT_EQ(index, 40);
+    EXPECT_EQ(c.id, 0);
+    EXPECT_EQ(c.x, 0);
+    EXPECT_EQ(c.height, 0);
+    EXPECT_EQ(p->KelGetCropID(9, 1), 0);
+    EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
+    EXPECT_EQ(p->KelAddCropID(6), 0);
+}
+
+TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
+{
+    KelRamPara* p = fresh();
+    KelRamPara::put16(cropRecord(p->ram, 0), 0x8009);            // port 9
+    KelRamPara::put16(cropRecord(p->ram, 1), 0x8000 | (99 << 8)); // crop number 100, port 0
+    KelRamPara::put16(cropRecord(p->ram, 2), 0x8000 | (39 << 8) | 5);
+    p->KelCropSourceInit();
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(g_cut_source_state[i], 0) << i;
+    EXPECT_EQ(g_cut_source_state[29], 0x80);    // port 5, crop 40
+    EXPECT_EQ(p->KelGetCropID(5, 1), 40);
+
+    // A slot whose layer names crop record 45 does not read beyond the records.
+    uint8_t* stored = p->mode_slot[0] + 2;
+    KelRamPara::put16(stored + 2272 + 8 - 896, 0x8000 | 45);
+    int16_t isCrop = -1;
+    char idx = 0;
+    EXPECT_EQ(p->KelGetImageSource(stored, 0, &isCrop, &idx, 1), 0);
+    EXPECT_EQ(isCrop, 0);
+}
+
+// --- layer source, freeze and black --------------------------------------------------------
+
+TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
+{
+    KelRamPara* p = fresh();
+    KelRamPara::put16(p->ram + 866, 4);
+    KelRamPara::put16(p->ram_backup + 866, 4);
+    p->KelSetImageSource(0, 3, 1);
+    EXPECT_EQ(le16(layer(p, 1) + 8), 3);
+    EXPECT_EQ(le16(p->ram + 866), 0);
+    EXPECT_EQ(flag(), 1);
+
+    // A mode change still pending keeps the word.
+    KelRamPara::put16(p->ram + 866, 6);
+    p->KelSetImageSource(0, 2, 1);
+    EXPECT_EQ(le16(p->ram + 866), 6);
+
+    CROP_PARA c{0, 5, 5, 50, 50};
+    p->KelAddNewCrop(2, &c);
+    p->KelCropSourceInit();
+    p->KelAddNewCrop(2, &c);
+    p->KelCropSourceInit();
+    p->KelSetImageSource(2, 2, 0);
+    EXPECT_EQ(le16(layer(p, 0) + 8), 0x8001);
+    int16_t isCrop = 0;
+    char idx = 0;
+    EXPECT_EQ(p->KelGetImageSource(p->ram, 0, &isCrop, &idx, 0), 2);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(idx, 1);
+
+    // A crop that does not exist changes nothing at all.
+    clearFlag();
+    KelRamPara::put16(p->ram + 866, 4);
+    p->KelSetImageSource(5, 2, 0);
+    EXPECT_EQ(le16(layer(p, 0) + 8), 0x8001);
+    EXPECT_EQ(le16(p->ram + 866), 4);
+    EXPECT_EQ(flag(), 0);
+    p->KelSetImageSource(0, 2, 6);               // no layer 6
+    EXPECT_EQ(flag(), 0);
+}
+
+TEST_F(ParamBlock, SourceOfAUserModeSlotComesFromItsOwnCropRecord)
+{
+    KelRamPara* p = fresh();
+    uint8_t* stored = p->mode_slot[7] + 2;
+    KelRamPara::put16(stored + 2272 + 26 * 2 + 8 - 896, 0x8004);
+    KelRamPara::put16(stored + 1472 + 40 - 896, 0x8003);      // record 4 of the slot: port 3
+    KelRamPara::put16(cropRecord(p->ram, 4), 0x8001);         // the live block says port 1
+    int16_t isCrop = 0;
+    char idx = 0;
+    EXPECT_EQ(p->KelGetImageSource(stored, 2, &isCrop, &idx, 1), 3);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(idx, 4);
+}
+
+TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)
+{
+    KelRamPara* p = fresh();
+    g_image_current = 1;                       // disabled by default
+    p->KelSetImageFreeze();
+    EXPECT_EQ(le16(layer(p, 1) + 18), 0);
+    EXPECT_EQ(flag(), 1);
+    p->KelSetImageBlack();
+    EXPECT_EQ(le16(layer(p, 1) + 18), 1);
+
+    g_image_current = 0;                       // enabled
+    p->KelSetImageFreeze();
+    EXPECT_EQ(le16(layer(p, 0) + 18), 2);
+    p->KelSetImageFreeze();
+    EXPECT_EQ(le16(layer(p, 0) + 18), 0);
+}
+
+TEST_F(ParamBlock, SourceIdIsOnForEnabledLayersOnly)
+{
+    KelRamPara* p = fresh();
+    // Layer 0 (enabled) shows port 1 by default.
+    EXPECT_EQ(p->KelSourceId_is_on(1), 1);
+    EXPECT_EQ(p->KelSourceId_is_on(3), 0);
+    KelRamPara::put16(layer(p, 4), 1);
+    KelRamPara::put16(cropRecord(p->ram, 6), 0x8003);
+    KelRamPara::put16(layer(p, 4) + 8, 0x8006);
+    EXPECT_EQ(p->KelSourceId_is_on(3), 1);
+    KelRamPara::put16(layer(p, 4), 0);
+    EXPECT_EQ(p->KelSourceId_is_on(3), 0);
+    // Port 5 has device number 0.
+    KelRamPara::put16(layer(p, 0) + 8, 5);
+    EXPECT_EQ(p->KelSourceId_is_on(0), 1);
+}
+
+TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
+{
+    KelRamPara* p = fresh();
+    p->KelSetEDIDPara(5, 2560, 1440, 75);
+    EXPECT_EQ(le16(p->ram + 926), 2560);
+    EXPECT_EQ(le16(p->ram + 928), 1440);
+    EXPECT_EQ(le16(p->ram + 930), 75);
+    EXPECT_EQ(flag(), 1);
+    uint8_t before[4096];
+    std::memcpy(before, p->ram, 4096);
+    p->KelSetEDIDPara(6, 1, 1, 1);
+    EXPECT_EQ(std::memcmp(before, p->ram, 4096), 0);
+
+    g_lcd_lang_valid = 0x1E;
+    EXPECT_EQ(p->KelLanguageChanged(), 0);
+    p->ram[768] = 2;
+    EXPECT_EQ(p->KelLanguageChanged(), 1);
+    EXPECT_EQ(g_language, 2);
+    p->ram[768] = 0;
+    p->ram[769] = 5;
+    EXPECT_EQ(p->KelLanguageChanged(), 1);
+    EXPECT_EQ(p->ram[768], 1);
+    EXPECT_EQ(p->ram[769], 0);
+    EXPECT_EQ(g_language, 1);
+    g_lcd_lang_valid = 0;
+    p->ram[768] = 4;
+    EXPECT_EQ(p->KelLanguageChanged(), 1);
+    EXPECT_EQ(p->ram[768], 4);
+    EXPECT_EQ(g_language, 4);
+}
+
+TEST_F(ParamBlock, NotificationCarriesItsCode)
+{
+    KelRamPara* p = fresh();
+    std::vector<int> codes;
+    QObject::connect(p, &KelRamPara::sig_update_para, [&codes](int c) { codes.push_back(c); });
+    EXPECT_EQ(p->test_signal(12), 1);
+    EXPECT_EQ(p->ram_para_save(), 1);
+    EXPECT_EQ(codes, (std::vector<int>{12, 1}));
+}
