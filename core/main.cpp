@@ -7,6 +7,13 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "fpga/fpga_manage.h"
+#include "gui/check_hiddev.h"
+#include "gui/mainwindow.h"
+#include "gui/numberkeyboard.h"
+#include "gui/syncupdate.h"
+#include "scaler/c331_manage.h"
+#include "sources/velinsource.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -18,33 +25,52 @@ int main(int argc, char* argv[])
         return 1;
     KEL_TRACE("\n kelM57N starting on the %s board\n", board::backendName());
 
-    // 1. The USB keypad check (check_hiddev) comes with the GUI framework.
+    // 1. The USB keypad check.
+    g_kel_keys = static_cast<u8>(check_hiddev());
     // 2. Keyed settings, device id, shared globals, network bring-up, loader check.
     ConfigEngine::pInstance();
     // 3. The parameter block with its file and the user modes.
     KelRamPara::pInstance();
-    // 4. SyncUpdate::pInstance() comes with the GUI framework.
+    // 4. The refresh dispatcher of the change notifications.
+    SyncUpdate::pInstance();
 
     // 5. The application object; Qt's own arguments pass through unchanged.
     QApplication app(argc, argv);
 
-    // 6. MainWindow comes with the GUI framework.
+    // 6. The main window (page 1), with the shared number keyboard and toast.
+    g_mainwindow = new MainWindow(nullptr);
     // 7. The 10 ms tick timer is connected to MainWindow::slot_update_timer_ticks.
     g_timer = new QTimer();
+    QObject::connect(g_timer, &QTimer::timeout, g_mainwindow, &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);
 
-    // 8. velinsource::pInstance() comes with the input side.
-    // 9. fpga_manage::pInstance() comes with the FPGA manager.
-    // 10. c331_manage::pInstance() comes with the scaler core.
-    // 11. fpga_manage::initialize_start() and velinsource::initialize() come with their managers.
+    // 8. The input-source manager (its thread starts at step 11).
+    velinsource::pInstance();
+    // 9. The FPGA manager: SPI devices and the SoC GPIO window.
+    fpga_manage::pInstance();
+    // 10. The scaler manager: identifies the chip and starts the scaler thread.
+    c331_manage::pInstance();
+    // 11. The FPGA manager thread, then the input-source thread.
+    fpga_manage::p_fpga_manage->initialize_start();
+    velinsource::p_velin_source->initialize();
 
     // 12. The worker threads get four seconds before the home screen appears.
     board::Clock::sleepMs(4000);
+    // The home screen (LockWindow) comes with the home and menu screens.
+    if (g_mainwindow != nullptr)
+        g_mainwindow->show();
     g_page_focus = 0;
-    // The home screen (LockWindow) and the number keyboard's place come with the GUI screens.
+    if (g_numberkeyboard != nullptr && g_mainwindow != nullptr)
+        g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
 
-    // 13. KelRamPara::sig_update_para -> SyncUpdate::para_sync comes with the GUI framework.
-    // 14. The keypad's first LED report comes with the GUI framework.
+    // 13. Change notifications reach the GUI thread. Queued also for the GUI thread's own
+    //     notifications: the refresh (which may run a toast's modal loop) must not run
+    //     inside test_signal while it holds Utils::_test_signal_mutex.
+    QObject::connect(KelRamPara::pInstance(), &KelRamPara::sig_update_para, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+    // 14. The keypad's first LED report.
+    if (g_kel_keys)
+        SyncUpdate::pInstance()->update_usb_keyLed();
     // 15. UsbServer::pInstance() comes with USB hot-plug watching.
     // 16. The links: Kx_uart_inout, networkManage, Kx_uart_inout_4G, networkclient_Manage,
     //     M57_WIFI_CONFIG and udpnetManage come with the protocol and cloud links.

@@ -2,21 +2,292 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
-// The scaler manager. Every writer of scaler settings in the parameter block edits the
-// block while holding c331_mutex and then raises the apply flag; the scaler thread applies
-// the change to the chip and clears the flag.
+class c331_drv;
+
+// 1 = reload the OSD overlay file on the scaler thread.
+extern std::atomic<uint8_t> g_osd_update;
+
+// A window rectangle on the canvas or an input (Part of the window geometry).
+struct _ImageWindowDef_st {
+    int32_t HST;
+    int32_t HW;
+    int32_t VST;
+    int32_t VW;
+};
+
+// The scaler's window table entry, one per window (filled from the parameter block's window
+// records by the window environment; the channel lists by the channel allocation).
+struct ST_WIN_INFO {
+    int16_t x = 0;
+    int16_t y = 0;
+    int16_t width = 0;
+    int16_t height = 0;
+    uint8_t layer = 0;
+    uint8_t blackfreeze = 0;   // output word bits 0 (black) and 1 (freeze)
+    uint8_t rotate = 0;
+    uint8_t input = 0;         // block source number of the window
+    uint8_t crop = 0;          // crop record number
+    uint8_t enable = 0;
+    uint8_t ochLst[8] = {255, 255, 255, 255, 255, 255, 255, 255};
+    uint8_t ochPosLst[8] = {255, 255, 255, 255, 255, 255, 255, 255};
+    uint8_t totalh = 0;
+    uint8_t totalv = 0;
+};
+
+// One of the ten multi-window preview layouts: a window count and six 16-byte rectangles.
+struct ST_MWIN_RECT {
+    int32_t x, y, width, height;
+};
+static_assert(sizeof(ST_MWIN_RECT) == 16, "a preview rectangle is 16 bytes");
+struct ST_MWIN_LAYOUT {
+    int count = 0;
+    ST_MWIN_RECT* rect = nullptr;
+};
+
+// The scaler's copy of a receiver's timing record: sixteen 32-bit fields.
+struct PI_HDMI_INFO_st {
+    int32_t Hact = 0, Hsync = 0, Hback = 0, Hpol = 0, Htotal = 0;
+    int32_t Vact = 0, Vsync = 0, Vback = 0, Vpol = 0, Vtotal = 0;
+    float pfreq = 0;
+    int32_t type = 0, datamode = 0, lane = 0, ip = 0, nosignal = 1;
+};
+
+// The chip's measurement of an input port.
+struct PI_PORT_INFO_st {
+    int32_t HTOTAL = 0, VTOTAL = 0, FHW = 0, FVM = 0, ACTHW = 0;
+    int32_t STATE = 0, NOSIG = 1, IP = 0;
+};
+
+// The scaler manager: owns the connection to the scaler chip, the chip's parameter set
+// (PS_ system and panel, PM_ windows and channels, PI_ input ports) and the thread that
+// brings the chip up in stages and then applies every change of the scaler settings in the
+// parameter block. Every writer of scaler settings in the block edits it while holding
+// c331_mutex and then raises the apply flag.
 class c331_manage {
 public:
+    static constexpr int kWindows = 6;
+    static constexpr int kChannels = 8;
+    static constexpr int kPorts = 6;
+    static constexpr int kDbdUnits = 6;
+    static constexpr uint8_t kChipId = 0x24;
+    static constexpr uint32_t kChipIdReg = 0xB20801;
+    // A wrong chip id is read again only after this long, so a missing or wrong chip does
+    // not keep the bus busy and the trace readable.
+    static constexpr uint64_t kIdRetryUs = 200000;
+
     static c331_manage* pInstance();
     static c331_manage* p_c331_manage;
+
+    c331_manage();
+    ~c331_manage();
+    c331_manage(const c331_manage&) = delete;
+    c331_manage& operator=(const c331_manage&) = delete;
+
+    // Opens the chip, reads its id, starts the manager thread. 0, or 255 when the thread
+    // could not be started.
+    int initialize();
 
     // Raises the apply flag to value unless it already holds a larger one, so a pending 2
     // (user-mode files to re-synchronise) is not lost to a later 1. Call with c331_mutex held.
     void raise_apply_flag(uint8_t value);
 
+    // --- the thread and its pass ---
+    static void* c331manageThread(void* arg);
+    void c331manage_pass();            // one pass: the current start-up stage, or the apply step
+    void c331managerdeal();            // the apply step (stage 8 and above)
+    // Its locked half; call with c331_mutex held. false when the pass was left for a later
+    // one (the LED-size hand-shake is still with the FPGA manager), the flag still raised.
+    bool c331_apply_changes();
+    void c331_follow_inputs();         // its unlocked half
+    void Sleep(int ms);
+
+    // --- start-up parameters ---
+    void load_system_param();
+    void define_param();
+    void load_param();
+    static const int32_t parameters_txt[160];
+
+    // --- power-on sequence, timing and signal routines ---
+    void write_initial_setting(int fd, int full);
+    void set_rtct(int fd, int mode);
+    void set_pict(int fd, int on, int port);
+    void set_VBORXfrange(int fd, int ch, uint32_t freq, int mode);
+    void set_VBOInput(int fd, int ch);
+    void set_sypol(int fd, int vbo, int port);
+    int wait_ifld_change(int fd, int port);
+    int wait_ofld_change(int fd, int och);
+    void wait1_pivs(int fd, int ich);
+    void wait1_pivs2(int fd);
+    void reset_dbd_mem(int win);
+    bool check_dbd_input(int fd, int port);
+    int set_dbd_mem(int fd, int win);
+    void set_input_bkg(int fd, int port, int on);
+    void set_input_bkg2(int fd, int win, int on);
+    bool kelApi_IsWinValid(int win) const { return win >= 0 && win < kWindows; }
+    bool kelApi_IsPatternGen() const { return pattern_gen_on != 0; }
+
+    // --- input ports (mapping tables) ---
+    static int kelApi_inputCvtC331(int source);          // 0,1,2,3 -> port 2,1,0,5; else 255
+    static int kelApi_GetPortDevId(int port);            // receiver device, 255 none
+    bool kelApi_GetWinDbdMultiPort(int win, int ports[6]) const;
+    void c331_SetInputsource(int win, int source);
+
+    // --- Operations of the input measurement, window, picture, pattern and OSD modules.
+    // Until those are built each one records its call (deferred_calls) so that what the
+    // apply step and the start-up stages ask of them can be seen and tested. ---
+    void load_hdmi();
+    void check_port_valid(int fd);
+    void check_input_port(int fd);
+    void load_char();
+    void read_c331_font(int fd);
+    void update_font(int fd);
+    void update_osd(int fd);
+    void set_osd(int fd, int mode);
+    void set_scroll(int fd);
+    void kelApi_OsdSet(int type, int value);
+    void kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int mode);
+    void set_output(int fd);
+    void kelApi_initEnvC331();
+    void kelApi_MultiWinChAlloc(char init);
+    void kelApi_MultiWinChInit();
+    void kelApi_forceColorDisable(int fd);
+    void c331_SetBrightness(int value);
+    void c331_SetContrast(int value);
+    void c331_SetSharpness(int value);
+    void c331_SetSaturation(int value);
+    void c331_SetColorTemp(uint32_t value);
+    void c331_SetWinPriority(int win, int value);
+    void c331_SetWinPriority1(int fd);
+    void c331_SetWinAttr(int win, int value);
+    void c331_SetInputsourceCrop(int win, int word);
+    void c331_SetCrop(int win, int enable, const _ImageWindowDef_st& rect);
+    void c331_SetWinOutput(int fd, int win, int value);
+    void c331_SetWinDbdMode(int fd, int win, int value);
+    void c331_SetPattern(int pattern);
+    void c331_debugEnv();
+    void input_slidebar(int fd);
+    void output_slidebar(int fd);
+    void disable_slidebar(int fd);
+    void vbyone_rx_ch1_seq(int fd);
+    void vbyone_rx_ch2_seq(int fd);
+    void read_c331_b174bug(int fd);
+    void write_read_c331_b80_iacthstch5(int fd);
+    void kelDbg_c331_param(int n);
+    void kelDbg_c331_print_regGrp(int group);
+    void sync_c331_device_test_input(int fd);
+    void sync_c331_device_test_frame_lock(int fd);
+    void sync_c331_device_test_frame_lock_vbyrx2(int fd);
+    void sync_c331_device_test_frame_lock_vbyrx3(int fd);
+
+    void record_call(const std::string& call);
+    std::vector<std::string> deferred_calls_copy();
+    void clear_deferred_calls();
+
+    // --- locks, flags and stage ---
     std::mutex c331_mutex;
     // 0 nothing to apply, 1 the block changed, 2 changed and the user-mode files are to be
     // re-synchronised.
     std::atomic<uint8_t> c331_apply_flag{0};
+    std::atomic<uint8_t> c331_stage{0};     // start-up stage 0-8
+    uint8_t pattern_gen_on = 0;
+    std::atomic<uint8_t> osd_redraw_request{0};
+    std::atomic<uint8_t> osd_relayout_request{0};
+    std::atomic<uint8_t> font_present{0};    // bits 0-3, one per font
+
+    // --- chip connection ---
+    int c331_fd = -1;
+    c331_drv* drv = nullptr;
+    // Short forms of the driver's accesses.
+    void wr(int fd, uint32_t reg, uint32_t value, int bankoffset = 0);
+    unsigned rd(int fd, uint32_t reg, int bankoffset = 0);
+    void wm(int fd, uint32_t reg, uint32_t value, uint32_t mask, int bankoffset = 0);
+
+    // --- system parameters ---
+    int32_t PS_XTAL_FREQ = 0, PS_XTAL_FREQ2 = 0;
+    int32_t PS_CLK_32M = 0, PS_CLK_800M = 0, PS_CLK_DERIVED = 0;
+    int32_t PS_ACTHW = 0, PS_ACTVW = 0, PS_HTOTAL = 0, PS_VTOTAL = 0;
+    int32_t PS_HSW = 0, PS_HBP = 0, PS_HFP = 0, PS_VSW = 0, PS_VBP = 0;
+    int32_t PS_ACTHST = 0, PS_ACTVST = 0;
+    int32_t PS_OAOIHST = 0, PS_OAOIHED = 0, PS_OAOIVST = 0, PS_OAOIVED = 0;
+    int32_t PS_VBOTX_MODE = 0, PS_VBOTX_LAYOUT = 0;
+    int32_t PS_PANEL_HW = 0, PS_PANEL_VW = 0, PS_PANEL_HSHAPE = 0, PS_PANEL_VSHAPE = 0;
+    uint32_t PS_FB_BASE[4] = {};             // the four frame-buffer planes
+    uint32_t PS_FB_SLOT[8][5] = {};          // per channel slot: offset, then the four bases
+    uint32_t PS_MEM_BASE[5] = {};            // bases of the DBD frame memory
+    uint32_t PS_DBD_UNIT = 0;
+    uint32_t PS_PROC_MEM[8][2] = {};         // per-channel processing memory
+    int32_t PS_CH_CONST[8] = {};             // 137, 22, 2, 24, 14, 207, 35, 1
+    uint32_t PS_SFL_ADDR = 0, PS_MEM_OSD = 0, PS_MEM_OSD1 = 0, PS_FONT_ADDR = 0;
+    uint32_t PS_BMP_ADDR = 0, PS_BG_COLOR = 0, PS_CHAR_HST = 0;
+
+    // --- change flags (consumed by set_output) ---
+    int32_t g_chg_shape[kWindows] = {};
+    int32_t g_chg_input[kWindows] = {};
+    int32_t g_chg_attr[kWindows] = {};
+    int32_t g_chg_fade[kWindows] = {};
+    int32_t g_chg_dbd[kWindows] = {};
+    int32_t g_chg_overlay = 0;
+    int32_t g_chg_priority = 0;
+    int32_t g_chg_osd = 0;
+
+    // --- mode parameters ---
+    int32_t PM_WIN_NUM[8] = {};
+    int32_t PM_AREA_NUM[8] = {};
+    int32_t PM_WIN_SHAPE[kWindows][2] = {};
+    int32_t PM_WIN_OFFSET[kWindows][4] = {};
+    int32_t PM_INPUT_OFFSET[kWindows][4] = {};
+    int32_t PM_INPUT_OFFSET_EN[kWindows] = {};
+    int32_t PM_INPUT[kWindows] = {};
+    int32_t PM_OVERLAY[8] = {};
+    int32_t PM_OVERLAY_PRI[kWindows] = {};
+    int32_t PM_WIN_STITCHING[kWindows] = {};
+    int32_t PM_SINGLE_WORD[2] = {};
+    int32_t PM_WIN_ATTR0[kWindows] = {};
+    int32_t PM_WIN_ATTR1[kWindows] = {};
+    int32_t PM_WIN_FADE_EN[kWindows] = {};
+    int32_t PM_WIN_FADE_IN[kWindows] = {};
+    int32_t PM_WIN_FADE_OUT[kWindows] = {};
+    int32_t PM_WIN_DBD_MODE[kWindows] = {};
+    int32_t PM_WIN_DBD_MODE2[kWindows] = {};
+    int32_t PM_OSD_EN = 0, PM_OSD_HZOOM_EN = 0, PM_OSD_VZOOM_EN = 0, PM_OSD_DATA_MODE = 0;
+    int32_t PM_OSD_UPDATE_BUTTON = 0, PM_OSD_SCROLL_MODE = 0;
+    int32_t PM_OSD_OUTPUT_OFFSET[4] = {};
+    int32_t PM_OSD_INPUT_OFFSET[4] = {};
+    int32_t PM_OSD_SCROLL_SPEED = 0, PM_OSD_CHAR_64DOT = 0;
+
+    // --- input parameters ---
+    PI_HDMI_INFO_st PI_HDMI_INFO[kPorts];
+    PI_PORT_INFO_st PI_PORT_INFO[kPorts];
+    _ImageWindowDef_st PI_ACT[kPorts] = {};
+    double PI_FV[kPorts] = {};
+    int32_t PI_UPDATE[kPorts] = {};
+    int32_t g_chg_hdmi[kPorts] = {};
+
+    // --- windows and channels ---
+    int wincnt = 0;
+    ST_WIN_INFO gWininfo[kWindows];
+    int32_t ich_owner[kChannels];            // ICH -> window, -1 free
+    int32_t ich_list[kWindows][kChannels];   // window -> its ICHs, -1 after the last
+    int32_t dbd_unit_owner[kDbdUnits];       // DBD memory unit -> window, -1 free
+    uint32_t dbd_mem_base[kWindows][5] = {};
+    int32_t dbd_line_blocks[kWindows] = {};
+    ST_MWIN_RECT mwin_rect[10][6] = {};
+    ST_MWIN_LAYOUT mwin_layout[10];
+
+private:
+    bool apply_panel_group(const uint8_t* ram, const uint8_t* bak);
+    void apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt);
+    void serve_debug_triggers(uint8_t* regs);
+    uint32_t ch_processing_constant(int c) const;
+
+    std::thread c331_thread;
+    std::mutex deferred_mutex;
+    std::vector<std::string> deferred_calls;
+    int last_bad_id = -1;             // wrong id last printed
+    uint64_t last_bad_id_us = 0;      // when it was read
+    bool bad_id_pending = false;
 };

@@ -1,10 +1,15 @@
 #pragma once
 // The simulated board's control API for tests, benchmarks and the host run.
 #include "board/sim/FakeDescriptors.h"
+#include "board/sim/FpgaFlashModel.h"
+#include "board/sim/FpgaModel.h"
 #include "board/sim/I2cBusModel.h"
+#include "board/sim/InputSideModel.h"
 #include "board/sim/Journal.h"
 #include "board/sim/KeypadModel.h"
 #include "board/sim/MtdModel.h"
+#include "board/sim/ReceivingCardModel.h"
+#include "board/sim/ScalerModel.h"
 #include "board/sim/SerialModel.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SocModel.h"

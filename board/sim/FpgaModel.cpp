@@ -1,0 +1,477 @@
+#include "board/sim/FpgaModel.h"
+
+#include "board/Clock.h"
+#include "board/sim/ReceivingCardModel.h"
+#include "board/sim/SimBoard.h"
+#include "board/sim/SocModel.h"
+#include "board/sim/SpiBusModel.h"
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace sim {
+
+namespace {
+
+constexpr uint16_t kLineIdle = 16;
+constexpr size_t kLogLimit = 100000;
+constexpr int kReceivePairs = 5;                 // pairs 0..4 have receive registers
+constexpr uint8_t kSendLengthReg[8] = {26, 134, 136, 138, 154, 155, 156, 157};
+constexpr uint8_t kAnswerLengthReg[kReceivePairs] = {24, 133, 135, 137, 149};
+constexpr uint32_t kMeasuredFirst = 116;         // RAM 1 bytes the FPGA writes itself
+constexpr uint32_t kMeasuredEnd = 124;
+
+std::mutex g_lock;
+bool g_pullupsPending = true;
+
+struct Lines {
+    uint32_t select, command, reset, irq;
+};
+constexpr Lines kLines[2] = {{0x207810, 0x207838, 0x207858, 0x207908},
+                             {0x207900, 0x207954, 0x207864, 0x207910}};
+
+std::string prefix(int fpga) { return fpga ? "fpga1." : "fpga."; }
+
+// The reset lines have pull-ups on the board; the simulated window starts at zero.
+void applyPullups()
+{
+    if (!g_pullupsPending)
+        return;
+    g_pullupsPending = false;
+    SocModel::write16(kLines[0].reset, kLineIdle);
+    SocModel::write16(kLines[1].reset, kLineIdle);
+}
+
+class Fpga : public SpiModel {
+public:
+    explicit Fpga(int index) : m_index(index) {}
+
+    void transfer(const uint8_t* tx, uint8_t* rx, uint32_t length, uint32_t) override
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        applyPullups();
+        const Lines& lines = kLines[m_index];
+        if (SocModel::read16(lines.reset) == 0) {
+            m_held = true;                        // in reset: the bus reads high
+            return;
+        }
+        if (m_held || !m_powered)
+            powerOnLocked();
+        if (SocModel::read16(lines.select) != 0)
+            return;
+        refreshAnswers();
+        if (SocModel::read16(lines.command) != 0) {
+            for (uint32_t i = 0; i < length; ++i) {
+                m_commandBytes.push_back(tx[i]);
+                if (m_commandBytes.size() == 4)
+                    decode();
+            }
+            return;
+        }
+        dataPhase(tx, rx, length);
+        refreshAnswers();
+    }
+
+    // A command word arrives within one message; a message cut short leaves no bytes behind.
+    void endMessage() override
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        m_commandBytes.clear();
+    }
+
+    void powerOnLocked()
+    {
+        for (auto& r : m_regs)
+            r = 0;
+        m_regs[31] = 33;
+        m_regs[30] = 0x06;
+        m_regs[29] = 0x15;
+        m_regs[28] = 0x12;
+        m_regs[7] = 0x01;
+        m_regs[22] = 0x90;
+        m_regs[40] = 45;
+        const std::string p = prefix(m_index);
+        for (int r = 0; r < 256; ++r) {
+            long v = SimBoard::scenarioInt(p + "reg." + std::to_string(r), -1);
+            if (v >= 0)
+                m_regs[r] = uint8_t(v);
+        }
+        m_rams.clear();
+        const long width = SimBoard::scenarioInt(p + "measured.width", 1920);
+        const long height = SimBoard::scenarioInt(p + "measured.height", 1080);
+        const long clock = SimBoard::scenarioInt(p + "measured.clock", 800000);
+        auto& ram1 = ramOf(1);
+        ram1[116] = uint8_t(width);
+        ram1[117] = uint8_t(width >> 8);
+        ram1[118] = uint8_t(height);
+        ram1[119] = uint8_t(height >> 8);
+        for (int i = 0; i < 4; ++i)
+            ram1[120 + i] = uint8_t(clock >> (8 * i));
+        for (int pair = 0; pair < kReceivePairs; ++pair) {
+            m_answers[pair].clear();
+            m_shown[pair] = false;
+        }
+        m_commandBytes.clear();
+        m_haveCommand = false;
+        m_held = false;
+        m_powered = true;
+        m_sendBusy = SimBoard::scenarioInt(p + "sendbusy", 0) != 0;
+        SocModel::write16(kLines[m_index].irq, 0);
+    }
+
+    uint8_t readReg(int r)
+    {
+        switch (r) {
+        case 128:
+            return linkBits(0);
+        case 144:
+            return linkBits(8);
+        case 129: {
+            uint8_t v = m_sendBusy ? 0xAA : 0;
+            for (int pair = 0; pair < 4; ++pair)
+                if (m_shown[pair])
+                    v |= uint8_t(1u << (2 * pair));
+            return v;
+        }
+        case 145:
+            return uint8_t((m_sendBusy ? 0xAA : 0) | (m_shown[4] ? 1 : 0));
+        default:
+            return m_regs[r & 0xFF];
+        }
+    }
+
+    void writeReg(int r, uint8_t mask, uint8_t value)
+    {
+        m_regs[r] = uint8_t((m_regs[r] & ~mask) | (value & mask));
+        if (r != 130 && r != 146)
+            return;
+        const int firstPair = r == 130 ? 0 : 4;
+        const uint8_t v = m_regs[r];
+        m_regs[r] = 0;                             // start and acknowledge bits clear themselves
+        for (int b = 0; b < 4; ++b)
+            if (v & (1u << b))
+                acknowledge(firstPair + b);
+        for (int b = 0; b < 4; ++b)
+            if (v & (0x10u << b))
+                send(firstPair + b);
+    }
+
+    std::vector<uint8_t>& ramOf(int ram)
+    {
+        auto it = m_rams.find(ram);
+        if (it == m_rams.end())
+            it = m_rams.emplace(ram, std::vector<uint8_t>(FpgaModel::kRamBytes, 0)).first;
+        return it->second;
+    }
+
+    void ramWrite(int ram, uint32_t address, uint8_t byte)
+    {
+        address %= FpgaModel::kRamBytes;
+        if (ram == 1 && address >= kMeasuredFirst && address < kMeasuredEnd)
+            return;
+        ramOf(ram)[address] = byte;
+    }
+
+    uint8_t ramRead(int ram, uint32_t address) { return ramOf(ram)[address % FpgaModel::kRamBytes]; }
+
+    bool linkUp(int port)
+    {
+        long fallback = ReceivingCardModel::cards(m_index, port) > 0 ? 1 : 0;
+        return SimBoard::scenarioInt(prefix(m_index) + "link.port" + std::to_string(port), fallback) != 0;
+    }
+
+    uint8_t linkBits(int firstPort)
+    {
+        uint8_t v = 0;
+        for (int i = 0; i < 8; ++i)
+            if (linkUp(firstPort + i))
+                v |= uint8_t(1u << i);
+        return v;
+    }
+
+    // A packet leaves the pair's transmit RAM on each selected port of the pair.
+    void send(int pair)
+    {
+        const int shift = 2 * (pair % 4);
+        const uint8_t high = uint8_t((m_regs[pair < 4 ? 27 : 158] >> shift) & 3);
+        const uint32_t length = (uint32_t(high) << 8 | m_regs[kSendLengthReg[pair]]) + 1;
+        const auto& tram = ramOf(3 + 2 * pair);
+        std::vector<uint8_t> packet(tram.begin(), tram.begin() + length);
+        const uint8_t select = uint8_t((m_regs[pair < 4 ? 132 : 148] >> shift) & 3);
+        for (int b = 0; b < 2; ++b) {
+            if (!(select & (1u << b)))
+                continue;
+            const int port = 2 * pair + b;
+            FpgaModel::Op op;
+            op.kind = FpgaModel::OpKind::Send;
+            op.port = port;
+            op.data = packet;
+            record(std::move(op));
+            if (!linkUp(port))
+                continue;
+            auto answers = ReceivingCardModel::deliver(m_index, port, packet.data(), packet.size());
+            if (pair < kReceivePairs)
+                for (auto& a : answers)
+                    m_answers[pair].push_back(std::move(a));
+        }
+    }
+
+    void acknowledge(int pair)
+    {
+        if (pair >= kReceivePairs || !m_shown[pair])
+            return;
+        m_answers[pair].pop_front();
+        m_shown[pair] = false;
+    }
+
+    // Shows the first due answer of each pair in its receive RAM and raises the line.
+    void refreshAnswers()
+    {
+        const uint64_t now = board::Clock::monotonicUs();
+        bool waiting = false;
+        for (int pair = 0; pair < kReceivePairs; ++pair) {
+            auto& q = m_answers[pair];
+            if (!m_shown[pair] && !q.empty() && q.front().readyAtUs <= now) {
+                auto& bytes = q.front().bytes;
+                if (bytes.size() > 1024)
+                    bytes.resize(1024);
+                auto& rram = ramOf(2 + 2 * pair);
+                std::copy(bytes.begin(), bytes.end(), rram.begin());
+                const uint32_t last = uint32_t(bytes.size() - 1);
+                m_regs[kAnswerLengthReg[pair]] = uint8_t(last & 0xFF);
+                const int highReg = pair < 4 ? 25 : 153;
+                const int shift = pair < 4 ? 2 * pair : 0;
+                m_regs[highReg] = uint8_t((m_regs[highReg] & ~(3u << shift)) | (((last >> 8) & 3) << shift));
+                m_regs[22] |= 0x20;
+                m_shown[pair] = true;
+            }
+            waiting = waiting || m_shown[pair];
+        }
+        SocModel::write16(kLines[m_index].irq, waiting ? 1 : 0);
+    }
+
+    void record(FpgaModel::Op&& op)
+    {
+        if (m_log.size() >= kLogLimit)
+            m_log.erase(m_log.begin(), m_log.begin() + kLogLimit / 2);
+        m_log.push_back(std::move(op));
+    }
+
+    void decode()
+    {
+        const uint32_t c = uint32_t(m_commandBytes[0]) | uint32_t(m_commandBytes[1]) << 8 |
+                           uint32_t(m_commandBytes[2]) << 16 | uint32_t(m_commandBytes[3]) << 24;
+        m_commandBytes.clear();
+        const bool read = c & 1;
+        const int op = int((c >> 1) & 0x0F);
+        m_haveCommand = op == 1 || op == 2;
+        if (!m_haveCommand)
+            return;
+        FpgaModel::Op entry;
+        entry.command = c;
+        if (op == 2) {
+            entry.kind = read ? FpgaModel::OpKind::RegisterRead : FpgaModel::OpKind::RegisterWrite;
+            entry.reg = int((c >> 16) & 0xFF);
+            entry.mask = uint8_t(c >> 24);
+        } else {
+            entry.kind = read ? FpgaModel::OpKind::RamRead : FpgaModel::OpKind::RamWrite;
+            entry.ram = int((c >> 8) & 0xFF);
+            entry.address = (c >> 16) & 0x0FFF;
+        }
+        m_cursor = entry.address;
+        m_registerDone = false;
+        m_current = entry;
+        record(std::move(entry));
+        m_currentIndex = m_log.size() - 1;
+    }
+
+    void dataPhase(const uint8_t* tx, uint8_t* rx, uint32_t length)
+    {
+        if (!m_haveCommand || length == 0)
+            return;
+        FpgaModel::Op* op = m_currentIndex < m_log.size() ? &m_log[m_currentIndex] : nullptr;
+        switch (m_current.kind) {
+        case FpgaModel::OpKind::RegisterWrite:
+            if (m_registerDone)
+                return;
+            m_registerDone = true;
+            if (op)
+                op->data.push_back(tx[0]);
+            writeReg(m_current.reg, m_current.mask, tx[0]);
+            break;
+        case FpgaModel::OpKind::RegisterRead:
+            if (m_registerDone)
+                return;
+            m_registerDone = true;
+            rx[0] = readReg(m_current.reg);
+            if (op)
+                op->data.push_back(rx[0]);
+            break;
+        case FpgaModel::OpKind::RamWrite:
+            for (uint32_t i = 0; i < length; ++i) {
+                ramWrite(m_current.ram, m_cursor++, tx[i]);
+                if (op)
+                    op->data.push_back(tx[i]);
+            }
+            break;
+        case FpgaModel::OpKind::RamRead:
+            for (uint32_t i = 0; i < length; ++i) {
+                rx[i] = ramRead(m_current.ram, m_cursor++);
+                if (op)
+                    op->data.push_back(rx[i]);
+            }
+            break;
+        case FpgaModel::OpKind::Send:
+            break;
+        }
+    }
+
+    int m_index;
+    uint8_t m_regs[256] = {};
+    std::map<int, std::vector<uint8_t>> m_rams;
+    std::vector<uint8_t> m_commandBytes;
+    bool m_haveCommand = false;
+    bool m_registerDone = false;
+    uint32_t m_cursor = 0;
+    FpgaModel::Op m_current;
+    size_t m_currentIndex = size_t(-1);
+    bool m_held = false;
+    bool m_powered = false;
+    bool m_sendBusy = false;
+    std::deque<CardAnswer> m_answers[kReceivePairs];
+    bool m_shown[kReceivePairs] = {};
+    std::vector<FpgaModel::Op> m_log;
+};
+
+Fpga g_fpga0(0);
+Fpga g_fpga1(1);
+
+Fpga* fpgaOf(int fpga)
+{
+    if (fpga == 0)
+        return &g_fpga0;
+    if (fpga == 1)
+        return &g_fpga1;
+    return nullptr;
+}
+
+// Accessors from tests power the FPGA up as a transfer would.
+Fpga* powered(int fpga)
+{
+    Fpga* f = fpgaOf(fpga);
+    if (f) {
+        applyPullups();
+        if (!f->m_powered)
+            f->powerOnLocked();
+    }
+    return f;
+}
+
+struct Registrar {
+    Registrar()
+    {
+        SpiBusModel::attach(1, &g_fpga0);
+        SpiBusModel::attach(2, &g_fpga1);
+        SimBoard::addResetHook([] { FpgaModel::reset(); });
+    }
+} g_registrar;
+
+} // namespace
+
+uint8_t FpgaModel::reg(int fpga, int reg)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    return (f && reg >= 0 && reg < 256) ? f->readReg(reg) : 0xFF;
+}
+
+void FpgaModel::setReg(int fpga, int reg, uint8_t value)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    if (f && reg >= 0 && reg < 256)
+        f->m_regs[reg] = value;
+}
+
+std::vector<uint8_t> FpgaModel::ram(int fpga, int ram, uint32_t address, uint32_t length)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    std::vector<uint8_t> out;
+    if (!f)
+        return out;
+    f->refreshAnswers();
+    for (uint32_t i = 0; i < length; ++i)
+        out.push_back(f->ramRead(ram, address + i));
+    return out;
+}
+
+void FpgaModel::setRam(int fpga, int ram, uint32_t address, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    if (!f)
+        return;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        f->ramOf(ram)[(address + i) % kRamBytes] = bytes[i];
+}
+
+bool FpgaModel::inReset(int fpga)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    applyPullups();
+    return (fpga == 0 || fpga == 1) && SocModel::read16(kLines[fpga].reset) == 0;
+}
+
+size_t FpgaModel::pendingAnswers(int fpga, int pair)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    if (!f || pair < 0 || pair >= kReceivePairs)
+        return 0;
+    f->refreshAnswers();
+    return f->m_answers[pair].size();
+}
+
+std::vector<FpgaModel::Op> FpgaModel::log(int fpga)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = fpgaOf(fpga);
+    return f ? f->m_log : std::vector<Op>();
+}
+
+void FpgaModel::clearLog()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_fpga0.m_log.clear();
+    g_fpga1.m_log.clear();
+    g_fpga0.m_currentIndex = g_fpga1.m_currentIndex = size_t(-1);
+}
+
+void FpgaModel::powerOn(int fpga)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (Fpga* f = fpgaOf(fpga))
+        f->powerOnLocked();
+}
+
+void FpgaModel::reset()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (Fpga* f : {&g_fpga0, &g_fpga1}) {
+        f->m_powered = false;
+        f->m_held = false;
+        f->m_log.clear();
+        f->m_currentIndex = size_t(-1);
+        f->m_commandBytes.clear();
+        f->m_haveCommand = false;
+    }
+    // Applied now and again at the next access, in case the window is cleared after this.
+    g_pullupsPending = true;
+    applyPullups();
+    g_pullupsPending = true;
+}
+
+} // namespace sim

@@ -1,0 +1,284 @@
+#include "board/sim/ReceivingCardModel.h"
+
+#include "board/Clock.h"
+#include "board/sim/SimBoard.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace sim {
+
+namespace {
+
+struct Chain {
+    std::vector<ReceivingCard> cards;
+    bool functionCard = false;
+    ReceivingCardModel::Fault fault = ReceivingCardModel::Fault::None;
+    uint64_t delayUs = 0;
+    std::vector<std::vector<uint8_t>> packets;
+};
+
+std::mutex g_lock;
+Chain g_chains[2][ReceivingCardModel::kPorts];
+bool g_configured = false;
+
+bool validPort(int fpga, int port)
+{
+    return (fpga == 0 || fpga == 1) && port >= 0 && port < ReceivingCardModel::kPorts;
+}
+
+std::string key(int fpga, const char* what, int port)
+{
+    return std::string(fpga ? "fpga1." : "fpga.") + what + ".port" + std::to_string(port);
+}
+
+// Reads the scenario once after a reset; explicit settings made later override it.
+void configure()
+{
+    if (g_configured)
+        return;
+    g_configured = true;
+    for (int f = 0; f < 2; ++f) {
+        for (int p = 0; p < ReceivingCardModel::kPorts; ++p) {
+            Chain& c = g_chains[f][p];
+            long fallback = (f == 0 && p < 2) ? 2 : 0;
+            long count = SimBoard::scenarioInt(key(f, "cards", p), fallback);
+            if (count < 0)
+                count = 0;
+            if (count > 0x0FFD)
+                count = 0x0FFD;
+            c.cards.assign(size_t(count), ReceivingCard());
+            c.functionCard = SimBoard::scenarioInt(key(f, "funccard", p), 0) != 0;
+            std::string fault = SimBoard::scenario(key(f, "fault", p));
+            c.fault = fault == "silent"   ? ReceivingCardModel::Fault::Silent
+                      : fault == "badbcc" ? ReceivingCardModel::Fault::WrongCheck
+                                          : ReceivingCardModel::Fault::None;
+            long delay = SimBoard::scenarioInt(key(f, "delay_us", p), 0);
+            c.delayUs = delay > 0 ? uint64_t(delay) : 0;
+        }
+    }
+}
+
+uint8_t xorOf(const uint8_t* data, size_t n)
+{
+    uint8_t x = 0;
+    for (size_t i = 0; i < n; ++i)
+        x ^= data[i];
+    return x;
+}
+
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// The answer frame: header, payload, check byte.
+std::vector<uint8_t> answerTo(const uint8_t* packet, int port, uint16_t card, const std::vector<uint8_t>& payload)
+{
+    std::vector<uint8_t> a(10);
+    a[0] = packet[2];                      // to the packet's source
+    a[1] = packet[3];
+    const uint16_t source = uint16_t(((port & 3) << 12) | (card & 0x0FFF));
+    a[2] = uint8_t(source & 0xFF);
+    a[3] = uint8_t(source >> 8);
+    a[4] = 0x10;
+    a[5] = packet[5];
+    a[6] = 0x01;
+    a[7] = packet[7];
+    a[8] = 0;
+    a[9] = packet[9];
+    a.insert(a.end(), payload.begin(), payload.end());
+    a.push_back(xorOf(a.data(), a.size()));
+    return a;
+}
+
+// Carries out the command on one card and returns the answer's payload.
+std::vector<uint8_t> execute(ReceivingCard& card, const uint8_t* packet, size_t length)
+{
+    const uint8_t command = packet[9];
+    const uint8_t* payload = packet + 10;
+    const size_t n = length - 11;          // payload bytes before the check byte
+    std::vector<uint8_t> out{0};           // byte 10: done
+    switch (command) {
+    case 0x60:                             // write card RAM: address, length, 2 zero, data
+        if (n >= 8) {
+            const uint32_t address = le32(payload);
+            size_t count = le16(payload + 4);
+            if (count > n - 8)
+                count = n - 8;
+            if (address < card.ram.size()) {
+                if (count > card.ram.size() - address)
+                    count = card.ram.size() - address;
+                std::memcpy(card.ram.data() + address, payload + 8, count);
+            }
+        }
+        break;
+    case 0x61:                             // read card RAM: the sub-header, then the data
+        if (n >= 8) {
+            const uint32_t address = le32(payload);
+            const size_t count = le16(payload + 4);
+            out.assign(payload, payload + 8);
+            for (size_t i = 0; i < count && out.size() < 1000; ++i)
+                out.push_back(address + i < card.ram.size() ? card.ram[address + i] : 0xFF);
+        }
+        break;
+    case 0x81:
+        card.saves++;
+        break;
+    case 0x84:
+        card.reconfigs++;
+        break;
+    case 0xA0:
+        card.registerWrites.emplace_back(payload, payload + n);
+        if (n >= 4 && payload[0] == 0x03 && payload[1] == 0x0F && payload[2] == 0x01)
+            card.mapping = payload[3];
+        break;
+    case 0xB4:
+        card.activations++;
+        break;
+    default:
+        break;
+    }
+    return out;
+}
+
+} // namespace
+
+void ReceivingCardModel::setCards(int fpga, int port, int count)
+{
+    if (!validPort(fpga, port))
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    g_chains[fpga][port].cards.assign(size_t(count < 0 ? 0 : (count > 0x0FFD ? 0x0FFD : count)), ReceivingCard());
+}
+
+int ReceivingCardModel::cards(int fpga, int port)
+{
+    if (!validPort(fpga, port))
+        return 0;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    return int(g_chains[fpga][port].cards.size());
+}
+
+void ReceivingCardModel::setFunctionCard(int fpga, int port, bool on)
+{
+    if (!validPort(fpga, port))
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    g_chains[fpga][port].functionCard = on;
+}
+
+bool ReceivingCardModel::functionCard(int fpga, int port)
+{
+    if (!validPort(fpga, port))
+        return false;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    return g_chains[fpga][port].functionCard;
+}
+
+void ReceivingCardModel::setFault(int fpga, int port, Fault fault)
+{
+    if (!validPort(fpga, port))
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    g_chains[fpga][port].fault = fault;
+}
+
+void ReceivingCardModel::setDelayUs(int fpga, int port, uint64_t microseconds)
+{
+    if (!validPort(fpga, port))
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    g_chains[fpga][port].delayUs = microseconds;
+}
+
+std::vector<std::vector<uint8_t>> ReceivingCardModel::packets(int fpga, int port)
+{
+    if (!validPort(fpga, port))
+        return {};
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_chains[fpga][port].packets;
+}
+
+void ReceivingCardModel::clearPackets()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (auto& fpga : g_chains)
+        for (auto& chain : fpga)
+            chain.packets.clear();
+}
+
+ReceivingCard ReceivingCardModel::card(int fpga, int port, int index)
+{
+    if (!validPort(fpga, port))
+        return ReceivingCard();
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    const auto& cards = g_chains[fpga][port].cards;
+    if (index < 0 || size_t(index) >= cards.size())
+        return ReceivingCard();
+    return cards[size_t(index)];
+}
+
+std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const uint8_t* packet, size_t length)
+{
+    if (!validPort(fpga, port) || !packet)
+        return {};
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    Chain& chain = g_chains[fpga][port];
+    chain.packets.emplace_back(packet, packet + length);
+    // The shortest packet is the header, the command and the check byte.
+    if (length < 11 || xorOf(packet, length - 1) != packet[length - 1] || chain.cards.empty())
+        return {};
+    const uint16_t target = le16(packet);
+    const uint16_t index = target & 0x0FFF;
+    const bool broadcast = index == 0x0FFF || index == 0x0FFE;
+    if (!broadcast && index >= chain.cards.size())
+        return {};
+
+    std::vector<uint8_t> payload;
+    uint16_t answering = index;
+    if (packet[9] == 0x10) {
+        // Search: the chain reports its length and whether a function card is on it.
+        const uint16_t count = uint16_t(chain.cards.size());
+        payload = {0, uint8_t(count & 0xFF), uint8_t(count >> 8), uint8_t(chain.functionCard ? 1 : 0)};
+        answering = uint16_t(count - 1);
+    } else if (broadcast) {
+        for (auto& card : chain.cards)
+            payload = execute(card, packet, length);
+        answering = uint16_t(chain.cards.size() - 1);   // the last card closes the chain
+    } else {
+        payload = execute(chain.cards[index], packet, length);
+    }
+    if (chain.fault == Fault::Silent)
+        return {};
+    CardAnswer answer;
+    answer.bytes = answerTo(packet, port, answering, payload);
+    if (chain.fault == Fault::WrongCheck)
+        answer.bytes.back() ^= 0xFF;
+    answer.readyAtUs = board::Clock::monotonicUs() + chain.delayUs;
+    return {answer};
+}
+
+void ReceivingCardModel::reset()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (auto& fpga : g_chains)
+        for (auto& chain : fpga)
+            chain = Chain();
+    g_configured = false;
+}
+
+namespace {
+struct Registrar {
+    Registrar() { SimBoard::addResetHook([] { ReceivingCardModel::reset(); }); }
+} g_registrar;
+} // namespace
+
+} // namespace sim

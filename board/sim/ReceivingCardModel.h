@@ -1,0 +1,63 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+// One receiving card in the chain behind an output port.
+struct ReceivingCard {
+    std::vector<uint8_t> ram = std::vector<uint8_t>(0x10000, 0);   // card RAM (write/read-RAM commands)
+    std::vector<std::vector<uint8_t>> registerWrites;              // payloads of 0xA0 commands
+    uint32_t saves = 0;              // 0x81: parameters saved to the card's flash
+    uint32_t reconfigs = 0;          // 0x84
+    uint32_t activations = 0;        // 0xB4
+    uint8_t mapping = 0;             // last mapping value (0xA0 with 03 0F 01 v)
+};
+
+// An answer travelling back from a chain to the FPGA's receive RAM.
+struct CardAnswer {
+    std::vector<uint8_t> bytes;
+    uint64_t readyAtUs = 0;          // board clock time from which the FPGA shows it
+};
+
+// The chains of receiving cards behind the output ports of both FPGAs. Packets follow the
+// receiving-card layout: u16 target (bits 12-13 port & 3, bits 0-11 card; 0x0FFF every
+// card, 0x0FFE every card of the port), u16 source, 0x10, tag, 0x01, port + 1, 0, command,
+// payload, XOR check byte. A card takes only packets whose check byte is right. A packet to
+// one card is answered by that card; a broadcast is answered once, by the chain. Answers
+// go to the packet's source with the source (port & 3) << 12 | card, the request's tag and
+// command, byte 10 = 0 (done), then the command's data.
+//
+// Scenario keys (read at the first use after a reset), N = port 0..15, F = "fpga" for
+// FPGA 0 and "fpga1" for FPGA 1:
+//   F.cards.portN=<count>        cards on the port (FPGA 0 default: 2 on ports 0 and 1)
+//   F.funccard.portN=1           a function card answers on the port (flag in the search answer)
+//   F.fault.portN=silent|badbcc  the chain never answers / answers with a wrong check byte
+//   F.delay_us.portN=<us>        answers appear this long after the packet
+class ReceivingCardModel {
+public:
+    enum class Fault { None, Silent, WrongCheck };
+    static constexpr int kPorts = 16;
+
+    static void setCards(int fpga, int port, int count);
+    static int cards(int fpga, int port);
+    static void setFunctionCard(int fpga, int port, bool on);
+    static bool functionCard(int fpga, int port);
+    static void setFault(int fpga, int port, Fault fault);
+    static void setDelayUs(int fpga, int port, uint64_t microseconds);
+
+    // What reached the port (every packet, whether or not a card took it).
+    static std::vector<std::vector<uint8_t>> packets(int fpga, int port);
+    static void clearPackets();
+    // A copy of one card's state (an empty card when there is no such card).
+    static ReceivingCard card(int fpga, int port, int index);
+
+    // The FPGA model hands each packet that leaves a port here and queues the answers.
+    static std::vector<CardAnswer> deliver(int fpga, int port, const uint8_t* packet, size_t length);
+
+    static void reset();
+};
+
+} // namespace sim

@@ -1,0 +1,300 @@
+#include "board/sim/ScalerModel.h"
+
+#include "board/sim/SimBoard.h"
+#include "board/sim/SpiBusModel.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace sim {
+
+namespace {
+constexpr int kBanks = 256;
+constexpr int kRegs = 128;
+constexpr size_t kFrameLimit = 1000000;   // frames kept; the oldest half goes when full
+
+// Register map the model gives behaviour to (bank, register).
+constexpr int kIdBank = 0xB2, kIdReg = 0x08;
+constexpr int kVboLockBank = 0xB2, kVboLockReg = 0x60;    // bit 5 + 2ch: receiver ch locked
+constexpr int kEngineBank = 4;
+constexpr int kEngineCmd = 0x08;                          // drawing command, 0 = none
+constexpr int kEngineStatus = 0x17;                       // bit 0 busy
+constexpr int kSflDtCtl = 0x53;                           // bit 7 read pending, bit 5 WEMPTY
+constexpr int kSflStat = 0x54;                            // bits 0/1/3 DMA/program/erase busy
+constexpr int kSflRdsr = 0x55;                            // flash status: WIP, WEL
+constexpr int kUpdBank = 5;
+constexpr int kInVsReq = 0x08, kOutUpdReq = 0x09;         // request bits per channel
+constexpr int kInVsDone = 0x22, kOutUpdDone = 0x23;       // done bits follow the requests
+constexpr int kFieldBank = 0xAB;                          // 0x40-0x4F: field status
+constexpr int kMeasBank = 0xAE, kActBank = 0xAF, kVboActBank = 0xB1;
+
+struct State {
+    uint8_t regs[kBanks][kRegs];
+    uint8_t stuck[kBanks][kRegs];
+    int bank = 0;
+    uint8_t chipId = ScalerModel::kChipId;
+    unsigned field = 0;
+    std::vector<ScalerFrame> frames;
+};
+
+std::mutex& lock()
+{
+    static std::mutex m;
+    return m;
+}
+State& state()
+{
+    static State s;
+    return s;
+}
+
+void defaults(State& s)
+{
+    std::memset(s.regs, 0, sizeof s.regs);
+    std::memset(s.stuck, 0, sizeof s.stuck);
+    s.bank = 0;
+    s.chipId = ScalerModel::kChipId;
+    s.field = 0;
+    s.frames.clear();
+    s.regs[kEngineBank][kSflDtCtl] = 0x20;                // write buffer empty, no read pending
+    s.regs[kVboLockBank][kVboLockReg] = 0xA0;             // both V-by-One receivers locked
+}
+
+// --- input measurement -------------------------------------------------------------
+
+struct Signal {
+    bool present = false;
+    uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hz = 0;
+};
+
+int receiverOfPort(int port)
+{
+    switch (port) {
+    case 0: return 2;
+    case 1: return 1;
+    case 2: return 0;
+    case 5: return 3;
+    default: return -1;
+    }
+}
+
+Signal signalOfPort(int port)
+{
+    Signal s;
+    int d = receiverOfPort(port);
+    if (d < 0)
+        return s;
+    const std::string k = "input" + std::to_string(d) + ".";
+    s.present = SimBoard::scenarioInt(k + "signal", d == 0 ? 1 : 0) != 0;
+    s.hact = uint32_t(SimBoard::scenarioInt(k + "hact", 1920));
+    s.vact = uint32_t(SimBoard::scenarioInt(k + "vact", 1080));
+    s.htotal = uint32_t(SimBoard::scenarioInt(k + "htotal", 2200));
+    s.vtotal = uint32_t(SimBoard::scenarioInt(k + "vtotal", 1125));
+    s.hz = uint32_t(SimBoard::scenarioInt(k + "hz", 60));
+    if (s.hz == 0 || s.vtotal == 0 || s.htotal < 2)
+        s.present = false;
+    return s;
+}
+
+// The chip counts the frame period (FVM) and the line period (FHW) in 200 MHz clocks; the
+// registers hold the count minus one, as they hold HTOTAL minus one. Without a signal the
+// counters run out: all ones.
+struct Counts {
+    uint32_t htotal, vtotal, fhw, fvm, acthw;
+};
+
+Counts countsOf(const Signal& s)
+{
+    if (!s.present)
+        return {0xFFFF, 0, 0xFFFF, 0xFFFFFF, 0};
+    uint32_t fvm = ScalerModel::kMeasureClockHz / s.hz;
+    uint32_t fhw = fvm / s.vtotal;
+    return {(s.htotal - 1) & 0xFFFF, s.vtotal & 0xFFFF, (fhw ? fhw - 1 : 0) & 0xFFFF,
+            (fvm - 1) & 0xFFFFFF, s.hact & 0xFFFF};
+}
+
+uint8_t byteOf(uint32_t value, int i) { return uint8_t(value >> (8 * i)); }
+
+// Returns true and the byte when (bank, reg) is a measurement register.
+bool measured(int bank, int reg, uint8_t& out)
+{
+    if (bank == kMeasBank) {
+        for (int p = 0; p < 4; ++p) {
+            Counts c = countsOf(signalOfPort(p));
+            if (reg >= 0x08 + 2 * p && reg < 0x0A + 2 * p) { out = byteOf(c.htotal, reg - 0x08 - 2 * p); return true; }
+            if (reg >= 0x20 + 2 * p && reg < 0x22 + 2 * p) { out = byteOf(c.vtotal, reg - 0x20 - 2 * p); return true; }
+            if (reg >= 0x38 + 2 * p && reg < 0x3A + 2 * p) { out = byteOf(c.fhw, reg - 0x38 - 2 * p); return true; }
+            if (reg >= 0x50 + 3 * p && reg < 0x53 + 3 * p) { out = byteOf(c.fvm, reg - 0x50 - 3 * p); return true; }
+        }
+        for (int v = 0; v < 2; ++v) {
+            Counts c = countsOf(signalOfPort(4 + v));
+            if (reg >= 0x10 + 8 * v && reg < 0x12 + 8 * v) { out = byteOf(c.htotal, reg - 0x10 - 8 * v); return true; }
+            if (reg >= 0x28 + 8 * v && reg < 0x2A + 8 * v) { out = byteOf(c.vtotal, reg - 0x28 - 8 * v); return true; }
+            // Four lanes: each lane counts the line (2 bytes) and frame (3 bytes) period.
+            if (reg >= 0x40 + 8 * v && reg < 0x48 + 8 * v) { out = byteOf(c.fhw, (reg - 0x40 - 8 * v) % 2); return true; }
+            if (reg >= 0x5C + 12 * v && reg < 0x68 + 12 * v) { out = byteOf(c.fvm, (reg - 0x5C - 12 * v) % 3); return true; }
+        }
+        return false;
+    }
+    if (bank == kActBank) {
+        for (int p = 0; p < 4; ++p)
+            if (reg >= 0x08 + 2 * p && reg < 0x0A + 2 * p) {
+                out = byteOf(countsOf(signalOfPort(p)).acthw, reg - 0x08 - 2 * p);
+                return true;
+            }
+        return false;
+    }
+    if (bank == kVboActBank) {
+        for (int v = 0; v < 2; ++v)
+            if (reg >= 0x10 + 8 * v && reg < 0x12 + 8 * v) {
+                out = byteOf(countsOf(signalOfPort(4 + v)).acthw, reg - 0x10 - 8 * v);
+                return true;
+            }
+        return false;
+    }
+    return false;
+}
+
+// --- register behaviour ----------------------------------------------------------------
+
+uint8_t readReg(State& s, int bank, int reg)
+{
+    uint8_t v = s.regs[bank][reg];
+    if (bank == kIdBank && reg == kIdReg)
+        v = s.chipId;
+    else if (bank == kFieldBank && reg >= 0x40 && reg < 0x50) {
+        // Every look sees the next field: input field in bits 2-3, output field in bits 0-1.
+        unsigned f = ++s.field & 3;
+        v = uint8_t((f << 2) | f);
+    } else {
+        uint8_t m;
+        if (measured(bank, reg, m))
+            v = m;
+    }
+    return uint8_t(v | s.stuck[bank][reg]);
+}
+
+void writeReg(State& s, int bank, int reg, uint8_t value)
+{
+    s.regs[bank][reg] = value;
+    if (bank == kUpdBank && reg == kInVsReq)
+        s.regs[kUpdBank][kInVsDone] = value;          // the vertical sync is taken at once
+    else if (bank == kUpdBank && reg == kOutUpdReq)
+        s.regs[kUpdBank][kOutUpdDone] = value;        // the output update is taken at once
+    else if (bank == kEngineBank && reg == kEngineCmd)
+        s.regs[kEngineBank][kEngineStatus] = 0;       // commands complete at once: never busy
+    else if (bank == kEngineBank && reg == kSflDtCtl)
+        s.regs[kEngineBank][kSflDtCtl] = 0x20;        // a started read completes at once
+    else if (bank == kEngineBank && (reg == kSflStat || reg == kSflRdsr))
+        s.regs[bank][reg] = 0;                        // status registers are read-only
+}
+
+class Chip : public SpiModel {
+public:
+    void transfer(const uint8_t* tx, uint8_t* rx, uint32_t length, uint32_t) override
+    {
+        std::lock_guard<std::mutex> hold(lock());
+        State& s = state();
+        for (uint32_t i = 0; i + 1 < length; i += 2) {
+            ScalerFrame f;
+            f.write = (tx[i] & 0x80) != 0;
+            f.reg = tx[i] & 0x7F;
+            if (f.write) {
+                f.value = tx[i + 1];
+                if (f.reg == 0)
+                    s.bank = f.value;                 // register 0 is the bank register
+                else
+                    writeReg(s, s.bank, f.reg, f.value);
+                f.bank = uint8_t(s.bank);
+                rx[i] = 0;
+                rx[i + 1] = 0;
+            } else {
+                f.bank = uint8_t(s.bank);
+                f.value = f.reg == 0 ? uint8_t(s.bank) : readReg(s, s.bank, f.reg);
+                rx[i] = 0;
+                rx[i + 1] = f.value;
+            }
+            if (s.frames.size() >= kFrameLimit)
+                s.frames.erase(s.frames.begin(), s.frames.begin() + kFrameLimit / 2);
+            s.frames.push_back(f);
+        }
+    }
+};
+
+Chip& chip()
+{
+    static Chip c;
+    return c;
+}
+
+struct Registrar {
+    Registrar()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock());
+            defaults(state());
+        }
+        SpiBusModel::attach(0, &chip());
+        SimBoard::addResetHook([] { ScalerModel::reset(); });
+    }
+} g_registrar;
+
+bool inRange(int bank, int reg) { return bank >= 0 && bank < kBanks && reg >= 0 && reg < kRegs; }
+} // namespace
+
+uint8_t ScalerModel::reg(int bank, int reg)
+{
+    if (!inRange(bank, reg))
+        return 0;
+    std::lock_guard<std::mutex> hold(lock());
+    return state().regs[bank][reg];
+}
+
+void ScalerModel::setReg(int bank, int reg, uint8_t value)
+{
+    if (!inRange(bank, reg))
+        return;
+    std::lock_guard<std::mutex> hold(lock());
+    state().regs[bank][reg] = value;
+}
+
+int ScalerModel::currentBank()
+{
+    std::lock_guard<std::mutex> hold(lock());
+    return state().bank;
+}
+
+std::vector<ScalerFrame> ScalerModel::frames()
+{
+    std::lock_guard<std::mutex> hold(lock());
+    return state().frames;
+}
+
+void ScalerModel::clearFrames()
+{
+    std::lock_guard<std::mutex> hold(lock());
+    state().frames.clear();
+}
+
+void ScalerModel::setChipId(uint8_t id)
+{
+    std::lock_guard<std::mutex> hold(lock());
+    state().chipId = id;
+}
+
+void ScalerModel::setStuckBits(int bank, int reg, uint8_t mask)
+{
+    if (!inRange(bank, reg))
+        return;
+    std::lock_guard<std::mutex> hold(lock());
+    state().stuck[bank][reg] = mask;
+}
+
+void ScalerModel::reset()
+{
+    std::lock_guard<std::mutex> hold(lock());
+    defaults(state());
+}
+
+} // namespace sim

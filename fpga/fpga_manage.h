@@ -1,0 +1,345 @@
+#pragma once
+// The FPGA manager: the two FPGAs behind the LED output ports, their SPI access, the SoC
+// GPIO lines that select and frame each transfer, the shadow images of their registers
+// and RAMs, the output ports with the receiving-card command packets, and the manager
+// thread that runs one pass of fixed work per loop and one step of the receiving-card job
+// that a screen posted in g_send_para.
+
+#include <QObject>
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <pthread.h>
+
+#include "fpga/clock_record_run.h"
+
+class fpga_drv;
+class rcvRecovery;
+
+typedef uint8_t u8;
+typedef uint16_t u16;
+typedef uint32_t u32;
+
+// ---------------------------------------------------------------------------------------
+// The job record through which the screens hand receiving-card jobs to the manager thread.
+// A screen writes the job's parameters first and the job code last (post); the manager
+// starts only on a non-zero code and ends a job by clearing code and step together.
+// Field order and widths are the record's (job at byte 0, step 1, mapping at bytes 16-19,
+// progress at 30-31); every field is a single atomic word because two threads share it.
+struct SEND_PARA {
+    std::atomic<u8> job{0};          // 0 idle; 1..6 the jobs of the dispatch
+    std::atomic<u8> step{0};         // step of the running job; 255 after softinit
+    std::atomic<u8> port{0};         // output port the job is at (0..9)
+    std::atomic<u8> count{0};        // packets of the current card operation
+    std::atomic<u16> sent{0};        // packets of the current card operation sent so far
+    std::atomic<u8> reply{0};        // 1 when a card answered the last packet
+    std::atomic<u16> index{0};       // card index within the job
+    std::atomic<u16> cards{0};       // cards on the current port
+    std::atomic<u16> length{0};      // length of the last packet built
+    std::atomic<u32> mapping{0};     // job 4: 0 mapping off, 9 mapping on
+    std::atomic<u32> stamp{0};       // G_timeTicks when the job's last packet went out
+    std::atomic<u8> screen{0};       // check and recovery job: screen index
+    std::atomic<u8> net{0};          // check and recovery job: port-record index
+    std::atomic<u8> card{0};         // card to recover / card of the operation executor
+    std::atomic<u8> operation{0};    // operation index of the check, recovery and load job
+    std::atomic<u8> sub_step{0};     // state of the card-operation executor (20..32)
+    std::atomic<u16> progress{65535};// check answer and search progress; 65535 = none yet
+    std::atomic<u8> retries{0};      // repeats of the current packet
+
+    // What the screens' 16-bit store of the job code does: step 0, then the code.
+    void post(u8 code)
+    {
+        step.store(0, std::memory_order_relaxed);
+        job.store(code, std::memory_order_release);
+    }
+    // A job ends by clearing code and step together.
+    void end()
+    {
+        step.store(0, std::memory_order_relaxed);
+        job.store(0, std::memory_order_release);
+    }
+};
+extern SEND_PARA g_send_para;
+
+// The manager's timers and flags: 47 u32 words. The words whose use is fixed are named.
+constexpr int kChangeWords = 47;
+extern std::atomic<u32> g_change[kChangeWords];
+enum ChangeWord {
+    CHG_SEARCH_ARMED = 1,        // search sweep armed
+    CHG_JOB_STAMP = 2,           // search stamp; animation/progress stamp of the card jobs
+    CHG_LINK_WATCH_STAMP0 = 3,   // link-watch stamp of FPGA 0 (FPGA 1: next word)
+    CHG_LINK_WATCH_STAMP1 = 4,
+    CHG_SWEEP_CLEARED = 5,       // cleared when a sweep is armed
+    CHG_SWEEP_COUNT = 8,
+    CHG_POWER_FIRST = 10,        // five power-control words
+    CHG_SENSOR_FIRST = 15,       // five words shared by the function-card reads
+    CHG_BRI_FIRST = 20,          // brightness task words
+    CHG_BRINGUP_STAMP0 = 32,     // link-stage stamp of FPGA 0 (FPGA 1: next word)
+    CHG_BRINGUP_STAMP1 = 33,
+    CHG_SEARCH_PERMIT = 34,      // a search sweep runs only while it holds 15
+    CHG_AFTER_PERMIT = 35,
+    CHG_RESET_RELEASE = 36,      // stamp of the last FPGA 0 reset release
+    CHG_SPARE_STAMP = 37,
+    CHG_IRQ_STATE0 = 38,         // interrupt state of FPGA 0, FPGA 1, and the word after
+    CHG_IRQ_STATE1 = 39,
+    CHG_IRQ_AFTER = 40,
+    CHG_JOB_PROGRESS = 46        // animation/progress counter of the card jobs
+};
+
+// The shortcut set-up record that the smart set-up screen fills before it posts a job.
+struct LINE_TYPE {
+    u16 width;    // cabinet width in pixels
+    u16 height;   // cabinet height
+    u16 x_offset;
+    u16 y_offset;
+    u8 port;      // output port of the shortcut set-up and the scan-parameter load
+    u8 rows;
+    u8 cols;
+    u8 route;     // 1..16
+};
+static_assert(sizeof(LINE_TYPE) == 12, "line_type is a 12-byte record");
+extern LINE_TYPE line_type;
+
+// Date and time as the manager keeps its current-time record.
+struct TimeRealType {
+    u8 second;
+    u8 minute;
+    u8 hour;
+    u8 day;
+    u8 spare;      // not written
+    u8 month;
+    u16 year;
+};
+static_assert(sizeof(TimeRealType) == 8, "the time record is 8 bytes");
+
+// ---------------------------------------------------------------------------------------
+class fpga_manage {
+public:
+    // SoC window offsets of the GPIO lines (16-bit registers; a select is active at 0).
+    static constexpr uint32_t kGpioFpga0Select = 0x207810;
+    static constexpr uint32_t kGpioFpga1Select = 0x207900;
+    static constexpr uint32_t kGpioFpga0Command = 0x207838;
+    static constexpr uint32_t kGpioFpga1Command = 0x207954;
+    static constexpr uint32_t kGpioFpga0Reset = 0x207858;
+    static constexpr uint32_t kGpioFpga1Reset = 0x207864;
+    static constexpr uint32_t kGpioFpga0FlashSelect = 0x207860;
+    static constexpr uint32_t kGpioFpga1FlashSelect = 0x207950;
+    static constexpr uint32_t kGpioFpga0Irq = 0x207908;
+    static constexpr uint32_t kGpioFpga1Irq = 0x207910;
+    static constexpr uint32_t kGpioIt6602Reset = 0x207940;
+    static constexpr uint32_t kGpioIt6805Reset = 0x207944;
+    static constexpr uint32_t kGpio1F1C = 0x001F1C;
+    static constexpr uint32_t kGpioSdiReset = 0x002848;
+    static constexpr uint32_t kGpioSdiPrepare = 0x207800;
+    static constexpr u16 kLineIdle = 16;
+    static constexpr u16 kLineActive = 0;
+
+    // Image sizes.
+    static constexpr int kRegCount = 170;
+    static constexpr int kRamSize = 1024;
+    static constexpr int kEthParaSize = 136;
+    static constexpr unsigned kPacketMax = 1024;
+
+    // SPI command-word operations.
+    static constexpr u8 kOpRam = 1;
+    static constexpr u8 kOpRegister = 2;
+
+    pthread_t m_thread{};                // first member: filled by pthread_create
+
+    static fpga_manage* pInstance();
+    static fpga_manage* p_fpga_manage;
+
+    fpga_manage();
+    ~fpga_manage();
+    fpga_manage(const fpga_manage&) = delete;
+    fpga_manage& operator=(const fpga_manage&) = delete;
+
+    // --- devices, window and select lines ---
+    u8 initialize();
+    u8 initialize_start();
+    // Pointer to the 16-bit line at a window offset; null while the window is not mapped.
+    volatile u16* gpio_line(uint32_t offset) const;
+
+    // --- SPI command words and raw transfers ---
+    static u32 fpga_cmd_to_spi_data(u8 op, u8 ram, u16 addr, u8 read);
+    static u32 fpga_reg_cmd_to_spi_data(u8 op, u8 ram, u8 reg, u8 read, u8 data);
+    // 0 on success, 255 when the transfer could not be made (no window, no device).
+    u8 read_fpga_register(u8 reg, u8* out, u8 fpga);
+    u8 write_fpga_register(u8 reg, u8 value, u8 fpga, u8 mask);
+    u8 write_fpga_ram(unsigned char* buf, unsigned int addr, unsigned int len, unsigned char ram, unsigned char fpga);
+    u8 read_fpga_ram(unsigned char* buf, unsigned int addr, unsigned int len, unsigned char ram, unsigned char fpga);
+
+    // --- registers through the shadow ---
+    void read_from_register(int reg, int fpga);
+    void write_to_register(int reg, u8 mask, u8 value, int fpga);
+    void write_to_0x00_register(int reg, u8 mask, u8 value, int fpga);
+    void fpga_flash_access();
+    // The register image byte as last read or written (0 for numbers outside the image).
+    u8 reg_shadow(int reg, int fpga) const;
+
+    // --- manager thread and pass ---
+    static void* fpgamanageThread(void* arg);
+    void* fpga_manage_deal(void* arg);
+    void softinit();
+    void Version_to_RAM();
+    void PHY_status_to_RAM();
+    void run_clock_record();
+    void Check_search_card();
+    u8 set_fpga_bri_val();
+    u8 set_output_status();
+    void* usb_upgrade_manage_deal(void* arg);
+    // Start-up stage byte of the input-source manager (2 = inputs initialised).
+    u8 source_stage() const;
+    // 1 when FPGA 0 is up: MCU state 3, link stage 7, check step 16 or more, register 0
+    // bit 3 clear. The ready test of every other part.
+    u8 get_fpga_status();
+    // The local date and time of the system clock; returns 0.
+    u8 IT8563WE_Get(TimeRealType* t);
+    TimeRealType time_now = {};          // the manager's current-time record
+
+    // --- output ports and receiving-card packets ---
+    u16 get_port_card_num(int port);
+    u16 check_netport_card(int fpga);
+    u8 wait_fpga_send_ready(int port, int fpga);
+    void Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga);
+    void multi_port_send(unsigned char* buf, unsigned int len);
+    static void stamp_port(unsigned char* buf, unsigned int len, int port);
+    u8 rcv_card_cmd_create(unsigned char* buf, int port);
+    u8 load_write_ram_cmd_create(int port, u16 card, u32 addr, const unsigned char* data, u16 n,
+                                 unsigned char* buf, bool allCards);
+    u16 load_write_reg_cmd_create(int port, u16 card, const unsigned char* data, u16 n,
+                                  unsigned char* buf, bool allCards);
+    u16 load_write_user_defined_cmd_create(int port, u16 card, const unsigned char* data, u16 n,
+                                           unsigned char* buf, bool allCards);
+    u16 rcv_active_firmware_cmd_create(int port, u16 card, const unsigned char* data, u16 n, unsigned char* buf);
+    u16 rcv_reconfig_cmd_create(int port, u16 card, const unsigned char* data, u16 n, unsigned char* buf);
+    u16 load_search_rxc_cmd_create(int port, const unsigned char* data, u16 n, unsigned char* buf);
+    u8 save_para_cmd_create(unsigned char* buf, int port);
+    u16 save_para2flash_cmd_create(int port, u16 card, unsigned char* buf, bool allCards);
+    u8 ram_reset_cmd_create(unsigned char* buf, u8 a, u16 b, int port);
+    u8 mapping_enable_cmd_create(int port, unsigned char* buf);
+    void get_rcvcard_x_y(u16 index, u16* x, u16* y);
+    void save_para_deal();
+    void mapping_enable_deal();
+
+    // --- job progress to the screens ---
+    // The screen that shows a job's progress registers here when it opens and clears its
+    // entry when it closes, on the GUI thread: kProgressSmartMapping (jobs 1 to 4) or
+    // kProgressRcvRecovery (jobs 5 and 6). Its signal sig_qround_bar_update(int) is then
+    // emitted on the GUI thread for every progress value of those jobs.
+    enum { kProgressSmartMapping = 0, kProgressRcvRecovery = 1 };
+    static void set_progress_screen(int which, QObject* screen);
+    static void emit_progress(int which, int percent);
+
+    // --- Bring-up, receive path, brightness, screen states and card jobs. These belong to
+    // the bring-up and link work; until it is built each records that it was called. ---
+    void check_fpga_rst();
+    void power_up_fpga_start(u8 check, u8 fpga);
+    void reg_IRQ_Dealwith(u8 fpga, u8 force);
+    void power_up_check_fpga_status(u8 fpga);
+    void Brightness_hand_dealwith();
+    void set_led_para_deal();
+    void SmartMapping_deal();
+    void rcv_recovery_check_deal(u8 mode);
+    void check_vbo_status(u8 fpga);
+    void Search_Card_Cmd();
+    void Extension_function();
+    void check_wlanonline_state();
+    void SCREEN_fpgactrl_status(u8 state);
+    void Dealwith_mcu_ram();
+    void Power_ctrl_init();
+    std::atomic<u32> pending_calls{0};    // calls of the not-yet-built steps, for the trace
+
+    // --- descriptors and window ---
+    fpga_drv* m_fpga_drv = nullptr;
+    int fpga_vbyone1_fd = -1;            // FPGA 0 ("/dev/spidev32766.1")
+    int fpga_vbyone2_fd = -1;            // FPGA 1: never opened
+    int fpga_vbyone1_flash_fd = -1;      // FPGA 0's configuration flash
+    int fpga_vbyone2_flash_fd = -1;      // FPGA 1's configuration flash: never opened
+    int msys_fd = -1;
+    int mem_fd = -1;
+    u32 mem_request[5] = {};             // magic, base, -, length, record length
+    volatile uint8_t* gpio_window = nullptr;
+
+    // GPIO lines in the window (null until initialize() mapped it). The scaler driver
+    // writes 16 to both FPGA selects before each of its own transfers; the input side
+    // drives the receiver resets and, through the FPGA reset words, its clock-chip enables.
+    volatile u16* gpio_fpga0_cs = nullptr;        // 0x207810 FPGA 0 select
+    volatile u16* gpio_fpga1_cs = nullptr;        // 0x207900 FPGA 1 select
+    volatile u16* gpio_fpga0_cmd = nullptr;       // 0x207838 FPGA 0 command phase
+    volatile u16* gpio_fpga1_cmd = nullptr;       // 0x207954 FPGA 1 command phase
+    volatile u16* gpio_fpga0_rst = nullptr;       // 0x207858 FPGA 0 reset / clock chip 0 enable
+    volatile u16* gpio_fpga1_rst = nullptr;       // 0x207864 FPGA 1 reset / clock chip 1 enable
+    volatile u16* gpio_fpga0_flash_cs = nullptr;  // 0x207860 FPGA 0 configuration-flash select
+    volatile u16* gpio_fpga1_flash_cs = nullptr;  // 0x207950 FPGA 1 configuration-flash select
+    volatile u16* gpio_fpga0_irq = nullptr;       // 0x207908 FPGA 0 interrupt, bit 0
+    volatile u16* gpio_fpga1_irq = nullptr;       // 0x207910 FPGA 1 interrupt, bit 0
+    volatile u16* gpio_it6602_rst = nullptr;      // 0x207940 IT6602 receivers' reset
+    volatile u16* gpio_it6805_rst = nullptr;      // 0x207944 IT6805 receiver's reset
+    volatile u16* gpio_1f1c = nullptr;            // 0x001F1C written 1 at bring-up
+    volatile u16* gpio_sdi_rst = nullptr;         // 0x002848 SDI receiver reset
+    volatile u16* gpio_sdi_prepare = nullptr;     // 0x207800 SDI stage preparation
+
+    // --- locks and hand-over flags ---
+    std::mutex port_path_mutex;          // interrupt service against PC passthrough
+    std::mutex reg_image_mutex;          // shadow register bytes and MCU_RAM_EXTEND[29]
+    std::atomic<u8> bri_update_flag{0};  // set by the scaler under Utils::_bri_set_mutex
+    std::atomic<u8> screen_update_flag{0};
+    std::atomic<u8> answer_ready{0};     // a passthrough answer waits on a link's list
+    std::atomic<u8> await_answer{0};     // a multi-port send waits for its answers
+    std::atomic<u32> await_answer_stamp{0};
+    u32 multicast_mask = 0;              // under Utils::_fpga_multicast_mutex
+    u32 multicast_enable = 0;            // under Utils::_fpga_multicast_mutex
+    std::atomic<u32> pc_cmd_word{0};     // cleared with pc_cmd_valid
+    std::atomic<u8> output_enable{0};    // bit 3 of the last register-0 byte
+    std::atomic<u8> status_latch{0};     // register 0 bit 5 seen set
+    std::atomic<u8> size_change_request{0};
+    u8 output_size_state[2] = {3, 3};
+
+    // --- bring-up bytes per FPGA ---
+    u8 link_stage[2] = {};               // 7 = up
+    u8 check_step[2] = {};
+    u16 link_error_count[2] = {};
+    u8 stage_retry[2] = {};
+    u32 startup_passes[2] = {};
+    u8 reset_pending[2] = {};
+    u32 reset_stamp[2] = {};
+
+    // --- running-time log ---
+    clock_record_run m_clock_record;
+    u8 clock_record_initialised = 0;
+
+    rcvRecovery* m_rcvRecovery = nullptr;
+    QList<QString> upgrade_files;        // USB upgrade worker
+    QString upgrade_path;
+
+    // --- shadow images ---
+    static u8* MCU_REG_func[2];
+    static u8* MCU_RAM_PARA_func[2];
+    static u8* MCU_RAM_RX_func[2];
+    static u8* MCU_RAM_TX_func[2];
+    static u8* MCU_RAM_ETH_PARA_func[2];
+    static u8* MCU_RAM_ETH_BACK_PARA_func[2];
+    static u8 MCU_RAM_CMD[1024];
+    static u8 MCU_RAM_EXTEND[1024];
+    static u8 MCU_RAM_ZOOM[1024];
+    static u8 MCU_RAM_DEFAULT[2048];
+
+private:
+    enum class Transfer { RegisterWrite, RegisterRead, RamWrite, RamRead };
+    u8 transfer(int fpga, u32 command, Transfer kind, unsigned char* data, unsigned int len);
+    void apply_register_side_effects(int reg, u8 mask, u8& byte, bool withBlock);
+    void set_screen_dark_word(u8 dark);
+    void job_pc_pause();
+    void save_or_mapping_step(bool save);
+
+    // The areas the shadow tables point into, back to back per table.
+    u8 reg_area[2][kRegCount] = {};
+    u8 ram_para_area[2][kRamSize] = {};
+    u8 ram_rx_area[2][kRamSize] = {};
+    u8 ram_tx_area[2][kRamSize] = {};
+    u8 eth_para_area[2][kEthParaSize] = {};
+    u8 eth_back_para_area[2][kEthParaSize] = {};
+};

@@ -1,0 +1,452 @@
+#include "gui/syncupdate.h"
+
+#include "board/Clock.h"
+#include "board/Files.h"
+#include "board/Keypad.h"
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "core/utils.h"
+#include "gui/check_hiddev.h"
+#include "gui/kel_screens.h"
+#include "gui/mainwindow.h"
+#include "gui/tip.h"
+#include "scaler/c331_manage.h"
+
+#include <QDebug>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+SyncUpdate* SyncUpdate::p_SyncUpdate = nullptr;
+
+namespace {
+using P = KelRamPara;
+
+bool window_enabled(const uint8_t* block, int window)
+{
+    if (window < 0 || window >= P::kLayerCount)
+        return false;
+    return (P::get16(block + P::kLayers + P::kLayerSize * window + P::kLayerFlags) & 1) != 0;
+}
+
+// The page's screen may already be gone (a key handler closed it while this notification
+// waited in the queue): every pointer is checked before use.
+template <typename T>
+bool refresh(T* screen)
+{
+    if (!screen)
+        return false;
+    screen->syncUpdate();
+    return true;
+}
+
+template <typename T>
+bool refresh(T* screen, int code)
+{
+    if (!screen)
+        return false;
+    screen->syncUpdate(code);
+    return true;
+}
+
+void usb_toasts(int code)
+{
+    if (!g_tip)
+        return;
+    if (code == 100) {
+        KEL_TRACE("\n yes ,got the usb in");
+        g_tip->tip_create(3);
+    } else if (code == 101) {
+        KEL_TRACE("\n yes ,got the usb out");
+        g_tip->tip_create(4);
+    } else if (code == 102) {
+        g_tip->tip_create(5);
+    }
+}
+
+// An edit of the block that the scaler has not applied yet: its apply flag is raised under
+// its mutex by every writer and cleared, again under the mutex, only after the apply. The
+// lock is taken so that a notification sent from inside the apply step (before the flag is
+// cleared) waits for the end of that step instead of seeing the flag still raised.
+class ApplyGate {
+public:
+    ApplyGate() : manager_(c331_manage::p_c331_manage)
+    {
+        if (manager_)
+            lock_ = std::unique_lock<std::mutex>(manager_->c331_mutex);
+    }
+    bool pending() const { return manager_ && manager_->c331_apply_flag != 0; }
+
+private:
+    c331_manage* manager_;
+    std::unique_lock<std::mutex> lock_;
+};
+} // namespace
+
+SyncUpdate* SyncUpdate::pInstance()
+{
+    if (!p_SyncUpdate)
+        p_SyncUpdate = new SyncUpdate();
+    return p_SyncUpdate;
+}
+
+SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent)
+{
+    std::memset(keyLed, 0, sizeof(keyLed));
+}
+
+void SyncUpdate::para_sync(int code)
+{
+    KelRamPara* p = KelRamPara::pInstance();
+
+    // 1. The picture-layout screen keeps its own selection; elsewhere a disabled window
+    //    cannot stay selected.
+    if (g_page_focus != 9 && !window_enabled(p->ram, g_image_current))
+        g_image_current = 0;
+    // 2. Keypad LEDs.
+    if (g_kel_keys)
+        update_usb_keyLed();
+    // 3. A firmware transfer starting or ending changes nothing else.
+    if (code == 105 || code == 106)
+        return;
+    // 4. The current screen compares the block with the saved copy, so it runs before the
+    //    copy is refreshed.
+    refresh_page(code);
+    // 5. and 6. come before the saving so that their changes go into the same write.
+    save_user_mode_request();
+    if (code == 2)
+        resync_user_mode_files();
+    // 7.
+    save_block();
+    // 8.
+    if (g_page_focus == 10 && g_tip)
+        g_tip->tip_create(1);
+    // 9.
+    if (code == 3)
+        network_defaults();
+}
+
+void SyncUpdate::refresh_page(int code)
+{
+    const int page = g_page_focus;
+    bool done = false;
+    switch (page) {
+    case 0:
+#ifdef KEL_HAVE_LOCKWINDOW
+        done = refresh(g_lockwindow);
+#endif
+        break;
+    case 1:
+        if (g_mainwindow) {
+            g_mainwindow->syncUpdate();
+            done = true;
+            if (g_mainwindow->tip_pending) {
+                g_mainwindow->tip_pending = 0;
+                if (g_tip)
+                    g_tip->tip_create(1);
+            }
+        }
+        break;
+    case 2:
+#ifdef KEL_HAVE_MACHINESTATE
+        done = refresh(g_machinestate, code);
+#endif
+        break;
+    case 3:
+#ifdef KEL_HAVE_INPUTCHOOSE
+        done = refresh(g_inputchoose, code);
+#endif
+        break;
+    case 4:
+#ifdef KEL_HAVE_CUSTOMMODE
+        done = refresh(g_custommode);
+#endif
+        break;
+    case 5:
+#ifdef KEL_HAVE_OPTION
+        done = refresh(g_option);
+#endif
+        break;
+    case 6:
+#ifdef KEL_HAVE_OUTPUTSET
+        done = refresh(g_outputset);
+#endif
+        break;
+    case 7:
+#ifdef KEL_HAVE_INPUTCUT
+        done = refresh(g_inputcut, code);
+#endif
+        break;
+    case 8:
+#ifdef KEL_HAVE_EDIDSET
+        done = refresh(g_edidset);
+#endif
+        break;
+    case 9:
+#ifdef KEL_HAVE_IMAGELAYOUT
+        done = refresh(g_imagelayout);
+#endif
+        break;
+    case 10:
+#ifdef KEL_HAVE_LINKOPTION
+        done = refresh(g_linkoption);
+#endif
+        if (g_tip)
+            g_tip->tip_create(1);
+        break;
+    case 11:
+#ifdef KEL_HAVE_IMAGEQUALITY
+        done = refresh(g_imagequality);
+#endif
+        break;
+    case 12:
+#ifdef KEL_HAVE_ADVANCEDOPTION
+        done = refresh(g_advancedoption);
+#endif
+        break;
+    case 13:
+#ifdef KEL_HAVE_LEDSET
+        done = refresh(g_ledset);
+#endif
+        break;
+    case 14:
+#ifdef KEL_HAVE_NETSET
+        done = refresh(g_netset);
+#endif
+        break;
+    case 15:
+#ifdef KEL_HAVE_LCDSHOW
+        done = refresh(g_lcdshow);
+#endif
+        break;
+    case 16:
+#ifdef KEL_HAVE_TEST_CHART
+        done = refresh(g_test_chart);
+#endif
+        break;
+    case 17:
+#ifdef KEL_HAVE_OTHERSETUP
+        done = refresh(g_othersetup);
+#endif
+        break;
+    case 18:
+#ifdef KEL_HAVE_FACTORY
+        done = refresh(g_factory);
+#endif
+        break;
+    case 19:
+#ifdef KEL_HAVE_QUALITY
+        done = refresh(g_quality);
+#endif
+        break;
+    case 20:
+#ifdef KEL_HAVE_TEMPERATURE
+        done = refresh(g_temperature);
+#endif
+        break;
+    case 21:
+#ifdef KEL_HAVE_LINKCOM
+        done = refresh(g_linkcom);
+#endif
+        break;
+    case 22:
+#ifdef KEL_HAVE_LINKWLAN
+        done = refresh(g_linkwlan);
+#endif
+        break;
+    case 23:
+#ifdef KEL_HAVE_FACTORYAGE
+        done = refresh(g_factoryage);
+#endif
+        break;
+    case 24:
+#ifdef KEL_HAVE_SMARTMAPPING
+        done = refresh(g_smartmapping, code);
+#endif
+        usb_toasts(code);
+        break;
+    case 25:
+#ifdef KEL_HAVE_RCV_RECOVERY
+        done = refresh(g_rcv_recovery, code);
+#endif
+        break;
+    case 26:
+#ifdef KEL_HAVE_FIRMWARE_USBGRADE
+        done = refresh(g_firmware_usbgrade, code);
+#endif
+        usb_toasts(code);
+        break;
+    default:
+        break;
+    }
+    // A page without a screen to refresh still takes a language change in.
+    if (!done)
+        KelRamPara::pInstance()->KelLanguageChanged();
+}
+
+void SyncUpdate::save_user_mode_request()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    int slot = -1;
+    {
+        ApplyGate gate;
+        const uint16_t n = p->ram16(P::kModeSaveRequest);
+        if (n == 0)
+            return;
+        if (n > P::kModeSlots) {
+            // Names no slot: dropped, so that it is neither retried nor saved.
+            P::put16(p->ram + P::kModeSaveRequest, 0);
+            KEL_TRACE("\n user mode save request %u ignored\n", unsigned(n));
+            return;
+        }
+        if (n == P::get16(p->ram_backup + P::kModeSaveRequest))
+            return;
+        // Carried out only once the scaler has applied the block it stores.
+        if (gate.pending())
+            return;
+        slot = n - 1;
+        p->mode_slot[slot][0] = 0xAA;
+        p->mode_slot[slot][1] = 0xAA;
+        P::put16(p->ram + P::kCurrentMode, n);
+        std::memcpy(&p->mode_slot[slot][2], p->ram + P::kModeArea, P::kModeAreaLength);
+        P::put16(p->ram + P::kModeSaveRequest, 0);
+    }
+    p->mode_file_write(slot, 0);
+    KEL_TRACE("\n user mode save change ,%#x \n", unsigned(p->mode_slot[slot][0]));
+}
+
+void SyncUpdate::resync_user_mode_files()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    for (int i = 0; i < P::kModeSlots; ++i) {
+        const uint8_t m0 = p->mode_slot[i][0];
+        const uint8_t m1 = p->mode_slot[i][1];
+        if (m0 == 0xFF || m1 == 0xFF) {
+            p->mode_file_deal(i, 1);
+            P::put16(p->ram + P::kModeSaveRequest, 0);
+        } else if (m0 == 0xAA || m1 == 0xAA) {
+            p->mode_file_write(i, 2);
+        }
+    }
+}
+
+void SyncUpdate::save_block()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    std::vector<uint8_t> snapshot(P::kRamSize);
+    {
+        ApplyGate gate;
+        int first = -1;
+        for (int i = P::kSavedStart; i < P::kRamSize; ++i) {
+            if (p->ram[i] != p->ram_backup[i]) {
+                first = i;
+                break;
+            }
+        }
+        if (first < 0)
+            return;
+        // The saved copy is what the scaler compares against: an edit it has not applied
+        // yet must stay a difference. The scaler's own notification saves it afterwards.
+        if (gate.pending())
+            return;
+        KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", first, p->ram_backup[first], p->ram[first]);
+        std::memcpy(snapshot.data(), p->ram, P::kRamSize);
+    }
+
+    // The file: the two marker bytes, then block bytes 768 to 4095, replaced whole so that a
+    // power cut leaves the old or the new file.
+    std::vector<uint8_t> file(2 + P::kSavedLength);
+    file[0] = default_para_ramlist[0];
+    file[1] = default_para_ramlist[1];
+    std::memcpy(file.data() + 2, snapshot.data() + P::kSavedStart, P::kSavedLength);
+    bool written;
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        written = board::Files::writeAtomically("/data/ram_device_info", file.data(), file.size());
+        board::Files::sync();
+        board::Clock::sleepMs(100);
+    }
+    if (!written) {
+        // Not counted as saved: the difference stays and the next notification retries.
+        KEL_TRACE("\n ram_device_info write error\n");
+        return;
+    }
+    std::memcpy(p->ram_backup, snapshot.data(), P::kRamSize);
+}
+
+void SyncUpdate::network_defaults()
+{
+    ConfigEngine* config = ConfigEngine::pInstance();
+    config->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199"));
+    config->write_config_variant(ConfigItem::GateWay, QStringLiteral("192.168.0.1"));
+    config->write_config_variant(ConfigItem::SubNetMask, QStringLiteral("255.255.255.0"));
+    Utils::initIPAddress();
+    if (g_port != 5005) {
+        config->write_config_variant(ConfigItem::TcpPort, 5005);
+        g_port = 5005;
+        // The reboot follows 300 ticks from now, not from some older stamp.
+        G_reboot_tickTicks = G_timeTicks.load();
+        g_app_reset_flag = 1;
+    }
+}
+
+void SyncUpdate::build_key_led(uint8_t report[5])
+{
+    const KelRamPara* p = KelRamPara::pInstance();
+    const uint8_t* block = p->ram;
+    const int window = g_image_current;
+    const bool enabled = window_enabled(block, window);
+    report[0] = g_update_flag ? 0x5A : 0xA5;
+    report[1] = 0;
+    report[2] = 0;
+    report[3] = 0;
+    report[4] = 0;
+    if (enabled) {
+        if (window == 0)
+            report[1] = 0x04;
+        else if (window == 1)
+            report[1] = 0x10;
+        else if (window == 2)
+            report[2] = 0x01;
+        else if (window == 3)
+            report[2] = 0x04;
+    }
+    if (window < 0 || window >= P::kLayerCount)
+        return;
+
+    int16_t is_crop = 0;
+    char crop_index = 0;
+    const int input = KelRamPara::pInstance()->KelGetImageSource(block, uint8_t(window), &is_crop, &crop_index, 0);
+    if (input >= 0 && input <= 3) {
+        const uint8_t* status = block + P::kInputStatus + 6 * input;
+        const bool signal = P::get16(status) && P::get16(status + 2) && P::get16(status + 4);
+        static const uint8_t kWith[4] = {0x04, 0x10, 0x40, 0x01};
+        static const uint8_t kWithout[4] = {0x08, 0x20, 0x80, 0x02};
+        report[3] = signal ? kWith[input] : kWithout[input];
+    }
+    const uint16_t output = P::get16(block + P::kLayers + P::kLayerSize * window + P::kLayerOutput);
+    if (output & 0x02)
+        report[4] |= 0x01;
+    if (output & 0x01)
+        report[4] |= 0x04;
+}
+
+void SyncUpdate::update_usb_keyLed()
+{
+    uint8_t report[5];
+    build_key_led(report);
+    if (std::memcmp(report, keyLed, sizeof(keyLed)) == 0)
+        return;
+    const int result = board::Keypad::writeReport(KEL_KEYPAD_VID, KEL_KEYPAD_PID, report, sizeof(report));
+    if (result < 0) {
+        // Not recorded as sent: the next notification tries again.
+        qDebug("handle write error");
+        return;
+    }
+    std::memcpy(keyLed, report, sizeof(keyLed));
+    KEL_TRACE("\n report[1] = %#x report[2] = %#x report[3] = %#x report[4] = %#x\n", report[1], report[2],
+              report[3], report[4]);
+    KEL_TRACE("\n keyLed[0] = %#x keyLed[1] = %#x keyLed[2] = %#x keyLed[3] = %#x\n", keyLed[0], keyLed[1],
+              keyLed[2], keyLed[3]);
+}

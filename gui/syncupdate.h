@@ -1,0 +1,42 @@
+#pragma once
+// The one consumer of change notifications. KelRamPara::sig_update_para(int) and
+// UsbServer::sig_usb_update(int) are connected to para_sync, which runs on the GUI thread:
+// keypad LEDs, then the refresh of the current screen (by g_page_focus), the user-mode
+// save request (RAM 868), the user-mode file re-synchronisation (code 2), the saving of
+// bytes 768 to 4095 to "/data/ram_device_info" when they differ from the saved copy, and
+// the network defaults (code 3).
+//
+// Codes: 1 settings applied, 2 user-mode files to re-synchronise, 3 network defaults,
+// 11 output links, 12 input signal, 99 receiving cards, 100/101/102 USB added/removed/disk
+// ready, 103 alias names received, 104 USB upgrade step, 105/106 firmware transfer start/end
+// (keypad report only).
+#include <QObject>
+#include <cstdint>
+
+class SyncUpdate : public QObject {
+    Q_OBJECT
+public:
+    static SyncUpdate* pInstance();
+    static SyncUpdate* p_SyncUpdate;
+
+    // Builds the keypad's 5-byte LED report and sends it when it differs from the last one
+    // delivered.
+    void update_usb_keyLed();
+    // The report for the present state of the block, g_image_current and g_update_flag.
+    static void build_key_led(uint8_t report[5]);
+
+    const uint8_t* key_led() const { return keyLed; }
+
+public slots:
+    void para_sync(int code);
+
+private:
+    explicit SyncUpdate(QObject* parent = nullptr);
+    void refresh_page(int code);
+    void save_user_mode_request();
+    void resync_user_mode_files();
+    void save_block();
+    void network_defaults();
+
+    uint8_t keyLed[5];
+};

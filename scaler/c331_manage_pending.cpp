@@ -1,0 +1,109 @@
+// Operations that belong to the scaler's input measurement, window, channel, picture,
+// pattern, OSD and diagnostics modules. The start-up stages and the apply step already call
+// them by their names; until their modules are built each keeps the state it is handed
+// where that is plain, and records its call so that what was asked of it can be seen.
+#include "scaler/c331_manage.h"
+
+#include <string>
+
+namespace {
+std::string call(const char* name)
+{
+    return std::string(name) + "()";
+}
+std::string call(const char* name, long a)
+{
+    return std::string(name) + "(" + std::to_string(a) + ")";
+}
+std::string call(const char* name, long a, long b)
+{
+    return std::string(name) + "(" + std::to_string(a) + "," + std::to_string(b) + ")";
+}
+} // namespace
+
+// --- input measurement ---
+void c331_manage::load_hdmi() {}
+void c331_manage::check_port_valid(int) {}
+void c331_manage::check_input_port(int) { record_call(call("check_input_port")); }
+
+// --- OSD engine ---
+void c331_manage::load_char() { record_call(call("load_char")); }
+void c331_manage::read_c331_font(int) { record_call(call("read_c331_font")); }
+void c331_manage::update_font(int) { record_call(call("update_font")); }
+void c331_manage::update_osd(int) { record_call(call("update_osd")); }
+void c331_manage::set_osd(int, int mode) { record_call(call("set_osd", mode)); }
+void c331_manage::set_scroll(int) { record_call(call("set_scroll")); }
+void c331_manage::kelApi_OsdSet(int type, int value)
+{
+    if (type == 0)
+        PM_OSD_EN = value;
+    record_call(call("kelApi_OsdSet", type, value));
+}
+
+// --- panel, windows and channels ---
+void c331_manage::kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int mode)
+{
+    record_call("kelApi_PnlInit2(" + std::to_string(ledw) + "," + std::to_string(ledh) + "," + std::to_string(out1w) +
+                "," + std::to_string(out1h) + "," + std::to_string(mode) + ")");
+}
+void c331_manage::set_output(int) { record_call(call("set_output")); }
+void c331_manage::kelApi_initEnvC331() { record_call(call("kelApi_initEnvC331")); }
+void c331_manage::kelApi_MultiWinChAlloc(char init) { record_call(call("kelApi_MultiWinChAlloc", init)); }
+void c331_manage::kelApi_MultiWinChInit() { record_call(call("kelApi_MultiWinChInit")); }
+void c331_manage::kelApi_forceColorDisable(int) { record_call(call("kelApi_forceColorDisable")); }
+
+// --- picture ---
+void c331_manage::c331_SetBrightness(int value) { record_call(call("c331_SetBrightness", value)); }
+void c331_manage::c331_SetContrast(int value) { record_call(call("c331_SetContrast", value)); }
+void c331_manage::c331_SetSharpness(int value) { record_call(call("c331_SetSharpness", value)); }
+void c331_manage::c331_SetSaturation(int value) { record_call(call("c331_SetSaturation", value)); }
+void c331_manage::c331_SetColorTemp(uint32_t value) { record_call(call("c331_SetColorTemp", long(value))); }
+
+// --- window setters ---
+void c331_manage::c331_SetWinPriority(int win, int value)
+{
+    if (kelApi_IsWinValid(win))
+        PM_OVERLAY_PRI[win] = value;
+    record_call(call("c331_SetWinPriority", win, value));
+}
+void c331_manage::c331_SetWinPriority1(int) { record_call(call("c331_SetWinPriority1")); }
+void c331_manage::c331_SetWinAttr(int win, int value)
+{
+    if (kelApi_IsWinValid(win)) {
+        PM_WIN_ATTR0[win] = value & 1;
+        PM_WIN_ATTR1[win] = (value >> 1) & 1;
+        g_chg_attr[win] = 1;
+    }
+    record_call(call("c331_SetWinAttr", win, value));
+}
+void c331_manage::c331_SetInputsourceCrop(int win, int word) { record_call(call("c331_SetInputsourceCrop", win, word)); }
+void c331_manage::c331_SetCrop(int win, int enable, const _ImageWindowDef_st& r)
+{
+    record_call("c331_SetCrop(" + std::to_string(win) + "," + std::to_string(enable) + "," + std::to_string(r.HST) + "," +
+                std::to_string(r.VST) + "," + std::to_string(r.HW) + "," + std::to_string(r.VW) + ")");
+}
+void c331_manage::c331_SetWinOutput(int, int win, int value) { record_call(call("c331_SetWinOutput", win, value)); }
+void c331_manage::c331_SetWinDbdMode(int, int win, int value) { record_call(call("c331_SetWinDbdMode", win, value)); }
+
+// --- test patterns: the input-following half rests while one is shown ---
+void c331_manage::c331_SetPattern(int pattern)
+{
+    pattern_gen_on = (pattern >= 1 && pattern <= 8) ? 1 : 0;
+    record_call(call("c331_SetPattern", pattern));
+}
+
+// --- diagnostics ---
+void c331_manage::c331_debugEnv() { record_call(call("c331_debugEnv")); }
+void c331_manage::input_slidebar(int) { record_call(call("input_slidebar")); }
+void c331_manage::output_slidebar(int) { record_call(call("output_slidebar")); }
+void c331_manage::disable_slidebar(int) { record_call(call("disable_slidebar")); }
+void c331_manage::vbyone_rx_ch1_seq(int) { record_call(call("vbyone_rx_ch1_seq")); }
+void c331_manage::vbyone_rx_ch2_seq(int) { record_call(call("vbyone_rx_ch2_seq")); }
+void c331_manage::read_c331_b174bug(int) { record_call(call("read_c331_b174bug")); }
+void c331_manage::write_read_c331_b80_iacthstch5(int) { record_call(call("write_read_c331_b80_iacthstch5")); }
+void c331_manage::kelDbg_c331_param(int n) { record_call(call("kelDbg_c331_param", n)); }
+void c331_manage::kelDbg_c331_print_regGrp(int group) { record_call(call("kelDbg_c331_print_regGrp", group)); }
+void c331_manage::sync_c331_device_test_input(int) { record_call(call("sync_c331_device_test_input")); }
+void c331_manage::sync_c331_device_test_frame_lock(int) { record_call(call("sync_c331_device_test_frame_lock")); }
+void c331_manage::sync_c331_device_test_frame_lock_vbyrx2(int) { record_call(call("sync_c331_device_test_frame_lock_vbyrx2")); }
+void c331_manage::sync_c331_device_test_frame_lock_vbyrx3(int) { record_call(call("sync_c331_device_test_frame_lock_vbyrx3")); }

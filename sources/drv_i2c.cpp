@@ -1,0 +1,57 @@
+#include "sources/drv_i2c.h"
+
+#include "board/I2cBus.h"
+
+#include <cstring>
+
+Drv_I2C0* Drv_I2C0::p_drv_i2c0 = nullptr;
+
+int Drv_I2C0::initialize()
+{
+    return board::I2cBus::open("/dev/i2c-0");
+}
+
+int Drv_I2C0::i2c_write(int fd, unsigned char addr, unsigned char reg, const unsigned char* data, unsigned int n)
+{
+    if (n > kMaxWrite || (n > 0 && !data))
+        return 0;
+    unsigned char buffer[kMaxWrite + 1];
+    buffer[0] = reg;
+    if (n > 0)
+        std::memcpy(buffer + 1, data, n);
+    board::I2cMessage message;
+    message.address = uint16_t(addr >> 1);
+    message.read = false;
+    message.length = uint16_t(n + 1);
+    message.data = buffer;
+    return board::I2cBus::transfer(fd, &message, 1) < 0 ? 0 : 1;
+}
+
+int Drv_I2C0::i2c_read(int fd, unsigned char addr, unsigned char reg, unsigned char* data, int n)
+{
+    if (n > kMaxRead) {
+        if (data)
+            std::memset(data, 0, size_t(n));
+        return 0;
+    }
+    unsigned char address = reg;
+    unsigned char buffer[kMaxRead];
+    std::memset(buffer, 0, sizeof buffer);
+    board::I2cMessage messages[2];
+    messages[0].address = uint16_t(addr >> 1);
+    messages[0].read = false;
+    messages[0].length = 1;
+    messages[0].data = &address;
+    messages[1].address = uint16_t(addr >> 1);
+    messages[1].read = true;
+    messages[1].length = uint16_t(n > 0 ? n : 0);
+    messages[1].data = buffer;
+    bool ok = board::I2cBus::transfer(fd, messages, 2) >= 0;
+    if (n > 0 && data) {
+        if (ok)
+            std::memcpy(data, buffer, size_t(n));
+        else
+            std::memset(data, 0, size_t(n));
+    }
+    return ok ? 1 : 0;
+}

@@ -1,0 +1,248 @@
+// FPGA access: command words, transfer framing on the select lines, masked register
+// writes through the shadow, the register-0 and register-2 side effects, RAM transfers.
+
+#include "tests/fpga/fpga_fixture.h"
+
+#include "core/kelrampara.h"
+#include "fpga/fpga_drv.h"
+
+using fpga_test::FpgaFixture;
+using sim::FpgaModel;
+using Kind = sim::FpgaModel::OpKind;
+
+class FpgaAccess : public FpgaFixture {};
+
+namespace {
+std::vector<uint8_t> le(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+} // namespace
+
+TEST(FpgaCommandWord, BitsOfRamAndRegisterWords)
+{
+    // bit 0 read, bits 1-4 op, bits 8-15 RAM, bits 16-27 address (low 12 bits only).
+    EXPECT_EQ(fpga_manage::fpga_cmd_to_spi_data(1, 5, 0x1ABC, 1), 0x0ABC0503u);
+    EXPECT_EQ(fpga_manage::fpga_cmd_to_spi_data(1, 17, 0, 0), 0x00001102u);
+    // Register: bits 16-23 register, bits 24-31 data (the mask), 0 for a read.
+    EXPECT_EQ(fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x84, 0, 0xF0), 0xF0840004u);
+    EXPECT_EQ(fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x84, 1, 0xF0), 0x00840005u);
+}
+
+TEST_F(FpgaAccess, RegisterWriteIsCommandThenOneValueByteAndTheFpgaAppliesTheMask)
+{
+    FpgaModel::setReg(0, 0x55, 0xF0);
+    ASSERT_EQ(manager->write_fpga_register(0x55, 0xA5, 0, 0x0F), 0);
+    auto msgs = spi(1);
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].tx, le(0x0F550004));
+    EXPECT_EQ(msgs[1].tx, std::vector<uint8_t>{0xA5});
+    EXPECT_EQ(FpgaModel::reg(0, 0x55), 0xF5);
+    // Both selects idle afterwards; the command-phase line left at the data phase.
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 16);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 16);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Command), 0);
+}
+
+TEST_F(FpgaAccess, RegisterReadAndRamRoundTrip)
+{
+    uint8_t id = 0;
+    ASSERT_EQ(manager->read_fpga_register(31, &id, 0), 0);
+    EXPECT_EQ(id, 33);
+    auto msgs = spi(1);
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[1].tx, std::vector<uint8_t>{0xFF});
+
+    unsigned char data[6] = {1, 2, 3, 4, 5, 6};
+    ASSERT_EQ(manager->write_fpga_ram(data, 0x200, 6, 7, 0), 0);
+    EXPECT_EQ(FpgaModel::ram(0, 7, 0x200, 6), std::vector<uint8_t>(data, data + 6));
+    unsigned char back[6] = {};
+    ASSERT_EQ(manager->read_fpga_ram(back, 0x202, 4, 7, 0), 0);
+    EXPECT_EQ(std::vector<uint8_t>(back, back + 4), (std::vector<uint8_t>{3, 4, 5, 6}));
+
+    // A read of nothing sends the command word and clocks no data.
+    sim::SpiBusModel::clearLog();
+    ASSERT_EQ(manager->read_fpga_ram(back, 0x10, 0, 1, 0), 0);
+    msgs = spi(1);
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].tx, le(fpga_manage::fpga_cmd_to_spi_data(1, 1, 0x10, 1)));
+}
+
+TEST_F(FpgaAccess, RamRangesAreCheckedWithoutWrapping)
+{
+    unsigned char buf[16] = {};
+    EXPECT_EQ(manager->read_fpga_ram(buf, 4090, 7, 1, 0), 255);
+    EXPECT_EQ(manager->write_fpga_ram(buf, 0xFFFFFFF0u, 16, 1, 0), 255);
+    EXPECT_EQ(manager->read_fpga_ram(buf, 4080, 16, 1, 0), 0);   // ends exactly at 4096
+    EXPECT_EQ(spi(1).size(), 2u);
+}
+
+TEST_F(FpgaAccess, FpgaOneWasNeverOpenedAndFailsItsTransfers)
+{
+    uint8_t v = 0x77;
+    EXPECT_EQ(manager->read_fpga_register(31, &v, 1), 255);
+    EXPECT_EQ(v, 0x77);
+    EXPECT_EQ(manager->write_fpga_register(3, 1, 1, 0xFF), 255);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    EXPECT_EQ(manager->read_fpga_register(31, &v, 2), 255);
+}
+
+TEST_F(FpgaAccess, WithoutTheWindowTransfersAreRefused)
+{
+    manager.reset();
+    sim::SocModel::setAvailable(false);
+    manager = std::make_unique<fpga_manage>();
+    fpga_manage::p_fpga_manage = manager.get();
+    EXPECT_EQ(manager->initialize(), 255);
+    EXPECT_EQ(manager->gpio_fpga0_cs, nullptr);
+    sim::SpiBusModel::clearLog();
+    uint8_t v = 0;
+    EXPECT_EQ(manager->read_fpga_register(31, &v, 0), 255);
+    manager->write_to_register(3, 0xFF, 1, 0);
+    unsigned char buf[8] = {};
+    EXPECT_EQ(manager->read_fpga_ram(buf, 0, 8, 1, 0), 255);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+}
+
+TEST_F(FpgaAccess, ShadowOnlyAndIgnoredRegisterNumbers)
+{
+    manager->write_to_register(96, 0xFF, 1, 0);
+    EXPECT_EQ(manager->reg_shadow(96, 0), 1);
+    manager->write_to_register(64, 0x0F, 0xAB, 0);
+    EXPECT_EQ(manager->reg_shadow(64, 0), 0x0B);
+    manager->write_to_register(97, 0xFF, 0xFF, 0);
+    EXPECT_EQ(manager->reg_shadow(97, 0), 0);
+    manager->write_to_register(170, 0xFF, 0xFF, 0);
+    manager->write_to_register(255, 0xFF, 0xFF, 0);
+    manager->write_to_register(-1, 0xFF, 0xFF, 0);
+    manager->read_from_register(100, 0);
+    manager->read_from_register(170, 0);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+
+    FpgaModel::setReg(0, 169, 0x3C);
+    manager->read_from_register(169, 0);
+    EXPECT_EQ(manager->reg_shadow(169, 0), 0x3C);
+}
+
+TEST_F(FpgaAccess, MaskedWriteRefreshesTheShadowThenSendsTheWholeByteWithTheMask)
+{
+    FpgaModel::setReg(0, 23, 0x40);
+    manager->write_to_register(23, 0x01, 0x01, 0);
+    auto log = FpgaModel::log(0);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].kind, Kind::RegisterRead);
+    EXPECT_EQ(log[0].reg, 23);
+    EXPECT_EQ(log[1].kind, Kind::RegisterWrite);
+    EXPECT_EQ(log[1].mask, 0x01);
+    EXPECT_EQ(log[1].data, std::vector<uint8_t>{0x41});
+    EXPECT_EQ(manager->reg_shadow(23, 0), 0x41);
+    EXPECT_EQ(FpgaModel::reg(0, 23), 0x41);
+}
+
+TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateAndTheDarkWord)
+{
+    KelRamPara para;
+    KelRamPara::p_kelrampara_config = &para;
+    para.ram[KelRamPara::kScreenDark + 1] = 0x77;
+
+    manager->write_to_register(0, 0x04, 0x04, 0);
+    EXPECT_EQ(ScreenState, 0);
+    EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 1);
+    EXPECT_EQ(para.ram[KelRamPara::kScreenDark + 1], 0);
+    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[29], 0);
+    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0x04);
+
+    // During the LED-size hand-shake the block is left alone; the FPGA still changes.
+    g_set_led_para = 1;
+    manager->write_to_register(0, 0x04, 0x00, 0);
+    EXPECT_EQ(ScreenState, 1);
+    EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 1);
+    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0);
+    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[29], 1);
+    g_set_led_para = 0;
+
+    // Another mask, or the write without block side effects, changes only the state.
+    manager->write_to_register(0, 0x06, 0x04, 0);
+    EXPECT_EQ(ScreenState, 0);
+    para.ram[KelRamPara::kScreenDark] = 9;
+    manager->write_to_0x00_register(0, 0x04, 0x00, 0);
+    EXPECT_EQ(ScreenState, 1);
+    EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 9);
+
+    manager->write_to_register(0, 0x04, 0x00, 0);
+    EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 0);
+    KelRamPara::p_kelrampara_config = nullptr;
+}
+
+TEST_F(FpgaAccess, RegisterZeroOutputEnableAndStatusLatch)
+{
+    manager->write_to_register(0, 0x08, 0x08, 0);
+    EXPECT_EQ(manager->output_enable, 1);
+    manager->write_to_register(0, 0x20, 0x20, 0);
+    EXPECT_EQ(manager->status_latch, 1);
+    EXPECT_EQ(manager->size_change_request, 0);
+    manager->write_to_register(0, 0x08, 0x00, 0);
+    // Bit 5 found clear while the latch is up: the latch drops and a size change is asked.
+    manager->write_to_register(0, 0x20, 0x00, 0);
+    EXPECT_EQ(manager->output_enable, 0);
+    EXPECT_EQ(manager->status_latch, 0);
+    EXPECT_EQ(manager->size_change_request, 1);
+}
+
+TEST_F(FpgaAccess, RegisterTwoNeverSendsBitsOneAndTwo)
+{
+    const uint32_t before = manager->pending_calls;
+    manager->write_to_register(2, 0x0E, 0x0E, 0);
+    // Bit 2 ran the mailbox and was cleared, bit 1 is always cleared: only bit 3 arrives.
+    EXPECT_EQ(FpgaModel::reg(0, 2), 0x08);
+    EXPECT_EQ(manager->pending_calls, before + 1);
+    // The shadow keeps what was asked for.
+    EXPECT_EQ(manager->reg_shadow(2, 0), 0x0E);
+    manager->write_to_0x00_register(2, 0x02, 0x02, 0);
+    EXPECT_EQ(FpgaModel::reg(0, 2), 0x0A);
+}
+
+TEST_F(FpgaAccess, ResetLineHoldsTheFpgaAndReleaseRestartsIt)
+{
+    FpgaModel::setReg(0, 5, 0x99);
+    *manager->gpio_fpga0_rst = 0;
+    uint8_t v = 0;
+    manager->read_fpga_register(31, &v, 0);
+    EXPECT_EQ(v, 0xFF);                          // nothing answers while in reset
+    EXPECT_TRUE(FpgaModel::inReset(0));
+    *manager->gpio_fpga0_rst = 16;
+    manager->read_fpga_register(5, &v, 0);
+    EXPECT_EQ(v, 0);                             // power-on state again
+    manager->read_fpga_register(31, &v, 0);
+    EXPECT_EQ(v, 33);
+}
+
+TEST_F(FpgaAccess, BringUpWritesOfTheWindowLines)
+{
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Command), 16);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1FlashSelect), 16);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioIt6805Reset), 0);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpio1F1C), 1);
+    EXPECT_EQ(manager->gpio_line(fpga_manage::kGpioSdiReset), manager->gpio_sdi_rst);
+    EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength), nullptr);
+    EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength - 2) != nullptr, true);
+}
+
+TEST_F(FpgaAccess, AnFpgaWhoseSelectIsIdleIgnoresTheBus)
+{
+    // The scaler's transfers leave both FPGA selects idle: nothing reaches the FPGA.
+    FpgaModel::setReg(0, 9, 0x00);
+    *manager->gpio_fpga0_cs = 16;
+    *manager->gpio_fpga0_cmd = 16;
+    unsigned char word[4] = {0x04, 0x00, 0x09, 0xFF};     // write register 9, mask 0xFF
+    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, word, 4);
+    *manager->gpio_fpga0_cmd = 0;
+    unsigned char value = 0x5A;
+    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, &value, 1);
+    EXPECT_EQ(FpgaModel::reg(0, 9), 0x00);
+    EXPECT_TRUE(FpgaModel::log(0).empty());
+    // The same bytes with the FPGA selected do reach it.
+    *manager->gpio_fpga0_cs = 0;
+    *manager->gpio_fpga0_cmd = 16;
+    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, word, 4);
+    *manager->gpio_fpga0_cmd = 0;
+    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, &value, 1);
+    EXPECT_EQ(FpgaModel::reg(0, 9), 0x5A);
+}

@@ -1,0 +1,241 @@
+// The FPGA configuration flash through fpga_drv: range limits, page splitting, read
+// chunks, erase and program against the 25-series model, the busy time-out.
+
+#include "tests/fpga/fpga_fixture.h"
+
+#include "board/Clock.h"
+#include "fpga/fpga_drv.h"
+
+#include <fstream>
+
+using fpga_test::FpgaFixture;
+using sim::FpgaFlashModel;
+
+class FpgaFlash : public FpgaFixture {};
+
+namespace {
+
+constexpr int kFlashCs = 3;      // FPGA 0's configuration flash
+
+struct Command {
+    uint8_t opcode;
+    uint32_t address;
+    size_t length;               // bytes of the whole message
+};
+
+// The flash commands on the bus, without the status polls and write enables.
+std::vector<Command> commands(uint8_t opcode)
+{
+    std::vector<Command> out;
+    for (auto& r : sim::SpiBusModel::log()) {
+        if (r.chipSelect != kFlashCs || r.tx.empty() || r.tx[0] != opcode)
+            continue;
+        uint32_t a = r.tx.size() >= 4 ? (uint32_t(r.tx[1]) << 16 | uint32_t(r.tx[2]) << 8 | r.tx[3]) : 0;
+        out.push_back({r.tx[0], a, r.tx.size()});
+    }
+    return out;
+}
+
+std::vector<unsigned char> pattern(size_t n, unsigned seed)
+{
+    std::vector<unsigned char> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = (unsigned char)((i * 7 + seed) & 0xFF);
+    return v;
+}
+
+// Writes through the driver: 4 bytes of work space, then the data.
+unsigned char program(uint32_t address, const std::vector<unsigned char>& data)
+{
+    std::vector<unsigned char> work(data.size() + 4);
+    std::copy(data.begin(), data.end(), work.begin() + 4);
+    return fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(2, address, work.data(), unsigned(data.size()));
+}
+
+} // namespace
+
+TEST_F(FpgaFlash, EraseRangeLimitsAtTheirEdges)
+{
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2032, 2, 1), 1);   // ends at sector 2048
+    sim::SpiBusModel::clearLog();
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2032, 2, 2), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2040, 1, 2), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2048, 0, 1), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 3, 1), 0);
+    // Counts that would wrap a 32-bit sum are refused too.
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 16, 2, 0xF0000000u), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 0xFFFFFFFFu, 0, 1), 0);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2047, 0, 1), 1);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2047, 0, 0), 1);     // erases nothing
+    EXPECT_EQ(FpgaFlashModel::eraseCount(0), 2u);
+}
+
+TEST_F(FpgaFlash, EraseUnitsAndAddressesOfEachKind)
+{
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 24, 1, 2), 1);
+    auto erases = commands(0x52);
+    ASSERT_EQ(erases.size(), 2u);
+    EXPECT_EQ(erases[0].address, 24u * 4096);
+    EXPECT_EQ(erases[1].address, 24u * 4096 + 32768);
+    EXPECT_EQ(erases[0].length, 4u);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 48, 2, 1), 1);
+    EXPECT_EQ(commands(0xD8).size(), 1u);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 3), 1);
+    auto sectors = commands(0x20);
+    ASSERT_EQ(sectors.size(), 3u);
+    EXPECT_EQ(sectors[2].address, 7u * 4096);
+    // The select lines are idle again afterwards.
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0FlashSelect), 16);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 16);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 16);
+}
+
+TEST_F(FpgaFlash, WritesAreSplitAtPageBoundaries)
+{
+    auto data = pattern(300, 1);
+    EXPECT_EQ(program(0x1F0, data), 1);
+    auto pages = commands(0x02);
+    ASSERT_EQ(pages.size(), 3u);
+    EXPECT_EQ(pages[0].address, 0x1F0u);
+    EXPECT_EQ(pages[0].length, 4u + 16);
+    EXPECT_EQ(pages[1].address, 0x200u);
+    EXPECT_EQ(pages[1].length, 4u + 256);
+    EXPECT_EQ(pages[2].address, 0x300u);
+    EXPECT_EQ(pages[2].length, 4u + 28);
+    // Each page program follows its own write enable.
+    EXPECT_EQ(commands(0x06).size(), 3u);
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x1F0, 300), data);
+
+    sim::SpiBusModel::clearLog();
+    EXPECT_EQ(program(0x1000, pattern(256, 2)), 1);
+    pages = commands(0x02);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].length, 260u);
+
+    sim::SpiBusModel::clearLog();
+    EXPECT_EQ(program(0x2010, pattern(20, 3)), 1);                     // inside one page
+    pages = commands(0x02);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].length, 24u);
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x2010, 20), pattern(20, 3));
+}
+
+TEST_F(FpgaFlash, ReadsComeInChunksOf2048Bytes)
+{
+    FpgaFlashModel::write(0, 0x10000, pattern(5000, 9));
+    std::vector<unsigned char> out(5000);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x10000, 4096, out.data()), 1);
+    auto reads = commands(0x0B);
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0].length, 2053u);
+    EXPECT_EQ(reads[1].address, 0x10000u + 2048);
+
+    sim::SpiBusModel::clearLog();
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x10000, 5000, out.data()), 1);
+    reads = commands(0x0B);
+    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_EQ(reads[0].length, 2053u);
+    EXPECT_EQ(reads[1].length, 2053u);
+    EXPECT_EQ(reads[2].length, 909u);
+    EXPECT_EQ(reads[2].address, 0x10000u + 4096);
+    EXPECT_EQ(out, pattern(5000, 9));
+}
+
+TEST_F(FpgaFlash, RangesEndingAtTheEndOfTheFlash)
+{
+    std::vector<unsigned char> out(16);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x800000 - 16, 16, out.data()), 1);
+    EXPECT_EQ(program(0x800000 - 16, pattern(16, 4)), 1);
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x800000 - 16, 16), pattern(16, 4));
+    sim::SpiBusModel::clearLog();
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x800000 - 15, 16, out.data()), 0);
+    EXPECT_EQ(program(0x800000 - 15, pattern(16, 4)), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0xFFFFFFF0u, 32, out.data()), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 0, out.data()), 0);
+    EXPECT_EQ(program(0, {}), 0);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+}
+
+TEST_F(FpgaFlash, ProgramOnlyClearsBitsAndEraseSetsThemAgain)
+{
+    EXPECT_EQ(program(0x5000, {0xF0, 0x3C}), 1);
+    EXPECT_EQ(program(0x5000, {0x0F, 0xFF}), 1);
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x5000, 2), (std::vector<uint8_t>{0x00, 0x3C}));
+    EXPECT_EQ(program(0x5FFE, {0x11, 0x22, 0x33, 0x44}), 1);                // into the next sector
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 1), 1);
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x5000, 4096), std::vector<uint8_t>(4096, 0xFF));
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x6000, 2), (std::vector<uint8_t>{0x33, 0x44}));
+}
+
+TEST_F(FpgaFlash, ContentSurvivesARestartThroughItsFile)
+{
+    EXPECT_EQ(program(0x334000, {0xAA, 0x5A, 0xA5}), 1);
+    FpgaFlashModel::reload();
+    std::vector<unsigned char> out(3);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x334000, 3, out.data()), 1);
+    EXPECT_EQ(out, (std::vector<unsigned char>{0xAA, 0x5A, 0xA5}));
+    std::ifstream file(FpgaFlashModel::file(0), std::ios::binary);
+    ASSERT_TRUE(file.good());
+    file.seekg(0x334000);
+    char c = 0;
+    file.get(c);
+    EXPECT_EQ(uint8_t(c), 0xAA);
+}
+
+TEST_F(FpgaFlash, AFlashThatStaysBusyEndsTheOperationAfterTheTimeLimit)
+{
+    FpgaFlashModel::setStuckBusy(true);
+    const uint64_t start = board::Clock::monotonicUs();
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 10, 2, 1), 0);
+    const uint64_t waited = board::Clock::monotonicUs() - start;
+    EXPECT_GE(waited, uint64_t(fpga_drv::kBusyLimitMs) * 1000);
+    EXPECT_LT(waited, uint64_t(fpga_drv::kBusyLimitMs) * 1000 + 100000);
+    // The lock is free again and the later operations fail the same way.
+    EXPECT_EQ(program(0x100, {1}), 0);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0FlashSelect), 16);
+    FpgaFlashModel::setStuckBusy(false);
+}
+
+TEST_F(FpgaFlash, TheBusyLimitOutlastsA64KiBErase)
+{
+    sim::SimBoard::setScenario("fpga.flash.erase64k_us", "2000000");   // a slow part: 2 s
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 32, 2, 2), 1);
+    EXPECT_EQ(FpgaFlashModel::eraseCount(0), 2u);
+}
+
+TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
+{
+    FpgaFlashModel::setUniqueId(0, {1, 2, 3, 4, 5, 6, 7, 8});
+    unsigned char id[8] = {};
+    fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, id);
+    EXPECT_EQ(std::vector<unsigned char>(id, id + 8), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6, 7, 8}));
+    auto msgs = spi(kFlashCs);
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].tx.size(), 13u);
+    EXPECT_EQ(msgs[0].tx[0], 0x4B);
+
+    // FPGA 1's flash was never opened: every operation fails without touching the bus.
+    sim::SpiBusModel::clearLog();
+    std::vector<unsigned char> out(4, 0x11);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(3, 0, 4, out.data()), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(3, 0, 0, 1), 0);
+    std::vector<unsigned char> work(8);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(3, 0, work.data(), 4), 0);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    EXPECT_EQ(out, std::vector<unsigned char>(4, 0x11));
+}
+
+TEST_F(FpgaFlash, FlashIsRefusedWithoutTheWindow)
+{
+    manager.reset();
+    sim::SocModel::setAvailable(false);
+    manager = std::make_unique<fpga_manage>();
+    fpga_manage::p_fpga_manage = manager.get();
+    manager->initialize();
+    sim::SpiBusModel::clearLog();
+    std::vector<unsigned char> out(4);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 4, out.data()), 0);
+    EXPECT_EQ(program(0, {1, 2}), 0);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+}

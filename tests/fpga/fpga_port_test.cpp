@@ -1,0 +1,361 @@
+// Output ports: the send sequence of Send_to_port for every pair, the packet builders byte
+// for byte, the card positions of the shortcut set-up routes and the multi-port send.
+
+#include "tests/fpga/fpga_fixture.h"
+
+#include "core/utils.h"
+
+#include <numeric>
+
+using fpga_test::FpgaFixture;
+using sim::FpgaModel;
+using Kind = sim::FpgaModel::OpKind;
+
+class FpgaPorts : public FpgaFixture {};
+
+namespace {
+
+struct Write {
+    int reg;
+    uint8_t mask;
+    uint8_t value;
+};
+
+std::vector<Write> registerWrites(int fpga)
+{
+    std::vector<Write> out;
+    for (auto& op : FpgaModel::log(fpga))
+        if (op.kind == Kind::RegisterWrite)
+            out.push_back({op.reg, op.mask, op.data.empty() ? uint8_t(0) : op.data[0]});
+    return out;
+}
+
+std::vector<uint8_t> withBcc(std::vector<uint8_t> bytes)
+{
+    bytes.push_back(uint8_t(Utils::BCC(bytes.data(), unsigned(bytes.size()))));
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(FpgaPorts, SendToPortUsesThePairsRamAndRegistersOnAllSixteenPorts)
+{
+    static const int lengthReg[8] = {26, 134, 136, 138, 154, 155, 156, 157};
+    for (int port = 0; port < 16; ++port) {
+        SCOPED_TRACE(port);
+        FpgaModel::clearLog();
+        std::vector<uint8_t> packet(300 + port);
+        std::iota(packet.begin(), packet.end(), uint8_t(port));
+        manager->Send_to_port(packet.data(), unsigned(packet.size()), port, 0);
+
+        const int pair = port / 2;
+        const unsigned last = unsigned(packet.size() - 1);
+        auto writes = registerWrites(0);
+        ASSERT_EQ(writes.size(), 4u);
+        EXPECT_EQ(writes[0].reg, port < 8 ? 132 : 148);
+        EXPECT_EQ(writes[0].mask, 0xFF);
+        EXPECT_EQ(writes[0].value, 1 << (port % 8));
+        EXPECT_EQ(writes[1].reg, lengthReg[pair]);
+        EXPECT_EQ(writes[1].value, last & 0xFF);
+        EXPECT_EQ(writes[2].reg, pair < 4 ? 27 : 158);
+        EXPECT_EQ(writes[2].mask, 0x03 << (2 * (pair % 4)));
+        EXPECT_EQ(writes[2].value & writes[2].mask, ((last >> 8) & 3) << (2 * (pair % 4)));
+        EXPECT_EQ(writes[3].reg, pair < 4 ? 130 : 146);
+        EXPECT_EQ(writes[3].mask, 0xF0);
+        EXPECT_EQ(writes[3].value, 0x10 << (pair % 4));
+
+        auto ramWrites = ops(0, Kind::RamWrite);
+        ASSERT_EQ(ramWrites.size(), 1u);
+        EXPECT_EQ(ramWrites[0].ram, 3 + 2 * pair);
+        EXPECT_EQ(ramWrites[0].address, 0u);
+        EXPECT_EQ(ramWrites[0].data, packet);
+
+        // The FPGA put exactly that packet out on the port.
+        auto sends = ops(0, Kind::Send);
+        ASSERT_EQ(sends.size(), 1u);
+        EXPECT_EQ(sends[0].port, port);
+        EXPECT_EQ(sends[0].data, packet);
+    }
+}
+
+TEST_F(FpgaPorts, SendToPortLengthLimits)
+{
+    std::vector<uint8_t> packet(1025, 0x5A);
+    manager->Send_to_port(packet.data(), 1024, 1, 0);
+    auto writes = registerWrites(0);
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[1].reg, 26);
+    EXPECT_EQ(writes[1].value, 0xFF);
+    EXPECT_EQ(writes[2].reg, 27);
+    EXPECT_EQ(writes[2].value & 0x03, 0x03);
+
+    FpgaModel::clearLog();
+    manager->Send_to_port(packet.data(), 1025, 1, 0);
+    manager->Send_to_port(packet.data(), 0, 1, 0);
+    EXPECT_TRUE(FpgaModel::log(0).empty());
+
+    // Above port 15 nothing is selected, written or started.
+    manager->Send_to_port(packet.data(), 20, 16, 0);
+    EXPECT_TRUE(FpgaModel::log(0).empty());
+}
+
+TEST_F(FpgaPorts, SendReadyWaitEndsWhenTheBusyBitNeverClears)
+{
+    sim::SimBoard::setScenario("fpga.sendbusy", "1");
+    FpgaModel::powerOn(0);
+    EXPECT_EQ(manager->wait_fpga_send_ready(3, 0), 0);
+    sim::SimBoard::setScenario("fpga.sendbusy", "0");
+    FpgaModel::powerOn(0);
+    EXPECT_EQ(manager->wait_fpga_send_ready(3, 0), 1);
+    EXPECT_EQ(manager->wait_fpga_send_ready(9, 0), 1);
+    EXPECT_EQ(manager->wait_fpga_send_ready(16, 0), 0);
+    // The busy bit of the pair: register 129 for ports 0-7, 145 for 8-15.
+    auto reads = ops(0, Kind::RegisterRead);
+    ASSERT_GE(reads.size(), 2u);
+    EXPECT_EQ(reads[reads.size() - 2].reg, 129);
+    EXPECT_EQ(reads.back().reg, 145);
+}
+
+TEST_F(FpgaPorts, PacketBuildersExactBytes)
+{
+    unsigned char buf[64];
+    const unsigned char data[3] = {0xA1, 0xB2, 0xC3};
+
+    // Save parameters to every card of port 2 (job 3).
+    uint8_t bcc = manager->save_para_cmd_create(buf, 2);
+    auto save = withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x81, 0xFF, 0x00});
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13), save);
+    EXPECT_EQ(bcc, save.back());
+    EXPECT_EQ(g_send_para.length, 13);
+
+    // Mapping switch (job 4) with mapping on.
+    g_send_para.mapping = 9;
+    bcc = manager->mapping_enable_cmd_create(5, buf);
+    auto mapping = withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x06, 0x00, 0xA0, 0x03, 0x0F, 0x01, 0x09});
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 15), mapping);
+    EXPECT_EQ(bcc, mapping.back());
+    EXPECT_EQ(g_send_para.length, 15);
+
+    // Write card RAM of card 0x123 on port 1.
+    bcc = manager->load_write_ram_cmd_create(1, 0x123, 0x00012345, data, 3, buf, false);
+    auto ram = withBcc({0x23, 0x01, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x45, 0x23, 0x01, 0x00, 0x03,
+                        0x00, 0x00, 0x00, 0xA1, 0xB2, 0xC3});
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 22), ram);
+    EXPECT_EQ(bcc, ram.back());
+    EXPECT_EQ(g_send_para.length, 22);
+    manager->load_write_ram_cmd_create(1, 0x123, 0, data, 3, buf, true);
+    EXPECT_EQ(buf[0], 0xFF);
+    EXPECT_EQ(buf[1], 0x0F);
+
+    // Write card registers: byte 7 is 0, returns the length.
+    EXPECT_EQ(manager->load_write_reg_cmd_create(3, 7, data, 3, buf, false), 14);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 14),
+              withBcc({0x07, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA0, 0xA1, 0xB2, 0xC3}));
+
+    // User-defined: the data start at byte 9, so its first byte is the command.
+    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 3, buf, true), 13);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
+              withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA1, 0xB2, 0xC3}));
+    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 0, buf, true), 0);
+
+    EXPECT_EQ(manager->rcv_active_firmware_cmd_create(2, 4, data, 2, buf), 13);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
+              withBcc({0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0xB4, 0xA1, 0xB2}));
+    EXPECT_EQ(manager->rcv_reconfig_cmd_create(2, 4, data, 1, buf), 12);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 12),
+              withBcc({0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x84, 0xA1}));
+
+    // Search: every card of the port, port bits in the target.
+    EXPECT_EQ(manager->load_search_rxc_cmd_create(7, data, 1, buf), 12);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 12),
+              withBcc({0xFE, 0x3F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x08, 0x00, 0x10, 0xA1}));
+
+    EXPECT_EQ(manager->save_para2flash_cmd_create(6, 9, buf, false), 13);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
+              withBcc({0x09, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0x81, 0xFF, 0x00}));
+
+    bcc = manager->ram_reset_cmd_create(buf, 0x21, 0xBEEF, 6);
+    auto reset = withBcc({0xFE, 0x2F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x07, 0x00, 0xA0, 0x21, 0xEF, 0x01, 0xBE});
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 15), reset);
+    EXPECT_EQ(bcc, reset.back());
+
+    // Shortcut set-up: card index 4 of port 1, x/y of its position plus the offsets.
+    line_type = LINE_TYPE{64, 32, 1000, 2000, 1, 2, 3, 10};
+    g_send_para.index = 4;
+    g_send_para.length = 0;
+    bcc = manager->rcv_card_cmd_create(buf, 1);
+    // Route 10: card 4 is row 1, column 1 -> x 64, y 32.
+    auto setup = withBcc({0x04, 0x10, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x80, 0x01, 0x00, 0x00, 0x04,
+                          0x00, 0x00, 0x00, 0x28, 0x04, 0xF0, 0x07});
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 23), setup);
+    EXPECT_EQ(bcc, setup.back());
+    EXPECT_EQ(g_send_para.length, 0);            // this builder does not store its length
+}
+
+TEST_F(FpgaPorts, BuildersRefusePacketsLongerThan1024Bytes)
+{
+    std::vector<unsigned char> data(1100, 1), buf(1200, 0xEE);
+    EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), 1013, buf.data(), false), 1024);
+    EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), 1014, buf.data(), false), 0);
+    EXPECT_EQ(g_send_para.length, 0);
+    manager->load_write_ram_cmd_create(0, 0, 0, data.data(), 1006, buf.data(), false);
+    EXPECT_EQ(g_send_para.length, 0);
+    EXPECT_EQ(buf[1030], 0xEE);
+}
+
+// Cards numbered along each route, two rows (R) of three columns (K), cabinet 10 x 100.
+TEST(FpgaRoutes, CardPositionsOfEveryRoute)
+{
+    fpga_manage m;
+    const uint16_t W = 10, H = 100;
+    // Expected (x / W, y / H) of cards 0..5 per route; row 0 is the top row, y grows down.
+    struct Pos { int c, r; };
+    const std::vector<std::vector<Pos>> expected = {
+        /* 1 */ {{2, 1}, {1, 1}, {0, 1}, {0, 0}, {1, 0}, {2, 0}},
+        /* 2 */ {{0, 1}, {1, 1}, {2, 1}, {2, 0}, {1, 0}, {0, 0}},
+        /* 3 */ {{2, 0}, {1, 0}, {0, 0}, {0, 1}, {1, 1}, {2, 1}},
+        /* 4 */ {{0, 0}, {1, 0}, {2, 0}, {2, 1}, {1, 1}, {0, 1}},
+        /* 5 */ {{2, 1}, {2, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}},
+        /* 6 */ {{2, 0}, {2, 1}, {1, 1}, {1, 0}, {0, 0}, {0, 1}},
+        /* 7 */ {{0, 0}, {0, 1}, {1, 1}, {1, 0}, {2, 0}, {2, 1}},
+        /* 8 */ {{0, 1}, {0, 0}, {1, 0}, {1, 1}, {2, 1}, {2, 0}},
+        /* 9 */ {{2, 1}, {1, 1}, {0, 1}, {2, 0}, {1, 0}, {0, 0}},
+        /* 10 */ {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 1}, {2, 1}},
+        /* 11 */ {{0, 1}, {1, 1}, {2, 1}, {0, 0}, {1, 0}, {2, 0}},
+        /* 12 */ {{2, 0}, {1, 0}, {0, 0}, {2, 1}, {1, 1}, {0, 1}},
+        /* 13 */ {{2, 1}, {2, 0}, {1, 1}, {1, 0}, {0, 1}, {0, 0}},
+        /* 14 */ {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}},
+        /* 15 */ {{0, 1}, {0, 0}, {1, 1}, {1, 0}, {2, 1}, {2, 0}},
+        /* 16 */ {{2, 0}, {2, 1}, {1, 0}, {1, 1}, {0, 0}, {0, 1}},
+    };
+    for (int route = 1; route <= 16; ++route) {
+        line_type = LINE_TYPE{W, H, 0, 0, 0, 2, 3, uint8_t(route)};
+        for (uint16_t i = 0; i < 6; ++i) {
+            SCOPED_TRACE(testing::Message() << "route " << route << " card " << i);
+            uint16_t x = 0xFFFF, y = 0xFFFF;
+            m.get_rcvcard_x_y(i, &x, &y);
+            EXPECT_EQ(x, expected[route - 1][i].c * W);
+            EXPECT_EQ(y, expected[route - 1][i].r * H);
+        }
+    }
+    // Outside the routes, or without rows or columns: the position is left as it was.
+    for (LINE_TYPE lt : {LINE_TYPE{W, H, 0, 0, 0, 2, 3, 0}, LINE_TYPE{W, H, 0, 0, 0, 2, 3, 17},
+                         LINE_TYPE{W, H, 0, 0, 0, 0, 3, 1}, LINE_TYPE{W, H, 0, 0, 0, 2, 0, 1}}) {
+        line_type = lt;
+        uint16_t x = 7, y = 8;
+        m.get_rcvcard_x_y(1, &x, &y);
+        EXPECT_EQ(x, 7);
+        EXPECT_EQ(y, 8);
+    }
+}
+
+TEST_F(FpgaPorts, CardCountsComeFromTheParameterRamImage)
+{
+    setShadowCards(0, 3);
+    setShadowCards(9, 0x0102);
+    setShadowCards(10, 5);                       // counted by neither
+    EXPECT_EQ(manager->get_port_card_num(0), 3);
+    EXPECT_EQ(manager->get_port_card_num(9), 0x0102);
+    EXPECT_EQ(manager->get_port_card_num(10), 0);
+    EXPECT_EQ(manager->check_netport_card(0), 3 + 0x0102);
+    EXPECT_EQ(manager->check_netport_card(1), 0);
+}
+
+TEST_F(FpgaPorts, MultiPortSendStampsEachLinkedPortWithCards)
+{
+    sim::ReceivingCardModel::setCards(0, 0, 1);
+    sim::ReceivingCardModel::setCards(0, 1, 0);
+    sim::ReceivingCardModel::setCards(0, 3, 2);
+    sim::ReceivingCardModel::setCards(0, 6, 1);
+    setShadowCards(0, 1);
+    setShadowCards(3, 2);
+    setShadowCards(5, 4);                        // cards filed, but no link on port 5
+    fpga_manage::MCU_REG_func[0][80] = 3;
+    auto frame = withBcc({0x05, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x00, 0x00, 0x61, 1, 2, 3, 4, 5, 6, 7, 8});
+    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+
+    auto sends = ops(0, Kind::Send);
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_EQ(sends[0].port, 0);
+    EXPECT_EQ(sends[1].port, 3);
+    // Port 3: target bits 12-13 = 3 and the check byte still right.
+    EXPECT_EQ(sends[1].data[1], 0x30);
+    EXPECT_EQ(Utils::BCC(sends[1].data.data(), unsigned(sends[1].data.size() - 1)), sends[1].data.back());
+    EXPECT_EQ(manager->await_answer, 1);
+
+    // The multicast mask chooses the ports itself, 0..7 only.
+    FpgaModel::clearLog();
+    manager->multicast_enable = 1;
+    manager->multicast_mask = 0x1A4;             // ports 2, 5, 7 (bit 8 is beyond the ports)
+    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    sends = ops(0, Kind::Send);
+    ASSERT_EQ(sends.size(), 3u);
+    EXPECT_EQ(sends[0].port, 2);
+    EXPECT_EQ(sends[1].port, 5);
+    EXPECT_EQ(sends[2].port, 7);
+    EXPECT_EQ(sends[1].data[1], 0x10);
+    EXPECT_EQ(Utils::BCC(sends[1].data.data(), unsigned(sends[1].data.size() - 1)), sends[1].data.back());
+}
+
+TEST_F(FpgaPorts, MultiPortSendWithEveryLinkDownSendsNothingButWaits)
+{
+    sim::SimBoard::setScenario("fpga.link.port0", "0");
+    sim::SimBoard::setScenario("fpga.link.port1", "0");
+    setShadowCards(0, 2);
+    setShadowCards(1, 2);
+    fpga_manage::MCU_REG_func[0][80] = 3;
+    G_timeTicks = 4242;
+    auto frame = withBcc({0x05, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x00, 0x00, 0x61});
+    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    EXPECT_TRUE(ops(0, Kind::Send).empty());
+    EXPECT_EQ(manager->await_answer, 1);
+    EXPECT_EQ(manager->await_answer_stamp, 4242u);
+
+    // An FPGA that is not running has no links either.
+    sim::SimBoard::setScenario("fpga.link.port0", "1");
+    fpga_manage::MCU_REG_func[0][80] = 2;
+    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    EXPECT_TRUE(ops(0, Kind::Send).empty());
+}
+
+TEST_F(FpgaPorts, CardAnswersLandInThePairsReceiveRamWithTheInterruptLine)
+{
+    sim::ReceivingCardModel::setCards(0, 2, 3);
+    sim::ReceivingCardModel::setFunctionCard(0, 2, true);
+    unsigned char packet[32];
+    const unsigned char none = 0;
+    unsigned len = manager->load_search_rxc_cmd_create(2, &none, 1, packet);
+    manager->Send_to_port(packet, len, 2, 0);
+    ASSERT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
+    manager->read_from_register(129, 0);
+    EXPECT_EQ(manager->reg_shadow(129, 0) & 0x04, 0x04);          // pair 1 ready
+    manager->read_from_register(133, 0);
+    const unsigned answerLen = manager->reg_shadow(133, 0) + 1u;
+    ASSERT_EQ(answerLen, 15u);
+    std::vector<unsigned char> answer(answerLen);
+    manager->read_fpga_ram(answer.data(), 0, answerLen, 4, 0);
+    EXPECT_EQ(answer, withBcc({0x00, 0xF0, 0x02, 0x20, 0x10, 0x67, 0x01, 0x03, 0x00, 0x10, 0x00, 0x03, 0x00, 0x01}));
+
+    // Acknowledged: the pair is empty and the line drops.
+    manager->write_to_register(130, 0x02, 0x02, 0);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 0u);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 0);
+
+    // A card keeps what is written to its RAM and reads it back.
+    const unsigned char data[4] = {9, 8, 7, 6};
+    len = manager->load_write_ram_cmd_create(2, 1, 0x40, data, 4, packet, false) ? g_send_para.length.load() : 0;
+    manager->Send_to_port(packet, len, 2, 0);
+    manager->write_to_register(130, 0x02, 0x02, 0);
+    EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 1).ram[0x42], 7);
+    EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 0).ram[0x42], 0);
+
+    // A delayed chain shows its answer only once the delay has passed.
+    sim::ReceivingCardModel::setDelayUs(0, 2, 50000);
+    len = manager->save_para2flash_cmd_create(2, 0, packet, false);
+    manager->Send_to_port(packet, len, 2, 0);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 0);
+    sim::SimBoard::advanceVirtual(50000);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
+}

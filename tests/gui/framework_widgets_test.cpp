@@ -1,0 +1,478 @@
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/check_hiddev.h"
+#include "gui/kel_keyboard.h"
+#include "gui/kel_keys.h"
+#include "gui/kelcontrol.h"
+#include "gui/mainwindow.h"
+#include "gui/my_lineedit.h"
+#include "gui/numberkeyboard.h"
+#include "gui/sourceinfo.h"
+#include "gui/tip.h"
+#include "tests/support/GuiFixture.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using kel_test::PanelKey;
+using P = KelRamPara;
+
+namespace {
+
+// A screen with a numeric field, as the screens of the menus build it.
+class FieldScreen : public QDialog {
+    Q_OBJECT
+public:
+    explicit FieldScreen(const QString& name) : field(new My_lineEdit(this))
+    {
+        setObjectName(name);
+        field->setText("1920");
+        connect(field, SIGNAL(send_show(QString)), this, SLOT(show_numberkeyboard_ui(QString)));
+        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
+    }
+    My_lineEdit* field;
+    QStringList received;
+
+public slots:
+    void show_numberkeyboard_ui(QString)
+    {
+        g_lineedit = qobject_cast<QLineEdit*>(sender());
+        g_numberkeyboard->label_show("W", g_lineedit->text());
+        g_numberkeyboard->exec();
+    }
+    void confirmString(QString text)
+    {
+        received << text;
+        if (g_lineedit)
+            g_lineedit->setText(text);
+    }
+};
+
+class Widgets : public kel_test::GuiFixture {
+protected:
+    void SetUp() override
+    {
+        GuiFixture::SetUp();
+        mainWindow();   // builds the shared keypad and toast
+        kb = g_numberkeyboard;
+        QObject::connect(kb, &NumberKeyboard::sendKeyBoardUIDataToLineEdit, [this](QString t) { sent << t; });
+    }
+    // Moves the keypad's focus to index with right keys.
+    void focusTo(int index)
+    {
+        while (kb->ui_select != index)
+            kel_test::pressKey(PanelKey::Right, 0, kb);
+    }
+    void typeKey(int index)
+    {
+        focusTo(index);
+        kel_test::pressKey(PanelKey::Ok, 1, kb);
+    }
+    QString line() { return kb->findChild<QLineEdit*>("lineEdit")->text(); }
+    QPushButton* key(const char* name) { return kb->findChild<QPushButton*>(name); }
+    uint8_t* layer(int w) { return para->ram + P::kLayers + P::kLayerSize * w; }
+    int notifications()
+    {
+        int n = count;
+        count = 0;
+        return n;
+    }
+    void countNotifications()
+    {
+        QObject::connect(para, &KelRamPara::sig_update_para, [this](int) { ++count; });
+    }
+
+    NumberKeyboard* kb = nullptr;
+    QStringList sent;
+    int count = 0;
+};
+
+} // namespace
+
+// --- toast -----------------------------------------------------------------------------
+
+TEST_F(Widgets, ToastShowsForThreeHundredTicks)
+{
+    int visibleAt299 = -1;
+    kel_test::whenModal([&](QWidget* modal) {
+        EXPECT_EQ(modal, g_tip);
+        EXPECT_EQ(g_tip->geometry(), QRect(100, 60, 120, 120));
+        ASSERT_NE(g_tip->tip_frame(), nullptr);
+        EXPECT_EQ(g_tip->tip_frame()->styleSheet(), "background-color:rgb(136, 138, 133);");
+        QLabel* image = g_tip->tip_frame()->findChild<QLabel*>("tip_image");
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->geometry(), QRect(20, 20, 80, 80));
+        EXPECT_FALSE(image->pixmap(Qt::ReturnByValue).isNull());
+        kel_test::grab(g_tip, "toast-check");
+        // Keys go to the toast, not to the screen below it.
+        EXPECT_EQ(kel_test::currentScreen(), g_tip);
+        kel_test::tick(299);
+        visibleAt299 = g_tip->isVisible() && g_tip_flag == 1 && g_tip->tip_counter() == 299;
+        kel_test::tick(1);
+    });
+    g_tip->tip_create(1);
+    EXPECT_EQ(visibleAt299, 1);
+    EXPECT_FALSE(g_tip->isVisible());
+    EXPECT_EQ(g_tip_flag, 0);
+    EXPECT_EQ(g_tip->tip_counter(), 0);
+}
+
+TEST_F(Widgets, ToastReplacedWhileShowingKeepsTheRemainingTime)
+{
+    bool second_returned = false;
+    kel_test::whenModal([&](QWidget*) {
+        EXPECT_EQ(g_tip->geometry(), QRect(50, 60, 220, 120));
+        kel_test::tick(100);
+        g_tip->tip_create(4);   // returns at once: the toast is already running
+        second_returned = true;
+        QLabel* text = g_tip->tip_frame()->findChild<QLabel*>("tip_text");
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->text(), "USB drive is unplugged.");
+        EXPECT_EQ(text->styleSheet(), "font: 15px");
+        kel_test::grab(g_tip, "toast-usb-removed");
+        kel_test::tick(199);
+        EXPECT_TRUE(g_tip->isVisible());
+        // An unknown type removes the content but the toast stays until its time is up.
+        g_tip->tip_create(2);
+        EXPECT_EQ(g_tip->tip_frame(), nullptr);
+        EXPECT_TRUE(g_tip->isVisible());
+        kel_test::tick(1);
+    });
+    g_tip->tip_create(3);
+    EXPECT_TRUE(second_returned);
+    EXPECT_FALSE(g_tip->isVisible());
+    EXPECT_EQ(g_tip_flag, 0);
+
+    // Types outside 1, 3, 4, 5 show nothing and return at once.
+    for (int type : {0, 2, 6, -1}) {
+        g_tip->tip_create(type);
+        EXPECT_FALSE(g_tip->isVisible());
+        EXPECT_EQ(g_tip_flag, 0);
+    }
+}
+
+TEST_F(Widgets, ToastTextsFollowTheLanguageRule)
+{
+    g_language = 2;
+    g_lcd_lang_valid = 0x1F & ~0x04;
+    EXPECT_EQ(TIP::tip_text(3), "USB driver is connected,please wait...");
+    g_lcd_lang_valid = 0x1F;
+    EXPECT_EQ(TIP::tip_text(3), QString::fromUtf8("Драйвер USB подключен,\nпожалуйста,подождите..."));
+    EXPECT_EQ(TIP::tip_text(4), QString::fromUtf8("USB-накопитель отключен \nот сети."));
+    g_language = 0;
+    EXPECT_EQ(TIP::tip_text(5), QString::fromUtf8("正在读取中，请稍候…"));
+    g_language = 4;
+    EXPECT_EQ(TIP::tip_text(3), QString::fromUtf8("U盤已接入\n請稍候…"));
+    g_language = 3;
+    EXPECT_EQ(TIP::tip_text(4), QString::fromUtf8("USB Thì không kết nối."));
+    g_language = 1;
+    EXPECT_EQ(TIP::tip_text(5), "Reading the data,pls wait");
+    EXPECT_TRUE(TIP::tip_text(1).isEmpty());
+
+    g_language = 0;
+    kel_test::whenModal([](QWidget*) {
+        kel_test::grab(g_tip, "toast-usb-connected-zh");
+        kel_test::tick(300);
+    });
+    g_tip->tip_create(3);
+    g_language = 1;
+}
+
+// --- number keyboard ---------------------------------------------------------------------
+
+TEST_F(Widgets, NumberKeyboardEntry)
+{
+    // OK at once sends the old value.
+    kb->label_show("W", "1920");
+    typeKey(13);
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent.back(), "1920");
+
+    // Typing replaces the old value: 3, 0.
+    kb->label_show("W", "1920");
+    typeKey(2);
+    typeKey(9);
+    EXPECT_EQ(line(), "30");
+    // 9 then 0: the 0 is appended like any digit.
+    kb->label_show("W", "1920");
+    typeKey(8);
+    typeKey(9);
+    EXPECT_EQ(line(), "90");
+    typeKey(9);
+    EXPECT_EQ(line(), "900");
+
+    // X edits the old value and later digits append to what remains.
+    kb->label_show("W", "1920");
+    typeKey(11);
+    typeKey(4);
+    EXPECT_EQ(line(), "1925");
+
+    // C then OK sends "0".
+    kb->label_show("W", "1920");
+    typeKey(10);
+    typeKey(13);
+    EXPECT_EQ(sent.back(), "0");
+
+    // X on an empty line leaves it empty; OK then sends an empty text.
+    kb->label_show("W", "");
+    typeKey(11);
+    EXPECT_EQ(line(), "");
+    typeKey(13);
+    EXPECT_EQ(sent.back(), "");
+
+    // Back and Cancel close without sending.
+    const int before = sent.size();
+    kb->show();
+    kel_test::pressKey(PanelKey::Back, 0, kb);
+    EXPECT_FALSE(kb->isVisible());
+    kb->show();
+    typeKey(12);
+    EXPECT_FALSE(kb->isVisible());
+    EXPECT_EQ(sent.size(), before);
+
+    // A touch on a digit key does nothing.
+    kb->label_show("W", "77");
+    key("Button5")->click();
+    EXPECT_EQ(line(), "77");
+    // Letters typed into the edit line are refused by its validator.
+    QString letters = "7a";
+    int pos = 0;
+    EXPECT_EQ(kb->findChild<QLineEdit*>("lineEdit")->validator()->validate(letters, pos), QValidator::Invalid);
+}
+
+TEST_F(Widgets, NumberKeyboardFocusFrame)
+{
+    // After construction index 0 is selected but unframed; the first right frames "2".
+    EXPECT_EQ(kb->ui_select, 0);
+    EXPECT_EQ(key("Button1")->styleSheet(), "background-color: rgb(255, 255, 255);");
+    kel_test::pressKey(PanelKey::Right, 0, kb);
+    EXPECT_EQ(kb->ui_select, 1);
+    EXPECT_EQ(key("Button2")->styleSheet(), "background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);");
+    kel_test::pressKey(PanelKey::Left, 1, kb);
+    kel_test::pressKey(PanelKey::Left, 0, kb);
+    EXPECT_EQ(kb->ui_select, 13);
+    EXPECT_EQ(key("Button_ok")->styleSheet(),
+              "background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);");
+    EXPECT_EQ(key("Button1")->styleSheet(), "background-color: rgb(255, 255, 255);border:1px ;");
+    kel_test::pressKey(PanelKey::Right, 1, kb);
+    EXPECT_EQ(kb->ui_select, 0);
+    EXPECT_EQ(key("Button_ok")->styleSheet(), "background-color: rgb(71, 119, 255);border:1px ;");
+
+    // Keypad letter keys and the mode key do nothing here.
+    kb->label_show("W", "5");
+    for (int key : {66, 73, 78, 77, 0x01000063}) {
+        kel_test::sendKey(key, kb);
+        EXPECT_EQ(kb->ui_select, 0);
+        EXPECT_EQ(line(), "5");
+    }
+
+    // Texts: the language's own while its bit is set, else "Cancle" / "OK".
+    g_language = 3;
+    kb->language_changed();
+    EXPECT_EQ(key("Button_close")->text(), QString::fromUtf8("Hủy bỏ"));
+    EXPECT_EQ(key("Button_ok")->text(), QString::fromUtf8("Đồng ý"));
+    g_lcd_lang_valid = 0x1F & ~0x08;
+    kb->language_changed();
+    EXPECT_EQ(key("Button_close")->text(), "Cancle");
+    EXPECT_EQ(key("Button_ok")->text(), "OK");
+    g_language = 0;
+    g_lcd_lang_valid = 0x1F;
+    kb->label_show(QString::fromUtf8("宽"), "1920");
+    kb->setGeometry(160, 0, 160, 240);
+    kel_test::grab(kb, "numberkeyboard-zh");
+    g_language = 1;
+}
+
+TEST_F(Widgets, NumberKeyboardHandsItsTextOnlyToTheScreenThatOpenedIt)
+{
+    FieldScreen parent("parent");
+    FieldScreen child("child");
+    parent.field->setText("10");
+
+    kel_test::whenModal([&](QWidget* modal) {
+        ASSERT_EQ(modal, &child);
+        // A touch on the child's field opens the keypad through the hand-shake.
+        kel_test::whenModal([&](QWidget* keypad) {
+            ASSERT_EQ(keypad, g_numberkeyboard);
+            EXPECT_EQ(kb->findChild<QLabel*>("label")->text(), "W");
+            EXPECT_EQ(line(), "1920");
+            typeKey(0);
+            typeKey(1);
+            typeKey(13);
+        });
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(child.field, &press);
+        child.accept();
+    });
+    child.exec();
+
+    EXPECT_EQ(child.received, QStringList{"12"});
+    EXPECT_EQ(child.field->text(), "12");
+    EXPECT_TRUE(parent.received.isEmpty());
+    EXPECT_EQ(parent.field->text(), "10");
+    // Not broadcast: other listeners of the signal heard nothing.
+    EXPECT_TRUE(sent.isEmpty());
+}
+
+// --- input names and icons ---------------------------------------------------------------
+
+TEST_F(Widgets, SourceNamesPositionsTemplatesAndIcons)
+{
+    const char* byId[] = {"DVI", "HDMI1", "HDMI2", "HDMI3"};
+    const char* bySeq[] = {"HDMI1", "HDMI2", "HDMI3", "DVI"};
+    for (unsigned char i = 0; i < 4; ++i) {
+        EXPECT_EQ(sourceinfo::get_source_name_by_sourceid(i), byId[i]);
+        EXPECT_EQ(sourceinfo::get_source_name_by_listseq(i), bySeq[i]);
+        EXPECT_EQ(sourceinfo::get_listseq_by_source_id(sourceinfo::get_source_id_by_listseq(i)), i);
+    }
+    EXPECT_TRUE(sourceinfo::get_source_name_by_sourceid(4).isEmpty());
+    EXPECT_TRUE(sourceinfo::get_source_name_by_listseq(200).isEmpty());
+    EXPECT_EQ(sourceinfo::get_source_id_by_listseq(3), 0);
+    EXPECT_EQ(sourceinfo::get_source_id_by_listseq(9), 0);
+    EXPECT_EQ(sourceinfo::get_listseq_by_source_id(4), 0);
+    EXPECT_EQ(sourceinfo::get_listseq_by_source_id(0), 3);
+
+    EXPECT_EQ(sourceinfo::get_source_specialstyle0_by_sourceid(3),
+              "<font style = 'font-size:9px' color = #51BB28 >%1</font>");
+    EXPECT_EQ(sourceinfo::get_source_specialstyle0_by_sourceid(1),
+              "<font style = 'font-size:9px' color = #ffffff >%1</font>");
+    EXPECT_EQ(sourceinfo::get_source_specialstyle1_by_sourceid(1, "Cam", 2),
+              "<font style = 'font-size:9px' color = #ffffff >Cam</font>"
+              "<font style = 'font-size:9px' color = #4777ff >(</font>"
+              "<font style = 'font-size:9px' color = #4777ff >2</font>"
+              "<font style = 'font-size:9px' color = #4777ff >)</font>");
+    EXPECT_TRUE(sourceinfo::get_source_specialstyle1_by_sourceid(3, "HDMI3", 0)
+                    .startsWith("<font style = 'font-size:9px' color = #12BB32 >HDMI3</font>"));
+    EXPECT_TRUE(sourceinfo::get_source_specialstyle1_by_sourceid(4, "X", 1).isEmpty());
+
+    // HDMI1 and HDMI2 share icons; HDMI3's offline icon is its plain icon.
+    EXPECT_EQ(sourceinfo::source_icon(1), sourceinfo::source_icon(2));
+    EXPECT_EQ(sourceinfo::source_icon_online(3, 0), sourceinfo::source_icon(3));
+    EXPECT_EQ(sourceinfo::source_icon_online(0, 1), ":/png/dvilv.png");
+    QLabel label;
+    sourceinfo::set_sourceonline_pixmap(&label, 1, 1);
+    const QImage online = label.pixmap(Qt::ReturnByValue).toImage();
+    EXPECT_EQ(online, QPixmap(":/png/HDMI13_lv.png").toImage());
+    sourceinfo::set_source_pixmap(&label, 4);
+    sourceinfo::set_sourceonline_pixmap(&label, 7, 0);
+    EXPECT_EQ(label.pixmap(Qt::ReturnByValue).toImage(), online);
+    sourceinfo::set_source_pixmap(&label, 0);
+    EXPECT_EQ(label.pixmap(Qt::ReturnByValue).toImage(), QPixmap(":/png/DVI.png").toImage());
+    for (unsigned char id = 0; id < 4; ++id) {
+        EXPECT_FALSE(QPixmap(sourceinfo::source_icon_online(id, 0)).isNull());
+        EXPECT_FALSE(QPixmap(sourceinfo::source_icon_online(id, 1)).isNull());
+    }
+}
+
+// --- focus box -----------------------------------------------------------------------------
+
+TEST_F(Widgets, FocusBoxFrames)
+{
+    QWidget owner;
+    kelcontrol box(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), &owner);
+    const QString orangeLabel = "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)";
+    const QString blueLabel = "color: rgb(255, 255, 255);border:1px solid rgb(71,119,255);background-color:rgb(0, 0, 0)";
+    EXPECT_EQ(box.leftLabel->styleSheet(), orangeLabel);
+    EXPECT_EQ(box.rightLabel->styleSheet(), orangeLabel);
+    EXPECT_TRUE(box.comboBox->styleSheet().contains("border:1px solid rgb(255,171,84);"));
+    EXPECT_EQ(box.comboBox->objectName(), "kelcontrol");
+    EXPECT_EQ(box.comboBox->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(box.comboBox->geometry(), QRect(19, 0, 100, 22));
+    EXPECT_EQ(box.leftLabel->text(), "<");
+    EXPECT_EQ(box.rightLabel->text(), ">");
+
+    box.set_box_modify();
+    EXPECT_EQ(box.leftLabel->styleSheet(), blueLabel);
+    EXPECT_TRUE(box.comboBox->styleSheet().contains("border:1px solid rgb(71,119,255);"));
+    box.set_box_default();
+    EXPECT_EQ(box.rightLabel->styleSheet(), orangeLabel);
+    EXPECT_TRUE(box.comboBox->styleSheet().contains("border:1px solid rgb(255,171,84);"));
+
+    box.comboBox->addItems({"M1", "M2"});
+    box.set_boxindexsel(1);
+    EXPECT_EQ(box.comboBox->currentIndex(), 1);
+    box.set_boxindexsel(5);
+    EXPECT_EQ(box.comboBox->currentIndex(), -1);
+}
+
+// --- USB keypad ------------------------------------------------------------------------------
+
+TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
+{
+    countNotifications();
+    kel_keyboard keys;
+    for (int w = 0; w < 6; ++w)
+        P::put16(layer(w) + P::kLayerFlags, w == 2 ? 0 : 1);
+    g_image_current = 0;
+
+    keys.update_usb_keyEvent(66);   // B: window 0 is already selected
+    EXPECT_EQ(notifications(), 0);
+    keys.update_usb_keyEvent(67);   // C: window 1
+    EXPECT_EQ(g_image_current, 1);
+    EXPECT_EQ(notifications(), 1);
+    keys.update_usb_keyEvent(69);   // E: window 2 is disabled
+    EXPECT_EQ(g_image_current, 1);
+    EXPECT_EQ(notifications(), 0);
+    keys.update_usb_keyEvent(70);   // F: window 3
+    EXPECT_EQ(g_image_current, 3);
+    EXPECT_EQ(notifications(), 1);
+
+    // Sources: I J K L put input 3, 0, 1, 2 on the current window.
+    const int sourceKeys[4][2] = {{73, 3}, {74, 0}, {75, 1}, {76, 2}};
+    for (const auto& k : sourceKeys) {
+        setApplyFlag(0);
+        keys.update_usb_keyEvent(k[0]);
+        EXPECT_EQ(P::get16(layer(3) + P::kLayerSource), k[1]) << k[0];
+        EXPECT_EQ(applyFlag(), 1) << k[0];
+    }
+    // N toggles freeze, P black.
+    P::put16(layer(3) + P::kLayerOutput, 0);
+    setApplyFlag(0);
+    keys.update_usb_keyEvent(78);
+    EXPECT_EQ(P::get16(layer(3) + P::kLayerOutput), 0x02);
+    EXPECT_EQ(applyFlag(), 1);
+    keys.update_usb_keyEvent(80);
+    EXPECT_EQ(P::get16(layer(3) + P::kLayerOutput), 0x03);
+
+    // Keys without an action, the panel letters and everything outside 66..80.
+    std::vector<uint8_t> before(para->ram, para->ram + P::kRamSize);
+    setApplyFlag(0);
+    for (int key : {68, 71, 72, 77, 79, 81, 82, 83, 65, 0x01000035})
+        keys.update_usb_keyEvent(key);
+    EXPECT_EQ(std::vector<uint8_t>(para->ram, para->ram + P::kRamSize), before);
+    EXPECT_EQ(applyFlag(), 0);
+    EXPECT_EQ(notifications(), 0);
+    EXPECT_EQ(g_image_current, 3);
+
+    // Key lock: no letter key acts.
+    P::put16(para->ram + P::kKeyLock, 1);
+    for (int key : {66, 67, 73, 78, 80})
+        keys.update_usb_keyEvent(key);
+    EXPECT_EQ(g_image_current, 3);
+    EXPECT_EQ(P::get16(layer(3) + P::kLayerSource), 2);
+    EXPECT_EQ(P::get16(layer(3) + P::kLayerOutput), 0x03);
+    EXPECT_EQ(applyFlag(), 0);
+    EXPECT_EQ(notifications(), 0);
+
+    // The main menu hands the letter keys on after its own handling.
+    P::put16(para->ram + P::kKeyLock, 0);
+    kel_test::sendKey(66, g_mainwindow);
+    EXPECT_EQ(g_image_current, 0);
+}
+
+TEST_F(Widgets, KeypadPresenceCheck)
+{
+    sim::KeypadModel::setPresent(false);
+    EXPECT_EQ(check_hiddev(), 0);
+    sim::KeypadModel::setPresent(true);
+    EXPECT_EQ(check_hiddev(), 1);
+}
+
+#include "framework_widgets_test.moc"

@@ -1,0 +1,409 @@
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/mainwindow.h"
+#include "gui/tip.h"
+#include "tests/support/GuiFixture.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <cstring>
+#include <gtest/gtest.h>
+
+using kel_test::PanelKey;
+using P = KelRamPara;
+
+namespace {
+
+class MainMenu : public kel_test::GuiFixture {
+protected:
+    QPushButton* B(const char* name) { return mainWindow()->findChild<QPushButton*>(name); }
+    QWidget* W(const char* name) { return mainWindow()->findChild<QWidget*>(name); }
+    static QString style(QWidget* w) { return w->styleSheet(); }
+    static QImage iconImage(QPushButton* b, int w, int h) { return b->icon().pixmap(w, h).toImage(); }
+    static QImage resourceImage(const QString& path, int w, int h) { return QIcon(path).pixmap(w, h).toImage(); }
+    uint8_t* layer(int w) { return para->ram + P::kLayers + P::kLayerSize * w; }
+    // Ends every toast that starts while fn runs (a toast blocks until 300 ticks passed).
+    static void endToasts()
+    {
+        kel_test::whenModal([](QWidget* modal) {
+            if (modal == g_tip)
+                kel_test::tick(300);
+        });
+    }
+};
+
+} // namespace
+
+TEST_F(MainMenu, FocusWalksTheSixEntriesAndWrapsWithBothKeyCodes)
+{
+    for (int variant = 0; variant < 2; ++variant) {
+        MainWindow* w = mainWindow();
+        w->menulist_init();
+        ASSERT_EQ(w->focused_widget(), B("machinestate"));
+        EXPECT_EQ(style(B("machinestate")), KEL_STYLE_LARGE_FOCUS);
+
+        QWidget* order[] = {B("inputchoose"), B("custommode"), B("option"), B("Button_lock"), B("tools"),
+                            B("machinestate")};
+        for (QWidget* next : order) {
+            kel_test::pressKey(PanelKey::Right, variant, w);
+            EXPECT_EQ(w->focused_widget(), next) << "variant " << variant;
+        }
+        // Right from option to the lock: option keeps its rounded large style.
+        kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right}, variant);
+        ASSERT_EQ(w->focused_widget(), B("option"));
+        kel_test::pressKey(PanelKey::Right, variant, w);
+        EXPECT_EQ(style(B("option")), KEL_STYLE_LARGE);
+        EXPECT_EQ(style(B("Button_lock")), KEL_STYLE_SMALL_FOCUS);
+
+        // Left from the first entry goes to the tools button.
+        w->menulist_init();
+        kel_test::pressKey(PanelKey::Left, variant, w);
+        EXPECT_EQ(w->focused_widget(), B("tools"));
+        EXPECT_EQ(w->ui_select, 5);
+        EXPECT_EQ(style(B("tools")), KEL_STYLE_SMALL_FOCUS);
+        EXPECT_EQ(style(B("machinestate")), KEL_STYLE_LARGE);
+        kel_test::pressKey(PanelKey::Right, variant, w);
+        kel_test::grabScreen(variant ? "mainwindow-menu-panel-codes" : "mainwindow-menu");
+    }
+}
+
+TEST_F(MainMenu, ToolBarOpensFromToolsAndBackReturnsToTools)
+{
+    MainWindow* w = mainWindow();
+    for (int variant = 0; variant < 2; ++variant) {
+        kel_test::pressKey(PanelKey::Left, variant, w);   // tools
+        kel_test::pressKey(PanelKey::Ok, variant, w);
+        ASSERT_FALSE(W("widget")->isHidden());
+        EXPECT_EQ(w->ui_select, 0);
+        EXPECT_EQ(w->focused_widget(), B("toolButton1"));
+        EXPECT_EQ(style(B("toolButton1")), KEL_STYLE_SMALL_FOCUS);
+        EXPECT_EQ(style(B("tools")), KEL_STYLE_SMALL);
+
+        kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right}, variant);
+        EXPECT_EQ(w->focused_widget(), B("toolButton4"));
+        kel_test::pressKey(PanelKey::Right, variant, w);
+        EXPECT_EQ(w->focused_widget(), B("toolButton1"));
+        kel_test::pressKey(PanelKey::Left, variant, w);
+        EXPECT_EQ(w->focused_widget(), B("toolButton4"));
+        EXPECT_EQ(style(B("toolButton1")), KEL_STYLE_SMALL);
+        if (variant == 0)
+            kel_test::grabScreen("mainwindow-toolbar");
+
+        kel_test::pressKey(PanelKey::Back, variant, w);
+        EXPECT_TRUE(W("widget")->isHidden());
+        EXPECT_EQ(w->ui_select, 5);
+        EXPECT_EQ(w->focused_widget(), B("tools"));
+        EXPECT_EQ(style(B("toolButton4")), KEL_STYLE_SMALL);
+        EXPECT_EQ(style(B("tools")), KEL_STYLE_SMALL_FOCUS);
+        kel_test::pressKey(PanelKey::Right, variant, w);   // back to the first entry
+    }
+}
+
+TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
+{
+    MainWindow* w = mainWindow();
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});   // tool bar, toolButton1
+
+    // LED screen dark: toggles the word and asks the scaler to apply.
+    P::put16(para->ram + P::kScreenDark, 0);
+    kel_test::pressKey(PanelKey::Ok, 1, w);
+    EXPECT_EQ(para->ram16(P::kScreenDark), 1);
+    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ(iconImage(B("toolButton1"), 24, 36), resourceImage(kel_icon("closeled"), 24, 36));
+    setApplyFlag(0);
+    kel_test::pressKey(PanelKey::Ok, 0, w);
+    EXPECT_EQ(para->ram16(P::kScreenDark), 0);
+    EXPECT_EQ(applyFlag(), 1);
+
+    // Sound with an audio window number above 5: window 0 is used and the number reset.
+    setApplyFlag(0);
+    para->ram[P::kAudioWindow] = 7;
+    layer(0)[P::kLayerVolume] = 0;
+    layer(0)[P::kLayerSound] = 0;
+    kel_test::pressKey(PanelKey::Right, 0, w);   // toolButton2
+    kel_test::pressKey(PanelKey::Ok, 0, w);
+    EXPECT_EQ(para->ram16(P::kAudioWindow), 0);
+    EXPECT_EQ(layer(0)[P::kLayerVolume], 255);
+    EXPECT_EQ(layer(0)[P::kLayerSound], 0x80);
+    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("unslience"), 24, 36));
+    kel_test::pressKey(PanelKey::Ok, 1, w);
+    EXPECT_EQ(layer(0)[P::kLayerVolume], 0);
+    EXPECT_EQ(layer(0)[P::kLayerSound], 0);
+    EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("slience"), 24, 36));
+
+    // A disabled audio window falls back to window 0 as well.
+    para->ram[P::kAudioWindow] = 3;
+    P::put16(layer(3) + P::kLayerFlags, 0);
+    layer(3)[P::kLayerSound] = 0;
+    kel_test::pressKey(PanelKey::Ok, 0, w);
+    EXPECT_EQ(para->ram[P::kAudioWindow], 0);
+    EXPECT_EQ(layer(3)[P::kLayerSound], 0);
+    EXPECT_EQ(layer(0)[P::kLayerSound], 0x80);
+}
+
+TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
+{
+    MainWindow* w = mainWindow();
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Left});   // Button_lock
+    ASSERT_EQ(w->focused_widget(), B("Button_lock"));
+    ASSERT_EQ(para->ram16(P::kKeyLock), 0);
+
+    kel_test::pressKey(PanelKey::Ok, 0, w);
+    EXPECT_EQ(para->ram16(P::kKeyLock), 1);
+    EXPECT_EQ(w->l_lock_state, 1);
+    EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("lock"), 16, 16));
+    // The toggle raised a notification: the word reached the file and the saved copy.
+    const std::string file = root.readFile("/data/ram_device_info");
+    ASSERT_EQ(file.size(), 2u + 3328u);
+    EXPECT_EQ(uint8_t(file[2 + (P::kKeyLock - 768)]), 1);
+    EXPECT_EQ(P::get16(para->ram_backup + P::kKeyLock), 1);
+
+    // Locked: the mode key does nothing and is not handed to the keypad handler.
+    for (int variant = 0; variant < 2; ++variant) {
+        testing::internal::CaptureStdout();
+        kel_test::pressKey(PanelKey::Mode, variant, w);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.find("update_usb_keyEvent"), std::string::npos);
+        EXPECT_EQ(g_mode_shortcut_key, 0);
+        EXPECT_EQ(g_page_focus, 1);
+    }
+    // Other keys still move the focus and still reach the keypad handler.
+    testing::internal::CaptureStdout();
+    kel_test::pressKey(PanelKey::Right, 1, w);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("update_usb_keyEvent"), std::string::npos);
+    EXPECT_EQ(w->focused_widget(), B("tools"));
+
+    // Unlocked again: the mode key opens the user modes through the shortcut.
+    kel_test::pressKeys({PanelKey::Left});
+    kel_test::pressKey(PanelKey::Ok, 1, w);
+    EXPECT_EQ(para->ram16(P::kKeyLock), 0);
+    EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("unlock"), 16, 16));
+    kel_test::pressKey(PanelKey::Mode, 0, w);
+    EXPECT_EQ(g_mode_shortcut_key, 1);
+#ifdef KEL_HAVE_CUSTOMMODE
+    EXPECT_EQ(g_page_focus, 4);
+#else
+    EXPECT_EQ(g_page_focus, 1);
+#endif
+}
+
+TEST_F(MainMenu, ModeKeyFromTheToolBarAndTheModeBarDisarms)
+{
+    MainWindow* w = mainWindow();
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
+    ASSERT_EQ(w->l_save_state, 1);
+    kel_test::pressKey(PanelKey::Mode, 1, w);
+    EXPECT_EQ(g_mode_shortcut_key, 1);
+    EXPECT_EQ(w->l_save_state, 0);
+    EXPECT_TRUE(w->mode_bar()->isHidden());
+    EXPECT_FALSE(w->pointer_label()->isVisible());
+}
+
+TEST_F(MainMenu, BackOnTheMenuOpensTheHomeScreen)
+{
+    MainWindow* w = mainWindow();
+    kel_test::pressKey(PanelKey::Back, 1, w);
+#ifdef KEL_HAVE_LOCKWINDOW
+    EXPECT_EQ(g_page_focus, 0);
+    ASSERT_NE(g_lockwindow, nullptr);
+    EXPECT_TRUE(g_lockwindow->isVisible());
+#else
+    EXPECT_EQ(g_page_focus, 1);
+#endif
+}
+
+TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
+{
+    MainWindow* w = mainWindow();
+    for (int s = 0; s < 16; ++s)
+        ASSERT_EQ(para->KelUserModeSaved(s), 0);
+
+    // Tool bar, then the save button (toolButton4): save armed, bar open at slot 0.
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
+    ASSERT_EQ(w->l_save_state, 1);
+    ASSERT_NE(w->mode_bar(), nullptr);
+    EXPECT_TRUE(w->mode_bar()->isVisible());
+    EXPECT_TRUE(w->pointer_label()->isVisible());
+    EXPECT_EQ(w->mode_bar()->geometry(), QRect(11, 6, 270, 230));
+    EXPECT_EQ(w->mode_index, 0);
+    EXPECT_EQ(style(w->mode_button(0)),
+              "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");
+    // No slot saved: the save icon is not lit.
+    EXPECT_EQ(iconImage(B("toolButton4"), 24, 36), resourceImage(kel_icon("unsave"), 24, 36));
+
+    // Any slot can be chosen for a save, with wrapping.
+    kel_test::pressKey(PanelKey::Left, 1, w);
+    EXPECT_EQ(w->mode_index, 15);
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right});
+    EXPECT_EQ(w->mode_index, 2);
+    kel_test::grabScreen("mainwindow-usermode-save");
+
+    // OK on slot 3 (index 2): the request is written under the scaler lock; the bar is
+    // rebuilt from inside the button's own click.
+    QPointer<QWidget> oldBar(w->mode_bar());
+    kel_test::pressKey(PanelKey::Ok, 0, w);
+    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 3);
+    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ(w->tip_pending, 1);
+    EXPECT_EQ(g_mode_select, 2);
+    EXPECT_EQ(w->l_save_state, 1);
+    EXPECT_EQ(g_mode[2]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
+    kel_test::settle();
+    EXPECT_TRUE(oldBar.isNull());
+    EXPECT_EQ(P::get16(para->ram_backup + P::kModeSaveRequest), 0);   // not saved before the apply
+
+    // The same slot again before the scaler applied: no second write.
+    setApplyFlag(0);
+    w->mode_button(2)->click();
+    EXPECT_EQ(applyFlag(), 0);
+    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 3);
+    setApplyFlag(1);
+
+    // The scaler applies: the refresh shows the check toast and carries out the save.
+    para->ram[1000] = 0x5A;
+    endToasts();
+    scalerApplied(1);
+    EXPECT_EQ(w->tip_pending, 0);
+    EXPECT_EQ(g_tip_flag, 0);
+    EXPECT_EQ(para->KelUserModeSaved(2), 1);
+    EXPECT_EQ(para->ram16(P::kCurrentMode), 3);
+    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0);
+    EXPECT_EQ(para->mode_slot[2][2 + 1000 - P::kModeArea], 0x5A);
+    const std::string modeFile = root.readFile("/data/modes/custom_mode3");
+    ASSERT_EQ(modeFile.size(), 4096u);
+    EXPECT_EQ(uint8_t(modeFile[0]), 0xAA);
+    EXPECT_EQ(uint8_t(modeFile[2 + 1000 - P::kModeArea]), 0x5A);
+    const std::string paraFile = root.readFile("/data/ram_device_info");
+    ASSERT_EQ(paraFile.size(), 3330u);
+    EXPECT_EQ(uint8_t(paraFile[2 + P::kCurrentMode - 768]), 3);
+    EXPECT_EQ(uint8_t(paraFile[2 + P::kModeSaveRequest - 768]), 0);
+
+    // Recall: leave the bar, arm recall on toolButton3; the first saved slot is highlighted.
+    kel_test::pressKey(PanelKey::Back, 0, w);
+    EXPECT_TRUE(w->mode_bar()->isHidden());
+    EXPECT_EQ(w->focused_widget(), B("toolButton4"));
+    para->ram[1000] = 0x11;
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
+    ASSERT_EQ(w->l_call_state, 1);
+    EXPECT_EQ(w->l_save_state, 0);
+    EXPECT_EQ(w->mode_index, 2);
+    EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("call"), 24, 36));
+    EXPECT_EQ(style(w->mode_button(2)),
+              "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");
+    EXPECT_EQ(style(w->mode_button(3)), "background-color:transparent;");
+    // Recall moves only between saved slots: there is one.
+    kel_test::pressKey(PanelKey::Right, 1, w);
+    EXPECT_EQ(w->mode_index, 2);
+    kel_test::grabScreen("mainwindow-usermode-recall");
+
+    setApplyFlag(0);
+    kel_test::pressKey(PanelKey::Ok, 1, w);
+    EXPECT_EQ(para->ram[1000], 0x5A);
+    EXPECT_EQ(para->ram16(P::kCurrentMode), 3);
+    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ(w->tip_pending, 1);
+    EXPECT_EQ(w->l_call_state, 1);
+
+    // Closing the tool bar deletes the bar and disarms.
+    kel_test::pressKey(PanelKey::Back, 0, w);
+    kel_test::pressKey(PanelKey::Back, 0, w);
+    EXPECT_TRUE(W("widget")->isHidden());
+    EXPECT_EQ(w->l_call_state, 0);
+    EXPECT_EQ(w->focused_widget(), B("tools"));
+}
+
+TEST_F(MainMenu, RecallWithNoSavedModeChangesNothing)
+{
+    MainWindow* w = mainWindow();
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
+    ASSERT_EQ(w->l_call_state, 1);
+    EXPECT_EQ(w->mode_index, 0);
+    EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("uncall"), 24, 36));
+    for (int k = 0; k < 16; ++k)
+        EXPECT_EQ(style(w->mode_button(k)), "background-color:transparent;") << k;
+
+    std::vector<uint8_t> before(para->ram, para->ram + P::kRamSize);
+    kel_test::pressKey(PanelKey::Ok, 0, w);
+    EXPECT_EQ(std::memcmp(before.data(), para->ram, P::kRamSize), 0);
+    EXPECT_EQ(applyFlag(), 0);
+    EXPECT_EQ(w->tip_pending, 0);
+    EXPECT_EQ(g_mode[0]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
+}
+
+TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
+{
+    MainWindow* w = mainWindow();
+    w->on_tools_clicked();
+    w->on_toolButton4_clicked();
+    // Several touches in a row, each deleting the bar that holds the touched button.
+    for (int k : {5, 9, 5, 15}) {
+        QPointer<QPushButton> b(w->mode_button(k));
+        ASSERT_FALSE(b.isNull());
+        b->click();
+        EXPECT_EQ(para->ram16(P::kModeSaveRequest), k + 1);
+        kel_test::settle();
+        EXPECT_TRUE(b.isNull());
+    }
+    // A slot button whose name is not a slot number is ignored.
+    QPushButton stray;
+    stray.setObjectName("16");
+    QObject::connect(&stray, &QPushButton::clicked, w, &MainWindow::kel_button_mode_clicked);
+    stray.click();
+    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 16);
+    EXPECT_EQ(g_mode_select, 15);
+}
+
+TEST_F(MainMenu, TickRebootsOnceAndEnablesTheUsbServer)
+{
+    mainWindow();
+    G_timeTicks = 1000;
+    G_reboot_tickTicks = 1000;
+    g_app_reset_flag = 1;
+    kel_test::tick(299);
+    EXPECT_FALSE(sim::Journal::hasShell("reboot"));
+    kel_test::tick(1);
+    EXPECT_TRUE(sim::Journal::hasShell("reboot"));
+    kel_test::tick(600);
+    int reboots = 0;
+    for (const auto& c : sim::Journal::shellCommands())
+        reboots += c == "reboot";
+    EXPECT_EQ(reboots, 1);
+    EXPECT_EQ(G_timeTicks, 1900u);
+
+    // The USB server's start is held 1000 ticks from its stamp.
+    g_delay_usbserver = 0;
+    g_delay_usbserver_ticks = 1000;
+    EXPECT_EQ(g_delay_usbserver, 0u);
+    kel_test::tick(99);
+    EXPECT_EQ(g_delay_usbserver, 0u);
+    kel_test::tick(1);
+    EXPECT_EQ(g_delay_usbserver, 1u);
+    g_delay_usbserver_ticks = 0;
+}
+
+TEST_F(MainMenu, LanguageSetsPrefixedIconsAndFallsBackToEnglish)
+{
+    MainWindow* w = mainWindow();
+    g_language = 2;
+    g_lcd_lang_valid = 0x1F & ~0x04;
+    w->language_changed();
+    EXPECT_EQ(kel_icon_prefix(), "en_");
+    EXPECT_EQ(iconImage(B("option"), 100, 70), resourceImage(":/png/en_option.png", 100, 70));
+    g_lcd_lang_valid = 0x1F;
+    w->language_changed();
+    EXPECT_EQ(iconImage(B("option"), 100, 70), resourceImage(":/png/ru_option.png", 100, 70));
+    EXPECT_NE(resourceImage(":/png/ru_option.png", 100, 70), resourceImage(":/png/en_option.png", 100, 70));
+    g_language = 0;
+    w->language_changed();
+    EXPECT_EQ(iconImage(B("option"), 100, 70), resourceImage(":/png/option.png", 100, 70));
+    kel_test::grab(w, "mainwindow-zh");
+    // Language-independent icons never take a prefix.
+    EXPECT_EQ(kel_icon_plain("tools"), ":/png/tools.png");
+    EXPECT_FALSE(QIcon(":/png/tools.png").pixmap(16, 16).isNull());
+}

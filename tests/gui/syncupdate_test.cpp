@@ -1,0 +1,426 @@
+#include "board/sim/Sim.h"
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/kel_keys.h"
+#include "gui/mainwindow.h"
+#include "gui/syncupdate.h"
+#include "gui/tip.h"
+#include "scaler/c331_manage.h"
+#include "tests/support/GuiFixture.h"
+
+#include <QIcon>
+#include <QPushButton>
+#include <QSettings>
+#include <cstring>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+#include <gtest/gtest.h>
+#include <vector>
+
+using P = KelRamPara;
+
+namespace {
+
+class ChangeNotification : public kel_test::GuiFixture {
+protected:
+    void SetUp() override
+    {
+        GuiFixture::SetUp();
+        sync = SyncUpdate::pInstance();
+        // Start from a block equal to its saved copy and no parameter file.
+        std::memcpy(para->ram_backup, para->ram, P::kRamSize);
+        board_remove("/data/ram_device_info");
+    }
+    void board_remove(const std::string& path) { std::filesystem::remove_all(root.host(path)); }
+    std::string paraFile() { return root.readFile("/data/ram_device_info"); }
+    uint8_t* layer(int w) { return para->ram + P::kLayers + P::kLayerSize * w; }
+    void enableWindow(int w, bool on) { P::put16(layer(w) + P::kLayerFlags, on ? 1 : 0); }
+    void setSignal(int input, bool on)
+    {
+        uint8_t* s = para->ram + P::kInputStatus + 6 * input;
+        P::put16(s, on ? 1920 : 0);
+        P::put16(s + 2, on ? 1080 : 0);
+        P::put16(s + 4, on ? 60 : 0);
+    }
+    // Runs one notification; toasts it raises are ended by ticks from inside them.
+    int notify(int code, int expectedToasts = 0)
+    {
+        toasts = 0;
+        expected = expectedToasts;
+        if (expected > 0)
+            armToast();
+        sync->para_sync(code);
+        return toasts;
+    }
+    void armToast()
+    {
+        kel_test::whenModal([this](QWidget* modal) {
+            if (modal != g_tip)
+                return;
+            ++toasts;
+            kel_test::tick(300);
+            if (toasts < expected)
+                armToast();
+        });
+    }
+
+    SyncUpdate* sync = nullptr;
+    int toasts = 0;
+    int expected = 0;
+};
+
+std::vector<uint8_t> report(std::initializer_list<int> bytes)
+{
+    std::vector<uint8_t> r;
+    for (int b : bytes)
+        r.push_back(uint8_t(b));
+    return r;
+}
+
+} // namespace
+
+TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
+{
+    // Nothing differs: no file is written.
+    notify(1);
+    EXPECT_FALSE(root.exists("/data/ram_device_info"));
+
+    // Bytes below 768 are not part of the file.
+    para->ram[500] ^= 0xFF;
+    notify(12);
+    EXPECT_FALSE(root.exists("/data/ram_device_info"));
+
+    // One byte of 768..4095 changes: the whole file is written, the copy follows.
+    para->ram[4095] = uint8_t(para->ram[4095] + 1);
+    notify(1);
+    const std::string file = paraFile();
+    ASSERT_EQ(file.size(), 3330u);
+    EXPECT_EQ(uint8_t(file[0]), 0xAA);
+    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(std::memcmp(file.data() + 2, para->ram + 768, 3328), 0);
+    EXPECT_EQ(std::memcmp(para->ram_backup, para->ram, P::kRamSize), 0);
+
+    // A second notification without a change leaves the file alone.
+    board_remove("/data/ram_device_info");
+    notify(1);
+    EXPECT_FALSE(root.exists("/data/ram_device_info"));
+}
+
+TEST_F(ChangeNotification, AnEditNotYetAppliedIsNeitherSavedNorTakenIntoTheCopy)
+{
+    para->ram[2000] = uint8_t(para->ram_backup[2000] + 1);
+    setApplyFlag(1);
+    notify(12);   // an input-signal change arrives before the scaler applied the edit
+    EXPECT_FALSE(root.exists("/data/ram_device_info"));
+    EXPECT_NE(para->ram_backup[2000], para->ram[2000]);
+
+    scalerApplied(1);
+    EXPECT_EQ(applyFlag(), 0);
+    EXPECT_EQ(para->ram_backup[2000], para->ram[2000]);
+    EXPECT_EQ(uint8_t(paraFile()[2 + 2000 - 768]), para->ram[2000]);
+}
+
+TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
+{
+    // The scaler thread sends its notification before it clears the flag, all under its
+    // lock; the refresh must not mistake that flag for an edit still pending.
+    para->ram[1500] = uint8_t(para->ram_backup[1500] + 1);
+    std::promise<void> holding;
+    std::thread scaler([&] {
+        std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
+        c331_manage::p_c331_manage->c331_apply_flag = 1;
+        holding.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+    });
+    holding.get_future().wait();
+    notify(1);
+    scaler.join();
+    EXPECT_EQ(para->ram_backup[1500], para->ram[1500]);
+    EXPECT_EQ(uint8_t(paraFile()[2 + 1500 - 768]), para->ram[1500]);
+}
+
+TEST_F(ChangeNotification, AFailedSaveIsRetriedAtTheNextNotification)
+{
+    // The temporary file cannot be created: the write fails.
+    std::filesystem::create_directories(root.host("/data/ram_device_info.tmp"));
+    para->ram[900] = uint8_t(para->ram_backup[900] + 3);
+    notify(1);
+    EXPECT_FALSE(root.exists("/data/ram_device_info"));
+    EXPECT_NE(para->ram_backup[900], para->ram[900]);
+
+    std::filesystem::remove_all(root.host("/data/ram_device_info.tmp"));
+    notify(12);
+    ASSERT_EQ(paraFile().size(), 3330u);
+    EXPECT_EQ(uint8_t(paraFile()[2 + 900 - 768]), para->ram[900]);
+    EXPECT_EQ(para->ram_backup[900], para->ram[900]);
+}
+
+TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApply)
+{
+    para->ram[3000] = 0x77;
+    P::put16(para->ram + P::kModeSaveRequest, 5);
+    setApplyFlag(1);
+    notify(12);
+    EXPECT_EQ(para->KelUserModeSaved(4), 0);
+    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 5);
+
+    scalerApplied(1);
+    EXPECT_EQ(para->KelUserModeSaved(4), 1);
+    EXPECT_EQ(para->mode_slot[4][2 + 3000 - P::kModeArea], 0x77);
+    EXPECT_EQ(para->ram16(P::kCurrentMode), 5);
+    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0);
+    EXPECT_TRUE(root.exists("/data/modes/custom_mode5"));
+    // The changed mode number and the cleared request went into the same file write.
+    const std::string file = paraFile();
+    EXPECT_EQ(uint8_t(file[2 + P::kCurrentMode - 768]), 5);
+    EXPECT_EQ(uint8_t(file[2 + P::kModeSaveRequest - 768]), 0);
+}
+
+TEST_F(ChangeNotification, SaveRequestOutsideTheSlotsIsIgnoredAndCleared)
+{
+    for (int n : {17, 0xFFFF}) {
+        P::put16(para->ram + P::kModeSaveRequest, uint16_t(n));
+        P::put16(para->ram + P::kCurrentMode, 0);
+        notify(1);
+        EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0) << n;
+        EXPECT_EQ(para->ram16(P::kCurrentMode), 0) << n;
+        for (int s = 0; s < 16; ++s)
+            EXPECT_EQ(para->KelUserModeSaved(s), 0) << n;
+    }
+}
+
+TEST_F(ChangeNotification, CodeTwoResynchronisesTheUserModeFiles)
+{
+    // Slot 0 saved without a file; slot 1 empty with a stale file; slot 2 neither.
+    para->mode_slot[0][0] = 0xAA;
+    para->mode_slot[0][1] = 0xAA;
+    para->mode_slot[0][10] = 0x42;
+    para->mode_slot[1][0] = 0xFF;
+    para->mode_slot[1][1] = 0xFF;
+    root.writeFile("/data/modes/custom_mode2", std::string(4096, '\x11'));
+    para->mode_slot[2][0] = 0x00;
+    para->mode_slot[2][1] = 0x00;
+    P::put16(para->ram + P::kModeSaveRequest, 0);
+
+    notify(2);
+    const std::string slot0 = root.readFile("/data/modes/custom_mode1");
+    ASSERT_EQ(slot0.size(), 4096u);
+    EXPECT_EQ(uint8_t(slot0[10]), 0x42);
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode2"));
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
+    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0);
+
+    // Other codes leave the mode files alone.
+    std::filesystem::remove(root.host("/data/modes/custom_mode1"));
+    notify(1);
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode1"));
+}
+
+TEST_F(ChangeNotification, CodeThreeRestoresTheNetworkAndRebootsOnceWithAFreshStamp)
+{
+    mainWindow();
+    ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3"));
+    // The PC had moved the served port away from 5005.
+    ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 6000);
+    sim::Journal::clear();
+    g_port = 6000;
+    G_timeTicks = 50000;
+    G_reboot_tickTicks = 0;   // a stale stamp must not make the reboot immediate
+
+    notify(3);
+    auto* config = ConfigEngine::pInstance();
+    EXPECT_EQ(config->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.0.199");
+    EXPECT_EQ(config->read_config_variant(ConfigItem::GateWay).toString(), "192.168.0.1");
+    EXPECT_EQ(config->read_config_variant(ConfigItem::SubNetMask).toString(), "255.255.255.0");
+    EXPECT_EQ(config->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
+    EXPECT_EQ(g_port, 5005);
+    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"));
+    QSettings ini(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    EXPECT_EQ(ini.value("config/IPAddress").toString(), "192.168.0.199");
+    EXPECT_EQ(g_app_reset_flag, 1);
+    EXPECT_EQ(G_reboot_tickTicks, 50000u);
+
+    kel_test::tick(299);
+    EXPECT_FALSE(sim::Journal::hasShell("reboot"));
+    kel_test::tick(400);
+    int reboots = 0;
+    for (const auto& c : sim::Journal::shellCommands())
+        reboots += c == "reboot";
+    EXPECT_EQ(reboots, 1);
+    g_app_reset_flag = 0;
+
+    // The port already 5005: addresses restored, no reboot requested.
+    g_port = 5005;
+    notify(3);
+    EXPECT_EQ(g_app_reset_flag, 0);
+}
+
+TEST_F(ChangeNotification, RefreshGoesToTheCurrentPage)
+{
+    MainWindow* w = mainWindow();
+
+    // Page 1: the main menu redraws the key-lock icon when the word differs from the copy.
+    P::put16(para->ram + P::kKeyLock, 1);
+    notify(1);
+    EXPECT_EQ(w->l_lock_state, 1);
+
+    // Another page: the main menu is not refreshed.
+    g_page_focus = 27;
+    P::put16(para->ram + P::kKeyLock, 0);
+    notify(1);
+    EXPECT_EQ(w->l_lock_state, 1);
+
+    // A language change by the PC on page 1: re-translated once, then saved.
+    g_page_focus = 1;
+    para->ram[768] = 2;
+    notify(1);
+    EXPECT_EQ(g_language, 2);
+    EXPECT_EQ(w->findChild<QPushButton*>("option")->icon().pixmap(100, 70).toImage(), QIcon(":/png/ru_option.png").pixmap(100, 70).toImage());
+    EXPECT_EQ(para->ram_backup[768], 2);
+    g_language = 1;   // a second notification must not translate again
+    notify(1);
+    EXPECT_EQ(g_language, 1);
+
+    // Above page 26, and on a page whose screen is gone, the language is still taken in.
+    for (int page : {27, 2, 25}) {
+        g_page_focus = uint8_t(page);
+        para->ram[768] = 3;
+        notify(1);
+        EXPECT_EQ(g_language, 3) << page;
+        para->ram[768] = 1;
+        notify(1);
+        EXPECT_EQ(g_language, 1) << page;
+    }
+}
+
+TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)
+{
+    MainWindow* w = mainWindow();
+    // Page 1 with a pending check toast: one toast, then the flag is cleared.
+    w->tip_pending = 1;
+    EXPECT_EQ(notify(1, 1), 1);
+    EXPECT_EQ(w->tip_pending, 0);
+    EXPECT_EQ(notify(1), 0);
+
+    // Page 10 shows the check toast after the refresh and again after the saving.
+    g_page_focus = 10;
+    EXPECT_EQ(notify(12, 2), 2);
+    EXPECT_EQ(g_tip_flag, 0);
+
+    // Pages 24 and 26 tell about USB sticks.
+    for (int page : {24, 26}) {
+        g_page_focus = uint8_t(page);
+        EXPECT_EQ(notify(101, 1), 1) << page;
+        EXPECT_EQ(notify(11), 0) << page;
+    }
+    // Codes 105 and 106 stop after the keypad report.
+    g_page_focus = 10;
+    EXPECT_EQ(notify(105), 0);
+    EXPECT_EQ(notify(106), 0);
+}
+
+TEST_F(ChangeNotification, KeypadLedReportBytes)
+{
+    sim::KeypadModel::setPresent(true);
+    g_kel_keys = 1;
+    // Window 2 selected, enabled, fed by input 1 with signal, frozen.
+    for (int w = 0; w < 6; ++w)
+        enableWindow(w, w == 2);
+    P::put16(layer(2) + P::kLayerSource, 1);
+    P::put16(layer(2) + P::kLayerOutput, 0x02);
+    setSignal(1, true);
+    g_image_current = 2;
+    notify(1);
+    auto reports = sim::KeypadModel::reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], report({0xA5, 0x00, 0x01, 0x10, 0x01}));
+
+    // Nothing changed: nothing is sent again.
+    notify(12);
+    EXPECT_EQ(sim::KeypadModel::reports().size(), 1u);
+
+    // Input 3 without signal, black and frozen, on window 3.
+    enableWindow(3, true);
+    P::put16(layer(3) + P::kLayerSource, 3);
+    P::put16(layer(3) + P::kLayerOutput, 0x03);
+    setSignal(3, false);
+    g_image_current = 3;
+    notify(1);
+    reports = sim::KeypadModel::reports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1], report({0xA5, 0x00, 0x04, 0x02, 0x05}));
+
+    // Window 0 and 1; inputs 0 and 2 with and without signal.
+    enableWindow(0, true);
+    P::put16(layer(0) + P::kLayerSource, 0);
+    P::put16(layer(0) + P::kLayerOutput, 0);
+    setSignal(0, false);
+    g_image_current = 0;
+    notify(1);
+    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x04, 0x00, 0x08, 0x00}));
+    enableWindow(1, true);
+    P::put16(layer(1) + P::kLayerSource, 2);
+    P::put16(layer(1) + P::kLayerOutput, 0x01);
+    setSignal(2, true);
+    g_image_current = 1;
+    notify(1);
+    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x10, 0x00, 0x40, 0x04}));
+
+    // A disabled selected window (outside page 9) falls back to window 0 first.
+    enableWindow(1, false);
+    notify(1);
+    EXPECT_EQ(g_image_current, 0);
+    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x04, 0x00, 0x08, 0x00}));
+    // The picture-layout page keeps its own selection.
+    g_page_focus = 9;
+    g_image_current = 1;
+    notify(1);
+    EXPECT_EQ(g_image_current, 1);
+    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x00, 0x00, 0x40, 0x04}));
+    g_page_focus = 1;
+    g_image_current = 0;
+
+    // A firmware transfer: byte 0 becomes 0x5A; no refresh and no saving.
+    g_update_flag = 1;
+    para->ram[2500] = uint8_t(para->ram_backup[2500] + 1);
+    notify(105);
+    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0x5A, 0x04, 0x00, 0x08, 0x00}));
+    EXPECT_NE(para->ram_backup[2500], para->ram[2500]);
+    EXPECT_NE(uint8_t(paraFile()[2 + 2500 - 768]), para->ram[2500]);
+    g_update_flag = 0;
+}
+
+TEST_F(ChangeNotification, KeypadReportCountsAsSentOnlyWhenWritten)
+{
+    sim::KeypadModel::setPresent(true);
+    sim::KeypadModel::setWriteFails(true);
+    g_kel_keys = 1;
+    enableWindow(0, true);
+    g_image_current = 0;
+    notify(1);
+    EXPECT_TRUE(sim::KeypadModel::reports().empty());
+    EXPECT_EQ(sync->key_led()[0], 0);
+
+    sim::KeypadModel::setWriteFails(false);
+    notify(12);
+    ASSERT_EQ(sim::KeypadModel::reports().size(), 1u);
+    EXPECT_EQ(sync->key_led()[0], 0xA5);
+
+    // A crop source shows the crop's input: record 7 of input 2, with signal.
+    P::put16(layer(0) + P::kLayerSource, 0x8000 | 7);
+    uint8_t* crop = para->ram + P::kCropRecords + P::kCropRecordSize * 7;
+    P::put16(crop, 0x8000 | 2);
+    setSignal(2, true);
+    notify(1);
+    EXPECT_EQ(sim::KeypadModel::reports().back()[3], 0x40);
+
+    // Without a keypad found at start-up nothing is sent at all.
+    g_kel_keys = 0;
+    P::put16(layer(0) + P::kLayerOutput, 0x02);
+    notify(1);
+    EXPECT_EQ(sim::KeypadModel::reports().size(), 2u);
+}

@@ -1,0 +1,364 @@
+// The apply step: changes of the parameter block reach the scaler's setters, the FPGA
+// manager and the input-source manager, and are reported with test_signal.
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "scaler/c331_drv.h"
+#include "scaler/c331_manage.h"
+#include "sources/velinsource.h"
+#include "tests/support/TestRoot.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ScalerApply : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        c331_manage::p_c331_manage = &m;
+        KelRamPara::p_kelrampara_config = &para;
+        fpga_manage::p_fpga_manage = &fpga;
+        velinsource::p_velin_source = &source;
+        m.c331_fd = m.drv->initialize();
+        ASSERT_GE(m.c331_fd, 0);
+        m.c331_stage = 8;
+        m.wincnt = 6;
+        // The block as the defaults give it, saved.
+        for (int k = 0; k < KelRamPara::kSavedLength; ++k)
+            para.ram[KelRamPara::kSavedStart + k] = default_para_ramlist[2 + k];
+        std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+        QObject::connect(&para, &KelRamPara::sig_update_para, [this](int code) { codes.push_back(code); });
+        for (int i = 0; i < 4; ++i) {
+            source.edid_request[i] = 0;
+            source.edid_done[i] = 1;
+            edid_ram_table_from[i] = 0;
+        }
+        source.audio_route_request = 0;
+        g_set_led_para = 0;
+        g_osd_update = 0;
+        g_c331_source_online = 0;
+    }
+    void TearDown() override
+    {
+        c331_manage::p_c331_manage = nullptr;
+        KelRamPara::p_kelrampara_config = nullptr;
+        fpga_manage::p_fpga_manage = nullptr;
+        velinsource::p_velin_source = nullptr;
+        g_set_led_para = 0;
+    }
+
+    // A writer: edit under the scaler mutex, then raise the flag.
+    void edit(int off, uint16_t v, uint8_t flag = 1)
+    {
+        std::lock_guard<std::mutex> hold(m.c331_mutex);
+        KelRamPara::put16(para.ram + off, v);
+        m.raise_apply_flag(flag);
+    }
+    void editByte(int off, uint8_t v)
+    {
+        std::lock_guard<std::mutex> hold(m.c331_mutex);
+        para.ram[off] = v;
+        m.raise_apply_flag(1);
+    }
+    // What the GUI thread's save step does after the notification.
+    void save() { std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup)); }
+    static int window(int w, int field) { return 2272 + 26 * w + field; }
+    int count(const std::string& prefix)
+    {
+        auto calls = m.deferred_calls_copy();
+        return int(std::count_if(calls.begin(), calls.end(),
+                                 [&](const std::string& c) { return c.compare(0, prefix.size(), prefix) == 0; }));
+    }
+    bool called(const std::string& call) { return count(call) > 0; }
+    void pass()
+    {
+        m.clear_deferred_calls();
+        m.c331manage_pass();
+    }
+
+    kel_test::TestRoot root;
+    KelRamPara para;
+    fpga_manage fpga;
+    velinsource source;
+    c331_manage m;
+    std::vector<int> codes;
+};
+
+} // namespace
+
+TEST_F(ScalerApply, NothingChangedStillReportsAndClears)
+{
+    m.raise_apply_flag(1);
+    sim::ScalerModel::clearFrames();
+    pass();
+    EXPECT_TRUE(sim::ScalerModel::frames().empty());
+    EXPECT_EQ(codes, std::vector<int>{1});
+    EXPECT_EQ(m.c331_apply_flag, 0);
+    // Without the flag nothing is compared or reported.
+    editByte(864, 3);
+    m.c331_apply_flag = 0;
+    pass();
+    EXPECT_FALSE(called("c331_SetPattern"));
+    EXPECT_EQ(codes.size(), 1u);
+}
+
+TEST_F(ScalerApply, APendingTwoIsNotLostToALaterOne)
+{
+    edit(window(0, 18), 1, 2);
+    edit(2178, 44, 1);
+    EXPECT_EQ(m.c331_apply_flag, 2);
+    pass();
+    EXPECT_EQ(codes, std::vector<int>{2});
+    EXPECT_TRUE(called("c331_SetWinOutput(0,1)"));
+    EXPECT_TRUE(called("c331_SetContrast(44)"));
+}
+
+TEST_F(ScalerApply, LedSizeSetsThePanelUpOnceAndHandsOverToTheFpga)
+{
+    edit(1378, 3840);
+    edit(1380, 2160);
+    edit(1382, 100);   // an output offset: nothing here
+    edit(2124, 1);     // the overlay is on: it is reloaded after the panel change
+    pass();
+    EXPECT_EQ(count("kelApi_PnlInit2("), 1);
+    EXPECT_TRUE(called("kelApi_PnlInit2(3840,2160,1920,1080,0)"));
+    EXPECT_EQ(g_set_led_para, 2);
+    EXPECT_TRUE(called("get_json_omenu_para(/data/configs/omenu.json)"));
+    EXPECT_EQ(g_osd_update, 0);
+}
+
+TEST_F(ScalerApply, LedSizeWaitsForTheFpgaWithoutHoldingTheMutex)
+{
+    g_set_led_para = 1;   // the FPGA manager has not taken the new size yet
+    edit(1378, 2560);
+    edit(2178, 30);
+    pass();
+    EXPECT_FALSE(called("kelApi_PnlInit2"));
+    EXPECT_FALSE(called("c331_SetContrast"));   // nothing ahead of the panel
+    EXPECT_TRUE(codes.empty());
+    EXPECT_EQ(m.c331_apply_flag, 1);
+    EXPECT_TRUE(m.c331_mutex.try_lock());       // writers are not held up meanwhile
+    m.c331_mutex.unlock();
+    EXPECT_EQ(g_set_led_para, 1);
+
+    {
+        std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
+        g_set_led_para = 0;   // the FPGA manager took it over
+    }
+    pass();
+    EXPECT_TRUE(called("kelApi_PnlInit2(2560,1080,1920,1080,0)"));
+    EXPECT_TRUE(called("c331_SetContrast(30)"));
+    EXPECT_EQ(g_set_led_para, 2);
+    EXPECT_EQ(codes, std::vector<int>{1});
+}
+
+TEST_F(ScalerApply, PictureGroup)
+{
+    edit(2176, 80);                          // brightness
+    edit(2184, 0);                           // colour temperature type
+    edit(2186, 0x1234);                      // custom red (low byte used)
+    edit(2180, 7);
+    edit(2182, 61);
+    pass();
+    EXPECT_TRUE(called("c331_SetBrightness(50)"));
+    EXPECT_EQ(count("c331_SetBrightness("), 1);
+    EXPECT_EQ(fpga.bri_update_flag, 1);
+    EXPECT_EQ(count("c331_SetColorTemp("), 1);
+    EXPECT_TRUE(called("c331_SetColorTemp(" + std::to_string(0u | 64u << 8 | 64u << 16 | 0x34u << 24) + ")"));
+    EXPECT_TRUE(called("c331_SetSharpness(7)"));
+    EXPECT_TRUE(called("c331_SetSaturation(61)"));
+    EXPECT_FALSE(called("c331_SetContrast"));
+}
+
+TEST_F(ScalerApply, PrioritiesAndFades)
+{
+    edit(2208 + 4, 5);
+    edit(2816 + 2, 90);    // fade-out of window 0
+    edit(2816 + 8, 15);    // fade-in of window 2
+    pass();
+    EXPECT_TRUE(called("c331_SetWinPriority(2,5)"));
+    EXPECT_EQ(count("c331_SetWinPriority1"), 1);
+    EXPECT_EQ(m.PM_WIN_FADE_OUT[0], 90);
+    EXPECT_EQ(m.PM_WIN_FADE_IN[2], 15);
+}
+
+TEST_F(ScalerApply, GeometryChangeRebuildsOnceAndEndsTheRecordScan)
+{
+    m.PM_WIN_FADE_IN[1] = 60;
+    edit(window(0, 14), 1280);   // window 0 width
+    edit(window(1, 4), 2);       // window 1 attribute: taken by the rebuild
+    edit(2816 + 4, 33);          // fade-in of window 1: taken by the rebuild
+    edit(864, 0x0202);           // the later groups still run
+    pass();
+    EXPECT_EQ(count("kelApi_initEnvC331"), 1);
+    EXPECT_TRUE(called("kelApi_MultiWinChAlloc(1)"));
+    EXPECT_EQ(count("kelApi_MultiWinChInit"), 1);
+    EXPECT_FALSE(called("c331_SetWinAttr"));
+    EXPECT_EQ(m.PM_WIN_FADE_IN[1], 60);
+    EXPECT_TRUE(called("c331_SetPattern(2)"));
+}
+
+TEST_F(ScalerApply, SourceChangesBetweenCropAndInput)
+{
+    // Crop record 3: source 1, rectangle (10, 20, 640, 360).
+    uint8_t* rec = para.ram + 1472 + 10 * 3;
+    KelRamPara::put16(rec, 0x8001);
+    KelRamPara::put16(rec + 2, 10);
+    KelRamPara::put16(rec + 4, 20);
+    KelRamPara::put16(rec + 6, 640);
+    KelRamPara::put16(rec + 8, 360);
+    save();
+
+    edit(window(2, 8), 0x8003);
+    pass();
+    EXPECT_TRUE(called("c331_SetInputsourceCrop(2," + std::to_string(0x8003) + ")"));
+    EXPECT_TRUE(called("c331_SetCrop(2,1,10,20,640,360)"));
+    EXPECT_TRUE(called("c331_SetInputsource(2,1)"));
+    EXPECT_EQ(m.PM_INPUT[2], 1);   // source 1 is port 1
+    EXPECT_EQ(source.audio_route_request, 0);   // window 2 is not the audio window
+
+    save();
+    edit(2112, 2);                  // window 2 becomes the audio window
+    save();
+    edit(window(2, 8), 2);
+    pass();
+    EXPECT_TRUE(called("c331_SetCrop(2,0"));
+    EXPECT_TRUE(called("c331_SetInputsource(2,2)"));
+    EXPECT_FALSE(called("c331_SetInputsourceCrop"));
+    EXPECT_EQ(m.PM_INPUT[2], 0);   // source 2 is port 0
+    EXPECT_EQ(source.audio_route_request, 1);
+
+    // A crop index past the forty records is not followed into other settings.
+    save();
+    edit(window(3, 8), 0x8000 | 200);
+    pass();
+    EXPECT_FALSE(called("c331_SetCrop"));
+    EXPECT_FALSE(called("c331_SetInputsource"));
+    // A source number the scaler has no port for keeps the window's input.
+    save();
+    m.PM_INPUT[4] = 3;
+    edit(window(4, 8), 4);
+    pass();
+    EXPECT_EQ(m.PM_INPUT[4], 3);
+}
+
+TEST_F(ScalerApply, TestPatternStopsInputFollowing)
+{
+    editByte(864, 5);
+    pass();
+    EXPECT_TRUE(called("c331_SetPattern(5)"));
+    EXPECT_TRUE(m.kelApi_IsPatternGen());
+    m.clear_deferred_calls();
+    pass();
+    EXPECT_FALSE(called("check_input_port"));
+    save();
+    editByte(864, 0);
+    pass();
+    EXPECT_FALSE(m.kelApi_IsPatternGen());
+    m.clear_deferred_calls();
+    pass();
+    EXPECT_TRUE(called("check_input_port"));
+}
+
+TEST_F(ScalerApply, EveryChangedEdidIsRequested)
+{
+    edit(896 + 6 * 0 + 4, 50);     // input 0 refresh rate
+    edit(896 + 6 * 2 + 0, 3840);   // input 2 width
+    edit(896 + 6 * 4, 1280);       // input 4: no receiver
+    edid_ram_table_from[3] = 1;    // input 3 got the PC's table
+    pass();
+    EXPECT_EQ(source.edid_request[0], 1);
+    EXPECT_EQ(source.edid_request[1], 0);
+    EXPECT_EQ(source.edid_request[2], 1);
+    EXPECT_EQ(source.edid_request[3], 1);
+    EXPECT_EQ(source.edid_done[0], 0);
+    EXPECT_EQ(source.edid_done[1], 1);
+    EXPECT_EQ(source.edid_done[2], 0);
+}
+
+TEST_F(ScalerApply, VolumeScreenDarkAndOverlay)
+{
+    editByte(window(4, 20), 30);
+    pass();
+    EXPECT_EQ(source.audio_route_request, 1);
+    EXPECT_EQ(fpga.screen_update_flag, 0);
+
+    save();
+    edit(2116, 1);
+    edit(2124, 1);
+    pass();
+    EXPECT_EQ(fpga.screen_update_flag, 1);
+    EXPECT_TRUE(called("kelApi_OsdSet(0,1)"));
+    EXPECT_TRUE(called("get_json_omenu_para(/data/configs/omenu.json)"));
+
+    save();
+    edit(2124, 0);
+    pass();
+    EXPECT_TRUE(called("kelApi_OsdSet(0,0)"));
+    EXPECT_FALSE(called("get_json_omenu_para"));
+}
+
+TEST_F(ScalerApply, DebugTriggers)
+{
+    para.reg_image[34] = 0x41;
+    para.reg_image[35] = 3;
+    para.reg_image[36] = 1;
+    para.reg_image[33] = 0x10;
+    m.raise_apply_flag(1);
+    pass();
+    EXPECT_TRUE(called("input_slidebar"));
+    EXPECT_EQ(m.c331_stage, 8);                 // the restart bit was not the lowest
+    EXPECT_EQ(para.reg_image[34], 0);
+    EXPECT_TRUE(called("kelDbg_c331_param(2)"));
+    EXPECT_EQ(para.reg_image[35], 0);
+    EXPECT_TRUE(called("kelDbg_c331_print_regGrp(0)"));
+    EXPECT_EQ(para.reg_image[36], 0);
+    EXPECT_EQ(para.reg_image[33], 0x10);        // no known bit: kept
+    EXPECT_FALSE(called("sync_c331"));
+
+    para.reg_image[33] = 0x16;
+    para.reg_image[34] = 0x40;
+    m.raise_apply_flag(1);
+    pass();
+    EXPECT_TRUE(called("sync_c331_device_test_frame_lock()"));
+    EXPECT_EQ(count("sync_c331"), 1);
+    EXPECT_EQ(para.reg_image[33], 0);
+    EXPECT_EQ(m.c331_stage, 0);                 // start-up again from the chip id
+}
+
+TEST_F(ScalerApply, ChangedPortsReapplyEveryWindowShowingThem)
+{
+    m.PM_INPUT[0] = 2;
+    m.PM_INPUT[3] = 2;
+    m.PM_INPUT[1] = 1;
+    m.PI_UPDATE[2] = 1;
+    m.g_chg_hdmi[5] = 1;
+    pass();
+    EXPECT_EQ(m.g_chg_input[0], 3);
+    EXPECT_EQ(m.g_chg_input[3], 3);
+    EXPECT_EQ(m.g_chg_input[1], 0);
+    EXPECT_EQ(count("set_output"), 2);
+    EXPECT_EQ(g_c331_source_online, 1u);
+    EXPECT_EQ(m.PI_UPDATE[2], 0);
+    EXPECT_EQ(m.g_chg_hdmi[5], 0);
+}
+
+TEST_F(ScalerApply, ABlockWrittenOverThePcRamCommandIsApplied)
+{
+    // The PC's RAM write copies under the scaler mutex; its register command raises the flag.
+    const uint8_t bytes[2] = {70, 0};
+    ASSERT_EQ(para.KelRamParaDeal(bytes, 2, 2178), 0);
+    {
+        std::lock_guard<std::mutex> hold(m.c331_mutex);
+        m.raise_apply_flag(2);
+    }
+    pass();
+    EXPECT_TRUE(called("c331_SetContrast(70)"));
+    EXPECT_EQ(codes, std::vector<int>{2});
+}

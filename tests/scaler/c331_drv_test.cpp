@@ -1,0 +1,204 @@
+// Register access to the scaler chip, checked against the SPI bus log and the chip model.
+#include "board/sim/Sim.h"
+#include "fpga/fpga_manage.h"
+#include "scaler/c331_drv.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class ScalerAccess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fd = drv.initialize();
+        ASSERT_GE(fd, 0);
+        sim::SpiBusModel::clearLog();
+    }
+    // The 2-byte messages sent on chip select 0, in order.
+    static std::vector<Bytes> sent()
+    {
+        std::vector<Bytes> out;
+        for (const auto& r : sim::SpiBusModel::log())
+            if (r.chipSelect == 0)
+                out.push_back(r.tx);
+        return out;
+    }
+
+    kel_test::TestRoot root;
+    c331_drv drv;
+    int fd = -1;
+};
+
+} // namespace
+
+TEST_F(ScalerAccess, WriteSelectsTheChannelBankAndSendsBytesLowFirst)
+{
+    drv.write_C331(fd, 0x0C3A02, 0x0123, 0x10);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x80, 0x1C}, {0xBA, 0x23}, {0xBB, 0x01}}));
+    for (const auto& r : sim::SpiBusModel::log())
+        EXPECT_EQ(r.speedHz, c331_drv::kWriteSpeedHz);
+    EXPECT_EQ(sim::ScalerModel::reg(0x1C, 0x3A), 0x23);
+    EXPECT_EQ(sim::ScalerModel::reg(0x1C, 0x3B), 0x01);
+}
+
+TEST_F(ScalerAccess, ChipIdReadIsOneSelectAndOneFullDuplexFrame)
+{
+    EXPECT_EQ(drv.read_C331(fd, 0xB20801, 0), 0x24u);
+    auto log = sim::SpiBusModel::log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].tx, (Bytes{0x80, 0xB2}));
+    EXPECT_EQ(log[1].tx, (Bytes{0x08, 0xFF}));
+    EXPECT_EQ(log[1].rx[1], 0x24);
+    EXPECT_EQ(log[1].speedHz, c331_drv::kReadSpeedHz);
+
+    sim::ScalerModel::setChipId(0x31);
+    EXPECT_EQ(drv.read_C331(fd, 0xB20801, 0), 0x31u);
+}
+
+TEST_F(ScalerAccess, BankIsSelectedOnlyWhenItChanges)
+{
+    drv.write_C331(fd, 0x051001, 1, 0);
+    drv.write_C331(fd, 0x051101, 2, 0);
+    drv.read_C331(fd, 0x051001, 0);
+    drv.write_C331(fd, 0x051001, 3, 0x10);   // same bank, next channel: bank 0x15
+    drv.write_C331(fd, 0x051001, 4, 0);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x80, 0x05}, {0x90, 1}, {0x91, 2}, {0x10, 0xFF},
+                                          {0x80, 0x15}, {0x90, 3}, {0x80, 0x05}, {0x90, 4}}));
+
+    // After a chip reset the driver selects again even for the same bank.
+    drv.init_reg_acc_param();
+    sim::SpiBusModel::clearLog();
+    drv.write_C331(fd, 0x051001, 5, 0);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x80, 0x05}, {0x90, 5}}));
+}
+
+TEST_F(ScalerAccess, AWriteToRegisterZeroIsABankSelectAndTheCacheFollowsIt)
+{
+    drv.write_C331(fd, 0xFF0001, 8, 0);     // the clock generator's first register
+    drv.write_C331(fd, 0xFF0101, 0, 0);
+    drv.write_C331(fd, 0x080101, 7, 0);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x80, 0xFF}, {0x80, 0x08}, {0x80, 0xFF}, {0x81, 0x00},
+                                          {0x80, 0x08}, {0x81, 0x07}}));
+    EXPECT_EQ(sim::ScalerModel::reg(8, 1), 7);
+}
+
+TEST_F(ScalerAccess, MultiByteValuesAreLittleEndianAndBoundedToFourBytes)
+{
+    const uint8_t bytes[4] = {0x11, 0x22, 0x33, 0x44};
+    for (int i = 0; i < 4; ++i)
+        sim::ScalerModel::setReg(0x16, 0x1C + i, bytes[i]);
+    EXPECT_EQ(drv.read_C331(fd, 0x161C04, 0), 0x44332211u);
+
+    drv.write_C331(fd, 0x162004, 0xA1B2C3D4, 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0x16, 0x20), 0xD4);
+    EXPECT_EQ(sim::ScalerModel::reg(0x16, 0x23), 0xA1);
+
+    // Bytes past the fourth carry 0 when written and add nothing when read.
+    sim::ScalerModel::setReg(0x16, 0x44, 0x77);
+    sim::ScalerModel::setReg(0x16, 0x45, 0x77);
+    drv.write_C331(fd, 0x164006, 0xFFFFFFFF, 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0x16, 0x43), 0xFF);
+    EXPECT_EQ(sim::ScalerModel::reg(0x16, 0x44), 0x00);
+    EXPECT_EQ(sim::ScalerModel::reg(0x16, 0x45), 0x00);
+    sim::ScalerModel::setReg(0x16, 0x44, 0x77);
+    EXPECT_EQ(drv.read_C331(fd, 0x164006, 0), 0xFFFFFFFFu);
+
+    // No access runs past register 0x7F: the write bit and the bank register stay untouched.
+    sim::SpiBusModel::clearLog();
+    drv.write_C331(fd, 0x167E04, 0x04030201, 0);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0xFE, 0x01}, {0xFF, 0x02}}));
+    EXPECT_EQ(sim::ScalerModel::currentBank(), 0x16);
+    EXPECT_EQ(drv.read_C331(fd, 0x168001, 0), 0u);
+    drv.write_C331(fd, 0x160000 | 0x0000, 0x12, 0);   // zero bytes: the select only
+    EXPECT_EQ(sim::ScalerModel::currentBank(), 0x16);
+}
+
+TEST_F(ScalerAccess, MaskedWriteKeepsTheOtherBits)
+{
+    sim::ScalerModel::setReg(0x00, 0x18, 0x5A);
+    sim::ScalerModel::setReg(0x00, 0x19, 0xA5);
+    drv.write_c331_mask(fd, 0x001802, 0x0010, 0x00F0, 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x18), 0x1A);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x19), 0xA5);
+
+    // Mask 0: the register is rewritten with its own value.
+    sim::SpiBusModel::clearLog();
+    drv.write_c331_mask(fd, 0x001802, 0xFFFF, 0, 0);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x18, 0xFF}, {0x19, 0xFF}, {0x98, 0x1A}, {0x99, 0xA5}}));
+}
+
+TEST_F(ScalerAccess, ConcurrentMaskedWritesLoseNoBit)
+{
+    // Eight threads each set their own bit of the same registers; a read-modify-write that
+    // let another access in between would drop bits.
+    std::vector<std::thread> threads;
+    for (int bit = 0; bit < 8; ++bit)
+        threads.emplace_back([this, bit] {
+            c331_drv& d = drv;
+            for (uint32_t r = 0x20; r < 0x60; ++r)
+                d.write_c331_mask(fd, 0x070001 | r << 8, 1u << bit, 1u << bit, 0);
+        });
+    for (auto& t : threads)
+        t.join();
+    for (int r = 0x20; r < 0x60; ++r)
+        ASSERT_EQ(sim::ScalerModel::reg(7, r), 0xFF) << "register " << r;
+}
+
+TEST_F(ScalerAccess, FailedTransfersForgetTheBankAndReadAsZero)
+{
+    sim::ScalerModel::setReg(0x09, 0x20, 0x5A);
+    EXPECT_EQ(drv.read_C331(fd, 0x092001, 0), 0x5Au);
+
+    // A failed bank select: nothing is written into whatever bank the chip has, and the
+    // next access selects again.
+    drv.init_reg_acc_param();
+    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::TransferFails);
+    drv.write_C331(fd, 0x0A2001, 0x33, 0);
+    EXPECT_EQ(drv.bank_cached, -1);
+    EXPECT_EQ(drv.read_C331(fd, 0x092001, 0), 0u);   // 0, not what a buffer held before
+    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::None);
+    sim::SpiBusModel::clearLog();
+    drv.write_C331(fd, 0x0A2001, 0x33, 0);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x80, 0x0A}, {0xA0, 0x33}}));
+    EXPECT_EQ(sim::ScalerModel::reg(0x0A, 0x20), 0x33);
+    EXPECT_EQ(sim::ScalerModel::reg(0x09, 0x20), 0x5A);
+
+    // A data frame that fails after a good select also forgets the bank.
+    drv.read_C331(fd, 0x092001, 0);
+    EXPECT_EQ(drv.bank_cached, 0x09);
+    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::TransferFails);
+    drv.write_C331(fd, 0x092101, 1, 0);
+    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::None);
+    EXPECT_EQ(drv.bank_cached, -1);
+}
+
+TEST_F(ScalerAccess, OpenFailsWithoutTheDevice)
+{
+    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::Absent);
+    c331_drv other;
+    EXPECT_EQ(other.initialize(), -1);
+    EXPECT_EQ(other.read_C331(-1, 0xB20801, 0), 0u);
+}
+
+TEST_F(ScalerAccess, EveryTransferDrivesBothFpgaSelectsInactive)
+{
+    fpga_manage fpga;
+    fpga.gpio_fpga0_cs = reinterpret_cast<volatile uint16_t*>(sim::SocModel::base() + fpga_manage::kGpioFpga0Select);
+    fpga.gpio_fpga1_cs = reinterpret_cast<volatile uint16_t*>(sim::SocModel::base() + fpga_manage::kGpioFpga1Select);
+    fpga_manage::p_fpga_manage = &fpga;
+    sim::SocModel::write16(fpga_manage::kGpioFpga0Select, 0);
+    sim::SocModel::write16(fpga_manage::kGpioFpga1Select, 0);
+    drv.write_C331(fd, 0x000801, 1, 0);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 0x0010);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 0x0010);
+    sim::SocModel::write16(fpga_manage::kGpioFpga1Select, 0);
+    drv.read_C331(fd, 0x000801, 0);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 0x0010);
+    fpga_manage::p_fpga_manage = nullptr;
+}

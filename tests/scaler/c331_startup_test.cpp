@@ -1,0 +1,411 @@
+// Scaler start-up: chip identification, parameters, the power-on register image, the
+// timing routines and the DBD frame-memory allocator.
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "scaler/c331_drv.h"
+#include "scaler/c331_manage.h"
+#include "tests/support/TestRoot.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+unsigned regN(int bank, int reg, int n)
+{
+    unsigned v = 0;
+    for (int i = 0; i < n; ++i)
+        v |= unsigned(sim::ScalerModel::reg(bank, reg + i)) << (8 * i);
+    return v;
+}
+
+int countOf(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+bool called(c331_manage& m, const std::string& call)
+{
+    auto calls = m.deferred_calls_copy();
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+class ScalerStartup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        c331_manage::p_c331_manage = &m;
+        KelRamPara::p_kelrampara_config = &para;
+        m.c331_fd = m.drv->initialize();
+        ASSERT_GE(m.c331_fd, 0);
+        g_fpga_c331_start = 0;
+    }
+    void TearDown() override
+    {
+        c331_manage::p_c331_manage = nullptr;
+        KelRamPara::p_kelrampara_config = nullptr;
+    }
+    void nextRetry() { sim::SimBoard::advanceVirtual(c331_manage::kIdRetryUs); }
+    void setWord(int off, uint16_t v) { KelRamPara::put16(para.ram + off, v); }
+
+    kel_test::TestRoot root;
+    KelRamPara para;
+    c331_manage m;
+};
+
+} // namespace
+
+TEST_F(ScalerStartup, FiveGoodIdReadsAreNeededNotInARow)
+{
+    const uint8_t ids[6] = {0x24, 0x00, 0x24, 0x24, 0x24, 0x24};
+    const uint8_t stages[6] = {1, 1, 2, 3, 4, 5};
+    for (int i = 0; i < 6; ++i) {
+        sim::ScalerModel::setChipId(ids[i]);
+        nextRetry();
+        m.c331manage_pass();
+        EXPECT_EQ(m.c331_stage, stages[i]) << "read " << i + 1;
+    }
+}
+
+TEST_F(ScalerStartup, AWrongIdIsRetriedAtAPacedRateAndPrintedWhenItChanges)
+{
+    sim::ScalerModel::setChipId(0x00);
+    testing::internal::CaptureStdout();
+    m.c331manage_pass();
+    // Passes before the retry time read nothing.
+    sim::ScalerModel::clearFrames();
+    for (int i = 0; i < 10; ++i)
+        m.c331manage_pass();
+    EXPECT_TRUE(sim::ScalerModel::frames().empty());
+    // Later reads of the same value are not printed again; a new value is.
+    nextRetry();
+    m.c331manage_pass();
+    EXPECT_FALSE(sim::ScalerModel::frames().empty());
+    nextRetry();
+    m.c331manage_pass();
+    sim::ScalerModel::setChipId(0x31);
+    nextRetry();
+    m.c331manage_pass();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(countOf(out, "error c331_id = 00"), 1);
+    EXPECT_EQ(countOf(out, "error c331_id = 31"), 1);
+    EXPECT_EQ(m.c331_stage, 0);
+
+    // A status bit stuck busy in the id register is a wrong id too.
+    sim::ScalerModel::setChipId(0x24);
+    sim::ScalerModel::setStuckBits(0xB2, 0x08, 0x80);
+    nextRetry();
+    m.c331manage_pass();
+    EXPECT_EQ(m.c331_stage, 0);
+    sim::ScalerModel::setStuckBits(0xB2, 0x08, 0);
+    nextRetry();
+    m.c331manage_pass();
+    EXPECT_EQ(m.c331_stage, 1);
+}
+
+TEST_F(ScalerStartup, DerivedParametersAndPanelShapes)
+{
+    m.load_system_param();
+    m.define_param();
+    EXPECT_EQ(m.PS_ACTHST, 176);
+    EXPECT_EQ(m.PS_OAOIHST, 176);
+    EXPECT_EQ(m.PS_OAOIHED, 176 + 1920);
+    EXPECT_EQ(m.PS_ACTVST, 82);
+    EXPECT_EQ(m.PS_OAOIVED, 82 + 2160);
+    EXPECT_EQ(m.PS_CLK_DERIVED, 200000000);
+    EXPECT_EQ(m.PS_PANEL_HW, 4 * 1920);
+    EXPECT_EQ(m.PS_PANEL_VW, 2160);
+    EXPECT_EQ(m.PS_PANEL_HSHAPE, 4);
+    EXPECT_EQ(m.PS_PANEL_VSHAPE, 1);
+    EXPECT_EQ(m.PM_OSD_SCROLL_SPEED, 32);
+    EXPECT_EQ(m.PM_OSD_CHAR_64DOT, 1);
+
+    struct Case {
+        int mode, layout, hw, vw, hs, vs;
+    } cases[] = {{0, 1, 2 * 1920, 2 * 2160, 2, 2}, {2, 0, 2 * 1920, 2160, 2, 1}, {2, 1, 1920, 2 * 2160, 1, 2},
+                 {1, 0, 8 * 1920, 2160, 8, 1}, {5, 3, 4 * 1920, 2 * 2160, 4, 2}};
+    for (const Case& c : cases) {
+        m.PS_VBOTX_MODE = c.mode;
+        m.PS_VBOTX_LAYOUT = c.layout;
+        m.define_param();
+        EXPECT_EQ(m.PS_PANEL_HW, c.hw) << c.mode << "/" << c.layout;
+        EXPECT_EQ(m.PS_PANEL_VW, c.vw) << c.mode << "/" << c.layout;
+        EXPECT_EQ(m.PS_PANEL_HSHAPE, c.hs);
+        EXPECT_EQ(m.PS_PANEL_VSHAPE, c.vs);
+    }
+}
+
+TEST_F(ScalerStartup, DefaultModeSetRaisesTheFlagsOfWhatChanged)
+{
+    m.load_param();
+    const int32_t inputs[6] = {4, 5, 1, 2, 3, 0};
+    for (int w = 0; w < 6; ++w) {
+        EXPECT_EQ(m.PM_INPUT[w], inputs[w]);
+        EXPECT_EQ(m.PM_WIN_STITCHING[w], w);
+        EXPECT_EQ(m.PM_WIN_FADE_IN[w], 60);
+    }
+    EXPECT_EQ(m.PM_WIN_OFFSET[3][2], 1080);
+    EXPECT_EQ(m.PM_INPUT_OFFSET[2][0], 400);
+    EXPECT_EQ(m.PM_OVERLAY_PRI[0], 1);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[4], 1);
+    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 2);
+    EXPECT_EQ(m.PM_OSD_UPDATE_BUTTON, 0);
+    // Window 5 shows port 0, which is what it held: no input change for it.
+    EXPECT_EQ(m.g_chg_input[0], 1);
+    EXPECT_EQ(m.g_chg_input[5], 0);
+    EXPECT_EQ(m.g_chg_dbd[2], 1);
+    EXPECT_EQ(m.g_chg_dbd[0], 0);
+    EXPECT_EQ(m.g_chg_overlay, 1);
+    // Loading the same set again changes nothing.
+    m.load_param();
+    for (int w = 0; w < 6; ++w) {
+        EXPECT_EQ(m.g_chg_input[w], 0);
+        EXPECT_EQ(m.g_chg_shape[w], 0);
+    }
+    EXPECT_EQ(m.g_chg_overlay, 0);
+}
+
+TEST_F(ScalerStartup, PowerOnImage)
+{
+    m.load_system_param();
+    m.define_param();
+    m.drv->init_reg_acc_param();
+    sim::ScalerModel::clearFrames();
+    m.write_initial_setting(m.c331_fd, 1);
+
+    EXPECT_EQ(sim::ScalerModel::reg(0xFF, 0x02), 200);
+    EXPECT_EQ(sim::ScalerModel::reg(0xFF, 0x04), 97);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(sim::ScalerModel::reg(0, 0x10 + i), 2 * i);
+    EXPECT_EQ(regN(0, 0x39, 2), 0x0202u);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x48), 137);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x4B), 22);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x79), 46);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x7A), 0x9D);
+    int writes7A = 0;
+    for (const auto& f : sim::ScalerModel::frames())
+        if (f.write && f.bank == 0 && f.reg == 0x7A)
+            ++writes7A;
+    EXPECT_EQ(writes7A, 16);
+    EXPECT_EQ(sim::ScalerModel::reg(3, 0x44), 43);   // HSW / 2 - 1
+    EXPECT_EQ(sim::ScalerModel::reg(3, 0x45), 9);    // VSW - 1
+    EXPECT_EQ(regN(3, 0x5E, 4), 0x76543210u);
+    EXPECT_EQ(regN(3, 0x55, 4), 0x10000u);
+    EXPECT_EQ(regN(4, 0x2B, 2), 0xF000u);            // serial-flash window
+    EXPECT_EQ(regN(0x08, 0x08, 2), 0x0201u);
+    EXPECT_EQ(regN(0x38, 0x08, 2), 0x1211u);
+    EXPECT_EQ(regN(0x78, 0x08, 2), 0x11u);
+    EXPECT_EQ(sim::ScalerModel::reg(0x60, 0x09), 12);  // channel 5
+    EXPECT_EQ(regN(0x38, 0x0A, 2), 2198u);            // HTOTAL - 2 on channel 3
+    EXPECT_EQ(regN(0x08, 0x32, 2), 2096u);            // OAOIHED again
+    EXPECT_EQ(regN(0x08, 0x46, 2), 2161u);
+    EXPECT_EQ(regN(0x0C, 0x4F, 2), 61701u);
+    EXPECT_EQ(regN(0x70, 0x45, 2), 16384u);
+    EXPECT_EQ(regN(0x66, 0x1C, 4), 0x2000u * 4 + 7680);    // channel 5: slot 4 plus 7680
+    EXPECT_EQ(regN(0x86, 0x28, 4), 0x19800000u + 0x2000u * 5 + 7680);
+    EXPECT_EQ(regN(1, 0x40 + 3 * 7, 3), 0x924924u);
+    EXPECT_EQ(regN(1, 0x58, 3), 0x6DB6DBu);
+    EXPECT_EQ(sim::ScalerModel::reg(1, 0x3F), 8);
+    EXPECT_EQ(sim::ScalerModel::reg(2, 0x18), 76);   // PLL band with the defaults (r = 148)
+    EXPECT_EQ(regN(2, 0x0A, 2), 32785u);
+
+    // Without the clock and PHY part: band 0, bank 0xFF untouched.
+    sim::ScalerModel::reset();
+    m.drv->init_reg_acc_param();
+    m.write_initial_setting(m.c331_fd, 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0xFF, 0x04), 0);
+    EXPECT_EQ(sim::ScalerModel::reg(2, 0x18), 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x14), 8);
+}
+
+TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
+{
+    struct Case {
+        int mode;
+        uint8_t regs[7];
+    } cases[] = {{0, {0, 0, 0, 0, 0, 0, 0}},
+                 {1, {0x99, 0x99, 0x21, 0x43, 0x55, 0x77, 0x99}},
+                 {2, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+                 {3, {0xFF, 0xFF, 0x21, 0x43, 0x55, 0x77, 0xFF}},
+                 {9, {0x99, 0x99, 0xFF, 0xFF, 0xFF, 0xFF, 0x99}}};
+    for (const Case& c : cases) {
+        sim::ScalerModel::setReg(0, 0x29, 0x80);
+        sim::ScalerModel::clearFrames();
+        m.set_rtct(m.c331_fd, c.mode);
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(sim::ScalerModel::reg(0, 0x22 + i), c.regs[i]) << "mode " << c.mode << " reg " << 0x22 + i;
+        // Hold set before the first timing register, released after the last; other bits kept.
+        std::vector<int> order;
+        for (const auto& f : sim::ScalerModel::frames())
+            if (f.write && f.bank == 0 && (f.reg == 0x29 || f.reg == 0x22 || f.reg == 0x28))
+                order.push_back(f.reg == 0x29 ? (f.value & 1 ? 1 : 0) : f.reg);
+        EXPECT_EQ(order, (std::vector<int>{1, 0x22, 0x28, 0}));
+        EXPECT_EQ(sim::ScalerModel::reg(0, 0x29), 0x80);
+    }
+}
+
+TEST_F(ScalerStartup, SignalRoutines)
+{
+    // Data-format flag of port 2; port 4 is ignored.
+    m.set_pict(m.c331_fd, 1, 2);
+    EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
+    m.set_pict(m.c331_fd, 1, 4);
+    EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
+    m.set_pict(m.c331_fd, 0, 2);
+    EXPECT_EQ(regN(0, 0x18, 2), 0u);
+
+    // Sync polarity of port 1: code Vpol | Hpol x 2, with bit 2, in the port's byte.
+    sim::ScalerModel::setReg(6, 0x38, 0x07);
+    m.PI_HDMI_INFO[1].Vpol = 1;
+    m.PI_HDMI_INFO[1].Hpol = 0;
+    m.set_sypol(m.c331_fd, 0, 1);
+    EXPECT_EQ(regN(6, 0x38, 4), 0x0507u);
+    // V-by-One channel 1: the code in four nibbles of the upper half.
+    m.PI_HDMI_INFO[5].Vpol = 1;
+    m.PI_HDMI_INFO[5].Hpol = 1;
+    m.PI_HDMI_INFO[5].lane = 4;
+    m.set_VBOInput(m.c331_fd, 1);
+    EXPECT_EQ(regN(6, 0x3C, 4), 0x33330000u);
+    EXPECT_EQ(regN(0, 0x20, 2), 0x11u);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x3A), 4);
+
+    // Frequency range of receiver 0: below 50 MHz sets bit 3, mode 1 toggles it.
+    m.set_VBORXfrange(m.c331_fd, 0, 40000000, 0);
+    EXPECT_EQ(sim::ScalerModel::reg(2, 0x4C) & 8, 8);
+    m.set_VBORXfrange(m.c331_fd, 0, 0, 1);
+    EXPECT_EQ(sim::ScalerModel::reg(2, 0x4C) & 8, 0);
+
+    // Field waits finish on the chip's next field; out-of-range numbers return 0.
+    const int f = m.wait_ifld_change(m.c331_fd, 2);
+    EXPECT_GE(f, 0);
+    EXPECT_LE(f, 3);
+    EXPECT_EQ(m.wait_ifld_change(m.c331_fd, 6), 0);
+    EXPECT_EQ(m.wait_ofld_change(m.c331_fd, 8), 0);
+
+    // Vertical-sync wait: request bit, then both registers back to 0.
+    m.wait1_pivs(m.c331_fd, 3);
+    EXPECT_EQ(sim::ScalerModel::reg(5, 0x08), 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x29), 0);
+    bool requested = false;
+    for (const auto& fr : sim::ScalerModel::frames())
+        if (fr.write && fr.bank == 5 && fr.reg == 0x08 && fr.value == 0x08)
+            requested = true;
+    EXPECT_TRUE(requested);
+}
+
+TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
+{
+    m.PM_INPUT[1] = 2;
+    m.gWininfo[1].totalh = 2;
+    m.gWininfo[1].totalv = 1;
+    m.gWininfo[1].ochLst[0] = 1;
+    m.gWininfo[1].ochLst[1] = 2;
+    m.PI_PORT_INFO[2].NOSIG = 1;
+    m.set_input_bkg(m.c331_fd, 2, 0);   // off, but the port has no signal
+    EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 1);
+    EXPECT_EQ(sim::ScalerModel::reg(0x28, 0x41), 1);
+    EXPECT_EQ(sim::ScalerModel::reg(0x38, 0x41), 0);
+    m.PI_PORT_INFO[2].NOSIG = 0;
+    m.set_input_bkg(m.c331_fd, 2, 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
+    m.PM_WIN_DBD_MODE[1] = 20;
+    m.set_input_bkg(m.c331_fd, 2, 1);
+    EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
+    m.PM_WIN_DBD_MODE[1] = 0;
+    m.gWininfo[1].blackfreeze = 1;   // the window's black bit forces the background
+    m.set_input_bkg2(m.c331_fd, 1, 0);
+    EXPECT_EQ(sim::ScalerModel::reg(0x28, 0x41), 1);
+}
+
+TEST_F(ScalerStartup, DbdMemoryAllocator)
+{
+    m.load_system_param();
+    m.define_param();
+    for (int w = 0; w < 4; ++w)
+        m.ich_list[w][0] = w;
+    for (int p = 0; p < 6; ++p)
+        m.PI_ACT[p] = {0, 1920, 0, 1080};
+
+    // Mode 20 (ports 0 + 1): two units from unit 0, lines of 3840 pixels = 12 blocks.
+    m.PM_WIN_DBD_MODE[0] = 20;
+    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 0), 0);
+    EXPECT_EQ(m.dbd_mem_base[0][0], 0x2A800000u);
+    EXPECT_EQ(m.dbd_mem_base[0][4], 0x57200000u);
+    EXPECT_EQ(m.dbd_line_blocks[0], 12);
+    // Mode 30 takes the next three; its bases start at unit 2.
+    m.PM_WIN_DBD_MODE[1] = 30;
+    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 1), 0);
+    EXPECT_EQ(m.dbd_mem_base[1][0], 0x2A800000u + 2 * 0x01DC0000u);
+    EXPECT_EQ(m.dbd_line_blocks[1], 18);
+    // Mode 40 needs four and one is left: refused, and what it took is given back.
+    m.PM_WIN_DBD_MODE[2] = 40;
+    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 2), -1);
+    EXPECT_EQ(std::count(std::begin(m.dbd_unit_owner), std::end(m.dbd_unit_owner), -1), 1);
+    // Single input: its own channel memory unless the input is too large.
+    m.PM_WIN_DBD_MODE[3] = 1;
+    m.PM_INPUT[3] = 1;
+    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 3), 0);
+    EXPECT_EQ(m.dbd_mem_base[3][0], 0u);
+    m.PI_ACT[1] = {0, 3840, 0, 2160};
+    EXPECT_TRUE(m.check_dbd_input(m.c331_fd, 1));
+    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 3), 0);
+    EXPECT_EQ(m.dbd_mem_base[3][0], 0x2A800000u + 5 * 0x01DC0000u);
+    // Releasing window 0 frees units 0 and 1; mode 40 still finds only two free.
+    m.reset_dbd_mem(0);
+    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 2), -1);
+    // V-by-One ports are large only past 5120 wide.
+    m.PI_ACT[5] = {0, 3840, 0, 2160};
+    EXPECT_FALSE(m.check_dbd_input(m.c331_fd, 5));
+    // A window without channels gets nothing.
+    m.PM_WIN_DBD_MODE[4] = 20;
+    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 4), -1);
+}
+
+TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
+{
+    setWord(1376, 0);
+    setWord(1378, 3840);
+    setWord(1380, 1080);
+    setWord(1412, 1920);
+    setWord(1414, 1080);
+    setWord(2178, 40);
+    setWord(2184, 1);
+    setWord(2186, 0x10);
+    setWord(2188, 0x20);
+    setWord(2190, 0x30);
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i)
+        m.c331manage_pass();
+    EXPECT_EQ(m.c331_stage, 5);
+    m.c331manage_pass();
+    EXPECT_EQ(m.c331_stage, 6);
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x22), 0x99);   // normal update timing after the image
+    EXPECT_EQ(m.PM_INPUT[0], 4);
+    EXPECT_TRUE(called(m, "read_c331_font()"));
+    m.c331manage_pass();
+    EXPECT_EQ(m.c331_stage, 7);
+    EXPECT_EQ(g_fpga_c331_start, 1u);
+    EXPECT_TRUE(called(m, "kelApi_PnlInit2(3840,1080,1920,1080,0)"));
+    EXPECT_TRUE(called(m, "set_output()"));
+    m.c331manage_pass();
+    EXPECT_EQ(m.c331_stage, 8);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(called(m, "c331_SetBrightness(50)"));
+    EXPECT_TRUE(called(m, "c331_SetContrast(40)"));
+    EXPECT_TRUE(called(m, "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"));
+    EXPECT_NE(out.find("no osd file"), std::string::npos);
+    EXPECT_FALSE(called(m, "get_json_omenu_para(/data/configs/omenu.json)"));
+
+    // With the overlay on, the end of start-up reads the overlay file.
+    m.c331_stage = 7;
+    setWord(2124, 1);
+    m.c331manage_pass();
+    EXPECT_TRUE(called(m, "kelApi_OsdSet(0,1)"));
+    EXPECT_TRUE(called(m, "get_json_omenu_para(/data/configs/omenu.json)"));
+    EXPECT_TRUE(called(m, "set_OSD_para"));
+}

@@ -1,0 +1,212 @@
+#include "board/I2cBus.h"
+#include "board/sim/Sim.h"
+#include "sources/drv_i2c.h"
+#include "tests/support/TestRoot.h"
+
+#include <array>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+class I2cBusAccess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fd = drv.initialize();
+        ASSERT_GE(fd, 0);
+        sim::I2cBusModel::clearLog();
+    }
+    void TearDown() override { board::I2cBus::close(fd); }
+
+    // Opens the EEPROM branch of an input through switch 0xE0.
+    void selectEeprom(uint8_t channel)
+    {
+        ASSERT_EQ(drv.i2c_write(fd, 0xE0, 0x00, &channel, 1), 1);
+    }
+    void protect(bool on)
+    {
+        uint8_t v = on ? 0x01 : 0x00;
+        ASSERT_EQ(drv.i2c_write(fd, 0x40, 0x00, &v, 1), 1);
+    }
+
+    kel_test::TestRoot root;
+    Drv_I2C0 drv;
+    int fd = -1;
+};
+
+} // namespace
+
+TEST_F(I2cBusAccess, WriteIsOneMessageOfRegisterAndData)
+{
+    const uint8_t data[3] = {0x11, 0x22, 0x33};
+    selectEeprom(0x80);
+    sim::I2cBusModel::clearLog();
+    EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x05, data, 3), 1);
+    EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x09, nullptr, 0), 1);   // the register byte alone
+    auto log = sim::I2cBusModel::log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].address8, 0xD0);
+    EXPECT_FALSE(log[0].read);
+    EXPECT_EQ(log[0].data, (std::vector<uint8_t>{0x05, 0x11, 0x22, 0x33}));
+    EXPECT_EQ(log[1].data, (std::vector<uint8_t>{0x09}));
+    EXPECT_EQ(sim::InputSideModel::clockChip().reg(6), 0x22);
+}
+
+TEST_F(I2cBusAccess, ReadIsRegisterWriteThenReadAndFailuresYieldZeros)
+{
+    selectEeprom(0x02);
+    sim::I2cBusModel::clearLog();
+    uint8_t buf[8];
+    ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 8), 1);
+    EXPECT_EQ(buf[0], 0x00);
+    EXPECT_EQ(buf[1], 0xFF);
+    auto log = sim::I2cBusModel::log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].data, (std::vector<uint8_t>{0x00}));
+    EXPECT_TRUE(log[1].read);
+    EXPECT_EQ(log[1].data.size(), 8u);
+
+    // An absent device: the caller gets zeros, never what its buffer held before.
+    for (auto& b : buf)
+        b = 0xAA;
+    EXPECT_EQ(drv.i2c_read(fd, 0x90, 0x00, buf, 8), 0);
+    for (auto b : buf)
+        EXPECT_EQ(b, 0);
+
+    // A part that stops answering also leaves zeros.
+    for (auto& b : buf)
+        b = 0xAA;
+    sim::InputSideModel::eeprom(0).setPresent(false);
+    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 8), 0);
+    EXPECT_EQ(buf[1], 0);
+    sim::InputSideModel::eeprom(0).setPresent(true);
+
+    // n below 1 copies nothing and succeeds.
+    buf[0] = 0x5C;
+    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 0), 1);
+    EXPECT_EQ(buf[0], 0x5C);
+}
+
+TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
+{
+    std::vector<uint8_t> big(300, 0x77);
+    selectEeprom(0x02);
+    sim::I2cBusModel::clearLog();
+    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x00, big.data(), 256), 0);
+    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, big.data(), 101), 0);
+    EXPECT_TRUE(sim::I2cBusModel::log().empty());
+    for (int i = 0; i < 101; ++i)
+        ASSERT_EQ(big[i], 0) << i;
+    EXPECT_EQ(big[101], 0x77);
+    EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x00, big.data(), 255), 0) << "clock branch closed: NAK";
+    selectEeprom(0x80);
+    std::vector<uint8_t> most(255, 0x77);
+    EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x00, most.data(), 255), 1);
+    uint8_t hundred[100];
+    EXPECT_EQ(drv.i2c_read(fd, 0xD0, 0x00, hundred, 100), 1);
+    EXPECT_EQ(hundred[99], 0x77);
+}
+
+TEST_F(I2cBusAccess, SwitchChannelsDecideWhichEepromAnswers)
+{
+    uint8_t b = 0;
+    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, &b, 1), 0) << "all channels closed after reset";
+    std::array<uint8_t, 256> marked{};
+    marked[0] = 0x31;
+    sim::InputSideModel::eeprom(2).setContents(marked);
+    selectEeprom(0x08);
+    ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, &b, 1), 1);
+    EXPECT_EQ(b, 0x31);
+    selectEeprom(0x04);
+    ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, &b, 1), 1);
+    EXPECT_EQ(b, 0x00);
+    EXPECT_EQ(drv.i2c_read(fd, 0xD0, 0x00, &b, 1), 0) << "clock chip is behind channel 0x80";
+    // The receivers' switch answers with its channel register; nothing is behind it here.
+    uint8_t ch = 0x20;
+    ASSERT_EQ(drv.i2c_write(fd, 0xEE, 0x00, &ch, 1), 1);
+    EXPECT_EQ(sim::InputSideModel::switchReceiver().channels(), 0x20);
+    EXPECT_EQ(drv.i2c_read(fd, 0x90, 0x00, &b, 1), 0);
+}
+
+TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
+{
+    auto& part = sim::InputSideModel::eeprom(1);
+    part.fillBlank();
+    selectEeprom(0x04);
+    const uint8_t page[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+
+    // Protected: acknowledged, not stored, no write cycle.
+    protect(true);
+    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, page, 8), 1);
+    EXPECT_EQ(part.contents()[0x10], 0xFF);
+    EXPECT_EQ(part.storedPages(), 0);
+    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 1);
+
+    protect(false);
+    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, page, 8), 1);
+    EXPECT_EQ(part.contents()[0x10], 1);
+    EXPECT_EQ(part.contents()[0x17], 8);
+    // Busy during the write cycle: nothing is acknowledged.
+    uint8_t b = 0;
+    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 0);
+    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x10, &b, 1), 0);
+    sim::SimBoard::advanceVirtual(sim::EdidEepromModel::kWriteCycleUs);
+    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 1);
+
+    // Data beyond the page wraps to the page's start.
+    const uint8_t tail[4] = {0xA1, 0xA2, 0xA3, 0xA4};
+    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x26, tail, 4), 1);
+    sim::SimBoard::advanceVirtual(sim::EdidEepromModel::kWriteCycleUs);
+    auto c = part.contents();
+    EXPECT_EQ(c[0x26], 0xA1);
+    EXPECT_EQ(c[0x27], 0xA2);
+    EXPECT_EQ(c[0x20], 0xA3);
+    EXPECT_EQ(c[0x21], 0xA4);
+    EXPECT_EQ(c[0x28], 0xFF);
+
+    // Sequential reads run on across pages and wrap at 256.
+    uint8_t seq[12];
+    ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0xFC, seq, 12), 1);
+    EXPECT_EQ(seq[3], c[0xFF]);
+    EXPECT_EQ(seq[4], c[0]);
+    EXPECT_EQ(seq[11], c[7]);
+}
+
+TEST_F(I2cBusAccess, ExpanderHoldsItsOutputByte)
+{
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01) << "protected at power-up";
+    uint8_t v = 0x24;
+    ASSERT_EQ(drv.i2c_write(fd, 0x40, 0x00, &v, 1), 1);
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x24);
+    uint8_t back = 0;
+    ASSERT_EQ(drv.i2c_read(fd, 0x40, 0x00, &back, 1), 1);
+    EXPECT_EQ(back, 0x24);
+    EXPECT_EQ(drv.i2c_write(fd, 0x40, 0x03, &v, 1), 0) << "only the output register exists";
+    sim::I2cBusModel::setAbsent(0x40, true);
+    EXPECT_EQ(drv.i2c_write(fd, 0x40, 0x00, &v, 1), 0);
+}
+
+TEST_F(I2cBusAccess, ScenarioSetsEepromContentAtFirstAccess)
+{
+    sim::SimBoard::setScenario("i2c.eeprom3", "blank");
+    sim::SimBoard::setScenario("i2c.eeprom0", "absent");
+    sim::SimBoard::setScenario("i2c.eeprom1", "corrupt");
+    uint8_t b[8];
+    selectEeprom(0x20);
+    ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, b, 8), 1);
+    EXPECT_EQ(b[0], 0xFF);
+    selectEeprom(0x02);
+    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, b, 8), 0);
+    auto corrupt = sim::InputSideModel::eeprom(1).contents();
+    unsigned sum = 0;
+    for (int i = 0; i < 128; ++i)
+        sum += corrupt[i];
+    EXPECT_NE(sum & 0xFF, 0u);
+    EXPECT_EQ(corrupt[1], 0xFF);
+    auto valid = sim::InputSideModel::eeprom(2).contents();
+    sum = 0;
+    for (int i = 0; i < 128; ++i)
+        sum += valid[i];
+    EXPECT_EQ(sum & 0xFF, 0u);
+}

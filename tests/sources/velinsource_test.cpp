@@ -1,0 +1,709 @@
+#include "board/sim/Sim.h"
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "sources/ite6805_sys.h"
+#include "sources/velin_it6602.h"
+#include "sources/velinsource.h"
+#include "tests/support/TestRoot.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kIt6602Reset = 0x207940;
+constexpr uint32_t kIt6805Reset = 0x207944;
+constexpr uint32_t kClock0Enable = 0x207858;
+constexpr uint32_t kClock1Enable = 0x207864;
+constexpr uint32_t kPulseLine = 0x2848;
+
+void setCheckEdid(const char* mode)
+{
+    std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+    g_check_edid = mode;
+}
+
+std::vector<sim::I2cRecord> recordsAt(uint8_t address8)
+{
+    std::vector<sim::I2cRecord> out;
+    for (const auto& r : sim::I2cBusModel::log())
+        if (r.address8 == address8)
+            out.push_back(r);
+    return out;
+}
+
+std::array<uint8_t, 256> image(const unsigned char* p)
+{
+    std::array<uint8_t, 256> a;
+    std::memcpy(a.data(), p, 256);
+    return a;
+}
+
+class InputSource : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        drop();
+        ConfigEngine::pInstance();
+        para = KelRamPara::pInstance();
+        fpga_manage::pInstance();   // maps the SoC window that carries the GPIO lines
+        G_timeTicks = 1000;
+        g_source_online = 0;
+        g_fpga_lcd_on = 0;
+        g_c331_source_online = 0;
+        g_check_source = 0xFF;
+        setCheckEdid("Never");
+        for (auto& f : edid_ram_table_from)
+            f = 0;
+        src = velinsource::pInstance();
+        src->open_bus();
+        sim::I2cBusModel::clearLog();
+    }
+    void TearDown() override
+    {
+        drop();
+        G_timeTicks = 0;
+        g_source_online = 0;
+        g_fpga_lcd_on = 0;
+        g_c331_source_online = 0;
+    }
+    static void drop()
+    {
+        delete velinsource::p_velin_source;
+        delete fpga_manage::p_fpga_manage;
+        delete KelRamPara::p_kelrampara_config;
+        KelRamPara::p_kelrampara_config = nullptr;
+        delete ConfigEngine::p_config;
+    }
+
+    // One pass of the thread, then one tick.
+    void pass(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            src->checksource_pass();
+            ++G_timeTicks;
+        }
+    }
+    // Passes until the thread reaches state; false after limit passes.
+    bool runTo(int state, int limit = 200)
+    {
+        for (int i = 0; i < limit; ++i) {
+            if (src->thread_state == state)
+                return true;
+            pass();
+        }
+        return src->thread_state == state;
+    }
+    // Straight to the main pass with the clock chip done and no input polled, so a test
+    // sees only the traffic of the step it is about.
+    void mainPassesOnly()
+    {
+        src->thread_state = velinsource::kStateRun;
+        src->clock_done[0] = 1;
+        src->clock_state[0] = 2;
+        src->check_mask = 0;
+    }
+    uint8_t& reg(int n) { return para->reg_image[n]; }
+    void requestEdid(int input, int w, int h, int hz)
+    {
+        KelRamPara::put16(para->ram + 896 + 6 * input, uint16_t(w));
+        KelRamPara::put16(para->ram + 896 + 6 * input + 2, uint16_t(h));
+        KelRamPara::put16(para->ram + 896 + 6 * input + 4, uint16_t(hz));
+        src->raise_edid_request(input);
+    }
+
+    kel_test::TestRoot root;
+    KelRamPara* para = nullptr;
+    velinsource* src = nullptr;
+};
+
+} // namespace
+
+// --- start-up: reset sequence and EEPROM check --------------------------------------------
+
+TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
+{
+    sim::SocModel::write16(kIt6602Reset, 16);
+    sim::SocModel::write16(kIt6805Reset, 16);
+    src->p_ite6805_sys->FsmState[0] = 1;
+
+    src->checksource_pass();
+    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 0);
+    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 0);
+    EXPECT_EQ(src->p_ite6805_sys->FsmState[0], 0) << "IT6805 driver state reset";
+    EXPECT_EQ(src->thread_state, velinsource::kStateResetWait);
+
+    G_timeTicks += 10;
+    src->checksource_pass();
+    EXPECT_EQ(src->thread_state, velinsource::kStateResetWait) << "more than 10 ticks low";
+    G_timeTicks += 1;
+    src->checksource_pass();
+    EXPECT_EQ(src->thread_state, velinsource::kStateRelease);
+    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 0);
+
+    src->checksource_pass();
+    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 16);
+    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(src->reset_flag[i], 0);
+    EXPECT_EQ(src->thread_state, velinsource::kStateReleaseWait);
+
+    G_timeTicks += 11;
+    src->checksource_pass();
+    EXPECT_EQ(src->thread_state, velinsource::kStateEdidCheck);
+
+    // "Never": protection on, state 5, the inputs count as good.
+    reg(38) = 0x00;
+    reg(37) = 0x00;
+    sim::I2cBusModel::clearLog();
+    src->checksource_pass();
+    EXPECT_EQ(src->thread_state, velinsource::kStateRun);
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01);
+    EXPECT_EQ(reg(38), 0x5F);
+    EXPECT_EQ(reg(37), 0x80);
+    EXPECT_TRUE(recordsAt(0xA0).empty()) << "no EEPROM is read";
+}
+
+TEST_F(InputSource, OtherEdidCheckSettingsSkipTheCheckAndLeaveTheStatusBits)
+{
+    setCheckEdid("Sometimes");
+    ASSERT_TRUE(runTo(velinsource::kStateEdidCheck));
+    const uint8_t before = reg(38);
+    sim::I2cBusModel::clearLog();
+    src->checksource_pass();
+    EXPECT_EQ(src->thread_state, velinsource::kStateRun);
+    EXPECT_EQ(reg(38), before);
+    EXPECT_TRUE(recordsAt(0xA0).empty());
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::EDIDCheck).toString(), "Once");
+}
+
+TEST_F(InputSource, CheckOnceRepairsBlankAndCorruptEepromsAndTurnsItselfOff)
+{
+    setCheckEdid("Once");
+    sim::InputSideModel::eeprom(2).fillBlank();
+    sim::InputSideModel::eeprom(3).corrupt();
+    ASSERT_EQ(reg(38) & 0x0F, 0x0F) << "every EEPROM is checked at the first start";
+
+    ASSERT_TRUE(runTo(velinsource::kStateRun));
+    EXPECT_EQ(sim::InputSideModel::eeprom(2).contents(), image(velinsource::velin_default_edid_6602[3]));
+    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
+    EXPECT_EQ(sim::InputSideModel::eeprom(0).storedPages(), 0) << "a valid EEPROM is left alone";
+    EXPECT_EQ(sim::InputSideModel::eeprom(1).storedPages(), 0);
+    EXPECT_EQ(reg(38) & 0x4F, 0x4F);
+    EXPECT_EQ(sim::InputSideModel::expander().output() & 0x01, 0x01) << "protected again";
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::EDIDCheck).toString(), "Never");
+    EXPECT_NE(root.readFile("/data/configs/tcpip.ini").find("EDIDCheck=Never"), std::string::npos);
+}
+
+TEST_F(InputSource, UnrepairableEepromRepeatsTheResetOnceThenIsSkipped)
+{
+    setCheckEdid("Once");
+    sim::InputSideModel::eeprom(1).setPresent(false);
+    int resets = 0;
+    uint8_t last = src->thread_state;
+    for (int i = 0; i < 400 && src->thread_state != velinsource::kStateRun; ++i) {
+        pass();
+        if (src->thread_state == velinsource::kStateReset && last != velinsource::kStateReset) {
+            ++resets;
+            EXPECT_EQ(src->reset_flag[0], 1);
+            EXPECT_EQ(src->reset_flag[3], 1);
+            EXPECT_EQ(src->reset_flag[1], 0);
+            EXPECT_EQ(reg(38) & 0x02, 0) << "its status bit is cleared";
+        }
+        last = src->thread_state;
+    }
+    EXPECT_EQ(src->thread_state, velinsource::kStateRun);
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(reg(38) & 0x0F, 0x0D);
+    // The channel of input 1 was opened for one check only.
+    int opened = 0;
+    for (const auto& r : recordsAt(0xE0))
+        if (r.data.size() == 2 && r.data[1] == 0x04)
+            ++opened;
+    EXPECT_EQ(opened, 1);
+}
+
+// --- clock chip ------------------------------------------------------------------------------
+
+TEST_F(InputSource, ClockChipIsWrittenInOnePassAndEnabledInTheNext)
+{
+    src->thread_state = velinsource::kStateRun;
+    src->check_mask = 0;
+    EXPECT_EQ(src->startup_stage(), 0);
+
+    src->checksource_pass();
+    for (int r = 0; r < 63; ++r)
+        ASSERT_EQ(sim::InputSideModel::clockChip().reg(r), velinsource::s5p210_table[r]) << r;
+    EXPECT_EQ(sim::InputSideModel::clockChip().writes(), 63) << "one register per write";
+    EXPECT_EQ(src->startup_stage(), 1);
+    EXPECT_EQ(src->clock_done[0], 0);
+    EXPECT_FALSE(sim::InputSideModel::clockChip().outputEnabled());
+    EXPECT_EQ(reg(38) & 0x80, 0);
+    EXPECT_EQ(reg(38) & 0x20, 0x20) << "switch 0xE0 answered";
+
+    src->checksource_pass();
+    EXPECT_EQ(src->startup_stage(), 2) << "the FPGA bring-up may start";
+    EXPECT_EQ(src->clock_done[0], 1);
+    EXPECT_EQ(sim::SocModel::read16(kClock0Enable), 16);
+    EXPECT_TRUE(sim::InputSideModel::clockChip().outputEnabled());
+    EXPECT_EQ(reg(38) & 0x80, 0x80);
+
+    const size_t traffic = recordsAt(0xD0).size();
+    src->checksource_pass();
+    EXPECT_EQ(recordsAt(0xD0).size(), traffic) << "a done chip is left alone";
+
+    // Chip 1 uses the second enable line and register 39.
+    reg(39) = 0;
+    src->s5p210_setup(1);
+    src->s5p210_setup(1);
+    EXPECT_EQ(src->clock_state[1], 2);
+    EXPECT_EQ(sim::SocModel::read16(kClock1Enable), 16);
+    EXPECT_EQ(reg(39) & 0x01, 0x01);
+}
+
+TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
+{
+    ASSERT_EQ(src->set_switch(0xE0, 0x80), 1);
+    sim::I2cBusModel::clearLog();
+    sim::I2cBusModel::nakTransferNumber(41);   // the write of register 40
+    src->s5p210_setup(0);
+    EXPECT_EQ(src->clock_state[0], 0);
+    auto log = recordsAt(0xD0);
+    ASSERT_EQ(log.size(), 41u);
+    EXPECT_FALSE(log.back().acked);
+    EXPECT_EQ(sim::InputSideModel::clockChip().reg(39), velinsource::s5p210_table[39]);
+    EXPECT_EQ(sim::InputSideModel::clockChip().reg(41), 0) << "nothing after the failure";
+
+    sim::I2cBusModel::clearLog();
+    src->s5p210_setup(0);
+    EXPECT_EQ(src->clock_state[0], 1);
+    log = recordsAt(0xD0);
+    ASSERT_EQ(log.size(), 63u);
+    EXPECT_EQ(log.front().data, (std::vector<uint8_t>{0x00, velinsource::s5p210_table[0]}));
+    EXPECT_EQ(log.back().data, (std::vector<uint8_t>{62, velinsource::s5p210_table[62]}));
+    src->s5p210_setup(0);
+    EXPECT_EQ(src->clock_state[0], 2);
+}
+
+TEST_F(InputSource, WithoutTheClockChipOrItsSwitchTheFpgasWait)
+{
+    src->thread_state = velinsource::kStateRun;
+    src->check_mask = 0;
+    sim::InputSideModel::setClockPresent(false);
+    pass(5);
+    EXPECT_EQ(src->startup_stage(), 0);
+    EXPECT_EQ(reg(38) & 0x80, 0);
+    EXPECT_EQ(sim::SocModel::read16(kClock0Enable), 0);
+    EXPECT_EQ(reg(38) & 0x20, 0x20);
+
+    sim::InputSideModel::setClockPresent(true);
+    sim::I2cBusModel::setAbsent(0xE0, true);
+    pass(5);
+    EXPECT_EQ(reg(38) & 0x20, 0) << "the switch did not answer";
+    EXPECT_EQ(src->startup_stage(), 0);
+    EXPECT_TRUE(recordsAt(0xD0).size() == 5u) << "only the five attempts while the chip was away";
+}
+
+TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
+{
+    // Nothing in the system calls it and the board model has no such chip: without it the
+    // state stays at 0 and the next call tries again.
+    src->cdce913_setup(7);
+    src->cdce913_setup(7);
+    EXPECT_EQ(src->clock_state[2], 0);
+    EXPECT_EQ(recordsAt(0xCA).size(), 2u);
+
+    // With a register file at 0xCA the block lands from register 0 on.
+    static sim::ClockChipModel cdce913(0);
+    static bool attached = false;
+    if (!attached) {
+        sim::I2cBusModel::attach(0xCA, &cdce913);
+        attached = true;
+    }
+    cdce913.reset();
+    sim::I2cBusModel::clearLog();
+    src->cdce913_setup(7);
+    EXPECT_EQ(src->clock_state[2], 2);
+    EXPECT_EQ(src->clock_done[2], 0);
+    auto log = recordsAt(0xCA);
+    ASSERT_EQ(log.size(), 1u);
+    ASSERT_EQ(log[0].data.size(), 34u);
+    EXPECT_EQ(log[0].data[0], 0x00);
+    for (int r = 0; r < 33; ++r)
+        EXPECT_EQ(cdce913.reg(r), velinsource::cdce913_table[r]) << r;
+    src->cdce913_setup(7);
+    EXPECT_EQ(src->clock_done[2], 1);
+}
+
+// --- EDID requests ----------------------------------------------------------------------------
+
+TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
+{
+    mainPassesOnly();
+    requestEdid(1, 1920, 1080, 60);
+    EXPECT_EQ(src->edid_done[1], 0);
+    src->checksource_pass();
+
+    ASSERT_NE(src->edidTable, nullptr);
+    const auto chosen = image(src->edidTable);
+    EXPECT_EQ(sim::InputSideModel::eeprom(1).contents(), chosen);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(chosen.data()) + 113, 7), "KEL-HD1");
+    EXPECT_EQ(src->edid_done[1], 1);
+    EXPECT_EQ(src->edid_request[1], 1) << "cleared when the input is polled next";
+
+    // Order on the bus: protection off, branch, 32 pages each waited out, read-back,
+    // protection on.
+    const auto log = sim::I2cBusModel::log();
+    size_t i = 0;
+    auto next = [&](uint8_t address) {
+        while (i < log.size() && log[i].address8 != address)
+            ++i;
+        return i < log.size() ? log[i++] : sim::I2cRecord();
+    };
+    auto expander = next(0x40);
+    EXPECT_EQ(expander.data, (std::vector<uint8_t>{0x00, 0x00}));
+    auto branch = next(0xE0);
+    EXPECT_EQ(branch.data, (std::vector<uint8_t>{0x00, 0x04}));
+    int pages = 0, waits = 0, reads = 0;
+    size_t lastPage = 0;
+    for (; i < log.size() && log[i].address8 == 0xA0; ++i) {
+        const auto& r = log[i];
+        if (!r.read && r.data.size() == 9) {
+            ASSERT_EQ(r.data[0], pages * 8) << "pages in order";
+            ASSERT_TRUE(std::equal(r.data.begin() + 1, r.data.end(), chosen.begin() + pages * 8));
+            if (pages > 0) {
+                EXPECT_GT(i - lastPage, 1u) << "the write cycle is waited out";
+            }
+            lastPage = i;
+            ++pages;
+        } else if (!r.read && r.data.size() == 1) {
+            if (!r.acked)
+                ++waits;
+        } else if (r.read) {
+            ++reads;
+        }
+    }
+    EXPECT_EQ(pages, 32);
+    EXPECT_GE(waits, 32) << "each page is busy for a while after its write";
+    EXPECT_EQ(reads, 32) << "read back in 8-byte pieces";
+    auto protectOn = next(0x40);
+    EXPECT_EQ(protectOn.data, (std::vector<uint8_t>{0x00, 0x01}));
+
+    // The next poll of the input clears the request and restarts its receiver.
+    src->check_mask = 0x04;
+    src->it6602_step[1] = 2;
+    const int stored = sim::InputSideModel::eeprom(1).storedPages();
+    src->checksource_pass();
+    EXPECT_EQ(src->edid_request[1], 0);
+    EXPECT_EQ(src->it6602_step[1], 0);
+    src->checksource_pass();
+    EXPECT_EQ(sim::InputSideModel::eeprom(1).storedPages(), stored) << "written once";
+}
+
+TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
+{
+    mainPassesOnly();
+    src->check_mask = 0x02;   // input 0 is polled, so a finished request would be cleared
+
+    // The EEPROM does not answer.
+    sim::InputSideModel::eeprom(0).setPresent(false);
+    requestEdid(0, 1280, 720, 60);
+    pass();
+    EXPECT_EQ(src->edid_done[0], 0);
+    EXPECT_EQ(src->edid_request[0], 1);
+    sim::InputSideModel::eeprom(0).setPresent(true);
+    pass();
+    EXPECT_EQ(sim::InputSideModel::eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
+    G_timeTicks += velinsource::kEdidRetryTicks;
+    pass();
+    EXPECT_EQ(src->edid_done[0], 1);
+    EXPECT_EQ(sim::InputSideModel::eeprom(0).contents(), image(src->edidTable));
+    pass();
+    EXPECT_EQ(src->edid_request[0], 0);
+
+    // The expander does not answer: the EEPROM stays protected and keeps its content.
+    const auto before = sim::InputSideModel::eeprom(0).contents();
+    sim::I2cBusModel::setAbsent(0x40, true);
+    requestEdid(0, 1920, 1080, 60);
+    pass();
+    EXPECT_EQ(src->edid_done[0], 0);
+    EXPECT_EQ(sim::InputSideModel::eeprom(0).contents(), before);
+    sim::I2cBusModel::setAbsent(0x40, false);
+    G_timeTicks += velinsource::kEdidRetryTicks;
+    pass();
+    EXPECT_EQ(src->edid_done[0], 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sim::InputSideModel::eeprom(0).contents().data()) + 113, 7),
+              "KEL-DVI");
+
+    // The switch does not answer.
+    pass();
+    sim::I2cBusModel::setAbsent(0xE0, true);
+    requestEdid(0, 2560, 1080, 60);
+    pass();
+    EXPECT_EQ(src->edid_done[0], 0);
+    EXPECT_EQ(src->edid_request[0], 1);
+}
+
+TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
+{
+    mainPassesOnly();
+    // Two refusals of the first page: the third attempt stores it.
+    sim::InputSideModel::eeprom(2).nakPageWrites(2);
+    requestEdid(2, 1920, 1080, 50);
+    pass();
+    EXPECT_EQ(src->edid_done[2], 1);
+    EXPECT_EQ(sim::InputSideModel::eeprom(2).contents(), image(src->edidTable));
+    int refused = 0;
+    for (const auto& r : recordsAt(0xA0))
+        if (!r.read && r.data.size() == 9 && !r.acked)
+            ++refused;
+    EXPECT_EQ(refused, 2);
+
+    // Three refusals: the write gives up at that page and the request stays pending.
+    pass();
+    sim::I2cBusModel::clearLog();
+    sim::InputSideModel::eeprom(1).nakPageWrites(3);
+    requestEdid(1, 1920, 1080, 50);
+    pass();
+    EXPECT_EQ(src->edid_done[1], 0);
+    int attempts = 0;
+    for (const auto& r : recordsAt(0xA0))
+        if (!r.read && r.data.size() == 9)
+            ++attempts;
+    EXPECT_EQ(attempts, 3) << "no page after the one that failed";
+
+    // A NAK injected anywhere in the bus traffic of a write is recovered the same way.
+    G_timeTicks += velinsource::kEdidRetryTicks;
+    sim::I2cBusModel::nakTransferNumber(12);
+    pass();
+    EXPECT_EQ(src->edid_done[1], 1);
+    EXPECT_EQ(sim::InputSideModel::eeprom(1).contents(), image(src->edidTable));
+}
+
+TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
+{
+    mainPassesOnly();
+    {
+        std::lock_guard<std::mutex> hold(g_edid_ram_table_mutex);
+        std::memcpy(edid_ram_table[3], edid_table_4k_5, kEdidSize);
+        edid_ram_table[3][127] ^= 0x01;   // a wrong checksum is the PC's business
+        edid_ram_table_from[3] = 1;
+    }
+    sim::InputSideModel::eeprom(3).setPresent(false);
+    src->raise_edid_request(3);
+    pass();
+    EXPECT_EQ(src->edid_done[3], 0);
+    EXPECT_EQ(edid_ram_table_from[3], 1);
+
+    sim::InputSideModel::eeprom(3).setPresent(true);
+    G_timeTicks += velinsource::kEdidRetryTicks;
+    pass();
+    EXPECT_EQ(src->edid_done[3], 1);
+    EXPECT_EQ(edid_ram_table_from[3], 0);
+    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(edid_ram_table[3]));
+}
+
+TEST_F(InputSource, RequestsForInputsWithoutAnEepromAreIgnored)
+{
+    mainPassesOnly();
+    src->raise_edid_request(4);
+    src->raise_edid_request(-1);
+    pass();
+    EXPECT_TRUE(recordsAt(0xA0).empty());
+}
+
+// --- command registers ----------------------------------------------------------------------
+
+TEST_F(InputSource, Register32IsTakenOncePerPassAndCleared)
+{
+    mainPassesOnly();
+    src->p_ite6805_sys->FsmState[0] = 1;
+    sim::SocModel::write16(kIt6805Reset, 16);
+    reg(32) = 0x16;   // bit 4 re-identify, bit 1 raise, bit 2 lower: lower wins
+    pass();
+    EXPECT_EQ(reg(32), 0);
+    EXPECT_EQ(src->p_ite6805_sys->FsmState[0], 0);
+    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 0);
+
+    reg(32) = 0x0C;   // lower, then raise
+    pass();
+    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
+
+    sim::I2cBusModel::clearLog();
+    reg(32) = 0x41;   // HPD low on device 0 and the IT6805 initialisation, both on branch 0x20
+    pass();
+    int selects = 0;
+    for (const auto& r : recordsAt(0xEE))
+        if (r.data == std::vector<uint8_t>{0x00, 0x20})
+            ++selects;
+    EXPECT_EQ(selects, 2);
+    EXPECT_FALSE(recordsAt(0x90).empty()) << "the receiver was addressed";
+    EXPECT_EQ(reg(32), 0);
+}
+
+TEST_F(InputSource, Register0RunsAtTheFirstPolledInput)
+{
+    mainPassesOnly();
+    reg(0) = 0x01;
+    pass();
+    EXPECT_EQ(reg(0), 0x01) << "no input polled, nothing executed";
+
+    src->check_mask = 0x20;
+    sim::SocModel::write16(kIt6805Reset, 16);
+    src->p_ite6805_sys->FsmState[0] = 1;
+    src->p_ite6805_sys->FsmState[1] = 1;
+    pass();
+    EXPECT_EQ(reg(0), 0);
+    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 0);
+    EXPECT_EQ(src->p_ite6805_sys->FsmState[1], 0);
+
+    reg(0) = 0x09;    // bit 0 lowers, bit 3 raises: taken in bit order
+    pass();
+    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
+    EXPECT_EQ(reg(0), 0);
+}
+
+TEST_F(InputSource, LinePulseIsLowForMoreThan15Ticks)
+{
+    mainPassesOnly();
+    sim::SocModel::write16(kPulseLine, 1);
+    src->line_pulse_request = 1;
+    src->checksource_pass();
+    EXPECT_EQ(sim::SocModel::read16(kPulseLine), 0);
+    G_timeTicks += 15;
+    src->checksource_pass();
+    EXPECT_EQ(sim::SocModel::read16(kPulseLine), 0);
+    G_timeTicks += 1;
+    src->checksource_pass();
+    EXPECT_EQ(sim::SocModel::read16(kPulseLine), 1);
+    EXPECT_EQ(src->line_pulse_request, 0);
+}
+
+// --- audio route ----------------------------------------------------------------------------
+
+TEST_F(InputSource, AudioRouteFollowsTheAudioWindowsSource)
+{
+    mainPassesOnly();
+    uint8_t* ram = para->ram;
+    auto layer = [&](int w) { return ram + KelRamPara::kLayers + KelRamPara::kLayerSize * w; };
+    ram[KelRamPara::kAudioWindow] = 2;
+    layer(2)[21] = 0x80;
+    KelRamPara::put16(layer(2) + 8, 1);
+    pass();
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x21) << "HDMI1 audio, EEPROMs protected";
+    EXPECT_EQ(src->audio_route_request, 0);
+
+    // Through a crop record: the input is the low nibble of the record's first byte.
+    ram[KelRamPara::kCropRecords + 10 * 5] = 0x13;
+    KelRamPara::put16(layer(2) + 8, 0x8005);
+    src->raise_audio_route();
+    pass();
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x05);
+
+    KelRamPara::put16(layer(2) + 8, 0);
+    src->raise_audio_route();
+    pass();
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x41) << "DVI";
+
+    layer(2)[21] = 0x00;
+    src->raise_audio_route();
+    pass();
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01) << "sound off";
+
+    layer(2)[21] = 0x80;
+    KelRamPara::put16(layer(2) + 8, 0x8000 | 45);   // no such crop record
+    src->raise_audio_route();
+    pass();
+    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01);
+
+    ram[KelRamPara::kAudioWindow] = 9;
+    src->raise_audio_route();
+    sim::I2cBusModel::setAbsent(0x40, true);
+    pass();
+    EXPECT_EQ(src->audio_route_request, 1) << "kept until the expander took it";
+    sim::I2cBusModel::setAbsent(0x40, false);
+    pass();
+    EXPECT_EQ(src->audio_route_request, 0);
+}
+
+// --- publication ------------------------------------------------------------------------------
+
+TEST_F(InputSource, HeldBackPublicationWaitsForTheOutputPath)
+{
+    std::vector<int> codes;
+    QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { codes.push_back(code); });
+    {
+        std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+        src->hdminfo[1].nosignal = 0;
+        src->hdminfo[2].nosignal = 0;
+        src->hdminfo[3].nosignal = 0;
+    }
+    src->p_velin_it6602->vid_timing[0] = {1280, 720, 1650, 750, 74, 0, 0, 0, 0, 0, 0, 0};   // no signal: not written
+    src->p_velin_it6602->vid_timing[1] = {1920, 1080, 2200, 1125, 148, 0, 0, 0, 0, 0, 0, 0};
+    src->p_velin_it6602->vid_timing[2] = {1920, 1080, 2640, 1125, 148, 0, 0, 0, 0, 0, 0, 0};
+    src->p_ite6805_sys->timing[0].HActive = 3840;
+    src->p_ite6805_sys->timing[0].VActive = 2160;
+    src->p_ite6805_sys->timing[0].FrameRate = 30;
+
+    g_source_online = 1;
+    src->update_vid_info_delay();
+    g_fpga_lcd_on = 1;
+    src->update_vid_info_delay();
+    EXPECT_EQ(g_source_online, 1u);
+    EXPECT_TRUE(codes.empty());
+
+    g_c331_source_online = 1;
+    src->update_vid_info_delay();
+    EXPECT_EQ(g_source_online, 2u);
+    const uint8_t* s = para->ram + 256;
+    const std::vector<uint8_t> expected = {
+        0, 0, 0, 0, 0, 0,                    // DVI: no signal
+        0x80, 0x07, 0x38, 0x04, 60, 0,       // 148 MHz / (2200 x 1125) = 59.8 -> 60
+        0x80, 0x07, 0x38, 0x04, 49, 0,       // 148 MHz / (2640 x 1125) = 49.8 -> 49
+        0x00, 0x0F, 0x70, 0x08, 30, 0};      // HDMI3 from the IT6805 timing
+    EXPECT_EQ(std::vector<uint8_t>(s, s + 24), expected);
+    EXPECT_EQ(codes, std::vector<int>{12});
+
+    src->update_vid_info_delay();
+    EXPECT_EQ(codes.size(), 1u) << "published once";
+}
+
+// --- the whole start-up on the simulated board ----------------------------------------------
+
+TEST_F(InputSource, StartUpProgramsTheClockRepairsEepromsAndFollowsAnEdidChange)
+{
+    setCheckEdid("Once");
+    sim::InputSideModel::eeprom(3).fillBlank();
+
+    for (int i = 0; i < 300 && !(src->thread_state == velinsource::kStateRun && src->startup_stage() == 2); ++i)
+        pass();
+    ASSERT_EQ(src->thread_state, velinsource::kStateRun);
+    ASSERT_EQ(src->startup_stage(), 2);
+    EXPECT_TRUE(sim::InputSideModel::clockChip().outputEnabled());
+    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
+    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 16);
+    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
+
+    // No receiver answers on this board: the inputs stay without signal.
+    pass(3);
+    EXPECT_EQ(reg(37) & 0x3C, 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(src->it6602_step[i], 0);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(src->hdminfo[i].nosignal, 1u);
+
+    // The PC asks HDMI2 for 2560x1080 at 60 Hz; the scaler's apply step raises the request.
+    const uint8_t entry[6] = {0x00, 0x0A, 0x38, 0x04, 60, 0};
+    std::memcpy(para->ram + 896 + 12, entry, 6);
+    src->raise_edid_request(2);
+    pass(2);
+    const auto written = sim::InputSideModel::eeprom(2).contents();
+    EXPECT_EQ(written[54] | written[55] << 8, 19800);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.data()) + 113, 7), "KEL-HD2");
+    EXPECT_EQ(src->edid_request[2], 0);
+    EXPECT_EQ(src->edid_done[2], 1);
+}

@@ -1,0 +1,191 @@
+#include "tests/support/KeyDriver.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QTimer>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace kel_test {
+
+namespace {
+std::function<QWidget*()>& resolver()
+{
+    static std::function<QWidget*()> r;
+    return r;
+}
+
+// The top-level widgets in the order they were last shown.
+QList<QPointer<QWidget>>& shownOrder()
+{
+    static QList<QPointer<QWidget>> list;
+    return list;
+}
+
+class ShowWatcher : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            QWidget* w = static_cast<QWidget*>(watched);
+            if (w->isWindow()) {
+                shownOrder().removeAll(QPointer<QWidget>(w));
+                shownOrder().append(QPointer<QWidget>(w));
+            }
+        }
+        return false;
+    }
+};
+
+// whenModal timers still waiting; a test that ends with one left would hand it to the next.
+QList<QPointer<QTimer>>& pendingTimers()
+{
+    static QList<QPointer<QTimer>> list;
+    return list;
+}
+
+class DropPending : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo& info) override
+    {
+        for (auto& t : pendingTimers()) {
+            if (t) {
+                std::fprintf(stderr, "%s.%s: a whenModal action never ran\n", info.test_suite_name(), info.name());
+                delete t.data();
+            }
+        }
+        pendingTimers().clear();
+    }
+};
+
+} // namespace
+
+void watchWindows()
+{
+    static ShowWatcher* watcher = nullptr;
+    if (!watcher && qApp) {
+        watcher = new ShowWatcher;
+        qApp->installEventFilter(watcher);
+        ::testing::UnitTest::GetInstance()->listeners().Append(new DropPending);
+    }
+}
+
+namespace {
+void ensureWatcher()
+{
+    watchWindows();
+}
+} // namespace
+
+int keyCode(PanelKey key, int variant)
+{
+    switch (key) {
+    case PanelKey::Left:
+        return variant ? 0x01000033 : 83;
+    case PanelKey::Right:
+        return variant ? 0x01000034 : 82;
+    case PanelKey::Ok:
+        return variant ? 0x01000035 : 81;
+    case PanelKey::Back:
+        return variant ? 0x010000B7 : 79;
+    case PanelKey::Mode:
+        return variant ? 0x01000063 : 77;
+    }
+    return 0;
+}
+
+void setScreenResolver(std::function<QWidget*()> r)
+{
+    resolver() = std::move(r);
+}
+
+QWidget* currentScreen()
+{
+    ensureWatcher();
+    if (resolver())
+        return resolver()();
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    // The window shown last is on top of the others (the LCD has no window manager).
+    auto& order = shownOrder();
+    for (int i = order.size() - 1; i >= 0; --i) {
+        QWidget* w = order[i].data();
+        if (w && w->isVisible())
+            return w;
+    }
+    QWidget* active = QApplication::activeWindow();
+    if (active && active->isVisible())
+        return active;
+    // Shown before anyone watched: the last visible top-level window Qt knows of.
+    QWidget* last = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !w->parentWidget())
+            last = w;
+    return last;
+}
+
+bool sendKey(int qtKey, QWidget* target)
+{
+    ensureWatcher();
+    QWidget* to = target ? target : currentScreen();
+    if (!to)
+        return false;
+    QPointer<QWidget> guard(to);
+    QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier);
+    QCoreApplication::sendEvent(to, &press);
+    if (guard) {
+        QKeyEvent release(QEvent::KeyRelease, qtKey, Qt::NoModifier);
+        QCoreApplication::sendEvent(guard.data(), &release);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+bool pressKey(PanelKey key, int variant, QWidget* target)
+{
+    return sendKey(keyCode(key, variant), target);
+}
+
+void pressKeys(std::initializer_list<PanelKey> keys, int variant)
+{
+    for (PanelKey k : keys)
+        pressKey(k, variant);
+}
+
+void whenModal(std::function<void(QWidget*)> fn, int turns)
+{
+    ensureWatcher();
+    QPointer<QWidget> before(QApplication::activeModalWidget());
+    QTimer* timer = new QTimer;
+    auto left = std::make_shared<int>(turns);
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, fn, before, left]() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != before.data()) {
+            timer->stop();
+            timer->deleteLater();
+            fn(modal);
+            return;
+        }
+        if (--*left <= 0) {
+            timer->stop();
+            timer->deleteLater();
+            ADD_FAILURE() << "no modal screen opened";
+        }
+    });
+    pendingTimers().append(QPointer<QTimer>(timer));
+    timer->start();
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+} // namespace kel_test
