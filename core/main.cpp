@@ -12,6 +12,9 @@
 #include "gui/mainwindow.h"
 #include "gui/numberkeyboard.h"
 #include "gui/syncupdate.h"
+#include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
+#include "protocol/udpnetmanage.h"
 #include "scaler/c331_manage.h"
 #include "sources/velinsource.h"
 
@@ -72,8 +75,11 @@ int main(int argc, char* argv[])
     if (g_kel_keys)
         SyncUpdate::pInstance()->update_usb_keyLed();
     // 15. UsbServer::pInstance() comes with USB hot-plug watching.
-    // 16. The links: Kx_uart_inout, networkManage, Kx_uart_inout_4G, networkclient_Manage,
-    //     M57_WIFI_CONFIG and udpnetManage come with the protocol and cloud links.
+    // 16. The links: RS-485 and TCP first; Kx_uart_inout_4G, networkclient_Manage and
+    //     M57_WIFI_CONFIG come with the cloud links; UDP last.
+    Kx_uart_inout::pInstance();
+    networkManage::pInstance();
+    udpnetManage::pInstance();
 
     KEL_TRACE("\n kelM57N start-up done\n");
     // 17. The event loop, for the life of the process.

@@ -1,0 +1,1200 @@
+#include "protocol/message_deal.h"
+
+#include "board/Clock.h"
+#include "board/Files.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "gui/mainwindow.h"
+#include "protocol/protocol_phy.h"
+#include "scaler/c331_manage.h"
+#include "sources/velinsource.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QSettings>
+#include <QThread>
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+
+// Reload the OSD overlay file (the scaler manager's flag).
+extern std::atomic<uint8_t> g_osd_update;
+
+unsigned char g_4G_RAM[k4GRamSize];
+unsigned char g_4G_property[k4GPropertySize];
+
+std::mutex message_deal::capture_mutex;
+QByteArray message_deal::capture_buf;
+
+namespace {
+
+// --- little-endian fields of the frame ---
+inline uint16_t rd16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t rd32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline void put16(unsigned char* p, uint16_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+// Fixed request sizes (without the check byte) below which a group's fields are missing.
+constexpr unsigned kRamHeader = 18;       // 0x60: address, length, two spare bytes
+constexpr unsigned kRamReadHeader = 16;   // 0x61: address, length
+constexpr unsigned kRegWriteLen = 14;     // 0xA0: register, mask, spare, value
+constexpr unsigned kRegReadLen = 11;      // 0xA1: register
+constexpr unsigned kSingleParaMin = 14;   // 0xB0: '1', spare, one item
+
+// Register numbers of the controller's own image.
+constexpr unsigned kRegCount = 170;
+
+// The back-up mirror between an FPGA's parameter RAM and its back-up copy.
+struct MirrorRow { unsigned para, back, len; };
+constexpr MirrorRow kMirror[] = {
+    {60, 0, 4},    {8, 4, 4},     {19, 12, 4},   {32, 20, 4},   {43, 28, 4},
+    {520, 36, 4},  {528, 44, 4},  {536, 52, 4},  {544, 60, 4},
+    {576, 68, 4},  {584, 76, 4},  {592, 84, 4},  {600, 92, 4},
+    {608, 100, 4}, {616, 108, 4}, {624, 116, 4}, {632, 124, 4},
+    {56, 132, 4},
+};
+
+// The parameter object and the scaler manager; null in a process that has not created them.
+KelRamPara* para() { return KelRamPara::p_kelrampara_config; }
+c331_manage* scaler() { return c331_manage::p_c331_manage; }
+
+// Block edits are made under the scaler manager's mutex, as every other writer of scaler
+// settings does; without a scaler manager there is nobody to race with or to apply.
+class ScalerLock {
+public:
+    ScalerLock() : m_lock(scaler() ? std::unique_lock<std::mutex>(scaler()->c331_mutex) : std::unique_lock<std::mutex>()) {}
+    void apply(uint8_t value)
+    {
+        if (scaler())
+            scaler()->raise_apply_flag(value);
+    }
+private:
+    std::unique_lock<std::mutex> m_lock;
+};
+
+// FPGA manager shadow register, 0 without a manager.
+uint8_t fpga_reg(int reg, int fpga)
+{
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    return f ? f->reg_shadow(reg, fpga) : 0;
+}
+
+bool fpga_running(int fpga)
+{
+    return fpga_manage::p_fpga_manage && fpga_reg(80, fpga) == 3;
+}
+
+uint8_t bcd(int v)
+{
+    v %= 100;
+    return uint8_t(((v / 10) << 4) | (v % 10));
+}
+
+// The firmware-update dialog lives on the GUI thread: queue the call there.
+void queue_mainwindow(void (MainWindow::*call)())
+{
+    if (!g_mainwindow)
+        return;
+    QMetaObject::invokeMethod(
+        g_mainwindow, [call]() {
+            if (g_mainwindow)
+                (g_mainwindow->*call)();
+        },
+        Qt::QueuedConnection);
+}
+
+// The cloud link's property loader. The cloud link is not part of this build, so the
+// properties are never loaded and the property block reports them as unavailable.
+int get_4G_property()
+{
+    return 1;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+message_deal::message_deal(unsigned int replyLimit)
+    : p_message_deal_4g(nullptr), frame_len(0), reply_limit(replyLimit)
+{
+}
+
+message_deal::~message_deal() {}
+
+bool message_deal::own_destination(const unsigned char* frame)
+{
+    return ((rd16(frame) + 0x0F00) & 0xFFFF) < 2;
+}
+
+unsigned char message_deal::fpga_of(const unsigned char* frame)
+{
+    if (frame[6] == 0 && (frame[7] == 1 || frame[7] == 2))
+        return frame[7] - 1;
+    return 0;
+}
+
+int message_deal::message_group_deal(unsigned char* frame, unsigned int len, unsigned char link)
+{
+    // Links drop anything shorter than a header and check byte; keep the handlers safe even
+    // when a caller forgets.
+    if (len < 10)
+        return 0;
+    frame_len = len;
+    switch (frame[9]) {
+    case 0x60: return write_ram(frame);
+    case 0x61: return read_ram(frame);
+    case 0x70: return cmd_erase_flash(frame);
+    case 0x71: return cmd_write_flash(frame);
+    case 0x72: return cmd_read_flash(frame);
+    case 0x81: return param_save(frame);
+    case 0x82: return get_card_version(frame);
+    case 0x83: return get_card_uid(frame);
+    case 0x84: return start_update(frame, len);
+    case 0x87: return write_rtc_time(frame);
+    case 0x8E: return get_yp_module_info(frame);
+    case 0x8F: return check_yp_module(frame);
+    case 0xA0: return write_register(frame);
+    case 0xA1: return read_register(frame);
+    case 0xA2: return barcode_group(frame);
+    case 0xA4: return net_eth_group(frame);
+    case 0xB0: return vedio_write_single_para(frame, len);
+    case 0xC0: return write_file_group(frame);
+    case 0xC1: return write_edid_table_group(frame);
+    case 0xC3:
+        if (len > 10 && frame[10] == 11)
+            return project_set_setproperty(frame, link);
+        return 0;
+    case 0xC4:
+        // Served by the cloud link's sub-handler; without it the group has no answer.
+        return 0;
+    case 0xC5: return YP_SendFileData(frame);
+    case 0xC6: return YP_SendFileEND(frame);
+    case 0xC7: return YP_SendFileCancel(frame);
+    case 0xC8: return YP_RecvFile(frame);
+    case 0xC9: return YP_RecvFileData(frame);
+    case 0xCA: return YP_RecvFileEnd(frame);
+    case 0xCB: return YP_RecvFileCancel(frame);
+    case 0xCC: return YP_SendFile(frame);
+    default: return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Group 0x60: write RAM
+
+int message_deal::write_ram(unsigned char* frame)
+{
+    if (frame_len < kRamHeader) {
+        frame[10] = 1;
+        return 1;
+    }
+    uint32_t A = rd32(frame + 10);
+    unsigned L = rd16(frame + 14);
+    if (kRamHeader + L > frame_len) {
+        // The announced data is not all in the frame.
+        frame[10] = 1;
+        return 1;
+    }
+    const unsigned char* data = frame + kRamHeader;
+    if (!own_destination(frame))
+        return write_ram_fpga(frame, A, L);
+
+    unsigned char status = 1;
+    KelRamPara* p = para();
+    if (A < 0x1000) {
+        if (p)
+            status = (unsigned char)p->KelRamParaDeal(data, uint16_t(L), A);
+    } else if (A <= 0x10FFF) {
+        if (p)
+            status = (unsigned char)p->KelModeUserRamParaDeal(data, uint16_t(L), A);
+    } else if (A >= 0xA1000000u && A <= 0xA10000FFu && uint64_t(A) + L <= 0xA1000100u) {
+        // The 4G status block is written from its first byte; the offset within the area
+        // is not applied.
+        std::memcpy(g_4G_RAM, data, L);
+        status = 0;
+    }
+    frame[10] = status;
+    return 1;
+}
+
+int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L)
+{
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    const unsigned char* data = frame + kRamHeader;
+    const unsigned T = (A >> 24) & 0x0F;
+    const unsigned I = (A >> 12) & 0x0F;
+    const unsigned char F = fpga_of(frame);
+    const uint32_t off24 = A & 0xFFFFFF;
+    const uint32_t offT = A & 0xFF0FFF;
+    auto refuse = [&]() {
+        frame[10] = 1;
+        return 1;
+    };
+    if (!f)
+        return refuse();
+
+    auto extension_write = [&](uint32_t offset) {
+        std::memcpy(fpga_manage::MCU_RAM_EXTEND + offset, data, L);
+        std::lock_guard<std::mutex> hold(Utils::_fpga_multicast_mutex);
+        f->multicast_enable = 0;
+        f->multicast_mask = fpga_manage::MCU_RAM_EXTEND[257];
+        fpga_manage::MCU_RAM_EXTEND[49] &= uint8_t(~0x40);
+    };
+
+    if (T == 0 && (A & 0xFFF800) == 0) {
+        if (off24 + L > 1024)
+            return refuse();
+        unsigned char* image = fpga_manage::MCU_RAM_PARA_func[F];
+        unsigned char* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[F];
+        std::memcpy(image + off24, data, L);
+        for (const MirrorRow& m : kMirror)
+            std::memcpy(back + m.back, image + m.para, m.len);
+        f->write_fpga_ram(image + off24, A, L, 1, F);
+    } else if (T == 0) {
+        // Extension RAM: the area above 2 KiB of the address.
+        if (off24 - 2048 + L > 1024)
+            return refuse();
+        extension_write(off24 - 2048);
+    } else if (T == 1 || T == 2) {
+        if (offT + L > 1024)
+            return refuse();
+        if (T == 1) {
+            if (I != 0) {
+                unsigned char* image = (I & 1) ? fpga_manage::MCU_RAM_RX_func[F] : fpga_manage::MCU_RAM_TX_func[F];
+                std::memcpy(image, data, L);
+                f->write_fpga_ram(image, A, L, (unsigned char)(I + 1), F);
+            }
+        } else if (I == 0) {
+            std::memcpy(fpga_manage::MCU_RAM_DEFAULT, data, L);
+            f->write_fpga_ram(fpga_manage::MCU_RAM_DEFAULT, A, L, 33, F);
+        } else {
+            std::memcpy(fpga_manage::MCU_RAM_ZOOM, data, L);
+            f->write_fpga_ram(fpga_manage::MCU_RAM_ZOOM, A, L, (unsigned char)(33 + I), F);
+        }
+    } else {
+        if (off24 + L > 1024)
+            return refuse();
+        if (T == 4) {
+            std::memcpy(fpga_manage::MCU_RAM_TX_func[F], data, L);
+            f->write_fpga_ram(fpga_manage::MCU_RAM_TX_func[F], A, L, 50, F);
+        } else if (T == 5) {
+            std::memcpy(fpga_manage::MCU_RAM_CMD, data, L);
+        } else if (T == 6) {
+            extension_write(off24);
+        }
+    }
+    frame[10] = 0;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Group 0x61: read RAM
+
+unsigned int message_deal::capture_screen()
+{
+    auto grab = []() -> QByteArray {
+        QByteArray png;
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return png;
+        QPixmap pix = screen->grabWindow(0);
+        if (pix.isNull())
+            return png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        pix.save(&buffer, "png");
+        return png;
+    };
+
+    QByteArray png;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || !qobject_cast<QGuiApplication*>(app)) {
+        // No screen in this process.
+    } else if (QThread::currentThread() == app->thread()) {
+        png = grab();
+    } else {
+        // Widgets and screens belong to the GUI thread: the grab is queued there and this
+        // link waits for it, bounded so a busy or stopped GUI cannot hang the link.
+        struct Pending {
+            std::mutex m;
+            std::condition_variable cv;
+            bool done = false;
+            QByteArray png;
+        };
+        auto pending = std::make_shared<Pending>();
+        QMetaObject::invokeMethod(
+            app, [pending, grab]() {
+                QByteArray p = grab();
+                std::lock_guard<std::mutex> hold(pending->m);
+                pending->png = p;
+                pending->done = true;
+                pending->cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock<std::mutex> lk(pending->m);
+        if (pending->cv.wait_for(lk, std::chrono::seconds(3), [&] { return pending->done; }))
+            png = pending->png;
+    }
+    if ((unsigned)png.size() > CAPTURE_WINDOW - 2)
+        png.truncate(CAPTURE_WINDOW - 2);
+    std::lock_guard<std::mutex> hold(capture_mutex);
+    capture_buf = png;
+    return (unsigned)png.size();
+}
+
+void message_deal::build_property_block(unsigned char* pb)
+{
+    std::memset(pb, 0, 0x1000);
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    bool ready = get_4G_property() == 0 && f && fpga_reg(80, 0) == 3 && f->link_stage[0] == 7;
+    pb[0x00] = ready ? 0xAA : 0;
+    pb[0x01] = 1;
+    pb[0x02] = 0;
+    pb[0x03] = 1;
+    pb[0x04] = 0x52;   // controller type 40018
+    pb[0x05] = 0x9C;
+    pb[0x06] = 0x48;
+    pb[0x07] = 0x0B;
+    pb[0x08] = 10;
+    pb[0x09] = g_uTor_cloud;
+    pb[0x10] = g_update_status;
+    pb[0x11] = 8;
+    pb[0x12] = 0x52;
+    pb[0x13] = 0x9C;
+    pb[0x14] = 2;
+    pb[0x15] = 0x26;
+    pb[0x16] = 9;
+    pb[0x17] = 0x28;
+    pb[0x18] = 0;
+    pb[0x19] = 11;
+    uint32_t t = G_timeTicks / 20;
+    for (int i = 0; i < 4; ++i)
+        pb[0x1C + i] = uint8_t(t >> (8 * i));
+    pb[0x29] = 0x48;
+    pb[0x2A] = 11;
+    pb[0x2B] = 11;
+    pb[0x2C] = fpga_reg(31, 0);
+    pb[0x2D] = fpga_reg(30, 0);
+    pb[0x2E] = fpga_reg(29, 0);
+    pb[0x2F] = fpga_reg(28, 0);
+    pb[0x42] = 12;
+    std::memcpy(pb + 0x43, g_4G_property + 25, 12);
+    std::memcpy(pb + 0x65, g_4G_property + 68, 4);
+    pb[0x69] = g_4G_property[127];
+    pb[0x6A] = g_4G_property[126];
+    // 0x6B-0x7A (the FPGA side's flash unique ID) and 0x7C-0x7F (the output-port card
+    // word) stay 0: the FPGA manager keeps neither value.
+    if (KelRamPara* p = para()) {
+        uint16_t w = p->ram16(KelRamPara::kLedWidth), h = p->ram16(KelRamPara::kLedHeight);
+        pb[0x80] = uint8_t(w >> 8);
+        pb[0x81] = uint8_t(w);
+        pb[0x82] = uint8_t(h >> 8);
+        pb[0x83] = uint8_t(h);
+    }
+    QByteArray server, user, name;
+    uint16_t port;
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        server = g_uTor_cloudserverip.toLatin1();
+        user = g_uTor_clouduserid.toLatin1();
+        name = g_uTor_controllername.toLatin1();
+        port = uint16_t(g_uTor_cloudserverport);
+    }
+    // Three length-prefixed texts of at most 255 bytes each: they end below 0x400.
+    unsigned pos = 0x84;
+    auto text = [&](const QByteArray& s) {
+        unsigned n = unsigned(s.size()) & 0xFF;
+        pb[pos++] = uint8_t(n);
+        std::memcpy(pb + pos, s.constData(), n);
+        pos += n;
+    };
+    text(server);
+    pb[pos++] = uint8_t(port);
+    pb[pos++] = uint8_t(port >> 8);
+    text(user);
+    text(name);
+}
+
+unsigned char message_deal::read_own_byte(uint64_t a, uint32_t start, const unsigned char* property)
+{
+    KelRamPara* p = para();
+    if (a >= 0x800000 && a <= 0x800001)
+        return 0xAA;
+    if (a >= 0x800002 && a <= 0x80007F) {
+        uint32_t len = (uint32_t)capture_buf.size();
+        switch (a - 0x800000) {
+        case 0x02: return 0x40;   // width 320
+        case 0x03: return 0x01;
+        case 0x04: return 0xF0;   // height 240
+        case 0x05: return 0;
+        case 0x06: return 24;     // bits per pixel
+        case 0x0C: return uint8_t(len);
+        case 0x0D: return uint8_t(len >> 8);
+        case 0x0E: return uint8_t(len >> 16);
+        case 0x0F: return uint8_t(len >> 24);
+        default: return 0;
+        }
+    }
+    if (a >= 0x800080 && a <= 0xA0007F) {
+        uint64_t i = a - 0x800080;
+        if (i < 2)
+            return 0xAA;
+        return (i - 2 < (uint64_t)capture_buf.size()) ? (unsigned char)capture_buf[int(i - 2)] : 0;
+    }
+    if (a >= 0x600000 && a <= 0x600027) {
+        static const unsigned char head[4] = {3, 9, 9, 8};
+        return a - 0x600000 < 4 ? head[a - 0x600000] : 0;
+    }
+    if (a >= 0x600040 && a <= 0x60043F) {
+        unsigned d = unsigned(a - 0x600040);
+        int lang = g_lcd_lang_valid;
+        int pixels = g_kel_max_pixel;
+        switch (d) {
+        case 0: return uint8_t(lang);
+        case 2: return 16;
+        case 4: case 6: return 0xFC;
+        case 5: case 7: case 56: return 0x1F;
+        case 8: case 10: case 50: return 0x40;
+        case 12: case 13: case 14: case 15: return uint8_t(uint32_t(pixels) >> (8 * (d - 12)));
+        case 28: return 4;
+        case 30: return 0x28;
+        case 34: case 40: return 8;
+        case 36: return 0x1C;
+        case 42: case 44: case 51: case 59: case 60: return 1;
+        case 52: return 0xF0;
+        case 54: return g_4G_RAM[0] == 0xAA ? 1 : 0;
+        case 58: return (lang & (1 << 17)) ? 2 : 1;
+        default: return 0;
+        }
+    }
+    if (a >= 0x1000 && a <= 0x10FFF) {
+        // Slot k is taken from the start address; a long read runs on through the following
+        // slots, which lie back to back (4098 bytes each, so the address and the slot drift
+        // apart). A read that starts in the block continues with slot 0 from its marker.
+        // Past the last slot reads 0.
+        const uint64_t k = (start >> 12) >= 1 ? (start >> 12) - 1 : 0;
+        const uint64_t flat = k * KelRamPara::kModeSlotSize + (a - (k + 1) * 0x1000);
+        if (!p || flat >= uint64_t(KelRamPara::kModeSlots) * KelRamPara::kModeSlotSize)
+            return 0;
+        return p->mode_slot[flat / KelRamPara::kModeSlotSize][flat % KelRamPara::kModeSlotSize];
+    }
+    if (a >= 0x600440 && a <= 0x60083F) {
+        switch (unsigned(a - 0x600440)) {
+        case 0: return 0x52;
+        case 1: return 0x9C;
+        case 2: return 25;
+        case 4: return 12;
+        case 6: case 18: case 20: case 40: case 42: return 1;
+        case 16: case 38: return 2;
+        case 64: case 65: case 96: case 97: return 15;
+        case 66: case 67: case 98: case 99: return 3;
+        default: return 0;
+        }
+    }
+    if (a >= 0x600880 && a <= 0x600C7F)
+        return p ? p->reg_image[37 + (a - 0x600880)] : 0;
+    if (a >= 0xA1000000u && a <= 0xA1000100u) {
+        uint64_t i = a - start;
+        return i < k4GRamSize ? g_4G_RAM[i] : 0;
+    }
+    if (a >= 0xFD000000u && a <= 0xFD0003FFu)
+        return 0;
+    if (a >= 0xA0000000u && a <= 0xA0000FFFu)
+        return property[a - 0xA0000000u];
+    if (a < 0x1000)
+        return p ? p->ram[a] : 0;
+    return 0;
+}
+
+int message_deal::read_ram(unsigned char* frame)
+{
+    if (frame_len < kRamReadHeader) {
+        frame[10] = 1;
+        frame[11] = 0;
+        return 2;
+    }
+    uint32_t A = rd32(frame + 10);
+    unsigned L = rd16(frame + 14);
+    int r;
+    if (!own_destination(frame)) {
+        r = read_ram_fpga(frame, A, L);
+    } else {
+        const uint64_t end = uint64_t(A) + L;   // one past the last address
+        auto overlaps = [&](uint64_t lo, uint64_t hi) { return uint64_t(A) <= hi && end > lo; };
+        // The grab waits for the GUI thread, so it happens before anything is locked.
+        if (overlaps(0x800000, 0x800001))
+            capture_screen();
+        std::unique_ptr<unsigned char[]> property;
+        if (overlaps(0xA0000000u, 0xA0000FFFu)) {
+            property.reset(new unsigned char[0x1000]);
+            build_property_block(property.get());
+        }
+        std::unique_lock<std::mutex> capture;
+        if (overlaps(0x800002, 0xA0007F))
+            capture = std::unique_lock<std::mutex>(capture_mutex);
+        for (unsigned i = 0; i < L; ++i) {
+            uint64_t a = uint64_t(A) + i;
+            if (a >= 0xFE000000u && a <= 0xFEFFFFFFu)
+                continue;   // not written: the reply keeps what the buffer held
+            frame[11 + i] = read_own_byte(a, A, property.get());
+        }
+        frame[10] = 0;
+        r = int(L) + 1;
+    }
+    // A reply that would not fit the link is refused rather than cut.
+    if (protocol_phy::reply_escaped_size(frame, unsigned(r)) > reply_limit) {
+        frame[10] = 1;
+        frame[11] = 0;
+        return 2;
+    }
+    return r;
+}
+
+int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L)
+{
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    const unsigned T = (A >> 24) & 0x0F;
+    const unsigned I = (A >> 12) & 0x0F;
+    const unsigned char F = fpga_of(frame);
+    const uint32_t off = A & 0xFFF;
+    unsigned char* out = frame + 11;
+
+    const bool extension = (T == 0 && (A & 0x800)) || T == 6;
+    const uint32_t start = (T == 0 && (A & 0x800)) ? off - 2048 : off;
+    if (start + L > 1024) {
+        frame[10] = 1;
+        frame[11] = 0;
+        return 2;
+    }
+    frame[10] = 0;
+    const bool running = f && fpga_reg(80, F) == 3;
+    // A fetched reply: the image is refreshed from the FPGA when its MCU runs, else zeros.
+    auto fetched = [&](unsigned char* image, unsigned char ram, uint32_t from) {
+        if (!running) {
+            std::memset(out, 0, L);
+            return;
+        }
+        f->read_fpga_ram(image + from, A, L, ram, F);
+        std::memcpy(out, image + from, L);
+    };
+
+    if (extension) {
+        FPGA_Ex_ram_update();
+        Time_to_RAM();
+        std::memcpy(out, fpga_manage::MCU_RAM_EXTEND + start, L);
+    } else if (T == 0) {
+        if (!running) {
+            std::memset(out, 0, L);
+        } else {
+            unsigned char* image = fpga_manage::MCU_RAM_PARA_func[F];
+            unsigned char* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[F];
+            f->read_fpga_ram(image + off, A, L, 1, F);
+            for (const MirrorRow& m : kMirror)
+                std::memcpy(image + m.para, back + m.back, m.len);
+            // (The scaler keeps no one-output-channel flag, so the u16 at 116 is not halved.)
+            std::memcpy(out, image + off, L);
+        }
+    } else if (T == 1) {
+        if (I != 0) {
+            unsigned char* image = (I & 1) ? fpga_manage::MCU_RAM_RX_func[F] : fpga_manage::MCU_RAM_TX_func[F];
+            if (image)
+                fetched(image, (unsigned char)(I + 1), 0);
+        }
+    } else if (T == 2) {
+        if (I == 0)
+            fetched(fpga_manage::MCU_RAM_DEFAULT, 33, 0);
+        else
+            fetched(fpga_manage::MCU_RAM_ZOOM, (unsigned char)(33 + I), 0);
+    } else if (T == 4) {
+        if (fpga_manage::MCU_RAM_TX_func[F])
+            fetched(fpga_manage::MCU_RAM_TX_func[F], 50, 0);
+    } else if (T == 5) {
+        std::memcpy(out, fpga_manage::MCU_RAM_CMD, L);
+    }
+    return int(L) + 1;
+}
+
+void message_deal::FPGA_Ex_ram_update()
+{
+    fpga_manage::MCU_RAM_EXTEND[72] = 1;
+    fpga_manage::MCU_RAM_EXTEND[49] = 0x9F;
+    fpga_manage::MCU_RAM_EXTEND[28] = fpga_reg(64, 0);
+    fpga_manage::MCU_RAM_EXTEND[73] = 0;
+    fpga_manage::MCU_RAM_EXTEND[74] = 0;
+}
+
+void message_deal::Time_to_RAM()
+{
+    unsigned char* x = fpga_manage::MCU_RAM_EXTEND;
+    QDateTime now = QDateTime::fromSecsSinceEpoch(qint64(board::Clock::wallTime()));
+    QDate d = now.date();
+    QTime t = now.time();
+    x[16] = bcd(d.year() % 100);
+    x[17] = bcd(d.year() / 100);
+    x[18] = bcd(d.month());
+    x[19] = bcd(d.day());
+    x[20] = bcd(t.hour());
+    x[21] = bcd(t.minute());
+    x[22] = bcd(t.second());
+    // Day of the week, Monday 1 to Sunday 7.
+    x[23] = bcd(d.dayOfWeek());
+
+    CLOCK_RECORD rec;
+    {
+        std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
+        rec = g_clock_record;
+    }
+    uint32_t run = rec.minutes_since_start2 + rec.total;
+    for (int i = 0; i < 4; ++i) {
+        x[76 + i] = uint8_t(run >> (8 * i));
+        x[80 + i] = uint8_t(rec.minutes_since_start >> (8 * i));
+        x[96 + i] = uint8_t(rec.minutes_since_start2 >> (8 * i));
+    }
+    x[84] = uint8_t(rec.sequence);
+    x[85] = uint8_t(rec.sequence >> 8);
+    x[86] = uint8_t(rec.sequence >> 16);
+    x[87] = 0;
+    std::memcpy(x + 88, rec.time, 7);
+    x[95] = 0xFF;
+}
+
+void message_deal::set_para_sync()
+{
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    KelRamPara* p = para();
+    if (!f || !p)
+        return;
+    const unsigned char* image = fpga_manage::MCU_RAM_PARA_func[0];
+    int W = rd16(image + 60) + rd16(image + 56);
+    int H = rd16(image + 62) + rd16(image + 58);
+    W = std::max(W, 64);
+    H = std::max(H, 64);
+    KEL_TRACE("\n set_para_sync: FPGA LED screen %d x %d\n", W, H);
+    ScalerLock lock;
+    if (p->ram16(KelRamPara::kLedWidth) == W && p->ram16(KelRamPara::kLedHeight) == H)
+        return;
+    p->put16(p->ram + KelRamPara::kPanelMode, 0);
+    p->put16(p->ram + KelRamPara::kLedWidth, uint16_t(W));
+    p->put16(p->ram + KelRamPara::kLedHeight, uint16_t(H));
+    for (int rect : {1408, 1416}) {
+        p->put16(p->ram + rect, 0);
+        p->put16(p->ram + rect + 2, 0);
+        p->put16(p->ram + rect + 4, uint16_t(W));
+        p->put16(p->ram + rect + 6, uint16_t(H));
+    }
+    unsigned char* w0 = p->ram + KelRamPara::kLayers;
+    p->put16(w0 + KelRamPara::kLayerWindow, 0);
+    p->put16(w0 + KelRamPara::kLayerWindow + 2, 0);
+    p->put16(w0 + KelRamPara::kLayerWindow + 4, uint16_t(W));
+    p->put16(w0 + KelRamPara::kLayerWindow + 6, uint16_t(H));
+    for (int k = 1; k < KelRamPara::kLayerCount; ++k)
+        p->put16(p->ram + KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerFlags, 0);
+    lock.apply(1);
+}
+
+// ---------------------------------------------------------------------------------------
+// Group 0xB0: single settings by item number
+
+int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len)
+{
+    if (len < kSingleParaMin || frame[10] != 0x31) {
+        frame[10] = 1;
+        return 1;
+    }
+    KelRamPara* p = para();
+    unsigned char error = 0, apply = 0;
+    if (p) {
+        unsigned char* ram = p->ram;
+        ScalerLock lock;
+        // Only whole items: a trailing partial item is not read.
+        for (unsigned i = 12; i + 3 <= len; i += 3) {
+            unsigned N = frame[i];
+            unsigned V = rd16(frame + i + 1);
+            switch (N) {
+            case 6:
+                if (V <= 100) {
+                    put16(ram + KelRamPara::kBrightness, uint16_t(V));
+                    apply = 1;
+                }
+                break;
+            case 21: case 29: case 37: case 45: {
+                int w = (int(N) - 21) / 8;
+                if (V >= 1 && V <= 4) {
+                    put16(ram + KelRamPara::kLayers + w * KelRamPara::kLayerSize + KelRamPara::kLayerSource, uint16_t(V - 1));
+                    apply = 1;
+                } else if (V == 0 || V == 5) {
+                    error = 1;
+                    apply = 0;
+                }
+                break;
+            }
+            case 50: case 51:
+                if (V <= 5) {
+                    error = 1;
+                    apply = 0;
+                }
+                break;
+            case 54:
+                if (V <= 7 || (V >= 16 && V <= 23)) {
+                    unsigned s = V <= 7 ? V : V - 8;
+                    const unsigned char* slot = p->mode_slot[s];
+                    if (slot[0] == 0xAA && slot[1] == 0xAA) {
+                        std::memcpy(ram + KelRamPara::kModeArea, slot + 2, KelRamPara::kModeAreaLength);
+                        put16(ram + KelRamPara::kCurrentMode, uint16_t(s + 1));
+                        put16(ram + KelRamPara::kModeSaveRequest, 0);
+                        apply = 1;
+                    }
+                }
+                break;
+            case 93: {
+                unsigned k = rd16(ram + KelRamPara::kAudioWindow);
+                if (k > 5) {
+                    // No such window: the sound setting cannot be placed.
+                    error = 1;
+                    break;
+                }
+                unsigned char* w = ram + KelRamPara::kLayers + k * KelRamPara::kLayerSize;
+                w[KelRamPara::kLayerVolume] = V ? 100 : 0;
+                w[KelRamPara::kLayerSound] = V ? 0x80 : 0;
+                apply = 1;
+                break;
+            }
+            case 60:
+                if (V <= 1) {
+                    put16(ram + KelRamPara::kScreenDark, uint16_t(V ^ 1));
+                    apply = 1;
+                }
+                break;
+            case 10:
+                if (V <= 3) {
+                    put16(ram + 2184, uint16_t(V));
+                    apply = 1;
+                }
+                break;
+            case 11: case 12: case 13:
+                if (V <= 100) {
+                    put16(ram + 2186 + 2 * (N - 11), uint16_t(V));
+                    apply = 1;
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        if (apply)
+            lock.apply(1);
+    } else {
+        error = 1;
+    }
+    frame[10] = error;
+    frame[11] = 0x31;
+    return 2;
+}
+
+// ---------------------------------------------------------------------------------------
+// Groups 0xA0 / 0xA1: registers
+
+int message_deal::write_register(unsigned char* frame)
+{
+    if (frame_len < kRegWriteLen) {
+        frame[10] = 1;
+        return 1;
+    }
+    const unsigned R = frame[10];
+    const unsigned char M = frame[11];
+    const unsigned char V = frame[13];
+    if (!own_destination(frame)) {
+        fpga_manage* f = fpga_manage::p_fpga_manage;
+        if (R >= kRegCount || !f) {
+            frame[10] = 1;
+            return 1;
+        }
+        int F = (frame[7] == 1 || frame[7] == 2) ? frame[7] - 1 : 0;
+        f->write_to_register(int(R), M, V, F);
+        frame[10] = 0;
+        return 1;
+    }
+    KelRamPara* p = para();
+    if (R >= kRegCount || !p) {
+        frame[10] = 1;
+        return 1;
+    }
+    unsigned char status = 0;
+    unsigned char* img = p->reg_image;
+    switch (R) {
+    case 12:
+    case 13:
+        break;
+    case 0xA0:
+        img[32] = M & V;
+        break;
+    case 0xA1: {
+        unsigned char B = M & V;
+        if (B & 0x01) {
+            // A reboot request: stamp first so the tick grants the full grace period, and
+            // a pending request is not re-armed.
+            if (!g_app_reset_flag) {
+                G_reboot_tickTicks = G_timeTicks.load();
+                g_app_reset_flag = 1;
+            }
+        }
+        // Bit 1 asks for the scaler's register dump, a debugging aid the scaler manager
+        // does not offer.
+        if (B & 0x3C) {
+            unsigned char* w0 = p->ram + KelRamPara::kLayers;
+            uint16_t W = rd16(w0 + KelRamPara::kLayerOutput), D = rd16(w0 + KelRamPara::kLayerDbd);
+            uint16_t tW, tD = D;
+            if (B & 0x04) {
+                tW = uint16_t(W & ~0x100);
+            } else {
+                tW = uint16_t(W | 0x100);
+                tD = (B & 0x08) ? 0 : (B & 0x10) ? 8 : 9;
+            }
+            if (tW != W || tD != D) {
+                ScalerLock lock;
+                put16(w0 + KelRamPara::kLayerOutput, tW);
+                put16(w0 + KelRamPara::kLayerDbd, tD);
+                lock.apply(1);
+            }
+        }
+        break;
+    }
+    case 0xA2: case 0xA3: case 0xA4: case 0xA5: {
+        ScalerLock lock;
+        if (R == 0xA2)
+            img[34] = M & V;
+        else if (R == 0xA3)
+            img[35] = uint8_t(V + 1);
+        else if (R == 0xA4)
+            img[36] = M & V;
+        else
+            img[33] = M & V;
+        lock.apply(1);
+        break;
+    }
+    default:
+        img[R] = uint8_t((V & M) | (img[R] & ~M));
+        status = reg_cmd_run((unsigned char)R, M) == 1 ? 1 : 0;
+        break;
+    }
+    frame[10] = status;
+    return 1;
+}
+
+int message_deal::read_register(unsigned char* frame)
+{
+    if (frame_len < kRegReadLen) {
+        frame[10] = 0;
+        frame[11] = 1;
+        return 2;
+    }
+    const unsigned R = frame[10];
+    if (R >= kRegCount) {
+        frame[11] = 1;
+        return 2;
+    }
+    frame[10] = 0;
+    if (!own_destination(frame)) {
+        fpga_manage* f = fpga_manage::p_fpga_manage;
+        int F = fpga_of(frame);
+        if (f) {
+            f->read_from_register(int(R), F);
+            frame[11] = f->reg_shadow(int(R), F);
+        } else {
+            frame[11] = 0;
+        }
+    } else if (R != 4 && R != 6) {
+        // Own registers are not read back; 4 and 6 echo what the request held.
+        frame[11] = 0;
+    }
+    return 2;
+}
+
+int message_deal::reg_cmd_run(unsigned char reg, unsigned char mask)
+{
+    switch (reg) {
+    case 4: return REG_fuction(reg, mask);
+    case 5: return REG_FLASH_STATUS1_flag(reg, mask);
+    case 9: return REG_comm_flag(reg, mask);
+    case 10: return REG_com1_flag(reg, mask);
+    case 11: return REG_mcu_flag(reg, mask);
+    case 14: return RegUpdate0E(reg, mask);
+    case 16: return RegUpdate10(reg, mask);
+    case 17: return RegUpdate11(reg, mask);
+    default: return 1;
+    }
+}
+
+int message_deal::REG_fuction(unsigned char, unsigned char) { return 0; }
+
+int message_deal::REG_FLASH_STATUS1_flag(unsigned char, unsigned char) { return 0; }
+
+void message_deal::REG_comm_flag()
+{
+    if (!g_update_flag)
+        queue_mainwindow(&MainWindow::update_start);
+    g_update_flag = 1;
+    if (KelRamPara* p = para())
+        p->test_signal(105);
+}
+
+void message_deal::REG_comm_flag_over()
+{
+    if (g_update_flag)
+        queue_mainwindow(&MainWindow::update_over);
+    g_update_flag = 0;
+    if (KelRamPara* p = para())
+        p->test_signal(106);
+}
+
+int message_deal::REG_comm_flag(unsigned char, unsigned char)
+{
+    KelRamPara* p = para();
+    if (p && p->reg_image[9] > 15)
+        REG_comm_flag();
+    else
+        REG_comm_flag_over();
+    return 0;
+}
+
+int message_deal::REG_com1_flag(unsigned char, unsigned char)
+{
+    KelRamPara* p = para();
+    if (p && (p->reg_image[10] & 0x7F))
+        REG_comm_flag();
+    else
+        REG_comm_flag_over();
+    return 0;
+}
+
+void message_deal::led_para_handshake()
+{
+    if (!fpga_running(0))
+        return;
+    std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
+    g_set_led_para = 1;
+    g_set_led_setup = 0;
+}
+
+int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
+{
+    KelRamPara* p = para();
+    if (!p)
+        return 0;
+    unsigned char* ram = p->ram;
+    const unsigned char* saved = p->ram_backup;
+    if (mask & 0x02) {
+        ScalerLock lock;
+        // 1. User mode.
+        unsigned m = rd16(ram + KelRamPara::kCurrentMode);
+        unsigned s = rd16(saved + KelRamPara::kCurrentMode);
+        if (m != s && m != 0) {
+            if (m <= KelRamPara::kModeSlots) {
+                const unsigned char* slot = p->mode_slot[m - 1];
+                if (slot[0] == 0xAA && slot[1] == 0xAA) {
+                    std::memcpy(ram + KelRamPara::kModeArea, slot + 2, KelRamPara::kModeAreaLength);
+                    put16(ram + KelRamPara::kModeSaveRequest, 0);
+                }
+            }
+        } else if (m == s) {
+            put16(ram + KelRamPara::kCurrentMode, 0);
+        }
+        // 2. Audio window.
+        if (rd16(ram + KelRamPara::kAudioWindow) > 5)
+            put16(ram + KelRamPara::kAudioWindow, 0);
+        unsigned aw = rd16(ram + KelRamPara::kAudioWindow);
+        if (rd16(ram + KelRamPara::kLayers + aw * KelRamPara::kLayerSize + KelRamPara::kLayerFlags) == 0)
+            put16(ram + KelRamPara::kAudioWindow, 0);
+        // 3. LED screen size or panel mode changed.
+        if (rd16(ram + KelRamPara::kLedWidth) != rd16(saved + KelRamPara::kLedWidth)
+            || rd16(ram + KelRamPara::kLedHeight) != rd16(saved + KelRamPara::kLedHeight)
+            || rd16(ram + KelRamPara::kPanelMode) != rd16(saved + KelRamPara::kPanelMode)) {
+            if (m == s && m >= 2) {
+                unsigned char* w0 = ram + KelRamPara::kLayers;
+                put16(w0 + KelRamPara::kLayerWindow, 0);
+                put16(w0 + KelRamPara::kLayerWindow + 2, 0);
+                put16(w0 + KelRamPara::kLayerWindow + 4, rd16(ram + KelRamPara::kLedWidth));
+                put16(w0 + KelRamPara::kLayerWindow + 6, rd16(ram + KelRamPara::kLedHeight));
+                for (int k = 1; k < KelRamPara::kLayerCount; ++k)
+                    put16(ram + KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerFlags, 0);
+            }
+            for (int k = 0; k < KelRamPara::kLayerCount; ++k) {
+                unsigned char* src = ram + KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerSource;
+                uint16_t word = rd16(src);
+                if (!(word & 0x8000))
+                    continue;
+                unsigned index = word & 0xFF;
+                if (index >= unsigned(KelRamPara::kCropCount))
+                    continue;   // no such crop record
+                put16(src, uint16_t(ram[KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * index] & 0x0F));
+            }
+            led_para_handshake();
+            put16(ram + KelRamPara::kAudioWindow, 0);
+        }
+        // 4. Switch effect into every window's output word.
+        for (int k = 0; k < KelRamPara::kLayerCount; ++k) {
+            unsigned char* out = ram + KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerOutput;
+            out[0] = uint8_t((out[0] & ~0x0C) | ((ram[2118] << 2) & 0x0C));
+        }
+        // 5. The newer of freeze and DBD wins.
+        for (int k = 0; k < KelRamPara::kLayerCount; ++k) {
+            int o = KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerOutput;
+            uint16_t cur = rd16(ram + o), old = rd16(saved + o);
+            if ((cur & 0x02) && (old & 0x100)) {
+                put16(ram + o, uint16_t(cur & ~0x100));
+                put16(ram + 2114, 0);
+            } else if ((old & 0x02) && (cur & 0x100)) {
+                put16(ram + o, uint16_t(cur & ~0x02));
+            }
+        }
+        lock.apply(1);
+    }
+    if (mask & 0x04) {
+        ScalerLock lock;
+        lock.apply(2);
+    }
+    if ((mask & 0x08) && rd16(ram + KelRamPara::kOsdOn) == 1) {
+        ScalerLock lock;
+        lock.apply(1);
+        g_osd_update = 1;
+    }
+    return 0;
+}
+
+int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
+{
+    if ((mask & 0x01) && !g_app_reset_flag) {
+        // Finish an application upgrade, once; the tick reboots 300 ticks after the stamp.
+        G_reboot_tickTicks = G_timeTicks.load();
+        g_app_reset_flag = 1;
+        Utils::system_mutex("chmod 777 -R /data/app", nullptr);
+        board::Clock::sleepMs(10);
+        board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+        if (g_update_status == 0) {
+            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+            QSettings ini(board::Files::map(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+            ini.beginGroup("app-1");
+            ini.setValue("app_path", "/data/app/kelM57N -platform linuxfb");
+            ini.setValue("app_name", "kelM57N");
+            ini.endGroup();
+            ini.sync();
+        }
+        board::Clock::sleepMs(10);
+        Utils::system_mutex("sync", nullptr);
+        board::Clock::sleepMs(10);
+    }
+    if (mask & 0x02) {
+        board::Clock::sleepMs(100);
+        Utils::system_mutex("reboot", nullptr);
+    }
+    if (mask & 0x08) {
+        if (c331_manage* c = scaler()) {
+            c->read_c331_font(c->c331_fd);
+            c->update_font(c->c331_fd);
+        }
+    }
+    return 0;
+}
+
+int message_deal::RegUpdate10(unsigned char, unsigned char mask)
+{
+    KelRamPara* p = para();
+    if (!p)
+        return 0;
+    unsigned char* ram = p->ram;
+    const unsigned char* saved = p->ram_backup;
+    auto defaults = [&](int from, int to) {   // block bytes from .. to - 1
+        for (int x = from; x < to; ++x)
+            ram[x] = default_para_ramlist[2 + x - KelRamPara::kSavedStart];
+    };
+    if (mask & 0x01) {
+        {
+            ScalerLock lock;
+            defaults(KelRamPara::kSavedStart, KelRamPara::kEdid);
+            defaults(1376, KelRamPara::kRamSize);
+        }
+        Utils::system_mutex("rm  -rf  /data/modes/*", nullptr);
+        board::Clock::sleepUs(100);
+        ScalerLock lock;
+        for (int k = 0; k < KelRamPara::kModeSlots; ++k) {
+            p->mode_slot[k][0] = 0xFF;
+            p->mode_slot[k][1] = 0xFF;
+        }
+        if (rd16(ram + KelRamPara::kLedWidth) != rd16(saved + KelRamPara::kLedWidth)
+            || rd16(ram + KelRamPara::kLedHeight) != rd16(saved + KelRamPara::kLedHeight)
+            || rd16(ram + KelRamPara::kPanelMode) != rd16(saved + KelRamPara::kPanelMode)) {
+            led_para_handshake();
+            put16(ram + KelRamPara::kAudioWindow, 0);
+        }
+        lock.apply(1);
+    }
+    if (mask & 0x02) {
+        ScalerLock lock;
+        defaults(KelRamPara::kEdid, 1376);
+        lock.apply(1);
+    }
+    if (mask & 0x10) {
+        ScalerLock lock;
+        defaults(KelRamPara::kBrightness, KelRamPara::kBrightness + 16);
+        lock.apply(1);
+    }
+    if (mask & 0x20) {
+        QString ip;
+        {
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            ip = g_str_ip;
+        }
+        if (ip != "192.168.0.199")
+            p->test_signal(3);
+    }
+    return 0;
+}
+
+int message_deal::RegUpdate11(unsigned char, unsigned char mask)
+{
+    if ((mask & 0x01) && velinsource::p_velin_source)
+        velinsource::p_velin_source->line_pulse_request = 1;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Groups whose handlers come with the flash, file-transfer, network, EDID, identity and
+// cloud commands. Until those are built the groups have no answer (reply length 0: no
+// reply on serial and UDP, the bare header on TCP).
+
+int message_deal::cmd_erase_flash(unsigned char*) { return 0; }
+int message_deal::cmd_write_flash(unsigned char*) { return 0; }
+int message_deal::cmd_read_flash(unsigned char*) { return 0; }
+int message_deal::param_save(unsigned char*) { return 0; }
+int message_deal::get_card_version(unsigned char*) { return 0; }
+int message_deal::get_card_uid(unsigned char*) { return 0; }
+int message_deal::start_update(unsigned char*, unsigned int) { return 0; }
+int message_deal::write_rtc_time(unsigned char*) { return 0; }
+int message_deal::get_yp_module_info(unsigned char*) { return 0; }
+int message_deal::check_yp_module(unsigned char*) { return 0; }
+int message_deal::barcode_group(unsigned char*) { return 0; }
+int message_deal::net_eth_group(unsigned char*) { return 0; }
+int message_deal::write_file_group(unsigned char*) { return 0; }
+int message_deal::write_edid_table_group(unsigned char*) { return 0; }
+int message_deal::project_set_setproperty(unsigned char*, unsigned char) { return 0; }
+int message_deal::YP_SendFileData(unsigned char*) { return 0; }
+int message_deal::YP_SendFileEND(unsigned char*) { return 0; }
+int message_deal::YP_SendFileCancel(unsigned char*) { return 0; }
+int message_deal::YP_RecvFile(unsigned char*) { return 0; }
+int message_deal::YP_RecvFileData(unsigned char*) { return 0; }
+int message_deal::YP_RecvFileEnd(unsigned char*) { return 0; }
+int message_deal::YP_RecvFileCancel(unsigned char*) { return 0; }
+int message_deal::YP_SendFile(unsigned char*) { return 0; }

@@ -1,0 +1,125 @@
+#pragma once
+#include <QByteArray>
+#include <cstdint>
+#include <mutex>
+
+class message_deal_4g;
+
+// The 4G module's status block ([0] 0xAA when valid, [56] non-zero while online) and the
+// cloud properties ([0-23] device ID text, [25-36] device ID bytes, [68-71] server IPv4,
+// u16 at [126] server port). Shared by the PC handlers and the cloud link.
+constexpr unsigned int k4GRamSize = 256;
+constexpr unsigned int k4GPropertySize = 132;
+extern unsigned char g_4G_RAM[k4GRamSize];
+extern unsigned char g_4G_property[k4GPropertySize];
+
+// The command handler of the PC protocol. Each link owns one; all of them act on the same
+// shared state (parameter block, FPGA images, scaler manager), so handlers take the locks
+// of what they touch. message_group_deal picks the handler by byte 9 of an accepted,
+// unescaped frame; the handler writes its reply over the request from byte 10 on
+// ([10] status: 0 done, 1 refused) and returns the count of reply bytes from byte 10.
+// The link then swaps the addresses, appends the check byte and escapes the reply.
+class message_deal {
+public:
+    // The frame buffer a link hands to message_group_deal must hold this many bytes: the
+    // largest joined frame, and the largest reply (a 65535-byte RAM read: 10 + 1 + 65535
+    // + check byte) with room to spare.
+    static constexpr unsigned int FRAME_BUF_SIZE = 0x20000 + 64;
+    // Largest escaped reply of each link; a read whose escaped reply would not fit is
+    // refused. A UDP datagram carries at most 65507 bytes over IPv4; the serial record
+    // holds 65556 bytes; TCP is a stream.
+    static constexpr unsigned int REPLY_LIMIT_UDP = 65507;
+    static constexpr unsigned int REPLY_LIMIT_SERIAL = 65556;
+    static constexpr unsigned int REPLY_LIMIT_TCP = 4 + 2 * FRAME_BUF_SIZE;
+    // The transmit buffer of a link: the largest escaped reply of a FRAME_BUF_SIZE frame.
+    static constexpr unsigned int TX_BUF_SIZE = 4 + 2 * FRAME_BUF_SIZE;
+
+    explicit message_deal(unsigned int replyLimit = REPLY_LIMIT_TCP);
+    ~message_deal();
+
+    // frame: the unescaped frame (FRAME_BUF_SIZE bytes of buffer); len: its length
+    // without the check byte; link: 5 from the PC links, 4 from the 4G link. Returns the
+    // reply length from byte 10, or 0 (no reply on serial and UDP, header only on TCP).
+    int message_group_deal(unsigned char* frame, unsigned int len, unsigned char link);
+
+    // --- parameter RAM (groups 0x60, 0x61, 0xB0) ---
+    int write_ram(unsigned char* frame);
+    int read_ram(unsigned char* frame);
+    int vedio_write_single_para(unsigned char* frame, unsigned int len);
+    void Time_to_RAM();
+    void FPGA_Ex_ram_update();
+    void set_para_sync();
+
+    // --- controller registers (groups 0xA0, 0xA1) ---
+    int write_register(unsigned char* frame);
+    int read_register(unsigned char* frame);
+    int reg_cmd_run(unsigned char reg, unsigned char mask);
+    int REG_fuction(unsigned char reg, unsigned char mask);
+    int REG_FLASH_STATUS1_flag(unsigned char reg, unsigned char mask);
+    int REG_comm_flag(unsigned char reg, unsigned char mask);
+    int REG_com1_flag(unsigned char reg, unsigned char mask);
+    int REG_mcu_flag(unsigned char reg, unsigned char mask);
+    int RegUpdate0E(unsigned char reg, unsigned char mask);
+    int RegUpdate10(unsigned char reg, unsigned char mask);
+    int RegUpdate11(unsigned char reg, unsigned char mask);
+    // The firmware-update display: start opens it (once) and announces 105, end closes it
+    // and announces 106.
+    void REG_comm_flag();
+    void REG_comm_flag_over();
+
+    // --- groups served by the file, flash, network, EDID, identity and cloud commands ---
+    int cmd_erase_flash(unsigned char* frame);
+    int cmd_write_flash(unsigned char* frame);
+    int cmd_read_flash(unsigned char* frame);
+    int param_save(unsigned char* frame);
+    int get_card_version(unsigned char* frame);
+    int get_card_uid(unsigned char* frame);
+    int start_update(unsigned char* frame, unsigned int len);
+    int write_rtc_time(unsigned char* frame);
+    int get_yp_module_info(unsigned char* frame);
+    int check_yp_module(unsigned char* frame);
+    int barcode_group(unsigned char* frame);
+    int net_eth_group(unsigned char* frame);
+    int write_file_group(unsigned char* frame);
+    int write_edid_table_group(unsigned char* frame);
+    int project_set_setproperty(unsigned char* frame, unsigned char link);
+    int YP_SendFileData(unsigned char* frame);
+    int YP_SendFileEND(unsigned char* frame);
+    int YP_SendFileCancel(unsigned char* frame);
+    int YP_RecvFile(unsigned char* frame);
+    int YP_RecvFileData(unsigned char* frame);
+    int YP_RecvFileEnd(unsigned char* frame);
+    int YP_RecvFileCancel(unsigned char* frame);
+    int YP_SendFile(unsigned char* frame);
+
+    // The group 0xC4 sub-handler of the cloud link; null until that link exists.
+    message_deal_4g* p_message_deal_4g;
+    // Length (without check byte) of the frame being handled: handlers check it before
+    // reading their fixed fields or announced lengths.
+    unsigned int frame_len;
+    // Largest escaped reply the owning link can carry.
+    unsigned int reply_limit;
+
+    // --- screen capture served through RAM 0x800000 .. 0xA0007F ---
+    // The capture is a PNG of the primary screen taken on the GUI thread; it is kept in its
+    // own buffer ([0-1] 0xAA 0xAA, then the PNG) shared by every link, never in the file
+    // buffer of the file transfer. Capture size limit: the readable window.
+    static constexpr unsigned int CAPTURE_WINDOW = 0xA00080 - 0x800080;
+    static std::mutex capture_mutex;
+    static QByteArray capture_buf;   // PNG bytes (without the two marker bytes)
+    // Grabs window 0 of the primary screen into capture_buf (on the GUI thread; from any
+    // other thread the grab is queued there and waited for, at most 3 s). Returns the PNG
+    // length, 0 when there was nothing to grab.
+    static unsigned int capture_screen();
+
+private:
+    // True when the frame is addressed to this controller (0xF100 or 0xF101).
+    static bool own_destination(const unsigned char* frame);
+    // The FPGA a frame selects: byte 7 - 1 when byte 6 is 0 and byte 7 is 1 or 2, else 0.
+    static unsigned char fpga_of(const unsigned char* frame);
+    unsigned char read_own_byte(uint64_t a, uint32_t start, const unsigned char* property);
+    void build_property_block(unsigned char* property);
+    int read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
+    int write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
+    void led_para_handshake();
+};

@@ -1,0 +1,256 @@
+#include "protocol/networkmanage.h"
+
+#include "core/global.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "protocol/message_deal.h"
+#include "protocol/protocol_phy.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr unsigned kFixedPort = 10002;
+
+// The passthrough and the FPGA interrupt service share the FPGA manager's port-path lock.
+// Before the manager exists there is nothing to share it with.
+std::unique_lock<std::mutex> lock_port_path()
+{
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    return m ? std::unique_lock<std::mutex>(m->port_path_mutex) : std::unique_lock<std::mutex>();
+}
+
+networkManage* g_instance = nullptr;
+std::mutex g_instance_mutex;
+} // namespace
+
+networkManage* networkManage::pInstance()
+{
+    std::lock_guard<std::mutex> hold(g_instance_mutex);
+    if (!g_instance) {
+        g_instance = new networkManage();
+        g_instance->initialize();
+    }
+    return g_instance;
+}
+
+networkManage::networkManage()
+{
+    KEL_TRACE("====networkManage::networkManage()=====\n");
+    writeLogMsg(LOG_INFO, "====networkManage::networkManage()=====");
+    for (Link& l : m_port) {
+        l.phy = new protocol_phy();
+        l.deal = new message_deal(message_deal::REPLY_LIMIT_TCP);
+        l.frame.assign(message_deal::FRAME_BUF_SIZE, 0);
+        l.tx.assign(message_deal::TX_BUF_SIZE, 0);
+    }
+    if (g_networkMode)
+        m_port[0].server = new TcpServer();
+    m_port[1].server = new TcpServer();
+}
+
+networkManage::~networkManage()
+{
+    m_stop = true;
+    for (std::thread& t : m_threads)
+        if (t.joinable())
+            t.join();
+    for (Link& l : m_port) {
+        delete l.server;
+        delete l.deal;
+        delete l.phy;
+    }
+}
+
+void networkManage::open_servers()
+{
+    if (m_port[0].server)
+        m_port[0].server->initialize(unsigned(g_port.load()));
+    m_port[1].server->initialize(kFixedPort);
+}
+
+int networkManage::initialize()
+{
+    open_servers();
+    try {
+        m_threads[0] = std::thread(&networkManage::acceptThread, this);
+    } catch (...) {
+        writeLogMsg(LOG_ERROR, "create accept thread failed");
+        return 255;
+    }
+    try {
+        m_threads[1] = std::thread(&networkManage::acceptThread_10002, this);
+    } catch (...) {
+        writeLogMsg(LOG_ERROR, "create accept thread failed");
+        return 255;
+    }
+    return 0;
+}
+
+void* networkManage::acceptThread(void* arg)
+{
+    networkManage* self = static_cast<networkManage*>(arg);
+    if (!self) {
+        writeLogMsg(LOG_MISSING, "networkManage::acceptThread() pNetwork is null");
+        return nullptr;
+    }
+    self->loop(0);
+    return nullptr;
+}
+
+void* networkManage::acceptThread_10002(void* arg)
+{
+    networkManage* self = static_cast<networkManage*>(arg);
+    if (!self) {
+        writeLogMsg(LOG_MISSING, "networkManage::acceptThread_10002() pNetwork is null");
+        return nullptr;
+    }
+    self->loop(1);
+    return nullptr;
+}
+
+void networkManage::loop(int index)
+{
+    while (!m_stop) {
+        // Blocks in poll while idle; a passthrough waiting for its card is polled often.
+        int wait = m_port[index].reply_state == 1 ? 1 : 20;
+        if (index == 0)
+            accept_pass(wait);
+        else
+            accept_pass_10002(wait);
+    }
+}
+
+void networkManage::accept_pass(int wait_ms)
+{
+    pass(m_port[0], true, wait_ms);
+}
+
+void networkManage::accept_pass_10002(int wait_ms)
+{
+    pass(m_port[1], false, wait_ms);
+}
+
+void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
+{
+    if (!link.server)
+        return;
+    link.server->recvData(wait_ms);
+
+    // A closed socket's number can come back with the next client: nothing may be sent
+    // to it any more.
+    for (int closed : link.server->takeClosed()) {
+        link.frames.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
+        if (configuredPort) {
+            int expected = closed;
+            m_passby_socket.compare_exchange_strong(expected, -1);
+        }
+    }
+
+    link.frames.splice(link.frames.end(), link.server->records());
+
+    while (!link.frames.empty()) {
+        // The next frame abandons a passthrough still waiting for its card.
+        link.reply_state = 0;
+        TcpServer::Record rec = std::move(link.frames.front());
+        link.frames.pop_front();
+        handle_frame(link, configuredPort, rec);
+    }
+
+    if (configuredPort && link.reply_state == 1)
+        send_passby_answer(link);
+}
+
+void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServer::Record& rec)
+{
+    unsigned char* frame = link.frame.data();
+    unsigned int rawLen = unsigned(rec.data.size());
+    if (rawLen > TcpServer::MAX_RECORD)
+        return;
+    unsigned char done = 0;
+    // Unescaping never grows a frame, and a record is at most MAX_RECORD bytes.
+    unsigned int n = link.phy->data_transf_meaning(const_cast<unsigned char*>(rec.data.data()), frame, rawLen, &done);
+    // Handlers that look past a short frame see zeros, not the previous frame's bytes.
+    std::memset(frame + n, 0, std::min<size_t>(64, link.frame.size() - n));
+    if (configuredPort) {
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+    }
+    if (!protocol_phy::frame_ok(frame, n, done))
+        return;   // dropped without a reply
+
+    if (configuredPort)
+        m_passby_socket = rec.socket;
+
+    if (configuredPort && protocol_phy::is_passby_frame(frame)) {
+        link.reply_state = 1;
+        std::unique_lock<std::mutex> path = lock_port_path();
+        g_passby_trans_port = 2;
+        if (fpga_manage::p_fpga_manage)
+            fpga_manage::p_fpga_manage->answer_ready = 0;
+        {
+            // An answer to an abandoned passthrough is not this frame's answer.
+            std::lock_guard<std::mutex> hold(m_answer_mutex);
+            m_answers.clear();
+        }
+        // The frame goes out of the LED ports through fpga_manage::Dealwith1_PC_to_eth(n, frame)
+        // once the FPGA manager's passthrough exists.
+        if (frame[9] == 2) {
+            link.reply_state = 2;
+            unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
+            link.server->sendData(link.tx.data(), m, rec.socket);
+            link.reply_state = 0;
+        }
+        return;
+    }
+
+    link.reply_state = 2;
+    int r = link.deal->message_group_deal(frame, n - 1, 5);
+    if (r < 0 || unsigned(r) + 11 > message_deal::FRAME_BUF_SIZE)
+        r = 0;
+    // TCP answers every accepted frame; with no reply data that is header and check byte.
+    unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());
+    link.server->sendData(link.tx.data(), m, rec.socket);
+    link.reply_state = 0;
+}
+
+void networkManage::send_passby_answer(Link& link)
+{
+    std::unique_lock<std::mutex> path = lock_port_path();
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (m)
+        m->reg_IRQ_Dealwith(0, 0);
+    if (m && !m->answer_ready)
+        return;
+    TcpServer::Record answer;
+    {
+        std::lock_guard<std::mutex> hold(m_answer_mutex);
+        if (m_answers.empty())
+            return;
+        answer = std::move(m_answers.front());
+        m_answers.pop_front();
+    }
+    if (answer.socket >= 0)
+        link.server->sendData(answer.data.data(), unsigned(answer.data.size()), answer.socket);
+    link.reply_state = 0;
+    if (m)
+        m->answer_ready = 0;
+}
+
+void networkManage::passby_answer(const unsigned char* frame, unsigned int len)
+{
+    if (!frame || len > TcpServer::MAX_RECORD)
+        return;
+    TcpServer::Record rec;
+    rec.socket = m_passby_socket;
+    rec.data.resize(protocol_phy::escaped_size_max(len));
+    // Escaping needs no state of the link's unescaper, so it is safe from the FPGA thread.
+    protocol_phy phy;
+    unsigned char flag = 0;
+    unsigned int m = phy.data_re_transf_meaning(rec.data.data(), const_cast<unsigned char*>(frame), len, &flag);
+    rec.data.resize(m);
+    std::lock_guard<std::mutex> hold(m_answer_mutex);
+    m_answers.clear();
+    m_answers.push_back(std::move(rec));
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The PC protocol over TCP: the configured port g_port (which also carries receiving-card
+// passthrough) and the fixed port 10002 (controller commands only), one TcpServer and one
+// thread per port.
+
+#include "protocol/tcpserver.h"
+
+#include <atomic>
+#include <list>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class protocol_phy;
+class message_deal;
+
+class networkManage {
+public:
+    static networkManage* pInstance();
+
+    networkManage();
+    ~networkManage();
+    networkManage(const networkManage&) = delete;
+    networkManage& operator=(const networkManage&) = delete;
+
+    // Opens both servers and starts both threads; 0, or 255 when a thread cannot start.
+    int initialize();
+    // Opens the servers only (g_port when g_networkMode is set, and 10002); the threads'
+    // work can then be driven pass by pass.
+    void open_servers();
+
+    static void* acceptThread(void* arg);
+    static void* acceptThread_10002(void* arg);
+    // One pass of each thread: waits up to wait_ms for traffic, then answers every
+    // complete frame (on g_port: until a passthrough waits for its card).
+    void accept_pass(int wait_ms);
+    void accept_pass_10002(int wait_ms);
+
+    // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
+    // byte), under its port-path mutex: the answer becomes the only record of the answer
+    // list, addressed to the socket of the last frame accepted on g_port.
+    void passby_answer(const unsigned char* frame, unsigned int len);
+
+    TcpServer* server(int index) const { return index == 0 ? m_port[0].server : m_port[1].server; }
+    unsigned char reply_state(int index) const { return m_port[index == 0 ? 0 : 1].reply_state; }
+    int passby_socket() const { return m_passby_socket; }
+
+private:
+    // Everything one port's thread owns.
+    struct Link {
+        TcpServer* server = nullptr;
+        protocol_phy* phy = nullptr;
+        message_deal* deal = nullptr;
+        std::list<TcpServer::Record> frames;   // complete frames waiting to be handled
+        std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
+        std::vector<unsigned char> frame;      // unescaped frame; the reply is built over it
+        std::vector<unsigned char> tx;         // escaped reply
+    };
+
+    void pass(Link& link, bool configuredPort, int wait_ms);
+    void handle_frame(Link& link, bool configuredPort, const TcpServer::Record& rec);
+    void send_passby_answer(Link& link);
+    void loop(int index);
+
+    Link m_port[2];                         // 0: g_port, 1: 10002
+    std::list<TcpServer::Record> m_answers; // passthrough answers (escaped), under m_answer_mutex
+    std::mutex m_answer_mutex;
+    std::atomic<int> m_passby_socket{-1};   // socket of the last frame accepted on g_port
+    std::atomic<bool> m_stop{false};
+    std::thread m_threads[2];
+};

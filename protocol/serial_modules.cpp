@@ -1,0 +1,241 @@
+#include "protocol/serial_modules.h"
+
+#include "board/Clock.h"
+#include "board/SerialPort.h"
+#include "core/global.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+struct BaudEntry {
+    int rate;
+    speed_t code;
+};
+// The rates the RS-485 transceivers and the PC tools agree on; anything else is refused.
+const BaudEntry kBaudTable[] = {
+    {115200, B115200}, {57600, B57600}, {38400, B38400}, {19200, B19200}, {9600, B9600},
+    {4800, B4800},     {2400, B2400},   {1200, B1200},   {300, B300},
+};
+
+// A stalled line must not hold the link thread for ever: a send gives up after this long.
+constexpr int kSendTimeoutMs = 2000;
+} // namespace
+
+serial_modules::serial_modules() = default;
+
+serial_modules::~serial_modules()
+{
+    // The descriptors belong to the links for the life of the process.
+    m_fds.clear();
+}
+
+int serial_modules::serial_init(int port, int speed, int flags)
+{
+    int fd = ttyS_Open(port, speed, flags);
+    if (fd < 0) {
+        std::printf("Open ttyS1 Port Faild!\n");
+        return fd;
+    }
+    m_fds.insert(fd);
+    return fd;
+}
+
+int serial_modules::ttyS_Open(int port, int speed, int flags)
+{
+    char dev[32];
+    std::snprintf(dev, sizeof dev, "/dev/ttyS%d", port);
+    KEL_TRACE("Serial Port = %s\n", dev);
+
+    int fd = board::SerialPort::open(dev);
+    if (fd < 0) {
+        std::printf("Can't Open Serial Port %s\n", dev);
+        return -1;
+    }
+    if (flags & O_NONBLOCK) {
+        int cur = ::fcntl(fd, F_GETFL);
+        if (cur >= 0)
+            ::fcntl(fd, F_SETFL, cur | O_NONBLOCK);
+    }
+    if (!::isatty(fd)) {
+        std::printf("This is not a tty device\n");
+        board::SerialPort::close(fd);
+        return -1;
+    }
+    // RTS high: the transceiver listens until a reply is sent.
+    if (board::SerialPort::setRts(fd, true) != 0) {
+        std::printf("Ioctl error on setting 485 configure:\n");
+        board::SerialPort::close(fd);
+        return -1;
+    }
+    if (UartSetParity(fd, 8, 1, 'n') != 0) {
+        std::printf("UartSetParity failed!, dev :%s\n", dev);
+        board::SerialPort::close(fd);
+        return -1;
+    }
+    if (UartSetSpeed(fd, speed) != 0) {
+        std::printf("UartSetSpeed failed!, dev :%s\n", dev);
+        board::SerialPort::close(fd);
+        return -1;
+    }
+    KEL_TRACE("ttyS = %s,fd = %d\n", dev, fd);
+    return fd;
+}
+
+int serial_modules::UartSetParity(int fd, int databits, int stopbits, int parity)
+{
+    termios options{};
+    if (::tcgetattr(fd, &options) != 0) {
+        std::printf("SetupSerial Error 1\n");
+        return -1;
+    }
+    options.c_iflag &= ~(IXON | ICRNL);
+    options.c_oflag &= ~OPOST;
+    options.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE);
+    options.c_cflag |= CLOCAL | CREAD;
+
+    options.c_cflag &= ~CSIZE;
+    switch (databits) {
+    case 7: options.c_cflag |= CS7; break;
+    case 8: options.c_cflag |= CS8; break;
+    default: std::printf("Unsupported data size\n"); return -1;
+    }
+
+    switch (parity) {
+    case 'n':
+    case 'N':
+        options.c_cflag &= ~PARENB;
+        options.c_iflag &= ~INPCK;
+        break;
+    case 'o':
+    case 'O':
+        options.c_cflag |= PARENB | PARODD;
+        options.c_iflag |= INPCK;
+        break;
+    case 'e':
+    case 'E':
+        options.c_cflag |= PARENB;
+        options.c_cflag &= ~PARODD;
+        options.c_iflag |= INPCK;
+        break;
+    case 's':
+    case 'S':
+        // Space parity: no parity bit, one more stop bit's worth of line time.
+        options.c_cflag &= ~PARENB;
+        options.c_cflag &= ~CSTOPB;
+        options.c_iflag |= INPCK;
+        break;
+    default: std::printf("Unsupported parity\n"); return -1;
+    }
+
+    switch (stopbits) {
+    case 1: options.c_cflag &= ~CSTOPB; break;
+    case 2: options.c_cflag |= CSTOPB; break;
+    default: std::printf("Unsupported stop bits\n"); return -1;
+    }
+
+    options.c_cc[VTIME] = 1;
+    options.c_cc[VMIN] = 1;
+    ::tcflush(fd, TCIFLUSH);
+    if (::tcsetattr(fd, TCSANOW, &options) != 0) {
+        std::printf("SetupSerial Error 3\n");
+        return -1;
+    }
+    return 0;
+}
+
+int serial_modules::UartSetSpeed(int fd, int speed)
+{
+    for (const BaudEntry& e : kBaudTable) {
+        if (e.rate != speed)
+            continue;
+        termios options{};
+        if (::tcgetattr(fd, &options) != 0) {
+            std::printf("UartSetSpeed Error 1\n");
+            return -1;
+        }
+        ::tcflush(fd, TCIOFLUSH);
+        ::cfsetispeed(&options, e.code);
+        ::cfsetospeed(&options, e.code);
+        if (::tcsetattr(fd, TCSANOW, &options) != 0) {
+            KEL_TRACE("tcsetattr fd1\n");
+            return -1;
+        }
+        ::tcflush(fd, TCIOFLUSH);
+        return 0;
+    }
+    std::printf("UartSetSpeed Error 1\n");
+    return -1;
+}
+
+int serial_modules::recv_uart_data(Uart_Rec_Send_Data* rec, int n, int wait_ms)
+{
+    if (!rec || m_fds.empty())
+        return -1;
+    std::vector<pollfd> fds;
+    fds.reserve(m_fds.size());
+    for (int fd : m_fds)
+        fds.push_back(pollfd{fd, POLLIN, 0});
+    int ready = ::poll(fds.data(), fds.size(), wait_ms < 0 ? 0 : wait_ms);
+    if (ready <= 0)
+        return -1;
+    for (const pollfd& p : fds) {
+        if (p.fd != rec->fd || !(p.revents & (POLLIN | POLLERR | POLLHUP)))
+            continue;
+        int want = n;
+        if (want > int(sizeof rec->data))
+            want = int(sizeof rec->data);
+        if (want < 0)
+            want = 0;
+        ssize_t got = ::read(rec->fd, rec->data, size_t(want));
+        if (got < 0)
+            return -1;
+        rec->len = int(got);
+        return rec->len;
+    }
+    return -1;
+}
+
+int serial_modules::uart_send(const Uart_Rec_Send_Data& rec)
+{
+    if (rec.fd < 1)
+        return -1;
+    int len = rec.len;
+    if (len < 0)
+        len = 0;
+    if (len > int(sizeof rec.data))
+        len = int(sizeof rec.data);
+
+    // The transceiver needs its direction switched before the first bit goes out.
+    board::SerialPort::setRts(rec.fd, false);
+    board::Clock::sleepMs(2);
+
+    // The descriptor is non-blocking: keep writing until the whole reply is out, waiting
+    // for room in between, but never longer than the send time-out.
+    int sent = 0;
+    // Socket-style waits block in poll for real time, so the deadline is real time too.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+    while (sent < len) {
+        ssize_t w = ::write(rec.fd, rec.data + sent, size_t(len - sent));
+        if (w > 0) {
+            sent += int(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        pollfd p{rec.fd, POLLOUT, 0};
+        ::poll(&p, 1, int(left));
+    }
+    ::tcdrain(rec.fd);
+    board::SerialPort::setRts(rec.fd, true);
+    return sent > 0 || len == 0 ? sent : -1;
+}

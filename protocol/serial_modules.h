@@ -1,0 +1,37 @@
+#pragma once
+// termios set-up and RS-485 direction switching for the board's serial ports. The PC link
+// (port 2) and the 4G module's link (port 1) each own one of these.
+
+#include <set>
+
+// One serial chunk: a received read or a queued reply.
+struct Uart_Rec_Send_Data {
+    unsigned char data[65556];
+    int fd;
+    int len;
+};
+
+class serial_modules {
+public:
+    serial_modules();
+    ~serial_modules();
+
+    // Opens "/dev/ttyS<port>" and adds its descriptor to the set; the descriptor, or the
+    // negative result of ttyS_Open.
+    int serial_init(int port, int speed, int flags);
+    int ttyS_Open(int port, int speed, int flags);
+    int UartSetParity(int fd, int databits, int stopbits, int parity);
+    int UartSetSpeed(int fd, int speed);
+
+    // Waits up to wait_ms for any descriptor of the set; when rec->fd is readable reads up
+    // to n bytes into rec->data and returns the count; -1 when nothing was read.
+    int recv_uart_data(Uart_Rec_Send_Data* rec, int n, int wait_ms = 0);
+    // Half-duplex send: RTS off, 2 ms, the whole record written and drained, RTS on again.
+    // Returns the number of bytes written, -1 when rec.fd is below 1 or nothing went out.
+    int uart_send(const Uart_Rec_Send_Data& rec);
+
+    const std::set<int>& descriptors() const { return m_fds; }
+
+private:
+    std::set<int> m_fds;
+};

@@ -1,0 +1,238 @@
+#include "protocol/tcpserver.h"
+
+#include "board/Network.h"
+#include "core/global.h"
+#include "core/utils.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+void setNonBlocking(int fd)
+{
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+// Clients accepted in one pass at most, so a flood of connections cannot starve the
+// clients already served.
+constexpr int kAcceptPerPass = 64;
+} // namespace
+
+TcpServer::TcpServer() : m_readBuf(READ_SIZE)
+{
+    writeLogMsg(LOG_INFO, "=====TcpServer::TcpServer()=====");
+}
+
+TcpServer::~TcpServer()
+{
+    unInitialize();
+    m_records.clear();
+}
+
+int TcpServer::initialize(unsigned int port)
+{
+    unInitialize();
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        writeLogMsg(LOG_ERROR, std::string("socket error:") + std::strerror(errno));
+        return 255;
+    }
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = board::Network::bindAddress();
+    addr.sin_port = htons(board::Network::listenPort(uint16_t(port)));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+        writeLogMsg(LOG_ERROR, std::string("bind error:") + std::strerror(errno));
+        KEL_TRACE("bind error:%s\n", std::strerror(errno));
+        ::close(fd);
+        return 255;
+    }
+    if (::listen(fd, 200) < 0) {
+        writeLogMsg(LOG_ERROR, std::string("listen error:") + std::strerror(errno));
+        ::close(fd);
+        return 255;
+    }
+    setNonBlocking(fd);
+    m_socket = fd;
+    m_port = ntohs(addr.sin_port);
+    return 0;
+}
+
+void TcpServer::unInitialize()
+{
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = -1;
+    for (int c : m_clients) {
+        ::close(c);
+        m_closed.push_back(c);
+    }
+    m_clients.clear();
+    m_parsers.clear();
+}
+
+std::vector<int> TcpServer::takeClosed()
+{
+    std::vector<int> closed;
+    closed.swap(m_closed);
+    return closed;
+}
+
+void TcpServer::closeClient(int socket)
+{
+    if (m_clients.erase(socket) == 0)
+        return;
+    m_parsers.erase(socket);
+    ::close(socket);
+    m_closed.push_back(socket);
+    // Frames of this client that are still queued have nobody to answer to.
+    m_records.remove_if([socket](const Record& r) { return r.socket == socket; });
+}
+
+void TcpServer::delete_clinetSocket(int socket)
+{
+    closeClient(socket);
+    KEL_TRACE("\n delete clinet %d \n", socket);
+}
+
+void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t len)
+{
+    for (size_t i = 0; i < len; ++i) {
+        unsigned char b = data[i];
+        if (b == 0xA5) {
+            // An opener after frame bytes starts a new frame: what came before was an
+            // abandoned one. Consecutive openers (the sender's three) are kept together.
+            if (!p.inFrame || p.frame.empty() || p.frame.back() != 0xA5) {
+                p.frame.clear();
+                p.overlong = false;
+            }
+            p.inFrame = true;
+        } else if (!p.inFrame) {
+            continue;   // bytes between frames are noise
+        }
+        if (p.overlong) {
+            if (b == 0x5A) {
+                p.inFrame = false;
+                p.overlong = false;
+            }
+            continue;
+        }
+        if (p.frame.size() >= MAX_RECORD) {
+            // Longer than any record may be: drop it up to its closer.
+            p.frame.clear();
+            p.overlong = b != 0x5A;
+            p.inFrame = b != 0x5A;
+            continue;
+        }
+        p.frame.push_back(b);
+        if (b == 0x5A) {
+            Record r;
+            r.data.swap(p.frame);
+            r.socket = socket;
+            m_records.push_back(std::move(r));
+            p.frame.clear();
+            p.inFrame = false;
+        }
+    }
+}
+
+int TcpServer::recvData(int wait_ms)
+{
+    if (m_socket < 0) {
+        // Nothing to serve; the thread keeps polling at its pace without spinning.
+        if (wait_ms > 0)
+            ::poll(nullptr, 0, wait_ms);
+        return 0;
+    }
+    std::vector<pollfd> fds;
+    fds.reserve(m_clients.size() + 1);
+    fds.push_back(pollfd{m_socket, POLLIN, 0});
+    for (int c : m_clients)
+        fds.push_back(pollfd{c, POLLIN, 0});
+    int ready = ::poll(fds.data(), fds.size(), wait_ms < 0 ? 0 : wait_ms);
+    if (ready < 0) {
+        if (errno == EINTR)
+            return 0;
+        KEL_TRACE("select error:%s\n", std::strerror(errno));
+        return 255;
+    }
+    if (ready == 0)
+        return 0;
+
+    int result = 0;
+    for (size_t i = 1; i < fds.size(); ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
+            continue;
+        int c = fds[i].fd;
+        ssize_t got = ::recv(c, m_readBuf.data(), m_readBuf.size(), 0);
+        if (got > 0) {
+            feed(c, m_parsers[c], m_readBuf.data(), size_t(got));
+        } else if (got == 0) {
+            closeClient(c);   // the client closed its end
+        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // A broken connection would report the same error on every pass.
+            std::printf("recv error\n");
+            writeLogMsg(LOG_ERROR, "recv error . . . ");
+            closeClient(c);
+        }
+    }
+
+    if (fds[0].revents & POLLIN) {
+        for (int k = 0; k < kAcceptPerPass; ++k) {
+            int c = ::accept4(m_socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (c < 0) {
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+                    KEL_TRACE("accept error:%s\n", std::strerror(errno));
+                    result = 255;
+                }
+                break;
+            }
+            m_clients.insert(c);
+            m_parsers[c] = Parser();
+        }
+    }
+    return result;
+}
+
+int TcpServer::sendData(const unsigned char* buf, unsigned int len, int socket)
+{
+    if (!buf || socket < 0 || !m_clients.count(socket))
+        return 255;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SEND_TIMEOUT_MS);
+    unsigned int sent = 0;
+    while (sent < len) {
+        ssize_t w = ::send(socket, buf + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w > 0) {
+            sent += unsigned(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            KEL_TRACE("send error TcpServer:%s\n", std::strerror(errno));
+            closeClient(socket);
+            return 255;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            // A client that does not read cannot hold the port; half a reply on its stream
+            // is of no use to it either.
+            KEL_TRACE("send error TcpServer:time-out\n");
+            closeClient(socket);
+            return 255;
+        }
+        pollfd p{socket, POLLOUT, 0};
+        ::poll(&p, 1, int(left));
+    }
+    return 0;
+}

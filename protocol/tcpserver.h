@@ -1,0 +1,72 @@
+#pragma once
+// A poll-based TCP server of the PC protocol: accepts any number of clients, cuts each
+// client's byte stream into frames (0xA5 ... 0x5A) and queues every complete frame with
+// the socket it came from. Frames follow the byte stream, not the boundaries of recv, so
+// a frame split into many reads, several frames in one read and several clients sending
+// at once all come out whole.
+
+#include <cstddef>
+#include <list>
+#include <map>
+#include <set>
+#include <vector>
+
+class TcpServer {
+public:
+    // Largest raw frame (openers to closer) a client may send; longer ones are dropped.
+    static constexpr unsigned MAX_RECORD = 0x20000;
+    // Bytes taken from a client per read.
+    static constexpr unsigned READ_SIZE = 0x1FFFF;
+    // A reply that cannot be sent within this time closes its client.
+    static constexpr int SEND_TIMEOUT_MS = 2000;
+
+    struct Record {
+        std::vector<unsigned char> data;   // one raw frame as it came off the wire
+        int socket = -1;
+    };
+
+    TcpServer();
+    ~TcpServer();
+
+    // Listening socket on board::Network::listenPort(port); 0, or 255 on a socket error.
+    int initialize(unsigned int port);
+    void unInitialize();
+
+    // One pass: waits up to wait_ms for the listening socket or a client, accepts new
+    // clients, reads every readable client and queues its complete frames. 0, or 255 on a
+    // poll or accept error.
+    int recvData(int wait_ms = 0);
+    // Sends the whole buffer on a client socket (partial sends continue), bounded by
+    // SEND_TIMEOUT_MS; a client that cannot take it is closed. 0, or 255.
+    int sendData(const unsigned char* buf, unsigned int len, int socket);
+    void delete_clinetSocket(int socket);
+
+    int listenSocket() const { return m_socket; }
+    unsigned short localPort() const { return m_port; }
+    const std::set<int>& clients() const { return m_clients; }
+
+    // Frames queued so far, oldest first; the owner takes them out.
+    std::list<Record>& records() { return m_records; }
+    // Sockets closed since the owner last asked: a queued frame or a remembered answer
+    // socket with such a number must not be answered (the number may be reused).
+    std::vector<int> takeClosed();
+
+private:
+    // What is left of a client's stream between reads: the frame begun so far.
+    struct Parser {
+        std::vector<unsigned char> frame;
+        bool inFrame = false;
+        bool overlong = false;
+    };
+
+    void closeClient(int socket);
+    void feed(int socket, Parser& parser, const unsigned char* data, size_t len);
+
+    int m_socket = -1;
+    unsigned short m_port = 0;
+    std::set<int> m_clients;
+    std::map<int, Parser> m_parsers;
+    std::list<Record> m_records;
+    std::vector<int> m_closed;
+    std::vector<unsigned char> m_readBuf;
+};

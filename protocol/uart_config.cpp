@@ -1,0 +1,5 @@
+#include "protocol/uart_config.h"
+
+Uart_Config::Uart_Config() {}
+
+Uart_Config::~Uart_Config() {}

@@ -1,0 +1,244 @@
+#include "protocol/uart_inout.h"
+
+#include "core/global.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "protocol/message_deal.h"
+#include "protocol/protocol_phy.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+
+namespace {
+constexpr int kPcPort = 2;
+// The assembly holds one escaped frame; a longer one is dropped.
+constexpr unsigned kAssemblySize = 65556;
+
+std::unique_lock<std::mutex> lock_port_path()
+{
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    return m ? std::unique_lock<std::mutex>(m->port_path_mutex) : std::unique_lock<std::mutex>();
+}
+
+Kx_uart_inout* g_instance = nullptr;
+std::mutex g_instance_mutex;
+} // namespace
+
+int Kx_uart_inout::read_size()
+{
+    return (g_dataLen.load() << 10) | 28;
+}
+
+Kx_uart_inout* Kx_uart_inout::pInstance()
+{
+    std::lock_guard<std::mutex> hold(g_instance_mutex);
+    if (!g_instance) {
+        g_instance = new Kx_uart_inout();
+        g_instance->usart1_init(kPcPort, g_BPS.load(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    }
+    return g_instance;
+}
+
+Kx_uart_inout::Kx_uart_inout()
+    : m_serial(new serial_modules()),
+      m_phy(new protocol_phy()),
+      m_deal(new message_deal(message_deal::REPLY_LIMIT_SERIAL)),
+      m_rx(new Uart_Rec_Send_Data()),
+      m_assembly(kAssemblySize, 0),
+      m_frame(message_deal::FRAME_BUF_SIZE, 0),
+      m_out(message_deal::TX_BUF_SIZE, 0)
+{
+    m_rx->fd = -1;
+    m_rx->len = 0;
+}
+
+Kx_uart_inout::~Kx_uart_inout()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    delete m_deal;
+    delete m_phy;
+    delete m_serial;
+}
+
+int Kx_uart_inout::open_port(int port, int speed, int flags)
+{
+    m_fd = m_serial->serial_init(port, speed, flags);
+    return m_fd;
+}
+
+int Kx_uart_inout::usart1_init(int port, int speed, int flags)
+{
+    if (open_port(port, speed, flags) < 0)
+        return 0;   // no line, no thread: the link is silent
+    try {
+        m_thread = std::thread(&Kx_uart_inout::receive_thread, this);
+    } catch (...) {
+        writeLogMsg(LOG_ERROR, "create uart receive_thread failed");
+        return 255;
+    }
+    return 0;
+}
+
+void* Kx_uart_inout::receive_thread(void* arg)
+{
+    Kx_uart_inout* self = static_cast<Kx_uart_inout*>(arg);
+    if (!self)
+        return nullptr;
+    while (!self->m_stop) {
+        // Blocks in poll while the line is quiet; a passthrough waiting for its card is
+        // polled often.
+        self->receive_pass(self->m_pending == 1 ? 1 : 20);
+    }
+    return nullptr;
+}
+
+void Kx_uart_inout::receive_pass(int wait_ms)
+{
+    if (m_fd >= 0) {
+        m_rx->fd = m_fd;
+        int got = m_serial->recv_uart_data(m_rx.get(), read_size(), wait_ms);
+        if (got > 0)
+            scan(m_rx->data, got);
+    }
+    send_step();
+}
+
+void Kx_uart_inout::reset_assembly()
+{
+    m_index = 0;
+    m_inFrame = false;
+}
+
+void Kx_uart_inout::scan(const unsigned char* data, int len)
+{
+    for (int i = 0; i < len; ++i) {
+        unsigned char b = data[i];
+        if (b == 0xA5) {
+            m_assembly[0] = 0xA5;
+            m_index = 1;
+            m_inFrame = true;
+            continue;
+        }
+        if (!m_inFrame)
+            continue;   // noise between frames, a stray 0x5A included
+        if (m_index + 1 > kAssemblySize - 1) {
+            reset_assembly();   // longer than any frame the line carries
+            continue;
+        }
+        m_assembly[m_index++] = b;
+        if (b == 0x5A) {
+            // Every frame of the read is answered, one after the other.
+            handle_frame();
+            reset_assembly();
+            send_step();
+        }
+    }
+}
+
+void Kx_uart_inout::handle_frame()
+{
+    unsigned char* frame = m_frame.data();
+    unsigned char done = 0;
+    unsigned int n = m_phy->data_transf_meaning(m_assembly.data(), frame, m_index, &done);
+    if (!protocol_phy::frame_ok(frame, n, done))
+        return;   // dropped without a reply
+    std::memset(frame + n, 0, std::min<size_t>(64, m_frame.size() - n));
+
+    if (protocol_phy::is_passby_frame(frame)) {
+        std::unique_lock<std::mutex> path = lock_port_path();
+        m_pending = 1;
+        g_passby_trans_port = 1;
+        if (fpga_manage::p_fpga_manage)
+            fpga_manage::p_fpga_manage->answer_ready = 0;
+        {
+            // Nothing queued before this frame is its answer.
+            std::lock_guard<std::mutex> hold(m_tx_mutex);
+            m_tx.clear();
+        }
+        // The frame goes out of the LED ports through fpga_manage::Dealwith1_PC_to_eth(n, frame)
+        // once the FPGA manager's passthrough exists.
+        if (frame[9] == 2) {
+            m_pending = 2;
+            unsigned int m = m_phy->build_passby_ack(frame, m_out.data());
+            set_transmit(m_out.data(), m);
+        }
+        pc_cmd_time = G_timeTicks.load();
+    } else {
+        m_pending = 2;
+        int r = m_deal->message_group_deal(frame, n - 1, 5);
+        if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
+            unsigned int m = m_phy->build_reply(frame, unsigned(r), m_out.data());
+            set_transmit(m_out.data(), m);
+        }
+    }
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+}
+
+void Kx_uart_inout::send_step()
+{
+    if (m_pending == 1) {
+        std::unique_lock<std::mutex> path = lock_port_path();
+        fpga_manage* m = fpga_manage::p_fpga_manage;
+        if (m)
+            m->reg_IRQ_Dealwith(0, 0);
+        if ((!m || m->answer_ready) && transmit_count() > 0) {
+            send_uart_data();
+            m_pending = 0;
+            if (m)
+                m->answer_ready = 0;
+        }
+    } else if (m_pending == 2) {
+        if (transmit_count() > 0) {
+            send_uart_data();
+            m_pending = 0;
+        }
+    }
+}
+
+size_t Kx_uart_inout::transmit_count()
+{
+    std::lock_guard<std::mutex> hold(m_tx_mutex);
+    return m_tx.size();
+}
+
+void Kx_uart_inout::set_transmit(const unsigned char* data, unsigned int len)
+{
+    if (len > sizeof(Uart_Rec_Send_Data::data))
+        return;   // the handlers keep serial replies below this; never cut a frame
+    auto rec = std::make_unique<Uart_Rec_Send_Data>();
+    std::memcpy(rec->data, data, len);
+    rec->len = int(len);
+    rec->fd = m_fd;
+    std::lock_guard<std::mutex> hold(m_tx_mutex);
+    m_tx.clear();
+    m_tx.push_back(std::move(rec));
+}
+
+int Kx_uart_inout::send_uart_data()
+{
+    std::lock_guard<std::mutex> hold(m_tx_mutex);
+    if (m_tx.empty())
+        return 0;
+    for (const auto& rec : m_tx)
+        m_serial->uart_send(*rec);
+    m_tx.clear();
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+    return 0;
+}
+
+void Kx_uart_inout::passby_answer(const unsigned char* frame, unsigned int len)
+{
+    if (!frame || protocol_phy::escaped_size_max(len) > sizeof(Uart_Rec_Send_Data::data))
+        return;
+    std::vector<unsigned char> out(protocol_phy::escaped_size_max(len));
+    // Escaping needs no state of the link's unescaper, so it is safe from the FPGA thread.
+    protocol_phy phy;
+    unsigned char flag = 0;
+    unsigned int m = phy.data_re_transf_meaning(out.data(), const_cast<unsigned char*>(frame), len, &flag);
+    set_transmit(out.data(), m);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The PC protocol over the RS-485 line of serial port 2: one receive thread that assembles
+// frames from the byte stream, answers them and sends the replies with the line turned
+// round by RTS.
+
+#include "protocol/serial_modules.h"
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class protocol_phy;
+class message_deal;
+
+class Kx_uart_inout {
+public:
+    // Read size per pass: (g_dataLen << 10) | 28.
+    static int read_size();
+
+    static Kx_uart_inout* pInstance();
+
+    Kx_uart_inout();
+    ~Kx_uart_inout();
+    Kx_uart_inout(const Kx_uart_inout&) = delete;
+    Kx_uart_inout& operator=(const Kx_uart_inout&) = delete;
+
+    // Opens the port and starts the receive thread; 0 (also when the port cannot be
+    // opened: the link then stays silent), 255 when the thread cannot start.
+    int usart1_init(int port, int speed, int flags);
+    // Opens the port only: the descriptor, or a negative value.
+    int open_port(int port, int speed, int flags);
+
+    static void* receive_thread(void* arg);
+    // One pass of the receive thread: waits up to wait_ms for the line, handles every
+    // complete frame read so far and sends what is queued.
+    void receive_pass(int wait_ms);
+
+    // Sends the transmit list in order and empties it; 0.
+    int send_uart_data();
+
+    // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
+    // byte), under its port-path mutex: the escaped answer becomes the only record of the
+    // transmit list.
+    void passby_answer(const unsigned char* frame, unsigned int len);
+
+    int fd() const { return m_fd; }
+    unsigned char pending() const { return m_pending; }
+    serial_modules* serial() const { return m_serial; }
+    size_t transmit_count();
+
+private:
+    void scan(const unsigned char* data, int len);
+    void reset_assembly();
+    void handle_frame();
+    void send_step();
+    // Replaces the transmit list with one record of len bytes (under the transmit mutex).
+    void set_transmit(const unsigned char* data, unsigned int len);
+
+    serial_modules* m_serial;
+    protocol_phy* m_phy;
+    message_deal* m_deal;
+    int m_fd = -1;
+    std::atomic<unsigned char> m_pending{0};   // 0 none, 1 waiting for a card, 2 own reply
+
+    std::unique_ptr<Uart_Rec_Send_Data> m_rx;  // the chunk being read
+    std::list<std::unique_ptr<Uart_Rec_Send_Data>> m_tx;   // under m_tx_mutex
+    std::mutex m_tx_mutex;
+
+    // Frame assembly across reads.
+    std::vector<unsigned char> m_assembly;
+    unsigned int m_index = 0;
+    bool m_inFrame = false;
+    std::vector<unsigned char> m_frame;        // unescaped frame; the reply is built over it
+    std::vector<unsigned char> m_out;          // escaped reply
+
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};

@@ -1,0 +1,362 @@
+#include "protocol/udpnetmanage.h"
+
+#include "board/Clock.h"
+#include "core/global.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "protocol/message_deal.h"
+#include "protocol/protocol_phy.h"
+
+#include <cstring>
+
+udpnetManage* udpnetManage::p_udpnetManage = nullptr;
+
+namespace {
+std::mutex g_instance_mutex;
+
+// The passthrough and the FPGA interrupt service share the FPGA manager's port-path lock.
+// Before the manager exists there is nothing to share it with.
+std::unique_lock<std::mutex> lock_port_path()
+{
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    return m ? std::unique_lock<std::mutex>(m->port_path_mutex) : std::unique_lock<std::mutex>();
+}
+
+// Idle wait of the protocol threads: they block in poll on their socket this long.
+constexpr int kIdleWaitMs = 10;
+} // namespace
+
+udpnetManage* udpnetManage::pInstance()
+{
+    std::lock_guard<std::mutex> hold(g_instance_mutex);
+    if (!p_udpnetManage) {
+        p_udpnetManage = new udpnetManage();
+        // The cloud properties are loaded by the cloud link, which this build does not have.
+        p_udpnetManage->initialize();
+        KEL_TRACE("\n udpnetManage pInstance  .... %u ,port = %d!!! \n", G_timeTicks.load(),
+                  g_uTor_cloudserverport.load());
+    }
+    return p_udpnetManage;
+}
+
+udpnetManage::udpnetManage()
+{
+    KEL_TRACE("====udpnetManage::udpnetManage()=====\n");
+    writeLogMsg(LOG_INFO, "====udpnetManage::udpnetManage()=====");
+    for (int i = 0; i < 2; ++i) {
+        Link& l = m_link[i];
+        l.phy = new protocol_phy();
+        l.deal = new message_deal(message_deal::REPLY_LIMIT_UDP);
+        l.is5008 = (i == 0);
+        l.frame.assign(message_deal::FRAME_BUF_SIZE, 0);
+        l.tx.assign(message_deal::TX_BUF_SIZE, 0);
+    }
+    if (g_udpnetmode) {
+        m_link[0].server = new UdpServer();
+        m_server_13769 = new UdpServer();
+        m_link[1].server = new UdpServer();
+    }
+}
+
+udpnetManage::~udpnetManage()
+{
+    m_stop = true;
+    for (std::thread& t : m_threads)
+        if (t.joinable())
+            t.join();
+    for (Link& l : m_link) {
+        delete l.server;
+        delete l.phy;
+        delete l.deal;
+    }
+    delete m_server_13769;
+    if (p_udpnetManage == this)
+        p_udpnetManage = nullptr;
+}
+
+void udpnetManage::initialize_servers()
+{
+    if (m_link[0].server)
+        m_link[0].server->initialize(PORT_5008);
+    if (m_server_13769)
+        m_server_13769->initialize(PORT_13769);
+    if (m_link[1].server)
+        m_link[1].server->initialize(PORT_10005);
+}
+
+unsigned char udpnetManage::initialize()
+{
+    initialize_servers();
+    return start_threads();
+}
+
+unsigned char udpnetManage::start_threads()
+{
+    void* (*entries[3])(void*) = {udpacceptThread, udpacceptThread_10005, udp_13769_acceptThread};
+    for (int i = 0; i < 3; ++i) {
+        try {
+            m_threads[i] = std::thread(entries[i], this);
+        } catch (...) {
+            KEL_TRACE("create accept thread failed\n");
+            writeLogMsg(LOG_ERROR, "create accept thread failed");
+            return 255;
+        }
+    }
+    return 0;
+}
+
+void* udpnetManage::udpacceptThread(void* arg)
+{
+    static_cast<udpnetManage*>(arg)->loop(0);
+    return nullptr;
+}
+
+void* udpnetManage::udpacceptThread_10005(void* arg)
+{
+    static_cast<udpnetManage*>(arg)->loop(1);
+    return nullptr;
+}
+
+void* udpnetManage::udp_13769_acceptThread(void* arg)
+{
+    static_cast<udpnetManage*>(arg)->loop(2);
+    return nullptr;
+}
+
+void udpnetManage::loop(int index)
+{
+    while (!m_stop) {
+        if (index == 2) {
+            // While the access point runs the pass blocks in poll for 1 ms; until then the
+            // thread only looks again every 10 ms.
+            if (!udp_13769_pass(1))
+                board::Clock::sleepMs(kIdleWaitMs);
+            continue;
+        }
+        Link& l = m_link[index];
+        if (!l.server || l.server->socketFd() < 0) {
+            // A socket that failed to open stays closed; the thread keeps idling.
+            board::Clock::sleepMs(kIdleWaitMs);
+            continue;
+        }
+        pass(l, kIdleWaitMs);
+    }
+}
+
+UdpServer* udpnetManage::server(unsigned port) const
+{
+    if (port == PORT_5008)
+        return m_link[0].server;
+    if (port == PORT_10005)
+        return m_link[1].server;
+    if (port == PORT_13769)
+        return m_server_13769;
+    return nullptr;
+}
+
+unsigned char udpnetManage::reply_state(unsigned port) const
+{
+    return m_link[port == PORT_5008 ? 0 : 1].reply_state;
+}
+
+void udpnetManage::udpaccept_pass(int wait_ms)
+{
+    pass(m_link[0], wait_ms);
+}
+
+void udpnetManage::udpaccept_pass_10005(int wait_ms)
+{
+    pass(m_link[1], wait_ms);
+}
+
+void udpnetManage::pass(Link& link, int wait_ms)
+{
+    if (!link.server)
+        return;
+    // While frames wait, or a card's answer is awaited, the pass does not linger.
+    int wait = !link.frames.empty() ? 0 : (link.reply_state == 1 ? std::min(wait_ms, 1) : wait_ms);
+    link.server->recvData(link.is5008 ? 0 : 1, wait);
+
+    size_t c = link.server->recv_list.size();
+    for (size_t i = 0; i < c; ++i) {
+        UdpServer::Record rec = std::move(link.server->recv_list.front());
+        link.server->recv_list.pop_front();
+        join(link, rec);
+    }
+
+    if (!link.frames.empty() && link.reply_state == 0) {
+        handle_frame(link, link.frames.front());
+        link.frames.pop_front();
+    }
+
+    if (link.is5008 && link.reply_state == 1)
+        send_passby_answer(link);
+}
+
+void udpnetManage::join(Link& link, UdpServer::Record& rec)
+{
+    const std::vector<unsigned char>& d = rec.data;
+    if (d.size() <= 9)
+        return;   // too short to be part of a frame
+    if (d[0] == 0xA5) {
+        link.joining.clear();
+        link.joining_flag = true;
+        link.reply_state = 0;   // a pending passthrough wait is abandoned
+    } else if (link.joining_flag) {
+        link.reply_state = 0;
+    } else {
+        return;
+    }
+    if (link.joining.size() + d.size() > MAX_JOINED) {
+        // Longer than any frame record: the frame is dropped, and what follows it up to the
+        // next opener with it.
+        link.joining.clear();
+        link.joining_flag = false;
+        return;
+    }
+    link.joining.insert(link.joining.end(), d.begin(), d.end());
+    if (d.back() == 0x5A) {
+        link.joining_flag = false;
+        if (link.frames.size() < MAX_FRAMES) {
+            UdpServer::Record frame;
+            frame.data.swap(link.joining);
+            frame.addr = rec.addr;
+            link.frames.push_back(std::move(frame));
+        }
+        link.joining.clear();
+    }
+}
+
+void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
+{
+    unsigned char* frame = link.frame.data();
+    unsigned char done = 0;
+    unsigned int n = link.phy->data_transf_meaning(const_cast<unsigned char*>(rec.data.data()), frame,
+                                                   unsigned(rec.data.size()), &done);
+    if (link.is5008) {
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+    }
+    if (!protocol_phy::frame_ok(frame, n, done)) {
+        KEL_TRACE("\n frame error!!!!!!!");
+        return;
+    }
+
+    if (link.is5008 && protocol_phy::is_passby_frame(frame)) {
+        link.reply_state = 1;
+        {
+            std::lock_guard<std::mutex> hold(udp_mutex[0]);
+            m_answer_addr = rec.addr;
+        }
+        std::unique_lock<std::mutex> path = lock_port_path();
+        g_passby_trans_port = 3;
+        if (fpga_manage::p_fpga_manage)
+            fpga_manage::p_fpga_manage->answer_ready = 0;
+        // The frame goes out of the LED ports through the FPGA manager's passthrough
+        // (fpga_manage::Dealwith1_PC_to_eth) once that exists.
+        if (frame[9] == 2) {
+            link.reply_state = 2;
+            unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
+            link.server->sendData(link.tx.data(), m, rec.addr);
+            link.reply_state = 0;
+        }
+        return;
+    }
+
+    link.reply_state = 2;
+    int r = link.deal->message_group_deal(frame, n - 1, 5);
+    if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
+        unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());
+        link.server->sendData(link.tx.data(), m, rec.addr);
+    }
+    link.reply_state = 0;
+}
+
+void udpnetManage::send_passby_answer(Link& link)
+{
+    std::unique_lock<std::mutex> path = lock_port_path();
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m)
+        return;
+    m->reg_IRQ_Dealwith(0, 0);
+    if (!m->answer_ready)
+        return;
+    UdpServer::Record answer;
+    {
+        std::lock_guard<std::mutex> hold(udp_mutex[0]);
+        if (m_answers.empty())
+            return;
+        answer = std::move(m_answers.front());
+        m_answers.pop_front();
+    }
+    link.server->sendData(answer.data.data(), unsigned(answer.data.size()), answer.addr);
+    link.reply_state = 0;
+    m->answer_ready = 0;
+}
+
+void udpnetManage::passby_answer(const unsigned char* frame, unsigned int len)
+{
+    if (!frame || len > MAX_JOINED)
+        return;
+    UdpServer::Record rec;
+    rec.data.resize(protocol_phy::escaped_size_max(len));
+    // Escaping keeps no state of the link's unescaper, so a private one is safe here.
+    protocol_phy phy;
+    unsigned char flag = 0;
+    unsigned int m = phy.data_re_transf_meaning(rec.data.data(), const_cast<unsigned char*>(frame), len, &flag);
+    rec.data.resize(m);
+    std::lock_guard<std::mutex> hold(udp_mutex[0]);
+    rec.addr = m_answer_addr;
+    m_answers.clear();
+    m_answers.push_back(std::move(rec));
+}
+
+void udpnetManage::queue_13769_answer(const unsigned char* data, unsigned int len, const sockaddr_in& to)
+{
+    if (!data || len > UdpServer::MAX_DATAGRAM)
+        return;
+    UdpServer::Record rec;
+    rec.data.assign(data, data + len);
+    rec.addr = to;
+    std::lock_guard<std::mutex> hold(udp_mutex[2]);
+    m_tx_13769.push_back(std::move(rec));
+}
+
+void udpnetManage::set_wifi_handler(ApRunning running, AtHandler handler)
+{
+    std::lock_guard<std::mutex> hold(udp_mutex[1]);
+    m_wifi_ap_running = std::move(running);
+    m_wifi_AT_cmd_manage = std::move(handler);
+}
+
+bool udpnetManage::udp_13769_pass(int wait_ms)
+{
+    ApRunning running;
+    AtHandler handler;
+    {
+        std::lock_guard<std::mutex> hold(udp_mutex[1]);
+        running = m_wifi_ap_running;
+        handler = m_wifi_AT_cmd_manage;
+    }
+    // Until the access point runs, AT datagrams stay unread in the socket.
+    if (!g_udpnetmode || !m_server_13769 || !running || !handler || !running())
+        return false;
+    m_server_13769->recvData(1, m_server_13769->recv_list.empty() ? wait_ms : 0);
+    std::list<UdpServer::Record>& rx = m_server_13769->recv_list;
+    if (!rx.empty()) {
+        UdpServer::Record& head = rx.front();
+        if (handler(head.data.data(), unsigned(head.data.size())) == 0)
+            rx.pop_front();
+    }
+    UdpServer::Record out;
+    {
+        std::lock_guard<std::mutex> hold(udp_mutex[2]);
+        if (m_tx_13769.empty())
+            return true;
+        out = std::move(m_tx_13769.front());
+        m_tx_13769.pop_front();
+    }
+    if (g_udpnetmode)
+        m_server_13769->sendData(out.data.data(), unsigned(out.data.size()), out.addr);
+    return true;
+}

@@ -1,0 +1,111 @@
+#pragma once
+// The PC protocol over UDP: port 5008 (replies to the broadcast address on the sender's
+// port; carries receiving-card passthrough and marks PC activity), port 10005 (replies to
+// the sender; controller commands only) and port 13769 (the WiFi module's AT commands,
+// served by the WiFi link while its access point runs). One UdpServer and one thread per
+// port; each thread's work is one pass function that tests drive directly.
+
+#include "protocol/udpserver.h"
+
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class protocol_phy;
+class message_deal;
+
+class udpnetManage : public QObject {
+    Q_OBJECT
+public:
+    static constexpr unsigned PORT_5008 = 5008;
+    static constexpr unsigned PORT_10005 = 10005;
+    static constexpr unsigned PORT_13769 = 13769;
+    // A joined frame (openers to closer) longer than a record is dropped.
+    static constexpr unsigned MAX_JOINED = 0x20000;
+    // Joined frames waiting beyond this many are dropped (a flood cannot grow the list).
+    static constexpr unsigned MAX_FRAMES = 256;
+
+    static udpnetManage* pInstance();
+    static udpnetManage* p_udpnetManage;
+
+    udpnetManage();
+    ~udpnetManage() override;
+    udpnetManage(const udpnetManage&) = delete;
+    udpnetManage& operator=(const udpnetManage&) = delete;
+
+    // Opens the three sockets and starts the 5008, 10005 and 13769 threads in that order;
+    // 0, or 255 when a thread cannot start (the later ones are not started).
+    unsigned char initialize();
+    // Opens the three sockets only, so the passes can be driven one by one.
+    void initialize_servers();
+    // Starts the three threads (initialize's second half); 0, or 255.
+    unsigned char start_threads();
+
+    // --- one pass of each thread ---
+    // Waits up to wait_ms for datagrams (not at all while frames wait), joins them, handles
+    // at most one joined frame, and on 5008 serves a pending passthrough answer.
+    void udpaccept_pass(int wait_ms);
+    void udpaccept_pass_10005(int wait_ms);
+    // Serves the WiFi module's AT datagrams while the WiFi link says its access point runs
+    // (waiting up to wait_ms for one); false, touching nothing, while it does not.
+    bool udp_13769_pass(int wait_ms = 0);
+
+    static void* udpacceptThread(void* arg);
+    static void* udpacceptThread_10005(void* arg);
+    static void* udp_13769_acceptThread(void* arg);
+
+    // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
+    // byte), under its port-path mutex: the answer becomes the only record of the answer
+    // list, addressed to where the 5008 request that asked for it was answered.
+    void passby_answer(const unsigned char* frame, unsigned int len);
+
+    // --- the WiFi link's side of port 13769 ---
+    // Set by the WiFi link once it exists (any thread): whether its access point runs
+    // (state 3), and the handler of one AT datagram (0 = consumed; anything else keeps it
+    // at the head of the list). Until then the port is not served.
+    using ApRunning = std::function<bool()>;
+    using AtHandler = std::function<int(unsigned char* data, unsigned int len)>;
+    void set_wifi_handler(ApRunning running, AtHandler handler);
+    // The handler's answers: appended under udp_mutex[2], sent by the 13769 thread.
+    void queue_13769_answer(const unsigned char* data, unsigned int len, const sockaddr_in& to);
+
+    UdpServer* server(unsigned port) const;
+    unsigned char reply_state(unsigned port) const;
+
+    // [0] 5008 answer list and address, [1] the WiFi link's handler, [2] 13769 transmit list
+    std::mutex udp_mutex[3];
+
+private:
+    struct Link {
+        UdpServer* server = nullptr;
+        protocol_phy* phy = nullptr;
+        message_deal* deal = nullptr;
+        bool is5008 = false;
+        std::vector<unsigned char> joining;  // datagrams joined so far
+        bool joining_flag = false;
+        std::list<UdpServer::Record> frames; // joined frames waiting to be handled
+        std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
+        std::vector<unsigned char> frame;    // unescaped frame; the reply is built over it
+        std::vector<unsigned char> tx;       // escaped reply
+    };
+
+    void pass(Link& link, int wait_ms);
+    void join(Link& link, UdpServer::Record& rec);
+    void handle_frame(Link& link, const UdpServer::Record& rec);
+    void send_passby_answer(Link& link);
+    void loop(int index);
+
+    Link m_link[2];                          // 0: 5008, 1: 10005
+    UdpServer* m_server_13769 = nullptr;
+    std::list<UdpServer::Record> m_answers;  // 5008 passthrough answers (escaped), udp_mutex[0]
+    sockaddr_in m_answer_addr{};             // the 5008 sender (as rewritten to broadcast)
+    std::list<UdpServer::Record> m_tx_13769; // udp_mutex[2]
+    ApRunning m_wifi_ap_running;             // udp_mutex[1]
+    AtHandler m_wifi_AT_cmd_manage;          // udp_mutex[1]
+    std::atomic<bool> m_stop{false};
+    std::thread m_threads[3];
+};

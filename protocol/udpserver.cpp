@@ -1,0 +1,106 @@
+#include "protocol/udpserver.h"
+
+#include "board/Network.h"
+#include "core/global.h"
+#include "core/utils.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+UdpServer::UdpServer() : m_buf(MAX_DATAGRAM)
+{
+    KEL_TRACE("\n=====UdpServer::UdpServer()=====\n");
+}
+
+UdpServer::~UdpServer()
+{
+    unInitialize();
+}
+
+int UdpServer::initialize(unsigned int port)
+{
+    unInitialize();
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) {
+        KEL_TRACE("socket error:%s\n", std::strerror(errno));
+        writeLogMsg(LOG_ERROR, "socket error");
+        return 255;
+    }
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = board::Network::bindAddress();
+    addr.sin_port = htons(board::Network::listenPort(uint16_t(port)));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+        KEL_TRACE("bind error:%s\n", std::strerror(errno));
+        writeLogMsg(LOG_ERROR, "bind error");
+        ::close(fd);
+        return 255;
+    }
+    m_socket = fd;
+    m_port = ntohs(addr.sin_port);
+    return 0;
+}
+
+void UdpServer::unInitialize()
+{
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = -1;
+}
+
+int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
+{
+    if (m_socket < 0)
+        return 255;
+    pollfd p{m_socket, POLLIN, 0};
+    int ready = ::poll(&p, 1, wait_ms);
+    if (ready < 0) {
+        if (errno == EINTR)
+            return 0;
+        KEL_TRACE("accept error:%s\n", std::strerror(errno));
+        return 255;
+    }
+    if (ready == 0 || !(p.revents & POLLIN))
+        return 0;
+    for (unsigned i = 0; i < MAX_PER_CALL; ++i) {
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), MSG_DONTWAIT,
+                               reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return 0;
+            KEL_TRACE("accept error:%s\n", std::strerror(errno));
+            return 255;
+        }
+        if (n == 0)
+            continue;   // an empty datagram is not queued
+        if (!keep_sender)
+            from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        Record rec;
+        rec.data.assign(m_buf.begin(), m_buf.begin() + n);
+        rec.addr = from;
+        recv_list.push_back(std::move(rec));
+    }
+    return 0;
+}
+
+int UdpServer::sendData(const unsigned char* buf, unsigned int len, sockaddr_in to)
+{
+    if (!buf || m_socket < 0)
+        return 255;
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = board::Network::destination(to.sin_addr.s_addr);
+    ssize_t n = ::sendto(m_socket, buf, len, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    if (n < 0) {
+        KEL_TRACE("send error:%s\n", std::strerror(errno));
+        return 255;
+    }
+    return 0;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// One UDP socket of the PC protocol or the WiFi module's AT commands: bound on the system's
+// port (moved by the board's port map), broadcast allowed, received datagrams queued with
+// their sender.
+
+#include <cstdint>
+#include <list>
+#include <netinet/in.h>
+#include <vector>
+
+class UdpServer {
+public:
+    // Largest datagram read; a record holds at most 0x20000 bytes.
+    static constexpr unsigned MAX_DATAGRAM = 0x1FFFF;
+    // Datagrams taken from the socket per recvData call, so one pass cannot starve.
+    static constexpr unsigned MAX_PER_CALL = 64;
+
+    struct Record {
+        std::vector<unsigned char> data;
+        sockaddr_in addr{};            // the sender (or where the record is to go)
+    };
+
+    UdpServer();
+    ~UdpServer();
+
+    // Socket on board::Network::bindAddress() and board::Network::listenPort(port), with
+    // SO_BROADCAST; 0, or 255 on a socket or bind error.
+    int initialize(unsigned int port);
+    void unInitialize();
+
+    // Waits up to wait_ms for the socket to be readable (0: just looks), then queues every
+    // datagram waiting (at most MAX_PER_CALL). keep_sender 0 replaces the sender's address
+    // by the broadcast address, its port kept. Empty datagrams are not queued. 0, or 255
+    // on a poll or receive error.
+    int recvData(unsigned char keep_sender, int wait_ms = 0);
+    // One datagram to the board's mapping of to; 0, or 255 on a null buffer or send error.
+    int sendData(const unsigned char* buf, unsigned int len, sockaddr_in to);
+
+    int socketFd() const { return m_socket; }
+    unsigned short localPort() const { return m_port; }
+
+    std::list<Record> recv_list;       // used only by the owning thread
+
+private:
+    int m_socket = -1;
+    unsigned short m_port = 0;
+    std::vector<unsigned char> m_buf;
+};

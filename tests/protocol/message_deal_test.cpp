@@ -1,0 +1,246 @@
+// The command handler called directly: the FPGA side of the RAM and register groups, the
+// screen capture window, short frames, the link's reply limit, and random requests under
+// the sanitizers.
+#include "tests/protocol/udp_fixture.h"
+
+#include "fpga/fpga_manage.h"
+#include "protocol/message_deal.h"
+#include "protocol/protocol_phy.h"
+
+#include <cstring>
+#include <random>
+
+namespace {
+
+using pc::Bytes;
+
+class MessageDeal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        udptest::freshParameters();
+        delete fpga_manage::p_fpga_manage;
+        fpga_manage::p_fpga_manage = new fpga_manage();
+        buf.assign(message_deal::FRAME_BUF_SIZE, 0xEE);
+    }
+    void TearDown() override
+    {
+        delete fpga_manage::p_fpga_manage;
+        fpga_manage::p_fpga_manage = nullptr;
+        udptest::dropParameters();
+    }
+
+    // Runs one request; the reply is buf[10 .. 10 + r).
+    int deal(const pc::Frame& f, message_deal& md)
+    {
+        Bytes plain = pc::encode(f);
+        std::fill(buf.begin(), buf.end(), 0xEE);
+        std::copy(plain.begin(), plain.end(), buf.begin());
+        return md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+    }
+    int deal(const pc::Frame& f) { return deal(f, udp); }
+    Bytes reply(int r) const { return Bytes(buf.begin() + 10, buf.begin() + 10 + r); }
+    static pc::Frame fpgaSide(pc::Frame f, uint8_t sub = 0)
+    {
+        f.dest = 0x0001;
+        f.sub = sub;
+        return f;
+    }
+    static uint8_t* reg(int fpga) { return fpga_manage::MCU_REG_func[fpga]; }
+
+    kel_test::TestRoot root;
+    message_deal udp{message_deal::REPLY_LIMIT_UDP};
+    message_deal tcp{message_deal::REPLY_LIMIT_TCP};
+    Bytes buf;
+};
+
+TEST_F(MessageDeal, ScreenCaptureWindowHeaderAndMarkers)
+{
+    // No screen can be grabbed on the test platform: the capture is empty, the header and
+    // the markers are as always.
+    int r = deal(pc::readRam(0x800000, 0x10));
+    ASSERT_EQ(r, 0x11);
+    EXPECT_EQ(reply(r), (Bytes{0, 0xAA, 0xAA, 0x40, 0x01, 0xF0, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    r = deal(pc::readRam(0x800080, 4));
+    EXPECT_EQ(reply(r), (Bytes{0, 0xAA, 0xAA, 0, 0}));
+    // The end of the window, then past it.
+    r = deal(pc::readRam(0xA0007F, 2));
+    EXPECT_EQ(reply(r), (Bytes{0, 0, 0}));
+}
+
+TEST_F(MessageDeal, ShortFramesGetTheirGroupsRefusal)
+{
+    pc::Frame w = pc::writeRam(0x10, {1, 2, 3});
+    w.data.resize(7);   // no room for the spare bytes
+    int r = deal(w);
+    EXPECT_EQ(reply(r), Bytes{1});
+    // Announced data longer than what came.
+    w = pc::writeRam(0x10, {1, 2, 3});
+    w.data.pop_back();
+    uint8_t before = KelRamPara::p_kelrampara_config->ram[0x10];
+    r = deal(w);
+    EXPECT_EQ(reply(r), Bytes{1});
+    EXPECT_EQ(KelRamPara::p_kelrampara_config->ram[0x10], before);
+
+    pc::Frame rd = pc::readRam(0x10, 4);
+    rd.data.pop_back();
+    r = deal(rd);
+    EXPECT_EQ(reply(r), (Bytes{1, 0}));
+
+    pc::Frame rg = pc::readRegister(4);
+    rg.data.clear();
+    r = deal(rg);
+    EXPECT_EQ(reply(r), (Bytes{0, 1}));
+}
+
+TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)
+{
+    std::memset(KelRamPara::p_kelrampara_config->ram, 0xA5, 0x1000);
+    // 65535 bytes do not fit a UDP datagram; over TCP they are answered.
+    int r = deal(pc::readRam(0, 0xFFFF), udp);
+    EXPECT_EQ(reply(r), (Bytes{1, 0}));
+    r = deal(pc::readRam(0, 0xFFFF), tcp);
+    ASSERT_EQ(r, 0x10000);
+    EXPECT_EQ(buf[11], 0xA5);
+    EXPECT_EQ(buf[11 + 0xFFE], 0xA5);
+    // The escaped reply is measured: a reply of 0xA5 bytes needs twice the room.
+    for (int k = 0; k < KelRamPara::kModeSlots; ++k)
+        std::memset(KelRamPara::p_kelrampara_config->mode_slot[k], 0xA5, KelRamPara::kModeSlotSize);
+    r = deal(pc::readRam(0x1000, 0x8000), udp);
+    EXPECT_EQ(reply(r), (Bytes{1, 0}));
+    r = deal(pc::readRam(0x1000, 0x7FE0), udp);
+    EXPECT_EQ(r, 0x7FE1);
+    r = deal(pc::readRam(0x11000, 0xFF00), udp);
+    EXPECT_EQ(r, 0xFF01);
+    EXPECT_LE(protocol_phy::reply_escaped_size(buf.data(), unsigned(r)), message_deal::REPLY_LIMIT_UDP);
+}
+
+TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
+{
+    // Not running: a fetched read answers zeros with status 0.
+    int r = deal(fpgaSide(pc::readRam(0x10, 4)));
+    EXPECT_EQ(reply(r), (Bytes{0, 0, 0, 0, 0}));
+    // Bounds: refused with status 1 and length 2.
+    r = deal(fpgaSide(pc::readRam(0x3FC, 5)));
+    EXPECT_EQ(reply(r), (Bytes{1, 0}));
+    r = deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4, 5})));
+    EXPECT_EQ(reply(r), Bytes{1});
+    r = deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4})));
+    EXPECT_EQ(reply(r), Bytes{0});
+
+    // Parameter RAM of FPGA 1 (byte 7 = 2): the mirrored bytes follow into the back-up copy.
+    r = deal(fpgaSide(pc::writeRam(60, {0x11, 0x22, 0x33, 0x44}), 2));
+    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[1][60], 0x11);
+    EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][0], 0x11);
+    EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][3], 0x44);
+    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][60], 0);
+    // Running: the read refreshes the image and puts the mirrored bytes back from the copy.
+    reg(1)[80] = 3;
+    fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][1] = 0x99;
+    r = deal(fpgaSide(pc::readRam(60, 4), 2));
+    EXPECT_EQ(reply(r), (Bytes{0, 0x11, 0x99, 0x33, 0x44}));
+
+    // The command image (type 5) needs no FPGA; the type's offset is not applied.
+    r = deal(fpgaSide(pc::writeRam(0x05000010, {7, 8, 9})));
+    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(fpga_manage::MCU_RAM_CMD[0], 7);
+    r = deal(fpgaSide(pc::readRam(0x05000000, 3)));
+    EXPECT_EQ(reply(r), (Bytes{0, 7, 8, 9}));
+
+    // Extension RAM above 2 KiB of the address, and through type 6.
+    r = deal(fpgaSide(pc::writeRam(0x00000900, {0x5A, 0x5B})));
+    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[0x100], 0x5A);
+    r = deal(fpgaSide(pc::readRam(0x06000100, 2)));
+    EXPECT_EQ(reply(r), (Bytes{0, 0x5A, 0x5B}));
+    r = deal(fpgaSide(pc::writeRam(0x00000C00, Bytes(2, 1))));
+    EXPECT_EQ(reply(r), Bytes{1});
+    // The extension read carries the running-time fields' end marker.
+    r = deal(fpgaSide(pc::readRam(0x00000800 + 95, 1)));
+    EXPECT_EQ(reply(r), (Bytes{0, 0xFF}));
+
+    // Address bits above the type select nothing outside the images.
+    r = deal(fpgaSide(pc::writeRam(0x10000010, {0x66})));
+    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][0x10], 0x66);
+}
+
+TEST_F(MessageDeal, FpgaSideRegisters)
+{
+    int r = deal(fpgaSide(pc::writeRegister(40, 0x0F, 0x35), 2));
+    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(fpga_manage::p_fpga_manage->reg_shadow(40, 1) & 0x0F, 0x05);
+    r = deal(fpgaSide(pc::writeRegister(170, 0xFF, 1)));
+    EXPECT_EQ(reply(r), Bytes{1});
+    reg(0)[41] = 0x77;
+    r = deal(fpgaSide(pc::readRegister(41)));
+    EXPECT_EQ(r, 2);
+    EXPECT_EQ(buf[10], 0);
+}
+
+TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)
+{
+    std::mt19937 rng(20240607);
+    KelRamPara* p = KelRamPara::p_kelrampara_config;
+    Bytes backup(p->ram_backup, p->ram_backup + KelRamPara::kRamSize);
+    const uint32_t edges[] = {0x0, 0xFFF, 0x1000, 0x10FFF, 0x11000, 0x600000, 0x600040, 0x60043F, 0x600440,
+                              0x600880, 0x600C7F, 0x800000, 0x800080, 0xA0007F, 0xA0000000, 0xA0000FFF,
+                              0xA1000000, 0xA10000FF, 0xA1000100, 0xFD000000, 0xFE000000, 0xFFFFFFFF,
+                              0x00000800, 0x00000FFF, 0x01001000, 0x02002000, 0x04000000, 0x05000000,
+                              0x060003FF, 0x0F00F000, 0x10000000};
+    std::uniform_int_distribution<uint32_t> any;
+    for (int i = 0; i < 4000; ++i) {
+        uint32_t a = (rng() % 3) ? edges[rng() % (sizeof edges / sizeof edges[0])] + (rng() % 9) - 4 : any(rng);
+        uint16_t len = uint16_t((rng() % 4) ? rng() % 1100 : rng());
+        bool own = rng() % 2;
+        bool write = rng() % 2;
+        uint8_t running = (rng() % 2) ? 3 : 0;
+        reg(0)[80] = reg(1)[80] = running;
+        pc::Frame f;
+        if (write) {
+            Bytes data(std::min<uint16_t>(len, 2048), uint8_t(rng()));
+            f = pc::writeRam(a, data);
+            // Sometimes the announced length disagrees with the data.
+            if (rng() % 4 == 0)
+                f.data[4] = uint8_t(rng()), f.data[5] = uint8_t(rng());
+        } else {
+            f = pc::readRam(a, len);
+        }
+        if (!own)
+            f.dest = uint16_t(rng() % 0xF000), f.mode = uint8_t(rng() % 2), f.sub = uint8_t(rng() % 4);
+        if (rng() % 8 == 0)
+            f.data.resize(rng() % f.data.size());
+        message_deal& md = (rng() % 2) ? udp : tcp;
+        int r = deal(f, md);
+        ASSERT_GE(r, 1) << i;
+        ASSERT_LE(r, 0x10000) << i;
+        if (&md == &udp) {
+            ASSERT_LE(protocol_phy::reply_escaped_size(buf.data(), unsigned(r)), message_deal::REPLY_LIMIT_UDP) << i;
+        }
+    }
+    // RAM requests never touch the saved copy.
+    EXPECT_EQ(Bytes(p->ram_backup, p->ram_backup + KelRamPara::kRamSize), backup);
+
+    // Random bytes in every group, any length.
+    for (int i = 0; i < 4000; ++i) {
+        unsigned n = 10 + rng() % 40;
+        std::fill(buf.begin(), buf.end(), 0);
+        for (unsigned k = 0; k < n; ++k)
+            buf[k] = uint8_t(rng());
+        const uint8_t groups[] = {0x60, 0x61, 0xA0, 0xA1, 0xB0, 0xC3, 0xC4, 0x00};
+        buf[9] = groups[rng() % 8];
+        if (rng() % 2) {
+            buf[0] = 0x00;
+            buf[1] = 0xF1;
+        }
+        // Registers that reboot or reset are left to their own tests.
+        if (buf[9] == 0xA0 && (buf[10] == 14 || buf[10] == 16))
+            buf[10] = 20;
+        int r = udp.message_group_deal(buf.data(), n, 5);
+        ASSERT_GE(r, 0);
+        ASSERT_LE(r, 0x10000);
+    }
+}
+
+} // namespace

@@ -1,0 +1,165 @@
+// The frame codec: the device's escaper against the PC client's, both ways.
+#include "protocol/protocol_phy.h"
+#include "tests/support/PcFrame.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using pc::Bytes;
+
+Bytes deviceEscape(Bytes frame)
+{
+    protocol_phy phy;
+    Bytes out(protocol_phy::escaped_size_max(unsigned(frame.size())));
+    unsigned char flag = 7;
+    unsigned n = phy.data_re_transf_meaning(out.data(), frame.data(), unsigned(frame.size()), &flag);
+    EXPECT_EQ(flag, 0);
+    out.resize(n);
+    return out;
+}
+
+Bytes deviceUnescape(Bytes wire, unsigned char& done)
+{
+    protocol_phy phy;
+    Bytes out(wire.size() + 1);
+    unsigned n = phy.data_transf_meaning(wire.data(), out.data(), unsigned(wire.size()), &done);
+    out.resize(n);
+    return out;
+}
+
+TEST(ProtocolPhyCodec, EveryByteValueSurvivesEscapingBothWays)
+{
+    Bytes all;
+    for (int v = 0; v < 256; ++v)
+        all.push_back(uint8_t(v));
+    Bytes wire = deviceEscape(all);
+    // Openers, closer, and one extra byte for each of the four marked values.
+    EXPECT_EQ(wire.size(), 3 + 256 + 4 + 1);
+    EXPECT_EQ(wire, pc::escape(all));
+    EXPECT_EQ(protocol_phy::escaped_size(all.data(), 256), wire.size());
+    // Inside the frame the markers never appear.
+    for (size_t i = 3; i + 1 < wire.size(); ++i) {
+        EXPECT_NE(wire[i], 0xA5) << i;
+        EXPECT_NE(wire[i], 0x5A) << i;
+    }
+    unsigned char done = 0;
+    EXPECT_EQ(deviceUnescape(wire, done), all);
+    EXPECT_EQ(done, 1);
+    Bytes back;
+    ASSERT_TRUE(pc::unescape(wire, back));
+    EXPECT_EQ(back, all);
+}
+
+TEST(ProtocolPhyCodec, EscapeTable)
+{
+    EXPECT_EQ(deviceEscape({0xA5, 0xA6, 0x5A, 0x5B, 0x01, 0x02}),
+              (Bytes{0xA5, 0xA5, 0xA5, 0xA6, 0x02, 0xA6, 0x01, 0x5B, 0x02, 0x5B, 0x01, 0x01, 0x02, 0x5A}));
+    EXPECT_EQ(deviceEscape({}), (Bytes{0xA5, 0xA5, 0xA5, 0x5A}));
+}
+
+TEST(ProtocolPhyCodec, EmptyFrameAndGarbage)
+{
+    unsigned char done = 9;
+    // 0xA5 directly followed by 0x5A: a closed frame of no bytes, which no link accepts.
+    EXPECT_TRUE(deviceUnescape({0xA5, 0x5A}, done).empty());
+    EXPECT_EQ(done, 1);
+    EXPECT_FALSE(protocol_phy::frame_ok(nullptr, 0, done));
+
+    // Garbage before the openers is dropped; everything after the first closer too.
+    pc::Frame f = pc::readRam(0x600440, 2);
+    Bytes plain = pc::encode(f);
+    Bytes wire = {0x00, 0x5A, 0x17};
+    Bytes one = pc::escape(plain);
+    wire.insert(wire.end(), one.begin(), one.end());
+    Bytes other = pc::escape(pc::encode(pc::readRam(0x10, 1)));
+    wire.insert(wire.end(), other.begin(), other.end());
+    EXPECT_EQ(deviceUnescape(wire, done), plain);
+    EXPECT_EQ(done, 1);
+}
+
+TEST(ProtocolPhyCodec, MissingCloserOrBadCheckByteIsRefused)
+{
+    Bytes plain = pc::encode(pc::writeRam(0x100, {0xA5, 0x5A, 0xA6, 0x5B}));
+    Bytes wire = pc::escape(plain);
+    wire.pop_back();   // no closing 0x5A
+    unsigned char done = 1;
+    Bytes got = deviceUnescape(wire, done);
+    EXPECT_EQ(done, 0);
+    EXPECT_FALSE(protocol_phy::frame_ok(got.data(), unsigned(got.size()), done));
+
+    got = deviceUnescape(pc::escape(plain), done);
+    ASSERT_EQ(got, plain);
+    EXPECT_TRUE(protocol_phy::frame_ok(got.data(), unsigned(got.size()), done));
+    for (int bit = 0; bit < 8; ++bit) {
+        Bytes bad = got;
+        bad.back() ^= uint8_t(1 << bit);
+        EXPECT_FALSE(protocol_phy::frame_ok(bad.data(), unsigned(bad.size()), done)) << bit;
+    }
+    // Shorter than header and check byte: refused even when the XOR happens to match.
+    Bytes shortFrame = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0};
+    shortFrame.back() = pc::checkByte(shortFrame.data(), shortFrame.size() - 1);
+    EXPECT_FALSE(protocol_phy::frame_ok(shortFrame.data(), unsigned(shortFrame.size()), 1));
+}
+
+TEST(ProtocolPhyCodec, ReplyHeaderSwapCheckAndAck)
+{
+    pc::Frame req = pc::readRam(0, 0);
+    req.b4 = 0x44;
+    req.b5 = 0x55;
+    req.mode = 0x66;
+    req.sub = 0x77;
+    req.b8 = 0x88;
+    Bytes buf = pc::encode(req);
+    buf.resize(64);
+    buf[10] = 0;   // a handler's one-byte reply
+    unsigned expected = protocol_phy::reply_escaped_size(buf.data(), 1);
+    protocol_phy phy;
+    Bytes out(protocol_phy::escaped_size_max(12));
+    unsigned n = phy.build_reply(buf.data(), 1, out.data());
+    EXPECT_EQ(n, expected);
+    out.resize(n);
+    Bytes plain;
+    pc::Frame reply;
+    ASSERT_TRUE(pc::unescape(out, plain));
+    ASSERT_TRUE(pc::decode(plain, reply));
+    EXPECT_EQ(reply.dest, pc::kPc);
+    EXPECT_EQ(reply.src, pc::kController);
+    EXPECT_EQ(reply.b4, 0x44);
+    EXPECT_EQ(reply.b5, 0x55);
+    EXPECT_EQ(reply.mode, 0x66);
+    EXPECT_EQ(reply.sub, 0x77);
+    EXPECT_EQ(reply.b8, 0x88);
+    EXPECT_EQ(reply.group, 0x61);
+    EXPECT_EQ(reply.data, Bytes{0});
+
+    // The passthrough acknowledgement: 12 bytes, [10] = 0.
+    pc::Frame card;
+    card.dest = 0x0001;
+    card.src = 0xF010;
+    card.group = 2;
+    card.data = {0x99, 0x98};
+    buf = pc::encode(card);
+    buf.resize(64);
+    EXPECT_TRUE(protocol_phy::is_passby_frame(buf.data()));
+    out.assign(64, 0);
+    n = phy.build_passby_ack(buf.data(), out.data());
+    out.resize(n);
+    ASSERT_TRUE(pc::unescape(out, plain));
+    ASSERT_EQ(plain.size(), 12u);
+    ASSERT_TRUE(pc::decode(plain, reply));
+    EXPECT_EQ(reply.dest, 0xF010);
+    EXPECT_EQ(reply.src, 0x0001);
+    EXPECT_EQ(reply.data, Bytes{0});
+
+    card.src = 0xF011;
+    buf = pc::encode(card);
+    EXPECT_FALSE(protocol_phy::is_passby_frame(buf.data()));
+    card.src = 0xF010;
+    card.dest = 0xF000;
+    buf = pc::encode(card);
+    EXPECT_FALSE(protocol_phy::is_passby_frame(buf.data()));
+}
+
+} // namespace

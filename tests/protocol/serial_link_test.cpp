@@ -1,0 +1,225 @@
+// The RS-485 link through the simulated board's pseudo-terminal: the test is the PC at the
+// other end of the line and drives the link's receive passes itself.
+
+#include "board/sim/SerialModel.h"
+#include "core/global.h"
+#include "fpga/fpga_manage.h"
+#include "protocol/message_deal.h"
+#include "protocol/serial_modules.h"
+#include "protocol/uart_inout.h"
+#include "tests/protocol/link_test_frames.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <termios.h>
+
+using namespace linktest;
+
+namespace {
+
+const char* kDevice = "/dev/ttyS2";
+constexpr int kFlags = O_RDWR | O_NOCTTY | O_NONBLOCK;
+
+class SerialLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_passby_trans_port = 255;
+        pc_cmd_valid = 0;
+        link = std::make_unique<Kx_uart_inout>();
+        ASSERT_GE(link->open_port(2, 115200, kFlags), 0);
+        std::string peerPath = sim::SerialModel::peerPath(kDevice);
+        ASSERT_FALSE(peerPath.empty());
+        peer = ::open(peerPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(peer, 0);
+        termios raw{};
+        ::tcgetattr(peer, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(peer, TCSANOW, &raw);
+    }
+    void TearDown() override
+    {
+        if (peer >= 0)
+            ::close(peer);
+        link.reset();
+    }
+    void write(const Bytes& b) { ASSERT_EQ(::write(peer, b.data(), b.size()), ssize_t(b.size())); }
+    // Bytes written then handed to the link in one read.
+    void deliver(const Bytes& b)
+    {
+        write(b);
+        link->receive_pass(50);
+    }
+    Bytes readPeer()
+    {
+        Bytes out;
+        uint8_t buf[4096];
+        for (;;) {
+            pollfd p{peer, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                break;
+            ssize_t n = ::read(peer, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            out.insert(out.end(), buf, buf + n);
+        }
+        return out;
+    }
+
+    kel_test::TestRoot root;
+    std::unique_ptr<Kx_uart_inout> link;
+    int peer = -1;
+};
+
+} // namespace
+
+TEST_F(SerialLink, FrameSplitAcrossReadsIsAnsweredOnce)
+{
+    Bytes req = ramWrite(0xA1000000u, {0x5A, 0xA5});
+    Bytes wire = escape(req);
+    deliver(Bytes(wire.begin(), wire.begin() + 9));
+    EXPECT_TRUE(readPeer().empty());
+    deliver(Bytes(wire.begin() + 9, wire.end()));
+    link->receive_pass(5);
+    EXPECT_EQ(readPeer(), escape(expectedReply(req, {0x00})));
+    EXPECT_EQ(g_4G_RAM[0], 0x5A);
+    EXPECT_EQ(g_4G_RAM[1], 0xA5);
+    EXPECT_EQ(pc_cmd_valid.load(), 1);
+}
+
+TEST_F(SerialLink, TwoFramesInOneReadAreBothAnswered)
+{
+    Bytes a = ramWrite(0xA1000000u, {0x01}, 0x0A);
+    Bytes b = ramWrite(0x00FFFFFFu, {0x02}, 0x0B);   // outside every area: refused, status 1
+    Bytes wire = escape(a), wb = escape(b);
+    wire.insert(wire.end(), wb.begin(), wb.end());
+    deliver(wire);
+    link->receive_pass(5);
+    auto got = frames(readPeer());
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], expectedReply(a, {0x00}));
+    EXPECT_EQ(got[1], expectedReply(b, {0x01}));
+}
+
+TEST_F(SerialLink, StrayCloserAndBadFramesDoNotCostTheRestOfTheRead)
+{
+    Bytes bad = ramWrite(0xA1000000u, {0x03}, 0x0C);
+    bad.back() ^= 0x80;
+    Bytes good = ramWrite(0xA1000000u, {0x04}, 0x0D);
+    Bytes wire = {0x00, 0x5A, 0x7F};   // a stray 0x5A outside any frame
+    Bytes wbad = escape(bad), wgood = escape(good);
+    wire.insert(wire.end(), wbad.begin(), wbad.end());
+    wire.insert(wire.end(), wgood.begin(), wgood.end());
+    deliver(wire);
+    link->receive_pass(5);
+    EXPECT_EQ(readPeer(), escape(expectedReply(good, {0x00})));
+    EXPECT_EQ(g_4G_RAM[0], 0x04);
+}
+
+TEST_F(SerialLink, UnknownGroupGetsNoReplyOnTheLine)
+{
+    Bytes unknown = request(0xF100, 0xF010, 0x62);
+    deliver(escape(unknown));
+    link->receive_pass(5);
+    EXPECT_TRUE(readPeer().empty());
+    EXPECT_EQ(link->transmit_count(), 0u);
+    // The line is still served afterwards.
+    Bytes req = ramWrite(0xA1000000u, {0x09});
+    deliver(escape(req));
+    EXPECT_EQ(readPeer(), escape(expectedReply(req, {0x00})));
+}
+
+TEST_F(SerialLink, RtsIsDroppedForEachSendAndRaisedAfter)
+{
+    // Opening the port raises RTS: the transceiver listens.
+    EXPECT_EQ(sim::SerialModel::rtsChanges(kDevice), std::vector<bool>({true}));
+    sim::SerialModel::clearRts(kDevice);
+
+    deliver(escape(request(0xF100, 0xF010, 0x62)));   // no reply: the line is not turned
+    EXPECT_TRUE(sim::SerialModel::rtsChanges(kDevice).empty());
+
+    Bytes a = ramWrite(0xA1000000u, {0x01}, 1), b = ramWrite(0xA1000000u, {0x02}, 2);
+    Bytes wire = escape(a), wb = escape(b);
+    wire.insert(wire.end(), wb.begin(), wb.end());
+    deliver(wire);
+    EXPECT_EQ(frames(readPeer()).size(), 2u);
+    EXPECT_EQ(sim::SerialModel::rtsChanges(kDevice), std::vector<bool>({false, true, false, true}));
+}
+
+TEST_F(SerialLink, PassthroughAcknowledgementAndTheCardsAnswer)
+{
+    Bytes ack = request(0x0002, 0xF010, 0x02, {0x44}, 0x31);
+    deliver(escape(ack));
+    auto got = frames(readPeer());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], expectedReply(ack, {0x00}));
+    EXPECT_EQ(g_passby_trans_port.load(), 1);
+
+    // Without byte 9 = 2 the line waits for the card; its answer comes through the FPGA
+    // manager's hand-over and goes out on the next pass.
+    Bytes req = request(0x0002, 0xF010, 0x40, {0x44}, 0x32);
+    deliver(escape(req));
+    EXPECT_EQ(link->pending(), 1);
+    EXPECT_TRUE(readPeer().empty());
+    Bytes answer = request(0xF010, 0x0002, 0x40, {0x00, 0xA5}, 0x32);
+    {
+        // What the FPGA manager's interrupt service does when the card answers.
+        std::unique_lock<std::mutex> path;
+        if (fpga_manage* m = fpga_manage::p_fpga_manage) {
+            path = std::unique_lock<std::mutex>(m->port_path_mutex);
+            m->answer_ready = 1;
+        }
+        link->passby_answer(answer.data(), unsigned(answer.size()));
+    }
+    link->receive_pass(5);
+    EXPECT_EQ(readPeer(), escape(answer));
+    EXPECT_EQ(link->pending(), 0);
+}
+
+TEST(SerialPortSetup, UnsupportedRatesAndFailedOpens)
+{
+    kel_test::TestRoot root;
+    serial_modules serial;
+    int fd = serial.serial_init(2, 115200, kFlags);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(serial.descriptors().count(fd), 1u);
+    EXPECT_EQ(serial.UartSetSpeed(fd, 14400), -1);
+    EXPECT_EQ(serial.UartSetSpeed(fd, 9600), 0);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    EXPECT_EQ(::cfgetospeed(&t), speed_t(B9600));
+    EXPECT_EQ(::cfgetispeed(&t), speed_t(B9600));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+    EXPECT_EQ(serial.UartSetParity(fd, 9, 1, 'n'), -1);
+    EXPECT_EQ(serial.UartSetParity(fd, 8, 3, 'n'), -1);
+    EXPECT_EQ(serial.UartSetParity(fd, 8, 1, 'x'), -1);
+    EXPECT_EQ(serial.UartSetParity(fd, 7, 2, 'e'), 0);
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    // A pseudo-terminal is always 8 bits without parity bit; stop bits and input parity
+    // checking are what it keeps.
+    EXPECT_EQ(t.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+    EXPECT_EQ(t.c_iflag & INPCK, tcflag_t(INPCK));
+
+    // A rate outside the table ends the link's start: no descriptor, no thread.
+    Kx_uart_inout link;
+    EXPECT_EQ(link.usart1_init(2, 14400, kFlags), 0);
+    EXPECT_LT(link.fd(), 0);
+
+    sim::SerialModel::setOpenFails("/dev/ttyS2", true);
+    Kx_uart_inout silent;
+    EXPECT_EQ(silent.usart1_init(2, 115200, kFlags), 0);
+    EXPECT_LT(silent.fd(), 0);
+    silent.receive_pass(0);   // a silent link's pass does nothing
+
+    // A record with no descriptor is never written.
+    Uart_Rec_Send_Data rec{};
+    rec.fd = 0;
+    rec.len = 1;
+    EXPECT_EQ(serial.uart_send(rec), -1);
+}

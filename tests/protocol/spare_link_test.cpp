@@ -1,0 +1,78 @@
+// The spare link classes: the chunk collector and the local UDP request client.
+
+#include "board/Network.h"
+#include "protocol/kx_uart_analysis.h"
+#include "protocol/uart_config.h"
+#include "protocol/udpclient.h"
+#include "tests/protocol/link_test_frames.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <poll.h>
+#include <thread>
+
+using namespace linktest;
+
+TEST(SpareLinks, ChunkCollectorKeepsEveryRecord)
+{
+    Kx_uart_analysis* a = Kx_uart_analysis::pInstance();
+    ASSERT_EQ(a, Kx_uart_analysis::pInstance());
+    size_t before = a->count();
+    auto rec = std::make_unique<Velin_UartData_Type>();
+    rec->len = 3;
+    a->uart_send_data(*rec);
+    a->uart_send_data(*rec);
+    EXPECT_EQ(a->count(), before + 2);
+    Uart_Config config;
+    (void)config;
+}
+
+TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
+{
+    kel_test::TestRoot root;
+    ASSERT_GT(usePrivatePorts({UdpClient::SERVICE_PORT}), 0);
+
+    UdpClient client;
+    std::string request = "status?";
+    std::string reply;
+    EXPECT_EQ(client.udpSendData(&request, reply), -1);   // no socket
+    client.m_socket = -2;
+    EXPECT_EQ(client.udpSendData(&request, reply), -1);
+
+    int service = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(board::Network::listenPort(UdpClient::SERVICE_PORT));
+    ASSERT_EQ(::bind(service, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+
+    client.m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    // The service answers with text, a zero byte and more bytes.
+    std::thread answer([service] {
+        pollfd p{service, POLLIN, 0};
+        if (::poll(&p, 1, 3000) <= 0)
+            return;
+        char buf[64];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = ::recvfrom(service, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n != 7 || std::string(buf, 7) != "status?")
+            return;
+        const char text[] = {'o', 'k', ' ', '1', 0, 'x', 'y'};
+        ::sendto(service, text, sizeof text, 0, reinterpret_cast<sockaddr*>(&from), len);
+    });
+    EXPECT_EQ(client.udpSendData(&request, reply), 7);
+    answer.join();
+    EXPECT_EQ(reply, "ok 1");
+    EXPECT_EQ(request, std::string("ok 1\0xy", 7));
+
+    // Nobody answers: 31 waits, then -1.
+    ::close(service);
+    request = "status?";
+    reply.clear();
+    EXPECT_EQ(client.udpSendData(&request, reply), -1);
+    EXPECT_EQ(request, "status?");
+    ::close(client.m_socket);
+}

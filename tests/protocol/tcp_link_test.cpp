@@ -1,0 +1,411 @@
+// The TCP links through real sockets on loopback: the test drives the link's passes itself
+// and talks to it as a PC tool would.
+
+#include "board/Network.h"
+#include "core/global.h"
+#include "fpga/fpga_manage.h"
+#include "protocol/message_deal.h"
+#include "protocol/networkmanage.h"
+#include "tests/protocol/link_test_frames.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <netinet/tcp.h>
+#include <poll.h>
+
+using namespace linktest;
+
+namespace {
+
+// A PC tool's connection: non-blocking, so the test thread can run the server in between.
+class Client {
+public:
+    explicit Client(uint16_t port)
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Client() { close(); }
+    bool connected() const { return connected_; }
+    int fd() const { return fd_; }
+    void send(const Bytes& b) { ASSERT_EQ(::send(fd_, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
+    // Everything that has arrived so far.
+    Bytes drain()
+    {
+        Bytes out;
+        uint8_t buf[4096];
+        for (;;) {
+            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            out.insert(out.end(), buf, buf + n);
+        }
+        received_.insert(received_.end(), out.begin(), out.end());
+        return out;
+    }
+    const Bytes& received() const { return received_; }
+    void close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    // Closes with a reset instead of an orderly end: the server's next read fails.
+    void reset()
+    {
+        linger l{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        close();
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+    Bytes received_;
+};
+
+class TcpLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_GT(usePrivatePorts({5005, 5006, 10002}), 0);
+        g_port = 5005;
+        g_passby_trans_port = 255;
+        pc_cmd_valid = 0;
+        net = std::make_unique<networkManage>();
+        net->open_servers();
+        ASSERT_GE(net->server(0)->listenSocket(), 0);
+        ASSERT_GE(net->server(1)->listenSocket(), 0);
+    }
+    void TearDown() override
+    {
+        net.reset();
+        g_port = 5005;
+    }
+    uint16_t mainPort() const { return net->server(0)->localPort(); }
+    uint16_t fixedPort() const { return net->server(1)->localPort(); }
+
+    // Runs the port's passes until the clients have received `frames` whole frames in
+    // total, or a bounded number of passes went by.
+    void serve(int index, std::initializer_list<Client*> clients, size_t frames_wanted)
+    {
+        for (int i = 0; i < 200; ++i) {
+            if (index == 0)
+                net->accept_pass(2);
+            else
+                net->accept_pass_10002(2);
+            size_t got = 0;
+            for (Client* c : clients) {
+                c->drain();
+                got += frames(c->received()).size();
+            }
+            if (got >= frames_wanted && i > 3)
+                return;
+        }
+    }
+    void passes(int index, int n)
+    {
+        for (int i = 0; i < n; ++i)
+            index == 0 ? net->accept_pass(2) : net->accept_pass_10002(2);
+    }
+
+    kel_test::TestRoot root;
+    std::unique_ptr<networkManage> net;
+};
+
+} // namespace
+
+TEST_F(TcpLink, UnknownGroupGetsTheElevenByteReplyOnBothPorts)
+{
+    for (int index : {0, 1}) {
+        Client c(index == 0 ? mainPort() : fixedPort());
+        ASSERT_TRUE(c.connected());
+        passes(index, 2);
+        Bytes req = request(0xF100, 0xF010, 0x62);
+        c.send(escape(req));
+        serve(index, {&c}, 1);
+        // Addresses swapped, bytes 4 to 9 echoed (group included), check byte: 11 bytes.
+        Bytes want = expectedReply(req, {});
+        ASSERT_EQ(want.size(), 11u);
+        EXPECT_EQ(c.received(), escape(want)) << "port index " << index;
+    }
+}
+
+TEST_F(TcpLink, RamWriteIsHandledAndAnswered)
+{
+    Client c(mainPort());
+    passes(0, 2);
+    Bytes req = ramWrite(0xA1000000u, {0x12, 0x34});
+    g_4G_RAM[0] = g_4G_RAM[1] = 0;
+    c.send(escape(req));
+    serve(0, {&c}, 1);
+    auto got = frames(c.received());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], expectedReply(req, {0x00}));
+    EXPECT_EQ(g_4G_RAM[0], 0x12);
+    EXPECT_EQ(g_4G_RAM[1], 0x34);
+    // Traffic on the configured port counts as PC activity.
+    EXPECT_EQ(pc_cmd_valid.load(), 1);
+}
+
+TEST_F(TcpLink, FrameInTwoSegmentsIsAnsweredOnce)
+{
+    Client c(mainPort());
+    passes(0, 2);
+    Bytes req = request(0xF100, 0xF010, 0x62);
+    Bytes wire = escape(req);
+    c.send(Bytes(wire.begin(), wire.begin() + 6));
+    passes(0, 3);
+    EXPECT_TRUE(c.drain().empty());
+    c.send(Bytes(wire.begin() + 6, wire.end()));
+    serve(0, {&c}, 1);
+    passes(0, 3);
+    c.drain();
+    EXPECT_EQ(c.received(), escape(expectedReply(req, {})));
+}
+
+TEST_F(TcpLink, FrameInOneByteSegmentsIsAnsweredOnce)
+{
+    Client c(mainPort());
+    passes(0, 2);
+    Bytes req = request(0xF100, 0xF010, 0x62, {0xA5, 0x5A, 0x5B, 0xA6});
+    Bytes wire = escape(req);
+    ASSERT_GE(wire.size(), 10u);
+    for (uint8_t b : wire) {
+        c.send({b});
+        passes(0, 1);
+    }
+    serve(0, {&c}, 1);
+    passes(0, 3);
+    c.drain();
+    EXPECT_EQ(c.received(), escape(expectedReply(req, {})));
+}
+
+TEST_F(TcpLink, TwoFramesInOneSegmentGetTwoRepliesInOrder)
+{
+    Client c(mainPort());
+    passes(0, 2);
+    Bytes a = request(0xF100, 0xF010, 0x62, {}, 0x01);
+    Bytes b = ramWrite(0xA1000000u, {0x77}, 0x02);
+    Bytes wire = escape(a);
+    Bytes wb = escape(b);
+    wire.insert(wire.end(), wb.begin(), wb.end());
+    c.send(wire);
+    serve(0, {&c}, 2);
+    auto got = frames(c.received());
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], expectedReply(a, {}));
+    EXPECT_EQ(got[1], expectedReply(b, {0x00}));
+}
+
+TEST_F(TcpLink, TwoClientsSendingInterleavedBothGetTheirReplies)
+{
+    Client a(mainPort()), b(mainPort());
+    passes(0, 3);
+    ASSERT_EQ(net->server(0)->clients().size(), 2u);
+    Bytes ra = request(0xF100, 0xF010, 0x62, {1, 2, 3}, 0xAA);
+    Bytes rb = request(0xF100, 0xF010, 0x63, {4, 5}, 0xBB);
+    Bytes wa = escape(ra), wb = escape(rb);
+    // Each client's frame is cut in two and the halves cross on the server.
+    a.send(Bytes(wa.begin(), wa.begin() + 7));
+    b.send(Bytes(wb.begin(), wb.begin() + 5));
+    passes(0, 3);
+    b.send(Bytes(wb.begin() + 5, wb.end()));
+    a.send(Bytes(wa.begin() + 7, wa.end()));
+    serve(0, {&a, &b}, 2);
+    EXPECT_EQ(a.received(), escape(expectedReply(ra, {})));
+    EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
+}
+
+TEST_F(TcpLink, BadCheckByteAndNoiseGetNoReply)
+{
+    Client c(mainPort());
+    passes(0, 2);
+    Bytes bad = request(0xF100, 0xF010, 0x62, {}, 0x01);
+    bad.back() ^= 0x01;
+    Bytes good = request(0xF100, 0xF010, 0x62, {}, 0x02);
+    Bytes wire = {0x00, 0x5A, 0x13};   // noise and a stray closer between frames
+    Bytes wbad = escape(bad), wgood = escape(good);
+    wire.insert(wire.end(), wbad.begin(), wbad.end());
+    wire.insert(wire.end(), {0xA5, 0x5A});   // an empty frame
+    wire.insert(wire.end(), wgood.begin(), wgood.end());
+    c.send(wire);
+    serve(0, {&c}, 1);
+    passes(0, 3);
+    c.drain();
+    // Only the good frame is answered.
+    EXPECT_EQ(c.received(), escape(expectedReply(good, {})));
+}
+
+TEST_F(TcpLink, DisconnectingClientsAreDroppedAndOthersStillServed)
+{
+    Client a(mainPort()), b(mainPort()), c(mainPort());
+    passes(0, 3);
+    ASSERT_EQ(net->server(0)->clients().size(), 3u);
+    Bytes wire = escape(request(0xF100, 0xF010, 0x62));
+    a.send(Bytes(wire.begin(), wire.begin() + 8));   // half a frame, then gone
+    passes(0, 2);
+    a.close();
+    c.reset();   // a reset: the server's read fails instead of ending
+    passes(0, 4);
+    EXPECT_EQ(net->server(0)->clients().size(), 1u);
+
+    // A new client may get a closed client's descriptor number: it starts with a clean
+    // stream, and the half frame of the closed client is gone.
+    Client d(mainPort());
+    passes(0, 2);
+    Bytes rb = request(0xF100, 0xF010, 0x62, {}, 0x42);
+    Bytes rest(wire.begin() + 8, wire.end());
+    d.send(rest);   // the second half of a's frame alone is no frame
+    b.send(escape(rb));
+    serve(0, {&b, &d}, 1);
+    passes(0, 3);
+    b.drain();
+    d.drain();
+    EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
+    EXPECT_TRUE(d.received().empty());
+}
+
+TEST_F(TcpLink, PassthroughAcknowledgementOnTheConfiguredPortOnly)
+{
+    // To a receiving card (destination below 0xF000 from 0xF010) asking for the immediate
+    // acknowledgement (byte 9 = 2).
+    Bytes req = request(0x0003, 0xF010, 0x02, {0x10, 0x20}, 0x55);
+    {
+        Client c(mainPort());
+        passes(0, 2);
+        c.send(escape(req));
+        serve(0, {&c}, 1);
+        auto got = frames(c.received());
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0], expectedReply(req, {0x00}));   // 12 bytes, [10] = 0
+        EXPECT_EQ(got[0].size(), 12u);
+        EXPECT_EQ(g_passby_trans_port.load(), 2);
+        EXPECT_EQ(net->reply_state(0), 0);
+    }
+    g_passby_trans_port = 255;
+    {
+        // 10002 passes nothing through: group 2 has no handler, so header and check byte.
+        Client c(fixedPort());
+        passes(1, 2);
+        c.send(escape(req));
+        serve(1, {&c}, 1);
+        auto got = frames(c.received());
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0], expectedReply(req, {}));
+        EXPECT_EQ(g_passby_trans_port.load(), 255);
+    }
+}
+
+TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
+{
+    Client other(mainPort()), pc(mainPort());
+    passes(0, 3);
+    Bytes req = request(0x0003, 0xF010, 0x40, {0x01}, 0x66);
+    pc.send(escape(req));
+    serve(0, {&pc}, 0);
+    EXPECT_EQ(net->reply_state(0), 1);
+    EXPECT_TRUE(pc.drain().empty());
+
+    // The FPGA manager hands over the card's answer; the link sends it on the next pass.
+    Bytes answer = request(0xF010, 0x0003, 0x40, {0x00, 0x09}, 0x66);
+    {
+        std::unique_lock<std::mutex> path;
+        if (fpga_manage* m = fpga_manage::p_fpga_manage) {
+            path = std::unique_lock<std::mutex>(m->port_path_mutex);
+            m->answer_ready = 1;
+        }
+        net->passby_answer(answer.data(), unsigned(answer.size()));
+    }
+    serve(0, {&pc}, 1);
+    EXPECT_EQ(pc.received(), escape(answer));
+    EXPECT_EQ(net->reply_state(0), 0);
+    other.drain();
+    EXPECT_TRUE(other.received().empty());
+
+    // A frame right behind a passthrough abandons the wait and is answered at once.
+    Bytes next = request(0xF100, 0xF010, 0x62, {}, 0x67);
+    Bytes wire = escape(req), wn = escape(next);
+    wire.insert(wire.end(), wn.begin(), wn.end());
+    other.send(wire);
+    serve(0, {&other}, 1);
+    EXPECT_EQ(other.received(), escape(expectedReply(next, {})));
+    EXPECT_EQ(net->reply_state(0), 0);
+}
+
+TEST_F(TcpLink, TenOhOhTwoDoesNotCountAsPcActivity)
+{
+    Client c(fixedPort());
+    passes(1, 2);
+    c.send(escape(request(0xF100, 0xF010, 0x62)));
+    serve(1, {&c}, 1);
+    EXPECT_EQ(frames(c.received()).size(), 1u);
+    EXPECT_EQ(pc_cmd_valid.load(), 0);
+}
+
+TEST_F(TcpLink, ChangedPortTakesEffectOnlyAfterRestart)
+{
+    uint16_t before = board::Network::listenPort(5005);
+    uint16_t after = board::Network::listenPort(5006);
+    EXPECT_EQ(mainPort(), before);
+
+    // The network command stores the new port; the running servers keep theirs.
+    g_port = 5006;
+    {
+        Client c(after);
+        EXPECT_FALSE(c.connected());
+        Client d(before);
+        EXPECT_TRUE(d.connected());
+    }
+    passes(0, 3);
+
+    // What a reboot does: the links are created again and read the port afresh.
+    net.reset();
+    net = std::make_unique<networkManage>();
+    net->open_servers();
+    EXPECT_EQ(mainPort(), after);
+    Client c(after);
+    ASSERT_TRUE(c.connected());
+    passes(0, 2);
+    Bytes req = request(0xF100, 0xF010, 0x62);
+    c.send(escape(req));
+    serve(0, {&c}, 1);
+    EXPECT_EQ(c.received(), escape(expectedReply(req, {})));
+    Client old(before);
+    EXPECT_FALSE(old.connected());
+}
+
+TEST_F(TcpLink, StalledClientIsClosedAndThePortGoesOn)
+{
+    Client stalled(mainPort()), pc(mainPort());
+    passes(0, 3);
+    ASSERT_EQ(net->server(0)->clients().size(), 2u);
+    // Many large reads and never a byte taken out: the replies fill both socket buffers.
+    pc::Frame read = pc::readRam(0x30000000u, 60000);
+    Bytes batch;
+    for (int i = 0; i < 40; ++i) {
+        Bytes w = escape(request(read.dest, read.src, read.group, read.data, uint8_t(i)));
+        batch.insert(batch.end(), w.begin(), w.end());
+    }
+    for (int round = 0; round < 20 && net->server(0)->clients().size() == 2; ++round) {
+        ::send(stalled.fd(), batch.data(), batch.size(), MSG_NOSIGNAL);
+        passes(0, 5);
+    }
+    // The send time-out closed the stalled client; the other one is served as before.
+    EXPECT_EQ(net->server(0)->clients().size(), 1u);
+    Bytes req = request(0xF100, 0xF010, 0x62);
+    pc.send(escape(req));
+    serve(0, {&pc}, 1);
+    EXPECT_EQ(pc.received(), escape(expectedReply(req, {})));
+}

@@ -1,0 +1,103 @@
+#pragma once
+// A UDP link of the controller on ports moved by a free offset, with a fresh parameter
+// block and scaler manager, for the tests that talk to it through real sockets.
+
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "protocol/udpnetmanage.h"
+#include "scaler/c331_manage.h"
+#include "tests/support/PcClient.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+
+namespace udptest {
+
+inline void freshParameters()
+{
+    if (!c331_manage::p_c331_manage)
+        c331_manage::p_c331_manage = new c331_manage();
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    delete KelRamPara::p_kelrampara_config;
+    KelRamPara::p_kelrampara_config = nullptr;
+    KelRamPara::pInstance();
+    g_app_reset_flag = 0;
+    G_reboot_tickTicks = 0;
+    g_update_flag = 0;
+    g_update_status = 0;
+    G_timeTicks = 1000;
+}
+
+inline void dropParameters()
+{
+    delete KelRamPara::p_kelrampara_config;
+    KelRamPara::p_kelrampara_config = nullptr;
+}
+
+// Opens a link on a port offset where all three of its ports are free.
+inline std::unique_ptr<udpnetManage> openLink(int& offset)
+{
+    std::random_device rd;
+    std::uniform_int_distribution<int> pick(1000, 50000);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        offset = pick(rd);
+        sim::SimBoard::setPortOffset(offset);
+        std::unique_ptr<udpnetManage> link(new udpnetManage());
+        link->initialize_servers();
+        if (link->server(5008)->socketFd() >= 0 && link->server(10005)->socketFd() >= 0
+            && link->server(13769)->socketFd() >= 0)
+            return link;
+    }
+    return nullptr;
+}
+
+class UdpFixture : public ::testing::Test {
+protected:
+    explicit UdpFixture(bool running) : root(!running), m_running(running) {}
+
+    void SetUp() override
+    {
+        freshParameters();
+        link = openLink(offset);
+        ASSERT_TRUE(link);
+        if (m_running) {
+            ASSERT_EQ(link->start_threads(), 0);
+        }
+    }
+    void TearDown() override
+    {
+        link.reset();
+        dropParameters();
+    }
+
+    std::unique_ptr<pc::PcClient> client(unsigned port, const std::string& local = "127.0.0.1", uint16_t localPort = 0)
+    {
+        return pc::PcClient::udp("127.0.0.1", uint16_t(port + offset), local, localPort);
+    }
+    static KelRamPara* para() { return KelRamPara::p_kelrampara_config; }
+    static uint8_t applyFlag() { return c331_manage::p_c331_manage->c331_apply_flag; }
+
+    kel_test::TestRoot root;
+    std::unique_ptr<udpnetManage> link;
+    int offset = 0;
+
+private:
+    bool m_running;
+};
+
+// The link's threads run; a test is a PC talking to the device.
+class UdpRunning : public UdpFixture {
+protected:
+    UdpRunning() : UdpFixture(true) {}
+};
+
+// The link's passes are driven by the test, on the virtual clock.
+class UdpPasses : public UdpFixture {
+protected:
+    UdpPasses() : UdpFixture(false) {}
+};
+
+} // namespace udptest

@@ -1,0 +1,590 @@
+// The PC protocol over the UDP link, through real sockets on loopback against the link's
+// running threads.
+#include "tests/protocol/udp_fixture.h"
+
+#include "board/sim/Journal.h"
+#include "core/utils.h"
+#include "protocol/message_deal.h"
+
+#include <QSettings>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using pc::Bytes;
+using udptest::UdpRunning;
+
+constexpr int kWait = 3000;   // bound on a reply that must come
+
+// Sends a request tagged in byte 4 and returns the next reply datagram decoded.
+bool ask(pc::PcClient& c, pc::Frame req, pc::Frame& reply, uint8_t tag = 0x5C)
+{
+    req.b4 = tag;
+    Bytes raw, plain;
+    return c.sendRaw(pc::wire(req)) && c.receiveRaw(raw, kWait) && pc::unescape(raw, plain) && pc::decode(plain, reply);
+}
+
+uint16_t ram16(int offset) { return KelRamPara::get16(KelRamPara::p_kelrampara_config->ram + offset); }
+
+TEST_F(UdpRunning, ReplyHeaderSwapsAddressesAndEchoesBytes4To9)
+{
+    auto c = client(5008);
+    for (uint16_t dest : {uint16_t(0xF100), uint16_t(0xF101)}) {
+        pc::Frame req = pc::readRam(0x600440, 2, dest);
+        req.src = 0xF010;
+        req.b5 = 0xB5;
+        req.mode = 0x06;
+        req.sub = 0x07;
+        req.b8 = 0xB8;
+        pc::Frame reply;
+        ASSERT_TRUE(ask(*c, req, reply, 0xB4));
+        EXPECT_EQ(reply.dest, 0xF010);
+        EXPECT_EQ(reply.src, dest);
+        EXPECT_EQ(reply.b4, 0xB4);
+        EXPECT_EQ(reply.b5, 0xB5);
+        EXPECT_EQ(reply.mode, 0x06);
+        EXPECT_EQ(reply.sub, 0x07);
+        EXPECT_EQ(reply.b8, 0xB8);
+        EXPECT_EQ(reply.group, 0x61);
+        EXPECT_EQ(reply.data, (Bytes{0, 0x52, 0x9C}));
+    }
+}
+
+TEST_F(UdpRunning, FramesWithoutAnswerSendNoDatagram)
+{
+    auto c = client(5008);
+    // Groups without a handler, a frame whose check byte is one bit off, a datagram of nine
+    // bytes and a closed frame too short to hold a header: none of them is answered, so the
+    // first datagram that comes back is the answer to the last, valid request.
+    for (uint8_t group : {uint8_t(0x00), uint8_t(0x62), uint8_t(0xFF)}) {
+        pc::Frame f;
+        f.group = group;
+        f.b4 = group;
+        f.data = {1, 2, 3};
+        ASSERT_TRUE(c->sendRaw(pc::wire(f)));
+    }
+    Bytes bad = pc::encode(pc::readRam(0x600440, 2));
+    bad.back() ^= 0x01;
+    ASSERT_TRUE(c->sendRaw(pc::escape(bad)));
+    ASSERT_TRUE(c->sendRaw({0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 0x5A}));
+    ASSERT_TRUE(c->sendRaw({0xA5, 0xA5, 0xA5, 0, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x5A}));
+
+    pc::Frame reply;
+    ASSERT_TRUE(ask(*c, pc::readRam(0x600440, 2), reply, 0x77));
+    EXPECT_EQ(reply.b4, 0x77);
+    EXPECT_EQ(reply.group, 0x61);
+}
+
+TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
+{
+    auto c = client(5008);
+    KelRamPara* p = para();
+    Bytes out;
+
+    // The block ends at 0xFFF.
+    uint8_t before[2] = {p->ram[0xFFE], p->ram[0xFFF]};
+    EXPECT_EQ(c->writeRam(0xFFE, {1, 2, 3, 4}), 1);
+    EXPECT_EQ(p->ram[0xFFE], before[0]);
+    EXPECT_EQ(p->ram[0xFFF], before[1]);
+    EXPECT_EQ(c->writeRam(0xFFE, {0x5A, 0xA5}), 0);
+    ASSERT_EQ(c->readRam(0xFFC, 4, out), 0);
+    EXPECT_EQ(out[2], 0x5A);
+    EXPECT_EQ(out[3], 0xA5);
+    // Reading on past the block: user-mode slot 0 from its first (marker) byte.
+    p->mode_slot[0][0] = 0xAA;
+    p->mode_slot[0][1] = 0xAB;
+    ASSERT_EQ(c->readRam(0xFFE, 4, out), 0);
+    EXPECT_EQ(out, (Bytes{0x5A, 0xA5, 0xAA, 0xAB}));
+
+    EXPECT_EQ(c->writeRam(0x0, {9, 8, 7}), 0);
+    EXPECT_EQ(p->ram[0], 9);
+    EXPECT_EQ(p->ram[2], 7);
+
+    // A read of no bytes is answered with the status alone.
+    ASSERT_EQ(c->readRam(0x10, 0, out), 0);
+    EXPECT_TRUE(out.empty());
+
+    // User-mode slots: 0x2000 is slot 1; the last four bytes of slot 15 are reached only by
+    // a write that starts at 0x10FFE.
+    EXPECT_EQ(c->writeRam(0x2000 + 5, {0x11, 0x22}), 0);
+    EXPECT_EQ(p->mode_slot[1][5], 0x11);
+    EXPECT_EQ(p->mode_slot[1][6], 0x22);
+    ASSERT_EQ(c->readRam(0x2005, 2, out), 0);
+    EXPECT_EQ(out, (Bytes{0x11, 0x22}));
+    EXPECT_EQ(c->writeRam(0x10FFE, {0x33, 0x44, 0x55, 0x66}), 0);
+    EXPECT_EQ(p->mode_slot[15][4094], 0x33);
+    EXPECT_EQ(p->mode_slot[15][4097], 0x66);
+    EXPECT_EQ(c->writeRam(0x10FFE, {1, 2, 3, 4, 5}), 1);
+    EXPECT_EQ(p->mode_slot[15][4094], 0x33);
+    EXPECT_EQ(c->writeRam(0x11000, {1}), 1);
+    EXPECT_EQ(c->writeRam(0x20000000, {1}), 1);
+    // Past the slots' addresses (0x10FFF) a read gives 0.
+    ASSERT_EQ(c->readRam(0x10FFE, 6, out), 0);
+    EXPECT_EQ(out, (Bytes{0x33, 0x44, 0, 0, 0, 0}));
+    // The start address picks the slot; a long read runs on through the slot's last two
+    // bytes into the next slot.
+    p->mode_slot[14][4095] = 0x66;
+    p->mode_slot[14][4096] = 0x67;
+    p->mode_slot[14][4097] = 0x77;
+    p->mode_slot[15][0] = 0x88;
+    ASSERT_EQ(c->readRam(0xFFFF, 4, out), 0);
+    EXPECT_EQ(out, (Bytes{0x66, 0x67, 0x77, 0x88}));
+
+    // Addresses that nothing maps read 0.
+    ASSERT_EQ(c->readRam(0x11000, 8, out), 0);
+    EXPECT_EQ(out, Bytes(8, 0));
+    ASSERT_EQ(c->readRam(0x5FFFFC, 4, out), 0);
+    EXPECT_EQ(out, Bytes(4, 0));
+
+    // The 4G module's block is written from its start whatever the offset.
+    std::memset(g_4G_RAM, 0, k4GRamSize);
+    Bytes sixteen;
+    for (int i = 0; i < 16; ++i)
+        sixteen.push_back(uint8_t(0xC0 + i));
+    EXPECT_EQ(c->writeRam(0xA1000080, sixteen), 0);
+    EXPECT_EQ(Bytes(g_4G_RAM, g_4G_RAM + 16), sixteen);
+    EXPECT_EQ(c->writeRam(0xA1000080, Bytes(0x81, 1)), 1);
+    EXPECT_EQ(g_4G_RAM[16], 0);
+    // ... and read relative to the start address, 0 past its 256 bytes.
+    ASSERT_EQ(c->readRam(0xA1000000, 2, out), 0);
+    EXPECT_EQ(out, (Bytes{0xC0, 0xC1}));
+    ASSERT_EQ(c->readRam(0xA1000100, 1, out), 0);
+    EXPECT_EQ(out, Bytes{0xC0});
+}
+
+TEST_F(UdpRunning, DescriptionBlocksAndRegisterWindow)
+{
+    auto c = client(5008);
+    g_lcd_lang_valid = 0x2001F;
+    g_kel_max_pixel = 0x00A1B2C3;
+    std::memset(g_4G_RAM, 0, k4GRamSize);
+    g_4G_RAM[0] = 0xAA;
+    Bytes out;
+
+    ASSERT_EQ(c->readRam(0x600000, 0x28, out), 0);
+    Bytes head(0x28, 0);
+    head[0] = 3;
+    head[1] = 9;
+    head[2] = 9;
+    head[3] = 8;
+    EXPECT_EQ(out, head);
+
+    ASSERT_EQ(c->readRam(0x600040, 0x400, out), 0);
+    Bytes one(0x400, 0);
+    one[0] = 0x1F;
+    one[2] = 16;
+    one[4] = one[6] = 0xFC;
+    one[5] = one[7] = one[56] = 0x1F;
+    one[8] = one[10] = one[50] = 0x40;
+    one[12] = 0xC3;
+    one[13] = 0xB2;
+    one[14] = 0xA1;
+    one[15] = 0x00;
+    one[28] = 4;
+    one[30] = 0x28;
+    one[34] = one[40] = 8;
+    one[36] = 0x1C;
+    one[42] = one[44] = one[51] = one[59] = one[60] = 1;
+    one[52] = 0xF0;
+    one[54] = 1;
+    one[58] = 2;
+    EXPECT_EQ(out, one);
+    g_lcd_lang_valid = 0x1001F;
+    g_4G_RAM[0] = 0;
+    ASSERT_EQ(c->readRam(0x600040 + 54, 5, out), 0);
+    EXPECT_EQ(out, (Bytes{0, 0, 0x1F, 0, 1}));
+
+    ASSERT_EQ(c->readRam(0x600440, 0x400, out), 0);
+    Bytes two(0x400, 0);
+    two[0] = 0x52;
+    two[1] = 0x9C;
+    two[2] = 25;
+    two[4] = 12;
+    for (int d : {6, 18, 20, 40, 42})
+        two[d] = 1;
+    two[16] = two[38] = 2;
+    for (int d : {64, 65, 96, 97})
+        two[d] = 15;
+    for (int d : {66, 67, 98, 99})
+        two[d] = 3;
+    EXPECT_EQ(out, two);
+
+    // The register image from register 37 on; the last byte is register 1060.
+    KelRamPara* p = para();
+    p->reg_image[37] = 0x81;
+    p->reg_image[38] = 0x1F;
+    p->reg_image[1060] = 0x3C;
+    ASSERT_EQ(c->readRam(0x600880, 2, out), 0);
+    EXPECT_EQ(out, (Bytes{0x81, 0x1F}));
+    ASSERT_EQ(c->readRam(0x600C7F, 1, out), 0);
+    EXPECT_EQ(out, Bytes{0x3C});
+
+    // The FD area reads 0.
+    ASSERT_EQ(c->readRam(0xFD000000, 4, out), 0);
+    EXPECT_EQ(out, Bytes(4, 0));
+}
+
+TEST_F(UdpRunning, PropertyBlockFixedBytesSizeAndCloudTexts)
+{
+    auto c = client(5008);
+    KelRamPara* p = para();
+    KelRamPara::put16(p->ram + KelRamPara::kLedWidth, 0x0780);
+    KelRamPara::put16(p->ram + KelRamPara::kLedHeight, 0x0438);
+    G_timeTicks = 20 * 0x01020304u;
+    g_uTor_cloud = 1;
+    g_update_status = 1;
+    std::memset(g_4G_property, 0, k4GPropertySize);
+    for (int i = 0; i < 12; ++i)
+        g_4G_property[25 + i] = uint8_t(0x10 + i);
+    g_4G_property[68] = 10;
+    g_4G_property[69] = 1;
+    g_4G_property[70] = 2;
+    g_4G_property[71] = 3;
+    g_4G_property[126] = 0x34;   // port 0x1234
+    g_4G_property[127] = 0x12;
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        g_uTor_cloudserverip = "10.1.2.3";
+        g_uTor_clouduserid = "u7";
+        g_uTor_controllername = "box";
+    }
+    g_uTor_cloudserverport = 0x2211;
+
+    Bytes out;
+    ASSERT_EQ(c->readRam(0xA0000000, 0x100, out), 0);
+    ASSERT_EQ(out.size(), 0x100u);
+    // No cloud link, no FPGA manager: the ready byte is 0.
+    EXPECT_EQ(out[0x00], 0);
+    EXPECT_EQ(Bytes(out.begin() + 1, out.begin() + 0x1A),
+              (Bytes{1, 0, 1, 0x52, 0x9C, 0x48, 0x0B, 10, 1, 0, 0, 0, 0, 0, 0, 1, 8, 0x52, 0x9C, 2, 0x26, 9, 0x28, 0, 11}));
+    EXPECT_EQ(Bytes(out.begin() + 0x1C, out.begin() + 0x20), (Bytes{4, 3, 2, 1}));
+    EXPECT_EQ(out[0x29], 0x48);
+    EXPECT_EQ(out[0x2A], 11);
+    EXPECT_EQ(out[0x2B], 11);
+    EXPECT_EQ(out[0x42], 12);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(out[0x43 + i], 0x10 + i);
+    EXPECT_EQ(Bytes(out.begin() + 0x65, out.begin() + 0x6B), (Bytes{10, 1, 2, 3, 0x12, 0x34}));
+    EXPECT_EQ(Bytes(out.begin() + 0x80, out.begin() + 0x84), (Bytes{0x07, 0x80, 0x04, 0x38}));
+    Bytes texts = {8, '1', '0', '.', '1', '.', '2', '.', '3', 0x11, 0x22, 2, 'u', '7', 3, 'b', 'o', 'x', 0};
+    EXPECT_EQ(Bytes(out.begin() + 0x84, out.begin() + 0x84 + texts.size()), texts);
+    // Everything not listed is 0.
+    for (int i : {0x0A, 0x0F, 0x1A, 0x1B, 0x20, 0x28, 0x30, 0x41, 0x4F, 0x64, 0x7B, 0xFF})
+        EXPECT_EQ(out[i], 0) << i;
+    // The last address of the block, then one past it (an unmapped address).
+    ASSERT_EQ(c->readRam(0xA0000FFF, 2, out), 0);
+    EXPECT_EQ(out, (Bytes{0, 0}));
+}
+
+TEST_F(UdpRunning, SingleSettingsGroup)
+{
+    auto c = client(5008);
+    KelRamPara* p = para();
+    pc::Frame reply;
+
+    // Brightness stored, but item 50 withdraws the apply and sets the error flag.
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{6, 55}, {50, 2}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
+    EXPECT_EQ(applyFlag(), 0);
+
+    // A later item raises it again; an out-of-range brightness is ignored.
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{21, 0}, {6, 101}, {29, 4}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
+    EXPECT_EQ(ram16(2306), 3);
+    EXPECT_EQ(applyFlag(), 1);
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+
+    // Loading an empty user-mode slot changes nothing; a saved one is loaded (16-23 = 8-15).
+    std::memset(p->mode_slot[3], 0xFF, 2);
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 3}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(applyFlag(), 0);
+    p->mode_slot[11][0] = p->mode_slot[11][1] = 0xAA;
+    std::memset(p->mode_slot[11] + 2, 0x6B, KelRamPara::kModeAreaLength);
+    KelRamPara::put16(p->ram + KelRamPara::kModeSaveRequest, 5);
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 19}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(p->ram[KelRamPara::kModeArea], 0x6B);
+    EXPECT_EQ(p->ram[4095], 0x6B);
+    EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 12);
+    EXPECT_EQ(ram16(KelRamPara::kModeSaveRequest), 0);
+    EXPECT_EQ(applyFlag(), 1);
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+
+    // Sound of the audio window; refused while the window number is out of range.
+    KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 2);
+    uint8_t* w2 = p->ram + KelRamPara::kLayers + 2 * KelRamPara::kLayerSize;
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
+    EXPECT_EQ(w2[KelRamPara::kLayerSound], 0x80);
+    EXPECT_EQ(ram16(KelRamPara::kScreenDark), 0);
+    EXPECT_EQ(ram16(2184), 3);
+    EXPECT_EQ(ram16(2190), 100);
+    KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 6);
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 0}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    EXPECT_EQ(applyFlag(), 0);
+    EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
+
+    // Only whole items are read: a trailing item cut short is ignored.
+    pc::Frame cut = pc::singleSettings({{6, 20}, {6, 30}});
+    cut.data.pop_back();
+    ASSERT_TRUE(ask(*c, cut, reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(ram16(KelRamPara::kBrightness), 20);
+
+    // Refused frames: no item at all, or not '1'.
+    pc::Frame none = pc::singleSettings({});
+    ASSERT_TRUE(ask(*c, none, reply));
+    EXPECT_EQ(reply.data, Bytes{1});
+    pc::Frame notOne = pc::singleSettings({{6, 10}});
+    notOne.data[0] = 0x32;
+    ASSERT_TRUE(ask(*c, notOne, reply));
+    EXPECT_EQ(reply.data, Bytes{1});
+    EXPECT_EQ(ram16(KelRamPara::kBrightness), 20);
+}
+
+TEST_F(UdpRunning, RegistersFrom170OnAreRefusedAndOwnRegistersReadZero)
+{
+    auto c = client(10005);
+    KelRamPara* p = para();
+    pc::Frame reply;
+
+    ASSERT_TRUE(ask(*c, pc::writeRegister(170, 0xFF, 1), reply));
+    EXPECT_EQ(reply.data, Bytes{1});
+    ASSERT_TRUE(ask(*c, pc::writeRegister(255, 0xFF, 1), reply));
+    EXPECT_EQ(reply.data, Bytes{1});
+    ASSERT_TRUE(ask(*c, pc::readRegister(170), reply));
+    EXPECT_EQ(reply.data, (Bytes{170, 1}));
+    ASSERT_TRUE(ask(*c, pc::readRegister(200), reply));
+    EXPECT_EQ(reply.data, (Bytes{200, 1}));
+
+    // A register without a handler is stored (masked) but answered with status 1.
+    p->reg_image[20] = 0xF0;
+    ASSERT_TRUE(ask(*c, pc::writeRegister(20, 0x0F, 0x35), reply));
+    EXPECT_EQ(reply.data, Bytes{1});
+    EXPECT_EQ(p->reg_image[20], 0xF5);
+    ASSERT_TRUE(ask(*c, pc::writeRegister(12, 0xFF, 0x35), reply));
+    EXPECT_EQ(reply.data, Bytes{0});
+    EXPECT_EQ(p->reg_image[12], 0);
+
+    // Own registers read back 0, except 4 and 6 which echo the request's byte 11.
+    pc::Frame r4 = pc::readRegister(4);
+    r4.data.push_back(0x55);
+    ASSERT_TRUE(ask(*c, r4, reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0x55}));
+    pc::Frame r5 = pc::readRegister(5);
+    r5.data.push_back(0x55);
+    ASSERT_TRUE(ask(*c, r5, reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0}));
+
+    // 0xA3 stores value + 1 whatever the mask, and asks the scaler to apply.
+    ASSERT_TRUE(ask(*c, pc::writeRegister(0xA3, 0, 4), reply));
+    EXPECT_EQ(reply.data, Bytes{0});
+    EXPECT_EQ(p->reg_image[35], 5);
+    EXPECT_EQ(applyFlag(), 1);
+    ASSERT_TRUE(ask(*c, pc::writeRegister(0xA0, 0x0F, 0xFF), reply));
+    EXPECT_EQ(p->reg_image[32], 0x0F);
+
+    // A register write cut short is refused.
+    pc::Frame shortWrite = pc::writeRegister(20, 0xFF, 1);
+    shortWrite.data.resize(3);
+    ASSERT_TRUE(ask(*c, shortWrite, reply));
+    EXPECT_EQ(reply.data, Bytes{1});
+}
+
+TEST_F(UdpRunning, Register11AppliesTheBlockWrittenByThePc)
+{
+    auto c = client(5008);
+    KelRamPara* p = para();
+    uint8_t* ram = p->ram;
+    // The PC writes the brightness; the block's mode number equals the saved one.
+    KelRamPara::put16(ram + KelRamPara::kCurrentMode, 3);
+    KelRamPara::put16(p->ram_backup + KelRamPara::kCurrentMode, 3);
+    ASSERT_EQ(c->writeRam(KelRamPara::kBrightness, {77, 0}), 0);
+    EXPECT_EQ(applyFlag(), 0);   // a RAM write alone applies nothing
+    ASSERT_EQ(c->writeRegister(11, 0x02, 0x02), 0);
+    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 0);   // no longer a stored mode
+    EXPECT_EQ(ram16(KelRamPara::kBrightness), 77);
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+
+    // A new mode number loads that slot.
+    p->mode_slot[4][0] = p->mode_slot[4][1] = 0xAA;
+    std::memset(p->mode_slot[4] + 2, 0x3D, KelRamPara::kModeAreaLength);
+    ASSERT_EQ(c->writeRam(KelRamPara::kCurrentMode, {5, 0}), 0);
+    ASSERT_EQ(c->writeRegister(11, 0x02, 0x02), 0);
+    EXPECT_EQ(ram[KelRamPara::kModeArea + 100], 0x3D);
+    EXPECT_EQ(applyFlag(), 1);
+
+    // A mode number above 16 loads nothing.
+    std::memset(ram + KelRamPara::kModeArea, 0, 16);
+    KelRamPara::put16(ram + KelRamPara::kCurrentMode, 40);
+    ASSERT_EQ(c->writeRegister(11, 0x02, 0x02), 0);
+    EXPECT_EQ(ram[KelRamPara::kModeArea], 0);
+
+    // A changed LED size turns crop sources into their input ports; a crop index of 40 or
+    // more is left alone.
+    KelRamPara::put16(ram + KelRamPara::kCurrentMode, 0);
+    KelRamPara::put16(p->ram_backup + KelRamPara::kCurrentMode, 0);
+    KelRamPara::put16(ram + KelRamPara::kLedWidth, uint16_t(KelRamPara::get16(p->ram_backup + KelRamPara::kLedWidth) + 64));
+    ram[KelRamPara::kCropRecords + 10 * 7] = 0x13;   // crop record 7 is of input 3
+    uint8_t* src0 = ram + KelRamPara::kLayers + KelRamPara::kLayerSource;
+    uint8_t* src1 = src0 + KelRamPara::kLayerSize;
+    KelRamPara::put16(src0, 0x8007);
+    KelRamPara::put16(src1, 0x8028);
+    KelRamPara::put16(ram + KelRamPara::kAudioWindow, 3);
+    ASSERT_EQ(c->writeRegister(11, 0x02, 0x02), 0);
+    EXPECT_EQ(KelRamPara::get16(src0), 3);
+    EXPECT_EQ(KelRamPara::get16(src1), 0x8028);
+    EXPECT_EQ(ram16(KelRamPara::kAudioWindow), 0);
+
+    // Bit 2 asks for the user-mode files to be re-synchronised too.
+    ASSERT_EQ(c->writeRegister(11, 0x04, 0x04), 0);
+    EXPECT_EQ(applyFlag(), 2);
+}
+
+TEST_F(UdpRunning, RebootAndUpgradeFinishAreRecordedOnce)
+{
+    auto c = client(5008);
+    // Reboot request through register 0xA1 bit 0: stamped with the current tick.
+    G_timeTicks = 4321;
+    ASSERT_EQ(c->writeRegister(0xA1, 0x01, 0x01), 0);
+    EXPECT_EQ(g_app_reset_flag, 1);
+    EXPECT_EQ(G_reboot_tickTicks, 4321u);
+    // A second request while one is pending keeps the first stamp.
+    G_timeTicks = 5000;
+    ASSERT_EQ(c->writeRegister(0xA1, 0x01, 0x01), 0);
+    EXPECT_EQ(G_reboot_tickTicks, 4321u);
+
+    // Finishing an application upgrade: once, and not while a reboot is pending.
+    g_app_reset_flag = 0;
+    root.writeFile("/data/app/kelM57N2", "new image");
+    sim::Journal::clear();
+    ASSERT_EQ(c->writeRegister(14, 0x01, 0x01), 0);
+    EXPECT_EQ(g_app_reset_flag, 1);
+    EXPECT_EQ(G_reboot_tickTicks, 5000u);
+    EXPECT_EQ(sim::Journal::shellCommands(), (std::vector<std::string>{"chmod 777 -R /data/app", "sync"}));
+    EXPECT_EQ(root.readFile("/data/app/kelM57N"), "new image");
+    EXPECT_FALSE(root.exists("/data/app/kelM57N2"));
+    QSettings ini(QString::fromStdString(root.host("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+    EXPECT_EQ(ini.value("app-1/app_path").toString(), "/data/app/kelM57N -platform linuxfb");
+    EXPECT_EQ(ini.value("app-1/app_name").toString(), "kelM57N");
+    ASSERT_EQ(c->writeRegister(14, 0x01, 0x01), 0);
+    EXPECT_EQ(sim::Journal::shellCommands().size(), 2u);
+
+    // Register 14 bit 1 reboots at once; on the simulated board it is only recorded.
+    ASSERT_EQ(c->writeRegister(14, 0x02, 0x02), 0);
+    EXPECT_TRUE(sim::Journal::hasShell("reboot"));
+}
+
+TEST_F(UdpRunning, FactoryDefaultsKeepTheEdidRangeAndEmptyTheSlots)
+{
+    auto c = client(5008);
+    KelRamPara* p = para();
+    std::memset(p->ram + KelRamPara::kSavedStart, 0x77, KelRamPara::kSavedLength);
+    p->mode_slot[9][0] = p->mode_slot[9][1] = 0xAA;
+    sim::Journal::clear();
+    ASSERT_EQ(c->writeRegister(16, 0x01, 0x01), 0);
+    EXPECT_EQ(p->ram[KelRamPara::kSavedStart], default_para_ramlist[2]);
+    EXPECT_EQ(p->ram[4095], default_para_ramlist[2 + 4095 - 768]);
+    EXPECT_EQ(p->ram[896], 0x77);
+    EXPECT_EQ(p->ram[1375], 0x77);
+    EXPECT_EQ(p->mode_slot[9][0], 0xFF);
+    EXPECT_EQ(p->mode_slot[9][1], 0xFF);
+    EXPECT_TRUE(sim::Journal::hasShell("rm  -rf  /data/modes/*"));
+    EXPECT_EQ(applyFlag(), 1);
+    ASSERT_EQ(c->writeRegister(16, 0x02, 0x02), 0);
+    EXPECT_EQ(p->ram[896], default_para_ramlist[2 + 896 - 768]);
+}
+
+TEST_F(UdpRunning, FirmwareUpdateDisplayStartsOnceAndEnds)
+{
+    auto c = client(5008);
+    std::mutex m;
+    std::vector<int> codes;
+    QObject::connect(para(), &KelRamPara::sig_update_para, para(),
+                     [&](int code) {
+                         std::lock_guard<std::mutex> hold(m);
+                         codes.push_back(code);
+                     },
+                     Qt::DirectConnection);
+    ASSERT_EQ(c->writeRegister(9, 0xFF, 0x10), 0);
+    EXPECT_EQ(g_update_flag, 1);
+    ASSERT_EQ(c->writeRegister(10, 0xFF, 0x81), 0);
+    EXPECT_EQ(g_update_flag, 1);
+    ASSERT_EQ(c->writeRegister(9, 0xFF, 0x0F), 0);
+    EXPECT_EQ(g_update_flag, 0);
+    std::lock_guard<std::mutex> hold(m);
+    EXPECT_EQ(codes, (std::vector<int>{105, 105, 106}));
+}
+
+TEST_F(UdpRunning, FrameSplitOverThreeDatagramsIsAnsweredOnce)
+{
+    auto c = client(10005);
+    pc::Frame req = pc::writeRam(0x300, {1, 2, 3, 4, 5, 6, 7, 8});
+    req.b4 = 0x31;
+    Bytes w = pc::wire(req);
+    ASSERT_GT(w.size(), 30u);
+    size_t a = 10, b = 20;
+    ASSERT_TRUE(c->sendRaw(Bytes(w.begin(), w.begin() + a)));
+    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + a, w.begin() + b)));
+    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + b, w.end())));
+    pc::Frame reply;
+    ASSERT_TRUE(ask(*c, pc::readRam(0x300, 8), reply, 0x32));
+    // The write's single answer comes first, then the read's.
+    EXPECT_EQ(reply.b4, 0x31);
+    EXPECT_EQ(reply.data, Bytes{0});
+    Bytes raw, plain;
+    ASSERT_TRUE(c->receiveRaw(raw, kWait));
+    ASSERT_TRUE(pc::unescape(raw, plain));
+    ASSERT_TRUE(pc::decode(plain, reply));
+    EXPECT_EQ(reply.b4, 0x32);
+    EXPECT_EQ(reply.data, (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST_F(UdpRunning, Port5008AnswersTheBroadcastTargetAnd10005TheSender)
+{
+    // The PC sends from 127.0.0.2; a second socket on 127.0.0.1 has the same port number.
+    // On a host the broadcast address maps to 127.0.0.1, so the 5008 answer reaches only
+    // the second socket and the 10005 answer only the sender.
+    auto sender = client(5008, "127.0.0.2");
+    ASSERT_TRUE(sender);
+    auto other = client(5008, "127.0.0.1", sender->localPort());
+    ASSERT_TRUE(other);
+
+    pc::Frame req = pc::readRam(0x600440, 2);
+    req.b4 = 0x58;
+    ASSERT_TRUE(sender->sendRaw(pc::wire(req)));
+    Bytes raw, plain;
+    pc::Frame reply;
+    ASSERT_TRUE(other->receiveRaw(raw, kWait));
+    ASSERT_TRUE(pc::unescape(raw, plain) && pc::decode(plain, reply));
+    EXPECT_EQ(reply.b4, 0x58);
+    EXPECT_EQ(ntohs(other->lastPeer().sin_port), 5008 + offset);
+
+    // The same socket now asks on 10005: the answer comes back to it, and it is the first
+    // datagram it sees (the 5008 answer did not reach it).
+    sender->retarget("127.0.0.1", uint16_t(10005 + offset));
+    req.b4 = 0x59;
+    ASSERT_TRUE(sender->sendRaw(pc::wire(req)));
+    ASSERT_TRUE(sender->receiveRaw(raw, kWait));
+    ASSERT_TRUE(pc::unescape(raw, plain) && pc::decode(plain, reply));
+    EXPECT_EQ(reply.b4, 0x59);
+    EXPECT_EQ(ntohs(sender->lastPeer().sin_port), 10005 + offset);
+
+    // Nor did the 10005 answer reach the other socket: its next datagram answers its own
+    // request.
+    pc::Frame own;
+    ASSERT_TRUE(ask(*other, req, own, 0x5D));
+    EXPECT_EQ(own.b4, 0x5D);
+}
+
+} // namespace

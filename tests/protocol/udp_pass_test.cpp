@@ -1,0 +1,193 @@
+// The UDP link driven pass by pass: joining of datagrams, senders, passthrough
+// acknowledgement, PC activity and the WiFi module's port.
+#include "tests/protocol/udp_fixture.h"
+
+#include <arpa/inet.h>
+
+namespace {
+
+using pc::Bytes;
+using udptest::UdpPasses;
+
+constexpr int kWait = 2000;
+
+bool nextReply(pc::PcClient& c, pc::Frame& reply, int timeoutMs = kWait)
+{
+    Bytes raw, plain;
+    return c.receiveRaw(raw, timeoutMs) && pc::unescape(raw, plain) && pc::decode(plain, reply);
+}
+
+pc::Frame tagged(pc::Frame f, uint8_t tag)
+{
+    f.b4 = tag;
+    return f;
+}
+
+TEST_F(UdpPasses, ServersKeepTheSenderOn10005AndTheBroadcastAddressOn5008)
+{
+    auto a = client(5008);
+    auto b = client(10005);
+    ASSERT_TRUE(a->sendRaw(pc::wire(pc::readRam(0, 1))));
+    ASSERT_TRUE(b->sendRaw(pc::wire(pc::readRam(0, 1))));
+    ASSERT_TRUE(a->sendRaw({}));   // an empty datagram is not queued
+    ASSERT_EQ(link->server(5008)->recvData(0, kWait), 0);
+    ASSERT_EQ(link->server(10005)->recvData(1, kWait), 0);
+    ASSERT_EQ(link->server(5008)->recv_list.size(), 1u);
+    ASSERT_EQ(link->server(10005)->recv_list.size(), 1u);
+    const sockaddr_in& to5008 = link->server(5008)->recv_list.front().addr;
+    const sockaddr_in& to10005 = link->server(10005)->recv_list.front().addr;
+    EXPECT_EQ(ntohl(to5008.sin_addr.s_addr), INADDR_BROADCAST);
+    EXPECT_EQ(ntohs(to5008.sin_port), a->localPort());
+    EXPECT_EQ(ntohl(to10005.sin_addr.s_addr), INADDR_LOOPBACK);
+    EXPECT_EQ(ntohs(to10005.sin_port), b->localPort());
+}
+
+TEST_F(UdpPasses, ShortDatagramsAndStrayPiecesAreNotJoined)
+{
+    auto c = client(10005);
+    const uint8_t before = para()->ram[0x200];
+    ASSERT_NE(before, 0x42);
+    Bytes w = pc::wire(tagged(pc::writeRam(0x200, Bytes(12, 0x42)), 1));
+    // A 9-byte datagram inside a frame is dropped, so the joined frame fails its check.
+    ASSERT_TRUE(c->sendRaw(Bytes(w.begin(), w.begin() + 12)));
+    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + 12, w.begin() + 21)));
+    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + 21, w.end())));
+    // A piece that follows no opener is ignored, closer or not.
+    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + 12, w.end())));
+    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x200, 1), 2))));
+    for (int i = 0; i < 6; ++i)
+        link->udpaccept_pass_10005(i == 0 ? kWait : 0);
+    pc::Frame reply;
+    ASSERT_TRUE(nextReply(*c, reply));
+    EXPECT_EQ(reply.b4, 2);
+    EXPECT_EQ(reply.data, (Bytes{0, before}));   // the write never happened
+    EXPECT_FALSE(nextReply(*c, reply, 50));
+}
+
+TEST_F(UdpPasses, AnOverlongJoinedFrameIsDropped)
+{
+    auto c = client(10005);
+    const size_t piece = 50000;
+    Bytes first(piece, 0x11);
+    first[0] = 0xA5;
+    Bytes middle(piece, 0x22);
+    Bytes last(piece, 0x33);
+    last.back() = 0x5A;
+    for (const Bytes* d : {&first, &middle, &last}) {
+        ASSERT_TRUE(c->sendRaw(*d));
+        link->udpaccept_pass_10005(kWait);
+    }
+    // What follows the dropped frame up to the next opener is ignored with it; the next
+    // frame is joined and answered as usual.
+    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 2), 9))));
+    link->udpaccept_pass_10005(kWait);
+    pc::Frame reply;
+    ASSERT_TRUE(nextReply(*c, reply));
+    EXPECT_EQ(reply.b4, 9);
+    EXPECT_EQ(reply.data, (Bytes{0, 0x52, 0x9C}));
+}
+
+TEST_F(UdpPasses, OneJoinedFramePerPass)
+{
+    auto c = client(10005);
+    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0, 1), 1))));
+    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0, 1), 2))));
+    link->udpaccept_pass_10005(kWait);
+    pc::Frame reply;
+    ASSERT_TRUE(nextReply(*c, reply));
+    EXPECT_EQ(reply.b4, 1);
+    link->udpaccept_pass_10005(0);
+    ASSERT_TRUE(nextReply(*c, reply));
+    EXPECT_EQ(reply.b4, 2);
+}
+
+TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
+{
+    auto c = client(5008);
+    pc::Frame card;
+    card.dest = 0x0003;
+    card.src = 0xF010;
+    card.sub = 1;
+    card.group = 2;   // asks for the immediate acknowledgement
+    card.b4 = 0x21;
+    card.data = {0x10, 0x20};
+    pc_cmd_valid = 0;
+    G_timeTicks = 777;
+    g_passby_trans_port = 255;
+    ASSERT_TRUE(c->sendRaw(pc::wire(card)));
+    link->udpaccept_pass(kWait);
+    EXPECT_EQ(pc_cmd_valid, 1);
+    EXPECT_EQ(pc_cmd_time, 777u);
+    EXPECT_EQ(g_passby_trans_port, 3);
+    pc::Frame ack;
+    ASSERT_TRUE(nextReply(*c, ack));
+    EXPECT_EQ(ack.dest, 0xF010);
+    EXPECT_EQ(ack.src, 0x0003);
+    EXPECT_EQ(ack.b4, 0x21);
+    EXPECT_EQ(ack.data, Bytes{0});
+    EXPECT_EQ(link->reply_state(5008), 0);
+
+    // Without the acknowledgement the link waits for the card's answer; the next frame
+    // abandons the wait and is answered.
+    card.group = 5;
+    ASSERT_TRUE(c->sendRaw(pc::wire(card)));
+    link->udpaccept_pass(kWait);
+    EXPECT_EQ(link->reply_state(5008), 1);
+    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x22))));
+    link->udpaccept_pass(kWait);
+    EXPECT_EQ(link->reply_state(5008), 0);
+    pc::Frame reply;
+    ASSERT_TRUE(nextReply(*c, reply));
+    EXPECT_EQ(reply.b4, 0x22);
+
+    // 10005 neither passes frames through nor marks the PC active.
+    pc_cmd_valid = 0;
+    auto d = client(10005);
+    card.group = 2;
+    ASSERT_TRUE(d->sendRaw(pc::wire(card)));
+    ASSERT_TRUE(d->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x23))));
+    link->udpaccept_pass_10005(kWait);
+    link->udpaccept_pass_10005(0);
+    ASSERT_TRUE(nextReply(*d, reply));
+    EXPECT_EQ(reply.b4, 0x23);   // the card frame went to the dispatcher: group 2 has no answer
+    EXPECT_EQ(pc_cmd_valid, 0);
+}
+
+TEST_F(UdpPasses, WifiPortIsServedOnlyWhileTheAccessPointRuns)
+{
+    auto c = client(13769);
+    bool running = false;
+    std::vector<Bytes> seen;
+    int answer = 1;
+    ASSERT_TRUE(c->sendRaw({'A', 'T', '\r', '\n'}));
+    EXPECT_FALSE(link->udp_13769_pass());   // no WiFi link yet
+    link->set_wifi_handler([&] { return running; }, [&](unsigned char* data, unsigned int len) {
+        seen.emplace_back(data, data + len);
+        return answer;
+    });
+    EXPECT_FALSE(link->udp_13769_pass());
+    EXPECT_TRUE(seen.empty());
+
+    running = true;
+    EXPECT_TRUE(link->udp_13769_pass(kWait));
+    // Not consumed: offered again on the next pass.
+    link->udp_13769_pass();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], (Bytes{'A', 'T', '\r', '\n'}));
+    answer = 0;
+    link->udp_13769_pass();
+    link->udp_13769_pass();
+    EXPECT_EQ(seen.size(), 3u);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(c->localPort());
+    link->queue_13769_answer(reinterpret_cast<const unsigned char*>("OK\r\n"), 4, to);
+    link->udp_13769_pass();
+    Bytes raw;
+    ASSERT_TRUE(c->receiveRaw(raw, kWait));
+    EXPECT_EQ(raw, (Bytes{'O', 'K', '\r', '\n'}));
+}
+
+} // namespace

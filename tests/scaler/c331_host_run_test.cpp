@@ -1,0 +1,73 @@
+// The application on the simulated board: its scaler thread identifies the chip, runs the
+// power-on sequence and the start-up stages, and applies a block change that a PC writes
+// over UDP.
+#include "tests/support/PcClient.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+class HostApp {
+public:
+    explicit HostApp(int portOffset)
+    {
+        root.setAutoRemove(true);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KEL_ROOT", root.path() + "/root");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("KEL_PORT_OFFSET", QString::number(portOffset));
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(root.path());
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
+    }
+    ~HostApp()
+    {
+        app.terminate();
+        if (!app.waitForFinished(5000)) {
+            app.kill();
+            app.waitForFinished(5000);
+        }
+    }
+    // Reads the output until it holds text, for at most seconds.
+    bool waitFor(const std::string& text, int seconds)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (output.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || app.state() != QProcess::Running)
+                return false;
+            app.waitForReadyRead(200);
+            output += app.readAll().toStdString();
+        }
+        return true;
+    }
+
+    QTemporaryDir root;
+    QProcess app;
+    std::string output;
+};
+
+} // namespace
+
+TEST(ScalerHostRun, BringsTheChipUpAndAppliesAPcWrite)
+{
+    const int offset = 30000 + int(getpid() % 2000) * 10;
+    HostApp host(offset);
+    ASSERT_TRUE(host.app.waitForStarted(10000));
+    ASSERT_TRUE(host.waitFor("ok c331_id  setup= 8", 60)) << host.output;
+    EXPECT_NE(host.output.find("c331_id = 24"), std::string::npos);
+    EXPECT_EQ(host.output.find("error c331_id"), std::string::npos);
+    ASSERT_TRUE(host.waitFor("start-up done", 60)) << host.output;
+
+    auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+    ASSERT_NE(pc, nullptr);
+    // Priority of window 2 (default 2) becomes 5; register 11 asks for the change to be applied.
+    ASSERT_EQ(pc->writeRam(2208 + 4, pc::Bytes{5, 0}), 0);
+    ASSERT_GE(pc->writeRegister(11, 0x02, 0x02), 0);
+    EXPECT_TRUE(host.waitFor("DIFF REG CUSTOM_INFO_IMAGE3_PRIORITY 0002==>0005", 30)) << host.output;
+}

@@ -1,0 +1,233 @@
+#include "tests/support/PcClient.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace pc {
+
+namespace {
+constexpr size_t kReadChunk = 0x20000;
+
+sockaddr_in address(const std::string& host, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (::inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1)
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+} // namespace
+
+PcClient::PcClient(Kind kind, int fd) : m_kind(kind), m_fd(fd) {}
+
+PcClient::~PcClient()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, const std::string& localHost,
+                                        uint16_t localPort)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    int big = 1 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    sockaddr_in local = address(localHost, localPort);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<PcClient> c(new PcClient(Kind::Udp, fd));
+    c->m_target = address(host, port);
+    return c;
+}
+
+std::unique_ptr<PcClient> PcClient::tcp(const std::string& host, uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    sockaddr_in to = address(host, port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<PcClient> c(new PcClient(Kind::Tcp, fd));
+    c->m_target = to;
+    return c;
+}
+
+std::unique_ptr<PcClient> PcClient::serial(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    termios t{};
+    if (::tcgetattr(fd, &t) == 0) {
+        ::cfmakeraw(&t);
+        ::cfsetispeed(&t, B115200);
+        ::cfsetospeed(&t, B115200);
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    return std::unique_ptr<PcClient>(new PcClient(Kind::Serial, fd));
+}
+
+void PcClient::retarget(const std::string& host, uint16_t port)
+{
+    m_target = address(host, port);
+}
+
+uint16_t PcClient::localPort() const
+{
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    if (m_kind == Kind::Serial || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &n) < 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+bool PcClient::sendRaw(const Bytes& bytes)
+{
+    if (m_kind == Kind::Udp) {
+        ssize_t n = ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&m_target),
+                             sizeof m_target);
+        return n == ssize_t(bytes.size());
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN) {
+                pollfd w{m_fd, POLLOUT, 0};
+                if (::poll(&w, 1, 1000) > 0)
+                    continue;
+            }
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+bool PcClient::waitReadable(int timeoutMs)
+{
+    pollfd p{m_fd, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & (POLLIN | POLLHUP));
+}
+
+bool PcClient::receiveRaw(Bytes& bytes, int timeoutMs)
+{
+    const int64_t deadline = nowMs() + timeoutMs;
+    if (m_kind == Kind::Udp) {
+        if (!waitReadable(timeoutMs))
+            return false;
+        bytes.resize(kReadChunk);
+        socklen_t n = sizeof m_peer;
+        ssize_t got = ::recvfrom(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&m_peer), &n);
+        if (got < 0)
+            return false;
+        bytes.resize(size_t(got));
+        return true;
+    }
+    for (;;) {
+        // A frame is complete once a closer follows an opener.
+        auto open = std::find(m_stream.begin(), m_stream.end(), uint8_t(0xA5));
+        if (open != m_stream.end()) {
+            auto close = std::find(open, m_stream.end(), uint8_t(0x5A));
+            if (close != m_stream.end()) {
+                bytes.assign(open, close + 1);
+                m_stream.erase(m_stream.begin(), close + 1);
+                return true;
+            }
+        } else {
+            m_stream.clear();
+        }
+        int left = int(deadline - nowMs());
+        if (left < 0 || !waitReadable(left))
+            return false;
+        uint8_t buf[4096];
+        ssize_t got = ::read(m_fd, buf, sizeof buf);
+        if (got <= 0)
+            return false;
+        m_stream.insert(m_stream.end(), buf, buf + got);
+    }
+}
+
+bool PcClient::request(const Frame& req, Frame& reply, int timeoutMs)
+{
+    if (!sendRaw(wire(req)))
+        return false;
+    const int64_t deadline = nowMs() + timeoutMs;
+    for (;;) {
+        int left = int(deadline - nowMs());
+        if (left < 0)
+            return false;
+        Bytes raw, plain;
+        if (!receiveRaw(raw, left))
+            return false;
+        if (unescape(raw, plain) && decode(plain, reply) && reply.group == req.group)
+            return true;
+        // Anything else (a late answer to an earlier request) is skipped.
+    }
+}
+
+int PcClient::readRam(uint32_t address, uint16_t length, Bytes& out, uint16_t dest, int timeoutMs)
+{
+    Frame reply;
+    if (!request(pc::readRam(address, length, dest), reply, timeoutMs) || reply.data.empty())
+        return -1;
+    out.assign(reply.data.begin() + 1, reply.data.end());
+    return reply.data[0];
+}
+
+int PcClient::writeRam(uint32_t address, const Bytes& data, uint16_t dest, int timeoutMs)
+{
+    Frame reply;
+    if (!request(pc::writeRam(address, data, dest), reply, timeoutMs) || reply.data.empty())
+        return -1;
+    return reply.data[0];
+}
+
+int PcClient::writeRegister(uint8_t reg, uint8_t mask, uint8_t value, uint16_t dest, int timeoutMs)
+{
+    Frame reply;
+    if (!request(pc::writeRegister(reg, mask, value, dest), reply, timeoutMs) || reply.data.empty())
+        return -1;
+    return reply.data[0];
+}
+
+int PcClient::readRegister(uint8_t reg, uint16_t dest, int timeoutMs)
+{
+    Frame reply;
+    if (!request(pc::readRegister(reg, dest), reply, timeoutMs) || reply.data.size() < 2)
+        return -1;
+    if (reply.data[1] == 1 && reply.data[0] != 0)
+        return -2;
+    return reply.data[1];
+}
+
+} // namespace pc

@@ -1,0 +1,67 @@
+#pragma once
+// A PC talking to the controller over UDP, TCP or a serial line (the peer of the simulated
+// board's pseudo-terminal), with receive time-outs. Used by the tests, the benchmarks and
+// tools/pcclient.
+
+#include "tests/support/PcFrame.h"
+
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+
+namespace pc {
+
+class PcClient {
+public:
+    enum class Kind { Udp, Tcp, Serial };
+
+    // A UDP socket bound to localHost:localPort (0: a free port) that sends to host:port;
+    // null when it cannot be bound.
+    static std::unique_ptr<PcClient> udp(const std::string& host, uint16_t port,
+                                         const std::string& localHost = "127.0.0.1", uint16_t localPort = 0);
+    // A TCP connection to host:port; null when it cannot connect.
+    static std::unique_ptr<PcClient> tcp(const std::string& host, uint16_t port);
+    // A serial device (raw, 115200 8N1); null when it cannot be opened.
+    static std::unique_ptr<PcClient> serial(const std::string& path);
+
+    ~PcClient();
+    PcClient(const PcClient&) = delete;
+    PcClient& operator=(const PcClient&) = delete;
+
+    Kind kind() const { return m_kind; }
+    // UDP: send to another host:port from the same socket.
+    void retarget(const std::string& host, uint16_t port);
+    int fd() const { return m_fd; }
+    uint16_t localPort() const;   // UDP/TCP: the port this client sends from
+
+    // Raw bytes: one datagram on UDP, a write on TCP and serial.
+    bool sendRaw(const Bytes& bytes);
+    // UDP: one datagram. TCP and serial: one wire frame (opener to closer) cut from the
+    // stream. false when nothing came within timeoutMs.
+    bool receiveRaw(Bytes& bytes, int timeoutMs);
+    // The sender of the last datagram received (UDP).
+    const sockaddr_in& lastPeer() const { return m_peer; }
+
+    // Sends the request and waits for a well-formed reply; false on time-out or a reply
+    // that fails its check byte.
+    bool request(const Frame& req, Frame& reply, int timeoutMs = 1000);
+
+    // --- the common commands; each returns the reply's status byte, or -1 on no reply ---
+    int readRam(uint32_t address, uint16_t length, Bytes& out, uint16_t dest = kController, int timeoutMs = 1000);
+    int writeRam(uint32_t address, const Bytes& data, uint16_t dest = kController, int timeoutMs = 1000);
+    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, uint16_t dest = kController, int timeoutMs = 1000);
+    // The value read (reply byte 11), or -1 on no reply / -2 when refused.
+    int readRegister(uint8_t reg, uint16_t dest = kController, int timeoutMs = 1000);
+
+private:
+    PcClient(Kind kind, int fd);
+    bool waitReadable(int timeoutMs);
+
+    Kind m_kind;
+    int m_fd;
+    sockaddr_in m_target{};
+    sockaddr_in m_peer{};
+    Bytes m_stream;   // TCP/serial bytes not yet cut into frames
+};
+
+} // namespace pc

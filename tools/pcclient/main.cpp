@@ -1,0 +1,193 @@
+// pcclient: talks the controller's PC protocol from the command line.
+//
+//   pcclient [--udp HOST:PORT | --tcp HOST:PORT | --serial PATH] [--dest ADDR] [--timeout MS]
+//            COMMAND ARGS...
+//
+//   read-ram ADDR LEN            read LEN bytes of RAM at ADDR (group 0x61)
+//   write-ram ADDR BYTE...       write the bytes to RAM at ADDR (group 0x60)
+//   read-reg REG                 read a register (group 0xA1)
+//   write-reg REG VALUE [MASK]   write a register, mask 0xFF unless given (group 0xA0)
+//   settings ITEM=VALUE...       single settings by item number (group 0xB0)
+//
+// Numbers take C syntax (0x.. hexadecimal). The default link is UDP 127.0.0.1:5008, moved
+// by KEL_PORT_OFFSET like the simulated board's ports; --dest defaults to 0xF100.
+
+#include "tests/support/PcClient.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: pcclient [--udp HOST:PORT | --tcp HOST:PORT | --serial PATH] [--dest ADDR]\n"
+                 "                [--timeout MS] COMMAND ARGS...\n"
+                 "  read-ram ADDR LEN | write-ram ADDR BYTE... | read-reg REG |\n"
+                 "  write-reg REG VALUE [MASK] | settings ITEM=VALUE...\n");
+}
+
+bool number(const char* text, unsigned long& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtoul(text, &end, 0);
+    return end && *end == 0 && end != text && errno == 0;
+}
+
+bool hostPort(const std::string& arg, std::string& host, uint16_t& port)
+{
+    size_t colon = arg.rfind(':');
+    unsigned long p = 0;
+    if (colon == std::string::npos || !number(arg.c_str() + colon + 1, p) || p > 65535)
+        return false;
+    host = arg.substr(0, colon);
+    port = uint16_t(p);
+    return true;
+}
+
+void dump(uint32_t address, const pc::Bytes& data)
+{
+    for (size_t i = 0; i < data.size(); i += 16) {
+        std::printf("%08x:", unsigned(address + i));
+        for (size_t j = i; j < i + 16 && j < data.size(); ++j)
+            std::printf(" %02x", data[j]);
+        std::printf("\n");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int offset = 0;
+    if (const char* o = std::getenv("KEL_PORT_OFFSET"))
+        offset = std::atoi(o);
+    std::string kind = "udp", host = "127.0.0.1", path;
+    uint16_t port = uint16_t(5008 + offset);
+    unsigned long dest = pc::kController, timeout = 1000;
+
+    int i = 1;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+        std::string opt = argv[i];
+        if (i + 1 >= argc) {
+            usage();
+            return 2;
+        }
+        const char* val = argv[++i];
+        bool ok = true;
+        if (opt == "--udp" || opt == "--tcp") {
+            kind = opt.substr(2);
+            ok = hostPort(val, host, port);
+        } else if (opt == "--serial") {
+            kind = "serial";
+            path = val;
+        } else if (opt == "--dest") {
+            ok = number(val, dest) && dest <= 0xFFFF;
+        } else if (opt == "--timeout") {
+            ok = number(val, timeout);
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            usage();
+            return 2;
+        }
+    }
+    if (i >= argc) {
+        usage();
+        return 2;
+    }
+
+    std::unique_ptr<pc::PcClient> c;
+    if (kind == "udp")
+        c = pc::PcClient::udp(host, port);
+    else if (kind == "tcp")
+        c = pc::PcClient::tcp(host, port);
+    else
+        c = pc::PcClient::serial(path);
+    if (!c) {
+        std::fprintf(stderr, "pcclient: cannot open the %s link\n", kind.c_str());
+        return 1;
+    }
+
+    const std::string cmd = argv[i++];
+    std::vector<unsigned long> n;
+    std::vector<std::pair<uint8_t, uint16_t>> items;
+    for (; i < argc; ++i) {
+        unsigned long v = 0, w = 0;
+        const char* eq = std::strchr(argv[i], '=');
+        if (cmd == "settings" && eq && number(std::string(argv[i], size_t(eq - argv[i])).c_str(), v) && number(eq + 1, w)
+            && v <= 0xFF && w <= 0xFFFF) {
+            items.emplace_back(uint8_t(v), uint16_t(w));
+        } else if (cmd != "settings" && number(argv[i], v)) {
+            n.push_back(v);
+        } else {
+            std::fprintf(stderr, "pcclient: bad argument '%s'\n", argv[i]);
+            return 2;
+        }
+    }
+    const uint16_t d = uint16_t(dest);
+    const int t = int(timeout);
+
+    if (cmd == "read-ram" && n.size() == 2 && n[1] <= 0xFFFF) {
+        pc::Bytes data;
+        int st = c->readRam(uint32_t(n[0]), uint16_t(n[1]), data, d, t);
+        if (st < 0) {
+            std::fprintf(stderr, "pcclient: no reply\n");
+            return 1;
+        }
+        std::printf("status %d\n", st);
+        if (st == 0)
+            dump(uint32_t(n[0]), data);
+        return st == 0 ? 0 : 1;
+    }
+    if (cmd == "write-ram" && n.size() >= 2) {
+        pc::Bytes data;
+        for (size_t k = 1; k < n.size(); ++k) {
+            if (n[k] > 0xFF) {
+                std::fprintf(stderr, "pcclient: %lu is not a byte\n", n[k]);
+                return 2;
+            }
+            data.push_back(uint8_t(n[k]));
+        }
+        int st = c->writeRam(uint32_t(n[0]), data, d, t);
+        std::printf(st < 0 ? "no reply\n" : "status %d\n", st);
+        return st == 0 ? 0 : 1;
+    }
+    if (cmd == "read-reg" && n.size() == 1 && n[0] <= 0xFF) {
+        int v = c->readRegister(uint8_t(n[0]), d, t);
+        if (v == -1)
+            std::printf("no reply\n");
+        else if (v == -2)
+            std::printf("refused\n");
+        else
+            std::printf("register %lu = 0x%02x\n", n[0], unsigned(v));
+        return v >= 0 ? 0 : 1;
+    }
+    if (cmd == "write-reg" && (n.size() == 2 || n.size() == 3) && n[0] <= 0xFF && n[1] <= 0xFF
+        && (n.size() == 2 || n[2] <= 0xFF)) {
+        uint8_t mask = n.size() == 3 ? uint8_t(n[2]) : 0xFF;
+        int st = c->writeRegister(uint8_t(n[0]), mask, uint8_t(n[1]), d, t);
+        std::printf(st < 0 ? "no reply\n" : "status %d\n", st);
+        return st == 0 ? 0 : 1;
+    }
+    if (cmd == "settings" && !items.empty()) {
+        pc::Frame reply;
+        pc::Frame req = pc::singleSettings(items);
+        req.dest = d;
+        if (!c->request(req, reply, t) || reply.data.empty()) {
+            std::printf("no reply\n");
+            return 1;
+        }
+        std::printf("error flag %d\n", reply.data[0]);
+        return reply.data[0] == 0 ? 0 : 1;
+    }
+    usage();
+    return 2;
+}
