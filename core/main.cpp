@@ -9,6 +9,7 @@
 #include "core/kelrampara.h"
 #include "fpga/fpga_manage.h"
 #include "gui/check_hiddev.h"
+#include "gui/lockwindow.h"
 #include "gui/mainwindow.h"
 #include "gui/numberkeyboard.h"
 #include "gui/syncupdate.h"
@@ -59,10 +60,12 @@ int main(int argc, char* argv[])
 
     // 12. The worker threads get four seconds before the home screen appears.
     board::Clock::sleepMs(4000);
-    // The home screen (LockWindow) comes with the home and menu screens.
+    // The home screen over the main window; the shared number keyboard over the right half.
+    g_lockwindow = new LockWindow(nullptr);
     if (g_mainwindow != nullptr)
         g_mainwindow->show();
     g_page_focus = 0;
+    g_lockwindow->show();
     if (g_numberkeyboard != nullptr && g_mainwindow != nullptr)
         g_numberkeyboard->setGeometry(g_mainwindow->x() + 160, g_mainwindow->y(), 160, 240);
 

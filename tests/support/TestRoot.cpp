@@ -70,7 +70,7 @@ bool TestRoot::exists(const std::string& systemPath) const
 std::string artefactDir()
 {
     const char* dir = std::getenv("KEL_ARTEFACTS");
-    std::string d = (dir && *dir) ? dir : "test-artefacts";
+    std::string d = (dir && *dir) ? dir : KEL_ARTEFACT_DIR;
     std::error_code ec;
     fs::create_directories(d, ec);
     return d;

@@ -21,7 +21,7 @@ private:
     std::string path_;
 };
 
-// Where test artefacts (screen grabs) go: $KEL_ARTEFACTS, or "test-artefacts".
+// Where test artefacts (screen grabs) go: $KEL_ARTEFACTS, or "test-artefacts" in the build tree.
 std::string artefactDir();
 
 } // namespace kel_test

@@ -1,0 +1,217 @@
+#include "gui/linkoption.h"
+
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/option.h"
+
+#include <QDebug>
+#include <QFont>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+
+LinkOption* g_linkoption = nullptr;
+
+namespace {
+void not_built(const char* screen)
+{
+    KEL_TRACE("\n LinkOption: the screen %s is not built yet\n", screen);
+}
+
+QPushButton* make_button(QWidget* parent, const char* name, int x)
+{
+    QPushButton* button = new QPushButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, 47, 90, 80);
+    QFont font;
+    font.setPointSize(9);
+    button->setFont(font);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setStyleSheet(QStringLiteral(
+        "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53) ;\nborder:2px;border-radius:10px;padding:2px 4px;"));
+    return button;
+}
+} // namespace
+
+LinkOption::LinkOption(QWidget* parent) : QDialog(parent)
+{
+    style_normal = QStringLiteral(
+        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px");
+    style_focus = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
+                                 "rgb(255,171,84);border-radius:10px;padding:2px 4px");
+
+    setObjectName(QStringLiteral("LinkOption"));
+    resize(320, 240);
+    setWindowTitle(QStringLiteral("Dialog"));
+    setStyleSheet(QStringLiteral("background-color: rgb(16, 16, 28);"));
+
+    label_title = new QLabel(this);
+    label_title->setObjectName(QStringLiteral("label_title"));
+    label_title->setGeometry(50, 10, 220, 22);
+    QFont titleFont;
+    titleFont.setPointSize(11);
+    label_title->setFont(titleFont);
+    label_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
+    label_title->setAlignment(Qt::AlignCenter);
+
+    Button_com = make_button(this, "Button_com", 15);
+    Button_wlan = make_button(this, "Button_wlan", 115);
+    Button_usb = make_button(this, "Button_usb", 215);
+
+    para_init();
+    language_changed();
+    menulist_init();
+}
+
+LinkOption::~LinkOption()
+{
+    if (g_linkoption == this)
+        g_linkoption = nullptr;
+}
+
+void LinkOption::para_init()
+{
+}
+
+void LinkOption::menulist_init()
+{
+    ui_select = 0;
+    menulist[0] = Button_com;
+    menulist[1] = Button_wlan;
+    menulist[2] = Button_usb;
+    focus_widget = menulist[0];
+    focus_widget->setStyleSheet(style_focus);
+}
+
+void LinkOption::language_changed()
+{
+    label_title->setText(kel_text("通讯设置", "Communication", "Подключение", "Cài đặt giao tiếp", "通訊設置"));
+    Button_com->setText(kel_text("串口连接", "Serial port", "COM-порт", "Cài đặt cổng\n nối tiếp", "串口連接"));
+    Button_wlan->setText(kel_text("网口设置", "Net connect", "Сетевое по\nдключение", "Cài đặt\ncổng mạng", "網口設置"));
+    Button_usb->setText(
+        kel_text("USB升级", "USB UPDATE", "Обновление\nчерез USB", "Sử dụng ổ USB\nđể cập nhập", "USB昇級"));
+}
+
+void LinkOption::syncUpdate()
+{
+    if (KelRamPara::pInstance()->KelLanguageChanged())
+        language_changed();
+}
+
+void LinkOption::slot_Button_back_clicked()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_linkoption == this)
+        g_linkoption = nullptr;
+    if (g_option != nullptr)
+        g_option->language_changed();
+    g_page_focus = 5;
+}
+
+void LinkOption::on_Button_linkcom_clicked()
+{
+#ifdef KEL_HAVE_LINKCOM
+    g_linkcom = new linkcom(nullptr);
+    g_page_focus = 21;
+    g_linkcom->exec();
+#else
+    not_built("linkcom");
+#endif
+}
+
+void LinkOption::on_Button_linkwlan_clicked()
+{
+#ifdef KEL_HAVE_LINKWLAN
+    g_linkwlan = new linkwlan(nullptr);
+    g_page_focus = 22;
+    g_linkwlan->exec();
+#else
+    not_built("linkwlan");
+#endif
+}
+
+void LinkOption::on_Button_firmware_usbgrade_clicked()
+{
+#ifdef KEL_HAVE_FIRMWARE_USBGRADE
+    g_firmware_usbgrade = new firmware_usbgrade(nullptr);
+    g_page_focus = 26;
+    g_firmware_usbgrade->exec();
+#else
+    not_built("firmware_usbgrade");
+#endif
+}
+
+void LinkOption::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == KEL_KEY_OK_PANEL)
+        qDebug("this is OK button(LinkOption)[Press]");
+    else if (event->key() == KEL_KEY_BACK_PANEL)
+        qDebug("this is back button(LinkOption)[Press]");
+}
+
+void LinkOption::keyReleaseEvent(QKeyEvent* event)
+{
+    const int code = event->key();
+    QPointer<LinkOption> self(this);
+    switch (kel_key(code)) {
+    case KEL_RIGHT:
+        qDebug("this is right-code [LinkOption][Release] ui_select=%#x", ui_select);
+        focus_widget->setStyleSheet(style_normal);
+        ui_select = ui_select >= kEntries - 1 ? 0 : ui_select + 1;
+        focus_widget = menulist[ui_select];
+        focus_widget->setStyleSheet(style_focus);
+        break;
+    case KEL_LEFT:
+        qDebug("this is left-code [LinkOption][Release] ui_select=%#x", ui_select);
+        focus_widget->setStyleSheet(style_normal);
+        ui_select = ui_select == 0 ? kEntries - 1 : ui_select - 1;
+        focus_widget = menulist[ui_select];
+        focus_widget->setStyleSheet(style_focus);
+        break;
+    case KEL_OK:
+        qDebug("this is OK button(LinkOption)[Release]");
+        if (ui_select == 0)
+            on_Button_linkcom_clicked();
+        else if (ui_select == 1)
+            on_Button_linkwlan_clicked();
+        else
+            on_Button_firmware_usbgrade_clicked();
+        break;
+    case KEL_BACK:
+        qDebug("this is back button(LinkOption)[Release]");
+        slot_Button_back_clicked();
+        break;
+    case KEL_MODE:
+        qDebug("this is mode-code [LinkOption][Release]");
+        if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+            return;   // locked: the key is not passed on either
+#ifdef KEL_HAVE_CUSTOMMODE
+        setAttribute(Qt::WA_DeleteOnClose);
+        close();
+        if (g_linkoption == this)
+            g_linkoption = nullptr;
+        if (g_option != nullptr) {
+            g_option->setAttribute(Qt::WA_DeleteOnClose);
+            g_option->close();
+            g_option = nullptr;
+        }
+        g_mode_shortcut_key = 1;
+        g_custommode = new CustomMode(nullptr);
+        g_page_focus = 4;
+        g_custommode->show();
+#else
+        not_built("CustomMode");
+#endif
+        break;
+    default:
+        break;
+    }
+    if (self)
+        keyboard.update_usb_keyEvent(code);
+    else
+        kel_keyboard().update_usb_keyEvent(code);
+}

@@ -1,0 +1,272 @@
+#include "gui/option.h"
+
+#include "board/Files.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/linkoption.h"
+#include "gui/mainwindow.h"
+#include "gui/outputset.h"
+#include "ui_option.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QPushButton>
+
+Option* g_option = nullptr;
+
+// Opening a child screen: no parent, its global pointer, its page, a modal run that returns
+// when the child has closed.
+#define KEL_OPEN_MODAL(Class, pointer, page) \
+    do {                                     \
+        pointer = new Class(nullptr);        \
+        g_page_focus = page;                 \
+        pointer->exec();                     \
+    } while (0)
+
+namespace {
+const char* const kEntryNames[Option::kEntries] = {
+    "output_set", "input_cut", "image_layout", "link_set", "image_quality", "test_chart", "smart_mapping",
+    "AdvanceButton",
+};
+
+void not_built(const char* screen)
+{
+    KEL_TRACE("\n Option: the screen %s is not built yet\n", screen);
+}
+} // namespace
+
+Option::Option(QWidget* parent) : QDialog(parent), ui(new Ui::Option)
+{
+    style_normal = QStringLiteral(
+        "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
+    style_focus = QStringLiteral("background-color: rgb(33, 36, 53); border:2px solid "
+                                 "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
+    ui->setupUi(this);
+    ui->label_note_OK->setPixmap(QPixmap(QStringLiteral(":/png/OK_Enter.png")));
+    ui->label_note_back->setPixmap(QPixmap(QStringLiteral(":/png/back_return.png")));
+    ui_select = 0;
+    menulist_init();
+    language_changed();
+}
+
+Option::~Option()
+{
+    delete ui;
+    if (g_option == this)
+        g_option = nullptr;
+}
+
+void Option::menulist_init()
+{
+    menulist[0] = ui->output_set;
+    menulist[1] = ui->input_cut;
+    menulist[2] = ui->image_layout;
+    menulist[3] = ui->link_set;
+    menulist[4] = ui->image_quality;
+    menulist[5] = ui->test_chart;
+    menulist[6] = ui->smart_mapping;
+    menulist[7] = ui->AdvanceButton;
+    ui_select = 0;
+    focus_widget = menulist[0];
+    focus_widget->setStyleSheet(QStringLiteral(
+        "background-color: rgb(33, 36, 53); border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px"));
+}
+
+void Option::language_changed()
+{
+    const u8 lang = kel_lang();
+    ui->label_title->setText(kel_text("设置", "Setting", "Настройки", "Cài đặt", "設置"));
+    const QString prefix = kel_icon_prefix();
+    for (int i = 0; i < kEntries; ++i) {
+        QString path = QStringLiteral(":/png/") + prefix + QString::fromLatin1(kEntryNames[i]) + QStringLiteral(".png");
+        if (i == 7 && lang == KEL_LANG_EN)
+            path = QStringLiteral(":/png/en_advance_option.png");
+        int width = 55;
+        if (lang == KEL_LANG_EN) {
+            static const int kEnglishWidths[kEntries] = {75, 70, 70, 70, 75, 55, 55, 54};
+            width = kEnglishWidths[i];
+        } else if ((lang == KEL_LANG_RU || lang == KEL_LANG_VN) && (i == 1 || i == 3)) {
+            width = 70;
+        }
+        menulist[i]->setIcon(QIcon(path));
+        menulist[i]->setIconSize(QSize(width, 60));
+        menulist[i]->setProperty("iconPath", path);
+    }
+    ui->smart_mapping->setStyleSheet(focus_widget == ui->smart_mapping ? style_focus : style_normal);
+}
+
+void Option::syncUpdate()
+{
+    if (KelRamPara::pInstance()->KelLanguageChanged())
+        language_changed();
+}
+
+void Option::slot_Button_back_clicked()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_option == this)
+        g_option = nullptr;
+    if (g_mainwindow != nullptr)
+        g_mainwindow->language_changed();
+    g_page_focus = 1;
+}
+
+void Option::on_output_set_clicked()
+{
+    KEL_OPEN_MODAL(OutputSet, g_outputset, 6);
+}
+
+void Option::on_input_cut_clicked()
+{
+#ifdef KEL_HAVE_INPUTCUT
+    KEL_OPEN_MODAL(InputCut, g_inputcut, 7);
+#else
+    not_built("InputCut");
+#endif
+}
+
+void Option::on_image_layout_clicked()
+{
+#ifdef KEL_HAVE_IMAGELAYOUT
+    KEL_OPEN_MODAL(ImageLayout, g_imagelayout, 9);
+#else
+    not_built("ImageLayout");
+#endif
+}
+
+void Option::on_link_set_clicked()
+{
+    KEL_OPEN_MODAL(LinkOption, g_linkoption, 10);
+}
+
+void Option::on_image_quality_clicked()
+{
+#ifdef KEL_HAVE_IMAGEQUALITY
+    KEL_OPEN_MODAL(ImageQuality, g_imagequality, 11);
+#else
+    not_built("ImageQuality");
+#endif
+}
+
+void Option::on_test_chart_clicked()
+{
+#ifdef KEL_HAVE_TEST_CHART
+    KEL_OPEN_MODAL(test_chart, g_test_chart, 16);
+#else
+    not_built("test_chart");
+#endif
+}
+
+void Option::on_smart_mapping_clicked()
+{
+#ifdef KEL_HAVE_SMARTMAPPING
+    KEL_OPEN_MODAL(SmartMapping, g_smartmapping, 24);
+#else
+    not_built("SmartMapping");
+#endif
+}
+
+void Option::on_AdvanceButton_clicked()
+{
+#ifdef KEL_HAVE_ADVANCEDOPTION
+    KEL_OPEN_MODAL(AdvancedOption, g_advancedoption, 12);
+#else
+    not_built("AdvancedOption");
+#endif
+}
+
+void Option::open_entry(int index)
+{
+    switch (index) {
+    case 0: on_output_set_clicked(); break;
+    case 1: on_input_cut_clicked(); break;
+    case 2: on_image_layout_clicked(); break;
+    case 3: on_link_set_clicked(); break;
+    case 4: on_image_quality_clicked(); break;
+    case 5: on_test_chart_clicked(); break;
+    case 6: on_smart_mapping_clicked(); break;
+    case 7: on_AdvanceButton_clicked(); break;
+    default: break;
+    }
+}
+
+int Option::get_file_list_usbpath()
+{
+    QDir dir(board::Files::map(QStringLiteral("/mnt/usb1/")));
+    int count = 0;
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoSymLinks);
+    for (const QFileInfo& info : entries) {
+        if (info.suffix() == QLatin1String("kxfile"))
+            ++count;
+    }
+    return count;
+}
+
+QImage Option::converToGrayscale(const QImage& image)
+{
+    return image.convertToFormat(QImage::Format_Grayscale8);
+}
+
+void Option::keyPressEvent(QKeyEvent*)
+{
+    // Presses are swallowed: the menu acts on releases only, and the dialog's own Escape
+    // handling must not close it behind the screen framework's back.
+}
+
+void Option::keyReleaseEvent(QKeyEvent* event)
+{
+    const int code = event->key();
+    QPointer<Option> self(this);
+    switch (kel_key(code)) {
+    case KEL_RIGHT:
+        focus_widget->setStyleSheet(style_normal);
+        ui_select = ui_select >= kEntries - 1 ? 0 : ui_select + 1;
+        focus_widget = menulist[ui_select];
+        focus_widget->setStyleSheet(style_focus);
+        break;
+    case KEL_LEFT:
+        focus_widget->setStyleSheet(style_normal);
+        ui_select = ui_select == 0 ? kEntries - 1 : ui_select - 1;
+        focus_widget = menulist[ui_select];
+        focus_widget->setStyleSheet(style_focus);
+        break;
+    case KEL_OK:
+        qDebug("this is OK button(Option)[Release]\n");
+        open_entry(ui_select);
+        break;
+    case KEL_BACK:
+        qDebug("this is back button(Option)[Release]\n");
+        slot_Button_back_clicked();
+        break;
+    case KEL_MODE:
+        qDebug("this is mode-code [Option][Release]");
+        if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+            return;   // locked: the key is not passed on either
+#ifdef KEL_HAVE_CUSTOMMODE
+        setAttribute(Qt::WA_DeleteOnClose);
+        close();
+        if (g_option == this)
+            g_option = nullptr;
+        g_mode_shortcut_key = 1;
+        g_custommode = new CustomMode(nullptr);
+        g_page_focus = 4;
+        g_custommode->show();
+#else
+        not_built("CustomMode");
+#endif
+        break;
+    default:
+        break;
+    }
+    // A child screen's mode key may have closed this menu while it waited in the opener.
+    if (self)
+        keyboard.update_usb_keyEvent(code);
+    else
+        kel_keyboard().update_usb_keyEvent(code);
+}

@@ -1,0 +1,174 @@
+#include "gui/outputset.h"
+
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/option.h"
+#include "ui_outputset.h"
+
+#include <QDebug>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QPushButton>
+
+OutputSet* g_outputset = nullptr;
+
+namespace {
+void not_built(const char* screen)
+{
+    KEL_TRACE("\n OutputSet: the screen %s is not built yet\n", screen);
+}
+} // namespace
+
+OutputSet::OutputSet(QWidget* parent) : QDialog(parent), ui(new Ui::OutputSet)
+{
+    style_focus = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
+                                 "rgb(255,171,84);border-radius:10px;padding:2px 4px");
+    style_normal = QStringLiteral(
+        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px");
+    ui->setupUi(this);
+    ui->label_note_OK->setPixmap(QPixmap(QStringLiteral(":/png/OK_Enter.png")));
+    ui->label_note_back->setPixmap(QPixmap(QStringLiteral(":/png/back_return.png")));
+    menulist_init();
+    language_changed();
+}
+
+OutputSet::~OutputSet()
+{
+    delete ui;
+    if (g_outputset == this)
+        g_outputset = nullptr;
+}
+
+void OutputSet::menulist_init()
+{
+    ui_select = 0;
+    menulist[0] = ui->Button_ledset;
+    menulist[1] = ui->Button_lanset;
+    focus_widget = menulist[0];
+    focus_widget->setStyleSheet(style_focus);
+}
+
+void OutputSet::language_changed()
+{
+    const KelRamPara* para = KelRamPara::pInstance();
+    const int width = para->ram16(KelRamPara::kLedWidth);
+    const int height = para->ram16(KelRamPara::kLedHeight);
+    ui->label_title->setText(kel_text("输出设置", "Output Seeting", "Выход", "Thông số đầu ra", "輸出設置"));
+    ui->Button_ledset->setText(kel_text("LED设置", "LED Setting", "Настройки\nLED", "Cài đặt\nLED", "LED設置"));
+    ui->Button_lanset->setText(
+        kel_text("网口输出", "Port output", "Настройка\nLAN", "Cài đặt\ncổng MẠNG", "網口輸出"));
+    const QString info = kel_text("当前设置LED屏宽高为: %dx%d", "LED Screen can be set:%dx%d",
+                                  "Текущий размер LED (px): %dx%d",
+                                  "Gợi ý: Kích thước màn hình LED hiện tại::%dx%d", "當前設置LED屏寬高爲: %dx%d");
+    ui->label_info->setText(QString::asprintf(info.toUtf8().constData(), width, height));
+}
+
+void OutputSet::syncUpdate()
+{
+    if (KelRamPara::pInstance()->KelLanguageChanged())
+        language_changed();
+}
+
+void OutputSet::slot_Button_back_clicked()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_outputset == this)
+        g_outputset = nullptr;
+    if (g_option != nullptr)
+        g_option->language_changed();
+    g_page_focus = 5;
+}
+
+void OutputSet::on_Button_ledset_clicked()
+{
+#ifdef KEL_HAVE_LEDSET
+    g_ledset = new ledset(nullptr);
+    g_page_focus = 13;
+    g_ledset->exec();
+#else
+    not_built("ledset");
+#endif
+}
+
+void OutputSet::on_Button_lanset_clicked()
+{
+#ifdef KEL_HAVE_NETSET
+    g_netset = new netset(nullptr);
+    g_page_focus = 14;
+    g_netset->exec();
+#else
+    not_built("netset");
+#endif
+}
+
+void OutputSet::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == KEL_KEY_OK_PANEL)
+        qDebug("this is OK button(OutputSet)[Press]\n");
+    else if (event->key() == KEL_KEY_BACK_PANEL)
+        qDebug("this is back button(OutputSet)[Press]\n");
+}
+
+void OutputSet::keyReleaseEvent(QKeyEvent* event)
+{
+    const int code = event->key();
+    QPointer<OutputSet> self(this);
+    switch (kel_key(code)) {
+    case KEL_RIGHT:
+        qDebug("this is right-code [OutputSet][Release] ui_select=%#x", ui_select);
+        focus_widget->setStyleSheet(style_normal);
+        ui_select = ui_select >= kEntries - 1 ? 0 : ui_select + 1;
+        focus_widget = menulist[ui_select];
+        focus_widget->setStyleSheet(style_focus);
+        break;
+    case KEL_LEFT:
+        qDebug("this is left-code [OutputSet][Release] ui_select=%#x", ui_select);
+        focus_widget->setStyleSheet(style_normal);
+        ui_select = ui_select == 0 ? kEntries - 1 : ui_select - 1;
+        focus_widget = menulist[ui_select];
+        focus_widget->setStyleSheet(style_focus);
+        break;
+    case KEL_OK:
+        qDebug("this is OK button(OutputSet)[Release]\n");
+        if (ui_select == 0)
+            on_Button_ledset_clicked();
+        else
+            on_Button_lanset_clicked();
+        break;
+    case KEL_BACK:
+        qDebug("this is back button(OutputSet)[Release]\n");
+        slot_Button_back_clicked();
+        break;
+    case KEL_MODE:
+        qDebug("this is mode-code [OutputSet][Release]");
+        if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+            return;   // locked: the key is not passed on either
+#ifdef KEL_HAVE_CUSTOMMODE
+        setAttribute(Qt::WA_DeleteOnClose);
+        close();
+        if (g_outputset == this)
+            g_outputset = nullptr;
+        if (g_option != nullptr) {
+            g_option->setAttribute(Qt::WA_DeleteOnClose);
+            g_option->close();
+            g_option = nullptr;
+        }
+        g_mode_shortcut_key = 1;
+        g_custommode = new CustomMode(nullptr);
+        g_page_focus = 4;
+        g_custommode->show();
+#else
+        not_built("CustomMode");
+#endif
+        break;
+    default:
+        break;
+    }
+    if (self)
+        keyboard.update_usb_keyEvent(code);
+    else
+        kel_keyboard().update_usb_keyEvent(code);
+}

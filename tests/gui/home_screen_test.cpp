@@ -1,0 +1,395 @@
+// The home screen: the values it reads from the parameter block, the window miniature for
+// the scenario inputs, its refresh, touches and keys.
+
+#include "gui/kel_screens.h"
+#include "gui/lockwindow.h"
+#include "gui/syncupdate.h"
+#include "tests/gui/screen_fixture.h"
+#include "tests/support/Grab.h"
+#include "ui_lockwindow.h"
+
+#include <QFrame>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPointer>
+
+using namespace screen_test;
+
+namespace {
+
+struct HomeScreen : ScreenTest {
+    // The picture most tests look at:
+    //   window 0: HDMI1 with 1920x1080@60 (open although its flag word is 0)
+    //   window 1: flag word 3, so not open
+    //   window 2: crop record 5, the third crop of HDMI2, 960x540, HDMI2 at 50 Hz
+    //   window 3: DVI with 1920x1080 but frame rate 0, frozen
+    void SetUp() override
+    {
+        ScreenTest::SetUp();
+        set_input(0, 1920, 1080, 0);
+        set_input(1, 1920, 1080, 60);
+        set_input(2, 3840, 2160, 50);
+        set_window(0, 0, 1);
+        set_window(1, 3, 2);
+        set_crop(5, 2, 3, 960, 540);
+        set_window(2, 1, 0x8000 | 5);
+        set_window(3, 1, 0, 0x02);
+        mark_saved();
+    }
+
+    LockWindow* open()
+    {
+        g_lockwindow = new LockWindow(nullptr);
+        g_page_focus = 0;
+        g_lockwindow->show();
+        return g_lockwindow;
+    }
+
+    static QString state(LockWindow* lw, int w) { return lw->image_state[w] ? lw->image_state[w]->text() : "-"; }
+    static QString name(LockWindow* lw, int w) { return lw->image_name[w] ? lw->image_name[w]->text() : "-"; }
+};
+
+} // namespace
+
+TEST_F(HomeScreen, StatusLineTextsPerLanguage)
+{
+    set_ip("10.1.2.3");
+    LockWindow* lw = open();
+    EXPECT_EQ(lw->ui->label_input->text(), "LED size:1920 x 1080");
+    EXPECT_EQ(lw->ui->label_bright->text(), "80");
+    EXPECT_EQ(lw->ui->label_contrast->text(), "55");
+    EXPECT_EQ(lw->ui->label_IPaddr->text(), "10.1.2.3");
+    EXPECT_TRUE(lw->ui->label_volume->isHidden());
+    EXPECT_TRUE(lw->ui->main_Button->isHidden());
+
+    struct Case {
+        int language;
+        int valid;
+        const char* led;
+    } cases[] = {
+        {0, 0x1F, "LED屏:1920 x 1080"},
+        {2, 0x1F, "Размер LED:1920 x 1080"},
+        {3, 0x1F, "Led:1920 x 1080"},
+        {4, 0x1F, "LED屏:1920 x 1080"},
+        {2, 0x1B, "LED size:1920 x 1080"},   // Russian chosen but not enabled
+        {0, 0x02, "LED size:1920 x 1080"},
+    };
+    for (const Case& c : cases) {
+        set_language(c.language, c.valid);
+        lw->language_changed();
+        EXPECT_EQ(lw->ui->label_input->text(), QString::fromUtf8(c.led)) << c.language << " " << c.valid;
+    }
+}
+
+TEST_F(HomeScreen, SoundIconFollowsTheAudioWindow)
+{
+    para()->ram[P::kAudioWindow] = 2;
+    para()->ram[layer(2) + P::kLayerSound] = 0x80;
+    LockWindow* lw = open();
+    EXPECT_TRUE(lw->volume_check());
+    EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_open.png");
+
+    // An audio window number above 5 means window 0, in the constructor and the refresh.
+    para()->ram[P::kAudioWindow] = 7;
+    EXPECT_FALSE(lw->volume_check());
+    para()->ram[layer(0) + P::kLayerSound] = 0x80;
+    EXPECT_TRUE(lw->volume_check());
+    mark_saved();
+    para()->ram[layer(0) + P::kLayerSound] = 0x00;
+    lw->syncUpdate();
+    EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
+    LockWindow second;
+    EXPECT_EQ(second.ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
+}
+
+TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
+{
+    g_image_current = 2;
+    LockWindow* lw = open();
+    ASSERT_NE(lw->image_frame, nullptr);
+    EXPECT_EQ(lw->image_frame->geometry(), QRect(0, 74, 320, 160));
+    for (int w = 0; w < 4; ++w) {
+        ASSERT_NE(lw->image_tile[w], nullptr);
+        EXPECT_EQ(lw->image_tile[w]->text(), QString::number(w + 1));
+    }
+    EXPECT_EQ(lw->image_tile[3]->geometry(), QRect(165, 60, 40, 40));
+    EXPECT_TRUE(lw->image_tile[1]->styleSheet().contains("#EBA83A"));
+
+    EXPECT_EQ(name(lw, 0), "HDMI1");
+    EXPECT_EQ(state(lw, 0), "1920x1080@60Hz");
+    EXPECT_EQ(name(lw, 1), "");
+    EXPECT_EQ(state(lw, 1), "Close");
+    EXPECT_EQ(lw->image_state[1]->geometry(), QRect(210, 20, 40, 15));
+    EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");
+    EXPECT_EQ(state(lw, 2), "960x540@50Hz");   // the crop's size at its input's rate
+    EXPECT_EQ(name(lw, 3), "DVI");
+    EXPECT_EQ(state(lw, 3), "No signal");
+
+    // Marks: the selected window and the frozen one, nothing on the closed window.
+    ASSERT_NE(lw->image_select, nullptr);
+    EXPECT_EQ(lw->image_select->parentWidget(), lw->image_tile[2]);
+    EXPECT_EQ(lw->image_freeze[0], nullptr);
+    EXPECT_EQ(lw->image_freeze[1], nullptr);
+    EXPECT_EQ(lw->image_freeze[2], nullptr);
+    ASSERT_NE(lw->image_freeze[3], nullptr);
+    EXPECT_EQ(lw->image_freeze[3]->parentWidget(), lw->image_tile[3]);
+
+    // The selection mark moves on the next build only.
+    g_image_current = 0;
+    EXPECT_EQ(lw->image_select->parentWidget(), lw->image_tile[2]);
+    lw->image_init();
+    EXPECT_EQ(lw->image_select->parentWidget(), lw->image_tile[0]);
+
+    // Windows 4 and 5 never appear.
+    set_window(4, 1, 1);
+    lw->image_init();
+    EXPECT_EQ(lw->image_frame->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly).size(), 4 + 4 + 4);
+}
+
+TEST_F(HomeScreen, BlackScreenFreezeAllAndBlackBit)
+{
+    LockWindow* lw = open();
+    // Window 0 black: only its text changes.
+    set_window(0, 0, 1, 0x01);
+    lw->image_init();
+    EXPECT_EQ(state(lw, 0), "Black");
+    EXPECT_EQ(state(lw, 2), "960x540@50Hz");
+
+    // LED screen dark: every open window reads Black, the closed one still Close.
+    put16(P::kScreenDark, 1);
+    set_window(0, 0, 1, 0);
+    lw->image_init();
+    EXPECT_EQ(state(lw, 0), "Black");
+    EXPECT_EQ(state(lw, 1), "Close");
+    EXPECT_EQ(state(lw, 2), "Black");
+    EXPECT_EQ(state(lw, 3), "Black");
+
+    // State 2: every open window carries the freeze mark.
+    put16(P::kScreenDark, 2);
+    lw->image_init();
+    EXPECT_NE(lw->image_freeze[0], nullptr);
+    EXPECT_EQ(lw->image_freeze[1], nullptr);
+    EXPECT_NE(lw->image_freeze[2], nullptr);
+    EXPECT_NE(lw->image_freeze[3], nullptr);
+}
+
+TEST_F(HomeScreen, OpenFlagOnlyCountsWhenExactlyOne)
+{
+    set_window(1, 1, 3);
+    set_input(3, 3840, 2160, 30);
+    LockWindow* lw = open();
+    EXPECT_EQ(name(lw, 1), "HDMI3");
+    EXPECT_EQ(state(lw, 1), "3840x2160@30Hz");
+    set_window(1, 0, 3);
+    lw->image_init();
+    EXPECT_EQ(state(lw, 1), "Close");
+    set_window(0, 0, 1);   // window 0 is open whatever its flag
+    lw->image_init();
+    EXPECT_EQ(state(lw, 0), "1920x1080@60Hz");
+}
+
+TEST_F(HomeScreen, SourcesThatPointNowhereShowNoSignal)
+{
+    // A port above 3, a crop index past the 40 records, and a crop record whose port is 9.
+    set_window(0, 1, 7);
+    set_window(2, 1, 0x8000 | 45);
+    set_crop(6, 9, 1, 640, 480);
+    set_window(3, 1, 0x8000 | 6);
+    LockWindow* lw = open();
+    EXPECT_EQ(state(lw, 0), "No signal");
+    EXPECT_EQ(name(lw, 0), "");
+    EXPECT_EQ(state(lw, 2), "No signal");
+    EXPECT_EQ(state(lw, 3), "No signal");
+    EXPECT_EQ(name(lw, 3), "_Crop1");
+
+    // A crop named by its own record: crop number 2 of HDMI1 kept in record 0.
+    set_crop(0, 1, 2, 1280, 720);
+    set_window(3, 1, 0x8000 | 0, 0);
+    lw->image_init();
+    EXPECT_EQ(name(lw, 3), "HDMI1_Crop2");
+    EXPECT_EQ(state(lw, 3), "1280x720@60Hz");
+}
+
+TEST_F(HomeScreen, AliasNamesWholeOrElided)
+{
+    root.writeFile("/data/configs/alias.json",
+                   R"({"namelist":{"source":[)"
+                   R"({"id":1,"valid":"on","name":"Stage"},)"
+                   R"({"id":0,"valid":"on","name":"A very long alias name for the DVI input of the hall"},)"
+                   R"({"id":2,"valid":"off","name":"Hidden"}]}})");
+    set_window(1, 1, 2);
+    set_window(3, 1, 0);
+    LockWindow* lw = open();
+    EXPECT_EQ(name(lw, 0), "Stage");
+    EXPECT_EQ(name(lw, 1), "HDMI2");   // switched-off alias: the input's own name
+    const QString dvi = name(lw, 3);
+    EXPECT_TRUE(dvi.endsWith(QChar(0x2026))) << dvi.toStdString();
+    EXPECT_TRUE(dvi.startsWith("A very long"));
+    EXPECT_LE(QFontMetrics(lw->image_name[3]->font()).horizontalAdvance(dvi), 206);
+    EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");   // crops take no alias
+}
+
+TEST_F(HomeScreen, StateTextsPerLanguage)
+{
+    put16(P::kScreenDark, 0);
+    set_window(0, 0, 1, 0x01);
+    struct Case {
+        int language;
+        const char* close;
+        const char* black;
+        const char* none;
+    } cases[] = {
+        {0, "未开启", "黑屏", "无信号"},
+        {1, "Close", "Black", "No signal"},
+        {2, "Откл", "Черный", "Нет сигнала"},
+        {3, "Đóng", "Quay lại", "Không có tín hiệu"},
+        {4, "未開啟", "黑屏", "無信號"},
+    };
+    LockWindow* lw = open();
+    for (const Case& c : cases) {
+        set_language(c.language, 0x1F);
+        lw->language_changed();
+        EXPECT_EQ(state(lw, 1), QString::fromUtf8(c.close)) << c.language;
+        EXPECT_EQ(state(lw, 0), QString::fromUtf8(c.black)) << c.language;
+        EXPECT_EQ(state(lw, 3), QString::fromUtf8(c.none)) << c.language;
+    }
+}
+
+TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
+{
+    LockWindow* lw = open();
+    lw->ui->label_bright->setText("x");
+    lw->ui->label_contrast->setText("y");
+    lw->ui->label_input->setText("z");
+    QPointer<QFrame> oldFrame(lw->image_frame);
+    set_ip("192.168.7.7");
+    lw->syncUpdate();
+    // Nothing differs from the saved copy: the numbers stay, the miniature and IP are redone.
+    EXPECT_EQ(lw->ui->label_bright->text(), "x");
+    EXPECT_EQ(lw->ui->label_contrast->text(), "y");
+    EXPECT_EQ(lw->ui->label_input->text(), "z");
+    EXPECT_TRUE(oldFrame.isNull());
+    EXPECT_NE(lw->image_frame, nullptr);
+    EXPECT_EQ(lw->ui->label_IPaddr->text(), "192.168.7.7");
+
+    put16(P::kBrightness, 33);
+    put16(P::kLedHeight, 512);
+    set_input(1, 1280, 720, 60);
+    lw->syncUpdate();
+    EXPECT_EQ(lw->ui->label_bright->text(), "33");
+    EXPECT_EQ(lw->ui->label_contrast->text(), "y");
+    EXPECT_EQ(lw->ui->label_input->text(), "LED size:1920 x 512");
+    EXPECT_EQ(state(lw, 0), "1280x720@60Hz");
+
+    // A language change made elsewhere re-translates the screen.
+    para()->ram[P::kLanguage] = 0;
+    lw->syncUpdate();
+    EXPECT_EQ(g_language, 0);
+    EXPECT_EQ(lw->ui->label_input->text(), QString::fromUtf8("LED屏:1920 x 512"));
+}
+
+TEST_F(HomeScreen, NotificationReachesTheHomeScreenThroughTheDispatcher)
+{
+    LockWindow* lw = open();
+    put16(P::kBrightness + 2, 21);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(lw->ui->label_contrast->text(), "21");
+}
+
+TEST_F(HomeScreen, TouchAnywhereOpensTheMainMenu)
+{
+    for (int onMiniature = 0; onMiniature < 2; ++onMiniature) {
+        QPointer<LockWindow> lw(open());
+        QWidget* target = onMiniature ? static_cast<QWidget*>(lw->image_frame) : lw->ui->widget;
+        // Presses are swallowed, paint and layout events go on to the widget.
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        EXPECT_TRUE(lw->eventFilter(target, &press));
+        QPaintEvent paint(QRect(0, 0, 10, 10));
+        EXPECT_FALSE(lw->eventFilter(target, &paint));
+        QEvent layout(QEvent::LayoutRequest);
+        EXPECT_FALSE(lw->eventFilter(target, &layout));
+        EXPECT_TRUE(lw->isVisible());
+        EXPECT_EQ(g_page_focus, 0);
+
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &release);
+        EXPECT_EQ(g_page_focus, 1);
+        EXPECT_FALSE(g_mainwindow->isVisible());   // a touch does not show the main window
+        kel_test::settle();
+        EXPECT_TRUE(lw.isNull());
+        EXPECT_EQ(g_lockwindow, nullptr);
+    }
+}
+
+TEST_F(HomeScreen, KeysOkModeAndTheKeyLock)
+{
+    for (int variant = 0; variant < 2; ++variant) {
+        // Escape and the other keys leave the screen alone.
+        QPointer<LockWindow> lw(open());
+        kel_test::sendKey(Qt::Key_Escape, lw);
+        kel_test::pressKey(kel_test::PanelKey::Left, variant, lw);
+        kel_test::pressKey(kel_test::PanelKey::Back, variant, lw);
+        EXPECT_TRUE(lw->isVisible());
+        EXPECT_EQ(g_page_focus, 0);
+
+        // With the key lock the mode key does nothing.
+        put16(P::kKeyLock, 1);
+        kel_test::pressKey(kel_test::PanelKey::Mode, variant, lw);
+        EXPECT_TRUE(lw->isVisible());
+        EXPECT_EQ(g_page_focus, 0);
+        EXPECT_EQ(g_mode_shortcut_key, 0);
+        put16(P::kKeyLock, 0);
+
+        // OK still works under the lock, and shows the main menu.
+        put16(P::kKeyLock, 1);
+        g_mainwindow->hide();
+        kel_test::pressKey(kel_test::PanelKey::Ok, variant, lw);
+        EXPECT_EQ(g_page_focus, 1);
+        EXPECT_TRUE(g_mainwindow->isVisible());
+        kel_test::settle();
+        EXPECT_TRUE(lw.isNull());
+        EXPECT_EQ(g_lockwindow, nullptr);
+        put16(P::kKeyLock, 0);
+    }
+}
+
+#ifdef KEL_HAVE_CUSTOMMODE
+TEST_F(HomeScreen, ModeKeyOpensTheUserModes)
+{
+    QPointer<LockWindow> lw(open());
+    kel_test::pressKey(kel_test::PanelKey::Mode, 1, lw);
+    EXPECT_EQ(g_page_focus, 4);
+    EXPECT_EQ(g_mode_shortcut_key, 1);
+    EXPECT_EQ(g_lockwindow, nullptr);
+    ASSERT_NE(g_custommode, nullptr);
+    kel_test::settle();
+    EXPECT_TRUE(lw.isNull());
+}
+#else
+TEST_F(HomeScreen, ModeKeyWithoutTheUserModeScreenKeepsTheHomeScreen)
+{
+    QPointer<LockWindow> lw(open());
+    kel_test::pressKey(kel_test::PanelKey::Mode, 1, lw);
+    EXPECT_EQ(g_page_focus, 0);
+    EXPECT_TRUE(lw->isVisible());
+    EXPECT_EQ(g_lockwindow, lw.data());
+}
+#endif
+
+TEST_F(HomeScreen, GrabsInEnglishAndSimplifiedChinese)
+{
+    g_image_current = 2;
+    para()->ram[layer(0) + P::kLayerSound] = 0x80;
+    set_ip("192.168.0.199");
+    LockWindow* lw = open();
+    QImage en = kel_test::grab(lw, "home_screen_en");
+    EXPECT_EQ(en.size(), QSize(320, 240));
+    set_language(0, 0x1F);
+    lw->language_changed();
+    QImage zh = kel_test::grab(lw, "home_screen_zh");
+    EXPECT_EQ(zh.size(), QSize(320, 240));
+    EXPECT_NE(en, zh);
+    // The window background is the screens' dark blue.
+    EXPECT_EQ(en.pixelColor(300, 230), QColor(16, 16, 28));
+}

@@ -1,0 +1,191 @@
+// The round progress ring: range and value rules, the end of a job at 100 %, one ring at a
+// time, and the global that never outlives the ring.
+
+#include "gui/QRoundProgressBar.h"
+#include "gui/about.h"
+#include "gui/dialog.h"
+#include "gui/lcd_touch.h"
+#include "tests/support/TestRoot.h"
+#include "ui_about.h"
+#include "ui_dialog.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QImage>
+#include <QPushButton>
+#include <QTimer>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+struct ProgressRing : ::testing::Test {
+    kel_test::TestRoot root;
+    std::unique_ptr<QDialog> dialog{new QDialog()};
+    void SetUp() override { QRoundProgressBar::del_qround_bar(); }
+    void TearDown() override { QRoundProgressBar::del_qround_bar(); }
+};
+
+// The colour at the top of the ring's rim, where the value arc starts (12 o'clock).
+QColor rim_colour_at(QRoundProgressBar* ring, double degreesClockwise)
+{
+    QImage image = ring->grab().toImage();
+    const double w = ring->width();
+    const double r = 0.45 * w;   // the inner ellipse of the ring style carries the 10 px pen
+    const double a = (90.0 - degreesClockwise) * M_PI / 180.0;
+    const int x = int(w / 2 + r * std::cos(a));
+    const int y = int(w / 2 - r * std::sin(a));
+    return image.pixelColor(x, y);
+}
+
+} // namespace
+
+TEST_F(ProgressRing, FreshRingReadsZeroAndDrawsNoArc)
+{
+    QRoundProgressBar::create_qround_bar(dialog.get());
+    ASSERT_NE(g_qround_bar, nullptr);
+    EXPECT_EQ(g_qround_bar->parentWidget(), dialog.get());
+    EXPECT_EQ(g_qround_bar->geometry(), QRect(120, 70, 100, 100));
+    EXPECT_EQ(g_qround_bar->barStyle(), QRoundProgressBar::StyleDonut);
+    EXPECT_EQ(g_qround_bar->percentText(), "0%");
+    EXPECT_EQ(g_qround_bar->arcDegrees(), 0.0);
+    // No blue arc at the start: the rim is the light grey base.
+    const QColor rim = rim_colour_at(g_qround_bar, 90);
+    EXPECT_EQ(rim, QColor("#DEE3E7"));
+}
+
+TEST_F(ProgressRing, ReportsMoveTheRingAndHundredOrMoreCloseIt)
+{
+    QRoundProgressBar::create_qround_bar(dialog.get());
+    QRoundProgressBar* ring = g_qround_bar;
+    ring->para_sync(0);
+    EXPECT_EQ(ring->value(), 0.0);
+    ring->para_sync(40);
+    EXPECT_EQ(ring->value(), 40.0);
+    EXPECT_EQ(ring->percentText(), "40%");
+    EXPECT_DOUBLE_EQ(ring->arcDegrees(), -144.0);
+    // The arc covers 40 % clockwise from 12 o'clock: blue at a quarter, grey at three quarters.
+    EXPECT_EQ(rim_colour_at(ring, 90), QColor("#2F8DED"));
+    EXPECT_EQ(rim_colour_at(ring, 270), QColor("#DEE3E7"));
+    ring->para_sync(99);
+    EXPECT_EQ(ring->value(), 99.0);
+    EXPECT_EQ(g_qround_bar, ring);
+
+    // Elapsed-time reports may pass 100: any of them ends the job display.
+    ring->para_sync(130);
+    EXPECT_EQ(g_qround_bar, nullptr);
+    EXPECT_TRUE(ring->isHidden());
+    EXPECT_EQ(ring->parentWidget(), dialog.get());   // hidden, still owned by its dialog
+
+    // A late report after the end is ignored.
+    ring->para_sync(50);
+    EXPECT_EQ(ring->value(), 99.0);
+    EXPECT_EQ(g_qround_bar, nullptr);
+}
+
+TEST_F(ProgressRing, ExactlyHundredClosesAndASecondCreationKeepsTheFirst)
+{
+    QRoundProgressBar::create_qround_bar(dialog.get());
+    QRoundProgressBar* first = g_qround_bar;
+    first->para_sync(30);
+    std::unique_ptr<QDialog> other(new QDialog());
+    QRoundProgressBar::create_qround_bar(other.get());
+    EXPECT_EQ(g_qround_bar, first);
+    EXPECT_EQ(first->value(), 30.0);
+    EXPECT_TRUE(other->findChildren<QRoundProgressBar*>().isEmpty());
+
+    first->para_sync(100);
+    EXPECT_EQ(g_qround_bar, nullptr);
+    // After the end a new job may show a new ring.
+    QRoundProgressBar::create_qround_bar(other.get());
+    EXPECT_NE(g_qround_bar, nullptr);
+    EXPECT_NE(g_qround_bar, first);
+}
+
+TEST_F(ProgressRing, TheGlobalDoesNotOutliveTheRingsDialog)
+{
+    QRoundProgressBar::create_qround_bar(dialog.get());
+    ASSERT_NE(g_qround_bar, nullptr);
+    dialog.reset();   // the starting screen closes with the ring on it
+    EXPECT_EQ(g_qround_bar, nullptr);
+}
+
+TEST_F(ProgressRing, RangeValueAndSetterRules)
+{
+    QRoundProgressBar ring(nullptr, QRoundProgressBar::StylePie);
+    ring.setRange(100, 0);
+    EXPECT_EQ(ring.minimum(), 0.0);
+    EXPECT_EQ(ring.maximum(), 100.0);
+    ring.setValue(150.0);
+    EXPECT_EQ(ring.value(), 100.0);
+    ring.setValue(-5);
+    EXPECT_EQ(ring.value(), 0.0);
+
+    ring.setValue(60);
+    ring.setRange(10, 50);   // the value is clamped to the nearer end
+    EXPECT_EQ(ring.value(), 50.0);
+    EXPECT_EQ(ring.percentText(), "100%");
+    ring.setMinimum(30);
+    ring.setValue(40);
+    // The text and the arc count from the minimum: 40 in 30..50 is half way.
+    EXPECT_EQ(ring.percentText(), "50%");
+    EXPECT_DOUBLE_EQ(ring.arcDegrees(), -180.0);
+    ring.setMaximum(20);     // below the minimum: the ends are swapped
+    EXPECT_EQ(ring.minimum(), 20.0);
+    EXPECT_EQ(ring.maximum(), 30.0);
+    EXPECT_EQ(ring.value(), 30.0);
+
+    ring.setDecimals(2);
+    EXPECT_EQ(ring.percentText(), "100.00%");
+    ring.setDecimals(-1);
+    EXPECT_EQ(ring.decimals(), 2);
+
+    // An empty range reads 0 % and has no arc instead of dividing by zero.
+    ring.setRange(5, 5);
+    EXPECT_EQ(ring.value(), 5.0);
+    ring.setDecimals(0);
+    EXPECT_EQ(ring.percentText(), "0%");
+    EXPECT_EQ(ring.arcDegrees(), 0.0);
+    ring.resize(100, 100);
+    EXPECT_FALSE(ring.grab().isNull());   // painting an empty range is safe in every style
+    ring.setBarStyle(QRoundProgressBar::StyleLine);
+    EXPECT_FALSE(ring.grab().isNull());
+}
+
+TEST_F(ProgressRing, GrabOfARingAtSixtyPercent)
+{
+    QRoundProgressBar::create_qround_bar(dialog.get());
+    g_qround_bar->para_sync(60);
+    const QString dir = QString::fromStdString(kel_test::artefactDir());
+    QDir().mkpath(dir);
+    EXPECT_TRUE(g_qround_bar->grab().save(dir + "/progress_ring_60.png"));
+}
+
+// The spare dialogs and the encoder reader: nothing opens them, but they behave.
+TEST(SpareDialogs, ButtonsAcceptTheDialogs)
+{
+    About about;
+    EXPECT_EQ(about.size(), QSize(800, 480));
+    QTimer::singleShot(0, about.ui->pushButton, &QPushButton::click);
+    EXPECT_EQ(about.exec(), int(QDialog::Accepted));
+
+    Dialog dialog;
+    EXPECT_EQ(dialog.ui->pushButton->text(), QString::fromUtf8("退出"));
+    QTimer::singleShot(0, dialog.ui->pushButton, &QPushButton::click);
+    EXPECT_EQ(dialog.exec(), int(QDialog::Accepted));
+}
+
+TEST(SpareDialogs, UntouchedCounterStopsAt100001)
+{
+    lcd_touch reader;
+    EXPECT_EQ(reader.initialize(), 0);
+    EXPECT_EQ(reader.lcd_touch_detect(), -1);
+    EXPECT_EQ(lcd_touch::lcdmanageThread(nullptr), nullptr);
+    g_untouched_time = 0;
+    int touched = 0;
+    for (int i = 0; i < 200000; ++i)
+        touched += reader.auto_timeout_back() != -1;
+    EXPECT_EQ(touched, 0);
+    EXPECT_EQ(g_untouched_time, 100001u);
+}
