@@ -41,10 +41,6 @@ constexpr u32 kRamSpace = 4096;            // the command word carries 12 addres
 constexpr u32 kSendReadyTicks = 300;
 constexpr uint64_t kSendReadyLimitUs = 3000000;   // the same 300 ticks, should the tick stop
 
-// Card count (u16) and function-card flag offsets of ports 0..15 in the parameter RAM.
-constexpr u16 kCardCountOffset[16] = {100, 102, 108, 110, 560, 564, 568, 572,
-                                      640, 644, 648, 652, 656, 660, 664, 668};
-
 // Send length registers of pairs 0..7.
 constexpr u8 kSendLengthReg[8] = {26, 134, 136, 138, 154, 155, 156, 157};
 
@@ -533,7 +529,7 @@ void* fpga_manage::fpga_manage_deal(void*)
         }
         set_fpga_bri_val();
     }
-    if (g_set_led_para != 0 || g_freeze_out != 0)
+    if (g_set_led_para != 0 || g_freeze_out != 0 || freeze_running != 0)
         set_led_para_deal();
 
     switch (g_send_para.job.load(std::memory_order_acquire)) {
@@ -649,19 +645,12 @@ u8 fpga_manage::IT8563WE_Get(TimeRealType* t)
     return 0;
 }
 
-void fpga_manage::check_fpga_rst() { pendingCall(pending_calls, "check_fpga_rst"); }
-void fpga_manage::power_up_fpga_start(u8, u8) { pendingCall(pending_calls, "power_up_fpga_start"); }
-void fpga_manage::reg_IRQ_Dealwith(u8, u8) { pendingCall(pending_calls, "reg_IRQ_Dealwith"); }
-void fpga_manage::power_up_check_fpga_status(u8) { pendingCall(pending_calls, "power_up_check_fpga_status"); }
 void fpga_manage::Brightness_hand_dealwith() { pendingCall(pending_calls, "Brightness_hand_dealwith"); }
-void fpga_manage::set_led_para_deal() { pendingCall(pending_calls, "set_led_para_deal"); }
+void fpga_manage::record_bright_change() { pendingCall(pending_calls, "record_bright_change"); }
+void fpga_manage::record_onoff_time(u8) { pendingCall(pending_calls, "record_onoff_time"); }
 void fpga_manage::SmartMapping_deal() { pendingCall(pending_calls, "SmartMapping_deal"); }
 void fpga_manage::rcv_recovery_check_deal(u8) { pendingCall(pending_calls, "rcv_recovery_check_deal"); }
-void fpga_manage::check_vbo_status(u8) { pendingCall(pending_calls, "check_vbo_status"); }
-void fpga_manage::Search_Card_Cmd() { pendingCall(pending_calls, "Search_Card_Cmd"); }
 void fpga_manage::Extension_function() { pendingCall(pending_calls, "Extension_function"); }
-void fpga_manage::check_wlanonline_state() { pendingCall(pending_calls, "check_wlanonline_state"); }
-void fpga_manage::SCREEN_fpgactrl_status(u8) { pendingCall(pending_calls, "SCREEN_fpgactrl_status"); }
 void fpga_manage::Dealwith_mcu_ram() { pendingCall(pending_calls, "Dealwith_mcu_ram"); }
 void fpga_manage::Power_ctrl_init() { pendingCall(pending_calls, "Power_ctrl_init"); }
 

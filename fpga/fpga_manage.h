@@ -10,6 +10,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 
@@ -142,6 +143,15 @@ public:
     static constexpr int kEthParaSize = 136;
     static constexpr unsigned kPacketMax = 1024;
 
+    // Card count (u16) and function-card flag of ports 0..15 in the parameter RAM.
+    static constexpr u16 kCardCountOffset[16] = {100, 102, 108, 110, 560, 564, 568, 572,
+                                                 640, 644, 648, 652, 656, 660, 664, 668};
+    static constexpr u16 kCardFlagOffset[16] = {104, 106, 112, 114, 562, 566, 570, 574,
+                                                642, 646, 650, 654, 658, 662, 666, 670};
+    // Rectangle (x, y, width, height) of ports 0..15 in the parameter RAM.
+    static constexpr u16 kPortRectOffset[16] = {8, 19, 32, 43, 520, 528, 536, 544,
+                                                576, 584, 592, 600, 608, 616, 624, 632};
+
     // SPI command-word operations.
     static constexpr u8 kOpRam = 1;
     static constexpr u8 kOpRegister = 2;
@@ -233,21 +243,66 @@ public:
     static void set_progress_screen(int which, QObject* screen);
     static void emit_progress(int which, int percent);
 
-    // --- Bring-up, receive path, brightness, screen states and card jobs. These belong to
-    // the bring-up and link work; until it is built each records that it was called. ---
+    // --- FPGA bring-up, parameter RAM and link supervision ---
     void check_fpga_rst();
+    void reset_fpga_rst(u8 fpga);
     void power_up_fpga_start(u8 check, u8 fpga);
-    void reg_IRQ_Dealwith(u8 fpga, u8 force);
     void power_up_check_fpga_status(u8 fpga);
-    void Brightness_hand_dealwith();
+    void fpgainit(u8 fpga);
+    void eth_param_init(u8 mode, u8 fpga);
+    u8 check_fpga_ram_param(u8 fpga);
+    void FPGA_to_RAM(u8 fpga);
+    void update_eth_state(u8 fpga);
+    void M57_mcu_set_net_para(u8 fpga);
+    void M57_back_mcu_set_net_para(u8 fpga);
+    u8 get_eth_param_addr(int port, u16* x, u16* y, u16* w, u16* h);
+    u8 get_eth_min_x_y(u8 fpga, u16* x, u16* y);
+    u8 get_eth_max_border(u8 fpga, u32* right, u32* bottom);
+    u8 get_eth_lcd_x_y(u8 fpga, u16* x, u16* y);
+    u8 get_eth_lcd_w_h(u8 fpga, u16* w, u16* h);
+    static const u8 RAM1[256];           // default first quarter of the parameter RAM
+
+    // --- receive path: interrupt service, card answers, passthrough answers ---
+    void reg_IRQ_Dealwith(u8 fpga, u8 force);
+    void check_fpga_net_data_status(u8 fpga);
+    u8 deal_with_search_concurrent(u8 fpga);
+    void Search_concurrent_back_result(unsigned char* answer, u8 group, u8 fpga, unsigned int len);
+    void update_eth_rcv_num(unsigned char* answer, int port, u8 fpga);
+    void Rcv_data_from_eth(u8 fpga);
+
+    // The links that wait for passthrough answers hand the manager a way to queue one on
+    // their send list (kPassbySerial, kPassbyTcp, kPassbyUdp: the values of
+    // g_passby_trans_port). A link registers when it is built and withdraws (null answer)
+    // before it goes; the answer is called under the port-path mutex.
+    enum { kPassbySerial = 1, kPassbyTcp = 2, kPassbyUdp = 3, kPassbyNone = 255 };
+    using PassbyAnswer = std::function<void(const unsigned char* frame, unsigned int len)>;
+    static void set_passby_link(u8 link, const void* owner, PassbyAnswer answer);
+
+    // --- PC passthrough to the receiving cards ---
+    // The caller holds port_path_mutex. Returns 1.
+    u8 Dealwith1_PC_to_eth(u32 length, unsigned char* frame);
+
+    // --- screen states, LED-parameter hand-shake, port link state ---
+    void SCREEN_fpgactrl_status(u8 state);
+    void SCREEN_fpgactrl_status2(u8 state, u8 fpga);
     void set_led_para_deal();
+    u16 get_wlan_state();
+    void check_wlanonline_state();
+
+    // --- card search sweeps, check packet, link watch ---
+    void check_error_rcv_search_card_cmd(u32 port, u8 fpga, u32 configId, u32 word, u8 enable);
+    void Search_Card_Cmd();
+    u16 CHECK_search_cmd_status();       // takes port_path_mutex while it zeroes entries
+    u8 check_vbo_status(u8 fpga);
+
+    // --- Steps of the brightness, power, schedule and card-job work. Until they are built
+    // each records that it was called. ---
+    void Brightness_hand_dealwith();
+    void record_bright_change();
+    void record_onoff_time(u8 device);
     void SmartMapping_deal();
     void rcv_recovery_check_deal(u8 mode);
-    void check_vbo_status(u8 fpga);
-    void Search_Card_Cmd();
     void Extension_function();
-    void check_wlanonline_state();
-    void SCREEN_fpgactrl_status(u8 state);
     void Dealwith_mcu_ram();
     void Power_ctrl_init();
     std::atomic<u32> pending_calls{0};    // calls of the not-yet-built steps, for the trace
@@ -298,14 +353,55 @@ public:
     std::atomic<u8> size_change_request{0};
     u8 output_size_state[2] = {3, 3};
 
-    // --- bring-up bytes per FPGA ---
-    u8 link_stage[2] = {};               // 7 = up
-    u8 check_step[2] = {};
+    // --- bring-up bytes per FPGA (manager thread; the ready test reads them anywhere) ---
+    std::atomic<u8> link_stage[2] = {};  // 0, 1, 2, 3, 5, 6, 7; 7 = up
+    std::atomic<u8> check_step[2] = {};  // 0, 7, 1, 8, 2, 9, 10, 3, 14, 15, 16, 18
     u16 link_error_count[2] = {};
     u8 stage_retry[2] = {};
     u32 startup_passes[2] = {};
+    u16 check_counter[2] = {};           // failed looks of check step 0 (up to 2040)
+    u8 check_retry[2] = {};              // resets made by check step 0 (at most 101)
+    u32 check_stamp[2] = {};
+    u8 ram_reset_seen[2] = {};
+    u8 ram_check_ok[2] = {};             // 1 when the parameter RAM read back right
     u8 reset_pending[2] = {};
     u32 reset_stamp[2] = {};
+
+    // --- receive path ---
+    // Bit fpga x 8 + pair: the pair delivered a search answer; bits 30 and 31 belong to
+    // the search sweep.
+    std::atomic<u32> answer_word{0};
+    u32 irq_idle_stamp[2] = {};          // 0 = not stamped; under port_path_mutex
+    // The function-card reply buffer: [0] present, [1] command byte, then the answer's
+    // bytes from byte 10 on, as many as fit. Written and read under port_path_mutex.
+    static constexpr unsigned kFuncReplySize = 128 + 3;
+    u8 func_card_reply[kFuncReplySize] = {};
+    // Set by the check job when it sends the check packet of a screen record: the
+    // configuration identity whose answers carry the check result into g_send_para.
+    std::atomic<u32> check_config_id{0};
+    std::atomic<u8> check_config_valid{0};
+
+    // --- PC passthrough (under port_path_mutex) ---
+    u8 multi_port_flag = 0;              // the last passthrough went to all ports
+    u32 multi_reply_mask = 0;            // ports that answered it (bit 16 f + port)
+    u8 multi_reply_count = 0;
+    u8 passby_tag = 0;                   // byte 5 of that passthrough
+    u8 passby_fffe = 0;                  // its target was 0x0FFE
+
+    // --- screen states and hand-shake (manager thread) ---
+    u32 led_setup_stamp = 0;
+    u16 led_setup_looks = 0;
+    std::atomic<u8> freeze_running{0};   // an output refresh runs (g_freeze_out was taken)
+    u16 wlan_last_mask = 0;
+    u8 wlan_checked = 0;
+    u32 wlan_tick = 0;                   // tick of the last link-state look
+
+    // --- search sweeps and link watch (manager thread) ---
+    std::atomic<u32> searched_mask{0};
+    u16 netport_card_result = 0;
+    u8 link_fault[2] = {};
+    u8 relock_step[2] = {};
+    u16 relock_polls[2] = {};
 
     // --- running-time log ---
     clock_record_run m_clock_record;
@@ -333,6 +429,15 @@ private:
     void apply_register_side_effects(int reg, u8 mask, u8& byte, bool withBlock);
     void set_screen_dark_word(u8 dark);
     void job_pc_pause();
+    // Receive path: one pair's ready bit, its answer (length registers, then the receive
+    // RAM into out; the length, 0 when it could not be read) and its acknowledge.
+    bool pair_ready(u8 fpga, int pair) const;
+    unsigned read_pair_answer(u8 fpga, int pair, u8* out);
+    void acknowledge_pair(u8 fpga, int pair);
+    void store_card_count(u8 fpga, int port, u16 count, u8 flag);
+    void deliver_passby(const u8* answer, unsigned len);
+    void zero_card_entry(int port);
+    void output_refresh_step();
     void save_or_mapping_step(bool save);
 
     // The areas the shadow tables point into, back to back per table.

@@ -48,10 +48,13 @@ networkManage::networkManage()
     if (g_networkMode)
         m_port[0].server = new TcpServer();
     m_port[1].server = new TcpServer();
+    fpga_manage::set_passby_link(fpga_manage::kPassbyTcp, this,
+                                 [this](const unsigned char* f, unsigned int n) { passby_answer(f, n); });
 }
 
 networkManage::~networkManage()
 {
+    fpga_manage::set_passby_link(fpga_manage::kPassbyTcp, this, nullptr);
     m_stop = true;
     for (std::thread& t : m_threads)
         if (t.joinable())
@@ -194,8 +197,8 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             std::lock_guard<std::mutex> hold(m_answer_mutex);
             m_answers.clear();
         }
-        // The frame goes out of the LED ports through fpga_manage::Dealwith1_PC_to_eth(n, frame)
-        // once the FPGA manager's passthrough exists.
+        if (fpga_manage::p_fpga_manage)
+            fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
         if (frame[9] == 2) {
             link.reply_state = 2;
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());

@@ -51,10 +51,13 @@ Kx_uart_inout::Kx_uart_inout()
 {
     m_rx->fd = -1;
     m_rx->len = 0;
+    fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this,
+                                 [this](const unsigned char* f, unsigned int n) { passby_answer(f, n); });
 }
 
 Kx_uart_inout::~Kx_uart_inout()
 {
+    fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this, nullptr);
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
@@ -158,8 +161,8 @@ void Kx_uart_inout::handle_frame()
             std::lock_guard<std::mutex> hold(m_tx_mutex);
             m_tx.clear();
         }
-        // The frame goes out of the LED ports through fpga_manage::Dealwith1_PC_to_eth(n, frame)
-        // once the FPGA manager's passthrough exists.
+        if (fpga_manage::p_fpga_manage)
+            fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
         if (frame[9] == 2) {
             m_pending = 2;
             unsigned int m = m_phy->build_passby_ack(frame, m_out.data());

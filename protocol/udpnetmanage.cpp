@@ -56,10 +56,13 @@ udpnetManage::udpnetManage()
         m_server_13769 = new UdpServer();
         m_link[1].server = new UdpServer();
     }
+    fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this,
+                                 [this](const unsigned char* f, unsigned int n) { passby_answer(f, n); });
 }
 
 udpnetManage::~udpnetManage()
 {
+    fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this, nullptr);
     m_stop = true;
     for (std::thread& t : m_threads)
         if (t.joinable())
@@ -252,8 +255,8 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
         g_passby_trans_port = 3;
         if (fpga_manage::p_fpga_manage)
             fpga_manage::p_fpga_manage->answer_ready = 0;
-        // The frame goes out of the LED ports through the FPGA manager's passthrough
-        // (fpga_manage::Dealwith1_PC_to_eth) once that exists.
+        if (fpga_manage::p_fpga_manage)
+            fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
         if (frame[9] == 2) {
             link.reply_state = 2;
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());

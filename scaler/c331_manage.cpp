@@ -125,9 +125,13 @@ void* c331_manage::c331manageThread(void* arg)
     auto* self = static_cast<c331_manage*>(arg);
     if (!self)
         return nullptr;
+    // Quick passes while the chip is being brought up or a change waits to be applied;
+    // otherwise the thread only follows the inputs, which the input side publishes every
+    // 10 ms, so it need not wake more often than that.
     for (;;) {
         self->c331manage_pass();
-        board::Clock::sleepMs(1);
+        const bool busy = self->c331_stage < 8 || self->c331_apply_flag != 0;
+        board::Clock::sleepMs(busy ? 1 : 10);
     }
     return nullptr;
 }

@@ -90,7 +90,7 @@ public:
         m_regs[29] = 0x15;
         m_regs[28] = 0x12;
         m_regs[7] = 0x01;
-        m_regs[22] = 0x90;
+        m_regs[22] = 0x00;
         m_regs[40] = 45;
         const std::string p = prefix(m_index);
         for (int r = 0; r < 256; ++r) {
@@ -118,12 +118,45 @@ public:
         m_held = false;
         m_powered = true;
         m_sendBusy = SimBoard::scenarioInt(p + "sendbusy", 0) != 0;
+        m_trained = false;
+        m_linkError = SimBoard::scenarioInt(p + "link.error", 0) != 0;
+        m_trainable = SimBoard::scenarioInt(p + "link.train", 1) != 0;
+        m_outputCheck = SimBoard::scenarioInt(p + "outputcheck", 1) != 0;
+        m_ramStuck = SimBoard::scenarioInt(p + "ram1.stuck", -1);
+        m_scripted.clear();
         SocModel::write16(kLines[m_index].irq, 0);
+    }
+
+    // A read over the bus: a scripted answer first, if a test queued one.
+    uint8_t busRead(int r)
+    {
+        auto it = m_scripted.find(r);
+        if (it != m_scripted.end() && !it->second.empty()) {
+            const uint8_t v = it->second.front();
+            it->second.pop_front();
+            return v;
+        }
+        return readReg(r);
     }
 
     uint8_t readReg(int r)
     {
         switch (r) {
+        case 22: {
+            // Bit 3 link error, bit 4 link trained, bit 7 output check seen; the others are
+            // stored (bit 5 answer arrived, bit 6 set-up lost, bit 2 output refresh busy).
+            uint8_t v = uint8_t(m_regs[22] & ~0x98);
+            if (m_linkError)
+                v |= 0x08;
+            if (m_trained && m_trainable)
+                v |= 0x10;
+            if (m_trained && m_outputCheck)
+                v |= 0x80;
+            return v;
+        }
+        case 40:
+            // Bits 2-4: the three lanes of the link are locked once it has trained.
+            return uint8_t((m_regs[40] & ~0x1C) | (m_trained && m_trainable ? 0x1C : 0));
         case 128:
             return linkBits(0);
         case 144:
@@ -145,6 +178,8 @@ public:
     void writeReg(int r, uint8_t mask, uint8_t value)
     {
         m_regs[r] = uint8_t((m_regs[r] & ~mask) | (value & mask));
+        if (r == 3)
+            m_trained = (m_regs[3] & 0xC0) == 0xC0;   // stage bits 6 and 7 train the link
         if (r != 130 && r != 146)
             return;
         const int firstPair = r == 130 ? 0 : 4;
@@ -171,6 +206,8 @@ public:
         address %= FpgaModel::kRamBytes;
         if (ram == 1 && address >= kMeasuredFirst && address < kMeasuredEnd)
             return;
+        if (ram == 1 && long(address) == m_ramStuck)
+            return;                                 // a RAM cell that keeps its value
         ramOf(ram)[address] = byte;
     }
 
@@ -305,7 +342,7 @@ public:
             if (m_registerDone)
                 return;
             m_registerDone = true;
-            rx[0] = readReg(m_current.reg);
+            rx[0] = busRead(m_current.reg);
             if (op)
                 op->data.push_back(rx[0]);
             break;
@@ -340,6 +377,12 @@ public:
     bool m_held = false;
     bool m_powered = false;
     bool m_sendBusy = false;
+    bool m_trained = false;
+    bool m_linkError = false;
+    bool m_trainable = true;
+    bool m_outputCheck = true;
+    long m_ramStuck = -1;
+    std::map<int, std::deque<uint8_t>> m_scripted;
     std::deque<CardAnswer> m_answers[kReceivePairs];
     bool m_shown[kReceivePairs] = {};
     std::vector<FpgaModel::Op> m_log;
@@ -416,6 +459,42 @@ void FpgaModel::setRam(int fpga, int ram, uint32_t address, const std::vector<ui
         return;
     for (size_t i = 0; i < bytes.size(); ++i)
         f->ramOf(ram)[(address + i) % kRamBytes] = bytes[i];
+}
+
+void FpgaModel::setLinkError(int fpga, bool on)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (Fpga* f = powered(fpga))
+        f->m_linkError = on;
+}
+
+bool FpgaModel::linkTrained(int fpga)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    return f && f->m_trained;
+}
+
+void FpgaModel::scriptReads(int fpga, int reg, const std::vector<uint8_t>& values)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    if (!f || reg < 0 || reg > 255)
+        return;
+    auto& q = f->m_scripted[reg];
+    q.insert(q.end(), values.begin(), values.end());
+}
+
+void FpgaModel::queueAnswer(int fpga, int pair, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Fpga* f = powered(fpga);
+    if (!f || pair < 0 || pair >= kReceivePairs || bytes.empty())
+        return;
+    CardAnswer answer;
+    answer.bytes = bytes;
+    f->m_answers[pair].push_back(std::move(answer));
+    f->refreshAnswers();
 }
 
 bool FpgaModel::inReset(int fpga)

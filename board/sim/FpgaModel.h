@@ -23,8 +23,11 @@ namespace sim {
 //
 // Registers with behaviour:
 //   31, 30, 29, 28, 7  identification and version (31 = 33: the FPGA answers)
-//   22                 status: bit 4 link trained, bit 7 output check seen; bit 5 set when
-//                      an answer arrives
+//   3                  bits 6 and 7 (link stages 1 and 3): the link trains while both are set
+//   22                 status: bit 3 link error (fault knob), bit 4 link trained, bit 7
+//                      output check seen (both once trained); bit 5 set when an answer
+//                      arrives; the other bits are stored as written
+//   40                 bits 2-4: the link's three lanes locked (once trained)
 //   128, 144           link state of ports 0..7 and 8..15 (a port with cards has link)
 //   129, 145           odd bits: send busy of the pairs; even bits: answer ready (pairs 0..3
 //                      in 129, pair 4 in 145 bit 0)
@@ -43,6 +46,11 @@ namespace sim {
 //   F.measured.width / .height / .clock   the measured picture (default 1920, 1080, 800000)
 //   F.link.port<N>=0|1        link of port N (default: 1 where the port has cards)
 //   F.sendbusy=1              the send-busy bits never clear
+//   F.link.error=1            register 22 bit 3 (link error) stays set
+//   F.link.train=0            the link never trains (register 22 bit 4, register 40 lanes)
+//   F.outputcheck=0           register 22 bit 7 never sets
+//   F.ram1.stuck=<address>    that byte of RAM 1 ignores writes (read-back fault)
+// Identification out of range: F.reg.31=<value>; measured clock: F.measured.clock.
 class FpgaModel {
 public:
     enum class OpKind { RegisterWrite, RegisterRead, RamWrite, RamRead, Send };
@@ -64,6 +72,14 @@ public:
     static std::vector<uint8_t> ram(int fpga, int ram, uint32_t address, uint32_t length);
     static void setRam(int fpga, int ram, uint32_t address, const std::vector<uint8_t>& bytes);
     static bool inReset(int fpga);
+    static void setLinkError(int fpga, bool on);
+    static bool linkTrained(int fpga);
+    // The next bus reads of the register answer these values, in order (a wrong-answer
+    // fault); then the register answers as before.
+    static void scriptReads(int fpga, int reg, const std::vector<uint8_t>& values);
+    // An answer as a card chain would return it, queued behind the pair's others (pairs
+    // 0..4; at most 1024 bytes are shown).
+    static void queueAnswer(int fpga, int pair, const std::vector<uint8_t>& bytes);
     static size_t pendingAnswers(int fpga, int pair);   // answers queued, the shown one included
 
     static std::vector<Op> log(int fpga);

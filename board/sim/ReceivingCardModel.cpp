@@ -48,7 +48,9 @@ void configure()
                 count = 0;
             if (count > 0x0FFD)
                 count = 0x0FFD;
-            c.cards.assign(size_t(count), ReceivingCard());
+            ReceivingCard blank;
+            blank.configId = uint32_t(SimBoard::scenarioInt(key(f, "configid", p), 0));
+            c.cards.assign(size_t(count), blank);
             c.functionCard = SimBoard::scenarioInt(key(f, "funccard", p), 0) != 0;
             std::string fault = SimBoard::scenario(key(f, "fault", p));
             c.fault = fault == "silent"   ? ReceivingCardModel::Fault::Silent
@@ -112,11 +114,10 @@ std::vector<uint8_t> execute(ReceivingCard& card, const uint8_t* packet, size_t 
             }
         }
         break;
-    case 0x61:                             // read card RAM: the sub-header, then the data
+    case 0x61:                             // read card RAM: done, then the data from byte 11
         if (n >= 8) {
             const uint32_t address = le32(payload);
             const size_t count = le16(payload + 4);
-            out.assign(payload, payload + 8);
             for (size_t i = 0; i < count && out.size() < 1000; ++i)
                 out.push_back(address + i < card.ram.size() ? card.ram[address + i] : 0xFF);
         }
@@ -159,6 +160,18 @@ int ReceivingCardModel::cards(int fpga, int port)
     std::lock_guard<std::mutex> hold(g_lock);
     configure();
     return int(g_chains[fpga][port].cards.size());
+}
+
+void ReceivingCardModel::setConfigId(int fpga, int port, int index, uint32_t id)
+{
+    if (!validPort(fpga, port))
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    auto& cards = g_chains[fpga][port].cards;
+    for (size_t i = 0; i < cards.size(); ++i)
+        if (index < 0 || size_t(index) == i)
+            cards[i].configId = id;
 }
 
 void ReceivingCardModel::setFunctionCard(int fpga, int port, bool on)
@@ -249,6 +262,24 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
         const uint16_t count = uint16_t(chain.cards.size());
         payload = {0, uint8_t(count & 0xFF), uint8_t(count >> 8), uint8_t(chain.functionCard ? 1 : 0)};
         answering = uint16_t(count - 1);
+        // A check packet (30 bytes, byte 16 = 1) carries a configuration identity: the
+        // answer echoes it at bytes 18-21 and gives at 22-23 the index of the first card
+        // that holds another one, or 255 when every card holds it.
+        if (length >= 30 && (packet[16] & 1)) {
+            const uint32_t id = le32(packet + 17);
+            uint16_t result = 255;
+            for (size_t i = 0; i < chain.cards.size(); ++i) {
+                if (chain.cards[i].configId != id) {
+                    result = uint16_t(i);
+                    break;
+                }
+            }
+            payload.resize(8, 0);
+            for (int i = 0; i < 4; ++i)
+                payload.push_back(uint8_t(id >> (8 * i)));
+            payload.push_back(uint8_t(result & 0xFF));
+            payload.push_back(uint8_t(result >> 8));
+        }
     } else if (broadcast) {
         for (auto& card : chain.cards)
             payload = execute(card, packet, length);

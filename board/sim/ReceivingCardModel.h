@@ -14,6 +14,7 @@ struct ReceivingCard {
     uint32_t reconfigs = 0;          // 0x84
     uint32_t activations = 0;        // 0xB4
     uint8_t mapping = 0;             // last mapping value (0xA0 with 03 0F 01 v)
+    uint32_t configId = 0;           // configuration identity a check packet compares
 };
 
 // An answer travelling back from a chain to the FPGA's receive RAM.
@@ -36,6 +37,10 @@ struct CardAnswer {
 //   F.funccard.portN=1           a function card answers on the port (flag in the search answer)
 //   F.fault.portN=silent|badbcc  the chain never answers / answers with a wrong check byte
 //   F.delay_us.portN=<us>        answers appear this long after the packet
+//   F.configid.portN=<id>        configuration identity of the port's cards (default 0)
+// A search packet (command 0x10) is answered with the chain's card count (bytes 11-12) and
+// function-card flag (13); a check packet also with its identity and the first card that
+// differs (see deliver). A PC's frame (source 0xF010) is answered to 0xF010.
 class ReceivingCardModel {
 public:
     enum class Fault { None, Silent, WrongCheck };
@@ -44,6 +49,7 @@ public:
     static void setCards(int fpga, int port, int count);
     static int cards(int fpga, int port);
     static void setFunctionCard(int fpga, int port, bool on);
+    static void setConfigId(int fpga, int port, int index, uint32_t id);   // index -1: every card
     static bool functionCard(int fpga, int port);
     static void setFault(int fpga, int port, Fault fault);
     static void setDelayUs(int fpga, int port, uint64_t microseconds);

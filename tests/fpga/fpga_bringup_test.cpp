@@ -1,0 +1,419 @@
+// FPGA bring-up on the simulated board: the link stages, the parameter RAM from defaults or
+// from the configuration flash, the output check, each failure path with its retry or
+// reset, the LED-size hand-shake, the output refresh and the port link state.
+
+#include "tests/fpga/bringup_fixture.h"
+
+#include "board/sim/Sim.h"
+#include "core/utils.h"
+
+using fpga_test::BringUpFixture;
+using sim::FpgaModel;
+
+class FpgaBringUp : public BringUpFixture {};
+
+namespace {
+
+std::vector<uint8_t> le32(uint32_t v)
+{
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
+void setLedPara(uint8_t para)
+{
+    std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
+    g_set_led_para = para;
+}
+
+} // namespace
+
+TEST_F(FpgaBringUp, NothingHappensBeforeTheInputsAreInitialised)
+{
+    world->source->clock_state[0] = 1;
+    for (int i = 0; i < 800; ++i)
+        pass();
+    EXPECT_EQ(readsOf(31), 0u);
+    EXPECT_EQ(manager->link_stage[0], 0);
+    EXPECT_EQ(manager->get_fpga_status(), 0);
+}
+
+TEST_F(FpgaBringUp, TheDefaultBoardComesUpAndLightsTheScreenOnceThePictureIsThere)
+{
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    const uint16_t darkWord = para->ram16(KelRamPara::kScreenDark);
+    // 301 passes go by before the FPGA is first asked anything.
+    pass(6);
+    for (int i = 0; i < 300; ++i)
+        pass();
+    EXPECT_EQ(readsOf(31), 0u);
+    pass();
+    EXPECT_EQ(readsOf(31), 1u);
+    EXPECT_EQ(manager->link_stage[0], 1);
+
+    ASSERT_TRUE(bringUp());
+    EXPECT_EQ(manager->link_stage[0], 7);
+    EXPECT_EQ(manager->reg_shadow(80, 0), 3);
+    EXPECT_EQ(manager->check_step[0], 16);
+    EXPECT_EQ(manager->ram_check_ok[0], 1);
+    EXPECT_TRUE(FpgaModel::linkTrained(0));
+    EXPECT_EQ(FpgaModel::reg(0, 3) & 0xE0, 0xE0);       // stages 1 and 3, LED output on
+    EXPECT_EQ(FpgaModel::reg(0, 2) & 0x09, 0x09);       // RAM loaded, output check passed
+    EXPECT_EQ(FpgaModel::reg(0, 23) & 0x0B, 0x01);      // link control on, bits 1 and 3 off
+    EXPECT_EQ(FpgaModel::reg(0, 41) & 0x01, 0x01);
+    EXPECT_EQ(g_fpga_lcd_on, 1u);
+
+    // The parameter RAM as the FPGA holds it: the default image, ten 1280 x 512 ports,
+    // sixteen 1398/466 records, the port numbers and the link bits of ports 0 and 1.
+    auto ram = FpgaModel::ram(0, 1, 0, 1024);
+    EXPECT_EQ(std::vector<uint8_t>(ram.begin() + 4, ram.begin() + 8), (std::vector<uint8_t>{0x76, 0x05, 0xD2, 0x01}));
+    EXPECT_EQ(ram[1], 0x05);
+    EXPECT_EQ(ram[63], 0x04);
+    for (int port = 0; port <= 9; ++port) {
+        const uint16_t at = fpga_manage::kPortRectOffset[port];
+        EXPECT_EQ(ram16(at), 0) << port;
+        EXPECT_EQ(ram16(at + 2), 0) << port;
+        EXPECT_EQ(ram16(at + 4), 1280) << port;
+        EXPECT_EQ(ram16(at + 6), 512) << port;
+    }
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(ram16(296 + 4 * i), 1398);
+        EXPECT_EQ(ram16(298 + 4 * i), 466);
+    }
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(ram[276 + i], i + 1);
+    EXPECT_EQ(ram[96], 0x07);                           // bit 2 of the image kept
+    EXPECT_EQ(ram16(116), 1920);                        // measured by the FPGA, not written
+    // The packed geometry and the version bytes for the PC.
+    const uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    EXPECT_EQ(back[8] | back[9] << 8, 1280);
+    EXPECT_EQ(back[10] | back[11] << 8, 512);
+    EXPECT_EQ(back[2] | back[3] << 8, 0x0400);
+    EXPECT_EQ(std::vector<uint8_t>(fpga_manage::MCU_RAM_CMD + 12, fpga_manage::MCU_RAM_CMD + 16),
+              (std::vector<uint8_t>{0x12, 0x15, 0x06, 33}));
+
+    // Dark until the picture is there; the user's dark word is never touched.
+    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0x04);
+    EXPECT_EQ(ScreenState, 0);
+    for (int i = 0; i < 50; ++i)
+        pass();
+    EXPECT_EQ(manager->check_step[0], 16);
+    g_source_online = 2;
+    ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 30));
+    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0);
+    EXPECT_EQ(ScreenState, 1);
+    EXPECT_EQ(para->ram16(KelRamPara::kScreenDark), darkWord);
+}
+
+TEST_F(FpgaBringUp, AStoredParameterImageIsLoadedWithTheOutputOffsets)
+{
+    std::vector<uint8_t> image(1025, 0);
+    image[0] = 0xAA;                                    // marker, then the 1024 bytes
+    uint8_t* ram = image.data() + 1;
+    auto put = [&](int at, uint16_t v) { KelRamPara::put16(ram + at, v); };
+    put(60, 1000);
+    put(62, 500);
+    put(8, 10);
+    put(10, 20);
+    put(12, 300);
+    put(14, 400);
+    put(528, 40);                                       // port 5
+    put(530, 50);
+    for (int i = 0; i < 10; ++i)
+        put(296 + 4 * i, uint16_t(7 + i));
+    ram[100] = 9;                                       // card counts are not the image's
+    ram[56] = 0x21;
+    sim::FpgaFlashModel::write(0, 0x308000, image);
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    KelRamPara::put16(para->ram + 1382, 7);
+    KelRamPara::put16(para->ram + 1384, 3);
+
+    ASSERT_TRUE(bringUp());
+    EXPECT_EQ(ram16(60), 1024);                         // (1000 + 7 + 31) rounded down to 32
+    EXPECT_EQ(ram16(62), 503);
+    EXPECT_EQ(ram16(8), 17);
+    EXPECT_EQ(ram16(10), 23);
+    EXPECT_EQ(ram16(12), 300);                          // sizes unchanged
+    EXPECT_EQ(ram16(14), 400);
+    EXPECT_EQ(ram16(528), 47);
+    EXPECT_EQ(ram16(530), 53);
+    EXPECT_EQ(ram16(300), 8);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 56, 1)[0], 0x21);
+    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][100], 0);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 277, 1)[0], 2);
+    const uint8_t* eth = fpga_manage::MCU_RAM_ETH_PARA_func[0];
+    EXPECT_EQ(eth[0] | eth[1] << 8, 1024);
+    EXPECT_EQ(eth[4] | eth[5] << 8, 17);
+    // The packed copy keeps the stored geometry, before the offsets.
+    const uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    EXPECT_EQ(back[4] | back[5] << 8, 10);
+    EXPECT_EQ(back[0] | back[1] << 8, 1000);
+
+    uint16_t x = 0, y = 0, w = 0, h = 0;
+    uint32_t right = 0, bottom = 0;
+    manager->get_eth_lcd_w_h(0, &w, &h);
+    EXPECT_EQ(w, 1024);
+    EXPECT_EQ(h, 503);
+    manager->get_eth_max_border(0, &right, &bottom);
+    EXPECT_EQ(right, 317u);                             // port 0: 17 + 300
+    EXPECT_EQ(bottom, 423u);
+    manager->get_eth_min_x_y(0, &x, &y);
+    EXPECT_EQ(x, 7);                                    // ports without a stored x get the offset
+    EXPECT_EQ(y, 3);
+    manager->get_eth_param_addr(5, &x, &y, &w, &h);
+    EXPECT_EQ(std::vector<uint16_t>({x, y, w, h}), (std::vector<uint16_t>{528, 530, 532, 534}));
+    manager->get_eth_param_addr(16, &x, &y, &w, &h);
+    EXPECT_EQ(x, 8);
+}
+
+TEST_F(FpgaBringUp, AnFpgaWithItsIdentificationOutOfRangeStaysAtStageOne)
+{
+    sim::SimBoard::setScenario("fpga.reg.31", "80");
+    for (int i = 0; i < 1000; ++i)
+        pass();
+    EXPECT_EQ(manager->link_stage[0], 1);
+    EXPECT_EQ(manager->get_fpga_status(), 0);
+    // Every step reads the identification again and goes no further.
+    const size_t steps = readsOf(31);
+    EXPECT_GE(steps, 100u);
+    EXPECT_EQ(readsOf(7), steps);
+    EXPECT_EQ(readsOf(28), steps);
+    EXPECT_TRUE(writesTo(3).empty());
+}
+
+TEST_F(FpgaBringUp, ARamThatDoesNotReadBackResetsTheFpgaAndBringUpStartsOver)
+{
+    sim::SimBoard::setScenario("fpga.ram1.stuck", "13");   // high byte of port 0's width
+    ASSERT_TRUE(passUntil([&] { return manager->link_stage[0] == 7; }, 3000));
+    EXPECT_EQ(manager->ram_check_ok[0], 0);
+    EXPECT_TRUE(FpgaModel::inReset(0));
+    EXPECT_EQ(manager->reset_pending[0], 1);
+
+    // Held for 51 ticks, then released: bring-up begins again from its first stage.
+    sim::SimBoard::setScenario("fpga.ram1.stuck", "-1");
+    const uint32_t pulled = manager->reset_stamp[0];
+    while (G_timeTicks - pulled < 50)
+        pass();
+    EXPECT_TRUE(FpgaModel::inReset(0));
+    EXPECT_EQ(manager->get_fpga_status(), 0);
+    pass();
+    EXPECT_FALSE(FpgaModel::inReset(0));
+    EXPECT_EQ(manager->link_stage[0], 0);
+    EXPECT_EQ(manager->reg_shadow(80, 0), 0);
+    EXPECT_EQ(g_change[CHG_RESET_RELEASE], G_timeTicks.load());
+    ASSERT_TRUE(bringUp());
+    EXPECT_EQ(manager->ram_check_ok[0], 1);
+}
+
+TEST_F(FpgaBringUp, APersistentLinkErrorIsRetriedWithTwoResetsThenBringUpGoesOn)
+{
+    sim::SimBoard::setScenario("fpga.link.error", "1");
+    int resets = 0;
+    bool held = false;
+    for (int i = 0; i < 6000 && !manager->get_fpga_status(); ++i) {
+        pass();
+        const bool now = FpgaModel::inReset(0);
+        resets += now && !held;
+        held = now;
+    }
+    EXPECT_EQ(resets, 2);
+    EXPECT_EQ(manager->get_fpga_status(), 1);
+    EXPECT_EQ(manager->stage_retry[0], 0);              // stage 3 starts the count afresh
+}
+
+TEST_F(FpgaBringUp, ALinkThatNeverTrainsGoesOnToStageSixWithoutAReset)
+{
+    sim::SimBoard::setScenario("fpga.link.train", "0");
+    ASSERT_TRUE(passUntil([&] { return manager->link_stage[0] == 6; }, 3000));
+    EXPECT_EQ(manager->link_error_count[0], 8);          // five looks, then three retries
+    ASSERT_TRUE(passUntil([&] { return manager->link_stage[0] == 7; }, 20));
+    EXPECT_EQ(manager->reset_pending[0], 0);
+    EXPECT_EQ(manager->reg_shadow(80, 0), 3);
+}
+
+TEST_F(FpgaBringUp, WithoutTheOutputCheckBitTheFpgaIsResetAfter20Then40Looks)
+{
+    sim::SimBoard::setScenario("fpga.outputcheck", "0");
+    for (uint8_t run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(passUntil([&] { return !manager->reset_pending[0] && manager->link_stage[0] == 7; }, 3000));
+        FpgaModel::clearLog();
+        ASSERT_TRUE(passUntil([&] { return manager->reset_pending[0] == 1; }, 2000));
+        // Nothing else reads register 22 while no answer arrives: every read is one look.
+        EXPECT_EQ(readsOf(22), (run + 1u) * 20u);
+        EXPECT_EQ(manager->check_retry[0], run + 1);
+        EXPECT_EQ(manager->check_step[0], 0);
+    }
+    // After the 101st retry the check gives up waiting and goes on to the picture check.
+    ASSERT_TRUE(passUntil([&] { return !manager->reset_pending[0] && manager->link_stage[0] == 7; }, 3000));
+    manager->check_retry[0] = 101;
+    int looks = 0;
+    while (manager->check_step[0] == 0 && looks < 5000) {
+        G_timeTicks += 11;
+        manager->power_up_check_fpga_status(0);
+        ++looks;
+    }
+    EXPECT_EQ(looks, 102 * 20);
+    EXPECT_EQ(manager->check_step[0], 7);
+    EXPECT_EQ(manager->reset_pending[0], 0);
+}
+
+TEST_F(FpgaBringUp, TheOutputCheckWantsHalfTheLedSizeAndAClockCountInItsWindow)
+{
+    sim::SimBoard::setScenario("fpga.measured.clock", "700000");
+    ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 7; }, 3000));
+    auto stays = [&] {
+        for (int i = 0; i < 15; ++i)
+            pass();
+        return manager->check_step[0] == 7;
+    };
+    EXPECT_TRUE(stays());
+    FpgaModel::setRam(0, 1, 120, le32(1000000));
+    EXPECT_TRUE(stays());
+    FpgaModel::setRam(0, 1, 120, le32(714285));
+    EXPECT_TRUE(stays());
+    FpgaModel::setRam(0, 1, 120, le32(999999));
+    FpgaModel::setRam(0, 1, 116, {0xBF, 0x03});        // 959: below half of 1920
+    EXPECT_TRUE(stays());
+    FpgaModel::setRam(0, 1, 116, {0xC0, 0x03});        // 960
+    FpgaModel::setRam(0, 1, 118, {0x1B, 0x02});        // 539: below half of 1080
+    EXPECT_TRUE(stays());
+    FpgaModel::setRam(0, 1, 118, {0x1C, 0x02});
+    FpgaModel::setRam(0, 1, 120, le32(714286));
+    EXPECT_FALSE(stays());
+    EXPECT_TRUE(bringUp());
+}
+
+TEST_F(FpgaBringUp, AnFpgaThatLostItsSetUpIsBroughtUpAgain)
+{
+    ASSERT_TRUE(bringUp());
+    FpgaModel::setReg(0, 22, 0x40);
+    FpgaModel::setReg(0, 31, 0x80);
+    manager->reg_IRQ_Dealwith(0, 1);
+    EXPECT_EQ(manager->reg_shadow(80, 0), 0);
+    EXPECT_EQ(manager->get_fpga_status(), 0);
+    EXPECT_EQ(g_change[CHG_RESET_RELEASE], G_timeTicks.load());
+    EXPECT_EQ(FpgaModel::reg(0, 22) & 0x60, 0);        // bits 5 and 6 cleared
+    FpgaModel::setReg(0, 31, 33);
+    EXPECT_TRUE(bringUp());
+}
+
+// --- LED-size hand-shake and output refresh -----------------------------------------
+
+TEST_F(FpgaBringUp, LedSizeHandShakeStepsAfter11And31TicksThenTheScalersTwoResets)
+{
+    ASSERT_TRUE(bringUp());
+    g_source_online = 2;
+    ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 100));
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    const uint16_t darkWord = para->ram16(KelRamPara::kScreenDark);
+    FpgaModel::clearLog();
+
+    setLedPara(1);
+    pass();
+    EXPECT_EQ(g_set_led_setup, 1);
+    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0x04);      // dark
+    for (int i = 1; i <= 10; ++i) {
+        pass();
+        ASSERT_EQ(g_set_led_setup, 1) << i;
+    }
+    pass();
+    EXPECT_EQ(g_set_led_setup, 2);
+    EXPECT_EQ(FpgaModel::reg(0, 3) & 0x20, 0);         // LED output off
+    // A second size change meanwhile restarts nothing.
+    setLedPara(1);
+    for (int i = 1; i <= 30; ++i) {
+        pass();
+        ASSERT_EQ(g_set_led_setup, 2) << i;
+    }
+    pass();
+    EXPECT_EQ(g_set_led_setup, 0);
+    EXPECT_EQ(g_set_led_para, 0);
+    int darkWrites = 0, offWrites = 0;
+    for (auto& w : writesTo(0))
+        darkWrites += w.first == 0x04 && (w.second & 0x04);
+    for (auto& w : writesTo(3))
+        offWrites += w.first == 0x20 && !(w.second & 0x20);
+    EXPECT_EQ(darkWrites, 1);
+    EXPECT_EQ(offWrites, 1);
+    EXPECT_EQ(para->ram16(KelRamPara::kScreenDark), darkWord);
+
+    // The scaler has set its panel up: FPGA 0 is reset and comes up lit again.
+    setLedPara(2);
+    pass();
+    EXPECT_EQ(g_set_led_para, 0);
+    EXPECT_EQ(g_set_led_setup, 0);
+    EXPECT_TRUE(FpgaModel::inReset(0));
+    ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 0; }, 100));
+    ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 3000));
+    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0);
+    EXPECT_EQ(FpgaModel::reg(0, 3) & 0x20, 0x20);
+}
+
+TEST_F(FpgaBringUp, OutputRefreshRunsItsStepsAndAFreezeRaisedMeanwhileRunsItAgain)
+{
+    ASSERT_TRUE(bringUp());
+    FpgaModel::clearLog();
+    g_freeze_out = 1;
+    pass();
+    EXPECT_EQ(g_freeze_out, 0);                        // taken by the refresh
+    EXPECT_EQ(manager->freeze_running, 1);
+    ASSERT_TRUE(passUntil([&] { return g_set_led_setup == 100; }, 200));
+    g_freeze_out = 1;                                  // raised while the refresh runs
+    ASSERT_TRUE(passUntil([&] { return manager->freeze_running == 0; }, 200));
+
+    // Register 23 bit 0 off and on, bit 5 on and off, the output enabled, the screen lit.
+    std::vector<std::pair<int, uint8_t>> seen;   // register and the bits its mask asked for
+    for (auto& op : FpgaModel::log(0))
+        if (op.kind == FpgaModel::OpKind::RegisterWrite && (op.reg == 23 || op.reg == 3 || op.reg == 0))
+            seen.emplace_back(op.reg * 1000 + op.mask, uint8_t(op.data[0] & op.mask));
+    const std::vector<std::pair<int, uint8_t>> expected = {
+        {23001, 0x00}, {23001, 0x01}, {23032, 0x20}, {23032, 0x00}, {3032, 0x20}, {4, 0x00}};
+    EXPECT_EQ(seen, expected);
+
+    // The freeze raised meanwhile asks for a second refresh.
+    pass();
+    EXPECT_EQ(g_freeze_out, 0);
+    EXPECT_EQ(manager->freeze_running, 1);
+    ASSERT_TRUE(passUntil([&] { return manager->freeze_running == 0; }, 300));
+    EXPECT_EQ(g_set_led_setup, 0);
+}
+
+TEST_F(FpgaBringUp, OutputRefreshGoesOnAfter500LooksAtABusyBit)
+{
+    ASSERT_TRUE(bringUp());
+    FpgaModel::setReg(0, 22, 0x04);                    // the FPGA never clears bit 2
+    g_freeze_out = 1;
+    for (int i = 0; i < 500; ++i) {
+        pass();
+        ASSERT_EQ(g_set_led_setup, 0) << i;
+    }
+    pass();
+    EXPECT_EQ(g_set_led_setup, 1);
+}
+
+TEST_F(FpgaBringUp, PortLinkStateAndItsChangeNotification)
+{
+    EXPECT_EQ(manager->get_wlan_state(), 0);           // not running yet
+    ASSERT_TRUE(bringUp());
+    EXPECT_EQ(manager->get_wlan_state(), 0x0003);      // the default cards on ports 0 and 1
+    std::vector<int> codes;
+    QObject::connect(KelRamPara::p_kelrampara_config, &KelRamPara::sig_update_para,
+                     [&codes](int code) { codes.push_back(code); });
+    auto look = [&] {
+        G_timeTicks += 1;                              // one look per tick
+        manager->check_wlanonline_state();
+    };
+    look();
+    codes.clear();
+    look();
+    EXPECT_TRUE(codes.empty());
+    sim::SimBoard::setScenario("fpga.link.port4", "1");
+    sim::SimBoard::setScenario("fpga.link.port9", "1");
+    EXPECT_EQ(manager->get_wlan_state(), 0x0213);
+    manager->check_wlanonline_state();                 // the same tick: not looked at again
+    EXPECT_TRUE(codes.empty());
+    look();
+    EXPECT_EQ(codes, std::vector<int>{11});
+    look();
+    EXPECT_EQ(codes.size(), 1u);
+}

@@ -1,0 +1,183 @@
+// PC frames for the receiving cards put out of FPGA 0's ports: which port, how the target
+// and check byte are stamped, the wrapper, broadcasts and the frames that are dropped.
+
+#include "tests/fpga/fpga_fixture.h"
+
+#include "core/utils.h"
+
+using fpga_test::FpgaFixture;
+using sim::FpgaModel;
+using Kind = sim::FpgaModel::OpKind;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A PC frame to a card: target, source 0xF010, 0x10, tag, kind, port byte, 0, command,
+// payload, check byte.
+Bytes pcFrame(uint16_t target, uint8_t kind, uint8_t portByte, uint8_t command, const Bytes& payload = {0, 0})
+{
+    Bytes f = {uint8_t(target), uint8_t(target >> 8), 0x10, 0xF0, 0x10, 0x42, kind, portByte, 0x00, command};
+    f.insert(f.end(), payload.begin(), payload.end());
+    f.push_back(uint8_t(Utils::BCC(f.data(), unsigned(f.size()))));
+    return f;
+}
+
+} // namespace
+
+class FpgaPassthrough : public FpgaFixture {
+protected:
+    void SetUp() override
+    {
+        FpgaFixture::SetUp();
+        makeReady();
+    }
+    // Hands the frame over as a link does; returns what left the ports (port, bytes).
+    std::vector<std::pair<int, Bytes>> pass(Bytes& frame, uint32_t length = 0)
+    {
+        FpgaModel::clearLog();
+        {
+            std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+            EXPECT_EQ(manager->Dealwith1_PC_to_eth(length ? length : uint32_t(frame.size()), frame.data()), 1);
+        }
+        std::vector<std::pair<int, Bytes>> out;
+        for (auto& op : ops(0, Kind::Send))
+            out.emplace_back(op.port, op.data);
+        return out;
+    }
+};
+
+TEST_F(FpgaPassthrough, AddressedFramesGoToThePortOfByte7OrOfTheTarget)
+{
+    // Byte 7 = 0: the port is in bits 12-13 of the target, which stays as it is.
+    Bytes f = pcFrame(0x2003, 1, 0, 0x61);
+    const Bytes before = f;
+    auto sent = pass(f);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].first, 2);
+    EXPECT_EQ(sent[0].second, before);
+
+    // Byte 7 = 6, target 5: port 5, byte 1 = 0x10 and the check byte follows.
+    f = pcFrame(0x0005, 3, 6, 0x61);
+    const uint8_t check = f.back();
+    sent = pass(f);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].first, 5);
+    EXPECT_EQ(sent[0].second[1], 0x10);
+    EXPECT_EQ(sent[0].second.back(), check ^ 0x10);
+
+    // A target that already carries other port bits: they are replaced, not ORed, and the
+    // check byte stays right.
+    f = pcFrame(0x3005, 255, 6, 0x61);
+    sent = pass(f);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].second[1], 0x10);
+    EXPECT_EQ(Utils::BCC(sent[0].second.data(), unsigned(sent[0].second.size() - 1)), sent[0].second.back());
+    // Registers 131 and 147 lose their low four bits before every send.
+    bool cleared131 = false, cleared147 = false;
+    for (auto& op : ops(0, Kind::RegisterWrite)) {
+        cleared131 = cleared131 || (op.reg == 131 && op.mask == 0x0F && (op.data[0] & 0x0F) == 0);
+        cleared147 = cleared147 || (op.reg == 147 && op.mask == 0x0F && (op.data[0] & 0x0F) == 0);
+    }
+    EXPECT_TRUE(cleared131);
+    EXPECT_TRUE(cleared147);
+}
+
+TEST_F(FpgaPassthrough, PlainFramesGoToPortZeroOrByte7)
+{
+    Bytes f = pcFrame(0x0001, 0, 0, 0x60);
+    const Bytes before = f;
+    auto sent = pass(f);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].first, 0);
+    EXPECT_EQ(sent[0].second, before);
+
+    f = pcFrame(0x0001, 0, 4, 0x60);
+    sent = pass(f);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].first, 3);
+    EXPECT_EQ(sent[0].second[1], 0x30);
+    EXPECT_EQ(Utils::BCC(sent[0].second.data(), unsigned(sent[0].second.size() - 1)), sent[0].second.back());
+}
+
+TEST_F(FpgaPassthrough, WrappedFramesLoseTheirTwelveBytesAndSetRegisterZeroBit6)
+{
+    Bytes card = pcFrame(0x0002, 1, 2, 0x61);
+    Bytes f = {0x02, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x02, 0x00, 0x02, 0x00, 0x00};
+    f.insert(f.end(), card.begin(), card.end());
+    auto sent = pass(f);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].first, 1);
+    EXPECT_EQ(sent[0].second, card);                   // no port bits folded in
+    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x40, 0x40);
+
+    // A plain wrapped frame with byte 7 = 0 goes to port 0.
+    Bytes g = {0x02, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
+    g.insert(g.end(), card.begin(), card.end());
+    sent = pass(g);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].first, 0);
+}
+
+TEST_F(FpgaPassthrough, LengthsAndKindsThatAreDropped)
+{
+    // 1024 bytes or more: nothing is written at all; 1023 are sent.
+    Bytes big = pcFrame(0x0001, 1, 1, 0x60, Bytes(1024 - 11, 0x33));
+    ASSERT_EQ(big.size(), 1024u);
+    auto sent = pass(big);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(FpgaModel::log(0).empty());
+    Bytes fits = pcFrame(0x0001, 1, 1, 0x60, Bytes(1023 - 11, 0x33));
+    sent = pass(fits);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].second.size(), 1023u);
+    // Only the low 16 bits of the length count.
+    sent = pass(fits, 0x10000u + 1023u);
+    EXPECT_EQ(sent.size(), 1u);
+
+    // Shorter than its fields: 10 bytes, or a wrapper with no card packet behind it.
+    Bytes shortFrame = pcFrame(0x0001, 1, 1, 0x60, {});
+    sent = pass(shortFrame, 10);
+    EXPECT_TRUE(FpgaModel::log(0).empty());
+    Bytes wrapped(12, 0);
+    wrapped[6] = 1;
+    wrapped[7] = 1;
+    wrapped[9] = 2;
+    sent = pass(wrapped);
+    EXPECT_TRUE(FpgaModel::log(0).empty());
+    wrapped.push_back(0x5C);
+    sent = pass(wrapped);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].second, Bytes{0x5C});
+
+    // Kind 2 is no frame for a card: only the receive bits were cleared.
+    Bytes kind2 = pcFrame(0x0001, 2, 1, 0x60);
+    sent = pass(kind2);
+    EXPECT_TRUE(sent.empty());
+    auto writes = ops(0, Kind::RegisterWrite);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].reg, 147);
+    EXPECT_EQ(writes[1].reg, 131);
+}
+
+TEST_F(FpgaPassthrough, Byte7Of255GoesToEveryLinkedPortWithCards)
+{
+    setShadowCards(0, 2);
+    setShadowCards(1, 2);
+    setShadowCards(3, 1);                              // no link on port 3
+    Bytes f = pcFrame(0x0FFE, 1, 255, 0x61);
+    auto sent = pass(f);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].first, 0);
+    EXPECT_EQ(sent[1].first, 1);
+    EXPECT_EQ(sent[1].second[1], 0x1F);
+    EXPECT_EQ(manager->multi_port_flag, 1);
+    EXPECT_EQ(manager->passby_fffe, 1);
+    EXPECT_EQ(manager->passby_tag, 0x42);
+    EXPECT_EQ(manager->await_answer, 1);
+
+    // The next single frame ends the broadcast.
+    Bytes single = pcFrame(0x0001, 1, 1, 0x61);
+    pass(single);
+    EXPECT_EQ(manager->multi_port_flag, 0);
+}

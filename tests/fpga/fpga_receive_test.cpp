@@ -1,0 +1,293 @@
+// The receive path: answers of the receiving cards filed from the pairs' receive RAMs by the
+// interrupt service (card counts, job replies, function-card replies, passthrough answers
+// to the PC links), with their acknowledges and the faults the answers can carry.
+
+#include "tests/fpga/fpga_fixture.h"
+
+#include "core/utils.h"
+
+using fpga_test::FpgaFixture;
+using sim::FpgaModel;
+using sim::ReceivingCardModel;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A card's answer: header (to dest from source, tag, port byte, command), payload, check.
+Bytes answer(uint16_t dest, uint16_t source, uint8_t tag, uint8_t portByte, uint8_t command, const Bytes& payload)
+{
+    Bytes a = {uint8_t(dest), uint8_t(dest >> 8), uint8_t(source), uint8_t(source >> 8), 0x10, tag, 0x01,
+               portByte, 0x00, command};
+    a.insert(a.end(), payload.begin(), payload.end());
+    a.push_back(uint8_t(Utils::BCC(a.data(), unsigned(a.size()))));
+    return a;
+}
+
+bool checkRight(const Bytes& a) { return Utils::BCC(a.data(), unsigned(a.size() - 1)) == a.back(); }
+
+} // namespace
+
+class FpgaReceive : public FpgaFixture {
+protected:
+    void SetUp() override
+    {
+        FpgaFixture::SetUp();
+        makeReady();
+        g_passby_trans_port = 255;
+        g_send_para.reply = 0;
+        g_send_para.progress = 65535;
+        fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this,
+                                     [this](const unsigned char* f, unsigned n) { delivered.emplace_back(f, f + n); });
+    }
+    void TearDown() override
+    {
+        fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this, nullptr);
+        FpgaFixture::TearDown();
+    }
+    uint16_t count(int port) const
+    {
+        const uint8_t* ram = fpga_manage::MCU_RAM_PARA_func[0];
+        return uint16_t(ram[fpga_manage::kCardCountOffset[port]] | ram[fpga_manage::kCardCountOffset[port] + 1] << 8);
+    }
+    static bool lineUp() { return (sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1) != 0; }
+    void service()
+    {
+        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+        manager->reg_IRQ_Dealwith(0, 0);
+    }
+
+    std::vector<Bytes> delivered;
+};
+
+TEST_F(FpgaReceive, SearchAnswersFileCountsAndFlagsInTheImageAndTheFpgaRam)
+{
+    ReceivingCardModel::setCards(0, 2, 3);
+    ReceivingCardModel::setFunctionCard(0, 2, true);
+    ReceivingCardModel::setCards(0, 8, 5);
+    manager->check_error_rcv_search_card_cmd(2, 0, 0, 0, 0);
+    manager->check_error_rcv_search_card_cmd(8, 0, 0, 0, 0);
+    ASSERT_TRUE(lineUp());
+    service();
+    EXPECT_EQ(count(2), 3);
+    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][112], 1);
+    EXPECT_EQ(count(8), 5);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 108, 5), (Bytes{3, 0, 0, 0, 1}));
+    EXPECT_EQ(FpgaModel::ram(0, 1, 640, 3), (Bytes{5, 0, 0}));
+    // Pairs 1 and 4 delivered search answers, both were acknowledged and the line dropped.
+    EXPECT_EQ(manager->answer_word & 0xFF, (1u << 1) | (1u << 4));
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 0u);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 4), 0u);
+    EXPECT_FALSE(lineUp());
+    EXPECT_EQ(FpgaModel::reg(0, 131) & 0x02, 0);
+    EXPECT_EQ(FpgaModel::reg(0, 147) & 0x01, 0);
+    // Without the line and with nothing pending the service does nothing.
+    FpgaModel::clearLog();
+    service();
+    EXPECT_TRUE(FpgaModel::log(0).empty());
+}
+
+TEST_F(FpgaReceive, ASearchAnswerWithoutItsPortIsFiledUnderThePortOfItsSource)
+{
+    // Pair 2 (ports 4 and 5): group 1; the card's address says port 5 (bits 12-13 = 1).
+    sim::SimBoard::setScenario("fpga.link.port5", "1");   // a port without link loses its count
+    FpgaModel::queueAnswer(0, 2, answer(0xF000, 0x1003, 0xAA, 0, 0x10, {0, 4, 0, 0}));
+    service();
+    EXPECT_EQ(count(5), 4);
+    EXPECT_EQ(count(4), 0);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 564, 2), (Bytes{4, 0}));
+}
+
+TEST_F(FpgaReceive, WrongCheckBytesAndStubsAreAcknowledgedAndDropped)
+{
+    Bytes bad = answer(0xF000, 0x0001, 0xAA, 1, 0x10, {0, 7, 0, 0});
+    bad.back() ^= 0x55;
+    FpgaModel::queueAnswer(0, 0, bad);
+    service();
+    EXPECT_EQ(count(0), 0);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
+    EXPECT_EQ(manager->answer_word & 1, 0u);
+
+    // A job reply with a wrong check byte sets no reply; a 3-byte stub neither.
+    Bytes job = answer(0xF000, 0x0001, 0x67, 1, 0x60, {0});
+    job.back() ^= 1;
+    FpgaModel::queueAnswer(0, 0, job);
+    service();
+    FpgaModel::queueAnswer(0, 0, {0x00, 0xF0, 0x00});
+    service();
+    EXPECT_EQ(g_send_para.reply, 0);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
+    // A search answer too short for its count is not filed either.
+    FpgaModel::queueAnswer(0, 0, answer(0xF000, 0x0001, 0xAA, 1, 0x10, {0, 7}));
+    service();
+    EXPECT_EQ(count(0), 0);
+}
+
+TEST_F(FpgaReceive, JobRepliesFunctionCardRepliesAndBrightnessAnswers)
+{
+    FpgaModel::queueAnswer(0, 1, answer(0xF000, 0x2001, 0x67, 3, 0x60, {0}));
+    service();
+    EXPECT_EQ(g_send_para.reply, 1);
+
+    // A function-card read answer lands in the reply buffer, only as much as it holds.
+    Bytes data(600);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i);
+    FpgaModel::queueAnswer(0, 3, answer(0xF000, 0x3000, 0x55, 8, 0x61, data));
+    service();
+    EXPECT_EQ(manager->func_card_reply[0], 1);
+    EXPECT_EQ(manager->func_card_reply[1], 0x61);
+    EXPECT_EQ(Bytes(manager->func_card_reply + 2, manager->func_card_reply + fpga_manage::kFuncReplySize),
+              Bytes(data.begin(), data.begin() + fpga_manage::kFuncReplySize - 2));
+
+    // Answers to the prebuilt brightness packets go no further.
+    manager->func_card_reply[0] = 0;
+    g_send_para.reply = 0;
+    FpgaModel::queueAnswer(0, 3, answer(0xF000, 0x3000, 0x66, 8, 0xA0, {0}));
+    service();
+    EXPECT_EQ(manager->func_card_reply[0], 0);
+    EXPECT_EQ(g_send_para.reply, 0);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 3), 0u);
+}
+
+TEST_F(FpgaReceive, CheckAnswersCarryTheResultOfTheCurrentScreenRecord)
+{
+    ReceivingCardModel::setCards(0, 3, 4);
+    ReceivingCardModel::setConfigId(0, 3, -1, 0x11223344);
+    ReceivingCardModel::setConfigId(0, 3, 2, 0x55);
+    manager->check_config_id = 0x11223344;
+    manager->check_config_valid = 1;
+    manager->check_error_rcv_search_card_cmd(3, 0, 0x11223344, 0, 1);
+    service();
+    EXPECT_EQ(g_send_para.progress, 2);                // the first card that differs
+    EXPECT_EQ(count(3), 4);
+
+    ReceivingCardModel::setConfigId(0, 3, 2, 0x11223344);
+    manager->check_error_rcv_search_card_cmd(3, 0, 0x11223344, 0, 1);
+    service();
+    EXPECT_EQ(g_send_para.progress, 255);              // every card matches
+    // An answer for another record leaves the result alone.
+    manager->check_config_id = 0x99;
+    g_send_para.progress = 65535;
+    manager->check_error_rcv_search_card_cmd(3, 0, 0x11223344, 0, 1);
+    service();
+    EXPECT_EQ(g_send_para.progress, 65535);
+}
+
+TEST_F(FpgaReceive, PassthroughAnswersGoToTheWaitingLinkOrNowhere)
+{
+    const Bytes reply = answer(0xF010, 0x1002, 0x42, 2, 0x61, {0, 1, 2, 3});
+    FpgaModel::queueAnswer(0, 0, reply);
+    service();                                         // no link waits: dropped
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(manager->answer_ready, 0);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
+
+    g_passby_trans_port = fpga_manage::kPassbyUdp;
+    FpgaModel::queueAnswer(0, 0, reply);
+    service();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0], reply);
+    EXPECT_EQ(g_passby_trans_port, 255);
+    EXPECT_EQ(manager->answer_ready, 1);
+
+    // A link that is not there (the serial link was never built here) gets nothing.
+    g_passby_trans_port = fpga_manage::kPassbySerial;
+    FpgaModel::queueAnswer(0, 0, reply);
+    service();
+    EXPECT_EQ(delivered.size(), 1u);
+}
+
+TEST_F(FpgaReceive, APassthroughAnswerWithoutItsPortGetsItWithItsCheckByteKeptRight)
+{
+    g_passby_trans_port = fpga_manage::kPassbyUdp;
+    // Pair 3 (ports 6 and 7): group 1; the card's address carries port bits 3 (port 7).
+    FpgaModel::queueAnswer(0, 3, answer(0xF010, 0x3005, 0x42, 0, 0x61, {0, 9}));
+    service();
+    ASSERT_EQ(delivered.size(), 1u);
+    const Bytes& a = delivered[0];
+    EXPECT_EQ(a[7], 8);                                // port 7 + 1
+    EXPECT_EQ(a[1], 0xC0);                             // port bits of byte 1 cleared
+    EXPECT_TRUE(checkRight(a));
+}
+
+TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
+{
+    ReceivingCardModel::setCards(0, 4, 1);
+    setShadowCards(0, 2);
+    setShadowCards(1, 2);
+    setShadowCards(4, 1);
+    g_passby_trans_port = fpga_manage::kPassbyUdp;
+    pc_cmd_valid = 1;
+    // Read card RAM on every card of every port, target 0x0FFE, tag 0x42.
+    Bytes frame = answer(0x0FFE, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0});
+    frame[4] = 0x10;
+    frame[6] = 0x01;
+    frame.back() = uint8_t(Utils::BCC(frame.data(), unsigned(frame.size() - 1)));
+    {
+        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+        manager->Dealwith1_PC_to_eth(unsigned(frame.size()), frame.data());
+    }
+    EXPECT_EQ(manager->multi_port_flag, 1);
+    EXPECT_EQ(manager->passby_fffe, 1);
+    EXPECT_EQ(manager->await_answer, 1);
+    // Ports 0 and 1 share pair 0: three answers, one per service.
+    service();
+    service();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(manager->multi_reply_mask, 0x03u);
+    service();
+    ASSERT_EQ(delivered.size(), 1u);
+    const Bytes& a = delivered[0];
+    EXPECT_EQ(a[2] | a[3] << 8, 0x0FFE);
+    EXPECT_EQ(a[7], 255);
+    EXPECT_EQ(a[5], 0x42);
+    EXPECT_TRUE(checkRight(a));
+    EXPECT_EQ(manager->await_answer, 0);
+    EXPECT_EQ(manager->multi_reply_mask, 0u);
+    EXPECT_EQ(manager->passby_fffe, 0);
+}
+
+TEST_F(FpgaReceive, WhileAPcCommandWaitsTheFpgaIsPolledWithoutItsLine)
+{
+    pc_cmd_valid = 1;
+    manager->await_answer = 1;
+    FpgaModel::queueAnswer(0, 0, answer(0xF000, 0x0001, 0x67, 1, 0x60, {0}));
+    // The line is missed (as if the edge was lost); the answer still waits in pair 0.
+    sim::SocModel::write16(fpga_manage::kGpioFpga0Irq, 0);
+    service();                                         // first idle pass: stamp
+    EXPECT_EQ(g_send_para.reply, 0);
+    G_timeTicks += 2;
+    service();                                         // the poll finds the ready bit
+    EXPECT_EQ(g_change[CHG_IRQ_STATE0], 1u);
+    EXPECT_EQ(g_send_para.reply, 0);
+    sim::SocModel::write16(fpga_manage::kGpioFpga0Irq, 0);
+    service();                                         // and the pending word is serviced
+    EXPECT_EQ(g_send_para.reply, 1);
+    EXPECT_EQ(g_change[CHG_IRQ_STATE0], 0u);
+}
+
+TEST_F(FpgaReceive, LinkBitsFollowRegisters128And144AndDownPortsLoseTheirCards)
+{
+    setShadowCards(0, 2);
+    setShadowCards(3, 4);
+    fpga_manage::MCU_RAM_PARA_func[0][114] = 1;
+    sim::SimBoard::setScenario("fpga.link.port3", "1");
+    sim::SimBoard::setScenario("fpga.link.port6", "1");
+    sim::SimBoard::setScenario("fpga.link.port9", "1");
+    fpga_manage::MCU_RAM_PARA_func[0][96] = 0xE4;      // bits 2 and 5-7 are not link bits
+    manager->update_eth_state(0);
+    const uint8_t* ram = fpga_manage::MCU_RAM_PARA_func[0];
+    EXPECT_EQ(ram[96], 0xE4 | 0x03 | 0x10);            // ports 0, 1 -> bits 0, 1; port 3 -> bit 4
+    EXPECT_EQ(ram[512], 0x04);                         // port 6
+    EXPECT_EQ(ram[513], 0x02);                         // port 9
+    EXPECT_EQ(FpgaModel::ram(0, 1, 96, 1)[0], ram[96]);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 512, 2), (Bytes{0x04, 0x02}));
+    EXPECT_EQ(count(0), 2);
+    EXPECT_EQ(count(3), 4);
+    sim::SimBoard::setScenario("fpga.link.port3", "0");
+    manager->update_eth_state(0);
+    EXPECT_EQ(count(3), 0);
+    EXPECT_EQ(ram[114], 0);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 110, 5), (Bytes{0, 0, 0, 0, 0}));
+}

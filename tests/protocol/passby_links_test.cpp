@@ -1,0 +1,217 @@
+// End to end through the running links: a PC frame for a receiving card sent over UDP 5008,
+// the configured TCP port and the RS-485 line reaches a simulated card behind an FPGA that
+// came up on the simulated board, and the card's answer comes back on the same link; the
+// ports that carry no passthrough hand the same frame to the command handler.
+
+#include "board/sim/SerialModel.h"
+#include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
+#include "protocol/udpnetmanage.h"
+#include "scaler/c331_manage.h"
+#include "tests/fpga/bringup_fixture.h"
+#include "tests/protocol/link_test_frames.h"
+#include "tests/support/PcClient.h"
+
+#include <fcntl.h>
+
+namespace {
+
+using pc::Bytes;
+constexpr int kWaitMs = 3000;
+
+// A PC frame for card `card` on output port `port` (byte 7 = port + 1).
+pc::Frame cardFrame(uint16_t card, int port, uint8_t command, const Bytes& data, uint8_t tag)
+{
+    pc::Frame f;
+    f.dest = card;
+    f.src = pc::kPc;
+    f.b4 = 0x10;
+    f.b5 = tag;
+    f.mode = 1;
+    f.sub = uint8_t(port + 1);
+    f.group = command;
+    f.data = data;
+    return f;
+}
+
+// Write-RAM (0x60) and read-RAM (0x61) payloads of a card packet.
+Bytes ramWrite(uint32_t address, const Bytes& bytes)
+{
+    Bytes d;
+    pc::put32(d, address);
+    pc::put16(d, uint16_t(bytes.size()));
+    d.push_back(0);
+    d.push_back(0);
+    d.insert(d.end(), bytes.begin(), bytes.end());
+    return d;
+}
+
+Bytes ramRead(uint32_t address, uint16_t length)
+{
+    Bytes d;
+    pc::put32(d, address);
+    pc::put16(d, length);
+    d.push_back(0);
+    d.push_back(0);
+    return d;
+}
+
+class PassbyLinks : public ::testing::Test {
+protected:
+    PassbyLinks() : root(false) {}
+
+    void SetUp() override
+    {
+        G_timeTicks = 1000;
+        pc_cmd_valid = 0;
+        g_set_led_para = 0;
+        g_freeze_out = 0;
+        world = std::make_unique<fpga_test::BringUpWorld>();
+        if (!c331_manage::p_c331_manage)
+            c331_manage::p_c331_manage = new c331_manage();
+        manager = std::make_unique<fpga_manage>();
+        fpga_manage::p_fpga_manage = manager.get();
+        ASSERT_EQ(manager->initialize(), 0);
+        manager->softinit();
+        ASSERT_TRUE(fpga_test::BringUpWorld::bringUp(*manager));
+
+        ASSERT_GT(linktest::usePrivatePorts({5005, 10002, 5008, 10005, 13769}), 0);
+        g_port = 5005;
+        tcp = std::make_unique<networkManage>();
+        ASSERT_EQ(tcp->initialize(), 0);
+        udp = std::make_unique<udpnetManage>();
+        udp->initialize_servers();
+        ASSERT_EQ(udp->start_threads(), 0);
+        serial = std::make_unique<Kx_uart_inout>();
+        ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+        ASSERT_GE(serial->fd(), 0);
+        sim::ReceivingCardModel::clearPackets();
+    }
+
+    void TearDown() override
+    {
+        serial.reset();
+        udp.reset();
+        tcp.reset();
+        manager.reset();
+        fpga_manage::p_fpga_manage = nullptr;
+        world.reset();
+    }
+
+    std::unique_ptr<pc::PcClient> client(const std::string& link)
+    {
+        const int offset = sim::SimBoard::portOffset();
+        if (link == "udp")
+            return pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+        if (link == "udp10005")
+            return pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset));
+        if (link == "tcp")
+            return pc::PcClient::tcp("127.0.0.1", uint16_t(5005 + offset));
+        if (link == "tcp10002")
+            return pc::PcClient::tcp("127.0.0.1", uint16_t(10002 + offset));
+        return pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS2"));
+    }
+
+    static size_t cardPackets()
+    {
+        size_t n = 0;
+        for (int port = 0; port < 16; ++port)
+            n += sim::ReceivingCardModel::packets(0, port).size();
+        return n;
+    }
+
+    kel_test::TestRoot root;
+    std::unique_ptr<fpga_test::BringUpWorld> world;
+    std::unique_ptr<fpga_manage> manager;
+    std::unique_ptr<networkManage> tcp;
+    std::unique_ptr<udpnetManage> udp;
+    std::unique_ptr<Kx_uart_inout> serial;
+};
+
+TEST_F(PassbyLinks, ACardFrameMakesTheRoundTripOnEveryPassthroughLink)
+{
+    uint8_t tag = 0x20;
+    for (const char* link : {"udp", "tcp", "serial"}) {
+        SCOPED_TRACE(link);
+        auto pc = client(link);
+        ASSERT_TRUE(pc);
+        const Bytes data = {uint8_t(tag), 0xA5, 0x5A, 0x77};   // bytes the link must escape
+        const uint32_t address = 0x100u + tag;
+
+        // Write card 1 of port 1, then read it back.
+        pc::Frame reply;
+        ASSERT_TRUE(pc->request(cardFrame(1, 1, 0x60, ramWrite(address, data), tag), reply, kWaitMs));
+        EXPECT_EQ(reply.dest, pc::kPc);
+        EXPECT_EQ(reply.src, 0x1001);                  // the card, with its port bits
+        EXPECT_EQ(reply.b5, tag);                      // the request's tag comes back
+        EXPECT_EQ(reply.sub, 2);
+        EXPECT_EQ(reply.status(), 0);
+        const sim::ReceivingCard card = sim::ReceivingCardModel::card(0, 1, 1);
+        EXPECT_EQ(Bytes(card.ram.begin() + address, card.ram.begin() + address + 4), data);
+        ++tag;
+        ASSERT_TRUE(pc->request(cardFrame(1, 1, 0x61, ramRead(address, 4), tag), reply, kWaitMs));
+        EXPECT_EQ(reply.b5, tag);
+        Bytes expected = {0};                          // done, then the card's bytes
+        expected.insert(expected.end(), data.begin(), data.end());
+        EXPECT_EQ(reply.data, expected);
+        EXPECT_EQ(g_passby_trans_port, 255);
+        ++tag;
+    }
+    // The other card and the other port saw nothing of it.
+    EXPECT_EQ(sim::ReceivingCardModel::card(0, 1, 0).ram[0x120], 0);
+    EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
+}
+
+TEST_F(PassbyLinks, AWrappedFrameIsAcknowledgedAtOnceWithTwelveBytes)
+{
+    // The card packet behind a 12-byte wrapper: write card 0 of port 0. The frame's own
+    // check byte closes the card packet; the wrapper's bytes 10-11 balance its XOR to 0.
+    pc::Frame inner = cardFrame(0, 0, 0x60, ramWrite(0x80, {0x31, 0x32}), 0x50);
+    const Bytes packet = pc::encode(inner);
+    for (const char* link : {"udp", "tcp", "serial"}) {
+        SCOPED_TRACE(link);
+        auto pc = client(link);
+        ASSERT_TRUE(pc);
+        pc::Frame outer = cardFrame(0, 0, 0x02, {0x00, 0x00}, 0x51);
+        const Bytes head = pc::encode(outer);
+        outer.data[0] = pc::checkByte(head.data(), 10);
+        outer.data.insert(outer.data.end(), packet.begin(), packet.end() - 1);
+        sim::ReceivingCardModel::clearPackets();
+        ASSERT_TRUE(pc->sendRaw(pc::wire(outer)));
+        Bytes raw, plain;
+        ASSERT_TRUE(pc->receiveRaw(raw, kWaitMs));
+        ASSERT_TRUE(pc::unescape(raw, plain));
+        ASSERT_EQ(plain.size(), 12u);
+        pc::Frame ack;
+        ASSERT_TRUE(pc::decode(plain, ack));
+        EXPECT_EQ(ack.dest, pc::kPc);
+        EXPECT_EQ(ack.src, 0x0000);
+        EXPECT_EQ(ack.group, 0x02);
+        EXPECT_EQ(ack.data, Bytes{0});
+        // The card got the packet without its wrapper.
+        auto got = sim::ReceivingCardModel::packets(0, 0);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0], packet);
+    }
+    EXPECT_EQ(sim::ReceivingCardModel::card(0, 0, 0).ram[0x81], 0x32);
+}
+
+TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)
+{
+    for (const char* link : {"udp10005", "tcp10002"}) {
+        SCOPED_TRACE(link);
+        auto pc = client(link);
+        ASSERT_TRUE(pc);
+        g_passby_trans_port = 255;
+        pc::Frame reply;
+        ASSERT_TRUE(pc->request(cardFrame(1, 1, 0x61, ramRead(0x40, 4), 0x60), reply, kWaitMs));
+        // Answered by the controller for the FPGA side: the addresses swapped as they came,
+        // no port stamped into them, and no packet went out to the cards.
+        EXPECT_EQ(reply.dest, pc::kPc);
+        EXPECT_EQ(reply.src, 0x0001);
+        EXPECT_EQ(cardPackets(), 0u);
+        EXPECT_EQ(g_passby_trans_port, 255);
+    }
+}
+
+} // namespace
