@@ -16,6 +16,7 @@
 #include "core/global.h"
 
 #include <QString>
+#include <QWidget>
 
 // --- key codes (either code of a pair is the same key) ---
 constexpr int KEL_KEY_LEFT = 83;                // letter S
@@ -90,3 +91,18 @@ QString kel_icon(const QString& name);
 QString kel_icon_plain(const QString& name);
 // Makes the generated icon resources available (called by MainWindow; harmless to repeat).
 void kel_icons_init();
+
+// Moves a menu's focus frame one entry (step +1 for right, -1 for left), wrapping at both ends:
+// the old entry gets the normal style, the new one the focus style.
+template <typename Entry>
+void kel_step_focus(Entry* const* entries, int count, unsigned char& select, QWidget*& focus,
+                    const QString& normal, const QString& focused, int step)
+{
+    if (count <= 0)
+        return;
+    if (focus != nullptr)
+        focus->setStyleSheet(normal);
+    select = static_cast<unsigned char>(((select % count) + step % count + count) % count);
+    focus = entries[select];
+    focus->setStyleSheet(focused);
+}

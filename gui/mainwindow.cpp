@@ -417,21 +417,7 @@ void MainWindow::on_toolButton3_clicked()
         l_save_state = 0;
         set_icon(ui->toolButton4, kel_icon(QStringLiteral("unsave")), 24, 36);
     }
-    unfocus(kToolBase + (ui_select < kToolEntries ? ui_select : 0));
-    const int i = KelRamPara::pInstance()->KelUserModeIndex(char(mode_index), 2);
-    if (i >= 0 && i < 16) {
-        mode_index = uint8_t(i);
-        set_icon(ui->toolButton3, kel_icon(QStringLiteral("call")), 24, 36);
-    } else {
-        mode_index = 0;
-    }
-    mode_init();
-    place_mode_bar();
-    set_mode_title();
-    widget_mode->show();
-    pointer_->setGeometry(281, 148, 9, 12);
-    pointer_->show();
-    pointer_->raise();
+    open_mode_bar(ui->toolButton3, QStringLiteral("call"));
 }
 
 void MainWindow::on_toolButton4_clicked()
@@ -443,11 +429,18 @@ void MainWindow::on_toolButton4_clicked()
         l_call_state = 0;
         set_icon(ui->toolButton3, kel_icon(QStringLiteral("uncall")), 24, 36);
     }
+    open_mode_bar(ui->toolButton4, QStringLiteral("save"));
+}
+
+// Recall and save share the user-mode bar: it opens on the next saved mode, and the tool
+// button that opened it shows its active icon while the bar is up.
+void MainWindow::open_mode_bar(QPushButton* opener, const QString& activeIcon)
+{
     unfocus(kToolBase + (ui_select < kToolEntries ? ui_select : 0));
     const int i = KelRamPara::pInstance()->KelUserModeIndex(char(mode_index), 2);
     if (i >= 0 && i < 16) {
         mode_index = uint8_t(i);
-        set_icon(ui->toolButton4, kel_icon(QStringLiteral("save")), 24, 36);
+        set_icon(opener, kel_icon(activeIcon), 24, 36);
     } else {
         mode_index = 0;
     }

@@ -85,6 +85,7 @@ protected:
 private:
     void focus_on(int index);
     void unfocus(int index);
+    void open_mode_bar(QPushButton* opener, const QString& activeIcon);
     bool tool_bar_shown() const;
     void place_mode_bar();
     void set_mode_title();

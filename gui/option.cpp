@@ -225,16 +225,10 @@ void Option::keyReleaseEvent(QKeyEvent* event)
     QPointer<Option> self(this);
     switch (kel_key(code)) {
     case KEL_RIGHT:
-        focus_widget->setStyleSheet(style_normal);
-        ui_select = ui_select >= kEntries - 1 ? 0 : ui_select + 1;
-        focus_widget = menulist[ui_select];
-        focus_widget->setStyleSheet(style_focus);
+        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, +1);
         break;
     case KEL_LEFT:
-        focus_widget->setStyleSheet(style_normal);
-        ui_select = ui_select == 0 ? kEntries - 1 : ui_select - 1;
-        focus_widget = menulist[ui_select];
-        focus_widget->setStyleSheet(style_focus);
+        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, -1);
         break;
     case KEL_OK:
         qDebug("this is OK button(Option)[Release]\n");

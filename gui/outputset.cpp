@@ -119,17 +119,11 @@ void OutputSet::keyReleaseEvent(QKeyEvent* event)
     switch (kel_key(code)) {
     case KEL_RIGHT:
         qDebug("this is right-code [OutputSet][Release] ui_select=%#x", ui_select);
-        focus_widget->setStyleSheet(style_normal);
-        ui_select = ui_select >= kEntries - 1 ? 0 : ui_select + 1;
-        focus_widget = menulist[ui_select];
-        focus_widget->setStyleSheet(style_focus);
+        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, +1);
         break;
     case KEL_LEFT:
         qDebug("this is left-code [OutputSet][Release] ui_select=%#x", ui_select);
-        focus_widget->setStyleSheet(style_normal);
-        ui_select = ui_select == 0 ? kEntries - 1 : ui_select - 1;
-        focus_widget = menulist[ui_select];
-        focus_widget->setStyleSheet(style_focus);
+        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, -1);
         break;
     case KEL_OK:
         qDebug("this is OK button(OutputSet)[Release]\n");
