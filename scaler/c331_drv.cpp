@@ -47,13 +47,14 @@ void c331_drv::fpga_selects_idle()
         *f->gpio_fpga1_cs = kFpgaSelectIdle;
 }
 
-int c331_drv::SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len)
+// One transfer with both FPGA selects idle, so that only the scaler answers on the shared bus.
+int c331_drv::transfer_one(int fd, const uint8_t* tx, uint8_t* rx, unsigned len, uint32_t speedHz)
 {
     board::SpiTransfer t;
     t.tx = tx;
     t.rx = rx;
     t.length = len;
-    t.speedHz = kReadSpeedHz;
+    t.speedHz = speedHz;
     t.bitsPerWord = 8;
     int ret;
     {
@@ -66,22 +67,14 @@ int c331_drv::SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len)
     return ret;
 }
 
+int c331_drv::SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len)
+{
+    return transfer_one(fd, tx, rx, len, kReadSpeedHz);
+}
+
 int c331_drv::SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len)
 {
-    board::SpiTransfer t;
-    t.tx = tx;
-    t.length = len;
-    t.speedHz = kWriteSpeedHz;
-    t.bitsPerWord = 8;
-    int ret;
-    {
-        std::lock_guard<std::mutex> hold(Utils::_spi_mutex);
-        fpga_selects_idle();
-        ret = fd < 0 ? -1 : board::SpiDevice::transfer(fd, &t, 1);
-    }
-    if (ret <= 0)
-        std::perror("can't send spi message\n");
-    return ret;
+    return transfer_one(fd, tx, nullptr, len, kWriteSpeedHz);
 }
 
 unsigned c331_drv::frame_count(uint32_t reg)

@@ -45,4 +45,5 @@ private:
     static unsigned frame_count(uint32_t reg);
     // Drives both FPGA selects inactive so that only the scaler answers on the bus.
     static void fpga_selects_idle();
+    static int transfer_one(int fd, const uint8_t* tx, uint8_t* rx, unsigned len, uint32_t speedHz);
 };
