@@ -273,9 +273,10 @@ public:
     // The links that wait for passthrough answers hand the manager a way to queue one on
     // their send list (kPassbySerial, kPassbyTcp, kPassbyUdp: the values of
     // g_passby_trans_port). A link registers when it is built and withdraws (null answer)
-    // before it goes; the answer is called under the port-path mutex.
+    // before it goes; the answer is called under the port-path mutex and returns whether
+    // the link took it (a link that no longer waits refuses a late answer).
     enum { kPassbySerial = 1, kPassbyTcp = 2, kPassbyUdp = 3, kPassbyNone = 255 };
-    using PassbyAnswer = std::function<void(const unsigned char* frame, unsigned int len)>;
+    using PassbyAnswer = std::function<bool(const unsigned char* frame, unsigned int len)>;
     static void set_passby_link(u8 link, const void* owner, PassbyAnswer answer);
 
     // --- PC passthrough to the receiving cards ---

@@ -50,16 +50,20 @@ void fpga_manage::deliver_passby(const u8* answer, unsigned len)
 {
     const u8 link = g_passby_trans_port;
     bool delivered = false;
+    bool refused = false;
     if (link >= kPassbySerial && link <= kPassbyUdp) {
         std::lock_guard<std::mutex> hold(linksMutex());
         PassbyLink& entry = linkEntry(link);
         if (entry.answer) {
-            entry.answer(answer, len);
-            delivered = true;
+            delivered = entry.answer(answer, len);
+            refused = !delivered;
         }
     }
     if (!delivered) {
         KEL_TRACE("\n passby answer dropped, no link waits (%d)\n", int(link));
+        // A link that refused has stopped waiting: nobody is owed an answer any more.
+        if (refused)
+            g_passby_trans_port = kPassbyNone;
         return;
     }
     g_passby_trans_port = kPassbyNone;

@@ -49,7 +49,7 @@ networkManage::networkManage()
         m_port[0].server = new TcpServer();
     m_port[1].server = new TcpServer();
     fpga_manage::set_passby_link(fpga_manage::kPassbyTcp, this,
-                                 [this](const unsigned char* f, unsigned int n) { passby_answer(f, n); });
+                                 [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
 }
 
 networkManage::~networkManage()
@@ -155,6 +155,8 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
 
     while (!link.frames.empty()) {
         // The next frame abandons a passthrough still waiting for its card.
+        if (link.reply_state == 1)
+            abandon_wait(link);
         link.reply_state = 0;
         TcpServer::Record rec = std::move(link.frames.front());
         link.frames.pop_front();
@@ -187,8 +189,8 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
         m_passby_socket = rec.socket;
 
     if (configuredPort && protocol_phy::is_passby_frame(frame)) {
-        link.reply_state = 1;
         std::unique_lock<std::mutex> path = lock_port_path();
+        link.reply_state = 1;
         g_passby_trans_port = 2;
         if (fpga_manage::p_fpga_manage)
             fpga_manage::p_fpga_manage->answer_ready = 0;
@@ -200,10 +202,13 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
         if (fpga_manage::p_fpga_manage)
             fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
         if (frame[9] == 2) {
+            // The acknowledgement goes out at once (the card's answer cannot overtake it
+            // while the port-path lock is held); the card's answer follows, so the link
+            // goes on waiting for it.
             link.reply_state = 2;
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
             link.server->sendData(link.tx.data(), m, rec.socket);
-            link.reply_state = 0;
+            link.reply_state = 1;
         }
         return;
     }
@@ -241,10 +246,23 @@ void networkManage::send_passby_answer(Link& link)
         m->answer_ready = 0;
 }
 
-void networkManage::passby_answer(const unsigned char* frame, unsigned int len)
+void networkManage::abandon_wait(Link& link)
 {
+    std::unique_lock<std::mutex> path = lock_port_path();
+    if (link.reply_state == 1 && g_passby_trans_port == fpga_manage::kPassbyTcp)
+        g_passby_trans_port = fpga_manage::kPassbyNone;
+    link.reply_state = 0;
+    std::lock_guard<std::mutex> hold(m_answer_mutex);
+    m_answers.clear();
+}
+
+bool networkManage::passby_answer(const unsigned char* frame, unsigned int len)
+{
+    // Only a port that still waits takes an answer.
+    if (m_port[0].reply_state != 1)
+        return false;
     if (!frame || len > TcpServer::MAX_RECORD)
-        return;
+        return false;
     TcpServer::Record rec;
     rec.socket = m_passby_socket;
     rec.data.resize(protocol_phy::escaped_size_max(len));
@@ -256,4 +274,5 @@ void networkManage::passby_answer(const unsigned char* frame, unsigned int len)
     std::lock_guard<std::mutex> hold(m_answer_mutex);
     m_answers.clear();
     m_answers.push_back(std::move(rec));
+    return true;
 }

@@ -37,9 +37,10 @@ public:
     void accept_pass_10002(int wait_ms);
 
     // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
-    // byte), under its port-path mutex: the answer becomes the only record of the answer
-    // list, addressed to the socket of the last frame accepted on g_port.
-    void passby_answer(const unsigned char* frame, unsigned int len);
+    // byte), under its port-path mutex: while g_port waits for a card, the answer becomes
+    // the only record of the answer list, addressed to the socket of the last frame
+    // accepted on g_port (true); otherwise it is refused (false).
+    bool passby_answer(const unsigned char* frame, unsigned int len);
 
     TcpServer* server(int index) const { return index == 0 ? m_port[0].server : m_port[1].server; }
     unsigned char reply_state(int index) const { return m_port[index == 0 ? 0 : 1].reply_state; }
@@ -60,6 +61,9 @@ private:
     void pass(Link& link, bool configuredPort, int wait_ms);
     void handle_frame(Link& link, bool configuredPort, const TcpServer::Record& rec);
     void send_passby_answer(Link& link);
+    // The next frame abandons g_port's wait for a card: a late answer is dropped, not sent
+    // as a later frame's reply.
+    void abandon_wait(Link& link);
     void loop(int index);
 
     Link m_port[2];                         // 0: g_port, 1: 10002

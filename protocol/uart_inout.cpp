@@ -52,7 +52,7 @@ Kx_uart_inout::Kx_uart_inout()
     m_rx->fd = -1;
     m_rx->len = 0;
     fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this,
-                                 [this](const unsigned char* f, unsigned int n) { passby_answer(f, n); });
+                                 [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
 }
 
 Kx_uart_inout::~Kx_uart_inout()
@@ -164,13 +164,25 @@ void Kx_uart_inout::handle_frame()
         if (fpga_manage::p_fpga_manage)
             fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
         if (frame[9] == 2) {
-            m_pending = 2;
+            // The acknowledgement leaves the line before the port-path lock is let go: the
+            // card's answer, handed over under that lock, replaces the transmit list and
+            // would otherwise take the unsent acknowledgement's place. The link then goes
+            // on waiting for that answer.
             unsigned int m = m_phy->build_passby_ack(frame, m_out.data());
             set_transmit(m_out.data(), m);
+            send_uart_data();
         }
         pc_cmd_time = G_timeTicks.load();
     } else {
-        m_pending = 2;
+        {
+            std::unique_lock<std::mutex> path = lock_port_path();
+            abandon_wait();
+            m_pending = 2;
+            // A card's answer queued earlier is not this frame's reply, also when the
+            // frame has none.
+            std::lock_guard<std::mutex> hold(m_tx_mutex);
+            m_tx.clear();
+        }
         int r = m_deal->message_group_deal(frame, n - 1, 5);
         if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
             unsigned int m = m_phy->build_reply(frame, unsigned(r), m_out.data());
@@ -200,6 +212,13 @@ void Kx_uart_inout::send_step()
             m_pending = 0;
         }
     }
+}
+
+void Kx_uart_inout::abandon_wait()
+{
+    if (m_pending == 1 && g_passby_trans_port == fpga_manage::kPassbySerial)
+        g_passby_trans_port = fpga_manage::kPassbyNone;
+    m_pending = 0;
 }
 
 size_t Kx_uart_inout::transmit_count()
@@ -234,14 +253,19 @@ int Kx_uart_inout::send_uart_data()
     return 0;
 }
 
-void Kx_uart_inout::passby_answer(const unsigned char* frame, unsigned int len)
+bool Kx_uart_inout::passby_answer(const unsigned char* frame, unsigned int len)
 {
+    // Only a link that still waits takes an answer: one that arrives after the wait was
+    // abandoned would go out in place of a later reply.
+    if (m_pending != 1)
+        return false;
     if (!frame || protocol_phy::escaped_size_max(len) > sizeof(Uart_Rec_Send_Data::data))
-        return;
+        return false;
     std::vector<unsigned char> out(protocol_phy::escaped_size_max(len));
     // Escaping needs no state of the link's unescaper, so it is safe from the FPGA thread.
     protocol_phy phy;
     unsigned char flag = 0;
     unsigned int m = phy.data_re_transf_meaning(out.data(), const_cast<unsigned char*>(frame), len, &flag);
     set_transmit(out.data(), m);
+    return true;
 }

@@ -42,9 +42,9 @@ public:
     int send_uart_data();
 
     // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
-    // byte), under its port-path mutex: the escaped answer becomes the only record of the
-    // transmit list.
-    void passby_answer(const unsigned char* frame, unsigned int len);
+    // byte), under its port-path mutex: while the link waits for a card, the escaped answer
+    // becomes the only record of the transmit list (true); otherwise it is refused (false).
+    bool passby_answer(const unsigned char* frame, unsigned int len);
 
     int fd() const { return m_fd; }
     unsigned char pending() const { return m_pending; }
@@ -56,6 +56,9 @@ private:
     void reset_assembly();
     void handle_frame();
     void send_step();
+    // A frame of the link's own abandons a wait for a card (caller holds the port-path
+    // mutex): a late answer must not go out as that frame's reply.
+    void abandon_wait();
     // Replaces the transmit list with one record of len bytes (under the transmit mutex).
     void set_transmit(const unsigned char* data, unsigned int len);
 

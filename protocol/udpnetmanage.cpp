@@ -57,7 +57,7 @@ udpnetManage::udpnetManage()
         m_link[1].server = new UdpServer();
     }
     fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this,
-                                 [this](const unsigned char* f, unsigned int n) { passby_answer(f, n); });
+                                 [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
 }
 
 udpnetManage::~udpnetManage()
@@ -204,9 +204,9 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     if (d[0] == 0xA5) {
         link.joining.clear();
         link.joining_flag = true;
-        link.reply_state = 0;   // a pending passthrough wait is abandoned
+        abandon_wait(link);   // a pending passthrough wait is abandoned
     } else if (link.joining_flag) {
-        link.reply_state = 0;
+        abandon_wait(link);
     } else {
         return;
     }
@@ -246,22 +246,27 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     }
 
     if (link.is5008 && protocol_phy::is_passby_frame(frame)) {
+        std::unique_lock<std::mutex> path = lock_port_path();
         link.reply_state = 1;
+        g_passby_trans_port = 3;
         {
+            // An answer to an abandoned passthrough is not this frame's answer.
             std::lock_guard<std::mutex> hold(udp_mutex[0]);
             m_answer_addr = rec.addr;
+            m_answers.clear();
         }
-        std::unique_lock<std::mutex> path = lock_port_path();
-        g_passby_trans_port = 3;
         if (fpga_manage::p_fpga_manage)
             fpga_manage::p_fpga_manage->answer_ready = 0;
         if (fpga_manage::p_fpga_manage)
             fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
         if (frame[9] == 2) {
+            // The acknowledgement goes out at once (the card's answer cannot overtake it
+            // while the port-path lock is held); the card's answer follows, so the link
+            // goes on waiting for it.
             link.reply_state = 2;
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
             link.server->sendData(link.tx.data(), m, rec.addr);
-            link.reply_state = 0;
+            link.reply_state = 1;
         }
         return;
     }
@@ -297,10 +302,27 @@ void udpnetManage::send_passby_answer(Link& link)
     m->answer_ready = 0;
 }
 
-void udpnetManage::passby_answer(const unsigned char* frame, unsigned int len)
+void udpnetManage::abandon_wait(Link& link)
 {
-    if (!frame || len > MAX_JOINED)
+    if (!link.is5008 || link.reply_state != 1) {
+        link.reply_state = 0;
         return;
+    }
+    std::unique_lock<std::mutex> path = lock_port_path();
+    if (g_passby_trans_port == fpga_manage::kPassbyUdp)
+        g_passby_trans_port = fpga_manage::kPassbyNone;
+    link.reply_state = 0;
+    std::lock_guard<std::mutex> hold(udp_mutex[0]);
+    m_answers.clear();
+}
+
+bool udpnetManage::passby_answer(const unsigned char* frame, unsigned int len)
+{
+    // Only a 5008 link that still waits takes an answer.
+    if (m_link[0].reply_state != 1)
+        return false;
+    if (!frame || len > MAX_JOINED)
+        return false;
     UdpServer::Record rec;
     rec.data.resize(protocol_phy::escaped_size_max(len));
     // Escaping keeps no state of the link's unescaper, so a private one is safe here.
@@ -312,6 +334,7 @@ void udpnetManage::passby_answer(const unsigned char* frame, unsigned int len)
     rec.addr = m_answer_addr;
     m_answers.clear();
     m_answers.push_back(std::move(rec));
+    return true;
 }
 
 void udpnetManage::queue_13769_answer(const unsigned char* data, unsigned int len, const sockaddr_in& to)

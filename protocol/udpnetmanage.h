@@ -59,9 +59,10 @@ public:
     static void* udp_13769_acceptThread(void* arg);
 
     // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
-    // byte), under its port-path mutex: the answer becomes the only record of the answer
-    // list, addressed to where the 5008 request that asked for it was answered.
-    void passby_answer(const unsigned char* frame, unsigned int len);
+    // byte), under its port-path mutex: while 5008 waits for a card, the answer becomes the
+    // only record of the answer list, addressed to where the 5008 request that asked for
+    // it was answered (true); otherwise it is refused (false).
+    bool passby_answer(const unsigned char* frame, unsigned int len);
 
     // --- the WiFi link's side of port 13769 ---
     // Set by the WiFi link once it exists (any thread): whether its access point runs
@@ -97,6 +98,9 @@ private:
     void join(Link& link, UdpServer::Record& rec);
     void handle_frame(Link& link, const UdpServer::Record& rec);
     void send_passby_answer(Link& link);
+    // A new frame ends the link's reply state; on 5008 it abandons a wait for a card, and a
+    // late answer is then dropped, not sent as a later frame's reply.
+    void abandon_wait(Link& link);
     void loop(int index);
 
     Link m_link[2];                          // 0: 5008, 1: 10005

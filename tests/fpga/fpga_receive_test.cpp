@@ -38,7 +38,12 @@ protected:
         g_send_para.reply = 0;
         g_send_para.progress = 65535;
         fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this,
-                                     [this](const unsigned char* f, unsigned n) { delivered.emplace_back(f, f + n); });
+                                     [this](const unsigned char* f, unsigned n) {
+                                         if (refuse)
+                                             return false;
+                                         delivered.emplace_back(f, f + n);
+                                         return true;
+                                     });
     }
     void TearDown() override
     {
@@ -58,6 +63,7 @@ protected:
     }
 
     std::vector<Bytes> delivered;
+    bool refuse = false;                               // the link no longer waits
 };
 
 TEST_F(FpgaReceive, SearchAnswersFileCountsAndFlagsInTheImageAndTheFpgaRam)
@@ -196,6 +202,18 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheWaitingLinkOrNowhere)
     FpgaModel::queueAnswer(0, 0, reply);
     service();
     EXPECT_EQ(delivered.size(), 1u);
+
+    // A link that stopped waiting refuses a late answer: it is dropped, nothing is marked
+    // ready and the link is no longer named.
+    manager->answer_ready = 0;
+    refuse = true;
+    g_passby_trans_port = fpga_manage::kPassbyUdp;
+    FpgaModel::queueAnswer(0, 0, reply);
+    service();
+    EXPECT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(manager->answer_ready, 0);
+    EXPECT_EQ(g_passby_trans_port, 255);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 }
 
 TEST_F(FpgaReceive, APassthroughAnswerWithoutItsPortGetsItWithItsCheckByteKeptRight)

@@ -3,6 +3,8 @@
 // came up on the simulated board, and the card's answer comes back on the same link; the
 // ports that carry no passthrough hand the same frame to the command handler.
 
+#include "board/sim/FpgaModel.h"
+#include "board/sim/ReceivingCardModel.h"
 #include "board/sim/SerialModel.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
@@ -54,6 +56,38 @@ Bytes ramRead(uint32_t address, uint16_t length)
     d.push_back(0);
     d.push_back(0);
     return d;
+}
+
+// A wrapped frame: a 12-byte wrapper (byte 9 = 2) in front of the card packet `inner`,
+// which the frame's own check byte closes; wrapper bytes 10-11 balance the XOR.
+pc::Frame wrapped(const pc::Frame& inner, uint8_t tag)
+{
+    const Bytes packet = pc::encode(inner);
+    pc::Frame outer = cardFrame(inner.dest, inner.sub - 1, 0x02, {0x00, 0x00}, tag);
+    const Bytes head = pc::encode(outer);
+    outer.data[0] = pc::checkByte(head.data(), 10);
+    outer.data.insert(outer.data.end(), packet.begin(), packet.end() - 1);
+    return outer;
+}
+
+bool nextFrame(pc::PcClient& pc, pc::Frame& f)
+{
+    Bytes raw, plain;
+    return pc.receiveRaw(raw, kWaitMs) && pc::unescape(raw, plain) && pc::decode(plain, f);
+}
+
+// The immediate acknowledgement: 12 bytes, addresses swapped, byte 10 = 0.
+void expectAck(pc::PcClient& pc)
+{
+    Bytes raw, plain;
+    ASSERT_TRUE(pc.receiveRaw(raw, kWaitMs));
+    ASSERT_TRUE(pc::unescape(raw, plain));
+    ASSERT_EQ(plain.size(), 12u);
+    pc::Frame ack;
+    ASSERT_TRUE(pc::decode(plain, ack));
+    EXPECT_EQ(ack.dest, pc::kPc);
+    EXPECT_EQ(ack.group, 0x02);
+    EXPECT_EQ(ack.data, Bytes{0});
 }
 
 class PassbyLinks : public ::testing::Test {
@@ -162,38 +196,85 @@ TEST_F(PassbyLinks, ACardFrameMakesTheRoundTripOnEveryPassthroughLink)
     EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
 }
 
-TEST_F(PassbyLinks, AWrappedFrameIsAcknowledgedAtOnceWithTwelveBytes)
+TEST_F(PassbyLinks, AWrappedFrameGetsTheAcknowledgementThenTheCardsAnswer)
 {
     // The card packet behind a 12-byte wrapper: write card 0 of port 0. The frame's own
     // check byte closes the card packet; the wrapper's bytes 10-11 balance its XOR to 0.
-    pc::Frame inner = cardFrame(0, 0, 0x60, ramWrite(0x80, {0x31, 0x32}), 0x50);
-    const Bytes packet = pc::encode(inner);
+    // The card answers at once, so on the serial line its answer is handed over while the
+    // acknowledgement is still to go out.
+    const pc::Frame inner = cardFrame(0, 0, 0x60, ramWrite(0x80, {0x31, 0x32}), 0x50);
     for (const char* link : {"udp", "tcp", "serial"}) {
         SCOPED_TRACE(link);
         auto pc = client(link);
         ASSERT_TRUE(pc);
-        pc::Frame outer = cardFrame(0, 0, 0x02, {0x00, 0x00}, 0x51);
-        const Bytes head = pc::encode(outer);
-        outer.data[0] = pc::checkByte(head.data(), 10);
-        outer.data.insert(outer.data.end(), packet.begin(), packet.end() - 1);
         sim::ReceivingCardModel::clearPackets();
-        ASSERT_TRUE(pc->sendRaw(pc::wire(outer)));
-        Bytes raw, plain;
-        ASSERT_TRUE(pc->receiveRaw(raw, kWaitMs));
-        ASSERT_TRUE(pc::unescape(raw, plain));
-        ASSERT_EQ(plain.size(), 12u);
-        pc::Frame ack;
-        ASSERT_TRUE(pc::decode(plain, ack));
-        EXPECT_EQ(ack.dest, pc::kPc);
-        EXPECT_EQ(ack.src, 0x0000);
-        EXPECT_EQ(ack.group, 0x02);
-        EXPECT_EQ(ack.data, Bytes{0});
+        ASSERT_TRUE(pc->sendRaw(pc::wire(wrapped(inner, 0x51))));
+        expectAck(*pc);
         // The card got the packet without its wrapper.
         auto got = sim::ReceivingCardModel::packets(0, 0);
         ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0], packet);
+        EXPECT_EQ(got[0], pc::encode(inner));
+
+        // Then the card's answer, through the receive path.
+        pc::Frame answer;
+        ASSERT_TRUE(nextFrame(*pc, answer));
+        EXPECT_EQ(answer.dest, pc::kPc);
+        EXPECT_EQ(answer.src, 0x0000);                 // card 0 of port 0
+        EXPECT_EQ(answer.b5, 0x50);                    // the card packet's tag
+        EXPECT_EQ(answer.group, 0x60);
+        EXPECT_EQ(answer.status(), 0);
+        EXPECT_EQ(g_passby_trans_port, 255);
+
+        // Nothing else was queued behind it: the next request gets its own reply.
+        pc::Frame reply;
+        ASSERT_TRUE(pc->request(pc::readRegister(11), reply, kWaitMs));
+        EXPECT_EQ(reply.src, pc::kController);
+        EXPECT_EQ(reply.group, 0xA1);
     }
     EXPECT_EQ(sim::ReceivingCardModel::card(0, 0, 0).ram[0x81], 0x32);
+}
+
+TEST_F(PassbyLinks, AFrameAfterTheAcknowledgementAbandonsTheWaitForTheCard)
+{
+    // The chain of port 0 keeps quiet, so the PC's next request comes first; the card's
+    // answer is then put in the receive RAM by hand, late.
+    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
+    const pc::Frame inner = cardFrame(0, 0, 0x61, ramRead(0x80, 2), 0x52);
+    pc::Frame late = inner;
+    std::swap(late.dest, late.src);
+    late.data = {0x00, 0x00, 0x00};
+    for (const char* link : {"udp", "tcp", "serial"}) {
+        SCOPED_TRACE(link);
+        auto pc = client(link);
+        ASSERT_TRUE(pc);
+        ASSERT_TRUE(pc->sendRaw(pc::wire(wrapped(inner, 0x53))));
+        expectAck(*pc);
+
+        pc::Frame own = pc::readRegister(11);
+        own.b4 = 0x71;
+        ASSERT_TRUE(pc->sendRaw(pc::wire(own)));
+        pc::Frame reply;
+        ASSERT_TRUE(nextFrame(*pc, reply));
+        EXPECT_EQ(reply.src, pc::kController);
+        EXPECT_EQ(reply.b4, 0x71);
+        EXPECT_EQ(g_passby_trans_port, 255);           // no link waits any more
+
+        // The late answer, serviced as the manager's loop does, goes nowhere...
+        sim::FpgaModel::queueAnswer(0, 0, pc::encode(late));
+        {
+            std::lock_guard<std::mutex> path(manager->port_path_mutex);
+            manager->reg_IRQ_Dealwith(0, 1);
+        }
+        EXPECT_EQ(sim::FpgaModel::pendingAnswers(0, 0), 0u);
+        EXPECT_EQ(manager->answer_ready, 0);
+
+        // ... and does not come out in place of the next reply either.
+        own.b4 = 0x72;
+        ASSERT_TRUE(pc->sendRaw(pc::wire(own)));
+        ASSERT_TRUE(nextFrame(*pc, reply));
+        EXPECT_EQ(reply.src, pc::kController);
+        EXPECT_EQ(reply.b4, 0x72);
+    }
 }
 
 TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)

@@ -292,7 +292,33 @@ TEST_F(TcpLink, PassthroughAcknowledgementOnTheConfiguredPortOnly)
         EXPECT_EQ(got[0], expectedReply(req, {0x00}));   // 12 bytes, [10] = 0
         EXPECT_EQ(got[0].size(), 12u);
         EXPECT_EQ(g_passby_trans_port.load(), 2);
+        // The card's answer follows the acknowledgement: the port goes on waiting for it.
+        EXPECT_EQ(net->reply_state(0), 1);
+        Bytes answer = request(0xF010, 0x0003, 0x02, {0x00, 0x5A}, 0x55);
+        EXPECT_TRUE(net->passby_answer(answer.data(), unsigned(answer.size())));
+        serve(0, {&c}, 2);
+        got = frames(c.received());
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[1], answer);
         EXPECT_EQ(net->reply_state(0), 0);
+
+        // The next frame abandons the wait: the card's late answer is refused and never
+        // goes out in place of that frame's reply.
+        c.send(escape(req));
+        serve(0, {&c}, 3);
+        EXPECT_EQ(net->reply_state(0), 1);
+        Bytes next = request(0xF100, 0xF010, 0x62, {}, 0x56);
+        c.send(escape(next));
+        serve(0, {&c}, 4);
+        EXPECT_EQ(net->reply_state(0), 0);
+        EXPECT_EQ(g_passby_trans_port.load(), 255);
+        EXPECT_FALSE(net->passby_answer(answer.data(), unsigned(answer.size())));
+        passes(0, 3);
+        c.drain();
+        got = frames(c.received());
+        ASSERT_EQ(got.size(), 4u);
+        EXPECT_EQ(got[2], expectedReply(req, {0x00}));
+        EXPECT_EQ(got[3], expectedReply(next, {}));
     }
     g_passby_trans_port = 255;
     {
