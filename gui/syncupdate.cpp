@@ -372,6 +372,9 @@ void SyncUpdate::save_block()
         KEL_TRACE("\n ram_device_info write error\n");
         return;
     }
+    // The scaler thread compares the block with the copy while it holds its mutex: the copy
+    // changes only under that mutex too, never in the middle of a comparison.
+    ApplyGate gate;
     std::memcpy(p->ram_backup, snapshot.data(), P::kRamSize);
 }
 

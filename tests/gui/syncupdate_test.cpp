@@ -2,6 +2,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "core/utils.h"
 #include "gui/kel_keys.h"
 #include "gui/mainwindow.h"
 #include "gui/syncupdate.h"
@@ -141,6 +142,34 @@ TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
     scaler.join();
     EXPECT_EQ(para->ram_backup[1500], para->ram[1500]);
     EXPECT_EQ(uint8_t(paraFile()[2 + 1500 - 768]), para->ram[1500]);
+}
+
+TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
+{
+    // The scaler thread takes its mutex while the refresh is writing the file (after the
+    // snapshot); the copy it compares against must stay as it is until it lets go.
+    para->ram[1600] = uint8_t(para->ram_backup[1600] + 1);
+    const uint8_t before = para->ram_backup[1600];
+    bool changedWhileHeld = false;
+    std::promise<void> fileHeld;
+    std::thread scaler([&] {
+        std::unique_lock<std::mutex> fileLock(Utils::_file_deal_mutex);
+        fileHeld.set_value();
+        // Time for the refresh to take its snapshot and wait on the file lock.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
+        fileLock.unlock();
+        for (int i = 0; i < 60 && !changedWhileHeld; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            changedWhileHeld = para->ram_backup[1600] != before;
+        }
+    });
+    fileHeld.get_future().wait();
+    notify(1);
+    scaler.join();
+    EXPECT_FALSE(changedWhileHeld);
+    EXPECT_EQ(para->ram_backup[1600], para->ram[1600]);
+    EXPECT_EQ(uint8_t(paraFile()[2 + 1600 - 768]), para->ram[1600]);
 }
 
 TEST_F(ChangeNotification, AFailedSaveIsRetriedAtTheNextNotification)
