@@ -356,9 +356,11 @@ int KelRamPara::mode_file_deal(int slot, int op)
         s[1] = 0xFF;
         return 0;
     }
-    // Bytes a short file does not cover are zero; without both marker bytes it is empty.
+    // Bytes a short file does not cover are zero. A file too short to hold the whole stored
+    // block (a broken transfer from the PC, say) counts as empty even with its marker:
+    // recalling it would load zeros into the picture settings.
     std::memcpy(s, file.data(), kModeFileSize);
-    if (n < 2) {
+    if (n < 2 + kModeAreaLength) {
         s[0] = 0xFF;
         s[1] = 0xFF;
     }
@@ -556,6 +558,9 @@ int KelRamPara::KelAddNewCrop(int port, CROP_PARA* crop)
 {
     if (!validPort(port) || !crop)
         return 1;
+    // The free record is looked for under the lock: a PC RAM write in between could put
+    // it in use, and that crop would be overwritten.
+    ScalerEdit edit;
     const int n = KelAddCropID(port);
     if (n == 0)
         return 1;
@@ -564,7 +569,6 @@ int KelRamPara::KelAddNewCrop(int port, CROP_PARA* crop)
         ++r;
     if (r >= kCropCount)
         return 1;
-    ScalerEdit edit;
     uint8_t* rec = ram + kCropRecords + kCropRecordSize * r;
     put16(rec, uint16_t(0x8000 | ((n - 1) << 8) | port));
     put16(rec + 2, uint16_t(crop->x));
@@ -580,10 +584,10 @@ void KelRamPara::KelSetCropPara(char port, char k, CROP_PARA* crop)
 {
     if (!crop)
         return;
+    ScalerEdit edit;   // the record found must still be that crop when it is written
     const int r = findCropRecord(uint8_t(port), uint8_t(k));
     if (r >= kCropCount)
         return;
-    ScalerEdit edit;
     uint8_t* rec = ram + kCropRecords + kCropRecordSize * r;
     put16(rec, get16(rec));
     put16(rec + 2, uint16_t(crop->x));
@@ -594,10 +598,10 @@ void KelRamPara::KelSetCropPara(char port, char k, CROP_PARA* crop)
 
 void KelRamPara::KelDeleteCrop(char port, char k)
 {
+    ScalerEdit edit;   // the record found must still be that crop when it is cleared
     const int r = findCropRecord(uint8_t(port), uint8_t(k));
     if (r >= kCropCount)
         return;
-    ScalerEdit edit;
     put16(ram + kCropRecords + kCropRecordSize * r, 0);
     edit.raise(1);
 }
@@ -635,13 +639,13 @@ void KelRamPara::KelSetImageSource(int k, char port, char layer)
     if (l >= kLayerCount || !validPort(p))
         return;
     uint16_t word = p;
+    ScalerEdit edit;   // the crop record named must still be that crop when it is shown
     if (k > 0) {
         const int r = findCropRecord(p, k);
         if (r >= kCropCount)
             return;
         word = uint16_t(0x8000 | r);
     }
-    ScalerEdit edit;
     uint8_t* src = ram + kLayers + kLayerSize * l + kLayerSource;
     src[0] = uint8_t(word & 0xFF);
     src[1] = uint8_t(word >> 8);

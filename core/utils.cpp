@@ -373,8 +373,14 @@ int Utils::getIPAddress()
     g_str_ip = text(ConfigItem::IPAddress);
     g_str_gateway = text(ConfigItem::GateWay);
     g_srt_mask = text(ConfigItem::SubNetMask);
-    g_port = number(ConfigItem::TcpPort);
-    g_int_tcp_port = g_port.load();
+    // The PC's listening port comes from the settings file: text, 0 or a value above 65535
+    // would be cut to some other port and leave the device unreachable; the standard port
+    // serves instead.
+    int port = number(ConfigItem::TcpPort);
+    if (port < 1 || port > 65535)
+        port = 5005;
+    g_port = port;
+    g_int_tcp_port = port;
     g_str_barcode = text(ConfigItem::Barcode);
     g_str_wifi_ip = text(ConfigItem::WifiIPAddress);
     g_check_edid = text(ConfigItem::EDIDCheck);

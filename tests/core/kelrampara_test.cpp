@@ -7,6 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -362,6 +365,24 @@ TEST_F(ParamBlock, ShortOrForeignModeFilesDoNotCountAsSaved)
     EXPECT_EQ(p->mode_file_deal(1, 0), 1);
 }
 
+TEST_F(ParamBlock, ATruncatedModeFileWithItsMarkerIsNotASavedMode)
+{
+    // Marker and the first 100 stored bytes only: the picture settings are missing.
+    std::string cut(102, char(0x11));
+    cut[0] = cut[1] = char(0xAA);
+    root.writeFile("/data/modes/custom_mode3", cut);
+    // Exactly the marker and the 3200 stored bytes: complete, the tail is not needed.
+    std::string whole(2 + 3200, char(0x22));
+    whole[0] = whole[1] = char(0xAA);
+    root.writeFile("/data/modes/custom_mode4", whole);
+    KelRamPara* p = fresh();
+    EXPECT_EQ(p->KelUserModeSaved(2), 0);
+    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
+    EXPECT_EQ(p->KelUserModeSaved(3), 1);
+    EXPECT_EQ(p->mode_slot[3][3201], 0x22);
+    EXPECT_EQ(p->KelUserModeIndex(2, 2), 3);
+}
+
 TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
 {
     KelRamPara* p = fresh();
@@ -437,6 +458,28 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     // The next new crop takes the free number 3 and the first free record.
     ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
     EXPECT_EQ(le16(cropRecord(p->ram, 2)), 0x8202);
+}
+
+TEST_F(ParamBlock, ANewCropNeverTakesARecordThePcFilledMeanwhile)
+{
+    KelRamPara* p = fresh();
+    CROP_PARA c{0, 7, 7, 70, 70};
+    int result = -1;
+    std::thread adder;
+    {
+        // The PC's RAM write holds the scaler manager's mutex while it fills record 0.
+        std::lock_guard<std::mutex> pcWrite(c331_manage::p_c331_manage->c331_mutex);
+        adder = std::thread([&] { result = p->KelAddNewCrop(1, &c); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        KelRamPara::put16(cropRecord(p->ram, 0), 0x8004);
+        KelRamPara::put16(cropRecord(p->ram, 0) + 2, 99);
+    }
+    adder.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8004);        // the PC's crop is kept
+    EXPECT_EQ(le16(cropRecord(p->ram, 0) + 2), 99);
+    EXPECT_EQ(le16(cropRecord(p->ram, 1)), 0x8001);        // the new one goes to the next
+    EXPECT_EQ(le16(cropRecord(p->ram, 1) + 2), 7);
 }
 
 TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)

@@ -120,3 +120,17 @@ TEST_F(NetworkBringUp, CloudFlagIsSetByAnyCloudSetting)
     EXPECT_EQ(g_uTor_cloud, 1);
     EXPECT_EQ(g_uTor_cloudserverport, 8080);
 }
+
+TEST_F(NetworkBringUp, ATcpPortThatIsNoPortFallsBackToTheStandardOne)
+{
+    for (const char* bad : {"70000", "0", "-1", "port"}) {
+        engineWith(std::string("[config]\nTcpPort=") + bad + "\n");
+        EXPECT_EQ(g_port, 5005) << bad;
+        EXPECT_EQ(g_int_tcp_port, 5005) << bad;
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+    }
+    engineWith("[config]\nTcpPort=65535\n");
+    EXPECT_EQ(g_port, 65535);
+    EXPECT_EQ(g_int_tcp_port, 65535);
+}
