@@ -293,7 +293,7 @@ public:
     // --- card search sweeps, check packet, link watch ---
     void check_error_rcv_search_card_cmd(u32 port, u8 fpga, u32 configId, u32 word, u8 enable);
     void Search_Card_Cmd();
-    u16 CHECK_search_cmd_status();       // takes port_path_mutex while it zeroes entries
+    u16 CHECK_search_cmd_status();       // evaluates and clears under port_path_mutex
     u8 check_vbo_status(u8 fpga);
 
     // --- Steps of the brightness, power, schedule and card-job work. Until they are built

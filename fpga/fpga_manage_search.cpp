@@ -117,25 +117,29 @@ void fpga_manage::zero_card_entry(int port)
 
 u16 fpga_manage::CHECK_search_cmd_status()
 {
-    const u32 answers = answer_word.load();
-    if (answers & kAnswerEvaluate) {
-        const u32 searched = searched_mask.load();
-        const bool oddFirst = (answers & kAnswerOdd) != 0;
-        // The receive path files card counts under the same lock on the links' threads.
+    {
+        // The receive path files card counts and answer bits under the same lock on the
+        // links' threads: the answer word is read, acted on and cleared in one hold, so an
+        // answer filed meanwhile is neither lost nor followed by zeroing its count.
         std::lock_guard<std::mutex> path(port_path_mutex);
-        for (int k = 0; k < 8; ++k) {
-            if (answers >> k & 1)
-                continue;
-            const int first = oddFirst ? 2 * k + 1 : 2 * k;
-            const int second = oddFirst ? 2 * k : 2 * k + 1;
-            if (searched >> first & 1)
-                zero_card_entry(first);
-            else if (searched >> second & 1)
-                zero_card_entry(second);
+        const u32 answers = answer_word.load();
+        if (answers & kAnswerEvaluate) {
+            const u32 searched = searched_mask.load();
+            const bool oddFirst = (answers & kAnswerOdd) != 0;
+            for (int k = 0; k < 8; ++k) {
+                if (answers >> k & 1)
+                    continue;
+                const int first = oddFirst ? 2 * k + 1 : 2 * k;
+                const int second = oddFirst ? 2 * k : 2 * k + 1;
+                if (searched >> first & 1)
+                    zero_card_entry(first);
+                else if (searched >> second & 1)
+                    zero_card_entry(second);
+            }
         }
+        searched_mask = 0;
+        answer_word = 0;
     }
-    searched_mask = 0;
-    answer_word = 0;
     netport_card_result = check_netport_card(0);
     return netport_card_result;
 }

@@ -5,6 +5,9 @@
 
 #include "core/utils.h"
 
+#include <chrono>
+#include <thread>
+
 using fpga_test::FpgaFixture;
 using sim::FpgaModel;
 using sim::ReceivingCardModel;
@@ -187,4 +190,32 @@ TEST_F(FpgaSearch, AReLockThatNeverEndsIsReleasedAfter1000Polls)
     } while (manager->check_vbo_status(0) == 1 && polls < 2000);
     EXPECT_EQ(polls, 1000);                            // the 1000th poll ends it
     EXPECT_EQ(FpgaModel::reg(0, 3) & 0x80, 0x80);
+}
+
+TEST_F(FpgaSearch, AnAnswerFiledWhileTheEvaluationWaitsForThePortPathKeepsItsCount)
+{
+    links({1});
+    ReceivingCardModel::setCards(0, 1, 4);
+    g_change[CHG_SWEEP_COUNT] = 1;
+    sweep();                                           // odd: port 1 answers, count 4
+    ASSERT_EQ(manager->get_port_card_num(1), 4);
+
+    // The next odd sweep goes out; its answer waits in the FPGA while a link's receive
+    // thread holds the port path and the manager starts evaluating.
+    g_change[CHG_SWEEP_COUNT] = 1;
+    FpgaModel::clearLog();
+    G_timeTicks += 80;
+    manager->Search_Card_Cmd();
+    ASSERT_EQ(sentPorts(), (std::vector<int>{1}));
+    std::unique_lock<std::mutex> path(manager->port_path_mutex);
+    std::thread evaluation([this] { manager->CHECK_search_cmd_status(); });
+    // Give the evaluation time to reach the lock; the order it must respect is the lock's.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 4; ++i)
+        manager->reg_IRQ_Dealwith(0, 0);               // the link thread files the answer
+    path.unlock();
+    evaluation.join();
+    // Port 1 answered this sweep: its count stays.
+    EXPECT_EQ(manager->get_port_card_num(1), 4);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 102, 2), (Bytes{4, 0}));
 }
