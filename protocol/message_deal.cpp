@@ -239,6 +239,9 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
     const unsigned char F = fpga_of(frame);
     const uint32_t off24 = A & 0xFFFFFF;
     const uint32_t offT = A & 0xFF0FFF;
+    // The FPGA's command word carries only the low 12 address bits; the type and index
+    // bits above them select the RAM, and the transfer refuses a wider address.
+    const uint32_t ramAddr = A & 0xFFF;
     auto refuse = [&]() {
         frame[10] = 1;
         return 1;
@@ -262,7 +265,7 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
         std::memcpy(image + off24, data, L);
         for (const MirrorRow& m : kMirror)
             std::memcpy(back + m.back, image + m.para, m.len);
-        f->write_fpga_ram(image + off24, A, L, 1, F);
+        f->write_fpga_ram(image + off24, ramAddr, L, 1, F);
     } else if (T == 0) {
         // Extension RAM: the area above 2 KiB of the address.
         if (off24 - 2048 + L > 1024)
@@ -275,21 +278,21 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
             if (I != 0) {
                 unsigned char* image = (I & 1) ? fpga_manage::MCU_RAM_RX_func[F] : fpga_manage::MCU_RAM_TX_func[F];
                 std::memcpy(image, data, L);
-                f->write_fpga_ram(image, A, L, (unsigned char)(I + 1), F);
+                f->write_fpga_ram(image, ramAddr, L, (unsigned char)(I + 1), F);
             }
         } else if (I == 0) {
             std::memcpy(fpga_manage::MCU_RAM_DEFAULT, data, L);
-            f->write_fpga_ram(fpga_manage::MCU_RAM_DEFAULT, A, L, 33, F);
+            f->write_fpga_ram(fpga_manage::MCU_RAM_DEFAULT, ramAddr, L, 33, F);
         } else {
             std::memcpy(fpga_manage::MCU_RAM_ZOOM, data, L);
-            f->write_fpga_ram(fpga_manage::MCU_RAM_ZOOM, A, L, (unsigned char)(33 + I), F);
+            f->write_fpga_ram(fpga_manage::MCU_RAM_ZOOM, ramAddr, L, (unsigned char)(33 + I), F);
         }
     } else {
         if (off24 + L > 1024)
             return refuse();
         if (T == 4) {
             std::memcpy(fpga_manage::MCU_RAM_TX_func[F], data, L);
-            f->write_fpga_ram(fpga_manage::MCU_RAM_TX_func[F], A, L, 50, F);
+            f->write_fpga_ram(fpga_manage::MCU_RAM_TX_func[F], ramAddr, L, 50, F);
         } else if (T == 5) {
             std::memcpy(fpga_manage::MCU_RAM_CMD, data, L);
         } else if (T == 6) {
@@ -569,6 +572,8 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
     const unsigned T = (A >> 24) & 0x0F;
     const unsigned I = (A >> 12) & 0x0F;
     const unsigned char F = fpga_of(frame);
+    // The low 12 bits address the FPGA's RAM (all its command word carries); the bits
+    // above select the RAM.
     const uint32_t off = A & 0xFFF;
     unsigned char* out = frame + 11;
 
@@ -587,7 +592,7 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
             std::memset(out, 0, L);
             return;
         }
-        f->read_fpga_ram(image + from, A, L, ram, F);
+        f->read_fpga_ram(image + from, off, L, ram, F);
         std::memcpy(out, image + from, L);
     };
 
@@ -601,7 +606,7 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
         } else {
             unsigned char* image = fpga_manage::MCU_RAM_PARA_func[F];
             unsigned char* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[F];
-            f->read_fpga_ram(image + off, A, L, 1, F);
+            f->read_fpga_ram(image + off, off, L, 1, F);
             for (const MirrorRow& m : kMirror)
                 std::memcpy(image + m.para, back + m.back, m.len);
             // (The scaler keeps no one-output-channel flag, so the u16 at 116 is not halved.)

@@ -146,8 +146,14 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     for (int closed : link.server->takeClosed()) {
         link.frames.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
         if (configuredPort) {
+            // A card's answer already queued for that socket goes with it. Under the
+            // port-path lock, so the FPGA manager cannot queue one for the old number
+            // in between.
+            std::unique_lock<std::mutex> path = lock_port_path();
             int expected = closed;
             m_passby_socket.compare_exchange_strong(expected, -1);
+            std::lock_guard<std::mutex> hold(m_answer_mutex);
+            m_answers.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
         }
     }
 

@@ -130,10 +130,10 @@ void udpnetManage::loop(int index)
 {
     while (!m_stop) {
         if (index == 2) {
-            // While the access point runs the pass blocks in poll for 1 ms; until then the
-            // thread only looks again every 10 ms.
-            if (!udp_13769_pass(1))
-                board::Clock::sleepMs(kIdleWaitMs);
+            // While the access point runs the thread rests 1 ms after every pass, also when
+            // the handler kept the head datagram (the pass then does not wait in poll);
+            // until then it only looks again every 10 ms.
+            board::Clock::sleepMs(udp_13769_pass(0) ? 1 : kIdleWaitMs);
             continue;
         }
         Link& l = m_link[index];

@@ -244,3 +244,67 @@ TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)
 }
 
 } // namespace
+
+namespace {
+
+// The FPGA side's RAM groups reach the FPGA over SPI: the type and index bits of the PC
+// address select the RAM, only the low 12 bits address it.
+class MessageDealSpi : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        udptest::freshParameters();
+        delete fpga_manage::p_fpga_manage;
+        fpga_manage::p_fpga_manage = new fpga_manage();
+        ASSERT_EQ(fpga_manage::p_fpga_manage->initialize(), 0);
+        buf.assign(message_deal::FRAME_BUF_SIZE, 0);
+    }
+    void TearDown() override
+    {
+        delete fpga_manage::p_fpga_manage;
+        fpga_manage::p_fpga_manage = nullptr;
+        udptest::dropParameters();
+    }
+    int deal(pc::Frame f)
+    {
+        f.dest = 0x0001;
+        f.sub = 0;
+        pc::Bytes plain = pc::encode(f);
+        std::fill(buf.begin(), buf.end(), 0);
+        std::copy(plain.begin(), plain.end(), buf.begin());
+        return md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+    }
+
+    kel_test::TestRoot root;
+    message_deal md{message_deal::REPLY_LIMIT_UDP};
+    pc::Bytes buf;
+};
+
+TEST_F(MessageDealSpi, TypedRamWritesAndReadsReachTheirFpgaRam)
+{
+    using sim::FpgaModel;
+    // Type 1, odd index 1: the receive image, RAM 2.
+    int r = deal(pc::writeRam(0x01001010, {1, 2, 3}));
+    ASSERT_EQ(r, 1);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(FpgaModel::ram(0, 2, 0x010, 3), (std::vector<uint8_t>{1, 2, 3}));
+    // Type 2, index 0: the default image, RAM 33.
+    deal(pc::writeRam(0x02000020, {4, 5}));
+    EXPECT_EQ(FpgaModel::ram(0, 33, 0x020, 2), (std::vector<uint8_t>{4, 5}));
+    // Type 4: the transmit image, RAM 50.
+    deal(pc::writeRam(0x04000030, {6, 7}));
+    EXPECT_EQ(FpgaModel::ram(0, 50, 0x030, 2), (std::vector<uint8_t>{6, 7}));
+
+    // Reads of a running FPGA come from its RAM, whatever the index bits above.
+    fpga_manage::MCU_REG_func[0][80] = 3;
+    FpgaModel::setRam(0, 2, 0x040, {0x11, 0x22});
+    r = deal(pc::readRam(0x01001040, 2));
+    ASSERT_EQ(r, 3);
+    EXPECT_EQ(pc::Bytes(buf.begin() + 10, buf.begin() + 13), (pc::Bytes{0, 0x11, 0x22}));
+    FpgaModel::setRam(0, 1, 0x050, {0x33, 0x44});
+    r = deal(pc::readRam(0x00003050, 2));
+    ASSERT_EQ(r, 3);
+    EXPECT_EQ(pc::Bytes(buf.begin() + 10, buf.begin() + 13), (pc::Bytes{0, 0x33, 0x44}));
+}
+
+} // namespace

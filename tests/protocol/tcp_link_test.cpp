@@ -435,3 +435,43 @@ TEST_F(TcpLink, StalledClientIsClosedAndThePortGoesOn)
     serve(0, {&pc}, 1);
     EXPECT_EQ(pc.received(), escape(expectedReply(req, {})));
 }
+
+TEST_F(TcpLink, CardAnswerOfAClientThatLeftGoesToNobodyElse)
+{
+    auto asker = std::make_unique<Client>(mainPort());
+    passes(0, 3);
+    Bytes req = request(0x0003, 0xF010, 0x40, {0x01}, 0x66);
+    asker->send(escape(req));
+    serve(0, {asker.get()}, 0);
+    ASSERT_EQ(net->reply_state(0), 1);
+    const int asked = net->passby_socket();
+    ASSERT_GE(asked, 0);
+    // The card answers while the asking client is already leaving: the answer is queued
+    // for its socket before the link has seen the close.
+    Bytes answer = request(0xF010, 0x0003, 0x40, {0x00, 0x09}, 0x66);
+    ASSERT_TRUE(net->passby_answer(answer.data(), unsigned(answer.size())));
+
+    // Every descriptor number below the asker's is taken, so the next client accepted in
+    // the same pass gets the asker's number once it is closed.
+    std::vector<int> fillers;
+    for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
+        if (fd > asked) {
+            ::close(fd);
+            break;
+        }
+        fillers.push_back(fd);
+    }
+    asker->close();
+    Client newcomer(mainPort());
+    net->accept_pass(20);
+    for (int fd : fillers)
+        ::close(fd);
+    ASSERT_EQ(net->server(0)->clients().count(asked), 1u) << "the number was not reused";
+
+    // The newcomer gets its own reply and nothing of the card's answer.
+    passes(0, 3);
+    Bytes next = request(0xF100, 0xF010, 0x62, {}, 0x67);
+    newcomer.send(escape(next));
+    serve(0, {&newcomer}, 1);
+    EXPECT_EQ(newcomer.received(), escape(expectedReply(next, {})));
+}

@@ -2,7 +2,12 @@
 // acknowledgement, PC activity and the WiFi module's port.
 #include "tests/protocol/udp_fixture.h"
 
+#include "board/Clock.h"
+
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -199,6 +204,33 @@ TEST_F(UdpPasses, WifiPortIsServedOnlyWhileTheAccessPointRuns)
     Bytes raw;
     ASSERT_TRUE(c->receiveRaw(raw, kWait));
     EXPECT_EQ(raw, (Bytes{'O', 'K', '\r', '\n'}));
+}
+
+} // namespace
+
+namespace {
+
+using udptest::UdpPasses;
+
+TEST_F(UdpPasses, WifiThreadRestsWhileItsHandlerKeepsADatagram)
+{
+    // A handler that never takes the datagram keeps it at the head; the thread offers it
+    // again once per pass and rests 1 ms between passes instead of spinning.
+    std::atomic<int> offers{0};
+    link->set_wifi_handler([] { return true; }, [&](unsigned char*, unsigned int) {
+        ++offers;
+        return 1;
+    });
+    auto c = client(13769);
+    ASSERT_TRUE(c->sendRaw({'A', 'T', '\r', '\n'}));
+    const uint64_t start = board::Clock::monotonicUs();
+    ASSERT_EQ(link->start_threads(), 0);
+    for (int i = 0; i < 500 && offers < 20; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    link.reset();   // stops and joins the threads
+    const uint64_t restedMs = (board::Clock::monotonicUs() - start) / 1000;
+    ASSERT_GE(offers.load(), 20);
+    EXPECT_LE(uint64_t(offers.load()), restedMs + 1);
 }
 
 } // namespace
