@@ -288,6 +288,7 @@ int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t ad
         return 1;
     ScalerEdit edit;
     std::memcpy(ram + address, data, length);
+    pc_edit_pending = 1;
     return 0;
 }
 

@@ -76,7 +76,13 @@ public:
         if (manager_)
             lock_ = std::unique_lock<std::mutex>(manager_->c331_mutex);
     }
-    bool pending() const { return manager_ && manager_->c331_apply_flag != 0; }
+    // An edit the scaler has not applied yet: raised apply flag, or a PC write still waiting
+    // for the PC's apply command.
+    bool pending() const
+    {
+        const KelRamPara* p = KelRamPara::p_kelrampara_config;
+        return (manager_ && manager_->c331_apply_flag != 0) || (p && p->pc_edit_pending != 0);
+    }
 
 private:
     c331_manage* manager_;

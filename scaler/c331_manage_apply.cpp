@@ -227,9 +227,11 @@ bool c331_manage::c331_apply_changes()
             g_osd_update = 1;
     }
 
-    // 11. Report and clear.
+    // 11. Report and clear. The comparison above covered every byte, so PC writes that were
+    //     waiting for an apply are applied now as well.
     k->test_signal(c331_apply_flag);
     c331_apply_flag = 0;
+    k->pc_edit_pending = 0;
 
     // 12. Overlay file.
     if (g_osd_update == 1) {

@@ -124,6 +124,23 @@ TEST_F(ChangeNotification, AnEditNotYetAppliedIsNeitherSavedNorTakenIntoTheCopy)
     EXPECT_EQ(uint8_t(paraFile()[2 + 2000 - 768]), para->ram[2000]);
 }
 
+TEST_F(ChangeNotification, APcWriteWaitsForThePcsApplyBeforeItIsSaved)
+{
+    // The PC writes RAM, and only later asks for the apply with register 11; a notification
+    // in between must not take the written byte into the copy, or it would never be applied.
+    const uint8_t byte = uint8_t(para->ram_backup[2200] + 1);
+    ASSERT_EQ(para->KelRamParaDeal(&byte, 1, 2200), 0);
+    EXPECT_EQ(para->pc_edit_pending, 1);
+    notify(12);
+    EXPECT_FALSE(root.exists("/data/ram_device_info"));
+    EXPECT_NE(para->ram_backup[2200], byte);
+
+    setApplyFlag(1);          // register 11
+    scalerApplied(1);
+    EXPECT_EQ(para->ram_backup[2200], byte);
+    EXPECT_EQ(uint8_t(paraFile()[2 + 2200 - 768]), byte);
+}
+
 TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
 {
     // The scaler thread sends its notification before it clears the flag, all under its

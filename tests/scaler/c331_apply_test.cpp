@@ -108,6 +108,24 @@ TEST_F(ScalerApply, NothingChangedStillReportsAndClears)
     EXPECT_EQ(codes.size(), 1u);
 }
 
+TEST_F(ScalerApply, APcWriteIsAppliedWithTheNextApplyAndNoLongerPending)
+{
+    const uint8_t pattern = 3;
+    ASSERT_EQ(para.KelRamParaDeal(&pattern, 1, 864), 0);
+    EXPECT_EQ(para.pc_edit_pending, 1);
+    pass();                                   // no apply requested yet
+    EXPECT_FALSE(called("c331_SetPattern"));
+    EXPECT_EQ(para.pc_edit_pending, 1);
+    {
+        std::lock_guard<std::mutex> hold(m.c331_mutex);
+        m.raise_apply_flag(1);                // the PC's register 11
+    }
+    pass();
+    EXPECT_TRUE(called("c331_SetPattern"));
+    EXPECT_EQ(para.pc_edit_pending, 0);
+    EXPECT_EQ(m.c331_apply_flag, 0);
+}
+
 TEST_F(ScalerApply, APendingTwoIsNotLostToALaterOne)
 {
     edit(window(0, 18), 1, 2);

@@ -91,6 +91,7 @@ void GuiFixture::setApplyFlag(int value)
 void GuiFixture::scalerApplied(int code)
 {
     setApplyFlag(0);
+    para->pc_edit_pending = 0;
     para->test_signal(code);
     settle();
 }

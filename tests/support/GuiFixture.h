@@ -27,7 +27,8 @@ protected:
     // The scaler's apply flag (0 when nothing waits to be applied).
     static int applyFlag();
     static void setApplyFlag(int value);
-    // What the scaler thread does after applying: clear the flag and notify with the code;
+    // What the scaler thread does after applying: clear the flag (and the PC's pending
+    // write) and notify with the code;
     // the notification is handled before this returns.
     void scalerApplied(int code = 1);
 
