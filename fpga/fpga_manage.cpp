@@ -731,6 +731,7 @@ void fpga_manage::Send_to_port(unsigned char* buf, unsigned int len, int port, i
         KEL_TRACE("\n Send_to_port: length %u refused\n", len);
         return;
     }
+    std::lock_guard<std::mutex> sending(send_mutex);
     wait_fpga_send_ready(port, fpga);
     if (port < 0 || port > 15)
         return;

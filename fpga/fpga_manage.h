@@ -340,6 +340,9 @@ public:
 
     // --- locks and hand-over flags ---
     std::mutex port_path_mutex;          // interrupt service against PC passthrough
+    // One packet at a time through the send registers: the manager thread's sweeps and jobs
+    // and the links' passthrough share the port select, transmit RAM and length registers.
+    std::mutex send_mutex;
     std::mutex reg_image_mutex;          // shadow register bytes and MCU_RAM_EXTEND[29]
     std::atomic<u8> bri_update_flag{0};  // set by the scaler under Utils::_bri_set_mutex
     std::atomic<u8> screen_update_flag{0};

@@ -6,6 +6,7 @@
 #include "core/utils.h"
 
 #include <numeric>
+#include <thread>
 
 using fpga_test::FpgaFixture;
 using sim::FpgaModel;
@@ -358,4 +359,42 @@ TEST_F(FpgaPorts, CardAnswersLandInThePairsReceiveRamWithTheInterruptLine)
     sim::SimBoard::advanceVirtual(50000);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
     EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
+}
+
+// The manager thread (sweeps, jobs) and a link thread (passthrough) send at the same time
+// on the two ports of one pair: every packet must leave whole, on its own port, with its
+// own length.
+TEST_F(FpgaPorts, ConcurrentSendersNeverMixTheirPackets)
+{
+    std::vector<uint8_t> a(40), b(60);
+    for (size_t i = 0; i < a.size(); ++i)
+        a[i] = uint8_t(0x10 + i);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = uint8_t(0xA0 + i);
+    constexpr int kPackets = 150;
+    std::thread first([&] {
+        std::vector<uint8_t> p = a;
+        for (int i = 0; i < kPackets; ++i)
+            manager->Send_to_port(p.data(), unsigned(p.size()), 0, 0);
+    });
+    std::thread second([&] {
+        std::vector<uint8_t> p = b;
+        for (int i = 0; i < kPackets; ++i)
+            manager->Send_to_port(p.data(), unsigned(p.size()), 1, 0);
+    });
+    first.join();
+    second.join();
+    const auto sends = ops(0, sim::FpgaModel::OpKind::Send);
+    ASSERT_EQ(sends.size(), size_t(2 * kPackets));
+    int onZero = 0;
+    for (const auto& s : sends) {
+        if (s.port == 0) {
+            ++onZero;
+            EXPECT_EQ(s.data, a);
+        } else {
+            EXPECT_EQ(s.port, 1);
+            EXPECT_EQ(s.data, b);
+        }
+    }
+    EXPECT_EQ(onZero, kPackets);
 }
