@@ -859,6 +859,9 @@ int message_deal::write_register(unsigned char* frame)
         // Bit 1 asks for the scaler's register dump, a debugging aid the scaler manager
         // does not offer.
         if (B & 0x3C) {
+            // Read and written under one hold of the scaler lock, so an edit of window 0
+            // made meanwhile is not overwritten with stale words.
+            ScalerLock lock;
             unsigned char* w0 = p->ram + KelRamPara::kLayers;
             uint16_t W = rd16(w0 + KelRamPara::kLayerOutput), D = rd16(w0 + KelRamPara::kLayerDbd);
             uint16_t tW, tD = D;
@@ -869,7 +872,6 @@ int message_deal::write_register(unsigned char* frame)
                 tD = (B & 0x08) ? 0 : (B & 0x10) ? 8 : 9;
             }
             if (tW != W || tD != D) {
-                ScalerLock lock;
                 put16(w0 + KelRamPara::kLayerOutput, tW);
                 put16(w0 + KelRamPara::kLayerDbd, tD);
                 lock.apply(1);
