@@ -549,6 +549,23 @@ bool render(const Icon& icon, const QString& caption, bool cjk, const QString& f
         const double r = std::min(icon.width, icon.height) * 0.12;
         p.drawRoundedRect(all, r, r);
     }
+    // A narrow upright label (a caption and no pictogram): CJK characters stacked one under
+    // the other, other scripts turned on their side, reading upwards.
+    if (icon.pictogram == "none" && !icon.captions.isEmpty() && icon.height >= 2 * icon.width) {
+        const QColor colour = option(icon, "text", QColor(255, 255, 255));
+        if (cjk) {
+            QString stacked;
+            for (const QChar c : caption)
+                stacked += stacked.isEmpty() ? QString(c) : QStringLiteral("\n") + c;
+            drawCaption(p, all, stacked, colour, true);
+        } else {
+            p.translate(0, icon.height);
+            p.rotate(-90);
+            drawCaption(p, QRectF(0, 0, icon.height, icon.width), caption, colour, false);
+        }
+        p.end();
+        return img.save(file, "PNG");
+    }
     Pen pen{option(icon, "fg", QColor(255, 255, 255)), option(icon, "accent", QColor(255, 171, 84))};
     QRectF pictBox = all.adjusted(icon.width * 0.08, icon.height * 0.06, -icon.width * 0.08, -icon.height * 0.06);
     QRectF band;
