@@ -291,6 +291,8 @@ public:
 
     void record(FpgaModel::Op&& op)
     {
+        if (!SimBoard::recording())
+            return;
         if (m_log.size() >= kLogLimit)
             m_log.erase(m_log.begin(), m_log.begin() + kLogLimit / 2);
         m_log.push_back(std::move(op));

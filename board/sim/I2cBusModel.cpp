@@ -172,17 +172,19 @@ int I2cBus::transfer(int fd, I2cMessage* messages, unsigned count)
             ok = dev->write(m.data, m.length);
         }
         rec.acked = ok;
-        auto& log = sim::records();
-        if (log.size() >= sim::kLogLimit)
-            log.erase(log.begin(), log.begin() + sim::kLogLimit / 2);
-        log.push_back(std::move(rec));
+        if (sim::SimBoard::recording()) {
+            auto& log = sim::records();
+            if (log.size() >= sim::kLogLimit)
+                log.erase(log.begin(), log.begin() + sim::kLogLimit / 2);
+            log.push_back(std::move(rec));
+        }
         if (last && last != dev)
             last->stop();
         last = dev;
     }
     if (last)
         last->stop();
-    if (nak) {
+    if (nak && sim::SimBoard::recording()) {
         sim::I2cRecord rec;
         rec.address8 = count ? uint8_t(messages[0].address << 1) : 0;
         rec.acked = false;

@@ -10,6 +10,8 @@
 namespace sim {
 
 namespace {
+// Packets kept per port for tests; the oldest half goes when it is full.
+constexpr size_t kPacketLimit = 20000;
 
 struct Chain {
     std::vector<ReceivingCard> cards;
@@ -245,7 +247,11 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
     std::lock_guard<std::mutex> hold(g_lock);
     configure();
     Chain& chain = g_chains[fpga][port];
-    chain.packets.emplace_back(packet, packet + length);
+    if (SimBoard::recording()) {
+        if (chain.packets.size() >= kPacketLimit)
+            chain.packets.erase(chain.packets.begin(), chain.packets.begin() + kPacketLimit / 2);
+        chain.packets.emplace_back(packet, packet + length);
+    }
     // The shortest packet is the header, the command and the check byte.
     if (length < 11 || xorOf(packet, length - 1) != packet[length - 1] || chain.cards.empty())
         return {};

@@ -215,9 +215,11 @@ public:
                 rx[i] = 0;
                 rx[i + 1] = f.value;
             }
-            if (s.frames.size() >= kFrameLimit)
-                s.frames.erase(s.frames.begin(), s.frames.begin() + kFrameLimit / 2);
-            s.frames.push_back(f);
+            if (SimBoard::recording()) {
+                if (s.frames.size() >= kFrameLimit)
+                    s.frames.erase(s.frames.begin(), s.frames.begin() + kFrameLimit / 2);
+                s.frames.push_back(f);
+            }
         }
     }
 };

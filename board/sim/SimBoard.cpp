@@ -31,6 +31,7 @@ std::atomic<bool> g_virtual{false};
 std::atomic<uint64_t> g_virtualUs{0};
 std::atomic<std::time_t> g_fixedWall{0};
 std::atomic<int> g_portOffset{0};
+std::atomic<bool> g_recording{true};
 std::vector<std::function<void()>>& resetHooks()
 {
     static std::vector<std::function<void()>> hooks;
@@ -118,6 +119,8 @@ void SimBoard::advanceVirtual(uint64_t microseconds) { g_virtualUs += microsecon
 void SimBoard::fixWallTime(std::time_t seconds) { g_fixedWall = seconds; }
 std::time_t SimBoard::fixedWallTime() { return g_fixedWall; }
 void SimBoard::setPortOffset(int offset) { g_portOffset = offset; }
+void SimBoard::setRecording(bool on) { g_recording = on; }
+bool SimBoard::recording() { return g_recording; }
 int SimBoard::portOffset() { return g_portOffset; }
 
 void SimBoard::addResetHook(const std::function<void()>& hook)
@@ -135,6 +138,7 @@ void SimBoard::reset()
         hooks = resetHooks();
     }
     Journal::reset();
+    g_recording = true;
     g_virtualUs = 0;
     g_fixedWall = 0;
     for (auto& h : hooks)
@@ -156,6 +160,7 @@ bool start()
     if (const char* offset = std::getenv("KEL_PORT_OFFSET"); offset && *offset)
         sim::SimBoard::setPortOffset(std::atoi(offset));
     sim::Journal::keepInFile(sim::SimBoard::root() + "/sim-journal.log");
+    sim::SimBoard::setRecording(false);
     return true;
 }
 

@@ -32,6 +32,12 @@ public:
     static void fixWallTime(std::time_t seconds);          // 0 = real time again
     static std::time_t fixedWallTime();
 
+    // Transaction logs of the device models (SPI and I2C messages, FPGA operations, scaler
+    // frames, card packets) are for tests; a host run that goes on for days keeps none.
+    // On by default and after reset(); board::start() of a host run turns it off.
+    static void setRecording(bool on);
+    static bool recording();
+
     // Listening ports of the system are moved by this offset on the simulated board.
     static void setPortOffset(int offset);
     static int portOffset();

@@ -128,6 +128,7 @@ int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
     if (sim::g_faults[cs] != sim::SpiBusModel::Fault::None)
         return -1;
     sim::SpiModel* model = sim::g_models[cs];
+    const bool logging = sim::g_logging && sim::SimBoard::recording();
     sim::SpiRecord record;
     record.chipSelect = cs;
     int total = 0;
@@ -141,7 +142,7 @@ int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
             model->transfer(tx.data(), rx.data(), t.length, t.speedHz);
         if (t.rx && t.length)
             std::memcpy(t.rx, rx.data(), t.length);
-        if (sim::g_logging) {
+        if (logging) {
             record.tx.insert(record.tx.end(), tx.begin(), tx.end());
             record.rx.insert(record.rx.end(), rx.begin(), rx.end());
             record.speedHz = t.speedHz;
@@ -150,7 +151,7 @@ int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
     }
     if (model)
         model->endMessage();
-    if (sim::g_logging) {
+    if (logging) {
         auto& log = sim::records();
         if (log.size() >= sim::kLogLimit)
             log.erase(log.begin(), log.begin() + sim::kLogLimit / 2);
