@@ -452,15 +452,15 @@ void* fpga_manage::fpgamanageThread(void* arg)
     if (!arg)
         return nullptr;
     fpga_manage* self = static_cast<fpga_manage*>(arg);
-    // Every wait of the manager is counted in 10 ms ticks, so between jobs a pass every few
-    // milliseconds loses nothing; a running job or upgrade steps once a millisecond.
+    // Every wait of the manager is counted in 10 ms ticks, so between jobs one pass a tick
+    // loses nothing; bring-up, a running job or an upgrade step once a millisecond.
     for (;;) {
         const bool busy = g_usb_grade != 0 || g_send_para.job != 0 || self->get_fpga_status() != 1;
         if (g_usb_grade != 0)
             self->usb_upgrade_manage_deal(nullptr);
         else
             self->fpga_manage_deal(nullptr);
-        board::Clock::sleepMs(busy ? 1 : 4);
+        board::Clock::sleepMs(busy ? 1 : 10);
     }
     return nullptr;
 }

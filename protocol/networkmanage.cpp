@@ -117,7 +117,7 @@ void networkManage::loop(int index)
 {
     while (!m_stop) {
         // Blocks in poll while idle; a passthrough waiting for its card is polled often.
-        int wait = m_port[index].reply_state == 1 ? 1 : 20;
+        int wait = m_port[index].reply_state == 1 ? 1 : 100;
         if (index == 0)
             accept_pass(wait);
         else

@@ -93,7 +93,7 @@ void* Kx_uart_inout::receive_thread(void* arg)
     while (!self->m_stop) {
         // Blocks in poll while the line is quiet; a passthrough waiting for its card is
         // polled often.
-        self->receive_pass(self->m_pending == 1 ? 1 : 20);
+        self->receive_pass(self->m_pending == 1 ? 1 : 100);
     }
     return nullptr;
 }

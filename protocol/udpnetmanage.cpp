@@ -22,8 +22,9 @@ std::unique_lock<std::mutex> lock_port_path()
     return m ? std::unique_lock<std::mutex>(m->port_path_mutex) : std::unique_lock<std::mutex>();
 }
 
-// Idle wait of the protocol threads: they block in poll on their socket this long.
-constexpr int kIdleWaitMs = 10;
+// Idle wait of the protocol threads: they block in poll on their socket this long. A
+// datagram ends the wait at once, so it only sets how often an idle thread wakes.
+constexpr int kIdleWaitMs = 100;
 } // namespace
 
 udpnetManage* udpnetManage::pInstance()
@@ -132,7 +133,7 @@ void udpnetManage::loop(int index)
         if (index == 2) {
             // While the access point runs the thread rests 1 ms after every pass, also when
             // the handler kept the head datagram (the pass then does not wait in poll);
-            // until then it only looks again every 10 ms.
+            // until then it only looks again every 100 ms.
             board::Clock::sleepMs(udp_13769_pass(0) ? 1 : kIdleWaitMs);
             continue;
         }

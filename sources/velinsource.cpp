@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 velinsource* velinsource::p_velin_source = nullptr;
 
@@ -51,9 +52,15 @@ QString check_edid_mode()
     return g_check_edid;
 }
 
+// The pauses of a microsecond between the inputs' bus work only let other threads in; a
+// yield does that without a timer wake-up for each of them (nine per pass, a hundred passes
+// a second). Longer pauses are real waits for the chips.
 void sleep_us(uint64_t us)
 {
-    board::Clock::sleepUs(us);
+    if (us < 10)
+        std::this_thread::yield();
+    else
+        board::Clock::sleepUs(us);
 }
 } // namespace
 
