@@ -9,6 +9,7 @@
 // Description lines (see tools/icons/icons.txt; '#' starts a comment):
 //   <name> <width>x<height> <pictogram> [key=value ...] ["zh" "en" "ru" "vn" "tn"]
 // keys: fg=#rrggbb (pictogram colour), bg=#rrggbb (rounded plate behind it; default none),
+//       caption=<text> (the caption of an icon without language variants; _ for a space),
 //       text=#rrggbb (caption colour), glyph=<text> (for the pictogram "glyph").
 // With five quoted captions the icon is made in the five language variants; without, once.
 
@@ -569,7 +570,10 @@ bool render(const Icon& icon, const QString& caption, bool cjk, const QString& f
     Pen pen{option(icon, "fg", QColor(255, 255, 255)), option(icon, "accent", QColor(255, 171, 84))};
     QRectF pictBox = all.adjusted(icon.width * 0.08, icon.height * 0.06, -icon.width * 0.08, -icon.height * 0.06);
     QRectF band;
-    if (!icon.captions.isEmpty()) {
+    // One caption for an icon of one variant: "caption=Word" (underscores stand for spaces).
+    const QString single = icon.options.value("caption");
+    const QString text = icon.captions.isEmpty() ? QString(single).replace('_', ' ') : caption;
+    if (!text.isEmpty()) {
         const double split = icon.height * 0.62;
         pictBox = QRectF(icon.width * 0.1, icon.height * 0.06, icon.width * 0.8, split - icon.height * 0.08);
         band = QRectF(1, split, icon.width - 2, icon.height - split - 1);
@@ -578,8 +582,8 @@ bool render(const Icon& icon, const QString& caption, bool cjk, const QString& f
         std::fprintf(stderr, "%s: unknown pictogram %s\n", qPrintable(icon.origin), qPrintable(icon.pictogram));
         return false;
     }
-    if (!icon.captions.isEmpty())
-        drawCaption(p, band, caption, option(icon, "text", QColor(255, 255, 255)), cjk);
+    if (!text.isEmpty())
+        drawCaption(p, band, text, option(icon, "text", QColor(255, 255, 255)), cjk);
     p.end();
     if (!img.save(file, "PNG")) {
         std::fprintf(stderr, "kel_icongen: cannot write %s\n", qPrintable(file));
