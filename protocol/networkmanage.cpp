@@ -195,26 +195,30 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
         m_passby_socket = rec.socket;
 
     if (configuredPort && protocol_phy::is_passby_frame(frame)) {
-        std::unique_lock<std::mutex> path = lock_port_path();
-        link.reply_state = 1;
-        g_passby_trans_port = 2;
-        if (fpga_manage::p_fpga_manage)
-            fpga_manage::p_fpga_manage->answer_ready = 0;
+        bool ack = false;
         {
-            // An answer to an abandoned passthrough is not this frame's answer.
-            std::lock_guard<std::mutex> hold(m_answer_mutex);
-            m_answers.clear();
+            std::unique_lock<std::mutex> path = lock_port_path();
+            // Waiting before the lock is let go: a card's answer handed over while the
+            // acknowledgement is still being sent is queued for this link, not refused.
+            link.reply_state = 1;
+            g_passby_trans_port = 2;
+            if (fpga_manage::p_fpga_manage)
+                fpga_manage::p_fpga_manage->answer_ready = 0;
+            {
+                // An answer to an abandoned passthrough is not this frame's answer.
+                std::lock_guard<std::mutex> hold(m_answer_mutex);
+                m_answers.clear();
+            }
+            if (fpga_manage::p_fpga_manage)
+                fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
+            ack = frame[9] == 2;
         }
-        if (fpga_manage::p_fpga_manage)
-            fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
-        if (frame[9] == 2) {
-            // The acknowledgement goes out at once (the card's answer cannot overtake it
-            // while the port-path lock is held); the card's answer follows, so the link
-            // goes on waiting for it.
-            link.reply_state = 2;
+        if (ack) {
+            // Sent without the port-path lock: a client that does not read must not stall
+            // the FPGA manager and the other links' passthrough for the send time-out. The
+            // card's answer cannot overtake it, as only this thread sends it, after this.
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
             link.server->sendData(link.tx.data(), m, rec.socket);
-            link.reply_state = 1;
         }
         return;
     }
@@ -231,25 +235,31 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
 
 void networkManage::send_passby_answer(Link& link)
 {
-    std::unique_lock<std::mutex> path = lock_port_path();
-    fpga_manage* m = fpga_manage::p_fpga_manage;
-    if (m)
-        m->reg_IRQ_Dealwith(0, 0);
-    if (m && !m->answer_ready)
-        return;
     TcpServer::Record answer;
     {
-        std::lock_guard<std::mutex> hold(m_answer_mutex);
-        if (m_answers.empty())
+        std::unique_lock<std::mutex> path = lock_port_path();
+        fpga_manage* m = fpga_manage::p_fpga_manage;
+        if (m)
+            m->reg_IRQ_Dealwith(0, 0);
+        if (m && !m->answer_ready)
             return;
-        answer = std::move(m_answers.front());
-        m_answers.pop_front();
+        {
+            std::lock_guard<std::mutex> hold(m_answer_mutex);
+            if (m_answers.empty())
+                return;
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+        }
+        // Done with it under the lock: the flag is not cleared after another link's
+        // passthrough has set it meanwhile.
+        link.reply_state = 0;
+        if (m)
+            m->answer_ready = 0;
     }
+    // The send can take up to the send time-out when the client does not read; the
+    // port-path lock is not held through it.
     if (answer.socket >= 0)
         link.server->sendData(answer.data.data(), unsigned(answer.data.size()), answer.socket);
-    link.reply_state = 0;
-    if (m)
-        m->answer_ready = 0;
 }
 
 void networkManage::abandon_wait(Link& link)

@@ -14,7 +14,11 @@
 #include "tests/protocol/link_test_frames.h"
 #include "tests/support/PcClient.h"
 
+#include <atomic>
 #include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <thread>
 
 namespace {
 
@@ -112,7 +116,10 @@ protected:
         ASSERT_GT(linktest::usePrivatePorts({5005, 10002, 5008, 10005, 13769}), 0);
         g_port = 5005;
         tcp = std::make_unique<networkManage>();
-        ASSERT_EQ(tcp->initialize(), 0);
+        if (startTcpThreads)
+            ASSERT_EQ(tcp->initialize(), 0);
+        else
+            tcp->open_servers();
         udp = std::make_unique<udpnetManage>();
         udp->initialize_servers();
         ASSERT_EQ(udp->start_threads(), 0);
@@ -154,6 +161,7 @@ protected:
         return n;
     }
 
+    bool startTcpThreads = true;   // false: the test drives the TCP link's passes
     kel_test::TestRoot root;
     std::unique_ptr<fpga_test::BringUpWorld> world;
     std::unique_ptr<fpga_manage> manager;
@@ -296,3 +304,155 @@ TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)
 }
 
 } // namespace
+
+namespace {
+
+// The TCP link's passes are driven by the test, one of them on a thread of its own standing
+// in for the link's thread, so the test knows when that pass has ended.
+class PassbyStalledTcp : public PassbyLinks {
+protected:
+    PassbyStalledTcp() { startTcpThreads = false; }
+};
+
+// A PC tool that stops reading: a small receive buffer and small segments (which keep the
+// server's send buffer small as well), connected to the configured TCP port.
+int stalledClient(uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    int mss = 536;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, sizeof mss);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Bytes waiting in the client's receive buffer, left there.
+size_t pending(int fd)
+{
+    static Bytes buf(1 << 20);
+    ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_PEEK | MSG_DONTWAIT);
+    return n > 0 ? size_t(n) : 0;
+}
+
+// Everything the client is sent until `frames_wanted` whole frames are in, the server
+// closes, or nothing more comes for 3 s.
+Bytes readFrames(int fd, size_t frames_wanted)
+{
+    Bytes stream;
+    uint8_t buf[8192];
+    while (linktest::frames(stream).size() < frames_wanted) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kWaitMs) <= 0)
+            break;
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        stream.insert(stream.end(), buf, buf + n);
+    }
+    return stream;
+}
+
+} // namespace
+
+TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassthrough)
+{
+    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
+    const int fd = stalledClient(uint16_t(5005 + sim::SimBoard::portOffset()));
+    ASSERT_GE(fd, 0);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    for (int i = 0; i < 5 && tcp->server(0)->clients().empty(); ++i)
+        tcp->accept_pass(5);
+    ASSERT_EQ(tcp->server(0)->clients().size(), 1u);
+
+    // A wrapped frame for a card that keeps quiet: acknowledged at once, then the link
+    // waits for the card.
+    const pc::Frame inner = cardFrame(0, 0, 0x61, ramRead(0x80, 2), 0x54);
+    const Bytes request = pc::encode(wrapped(inner, 0x55));
+    const Bytes wire = pc::wire(wrapped(inner, 0x55));
+    ASSERT_EQ(::send(fd, wire.data(), wire.size(), MSG_NOSIGNAL), ssize_t(wire.size()));
+    for (int i = 0; i < 50 && pending(fd) == 0; ++i)
+        tcp->accept_pass(5);
+    const size_t ackBytes = pending(fd);
+    ASSERT_GT(ackBytes, 0u);
+    ASSERT_EQ(tcp->reply_state(0), 1);
+
+    // A card answer far larger than the client's and the server's buffers, handed over as
+    // the FPGA manager's receive path does, under its port-path lock. Every data byte
+    // needs escaping, so it doubles on the wire.
+    Bytes data(0x1F000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = (i & 1) ? 0x5A : 0xA5;
+    const Bytes answer = linktest::request(pc::kPc, 0x0000, 0x61, data, 0x54);
+    {
+        std::lock_guard<std::mutex> path(manager->port_path_mutex);
+        g_passby_trans_port = 255;
+        manager->answer_ready = 1;
+        ASSERT_TRUE(tcp->passby_answer(answer.data(), unsigned(answer.size())));
+    }
+
+    // The link's pass that sends it, on its own thread: it cannot finish before the client
+    // reads (or the send times out and the client is closed).
+    std::atomic<bool> done{false};
+    std::thread link([&] {
+        tcp->accept_pass(1);
+        done = true;
+    });
+    struct Joiner {
+        std::thread& t;
+        ~Joiner()
+        {
+            if (t.joinable())
+                t.join();
+        }
+    } joiner{link};
+
+    // The answer has begun to arrive, so the send is under way...
+    while (!done && pending(fd) <= ackBytes)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GT(pending(fd), ackBytes);
+    // ... and the port-path lock is free while it goes on.
+    bool freeDuringSend = false;
+    while (!done) {
+        if (manager->port_path_mutex.try_lock()) {
+            freeDuringSend = !done;
+            manager->port_path_mutex.unlock();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(freeDuringSend);
+
+    // A passthrough over UDP 5008 makes its round trip to a card meanwhile.
+    {
+        auto udpPc = client("udp");
+        ASSERT_TRUE(udpPc);
+        pc::Frame reply;
+        ASSERT_TRUE(udpPc->request(cardFrame(1, 1, 0x61, ramRead(0x40, 4), 0x56), reply, kWaitMs));
+        EXPECT_EQ(reply.src, 0x1001);
+        EXPECT_EQ(reply.b5, 0x56);
+        EXPECT_EQ(reply.status(), 0);
+    }
+
+    // The client reads at last: the acknowledgement, then the whole answer, on a
+    // connection that was kept.
+    const std::vector<Bytes> got = linktest::frames(readFrames(fd, 2));
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], linktest::expectedReply(request, {0x00}));
+    EXPECT_TRUE(got[1] == answer) << "answer of " << got[1].size() << " bytes";
+    link.join();
+    EXPECT_EQ(tcp->reply_state(0), 0);
+    EXPECT_EQ(tcp->server(0)->clients().size(), 1u);
+}
