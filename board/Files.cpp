@@ -4,11 +4,19 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace board {
+
+namespace {
+// A symbolic link is copied as a link, never followed: a link in a copied folder (a USB
+// stick's, say) must not bring a file from outside the data root in.
+constexpr fs::copy_options kCopyOptions =
+    fs::copy_options::overwrite_existing | fs::copy_options::recursive | fs::copy_options::copy_symlinks;
+} // namespace
 
 QString Files::map(const QString& systemPath)
 {
@@ -25,7 +33,7 @@ bool Files::move(const std::string& from, const std::string& to)
     if (!ec)
         return true;
     // A move across file systems: copy, then remove the source.
-    fs::copy(src, dst, fs::copy_options::overwrite_existing | fs::copy_options::recursive, ec);
+    fs::copy(src, dst, kCopyOptions, ec);
     if (ec)
         return false;
     fs::remove_all(src, ec);
@@ -38,7 +46,7 @@ bool Files::copy(const std::string& from, const std::string& to)
     fs::path src = map(from), dst = map(to);
     if (fs::is_directory(dst, ec))
         dst /= src.filename();
-    fs::copy(src, dst, fs::copy_options::overwrite_existing | fs::copy_options::recursive, ec);
+    fs::copy(src, dst, kCopyOptions, ec);
     return !ec;
 }
 
@@ -66,6 +74,11 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
 {
     const std::string target = map(path);
     const std::string temp = target + ".tmp";
+    // One save at a time: two threads saving the same file must not write into the one
+    // temporary together, or one of them renames the other's half-written bytes over the
+    // target and the other's rename fails.
+    static std::mutex saving;
+    std::lock_guard<std::mutex> hold(saving);
     std::error_code ec;
     fs::create_directories(fs::path(target).parent_path(), ec);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -84,7 +97,9 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
         }
         done += size_t(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    const bool synced = ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;      // closed whether or not the flush worked
+    if (!synced || !closed) {
         ::unlink(temp.c_str());
         return false;
     }

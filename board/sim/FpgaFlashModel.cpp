@@ -140,7 +140,9 @@ public:
         const size_t count = m_message.size() - 4;
         if (count > FpgaFlashModel::kPage)
             first = m_message.size() - FpgaFlashModel::kPage;   // only the last 256 bytes stay
-        uint32_t offset = start & (FpgaFlashModel::kPage - 1);
+        // Each byte keeps the place in the page that wrapping gave it: the first byte that
+        // stays was clocked (first - 4) bytes after the start address.
+        uint32_t offset = uint32_t(start + (first - 4)) & (FpgaFlashModel::kPage - 1);
         for (size_t i = first; i < m_message.size(); ++i) {
             m_mem[page + offset] &= m_message[i];
             offset = (offset + 1) & (FpgaFlashModel::kPage - 1);

@@ -322,8 +322,11 @@ public:
         m_cursor = entry.address;
         m_registerDone = false;
         m_current = entry;
+        // The data phase adds its bytes to this entry; with recording off there is none,
+        // and the bytes must not go into an older entry (which would then grow for ever).
+        const bool recorded = SimBoard::recording();
         record(std::move(entry));
-        m_currentIndex = m_log.size() - 1;
+        m_currentIndex = recorded ? m_log.size() - 1 : size_t(-1);
     }
 
     void dataPhase(const uint8_t* tx, uint8_t* rx, uint32_t length)

@@ -131,7 +131,8 @@ std::vector<uint8_t> execute(ReceivingCard& card, const uint8_t* packet, size_t 
         card.reconfigs++;
         break;
     case 0xA0:
-        card.registerWrites.emplace_back(payload, payload + n);
+        if (SimBoard::recording())             // a record for tests; a host run keeps none
+            card.registerWrites.emplace_back(payload, payload + n);
         if (n >= 4 && payload[0] == 0x03 && payload[1] == 0x0F && payload[2] == 0x01)
             card.mapping = payload[3];
         break;

@@ -126,22 +126,27 @@ int SerialPort::setRts(int fd, bool on)
     std::string path = sim::deviceOf(fd);
     if (path.empty())
         return -1;
-    sim::ports()[path].rts.push_back(on);
+    if (sim::SimBoard::recording())            // a record for tests; a host run keeps none
+        sim::ports()[path].rts.push_back(on);
     return 0;
 }
 
 void SerialPort::close(int fd)
 {
+    if (fd < 0)
+        return;
     std::lock_guard<std::mutex> hold(sim::g_lock);
     for (auto& [path, port] : sim::ports()) {
         if (port.master == fd) {
-            ::close(port.master);
             port.master = -1;
             if (port.peerHold >= 0)
                 ::close(port.peerHold);
             port.peerHold = -1;
         }
     }
+    // The descriptor is a real one that open() handed out; it is closed even when the port
+    // was opened again since (the model then tracks the newer one), or it would leak.
+    ::close(fd);
 }
 
 } // namespace board

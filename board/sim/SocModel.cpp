@@ -37,7 +37,7 @@ struct Registrar {
 
 uint16_t SocModel::read16(uint32_t offset)
 {
-    if (offset + 2 > kWindowLength)
+    if (offset > kWindowLength - 2)          // written so that no sum can wrap
         return 0;
     uint16_t v;
     std::memcpy(&v, store() + offset, 2);
@@ -46,7 +46,7 @@ uint16_t SocModel::read16(uint32_t offset)
 
 void SocModel::write16(uint32_t offset, uint16_t value)
 {
-    if (offset + 2 > kWindowLength)
+    if (offset > kWindowLength - 2)
         return;
     std::memcpy(store() + offset, &value, 2);
 }

@@ -1,0 +1,231 @@
+// What keeps a host run safe and lean: nothing reaches outside the data root, descriptors
+// are not lost, files written from two threads stay whole, logs stay off when recording
+// is off, and the flash and SoC models keep to the parts' rules at their edges.
+#include "board/Files.h"
+#include "board/Keypad.h"
+#include "board/SerialPort.h"
+#include "board/Shell.h"
+#include "board/SpiDevice.h"
+#include "board/sim/Sim.h"
+#include "tests/support/TestRoot.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+bool under(const std::string& path, const std::string& root)
+{
+    return path.compare(0, root.size() + 1, root + "/") == 0;
+}
+
+// One SPI message on a chip select of the simulated bus.
+void spi(int fd, const std::vector<uint8_t>& tx)
+{
+    board::SpiTransfer t;
+    t.tx = tx.data();
+    t.length = uint32_t(tx.size());
+    ASSERT_EQ(board::SpiDevice::transfer(fd, &t, 1), int(tx.size()));
+}
+} // namespace
+
+TEST(SimFilesSafety, DotDotInAMappedPathStaysInsideTheRoot)
+{
+    kel_test::TestRoot root;
+    // A path mapped already and then extended with ".." (a name from a PC or a stick).
+    const std::string climbed = board::Files::map(root.path() + "/data/../../../etc/passwd");
+    EXPECT_EQ(climbed, root.path() + "/etc/passwd");
+    EXPECT_EQ(board::Files::map(root.path() + "/.."), root.path());
+    EXPECT_EQ(board::Files::map(root.path() + "/data/./x"), root.path() + "/data/x");
+}
+
+TEST(SimFilesSafety, SymbolicLinksOutOfTheRootAreNotFollowed)
+{
+    kel_test::TestRoot root;
+    const std::string outside = root.path() + "-outside";
+    fs::create_directories(outside);
+    std::ofstream(outside + "/secret") << "host file";
+    fs::create_directories(root.host("/data"));
+    fs::create_directory_symlink(outside, root.host("/data/away"));
+    fs::create_symlink(outside + "/secret", root.host("/data/secret"));
+    fs::create_symlink(outside + "/new", root.host("/data/dangling"));
+    fs::create_directories(root.host("/data/real"));
+    fs::create_directory_symlink(root.host("/data/real"), root.host("/data/inside"));
+
+    for (const char* path : {"/data/away/secret", "/data/away/made", "/data/secret", "/data/dangling"}) {
+        const std::string mapped = board::Files::map(path);
+        EXPECT_TRUE(under(mapped, root.path())) << path << " -> " << mapped;
+        std::ifstream in(mapped);
+        EXPECT_FALSE(in.is_open()) << path;
+        std::ofstream out(mapped, std::ios::app);
+        EXPECT_FALSE(out.is_open()) << path;
+    }
+    EXPECT_FALSE(board::Files::writeAtomically("/data/away/made", "x", 1));
+    EXPECT_FALSE(board::Files::makeDirs("/data/away/dir"));
+    EXPECT_FALSE(board::Files::remove("/data/away/secret"));
+    EXPECT_FALSE(fs::exists(outside + "/made"));
+    EXPECT_FALSE(fs::exists(outside + "/new"));
+    EXPECT_FALSE(fs::exists(outside + "/dir"));
+    EXPECT_TRUE(fs::exists(outside + "/secret"));
+
+    // A link that stays inside the root is an ordinary path.
+    ASSERT_TRUE(board::Files::writeAtomically("/data/inside/file", "ok", 2));
+    EXPECT_EQ(root.readFile("/data/real/file"), "ok");
+    fs::remove_all(outside);
+}
+
+TEST(SimFilesSafety, CopiedFoldersKeepTheirLinksAsLinks)
+{
+    kel_test::TestRoot root;
+    const std::string outside = root.path() + "-outside";
+    fs::create_directories(outside);
+    std::ofstream(outside + "/secret") << "host file";
+    root.writeFile("/mnt/usb1/pack/plain", "stick");
+    fs::create_symlink(outside + "/secret", root.host("/mnt/usb1/pack/secret"));
+    ASSERT_TRUE(board::Files::makeDirs("/data"));
+
+    ASSERT_TRUE(board::Files::copy("/mnt/usb1/pack", "/data/pack"));
+    EXPECT_EQ(root.readFile("/data/pack/plain"), "stick");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(root.path() + "/data/pack/secret")));
+    EXPECT_EQ(root.readFile("/data/pack/secret"), "");
+    fs::remove_all(outside);
+}
+
+TEST(SimFilesSafety, TwoThreadsSavingOneFileLeaveOneWholeVersion)
+{
+    kel_test::TestRoot root;
+    constexpr size_t kSize = 64 * 1024;
+    const std::vector<uint8_t> a(kSize, 0xAA), b(kSize, 0xBB);
+    std::atomic<int> failures{0};
+    auto writer = [&](const std::vector<uint8_t>& content) {
+        for (int i = 0; i < 150; ++i)
+            if (!board::Files::writeAtomically("/data/ram_device_info", content.data(), content.size()))
+                ++failures;
+    };
+    std::thread t1(writer, std::cref(a));
+    std::thread t2(writer, std::cref(b));
+    t1.join();
+    t2.join();
+    EXPECT_EQ(failures.load(), 0);
+    const std::string file = root.readFile("/data/ram_device_info");
+    ASSERT_EQ(file.size(), kSize);
+    EXPECT_TRUE(file == std::string(a.begin(), a.end()) || file == std::string(b.begin(), b.end()));
+    size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(root.host("/data"))) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1u);   // no temporary left behind
+}
+
+TEST(SimSocSafety, RegisterOffsetsAtTheTopOfTheRangeAreRefused)
+{
+    kel_test::TestRoot root;
+    sim::SocModel::write16(sim::SocModel::kWindowLength - 2, 0x1234);
+    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 2), 0x1234);
+    sim::SocModel::write16(0xFFFFFFFE, 0x5555);
+    sim::SocModel::write16(0xFFFFFFFF, 0x5555);
+    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFF), 0);
+    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFE), 0);
+    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 1), 0);
+    EXPECT_EQ(sim::SocModel::read16(0), 0);
+}
+
+TEST(SimFlashFidelity, AProgramLongerThanAPageKeepsItsLastBytesWhereTheAddressWrapped)
+{
+    kel_test::TestRoot root;
+    sim::SocModel::write16(0x207860, 0);              // flash 0 selected
+    int fd = board::SpiDevice::open("/dev/spidev32766.3");
+    ASSERT_GE(fd, 0);
+    spi(fd, {0x06});
+    std::vector<uint8_t> program{0x02, 0x00, 0x01, 0x10};   // page 0x100, offset 0x10
+    for (int k = 0; k < 300; ++k)
+        program.push_back(uint8_t(k / 2));
+    spi(fd, program);
+    // Byte k went to page offset (0x10 + k) mod 256; of the 300 only k = 44..299 stay.
+    const auto page = sim::FpgaFlashModel::read(0, 0x100, 256);
+    ASSERT_EQ(page.size(), 256u);
+    for (int o = 0; o < 256; ++o) {
+        int k = (o - 0x10) & 0xFF;
+        if (k < 300 - 256)
+            k += 256;
+        EXPECT_EQ(page[size_t(o)], uint8_t(k / 2)) << "offset " << o;
+    }
+    EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x200, 1), std::vector<uint8_t>{0xFF});   // next page untouched
+    EXPECT_EQ(sim::FpgaFlashModel::programCount(0), 1u);
+    board::SpiDevice::close(fd);
+}
+
+TEST(SimSerialDescriptors, AReopenedPortsOldDescriptorIsClosedByClose)
+{
+    kel_test::TestRoot root;
+    int first = board::SerialPort::open("/dev/ttyS1");
+    ASSERT_GE(first, 0);
+    int second = board::SerialPort::open("/dev/ttyS1");
+    ASSERT_GE(second, 0);
+    board::SerialPort::close(first);
+    errno = 0;
+    EXPECT_EQ(::fcntl(first, F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_GE(::fcntl(second, F_GETFD), 0);
+    board::SerialPort::close(second);
+    EXPECT_EQ(::fcntl(second, F_GETFD), -1);
+}
+
+TEST(SimRecording, OffKeepsNoRecordsButTheBoardStillAnswers)
+{
+    kel_test::TestRoot root;
+    // An FPGA RAM write recorded while recording is on.
+    sim::SocModel::write16(0x207810, 0);              // FPGA 0 selected
+    int fpga = board::SpiDevice::open("/dev/spidev32766.1");
+    ASSERT_GE(fpga, 0);
+    auto ramWrite = [&](size_t bytes) {
+        sim::SocModel::write16(0x207838, 16);         // command phase
+        spi(fpga, {0x02, 0x05, 0x00, 0x00});          // write RAM 5 from address 0
+        sim::SocModel::write16(0x207838, 0);
+        spi(fpga, std::vector<uint8_t>(bytes, 0x3C));
+    };
+    ramWrite(4);
+    ASSERT_EQ(sim::FpgaModel::log(0).size(), 1u);
+    ASSERT_EQ(sim::FpgaModel::log(0)[0].data.size(), 4u);
+
+    sim::SimBoard::setRecording(false);
+    ramWrite(1000);
+    EXPECT_EQ(sim::FpgaModel::ram(0, 5, 999, 1), std::vector<uint8_t>{0x3C});   // the write took effect
+    ASSERT_EQ(sim::FpgaModel::log(0).size(), 1u);
+    EXPECT_EQ(sim::FpgaModel::log(0)[0].data.size(), 4u);   // nothing added to the old entry
+
+    sim::Journal::setShellStatus("reboot", 256);
+    EXPECT_EQ(board::Shell::system("reboot"), 256);
+    EXPECT_TRUE(sim::Journal::entries().empty());
+
+    int serial = board::SerialPort::open("/dev/ttyS2");
+    ASSERT_GE(serial, 0);
+    EXPECT_EQ(board::SerialPort::setRts(serial, true), 0);
+    EXPECT_TRUE(sim::SerialModel::rtsChanges("/dev/ttyS2").empty());
+    board::SerialPort::close(serial);
+
+    sim::KeypadModel::setPresent(true);
+    const uint8_t report[5] = {0, 1, 2, 3, 4};
+    EXPECT_EQ(board::Keypad::writeReport(0x28E9, 0x0380, report, 5), 5);
+    EXPECT_TRUE(sim::KeypadModel::reports().empty());
+
+    // A register command to card 0 of port 0: still carried out, not kept.
+    std::vector<uint8_t> packet{0x00, 0x00, 0x10, 0xF0, 0x10, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x03, 0x0F, 0x01, 0x07};
+    uint8_t x = 0;
+    for (uint8_t c : packet)
+        x ^= c;
+    packet.push_back(x);
+    EXPECT_EQ(sim::ReceivingCardModel::deliver(0, 0, packet.data(), packet.size()).size(), 1u);
+    const sim::ReceivingCard card = sim::ReceivingCardModel::card(0, 0, 0);
+    EXPECT_EQ(card.mapping, 7);
+    EXPECT_TRUE(card.registerWrites.empty());
+    board::SpiDevice::close(fpga);
+}
