@@ -60,7 +60,7 @@ int UeventSource::open()
         return -1;
     sockaddr_nl addr{};
     addr.nl_family = AF_NETLINK;
-    addr.nl_pid = uint32_t(::getpid());
+    addr.nl_pid = 0;   // the kernel picks a free port id, so a second socket can be bound too
     addr.nl_groups = 1;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
         ::close(fd);
