@@ -350,32 +350,26 @@ u8 fpga_manage::reg_shadow(int reg, int fpga) const
 
 void fpga_manage::write_to_register(int reg, u8 mask, u8 value, int fpga)
 {
-    if (reg < 0 || reg >= kRegCount || !validFpga(fpga))
-        return;
-    if (reg >= 64 && reg <= 127) {
-        // Registers 64..96 live only in the shadow; 97..127 are not used.
-        if (reg <= 96)
-            MCU_REG_func[fpga][reg] = u8((MCU_REG_func[fpga][reg] & ~mask) | (value & mask));
-        return;
-    }
-    read_from_register(reg, fpga);
-    u8 byte;
-    {
-        std::lock_guard<std::mutex> hold(reg_image_mutex);
-        MCU_REG_func[fpga][reg] = u8((MCU_REG_func[fpga][reg] & ~mask) | (value & mask));
-        byte = MCU_REG_func[fpga][reg];
-    }
-    apply_register_side_effects(reg, mask, byte, true);
-    write_fpga_register(u8(reg), byte, u8(fpga), mask);
+    masked_write(reg, mask, value, fpga, true);
 }
 
 void fpga_manage::write_to_0x00_register(int reg, u8 mask, u8 value, int fpga)
 {
+    masked_write(reg, mask, value, fpga, false);
+}
+
+// The masked write through the shadow that both entries share; withBlock says whether the
+// register-0 and register-2 side effects that need the parameter block are made.
+void fpga_manage::masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock)
+{
     if (reg < 0 || reg >= kRegCount || !validFpga(fpga))
         return;
     if (reg >= 64 && reg <= 127) {
-        if (reg <= 96)
+        // Registers 64..96 live only in the shadow; 97..127 are not used.
+        if (reg <= 96) {
+            std::lock_guard<std::mutex> hold(reg_image_mutex);
             MCU_REG_func[fpga][reg] = u8((MCU_REG_func[fpga][reg] & ~mask) | (value & mask));
+        }
         return;
     }
     read_from_register(reg, fpga);
@@ -385,7 +379,7 @@ void fpga_manage::write_to_0x00_register(int reg, u8 mask, u8 value, int fpga)
         MCU_REG_func[fpga][reg] = u8((MCU_REG_func[fpga][reg] & ~mask) | (value & mask));
         byte = MCU_REG_func[fpga][reg];
     }
-    apply_register_side_effects(reg, mask, byte, false);
+    apply_register_side_effects(reg, mask, byte, withBlock);
     write_fpga_register(u8(reg), byte, u8(fpga), mask);
 }
 

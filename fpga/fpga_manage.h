@@ -431,6 +431,7 @@ private:
     enum class Transfer { RegisterWrite, RegisterRead, RamWrite, RamRead };
     u8 transfer(int fpga, u32 command, Transfer kind, unsigned char* data, unsigned int len);
     void apply_register_side_effects(int reg, u8 mask, u8& byte, bool withBlock);
+    void masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
     void set_screen_dark_word(u8 dark);
     void job_pc_pause();
     // Receive path: one pair's ready bit, its answer (length registers, then the receive
