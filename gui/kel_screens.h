@@ -116,3 +116,20 @@
 #include "upgrade/firmwareupdate.h"
 #define KEL_HAVE_FIRMWAREUPDATE 1
 #endif
+
+#include "core/global.h"
+
+// Opening a child screen: no parent, its global pointer, its page, a modal run that returns
+// when the child has closed.
+#define KEL_OPEN_MODAL(Class, pointer, page) \
+    do {                                     \
+        pointer = new Class(nullptr);        \
+        g_page_focus = page;                 \
+        pointer->exec();                     \
+    } while (0)
+
+// The trace of a menu entry whose screen is not in this build.
+inline void kel_screen_not_built(const char* menu, const char* screen)
+{
+    KEL_TRACE("\n %s: the screen %s is not built yet\n", menu, screen);
+}

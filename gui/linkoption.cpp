@@ -18,7 +18,7 @@ LinkOption* g_linkoption = nullptr;
 namespace {
 void not_built(const char* screen)
 {
-    KEL_TRACE("\n LinkOption: the screen %s is not built yet\n", screen);
+    kel_screen_not_built("LinkOption", screen);
 }
 
 QPushButton* make_button(QWidget* parent, const char* name, int x)
@@ -103,21 +103,15 @@ void LinkOption::syncUpdate()
 
 void LinkOption::slot_Button_back_clicked()
 {
-    setAttribute(Qt::WA_DeleteOnClose);
-    close();
     if (g_linkoption == this)
         g_linkoption = nullptr;
-    if (g_option != nullptr)
-        g_option->language_changed();
-    g_page_focus = 5;
+    Option::return_from_submenu(this);
 }
 
 void LinkOption::on_Button_linkcom_clicked()
 {
 #ifdef KEL_HAVE_LINKCOM
-    g_linkcom = new linkcom(nullptr);
-    g_page_focus = 21;
-    g_linkcom->exec();
+    KEL_OPEN_MODAL(linkcom, g_linkcom, 21);
 #else
     not_built("linkcom");
 #endif
@@ -126,9 +120,7 @@ void LinkOption::on_Button_linkcom_clicked()
 void LinkOption::on_Button_linkwlan_clicked()
 {
 #ifdef KEL_HAVE_LINKWLAN
-    g_linkwlan = new linkwlan(nullptr);
-    g_page_focus = 22;
-    g_linkwlan->exec();
+    KEL_OPEN_MODAL(linkwlan, g_linkwlan, 22);
 #else
     not_built("linkwlan");
 #endif
@@ -137,9 +129,7 @@ void LinkOption::on_Button_linkwlan_clicked()
 void LinkOption::on_Button_firmware_usbgrade_clicked()
 {
 #ifdef KEL_HAVE_FIRMWARE_USBGRADE
-    g_firmware_usbgrade = new firmware_usbgrade(nullptr);
-    g_page_focus = 26;
-    g_firmware_usbgrade->exec();
+    KEL_OPEN_MODAL(firmware_usbgrade, g_firmware_usbgrade, 26);
 #else
     not_built("firmware_usbgrade");
 #endif

@@ -19,15 +19,6 @@
 
 Option* g_option = nullptr;
 
-// Opening a child screen: no parent, its global pointer, its page, a modal run that returns
-// when the child has closed.
-#define KEL_OPEN_MODAL(Class, pointer, page) \
-    do {                                     \
-        pointer = new Class(nullptr);        \
-        g_page_focus = page;                 \
-        pointer->exec();                     \
-    } while (0)
-
 namespace {
 const char* const kEntryNames[Option::kEntries] = {
     "output_set", "input_cut", "image_layout", "link_set", "image_quality", "test_chart", "smart_mapping",
@@ -36,7 +27,7 @@ const char* const kEntryNames[Option::kEntries] = {
 
 void not_built(const char* screen)
 {
-    KEL_TRACE("\n Option: the screen %s is not built yet\n", screen);
+    kel_screen_not_built("Option", screen);
 }
 } // namespace
 
@@ -98,6 +89,15 @@ void Option::language_changed()
         menulist[i]->setProperty("iconPath", path);
     }
     ui->smart_mapping->setStyleSheet(focus_widget == ui->smart_mapping ? style_focus : style_normal);
+}
+
+void Option::return_from_submenu(QDialog* submenu)
+{
+    submenu->setAttribute(Qt::WA_DeleteOnClose);
+    submenu->close();
+    if (g_option != nullptr)
+        g_option->language_changed();
+    g_page_focus = 5;
 }
 
 void Option::syncUpdate()

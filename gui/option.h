@@ -26,6 +26,8 @@ public:
     void menulist_init();
     void language_changed();
     void syncUpdate();
+    // A sub-menu (output, communication) closes itself and hands the keys back to this menu.
+    static void return_from_submenu(QDialog* submenu);
     void slot_Button_back_clicked();
 
     // Not called by anything in the program.

@@ -17,7 +17,7 @@ OutputSet* g_outputset = nullptr;
 namespace {
 void not_built(const char* screen)
 {
-    KEL_TRACE("\n OutputSet: the screen %s is not built yet\n", screen);
+    kel_screen_not_built("OutputSet", screen);
 }
 } // namespace
 
@@ -73,21 +73,15 @@ void OutputSet::syncUpdate()
 
 void OutputSet::slot_Button_back_clicked()
 {
-    setAttribute(Qt::WA_DeleteOnClose);
-    close();
     if (g_outputset == this)
         g_outputset = nullptr;
-    if (g_option != nullptr)
-        g_option->language_changed();
-    g_page_focus = 5;
+    Option::return_from_submenu(this);
 }
 
 void OutputSet::on_Button_ledset_clicked()
 {
 #ifdef KEL_HAVE_LEDSET
-    g_ledset = new ledset(nullptr);
-    g_page_focus = 13;
-    g_ledset->exec();
+    KEL_OPEN_MODAL(ledset, g_ledset, 13);
 #else
     not_built("ledset");
 #endif
@@ -96,9 +90,7 @@ void OutputSet::on_Button_ledset_clicked()
 void OutputSet::on_Button_lanset_clicked()
 {
 #ifdef KEL_HAVE_NETSET
-    g_netset = new netset(nullptr);
-    g_page_focus = 14;
-    g_netset->exec();
+    KEL_OPEN_MODAL(netset, g_netset, 14);
 #else
     not_built("netset");
 #endif
