@@ -118,6 +118,10 @@
 #endif
 
 #include "core/global.h"
+#include "core/kelrampara.h"
+
+#include <QWidget>
+#include <functional>
 
 // Opening a child screen: no parent, its global pointer, its page, a modal run that returns
 // when the child has closed.
@@ -132,4 +136,30 @@
 inline void kel_screen_not_built(const char* menu, const char* screen)
 {
     KEL_TRACE("\n %s: the screen %s is not built yet\n", menu, screen);
+}
+
+enum class KelModeKey { Locked, Opened, NotBuilt };
+
+// The mode key's shortcut from a screen: unless the keys are locked, the screen closes
+// (deleted once its own event is over), forget() clears the pointers to what closed, and the
+// user-mode screen opens. Locked: nothing happens and the key is not passed on either.
+inline KelModeKey kel_mode_shortcut(QWidget* screen, const char* name, const std::function<void()>& forget)
+{
+    if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+        return KelModeKey::Locked;
+#ifdef KEL_HAVE_CUSTOMMODE
+    screen->setAttribute(Qt::WA_DeleteOnClose);
+    screen->close();
+    forget();
+    g_mode_shortcut_key = 1;
+    g_custommode = new CustomMode(nullptr);
+    g_page_focus = 4;
+    g_custommode->show();
+    return KelModeKey::Opened;
+#else
+    (void)screen;
+    (void)forget;
+    kel_screen_not_built(name, "CustomMode");
+    return KelModeKey::NotBuilt;
+#endif
 }

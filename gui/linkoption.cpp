@@ -171,25 +171,12 @@ void LinkOption::keyReleaseEvent(QKeyEvent* event)
         break;
     case KEL_MODE:
         qDebug("this is mode-code [LinkOption][Release]");
-        if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+        if (kel_mode_shortcut(this, "LinkOption", [this] {
+            if (g_linkoption == this)
+                g_linkoption = nullptr;
+            Option::close_menu();
+        }) == KelModeKey::Locked)
             return;   // locked: the key is not passed on either
-#ifdef KEL_HAVE_CUSTOMMODE
-        setAttribute(Qt::WA_DeleteOnClose);
-        close();
-        if (g_linkoption == this)
-            g_linkoption = nullptr;
-        if (g_option != nullptr) {
-            g_option->setAttribute(Qt::WA_DeleteOnClose);
-            g_option->close();
-            g_option = nullptr;
-        }
-        g_mode_shortcut_key = 1;
-        g_custommode = new CustomMode(nullptr);
-        g_page_focus = 4;
-        g_custommode->show();
-#else
-        not_built("CustomMode");
-#endif
         break;
     default:
         break;

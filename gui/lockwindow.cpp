@@ -347,20 +347,8 @@ void LockWindow::keyReleaseEvent(QKeyEvent* event)
         open_main_menu(true);
         break;
     case KEL_MODE: {
-        const KelRamPara* para = KelRamPara::pInstance();
-        if (para->ram16(KelRamPara::kKeyLock) != 0)
+        if (kel_mode_shortcut(this, "LockWindow", [] { g_lockwindow = nullptr; }) == KelModeKey::Locked)
             return;   // locked: the key is not passed on either
-#ifdef KEL_HAVE_CUSTOMMODE
-        setAttribute(Qt::WA_DeleteOnClose);
-        close();
-        g_lockwindow = nullptr;
-        g_mode_shortcut_key = 1;
-        g_custommode = new CustomMode(nullptr);
-        g_page_focus = 4;
-        g_custommode->show();
-#else
-        KEL_TRACE("\n LockWindow: the user-mode screen is not built yet\n");
-#endif
         break;
     }
     default:

@@ -223,20 +223,11 @@ void MachineState::keyReleaseEvent(QKeyEvent* event)
         back_to_main_menu();
         break;
     case KEL_MODE: {
-        if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+        if (kel_mode_shortcut(this, "MachineState", [this] {
+                if (g_machinestate == this)
+                    g_machinestate = nullptr;
+            }) == KelModeKey::Locked)
             return;   // locked: the key is not passed on either
-#ifdef KEL_HAVE_CUSTOMMODE
-        setAttribute(Qt::WA_DeleteOnClose);
-        close();
-        if (g_machinestate == this)
-            g_machinestate = nullptr;
-        g_mode_shortcut_key = 1;
-        g_custommode = new CustomMode(nullptr);
-        g_page_focus = 4;
-        g_custommode->show();
-#else
-        KEL_TRACE("\n MachineState: the user-mode screen is not built yet\n");
-#endif
         break;
     }
     default:

@@ -100,6 +100,15 @@ void Option::return_from_submenu(QDialog* submenu)
     g_page_focus = 5;
 }
 
+void Option::close_menu()
+{
+    if (g_option != nullptr) {
+        g_option->setAttribute(Qt::WA_DeleteOnClose);
+        g_option->close();
+        g_option = nullptr;
+    }
+}
+
 void Option::syncUpdate()
 {
     if (KelRamPara::pInstance()->KelLanguageChanged())
@@ -240,20 +249,11 @@ void Option::keyReleaseEvent(QKeyEvent* event)
         break;
     case KEL_MODE:
         qDebug("this is mode-code [Option][Release]");
-        if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+        if (kel_mode_shortcut(this, "Option", [this] {
+                if (g_option == this)
+                    g_option = nullptr;
+            }) == KelModeKey::Locked)
             return;   // locked: the key is not passed on either
-#ifdef KEL_HAVE_CUSTOMMODE
-        setAttribute(Qt::WA_DeleteOnClose);
-        close();
-        if (g_option == this)
-            g_option = nullptr;
-        g_mode_shortcut_key = 1;
-        g_custommode = new CustomMode(nullptr);
-        g_page_focus = 4;
-        g_custommode->show();
-#else
-        not_built("CustomMode");
-#endif
         break;
     default:
         break;

@@ -28,6 +28,8 @@ public:
     void syncUpdate();
     // A sub-menu (output, communication) closes itself and hands the keys back to this menu.
     static void return_from_submenu(QDialog* submenu);
+    // Closes the open settings menu (the mode key's shortcut leaves it from a sub-menu).
+    static void close_menu();
     void slot_Button_back_clicked();
 
     // Not called by anything in the program.

@@ -130,25 +130,12 @@ void OutputSet::keyReleaseEvent(QKeyEvent* event)
         break;
     case KEL_MODE:
         qDebug("this is mode-code [OutputSet][Release]");
-        if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+        if (kel_mode_shortcut(this, "OutputSet", [this] {
+            if (g_outputset == this)
+                g_outputset = nullptr;
+            Option::close_menu();
+        }) == KelModeKey::Locked)
             return;   // locked: the key is not passed on either
-#ifdef KEL_HAVE_CUSTOMMODE
-        setAttribute(Qt::WA_DeleteOnClose);
-        close();
-        if (g_outputset == this)
-            g_outputset = nullptr;
-        if (g_option != nullptr) {
-            g_option->setAttribute(Qt::WA_DeleteOnClose);
-            g_option->close();
-            g_option = nullptr;
-        }
-        g_mode_shortcut_key = 1;
-        g_custommode = new CustomMode(nullptr);
-        g_page_focus = 4;
-        g_custommode->show();
-#else
-        not_built("CustomMode");
-#endif
         break;
     default:
         break;
