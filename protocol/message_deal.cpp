@@ -2,11 +2,15 @@
 
 #include "board/Clock.h"
 #include "board/Files.h"
+#include "cloud/message_deal_4g.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
+#include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
 #include "gui/mainwindow.h"
+#include "protocol/message_deal_shared.h"
+#include "protocol/pc_fields.h"
 #include "protocol/protocol_phy.h"
 #include "scaler/c331_manage.h"
 #include "sources/velinsource.h"
@@ -35,17 +39,13 @@ QByteArray message_deal::capture_buf;
 
 namespace {
 
-// --- little-endian fields of the frame ---
-inline uint16_t rd16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t rd32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void put16(unsigned char* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
+using pcf::put16;
+using pcf::rd16;
+using pcf::rd32;
+using mdshared::ScalerLock;
+using mdshared::fpga_reg;
+using mdshared::para;
+using mdshared::scaler;
 
 // Fixed request sizes (without the check byte) below which a group's fields are missing.
 constexpr unsigned kRamHeader = 18;       // 0x60: address, length, two spare bytes
@@ -66,31 +66,6 @@ constexpr MirrorRow kMirror[] = {
     {608, 100, 4}, {616, 108, 4}, {624, 116, 4}, {632, 124, 4},
     {56, 132, 4},
 };
-
-// The parameter object and the scaler manager; null in a process that has not created them.
-KelRamPara* para() { return KelRamPara::p_kelrampara_config; }
-c331_manage* scaler() { return c331_manage::p_c331_manage; }
-
-// Block edits are made under the scaler manager's mutex, as every other writer of scaler
-// settings does; without a scaler manager there is nobody to race with or to apply.
-class ScalerLock {
-public:
-    ScalerLock() : m_lock(scaler() ? std::unique_lock<std::mutex>(scaler()->c331_mutex) : std::unique_lock<std::mutex>()) {}
-    void apply(uint8_t value)
-    {
-        if (scaler())
-            scaler()->raise_apply_flag(value);
-    }
-private:
-    std::unique_lock<std::mutex> m_lock;
-};
-
-// FPGA manager shadow register, 0 without a manager.
-uint8_t fpga_reg(int reg, int fpga)
-{
-    fpga_manage* f = fpga_manage::p_fpga_manage;
-    return f ? f->reg_shadow(reg, fpga) : 0;
-}
 
 bool fpga_running(int fpga)
 {
@@ -116,23 +91,19 @@ void queue_mainwindow(void (MainWindow::*call)())
         Qt::QueuedConnection);
 }
 
-// The cloud link's property loader. The cloud link is not part of this build, so the
-// properties are never loaded and the property block reports them as unavailable.
-int get_4G_property()
-{
-    return 1;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------
 
 message_deal::message_deal(unsigned int replyLimit)
-    : p_message_deal_4g(nullptr), frame_len(0), reply_limit(replyLimit)
+    : p_message_deal_4g(new message_deal_4g()), frame_len(0), reply_limit(replyLimit)
 {
 }
 
-message_deal::~message_deal() {}
+message_deal::~message_deal()
+{
+    delete p_message_deal_4g;
+}
 
 bool message_deal::own_destination(const unsigned char* frame)
 {
@@ -177,9 +148,7 @@ int message_deal::message_group_deal(unsigned char* frame, unsigned int len, uns
         if (len > 10 && frame[10] == 11)
             return project_set_setproperty(frame, link);
         return 0;
-    case 0xC4:
-        // Served by the cloud link's sub-handler; without it the group has no answer.
-        return 0;
+    case 0xC4: return p_message_deal_4g->message_deal_4G(frame, len);
     case 0xC5: return YP_SendFileData(frame);
     case 0xC6: return YP_SendFileEND(frame);
     case 0xC7: return YP_SendFileCancel(frame);
@@ -362,7 +331,7 @@ void message_deal::build_property_block(unsigned char* pb)
 {
     std::memset(pb, 0, 0x1000);
     fpga_manage* f = fpga_manage::p_fpga_manage;
-    bool ready = get_4G_property() == 0 && f && fpga_reg(80, 0) == 3 && f->link_stage[0] == 7;
+    bool ready = p_message_deal_4g->get_4G_property() == 0 && f && fpga_reg(80, 0) == 3 && f->link_stage[0] == 7;
     pb[0x00] = ready ? 0xAA : 0;
     pb[0x01] = 1;
     pb[0x02] = 0;
@@ -398,8 +367,18 @@ void message_deal::build_property_block(unsigned char* pb)
     std::memcpy(pb + 0x65, g_4G_property + 68, 4);
     pb[0x69] = g_4G_property[127];
     pb[0x6A] = g_4G_property[126];
-    // 0x6B-0x7A (the FPGA side's flash unique ID) and 0x7C-0x7F (the output-port card
-    // word) stay 0: the FPGA manager keeps neither value.
+    if (f) {
+        // The unique id of the flash behind FPGA 0 (8 bytes; the rest of the field stays 0)
+        // and the card count of its output ports.
+        fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, pb + 0x6B);
+        uint16_t cards;
+        {
+            std::lock_guard<std::mutex> hold(f->port_path_mutex);   // the search sweep's lock
+            cards = f->netport_card_result;
+        }
+        pb[0x7C] = pb[0x7E] = uint8_t(cards);
+        pb[0x7D] = pb[0x7F] = uint8_t(cards >> 8);
+    }
     if (KelRamPara* p = para()) {
         uint16_t w = p->ram16(KelRamPara::kLedWidth), h = p->ram16(KelRamPara::kLedHeight);
         pb[0x80] = uint8_t(w >> 8);
@@ -1182,21 +1161,9 @@ int message_deal::RegUpdate11(unsigned char, unsigned char mask)
 // cloud commands. Until those are built the groups have no answer (reply length 0: no
 // reply on serial and UDP, the bare header on TCP).
 
-int message_deal::cmd_erase_flash(unsigned char*) { return 0; }
-int message_deal::cmd_write_flash(unsigned char*) { return 0; }
-int message_deal::cmd_read_flash(unsigned char*) { return 0; }
-int message_deal::param_save(unsigned char*) { return 0; }
-int message_deal::get_card_version(unsigned char*) { return 0; }
-int message_deal::get_card_uid(unsigned char*) { return 0; }
-int message_deal::start_update(unsigned char*, unsigned int) { return 0; }
-int message_deal::write_rtc_time(unsigned char*) { return 0; }
 int message_deal::get_yp_module_info(unsigned char*) { return 0; }
 int message_deal::check_yp_module(unsigned char*) { return 0; }
-int message_deal::barcode_group(unsigned char*) { return 0; }
-int message_deal::net_eth_group(unsigned char*) { return 0; }
 int message_deal::write_file_group(unsigned char*) { return 0; }
-int message_deal::write_edid_table_group(unsigned char*) { return 0; }
-int message_deal::project_set_setproperty(unsigned char*, unsigned char) { return 0; }
 int message_deal::YP_SendFileData(unsigned char*) { return 0; }
 int message_deal::YP_SendFileEND(unsigned char*) { return 0; }
 int message_deal::YP_SendFileCancel(unsigned char*) { return 0; }

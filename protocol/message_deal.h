@@ -80,6 +80,7 @@ public:
     int check_yp_module(unsigned char* frame);
     int barcode_group(unsigned char* frame);
     int net_eth_group(unsigned char* frame);
+    int get_device_info(unsigned char* frame);
     int write_file_group(unsigned char* frame);
     int write_edid_table_group(unsigned char* frame);
     int project_set_setproperty(unsigned char* frame, unsigned char link);

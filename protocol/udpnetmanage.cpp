@@ -2,6 +2,8 @@
 
 #include "board/Clock.h"
 #include "core/global.h"
+#include "cloud/m57_wifi_config.h"
+#include "cloud/message_deal_4g.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "protocol/message_deal.h"
@@ -32,8 +34,12 @@ udpnetManage* udpnetManage::pInstance()
     std::lock_guard<std::mutex> hold(g_instance_mutex);
     if (!p_udpnetManage) {
         p_udpnetManage = new udpnetManage();
-        // The cloud properties are loaded by the cloud link, which this build does not have.
+        // The cloud properties, through the 5008 handler's cloud sub-handler.
+        if (message_deal_4g* m = p_udpnetManage->m_link[0].deal->p_message_deal_4g)
+            m->get_4G_property();
         p_udpnetManage->initialize();
+        // The WiFi link, created before, serves 13769 from now on.
+        M57_WIFI_CONFIG::attach(p_udpnetManage);
         KEL_TRACE("\n udpnetManage pInstance  .... %u ,port = %d!!! \n", G_timeTicks.load(),
                   g_uTor_cloudserverport.load());
     }
@@ -372,7 +378,7 @@ bool udpnetManage::udp_13769_pass(int wait_ms)
     std::list<UdpServer::Record>& rx = m_server_13769->recv_list;
     if (!rx.empty()) {
         UdpServer::Record& head = rx.front();
-        if (handler(head.data.data(), unsigned(head.data.size())) == 0)
+        if (handler(head.data.data(), unsigned(head.data.size()), head.addr) == 0)
             rx.pop_front();
     }
     UdpServer::Record out;

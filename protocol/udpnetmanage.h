@@ -66,10 +66,10 @@ public:
 
     // --- the WiFi link's side of port 13769 ---
     // Set by the WiFi link once it exists (any thread): whether its access point runs
-    // (state 3), and the handler of one AT datagram (0 = consumed; anything else keeps it
-    // at the head of the list). Until then the port is not served.
+    // (state 3), and the handler of one AT datagram and its sender (0 = consumed; anything
+    // else keeps it at the head of the list). Until then the port is not served.
     using ApRunning = std::function<bool()>;
-    using AtHandler = std::function<int(unsigned char* data, unsigned int len)>;
+    using AtHandler = std::function<int(unsigned char* data, unsigned int len, const sockaddr_in& from)>;
     void set_wifi_handler(ApRunning running, AtHandler handler);
     // The handler's answers: appended under udp_mutex[2], sent by the 13769 thread.
     void queue_13769_answer(const unsigned char* data, unsigned int len, const sockaddr_in& to);

@@ -1,6 +1,7 @@
 #include "board/Board.h"
 #include "board/Files.h"
 #include "board/Network.h"
+#include "board/Shell.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -26,5 +27,22 @@ std::string Files::map(const std::string& systemPath) { return systemPath; }
 in_addr_t Network::bindAddress() { return htonl(INADDR_ANY); }
 in_addr_t Network::destination(in_addr_t address) { return address; }
 uint16_t Network::listenPort(uint16_t port) { return port; }
+
+std::string Network::interfaceValue(const std::string& name, IfValue what)
+{
+    // Interface names are the program's own; nothing from outside reaches the command.
+    if (name != "eth0" && name != "wlan0" && name != "wlan1")
+        return std::string();
+    std::string cmd;
+    switch (what) {
+    case IfValue::Address: cmd = "ifconfig " + name + " | grep 'inet addr' | awk '{print $2}' | cut -d: -f2"; break;
+    case IfValue::Mask: cmd = "ifconfig " + name + " | grep Mask | awk '{print $4}' | cut -d: -f2"; break;
+    case IfValue::Gateway: cmd = "route -n | grep " + name + " | grep UG | awk '{print $2}'"; break;
+    case IfValue::Mac: cmd = "ifconfig " + name + " | grep HWaddr | awk '{print $5}'"; break;
+    }
+    std::string out = Shell::read(cmd, 100);
+    size_t end = out.find_first_of("\r\n");
+    return end == std::string::npos ? out : out.substr(0, end);
+}
 
 } // namespace board

@@ -177,7 +177,7 @@ TEST_F(UdpPasses, WifiPortIsServedOnlyWhileTheAccessPointRuns)
     int answer = 1;
     ASSERT_TRUE(c->sendRaw({'A', 'T', '\r', '\n'}));
     EXPECT_FALSE(link->udp_13769_pass());   // no WiFi link yet
-    link->set_wifi_handler([&] { return running; }, [&](unsigned char* data, unsigned int len) {
+    link->set_wifi_handler([&] { return running; }, [&](unsigned char* data, unsigned int len, const sockaddr_in&) {
         seen.emplace_back(data, data + len);
         return answer;
     });
@@ -217,7 +217,7 @@ TEST_F(UdpPasses, WifiThreadRestsWhileItsHandlerKeepsADatagram)
     // A handler that never takes the datagram keeps it at the head; the thread offers it
     // again once per pass and rests 1 ms between passes instead of spinning.
     std::atomic<int> offers{0};
-    link->set_wifi_handler([] { return true; }, [&](unsigned char*, unsigned int) {
+    link->set_wifi_handler([] { return true; }, [&](unsigned char*, unsigned int, const sockaddr_in&) {
         ++offers;
         return 1;
     });

@@ -1,0 +1,37 @@
+#pragma once
+// What the command handler's files share: the objects they reach and the lock under
+// which parameter-block edits are made.
+#include "core/kelrampara.h"
+#include "fpga/fpga_manage.h"
+#include "scaler/c331_manage.h"
+
+#include <mutex>
+
+namespace mdshared {
+
+// The parameter object and the scaler manager; null in a process that has not created them.
+inline KelRamPara* para() { return KelRamPara::p_kelrampara_config; }
+inline c331_manage* scaler() { return c331_manage::p_c331_manage; }
+
+// Block edits are made under the scaler manager's mutex, as every other writer of scaler
+// settings does; without a scaler manager there is nobody to race with or to apply.
+class ScalerLock {
+public:
+    ScalerLock() : m_lock(scaler() ? std::unique_lock<std::mutex>(scaler()->c331_mutex) : std::unique_lock<std::mutex>()) {}
+    void apply(uint8_t value)
+    {
+        if (scaler())
+            scaler()->raise_apply_flag(value);
+    }
+private:
+    std::unique_lock<std::mutex> m_lock;
+};
+
+// FPGA manager shadow register, 0 without a manager.
+inline uint8_t fpga_reg(int reg, int fpga)
+{
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    return f ? f->reg_shadow(reg, fpga) : 0;
+}
+
+} // namespace mdshared

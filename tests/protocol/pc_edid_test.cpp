@@ -1,0 +1,78 @@
+// Group 0xC1: an input's EDID record stored, handed to the input side and read back.
+#include "tests/protocol/handler_fixture.h"
+
+#include "core/config_engine.h"
+#include "sources/velinsource.h"
+
+namespace {
+
+using handler_test::Bytes;
+
+class PcEdid : public handler_test::HandlerFixture {
+protected:
+    void SetUp() override
+    {
+        HandlerFixture::SetUp();
+        for (auto& f : edid_ram_table_from)
+            f = 0;
+        velinsource::pInstance();
+    }
+    void TearDown() override
+    {
+        delete velinsource::p_velin_source;
+        HandlerFixture::TearDown();
+    }
+    static Bytes record()
+    {
+        Bytes r(288);
+        for (size_t i = 0; i < r.size(); ++i)
+            r[i] = uint8_t(i ^ 0x5C);
+        r[2] = 0x80, r[3] = 0x07;   // 1920
+        r[4] = 0x38, r[5] = 0x04;   // 1080
+        r[6] = 60, r[7] = 0;
+        return r;
+    }
+    static Bytes writeReq(uint16_t input, const Bytes& rec, uint16_t L)
+    {
+        Bytes d = {1};
+        pc::put16(d, input);
+        d.insert(d.end(), {0, 0, 0, 0});
+        pc::put16(d, L);
+        d.insert(d.end(), rec.begin(), rec.end());
+        return d;
+    }
+};
+
+TEST_F(PcEdid, RecordStoredHandedOverAndReadBack)
+{
+    const Bytes rec = record();
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    EXPECT_EQ(reply(deal(req(0xC1, writeReq(2, rec, 288)))), (Bytes{0, 1}));
+    EXPECT_EQ(root.readFile("/data/edidramtable/0002.bin"), std::string(rec.begin(), rec.end()));
+    EXPECT_EQ(Bytes(edid_ram_table[2], edid_ram_table[2] + 256), Bytes(rec.begin() + 32, rec.end()));
+    EXPECT_EQ(edid_ram_table_from[2], 1);
+    EXPECT_EQ(Bytes(para()->ram + 908, para()->ram + 914), (Bytes{0x80, 0x07, 0x38, 0x04, 60, 0}));
+    EXPECT_EQ(c331_manage::p_c331_manage->c331_apply_flag, 1);
+
+    int r = deal(req(0xC1, {2, 2, 0}));
+    ASSERT_EQ(r, 296);
+    Bytes want = {0, 2, 2, 0, 32, 0, 32, 1};
+    want.insert(want.end(), rec.begin(), rec.end());
+    EXPECT_EQ(reply(r), want);
+}
+
+TEST_F(PcEdid, RefusedRecordsAndMissingFiles)
+{
+    const Bytes rec = record();
+    EXPECT_EQ(reply(deal(req(0xC1, writeReq(4, rec, 288)))), (Bytes{2, 1}));
+    EXPECT_EQ(reply(deal(req(0xC1, writeReq(1, Bytes(rec.begin(), rec.begin() + 200), 200)))), (Bytes{2, 1}));
+    EXPECT_EQ(reply(deal(req(0xC1, writeReq(1, Bytes(rec.begin(), rec.begin() + 200), 288)))), (Bytes{2, 1}));
+    EXPECT_FALSE(root.exists("/data/edidramtable/0001.bin"));
+    EXPECT_EQ(edid_ram_table_from[1], 0);
+    EXPECT_EQ(reply(deal(req(0xC1, {2, 1, 0}))), (Bytes{0, 2, 1, 0, 0, 0, 0, 0}));
+    // A stored record cut short reads as not found.
+    root.writeFile("/data/edidramtable/0003.bin", std::string(100, 'x'));
+    EXPECT_EQ(reply(deal(req(0xC1, {2, 3, 0}))), (Bytes{0, 2, 3, 0, 0, 0, 0, 0}));
+}
+
+} // namespace

@@ -1,0 +1,95 @@
+// Groups 0x70-0x72: erase, write and read of the FPGA side's configuration flash, with the
+// window of chip 0 and the edges of each range.
+#include "tests/protocol/handler_fixture.h"
+
+namespace {
+
+using handler_test::Bytes;
+using sim::FpgaFlashModel;
+
+class PcFlash : public handler_test::HandlerFixture {
+protected:
+    static Bytes addr(uint32_t a, Bytes tail)
+    {
+        Bytes b;
+        pc::put32(b, a);
+        b.insert(b.end(), tail.begin(), tail.end());
+        return b;
+    }
+    static Bytes writeData(uint32_t a, const Bytes& data)
+    {
+        Bytes b = addr(a, {});
+        pc::put16(b, uint16_t(data.size()));
+        b.push_back(0);
+        b.push_back(0);
+        b.insert(b.end(), data.begin(), data.end());
+        return b;
+    }
+};
+
+TEST_F(PcFlash, EraseModesAlignmentAndCount)
+{
+    FpgaFlashModel::write(0, 0x1000, Bytes(16, 0x00));
+    // Chip 2, block 1, 4 KiB sector, count 0 counts as 1.
+    int r = deal(req(0x70, addr(0x02001000, {1, 0})));
+    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x1000, 16), Bytes(16, 0xFF));
+    EXPECT_EQ(FpgaFlashModel::eraseCount(0), 1u);
+    // Not 32 KiB aligned, an unknown mode, an address inside a sector.
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x02001000, {2, 1})))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x02008000, {3, 1})))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x02000800, {1, 1})))), Bytes{1});
+    // The last block of the part, then one past it.
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x027FF000, {1, 1})))), Bytes{0});
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x027FF000, {1, 2})))), Bytes{1});
+    // Chip 8 is answered and nothing is erased.
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x08000000, {1, 1})))), Bytes{0});
+    EXPECT_EQ(FpgaFlashModel::eraseCount(0), 2u);
+}
+
+TEST_F(PcFlash, ChipZeroIsAWindowMovedDownOnFpgaZerosFlash)
+{
+    FpgaFlashModel::erase(0);
+    EXPECT_EQ(reply(deal(req(0x71, writeData(0x00470000, Bytes(16, 0x11))))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0x71, writeData(0x00480000, {1, 2, 3, 4})))), Bytes{0});
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x334000, 4), (Bytes{1, 2, 3, 4}));
+    // A range that starts inside the window but ends past it is refused whole.
+    EXPECT_EQ(reply(deal(req(0x71, writeData(0x004BFFF8, Bytes(16, 0x22))))), Bytes{1});
+    EXPECT_EQ(FpgaFlashModel::read(0, 0x373FF8, 8), Bytes(8, 0xFF));
+    EXPECT_EQ(reply(deal(req(0x71, writeData(0x004BFFF8, Bytes(8, 0x22))))), Bytes{0});
+    // Erases: the last window block is 1215; blocks 1215 and 1216 reach past it.
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x004BF000, {1, 1})))), Bytes{0});
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x004BF000, {1, 2})))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x004C0000, {1, 1})))), Bytes{1});
+    // Reads go through the same window.
+    int r = deal(req(0x72, addr(0x00480000, {4, 0})));
+    EXPECT_EQ(reply(r), (Bytes{0, 1, 2, 3, 4}));
+}
+
+TEST_F(PcFlash, WriteAndReadRoundTripAndTheirBounds)
+{
+    FpgaFlashModel::erase(0);
+    Bytes data(300);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i * 7);
+    EXPECT_EQ(reply(deal(req(0x71, writeData(0x020000F0, data)))), Bytes{0});
+    int r = deal(req(0x72, addr(0x020000F0, {0x2C, 0x01})));
+    ASSERT_EQ(r, 301);
+    Bytes back = reply(r);
+    EXPECT_EQ(back[0], 0);
+    EXPECT_EQ(Bytes(back.begin() + 1, back.end()), data);
+    // 256 bytes at the start of chip 2; 2 bytes at its last address do not fit.
+    EXPECT_EQ(deal(req(0x72, addr(0x02000000, {0, 1}))), 257);
+    r = deal(req(0x72, addr(0x027FFFFF, {2, 0})));
+    EXPECT_EQ(reply(r), Bytes{1});
+    // Announced data that is not all in the frame.
+    Bytes shortWrite = writeData(0x02000000, Bytes(8, 0));
+    shortWrite.resize(shortWrite.size() - 1);
+    EXPECT_EQ(reply(deal(req(0x71, shortWrite))), Bytes{1});
+    // The FPGA side: sub-device 2 selects the flash behind FPGA 1, which is never opened.
+    pc::Frame f = req(0x72, addr(0, {4, 0}), 0x0001);
+    f.sub = 2;
+    EXPECT_EQ(reply(deal(f)), Bytes{1});
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+// Version, unique id, barcode, LCD languages, clock, parameter save and cloud binding.
+#include "tests/protocol/handler_fixture.h"
+
+#include "core/config_engine.h"
+
+#include <cstring>
+
+namespace {
+
+using handler_test::Bytes;
+
+class PcIdentity : public handler_test::HandlerFixture {
+protected:
+    void SetUp() override
+    {
+        HandlerFixture::SetUp();
+        ConfigEngine::pInstance();
+        sim::Journal::clear();
+    }
+    void TearDown() override
+    {
+        delete ConfigEngine::p_config;
+        HandlerFixture::TearDown();
+    }
+};
+
+TEST_F(PcIdentity, VersionOfTheControllerAndUniqueIdOfTheFlash)
+{
+    g_update_status = 1;
+    G_timeTicks = 20 * 0x01020304;
+    int r = deal(req(0x82, {}));
+    EXPECT_EQ(reply(r), (Bytes{0, 1, 8, 0x52, 0x9C, 11, 0, 0x28, 0x09, 0x26, 2, 0, 0, 4, 3, 2, 1}));
+    sim::FpgaFlashModel::setUniqueId(0, {9, 8, 7, 6, 5, 4, 3, 2});
+    r = deal(req(0x83, {}));
+    EXPECT_EQ(reply(r), (Bytes{0, 9, 8, 7, 6, 5, 4, 3, 2}));
+    // The FPGA side's version: registers 21 and 28..31 of the selected FPGA.
+    uint8_t* reg = fpga_manage::MCU_REG_func[0];
+    reg[21] = 0x55;
+    reg[28] = 1;
+    reg[29] = 2;
+    reg[30] = 3;
+    reg[31] = 4;
+    r = deal(req(0x82, {}, 0x0001));
+    Bytes v = reply(r);
+    ASSERT_EQ(r, 17);
+    EXPECT_EQ(Bytes(v.begin(), v.begin() + 12), (Bytes{0, 0x55, 0, 0x48, 11, 11, 1, 2, 3, 4, 0, 0}));
+}
+
+TEST_F(PcIdentity, BarcodeStoredReadBackAndGivesTheCloudDeviceId)
+{
+    EXPECT_EQ(reply(deal(req(0xA2, {0x1E, 2, 0}))), (Bytes{5, 30}));
+    Bytes set = {0x1E, 14, 0};
+    for (char c : std::string("0123456789AB"))
+        set.push_back(uint8_t(c));
+    EXPECT_EQ(reply(deal(req(0xA2, set))), (Bytes{0, 30}));
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::Barcode).toString(), "0123456789AB");
+    EXPECT_EQ(Bytes(g_4G_property + 25, g_4G_property + 31), (Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}));
+    int r = deal(req(0xA2, {0x1F}));
+    Bytes want = {0, 31, 14, 0};
+    want.insert(want.end(), set.begin() + 3, set.end());
+    EXPECT_EQ(reply(r), want);
+    // A length that runs past the frame.
+    EXPECT_EQ(reply(deal(req(0xA2, {0x1E, 40, 0, '1', '2'}))), (Bytes{5, 30}));
+}
+
+TEST_F(PcIdentity, LanguageMaskVariantsAndTheCurrentLanguage)
+{
+    g_language = 0;
+    para()->ram[768] = 0;
+    g_lcd_lang_valid = 0x1001F;
+    EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x55, 1, 0x02, 0}))), (Bytes{0, 32}));
+    EXPECT_EQ(g_lcd_lang_valid, 0x10002);
+    EXPECT_EQ(g_language, 1);
+    EXPECT_EQ(para()->ram[768], 1);
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::KelLCDLang).toInt(), 0x10002);
+    EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}))), (Bytes{0, 32}));
+    EXPECT_EQ(g_lcd_lang_valid, 0x2001E);
+    EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x56, 2, 0x1F, 0}))), (Bytes{5, 32}));
+}
+
+TEST_F(PcIdentity, ClockTakesOnlyBcdDatesAndTellsTheRunningTimeLog)
+{
+    EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x00}))), Bytes{0});
+    EXPECT_TRUE(sim::Journal::hasShell("date \"2026-9-28 11:2:0\";hwclock -wu"));
+    sim::Journal::clear();
+    EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x1A, 0x28, 0x11, 0x02, 0x00}))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x13, 0x28, 0x11, 0x02, 0x00}))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x09}))), Bytes{1});
+    EXPECT_TRUE(sim::Journal::shellCommands().empty());
+}
+
+TEST_F(PcIdentity, ParameterSaveWritesTheImageBehindItsMarker)
+{
+    sim::FpgaFlashModel::erase(0);
+    uint8_t* image = fpga_manage::MCU_RAM_PARA_func[0];
+    for (int i = 0; i < 1024; ++i)
+        image[i] = uint8_t(i * 3);
+    image[60] = 0x80;   // LED width 128, height 64 from the image
+    image[61] = 0;
+    image[62] = 0x40;
+    image[63] = 0;
+    Bytes want(image, image + 1024);
+    EXPECT_EQ(reply(deal(req(0x81, {}))), Bytes{0});
+    EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x308000, 1), Bytes{0xAA});
+    EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x308001, 1024), want);
+    // FPGA 1's flash is never opened: the save fails and says so.
+    pc::Frame f = req(0x81, {});
+    f.sub = 2;
+    EXPECT_EQ(reply(deal(f)), Bytes{1});
+}
+
+TEST_F(PcIdentity, CloudBindingIsUnmaskedAndStored)
+{
+    Bytes d = {11, 0};
+    Bytes key(32);
+    for (int i = 0; i < 32; ++i)
+        key[i] = uint8_t(0x5A + i);
+    d.insert(d.end(), key.begin(), key.end());
+    d.resize(50, 0);   // bytes 44..59 of the frame are not used
+    Bytes plain = {0, 0, 8};
+    for (char c : std::string("10.0.0.9"))
+        plain.push_back(uint8_t(c));
+    plain.insert(plain.end(), {0x50, 0x1F, 2, 'u', '1', 3, 'b', 'o', 'x'});
+    for (size_t i = 0; i < plain.size(); ++i)
+        d.push_back(uint8_t(plain[i] ^ key[i % 32]));
+    g_uTor_cloud = 0;
+    int r = deal(req(0xC3, d));
+    ASSERT_EQ(r, 3);
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(buf[11], 11);
+    EXPECT_EQ(g_uTor_cloud, 1);
+    EXPECT_EQ(g_uTor_cloudserverport, 0x1F50);
+    auto* c = ConfigEngine::p_config;
+    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudserverip).toString(), "10.0.0.9");
+    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorclouduserip).toString(), "u1");
+    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudcontrollername).toString(), "box");
+    // A text length running past the frame is refused.
+    d.resize(d.size() - 2);
+    EXPECT_EQ(deal(req(0xC3, d)), 3);
+    EXPECT_EQ(buf[10], 1);
+}
+
+} // namespace

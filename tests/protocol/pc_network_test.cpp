@@ -1,0 +1,139 @@
+// Group 0xA4: network read-out, discovery record (with and without the WiFi link), MAC
+// address with its interface file, and the address/port setting with its reboot request.
+#include "tests/protocol/handler_fixture.h"
+
+#include "cloud/m57_wifi_config.h"
+#include "core/config_engine.h"
+
+#include <cstring>
+
+namespace {
+
+using handler_test::Bytes;
+
+class PcNetwork : public handler_test::HandlerFixture {
+protected:
+    void SetUp() override
+    {
+        HandlerFixture::SetUp();
+        ConfigEngine::pInstance();
+        g_port = 5005;
+        {
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            g_str_ip = "192.168.0.50";
+            g_srt_mask = "255.255.255.0";
+            g_str_gateway = "192.168.0.1";
+            g_str_barcode = "BC-0001";
+        }
+        std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
+        std::memcpy(g_4G_property, "AABBCCDDEEFF001122334455", 24);
+        sim::SimBoard::setScenario("net.eth0.mac", "00:1a:2b:3c:4d:5e");
+        sim::Journal::clear();
+    }
+    void TearDown() override
+    {
+        delete M57_WIFI_CONFIG::p_wifi;
+        delete ConfigEngine::p_config;
+        HandlerFixture::TearDown();
+    }
+    static Bytes setIp(Bytes ip, Bytes mask, Bytes gw, uint16_t port)
+    {
+        Bytes d = {1, 0, 0, 0};
+        d.insert(d.end(), ip.begin(), ip.end());
+        d.insert(d.end(), mask.begin(), mask.end());
+        d.insert(d.end(), gw.begin(), gw.end());
+        pc::put16(d, port);
+        return d;
+    }
+};
+
+TEST_F(PcNetwork, NetworkReadTakesTheMacFromTheInterface)
+{
+    int r = deal(req(0xA4, {3}));
+    EXPECT_EQ(reply(r), (Bytes{0, 3, 22, 0, 0, 0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 192, 168, 0, 50, 255, 255, 255, 0,
+                               192, 168, 0, 1, 0x8D, 0x13}));
+}
+
+TEST_F(PcNetwork, DiscoveryRecordShortWithoutWifiAndWholeWithIt)
+{
+    deal(req(0xA4, {3}));   // reads the MAC
+    int r = deal(req(0xA4, {0x10}));
+    ASSERT_EQ(r, 233);
+    Bytes d = reply(r);
+    EXPECT_EQ(Bytes(d.begin(), d.begin() + 11), (Bytes{0, 0x10, 0x8D, 1, 1, 0x52, 0x9C, 0x48, 0x0B, 0, 2}));
+    EXPECT_EQ(std::string(d.begin() + 11, d.begin() + 18), "BC-0001");
+    EXPECT_EQ(d[18], 0);
+    EXPECT_EQ(std::string(d.begin() + 27, d.begin() + 59), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(Bytes(d.begin() + 187, d.begin() + 207),
+              (Bytes{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 0x8D, 0x13, 192, 168, 0, 50, 255, 255, 255, 0, 192, 168, 0, 1}));
+    EXPECT_EQ(Bytes(d.begin() + 207, d.end()), Bytes(26, 0));
+
+    sim::SimBoard::setScenario("net.wlan1.address", "10.8.0.7");
+    sim::SimBoard::setScenario("net.wlan1.mask", "255.255.0.0");
+    sim::SimBoard::setScenario("net.wlan1.gateway", "10.8.0.1");
+    sim::SimBoard::setScenario("net.wlan1.mac", "02:aa:bb:cc:dd:ee");
+    M57_WIFI_CONFIG::p_wifi = new M57_WIFI_CONFIG();
+    M57_WIFI_CONFIG::p_wifi->wifi_ip = "192.168.10.1";
+    ASSERT_EQ(M57_WIFI_CONFIG::p_wifi->wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
+    EXPECT_TRUE(sim::Journal::hasShell("ifconfig wlan0 192.168.10.1 netmask 255.255.255.0 up"));
+    r = deal(req(0xA4, {0x10}));
+    ASSERT_EQ(r, 394);
+    d = reply(r);
+    EXPECT_EQ(d[207], 2);                                                           // mode
+    EXPECT_EQ(Bytes(d.begin() + 208, d.begin() + 214), (Bytes{2, 0, 0, 0, 0, 2})); // wlan0 MAC
+    EXPECT_EQ(Bytes(d.begin() + 278, d.begin() + 290), (Bytes{0x8D, 0x13, 192, 168, 10, 1, 2, 0xaa, 0xbb, 0xcc, 0xdd, 0xee}));
+    EXPECT_EQ(Bytes(d.begin() + 354, d.begin() + 368),
+              (Bytes{0x8D, 0x13, 10, 8, 0, 7, 255, 255, 0, 0, 10, 8, 0, 1}));
+    EXPECT_EQ(d[368], 24);
+    EXPECT_EQ(std::string(d.begin() + 369, d.begin() + 393), "AABBCCDDEEFF001122334455");
+    EXPECT_EQ(d[393], 0);
+}
+
+TEST_F(PcNetwork, MacRewritesTheInterfaceFileAndRestartsEth0)
+{
+    int r = deal(req(0xA4, {0, 0, 0, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
+    EXPECT_EQ(reply(r), (Bytes{0, 0}));
+    EXPECT_EQ(root.readFile("/etc/network/interfaces"),
+              "#start 180503\n\nauto lo\niface lo inet loopback\n\nauto eth0\niface eth0 inet static\n"
+              "address 192.168.0.50\nnetmask 255.255.255.0\nmetric 1\nhwaddress ether 00:1a:2b:3c:4d:5e\n#\n\n#end\n");
+    EXPECT_TRUE(sim::Journal::hasShell("ifdown eth0 -f;ifup eth0 -f"));
+    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.50 netmask 255.255.255.0"));
+    // Multicast and all-zero addresses are refused and change nothing.
+    sim::Journal::clear();
+    EXPECT_EQ(reply(deal(req(0xA4, {0, 0, 0, 0x01, 0, 0, 0, 0, 1}))), (Bytes{1, 0}));
+    EXPECT_EQ(reply(deal(req(0xA4, {0, 0, 0, 0, 0, 0, 0, 0, 0}))), (Bytes{1, 0}));
+    EXPECT_TRUE(sim::Journal::shellCommands().empty());
+}
+
+TEST_F(PcNetwork, SetIpWithAndWithoutAPortChange)
+{
+    std::vector<int> codes;
+    QObject::connect(para(), &KelRamPara::sig_update_para, [&](int c) { codes.push_back(c); });
+    EXPECT_EQ(reply(deal(req(0xA4, setIp({10, 1, 2, 3}, {255, 255, 0, 0}, {10, 1, 0, 1}, 5005)))), Bytes{0});
+    EXPECT_EQ(codes, std::vector<int>{1});
+    EXPECT_EQ(g_app_reset_flag, 0);
+    auto* c = ConfigEngine::p_config;
+    EXPECT_EQ(c->read_config_variant(ConfigItem::IPAddress).toString(), "10.1.2.3");
+    EXPECT_EQ(c->read_config_variant(ConfigItem::SubNetMask).toString(), "255.255.0.0");
+    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 10.1.2.3 netmask 255.255.0.0 up"));
+
+    G_timeTicks = 7777;
+    EXPECT_EQ(reply(deal(req(0xA4, setIp({10, 1, 2, 3}, {255, 255, 0, 0}, {10, 1, 0, 1}, 6000)))), Bytes{0});
+    EXPECT_EQ(codes.size(), 1u);
+    EXPECT_EQ(g_app_reset_flag, 1);
+    EXPECT_EQ(G_reboot_tickTicks, 7777u);
+    EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
+    int r = deal(req(0xA4, {3}));
+    EXPECT_EQ(pc::get16(&reply(r)[23]), 6000);
+
+    // Refused: the fixed port, port 0, a mask with a hole, a broadcast host, a gateway off the net.
+    for (const Bytes& bad : {setIp({10, 1, 2, 3}, {255, 255, 0, 0}, {10, 1, 0, 1}, 10002),
+                             setIp({10, 1, 2, 3}, {255, 255, 0, 0}, {10, 1, 0, 1}, 0),
+                             setIp({10, 1, 2, 3}, {255, 0, 255, 0}, {10, 1, 0, 1}, 5005),
+                             setIp({10, 1, 255, 255}, {255, 255, 0, 0}, {10, 1, 0, 1}, 5005),
+                             setIp({10, 1, 2, 3}, {255, 255, 0, 0}, {11, 1, 0, 1}, 5005)})
+        EXPECT_EQ(reply(deal(req(0xA4, bad))), Bytes{1});
+    EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
+}
+
+} // namespace
