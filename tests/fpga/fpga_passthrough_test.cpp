@@ -18,7 +18,8 @@ using Bytes = std::vector<uint8_t>;
 Bytes pcFrame(uint16_t target, uint8_t kind, uint8_t portByte, uint8_t command, const Bytes& payload = {0, 0})
 {
     Bytes f = {uint8_t(target), uint8_t(target >> 8), 0x10, 0xF0, 0x10, 0x42, kind, portByte, 0x00, command};
-    f.insert(f.end(), payload.begin(), payload.end());
+    for (uint8_t b : payload)
+        f.push_back(b);
     f.push_back(uint8_t(Utils::BCC(f.data(), unsigned(f.size()))));
     return f;
 }

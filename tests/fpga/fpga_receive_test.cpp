@@ -19,7 +19,8 @@ Bytes answer(uint16_t dest, uint16_t source, uint8_t tag, uint8_t portByte, uint
 {
     Bytes a = {uint8_t(dest), uint8_t(dest >> 8), uint8_t(source), uint8_t(source >> 8), 0x10, tag, 0x01,
                portByte, 0x00, command};
-    a.insert(a.end(), payload.begin(), payload.end());
+    for (uint8_t b : payload)
+        a.push_back(b);
     a.push_back(uint8_t(Utils::BCC(a.data(), unsigned(a.size()))));
     return a;
 }

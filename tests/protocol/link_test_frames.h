@@ -85,7 +85,8 @@ inline Bytes expectedReply(const Bytes& req, const Bytes& d)
     Bytes r(req.begin(), req.begin() + 10);
     std::swap(r[0], r[2]);
     std::swap(r[1], r[3]);
-    r.insert(r.end(), d.begin(), d.end());
+    for (uint8_t b : d)
+        r.push_back(b);
     r.push_back(xorOf(r, r.size()));
     return r;
 }

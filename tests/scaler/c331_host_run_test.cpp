@@ -1,6 +1,7 @@
 // The application on the simulated board: its scaler thread identifies the chip, runs the
 // power-on sequence and the start-up stages, and applies a block change that a PC writes
 // over UDP.
+#include "tests/support/Emulation.h"
 #include "tests/support/PcClient.h"
 
 #include <QProcess>
@@ -56,6 +57,7 @@ public:
 
 TEST(ScalerHostRun, BringsTheChipUpAndAppliesAPcWrite)
 {
+    KEL_SKIP_UNDER_EMULATION();
     const int offset = 30000 + int(getpid() % 2000) * 10;
     HostApp host(offset);
     ASSERT_TRUE(host.app.waitForStarted(10000));
