@@ -8,6 +8,7 @@
 #include "core/kelrampara.h"
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
+#include "fpga/rcv_recovery_file.h"
 #include "sources/velinsource.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,8 @@
 SEND_PARA g_send_para;
 std::atomic<u32> g_change[kChangeWords];
 LINE_TYPE line_type = {};
+QString g_kxfile_name;
+std::mutex g_kxfile_name_mutex;
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 u8* fpga_manage::MCU_REG_func[2] = {};
@@ -87,6 +90,8 @@ QPointer<QObject>& progressScreen(int which)
     static QPointer<QObject> screens[2];
     return screens[which & 1];
 }
+// Whether each is registered, for the manager thread.
+std::atomic<bool> g_progress_screen_open[2];
 
 // Parts of the loop that the bring-up work supplies; each says once that it was called.
 void pendingCall(std::atomic<u32>& counter, const char* name)
@@ -109,8 +114,8 @@ fpga_manage* fpga_manage::pInstance()
     if (!p_fpga_manage) {
         p_fpga_manage = new fpga_manage();
         // The folders of the receiving-card package and the scan-parameter files.
-        board::Files::makeDirs("/data/smartmapping");
-        board::Files::makeDirs("/data/rcvrecovery");
+        rcvRecovery::check_file_dir("/data/smartmapping");
+        rcvRecovery::check_file_dir("/data/rcvrecovery");
         p_fpga_manage->initialize();
     }
     return p_fpga_manage;
@@ -130,6 +135,7 @@ fpga_manage::fpga_manage()
         output_size_state[f] = 3;
     }
     clock_record_initialised = 0;
+    m_rcvRecovery = new rcvRecovery();
 }
 
 fpga_manage::~fpga_manage()
@@ -145,6 +151,7 @@ fpga_manage::~fpga_manage()
     if (mem_fd >= 0)
         board::SocWindow::close(mem_fd);
     delete m_fpga_drv;
+    delete m_rcvRecovery;
     if (p_fpga_manage == this)
         p_fpga_manage = nullptr;
     upgrade_files.clear();
@@ -645,8 +652,6 @@ u8 fpga_manage::IT8563WE_Get(TimeRealType* t)
 void fpga_manage::Brightness_hand_dealwith() { pendingCall(pending_calls, "Brightness_hand_dealwith"); }
 void fpga_manage::record_bright_change() { pendingCall(pending_calls, "record_bright_change"); }
 void fpga_manage::record_onoff_time(u8) { pendingCall(pending_calls, "record_onoff_time"); }
-void fpga_manage::SmartMapping_deal() { pendingCall(pending_calls, "SmartMapping_deal"); }
-void fpga_manage::rcv_recovery_check_deal(u8) { pendingCall(pending_calls, "rcv_recovery_check_deal"); }
 void fpga_manage::Extension_function() { pendingCall(pending_calls, "Extension_function"); }
 void fpga_manage::Dealwith_mcu_ram() { pendingCall(pending_calls, "Dealwith_mcu_ram"); }
 void fpga_manage::Power_ctrl_init() { pendingCall(pending_calls, "Power_ctrl_init"); }
@@ -657,6 +662,28 @@ void fpga_manage::Power_ctrl_init() { pendingCall(pending_calls, "Power_ctrl_ini
 void fpga_manage::set_progress_screen(int which, QObject* screen)
 {
     progressScreen(which) = screen;
+    g_progress_screen_open[which & 1] = screen != nullptr;
+}
+
+bool fpga_manage::progress_screen_open(int which)
+{
+    return g_progress_screen_open[which & 1];
+}
+
+void fpga_manage::emit_recovery_list(const QStringList& list)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    // Queued ahead of the change notification that makes the screen redraw.
+    QMetaObject::invokeMethod(
+        app,
+        [list] {
+            QObject* screen = progressScreen(kProgressRcvRecovery);
+            if (screen)
+                QMetaObject::invokeMethod(screen, "set_file_list", Qt::DirectConnection, Q_ARG(QStringList, list));
+        },
+        Qt::QueuedConnection);
 }
 
 void fpga_manage::emit_progress(int which, int percent)

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -27,13 +28,14 @@ typedef uint32_t u32;
 // The job record through which the screens hand receiving-card jobs to the manager thread.
 // A screen writes the job's parameters first and the job code last (post); the manager
 // starts only on a non-zero code and ends a job by clearing code and step together.
-// Field order and widths are the record's (job at byte 0, step 1, mapping at bytes 16-19,
-// progress at 30-31); every field is a single atomic word because two threads share it.
+// Field order is the record's; count and card are 16-bit so that long operations and
+// cards past 255 fit. Every field is a single atomic word because two threads share it.
 struct SEND_PARA {
     std::atomic<u8> job{0};          // 0 idle; 1..6 the jobs of the dispatch
     std::atomic<u8> step{0};         // step of the running job; 255 after softinit
     std::atomic<u8> port{0};         // output port the job is at (0..9)
-    std::atomic<u8> count{0};        // packets of the current card operation
+    std::atomic<u16> count{0};       // packets of the current card operation (16-bit: a long
+                                     // RAM write has more than 255 chunks)
     std::atomic<u16> sent{0};        // packets of the current card operation sent so far
     std::atomic<u8> reply{0};        // 1 when a card answered the last packet
     std::atomic<u16> index{0};       // card index within the job
@@ -43,7 +45,7 @@ struct SEND_PARA {
     std::atomic<u32> stamp{0};       // G_timeTicks when the job's last packet went out
     std::atomic<u8> screen{0};       // check and recovery job: screen index
     std::atomic<u8> net{0};          // check and recovery job: port-record index
-    std::atomic<u8> card{0};         // card to recover / card of the operation executor
+    std::atomic<u16> card{0};        // card to recover / card of the operation executor
     std::atomic<u8> operation{0};    // operation index of the check, recovery and load job
     std::atomic<u8> sub_step{0};     // state of the card-operation executor (20..32)
     std::atomic<u16> progress{65535};// check answer and search progress; 65535 = none yet
@@ -102,6 +104,11 @@ struct LINE_TYPE {
 };
 static_assert(sizeof(LINE_TYPE) == 12, "line_type is a 12-byte record");
 extern LINE_TYPE line_type;
+
+// The scan-parameter file chosen on the smart set-up screen (its full path), read by the
+// scan-parameter load job; written on the GUI thread, so read and written under its lock.
+extern QString g_kxfile_name;
+extern std::mutex g_kxfile_name_mutex;
 
 // Date and time as the manager keeps its current-time record.
 struct TimeRealType {
@@ -242,6 +249,11 @@ public:
     enum { kProgressSmartMapping = 0, kProgressRcvRecovery = 1 };
     static void set_progress_screen(int which, QObject* screen);
     static void emit_progress(int which, int percent);
+    // Whether a screen is registered for the progress (read on any thread).
+    static bool progress_screen_open(int which);
+    // Queues the list of cards to recover to the registered recovery screen, whose
+    // set_file_list(QStringList) then runs on the GUI thread (an empty list: none).
+    static void emit_recovery_list(const QStringList& list);
 
     // --- FPGA bring-up, parameter RAM and link supervision ---
     void check_fpga_rst();
@@ -296,13 +308,33 @@ public:
     u16 CHECK_search_cmd_status();       // evaluates and clears under port_path_mutex
     u8 check_vbo_status(u8 fpga);
 
+    // --- receiving-card jobs: operation executor, shortcut set-up (job 1), check (5),
+    // recovery (6) and scan-parameter load (2) ---
+    enum RCV_CHECK_OR_RECOVERY { RCV_CHECK = 0, RCV_RECOVERY = 1, RCV_LOAD_SCAN = 2 };
+    // One step of the stored operation held by m_rcvRecovery on the cards of its port
+    // record's port; 1 once the operation is complete (also when it could not be carried
+    // out: the reason is traced), 0 while it runs. The caller sets sub_step 20 first.
+    u8 load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bool allCards);
+    void SmartMapping_deal();
+    void rcv_recovery_check_deal(u8 mode);
+    // The card the last check found (its screen, port number, port-record index and index).
+    u8 recover_screen = 0;
+    u8 recover_net = 0;
+    u8 recover_net_index = 0;
+    u16 recover_card = 0;
+    u8 operate_read_failures = 0;        // unreadable data pieces of the current operation
+    u8 check_time_emitted = 255;         // last waiting value sent to the ring
+    // The list of cards to recover. The manager keeps it (and whether it is filled) under
+    // its lock; each change is queued to the open recovery screen on the GUI thread as a
+    // call of its set_file_list(QStringList) (an empty list: nothing to recover).
+    QStringList recovery_list() const;
+    u8 recovery_list_filled() const;
+
     // --- Steps of the brightness, power, schedule and card-job work. Until they are built
     // each records that it was called. ---
     void Brightness_hand_dealwith();
     void record_bright_change();
     void record_onoff_time(u8 device);
-    void SmartMapping_deal();
-    void rcv_recovery_check_deal(u8 mode);
     void Extension_function();
     void Dealwith_mcu_ram();
     void Power_ctrl_init();
@@ -434,6 +466,13 @@ private:
     void masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
     void set_screen_dark_word(u8 dark);
     void job_pc_pause();
+    void card_job_pc_pause();
+    void card_job_animate(int which);
+    void set_recovery_list(const QStringList& list);
+    void check_deal_step(u8 mode);
+    mutable std::mutex rcv_list_mutex;
+    QStringList rcv_list;
+    u8 rcv_list_flag = 0;
     // Receive path: one pair's ready bit, its answer (length registers, then the receive
     // RAM into out; the length, 0 when it could not be read) and its acknowledge.
     bool pair_ready(u8 fpga, int pair) const;

@@ -177,6 +177,17 @@ void ReceivingCardModel::setConfigId(int fpga, int port, int index, uint32_t id)
             cards[i].configId = id;
 }
 
+void ReceivingCardModel::setCardSilent(int fpga, int port, int index, bool silent)
+{
+    if (!validPort(fpga, port))
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    configure();
+    auto& cards = g_chains[fpga][port].cards;
+    if (index >= 0 && size_t(index) < cards.size())
+        cards[size_t(index)].silent = silent;
+}
+
 void ReceivingCardModel::setFunctionCard(int fpga, int port, bool on)
 {
     if (!validPort(fpga, port))
@@ -259,7 +270,7 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
     const uint16_t target = le16(packet);
     const uint16_t index = target & 0x0FFF;
     const bool broadcast = index == 0x0FFF || index == 0x0FFE;
-    if (!broadcast && index >= chain.cards.size())
+    if (!broadcast && (index >= chain.cards.size() || chain.cards[index].silent))
         return {};
 
     std::vector<uint8_t> payload;

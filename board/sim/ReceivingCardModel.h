@@ -15,6 +15,7 @@ struct ReceivingCard {
     uint32_t activations = 0;        // 0xB4
     uint8_t mapping = 0;             // last mapping value (0xA0 with 03 0F 01 v)
     uint32_t configId = 0;           // configuration identity a check packet compares
+    bool silent = false;             // takes and answers nothing addressed to it alone
 };
 
 // An answer travelling back from a chain to the FPGA's receive RAM.
@@ -50,6 +51,7 @@ public:
     static int cards(int fpga, int port);
     static void setFunctionCard(int fpga, int port, bool on);
     static void setConfigId(int fpga, int port, int index, uint32_t id);   // index -1: every card
+    static void setCardSilent(int fpga, int port, int index, bool silent);
     static bool functionCard(int fpga, int port);
     static void setFault(int fpga, int port, Fault fault);
     static void setDelayUs(int fpga, int port, uint64_t microseconds);

@@ -1,0 +1,205 @@
+// The reader of the receiving-card package and of standalone scan-parameter files, against
+// files built here in their byte layout.
+
+#include "fpga/rcv_recovery_file.h"
+#include "tests/fpga/rcv_package.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace rcv_test;
+
+namespace {
+
+const QString kPack = "/data/rcvrecovery/DIVU";
+
+class RcvFile : public ::testing::Test {
+protected:
+    void SetUp() override { root = std::make_unique<kel_test::TestRoot>(); }
+    void write(const QString& path, const Bytes& b)
+    {
+        root->writeFile(path.toStdString(), std::string(b.begin(), b.end()));
+    }
+    std::unique_ptr<kel_test::TestRoot> root;
+    rcvRecovery r;
+};
+
+Op op(uint8_t type, uint8_t target, uint32_t addr, uint32_t ms, Bytes data)
+{
+    Op o;
+    o.type = type;
+    o.target = target;
+    o.addr = addr;
+    o.ms = ms;
+    o.data = std::move(data);
+    return o;
+}
+
+} // namespace
+
+TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
+{
+    Screen s1;
+    s1.configId = 0x11223344;
+    s1.para = {op(1, 2, 0, 50, {9, 9})};
+    Port port;
+    port.ledx = 3;
+    // Cards with 2, 0 and 5 operations: card 2's block starts 4 + 36 + 4 = 44 bytes in.
+    port.cards = {{op(1, 1, 0x100, 10, {1}), op(6, 1, 0, 1500, {})}, {}, {}};
+    for (int i = 0; i < 5; ++i)
+        port.cards[2].push_back(op(uint8_t(i == 4 ? 16 : 1), 1, 0x200 + i, 20, {uint8_t(0xA0 + i)}));
+    s1.ports = {Port{7, {{}}}, port};
+    Screen s2;
+    s2.configId = 0x55;
+    s2.ports = {Port{12, {{}}}};
+    Package p = standard({s1, s2});
+    write(kPack, p.bytes);
+
+    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
+    EXPECT_EQ(r.pack_head.file_num, 3);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(r.get_rcvPackedFileInfo(kPack, i), 0);
+    EXPECT_EQ(r.pack_entry[1].file_type, 11);
+    EXPECT_EQ(r.member_start(12), p.paraStart);
+
+    ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
+    EXPECT_EQ(r.screen_head.screen_num, 2);
+    ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 1), 0);
+    EXPECT_EQ(r.screen_info.config_id, 0x55u);
+    // A screen index at screen_num reads nothing and keeps the record held.
+    EXPECT_EQ(r.update_rcvScreenIDinfo(kPack, 2), 1);
+    EXPECT_EQ(r.screen_info.config_id, 0x55u);
+    ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 0);
+    EXPECT_EQ(r.screen_info.config_id, 0x11223344u);
+
+    ASSERT_EQ(r.update_rcvXYscreenNetnum(kPack), 0);
+    EXPECT_EQ(r.screen_net_num, 2);
+    ASSERT_EQ(r.update_rcvXYscreenNetpara(kPack, 1), 0);
+    EXPECT_EQ(r.net_para.net_ledx, 3);
+    EXPECT_EQ(r.net_para.net_rcv_num, 3);
+
+    ASSERT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 2, false), 0);
+    EXPECT_EQ(r.running_offset, 44u);
+    EXPECT_EQ(r.rcv_operate_times, 5);
+    EXPECT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 3, false), 1);     // no fourth card
+    ASSERT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 2, false), 0);
+    ASSERT_EQ(r.update_rcvXYrcvOperatepara(kPack, 4, false), 0);
+    EXPECT_EQ(r.operate_para.type, 16);
+    EXPECT_EQ(r.operate_para.targetAddr, 0x204u);
+    EXPECT_EQ(r.operate_para.dataLen, 1u);
+    uint8_t byte = 0;
+    ASSERT_EQ(r.update_rcvOperatedata(kPack, r.xy_data_offset(), &byte, 1), 0);
+    EXPECT_EQ(byte, 0xA4);
+
+    // The screen's scan parameters in the type-12 member.
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(kPack, false), 0);
+    EXPECT_EQ(r.rcv_operate_times, 1);
+    ASSERT_EQ(r.update_smartDebugingOperatepara(kPack, 0, false), 0);
+    EXPECT_EQ(r.operate_para.target, 2);
+    uint8_t two[2] = {};
+    ASSERT_EQ(r.update_rcvOperatedata(kPack, r.para_data_offset(false), two, 2), 0);
+    EXPECT_EQ(two[0], 9);
+}
+
+TEST_F(RcvFile, EntryTableEdgeCases)
+{
+    Screen s;
+    s.ports = {Port{5, {{}}}};
+    // Two type-11 entries: the later one counts.
+    Package p = package({s}, 4);
+    p.entry(0, 10, p.screenStart);
+    p.entry(1, 11, 0x7000);
+    p.entry(2, 12, p.paraStart);
+    p.entry(3, 11, p.xyStart);
+    write(kPack, p.bytes);
+    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(r.get_rcvPackedFileInfo(kPack, i), 0);
+    EXPECT_EQ(r.member_start(11), p.xyStart);
+    ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
+    ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 0);
+    ASSERT_EQ(r.update_rcvXYscreenNetpara(kPack, 0), 0);
+    EXPECT_EQ(r.net_para.net_ledx, 5);
+
+    // No type-11 entry: its start is 0 (the package's own first bytes).
+    p.bytes[4 + 12 * 3] = 10;
+    p.bytes[4 + 12 * 1] = 99;
+    write(kPack, p.bytes);
+    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
+    for (int i = 0; i < 4; ++i)
+        r.get_rcvPackedFileInfo(kPack, i);
+    EXPECT_FALSE(r.has_member(11));
+    EXPECT_EQ(r.member_start(11), 0u);
+
+    // A header announcing 9 entries: only the table's 6 are read.
+    Bytes nine(4 + 12 * 9, 0);
+    nine[3] = 9;
+    write(kPack, nine);
+    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
+    EXPECT_EQ(r.announced_entries(), 6);
+    EXPECT_EQ(r.get_rcvPackedFileInfo(kPack, 5), 0);
+    EXPECT_EQ(r.get_rcvPackedFileInfo(kPack, 6), 1);
+}
+
+TEST_F(RcvFile, TruncatedAndMissingFilesKeepWhatWasHeld)
+{
+    Screen s;
+    s.configId = 77;
+    s.ports = {Port{1, {{op(1, 1, 0, 10, {1, 2, 3})}}}};
+    Package p = standard({s});
+    write(kPack, p.bytes);
+    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
+    for (int i = 0; i < 3; ++i)
+        r.get_rcvPackedFileInfo(kPack, i);
+    ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
+    ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 0);
+
+    // Cut inside the screen record: the record is not taken.
+    Bytes cut(p.bytes.begin(), p.bytes.begin() + p.screenStart + 32 + 20);
+    write(kPack, cut);
+    r.screen_info.config_id = 1;
+    EXPECT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 1);
+    EXPECT_EQ(r.screen_info.config_id, 1u);
+    EXPECT_EQ(r.update_rcvXYscreenNetnum(kPack), 1);
+    uint8_t data[3] = {};
+    EXPECT_EQ(r.update_rcvOperatedata(kPack, p.bytes.size() - 2, data, 3), 1);
+
+    EXPECT_EQ(r.get_rcvPackedFileNum("/data/rcvrecovery/none"), 1);
+    EXPECT_EQ(r.update_smartDebugingOperateTimes("/mnt/usb1/none.kxfile", true), 1);
+    // Offsets far past any file, as a hostile file might give, are simply not there.
+    EXPECT_EQ(r.update_rcvOperatedata(kPack, 0xFFFFFFFFull * 3, data, 3), 1);
+}
+
+TEST_F(RcvFile, StandaloneScanFileAndFolderLists)
+{
+    const Bytes file = kxfile({op(1, 1, 0x10, 5, {1}), op(1, 2, 0, 5, {2, 2}), op(6, 1, 0, 1500, {})});
+    write("/data/smartmapping/a.kxfile", file);
+    write("/data/smartmapping/b.kxfile", file);
+    write("/data/rcvrecovery/DIVU", {0, 0, 0, 0});
+    const QString path = "/data/smartmapping/a.kxfile";
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(path, true), 0);
+    EXPECT_EQ(r.rcv_operate_times, 3);
+    // Records at 20, 38 and 56; their offsets count from byte 16.
+    EXPECT_EQ(file[20 + 16], 1);
+    EXPECT_EQ(file[38 + 17], 2);
+    EXPECT_EQ(file[56 + 16], 6);
+    ASSERT_EQ(r.update_smartDebugingOperatepara(path, 1, true), 0);
+    EXPECT_EQ(r.operate_para.dataLen, 2u);
+    r.init_para();
+    uint8_t two[2] = {};
+    ASSERT_EQ(r.update_rcvOperatedata(path, r.para_data_offset(true), two, 2), 0);
+    EXPECT_EQ(two[0], 2);
+    EXPECT_EQ(r.para_data_offset(true), 16u + r.operate_para.offset);
+
+    EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 0);
+    EXPECT_EQ(r.smart_file_list.size(), 2);
+    EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 0);
+    EXPECT_EQ(r.rcv_file_list, QStringList{"DIVU"});
+    EXPECT_EQ(r.get_dir_file("/data/smartmapping/"), 0);      // another path stores nothing
+    EXPECT_EQ(r.smart_file_list.size(), 2);
+    EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 1);
+    EXPECT_EQ(rcvRecovery::check_file_dir("/data/smartmapping"), 0);
+    EXPECT_EQ(rcvRecovery::check_file_dir("/data/new"), 1);
+    EXPECT_TRUE(root->exists("/data/new"));
+}
