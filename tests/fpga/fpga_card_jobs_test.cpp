@@ -1,0 +1,470 @@
+// The receiving-card operation executor, the shortcut set-up (job 1), the check (5), the
+// recovery (6) and the scan-parameter load (2) against simulated card chains, with the
+// manager's own receive path filing the cards' answers.
+
+#include "tests/fpga/fpga_fixture.h"
+#include "tests/fpga/rcv_package.h"
+
+#include "board/Files.h"
+#include "fpga/rcv_recovery_file.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QStringList>
+
+using fpga_test::FpgaFixture;
+using sim::ReceivingCardModel;
+using namespace rcv_test;
+
+// Stands in for the screens that show a job's progress ring and the recovery list.
+class JobScreen : public QObject {
+    Q_OBJECT
+public:
+    std::vector<int> values;
+    std::vector<QStringList> lists;
+public slots:
+    void set_file_list(const QStringList& list) { lists.push_back(list); }
+signals:
+    void sig_qround_bar_update(int percent);
+};
+
+namespace {
+
+Op op(uint8_t type, uint8_t target, uint32_t addr, uint32_t ms, Bytes data)
+{
+    Op o;
+    o.type = type;
+    o.target = target;
+    o.addr = addr;
+    o.ms = ms;
+    o.data = std::move(data);
+    return o;
+}
+
+Bytes pattern(size_t n, uint8_t seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(seed + i * 7 + i / 251);
+    return b;
+}
+
+uint16_t le16(const Bytes& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
+uint32_t le32(const Bytes& b, size_t at) { return uint32_t(le16(b, at)) | uint32_t(le16(b, at + 2)) << 16; }
+
+class CardJobs : public FpgaFixture {
+protected:
+    void SetUp() override
+    {
+        FpgaFixture::SetUp();
+        makeReady();
+        QCoreApplication::processEvents();
+        for (JobScreen* s : {&smart, &recovery})
+            QObject::connect(s, &JobScreen::sig_qround_bar_update, [s](int p) { s->values.push_back(p); });
+        fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, &smart);
+        fpga_manage::set_progress_screen(fpga_manage::kProgressRcvRecovery, &recovery);
+        for (int port = 0; port < 16; ++port)
+            ReceivingCardModel::setCards(0, port, 0);
+        g_send_para.progress = 65535;
+    }
+    void TearDown() override
+    {
+        QCoreApplication::processEvents();
+        fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, nullptr);
+        fpga_manage::set_progress_screen(fpga_manage::kProgressRcvRecovery, nullptr);
+        FpgaFixture::TearDown();
+    }
+
+    void cards(int port, int count)
+    {
+        ReceivingCardModel::setCards(0, port, count);
+        setShadowCards(port, uint16_t(count));
+    }
+    void write(const std::string& path, const Bytes& b) { root->writeFile(path, std::string(b.begin(), b.end())); }
+
+    // The receive path of a loop pass: interrupt service files answers and replies.
+    void service()
+    {
+        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+        for (int i = 0; i < 3; ++i)
+            manager->reg_IRQ_Dealwith(0, 0);
+    }
+    // One pass of the posted job, its answers, then a tick.
+    void pass()
+    {
+        switch (g_send_para.job.load()) {
+        case 1: manager->SmartMapping_deal(); break;
+        case 2: manager->rcv_recovery_check_deal(2); break;
+        case 5: manager->rcv_recovery_check_deal(0); break;
+        case 6: manager->rcv_recovery_check_deal(1); break;
+        default: break;
+        }
+        service();
+        G_timeTicks += 1;
+    }
+    // Runs the job to its end; the last step it was in before ending.
+    int run(int limit = 40000)
+    {
+        int last = -1;
+        for (int i = 0; i < limit && g_send_para.job != 0; ++i) {
+            last = g_send_para.step;
+            pass();
+        }
+        EXPECT_EQ(g_send_para.job, 0) << "job did not end";
+        return last;
+    }
+    // Runs one operation held by the reader to completion; the passes it took.
+    int runOperation(const QString& path, uint64_t offset, bool allCards, int limit = 20000)
+    {
+        g_send_para.sub_step = 20;
+        for (int i = 1; i <= limit; ++i) {
+            if (manager->load_rcv_xy_operate(path, offset, allCards))
+                return i;
+            service();
+            G_timeTicks += 1;
+        }
+        return -1;
+    }
+    void holdOperation(uint16_t port, const Op& o)
+    {
+        rcvRecovery& r = *manager->m_rcvRecovery;
+        r.net_para.net_ledx = port;
+        r.operate_para.type = o.type;
+        r.operate_para.target = o.target;
+        r.operate_para.targetAddr = o.addr;
+        r.operate_para.timeticks = o.ms;
+        r.operate_para.dataLen = uint32_t(o.data.size());
+        write("/data/op.bin", o.data);
+    }
+    std::vector<int> progress(JobScreen& s)
+    {
+        QCoreApplication::processEvents();
+        return s.values;
+    }
+    Bytes cardRam(int port, int card, uint32_t at, size_t n)
+    {
+        auto ram = ReceivingCardModel::card(0, port, card).ram;
+        return Bytes(ram.begin() + at, ram.begin() + at + n);
+    }
+
+    JobScreen smart, recovery;
+};
+
+} // namespace
+
+// --- operation executor ------------------------------------------------------------
+
+TEST_F(CardJobs, RamWritesGoOutIn1000ByteChunks)
+{
+    cards(2, 1);
+    const Bytes data = pattern(2500, 3);
+    holdOperation(2, op(1, 1, 0x1000, 100, data));
+    g_send_para.card = 0;
+    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
+    auto packets = ReceivingCardModel::packets(0, 2);
+    ASSERT_EQ(packets.size(), 3u);
+    const size_t lengths[3] = {1019, 1019, 519};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(packets[i].size(), lengths[i]);
+        EXPECT_EQ(le32(packets[i], 10), 0x1000u + 1000u * i);
+        EXPECT_EQ(le16(packets[i], 0), 0);               // card 0
+    }
+    EXPECT_EQ(cardRam(2, 0, 0x1000, 2500), data);
+
+    // 2000 bytes: two full chunks and an empty third packet.
+    ReceivingCardModel::clearPackets();
+    holdOperation(2, op(1, 1, 0x3000, 100, pattern(2000, 9)));
+    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
+    packets = ReceivingCardModel::packets(0, 2);
+    ASSERT_EQ(packets.size(), 3u);
+    EXPECT_EQ(packets[2].size(), 19u);
+    EXPECT_EQ(le32(packets[2], 10), 0x3000u + 2000u);
+}
+
+TEST_F(CardJobs, SleepCountsItsMillisecondsInTicksAndSendsNothing)
+{
+    cards(0, 2);
+    holdOperation(0, op(6, 1, 0, 1500, {}));
+    g_send_para.sub_step = 20;
+    while (g_send_para.sub_step != 28)
+        manager->load_rcv_xy_operate("/data/op.bin", 0, false);
+    const uint32_t start = G_timeTicks;
+    G_timeTicks = start + 149;
+    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 0);
+    G_timeTicks = start + 150;
+    manager->load_rcv_xy_operate("/data/op.bin", 0, false);
+    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 1);
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+}
+
+TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
+{
+    // Saving to the card's flash waits the operation's time plus a second per card.
+    cards(1, 8);
+    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);
+    holdOperation(1, op(2, 3, 0, 500, {}));
+    g_send_para.sub_step = 20;
+    std::vector<uint32_t> sentAt;
+    for (int i = 0; i < 10000 && !manager->load_rcv_xy_operate("/data/op.bin", 0, true); ++i) {
+        const size_t before = sentAt.size();
+        if (ReceivingCardModel::packets(0, 1).size() > before)
+            sentAt.push_back(G_timeTicks);
+        G_timeTicks += 1;
+    }
+    EXPECT_EQ(manager->m_rcvRecovery->operate_para.timeticks, 8500u);
+    ASSERT_EQ(sentAt.size(), 4u);
+    // More than 850 ticks without an answer, and the repeat goes out on the next pass.
+    for (size_t i = 1; i < sentAt.size(); ++i)
+        EXPECT_EQ(sentAt[i] - sentAt[i - 1], 852u);
+    auto packets = ReceivingCardModel::packets(0, 1);
+    EXPECT_EQ(packets[0][9], 0x81);
+    EXPECT_EQ(le16(packets[0], 0), 0x0FFF);
+
+    // A register write likewise; a search of the port is sent once.
+    ReceivingCardModel::clearPackets();
+    holdOperation(1, op(1, 2, 0, 100, {1, 2}));
+    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
+    EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), 4u);
+    ReceivingCardModel::clearPackets();
+    holdOperation(1, op(7, 1, 0, 100, {0}));
+    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
+    EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), 1u);
+}
+
+TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDown)
+{
+    cards(4, 3);
+    holdOperation(4, op(3, 1, 0, 100, {0x5A}));
+    ASSERT_GT(runOperation("/data/op.bin", 0, true), 0);
+    auto packets = ReceivingCardModel::packets(0, 4);
+    ASSERT_EQ(packets.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(packets[i][9], 0xB4);
+        EXPECT_EQ(le16(packets[i], 0) & 0x0FFF, 2 - i);
+        EXPECT_EQ(ReceivingCardModel::card(0, 4, i).activations, 1u);
+    }
+}
+
+TEST_F(CardJobs, OperationsThatCannotBeCarriedOutCompleteWithoutSending)
+{
+    cards(0, 1);
+    holdOperation(0, op(4, 1, 0, 100, {1}));                 // "upgrade rcv"
+    EXPECT_GT(runOperation("/data/op.bin", 0, false, 10), 0);
+    holdOperation(0, op(1, 2, 0, 100, pattern(1014, 0)));    // a register write past one packet
+    EXPECT_GT(runOperation("/data/op.bin", 0, false, 10), 0);
+    holdOperation(0, op(1, 3, 0, 100, {1}));                 // target "flash"
+    EXPECT_GT(runOperation("/data/op.bin", 0, false, 10), 0);
+    // Data beyond the file's end: a few tries, then the operation is given up.
+    holdOperation(0, op(1, 1, 0, 100, {1, 2, 3}));
+    EXPECT_GT(runOperation("/data/op.bin", 2, false, 10), 0);
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+}
+
+// --- job 1: shortcut set-up --------------------------------------------------------
+
+TEST_F(CardJobs, ShortcutSetUpGivesEveryCardItsPositionThenResetsThePort)
+{
+    // Cabinet 128 x 96, 2 rows of 3, offsets (10, 20), route 10 (rows from the top left).
+    line_type = LINE_TYPE{128, 96, 10, 20, 1, 2, 3, 10};
+    cards(1, 6);
+    g_send_para.post(1);
+    run();
+    const uint16_t expected[6][2] = {{10, 20}, {138, 20}, {266, 20}, {10, 116}, {138, 116}, {266, 116}};
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const Bytes at = cardRam(1, i, 0x180, 4);
+        EXPECT_EQ(le16(at, 0), expected[i][0]);
+        EXPECT_EQ(le16(at, 2), expected[i][1]);
+        // The RAM reset to every card of the port: 1 and 65535.
+        const auto regs = ReceivingCardModel::card(0, 1, i).registerWrites;
+        ASSERT_EQ(regs.size(), 1u);
+        EXPECT_EQ(regs[0], (std::vector<uint8_t>{1, 0xFF, 1, 0xFF}));
+    }
+    EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), 7u);
+    EXPECT_EQ(progress(smart), (std::vector<int>{14, 28, 42, 57, 71, 85, 85, 90, 100}));
+}
+
+TEST_F(CardJobs, ShortcutSetUpSkipsASilentCardAndEndsOnAPortWithoutCards)
+{
+    // Route 1: rows from the bottom, snaking from the right.
+    line_type = LINE_TYPE{100, 50, 0, 0, 0, 2, 2, 1};
+    cards(0, 4);
+    ReceivingCardModel::setCardSilent(0, 0, 1, true);
+    g_send_para.post(1);
+    run();
+    EXPECT_EQ(cardRam(0, 0, 0x180, 4), (Bytes{100, 0, 50, 0}));
+    EXPECT_EQ(cardRam(0, 1, 0x180, 4), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(cardRam(0, 2, 0x180, 4), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(cardRam(0, 3, 0x180, 4), (Bytes{100, 0, 0, 0}));
+
+    progress(smart);
+    smart.values.clear();
+    ReceivingCardModel::clearPackets();
+    line_type.port = 5;
+    g_send_para.post(1);
+    for (int i = 0; i < 5; ++i)
+        pass();
+    EXPECT_EQ(progress(smart), (std::vector<int>{90}));
+    G_timeTicks += 200;
+    run();
+    EXPECT_EQ(progress(smart), (std::vector<int>{90, 100}));
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 5).empty());
+}
+
+// --- jobs 5, 6 and 2: check, recovery, scan-parameter load -------------------------
+
+namespace {
+
+constexpr uint32_t kConfig = 0xC0FFEE;
+
+// One screen on ports 0 (2 cards), 1 (8 cards) and 2 (1 card); each card's own operation
+// writes its number to RAM 0x300; the screen's scan parameters write registers and RAM.
+Package screenPackage(bool withPara = true, bool withXy = true)
+{
+    Screen s;
+    s.configId = kConfig;
+    if (withPara)
+        s.para = {op(1, 2, 0, 100, {5, 6, 7}), op(1, 1, 0x400, 100, {0xAB, 0xCD, 0xEF})};
+    const int counts[3] = {2, 8, 1};
+    for (int p = 0; withXy && p < 3; ++p) {
+        Port port;
+        port.ledx = uint16_t(p);
+        for (int c = 0; c < counts[p]; ++c)
+            port.cards.push_back({op(1, 1, 0x300, 100, {uint8_t(p), uint8_t(c)})});
+        s.ports.push_back(port);
+    }
+    return standard({s});
+}
+
+} // namespace
+
+TEST_F(CardJobs, CheckOfMatchingCardsVisitsEveryPortAndLeavesTheList)
+{
+    cards(0, 2);
+    cards(1, 8);
+    cards(2, 1);
+    for (int p = 0; p < 3; ++p)
+        ReceivingCardModel::setConfigId(0, p, -1, kConfig);
+    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    g_send_para.post(5);
+    EXPECT_EQ(run(), 33);
+    for (int p = 0; p < 3; ++p) {
+        SCOPED_TRACE(p);
+        auto packets = ReceivingCardModel::packets(0, p);
+        ASSERT_EQ(packets.size(), 1u);
+        ASSERT_EQ(packets[0].size(), 30u);
+        EXPECT_EQ(packets[0][16], 1);
+        EXPECT_EQ(le32(packets[0], 17), kConfig);
+    }
+    EXPECT_EQ(progress(recovery).back(), 100);
+    EXPECT_TRUE(recovery.lists.empty());
+    EXPECT_EQ(manager->recovery_list_filled(), 0);
+}
+
+TEST_F(CardJobs, CheckFindsTheFirstDifferingCardAndRecoveryLoadsIt)
+{
+    cards(0, 2);
+    cards(1, 8);
+    cards(2, 1);
+    for (int p = 0; p < 3; ++p)
+        ReceivingCardModel::setConfigId(0, p, -1, kConfig);
+    ReceivingCardModel::setConfigId(0, 1, 4, 0x1234);
+    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    g_send_para.post(5);
+    EXPECT_EQ(run(), 33);
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 2).empty());      // the check stopped at port 1
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recovery.lists.size(), 1u);
+    EXPECT_EQ(recovery.lists[0], QStringList{"01/02/05/08"});
+    EXPECT_EQ(manager->recovery_list(), QStringList{"01/02/05/08"});
+    EXPECT_EQ(manager->recover_screen, 0);
+    EXPECT_EQ(manager->recover_net, 1);
+    EXPECT_EQ(manager->recover_card, 4);
+
+    // Recovery: the screen's scan parameters, then the card's own operation, to card 4 only.
+    ReceivingCardModel::clearPackets();
+    g_send_para.post(6);
+    EXPECT_EQ(run(), 33);
+    const auto card4 = ReceivingCardModel::card(0, 1, 4);
+    ASSERT_EQ(card4.registerWrites.size(), 1u);
+    EXPECT_EQ(card4.registerWrites[0], (std::vector<uint8_t>{5, 6, 7}));
+    EXPECT_EQ(cardRam(1, 4, 0x400, 3), (Bytes{0xAB, 0xCD, 0xEF}));
+    EXPECT_EQ(cardRam(1, 4, 0x300, 2), (Bytes{1, 4}));
+    EXPECT_EQ(cardRam(1, 3, 0x300, 2), (Bytes{0, 0}));
+    EXPECT_TRUE(ReceivingCardModel::card(0, 1, 3).registerWrites.empty());
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+    // The list is emptied once the card is recovered.
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recovery.lists.size(), 2u);
+    EXPECT_TRUE(recovery.lists[1].isEmpty());
+    EXPECT_EQ(progress(recovery).back(), 100);
+}
+
+TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
+{
+    cards(0, 2);
+    // Two files in the package folder: the check stops without touching the list.
+    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    write("/data/rcvrecovery/other", {1});
+    g_send_para.post(5);
+    EXPECT_EQ(run(), 33);
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+    EXPECT_TRUE(recovery.lists.empty());
+    ASSERT_TRUE(board::Files::remove("/data/rcvrecovery/other"));
+
+    // No screen file among the entries: the job ends through its error steps.
+    Package p = screenPackage();
+    p.bytes[4] = 13;
+    write("/data/rcvrecovery/DIVU", p.bytes);
+    g_send_para.post(5);
+    EXPECT_EQ(run(), 35);
+
+    // A screen without scan parameters or XY area cannot be recovered.
+    write("/data/rcvrecovery/DIVU", screenPackage(false, false).bytes);
+    g_send_para.post(6);
+    EXPECT_EQ(run(), 35);
+    EXPECT_EQ(progress(recovery).back(), 100);
+    EXPECT_TRUE(recovery.lists.empty());
+}
+
+TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
+{
+    cards(3, 4);
+    const Bytes big = pattern(1500, 1);
+    write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, big), op(1, 2, 0, 100, {9, 8}), op(6, 1, 0, 200, {})}));
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = "/data/smartmapping/t.kxfile";
+    }
+    line_type.port = 3;
+    g_send_para.post(2);
+    EXPECT_EQ(run(), 33);
+    for (int c = 0; c < 4; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_EQ(cardRam(3, c, 0x2000, 1500), big);
+        const auto regs = ReceivingCardModel::card(0, 3, c).registerWrites;
+        ASSERT_EQ(regs.size(), 1u);
+        EXPECT_EQ(regs[0], (std::vector<uint8_t>{9, 8}));
+    }
+    EXPECT_EQ(ReceivingCardModel::packets(0, 3).size(), 3u);    // two RAM chunks, one register write
+    EXPECT_EQ(progress(smart).back(), 100);
+
+    // A file announcing more operations than the job counts ends it with an error.
+    Bytes many = kxfile({});
+    many[16] = 0x2C;
+    many[17] = 0x01;                                              // 300 operations
+    write("/data/smartmapping/t.kxfile", many);
+    g_send_para.post(2);
+    EXPECT_EQ(run(), 35);
+}
+
+TEST_F(CardJobs, ScanParameterLoadWithoutAnyFolderEndsWithAnError)
+{
+    cards(0, 1);
+    g_send_para.post(2);
+    EXPECT_EQ(run(), 35);
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+    EXPECT_EQ(progress(smart).back(), 100);
+}
+
+#include "fpga_card_jobs_test.moc"
