@@ -13,6 +13,7 @@
 #include "gui/mainwindow.h"
 #include "gui/numberkeyboard.h"
 #include "gui/syncupdate.h"
+#include "gui/usbserver.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/udpnetmanage.h"
@@ -77,7 +78,9 @@ int main(int argc, char* argv[])
     // 14. The keypad's first LED report.
     if (g_kel_keys)
         SyncUpdate::pInstance()->update_usb_keyLed();
-    // 15. UsbServer::pInstance() comes with USB hot-plug watching.
+    // 15. USB hot-plug watching; its codes reach the same refresh slot.
+    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync);
     // 16. The links: RS-485 and TCP first; Kx_uart_inout_4G, networkclient_Manage and
     //     M57_WIFI_CONFIG come with the cloud links; UDP last.
     Kx_uart_inout::pInstance();

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
+#include "fpga/fpga_manage.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/numberkeyboard.h"
@@ -10,6 +11,7 @@
 #include "scaler/c331_manage.h"
 #include "ui_mainwindow.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFrame>
 #include <QIcon>
@@ -770,6 +772,50 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
     keyboard_.update_usb_keyEvent(code);
 }
 
+// --- the ageing log ---
+
+void MainWindow::getagelog()
+{
+    QDateTime now;
+    {
+        std::lock_guard<std::mutex> hold(Utils::_system_mutex);
+        now = QDateTime::currentDateTime();
+    }
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    fpga->read_from_register(40, 0);
+    fpga->read_from_register(42, 0);
+    fpga->read_from_register(43, 0);
+    const u8* regs = fpga_manage::MCU_REG_func[0];
+    factoryage_log.append(QStringLiteral("%1 %2 %3 %4")
+                              .arg(now.toString(QStringLiteral("MM-dd hh:mm")))
+                              .arg(regs[42])
+                              .arg(regs[40])
+                              .arg(regs[43]));
+    // Seven days of 3-minute samples.
+    while (factoryage_log.size() > 3360)
+        factoryage_log.removeFirst();
+    if (factoryage_log.size() < 2)
+        return;
+    // Field 2 is register 42, an 8-bit counter that wraps.
+    const int prev = factoryage_log.at(factoryage_log.size() - 2).split(' ').value(2).toInt();
+    const int cur = factoryage_log.last().split(' ').value(2).toInt();
+    int step = cur - prev;
+    if (prev > cur)
+        step += 256;
+    if (step <= 0)
+        return;
+    if (step <= 2)
+        ++factoryage_log_diff3;
+    else if (step <= 4)
+        ++factoryage_log_diff5;
+    else if (step <= 9)
+        ++factoryage_log_diff10;
+    else if (step <= 19)
+        ++factoryage_log_diff20;
+    else
+        ++factoryage_log_diffmore;
+}
+
 // --- the 10 ms tick ---
 
 void MainWindow::slot_update_timer_ticks()
@@ -792,6 +838,11 @@ void MainWindow::slot_update_timer_ticks()
 
     if (Utils::getTimeSpace(G_factoryage_ticks) > 17999) {
         G_factoryage_ticks = G_timeTicks.load();
+        // A poll that finds the FPGA down or a PC command running is not retried before
+        // the next 3-minute mark.
+        if (fpga_manage::p_fpga_manage != nullptr && pc_cmd_valid == 0
+            && fpga_manage::p_fpga_manage->get_fpga_status() == 1)
+            getagelog();
 #ifdef KEL_HAVE_FACTORYAGE
         if (g_factoryage)
             g_factoryage->update_agelog();

@@ -78,6 +78,10 @@ public slots:
     void kel_button_mode_clicked();
     void slot_update_timer_ticks();
 
+public:
+    // One sample of the FPGA ageing log (every 3 minutes from the tick).
+    void getagelog();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;

@@ -58,6 +58,9 @@ int UeventSource::open()
     int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
     if (fd < 0)
         return -1;
+    // A small receive buffer, as on the board: events beyond it are dropped by the kernel.
+    int size = 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     sockaddr_nl addr{};
     addr.nl_family = AF_NETLINK;
     addr.nl_pid = 0;   // the kernel picks a free port id, so a second socket can be bound too

@@ -1,4 +1,6 @@
 #include "board/sim/SimBoard.h"
+#include "board/sim/UeventModel.h"
+#include "board/Files.h"
 
 #include "board/Board.h"
 #include "board/sim/Journal.h"
@@ -161,6 +163,8 @@ bool start()
         sim::SimBoard::setPortOffset(std::atoi(offset));
     sim::Journal::keepInFile(sim::SimBoard::root() + "/sim-journal.log");
     sim::SimBoard::setRecording(false);
+    board::Files::makeDirs("/dev");
+    sim::UeventModel::serveFifo(board::Files::map("/dev/uevent"));
     return true;
 }
 

@@ -2,8 +2,12 @@
 
 #include "board/UeventSource.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sim {
@@ -28,6 +32,41 @@ bool UeventModel::inject(const std::string& action, const std::string& devpath, 
     for (char c : fields)
         msg.push_back(c == '\n' ? '\0' : c);
     return ::send(g_injectSide, msg.data(), msg.size(), MSG_DONTWAIT) == ssize_t(msg.size());
+}
+
+void UeventModel::serveFifo(const std::string& path)
+{
+    ::unlink(path.c_str());
+    if (::mkfifo(path.c_str(), 0600) != 0)
+        return;
+    std::thread([path] {
+        // Opened for writing too, so the reader never sees end-of-file between writers and
+        // blocks while nobody writes.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        std::string pending;
+        char chunk[512];
+        for (;;) {
+            const ssize_t got = ::read(fd, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            pending.append(chunk, size_t(got));
+            size_t end;
+            while ((end = pending.find('\n')) != std::string::npos) {
+                const std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                const size_t at = line.find('@');
+                if (at != std::string::npos)
+                    inject(line.substr(0, at), line.substr(at + 1));
+            }
+            if (pending.size() > 4096)
+                pending.clear();
+        }
+        ::close(fd);
+    }).detach();
 }
 
 } // namespace sim

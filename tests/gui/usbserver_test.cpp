@@ -1,0 +1,200 @@
+// USB hot-plug: kernel event headers to the codes 100/101/102, the storage wait, the 10 s
+// gate of the tick, the settings menu giving way to the main menu; and the ageing log.
+
+#include "board/sim/Sim.h"
+#include "fpga/fpga_manage.h"
+#include "gui/option.h"
+#include "gui/usbserver.h"
+#include "tests/gui/screen_fixture.h"
+#include "tests/support/TickDriver.h"
+
+#include <QRegularExpression>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+using namespace screen_test;
+
+namespace {
+
+const std::string kDisk = "/devices/platform/soc/usb1/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0/block/sda";
+
+struct UsbWatch : ScreenTest {
+    void SetUp() override
+    {
+        ScreenTest::SetUp();
+        ASSERT_EQ(server.open_socket(), 0);
+        server.poll_timeout_ms = 0;
+        QObject::connect(&server, &UsbServer::sig_usb_update, [this](int code) { codes.push_back(code); });
+        G_timeTicks = 5000;
+    }
+    void storageAppears()
+    {
+        std::filesystem::create_directories(root.host("/proc/scsi"));
+        std::ofstream(root.host("/proc/scsi/usb-storage")) << "";
+    }
+    UsbServer server;
+    std::vector<int> codes;
+};
+
+int codeOf(const std::string& header, bool* storage = nullptr)
+{
+    int code = -1;
+    bool ready = false;
+    UsbServer::parse_header(header, code, ready);
+    if (storage)
+        *storage = ready;
+    return code;
+}
+
+} // namespace
+
+TEST(UsbHeaders, AddRemoveAndTheFirstDisksPartitions)
+{
+    bool ready = false;
+    EXPECT_EQ(codeOf("add@" + kDisk + "/sda1", &ready), 100);
+    EXPECT_TRUE(ready);
+    EXPECT_EQ(codeOf("add@" + kDisk + "/sda9", &ready), 100);
+    EXPECT_TRUE(ready);
+    EXPECT_EQ(codeOf("add@" + kDisk + "/sdax", &ready), 100);    // not a number: partition 0
+    EXPECT_TRUE(ready);
+    EXPECT_EQ(codeOf("add@" + kDisk, &ready), 100);              // the whole disk
+    EXPECT_FALSE(ready);
+    EXPECT_EQ(codeOf("add@" + kDisk + "/sda10", &ready), 100);
+    EXPECT_FALSE(ready);
+    EXPECT_EQ(codeOf("add@/devices/x/block/sdb/sdb1", &ready), 100);
+    EXPECT_FALSE(ready);
+    EXPECT_EQ(codeOf("add@/devices/platform/soc/usb1/1-1/1-1:1.0", &ready), 100);
+    EXPECT_FALSE(ready);
+    EXPECT_EQ(codeOf("remove@" + kDisk + "/sda1", &ready), 101);
+    EXPECT_FALSE(ready);
+    for (const char* action : {"change@", "move@", "bind@", "unbind@", "online@", "offline@"}) {
+        EXPECT_EQ(codeOf(action + kDisk + "/sda1", &ready), 0) << action;
+        EXPECT_FALSE(ready);
+    }
+    // Malformed and truncated headers.
+    EXPECT_EQ(codeOf("", &ready), 0);
+    EXPECT_EQ(codeOf("add@", &ready), 100);                      // the action alone
+    EXPECT_EQ(codeOf("add@/block/sda", &ready), 100);
+    EXPECT_FALSE(ready);
+    EXPECT_EQ(codeOf("add@/block", &ready), 100);
+    EXPECT_FALSE(ready);
+    EXPECT_EQ(codeOf("/devices/block/sda/sda1", &ready), 0);
+    EXPECT_FALSE(ready);
+}
+
+TEST_F(UsbWatch, APartitionGivesAddedAtOnceAndReadyThreeSecondsAfterTheStorageDriver)
+{
+    ASSERT_TRUE(sim::UeventModel::inject("add", kDisk + "/sda1"));
+    EXPECT_EQ(server.recvData(), 0);
+    EXPECT_EQ(codes, std::vector<int>{100});
+    // A removal meanwhile waits in the socket until the step is over.
+    ASSERT_TRUE(sim::UeventModel::inject("remove", kDisk + "/sda1"));
+    G_timeTicks += 1000;
+    server.usb_pass();                          // no storage driver yet
+    EXPECT_EQ(codes, std::vector<int>{100});
+    storageAppears();
+    server.usb_pass();                          // the driver is there: 3 s from now
+    G_timeTicks += 300;
+    server.usb_pass();
+    EXPECT_EQ(codes, std::vector<int>{100});
+    G_timeTicks += 1;
+    server.usb_pass();
+    EXPECT_EQ(codes, (std::vector<int>{100, 102}));
+    server.usb_pass();
+    EXPECT_EQ(codes, (std::vector<int>{100, 102, 101}));
+}
+
+TEST_F(UsbWatch, TheStorageWaitGivesUpAndTheWatcherGoesOn)
+{
+    ASSERT_TRUE(sim::UeventModel::inject("add", kDisk + "/sda1"));
+    server.recvData();
+    G_timeTicks += UsbServer::kProbeGiveUpTicks + 1;
+    server.usb_pass();
+    storageAppears();
+    G_timeTicks += 1000;
+    server.usb_pass();
+    ASSERT_TRUE(sim::UeventModel::inject("add", kDisk));
+    server.usb_pass();
+    EXPECT_EQ(codes, (std::vector<int>{100, 100}));
+}
+
+TEST_F(UsbWatch, EventsWaitForTheTenSecondGateOfTheTick)
+{
+    G_timeTicks = 0;
+    g_delay_usbserver = 0;
+    kel_test::tick(999);
+    EXPECT_EQ(g_delay_usbserver, 0u);
+    kel_test::tick(1);
+    EXPECT_EQ(g_delay_usbserver, 1u);
+}
+
+TEST_F(UsbWatch, AReadyStickClosesTheSettingsMenuOnlyWhenItIsShown)
+{
+    storageAppears();
+    for (int page : {5, 6}) {
+        Option* o = new Option(nullptr);
+        g_option = o;
+        o->show();
+        g_page_focus = page;
+        ASSERT_TRUE(sim::UeventModel::inject("add", kDisk + "/sda1"));
+        server.recvData();
+        server.usb_pass();
+        G_timeTicks += 301;
+        server.usb_pass();
+        EXPECT_EQ(codes.back(), 102);
+        kel_test::settle();
+        if (page == 5) {
+            EXPECT_EQ(g_option, nullptr);
+            EXPECT_EQ(g_page_focus, 1);
+        } else {
+            EXPECT_EQ(g_option, o);
+            EXPECT_EQ(g_page_focus, 6);
+            Option::close_menu();
+        }
+        codes.clear();
+    }
+}
+
+using AgeingLog = ScreenTest;
+
+TEST_F(AgeingLog, RecordsRegisterStepsAndKeepsSevenDays)
+{
+    fpga_manage manager;
+    fpga_manage::p_fpga_manage = &manager;
+    ASSERT_EQ(manager.initialize(), 0);
+    factoryage_log.clear();
+    factoryage_log_diff3 = factoryage_log_diff5 = factoryage_log_diff10 = factoryage_log_diff20 = factoryage_log_diffmore = 0;
+    MainWindow* w = g_mainwindow;
+    auto sample = [&](uint8_t r42) {
+        sim::FpgaModel::setReg(0, 40, 0);
+        sim::FpgaModel::setReg(0, 42, r42);
+        sim::FpgaModel::setReg(0, 43, 2);
+        w->getagelog();
+    };
+    sample(17);
+    ASSERT_EQ(factoryage_log.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^\\d\\d-\\d\\d \\d\\d:\\d\\d 17 0 2$").match(factoryage_log[0]).hasMatch())
+        << factoryage_log[0].toStdString();
+    sample(17);                                  // unchanged: nothing counted
+    sample(19);                                  // 2
+    sample(23);                                  // 4
+    sample(250);                                 // 227
+    sample(3);                                   // wraps: 9
+    sample(15);                                  // 12
+    EXPECT_EQ(factoryage_log_diff3, 1);
+    EXPECT_EQ(factoryage_log_diff5, 1);
+    EXPECT_EQ(factoryage_log_diff10, 1);
+    EXPECT_EQ(factoryage_log_diff20, 1);
+    EXPECT_EQ(factoryage_log_diffmore, 1);
+    for (int i = 0; i < 3360 - 7; ++i)
+        sample(15);
+    ASSERT_EQ(factoryage_log.size(), 3360);
+    EXPECT_TRUE(factoryage_log.first().endsWith(" 17 0 2"));
+    sample(15);
+    ASSERT_EQ(factoryage_log.size(), 3360);
+    EXPECT_TRUE(factoryage_log.first().endsWith(" 17 0 2"));   // the second sample is now first
+    sample(15);
+    EXPECT_TRUE(factoryage_log.first().endsWith(" 19 0 2"));
+    fpga_manage::p_fpga_manage = nullptr;
+}
