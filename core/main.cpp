@@ -4,6 +4,9 @@
 
 #include "board/Board.h"
 #include "board/Clock.h"
+#include "cloud/m57_wifi_config.h"
+#include "cloud/networkclient_manage.h"
+#include "cloud/uart_inout_4G.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -81,10 +84,13 @@ int main(int argc, char* argv[])
     // 15. USB hot-plug watching; its codes reach the same refresh slot.
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync);
-    // 16. The links: RS-485 and TCP first; Kx_uart_inout_4G, networkclient_Manage and
-    //     M57_WIFI_CONFIG come with the cloud links; UDP last.
+    // 16. The links: RS-485, TCP, the 4G module, the cloud client, the WiFi access point
+    //     and UDP last (it hands the WiFi link its AT port).
     Kx_uart_inout::pInstance();
     networkManage::pInstance();
+    Kx_uart_inout_4G::pInstance();
+    networkclient_Manage::pInstance();
+    M57_WIFI_CONFIG::pInstance();
     udpnetManage::pInstance();
 
     KEL_TRACE("\n kelM57N start-up done\n");

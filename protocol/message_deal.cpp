@@ -4,6 +4,7 @@
 #include "board/Files.h"
 #include "cloud/message_deal_4g.h"
 #include "core/global.h"
+#include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
@@ -1068,7 +1069,11 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         g_app_reset_flag = 1;
         Utils::system_mutex("chmod 777 -R /data/app", nullptr);
         board::Clock::sleepMs(10);
-        board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+        // Only an image that arrived whole and read back right replaces the program.
+        if (g_kel_file_deal_para.app_image_ready) {
+            board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+            g_kel_file_deal_para.app_image_ready = false;
+        }
         if (g_update_status == 0) {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
             QSettings ini(board::Files::map(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
@@ -1155,20 +1160,3 @@ int message_deal::RegUpdate11(unsigned char, unsigned char mask)
         velinsource::p_velin_source->line_pulse_request = 1;
     return 0;
 }
-
-// ---------------------------------------------------------------------------------------
-// Groups whose handlers come with the flash, file-transfer, network, EDID, identity and
-// cloud commands. Until those are built the groups have no answer (reply length 0: no
-// reply on serial and UDP, the bare header on TCP).
-
-int message_deal::get_yp_module_info(unsigned char*) { return 0; }
-int message_deal::check_yp_module(unsigned char*) { return 0; }
-int message_deal::write_file_group(unsigned char*) { return 0; }
-int message_deal::YP_SendFileData(unsigned char*) { return 0; }
-int message_deal::YP_SendFileEND(unsigned char*) { return 0; }
-int message_deal::YP_SendFileCancel(unsigned char*) { return 0; }
-int message_deal::YP_RecvFile(unsigned char*) { return 0; }
-int message_deal::YP_RecvFileData(unsigned char*) { return 0; }
-int message_deal::YP_RecvFileEnd(unsigned char*) { return 0; }
-int message_deal::YP_RecvFileCancel(unsigned char*) { return 0; }
-int message_deal::YP_SendFile(unsigned char*) { return 0; }

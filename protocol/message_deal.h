@@ -2,8 +2,21 @@
 #include <QByteArray>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 class message_deal_4g;
+
+// A cloud-settings file transfer (g_yp_s_file PC to device, g_yp_r_file device to PC):
+// kind 0 none, 1 barcode, 2 CA file, 4 settings file; id 100, 101, 102; bytes moved so
+// far; the announced or stored size.
+struct YP_FILE {
+    uint8_t kind = 0;
+    uint16_t id = 0;
+    uint32_t offset = 0;
+    uint32_t size = 0;
+};
+extern YP_FILE g_yp_s_file;
+extern YP_FILE g_yp_r_file;
 
 // The 4G module's status block ([0] 0xAA when valid, [56] non-zero while online) and the
 // cloud properties ([0-23] device ID text, [25-36] device ID bytes, [68-71] server IPv4,
@@ -82,6 +95,15 @@ public:
     int net_eth_group(unsigned char* frame);
     int get_device_info(unsigned char* frame);
     int write_file_group(unsigned char* frame);
+    int write_file_start(unsigned char* frame);
+    int write_file_block(unsigned char* frame);
+    int write_file_end(unsigned char* frame);
+    int read_file_start(unsigned char* frame);
+    int read_file_block(unsigned char* frame);
+    int read_file_end(unsigned char* frame);
+    int write_defined_file_start(unsigned char* frame);
+    int read_defined_file_start(unsigned char* frame);
+    int delete_file_name(unsigned char* frame);
     int write_edid_table_group(unsigned char* frame);
     int project_set_setproperty(unsigned char* frame, unsigned char link);
     int YP_SendFileData(unsigned char* frame);
@@ -121,6 +143,11 @@ private:
     unsigned char read_own_byte(uint64_t a, uint32_t start, const unsigned char* property);
     void build_property_block(unsigned char* property);
     int read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
+    // File transfer: arms the shared record for a write of the type (false, nothing armed,
+    // when the size exceeds the type's area or the buffer is in other hands); disarms it.
+    bool arm_write(uint8_t type, const std::string& path, uint32_t size, uint32_t clear);
+    void disarm_write();
+    int read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path);
     int write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
     void led_para_handshake();
 };

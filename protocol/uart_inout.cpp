@@ -40,24 +40,27 @@ Kx_uart_inout* Kx_uart_inout::pInstance()
     return g_instance;
 }
 
-Kx_uart_inout::Kx_uart_inout()
+Kx_uart_inout::Kx_uart_inout(unsigned char link)
     : m_serial(new serial_modules()),
       m_phy(new protocol_phy()),
       m_deal(new message_deal(message_deal::REPLY_LIMIT_SERIAL)),
       m_rx(new Uart_Rec_Send_Data()),
       m_assembly(kAssemblySize, 0),
       m_frame(message_deal::FRAME_BUF_SIZE, 0),
-      m_out(message_deal::TX_BUF_SIZE, 0)
+      m_out(message_deal::TX_BUF_SIZE, 0),
+      m_link(link)
 {
     m_rx->fd = -1;
     m_rx->len = 0;
-    fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this,
-                                 [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
+    if (m_link == 5)
+        fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this,
+                                     [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
 }
 
 Kx_uart_inout::~Kx_uart_inout()
 {
-    fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this, nullptr);
+    if (m_link == 5)
+        fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this, nullptr);
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
@@ -150,7 +153,7 @@ void Kx_uart_inout::handle_frame()
         return;   // dropped without a reply
     std::memset(frame + n, 0, std::min<size_t>(64, m_frame.size() - n));
 
-    if (protocol_phy::is_passby_frame(frame)) {
+    if (m_link == 5 && protocol_phy::is_passby_frame(frame)) {
         std::unique_lock<std::mutex> path = lock_port_path();
         m_pending = 1;
         g_passby_trans_port = 1;
@@ -183,7 +186,7 @@ void Kx_uart_inout::handle_frame()
             std::lock_guard<std::mutex> hold(m_tx_mutex);
             m_tx.clear();
         }
-        int r = m_deal->message_group_deal(frame, n - 1, 5);
+        int r = m_deal->message_group_deal(frame, n - 1, m_link);
         if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
             unsigned int m = m_phy->build_reply(frame, unsigned(r), m_out.data());
             set_transmit(m_out.data(), m);

@@ -22,7 +22,9 @@ public:
 
     static Kx_uart_inout* pInstance();
 
-    Kx_uart_inout();
+    // link: 5 for the PC's RS-485 line (with passthrough to the receiving cards), 4 for
+    // the 4G module's line (its frames are all the controller's own).
+    explicit Kx_uart_inout(unsigned char link = 5);
     ~Kx_uart_inout();
     Kx_uart_inout(const Kx_uart_inout&) = delete;
     Kx_uart_inout& operator=(const Kx_uart_inout&) = delete;
@@ -79,6 +81,7 @@ private:
     std::vector<unsigned char> m_frame;        // unescaped frame; the reply is built over it
     std::vector<unsigned char> m_out;          // escaped reply
 
+    unsigned char m_link;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

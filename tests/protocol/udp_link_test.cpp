@@ -2,6 +2,8 @@
 // running threads.
 #include "tests/protocol/udp_fixture.h"
 
+#include "core/kel_file_deal.h"
+
 #include "board/sim/Journal.h"
 #include "core/utils.h"
 #include "protocol/message_deal.h"
@@ -467,6 +469,7 @@ TEST_F(UdpRunning, RebootAndUpgradeFinishAreRecordedOnce)
     // Finishing an application upgrade: once, and not while a reboot is pending.
     g_app_reset_flag = 0;
     root.writeFile("/data/app/kelM57N2", "new image");
+    g_kel_file_deal_para.app_image_ready = true;   // as the PC transfer leaves a verified image
     sim::Journal::clear();
     ASSERT_EQ(c->writeRegister(14, 0x01, 0x01), 0);
     EXPECT_EQ(g_app_reset_flag, 1);

@@ -1,0 +1,584 @@
+// Group 0xC0: whole files between the PC and the device. A write is start, blocks into the
+// shared 5 MiB buffer and an end carrying the file's MD5 digest; only a file whose digest
+// matches is stored (and read back). A read is start, blocks and an end giving the digest.
+#include "protocol/message_deal.h"
+
+#include "board/Clock.h"
+#include "board/Files.h"
+#include "board/MtdDevice.h"
+#include "core/global.h"
+#include "core/kel_file_deal.h"
+#include "core/utils.h"
+#include "gui/option.h"
+#include "protocol/message_deal_shared.h"
+#include "protocol/pc_fields.h"
+#include "protocol/protocol_phy.h"
+
+#include <QDir>
+#include <QMetaObject>
+#include <cstring>
+
+using pcf::put32;
+using pcf::rd16;
+using pcf::rd32;
+
+namespace {
+
+constexpr unsigned kLogoHeader = 372;
+constexpr uint32_t kFirmwareArea = 0x500000;
+constexpr uint32_t kLogoArea = 0x60000;
+constexpr uint32_t kConfigArea = 0x400000;
+constexpr unsigned kNameMax = 64;
+const char* const kAppImage = "/data/app/kelM57N2";
+const char* const kPackageDir = "/data/rcvrecovery";
+const char* const kScanDir = "/data/smartmapping";
+
+enum : uint8_t { kApp = 1, kBoot = 2, kKernel = 3, kLogo = 4, kAlias = 5, kMode = 7, kOsd = 8, kPackage = 9, kScan = 13 };
+
+// How many bytes of the buffer a transfer type may fill (from its first data byte).
+uint32_t capacity(uint8_t type)
+{
+    switch (type) {
+    case kApp: case kKernel: case kPackage: case kScan: return kFirmwareArea;
+    case kLogo: return kLogoArea - kLogoHeader;
+    case kAlias: return kLogoArea;
+    case kMode: case kOsd: return kConfigArea;
+    default: return 0;
+    }
+}
+
+// A name from the network becomes part of a path: 1 to 64 characters of [A-Za-z0-9._-],
+// not starting with '.', so it can neither leave its folder nor be hidden.
+bool safe_name(const unsigned char* p, unsigned n)
+{
+    if (n < 1 || n > kNameMax || p[0] == '.')
+        return false;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned char c = p[i];
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))
+            return false;
+    }
+    return true;
+}
+
+// The mode number of an "MO" name (its third and fourth characters in hexadecimal), or 0.
+unsigned mode_number(const unsigned char* name)
+{
+    auto digit = [](unsigned char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (name[0] != 'M' || name[1] != 'O')
+        return 0;
+    const int hi = digit(name[2]), lo = digit(name[3]);
+    if (hi < 0 || lo < 0)
+        return 0;
+    const unsigned m = unsigned(hi * 16 + lo);
+    return m >= 1 && m <= 16 ? m : 0;
+}
+
+std::string mode_path(unsigned m) { return QString::asprintf("/data/modes/MO%02x.json", m).toStdString(); }
+
+// The header the boot loader expects in front of the logo image.
+void logo_header(unsigned char* h, uint32_t length)
+{
+    std::memset(h, 0, kLogoHeader);
+    auto text = [&](unsigned at, const char* t) { std::memcpy(h + at, t, std::strlen(t)); };
+    auto u16 = [&](unsigned at, uint16_t v) { pcf::put16(h + at, v); };
+    text(0, "SSTA");
+    h[4] = 0x52;
+    h[8] = 2;
+    text(12, "DISP");
+    u16(44, 260);
+    h[48] = 0x38;
+    h[52] = 1;
+    h[56] = 0x44;
+    h[62] = 0x30;
+    u16(66, 816);
+    h[68] = 1;
+    text(72, "LMT050_NAD");
+    put32(h + 104, 0x08049630);
+    h[116] = 1;
+    h[125] = 1;
+    u16(126, 0x0101);
+    put32(h + 128, 0x01020201);
+    u16(132, 0x0101);
+    for (unsigned at : {134u, 136u, 138u, 140u, 142u})
+        h[at] = 1;
+    h[144] = 10;
+    h[146] = 12;
+    h[148] = 4;
+    h[150] = 12;
+    u16(156, 320);
+    h[158] = 0xF0;
+    u16(160, 360);
+    u16(162, 360);
+    u16(164, 360);
+    u16(166, 280);
+    u16(168, 280);
+    u16(170, 280);
+    h[172] = 7;
+    h[174] = 7;
+    h[176] = 6;
+    h[178] = 25;
+    h[180] = 0xC0;
+    u16(182, 0xFFA0);
+    h[184] = 0x50;
+    h[188] = 1;
+    h[196] = 2;
+    h[200] = 2;
+    h[220] = 2;
+    h[232] = 1;
+    h[236] = 2;
+    h[240] = 3;
+    h[244] = 4;
+    text(328, "LOGO");
+    put32(h + 360, length);
+    h[364] = 0x2C;
+    h[368] = 1;
+}
+
+// Writes length bytes of the buffer to a raw flash partition after erasing them.
+bool write_partition(const char* device, uint32_t length)
+{
+    KelFileDeal& rec = g_kel_file_deal_para;
+    rec.fd = board::MtdDevice::open(device);
+    if (rec.fd < 0)
+        return false;
+    // A failed erase leaves the partition to nobody: it is closed here and never written.
+    bool ok = Utils::non_region_erase(rec.fd, 0, int(length), 1) == 0
+              && Utils::non_region_write(rec.fd, fileBuf_velin, int(length), 0) == 0;
+    board::MtdDevice::close(rec.fd);
+    rec.fd = -1;
+    return ok;
+}
+
+enum class Stored { Ok, NotOpened, Differs };
+
+// Writes the first size bytes of the buffer to path and reads them back; a file that does
+// not read back the same is removed.
+Stored store_file(const std::string& path, uint32_t size)
+{
+    const std::string host = board::Files::map(path);
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        board::Files::makeDirs(path.substr(0, path.rfind('/')));
+        std::FILE* f = std::fopen(host.c_str(), "wb+");
+        if (!f) {
+            KEL_TRACE("\n falid open erro  00!!!!\n falid open erro  01!!!!");
+        } else {
+            const bool written = std::fwrite(fileBuf_velin, 1, size, f) == size;
+            const bool closed = std::fclose(f) == 0;
+            if (!written || !closed)
+                f = nullptr;
+        }
+        if (!f) {
+            board::Files::remove(path);
+            board::Files::sync();
+            board::Clock::sleepMs(10);
+            return Stored::NotOpened;
+        }
+    }
+    board::Files::sync();
+    board::Clock::sleepMs(10);
+    bool same = true;
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        std::FILE* f = std::fopen(host.c_str(), "rb");
+        if (!f)
+            same = false;
+        unsigned char chunk[1024];
+        for (uint32_t at = 0; same && at < size; at += sizeof chunk) {
+            const size_t n = std::min<uint32_t>(sizeof chunk, size - at);
+            if (std::fread(chunk, 1, n, f) != n || std::memcmp(chunk, fileBuf_velin + at, n) != 0) {
+                KEL_TRACE(n == sizeof chunk ? "\n read app found comare 01!!!!!! " : "\n read app found comare 02!!!!!! ");
+                same = false;
+            }
+        }
+        if (f)
+            std::fclose(f);
+    }
+    if (!same) {
+        board::Files::remove(path);
+        board::Files::sync();
+        board::Clock::sleepMs(10);
+        return Stored::Differs;
+    }
+    return Stored::Ok;
+}
+
+// Opens a file for a read transfer (closing one left open); its size, or -1.
+long open_for_read(const std::string& path)
+{
+    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+    if (file_velin) {
+        std::fclose(file_velin);
+        file_velin = nullptr;
+    }
+    KEL_TRACE("\n %s\n", path.c_str());
+    file_velin = std::fopen(board::Files::map(path).c_str(), "rb");
+    if (!file_velin)
+        return -1;
+    long size = -1;
+    if (std::fseek(file_velin, 0, SEEK_END) == 0)
+        size = std::ftell(file_velin);
+    if (size < 0 || size > 0x7FFFFFFF) {
+        std::fclose(file_velin);
+        file_velin = nullptr;
+        return -1;
+    }
+    return size;
+}
+
+// Removes every entry of a folder; true when something was removed.
+bool empty_folder(const char* folder)
+{
+    QDir dir(board::Files::map(QString(folder)));
+    if (!dir.exists()) {
+        KEL_TRACE("\n open %s failed \n", folder);
+        return false;
+    }
+    bool removed = false;
+    for (const QString& name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        const std::string path = std::string(folder) + "/" + name.toStdString();
+        if (board::Files::remove(path)) {
+            KEL_TRACE("\n delete ok %s \n ", path.c_str());
+            removed = true;
+        } else {
+            KEL_TRACE("\n delete error %s \n ", path.c_str());
+        }
+    }
+    return removed;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+int message_deal::write_file_group(unsigned char* frame)
+{
+    if (frame_len < 11)
+        return 0;
+    switch (frame[10]) {
+    case 1: return write_file_start(frame);
+    case 2: return write_file_block(frame);
+    case 3: return write_file_end(frame);
+    case 4: return read_file_start(frame);
+    case 5: return read_file_block(frame);
+    case 6: return read_file_end(frame);
+    case 7: return write_defined_file_start(frame);
+    case 8: return read_defined_file_start(frame);
+    case 9:
+        frame[10] = 0;
+        frame[11] = 6;
+        return 2;
+    case 10: return delete_file_name(frame);
+    default: return 0;
+    }
+}
+
+void message_deal::disarm_write()
+{
+    g_kel_file_deal_para.type = 0;
+    g_kel_file_deal_para.path.clear();
+    FileBufOwner::release(FileBufOwner::PcFileTransfer);
+}
+
+// Arms the record for a write transfer; false (record disarmed) when the buffer is busy
+// or the size does not fit.
+bool message_deal::arm_write(uint8_t type, const std::string& path, uint32_t size, uint32_t clear)
+{
+    KelFileDeal& rec = g_kel_file_deal_para;
+    if (size > capacity(type) || !FileBufOwner::acquire(FileBufOwner::PcFileTransfer))
+        return false;
+    if (type == kApp || type == kKernel)
+        REG_comm_flag();   // the firmware-update display and its announcement
+    if (type == kApp)
+        rec.app_image_ready = false;
+    std::memset(fileBuf_velin, 0, clear);
+    rec.type = type;
+    rec.path = path;
+    rec.size = size;
+    md5.reset();
+    return true;
+}
+
+int message_deal::write_file_start(unsigned char* frame)
+{
+    KelFileDeal& rec = g_kel_file_deal_para;
+    bool ok = frame_len >= 22;
+    if (ok) {
+        const unsigned char* name = frame + 13;
+        const uint32_t size = rd32(frame + 18);
+        auto is = [&](const char* n) { return std::memcmp(name, n, 4) == 0; };
+        const unsigned mode = mode_number(name);
+        if (is("FBOT")) {
+            disarm_write();
+            rec.type = kBoot;   // accepted without an answer; its blocks are not kept
+            return 0;
+        }
+        if (is("FMCU"))
+            ok = arm_write(kApp, "", size, kFirmwareArea);
+        else if (is("FKRN"))
+            ok = arm_write(kKernel, "", size, kFirmwareArea);
+        else if (is("LOGO"))
+            ok = arm_write(kLogo, "", size, kLogoArea);
+        else if (is("ALIS"))
+            ok = arm_write(kAlias, "", size, kLogoArea);
+        else if (is("OSDS"))
+            ok = arm_write(kOsd, "", size, kConfigArea);
+        else if (mode)
+            ok = arm_write(kMode, mode_path(mode), size, kConfigArea);
+        else if (is("DIVU") && frame[17] == kPackage)
+            ok = arm_write(kPackage, std::string(kPackageDir) + "/DIVU", size, 0);
+        else if (is("KXFR") && frame[17] == kScan)
+            ok = arm_write(kScan, std::string(kScanDir) + "/KXFR", size, 0);
+        else
+            ok = false;
+    }
+    if (!ok)
+        disarm_write();
+    frame[10] = ok ? 0 : 1;
+    frame[11] = 1;
+    frame[12] = ok ? 0 : 2;
+    return 3;
+}
+
+int message_deal::write_defined_file_start(unsigned char* frame)
+{
+    const unsigned L = frame_len >= 15 ? rd16(frame + 13) : 0;
+    bool ok = frame_len >= 20 + L && safe_name(frame + 15, L);
+    if (ok) {
+        const uint8_t type = frame[15 + L];
+        const uint32_t size = rd32(frame + 16 + L);
+        const std::string name(reinterpret_cast<const char*>(frame + 15), L);
+        if (type == kPackage || type == kScan) {
+            const std::string path = std::string(type == kPackage ? kPackageDir : kScanDir) + "/" + name;
+            KEL_TRACE("\n %s\n", path.c_str());
+            ok = arm_write(type, path, size, 0);
+        } else {
+            ok = false;
+        }
+    }
+    if (!ok)
+        disarm_write();
+    frame[10] = ok ? 0 : 1;
+    frame[11] = 7;
+    frame[12] = ok ? 0 : 2;
+    return 3;
+}
+
+int message_deal::write_file_block(unsigned char* frame)
+{
+    const KelFileDeal& rec = g_kel_file_deal_para;
+    bool ok = frame_len >= 23;
+    const uint32_t offset = ok ? rd32(frame + 15) : 0;
+    const uint32_t n = ok ? rd32(frame + 19) : 0;
+    ok = ok && uint64_t(23) + n <= frame_len;
+    if (ok && rec.type != kBoot && rec.type != 0) {
+        // Only the transfer that owns the buffer writes into it, and only within its area.
+        ok = uint64_t(offset) + n <= capacity(rec.type) && FileBufOwner::use(FileBufOwner::PcFileTransfer);
+        if (ok) {
+            const uint32_t at = rec.type == kLogo ? offset + kLogoHeader : offset;
+            std::memcpy(fileBuf_velin + at, frame + 23, n);
+            if (rec.type == kKernel)
+                KEL_TRACE("\n rcv(blocklen) = %#x,(blockaddr)%#x ", n, offset);
+        }
+    }
+    if (ok)
+        md5.update(frame + 23, n);
+    frame[10] = ok ? 0 : 1;
+    frame[11] = 2;
+    return 2;
+}
+
+int message_deal::write_file_end(unsigned char* frame)
+{
+    KelFileDeal& rec = g_kel_file_deal_para;
+    frame[11] = 3;
+    if (frame_len < 31) {
+        frame[10] = 1;
+        frame[12] = 1;
+        return 3;
+    }
+    const unsigned char* got = md5.digest();
+    const bool match = std::memcmp(got, frame + 15, 16) == 0;
+    if (rec.type == 0) {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        if (file_velin) {
+            std::fclose(file_velin);
+            file_velin = nullptr;
+        }
+    }
+    const bool owner = rec.type != 0 && rec.type != kBoot && FileBufOwner::use(FileBufOwner::PcFileTransfer);
+    auto finish = [&](unsigned char status, unsigned char result) {
+        if (owner)
+            FileBufOwner::release(FileBufOwner::PcFileTransfer);
+        frame[10] = status;
+        frame[12] = result;
+        return 3;
+    };
+    if (!match) {
+        const unsigned char* r = frame + 15;
+        KEL_TRACE("\n md5 = %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x  \n", got[0], got[1], got[2],
+                  got[3], got[4], got[5], got[6], got[7], got[8], got[9], got[10], got[11], got[12], got[13], got[14],
+                  got[15]);
+        KEL_TRACE("\n md5 = %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x  \n", r[0], r[1], r[2], r[3],
+                  r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13], r[14], r[15]);
+        return finish(0, 1);
+    }
+    if (rec.type != 0 && rec.type != kBoot && !owner)
+        return finish(1, 1);   // another user took the buffer: its content is not this file
+    switch (rec.type) {
+    case 0:
+    case kBoot:
+        break;
+    case kKernel:
+        if (!write_partition("/dev/mtd10", kFirmwareArea))
+            return finish(1, 1);
+        break;
+    case kLogo:
+        rec.size = (rec.size + 3) & ~3u;
+        logo_header(fileBuf_velin, rec.size);
+        if (!write_partition("/dev/mtd8", kLogoArea))
+            return finish(1, 1);
+        break;
+    default: {
+        std::string path = rec.path;
+        if (rec.type == kApp)
+            path = kAppImage;
+        else if (rec.type == kAlias)
+            path = "/data/configs/alias.json";
+        else if (rec.type == kOsd)
+            path = "/data/configs/omenu.json";
+        KEL_TRACE("\n %s\n", path.c_str());
+        const Stored s = store_file(path, rec.size);
+        if (s == Stored::NotOpened)
+            return finish(1, 1);
+        if (s == Stored::Differs)
+            return finish(0, 1);
+        if (rec.type == kApp)
+            rec.app_image_ready = true;
+        if (rec.type == kAlias || rec.type == kOsd)
+            board::Files::sync();
+        break;
+    }
+    }
+    KEL_TRACE("\n md5 OK!!! ");
+    if (rec.type == kAlias)
+        if (KelRamPara* p = mdshared::para())
+            p->test_signal(103);
+    return finish(0, 0);
+}
+
+int message_deal::read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path)
+{
+    long size = -1;
+    if (!path.empty()) {
+        size = open_for_read(path);
+        md5.reset();
+    }
+    frame[10] = 0;
+    frame[11] = echo;
+    frame[12] = size >= 0 ? 1 : 0;
+    put32(frame + 13, size >= 0 ? uint32_t(size) : 0);
+    return 7;
+}
+
+int message_deal::read_file_start(unsigned char* frame)
+{
+    std::string path;
+    if (frame_len >= 17) {
+        const unsigned char* name = frame + 13;
+        const unsigned mode = mode_number(name);
+        if (std::memcmp(name, "ALIS", 4) == 0)
+            path = "/data/configs/alias.json";
+        else if (std::memcmp(name, "OSDS", 4) == 0)
+            path = "/data/configs/omenu.json";
+        else if (mode)
+            path = mode_path(mode);
+    }
+    return read_start_reply(frame, 4, path);
+}
+
+int message_deal::read_defined_file_start(unsigned char* frame)
+{
+    const unsigned L = frame_len >= 15 ? rd16(frame + 13) : 0;
+    std::string path;
+    unsigned char echo = 4;
+    if (frame_len >= 16 + L && L >= 1 && L <= kNameMax) {
+        const unsigned char* name = frame + 15;
+        const uint8_t type = frame[15 + L];
+        if (type == kPackage || type == kScan) {
+            if (safe_name(name, L)) {
+                path = std::string(type == kPackage ? kPackageDir : kScanDir) + "/" +
+                       std::string(reinterpret_cast<const char*>(name), L);
+                echo = 8;
+            }
+        } else if (L == 4) {
+            const unsigned mode = mode_number(name);
+            if (type == kAlias && std::memcmp(name, "ALIS", 4) == 0)
+                path = "/data/configs/alias.json";
+            else if (type == kOsd && std::memcmp(name, "OSDS", 4) == 0)
+                path = "/data/configs/omenu.json";
+            else if (type == kMode && mode)
+                path = mode_path(mode);
+        }
+    }
+    return read_start_reply(frame, echo, path);
+}
+
+int message_deal::read_file_block(unsigned char* frame)
+{
+    const uint32_t offset = frame_len >= 23 ? rd32(frame + 15) : 0;
+    const uint32_t n = frame_len >= 23 ? rd32(frame + 19) : 0;
+    // The reply carries n bytes: they must fit the frame buffer (and, below, the link).
+    if (frame_len < 23 || uint64_t(n) + 12 + 1 > FRAME_BUF_SIZE) {
+        frame[10] = 1;
+        frame[11] = 5;
+        return 2;
+    }
+    std::memset(frame + 12, 0, n);
+    size_t got = 0;
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        if (file_velin && std::fseek(file_velin, long(offset), SEEK_SET) == 0)
+            got = std::fread(frame + 12, 1, n, file_velin);
+    }
+    frame[10] = 0;
+    frame[11] = 5;
+    if (protocol_phy::reply_escaped_size(frame, n + 2) > reply_limit) {
+        frame[10] = 1;
+        return 2;
+    }
+    md5.update(frame + 12, unsigned(got));
+    return int(n) + 2;
+}
+
+int message_deal::read_file_end(unsigned char* frame)
+{
+    std::memset(frame + 10, 0, 18);
+    frame[11] = 6;
+    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+    if (file_velin) {
+        std::memcpy(frame + 12, md5.digest(), 16);
+        std::fclose(file_velin);
+        file_velin = nullptr;
+    }
+    return 18;
+}
+
+int message_deal::delete_file_name(unsigned char* frame)
+{
+    const bool scans = empty_folder(kScanDir);
+    // The receiving-card file reader and the smart set-up screen are not part of this
+    // build; the settings menu re-reads what exists when it is visible.
+    if (scans && fpga_manage::p_fpga_manage && g_page_focus == 5 && g_option)
+        QMetaObject::invokeMethod(g_option, [] { if (g_option) g_option->language_changed(); }, Qt::QueuedConnection);
+    empty_folder(kPackageDir);
+    frame[10] = 0;
+    frame[11] = 10;
+    return 2;
+}

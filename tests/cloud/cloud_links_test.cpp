@@ -1,0 +1,157 @@
+// The least of the cloud and wireless links: the 4G module's serial line (port 1) with its
+// group 0xC4 and re-initialisation, the cloud properties' loader, the WiFi module's AT
+// datagrams on UDP 13769 and the cloud client's connection.
+#include "board/sim/Sim.h"
+#include "cloud/m57_wifi_config.h"
+#include "cloud/message_deal_4g.h"
+#include "cloud/networkclient_manage.h"
+#include "cloud/uart_inout_4G.h"
+#include "core/utils.h"
+#include "protocol/message_deal.h"
+#include "tests/protocol/udp_fixture.h"
+#include "tests/support/PcClient.h"
+#include "tests/support/TestRoot.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+using pc::Bytes;
+
+TEST(CloudLinks, FourGLineAnswersAsLinkFourAndTakesTheModuleStatus)
+{
+    kel_test::TestRoot root;
+    udptest::freshParameters();
+    Kx_uart_inout_4G line;
+    ASSERT_GE(line.open_port(Kx_uart_inout_4G::kPort, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+    auto pcSide = pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS1"));
+    ASSERT_TRUE(pcSide);
+
+    std::memset(g_4G_RAM, 0, sizeof g_4G_RAM);
+    pc::Frame status;
+    status.group = 0xC4;
+    status.data = {1, 3, 0, 0xAA, 7, 9};
+    ASSERT_TRUE(pcSide->sendRaw(pc::wire(status)));
+    line.receive_pass_4G(200);
+    Bytes raw;
+    pc::Frame reply;
+    ASSERT_TRUE(pcSide->receiveRaw(raw, 1000));
+    Bytes plain;
+    ASSERT_TRUE(pc::unescape(raw, plain) && pc::decode(plain, reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 1}));
+    EXPECT_EQ(Bytes(g_4G_RAM, g_4G_RAM + 4), (Bytes{0xAA, 7, 9, 0}));
+    // An unknown sub-command is refused.
+    status.data = {2};
+    ASSERT_TRUE(pcSide->sendRaw(pc::wire(status)));
+    line.receive_pass_4G(200);
+    ASSERT_TRUE(pcSide->receiveRaw(raw, 1000));
+    ASSERT_TRUE(pc::unescape(raw, plain) && pc::decode(plain, reply));
+    EXPECT_EQ(reply.data, (Bytes{1, 2}));
+
+    // New cloud settings: the line reloads the properties once.
+    root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x06\x00" "ABCD", 7));
+    g_reconfig_4g = 1;
+    line.receive_pass_4G(0);
+    EXPECT_EQ(g_reconfig_4g, 0);
+    EXPECT_EQ(line.reconfigurations, 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 4), "ABCD");
+    udptest::dropParameters();
+}
+
+TEST(CloudLinks, PropertiesPreferTheBarcodeRecordAndRefuseCutRecords)
+{
+    kel_test::TestRoot root;
+    message_deal_4g m;
+    std::memset(g_4G_property, 0, k4GPropertySize);
+    EXPECT_EQ(m.get_4G_property(), 1);
+    root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x05\x00" "SET", 6));
+    root.writeFile("/data/configs/cloud_barcode", std::string("\xAA\x09\x00" "BAR", 6));   // cut short
+    EXPECT_EQ(m.get_4G_property(), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 4), std::string("SET\0", 4));
+    root.writeFile("/data/configs/cloud_barcode", std::string("\xAA\x05\x00" "BAR", 6));
+    EXPECT_EQ(m.get_4G_property(), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 3), "BAR");
+}
+
+class WifiAt : public udptest::UdpPasses {};
+
+TEST_F(WifiAt, AtDatagramsAreAnsweredOnlyWhileTheAccessPointRuns)
+{
+    M57_WIFI_CONFIG wifi;
+    M57_WIFI_CONFIG::p_wifi = &wifi;
+    M57_WIFI_CONFIG::attach(link.get());
+    auto module = client(13769);
+    ASSERT_TRUE(module->sendRaw(Bytes{'A', 'T', '\r', '\n'}));
+    EXPECT_FALSE(link->udp_13769_pass(0));   // not started: nothing read
+
+    wifi.wifi_ip = "192.168.10.1";
+    ASSERT_EQ(wifi.wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
+    EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf"));
+    EXPECT_TRUE(link->udp_13769_pass(1000));
+    Bytes answer;
+    ASSERT_TRUE(module->receiveRaw(answer, 1000));
+    EXPECT_EQ(std::string(answer.begin(), answer.end()), "OK\r\n");
+    ASSERT_TRUE(module->sendRaw(Bytes{'A', 'T', '+', 'X'}));
+    EXPECT_TRUE(link->udp_13769_pass(1000));
+    ASSERT_TRUE(module->receiveRaw(answer, 1000));
+    EXPECT_EQ(std::string(answer.begin(), answer.end()), "ERROR\r\n");
+    EXPECT_EQ(wifi.field(M57_WIFI_CONFIG::kMode), "2");
+    EXPECT_EQ(wifi.field(M57_WIFI_CONFIG::kWlan1Port), "5005");
+    M57_WIFI_CONFIG::p_wifi = nullptr;
+}
+
+TEST(CloudLinks, CloudClientConnectsToTheBoundServerAndReconnectsOnRequest)
+{
+    kel_test::TestRoot root;
+    int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server, 4), 0);
+    socklen_t n = sizeof a;
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &n);
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        g_uTor_cloudserverip = "127.0.0.1";
+    }
+    g_uTor_cloudserverport = ntohs(a.sin_port);
+    g_uTor_cloud = 1;
+    g_rconfig_device_utorcloud = 0;
+
+    networkclient_Manage client;
+    networkclient_Manage::p_networkclient_Manage = &client;
+    std::memset(g_4G_RAM, 0, sizeof g_4G_RAM);
+    message_deal md;
+    auto online = [&md]() {
+        unsigned char f[message_deal::FRAME_BUF_SIZE] = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x8F};
+        md.message_group_deal(f, 10, 5);
+        return Bytes(f + 10, f + 13);
+    };
+    EXPECT_EQ(online(), (Bytes{1, 2, 0}));
+    client.client_pass(0);
+    EXPECT_EQ(client.connected, 1);
+    int peer = ::accept(server, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ(online(), (Bytes{0, 2, 1}));
+
+    g_rconfig_device_utorcloud = 1;   // new settings: a fresh connection
+    client.client_pass(0);
+    EXPECT_EQ(g_rconfig_device_utorcloud, 0);
+    EXPECT_EQ(client.connected, 1);
+    int second = ::accept(server, nullptr, nullptr);
+    ASSERT_GE(second, 0);
+    ::close(second);   // the server goes away
+    client.client_pass(0);
+    EXPECT_EQ(client.connected, 0);
+    networkclient_Manage::p_networkclient_Manage = nullptr;
+    ::close(peer);
+    ::close(server);
+}
+
+} // namespace

@@ -1,0 +1,244 @@
+// Group 0xC0: uploads of every file type verified by their MD5 digest, into the data root
+// and the raw flash partitions; read-backs; refused names, sizes and blocks; the buffer's
+// single owner; the folder clean-up.
+#include "tests/protocol/handler_fixture.h"
+
+#include "core/kel_file_deal.h"
+
+#include <QCryptographicHash>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+using handler_test::Bytes;
+
+Bytes md5Of(const Bytes& b)
+{
+    QByteArray d = QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())),
+                                            QCryptographicHash::Md5);
+    return Bytes(d.begin(), d.end());
+}
+
+Bytes content(size_t n, unsigned seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t((i * 31 + seed + (i >> 9)) & 0xFF);
+    return b;
+}
+
+class PcFileTransfer : public handler_test::HandlerFixture {
+protected:
+    void SetUp() override
+    {
+        HandlerFixture::SetUp();
+        FileBufOwner::reset();
+        g_kel_file_deal_para = KelFileDeal{};
+    }
+
+    static Bytes start(const std::string& name, uint8_t type, uint32_t size)
+    {
+        Bytes d = {1, 0, 0};
+        d.insert(d.end(), name.begin(), name.end());
+        d.push_back(type);
+        pc::put32(d, size);
+        return d;
+    }
+    static Bytes named(uint8_t sub, const std::string& name, uint8_t type, uint32_t size)
+    {
+        Bytes d = {sub, 0, 0};
+        pc::put16(d, uint16_t(name.size()));
+        d.insert(d.end(), name.begin(), name.end());
+        d.push_back(type);
+        pc::put32(d, size);
+        return d;
+    }
+    static Bytes block(uint32_t offset, const Bytes& data, size_t from, size_t n)
+    {
+        Bytes d = {2, 0, 0, 0, 0};
+        pc::put32(d, offset);
+        pc::put32(d, uint32_t(n));
+        d.insert(d.end(), data.begin() + long(from), data.begin() + long(from + n));
+        return d;
+    }
+    static Bytes end(const Bytes& digest)
+    {
+        Bytes d = {3, 0, 0, 0, 0};
+        d.insert(d.end(), digest.begin(), digest.end());
+        return d;
+    }
+    // Start reply, then the blocks, then the end reply.
+    Bytes upload(const Bytes& startReq, const Bytes& data, const Bytes& digest)
+    {
+        Bytes r = reply(deal(req(0xC0, startReq)));
+        if (r != Bytes{0, startReq[0], 0})
+            return r;
+        for (size_t at = 0; at < data.size(); at += 4096)
+            EXPECT_EQ(reply(deal(req(0xC0, block(uint32_t(at), data, at, std::min<size_t>(4096, data.size() - at))))),
+                      (Bytes{0, 2}));
+        return reply(deal(req(0xC0, end(digest))));
+    }
+    bool fileHolds(const std::string& path, const Bytes& data) const
+    {
+        return root.readFile(path) == std::string(data.begin(), data.end());
+    }
+    // Reads a file back through start (sub-command 4 or 8), blocks and end; its bytes.
+    Bytes download(const Bytes& startReq, uint8_t echo)
+    {
+        Bytes s = reply(deal(req(0xC0, startReq)));
+        EXPECT_EQ(Bytes(s.begin(), s.begin() + 3), (Bytes{0, echo, 1}));
+        const uint32_t size = pc::get32(&s[3]);
+        Bytes out;
+        for (uint32_t at = 0; at < size; at += 3000) {
+            Bytes d = {5, 0, 0, 0, 0};
+            pc::put32(d, at);
+            pc::put32(d, std::min<uint32_t>(3000, size - at));
+            Bytes r = reply(deal(req(0xC0, d)));
+            out.insert(out.end(), r.begin() + 2, r.end());
+        }
+        Bytes e = reply(deal(req(0xC0, {6})));
+        EXPECT_EQ(Bytes(e.begin() + 2, e.end()), md5Of(out));
+        return out;
+    }
+    std::string partition(const char* dev, size_t n)
+    {
+        std::ifstream in(sim::MtdModel::backingFile(dev), std::ios::binary);
+        std::string s(n, '\0');
+        in.read(&s[0], std::streamsize(n));
+        return s;
+    }
+};
+
+TEST_F(PcFileTransfer, StoredFilesRoundTripThroughTheirDigests)
+{
+    struct Case {
+        Bytes start;
+        std::string path;
+        Bytes readStart;
+        uint8_t echo;
+    };
+    const std::vector<Case> cases = {
+        {start("ALIS", 0, 0), "/data/configs/alias.json", {4, 0, 0, 'A', 'L', 'I', 'S'}, 4},
+        {start("OSDS", 0, 0), "/data/configs/omenu.json", named(8, "OSDS", 8, 0), 4},
+        {start("MO0A", 0, 0), "/data/modes/MO0a.json", {4, 0, 0, 'M', 'O', '0', 'A'}, 4},
+        {start("MO10", 0, 0), "/data/modes/MO10.json", named(8, "MO10", 7, 0), 4},
+        {start("DIVU", 9, 0), "/data/rcvrecovery/DIVU", named(8, "DIVU", 9, 0), 8},
+        {start("KXFR", 13, 0), "/data/smartmapping/KXFR", named(8, "KXFR", 13, 0), 8},
+        {named(7, "scan-01.kxfile", 13, 0), "/data/smartmapping/scan-01.kxfile", named(8, "scan-01.kxfile", 13, 0), 8},
+    };
+    unsigned seed = 1;
+    for (Case c : cases) {
+        const Bytes data = content(10000 + seed * 777, seed);
+        pc::Bytes s = c.start;
+        const size_t sizeAt = s.size() - 4;
+        s.resize(sizeAt);
+        pc::put32(s, uint32_t(data.size()));
+        EXPECT_EQ(upload(s, data, md5Of(data)), (Bytes{0, 3, 0})) << c.path;
+        EXPECT_TRUE(fileHolds(c.path, data)) << c.path;
+        EXPECT_TRUE(download(c.readStart, c.echo) == data) << c.path;
+        ++seed;
+    }
+    // The application image waits as kelM57N2 and is marked whole.
+    const Bytes app = content(70000, 9);
+    EXPECT_EQ(upload(start("FMCU", 0, 70000), app, md5Of(app)), (Bytes{0, 3, 0}));
+    EXPECT_TRUE(fileHolds("/data/app/kelM57N2", app));
+    EXPECT_TRUE(g_kel_file_deal_para.app_image_ready);
+    EXPECT_EQ(g_update_flag, 1);
+    // A digest that differs stores nothing; the image is no longer whole.
+    EXPECT_EQ(upload(start("FMCU", 0, 70000), app, Bytes(16, 0)), (Bytes{0, 3, 1}));
+    EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
+}
+
+TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
+{
+    const Bytes kernel = content(200000, 3);
+    EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{0, 3, 0}));
+    std::string k = partition("/dev/mtd10", 200100);
+    EXPECT_TRUE(k.substr(0, 200000) == std::string(kernel.begin(), kernel.end()));
+    EXPECT_EQ(k.substr(200000), std::string(100, '\0'));   // the rest of the cleared buffer
+
+    const Bytes logo = content(1001, 5);
+    EXPECT_EQ(upload(start("LOGO", 0, 1001), logo, md5Of(logo)), (Bytes{0, 3, 0}));
+    std::string l = partition("/dev/mtd8", 372 + 1001);
+    EXPECT_EQ(l.substr(0, 4), "SSTA");
+    EXPECT_EQ(l.substr(12, 4), "DISP");
+    EXPECT_EQ(l.substr(72, 10), "LMT050_NAD");
+    EXPECT_EQ(l.substr(328, 4), "LOGO");
+    EXPECT_EQ(Bytes(l.begin() + 360, l.begin() + 369), (Bytes{0xEC, 0x03, 0, 0, 0x2C, 0, 0, 0, 1}));   // 1004
+    EXPECT_EQ(Bytes(l.begin() + 156, l.begin() + 172),
+              (Bytes{0x40, 1, 0xF0, 0, 0x68, 1, 0x68, 1, 0x68, 1, 0x18, 1, 0x18, 1, 0x18, 1}));
+    EXPECT_TRUE(l.substr(372) == std::string(logo.begin(), logo.end()));
+
+    // A partition whose erase fails is closed and never written.
+    sim::MtdModel::setEraseRefused("/dev/mtd10", true);
+    const int writes = sim::MtdModel::writeCount("/dev/mtd10");
+    EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
+    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10"), writes);
+}
+
+TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
+{
+    for (const Bytes& s : {start("MO00", 0, 10), start("MO11", 0, 10), start("DIVU", 13, 10), start("XXXX", 0, 10),
+                           start("LOGO", 0, 0x60000 - 371), start("FMCU", 0, 0x500001), start("ALIS", 0, 0x60001)}) {
+        EXPECT_EQ(reply(deal(req(0xC0, s))), (Bytes{1, 1, 2}));
+        EXPECT_EQ(g_kel_file_deal_para.type, 0);
+    }
+    for (const std::string& name : {std::string("../x"), std::string(".hidden"), std::string(65, 'a'), std::string(),
+                                    std::string("a/b"), std::string("a b")})
+        EXPECT_EQ(reply(deal(req(0xC0, named(7, name, 9, 10)))), (Bytes{1, 7, 2})) << name;
+    EXPECT_EQ(reply(deal(req(0xC0, named(7, "ok.bin", 5, 10)))), (Bytes{1, 7, 2}));
+    Bytes r = reply(deal(req(0xC0, named(8, "../../etc/x", 9, 0))));
+    EXPECT_EQ(r, (Bytes{0, 4, 0, 0, 0, 0, 0}));
+
+    // Blocks past the type's area or longer than the frame are refused.
+    ASSERT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
+    const Bytes data = content(64, 1);
+    EXPECT_EQ(reply(deal(req(0xC0, block(0x60000 - 32, data, 0, 64)))), (Bytes{1, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, block(0xFFFFFFF0u, data, 0, 64)))), (Bytes{1, 2}));
+    Bytes lying = block(0, data, 0, 64);
+    pc::Bytes n;
+    pc::put32(n, 1000);
+    std::copy(n.begin(), n.end(), lying.begin() + 9);
+    EXPECT_EQ(reply(deal(req(0xC0, lying))), (Bytes{1, 2}));
+
+    // Reading what does not exist; the directory query.
+    EXPECT_EQ(reply(deal(req(0xC0, {4, 0, 0, 'O', 'S', 'D', 'S'}))), (Bytes{0, 4, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, {9}))), (Bytes{0, 6}));
+    // The boot image: no reply at its start, its blocks kept nowhere, its end checks the digest.
+    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 64))), 0);
+    EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 64)))), (Bytes{0, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of(data))))), (Bytes{0, 3, 0}));
+}
+
+TEST_F(PcFileTransfer, OneOwnerOfTheBufferAtATime)
+{
+    ASSERT_TRUE(FileBufOwner::acquire(FileBufOwner::PcCloudFile));
+    EXPECT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{1, 1, 2}));
+    G_timeTicks = G_timeTicks + FileBufOwner::kIdleTicks;   // the other owner went quiet
+    EXPECT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
+    EXPECT_EQ(FileBufOwner::owner(), FileBufOwner::PcFileTransfer);
+    // The cloud side takes it back while the transfer idles; the transfer's blocks and end
+    // are then refused and store nothing.
+    G_timeTicks = G_timeTicks + FileBufOwner::kIdleTicks;
+    ASSERT_TRUE(FileBufOwner::acquire(FileBufOwner::PcCloudFile));
+    const Bytes data = content(100, 2);
+    EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 100)))), (Bytes{1, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
+    EXPECT_FALSE(root.exists("/data/configs/alias.json"));
+}
+
+TEST_F(PcFileTransfer, DeleteEmptiesBothFolders)
+{
+    root.writeFile("/data/smartmapping/a.kxfile", "a");
+    root.writeFile("/data/rcvrecovery/DIVU", "b");
+    root.writeFile("/data/rcvrecovery/other", "c");
+    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
+    EXPECT_FALSE(root.exists("/data/smartmapping/a.kxfile"));
+    EXPECT_FALSE(root.exists("/data/rcvrecovery/DIVU"));
+    EXPECT_FALSE(root.exists("/data/rcvrecovery/other"));
+    EXPECT_TRUE(root.exists("/data/rcvrecovery"));
+    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
+}
+
+} // namespace
