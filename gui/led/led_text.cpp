@@ -1,0 +1,63 @@
+#include "gui/led/led_text.h"
+
+#include <QAbstractButton>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QStringList>
+#include <QWidget>
+#include <cmath>
+
+namespace {
+constexpr double kLcdDpi = 100.0;
+constexpr int kMinPx = 6;
+// A style sheet's 1 or 2 px border and the padding around a button's text.
+constexpr int kBorder = 2;
+constexpr int kButtonPadding = 4;
+
+bool fits(const QWidget* w, const QFont& font, const QString& text)
+{
+    const QFontMetrics m(font);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    // A label draws no frame; buttons and fields draw their style sheet's border.
+    const bool framed = !qobject_cast<const QLabel*>(w);
+    const int roomW = w->width() - (framed ? 2 * kBorder + kButtonPadding : 0);
+    const int roomH = w->height() - (framed ? 2 * kBorder : 0);
+    int width = 0;
+    for (const QString& line : lines)
+        width = std::max(width, m.horizontalAdvance(line));
+    return width <= roomW && m.height() * lines.size() <= roomH;
+}
+} // namespace
+
+int led_px(double points)
+{
+    return int(std::lround(points * kLcdDpi / 72.0));
+}
+
+int led_fit_font(QWidget* w, const QString& text, double points)
+{
+    QFont font = w->font();
+    int px = led_px(points);
+    for (; px > kMinPx; --px) {
+        font.setPixelSize(px);
+        if (fits(w, font, text))
+            break;
+    }
+    font.setPixelSize(px);
+    w->setFont(font);
+    return px;
+}
+
+bool led_text_fits(const QWidget* w, const QString& text)
+{
+    return fits(w, w->font(), text);
+}
+
+void led_set_text(QWidget* w, const QString& text, double points)
+{
+    led_fit_font(w, text, points);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(text);
+}

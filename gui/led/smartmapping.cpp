@@ -1,0 +1,496 @@
+#include "gui/led/smartmapping.h"
+
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "fpga/fpga_manage.h"
+#include "gui/QRoundProgressBar.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/led/led_text.h"
+#include "gui/option.h"
+#include "board/Files.h"
+#include "ui_smartmapping.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QPointer>
+
+SmartMapping* g_smartmapping = nullptr;
+
+namespace {
+
+constexpr uint8_t kMappingOn = 0x80;      // bit 7 of FPGA 0's register 0
+
+void not_built(const char* what)
+{
+    kel_screen_not_built("SmartMapping", what);
+}
+
+bool chinese()
+{
+    const u8 lang = kel_lang();
+    return lang == KEL_LANG_ZH || lang == KEL_LANG_TN;
+}
+
+// Register 0 of FPGA 0 as the FPGA manager last read it (0 without a manager).
+uint8_t function_register(bool refresh)
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (!fpga)
+        return 0;
+    if (refresh)
+        fpga->read_from_register(0, 0);
+    return fpga->reg_shadow(0, 0);
+}
+
+} // namespace
+
+SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent), ui(new Ui::SmartMapping)
+{
+    style_normal = QStringLiteral("background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);");
+    style_focused = QStringLiteral("background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);");
+    style_disabled = QStringLiteral(
+        "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
+    style_entered = QStringLiteral("color:rgb(255, 255, 255);border:1px solid rgb(71, 119, 255);");
+    ui->setupUi(this);
+    ui->stackedWidget->setCurrentIndex(kPageShortcut);
+    button_selected = ui->Button_shortcut;
+    ui->Button_shortcut->setStyleSheet(style_focused);
+    // Only output ports 1 to 10 exist: two tabs per port grid.
+    for (QPushButton* tab : {ui->Button_wlan3, ui->Button_wlan4, ui->Button_wlan7, ui->Button_wlan8})
+        tab->hide();
+    ui->Button_wlan1->setGeometry(10, 32, 55, 17);
+    ui->Button_wlan5->setGeometry(10, 32, 55, 17);
+    ui->Button_wlan2->setGeometry(70, 32, 55, 17);
+    ui->Button_wlan6->setGeometry(70, 32, 55, 17);
+    menulist_init();
+    language_changed();
+    menu_index = 0;
+    file_page_open = 0;
+    line_type.port = 0;
+    line_type.route = 1;
+    // The FPGA manager's progress of jobs 1 to 4 comes to this dialog.
+    fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, this);
+}
+
+SmartMapping::~SmartMapping()
+{
+    fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, nullptr);
+    delete ui;
+    if (g_smartmapping == this)
+        g_smartmapping = nullptr;
+}
+
+void SmartMapping::menulist_init()
+{
+    menu_list[0] = ui->Button_shortcut;
+    menu_list[1] = ui->Button_loadscan;
+    menu_list[2] = ui->Button_paraweld;
+    menu_list[3] = ui->Button_mapping;
+    menu_focus = ui->Button_shortcut;
+    menu_index = 0;
+    menu_entered = 0;
+    shortcut_step = 0;
+}
+
+void SmartMapping::menulist_main_sel()
+{
+    switch (menu_index) {
+    case 0:
+        ui->stackedWidget->setCurrentIndex(kPageShortcut);
+        break;
+    case 1:
+        ui->stackedWidget->setCurrentIndex(kPageLoadScan);
+        break;
+    case 2:
+        ui->stackedWidget->setCurrentIndex(kPageParaweld);
+        language_for_paraweld_page6();
+        break;
+    default:
+        on_Button_mapping_clicked();
+        break;
+    }
+}
+
+void SmartMapping::language_changed()
+{
+    if (menu_index == 2)
+        language_for_paraweld_page6();
+    else if (menu_index == 3)
+        language_for_mapping_onoff_page7();
+
+    // The files of the scan-parameter folder (any name), else the stick's "kxfile" files.
+    // Counted here, not through the FPGA manager's reader, which its thread owns.
+    QDir stored(board::Files::map(QStringLiteral("/data/smartmapping")));
+    if (stored.exists()) {
+        stored.setFilter(QDir::Files);
+        scan_file_avail = uint8_t(stored.entryList().size());
+    }
+    if (scan_file_avail == 0) {
+        smart_file_num = 0;
+        file_list.clear();
+        get_file_list_usbpath();
+        scan_file_avail = total_file_num;
+    }
+
+    led_set_text(ui->label_title,
+                 kel_text("智能调屏", "Smart debugging screen", "Умная настройка экрана", "Điều chỉnh màn hình thông minh",
+                          "智能調屏"),
+                 11);
+    const QString texts[kFunctions] = {
+        kel_text("快捷点屏", "Debugging\nscreen", "Пошаговая\nнастройка", "Chạm vào màn\nhình nhanh", "快捷點屏"),
+        kel_text("加载扫描", "Load scan", "Загрузить\nсканирование", "Cài đặt\nquét", "加載掃描"),
+        kel_text("参数固化", "Curing\nparameter", "Сохранение\nнастроек", "Lưu thông\nsố", "參數固化"),
+        kel_text("Mapping", "Mapping", "Маршрут", "Mapping", "Mapping")};
+    const u8 lang = kel_lang();
+    for (int i = 0; i < kFunctions; ++i) {
+        double points = 7;
+        if (chinese())
+            points = 9;
+        else if (lang == KEL_LANG_RU && i < 2)
+            points = 6;
+        else if (lang == KEL_LANG_VN && i == 0)
+            points = 6;
+        if (chinese())
+            menu_list[i]->setGeometry(5, i == 0 ? 42 : i == 1 ? 77 : i == 2 ? 111 : 145, 65, 20);
+        else
+            menu_list[i]->setGeometry(5, 42 + 45 * i, 65, 30);
+        led_set_text(menu_list[i], texts[i], points);
+    }
+    set_loadscan_style();
+}
+
+void SmartMapping::set_loadscan_style()
+{
+    if (scan_file_avail == 0)
+        ui->Button_loadscan->setStyleSheet(style_disabled);
+    else
+        ui->Button_loadscan->setStyleSheet(menu_focus == ui->Button_loadscan ? style_focused : style_normal);
+}
+
+void SmartMapping::list_scan_files(const QString& folder, int start)
+{
+    QDir dir(board::Files::map(folder));
+    int count = start;
+    if (dir.exists()) {
+        dir.setFilter(QDir::Files | QDir::NoSymLinks);
+        dir.setSorting(QDir::Unsorted);
+        const QString base = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+        for (const QString& name : dir.entryList()) {
+            if (count >= kMaxFiles)
+                break;
+            if (!name.endsWith(QStringLiteral("kxfile")))
+                continue;
+            file_list.insert(std::min<int>(count, file_list.size()), base + name);
+            ++count;
+        }
+    }
+    while (file_list.size() > count)
+        file_list.removeLast();
+    if (start == 0)
+        smart_file_num = uint8_t(count);
+    else
+        total_file_num = uint8_t(count);
+}
+
+void SmartMapping::get_file_list_smartpath()
+{
+    list_scan_files(QStringLiteral("/data/smartmapping"), 0);
+}
+
+void SmartMapping::get_file_list_usbpath()
+{
+    list_scan_files(QStringLiteral("/mnt/usb1/"), smart_file_num);
+}
+
+void SmartMapping::syncUpdate(int code)
+{
+    switch (code) {
+    case 100:
+        qDebug("SmartMapping: USB stick inserted");
+        break;
+    case 101:
+    case 102:
+        // The file page of the scan-parameter loading would be rebuilt here; this build has
+        // no file page, so nothing was opened that could change.
+        if (file_page_open)
+            not_built("the scan-parameter file page");
+        break;
+    default:
+        if (KelRamPara::pInstance()->KelLanguageChanged())
+            language_changed();
+        break;
+    }
+}
+
+void SmartMapping::Button_back_clicked()
+{
+    if (g_qround_bar)
+        return;
+    if (g_smartmapping == this)
+        g_smartmapping = nullptr;
+    Option::return_from_submenu(this);
+}
+
+void SmartMapping::pc_close()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [] {
+            if (g_page_focus == 24 && g_smartmapping)
+                g_smartmapping->Button_back_clicked();
+        },
+        Qt::QueuedConnection);
+}
+
+void SmartMapping::button_select(QPushButton* button)
+{
+    if (button_selected && button_selected != button)
+        button_selected->setStyleSheet(button_selected == ui->Button_loadscan && scan_file_avail == 0 ? style_disabled
+                                                                                                     : style_normal);
+    button_selected = button;
+    button->setStyleSheet(style_focused);
+}
+
+void SmartMapping::menulist_fuc_sel_default()
+{
+    menu_focus->setStyleSheet(style_focused);
+}
+
+bool SmartMapping::start_job(uint8_t code)
+{
+    // One job at a time: none may be running in the manager, nor a ring be shown.
+    if (g_qround_bar || g_send_para.job != 0)
+        return false;
+    QRoundProgressBar::create_qround_bar(this);
+    if (!g_qround_bar)
+        return false;
+    connect(this, &SmartMapping::sig_qround_bar_update, g_qround_bar, &QRoundProgressBar::para_sync);
+    g_send_para.post(code);
+    return true;
+}
+
+// ------------------------------------------------------------------------------------
+// Function entries
+
+void SmartMapping::on_Button_shortcut_clicked()
+{
+    if (g_qround_bar)
+        return;
+    button_select(ui->Button_shortcut);
+    ui->stackedWidget->setCurrentIndex(kPageShortcut);
+    file_page_open = 0;
+}
+
+void SmartMapping::on_Button_loadscan_clicked()
+{
+    if (g_qround_bar)
+        return;
+    button_select(ui->Button_loadscan);
+    ui->stackedWidget->setCurrentIndex(kPageLoadScan);
+    file_page_open = 0;
+}
+
+void SmartMapping::on_Button_paraweld_clicked()
+{
+    if (g_qround_bar)
+        return;
+    button_select(ui->Button_paraweld);
+    ui->stackedWidget->setCurrentIndex(kPageParaweld);
+    language_for_paraweld_page6();
+    file_page_open = 0;
+}
+
+void SmartMapping::on_Button_mapping_clicked()
+{
+    if (g_qround_bar)
+        return;
+    button_select(ui->Button_mapping);
+    const bool on = function_register(true) & kMappingOn;
+    ui->Button_mapping_state->setIcon(QIcon(on ? QStringLiteral(":/png/button_on.png") : QStringLiteral(":/png/button_off.png")));
+    ui->Button_mapping_state->setIconSize(QSize(40, 20));
+    ui->Button_mapping_state->setProperty("iconPath", on ? "button_on" : "button_off");
+    ui->stackedWidget->setCurrentIndex(kPageMapping);
+    file_page_open = 0;
+    language_for_mapping_onoff_page7();
+}
+
+// ------------------------------------------------------------------------------------
+// Parameter curing and mapping switch
+
+void SmartMapping::menulist_paraweld_page1_init()
+{
+    menu_focus->setStyleSheet(style_entered);
+    ui->Button_confirm->setStyleSheet(style_focused);
+}
+
+void SmartMapping::menulist_paraweld_button_ok_page()
+{
+    on_Button_confirm_clicked();
+}
+
+void SmartMapping::menulist_paraweld_back_page()
+{
+    menu_focus->setStyleSheet(style_focused);
+    ui->Button_confirm->setStyleSheet(style_normal);
+    menu_entered = 0;
+}
+
+void SmartMapping::on_Button_confirm_clicked()
+{
+    start_job(3);
+}
+
+void SmartMapping::menulist_mapping_page1_init()
+{
+    menu_focus->setStyleSheet(style_entered);
+    ui->Button_mapping_state->setStyleSheet(style_focused);
+}
+
+void SmartMapping::menulist_mapping_button_ok_page()
+{
+    emit ui->Button_mapping_state->clicked();
+}
+
+void SmartMapping::menulist_mapping_back_page()
+{
+    menu_focus->setStyleSheet(style_focused);
+    ui->Button_mapping_state->setStyleSheet(style_normal);
+    menu_entered = 0;
+}
+
+void SmartMapping::on_Button_mapping_state_clicked()
+{
+    fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    // Nothing while a job runs; the register is then not written either.
+    if (!fpga || g_qround_bar || g_send_para.job != 0)
+        return;
+    const bool on = function_register(true) & kMappingOn;
+    fpga->write_to_register(0, kMappingOn, on ? 0x00 : kMappingOn, 0);
+    ui->Button_mapping_state->setIcon(QIcon(on ? QStringLiteral(":/png/button_off.png") : QStringLiteral(":/png/button_on.png")));
+    ui->Button_mapping_state->setProperty("iconPath", on ? "button_off" : "button_on");
+    g_send_para.mapping = on ? 0 : 9;
+    start_job(4);
+}
+
+void SmartMapping::language_for_paraweld_page6()
+{
+    const double points = kel_lang() == KEL_LANG_RU ? 7 : 9;
+    led_set_text(ui->label_step1_6,
+                 kel_text("参数固化操作", "Parameter curing operation", "Полное сохранение всех настроек", "Lưu thông số",
+                          "參數固化操作"),
+                 points);
+    led_set_text(ui->Button_confirm, kel_text("确定", "OK", "OK", "Đồng ý", "確定"), 9);
+}
+
+void SmartMapping::language_for_mapping_onoff_page7()
+{
+    const double points = kel_lang() == KEL_LANG_RU ? 7 : 9;
+    led_set_text(ui->label_step1_7,
+                 kel_text("Mapping开关", "Mapping switch", "Переключатель сопоставления", "Bật mapping", "Mapping開關"),
+                 points);
+}
+
+// ------------------------------------------------------------------------------------
+// Keys
+
+void SmartMapping::move_in_list(int step)
+{
+    menu_focus->setStyleSheet(menu_focus == ui->Button_loadscan && scan_file_avail == 0 ? style_disabled : style_normal);
+    int next = menu_index + step;
+    // Without a scan-parameter file the Load scan entry is stepped over.
+    if (next == 1 && scan_file_avail == 0)
+        next += step;
+    next = (next + kFunctions) % kFunctions;
+    menu_index = uint8_t(next);
+    menu_focus = menu_list[menu_index];
+    menu_focus->setStyleSheet(style_focused);
+    menulist_main_sel();
+}
+
+void SmartMapping::enter_function()
+{
+    if (g_qround_bar)
+        return;
+    switch (menu_index) {
+    case 0:
+        not_built("the shortcut set-up wizard");
+        return;
+    case 1:
+        not_built("the scan-parameter loading");
+        return;
+    case 2:
+        on_Button_paraweld_clicked();
+        menulist_paraweld_page1_init();
+        break;
+    default:
+        on_Button_mapping_clicked();
+        menulist_mapping_page1_init();
+        break;
+    }
+    menu_entered = 1;
+}
+
+void SmartMapping::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == KEL_KEY_OK_PANEL)
+        qDebug("this is OK button(SmartMapping)[Press]\n");
+    else if (event->key() == KEL_KEY_BACK_PANEL)
+        qDebug("this is back button(SmartMapping)[Press]\n");
+}
+
+void SmartMapping::keyReleaseEvent(QKeyEvent* event)
+{
+    const int code = event->key();
+    QPointer<SmartMapping> self(this);
+    const KelKey key = kel_key(code);
+    switch (key) {
+    case KEL_LEFT:
+    case KEL_RIGHT:
+        qDebug("this is %s-code [SmartMapping][Release] menu_index=%#x", key == KEL_LEFT ? "left" : "right", menu_index);
+        if (!menu_entered)
+            move_in_list(key == KEL_LEFT ? -1 : +1);
+        break;
+    case KEL_OK:
+        qDebug("this is OK button(SmartMapping)[Release]\n");
+        if (!menu_entered)
+            enter_function();
+        else if (menu_index == 2)
+            menulist_paraweld_button_ok_page();
+        else if (menu_index == 3)
+            menulist_mapping_button_ok_page();
+        break;
+    case KEL_BACK:
+        qDebug("this is back button(SmartMapping)[Release]\n");
+        if (!menu_entered)
+            Button_back_clicked();
+        else if (menu_index == 2)
+            menulist_paraweld_back_page();
+        else if (menu_index == 3)
+            menulist_mapping_back_page();
+        break;
+    case KEL_MODE:
+        qDebug("this is mode-code [SmartMapping][Release]");
+        if (g_qround_bar)
+            return;   // a job runs: the dialog stays, the key goes nowhere
+        if (kel_mode_shortcut(this, "SmartMapping", [this] {
+            if (g_smartmapping == this)
+                g_smartmapping = nullptr;
+            Option::close_menu();
+        }) == KelModeKey::Locked)
+            return;   // locked: the key is not passed on either
+        break;
+    default:
+        break;
+    }
+    if (self)
+        keyboard.update_usb_keyEvent(code);
+    else
+        kel_keyboard().update_usb_keyEvent(code);
+}
