@@ -1071,6 +1071,9 @@ void fpga_manage::save_or_mapping_step(bool save)
         }
         const u32 limit = save ? 100u * job.cards + 1200u : 1200u;
         if (Utils::getTimeSpace(job.stamp) > limit) {
+            // The port's cards did not confirm: said, so a silent port is not taken for done.
+            KEL_TRACE("\n port %d: no answer from the cards, %s not confirmed \n", job.port - 1,
+                      save ? "parameter saving" : "mapping switch");
             job.step = 1;
             break;
         }

@@ -201,8 +201,8 @@ void ledset::on_Button_apply1_clicked()
             put16(window0 + 6, height);
             for (int w = 1; w < P::kLayerCount; ++w)
                 put16(P::kLayers + P::kLayerSize * w + P::kLayerFlags, 0);
-            const u8* fpgaRegs = fpga_manage::MCU_REG_func[0];
-            if (fpgaRegs && fpgaRegs[80] == 3) {
+            fpga_manage* fpga = fpga_manage::p_fpga_manage;
+            if (fpga && fpga->reg_shadow(80, 0) == 3) {
                 std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
                 g_set_led_para = 1;
                 g_set_led_setup = 0;

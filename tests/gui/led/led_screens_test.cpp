@@ -1,0 +1,379 @@
+// The LED size screen and the smart set-up dialog's frame, parameter curing and mapping
+// switch: entry limits, Apply's effects on the block and the FPGA hand-shake, the function
+// list and its keys, and the two jobs against simulated receiving cards.
+
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "gui/QRoundProgressBar.h"
+#include "gui/led/led_text.h"
+#include "gui/led/ledset.h"
+#include "gui/led/smartmapping.h"
+#include "gui/mainwindow.h"
+#include "gui/numberkeyboard.h"
+#include "scaler/c331_manage.h"
+#include "tests/support/GuiFixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/KeyDriver.h"
+#include "tests/support/TickDriver.h"
+#include "ui_ledset.h"
+#include "ui_numberkeyboard.h"
+#include "ui_smartmapping.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPushButton>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+using kel_test::PanelKey;
+using P = KelRamPara;
+using sim::ReceivingCardModel;
+
+namespace {
+
+const char kOrange[] = "rgb(255,171,84)";
+
+class LedScreens : public kel_test::GuiFixture {
+protected:
+    void SetUp() override
+    {
+        GuiFixture::SetUp();
+        mainWindow();
+        P::put16(para->ram + P::kKeyLock, 0);
+        P::put16(para->ram + P::kLedWidth, 1920);
+        P::put16(para->ram + P::kLedHeight, 1080);
+        std::memcpy(para->ram_backup, para->ram, sizeof para->ram);
+        g_set_led_para = 0;
+        g_set_led_setup = 0;
+        g_send_para.end();
+    }
+    void TearDown() override
+    {
+        if (g_qround_bar)
+            g_qround_bar->para_sync(100);
+        g_send_para.end();
+        fpga.reset();
+        fpga_manage::p_fpga_manage = nullptr;
+        GuiFixture::TearDown();
+    }
+
+    ledset* openLedset()
+    {
+        g_ledset = new ledset(nullptr);
+        g_page_focus = 13;
+        g_ledset->show();
+        return g_ledset;
+    }
+    // What the keypad's OK hands back for a field.
+    static void enter(ledset* s, const char* field, const QString& text)
+    {
+        s->edit_name = QString::fromLatin1(field);
+        s->confirmString(text);
+    }
+
+    SmartMapping* openSmart()
+    {
+        g_smartmapping = new SmartMapping(nullptr);
+        g_page_focus = 24;
+        g_smartmapping->show();
+        return g_smartmapping;
+    }
+    // An FPGA manager (no thread) whose FPGA 0 is up, with cards on ports 0 and 3.
+    void fpgaWithCards()
+    {
+        fpga = std::make_unique<fpga_manage>();
+        fpga_manage::p_fpga_manage = fpga.get();
+        ASSERT_EQ(fpga->initialize(), 0);
+        fpga->softinit();
+        g_send_para.end();
+        fpga_manage::MCU_REG_func[0][80] = 3;
+        fpga->link_stage[0] = 7;
+        fpga->check_step[0] = 16;
+        for (int port = 0; port < 16; ++port)
+            ReceivingCardModel::setCards(0, port, 0);
+        for (int port : {0, 3}) {
+            ReceivingCardModel::setCards(0, port, 2);
+            P::put16(fpga_manage::MCU_RAM_PARA_func[0] + fpga_manage::kCardCountOffset[port], 2);
+        }
+    }
+    // Runs the posted job of the FPGA manager to its end, with its receive path; the ring
+    // takes the progress on the GUI thread.
+    void runJob()
+    {
+        for (int i = 0; i < 5000 && g_send_para.job != 0; ++i) {
+            if (g_send_para.job == 3)
+                fpga->save_para_deal();
+            else
+                fpga->mapping_enable_deal();
+            {
+                std::lock_guard<std::mutex> hold(fpga->port_path_mutex);
+                fpga->reg_IRQ_Dealwith(0, 0);
+            }
+            G_timeTicks += 1;
+            if (i % 50 == 0)
+                kel_test::settle();
+        }
+        kel_test::settle();
+        ASSERT_EQ(g_send_para.job, 0);
+    }
+
+    std::unique_ptr<fpga_manage> fpga;
+};
+
+// Every label and button text of a screen fits its widget.
+void expectTextsFit(QWidget* screen, const std::string& where)
+{
+    std::vector<QWidget*> texts;
+    for (QLabel* l : screen->findChildren<QLabel*>())
+        texts.push_back(l);
+    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
+        texts.push_back(b);
+    for (QWidget* w : texts) {
+        const auto* label = qobject_cast<QLabel*>(w);
+        const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
+        if (text.isEmpty() || !w->isVisibleTo(screen))
+            continue;
+        EXPECT_TRUE(led_text_fits(w, text)) << where << " " << w->objectName().toStdString() << ": " << text.toStdString();
+    }
+}
+
+} // namespace
+
+// --- LED size screen -------------------------------------------------------------
+
+TEST_F(LedScreens, EntriesAreCorrectedToTheLimits)
+{
+    ledset* s = openLedset();
+    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "1920");
+    EXPECT_EQ(s->ui->lineEdit_ledh->text(), "1080");
+
+    // Through the keys and the keypad: OK on the width field, 9000 typed.
+    kel_test::whenModal([](QWidget*) {
+        g_numberkeyboard->form()->lineEdit->setText(QStringLiteral("9000"));
+        g_numberkeyboard->on_Button_ok_clicked();
+    });
+    kel_test::pressKey(PanelKey::Ok, 0, s);
+    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "8188");
+    EXPECT_EQ(s->ui->lineEdit_ledh->text(), "800");          // 1080 x 8188 > 6,553,600
+
+    s->ui->lineEdit_ledh->setText("2000");
+    enter(s, "lineEdit_ledw", "4000");
+    EXPECT_EQ(s->ui->lineEdit_ledh->text(), "1638");         // 6,553,600 / 4000
+    // A height entry allows up to 13,000,000 pixels.
+    s->ui->lineEdit_ledw->setText("6000");
+    enter(s, "lineEdit_ledh", "2000");
+    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "6000");
+    s->ui->lineEdit_ledw->setText("7000");
+    enter(s, "lineEdit_ledh", "2000");
+    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "6500");
+    for (const char* small : {"0", "63", ""}) {
+        enter(s, "lineEdit_ledh", small);
+        EXPECT_EQ(s->ui->lineEdit_ledh->text(), "64") << small;
+        EXPECT_EQ(s->ui->lineEdit_ledw->text(), "6500");
+    }
+    enter(s, "lineEdit_ledw", "0100");
+    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "0100");
+}
+
+TEST_F(LedScreens, ApplyStoresTheSizeStartsTheHandShakeAndFreesTheScalerForTheToast)
+{
+    fpgaWithCards();
+    for (int w = 0; w < 6; ++w)
+        P::put16(para->ram + P::kLayers + P::kLayerSize * w, 1);
+    ledset* s = openLedset();
+    s->ui->lineEdit_ledw->setText("0100");
+    s->ui->lineEdit_ledh->setText("abc");                    // does not convert: stored as the minimum
+    bool freeDuringToast = false;
+    int flagDuringToast = -1;
+    kel_test::whenModal([&](QWidget*) {
+        std::unique_lock<std::mutex> probe(c331_manage::p_c331_manage->c331_mutex, std::try_to_lock);
+        freeDuringToast = probe.owns_lock();
+        flagDuringToast = applyFlag();
+        kel_test::tick(300);
+    });
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right});
+    EXPECT_TRUE(s->ui->Button_apply->styleSheet().contains(kOrange));
+    kel_test::pressKey(PanelKey::Ok, 1, s);
+    EXPECT_TRUE(freeDuringToast);
+    EXPECT_EQ(flagDuringToast, 1);
+    EXPECT_EQ(para->ram16(P::kLedWidth), 100);
+    EXPECT_EQ(para->ram16(P::kLedHeight), 64);
+    EXPECT_EQ(para->ram16(P::kPanelMode), 0);
+    for (int at : {1408, 1416}) {
+        EXPECT_EQ(para->ram16(at), 0);
+        EXPECT_EQ(para->ram16(at + 4), 100);
+        EXPECT_EQ(para->ram16(at + 6), 64);
+    }
+    EXPECT_EQ(para->ram16(2286), 100);                       // window 0 fills the new area
+    EXPECT_EQ(para->ram16(2288), 64);
+    EXPECT_EQ(para->ram16(P::kLayers), 1);                   // window 0 stays open
+    for (int at : {2298, 2324, 2350, 2376, 2402})
+        EXPECT_EQ(para->ram16(at), 0) << at;
+    EXPECT_EQ(g_set_led_para, 1);
+
+    // The same size as saved: outputs and splice mode again, no windows, no hand-shake, no toast.
+    std::memcpy(para->ram_backup, para->ram, sizeof para->ram);
+    P::put16(para->ram + P::kPanelMode, 3);
+    P::put16(para->ram + 2298, 1);
+    g_set_led_para = 0;
+    setApplyFlag(0);
+    s->on_Button_apply1_clicked();
+    EXPECT_EQ(para->ram16(P::kPanelMode), 0);
+    EXPECT_EQ(para->ram16(2298), 1);
+    EXPECT_EQ(g_set_led_para, 0);
+    EXPECT_EQ(applyFlag(), 1);
+
+    // A new size while FPGA 0 is not up: windows reset, no hand-shake.
+    fpga_manage::MCU_REG_func[0][80] = 2;
+    s->ui->lineEdit_ledw->setText("1024");
+    kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
+    s->on_Button_apply1_clicked();
+    EXPECT_EQ(para->ram16(P::kLedWidth), 1024);
+    EXPECT_EQ(para->ram16(2298), 0);
+    EXPECT_EQ(g_set_led_para, 0);
+}
+
+TEST_F(LedScreens, LedsetFocusBackAndLanguages)
+{
+    ledset* s = openLedset();
+    kel_test::pressKey(PanelKey::Left, 1, s);
+    EXPECT_EQ(s->ui_select, 3);
+    EXPECT_TRUE(s->ui->Button_cancle->styleSheet().contains(kOrange));
+    kel_test::pressKey(PanelKey::Right, 0, s);
+    EXPECT_EQ(s->ui_select, 0);
+    EXPECT_TRUE(s->ui->lineEdit_ledw->styleSheet().contains(kOrange));
+    EXPECT_FALSE(s->ui->Button_cancle->styleSheet().contains(kOrange));
+    // A notification reloads the fields only when the stored size changed.
+    s->ui->lineEdit_ledw->setText("777");
+    s->syncUpdate();
+    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "777");
+    P::put16(para->ram + P::kLedWidth, 2048);
+    s->syncUpdate();
+    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "2048");
+    // The key lock stops the mode key.
+    P::put16(para->ram + P::kKeyLock, 1);
+    kel_test::pressKey(PanelKey::Mode, 0, s);
+    EXPECT_EQ(g_ledset, s);
+    P::put16(para->ram + P::kKeyLock, 0);
+
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = uint8_t(lang);
+        s->language_changed();
+        expectTextsFit(s, "ledset language " + std::to_string(lang));
+        if (lang == 0)
+            kel_test::grab(s, "ledset-zh");
+        if (lang == 1) {
+            EXPECT_EQ(s->ui->label_tip->text(), "LED max:8188(w),8188(h)");
+            kel_test::grab(s, "ledset-en");
+        }
+    }
+    g_language = 1;
+    kel_test::pressKey(PanelKey::Back, 0, s);
+    EXPECT_EQ(g_ledset, nullptr);
+    EXPECT_EQ(g_page_focus, 6);
+}
+
+// --- smart set-up dialog ----------------------------------------------------------
+
+TEST_F(LedScreens, FunctionListStepsOverLoadScanWithoutFiles)
+{
+    SmartMapping* s = openSmart();
+    EXPECT_EQ(s->scan_file_avail, 0);
+    EXPECT_TRUE(s->ui->Button_loadscan->styleSheet().contains("gray"));
+    std::vector<int> seen;
+    for (int i = 0; i < 3; ++i) {
+        kel_test::pressKey(PanelKey::Right, i & 1, s);
+        seen.push_back(s->menu_index);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{2, 3, 0}));
+    kel_test::pressKey(PanelKey::Left, 0, s);
+    EXPECT_EQ(s->menu_index, 3);
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), SmartMapping::kPageMapping);
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Left});
+    EXPECT_EQ(s->menu_index, 0);
+    EXPECT_TRUE(s->ui->Button_shortcut->styleSheet().contains(kOrange));
+    kel_test::pressKey(PanelKey::Back, 1, s);
+    EXPECT_EQ(g_smartmapping, nullptr);
+    EXPECT_EQ(g_page_focus, 5);
+    kel_test::settle();
+
+    // A stored scan-parameter file (any name) makes Load scan reachable.
+    root.writeFile("/data/smartmapping/a.kxfile", "x");
+    s = openSmart();
+    EXPECT_EQ(s->scan_file_avail, 1);
+    kel_test::pressKey(PanelKey::Right, 0, s);
+    EXPECT_EQ(s->menu_index, 1);
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), SmartMapping::kPageLoadScan);
+    // Closed by the PC from another thread: queued to the GUI thread.
+    std::thread([] { SmartMapping::pc_close(); }).join();
+    kel_test::settle();
+    EXPECT_EQ(g_smartmapping, nullptr);
+}
+
+TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
+{
+    fpgaWithCards();
+    SmartMapping* s = openSmart();
+    // Parameter curing: to the third entry, OK enters it, OK starts job 3.
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});
+    EXPECT_EQ(s->menu_entered, 1);
+    EXPECT_TRUE(s->ui->Button_confirm->styleSheet().contains(kOrange));
+    kel_test::pressKey(PanelKey::Ok, 0, s);
+    ASSERT_NE(g_qround_bar, nullptr);
+    EXPECT_EQ(g_send_para.job, 3);
+    // While the ring is shown: Back leaves the page but not the dialog; no second job.
+    kel_test::pressKey(PanelKey::Back, 0, s);
+    EXPECT_EQ(s->menu_entered, 0);
+    kel_test::pressKey(PanelKey::Back, 0, s);
+    EXPECT_EQ(g_smartmapping, s);
+    kel_test::pressKey(PanelKey::Ok, 0, s);
+    EXPECT_EQ(s->menu_entered, 0);
+    runJob();
+    EXPECT_EQ(g_qround_bar, nullptr);
+    for (int port : {0, 3})
+        for (int c = 0; c < 2; ++c)
+            EXPECT_EQ(ReceivingCardModel::card(0, port, c).saves, 1u);
+
+    // Mapping: the entry shows the state read from the FPGA; two toggles give on, then off.
+    kel_test::pressKey(PanelKey::Right, 0, s);
+    EXPECT_EQ(s->menu_index, 3);
+    EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), "button_off");
+    kel_test::pressKey(PanelKey::Ok, 0, s);
+    const uint8_t values[2] = {9, 0};
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        kel_test::pressKey(PanelKey::Ok, 1, s);
+        EXPECT_EQ(sim::FpgaModel::reg(0, 0) & 0x80, round == 0 ? 0x80 : 0);
+        EXPECT_EQ(g_send_para.mapping, values[round]);
+        EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), round == 0 ? "button_on" : "button_off");
+        // A toggle while the job runs writes nothing.
+        const uint8_t before = sim::FpgaModel::reg(0, 0);
+        s->on_Button_mapping_state_clicked();
+        EXPECT_EQ(sim::FpgaModel::reg(0, 0), before);
+        runJob();
+        for (int port : {0, 3})
+            EXPECT_EQ(ReceivingCardModel::card(0, port, 1).mapping, values[round]);
+    }
+}
+
+TEST_F(LedScreens, SmartMappingTextsFitInEveryLanguage)
+{
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = uint8_t(lang);
+        SmartMapping* s = openSmart();
+        for (int page : {2, 3}) {
+            kel_test::pressKey(PanelKey::Right, 0, s);
+            ASSERT_EQ(s->menu_index, page);
+            expectTextsFit(s, "SmartMapping language " + std::to_string(lang) + " page " + std::to_string(page));
+            if (lang <= 1)
+                kel_test::grab(s, std::string("smartmapping-") + (lang ? "en" : "zh") + "-page" + std::to_string(page));
+        }
+        kel_test::pressKey(PanelKey::Back, 0, s);
+        kel_test::settle();
+    }
+    g_language = 1;
+}
