@@ -9,6 +9,7 @@
 #include "core/global.h"
 #include "core/kel_file_deal.h"
 #include "core/utils.h"
+#include "gui/led/smartmapping.h"
 #include "gui/option.h"
 #include "protocol/message_deal_shared.h"
 #include "protocol/pc_fields.h"
@@ -467,6 +468,9 @@ int message_deal::write_file_end(unsigned char* frame)
     }
     }
     KEL_TRACE("\n md5 OK!!! ");
+    // A new scan-parameter file: the open smart set-up screen closes, to be built anew with it.
+    if (rec.type == kScan && fpga_manage::p_fpga_manage)
+        SmartMapping::pc_close();
     if (rec.type == kAlias)
         if (KelRamPara* p = mdshared::para())
             p->test_signal(103);
@@ -573,10 +577,15 @@ int message_deal::read_file_end(unsigned char* frame)
 int message_deal::delete_file_name(unsigned char* frame)
 {
     const bool scans = empty_folder(kScanDir);
-    // The receiving-card file reader and the smart set-up screen are not part of this
-    // build; the settings menu re-reads what exists when it is visible.
-    if (scans && fpga_manage::p_fpga_manage && g_page_focus == 5 && g_option)
-        QMetaObject::invokeMethod(g_option, [] { if (g_option) g_option->language_changed(); }, Qt::QueuedConnection);
+    // The open smart set-up screen closes (it lists the files when built); else the settings
+    // menu re-reads what exists when it is visible. The FPGA manager's reader lists the
+    // folders afresh at each job, so its lists are left to its own thread.
+    if (scans && fpga_manage::p_fpga_manage) {
+        if (g_page_focus == 24)
+            SmartMapping::pc_close();
+        else if (g_page_focus == 5 && g_option)
+            QMetaObject::invokeMethod(g_option, [] { if (g_option) g_option->language_changed(); }, Qt::QueuedConnection);
+    }
     empty_folder(kPackageDir);
     frame[10] = 0;
     frame[11] = 10;

@@ -4,6 +4,8 @@
 #include "tests/protocol/handler_fixture.h"
 
 #include "core/kel_file_deal.h"
+#include "gui/led/smartmapping.h"
+#include "tests/support/KeyDriver.h"
 
 #include <QCryptographicHash>
 #include <fstream>
@@ -239,6 +241,24 @@ TEST_F(PcFileTransfer, DeleteEmptiesBothFolders)
     EXPECT_FALSE(root.exists("/data/rcvrecovery/other"));
     EXPECT_TRUE(root.exists("/data/rcvrecovery"));
     EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
+}
+
+TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
+{
+    const Bytes data = content(300, 5);
+    for (int round = 0; round < 2; ++round) {
+        g_smartmapping = new SmartMapping(nullptr);
+        g_smartmapping->show();
+        g_page_focus = 24;
+        if (round == 0)
+            EXPECT_EQ(upload(start("KXFR", 13, 300), data, md5Of(data)), (Bytes{0, 3, 0}));
+        else
+            EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
+        EXPECT_NE(g_smartmapping, nullptr);             // closed on the GUI thread, queued
+        kel_test::settle();
+        EXPECT_EQ(g_smartmapping, nullptr) << round;
+        EXPECT_EQ(g_page_focus, 5);
+    }
 }
 
 } // namespace
