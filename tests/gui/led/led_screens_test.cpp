@@ -13,6 +13,8 @@
 #include "gui/led/smartmapping.h"
 #include "gui/mainwindow.h"
 #include "gui/numberkeyboard.h"
+#include "gui/option.h"
+#include "gui/outputset.h"
 #include "scaler/c331_manage.h"
 #include "tests/support/GuiFixture.h"
 #include "tests/support/Grab.h"
@@ -376,4 +378,32 @@ TEST_F(LedScreens, SmartMappingTextsFitInEveryLanguage)
         kel_test::settle();
     }
     g_language = 1;
+}
+
+TEST_F(LedScreens, TheMenusOpenBothScreens)
+{
+    g_option = new Option(nullptr);
+    g_option->show();
+    g_page_focus = 5;
+    kel_test::whenModal([](QWidget* screen) {
+        EXPECT_EQ(screen, g_smartmapping);
+        EXPECT_EQ(g_page_focus, 24);
+        kel_test::pressKey(PanelKey::Back);
+    });
+    g_option->on_smart_mapping_clicked();
+    EXPECT_EQ(g_smartmapping, nullptr);
+    EXPECT_EQ(g_page_focus, 5);
+
+    g_outputset = new OutputSet(nullptr);
+    g_outputset->show();
+    g_page_focus = 6;
+    kel_test::whenModal([](QWidget* screen) {
+        EXPECT_EQ(screen, g_ledset);
+        EXPECT_EQ(g_page_focus, 13);
+        kel_test::pressKey(PanelKey::Back);
+    });
+    g_outputset->on_Button_ledset_clicked();
+    EXPECT_EQ(g_ledset, nullptr);
+    EXPECT_EQ(g_page_focus, 6);
+    kel_test::settle();
 }
