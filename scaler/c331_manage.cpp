@@ -228,8 +228,14 @@ void c331_manage::c331manage_pass()
             w[3] = block16(k->ram, 1414);
             w[4] = block16(k->ram, 1376);
         }
-        kelApi_PnlInit2(w[0], w[1], w[2], w[3], w[4]);
-        set_output(c331_fd);
+        {
+            // The panel set-up reads the window records and reports its geometry in the block.
+            std::unique_lock<std::mutex> hold(c331_mutex, std::defer_lock);
+            if (k)
+                hold.lock();
+            kelApi_PnlInit2(w[0], w[1], w[2], w[3], w[4]);
+            set_output(c331_fd);
+        }
         c331_stage = 7;
         g_fpga_c331_start = 1;
         KEL_TRACE("\n ok c331_id  setup= %d \n", 7);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class c331_drv;
@@ -19,23 +20,54 @@ struct _ImageWindowDef_st {
     int32_t VW;
 };
 
-// The scaler's window table entry, one per window (filled from the parameter block's window
-// records by the window environment; the channel lists by the channel allocation).
+// The scaler's window table entry, one per enabled window (filled from the parameter
+// block's window records by the window environment; the channel lists by the channel
+// allocation).
 struct ST_WIN_INFO {
     int16_t x = 0;
     int16_t y = 0;
     int16_t width = 0;
     int16_t height = 0;
-    uint8_t layer = 0;
+    uint8_t layer = 0;         // priority 0-5 (larger stacks lower)
     uint8_t blackfreeze = 0;   // output word bits 0 (black) and 1 (freeze)
     uint8_t rotate = 0;
     uint8_t input = 0;         // block source number of the window
     uint8_t crop = 0;          // crop record number
     uint8_t enable = 0;
+    uint8_t attr = 0;          // attribute 0-3
+    uint8_t cropEn = 0;        // the window shows its crop record
     uint8_t ochLst[8] = {255, 255, 255, 255, 255, 255, 255, 255};
     uint8_t ochPosLst[8] = {255, 255, 255, 255, 255, 255, 255, 255};
     uint8_t totalh = 0;
     uint8_t totalv = 0;
+};
+
+// One cell slice of an output window: the part of the window that one output channel shows.
+struct _ImageWindowDef2_St {
+    int32_t hst = 0, hw = 0, vst = 0, vw = 0;
+    int32_t first_h = 0, last_h = 0, first_v = 0, last_v = 0;
+};
+
+// Scaling of one window: modes 0 none, 1 reduce, 2 enlarge; 16.16 step factors.
+struct _ScalingSt {
+    int32_t hmode = 0, vmode = 0;
+    int32_t hreduce = 0, vreduce = 0;
+    int32_t henlarge = 0, venlarge = 0;
+};
+
+// A crop rectangle on an input.
+struct ST_RECT {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+// The LED panel as the panel set-up derived it: screen and output sizes, the output
+// channels (OCH) across and down, their arrangement and timing.
+struct ST_PANEL {
+    uint16_t ledW = 0, ledH = 0, out1W = 0, out2W = 0, out1H = 0, out2H = 0, xoff = 0, yoff = 0;
+    uint8_t och_HCnt = 0, och_VCnt = 0;
+    int32_t splice = 0, bw = 0, arrang = 0, ochW = 0, ochH = 0;
+    int32_t HTT = 0, HSW = 0, HFP = 0, VTT = 0, VSW = 0, VFP = 0;
+    int32_t oneOch = 0;        // 1: the whole panel goes out through one output channel
 };
 
 // One of the ten multi-window preview layouts: a window count and six 16-byte rectangles.
@@ -130,18 +162,88 @@ public:
     bool kelApi_IsWinValid(int win) const { return win >= 0 && win < kWindows; }
     bool kelApi_IsPatternGen() const { return pattern_gen_on != 0; }
 
-    // --- input ports (mapping tables) ---
+    // --- input ports and measurement ---
     static int kelApi_inputCvtC331(int source);          // 0,1,2,3 -> port 2,1,0,5; else 255
     static int kelApi_GetPortDevId(int port);            // receiver device, 255 none
     bool kelApi_GetWinDbdMultiPort(int win, int ports[6]) const;
     void c331_SetInputsource(int win, int source);
-
-    // --- Operations of the input measurement, window, picture, pattern and OSD modules.
-    // Until those are built each one records its call (deferred_calls) so that what the
-    // apply step and the start-up stages ask of them can be seen and tested. ---
     void load_hdmi();
     void check_port_valid(int fd);
     void check_input_port(int fd);
+    // A port above 5 (6 = none, 255 = an unknown source) is no input.
+    static bool port_ok(int port) { return port >= 0 && port < kPorts; }
+    int usable_width(int port) const;                    // 0 for no input
+    int port_packing(int port) const { return port_ok(port) ? PI_PORT_INFO[port].STATE : 0; }
+    int port_interlaced(int port) const { return port_ok(port) && PI_PORT_INFO[port].IP == 1 ? 1 : 0; }
+    uint8_t port_status[kPorts] = {};    // bit 7 check the port, bit 0 no signal (_check_nosig_mutex)
+    int vbo_retry[2] = {};               // V-by-One channel resets, 0-29
+
+    // --- window environment ---
+    void kelApi_initEnvC331();
+    void kelApi_initEnvC331Default();
+    static int dbd_mode_of(int recordWord);              // block DBD word -> scaler DBD mode
+
+    // --- input channels ---
+    bool win_active(int win) const;
+    int ich_demand(int win) const;
+    int check_ich_all(int win);
+    int check_ich(int interlaced, int dual);
+    int adjust_ich(int interlaced, int dual, int win);
+    int set_input(int win, int port);
+    void reset_ich(int win);
+    void rebuild_ich_lists();
+    void set_idual(int fd, int ich, int on, int port);
+    void set_ichsel(int fd, int win);
+    void set_display_window_ich_dbd(int fd, int win);
+
+    // --- window geometry ---
+    _ImageWindowDef_st IWIN[kWindows] = {};
+    _ImageWindowDef_st OWIN[kWindows] = {};
+    int32_t g_chg_stitch[kWindows][2] = {};  // the two stitching-change flags
+    void calc_iwin2(int win);
+    void calc_owin2(int win);
+    void calc_oact(_ImageWindowDef_st owin, _ImageWindowDef2_St* slices, int win);
+    static void calc_scaling(_ImageWindowDef_st in, _ImageWindowDef_st out, _ScalingSt* result);
+    void get_och(int win, int* och);
+    int check_stitching_win(int* win, int* partner);
+    int check_stitching_chg();
+    int dbd_width(int port) const;       // size of a port joined dot by dot
+    int dbd_height(int port) const;
+
+    // --- multi-window channel allocation ---
+    void kelApi_MultiWinChAlloc(char init);
+    void kelApi_MultiWinChOverlay();
+    void kelApi_MultiWinChInit();
+    void kelApi_MultiWinGet(ST_MWIN_LAYOUT* out);
+    void kelApi_PreviewCh() {}
+    uint8_t och_in_use[kChannels] = {};
+    uint8_t och_lent[kChannels] = {};
+    int32_t och_list_error = 0;
+
+    // --- crop ---
+    int kelApi_CropGetOffset(int input, const ST_RECT* rect, int side);
+    void c331_SetCrop(int win, int enable, ST_RECT* rect);
+    void kelApi_updateCrop(int input);
+    int kelApi_OchGetWinOffset1(const ST_WIN_INFO* win, int side);
+
+    // --- LED panel and output channels ---
+    ST_PANEL pnl;
+    int forced_bkg = 0;                  // forced background of start-up: 1 requested, 2 done
+    int kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int mode);
+    void kelApi_PnlInitOch3();
+    int kelApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int width, int height);
+    void kelApi_c331InitRegPanel();
+    void kelApi_WriteRam(int address);
+    void kelApi_forceColorDisable(int fd);
+    // The output timing list: (total width, total height) pairs of one fixed pixel rate.
+    static const std::vector<std::pair<int32_t, int32_t>>& timing_list();
+
+    // --- preset window layouts ---
+    void kelApi_MultiWinInit();
+
+    // --- Operations of the output path, picture, pattern, OSD and diagnostics modules.
+    // Until those are built each one records its call (deferred_calls) so that what the
+    // apply step and the start-up stages ask of them can be seen and tested. ---
     void load_char();
     void read_c331_font(int fd);
     void update_font(int fd);
@@ -149,12 +251,12 @@ public:
     void set_osd(int fd, int mode);
     void set_scroll(int fd);
     void kelApi_OsdSet(int type, int value);
-    void kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int mode);
     void set_output(int fd);
-    void kelApi_initEnvC331();
-    void kelApi_MultiWinChAlloc(char init);
-    void kelApi_MultiWinChInit();
-    void kelApi_forceColorDisable(int fd);
+    void set_mct(int fd, int win, int mode);
+    void set_ip(int fd, int win);
+    void update_overlay_info();
+    void set_overlay(int fd);
+    void reset_layer_coef(int fd, int mode);
     void c331_SetBrightness(int value);
     void c331_SetContrast(int value);
     void c331_SetSharpness(int value);
@@ -164,7 +266,6 @@ public:
     void c331_SetWinPriority1(int fd);
     void c331_SetWinAttr(int win, int value);
     void c331_SetInputsourceCrop(int win, int word);
-    void c331_SetCrop(int win, int enable, const _ImageWindowDef_st& rect);
     void c331_SetWinOutput(int fd, int win, int value);
     void c331_SetWinDbdMode(int fd, int win, int value);
     void c331_SetPattern(int pattern);

@@ -105,14 +105,15 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
                         break;
                     }
                     const uint8_t* rec = ram + kCropRecords + kCropSize * index;
-                    const _ImageWindowDef_st rect = {int16_t(w16(rec, 2)), int16_t(w16(rec, 6)), int16_t(w16(rec, 4)),
-                                                     int16_t(w16(rec, 8))};
+                    ST_RECT rect{w16(rec, 2), w16(rec, 4), w16(rec, 6), w16(rec, 8)};
                     c331_SetInputsourceCrop(w, newv);
-                    c331_SetCrop(w, 1, rect);
+                    c331_SetCrop(w, 1, &rect);
                     c331_SetInputsource(w, rec[0] & 0x0F);
                 } else {
-                    if (oldv & 0x8000)
-                        c331_SetCrop(w, 0, _ImageWindowDef_st{0, 0, 0, 0});
+                    if (oldv & 0x8000) {
+                        ST_RECT none;
+                        c331_SetCrop(w, 0, &none);
+                    }
                     c331_SetInputsource(w, newv);
                 }
                 if (w == audioWindow && velinsource::p_velin_source)

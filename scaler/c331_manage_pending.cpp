@@ -21,11 +21,6 @@ std::string call(const char* name, long a, long b)
 }
 } // namespace
 
-// --- input measurement ---
-void c331_manage::load_hdmi() {}
-void c331_manage::check_port_valid(int) {}
-void c331_manage::check_input_port(int) { record_call(call("check_input_port")); }
-
 // --- OSD engine ---
 void c331_manage::load_char() { record_call(call("load_char")); }
 void c331_manage::read_c331_font(int) { record_call(call("read_c331_font")); }
@@ -40,17 +35,13 @@ void c331_manage::kelApi_OsdSet(int type, int value)
     record_call(call("kelApi_OsdSet", type, value));
 }
 
-// --- panel, windows and channels ---
-void c331_manage::kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int mode)
-{
-    record_call("kelApi_PnlInit2(" + std::to_string(ledw) + "," + std::to_string(ledh) + "," + std::to_string(out1w) +
-                "," + std::to_string(out1h) + "," + std::to_string(mode) + ")");
-}
+// --- output path ---
 void c331_manage::set_output(int) { record_call(call("set_output")); }
-void c331_manage::kelApi_initEnvC331() { record_call(call("kelApi_initEnvC331")); }
-void c331_manage::kelApi_MultiWinChAlloc(char init) { record_call(call("kelApi_MultiWinChAlloc", init)); }
-void c331_manage::kelApi_MultiWinChInit() { record_call(call("kelApi_MultiWinChInit")); }
-void c331_manage::kelApi_forceColorDisable(int) { record_call(call("kelApi_forceColorDisable")); }
+void c331_manage::set_mct(int, int win, int mode) { record_call(call("set_mct", win, mode)); }
+void c331_manage::set_ip(int, int win) { record_call(call("set_ip", win)); }
+void c331_manage::update_overlay_info() { record_call(call("update_overlay_info")); }
+void c331_manage::set_overlay(int) { record_call(call("set_overlay")); }
+void c331_manage::reset_layer_coef(int, int mode) { record_call(call("reset_layer_coef", mode)); }
 
 // --- picture ---
 void c331_manage::c331_SetBrightness(int value) { record_call(call("c331_SetBrightness", value)); }
@@ -60,13 +51,6 @@ void c331_manage::c331_SetSaturation(int value) { record_call(call("c331_SetSatu
 void c331_manage::c331_SetColorTemp(uint32_t value) { record_call(call("c331_SetColorTemp", long(value))); }
 
 // --- window setters ---
-void c331_manage::c331_SetWinPriority(int win, int value)
-{
-    if (kelApi_IsWinValid(win))
-        PM_OVERLAY_PRI[win] = value;
-    record_call(call("c331_SetWinPriority", win, value));
-}
-void c331_manage::c331_SetWinPriority1(int) { record_call(call("c331_SetWinPriority1")); }
 void c331_manage::c331_SetWinAttr(int win, int value)
 {
     if (kelApi_IsWinValid(win)) {
@@ -77,11 +61,6 @@ void c331_manage::c331_SetWinAttr(int win, int value)
     record_call(call("c331_SetWinAttr", win, value));
 }
 void c331_manage::c331_SetInputsourceCrop(int win, int word) { record_call(call("c331_SetInputsourceCrop", win, word)); }
-void c331_manage::c331_SetCrop(int win, int enable, const _ImageWindowDef_st& r)
-{
-    record_call("c331_SetCrop(" + std::to_string(win) + "," + std::to_string(enable) + "," + std::to_string(r.HST) + "," +
-                std::to_string(r.VST) + "," + std::to_string(r.HW) + "," + std::to_string(r.VW) + ")");
-}
 void c331_manage::c331_SetWinOutput(int, int win, int value) { record_call(call("c331_SetWinOutput", win, value)); }
 void c331_manage::c331_SetWinDbdMode(int, int win, int value) { record_call(call("c331_SetWinDbdMode", win, value)); }
 
