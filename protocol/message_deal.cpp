@@ -589,8 +589,13 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
             f->read_fpga_ram(image + off, off, L, 1, F);
             for (const MirrorRow& m : kMirror)
                 std::memcpy(image + m.para, back + m.back, m.len);
-            // (The scaler keeps no one-output-channel flag, so the u16 at 116 is not halved.)
             std::memcpy(out, image + off, L);
+            // With the LED panel on one output channel the FPGA's width word at 116 counts
+            // both halves: the reply carries half of it. Only the reply is changed, so
+            // repeated reads never halve it twice.
+            const c331_manage* s = c331_manage::p_c331_manage;
+            if (s && s->pnl.oneOch == 1 && off <= 116 && off + L >= 118)
+                KelRamPara::put16(out + (116 - off), uint16_t(KelRamPara::get16(out + (116 - off)) / 2));
         }
     } else if (T == 1) {
         if (I != 0) {

@@ -3,6 +3,8 @@
 #include "board/sim/SimBoard.h"
 #include "board/sim/SpiBusModel.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -28,6 +30,7 @@ constexpr int kInVsReq = 0x08, kOutUpdReq = 0x09;         // request bits per ch
 constexpr int kInVsDone = 0x22, kOutUpdDone = 0x23;       // done bits follow the requests
 constexpr int kFieldBank = 0xAB;                          // 0x40-0x4F: field status
 constexpr int kMeasBank = 0xAE, kActBank = 0xAF, kVboActBank = 0xB1;
+constexpr int kChStatusBank = 0xA8;                     // 0x3E + 5 ICH: 0xFF = no input
 
 struct State {
     uint8_t regs[kBanks][kRegs];
@@ -65,6 +68,7 @@ void defaults(State& s)
 
 struct Signal {
     bool present = false;
+    bool interlaced = false;
     uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hz = 0;
 };
 
@@ -79,6 +83,33 @@ int receiverOfPort(int port)
     }
 }
 
+// The timing of a named mode: "WxH@Hz" (progressive, CEA-like totals), "WxHi@Hz" or
+// "1080i" (interlaced: the chip sees fields of half the lines at the field rate), "none".
+Signal namedTiming(const std::string& name)
+{
+    Signal s;
+    if (name == "none")
+        return s;
+    std::string n = name == "1080i" ? "1920x1080i@60" : name;
+    unsigned w = 0, h = 0, hz = 60;
+    char sep = 0;
+    const int got = std::sscanf(n.c_str(), "%ux%u%c", &w, &h, &sep);
+    if (got < 2 || w == 0 || h == 0)
+        return s;
+    const size_t at = n.find('@');
+    if (at != std::string::npos)
+        hz = unsigned(std::strtoul(n.c_str() + at + 1, nullptr, 10));
+    const bool interlaced = got == 3 && sep == 'i';
+    s.present = true;
+    s.interlaced = interlaced;
+    s.hact = w;
+    s.htotal = w * 55 / 48;                       // 1920 -> 2200, 3840 -> 4400
+    s.vact = interlaced ? h / 2 : h;
+    s.vtotal = interlaced ? h * 25 / 48 : h * 25 / 24;   // 1080 -> 1125, field 562
+    s.hz = hz;
+    return s;
+}
+
 Signal signalOfPort(int port)
 {
     Signal s;
@@ -86,15 +117,29 @@ Signal signalOfPort(int port)
     if (d < 0)
         return s;
     const std::string k = "input" + std::to_string(d) + ".";
-    s.present = SimBoard::scenarioInt(k + "signal", d == 0 ? 1 : 0) != 0;
-    s.hact = uint32_t(SimBoard::scenarioInt(k + "hact", 1920));
-    s.vact = uint32_t(SimBoard::scenarioInt(k + "vact", 1080));
-    s.htotal = uint32_t(SimBoard::scenarioInt(k + "htotal", 2200));
-    s.vtotal = uint32_t(SimBoard::scenarioInt(k + "vtotal", 1125));
-    s.hz = uint32_t(SimBoard::scenarioInt(k + "hz", 60));
+    // A named timing gives the defaults; the single keys override them.
+    Signal base = namedTiming(SimBoard::scenario(k + "timing", d == 0 ? "1920x1080@60" : "none"));
+    s.present = SimBoard::scenarioInt(k + "signal", base.present ? 1 : 0) != 0;
+    if (!base.present)
+        base = namedTiming("1920x1080@60");
+    s.interlaced = SimBoard::scenarioInt(k + "interlaced", base.interlaced ? 1 : 0) != 0;
+    s.hact = uint32_t(SimBoard::scenarioInt(k + "hact", long(base.hact)));
+    s.vact = uint32_t(SimBoard::scenarioInt(k + "vact", long(base.vact)));
+    s.htotal = uint32_t(SimBoard::scenarioInt(k + "htotal", long(base.htotal)));
+    s.vtotal = uint32_t(SimBoard::scenarioInt(k + "vtotal", long(base.vtotal)));
+    s.hz = uint32_t(SimBoard::scenarioInt(k + "hz", long(base.hz)));
     if (s.hz == 0 || s.vtotal == 0 || s.htotal < 2)
         s.present = false;
     return s;
+}
+
+// The port an input channel takes its picture from (bank 0 register 0x10 + ICH holds the
+// source code: 2 x port for ports 0-3, 8-11 the first V-by-One port, 12-15 the second).
+int portOfCode(uint8_t code)
+{
+    if (code < 8)
+        return code / 2;
+    return code < 12 ? 4 : code < 16 ? 5 : -1;
 }
 
 // The chip counts the frame period (FVM) and the line period (FHW) in 200 MHz clocks; the
@@ -141,6 +186,17 @@ bool measured(int bank, int reg, uint8_t& out)
         for (int p = 0; p < 4; ++p)
             if (reg >= 0x08 + 2 * p && reg < 0x0A + 2 * p) {
                 out = byteOf(countsOf(signalOfPort(p)).acthw, reg - 0x08 - 2 * p);
+                return true;
+            }
+        return false;
+    }
+    if (bank == kChStatusBank) {
+        // Register 0x3E + 5 x ICH reads 0xFF while the channel's source carries nothing,
+        // so a wait for its vertical sync is not started.
+        for (int ich = 0; ich < 8; ++ich)
+            if (reg == 0x3E + 5 * ich) {
+                const int port = portOfCode(state().regs[0][0x10 + ich]);
+                out = (port < 0 || !signalOfPort(port).present) ? 0xFF : 0;
                 return true;
             }
         return false;

@@ -28,7 +28,12 @@ struct ScalerFrame {
 //  - the input measurement registers (banks 0xAE, 0xAF, 0xB1) follow the scenario's input
 //    signals: keys input<d>.signal, .hact, .vact, .htotal, .vtotal, .hz for receiver d
 //    (scaler port 0 <- receiver 2, 1 <- 1, 2 <- 0, 5 <- 3; ports 3 and 4 have none).
-//    Receiver 0 carries 1920x1080@60 (2200 x 1125) unless the scenario says otherwise.
+//    Key input<d>.timing names the whole timing at once ("1920x1080@60", "3840x2160@30",
+//    "1080i" or "1920x1080i@60" for fields of 540 lines in 562, "none"); the single keys
+//    and input<d>.interlaced override it. Receiver 0 carries 1920x1080@60 (2200 x 1125)
+//    unless the scenario says otherwise;
+//  - bank 0xA8 register 0x3E + 5 x ICH reads 0xFF while the channel's selected source
+//    (bank 0 register 0x10 + ICH) carries no signal.
 class ScalerModel {
 public:
     static constexpr uint8_t kChipId = 0x24;

@@ -6,6 +6,7 @@
 #include "fpga/fpga_manage.h"
 #include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
+#include "scaler/c331_manage.h"
 
 #include <cstring>
 #include <random>
@@ -164,6 +165,26 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     r = deal(fpgaSide(pc::writeRam(0x10000010, {0x66})));
     EXPECT_EQ(reply(r), Bytes{0});
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][0x10], 0x66);
+}
+
+TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
+{
+    c331_manage scaler;
+    c331_manage::p_c331_manage = &scaler;
+    scaler.pnl.oneOch = 1;
+    reg(0)[80] = 3;
+    int r = deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})));   // 1920
+    ASSERT_EQ(reply(r), Bytes{0});
+    for (int pass = 0; pass < 2; ++pass) {                       // never halved twice
+        r = deal(fpgaSide(pc::readRam(116, 2)));
+        EXPECT_EQ(reply(r), (Bytes{0, 0xC0, 0x03}));             // 960
+    }
+    r = deal(fpgaSide(pc::readRam(117, 1)));                     // half a word: left alone
+    EXPECT_EQ(reply(r), (Bytes{0, 0x07}));
+    scaler.pnl.oneOch = 0;
+    r = deal(fpgaSide(pc::readRam(116, 2)));
+    EXPECT_EQ(reply(r), (Bytes{0, 0x80, 0x07}));
+    c331_manage::p_c331_manage = nullptr;
 }
 
 TEST_F(MessageDeal, FpgaSideRegisters)

@@ -1,0 +1,150 @@
+// The scaler's input ports: source, port and receiver mappings, the measurement and its
+// thresholds, interlace classes, V-by-One lanes and a lost signal.
+#include "tests/support/ScalerHarness.h"
+
+namespace {
+using ScalerInput = kel_test::ScalerHarness;
+} // namespace
+
+TEST_F(ScalerInput, SourcePortAndDeviceMappings)
+{
+    const int ports[5] = {2, 1, 0, 5, 255};
+    for (int s = 0; s < 5; ++s)
+        EXPECT_EQ(c331_manage::kelApi_inputCvtC331(s), ports[s]) << s;
+    const int devices[7] = {2, 1, 0, 255, 255, 3, 2};
+    for (int p = 0; p < 7; ++p)
+        EXPECT_EQ(c331_manage::kelApi_GetPortDevId(p), devices[p]) << p;
+
+    struct Case {
+        int mode;
+        int ports[6];
+    };
+    const Case cases[] = {{20, {0, 1, 6, 6, 6, 6}}, {23, {2, 3, 6, 6, 6, 6}}, {30, {0, 1, 2, 6, 6, 6}},
+                          {41, {0, 1, 2, 3, 6, 6}}, {51, {5, 4, 6, 6, 6, 6}}};
+    for (const Case& c : cases) {
+        m.PM_WIN_DBD_MODE[2] = c.mode;
+        int got[6];
+        ASSERT_TRUE(m.kelApi_GetWinDbdMultiPort(2, got));
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(got[i], c.ports[i]) << c.mode;
+    }
+    m.PM_WIN_DBD_MODE[2] = 1;
+    int got[6];
+    EXPECT_FALSE(m.kelApi_GetWinDbdMultiPort(2, got));
+}
+
+TEST_F(ScalerInput, MeasurementAndItsUpdateThresholds)
+{
+    m.PM_INPUT[0] = 1;   // port 1 is receiver 1
+    publish(1, 1920, 1080, 2200, 1125, 60);
+    m.load_hdmi();
+    EXPECT_EQ(m.g_chg_input[0], 1);
+    m.check_input_port(m.c331_fd);
+    const PI_PORT_INFO_st& info = m.PI_PORT_INFO[1];
+    EXPECT_EQ(m.PI_UPDATE[1], 1);
+    EXPECT_EQ(info.NOSIG, 0);
+    EXPECT_EQ(info.HTOTAL, 2200);
+    EXPECT_EQ(info.VTOTAL, 1125);
+    EXPECT_EQ(info.STATE, 4);
+    EXPECT_NEAR(m.PI_FV[1], 60.0, 0.01);
+    EXPECT_EQ(m.PI_ACT[1].HST, 44 + 148);
+    EXPECT_EQ(m.PI_ACT[1].HW, 1920);
+    EXPECT_EQ(m.PI_ACT[1].VST, 5 + 36);
+    EXPECT_EQ(m.PI_ACT[1].VW, 1080);
+    EXPECT_EQ(reg(0, 0x18, 2) & 0x10, 0u);   // SDR: the port's data-format flag off
+
+    auto remeasure = [&] {
+        m.g_chg_input[0] = 0;
+        m.check_input_port(m.c331_fd);
+        return m.PI_UPDATE[1];
+    };
+    sim::SimBoard::setScenario("input1.htotal", "2202");
+    EXPECT_EQ(remeasure(), 0);                  // HTOTAL within 2: nothing reprogrammed
+    sim::SimBoard::setScenario("input1.htotal", "2203");
+    EXPECT_EQ(remeasure(), 1);                  // 3 from the last measurement: full update
+    // FVM (3 bytes at 0x53): 43 more counts stay within 100, 256 more do not.
+    sim::ScalerModel::setStuckBits(0xAE, 0x53, 0x2B);
+    EXPECT_EQ(remeasure(), 0);
+    sim::ScalerModel::setStuckBits(0xAE, 0x54, 0x01);
+    EXPECT_EQ(remeasure(), 1);
+    // A window of the port asking for its input keeps the unchanged port re-applied.
+    m.g_chg_input[0] = 3;
+    m.check_input_port(m.c331_fd);
+    EXPECT_EQ(m.PI_UPDATE[1], 1);
+}
+
+TEST_F(ScalerInput, InterlaceClassesByFieldLines)
+{
+    m.PM_INPUT[0] = 1;
+    struct Case {
+        int vtotal, hz, state, ip;
+    };
+    const Case cases[] = {{562, 60, 5, 1}, {562, 50, 6, 1}, {300, 60, 8, 1}, {262, 60, 7, 1}, {1125, 60, 4, 0}};
+    for (const Case& c : cases) {
+        publish(1, 1920, 540, 2200, c.vtotal, c.hz, 1);
+        m.load_hdmi();
+        m.check_input_port(m.c331_fd);
+        EXPECT_EQ(m.PI_PORT_INFO[1].STATE, c.state) << c.vtotal << "@" << c.hz;
+        EXPECT_EQ(m.PI_PORT_INFO[1].IP, c.ip) << c.vtotal;
+    }
+}
+
+TEST_F(ScalerInput, VByOneLanesAndAZeroLaneRecord)
+{
+    m.PM_INPUT[0] = 5;   // port 5 is V-by-One channel 1, receiver 3
+    struct Case {
+        int lanes;
+        unsigned mask;
+        int state;
+        bool lowRange;
+    };
+    // 3840x2160@30 in 4400 x 2250: 297 MHz, per lane below 50 MHz only with 8 lanes.
+    const Case cases[] = {{8, 0xFF, 1, true}, {4, 0xF0, 1, false}, {2, 0xC0, 1, false}};
+    for (const Case& c : cases) {
+        publish(3, 3840, 2160, 4400, 2250, 30, 0, c.lanes);
+        m.load_hdmi();
+        m.check_input_port(m.c331_fd);
+        EXPECT_EQ(reg(2, 0x51 + 0x1C), c.mask) << c.lanes;
+        EXPECT_EQ(m.PI_PORT_INFO[5].STATE, c.state) << c.lanes;
+        EXPECT_EQ((reg(2, 0x4C + 0x1C) & 0x08) != 0, c.lowRange) << c.lanes;
+    }
+    EXPECT_EQ(m.PI_ACT[5].HW, 1920);            // a packed port carries half the line
+    EXPECT_EQ(m.usable_width(5), 3840);
+    // A record saying 0 lanes is one lane: mask 0x80, 148.5 MHz on one lane.
+    publish(3, 1920, 1080, 2200, 1125, 60, 0, 0);
+    m.load_hdmi();
+    m.check_input_port(m.c331_fd);
+    EXPECT_EQ(reg(2, 0x51 + 0x1C), 0x80u);
+    EXPECT_EQ(m.PI_PORT_INFO[5].STATE, 4);
+    EXPECT_EQ(reg(2, 0x4C + 0x1C) & 0x08, 0u);
+}
+
+TEST_F(ScalerInput, LostSignalShowsTheBackground)
+{
+    m.PM_INPUT[0] = 1;
+    m.gWininfo[0].totalh = m.gWininfo[0].totalv = 1;
+    m.gWininfo[0].ochLst[0] = 2;
+    publish(1, 1920, 1080, 2200, 1125, 60);
+    m.load_hdmi();
+    m.check_input_port(m.c331_fd);
+    sim::ScalerModel::setReg(0x28, 0x41, 0);
+    ASSERT_EQ(m.PI_PORT_INFO[1].NOSIG, 0);
+
+    noSignal(1);
+    m.load_hdmi();
+    m.check_input_port(m.c331_fd);
+    EXPECT_EQ(m.PI_PORT_INFO[1].NOSIG, 1);
+    EXPECT_EQ(m.PI_ACT[1].HST, 16);
+    EXPECT_EQ(m.PI_ACT[1].HW, 0);
+    EXPECT_EQ(m.PI_ACT[1].VST, 16);
+    EXPECT_EQ(m.PI_ACT[1].VW, 0);
+    EXPECT_EQ(reg(0x08, 0x41, 1, 2), 1u);   // output channel 2 shows the background
+
+    // The status word's check: no signal sets bit 0, a signal clears it.
+    m.port_status[1] = 0x80;
+    m.check_port_valid(m.c331_fd);
+    EXPECT_EQ(m.port_status[1], 0x81);
+    publish(1, 1920, 1080, 2200, 1125, 60);
+    m.check_port_valid(m.c331_fd);
+    EXPECT_EQ(m.port_status[1], 0x80);
+}
