@@ -63,11 +63,6 @@ c331_manage* c331_manage::pInstance()
 {
     if (!p_c331_manage) {
         p_c331_manage = new c331_manage();
-        static const int counts[10] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
-        for (int i = 0; i < 10; ++i) {
-            p_c331_manage->mwin_layout[i].count = counts[i];
-            p_c331_manage->mwin_layout[i].rect = p_c331_manage->mwin_rect[i];
-        }
         p_c331_manage->c331_apply_flag = 0;
         p_c331_manage->pattern_gen_on = 0;
         p_c331_manage->initialize();
@@ -79,6 +74,12 @@ c331_manage::c331_manage()
 {
     c331_stage = 0;
     drv = new c331_drv();
+    // The preview layouts: window counts of presets 1-10.
+    static const int counts[10] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
+    for (int i = 0; i < 10; ++i) {
+        mwin_layout[i].count = counts[i];
+        mwin_layout[i].rect = mwin_rect[i];
+    }
     for (auto& info : PI_HDMI_INFO)
         info.nosignal = 1;
     for (auto& o : ich_owner)

@@ -1,0 +1,355 @@
+// The window table from the block, preset layouts, input-channel allocation, window
+// geometry, output-channel allocation and crops.
+#include "tests/support/ScalerHarness.h"
+
+namespace {
+
+class ScalerWindows : public kel_test::ScalerHarness {
+protected:
+    // A panel of 1920 x 1080 cells in the given arrangement.
+    void grid(int arrangement, int cols, int rows, int oneOch = 0)
+    {
+        m.pnl = ST_PANEL();
+        m.pnl.arrang = arrangement;
+        m.pnl.ochW = 1920;
+        m.pnl.ochH = 1080;
+        m.pnl.och_HCnt = uint8_t(cols);
+        m.pnl.och_VCnt = uint8_t(rows);
+        m.pnl.oneOch = oneOch;
+    }
+    void place(int w, int x, int y, int width, int height)
+    {
+        m.gWininfo[w] = ST_WIN_INFO();
+        m.gWininfo[w].x = int16_t(x);
+        m.gWininfo[w].y = int16_t(y);
+        m.gWininfo[w].width = int16_t(width);
+        m.gWininfo[w].height = int16_t(height);
+    }
+    std::vector<int> list(int w)
+    {
+        std::vector<int> l;
+        for (int i = 0; i < m.gWininfo[w].totalh * m.gWininfo[w].totalv; ++i)
+            l.push_back(m.gWininfo[w].ochLst[i]);
+        return l;
+    }
+    void active(int w, int port, int dbd = 0)
+    {
+        m.PM_WIN_SHAPE[w][0] = m.PM_WIN_SHAPE[w][1] = 1;
+        m.PM_INPUT[w] = port;
+        m.PM_WIN_DBD_MODE[w] = dbd;
+        m.g_chg_dbd[w] = 1;
+    }
+};
+
+} // namespace
+
+TEST_F(ScalerWindows, WindowTableFromTheBlock)
+{
+    m.kelApi_PnlInit2(1920, 1080, 1920, 1080, 0);
+    ASSERT_EQ(m.wincnt, 1);   // the default block: window 0, full screen, source 1
+    EXPECT_EQ(m.gWininfo[0].width, 1920);
+    EXPECT_EQ(m.PM_INPUT[0], 1);
+
+    // Three windows: priorities 3, 3 and 7 become layers 3, 0 (lowest free) and 1 (7 mod 6).
+    setWindow(1, 0x8003, 0, 0, 960, 540);   // crop record 3
+    para.ram[1472 + 30] = 2;                 // its source: 2
+    setWindow(2, 0x8000 | 45, 960, 540, 960, 540);   // crop index 45: crop off
+    setWord(2208, 3);
+    setWord(2210, 3);
+    setWord(2212, 7);
+    setWord(window(1, 18), 0x0100);
+    setWord(window(1, 22), 7);               // DBD quadrants
+    setWord(window(2, 18), 0x0106);          // freeze, fade, DBD word 12 out of range
+    setWord(window(2, 22), 12);
+    m.kelApi_initEnvC331();
+    ASSERT_EQ(m.wincnt, 3);
+    EXPECT_EQ(m.gWininfo[0].layer, 3);
+    EXPECT_EQ(m.gWininfo[1].layer, 0);
+    EXPECT_EQ(m.gWininfo[2].layer, 1);
+    EXPECT_EQ(m.gWininfo[1].cropEn, 1);
+    EXPECT_EQ(m.gWininfo[1].crop, 3);
+    EXPECT_EQ(m.gWininfo[1].input, 2);
+    EXPECT_EQ(m.gWininfo[2].cropEn, 0);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 0);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[1], 41);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[2], 1);
+    EXPECT_EQ(m.gWininfo[2].blackfreeze, 2);
+    EXPECT_EQ(m.PM_WIN_FADE_EN[2], 1);
+
+    // A window 10 pixels wider than the panel: the whole table becomes the default layout.
+    setWindow(2, 0, 970, 0, 960, 540);
+    m.kelApi_initEnvC331();
+    ASSERT_EQ(m.wincnt, 1);
+    EXPECT_EQ(m.gWininfo[0].x, 0);
+    EXPECT_EQ(m.gWininfo[0].width, 1920);
+    EXPECT_EQ(m.gWininfo[0].height, 1080);
+    // No window enabled: the default layout as well.
+    for (int w = 0; w < 6; ++w)
+        setWord(window(w, 0), 0);
+    m.wincnt = 0;
+    m.kelApi_initEnvC331();
+    EXPECT_EQ(m.wincnt, 1);
+}
+
+TEST_F(ScalerWindows, PresetLayouts)
+{
+    m.pnl.ledW = 7680;
+    m.pnl.ledH = 1080;
+    m.pnl.ochW = 1920;
+    m.pnl.ochH = 1080;
+    m.pnl.arrang = 0;
+    m.kelApi_MultiWinInit();
+    const ST_MWIN_RECT* p2 = m.mwin_rect[1];
+    EXPECT_EQ(p2[1].x, 3840);
+    EXPECT_EQ(p2[1].width, 3840);
+    const ST_MWIN_RECT* p3 = m.mwin_rect[2];
+    EXPECT_EQ(p3[1].x, 1600);
+    EXPECT_EQ(p3[1].width, 3800);
+    EXPECT_EQ(p3[2].x, 5400);
+    EXPECT_EQ(p3[2].height, 768);
+
+    // Preset 2 is left alone above arrangement 1; preset 10 at arrangement 10 needs a
+    // 2048 x 8640 screen.
+    for (auto& row : m.mwin_rect)
+        for (auto& r : row)
+            r = ST_MWIN_RECT{0, 0, 0, 0};
+    m.pnl.arrang = 10;
+    m.pnl.ledW = 2048;
+    m.pnl.ledH = 8000;
+    m.kelApi_MultiWinInit();
+    EXPECT_EQ(m.mwin_rect[1][1].width, 0);
+    EXPECT_EQ(m.mwin_rect[9][1].height, 0);
+    m.pnl.ledH = 8640;
+    m.pnl.ochW = 2048;
+    m.pnl.ochH = 2160;
+    m.kelApi_MultiWinInit();
+    EXPECT_EQ(m.mwin_rect[9][1].y, 1080);
+    EXPECT_EQ(m.mwin_rect[9][1].height, 3240);
+    EXPECT_EQ(m.mwin_rect[9][2].y, 4320);
+    EXPECT_EQ(m.mwin_rect[9][2].height, 980);
+    EXPECT_EQ(m.mwin_rect[9][5].x, 1024);
+}
+
+TEST_F(ScalerWindows, InputChannelDemandAndMoves)
+{
+    // Four windows on ports 0-3 and two V-by-One windows: 8 channels, all served.
+    for (int w = 0; w < 6; ++w)
+        active(w, w < 4 ? w : w);
+    for (int w = 0; w < 6; ++w)
+        EXPECT_LT(m.set_input(w, m.PM_INPUT[w]), 2) << w;
+    for (int c = 0; c < 8; ++c)
+        EXPECT_GE(m.ich_owner[c], 0) << c;
+    EXPECT_EQ(m.ich_list[4][1], m.ich_list[4][0] + 1);   // a V-by-One port takes a pair
+
+    // Three single windows, a four-port DBD window and a V-by-One window: 9 is too many.
+    active(3, 0, 40);
+    EXPECT_EQ(m.check_ich_all(3), -1);
+    EXPECT_EQ(m.set_input(3, 0), 2);
+
+    // A V-by-One window when only channels 0 and 2 are free: the owner of channel 1 moves
+    // to 2 and is re-applied; the pair 0-1 goes to the new window.
+    for (int w = 0; w < 6; ++w)
+        m.PM_WIN_SHAPE[w][0] = m.PM_WIN_SHAPE[w][1] = 0;
+    for (int c = 0; c < 8; ++c)
+        m.ich_owner[c] = -1;
+    const int owners[8] = {-1, 1, -1, 2, 3, 3, 4, 4};
+    for (int c = 0; c < 8; ++c)
+        m.ich_owner[c] = owners[c];
+    active(1, 0);
+    active(2, 1);
+    active(3, 4);
+    active(4, 5);
+    active(0, 5);
+    m.g_chg_input[1] = 0;
+    EXPECT_EQ(m.set_input(0, 5), 1);
+    EXPECT_EQ(m.ich_owner[0], 0);
+    EXPECT_EQ(m.ich_owner[1], 0);
+    EXPECT_EQ(m.ich_owner[2], 1);
+    EXPECT_EQ(m.g_chg_input[1], 2);
+    EXPECT_EQ(m.ich_list[0][0], 0);
+    EXPECT_EQ(m.ich_list[0][1], 1);
+    EXPECT_EQ(m.ich_list[0][2], -1);
+}
+
+TEST_F(ScalerWindows, ChannelSourceCodes)
+{
+    m.PI_HDMI_INFO[4].lane = 4;
+    m.PI_HDMI_INFO[5].lane = 8;
+    struct Case {
+        int port, dbd;
+        std::vector<unsigned> codes;
+    };
+    const Case cases[] = {{3, 0, {6}}, {5, 0, {12, 14}}, {4, 0, {8, 9}}, {0, 30, {0, 2, 4}}, {0, 50, {8, 9, 12, 14}}};
+    for (const Case& c : cases) {
+        for (int i = 0; i < 8; ++i)
+            m.ich_list[1][i] = i < 4 ? 7 - i : -1;   // channels 7, 6, 5, 4 in list order
+        m.PM_INPUT[1] = c.port;
+        m.PM_WIN_DBD_MODE[1] = c.dbd;
+        m.set_ichsel(m.c331_fd, 1);
+        for (size_t i = 0; i < c.codes.size(); ++i)
+            EXPECT_EQ(reg(0, 0x10 + 7 - int(i)), c.codes[i]) << c.port << "/" << c.dbd << " #" << i;
+    }
+}
+
+TEST_F(ScalerWindows, ScalingAndCellSlices)
+{
+    _ScalingSt s;
+    c331_manage::calc_scaling({0, 3840, 0, 1080}, {0, 1920, 0, 1080}, &s);
+    EXPECT_EQ(s.hmode, 1);
+    EXPECT_EQ(s.hreduce, 32760);
+    EXPECT_EQ(s.henlarge, 0);
+    EXPECT_EQ(s.vmode, 0);
+    c331_manage::calc_scaling({0, 1920, 0, 1080}, {0, 3840, 0, 0}, &s);
+    EXPECT_EQ(s.hmode, 2);
+    EXPECT_EQ(s.henlarge, 32760);
+    EXPECT_EQ(s.vmode, 0);   // an output of no lines: no scaling, no division
+
+    m.PS_ACTHW = 1920;
+    m.PS_ACTVW = 1080;
+    m.PM_WIN_SHAPE[0][0] = 2;
+    m.PM_WIN_SHAPE[0][1] = 1;
+    m.PM_WIN_OFFSET[0][0] = m.PM_WIN_OFFSET[0][1] = 100;
+    m.calc_owin2(0);
+    EXPECT_EQ(m.OWIN[0].HST, 100);
+    EXPECT_EQ(m.OWIN[0].HW, 3640);
+    _ImageWindowDef2_St sl[8];
+    m.calc_oact(m.OWIN[0], sl, 0);
+    EXPECT_EQ(sl[0].hst, 100);
+    EXPECT_EQ(sl[0].hw, 1820);
+    EXPECT_EQ(sl[0].first_h, 1);
+    EXPECT_EQ(sl[1].hst, 0);
+    EXPECT_EQ(sl[1].hw, 1820);
+    EXPECT_EQ(sl[1].last_h, 1);
+    // A rectangle that ends on the cell edge fills cell 0 and leaves cell 1 empty.
+    m.calc_oact({0, 1920, 0, 1080}, sl, 0);
+    EXPECT_EQ(sl[0].hw, 1920);
+    EXPECT_EQ(sl[0].last_h, 1);
+    EXPECT_EQ(sl[1].hw, 0);
+    EXPECT_EQ(sl[1].first_h, 0);
+}
+
+TEST_F(ScalerWindows, InputWindowCropAndInterlace)
+{
+    m.PM_WIN_SHAPE[0][0] = m.PM_WIN_SHAPE[0][1] = 1;
+    m.PM_INPUT[0] = 1;
+    m.PI_ACT[1] = {192, 1920, 20, 540};
+    m.PI_PORT_INFO[1].IP = 1;
+    m.ich_list[0][0] = 4;
+    m.calc_iwin2(0);
+    EXPECT_EQ(m.IWIN[0].VW, 540);            // channel 4: fields are not doubled
+    m.PM_INPUT_OFFSET_EN[0] = 1;
+    const int margins[4] = {1000, 1000, 10, 20};
+    for (int i = 0; i < 4; ++i)
+        m.PM_INPUT_OFFSET[0][i] = margins[i];
+    m.calc_iwin2(0);
+    EXPECT_EQ(m.IWIN[0].VW, 1080 - 30);      // with crop they are
+    EXPECT_EQ(m.IWIN[0].VST, 10);
+    // Margins that eat the whole width fall back to the whole line from 0.
+    EXPECT_EQ(m.IWIN[0].HW, 1920);
+    EXPECT_EQ(m.IWIN[0].HST, 0);
+    // No input (port 6) and an unknown one (255): no input window.
+    for (int port : {6, 255}) {
+        m.PM_INPUT[0] = port;
+        m.calc_iwin2(0);
+        EXPECT_EQ(m.IWIN[0].HW, 0);
+        EXPECT_EQ(m.IWIN[0].VW, 0);
+    }
+}
+
+TEST_F(ScalerWindows, StitchingRoles)
+{
+    const int S[6] = {0, 0, 2, 3, 4, 5};   // window 1 follows window 0
+    for (int w = 0; w < 6; ++w)
+        m.PM_WIN_STITCHING[w] = S[w];
+    int win = 0, partner = 0;
+    EXPECT_EQ(m.check_stitching_win(&win, &partner), 1);
+    EXPECT_EQ(partner, 1);
+    win = 1;
+    EXPECT_EQ(m.check_stitching_win(&win, &partner), 2);
+    EXPECT_EQ(win, 0);
+    EXPECT_EQ(partner, 1);
+    win = 2;
+    EXPECT_EQ(m.check_stitching_win(&win, &partner), 0);
+    EXPECT_EQ(partner, -1);
+}
+
+TEST_F(ScalerWindows, OutputChannelAllocation)
+{
+    // Two cells side by side: (0,0,1920,1080) gets channel 0; (1000,0,...) channels 0 and 1.
+    grid(5, 2, 1);
+    m.wincnt = 2;
+    place(0, 0, 0, 1920, 1080);
+    place(1, 1000, 0, 1920, 1080);
+    m.kelApi_MultiWinChAlloc(1);
+    EXPECT_EQ(list(0), (std::vector<int>{0}));
+    EXPECT_EQ(list(1), (std::vector<int>{0, 1}));
+    EXPECT_EQ(m.gWininfo[1].totalh, 2);
+    EXPECT_EQ(m.gWininfo[1].totalv, 1);
+
+    // Two windows in cell 0: the second one borrows idle channel 1, mixed onto cell 0.
+    place(1, 960, 0, 960, 1080);
+    m.kelApi_MultiWinChAlloc(1);
+    m.kelApi_MultiWinChOverlay();
+    EXPECT_EQ(list(1), (std::vector<int>{1}));
+    EXPECT_EQ(m.PM_OVERLAY[1], 1);
+    EXPECT_EQ(m.PM_OVERLAY[0], 1);
+
+    // A window beyond every cell gets nothing, not the cells of the window before it.
+    place(1, 5000, 0, 100, 100);
+    m.kelApi_MultiWinChAlloc(1);
+    EXPECT_TRUE(list(1).empty());
+
+    // Two stacked cells: a window over both rows is one across and two down.
+    grid(8, 1, 2);
+    m.wincnt = 1;
+    place(0, 0, 500, 1920, 1080);
+    m.kelApi_MultiWinChAlloc(1);
+    EXPECT_EQ(m.gWininfo[0].totalh, 1);
+    EXPECT_EQ(m.gWininfo[0].totalv, 2);
+    EXPECT_EQ(list(0), (std::vector<int>{0, 1}));
+
+    // Two by two: from the right column into the lower row the list would be one short;
+    // the window fails alone, the next one is served.
+    grid(7, 2, 2);
+    m.wincnt = 2;
+    place(0, 1930, 10, 1910, 1990);
+    place(1, 0, 0, 1000, 1000);
+    m.kelApi_MultiWinChAlloc(1);
+    EXPECT_TRUE(list(0).empty());
+    EXPECT_EQ(list(1), (std::vector<int>{0}));
+
+    // The channels' enable bits follow their owners.
+    m.kelApi_MultiWinChInit();
+    EXPECT_EQ(m.PM_WIN_NUM[0], 1);
+    EXPECT_EQ(m.PM_WIN_NUM[1], 6);
+    EXPECT_EQ(reg(0, 0x08) & 1, 1u);
+    EXPECT_EQ(reg(0, 0x09) & 1, 0u);
+    EXPECT_EQ(m.PM_WIN_OFFSET[1][1], 920);   // 1920 - 1000 to the cell's right edge
+}
+
+TEST_F(ScalerWindows, CropOffsets)
+{
+    m.gWininfo[0].input = 1;   // source 1 is port 1
+    m.PI_ACT[1] = {192, 1920, 41, 1080};
+    ST_RECT r{100, 50, 800, 600};
+    m.c331_SetCrop(0, 1, &r);
+    const int want[4] = {100, 1020, 50, 430};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(m.PM_INPUT_OFFSET[0][i], want[i]) << i;
+    EXPECT_EQ(m.PM_INPUT_OFFSET_EN[0], 1);
+    // Wider than the input: the whole width from 0.
+    ST_RECT wide{300, 0, 1800, 1080};
+    m.c331_SetCrop(0, 1, &wide);
+    EXPECT_EQ(wide.x, 0);
+    EXPECT_EQ(wide.width, 1920);
+    EXPECT_EQ(m.PM_INPUT_OFFSET[0][0], 0);
+    EXPECT_EQ(m.PM_INPUT_OFFSET[0][1], 0);
+    m.c331_SetCrop(0, 0, &r);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(m.PM_INPUT_OFFSET[0][i], 0);
+    // A packed V-by-One port counts its doubled width.
+    m.PI_ACT[5] = {0, 1920, 0, 2160};
+    m.PI_PORT_INFO[5].STATE = 2;
+    EXPECT_EQ(m.kelApi_CropGetOffset(5, &r, 1), 3840 - 900);
+    EXPECT_EQ(m.kelApi_CropGetOffset(6, &r, 0), 0);   // no input
+}
