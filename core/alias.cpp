@@ -14,6 +14,8 @@ namespace pt = boost::property_tree;
 
 namespace {
 const char* const kAliasFile = "/data/configs/alias.json";
+constexpr int kMaxAliasNesting = 32;
+constexpr int kMaxAliasBytes = 1 << 20;
 } // namespace
 
 int get_json_alias_para(ALIAS_PARA* alias, std::string group, int id)
@@ -29,6 +31,11 @@ int get_json_alias_para(ALIAS_PARA* alias, std::string group, int id)
         file.close();
         std::istringstream in(std::string(bytes.constData(), size_t(bytes.size())));
         try {
+            // Nested deeper than any alias file needs: treated like a parse error before the
+            // recursive reader can run out of stack.
+            if (bytes.size() > kMaxAliasBytes
+                || !Utils::jsonNestingWithin(bytes.constData(), size_t(bytes.size()), kMaxAliasNesting))
+                throw pt::json_parser_error("nested too deeply or too large", kAliasFile, 0);
             pt::read_json(in, root);
         } catch (const pt::json_parser_error& e) {
             KEL_TRACE("json error: %s", e.what());

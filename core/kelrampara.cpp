@@ -425,9 +425,9 @@ int KelRamPara::ram_para_reset()
 int KelRamPara::ram_para_file_save()
 {
     std::vector<uint8_t> snapshot(kRamSize);
-    int first = -1;
     {
         ScalerEdit edit;
+        int first = -1;
         for (int i = kSavedStart; i < kRamSize; ++i) {
             if (ram[i] != ram_backup[i]) {
                 first = i;
@@ -436,22 +436,35 @@ int KelRamPara::ram_para_file_save()
         }
         if (first < 0)
             return 0;
-        std::memcpy(snapshot.data(), ram, kRamSize);
+        // The saved copy is what the scaler compares against: an edit it has not applied
+        // yet must stay a difference. The scaler's own notification saves it afterwards.
+        const c331_manage* scaler = c331_manage::p_c331_manage;
+        if ((scaler && scaler->c331_apply_flag != 0) || pc_edit_pending != 0)
+            return 0;
         KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", first, ram[first], ram_backup[first]);
+        std::memcpy(snapshot.data(), ram, kRamSize);
     }
+    // The file: the two marker bytes, block bytes 768 to 4095 and the zero tail of a file
+    // made from the default image, replaced whole so that a power cut leaves the old or the
+    // new file.
+    std::vector<uint8_t> file(kRamSize, 0);
+    file[0] = default_para_ramlist[0];
+    file[1] = default_para_ramlist[1];
+    std::memcpy(file.data() + 2, snapshot.data() + kSavedStart, kSavedLength);
+    bool written;
     {
-        // The whole file is written and renamed over the old one: a power cut leaves the
-        // old or the new parameters, never a mixture.
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        std::vector<uint8_t> file(kRamSize, 0);
-        file[0] = 0xAA;
-        file[1] = 0xAA;
-        std::memcpy(file.data() + 2, snapshot.data() + kSavedStart, kSavedLength);
-        if (!board::Files::writeAtomically(kParaFile, file.data(), file.size()))
-            KEL_TRACE("\n %s cannot be written \n", kParaFile);
+        written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
         board::Files::sync();
         pauseMs(100);
     }
+    if (!written) {
+        // Not counted as saved: the difference stays and the next notification retries.
+        KEL_TRACE("\n ram_device_info write error\n");
+        return -1;
+    }
+    // The scaler thread compares the block with the copy while it holds its mutex: the copy
+    // changes only under that mutex too, never in the middle of a comparison.
     ScalerEdit edit;
     std::memcpy(ram_backup, snapshot.data(), kRamSize);
     return 1;
@@ -541,10 +554,8 @@ void KelRamPara::KelGetCropPara(int port, int k, CROP_PARA* crop, int* index)
         *index = r;
     if (!crop)
         return;
-    if (r >= kCropCount) {
-        *crop = CROP_PARA{0, 0, 0, 0, 0};
-        return;
-    }
+    if (r >= kCropCount)
+        return;   // callers pre-fill the record; a crop that is gone leaves it as it was
     const uint8_t* rec = ram + kCropRecords + kCropRecordSize * r;
     crop->id = get16(rec);
     crop->x = get16(rec + 2);
@@ -642,10 +653,9 @@ void KelRamPara::KelSetImageSource(int k, char port, char layer)
     uint16_t word = p;
     ScalerEdit edit;   // the crop record named must still be that crop when it is shown
     if (k > 0) {
+        // A crop that is gone leaves the layer without a source (word 0).
         const int r = findCropRecord(p, k);
-        if (r >= kCropCount)
-            return;
-        word = uint16_t(0x8000 | r);
+        word = r >= kCropCount ? 0 : uint16_t(0x8000 | r);
     }
     uint8_t* src = ram + kLayers + kLayerSize * l + kLayerSource;
     src[0] = uint8_t(word & 0xFF);

@@ -127,9 +127,11 @@ public:
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy follows. 0 on success, 1 when the file could not be written.
     int ram_para_reset();
-    // The save step of the change handler: when block bytes 768-4095 differ from the saved
-    // copy, writes the whole parameter file (temporary file, flush, rename) and refreshes
-    // the saved copy. 1 when the block differed, 0 when there was nothing to save.
+    // The one save path of the parameter file (SyncUpdate's change handler calls it): when
+    // block bytes 768-4095 differ from the saved copy and no edit waits for the scaler's
+    // apply, writes the whole file (temporary file, flush, rename) and refreshes the saved
+    // copy. 1 saved, 0 nothing to save or an apply pending, -1 the write failed (the copy is
+    // unchanged, so the next notification retries).
     int ram_para_file_save();
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
     static std::string mode_file_name(int mode);

@@ -339,49 +339,7 @@ void SyncUpdate::resync_user_mode_files()
 
 void SyncUpdate::save_block()
 {
-    KelRamPara* p = KelRamPara::pInstance();
-    std::vector<uint8_t> snapshot(P::kRamSize);
-    {
-        ApplyGate gate;
-        int first = -1;
-        for (int i = P::kSavedStart; i < P::kRamSize; ++i) {
-            if (p->ram[i] != p->ram_backup[i]) {
-                first = i;
-                break;
-            }
-        }
-        if (first < 0)
-            return;
-        // The saved copy is what the scaler compares against: an edit it has not applied
-        // yet must stay a difference. The scaler's own notification saves it afterwards.
-        if (gate.pending())
-            return;
-        KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", first, p->ram_backup[first], p->ram[first]);
-        std::memcpy(snapshot.data(), p->ram, P::kRamSize);
-    }
-
-    // The file: the two marker bytes, then block bytes 768 to 4095, replaced whole so that a
-    // power cut leaves the old or the new file.
-    std::vector<uint8_t> file(2 + P::kSavedLength);
-    file[0] = default_para_ramlist[0];
-    file[1] = default_para_ramlist[1];
-    std::memcpy(file.data() + 2, snapshot.data() + P::kSavedStart, P::kSavedLength);
-    bool written;
-    {
-        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        written = board::Files::writeAtomically("/data/ram_device_info", file.data(), file.size());
-        board::Files::sync();
-        board::Clock::sleepMs(100);
-    }
-    if (!written) {
-        // Not counted as saved: the difference stays and the next notification retries.
-        KEL_TRACE("\n ram_device_info write error\n");
-        return;
-    }
-    // The scaler thread compares the block with the copy while it holds its mutex: the copy
-    // changes only under that mutex too, never in the middle of a comparison.
-    ApplyGate gate;
-    std::memcpy(p->ram_backup, snapshot.data(), P::kRamSize);
+    KelRamPara::pInstance()->ram_para_file_save();
 }
 
 void SyncUpdate::network_defaults()

@@ -84,6 +84,15 @@ TEST(AliasNames, ATruncatedFileIsDeletedAtTheFirstRead)
     EXPECT_EQ(get_json_alias_para(&a, "source", 0), 0);
     EXPECT_FALSE(root.exists(kPath));
     EXPECT_EQ(get_json_alias_para(&a, "source", 0), 0);
+
+    // Valid JSON nested 75,000 deep would overflow the reader's stack at every start: it is
+    // handled like a parse error. Brackets inside strings do not count.
+    root.writeFile(kPath, std::string(75000, '[') + std::string(75000, ']'));
+    EXPECT_EQ(get_json_alias_para(&a, "source", 0), 0);
+    EXPECT_FALSE(root.exists(kPath));
+    root.writeFile(kPath, std::string("{\"namelist\":{\"source\":[{\"id\":0,\"valid\":\"on\",\"name\":\"") +
+                              std::string(100, '[') + "\"}]}}");
+    EXPECT_EQ(get_json_alias_para(&a, "source", 0), 1);
 }
 
 TEST(AliasNames, WellFormedFilesOfAnotherShapeGiveZeroAndAreKept)

@@ -193,6 +193,10 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
     p->ram[768] = 2;
     KelRamPara::put16(p->ram + 2176, 77);
     p->ram[4095] = 0xEE;
+    p->pc_edit_pending = 1;                   // a PC write waits for its apply: not yet
+    EXPECT_EQ(p->ram_para_file_save(), 0);
+    EXPECT_FALSE(root.exists("/data/ram_device_info") && paraFile() != defaultImage());
+    p->pc_edit_pending = 0;
     EXPECT_EQ(p->ram_para_file_save(), 1);
     EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
     EXPECT_EQ(p->ram_para_file_save(), 0);
@@ -509,9 +513,9 @@ TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
     int index = -1;
     p->KelGetCropPara(1, 1, &c, &index);
     EXPECT_EQ(index, 40);
-    EXPECT_EQ(c.id, 0);
-    EXPECT_EQ(c.x, 0);
-    EXPECT_EQ(c.height, 0);
+    EXPECT_EQ(c.id, 7);                          // left as the caller filled it
+    EXPECT_EQ(c.x, 7);
+    EXPECT_EQ(c.height, 7);
     EXPECT_EQ(p->KelGetCropID(9, 1), 0);
     EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
     EXPECT_EQ(p->KelAddCropID(6), 0);
@@ -568,13 +572,14 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     EXPECT_EQ(isCrop, 1);
     EXPECT_EQ(idx, 1);
 
-    // A crop that does not exist changes nothing at all.
+    // A crop that does not exist leaves the layer without a source.
     clearFlag();
     KelRamPara::put16(p->ram + 866, 4);
     p->KelSetImageSource(5, 2, 0);
-    EXPECT_EQ(le16(layer(p, 0) + 8), 0x8001);
-    EXPECT_EQ(le16(p->ram + 866), 4);
-    EXPECT_EQ(flag(), 0);
+    EXPECT_EQ(le16(layer(p, 0) + 8), 0);
+    EXPECT_EQ(le16(p->ram + 866), 0);
+    EXPECT_EQ(flag(), 1);
+    clearFlag();
     p->KelSetImageSource(0, 2, 6);               // no layer 6
     EXPECT_EQ(flag(), 0);
 }

@@ -160,7 +160,7 @@ TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
     EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("lock"), 16, 16));
     // The toggle raised a notification: the word reached the file and the saved copy.
     const std::string file = root.readFile("/data/ram_device_info");
-    ASSERT_EQ(file.size(), 2u + 3328u);
+    ASSERT_EQ(file.size(), 4096u);
     EXPECT_EQ(uint8_t(file[2 + (P::kKeyLock - 768)]), 1);
     EXPECT_EQ(P::get16(para->ram_backup + P::kKeyLock), 1);
 
@@ -280,7 +280,7 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     EXPECT_EQ(uint8_t(modeFile[0]), 0xAA);
     EXPECT_EQ(uint8_t(modeFile[2 + 1000 - P::kModeArea]), 0x5A);
     const std::string paraFile = root.readFile("/data/ram_device_info");
-    ASSERT_EQ(paraFile.size(), 3330u);
+    ASSERT_EQ(paraFile.size(), 4096u);
     EXPECT_EQ(uint8_t(paraFile[2 + P::kCurrentMode - 768]), 3);
     EXPECT_EQ(uint8_t(paraFile[2 + P::kModeSaveRequest - 768]), 0);
 

@@ -98,7 +98,7 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
     para->ram[4095] = uint8_t(para->ram[4095] + 1);
     notify(1);
     const std::string file = paraFile();
-    ASSERT_EQ(file.size(), 3330u);
+    ASSERT_EQ(file.size(), 4096u);
     EXPECT_EQ(uint8_t(file[0]), 0xAA);
     EXPECT_EQ(uint8_t(file[1]), 0xAA);
     EXPECT_EQ(std::memcmp(file.data() + 2, para->ram + 768, 3328), 0);
@@ -200,7 +200,7 @@ TEST_F(ChangeNotification, AFailedSaveIsRetriedAtTheNextNotification)
 
     std::filesystem::remove_all(root.host("/data/ram_device_info.tmp"));
     notify(12);
-    ASSERT_EQ(paraFile().size(), 3330u);
+    ASSERT_EQ(paraFile().size(), 4096u);
     EXPECT_EQ(uint8_t(paraFile()[2 + 900 - 768]), para->ram[900]);
     EXPECT_EQ(para->ram_backup[900], para->ram[900]);
 }
