@@ -2,6 +2,8 @@
 
 #include "core/utils.h"
 
+#include <cstring>
+
 namespace {
 enum : unsigned char { kOutside = 0, kInFrame = 1, kAfterA6 = 2, kAfter5B = 3 };
 
@@ -31,6 +33,19 @@ unsigned int protocol_phy::data_transf_meaning(unsigned char* in, unsigned char*
     *done = 0;
     m_state = kOutside;
     for (unsigned int i = 0; i < len; ++i) {
+        if (m_state == kInFrame) {
+            // A run of bytes that need no unescaping is copied at once.
+            unsigned int j = i;
+            while (j < len && in[j] != 0xA5 && in[j] != 0x5A && in[j] != 0xA6 && in[j] != 0x5B)
+                ++j;
+            if (j > i) {
+                std::memcpy(out + n, in + i, j - i);
+                n += j - i;
+                i = j;
+                if (i == len)
+                    break;
+            }
+        }
         unsigned char b = in[i];
         if (b == 0xA5) {
             // Every opener restarts the frame: the sender's three openers and any garbage

@@ -110,6 +110,19 @@ void TcpServer::delete_clinetSocket(int socket)
 void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t len)
 {
     for (size_t i = 0; i < len; ++i) {
+        if (p.inFrame && !p.overlong) {
+            // A run of plain frame bytes (no opener, no closer) is taken at once when it
+            // fits the record; otherwise the bytes go one by one below.
+            size_t j = i;
+            while (j < len && data[j] != 0xA5 && data[j] != 0x5A)
+                ++j;
+            if (j > i && p.frame.size() + (j - i) < MAX_RECORD) {
+                p.frame.insert(p.frame.end(), data + i, data + j);
+                i = j;
+                if (i == len)
+                    break;
+            }
+        }
         unsigned char b = data[i];
         if (b == 0xA5) {
             // An opener after frame bytes starts a new frame: what came before was an

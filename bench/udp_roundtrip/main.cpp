@@ -4,6 +4,7 @@
 //
 //   bench_udp_roundtrip [SECONDS per measurement, default 3]
 
+#include "bench/bench_board.h"
 #include "board/sim/Sim.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -58,27 +59,16 @@ int main(int argc, char** argv)
     if (secs <= 0)
         secs = 3.0;
 
-    // A data root of its own and ports moved out of the way of a running controller.
-    std::string root = (std::filesystem::temp_directory_path() / ("kel-bench-" + std::to_string(::getpid()))).string();
-    std::filesystem::create_directories(root);
-    sim::SimBoard::setRoot(root);
-    g_debugSwitch = 0;   // no trace lines in the measured loop
-    c331_manage::p_c331_manage = new c331_manage();
-    KelRamPara::pInstance();
-
-    udpnetManage* link = nullptr;
+    const std::string root = bench::start_board();
     int offset = 0;
-    for (int attempt = 0; attempt < 50 && !link; ++attempt) {
-        offset = 20000 + (::getpid() + attempt * 997) % 25000;
-        sim::SimBoard::setPortOffset(offset);
-        link = new udpnetManage();
-        link->initialize_servers();
-        if (link->server(5008)->socketFd() < 0 || link->server(10005)->socketFd() < 0
-            || link->server(13769)->socketFd() < 0) {
-            delete link;
-            link = nullptr;
-        }
-    }
+    udpnetManage* link = bench::open_link<udpnetManage>(offset, []() -> udpnetManage* {
+        auto* l = new udpnetManage();
+        l->initialize_servers();
+        if (l->server(5008)->socketFd() >= 0 && l->server(10005)->socketFd() >= 0 && l->server(13769)->socketFd() >= 0)
+            return l;
+        delete l;
+        return nullptr;
+    });
     if (!link || link->start_threads() != 0) {
         std::fprintf(stderr, "bench: cannot open the UDP link\n");
         return 1;

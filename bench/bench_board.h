@@ -1,0 +1,42 @@
+#pragma once
+// What every benchmark sets up first: a data root of its own on the simulated board, no
+// trace lines in the measured loops, the parameter block with its scaler manager, and a
+// link opened on ports moved out of the way of a running controller.
+
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "scaler/c331_manage.h"
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace bench {
+
+// The data root (removed by the caller at the end).
+inline std::string start_board()
+{
+    std::string root = (std::filesystem::temp_directory_path() / ("kel-bench-" + std::to_string(::getpid()))).string();
+    std::filesystem::create_directories(root);
+    sim::SimBoard::setRoot(root);
+    g_debugSwitch = 0;
+    c331_manage::p_c331_manage = new c331_manage();
+    KelRamPara::pInstance();
+    return root;
+}
+
+// Tries port offsets until open() gives a link whose ports are all open; null after 50.
+template <class Link, class Open>
+Link* open_link(int& offset, Open open)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        offset = 20000 + (::getpid() + attempt * 997) % 25000;
+        sim::SimBoard::setPortOffset(offset);
+        if (Link* link = open())
+            return link;
+    }
+    return nullptr;
+}
+
+} // namespace bench
