@@ -148,6 +148,7 @@ inline KelModeKey kel_mode_shortcut(QWidget* screen, const char* name, const std
     if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
         return KelModeKey::Locked;
 #ifdef KEL_HAVE_CUSTOMMODE
+    (void)name;
     screen->setAttribute(Qt::WA_DeleteOnClose);
     screen->close();
     forget();

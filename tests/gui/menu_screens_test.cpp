@@ -365,8 +365,9 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
 #ifdef KEL_HAVE_CUSTOMMODE
     // From the output menu: both menus close, the user-mode screen shows.
     bool sawOutput = false;
-    kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right}, 0);
     g_mainwindow->show();
+    for (int i = 0; i < 3; ++i)
+        kel_test::pressKey(PanelKey::Right, 0, g_mainwindow);
     kel_test::whenModal([&](QWidget*) {
         kel_test::whenModal([&](QWidget*) {
             sawOutput = true;

@@ -10,7 +10,8 @@
 //   <name> <width>x<height> <pictogram> [key=value ...] ["zh" "en" "ru" "vn" "tn"]
 // keys: fg=#rrggbb (pictogram colour), bg=#rrggbb (rounded plate behind it; default none),
 //       caption=<text> (the caption of an icon without language variants; _ for a space),
-//       text=#rrggbb (caption colour), glyph=<text> (for the pictogram "glyph").
+//       text=#rrggbb (caption colour), glyph=<text> (for the pictogram "glyph"),
+//       turn=0..3 and outline=#rrggbb (for the pictogram "mirror_f").
 // With five quoted captions the icon is made in the five language variants; without, once.
 
 #include <QColor>
@@ -462,6 +463,29 @@ void drawGlyph(QPainter& p, const Pen& c, const QString& glyph)
     p.drawText(QRectF(0, 0, 100, 100), Qt::AlignCenter, glyph);
 }
 
+// The letter F on a square plate, turned as a mirror setting turns the picture: 0 upright,
+// 1 mirrored left to right, 2 upside down, 3 both (turned by 180 degrees).
+void drawMirrorF(QPainter& p, const Pen& c, int turn, const QString& outline)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(c.accent);
+    p.drawRect(QRectF(0, 0, 100, 100));
+    const QColor edge(outline);
+    if (edge.isValid()) {
+        strokeWidth(p, edge, 6);
+        p.drawRect(QRectF(3, 3, 94, 94));
+    }
+    p.save();
+    p.translate(50, 50);
+    p.scale((turn & 1) ? -1 : 1, (turn & 2) ? -1 : 1);
+    p.setPen(Qt::NoPen);
+    p.setBrush(c.fg);
+    p.drawRect(QRectF(-20, -30, 12, 60));   // stem
+    p.drawRect(QRectF(-20, -30, 40, 12));   // top bar
+    p.drawRect(QRectF(-20, -5, 30, 11));    // middle bar
+    p.restore();
+}
+
 bool drawPictogram(QPainter& p, const QRectF& box, const Icon& icon, const Pen& c)
 {
     static const QMap<QString, std::function<void(QPainter&, const Pen&, const Icon&)>> table = {
@@ -487,6 +511,9 @@ bool drawPictogram(QPainter& p, const QRectF& box, const Icon& icon, const Pen& 
         {"hdmi", [](QPainter& q, const Pen& k, const Icon& i) { drawConnector(q, k, false, i.options.value("label")); }},
         {"dvi", [](QPainter& q, const Pen& k, const Icon& i) { drawConnector(q, k, true, i.options.value("label")); }},
         {"glyph", [](QPainter& q, const Pen& k, const Icon& i) { drawGlyph(q, k, i.options.value("glyph")); }},
+        {"mirror_f", [](QPainter& q, const Pen& k, const Icon& i) {
+             drawMirrorF(q, k, i.options.value("turn").toInt(), i.options.value("outline"));
+         }},
         {"none", [](QPainter&, const Pen&, const Icon&) {}},
     };
     auto it = table.find(icon.pictogram);

@@ -1,0 +1,250 @@
+// The user-mode screen: slot browsing, the preview of a saved mode, Invoke and Delete, the
+// action row, the way back, texts per language.
+
+#include "gui/input/custommode.h"
+#include "gui/kelcontrol.h"
+#include "gui/lockwindow.h"
+#include "scaler/omenu.h"
+#include "tests/gui/input/input_fixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/TextFit.h"
+#include "ui_custommode.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QPointer>
+#include <QPushButton>
+
+using namespace input_test;
+using kel_test::PanelKey;
+
+namespace {
+
+const char kFocus[] = "border:1px solid rgb(255, 171, 84)";
+
+CustomMode* open_screen()
+{
+    g_custommode = new CustomMode(nullptr);
+    g_page_focus = 4;
+    g_custommode->show();
+    return g_custommode;
+}
+
+QStringList preview_texts(CustomMode* m)
+{
+    QStringList texts;
+    if (m->widget_preview)
+        for (QLabel* l : m->widget_preview->findChildren<QLabel*>())
+            texts << l->text();
+    return texts;
+}
+
+// A saved mode 3 (slot 2) with a picture the preview can be checked against.
+void save_mode_three()
+{
+    save_slot(2, 0x11);
+    slot_put16(2, P::kLedWidth, 3840);
+    slot_put16(2, P::kLedHeight, 1080);
+    slot_put16(2, P::kBrightness, 70);
+    slot_put16(2, P::kBrightness + 2, 40);
+    para()->mode_slot[2][2 + P::kAudioWindow - P::kModeArea] = 1;
+    slot_put16(2, P::kLayers + P::kLayerSize + P::kLayerVolume, 0x8000);   // window 1 sound on
+    for (int w = 0; w < 4; ++w) {
+        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerFlags, w == 2 ? 0 : 1);
+        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow, 0);
+        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow + 2, 0);
+        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow + 4, 1920);
+        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow + 6, 1080);
+    }
+    // Window 2 shows crop record 3, which cuts HDMI1 (port 1).
+    slot_put16(2, P::kLayers + P::kLayerSize * 2 + P::kLayerSource, 0x8003);
+    slot_put16(2, P::kCropRecords + P::kCropRecordSize * 3, 0x8001);
+    slot_put16(2, P::kLayers + P::kLayerSource, 2);
+}
+
+} // namespace
+
+TEST_F(InputScreenTest, UserModesOpenOnTheCurrentModeAndWrap)
+{
+    CustomMode* m = open_screen();
+    EXPECT_EQ(m->ui->label_ID->text(), "ID:1");
+    EXPECT_EQ(m->mode_box->comboBox->count(), 16);
+    EXPECT_EQ(m->mode_box->comboBox->itemText(15), "MODE 16");
+    kel_test::pressKey(PanelKey::Left, 0, m);
+    EXPECT_EQ(m->ui->label_ID->text(), "ID:16");
+    EXPECT_EQ(g_mode_select, 15);
+    EXPECT_EQ(m->mode_box->comboBox->currentIndex(), 15);
+    kel_test::pressKey(PanelKey::Right, 1, m);
+    EXPECT_EQ(g_mode_select, 0);
+    // OK on an empty slot does not enter the action row; the notice replaces the lines.
+    kel_test::pressKey(PanelKey::Ok, 0, m);
+    EXPECT_EQ(m->edit_state, 0);
+    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m));
+    EXPECT_FALSE(m->ui->Button_use->isVisibleTo(m));
+    EXPECT_EQ(m->widget_preview, nullptr);
+    delete m;
+
+    put16(P::kCurrentMode, 5);
+    m = open_screen();
+    EXPECT_EQ(m->ui->label_ID->text(), "ID:5");
+    EXPECT_EQ(m->ui_select, 4);
+    delete m;
+}
+
+TEST_F(InputScreenTest, PreviewOfASavedMode)
+{
+    save_mode_three();
+    put16(P::kCurrentMode, 3);
+    CustomMode* m = open_screen();
+    EXPECT_EQ(m->ui->label_name->text(), "Name:Mode3");
+    EXPECT_EQ(m->ui->label_LED->text(), "LED size:3840x1080");
+    EXPECT_EQ(m->ui->label_brightness->text(), "Bri:70 CTRST:40 Volume:ON");
+    EXPECT_TRUE(m->ui->label_using->isVisibleTo(m));
+    EXPECT_FALSE(m->ui->Button_more->isVisibleTo(m));
+    EXPECT_EQ(m->button_hidden, 1);
+    const QStringList texts = preview_texts(m);
+    EXPECT_TRUE(texts.contains("HDMI2 ON"));
+    EXPECT_TRUE(texts.contains("HDMI1_Crop4 OFF"));
+    EXPECT_TRUE(texts.contains("[0,0]1920x1080"));
+    EXPECT_EQ(texts.size(), 12);
+
+    // An audio window past the six windows has no sound.
+    para()->mode_slot[2][2 + P::kAudioWindow - P::kModeArea] = 7;
+    m->lcd_para_init();
+    EXPECT_EQ(m->ui->label_brightness->text(), "Bri:70 CTRST:40 Volume:OFF");
+
+    // A long alias is cut to the label, prefix included.
+    write_alias(R"({"namelist":{"usermode":[{"id":2,"valid":"on","name":"Conference hall, left wall, evening show"}]}})");
+    m->lcd_para_init();
+    const QString name = m->ui->label_name->text();
+    EXPECT_TRUE(name.startsWith("Name:Conference"));
+    EXPECT_TRUE(name.endsWith(QChar(0x2026)));
+    EXPECT_LE(QFontMetrics(m->ui->label_name->font()).horizontalAdvance(name), 171);
+    delete m;
+}
+
+TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
+{
+    save_mode_three();
+    ASSERT_EQ(para()->mode_file_write(2, 0), 1);
+    ASSERT_TRUE(root.exists("/data/modes/custom_mode3"));
+    uint8_t before[P::kRamSize];
+    std::memcpy(before, para()->ram, sizeof before);
+
+    CustomMode* m = open_screen();
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right});
+    EXPECT_EQ(g_mode_select, 2);
+    kel_test::pressKey(PanelKey::Ok, 1, m);
+    EXPECT_EQ(m->edit_state, 1);
+    EXPECT_TRUE(m->ui->Button_use->styleSheet().contains(kFocus));
+    // Without More: Invoke and Delete only.
+    kel_test::pressKey(PanelKey::Right, 0, m);
+    EXPECT_EQ(m->button_select, 1);
+    kel_test::pressKey(PanelKey::Right, 0, m);
+    EXPECT_EQ(m->button_select, 0);
+    kel_test::pressKey(PanelKey::Left, 0, m);
+    EXPECT_EQ(m->button_select, 1);
+    EXPECT_TRUE(m->ui->Button_delete->styleSheet().contains(kFocus));
+    // Back returns to slot selection without closing.
+    kel_test::pressKey(PanelKey::Back, 0, m);
+    EXPECT_EQ(m->edit_state, 0);
+    EXPECT_EQ(g_custommode, m);
+
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});   // Invoke
+    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_EQ(para()->ram16(P::kCurrentMode), 3);
+    EXPECT_EQ(std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[2] + 2, P::kModeAreaLength), 0);
+    EXPECT_EQ(std::memcmp(para()->ram, before, P::kCurrentMode), 0);
+    EXPECT_EQ(std::memcmp(para()->ram + 868, before + 868, P::kModeArea - 868), 0);
+
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Ok});   // Delete
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
+    EXPECT_EQ(para()->KelUserModeSaved(2), 0);
+    EXPECT_EQ(para()->ram16(P::kCurrentMode), 0);
+    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m));
+    EXPECT_FALSE(m->ui->label_using->isVisibleTo(m));
+    delete m;
+}
+
+TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
+{
+    save_mode_three();
+    slot_put16(2, P::kOsdOn, 1);
+    put16(P::kCurrentMode, 3);
+    CustomMode* m = open_screen();
+    EXPECT_EQ(m->button_hidden, 0);
+    EXPECT_TRUE(m->ui->Button_more->isVisibleTo(m));
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Left});
+    EXPECT_EQ(m->button_select, 2);
+    // The mode's overlay file is missing: the page stays empty instead of showing zeros.
+    EXPECT_TRUE(preview_texts(m).isEmpty());
+    kel_test::pressKey(PanelKey::Right, 0, m);
+    EXPECT_EQ(m->button_select, 0);
+    EXPECT_EQ(preview_texts(m).size(), 12);
+    delete m;
+
+    EXPECT_TRUE(CustomMode::osd_file_name(10).endsWith("/data/modes/MO0a.json"));
+    EXPECT_TRUE(CustomMode::osd_file_name(16).endsWith("MO10.json"));
+    OMENU_PARA item;
+    item.pos_w = 256;
+    item.pos_h = 32;
+    item.fontw = 16;
+    item.fonth = 16;
+    item.speed = 2;
+    item.effect = 4;
+    EXPECT_EQ(CustomMode::osd_detail_text(item),
+              "osd [x:0,y:0,w:256,h:32] font size:16*16\nspace [h:0,v:0] char[x:0,y:0] speed:2,effect:move left");
+    item.effect = 7;
+    set_language(0, 0x1F);
+    EXPECT_TRUE(CustomMode::osd_detail_text(item).endsWith(QString::fromUtf8("速度:2,特技:静止")));
+    set_language(2, 0x1F);   // Russian has no overlay texts of its own
+    EXPECT_TRUE(CustomMode::osd_detail_text(item).endsWith("effect:static"));
+}
+
+TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageKeepsNames)
+{
+    CustomMode* m = open_screen();
+    set_language(0, 0x1F);
+    para()->ram_backup[P::kLanguage] = 1;
+    m->syncUpdate();
+    EXPECT_EQ(m->ui->label_title->text(), QString::fromUtf8("用户模式"));
+    EXPECT_EQ(m->ui->Button_use->text(), QString::fromUtf8("调用"));
+    EXPECT_EQ(m->mode_box->comboBox->itemText(0), "MODE 1");
+    kel_test::pressKey(PanelKey::Back, 1, m);
+    EXPECT_EQ(g_custommode, nullptr);
+    EXPECT_EQ(g_page_focus, 1);
+    kel_test::settle();
+
+    g_mode_shortcut_key = 1;
+    m = open_screen();
+    kel_test::pressKey(PanelKey::Back, 0, m);
+    EXPECT_EQ(g_mode_shortcut_key, 0);
+    EXPECT_EQ(g_page_focus, 0);
+    ASSERT_NE(g_lockwindow, nullptr);
+    EXPECT_TRUE(g_lockwindow->isVisible());
+    kel_test::settle();
+}
+
+TEST_F(InputScreenTest, UserModeTextsFitInEveryLanguage)
+{
+    save_mode_three();
+    slot_put16(2, P::kOsdOn, 1);
+    put16(P::kCurrentMode, 3);
+    for (int lang = 0; lang < 5; ++lang) {
+        set_language(lang, 0x1F);
+        CustomMode* m = open_screen();
+        EXPECT_TRUE(kel_test::textsThatDoNotFit(m).isEmpty()) << lang << ": "
+                                                              << kel_test::textsThatDoNotFit(m).join("; ").toStdString();
+        if (lang <= 1) {
+            kel_test::grab(m, lang == 0 ? "custommode_zh" : "custommode_en");
+            g_mode_select = 0;
+            m->ui_select = 0;
+            m->kel_button_mode_clicked();
+            kel_test::grab(m, lang == 0 ? "custommode_empty_zh" : "custommode_empty_en");
+            EXPECT_TRUE(kel_test::textsThatDoNotFit(m).isEmpty());
+        }
+        delete m;
+    }
+}

@@ -1,0 +1,133 @@
+// The picture layout screen: stepping through the four windows, what it shows of each, the
+// way back and the mode key, texts per language.
+
+#include "gui/input/custommode.h"
+#include "gui/input/imagelayout.h"
+#include "gui/option.h"
+#include "tests/gui/input/input_fixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/TextFit.h"
+#include "ui_imagelayout.h"
+
+#include <QPointer>
+
+using namespace input_test;
+using kel_test::PanelKey;
+
+namespace {
+
+ImageLayout* open_layout()
+{
+    g_imagelayout = new ImageLayout(nullptr);
+    g_page_focus = 9;
+    g_imagelayout->show();
+    return g_imagelayout;
+}
+
+void layout_picture()
+{
+    set_window(0, 1, 1);
+    set_window(1, 1, 0);
+    set_window(2, 0, 0x8005);   // off, showing crop record 5 ...
+    set_crop(5, 2, 1, 640, 480);   // ... which cuts HDMI2
+    set_window(3, 1, 3, 0x100);
+    put16(layer(3) + P::kLayerDbd, 9);
+    put16(layer(3) + P::kLayerAttribute, 2);
+    put16(layer(3) + P::kLayerWindow, 100);
+    put16(layer(3) + P::kLayerWindow + 4, 1920);
+    put16(layer(3) + P::kLayerWindow + 6, 1080);
+    put16(layer(0) + P::kLayerAttribute, 0);
+    put16(layer(1) + P::kLayerAttribute, 4);
+    put16(layer(2) + P::kLayerAttribute, 0);
+    mark_saved();
+}
+
+} // namespace
+
+TEST_F(InputScreenTest, LayoutStepsThroughFourWindows)
+{
+    layout_picture();
+    int notified = 0;
+    QObject::connect(para(), &KelRamPara::sig_update_para, [&](int code) { notified += code == 1; });
+    ImageLayout* l = open_layout();
+    EXPECT_EQ(l->ui->image_source->text(), "Source:HDMI1");
+    EXPECT_EQ(l->ui->image_state->text(), "Image state:ON");
+    EXPECT_EQ(l->ui->comboBox_P2P->currentIndex(), 0);
+    EXPECT_EQ(l->ui->mirror1->property("iconPath").toString(), ":/png/mirror1_on.png");
+    EXPECT_EQ(l->ui->mirror2->property("iconPath").toString(), ":/png/mirror2_off.png");
+
+    kel_test::pressKey(PanelKey::Left, 0, l);   // window 0 -> 3
+    EXPECT_EQ(l->ui_select, 3);
+    EXPECT_EQ(g_image_current, 3);
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(l->ui->frame_image->geometry(), QRect(160, 39, 51, 49));
+    EXPECT_EQ(l->ui->image_source->text(), "Source:HDMI3");
+    EXPECT_EQ(l->ui->comboBox_P2P->currentIndex(), 3);
+    EXPECT_EQ(l->ui->lineEdit_X->text(), "100");
+    EXPECT_EQ(l->ui->lineEdit_W->text(), "1920");
+    EXPECT_EQ(l->ui->mirror3->property("iconPath").toString(), ":/png/mirror3_on.png");
+
+    kel_test::pressKey(PanelKey::Right, 1, l);   // 3 -> 0
+    EXPECT_EQ(g_image_current, 0);
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right});   // window 2: off, a crop of HDMI2
+    EXPECT_EQ(l->ui->image_state->text(), "Image state:OFF");
+    EXPECT_EQ(l->ui->image_source->text(), "Source:HDMI2");
+    EXPECT_EQ(l->ui->image_name->text(), "Name:Image3");
+    kel_test::settle();
+    EXPECT_EQ(g_image_current, 2);   // a window switched off stays selected on this page
+    kel_test::pressKey(PanelKey::Left, 0, l);   // window 1: mirror value 4 leaves window 2's icons
+    EXPECT_EQ(l->ui->mirror1->property("iconPath").toString(), ":/png/mirror1_on.png");
+    EXPECT_EQ(l->ui->mirror3->property("iconPath").toString(), ":/png/mirror3_off.png");
+
+    write_alias(R"({"namelist":{"win":[{"id":1,"valid":"on","name":"Stage"}]}})");
+    l->image_para_update();
+    EXPECT_EQ(l->ui->image_name->text(), "Name:Stage");
+    set_language(2, 0x1F);
+    l->image_para_update();
+    EXPECT_EQ(l->ui->image_name->text(), QString::fromUtf8("Название:Stage"));
+    EXPECT_EQ(l->ui->comboBox_P2P->itemText(1), "ON");   // items keep the opening language
+
+    kel_test::pressKey(PanelKey::Back, 0, l);
+    EXPECT_EQ(g_imagelayout, nullptr);
+    EXPECT_EQ(g_page_focus, 5);
+    kel_test::settle();
+}
+
+TEST_F(InputScreenTest, LayoutModeKeyHonoursTheLockAndLeavesNoMenu)
+{
+    QPointer<Option> menu(new Option(nullptr));
+    g_option = menu;
+    QPointer<ImageLayout> l(open_layout());
+    put16(P::kKeyLock, 1);
+    kel_test::pressKey(PanelKey::Mode, 0, l);
+    EXPECT_EQ(g_imagelayout, l.data());
+    EXPECT_EQ(g_page_focus, 9);
+    put16(P::kKeyLock, 0);
+    kel_test::pressKey(PanelKey::Mode, 1, l);
+    kel_test::settle();
+    EXPECT_TRUE(l.isNull());
+    EXPECT_TRUE(menu.isNull());
+    EXPECT_EQ(g_option, nullptr);
+    EXPECT_EQ(g_page_focus, 4);
+    EXPECT_EQ(g_mode_shortcut_key, 1);
+    ASSERT_NE(g_custommode, nullptr);
+    EXPECT_TRUE(g_custommode->isVisible());
+    delete g_custommode;
+}
+
+TEST_F(InputScreenTest, LayoutTextsFitInEveryLanguage)
+{
+    layout_picture();
+    for (int lang = 0; lang < 5; ++lang) {
+        set_language(lang, 0x1F);
+        g_image_current = 1;   // a mirror value past 3: the icons show nothing, not a placeholder
+        ImageLayout* l = open_layout();
+        EXPECT_TRUE(kel_test::textsThatDoNotFit(l).isEmpty())
+            << lang << ": " << kel_test::textsThatDoNotFit(l).join("; ").toStdString();
+        if (lang <= 1) {
+            kel_test::pressKeys({PanelKey::Right, PanelKey::Right});
+            kel_test::grab(l, lang == 0 ? "imagelayout_zh" : "imagelayout_en");
+        }
+        delete l;
+    }
+}

@@ -1,0 +1,82 @@
+#include "tests/support/TextFit.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QTextDocument>
+
+namespace kel_test {
+namespace {
+
+int widest(const QFontMetrics& m, const QString& text)
+{
+    int w = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        w = std::max(w, m.horizontalAdvance(line));
+    return w;
+}
+
+// Where the ink of a one-line text lies inside w, drawn as Qt draws it: the line box
+// (font height) placed by the alignment, the glyphs on its baseline.
+bool inkInside(QWidget* w, const QFontMetrics& m, const QString& text)
+{
+    Qt::Alignment align = Qt::AlignVCenter;
+    if (auto* l = qobject_cast<QLabel*>(w))
+        align = l->alignment();
+    const QRect r = w->contentsRect();
+    int top = r.top() + (r.height() - m.height()) / 2;
+    if (align & Qt::AlignTop)
+        top = r.top();
+    else if (align & Qt::AlignBottom)
+        top = r.bottom() + 1 - m.height();
+    const QRect ink = m.tightBoundingRect(text).translated(0, top + m.ascent());
+    return ink.top() >= 0 && ink.bottom() < w->height();
+}
+
+void check(QWidget* w, const QString& text, int room, QStringList* out)
+{
+    if (text.isEmpty() || Qt::mightBeRichText(text))
+        return;
+    w->ensurePolished();
+    const QFontMetrics m(w->font());
+    const int lines = text.count(QLatin1Char('\n')) + 1;
+    const int height = lines == 1 ? m.tightBoundingRect(text).height() : lines * m.lineSpacing();
+    const bool inside = lines == 1 ? inkInside(w, m, text) : height <= w->height();
+    if (widest(m, text) > room || !inside)
+        out->append(QStringLiteral("%1 \"%2\": %3x%4 px in %5x%6")
+                        .arg(w->objectName(), text)
+                        .arg(widest(m, text))
+                        .arg(height)
+                        .arg(room)
+                        .arg(w->height()));
+}
+
+} // namespace
+
+QStringList textsThatDoNotFit(QWidget* screen)
+{
+    QStringList out;
+    for (QLabel* l : screen->findChildren<QLabel*>()) {
+        if (l->isVisibleTo(screen) && l->pixmap(Qt::ReturnByValue).isNull() && !l->wordWrap())
+            check(l, l->text(), l->width(), &out);
+    }
+    for (QPushButton* b : screen->findChildren<QPushButton*>()) {
+        if (b->isVisibleTo(screen))
+            check(b, b->text(), b->width() - 6, &out);
+    }
+    for (QComboBox* c : screen->findChildren<QComboBox*>()) {
+        if (!c->isVisibleTo(screen))
+            continue;
+        QStyleOptionComboBox option;
+        option.initFrom(c);
+        const QRect field = c->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, c);
+        for (int i = 0; i < c->count(); ++i)
+            check(c, c->itemText(i), field.width(), &out);
+    }
+    return out;
+}
+
+} // namespace kel_test
