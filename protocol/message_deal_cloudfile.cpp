@@ -100,6 +100,7 @@ int message_deal::YP_SendFile(unsigned char* frame)
     const bool start = frame[18] == 1;
     name_of(frame + 10, rec.kind, rec.id);
     rec.size = size;
+    rec.offset = 0;
     if (rec.kind == 0)
         return reply5(frame, 1, kNoFile, 0);
     if (!start) {
@@ -120,7 +121,6 @@ int message_deal::YP_SendFile(unsigned char* frame)
             std::lock_guard<std::mutex> hold(g_str_globals_mutex);
             g_str_barcode = stored;
         }
-        rec.offset = 0;
         return reply5(frame, 0, kDone, rec.id);
     }
     // A file's data is assembled in the shared buffer behind room for its header: only
@@ -132,7 +132,6 @@ int message_deal::YP_SendFile(unsigned char* frame)
         return reply5(frame, 1, tooBig ? kTooBig : kNoFile, id);
     }
     std::memset(fileBuf_velin, 0, kFileBufVelinSize);
-    rec.offset = 0;
     return reply5(frame, 0, kDone, rec.id);
 }
 
