@@ -67,11 +67,11 @@ bool readUniqueId(uint16_t& u, uint16_t& v, uint16_t& w)
         board::SocWindow::close(fd);
         return false;
     }
-    auto rd = [win](uint32_t off) { return uint16_t(win[off] | (win[off + 1] << 8)); };
-    auto wr = [win](uint32_t off, uint16_t val) {
-        win[off] = uint8_t(val & 0xFF);
-        win[off + 1] = uint8_t(val >> 8);
-    };
+    // 16-bit registers take 16-bit accesses, as the FPGA manager's GPIO lines do; a byte
+    // access to a device register need not read or write half of it.
+    auto reg = [win](uint32_t off) { return reinterpret_cast<volatile uint16_t*>(win + off); };
+    auto rd = [reg](uint32_t off) { return uint16_t(*reg(off)); };
+    auto wr = [reg](uint32_t off, uint16_t val) { *reg(off) = val; };
     wr(kUidGate, uint16_t(rd(kUidGate) & ~0x0100));
     u = rd(kUid0);
     v = rd(kUid1);

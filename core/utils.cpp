@@ -397,10 +397,10 @@ int Utils::getIPAddress()
     g_str_gateway = text(ConfigItem::GateWay);
     g_srt_mask = text(ConfigItem::SubNetMask);
     // The PC's listening port comes from the settings file: text, 0 or a value above 65535
-    // would be cut to some other port and leave the device unreachable; the standard port
-    // serves instead.
+    // would be cut to some other port and leave the device unreachable, and 10002 is the
+    // fixed server's own; the standard port serves instead.
     int port = number(ConfigItem::TcpPort);
-    if (port < 1 || port > 65535)
+    if (port < 1 || port > 65535 || port == 10002)
         port = 5005;
     g_port = port;
     g_int_tcp_port = port;
@@ -441,7 +441,9 @@ void runNetworkCommand(const QString& command, std::initializer_list<QString> va
 
 int Utils::initIPAddress()
 {
-    if (system_mutex("ifconfig eth0 &>/dev/null", nullptr) != 0)
+    // Both streams redirected the POSIX way: "&>" would make the command a background job
+    // under /bin/sh, whose status is always 0.
+    if (system_mutex("ifconfig eth0 >/dev/null 2>&1", nullptr) != 0)
         return 255;
     getIPAddress();
     QString ip, mask, gateway;
@@ -463,7 +465,7 @@ int Utils::initIPAddress()
 
 int Utils::init_resteth(QString address, QString gateway, QString mask)
 {
-    if (system_mutex("ifconfig eth0 &>/dev/null", nullptr) != 0)
+    if (system_mutex("ifconfig eth0 >/dev/null 2>&1", nullptr) != 0)
         return 255;
     system_mutex("route del default wlan0", nullptr);
     runNetworkCommand(QString("ifconfig eth0 %1 netmask %2").arg(address, mask), {address, mask}, false);

@@ -68,9 +68,10 @@ networkManage::~networkManage()
 
 void networkManage::open_servers()
 {
-    if (m_port[0].server)
-        m_port[0].server->initialize(unsigned(g_port.load()));
-    m_port[1].server->initialize(kFixedPort);
+    if (m_port[0].server && m_port[0].server->initialize(unsigned(g_port.load())) != 0)
+        KEL_TRACE("\n tcp server on port %d is not open\n", int(g_port.load()));
+    if (m_port[1].server->initialize(kFixedPort) != 0)
+        KEL_TRACE("\n tcp server on port %u is not open\n", kFixedPort);
 }
 
 int networkManage::initialize()
@@ -116,8 +117,8 @@ void* networkManage::acceptThread_10002(void* arg)
 void networkManage::loop(int index)
 {
     while (!m_stop) {
-        // Blocks in poll while idle; a passthrough waiting for its card is polled often.
-        int wait = m_port[index].reply_state == 1 ? 1 : 100;
+        // Blocks in poll while idle; a passthrough waiting for its card is polled each tick.
+        int wait = m_port[index].reply_state == 1 ? protocol_phy::PASSBY_POLL_MS : 100;
         if (index == 0)
             accept_pass(wait);
         else
@@ -157,12 +158,17 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         }
     }
 
+    // What arrives after a passthrough abandons its wait for the card; frames that came in
+    // with it wait for the card's answer, or for the wait to run out.
+    if (!link.server->records().empty() && link.reply_state == 1)
+        abandon_wait(link);
     link.frames.splice(link.frames.end(), link.server->records());
+    if (link.reply_state == 1 && Utils::getTimeSpace(link.passby_stamp) > protocol_phy::PASSBY_WAIT_TICKS) {
+        KEL_TRACE("\n card answer time-out, tcp\n");
+        abandon_wait(link);
+    }
 
-    while (!link.frames.empty()) {
-        // The next frame abandons a passthrough still waiting for its card.
-        if (link.reply_state == 1)
-            abandon_wait(link);
+    while (!link.frames.empty() && link.reply_state != 1) {
         link.reply_state = 0;
         TcpServer::Record rec = std::move(link.frames.front());
         link.frames.pop_front();
@@ -201,6 +207,7 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             // Waiting before the lock is let go: a card's answer handed over while the
             // acknowledgement is still being sent is queued for this link, not refused.
             link.reply_state = 1;
+            link.passby_stamp = G_timeTicks.load();
             g_passby_trans_port = 2;
             if (fpga_manage::p_fpga_manage)
                 fpga_manage::p_fpga_manage->answer_ready = 0;

@@ -54,6 +54,7 @@ private:
         message_deal* deal = nullptr;
         std::list<TcpServer::Record> frames;   // complete frames waiting to be handled
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
+        unsigned passby_stamp = 0;             // tick at which the card's answer was first awaited
         std::vector<unsigned char> frame;      // unescaped frame; the reply is built over it
         std::vector<unsigned char> tx;         // escaped reply
     };

@@ -15,6 +15,11 @@ public:
     // Header and check byte: nothing shorter is a frame (it is dropped before its check
     // byte is even computed).
     static constexpr unsigned MIN_FRAME_LEN = 11;
+    // How long a link waits for a receiving card's answer to a passed-through frame
+    // (10 ms ticks) before it gives up and serves the frames queued behind it, and how
+    // often it polls for that answer meanwhile (ms).
+    static constexpr unsigned PASSBY_WAIT_TICKS = 300;
+    static constexpr int PASSBY_POLL_MS = 10;
 
     protocol_phy();
     ~protocol_phy();

@@ -169,9 +169,13 @@ int TcpServer::recvData(int wait_ms)
             ::poll(nullptr, 0, wait_ms);
         return 0;
     }
+    if (m_acceptResting && Utils::getTimeSpace(m_acceptRestStamp) >= ACCEPT_REST_TICKS)
+        m_acceptResting = false;
     std::vector<pollfd> fds;
     fds.reserve(m_clients.size() + 1);
-    fds.push_back(pollfd{m_socket, POLLIN, 0});
+    // While accepting rests, the listening socket is left out of the poll (a negative
+    // descriptor is ignored), so a readable backlog does not wake the thread.
+    fds.push_back(pollfd{m_acceptResting ? -1 : m_socket, POLLIN, 0});
     for (int c : m_clients)
         fds.push_back(pollfd{c, POLLIN, 0});
     int ready = ::poll(fds.data(), fds.size(), wait_ms < 0 ? 0 : wait_ms);
@@ -207,10 +211,22 @@ int TcpServer::recvData(int wait_ms)
             int c = ::accept4(m_socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (c < 0) {
                 if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
-                    KEL_TRACE("accept error:%s\n", std::strerror(errno));
+                    if (!m_acceptErrorBurst) {
+                        KEL_TRACE("accept error:%s\n", std::strerror(errno));
+                        writeLogMsg(LOG_ERROR, std::string("accept error:") + std::strerror(errno));
+                        ++m_acceptErrorsReported;
+                    }
+                    m_acceptErrorBurst = true;
+                    m_acceptResting = true;
+                    m_acceptRestStamp = G_timeTicks.load();
                     result = 255;
                 }
                 break;
+            }
+            m_acceptErrorBurst = false;
+            if (m_clients.size() >= MAX_CLIENTS) {
+                ::close(c);   // the clients already served keep their place
+                continue;
             }
             m_clients.insert(c);
             m_parsers[c] = Parser();

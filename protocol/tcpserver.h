@@ -19,6 +19,11 @@ public:
     static constexpr unsigned READ_SIZE = 0x1FFFF;
     // A reply that cannot be sent within this time closes its client.
     static constexpr int SEND_TIMEOUT_MS = 2000;
+    // Clients served at once; a connection beyond them is closed at once.
+    static constexpr size_t MAX_CLIENTS = 32;
+    // Out of descriptors, the listening socket stays readable: accepting rests this many
+    // 10 ms ticks instead of spinning on it.
+    static constexpr unsigned ACCEPT_REST_TICKS = 10;
 
     struct Record {
         std::vector<unsigned char> data;   // one raw frame as it came off the wire
@@ -44,6 +49,7 @@ public:
     int listenSocket() const { return m_socket; }
     unsigned short localPort() const { return m_port; }
     const std::set<int>& clients() const { return m_clients; }
+    unsigned acceptErrorsReported() const { return m_acceptErrorsReported; }
 
     // Frames queued so far, oldest first; the owner takes them out.
     std::list<Record>& records() { return m_records; }
@@ -69,4 +75,8 @@ private:
     std::list<Record> m_records;
     std::vector<int> m_closed;
     std::vector<unsigned char> m_readBuf;
+    bool m_acceptResting = false;
+    unsigned m_acceptRestStamp = 0;
+    bool m_acceptErrorBurst = false;      // one report per burst of accept errors
+    unsigned m_acceptErrorsReported = 0;
 };

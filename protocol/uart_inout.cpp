@@ -96,7 +96,7 @@ void* Kx_uart_inout::receive_thread(void* arg)
     while (!self->m_stop) {
         // Blocks in poll while the line is quiet; a passthrough waiting for its card is
         // polled often.
-        self->receive_pass(self->m_pending == 1 ? 1 : 100);
+        self->receive_pass(self->m_pending == 1 ? protocol_phy::PASSBY_POLL_MS : 100);
     }
     return nullptr;
 }
@@ -156,6 +156,7 @@ void Kx_uart_inout::handle_frame()
     if (m_link == 5 && protocol_phy::is_passby_frame(frame)) {
         std::unique_lock<std::mutex> path = lock_port_path();
         m_pending = 1;
+        m_passby_stamp = G_timeTicks.load();
         g_passby_trans_port = 1;
         if (fpga_manage::p_fpga_manage)
             fpga_manage::p_fpga_manage->answer_ready = 0;
@@ -198,6 +199,11 @@ void Kx_uart_inout::handle_frame()
 
 void Kx_uart_inout::send_step()
 {
+    if (m_pending == 1 && Utils::getTimeSpace(m_passby_stamp) > protocol_phy::PASSBY_WAIT_TICKS) {
+        KEL_TRACE("\n card answer time-out, serial\n");
+        std::unique_lock<std::mutex> path = lock_port_path();
+        abandon_wait();
+    }
     if (m_pending == 1) {
         std::unique_lock<std::mutex> path = lock_port_path();
         fpga_manage* m = fpga_manage::p_fpga_manage;

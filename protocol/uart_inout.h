@@ -69,6 +69,7 @@ private:
     message_deal* m_deal;
     int m_fd = -1;
     std::atomic<unsigned char> m_pending{0};   // 0 none, 1 waiting for a card, 2 own reply
+    unsigned m_passby_stamp = 0;               // tick at which the card's answer was first awaited
 
     std::unique_ptr<Uart_Rec_Send_Data> m_rx;  // the chunk being read
     std::list<std::unique_ptr<Uart_Rec_Send_Data>> m_tx;   // under m_tx_mutex

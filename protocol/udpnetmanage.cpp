@@ -183,8 +183,10 @@ void udpnetManage::pass(Link& link, int wait_ms)
 {
     if (!link.server)
         return;
-    // While frames wait, or a card's answer is awaited, the pass does not linger.
-    int wait = !link.frames.empty() ? 0 : (link.reply_state == 1 ? std::min(wait_ms, 1) : wait_ms);
+    // Frames ready to be handled are not kept waiting; a card's answer is polled for each
+    // tick (frames queued behind it wait with it, without spinning).
+    int wait = link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS)
+                                     : (!link.frames.empty() ? 0 : wait_ms);
     link.server->recvData(link.is5008 ? 0 : 1, wait);
 
     size_t c = link.server->recv_list.size();
@@ -192,6 +194,11 @@ void udpnetManage::pass(Link& link, int wait_ms)
         UdpServer::Record rec = std::move(link.server->recv_list.front());
         link.server->recv_list.pop_front();
         join(link, rec);
+    }
+
+    if (link.reply_state == 1 && Utils::getTimeSpace(link.passby_stamp) > protocol_phy::PASSBY_WAIT_TICKS) {
+        KEL_TRACE("\n card answer time-out, udp\n");
+        abandon_wait(link);
     }
 
     if (!link.frames.empty() && link.reply_state == 0) {
@@ -255,6 +262,7 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     if (link.is5008 && protocol_phy::is_passby_frame(frame)) {
         std::unique_lock<std::mutex> path = lock_port_path();
         link.reply_state = 1;
+        link.passby_stamp = G_timeTicks.load();
         g_passby_trans_port = 3;
         {
             // An answer to an abandoned passthrough is not this frame's answer.

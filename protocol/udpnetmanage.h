@@ -90,6 +90,7 @@ private:
         bool joining_flag = false;
         std::list<UdpServer::Record> frames; // joined frames waiting to be handled
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
+        unsigned passby_stamp = 0;           // tick at which the card's answer was first awaited
         std::vector<unsigned char> frame;    // unescaped frame; the reply is built over it
         std::vector<unsigned char> tx;       // escaped reply
     };

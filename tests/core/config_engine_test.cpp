@@ -33,7 +33,7 @@ protected:
 };
 
 const std::vector<std::string> kDefaultBringUp = {
-    "ifconfig eth0 &>/dev/null",
+    "ifconfig eth0 >/dev/null 2>&1",
     "route del default wlan0",
     "ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up",
     "route add -host 192.168.0.1 dev eth0",

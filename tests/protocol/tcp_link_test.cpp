@@ -16,6 +16,7 @@
 #include <memory>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 
 using namespace linktest;
 
@@ -360,14 +361,83 @@ TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
     other.drain();
     EXPECT_TRUE(other.received().empty());
 
-    // A frame right behind a passthrough abandons the wait and is answered at once.
+    // A frame that came in with a passthrough waits for the card's answer, then is served.
     Bytes next = request(0xF100, 0xF010, 0x62, {}, 0x67);
     Bytes wire = escape(req), wn = escape(next);
-    wire.insert(wire.end(), wn.begin(), wn.end());
+    for (uint8_t b : wn)
+        wire.push_back(b);
     other.send(wire);
     serve(0, {&other}, 1);
-    EXPECT_EQ(other.received(), escape(expectedReply(next, {})));
+    EXPECT_TRUE(other.received().empty());
+    EXPECT_EQ(net->reply_state(0), 1);
+    {
+        std::unique_lock<std::mutex> path;
+        if (fpga_manage* m = fpga_manage::p_fpga_manage) {
+            path = std::unique_lock<std::mutex>(m->port_path_mutex);
+            m->answer_ready = 1;
+        }
+        net->passby_answer(answer.data(), unsigned(answer.size()));
+    }
+    serve(0, {&other}, 2);
+    Bytes both = escape(answer), reply = escape(expectedReply(next, {}));
+    for (uint8_t b : reply)
+        both.push_back(b);
+    EXPECT_EQ(other.received(), both);
+
+    // With no answer the wait ends after 300 ticks (3 s) and the queued frame is served.
+    Client late(mainPort());
+    late.send(wire);
+    G_timeTicks = 10000;
+    serve(0, {&late}, 1);
+    EXPECT_TRUE(late.received().empty());
+    G_timeTicks = 10300;
+    passes(0, 2);
+    EXPECT_TRUE(late.drain().empty());
+    G_timeTicks = 10301;
+    serve(0, {&late}, 1);
+    EXPECT_EQ(late.received(), reply);
     EXPECT_EQ(net->reply_state(0), 0);
+}
+
+TEST_F(TcpLink, AcceptRestsWhenOutOfDescriptorsAndClientsAreCapped)
+{
+    std::vector<std::unique_ptr<Client>> clients;
+    for (size_t i = 0; i < TcpServer::MAX_CLIENTS + 1; ++i) {
+        clients.push_back(std::make_unique<Client>(mainPort()));
+        passes(0, 1);
+    }
+    passes(0, 2);
+    EXPECT_EQ(net->server(0)->clients().size(), TcpServer::MAX_CLIENTS);
+    // The one beyond the cap was closed at once: its read sees the end.
+    char c;
+    int fd = clients.back()->fd();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    EXPECT_EQ(::recv(fd, &c, 1, 0), 0);
+    clients.clear();
+    passes(0, 3);
+    EXPECT_EQ(net->server(0)->clients().size(), 0u);
+
+    // No descriptor left for accept: one report, then accepting rests for 10 ticks.
+    rlimit old{};
+    ::getrlimit(RLIMIT_NOFILE, &old);
+    G_timeTicks = 20000;
+    Client waiting(mainPort());
+    int top = ::dup(0);
+    ::close(top);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(top);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    for (int i = 0; i < 20; ++i)
+        passes(0, 1);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+    EXPECT_EQ(net->server(0)->acceptErrorsReported(), 1u);
+    EXPECT_EQ(net->server(0)->clients().size(), 0u);
+    G_timeTicks = 20009;
+    passes(0, 2);
+    EXPECT_EQ(net->server(0)->clients().size(), 0u);
+    G_timeTicks = 20010;
+    passes(0, 2);
+    EXPECT_EQ(net->server(0)->clients().size(), 1u);
 }
 
 TEST_F(TcpLink, TenOhOhTwoDoesNotCountAsPcActivity)
