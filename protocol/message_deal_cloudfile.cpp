@@ -12,6 +12,7 @@
 #include "core/kel_file_deal.h"
 #include "core/utils.h"
 #include "protocol/pc_fields.h"
+#include "protocol/protocol_phy.h"
 
 #include <cstring>
 
@@ -288,6 +289,12 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
     reply5(frame, status, code, rec.id);
     put32(frame + 15, rec.offset);
     put16(frame + 19, uint16_t(n));
+    // A stored file too large for the link's reply is refused rather than cut.
+    if (protocol_phy::reply_escaped_size(frame, 11 + n) > reply_limit) {
+        reply5(frame, 1, kRefused, rec.id);
+        put16(frame + 19, 0);
+        return 11;
+    }
     return 11 + int(n);
 }
 
