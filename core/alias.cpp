@@ -5,6 +5,9 @@
 #include "core/utils.h"
 
 #include <QFile>
+// The property tree's parser pulls in Boost.Bind, whose placeholders are used nowhere here;
+// asking for them in the global namespace explicitly keeps Boost's deprecation note quiet.
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <mutex>

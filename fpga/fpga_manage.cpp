@@ -618,8 +618,12 @@ void fpga_manage::Check_search_card()
 
 void* fpga_manage::usb_upgrade_manage_deal(void*)
 {
-    // The USB upgrade worker comes with the firmware upgrade; until then a turn does nothing.
+    // Writing images from a USB stick is not part of this system: the turn ends the
+    // request, and the screen learns it from the upgrade step code.
     pendingCall(pending_calls, "usb_upgrade_manage_deal");
+    g_usb_grade = 0;
+    if (KelRamPara* para = KelRamPara::p_kelrampara_config)
+        para->test_signal(104);
     return nullptr;
 }
 

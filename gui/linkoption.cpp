@@ -16,7 +16,7 @@
 LinkOption* g_linkoption = nullptr;
 
 namespace {
-void not_built(const char* screen)
+[[maybe_unused]] void not_built(const char* screen)
 {
     kel_screen_not_built("LinkOption", screen);
 }

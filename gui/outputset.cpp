@@ -15,7 +15,7 @@
 OutputSet* g_outputset = nullptr;
 
 namespace {
-void not_built(const char* screen)
+[[maybe_unused]] void not_built(const char* screen)
 {
     kel_screen_not_built("OutputSet", screen);
 }

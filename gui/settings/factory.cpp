@@ -1,0 +1,84 @@
+#include "gui/settings/factory.h"
+
+#include "core/kelrampara.h"
+#include "gui/kel_keys.h"
+#include "gui/tip.h"
+#include "scaler/c331_manage.h"
+#include "sources/velinsource.h"
+
+#include <QPushButton>
+#include <cstring>
+#include <mutex>
+
+factory* g_factory = nullptr;
+
+factory::factory(QWidget* parent) : SettingsScreen("factory", 12, parent)
+{
+    Button_keep_ip_edid = add_entry("Button_keep_ip_edid", 40, 45, 240, 50);
+    Button_keep_ip = add_entry("Button_keep_ip", 40, 110, 240, 50);
+    Button_all = add_entry("Button_all", 40, 175, 240, 50);
+    menulist_init();
+    language_changed();
+}
+
+factory::~factory()
+{
+    clear_pointer();
+}
+
+void factory::clear_pointer()
+{
+    if (g_factory == this)
+        g_factory = nullptr;
+}
+
+void factory::language_changed()
+{
+    set_title(kel_text("恢复出厂设置", "Factory reset", "Заводские настройки", "Khôi phục cài đặt gốc", "恢複出廠設置"));
+    set_entry_text(Button_keep_ip_edid,
+                   kel_text("恢复出厂(保留IP和EDID)", "Reset, keep IP and EDID", "Сброс, IP и EDID сохранить",
+                            "Khôi phục, giữ IP và EDID", "恢複出廠(保留IP和EDID)"),
+                   10);
+    set_entry_text(Button_keep_ip,
+                   kel_text("恢复出厂(保留IP)", "Reset, keep IP", "Сброс, IP сохранить", "Khôi phục, giữ IP",
+                            "恢複出廠(保留IP)"),
+                   10);
+    set_entry_text(Button_all,
+                   kel_text("全部恢复出厂", "Reset everything", "Полный сброс", "Khôi phục toàn bộ", "全部恢複出廠"), 10);
+}
+
+void factory::factory_reset(Reset which)
+{
+    KelRamPara* para = KelRamPara::pInstance();
+    constexpr int kEdidBytes = 36;   // six inputs: width, height, rate
+    uint8_t edid[kEdidBytes];
+    std::memcpy(edid, para->ram + KelRamPara::kEdid, kEdidBytes);
+    // The file and the block from the built-in defaults (the saved copy follows).
+    para->ram_para_reset();
+    {
+        c331_manage* scaler = c331_manage::p_c331_manage;
+        std::unique_lock<std::mutex> hold;
+        if (scaler)
+            hold = std::unique_lock<std::mutex>(scaler->c331_mutex);
+        if (which == KeepIpAndEdid)
+            std::memcpy(para->ram + KelRamPara::kEdid, edid, kEdidBytes);
+        // A full re-apply, the user-mode files included.
+        if (scaler)
+            scaler->raise_apply_flag(2);
+    }
+    // Every input's EEPROM is written again from its requested EDID.
+    if (velinsource* sources = velinsource::p_velin_source)
+        for (int input = 0; input < 4; ++input)
+            sources->raise_edid_request(input);
+    // The network defaults are restored by the change notification's code 3.
+    if (which == Everything)
+        para->test_signal(3);
+    if (g_tip)
+        g_tip->tip_create(1);
+}
+
+void factory::open_entry(int index)
+{
+    if (index >= KeepIpAndEdid && index <= Everything)
+        factory_reset(Reset(index));
+}

@@ -1,0 +1,193 @@
+#include "gui/settings/settingsscreen.h"
+
+#include "core/kelrampara.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/led/led_text.h"
+#include "gui/linkoption.h"
+#include "gui/option.h"
+#include "gui/outputset.h"
+#include "gui/settings/advancedoption.h"
+#include "gui/settings/imagequality.h"
+
+#include <QDebug>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+
+SettingsScreen::SettingsScreen(const char* objectName, int opener, QWidget* parent)
+    : QDialog(parent), opener_page(opener)
+{
+    style_normal = QStringLiteral(
+        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px");
+    style_focus = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
+                                 "rgb(255,171,84);border-radius:10px;padding:2px 4px");
+    setObjectName(QString::fromLatin1(objectName));
+    resize(320, 240);
+    setWindowTitle(QStringLiteral("Dialog"));
+    setStyleSheet(QStringLiteral(KEL_STYLE_WINDOW));
+    label_title = new QLabel(this);
+    label_title->setObjectName(QStringLiteral("label_title"));
+    label_title->setGeometry(20, 10, 280, 22);
+    label_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
+    label_title->setAlignment(Qt::AlignCenter);
+}
+
+void SettingsScreen::set_title(const QString& text)
+{
+    led_set_text(label_title, text, 11);
+}
+
+QPushButton* SettingsScreen::add_entry(const char* objectName, int x, int y, int w, int h)
+{
+    auto* button = new QPushButton(this);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->setGeometry(x, y, w, h);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setStyleSheet(style_normal);
+    menulist.push_back(button);
+    return button;
+}
+
+void SettingsScreen::set_entry_text(QPushButton* entry, const QString& text, double points)
+{
+    led_set_text(entry, text, points);
+}
+
+void SettingsScreen::menulist_init()
+{
+    ui_select = 0;
+    focus_widget = nullptr;
+    if (menulist.empty())
+        return;
+    for (QPushButton* entry : menulist)
+        entry->setStyleSheet(style_normal);
+    focus_widget = menulist.front();
+    focus_widget->setStyleSheet(style_focus);
+}
+
+void SettingsScreen::syncUpdate()
+{
+    if (KelRamPara::pInstance()->KelLanguageChanged())
+        language_changed();
+}
+
+void SettingsScreen::open_entry(int) {}
+
+bool SettingsScreen::screen_key(int)
+{
+    return false;
+}
+
+void SettingsScreen::slot_Button_back_clicked()
+{
+    clear_pointer();
+    return_to(this, opener_page);
+}
+
+void SettingsScreen::return_to(QDialog* screen, int page)
+{
+    screen->setAttribute(Qt::WA_DeleteOnClose);
+    screen->close();
+    switch (page) {
+    case 5:
+        if (g_option)
+            g_option->language_changed();
+        break;
+    case 6:
+        if (g_outputset)
+            g_outputset->language_changed();
+        break;
+    case 10:
+        if (g_linkoption)
+            g_linkoption->language_changed();
+        break;
+    case 11:
+        if (g_imagequality)
+            g_imagequality->language_changed();
+        break;
+    case 12:
+        if (g_advancedoption)
+            g_advancedoption->language_changed();
+        break;
+    default:
+        break;
+    }
+    g_page_focus = u8(page);
+}
+
+void SettingsScreen::close_chain(int page)
+{
+    switch (page) {
+    case 6:
+        close_open(g_outputset);
+        break;
+    case 10:
+        close_open(g_linkoption);
+        break;
+    case 11:
+        close_open(g_imagequality);
+        break;
+    case 12:
+        close_open(g_advancedoption);
+        break;
+    default:
+        break;
+    }
+    Option::close_menu();
+}
+
+void SettingsScreen::keyPressEvent(QKeyEvent* event)
+{
+    // Presses are swallowed: the screen acts on releases, and Escape must not close it.
+    const QByteArray name = objectName().toLatin1();
+    if (event->key() == KEL_KEY_OK_PANEL)
+        qDebug("this is OK button(%s)[Press]", name.constData());
+    else if (event->key() == KEL_KEY_BACK_PANEL)
+        qDebug("this is back button(%s)[Press]", name.constData());
+}
+
+void SettingsScreen::keyReleaseEvent(QKeyEvent* event)
+{
+    const int code = event->key();
+    const QByteArray name = objectName().toLatin1();
+    QPointer<SettingsScreen> self(this);
+    if (!screen_key(code)) {
+        const int count = int(menulist.size());
+        switch (kel_key(code)) {
+        case KEL_RIGHT:
+            qDebug("this is right-code [%s][Release] ui_select=%#x", name.constData(), ui_select);
+            kel_step_focus(menulist.data(), count, ui_select, focus_widget, style_normal, style_focus, +1);
+            break;
+        case KEL_LEFT:
+            qDebug("this is left-code [%s][Release] ui_select=%#x", name.constData(), ui_select);
+            kel_step_focus(menulist.data(), count, ui_select, focus_widget, style_normal, style_focus, -1);
+            break;
+        case KEL_OK:
+            qDebug("this is OK button(%s)[Release]", name.constData());
+            if (count > 0)
+                open_entry(ui_select);
+            break;
+        case KEL_BACK:
+            qDebug("this is back button(%s)[Release]", name.constData());
+            slot_Button_back_clicked();
+            break;
+        case KEL_MODE:
+            qDebug("this is mode-code [%s][Release]", name.constData());
+            if (kel_mode_shortcut(this, name.constData(), [this] {
+                    clear_pointer();
+                    close_chain(opener_page);
+                }) == KelModeKey::Locked)
+                return;   // locked: the key is not passed on either
+            break;
+        default:
+            break;
+        }
+    }
+    // A child screen's mode key may have closed this screen while it waited in the opener.
+    if (self)
+        keyboard.update_usb_keyEvent(code);
+    else
+        kel_keyboard().update_usb_keyEvent(code);
+}

@@ -1,0 +1,323 @@
+// The advanced-settings menu and its receiving-card recovery screen against simulated
+// cards, the access code of the ageing log, the factory resets, the network-address fields,
+// and every settings, output and communication entry opening its screen and returning.
+
+#include "board/Files.h"
+#include "board/sim/Sim.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "fpga/fpga_manage.h"
+#include "gui/QRoundProgressBar.h"
+#include "gui/led/rcv_recovery.h"
+#include "gui/linkoption.h"
+#include "gui/mainwindow.h"
+#include "gui/numberkeyboard.h"
+#include "gui/option.h"
+#include "gui/outputset.h"
+#include "gui/settings/advancedoption.h"
+#include "gui/settings/factory.h"
+#include "gui/settings/factoryage.h"
+#include "gui/settings/imagequality.h"
+#include "gui/settings/linkwlan.h"
+#include "gui/tip.h"
+#include "sources/velinsource.h"
+#include "tests/fpga/rcv_package.h"
+#include "tests/support/GuiFixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/KeyDriver.h"
+#include "tests/support/TickDriver.h"
+#include "ui_numberkeyboard.h"
+#include "ui_rcv_recovery.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTextDocument>
+#include <cstring>
+#include <memory>
+
+using kel_test::PanelKey;
+using P = KelRamPara;
+using sim::ReceivingCardModel;
+using namespace rcv_test;
+
+namespace {
+
+const char kOrange[] = "rgb(255,171,84)";
+
+class SettingsScreens : public kel_test::GuiFixture {
+protected:
+    void SetUp() override
+    {
+        GuiFixture::SetUp();
+        mainWindow();
+        P::put16(para->ram + P::kKeyLock, 0);
+        std::memcpy(para->ram_backup, para->ram, sizeof para->ram);
+        g_send_para.end();
+        g_send_para.progress = 65535;
+    }
+    void TearDown() override
+    {
+        if (g_qround_bar)
+            g_qround_bar->para_sync(100);
+        g_send_para.end();
+        fpga.reset();
+        fpga_manage::p_fpga_manage = nullptr;
+        GuiFixture::TearDown();
+    }
+
+    // An FPGA manager (no thread) whose FPGA 0 is up.
+    void fpgaUp()
+    {
+        fpga = std::make_unique<fpga_manage>();
+        fpga_manage::p_fpga_manage = fpga.get();
+        ASSERT_EQ(fpga->initialize(), 0);
+        fpga->softinit();
+        g_send_para.end();
+        fpga_manage::MCU_REG_func[0][80] = 3;
+        fpga->link_stage[0] = 7;
+        fpga->check_step[0] = 16;
+        for (int port = 0; port < 16; ++port)
+            ReceivingCardModel::setCards(0, port, 0);
+    }
+    void cards(int port, int count)
+    {
+        ReceivingCardModel::setCards(0, port, count);
+        P::put16(fpga_manage::MCU_RAM_PARA_func[0] + fpga_manage::kCardCountOffset[port], uint16_t(count));
+    }
+    // Runs the posted check or recovery job to its end with the receive path; the ring,
+    // the list and the notification are handled on the GUI thread as they come.
+    void runJob()
+    {
+        for (int i = 0; i < 40000 && g_send_para.job != 0; ++i) {
+            fpga->rcv_recovery_check_deal(g_send_para.job == 6 ? 1 : 0);
+            {
+                std::lock_guard<std::mutex> hold(fpga->port_path_mutex);
+                for (int k = 0; k < 3; ++k)
+                    fpga->reg_IRQ_Dealwith(0, 0);
+            }
+            G_timeTicks += 1;
+            if (i % 200 == 0)
+                kel_test::settle();
+        }
+        kel_test::settle();
+        ASSERT_EQ(g_send_para.job, 0);
+    }
+    rcv_recovery* openRecovery()
+    {
+        g_rcv_recovery = new rcv_recovery(nullptr);
+        g_page_focus = 25;
+        g_rcv_recovery->show();
+        return g_rcv_recovery;
+    }
+    QString emptyText(rcv_recovery* s)
+    {
+        const auto labels = s->frame_file->findChildren<QLabel*>();
+        return labels.size() == 1 ? labels[0]->text() : QString();
+    }
+
+    std::unique_ptr<fpga_manage> fpga;
+};
+
+constexpr uint32_t kConfig = 0xC0FFEE;
+
+// One screen: port 0 with 2 cards and port 1 with 3, each card's operation writing its
+// number into RAM 0x300.
+Bytes package()
+{
+    Screen s;
+    s.configId = kConfig;
+    const int counts[2] = {2, 3};
+    for (int p = 0; p < 2; ++p) {
+        Port port;
+        port.ledx = uint16_t(p);
+        for (int c = 0; c < counts[p]; ++c) {
+            Op o;
+            o.addr = 0x300;
+            o.data = {uint8_t(0x10 + p), uint8_t(c)};
+            port.cards.push_back({o});
+        }
+        s.ports.push_back(port);
+    }
+    return standard({s}).bytes;
+}
+
+} // namespace
+
+// --- receiving-card recovery -----------------------------------------------------------
+
+TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
+{
+    fpgaUp();
+    cards(0, 2);
+    cards(1, 3);
+    for (int p = 0; p < 2; ++p)
+        ReceivingCardModel::setConfigId(0, p, -1, kConfig);
+    ReceivingCardModel::setConfigId(0, 1, 2, 0x1234);   // the third card on port 2 differs
+    const Bytes pkg = package();
+    root.writeFile("/data/rcvrecovery/DIVU", std::string(pkg.begin(), pkg.end()));
+
+    rcv_recovery* s = openRecovery();
+    EXPECT_EQ(emptyText(s), "No receiving cards that need to be updated!");
+    // Recovery with nothing listed: the focus goes back to Query and no job starts.
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(g_send_para.job, 0);
+    EXPECT_EQ(s->ui_select, 0);
+    EXPECT_TRUE(s->ui->Button_check->styleSheet().contains(kOrange));
+
+    kel_test::pressKey(PanelKey::Ok, 1);
+    ASSERT_NE(g_qround_bar, nullptr);
+    EXPECT_EQ(g_send_para.job, 5);
+    // While the ring exists: no focus move, no second job, no Back, no mode key.
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Back, PanelKey::Mode});
+    EXPECT_EQ(s->ui_select, 0);
+    EXPECT_EQ(g_rcv_recovery, s);
+    EXPECT_EQ(g_page_focus, 25);
+    runJob();
+    EXPECT_EQ(g_qround_bar, nullptr);
+    ASSERT_EQ(s->file_list, QStringList{"01/02/03/03"});
+    ASSERT_NE(s->row_labels[0], nullptr);
+    QTextDocument doc;
+    doc.setHtml(s->row_labels[0]->text());
+    EXPECT_EQ(doc.toPlainText(), "Find Screen01, LED02, Rcv03");
+    EXPECT_TRUE(s->row_labels[0]->text().contains("#FFFFFF"));
+    EXPECT_EQ(s->rcv_out_of_range, 0);
+    kel_test::grab(s, "rcv_recovery-en-found");
+
+    // Recovery: the stored operation reaches the listed card and no other.
+    ReceivingCardModel::clearPackets();
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});
+    EXPECT_EQ(g_send_para.job, 6);
+    runJob();
+    const auto ram = ReceivingCardModel::card(0, 1, 2).ram;
+    EXPECT_EQ(ram[0x300], 0x11);
+    EXPECT_EQ(ram[0x301], 2);
+    EXPECT_EQ(ReceivingCardModel::card(0, 1, 1).ram[0x300], 0);
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+    EXPECT_TRUE(s->file_list.isEmpty());
+
+    // A new query empties the shown list at once, the entries too.
+    s->set_file_list(QStringList{"01/02/03/03"});
+    s->rcv_self_recovery_file_list();
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
+    EXPECT_TRUE(s->file_list.isEmpty());
+    EXPECT_EQ(emptyText(s), "No receiving cards that need to be updated!");
+    runJob();
+    kel_test::pressKey(PanelKey::Back);
+    EXPECT_EQ(g_rcv_recovery, nullptr);
+    EXPECT_EQ(g_page_focus, 12);
+}
+
+TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
+{
+    rcv_recovery* s = openRecovery();
+    // A job pending in the manager: OK starts nothing.
+    g_send_para.post(3);
+    kel_test::pressKey(PanelKey::Ok);
+    EXPECT_EQ(g_qround_bar, nullptr);
+    EXPECT_EQ(g_send_para.job, 3);
+    g_send_para.end();
+
+    // A card beyond the package's count is red and cannot be recovered; a short entry is
+    // not shown.
+    s->set_file_list({"01/01/07/05", "01/02", "01/03/01/02", "01/04/01/02", "02/01/01/01"});
+    s->syncUpdate(99);
+    ASSERT_NE(s->row_labels[0], nullptr);
+    EXPECT_TRUE(s->row_labels[0]->text().contains("<font color = #FF0000 >07</font>"));
+    EXPECT_EQ(s->row_labels[1], nullptr);
+    EXPECT_EQ(s->rcv_out_of_range, 0);          // the last listed entry is within its count
+    EXPECT_EQ(s->button_previous, nullptr);
+    ASSERT_NE(s->button_next, nullptr);
+    // Next to page 1 (one entry), next again wraps to page 0; previous on 0 stays.
+    s->kel_Button_next_clicked();
+    EXPECT_EQ(s->current_page, 1);
+    EXPECT_NE(s->button_previous, nullptr);
+    EXPECT_EQ(s->button_next, nullptr);
+    s->kel_Button_next_clicked();
+    EXPECT_EQ(s->current_page, 0);
+    s->kel_Button_previous_clicked();
+    EXPECT_EQ(s->current_page, 0);
+
+    s->set_file_list({"01/01/07/05"});
+    s->syncUpdate(99);
+    EXPECT_EQ(s->rcv_out_of_range, 1);
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});
+    EXPECT_EQ(g_send_para.job, 0);
+    EXPECT_EQ(g_qround_bar, nullptr);
+
+    // Chinese rows.
+    g_language = 0;
+    s->language_changed();
+    QTextDocument doc;
+    doc.setHtml(s->row_labels[0]->text());
+    EXPECT_EQ(doc.toPlainText(), QString::fromUtf8("发现 屏幕01, 网口LED01, 接收卡07"));
+    EXPECT_EQ(s->ui->Button_self_covery->text(), QString::fromUtf8("恢复"));
+    kel_test::grab(s, "rcv_recovery-zh-red");
+    g_language = 1;
+}
+
+TEST_F(SettingsScreens, AdvancedMenuOffersRecoveryOnlyWithPackageFiles)
+{
+    g_advancedoption = new AdvancedOption(nullptr);
+    g_advancedoption->show();
+    g_page_focus = 12;
+    EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->isEnabled());
+    g_advancedoption->on_Button_rcv_recovery_clicked();
+    EXPECT_EQ(g_rcv_recovery, nullptr);
+    EXPECT_EQ(g_page_focus, 12);
+    kel_test::grab(g_advancedoption, "advancedoption-en-nofiles");
+
+    root.writeFile("/data/rcvrecovery/DIVU", "x");
+    g_advancedoption->language_changed();
+    EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->isEnabled());
+    kel_test::whenModal([](QWidget* screen) {
+        EXPECT_EQ(screen, g_rcv_recovery);
+        EXPECT_EQ(g_page_focus, 25);
+        kel_test::pressKey(PanelKey::Back);
+    });
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(g_rcv_recovery, nullptr);
+    EXPECT_EQ(g_page_focus, 12);
+    EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(kOrange));
+}
+
+TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
+{
+    g_advancedoption = new AdvancedOption(nullptr);
+    g_advancedoption->show();
+    g_page_focus = 12;
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right});
+    // OK on the ageing entry opens the keypad; the typed code is confirmed there.
+    auto typeCode = [](const char* code, std::function<void(QWidget*)> then) {
+        kel_test::whenModal([code, then](QWidget* keypad) {
+            EXPECT_EQ(keypad, g_numberkeyboard);
+            EXPECT_EQ(g_numberkeyboard->form()->label->text(), "Password");
+            if (then)
+                kel_test::whenModal(then);
+            g_numberkeyboard->form()->lineEdit->setText(QString::fromLatin1(code));
+            g_numberkeyboard->on_Button_ok_clicked();
+        });
+        kel_test::pressKey(PanelKey::Ok);
+    };
+    typeCode("1234", nullptr);
+    EXPECT_EQ(g_factoryage, nullptr);
+    EXPECT_EQ(g_page_focus, 12);
+
+    factoryage_log = {"12-07 10:00 17 0 2", "12-07 10:03 19 0 2"};
+    factoryage_log_diff3 = 1;
+    typeCode("8888", [](QWidget* screen) {
+        EXPECT_EQ(screen, g_factoryage);
+        EXPECT_EQ(g_page_focus, 23);
+        EXPECT_EQ(g_factoryage->label_log[0]->text(), "12-07 10:03 19 0 2");
+        EXPECT_TRUE(g_factoryage->label_counts->text().startsWith("<3: 1   <5: 0"));
+        // The tick's redraw after a new sample.
+        factoryage_log.append("12-07 10:06 22 0 2");
+        g_factoryage->update_agelog();
+        EXPECT_EQ(g_factoryage->label_log[0]->text(), "12-07 10:06 22 0 2");
+        kel_test::grab(g_factoryage, "factoryage-en");
+        kel_test::pressKey(PanelKey::Back);
+    });
+    EXPECT_EQ(g_factoryage, nullptr);
+    EXPECT_EQ(g_page_focus, 12);
+    factoryage_log.clear();
+    factoryage_log_diff3 = 0;
+}
