@@ -10,7 +10,9 @@
 #include "gui/QRoundProgressBar.h"
 #include "gui/led/rcv_recovery.h"
 #include "gui/linkoption.h"
+#include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
+#include "gui/my_lineedit.h"
 #include "gui/numberkeyboard.h"
 #include "gui/option.h"
 #include "gui/outputset.h"
@@ -320,4 +322,161 @@ TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
     EXPECT_EQ(g_page_focus, 12);
     factoryage_log.clear();
     factoryage_log_diff3 = 0;
+}
+
+// --- the least screens: opened from their menus, back to the opener -----------------------
+
+TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
+{
+    struct Case {
+        const char* screen;
+        int opener;         // the menu's page
+        int rights;         // Right presses to the entry
+        int page;           // the screen's page
+        std::function<QWidget*()> pointer;
+    };
+    const std::vector<Case> cases = {
+        {"ImageQuality", 5, 4, 11, [] { return g_imagequality; }},
+        {"test_chart", 5, 5, 16, [] { return g_test_chart; }},
+        {"AdvancedOption", 5, 7, 12, [] { return g_advancedoption; }},
+        {"netset", 6, 1, 14, [] { return g_netset; }},
+        {"linkcom", 10, 0, 21, [] { return g_linkcom; }},
+        {"linkwlan", 10, 1, 22, [] { return g_linkwlan; }},
+        {"firmware_usbgrade", 10, 2, 26, [] { return g_firmware_usbgrade; }},
+        {"quality", 11, 0, 19, [] { return g_quality; }},
+        {"temperature", 11, 1, 20, [] { return g_temperature; }},
+        {"lcdshow", 12, 0, 15, [] { return g_lcdshow; }},
+        {"othersetup", 12, 1, 17, [] { return g_othersetup; }},
+        {"factory", 12, 2, 18, [] { return g_factory; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screen);
+        QDialog* menu = nullptr;
+        switch (c.opener) {
+        case 5: menu = g_option = new Option(nullptr); break;
+        case 6: menu = g_outputset = new OutputSet(nullptr); break;
+        case 10: menu = g_linkoption = new LinkOption(nullptr); break;
+        case 11: menu = g_imagequality = new ImageQuality(nullptr); break;
+        case 12: menu = g_advancedoption = new AdvancedOption(nullptr); break;
+        }
+        menu->show();
+        g_page_focus = uint8_t(c.opener);
+        for (int i = 0; i < c.rights; ++i)
+            kel_test::pressKey(PanelKey::Right, 0, menu);
+        kel_test::whenModal([&c](QWidget* screen) {
+            EXPECT_EQ(screen, c.pointer());
+            EXPECT_EQ(screen->objectName(), c.screen);
+            EXPECT_EQ(g_page_focus, c.page);
+            EXPECT_EQ(screen->size(), QSize(320, 240));
+            kel_test::pressKey(PanelKey::Back, 1);
+        });
+        kel_test::pressKey(PanelKey::Ok, 0, menu);
+        EXPECT_EQ(c.pointer(), nullptr);
+        EXPECT_EQ(g_page_focus, c.opener);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->close();
+        kel_test::settle();
+        g_option = nullptr;
+        g_outputset = nullptr;
+        g_linkoption = nullptr;
+        g_imagequality = nullptr;
+        g_advancedoption = nullptr;
+    }
+}
+
+TEST_F(SettingsScreens, TheModeKeyClosesTheWholeMenuChain)
+{
+    g_option = new Option(nullptr);
+    g_option->show();
+    g_page_focus = 5;
+    kel_test::whenModal([](QWidget* advanced) {
+        EXPECT_EQ(advanced, g_advancedoption);
+        kel_test::whenModal([](QWidget* screen) {
+            EXPECT_EQ(screen, g_lcdshow);
+            // Locked keys: nothing happens.
+            P::put16(KelRamPara::pInstance()->ram + P::kKeyLock, 1);
+            kel_test::pressKey(PanelKey::Mode);
+            EXPECT_EQ(g_lcdshow, screen);
+            P::put16(KelRamPara::pInstance()->ram + P::kKeyLock, 0);
+            kel_test::pressKey(PanelKey::Mode, 1);
+        });
+        kel_test::pressKey(PanelKey::Ok);
+    });
+    kel_test::pressKey(PanelKey::Left, 0, g_option);   // to the last entry, the advanced settings
+    kel_test::pressKey(PanelKey::Ok, 0, g_option);
+    kel_test::settle();
+    EXPECT_EQ(g_lcdshow, nullptr);
+    EXPECT_EQ(g_advancedoption, nullptr);
+    EXPECT_EQ(g_option, nullptr);
+    EXPECT_EQ(g_page_focus, 4);
+    EXPECT_NE(g_custommode, nullptr);
+}
+
+TEST_F(SettingsScreens, FactoryResetsRestoreTheDefaultsAndRequestEveryEdid)
+{
+    velinsource sources;
+    velinsource::p_velin_source = &sources;
+    for (int i = 0; i < 4; ++i)
+        sources.edid_request[i] = 0;
+    // Changed settings and a requested EDID for input 1.
+    P::put16(para->ram + 2176, 17);                        // brightness (default 100)
+    P::put16(para->ram + P::kEdid + 6, 3840);
+    P::put16(para->ram + P::kEdid + 8, 2160);
+    const uint16_t defaultEdidWidth = P::get16(default_para_ramlist + 2 + P::kEdid + 6 - 768);
+    ASSERT_NE(defaultEdidWidth, 3840);
+
+    kel_test::whenModal([](QWidget* toast) {
+        EXPECT_EQ(toast, g_tip);
+        kel_test::tick(300);
+    });
+    factory::factory_reset(factory::KeepIpAndEdid);
+    EXPECT_EQ(P::get16(para->ram + 2176), 100);
+    EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), 3840);
+    EXPECT_EQ(P::get16(para->ram + P::kEdid + 8), 2160);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(sources.edid_request[i], 1) << i;
+    EXPECT_EQ(applyFlag(), 2);
+
+    setApplyFlag(0);
+    for (int i = 0; i < 4; ++i)
+        sources.edid_request[i] = 0;
+    P::put16(para->ram + P::kEdid + 6, 3840);
+    kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
+    factory::factory_reset(factory::KeepIp);
+    EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), defaultEdidWidth);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(sources.edid_request[i], 1) << i;
+    EXPECT_EQ(applyFlag(), 2);
+    velinsource::p_velin_source = nullptr;
+}
+
+TEST_F(SettingsScreens, NetworkAddressFieldsTakeOctetsFromTheKeypad)
+{
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        g_str_ip = "192.168.0.199";
+        g_srt_mask = "255.255.255.0";
+        g_str_gateway = "192.168.0.1";
+    }
+    g_linkwlan = new linkwlan(nullptr);
+    g_linkwlan->show();
+    g_page_focus = 22;
+    EXPECT_EQ(g_linkwlan->line_edits[3]->text(), "199");
+    EXPECT_EQ(g_linkwlan->line_edits[6]->text(), "255");
+    EXPECT_EQ(g_linkwlan->line_edits[11]->text(), "1");
+    // Left from the first field wraps to the gateway's last octet; OK opens the keypad.
+    kel_test::pressKey(PanelKey::Left);
+    EXPECT_TRUE(g_linkwlan->line_edits[11]->styleSheet().contains(kOrange));
+    for (const char* typed : {"254", "999", "x"}) {
+        kel_test::whenModal([typed](QWidget* keypad) {
+            EXPECT_EQ(keypad, g_numberkeyboard);
+            EXPECT_EQ(g_numberkeyboard->form()->label->text(), "Gateway");
+            g_numberkeyboard->form()->lineEdit->setText(QString::fromLatin1(typed));
+            g_numberkeyboard->on_Button_ok_clicked();
+        });
+        kel_test::pressKey(PanelKey::Ok);
+        EXPECT_EQ(g_linkwlan->line_edits[11]->text(), std::string(typed) == "254" ? "254" : "255") << typed;
+    }
+    kel_test::grab(g_linkwlan, "linkwlan-en");
+    g_linkwlan->close();
 }
