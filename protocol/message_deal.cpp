@@ -36,6 +36,7 @@ unsigned char g_4G_RAM[k4GRamSize];
 unsigned char g_4G_property[k4GPropertySize];
 
 std::mutex message_deal::capture_mutex;
+std::mutex message_deal::transfer_mutex;
 QByteArray message_deal::capture_buf;
 
 namespace {
@@ -143,21 +144,29 @@ int message_deal::message_group_deal(unsigned char* frame, unsigned int len, uns
     case 0xA2: return barcode_group(frame);
     case 0xA4: return net_eth_group(frame);
     case 0xB0: return vedio_write_single_para(frame, len);
-    case 0xC0: return write_file_group(frame);
+    case 0xC0: {
+        std::lock_guard<std::mutex> hold(transfer_mutex);
+        return write_file_group(frame);
+    }
     case 0xC1: return write_edid_table_group(frame);
     case 0xC3:
         if (len > 10 && frame[10] == 11)
             return project_set_setproperty(frame, link);
         return 0;
     case 0xC4: return p_message_deal_4g->message_deal_4G(frame, len);
-    case 0xC5: return YP_SendFileData(frame);
-    case 0xC6: return YP_SendFileEND(frame);
-    case 0xC7: return YP_SendFileCancel(frame);
-    case 0xC8: return YP_RecvFile(frame);
-    case 0xC9: return YP_RecvFileData(frame);
-    case 0xCA: return YP_RecvFileEnd(frame);
-    case 0xCB: return YP_RecvFileCancel(frame);
-    case 0xCC: return YP_SendFile(frame);
+    case 0xC5: case 0xC6: case 0xC7: case 0xC8: case 0xC9: case 0xCA: case 0xCB: case 0xCC: {
+        std::lock_guard<std::mutex> hold(transfer_mutex);
+        switch (frame[9]) {
+        case 0xC5: return YP_SendFileData(frame);
+        case 0xC6: return YP_SendFileEND(frame);
+        case 0xC7: return YP_SendFileCancel(frame);
+        case 0xC8: return YP_RecvFile(frame);
+        case 0xC9: return YP_RecvFileData(frame);
+        case 0xCA: return YP_RecvFileEnd(frame);
+        case 0xCB: return YP_RecvFileCancel(frame);
+        default: return YP_SendFile(frame);
+        }
+    }
     default: return 0;
     }
 }

@@ -115,7 +115,11 @@ public:
     int YP_RecvFileCancel(unsigned char* frame);
     int YP_SendFile(unsigned char* frame);
 
-    // The group 0xC4 sub-handler of the cloud link; null until that link exists.
+    // The file-transfer record, the digest, the read file and the cloud-file records are one
+    // set shared by every link: one request of those groups is handled at a time.
+    static std::mutex transfer_mutex;
+
+    // The group 0xC4 sub-handler of the cloud link (created with the handler).
     message_deal_4g* p_message_deal_4g;
     // Length (without check byte) of the frame being handled: handlers check it before
     // reading their fixed fields or announced lengths.
