@@ -10,7 +10,7 @@
 #include "sources/drv_i2c.h"
 #include "sources/ite6805_drv.h"
 #include "sources/ite6805_sys.h"
-#include "sources/velin_it6602.h"
+#include "sources/it6602/velin_it6602.h"
 
 #include <cstring>
 #include <system_error>
@@ -655,7 +655,7 @@ void velinsource::sourcecheck(void* /*arg*/)
                 p_ite6805_sys->p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
                 p_ite6805_sys->FsmState[0] = 0;
             } else {
-                p_velin_it6602->IT6602HPDCtrl(fd, 0, 0);
+                p_velin_it6602->IT6602HPDCtrl(fd, 0, 0, i);
                 it6602_step[i] = 0;
             }
         }
@@ -692,8 +692,7 @@ void velinsource::update_vid_info_delay()
                 const IT6602_VIDEO_TIMING& t = p_velin_it6602->vid_timing[i];
                 width = t.HActive;
                 height = t.VActive;
-                const uint64_t frame = uint64_t(t.HTotal) * t.VTotal;
-                rate = (t.PCLK && frame) ? uint32_t(uint64_t(t.PCLK) * 1000000u / frame) : 0;
+                rate = velin_it6602::frame_rate_of(t);
                 KEL_TRACE("\n end delay FrameRate %d %d\n", i, int(rate));
             } else {
                 const iTE6805_TIMING& t = p_ite6805_sys->timing[0];

@@ -3,6 +3,7 @@
 #include "board/sim/EdidEepromModel.h"
 #include "board/sim/ExpanderModel.h"
 #include "board/sim/I2cBusModel.h"
+#include "board/sim/i2c/It6602Model.h"
 
 namespace sim {
 
@@ -13,8 +14,8 @@ namespace sim {
 //    0x20 for inputs 0 to 3;
 //  - clock chip 0 at 0xD0 behind channel 0x80 of switch 0xE0, enabled by the SoC word at
 //    0x207858.
-// The receivers (0x90/0x94 behind switch 0xEE) are not on this board model: identification
-// finds nothing there and the inputs stay without signal.
+//  - the IT6602 receivers of inputs 0 to 2 at 0x90 (or 0x94) behind channels 0x02, 0x04
+//    and 0x08 of switch 0xEE, held in reset by the SoC word at 0x207940.
 // Scenario keys: "i2c.eeprom0" .. "i2c.eeprom3" = valid | blank | corrupt | absent;
 // "i2c.clock" = absent takes the clock chip off the bus.
 class InputSideModel {
@@ -33,6 +34,7 @@ public:
     static ExpanderModel& expander();
     static EdidEepromModel& eeprom(int input);
     static ClockChipModel& clockChip();
+    static It6602Model& it6602(int input);          // inputs 0..2
     static void setClockPresent(bool present);
     static bool clockPresent();
     static void reset();

@@ -29,6 +29,7 @@ std::map<std::string, std::string>& scenarioMap()
     static std::map<std::string, std::string> map;
     return map;
 }
+std::atomic<uint64_t> g_scenarioGeneration{1};
 std::atomic<bool> g_virtual{false};
 std::atomic<uint64_t> g_virtualUs{0};
 std::atomic<std::time_t> g_fixedWall{0};
@@ -95,6 +96,12 @@ void SimBoard::setScenario(const std::string& key, const std::string& value)
 {
     std::lock_guard<std::mutex> hold(g_lock);
     scenarioMap()[key] = value;
+    ++g_scenarioGeneration;
+}
+
+uint64_t SimBoard::scenarioGeneration()
+{
+    return g_scenarioGeneration;
 }
 
 std::string SimBoard::scenario(const std::string& key, const std::string& fallback)
@@ -137,6 +144,7 @@ void SimBoard::reset()
     {
         std::lock_guard<std::mutex> hold(g_lock);
         scenarioMap().clear();
+        ++g_scenarioGeneration;
         hooks = resetHooks();
     }
     Journal::reset();

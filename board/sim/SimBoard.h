@@ -22,6 +22,8 @@ public:
     static void setScenario(const std::string& key, const std::string& value);
     static std::string scenario(const std::string& key, const std::string& fallback = std::string());
     static long scenarioInt(const std::string& key, long fallback);
+    // Counts scenario changes, so a model can keep what it read until the scenario moves.
+    static uint64_t scenarioGeneration();
 
     // Virtual clock for tests: sleeps return at once and advance it.
     static void useVirtualClock(bool on);

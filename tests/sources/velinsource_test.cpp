@@ -5,7 +5,7 @@
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "sources/ite6805_sys.h"
-#include "sources/velin_it6602.h"
+#include "sources/it6602/velin_it6602.h"
 #include "sources/velinsource.h"
 #include "tests/support/TestRoot.h"
 
@@ -688,12 +688,13 @@ TEST_F(InputSource, StartUpProgramsTheClockRepairsEepromsAndFollowsAnEdidChange)
     EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 16);
     EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
 
-    // No receiver answers on this board: the inputs stay without signal.
-    pass(3);
-    EXPECT_EQ(reg(37) & 0x3C, 0);
+    // The three IT6602 receivers are found and serviced; only input 0 carries a source.
+    pass(8);
+    EXPECT_EQ(reg(37) & 0x1C, 0x1C);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(src->it6602_step[i], 0);
-    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(src->it6602_step[i], 2);
+    EXPECT_EQ(src->hdminfo[0].nosignal, 0u);
+    for (int i = 1; i < 4; ++i)
         EXPECT_EQ(src->hdminfo[i].nosignal, 1u);
 
     // The PC asks HDMI2 for 2560x1080 at 60 Hz; the scaler's apply step raises the request.

@@ -1,0 +1,436 @@
+// IT6602 receivers: register access, identification, reset and initialisation table,
+// hot-plug and +5 V handling, and the per-pass interrupt service.
+#include "sources/it6602/velin_it6602.h"
+
+#include "board/Clock.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "sources/drv_i2c.h"
+
+namespace {
+constexpr uint8_t kIdentity[4] = {0x54, 0x49, 0x02, 0x68};
+constexpr int kRegChips = 37;
+
+Drv_I2C0& bus()
+{
+    static Drv_I2C0 fallback;
+    return Drv_I2C0::p_drv_i2c0 ? *Drv_I2C0::p_drv_i2c0 : fallback;
+}
+
+void chip_bit(int dev, bool found)
+{
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    if (!para || dev < 0 || dev > 2)
+        return;
+    uint8_t bit = uint8_t(0x04 << dev);
+    if (found)
+        __atomic_fetch_or(&para->reg_image[kRegChips], bit, __ATOMIC_SEQ_CST);
+    else
+        __atomic_fetch_and(&para->reg_image[kRegChips], uint8_t(~bit), __ATOMIC_SEQ_CST);
+}
+} // namespace
+
+// The chip's start-up settings: software resets of every block, interrupt set-up, output
+// tristated with audio off, hot-plug low until +5 V is seen, and the receiver's analog
+// settings. Bank switches are rows on register 0x0F.
+namespace {
+constexpr IT6602_REG_INI kInitTable[] = {
+    {0x0F, 0x03, 0x00},
+    {0x10, 0xFF, 0x08}, {0x10, 0xFF, 0x17}, {0x11, 0xFF, 0x1F}, {0x18, 0xFF, 0x1F}, {0x12, 0xFF, 0xF8},
+    {0x10, 0xFF, 0x10}, {0x11, 0xFF, 0xA0}, {0x18, 0xFF, 0xA0}, {0x12, 0xFF, 0x00},
+    {0x0F, 0x03, 0x01},
+    {0xB0, 0x03, 0x00},   // HPD low on port 0 until +5 V is seen
+    {0xC0, 0x8C, 0x88},
+    {0xB1, 0x60, 0x00}, {0xC1, 0x60, 0x00},   // no RS overwrite
+    {0xB5, 0x10, 0x10}, {0xC5, 0x10, 0x10},
+    {0xB9, 0x80, 0x00}, {0xC9, 0x80, 0x00},   // polarity as received
+    {0x8D, 0xFF, 0x00}, {0x8E, 0xFF, 0x00},
+    {0x0F, 0x03, 0x00},
+    {0x16, 0xFF, 0x08}, {0x17, 0xFF, 0x08}, {0x1E, 0xFF, 0x00}, {0x1F, 0xFF, 0x00},
+    {0x20, 0xFF, 0x00}, {0x22, 0xFF, 0x00}, {0x26, 0x20, 0x00},   // port 0: deskew, RS/EQ, auto EQ
+    {0x38, 0xFF, 0x00}, {0x3A, 0xFF, 0x00}, {0x3E, 0x20, 0x00},   // port 1 the same
+    {0x35, 0x1E, 0x10}, {0x4B, 0x1E, 0x10},
+    {0x50, 0x1F, 0x00}, {0x51, 0x01, 0x00},
+    {0x52, 0x1F, 0x1F},   // audio output off
+    {0x53, 0xCF, 0x4F},   // video output tristated
+    {0x54, 0xFF, 0x11},
+    {0x56, 0xFF, 0x01}, {0x58, 0xFF, 0x33}, {0x59, 0xFF, 0xAA}, {0x5A, 0xFF, 0x00}, {0x5B, 0xFF, 0x00},
+    {0x5C, 0xFF, 0x00}, {0x5D, 0xFF, 0x00},
+    {0x64, 0x80, 0x00}, {0x65, 0x3F, 0x00}, {0x66, 0x10, 0x00}, {0x67, 0x7F, 0x00}, {0x68, 0xFF, 0x00},
+    {0x6A, 0xFF, 0x81},   // video-stable interrupt set-up
+    {0x6B, 0x11, 0x11}, {0x6C, 0xFF, 0x00}, {0x6D, 0xFF, 0x00},
+    {0x71, 0x08, 0x00}, {0x73, 0xFF, 0x00}, {0x74, 0x0C, 0x00}, {0x75, 0xFF, 0x40},
+    {0x7A, 0xFF, 0x00}, {0x7D, 0x30, 0x00}, {0x7E, 0xFF, 0x40},
+    {0x81, 0xFF, 0x00}, {0x84, 0xFF, 0x00}, {0x85, 0x20, 0x00}, {0x86, 0xFF, 0x36}, {0x87, 0xFF, 0x00},
+    {0x8C, 0xFF, 0x00}, {0x9B, 0xFF, 0x03},
+    {0xA9, 0xFF, 0x00}, {0xAC, 0xFF, 0x00}, {0xAD, 0xFF, 0x00},
+    {0xC4, 0xFF, 0x00}, {0xC5, 0xFF, 0x00}, {0xC6, 0xFF, 0x00}, {0xC7, 0xFF, 0x00},
+    {0xD1, 0xFF, 0x00}, {0xD2, 0xFF, 0x00}, {0xD3, 0xFF, 0x00}, {0xD4, 0xFF, 0x00},
+    {0x77, 0x0C, 0x08},
+    {0xFF, 0xFF, 0xFF},
+};
+static_assert(sizeof kInitTable / sizeof kInitTable[0] == velin_it6602::kInitTableRows + 1, "81 rows and a terminator");
+static_assert(kInitTable[velin_it6602::kInitTableRows].ucAddr == 0xFF, "the table ends with its terminator");
+} // namespace
+
+const IT6602_REG_INI* const velin_it6602::IT6602_HDMI_INIT_TABLE = kInitTable;
+
+const char* const velin_it6602::VStateStr[14] = {
+    "VSTATE_Off", "VSTATE_TerminationOff", "VSTATE_TerminationOn", "VSTATE_5VOff", "VSTATE_SyncWait",
+    "VSTATE_SWReset", "VSTATE_SyncChecking", "VSTATE_HDCPSet", "VSTATE_HDCP_Reset", "VSTATE_ModeDetecting",
+    "VSTATE_VideoOn", "VSTATE_ColorDetectReset", "VSTATE_HDMI_OFF", "VSTATE_Reserved"};
+
+const char* const velin_it6602::AStateStr[6] = {"ASTATE_AudioOff", "ASTATE_RequestAudio", "ASTATE_ResetAudio",
+                                                "ASTATE_WaitForReady", "ASTATE_AudioOn", "ASTATE_Reserved"};
+
+// ---------------------------------------------------------------------------------------
+// Register access
+
+int velin_it6602::select(int dev)
+{
+    cur_dev = (dev >= 0 && dev < 3) ? dev : 0;
+    return cur_dev;
+}
+
+unsigned char velin_it6602::hdmirxrd_it6602(int fd, unsigned char reg)
+{
+    unsigned char value = 0;   // a failed read reads as 0
+    if (bus().i2c_read(fd, address(), reg, &value, 1) != 1)
+        value = 0;
+    return value;
+}
+
+int velin_it6602::hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value)
+{
+    return bus().i2c_write(fd, address(), reg, &value, 1) ? 0 : 1;
+}
+
+int velin_it6602::hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value)
+{
+    unsigned char old = hdmirxrd_it6602(fd, reg);
+    return hdmirxwr_it6602(fd, reg, uint8_t((old & ~mask) | (value & mask)));
+}
+
+int velin_it6602::hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsigned char* data)
+{
+    if (n <= 0 || !data)
+        return 0;
+    return bus().i2c_write(fd, address(), reg, data, unsigned(n)) ? 0 : 1;
+}
+
+void velin_it6602::chgbank_it6602(int fd, int bank)
+{
+    hdmirxset_it6602(fd, 0x0F, 0x03, uint8_t(bank & 3));
+}
+
+void velin_it6602::hdimrx_write_init_it6602(int fd, const IT6602_REG_INI* table)
+{
+    for (int i = 0; table[i].ucAddr != 0xFF; ++i)
+        hdmirxset_it6602(fd, table[i].ucAddr, table[i].andmask, table[i].ucValue);
+}
+
+void velin_it6602::delay1ms(unsigned ms)
+{
+    board::Clock::sleepMs(ms);
+}
+
+void velin_it6602::delay1ms_real(unsigned ticks)
+{
+    // Waits the ticks' worth of board time: a stopped tick counter cannot hang the thread.
+    board::Clock::sleepMs(uint64_t(ticks) * 10u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Identification and reset
+
+int velin_it6602::IT6602_Identify_Chip(int fd, int dev)
+{
+    select(dev);
+    // An absent chip is tried on every pass; its absence is told once, until it is found.
+    const bool tell = dev < 0 || dev > 2 || !missing_told[dev];
+    for (uint8_t addr : {uint8_t(0x90), uint8_t(0x94)}) {
+        i2c_addr[cur_dev] = addr;
+        unsigned char id[4] = {0, 0, 0, 0};
+        bool ok = bus().i2c_read(fd, addr, 0x00, id, 4) == 1;
+        if (ok && id[0] == kIdentity[0] && id[1] == kIdentity[1] && id[2] == kIdentity[2] && id[3] == kIdentity[3]) {
+            KEL_TRACE("I2C Addr %X ok: Can  find IT6602 Chip !!!\n", addr);
+            KEL_TRACE("OK , Find IT6602 Chip I2C Addr %X !!!\n", addr);
+            chip_bit(dev, true);
+            if (dev >= 0 && dev < 3)
+                missing_told[dev] = false;
+            return 1;
+        }
+        if (tell)
+            KEL_TRACE("I2C Addr %X Error: Can not find IT6602 Chip !!!\n", addr);
+        chip_bit(dev, false);
+        if (dev >= 0 && dev < 3)
+            ++identify_fail[dev];
+    }
+    if (dev >= 0 && dev < 3)
+        missing_told[dev] = true;
+    return 0;
+}
+
+void velin_it6602::hdmirx_Var_init(int dev, IT6602_dev_data* d)
+{
+    *d = IT6602_dev_data();
+    IT6602_VideoOutputConfigure_Init(d, eRGB444_SDR);
+    d->m_ucCurrentSCDT = 255;
+    d->m_VState = VSTATE_Reserved;
+    d->m_AState = ASTATE_Reserved;
+    for (int p = 0; p < 2; ++p) {
+        d->EQPort[p].ucEQState = 0xFF;
+        d->EQPort[p].ucPortID = uint8_t(p);
+        link[dev][p] = IT6602_link();
+    }
+    ipll_count[dev] = 0;
+}
+
+void velin_it6602::IT6602_Rst(int fd, int dev, IT6602_dev_data* d)
+{
+    select(dev);
+    hdmirx_Var_init(cur_dev, d);
+    hdimrx_write_init_it6602(fd, IT6602_HDMI_INIT_TABLE);
+    Cal_oclk(fd, cur_dev);
+    IT6602SwitchVideoState(fd, d, VSTATE_SWReset, cur_dev);
+    IT6602SwitchAudioState(fd, d, ASTATE_AudioOff);
+}
+
+int velin_it6602::IT6602_fsm_init(int fd, int dev)
+{
+    select(dev);
+    if (dev < 0 || dev > 2 || !missing_told[dev])
+        KEL_TRACE("IT6602_fsm_init(%d )\n", dev);
+    const int found = IT6602_Identify_Chip(fd, dev);
+    // Reset whatever the result: the writes of an absent chip simply fail.
+    IT6602_Rst(fd, cur_dev, &dev_data[cur_dev]);
+    return found;
+}
+
+void velin_it6602::IT6602_fsm_init_1(int fd, int dev)
+{
+    select(dev);
+    hdmirxset_it6602(fd, 0xC0, 0x03, 0x03);
+    IT6602PortSelect(fd, 0, cur_dev);
+}
+
+void velin_it6602::IT6602PortSelect(int fd, int port, int dev)
+{
+    select(dev);
+    IT6602_dev_data* d = &dev_data[cur_dev];
+    hdmirxset_it6602(fd, 0x51, 0x01, 0x00);
+    d->m_ucCurrentSCDT = 0;
+    if (port != 0) {
+        IT6602SwitchVideoState(fd, d, VSTATE_SyncWait, cur_dev);
+        d->m_ucPort = uint8_t(port & 1);
+        KEL_TRACE("IT6602PortSelect = %X\n", port);
+    }
+}
+
+void velin_it6602::IT6602_fsm(int fd, int dev)
+{
+    select(dev);
+    IT6602HDMIInterruptHandler(fd, cur_dev);
+    IT6602VideoHandler(fd, cur_dev);
+    IT6602AudioHandler(fd, cur_dev);
+    for (int port = 0; port < 2; ++port)
+        if (dev_data[cur_dev].EQPort[port].f_manualEQadjust)
+            HDMIAdjustEQ(fd, port, cur_dev);
+    IT6602HDMIEventManager(fd, cur_dev);
+}
+
+// ---------------------------------------------------------------------------------------
+// Ports, hot-plug and +5 V
+
+int velin_it6602::CheckPlg5VPwr(int fd, int port)
+{
+    return (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x01) != 0;
+}
+
+int velin_it6602::CLKCheck(int fd, int port)
+{
+    return (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x08) != 0;
+}
+
+int velin_it6602::IT6602_IsSelectedPort(int fd, int port)
+{
+    return (hdmirxrd_it6602(fd, 0x51) & 0x01) == uint8_t(port & 1);
+}
+
+int velin_it6602::IsHDMIMode(int fd)
+{
+    const int port = hdmirxrd_it6602(fd, 0x51) & 0x01;
+    return (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x02) != 0;
+}
+
+void velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
+{
+    if (dev >= 0)
+        select(dev);
+    if (port != 0)
+        return;
+    const bool power = (hdmirxrd_it6602(fd, 0x0A) & 0x01) != 0;
+    chgbank_it6602(fd, 1);
+    const uint8_t bits = power ? (value ? 0x03 : 0x01) : 0x00;
+    hdmirxset_it6602(fd, 0xB0, 0x03, bits);
+    chgbank_it6602(fd, 0);
+}
+
+void velin_it6602::hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, int dev)
+{
+    chgbank_it6602(fd, 1);
+    hdmirxset_it6602(fd, 0xB1, 0x60, 0x00);
+    hdmirxset_it6602(fd, 0xC1, 0x60, 0x00);
+    chgbank_it6602(fd, 0);
+    ipll_count[dev] = 0;
+    const bool power = CheckPlg5VPwr(fd, port) != 0;
+    if (IT6602_IsSelectedPort(fd, port)) {
+        if (power) {
+            IT6602SwitchVideoState(fd, d, VSTATE_SyncWait, dev);
+            IT6602HPDCtrl(fd, port, 1);
+        } else {
+            IT6602HPDCtrl(fd, port, 0);
+            IT6602SwitchVideoState(fd, d, VSTATE_SWReset, dev);
+        }
+    } else if (power) {
+        IT6602HPDCtrl(fd, port, 1);
+    } else {
+        DisableOverWriteRS(fd, port, dev);
+        IT6602HPDCtrl(fd, port, 0);
+    }
+}
+
+void velin_it6602::hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port, int dev)
+{
+    if (!IT6602_IsSelectedPort(fd, port))
+        return;
+    if (!IsHDMIMode(fd)) {
+        IT6602SwitchAudioState(fd, d, ASTATE_AudioOff);
+        d->m_ucStatus |= kStatusAVIChanged;
+        if (d->m_VState == VSTATE_VideoOn)
+            IT6602VideoOutputConfigure(fd, dev);
+        d->m_ucStatus &= uint8_t(~kStatusHDMI);
+    } else {
+        if (d->m_VState == VSTATE_VideoOn)
+            IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);
+        d->m_ucStatus |= kStatusHDMI;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Interrupt service
+
+void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
+{
+    IT6602_dev_data* d = &dev_data[dev];
+    if (d->m_VState == VSTATE_Off)
+        return;
+    chgbank_it6602(fd, 0);
+    const uint8_t int05 = hdmirxrd_it6602(fd, 0x05);
+    const uint8_t int06 = hdmirxrd_it6602(fd, 0x06);
+    const uint8_t int07 = hdmirxrd_it6602(fd, 0x07);
+    const uint8_t int08 = hdmirxrd_it6602(fd, 0x08);
+    const uint8_t int09 = hdmirxrd_it6602(fd, 0x09);
+    const uint8_t status = hdmirxrd_it6602(fd, 0x0A);
+    const uint8_t intD0 = hdmirxrd_it6602(fd, 0xD0);
+    hdmirxwr_it6602(fd, 0x05, int05);
+    hdmirxwr_it6602(fd, 0x06, int06);
+    hdmirxwr_it6602(fd, 0x07, int07);
+    hdmirxwr_it6602(fd, 0x08, int08);
+    hdmirxwr_it6602(fd, 0x09, int09);
+    hdmirxwr_it6602(fd, 0xD0, uint8_t(intD0 & 0x0F));
+
+    for (int port = 0; port < 2; ++port) {
+        const uint8_t intr = port ? int06 : int05;
+        if (!intr)
+            continue;
+        if (intr & 0x80)
+            d->m_ucEccCount[port] = 0;
+        if (intr & 0x40)
+            hdmirx_INT_ECC(fd, d, port, dev);
+        if ((intr & 0x20) && CLKCheck(fd, port))
+            hdmirx_INT_HDMIMode_Chg(fd, d, port, dev);
+        if (intr & 0x18)
+            hdmirx_INT_RxReset(fd, d, port, intr, dev);
+        if (intr & 0x04) {
+            const uint8_t lock = hdmirxrd_it6602(fd, 0x0C);
+            if (!(lock & (port ? 0x80 : 0x40))) {
+                chgbank_it6602(fd, 1);
+                hdmirxset_it6602(fd, port ? 0xC1 : 0xB1, 0x60, 0x00);
+                chgbank_it6602(fd, 0);
+                ipll_count[dev] = 0;
+            }
+        }
+        if (intr & 0x02) {
+            d->m_ucEccCount[port] = 0;
+            d->m_ucDeskewCount[port] = 0;
+            if (CLKCheck(fd, port))
+                TMDSCheck(fd, port, dev);
+        }
+        if (intr & 0x01)
+            hdmirx_INT_5V_Pwr_Chg(fd, d, port, dev);
+    }
+
+    if (int07 & 0x80)
+        aud_fiforst(fd);
+    if (int07 & 0x20)
+        IT6602_SetVideoMute(fd, d, 0);
+    if (int07 & 0x10)
+        IT6602_SetVideoMute(fd, d, 1);
+    if (int07 & 0x02)
+        hdmirx_INT_SCDT_Chg(fd, d, dev);
+    if ((int07 & 0x01) && !(status & 0x40) && address() == 0x94) {
+        chgbank_it6602(fd, 1);
+        hdmirxset_it6602(fd, 0xB6, 0x07, 0x03);
+        hdmirxset_it6602(fd, 0xB1, 0x20, 0x00);
+        hdmirxset_it6602(fd, 0xB2, 0x07, 0x04);
+        chgbank_it6602(fd, 0);
+    }
+
+    if ((int08 & 0x04) && d->de3dframe == 0)
+        d->de3dframe = uint8_t(IT6602_DE3DFrame(fd, 1, dev));
+
+    if (int09 & 0x40) {
+        hdmirxwr_it6602(fd, 0x09, address() == 0x94 ? 0x20 : 0x40);
+        hdmirx_INT_Deskew(fd, d, 1, dev);
+    }
+    if (int09 & 0x20) {
+        hdmirxwr_it6602(fd, 0x09, 0x20);
+        hdmirx_INT_Deskew(fd, d, 0, dev);
+    }
+    if (int09 & 0x01) {
+        chgbank_it6602(fd, 2);
+        const uint8_t r14 = hdmirxrd_it6602(fd, 0x14);
+        const uint8_t r15 = hdmirxrd_it6602(fd, 0x15);
+        chgbank_it6602(fd, 0);
+        if (r14 != d->m_ucLastAVI[0] || r15 != d->m_ucLastAVI[1]) {
+            d->m_ucLastAVI[0] = r14;
+            d->m_ucLastAVI[1] = r15;
+            d->m_ucStatus |= kStatusAVIChanged;
+        }
+    }
+
+    if (intD0) {
+        if (intD0 & 0x10) {
+            hdmirxwr_it6602(fd, 0xD0, 0x30);
+            AmpValidCheck(fd, 0, dev);
+            HDMIStartEQDetect(fd, 0, dev);
+            if (intD0 & 0x20) {
+                hdmirxwr_it6602(fd, 0xD0, 0x20);
+                hdmirx_INT_EQ_FAIL(fd, d, 0, dev);
+            }
+            return;
+        }
+        if (intD0 & 0x40) {
+            hdmirxwr_it6602(fd, 0xD0, 0xC0);
+            AmpValidCheck(fd, 1, dev);
+        } else if (intD0 & 0x20) {
+            hdmirxwr_it6602(fd, 0xD0, 0x20);
+            hdmirx_INT_EQ_FAIL(fd, d, 0, dev);
+        }
+        if (intD0 & 0x80) {
+            hdmirxwr_it6602(fd, 0xD0, 0x80);
+            hdmirx_INT_EQ_FAIL(fd, d, 1, dev);
+        }
+    }
+}

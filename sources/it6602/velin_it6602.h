@@ -1,0 +1,286 @@
+#pragma once
+// Driver of the three IT6602 HDMI receivers of inputs 0, 1 and 2 (one chip per input, each
+// on its own branch of the I2C bus; the input-source thread selects the branch through the
+// switch at 0xEE before every call). The driver has no thread of its own: everything runs
+// in the calls the input-source thread makes.
+//
+//   velin_it6602.cpp          register access, identification, reset, hot-plug, +5 V and
+//                             the interrupt service
+//   velin_it6602_eq.cpp       equaliser search and link-error recovery
+//   velin_it6602_video.cpp    video state machine, timing measurement and publication
+//   velin_it6602_output.cpp   output format, AVI infoframe and colour-space conversion
+//   velin_it6602_audio.cpp    audio state machine
+
+#include <cstdint>
+
+// Timing measured on an input (read by velinsource::update_vid_info_delay).
+struct IT6602_VIDEO_TIMING {
+    uint16_t HActive = 0;
+    uint16_t VActive = 0;
+    uint16_t HTotal = 0;
+    uint16_t VTotal = 0;
+    uint32_t PCLK = 0;          // MHz; 0 = no measurement
+    uint16_t HFrontPorch = 0;
+    uint16_t HSyncWidth = 0;
+    uint16_t HBackPorch = 0;
+    uint16_t VFrontPorch = 0;
+    uint16_t VSyncWidth = 0;
+    uint16_t VBackPorch = 0;
+    uint8_t flags = 0;          // bit 0 interlaced, 1 vsync positive, 2 hsync positive
+};
+
+enum _Video_State_Type {
+    VSTATE_Off = 0,
+    VSTATE_TerminationOff,
+    VSTATE_TerminationOn,
+    VSTATE_5VOff,
+    VSTATE_SyncWait,
+    VSTATE_SWReset,
+    VSTATE_SyncChecking,
+    VSTATE_HDCPSet,
+    VSTATE_HDCP_Reset,
+    VSTATE_ModeDetecting,
+    VSTATE_VideoOn,
+    VSTATE_ColorDetectReset,
+    VSTATE_HDMI_OFF,
+    VSTATE_Reserved
+};
+
+enum _Audio_State_Type {
+    ASTATE_AudioOff = 0,
+    ASTATE_RequestAudio,
+    ASTATE_ResetAudio,
+    ASTATE_WaitForReady,
+    ASTATE_AudioOn,
+    ASTATE_Reserved
+};
+
+enum _Video_Output_Configure {
+    eRGB444_SDR = 0,
+    eYUV444_SDR,
+    eRGB444_DDR,
+    eYUV444_DDR,
+    eYUV422_Emb_Sync_SDR,
+    eYUV422_Emb_Sync_DDR,
+    eYUV422_Sep_Sync_SDR,
+    eYUV422_Sep_Sync_DDR,
+    eCCIR656_Emb_Sync_SDR,
+    eCCIR656_Emb_Sync_DDR,
+    eCCIR656_Sep_Sync_SDR,
+    eCCIR656_Sep_Sync_DDR,
+    eRGB444_Half_Bus,
+    eYUV444_Half_Bus,
+    eBTA1004_SDR,
+    eBTA1004_DDR,
+    eVOMreserve
+};
+
+// One masked write of the initialisation table.
+struct IT6602_REG_INI {
+    uint8_t ucAddr;
+    uint8_t andmask;
+    uint8_t ucValue;
+};
+
+// The EQ search of one port.
+struct IT6602_eq_data {
+    uint8_t ucEQState = 0xFF;       // 255 idle
+    uint8_t ucECCvalue = 0;         // errors of the setting in force
+    uint8_t ucECCfailCount = 0;     // bits 0-3 consecutive errors, 6 saturation restart, 7 no signal
+    uint8_t ucSaturated = 0;        // consecutive saturated samples
+    uint8_t ucNoSignal = 0;         // samples with +5 V and clock but no signal (states 0..19)
+    uint8_t ucPortID = 0;
+    uint8_t f_manualEQadjust = 0;   // search active
+    uint8_t ErrorCount[3] = {0, 0, 0};   // errors found for the three EQ values
+};
+
+// Audio capability triple read from the chip.
+struct AUDIO_CAPS {
+    uint8_t AudioFlag = 0;          // bit 7 present, 6 HBR, 5 DSD, 0 plain LPCM
+    uint8_t AudSrcEnable = 0;       // channel bits
+    uint8_t SampleFreq = 0;         // sample-rate code
+};
+
+struct IT6602_dev_data {
+    uint8_t m_VState = VSTATE_Reserved;
+    uint8_t m_AState = ASTATE_Reserved;
+    uint8_t m_bHold = 0;            // 1: output reconfiguration and audio handler skipped
+    AUDIO_CAPS m_RxAudioCaps;
+    uint16_t m_VideoCountingTimer = 0;
+    uint16_t m_AudioCountingTimer = 0;
+    uint8_t m_ucCurrentSCDT = 255;
+    uint8_t m_bOutputVideoMode = 0; // colour code in bits 0-1
+    uint8_t m_bInputVideoMode = 0;  // colour code in bits 0-1, bit 4 BT.709, bit 5 limited RGB
+    uint8_t m_ucSCDToffCount = 0;   // SCDT wait counter
+    uint8_t m_ucEccCount[2] = {0, 0};
+    uint8_t m_ucDeskewCount[2] = {0, 0};
+    uint8_t de3dframe = 0;
+    IT6602_eq_data EQPort[2];
+    uint8_t m_ToggleCount[2] = {0, 0};
+    uint8_t m_VidOutConfigMode = eRGB444_SDR;
+    uint8_t m_VidOutDataTrgger = 0; // 0 SDR, 1 half bus, 2 DDR, 3 BTA-1004 SDR, 4 BTA-1004 DDR
+    uint8_t m_VidOutSyncMode = 0;   // 0 separate, 1 embedded, 2 CCIR 656 separate, 3 CCIR 656 embedded
+    uint8_t m_ucEvent = 0;          // bits 0/4 reset pending, 1/5 TMDS check, 2/6 EQ start
+    uint8_t m_ucEventCount[2] = {0, 0};
+    uint8_t m_ucPort = 0;           // the port in force
+    // AVI infoframe fields
+    uint8_t avi_Y = 0, avi_C = 0, avi_EC = 0, avi_Q = 0, avi_VIC = 0, avi_YQ = 0;
+    uint8_t m_HDCP_ContentOff = 0;
+    uint8_t m_ucColorDepth = 0;
+    uint8_t m_ucLastAVI[2] = {0, 0};   // bank 2 registers 0x14, 0x15 last seen
+    uint8_t m_ucStatus = 0;            // bit 3 HDMI mode, bit 5 AVI changed
+};
+
+// Per device and port: the equaliser bookkeeping that lives beside the search record.
+struct IT6602_link {
+    uint8_t manualEQ = 0;           // amplitudes written as EQ
+    uint8_t ampValid = 0;           // bits 0-1, 2-3, 4-5 for channels 0..2; 0x3F all valid
+    uint8_t amp[3] = {0, 0, 0};
+    uint8_t eqWritten = 0;
+};
+
+class velin_it6602 {
+public:
+    static constexpr uint8_t kStatusHDMI = 0x08;
+    static constexpr uint8_t kStatusAVIChanged = 0x20;
+    static constexpr int kInitTableRows = 81;
+
+    int fd = -1;                              // first field: the bus descriptor
+    uint8_t identify_fail[3] = {0, 0, 0};
+    bool missing_told[3] = {false, false, false};   // the chip's absence was printed
+    IT6602_dev_data dev_data[3];
+    uint8_t ipll_count[3] = {0, 0, 0};
+    IT6602_link link[3][2];
+    // Each chip keeps the address it answered at; the access routines use the one of the
+    // device on the selected branch (cur_dev), set by every entry point.
+    uint8_t i2c_addr[3] = {0x94, 0x94, 0x94};
+    int cur_dev = 0;
+    uint32_t tmds_clock[3] = {0, 0, 0};       // MHz
+    uint32_t osc_count[3] = {0, 0, 0};        // calibrated oscillator count (/100)
+    IT6602_VIDEO_TIMING vid_timing[3];
+
+    static const IT6602_REG_INI* const IT6602_HDMI_INIT_TABLE;   // 81 rows, then register 0xFF
+    static const uint8_t IT6602EQTable[3];
+    static const char* const VStateStr[14];
+    static const char* const AStateStr[6];
+    static const char* const VModeStateStr[16];
+
+    velin_it6602() {}
+    ~velin_it6602() {}
+
+    IT6602_dev_data* get_IT6602_dev_data(int dev) { return &dev_data[dev < 0 || dev > 2 ? 0 : dev]; }
+    uint8_t address() const { return i2c_addr[cur_dev]; }
+
+    // --- register access on the selected branch (failed reads yield 0) ---
+    unsigned char hdmirxrd_it6602(int fd, unsigned char reg);
+    int hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value);   // 0 ok, 1 failed
+    int hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value);
+    int hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsigned char* data);
+    void chgbank_it6602(int fd, int bank);
+    void hdimrx_write_init_it6602(int fd, const IT6602_REG_INI* table);
+    static void delay1ms(unsigned ms);
+    static void delay1ms_real(unsigned ticks);
+
+    // --- start-up and service, driven by velinsource::sourcecheck ---
+    int IT6602_fsm_init(int fd, int dev);     // 1 chip found
+    int IT6602_Identify_Chip(int fd, int dev);
+    void IT6602_Rst(int fd, int dev, IT6602_dev_data* d);
+    void hdmirx_Var_init(int dev, IT6602_dev_data* d);
+    void IT6602_fsm_init_1(int fd, int dev);
+    void IT6602_fsm(int fd, int dev);
+    void IT6602PortSelect(int fd, int port, int dev);
+    // Port 0 only: HPD high (value 1) or low (0) while +5 V is present; low without it.
+    // dev names the chip on the selected branch (-1: the one last addressed).
+    void IT6602HPDCtrl(int fd, int port, int value, int dev = -1);
+    int CheckPlg5VPwr(int fd, int port);
+    int CLKCheck(int fd, int port);
+    int IsHDMIMode(int fd);
+    int IT6602_IsSelectedPort(int fd, int port);
+
+    // --- interrupt service ---
+    void IT6602HDMIInterruptHandler(int fd, int dev);
+    void hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, int dev);
+    void hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port, int dev);
+
+    // --- equaliser and link-error recovery ---
+    void AmpValidCheck(int fd, int port, int dev);
+    void OverWriteAmpValue2EQ(int fd, int port, int dev);
+    void HDMIStartEQDetect(int fd, int port, int dev);
+    void HDMIAdjustEQ(int fd, int port, int dev);
+    void HDMICheckSCDTon(int fd, int port, int dev);
+    void HDMIPollingErrorCount(int fd, int port, int dev);
+    void HDMISwitchEQstate(int fd, int port, int state, int dev);
+    void HDMISetEQValue(int fd, int port, int index, int dev);
+    void HDMIJudgeECCvalue(int fd, int port, int dev);
+    void StoreEccCount(int fd, int port, int dev);
+    // Index (0..2) of the EQ value with the fewest errors; ties favour the later value.
+    static int JudgeBestEQ(const uint8_t errors[3]);
+    void hdmirx_INT_EQ_FAIL(int fd, IT6602_dev_data* d, int port, int dev);
+    void TogglePolarity(int fd, int port, int dev);
+    void TMDSCheck(int fd, int port, int dev);
+    void tmds_setup(int fd, int port, int dev);   // the register part of the TMDS check
+    uint32_t tmds_clock_of(int fd, int port);
+    void hdmirx_INT_RxReset(int fd, IT6602_dev_data* d, int port, uint8_t intr, int dev);
+    void IT6602HDMIEventManager(int fd, int dev);
+    void hdmirx_INT_ECC(int fd, IT6602_dev_data* d, int port, int dev);
+    void hdmirx_INT_Deskew(int fd, IT6602_dev_data* d, int port, int dev);
+    void hdmirx_ECCTimingOut(int fd, int port, int dev);
+    void DisableOverWriteRS(int fd, int port, int dev);
+
+    // --- video ---
+    void IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state, int dev);
+    void IT6602VideoHandler(int fd, int dev);
+    void IT6602VideoCountClr(IT6602_dev_data* d) { d->m_VideoCountingTimer = 1; }
+    void WaitingForSCDT(int fd, int dev);
+    void hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev);
+    int CheckSCDT(int fd, IT6602_dev_data* d);
+    void IT6602VideoOutputEnable(int fd, int on, int dev);
+    void IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on);
+    void IT6602_HDCP_ContentOff(int fd, int port, int dev);
+    void IT6602_ManualVideoTristate(int fd, int port, int dev);
+    int CheckAVMute(int fd, int port);
+    void IT6602_AFE_Rst(int fd, int dev);
+    // 1 when the registers hold a usable timing (a pixel-clock count, totals that hold
+    // the active area and porches that do not go negative).
+    int get_vid_info(int fd, int dev);
+    void show_vid_info(int fd, int dev);
+    void it6602_Get_Hdmi(int fd, int dev);
+    void it6602_update_vid_info(int dev);
+    // Frame rate of a timing as the status bytes carry it (above 54 counts as 60).
+    static uint32_t frame_rate_of(const IT6602_VIDEO_TIMING& t);
+    void Cal_oclk(int fd, int dev);
+    uint32_t CP_OCLK(int fd);
+    static int OSCvalueCompare(uint32_t count);   // 1 within range
+    void IPLLOvw_chk(int fd, int port, int dev);
+    int IT6602_DE3DFrame(int fd, int newframe, int dev);
+
+    // --- output format and colour conversion ---
+    void IT6602_VideoOutputConfigure_Init(IT6602_dev_data* d, int mode);
+    void IT6602VideoOutputConfigure(int fd, int dev);
+    void GetAVIInfoFrame(int fd, IT6602_dev_data* d);
+    void SetNewInfoVideoOutput(int fd, IT6602_dev_data* d);
+    void SetDVIVideoOutput(int fd, IT6602_dev_data* d);
+    void SetVideoInputFormatWithInfoFrame(int fd, IT6602_dev_data* d);
+    void SetVideoInputFormatWithoutInfoFrame(int fd, IT6602_dev_data* d, uint8_t format);
+    void SetColorimetryByInfoFrame(IT6602_dev_data* d);
+    void SetColorimetryByMode(int fd, IT6602_dev_data* d);
+    void SetColorSpaceConvert(int fd, IT6602_dev_data* d);
+    void SetVideoOutputColorFormat(int fd, IT6602_dev_data* d);
+    void IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d);
+    void IT6602_HalfPCLKFinetune(int fd, IT6602_dev_data* d);
+
+    // --- audio ---
+    void IT6602SwitchAudioState(int fd, IT6602_dev_data* d, int state);
+    void IT6602AudioHandler(int fd, int dev);
+    void IT6602AudioOutputEnable(int fd, int on);
+    void getHDMIRXInputAudio(int fd, AUDIO_CAPS* caps);
+    void hdmirx_SetHWMuteClr(int fd);
+    void hdmirx_ClearHWMuteClr(int fd);
+    void hdmirx_SetHWMuteClrMode(int fd);
+    void hdmirx_ResetAudio(int fd);
+    void aud_fiforst(int fd);
+
+private:
+    int select(int dev);                      // cur_dev = dev (clamped); returns it
+    void set_source_online_status(int dev, bool zero);
+};

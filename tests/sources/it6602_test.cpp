@@ -1,0 +1,423 @@
+// The IT6602 receivers of inputs 0 to 2 on the simulated board: identification, the
+// initialisation table, hot-plug, the video state machine with its timing publication, the
+// equaliser, colour conversion and the audio steps.
+#include "board/sim/Sim.h"
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "core/utils.h"
+#include "sources/it6602/velin_it6602.h"
+#include "sources/velinsource.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kResetLine = 0x207940;
+
+class It6602 : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        drop();
+        ConfigEngine::pInstance();
+        para = KelRamPara::pInstance();
+        G_timeTicks = 1000;
+        g_source_online = 2;
+        g_fpga_lcd_on = 1;
+        g_c331_source_online = 1;
+        g_check_source = 0xFF;
+        src = velinsource::pInstance();
+        src->open_bus();
+        src->thread_state = velinsource::kStateRun;
+        src->clock_done[0] = 1;
+        src->clock_state[0] = 2;
+        src->check_mask = 0x02;   // input 0 only
+        drv = src->p_velin_it6602;
+        sim::SocModel::write16(kResetLine, 16);
+        QObject::connect(para, &KelRamPara::sig_update_para, [this](int code) { codes.push_back(code); });
+    }
+    void TearDown() override
+    {
+        drop();
+        G_timeTicks = 0;
+        g_source_online = 0;
+        g_fpga_lcd_on = 0;
+        g_c331_source_online = 0;
+    }
+    static void drop()
+    {
+        delete velinsource::p_velin_source;
+        delete KelRamPara::p_kelrampara_config;
+        KelRamPara::p_kelrampara_config = nullptr;
+        delete ConfigEngine::p_config;
+    }
+    void pass(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            src->checksource_pass();
+            ++G_timeTicks;
+        }
+    }
+    int vstate(int dev = 0) { return drv->dev_data[dev].m_VState; }
+    int astate(int dev = 0) { return drv->dev_data[dev].m_AState; }
+    // Passes until input dev's video state is state; false after limit passes.
+    bool runTo(int state, int dev = 0, int limit = 40)
+    {
+        for (int i = 0; i < limit && vstate(dev) != state; ++i)
+            pass();
+        return vstate(dev) == state;
+    }
+    std::vector<uint8_t> status(int input)
+    {
+        const uint8_t* s = para->ram + 256 + 6 * input;
+        return std::vector<uint8_t>(s, s + 6);
+    }
+    struct hdminfo record(int input)
+    {
+        std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+        return src->hdminfo[input];
+    }
+    sim::It6602Model& rx(int input = 0) { return sim::InputSideModel::it6602(input); }
+    void scenario(const char* key, const char* value) { sim::SimBoard::setScenario(key, value); }
+    // The bytes written to register r of the receiver at 0x90 (bank not told apart).
+    static std::vector<uint8_t> writesTo(uint8_t r)
+    {
+        std::vector<uint8_t> out;
+        for (const auto& rec : sim::I2cBusModel::log())
+            if (rec.address8 == 0x90 && !rec.read && rec.acked && rec.data.size() == 2 && rec.data[0] == r)
+                out.push_back(rec.data[1]);
+        return out;
+    }
+
+    kel_test::TestRoot root;
+    KelRamPara* para = nullptr;
+    velinsource* src = nullptr;
+    velin_it6602* drv = nullptr;
+    std::vector<int> codes;
+};
+
+const std::vector<uint8_t> k1080p60 = {0x80, 0x07, 0x38, 0x04, 60, 0};
+const std::vector<uint8_t> kNone = {0, 0, 0, 0, 0, 0};
+
+} // namespace
+
+// --- access and bring-up -----------------------------------------------------------------------
+
+TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressAndTheInitTableIs81Writes)
+{
+    scenario("input1.rxaddr", "0x94");
+    para->reg_image[37] = 0x80;
+    ASSERT_EQ(src->set_switch(0xEE, 0x04), 1);
+    EXPECT_EQ(drv->IT6602_Identify_Chip(drv->fd, 1), 1);
+    EXPECT_EQ(drv->i2c_addr[1], 0x94);
+    EXPECT_EQ(drv->identify_fail[1], 1) << "0x90 did not answer";
+    EXPECT_EQ(para->reg_image[37], 0x88);
+
+    ASSERT_EQ(src->set_switch(0xEE, 0x02), 1);
+    EXPECT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
+    EXPECT_EQ(drv->i2c_addr[0], 0x90);
+    EXPECT_EQ(drv->i2c_addr[1], 0x94) << "input 1 keeps its own address";
+    EXPECT_EQ(para->reg_image[37], 0x8C);
+
+    // A chip held in reset is not found and its bit is cleared.
+    sim::SocModel::write16(kResetLine, 0);
+    EXPECT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 0);
+    EXPECT_EQ(para->reg_image[37], 0x88);
+    sim::SocModel::write16(kResetLine, 16);
+
+    // The table: 81 masked writes, each a read and a write, up to the 0xFF terminator.
+    ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
+    const int before = rx().registerWrites();
+    drv->hdimrx_write_init_it6602(drv->fd, velin_it6602::IT6602_HDMI_INIT_TABLE);
+    EXPECT_EQ(rx().registerWrites() - before, 81);
+    EXPECT_EQ(rx().reg(0, 0x6A), 0x81);
+    EXPECT_EQ(rx().reg(0, 0x54), 0x11);
+    EXPECT_EQ(rx().reg(0, 0x53) & 0xCF, 0x4F) << "output tristated";
+    EXPECT_EQ(rx().reg(0, 0x77) & 0x0C, 0x08);
+    EXPECT_EQ(rx().reg(1, 0xC0) & 0x8C, 0x88);
+    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "HPD low";
+    EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0) << "bank 0 at the end";
+}
+
+TEST_F(It6602, HotPlugFollowsTheRequestOnlyWhileFivVoltsArePresent)
+{
+    ASSERT_EQ(src->set_switch(0xEE, 0x02), 1);
+    ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
+    drv->IT6602HPDCtrl(drv->fd, 0, 1, 0);
+    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x03);
+    drv->IT6602HPDCtrl(drv->fd, 0, 0, 0);
+    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x01);
+    scenario("input0.signal", "0");
+    drv->IT6602HPDCtrl(drv->fd, 0, 1, 0);
+    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "no +5 V: low whatever is asked";
+    drv->IT6602HPDCtrl(drv->fd, 1, 1, 0);
+    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "port 1 is not driven";
+    EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0);
+}
+
+// --- video state machine and publication ---------------------------------------------------------
+
+TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
+{
+    std::vector<int> seen;
+    for (int i = 0; i < 20 && vstate() != VSTATE_VideoOn; ++i) {
+        pass();
+        if (seen.empty() || seen.back() != vstate())
+            seen.push_back(vstate());
+    }
+    EXPECT_EQ(seen, (std::vector<int>{VSTATE_SWReset, VSTATE_SyncChecking, VSTATE_VideoOn}))
+        << "SyncWait is passed through within the pass that sees +5 V and SCDT";
+    EXPECT_EQ(para->reg_image[37] & 0x04, 0x04);
+    EXPECT_TRUE(rx().hpd());
+    EXPECT_TRUE(rx().videoOutput());
+
+    const struct hdminfo r = record(0);
+    EXPECT_EQ(r.Hact, 1920u);
+    EXPECT_EQ(r.Htotal, 2200u);
+    EXPECT_EQ(r.Hsync, 44u);
+    EXPECT_EQ(r.Hback, 148u);
+    EXPECT_EQ(r.Vact, 1080u);
+    EXPECT_EQ(r.Vtotal, 1125u);
+    EXPECT_EQ(r.Vsync, 5u);
+    EXPECT_EQ(r.Vback, 36u);
+    EXPECT_EQ(r.Hpol, 1u);
+    EXPECT_EQ(r.Vpol, 1u);
+    EXPECT_EQ(r.ip, 0u);
+    EXPECT_FLOAT_EQ(r.pfreq, 148.5f);
+    EXPECT_EQ(r.type, 0u);
+    EXPECT_EQ(r.nosignal, 0u);
+    EXPECT_EQ(r.valid, 1u);
+    EXPECT_EQ(drv->vid_timing[0].PCLK, 150u) << "31620 / 21 / 10";
+    EXPECT_EQ(status(0), k1080p60);
+    EXPECT_EQ(codes.back(), 12);
+
+    // The source switches to 50 Hz (totals 2640 x 1125): measured again, published as 50.
+    scenario("input0.htotal", "2640");
+    scenario("input0.hz", "50");
+    pass(4);
+    EXPECT_EQ(vstate(), VSTATE_VideoOn);
+    EXPECT_EQ(status(0), (std::vector<uint8_t>{0x80, 0x07, 0x38, 0x04, 50, 0}));
+    EXPECT_EQ(record(0).Htotal, 2640u);
+
+    // The source stops sending with the cable in: no signal, timing fields kept.
+    codes.clear();
+    scenario("input0.cable", "1");
+    scenario("input0.signal", "0");
+    pass();
+    EXPECT_EQ(vstate(), VSTATE_SyncWait);
+    EXPECT_EQ(status(0), kNone);
+    EXPECT_EQ(record(0).nosignal, 1u);
+    EXPECT_EQ(record(0).Hact, 1920u);
+    EXPECT_EQ(record(0).valid, 1u);
+    EXPECT_FALSE(rx().videoOutput());
+    EXPECT_EQ(astate(), ASTATE_AudioOff);
+    EXPECT_FALSE(codes.empty());
+
+    // The cable is pulled: back to reset, HPD low.
+    scenario("input0.cable", "0");
+    pass();
+    EXPECT_EQ(vstate(), VSTATE_SWReset);
+    EXPECT_FALSE(rx().hpd());
+
+    // Plugged again: video comes back.
+    scenario("input0.signal", "1");
+    scenario("input0.cable", "1");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_EQ(record(0).nosignal, 0u);
+}
+
+TEST_F(It6602, AnInputShownInAWindowIsHeldBackUntilTheOutputPathIsReady)
+{
+    g_source_online = 0;
+    g_fpga_lcd_on = 0;
+    g_c331_source_online = 0;
+    uint8_t* layer0 = para->ram + KelRamPara::kLayers;
+    KelRamPara::put16(layer0 + KelRamPara::kLayerFlags, 1);
+    KelRamPara::put16(layer0 + KelRamPara::kLayerSource, 0);
+    // Input 1 is in no window: it is published at once.
+    for (int w = 1; w < KelRamPara::kLayerCount; ++w)
+        KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * w + KelRamPara::kLayerFlags, 0);
+    src->check_mask = 0x06;
+    scenario("input1.signal", "1");
+    scenario("input1.hz", "30");
+    scenario("input1.pclk", "74250");
+
+    ASSERT_TRUE(runTo(VSTATE_VideoOn, 0));
+    ASSERT_TRUE(runTo(VSTATE_VideoOn, 1));
+    EXPECT_EQ(g_source_online, 1u);
+    EXPECT_EQ(status(0), kNone) << "shown in window 1: held back";
+    EXPECT_EQ(status(1), (std::vector<uint8_t>{0x80, 0x07, 0x38, 0x04, 30, 0}));
+
+    codes.clear();
+    g_fpga_lcd_on = 1;
+    pass();
+    EXPECT_EQ(status(0), kNone);
+    g_c331_source_online = 1;
+    pass();
+    EXPECT_EQ(g_source_online, 2u);
+    EXPECT_EQ(status(0), k1080p60);
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 12), codes.end());
+}
+
+TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)
+{
+    scenario("input0.pclk", "0");
+    pass(20);
+    EXPECT_NE(vstate(), VSTATE_VideoOn);
+    EXPECT_EQ(record(0).nosignal, 1u);
+    EXPECT_EQ(status(0), kNone);
+
+    scenario("input0.pclk", "148500");
+    scenario("input0.hfp", "300");   // 1920 + 300 + 44 > 2200
+    pass(6);
+    EXPECT_EQ(record(0).nosignal, 1u);
+    EXPECT_EQ(status(0), kNone);
+
+    scenario("input0.hfp", "88");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_EQ(status(0), k1080p60);
+}
+
+// --- equaliser -----------------------------------------------------------------------------------
+
+TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
+{
+    const uint8_t a[3] = {12, 8, 8}, b[3] = {3, 8, 9}, c[3] = {9, 4, 8};
+    EXPECT_EQ(velin_it6602::IT6602EQTable[velin_it6602::JudgeBestEQ(a)], 0x83) << "ties favour the third value";
+    EXPECT_EQ(velin_it6602::IT6602EQTable[velin_it6602::JudgeBestEQ(b)], 0xFF);
+    EXPECT_EQ(velin_it6602::IT6602EQTable[velin_it6602::JudgeBestEQ(c)], 0x9F);
+
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    // All three amplitudes valid: they become the EQ values (at least 3), no trial.
+    rx().setReg(1, 0xD0, 0x3F);
+    rx().setReg(1, 0xD5, 0x20);
+    rx().setReg(1, 0xD6, 0x81);
+    rx().setReg(1, 0xD7, 0x45);
+    rx().raise(0xD0, 0x10);
+    sim::I2cBusModel::clearLog();
+    pass();
+    EXPECT_EQ(rx().reg(0, 0x27), 0x20);
+    EXPECT_EQ(rx().reg(0, 0x28), 0x03);
+    EXPECT_EQ(rx().reg(0, 0x29), 0x45);
+    EXPECT_EQ(rx().reg(0, 0x26) & 0x20, 0x20) << "manual EQ";
+    pass(25);
+    EXPECT_EQ(drv->dev_data[0].EQPort[0].ucEQState, 255) << "search over";
+    EXPECT_TRUE(writesTo(0x27) == std::vector<uint8_t>{0x20}) << "no value tried";
+
+    // Without amplitudes and with errors on every sample the three values are tried in
+    // order and the last one kept (equal counts).
+    drv->DisableOverWriteRS(drv->fd, 0, 0);
+    rx().setReg(0, 0xB2, 0x01);
+    sim::I2cBusModel::clearLog();
+    drv->HDMIStartEQDetect(drv->fd, 0, 0);
+    for (int i = 0; i < 200 && drv->dev_data[0].EQPort[0].ucEQState != 255; ++i)
+        pass();
+    EXPECT_EQ(drv->dev_data[0].EQPort[0].ucEQState, 255);
+    std::vector<uint8_t> tried = writesTo(0x27);
+    tried.erase(std::unique(tried.begin(), tried.end()), tried.end());
+    EXPECT_EQ(tried, (std::vector<uint8_t>{0xFF, 0x9F, 0x83}));
+    EXPECT_EQ(rx().reg(0, 0x27), 0x83);
+    rx().setReg(0, 0xB2, 0x00);
+}
+
+TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
+{
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    sim::I2cBusModel::clearLog();
+    for (int i = 0; i < 22; ++i) {
+        rx().raise(0x05, 0x40);
+        pass();
+    }
+    EXPECT_TRUE(writesTo(0x11).empty());
+    rx().raise(0x05, 0x40);
+    pass();
+    const auto resets = writesTo(0x11);
+    ASSERT_EQ(resets.size(), 2u);
+    EXPECT_EQ(resets[0] & 0x0F, 0x0F);
+    EXPECT_EQ(resets[1] & 0x0F, 0x00);
+    bool low = false;
+    for (uint8_t v : writesTo(0xB0))
+        low = low || (v & 0x03) == 0x01;
+    EXPECT_TRUE(low) << "HPD was pulled low";
+    EXPECT_TRUE(rx().hpd()) << "and raised again";
+    EXPECT_EQ(drv->dev_data[0].m_ucEccCount[0], 0);
+}
+
+// --- colour conversion --------------------------------------------------------------------------
+
+TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
+{
+    auto matrix = [&] {
+        std::vector<uint8_t> m;
+        for (int r = 0x70; r <= 0x84; ++r)
+            m.push_back(rx().reg(1, r));
+        return m;
+    };
+    // 1080p60 RGB with a default range: limited for a CEA mode, expanded to full range.
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_EQ(drv->dev_data[0].avi_VIC, 16);
+    EXPECT_EQ(drv->dev_data[0].avi_Q, 1);
+    EXPECT_EQ(matrix(), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                              0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x09}));
+    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 2);
+    EXPECT_EQ(rx().reg(0, 0x68), 0xED);
+    EXPECT_EQ((rx().reg(0, 0x67) >> 3) & 0x0F, 0x0F);
+    EXPECT_EQ(rx().reg(0, 0x65) & 0x30, 0x00) << "RGB out";
+
+    // A new AVI infoframe: YCbCr 4:4:4, BT.709 -> the BT.709 matrix into full-range RGB.
+    scenario("input0.colour", "yuv444");
+    scenario("input0.colorimetry", "2");
+    pass(2);
+    EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x13, 0x12);
+    const auto m = matrix();
+    EXPECT_EQ(std::vector<uint8_t>(m.begin(), m.begin() + 5), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x4F, 0x09}));
+    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 3);
+
+    // Full-range RGB: bypass.
+    scenario("input0.colour", "rgb");
+    scenario("input0.range", "2");
+    pass(2);
+    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 0);
+    EXPECT_EQ(rx().reg(0, 0x68), 0x00);
+
+    // A DVI source at 1080p: RGB with BT.709, no matrix.
+    scenario("input0.hdmi", "0");
+    sim::I2cBusModel::clearLog();
+    pass(2);
+    EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x33, 0x10);
+    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 0);
+    EXPECT_TRUE(writesTo(0x70).empty());
+}
+
+// --- audio ----------------------------------------------------------------------------------------
+
+TEST_F(It6602, AudioComesOnThreePassesAfterItsRequestAndFollowsTheSampleRate)
+{
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_EQ(astate(), ASTATE_WaitForReady) << "requested and read in the pass of video on";
+    EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.SampleFreq, 2);
+    EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.AudioFlag, 0x81);
+    pass(2);
+    EXPECT_EQ(astate(), ASTATE_WaitForReady) << "201 -> 101 -> 1";
+    EXPECT_FALSE(rx().audioOutput());
+    pass();
+    EXPECT_EQ(astate(), ASTATE_AudioOn);
+    EXPECT_TRUE(rx().audioOutput());
+
+    scenario("input0.audiofs", "3");
+    pass();
+    EXPECT_EQ(astate(), ASTATE_RequestAudio) << "read at countdown 0";
+    EXPECT_FALSE(rx().audioOutput());
+    pass(4);
+    EXPECT_EQ(astate(), ASTATE_AudioOn);
+    EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.SampleFreq, 3);
+
+    // A DVI source carries no audio: the output goes off and never comes on.
+    scenario("input0.hdmi", "0");
+    pass(10);
+    EXPECT_NE(astate(), ASTATE_AudioOn);
+    EXPECT_FALSE(rx().audioOutput());
+}
