@@ -344,6 +344,13 @@ TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
     EXPECT_TRUE(low) << "HPD was pulled low";
     EXPECT_TRUE(rx().hpd()) << "and raised again";
     EXPECT_EQ(drv->dev_data[0].m_ucEccCount[0], 0);
+
+    // A clock change leaves a receiver reset and a TMDS check pending; both run out.
+    rx().raise(0x05, 0x02);
+    pass();
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x03, 0x03);
+    pass(5);
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0) << "the check does not raise itself again";
 }
 
 // --- colour conversion --------------------------------------------------------------------------
