@@ -1,10 +1,9 @@
 #include "board/sim/ScalerModel.h"
 
+#include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SpiBusModel.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -83,53 +82,20 @@ int receiverOfPort(int port)
     }
 }
 
-// The timing of a named mode: "WxH@Hz" (progressive, CEA-like totals), "WxHi@Hz" or
-// "1080i" (interlaced: the chip sees fields of half the lines at the field rate), "none".
-Signal namedTiming(const std::string& name)
-{
-    Signal s;
-    if (name == "none")
-        return s;
-    std::string n = name == "1080i" ? "1920x1080i@60" : name;
-    unsigned w = 0, h = 0, hz = 60;
-    char sep = 0;
-    const int got = std::sscanf(n.c_str(), "%ux%u%c", &w, &h, &sep);
-    if (got < 2 || w == 0 || h == 0)
-        return s;
-    const size_t at = n.find('@');
-    if (at != std::string::npos)
-        hz = unsigned(std::strtoul(n.c_str() + at + 1, nullptr, 10));
-    const bool interlaced = got == 3 && sep == 'i';
-    s.present = true;
-    s.interlaced = interlaced;
-    s.hact = w;
-    s.htotal = w * 55 / 48;                       // 1920 -> 2200, 3840 -> 4400
-    s.vact = interlaced ? h / 2 : h;
-    s.vtotal = interlaced ? h * 25 / 48 : h * 25 / 24;   // 1080 -> 1125, field 562
-    s.hz = hz;
-    return s;
-}
-
 Signal signalOfPort(int port)
 {
     Signal s;
-    int d = receiverOfPort(port);
+    const int d = receiverOfPort(port);
     if (d < 0)
         return s;
-    const std::string k = "input" + std::to_string(d) + ".";
-    // A named timing gives the defaults; the single keys override them.
-    Signal base = namedTiming(SimBoard::scenario(k + "timing", d == 0 ? "1920x1080@60" : "none"));
-    s.present = SimBoard::scenarioInt(k + "signal", base.present ? 1 : 0) != 0;
-    if (!base.present)
-        base = namedTiming("1920x1080@60");
-    s.interlaced = SimBoard::scenarioInt(k + "interlaced", base.interlaced ? 1 : 0) != 0;
-    s.hact = uint32_t(SimBoard::scenarioInt(k + "hact", long(base.hact)));
-    s.vact = uint32_t(SimBoard::scenarioInt(k + "vact", long(base.vact)));
-    s.htotal = uint32_t(SimBoard::scenarioInt(k + "htotal", long(base.htotal)));
-    s.vtotal = uint32_t(SimBoard::scenarioInt(k + "vtotal", long(base.vtotal)));
-    s.hz = uint32_t(SimBoard::scenarioInt(k + "hz", long(base.hz)));
-    if (s.hz == 0 || s.vtotal == 0 || s.htotal < 2)
-        s.present = false;
+    const InputTiming t = inputTiming(d);
+    s.present = t.present;
+    s.interlaced = t.interlaced;
+    s.hact = t.hact;
+    s.vact = t.vact;
+    s.htotal = t.htotal;
+    s.vtotal = t.vtotal;
+    s.hz = t.hz;
     return s;
 }
 

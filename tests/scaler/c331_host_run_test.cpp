@@ -3,59 +3,14 @@
 // over UDP.
 #include "tests/protocol/udp_fixture.h"
 #include "tests/support/Emulation.h"
+#include "tests/support/HostApp.h"
 #include "tests/support/PcClient.h"
 #include "tests/support/ScalerHarness.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
-#include <chrono>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-namespace {
-
-class HostApp {
-public:
-    explicit HostApp(int portOffset)
-    {
-        root.setAutoRemove(true);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KEL_ROOT", root.path() + "/root");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("KEL_PORT_OFFSET", QString::number(portOffset));
-        app.setProcessEnvironment(env);
-        app.setWorkingDirectory(root.path());
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
-    }
-    ~HostApp()
-    {
-        app.terminate();
-        if (!app.waitForFinished(5000)) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    }
-    // Reads the output until it holds text, for at most seconds.
-    bool waitFor(const std::string& text, int seconds)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (output.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || app.state() != QProcess::Running)
-                return false;
-            app.waitForReadyRead(200);
-            output += app.readAll().toStdString();
-        }
-        return true;
-    }
-
-    QTemporaryDir root;
-    QProcess app;
-    std::string output;
-};
-
-} // namespace
+using kel_test::HostApp;
 
 TEST(ScalerHostRun, BringsTheChipUpAndAppliesAPcWrite)
 {

@@ -1,10 +1,9 @@
 #include "board/sim/i2c/It6602Model.h"
 
+#include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SocModel.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,35 +19,6 @@ uint8_t colourCode(const std::string& s)
     if (s == "yuv444")
         return 2;
     return 0;
-}
-
-struct Named {
-    bool present = false, interlaced = false;
-    uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hz = 0;
-};
-
-// "WxH@Hz" (CEA-like totals), "WxHi@Hz" or "1080i" (fields of half the lines at the field
-// rate), "none": the same reading as the scaler model's.
-Named named(const std::string& name)
-{
-    Named s;
-    if (name == "none")
-        return s;
-    const std::string n = name == "1080i" ? "1920x1080i@60" : name;
-    unsigned w = 0, h = 0;
-    char sep = 0;
-    const int got = std::sscanf(n.c_str(), "%ux%u%c", &w, &h, &sep);
-    if (got < 2 || w == 0 || h == 0)
-        return s;
-    const size_t at = n.find('@');
-    s.hz = at == std::string::npos ? 60 : uint32_t(std::strtoul(n.c_str() + at + 1, nullptr, 10));
-    s.present = true;
-    s.interlaced = got == 3 && sep == 'i';
-    s.hact = w;
-    s.htotal = w * 55 / 48;
-    s.vact = s.interlaced ? h / 2 : h;
-    s.vtotal = s.interlaced ? h * 25 / 48 : h * 25 / 24;
-    return s;
 }
 
 uint8_t cea(uint32_t hact, uint32_t vact, uint32_t hz)
@@ -77,19 +47,16 @@ void It6602Model::loadScenario()
     const std::string k = "input" + std::to_string(input_) + ".";
     auto num = [&](const char* key, long fallback) { return SimBoard::scenarioInt(k + key, fallback); };
     Signal s;
-    // A named timing gives the defaults and the single keys override them, as the scaler
-    // model reads them, so both chips see the same source.
-    Named base = named(SimBoard::scenario(k + "timing", input_ == 0 ? "1920x1080@60" : "none"));
-    s.sending = num("signal", base.present ? 1 : 0) != 0;
-    if (!base.present)
-        base = named("1920x1080@60");
+    // The timing as the scaler model sees it, so both chips measure the same source.
+    const InputTiming t = inputTiming(input_);
+    s.sending = t.present;
     s.cable = num("cable", s.sending ? 1 : 0) != 0;
-    s.interlace = num("interlaced", base.interlaced ? 1 : 0) != 0;
-    s.hact = uint32_t(num("hact", long(base.hact)));
-    s.vact = uint32_t(num("vact", long(base.vact)));
-    s.htotal = uint32_t(num("htotal", long(base.htotal)));
-    s.vtotal = uint32_t(num("vtotal", long(base.vtotal)));
-    const uint32_t hz = uint32_t(num("hz", long(base.hz)));
+    s.interlace = t.interlaced;
+    s.hact = t.hact;
+    s.vact = t.vact;
+    s.htotal = t.htotal;
+    s.vtotal = t.vtotal;
+    const uint32_t hz = t.hz;
     // CEA porches where the blanking holds them (88 + 44 and 4 + 5 lines), else a quarter
     // of the blanking each.
     const uint32_t hblank = s.htotal > s.hact ? s.htotal - s.hact : 0;
@@ -111,9 +78,6 @@ void It6602Model::loadScenario()
     s.fs = uint8_t(num("audiofs", 2) & 0x0F);
     s.channels = uint8_t(num("audioch", 1) & 0x0F);
     s.address = num("rxaddr", 0x90) == 0x94 ? 0x94 : 0x90;
-    // The same rule as the scaler model: a timing without totals or rate carries no video.
-    if (hz == 0 || s.vtotal == 0 || s.htotal < 2)
-        s.sending = false;
     sig_ = s;
 }
 

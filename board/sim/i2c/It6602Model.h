@@ -25,15 +25,14 @@ namespace sim {
 //    chip's software reset) forgets what was reported, so present signals are raised again;
 //  - the oscillator calibration read-out at bank 1 0x61: three 2s while bank 1 0x50 is 0,
 //    then the 24-bit count (lowest byte first), restarted by each write of bank 1 0x53.
-// Scenario keys (d = input): input<d>.timing ("1920x1080@60", "1080i", "none"; the
-// default of input 0 is 1920x1080@60, of the others "none") gives the defaults of
-// .signal (source sending), .hact .vact .htotal .vtotal .hz and .interlaced, read as the
-// scaler model reads them; .cable (+5 V; default = signal), .hfp .hsync .vfp .vsync (CEA
-// 88 44 4 5 where the blanking holds them), .hpol .vpol (1 1), .pclk (kHz; default
-// htotal x vtotal x hz), .hdmi (1; 0 = DVI), .colour (rgb | yuv422 | yuv444), .range (AVI
-// Q: 0, 1 limited, 2 full), .colorimetry (0, 1 BT.601, 2 BT.709), .vic (default the CEA
-// code of 1080p/720p at 60/50 Hz), .depth (0x99 bits 4-7, 4 = 24-bit), .audio (1),
-// .audiofs (sample-rate code, 2), .audioch (channel bits, 1), .rxaddr (0x90 | 0x94).
+// Scenario keys (d = input): the timing keys of InputTiming.h (input<d>.timing, .signal,
+// .hact, .vact, .htotal, .vtotal, .hz, .interlaced: the source the scaler model sees too);
+// .cable (+5 V; default = signal), .hfp .hsync .vfp .vsync (CEA 88 44 4 5 where the
+// blanking holds them), .hpol .vpol (1 1), .pclk (kHz; default htotal x vtotal x hz),
+// .hdmi (1; 0 = DVI), .colour (rgb | yuv422 | yuv444), .range (AVI Q: 0, 1 limited,
+// 2 full), .colorimetry (0, 1 BT.601, 2 BT.709), .vic (default the CEA code of 1080p/720p
+// at 60/50 Hz), .depth (0x99 bits 4-7, 4 = 24-bit), .audio (1), .audiofs (sample-rate
+// code, 2), .audioch (channel bits, 1), .rxaddr (0x90 | 0x94).
 class It6602Model {
 public:
     static constexpr uint32_t kResetLine = 0x207940;

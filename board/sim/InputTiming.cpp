@@ -1,0 +1,54 @@
+#include "board/sim/InputTiming.h"
+
+#include "board/sim/SimBoard.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+InputTiming namedTiming(const std::string& name)
+{
+    InputTiming s;
+    if (name == "none")
+        return s;
+    std::string n = name == "1080i" ? "1920x1080i@60" : name;
+    unsigned w = 0, h = 0, hz = 60;
+    char sep = 0;
+    const int got = std::sscanf(n.c_str(), "%ux%u%c", &w, &h, &sep);
+    if (got < 2 || w == 0 || h == 0)
+        return s;
+    const size_t at = n.find('@');
+    if (at != std::string::npos)
+        hz = unsigned(std::strtoul(n.c_str() + at + 1, nullptr, 10));
+    const bool interlaced = got == 3 && sep == 'i';
+    s.present = true;
+    s.interlaced = interlaced;
+    s.hact = w;
+    s.htotal = w * 55 / 48;                              // 1920 -> 2200, 3840 -> 4400
+    s.vact = interlaced ? h / 2 : h;
+    s.vtotal = interlaced ? h * 25 / 48 : h * 25 / 24;   // 1080 -> 1125, field 562
+    s.hz = hz;
+    return s;
+}
+
+InputTiming inputTiming(int input)
+{
+    const std::string k = "input" + std::to_string(input) + ".";
+    InputTiming base = namedTiming(SimBoard::scenario(k + "timing", input == 0 ? "1920x1080@60" : "none"));
+    InputTiming s;
+    s.present = SimBoard::scenarioInt(k + "signal", base.present ? 1 : 0) != 0;
+    if (!base.present)
+        base = namedTiming("1920x1080@60");
+    s.interlaced = SimBoard::scenarioInt(k + "interlaced", base.interlaced ? 1 : 0) != 0;
+    s.hact = uint32_t(SimBoard::scenarioInt(k + "hact", long(base.hact)));
+    s.vact = uint32_t(SimBoard::scenarioInt(k + "vact", long(base.vact)));
+    s.htotal = uint32_t(SimBoard::scenarioInt(k + "htotal", long(base.htotal)));
+    s.vtotal = uint32_t(SimBoard::scenarioInt(k + "vtotal", long(base.vtotal)));
+    s.hz = uint32_t(SimBoard::scenarioInt(k + "hz", long(base.hz)));
+    if (s.hz == 0 || s.vtotal == 0 || s.htotal < 2)
+        s.present = false;
+    return s;
+}
+
+} // namespace sim
