@@ -9,12 +9,15 @@
 #include "core/global.h"
 #include "core/kel_file_deal.h"
 #include "core/utils.h"
+#include "gui/led/rcv_recovery.h"
 #include "gui/led/smartmapping.h"
 #include "gui/option.h"
+#include "gui/settings/advancedoption.h"
 #include "protocol/message_deal_shared.h"
 #include "protocol/pc_fields.h"
 #include "protocol/protocol_phy.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMetaObject>
 #include <cstring>
@@ -231,6 +234,14 @@ long open_for_read(const std::string& path)
         return -1;
     }
     return size;
+}
+
+// Screens belong to the GUI thread: the call is queued there.
+template <class F>
+void on_gui_thread(F call)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, call, Qt::QueuedConnection);
 }
 
 // Removes every entry of a folder; true when something was removed.
@@ -471,6 +482,12 @@ int message_deal::write_file_end(unsigned char* frame)
     // A new scan-parameter file: the open smart set-up screen closes, to be built anew with it.
     if (rec.type == kScan && fpga_manage::p_fpga_manage)
         SmartMapping::pc_close();
+    // A new package: the visible advanced-settings menu re-reads whether recovery is possible.
+    if (rec.type == kPackage && fpga_manage::p_fpga_manage && g_page_focus == 12)
+        on_gui_thread([] {
+            if (g_page_focus == 12 && g_advancedoption)
+                g_advancedoption->language_changed();
+        });
     if (rec.type == kAlias)
         if (KelRamPara* p = mdshared::para())
             p->test_signal(103);
@@ -586,7 +603,15 @@ int message_deal::delete_file_name(unsigned char* frame)
         else if (g_page_focus == 5 && g_option)
             QMetaObject::invokeMethod(g_option, [] { if (g_option) g_option->language_changed(); }, Qt::QueuedConnection);
     }
-    empty_folder(kPackageDir);
+    // Without a package the recovery screen has nothing to show and the advanced-settings
+    // menu greys its entry.
+    if (empty_folder(kPackageDir) && fpga_manage::p_fpga_manage)
+        on_gui_thread([] {
+            if (g_page_focus == 25 && g_rcv_recovery)
+                g_rcv_recovery->menulist_back_page();
+            else if (g_page_focus == 12 && g_advancedoption)
+                g_advancedoption->language_changed();
+        });
     frame[10] = 0;
     frame[11] = 10;
     return 2;
