@@ -8,16 +8,24 @@
 //   read-reg REG                 read a register (group 0xA1)
 //   write-reg REG VALUE [MASK]   write a register, mask 0xFF unless given (group 0xA0)
 //   settings ITEM=VALUE...       single settings by item number (group 0xB0)
+//   raw GROUP BYTE...            any command group with the given data bytes; the reply's
+//                                data bytes are printed
+//   send-file NAME PATH          a file transfer (group 0xC0): NAME is the four-character
+//                                name ("ALIS", "OSDS", "MO01", "FMCU", "DIVU", ...), the
+//                                file goes in blocks and ends with its MD5 digest
 //
 // Numbers take C syntax (0x.. hexadecimal). The default link is UDP 127.0.0.1:5008, moved
 // by KEL_PORT_OFFSET like the simulated board's ports; --dest defaults to 0xF100.
 
 #include "tests/support/PcClient.h"
 
+#include <QCryptographicHash>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,7 +37,8 @@ void usage()
                  "usage: pcclient [--udp HOST:PORT | --tcp HOST:PORT | --serial PATH] [--dest ADDR]\n"
                  "                [--timeout MS] COMMAND ARGS...\n"
                  "  read-ram ADDR LEN | write-ram ADDR BYTE... | read-reg REG |\n"
-                 "  write-reg REG VALUE [MASK] | settings ITEM=VALUE...\n");
+                 "  write-reg REG VALUE [MASK] | settings ITEM=VALUE... | raw GROUP BYTE... |\n"
+                 "  send-file NAME PATH\n");
 }
 
 bool number(const char* text, unsigned long& out)
@@ -59,6 +68,60 @@ void dump(uint32_t address, const pc::Bytes& data)
             std::printf(" %02x", data[j]);
         std::printf("\n");
     }
+}
+
+// One request of the file group; its reply data, empty when none came.
+pc::Bytes file_request(pc::PcClient& c, const pc::Bytes& data, uint16_t dest, int timeout)
+{
+    pc::Frame req, reply;
+    req.dest = dest;
+    req.group = 0xC0;
+    req.data = data;
+    return c.request(req, reply, timeout) ? reply.data : pc::Bytes();
+}
+
+int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16_t dest, int timeout)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "pcclient: cannot read %s\n", path);
+        return 1;
+    }
+    const pc::Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    pc::Bytes start = {1, 0, 0};
+    start.insert(start.end(), name.begin(), name.end());
+    start.push_back(name == "DIVU" ? 9 : name == "KXFR" ? 13 : 0);
+    pc::put32(start, uint32_t(file.size()));
+    pc::Bytes r = file_request(c, start, dest, timeout);
+    if (r.size() < 3 || r[0] != 0) {
+        std::printf(r.empty() ? "start: no reply\n" : "start refused\n");
+        return 1;
+    }
+    // Blocks small enough for a UDP datagram even when every byte needs escaping.
+    const size_t block = 16384;
+    for (size_t at = 0; at < file.size(); at += block) {
+        const size_t len = std::min(block, file.size() - at);
+        pc::Bytes b = {2, 0, 0, 0, 0};
+        pc::put32(b, uint32_t(at));
+        pc::put32(b, uint32_t(len));
+        b.insert(b.end(), file.begin() + long(at), file.begin() + long(at + len));
+        r = file_request(c, b, dest, timeout);
+        if (r.size() < 2 || r[0] != 0) {
+            std::printf("block at %zu refused or lost\n", at);
+            return 1;
+        }
+    }
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray(reinterpret_cast<const char*>(file.data()), int(file.size())), QCryptographicHash::Md5);
+    pc::Bytes end = {3, 0, 0, 0, 0};
+    end.insert(end.end(), digest.begin(), digest.end());
+    r = file_request(c, end, dest, timeout * 10);
+    if (r.size() < 3) {
+        std::printf("end: no reply\n");
+        return 1;
+    }
+    std::printf("end: status %d, result %d (0 stored, 1 not stored)\n", r[0], r[2]);
+    return r[0] == 0 && r[2] == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -117,6 +180,8 @@ int main(int argc, char** argv)
     }
 
     const std::string cmd = argv[i++];
+    if (cmd == "send-file" && argc - i == 2 && std::strlen(argv[i]) == 4)
+        return send_file(*c, argv[i], argv[i + 1], uint16_t(dest), int(timeout));
     std::vector<unsigned long> n;
     std::vector<std::pair<uint8_t, uint16_t>> items;
     for (; i < argc; ++i) {
@@ -187,6 +252,24 @@ int main(int argc, char** argv)
         }
         std::printf("error flag %d\n", reply.data[0]);
         return reply.data[0] == 0 ? 0 : 1;
+    }
+    if (cmd == "raw" && !n.empty() && n[0] <= 0xFF) {
+        pc::Frame req, reply;
+        req.dest = d;
+        req.group = uint8_t(n[0]);
+        for (size_t k = 1; k < n.size(); ++k) {
+            if (n[k] > 0xFF) {
+                std::fprintf(stderr, "pcclient: %lu is not a byte\n", n[k]);
+                return 2;
+            }
+            req.data.push_back(uint8_t(n[k]));
+        }
+        if (!c->request(req, reply, t)) {
+            std::printf("no reply\n");
+            return 1;
+        }
+        dump(0, reply.data);
+        return 0;
     }
     usage();
     return 2;
