@@ -1,0 +1,446 @@
+#include "gui/input/edidset.h"
+
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/input/inputchoose.h"
+#include "gui/input/textfit.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/my_lineedit.h"
+#include "gui/numberkeyboard.h"
+#include "gui/sourceinfo.h"
+#include "ui_edidset.h"
+
+#include <QDebug>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <cstring>
+
+EDIDset* g_edidset = nullptr;
+
+namespace {
+using P = KelRamPara;
+
+int edid16(int input, int field)
+{
+    return P::pInstance()->ram16(P::kEdid + 6 * input + 2 * field);
+}
+
+// A field's text as the record stores it: a signed 16-bit decimal, 0 when it is none.
+int as_short(const QString& text)
+{
+    bool ok = false;
+    const short v = text.toShort(&ok, 10);
+    return ok ? v : 0;
+}
+} // namespace
+
+EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset)
+{
+    style_field = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);");
+    style_field_focus = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);");
+    style_button = QStringLiteral(
+        "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53) ; border:1px solid rgb(255,255,255);;");
+    style_button_focus = QStringLiteral(
+        "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,171,84);");
+    style_rate_choice = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:1px solid rgb(255,0,0);");
+    style_select_active = QStringLiteral(
+        "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,"
+        "171,84);border-top-color:rgb(255,171,84);");
+    style_select_inactive = QStringLiteral(
+        "border:1px solid;border-bottom-color:rgb(16,16,28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, "
+        "119, 255);border-top-color:rgb(71, 119, 255);");
+    style_card_active = QStringLiteral("#frame_source{border:1px solid rgb(255,171,84);}");
+    style_card_inactive = QStringLiteral("#frame_source{border:1px solid rgb(71, 119, 255);}");
+    line_names[0] = QStringLiteral("lineEdit_W");
+    line_names[1] = QStringLiteral("lineEdit_H");
+    source_id = 1;
+    ui->setupUi(this);
+
+    QLabel* const names[4] = {ui->sourcelistseq0name, ui->sourcelistseq1name, ui->sourcelistseq2name,
+                              ui->sourcelistseq3name};
+    QLabel* const icons[4] = {ui->sourcelistseq0pixmap, ui->sourcelistseq1pixmap, ui->sourcelistseq2pixmap,
+                              ui->sourcelistseq3pixmap};
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t id = sourceinfo::get_source_id_by_listseq(uint8_t(k));
+        names[k]->setText(sourceinfo::get_source_specialstyle0_by_sourceid(id).arg(
+            sourceinfo::get_source_name_by_listseq(uint8_t(k))));
+        sourceinfo::set_source_pixmap(icons[k], id);
+        icons[k]->setScaledContents(true);
+    }
+    ui->sourcelistseq4name->hide();
+    ui->sourcelistseq4pixmap->hide();
+    ui->sourcelistseq5name->hide();
+    ui->sourcelistseq5pixmap->hide();
+
+    frame_select = new QFrame(this);
+    frame_select->setGeometry(4, 38, 50, 43);
+    frame_select->setStyleSheet(style_select_active);
+    source_name = sourceinfo::get_source_name_by_listseq(0);
+    frame_select->lower();
+    ui->frame_add->hide();
+
+    QFont buttonFont;
+    buttonFont.setPixelSize(9);
+    const QString buttonStyle = QStringLiteral("color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:9px");
+    auto makeButton = [&](const char* text, int x) {
+        QPushButton* b = new QPushButton(QString::fromUtf8(text), this);
+        b->setGeometry(x, 214, 50, 20);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setFont(buttonFont);
+        b->setStyleSheet(buttonStyle);
+        b->hide();
+        return b;
+    };
+    button_delete = makeButton("删除", 65);
+    button_cancel = makeButton("取消", 135);
+    button_save = makeButton("保存", 205);
+
+    label_refuse = new QLabel(this);
+    label_refuse->setGeometry(10, 198, 300, 14);
+    label_refuse->setStyleSheet(QStringLiteral("color: rgb(255, 80, 80);"));
+    label_refuse->setAlignment(Qt::AlignCenter);
+    label_refuse->hide();
+
+    connect(ui->lineEdit_W, &My_lineEdit::send_show, this, &EDIDset::show_numberkeyboard_ui);
+    connect(ui->lineEdit_H, &My_lineEdit::send_show, this, &EDIDset::show_numberkeyboard_ui);
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, &NumberKeyboard::sendKeyBoardUIDataToLineEdit, this, &EDIDset::confirmString);
+    menulist_init();
+    source_init();
+    language_changed();
+}
+
+EDIDset::~EDIDset()
+{
+    delete ui;
+    if (g_edidset == this)
+        g_edidset = nullptr;
+}
+
+void EDIDset::menulist_init()
+{
+    ui_select = 0;
+    ui_line_select = 0;
+    ui_seltype = 0;
+    ui_freq_select = 0;
+    menulist[0] = button_delete;
+    menulist[1] = button_cancel;
+    menulist[2] = button_save;
+    menulist[3] = ui->lineEdit_W;
+    menulist[4] = ui->lineEdit_H;
+    button_widget = button_delete;
+    button_widget->setStyleSheet(style_button);
+    line_widget = ui->lineEdit_W;
+    line_widget->setStyleSheet(style_button);
+}
+
+void EDIDset::source_init()
+{
+    delete frame_source;
+    frame_source = new QFrame(this);
+    frame_source->setObjectName(QStringLiteral("frame_source"));
+    frame_source->setGeometry(4, 80, 310, 120);
+    frame_source->setStyleSheet(ui_seltype != 0 ? style_card_inactive : style_card_active);
+    frame_source->lower();
+
+    QFont font;
+    font.setPixelSize(10);
+    card_box = new QFrame(frame_source);
+    card_box->setGeometry(10, 10, 120, 50);
+    card_box->setStyleSheet(QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
+    card_state = new QLabel(frame_source);
+    card_state->setGeometry(15, 13, 7, 7);
+    card_state->setPixmap(QPixmap(kel_icon_plain(QStringLiteral("state_on"))));
+    card_state->setScaledContents(true);
+    card_type = new QLabel(frame_source);
+    card_type->setGeometry(25, 13, 25, 8);
+    card_type->setStyleSheet(QStringLiteral("background-color: #212435;"));
+    // The card shows the chosen input's own type.
+    sourceinfo::set_source_pixmap(card_type, uint8_t(source_id));
+    card_type->setScaledContents(true);
+    card_type->setProperty("iconPath", sourceinfo::source_icon(uint8_t(source_id)));
+    const QString cardStyle = QStringLiteral("background-color:#212435;color:#FFFFFF");
+    card_name = new QLabel(source_name, frame_source);
+    card_name->setGeometry(15, 24, 60, 12);
+    card_name->setStyleSheet(cardStyle);
+    card_name->setFont(font);
+    card_format = new QLabel(frame_source);
+    card_format->setGeometry(15, 39, 88, 12);
+    card_format->setStyleSheet(cardStyle);
+    card_format->setFont(font);
+    const QString format = QStringLiteral("%1x%2@%3Hz")
+                               .arg(int16_t(edid16(source_id, 0)))
+                               .arg(int16_t(edid16(source_id, 1)))
+                               .arg(int16_t(edid16(source_id, 2)));
+    kel_fit_font_px(card_format, format, 10);
+    card_format->setText(format);
+    frame_source->show();
+}
+
+void EDIDset::kel_button_input_clicked()
+{
+    frame_select->setGeometry(4 + 52 * ui_select, 38, 50, 43);
+    source_id = sourceinfo::get_source_id_by_listseq(ui_select);
+    source_name = sourceinfo::get_source_name_by_listseq(ui_select);
+    source_init();
+}
+
+void EDIDset::kel_button_source_clicked()
+{
+    frame_select->setStyleSheet(style_select_inactive);
+    frame_source->setStyleSheet(style_card_inactive);
+    kel_fit_text(ui->label_edid_source,
+                 kel_text("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + source_name, 7);
+    ui->lineEdit_W->setText(QString::number(edid16(source_id, 0)));
+    ui->lineEdit_H->setText(QString::number(edid16(source_id, 1)));
+    ui->label_rate->setText(QString::number(edid16(source_id, 2)));
+    ui_freq_select = edid16(source_id, 2) == 60 ? 1 : 0;
+    button_cancel->setGeometry(135, 214, 50, 20);
+    button_save->setGeometry(205, 214, 50, 20);
+    button_delete->setGeometry(65, 214, 50, 20);
+    ui->frame_add->show();
+    button_cancel->show();
+    button_save->show();
+    button_delete->show();
+}
+
+void EDIDset::show_numberkeyboard_ui(QString)
+{
+    QLineEdit* field = qobject_cast<QLineEdit*>(sender());
+    if (!field || !g_numberkeyboard)
+        return;
+    g_lineedit = field;
+    const u8 lang = kel_lang();
+    QString title;
+    if (field->objectName() == line_names[0])
+        title = lang == KEL_LANG_ZH ? QString::fromUtf8("宽") : lang == KEL_LANG_TN ? QString::fromUtf8("寬") : QStringLiteral("W");
+    else if (field->objectName() == line_names[1])
+        title = (lang == KEL_LANG_ZH || lang == KEL_LANG_TN) ? QString::fromUtf8("高") : QStringLiteral("H");
+    if (!title.isEmpty())
+        g_numberkeyboard->label_show(title, field->text());
+    g_numberkeyboard->exec();
+}
+
+void EDIDset::confirmString(QString text)
+{
+    if (g_lineedit)
+        g_lineedit->setText(text);
+}
+
+void EDIDset::on_Button_freq_clicked()
+{
+    ui->label_rate->setText(ui_freq_select == 1 ? QStringLiteral("60") : QStringLiteral("30"));
+}
+
+bool EDIDset::kel_button_ok_clicked()
+{
+    const int width = as_short(ui->lineEdit_W->text());
+    const int height = as_short(ui->lineEdit_H->text());
+    const int refresh = as_short(ui->label_rate->text());
+    // Only what an EDID timing can describe is stored; the edit stays open and says why.
+    QString refusal;
+    if (width < 1 || width > kMaxSize || height < 1 || height > kMaxSize)
+        refusal = kel_text("宽和高须为1至4095", "W and H must be 1 to 4095", "Ширина и высота: 1–4095",
+                           "Rộng và cao: từ 1 đến 4095", "寬和高須為1至4095");
+    else if (refresh < 1 || refresh > 255)
+        refusal = kel_text("刷新率须为30或60", "Refresh rate must be 30 or 60", "Частота: 30 или 60",
+                           "Tần số phải là 30 hoặc 60", "刷新率須為30或60");
+    if (!refusal.isEmpty()) {
+        kel_fit_text(label_refuse, refusal, 8);
+        label_refuse->show();
+        return false;
+    }
+    label_refuse->hide();
+    frame_select->setStyleSheet(style_select_active);
+    frame_source->setStyleSheet(style_card_active);
+    line_widget->setStyleSheet(style_field);
+    button_widget->setStyleSheet(style_button);
+    KelRamPara::pInstance()->KelSetEDIDPara(source_id, short(width), short(height), short(refresh));
+    ui_freq_select = refresh == 60 ? 1 : 0;
+    source_init();
+    ui->frame_add->hide();
+    button_cancel->hide();
+    button_save->hide();
+    button_delete->hide();
+    return true;
+}
+
+void EDIDset::kel_button_cancel_clicked()
+{
+    frame_select->setStyleSheet(style_select_active);
+    frame_source->setStyleSheet(style_card_active);
+    line_widget->setStyleSheet(style_field);
+    button_widget->setStyleSheet(style_button);
+    ui->label_rate->setStyleSheet(style_button);
+    label_refuse->hide();
+    ui->frame_add->hide();
+    button_cancel->hide();
+    button_save->hide();
+    button_delete->hide();
+}
+
+void EDIDset::language_changed()
+{
+    kel_fit_text(ui->label_title, kel_text("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"), 11);
+    kel_fit_text(ui->label_edid_source,
+                 kel_text("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + source_name, 7);
+    kel_fit_text(ui->label_W, kel_text("宽", "W", "Ширина", "Rộng", "寬"), 7);
+    kel_fit_text(ui->label_H, kel_text("高", "H", "Высота", "Cao", "高"), 7);
+    kel_fit_text(ui->label_freq, kel_text("刷新率", "Refresh rate", "Частота", "Tần số", "刷新率"), 7);
+    // The buttons' style sheet sets their font: the fitted size goes into it.
+    const QString buttonStyle = QStringLiteral("color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:%1px");
+    auto fitButton = [&](QPushButton* b, const QString& text) {
+        b->setStyleSheet(QString());
+        b->setText(text);
+        b->setStyleSheet(buttonStyle.arg(kel_fit_font_px(b, text, 9)));
+    };
+    fitButton(button_cancel, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
+    fitButton(button_save, kel_text("保存", "SAVE", "Сохранить", "lưu", "保存"));
+    fitButton(button_delete, kel_text("删除", "Delete", "Удалить", "Xoá bỏ", "删除"));
+}
+
+void EDIDset::syncUpdate()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    if (p->KelLanguageChanged())
+        language_changed();
+    const int at = P::kEdid + 6 * source_id;
+    if (std::memcmp(p->ram + at, p->ram_backup + at, 4) != 0 && ui_seltype == 0)
+        source_init();
+}
+
+void EDIDset::slot_Button_back_clicked()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_edidset == this)
+        g_edidset = nullptr;
+    if (g_inputchoose) {
+        g_inputchoose->language_changed();
+        g_page_focus = 3;
+        g_inputchoose->initSource();
+    }
+}
+
+// --- keys ---------------------------------------------------------------------------------
+
+QWidget* EDIDset::line_item(int index) const
+{
+    switch (index) {
+    case 0: return ui->lineEdit_W;
+    case 1: return ui->lineEdit_H;
+    case 2: return ui->label_rate;
+    case 3: return button_delete;
+    case 4: return button_cancel;
+    default: return button_save;
+    }
+}
+
+void EDIDset::focus_line(int index, bool focused)
+{
+    QWidget* w = line_item(index);
+    if (index <= 2) {
+        if (index <= 1)
+            line_widget = w;
+        w->setStyleSheet(focused ? style_field_focus : style_field);
+    } else {
+        button_widget = w;
+        // The buttons carry their fitted font in their style sheet.
+        QString style = focused ? style_button_focus : style_button;
+        const int px = w->font().pixelSize();
+        if (px > 0)
+            style += QStringLiteral("font:%1px").arg(px);
+        w->setStyleSheet(style);
+    }
+}
+
+void EDIDset::keyPressEvent(QKeyEvent*)
+{
+    // Presses are swallowed: the screen acts on releases, and Escape must not close it.
+}
+
+void EDIDset::keyReleaseEvent(QKeyEvent* event)
+{
+    const int code = event->key();
+    switch (kel_key(code)) {
+    case KEL_LEFT:
+    case KEL_RIGHT: {
+        const int step = kel_key(code) == KEL_RIGHT ? 1 : -1;
+        if (ui_seltype == 0) {
+            ui_select = uint8_t((ui_select + 4 + step) % 4);
+            kel_button_input_clicked();
+        } else if (ui_seltype == 1) {
+            focus_line(ui_line_select, false);
+            ui_line_select = uint8_t((ui_line_select + 6 + step) % 6);
+            focus_line(ui_line_select, true);
+        } else {
+            ui_freq_select = ui_freq_select ? 0 : 1;
+            on_Button_freq_clicked();
+        }
+        break;
+    }
+    case KEL_OK:
+        if (ui_seltype == 0) {
+            kel_button_source_clicked();
+            ui_seltype = 1;
+            ui_line_select = 0;
+            focus_line(0, true);
+        } else if (ui_seltype == 1) {
+            if (ui_line_select <= 1) {
+                My_lineEdit* field = ui_line_select == 0 ? ui->lineEdit_W : ui->lineEdit_H;
+                emit field->send_show(line_names[ui_line_select]);
+            } else if (ui_line_select == 2) {
+                ui_seltype = 2;
+                ui->label_rate->setStyleSheet(style_rate_choice);
+                ui_freq_backup = ui_freq_select;
+            } else if (ui_line_select == 5) {
+                if (kel_button_ok_clicked()) {
+                    ui_seltype = 0;
+                    ui_line_select = 0;
+                }
+            } else {   // Delete behaves as Cancel
+                ui_seltype = 0;
+                kel_button_cancel_clicked();
+                ui_line_select = 0;
+            }
+        } else {
+            on_Button_freq_clicked();
+            ui->label_rate->setStyleSheet(style_field_focus);
+            ui_seltype = 1;
+        }
+        break;
+    case KEL_BACK:
+        if (ui_seltype == 0) {
+            slot_Button_back_clicked();
+        } else if (ui_seltype == 1) {
+            ui_seltype = 0;
+            ui_line_select = 0;
+            kel_button_cancel_clicked();
+        } else {
+            ui_freq_select = ui_freq_backup;
+            ui_seltype = 1;
+            on_Button_freq_clicked();
+            ui->label_rate->setStyleSheet(style_field_focus);
+        }
+        break;
+    case KEL_MODE:
+        if (kel_mode_shortcut(this, "EDIDset", [this] {
+                if (g_edidset == this)
+                    g_edidset = nullptr;
+                if (g_inputchoose) {
+                    g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
+                    g_inputchoose->close();
+                    g_inputchoose = nullptr;
+                }
+            }) == KelModeKey::Locked)
+            return;   // locked: the key is not passed on either
+        break;
+    default:
+        break;
+    }
+    keyboard.update_usb_keyEvent(code);
+}

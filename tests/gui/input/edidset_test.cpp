@@ -1,0 +1,191 @@
+// The custom EDID screen: choosing the input, editing width, height and refresh rate with
+// the keypad and the keys, saving and cancelling, the refused values, and the saved EDID
+// reaching the input's EEPROM once the scaler and the input side have applied it.
+
+#include "board/sim/Sim.h"
+#include "gui/input/edidset.h"
+#include "scaler/c331_drv.h"
+#include "gui/numberkeyboard.h"
+#include "sources/velinsource.h"
+#include "tests/gui/input/input_fixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/TextFit.h"
+#include "ui_edidset.h"
+#include "ui_numberkeyboard.h"
+
+using namespace input_test;
+using kel_test::PanelKey;
+
+namespace {
+
+EDIDset* open_edid()
+{
+    g_edidset = new EDIDset(nullptr);
+    g_page_focus = 8;
+    g_edidset->show();
+    return g_edidset;
+}
+
+void set_edid(int input, unsigned w, unsigned h, unsigned hz)
+{
+    put16(P::kEdid + 6 * input, w);
+    put16(P::kEdid + 6 * input + 2, h);
+    put16(P::kEdid + 6 * input + 4, hz);
+}
+
+// OK on a field opens the keypad; the typed text is confirmed there.
+void type_on_keypad(const QString& title, const QString& text)
+{
+    kel_test::whenModal([=](QWidget* keypad) {
+        ASSERT_EQ(keypad, g_numberkeyboard);
+        EXPECT_EQ(g_numberkeyboard->form()->label->text(), title);
+        g_numberkeyboard->form()->lineEdit->setText(text);
+        g_numberkeyboard->on_Button_ok_clicked();
+    });
+    kel_test::pressKey(PanelKey::Ok);
+}
+
+} // namespace
+
+TEST_F(InputScreenTest, EdidInputChoiceAndSave)
+{
+    set_edid(1, 1920, 1080, 60);
+    set_edid(0, 1280, 720, 50);
+    mark_saved();
+    EDIDset* e = open_edid();
+    EXPECT_EQ(e->card_format->text(), "1920x1080@60Hz");
+    EXPECT_EQ(e->card_type->property("iconPath").toString(), ":/png/HDMI13.png");
+    kel_test::pressKey(PanelKey::Left, 0, e);   // HDMI1 -> DVI
+    EXPECT_EQ(e->source_id, 0);
+    EXPECT_EQ(e->card_format->text(), "1280x720@50Hz");
+    EXPECT_EQ(e->card_type->property("iconPath").toString(), ":/png/DVI.png");
+    kel_test::pressKey(PanelKey::Right, 1, e);
+    EXPECT_EQ(e->source_id, 1);
+
+    kel_test::pressKey(PanelKey::Ok, 0, e);
+    EXPECT_EQ(e->ui_seltype, 1);
+    EXPECT_TRUE(e->ui->frame_add->isVisibleTo(e));
+    EXPECT_EQ(e->ui->label_edid_source->text(), "EDID source:HDMI1");
+    type_on_keypad("W", "3840");
+    EXPECT_EQ(e->ui->lineEdit_W->text(), "3840");
+    kel_test::pressKey(PanelKey::Right);
+    type_on_keypad("H", "2160");
+    // Refresh: toggled with left/right; back restores, OK keeps.
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok, PanelKey::Left});
+    EXPECT_EQ(e->ui->label_rate->text(), "30");
+    kel_test::pressKey(PanelKey::Back);
+    EXPECT_EQ(e->ui->label_rate->text(), "60");
+    EXPECT_EQ(e->ui_seltype, 1);
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Ok});
+    EXPECT_EQ(e->ui->label_rate->text(), "30");
+    // Left from the width field wraps to Save.
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left});
+    EXPECT_EQ(e->ui_line_select, 5);
+    kel_test::pressKey(PanelKey::Ok);
+    EXPECT_EQ(e->ui_seltype, 0);
+    EXPECT_EQ(para()->ram16(P::kEdid + 6), 3840);
+    EXPECT_EQ(para()->ram16(P::kEdid + 8), 2160);
+    EXPECT_EQ(para()->ram16(P::kEdid + 10), 30);
+    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_EQ(e->card_format->text(), "3840x2160@30Hz");
+
+    // Delete closes the edit like Cancel: nothing stored.
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    kel_test::pressKey(PanelKey::Ok);
+    type_on_keypad("W", "1024");
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(e->ui_seltype, 0);
+    EXPECT_EQ(para()->ram16(P::kEdid + 6), 3840);
+    EXPECT_EQ(apply_flag(), 0);
+    delete e;
+}
+
+TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
+{
+    set_edid(1, 1920, 1080, 60);
+    mark_saved();
+    EDIDset* e = open_edid();
+    kel_test::pressKey(PanelKey::Ok, 0, e);
+    for (const char* bad : {"0", "4096", "40000", ""}) {
+        e->ui->lineEdit_W->setText(QString::fromLatin1(bad));
+        e->ui_line_select = 5;
+        kel_test::pressKey(PanelKey::Ok);
+        EXPECT_EQ(e->ui_seltype, 1) << bad;
+        EXPECT_TRUE(e->label_refuse->isVisibleTo(e));
+        EXPECT_EQ(e->label_refuse->text(), "W and H must be 1 to 4095");
+        EXPECT_EQ(para()->ram16(P::kEdid + 6), 1920);
+        EXPECT_EQ(apply_flag(), 0);
+    }
+    e->ui->lineEdit_W->setText("4095");
+    e->ui->label_rate->setText("0");
+    kel_test::pressKey(PanelKey::Ok);
+    EXPECT_EQ(e->label_refuse->text(), "Refresh rate must be 30 or 60");
+    e->ui->label_rate->setText("60");
+    kel_test::pressKey(PanelKey::Ok);
+    EXPECT_EQ(e->ui_seltype, 0);
+    EXPECT_FALSE(e->label_refuse->isVisibleTo(e));
+    EXPECT_EQ(para()->ram16(P::kEdid + 6), 4095);
+
+    put16(P::kKeyLock, 1);
+    kel_test::pressKey(PanelKey::Mode, 0, e);
+    EXPECT_EQ(g_edidset, e);
+    put16(P::kKeyLock, 0);
+    delete e;
+}
+
+TEST_F(InputScreenTest, EdidTextsFitInEveryLanguage)
+{
+    set_edid(1, 1920, 1080, 60);
+    for (int lang = 0; lang < 5; ++lang) {
+        set_language(lang, 0x1F);
+        EDIDset* e = open_edid();
+        kel_test::pressKey(PanelKey::Ok, 0, e);
+        e->ui->lineEdit_W->setText("0");
+        e->ui_line_select = 5;
+        kel_test::pressKey(PanelKey::Ok);   // the refusal shows too
+        EXPECT_TRUE(kel_test::textsThatDoNotFit(e).isEmpty())
+            << lang << ": " << kel_test::textsThatDoNotFit(e).join("; ").toStdString();
+        if (lang <= 1)
+            kel_test::grab(e, lang == 0 ? "edidset_zh" : "edidset_en");
+        delete e;
+    }
+}
+
+TEST_F(InputScreenTest, SavedEdidReachesTheInputsEeprom)
+{
+    // The scaler's apply passes the request on; the input side writes the EEPROM.
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    scaler->c331_fd = scaler->drv->initialize();
+    scaler->load_system_param();
+    scaler->define_param();
+    velinsource* inputs = velinsource::pInstance();
+    inputs->open_bus();
+    inputs->thread_state = velinsource::kStateRun;   // past the start-up, no input polled
+    inputs->clock_done[0] = 1;
+    inputs->clock_state[0] = 2;
+    inputs->check_mask = 0;
+    set_edid(2, 1920, 1080, 60);
+    mark_saved();
+
+    EDIDset* e = open_edid();
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});   // HDMI2
+    ASSERT_EQ(e->source_id, 2);
+    type_on_keypad("W", "1600");
+    kel_test::pressKey(PanelKey::Right);
+    type_on_keypad("H", "900");
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Ok});   // Save
+    ASSERT_EQ(apply_flag(), 1);
+    delete e;
+
+    scaler->c331managerdeal();
+    EXPECT_EQ(apply_flag(), 0);
+    EXPECT_EQ(inputs->edid_request[2], 1);
+    inputs->checksource_pass();
+    ASSERT_EQ(inputs->edid_done[2], 1);
+    const auto stored = sim::InputSideModel::eeprom(2).contents();
+    const uint8_t* dtd = stored.data() + 54;   // the first timing the input announces
+    EXPECT_EQ(dtd[2] | (dtd[4] >> 4) << 8, 1600);
+    EXPECT_EQ(dtd[5] | (dtd[7] >> 4) << 8, 900);
+    delete velinsource::p_velin_source;
+    velinsource::p_velin_source = nullptr;
+}

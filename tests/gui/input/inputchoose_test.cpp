@@ -1,0 +1,228 @@
+// The input selection screen: the three rows and their keys, switching a window to an input
+// or a crop (with the toast), crop names and the in-use entry, paging, texts per language.
+
+#include "gui/input/custommode.h"
+#include "gui/input/imagelayout.h"
+#include "gui/input/inputchoose.h"
+#include "gui/tip.h"
+#include "tests/gui/input/input_fixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/TextFit.h"
+#include "tests/support/TickDriver.h"
+#include "ui_inputchoose.h"
+
+#include <QPointer>
+
+using namespace input_test;
+using kel_test::PanelKey;
+
+namespace {
+
+InputChoose* open_choose()
+{
+    g_inputchoose = new InputChoose(nullptr);
+    g_page_focus = 3;
+    g_inputchoose->show();
+    return g_inputchoose;
+}
+
+// The texts of the entries panel, page by page as shown.
+QStringList entry_names(InputChoose* c)
+{
+    QStringList names;
+    for (QLabel* l : c->frame->findChildren<QLabel*>(QStringLiteral("entry_name")))
+        names << l->text();
+    return names;
+}
+
+int badges(InputChoose* c)
+{
+    return c->frame->findChildren<QLabel*>(QStringLiteral("badge")).size();
+}
+
+// Presses OK with the toast it opens answered by 300 ticks.
+void ok_with_toast()
+{
+    kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
+    kel_test::pressKey(PanelKey::Ok);
+}
+
+} // namespace
+
+TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
+{
+    set_window(0, 1, 1);
+    InputChoose* c = open_choose();
+    EXPECT_EQ(c->image_num, 1);
+    kel_test::pressKey(PanelKey::Right, 0, c);
+    EXPECT_EQ(c->ui_select, 4);
+    EXPECT_TRUE(c->ui->button_inputcut->styleSheet().contains("rgb(255,171,84)"));
+    kel_test::pressKey(PanelKey::Right, 1, c);
+    EXPECT_EQ(c->ui_select, 5);
+    kel_test::pressKey(PanelKey::Right, 0, c);
+    EXPECT_EQ(c->ui_select, 0);
+    kel_test::pressKey(PanelKey::Left, 0, c);
+    EXPECT_EQ(c->ui_select, 5);
+    delete c;
+
+    // Windows 1 and 3 shown, window 3 current: the cursor starts on row position 1.
+    set_window(2, 1, 2);
+    g_image_current = 2;
+    int notified = 0;
+    QObject::connect(para(), &KelRamPara::sig_update_para, [&](int code) { notified += code == 1; });
+    c = open_choose();
+    EXPECT_EQ(c->image_num, 2);
+    EXPECT_EQ(c->ui_select, 1);
+    EXPECT_EQ(c->image_focus->geometry(), QRect(57, 0, 51, 46));
+    EXPECT_EQ(c->image_label[2]->text(), "HDMI2");
+    EXPECT_EQ(c->source_listseq, 1);   // HDMI2 highlighted in the input row
+    kel_test::pressKey(PanelKey::Left, 0, c);
+    EXPECT_EQ(g_image_current, 0);
+    EXPECT_EQ(notified, 1);
+    kel_test::pressKey(PanelKey::Right, 0, c);
+    kel_test::pressKey(PanelKey::Right, 0, c);
+    EXPECT_EQ(c->ui_select, 4);
+    EXPECT_EQ(g_image_current, 2);   // a button changes nothing but the styles
+
+    // Back closes to the main menu, or to the picture layout screen when one is open.
+    kel_test::pressKey(PanelKey::Back, 0, c);
+    EXPECT_EQ(g_page_focus, 1);
+    EXPECT_EQ(g_inputchoose, nullptr);
+    kel_test::settle();
+    g_imagelayout = new ImageLayout(nullptr);
+    c = open_choose();
+    kel_test::pressKey(PanelKey::Back, 0, c);
+    EXPECT_EQ(g_page_focus, 9);
+    delete g_imagelayout;
+    kel_test::settle();
+}
+
+TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
+{
+    set_window(0, 1, 1);
+    set_input(2, 1920, 1080, 60);
+    set_crop(0, 2, 1, 640, 480);   // HDMI2 crop 1
+    mark_saved();
+    InputChoose* c = open_choose();
+    EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains("HDMI2"));
+    EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains(">2<"));   // input and one crop
+    EXPECT_TRUE(c->ui->sourcelistseq1pixmap->property("online").toBool());
+    EXPECT_FALSE(c->ui->sourcelistseq0pixmap->property("online").toBool());
+    EXPECT_EQ(entry_names(c), QStringList({"HDMI1"}));
+
+    kel_test::pressKeys({PanelKey::Ok});   // into the input row, on HDMI1
+    EXPECT_EQ(c->ui_seltype, 1);
+    EXPECT_EQ(c->ui_select, 0);
+    kel_test::pressKey(PanelKey::Right, 1);   // HDMI2
+    EXPECT_EQ(c->ui->frame1->geometry(), QRect(54, 95, 53, 33));
+    EXPECT_EQ(entry_names(c), QStringList({"HDMI2", "HDMI2_crop1"}));
+    QLabel* format = c->frame->findChildren<QLabel*>(QStringLiteral("entry_format")).value(0);
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(format->text(), "1920x1080@60Hz");
+
+    kel_test::pressKey(PanelKey::Ok);   // into the panel, cursor on the input itself
+    EXPECT_EQ(c->ui_seltype, 2);
+    EXPECT_EQ(c->ui_select, 0);
+    ok_with_toast();
+    EXPECT_EQ(para()->ram16(layer(0) + P::kLayerSource), 0x0002);
+    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_EQ(c->image_label[0]->text(), "HDMI2");
+    EXPECT_EQ(badges(c), 1);
+
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    kel_test::pressKey(PanelKey::Right);
+    ok_with_toast();
+    EXPECT_EQ(para()->ram16(layer(0) + P::kLayerSource), 0x8000);
+    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_EQ(c->image_label[0]->text(), "HDMI2\n_Crop1");
+    EXPECT_EQ(c->ui_seltype, 2);   // the panel stays open
+
+    // A crop gone from the records meanwhile switches nothing and shows no toast.
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    put16(P::kCropRecords, 0);
+    para()->KelCropSourceInit();
+    kel_test::pressKey(PanelKey::Ok);
+    EXPECT_EQ(para()->ram16(layer(0) + P::kLayerSource), 0x8000);
+    EXPECT_EQ(apply_flag(), 0);
+
+    kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
+    EXPECT_EQ(c->ui_seltype, 0);
+    delete c;
+}
+
+TEST_F(InputScreenTest, CropsAreNamedByTheirOwnNumbersAndPaged)
+{
+    // HDMI1 crops numbered 2 and 1 in records 0 and 1 (records not in number order); the
+    // window shows record 0, crop number 2.
+    set_crop(0, 1, 2, 320, 240);
+    set_crop(1, 1, 1, 640, 480);
+    set_window(0, 1, 0x8000);
+    mark_saved();
+    InputChoose* c = open_choose();
+    EXPECT_EQ(c->image_label[0]->property("source").toString(), "HDMI1_Crop2");
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});
+    EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1", "HDMI1_crop2"}));
+    EXPECT_EQ(c->ui_select, 2);   // the cursor opens on the entry in use
+    EXPECT_EQ(badges(c), 1);
+    delete c;
+
+    // Four crops: pages (input, 1, 2) and (3, 4); the ring runs over both.
+    set_crop(2, 1, 3, 100, 100);
+    set_crop(3, 1, 4, 100, 100);
+    set_window(0, 1, 1);
+    mark_saved();
+    c = open_choose();
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok, PanelKey::Left});
+    EXPECT_EQ(c->current_page, 1);
+    EXPECT_EQ(c->ui_select, 1);
+    EXPECT_EQ(entry_names(c), QStringList({"HDMI1_crop3", "HDMI1_crop4"}));
+    kel_test::pressKey(PanelKey::Right);
+    EXPECT_EQ(c->current_page, 0);
+    EXPECT_EQ(c->ui_select, 0);
+    // An input without crops has one entry; the cursor stays on it.
+    kel_test::pressKey(PanelKey::Back);
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Right});
+    EXPECT_EQ(c->source_number, 0);
+    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ(entry_names(c), QStringList({"DVI"}));
+    delete c;
+}
+
+TEST_F(InputScreenTest, InputChoiceRefreshModeKeyAndTexts)
+{
+    set_window(0, 1, 1);
+    mark_saved();
+    InputChoose* c = open_choose();
+    // A PC write of a crop record (or code 103) recounts the entries.
+    set_crop(4, 1, 1, 10, 10);
+    c->syncUpdate(1);
+    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
+    EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
+
+    put16(P::kKeyLock, 1);
+    kel_test::pressKey(PanelKey::Mode, 0, c);
+    EXPECT_EQ(g_inputchoose, c);
+    put16(P::kKeyLock, 0);
+    kel_test::pressKey(PanelKey::Mode, 1, c);
+    EXPECT_EQ(g_inputchoose, nullptr);
+    EXPECT_EQ(g_page_focus, 4);
+    ASSERT_NE(g_custommode, nullptr);
+    delete g_custommode;
+    kel_test::settle();
+
+    set_language(2, 0x1F & ~0x04);   // Russian not enabled: English
+    c = open_choose();
+    EXPECT_EQ(c->ui->label_title->text(), "Source switch");
+    delete c;
+    set_crop(0, 1, 2, 640, 480);
+    set_window(0, 1, 0x8000);
+    for (int lang = 0; lang < 5; ++lang) {
+        set_language(lang, 0x1F);
+        c = open_choose();
+        EXPECT_TRUE(kel_test::textsThatDoNotFit(c).isEmpty())
+            << lang << ": " << kel_test::textsThatDoNotFit(c).join("; ").toStdString();
+        if (lang <= 1)
+            kel_test::grab(c, lang == 0 ? "inputchoose_zh" : "inputchoose_en");
+        delete c;
+    }
+}
