@@ -428,3 +428,40 @@ TEST_F(It6602, AudioComesOnThreePassesAfterItsRequestAndFollowsTheSampleRate)
     EXPECT_NE(astate(), ASTATE_AudioOn);
     EXPECT_FALSE(rx().audioOutput());
 }
+
+// --- 3D -------------------------------------------------------------------------------------------
+
+TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
+{
+    scenario("input0.vic", "32");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_EQ(drv->dev_data[0].de3dframe, 0);
+    scenario("input0.3d", "framepacking");
+    pass();
+    EXPECT_EQ(drv->dev_data[0].de3dframe, 1);
+    // VIC 32: v_total 1124, active 1165..1120, sync end 1129, 1080 lines: boundary 625..1705.
+    EXPECT_EQ(rx().reg(1, 0x9D), 0x46);
+    EXPECT_EQ(rx().reg(1, 0x9C) & 0xF0, 0x40);
+    EXPECT_EQ(rx().reg(1, 0x92), 0x8D);
+    EXPECT_EQ(rx().reg(1, 0x93), 0x04);
+    EXPECT_EQ(rx().reg(1, 0x94), 0x46);
+    EXPECT_EQ(rx().reg(1, 0x9F) & 0xF0, 0x90);
+    EXPECT_EQ(rx().reg(1, 0x8F), 0x71);
+    EXPECT_EQ(rx().reg(1, 0x90), 0x92);
+    EXPECT_EQ(rx().reg(1, 0x91), 0x6A);
+    EXPECT_EQ(rx().reg(0, 0x66) & 0x10, 0x10);
+    EXPECT_EQ(rx().reg(0, 0x85) & 0x20, 0x20);
+
+    // Side-by-side is only recognised: the flag is set, nothing is programmed.
+    scenario("input0.signal", "0");
+    scenario("input0.cable", "1");
+    pass();
+    EXPECT_EQ(drv->dev_data[0].de3dframe, 0) << "cleared while waiting for a signal";
+    rx().setReg(1, 0x9D, 0);
+    scenario("input0.3d", "sidebyside");
+    scenario("input0.signal", "1");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    pass();
+    EXPECT_EQ(drv->dev_data[0].de3dframe, 1);
+    EXPECT_EQ(rx().reg(1, 0x9D), 0x00);
+}

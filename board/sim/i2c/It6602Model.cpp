@@ -78,6 +78,8 @@ void It6602Model::loadScenario()
     s.fs = uint8_t(num("audiofs", 2) & 0x0F);
     s.channels = uint8_t(num("audioch", 1) & 0x0F);
     s.address = num("rxaddr", 0x90) == 0x94 ? 0x94 : 0x90;
+    const std::string three = SimBoard::scenario(k + "3d", "none");
+    s.structure3d = three == "framepacking" ? 0 : three == "topbottom" ? 6 : three == "sidebyside" ? 8 : 0xFF;
     sig_ = s;
 }
 
@@ -177,6 +179,20 @@ void It6602Model::update()
     if (hdmi && std::memcmp(avi, seenAvi_, sizeof avi) != 0)
         b0[0x09] |= 0x01;
     std::memcpy(seenAvi_, avi, sizeof avi);
+    // The HDMI vendor-specific infoframe (bank 2 0x24..0x2E) of a 3D source.
+    uint8_t vsif[11] = {};
+    if (hdmi && sig_.structure3d != 0xFF) {
+        const uint8_t body[11] = {0x81, 0x01, 0x06, 0x00, 0x03, 0x0C, 0x00, 0x40, uint8_t(sig_.structure3d << 4), 0, 0};
+        std::memcpy(vsif, body, sizeof vsif);
+        uint8_t sum = 0;
+        for (uint8_t b : vsif)
+            sum = uint8_t(sum + b);
+        vsif[3] = uint8_t(0x100 - sum);
+    }
+    std::memcpy(b2 + 0x24, vsif, sizeof vsif);
+    if (hdmi && sig_.structure3d != 0xFF && std::memcmp(vsif, seenVsif_, sizeof vsif) != 0)
+        b0[0x08] |= 0x04;
+    std::memcpy(seenVsif_, vsif, sizeof vsif);
     const uint32_t khz = scdt ? sig_.pclkKhz : 0;
     b2[0xC1] = uint8_t(khz / 4096);
     b2[0xC2] = uint8_t((khz % 4096) / 16);
@@ -191,6 +207,7 @@ void It6602Model::powerOn()
     seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
     seenTiming_ = 0;
     std::memset(seenAvi_, 0, sizeof seenAvi_);
+    std::memset(seenVsif_, 0, sizeof seenVsif_);
     oscIndex_ = 0;
     writes_ = 0;
     generation_ = 0;
@@ -226,7 +243,7 @@ bool It6602Model::readOnly(int r) const
         return r == 0x4E || (r >= 0x90 && r <= 0x92) || r == 0x99 || r == 0x9A || (r >= 0x9C && r <= 0xA7) ||
                r == 0xAA || r == 0xAB || r == 0xAE;
     if (bank == 2)
-        return (r >= 0x14 && r <= 0x19) || (r >= 0xC0 && r <= 0xC2);
+        return (r >= 0x14 && r <= 0x19) || (r >= 0x24 && r <= 0x2E) || (r >= 0xC0 && r <= 0xC2);
     return bank == 1 && r == 0x61;
 }
 
@@ -256,6 +273,7 @@ void It6602Model::store(int r, uint8_t value)
         seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
         seenTiming_ = 0;
         std::memset(seenAvi_, 0, sizeof seenAvi_);
+    std::memset(seenVsif_, 0, sizeof seenVsif_);
     }
     if (bank == 1 && r == 0x53)
         oscIndex_ = 0;

@@ -21,7 +21,8 @@ namespace sim {
 //    in bank 2 0xC0-0xC2, the AVI infoframe in bank 2 0x14-0x19, audio 0xAA/0xAB/0xAE;
 //  - write-1-to-clear interrupt registers 0x05-0x09 (0xD0 bits 4-7) raised as the scenario
 //    changes: +5 V (0x05 bit 0), clock (bit 1), HDMI/DVI mode (bit 5), SCDT and timing
-//    changes (0x07 bit 1), a new AVI infoframe (0x09 bit 0). Writing 0x10 bit 3 (the whole
+//    changes (0x07 bit 1), a new AVI infoframe (0x09 bit 0), a new 3D vendor-specific
+//    infoframe (0x08 bit 2, the frame in bank 2 0x24-0x2E). Writing 0x10 bit 3 (the whole
 //    chip's software reset) forgets what was reported, so present signals are raised again;
 //  - the oscillator calibration read-out at bank 1 0x61: three 2s while bank 1 0x50 is 0,
 //    then the 24-bit count (lowest byte first), restarted by each write of bank 1 0x53.
@@ -32,7 +33,8 @@ namespace sim {
 // .hdmi (1; 0 = DVI), .colour (rgb | yuv422 | yuv444), .range (AVI Q: 0, 1 limited,
 // 2 full), .colorimetry (0, 1 BT.601, 2 BT.709), .vic (default the CEA code of 1080p/720p
 // at 60/50 Hz), .depth (0x99 bits 4-7, 4 = 24-bit), .audio (1), .audiofs (sample-rate
-// code, 2), .audioch (channel bits, 1), .rxaddr (0x90 | 0x94).
+// code, 2), .audioch (channel bits, 1), .rxaddr (0x90 | 0x94), .3d (none | framepacking |
+// topbottom | sidebyside).
 class It6602Model {
 public:
     static constexpr uint32_t kResetLine = 0x207940;
@@ -61,6 +63,7 @@ private:
         bool hpol = true, vpol = true, interlace = false;
         uint8_t colour = 0, range = 0, colorimetry = 0, vic = 0, depth = 4, fs = 2, channels = 1;
         uint8_t address = 0x90;
+        uint8_t structure3d = 0xFF;               // 0 frame packing, 6 top-and-bottom, 8 side-by-side
     };
     void loadScenario();
     void update();                              // status, timing and interrupts from the scenario
@@ -81,6 +84,7 @@ private:
     bool seen5V_ = false, seenClock_ = false, seenHdmi_ = false, seenScdt_ = false;
     uint32_t seenTiming_ = 0;
     uint8_t seenAvi_[6] = {};
+    uint8_t seenVsif_[11] = {};
     int oscIndex_ = 0;
     int writes_ = 0;
 };
