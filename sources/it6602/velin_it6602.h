@@ -245,6 +245,7 @@ public:
     int get_vid_info(int fd, int dev);
     void show_vid_info(int fd, int dev);
     void it6602_Get_Hdmi(int fd, int dev);
+    float measure_pfreq(int fd, int dev);     // pixel clock in MHz for hdminfo
     void it6602_update_vid_info(int dev);
     // Frame rate of a timing as the status bytes carry it (above 54 counts as 60).
     static uint32_t frame_rate_of(const IT6602_VIDEO_TIMING& t);

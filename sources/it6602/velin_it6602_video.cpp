@@ -110,21 +110,7 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
             return;
         }
         show_vid_info(fd, dev);
-        const float pfreq = [&] {
-            // Register reads stay outside the record's lock.
-            float f = 0;
-            const uint8_t count = hdmirxrd_it6602(fd, 0x9A);
-            if (count)
-                f = float(osc_count[dev]) / 400.0f * 255.0f / float(count) / 10.0f;
-            hdmirxset_it6602(fd, 0x77, 0x01, 0x01);
-            chgbank_it6602(fd, 2);
-            const uint8_t c0 = hdmirxrd_it6602(fd, 0xC0), c1 = hdmirxrd_it6602(fd, 0xC1), c2 = hdmirxrd_it6602(fd, 0xC2);
-            chgbank_it6602(fd, 0);
-            const uint32_t khz = uint32_t(c1) * 4096u + uint32_t(c2) * 16u + (c0 >> 4);
-            if (khz)
-                f = float(khz) / 1000.0f;
-            return f;
-        }();
+        const float pfreq = measure_pfreq(fd, dev);   // register reads stay outside the lock
         if (struct hdminfo* rec = record_of(dev)) {
             struct hdminfo copy;
             {
@@ -371,29 +357,40 @@ void velin_it6602::show_vid_info(int fd, int dev)
     hdmirxset_it6602(fd, 0x65, 0x0C, depth == 5 ? 0x04 : depth == 6 ? 0x08 : 0x00);
 }
 
+float velin_it6602::measure_pfreq(int fd, int dev)
+{
+    // First from the oscillator count, then, when the chip has one, its own kHz reading.
+    float f = 0;
+    const uint8_t count = hdmirxrd_it6602(fd, 0x9A);
+    if (count)
+        f = float(osc_count[dev]) / 400.0f * 255.0f / float(count) / 10.0f;
+    hdmirxset_it6602(fd, 0x77, 0x01, 0x01);
+    chgbank_it6602(fd, 2);
+    const uint8_t c0 = hdmirxrd_it6602(fd, 0xC0), c1 = hdmirxrd_it6602(fd, 0xC1), c2 = hdmirxrd_it6602(fd, 0xC2);
+    chgbank_it6602(fd, 0);
+    const uint32_t khz = uint32_t(c1) * 4096u + uint32_t(c2) * 16u + (c0 >> 4);
+    if (khz)
+        f = float(khz) / 1000.0f;
+    return f;
+}
+
 void velin_it6602::it6602_Get_Hdmi(int fd, int dev)
 {
     struct hdminfo* rec = record_of(dev);
     if (!rec)
         return;
-    float pfreq = 0;
-    {
-        std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
-        if (rec->nosignal) {
-            const float keep = rec->pfreq;
-            const uint32_t valid = rec->valid;
-            std::memset(rec, 0, sizeof *rec);
-            rec->pfreq = keep;
-            rec->nosignal = 1;
-            rec->valid = valid;
-            return;
-        }
-        pfreq = rec->pfreq;
-    }
-    const uint8_t count = hdmirxrd_it6602(fd, 0x9A);
-    if (count)
-        pfreq = float(osc_count[dev]) / 400.0f * 255.0f / float(count) / 10.0f;
+    const float pfreq = measure_pfreq(fd, dev);
     std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+    if (rec->nosignal) {
+        // Without a signal only pfreq, nosignal and valid keep their values.
+        const float keep = rec->pfreq;
+        const uint32_t valid = rec->valid;
+        std::memset(rec, 0, sizeof *rec);
+        rec->pfreq = keep;
+        rec->nosignal = 1;
+        rec->valid = valid;
+        return;
+    }
     fill_record(*rec, vid_timing[dev], pfreq);
 }
 
