@@ -850,8 +850,10 @@ int message_deal::write_register(unsigned char* frame)
                 g_app_reset_flag = 1;
             }
         }
-        // Bit 1 asks for the scaler's register dump, a debugging aid the scaler manager
-        // does not offer.
+        // Bit 1: the scaler's register dump, printed on this thread.
+        if (B & 0x02)
+            if (c331_manage* c = scaler())
+                c->c331_print();
         if (B & 0x3C) {
             // Read and written under one hold of the scaler lock, so an edit of window 0
             // made meanwhile is not overwritten with stale words.

@@ -241,16 +241,9 @@ public:
     // --- preset window layouts ---
     void kelApi_MultiWinInit();
 
-    // --- Operations of the output path, picture, pattern, OSD and diagnostics modules.
+    // --- Operations of the output path, picture and pattern modules.
     // Until those are built each one records its call (deferred_calls) so that what the
     // apply step and the start-up stages ask of them can be seen and tested. ---
-    void load_char();
-    void read_c331_font(int fd);
-    void update_font(int fd);
-    void update_osd(int fd);
-    void set_osd(int fd, int mode);
-    void set_scroll(int fd);
-    void kelApi_OsdSet(int type, int value);
     void set_output(int fd);
     void set_mct(int fd, int win, int mode);
     void set_ip(int fd, int win);
@@ -269,20 +262,6 @@ public:
     void c331_SetWinOutput(int fd, int win, int value);
     void c331_SetWinDbdMode(int fd, int win, int value);
     void c331_SetPattern(int pattern);
-    void c331_debugEnv();
-    void input_slidebar(int fd);
-    void output_slidebar(int fd);
-    void disable_slidebar(int fd);
-    void vbyone_rx_ch1_seq(int fd);
-    void vbyone_rx_ch2_seq(int fd);
-    void read_c331_b174bug(int fd);
-    void write_read_c331_b80_iacthstch5(int fd);
-    void kelDbg_c331_param(int n);
-    void kelDbg_c331_print_regGrp(int group);
-    void sync_c331_device_test_input(int fd);
-    void sync_c331_device_test_frame_lock(int fd);
-    void sync_c331_device_test_frame_lock_vbyrx2(int fd);
-    void sync_c331_device_test_frame_lock_vbyrx3(int fd);
 
     void record_call(const std::string& call);
     std::vector<std::string> deferred_calls_copy();
@@ -379,7 +358,119 @@ public:
     ST_MWIN_RECT mwin_rect[10][6] = {};
     ST_MWIN_LAYOUT mwin_layout[10];
 
+    // =====================================================================================
+    // Serial flash, OSD engine, OSD settings and diagnostics.
+
+    // Every whole flash operation, DMA, drawing command, font update and register dump holds
+    // this lock (PC links, the upgrade and the scaler thread all reach the flash and the
+    // drawing engine), taken before the driver's bank lock and never held while taking
+    // c331_mutex or any lock that comes before it.
+    std::recursive_mutex c331_seq_mutex;
+    // Bound of every flash and drawing-engine poll; far beyond the slowest erase or DMA.
+    static constexpr uint64_t kSeqPollLimitUs = 10000000;
+
+    // --- serial flash (32 MiB behind the chip's flash controller) ---
+    static constexpr uint32_t kFlashSize = 0x2000000;
+    // 0, or 1 when the flash or the controller did not finish (logged).
+    int write_flash(int fd, uint32_t addr, uint32_t len, const uint8_t* data);
+    int read_flash(int fd, uint32_t addr, uint32_t len, uint8_t* out);
+    int erase_flash(int fd, uint32_t sector, uint32_t count, char kind);
+    int osd_write_dma_sfl(int fd, uint32_t flash, uint32_t dest, int kind, uint32_t len);
+
+    // --- OSD engine ---
+    static constexpr int kOsdLines = 64;
+    static constexpr int kOsdLineChars = 128;
+    static const int32_t osd_char_txt[15];
+    static const uint32_t osd_bmp_txt[4];
+    struct OSD_TILE {
+        int32_t hst = 0, hw = 0, vst = 0, vw = 0;
+        int32_t first_col = 0, last_col = 0, first_row = 0, last_row = 0;
+    };
+    void load_char();
+    void load_bmp();
+    void read_c331_font(int fd);
+    void update_font(int fd);
+    void osd_paint(int fd, int x, int w, int y, int h, int colour, uint32_t base);
+    void osd_copy(int fd, uint32_t src, uint32_t dst, int w, int h, int packed);
+    void osd_put_unicode_string(int fd, int line, int hst, int vst, int fg, int bg, int w, int h, uint32_t base,
+                                int dot64);
+    void osd_put_unicode_string_1char_velin(int fd, int line, int first, int count, int hst, int vst, int fg, int bg,
+                                            int w, int h, uint32_t base, int dot64);
+    void gen_char(int fd);
+    void set_char_color(int fd);
+    void calc_osd(OSD_TILE tiles[8]);
+    void set_osd(int fd, int display);
+    void set_scroll(int fd);
+    void update_osd(int fd);
+    void wait1_povs(int fd, int ch);
+    void kelApi_debug_printf_unicode(uint32_t code, int fd);
+    // The glyph index and whether it is half width, for one stored character; characters
+    // outside the fonts give the space glyph.
+    static uint32_t osd_glyph_index(uint8_t hi, uint8_t lo, uint32_t asciiGlyphs, bool& half);
+
+    // --- OSD settings ---
+    int kelApi_OsdSet(uint32_t type, uint32_t value);
+    int kelApi_OsdSetUnicode(int count, const int* lengths, const uint32_t lines[][kOsdLineChars]);
+    void kelApi_SetOutBkg();
+
+    uint32_t PS_BMPCP_ADDR = 0;
+    int32_t PS_BMP_HACT = 0, PS_BMP_VACT = 0;
+    int32_t PS_BG_HACT = 0, PS_BG_VACT = 0, PS_BG_TRANS = 0, PS_CHAR_VST = 0;
+    uint32_t PS_CHAR_COLOR = 0;
+    uint32_t PS_CHAR_ADDR_32ASCII = 0, PS_CHAR_SIZE_32ASCII = 0, PS_CHAR_ADDR_32CHN = 0, PS_CHAR_SIZE_32CHN = 0;
+    uint32_t PS_CHAR_ADDR_64ASCII = 0, PS_CHAR_SIZE_64ASCII = 0, PS_CHAR_ADDR_64CHN = 0, PS_CHAR_SIZE_64CHN = 0;
+    int32_t PM_OSD_CHAR_DOUBLE = 0;
+    _ImageWindowDef_st OSD_WIN = {0, 0, 0, 0};
+    int32_t g_osd_mwi = 0, g_osd_mwi_shift = 0;
+    uint32_t g_font_addr_32ASCII = 0, g_font_addr_32CHN = 0, g_font_addr_64ASCII = 0, g_font_addr_64CHN = 0;
+    int32_t g_unicode_line = 0;
+    uint8_t g_unicode_buf[kOsdLines][kOsdLineChars * 2] = {};   // high byte, then low byte
+    int32_t g_osd_max_line_x_velin[kOsdLines] = {};
+    int32_t g_osd_remainder[kOsdLines] = {};
+    int32_t g_osd_hmargin_velin[kOsdLines] = {};
+    int32_t g_osd_line_cn[kOsdLines] = {};
+    int32_t g_osd_line_en[kOsdLines] = {};
+    int32_t g_osd_line_num[kOsdLines] = {};
+    int32_t g_osd_h_alignment_velin = 0, g_osd_v_alignment_value_velin = 0, g_osd_layer_bottom = 0;
+
+    // --- diagnostics ---
+    void c331_debugEnv();
+    void input_slidebar(int fd);
+    void output_slidebar(int fd);
+    void disable_slidebar(int fd);
+    void vbyone_rx_ch1_seq(int fd);
+    void vbyone_rx_ch2_seq(int fd);
+    void read_c331_b174bug(int fd);
+    void write_read_c331_b80_iacthstch5(int fd);
+    void kelDbg_c331_param(int n);
+    void kelDbg_c331_param();
+    void kelDbg_c331_print_regGrp(int group);
+    void sync_c331_device_test_input(int fd);
+    void sync_c331_device_test_frame_lock(int fd);
+    void sync_c331_device_test_frame_lock_vbyrx2(int fd);
+    void sync_c331_device_test_frame_lock_vbyrx3(int fd);
+    void sync_c331_device_frame_lock_vbyrx2(int fd, int vtotal);
+    void c331_outputTimmingCtrlReg(uint8_t lo, uint8_t hi);
+    void c331_calc_PixelCLK();
+    void c331_print();
+    static constexpr int kPrintRegisters = 7967;
+
 private:
+    // Polls reg until (value & mask) is set (wantSet) or clear, for at most kSeqPollLimitUs
+    // of board time; false, with the trace "[what] ... timed out", when it never is.
+    bool seq_wait(int fd, uint32_t reg, unsigned mask, bool wantSet, const char* what, int bankoffset = 0);
+    bool engine_run(int fd, int command, const char* what);
+    void flash_pins(int fd, bool dma);
+    bool flash_page_end(int fd, uint32_t A);
+    bool flash_clear_wel(int fd, unsigned rdsr);
+    void osd_render_list(int fd, int line, int first, int count, int hst, int vst, int fg, int bg, int w, int h,
+                         uint32_t base, int dot64);
+    void osd_char_widths(int& d, int& wA, int& wC) const;
+    void osd_set_h_alignment(int v);
+    void osd_set_v_alignment(int v);
+    void osd_set_canvas_width(int v);
+    uint32_t osd_pitch() const { return uint32_t(g_osd_mwi_shift ? 4 * g_osd_mwi : g_osd_mwi); }
+
     bool apply_panel_group(const uint8_t* ram, const uint8_t* bak);
     void apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt);
     void serve_debug_triggers(uint8_t* regs);

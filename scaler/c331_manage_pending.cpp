@@ -1,5 +1,5 @@
-// Operations that belong to the scaler's input measurement, window, channel, picture,
-// pattern, OSD and diagnostics modules. The start-up stages and the apply step already call
+// Operations that belong to the scaler's input measurement, window, channel, picture and
+// pattern modules. The start-up stages and the apply step already call
 // them by their names; until their modules are built each keeps the state it is handed
 // where that is plain, and records its call so that what was asked of it can be seen.
 #include "scaler/c331_manage.h"
@@ -20,20 +20,6 @@ std::string call(const char* name, long a, long b)
     return std::string(name) + "(" + std::to_string(a) + "," + std::to_string(b) + ")";
 }
 } // namespace
-
-// --- OSD engine ---
-void c331_manage::load_char() { record_call(call("load_char")); }
-void c331_manage::read_c331_font(int) { record_call(call("read_c331_font")); }
-void c331_manage::update_font(int) { record_call(call("update_font")); }
-void c331_manage::update_osd(int) { record_call(call("update_osd")); }
-void c331_manage::set_osd(int, int mode) { record_call(call("set_osd", mode)); }
-void c331_manage::set_scroll(int) { record_call(call("set_scroll")); }
-void c331_manage::kelApi_OsdSet(int type, int value)
-{
-    if (type == 0)
-        PM_OSD_EN = value;
-    record_call(call("kelApi_OsdSet", type, value));
-}
 
 // --- output path ---
 void c331_manage::set_output(int) { record_call(call("set_output")); }
@@ -70,19 +56,3 @@ void c331_manage::c331_SetPattern(int pattern)
     pattern_gen_on = (pattern >= 1 && pattern <= 8) ? 1 : 0;
     record_call(call("c331_SetPattern", pattern));
 }
-
-// --- diagnostics ---
-void c331_manage::c331_debugEnv() { record_call(call("c331_debugEnv")); }
-void c331_manage::input_slidebar(int) { record_call(call("input_slidebar")); }
-void c331_manage::output_slidebar(int) { record_call(call("output_slidebar")); }
-void c331_manage::disable_slidebar(int) { record_call(call("disable_slidebar")); }
-void c331_manage::vbyone_rx_ch1_seq(int) { record_call(call("vbyone_rx_ch1_seq")); }
-void c331_manage::vbyone_rx_ch2_seq(int) { record_call(call("vbyone_rx_ch2_seq")); }
-void c331_manage::read_c331_b174bug(int) { record_call(call("read_c331_b174bug")); }
-void c331_manage::write_read_c331_b80_iacthstch5(int) { record_call(call("write_read_c331_b80_iacthstch5")); }
-void c331_manage::kelDbg_c331_param(int n) { record_call(call("kelDbg_c331_param", n)); }
-void c331_manage::kelDbg_c331_print_regGrp(int group) { record_call(call("kelDbg_c331_print_regGrp", group)); }
-void c331_manage::sync_c331_device_test_input(int) { record_call(call("sync_c331_device_test_input")); }
-void c331_manage::sync_c331_device_test_frame_lock(int) { record_call(call("sync_c331_device_test_frame_lock")); }
-void c331_manage::sync_c331_device_test_frame_lock_vbyrx2(int) { record_call(call("sync_c331_device_test_frame_lock_vbyrx2")); }
-void c331_manage::sync_c331_device_test_frame_lock_vbyrx3(int) { record_call(call("sync_c331_device_test_frame_lock_vbyrx3")); }

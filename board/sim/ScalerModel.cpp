@@ -3,6 +3,8 @@
 #include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SpiBusModel.h"
+#include "board/sim/spi/ScalerFlashModel.h"
+#include "board/sim/spi/ScalerOsdModel.h"
 
 #include <cstring>
 #include <mutex>
@@ -24,6 +26,8 @@ constexpr int kEngineStatus = 0x17;                       // bit 0 busy
 constexpr int kSflDtCtl = 0x53;                           // bit 7 read pending, bit 5 WEMPTY
 constexpr int kSflStat = 0x54;                            // bits 0/1/3 DMA/program/erase busy
 constexpr int kSflRdsr = 0x55;                            // flash status: WIP, WEL
+constexpr int kSflData = 0x52;                            // flash data port
+constexpr int kPaletteBank = 9;                           // OSD palette ports 0x1F/0x20
 constexpr int kUpdBank = 5;
 constexpr int kInVsReq = 0x08, kOutUpdReq = 0x09;         // request bits per channel
 constexpr int kInVsDone = 0x22, kOutUpdDone = 0x23;       // done bits follow the requests
@@ -185,6 +189,8 @@ uint8_t readReg(State& s, int bank, int reg)
     uint8_t v = s.regs[bank][reg];
     if (bank == kIdBank && reg == kIdReg)
         v = s.chipId;
+    else if (bank == kEngineBank && reg == kSflData)
+        v = ScalerFlashModel::dataPortRead();         // the flash byte at the read pointer
     else if (bank == kFieldBank && reg >= 0x40 && reg < 0x50) {
         // Every look sees the next field: input field in bits 2-3, output field in bits 0-1.
         unsigned f = ++s.field & 3;
@@ -210,6 +216,11 @@ void writeReg(State& s, int bank, int reg, uint8_t value)
         s.regs[kEngineBank][kSflDtCtl] = 0x20;        // a started read completes at once
     else if (bank == kEngineBank && (reg == kSflStat || reg == kSflRdsr))
         s.regs[bank][reg] = 0;                        // status registers are read-only
+    // The serial flash behind the controller, the drawing engine and the OSD palette.
+    if (bank == kEngineBank)
+        ScalerFlashModel::registerWritten(s.regs, reg, value);
+    if (bank == kEngineBank || bank == kPaletteBank)
+        ScalerOsdModel::registerWritten(s.regs, bank, reg, value);
 }
 
 class Chip : public SpiModel {

@@ -19,8 +19,9 @@ struct ScalerFrame {
 // answers the register in the second received byte). Besides plain storage it behaves as
 // the drivers expect of the real part:
 //  - bank 0xB2 register 0x08 answers the chip identification (0x24);
-//  - the serial-flash controller (bank 4) is idle with its write buffer empty, the drawing
-//    engine (bank 4 register 0x17) idle;
+//  - the serial-flash controller (bank 4) is idle with its write buffer empty and reaches
+//    the 32 MiB flash (ScalerFlashModel); the drawing engine (bank 4 register 0x17) is idle
+//    and draws into the chip memory (ScalerOsdModel);
 //  - the update-done bits (bank 5 registers 0x22/0x23) follow their request bits
 //    (registers 0x08/0x09), so vertical-sync and output-update waits finish;
 //  - the field-status registers (bank 0xAB 0x40-0x4F) advance one field per read;

@@ -15,3 +15,5 @@
 #include "board/sim/SocModel.h"
 #include "board/sim/SpiBusModel.h"
 #include "board/sim/UeventModel.h"
+#include "board/sim/spi/ScalerFlashModel.h"
+#include "board/sim/spi/ScalerOsdModel.h"

@@ -8,6 +8,7 @@
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "sources/velinsource.h"
+#include "tests/support/OmenuFile.h"
 #include "tests/support/TestRoot.h"
 
 #include <algorithm>
@@ -16,6 +17,14 @@
 #include <vector>
 
 namespace {
+
+int countOf(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
 
 class ScalerApply : public ::testing::Test {
 protected:
@@ -143,11 +152,14 @@ TEST_F(ScalerApply, LedSizeSetsThePanelUpOnceAndHandsOverToTheFpga)
     edit(1380, 2160);
     edit(1382, 100);   // an output offset: nothing here
     edit(2124, 1);     // the overlay is on: it is reloaded after the panel change
+    kel_test::OmenuItem item;
+    item.text = "A\nB\nC";
+    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
     pass();
     EXPECT_EQ(count("kelApi_PnlInit2("), 1);
     EXPECT_TRUE(called("kelApi_PnlInit2(3840,2160,1920,1080,0)"));
     EXPECT_EQ(g_set_led_para, 2);
-    EXPECT_TRUE(called("get_json_omenu_para(/data/configs/omenu.json)"));
+    EXPECT_EQ(m.g_unicode_line, 3);   // the overlay file was read and laid out
     EXPECT_EQ(g_osd_update, 0);
 }
 
@@ -308,18 +320,23 @@ TEST_F(ScalerApply, VolumeScreenDarkAndOverlay)
     EXPECT_EQ(fpga.screen_update_flag, 0);
 
     save();
+    kel_test::OmenuItem item;
+    item.text = "A\nB";
+    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
     edit(2116, 1);
     edit(2124, 1);
     pass();
     EXPECT_EQ(fpga.screen_update_flag, 1);
-    EXPECT_TRUE(called("kelApi_OsdSet(0,1)"));
-    EXPECT_TRUE(called("get_json_omenu_para(/data/configs/omenu.json)"));
+    EXPECT_EQ(m.PM_OSD_EN, 1);
+    EXPECT_EQ(m.g_unicode_line, 2);   // the overlay file was read
 
     save();
+    item.text = "A\nB\nC";
+    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
     edit(2124, 0);
     pass();
-    EXPECT_TRUE(called("kelApi_OsdSet(0,0)"));
-    EXPECT_FALSE(called("get_json_omenu_para"));
+    EXPECT_EQ(m.PM_OSD_EN, 0);
+    EXPECT_EQ(m.g_unicode_line, 2);   // and not read again
 }
 
 TEST_F(ScalerApply, DebugTriggers)
@@ -329,23 +346,29 @@ TEST_F(ScalerApply, DebugTriggers)
     para.reg_image[36] = 1;
     para.reg_image[33] = 0x10;
     m.raise_apply_flag(1);
+    testing::internal::CaptureStdout();
     pass();
-    EXPECT_TRUE(called("input_slidebar"));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sim::ScalerModel::reg(8 + 16 * 4, 0x57), 0x89);   // input test bars on channel 4
     EXPECT_EQ(m.c331_stage, 8);                 // the restart bit was not the lowest
     EXPECT_EQ(para.reg_image[34], 0);
-    EXPECT_TRUE(called("kelDbg_c331_param(2)"));
+    EXPECT_NE(out.find("[kelDbg_c331_param] c331_mem"), std::string::npos);
     EXPECT_EQ(para.reg_image[35], 0);
-    EXPECT_TRUE(called("kelDbg_c331_print_regGrp(0)"));
+    EXPECT_NE(out.find("[kelDbg_c331_print_regGrp] grp:0"), std::string::npos);
     EXPECT_EQ(para.reg_image[36], 0);
     EXPECT_EQ(para.reg_image[33], 0x10);        // no known bit: kept
-    EXPECT_FALSE(called("sync_c331"));
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x55), 0);   // no synchronisation test ran
 
     para.reg_image[33] = 0x16;
     para.reg_image[34] = 0x40;
     m.raise_apply_flag(1);
+    testing::internal::CaptureStdout();
     pass();
-    EXPECT_TRUE(called("sync_c331_device_test_frame_lock()"));
-    EXPECT_EQ(count("sync_c331"), 1);
+    out = testing::internal::GetCapturedStdout();
+    // Only the frame-lock test (bit 1): bank 8 0x0F is 0x84 after the V-by-One variant.
+    EXPECT_EQ(sim::ScalerModel::reg(0, 0x55), 0x40);
+    EXPECT_EQ(sim::ScalerModel::reg(8, 0x0F), 0x04);
+    EXPECT_EQ(countOf(out, "sync_c331_device_test"), 1);
     EXPECT_EQ(para.reg_image[33], 0);
     EXPECT_EQ(m.c331_stage, 0);                 // start-up again from the chip id
 }

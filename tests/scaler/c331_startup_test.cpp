@@ -5,6 +5,7 @@
 #include "core/kelrampara.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
+#include "tests/support/OmenuFile.h"
 #include "tests/support/TestRoot.h"
 
 #include <algorithm>
@@ -378,6 +379,9 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     setWord(2186, 0x10);
     setWord(2188, 0x20);
     setWord(2190, 0x30);
+    kel_test::OmenuItem item;
+    item.text = "A\nB";
+    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
     testing::internal::CaptureStdout();
     for (int i = 0; i < 5; ++i)
         m.c331manage_pass();
@@ -386,7 +390,11 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     EXPECT_EQ(m.c331_stage, 6);
     EXPECT_EQ(sim::ScalerModel::reg(0, 0x22), 0x99);   // normal update timing after the image
     EXPECT_EQ(m.PM_INPUT[0], 4);
-    EXPECT_TRUE(called(m, "read_c331_font()"));
+    // The fonts were looked for and copied into the OSD memory.
+    EXPECT_EQ(m.g_font_addr_64CHN, 0x7F29F000u);
+    const auto ops = sim::ScalerFlashModel::ops();
+    EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [](const sim::ScalerFlashModel::Op& o) { return o.kind == 'D'; }),
+              4);
     m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 7);
     EXPECT_EQ(g_fpga_c331_start, 1u);
@@ -399,13 +407,13 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     EXPECT_TRUE(called(m, "c331_SetContrast(40)"));
     EXPECT_TRUE(called(m, "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"));
     EXPECT_NE(out.find("no osd file"), std::string::npos);
-    EXPECT_FALSE(called(m, "get_json_omenu_para(/data/configs/omenu.json)"));
+    EXPECT_EQ(out.find("START OSDS"), std::string::npos);
 
-    // With the overlay on, the end of start-up reads the overlay file.
+    // With the overlay on, the end of start-up reads the overlay file and lays it out.
     m.c331_stage = 7;
     setWord(2124, 1);
     m.c331manage_pass();
-    EXPECT_TRUE(called(m, "kelApi_OsdSet(0,1)"));
-    EXPECT_TRUE(called(m, "get_json_omenu_para(/data/configs/omenu.json)"));
-    EXPECT_TRUE(called(m, "set_OSD_para"));
+    EXPECT_EQ(m.PM_OSD_EN, 1);
+    EXPECT_EQ(m.g_unicode_line, 2);
+    EXPECT_EQ(m.osd_redraw_request, 1);
 }
