@@ -127,10 +127,15 @@ void SparseMemory::copyFrom(const SparseMemory& src, uint32_t s, uint32_t d, uin
 {
     std::vector<uint8_t> chunk;
     for (uint32_t done = 0; done < n;) {
+        // One destination page at a time; its source may straddle two source pages.
         const uint32_t from = src.wrap(uint64_t(s) + done), to = wrap(uint64_t(d) + done);
-        const uint32_t len = std::min({n - done, kPage - from % kPage, kPage - to % kPage});
-        uint8_t v;
-        if (src.uniformPart(from / kPage, from % kPage, len, v)) {
+        const uint32_t len = std::min(n - done, kPage - to % kPage);
+        const uint32_t first = std::min(len, kPage - from % kPage);
+        uint8_t v, v2;
+        const bool uniform = src.uniformPart(from / kPage, from % kPage, first, v) &&
+                             (first == len ||
+                              (src.uniformPart(src.wrap(uint64_t(from) + first) / kPage, 0, len - first, v2) && v2 == v));
+        if (uniform) {
             fill(to, v, len);
         } else {
             chunk.resize(len);

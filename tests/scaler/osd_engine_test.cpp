@@ -1,0 +1,112 @@
+// The OSD engine: fonts found and copied, the canvas pitch, windows, tiles and scroll codes,
+// and the character list the drawing engine is given.
+#include "tests/scaler/osd_fixture.h"
+
+using osd_test::OsdFixture;
+using OsdEngine = OsdFixture;
+
+TEST_F(OsdEngine, FontPresenceBitsAndTheFontStatusRegister)
+{
+    sim::ScalerFlashModel::write(0x000000, {'P'});   // 32-dot ASCII
+    sim::ScalerFlashModel::write(0x450000, {'P'});   // 64-dot CJK
+    para.reg_image[43] = 0xFF;
+    m.read_c331_font(fd);
+    EXPECT_EQ(m.font_present, 0x06);
+    EXPECT_EQ(para.reg_image[43], 0xA9);   // 32 CJK bit 1 and 64 ASCII bits 2, 4, 6 cleared
+
+    sim::ScalerFlashModel::write(0x410000, {'P'});
+    sim::ScalerFlashModel::write(0x010000, {'P'});
+    para.reg_image[43] = 0;
+    m.read_c331_font(fd);
+    EXPECT_EQ(m.font_present, 0x0F);
+    EXPECT_EQ(para.reg_image[43], 0xFF);
+}
+
+TEST_F(OsdEngine, FontsArePackedIntoOsdMemoryAsciiBeforeCjk)
+{
+    sim::ScalerFlashModel::write(0x23, {0x11, 0x22});
+    sim::ScalerFlashModel::write(0x450023 + 0x100, {0x33});
+    m.update_font(fd);
+    EXPECT_EQ(m.g_font_addr_32ASCII, 0x7F000000u);
+    EXPECT_EQ(m.g_font_addr_32CHN, 0x7F003000u);
+    EXPECT_EQ(m.g_font_addr_64ASCII, 0x7F293000u);
+    EXPECT_EQ(m.g_font_addr_64CHN, 0x7F29F000u);
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F000000, 3), (std::vector<uint8_t>{0x11, 0x22, 0xFF}));
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F29F100, 1)[0], 0x33);
+}
+
+TEST_F(OsdEngine, PitchWindowModeAndScrollCodes)
+{
+    m.PM_OSD_DATA_MODE = 1;
+    m.PS_BG_VACT = 8;   // a few lines are enough for the pitch
+    for (auto [width, mwi, shift] : {std::tuple{1920, 32, 0}, {4096, 64, 0}, {4097, 17, 1}, {7680, 30, 1}}) {
+        m.PS_BG_HACT = width;
+        m.update_osd(fd);
+        EXPECT_EQ(m.g_osd_mwi, mwi) << width;
+        EXPECT_EQ(m.g_osd_mwi_shift, shift) << width;
+    }
+    m.PM_OSD_EN = 1;
+    m.PM_OSD_HZOOM_EN = m.PM_OSD_VZOOM_EN = 1;
+    m.g_osd_layer_bottom = 1;
+    m.set_osd(fd, 1);
+    EXPECT_EQ(reg(9 + 16 * 2, 0x08, 2), 0xF803u);   // 0x6000 + 0x800 | 0x1000 | 3 | 0x8000
+    EXPECT_EQ(reg(9 + 16 * 2, 0x1E, 1), 30u);
+    m.PM_OSD_DATA_MODE = 0;
+    m.PM_OSD_EN = m.PM_OSD_HZOOM_EN = m.PM_OSD_VZOOM_EN = m.g_osd_layer_bottom = 0;
+    m.set_osd(fd, 0);
+    EXPECT_EQ(reg(9, 0x08, 2), 0x6000u);
+
+    for (auto [mode, code] : {std::pair{0, 0x80u}, {9, 0x80u}, {1, 0x81u}, {3, 0xA1u}, {8, 0xF1u}}) {
+        m.PM_OSD_SCROLL_MODE = mode;
+        m.set_scroll(fd);
+        EXPECT_EQ(reg(9 + 16 * 3, 0x3C, 1), code) << mode;
+    }
+}
+
+TEST_F(OsdEngine, TheWindowIsCutIntoOneTilePerOutputChannel)
+{
+    // Four channels of 1920 x 2160 side by side; window 1000..4680 x 100..2100.
+    const int32_t out[4] = {1000, 3000, 100, 60};
+    std::copy(out, out + 4, m.PM_OSD_OUTPUT_OFFSET);
+    m.PM_OSD_DATA_MODE = 1;
+    c331_manage::OSD_TILE t[8];
+    m.calc_osd(t);
+    EXPECT_EQ(m.OSD_WIN.HW, 3680);
+    EXPECT_EQ(m.OSD_WIN.VW, 2000);
+    const int hst[4] = {1000, 0, 0, 0}, hw[4] = {920, 1920, 840, 0};
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(t[c].hst, hst[c]) << c;
+        EXPECT_EQ(t[c].hw, hw[c]) << c;
+    }
+    EXPECT_EQ(t[0].vst, 100);
+    EXPECT_EQ(t[0].vw, 2000);
+    EXPECT_EQ(t[0].first_col + t[2].last_col + t[0].first_row + t[0].last_row, 4);
+    EXPECT_EQ(t[1].first_col + t[1].last_col + t[3].last_col, 0);
+
+    // Margins wider than the panel: width 0, every tile empty.
+    m.PM_OSD_OUTPUT_OFFSET[1] = 8000;
+    m.calc_osd(t);
+    EXPECT_EQ(m.OSD_WIN.HW, 0);
+    for (int c = 0; c < 4; ++c)
+        EXPECT_EQ(t[c].hw, 0);
+}
+
+TEST_F(OsdEngine, CharactersOutsideTheFontsAreSpacesAndLinesStopAt128)
+{
+    m.update_font(fd);
+    m.PM_OSD_CHAR_64DOT = 1;
+    setLines({{'A', 0x4E01, 0x01, 0xE9, 0x3000, 0xA000, 0x1F600}, {}});
+    m.gen_char(fd);
+    // Per character: index low, high, fg 2, bg 1, width - 1 (ASCII 32 wide, others 64).
+    EXPECT_EQ(sim::ScalerOsdModel::charList(0, 35),
+              (std::vector<uint8_t>{0x21, 0, 2, 1, 31, 97, 0, 2, 1, 63, 0, 0, 2, 1, 31, 0, 0, 2, 1, 31,
+                                    0,    0, 2, 1, 63, 0,  0, 2, 1, 63, 0, 0, 2, 1, 63}));
+    EXPECT_EQ(sim::ScalerOsdModel::charList(0xA00, 1)[0], 63);   // glyph height - 1
+    EXPECT_EQ(reg(4, 0x24, 1), 6u);
+    EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 1u);   // the empty second line drew nothing
+
+    setLines({std::vector<uint32_t>(130, 'B')});
+    m.gen_char(fd);
+    EXPECT_EQ(reg(4, 0x24, 1), 127u);
+    EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 2u);
+}
