@@ -1,0 +1,56 @@
+// The whole road of an overlay text: the file in the data root, the scaler thread's start-up
+// with the overlay on, the fonts from the serial flash, and the drawing engine's pixels in
+// the chip memory that the OSD windows show.
+#include "tests/scaler/osd_fixture.h"
+#include "tests/support/OmenuFile.h"
+
+using osd_test::OsdFixture;
+using OsdOverlayRun = OsdFixture;
+
+TEST_F(OsdOverlayRun, TextFromTheOverlayFileIsDrawnIntoTheChipMemory)
+{
+    // A 64-dot ASCII font whose 'A' has a full top row and one pixel on the next.
+    sim::ScalerFlashModel::write(0x410000, {'P'});
+    std::vector<uint8_t> glyph(512, 0);
+    for (int i = 0; i < 4; ++i)
+        glyph[i] = 0xFF;
+    glyph[8] = 0x01;
+    sim::ScalerFlashModel::write(0x410023 + ('A' - 0x20) * 512, glyph);
+
+    kel_test::OmenuItem item;
+    item.text = "A";
+    item.backColor = "0x102030";
+    item.fontColor = "0xFF8000";
+    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
+    KelRamPara::put16(para.ram + 2124, 1);   // overlay on
+    KelRamPara::put16(para.ram + 1382, 0);
+    KelRamPara::put16(para.ram + 1378, 3840);
+    KelRamPara::put16(para.ram + 1380, 2160);
+    std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+
+    for (int pass = 0; pass < 9 && m.c331_stage < 8; ++pass)
+        m.c331manage_pass();
+    ASSERT_EQ(m.c331_stage, 8);
+    EXPECT_EQ(para.reg_image[43] & 0x54, 0x54);   // the 64-dot ASCII font was found
+    m.c331manage_pass();                          // the redraw
+    EXPECT_EQ(m.osd_redraw_request, 0);
+
+    const uint32_t pitch = 15360;   // a 7680-wide canvas: 120 units of 128 bytes
+    std::vector<uint8_t> row0(33, 2), row1(33, 1);
+    row0[32] = 1;
+    row1[0] = 2;
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000, 33), row0);
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000 + pitch, 33), row1);
+    // The display copy holds the 1920 x 1080 window two by two.
+    for (uint32_t at : {0u, 1920u, pitch * 1080, pitch * 1080 + 1920}) {
+        EXPECT_EQ(sim::ScalerOsdModel::memory(0x74B80000 + at, 33), row0) << at;
+        EXPECT_EQ(sim::ScalerOsdModel::memory(0x74B80000 + at + pitch, 33), row1) << at;
+    }
+    // Background and character colours in palette entries 1 and 2: red, green, blue.
+    EXPECT_EQ(sim::ScalerOsdModel::palette(1, 2), (std::vector<uint8_t>{0x10, 0x20, 0x30, 0xFF, 0x80, 0x00}));
+    // Channel 0's OSD window shows the display copy, text mode, 512-byte pitch units.
+    EXPECT_EQ(reg(9, 0x1A, 4), 0x74B80000u);
+    EXPECT_EQ(reg(9, 0x08, 2), 0x6003u);
+    EXPECT_EQ(reg(9, 0x14, 2), 1920u);
+    EXPECT_EQ(reg(9, 0x18, 2), 1080u);
+}

@@ -1,0 +1,171 @@
+// OSD settings and the overlay file: numbered settings, text lines, the file's fields as the
+// engine receives them, and files that are broken in every way.
+#include "scaler/omenu.h"
+#include "tests/scaler/osd_fixture.h"
+#include "tests/support/OmenuFile.h"
+
+using osd_test::OsdFixture;
+using OsdSettings = OsdFixture;
+
+namespace {
+const char* const kFile = "/data/configs/omenu.json";
+} // namespace
+
+TEST_F(OsdSettings, NumberedSettingsAndTheirRemainders)
+{
+    m.PM_OSD_SCROLL_MODE = 5;
+    EXPECT_EQ(m.kelApi_OsdSet(23, 5), 0);
+    EXPECT_EQ(m.kelApi_OsdSet(49, 1), 0);
+    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 5);
+    EXPECT_EQ(m.osd_relayout_request, 0);
+    EXPECT_EQ(m.kelApi_OsdSet(4, 10), 1);
+    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 1);
+    EXPECT_EQ(m.osd_relayout_request, 1);
+    m.kelApi_OsdSet(13, 300);
+    EXPECT_EQ(m.PM_OSD_SCROLL_SPEED, 44);
+    m.kelApi_OsdSet(0, 7);
+    EXPECT_EQ(m.PM_OSD_EN, 1);
+    m.kelApi_OsdSet(32, 0x40);
+    EXPECT_EQ(m.osd_redraw_request, 1);
+    EXPECT_EQ(m.osd_relayout_request, 0);
+    // Window margins: 5 adds the port offset (word 1382), 6 and 8 count from the far edge.
+    KelRamPara::put16(para.ram + 1382, 10);
+    m.kelApi_OsdSet(5, 100);
+    m.kelApi_OsdSet(6, 1000);
+    m.kelApi_OsdSet(7, 50);
+    m.kelApi_OsdSet(8, 500);
+    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[0], 110);
+    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[1], 7680 - 1000 - 110);
+    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[3], 2160 - 500 - 50);
+}
+
+TEST_F(OsdSettings, LinesAreCappedAndAlignmentFollowsTheCounts)
+{
+    std::vector<std::vector<uint32_t>> lines(65, std::vector<uint32_t>{'x'});
+    setLines(lines);
+    EXPECT_EQ(m.g_unicode_line, 64);
+    lines.pop_back();
+    setLines(lines);
+    EXPECT_EQ(m.g_unicode_line, 64);
+
+    // 32-dot characters: setting 10 leaves the canvas and its crop alone.
+    m.PM_OSD_CHAR_64DOT = 0;
+    m.PM_OSD_INPUT_OFFSET[1] = 7;
+    m.kelApi_OsdSet(10, 100);
+    EXPECT_EQ(m.PS_BG_HACT, 7680);
+    EXPECT_EQ(m.PM_OSD_INPUT_OFFSET[1], 7);
+
+    // 64 lines of 64-dot text do not fit 2160 lines: bottom alignment gives 0.
+    m.PM_OSD_CHAR_64DOT = 1;
+    m.kelApi_OsdSet(35, 2);
+    EXPECT_EQ(m.g_osd_v_alignment_value_velin, 0);
+
+    // "AB" + CJK on a 201-wide window, 64-dot without zoom: 32 + 32 + 64 = 128 used.
+    setLines({{'A', 'B', 0x4E2D}});
+    m.g_unicode_line = 1;
+    m.g_osd_line_num[0] = 3, m.g_osd_line_en[0] = 2, m.g_osd_line_cn[0] = 1;
+    m.PM_OSD_OUTPUT_OFFSET[0] = 0;
+    m.PM_OSD_OUTPUT_OFFSET[1] = 7680 - 201;
+    m.kelApi_OsdSet(34, 1);
+    EXPECT_EQ(m.g_osd_max_line_x_velin[0], 36);
+    m.kelApi_OsdSet(34, 2);
+    EXPECT_EQ(m.g_osd_max_line_x_velin[0], 73);
+    m.kelApi_OsdSet(34, 3);
+    EXPECT_EQ(m.g_osd_max_line_x_velin[0], 0);
+    EXPECT_EQ(m.g_osd_hmargin_velin[0], 36);
+    EXPECT_EQ(m.g_osd_remainder[0], 1);
+    m.PM_OSD_OUTPUT_OFFSET[2] = m.PM_OSD_OUTPUT_OFFSET[3] = 0;
+    m.kelApi_OsdSet(35, 1);
+    EXPECT_EQ(m.g_osd_v_alignment_value_velin, (2160 - 64) / 2);
+}
+
+TEST_F(OsdSettings, TheOverlayFileReachesTheEngine)
+{
+    kel_test::OmenuItem item;
+    item.fontColor = "0xFF8000";
+    item.backColor = "102030";
+    item.effect = 1;
+    item.speed = 30;
+    item.backEnable = "OFF";
+    item.layer = "buttom";
+    item.hAlign = "center";
+    item.text = std::string(69, '\n') + "last";
+    root.writeFile(kFile, kel_test::omenuJson(item, 1, 4));   // four items: the fourth ignored
+    OSD_LIST list;
+    get_json_omenu_para(kFile, &list);
+    ASSERT_EQ(list.item[0].osdcount, 1);
+    EXPECT_EQ(list.item[2].texts, item.text);
+    set_OSD_para(&list.item[0]);
+    EXPECT_EQ(m.PS_CHAR_COLOR, 0x0080FFu);   // 0xRRGGBB becomes 0xBBGGRR
+    EXPECT_EQ(m.PS_BG_COLOR, 0x302010u);
+    EXPECT_EQ(m.PS_BG_TRANS, 0);             // "OFF" is not "off"
+    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 3);
+    EXPECT_EQ(m.PM_OSD_SCROLL_SPEED, 44);    // 300 modulo 256
+    EXPECT_EQ(m.g_osd_layer_bottom, 1);
+    EXPECT_EQ(m.g_osd_h_alignment_velin, 1);
+    EXPECT_EQ(m.g_unicode_line, 64);         // 70 lines: the last six dropped
+    EXPECT_EQ(m.PM_OSD_EN, 1);
+
+    // Sizes: 32, 64, 128, 256 square; another pair sends only the 64-dot switch.
+    struct Size {
+        int w, h, hzoom, vzoom, dot64, twice;
+    };
+    for (const Size& s : {Size{32, 32, 0, 0, 0, 0}, Size{64, 64, 0, 0, 1, 0}, Size{128, 128, 1, 1, 1, 0},
+                          Size{256, 256, 1, 1, 1, 1}, Size{64, 32, 1, 1, 0, 1}}) {
+        OMENU_PARA p = list.item[0];
+        p.fontw = s.w, p.fonth = s.h;
+        p.backpara_enable = "off";
+        p.effect = 5;
+        p.texts = "a\n";
+        m.PM_OSD_SCROLL_MODE = 6;
+        set_OSD_para(&p);
+        EXPECT_EQ(m.PM_OSD_HZOOM_EN, s.hzoom) << s.w << "x" << s.h;
+        EXPECT_EQ(m.PM_OSD_VZOOM_EN, s.vzoom) << s.w << "x" << s.h;
+        EXPECT_EQ(m.PM_OSD_CHAR_64DOT, s.dot64) << s.w << "x" << s.h;
+        EXPECT_EQ(m.PM_OSD_CHAR_DOUBLE, s.twice) << s.w << "x" << s.h;
+        EXPECT_EQ(m.PS_BG_TRANS, 1);
+        EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 6);   // effect 5 leaves the scroll alone
+        EXPECT_EQ(m.g_unicode_line, 2);       // a trailing "\n" gives an empty last line
+    }
+
+    // osdcount 0: nothing beyond the counts is read.
+    OSD_LIST other;
+    root.writeFile(kFile, kel_test::omenuJson(item, 0));
+    get_json_omenu_para(kFile, &other);
+    EXPECT_EQ(other.item[0].osdcount, 0);
+    EXPECT_TRUE(other.item[0].texts.empty());
+}
+
+TEST_F(OsdSettings, BrokenFilesApplyNothingAndOnlyTheOverlayFileIsDeleted)
+{
+    const std::string good = kel_test::omenuJson(kel_test::OmenuItem());
+    std::vector<std::string> broken = {"{\"name\": ", good.substr(0, good.size() / 2)};
+    for (const char* key : {"\"fontpara\"", "\"texts\"", "\"osdcount\"", "\"status\""}) {
+        std::string s = good;
+        s.replace(s.find(key), std::string(key).size(), "\"renamed\"");
+        broken.push_back(s);
+    }
+    std::string wrongType = good;
+    wrongType.replace(wrongType.find("\"x\":0"), 5, "\"x\":\"left\"");
+    broken.push_back(wrongType);
+    std::string notArray = good;
+    notArray.replace(notArray.find("[\"AB\"]"), 6, "\"AB\"");
+    broken.push_back(notArray);
+    // Every prefix of a good file, too.
+    for (size_t n = 0; n < good.size(); n += 7)
+        broken.push_back(good.substr(0, n));
+
+    for (const std::string& text : broken) {
+        OSD_LIST list;
+        list.item[0].texts = "kept";
+        root.writeFile(kFile, text);
+        root.writeFile("/data/modes/MO01.json", text);
+        get_json_omenu_para(kFile, &list);
+        EXPECT_EQ(list.item[0].osdcount, 0) << text;
+        EXPECT_EQ(list.item[0].texts, "kept") << text;
+        EXPECT_FALSE(root.exists(kFile)) << text;
+        get_json_omenu_para("/data/modes/MO01.json", &list);
+        EXPECT_EQ(list.item[0].osdcount, 0) << text;
+        EXPECT_TRUE(root.exists("/data/modes/MO01.json")) << text;
+    }
+}
