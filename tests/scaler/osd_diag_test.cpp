@@ -1,0 +1,54 @@
+// What the PC reaches through its own registers: the register dump (0xA1 bit 1) and the
+// font reload after a font rewrite (register 14 bit 3); and the test-bar sequences.
+#include "protocol/message_deal.h"
+#include "tests/scaler/osd_fixture.h"
+#include "tests/support/PcFrame.h"
+
+using osd_test::OsdFixture;
+using OsdDiagnostics = OsdFixture;
+
+namespace {
+int deal(const pc::Frame& f)
+{
+    message_deal md;
+    std::vector<uint8_t> buf(message_deal::FRAME_BUF_SIZE, 0);
+    const pc::Bytes plain = pc::encode(f);
+    std::copy(plain.begin(), plain.end(), buf.begin());
+    md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+    return buf[10];
+}
+} // namespace
+
+TEST_F(OsdDiagnostics, PcRegistersDumpTheChipAndReloadTheFonts)
+{
+    sim::ScalerModel::setReg(3, 0x10, 0xAB);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(deal(pc::writeRegister(0xA1, 0x02, 0x02)), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    size_t lines = 0;
+    for (size_t at = out.find("h\n"); at != std::string::npos; at = out.find("h\n", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, size_t(c331_manage::kPrintRegisters));
+    EXPECT_NE(out.find("031001  000000ABh\n"), std::string::npos);
+
+    // A font written by the PC is found and copied in again.
+    sim::ScalerFlashModel::write(0x410000, {'P'});
+    sim::ScalerFlashModel::write(0x410023, {0x5A});
+    EXPECT_EQ(deal(pc::writeRegister(14, 0x08, 0x08)), 0);
+    EXPECT_EQ(m.font_present, 0x08);
+    EXPECT_EQ(sim::ScalerOsdModel::memory(m.g_font_addr_64ASCII, 1)[0], 0x5A);
+}
+
+TEST_F(OsdDiagnostics, TestBarsOnAndOff)
+{
+    m.output_slidebar(fd);
+    m.input_slidebar(fd);
+    EXPECT_EQ(reg(8 + 16 * 1, 0x57, 1), 9u);
+    EXPECT_EQ(reg(8 + 16 * 1, 0x61, 2), 1376u);
+    EXPECT_EQ(reg(8 + 16 * 1, 0x63, 3), 0x0000FFu);
+    EXPECT_EQ(reg(8 + 16 * 5, 0x61, 2), 2752u);
+    EXPECT_EQ(reg(8 + 16 * 5, 0x66, 3), 0x000300u);
+    m.disable_slidebar(fd);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(reg(8 + 16 * k, 0x57, 1), 0u) << k;
+}
