@@ -1,12 +1,14 @@
 // Groups 0x70, 0x71, 0x72: erase, write and read the serial flash chips. The chip number
 // comes from the top address byte on this controller and from the sub-device bytes on the
-// FPGA side; every chip but the scaler's is an 8 MiB configuration flash of the FPGA side.
+// FPGA side; every chip but the scaler's (chip 4, reached through the scaler manager) is an
+// 8 MiB configuration flash of the FPGA side.
 #include "protocol/message_deal.h"
 
 #include "core/global.h"
 #include "fpga/fpga_drv.h"
 #include "protocol/pc_fields.h"
 #include "protocol/protocol_phy.h"
+#include "scaler/c331_manage.h"
 
 using pcf::rd16;
 using pcf::rd32;
@@ -90,8 +92,11 @@ int message_deal::cmd_erase_flash(unsigned char* frame)
         frame[10] = 0;
         return 1;
     }
-    if (chip.number == 4)
-        return 1;   // the scaler's flash is not reachable from this build
+    if (chip.number == 4) {
+        c331_manage* c = c331_manage::p_c331_manage;
+        frame[10] = c && c->erase_flash(c->c331_fd, B, N, char(kind)) == 0 ? 0 : 1;
+        return 1;
+    }
     const uint32_t block = chip.number == 0 ? B - (kWindowShift >> 12) : B;
     frame[10] = fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(chip.select, block, (unsigned char)kind, N) ? 0 : 1;
     return 1;
@@ -117,8 +122,11 @@ int message_deal::cmd_write_flash(unsigned char* frame)
         frame[10] = 0;
         return 1;
     }
-    if (chip.number == 4)
+    if (chip.number == 4) {
+        c331_manage* c = c331_manage::p_c331_manage;
+        frame[10] = c && c->write_flash(c->c331_fd, addr, L, frame + kWriteHead) == 0 ? 0 : 1;
         return 1;
+    }
     const uint32_t at = chip.number == 0 ? addr - kWindowShift : addr;
     // The driver builds each page's command in the four bytes before the page's data,
     // starting with bytes 14..17 of the frame (already read above).
@@ -137,9 +145,13 @@ int message_deal::cmd_read_flash(unsigned char* frame)
     frame[10] = 1;
     const Chip chip = chip_of(frame, own_destination(frame), A);
     const uint32_t addr = A & 0xFFFFFF;
-    if (!range_ok(chip, addr, L) || chip.number == 4)
+    if (!range_ok(chip, addr, L))
         return 1;
-    if (chip.number != 8) {
+    if (chip.number == 4) {
+        c331_manage* c = c331_manage::p_c331_manage;
+        if (!c || c->read_flash(c->c331_fd, addr, L, frame + 11) != 0)
+            return 1;
+    } else if (chip.number != 8) {
         const uint32_t at = chip.number == 0 ? addr - kWindowShift : addr;
         if (L && !fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(chip.select, at, L, frame + 11))
             return 1;

@@ -49,6 +49,8 @@ bool c331_manage::seq_wait(int fd, uint32_t reg, unsigned mask, bool wantSet, co
 {
     // The first polls follow each other at bus speed (a page program is done in a few of
     // them); after that the thread rests a millisecond between looks.
+    if (fd < 0)
+        return false;   // no chip to wait for
     const uint64_t start = board::Clock::monotonicUs();
     for (unsigned polls = 0;; ++polls) {
         const unsigned v = rd(fd, reg, bankoffset);

@@ -8,16 +8,39 @@ using osd_test::OsdFixture;
 using OsdDiagnostics = OsdFixture;
 
 namespace {
-int deal(const pc::Frame& f)
+// Runs one request; the reply's status byte, and its data in out.
+int deal(const pc::Frame& f, pc::Bytes* out = nullptr)
 {
     message_deal md;
     std::vector<uint8_t> buf(message_deal::FRAME_BUF_SIZE, 0);
     const pc::Bytes plain = pc::encode(f);
     std::copy(plain.begin(), plain.end(), buf.begin());
-    md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+    const int r = md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+    if (out && r > 1)
+        out->assign(buf.begin() + 11, buf.begin() + 10 + r);
     return buf[10];
 }
+pc::Frame flashRequest(uint8_t group, uint32_t address, const pc::Bytes& tail)
+{
+    pc::Frame f;
+    f.group = group;
+    pc::put32(f.data, address);
+    f.data.insert(f.data.end(), tail.begin(), tail.end());
+    return f;
+}
 } // namespace
+
+TEST_F(OsdDiagnostics, PcFlashCommandsReachTheScalersFlashAsChip4)
+{
+    // Write 4 bytes at 0x10FE (length, two spare bytes, data), read them back, erase the sector.
+    EXPECT_EQ(deal(flashRequest(0x71, 0x040010FE, {4, 0, 0, 0, 1, 2, 3, 4})), 0);
+    EXPECT_EQ(sim::ScalerFlashModel::read(0x10FE, 4), (pc::Bytes{1, 2, 3, 4}));
+    pc::Bytes data;
+    EXPECT_EQ(deal(flashRequest(0x72, 0x040010FE, {4, 0}), &data), 0);
+    EXPECT_EQ(data, (pc::Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(deal(flashRequest(0x70, 0x04001000, {1, 1})), 0);
+    EXPECT_EQ(sim::ScalerFlashModel::read(0x10FE, 4), pc::Bytes(4, 0xFF));
+}
 
 TEST_F(OsdDiagnostics, PcRegistersDumpTheChipAndReloadTheFonts)
 {
