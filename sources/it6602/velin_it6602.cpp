@@ -346,8 +346,12 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
             continue;
         if (intr & 0x80)
             d->m_ucEccCount[port] = 0;
-        if (intr & 0x40)
-            hdmirx_INT_ECC(fd, d, port, dev);
+        if (intr & 0x40) {
+            if (port)
+                hdmirx_INT_P1_ECC(fd, d, dev);
+            else
+                hdmirx_INT_P0_ECC(fd, d, dev);
+        }
         if ((intr & 0x20) && CLKCheck(fd, port))
             hdmirx_INT_HDMIMode_Chg(fd, d, port, dev);
         if (intr & 0x18)
@@ -392,11 +396,11 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
 
     if (int09 & 0x40) {
         hdmirxwr_it6602(fd, 0x09, address() == 0x94 ? 0x20 : 0x40);
-        hdmirx_INT_Deskew(fd, d, 1, dev);
+        hdmirx_INT_P1_Deskew(fd, d, dev);
     }
     if (int09 & 0x20) {
         hdmirxwr_it6602(fd, 0x09, 0x20);
-        hdmirx_INT_Deskew(fd, d, 0, dev);
+        hdmirx_INT_P0_Deskew(fd, d, dev);
     }
     if (int09 & 0x01) {
         chgbank_it6602(fd, 2);

@@ -222,8 +222,10 @@ public:
     uint32_t tmds_clock_of(int fd, int port);
     void hdmirx_INT_RxReset(int fd, IT6602_dev_data* d, int port, uint8_t intr, int dev);
     void IT6602HDMIEventManager(int fd, int dev);
-    void hdmirx_INT_ECC(int fd, IT6602_dev_data* d, int port, int dev);
-    void hdmirx_INT_Deskew(int fd, IT6602_dev_data* d, int port, int dev);
+    void hdmirx_INT_P0_ECC(int fd, IT6602_dev_data* d, int dev) { ecc_burst(fd, d, 0, dev); }
+    void hdmirx_INT_P1_ECC(int fd, IT6602_dev_data* d, int dev) { ecc_burst(fd, d, 1, dev); }
+    void hdmirx_INT_P0_Deskew(int fd, IT6602_dev_data* d, int dev) { deskew_burst(fd, d, 0, dev); }
+    void hdmirx_INT_P1_Deskew(int fd, IT6602_dev_data* d, int dev) { deskew_burst(fd, d, 1, dev); }
     void hdmirx_ECCTimingOut(int fd, int port, int dev);
     void DisableOverWriteRS(int fd, int port, int dev);
 
@@ -254,6 +256,7 @@ public:
     static int OSCvalueCompare(uint32_t count);   // 1 within range
     void IPLLOvw_chk(int fd, int port, int dev);
     int IT6602_DE3DFrame(int fd, int newframe, int dev);
+    void Dump3DReg(int fd);
 
     // --- output format and colour conversion ---
     void IT6602_VideoOutputConfigure_Init(IT6602_dev_data* d, int mode);
@@ -282,6 +285,9 @@ public:
     void aud_fiforst(int fd);
 
 private:
+    // The 23rd ECC interrupt resets the port, the 23rd deskew interrupt toggles its deskew.
+    void ecc_burst(int fd, IT6602_dev_data* d, int port, int dev);
+    void deskew_burst(int fd, IT6602_dev_data* d, int port, int dev);
     int select(int dev);                      // cur_dev = dev (clamped); returns it
     void set_source_online_status(int dev, bool zero);
 };

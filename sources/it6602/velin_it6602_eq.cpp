@@ -394,7 +394,7 @@ void velin_it6602::IT6602HDMIEventManager(int fd, int dev)
 // ---------------------------------------------------------------------------------------
 // Error bursts
 
-void velin_it6602::hdmirx_INT_ECC(int fd, IT6602_dev_data* d, int port, int dev)
+void velin_it6602::ecc_burst(int fd, IT6602_dev_data* d, int port, int dev)
 {
     port &= 1;
     if (d->m_ucEccCount[port] >= 22 && !d->EQPort[port].f_manualEQadjust) {
@@ -406,7 +406,7 @@ void velin_it6602::hdmirx_INT_ECC(int fd, IT6602_dev_data* d, int port, int dev)
         ++d->m_ucEccCount[port];
 }
 
-void velin_it6602::hdmirx_INT_Deskew(int fd, IT6602_dev_data* d, int port, int dev)
+void velin_it6602::deskew_burst(int fd, IT6602_dev_data* d, int port, int dev)
 {
     (void)dev;
     port &= 1;

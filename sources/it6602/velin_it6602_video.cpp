@@ -493,6 +493,20 @@ void velin_it6602::IPLLOvw_chk(int fd, int port, int dev)
     }
 }
 
+void velin_it6602::Dump3DReg(int fd)
+{
+    chgbank_it6602(fd, 1);
+    uint8_t r[0x10];
+    for (int i = 0; i < 0x10; ++i)
+        r[i] = hdmirxrd_it6602(fd, uint8_t(0x90 + i));
+    const uint8_t r8f = hdmirxrd_it6602(fd, 0x8F);
+    chgbank_it6602(fd, 0);
+    KEL_TRACE("3D DE generator: 8F=%02X", r8f);
+    for (int i = 0; i < 0x10; ++i)
+        KEL_TRACE(" %02X=%02X", 0x90 + i, r[i]);
+    KEL_TRACE("\n");
+}
+
 int velin_it6602::IT6602_DE3DFrame(int fd, int newframe, int dev)
 {
     (void)dev;
@@ -532,8 +546,8 @@ int velin_it6602::IT6602_DE3DFrame(int fd, int newframe, int dev)
         chgbank_it6602(fd, 0);
         hdmirxset_it6602(fd, 0x66, 0x10, 0x10);
         hdmirxset_it6602(fd, 0x85, 0x20, 0x20);
-        KEL_TRACE("IT6602 3D frame packing, VIC %d: v_total %u act %u..%u\n", vic, unsigned(row->v_total),
-                  unsigned(row->v_act_start), unsigned(row->v_act_end));
+        KEL_TRACE("IT6602 3D frame packing, VIC %d\n", vic);
+        Dump3DReg(fd);
     } else if (structure == 6) {
         KEL_TRACE("IT6602 3D top-and-bottom\n");
     } else if (structure == 8) {
