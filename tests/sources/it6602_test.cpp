@@ -202,6 +202,23 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     EXPECT_EQ(status(0), (std::vector<uint8_t>{0x80, 0x07, 0x38, 0x04, 50, 0}));
     EXPECT_EQ(record(0).Htotal, 2640u);
 
+    // 59.94 Hz (148.35 MHz) counts as 60; an interlaced 1080i source is measured per field.
+    scenario("input0.htotal", "2200");
+    scenario("input0.hz", "60");
+    scenario("input0.pclk", "148352");
+    pass(4);
+    EXPECT_EQ(status(0), k1080p60);
+    scenario("input0.pclk", "");
+    scenario("input0.timing", "1080i");
+    pass(4);
+    EXPECT_EQ(record(0).ip, 1u);
+    EXPECT_EQ(record(0).Vact, 540u);
+    EXPECT_EQ(record(0).Vtotal, 562u);
+    scenario("input0.timing", "1920x1080@60");
+    scenario("input0.interlaced", "0");
+    pass(4);
+    EXPECT_EQ(record(0).ip, 0u);
+
     // The source stops sending with the cable in: no signal, timing fields kept.
     codes.clear();
     scenario("input0.cable", "1");
@@ -351,6 +368,36 @@ TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
     EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x03, 0x03);
     pass(5);
     EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0) << "the check does not raise itself again";
+}
+
+TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTimes)
+{
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    ASSERT_EQ(rx().reg(0, 0x20), 0x00);
+    for (int i = 0; i < 22; ++i) {
+        rx().raise(0x09, 0x20);
+        pass();
+    }
+    EXPECT_EQ(rx().reg(0, 0x20), 0x00);
+    rx().raise(0x09, 0x20);
+    pass();
+    EXPECT_EQ(rx().reg(0, 0x20), 0x3F) << "the 23rd port 0 deskew interrupt";
+
+    // EQ failures without valid amplitudes: the polarity is toggled, 16 times at most, then
+    // the EQ values are tried.
+    sim::I2cBusModel::clearLog();
+    int toggles = 0;
+    uint8_t last = rx().reg(1, 0xB9) & 0x80;
+    for (int i = 0; i < 17; ++i) {
+        rx().raise(0xD0, 0x20);
+        pass();
+        const uint8_t now = rx().reg(1, 0xB9) & 0x80;
+        toggles += now != last;
+        last = now;
+    }
+    EXPECT_EQ(toggles, 16);
+    EXPECT_EQ(drv->dev_data[0].m_ToggleCount[0], 16);
+    EXPECT_EQ(drv->dev_data[0].EQPort[0].f_manualEQadjust, 1) << "search started";
 }
 
 // --- colour conversion --------------------------------------------------------------------------
