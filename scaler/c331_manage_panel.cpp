@@ -84,6 +84,7 @@ int c331_manage::kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int m
     }
     kelApi_MultiWinChAlloc(1);
     kelApi_MultiWinChInit();
+    kelDbg_c331_param();   // the engineers' record of the new panel
     return 0;
 }
 

@@ -75,3 +75,13 @@ TEST_F(OsdDiagnostics, TestBarsOnAndOff)
     for (int k = 0; k < 6; ++k)
         EXPECT_EQ(reg(8 + 16 * k, 0x57, 1), 0u) << k;
 }
+
+TEST_F(OsdDiagnostics, ThePanelSetUpLeavesTheFullParameterDump)
+{
+    setLines({{'O', 'K'}});
+    testing::internal::CaptureStdout();
+    m.kelApi_PnlInit2(3840, 2160, 1920, 1080, 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[kelDbg_c331_param] output ACTHW="), std::string::npos);
+    EXPECT_NE(out.find("[0,0x4f] [0,0x4b] "), std::string::npos);   // the text lines as pairs
+}
