@@ -12,18 +12,17 @@ u8 kel_lang()
 
 QString kel_text(const char* zh, const char* en, const char* ru, const char* vn, const char* tn)
 {
+    const char* text = en;
     switch (kel_lang()) {
-    case KEL_LANG_ZH:
-        return QString::fromUtf8(zh);
-    case KEL_LANG_RU:
-        return QString::fromUtf8(ru);
-    case KEL_LANG_VN:
-        return QString::fromUtf8(vn);
-    case KEL_LANG_TN:
-        return QString::fromUtf8(tn);
-    default:
-        return QString::fromUtf8(en);
+    case KEL_LANG_ZH: text = zh; break;
+    case KEL_LANG_RU: text = ru; break;
+    case KEL_LANG_VN: text = vn; break;
+    case KEL_LANG_TN: text = tn; break;
+    default: break;
     }
+    // A soft hyphen marks where a word may break; the panel's texts never break inside a
+    // word, and some fonts draw the mark anyway.
+    return QString::fromUtf8(text).remove(QChar(0x00AD));
 }
 
 QString kel_icon_prefix()

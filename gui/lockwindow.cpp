@@ -4,6 +4,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/kel_keys.h"
+#include "gui/led/led_text.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
 #include "gui/sourceinfo.h"
@@ -88,8 +89,9 @@ void LockWindow::set_led_size_text()
     const KelRamPara* para = KelRamPara::pInstance();
     const QString format = kel_text("LED屏:%d x %d", "LED size:%d x %d", "Размер LED:%d x %d", "Led:%d x %d",
                                     "LED屏:%d x %d");
-    ui->label_input->setText(QString::asprintf(format.toUtf8().constData(), int(para->ram16(KelRamPara::kLedWidth)),
-                                               int(para->ram16(KelRamPara::kLedHeight))));
+    led_set_text_designed(ui->label_input,
+                          QString::asprintf(format.toUtf8().constData(), int(para->ram16(KelRamPara::kLedWidth)),
+                                            int(para->ram16(KelRamPara::kLedHeight))));
 }
 
 void LockWindow::set_volume_icon(bool on)

@@ -4,6 +4,7 @@
 #include "core/kelrampara.h"
 #include "fpga/fpga_manage.h"
 #include "gui/kel_keys.h"
+#include "gui/led/led_text.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
 #include "gui/sourceinfo.h"
@@ -105,7 +106,9 @@ void MachineState::initWlan()
 
     for (int i = 0; i < 10; ++i) {
         QLabel* number = new QLabel(wlan_frame);
-        number->setGeometry(60 + 18 * i, 13, 12, 14);
+        // Wide enough for "10", centred where the port's icon is.
+        number->setGeometry(58 + 18 * i, 13, 16, 14);
+        number->setAlignment(Qt::AlignCenter);
         number->setText(QString::asprintf("%d", i + 1));
         number->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 10px"));
         wlan_number[i] = number;
@@ -150,34 +153,22 @@ void MachineState::version_changed()
     ui->label_MCU->setText(QStringLiteral("MCU:") + mcu_version());
     static const unsigned char kNoRegisters[32] = {};
     const unsigned char* regs = fpga_manage::MCU_REG_func[0] != nullptr ? fpga_manage::MCU_REG_func[0] : kNoRegisters;
-    ui->label_FPGA1->setText(QStringLiteral("FPGA:") + fpga_version(regs));
+    led_set_text_designed(ui->label_FPGA1, QStringLiteral("FPGA:") + fpga_version(regs));
 }
 
 void MachineState::language_changed()
 {
-    const char* version = ":/png/en_version_state.png";
-    const char* output = ":/png/output_state.png";
-    const char* input = ":/png/input_state.png";
-    switch (kel_lang()) {
-    case KEL_LANG_ZH:
-    case KEL_LANG_TN:
-        version = ":/png/version_state.png";
-        break;
-    case KEL_LANG_RU:
-        version = ":/png/ru_version_state.png";
-        output = ":/png/ru_output_state.png";
-        input = ":/png/ru_input_state.png";
-        break;
-    default:
-        break;
-    }
+    // The side captions are drawn in every language.
+    const QString version = kel_icon(QStringLiteral("version_state"));
+    const QString output = kel_icon(QStringLiteral("output_state"));
+    const QString input = kel_icon(QStringLiteral("input_state"));
     ui->label_title->setText(kel_text("设备信息", "Devices", "Устройство", "Thiết bị", "設備信息"));
-    ui->label_state3->setPixmap(QPixmap(QString::fromLatin1(version)));
-    ui->label_state1->setPixmap(QPixmap(QString::fromLatin1(output)));
-    ui->label_state2->setPixmap(QPixmap(QString::fromLatin1(input)));
-    ui->label_state1->setProperty("iconPath", QString::fromLatin1(output));
-    ui->label_state2->setProperty("iconPath", QString::fromLatin1(input));
-    ui->label_state3->setProperty("iconPath", QString::fromLatin1(version));
+    ui->label_state3->setPixmap(QPixmap(version));
+    ui->label_state1->setPixmap(QPixmap(output));
+    ui->label_state2->setPixmap(QPixmap(input));
+    ui->label_state1->setProperty("iconPath", output);
+    ui->label_state2->setProperty("iconPath", input);
+    ui->label_state3->setProperty("iconPath", version);
 }
 
 void MachineState::syncUpdate(int code)

@@ -77,15 +77,9 @@ void Option::language_changed()
         QString path = QStringLiteral(":/png/") + prefix + QString::fromLatin1(kEntryNames[i]) + QStringLiteral(".png");
         if (i == 7 && lang == KEL_LANG_EN)
             path = QStringLiteral(":/png/en_advance_option.png");
-        int width = 55;
-        if (lang == KEL_LANG_EN) {
-            static const int kEnglishWidths[kEntries] = {75, 70, 70, 70, 75, 55, 55, 54};
-            width = kEnglishWidths[i];
-        } else if ((lang == KEL_LANG_RU || lang == KEL_LANG_VN) && (i == 1 || i == 3)) {
-            width = 70;
-        }
         menulist[i]->setIcon(QIcon(path));
-        menulist[i]->setIconSize(QSize(width, 60));
+        // Every entry's icon at one size, so their captions share one scale.
+        menulist[i]->setIconSize(QSize(66, 60));
         menulist[i]->setProperty("iconPath", path);
     }
     ui->smart_mapping->setStyleSheet(focus_widget == ui->smart_mapping ? style_focus : style_normal);

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QStringList>
+#include <QVariant>
 #include <QWidget>
 #include <cmath>
 
@@ -60,4 +61,16 @@ void led_set_text(QWidget* w, const QString& text, double points)
         label->setText(text);
     else if (auto* button = qobject_cast<QAbstractButton*>(w))
         button->setText(text);
+}
+
+void led_set_text_designed(QWidget* w, const QString& text)
+{
+    const char* kDesigned = "kelDesignedPoints";
+    double points = w->property(kDesigned).toDouble();
+    if (points <= 0) {
+        const QFont& f = w->font();
+        points = f.pointSizeF() > 0 ? f.pointSizeF() : f.pixelSize() * 72.0 / kLcdDpi;
+        w->setProperty(kDesigned, points);
+    }
+    led_set_text(w, text, points);
 }

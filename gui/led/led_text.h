@@ -16,3 +16,6 @@ int led_fit_font(QWidget* w, const QString& text, double points);
 bool led_text_fits(const QWidget* w, const QString& text);
 // setText on a QLabel or QAbstractButton with the font fitted to the text.
 void led_set_text(QWidget* w, const QString& text, double points);
+// led_set_text from the point size the widget was built with (its form's font, remembered
+// on the first call so that a later, shorter text gets the full size back).
+void led_set_text_designed(QWidget* w, const QString& text);

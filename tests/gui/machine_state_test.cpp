@@ -173,11 +173,11 @@ TEST_F(DeviceState, TitleAndCaptionsPerLanguage)
         const char* input;
     } cases[] = {
         {0, 0x1F, "设备信息", ":/png/version_state.png", ":/png/output_state.png", ":/png/input_state.png"},
-        {1, 0x1F, "Devices", ":/png/en_version_state.png", ":/png/output_state.png", ":/png/input_state.png"},
+        {1, 0x1F, "Devices", ":/png/en_version_state.png", ":/png/en_output_state.png", ":/png/en_input_state.png"},
         {2, 0x1F, "Устройство", ":/png/ru_version_state.png", ":/png/ru_output_state.png", ":/png/ru_input_state.png"},
-        {3, 0x1F, "Thiết bị", ":/png/en_version_state.png", ":/png/output_state.png", ":/png/input_state.png"},
-        {4, 0x1F, "設備信息", ":/png/version_state.png", ":/png/output_state.png", ":/png/input_state.png"},
-        {3, 0x07, "Devices", ":/png/en_version_state.png", ":/png/output_state.png", ":/png/input_state.png"},
+        {3, 0x1F, "Thiết bị", ":/png/vn_version_state.png", ":/png/vn_output_state.png", ":/png/vn_input_state.png"},
+        {4, 0x1F, "設備信息", ":/png/tn_version_state.png", ":/png/tn_output_state.png", ":/png/tn_input_state.png"},
+        {3, 0x07, "Devices", ":/png/en_version_state.png", ":/png/en_output_state.png", ":/png/en_input_state.png"},
     };
     MachineState* ms = open();
     for (const Case& c : cases) {

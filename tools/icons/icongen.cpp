@@ -11,7 +11,9 @@
 // keys: fg=#rrggbb (pictogram colour), bg=#rrggbb (rounded plate behind it; default none),
 //       caption=<text> (the caption of an icon without language variants; _ for a space),
 //       text=#rrggbb (caption colour), glyph=<text> (for the pictogram "glyph"),
-//       turn=0..3 and outline=#rrggbb (for the pictogram "mirror_f").
+//       turn=0..3 and outline=#rrggbb (for the pictogram "mirror_f"),
+//       scale=<group> (icons of one group share one caption size per language; an icon
+//       with a single caption counts as English).
 // With five quoted captions the icon is made in the five language variants; without, once.
 
 #include <QColor>
@@ -538,11 +540,10 @@ QColor option(const Icon& icon, const QString& key, const QColor& fallback)
     return col.isValid() ? col : fallback;
 }
 
-// The caption fills the band below the pictogram; the font shrinks until it fits.
-void drawCaption(QPainter& p, const QRectF& band, const QString& text, const QColor& colour, bool cjk)
+// The caption fills the band below the pictogram: the largest pixel size (in half pixels)
+// at which it fits.
+double captionPx(const QRectF& band, const QString& text, bool cjk)
 {
-    if (text.isEmpty())
-        return;
     QFont f(cjk ? QStringLiteral("WenQuanYi Micro Hei") : QStringLiteral("DejaVu Sans"));
     f.setBold(true);
     const QStringList lines = text.split('\n');
@@ -556,13 +557,31 @@ void drawCaption(QPainter& p, const QRectF& band, const QString& text, const QCo
         if (widest <= band.width() && fm.height() * lines.size() <= band.height() * 1.05)
             break;
     }
-    f.setPixelSize(std::max(5, int(px)));
+    return std::max(5.0, px);
+}
+
+// Draws the caption at px, or at its own fitting size when px is 0.
+void drawCaption(QPainter& p, const QRectF& band, const QString& text, const QColor& colour, bool cjk, double px = 0)
+{
+    if (text.isEmpty())
+        return;
+    QFont f(cjk ? QStringLiteral("WenQuanYi Micro Hei") : QStringLiteral("DejaVu Sans"));
+    f.setBold(true);
+    f.setPixelSize(int(px > 0 ? px : captionPx(band, text, cjk)));
     p.setFont(f);
     p.setPen(colour);
     p.drawText(band, Qt::AlignCenter, text);
 }
 
-bool render(const Icon& icon, const QString& caption, bool cjk, const QString& file)
+// The band below the pictogram that a caption takes.
+QRectF captionBand(const Icon& icon)
+{
+    const double split = icon.height * 0.62;
+    return QRectF(1, split, icon.width - 2, icon.height - split - 1);
+}
+
+// captionPx: the caption's pixel size (0: its own fitting size).
+bool render(const Icon& icon, const QString& caption, bool cjk, const QString& file, double captionPxSize)
 {
     QImage img(icon.width, icon.height, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
@@ -603,14 +622,14 @@ bool render(const Icon& icon, const QString& caption, bool cjk, const QString& f
     if (!text.isEmpty()) {
         const double split = icon.height * 0.62;
         pictBox = QRectF(icon.width * 0.1, icon.height * 0.06, icon.width * 0.8, split - icon.height * 0.08);
-        band = QRectF(1, split, icon.width - 2, icon.height - split - 1);
+        band = captionBand(icon);
     }
     if (!drawPictogram(p, pictBox, icon, pen)) {
         std::fprintf(stderr, "%s: unknown pictogram %s\n", qPrintable(icon.origin), qPrintable(icon.pictogram));
         return false;
     }
     if (!text.isEmpty())
-        drawCaption(p, band, text, option(icon, "text", QColor(255, 255, 255)), cjk);
+        drawCaption(p, band, text, option(icon, "text", QColor(255, 255, 255)), cjk, captionPxSize);
     p.end();
     if (!img.save(file, "PNG")) {
         std::fprintf(stderr, "kel_icongen: cannot write %s\n", qPrintable(file));
@@ -650,6 +669,24 @@ int main(int argc, char** argv)
 
     static const char* const kPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
     static const bool kCjk[5] = {true, false, false, false, true};
+    // Icons of one "scale=<group>" share one caption size per language: the largest at which
+    // every caption of the group fits.
+    QMap<QString, double> groupPx;
+    for (const Icon& icon : icons) {
+        const QString group = icon.options.value("scale");
+        if (group.isEmpty())
+            continue;
+        for (int v = 0; v < 5; ++v) {
+            QString text = icon.captions.isEmpty() ? QString() : icon.captions[v];
+            if (icon.captions.isEmpty() && v == 1)
+                text = QString(icon.options.value("caption")).replace('_', ' ');
+            if (text.isEmpty())
+                continue;
+            const QString key = group + QChar('/') + QString::number(v);
+            const double px = captionPx(captionBand(icon), text, kCjk[v]);
+            groupPx[key] = groupPx.contains(key) ? std::min(groupPx[key], px) : px;
+        }
+    }
     QStringList files;
     QMap<QString, QString> seen;
     for (const Icon& icon : icons) {
@@ -663,7 +700,10 @@ int main(int argc, char** argv)
             }
             seen.insert(base, icon.origin);
             const QString path = QDir(outDir).filePath(base);
-            if (!render(icon, variants == 1 ? QString() : icon.captions[v], kCjk[v], path))
+            const QString group = icon.options.value("scale");
+            const int language = variants == 1 ? 1 : v;
+            const double px = group.isEmpty() ? 0 : groupPx.value(group + QChar('/') + QString::number(language));
+            if (!render(icon, variants == 1 ? QString() : icon.captions[v], kCjk[v], path, px))
                 return 1;
             files << base;
         }

@@ -1,0 +1,159 @@
+// Every text of every built screen fits its label or button in all five languages at the
+// LCD's density: no line of a label is wider than the label, none of a button wider than the
+// button less its border and padding. Grabs of the screens in English and Simplified Chinese
+// are kept for review.
+
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/mainwindow.h"
+#include "gui/numberkeyboard.h"
+#include "tests/support/GuiFixture.h"
+#include "tests/support/Grab.h"
+#include "upgrade/firmwareupdate.h"
+
+#include <QAbstractButton>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QTextDocument>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The widest line of what the widget shows, in its font (rich text as drawn).
+int text_width(const QWidget* w, QString text)
+{
+    if (Qt::mightBeRichText(text)) {
+        QTextDocument doc;
+        doc.setHtml(text);
+        text = doc.toPlainText();
+    }
+    const QFontMetrics m(w->font());
+    int width = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        width = std::max(width, m.horizontalAdvance(line));
+    return width;
+}
+
+int room(const QWidget* w)
+{
+    if (qobject_cast<const QAbstractButton*>(w))
+        return w->width() - 8;   // the style sheets' border and padding
+    return w->contentsRect().width();
+}
+
+// The texts of screen that do not fit, one line each.
+std::vector<std::string> overflowing(QWidget* screen)
+{
+    std::vector<std::string> out;
+    std::vector<QWidget*> widgets;
+    for (QLabel* l : screen->findChildren<QLabel*>())
+        if (!l->wordWrap())
+            widgets.push_back(l);
+    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
+        widgets.push_back(b);
+    for (QWidget* w : widgets) {
+        const auto* label = qobject_cast<QLabel*>(w);
+        const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
+        if (text.isEmpty() || !w->isVisibleTo(screen))
+            continue;
+        const int need = text_width(w, text);
+        if (need > room(w))
+            out.push_back(screen->objectName().toStdString() + "/" + w->objectName().toStdString() + " \"" +
+                          text.toStdString() + "\" " + std::to_string(need) + " > " + std::to_string(room(w)));
+    }
+    return out;
+}
+
+struct Screen {
+    const char* name;
+    std::function<QWidget*()> make;   // a new screen, or the lasting one (main window, keypad)
+    bool lasting = false;
+};
+
+std::vector<Screen> screens()
+{
+    std::vector<Screen> list = {
+        {"mainwindow", [] { g_mainwindow->language_changed(); return static_cast<QWidget*>(g_mainwindow); }, true},
+        {"numberkeyboard", [] { g_numberkeyboard->language_changed(); return static_cast<QWidget*>(g_numberkeyboard); }, true},
+        {"lockwindow", [] { return new LockWindow(nullptr); }},
+        {"machinestate", [] { return new MachineState(nullptr); }},
+        {"option", [] { return new Option(nullptr); }},
+        {"outputset", [] { return new OutputSet(nullptr); }},
+        {"linkoption", [] { return new LinkOption(nullptr); }},
+        {"ledset", [] { return new ledset(nullptr); }},
+        {"smartmapping", [] { return new SmartMapping(nullptr); }},
+        {"rcv_recovery", [] { return new rcv_recovery(nullptr); }},
+        {"imagequality", [] { return new ImageQuality(nullptr); }},
+        {"advancedoption", [] { return new AdvancedOption(nullptr); }},
+        {"netset", [] { return new netset(nullptr); }},
+        {"lcdshow", [] { return new lcdshow(nullptr); }},
+        {"test_chart", [] { return new test_chart(nullptr); }},
+        {"othersetup", [] { return new othersetup(nullptr); }},
+        {"factory", [] { return new factory(nullptr); }},
+        {"quality", [] { return new quality(nullptr); }},
+        {"temperature", [] { return new temperature(nullptr); }},
+        {"linkcom", [] { return new linkcom(nullptr); }},
+        {"linkwlan", [] { return new linkwlan(nullptr); }},
+        {"factoryage", [] { return new factoryage(nullptr); }},
+        {"firmware_usbgrade", [] { return new firmware_usbgrade(nullptr); }},
+        {"firmwareupdate", [] { return new FirmwareUpdate(nullptr); }},
+    };
+#ifdef KEL_HAVE_CUSTOMMODE
+    list.push_back({"custommode", [] { return new CustomMode(nullptr); }});
+#endif
+#ifdef KEL_HAVE_IMAGELAYOUT
+    list.push_back({"imagelayout", [] { return new ImageLayout(nullptr); }});
+#endif
+#ifdef KEL_HAVE_INPUTCHOOSE
+    list.push_back({"inputchoose", [] { return new InputChoose(nullptr); }});
+#endif
+#ifdef KEL_HAVE_INPUTCUT
+    list.push_back({"inputcut", [] { return new InputCut(nullptr); }});
+#endif
+#ifdef KEL_HAVE_EDIDSET
+    list.push_back({"edidset", [] { return new EDIDset(nullptr); }});
+#endif
+    return list;
+}
+
+class TextFit : public kel_test::GuiFixture {};
+
+} // namespace
+
+TEST_F(TextFit, EveryTextOfEveryBuiltScreenFitsInEveryLanguage)
+{
+    mainWindow();
+    const char* const tags[5] = {"zh", "en", "ru", "vn", "tn"};
+    g_lcd_lang_valid = 0x1F;
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = uint8_t(lang);
+        for (const Screen& s : screens()) {
+            QWidget* screen = s.make();
+            screen->show();
+            for (const std::string& line : overflowing(screen))
+                ADD_FAILURE() << tags[lang] << ": " << line;
+            if (lang <= 1)
+                kel_test::grab(screen, std::string("fit-") + s.name + "-" + tags[lang]);
+            if (!s.lasting) {
+                screen->hide();
+                delete screen;
+            }
+        }
+    }
+    g_language = 1;
+    g_mainwindow->language_changed();
+}
+
+TEST_F(TextFit, DeviceStateCaptionsAreDrawnPerLanguageAndSoftHyphensAreNotDrawn)
+{
+    // The side captions of the device-state screen: the English one is not the Chinese one.
+    EXPECT_NE(QPixmap(":/png/en_output_state.png").toImage(), QPixmap(":/png/output_state.png").toImage());
+    EXPECT_NE(QPixmap(":/png/vn_input_state.png").toImage(), QPixmap(":/png/input_state.png").toImage());
+    // "使用中" carries a soft hyphen in its literal; the label shows the three characters.
+    g_lcd_lang_valid = 0x1F;
+    g_language = 0;
+    EXPECT_EQ(kel_text("使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD"), QString::fromUtf8("使用中"));
+    g_language = 1;
+}
