@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 
 rcv_recovery* g_rcv_recovery = nullptr;
 

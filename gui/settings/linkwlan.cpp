@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QStringList>
+#include <algorithm>
 #include <mutex>
 
 linkwlan* g_linkwlan = nullptr;

@@ -4,6 +4,7 @@
 
 #include "board/Files.h"
 #include "board/sim/Sim.h"
+#include "core/config_engine.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "fpga/fpga_manage.h"
@@ -447,6 +448,13 @@ TEST_F(SettingsScreens, FactoryResetsRestoreTheDefaultsAndRequestEveryEdid)
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(sources.edid_request[i], 1) << i;
     EXPECT_EQ(applyFlag(), 2);
+
+    // Everything: the network settings go back to their defaults too; the others keep them.
+    ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3"));
+    kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
+    factory::factory_reset(factory::Everything);
+    kel_test::settle();
+    EXPECT_EQ(ConfigEngine::pInstance()->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.0.199");
     velinsource::p_velin_source = nullptr;
 }
 
