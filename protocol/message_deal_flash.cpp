@@ -93,6 +93,10 @@ int message_deal::cmd_erase_flash(unsigned char* frame)
         return 1;
     }
     if (chip.number == 4) {
+        // The request names 4 KiB blocks with 12 bits: an erase may not run on past the
+        // 16 MiB that they reach.
+        if (uint64_t(B) + uint64_t(N) * unit > 0x1000)
+            return 1;
         c331_manage* c = c331_manage::p_c331_manage;
         frame[10] = c && c->erase_flash(c->c331_fd, B, N, char(kind)) == 0 ? 0 : 1;
         return 1;

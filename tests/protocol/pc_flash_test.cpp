@@ -1,6 +1,9 @@
-// Groups 0x70-0x72: erase, write and read of the FPGA side's configuration flash, with the
+// Groups 0x70-0x72: erase, write and read of the FPGA side's configuration flash and the
+// scaler's flash (chip 4), with the
 // window of chip 0 and the edges of each range.
 #include "tests/protocol/handler_fixture.h"
+
+#include "scaler/c331_drv.h"
 
 namespace {
 
@@ -90,6 +93,24 @@ TEST_F(PcFlash, WriteAndReadRoundTripAndTheirBounds)
     pc::Frame f = req(0x72, addr(0, {4, 0}), 0x0001);
     f.sub = 2;
     EXPECT_EQ(reply(deal(f)), Bytes{1});
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PcFlash, ChipFourIsTheScalersFlashUpToWhatTwelveBlockBitsName)
+{
+    c331_manage* c = c331_manage::p_c331_manage;
+    c->c331_fd = c->drv->initialize();
+    ASSERT_GE(c->c331_fd, 0);
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x04000000, {1, 1})))), Bytes{0});
+    EXPECT_EQ(reply(deal(req(0x71, writeData(0x04000100, {9, 8, 7})))), Bytes{0});
+    EXPECT_EQ(sim::ScalerFlashModel::read(0x100, 3), (Bytes{9, 8, 7}));
+    EXPECT_EQ(reply(deal(req(0x72, addr(0x04000100, {3, 0})))), (Bytes{0, 9, 8, 7}));
+    // The last 4 KiB block the request can name, then an erase that would run past it.
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x04FFF000, {1, 1})))), Bytes{0});
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x04FFF000, {1, 2})))), Bytes{1});
 }
 
 } // namespace
