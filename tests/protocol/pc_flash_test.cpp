@@ -1,6 +1,5 @@
 // Groups 0x70-0x72: erase, write and read of the FPGA side's configuration flash and the
-// scaler's flash (chip 4), with the
-// window of chip 0 and the edges of each range.
+// scaler's flash (chip 4), with the window of chip 0 and the edges of each range.
 #include "tests/protocol/handler_fixture.h"
 
 #include "scaler/c331_drv.h"
