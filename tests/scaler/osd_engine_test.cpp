@@ -2,6 +2,8 @@
 // and the character list the drawing engine is given.
 #include "tests/scaler/osd_fixture.h"
 
+#include <thread>
+
 using osd_test::OsdFixture;
 using OsdEngine = OsdFixture;
 
@@ -109,4 +111,31 @@ TEST_F(OsdEngine, CharactersOutsideTheFontsAreSpacesAndLinesStopAt128)
     m.gen_char(fd);
     EXPECT_EQ(reg(4, 0x24, 1), 127u);
     EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 2u);
+}
+
+TEST_F(OsdEngine, AFontReloadFromAnotherThreadNeverMixesWithDrawing)
+{
+    // The flash DMA and the fill share the engine's destination register: interleaved, a
+    // font copy would land in the canvas or a fill in the fonts. Every copy and every fill
+    // goes to a place of its own, so each one's result stays visible.
+    sim::SimBoard::setRecording(false);
+    sim::ScalerFlashModel::write(0x23, std::vector<uint8_t>(64, 0x3C));
+    m.g_osd_mwi = 2;   // 256-byte canvas lines
+    m.g_osd_mwi_shift = 0;
+    constexpr int kReloads = 30, kFills = 300;
+    std::thread pc([this] {
+        for (int i = 0; i < kReloads; ++i) {
+            m.PS_FONT_ADDR = 0x80000000u + 0x1000000u * uint32_t(i);
+            m.update_font(fd);
+        }
+    });
+    for (int y = 0; y < kFills; ++y)
+        m.osd_paint(fd, 0, 64, y, 1, 7, m.PS_MEM_OSD);
+    pc.join();
+    for (int y = 0; y < kFills; ++y)
+        ASSERT_EQ(sim::ScalerOsdModel::memory(m.PS_MEM_OSD + 256 * uint32_t(y), 64), std::vector<uint8_t>(64, 7)) << y;
+    for (int i = 0; i < kReloads; ++i)
+        ASSERT_EQ(sim::ScalerOsdModel::memory(0x80000000u + 0x1000000u * uint32_t(i), 64),
+                  std::vector<uint8_t>(64, 0x3C))
+            << i;
 }
