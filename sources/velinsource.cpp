@@ -8,8 +8,8 @@
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "sources/drv_i2c.h"
-#include "sources/ite6805_drv.h"
-#include "sources/ite6805_sys.h"
+#include "sources/it6805/ite6805_drv.h"
+#include "sources/it6805/ite6805_sys.h"
 #include "sources/it6602/velin_it6602.h"
 
 #include <cstring>
@@ -696,7 +696,7 @@ void velinsource::update_vid_info_delay()
                 KEL_TRACE("\n end delay FrameRate %d %d\n", i, int(rate));
             } else {
                 const iTE6805_TIMING& t = p_ite6805_sys->timing[0];
-                width = t.HActive;
+                width = p_ite6805_sys->iTE6805_Real_HActive(0);
                 height = t.VActive;
                 rate = t.FrameRate;
             }

@@ -16,6 +16,7 @@ namespace sim {
 //    0x207858.
 //  - the IT6602 receivers of inputs 0 to 2 at 0x90 (or 0x94) behind channels 0x02, 0x04
 //    and 0x08 of switch 0xEE, held in reset by the SoC word at 0x207940.
+//  - the HDMI 2.0 receiver of input 3 (It6805Model) behind channel 0x20 of switch 0xEE.
 // Scenario keys: "i2c.eeprom0" .. "i2c.eeprom3" = valid | blank | corrupt | absent;
 // "i2c.clock" = absent takes the clock chip off the bus.
 class InputSideModel {

@@ -5,6 +5,7 @@
 #include "board/sim/FpgaModel.h"
 #include "board/sim/I2cBusModel.h"
 #include "board/sim/InputSideModel.h"
+#include "board/sim/i2c/It6805Model.h"
 #include "board/sim/Journal.h"
 #include "board/sim/KeypadModel.h"
 #include "board/sim/MtdModel.h"

@@ -122,11 +122,16 @@ TEST_F(I2cBusAccess, SwitchChannelsDecideWhichEepromAnswers)
     ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, &b, 1), 1);
     EXPECT_EQ(b, 0x00);
     EXPECT_EQ(drv.i2c_read(fd, 0xD0, 0x00, &b, 1), 0) << "clock chip is behind channel 0x80";
-    // The receivers' switch answers with its channel register; nothing is behind it here.
-    uint8_t ch = 0x20;
+    // The receivers' switch answers with its channel register; input 3's receiver is
+    // behind channel 0x20 and nothing behind the unused channel 0x10.
+    uint8_t ch = 0x10;
     ASSERT_EQ(drv.i2c_write(fd, 0xEE, 0x00, &ch, 1), 1);
-    EXPECT_EQ(sim::InputSideModel::switchReceiver().channels(), 0x20);
+    EXPECT_EQ(sim::InputSideModel::switchReceiver().channels(), 0x10);
     EXPECT_EQ(drv.i2c_read(fd, 0x90, 0x00, &b, 1), 0);
+    ch = 0x20;
+    ASSERT_EQ(drv.i2c_write(fd, 0xEE, 0x00, &ch, 1), 1);
+    ASSERT_EQ(drv.i2c_read(fd, 0x90, 0x00, &b, 1), 1);
+    EXPECT_EQ(b, 0x54);
 }
 
 TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)

@@ -1,0 +1,126 @@
+#pragma once
+#include "board/sim/I2cBusModel.h"
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace sim {
+
+// The HDMI 2.0 receiver of input 3 behind channel 0x20 of switch 0xEE: the receiver
+// register file at 0x90 (registers 0x00-0x0F common, the rest in eight banks selected by
+// register 0x0F bits 0-2), the CEC page at 0xC8, the EDID RAM at 0xA8 and the LVDS block
+// at 0xB4. Writes are [register, data...] with the register advancing per byte (the CEC
+// operand port 0x50 does not advance).
+//
+// What the driver relies on:
+//  - identification 54 49 05|07 68 at 0x00-0x03, chip id at 0x04;
+//  - port 0 status from the scenario: 0x13 (+5 V, HDMI mode, clock valid/stable), 0x14
+//    (TMDS above 1 GHz, symbol locks, HDMI 2.0 clock ratio), 0x15 (scrambling), 0x19 (SCDT,
+//    video stable);
+//  - the timing counters 0x9B-0xAB in both layouts (chip id 0x10 and 0xE0 use the second),
+//    polarity and AV mute at 0xAA, interlace at 0x98;
+//  - the pixel-clock counter 0x99/0x9A (one sample latched per clear of 0x9A bit 7) and
+//    the TMDS counter 0x48 with its range at 0x43, both derived from the scenario clock and
+//    the oscillator, so the driver's arithmetic gives the scenario's clocks back;
+//  - the oscillator read-out of bank 1 (0x60 reads 0x19 once 0xF8 got C3, A5; words at
+//    0x61/0x62 after 0x54 = 0x04);
+//  - write-1-to-clear interrupts 0x05-0x0E, 0x10-0x12, 0x1D, 0xD4, 0xD5, raised when the
+//    scenario changes (+5 V, clock, SCDT, HDMI/DVI mode, AVI InfoFrame) or by a test;
+//  - CAOF done (0x08/0x0D bit 4) after the calibration start, EQ done (0x07 bit 4) a set
+//    number of EQ-interrupt reads after the trigger (or never), bit-error counters
+//    0xE9-0xEB, the V-by-One transmitter clock bit (bank 5 0xDB bit 4);
+//  - the AVI InfoFrame in bank 2 0x15-0x19, audio N/CTS at 0xBE-0xC2, audio status 0xB0-0xB5;
+//  - the hot-plug pin (bank 3 0xAB bits 6-7), recorded with the time of each change;
+//  - a CEC receive FIFO (0x51 status and count, 0x4D header, 0x50 operands, 0x52 reset)
+//    and a log of the messages sent (0x23 length, 0x10.. bytes, fired by 0x08 = 0x08, 0x88).
+// Scenario keys (prefix input3.): signal, 5v, hact, vact, htotal, vtotal, hz (shared with
+// the scaler), hfp, hsync, vfp, vsync, hpol, vpol, interlaced, colour (0 RGB, 1 YUV 4:2:2,
+// 2 YUV 4:4:4, 3 YUV 4:2:0), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
+// default above 340 MHz), avmute, audio, audio_fs (Hz), osc (kHz), osc_ready, caof,
+// eq_passes (-1 = never), err0/err1/err2, eq_saturated, vbo_clock, chipid, id2, avi_flip,
+// chip (= absent), cec_tx_result.
+class It6805Model {
+public:
+    static constexpr uint8_t kAddrRx = 0x90;
+    static constexpr uint8_t kAddrEdid = 0xA8;
+    static constexpr uint8_t kAddrLvds = 0xB4;
+    static constexpr uint8_t kAddrCec = 0xC8;
+    static constexpr uint8_t kSwitch = 0xEE;
+    static constexpr uint8_t kChannel = 0x20;
+
+    static It6805Model& instance();
+
+    // Register as the chip holds it (bank 0-7; registers below 0x10 are common).
+    uint8_t reg(int bank, int reg);
+    void setReg(int bank, int reg, uint8_t value);
+    // Latches interrupt bits in a write-1-to-clear register of bank 0.
+    void raise(int reg, uint8_t bits);
+
+    struct HpdChange {
+        uint64_t us;
+        int level;   // 1 high, 0 low
+    };
+    std::vector<HpdChange> hpdLog();
+    int hpdLevel();
+
+    // CEC: a message arriving from the cable (header, opcode, operands); lengthBits are
+    // or-ed into the length byte (bits 5-6 mark an error). Sent messages in order.
+    void cecReceive(const std::vector<uint8_t>& message, uint8_t lengthBits = 0);
+    void cecReceiveRaw(uint8_t header, uint8_t opcode, uint8_t lengthByte, const std::vector<uint8_t>& operands);
+    std::vector<std::vector<uint8_t>> cecSent();
+    int cecQueued();
+
+    void reset();
+
+    struct Port;   // one I2C address of the chip
+
+private:
+    It6805Model();
+    friend struct Port;
+    bool write(uint8_t address, const uint8_t* data, uint16_t length);
+    bool read(uint8_t address, uint8_t* data, uint16_t length);
+    void refresh();
+    uint8_t rxRead(uint8_t r);
+    void rxWrite(uint8_t r, uint8_t value);
+    uint8_t cecRead(uint8_t r);
+    void cecWrite(uint8_t r, uint8_t value);
+
+    struct Signal {
+        bool power = false, clock = false, dvi = false, hdmi2 = false, audio = false, interlaced = false;
+        uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hfp = 0, hsync = 0, vfp = 0, vsync = 0;
+        uint32_t hpol = 1, vpol = 1, colour = 0, colorimetry = 0, extcolorimetry = 0, vic = 0, avmute = 0;
+        uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000;
+        bool operator==(const Signal& o) const;
+    };
+    Signal signal() const;
+
+    std::recursive_mutex lock_;
+    uint8_t common_[16] = {};
+    uint8_t banks_[8][256] = {};
+    uint8_t cec_[256] = {};
+    uint8_t edid_[256] = {};
+    uint8_t lvds_[256] = {};
+    uint8_t pointer_[4] = {0, 0, 0, 0};
+    Signal sig_, last_;
+    bool lastAviSeen_ = false;
+    uint8_t lastAvi_ = 0;
+    uint32_t pclkIndex_ = 0, tmdsIndex_ = 0;
+    uint32_t pclkSample_ = 0;
+    int eqCountdown_ = -1;
+    uint8_t f8Last_[2] = {0, 0};
+    uint32_t aviReads_ = 0;
+    std::vector<HpdChange> hpd_;
+    int hpdLevel_ = 0;
+    struct CecMessage {
+        uint8_t header, opcode, length;
+        std::vector<uint8_t> operands;
+    };
+    std::deque<CecMessage> cecFifo_;
+    CecMessage cecCurrent_{0, 0, 0, {}};
+    size_t cecOperand_ = 0;
+    std::vector<std::vector<uint8_t>> cecSent_;
+};
+
+} // namespace sim

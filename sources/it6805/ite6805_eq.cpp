@@ -1,0 +1,576 @@
+#include "sources/it6805/ite6805_eq.h"
+
+#include "sources/it6805/ite6805_drv.h"
+#include "sources/it6805/ite6805_i2c_rdwr.h"
+#include "sources/it6805/ite6805_sys.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+const uint8_t ite6805_eq::RS_Value[14] = {0x7F, 0x7E, 0x3F, 0x3E, 0x1F, 0x1E, 0x0F, 0x0E, 0x07, 0x06, 0x03, 0x02, 0x01, 0x00};
+const uint8_t ite6805_eq::iTE6805_EQ_Table_Hdmi20[4] = {0x01, 0x07, 0x0F, 0x3F};
+const uint8_t ite6805_eq::iTE6805_EQ_Table_Hdmi10[4] = {0x01, 0x3F, 0x07, 0x0F};
+
+ite6805_eq::ite6805_eq(ite6805_sys* owner) : owner_(owner) {}
+
+uint8_t ite6805_eq::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
+void ite6805_eq::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_eq::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
+void ite6805_eq::bank(int b, int dev) { owner_->p_ite6805_drv->chgbank(b, dev); }
+int ite6805_eq::eqBank(int dev) const { return owner_->iTE6805_DATA[dev].CurrentPort == 1 ? 7 : 3; }
+bool ite6805_eq::hdmi2(int dev) { return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev) != 0; }
+
+// --- interrupts ----------------------------------------------------------------------------
+
+void ite6805_eq::iTE6805_hdmirx_port0_EQ_irq(int dev)
+{
+    Device& e = eq[dev];
+    bank(0, dev);
+    const uint8_t r07 = rd(0x07, dev);
+    if (!r07)
+        return;
+    wr(0x07, uint8_t(r07 & ~0x08), dev);
+    if (r07 & 0x10)
+        e.FlagEQDone = 1;
+    if (r07 & 0x20) {
+        e.FlagBit5 = 1;
+        iTE6805_Set_EQResult_Flag(dev);
+    }
+    if (r07 & 0x40)
+        e.FlagEQFail = 1;
+    if (r07 & 0x80)
+        e.FlagBit7 = 1;
+    if (r07 & 0xF0) {
+        bank(eqBank(dev), dev);
+        set(0x22, 0x04, 0x00, dev);
+    }
+    bank(0, dev);
+}
+
+void ite6805_eq::iTE6805_hdmirx_port1_EQ_irq(int dev)
+{
+    Device& e = eq[dev];
+    bank(0, dev);
+    const uint8_t r0c = rd(0x0C, dev);
+    wr(0x0C, r0c, dev);
+    if (r0c & 0x10)
+        e.FlagEQDone = 1;
+    if (r0c & 0x20)
+        e.FlagBit5 = 1;
+    if (r0c & 0x40)
+        e.FlagEQFail = 1;
+    if (r0c & 0x80)
+        e.FlagBit7 = 1;
+}
+
+// --- transitions ---------------------------------------------------------------------------
+
+void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
+{
+    Device& e = eq[dev];
+    iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
+    e.BestRS[0] = e.BestRS[1] = e.BestRS[2] = 0;
+    if (d.EQState == STATEEQ_KeepEQStateUntil5VOff)
+        return;
+    d.EQState = state;
+    switch (state) {
+    case STATEEQ_Off:
+        iTE6805_Reset_EQ(dev);
+        break;
+    case STATEEQ_Start:
+        e.TMDSAbove1G = (hdmi2(dev) || owner_->p_ite6805_drv->iTE6805_Check_TMDS_Bigger_Than_1G(dev)) ? 1 : 0;
+        bank(eqBank(dev), dev);
+        set(0xA7, 0x40, e.TMDSAbove1G ? 0x40 : 0x00, dev);
+        break;
+    case STATEEQ_WaitEQDone:
+        e.WaitCount = 0;
+        break;
+    case STATEEQ_EQReport:
+        if (e.FlagEQFail) {
+            iTE6805_Report_EQ(dev);
+            iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
+            break;
+        }
+        if (e.FlagEQDone) {
+            if (e.RSSkewPending == 1) {
+                e.RSSkewPending = 0;
+                iTE6805_Report_Skew(dev);
+                iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
+                break;
+            }
+            iTE6805_Report_EQ(dev);
+            iTE6805_Report_Skew(dev);
+            if (e.SAREQMode == 1) {
+                iTE6805_Set_EQResult_Flag(dev);
+                bank(eqBank(dev), dev);
+                if (e.EQResultSaturated) {
+                    set(0x22, 0x40, 0x00, dev);
+                    bank(0, dev);
+                    e.SAREQMode = 0;
+                    iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
+                    break;
+                }
+                for (int c = 0; c < 3; ++c)
+                    iTE6805_Get_DFE(c, dev);
+                bank(eqBank(dev), dev);
+                set(0x22, 0x40, 0x40, dev);
+                e.SAREQMode = 0;
+            }
+        }
+        iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
+        break;
+    case STATEEQ_CheckBitErr: {
+        if (iTE6805_BitErr_Check(dev)) {
+            e.RSSkewPending = 0;
+            iTE6805_EQ_chg(STATEEQ_EQDone, dev);
+            break;
+        }
+        const int slot = TrialCount < 5 ? TrialCount : 4;
+        if (!e.ErrCounter[slot][0][1] && !e.ErrCounter[slot][1][1] && !e.ErrCounter[slot][2][1]) {
+            // No channel counts at all: the source may scramble without having said so.
+            bank(eqBank(dev), dev);
+            const uint8_t e5 = rd(0xE5, dev);
+            const uint8_t field = (e5 & 0x10) ? 0x00 : (hdmi2(dev) ? 0x10 : 0x1C);
+            bank(eqBank(dev), dev);
+            set(0xE5, 0x1C, field, dev);
+            bank(0, dev);
+            iTE6805_EQ_chg(STATEEQ_Off, dev);
+        } else if (e.RSSkewPending != 1) {
+            iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
+        } else {
+            iTE6805_Trigger_RSSKEW_EQ(dev);
+            iTE6805_EQ_chg(STATEEQ_WaitEQDone, dev);
+        }
+        break;
+    }
+    case STATEEQ_ManualEQ: {
+        ++TrialCount;
+        if (TrialCount <= 4) {
+            const int trial = TrialCount - 1;
+            e.TrialRS = uint8_t(trial);
+            bank(eqBank(dev), dev);
+            wr(0x2C, 0x00, dev);
+            wr(0x2D, 0x07, dev);
+            const bool two = hdmi2(dev);
+            for (int c = 0; c < 3; ++c) {
+                if (e.ChannelOK[c])
+                    continue;
+                bank(eqBank(dev), dev);
+                wr(uint8_t(0x27 + c), uint8_t(EQTable[trial] | 0x80), dev);
+                if (two && !e.EQResultSaturated)
+                    iTE6805_Set_DFE(EQTable[trial], c, dev);
+            }
+            bank(0, dev);
+            iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
+            break;
+        }
+        TrialCount = 0;
+        for (int c = 0; c < 3; ++c) {
+            if (e.ChannelOK[c])
+                continue;
+            uint16_t best = 0x7FFF;
+            int bestTrial = -1;
+            for (int t = 0; t < 4; ++t) {
+                const uint8_t lo = e.ErrCounter[t + 1][c][0], hi = e.ErrCounter[t + 1][c][1];
+                if (!(hi & 0x80))
+                    continue;
+                const uint16_t value = uint16_t(lo + 256 * (hi & 0x7F));
+                if (value < best) {
+                    best = value;
+                    bestTrial = t;
+                }
+            }
+            if (bestTrial >= 0) {
+                e.EQValue[c] = EQTable[bestTrial];
+                e.BestRS[c] = EQTable[bestTrial];
+                e.MinErr[c] = best;
+            }
+        }
+        if (!hdmi2(dev)) {
+            bank(eqBank(dev), dev);
+            for (int c = 0; c < 3; ++c)
+                wr(uint8_t(0x27 + c), uint8_t(e.EQValue[c] ^ 0x80), dev);
+            bank(0, dev);
+            iTE6805_EQ_chg(iTE6805_BitErr_Check_Again(dev) == 1 ? STATEEQ_EQDone : STATEEQ_ManualEQRetry, dev);
+        } else {
+            e.RSSkewPending = 1;
+            iTE6805_Trigger_RSSKEW_EQ(dev);
+            iTE6805_EQ_chg(STATEEQ_WaitEQDone, dev);
+        }
+        break;
+    }
+    case STATEEQ_EQDone:
+        e.ErrSum[0] = e.ErrSum[1] = e.ErrSum[2] = 0;
+        iTE6805_Report_EQ(dev);
+        if (hdmi2(dev))
+            iTE6805_Report_Skew(dev);
+        break;
+    default:
+        break;
+    }
+    bank(0, dev);
+}
+
+void ite6805_eq::iTE6805_EQ_fsm(int dev)
+{
+    Device& e = eq[dev];
+    iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
+    switch (d.EQState) {
+    case STATEEQ_Start:
+        if (!owner_->p_ite6805_drv->iTE6805_Check_CLK_Vaild(dev))
+            break;
+        e.HDMI1Mode = e.HDMI2Mode = 0;
+        if (hdmi2(dev)) {
+            EQTable = iTE6805_EQ_Table_Hdmi20;
+            e.HDMI2Mode = e.SAREQMode = 1;
+            if (iTE6805_BitErr_Check(dev)) {
+                iTE6805_EQ_chg(STATEEQ_EQDone, dev);
+            } else {
+                iTE6805_Trigger_SAREQ(dev);
+                iTE6805_EQ_chg(STATEEQ_WaitEQDone, dev);
+            }
+        } else {
+            EQTable = iTE6805_EQ_Table_Hdmi10;
+            e.HDMI1Mode = 1;
+            iTE6805_Trigger_EQ(dev);
+            iTE6805_EQ_chg(STATEEQ_WaitEQDone, dev);
+        }
+        break;
+    case STATEEQ_WaitEQDone:
+        if (e.FlagEQFail || e.FlagEQDone) {
+            iTE6805_EQ_chg(STATEEQ_EQReport, dev);
+        } else if (e.WaitCount <= 30 && !(e.FlagBit7 && e.HDMI1Mode) && !(e.FlagBit5 && e.HDMI2Mode)) {
+            ++e.WaitCount;
+        } else {
+            // The chip never reported: sweep by hand.
+            std::printf("EQ wait time-out after %d passes, manual EQ\n", e.WaitCount);
+            e.WaitCount = 0;
+            e.FlagBit7 = e.FlagBit5 = 0;
+            e.EQResultSaturated = 1;
+            iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
+        }
+        break;
+    case STATEEQ_ManualEQRetry:
+        iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
+        break;
+    case STATEEQ_EQDone:
+        if (e.CheckCount == 0) {
+            if (hdmi2(dev)) {
+                if (d.Flag_VidStable_Done == 1)
+                    iTE6805_BitErr_Get(dev);
+            } else if (!iTE6805_BitErr_Check_Again(dev)) {
+                iTE6805_EQ_chg(STATEEQ_Start, dev);
+            }
+        }
+        if (e.CheckCount != e.CheckPeriod) {
+            ++e.CheckCount;
+        } else {
+            if (e.CheckCount <= 31)
+                e.CheckPeriod = uint8_t(e.CheckCount + 1);
+            e.CheckCount = 0;
+        }
+        break;
+    default:
+        break;
+    }
+    bank(0, dev);
+}
+
+// --- starting the automatic equaliser ----------------------------------------------------------
+
+void ite6805_eq::iTE6805_Trigger_EQ(int dev)
+{
+    Device& e = eq[dev];
+    const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
+    e.FlagEQDone = e.FlagBit7 = e.FlagBit5 = e.FlagEQFail = 0;
+    bank(0, dev);
+    wr(port1 ? 0x0C : 0x07, 0xFF, dev);
+    wr(port1 ? 0x2B : 0x23, 0xB0, dev);
+    ite6805_sys::delay1ms(10);
+    wr(port1 ? 0x2B : 0x23, 0xA0, dev);
+    const bool above1G = rd(port1 ? 0x17 : 0x14, dev) & 0x01;
+    bank(eqBank(dev), dev);
+    wr(0x20, above1G ? 0x36 : 0x1B, dev);
+    wr(0x21, above1G ? 0x0E : 0x03, dev);
+    for (uint8_t r = 0x26; r <= 0x29; ++r)
+        wr(r, 0x00, dev);
+    wr(0x22, 0x38, dev);
+    set(0x22, 0x04, 0x04, dev);
+    ite6805_sys::delay1ms(1);
+    set(0x22, 0x04, 0x00, dev);
+    bank(0, dev);
+}
+
+void ite6805_eq::iTE6805_Trigger_SAREQ(int dev)
+{
+    Device& e = eq[dev];
+    const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
+    e.FlagEQDone = e.FlagBit7 = e.FlagBit5 = e.FlagEQFail = 0;
+    bank(eqBank(dev), dev);
+    wr(0x20, 0x1B, dev);
+    wr(0x21, 0x03, dev);
+    set(0x20, 0x80, 0x00, dev);
+    wr(0x22, 0x00, dev);
+    bank(0, dev);
+    wr(port1 ? 0x0C : 0x07, 0xFF, dev);
+    wr(port1 ? 0x2B : 0x23, 0xB0, dev);
+    ite6805_sys::delay1ms(10);
+    wr(port1 ? 0x2B : 0x23, 0xA0, dev);
+    bank(port1 ? 4 : 0, dev);
+    wr(0x3B, 0x23, dev);
+    bank(eqBank(dev), dev);
+    wr(0x26, 0x00, dev);
+    for (uint8_t r = 0x27; r <= 0x29; ++r)
+        wr(r, 0x1F, dev);
+    set(0x2C, 0xC0, 0xC0, dev);
+    set(0x2D, 0xF0, 0x20, dev);
+    set(0x2D, 0x07, 0x00, dev);
+    wr(0x30, 0x8C, dev);
+    wr(0x31, 0xB0, dev);
+    wr(0x32, 0x43, dev);
+    wr(0x33, 0x47, dev);
+    wr(0x34, 0x4B, dev);
+    wr(0x35, 0x53, dev);
+    set(0x36, 0xC0, 0x00, dev);
+    wr(0x37, 0x0B, dev);
+    wr(0x38, 0xF2, dev);
+    wr(0x39, 0x0D, dev);
+    set(0x4A, 0x80, 0x00, dev);
+    set(0x4B, 0x80, 0x00, dev);
+    set(0x54, 0x80, 0x80, dev);
+    wr(0x55, 0x40, dev);
+    set(0x22, 0x04, 0x04, dev);
+    bank(0, dev);
+}
+
+void ite6805_eq::iTE6805_Trigger_RSSKEW_EQ(int dev)
+{
+    Device& e = eq[dev];
+    e.FlagEQDone = e.FlagBit7 = e.FlagBit5 = e.FlagEQFail = 0;
+    bank(eqBank(dev), dev);
+    set(0x22, 0x04, 0x00, dev);
+    for (int c = 0; c < 3; ++c)
+        wr(uint8_t(0x27 + c), uint8_t(e.EQValue[c] ^ 0x80), dev);
+    if (!e.EQResultSaturated) {
+        for (int c = 0; c < 3; ++c)
+            iTE6805_Set_DFE(e.EQValue[c], c, dev);
+        bank(eqBank(dev), dev);
+        set(0x4B, 0x80, 0x80, dev);
+    }
+    wr(0x2D, 0x00, dev);
+    wr(0x30, 0x94, dev);
+    wr(0x31, 0xB0, dev);
+    set(0x37, 0x10, 0x10, dev);
+    set(0x54, 0x80, 0x00, dev);
+    set(0x22, 0x04, 0x04, dev);
+    bank(0, dev);
+}
+
+void ite6805_eq::iTE6805_Reset_EQ(int dev)
+{
+    Device& e = eq[dev];
+    const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
+    for (int c = 0; c < 3; ++c)
+        e.ChannelOK[c] = e.FirstPass[c] = e.PassTrial[c] = 0;
+    e.FlagEQDone = e.FlagBit7 = e.FlagBit5 = e.FlagEQFail = 0;
+    e.CheckCount = 0;
+    e.CheckPeriod = 32;
+    TrialCount = 0;
+    e.WaitCount = 0;
+    bank(eqBank(dev), dev);
+    wr(0x2C, 0x00, dev);
+    wr(0x2D, 0x07, dev);
+    bank(0, dev);
+    wr(port1 ? 0x0C : 0x07, 0xFF, dev);
+    wr(port1 ? 0x2B : 0x23, 0xB0, dev);
+    ite6805_sys::delay1ms(1);
+    wr(port1 ? 0x2B : 0x23, 0xA0, dev);
+    bank(eqBank(dev), dev);
+    for (uint8_t r = 0x27; r <= 0x29; ++r)
+        wr(r, 0x9F, dev);
+    wr(0x22, 0x00, dev);
+    set(0x4B, 0x80, 0x00, dev);
+    bank(0, dev);
+}
+
+// --- results -------------------------------------------------------------------------------
+
+void ite6805_eq::iTE6805_Set_EQResult_Flag(int dev)
+{
+    Device& e = eq[dev];
+    e.EQResultSaturated = 0;
+    bank(eqBank(dev), dev);
+    for (int c = 0; c < 3; ++c) {
+        set(0x37, 0xC0, uint8_t(c << 6), dev);
+        e.EQResultWord[0][c] = uint16_t(rd(0x6D, dev) + 256 * rd(0x6E, dev));
+        e.EQResultWord[1][c] = uint16_t(rd(0x63, dev) + 256 * rd(0x64, dev));
+        if (e.EQResultWord[1][c] == 0x3FFF)
+            e.EQResultSaturated = 1;
+    }
+    bank(0, dev);
+}
+
+void ite6805_eq::iTE6805_Report_EQ(int dev)
+{
+    Device& e = eq[dev];
+    bank(eqBank(dev), dev);
+    for (int c = 0; c < 3; ++c) {
+        e.EQValue[c] = rd(uint8_t(0xD5 + c), dev) & 0x7F;
+        owner_->iTE6805_DATA[dev].EQResult[c] = e.EQValue[c];
+    }
+    bank(0, dev);
+    std::printf("EQ result CH0=0x%02X CH1=0x%02X CH2=0x%02X\n", e.EQValue[0], e.EQValue[1], e.EQValue[2]);
+}
+
+void ite6805_eq::iTE6805_Report_Skew(int dev)
+{
+    bank(eqBank(dev), dev);
+    std::printf("Skew 0x74=0x%02X", rd(0x74, dev));
+    for (int c = 0; c < 3; ++c) {
+        set(0x37, 0xC0, uint8_t(c << 6), dev);
+        std::printf(" CH%d:", c);
+        for (uint8_t r = 0x75; r <= 0x7A; ++r)
+            std::printf(" %02X", rd(r, dev));
+    }
+    std::printf("\n");
+    bank(0, dev);
+}
+
+void ite6805_eq::iTE6805_Get_DFE(int c, int dev)
+{
+    Device& e = eq[dev];
+    if (e.EQResultSaturated || c < 0 || c > 2)
+        return;
+    bank(eqBank(dev), dev);
+    set(0x37, 0xC0, uint8_t(c << 6), dev);
+    rd(uint8_t(0xD5 + c), dev);
+    for (int i = 0; i < 14; ++i) {
+        set(0x36, 0x0F, uint8_t(i), dev);
+        const int v0 = rd(0x5D, dev), v1 = rd(0x5E, dev), v2 = rd(0x5F, dev), v3 = rd(0x60, dev);
+        auto tap = [](int a, int b, int high, int low, int limit) {
+            const int half = std::abs(a - b) / 2;
+            if (half > limit)
+                return uint8_t(a > b ? high + limit : low + limit);
+            return uint8_t((a > b ? high : low) + half);
+        };
+        e.DFE[i][c][0] = tap(v0, v1, 96, 64, 31);
+        e.DFE[i][c][1] = tap(v0, v2, 48, 32, 15);
+        e.DFE[i][c][2] = tap(v0, v3, 24, 16, 7);
+    }
+    bank(0, dev);
+}
+
+int ite6805_eq::iTE6805_Find_indexof_DEF(uint8_t rs)
+{
+    for (int i = 0; i < 14; ++i)
+        if (RS_Value[i] == rs)
+            return i;
+    return 4;
+}
+
+void ite6805_eq::iTE6805_Set_DFE(uint8_t rs, int c, int dev)
+{
+    if (c < 0 || c > 2)
+        return;
+    const int i = iTE6805_Find_indexof_DEF(rs);
+    bank(eqBank(dev), dev);
+    for (int k = 0; k < 3; ++k)
+        wr(uint8_t(0x4B + 3 * c + k), eq[dev].DFE[i][c][k], dev);
+    bank(0, dev);
+}
+
+// --- bit errors ----------------------------------------------------------------------------
+
+void ite6805_eq::iTE6805_BitErr_Get(int dev)
+{
+    Device& e = eq[dev];
+    const int slot = TrialCount < 5 ? TrialCount : 4;
+    bank(eqBank(dev), dev);
+    set(0x3B, 0x08, 0x08, dev);
+    set(0x55, 0x80, 0x00, dev);
+    wr(0xE9, 0x80, dev);
+    ite6805_sys::delay1ms(100);
+    wr(0xE9, 0x00, dev);
+    static const uint8_t kSelect[3] = {0x00, 0x20, 0x40};
+    for (int c = 0; c < 3; ++c) {
+        if (c)
+            wr(0xE9, kSelect[c], dev);
+        e.ErrCounter[slot][c][0] = rd(0xEA, dev);
+        e.ErrCounter[slot][c][1] = rd(0xEB, dev);
+        if (owner_->iTE6805_DATA[dev].EQState == STATEEQ_EQDone)
+            e.ErrSum[c] += e.ErrCounter[slot][c][0] + 256u * (e.ErrCounter[slot][c][1] & 0x7F);
+    }
+    bank(0, dev);
+}
+
+int ite6805_eq::iTE6805_BitErr_Check(int dev)
+{
+    Device& e = eq[dev];
+    iTE6805_BitErr_Get(dev);
+    const int slot = TrialCount < 5 ? TrialCount : 4;
+    bool newly[3] = {false, false, false};
+    for (int c = 0; c < 3; ++c) {
+        if (e.ChannelOK[c])
+            continue;
+        if (e.ErrCounter[slot][c][1] == 0x80 && e.ErrCounter[slot][c][0] < 240) {
+            e.ChannelOK[c] = 1;
+            newly[c] = true;
+        }
+    }
+    if (e.ChannelOK[0] && e.ChannelOK[1] && e.ChannelOK[2]) {
+        bank(eqBank(dev), dev);
+        set(0x22, 0x08, 0x00, dev);
+        bank(0, dev);
+        wr(0x07, 0xF0, dev);
+        wr(0x0C, 0xF0, dev);
+        return 1;
+    }
+    bool any = false;
+    for (int c = 0; c < 3; ++c) {
+        if (newly[c] && !e.FirstPass[c]) {
+            e.FirstPass[c] = 1;
+            e.PassTrial[c] = uint8_t(TrialCount);
+        }
+        any = any || e.FirstPass[c] || e.ChannelOK[c];
+    }
+    return any ? 0 : iTE6805_BitErr_Check_For_Parity_Error(dev);
+}
+
+int ite6805_eq::iTE6805_BitErr_Check_Again(int dev)
+{
+    Device& e = eq[dev];
+    iTE6805_BitErr_Get(dev);
+    const int slot = TrialCount < 5 ? TrialCount : 4;
+    bool pass[3];
+    for (int c = 0; c < 3; ++c) {
+        pass[c] = e.ErrCounter[slot][c][1] == 0x80 && e.ErrCounter[slot][c][0] <= 240;
+        if (!pass[c])
+            e.ChannelOK[c] = 0;
+    }
+    const bool anyOK = e.ChannelOK[0] || e.ChannelOK[1] || e.ChannelOK[2];
+    if (pass[2]) {
+        if (anyOK)
+            return (pass[0] && pass[1]) ? 1 : 0;
+        return iTE6805_BitErr_Check_For_Parity_Error(dev);
+    }
+    if (e.ChannelOK[0] || e.ChannelOK[1])
+        return 0;
+    return iTE6805_BitErr_Check_For_Parity_Error(dev);
+}
+
+int ite6805_eq::iTE6805_BitErr_Check_For_Parity_Error(int dev)
+{
+    const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
+    bank(0, dev);
+    if (rd(port1 ? 0x16 : 0x13, dev) != 0xBF)
+        return 0;
+    if ((rd(port1 ? 0x17 : 0x14, dev) & 0x38) != 0x38)
+        return 0;
+    bank(port1 ? 4 : 0, dev);
+    wr(0xB9, 0xFF, dev);
+    const uint8_t b9 = rd(0xB9, dev);
+    wr(0xBE, 0xFF, dev);
+    const uint8_t be = rd(0xBE, dev);
+    bank(0, dev);
+    return (b9 == 0 && be == 0 && (rd(0x19, dev) & 0x80)) ? 1 : 0;
+}

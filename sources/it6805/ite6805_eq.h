@@ -1,0 +1,79 @@
+#pragma once
+// Receiver equaliser of the IT6805: starts the chip's automatic equaliser when the input
+// clock is valid (HDMI 1.x auto EQ, or on HDMI 2.0 links the SAR EQ with decision-feedback
+// equalisation), judges the per-channel bit-error counters, falls back to a manual sweep
+// over a short table of RS values, and keeps checking the link while it runs. The
+// per-port registers lie in bank 3 (port 0) or bank 7 (port 1); every operation returns
+// to bank 0.
+
+#include <cstdint>
+
+class ite6805_sys;
+
+class ite6805_eq {
+public:
+    explicit ite6805_eq(ite6805_sys* owner);
+
+    static const uint8_t RS_Value[14];
+    static const uint8_t iTE6805_EQ_Table_Hdmi20[4];
+    static const uint8_t iTE6805_EQ_Table_Hdmi10[4];
+
+    struct Device {
+        uint8_t FlagEQDone = 0;
+        uint8_t FlagBit7 = 0;
+        uint8_t FlagBit5 = 0;
+        uint8_t FlagEQFail = 0;
+        uint8_t RSSkewPending = 0;
+        uint8_t SAREQMode = 0;
+        uint8_t EQResultSaturated = 0;
+        uint8_t HDMI1Mode = 0;
+        uint8_t HDMI2Mode = 0;
+        uint8_t EQValue[3] = {0, 0, 0};
+        uint8_t ChannelOK[3] = {0, 0, 0};
+        uint8_t FirstPass[3] = {0, 0, 0};
+        uint8_t PassTrial[3] = {0, 0, 0};
+        uint8_t WaitCount = 0;
+        uint8_t CheckCount = 0;
+        uint8_t CheckPeriod = 1;
+        uint16_t EQResultWord[2][3] = {{0, 0, 0}, {0, 0, 0}};
+        uint8_t ErrCounter[5][3][2] = {};          // slot, channel, {low, high}
+        uint32_t ErrSum[3] = {0, 0, 0};
+        uint8_t DFE[14][3][3] = {};
+        uint8_t TrialRS = 0;
+        uint8_t BestRS[3] = {0, 0, 0};
+        uint16_t MinErr[3] = {0, 0, 0};
+        uint8_t TMDSAbove1G = 0;
+    };
+    Device eq[2];
+    uint16_t TrialCount = 0;                       // shared by both devices
+    const uint8_t* EQTable = iTE6805_EQ_Table_Hdmi10;
+
+    void iTE6805_EQ_fsm(int dev);
+    void iTE6805_EQ_chg(uint32_t state, int dev);
+    void iTE6805_hdmirx_port0_EQ_irq(int dev);
+    void iTE6805_hdmirx_port1_EQ_irq(int dev);
+    int iTE6805_BitErr_Check_Again(int dev);
+
+    void iTE6805_Trigger_EQ(int dev);
+    void iTE6805_Trigger_SAREQ(int dev);
+    void iTE6805_Trigger_RSSKEW_EQ(int dev);
+    void iTE6805_Reset_EQ(int dev);
+    void iTE6805_Set_EQResult_Flag(int dev);
+    void iTE6805_Report_EQ(int dev);
+    void iTE6805_Report_Skew(int dev);
+    void iTE6805_BitErr_Get(int dev);
+    int iTE6805_BitErr_Check(int dev);
+    int iTE6805_BitErr_Check_For_Parity_Error(int dev);
+    void iTE6805_Get_DFE(int channel, int dev);
+    void iTE6805_Set_DFE(uint8_t rs, int channel, int dev);
+    static int iTE6805_Find_indexof_DEF(uint8_t rs);
+
+private:
+    int eqBank(int dev) const;
+    uint8_t rd(uint8_t reg, int dev);
+    void wr(uint8_t reg, uint8_t value, int dev);
+    void set(uint8_t reg, uint8_t mask, uint8_t value, int dev);
+    void bank(int b, int dev);
+    bool hdmi2(int dev);
+    ite6805_sys* owner_;
+};

@@ -1,0 +1,131 @@
+#include "sources/it6805/ite6805_i2c_rdwr.h"
+
+#include "sources/drv_i2c.h"
+#include "sources/it6805/ite6805_sys.h"
+
+#include <cstdio>
+
+namespace {
+Drv_I2C0& bus()
+{
+    static Drv_I2C0 fallback;
+    return Drv_I2C0::p_drv_i2c0 ? *Drv_I2C0::p_drv_i2c0 : fallback;
+}
+} // namespace
+
+bool ite6805_i2c_rdwr::trace(int dev) const
+{
+    return dev >= 0 && dev < 2 && owner_->iTE6805_DATA[dev].TraceI2C == 1;
+}
+
+uint8_t ite6805_i2c_rdwr::hdmirxrd(uint8_t reg, int /*dev*/)
+{
+    uint8_t value = 0;
+    if (!bus().i2c_read(owner_->fd, kAddrRx, reg, &value, 1))
+        std::printf("=====HDMI Read ERROR Read Reg0x%X=\n", reg);
+    return value;
+}
+
+int ite6805_i2c_rdwr::hdmirxwr(uint8_t reg, uint8_t value, int dev)
+{
+    if (trace(dev))
+        std::printf("i2c_single_write(0x90, 0x%02X, 1, 0x%02X);\n", reg, value);
+    if (bus().i2c_write(owner_->fd, kAddrRx, reg, &value, 1))
+        return 0;
+    std::printf("=====HDMI I2C ERROR Write Reg0x%X=%X =====\n", reg, value);
+    return 1;
+}
+
+int ite6805_i2c_rdwr::hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int dev)
+{
+    const uint8_t old = hdmirxrd(reg, dev);
+    return hdmirxwr(reg, uint8_t((old & ~mask) | (value & mask)), dev);
+}
+
+int ite6805_i2c_rdwr::hdmirxbrd(uint8_t reg, int count, uint8_t* buffer)
+{
+    if (count <= 0 || count > Drv_I2C0::kMaxRead || !buffer)
+        return 0;
+    if (bus().i2c_read(owner_->fd, kAddrRx, reg, buffer, count))
+        return 1;
+    std::printf("HDMI Read ERROR !!!");
+    std::printf("=====  Read Reg0x%X=\n", reg);
+    return 0;
+}
+
+int ite6805_i2c_rdwr::hdmirxbwr(uint8_t reg, int count, const uint8_t* buffer, int dev)
+{
+    if (trace(dev)) {
+        std::printf("KK====  Write byteno=%X =====\n", count);
+        for (int i = 0; i < count && buffer; ++i)
+            std::printf("KK====  Write Reg0x1 %X=%X =====\n", reg + i, buffer[i]);
+    }
+    if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer
+        || !bus().i2c_write(owner_->fd, kAddrRx, reg, buffer, unsigned(count))) {
+        std::printf("=====IT6805 I2C ERROR Write Reg0x%X=%X =====\n", reg, count);
+        return 0;
+    }
+    return 1;
+}
+
+void ite6805_i2c_rdwr::hdimrx_write_init(const iTE6805_INI_REG* table, int dev)
+{
+    for (int i = 0; table && table[i].ucAddr != 0xFF; ++i)
+        hdmirxset(table[i].ucAddr, table[i].andmask, table[i].ucValue, dev);
+}
+
+uint8_t ite6805_i2c_rdwr::cecrd_6805(uint8_t reg)
+{
+    uint8_t value = 0;
+    bus().i2c_read(owner_->fd, kAddrCec, reg, &value, 1);
+    return value;
+}
+
+int ite6805_i2c_rdwr::cecwr_6805(uint8_t reg, uint8_t value)
+{
+    return bus().i2c_write(owner_->fd, kAddrCec, reg, &value, 1) ? 0 : 1;
+}
+
+int ite6805_i2c_rdwr::cecset_6805(uint8_t reg, uint8_t mask, uint8_t value)
+{
+    const uint8_t old = cecrd_6805(reg);
+    return cecwr_6805(reg, uint8_t((old & ~mask) | (value & mask)));
+}
+
+int ite6805_i2c_rdwr::cecbrd_it6805(uint8_t reg, int count, uint8_t* buffer)
+{
+    if (count <= 0 || count > Drv_I2C0::kMaxRead || !buffer)
+        return 0;
+    if (bus().i2c_read(owner_->fd, kAddrCec, reg, buffer, count))
+        return 1;
+    std::printf("iTE6805_CEC I2C ERROR !!!");
+    std::printf("=====  Read Reg0x%X=\n", reg);
+    return 0;
+}
+
+void ite6805_i2c_rdwr::cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer)
+{
+    if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer)
+        return;
+    bus().i2c_write(owner_->fd, kAddrCec, reg, buffer, unsigned(count));
+}
+
+int ite6805_i2c_rdwr::edid_ram_wr(uint8_t offset, int count, const uint8_t* buffer, int dev)
+{
+    if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer)
+        return 1;
+    if (trace(dev))
+        for (int i = 0; i < count; ++i)
+            std::printf("i2c_single_write(0xA8, 0x%02X, 1, 0x%02X); \n", offset + i, buffer[i]);
+    return bus().i2c_write(owner_->fd, kAddrEdid, offset, buffer, unsigned(count)) ? 0 : 1;
+}
+
+int ite6805_i2c_rdwr::lvdsrxwr(uint8_t reg, uint8_t value, int dev)
+{
+    if (trace(dev))
+        std::printf("KK====  Write Reg0x%X=%X =====\n", reg, value);
+    if (bus().i2c_write(owner_->fd, kAddrLvds, reg, &value, 1))
+        return 0;
+    std::printf("===== HDMI I2C ERROR Write Reg0x%X=%X Error=====\n", reg, value);
+    return 1;
+}

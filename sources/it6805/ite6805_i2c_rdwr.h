@@ -1,0 +1,53 @@
+#pragma once
+// Register access to the IT6805 receiver of input 3. Every other part of the driver reaches
+// the chip only through here: the receiver register file (0x90, eight banks selected by
+// register 0x0F bits 0-2), the EDID RAM (0xA8), the LVDS block (0xB4) and the CEC page
+// (0xC8). The device index only selects the per-device trace flag; both indices address
+// the same chip. Single writes return 0 on success and 1 on failure; nothing retries,
+// the state machines recover through their own time-outs.
+
+#include <cstdint>
+
+class ite6805_sys;
+
+// One row of a register table: new = (old AND NOT mask) OR (value AND mask).
+struct iTE6805_INI_REG {
+    uint8_t ucAddr;
+    uint8_t andmask;
+    uint8_t ucValue;
+};
+
+// The chip's start-up table; register 0xFF ends it.
+constexpr int kIte6805InitTableRows = 133;
+extern const iTE6805_INI_REG iTE6805_INIT_HDMI_TABLE[kIte6805InitTableRows];
+
+class ite6805_i2c_rdwr {
+public:
+    static constexpr uint8_t kAddrRx = 0x90;
+    static constexpr uint8_t kAddrEdid = 0xA8;
+    static constexpr uint8_t kAddrLvds = 0xB4;
+    static constexpr uint8_t kAddrCec = 0xC8;
+
+    explicit ite6805_i2c_rdwr(ite6805_sys* owner) : owner_(owner) {}
+
+    uint8_t hdmirxrd(uint8_t reg, int dev);
+    int hdmirxwr(uint8_t reg, uint8_t value, int dev);
+    int hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int dev);
+    int hdmirxbrd(uint8_t reg, int count, uint8_t* buffer);
+    int hdmirxbwr(uint8_t reg, int count, const uint8_t* buffer, int dev);
+    // Applies a register table up to its 0xFF row, without pauses or checks.
+    void hdimrx_write_init(const iTE6805_INI_REG* table, int dev);
+
+    uint8_t cecrd_6805(uint8_t reg);
+    int cecwr_6805(uint8_t reg, uint8_t value);
+    int cecset_6805(uint8_t reg, uint8_t mask, uint8_t value);
+    int cecbrd_it6805(uint8_t reg, int count, uint8_t* buffer);
+    void cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer);
+
+    int edid_ram_wr(uint8_t offset, int count, const uint8_t* buffer, int dev);
+    int lvdsrxwr(uint8_t reg, uint8_t value, int dev);
+
+private:
+    bool trace(int dev) const;
+    ite6805_sys* owner_;
+};

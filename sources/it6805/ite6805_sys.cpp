@@ -1,0 +1,179 @@
+#include "sources/it6805/ite6805_sys.h"
+
+#include "board/Clock.h"
+#include "core/kelrampara.h"
+#include "sources/drv_i2c.h"
+#include "sources/it6805/ite6805_cec_drv.h"
+#include "sources/it6805/ite6805_cec_feture.h"
+#include "sources/it6805/ite6805_cec_sys.h"
+#include "sources/it6805/ite6805_drv.h"
+#include "sources/it6805/ite6805_eq.h"
+#include "sources/it6805/ite6805_i2c_rdwr.h"
+
+#include <cstdio>
+
+namespace {
+constexpr int kRegChips = 37;
+} // namespace
+
+ite6805_sys::ite6805_sys()
+{
+    p_i2c = new ite6805_i2c_rdwr(this);
+    p_ite6805_drv = new ite6805_drv(this);
+    p_cec_sys = new ite6805_cec_sys(this);
+    p_eq = new ite6805_eq(this);
+    p_cec_drv = new ite6805_cec_drv(this);
+    p_cec_feture = new ite6805_cec_feture(this);
+    reset_device_fields(0);
+    reset_device_fields(1);
+}
+
+ite6805_sys::~ite6805_sys()
+{
+    delete p_ite6805_drv;
+    delete p_cec_sys;
+    delete p_eq;
+    delete p_cec_drv;
+    delete p_cec_feture;
+    delete p_i2c;
+}
+
+void ite6805_sys::reset_device_fields(int dev)
+{
+    FsmState[dev] = 0;
+    identify_fail[dev] = 0;
+    CECState[dev] = STATECEC_None;
+    cnt[dev] = iTE6805_COUNTERS();
+    cnt[dev].AudioFirstRead = 1;
+}
+
+void ite6805_sys::ite6805_sys_reset_init()
+{
+    reset_device_fields(0);
+    reset_device_fields(1);
+    timing[0] = iTE6805_TIMING();
+    timing[1] = iTE6805_TIMING();
+}
+
+void ite6805_sys::delay1ms(unsigned ms)
+{
+    board::Clock::sleepMs(ms);
+}
+
+uint8_t ite6805_sys::rd(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev); }
+void ite6805_sys::wr(uint8_t reg, uint8_t value, int dev) { p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_sys::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { p_i2c->hdmirxset(reg, mask, value, dev); }
+void ite6805_sys::bank(int b, int dev) { p_ite6805_drv->chgbank(b, dev); }
+
+uint32_t ite6805_sys::iTE6805_Real_HActive(int dev) const
+{
+    if (dev < 0 || dev > 1)
+        return 0;
+    return iTE6805_DATA[dev].YUV420 ? uint32_t(timing[dev].HActive) * 2 : timing[dev].HActive;
+}
+
+int ite6805_sys::iTE6805_Identify_Chip(int dev)
+{
+    uint8_t id[4];
+    for (int i = 0; i < 4; ++i)
+        id[i] = rd(uint8_t(i), dev);
+    // Register 2 reads 0x05 or 0x07 depending on the chip revision.
+    const bool found = id[0] == 0x54 && id[1] == 0x49 && (id[2] & 0xFD) == 0x05 && id[3] == 0x68;
+    const uint8_t bit = dev == 0 ? 0x20 : 0x40;
+    if (KelRamPara* para = KelRamPara::p_kelrampara_config) {
+        if (found)
+            __atomic_fetch_or(&para->reg_image[kRegChips], bit, __ATOMIC_SEQ_CST);
+        else
+            __atomic_fetch_and(&para->reg_image[kRegChips], uint8_t(~bit), __ATOMIC_SEQ_CST);
+    }
+    if (!found)
+        ++identify_fail[dev];
+    return found ? 1 : 0;
+}
+
+void ite6805_sys::iTE6805_FSM(int dev)
+{
+    if (dev < 0 || dev > 1)
+        return;
+    switch (FsmState[dev]) {
+    case 0:
+        if (iTE6805_Identify_Chip(dev)) {
+            p_ite6805_drv->iTE6805_Init_fsm(dev);
+            FsmState[dev] = 2;
+        }
+        break;
+    case 2:
+        delay1ms(1000);
+        FsmState[dev] = 1;
+        break;
+    default:
+        iTE6805_MainBody(dev);
+        break;
+    }
+}
+
+void ite6805_sys::iTE6805_MainBody(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_Port_Reset_Body(d.ResetPort, dev);
+    iTE6805_Port_Select_Body(d.RequestedPort, dev);
+    if (d.VidState > STATEV_Unplug) {
+        if (d.CurrentPort == 0) {
+            iTE6805_hdmirx_port0_SYS_irq(dev);
+            p_eq->iTE6805_hdmirx_port0_EQ_irq(dev);
+        } else {
+            iTE6805_hdmirx_port1_SYS_irq(dev);
+            p_eq->iTE6805_hdmirx_port1_EQ_irq(dev);
+        }
+        iTE6805_hdmirx_common_irq(dev);
+    }
+    p_cec_sys->iTE6805_hdmirx_CEC_irq(dev);
+    p_eq->iTE6805_EQ_fsm(dev);
+    iTE6805_vid_fsm(dev);
+    iTE6805_aud_fsm(dev);
+
+    // V-by-One output gate: on while the video is stable, off otherwise. Chips 0x10 and
+    // 0xE0 and later gate it themselves.
+    const bool selfGated = d.ChipID == 0x10 || d.ChipID >= 0xE0;
+    if (d.Flag_VidStable_Done == 1) {
+        d.AVMuteStatus = uint8_t(p_ite6805_drv->iTE6805_Check_AVMute(dev));
+        if (!selfGated) {
+            bank(5, dev);
+            if (rd(0xC9, dev) & 0x01) {
+                wr(0xC9, 0x78, dev);
+                std::printf("Video Stable Done but VB1 output off, need to turn on! \r");
+            }
+        }
+    } else if (!selfGated && d.VidState != STATEV_VidStable) {
+        bank(5, dev);
+        if (!(rd(0xC9, dev) & 0x01)) {
+            wr(0xC9, 0x79, dev);
+            std::printf("Video is not stable, need to turn of VB1 otuput! \r");
+        }
+    }
+    bank(0, dev);
+}
+
+void ite6805_sys::iTE6805_INT_5VPWR_Chg(int port, int dev)
+{
+    ite6805_drv* drv = p_ite6805_drv;
+    if (!drv->iTE6805_Check_5V_State(port, dev)) {
+        std::printf("# Power 5V OFF #\n");
+        drv->iTE6805_Set_HPD_Ctrl(port, 0, dev);
+        delay1ms(100);
+        drv->iTE6805_Set_HPD_Ctrl(0, 0, dev);
+        delay1ms(100);
+        iTE6805_vid_chg(STATEV_Unplug, dev);
+        iTE6805_DATA[dev].EQState = STATEEQ_Off;
+        p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
+    } else {
+        std::printf("# Power 5V ON #\n");
+        iTE6805_vid_chg(STATEV_WaitSync, dev);
+        drv->iTE6805_Set_HPD_Ctrl(port, 1, dev);
+        delay1ms(100);
+        drv->iTE6805_Set_HPD_Ctrl(0, 0, dev);
+        delay1ms(100);
+        drv->iTE6805_Set_HPD_Ctrl(0, 1, dev);
+        delay1ms(100);
+    }
+}

@@ -1,0 +1,397 @@
+// Interrupt service of the IT6805, its link-error recovery and the port requests.
+// Interrupt status registers are in bank 0 and are acknowledged by writing back the bits
+// read (write 1 to clear).
+#include "sources/it6805/ite6805_sys.h"
+
+#include "sources/it6805/ite6805_drv.h"
+#include "sources/it6805/ite6805_eq.h"
+#include "sources/it6805/ite6805_i2c_rdwr.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+void ite6805_sys::iTE6805_hdmirx_port0_SYS_irq(int dev) { port_sys_irq(0, dev); }
+void ite6805_sys::iTE6805_hdmirx_port1_SYS_irq(int dev) { port_sys_irq(1, dev); }
+
+void ite6805_sys::port_sys_irq(int port, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    const uint8_t base = port == 0 ? 0x05 : 0x0A;
+    const uint8_t status = port == 0 ? 0x13 : 0x16;
+    bank(0, dev);
+    const uint8_t r05 = rd(base, dev);
+    wr(base, r05, dev);
+    const uint8_t r06 = rd(uint8_t(base + 1), dev);
+    wr(uint8_t(base + 1), r06, dev);
+    const uint8_t r08 = rd(uint8_t(base + 3), dev);
+    wr(uint8_t(base + 3), r08, dev);
+    const uint8_t r09 = rd(uint8_t(base + 4), dev);
+    wr(uint8_t(base + 4), port == 0 ? uint8_t(r09 & ~0x04) : r09, dev);
+    const uint8_t s13 = rd(status, dev);
+    const uint8_t s14 = rd(uint8_t(status + 1), dev);
+    rd(uint8_t(status + 2), dev);
+    const bool hdmi2 = s14 & 0x40;
+    const bool mhl = port == 0 && (s13 & 0x40);
+    const char* name = port == 0 ? "Port 0" : "Port 1";
+
+    bool clockChange = false;
+    if ((r05 & 0x10) && (s13 & 0x08))
+        iTE6805_INT_HDMI_DVI_Mode_Chg(port, dev);
+    if (r05 & 0x20) {
+        std::printf("# %s ECC Error # \n", name);
+        iTE6805_INT_ECC_ERROR(dev);
+    }
+    if (r05 & 0x40) {
+        ++c.deskewerrcnt;
+        std::printf("# %s Deskew Error #  deskewerrcnt=%d\n", name, c.deskewerrcnt);
+        // On an HDMI 2.0 link the deskew errors only count.
+        if (c.deskewerrcnt > 6 && !hdmi2) {
+            c.deskewerrcnt = 0;
+            std::printf("# Deskew Error > %d #  EQ Restart \n", 6);
+            p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
+            if (++c.DeskewRestarts >= 3) {
+                c.DeskewRestarts = 0;
+                drv->iTE6805_Reset_ALL_Logic(port, dev);
+            }
+        }
+    }
+    if (r05 & 0x80)
+        std::printf("# %s H2VSkew Fail #\n", name);
+    if (r05 & 0x04) {
+        std::printf("# %s Input Clock Change Detect #\n", name);
+        c.SymbolLockRst[0] = c.SymbolLockRst[1] = c.SymbolLockRst[2] = 0;
+        if (s13 & 0x10) {
+            std::printf("# Clock Stable\t\t#\n");
+        } else {
+            std::printf("# Clock NOT Stable\t#\n");
+            d.HDCPState = 0;
+            p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
+            p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
+        }
+        clockChange = true;
+    }
+    if (r05 & 0x02) {
+        std::printf("# %s Rx CKOn Detect #\n", name);
+        c.ECCErrorCount = 0;
+    }
+    if (r05 & 0x01) {
+        std::printf("# %s 5V state change INT #\n", name);
+        iTE6805_INT_5VPWR_Chg(port, dev);
+    }
+
+    bool ch2Reset = false;
+    if (r06 & 0x80)
+        std::printf("# FSM Error  #\n");
+    if ((r06 & 0x40) && !mhl) {
+        ++c.SymbolLockRst[2];
+        std::printf("# CH2 Symbol lock Rst #\n");
+        ch2Reset = true;
+    }
+    if ((r06 & 0x20) && !mhl) {
+        ++c.SymbolLockRst[1];
+        std::printf("# CH1 Symbol lock Rst #\n");
+    }
+    if (r06 & 0x10) {
+        ++c.SymbolLockRst[0];
+        std::printf("# CH0 Symbol lock Rst Count=%d #\n", c.SymbolLockRst[0]);
+        if (port == 0 && (r06 & 0x20) && clockChange && ch2Reset) {
+            std::printf("# Symbol lock call STATEV_WaitSync #\n");
+            iTE6805_vid_chg(STATEV_WaitSync, dev);
+        }
+        if (c.SymbolLockRst[0] >= 21 && c.SymbolLockRst[1] >= 21 && c.SymbolLockRst[2] >= 21
+            && d.EQState == STATEEQ_Off && !hdmi2) {
+            std::printf("# Force set SCDC to 1/40#\n");
+            bank(port == 0 ? 3 : 7, dev);
+            set(0xE5, 0x1C, 0x1C, dev);
+            bank(0, dev);
+        }
+    }
+    if (r06 & 0x08)
+        std::printf("# CH2 CDR FIFO Aut0-Rst #\n");
+    if (r06 & 0x04)
+        std::printf("# CH1 CDR FIFO Aut0-Rst #\n");
+    if (r06 & 0x02)
+        std::printf("# CH0 CDR FIFO Aut0-Rst #\n");
+    if (r06 & 0x01) {
+        std::printf("# Symbol Lock State Change # ");
+        const uint8_t lock = rd(uint8_t(status + 1), dev);
+        if ((lock & 0x38) && d.EQState == STATEEQ_Off) {
+            p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
+            p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
+        }
+        if ((lock & 0x38) == 0x38)
+            std::printf("# Symbol Lock #\n");
+        else
+            std::printf("# Symbol NOT Lock #%s%s%s\n", (lock & 0x08) ? "" : " CH0", (lock & 0x10) ? "" : " CH1",
+                        (lock & 0x20) ? "" : " CH2");
+    }
+
+    if (r08 & 0x01) {
+        std::printf("# SCDC CLK Ratio Change #\n");
+        iTE6805_vid_chg(STATEV_WaitSync, dev);
+        p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
+        p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
+    }
+    if (r08 & 0x02)
+        std::printf("# SCDC Scramble Enable Change #\n");
+    if (r08 & 0x04)
+        std::printf("# SCDC Scramble Status Change #\n");
+    if (r08 & 0x08)
+        std::printf("# SCDC Flag Change #\n");
+    if (r08 & 0x80)
+        set(0x4C, 0x80, 0x80, dev);
+
+    if (r09 & 0x09)
+        c.ECCErrorCount = 0;
+    bank(0, dev);
+}
+
+void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    bank(0, dev);
+    const uint8_t r09 = rd(0x09, dev);
+    wr(0x09, uint8_t(r09 & 0x04), dev);
+    const uint8_t r10 = rd(0x10, dev);
+    wr(0x10, r10, dev);
+    const bool selfGated = d.ChipID == 0x10 || d.ChipID >= 0xE0;
+    if (!selfGated && (r10 & 0x02)) {
+        // The V-by-One output goes off before anything else on a sync change.
+        std::printf("SCDT change INT happened, trun off VB1 output \r\n");
+        wr(0x0F, 5, dev);
+        wr(0xC9, 0x79, dev);
+        wr(0x0F, 0, dev);
+    }
+    const uint8_t r11 = rd(0x11, dev);
+    wr(0x11, uint8_t(r11 & ~0x40), dev);
+    const uint8_t r12 = rd(0x12, dev);
+    wr(0x12, uint8_t(r12 & ~0xA0), dev);
+    const uint8_t r1d = rd(0x1D, dev);
+    wr(0x1D, r1d, dev);
+    const uint8_t rd4 = rd(0xD4, dev);
+    wr(0xD4, rd4, dev);
+    const uint8_t rd5 = rd(0xD5, dev);
+    wr(0xD5, rd5, dev);
+
+    if (r09 & 0x04) {
+        if (rd(0xCF, dev) & 0x20) {
+            std::printf("HDCP Encryption ON! \n");
+            d.HDCPState = (rd(0xD6, dev) & 0xC0) ? 256 : 1;
+        } else {
+            std::printf("HDCP Encryption OFF !\n");
+            d.HDCPState = 0;
+        }
+    }
+
+    if ((r10 & 0x80) && d.VidState == STATEV_VidStable) {
+        drv->iTE6805_Reset_Audio_Logic(dev);
+        iTE6805_Enable_Audio_Output(dev);
+    }
+    if ((r10 & 0x20) && d.Flag_VidStable_Done) {
+        std::printf("# PKT Left Mute #\n");
+        drv->iTE6805_Set_AVMute(0, dev);
+    }
+    if ((r10 & 0x10) && d.Flag_VidStable_Done) {
+        std::printf("# Set Mute PKT Received #\n");
+        drv->iTE6805_Set_AVMute(1, dev);
+    }
+    if (r10 & 0x02) {
+        std::printf("# SCDT Change #\n");
+        iTE6805_INT_SCDT_Chg(dev);
+    }
+    if (r10 & 0x08)
+        std::printf("# Video Mode Change #\n");
+    if (r10 & 0x04)
+        std::printf("# Video Abnormal #\n");
+    if (r10 & 0x01)
+        std::printf("# Audio FIFO Error #\n");
+
+    if (r11 & 0x02)
+        wr(0x11, 0x02, dev);
+    if (r11 & 0x01)
+        wr(0x11, 0x01, dev);
+    if (r11 & 0x38)
+        std::printf("# Packet Event 0x%02X #\n", r11 & 0x38);
+
+    bank(0, dev);
+    if (r12 & 0x80) {
+        std::printf("# Video Parameters Change #\n");
+        std::printf("Video Parameters 0x1B=%d 0x1A=%d\n", rd(0x1B, dev) & 0x07, rd(0x1A, dev));
+        wr(0x12, 0x80, dev);
+    }
+    if (r12 & 0x01) {
+        std::printf("# New AVI InfoFrame Received #\n");
+        bank(2, dev);
+        const uint8_t avi1 = rd(0x15, dev);
+        bank(0, dev);
+        if (d.Flag_VidStable_Done != 1) {
+            c.prevAVIDB = avi1;
+        } else {
+            iTE6805_Check_ColorChange_Update(dev);
+            if (avi1 != c.prevAVIDB) {
+                c.prevAVIDB = avi1;
+                c.NewAVIFlag = 1;
+            }
+        }
+    }
+    if (r12 & 0x7E)
+        std::printf("# Packet Received 0x%02X #\n", r12 & 0x7E);
+
+    if (r1d & 0x08) {
+        std::printf("HDCP Encryption Change \n");
+        if (!drv->iTE6805_Check_HDMI2(dev) && c.HDCPChangeFlag == 1) {
+            c.HDCPChangeFlag = 0;
+            if (!p_eq->iTE6805_BitErr_Check_Again(dev))
+                p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
+        }
+    }
+    if (r1d & 0x07)
+        std::printf("HDCP Event 0x%02X \n", r1d & 0x07);
+    if (r1d & 0x10)
+        std::printf("HDCP2 Message 0x%02X 0x%02X\n", rd4, rd5);
+    bank(0, dev);
+}
+
+void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    if (p_ite6805_drv->iTE6805_Check_HDMI_OR_DVI_Mode(port, dev) == 2) {
+        iTE6805_aud_chg(STATEA_AudioOff, dev);
+        if (d.VidState == STATEV_VidStable)
+            iTE6805_Enable_Video_Output(dev);
+        std::printf("# HDMI/DVI Mode : DVI #\n");
+    } else {
+        if (d.VidState == STATEV_VidStable) {
+            iTE6805_Enable_Video_Output(dev);
+            iTE6805_aud_chg(STATEA_RequestAudio, dev);
+        }
+        std::printf("# HDMI/DVI Mode : HDMI #\n");
+    }
+}
+
+void ite6805_sys::iTE6805_INT_ECC_ERROR(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    if (c.ECCErrorCount <= 5) {
+        ++c.ECCErrorCount;
+        return;
+    }
+    if (c.ECCErrorCount % 3 == 0)
+        set(0xD9, 0x04, 0x04, dev);
+    if (c.ECCErrorCount <= 10) {
+        ++c.ECCErrorCount;
+        return;
+    }
+    c.ECCErrorCount = 0;
+    ++c.ECCTimeOut;
+    if (c.ECCTimeOut < 3) {
+        std::printf("++++++++++++++ECC ERROR TIMEOUT ++++++++++++++ Force EQ STATEEQ_KeepEQStateUntil5VOff \n");
+        d.EQState = STATEEQ_KeepEQStateUntil5VOff;
+        drv->iTE6805_Set_HPD_Ctrl(d.CurrentPort, 0, dev);
+        delay1ms(100);
+        bank(0, dev);
+        const uint8_t reg = d.CurrentPort == 1 ? 0x2B : 0x23;
+        if (rd(reg, dev) & 0x02) {
+            delay1ms(300);
+        } else {
+            set(reg, 0x02, 0x02, dev);
+            delay1ms(300);
+            set(reg, 0x02, 0x00, dev);
+        }
+        drv->iTE6805_Set_HPD_Ctrl(d.CurrentPort, 1, dev);
+        delay1ms(100);
+    } else {
+        c.ECCTimeOut = 0;
+        std::printf("++++++++++++++ECC ERROR TIMEOUT ++++++++++++++ Force EQ STATEEQ_Off \n");
+        d.EQState = STATEEQ_Off;
+        p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
+        drv->iTE6805_Reset_ALL_Logic(d.CurrentPort, dev);
+    }
+}
+
+void ite6805_sys::iTE6805_Port_Select(int port, int dev)
+{
+    if (port > 1 || port < 0) {
+        std::printf("User Setting Current Port Warning !\n");
+        return;
+    }
+    iTE6805_DATA[dev].RequestedPort = uint8_t(port);
+    iTE6805_DATA[dev].PortSelectRequest = 1;
+}
+
+void ite6805_sys::iTE6805_Port_Select_Body(int port, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    if (!d.PortSelectRequest)
+        return;
+    std::printf("\n\nCustomer Setting Current Port = %d ! \n\n", port);
+    d.PortSelectRequest = 0;
+    if (port == d.CurrentPort || port < 0 || port > 1)
+        return;
+    ite6805_drv* drv = p_ite6805_drv;
+    bank(0, dev);
+    set(0x35, 0x01, uint8_t(port), dev);
+    drv->iTE6805_Set_HPD_Ctrl(port == 0 ? 1 : 0, 0, dev);
+    delay1ms(100);
+    d.CurrentPort = uint8_t(port);
+    for (int b : {3, 7}) {
+        bank(b, dev);
+        set(0xE5, 0x1C, 0x00, dev);
+    }
+    bank(0, dev);
+    const bool p0 = port == 0;
+    wr(0x25, 0x00, dev);
+    wr(0x26, p0 ? 0x00 : 0xFF, dev);
+    wr(0x27, p0 ? 0x00 : 0xFF, dev);
+    wr(0x2A, p0 ? 0x01 : 0x3A, dev);
+    set(0x2D, 0x6F, p0 ? 0x6F : 0x00, dev);
+    wr(0x2E, p0 ? 0xFF : 0x00, dev);
+    wr(0x2F, p0 ? 0xFF : 0x00, dev);
+    wr(0x32, p0 ? 0x3E : 0x01, dev);
+    bank(3, dev);
+    set(0xA8, 0x08, p0 ? 0x08 : 0x00, dev);
+    bank(7, dev);
+    set(0xA8, 0x08, p0 ? 0x00 : 0x08, dev);
+    bank(p0 ? 0 : 4, dev);
+    set(0xC5, 0x10, 0x10, dev);
+    delay1ms(1);
+    set(0xC5, 0x10, 0x00, dev);
+    bank(0, dev);
+    d.EQState = STATEEQ_Off;
+    p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
+    iTE6805_INT_5VPWR_Chg(port, dev);
+}
+
+void ite6805_sys::iTE6805_Port_Reset(int port, int dev)
+{
+    iTE6805_DATA[dev].ResetPort = uint8_t(port);
+    iTE6805_DATA[dev].PortResetRequest = 1;
+}
+
+void ite6805_sys::iTE6805_Port_Reset_Body(int port, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    if (!d.PortResetRequest)
+        return;
+    d.PortResetRequest = 0;
+    if (port > 1 || port < 0) {
+        std::printf("\n\nCustomer PortReset need to setting Current Port to 0/1, can't be other value ! \n");
+        return;
+    }
+    std::printf("\n\nCustomer Reset Port = %d ! \n\n", port);
+    if (port != d.CurrentPort)
+        return;
+    p_ite6805_drv->iTE6805_Set_HPD_Ctrl(port, 0, dev);
+    delay1ms(100);
+    iTE6805_vid_chg(STATEV_Unplug, dev);
+    d.EQState = STATEEQ_Off;
+    p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
+    delay1ms(300);
+    iTE6805_INT_5VPWR_Chg(port, dev);
+}

@@ -1,0 +1,413 @@
+// Video and audio state machines of the IT6805 and the sync-change handling.
+#include "sources/it6805/ite6805_sys.h"
+
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "sources/it6805/ite6805_cec_sys.h"
+#include "sources/it6805/ite6805_drv.h"
+#include "sources/it6805/ite6805_eq.h"
+#include "sources/it6805/ite6805_i2c_rdwr.h"
+
+#include <cstdio>
+
+namespace {
+// Publishes a stable input: the timing record, then the status bytes, unless the input is
+// shown on a layer before the output path is up (the held-back publication of the
+// input-source manager writes them then).
+void publish_stable(ite6805_sys& sys, int dev)
+{
+    ite6805_drv* drv = sys.p_ite6805_drv;
+    drv->iTE6805_update_hdmi(dev);
+    if (g_source_online == 2) {
+        drv->iTE6805_Show_VID_Info(dev, 0);
+    } else {
+        KelRamPara* para = KelRamPara::p_kelrampara_config;
+        const int skip = (para && para->KelSourceId_is_on(uint8_t(3 + dev))) ? 1 : 0;
+        drv->iTE6805_Show_VID_Info(dev, skip);
+        g_source_online = 1;
+    }
+}
+} // namespace
+
+void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    d.VidState = state;
+    switch (state) {
+    case STATEV_Unplug:
+        bank(d.CurrentPort == 1 ? 7 : 3, dev);
+        set(0xE5, 0x1C, 0x00, dev);
+        bank(0, dev);
+        d.Flag_VidStable_Done = 0;
+        d.DSEnabled = 0;
+        d.YUV420 = 0;
+        c.prevAVIDB = 0;
+        c.AudioChStatus[0] = c.AudioChStatus[1] = c.AudioChStatus[2] = 0;
+        c.deskewerrcnt = 0;
+        c.SymbolLockRst[0] = c.SymbolLockRst[1] = c.SymbolLockRst[2] = 0;
+        c.ClockStableCount = 0;
+        c.HDCPChangeFlag = 1;
+        wr(0x08, 0x04, dev);
+        wr(0x0D, 0x04, dev);
+        wr(0x22, 0x12, dev);
+        wr(0x22, 0x10, dev);
+        set(0x23, 0xFD, 0xAD, dev);
+        set(0x23, 0xFD, 0xA0, dev);
+        set(0x2B, 0xFD, 0xAD, dev);
+        set(0x2B, 0xFD, 0xA0, dev);
+        p_cec_sys->iTE6805_CEC_INIT(dev);
+        std::printf("VidState change to STATEV_Unplug state\n");
+        drv->iTE6805_Set_Video_Tristate(1, dev);
+        break;
+    case STATEV_WaitSync:
+        d.Flag_VidStable_Done = 0;
+        c.deskewerrcnt = 0;
+        c.ClockStableCount = 0;
+        std::printf("VidState change to STATEV_WaitSync state\n");
+        drv->iTE6805_Set_Video_Tristate(1, dev);
+        break;
+    case STATEV_CheckSync:
+        std::printf("VidState change to STATEV_CheckSync state\n");
+        c.Current_SCDTCheck_Count = 6;
+        break;
+    case STATEV_VidStable:
+        std::printf("VidState change to STATEV_VidStable state\n");
+        bank(0, dev);
+        wr(0x90, 0x8F, dev);
+        drv->iTE6805_Get_AVIInfoFrame_Info(dev);
+        drv->iTE6805_Get_VID_Info(dev);
+        iTE6805_Check_ColorChange_Update(dev);
+        iTE6807_Video_Output_Setting(dev);
+        drv->iTE6805_Set_1B0_By_PixelClock(dev);
+        iTE6805_Enable_Video_Output(dev);
+        drv->iTE6805_Set_AVMute(1, dev);
+        iTE6805_aud_chg(STATEA_RequestAudio, dev);
+        drv->iTE6805_Set_Video_Tristate(0, dev);
+        d.Flag_VidStable_Done = 1;
+        if (d.EQState == STATEEQ_KeepEQStateUntil5VOff) {
+            std::printf("Release state STATEEQ_KeepEQStateUntil5VOff to normal state(STATEEQ_EQDone)!!!\n");
+            d.EQState = STATEEQ_EQDone;
+            p_eq->iTE6805_EQ_chg(STATEEQ_EQDone, dev);
+        }
+        // A DVI source carries no audio, so the audio machine never reaches the step that
+        // publishes; its timing is published here instead.
+        if (drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2) {
+            iTE6805_aud_chg(STATEA_AudioOff, dev);
+            publish_stable(*this, dev);
+        }
+        break;
+    default:
+        std::printf("ERROR: VidState change to Unknown state !!!\n");
+        break;
+    }
+}
+
+void ite6805_sys::iTE6805_vid_fsm(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    switch (d.VidState) {
+    case STATEV_Unplug:
+        if (drv->iTE6805_Check_5V_State(d.CurrentPort, dev))
+            iTE6805_INT_5VPWR_Chg(d.CurrentPort, dev);
+        break;
+    case STATEV_WaitSync:
+        if (drv->iTE6805_Check_SCDT(dev)) {
+            iTE6805_vid_chg(STATEV_CheckSync, dev);
+        } else if (drv->iTE6805_Check_CLK_Stable(dev)) {
+            if (++c.ClockStableCount > 6) {
+                c.ClockStableCount = 0;
+                drv->iTE6805_Set_47_By_TMDS(dev);
+            }
+        }
+        break;
+    case STATEV_CheckSync:
+        if (c.Current_SCDTCheck_Count == 0) {
+            iTE6805_vid_chg(STATEV_VidStable, dev);
+        } else {
+            bank(2, dev);
+            const uint8_t avi1 = rd(0x15, dev);
+            bank(0, dev);
+            if (c.Current_SCDTCheck_Count == 6) {
+                c.prevAVIDB = avi1;
+                --c.Current_SCDTCheck_Count;
+            } else if (avi1 == c.prevAVIDB) {
+                --c.Current_SCDTCheck_Count;
+            } else {
+                c.prevAVIDB = avi1;
+            }
+        }
+        break;
+    case STATEV_VidStable: {
+        if (c.NewAVIFlag == 1) {
+            std::printf("!!! New AVI InfoFrmae in STATEV_VidStable !!!\n");
+            drv->iTE6805_Get_AVIInfoFrame_Info(dev);
+            iTE6805_Check_ColorChange_Update(dev);
+            drv->iTE6805_Get_VID_Info(dev);
+            iTE6807_Video_Output_Setting(dev);
+            drv->iTE6805_Set_1B0_By_PixelClock(dev);
+            iTE6805_Enable_Video_Output(dev);
+            c.NewAVIFlag = 0;
+            drv->iTE6805_Set_Video_Tristate(0, dev);
+        }
+        bank(0, dev);
+        if ((rd(0x4F, dev) & 0x20) && !drv->iTE6805_Check_AVMute(dev))
+            drv->iTE6805_Set_AVMute(0, dev);
+        if (++c.VidStableTick >= 50) {
+            c.VidStableTick = 0;
+            if (c.Current_AudioSamplingFreq_ErrorCount < 6)
+                c.Current_AudioSamplingFreq_ErrorCount = 0;
+        }
+        if (!(rd(0x81, dev) & 0x40)) {
+            const uint8_t b5 = rd(0xB5, dev);
+            d.AudioChStatusFs = uint8_t(((b5 >> 2) & 0x30) | (b5 & 0x0F));
+        }
+        break;
+    }
+    default:
+        std::printf("Video State Error !!!\n");
+        break;
+    }
+}
+
+void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    std::printf("# SCDT Chg #\n");
+    const uint8_t scdt = uint8_t(drv->iTE6805_Check_SCDT(dev) ? 1 : 0);
+    const bool altMap = d.ChipID == 0x10 || d.ChipID >= 0xE0;
+    if (scdt != c.LastSCDT) {
+        c.LastSCDT = scdt;
+        bank(0, dev);
+        if (!scdt) {
+            std::printf("# SCDT OFF #\n");
+            iTE6805_vid_chg(STATEV_WaitSync, dev);
+            iTE6805_aud_chg(STATEA_AudioOff, dev);
+            // Published as a valid no-signal record, so the scaler sees the loss.
+            drv->iTE6805_Publish_NoSignal(dev, 1);
+            drv->iTE6805_Set_HPD_Ctrl(0, 0, dev);
+            delay1ms(100);
+            drv->iTE6805_Set_HPD_Ctrl(0, 1, dev);
+            delay1ms(100);
+            drv->iTE6805_Init_fsm(dev);
+        } else {
+            if ((d.ChipID == 0x10 || d.ChipID == 0xE0) && (rd(0x1C, dev) & 0x80))
+                set(0x1C, 0x80, 0x80, dev);
+            std::printf("# SCDT ON #\n");
+            iTE6805_vid_chg(STATEV_CheckSync, dev);
+        }
+        return;
+    }
+    if (altMap) {
+        if (rd(0x1C, dev) & 0x80)
+            set(0x1C, 0x80, 0x80, dev);
+    } else if (scdt) {
+        bank(5, dev);
+        if (rd(0xC9, dev) == 0x79) {
+            std::printf("# SCDT ON - should keep VB1 output #\n");
+            wr(0xC9, 0x78, dev);
+        }
+    }
+    bank(0, dev);
+}
+
+void ite6805_sys::iTE6805_Set_Audio_Tristate(int on, int dev)
+{
+    bank(1, dev);
+    wr(0xC7, on ? 0x7F : 0x00, dev);
+    bank(0, dev);
+}
+
+void ite6805_sys::iTE6805_aud_chg(uint32_t state, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    if (d.AudState == state)
+        return;
+    d.AudState = state;
+    switch (state) {
+    case STATEA_AudioOff:
+    case STATEA_RequestAudio:
+        std::printf("AudState change to STATEA_RequestAudio state !!!\n");
+        c.Current_AudioSamplingFreq_ErrorCount = 0;
+        set(0x81, 0x40, 0x00, dev);
+        iTE6805_Set_Audio_Tristate(1, dev);
+        break;
+    case STATEA_WaitForReady:
+        std::printf("AudState change to STATEA_WaitForReady state !!!\n");
+        set(0x8C, 0x10, 0x10, dev);
+        set(0x8C, 0x10, 0x00, dev);
+        c.AudioWaitTick = 4;
+        c.Current_AudioCheck_TryCount = 0;
+        break;
+    case STATEA_AudioOn:
+        p_ite6805_drv->iTE6805_Show_AUD_Info(dev);
+        std::printf("AudState change to STATEA_AudioOn state !!!\n");
+        iTE6805_Enable_Audio_Output(dev);
+        iTE6805_Set_Audio_Tristate(0, dev);
+        publish_stable(*this, dev);
+        break;
+    default:
+        std::printf("ERROR: AudState change to Unknown state !!!\n");
+        break;
+    }
+}
+
+void ite6805_sys::iTE6805_aud_fsm(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    switch (d.AudState) {
+    case STATEA_AudioOff:
+        break;
+    case STATEA_RequestAudio:
+        c.AudioFirstRead = 1;
+        c.AudioChStatus[0] = c.AudioChStatus[1] = c.AudioChStatus[2] = 0;
+        iTE6805_aud_chg(STATEA_WaitForReady, dev);
+        break;
+    case STATEA_WaitForReady: {
+        if (c.AudioWaitTick > 0) {
+            --c.AudioWaitTick;
+            break;
+        }
+        bank(d.CurrentPort == 1 ? 4 : 0, dev);
+        const uint8_t b9 = rd(0xB9, dev);
+        bank(0, dev);
+        if (b9 & 0xC0)
+            drv->iTE6805_Reset_Audio_Logic(dev);
+        if (drv->iTE6805_Check_SCDT(dev) && drv->iTE6805_Check_AUDT(dev)) {
+            iTE6805_aud_chg(STATEA_AudioOn, dev);
+        } else if (c.Current_AudioCheck_TryCount < 2) {
+            ++c.Current_AudioCheck_TryCount;
+            std::printf("Current_AudioCheck_TryCount = %d !!!\n", c.Current_AudioCheck_TryCount);
+            c.AudioWaitTick = 4;
+        } else {
+            iTE6805_aud_chg(STATEA_AudioOn, dev);
+        }
+        break;
+    }
+    case STATEA_AudioOn: {
+        if (c.AudioCheckTick > 0) {
+            --c.AudioCheckTick;
+            break;
+        }
+        c.AudioCheckTick = 3;
+        bank(0, dev);
+        const uint8_t s0 = uint8_t(rd(0xB0, dev) & 0xF0);
+        const uint8_t s1 = rd(0xB1, dev);
+        const uint8_t s2 = uint8_t(rd(0xB2, dev) & 0x02);
+        if (c.AudioFirstRead) {
+            c.AudioChStatus[0] = s0;
+            c.AudioChStatus[1] = s1;
+            c.AudioChStatus[2] = s2;
+            c.AudioFirstRead = 0;
+            set(0x8C, 0x08, 0x08, dev);
+        } else if (s0 != c.AudioChStatus[0] || s1 != c.AudioChStatus[1] || s2 != c.AudioChStatus[2]) {
+            iTE6805_aud_chg(STATEA_RequestAudio, dev);
+        }
+        break;
+    }
+    default:
+        std::printf("Audio State Error !!!\n");
+        break;
+    }
+}
+
+uint8_t ite6805_sys::iTE6805_SamplingFreq_Code(uint32_t fs, uint8_t previous)
+{
+    struct Range { uint32_t lo, hi; uint8_t code; };
+    static const Range kRanges[] = {
+        {26, 38, 3},     {39, 45, 0},     {46, 58, 2},     {59, 78, 11},    {79, 91, 8},
+        {92, 106, 10},   {107, 166, 43},  {167, 182, 12},  {183, 202, 14},  {225, 320, 27},
+        {321, 448, 5},   {449, 638, 59},  {639, 894, 9},   {895, 1324, 53},
+    };
+    for (const Range& r : kRanges)
+        if (fs >= r.lo && fs <= r.hi)
+            return r.code;
+    return previous;
+}
+
+void ite6805_sys::iTE6805_Enable_Audio_Output(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    bank(0, dev);
+    set(0x86, 0x01, 0x01, dev);
+    bank(2, dev);
+    const uint32_t c0 = rd(0xC0, dev);
+    const uint64_t N = uint64_t(rd(0xBE, dev)) * 4096 + uint64_t(rd(0xBF, dev)) * 16 + (c0 & 0x0F);
+    const uint64_t CTS = ((c0 >> 4) & 0x0F) + (uint64_t(rd(0xC2, dev)) << 4) + (uint64_t(rd(0xC1, dev)) << 12);
+    bank(0, dev);
+    const uint64_t tmds = drv->iTE6805_Get_TMDS(10, dev);
+    const uint64_t sum = tmds * N;
+    std::printf("N = %ld \n", long(N));
+    std::printf("CTS = %ld \n", long(CTS));
+    std::printf("TMDSCLK = %ld \n", long(tmds));
+    std::printf("sum = %lu \n", (unsigned long)sum);
+    if (CTS == 0)
+        return;
+    const uint16_t fs = uint16_t(sum / (CTS * 128));
+    std::printf("SW caulate SW_Sampling_Frequency = %d \r\n", fs);
+    d.Force_Sampling_Frequency = iTE6805_SamplingFreq_Code(fs, d.Force_Sampling_Frequency);
+
+    const uint8_t b5 = rd(0xB5, dev);
+    const uint8_t code = uint8_t(((b5 >> 2) & 0x30) | (b5 & 0x0F));
+    std::printf("Audio_CH_Status[24:27 - 30:31][bit0~bit5] = %x ,", code);
+    std::printf("iTE6805_DATA.Force_Sampling_Frequency %x\r\n", d.Force_Sampling_Frequency);
+    if (code == d.Force_Sampling_Frequency) {
+        std::printf("Audio_CH_Status == iTE6805_DATA.Force_Sampling_Frequency reset Audio \r");
+        if (rd(0x81, dev) & 0x40) {
+            set(0x81, 0x40, 0x00, dev);
+            d.AudioChStatusFs = code;
+            drv->iTE6805_Reset_Audio_Logic(dev);
+        } else {
+            set(0x81, 0x40, 0x00, dev);
+            d.AudioChStatusFs = code;
+        }
+        c.Current_AudioSamplingFreq_ErrorCount = 0;
+    } else {
+        ++c.Current_AudioSamplingFreq_ErrorCount;
+        std::printf("Current_AudioSamplingFreq_ErrorCount=%d \r\n", c.Current_AudioSamplingFreq_ErrorCount);
+        if (c.Current_AudioSamplingFreq_ErrorCount >= 16) {
+            set(0x81, 0x40, 0x40, dev);
+            set(0x8A, 0x3F, d.Force_Sampling_Frequency, dev);
+            d.AudioChStatusFs = d.Force_Sampling_Frequency;
+            c.Current_AudioSamplingFreq_ErrorCount = 0;
+            drv->iTE6805_Reset_Audio_Logic(dev);
+            std::printf("ForceAudio Mode\r");
+        }
+    }
+}
+
+void ite6805_sys::iTE6805_Check_ColorChange_Update(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    uint8_t change = 0;
+    if (d.AVIInfoFrame_Input_ColorFormat != c.SavedColorFormat)
+        change |= 0x01;
+    if (d.Colorimetry != c.SavedColorimetry)
+        change |= 0x02;
+    if (d.ExtendedColorimetry != c.SavedExtColorimetry)
+        change |= 0x04;
+    if (d.RGBQuantRange != c.SavedRGBQuant)
+        change |= 0x08;
+    if (d.YCCQuantRange != c.SavedYCCQuant)
+        change |= 0x10;
+    d.Flag_AVI_ColorChange = change;
+    if (change) {
+        std::printf("iTE6805_DATA.Flag_AVI_ColorChange = 0x%02X !\n", change);
+        c.SavedColorFormat = d.AVIInfoFrame_Input_ColorFormat;
+        c.SavedColorimetry = d.Colorimetry;
+        c.SavedExtColorimetry = d.ExtendedColorimetry;
+        c.SavedRGBQuant = d.RGBQuantRange;
+        c.SavedYCCQuant = d.YCCQuantRange;
+    }
+}

@@ -1,0 +1,99 @@
+#pragma once
+// Input 3's receiver on the simulated board: the input-source manager owns the driver, the
+// I2C branch of input 3 is selected and the virtual clock runs; a test sets the source in
+// the scenario and steps the driver's state machine pass by pass.
+#include "board/sim/Sim.h"
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "core/utils.h"
+#include "sources/it6805/ite6805_drv.h"
+#include "sources/it6805/ite6805_sys.h"
+#include "sources/velinsource.h"
+#include "tests/support/TestRoot.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+
+class It6805Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        drop();
+        ConfigEngine::pInstance();
+        para = KelRamPara::pInstance();
+        g_source_online = 2;   // the output path is up: timing is published at once
+        src = velinsource::pInstance();
+        src->open_bus();
+        src->set_switch(velinsource::kSwitchReceiver, 0x20);
+        sys = src->p_ite6805_sys;
+        drv = sys->p_ite6805_drv;
+    }
+    void TearDown() override
+    {
+        drop();
+        g_source_online = 0;
+    }
+    static void drop()
+    {
+        delete velinsource::p_velin_source;
+        delete KelRamPara::p_kelrampara_config;
+        KelRamPara::p_kelrampara_config = nullptr;
+        delete ConfigEngine::p_config;
+    }
+
+    static sim::It6805Model& chip() { return sim::It6805Model::instance(); }
+    static void set(const std::string& key, long value) { sim::SimBoard::setScenario("input3." + key, std::to_string(value)); }
+    static void source(long hact, long vact, long htotal, long vtotal, long hz)
+    {
+        set("signal", 1);
+        set("hact", hact);
+        set("vact", vact);
+        set("htotal", htotal);
+        set("vtotal", vtotal);
+        set("hz", hz);
+    }
+    void pass(int n = 1)
+    {
+        for (int i = 0; i < n; ++i)
+            sys->iTE6805_FSM(0);
+    }
+    // Passes until done() holds; false after limit passes.
+    bool runUntil(const std::function<bool()>& done, int limit = 80)
+    {
+        for (int i = 0; i < limit; ++i) {
+            if (done())
+                return true;
+            pass();
+        }
+        return done();
+    }
+    bool runToAudioOn(int limit = 80)
+    {
+        return runUntil([&] { return sys->iTE6805_DATA[0].AudState == STATEA_AudioOn; }, limit);
+    }
+    iTE6805_DATA_TYPE& data() { return sys->iTE6805_DATA[0]; }
+    hdminfo record()
+    {
+        std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+        return src->hdminfo[3];
+    }
+    // Input 3's status bytes: width, height, frame rate.
+    void status(int& w, int& h, int& rate)
+    {
+        std::lock_guard<std::mutex> hold(para->mutex);
+        const uint8_t* s = para->ram + KelRamPara::kInputStatus + 18;
+        w = KelRamPara::get16(s);
+        h = KelRamPara::get16(s + 2);
+        rate = KelRamPara::get16(s + 4);
+    }
+    int bank() { return chip().reg(0, 0x0F) & 7; }
+
+    kel_test::TestRoot root;
+    KelRamPara* para = nullptr;
+    velinsource* src = nullptr;
+    ite6805_sys* sys = nullptr;
+    ite6805_drv* drv = nullptr;
+};

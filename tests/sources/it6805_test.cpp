@@ -1,0 +1,343 @@
+#include "sources/it6805/ite6805_i2c_rdwr.h"
+#include "tests/sources/it6805_fixture.h"
+
+#include <vector>
+
+namespace {
+
+std::vector<sim::I2cRecord> transfersAt(uint8_t address8)
+{
+    std::vector<sim::I2cRecord> out;
+    for (const auto& r : sim::I2cBusModel::log())
+        if (r.address8 == address8)
+            out.push_back(r);
+    return out;
+}
+
+} // namespace
+
+// --- register access, identification, initialisation ---------------------------------------
+
+TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
+{
+    ite6805_i2c_rdwr* io = sys->p_i2c;
+    drv->chgbank(9, 0);
+    EXPECT_EQ(bank(), 1) << "only bits 0-2 select the bank";
+    drv->chgbank(0, 0);
+
+    chip().setReg(0, 0x20, 0x5A);
+    sim::I2cBusModel::clearLog();
+    io->hdmirxset(0x20, 0x00, 0xFF, 0);
+    auto log = transfersAt(0x90);
+    ASSERT_EQ(log.size(), 3u) << "one read (address, data), one write";
+    EXPECT_EQ(log[2].data, (std::vector<uint8_t>{0x20, 0x5A}));
+
+    sim::I2cBusModel::clearLog();
+    const iTE6805_INI_REG empty[] = {{0xFF, 0x12, 0x34}, {0x20, 0xFF, 0x00}};
+    io->hdimrx_write_init(empty, 0);
+    io->cecbwr_it6805(0x10, 0, reinterpret_cast<const uint8_t*>("x"));
+    EXPECT_TRUE(sim::I2cBusModel::log().empty()) << "a 0xFF first row and a count of 0 touch nothing";
+
+    // The start-up table: 133 rows, register 0xFF only as the terminator, ends in bank 0.
+    EXPECT_EQ(iTE6805_INIT_HDMI_TABLE[kIte6805InitTableRows - 1].ucAddr, 0xFF);
+    for (int i = 0; i < kIte6805InitTableRows - 1; ++i)
+        EXPECT_NE(iTE6805_INIT_HDMI_TABLE[i].ucAddr, 0xFF) << i;
+    EXPECT_EQ(iTE6805_INIT_HDMI_TABLE[0].ucAddr, 0x0F);
+    EXPECT_EQ(iTE6805_INIT_HDMI_TABLE[10].ucAddr, 0x34);
+    io->hdimrx_write_init(iTE6805_INIT_HDMI_TABLE, 0);
+    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ(chip().reg(3, 0xAA), 0xEC);
+    EXPECT_EQ(chip().reg(7, 0x27), 0x9F);
+    EXPECT_EQ(chip().reg(5, 0xC7), 0x49);
+    EXPECT_EQ(chip().reg(0, 0xD8) & 0xF0, 0x20);
+}
+
+TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndRetriesEachPass)
+{
+    para->reg_image[37] = 0;
+    sim::SimBoard::setScenario("input3.id2", "7");
+    EXPECT_EQ(sys->iTE6805_Identify_Chip(0), 1);
+    EXPECT_EQ(para->reg_image[37] & 0x20, 0x20);
+
+    sim::SimBoard::setScenario("input3.id2", "6");
+    EXPECT_EQ(sys->iTE6805_Identify_Chip(0), 0);
+    EXPECT_EQ(para->reg_image[37] & 0x20, 0);
+
+    sim::SimBoard::setScenario("input3.chip", "absent");
+    sys->identify_fail[0] = 0;
+    pass(3);
+    EXPECT_EQ(sys->identify_fail[0], 3) << "one identification attempt per pass";
+    EXPECT_EQ(sys->FsmState[0], 0);
+}
+
+TEST_F(It6805Test, InitialisationWaitsOneSecondThenRunsTheMainBodyWithBankZero)
+{
+    pass();
+    EXPECT_EQ(sys->FsmState[0], 2);
+    EXPECT_EQ(data().VidState, STATEV_Unplug) << "no source: +5 V absent";
+    EXPECT_EQ(drv->RCLK[0], 20000u) << "oscillator read-out of the scenario";
+    EXPECT_EQ(chip().reg(0, 0x91) & 0x3F, 20) << "reference clock in MHz";
+    EXPECT_EQ(chip().reg(3, 0x3A) & 0x80, 0) << "calibration stopped";
+    EXPECT_EQ(bank(), 0);
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    pass();
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 1000000u);
+    EXPECT_EQ(sys->FsmState[0], 1);
+    pass(3);
+    EXPECT_EQ(bank(), 0);
+}
+
+TEST_F(It6805Test, FivevoltsRaiseHotPlugWithOneShortLowPulse)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    pass();
+    auto log = chip().hpdLog();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].level, 1);
+    EXPECT_EQ(log[1].level, 0);
+    EXPECT_EQ(log[2].level, 1);
+    EXPECT_EQ(log[1].us - log[0].us, 100000u);
+    EXPECT_EQ(log[2].us - log[1].us, 100000u);
+    EXPECT_EQ(data().VidState, STATEV_WaitSync);
+
+    // The source goes away: the line is held low and input 3 is published without signal.
+    set("signal", 0);
+    drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
+    EXPECT_EQ(chip().hpdLevel(), 0);
+    EXPECT_EQ(record().nosignal, 1u);
+    EXPECT_EQ(record().valid, 1u);
+}
+
+// --- video machine, measurement and publication --------------------------------------------
+
+TEST_F(It6805Test, FourK60ReachesVideoStableAndIsPublishedOverEightLanes)
+{
+    source(3840, 2160, 4400, 2250, 60);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(data().VidState, STATEV_VidStable);
+    EXPECT_EQ(data().Flag_VidStable_Done, 1);
+    EXPECT_EQ(data().VBO_LaneCount, 3);
+    const iTE6805_TIMING& t = sys->timing[0];
+    EXPECT_EQ(t.HActive, 3840);
+    EXPECT_EQ(t.VActive, 2160);
+    EXPECT_EQ(t.HTotal, 4400);
+    EXPECT_EQ(t.VTotal, 2250);
+    EXPECT_EQ(t.HFrontPorch, 176);
+    EXPECT_EQ(t.HSyncWidth, 88);
+    EXPECT_EQ(t.HBackPorch, 296);
+    EXPECT_EQ(t.VBackPorch, 72);
+    EXPECT_EQ(t.FrameRate, 60u);
+    const hdminfo h = record();
+    EXPECT_EQ(h.Hact, 3840u);
+    EXPECT_EQ(h.Htotal, 4400u);
+    EXPECT_EQ(h.Vtotal, 2250u);
+    EXPECT_EQ(h.lane, 8u);
+    EXPECT_EQ(h.type, 1u);
+    EXPECT_EQ(h.datamode, 1u);
+    EXPECT_EQ(h.nosignal, 0u);
+    EXPECT_EQ(h.valid, 1u);
+    EXPECT_NEAR(h.pfreq, 594.0, 1.5);
+    int w, hh, rate;
+    status(w, hh, rate);
+    EXPECT_EQ(w, 3840);
+    EXPECT_EQ(hh, 2160);
+    EXPECT_EQ(rate, 60);
+    EXPECT_EQ(chip().reg(5, 0xC9) & 0x01, 0) << "V-by-One output on";
+    EXPECT_EQ(bank(), 0);
+}
+
+TEST_F(It6805Test, BeforeTheOutputPathIsUpAShownInputLeavesItsStatusBytesToTheManager)
+{
+    g_source_online = 0;
+    uint8_t* layer0 = para->ram + KelRamPara::kLayers;
+    KelRamPara::put16(layer0 + KelRamPara::kLayerFlags, 1);
+    KelRamPara::put16(layer0 + KelRamPara::kLayerSource, 3);
+    ASSERT_EQ(para->KelSourceId_is_on(3), 1);
+    source(3840, 2160, 4400, 2250, 30);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(g_source_online, 1u);
+    EXPECT_EQ(record().Hact, 3840u);
+    int w, h, rate;
+    status(w, h, rate);
+    EXPECT_EQ(w, 0) << "written by the held-back publication";
+    g_fpga_lcd_on = 1;
+    g_c331_source_online = 1;
+    src->update_vid_info_delay();
+    status(w, h, rate);
+    EXPECT_EQ(w, 3840);
+    EXPECT_EQ(h, 2160);
+    EXPECT_EQ(rate, 30);
+    g_fpga_lcd_on = 0;
+    g_c331_source_online = 0;
+}
+
+TEST_F(It6805Test, Full1080p60UsesTwoLanesAndTheSecondRegisterLayout)
+{
+    set("chipid", 0x10);
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    const iTE6805_TIMING& t = sys->timing[0];
+    EXPECT_EQ(t.HActive, 1920);
+    EXPECT_EQ(t.HFrontPorch, 88);
+    EXPECT_EQ(t.HSyncWidth, 44);
+    EXPECT_EQ(t.HBackPorch, 148);
+    EXPECT_EQ(t.VFrontPorch, 4);
+    EXPECT_EQ(t.VSyncWidth, 5);
+    EXPECT_EQ(t.VBackPorch, 36);
+    EXPECT_EQ(t.FrameRate, 60u);
+    EXPECT_EQ(data().VBO_LaneCount, 1);
+    EXPECT_EQ(record().lane, 2u);
+    EXPECT_EQ(record().Hpol, 1u);
+}
+
+TEST_F(It6805Test, PixelClockIsTwentySamplesOver2100MsAndZeroWithoutClock)
+{
+    // 1600 x 1000 at 64 Hz is 102.4 MHz: with a 20 MHz oscillator every sample counts 100.
+    source(1600, 900, 1600, 1000, 64);
+    pass();
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    EXPECT_EQ(drv->iTE6805_Get_PCLK(0), 10240u * 20000u / 2000u);
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 2100000u);
+    EXPECT_EQ(bank(), 0);
+
+    set("signal", 0);
+    EXPECT_EQ(drv->iTE6805_Get_PCLK(0), 0u);
+    EXPECT_EQ(drv->iTE6805_Get_TMDS(10, 0), 0u);
+    drv->iTE6805_Get_VID_Info(0);
+    EXPECT_EQ(sys->timing[0].FrameRate, 0u);
+}
+
+TEST_F(It6805Test, FrameRate54IsPublishedAs54And55As60)
+{
+    for (int hz : {54, 55}) {
+        SCOPED_TRACE(hz);
+        source(1920, 1080, 2200, 1125, hz);
+        sys->ite6805_sys_reset_init();
+        ASSERT_TRUE(runToAudioOn());
+        int w, h, rate;
+        status(w, h, rate);
+        EXPECT_EQ(rate, hz == 54 ? 54 : 60);
+        set("signal", 0);
+        pass(2);
+    }
+}
+
+TEST_F(It6805Test, Yuv420WidthIsDoubledOnlyWhenPublished)
+{
+    set("colour", 3);
+    source(3840, 2160, 4400, 2250, 60);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(sys->timing[0].HActive, 1920) << "the chip measures half the width";
+    EXPECT_EQ(sys->iTE6805_Real_HActive(0), 3840u);
+    EXPECT_EQ(data().VBO_LaneCount, 3) << "counts as 4K";
+    EXPECT_EQ(record().Hact, 3840u);
+    EXPECT_EQ(record().Htotal, 4400u);
+
+    // Audio comes back to AudioOn while the video stays stable: published again, not doubled again.
+    sys->iTE6805_aud_chg(STATEA_RequestAudio, 0);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(record().Hact, 3840u);
+    int w, h, rate;
+    status(w, h, rate);
+    EXPECT_EQ(w, 3840);
+}
+
+TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
+{
+    set("avi_flip", 1);
+    source(1920, 1080, 2200, 1125, 60);
+    pass(30);
+    EXPECT_EQ(data().VidState, STATEV_CheckSync);
+
+    set("avi_flip", 0);
+    set("hfp", 400);   // front porch and sync larger than the blanking
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
+    const size_t hpdBefore = chip().hpdLog().size();
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(sys->timing[0].HBackPorch, 0);
+    EXPECT_EQ(record().valid, 0u) << "doubtful timing is not published";
+    EXPECT_GT(chip().hpdLog().size(), hpdBefore) << "the source is made to re-read the EDID instead";
+}
+
+TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)
+{
+    set("dvi", 1);
+    source(1280, 720, 1650, 750, 60);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
+    pass(20);
+    EXPECT_EQ(data().AudState, STATEA_AudioOff);
+    EXPECT_EQ(data().InputType, 2);
+    EXPECT_EQ(record().Hact, 1280u);
+    EXPECT_EQ(record().valid, 1u);
+    int w, h, rate;
+    status(w, h, rate);
+    EXPECT_EQ(w, 1280);
+    EXPECT_EQ(rate, 60);
+}
+
+// --- audio -------------------------------------------------------------------------------
+
+TEST_F(It6805Test, AudioWaitsFourPassesTwiceMoreWithoutAudioThenSwitchesOn)
+{
+    set("audio", 0);
+    source(1920, 1080, 2200, 1125, 60);
+    // Video stable requests audio; the same pass starts waiting for it.
+    ASSERT_TRUE(runUntil([&] { return data().AudState == STATEA_WaitForReady; }));
+    EXPECT_EQ(sys->cnt[0].AudioWaitTick, 4);
+    int passes = 0;
+    while (data().AudState == STATEA_WaitForReady && passes < 40) {
+        pass();
+        ++passes;
+    }
+    EXPECT_EQ(data().AudState, STATEA_AudioOn);
+    EXPECT_EQ(passes, 15) << "three checks, each after four waiting passes";
+    EXPECT_EQ(sys->cnt[0].Current_AudioCheck_TryCount, 2);
+}
+
+TEST_F(It6805Test, SamplingRateFromNAndCtsMapsToChannelStatusCodes)
+{
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(26, 0xFF), 3);
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(45, 0xFF), 0);
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(48, 0xFF), 2);
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(202, 0xFF), 14);
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(203, 0x77), 0x77) << "203-224 kHz keep the previous code";
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(224, 0x77), 0x77);
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(1324, 0xFF), 53);
+    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(1325, 0x77), 0x77);
+
+    // A 44.1 kHz stream on a 4K60 link: N 5644, CTS from the 594 MHz clock.
+    set("audio_fs", 44100);
+    source(3840, 2160, 4400, 2250, 60);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(data().Force_Sampling_Frequency, 0);
+    EXPECT_EQ(data().AudioChStatusFs, 0);
+    EXPECT_EQ(data().AudioChannels, 2);
+    EXPECT_EQ(sys->cnt[0].Current_AudioSamplingFreq_ErrorCount, 0);
+}
+
+// --- loss of the signal --------------------------------------------------------------------
+
+TEST_F(It6805Test, SyncLossPublishesAValidNoSignalRecordAndReinitialises)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    sim::SimBoard::setScenario("input3.5v", "1");   // the cable stays, the picture stops
+    set("signal", 0);
+    para->reg_image[37] = 0;
+    pass();
+    const hdminfo h = record();
+    EXPECT_EQ(h.nosignal, 1u);
+    EXPECT_EQ(h.valid, 1u) << "the scaler must see the loss";
+    EXPECT_EQ(h.Hact, 0u);
+    int w, hh, rate;
+    status(w, hh, rate);
+    EXPECT_EQ(w + hh + rate, 0);
+    EXPECT_EQ(data().VidState, STATEV_WaitSync) << "re-initialised with +5 V still present";
+    EXPECT_EQ(data().AudState, STATEA_AudioOff);
+
+    // The picture returns and is published again.
+    set("signal", 1);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(record().nosignal, 0u);
+    EXPECT_EQ(record().Hact, 1920u);
+}
