@@ -1,6 +1,4 @@
 #include "tests/support/Emulation.h"
-#include "tests/support/PcClient.h"
-
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -87,49 +85,4 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
         const std::string line = std::string("shell\t") + command + "\n";
         EXPECT_NE(journal.find(line), std::string::npos) << command;
     }
-}
-
-// A 3840x2160 source at 30 Hz on input 3: the application finds its receiver, follows the
-// signal to a stable picture and publishes it where the home screen reads it.
-TEST(HostRun, FourKSourceOnInput3IsPublishedForTheHomeScreen)
-{
-    KEL_SKIP_UNDER_EMULATION();
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string root = dir.path().toStdString() + "/root";
-    const std::string scenario = dir.path().toStdString() + "/scenario";
-    std::ofstream(scenario) << "input3.signal=1\ninput3.hact=3840\ninput3.vact=2160\n"
-                               "input3.htotal=4400\ninput3.vtotal=2250\ninput3.hz=30\n";
-    const int offset = 21000;
-    QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KEL_ROOT", QString::fromStdString(root));
-    env.insert("KEL_SCENARIO", QString::fromStdString(scenario));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("KEL_PORT_OFFSET", QString::number(offset));
-    app.setProcessEnvironment(env);
-    app.setWorkingDirectory(dir.path());
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
-    ASSERT_TRUE(app.waitForStarted(10000));
-
-    auto client = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
-    ASSERT_TRUE(client);
-    pc::Bytes status;
-    std::string output;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    bool shown = false;
-    while (!shown && std::chrono::steady_clock::now() < deadline && app.state() == QProcess::Running) {
-        app.waitForReadyRead(200);
-        output += app.readAll().toStdString();
-        if (client->readRam(274, 6, status, pc::kController, 500) == 0 && status.size() >= 6)
-            shown = status[0] == 0x00 && status[1] == 0x0F && status[2] == 0x70 && status[3] == 0x08 && status[4] == 30;
-    }
-    app.terminate();
-    app.waitForFinished(5000);
-    if (app.state() != QProcess::NotRunning) {
-        app.kill();
-        app.waitForFinished(5000);
-    }
-    EXPECT_TRUE(shown) << "status bytes of input 3 never read 3840 x 2160 @ 30\n" << output;
 }

@@ -1,6 +1,7 @@
 #include "board/sim/i2c/It6805Model.h"
 
 #include "board/Clock.h"
+#include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
 
 #include <string>
@@ -81,18 +82,16 @@ bool It6805Model::Signal::operator==(const Signal& o) const
 It6805Model::Signal It6805Model::signal() const
 {
     Signal s;
-    const bool on = key("signal", 0) != 0;
-    s.power = key("5v", on ? 1 : 0) != 0;
-    const uint32_t hz = uint32_t(key("hz", 60));
-    const uint32_t htotal = uint32_t(key("htotal", 2200)), vtotal = uint32_t(key("vtotal", 1125));
-    s.clock = on && s.power && hz && htotal >= 2 && vtotal;
+    const InputTiming t = inputTiming(3);
+    s.power = key("5v", t.present ? 1 : 0) != 0;
+    s.clock = t.present && s.power;
     s.osc = uint32_t(key("osc", 20000));
     if (!s.clock)
         return s;
     s.dvi = key("dvi", 0) != 0;
     s.colour = s.dvi ? 0 : uint32_t(key("colour", 0)) & 3;
     const uint32_t div = s.colour == 3 ? 2 : 1;   // YUV 4:2:0 is measured at half width
-    const uint32_t hact = uint32_t(key("hact", 1920)), vact = uint32_t(key("vact", 1080));
+    const uint32_t hact = t.hact, vact = t.vact, htotal = t.htotal, vtotal = t.vtotal, hz = t.hz;
     // Default porches in the proportions of the CEA timings (1080p, 2160p).
     const uint32_t hblank = htotal > hact ? htotal - hact : 0, vblank = vtotal > vact ? vtotal - vact : 0;
     s.hact = hact / div;
@@ -105,7 +104,7 @@ It6805Model::Signal It6805Model::signal() const
     s.vsync = uint32_t(key("vsync", long(vblank / 9)));
     s.hpol = uint32_t(key("hpol", 1)) & 1;
     s.vpol = uint32_t(key("vpol", 1)) & 1;
-    s.interlaced = key("interlaced", 0) != 0;
+    s.interlaced = t.interlaced;
     s.pclk = uint32_t(uint64_t(htotal) * vtotal * hz / 1000 / div);
     s.tmds = s.pclk;
     s.hdmi2 = key("hdmi2", s.tmds > 340000 ? 1 : 0) != 0;

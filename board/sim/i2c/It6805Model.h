@@ -35,8 +35,8 @@ namespace sim {
 //  - the hot-plug pin (bank 3 0xAB bits 6-7), recorded with the time of each change;
 //  - a CEC receive FIFO (0x51 status and count, 0x4D header, 0x50 operands, 0x52 reset)
 //    and a log of the messages sent (0x23 length, 0x10.. bytes, fired by 0x08 = 0x08, 0x88).
-// Scenario keys (prefix input3.): signal, 5v, hact, vact, htotal, vtotal, hz (shared with
-// the scaler), hfp, hsync, vfp, vsync, hpol, vpol, interlaced, colour (0 RGB, 1 YUV 4:2:2,
+// Scenario keys (prefix input3.): the input's timing as the scaler model reads it
+// (InputTiming: timing, signal, hact, vact, htotal, vtotal, hz, interlaced), then 5v, hfp, hsync, vfp, vsync, hpol, vpol, colour (0 RGB, 1 YUV 4:2:2,
 // 2 YUV 4:4:4, 3 YUV 4:2:0), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
 // default above 340 MHz), avmute, audio, audio_fs (Hz), osc (kHz), osc_ready, caof,
 // eq_passes (-1 = never), err0/err1/err2, eq_saturated, vbo_clock, chipid, id2, avi_flip,

@@ -1,0 +1,30 @@
+// The program on the simulated board with a 3840x2160 source at 30 Hz on input 3: the HDMI
+// 2.0 receiver is found, follows the source to a stable picture and publishes it in input
+// 3's status bytes, where the home screen reads it.
+#include "tests/support/Emulation.h"
+#include "tests/support/HostApp.h"
+#include "tests/support/PcClient.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+TEST(ReceiverHostRun, A4kSourceOnInput3IsPublished)
+{
+    KEL_SKIP_UNDER_EMULATION();
+    const int offset = 30000 + int(getpid() % 1000) * 10;
+    kel_test::HostApp host(offset, "input3.timing=3840x2160@30\n");
+    ASSERT_TRUE(host.app.waitForStarted(10000));
+    auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+    ASSERT_NE(pc, nullptr);
+
+    const pc::Bytes expected{0x00, 0x0F, 0x70, 0x08, 30, 0};   // 3840, 2160, 30 Hz
+    pc::Bytes status;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (std::chrono::steady_clock::now() < deadline && host.app.state() == QProcess::Running) {
+        if (pc->readRam(274, 6, status, pc::kController, 500) == 0 && status == expected)
+            break;
+        host.waitFor("never printed", 1);
+    }
+    EXPECT_EQ(status, expected) << host.output;
+}
