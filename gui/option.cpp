@@ -25,7 +25,7 @@ const char* const kEntryNames[Option::kEntries] = {
     "AdvanceButton",
 };
 
-void not_built(const char* screen)
+[[maybe_unused]] void not_built(const char* screen)
 {
     kel_screen_not_built("Option", screen);
 }

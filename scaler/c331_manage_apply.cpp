@@ -9,6 +9,8 @@
 #include "scaler/omenu.h"
 #include "sources/velinsource.h"
 
+#include <cstring>
+
 namespace {
 constexpr int kPanelFirst = 1376, kPanelLast = 1414;
 constexpr int kLedWidth = 1378, kLedHeight = 1380, kOut1Width = 1412, kOut1Height = 1414;
@@ -179,6 +181,22 @@ bool c331_manage::c331_apply_changes()
     bool rebuilt = false;
     apply_window_records(ram, bak, rebuilt);
     if (!rebuilt) {
+        // A crop record edited in place (the crop screen, the PC) reaches the windows that
+        // keep showing it; a window whose source word changed has taken it above already.
+        for (int w = 0; w < kWindows; ++w) {
+            const int off = kWinRecords + kWinRecordSize * w + 8;
+            const uint16_t word = w16(ram, off);
+            const int index = word & 0xFF;
+            if (!(word & 0x8000) || index >= kCropCount || changed(off))
+                continue;
+            const int rec = kCropRecords + kCropSize * index;
+            if (std::memcmp(ram + rec, bak + rec, kCropSize) == 0)
+                continue;
+            ST_RECT rect{w16(ram, rec + 2), w16(ram, rec + 4), w16(ram, rec + 6), w16(ram, rec + 8)};
+            c331_SetInputsourceCrop(w, word);
+            c331_SetCrop(w, 1, &rect);
+            c331_SetInputsource(w, ram[rec] & 0x0F);
+        }
         for (int i = 0; i < 2 * kWindows; ++i) {
             const int off = kFadeRecords + 2 * i;
             if (!changed(off))

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/input/inputchoose.h"
+#include "gui/input/sourcetabs.h"
 #include "gui/input/textfit.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
@@ -64,13 +65,7 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset)
                               ui->sourcelistseq3name};
     QLabel* const icons[4] = {ui->sourcelistseq0pixmap, ui->sourcelistseq1pixmap, ui->sourcelistseq2pixmap,
                               ui->sourcelistseq3pixmap};
-    for (int k = 0; k < 4; ++k) {
-        const uint8_t id = sourceinfo::get_source_id_by_listseq(uint8_t(k));
-        names[k]->setText(sourceinfo::get_source_specialstyle0_by_sourceid(id).arg(
-            sourceinfo::get_source_name_by_listseq(uint8_t(k))));
-        sourceinfo::set_source_pixmap(icons[k], id);
-        icons[k]->setScaledContents(true);
-    }
+    kel_source_tabs_init(names, icons);
     ui->sourcelistseq4name->hide();
     ui->sourcelistseq4pixmap->hide();
     ui->sourcelistseq5name->hide();

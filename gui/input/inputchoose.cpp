@@ -3,6 +3,7 @@
 #include "core/alias.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "gui/input/sourcetabs.h"
 #include "gui/input/textfit.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
@@ -380,19 +381,7 @@ void InputChoose::source_name_update()
 {
     QLabel* const labels[4] = {ui->sourcelistseq0name, ui->sourcelistseq1name, ui->sourcelistseq2name,
                                ui->sourcelistseq3name};
-    QFont measure;
-    measure.setPixelSize(9);
-    for (int k = 0; k < 4; ++k) {
-        const uint8_t id = sourceinfo::get_source_id_by_listseq(uint8_t(k));
-        ALIAS_PARA alias{0, std::string(), std::string()};
-        QString name;
-        if (get_json_alias_para(&alias, "source", id))
-            name = QFontMetrics(measure).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
-                                                    labels[k]->width() - 16, Qt::TextShowMnemonic);
-        else
-            name = sourceinfo::get_source_name_by_listseq(uint8_t(k));
-        labels[k]->setText(sourceinfo::get_source_specialstyle1_by_sourceid(id, name, get_source_num(id)));
-    }
+    kel_source_tabs_counts(labels, source_num);
 }
 
 void InputChoose::source_check_update()

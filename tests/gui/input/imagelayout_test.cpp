@@ -48,7 +48,8 @@ TEST_F(InputScreenTest, LayoutStepsThroughFourWindows)
 {
     layout_picture();
     int notified = 0;
-    QObject::connect(para(), &KelRamPara::sig_update_para, [&](int code) { notified += code == 1; });
+    QObject listener;   // the connection ends with the test
+    QObject::connect(para(), &KelRamPara::sig_update_para, &listener, [&](int code) { notified += code == 1; });
     ImageLayout* l = open_layout();
     EXPECT_EQ(l->ui->image_source->text(), "Source:HDMI1");
     EXPECT_EQ(l->ui->image_state->text(), "Image state:ON");

@@ -69,7 +69,8 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
     set_window(2, 1, 2);
     g_image_current = 2;
     int notified = 0;
-    QObject::connect(para(), &KelRamPara::sig_update_para, [&](int code) { notified += code == 1; });
+    QObject listener;   // the connection ends with the test
+    QObject::connect(para(), &KelRamPara::sig_update_para, &listener, [&](int code) { notified += code == 1; });
     c = open_choose();
     EXPECT_EQ(c->image_num, 2);
     EXPECT_EQ(c->ui_select, 1);

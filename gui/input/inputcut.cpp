@@ -1,0 +1,680 @@
+#include "gui/input/inputcut.h"
+
+#include "core/alias.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "gui/input/inputchoose.h"
+#include "gui/input/scaler_edit.h"
+#include "gui/input/sourcetabs.h"
+#include "gui/input/textfit.h"
+#include "gui/kel_keys.h"
+#include "gui/kel_screens.h"
+#include "gui/my_lineedit.h"
+#include "gui/numberkeyboard.h"
+#include "gui/option.h"
+#include "gui/sourceinfo.h"
+#include "ui_inputcut.h"
+
+#include <QDebug>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+#include <cstring>
+
+InputCut* g_inputcut = nullptr;
+
+namespace {
+using P = KelRamPara;
+
+constexpr int kItemsPerPage = 6;
+constexpr int kNoSignalLimit = 4095;
+
+int crop_number_of(const CROP_PARA& crop)
+{
+    return ((crop.id >> 8) & 0x7F) + 1;
+}
+
+const uint8_t* input_status(int id)
+{
+    return P::pInstance()->ram + P::kInputStatus + 6 * id;
+}
+} // namespace
+
+InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut)
+{
+    style_select_tabs = QStringLiteral(
+        "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(255,171,84);border-right-color:rgb(255,"
+        "171,84);border-top-color:rgb(255,171,84);");
+    style_select_inner = QStringLiteral(
+        "border:1px solid;background-color: rgb(16,16, 28);border-left-color:rgb(71, 119, 255);border-right-color:rgb(71, "
+        "119, 255);border-top-color:rgb(71, 119, 255);");
+    style_source_tabs = QStringLiteral("#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(255,171,84);}");
+    style_source_inner = QStringLiteral("#frame_source{background-color: rgb(16,16, 28);border:1px solid rgb(71, 119, 255);}");
+    style_field = QStringLiteral(
+        "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255, 255, 255);font:10px");
+    style_field_focus = QStringLiteral(
+        "color:rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);font:10px");
+    field_names[0] = QStringLiteral("lineEdit_X");
+    field_names[1] = QStringLiteral("lineEdit_Y");
+    field_names[2] = QStringLiteral("lineEdit_W");
+    field_names[3] = QStringLiteral("lineEdit_H");
+    source_id = 1;
+    card_font.setPixelSize(10);
+    ui->setupUi(this);
+
+    QLabel* const names[4] = {ui->sourcelistseq0name, ui->sourcelistseq1name, ui->sourcelistseq2name,
+                              ui->sourcelistseq3name};
+    QLabel* const icons[4] = {ui->sourcelistseq0pixmap, ui->sourcelistseq1pixmap, ui->sourcelistseq2pixmap,
+                              ui->sourcelistseq3pixmap};
+    kel_source_tabs_init(names, icons);
+    ui->sourcelistseq4name->hide();
+    ui->sourcelistseq4pixmap->hide();
+    ui->sourcelistseq5name->hide();
+    ui->sourcelistseq5pixmap->hide();
+
+    frame_select = new QFrame(this);
+    frame_select->setGeometry(1, 40, 53, 41);
+    frame_select->setStyleSheet(style_select_tabs);
+    // The list looks crops up through the used-number bitmap: it must match the records.
+    KelRamPara::pInstance()->KelCropSourceInit();
+    crop_source_num_update();
+    source_name = QStringLiteral("HDMI1");
+    frame_select->lower();
+    menulist_init();
+    source_init();
+    ui->frame_add->hide();
+
+    auto makeButton = [this](const char* text) {
+        QPushButton* b = new QPushButton(QString::fromUtf8(text), this);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setStyleSheet(style_field);
+        b->hide();
+        return b;
+    };
+    button_cancel = makeButton("取消");
+    button_ok = makeButton("确定");
+    button_delete = makeButton("删除");
+    label_refuse = new QLabel(this);
+    label_refuse->setGeometry(6, 193, 310, 14);
+    label_refuse->setStyleSheet(QStringLiteral("color: rgb(255, 80, 80);"));
+    label_refuse->setAlignment(Qt::AlignCenter);
+    label_refuse->hide();
+
+    My_lineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
+    for (My_lineEdit* f : fields) {
+        f->setStyleSheet(style_field);
+        connect(f, &My_lineEdit::send_show, this, &InputCut::show_numberkeyboard_ui);
+    }
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, &NumberKeyboard::sendKeyBoardUIDataToLineEdit, this, &InputCut::confirmString);
+    language_changed();
+}
+
+InputCut::~InputCut()
+{
+    delete ui;
+    if (g_inputcut == this)
+        g_inputcut = nullptr;
+}
+
+void InputCut::menulist_init()
+{
+    ui_select = 0;
+    ui_seltype = 0;
+}
+
+QString InputCut::name_prefix() const
+{
+    return kel_text("名称:", "Name:", "Название:", "Tên:", "名稱:");
+}
+
+void InputCut::language_changed()
+{
+    kel_fit_text(ui->label_title, kel_text("输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"), 11);
+    // The crop caption has 30 px beside the X field; a longer word moves up to the right of
+    // the name line rather than shrink past reading.
+    const QString crop = kel_text("截取:", "Crop:", "Обрезать:", "Cắt:", "截取:");
+    ui->label_crop->setGeometry(5, 30, 30, 14);
+    if (kel_fit_font(ui->label_crop, crop, 7) < kel_lcd_px(7) - 2) {
+        ui->label_crop->setGeometry(170, 5, 135, 12);
+        ui->label_crop->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        kel_fit_font(ui->label_crop, crop, 7);
+    }
+    ui->label_crop->setText(crop);
+    // The width caption may use the gap after the Y field.
+    ui->label_W->setGeometry(146, 30, 38, 14);
+    kel_fit_text(ui->label_W, kel_text("宽", "W", "Ширина", "Rộng", "寬"), 7);
+    kel_fit_text(ui->label_H, kel_text("高", "H", "Высота", "Cao", "高"), 7);
+    button_cancel->setText(kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
+    button_ok->setText(kel_text("确定", "OK", "OK", "Đồng ý", "確定"));
+    button_delete->setText(kel_text("删除", "Delete", "Удалить", "Xoá bỏ", "删除"));
+}
+
+// --- tabs and list ------------------------------------------------------------------------
+
+void InputCut::crop_source_num_update()
+{
+    for (int id = 0; id < 4; ++id)
+        source_num[id] = uint8_t(KelRamPara::pInstance()->KelGetSourceNum(id, P::kCropCount) + 1);
+    source_name_update();
+}
+
+unsigned char InputCut::get_source_num(unsigned char id)
+{
+    return id < 4 ? source_num[id] : 0;
+}
+
+void InputCut::source_name_update()
+{
+    QLabel* const labels[4] = {ui->sourcelistseq0name, ui->sourcelistseq1name, ui->sourcelistseq2name,
+                               ui->sourcelistseq3name};
+    kel_source_tabs_counts(labels, source_num);
+}
+
+int InputCut::source_current_check()
+{
+    const int n = KelRamPara::pInstance()->KelGetSourceNum(source_id, P::kCropCount) + 1;
+    max_pag = uint8_t(n / kItemsPerPage - (n % kItemsPerPage == 0 ? 1 : 0));
+    return n;
+}
+
+void InputCut::kel_button_input_clicked()
+{
+    if (ui_seltype == 0) {
+        source_id = sourceinfo::get_source_id_by_listseq(ui_select);
+        source_name = sourceinfo::get_source_name_by_listseq(ui_select);
+        frame_select->setGeometry(1 + 53 * ui_select, 40, 53, 41);
+        frame_select->setStyleSheet(style_select_tabs);
+    } else {
+        frame_select->setStyleSheet(style_select_inner);
+    }
+    frame_select->lower();
+    source_init();
+}
+
+void InputCut::source_init()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    const int n = source_current_check();
+    const int left = n - kItemsPerPage * current_pag;
+    const int onPage = left <= 0 ? 0 : std::min(left, kItemsPerPage);
+
+    delete frame_source;
+    frame_source = new QFrame(this);
+    frame_source->setObjectName(QStringLiteral("frame_source"));
+    frame_source->setGeometry(1, 80, 318, 120);
+    frame_source->setStyleSheet(ui_seltype == 0 ? style_source_tabs : style_source_inner);
+    frame_source->lower();
+    const QString cardStyle = QStringLiteral("background-color:#212435;color:#FFFFFF");
+    for (int i = 0; i < onPage; ++i) {
+        const int k = kItemsPerPage * current_pag + i;
+        const int c = i % 3, r = i / 3;
+        const bool selected = ui_seltype == 1 && ((current_pag == 0 && ui_select != 0 && ui_select == i + 1) ||
+                                                  (current_pag != 0 && ui_select == i));
+        card_box = new QFrame(frame_source);
+        card_box->setObjectName(QStringLiteral("card_box"));
+        card_box->setGeometry(5 + 95 * c, 10 + 55 * r, 92, 45);
+        card_box->setStyleSheet(selected ? QStringLiteral("background-color: #212435;border:1px solid #FFA854;")
+                                         : QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
+        card_state = new QLabel(frame_source);
+        card_state->setGeometry(10 + 95 * c, 12 + 55 * r, 7, 7);
+        card_state->setPixmap(QPixmap(kel_icon_plain(QStringLiteral("state_on"))));
+        card_state->setScaledContents(true);
+        card_type = new QLabel(frame_source);
+        card_type->setGeometry(20 + 95 * c, 12 + 55 * r, 25, 8);
+        card_type->setStyleSheet(QStringLiteral("background-color: #212435;"));
+        // The card shows the listed input's own type.
+        sourceinfo::set_source_pixmap(card_type, source_id);
+        card_type->setScaledContents(true);
+        card_name = new QLabel(frame_source);
+        card_name->setObjectName(QStringLiteral("card_name"));
+        card_name->setGeometry(7 + 95 * c, 23 + 55 * r, 80, 12);
+        card_name->setStyleSheet(cardStyle);
+        card_name->setFont(card_font);
+        card_format = new QLabel(frame_source);
+        card_format->setObjectName(QStringLiteral("card_format"));
+        card_format->setGeometry(7 + 95 * c, 38 + 55 * r, 88, 12);
+        card_format->setStyleSheet(cardStyle);
+        card_format->setFont(card_font);
+
+        QString name, format;
+        if (k == 0) {
+            name = source_name;
+            const uint8_t* s = input_status(source_id);
+            const int w = P::get16(s), h = P::get16(s + 2), hz = P::get16(s + 4);
+            format = (w && h && hz) ? QStringLiteral("%1x%2@%3Hz").arg(w).arg(h).arg(hz)
+                                    : kel_text("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號");
+        } else {
+            CROP_PARA crop{0, 0, 0, 0, 0};
+            int record = P::kCropCount;
+            p->KelGetCropPara(source_id, k, &crop, &record);
+            // A crop the records no longer hold shows nothing.
+            if (record < P::kCropCount) {
+                ALIAS_PARA alias{0, std::string(), std::string()};
+                if (get_json_alias_para(&alias, "crop", record)) {
+                    name = QFontMetrics(card_font).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
+                                                              card_name->width(), Qt::TextShowMnemonic);
+                } else {
+                    crop_suffix = QStringLiteral("_crop%1").arg(crop_number_of(crop));
+                    name = source_name + crop_suffix;
+                }
+                format = QStringLiteral("%1x%2").arg(crop.width).arg(crop.height);
+            }
+        }
+        kel_fit_font_px(card_name, name, 10);
+        card_name->setText(name);
+        kel_fit_font_px(card_format, format, 10);
+        card_format->setText(format);
+    }
+    button_add = new QPushButton(frame_source);
+    button_add->setObjectName(QStringLiteral("button_add"));
+    button_add->setGeometry(292, 10, 20, 20);
+    button_add->setIcon(QIcon(kel_icon_plain(QStringLiteral("add"))));
+    button_add->setIconSize(QSize(20, 20));
+    button_add->setFocusPolicy(Qt::NoFocus);
+    button_add->setStyleSheet(ui_seltype == 1 && ui_select == 0 && current_pag == 0
+                                  ? QStringLiteral("border:1px solid rgb(255,171,84);")
+                                  : QStringLiteral("border:0px solid rgb(0,0,0);"));
+    frame_source->show();
+}
+
+int InputCut::selected_item() const
+{
+    return current_pag == 0 ? ui_select - 1 : kItemsPerPage * current_pag + ui_select;
+}
+
+void InputCut::select_item(int k)
+{
+    current_pag = uint8_t(k / kItemsPerPage);
+    ui_select = uint8_t(current_pag == 0 ? k + 1 : k % kItemsPerPage);
+}
+
+// --- edit panel ---------------------------------------------------------------------------
+
+QWidget* InputCut::panel_item(int j) const
+{
+    QWidget* const items[7] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H,
+                               button_delete, button_cancel, button_ok};
+    return (j >= 0 && j < 7) ? items[j] : nullptr;
+}
+
+void InputCut::kel_sel_info(int position, int mode, int n)
+{
+    if (mode == 2) {
+        for (int j = 0; j < 7; ++j)
+            panel_item(j)->setStyleSheet(style_field);
+        return;
+    }
+    if (QWidget* w = panel_item(position - n))
+        w->setStyleSheet(mode == 1 ? style_field_focus : style_field);
+}
+
+void InputCut::para_changed_over()
+{
+    ui->frame_add->hide();
+    button_cancel->hide();
+    button_ok->hide();
+    button_delete->hide();
+    label_refuse->hide();
+    if (button_add)
+        button_add->show();
+}
+
+void InputCut::kel_button_add_clicked()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    button_add->hide();
+    // The new crop will take the input's lowest free number: the panel names it so.
+    crop_suffix = QStringLiteral("-Crop-%1").arg(p->KelAddCropID(source_id));
+    crop_name = source_name + crop_suffix;
+    kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
+    ui->lineEdit_X->setText(QStringLiteral("0"));
+    ui->lineEdit_Y->setText(QStringLiteral("0"));
+    ui->lineEdit_W->setText(QStringLiteral("1920"));
+    ui->lineEdit_H->setText(QStringLiteral("1080"));
+    button_cancel->setGeometry(80, 210, 60, 18);
+    button_ok->setGeometry(150, 210, 60, 18);
+    button_delete->hide();
+    panel_level = 2;
+    ui->frame_add->show();
+    button_cancel->show();
+    button_ok->show();
+}
+
+void InputCut::kel_button_source_clicked()
+{
+    crop_number = uint8_t(selected_item());
+    qDebug("this is kel_button_source_clicked [InputCut][Release] [ui_select=%#x] [current_pag=%#x][crop_number=%#x] ",
+           ui_select, current_pag, crop_number);
+    if (crop_number == 0) {
+        para_changed_over();
+        return;
+    }
+    CROP_PARA crop{0, 0, 0, 0, 0};
+    int record = P::kCropCount;
+    KelRamPara::pInstance()->KelGetCropPara(source_id, crop_number, &crop, &record);
+    if (record >= P::kCropCount) {
+        para_changed_over();
+        return;
+    }
+    button_add->hide();
+    crop_suffix = QStringLiteral("-Crop-%1").arg(crop_number_of(crop));
+    crop_name = source_name + crop_suffix;
+    kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
+    ui->lineEdit_X->setText(QString::number(crop.x));
+    ui->lineEdit_Y->setText(QString::number(crop.y));
+    ui->lineEdit_W->setText(QString::number(crop.width));
+    ui->lineEdit_H->setText(QString::number(crop.height));
+    button_delete->setGeometry(50, 210, 60, 18);
+    button_cancel->setGeometry(120, 210, 60, 18);
+    button_ok->setGeometry(190, 210, 60, 18);
+    panel_level = 3;
+    ui->frame_add->show();
+    button_cancel->show();
+    button_ok->show();
+    button_delete->show();
+}
+
+bool InputCut::crop_values_ok(QString* why) const
+{
+    bool ok[4] = {};
+    const int x = ui->lineEdit_X->text().toShort(&ok[0], 10);
+    const int y = ui->lineEdit_Y->text().toShort(&ok[1], 10);
+    const int w = ui->lineEdit_W->text().toShort(&ok[2], 10);
+    const int h = ui->lineEdit_H->text().toShort(&ok[3], 10);
+    if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || x < 0 || y < 0 || w < 1 || h < 1) {
+        *why = kel_text("宽高须大于0", "W and H must be 1 or more", "Ширина и высота > 0", "Rộng và cao phải > 0",
+                        "寬高須大於0");
+        return false;
+    }
+    const uint8_t* s = input_status(source_id);
+    const bool signal = P::get16(s) && P::get16(s + 2) && P::get16(s + 4);
+    const int limitW = signal ? P::get16(s) : kNoSignalLimit;
+    const int limitH = signal ? P::get16(s + 2) : kNoSignalLimit;
+    if (x + w > limitW || y + h > limitH) {
+        *why = kel_text("截取须在%1x%2之内", "Crop must lie within %1x%2", "Обрезка вне %1x%2",
+                        "Vùng cắt phải nằm trong %1x%2", "截取須在%1x%2之內")
+                   .arg(limitW)
+                   .arg(limitH);
+        return false;
+    }
+    return true;
+}
+
+void InputCut::kel_button_ok_clicked()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    CROP_PARA crop{source_id, ui->lineEdit_X->text().toShort(), ui->lineEdit_Y->text().toShort(),
+                   ui->lineEdit_W->text().toShort(), ui->lineEdit_H->text().toShort()};
+    if (panel_level == 3) {
+        KEL_TRACE("\n kel_button_ok_clicked soureinfo [source_number = %d] [crop_number=%d]\n", source_id, crop_number);
+        p->KelSetCropPara(char(source_id), char(crop_number), &crop);
+        // The changed rectangle is applied now, not with some later change.
+        kel_scaler_edit([] {});
+    } else {
+        KEL_TRACE("\n kel_button_ok_clicked add [source_number = %d] \n", source_id);
+        p->KelAddNewCrop(source_id, &crop);
+    }
+    p->KelCropSourceInit();
+    crop_source_num_update();
+    source_init();
+    para_changed_over();
+    qDebug("this is back button(InputCut)[kel_button_ok_clicked]\n");
+}
+
+void InputCut::kel_button_cancel_clicked()
+{
+    source_init();
+    para_changed_over();
+}
+
+void InputCut::kel_button_delete_clicked()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    p->KelDeleteCrop(char(source_id), char(crop_number));
+    p->KelCropSourceInit();
+    crop_source_num_update();
+    // The selection stays on the list: past the last item it moves onto the new last one.
+    const int last = source_current_check() - 1;
+    if (selected_item() > last)
+        select_item(last);
+    ui_list_backup = ui_select;
+    source_init();
+    para_changed_over();
+    qDebug("this is back button(InputCut)[kel_button_delete_clicked]\n");
+}
+
+void InputCut::show_numberkeyboard_ui(QString)
+{
+    QLineEdit* field = qobject_cast<QLineEdit*>(sender());
+    if (!field || !g_numberkeyboard)
+        return;
+    g_lineedit = field;
+    const u8 lang = kel_lang();
+    const bool zh = lang == KEL_LANG_ZH, tn = lang == KEL_LANG_TN;
+    QString title;
+    if (field->objectName() == field_names[0])
+        title = QStringLiteral("X");
+    else if (field->objectName() == field_names[1])
+        title = QStringLiteral("Y");
+    else if (field->objectName() == field_names[2])
+        title = zh ? QString::fromUtf8("宽") : tn ? QString::fromUtf8("寬") : QStringLiteral("W");
+    else
+        title = (zh || tn) ? QString::fromUtf8("高") : QStringLiteral("H");
+    g_numberkeyboard->label_show(title, field->text());
+    g_numberkeyboard->exec();
+}
+
+void InputCut::confirmString(QString text)
+{
+    if (g_lineedit)
+        g_lineedit->setText(text);
+}
+
+// --- refresh, back ------------------------------------------------------------------------
+
+void InputCut::syncUpdate(int code)
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    if (p->KelLanguageChanged()) {
+        language_changed();
+        if (!ui->frame_add->isHidden())
+            kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
+    }
+    const int records = P::kCropCount * P::kCropRecordSize;
+    if (code == 103 || std::memcmp(p->ram + P::kCropRecords, p->ram_backup + P::kCropRecords, records) != 0) {
+        p->KelCropSourceInit();
+        crop_source_num_update();
+        source_init();
+    }
+}
+
+void InputCut::slot_Button_back_clicked()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_inputcut == this)
+        g_inputcut = nullptr;
+    if (g_inputchoose) {
+        g_inputchoose->language_changed();
+        g_page_focus = 3;
+        g_inputchoose->initSource();
+        g_inputchoose->crop_source_num_update();
+    } else {
+        if (g_option)
+            g_option->language_changed();
+        g_page_focus = 5;
+    }
+}
+
+// --- keys ---------------------------------------------------------------------------------
+
+void InputCut::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == KEL_KEY_OK_PANEL)
+        qDebug("this is OK button(InputCut)[Press]\n");
+    else if (event->key() == KEL_KEY_BACK_PANEL)
+        qDebug("this is back button(InputCut)[Press]\n");
+}
+
+void InputCut::keyReleaseEvent(QKeyEvent* event)
+{
+    const int code = event->key();
+    const int n = source_current_check();
+    const KelKey key = kel_key(code);
+    if (key == KEL_LEFT || key == KEL_RIGHT)
+        qDebug("this is %s-code [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]",
+               key == KEL_LEFT ? "left" : "right", ui_select, current_pag, n);
+    switch (key) {
+    case KEL_LEFT:
+    case KEL_RIGHT: {
+        const bool right = key == KEL_RIGHT;
+        if (ui_seltype == 0) {
+            current_pag = 0;
+            ui_select = uint8_t((ui_select + (right ? 1 : 3)) % 4);
+            kel_button_input_clicked();
+        } else if (ui_seltype == 1) {
+            if (!right) {
+                if (ui_select > 0) {
+                    --ui_select;
+                } else if (current_pag >= 1) {
+                    --current_pag;
+                    ui_select = current_pag == 0 ? 6 : 5;
+                } else {
+                    current_pag = max_pag;
+                    ui_select = uint8_t(n - kItemsPerPage * max_pag - 1 + (max_pag == 0 ? 1 : 0));
+                }
+            } else {
+                const int p = ui_select + 1;
+                const int limit = current_pag == 0 ? n + 1 : n;
+                if (kItemsPerPage * current_pag + p >= limit) {
+                    current_pag = 0;
+                    ui_select = 0;
+                } else if (p >= (current_pag == 0 ? 7 : 6)) {
+                    ui_select = 0;
+                    current_pag = current_pag + 1 > max_pag ? 0 : current_pag + 1;
+                } else {
+                    ui_select = uint8_t(p);
+                }
+            }
+            kel_button_input_clicked();
+        } else {
+            kel_sel_info(ui_select, 0, n);
+            if (right) {
+                ++ui_select;
+                if (ui_seltype == 2 && ui_select == n + 4)
+                    ui_select = uint8_t(n + 5);
+                if (ui_select > n + 6)
+                    ui_select = uint8_t(n);
+            } else if (ui_select == n) {
+                ui_select = uint8_t(n + 6);
+            } else {
+                --ui_select;
+                if (ui_seltype == 2 && ui_select == n + 4)
+                    ui_select = uint8_t(n + 3);
+            }
+            kel_sel_info(ui_select, 1, n);
+        }
+        if (ui_seltype <= 1)
+            qDebug("this is %s-code [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]",
+                   right ? "right" : "left", ui_select, current_pag, n);
+        break;
+    }
+    case KEL_OK:
+        qDebug("this is OK [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]", ui_select,
+               current_pag, n);
+        if (ui_seltype == 0) {
+            ui_tab_backup = ui_select;
+            ui_select = 0;
+            current_pag = 0;
+            ui_seltype = 1;
+            kel_button_input_clicked();
+        } else if (ui_seltype == 1) {
+            if (current_pag == 0 && ui_select == 0) {
+                ui_list_backup = 0;
+                ui_select = uint8_t(n);
+                kel_button_add_clicked();
+                ui_seltype = 2;
+                kel_sel_info(n, 1, n);
+            } else if (current_pag == 0 && ui_select == 1) {
+                // the input itself: nothing to edit
+            } else {
+                // A position past the last item (after a delete) opens nothing.
+                CROP_PARA crop{0, 0, 0, 0, 0};
+                int record = P::kCropCount;
+                KelRamPara::pInstance()->KelGetCropPara(source_id, selected_item(), &crop, &record);
+                if (record >= P::kCropCount)
+                    break;
+                const unsigned char position = ui_select;
+                ui_seltype = 3;
+                kel_button_input_clicked();
+                kel_button_source_clicked();
+                ui_list_backup = position;
+                ui_select = uint8_t(n);
+                kel_sel_info(n, 1, n);
+            }
+        } else {
+            const int j = ui_select - n;
+            if (j >= 0 && j <= 3) {
+                My_lineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
+                emit fields[j]->send_show(fields[j]->objectName());
+            } else if (j >= 4 && j <= 6) {
+                QString why;
+                if (j == 6 && !crop_values_ok(&why)) {
+                    // Refused: the panel stays open and says why.
+                    kel_fit_text(label_refuse, why, 8);
+                    label_refuse->show();
+                    break;
+                }
+                ui_seltype = 1;
+                ui_select = ui_list_backup;
+                if (j == 6)
+                    kel_button_ok_clicked();
+                else if (j == 5)
+                    kel_button_cancel_clicked();
+                else
+                    kel_button_delete_clicked();
+                kel_sel_info(0, 2, n);
+            }
+        }
+        break;
+    case KEL_BACK:
+        qDebug("this is back button(InputCut)[Release]\n");
+        if (ui_seltype == 0) {
+            slot_Button_back_clicked();
+        } else if (ui_seltype == 1) {
+            ui_seltype = 0;
+            ui_select = ui_tab_backup;
+            kel_button_input_clicked();
+        } else {
+            ui_seltype = 1;
+            ui_select = ui_list_backup;
+            kel_button_input_clicked();
+            kel_button_cancel_clicked();
+            kel_sel_info(0, 2, n);
+        }
+        break;
+    case KEL_MODE:
+        qDebug("this is mode-code [InputCut][Release]");
+        if (kel_mode_shortcut(this, "InputCut", [this] {
+                if (g_inputcut == this)
+                    g_inputcut = nullptr;
+                if (g_inputchoose) {
+                    g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
+                    g_inputchoose->close();
+                    g_inputchoose = nullptr;
+                } else {
+                    Option::close_menu();
+                }
+            }) == KelModeKey::Locked)
+            return;   // locked: the key is not passed on either
+        break;
+    default:
+        break;
+    }
+    keyboard.update_usb_keyEvent(code);
+}

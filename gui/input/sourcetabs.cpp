@@ -1,0 +1,35 @@
+#include "gui/input/sourcetabs.h"
+
+#include "core/alias.h"
+#include "gui/sourceinfo.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+
+void kel_source_tabs_init(QLabel* const names[4], QLabel* const icons[4])
+{
+    for (int k = 0; k < 4; ++k) {
+        const unsigned char id = sourceinfo::get_source_id_by_listseq(uint8_t(k));
+        names[k]->setText(sourceinfo::get_source_specialstyle0_by_sourceid(id).arg(
+            sourceinfo::get_source_name_by_listseq(uint8_t(k))));
+        sourceinfo::set_source_pixmap(icons[k], id);
+        icons[k]->setScaledContents(true);
+    }
+}
+
+void kel_source_tabs_counts(QLabel* const names[4], const unsigned char counts[4])
+{
+    QFont measure;
+    measure.setPixelSize(9);
+    for (int k = 0; k < 4; ++k) {
+        const unsigned char id = sourceinfo::get_source_id_by_listseq(uint8_t(k));
+        ALIAS_PARA alias{0, std::string(), std::string()};
+        QString name;
+        if (get_json_alias_para(&alias, "source", id))
+            name = QFontMetrics(measure).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
+                                                    names[k]->width() - 16, Qt::TextShowMnemonic);
+        else
+            name = sourceinfo::get_source_name_by_listseq(uint8_t(k));
+        names[k]->setText(sourceinfo::get_source_specialstyle1_by_sourceid(id, name, counts[id]));
+    }
+}

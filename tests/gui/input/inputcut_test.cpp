@@ -1,0 +1,265 @@
+// The input crop screen: tabs and counts, the crop list and its pages, adding, changing and
+// deleting crops with the number keypad, the refused values, the crop reaching the scaler,
+// the way back and the mode key, texts per language.
+
+#include "gui/input/custommode.h"
+#include "gui/input/inputchoose.h"
+#include "gui/input/inputcut.h"
+#include "gui/numberkeyboard.h"
+#include "gui/option.h"
+#include "scaler/c331_drv.h"
+#include "tests/gui/input/input_fixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/TextFit.h"
+#include "ui_inputchoose.h"
+#include "ui_inputcut.h"
+#include "ui_numberkeyboard.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <algorithm>
+
+using namespace input_test;
+using kel_test::PanelKey;
+
+namespace {
+
+InputCut* open_cut()
+{
+    g_inputcut = new InputCut(nullptr);
+    g_page_focus = 7;
+    g_inputcut->show();
+    return g_inputcut;
+}
+
+QStringList card_names(InputCut* c)
+{
+    QStringList names;
+    for (QLabel* l : c->frame_source->findChildren<QLabel*>(QStringLiteral("card_name")))
+        names << l->text();
+    return names;
+}
+
+int crop_id(int record)
+{
+    return para()->ram16(P::kCropRecords + P::kCropRecordSize * record);
+}
+
+int crop_field(int record, int field)
+{
+    return para()->ram16(P::kCropRecords + P::kCropRecordSize * record + 2 * field);
+}
+
+void type_on_keypad(const QString& title, const QString& text)
+{
+    kel_test::whenModal([=](QWidget*) {
+        EXPECT_EQ(g_numberkeyboard->form()->label->text(), title);
+        g_numberkeyboard->form()->lineEdit->setText(text);
+        g_numberkeyboard->on_Button_ok_clicked();
+    });
+    kel_test::pressKey(PanelKey::Ok);
+}
+
+} // namespace
+
+TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
+{
+    set_input(1, 1920, 1080, 60);
+    mark_saved();
+    InputCut* c = open_cut();
+    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">1<"));
+    EXPECT_EQ(card_names(c), QStringList({"HDMI1"}));
+    kel_test::pressKey(PanelKey::Ok, 0, c);   // into the list, on the add button
+    EXPECT_EQ(c->ui_seltype, 1);
+    EXPECT_EQ(c->ui_select, 0);
+    kel_test::pressKey(PanelKey::Right, 1);   // the input item: OK does nothing
+    kel_test::pressKey(PanelKey::Ok);
+    EXPECT_EQ(c->ui_seltype, 1);
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});   // add
+    EXPECT_EQ(c->ui_seltype, 2);
+    EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-1");
+    EXPECT_EQ(c->ui->lineEdit_W->text(), "1920");
+    EXPECT_FALSE(c->button_delete->isVisibleTo(c));
+    // Right from H goes to Cancel (Delete skipped); left from X wraps to OK.
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right});
+    EXPECT_EQ(c->ui_select, 1 + 5);
+    kel_test::pressKey(PanelKey::Left);
+    EXPECT_EQ(c->ui_select, 1 + 3);
+    type_on_keypad("H", "720");
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Ok});   // OK
+    EXPECT_EQ(c->ui_seltype, 1);
+    EXPECT_EQ(crop_id(0), 0x8001);
+    EXPECT_EQ(crop_field(0, 4), 720);
+    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
+    EXPECT_EQ(card_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
+    delete c;
+
+    // Crops 1 and 3 in use: the panel proposes 2, the number the new crop takes.
+    std::memset(para()->ram + P::kCropRecords, 0, P::kCropCount * P::kCropRecordSize);
+    set_crop(0, 1, 1, 100, 100);
+    set_crop(1, 1, 3, 100, 100);
+    mark_saved();
+    c = open_cut();
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});
+    EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-2");
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(crop_id(2), 0x8101);
+    EXPECT_EQ(card_names(c), QStringList({"HDMI1", "HDMI1_crop1", "HDMI1_crop2", "HDMI1_crop3"}));
+    // The panel of the fourth item shows its own number, 3.
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-3");
+    kel_test::pressKey(PanelKey::Back);
+    EXPECT_EQ(c->ui_seltype, 1);
+    EXPECT_FALSE(c->ui->frame_add->isVisibleTo(c));
+
+    // All forty records in use: OK stores nothing.
+    for (int r = 0; r < P::kCropCount; ++r)
+        set_crop(r, 2, unsigned(r + 1), 10, 10);
+    para()->KelCropSourceInit();
+    uint8_t before[P::kCropCount * P::kCropRecordSize];
+    std::memcpy(before, para()->ram + P::kCropRecords, sizeof before);
+    kel_test::pressKeys({PanelKey::Back, PanelKey::Ok, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(std::memcmp(before, para()->ram + P::kCropRecords, sizeof before), 0);
+    delete c;
+}
+
+TEST_F(InputScreenTest, CropListPagesSixItems)
+{
+    for (int k = 0; k < 6; ++k)
+        set_crop(k, 1, unsigned(k + 1), 100 + k, 50);
+    mark_saved();
+    InputCut* c = open_cut();
+    EXPECT_EQ(c->source_current_check(), 7);
+    EXPECT_EQ(c->max_pag, 1);
+    EXPECT_EQ(card_names(c).size(), 6);
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Left});   // add button -> last item, page 1
+    EXPECT_EQ(c->current_pag, 1);
+    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ(card_names(c), QStringList({"HDMI1_crop6"}));
+    kel_test::pressKey(PanelKey::Right);   // past the last item: back to the add button
+    EXPECT_EQ(c->current_pag, 0);
+    EXPECT_EQ(c->ui_select, 0);
+    // Changing panel: all seven positions, Right from OK wraps to X.
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(c->ui_seltype, 3);
+    EXPECT_EQ(c->ui->lineEdit_W->text(), "105");
+    for (int i = 0; i < 6; ++i)
+        kel_test::pressKey(PanelKey::Right);
+    EXPECT_EQ(c->ui_select, 7 + 6);
+    kel_test::pressKey(PanelKey::Right);
+    EXPECT_EQ(c->ui_select, 7);
+    // Delete: the crop goes, the selection moves onto the new last item.
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(crop_id(5), 0);
+    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_EQ(c->ui_seltype, 1);
+    EXPECT_EQ(c->current_pag, 0);
+    EXPECT_EQ(c->ui_select, 6);
+    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">6<"));
+    delete c;
+}
+
+TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
+{
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    scaler->c331_fd = scaler->drv->initialize();
+    scaler->c331_stage = 8;
+    scaler->wincnt = 6;
+    set_input(1, 1920, 1080, 60);
+    set_crop(0, 1, 1, 640, 480);
+    set_window(0, 1, 0x8000);   // window 0 shows the crop
+    mark_saved();
+    InputCut* c = open_cut();
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
+    ASSERT_EQ(c->ui_seltype, 3);
+    const int n = 2;
+    auto press_ok_button = [&] {
+        c->ui_select = uint8_t(n + 6);
+        kel_test::pressKey(PanelKey::Ok);
+    };
+    for (const char* w : {"0", "", "1921"}) {
+        c->ui->lineEdit_W->setText(QString::fromLatin1(w));
+        press_ok_button();
+        EXPECT_EQ(c->ui_seltype, 3) << w;
+        EXPECT_TRUE(c->label_refuse->isVisibleTo(c));
+        EXPECT_EQ(crop_field(0, 3), 640);
+        EXPECT_EQ(apply_flag(), 0);
+    }
+    EXPECT_EQ(c->label_refuse->text(), "Crop must lie within 1920x1080");
+    c->ui->lineEdit_W->setText("800");
+    c->ui->lineEdit_X->setText("1200");
+    press_ok_button();
+    EXPECT_EQ(c->ui_seltype, 3);
+    c->ui->lineEdit_X->setText("16");
+    c->ui->lineEdit_Y->setText("8");
+    press_ok_button();
+    EXPECT_EQ(c->ui_seltype, 1);
+    EXPECT_FALSE(c->label_refuse->isVisibleTo(c));
+    EXPECT_EQ(crop_id(0), 0x8001);   // number and record kept
+    EXPECT_EQ(crop_field(0, 1), 16);
+    EXPECT_EQ(crop_field(0, 3), 800);
+    EXPECT_EQ(apply_flag(), 1);   // applied now, not with some later change
+    delete c;
+
+    scaler->clear_deferred_calls();
+    scaler->c331manage_pass();
+    const auto calls = scaler->deferred_calls_copy();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "c331_SetCrop(0,1,16,8,800,480)"), calls.end());
+    EXPECT_EQ(apply_flag(), 0);
+}
+
+TEST_F(InputScreenTest, CropScreenBackAndModeKey)
+{
+    // From the settings menu: back to page 5; the mode key closes the menu too.
+    QPointer<Option> menu(new Option(nullptr));
+    g_option = menu;
+    InputCut* c = open_cut();
+    kel_test::pressKey(PanelKey::Back, 1, c);
+    EXPECT_EQ(g_page_focus, 5);
+    EXPECT_EQ(g_inputcut, nullptr);
+    kel_test::settle();
+    c = open_cut();
+    put16(P::kKeyLock, 1);
+    kel_test::pressKey(PanelKey::Mode, 0, c);
+    EXPECT_EQ(g_inputcut, c);
+    put16(P::kKeyLock, 0);
+    kel_test::pressKey(PanelKey::Mode, 1, c);
+    kel_test::settle();
+    EXPECT_TRUE(menu.isNull());
+    EXPECT_EQ(g_page_focus, 4);
+    ASSERT_NE(g_custommode, nullptr);
+    delete g_custommode;
+
+    // From the input selection screen: back to page 3 with its counts refreshed.
+    set_window(0, 1, 1);
+    mark_saved();
+    g_inputchoose = new InputChoose(nullptr);
+    c = open_cut();
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});   // add a crop to HDMI1
+    kel_test::pressKey(PanelKey::Back);
+    kel_test::pressKey(PanelKey::Back);
+    EXPECT_EQ(g_page_focus, 3);
+    EXPECT_TRUE(g_inputchoose->ui->sourcelistseq0name->text().contains(">2<"));
+    delete g_inputchoose;
+    kel_test::settle();
+}
+
+TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)
+{
+    set_crop(0, 1, 1, 640, 480);
+    set_crop(1, 1, 2, 320, 240);
+    for (int lang = 0; lang < 5; ++lang) {
+        set_language(lang, 0x1F);
+        InputCut* c = open_cut();
+        kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
+        c->ui->lineEdit_W->setText("0");
+        c->ui_select = uint8_t(3 + 6);
+        kel_test::pressKey(PanelKey::Ok);   // refused: the reason shows
+        EXPECT_TRUE(kel_test::textsThatDoNotFit(c).isEmpty())
+            << lang << ": " << kel_test::textsThatDoNotFit(c).join("; ").toStdString();
+        if (lang <= 1)
+            kel_test::grab(c, lang == 0 ? "inputcut_zh" : "inputcut_en");
+        delete c;
+    }
+}
