@@ -1,0 +1,155 @@
+// Input 3's receiver, part two: output lanes and the V-by-One set-up, the equaliser,
+// calibration at start-up, colour conversion, interrupt-driven recovery and port control.
+#include "sources/it6805/ite6805_eq.h"
+#include "tests/sources/it6805_fixture.h"
+
+namespace {
+
+struct It6805Output : It6805Test {
+    // A stable picture of the given timing; the lane count of its output setting.
+    int lanesFor(long hact, long vact, long htotal, long vtotal, long hz)
+    {
+        source(hact, vact, htotal, vtotal, hz);
+        sys->ite6805_sys_reset_init();
+        pass();   // identified and initialised again: the video machine starts over
+        EXPECT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
+        return data().VBO_LaneCount;
+    }
+};
+
+} // namespace
+
+// --- output lanes and the V-by-One transmitter ---------------------------------------------
+
+TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour)
+{
+    EXPECT_EQ(lanesFor(1600, 900, 1600, 1000, 50), 0) << "80000 kHz: one lane";
+    EXPECT_EQ(sys->timing[0].PCLK, 80000u);
+    EXPECT_EQ(chip().reg(1, 0xBD) & 0x30, 0x00);
+
+    EXPECT_EQ(lanesFor(1920, 1080, 2200, 1125, 60), 1) << "148500 kHz, 1920 wide: two lanes";
+    EXPECT_EQ(data()._iTE6807_EnableTwoSectionMode_, 0);
+    EXPECT_EQ(chip().reg(5, 0xC0) >> 4, 4 + 1) << "4-byte mode, lane code";
+    EXPECT_EQ(chip().reg(1, 0xBD) & 0x30, 0x10);
+
+    set("hfp", 44);
+    set("hsync", 44);
+    EXPECT_EQ(lanesFor(2560, 1080, 2700, 1100, 50), 2) << "2560 wide: four lanes";
+    EXPECT_EQ(data()._iTE6807_EnableTwoSectionMode_, 1);
+    set("hsync", 22);
+    EXPECT_EQ(lanesFor(2560, 1080, 2700, 1100, 50), 1) << "a sync width not a multiple of 4: two lanes";
+
+    set("colour", 3);
+    EXPECT_EQ(lanesFor(3840, 2160, 4400, 2250, 60), 3) << "4K YUV 4:2:0 at 297000 kHz: eight lanes";
+    EXPECT_EQ(sys->timing[0].PCLK, 297242u);
+}
+
+TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
+    EXPECT_EQ(data().PrevLaneCount, 1) << "the first setting always restarts";
+
+    // 2 -> 4 lanes: no restart; 4 -> 1 lane: restart.
+    set("hfp", 44);
+    set("hsync", 44);
+    source(2560, 1080, 2700, 1100, 50);
+    sys->iTE6807_Video_Output_Setting(0);
+    sys->p_ite6805_drv->iTE6805_Get_VID_Info(0);
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_EQ(data().VBO_LaneCount, 2);
+    EXPECT_EQ(data().PrevLaneCount, 1);
+    source(1600, 900, 1600, 1000, 50);
+    sys->p_ite6805_drv->iTE6805_Get_VID_Info(0);
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_EQ(data().VBO_LaneCount, 0);
+    EXPECT_EQ(data().PrevLaneCount, 0);
+    EXPECT_EQ(bank(), 0);
+}
+
+TEST_F(It6805Output, TransmitterClockThatNeverSettlesIsWaitedForAtMost500Times)
+{
+    set("vbo_clock", 0);
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_CheckSync; }));
+    sys->p_ite6805_drv->iTE6805_Get_VID_Info(0);
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    sys->iTE6807_Video_Output_Setting(0);
+    const uint64_t waited = sim::SimBoard::virtualMicroseconds() - before;
+    EXPECT_GE(waited, 501u * 10000u);
+    EXPECT_LT(waited, 501u * 10000u + 3000000u) << "one pixel-clock measurement besides";
+    EXPECT_EQ(chip().reg(5, 0xC9) & 0x01, 0) << "switched on anyway";
+}
+
+// --- calibration at start-up ---------------------------------------------------------------
+
+TEST_F(It6805Test, OscillatorReadOutSetsTheClockRegistersAndFallsBackTo19MHz)
+{
+    struct Case {
+        long osc;
+        uint32_t rclk;
+    } cases[] = {{20000, 20000}, {27000, 27000}, {27001, 19000}, {12999, 19000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.osc);
+        set("osc", c.osc);
+        drv->iTE6805_OCLK_Cal(0);
+        EXPECT_EQ(drv->RCLK[0], c.rclk);
+        const uint32_t o = c.rclk;
+        EXPECT_EQ(chip().reg(0, 0x91) & 0x3F, o / 1000);
+        EXPECT_EQ(chip().reg(0, 0x92), (o % 1000) * 256 / 1000);
+        EXPECT_EQ(chip().reg(0, 0x45), (o / 4) / 39);
+        EXPECT_EQ(chip().reg(0, 0x44), (o / 4) / 195);
+        EXPECT_EQ(chip().reg(3, 0xE1), uint8_t(o / 100));
+        EXPECT_EQ(chip().reg(5, 0xD4), uint8_t(2560 * (o / 2) / 1000000));
+        EXPECT_EQ(bank(), 0);
+    }
+    EXPECT_EQ(chip().reg(5, 0xD3), 2 * 24) << "19000 kHz: v = 24";
+
+    set("osc", 20000);
+    set("osc_ready", 0);
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    EXPECT_EQ(drv->iTE6805_OCLK_Load(0), 20000u);
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 5010000u) << "5000 polls of 1 ms, then 10 ms";
+}
+
+TEST_F(It6805Test, CaofThatNeverFinishesIsAbandonedAfterSixRestarts)
+{
+    set("caof", 0);
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    drv->iTE6805_Init_CAOF(0);
+    // Per port: 31 polls of 10 ms and six restart pulses of 10 ms; 10 ms settling each port.
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 2u * (10000u + 31u * 10000u + 6u * 10000u));
+    EXPECT_EQ(chip().reg(3, 0x3A) & 0x80, 0);
+    EXPECT_EQ(chip().reg(7, 0x3A) & 0x80, 0);
+    EXPECT_EQ(bank(), 0);
+    pass();
+    EXPECT_EQ(sys->FsmState[0], 2) << "initialisation goes on";
+}
+
+// --- colour conversion ---------------------------------------------------------------------
+
+TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
+{
+    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(2, 0), 7);
+    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(3, 5), 8);
+    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(3, 6), 8);
+    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(3, 4), 5);
+    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(1, 0), 5);
+
+    set("colour", 2);
+    set("colorimetry", 2);
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
+    EXPECT_EQ(chip().reg(0, 0x6C) & 0x03, 3);
+    EXPECT_EQ(chip().reg(0, 0x6B) & 0x30, 0x20) << "input format YUV 4:4:4";
+    const uint8_t bt709[22] = {0x04, 0x00, 0xA7, 0x4F, 0x09, 0xBA, 0x3B, 0x4B, 0x3E, 0x4F, 0x09,
+                               0x57, 0x0E, 0x02, 0x00, 0x4F, 0x09, 0xFE, 0x3F, 0xE8, 0x10, 0x00};
+    for (int i = 0; i < 22; ++i)
+        EXPECT_EQ(chip().reg(1, 0x70 + i), bt709[i]) << i;
+
+    set("colour", 0);
+    sys->iTE6805_Enable_Video_Output(0);
+    EXPECT_EQ(chip().reg(0, 0x6C) & 0x03, 0) << "RGB passes unconverted";
+    EXPECT_EQ(chip().reg(1, 0x85), 0x00);
+    EXPECT_EQ(bank(), 0);
+}

@@ -1,0 +1,258 @@
+// Input 3's receiver: interrupt-driven recovery, port control and the CEC engine.
+#include "sources/it6805/ite6805_cec_sys.h"
+#include "sources/it6805/ite6805_eq.h"
+#include "tests/sources/it6805_fixture.h"
+
+#include <vector>
+
+using Message = std::vector<uint8_t>;
+
+// --- equaliser ---------------------------------------------------------------------------
+
+TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
+{
+    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x05), 4);
+    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x7F), 0);
+    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x00), 13);
+
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    ite6805_eq* eq = sys->p_eq;
+
+    // The chip reports done two EQ-interrupt reads after the trigger; clean counters pass.
+    set("eq_passes", 2);
+    eq->iTE6805_EQ_chg(STATEEQ_Start, 0);
+    pass();
+    EXPECT_EQ(data().EQState, STATEEQ_WaitEQDone);
+    ASSERT_TRUE(runUntil([&] { return data().EQState == STATEEQ_EQDone; }, 5));
+    EXPECT_EQ(data().EQResult[0], 0x0F) << "result of the automatic EQ";
+
+    // Never done: 31 waiting passes, then the manual sweep.
+    set("eq_passes", -1);
+    eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
+    eq->iTE6805_EQ_chg(STATEEQ_Start, 0);
+    pass();
+    int waited = 0;
+    while (data().EQState == STATEEQ_WaitEQDone && waited < 40) {
+        pass();
+        ++waited;
+    }
+    EXPECT_EQ(waited, 32);
+    EXPECT_EQ(eq->eq[0].EQResultSaturated, 1);
+    EXPECT_EQ(data().EQState, STATEEQ_EQDone) << "the first manual trial passes on a clean link";
+    EXPECT_EQ(chip().reg(3, 0x27), 0x01 | 0x80) << "first RS value of the HDMI 1.x table";
+
+    // A channel that keeps failing: all four trials, the best kept, the sweep retried.
+    set("err2", 500);
+    eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
+    eq->iTE6805_EQ_chg(STATEEQ_ManualEQ, 0);
+    EXPECT_EQ(data().EQState, STATEEQ_ManualEQRetry);
+    EXPECT_EQ(eq->eq[0].EQValue[2], 0x01) << "equal errors: the first trial wins";
+    EXPECT_EQ(eq->eq[0].ChannelOK[0], 1);
+    EXPECT_EQ(bank(), 0);
+}
+
+TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    ite6805_eq* eq = sys->p_eq;
+    eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
+    set("err0", 240);
+    EXPECT_EQ(eq->iTE6805_BitErr_Check(0), 0) << "240 fails the first check";
+    EXPECT_EQ(eq->eq[0].ChannelOK[0], 0);
+    EXPECT_EQ(eq->iTE6805_BitErr_Check_Again(0), 1) << "and passes the check again";
+
+    data().EQState = STATEEQ_KeepEQStateUntil5VOff;
+    eq->eq[0].BestRS[1] = 0x3F;
+    eq->iTE6805_EQ_chg(STATEEQ_Start, 0);
+    EXPECT_EQ(data().EQState, STATEEQ_KeepEQStateUntil5VOff);
+    EXPECT_EQ(eq->eq[0].BestRS[1], 0);
+}
+
+// --- interrupt service and recovery -------------------------------------------------------
+
+TEST_F(It6805Test, EccErrorsEscalateToAnHpdBounceAndAtTheThirdTimeOutAFullReset)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    ASSERT_EQ(sys->cnt[0].ECCErrorCount, 0);
+    for (int k = 1; k <= 12; ++k) {
+        chip().raise(0x05, 0x20);
+        chip().setReg(0, 0xD9, 0);
+        pass();
+        if (k == 7 || k == 10) {
+            EXPECT_EQ(chip().reg(0, 0xD9) & 0x04, 0x04) << k;
+        }
+        if (k < 12) {
+            EXPECT_NE(data().EQState, STATEEQ_KeepEQStateUntil5VOff) << k;
+        }
+    }
+    EXPECT_EQ(data().EQState, STATEEQ_KeepEQStateUntil5VOff) << "first time-out";
+    EXPECT_EQ(sys->cnt[0].ECCTimeOut, 1);
+    const auto hpd = chip().hpdLog();
+    ASSERT_GE(hpd.size(), 2u);
+    EXPECT_EQ(hpd[hpd.size() - 2].level, 0);
+    EXPECT_EQ(hpd.back().level, 1);
+    EXPECT_EQ(hpd.back().us - hpd[hpd.size() - 2].us, 400000u) << "100 ms, the 300 ms reset pulse";
+
+    for (int k = 0; k < 24; ++k) {
+        chip().raise(0x05, 0x20);
+        pass();
+    }
+    EXPECT_EQ(sys->cnt[0].ECCTimeOut, 0) << "third time-out";
+    EXPECT_EQ(data().EQState, STATEEQ_Off);
+    EXPECT_EQ(data().VidState, STATEV_CheckSync) << "all logic reset, +5 V and sync found again";
+}
+
+TEST_F(It6805Test, DeskewErrorsRestartTheEqualiserOnlyOnHdmi1Links)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    data().EQState = STATEEQ_EQDone;
+    for (int k = 0; k < 7; ++k) {
+        chip().raise(0x05, 0x40);
+        pass();
+    }
+    EXPECT_EQ(sys->cnt[0].deskewerrcnt, 0);
+    EXPECT_EQ(sys->cnt[0].DeskewRestarts, 1);
+    EXPECT_NE(data().EQState, STATEEQ_EQDone) << "restarted";
+
+    set("hdmi2", 1);
+    pass(3);
+    data().EQState = STATEEQ_EQDone;
+    sys->cnt[0].deskewerrcnt = 0;
+    for (int k = 0; k < 10; ++k) {
+        chip().raise(0x05, 0x40);
+        pass();
+    }
+    EXPECT_EQ(sys->cnt[0].deskewerrcnt, 10) << "HDMI 2.0: only counted";
+}
+
+TEST_F(It6805Test, SymbolLockLossWithAClockChangeSendsVideoBackToWaitSync)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    chip().raise(0x05, 0x04);
+    chip().raise(0x06, 0x70);
+    pass();
+    EXPECT_EQ(sys->cnt[0].SymbolLockRst[0], 1);
+    EXPECT_NE(data().VidState, STATEV_VidStable);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; })) << "and the picture comes back";
+
+    // Mute packet and its end in one pass: the output stays muted.
+    set("avmute", 1);
+    chip().raise(0x10, 0x30);
+    pass();
+    EXPECT_EQ(chip().reg(0, 0x4F) & 0x20, 0x20);
+}
+
+TEST_F(It6805Test, PortSelectionAndReset)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    pass(3);
+    sys->iTE6805_Port_Select(2, 0);
+    EXPECT_EQ(data().PortSelectRequest, 0) << "port 2 does not exist";
+    sys->iTE6805_Port_Select(0, 0);
+    pass();
+    EXPECT_EQ(data().PortSelectRequest, 0);
+    EXPECT_EQ(data().CurrentPort, 0);
+
+    sys->iTE6805_Port_Select(1, 0);
+    pass();
+    EXPECT_EQ(data().CurrentPort, 1);
+    EXPECT_EQ(chip().reg(0, 0x2A), 0x3A);
+    EXPECT_EQ(chip().reg(0, 0x32), 0x01);
+    EXPECT_EQ(chip().reg(7, 0xA8) & 0x08, 0x08);
+    EXPECT_EQ(chip().reg(3, 0xA8) & 0x08, 0x00);
+    EXPECT_EQ(data().VidState, STATEV_Unplug) << "nothing on port 1";
+
+    sys->iTE6805_Port_Select(0, 0);
+    pass();
+    ASSERT_EQ(data().CurrentPort, 0);
+    ASSERT_TRUE(runToAudioOn());
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    sys->iTE6805_Port_Reset(0, 0);
+    pass();
+    EXPECT_EQ(data().PortResetRequest, 0);
+    EXPECT_EQ(data().VidState, STATEV_CheckSync) << "unplugged, then +5 V and sync found again";
+    EXPECT_GE(sim::SimBoard::virtualMicroseconds() - before, 400000u);
+    EXPECT_EQ(bank(), 0);
+}
+
+// --- CEC ---------------------------------------------------------------------------------
+
+TEST_F(It6805Test, CecAnswersDiscoveryAsATv)
+{
+    pass(3);
+    struct Case {
+        Message in, out;
+    } cases[] = {
+        {{0x40, 0x83}, {0x0F, 0x84, 0x00, 0x00, 0x00}},    // Give Physical Address
+        {{0x4F, 0x85}, {0x0F, 0x82, 0x00, 0x00}},          // Request Active Source
+        {{0x40, 0x46}, {0x04, 0x47, 0x68, 0x05}},          // Give OSD Name
+        {{0x40, 0x8C}, {0x0F, 0x87, 0x00, 0x00, 0x00}},    // Give Device Vendor ID
+        {{0x40, 0x8F}, {0x04, 0x90, 0x00}},                // Give Device Power Status
+        {{0x40, 0x9F}, {0x04, 0x9E, 0x06}},                // Get CEC Version
+        {{0x40, 0xFF}, {0x04, 0x00, 0xFF, 0x04}},          // Abort: refused
+        {{0x80, 0x42, 0x01}, {0x08, 0x00, 0x42, 0x04}},    // Deck Control: refused
+    };
+    for (const Case& c : cases) {
+        chip().cecReceive(c.in);
+        pass();
+        const auto sent = chip().cecSent();
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent.back(), c.out) << int(c.in[1]);
+    }
+    EXPECT_EQ(chip().cecSent().size(), 8u);
+}
+
+TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
+{
+    pass(3);
+    chip().cecReceive({0x40, 0x82, 0x10, 0x00});             // Active Source sent to us directly
+    chip().cecReceive({0x4F, 0x36});                         // broadcast Standby: accepted, no reply
+    chip().cecReceive({0x40, 0x90});                         // Report Power Status without its operand
+    chip().cecReceive({0x04, 0x83});                         // from ourselves
+    chip().cecReceive({0x45, 0x83});                         // for another device
+    chip().cecReceive({0x40, 0x83}, 0x20);                   // receive error
+    pass();
+    EXPECT_TRUE(chip().cecSent().empty());
+    EXPECT_EQ(chip().cecQueued(), 0);
+
+    // A length the bus cannot carry: dropped and the FIFO flushed, operands and all.
+    chip().cecReceiveRaw(0x40, 0x83, 17, Message(15, 0xAA));
+    chip().cecReceive({0x40, 0x83});
+    pass();
+    EXPECT_TRUE(chip().cecSent().empty());
+    EXPECT_EQ(chip().cecQueued(), 0);
+    chip().cecReceiveRaw(0x40, 0x83, 1, {});
+    pass();
+    EXPECT_TRUE(chip().cecSent().empty());
+
+    // A failed transmission is not repeated.
+    set("cec_tx_result", 2);
+    chip().cecReceive({0x40, 0x8F});
+    pass(3);
+    EXPECT_EQ(chip().cecSent().size(), 1u);
+}
+
+TEST_F(It6805Test, CecQueueThatWouldFillExactlyKeepsItsLastMessageForTheNextEvent)
+{
+    pass(3);
+    // Four 15-byte messages make four 16-byte entries, exactly the 64 bytes of the ring: the
+    // fourth waits instead of making the full ring look empty.
+    for (int i = 0; i < 4; ++i) {
+        Message m{0x40, 0x83};
+        m.resize(15, uint8_t(i));
+        chip().cecReceive(m);
+    }
+    pass();
+    EXPECT_EQ(chip().cecSent().size(), 3u);
+    chip().cecReceive({0x40, 0x9F});
+    pass();
+    const auto sent = chip().cecSent();
+    ASSERT_EQ(sent.size(), 5u) << "the waiting message and the new one";
+    EXPECT_EQ(sent[3], (Message{0x0F, 0x84, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(sent[4], (Message{0x04, 0x9E, 0x06}));
+}
