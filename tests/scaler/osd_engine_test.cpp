@@ -139,3 +139,46 @@ TEST_F(OsdEngine, AFontReloadFromAnotherThreadNeverMixesWithDrawing)
                   std::vector<uint8_t>(64, 0x3C))
             << i;
 }
+
+TEST_F(OsdEngine, ABitmapComesFromTheFlashWithItsPalette)
+{
+    sim::ScalerFlashModel::write(0xED9800, {5, 6, 7});
+    sim::ScalerFlashModel::write(0xED9800 + 1920, {8});   // the next bitmap line, back to back
+    sim::ScalerFlashModel::write(0x10D3C00, {0x11, 0x22, 0x33, 0x44});
+    m.PM_OSD_DATA_MODE = 0;
+    m.PM_OSD_EN = 1;
+    m.update_osd(fd);
+    EXPECT_EQ(m.g_osd_mwi, 32);   // 1920 wide: 4096-byte canvas lines
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000, 3), (std::vector<uint8_t>{5, 6, 7}));
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000 + 4096, 1)[0], 8);
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x74B80000 + 1920, 3), (std::vector<uint8_t>{5, 6, 7}));
+    EXPECT_EQ(sim::ScalerOsdModel::palette(0, 2), (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0xFF, 0xFF}));
+    EXPECT_EQ(reg(9, 0x08, 2), 0x4002u);   // bitmap mode
+}
+
+TEST_F(OsdEngine, InputOffsetsBeyondTheCanvasLeaveTheWindowsOnTheCanvas)
+{
+    m.PM_OSD_DATA_MODE = 1;
+    m.PS_BG_HACT = 1920;
+    m.PS_BG_VACT = 8;
+    m.PM_OSD_INPUT_OFFSET[0] = 5000;
+    m.update_osd(fd);
+    EXPECT_EQ(reg(9, 0x1A, 4), 0x725C0000u + 5000);
+    EXPECT_EQ(sim::ScalerOsdModel::commandCount(2), 0u);   // no copy into the display memory
+}
+
+TEST_F(OsdEngine, JustifiedLinesAreDrawnCharacterByCharacter)
+{
+    m.update_font(fd);
+    m.PM_OSD_CHAR_64DOT = 0;
+    setLines({{'A', 'B'}});
+    m.g_osd_h_alignment_velin = 3;
+    m.g_osd_hmargin_velin[0] = 10;
+    m.g_osd_remainder[0] = 3;   // one extra pixel after the first character only
+    testing::internal::CaptureStdout();
+    m.gen_char(fd);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 2u);
+    EXPECT_EQ(reg(4, 0x11, 4), 0x725C0000u + 27);   // 16 + 10 + 1
+    EXPECT_NE(out.find("1char[2] hst= 53 k=1"), std::string::npos);
+}

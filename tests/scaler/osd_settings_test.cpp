@@ -169,3 +169,18 @@ TEST_F(OsdSettings, BrokenFilesApplyNothingAndOnlyTheOverlayFileIsDeleted)
         EXPECT_TRUE(root.exists("/data/modes/MO01.json")) << text;
     }
 }
+
+TEST_F(OsdSettings, WithLargeCharactersTheCanvasGrowsToTheWidestLine)
+{
+    m.PM_OSD_CHAR_64DOT = 1;
+    m.g_unicode_line = 2;
+    m.g_osd_line_en[0] = 100, m.g_osd_line_cn[0] = 50;   // 6400 wide: fits
+    m.g_osd_line_en[1] = 10, m.g_osd_line_cn[1] = 10;
+    m.kelApi_OsdSet(10, 1000);
+    EXPECT_EQ(m.PS_BG_HACT, 7680);
+    EXPECT_EQ(m.PM_OSD_INPUT_OFFSET[1], 7680 - 1000);
+    m.g_osd_line_en[1] = m.g_osd_line_cn[1] = 100;   // 9600 wide: the canvas grows, to 8191 at most
+    m.kelApi_OsdSet(10, 1000);
+    EXPECT_EQ(m.PS_BG_HACT, 8191);
+    EXPECT_EQ(m.PM_OSD_INPUT_OFFSET[1], 0);
+}
