@@ -29,11 +29,8 @@ int Drv_I2C0::i2c_write(int fd, unsigned char addr, unsigned char reg, const uns
 
 int Drv_I2C0::i2c_read(int fd, unsigned char addr, unsigned char reg, unsigned char* data, int n)
 {
-    if (n > kMaxRead) {
-        if (data)
-            std::memset(data, 0, size_t(n));
-        return 0;
-    }
+    if (n > kMaxRead)
+        return 0;   // more than one transfer takes; the caller's buffer is left as it was
     unsigned char address = reg;
     unsigned char buffer[kMaxRead];
     std::memset(buffer, 0, sizeof buffer);
@@ -47,11 +44,9 @@ int Drv_I2C0::i2c_read(int fd, unsigned char addr, unsigned char reg, unsigned c
     messages[1].length = uint16_t(n > 0 ? n : 0);
     messages[1].data = buffer;
     bool ok = board::I2cBus::transfer(fd, messages, 2) >= 0;
-    if (n > 0 && data) {
-        if (ok)
-            std::memcpy(data, buffer, size_t(n));
-        else
-            std::memset(data, 0, size_t(n));
-    }
+    // A device that does not acknowledge leaves the caller's buffer untouched: callers
+    // start from their own defaults.
+    if (ok && n > 0 && data)
+        std::memcpy(data, buffer, size_t(n));
     return ok ? 1 : 0;
 }

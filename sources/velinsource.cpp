@@ -476,25 +476,28 @@ void velinsource::edid_requests()
         const bool fromPc = edid_ram_table_from[k] != 0;
         Set_Custom_HDMI_EDID(width, height, hz, k);
         const bool ok = program_eeprom(k, edidTable) == 1;
+        const bool givingUp = !ok && edid_failures[k] + 1 >= kEdidTries;
         bool served = false;
         {
             std::lock_guard<std::mutex> hold(Utils::_system_mutex);
-            if (ok && edid_generation[k] == generation) {
+            if ((ok || givingUp) && edid_generation[k] == generation) {
                 edid_done[k] = 1;
                 served = true;
             }
         }
+        if (givingUp)
+            KEL_TRACE("\n edid of input %d not written after %d tries, given up\n", k, int(kEdidTries));
         if (served) {
             edid_retry_pending[k] = 0;
-        } else {
-            if (!ok) {
-                KEL_TRACE("\n edid of input %d not written, retried later\n", k);
-                // A PC image not yet in the EEPROM stays the one to write.
-                if (fromPc)
-                    edid_ram_table_from[k] = 1;
-                edid_retry_pending[k] = 1;
-                edid_retry_stamp[k] = G_timeTicks;
-            }
+            edid_failures[k] = 0;
+        } else if (!ok) {
+            KEL_TRACE("\n edid of input %d not written, retried later\n", k);
+            ++edid_failures[k];
+            // A PC image not yet in the EEPROM stays the one to write.
+            if (fromPc)
+                edid_ram_table_from[k] = 1;
+            edid_retry_pending[k] = 1;
+            edid_retry_stamp[k] = G_timeTicks;
         }
     }
 }

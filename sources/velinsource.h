@@ -177,6 +177,10 @@ public:
     static constexpr uint32_t kEdidRetryTicks = 100;
     uint32_t edid_retry_stamp[4] = {0, 0, 0, 0};
     uint8_t edid_retry_pending[4] = {0, 0, 0, 0};
+    // Writes of one request that failed; after kEdidTries the request completes as written
+    // (the hot-plug pulse still follows), so an absent or broken EEPROM is not retried for ever.
+    static constexpr uint8_t kEdidTries = 3;
+    uint8_t edid_failures[4] = {0, 0, 0, 0};
 
     // --- bus helpers (1 success, 0 failure, as the bus driver) ---
     int set_switch(uint8_t switchAddress, uint8_t channel);

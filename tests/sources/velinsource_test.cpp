@@ -507,6 +507,29 @@ TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
     EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(edid_ram_table[3]));
 }
 
+TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTries)
+{
+    mainPassesOnly();
+    src->check_mask = 0x04;   // input 1 is polled, so a finished request is cleared
+    sim::InputSideModel::eeprom(1).setPresent(false);
+    requestEdid(1, 1920, 1080, 50);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        pass();
+        EXPECT_EQ(src->edid_done[1], attempt == 3 ? 1 : 0) << attempt;
+        G_timeTicks += velinsource::kEdidRetryTicks;
+    }
+    // Completed as written: the check step pulses the hot-plug line and clears the request,
+    // and the input thread no longer spends its passes on that EEPROM.
+    pass();
+    EXPECT_EQ(src->edid_request[1], 0);
+    sim::I2cBusModel::clearLog();
+    for (int i = 0; i < 5; ++i) {
+        G_timeTicks += velinsource::kEdidRetryTicks;
+        pass();
+    }
+    EXPECT_TRUE(recordsAt(0xA0).empty());
+}
+
 TEST_F(InputSource, RequestsForInputsWithoutAnEepromAreIgnored)
 {
     mainPassesOnly();
