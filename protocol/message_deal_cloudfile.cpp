@@ -248,10 +248,6 @@ int message_deal::YP_RecvFile(unsigned char* frame)
             board::Clock::sleepMs(1);
         }
     }
-    if (!found) {
-        rec.kind = 0;
-        rec.id = 0;
-    }
     reply5(frame, found ? 0 : 1, found ? kDone : kRefused, id);
     put32(frame + 15, rec.size);
     return 9;
