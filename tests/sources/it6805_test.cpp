@@ -341,3 +341,26 @@ TEST_F(It6805Test, SyncLossPublishesAValidNoSignalRecordAndReinitialises)
     EXPECT_EQ(record().nosignal, 0u);
     EXPECT_EQ(record().Hact, 1920u);
 }
+
+TEST_F(It6805Test, ARateTheChannelStatusContradictsSixteenTimesIsForcedUntilTheyAgree)
+{
+    set("audio_status_fs", 44100);   // 48 kHz stream whose channel status says 44.1 kHz
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ(sys->cnt[0].Current_AudioSamplingFreq_ErrorCount, 1);
+    for (int k = 2; k <= 15; ++k) {
+        chip().raise(0x10, 0x80);   // audio interrupt: the rate is checked again
+        pass();
+    }
+    EXPECT_EQ(chip().reg(0, 0x81) & 0x40, 0) << "fifteen contradictions: not forced yet";
+    chip().raise(0x10, 0x80);
+    pass();
+    EXPECT_EQ(chip().reg(0, 0x81) & 0x40, 0x40);
+    EXPECT_EQ(chip().reg(0, 0x8A) & 0x3F, 2) << "48 kHz forced";
+    EXPECT_EQ(data().AudioChStatusFs, 2);
+
+    set("audio_status_fs", 48000);
+    chip().raise(0x10, 0x80);
+    pass();
+    EXPECT_EQ(chip().reg(0, 0x81) & 0x40, 0) << "agreement removes the force";
+}

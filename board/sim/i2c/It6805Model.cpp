@@ -236,7 +236,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
         case 0xB0: return 0x00;
         case 0xB1: return uint8_t(s.audio ? 0x81 : 0x00);
         case 0xB2: return 0x00;
-        case 0xB5: return s.audio ? fsCode(s.fs) : 0x00;
+        case 0xB5: return s.audio ? fsCode(uint32_t(key("audio_status_fs", long(s.fs)))) : 0x00;
         default: return banks_[0][r];
         }
     }

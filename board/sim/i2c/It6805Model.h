@@ -38,7 +38,7 @@ namespace sim {
 // Scenario keys (prefix input3.): the input's timing as the scaler model reads it
 // (InputTiming: timing, signal, hact, vact, htotal, vtotal, hz, interlaced), then 5v, hfp, hsync, vfp, vsync, hpol, vpol, colour (0 RGB, 1 YUV 4:2:2,
 // 2 YUV 4:4:4, 3 YUV 4:2:0), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
-// default above 340 MHz), avmute, audio, audio_fs (Hz), osc (kHz), osc_ready, caof,
+// default above 340 MHz), avmute, audio, audio_fs (Hz; audio_status_fs makes the channel status claim another rate), osc (kHz), osc_ready, caof,
 // eq_passes (-1 = never), err0/err1/err2, eq_saturated, vbo_clock, chipid, id2, avi_flip,
 // chip (= absent), cec_tx_result.
 class It6805Model {
