@@ -1,6 +1,6 @@
 // The program on the simulated board with a 3840x2160 source at 30 Hz on input 3: the HDMI
 // 2.0 receiver is found, follows the source to a stable picture and publishes it in input
-// 3's status bytes, where the home screen reads it.
+// 3's status bytes, where the home screen reads it; a window showing input 3 lights the output.
 #include "tests/support/Emulation.h"
 #include "tests/support/HostApp.h"
 #include "tests/support/PcClient.h"
@@ -26,5 +26,12 @@ TEST(ReceiverHostRun, A4kSourceOnInput3IsPublished)
             break;
         host.waitFor("never printed", 1);
     }
-    EXPECT_EQ(status, expected) << host.output;
+    ASSERT_EQ(status, expected) << host.output;
+
+    // Window 1 shows input 3; register 11 has the change applied and the output lights up.
+    ASSERT_TRUE(host.waitFor("[load_hdmi]Hact=3840", 60)) << "the scaler takes the timing\n" << host.output;
+    ASSERT_TRUE(host.waitFor("start-up done", 60)) << host.output;
+    ASSERT_EQ(pc->writeRam(2272 + 8, pc::Bytes{3, 0}), 0);
+    ASSERT_GE(pc->writeRegister(11, 0x02, 0x02), 0);
+    EXPECT_TRUE(host.waitFor("start to light on", 60)) << host.output;
 }
