@@ -335,6 +335,7 @@ void fpga_manage::SmartMapping_deal()
         job.cards = cards;
         if (cards == 0) {
             job.step = 4;
+            KEL_TRACE("\n port %d has no receiving card: no position sent \n", int(job.port));
         } else if (job.index >= cards) {
             job.step = 5;
             job.port = line_type.port;
@@ -363,8 +364,9 @@ void fpga_manage::SmartMapping_deal()
             job.step = 1;
             KEL_TRACE("\n rcv message back!!! ");
         } else if (Utils::getTimeSpace(job.stamp) > kSmartReplyTicks) {
-            job.step = 1;                 // the card is skipped
-            KEL_TRACE("\n timeout!!! ");
+            job.step = 1;                 // the card is skipped, and said so
+            KEL_TRACE("\n port %d: card %d did not answer, its position is not confirmed \n", int(job.port),
+                      int(job.index) - 1);
         } else {
             card_job_animate(kProgressSmartMapping);
         }

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QStringList>
+#include <QToolButton>
 #include <QVariant>
 #include <QWidget>
 #include <cmath>
@@ -21,8 +22,19 @@ bool fits(const QWidget* w, const QFont& font, const QString& text)
     const QStringList lines = text.split(QLatin1Char('\n'));
     // A label draws no frame; buttons and fields draw their style sheet's border.
     const bool framed = !qobject_cast<const QLabel*>(w);
-    const int roomW = w->width() - (framed ? 2 * kBorder + kButtonPadding : 0);
-    const int roomH = w->height() - (framed ? 2 * kBorder : 0);
+    int roomW = w->width() - (framed ? 2 * kBorder + kButtonPadding : 0);
+    int roomH = w->height() - (framed ? 2 * kBorder : 0);
+    // A button's picture takes its room beside the text, or above it on a tool button
+    // that shows the text under the picture.
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        if (!button->icon().isNull()) {
+            const auto* tool = qobject_cast<const QToolButton*>(w);
+            if (tool && tool->toolButtonStyle() == Qt::ToolButtonTextUnderIcon)
+                roomH -= button->iconSize().height();
+            else
+                roomW -= button->iconSize().width() + kButtonPadding;
+        }
+    }
     int width = 0;
     for (const QString& line : lines)
         width = std::max(width, m.horizontalAdvance(line));

@@ -7,6 +7,8 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/led/led_text.h"
+#include "gui/numberkeyboard.h"
+#include "gui/my_lineedit.h"
 #include "gui/option.h"
 #include "board/Files.h"
 #include "ui_smartmapping.h"
@@ -17,17 +19,13 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QToolButton>
 
 SmartMapping* g_smartmapping = nullptr;
 
 namespace {
 
 constexpr uint8_t kMappingOn = 0x80;      // bit 7 of FPGA 0's register 0
-
-void not_built(const char* what)
-{
-    kel_screen_not_built("SmartMapping", what);
-}
 
 bool chinese()
 {
@@ -66,12 +64,25 @@ SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent), ui(new Ui::SmartM
     ui->Button_wlan5->setGeometry(10, 32, 55, 17);
     ui->Button_wlan2->setGeometry(70, 32, 55, 17);
     ui->Button_wlan6->setGeometry(70, 32, 55, 17);
+    port_tab = ui->Button_wlan1;
+    QToolButton* routes[16] = {ui->Button_route1,  ui->Button_route2,  ui->Button_route3,  ui->Button_route4,
+                               ui->Button_route5,  ui->Button_route6,  ui->Button_route7,  ui->Button_route8,
+                               ui->Button_route9,  ui->Button_route10, ui->Button_route11, ui->Button_route12,
+                               ui->Button_route13, ui->Button_route14, ui->Button_route15, ui->Button_route16};
+    for (int k = 0; k < 16; ++k)
+        route_list[k] = routes[k];
+    route_list[16] = ui->Button_cancel;
+    line_type.port = 0;
+    line_type.route = 1;
+    for (My_lineEdit* field : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_line, ui->lineEdit_column,
+                               ui->lineEdit_horzion, ui->lineEdit_vert})
+        connect(field, &My_lineEdit::send_show, this, &SmartMapping::show_numberkeyboard_ui);
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, &NumberKeyboard::sendKeyBoardUIDataToLineEdit, this, &SmartMapping::confirmString);
     menulist_init();
     language_changed();
     menu_index = 0;
     file_page_open = 0;
-    line_type.port = 0;
-    line_type.route = 1;
     // The FPGA manager's progress of jobs 1 to 4 comes to this dialog.
     fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, this);
 }
@@ -101,9 +112,12 @@ void SmartMapping::menulist_main_sel()
     switch (menu_index) {
     case 0:
         ui->stackedWidget->setCurrentIndex(kPageShortcut);
+        language_for_shortcutt_page0();
         break;
     case 1:
         ui->stackedWidget->setCurrentIndex(kPageLoadScan);
+        menulist_loadscan_page1_init(0);
+        language_for_loadscan_page4();
         break;
     case 2:
         ui->stackedWidget->setCurrentIndex(kPageParaweld);
@@ -117,10 +131,25 @@ void SmartMapping::menulist_main_sel()
 
 void SmartMapping::language_changed()
 {
-    if (menu_index == 2)
+    const int shown = ui->stackedWidget->currentIndex();
+    if (menu_index == 0) {
+        if (shown == 1)
+            language_for_shortcutt_page1();
+        else if (shown == 2)
+            language_for_shortcutt_page2();
+        else if (shown == 3)
+            language_for_shortcutt_page3();
+        else
+            language_for_shortcutt_page0();
+    } else if (menu_index == 1) {
+        language_for_loadscan_page4();
+        if (shown == 5)
+            language_for_loadscan_page5();
+    } else if (menu_index == 2) {
         language_for_paraweld_page6();
-    else if (menu_index == 3)
+    } else if (menu_index == 3) {
         language_for_mapping_onoff_page7();
+    }
 
     // The files of the scan-parameter folder (any name), else the stick's "kxfile" files.
     // Counted here, not through the FPGA manager's reader, which its thread owns.
@@ -214,10 +243,12 @@ void SmartMapping::syncUpdate(int code)
         break;
     case 101:
     case 102:
-        // The file page of the scan-parameter loading would be rebuilt here; this build has
-        // no file page, so nothing was opened that could change.
-        if (file_page_open)
-            not_built("the scan-parameter file page");
+        // The stick's files came or went: the open file page is listed afresh.
+        file_select = 0;
+        if (file_page_open) {
+            on_Button_next_5_clicked();
+            menulist_loadscan_page2_init();
+        }
         break;
     default:
         if (KelRamPara::pInstance()->KelLanguageChanged())
@@ -286,6 +317,7 @@ void SmartMapping::on_Button_shortcut_clicked()
     button_select(ui->Button_shortcut);
     ui->stackedWidget->setCurrentIndex(kPageShortcut);
     file_page_open = 0;
+    language_for_shortcutt_page0();
 }
 
 void SmartMapping::on_Button_loadscan_clicked()
@@ -294,6 +326,7 @@ void SmartMapping::on_Button_loadscan_clicked()
         return;
     button_select(ui->Button_loadscan);
     ui->stackedWidget->setCurrentIndex(kPageLoadScan);
+    language_for_loadscan_page4();
     file_page_open = 0;
 }
 
@@ -420,11 +453,13 @@ void SmartMapping::enter_function()
         return;
     switch (menu_index) {
     case 0:
-        not_built("the shortcut set-up wizard");
-        return;
+        on_Button_shortcut_clicked();
+        menulist_shortcut_page1_init();
+        break;
     case 1:
-        not_built("the scan-parameter loading");
-        return;
+        on_Button_loadscan_clicked();
+        menulist_loadscan_page1_init(1);
+        break;
     case 2:
         on_Button_paraweld_clicked();
         menulist_paraweld_page1_init();
@@ -456,11 +491,21 @@ void SmartMapping::keyReleaseEvent(QKeyEvent* event)
         qDebug("this is %s-code [SmartMapping][Release] menu_index=%#x", key == KEL_LEFT ? "left" : "right", menu_index);
         if (!menu_entered)
             move_in_list(key == KEL_LEFT ? -1 : +1);
+        else if (menu_index == 0)
+            menulist_shortcut_sel(key == KEL_LEFT ? -1 : +1);
+        else if (menu_index == 1 && scan_step == 0)
+            key == KEL_LEFT ? menulist_loadscan_page1_sel_left() : menulist_loadscan_page1_sel_right();
+        else if (menu_index == 1)
+            key == KEL_LEFT ? menulist_loadscan_page2_sel_left() : menulist_loadscan_page2_sel_right();
         break;
     case KEL_OK:
         qDebug("this is OK button(SmartMapping)[Release]\n");
         if (!menu_entered)
             enter_function();
+        else if (menu_index == 0)
+            menulist_shortcut_button_ok_page();
+        else if (menu_index == 1)
+            menulist_loadscan_button_ok_page();
         else if (menu_index == 2)
             menulist_paraweld_button_ok_page();
         else if (menu_index == 3)
@@ -470,6 +515,10 @@ void SmartMapping::keyReleaseEvent(QKeyEvent* event)
         qDebug("this is back button(SmartMapping)[Release]\n");
         if (!menu_entered)
             Button_back_clicked();
+        else if (menu_index == 0)
+            menulist_shortcut_back_page();
+        else if (menu_index == 1)
+            menulist_loadscan_back_page();
         else if (menu_index == 2)
             menulist_paraweld_back_page();
         else if (menu_index == 3)

@@ -13,7 +13,12 @@
 #include <QStringList>
 #include <cstdint>
 
+class QFrame;
+class QLabel;
+class QLineEdit;
 class QPushButton;
+class QToolButton;
+class QWidget;
 
 namespace Ui {
 class SmartMapping;
@@ -78,6 +83,79 @@ public:
     QString style_entered;
     kel_keyboard keyboard;
 
+    // Shortcut set-up wizard (pages 0-3) and the output-port grid it shares with page 4.
+    void wlan_init(unsigned char kind, unsigned char unused);
+    void line_select(char route);
+    void wlan_foucus_style(QPushButton* tab);
+    void language_for_shortcutt_page0();
+    void language_for_shortcutt_page1();
+    void language_for_shortcutt_page2();
+    void language_for_shortcutt_page3();
+    void menulist_shortcut_page1_init();
+    void menulist_shortcut_page2_init();
+    void menulist_shortcut_page3_init();
+    void menulist_shortcut_page3_button_route_init();
+    void menulist_shortcut_button_ok_page();
+    void menulist_shortcut_back_page();
+    void menulist_shortcut_sel(int step);
+
+    // Scan-parameter loading (pages 4-5).
+    void menulist_loadscan_page1_init(uint8_t entered);
+    void menulist_loadscan_page1_sel_right();
+    void menulist_loadscan_page1_sel_left();
+    void menulist_loadscan_page1_sel_default();
+    void menulist_loadscan_page1_sel_recovery();
+    void menulist_loadscan_page2_init();
+    void menulist_loadscan_page2_sel_right();
+    void menulist_loadscan_page2_sel_left();
+    void menulist_loadscan_page2_sel_default();
+    void menulist_loadscan_page2_sel_recovery();
+    void menulist_loadscan_button_ok_page();
+    void menulist_loadscan_back_page();
+    void scan_file_list();
+    void language_for_loadscan_page4();
+    void language_for_loadscan_page5();
+
+    uint8_t port_group = 0;
+    uint8_t port_index = 0;
+    uint8_t port_saved = 0;
+    QFrame* port_grid = nullptr;
+    QPushButton* port_buttons[8] = {};
+    QFrame* port_frames[8] = {};
+    QPushButton* port_tab = nullptr;
+    uint8_t step0_focus = 0;
+    uint8_t step1_focus = 0;
+    uint8_t port_grid_open = 0;
+    uint8_t step2_focus = 0;
+    uint8_t route_list_open = 0;
+    uint8_t route_focus = 0;
+    QWidget* step0_list[3] = {};
+    QWidget* step1_list[4] = {};
+    QWidget* step2_list[7] = {};
+    QToolButton* route_list[17] = {};
+    QWidget* step_focus_widget = nullptr;
+
+    uint8_t scan_step = 0;
+    QWidget* scan_focus_list[3] = {};
+    uint8_t scan_port_focus = 0;
+    QWidget* scan_focus_widget = nullptr;
+    uint8_t scan_grid_open = 0;
+    uint8_t scan_port_chosen = 0;
+    uint8_t file_num = 0;
+    int8_t current_page = 0;
+    int8_t page_max = 0;
+    uint8_t file_select = 0;
+    QFrame* file_frame = nullptr;
+    QLabel* file_labels[3] = {};
+    QPushButton* file_buttons[3] = {};
+    QString file_names[3];
+    QString file_paths[3];
+    QPushButton* file_focus_list[2] = {};
+    uint8_t file_focus = 0;
+    QPushButton* file_focus_widget = nullptr;
+    uint8_t file_cursor = 0;
+    uint8_t file_buttons_active = 0;
+
 signals:
     void sig_qround_bar_update(int percent);
 
@@ -89,6 +167,48 @@ public slots:
     void on_Button_confirm_clicked();
     void on_Button_mapping_state_clicked();
 
+    void on_Button_next_clicked();
+    void on_Button_wlan1_clicked();
+    void on_Button_wlan2_clicked();
+    void on_Button_wlan3_clicked();
+    void on_Button_wlan4_clicked();
+    void on_Button_wlan5_clicked();
+    void on_Button_wlan6_clicked();
+    void on_Button_wlan7_clicked();
+    void on_Button_wlan8_clicked();
+    void kel_button_wlan_clicked();
+    void on_Button_front_2_clicked();
+    void on_Button_next_2_clicked();
+    void on_Button_front_3_clicked();
+    void on_Button_route_clicked();
+    void on_Button_route1_clicked();
+    void on_Button_route2_clicked();
+    void on_Button_route3_clicked();
+    void on_Button_route4_clicked();
+    void on_Button_route5_clicked();
+    void on_Button_route6_clicked();
+    void on_Button_route7_clicked();
+    void on_Button_route8_clicked();
+    void on_Button_route9_clicked();
+    void on_Button_route10_clicked();
+    void on_Button_route11_clicked();
+    void on_Button_route12_clicked();
+    void on_Button_route13_clicked();
+    void on_Button_route14_clicked();
+    void on_Button_route15_clicked();
+    void on_Button_route16_clicked();
+    void on_Button_cancel_clicked();
+    void on_Button_send_clicked();
+    void show_numberkeyboard_ui(QString);
+    void confirmString(QString text);
+
+    void on_Button_next_5_clicked();
+    void on_Button_front_6_clicked();
+    void on_Button_load_clicked();
+    void kel_button_file_clicked();
+    void kel_Button_previous_clicked();
+    void kel_Button_next_clicked();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -98,6 +218,12 @@ private:
     void enter_function();
     void set_loadscan_style();
     void list_scan_files(const QString& folder, int start);
+    void port_tab_clicked(QPushButton* tab, uint8_t group, unsigned char kind);
+    void route_chosen(int route);
+    void set_focus_style(QWidget* w, bool focused);
+    uint8_t rows_on_page() const;
+    void set_file_style(int row, int style);
+    void loadscan_page1_move(int step);
 };
 
 extern SmartMapping* g_smartmapping;

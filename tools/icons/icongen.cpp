@@ -12,6 +12,8 @@
 //       caption=<text> (the caption of an icon without language variants; _ for a space),
 //       text=#rrggbb (caption colour), glyph=<text> (for the pictogram "glyph"),
 //       turn=0..3 and outline=#rrggbb (for the pictogram "mirror_f"),
+//       route=1..16 (for the pictogram "route": the order in which the receiving cards of a
+//       3 x 3 screen are chained, as the shortcut set-up numbers them),
 //       scale=<group> (icons of one group share one caption size per language; an icon
 //       with a single caption counts as English).
 // With five quoted captions the icon is made in the five language variants; without, once.
@@ -488,6 +490,61 @@ void drawMirrorF(QPainter& p, const Pen& c, int turn, const QString& outline)
     p.restore();
 }
 
+// Cabinet (row, column) of the card at chain position i on a 3 x 3 screen for a wiring
+// route: routes 1-4 snake along rows, 5-8 snake along columns, 9-12 run every row the same
+// way and 13-16 every column; each group starts at its own corner.
+QPointF routeCell(int route, int i)
+{
+    const int n = 3;
+    const bool byColumns = (route >= 5 && route <= 8) || route >= 13;
+    const int major = i / n, minor = i % n;
+    const bool snake = route <= 8 && (major % 2) == 1;
+    const int along = snake ? n - 1 - minor : minor;
+    bool fromRight = false, fromBottom = false;
+    switch (route) {
+    case 1: case 5: case 9: case 13: fromRight = true; fromBottom = true; break;
+    case 2: case 8: case 11: case 15: fromBottom = true; break;
+    case 3: case 6: case 12: case 16: fromRight = true; break;
+    default: break;
+    }
+    int r, c;
+    if (byColumns) {
+        c = fromRight ? n - 1 - major : major;
+        const int down = fromBottom ? n - 1 - along : along;
+        r = down;
+    } else {
+        r = fromBottom ? n - 1 - major : major;
+        c = fromRight ? n - 1 - along : along;
+    }
+    return QPointF(18 + 32 * c, 18 + 32 * r);
+}
+
+void drawRoute(QPainter& p, const Pen& c, int route)
+{
+    if (route < 1 || route > 16)
+        return;
+    p.setPen(Qt::NoPen);
+    p.setBrush(c.accent.isValid() ? c.accent : QColor("#4777FF"));
+    for (int i = 0; i < 9; ++i) {
+        const QPointF at = routeCell(route, i);
+        p.drawRect(QRectF(at.x() - 13, at.y() - 13, 26, 26));
+    }
+    QPainterPath path(routeCell(route, 0));
+    for (int i = 1; i < 9; ++i)
+        path.lineTo(routeCell(route, i));
+    p.setBrush(Qt::NoBrush);
+    strokeWidth(p, c.fg, 6);
+    p.drawPath(path);
+    // The first card is marked by a dot, the last by an arrow head.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#00D65B"));
+    p.drawEllipse(routeCell(route, 0), 9, 9);
+    const QPointF a = routeCell(route, 7), b = routeCell(route, 8);
+    const QPointF d = (b - a) / 32.0, e(-d.y(), d.x());
+    p.setBrush(c.fg);
+    p.drawPolygon(QPolygonF({b + d * 8, b - d * 8 + e * 9, b - d * 8 - e * 9}));
+}
+
 bool drawPictogram(QPainter& p, const QRectF& box, const Icon& icon, const Pen& c)
 {
     static const QMap<QString, std::function<void(QPainter&, const Pen&, const Icon&)>> table = {
@@ -516,6 +573,7 @@ bool drawPictogram(QPainter& p, const QRectF& box, const Icon& icon, const Pen& 
         {"mirror_f", [](QPainter& q, const Pen& k, const Icon& i) {
              drawMirrorF(q, k, i.options.value("turn").toInt(), i.options.value("outline"));
          }},
+        {"route", [](QPainter& q, const Pen& k, const Icon& i) { drawRoute(q, k, i.options.value("route").toInt()); }},
         {"none", [](QPainter&, const Pen&, const Icon&) {}},
     };
     auto it = table.find(icon.pictogram);

@@ -1,0 +1,278 @@
+// The smart set-up dialog's shortcut wizard and scan-parameter loading, driven by the
+// panel keys, with the FPGA manager's jobs run against the simulated cards.
+#include "board/sim/ReceivingCardModel.h"
+#include "core/global.h"
+#include "core/kelrampara.h"
+#include "fpga/fpga_manage.h"
+#include "gui/QRoundProgressBar.h"
+#include "gui/led/led_text.h"
+#include "gui/led/smartmapping.h"
+#include "gui/numberkeyboard.h"
+#include "tests/fpga/rcv_package.h"
+#include "tests/support/GuiFixture.h"
+#include "tests/support/Grab.h"
+#include "tests/support/KeyDriver.h"
+#include "ui_smartmapping.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPushButton>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+using kel_test::PanelKey;
+using P = KelRamPara;
+using sim::ReceivingCardModel;
+
+namespace {
+
+constexpr PanelKey L = PanelKey::Left, R = PanelKey::Right, OK = PanelKey::Ok, BACK = PanelKey::Back;
+
+class SmartWizard : public kel_test::GuiFixture {
+protected:
+    void SetUp() override
+    {
+        GuiFixture::SetUp();
+        mainWindow();
+        P::put16(para->ram + P::kKeyLock, 0);
+        g_send_para.end();
+        fpga = std::make_unique<fpga_manage>();
+        fpga_manage::p_fpga_manage = fpga.get();
+        ASSERT_EQ(fpga->initialize(), 0);
+        fpga->softinit();
+        g_send_para.end();
+        fpga_manage::MCU_REG_func[0][80] = 3;
+        fpga->link_stage[0] = 7;
+        fpga->check_step[0] = 16;
+        for (int port = 0; port < 16; ++port)
+            cards(port, 0);
+    }
+    void TearDown() override
+    {
+        if (g_qround_bar)
+            g_qround_bar->para_sync(100);
+        g_send_para.end();
+        fpga.reset();
+        fpga_manage::p_fpga_manage = nullptr;
+        GuiFixture::TearDown();
+    }
+    void cards(int port, int count)
+    {
+        ReceivingCardModel::setCards(0, port, count);
+        P::put16(fpga_manage::MCU_RAM_PARA_func[0] + fpga_manage::kCardCountOffset[port], uint16_t(count));
+    }
+    SmartMapping* openSmart()
+    {
+        g_smartmapping = new SmartMapping(nullptr);
+        g_page_focus = 24;
+        g_smartmapping->show();
+        return g_smartmapping;
+    }
+    void keys(std::initializer_list<PanelKey> list) { kel_test::pressKeys(list); }
+    // The posted job run pass by pass with its receive path; the ring takes the progress.
+    void runJob()
+    {
+        for (int i = 0; i < 20000 && g_send_para.job != 0; ++i) {
+            if (g_send_para.job == 1)
+                fpga->SmartMapping_deal();
+            else
+                fpga->rcv_recovery_check_deal(2);
+            {
+                std::lock_guard<std::mutex> hold(fpga->port_path_mutex);
+                fpga->reg_IRQ_Dealwith(0, 0);
+            }
+            G_timeTicks += 1;
+            if (i % 50 == 0)
+                kel_test::settle();
+        }
+        kel_test::settle();
+        ASSERT_EQ(g_send_para.job, 0);
+        EXPECT_EQ(g_qround_bar, nullptr);
+    }
+    static uint16_t cardWord(int port, int card, int at)
+    {
+        const auto& ram = ReceivingCardModel::card(0, port, card).ram;
+        return uint16_t(ram[at] | ram[at + 1] << 8);
+    }
+    std::unique_ptr<fpga_manage> fpga;
+};
+
+} // namespace
+
+TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
+{
+    cards(0, 1);
+    cards(1, 6);
+    SmartMapping* s = openSmart();
+    keys({OK});                                   // Shortcut entered, width field focused
+    EXPECT_EQ(s->menu_entered, 1);
+    EXPECT_TRUE(s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)"));
+    EXPECT_EQ(s->ui->label_step1->text(), "Step 1 Cabinet setup");
+    keys({L, OK});                                // Next
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 1);
+    EXPECT_EQ(s->ui->Button_wlan1->text(), "LED1~8");
+    keys({L, OK});                                // Next of page 1
+    ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 2);
+    keys({L, OK});                                // Send
+    ASSERT_EQ(g_send_para.job, 1);
+    ASSERT_NE(g_qround_bar, nullptr);
+    const uint8_t fresh[12] = {128, 0, 96, 0, 0, 0, 0, 0, 0, 1, 1, 1};
+    EXPECT_EQ(std::memcmp(&line_type, fresh, 12), 0);
+    // While the job runs: a second Send and Previous change nothing.
+    line_type.rows = 7;
+    s->on_Button_send_clicked();
+    keys({L, OK, BACK});
+    EXPECT_EQ(line_type.rows, 7);
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 2);
+    line_type.rows = 1;
+    runJob();
+    EXPECT_EQ(cardWord(0, 0, 0x180), 0);
+
+    // Route 10 on the route page: focus opens on the current route, nine steps right.
+    keys({L, L, L, OK});
+    ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 3);
+    EXPECT_EQ(s->route_focus, 0);
+    keys({R, R, R, R, R, R, R, R, R, OK});
+    EXPECT_EQ(line_type.route, 10);
+    EXPECT_EQ(s->ui->Button_route->text(), "Routing 10");
+    EXPECT_EQ(s->ui->Button_route->property("iconPath").toString(), "line10");
+    // Port LED2 in the grid: Back to page 1, to the first tab, OK, one right, OK.
+    keys({BACK, R, OK, R});
+    EXPECT_EQ(line_type.port, 1);
+    keys({OK});
+    EXPECT_EQ(s->port_saved, 1);
+    EXPECT_TRUE(s->port_frames[1]->styleSheet().contains("#00D65B"));
+    keys({OK, R, R});                             // the grid again: the cursor port is held
+    EXPECT_EQ(line_type.port, 2);
+    keys({BACK});                                 // Back restores the confirmed LED2
+    EXPECT_EQ(line_type.port, 1);
+    keys({L, OK});                                // Next of page 1
+    ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 2);
+    const std::pair<QLineEdit*, const char*> fields[] = {
+        {s->ui->lineEdit_line, "2"}, {s->ui->lineEdit_column, "3"}, {s->ui->lineEdit_horzion, "10"}, {s->ui->lineEdit_vert, "20"}};
+    for (const auto& f : fields) {
+        g_lineedit = f.first;
+        s->confirmString(QString::fromLatin1(f.second));
+    }
+    keys({L, OK});
+    ASSERT_EQ(g_send_para.job, 1);
+    runJob();
+    const uint16_t expected[6][2] = {{10, 20}, {138, 20}, {266, 20}, {10, 116}, {138, 116}, {266, 116}};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(cardWord(1, i, 0x180), expected[i][0]) << i;
+        EXPECT_EQ(cardWord(1, i, 0x182), expected[i][1]) << i;
+    }
+    // Rows typed as 300 keep their low 8 bits.
+    g_lineedit = s->ui->lineEdit_line;
+    s->confirmString("300");
+    s->on_Button_send_clicked();
+    EXPECT_EQ(line_type.rows, 44);
+}
+
+TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
+{
+    using namespace rcv_test;
+    cards(3, 2);
+    const Bytes file = kxfile({Op{1, 1, 0x2000, 100, {0x5A, 0xA5, 0x11}}});
+    root.writeFile("/data/smartmapping/a.kxfile", std::string(file.begin(), file.end()));
+    root.writeFile("/data/smartmapping/b.kxfile", std::string(file.begin(), file.end()));
+    root.writeFile("/data/smartmapping/notes.txt", "x");
+    root.writeFile("/mnt/usb1/c.kxfile", std::string(file.begin(), file.end()));
+    root.writeFile("/mnt/usb1/d.kxfile", std::string(file.begin(), file.end()));
+    SmartMapping* s = openSmart();
+    keys({R, OK});                                // Load scan entered on tab LED1~8
+    ASSERT_EQ(s->menu_index, 1);
+    keys({OK, R, R, R, OK});                      // grid: LED4 chosen
+    EXPECT_EQ(line_type.port, 3);
+    keys({R, R, OK});                             // Next: the file page
+    ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 5);
+    EXPECT_EQ(s->file_num, 4);
+    EXPECT_EQ(s->smart_file_num, 2);
+    EXPECT_EQ(s->page_max, 1);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(s->file_labels[i], nullptr);
+        EXPECT_EQ(s->file_labels[i]->styleSheet().contains("#00D65B"), i == 2) << i;
+        EXPECT_EQ(s->file_paths[i].startsWith("/data/smartmapping/"), i < 2) << i;
+    }
+    EXPECT_EQ(s->file_frame->findChild<QPushButton*>("prev"), nullptr);
+    EXPECT_NE(s->file_frame->findChild<QPushButton*>("next"), nullptr);
+    keys({R, R, R});                              // past the last row: page 1, one USB row
+    EXPECT_EQ(s->current_page, 1);
+    EXPECT_EQ(s->file_labels[1], nullptr);
+    EXPECT_NE(s->file_frame->findChild<QPushButton*>("prev"), nullptr);
+    EXPECT_EQ(s->file_frame->findChild<QPushButton*>("next"), nullptr);
+    EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
+    EXPECT_TRUE(g_kxfile_name.startsWith("/mnt/usb1/"));
+    keys({R});                                    // wraps to row 0 of page 0
+    EXPECT_EQ(s->current_page, 0);
+    EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
+    keys({OK, OK});                               // the row, then Load
+    ASSERT_EQ(g_send_para.job, 2);
+    runJob();
+    for (int c = 0; c < 2; ++c)
+        EXPECT_EQ(cardWord(3, c, 0x2000), 0xA55A) << c;
+
+    // A port without cards: the job runs out, nothing goes to the port.
+    ReceivingCardModel::clearPackets();
+    line_type.port = 5;
+    keys({OK, OK});
+    ASSERT_EQ(g_send_para.job, 2);
+    runJob();
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 5).empty());
+
+    // The stick pulled: listed afresh without its files, the first row selected.
+    std::remove(root.host("/mnt/usb1/c.kxfile").c_str());
+    std::remove(root.host("/mnt/usb1/d.kxfile").c_str());
+    s->syncUpdate(101);
+    EXPECT_EQ(s->file_num, 2);
+    EXPECT_EQ(s->file_select, 0);
+    EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
+}
+
+TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
+{
+    root.writeFile("/data/smartmapping/a_rather_long_scan_parameter_name.kxfile", "x");
+    g_lcd_lang_valid = 0x1F;
+    const char* const tags[5] = {"zh", "en", "ru", "vn", "tn"};
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = uint8_t(lang);
+        SmartMapping* s = openSmart();
+        const std::function<void()> show[6] = {
+            [s] { s->on_Button_shortcut_clicked(); },
+            [s] { s->on_Button_next_clicked(); },
+            [s] { s->on_Button_next_2_clicked(); },
+            [s] { s->on_Button_route_clicked(); },
+            [s] { s->on_Button_loadscan_clicked(); s->menulist_loadscan_page1_init(1); },
+            [s] { s->on_Button_next_5_clicked(); }};
+        for (int page = 0; page < 6; ++page) {
+            show[page]();
+            ASSERT_EQ(s->ui->stackedWidget->currentIndex(), page);
+            std::vector<QWidget*> texts;
+            for (QLabel* l : s->findChildren<QLabel*>())
+                texts.push_back(l);
+            for (QAbstractButton* b : s->findChildren<QAbstractButton*>())
+                texts.push_back(b);
+            for (QWidget* w : texts) {
+                const auto* label = qobject_cast<QLabel*>(w);
+                const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
+                if (!text.isEmpty() && w->isVisibleTo(s)) {
+                    EXPECT_TRUE(led_text_fits(w, text)) << tags[lang] << " page " << page << " " << w->objectName().toStdString();
+                }
+            }
+            if (lang <= 1)
+                kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
+        }
+        // Russian selected but not enabled: English texts.
+        if (lang == 2) {
+            g_lcd_lang_valid = 0x1F & ~4;
+            s->on_Button_next_2_clicked();
+            EXPECT_EQ(s->ui->label_boxline->text(), "Number of Cabinet in rows");
+            g_lcd_lang_valid = 0x1F;
+        }
+        s->Button_back_clicked();
+        kel_test::settle();
+    }
+    g_language = 1;
+}
