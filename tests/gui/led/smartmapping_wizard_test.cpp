@@ -12,15 +12,19 @@
 #include "tests/support/GuiFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
+#include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 
 #include <QAbstractButton>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <vector>
 
 using kel_test::PanelKey;
 using P = KelRamPara;
@@ -150,8 +154,18 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     EXPECT_EQ(line_type.port, 1);
     keys({L, OK});                                // Next of page 1
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 2);
+    // Rows through the keys and the shared keypad (OK on the focused rows field).
+    QString title;
+    kel_test::whenModal([&title](QWidget*) {
+        title = g_numberkeyboard->form()->label->text();
+        g_numberkeyboard->form()->lineEdit->setText(QStringLiteral("2"));
+        g_numberkeyboard->on_Button_ok_clicked();
+    });
+    keys({OK});
+    EXPECT_EQ(title, "rows");
+    EXPECT_EQ(s->ui->lineEdit_line->text(), "2");
     const std::pair<QLineEdit*, const char*> fields[] = {
-        {s->ui->lineEdit_line, "2"}, {s->ui->lineEdit_column, "3"}, {s->ui->lineEdit_horzion, "10"}, {s->ui->lineEdit_vert, "20"}};
+        {s->ui->lineEdit_column, "3"}, {s->ui->lineEdit_horzion, "10"}, {s->ui->lineEdit_vert, "20"}};
     for (const auto& f : fields) {
         g_lineedit = f.first;
         s->confirmString(QString::fromLatin1(f.second));
@@ -169,6 +183,18 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     s->confirmString("300");
     s->on_Button_send_clicked();
     EXPECT_EQ(line_type.rows, 44);
+}
+
+TEST_F(SmartWizard, SixteenDistinctRoutePictures)
+{
+    std::vector<QImage> seen;
+    for (int k = 1; k <= 16; ++k) {
+        const QImage image = QPixmap(QStringLiteral(":/png/line%1.png").arg(k)).toImage();
+        ASSERT_EQ(image.size(), QSize(40, 25)) << k;
+        for (const QImage& other : seen)
+            EXPECT_NE(image, other) << k;
+        seen.push_back(image);
+    }
 }
 
 TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
