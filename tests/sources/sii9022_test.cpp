@@ -1,0 +1,103 @@
+// The output-side TPI transmitter: the set-up sequence for one resolution against the
+// simulated chip's transaction log, the refused refresh of 0 and the presence check.
+#include "board/sim/Sim.h"
+#include "board/sim/i2c/SiI9022Model.h"
+#include "core/config_engine.h"
+#include "core/kelrampara.h"
+#include "sources/it6602/velin_it6602.h"
+#include "sources/transmitters/SiI9022.h"
+#include "sources/velinsource.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+class SiI9022Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        drop();
+        ConfigEngine::pInstance();
+        para = KelRamPara::pInstance();
+        velinsource::pInstance()->open_bus();
+        sim::SiI9022Model::instance().reset();
+        sim::I2cBusModel::clearLog();
+    }
+    void TearDown() override { drop(); }
+    static void drop()
+    {
+        delete velinsource::p_velin_source;
+        delete KelRamPara::p_kelrampara_config;
+        KelRamPara::p_kelrampara_config = nullptr;
+        delete ConfigEngine::p_config;
+        delete SiI9022::p_9022;
+        SiI9022::p_9022 = nullptr;
+    }
+    // The register/value pairs written at 0x76, in order.
+    static std::vector<std::pair<int, int>> writes()
+    {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& r : sim::I2cBusModel::log())
+            if (r.address8 == 0x76 && !r.read && r.data.size() == 2)
+                out.emplace_back(r.data[0], r.data[1]);
+        return out;
+    }
+    KelRamPara* para = nullptr;
+};
+
+TEST_F(SiI9022Test, FullHd60ProgramsTimingDeAndAvi)
+{
+    SiI9022::pInstance()->I2C_set_SiI9022(1920, 1080, 60);
+    auto& m = sim::SiI9022Model::instance();
+    // Pixel clock word 6245, refresh 6000, totals 895 x 1163.
+    const uint8_t video[8] = {0x65, 0x18, 0x70, 0x17, 0x7F, 0x03, 0x8B, 0x04};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(m.reg(i), video[i]) << "TPI " << i;
+    // DE delay 140, top 63, 1920 x 1080.
+    const uint8_t de[8] = {0x8C, 0x40, 0x3F, 0x00, 0x80, 0x07, 0x38, 0x04};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(m.reg(0x62 + i), de[i]) << "DE " << i;
+    // AVI: checksum, 0x11, 16:9, bytes 8 and 12.
+    EXPECT_EQ(m.reg(0x0C), 0xB9);
+    EXPECT_EQ(m.reg(0x0D), 0x11);
+    EXPECT_EQ(m.reg(0x0E), 0x28);
+    EXPECT_EQ(m.reg(0x14), 81);
+    EXPECT_EQ(m.reg(0x18), 44);
+    EXPECT_EQ(m.reg(0xBD), 0x82);
+    EXPECT_EQ(m.reg(0xBE), 0x25);
+    EXPECT_EQ(m.reg(0x08), 0x70);
+    const auto w = writes();
+    ASSERT_FALSE(w.empty());
+    EXPECT_EQ(w.front(), std::make_pair(0xC7, 0x00));
+    EXPECT_EQ(w.back(), std::make_pair(0x1A, 0x00));
+    EXPECT_EQ(w.size(), 5u + 8u + 5u + 8u + 14u + 1u);
+}
+
+TEST_F(SiI9022Test, RefreshOfZeroLeavesTheChipUntouched)
+{
+    SiI9022::pInstance()->siHdmiTx_UserDefineSet(1920, 1080, 0);
+    EXPECT_TRUE(sim::I2cBusModel::log().empty());
+}
+
+TEST_F(SiI9022Test, PresenceCheckSetsAndClearsStatusBits)
+{
+    SiI9022* tx = SiI9022::pInstance();
+    EXPECT_EQ(tx->check_9022(1), 1);
+    EXPECT_EQ(tx->check_9022(0), 1);
+    EXPECT_EQ(para->reg_image[39] & 0x06, 0x06);
+    sim::SiI9022Model::instance().setPresent(false);
+    EXPECT_EQ(tx->check_9022(1), 0);
+    EXPECT_EQ(para->reg_image[39] & 0x06, 0x02);
+    unsigned char b[2] = {};
+    EXPECT_EQ(tx->I2C_SiI9022A2_Read(0x00, b, 2), 1);
+}
+
+TEST_F(SiI9022Test, ReadsBeyondTheReceiveAreaAreRefused)
+{
+    unsigned char big[101] = {};
+    EXPECT_EQ(SiI9022::pInstance()->I2C_SiI9022A2_Read(0x00, big, 101), 1);
+    EXPECT_TRUE(sim::I2cBusModel::log().empty());
+}
+
+} // namespace
