@@ -89,6 +89,20 @@ c331_manage::c331_manage()
             e = -1;
     for (auto& u : dbd_unit_owner)
         u = -1;
+    for (auto& r : field_rec)
+        for (int i = 0; i < 5; ++i)
+            r[i] = i;
+    for (auto& o : prev_win_num)
+        o = 6;
+    for (auto& l : prev_ich_list)
+        for (auto& e : l)
+            e = -1;
+    for (auto& l : och_list)
+        for (auto& e : l)
+            e = -1;
+    for (auto& l : g_och_layer)
+        for (auto& e : l)
+            e = 0;
 }
 
 // The object lives for the process; the thread is never joined.
@@ -316,6 +330,15 @@ void c331_manage::load_system_param()
         PS_PROC_MEM[c][0] = 0x65000000u + 0xD22700u * c;
         PS_PROC_MEM[c][1] = PS_PROC_MEM[c][0] + 0x691380u;
     }
+    // Five field buffers per input channel: the buffer planes plus the channel's slot in
+    // each (channels 5 and 7 share the slots of 4 and 6, 7680 bytes in).
+    static const uint32_t planes[5] = {0, fb[0], fb[1], fb[2], fb[3]};
+    static const uint32_t slot[8] = {0, 1, 2, 3, 4, 4, 5, 5};
+    static const uint32_t extra[8] = {0, 0, 0, 0, 0, 7680, 0, 7680};
+    for (int c = 0; c < 8; ++c)
+        for (int k = 0; k < 5; ++k)
+            PS_MEM_SC[c][k] = planes[k] + 0x2000 * slot[c] + extra[c];
+    PS_MEM_PITCH = 64;
     static const int32_t constants[8] = {137, 22, 2, 24, 14, 207, 35, 1};
     for (int i = 0; i < 8; ++i)
         PS_CH_CONST[i] = constants[i];

@@ -241,15 +241,81 @@ public:
     // --- preset window layouts ---
     void kelApi_MultiWinInit();
 
-    // --- Operations of the output path, picture and pattern modules.
-    // Until those are built each one records its call (deferred_calls) so that what the
-    // apply step and the start-up stages ask of them can be seen and tested. ---
+    // --- window re-programming and transitions ---
+    // Update requests per window: full (g_chg_shape), output (g_chg_output: 1 update, the
+    // setters also store 2 and 3), input (g_chg_input), and the output-channel request.
+    int32_t g_chg_output[kWindows] = {};
+    int32_t g_chg_och[kWindows] = {};
+    int32_t g_chg_layer = 0;
+    int32_t frozen[kWindows] = {};
+    int32_t field_rec[kWindows][5];          // field buffers of a leading window; [4] spare
+    int32_t prev_win_num[kChannels];         // channel owners of the last pass
+    int32_t prev_ich_list[kWindows][kChannels];
+    int32_t venl_marker[kWindows] = {};      // vertical-enlarge marker (set_output)
+    int32_t width_limited[kWindows] = {};
+    // A wait for an output update that timed out: the other waits of the same operation
+    // are skipped (the chip is not taking updates).
+    bool povs_timed_out = false;
+    int povs_depth = 0;
+    static constexpr int kMaxFadeSteps = 255;
     void set_output(int fd);
-    void set_mct(int fd, int win, int mode);
-    void set_ip(int fd, int win);
+    void set_freeze(int fd, int on);
+    void wait1_povs(int fd, int ch);
+    void reset_act(int fd, int mode);
+    void win_freeze_sel(int fd, int win, int flags);
+
+    // --- layer mixing and fades ---
+    int32_t g_och_layer[kChannels][kChannels];
+    int32_t g_och_layer_cnt[kChannels] = {};
+    int32_t och_list[kWindows][kChannels];   // the window's output channels, ascending
     void update_overlay_info();
     void set_overlay(int fd);
     void reset_layer_coef(int fd, int mode);
+    void set_layer_coef(int fd, int win, int cnt, int dir);
+
+    // --- channel picture programming ---
+    int32_t PS_MEM_WMODE[kWindows] = {};     // configured frame-buffer packing per window
+    int32_t PM_MEM_WMODE[kWindows] = {};     // packing in use per leading window
+    int32_t PM_IACTHST[kWindows] = {}, PM_IACTVST[kWindows] = {};
+    uint32_t PS_MEM_SC[kChannels][5] = {};   // five field buffers per input channel
+    int32_t PS_MEM_PITCH = 64;               // frame-buffer line pitch, 1 KiB units
+    void set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWindowDef_st out, int win);
+    void set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWindowDef_st out, int win);
+    void set_oscwct(int fd, int ch);
+    void set_lut_vzoom_4sym(int fd, int on, int ch);
+
+    // --- input-channel processing, deinterlacer and noise reduction (per input port) ---
+    int32_t PM_HNR[kPorts] = {}, PM_VNR[kPorts] = {}, PM_TNR[kPorts] = {}, PM_BNR[kPorts] = {};
+    int32_t PM_MNR[kPorts] = {}, PM_COMB[kPorts] = {}, PM_IPEN[kPorts] = {}, PM_DIAG[kPorts] = {};
+    int32_t PM_MVFLT[kPorts] = {}, PM_22PD[kPorts] = {}, PM_23PD[kPorts] = {};
+    int32_t PM_22PDSQTH[kPorts] = {}, PM_23PDSQTH[kPorts] = {}, PM_24SF[kPorts] = {};
+    int32_t ip_measured_total[kChannels] = {}, ip_measured_width[kChannels] = {};
+    void set_ip(int fd, int ich);
+    void set_nr(int fd, int ich, int input);
+    void set_nr_block(int fd, int ich, int input);
+    void set_nr_tpx(int fd, int ich, int input);
+    void set_nr_hvpx(int fd, int ich, int input);
+    void set_nr_mosq(int fd, int ich, int input);
+    void set_nr_b(int fd, int ich, int input, int recipe);   // 0 480i, 1 480p, 2 720p, 3 1080i, 4 1080p
+    void set_diag(int fd, int ich, int input);
+    void set_comb(int fd, int ich, int input);
+    void set_mvflt(int fd, int ich, int input);
+    void set_ipregs(int fd, int ich, int input);
+
+    // --- filter tables and channel control ---
+    static const int32_t lut[10][24];
+    int32_t nren_old[4] = {};
+    static int shrink_filter_index(int ratio);
+    void set_lut_hshrnk(int fd, int ratio, int ch, int both);
+    void set_lut_vshrnk_4sym(int fd, int ratio, int ch, int both);
+    void set_lut_vshrnk(int fd, int ratio, int ch);
+    void set_lut_hzoom(int fd, int ratio, int ch);
+    void set_iscwct(int fd, int win);
+    void set_mct(int fd, int win, int mode);
+
+    // --- Operations of the picture and pattern modules.
+    // Until those are built each one records its call (deferred_calls) so that what the
+    // apply step and the start-up stages ask of them can be seen and tested. ---
     void c331_SetBrightness(int value);
     void c331_SetContrast(int value);
     void c331_SetSharpness(int value);

@@ -388,5 +388,5 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
     }
     set_mct(fd, win, 0);
     if (mode == 1)
-        set_ip(fd, win);
+        set_ip(fd, ich_list[win][0]);
 }

@@ -21,13 +21,6 @@ std::string call(const char* name, long a, long b)
 }
 } // namespace
 
-// --- output path ---
-void c331_manage::set_output(int) { record_call(call("set_output")); }
-void c331_manage::set_mct(int, int win, int mode) { record_call(call("set_mct", win, mode)); }
-void c331_manage::set_ip(int, int win) { record_call(call("set_ip", win)); }
-void c331_manage::update_overlay_info() { record_call(call("update_overlay_info")); }
-void c331_manage::set_overlay(int) { record_call(call("set_overlay")); }
-void c331_manage::reset_layer_coef(int, int mode) { record_call(call("reset_layer_coef", mode)); }
 
 // --- picture ---
 void c331_manage::c331_SetBrightness(int value) { record_call(call("c331_SetBrightness", value)); }

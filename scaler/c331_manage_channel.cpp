@@ -1,0 +1,333 @@
+// Channel picture programming: the input side of a window (capture, reduction, write into
+// the field buffers) and its output side (read-out, enlargement and the active area of
+// every cell it covers), so that the cells of a window join without a seam.
+#include "scaler/c331_manage.h"
+
+#include "core/global.h"
+
+#include <algorithm>
+
+namespace {
+constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t bytes)
+{
+    return bank << 16 | reg << 8 | bytes;
+}
+
+// Bytes and pixels of one pixel group of each frame-buffer packing.
+struct Packing {
+    int bytes, pixels;
+};
+Packing packing_of(int mode)
+{
+    switch (mode) {
+    case 1: return {16, 5};
+    case 2: return {8, 3};
+    case 3: return {2, 1};
+    default: return {4, 1};
+    }
+}
+
+// Bytes a stored line of n pixels takes, and where the write starts, for a packing.
+int line_bytes(int mode, int n, int* startOffset)
+{
+    if (startOffset)
+        *startOffset = 0;
+    switch (mode) {
+    case 1: return 16 * (n / 5) + 3 * (n % 5);
+    case 2: {
+        const int pad = (3 - n % 3) % 3;
+        if (startOffset)
+            *startOffset = 2 * pad;
+        return (n + pad) * 8 / 3;
+    }
+    case 3: return 2 * n;
+    default: return 4 * n;
+    }
+}
+
+int64_t factor(int in, int out)
+{
+    if (out < 1 || in <= out)
+        return 0x10000;
+    return (int64_t(out - 1) << 16) / (in - 1) + 1;
+}
+} // namespace
+
+void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWindowDef_st out, int w)
+{
+    if (!kelApi_IsWinValid(w))
+        return;
+    int count = 0;
+    while (count < kChannels && ich_list[w][count] >= 0)
+        ++count;
+    const int p = PM_INPUT[w];
+    if (count == 0 || !port_ok(p))
+        return;
+    const int ich = ich_list[w][0];
+    const bool dual = count >= 2;
+    const int master = kelApi_IsWinValid(PM_WIN_STITCHING[w]) ? PM_WIN_STITCHING[w] : w;
+
+    set_ichsel(fd, w);
+    if (dual) {
+        const int mode = port_packing(p) >= 4 ? 0 : PI_HDMI_INFO[p].lane < 5 ? 2 : 1;
+        set_idual(fd, ich, mode, p);
+    } else {
+        set_idual(fd, ich, 0, p);
+    }
+
+    // 2, 3.
+    int wmode = port_interlaced(p) ? 2 : PS_MEM_WMODE[w];
+    const int64_t f = factor(in.HW, out.HW);
+    const int64_t g = factor(in.VW, out.VW);
+    const bool hreduce = f != 0x10000, vreduce = g != 0x10000;
+
+    // 4, 5. The captured line: from the start of the active picture to the end of the
+    // input window.
+    const int n = std::max(in.HST + in.HW, 1);
+    int phase = 0, pixels = n, start = 0, bytes = 0;
+    for (int round = 0; round < 2; ++round) {
+        if (!hreduce) {
+            bytes = line_bytes(wmode, n, &start);
+            break;
+        }
+        phase = (in.HST > 0 && in.HW > 0) ? 256 - int(((in.HST * f) & 0xFFFF) >> 8) : 0;
+        if (phase == 256)
+            phase = 0;
+        int m = int((f * (n - 1) + (phase != 0 ? 0 : 0x10000) + int64_t(phase) * 256) >> 16);
+        m += m & 1;
+        const int need = std::max(int(((int64_t(m - 1) * 65536) + f - 1) / f) + 1, n);
+        const int extension = need - n;
+        pixels = need;
+        int next = wmode;
+        if (wmode == 0 && PS_MEM_WMODE[w] != 0 && extension <= 2)
+            next = PS_MEM_WMODE[w];
+        else if (wmode != 0 && extension >= 3)
+            next = 0;
+        if (next != wmode && round == 0) {
+            KEL_TRACE("\n *** YUV CHG DET win=%d [%d] to ", w, wmode);
+            KEL_TRACE("[%d]\n", next);
+            wmode = next;
+            continue;
+        }
+        bytes = wmode == 0 ? 4 * m : line_bytes(wmode, m, &start);
+        break;
+    }
+    PM_MEM_WMODE[master] = wmode;
+    (void)bytes;
+
+    // 6. Write the input side of the first channel, and of the second for a dual capture.
+    const int32_t* r = field_rec[master];
+    const uint32_t order = uint32_t(r[0]) | uint32_t(r[1]) << 4 | uint32_t(r[2]) << 8 | uint32_t(r[3]) << 12 |
+                           uint32_t(r[4]) << 16;
+    const int firstPart = dual ? ((pixels / 2) + 1) / 2 * 2 : pixels;
+    auto capture = [&](int c, int hst, int width, uint32_t offset, int ph) {
+        const int off = 0x10 * c;
+        wr(fd, R(0x10, 0x09, 1), 1, off);
+        wr(fd, R(0x10, 0x17, 2), uint32_t(hst), off);
+        wr(fd, R(0x10, 0x19, 2), uint32_t(width), off);
+        wr(fd, R(0x10, 0x1B, 2), uint32_t(PM_IACTVST[w] + PI_ACT[p].VST + 1), off);
+        wr(fd, R(0x10, 0x1D, 2), uint32_t(PI_ACT[p].VW), off);
+        wr(fd, R(0x11, 0x42, 1), uint32_t((hreduce ? 1 : 0) | (vreduce ? 2 : 0)) * 8, off);
+        wr(fd, R(0x11, 0x43, 1), 2, off);
+        wr(fd, R(0x11, 0x44, 1), hreduce ? 199 : 0x80, off);
+        wr(fd, R(0x11, 0x45, 1), uint32_t(ph), off);
+        wr(fd, R(0x11, 0x46, 1), uint32_t(ph), off);
+        wr(fd, R(0x11, 0x47, 2), hreduce ? uint32_t(f) : 0, off);
+        wr(fd, R(0x11, 0x49, 1), vreduce ? 0x84 : 0x80, off);
+        wr(fd, R(0x11, 0x4A, 1), 0, off);
+        wr(fd, R(0x11, 0x4B, 1), 0, off);
+        wr(fd, R(0x11, 0x4C, 2), vreduce ? uint32_t(g) : 0, off);
+        for (uint32_t k = 0; k < 5; ++k)
+            wr(fd, R(0x16, 0x1C + 4 * k, 4), PS_MEM_SC[c][k] + offset, off);
+        wr(fd, R(0x16, 0x31, 1), uint32_t(PS_MEM_PITCH), off);
+        wr(fd, R(0x16, 0x66, 3), order, off);
+    };
+    const int hst = PI_ACT[p].HST + PM_IACTHST[w] - 7;
+    capture(ich, hst, firstPart, uint32_t(start), phase);
+    if (dual) {
+        const int second = ich_list[w][1];
+        const uint32_t partBytes = uint32_t(line_bytes(wmode, hreduce ? int((f * firstPart) >> 16) : firstPart, nullptr));
+        capture(second, hst + firstPart, pixels - firstPart, uint32_t(start) + partBytes, 0);
+        wr(fd, R(0x10, 0x09, 1), uint32_t((ich & ~1) + 8), 0x10 * second);   // follows the first
+    }
+
+    // 8.
+    set_lut_hshrnk(fd, int(f), ich, dual);
+    set_lut_vshrnk_4sym(fd, int(g), ich, dual);
+    set_iscwct(fd, w);
+    set_mct(fd, w, 0);
+    set_ip(fd, ich);
+}
+
+void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWindowDef_st out, int w)
+{
+    if (!kelApi_IsWinValid(w))
+        return;
+    int master = w, partner = -1;
+    check_stitching_win(&master, &partner);
+    const bool joined = PM_WIN_DBD_MODE[w] > 1;
+    const int P = joined ? std::max((dbd_line_blocks[w] * 640 + 1023) / 1024, 1) : PS_MEM_PITCH;
+    const bool hmirror = PM_WIN_ATTR0[master] != 0, vmirror = PM_WIN_ATTR1[master] != 0;
+    const uint32_t omwi = uint32_t(vmirror ? 256 - P : P);
+    const int64_t step = int64_t(vmirror ? -P : P) * 1024;
+
+    _ImageWindowDef2_St sl[8];
+    calc_oact(out, sl, w);
+    _ScalingSt sc;
+    calc_scaling(in, out, &sc);
+    const Packing pk = packing_of(PM_MEM_WMODE[master]);
+    const int b = pk.bytes, g = pk.pixels;
+    int64_t hoff = (int64_t(in.HST) * b) / g;
+    if (sc.hmode == 1)
+        hoff = ((((int64_t(sc.hreduce) * (in.HST - 1)) >> 16) * b) + b) / g;
+    int64_t voff = int64_t(in.VST) * P * 1024;
+    if (sc.vmode == 1)
+        voff = (((int64_t(sc.vreduce) * (in.VST - 1)) >> 16) + 1) * P * 1024;
+
+    // One dimension's plan per slice: output start shift, read length, byte or line offset,
+    // phase and configuration.
+    struct Plan {
+        int shift = 0, read = 0, phase = 0, conf = 0;
+        int64_t offset = 0;
+    };
+    const int cols = std::min(std::max(PM_WIN_SHAPE[w][0], 0), 8);
+    const int rows = std::min(std::max(PM_WIN_SHAPE[w][1], 0), 8);
+    auto plan = [&](bool horizontal, int count, Plan* out, int totalIn) {
+        const bool enlarge = horizontal ? sc.hmode == 2 : sc.vmode == 2;
+        const int64_t fct = horizontal ? sc.henlarge : sc.venlarge;
+        auto width = [&](int i) { return horizontal ? sl[i].hw : sl[i].vw; };
+        auto pos = [&](int64_t s) {
+            const int64_t v = fct * s;
+            return (v >> 16) + (((v & 0xFFFF) >= fct) ? 1 : 0);
+        };
+        int64_t S = 0;
+        for (int i = 0; i < count; ++i) {
+            Plan& p = out[i];
+            const int sw = width(i);
+            const bool first = horizontal ? sl[i].first_h : sl[i].first_v;
+            const bool last = horizontal ? sl[i].last_h : sl[i].last_v;
+            if (sw == 0) {
+                p = Plan();
+                p.conf = horizontal ? 0x47 : (venl_marker[w] ? 5 : enlarge ? 4 : 0);
+                continue;
+            }
+            if (enlarge && fct > 0) {
+                const int64_t p0 = pos(S), p1 = pos(S + sw);
+                int64_t from = p0;
+                int64_t startIndex = S;
+                if (!first && p0 >= 5) {
+                    from = p0 - 4;
+                    startIndex = ((from << 16) + fct - 1) / fct;
+                }
+                int64_t to = p1;
+                if (!last)
+                    to = std::min<int64_t>(p1 + 4, totalIn);
+                p.shift = int(startIndex - S);
+                p.read = int(std::max<int64_t>(to - from, 16));
+                p.offset = horizontal ? (b * from) / g : from;
+                p.phase = int((((startIndex * fct) & 0xFFFF) + 128) / 256) & 0xFF;
+                p.conf = horizontal ? 199 : (venl_marker[w] ? 5 : 0x84);
+                if (!horizontal)
+                    p.read += 2;
+            } else {
+                p.read = std::max(sw, 16);
+                p.offset = horizontal ? (S * b) / g : S;
+                p.phase = 0;
+                p.conf = horizontal ? 0 : (venl_marker[w] ? 5 : 0);
+                if (!horizontal)
+                    p.read = sw + 1;
+            }
+            if (horizontal && hmirror)
+                p.offset = (int64_t(b) * std::max<int64_t>(totalIn - (p.offset * g / b + p.read), 0)) / g;
+            if (!horizontal && vmirror)
+                p.offset = std::max<int64_t>(totalIn - (p.offset + p.read), 0);
+            S += sw;
+        }
+    };
+    Plan hp[8], vp[8];
+    const int inW = sc.hmode == 1 ? out.HW : in.HW;
+    const int inH = sc.vmode == 1 ? out.VW : in.VW;
+    plan(true, cols, hp, inW);
+    plan(false, rows, vp, inH);
+
+    // A cell that would start within the first 10 pixels (3 lines) of the line (frame) is
+    // not shown.
+    bool zeroH = false, zeroV = false;
+    for (int i = 0; i < cols; ++i)
+        if (sl[i].hw && sl[i].hst + hp[i].shift + PS_ACTHST < 10)
+            zeroH = true;
+    for (int j = 0; j < rows; ++j)
+        if (sl[j].vw && sl[j].vst + vp[j].shift + PS_ACTVST < 3)
+            zeroV = true;
+
+    int och[8];
+    get_och(w, och);
+    const int ich = ich_list[w][0] >= 0 ? ich_list[w][0] : 0;
+    int firstCh = -1;
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < cols; ++i) {
+            const int at = j * cols + i;
+            if (at >= 8)
+                return;
+            const int ch = och[at];
+            if (ch < 0 || ch >= kChannels)
+                continue;
+            const int off = 0x10 * ch;
+            const uint32_t s = ch == 0 ? 1 : 0x11;
+            if (firstCh < 0) {
+                firstCh = ch;
+                wr(fd, R(0x08, 0x08, 2), uint32_t(ich) << 8 | s, off);
+            } else {
+                wr(fd, R(0x08, 0x08, 2), uint32_t(firstCh) << 8 | 0x1000 | s, off);
+            }
+            const int64_t rowOffset = vp[j].offset * step;
+            const int64_t lineBack = venl_marker[w] ? step : 0;
+            for (uint32_t k = 0; k < 5; ++k) {
+                const int64_t base = joined ? dbd_mem_base[w][k] : PS_MEM_SC[ich][k];
+                wr(fd, R(0x16, 0x08 + 4 * k, 4), uint32_t(base + rowOffset + hp[i].offset + hoff + voff - lineBack), off);
+            }
+            wr(fd, R(0x16, 0x30, 1), omwi, off);
+            wr(fd, R(0x08, 0x40, 2), uint32_t(sl[i].hst + hp[i].shift + PS_ACTHST), off);
+            wr(fd, R(0x08, 0x42, 2), zeroH ? 0 : uint32_t(hp[i].read), off);
+            wr(fd, R(0x08, 0x44, 2), uint32_t(sl[j].vst + vp[j].shift + PS_ACTVST), off);
+            wr(fd, R(0x08, 0x46, 2), zeroV ? 0 : uint32_t(vp[j].read), off);
+            wr(fd, R(0x08, 0x22, 1), hmirror ? 1 : 0, off);
+            wr(fd, R(0x08, 0x32, 2), uint32_t(sl[i].hst + sl[i].hw + PS_OAOIHST), off);
+            wr(fd, R(0x0A, 0x46, 1), uint32_t(hp[i].conf), off);
+            wr(fd, R(0x0A, 0x47, 1), uint32_t(hp[i].phase), off);
+            wr(fd, R(0x0A, 0x48, 1), uint32_t(hp[i].phase), off);
+            wr(fd, R(0x0A, 0x49, 2), uint32_t(sc.henlarge), off);
+            wr(fd, R(0x0A, 0x44, 1), sc.vmode == 2 ? 3 : 0, off);
+            wr(fd, R(0x0A, 0x4B, 1), uint32_t(vp[j].conf), off);
+            wr(fd, R(0x0A, 0x4C, 1), uint32_t(vp[j].phase), off);
+            wr(fd, R(0x0A, 0x4D, 1), uint32_t(vp[j].phase), off);
+            wr(fd, R(0x0A, 0x4E, 2), uint32_t(sc.venlarge), off);
+            set_oscwct(fd, ch);
+            set_lut_vzoom_4sym(fd, sc.venlarge, ch);
+        }
+    }
+}
+
+void c331_manage::set_oscwct(int fd, int ch)
+{
+    if (ch < 0 || ch >= kChannels)
+        return;
+    const int owner = PM_WIN_NUM[ch];
+    int mode = 0;
+    if (kelApi_IsWinValid(owner)) {
+        const int master = kelApi_IsWinValid(PM_WIN_STITCHING[owner]) ? PM_WIN_STITCHING[owner] : owner;
+        mode = PM_MEM_WMODE[master];
+    }
+    const uint32_t v = mode == 1 ? 0x80 : mode == 2 ? 0x01 : mode == 3 ? 0x11 : 0;
+    wr(fd, R(0, 0x69 + uint32_t(ch), 1), v);
+}
+
+void c331_manage::set_lut_vzoom_4sym(int fd, int on, int ch)
+{
+    if (ch < 0 || ch > 7)
+        return;
+    static const uint8_t taps[24] = {0,   0,   0,   0,   0,   0,   0, 0, 0,  255, 254, 253,
+                                     252, 252, 253, 0,   5,   13,  24, 35, 46, 56,  62,  64};
+    for (uint32_t i = 0; i < 24; ++i)
+        wr(fd, R(0x0A, 0x68 + i, 1), on >= 1 ? taps[i] : (i == 0 ? 64 : 0), 0x10 * ch);
+}
