@@ -1,5 +1,6 @@
 #include "board/sim/ScalerModel.h"
 
+#include "board/Clock.h"
 #include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SpiBusModel.h"
@@ -33,6 +34,7 @@ constexpr int kInVsReq = 0x08, kOutUpdReq = 0x09;         // request bits per ch
 constexpr int kInVsDone = 0x22, kOutUpdDone = 0x23;       // done bits follow the requests
 constexpr int kFieldBank = 0xAB;                          // 0x40-0x4F: field status
 constexpr int kMeasBank = 0xAE, kActBank = 0xAF, kVboActBank = 0xB1;
+constexpr uint64_t kFieldUs = 16667;                      // one field at 60 Hz
 constexpr int kChStatusBank = 0xA8;                     // 0x3E + 5 ICH: 0xFF = no input
 
 struct State {
@@ -40,7 +42,8 @@ struct State {
     uint8_t stuck[kBanks][kRegs];
     int bank = 0;
     uint8_t chipId = ScalerModel::kChipId;
-    unsigned field = 0;
+    int fieldOffset[16] = {};
+    uint8_t withheldIn = 0, withheldOut = 0;   // done bits that never come
     std::vector<ScalerFrame> frames;
 };
 
@@ -61,7 +64,9 @@ void defaults(State& s)
     std::memset(s.stuck, 0, sizeof s.stuck);
     s.bank = 0;
     s.chipId = ScalerModel::kChipId;
-    s.field = 0;
+    for (int& o : s.fieldOffset)
+        o = 0;
+    s.withheldIn = s.withheldOut = 0;
     s.frames.clear();
     s.regs[kEngineBank][kSflDtCtl] = 0x20;                // write buffer empty, no read pending
     s.regs[kVboLockBank][kVboLockReg] = 0xA0;             // both V-by-One receivers locked
@@ -192,8 +197,10 @@ uint8_t readReg(State& s, int bank, int reg)
     else if (bank == kEngineBank && reg == kSflData)
         v = ScalerFlashModel::dataPortRead();         // the flash byte at the read pointer
     else if (bank == kFieldBank && reg >= 0x40 && reg < 0x50) {
-        // Every look sees the next field: input field in bits 2-3, output field in bits 0-1.
-        unsigned f = ++s.field & 3;
+        // The field number moves on with time, one field every 1/60 s: input field in
+        // bits 2-3, output field in bits 0-1; each register may run in its own phase.
+        const uint64_t fields = board::Clock::monotonicUs() / kFieldUs;
+        unsigned f = unsigned(fields + uint64_t(s.fieldOffset[reg - 0x40] & 3)) & 3;
         v = uint8_t((f << 2) | f);
     } else {
         uint8_t m;
@@ -207,9 +214,9 @@ void writeReg(State& s, int bank, int reg, uint8_t value)
 {
     s.regs[bank][reg] = value;
     if (bank == kUpdBank && reg == kInVsReq)
-        s.regs[kUpdBank][kInVsDone] = value;          // the vertical sync is taken at once
+        s.regs[kUpdBank][kInVsDone] = uint8_t(value & ~s.withheldIn);     // taken at once
     else if (bank == kUpdBank && reg == kOutUpdReq)
-        s.regs[kUpdBank][kOutUpdDone] = value;        // the output update is taken at once
+        s.regs[kUpdBank][kOutUpdDone] = uint8_t(value & ~s.withheldOut);  // taken at once
     else if (bank == kEngineBank && reg == kEngineCmd)
         s.regs[kEngineBank][kEngineStatus] = 0;       // commands complete at once: never busy
     else if (bank == kEngineBank && reg == kSflDtCtl)
@@ -324,6 +331,21 @@ void ScalerModel::setStuckBits(int bank, int reg, uint8_t mask)
         return;
     std::lock_guard<std::mutex> hold(lock());
     state().stuck[bank][reg] = mask;
+}
+
+void ScalerModel::withholdDoneBits(uint8_t inputSyncMask, uint8_t outputUpdateMask)
+{
+    std::lock_guard<std::mutex> hold(lock());
+    state().withheldIn = inputSyncMask;
+    state().withheldOut = outputUpdateMask;
+}
+
+void ScalerModel::setFieldPhase(int reg, int offset)
+{
+    if (reg < 0x40 || reg >= 0x50)
+        return;
+    std::lock_guard<std::mutex> hold(lock());
+    state().fieldOffset[reg - 0x40] = offset;
 }
 
 void ScalerModel::reset()

@@ -23,8 +23,10 @@ struct ScalerFrame {
 //    the 32 MiB flash (ScalerFlashModel); the drawing engine (bank 4 register 0x17) is idle
 //    and draws into the chip memory (ScalerOsdModel);
 //  - the update-done bits (bank 5 registers 0x22/0x23) follow their request bits
-//    (registers 0x08/0x09), so vertical-sync and output-update waits finish;
-//  - the field-status registers (bank 0xAB 0x40-0x4F) advance one field per read;
+//    (registers 0x08/0x09), so vertical-sync and output-update waits finish, except the
+//    bits a test withholds;
+//  - the field-status registers (bank 0xAB 0x40-0x4F) advance one field every 1/60 s of
+//    the (virtual) clock, each in a phase a test may shift;
 //  - the V-by-One receivers report lock (bank 0xB2 register 0x60 bits 5 and 7);
 //  - the input measurement registers (banks 0xAE, 0xAF, 0xB1) follow the scenario's input
 //    signals: keys input<d>.signal, .hact, .vact, .htotal, .vtotal, .hz for receiver d
@@ -50,6 +52,10 @@ public:
     // Fault knobs.
     static void setChipId(uint8_t id);                   // answer of bank 0xB2 register 0x08
     static void setStuckBits(int bank, int reg, uint8_t mask);   // these bits always read 1
+    // Done bits of the channels in the masks never come (input sync 0x22, output update 0x23).
+    static void withholdDoneBits(uint8_t inputSyncMask, uint8_t outputUpdateMask);
+    // Field-status register reg (0x40-0x4F) runs offset fields ahead of the others.
+    static void setFieldPhase(int reg, int offset);
 
     static void reset();                                 // registers, faults and log to defaults
 };

@@ -71,4 +71,9 @@ TEST_F(ScalerPcWrite, WindowPositionReachesTheChannelRegisters)
     EXPECT_EQ(reg(0, 0x08) & 1, 1u);         // channels 0 and 1 show the window
     EXPECT_EQ(reg(0, 0x09) & 1, 1u);
     EXPECT_EQ(reg(0, 0x0A) & 1, 0u);
+    // Each cell's output width: cell 0 from x 1000 to its end, cell 1 the remaining 1000;
+    // the window's right end in cell 1 closes its area of interest.
+    EXPECT_EQ(reg(0x08, 0x42, 2, 0), 920u);
+    EXPECT_EQ(reg(0x08, 0x42, 2, 1), 1000u);
+    EXPECT_EQ(reg(0x08, 0x32, 2, 1), unsigned(1000 + m.PS_OAOIHST));
 }

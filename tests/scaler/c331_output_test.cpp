@@ -1,0 +1,293 @@
+// The output path: fade or freeze, layer routing and coefficients, channel programming,
+// filter tables, channel control, the deinterlacer's noise-reduction recipes and a chip
+// that never takes an output update.
+#include "tests/support/ScalerHarness.h"
+
+#include <vector>
+
+namespace {
+
+class ScalerOutput : public kel_test::ScalerHarness {
+protected:
+    // Two 1920 x 1080 cells side by side (3840 x 2600 panel: two channels, four in a row)
+    // and window 0 over both, showing 1920x1080@60 on port 1.
+    void twoCellWindow(int inWidth = 1920)
+    {
+        setWord(1378, 3840);
+        setWord(1380, 2600);
+        setWindow(0, 1, 0, 0, 3840, 1080);
+        m.kelApi_PnlInit2(3840, 2600, 1920, 1080, 0);
+        m.pnl.ochH = 1080;
+        m.PS_ACTVW = 1080;
+        publish(1, inWidth, 1080, inWidth + 280, 1125, 60);
+        m.load_hdmi();
+        m.check_input_port(m.c331_fd);
+    }
+    // The windows of the block laid out again and their inputs measured.
+    void relayout()
+    {
+        m.kelApi_initEnvC331();
+        m.kelApi_MultiWinChAlloc(1);
+        m.kelApi_MultiWinChInit();
+        m.load_hdmi();
+        m.check_input_port(m.c331_fd);
+    }
+    // Values written to one register, in order.
+    static std::vector<unsigned> writes(int bank, int reg)
+    {
+        std::vector<unsigned> v;
+        for (const auto& f : sim::ScalerModel::frames())
+            if (f.write && !f.isBankSelect() && f.bank == bank && f.reg == reg)
+                v.push_back(f.value);
+        return v;
+    }
+};
+
+} // namespace
+
+TEST_F(ScalerOutput, EnlargedWindowJoinsItsCells)
+{
+    twoCellWindow();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.PM_WIN_NUM[0], 0);
+    ASSERT_EQ(m.PM_WIN_NUM[1], 0);
+    const int hst = m.PS_ACTHST;
+    // Cell 0 reads from the start; cell 1 starts 4 input pixels before its position 960:
+    // start index 1913 (7 output pixels early), 1920 - 956 = 964 pixels, phase 68.
+    EXPECT_EQ(reg(0x08, 0x40, 2, 0), unsigned(hst));
+    EXPECT_EQ(reg(0x08, 0x40, 2, 1), unsigned(hst - 7));
+    EXPECT_EQ(reg(0x08, 0x42, 2, 1), 964u);
+    EXPECT_EQ(reg(0x0A, 0x46, 1, 1), 199u);
+    EXPECT_EQ(reg(0x0A, 0x47, 1, 1), 68u);
+    EXPECT_EQ(reg(0x0A, 0x49, 2, 1), 32760u);
+    const int ich = m.ich_list[0][0];
+    ASSERT_GE(ich, 0);
+    EXPECT_EQ(reg(0x16, 0x08, 4, 1), m.PS_MEM_SC[ich][0] + 4 * 956 - 64 * 1024);
+    EXPECT_EQ(reg(0x08, 0x08, 2, 0), unsigned(ich) << 8 | 1);        // first cell follows the input
+    EXPECT_EQ(reg(0x08, 0x08, 2, 1), 0u << 8 | 0x1000 | 0x11);       // the second the first
+    // No vertical enlargement: the zoom filter is a single tap of 64.
+    EXPECT_EQ(reg(0x0A, 0x68, 1, 1), 64u);
+    EXPECT_EQ(reg(0x0A, 0x7F, 1, 1), 0u);
+    m.set_lut_vzoom_4sym(m.c331_fd, 1, 2);
+    EXPECT_EQ(reg(0x0A, 0x71, 1, 2), 255u);
+    EXPECT_EQ(reg(0x0A, 0x7F, 1, 2), 64u);
+}
+
+TEST_F(ScalerOutput, ReducedWindowIsReadOneToOne)
+{
+    twoCellWindow(3840);
+    setWindow(0, 1, 0, 0, 1920, 1080);
+    relayout();
+    m.set_output(m.c331_fd);
+    const int ich = m.ich_list[0][0];
+    EXPECT_EQ(reg(0x11, 0x44, 1, ich), 199u);                 // the input side reduces
+    EXPECT_EQ(reg(0x11, 0x47, 2, ich), 32760u);
+    EXPECT_EQ(reg(0x0A, 0x46, 1, 0), 0u);                     // read 1:1
+    EXPECT_EQ(reg(0x0A, 0x47, 1, 0), 0u);
+    EXPECT_EQ(reg(0x08, 0x42, 2, 0), 1920u);
+    EXPECT_EQ(reg(0x08, 0x42, 2, 1), 0u);                     // the idle cell shows nothing
+    // Packing 0 (4 bytes a pixel): OSCWCT 0; the other packings by their codes.
+    EXPECT_EQ(reg(0, 0x69), 0u);
+    const int owner = m.PM_WIN_NUM[0];
+    for (auto c : {std::make_pair(3, 0x11u), std::make_pair(1, 0x80u), std::make_pair(0, 0u)}) {
+        m.PM_MEM_WMODE[owner] = c.first;
+        m.set_oscwct(m.c331_fd, 0);
+        EXPECT_EQ(reg(0, 0x69), c.second);
+    }
+}
+
+TEST_F(ScalerOutput, FadeOnlyForASingleFadingWindow)
+{
+    twoCellWindow();
+    setWindow(0, 1, 0, 0, 1920, 1080);       // two windows, one a cell, both on port 1
+    setWindow(1, 1, 1920, 0, 1920, 1080);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.wincnt, 2);
+    for (int w = 0; w < 2; ++w) {
+        m.PM_WIN_FADE_EN[w] = 1;
+        m.PM_WIN_FADE_IN[w] = m.PM_WIN_FADE_OUT[w] = 4;
+    }
+    // One window fading: out in 5 steps and in in 5, each step ending with 0xA9.
+    m.g_chg_output[0] = 1;
+    sim::ScalerModel::clearFrames();
+    m.set_output(m.c331_fd);
+    const auto steps = writes(0, 0x22);
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), 0xA9u), 10);
+    // Two windows asking: a freeze (the held channel's sync register goes to 2).
+    m.g_chg_output[0] = 1;
+    m.g_chg_output[1] = 1;
+    sim::ScalerModel::clearFrames();
+    m.set_output(m.c331_fd);
+    auto v = writes(0, 0x22);
+    EXPECT_EQ(std::count(v.begin(), v.end(), 0xA9u), 0);
+    const int ich = m.ich_list[0][0];
+    auto sync = writes(0x10 + 0x10 * ich, 0x09);
+    EXPECT_NE(std::find(sync.begin(), sync.end(), 2u), sync.end());
+    // A window whose output word says frozen is frozen again after the rebuild.
+    m.gWininfo[0].blackfreeze = 2;
+    m.g_chg_shape[0] = 1;
+    m.set_output(m.c331_fd);
+    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 2u);
+}
+
+TEST_F(ScalerOutput, LayerRoutingOrderAndCoefficients)
+{
+    // Channels 0 and 4 mixed onto cell 0, the window of channel 4 above.
+    for (int c = 0; c < 8; ++c) {
+        m.PM_OVERLAY[c] = c + 1;
+        m.PM_WIN_NUM[c] = 6;
+    }
+    m.PM_OVERLAY[4] = 1;
+    m.PM_WIN_NUM[0] = 0;
+    m.PM_WIN_NUM[4] = 1;
+    m.PM_OVERLAY_PRI[0] = 0;
+    m.PM_OVERLAY_PRI[1] = 1;
+    m.update_overlay_info();
+    m.set_overlay(m.c331_fd);
+    EXPECT_EQ(reg(0x0E, 0x08, 4), 0x000000C8u);
+    // Priorities 2, 1, 3 on one cell stack as 1, 2, 3.
+    m.PM_OVERLAY[2] = 1;
+    m.PM_WIN_NUM[2] = 2;
+    m.PM_OVERLAY_PRI[0] = 2;
+    m.PM_OVERLAY_PRI[1] = 1;
+    m.PM_OVERLAY_PRI[2] = 3;
+    m.update_overlay_info();
+    EXPECT_EQ(m.g_och_layer[0][0], 4);
+    EXPECT_EQ(m.g_och_layer[0][1], 0);
+    EXPECT_EQ(m.g_och_layer[0][2], 2);
+
+    // Opaque coefficients: combination 0 the background only; else the top slot.
+    m.reset_layer_coef(m.c331_fd, 0);
+    EXPECT_EQ(reg(0x0E, 0x11), 128u);
+    EXPECT_EQ(reg(0x0E, 0x11 + 5 * 6), 0u);
+    EXPECT_EQ(reg(0x0E, 0x12 + 5 * 6 + 2), 128u);   // combination 6: slot 2 on top
+    EXPECT_EQ(reg(0x0E, 0x12 + 5 * 6 + 1), 0u);
+
+    // Fading in window 0 (slot 1) in 4 steps: 0, 32, 64, 96, 128 over the slot beneath.
+    sim::ScalerModel::clearFrames();
+    m.set_layer_coef(m.c331_fd, 0, 4, 1);
+    EXPECT_EQ(writes(0x0E, 0x12 + 5 * 3 + 1), (std::vector<unsigned>{0, 32, 64, 96, 128}));
+    EXPECT_EQ(writes(0x0E, 0x12 + 5 * 3 + 0), (std::vector<unsigned>{128, 96, 64, 32, 0}));
+    EXPECT_EQ(writes(0x0E, 0x11 + 5 * 2), (std::vector<unsigned>{128, 96, 64, 32, 0}));   // alone: the background
+    // Out in 3: the layer beneath takes (i x 128) / 3.
+    sim::ScalerModel::clearFrames();
+    m.set_layer_coef(m.c331_fd, 0, 3, 0);
+    EXPECT_EQ(writes(0x0E, 0x12 + 5 * 3 + 0), (std::vector<unsigned>{0, 42, 85, 128}));
+    // A window on slot 4 or above uses layer mode 256 or 512 and the slot-3 registers.
+    for (int c = 0; c < 6; ++c) {
+        m.PM_OVERLAY[c] = 1;
+        m.PM_WIN_NUM[c] = c;
+        m.PM_OVERLAY_PRI[c] = c;
+    }
+    m.update_overlay_info();
+    sim::ScalerModel::clearFrames();
+    m.set_layer_coef(m.c331_fd, 5, 0, 1);
+    EXPECT_EQ(reg(0x0E, 0x0F, 2), 512u);
+    EXPECT_EQ(writes(0x0E, 0x12 + 5 * 15 + 3), (std::vector<unsigned>{128}));
+}
+
+TEST_F(ScalerOutput, FilterTablesAndChannelControl)
+{
+    EXPECT_EQ(c331_manage::shrink_filter_index(32768), 4);
+    EXPECT_EQ(c331_manage::shrink_filter_index(32769), 6);
+    EXPECT_EQ(c331_manage::shrink_filter_index(0), 44);
+    EXPECT_EQ(c331_manage::shrink_filter_index(65001), 44);
+    EXPECT_EQ(c331_manage::shrink_filter_index(13108), 2);
+    m.set_lut_hshrnk(m.c331_fd, 50000, 2, 1);
+    EXPECT_EQ(reg(0, 0x79), 17u);
+    EXPECT_EQ(writes(0, 0x7A).back(), 135u + 8);
+    m.set_lut_vshrnk_4sym(m.c331_fd, 70000, 1, 0);   // row 9
+    EXPECT_EQ(reg(0x21, 0x70), 252u);
+    EXPECT_EQ(reg(0x21, 0x7F), 64u);
+    m.set_lut_vshrnk_4sym(m.c331_fd, 40000, 1, 0);   // above 39321: row 5
+    EXPECT_EQ(reg(0x21, 0x70), 253u);
+
+    // A window on input 4 with channels 3 and 5.
+    m.PM_INPUT[2] = 4;
+    m.PM_WIN_DBD_MODE[2] = 0;
+    m.PI_PORT_INFO[4].STATE = 1;
+    m.ich_list[2][0] = 3;
+    m.ich_list[2][1] = 5;
+    m.ich_list[2][2] = -1;
+    m.set_mct(m.c331_fd, 2, 0);
+    EXPECT_EQ(reg(0, 0x08 + 3), 17u);
+    EXPECT_EQ(reg(0, 0x08 + 5), 17u);
+    EXPECT_EQ(reg(0x40, 0x09), 1u);
+    EXPECT_EQ(reg(0x60, 0x09), 11u);
+}
+
+TEST_F(ScalerOutput, NoiseReductionRecipes)
+{
+    m.ich_owner[0] = 0;
+    m.PM_INPUT[0] = 1;
+    auto input = [&](int height, int state, int ip) {
+        m.PI_ACT[1] = {192, 1920, 41, height};
+        m.PI_PORT_INFO[1].STATE = state;
+        m.PI_PORT_INFO[1].IP = ip;
+    };
+    // 1080p with block noise reduction 2: the 1080p recipe, NR enable 3.
+    input(1080, 4, 0);
+    m.PM_BNR[1] = 2;
+    m.set_ip(m.c331_fd, 0);
+    EXPECT_EQ(reg(0x15, 0x3B), 160u);
+    EXPECT_EQ(reg(0x15, 0x54, 2), 768u);
+    EXPECT_EQ(reg(0x15, 0x08), 3u);
+    // 600 lines: no block recipe (0x39 keeps its value), the others still apply.
+    sim::ScalerModel::setReg(0x15, 0x39, 0x5A);
+    input(600, 4, 0);
+    m.PM_BNR[1] = 1;
+    m.PM_TNR[1] = 3;
+    m.set_ip(m.c331_fd, 0);
+    EXPECT_EQ(reg(0x15, 0x39), 0x5Au);
+    EXPECT_EQ(reg(0x12, 0x0D), 0u);
+    EXPECT_EQ(reg(0x12, 0x13), 28u);
+    // Interlaced: NR enable 0 whatever the levels; 1080i film-mode recipe of state 5.
+    input(540, 5, 1);
+    m.set_ip(m.c331_fd, 0);
+    EXPECT_EQ(reg(0x15, 0x08), 0u);
+    EXPECT_EQ(reg(0x14, 0x2E), 26u);
+    EXPECT_EQ(reg(0x14, 0x2C), 51u);
+    EXPECT_EQ(reg(0x15, 0x6A), 48u);
+    EXPECT_EQ(reg(0x16, 0x5B), 1u);
+    // Progressive state 2: processing off, every NR enable cleared.
+    sim::ScalerModel::setReg(0x15, 0x70, 9);
+    m.PM_BNR[1] = m.PM_TNR[1] = 0;
+    m.PM_HNR[1] = 1;
+    input(1080, 2, 0);
+    m.set_ip(m.c331_fd, 0);
+    EXPECT_EQ(reg(0x15, 0x70), 0u);
+    EXPECT_EQ(reg(0x15, 0x08), 0u);
+    EXPECT_EQ(reg(0x15, 0x6B), 0u);
+    EXPECT_EQ(reg(0x12, 0x08), 0u);
+    // Interlaced state 2: the full set-up, with comb, diagonal and motion filter cleared.
+    sim::ScalerModel::setReg(0x14, 0x3B, 7);
+    m.PM_COMB[1] = 2;
+    input(540, 2, 1);
+    m.set_ip(m.c331_fd, 0);
+    EXPECT_EQ(reg(0x14, 0x3B), 0u);
+    EXPECT_EQ(reg(0x14, 0x2A), 32u);
+}
+
+TEST_F(ScalerOutput, AnUpdateThatNeverComesEndsTheOperationOnce)
+{
+    twoCellWindow();
+    m.set_output(m.c331_fd);
+    m.PM_WIN_FADE_EN[0] = 1;
+    m.PM_WIN_FADE_IN[0] = m.PM_WIN_FADE_OUT[0] = 60;
+    sim::ScalerModel::withholdDoneBits(0, 0x01);
+    m.g_chg_output[0] = 1;
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    m.set_output(m.c331_fd);
+    const uint64_t spent = sim::SimBoard::virtualMicroseconds() - before;
+    // One wait of 70,000 polls of 1 ms, then the 121 other steps go on without waiting.
+    EXPECT_GE(spent, 70000000u);
+    EXPECT_LT(spent, 71000000u);
+    // The next operation starts clean: with the bit back, nothing waits long.
+    sim::ScalerModel::withholdDoneBits(0, 0);
+    m.g_chg_output[0] = 1;
+    const uint64_t again = sim::SimBoard::virtualMicroseconds();
+    m.set_output(m.c331_fd);
+    EXPECT_FALSE(m.povs_timed_out);
+    EXPECT_LT(sim::SimBoard::virtualMicroseconds() - again, 1000000u);
+}
