@@ -188,7 +188,9 @@ void c331_manage::check_input_port(int fd)
         const int v = vbo ? p - 4 : p;
         const PI_PORT_INFO_st prev = PI_PORT_INFO[p];
         PI_PORT_INFO_st& info = PI_PORT_INFO[p];
-        PI_UPDATE[p] = 0;
+        // PI_UPDATE stays raised until the input-following step has re-applied the port's
+        // windows: a measurement made for a source change (c331_SetInputsource) must not be
+        // lost to the next pass's check.
 
         // 1. Measure.
         wr(fd, R(0, 0x29, 1), 0x80);
@@ -323,7 +325,7 @@ void c331_manage::check_input_port(int fd)
         }
 
         // 6. Report and recompute the crops of the port.
-        if (PI_UPDATE[p]) {
+        if (change) {
             KEL_TRACE("PortInfo Updated.  port=%d  STATE=%d  IP=%d  HTOTAL=%4d  VTOTAL=%4d\n", p, info.STATE, info.IP,
                       info.HTOTAL, info.VTOTAL);
             KEL_TRACE("\t FHW=%d  FVM=%d  ACTHW=%d  FV=%.2f\n", info.FHW, info.FVM, info.ACTHW, PI_FV[p]);

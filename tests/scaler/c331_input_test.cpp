@@ -55,6 +55,7 @@ TEST_F(ScalerInput, MeasurementAndItsUpdateThresholds)
 
     auto remeasure = [&] {
         m.g_chg_input[0] = 0;
+        m.PI_UPDATE[1] = 0;   // consumed by the input-following step
         m.check_input_port(m.c331_fd);
         return m.PI_UPDATE[1];
     };
@@ -68,6 +69,7 @@ TEST_F(ScalerInput, MeasurementAndItsUpdateThresholds)
     sim::ScalerModel::setStuckBits(0xAE, 0x54, 0x01);
     EXPECT_EQ(remeasure(), 1);
     // A window of the port asking for its input keeps the unchanged port re-applied.
+    m.PI_UPDATE[1] = 0;
     m.g_chg_input[0] = 3;
     m.check_input_port(m.c331_fd);
     EXPECT_EQ(m.PI_UPDATE[1], 1);
