@@ -468,7 +468,6 @@ public:
     void set_osd(int fd, int display);
     void set_scroll(int fd);
     void update_osd(int fd);
-    void wait1_povs(int fd, int ch);
     void kelApi_debug_printf_unicode(uint32_t code, int fd);
     // The glyph index and whether it is half width, for one stored character; characters
     // outside the fonts give the space glyph.

@@ -53,7 +53,6 @@ constexpr uint32_t kCjkFirst = 0x4E00, kCjkLast = 0x9FFF;
 constexpr int kFontStatusReg = 43;
 
 constexpr int kFgIndex = 2, kBgIndex = 1, kTransparentIndex = 255;
-constexpr int kPovsPolls = 70000;
 
 int tileCount(int n) { return std::max(0, std::min(n, 8)); }
 } // namespace
@@ -429,19 +428,6 @@ void c331_manage::set_scroll(int fd)
             wr(fd, kScrollCtl, pass == 0 ? 0 : control, 16 * k);   // stopped first, then the mode
         }
     }
-}
-
-void c331_manage::wait1_povs(int fd, int ch)
-{
-    if (ch < 0 || ch >= kChannels)
-        return;
-    const unsigned bit = 1u << ch;
-    wr(fd, R(5, 0x09, 1), bit);
-    wr(fd, R(0, 0x29, 1), 0x80);
-    for (int poll = 0; poll < kPovsPolls && !(rd(fd, R(5, 0x23, 1)) & bit); ++poll)
-        board::Clock::sleepMs(1);
-    wr(fd, R(5, 0x09, 1), 0);
-    wr(fd, R(0, 0x29, 1), 0);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,16 +1,11 @@
-// Operations that belong to the scaler's input measurement, window, channel, picture and
-// pattern modules. The start-up stages and the apply step already call
-// them by their names; until their modules are built each keeps the state it is handed
+// Operations that belong to the scaler's picture, window-setter and pattern modules. The
+// start-up stages and the apply step already call them by their names; until their modules are built each keeps the state it is handed
 // where that is plain, and records its call so that what was asked of it can be seen.
 #include "scaler/c331_manage.h"
 
 #include <string>
 
 namespace {
-std::string call(const char* name)
-{
-    return std::string(name) + "()";
-}
 std::string call(const char* name, long a)
 {
     return std::string(name) + "(" + std::to_string(a) + ")";
@@ -20,7 +15,6 @@ std::string call(const char* name, long a, long b)
     return std::string(name) + "(" + std::to_string(a) + "," + std::to_string(b) + ")";
 }
 } // namespace
-
 
 // --- picture ---
 void c331_manage::c331_SetBrightness(int value) { record_call(call("c331_SetBrightness", value)); }
