@@ -1,11 +1,15 @@
 // Usage: bench_idle_cpu [seconds-to-measure]
 // Starts kelM57N offscreen on the simulated board with a fresh data root, waits for the
-// end of its start-up, then measures the CPU it uses while nobody talks to it.
+// end of its start-up, then measures the CPU it uses, its wake-ups (voluntary context
+// switches of all its threads) and its resident size while nobody talks to it; then the same
+// of bench_idle_anchor, a bare Qt program with a 10 ms timer, on the same platform.
 
 #include <chrono>
 #include <csignal>
+#include <dirent.h>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -43,15 +47,42 @@ long residentKiB(pid_t pid)
             return std::atol(line.c_str() + 6);
     return -1;
 }
-} // namespace
-
-int main(int argc, char** argv)
+// Voluntary context switches summed over the process's threads.
+long wakeUps(pid_t pid)
 {
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return -1;
+    long sum = 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::ifstream in(dir + "/" + e->d_name + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                sum += std::atol(line.c_str() + 24);
+    }
+    closedir(d);
+    return sum;
+}
+
+struct Idle {
+    double cpuPercent = -1;
+    double wakeUpsPerSecond = -1;
+    long rssKiB = -1;
+};
+
+// Starts the program with a fresh data root, waits for "start-up done" in its output and one
+// second more, then measures it for the given seconds and ends it.
+Idle run(const char* program, int seconds)
+{
+    Idle r;
     char rootTemplate[] = "/tmp/kel-bench-idle-XXXXXX";
     if (!mkdtemp(rootTemplate)) {
         std::perror("mkdtemp");
-        return 1;
+        return r;
     }
     const std::string log = std::string(rootTemplate) + "/out.log";
     pid_t pid = fork();
@@ -61,10 +92,10 @@ int main(int argc, char** argv)
         setenv("KEL_PORT_OFFSET", "23000", 1);
         if (!freopen(log.c_str(), "w", stdout))
             _exit(127);
-        execl(KEL_BINARY_DIR "/kelM57N", "kelM57N", static_cast<char*>(nullptr));
+        execl(program, program, static_cast<char*>(nullptr));
         _exit(127);
     }
-    // Start-up takes its four-second pause plus the set-up work.
+    // The controller's start-up takes its four-second pause plus the set-up work.
     for (int i = 0; i < 300; ++i) {
         std::ifstream in(log);
         std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -75,18 +106,36 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const long hz = sysconf(_SC_CLK_TCK);
     const long before = cpuTicks(pid);
+    const long wakeBefore = wakeUps(pid);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const long after = cpuTicks(pid);
-    const long rss = residentKiB(pid);
+    const long wakeAfter = wakeUps(pid);
+    r.rssKiB = residentKiB(pid);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    if (before < 0 || after < 0) {
-        std::fprintf(stderr, "could not read the process's CPU time\n");
+    std::filesystem::remove_all(rootTemplate);
+    if (before >= 0 && after >= 0)
+        r.cpuPercent = 100.0 * double(after - before) / double(hz) / seconds;
+    if (wakeBefore >= 0 && wakeAfter >= 0)
+        r.wakeUpsPerSecond = double(wakeAfter - wakeBefore) / seconds;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int seconds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 10;
+    const Idle app = run(KEL_BINARY_DIR "/kelM57N", seconds);
+    const Idle anchor = run(KEL_BINARY_DIR "/bench/idle_cpu/bench_idle_anchor", seconds);
+    if (app.cpuPercent < 0 || anchor.cpuPercent < 0) {
+        std::fprintf(stderr, "could not read the processes' CPU time\n");
         return 1;
     }
-    const double percent = 100.0 * double(after - before) / double(hz) / seconds;
-    std::printf("idle CPU over %d s: %.2f %% of one core (%ld ticks at %ld Hz)\n", seconds, percent,
-                after - before, hz);
-    std::printf("resident memory: %ld KiB\n", rss);
+    std::printf("idle over %d s                CPU %% of a core   wake-ups/s   resident KiB\n", seconds);
+    std::printf("kelM57N host run             %14.2f %12.0f %14ld\n", app.cpuPercent, app.wakeUpsPerSecond, app.rssKiB);
+    std::printf("bare Qt, 10 ms timer         %14.2f %12.0f %14ld\n", anchor.cpuPercent, anchor.wakeUpsPerSecond,
+                anchor.rssKiB);
     return 0;
 }
+
