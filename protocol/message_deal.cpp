@@ -511,6 +511,39 @@ unsigned char message_deal::read_own_byte(uint64_t a, uint32_t start, const unsi
     return 0;
 }
 
+bool message_deal::copy_own_range(uint32_t A, unsigned L, const unsigned char* property, unsigned char* out)
+{
+    if (L == 0)
+        return true;
+    KelRamPara* p = para();
+    const uint64_t last = uint64_t(A) + L - 1;
+    auto within = [&](uint64_t lo, uint64_t hi) { return A >= lo && last <= hi; };
+    const unsigned char* from = nullptr;
+    size_t avail = L;   // bytes that come from 'from'; the rest of the range reads 0
+    if (within(0, 0xFFF)) {
+        from = p ? p->ram + A : nullptr;
+    } else if (within(0x1000, 0x10FFF)) {
+        // The slots lie back to back, so the range is one run from the start's slot on.
+        const size_t total = size_t(KelRamPara::kModeSlots) * KelRamPara::kModeSlotSize;
+        const size_t k = (A >> 12) - 1;
+        const size_t flat = k * KelRamPara::kModeSlotSize + (A & 0xFFF);
+        avail = flat < total ? std::min<size_t>(L, total - flat) : 0;
+        from = p ? reinterpret_cast<const unsigned char*>(p->mode_slot) + flat : nullptr;
+    } else if (within(0x600880, 0x600C7F)) {
+        from = p ? p->reg_image + 37 + (A - 0x600880) : nullptr;
+    } else if (within(0xA0000000u, 0xA0000FFFu)) {
+        from = property + (A - 0xA0000000u);
+    } else {
+        return false;
+    }
+    if (!from)
+        avail = 0;
+    if (avail)
+        std::memcpy(out, from, avail);
+    std::memset(out + avail, 0, L - avail);
+    return true;
+}
+
 int message_deal::read_ram(unsigned char* frame)
 {
     if (frame_len < kRamReadHeader) {
@@ -537,7 +570,7 @@ int message_deal::read_ram(unsigned char* frame)
         std::unique_lock<std::mutex> capture;
         if (overlaps(0x800002, 0xA0007F))
             capture = std::unique_lock<std::mutex>(capture_mutex);
-        for (unsigned i = 0; i < L; ++i) {
+        for (unsigned i = copy_own_range(A, L, property.get(), frame + 11) ? L : 0; i < L; ++i) {
             uint64_t a = uint64_t(A) + i;
             if (a >= 0xFE000000u && a <= 0xFEFFFFFFu)
                 continue;   // not written: the reply keeps what the buffer held
@@ -547,7 +580,7 @@ int message_deal::read_ram(unsigned char* frame)
         r = int(L) + 1;
     }
     // A reply that would not fit the link is refused rather than cut.
-    if (protocol_phy::reply_escaped_size(frame, unsigned(r)) > reply_limit) {
+    if (!protocol_phy::reply_fits(frame, unsigned(r), reply_limit)) {
         frame[10] = 1;
         frame[11] = 0;
         return 2;

@@ -145,6 +145,10 @@ private:
     // The FPGA a frame selects: byte 7 - 1 when byte 6 is 0 and byte 7 is 1 or 2, else 0.
     static unsigned char fpga_of(const unsigned char* frame);
     unsigned char read_own_byte(uint64_t a, uint32_t start, const unsigned char* property);
+    // Copies the L bytes from A into out when they all lie in one plainly stored region (the
+    // live block, the user-mode slots, the register image, the property block), as
+    // read_own_byte would give them; false, with nothing written, for any other range.
+    bool copy_own_range(uint32_t A, unsigned L, const unsigned char* property, unsigned char* out);
     void build_property_block(unsigned char* property);
     int read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
     // File transfer: arms the shared record for a write of the type (false, nothing armed,

@@ -286,7 +286,7 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
     put32(frame + 15, rec.offset);
     put16(frame + 19, uint16_t(n));
     // A stored file too large for the link's reply is refused rather than cut.
-    if (protocol_phy::reply_escaped_size(frame, 11 + n) > reply_limit) {
+    if (!protocol_phy::reply_fits(frame, 11 + n, reply_limit)) {
         reply5(frame, 1, kRefused, rec.id);
         put16(frame + 19, 0);
         return 11;

@@ -570,7 +570,7 @@ int message_deal::read_file_block(unsigned char* frame)
     }
     frame[10] = 0;
     frame[11] = 5;
-    if (protocol_phy::reply_escaped_size(frame, n + 2) > reply_limit) {
+    if (!protocol_phy::reply_fits(frame, n + 2, reply_limit)) {
         frame[10] = 1;
         return 2;
     }

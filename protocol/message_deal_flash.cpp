@@ -162,7 +162,7 @@ int message_deal::cmd_read_flash(unsigned char* frame)
     }
     frame[10] = 0;
     // A reply that would not fit the link is refused rather than cut.
-    if (protocol_phy::reply_escaped_size(frame, L + 1) > reply_limit) {
+    if (!protocol_phy::reply_fits(frame, L + 1, reply_limit)) {
         frame[10] = 1;
         return 1;
     }

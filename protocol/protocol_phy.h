@@ -48,6 +48,8 @@ public:
     // Escaped size of the reply a handler left in frame (r data bytes from byte 10), check
     // byte included, before build_reply (the address swap does not change the XOR).
     static unsigned int reply_escaped_size(const unsigned char* frame, unsigned int r);
+    // Whether that reply stays within limit escaped bytes; counted only when it could exceed it.
+    static bool reply_fits(const unsigned char* frame, unsigned int r, unsigned int limit);
 
     // An unescaped frame of n bytes is accepted when it was closed, has at least a header
     // and a check byte, and its last byte is the XOR of the others.
