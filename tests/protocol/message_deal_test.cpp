@@ -109,8 +109,13 @@ TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)
         std::memset(KelRamPara::p_kelrampara_config->mode_slot[k], 0xA5, KelRamPara::kModeSlotSize);
     r = deal(pc::readRam(0x1000, 0x8000), udp);
     EXPECT_EQ(reply(r), (Bytes{1, 0}));
+    KelRamPara::p_kelrampara_config->mode_slot[1][4097] = 0x42;
+    KelRamPara::p_kelrampara_config->mode_slot[2][0] = 0x43;
     r = deal(pc::readRam(0x1000, 0x7FE0), udp);
     EXPECT_EQ(r, 0x7FE1);
+    // The read runs on through the slots as they lie, back to back.
+    EXPECT_EQ(buf[11 + 4098 + 4097], 0x42);
+    EXPECT_EQ(buf[11 + 4098 + 4098], 0x43);
     r = deal(pc::readRam(0x11000, 0xFF00), udp);
     EXPECT_EQ(r, 0xFF01);
     EXPECT_LE(protocol_phy::reply_escaped_size(buf.data(), unsigned(r)), message_deal::REPLY_LIMIT_UDP);

@@ -103,6 +103,33 @@ TEST(ProtocolPhyCodec, MissingCloserOrBadCheckByteIsRefused)
     EXPECT_FALSE(protocol_phy::frame_ok(shortFrame.data(), unsigned(shortFrame.size()), 1));
 }
 
+TEST(ProtocolPhyCodec, ALongReplyEscapesLikeThePcAndCarriesItsCheckByte)
+{
+    // Every byte value, then a run with no marked byte, and an odd tail: whole words with and
+    // without marked bytes and the bytes after the last word.
+    pc::Frame req = pc::readRam(0, 0);
+    Bytes buf = pc::encode(req);
+    Bytes data;
+    for (int v = 0; v < 256; ++v)
+        data.push_back(uint8_t(v));
+    data.insert(data.end(), 21, 0x11);
+    data.push_back(0x5B);
+    buf.resize(10);
+    buf.insert(buf.end(), data.begin(), data.end());
+    buf.push_back(0xEE);   // where the check byte goes
+    protocol_phy phy;
+    Bytes out(protocol_phy::escaped_size_max(unsigned(buf.size())));
+    unsigned n = phy.build_reply(buf.data(), unsigned(data.size()), out.data());
+    out.resize(n);
+    pc::Frame reply;
+    reply.dest = pc::kPc;
+    reply.src = pc::kController;
+    reply.group = 0x61;
+    reply.data = data;
+    EXPECT_EQ(out, pc::wire(reply));
+    EXPECT_EQ(buf.back(), pc::encode(reply).back());
+}
+
 TEST(ProtocolPhyCodec, ReplyHeaderSwapCheckAndAck)
 {
     pc::Frame req = pc::readRam(0, 0);
