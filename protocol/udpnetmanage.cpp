@@ -137,9 +137,9 @@ void udpnetManage::loop(int index)
 {
     while (!m_stop) {
         if (index == 2) {
-            // While the access point runs a pass blocks in poll until a datagram comes (at
+            // While the access point runs a pass blocks in its receive until a datagram comes (at
             // most 100 ms) and the thread rests 1 ms after it, also when the handler kept the
-            // head datagram (the pass then does not wait in poll); until then it only looks
+            // head datagram (the pass then does not wait); until then it only looks
             // again every 100 ms.
             board::Clock::sleepMs(udp_13769_pass(kIdleWaitMs) ? 1 : kIdleWaitMs);
             continue;

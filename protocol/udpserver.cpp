@@ -7,7 +7,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,21 +58,24 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
 {
     if (m_socket < 0)
         return 255;
-    pollfd p{m_socket, POLLIN, 0};
-    int ready = ::poll(&p, 1, wait_ms);
-    if (ready < 0) {
-        if (errno == EINTR)
-            return 0;
-        KEL_TRACE("accept error:%s\n", std::strerror(errno));
-        return 255;
+    // The first receive blocks up to wait_ms itself (no poll before it); the socket's receive
+    // time-out is set only when the wait changes. The rest only take what is already there.
+    int flags = MSG_DONTWAIT;
+    if (wait_ms != 0) {
+        flags = 0;
+        if (wait_ms != m_timeout_ms) {
+            timeval tv{};
+            if (wait_ms > 0)
+                tv = timeval{wait_ms / 1000, (wait_ms % 1000) * 1000};
+            ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            m_timeout_ms = wait_ms;
+        }
     }
-    if (ready == 0 || !(p.revents & POLLIN))
-        return 0;
-    for (unsigned i = 0; i < MAX_PER_CALL; ++i) {
+    for (unsigned i = 0; i < MAX_PER_CALL; ++i, flags = MSG_DONTWAIT) {
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), MSG_DONTWAIT,
-                               reinterpret_cast<sockaddr*>(&from), &fromLen);
+        ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), flags, reinterpret_cast<sockaddr*>(&from),
+                               &fromLen);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 return 0;

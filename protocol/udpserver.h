@@ -28,10 +28,10 @@ public:
     int initialize(unsigned int port);
     void unInitialize();
 
-    // Waits up to wait_ms for the socket to be readable (0: just looks), then queues every
-    // datagram waiting (at most MAX_PER_CALL). keep_sender 0 replaces the sender's address
+    // Waits up to wait_ms for a datagram (0: just looks; below 0: without limit), then
+    // queues every datagram waiting (at most MAX_PER_CALL). keep_sender 0 replaces the sender's address
     // by the broadcast address, its port kept. Empty datagrams are not queued. 0, or 255
-    // on a poll or receive error.
+    // on a receive error.
     int recvData(unsigned char keep_sender, int wait_ms = 0);
     // One datagram to the board's mapping of to; 0, or 255 on a null buffer or send error.
     int sendData(const unsigned char* buf, unsigned int len, sockaddr_in to);
@@ -44,5 +44,6 @@ public:
 private:
     int m_socket = -1;
     unsigned short m_port = 0;
+    int m_timeout_ms = 0;              // the socket's receive time-out as last set (0: none)
     std::vector<unsigned char> m_buf;
 };
