@@ -11,6 +11,8 @@
 #include "sources/it6805/ite6805_drv.h"
 #include "sources/it6805/ite6805_sys.h"
 #include "sources/it6602/velin_it6602.h"
+#include "sources/transmitters/it66121_hdmitx_sys.h"
+#include "sources/transmitters/it66121_sys.h"
 
 #include <cstring>
 #include <system_error>
@@ -78,6 +80,7 @@ velinsource::velinsource()
 {
     p_ite6805_sys = new ite6805_sys();
     p_velin_it6602 = new velin_it6602();
+    p_it66121_sys = new it66121_sys();
     p_drv_i2c0 = new Drv_I2C0();
     Drv_I2C0::p_drv_i2c0 = p_drv_i2c0;
     for (int i = 0; i < 4; ++i) {
@@ -104,6 +107,7 @@ velinsource::~velinsource()
         Drv_I2C0::p_drv_i2c0 = nullptr;
     delete p_ite6805_sys;
     delete p_velin_it6602;
+    delete p_it66121_sys;
     delete p_drv_i2c0;
     if (p_velin_source == this)
         p_velin_source = nullptr;
@@ -159,6 +163,35 @@ uint8_t velinsource::reg(int n) const
 {
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     return para ? __atomic_load_n(&para->reg_image[n], __ATOMIC_SEQ_CST) : 0;
+}
+
+void velinsource::it66121_sdi_enable()
+{
+    it66121_sys* tx = p_it66121_sys;
+    switch (it66121_step) {
+    case 0:
+        tx->sdi_it66121_init();
+        it66121_step = 1;
+        break;
+    case 1:
+        if (tx->IT66121_Test()) {
+            tx->present = 1;
+            reg_set_bits(kRegChips, 0x02);
+            it66121_step = 2;
+        } else {
+            tx->present = 0;
+            ++tx->failed_tests;
+            reg_clear_bits(kRegChips, 0x02);
+        }
+        break;
+    case 2:
+        tx->IT66121_init();
+        it66121_step = 3;
+        break;
+    default:
+        tx->p_hdmitx_sys->HDMITX_DevLoopProc();
+        break;
+    }
 }
 
 void velinsource::reg_set_bits(int n, uint8_t bits)

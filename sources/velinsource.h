@@ -13,6 +13,7 @@
 class Drv_I2C0;
 class velin_it6602;
 class ite6805_sys;
+class it66121_sys;
 
 // Timing record of one receiver input, written by the receiver drivers and read by the
 // scaler, both under Utils::_source_hdminfo_mutex. A writer sets valid to 0 while it fills
@@ -134,6 +135,7 @@ public:
     // --- owned objects (in this order) ---
     ite6805_sys* p_ite6805_sys = nullptr;    // its first field is the bus descriptor
     velin_it6602* p_velin_it6602 = nullptr;  // its first field is the bus descriptor
+    it66121_sys* p_it66121_sys = nullptr;    // SDI stage's transmitter, never driven here
     Drv_I2C0* p_drv_i2c0 = nullptr;
 
     // --- requests from the scaler's apply step and the PC (raised on other threads) ---
@@ -158,6 +160,12 @@ public:
     struct hdminfo hdminfo[4];               // under Utils::_source_hdminfo_mutex
 
     uint8_t it6602_step[3] = {0, 0, 0};      // 0 identify, 3 settle, 1 port, 2 service
+
+    // Bring-up of the SDI stage's transmitter, one step per call: 0 prepare, 1 identify
+    // (repeated until the chip answers), 2 initialise, then the device loop. Nothing in the
+    // running system calls it.
+    void it66121_sdi_enable();
+    uint8_t it66121_step = 0;
 
     // Clock chips 0 and 1 at 0xD0, 2 the CDCE913: state 0 to program, 1 programmed,
     // 2 enabled; done once enabled.

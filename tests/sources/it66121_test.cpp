@@ -1,0 +1,236 @@
+// The SDI stage's transmitter against its simulated chip: identification, register tables,
+// EDID reading over the DDC master and the sink-capability parse of good and hostile EDIDs,
+// infoframe checksums, N/CTS and channel status, and the owner's bring-up steps.
+#include "board/sim/Sim.h"
+#include "board/sim/i2c/It66121Model.h"
+#include "core/config_engine.h"
+#include "core/kelrampara.h"
+#include "sources/transmitters/it66121_hdmitx_drv.h"
+#include "sources/transmitters/it66121_hdmitx_sys.h"
+#include "sources/transmitters/it66121_sys.h"
+#include "sources/velinsource.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using Model = sim::It66121Model;
+
+std::vector<uint8_t> edidWith(std::vector<uint8_t> cea)
+{
+    std::vector<uint8_t> e(256, 0);
+    const uint8_t head[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    std::copy(head, head + 8, e.begin());
+    e[126] = 1;
+    uint8_t sum = 0;
+    for (int i = 0; i < 127; ++i)
+        sum = uint8_t(sum + e[i]);
+    e[127] = uint8_t(-sum);
+    std::copy(cea.begin(), cea.end(), e.begin() + 128);
+    return e;
+}
+
+class It66121 : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        drop();
+        ConfigEngine::pInstance();
+        para = KelRamPara::pInstance();
+        src = velinsource::pInstance();
+        src->open_bus();
+        Model::instance().reset();
+        sim::I2cBusModel::clearLog();
+        tx = src->p_it66121_sys;
+        drv = tx->p_hdmitx_drv;
+        sys = tx->p_hdmitx_sys;
+    }
+    void TearDown() override { drop(); }
+    static void drop()
+    {
+        delete velinsource::p_velin_source;
+        delete KelRamPara::p_kelrampara_config;
+        KelRamPara::p_kelrampara_config = nullptr;
+        delete ConfigEngine::p_config;
+    }
+    // Register/value pairs written at 0x98, in order.
+    static std::vector<std::pair<int, int>> writes()
+    {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& r : sim::I2cBusModel::log())
+            if (r.address8 == 0x98 && !r.read && r.data.size() == 2)
+                out.emplace_back(r.data[0], r.data[1]);
+        return out;
+    }
+    KelRamPara* para = nullptr;
+    velinsource* src = nullptr;
+    it66121_sys* tx = nullptr;
+    it66121_hdmitx_drv* drv = nullptr;
+    it66121_hdmitx_sys* sys = nullptr;
+};
+
+TEST_F(It66121, IdentityAndBringUpSteps)
+{
+    EXPECT_TRUE(tx->IT66121_Test());
+    src->it66121_sdi_enable();   // prepare
+    src->it66121_sdi_enable();   // identify
+    EXPECT_EQ(tx->present, 1);
+    EXPECT_EQ(para->reg_image[37] & 0x02, 0x02);
+    src->it66121_sdi_enable();   // initialise: 1080p60 video type, YUV 4:2:2 input
+    EXPECT_EQ(sys->VIC, 16);
+    EXPECT_EQ(sys->VideoPixelClock, 148500000u);
+    EXPECT_EQ(sys->bInputColorMode, 0x31);
+    auto& m = Model::instance();
+    EXPECT_EQ(m.reg(0, 0x8D), 0x9C);
+    EXPECT_EQ(m.reg(0, 0x87), 0x04);         // last byte of the BT.709 matrix
+    EXPECT_EQ(m.reg(1, 0x5D), 0x57);         // default AVI checksum
+    EXPECT_EQ(m.reg(1, 0x6D), 0x71);
+    EXPECT_EQ(m.reg(1, 0x34), 0x18);         // N = 6144
+    EXPECT_EQ(m.reg(1, 0x99), 0xDA);
+    EXPECT_EQ(m.reg(0, 0xE2), 0xE4);
+    EXPECT_EQ(m.reg(0, 0x0F) & 0x01, 0);     // back in bank 0
+    src->it66121_sdi_enable();               // the loop, not enabled: the chip is left alone
+    sim::I2cBusModel::clearLog();
+    src->it66121_sdi_enable();
+    EXPECT_TRUE(sim::I2cBusModel::log().empty());
+
+    Model::instance().setPresent(false);
+    EXPECT_FALSE(tx->IT66121_Test());
+    tx->CHANGE_INPUT(25);
+    EXPECT_EQ(sys->VIC, 16);                 // 25 mod 18 = 7
+}
+
+TEST_F(It66121, TableRowsWaitMaskAndChangeNothing)
+{
+    Model::instance();
+    drv->bus.HDMITX_WriteI2C_Byte(0x20, 0xF0);
+    sim::I2cBusModel::clearLog();
+    const structRegSetEntry table[] = {{5, 0, 0}, {0x20, 0, 0x33}, {0x20, 0x0F, 0x05}, {0x21, 0xFF, 0x77}, {0, 0, 0}};
+    drv->hdmitx_LoadRegSetting(table);
+    EXPECT_EQ(Model::instance().reg(0, 0x20), 0xF5);
+    EXPECT_EQ(Model::instance().reg(0, 0x21), 0x77);
+    const auto w = writes();
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[0], std::make_pair(0x20, 0xF5));
+}
+
+TEST_F(It66121, TransfersBeyondTheBuffersAreRefused)
+{
+    uint8_t big[256] = {};
+    EXPECT_EQ(drv->bus.I2C2_IT66121_Read(0x98, 0, 101, big), 0);
+    EXPECT_EQ(drv->bus.I2C2_IT66121_Write(0x98, 0, 256, big), 0);
+    EXPECT_TRUE(sim::I2cBusModel::log().empty());
+}
+
+TEST_F(It66121, EdidBlockIsFourDdcReads)
+{
+    std::vector<uint8_t> e(256);
+    for (int i = 0; i < 256; ++i)
+        e[i] = uint8_t(i ^ 0x5A);
+    Model::instance().setSink(true, e);
+    uint8_t buf[128] = {};
+    ASSERT_TRUE(drv->getHDMITX_EDIDBlock(1, buf));
+    const auto reads = Model::instance().ddcReads();
+    ASSERT_EQ(reads.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(reads[i].offset, 128 + 32 * i);
+        EXPECT_EQ(reads[i].count, 32);
+    }
+    EXPECT_EQ(buf[0], uint8_t(128 ^ 0x5A));
+    EXPECT_EQ(buf[127], uint8_t(255 ^ 0x5A));
+    Model::instance().setDdcError(0x08);
+    EXPECT_FALSE(drv->getHDMITX_EDIDBlock(0, buf));
+    Model::instance().setDdcError(0);
+    Model::instance().setDdcHang(true);
+    EXPECT_EQ(drv->getHDMITX_EDIDBytes(buf, 0, 0, 16), 1);
+    EXPECT_EQ(drv->getHDMITX_EDIDBytes(nullptr, 0, 0, 16), 1);
+}
+
+TEST_F(It66121, ParsesAHdmiSinksExtension)
+{
+    // Audio (one descriptor), video 16 native + 4 + 95 (bit 6: skipped), HDMI vendor block,
+    // speaker allocation.
+    std::vector<uint8_t> cea = {0x02, 0x03, 25, 0x70, 0x23, 0x09, 0x07, 0x07, 0x43, 0x90, 0x04, 0x5F,
+                                0x67, 0x03, 0x0C, 0x00, 0x10, 0x00, 0x38, 0x3C, 0x83, 0x01, 0x00, 0x00};
+    cea.resize(128, 0);
+    Model::instance().setSink(true, edidWith(cea));
+    ASSERT_TRUE(sys->ParseEDID());
+    const RX_CAP& c = sys->RxCapability;
+    EXPECT_EQ(c.IEEEOUI, 0x000C03u);
+    EXPECT_EQ(c.flags & 0x03, 0x03);
+    EXPECT_EQ(c.native_vdo, 16);
+    EXPECT_EQ(c.VDOMode[2], 0x01);
+    EXPECT_EQ(c.VDOMode[0], 0x10);
+    EXPECT_EQ(c.AUDDesCount, 1);
+    EXPECT_EQ(c.AUDDes[0][0], 0x09);
+    EXPECT_EQ(c.phy_address[0], 0x10);
+    EXPECT_EQ(c.dc_support, 0x30);
+    EXPECT_EQ(c.max_tmds_clock, 0x3C);
+    EXPECT_EQ(c.speaker_allocation[0], 0x01);
+    EXPECT_EQ(c.cea_support, 0x70);
+}
+
+TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
+{
+    uint8_t b[128] = {0x02, 0x03, 4, 0x40};
+    ASSERT_TRUE(sys->ParseCEAEDID(b));                          // no data blocks
+    EXPECT_EQ(sys->RxCapability.flags, 0x01);
+    // Detailed-timing offset beyond the block, a vendor block claiming 31 bytes at the end.
+    uint8_t h[128] = {0x02, 0x03, 0xFF, 0x00};
+    for (int i = 4; i < 127; ++i)
+        h[i] = 0x1F;                                            // tag 0, length 31: skipped
+    h[124] = 0x7F;
+    ASSERT_TRUE(sys->ParseCEAEDID(h));
+    EXPECT_EQ(sys->RxCapability.flags & 0x02, 0);
+    // A short vendor block: its optional bytes are not read.
+    uint8_t v[128] = {0x02, 0x03, 10, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x20, 0x00};
+    sys->RxCapability.max_tmds_clock = 0xAA;
+    ASSERT_TRUE(sys->ParseCEAEDID(v));
+    EXPECT_EQ(sys->RxCapability.phy_address[0], 0x20);
+    EXPECT_EQ(sys->RxCapability.max_tmds_clock, 0xAA);
+    EXPECT_FALSE(sys->ParseCEAEDID(nullptr));
+    // A bad checksum fails before any extension is read.
+    auto e = edidWith(std::vector<uint8_t>(b, b + 128));
+    e[10] ^= 1;
+    Model::instance().setSink(true, e);
+    EXPECT_FALSE(sys->ParseEDID());
+    EXPECT_EQ(Model::instance().ddcReads().size(), 4u);
+}
+
+TEST_F(It66121, InfoframeChecksums)
+{
+    uint8_t avi[17] = {0x82, 2, 13, 0, 0x10};
+    ASSERT_TRUE(drv->HDMITX_EnableAVIInfoFrame(1, avi));
+    EXPECT_EQ(Model::instance().reg(1, 0x5D), 0x5F);
+    EXPECT_EQ(Model::instance().reg(0, 0xCD), 0x03);
+    EXPECT_FALSE(drv->hdmitx_SetAVIInfoFrame(nullptr));
+    uint8_t vsi[10] = {0x81, 1, 5, 0, 0x03, 0x0C, 0x00, 0x40, 0x00};
+    ASSERT_TRUE(drv->HDMITX_EnableVSInfoFrame(1, vsi));
+    EXPECT_EQ(vsi[3], 0x2A);
+    EXPECT_EQ(Model::instance().reg(0, 0x0F) & 1, 0);
+}
+
+TEST_F(It66121, NctsTableAndChannelStatus)
+{
+    drv->HDMITX_EnableAudioOutput(0x80, 0, 96000, 2, nullptr, 74250000);
+    auto& m = Model::instance();
+    EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, 12288);
+    EXPECT_EQ(m.reg(1, 0x30) | m.reg(1, 0x31) | m.reg(1, 0x32), 0);
+    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[3], 10);
+    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[4] >> 4, 5);
+    drv->HDMITX_EnableAudioOutput(0x80, 0, 12345, 7, nullptr, 74250000);
+    EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, 6144);
+    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[2], 4);
+    drv->HDMITX_EnableAudioOutput(0x80, 0, 48000, 3, nullptr, 74250000);
+    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[2], 2);
+    const int expected[15] = {6272, 6144, 6144, 4096, 6144, 6144, 6144, 6144, 12544, 24576, 12288, 6144, 25088, 6144, 24576};
+    for (int code = 0; code < 16; ++code) {
+        drv->setHDMITX_NCTS(uint8_t(code));
+        EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, code < 15 ? expected[code] : 6144) << code;
+    }
+    sys->HDMITX_ChangeDisplayOption(8, 0);
+    EXPECT_EQ(sys->bChangeMode, 0);
+}
+
+} // namespace
