@@ -798,23 +798,27 @@ void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len)
         enable = multicast_enable;
         mask = multicast_mask;
     }
+    // The caller holds the port-path lock. A port's transmitter may stay busy for up to
+    // 3 s; that wait runs with the lock let go, so the other links and the manager's
+    // interrupt service go on meanwhile, and each packet is handed over under the lock.
+    const auto sendOne = [&](int port) {
+        port_path_mutex.unlock();
+        wait_fpga_send_ready(port, 0);
+        port_path_mutex.lock();
+        stamp_port(buf, len, port);
+        Send_to_port(buf, len, port, 0);
+    };
     if (enable == 0) {
         read_from_register(128, 0);
         read_from_register(144, 0);
         const u32 links = reg_shadow(80, 0) == 3 ? (u32(reg_shadow(144, 0)) << 8 | reg_shadow(128, 0)) : 0;
-        for (int port = 0; port <= 9; ++port) {
-            if ((links >> port & 1) && get_port_card_num(port)) {
-                stamp_port(buf, len, port);
-                Send_to_port(buf, len, port, 0);
-            }
-        }
+        for (int port = 0; port <= 9; ++port)
+            if ((links >> port & 1) && get_port_card_num(port))
+                sendOne(port);
     } else {
-        for (int port = 0; port <= 7; ++port) {
-            if (mask >> port & 1) {
-                stamp_port(buf, len, port);
-                Send_to_port(buf, len, port, 0);
-            }
-        }
+        for (int port = 0; port <= 7; ++port)
+            if (mask >> port & 1)
+                sendOne(port);
     }
     await_answer_stamp = G_timeTicks.load();
     await_answer = 1;

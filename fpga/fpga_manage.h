@@ -221,6 +221,7 @@ public:
     u16 check_netport_card(int fpga);
     u8 wait_fpga_send_ready(int port, int fpga);
     void Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga);
+    // The caller holds port_path_mutex; it is let go while a busy port is waited for.
     void multi_port_send(unsigned char* buf, unsigned int len);
     static void stamp_port(unsigned char* buf, unsigned int len, int port);
     u8 rcv_card_cmd_create(unsigned char* buf, int port);

@@ -20,7 +20,9 @@ constexpr size_t kLogLimit = 100000;
 constexpr int kReceivePairs = 5;                 // pairs 0..4 have receive registers
 constexpr uint8_t kSendLengthReg[8] = {26, 134, 136, 138, 154, 155, 156, 157};
 constexpr uint8_t kAnswerLengthReg[kReceivePairs] = {24, 133, 135, 137, 149};
-constexpr uint32_t kMeasuredFirst = 116;         // RAM 1 bytes the FPGA writes itself
+// RAM 1 bytes 116-123 hold what the driver wrote until the link trains; from then on the
+// FPGA keeps its input measurement there.
+constexpr uint32_t kMeasuredFirst = 116;
 constexpr uint32_t kMeasuredEnd = 124;
 
 std::mutex g_lock;
@@ -102,13 +104,12 @@ public:
         const long width = SimBoard::scenarioInt(p + "measured.width", 1920);
         const long height = SimBoard::scenarioInt(p + "measured.height", 1080);
         const long clock = SimBoard::scenarioInt(p + "measured.clock", 800000);
-        auto& ram1 = ramOf(1);
-        ram1[116] = uint8_t(width);
-        ram1[117] = uint8_t(width >> 8);
-        ram1[118] = uint8_t(height);
-        ram1[119] = uint8_t(height >> 8);
+        m_measured[0] = uint8_t(width);
+        m_measured[1] = uint8_t(width >> 8);
+        m_measured[2] = uint8_t(height);
+        m_measured[3] = uint8_t(height >> 8);
         for (int i = 0; i < 4; ++i)
-            ram1[120 + i] = uint8_t(clock >> (8 * i));
+            m_measured[4 + i] = uint8_t(clock >> (8 * i));
         for (int pair = 0; pair < kReceivePairs; ++pair) {
             m_answers[pair].clear();
             m_shown[pair] = false;
@@ -117,7 +118,9 @@ public:
         m_haveCommand = false;
         m_held = false;
         m_powered = true;
-        m_sendBusy = SimBoard::scenarioInt(p + "sendbusy", 0) != 0;
+        m_sendBusyPairs = uint8_t(SimBoard::scenarioInt(p + "sendbusy", 0));
+        for (bool& armed : m_ackArmed)
+            armed = false;
         m_trained = false;
         m_linkError = SimBoard::scenarioInt(p + "link.error", 0) != 0;
         m_trainable = SimBoard::scenarioInt(p + "link.train", 1) != 0;
@@ -161,15 +164,20 @@ public:
             return linkBits(0);
         case 144:
             return linkBits(8);
-        case 129: {
-            uint8_t v = m_sendBusy ? 0xAA : 0;
-            for (int pair = 0; pair < 4; ++pair)
-                if (m_shown[pair])
-                    v |= uint8_t(1u << (2 * pair));
+        case 129:
+        case 145: {
+            // Per pair of the group: bit 2k answer ready, bit 2k + 1 transmitter busy.
+            const int firstPair = r == 129 ? 0 : 4;
+            uint8_t v = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int pair = firstPair + k;
+                if (pair < kReceivePairs && m_shown[pair])
+                    v |= uint8_t(1u << (2 * k));
+                if (m_sendBusyPairs & (1u << pair))
+                    v |= uint8_t(2u << (2 * k));
+            }
             return v;
         }
-        case 145:
-            return uint8_t((m_sendBusy ? 0xAA : 0) | (m_shown[4] ? 1 : 0));
         default:
             return m_regs[r & 0xFF];
         }
@@ -180,18 +188,32 @@ public:
         m_regs[r] = uint8_t((m_regs[r] & ~mask) | (value & mask));
         if (r == 3)
             m_trained = (m_regs[3] & 0xC0) == 0xC0;   // stage bits 6 and 7 train the link
+        if (r == 131 || r == 147) {
+            // An answer is released only by the pair's bit set in 130/146 and then cleared
+            // here; a driver that leaves this bit set keeps the answer shown.
+            const int firstPair = r == 131 ? 0 : 4;
+            for (int b = 0; b < 4; ++b) {
+                const int pair = firstPair + b;
+                if ((mask & (1u << b)) && !(m_regs[r] & (1u << b)) && pair < kReceivePairs && m_ackArmed[pair]) {
+                    m_ackArmed[pair] = false;
+                    acknowledge(pair);
+                }
+            }
+            return;
+        }
         if (r != 130 && r != 146)
             return;
         const int firstPair = r == 130 ? 0 : 4;
         const uint8_t v = m_regs[r];
         m_regs[r] = 0;                             // start and acknowledge bits clear themselves
         for (int b = 0; b < 4; ++b)
-            if (v & (1u << b))
-                acknowledge(firstPair + b);
+            if ((v & (1u << b)) && firstPair + b < kReceivePairs)
+                m_ackArmed[firstPair + b] = true;
         for (int b = 0; b < 4; ++b)
             if (v & (0x10u << b))
                 send(firstPair + b);
     }
+
 
     std::vector<uint8_t>& ramOf(int ram)
     {
@@ -204,14 +226,28 @@ public:
     void ramWrite(int ram, uint32_t address, uint8_t byte)
     {
         address %= FpgaModel::kRamBytes;
-        if (ram == 1 && address >= kMeasuredFirst && address < kMeasuredEnd)
-            return;
         if (ram == 1 && long(address) == m_ramStuck)
             return;                                 // a RAM cell that keeps its value
         ramOf(ram)[address] = byte;
     }
 
-    uint8_t ramRead(int ram, uint32_t address) { return ramOf(ram)[address % FpgaModel::kRamBytes]; }
+    uint8_t ramRead(int ram, uint32_t address)
+    {
+        address %= FpgaModel::kRamBytes;
+        if (ram == 1 && address >= kMeasuredFirst && address < kMeasuredEnd && measuring())
+            return m_measured[address - kMeasuredFirst];
+        return ramOf(ram)[address];
+    }
+
+    // A test sets what the FPGA measures by writing those RAM 1 bytes from outside.
+    void setMeasured(uint32_t address, uint8_t byte)
+    {
+        address %= FpgaModel::kRamBytes;
+        if (address >= kMeasuredFirst && address < kMeasuredEnd)
+            m_measured[address - kMeasuredFirst] = byte;
+    }
+
+    bool measuring() const { return m_trained && m_trainable; }
 
     bool linkUp(int port)
     {
@@ -381,7 +417,9 @@ public:
     size_t m_currentIndex = size_t(-1);
     bool m_held = false;
     bool m_powered = false;
-    bool m_sendBusy = false;
+    uint8_t m_sendBusyPairs = 0;                // bit k: pair k's transmitter stays busy
+    bool m_ackArmed[kReceivePairs] = {};
+    uint8_t m_measured[kMeasuredEnd - kMeasuredFirst] = {};
     bool m_trained = false;
     bool m_linkError = false;
     bool m_trainable = true;
@@ -462,8 +500,11 @@ void FpgaModel::setRam(int fpga, int ram, uint32_t address, const std::vector<ui
     Fpga* f = powered(fpga);
     if (!f)
         return;
-    for (size_t i = 0; i < bytes.size(); ++i)
+    for (size_t i = 0; i < bytes.size(); ++i) {
         f->ramOf(ram)[(address + i) % kRamBytes] = bytes[i];
+        if (ram == 1)
+            f->setMeasured(uint32_t(address + i), bytes[i]);
+    }
 }
 
 void FpgaModel::setLinkError(int fpga, bool on)

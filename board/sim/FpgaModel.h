@@ -45,7 +45,7 @@ namespace sim {
 //   F.reg.<R>=<value>         power-on value of register R (e.g. fpga.reg.31=80)
 //   F.measured.width / .height / .clock   the measured picture (default 1920, 1080, 800000)
 //   F.link.port<N>=0|1        link of port N (default: 1 where the port has cards)
-//   F.sendbusy=1              the send-busy bits never clear
+//   F.sendbusy=M              pairs whose bit is set in M (bit k: ports 2k, 2k+1) stay send-busy
 //   F.link.error=1            register 22 bit 3 (link error) stays set
 //   F.link.train=0            the link never trains (register 22 bit 4, register 40 lanes)
 //   F.outputcheck=0           register 22 bit 7 never sets

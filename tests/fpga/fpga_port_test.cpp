@@ -5,6 +5,8 @@
 
 #include "core/utils.h"
 
+#include <atomic>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -102,19 +104,24 @@ TEST_F(FpgaPorts, SendToPortLengthLimits)
 
 TEST_F(FpgaPorts, SendReadyWaitEndsWhenTheBusyBitNeverClears)
 {
-    sim::SimBoard::setScenario("fpga.sendbusy", "1");
+    // Pairs 1 (ports 2-3) and 4 (ports 8-9) busy: only their own bit holds a port back.
+    sim::SimBoard::setScenario("fpga.sendbusy", "18");
     FpgaModel::powerOn(0);
     EXPECT_EQ(manager->wait_fpga_send_ready(3, 0), 0);
-    sim::SimBoard::setScenario("fpga.sendbusy", "0");
-    FpgaModel::powerOn(0);
-    EXPECT_EQ(manager->wait_fpga_send_ready(3, 0), 1);
-    EXPECT_EQ(manager->wait_fpga_send_ready(9, 0), 1);
+    EXPECT_EQ(manager->wait_fpga_send_ready(2, 0), 0);
+    EXPECT_EQ(manager->wait_fpga_send_ready(9, 0), 0);
+    FpgaModel::clearLog();
+    EXPECT_EQ(manager->wait_fpga_send_ready(1, 0), 1);
+    EXPECT_EQ(manager->wait_fpga_send_ready(4, 0), 1);
+    EXPECT_EQ(manager->wait_fpga_send_ready(10, 0), 1);
     EXPECT_EQ(manager->wait_fpga_send_ready(16, 0), 0);
     // The busy bit of the pair: register 129 for ports 0-7, 145 for 8-15.
     auto reads = ops(0, Kind::RegisterRead);
-    ASSERT_GE(reads.size(), 2u);
-    EXPECT_EQ(reads[reads.size() - 2].reg, 129);
-    EXPECT_EQ(reads.back().reg, 145);
+    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_EQ(reads[0].reg, 129);
+    EXPECT_EQ(reads[1].reg, 129);
+    EXPECT_EQ(reads[2].reg, 145);
+    sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
 TEST_F(FpgaPorts, PacketBuildersExactBytes)
@@ -262,6 +269,13 @@ TEST_F(FpgaPorts, CardCountsComeFromTheParameterRamImage)
     EXPECT_EQ(manager->check_netport_card(1), 0);
 }
 
+// The links call the broadcast with the port-path lock held.
+void broadcast(std::vector<uint8_t>& frame)
+{
+    std::lock_guard<std::mutex> path(fpga_manage::p_fpga_manage->port_path_mutex);
+    fpga_manage::p_fpga_manage->multi_port_send(frame.data(), unsigned(frame.size()));
+}
+
 TEST_F(FpgaPorts, MultiPortSendStampsEachLinkedPortWithCards)
 {
     sim::ReceivingCardModel::setCards(0, 0, 1);
@@ -273,7 +287,7 @@ TEST_F(FpgaPorts, MultiPortSendStampsEachLinkedPortWithCards)
     setShadowCards(5, 4);                        // cards filed, but no link on port 5
     fpga_manage::MCU_REG_func[0][80] = 3;
     auto frame = withBcc({0x05, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x00, 0x00, 0x61, 1, 2, 3, 4, 5, 6, 7, 8});
-    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    broadcast(frame);
 
     auto sends = ops(0, Kind::Send);
     ASSERT_EQ(sends.size(), 2u);
@@ -288,7 +302,7 @@ TEST_F(FpgaPorts, MultiPortSendStampsEachLinkedPortWithCards)
     FpgaModel::clearLog();
     manager->multicast_enable = 1;
     manager->multicast_mask = 0x1A4;             // ports 2, 5, 7 (bit 8 is beyond the ports)
-    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    broadcast(frame);
     sends = ops(0, Kind::Send);
     ASSERT_EQ(sends.size(), 3u);
     EXPECT_EQ(sends[0].port, 2);
@@ -307,7 +321,7 @@ TEST_F(FpgaPorts, MultiPortSendWithEveryLinkDownSendsNothingButWaits)
     fpga_manage::MCU_REG_func[0][80] = 3;
     G_timeTicks = 4242;
     auto frame = withBcc({0x05, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x00, 0x00, 0x61});
-    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    broadcast(frame);
     EXPECT_TRUE(ops(0, Kind::Send).empty());
     EXPECT_EQ(manager->await_answer, 1);
     EXPECT_EQ(manager->await_answer_stamp, 4242u);
@@ -315,8 +329,40 @@ TEST_F(FpgaPorts, MultiPortSendWithEveryLinkDownSendsNothingButWaits)
     // An FPGA that is not running has no links either.
     sim::SimBoard::setScenario("fpga.link.port0", "1");
     fpga_manage::MCU_REG_func[0][80] = 2;
-    manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    broadcast(frame);
     EXPECT_TRUE(ops(0, Kind::Send).empty());
+}
+
+TEST_F(FpgaPorts, ABroadcastWaitingForABusyPortDoesNotHoldThePortPathLock)
+{
+    sim::ReceivingCardModel::setCards(0, 0, 1);
+    setShadowCards(0, 1);
+    fpga_manage::MCU_REG_func[0][80] = 3;
+    sim::SimBoard::setScenario("fpga.sendbusy", "1");   // port 0's transmitter stays busy
+    FpgaModel::powerOn(0);
+    // The real clock: the wait lasts until the ticks below move on (3 s at most).
+    sim::SimBoard::useVirtualClock(false);
+    auto frame = withBcc({0x05, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x00, 0x00, 0x61});
+    std::atomic<bool> holding{false};
+    std::thread link([&] {
+        std::lock_guard<std::mutex> path(manager->port_path_mutex);
+        holding = true;
+        manager->multi_port_send(frame.data(), unsigned(frame.size()));
+    });
+    while (!holding)
+        std::this_thread::yield();
+    // Another link (or the interrupt service) gets the lock while the broadcast still waits
+    // for port 0: nothing is sent and no answer awaited yet.
+    {
+        std::lock_guard<std::mutex> path(manager->port_path_mutex);
+        EXPECT_EQ(manager->await_answer, 0);
+        EXPECT_TRUE(ops(0, Kind::Send).empty());
+        G_timeTicks += 1000;                               // the 300-tick wait runs out
+    }
+    link.join();
+    ASSERT_EQ(ops(0, Kind::Send).size(), 1u);               // sent when the wait gave up
+    EXPECT_EQ(manager->await_answer, 1);
+    sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
 TEST_F(FpgaPorts, CardAnswersLandInThePairsReceiveRamWithTheInterruptLine)
@@ -338,8 +384,12 @@ TEST_F(FpgaPorts, CardAnswersLandInThePairsReceiveRamWithTheInterruptLine)
     manager->read_fpga_ram(answer.data(), 0, answerLen, 4, 0);
     EXPECT_EQ(answer, withBcc({0x00, 0xF0, 0x02, 0x20, 0x10, 0x67, 0x01, 0x03, 0x00, 0x10, 0x00, 0x03, 0x00, 0x01}));
 
-    // Acknowledged: the pair is empty and the line drops.
+    // Acknowledged by the pair's bit set in 130 and then cleared in 131: the set alone
+    // keeps the answer; after the clear the pair is empty and the line drops.
     manager->write_to_register(130, 0x02, 0x02, 0);
+    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
+    manager->write_to_register(131, 0x02, 0x00, 0);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 0u);
     EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 0);
 
@@ -348,6 +398,7 @@ TEST_F(FpgaPorts, CardAnswersLandInThePairsReceiveRamWithTheInterruptLine)
     len = manager->load_write_ram_cmd_create(2, 1, 0x40, data, 4, packet, false) ? g_send_para.length.load() : 0;
     manager->Send_to_port(packet, len, 2, 0);
     manager->write_to_register(130, 0x02, 0x02, 0);
+    manager->write_to_register(131, 0x02, 0x00, 0);
     EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 1).ram[0x42], 7);
     EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 0).ram[0x42], 0);
 
