@@ -313,14 +313,16 @@ public:
     void set_iscwct(int fd, int win);
     void set_mct(int fd, int win, int mode);
 
-    // --- Operations of the picture and pattern modules.
-    // Until those are built each one records its call (deferred_calls) so that what the
-    // apply step and the start-up stages ask of them can be seen and tested. ---
+    // --- picture quality ---
     void c331_SetBrightness(int value);
     void c331_SetContrast(int value);
     void c331_SetSharpness(int value);
     void c331_SetSaturation(int value);
     void c331_SetColorTemp(uint32_t value);
+
+    // --- Operations of the window-setter and pattern modules.
+    // Until those are built each one records its call (deferred_calls) so that what the
+    // apply step and the start-up stages ask of them can be seen and tested. ---
     void c331_SetWinPriority(int win, int value);
     void c331_SetWinPriority1(int fd);
     void c331_SetWinAttr(int win, int value);

@@ -1,4 +1,4 @@
-// Operations that belong to the scaler's picture, window-setter and pattern modules. The
+// Operations that belong to the scaler's window-setter and pattern modules. The
 // start-up stages and the apply step already call them by their names; until their modules are built each keeps the state it is handed
 // where that is plain, and records its call so that what was asked of it can be seen.
 #include "scaler/c331_manage.h"
@@ -15,13 +15,6 @@ std::string call(const char* name, long a, long b)
     return std::string(name) + "(" + std::to_string(a) + "," + std::to_string(b) + ")";
 }
 } // namespace
-
-// --- picture ---
-void c331_manage::c331_SetBrightness(int value) { record_call(call("c331_SetBrightness", value)); }
-void c331_manage::c331_SetContrast(int value) { record_call(call("c331_SetContrast", value)); }
-void c331_manage::c331_SetSharpness(int value) { record_call(call("c331_SetSharpness", value)); }
-void c331_manage::c331_SetSaturation(int value) { record_call(call("c331_SetSaturation", value)); }
-void c331_manage::c331_SetColorTemp(uint32_t value) { record_call(call("c331_SetColorTemp", long(value))); }
 
 // --- window setters ---
 void c331_manage::c331_SetWinAttr(int win, int value)

@@ -59,6 +59,7 @@ TEST_F(ScalerPcWrite, WindowPositionReachesTheChannelRegisters)
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
     ASSERT_NE(pc, nullptr);
     ASSERT_EQ(pc->writeRam(uint32_t(window(0, 10)), pc::Bytes{0xE8, 0x03}), 0);   // x = 1000
+    ASSERT_EQ(pc->writeRam(2178, pc::Bytes{100, 0}), 0);                            // contrast 100
     ASSERT_GE(pc->writeRegister(11, 0x02, 0x02), 0);
     ASSERT_NE(m.c331_apply_flag.load(), 0);
     m.c331manage_pass();
@@ -71,6 +72,8 @@ TEST_F(ScalerPcWrite, WindowPositionReachesTheChannelRegisters)
     EXPECT_EQ(reg(0, 0x08) & 1, 1u);         // channels 0 and 1 show the window
     EXPECT_EQ(reg(0, 0x09) & 1, 1u);
     EXPECT_EQ(reg(0, 0x0A) & 1, 0u);
+    EXPECT_EQ(reg(0x0C, 0x28, 2, 0), 1023u);   // the contrast gain of every channel
+    EXPECT_EQ(reg(0x0C, 0x2C, 2, 7), 1023u);
     // Each cell's output width: cell 0 from x 1000 to its end, cell 1 the remaining 1000;
     // the window's right end in cell 1 closes its area of interest.
     EXPECT_EQ(reg(0x08, 0x42, 2, 0), 920u);
