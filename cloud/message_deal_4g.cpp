@@ -34,6 +34,7 @@ bool load_record(const char* path)
     if (declared < 3 || declared - 2 > file.size() - 3)
         return false;   // no data, or the record is cut short
     const unsigned n = std::min<unsigned>(declared - 2, k4GPropertySize);
+    std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
     std::memset(g_4G_property, 0, k4GPropertySize);
     std::memcpy(g_4G_property, file.data() + 3, n);
     return true;
@@ -55,8 +56,10 @@ int message_deal_4g::message_deal_4G(unsigned char* frame, unsigned int len)
     const unsigned char sub = frame[10];
     const unsigned n = len >= 13 ? pcf::rd16(frame + 11) : 0;
     const bool ok = sub == kStatusReport && len >= 13 && n <= k4GRamSize && 13 + n <= len;
-    if (ok)
+    if (ok) {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
         std::memcpy(g_4G_RAM, frame + 13, n);
+    }
     frame[10] = ok ? 0 : 1;
     frame[11] = sub;
     return 2;

@@ -90,16 +90,11 @@ static_assert(KelRamPara::kSlotOsdOn == 1230, "OSD word of a slot");
 
 // --- the scaler manager's lock and apply flag ------------------------------------------
 
-// An edit of scaler settings in the block: holds the scaler manager's mutex for its
-// lifetime. Before the scaler manager exists nothing applies the block, so there is
-// nothing to lock against and no flag to raise.
+// An edit of scaler settings in the block: holds the block's lock for its lifetime. Before
+// the scaler manager exists nothing applies the block, so there is no flag to raise.
 class ScalerEdit {
 public:
-    ScalerEdit() : manager_(c331_manage::p_c331_manage)
-    {
-        if (manager_)
-            hold_ = std::unique_lock<std::mutex>(manager_->c331_mutex);
-    }
+    ScalerEdit() : manager_(c331_manage::p_c331_manage), hold_(KelRamPara::lock_block()) {}
     void raise(uint8_t value)
     {
         if (manager_)
@@ -110,6 +105,10 @@ private:
     c331_manage* manager_;
     std::unique_lock<std::mutex> hold_;
 };
+
+// The block's lock while no scaler manager exists: the links' threads still write the
+// block and read it for the PC.
+std::mutex g_block_mutex_without_scaler;
 
 void pauseMs(unsigned ms) { board::Clock::sleepMs(ms); }
 void pauseUs(unsigned us) { board::Clock::sleepUs(us); }
@@ -277,6 +276,12 @@ int KelRamPara::test_signal(int code)
 int KelRamPara::ram_para_save() { return test_signal(1); }
 
 // --- PC writes --------------------------------------------------------------------------
+
+std::unique_lock<std::mutex> KelRamPara::lock_block()
+{
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    return std::unique_lock<std::mutex>(scaler ? scaler->c331_mutex : g_block_mutex_without_scaler);
+}
 
 int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address)
 {

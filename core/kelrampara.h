@@ -110,6 +110,11 @@ public:
     int test_signal(int code);
     int ram_para_save();                           // test_signal(1)
 
+    // The lock under which the block's settings, the user-mode slots and the register image
+    // are edited and read across threads: the scaler manager's mutex (its thread applies the
+    // block under it), or one of the parameter object's own while there is no scaler manager.
+    static std::unique_lock<std::mutex> lock_block();
+
     // --- PC writes (take the scaler manager's mutex while copying; call without it) ---
     // 1 and nothing written when address + length passes 4096, else 0.
     int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);

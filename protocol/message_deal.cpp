@@ -33,6 +33,7 @@
 extern std::atomic<uint8_t> g_osd_update;
 
 unsigned char g_4G_RAM[k4GRamSize];
+std::mutex g_4G_RAM_mutex;
 unsigned char g_4G_property[k4GPropertySize];
 
 std::mutex message_deal::capture_mutex;
@@ -202,6 +203,7 @@ int message_deal::write_ram(unsigned char* frame)
     } else if (A >= 0xA1000000u && A <= 0xA10000FFu && uint64_t(A) + L <= 0xA1000100u) {
         // The 4G status block is written from its first byte; the offset within the area
         // is not applied.
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
         std::memcpy(g_4G_RAM, data, L);
         status = 0;
     }
@@ -373,10 +375,13 @@ void message_deal::build_property_block(unsigned char* pb)
     pb[0x2E] = fpga_reg(29, 0);
     pb[0x2F] = fpga_reg(28, 0);
     pb[0x42] = 12;
-    std::memcpy(pb + 0x43, g_4G_property + 25, 12);
-    std::memcpy(pb + 0x65, g_4G_property + 68, 4);
-    pb[0x69] = g_4G_property[127];
-    pb[0x6A] = g_4G_property[126];
+    {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+        std::memcpy(pb + 0x43, g_4G_property + 25, 12);
+        std::memcpy(pb + 0x65, g_4G_property + 68, 4);
+        pb[0x69] = g_4G_property[127];
+        pb[0x6A] = g_4G_property[126];
+    }
     if (f) {
         // The unique id of the flash behind FPGA 0 (8 bytes; the rest of the field stays 0)
         // and the card count of its output ports.
@@ -570,6 +575,9 @@ int message_deal::read_ram(unsigned char* frame)
         std::unique_lock<std::mutex> capture;
         if (overlaps(0x800002, 0xA0007F))
             capture = std::unique_lock<std::mutex>(capture_mutex);
+        // The block, the slots and the 4G block are written by other links' threads.
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        std::lock_guard<std::mutex> status4g(g_4G_RAM_mutex);
         for (unsigned i = copy_own_range(A, L, property.get(), frame + 11) ? L : 0; i < L; ++i) {
             uint64_t a = uint64_t(A) + i;
             if (a >= 0xFE000000u && a <= 0xFEFFFFFFu)

@@ -24,6 +24,9 @@ extern YP_FILE g_yp_r_file;
 constexpr unsigned int k4GRamSize = 256;
 constexpr unsigned int k4GPropertySize = 132;
 extern unsigned char g_4G_RAM[k4GRamSize];
+// Held while g_4G_RAM or g_4G_property is written or read: every link's thread and the
+// cloud link reach them.
+extern std::mutex g_4G_RAM_mutex;
 extern unsigned char g_4G_property[k4GPropertySize];
 
 // The command handler of the PC protocol. Each link owns one; all of them act on the same

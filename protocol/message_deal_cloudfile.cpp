@@ -196,7 +196,10 @@ int message_deal::YP_SendFileEND(unsigned char* frame)
     board::Files::sync();
     board::Clock::sleepMs(100);
     if (rec.kind == kSetInfo) {
-        g_4G_RAM[56] = 0;
+        {
+            std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+            g_4G_RAM[56] = 0;
+        }
         p_message_deal_4g->get_4G_property();
         {
             std::lock_guard<std::mutex> hold(Utils::_reconfig_4g_mutex);
@@ -326,7 +329,10 @@ int message_deal::get_yp_module_info(unsigned char* frame)
     }
     frame[10] = 0;
     frame[11] = 1;
-    std::memcpy(frame + 12, g_4G_RAM, 56);
+    {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+        std::memcpy(frame + 12, g_4G_RAM, 56);
+    }
     frame[68] = 0;
     frame[69] = 0;
     return 60;
@@ -335,10 +341,16 @@ int message_deal::get_yp_module_info(unsigned char* frame)
 int message_deal::check_yp_module(unsigned char* frame)
 {
     networkclient_Manage* client = networkclient_Manage::p_networkclient_Manage;
-    if (g_4G_RAM[0] == 0xAA && g_4G_RAM[56] != 0) {
+    unsigned char valid, online;
+    {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+        valid = g_4G_RAM[0];
+        online = g_4G_RAM[56];
+    }
+    if (valid == 0xAA && online != 0) {
         frame[10] = 0;
         frame[11] = 1;
-        frame[12] = g_4G_RAM[56];
+        frame[12] = online;
     } else if (client && client->connected) {
         frame[10] = 0;
         frame[11] = 2;

@@ -93,7 +93,10 @@ int message_deal::barcode_group(unsigned char* frame)
                 break;
             id[i] = uint8_t(hi << 4 | lo);
         }
-        std::memcpy(g_4G_property + 25, id, sizeof id);
+        {
+            std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+            std::memcpy(g_4G_property + 25, id, sizeof id);
+        }
         frame[10] = stored == barcode ? 0 : 2;
         frame[11] = 30;
         return 2;

@@ -218,6 +218,9 @@ int message_deal::get_device_info(unsigned char* frame)
     put_parts(frame + 370, 4, w->field(14), '.', 10);
     put_parts(frame + 374, 4, w->field(12), '.', 10);
     frame[378] = 24;
-    std::memcpy(frame + 379, g_4G_property, 24);
+    {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+        std::memcpy(frame + 379, g_4G_property, 24);
+    }
     return 394;
 }

@@ -13,11 +13,11 @@ namespace mdshared {
 inline KelRamPara* para() { return KelRamPara::p_kelrampara_config; }
 inline c331_manage* scaler() { return c331_manage::p_c331_manage; }
 
-// Block edits are made under the scaler manager's mutex, as every other writer of scaler
-// settings does; without a scaler manager there is nobody to race with or to apply.
+// Block edits are made under the block's lock (the scaler manager's mutex), as every other
+// writer of scaler settings does; without a scaler manager there is nothing to apply.
 class ScalerLock {
 public:
-    ScalerLock() : m_lock(scaler() ? std::unique_lock<std::mutex>(scaler()->c331_mutex) : std::unique_lock<std::mutex>()) {}
+    ScalerLock() : m_lock(KelRamPara::lock_block()) {}
     void apply(uint8_t value)
     {
         if (scaler())

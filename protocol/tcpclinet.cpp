@@ -90,7 +90,7 @@ int TcpClinet::sockerConnect(const char* ip, unsigned int port)
         pollfd p{fd, POLLOUT, 0};
         int ready;
         do {
-            ready = ::poll(&p, 1, WAIT_MS);
+            ready = ::poll(&p, 1, wait_ms);
         } while (ready < 0 && errno == EINTR);
         if (ready <= 0) {
             KEL_TRACE("TCP CLINET connect to select failed ticks = %d\n", int(G_timeTicks.load()));
@@ -119,7 +119,7 @@ int TcpClinet::recvData(unsigned char* closed)
     if (m_clinetSocket < 0)
         return 255;
     pollfd p{m_clinetSocket, POLLIN, 0};
-    int ready = ::poll(&p, 1, WAIT_MS);
+    int ready = ::poll(&p, 1, wait_ms);
     if (ready < 0) {
         if (errno == EINTR)
             return 0;   // an interrupted wait is a short time-out
@@ -158,7 +158,7 @@ int TcpClinet::sendData(const unsigned char* buf, unsigned int len, int)
 {
     if (!buf || m_clinetSocket < 0)
         return 255;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     unsigned int sent = 0;
     while (sent < len) {
         pollfd p{m_clinetSocket, POLLOUT, 0};

@@ -29,14 +29,17 @@ public:
     // 1 when connected; 0 when a socket is already open (nothing is touched) or the
     // connection failed (the socket is closed again).
     int sockerConnect(const char* ip, unsigned int port);
-    // Waits up to WAIT_MS for data. 0 with a record appended, 0 on a time-out, 0 with
+    // Waits up to wait_ms for data. 0 with a record appended, 0 on a time-out, 0 with
     // *closed = 1 when the server ended the stream, 255 on an error (socket closed).
     int recvData(unsigned char* closed);
-    // Sends all len bytes within WAIT_MS on the connected socket; 0, or 255 (the
+    // Sends all len bytes within wait_ms on the connected socket; 0, or 255 (the
     // connection is then closed, except for a null buffer).
     int sendData(const unsigned char* buf, unsigned int len, int socket);
     void Close();
     void unInitialize();
+
+    // WAIT_MS; a test of the time-outs shortens it.
+    int wait_ms = WAIT_MS;
 
     int m_clinetSocket = -1;
     std::list<Record> m_recvList;

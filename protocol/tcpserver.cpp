@@ -239,7 +239,7 @@ int TcpServer::sendData(const unsigned char* buf, unsigned int len, int socket)
 {
     if (!buf || socket < 0 || !m_clients.count(socket))
         return 255;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SEND_TIMEOUT_MS);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(send_timeout_ms);
     unsigned int sent = 0;
     while (sent < len) {
         ssize_t w = ::send(socket, buf + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);

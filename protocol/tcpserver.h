@@ -42,8 +42,11 @@ public:
     // poll or accept error.
     int recvData(int wait_ms = 0);
     // Sends the whole buffer on a client socket (partial sends continue), bounded by
-    // SEND_TIMEOUT_MS; a client that cannot take it is closed. 0, or 255.
+    // send_timeout_ms; a client that cannot take it is closed. 0, or 255.
     int sendData(const unsigned char* buf, unsigned int len, int socket);
+    // SEND_TIMEOUT_MS; set before the link's thread starts (tests of a stalled client
+    // shorten it, or lengthen it to keep a loaded machine from racing it).
+    int send_timeout_ms = SEND_TIMEOUT_MS;
     void delete_clinetSocket(int socket);
 
     int listenSocket() const { return m_socket; }

@@ -32,7 +32,7 @@ int UdpClient::udpSendData(std::string* request, std::string& reply)
     std::vector<char> buf(2048);
     for (int wait = 0; wait < WAITS;) {
         pollfd p{m_socket, POLLIN, 0};
-        int ready = ::poll(&p, 1, WAIT_MS);
+        int ready = ::poll(&p, 1, wait_ms);
         if (ready < 0 && errno == EINTR)
             continue;   // an interrupted wait is repeated
         if (ready <= 0) {

@@ -21,4 +21,6 @@ public:
     // The UDP socket; -1 (or -2) when there is none. The constructor opens nothing and the
     // destructor closes nothing: the owner does both.
     int m_socket = -1;
+    // WAIT_MS; a test of the time-out shortens it.
+    int wait_ms = WAIT_MS;
 };

@@ -2,6 +2,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "scaler/c331_manage.h"
+#include "tests/support/LockWaiter.h"
 #include "tests/support/TestRoot.h"
 
 #include <cstring>
@@ -469,16 +470,16 @@ TEST_F(ParamBlock, ANewCropNeverTakesARecordThePcFilledMeanwhile)
     KelRamPara* p = fresh();
     CROP_PARA c{0, 7, 7, 70, 70};
     int result = -1;
-    std::thread adder;
     {
         // The PC's RAM write holds the scaler manager's mutex while it fills record 0.
-        std::lock_guard<std::mutex> pcWrite(c331_manage::p_c331_manage->c331_mutex);
-        adder = std::thread([&] { result = p->KelAddNewCrop(1, &c); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::unique_lock<std::mutex> pcWrite(c331_manage::p_c331_manage->c331_mutex);
+        kel_test::LockWaiter adder([&] { result = p->KelAddNewCrop(1, &c); });
+        std::string why;
+        EXPECT_TRUE(adder.waitsOnLock(&why)) << why;
         KelRamPara::put16(cropRecord(p->ram, 0), 0x8004);
         KelRamPara::put16(cropRecord(p->ram, 0) + 2, 99);
+        pcWrite.unlock();
     }
-    adder.join();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8004);        // the PC's crop is kept
     EXPECT_EQ(le16(cropRecord(p->ram, 0) + 2), 99);

@@ -2,6 +2,7 @@
 // forgets silent pairs, the search and check packet, and the link watch with its re-lock.
 
 #include "tests/fpga/fpga_fixture.h"
+#include "tests/support/LockWaiter.h"
 
 #include "core/utils.h"
 
@@ -208,9 +209,9 @@ TEST_F(FpgaSearch, AnAnswerFiledWhileTheEvaluationWaitsForThePortPathKeepsItsCou
     manager->Search_Card_Cmd();
     ASSERT_EQ(sentPorts(), (std::vector<int>{1}));
     std::unique_lock<std::mutex> path(manager->port_path_mutex);
-    std::thread evaluation([this] { manager->CHECK_search_cmd_status(); });
-    // Give the evaluation time to reach the lock; the order it must respect is the lock's.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kel_test::LockWaiter evaluation([this] { manager->CHECK_search_cmd_status(); });
+    std::string why;
+    EXPECT_TRUE(evaluation.waitsOnLock(&why)) << why;
     for (int i = 0; i < 4; ++i)
         manager->reg_IRQ_Dealwith(0, 0);               // the link thread files the answer
     path.unlock();

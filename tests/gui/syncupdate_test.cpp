@@ -8,6 +8,7 @@
 #include "gui/syncupdate.h"
 #include "gui/tip.h"
 #include "scaler/c331_manage.h"
+#include "tests/support/LockWaiter.h"
 #include "tests/support/GuiFixture.h"
 
 #include <QIcon>
@@ -147,14 +148,19 @@ TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
     // lock; the refresh must not mistake that flag for an edit still pending.
     para->ram[1500] = uint8_t(para->ram_backup[1500] + 1);
     std::promise<void> holding;
+    std::atomic<bool> notifying{false};
+    const long gui = kel_test::currentThreadId();
     std::thread scaler([&] {
         std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
         c331_manage::p_c331_manage->c331_apply_flag = 1;
         holding.set_value();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        while (!notifying)
+            std::this_thread::yield();
+        kel_test::sleepsOnLock(gui);   // the notification waits for the apply step
         c331_manage::p_c331_manage->c331_apply_flag = 0;
     });
     holding.get_future().wait();
+    notifying = true;
     notify(1);
     scaler.join();
     EXPECT_EQ(para->ram_backup[1500], para->ram[1500]);
@@ -169,19 +175,24 @@ TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
     const uint8_t before = para->ram_backup[1600];
     bool changedWhileHeld = false;
     std::promise<void> fileHeld;
+    std::atomic<bool> notifying{false};
+    const long gui = kel_test::currentThreadId();
     std::thread scaler([&] {
         std::unique_lock<std::mutex> fileLock(Utils::_file_deal_mutex);
         fileHeld.set_value();
-        // Time for the refresh to take its snapshot and wait on the file lock.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        while (!notifying)
+            std::this_thread::yield();
+        // The refresh has taken its snapshot and waits on the file lock.
+        kel_test::sleepsOnLock(gui);
         std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
         fileLock.unlock();
-        for (int i = 0; i < 60 && !changedWhileHeld; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            changedWhileHeld = para->ram_backup[1600] != before;
-        }
+        // It has written the file and waits for the scaler's lock to refresh the copy (or,
+        // were it not to wait, has changed the copy and returned to join this thread).
+        kel_test::sleepsOnLock(gui);
+        changedWhileHeld = para->ram_backup[1600] != before;
     });
     fileHeld.get_future().wait();
+    notifying = true;
     notify(1);
     scaler.join();
     EXPECT_FALSE(changedWhileHeld);

@@ -376,6 +376,9 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     for (int i = 0; i < 5 && tcp->server(0)->clients().empty(); ++i)
         tcp->accept_pass(5);
     ASSERT_EQ(tcp->server(0)->clients().size(), 1u);
+    // The send must outlast the UDP round trip below however loaded the machine is; the
+    // time-out closing a stalled client has a test of its own.
+    tcp->server(0)->send_timeout_ms = 60000;
 
     // A wrapped frame for a card that keeps quiet: acknowledged at once, then the link
     // waits for the card.

@@ -53,6 +53,7 @@ TEST_F(UdpRunning, DiscoveryFileUploadAndTheFourGGroupOverUdp)
 
     ASSERT_TRUE(ask(*c, 0xC4, {1, 1, 0, 0xAA}, r));
     EXPECT_EQ(r, (Bytes{0, 1}));
+    std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
     EXPECT_EQ(g_4G_RAM[0], 0xAA);
 }
 

@@ -238,15 +238,18 @@ TEST_F(UdpRunning, PropertyBlockFixedBytesSizeAndCloudTexts)
     G_timeTicks = 20 * 0x01020304u;
     g_uTor_cloud = 1;
     g_update_status = 1;
-    std::memset(g_4G_property, 0, k4GPropertySize);
-    for (int i = 0; i < 12; ++i)
-        g_4G_property[25 + i] = uint8_t(0x10 + i);
-    g_4G_property[68] = 10;
-    g_4G_property[69] = 1;
-    g_4G_property[70] = 2;
-    g_4G_property[71] = 3;
-    g_4G_property[126] = 0x34;   // port 0x1234
-    g_4G_property[127] = 0x12;
+    {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+        std::memset(g_4G_property, 0, k4GPropertySize);
+        for (int i = 0; i < 12; ++i)
+            g_4G_property[25 + i] = uint8_t(0x10 + i);
+        g_4G_property[68] = 10;
+        g_4G_property[69] = 1;
+        g_4G_property[70] = 2;
+        g_4G_property[71] = 3;
+        g_4G_property[126] = 0x34;   // port 0x1234
+        g_4G_property[127] = 0x12;
+    }
     {
         std::lock_guard<std::mutex> hold(g_str_globals_mutex);
         g_uTor_cloudserverip = "10.1.2.3";

@@ -1,5 +1,7 @@
 #include "tests/support/PcClient.h"
 
+#include "core/kelrampara.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -39,6 +41,21 @@ PcClient::~PcClient()
     if (m_fd >= 0)
         ::close(m_fd);
 }
+
+namespace {
+
+// The device's threads edit and read the parameter block under its lock. A socket orders
+// the PC's request before the device's answer, but a thread checker does not count a
+// socket as ordering; so the client takes that lock once before it sends and once after it
+// receives, and what a test reads or writes in the block between exchanges is ordered with
+// the device's threads as it is on the wire. A client with no device in the process takes
+// a lock nobody else holds.
+void orderWithTheDevice()
+{
+    std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
+}
+
+} // namespace
 
 std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, const std::string& localHost,
                                         uint16_t localPort)
@@ -106,6 +123,7 @@ uint16_t PcClient::localPort() const
 
 bool PcClient::sendRaw(const Bytes& bytes)
 {
+    orderWithTheDevice();
     if (m_kind == Kind::Udp) {
         ssize_t n = ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&m_target),
                              sizeof m_target);
@@ -151,6 +169,7 @@ bool PcClient::receiveRaw(Bytes& bytes, int timeoutMs)
         if (got < 0)
             return false;
         bytes.resize(size_t(got));
+        orderWithTheDevice();
         return true;
     }
     for (;;) {
@@ -161,6 +180,7 @@ bool PcClient::receiveRaw(Bytes& bytes, int timeoutMs)
             if (close != m_stream.end()) {
                 bytes.assign(open, close + 1);
                 m_stream.erase(m_stream.begin(), close + 1);
+                orderWithTheDevice();
                 return true;
             }
         } else {
