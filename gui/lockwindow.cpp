@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <cstring>
 #include <mutex>
 
 LockWindow* g_lockwindow = nullptr;
@@ -268,7 +269,12 @@ void LockWindow::image_init()
         } else {
             unsigned rate = 0;
             if (valid) {
-                const uint8_t* status = para->ram + KelRamPara::kInputStatus + 6 * port;
+                // The input-status bytes are written by the source thread under this lock.
+                uint8_t status[6];
+                {
+                    std::lock_guard<std::mutex> hold(para->mutex);
+                    std::memcpy(status, para->ram + KelRamPara::kInputStatus + 6 * port, sizeof status);
+                }
                 if (!isCrop) {
                     width = KelRamPara::get16(status);
                     height = KelRamPara::get16(status + 2);

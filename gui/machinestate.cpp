@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <cstring>
 #include <mutex>
 
 MachineState* g_machinestate = nullptr;
@@ -126,9 +127,14 @@ void MachineState::initWlan()
 
 void MachineState::source_check()
 {
-    const KelRamPara* para = KelRamPara::pInstance();
+    KelRamPara* para = KelRamPara::pInstance();
     for (int port = 0; port < 4; ++port) {
-        const uint8_t* status = para->ram + KelRamPara::kInputStatus + 6 * port;
+        // The input-status bytes are written by the source thread under this lock.
+        uint8_t status[6];
+        {
+            std::lock_guard<std::mutex> hold(para->mutex);
+            std::memcpy(status, para->ram + KelRamPara::kInputStatus + 6 * port, sizeof status);
+        }
         const bool online = KelRamPara::get16(status) != 0 && KelRamPara::get16(status + 2) != 0 &&
                             KelRamPara::get16(status + 4) != 0;
         QLabel* label = input_icon_label(ui, port);

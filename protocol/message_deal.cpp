@@ -878,9 +878,11 @@ int message_deal::write_register(unsigned char* frame)
     case 12:
     case 13:
         break;
-    case 0xA0:
+    case 0xA0: {
+        ScalerLock lock;   // the image is read for the PC under the block's lock
         img[32] = M & V;
         break;
+    }
     case 0xA1: {
         unsigned char B = M & V;
         if (B & 0x01) {
@@ -930,7 +932,10 @@ int message_deal::write_register(unsigned char* frame)
         break;
     }
     default:
-        img[R] = uint8_t((V & M) | (img[R] & ~M));
+        {
+            ScalerLock lock;
+            img[R] = uint8_t((V & M) | (img[R] & ~M));
+        }
         status = reg_cmd_run((unsigned char)R, M) == 1 ? 1 : 0;
         break;
     }

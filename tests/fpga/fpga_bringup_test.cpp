@@ -167,7 +167,7 @@ TEST_F(FpgaBringUp, AStoredParameterImageIsLoadedWithTheOutputOffsets)
 
 TEST_F(FpgaBringUp, AnFpgaWithItsIdentificationOutOfRangeStaysAtStageOne)
 {
-    sim::SimBoard::setScenario("fpga.reg.31", "80");
+    sim::SimBoard::setScenario("fpga.reg.31", "49");   // one past the highest known
     for (int i = 0; i < 1000; ++i)
         pass();
     EXPECT_EQ(manager->link_stage[0], 1);
@@ -178,6 +178,10 @@ TEST_F(FpgaBringUp, AnFpgaWithItsIdentificationOutOfRangeStaysAtStageOne)
     EXPECT_EQ(readsOf(7), steps);
     EXPECT_EQ(readsOf(28), steps);
     EXPECT_TRUE(writesTo(3).empty());
+
+    // 48, the highest identification known, lets bring-up go on.
+    FpgaModel::setReg(0, 31, 48);
+    EXPECT_TRUE(passUntil([&] { return manager->link_stage[0] > 1; }, 3000));
 }
 
 TEST_F(FpgaBringUp, ARamThatDoesNotReadBackResetsTheFpgaAndBringUpStartsOver)

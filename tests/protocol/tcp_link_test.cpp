@@ -6,6 +6,7 @@
 #include "fpga/fpga_manage.h"
 #include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
+#include "protocol/tcpserver.h"
 #include "tests/protocol/link_test_frames.h"
 #include "tests/support/TestRoot.h"
 
@@ -546,4 +547,35 @@ TEST_F(TcpLink, CardAnswerOfAClientThatLeftGoesToNobodyElse)
     newcomer.send(escape(next));
     serve(0, {&newcomer}, 1);
     EXPECT_EQ(newcomer.received(), escape(expectedReply(next, {})));
+}
+
+TEST(TcpServerRecords, AFrameOf0x20000BytesIsKeptAndOneByteLongerIsDropped)
+{
+    kel_test::TestRoot root;
+    ASSERT_GT(usePrivatePorts({5005}), 0);
+    TcpServer server;
+    ASSERT_EQ(server.initialize(5005), 0);
+    Client c(server.localPort());
+    ASSERT_TRUE(c.connected());
+    auto frameOf = [](size_t total) {
+        Bytes f(total, 0x11);
+        f[0] = f[1] = f[2] = 0xA5;
+        f.back() = 0x5A;
+        return f;
+    };
+    const Bytes small = {0xA5, 0xA5, 0xA5, 0x01, 0x5A};
+    Bytes stream = frameOf(0x20000);
+    const Bytes longer = frameOf(0x20001);
+    stream.insert(stream.end(), longer.begin(), longer.end());
+    stream.insert(stream.end(), small.begin(), small.end());
+    size_t sent = 0;
+    for (int i = 0; i < 20000 && (sent < stream.size() || server.records().size() < 2); ++i) {
+        ssize_t n = sent < stream.size() ? ::send(c.fd(), stream.data() + sent, stream.size() - sent, MSG_NOSIGNAL) : 0;
+        if (n > 0)
+            sent += size_t(n);
+        server.recvData(1);
+    }
+    ASSERT_EQ(server.records().size(), 2u) << sent << " of " << stream.size() << " bytes sent";
+    EXPECT_EQ(server.records().front().data.size(), 0x20000u);
+    EXPECT_EQ(server.records().back().data, small);
 }

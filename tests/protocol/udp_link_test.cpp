@@ -142,14 +142,21 @@ TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
     EXPECT_EQ(out, Bytes(4, 0));
 
     // The 4G module's block is written from its start whatever the offset.
-    std::memset(g_4G_RAM, 0, k4GRamSize);
+    auto status4g = [](int from, int to) {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+        return Bytes(g_4G_RAM + from, g_4G_RAM + to);
+    };
+    {
+        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+        std::memset(g_4G_RAM, 0, k4GRamSize);
+    }
     Bytes sixteen;
     for (int i = 0; i < 16; ++i)
         sixteen.push_back(uint8_t(0xC0 + i));
     EXPECT_EQ(c->writeRam(0xA1000080, sixteen), 0);
-    EXPECT_EQ(Bytes(g_4G_RAM, g_4G_RAM + 16), sixteen);
+    EXPECT_EQ(status4g(0, 16), sixteen);
     EXPECT_EQ(c->writeRam(0xA1000080, Bytes(0x81, 1)), 1);
-    EXPECT_EQ(g_4G_RAM[16], 0);
+    EXPECT_EQ(status4g(16, 17), Bytes{0});
     // ... and read relative to the start address, 0 past its 256 bytes.
     ASSERT_EQ(c->readRam(0xA1000000, 2, out), 0);
     EXPECT_EQ(out, (Bytes{0xC0, 0xC1}));
@@ -522,6 +529,8 @@ TEST_F(UdpRunning, FirmwareUpdateDisplayStartsOnceAndEnds)
                          codes.push_back(code);
                      },
                      Qt::DirectConnection);
+    // Taken once here, so the link thread's first hold of it comes after the connection.
+    { std::lock_guard<std::mutex> connected(m); }
     ASSERT_EQ(c->writeRegister(9, 0xFF, 0x10), 0);
     EXPECT_EQ(g_update_flag, 1);
     ASSERT_EQ(c->writeRegister(10, 0xFF, 0x81), 0);

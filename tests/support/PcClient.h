@@ -15,6 +15,9 @@ class PcClient {
 public:
     enum class Kind { Udp, Tcp, Serial };
 
+    // Called before each send and after each whole receive (the test programs set it).
+    static void (*exchangeHook)();
+
     // A UDP socket bound to localHost:localPort (0: a free port) that sends to host:port;
     // null when it cannot be bound.
     static std::unique_ptr<PcClient> udp(const std::string& host, uint16_t port,
@@ -42,16 +45,21 @@ public:
     // The sender of the last datagram received (UDP).
     const sockaddr_in& lastPeer() const { return m_peer; }
 
+    // How long a request waits for its reply unless told otherwise. An answer ends the wait
+    // at once, so the bound is generous: on a loaded machine under a thread checker a reply
+    // can take seconds, and a reply taken for lost would be read as the next one's.
+    static constexpr int kReplyWaitMs = 10000;
+
     // Sends the request and waits for a well-formed reply; false on time-out or a reply
     // that fails its check byte.
-    bool request(const Frame& req, Frame& reply, int timeoutMs = 1000);
+    bool request(const Frame& req, Frame& reply, int timeoutMs = kReplyWaitMs);
 
     // --- the common commands; each returns the reply's status byte, or -1 on no reply ---
-    int readRam(uint32_t address, uint16_t length, Bytes& out, uint16_t dest = kController, int timeoutMs = 1000);
-    int writeRam(uint32_t address, const Bytes& data, uint16_t dest = kController, int timeoutMs = 1000);
-    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, uint16_t dest = kController, int timeoutMs = 1000);
+    int readRam(uint32_t address, uint16_t length, Bytes& out, uint16_t dest = kController, int timeoutMs = kReplyWaitMs);
+    int writeRam(uint32_t address, const Bytes& data, uint16_t dest = kController, int timeoutMs = kReplyWaitMs);
+    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, uint16_t dest = kController, int timeoutMs = kReplyWaitMs);
     // The value read (reply byte 11), or -1 on no reply / -2 when refused.
-    int readRegister(uint8_t reg, uint16_t dest = kController, int timeoutMs = 1000);
+    int readRegister(uint8_t reg, uint16_t dest = kController, int timeoutMs = kReplyWaitMs);
 
 private:
     PcClient(Kind kind, int fd);

@@ -1,3 +1,6 @@
+#include "core/kelrampara.h"
+#include "tests/support/PcClient.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -12,6 +15,12 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The device's threads edit and read the parameter block under its lock. A socket
+    // orders the PC's request before the device's answer, but a thread checker does not
+    // count a socket as ordering; so a test's PC client takes that lock once before it sends
+    // and once after it receives, and what a test reads or writes in the block between
+    // exchanges is ordered with the device's threads as it is on the wire.
+    pc::PcClient::exchangeHook = [] { std::unique_lock<std::mutex> hold = KelRamPara::lock_block(); };
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
