@@ -172,7 +172,7 @@ void LockWindow::image_init()
     }
     image_select = nullptr;
 
-    const KelRamPara* para = KelRamPara::pInstance();
+    KelRamPara* para = KelRamPara::pInstance();
     image_frame = new QFrame(this);
     image_frame->setObjectName(QStringLiteral("image_frame"));
     image_frame->setGeometry(0, 74, 320, 160);
