@@ -136,6 +136,7 @@ fpga_manage::fpga_manage()
     }
     clock_record_initialised = 0;
     m_rcvRecovery = new rcvRecovery();
+    std::memset(HalfHourValue, 15, sizeof HalfHourValue);
 }
 
 fpga_manage::~fpga_manage()
@@ -531,7 +532,10 @@ void* fpga_manage::fpga_manage_deal(void*)
             std::lock_guard<std::mutex> hold(Utils::_bri_set_mutex);
             bri_update_flag = 0;
         }
+        // The brightness step must still see the request it serves.
+        bri_request_taken = 1;
         set_fpga_bri_val();
+        bri_request_taken = 0;
     }
     if (g_set_led_para != 0 || g_freeze_out != 0 || freeze_running != 0)
         set_led_para_deal();
@@ -653,12 +657,6 @@ u8 fpga_manage::IT8563WE_Get(TimeRealType* t)
     return 0;
 }
 
-void fpga_manage::Brightness_hand_dealwith() { pendingCall(pending_calls, "Brightness_hand_dealwith"); }
-void fpga_manage::record_bright_change() { pendingCall(pending_calls, "record_bright_change"); }
-void fpga_manage::record_onoff_time(u8) { pendingCall(pending_calls, "record_onoff_time"); }
-void fpga_manage::Extension_function() { pendingCall(pending_calls, "Extension_function"); }
-void fpga_manage::Dealwith_mcu_ram() { pendingCall(pending_calls, "Dealwith_mcu_ram"); }
-void fpga_manage::Power_ctrl_init() { pendingCall(pending_calls, "Power_ctrl_init"); }
 
 // ------------------------------------------------------------------------------------
 // Job progress

@@ -331,15 +331,130 @@ public:
     QStringList recovery_list() const;
     u8 recovery_list_filled() const;
 
-    // --- Steps of the brightness, power, schedule and card-job work. Until they are built
-    // each records that it was called. ---
-    void Brightness_hand_dealwith();
-    void record_bright_change();
-    void record_onoff_time(u8 device);
-    void Extension_function();
-    void Dealwith_mcu_ram();
-    void Power_ctrl_init();
+    // --- Steps still to be built; each records that it was called. ---
     std::atomic<u32> pending_calls{0};    // calls of the not-yet-built steps, for the trace
+
+    // =====================================================================================
+    // Brightness, light sensor, on/off schedule and the command mailbox
+    // (fpga_manage_bright.cpp). The mailbox runs on a PC link's thread inside
+    // write_to_register; everything else on the manager thread. Both hold bri_mutex for the
+    // brightness, schedule and stored-block state; it is taken before any other lock here.
+    static constexpr u32 kOnOffFlash = 0x30E000;         // stored schedule block (sector 782)
+    static constexpr u32 kBrightFlash = 0x30F000;        // stored brightness block (sector 783)
+    static constexpr u8 kFlashDevice = 2;                // FPGA 0's configuration flash
+    static constexpr u8 kBlockValid = 0xAA;
+    static constexpr u8 kNoMode = 255;
+    // Words of g_change used by this work and by the function-card reads.
+    enum ServiceWord {
+        CHG_POWER_ENABLE = 10,       // the function card allows power control
+        CHG_NOSIG_STAMP = 11,
+        CHG_POWER_TASK_STAMP = 12,   // last read of the card's settings
+        CHG_POWER_STEP_STAMP = 13,   // last stop or start step
+        CHG_SIGNAL_STAMP = 14,       // last picture check
+        CHG_VMF_GROUP = 15,          // function card: port group 1..4, 0 none
+        CHG_VMF_ADDRESS = 16,        // 0x4000..0x7000, 0 none
+        CHG_VMF_VALID = 17,          // data-valid flag
+        CHG_VMF_EXPECT = 18,         // expected answer command
+        CHG_VMF_STATE = 19,          // 0 no answer yet, 1 good answer, 2 wrong answer
+        CHG_BRI_BUSY = 20,
+        CHG_BRI_TARGET = 21,
+        CHG_BRI_REPEAT = 22,
+        CHG_BRI_FORCE = 23,
+        CHG_BRI_TASK = 24,           // brightness task on
+        CHG_BRI_STAMP = 25,
+        CHG_BRI_MISS = 26            // light-sensor reads without an answer in a row
+    };
+    struct OnOffEntry {
+        u8 on_hour, on_minute, off_hour, off_minute;
+        u8 on_pending, off_pending;
+    };
+
+    void Dealwith_mcu_ram();
+    void Checktime(const u8* block);
+    void OnOff_time(const u8* block);
+    void record_onoff_time(u8 device);
+    void record_bright_change();
+    void Brightness_init(const u8* block);
+    void Brightness_hand_dealwith();
+    void Brightness_task();
+    void Brightness_time_change();
+    void Brightness_hand_change();
+    void Brightness_check_VMF();
+    void Brightness_read_VMF_value();
+    void VMF_data_back_result();
+    void Brightness_auto_filter();
+    void Extension_function();
+    void dealwith_onoff();
+    // Half-hour slot 0..47 of a time of day.
+    static u8 half_hour_slot(u8 hour, u8 minute);
+
+    std::recursive_mutex bri_mutex;
+    u8 bri_mode = kNoMode;               // 0/16 by hand, 1/17 by schedule, 2 automatic
+    u8 bri_last_slot = 255;
+    u8 HalfHourValue[48];
+    std::atomic<u8> bri_reload{0};       // the next idle pass reloads the stored block
+    std::atomic<u8> bri_request_taken{0};// the loop is applying a brightness request
+    u8 VMF_sensor_data[128] = {};        // the light sensor's data image
+    u8 onoff_count = 0;
+    OnOffEntry onoff[4] = {};
+    u8 onoff_day = 0;
+    u8 onoff_dark = 0;                   // the schedule made the screen dark
+
+    // =====================================================================================
+    // Power control through a function card, raw LCD register writes
+    // (fpga_manage_power.cpp). Manager thread only; the function-card words are shared with
+    // the light-sensor read, which runs on the same thread under bri_mutex.
+    enum OPTION { VMF_START = 0, VMF_STOP = 1 };
+    static constexpr u8 kNoFunctionCard = 252;
+    void Power_ctrl_init();
+    void Power_ctrl_reset();
+    void Power_ctrl_deal();
+    void Power_ctrl_task();
+    void Power_check_VMF();
+    void Power_read_VMF_value();
+    void Send_read_VMF_RAM0_data_cmd();
+    void Power_VMF_run();
+    void VMF_RAM0_data_back_result(u8 f);
+    void VMF_reg_back_result(u8 f);
+    void Power_ctrl_filter();
+    void Send_write_VMF_reg_cmd(OPTION option, u8 channel);
+    void wait_VMF_result();
+    void eth_data_send_stop();
+    void eth_data_send_start();
+    void write_LCD_register(u32 address, u8* data, u8 fpga, u8 count);
+    void Search_Card_task_run();
+    void Brightness_task_run();
+    // Runs service (an interrupt service and an answer check) until the function card's
+    // reply state is set or 35 ticks have passed; bounded by the clock as well, so that a
+    // stopped tick counter cannot hold the manager.
+    void wait_VMF_answer(const std::function<void()>& service);
+
+    static u8 SEND_READ_VMF_RAM0_CMD[19];
+    u8 power_signal = 0;                 // window 0's input had a picture at the last check
+    u8 power_armed = 0;
+    u8 power_nosig_timer = 0;
+    u8 power_stop_running = 0;
+    u8 power_send_stopped = 0;
+    u8 power_step = 1;                   // channel of the next step; 9 = all eight sent
+    u8 VMF_port = 0;                     // function-card port, kNoFunctionCard for none
+    u8 VMF_fpga = 0;
+    u8 VMF_RAM0[256] = {};               // the function card's RAM 0 (byte 44: power enable)
+
+    // =====================================================================================
+    // Monitor output set-up with the LED size and the row and column maps
+    // (fpga_manage_monitor.cpp). Offered for a caller on the manager thread.
+    void check_monitor_change(u8 f);
+    void set_9022_para(int f);
+    void set_lcd_change_flag();
+    void set_fpga_lcd_wh(u8 f);
+    void set_fpga_row_col_ram(u16 width, u16 height, u8 f);
+    static void row_col_calcul_ram(u32 source, u32 target, u8* map, u32 mapSize);
+    static constexpr u32 kColumnMapBytes = 2000;
+    static constexpr u32 kRowMapBytes = 512;
+    u32 monitor_state[2] = {3, 3};       // 0 idle, 1 begin, 2 wait picture, 3 wait transmitter, 4 programme
+    u32 monitor_stamp[2] = {};
+    u32 monitor_wait[2] = {};
+    // =====================================================================================
 
     // --- descriptors and window ---
     fpga_drv* m_fpga_drv = nullptr;

@@ -186,8 +186,13 @@ public:
     void writeReg(int r, uint8_t mask, uint8_t value)
     {
         m_regs[r] = uint8_t((m_regs[r] & ~mask) | (value & mask));
-        if (r == 3)
+        if (r == 3) {
             m_trained = (m_regs[3] & 0xC0) == 0xC0;   // stage bits 6 and 7 train the link
+            if (m_regs[3] & 0x04) {
+                m_regs[3] = uint8_t(m_regs[3] & ~0x04);
+                sendBrightness();
+            }
+        }
         if (r == 131 || r == 147) {
             // An answer is released only by the pair's bit set in 130/146 and then cleared
             // here; a driver that leaves this bit set keeps the answer shown.
@@ -276,18 +281,43 @@ public:
         for (int b = 0; b < 2; ++b) {
             if (!(select & (1u << b)))
                 continue;
-            const int port = 2 * pair + b;
-            FpgaModel::Op op;
-            op.kind = FpgaModel::OpKind::Send;
-            op.port = port;
-            op.data = packet;
-            record(std::move(op));
+            deliverTo(2 * pair + b, packet);
+        }
+    }
+
+    // The packet leaves on the port as if sent from the port's pair; answers come back there.
+    void deliverTo(int port, const std::vector<uint8_t>& packet, bool keepAnswers = true)
+    {
+        FpgaModel::Op op;
+        op.kind = FpgaModel::OpKind::Send;
+        op.port = port;
+        op.data = packet;
+        record(std::move(op));
+        if (!linkUp(port))
+            return;
+        auto answers = ReceivingCardModel::deliver(m_index, port, packet.data(), packet.size());
+        const int pair = port / 2;
+        if (keepAnswers && pair < kReceivePairs)
+            for (auto& a : answers)
+                m_answers[pair].push_back(std::move(a));
+    }
+
+    // The FPGA takes the brightness of register 6 over and hands it to the cards itself.
+    void sendBrightness()
+    {
+        for (int port = 0; port < ReceivingCardModel::kPorts; ++port) {
             if (!linkUp(port))
                 continue;
-            auto answers = ReceivingCardModel::deliver(m_index, port, packet.data(), packet.size());
-            if (pair < kReceivePairs)
-                for (auto& a : answers)
-                    m_answers[pair].push_back(std::move(a));
+            std::vector<uint8_t> p = {0xFF, uint8_t(0x0F | ((port & 3) << 4)), 0x00, 0xF0, 0x10, 0x66, 0x01,
+                                      uint8_t(port + 1), 0x00, 0x60};
+            for (int i = 0; i < 4; ++i)
+                p.push_back(uint8_t(FpgaModel::kBrightnessAddress >> (8 * i)));
+            p.insert(p.end(), {0x01, 0x00, 0x00, 0x00, m_regs[6]});
+            uint8_t x = 0;
+            for (uint8_t b : p)
+                x ^= b;
+            p.push_back(x);
+            deliverTo(port, p, false);
         }
     }
 

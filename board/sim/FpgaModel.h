@@ -23,7 +23,10 @@ namespace sim {
 //
 // Registers with behaviour:
 //   31, 30, 29, 28, 7  identification and version (31 = 33: the FPGA answers)
-//   3                  bits 6 and 7 (link stages 1 and 3): the link trains while both are set
+//   3                  bits 6 and 7 (link stages 1 and 3): the link trains while both are set;
+//                      bit 2 (brightness take-over, self-clearing): the FPGA sends its
+//                      brightness packet to every port with link (see kBrightnessAddress)
+//   6                  brightness 0..255
 //   22                 status: bit 3 link error (fault knob), bit 4 link trained, bit 7
 //                      output check seen (both once trained); bit 5 set when an answer
 //                      arrives; the other bits are stored as written
@@ -66,6 +69,10 @@ public:
         std::vector<uint8_t> data;         // bytes written, read, or the packet sent
     };
     static constexpr int kRamBytes = 4096;
+    // The brightness packet: a card RAM write (command 0x60, tag 0x66) to every card of the
+    // port, target 0x0FFF, of one byte, register 6, at this card RAM address. The FPGA keeps
+    // the cards' answers to its own packets to itself.
+    static constexpr uint32_t kBrightnessAddress = 0x1000;
 
     static uint8_t reg(int fpga, int reg);
     static void setReg(int fpga, int reg, uint8_t value);

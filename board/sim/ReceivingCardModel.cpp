@@ -1,6 +1,7 @@
 #include "board/sim/ReceivingCardModel.h"
 
 #include "board/Clock.h"
+#include "board/sim/FunctionCardModel.h"
 #include "board/sim/SimBoard.h"
 
 #include <cstring>
@@ -265,7 +266,24 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
         chain.packets.emplace_back(packet, packet + length);
     }
     // The shortest packet is the header, the command and the check byte.
-    if (length < 11 || xorOf(packet, length - 1) != packet[length - 1] || chain.cards.empty())
+    if (length < 11 || xorOf(packet, length - 1) != packet[length - 1])
+        return {};
+    if (chain.functionCard && FunctionCardModel::addressed(packet, length)) {
+        if (chain.fault == Fault::Silent)
+            return {};
+        // The function card answers from its own address.
+        CardAnswer answer;
+        answer.bytes = answerTo(packet, port, 0, FunctionCardModel::execute(fpga, port, packet, length));
+        const uint16_t own = uint16_t(0x4000 | ((port & 3) << 12));
+        answer.bytes[2] = uint8_t(own & 0xFF);
+        answer.bytes[3] = uint8_t(own >> 8);
+        answer.bytes.back() = xorOf(answer.bytes.data(), answer.bytes.size() - 1);
+        if (chain.fault == Fault::WrongCheck)
+            answer.bytes.back() ^= 0xFF;
+        answer.readyAtUs = board::Clock::monotonicUs() + chain.delayUs;
+        return {answer};
+    }
+    if (chain.cards.empty())
         return {};
     const uint16_t target = le16(packet);
     const uint16_t index = target & 0x0FFF;

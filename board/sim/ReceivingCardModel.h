@@ -35,7 +35,8 @@ struct CardAnswer {
 // Scenario keys (read at the first use after a reset), N = port 0..15, F = "fpga" for
 // FPGA 0 and "fpga1" for FPGA 1:
 //   F.cards.portN=<count>        cards on the port (FPGA 0 default: 2 on ports 0 and 1)
-//   F.funccard.portN=1           a function card answers on the port (flag in the search answer)
+//   F.funccard.portN=1           a function card answers on the port (flag in the search answer;
+//                                packets to its address go to FunctionCardModel)
 //   F.fault.portN=silent|badbcc  the chain never answers / answers with a wrong check byte
 //   F.delay_us.portN=<us>        answers appear this long after the packet
 //   F.configid.portN=<id>        configuration identity of the port's cards (default 0)

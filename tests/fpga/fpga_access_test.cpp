@@ -6,6 +6,8 @@
 #include "core/kelrampara.h"
 #include "fpga/fpga_drv.h"
 
+#include <cstring>
+
 using fpga_test::FpgaFixture;
 using sim::FpgaModel;
 using Kind = sim::FpgaModel::OpKind;
@@ -188,11 +190,13 @@ TEST_F(FpgaAccess, RegisterZeroOutputEnableAndStatusLatch)
 
 TEST_F(FpgaAccess, RegisterTwoNeverSendsBitsOneAndTwo)
 {
-    const uint32_t before = manager->pending_calls;
+    // A schedule command in the mailbox: one entry, kept in flash.
+    const uint8_t command[13] = {0xAA, 2, 0xAA, 0, 0, 0, 5, 0, 1, 0x08, 0x00, 0x20, 0x00};
+    std::memcpy(fpga_manage::MCU_RAM_CMD, command, sizeof command);
     manager->write_to_register(2, 0x0E, 0x0E, 0);
     // Bit 2 ran the mailbox and was cleared, bit 1 is always cleared: only bit 3 arrives.
     EXPECT_EQ(FpgaModel::reg(0, 2), 0x08);
-    EXPECT_EQ(manager->pending_calls, before + 1);
+    EXPECT_EQ(manager->reg_shadow(66, 0), 1);
     // The shadow keeps what was asked for.
     EXPECT_EQ(manager->reg_shadow(2, 0), 0x0E);
     manager->write_to_0x00_register(2, 0x02, 0x02, 0);
