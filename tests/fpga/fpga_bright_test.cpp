@@ -1,0 +1,212 @@
+// Brightness by hand, by half-hour table and from the light sensor, the on/off schedule and
+// the PC's command mailbox, against the simulated FPGA, its flash and a function card.
+#include "tests/fpga/bringup_fixture.h"
+
+#include <cstring>
+#include <ctime>
+
+using namespace fpga_test;
+using sim::FpgaModel;
+
+namespace {
+
+class FpgaBright : public BringUpFixture {
+protected:
+    void SetUp() override
+    {
+        BringUpFixture::SetUp();
+        makeReady();
+        para = KelRamPara::p_kelrampara_config;
+        for (int w = fpga_manage::CHG_VMF_GROUP; w <= fpga_manage::CHG_BRI_MISS; ++w)
+            g_change[w] = 0;
+    }
+    // The local wall clock at a time of day (the date is fixed).
+    static void clockAt(int hour, int minute, int day = 7)
+    {
+        std::tm t{};
+        t.tm_year = 2026 - 1900;
+        t.tm_mon = 11;
+        t.tm_mday = day;
+        t.tm_hour = hour;
+        t.tm_min = minute;
+        t.tm_isdst = -1;
+        sim::SimBoard::fixWallTime(std::mktime(&t));
+    }
+    void setPercent(uint16_t percent) { KelRamPara::put16(para->ram + KelRamPara::kBrightness, percent); }
+    void applyRequest()
+    {
+        manager->bri_request_taken = 1;
+        manager->Brightness_hand_dealwith();
+        manager->bri_request_taken = 0;
+    }
+    void mailbox(const std::vector<uint8_t>& block)
+    {
+        std::memset(fpga_manage::MCU_RAM_CMD, 0, 64);
+        std::memcpy(fpga_manage::MCU_RAM_CMD, block.data(), block.size());
+        manager->write_to_register(2, 0x04, 0x04, 0);
+    }
+    static std::vector<uint8_t> flash(uint32_t address, uint32_t n) { return sim::FpgaFlashModel::read(0, address, n); }
+
+    KelRamPara* para = nullptr;
+};
+
+} // namespace
+
+TEST_F(FpgaBright, BrightnessValuesPerMode)
+{
+    // From the parameter block: 3 % gives 15 unless the mode is 16 or 17; above 100 % is 100 %.
+    manager->bri_mode = 0;
+    setPercent(3);
+    applyRequest();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 15);
+    manager->bri_mode = 16;
+    applyRequest();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 7);
+    setPercent(250);
+    applyRequest();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 255);
+    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][256], 1);
+
+    // Table values through the scaling of mode 1: 0 gives 255, 1 gives 15; mode 17 is raw.
+    setPercent(100);
+    manager->bri_mode = 1;
+    manager->write_to_register(64, 0xFF, 0, 0);
+    manager->Brightness_hand_dealwith();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 255);
+    manager->write_to_register(64, 0xFF, 1, 0);
+    manager->Brightness_hand_dealwith();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 15);
+    EXPECT_EQ(para->ram16(KelRamPara::kBrightness), 5);   // the block follows the value
+    manager->bri_mode = 17;
+    manager->write_to_register(64, 0xFF, 100, 0);
+    manager->Brightness_hand_dealwith();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 100);
+}
+
+TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
+{
+    manager->bri_mode = 16;
+    setPercent(50);
+    applyRequest();
+    // The FPGA hands the value on to the cards of ports 0 and 1.
+    EXPECT_EQ(sim::ReceivingCardModel::card(0, 1, 0).ram[FpgaModel::kBrightnessAddress], 127);
+    std::vector<uint8_t> block = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
+    block.insert(block.end(), 48, 127);
+    EXPECT_EQ(flash(fpga_manage::kBrightFlash, 57), block);
+
+    // No port with link: no register write, but the change is still stored.
+    sim::SimBoard::setScenario("fpga.link.port0", "0");
+    sim::SimBoard::setScenario("fpga.link.port1", "0");
+    sim::FpgaModel::clearLog();
+    setPercent(20);
+    applyRequest();
+    EXPECT_TRUE(writesTo(6).empty());
+    EXPECT_EQ(manager->reg_shadow(64, 0), 51);
+    EXPECT_EQ(flash(fpga_manage::kBrightFlash + 9, 1)[0], 51);
+    // The stored hand setting becomes the running mode at the next idle pass.
+    manager->Extension_function();
+    EXPECT_EQ(manager->bri_mode, 16);
+    EXPECT_EQ(g_change[fpga_manage::CHG_BRI_TASK], 1u);
+}
+
+TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
+{
+    EXPECT_EQ(fpga_manage::half_hour_slot(23, 59), 47);
+    EXPECT_EQ(fpga_manage::half_hour_slot(0, 0), 0);
+    EXPECT_EQ(fpga_manage::half_hour_slot(12, 30), 25);
+
+    std::vector<uint8_t> block = {0xAA, 0x03, 0xAA, 0, 0, 0, 49, 0, 17};
+    for (int i = 0; i < 48; ++i)
+        block.push_back(uint8_t(100 + i));
+    mailbox(block);
+    EXPECT_EQ(flash(fpga_manage::kBrightFlash, 57), block);
+    clockAt(12, 40);
+    G_timeTicks += 1000;
+    manager->Extension_function();                      // reload, then the table's first run
+    EXPECT_EQ(manager->bri_mode, 17);
+    EXPECT_EQ(FpgaModel::reg(0, 6), 125);
+    clockAt(23, 59);
+    G_timeTicks += 1000;
+    manager->Extension_function();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 147);
+}
+
+TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
+{
+    sim::ReceivingCardModel::setFunctionCard(0, 1, true);
+    sim::FunctionCardModel::setLightSensor(0, 1, true, 30);
+    fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[1]] = 1;
+    mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 1, 0, 2});
+    manager->Extension_function();                      // reload: automatic mode
+    ASSERT_EQ(manager->bri_mode, 2);
+    g_change[fpga_manage::CHG_BRI_TARGET] = 27;
+    for (int i = 0; i < 5; ++i) {
+        G_timeTicks += 200;
+        manager->Extension_function();
+    }
+    // One step per read toward the suggested 30, then it stays.
+    EXPECT_EQ(FpgaModel::reg(0, 6), 30);
+    EXPECT_EQ(g_change[fpga_manage::CHG_VMF_ADDRESS], 0x5000u);
+    std::vector<std::vector<uint8_t>> reads;
+    for (auto& p : sim::ReceivingCardModel::packets(0, 1))
+        if (p.size() > 5 && p[5] == 0xBB)
+            reads.push_back(p);
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.back(), (std::vector<uint8_t>{0x00, 0x50, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61, 0x00,
+                                                    0x00, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00, 0xEB}));
+
+    // A sensor that stops answering: after ten misses full brightness.
+    sim::ReceivingCardModel::setFault(0, 1, sim::ReceivingCardModel::Fault::Silent);
+    for (int i = 0; i < 10; ++i) {
+        G_timeTicks += 200;
+        manager->Extension_function();
+    }
+    EXPECT_EQ(FpgaModel::reg(0, 6), 255);
+}
+
+TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
+{
+    // Seven entries asked for, four kept; entry 0 lights and darkens at 08:30.
+    std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, 29, 0, 7};
+    const uint8_t times[4][4] = {{0x08, 0x30, 0x08, 0x30}, {0x18, 0x00, 0x23, 0x59}, {1, 2, 3, 4}, {5, 6, 7, 8}};
+    for (auto& t : times)
+        block.insert(block.end(), t, t + 4);
+    block.resize(8 + 29, 0x11);
+    mailbox(block);
+    EXPECT_EQ(manager->onoff_count, 4);
+    EXPECT_EQ(manager->onoff[1].off_hour, 23);
+    EXPECT_EQ(manager->onoff[1].off_minute, 59);
+    EXPECT_EQ(manager->reg_shadow(66, 0), 1);
+    EXPECT_EQ(flash(fpga_manage::kOnOffFlash, 37), block);
+
+    clockAt(8, 30);
+    sim::FpgaModel::clearLog();
+    manager->Extension_function();
+    const auto reg0 = writesTo(0);
+    ASSERT_EQ(reg0.size(), 2u);
+    EXPECT_EQ(reg0[0].second & 0x04, 0);                // lit first
+    EXPECT_EQ(reg0[1].second & 0x04, 0x04);             // then dark, in the same pass
+    EXPECT_EQ(manager->onoff_dark, 1);
+    EXPECT_EQ(manager->power_armed, 1);                 // each switch re-arms the power control
+
+    // A restart takes the stored schedule back.
+    manager->onoff_count = 0;
+    manager->record_onoff_time(2);
+    EXPECT_EQ(manager->onoff_count, 4);
+    EXPECT_EQ(manager->onoff[3].on_minute, 6);
+    // Erasing it stops the schedule.
+    mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
+    EXPECT_EQ(manager->reg_shadow(66, 0), 0);
+    EXPECT_EQ(flash(fpga_manage::kOnOffFlash, 1)[0], 0xFF);
+}
+
+TEST_F(FpgaBright, MailboxClockCommandAndOversizedBlocks)
+{
+    mailbox({0xAA, 0x01, 0x00, 0, 0, 0, 7, 0, 0x26, 0x20, 0x12, 0x07, 0x09, 0x05, 0x03});
+    EXPECT_TRUE(sim::Journal::hasShell("date \"2026-12-7 9:5:3\";hwclock -wu"));
+
+    // A length that runs past the mailbox is not stored; the schedule itself is still read.
+    mailbox({0xAA, 0x02, 0xAA, 0, 0, 0, 0xF9, 0x03, 1, 0x10, 0x00, 0x11, 0x00});
+    EXPECT_EQ(manager->onoff_count, 1);
+    EXPECT_EQ(flash(fpga_manage::kOnOffFlash, 1)[0], 0xFF);
+}

@@ -1,0 +1,79 @@
+// Monitor output set-up: the row and column maps, the LED size words and the steps that
+// wait for a measured picture and for the HDMI transmitter.
+#include "tests/fpga/bringup_fixture.h"
+
+#include <vector>
+
+using namespace fpga_test;
+using sim::FpgaModel;
+
+TEST(FpgaMonitorMaps, RowAndColumnMaps)
+{
+    std::vector<uint8_t> map(2000, 0x5A);
+    fpga_manage::row_col_calcul_ram(0, 768, map.data(), 2000);
+    EXPECT_EQ(map, std::vector<uint8_t>(2000, 0x5A));       // nothing to map: untouched
+
+    map.assign(2000, 0);
+    fpga_manage::row_col_calcul_ram(800, 1024, map.data(), 2000);
+    EXPECT_EQ(std::vector<uint8_t>(map.begin(), map.begin() + 128), std::vector<uint8_t>(128, 0xFF));
+    EXPECT_EQ(map[128], 0);
+
+    map.assign(2000, 0);
+    fpga_manage::row_col_calcul_ram(3, 2, map.data(), 2000);
+    EXPECT_EQ(map[0], 0xFD);                                 // positions 1 and 3 kept, 2 dropped
+
+    map.assign(2000, 0);
+    fpga_manage::row_col_calcul_ram(2048, 1024, map.data(), 2000);
+    EXPECT_EQ(std::vector<uint8_t>(map.begin(), map.begin() + 256), std::vector<uint8_t>(256, 0xAA));
+    EXPECT_EQ(map[256], 0);
+
+    // A source with more positions than the map has bits is refused.
+    map.assign(512, 0);
+    fpga_manage::row_col_calcul_ram(4097, 768, map.data(), 512);
+    EXPECT_EQ(map, std::vector<uint8_t>(512, 0));
+}
+
+class FpgaMonitor : public BringUpFixture {};
+
+TEST_F(FpgaMonitor, LedSizeMapsAndTheChangeSteps)
+{
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    KelRamPara::put16(para->ram + KelRamPara::kLedWidth, 1920);
+    KelRamPara::put16(para->ram + KelRamPara::kLedHeight, 1080);
+
+    world->source->open_bus();
+    // State 3 waits for the transmitter; any other state ignores it.
+    manager->monitor_state[0] = 2;
+    manager->set_9022_para(0);
+    EXPECT_EQ(manager->monitor_state[0], 2u);
+    manager->set_lcd_change_flag();
+    sim::SiI9022Model::instance().setPresent(false);
+    manager->set_9022_para(0);
+    EXPECT_EQ(manager->monitor_state[0], 3u);
+    sim::SiI9022Model::instance().setPresent(true);
+    manager->set_9022_para(0);
+    EXPECT_EQ(manager->monitor_state[0], 4u);
+
+    manager->check_monitor_change(0);
+    EXPECT_EQ(FpgaModel::ram(0, 1, 424, 8), (std::vector<uint8_t>{0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}));
+    // 1920 columns to 1024 (every 1.875th): columns 1 and 3 kept, 2 dropped ...
+    EXPECT_EQ(FpgaModel::ram(0, 35, 0, 1)[0] & 0x07, 0x05);
+    // ... 1080 rows to 768: of rows 1073-1080 the map keeps 1074, 1075, 1077, 1078 and 1080.
+    EXPECT_EQ(FpgaModel::ram(0, 34, 134, 2), (std::vector<uint8_t>{0xB6, 0}));
+    EXPECT_EQ(FpgaModel::reg(0, 2) & 0x01, 0x01);
+    EXPECT_EQ(FpgaModel::reg(0, 23) & 0x10, 0x10);
+    EXPECT_EQ(manager->monitor_state[0], 0u);
+
+    // A new change clears register 23 bit 4 and waits for a measured picture.
+    manager->monitor_state[0] = 1;
+    manager->check_monitor_change(0);
+    EXPECT_EQ(FpgaModel::reg(0, 23) & 0x10, 0);
+    EXPECT_EQ(manager->monitor_state[0], 2u);
+    G_timeTicks += 101;
+    manager->check_monitor_change(0);
+    EXPECT_EQ(manager->monitor_state[0], 2u);             // no picture measured yet
+    FpgaModel::setRam(0, 1, 116, {0x80, 0x07, 0x38, 0x04});
+    G_timeTicks += 101;
+    manager->check_monitor_change(0);
+    EXPECT_EQ(manager->monitor_state[0], 3u);
+}

@@ -1,0 +1,135 @@
+// Power control through a function card on port 0: the stop and start sequences into the
+// card's channel fields, their timing, and the raw LCD register write.
+#include "tests/fpga/bringup_fixture.h"
+
+using namespace fpga_test;
+using sim::FunctionCardModel;
+
+namespace {
+
+class FpgaPower : public BringUpFixture {
+protected:
+    void SetUp() override
+    {
+        BringUpFixture::SetUp();
+        makeReady();
+        para = KelRamPara::p_kelrampara_config;
+        for (int layer = 0; layer < KelRamPara::kLayerCount; ++layer)
+            KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * layer, 0);
+        KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSource, 1);   // window 0: input 1
+        sim::ReceivingCardModel::setFunctionCard(0, 0, true);
+        FunctionCardModel::setRam0(0, 0, 44, {1});
+        fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[0]] = 1;
+        G_timeTicks = 5000;
+    }
+    void picture(bool on)
+    {
+        const int at = KelRamPara::kInputStatus + 6 * 1;
+        for (int i = 0; i < 3; ++i)
+            KelRamPara::put16(para->ram + at + 2 * i, on ? uint16_t(1080 + i) : 0);
+    }
+    void step(uint32_t ticks)
+    {
+        G_timeTicks += ticks;
+        manager->Power_ctrl_deal();
+    }
+    static std::vector<std::vector<uint8_t>> cardWrites() { return FunctionCardModel::card(0, 0).registerWrites; }
+
+    KelRamPara* para = nullptr;
+};
+
+} // namespace
+
+TEST_F(FpgaPower, ChannelWritePacketsAndTheEnableByte)
+{
+    manager->Power_check_VMF();
+    manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_START, 6);
+    manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_STOP, 9);
+    const auto packets = sim::ReceivingCardModel::packets(0, 0);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0], (std::vector<uint8_t>{0x00, 0x40, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0, 0x03, 0x0C,
+                                                0x00, 0x0C, 0xBB}));
+    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0x0C);
+
+    // RAM 0 byte 44 of 2 does not allow power control.
+    FunctionCardModel::setRam0(0, 0, 44, {2});
+    manager->Power_ctrl_task();
+    EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 0u);
+    EXPECT_EQ(manager->reg_shadow(67, 0), 0);
+    FunctionCardModel::setRam0(0, 0, 44, {1});
+    manager->Power_ctrl_task();
+    EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 1u);
+    EXPECT_EQ(manager->reg_shadow(67, 0), 1);
+}
+
+TEST_F(FpgaPower, StopAfterALostPictureAndStartWhenItReturns)
+{
+    // A picture lost before one was ever seen never stops the channels.
+    picture(false);
+    for (int i = 0; i < 30; ++i)
+        step(101);
+    EXPECT_TRUE(cardWrites().empty());
+
+    picture(true);
+    step(101);                                           // arms the control
+    picture(false);
+    step(101);                                           // the loss is seen: the wait begins
+    const uint32_t lost = G_timeTicks;
+    while (G_timeTicks - lost < 1000)
+        step(100);
+    EXPECT_TRUE(cardWrites().empty());                   // nothing up to 1000 ticks
+    step(1);
+    ASSERT_EQ(cardWrites().size(), 1u);
+    EXPECT_EQ(cardWrites()[0], (std::vector<uint8_t>{0x02, 0x03, 0x00, 0x01}));
+    step(50);
+    EXPECT_EQ(cardWrites().size(), 1u);                  // channels go at least 51 ticks apart
+    step(1);
+    step(51);
+    ASSERT_EQ(cardWrites().size(), 3u);
+    EXPECT_EQ(cardWrites()[2], (std::vector<uint8_t>{0x02, 0x30, 0x00, 0x10}));
+
+    // The picture returns after channel 3: the start sequence begins at channel 1.
+    picture(true);
+    step(101);
+    ASSERT_EQ(cardWrites().size(), 4u);
+    EXPECT_EQ(cardWrites()[3], (std::vector<uint8_t>{0x02, 0x03, 0x00, 0x03}));
+    for (int i = 0; i < 8; ++i)
+        step(51);
+    EXPECT_EQ(cardWrites().size(), 11u);
+    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[2], 0xFF);
+    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0xFF);
+    EXPECT_EQ(manager->power_send_stopped, 0);
+
+    // Lost again: a full stop writes field value 1 into all eight channels.
+    picture(false);
+    step(101);
+    step(1001);
+    for (int i = 0; i < 9; ++i)
+        step(51);
+    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[2], 0x55);
+    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0x55);
+    EXPECT_EQ(manager->power_send_stopped, 1);
+}
+
+TEST_F(FpgaPower, ASecondWindowSuspendsEverything)
+{
+    KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * 3, 1);
+    picture(true);
+    step(2000);
+    EXPECT_EQ(g_change[fpga_manage::CHG_SIGNAL_STAMP], 0u);
+    EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
+}
+
+TEST_F(FpgaPower, RawLcdRegisterWrite)
+{
+    uint8_t data[2] = {0xA1, 0xB2};
+    manager->write_LCD_register(0x1234, data, 0, 2);
+    manager->write_LCD_register(0x1234, data, 0, 0);
+    std::vector<std::vector<uint8_t>> sent;
+    for (auto& r : spi(1))
+        sent.push_back(r.tx);
+    EXPECT_EQ(sent, (std::vector<std::vector<uint8_t>>{{0x34}, {0xA1}, {0xB2}, {0x34}}));
+    EXPECT_TRUE(spi(2).empty());
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 16);
+    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 16);
+}
