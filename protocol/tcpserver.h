@@ -59,6 +59,9 @@ public:
     // Sockets closed since the owner last asked: a queued frame or a remembered answer
     // socket with such a number must not be answered (the number may be reused).
     std::vector<int> takeClosed();
+    // Cuts bytes as though read from client socket into frames queued on records(); what
+    // recvData does with each read (the fuzz target feeds a stream this way).
+    void feed_bytes(int socket, const unsigned char* data, size_t len) { feed(socket, m_parsers[socket], data, len); }
 
 private:
     // What is left of a client's stream between reads: the frame begun so far.

@@ -245,6 +245,13 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     }
 }
 
+void udpnetManage::join_datagram(int index, const unsigned char* data, size_t len)
+{
+    UdpServer::Record rec;
+    rec.data.assign(data, data + len);
+    join(m_link[index], rec);
+}
+
 void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
 {
     unsigned char* frame = link.frame.data();

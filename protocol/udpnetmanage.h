@@ -75,6 +75,10 @@ public:
     void queue_13769_answer(const unsigned char* data, unsigned int len, const sockaddr_in& to);
 
     UdpServer* server(unsigned port) const;
+    // Joins one datagram as though received on port 5008 (index 0) or 10005 (index 1); the
+    // joined frames wait in joined(index) (the fuzz target feeds datagrams this way).
+    void join_datagram(int index, const unsigned char* data, size_t len);
+    std::list<UdpServer::Record>& joined(int index) { return m_link[index].frames; }
     unsigned char reply_state(unsigned port) const;
 
     // [0] 5008 answer list and address, [1] the WiFi link's handler, [2] 13769 transmit list
