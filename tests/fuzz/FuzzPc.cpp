@@ -5,6 +5,7 @@
 #include "core/kelrampara.h"
 #include "fpga/fpga_manage.h"
 #include "scaler/c331_manage.h"
+#include "sources/velinsource.h"
 
 #include <algorithm>
 
@@ -22,6 +23,8 @@ PcBench::PcBench()
     if (!c331_manage::p_c331_manage)
         c331_manage::p_c331_manage = new c331_manage();
     fresh();
+    // EDID records over the protocol (group 0xC1) are taken only with the input manager.
+    velinsource::pInstance();
     manager = std::make_unique<fpga_manage>();
     fpga_manage::p_fpga_manage = manager.get();
     if (manager->initialize() != 0)
@@ -109,13 +112,25 @@ std::vector<pc::Frame> pcSeedFrames()
         f.data = std::move(data);
         v.push_back(f);
     };
-    // Parameter block reads and writes (address, length).
+    // Parameter block writes and reads, flash erase/write/read, registers (address, length).
+    add(0x60, {0x00, 0x03, 0x00, 0x00, 0x04, 0x00, 1, 2, 3, 4});
+    add(0x61, {0x00, 0x03, 0x00, 0x00, 0x10, 0x00});
     add(0x70, {0x00, 0x00, 0x00, 0x00, 0x10, 0x00});
     add(0x71, {0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 1, 2, 3, 4});
     add(0x72, {0x10, 0x00, 0x02, 0x00, 0x01, 0x00});
-    for (uint8_t g : {0x81, 0x82, 0x83, 0x84, 0x87, 0x8E, 0x8F, 0xA2, 0xA4, 0xC1, 0xC3, 0xC4, 0xC5,
+    add(0xA0, {0x10, 0x00, 0x00, 0x00, 0x02, 0x00, 1, 2});
+    add(0xA1, {0x10, 0x00, 0x00, 0x00, 0x02, 0x00});
+    add(0xB0, {0x00, 0x03, 0x00, 0x00, 0x02, 0x00, 1, 0});
+    for (uint8_t g : {0x81, 0x82, 0x83, 0x84, 0x87, 0x8E, 0x8F, 0xA2, 0xA4, 0xC3, 0xC4, 0xC5,
                       0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC})
         add(g, {0x00, 0x00, 0x00, 0x00});
+    // An EDID record of input 1 (a whole 288-byte record at byte 19) and its read-back.
+    Bytes edid = {1, 1, 0, 0, 0, 0, 0};
+    pc::put16(edid, 288);
+    for (unsigned i = 0; i < 288; ++i)
+        edid.push_back(uint8_t(i < 8 ? (i == 0 || i == 7 ? 0x00 : 0xFF) : i));
+    add(0xC1, edid);
+    add(0xC1, {2, 1, 0, 0, 0, 0, 0, 0, 0});
     // File transfer: a start for a known name, a block, an end; reads.
     for (const char* name : {"LOGO", "ALIS", "OSDS", "MO0A", "FMCU", "KXFR"}) {
         Bytes d = {1, 0, 0};
