@@ -578,6 +578,10 @@ int message_deal::read_ram(unsigned char* frame)
         // The block, the slots and the 4G block are written by other links' threads.
         std::unique_lock<std::mutex> block = KelRamPara::lock_block();
         std::lock_guard<std::mutex> status4g(g_4G_RAM_mutex);
+        // The receivers publish the input status under the parameter object's own lock.
+        std::unique_lock<std::mutex> inputStatus;
+        if (overlaps(256, 291) && KelRamPara::p_kelrampara_config)
+            inputStatus = std::unique_lock<std::mutex>(KelRamPara::p_kelrampara_config->mutex);
         for (unsigned i = copy_own_range(A, L, property.get(), frame + 11) ? L : 0; i < L; ++i) {
             uint64_t a = uint64_t(A) + i;
             if (a >= 0xFE000000u && a <= 0xFEFFFFFFu)
