@@ -6,12 +6,12 @@
 #include "gui/kel_screens.h"
 #include "gui/led/led_text.h"
 #include "gui/option.h"
+#include "gui/screen_keys.h"
 
 #include <QDebug>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 
 LinkOption* g_linkoption = nullptr;
@@ -139,52 +139,27 @@ void LinkOption::on_Button_firmware_usbgrade_clicked()
 
 void LinkOption::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(LinkOption)[Press]");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(LinkOption)[Press]");
+    screen_key_press("LinkOption", event);
 }
 
 void LinkOption::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    QPointer<LinkOption> self(this);
-    switch (kel_key(code)) {
-    case KEL_RIGHT:
-        qDebug("this is right-code [LinkOption][Release] ui_select=%#x", ui_select);
-        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, +1);
-        break;
-    case KEL_LEFT:
-        qDebug("this is left-code [LinkOption][Release] ui_select=%#x", ui_select);
-        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, -1);
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(LinkOption)[Release]");
-        if (ui_select == 0)
-            on_Button_linkcom_clicked();
-        else if (ui_select == 1)
-            on_Button_linkwlan_clicked();
-        else
-            on_Button_firmware_usbgrade_clicked();
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(LinkOption)[Release]");
-        slot_Button_back_clicked();
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [LinkOption][Release]");
-        if (kel_mode_shortcut(this, "LinkOption", [this] {
-            if (g_linkoption == this)
-                g_linkoption = nullptr;
-            Option::close_menu();
-        }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
-    }
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+    screen_key_release(this, "LinkOption", event->key(), keyboard,
+                       {[this](int step) {
+                            kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, step);
+                        },
+                        [this] {
+                            if (ui_select == 0)
+                                on_Button_linkcom_clicked();
+                            else if (ui_select == 1)
+                                on_Button_linkwlan_clicked();
+                            else
+                                on_Button_firmware_usbgrade_clicked();
+                        },
+                        [this] { slot_Button_back_clicked(); },
+                        [this] {
+                            if (g_linkoption == this)
+                                g_linkoption = nullptr;
+                            Option::close_menu();
+                        }});
 }

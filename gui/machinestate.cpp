@@ -7,6 +7,7 @@
 #include "gui/led/led_text.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
+#include "gui/screen_keys.h"
 #include "gui/sourceinfo.h"
 #include "ui_machinestate.h"
 
@@ -204,31 +205,15 @@ void MachineState::on_Button_back_clicked()
 
 void MachineState::keyPressEvent(QKeyEvent* event)
 {
-    const KelKey key = kel_key(event->key());
-    if (key == KEL_OK)
-        qDebug("this is OK button(MachineState)[Press]");
-    else if (key == KEL_BACK)
-        qDebug("this is back button(MachineState)[Press]");
+    screen_key_press("MachineState", event);
 }
 
 void MachineState::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    switch (kel_key(code)) {
-    case KEL_BACK:
-        qDebug("this is back button(MachineState)[Release]");
-        back_to_main_menu();
-        break;
-    case KEL_MODE: {
-        if (kel_mode_shortcut(this, "MachineState", [this] {
-                if (g_machinestate == this)
-                    g_machinestate = nullptr;
-            }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    }
-    default:
-        break;
-    }
-    keyboard.update_usb_keyEvent(code);
+    screen_key_release(this, "MachineState", event->key(), keyboard,
+                       {{}, {}, [this] { back_to_main_menu(); },
+                        [this] {
+                            if (g_machinestate == this)
+                                g_machinestate = nullptr;
+                        }});
 }

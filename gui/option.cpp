@@ -8,13 +8,13 @@
 #include "gui/linkoption.h"
 #include "gui/mainwindow.h"
 #include "gui/outputset.h"
+#include "gui/screen_keys.h"
 #include "ui_option.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QPushButton>
 
 Option* g_option = nullptr;
@@ -216,45 +216,21 @@ QImage Option::converToGrayscale(const QImage& image)
     return image.convertToFormat(QImage::Format_Grayscale8);
 }
 
-void Option::keyPressEvent(QKeyEvent*)
+void Option::keyPressEvent(QKeyEvent* event)
 {
-    // Presses are swallowed: the menu acts on releases only, and the dialog's own Escape
-    // handling must not close it behind the screen framework's back.
+    screen_key_press("Option", event);
 }
 
 void Option::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    QPointer<Option> self(this);
-    switch (kel_key(code)) {
-    case KEL_RIGHT:
-        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, +1);
-        break;
-    case KEL_LEFT:
-        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, -1);
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(Option)[Release]\n");
-        open_entry(ui_select);
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(Option)[Release]\n");
-        slot_Button_back_clicked();
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [Option][Release]");
-        if (kel_mode_shortcut(this, "Option", [this] {
-                if (g_option == this)
-                    g_option = nullptr;
-            }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
-    }
-    // A child screen's mode key may have closed this menu while it waited in the opener.
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+    screen_key_release(this, "Option", event->key(), keyboard,
+                       {[this](int step) {
+                            kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, step);
+                        },
+                        [this] { open_entry(ui_select); },
+                        [this] { slot_Button_back_clicked(); },
+                        [this] {
+                            if (g_option == this)
+                                g_option = nullptr;
+                        }});
 }

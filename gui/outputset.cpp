@@ -5,11 +5,11 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/option.h"
+#include "gui/screen_keys.h"
 #include "ui_outputset.h"
 
 #include <QDebug>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QPushButton>
 
 OutputSet* g_outputset = nullptr;
@@ -98,50 +98,25 @@ void OutputSet::on_Button_lanset_clicked()
 
 void OutputSet::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(OutputSet)[Press]\n");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(OutputSet)[Press]\n");
+    screen_key_press("OutputSet", event);
 }
 
 void OutputSet::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    QPointer<OutputSet> self(this);
-    switch (kel_key(code)) {
-    case KEL_RIGHT:
-        qDebug("this is right-code [OutputSet][Release] ui_select=%#x", ui_select);
-        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, +1);
-        break;
-    case KEL_LEFT:
-        qDebug("this is left-code [OutputSet][Release] ui_select=%#x", ui_select);
-        kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, -1);
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(OutputSet)[Release]\n");
-        if (ui_select == 0)
-            on_Button_ledset_clicked();
-        else
-            on_Button_lanset_clicked();
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(OutputSet)[Release]\n");
-        slot_Button_back_clicked();
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [OutputSet][Release]");
-        if (kel_mode_shortcut(this, "OutputSet", [this] {
-            if (g_outputset == this)
-                g_outputset = nullptr;
-            Option::close_menu();
-        }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
-    }
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+    screen_key_release(this, "OutputSet", event->key(), keyboard,
+                       {[this](int step) {
+                            kel_step_focus(menulist, kEntries, ui_select, focus_widget, style_normal, style_focus, step);
+                        },
+                        [this] {
+                            if (ui_select == 0)
+                                on_Button_ledset_clicked();
+                            else
+                                on_Button_lanset_clicked();
+                        },
+                        [this] { slot_Button_back_clicked(); },
+                        [this] {
+                            if (g_outputset == this)
+                                g_outputset = nullptr;
+                            Option::close_menu();
+                        }});
 }

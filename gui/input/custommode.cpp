@@ -10,6 +10,7 @@
 #include "gui/kelcontrol.h"
 #include "gui/lockwindow.h"
 #include "gui/mainwindow.h"
+#include "gui/screen_keys.h"
 #include "gui/sourceinfo.h"
 #include "scaler/omenu.h"
 #include "ui_custommode.h"
@@ -428,80 +429,79 @@ void CustomMode::go_home()
 
 void CustomMode::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(lcdshow)[Press]\n");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(lcdshow)[Press]\n");
+    screen_key_press("CustomMode", event);
 }
 
 void CustomMode::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    switch (kel_key(code)) {
-    case KEL_LEFT:
-        qDebug("this is left-code [CustomMode][Release] ui_select=%#x", ui_select);
-        if (edit_state == 0) {
-            mode_box->set_box_default();
-            ui_select = ui_select == 0 ? 15 : ui_select - 1;
-            mode_box->set_boxindexsel(char(ui_select));
-            kel_button_mode_clicked();
-        } else {
-            kel_button_selinfo(1, char(button_select));
-            if (button_select == 0)
-                button_select = uint8_t(3 - button_hidden);
-            --button_select;
-            kel_button_selinfo(0, char(button_select));
-        }
-        break;
-    case KEL_RIGHT:
-        qDebug("this is right-code [CustomMode][Release] ui_select=%#x", ui_select);
-        if (edit_state == 0) {
-            mode_box->set_box_default();
-            ui_select = ui_select >= 15 ? 0 : ui_select + 1;
-            mode_box->set_boxindexsel(char(ui_select));
-            kel_button_mode_clicked();
-        } else {
-            kel_button_selinfo(1, char(button_select));
-            if (++button_select >= 3 - button_hidden)
-                button_select = 0;
-            kel_button_selinfo(0, char(button_select));
-        }
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(CustomMode)[Release]\n");
-        if (edit_state == 0) {
-            if (get_mode_status() == 0)
-                break;
-            edit_state = 1;
-            mode_box->set_box_modify();
-            button_select = 0;
-            kel_button_selinfo(0, 0);
-        } else {
-            edit_state = 0;
-            mode_box->set_box_default();
-            if (button_select == 0)
-                on_Button_use_clicked();
-            else if (button_select == 1)
-                on_Button_delete_clicked();
-            kel_button_selinfo(2, 0);
-        }
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(CustomMode)[Release]\n");
-        if (edit_state == 0) {
-            if (g_mode_shortcut_key != 0)
-                go_home();
-            else
-                slot_Button_back_clicked();
-        } else {
-            edit_state = 0;
-            mode_box->set_box_default();
-            kel_button_selinfo(2, 0);
-            kel_button_mode_clicked();
-        }
-        break;
-    default:
-        break;
+    // This is the user-mode screen itself: the mode key only reaches the keypad handler.
+    screen_key_release(this, "CustomMode", event->key(), keyboard,
+                       {[this](int step) { step < 0 ? key_left() : key_right(); }, [this] { key_ok(); },
+                        [this] { key_back(); }});
+}
+
+void CustomMode::key_left()
+{
+    if (edit_state == 0) {
+        mode_box->set_box_default();
+        ui_select = ui_select == 0 ? 15 : ui_select - 1;
+        mode_box->set_boxindexsel(char(ui_select));
+        kel_button_mode_clicked();
+    } else {
+        kel_button_selinfo(1, char(button_select));
+        if (button_select == 0)
+            button_select = uint8_t(3 - button_hidden);
+        --button_select;
+        kel_button_selinfo(0, char(button_select));
     }
-    keyboard.update_usb_keyEvent(code);
+}
+
+void CustomMode::key_right()
+{
+    if (edit_state == 0) {
+        mode_box->set_box_default();
+        ui_select = ui_select >= 15 ? 0 : ui_select + 1;
+        mode_box->set_boxindexsel(char(ui_select));
+        kel_button_mode_clicked();
+    } else {
+        kel_button_selinfo(1, char(button_select));
+        if (++button_select >= 3 - button_hidden)
+            button_select = 0;
+        kel_button_selinfo(0, char(button_select));
+    }
+}
+
+void CustomMode::key_ok()
+{
+    if (edit_state == 0) {
+        if (get_mode_status() == 0)
+            return;
+        edit_state = 1;
+        mode_box->set_box_modify();
+        button_select = 0;
+        kel_button_selinfo(0, 0);
+    } else {
+        edit_state = 0;
+        mode_box->set_box_default();
+        if (button_select == 0)
+            on_Button_use_clicked();
+        else if (button_select == 1)
+            on_Button_delete_clicked();
+        kel_button_selinfo(2, 0);
+    }
+}
+
+void CustomMode::key_back()
+{
+    if (edit_state == 0) {
+        if (g_mode_shortcut_key != 0)
+            go_home();
+        else
+            slot_Button_back_clicked();
+    } else {
+        edit_state = 0;
+        mode_box->set_box_default();
+        kel_button_selinfo(2, 0);
+        kel_button_mode_clicked();
+    }
 }

@@ -67,6 +67,11 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    // The released keys, for the mode list or the buttons of the mode being edited.
+    void key_left();
+    void key_right();
+    void key_ok();
+    void key_back();
     void build_window_page();
     void build_osd_page();
     void go_home();

@@ -9,6 +9,7 @@
 #include "gui/kel_screens.h"
 #include "gui/my_lineedit.h"
 #include "gui/numberkeyboard.h"
+#include "gui/screen_keys.h"
 #include "gui/sourceinfo.h"
 #include "ui_edidset.h"
 
@@ -353,89 +354,85 @@ void EDIDset::focus_line(int index, bool focused)
     }
 }
 
-void EDIDset::keyPressEvent(QKeyEvent*)
+void EDIDset::keyPressEvent(QKeyEvent* event)
 {
-    // Presses are swallowed: the screen acts on releases, and Escape must not close it.
+    screen_key_press("EDIDset", event);
 }
 
 void EDIDset::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    switch (kel_key(code)) {
-    case KEL_LEFT:
-    case KEL_RIGHT: {
-        const int step = kel_key(code) == KEL_RIGHT ? 1 : -1;
-        if (ui_seltype == 0) {
-            ui_select = uint8_t((ui_select + 4 + step) % 4);
-            kel_button_input_clicked();
-        } else if (ui_seltype == 1) {
-            focus_line(ui_line_select, false);
-            ui_line_select = uint8_t((ui_line_select + 6 + step) % 6);
-            focus_line(ui_line_select, true);
-        } else {
-            ui_freq_select = ui_freq_select ? 0 : 1;
-            on_Button_freq_clicked();
-        }
-        break;
+    screen_key_release(this, "EDIDset", event->key(), keyboard,
+                       {[this](int step) { key_move(step); }, [this] { key_ok(); }, [this] { key_back(); },
+                        [this] {
+                            if (g_edidset == this)
+                                g_edidset = nullptr;
+                            if (g_inputchoose) {
+                                g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
+                                g_inputchoose->close();
+                                g_inputchoose = nullptr;
+                            }
+                        }});
+}
+
+void EDIDset::key_move(int step)
+{
+    if (ui_seltype == 0) {
+        ui_select = uint8_t((ui_select + 4 + step) % 4);
+        kel_button_input_clicked();
+    } else if (ui_seltype == 1) {
+        focus_line(ui_line_select, false);
+        ui_line_select = uint8_t((ui_line_select + 6 + step) % 6);
+        focus_line(ui_line_select, true);
+    } else {
+        ui_freq_select = ui_freq_select ? 0 : 1;
+        on_Button_freq_clicked();
     }
-    case KEL_OK:
-        if (ui_seltype == 0) {
-            kel_button_source_clicked();
-            ui_seltype = 1;
-            ui_line_select = 0;
-            focus_line(0, true);
-        } else if (ui_seltype == 1) {
-            if (ui_line_select <= 1) {
-                My_lineEdit* field = ui_line_select == 0 ? ui->lineEdit_W : ui->lineEdit_H;
-                emit field->send_show(line_names[ui_line_select]);
-            } else if (ui_line_select == 2) {
-                ui_seltype = 2;
-                ui->label_rate->setStyleSheet(style_rate_choice);
-                ui_freq_backup = ui_freq_select;
-            } else if (ui_line_select == 5) {
-                if (kel_button_ok_clicked()) {
-                    ui_seltype = 0;
-                    ui_line_select = 0;
-                }
-            } else {   // Delete behaves as Cancel
+}
+
+void EDIDset::key_ok()
+{
+    if (ui_seltype == 0) {
+        kel_button_source_clicked();
+        ui_seltype = 1;
+        ui_line_select = 0;
+        focus_line(0, true);
+    } else if (ui_seltype == 1) {
+        if (ui_line_select <= 1) {
+            My_lineEdit* field = ui_line_select == 0 ? ui->lineEdit_W : ui->lineEdit_H;
+            emit field->send_show(line_names[ui_line_select]);
+        } else if (ui_line_select == 2) {
+            ui_seltype = 2;
+            ui->label_rate->setStyleSheet(style_rate_choice);
+            ui_freq_backup = ui_freq_select;
+        } else if (ui_line_select == 5) {
+            if (kel_button_ok_clicked()) {
                 ui_seltype = 0;
-                kel_button_cancel_clicked();
                 ui_line_select = 0;
             }
-        } else {
-            on_Button_freq_clicked();
-            ui->label_rate->setStyleSheet(style_field_focus);
-            ui_seltype = 1;
-        }
-        break;
-    case KEL_BACK:
-        if (ui_seltype == 0) {
-            slot_Button_back_clicked();
-        } else if (ui_seltype == 1) {
+        } else {   // Delete behaves as Cancel
             ui_seltype = 0;
-            ui_line_select = 0;
             kel_button_cancel_clicked();
-        } else {
-            ui_freq_select = ui_freq_backup;
-            ui_seltype = 1;
-            on_Button_freq_clicked();
-            ui->label_rate->setStyleSheet(style_field_focus);
+            ui_line_select = 0;
         }
-        break;
-    case KEL_MODE:
-        if (kel_mode_shortcut(this, "EDIDset", [this] {
-                if (g_edidset == this)
-                    g_edidset = nullptr;
-                if (g_inputchoose) {
-                    g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
-                    g_inputchoose->close();
-                    g_inputchoose = nullptr;
-                }
-            }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
+    } else {
+        on_Button_freq_clicked();
+        ui->label_rate->setStyleSheet(style_field_focus);
+        ui_seltype = 1;
     }
-    keyboard.update_usb_keyEvent(code);
+}
+
+void EDIDset::key_back()
+{
+    if (ui_seltype == 0) {
+        slot_Button_back_clicked();
+    } else if (ui_seltype == 1) {
+        ui_seltype = 0;
+        ui_line_select = 0;
+        kel_button_cancel_clicked();
+    } else {
+        ui_freq_select = ui_freq_backup;
+        ui_seltype = 1;
+        on_Button_freq_clicked();
+        ui->label_rate->setStyleSheet(style_field_focus);
+    }
 }

@@ -78,6 +78,10 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    // The released keys, by the level that holds them (inputs, fields, refresh rate).
+    void key_move(int step);
+    void key_ok();
+    void key_back();
     QWidget* line_item(int index) const;
     void focus_line(int index, bool focused);
 };

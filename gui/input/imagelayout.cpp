@@ -7,6 +7,7 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/option.h"
+#include "gui/screen_keys.h"
 #include "gui/sourceinfo.h"
 #include "ui_imagelayout.h"
 
@@ -182,42 +183,17 @@ void ImageLayout::step(int direction)
 
 void ImageLayout::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK ImageLayout(Option)[Press]\n");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back ImageLayout(Option)[Press]\n");
+    screen_key_press("ImageLayout", event);
 }
 
 void ImageLayout::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    switch (kel_key(code)) {
-    case KEL_LEFT:
-        qDebug("this is left-code [ImageLayout][Release] ui_select=%#x", ui_select);
-        step(-1);
-        break;
-    case KEL_RIGHT:
-        qDebug("this is right-code [ImageLayout][Release] ui_select=%#x", ui_select);
-        step(+1);
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(ImageLayout)[Release]\n");
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(ImageLayout)[Release]\n");
-        slot_Button_back_clicked();
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [ImageLayout][Release]");
-        if (kel_mode_shortcut(this, "ImageLayout", [this] {
-                if (g_imagelayout == this)
-                    g_imagelayout = nullptr;
-                Option::close_menu();
-            }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
-    }
-    keyboard.update_usb_keyEvent(code);
+    // OK changes nothing here.
+    screen_key_release(this, "ImageLayout", event->key(), keyboard,
+                       {[this](int direction) { step(direction); }, {}, [this] { slot_Button_back_clicked(); },
+                        [this] {
+                            if (g_imagelayout == this)
+                                g_imagelayout = nullptr;
+                            Option::close_menu();
+                        }});
 }

@@ -8,6 +8,7 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
+#include "gui/screen_keys.h"
 #include "gui/sourceinfo.h"
 #include "gui/tip.h"
 #include "ui_inputchoose.h"
@@ -18,7 +19,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
-#include <QPointer>
 #include <cstring>
 
 InputChoose* g_inputchoose = nullptr;
@@ -556,124 +556,111 @@ void InputChoose::slot_Button_back_clicked()
 
 void InputChoose::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(InputChoose)[Press]\n");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(InputChoose)[Press]\n");
+    screen_key_press("InputChoose", event);
 }
 
 void InputChoose::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    const KelKey key = kel_key(code);
-    // A screen opened from here may close this one with its mode key while it runs.
-    QPointer<InputChoose> self(this);
-    if (key == KEL_LEFT || key == KEL_RIGHT)
-        qDebug("this is %s-code [InputChoose][Release] ui_select=%#x ,ui_seltype=%#x ,current_page=%#x",
-               key == KEL_LEFT ? "left" : "right", ui_select, ui_seltype, current_page);
-    switch (key) {
-    case KEL_LEFT:
-        if (ui_seltype == 0) {
-            ui_select = ui_select == 0 ? 5 : ui_select == 4 ? uint8_t(image_num - 1) : uint8_t(ui_select - 1);
-            imagemenu();
-            image_select();
-        } else if (ui_seltype == 1) {
-            ui_select = ui_select == 0 ? 3 : ui_select - 1;
-            image_select();
-        } else {
-            const int entries = std::min(source_current_check(), kMaxSourceInfo);
-            KEL_TRACE("[max_source_info = %#x], [ui_select = %#x], [current_page=%#x]\n", entries, ui_select,
-                      current_page);
-            if (ui_select == 0) {
-                if (current_page == 0) {
-                    current_page = max_page;
-                    ui_select = uint8_t(entries - 3 * max_page);
-                } else {
-                    --current_page;
-                    ui_select = 3;
-                }
+    screen_key_release(this, "InputChoose", event->key(), keyboard,
+                       {[this](int step) { step < 0 ? key_left() : key_right(); }, [this] { key_ok(); },
+                        [this] { key_back(); },
+                        [this] {
+                            if (g_inputchoose == this)
+                                g_inputchoose = nullptr;
+                        }});
+}
+
+void InputChoose::key_left()
+{
+    if (ui_seltype == 0) {
+        ui_select = ui_select == 0 ? 5 : ui_select == 4 ? uint8_t(image_num - 1) : uint8_t(ui_select - 1);
+        imagemenu();
+        image_select();
+    } else if (ui_seltype == 1) {
+        ui_select = ui_select == 0 ? 3 : ui_select - 1;
+        image_select();
+    } else {
+        const int entries = std::min(source_current_check(), kMaxSourceInfo);
+        KEL_TRACE("[max_source_info = %#x], [ui_select = %#x], [current_page=%#x]\n", entries, ui_select,
+                  current_page);
+        if (ui_select == 0) {
+            if (current_page == 0) {
+                current_page = max_page;
+                ui_select = uint8_t(entries - 3 * max_page);
+            } else {
+                --current_page;
+                ui_select = 3;
             }
-            --ui_select;
-            initSource();
         }
-        break;
-    case KEL_RIGHT:
-        if (ui_seltype == 0) {
-            ++ui_select;
-            if (ui_select == image_num)
-                ui_select = 4;
-            else if (ui_select >= 6)
-                ui_select = 0;
-            imagemenu();
-            image_select();
-        } else if (ui_seltype == 1) {
-            ui_select = ui_select >= 3 ? 0 : ui_select + 1;
-            image_select();
-        } else {
-            const int entries = std::min(source_current_check(), kMaxSourceInfo);
-            ++ui_select;
-            if (3 * current_page + ui_select >= entries) {
-                current_page = 0;
-                ui_select = 0;
-            } else if (ui_select > 2) {
-                ui_select = 0;
-                current_page = current_page + 1 > max_page ? 0 : current_page + 1;
-            }
-            qDebug("this is right-code [InputChoose][Release] ui_select=%#x ,current_page=%#x,max_source_info=%#x",
-                   ui_select, current_page, entries);
-            initSource();
+        --ui_select;
+        initSource();
+    }
+}
+
+void InputChoose::key_right()
+{
+    if (ui_seltype == 0) {
+        ++ui_select;
+        if (ui_select == image_num)
+            ui_select = 4;
+        else if (ui_select >= 6)
+            ui_select = 0;
+        imagemenu();
+        image_select();
+    } else if (ui_seltype == 1) {
+        ui_select = ui_select >= 3 ? 0 : ui_select + 1;
+        image_select();
+    } else {
+        const int entries = std::min(source_current_check(), kMaxSourceInfo);
+        ++ui_select;
+        if (3 * current_page + ui_select >= entries) {
+            current_page = 0;
+            ui_select = 0;
+        } else if (ui_select > 2) {
+            ui_select = 0;
+            current_page = current_page + 1 > max_page ? 0 : current_page + 1;
         }
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(InputChoose)[Release] ui_select=%#x ,ui_seltype=%#x", ui_select, ui_seltype);
-        if (ui_seltype == 0) {
-            if (ui_select < image_num) {
-                ui_seltype = 1;
-                imagemenu();
-                para_source_index_init();
-                on_Button_source_clicked();
-            } else if (ui_select == 4) {
-                kel_button_inputcut_clicked();
-            } else if (ui_select == 5) {
-                kel_button_EDID_clicked();
-            }
-        } else if (ui_seltype == 1) {
-            ui_seltype = 2;
-            para_uiselect_init();
-            on_Button_source_clicked();
-        } else {
-            kel_source_button_clicked();
-            TextCreate(char(image_id), 0);
-        }
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(InputChoose)[Release] ui_select=%#x ,ui_seltype=%#x", ui_select, ui_seltype);
-        if (ui_seltype == 0) {
-            slot_Button_back_clicked();
-        } else if (ui_seltype == 1) {
-            ui_seltype = 0;
-            ui_select = image_menu_select;
-            imagemenu();
-            image_select();
-        } else {
+        qDebug("this is right-code [InputChoose][Release] ui_select=%#x ,current_page=%#x,max_source_info=%#x",
+               ui_select, current_page, entries);
+        initSource();
+    }
+}
+
+void InputChoose::key_ok()
+{
+    if (ui_seltype == 0) {
+        if (ui_select < image_num) {
             ui_seltype = 1;
+            imagemenu();
             para_source_index_init();
             on_Button_source_clicked();
+        } else if (ui_select == 4) {
+            kel_button_inputcut_clicked();
+        } else if (ui_select == 5) {
+            kel_button_EDID_clicked();
         }
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [InputChoose][Release]");
-        if (kel_mode_shortcut(this, "InputChoose", [this] {
-                if (g_inputchoose == this)
-                    g_inputchoose = nullptr;
-            }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
+    } else if (ui_seltype == 1) {
+        ui_seltype = 2;
+        para_uiselect_init();
+        on_Button_source_clicked();
+    } else {
+        kel_source_button_clicked();
+        TextCreate(char(image_id), 0);
     }
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+}
+
+void InputChoose::key_back()
+{
+    if (ui_seltype == 0) {
+        slot_Button_back_clicked();
+    } else if (ui_seltype == 1) {
+        ui_seltype = 0;
+        ui_select = image_menu_select;
+        imagemenu();
+        image_select();
+    } else {
+        ui_seltype = 1;
+        para_source_index_init();
+        on_Button_source_clicked();
+    }
 }

@@ -83,6 +83,11 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    // The released keys, by the level that holds them (images, image menu, sources).
+    void key_left();
+    void key_right();
+    void key_ok();
+    void key_back();
     // The window row's cursor for the window shown at position p of the row.
     int row_position(int window) const;
     int entries_on_page(int entries) const;

@@ -12,6 +12,7 @@
 #include "gui/my_lineedit.h"
 #include "gui/numberkeyboard.h"
 #include "gui/option.h"
+#include "gui/screen_keys.h"
 #include "gui/sourceinfo.h"
 #include "ui_inputcut.h"
 
@@ -21,7 +22,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
-#include <QPointer>
 #include <QPushButton>
 #include <cstring>
 
@@ -515,166 +515,155 @@ void InputCut::slot_Button_back_clicked()
 
 void InputCut::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(InputCut)[Press]\n");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(InputCut)[Press]\n");
+    screen_key_press("InputCut", event);
 }
 
 void InputCut::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
     const int n = source_current_check();
-    const KelKey key = kel_key(code);
-    if (key == KEL_LEFT || key == KEL_RIGHT)
-        qDebug("this is %s-code [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]",
-               key == KEL_LEFT ? "left" : "right", ui_select, current_pag, n);
-    switch (key) {
-    case KEL_LEFT:
-    case KEL_RIGHT: {
-        const bool right = key == KEL_RIGHT;
-        if (ui_seltype == 0) {
-            current_pag = 0;
-            ui_select = uint8_t((ui_select + (right ? 1 : 3)) % 4);
-            kel_button_input_clicked();
-        } else if (ui_seltype == 1) {
-            if (!right) {
-                if (ui_select > 0) {
-                    --ui_select;
-                } else if (current_pag >= 1) {
-                    --current_pag;
-                    ui_select = current_pag == 0 ? 6 : 5;
-                } else {
-                    current_pag = max_pag;
-                    ui_select = uint8_t(n - kItemsPerPage * max_pag - 1 + (max_pag == 0 ? 1 : 0));
-                }
-            } else {
-                const int p = ui_select + 1;
-                const int limit = current_pag == 0 ? n + 1 : n;
-                if (kItemsPerPage * current_pag + p >= limit) {
-                    current_pag = 0;
-                    ui_select = 0;
-                } else if (p >= (current_pag == 0 ? 7 : 6)) {
-                    ui_select = 0;
-                    current_pag = current_pag + 1 > max_pag ? 0 : current_pag + 1;
-                } else {
-                    ui_select = uint8_t(p);
-                }
-            }
-            kel_button_input_clicked();
-        } else {
-            kel_sel_info(ui_select, 0, n);
-            if (right) {
-                ++ui_select;
-                if (ui_seltype == 2 && ui_select == n + 4)
-                    ui_select = uint8_t(n + 5);
-                if (ui_select > n + 6)
-                    ui_select = uint8_t(n);
-            } else if (ui_select == n) {
-                ui_select = uint8_t(n + 6);
-            } else {
+    screen_key_release(this, "InputCut", event->key(), keyboard,
+                       {[this, n](int step) { key_move(step, n); }, [this, n] { key_ok(n); },
+                        [this, n] { key_back(n); },
+                        [this] {
+                            if (g_inputcut == this)
+                                g_inputcut = nullptr;
+                            if (g_inputchoose) {
+                                g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
+                                g_inputchoose->close();
+                                g_inputchoose = nullptr;
+                            } else {
+                                Option::close_menu();
+                            }
+                        }});
+}
+
+void InputCut::key_move(int step, int n)
+{
+    const bool right = step > 0;
+    if (ui_seltype == 0) {
+        current_pag = 0;
+        ui_select = uint8_t((ui_select + (right ? 1 : 3)) % 4);
+        kel_button_input_clicked();
+    } else if (ui_seltype == 1) {
+        if (!right) {
+            if (ui_select > 0) {
                 --ui_select;
-                if (ui_seltype == 2 && ui_select == n + 4)
-                    ui_select = uint8_t(n + 3);
-            }
-            kel_sel_info(ui_select, 1, n);
-        }
-        if (ui_seltype <= 1)
-            qDebug("this is %s-code [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]",
-                   right ? "right" : "left", ui_select, current_pag, n);
-        break;
-    }
-    case KEL_OK:
-        qDebug("this is OK [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]", ui_select,
-               current_pag, n);
-        if (ui_seltype == 0) {
-            ui_tab_backup = ui_select;
-            ui_select = 0;
-            current_pag = 0;
-            ui_seltype = 1;
-            kel_button_input_clicked();
-        } else if (ui_seltype == 1) {
-            if (current_pag == 0 && ui_select == 0) {
-                ui_list_backup = 0;
-                ui_select = uint8_t(n);
-                kel_button_add_clicked();
-                ui_seltype = 2;
-                kel_sel_info(n, 1, n);
-            } else if (current_pag == 0 && ui_select == 1) {
-                // the input itself: nothing to edit
+            } else if (current_pag >= 1) {
+                --current_pag;
+                ui_select = current_pag == 0 ? 6 : 5;
             } else {
-                // A position past the last item (after a delete) opens nothing.
-                CROP_PARA crop{0, 0, 0, 0, 0};
-                int record = P::kCropCount;
-                KelRamPara::pInstance()->KelGetCropPara(source_id, selected_item(), &crop, &record);
-                if (record >= P::kCropCount)
-                    break;
-                const unsigned char position = ui_select;
-                ui_seltype = 3;
-                kel_button_input_clicked();
-                kel_button_source_clicked();
-                ui_list_backup = position;
-                ui_select = uint8_t(n);
-                kel_sel_info(n, 1, n);
+                current_pag = max_pag;
+                ui_select = uint8_t(n - kItemsPerPage * max_pag - 1 + (max_pag == 0 ? 1 : 0));
             }
         } else {
-            const int j = ui_select - n;
-            if (j >= 0 && j <= 3) {
-                My_lineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
-                emit fields[j]->send_show(fields[j]->objectName());
-            } else if (j >= 4 && j <= 6) {
-                QString why;
-                if (j == 6 && !crop_values_ok(&why)) {
-                    // Refused: the panel stays open and says why.
-                    kel_fit_text(label_refuse, why, 8);
-                    label_refuse->show();
-                    break;
-                }
-                ui_seltype = 1;
-                ui_select = ui_list_backup;
-                if (j == 6)
-                    kel_button_ok_clicked();
-                else if (j == 5)
-                    kel_button_cancel_clicked();
-                else
-                    kel_button_delete_clicked();
-                kel_sel_info(0, 2, n);
+            const int p = ui_select + 1;
+            const int limit = current_pag == 0 ? n + 1 : n;
+            if (kItemsPerPage * current_pag + p >= limit) {
+                current_pag = 0;
+                ui_select = 0;
+            } else if (p >= (current_pag == 0 ? 7 : 6)) {
+                ui_select = 0;
+                current_pag = current_pag + 1 > max_pag ? 0 : current_pag + 1;
+            } else {
+                ui_select = uint8_t(p);
             }
         }
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(InputCut)[Release]\n");
-        if (ui_seltype == 0) {
-            slot_Button_back_clicked();
-        } else if (ui_seltype == 1) {
-            ui_seltype = 0;
-            ui_select = ui_tab_backup;
-            kel_button_input_clicked();
+        kel_button_input_clicked();
+    } else {
+        kel_sel_info(ui_select, 0, n);
+        if (right) {
+            ++ui_select;
+            if (ui_seltype == 2 && ui_select == n + 4)
+                ui_select = uint8_t(n + 5);
+            if (ui_select > n + 6)
+                ui_select = uint8_t(n);
+        } else if (ui_select == n) {
+            ui_select = uint8_t(n + 6);
         } else {
+            --ui_select;
+            if (ui_seltype == 2 && ui_select == n + 4)
+                ui_select = uint8_t(n + 3);
+        }
+        kel_sel_info(ui_select, 1, n);
+    }
+    if (ui_seltype <= 1)
+        qDebug("this is %s-code [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]",
+               right ? "right" : "left", ui_select, current_pag, n);
+}
+
+void InputCut::key_ok(int n)
+{
+    qDebug("this is OK [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]", ui_select,
+           current_pag, n);
+    if (ui_seltype == 0) {
+        ui_tab_backup = ui_select;
+        ui_select = 0;
+        current_pag = 0;
+        ui_seltype = 1;
+        kel_button_input_clicked();
+    } else if (ui_seltype == 1) {
+        if (current_pag == 0 && ui_select == 0) {
+            ui_list_backup = 0;
+            ui_select = uint8_t(n);
+            kel_button_add_clicked();
+            ui_seltype = 2;
+            kel_sel_info(n, 1, n);
+        } else if (current_pag == 0 && ui_select == 1) {
+            // the input itself: nothing to edit
+        } else {
+            // A position past the last item (after a delete) opens nothing.
+            CROP_PARA crop{0, 0, 0, 0, 0};
+            int record = P::kCropCount;
+            KelRamPara::pInstance()->KelGetCropPara(source_id, selected_item(), &crop, &record);
+            if (record >= P::kCropCount)
+                return;
+            const unsigned char position = ui_select;
+            ui_seltype = 3;
+            kel_button_input_clicked();
+            kel_button_source_clicked();
+            ui_list_backup = position;
+            ui_select = uint8_t(n);
+            kel_sel_info(n, 1, n);
+        }
+    } else {
+        const int j = ui_select - n;
+        if (j >= 0 && j <= 3) {
+            My_lineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
+            emit fields[j]->send_show(fields[j]->objectName());
+        } else if (j >= 4 && j <= 6) {
+            QString why;
+            if (j == 6 && !crop_values_ok(&why)) {
+                // Refused: the panel stays open and says why.
+                kel_fit_text(label_refuse, why, 8);
+                label_refuse->show();
+                return;
+            }
             ui_seltype = 1;
             ui_select = ui_list_backup;
-            kel_button_input_clicked();
-            kel_button_cancel_clicked();
+            if (j == 6)
+                kel_button_ok_clicked();
+            else if (j == 5)
+                kel_button_cancel_clicked();
+            else
+                kel_button_delete_clicked();
             kel_sel_info(0, 2, n);
         }
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [InputCut][Release]");
-        if (kel_mode_shortcut(this, "InputCut", [this] {
-                if (g_inputcut == this)
-                    g_inputcut = nullptr;
-                if (g_inputchoose) {
-                    g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
-                    g_inputchoose->close();
-                    g_inputchoose = nullptr;
-                } else {
-                    Option::close_menu();
-                }
-            }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
     }
-    keyboard.update_usb_keyEvent(code);
+}
+
+void InputCut::key_back(int n)
+{
+    if (ui_seltype == 0) {
+        slot_Button_back_clicked();
+    } else if (ui_seltype == 1) {
+        ui_seltype = 0;
+        ui_select = ui_tab_backup;
+        kel_button_input_clicked();
+    } else {
+        ui_seltype = 1;
+        ui_select = ui_list_backup;
+        kel_button_input_clicked();
+        kel_button_cancel_clicked();
+        kel_sel_info(0, 2, n);
+    }
 }

@@ -87,6 +87,10 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    // The released keys, by the level that holds them; n: the items of the input.
+    void key_move(int step, int n);
+    void key_ok(int n);
+    void key_back(int n);
     QWidget* panel_item(int j) const;
     // The list position of item k (page and position).
     void select_item(int k);

@@ -11,6 +11,7 @@
 #include "gui/numberkeyboard.h"
 #include "gui/option.h"
 #include "gui/outputset.h"
+#include "gui/screen_keys.h"
 #include "gui/tip.h"
 #include "scaler/c331_manage.h"
 #include "ui_ledset.h"
@@ -18,7 +19,6 @@
 #include <QDebug>
 #include <QKeyEvent>
 #include <QPixmap>
-#include <QPointer>
 #include <algorithm>
 #include <mutex>
 
@@ -246,57 +246,30 @@ void ledset::move_focus(int step)
 
 void ledset::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(ledset)[Press]\n");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(ledset)[Press]\n");
+    screen_key_press("ledset", event);
 }
 
 void ledset::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    QPointer<ledset> self(this);
-    switch (kel_key(code)) {
-    case KEL_LEFT:
-        qDebug("this is left-code [ledset][Release] ui_select=%#x", ui_select);
-        move_focus(-1);
-        break;
-    case KEL_RIGHT:
-        qDebug("this is right-code [ledset][Release] ui_select=%#x", ui_select);
-        move_focus(+1);
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(ledset)[Release]\n");
-        if (ui_select <= 1)
-            emit static_cast<My_lineEdit*>(line_widget)->send_show(line_names[ui_select]);
-        else if (ui_select == 2)
-            on_Button_apply1_clicked();
-        else
-            slot_Button_back_clicked();
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(ledset)[Release]\n");
-        slot_Button_back_clicked();
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [ledset][Release]");
-        if (kel_mode_shortcut(this, "ledset", [this] {
-            if (g_ledset == this)
-                g_ledset = nullptr;
-            if (g_outputset) {
-                g_outputset->setAttribute(Qt::WA_DeleteOnClose);
-                g_outputset->close();
-                g_outputset = nullptr;
-            }
-            Option::close_menu();
-        }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
-    }
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+    screen_key_release(this, "ledset", event->key(), keyboard,
+                       {[this](int step) { move_focus(step); },
+                        [this] {
+                            if (ui_select <= 1)
+                                emit static_cast<My_lineEdit*>(line_widget)->send_show(line_names[ui_select]);
+                            else if (ui_select == 2)
+                                on_Button_apply1_clicked();
+                            else
+                                slot_Button_back_clicked();
+                        },
+                        [this] { slot_Button_back_clicked(); },
+                        [this] {
+                            if (g_ledset == this)
+                                g_ledset = nullptr;
+                            if (g_outputset) {
+                                g_outputset->setAttribute(Qt::WA_DeleteOnClose);
+                                g_outputset->close();
+                                g_outputset = nullptr;
+                            }
+                            Option::close_menu();
+                        }});
 }

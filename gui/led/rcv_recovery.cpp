@@ -7,6 +7,7 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/led/led_text.h"
+#include "gui/screen_keys.h"
 #include "gui/settings/settingsscreen.h"
 #include "ui_rcv_recovery.h"
 
@@ -15,7 +16,6 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <algorithm>
 
@@ -289,48 +289,21 @@ void rcv_recovery::syncUpdate(int code)
         rcv_self_recovery_file_list();
 }
 
-void rcv_recovery::keyPressEvent(QKeyEvent*)
+void rcv_recovery::keyPressEvent(QKeyEvent* event)
 {
-    // Presses are swallowed: the screen acts on releases, and Escape must not close it.
+    screen_key_press("rcv_recovery", event);
 }
 
 void rcv_recovery::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    QPointer<rcv_recovery> self(this);
-    switch (kel_key(code)) {
-    case KEL_LEFT:
-        qDebug("this is left-code [rcv_recovery][Release] ui_select=%#x", ui_select);
-        menulist_sel_left();
-        break;
-    case KEL_RIGHT:
-        qDebug("this is right-code [rcv_recovery][Release] ui_select=%#x", ui_select);
-        menulist_sel_right();
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(rcv_recovery)[Release]");
-        menulist_button_ok_page();
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(rcv_recovery)[Release]");
-        menulist_back_page();
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [rcv_recovery][Release]");
-        if (g_qround_bar)
-            return;   // a job runs: refused, the key is not passed on
-        if (kel_mode_shortcut(this, "rcv_recovery", [this] {
-                if (g_rcv_recovery == this)
-                    g_rcv_recovery = nullptr;
-                SettingsScreen::close_chain(12);
-            }) == KelModeKey::Locked)
-            return;
-        break;
-    default:
-        break;
-    }
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+    screen_key_release(this, "rcv_recovery", event->key(), keyboard,
+                       {[this](int step) { step < 0 ? menulist_sel_left() : menulist_sel_right(); },
+                        [this] { menulist_button_ok_page(); }, [this] { menulist_back_page(); },
+                        [this] {
+                            if (g_rcv_recovery == this)
+                                g_rcv_recovery = nullptr;
+                            SettingsScreen::close_chain(12);
+                        },
+                        // A job runs: the dialog stays and the key goes nowhere.
+                        [] { return g_qround_bar != nullptr; }});
 }

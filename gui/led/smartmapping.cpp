@@ -10,6 +10,7 @@
 #include "gui/numberkeyboard.h"
 #include "gui/my_lineedit.h"
 #include "gui/option.h"
+#include "gui/screen_keys.h"
 #include "board/Files.h"
 #include "ui_smartmapping.h"
 
@@ -18,7 +19,6 @@
 #include <QDir>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QToolButton>
 
 SmartMapping* g_smartmapping = nullptr;
@@ -474,72 +474,58 @@ void SmartMapping::enter_function()
 
 void SmartMapping::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(SmartMapping)[Press]\n");
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(SmartMapping)[Press]\n");
+    screen_key_press("SmartMapping", event);
 }
 
 void SmartMapping::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
-    QPointer<SmartMapping> self(this);
-    const KelKey key = kel_key(code);
-    switch (key) {
-    case KEL_LEFT:
-    case KEL_RIGHT:
-        qDebug("this is %s-code [SmartMapping][Release] menu_index=%#x", key == KEL_LEFT ? "left" : "right", menu_index);
-        if (!menu_entered)
-            move_in_list(key == KEL_LEFT ? -1 : +1);
-        else if (menu_index == 0)
-            menulist_shortcut_sel(key == KEL_LEFT ? -1 : +1);
-        else if (menu_index == 1 && scan_step == 0)
-            key == KEL_LEFT ? menulist_loadscan_page1_sel_left() : menulist_loadscan_page1_sel_right();
-        else if (menu_index == 1)
-            key == KEL_LEFT ? menulist_loadscan_page2_sel_left() : menulist_loadscan_page2_sel_right();
-        break;
-    case KEL_OK:
-        qDebug("this is OK button(SmartMapping)[Release]\n");
-        if (!menu_entered)
-            enter_function();
-        else if (menu_index == 0)
-            menulist_shortcut_button_ok_page();
-        else if (menu_index == 1)
-            menulist_loadscan_button_ok_page();
-        else if (menu_index == 2)
-            menulist_paraweld_button_ok_page();
-        else if (menu_index == 3)
-            menulist_mapping_button_ok_page();
-        break;
-    case KEL_BACK:
-        qDebug("this is back button(SmartMapping)[Release]\n");
-        if (!menu_entered)
-            Button_back_clicked();
-        else if (menu_index == 0)
-            menulist_shortcut_back_page();
-        else if (menu_index == 1)
-            menulist_loadscan_back_page();
-        else if (menu_index == 2)
-            menulist_paraweld_back_page();
-        else if (menu_index == 3)
-            menulist_mapping_back_page();
-        break;
-    case KEL_MODE:
-        qDebug("this is mode-code [SmartMapping][Release]");
-        if (g_qround_bar)
-            return;   // a job runs: the dialog stays, the key goes nowhere
-        if (kel_mode_shortcut(this, "SmartMapping", [this] {
-            if (g_smartmapping == this)
-                g_smartmapping = nullptr;
-            Option::close_menu();
-        }) == KelModeKey::Locked)
-            return;   // locked: the key is not passed on either
-        break;
-    default:
-        break;
-    }
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+    screen_key_release(this, "SmartMapping", event->key(), keyboard,
+                       {[this](int step) { key_move(step); }, [this] { key_ok(); }, [this] { key_back(); },
+                        [this] {
+                            if (g_smartmapping == this)
+                                g_smartmapping = nullptr;
+                            Option::close_menu();
+                        },
+                        // A job runs: the dialog stays and the key goes nowhere.
+                        [] { return g_qround_bar != nullptr; }});
+}
+
+void SmartMapping::key_move(int step)
+{
+    if (!menu_entered)
+        move_in_list(step);
+    else if (menu_index == 0)
+        menulist_shortcut_sel(step);
+    else if (menu_index == 1 && scan_step == 0)
+        step < 0 ? menulist_loadscan_page1_sel_left() : menulist_loadscan_page1_sel_right();
+    else if (menu_index == 1)
+        step < 0 ? menulist_loadscan_page2_sel_left() : menulist_loadscan_page2_sel_right();
+}
+
+void SmartMapping::key_ok()
+{
+    if (!menu_entered)
+        enter_function();
+    else if (menu_index == 0)
+        menulist_shortcut_button_ok_page();
+    else if (menu_index == 1)
+        menulist_loadscan_button_ok_page();
+    else if (menu_index == 2)
+        menulist_paraweld_button_ok_page();
+    else if (menu_index == 3)
+        menulist_mapping_button_ok_page();
+}
+
+void SmartMapping::key_back()
+{
+    if (!menu_entered)
+        Button_back_clicked();
+    else if (menu_index == 0)
+        menulist_shortcut_back_page();
+    else if (menu_index == 1)
+        menulist_loadscan_back_page();
+    else if (menu_index == 2)
+        menulist_paraweld_back_page();
+    else if (menu_index == 3)
+        menulist_mapping_back_page();
 }

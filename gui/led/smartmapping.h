@@ -214,6 +214,10 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    // The released left/right, OK and back keys, by the page that holds them.
+    void key_move(int step);
+    void key_ok();
+    void key_back();
     void move_in_list(int step);
     void enter_function();
     void set_loadscan_style();

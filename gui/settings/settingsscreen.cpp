@@ -7,13 +7,13 @@
 #include "gui/linkoption.h"
 #include "gui/option.h"
 #include "gui/outputset.h"
+#include "gui/screen_keys.h"
 #include "gui/settings/advancedoption.h"
 #include "gui/settings/imagequality.h"
 
 #include <QDebug>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 
 SettingsScreen::SettingsScreen(const char* objectName, int opener, QWidget* parent)
@@ -140,54 +140,26 @@ void SettingsScreen::close_chain(int page)
 
 void SettingsScreen::keyPressEvent(QKeyEvent* event)
 {
-    // Presses are swallowed: the screen acts on releases, and Escape must not close it.
-    const QByteArray name = objectName().toLatin1();
-    if (event->key() == KEL_KEY_OK_PANEL)
-        qDebug("this is OK button(%s)[Press]", name.constData());
-    else if (event->key() == KEL_KEY_BACK_PANEL)
-        qDebug("this is back button(%s)[Press]", name.constData());
+    screen_key_press(objectName().toLatin1().constData(), event);
 }
 
 void SettingsScreen::keyReleaseEvent(QKeyEvent* event)
 {
-    const int code = event->key();
     const QByteArray name = objectName().toLatin1();
-    QPointer<SettingsScreen> self(this);
-    if (!screen_key(code)) {
-        const int count = int(menulist.size());
-        switch (kel_key(code)) {
-        case KEL_RIGHT:
-            qDebug("this is right-code [%s][Release] ui_select=%#x", name.constData(), ui_select);
-            kel_step_focus(menulist.data(), count, ui_select, focus_widget, style_normal, style_focus, +1);
-            break;
-        case KEL_LEFT:
-            qDebug("this is left-code [%s][Release] ui_select=%#x", name.constData(), ui_select);
-            kel_step_focus(menulist.data(), count, ui_select, focus_widget, style_normal, style_focus, -1);
-            break;
-        case KEL_OK:
-            qDebug("this is OK button(%s)[Release]", name.constData());
-            if (count > 0)
-                open_entry(ui_select);
-            break;
-        case KEL_BACK:
-            qDebug("this is back button(%s)[Release]", name.constData());
-            slot_Button_back_clicked();
-            break;
-        case KEL_MODE:
-            qDebug("this is mode-code [%s][Release]", name.constData());
-            if (kel_mode_shortcut(this, name.constData(), [this] {
-                    clear_pointer();
-                    close_chain(opener_page);
-                }) == KelModeKey::Locked)
-                return;   // locked: the key is not passed on either
-            break;
-        default:
-            break;
-        }
-    }
-    // A child screen's mode key may have closed this screen while it waited in the opener.
-    if (self)
-        keyboard.update_usb_keyEvent(code);
-    else
-        kel_keyboard().update_usb_keyEvent(code);
+    screen_key_release(this, name.constData(), event->key(), keyboard,
+                       {[this](int step) {
+                            kel_step_focus(menulist.data(), int(menulist.size()), ui_select, focus_widget, style_normal,
+                                           style_focus, step);
+                        },
+                        [this] {
+                            if (!menulist.empty())
+                                open_entry(ui_select);
+                        },
+                        [this] { slot_Button_back_clicked(); },
+                        [this] {
+                            clear_pointer();
+                            close_chain(opener_page);
+                        },
+                        {},
+                        [this](int code) { return screen_key(code); }});
 }
