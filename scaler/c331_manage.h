@@ -159,6 +159,9 @@ public:
     int set_dbd_mem(int fd, int win);
     void set_input_bkg(int fd, int port, int on);
     void set_input_bkg2(int fd, int win, int on);
+    // A fixed set-up, called by nothing: a 4240 x 1360 V-by-One picture on ICH 5 and 6
+    // shown turned as 1360 x 4240 on output channel 1.
+    void VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd);
     bool kelApi_IsWinValid(int win) const { return win >= 0 && win < kWindows; }
     bool kelApi_IsPatternGen() const { return pattern_gen_on != 0; }
 
@@ -320,17 +323,17 @@ public:
     void c331_SetSaturation(int value);
     void c331_SetColorTemp(uint32_t value);
 
-    // --- Operations of the window-setter and pattern modules.
-    // Until those are built each one records its call (deferred_calls) so that what the
-    // apply step and the start-up stages ask of them can be seen and tested. ---
+    // --- window setters and test patterns ---
     void c331_SetWinPriority(int win, int value);
     void c331_SetWinPriority1(int fd);
     void c331_SetWinAttr(int win, int value);
     void c331_SetInputsourceCrop(int win, int word);
     void c331_SetWinOutput(int fd, int win, int value);
     void c331_SetWinDbdMode(int fd, int win, int value);
-    void c331_SetPattern(int pattern);
+    int c331_SetPattern(int v);          // 0, or -1 (nothing written) with more than one window
 
+    // The operations the apply step and the start-up stages call are recorded by name, so
+    // that what was asked of the scaler can be seen and tested.
     void record_call(const std::string& call);
     std::vector<std::string> deferred_calls_copy();
     void clear_deferred_calls();

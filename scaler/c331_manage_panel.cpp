@@ -53,6 +53,10 @@ int c331_manage::kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int m
     KEL_TRACE("%s\n", names[pnl.splice]);
     pnl.ledW = uint16_t(ledw);
     pnl.ledH = uint16_t(ledh);
+    // Output 1 is a part of the screen: a larger one (a stale or hand-edited block) would
+    // leave output 2 a negative size, wrapped to nearly 65536.
+    out1w = std::max(0, std::min(out1w, int(pnl.ledW)));
+    out1h = std::max(0, std::min(out1h, int(pnl.ledH)));
     switch (pnl.splice) {
     case 1:
     case 2:

@@ -70,3 +70,13 @@ TEST_F(ScalerPanel, OutputChannelsBySize)
     EXPECT_EQ(para.ram[0x56A], 1);
     EXPECT_EQ(para.ram[0x56C], 2);
 }
+
+TEST_F(ScalerPanel, OutputOneLargerThanTheScreenIsClampedToIt)
+{
+    // Output 2 is empty, not 65536 - 580 wide (which would take two channels).
+    m.kelApi_PnlInit2(1920, 1080, 2500, 1080, 3);
+    EXPECT_EQ(m.pnl.out1W + m.pnl.out2W, 1920);
+    EXPECT_EQ(m.pnl.oneOch, 1);
+    m.kelApi_PnlInit2(1920, 1080, 1920, 1500, 1);   // stacked
+    EXPECT_EQ(m.pnl.out1H + m.pnl.out2H, 1080);
+}

@@ -299,6 +299,24 @@ TEST_F(ScalerStartup, SignalRoutines)
     EXPECT_TRUE(requested);
 }
 
+TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
+{
+    m.VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(m.c331_fd);
+    const unsigned planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
+    EXPECT_EQ(regN(0, 0x15, 2), 12u | 14u << 8);   // ICH 5 and 6: receiver 1's lane groups
+    EXPECT_EQ(regN(0x60, 0x19, 2) + regN(0x70, 0x19, 2), 4240u);
+    EXPECT_EQ(regN(0x70, 0x1D, 2), 1360u);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(regN(0x66, 0x1C + 4 * k, 4), planes[k]);
+        // ICH 6 writes 2120 lines of 1400 two-byte pixels (3 KiB) further on.
+        EXPECT_EQ(regN(0x76, 0x1C + 4 * k, 4), planes[k] + 2120u * 3072u);
+        EXPECT_EQ(regN(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads
+    }
+    EXPECT_EQ(regN(0x18, 0x08, 2), 0x0511u);   // output channel 1: 1360 x 4240 from ICH 5
+    EXPECT_EQ(regN(0x18, 0x42, 2), 1360u);
+    EXPECT_EQ(regN(0x18, 0x46, 2), 4240u);
+}
+
 TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
 {
     m.PM_INPUT[1] = 2;

@@ -1,0 +1,69 @@
+// Test patterns: the pattern registers (0x57-0x68) of window 0's output channels.
+#include "tests/support/ScalerHarness.h"
+
+namespace {
+class ScalerPattern : public kel_test::ScalerHarness {
+protected:
+    void SetUp() override
+    {
+        kel_test::ScalerHarness::SetUp();
+        m.wincnt = 1;   // window 0, 1920 wide, on channels 2 and 3, its input without signal
+        m.gWininfo[0].width = 1920;
+        m.gWininfo[0].totalh = 2;
+        m.gWininfo[0].totalv = 1;
+        m.gWininfo[0].ochLst[0] = 2;
+        m.gWininfo[0].ochLst[1] = 3;
+        m.PM_INPUT[0] = 1;
+    }
+    static std::vector<unsigned> regs(int ch)
+    {
+        std::vector<unsigned> v;
+        for (int r : {0x57, 0x58, 0x59, 0x5A, 0x5B, 0x5D, 0x5F, 0x61, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68})
+            v.push_back(reg(0x08, r, r >= 0x5B && r <= 0x61 ? 2 : 1, ch));
+        return v;
+    }
+    using V = std::vector<unsigned>;
+};
+} // namespace
+
+TEST_F(ScalerPattern, SolidColoursLinesAndBlanks)
+{
+    EXPECT_EQ(m.c331_SetPattern(21), 0);   // 21 is 1: solid red
+    EXPECT_TRUE(m.kelApi_IsPatternGen());
+    EXPECT_EQ(regs(2), (V{4, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 3, 3, 3}));
+    EXPECT_EQ(regs(3), (V{4, 0, 0, 0, 3, 0, 0, 0, 255, 0, 0, 3, 3, 3}));
+    EXPECT_EQ(reg(0x08, 0x41, 1, 2), 0u);   // the pattern, not the no-signal background
+    EXPECT_EQ(regs(0), V(14, 0));
+    m.c331_SetPattern(11);
+    EXPECT_EQ(regs(3), (V{8, 48, 0, 0, 32768, 0, 32, 32, 255, 255, 255, 3, 3, 3}));
+    m.pattern_gen_on = 0;
+    for (int v : {9, 10}) {   // no pattern, but the flag is on
+        EXPECT_EQ(m.c331_SetPattern(v), 0);
+        EXPECT_TRUE(m.kelApi_IsPatternGen());
+        EXPECT_EQ(regs(3), V(14, 0)) << v;
+    }
+    m.c331_SetPattern(7);   // index 6, then index 7: 0x5F back to 0
+    m.c331_SetPattern(8);
+    EXPECT_EQ(regs(2), (V{15, 0, 0, 0, 15, 0, 0, 1, 255, 255, 255, 3, 3, 3}));
+    m.c331_SetPattern(18);
+    EXPECT_EQ(regs(2), (V{9, 0, 0, 0, 32917, 0, 4, 3840, 255, 255, 255, 3, 3, 3}));
+    m.gWininfo[0].width = 3840;   // wide: solid colours in wide mode on every channel
+    m.c331_SetPattern(4);
+    EXPECT_EQ(reg(0x08, 0x5B, 2, 3), 32768u);
+}
+
+TEST_F(ScalerPattern, TwoWindowsRefuseButOffAlwaysClearsEveryChannel)
+{
+    m.c331_SetPattern(15);
+    m.wincnt = 2;
+    sim::ScalerModel::clearFrames();
+    EXPECT_EQ(m.c331_SetPattern(3), -1);
+    EXPECT_TRUE(sim::ScalerModel::frames().empty());
+    // The layout changed under the pattern: window 0 is on channel 5 alone now.
+    m.gWininfo[0].totalh = 1;
+    m.gWininfo[0].ochLst[0] = 5;
+    EXPECT_EQ(m.c331_SetPattern(0), 0);
+    EXPECT_FALSE(m.kelApi_IsPatternGen());
+    EXPECT_EQ(regs(2), V(14, 0));
+    EXPECT_EQ(regs(3), V(14, 0));
+}

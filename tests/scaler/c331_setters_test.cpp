@@ -1,0 +1,82 @@
+// Window setters: crop record, attribute, output word (black, freeze, fade, dot by dot).
+#include "tests/support/ScalerHarness.h"
+
+namespace {
+class ScalerSetters : public kel_test::ScalerHarness {
+protected:
+    // Was the window reprogrammed since the last look?
+    bool reprogrammed()
+    {
+        auto calls = m.deferred_calls_copy();
+        m.clear_deferred_calls();
+        return std::find(calls.begin(), calls.end(), "set_output()") != calls.end();
+    }
+};
+} // namespace
+
+TEST_F(ScalerSetters, CropRecordAttributeAndDbdMode)
+{
+    m.kelApi_PnlInit2(1920, 1080, 1920, 1080, 0);   // one window, source 1
+    para.ram[1472 + 10 * 5] = 3;                     // crop record 5 shows source 3
+    m.c331_SetInputsourceCrop(0, 0x8005);
+    m.c331_SetInputsourceCrop(0, 0x8000 | 40);       // no record 40
+    m.c331_SetInputsourceCrop(1, 0x8001);            // no window 1
+    EXPECT_EQ(m.gWininfo[0].crop * 10 + m.gWininfo[0].input, 53);
+    EXPECT_EQ(m.gWininfo[1].crop, 0);
+    m.c331_SetWinAttr(1, 3);
+    EXPECT_FALSE(reprogrammed());
+    m.c331_SetWinAttr(0, 6);
+    EXPECT_EQ(m.gWininfo[0].attr, 2);
+    EXPECT_EQ(m.PM_WIN_ATTR0[0] * 10 + m.PM_WIN_ATTR1[0], 1);
+    EXPECT_TRUE(reprogrammed());
+    // Dot by dot on (output word bit 8): mode 12 is a single input, 3 joins ports 3 and 4.
+    setWord(window(0, 18), 0x100);
+    m.c331_SetWinDbdMode(m.c331_fd, 0, 12);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 1);
+    m.c331_SetWinDbdMode(m.c331_fd, 0, 3);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 22);
+    EXPECT_TRUE(reprogrammed());
+    // Off: the window stays plain until dot by dot is switched on.
+    setWord(window(0, 18), 0);
+    m.PM_WIN_DBD_MODE[0] = 0;
+    m.c331_SetWinDbdMode(m.c331_fd, 0, 5);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 0);
+    EXPECT_FALSE(reprogrammed());
+}
+
+TEST_F(ScalerSetters, OutputWordBlackFreezeFadeAndDbd)
+{
+    m.kelApi_PnlInit2(1920, 1080, 1920, 1080, 0);
+    publish(1, 1920, 1080, 2200, 1125, 60);
+    m.load_hdmi();
+    m.check_input_port(m.c331_fd);
+    m.set_output(m.c331_fd);
+    const int och = m.gWininfo[0].ochLst[0], ich = m.ich_list[0][0];
+    ASSERT_LT(och, 8);
+    m.c331_SetWinOutput(m.c331_fd, 0, 1);   // black
+    EXPECT_EQ(reg(0x08, 0x41, 1, och), 1u);
+    m.c331_SetWinOutput(m.c331_fd, 0, 0);
+    EXPECT_EQ(reg(0x08, 0x41, 1, och), 0u);
+    // Freeze alone holds the capture and reprograms nothing.
+    reprogrammed();
+    m.c331_SetWinOutput(m.c331_fd, 0, 2);
+    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 2u);
+    EXPECT_FALSE(reprogrammed());
+    m.c331_SetWinOutput(m.c331_fd, 0, 0);
+    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 1u);
+    // Freeze, fade and dot by dot (record mode 12) in one write: all three apply.
+    setWord(window(0, 22), 12);
+    m.c331_SetWinOutput(m.c331_fd, 0, 0x106);
+    EXPECT_EQ(m.gWininfo[0].blackfreeze, 2);
+    EXPECT_EQ(m.PM_WIN_FADE_EN[0], 1);
+    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 1);
+    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 2u);   // still frozen after the rebuild
+    m.c331_SetWinOutput(m.c331_fd, 0, 0);
+    EXPECT_EQ(m.PM_WIN_FADE_EN[0] + m.PM_WIN_DBD_MODE[0], 0);
+    // Without a signal freeze stays off.
+    noSignal(1);
+    m.load_hdmi();
+    m.check_input_port(m.c331_fd);
+    m.c331_SetWinOutput(m.c331_fd, 0, 2);
+    EXPECT_EQ(m.gWininfo[0].blackfreeze, 0);
+}
