@@ -4,7 +4,7 @@
 #include "core/kelrampara.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/option.h"
 #include "gui/screen_keys.h"
 
@@ -90,11 +90,11 @@ void LinkOption::menulist_init()
 void LinkOption::language_changed()
 {
     // Fitted to the buttons: the Russian and Vietnamese texts need smaller type than 9 pt.
-    led_set_text(label_title, kel_text("通讯设置", "Communication", "Подключение", "Cài đặt giao tiếp", "通訊設置"), 11);
-    led_set_text(Button_com, kel_text("串口连接", "Serial port", "COM-порт", "Cài đặt cổng\n nối tiếp", "串口連接"), 9);
-    led_set_text(Button_wlan, kel_text("网口设置", "Net connect", "Сетевое по\nдключение", "Cài đặt\ncổng mạng", "網口設置"), 9);
-    led_set_text(Button_usb,
-                 kel_text("USB升级", "USB UPDATE", "Обновление\nчерез USB", "Sử dụng ổ USB\nđể cập nhập", "USB昇級"), 9);
+    kel_fit_text(label_title, kel_text("通讯设置", "Communication", "Подключение", "Cài đặt giao tiếp", "通訊設置"), 11, KelFit::LineBox);
+    kel_fit_text(Button_com, kel_text("串口连接", "Serial port", "COM-порт", "Cài đặt cổng\n nối tiếp", "串口連接"), 9, KelFit::LineBox);
+    kel_fit_text(Button_wlan, kel_text("网口设置", "Net connect", "Сетевое по\nдключение", "Cài đặt\ncổng mạng", "網口設置"), 9, KelFit::LineBox);
+    kel_fit_text(Button_usb,
+                 kel_text("USB升级", "USB UPDATE", "Обновление\nчерез USB", "Sử dụng ổ USB\nđể cập nhập", "USB昇級"), 9, KelFit::LineBox);
 }
 
 void LinkOption::syncUpdate()

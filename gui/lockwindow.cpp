@@ -4,7 +4,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
 #include "gui/sourceinfo.h"
@@ -90,7 +90,7 @@ void LockWindow::set_led_size_text()
     const KelRamPara* para = KelRamPara::pInstance();
     const QString format = kel_text("LED屏:%d x %d", "LED size:%d x %d", "Размер LED:%d x %d", "Led:%d x %d",
                                     "LED屏:%d x %d");
-    led_set_text_designed(ui->label_input,
+    kel_fit_text_designed(ui->label_input,
                           QString::asprintf(format.toUtf8().constData(), int(para->ram16(KelRamPara::kLedWidth)),
                                             int(para->ram16(KelRamPara::kLedHeight))));
 }

@@ -4,7 +4,7 @@
 #include "core/kelrampara.h"
 #include "fpga/fpga_manage.h"
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
 #include "gui/screen_keys.h"
@@ -160,7 +160,7 @@ void MachineState::version_changed()
     ui->label_MCU->setText(QStringLiteral("MCU:") + mcu_version());
     static const unsigned char kNoRegisters[32] = {};
     const unsigned char* regs = fpga_manage::MCU_REG_func[0] != nullptr ? fpga_manage::MCU_REG_func[0] : kNoRegisters;
-    led_set_text_designed(ui->label_FPGA1, QStringLiteral("FPGA:") + fpga_version(regs));
+    kel_fit_text_designed(ui->label_FPGA1, QStringLiteral("FPGA:") + fpga_version(regs));
 }
 
 void MachineState::language_changed()

@@ -4,7 +4,7 @@
 #include "core/kelrampara.h"
 #include "gui/QRoundProgressBar.h"
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -58,7 +58,7 @@ void firmware_usbgrade::language_changed()
         state = kel_text("请插入U盘", "Insert a USB stick", "Вставьте USB-накопитель", "Hãy cắm ổ USB", "請插入U盤");
         break;
     }
-    led_set_text(label_state, state, 11);
+    kel_fit_text(label_state, state, 11, KelFit::LineBox);
 }
 
 void firmware_usbgrade::syncUpdate(int code)

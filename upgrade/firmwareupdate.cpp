@@ -1,7 +1,7 @@
 #include "upgrade/firmwareupdate.h"
 
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 
 #include <QLabel>
 
@@ -24,7 +24,7 @@ FirmwareUpdate::FirmwareUpdate(QWidget* parent) : QDialog(parent)
     label_dots->setAlignment(Qt::AlignCenter);
     label_dots->setStyleSheet(QStringLiteral("color: rgb(255,171,84);"));
     QFont dots;
-    dots.setPixelSize(led_px(14));
+    dots.setPixelSize(kel_lcd_px(14));
     label_dots->setFont(dots);
     language_changed();
     update_time_deal();
@@ -38,11 +38,11 @@ FirmwareUpdate::~FirmwareUpdate()
 
 void FirmwareUpdate::language_changed()
 {
-    led_set_text(label_title,
+    kel_fit_text(label_title,
                  kel_text("固件升级中\n请勿断电", "Updating the firmware\nKeep the power on",
                           "Обновление прошивки\nНе выключайте питание", "Đang cập nhật firmware\nKhông tắt nguồn",
                           "固件昇級中\n請勿斷電"),
-                 12);
+                 12, KelFit::LineBox);
 }
 
 void FirmwareUpdate::update_time_deal()

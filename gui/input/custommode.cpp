@@ -5,7 +5,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/input/scaler_edit.h"
-#include "gui/input/textfit.h"
+#include "gui/textfit.h"
 #include "gui/kel_keys.h"
 #include "gui/kelcontrol.h"
 #include "gui/lockwindow.h"

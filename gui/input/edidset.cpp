@@ -4,7 +4,7 @@
 #include "core/kelrampara.h"
 #include "gui/input/inputchoose.h"
 #include "gui/input/sourcetabs.h"
-#include "gui/input/textfit.h"
+#include "gui/textfit.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/my_lineedit.h"

@@ -3,7 +3,7 @@
 #include "core/alias.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
-#include "gui/input/textfit.h"
+#include "gui/textfit.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/option.h"

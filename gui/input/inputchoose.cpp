@@ -4,7 +4,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/input/sourcetabs.h"
-#include "gui/input/textfit.h"
+#include "gui/textfit.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"

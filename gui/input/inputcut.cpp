@@ -6,7 +6,7 @@
 #include "gui/input/inputchoose.h"
 #include "gui/input/scaler_edit.h"
 #include "gui/input/sourcetabs.h"
-#include "gui/input/textfit.h"
+#include "gui/textfit.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/my_lineedit.h"

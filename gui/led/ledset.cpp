@@ -6,7 +6,7 @@
 #include "fpga/fpga_manage.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/my_lineedit.h"
 #include "gui/numberkeyboard.h"
 #include "gui/option.h"
@@ -101,18 +101,18 @@ void ledset::menulist_init()
 
 void ledset::language_changed()
 {
-    led_set_text(ui->label_ledset, kel_text("LED设置", "LED Setting", "Настройка LED", "Cài đặt LED", "LED設置"), 13);
-    led_set_text(ui->label_note_led_w,
-                 kel_text("设置LED屏宽高", "Set LED W&H", "Разрешение LED шир и выс", "Cài đặt thông số led", "設置LED屏寬高"), 9);
-    led_set_text(ui->label_ledw, kel_text("宽", "W", "Ширина", "Rộng", "寬"), 9);
-    led_set_text(ui->label_ledh, kel_text("高", "H", "Высота", "Cao", "高"), 9);
+    kel_fit_text(ui->label_ledset, kel_text("LED设置", "LED Setting", "Настройка LED", "Cài đặt LED", "LED設置"), 13, KelFit::LineBox);
+    kel_fit_text(ui->label_note_led_w,
+                 kel_text("设置LED屏宽高", "Set LED W&H", "Разрешение LED шир и выс", "Cài đặt thông số led", "設置LED屏寬高"), 9, KelFit::LineBox);
+    kel_fit_text(ui->label_ledw, kel_text("宽", "W", "Ширина", "Rộng", "寬"), 9, KelFit::LineBox);
+    kel_fit_text(ui->label_ledh, kel_text("高", "H", "Высота", "Cao", "高"), 9, KelFit::LineBox);
     const QString tip = kel_text("可设LED屏最大点数:%d(宽),%d(高)", "LED max:%d(w),%d(h)", "Ширина:%d(px)Высота:%d(px)",
                                  "Điểm ảnh lớn nhất:%d(ngang),%d(dọc)", "可設LED屏最大點數:%d(寬),%d(高)");
-    led_set_text(ui->label_tip, QString::asprintf(tip.toUtf8().constData(), kMaxSide, kMaxSide), 8);
-    led_set_text(ui->Button_apply, kel_text("应用", "Apply", "OK", "Đồng ý", "應用"), 11);
-    led_set_text(ui->Button_cancle, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"), 11);
-    led_fit_font(ui->lineEdit_ledw, QStringLiteral("8188"), 11);
-    led_fit_font(ui->lineEdit_ledh, QStringLiteral("8188"), 11);
+    kel_fit_text(ui->label_tip, QString::asprintf(tip.toUtf8().constData(), kMaxSide, kMaxSide), 8, KelFit::LineBox);
+    kel_fit_text(ui->Button_apply, kel_text("应用", "Apply", "OK", "Đồng ý", "應用"), 11, KelFit::LineBox);
+    kel_fit_text(ui->Button_cancle, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"), 11, KelFit::LineBox);
+    kel_fit_font(ui->lineEdit_ledw, QStringLiteral("8188"), 11, KelFit::LineBox);
+    kel_fit_font(ui->lineEdit_ledh, QStringLiteral("8188"), 11, KelFit::LineBox);
 }
 
 void ledset::syncUpdate()

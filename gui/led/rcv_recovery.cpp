@@ -6,7 +6,7 @@
 #include "gui/QRoundProgressBar.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/screen_keys.h"
 #include "gui/settings/settingsscreen.h"
 #include "ui_rcv_recovery.h"
@@ -75,17 +75,17 @@ void rcv_recovery::menulist_init()
 
 void rcv_recovery::language_changed()
 {
-    led_set_text(ui->label_title,
+    kel_fit_text(ui->label_title,
                  kel_text("接收卡自恢复", "Receiving card self recovery", "Самовосстановление приемной карты",
                           "Thẻ nhận tự phục hồi", "接收卡自恢複"),
-                 11);
-    led_set_text(ui->label_rcv_update,
+                 11, KelFit::LineBox);
+    kel_fit_text(ui->label_rcv_update,
                  kel_text("接收卡更新", "Receiving card update", "Получить обновление карты",
                           "Nhận thông tin cập nhập về thẻ", "接收卡更新"),
-                 9);
+                 9, KelFit::LineBox);
     const double points = kel_lang() == KEL_LANG_VN ? 7 : 9;
-    led_set_text(ui->Button_check, kel_text("查询", "Query", "Считать", "Tìm hiểu", "查詢"), points);
-    led_set_text(ui->Button_self_covery, kel_text("恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"), points);
+    kel_fit_text(ui->Button_check, kel_text("查询", "Query", "Считать", "Tìm hiểu", "查詢"), points, KelFit::LineBox);
+    kel_fit_text(ui->Button_self_covery, kel_text("恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"), points, KelFit::LineBox);
     const u8 lang = kel_lang();
     if (lang == KEL_LANG_ZH || lang == KEL_LANG_TN)
         ui->Button_closetest->setText(lang == KEL_LANG_ZH ? QStringLiteral("查询") : QStringLiteral("查詢"));
@@ -126,18 +126,18 @@ void rcv_recovery::rcv_self_recovery_file_list()
     frame_file->setStyleSheet(QStringLiteral("#frame_file{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}"));
 
     QFont rowFont;
-    rowFont.setPixelSize(led_px(7));
+    rowFont.setPixelSize(kel_lcd_px(7));
     // 2. Nothing listed.
     if (file_count == 0) {
         auto* empty = new QLabel(frame_file);
         empty->setGeometry(5, 5, 220, 20);
         empty->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         empty->setStyleSheet(QString::fromLatin1(kRowBuilt));
-        led_set_text(empty,
+        kel_fit_text(empty,
                      kel_text("暂无接收卡需要更新!", "No receiving cards that need to be updated!",
                               "Обновление принимающих карт не требуется!", "Chưa có thẻ nhận nào để cập nhật!",
                               "暫無接收卡需要更新!"),
-                     7);
+                     7, KelFit::LineBox);
         frame_file->show();
         return;
     }

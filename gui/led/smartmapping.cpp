@@ -6,7 +6,7 @@
 #include "gui/QRoundProgressBar.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/numberkeyboard.h"
 #include "gui/my_lineedit.h"
 #include "gui/option.h"
@@ -165,10 +165,10 @@ void SmartMapping::language_changed()
         scan_file_avail = total_file_num;
     }
 
-    led_set_text(ui->label_title,
+    kel_fit_text(ui->label_title,
                  kel_text("智能调屏", "Smart debugging screen", "Умная настройка экрана", "Điều chỉnh màn hình thông minh",
                           "智能調屏"),
-                 11);
+                 11, KelFit::LineBox);
     const QString texts[kFunctions] = {
         kel_text("快捷点屏", "Debugging\nscreen", "Пошаговая\nнастройка", "Chạm vào màn\nhình nhanh", "快捷點屏"),
         kel_text("加载扫描", "Load scan", "Загрузить\nсканирование", "Cài đặt\nquét", "加載掃描"),
@@ -187,7 +187,7 @@ void SmartMapping::language_changed()
             menu_list[i]->setGeometry(5, i == 0 ? 42 : i == 1 ? 77 : i == 2 ? 111 : 145, 65, 20);
         else
             menu_list[i]->setGeometry(5, 42 + 45 * i, 65, 30);
-        led_set_text(menu_list[i], texts[i], points);
+        kel_fit_text(menu_list[i], texts[i], points, KelFit::LineBox);
     }
     set_loadscan_style();
 }
@@ -415,19 +415,19 @@ void SmartMapping::on_Button_mapping_state_clicked()
 void SmartMapping::language_for_paraweld_page6()
 {
     const double points = kel_lang() == KEL_LANG_RU ? 7 : 9;
-    led_set_text(ui->label_step1_6,
+    kel_fit_text(ui->label_step1_6,
                  kel_text("参数固化操作", "Parameter curing operation", "Полное сохранение всех настроек", "Lưu thông số",
                           "參數固化操作"),
-                 points);
-    led_set_text(ui->Button_confirm, kel_text("确定", "OK", "OK", "Đồng ý", "確定"), 9);
+                 points, KelFit::LineBox);
+    kel_fit_text(ui->Button_confirm, kel_text("确定", "OK", "OK", "Đồng ý", "確定"), 9, KelFit::LineBox);
 }
 
 void SmartMapping::language_for_mapping_onoff_page7()
 {
     const double points = kel_lang() == KEL_LANG_RU ? 7 : 9;
-    led_set_text(ui->label_step1_7,
+    kel_fit_text(ui->label_step1_7,
                  kel_text("Mapping开关", "Mapping switch", "Переключатель сопоставления", "Bật mapping", "Mapping開關"),
-                 points);
+                 points, KelFit::LineBox);
 }
 
 // ------------------------------------------------------------------------------------

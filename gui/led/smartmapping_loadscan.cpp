@@ -7,7 +7,7 @@
 #include "fpga/fpga_manage.h"
 #include "gui/QRoundProgressBar.h"
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "ui_smartmapping.h"
 
 #include <QFrame>
@@ -90,9 +90,9 @@ void SmartMapping::scan_file_list()
         none->setGeometry(5, 5, 200, 40);
         none->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         none->setStyleSheet(QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF"));
-        led_set_text(none, kel_text("无加载文件!", "No loaded file!", "Нет файлов для загрузки!", "Không có tập tin để tải!",
+        kel_fit_text(none, kel_text("无加载文件!", "No loaded file!", "Нет файлов для загрузки!", "Không có tập tin để tải!",
                                     "無加載文件!"),
-                     7);
+                     7, KelFit::LineBox);
         set_kxfile(QString());
     } else {
         // Only a file shown selected on this page may be loaded.
@@ -110,7 +110,7 @@ void SmartMapping::scan_file_list()
             auto* label = new QLabel(file_frame);
             label->setGeometry(5, 5 + 25 * i, 190, 20);
             label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            led_set_text(label, name, 7);
+            kel_fit_text(label, name, 7, KelFit::LineBox);
             file_labels[i] = label;
             file_names[i] = name;
             file_paths[i] = file_list.at(k);
@@ -198,28 +198,28 @@ void SmartMapping::on_Button_load_clicked()
 
 void SmartMapping::language_for_loadscan_page4()
 {
-    led_set_text(ui->label_step1_5, kel_text("步骤1选择网口", "Step 1 Select network port", "Шаг 1. Выбор LAN-порта",
-                                             "Bước 1 Chọn cổng mạng", "步驟1選擇網口"), 9);
+    kel_fit_text(ui->label_step1_5, kel_text("步骤1选择网口", "Step 1 Select network port", "Шаг 1. Выбор LAN-порта",
+                                             "Bước 1 Chọn cổng mạng", "步驟1選擇網口"), 9, KelFit::LineBox);
     const u8 lang = kel_lang();
-    led_set_text(ui->Button_next_5, kel_text("下一步", "Next", "Далее", "Bước tiếp theo", "下一步"),
-                 lang == KEL_LANG_RU || lang == KEL_LANG_VN ? 7 : 9);
-    led_set_text(ui->Button_wlan5, smart_port_tab_text(1, 8), 7);
-    led_set_text(ui->Button_wlan6, smart_port_tab_text(9, 10), 7);
+    kel_fit_text(ui->Button_next_5, kel_text("下一步", "Next", "Далее", "Bước tiếp theo", "下一步"),
+                 lang == KEL_LANG_RU || lang == KEL_LANG_VN ? 7 : 9, KelFit::LineBox);
+    kel_fit_text(ui->Button_wlan5, smart_port_tab_text(1, 8), 7, KelFit::LineBox);
+    kel_fit_text(ui->Button_wlan6, smart_port_tab_text(9, 10), 7, KelFit::LineBox);
 }
 
 void SmartMapping::language_for_loadscan_page5()
 {
     const u8 lang = kel_lang();
     const bool zh = lang == KEL_LANG_ZH || lang == KEL_LANG_TN;
-    led_set_text(ui->label_step2_6, kel_text("步骤2加载扫描参数", "Step 2 Upload scan parameters", "Шаг 2.Настройка сканирования",
-                                             "Bước 2Tải thông số quét", "步驟2加載掃描參數"), 9);
-    led_set_text(ui->label_step2_7, kel_text("检测到以下屏参文件", "Detected the following screen parameter\n files",
+    kel_fit_text(ui->label_step2_6, kel_text("步骤2加载扫描参数", "Step 2 Upload scan parameters", "Шаг 2.Настройка сканирования",
+                                             "Bước 2Tải thông số quét", "步驟2加載掃描參數"), 9, KelFit::LineBox);
+    kel_fit_text(ui->label_step2_7, kel_text("检测到以下屏参文件", "Detected the following screen parameter\n files",
                                              "Были обнаружены следующие файлы \nпараметров экрана",
                                              "Các tập tin tham số màn hình sau đã\n được phát hiện", "檢測到以下屏參文件"),
-                 zh ? 9 : 6);
+                 zh ? 9 : 6, KelFit::LineBox);
     const double button = lang == KEL_LANG_RU ? 7 : lang == KEL_LANG_VN ? 6 : 9;
-    led_set_text(ui->Button_front_6, kel_text("上一步", "Previous", "Назад", "Thao tác\nphía trước", "上一步"), button);
-    led_set_text(ui->Button_load, kel_text("加载", "Load", "Загрузка", "Tải về", "加載"), button);
+    kel_fit_text(ui->Button_front_6, kel_text("上一步", "Previous", "Назад", "Thao tác\nphía trước", "上一步"), button, KelFit::LineBox);
+    kel_fit_text(ui->Button_load, kel_text("加载", "Load", "Загрузка", "Tải về", "加載"), button, KelFit::LineBox);
 }
 
 // ------------------------------------------------------------------------------------

@@ -7,7 +7,7 @@
 #include "fpga/fpga_manage.h"
 #include "gui/QRoundProgressBar.h"
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/my_lineedit.h"
 #include "gui/numberkeyboard.h"
 #include "ui_smartmapping.h"
@@ -234,7 +234,7 @@ void SmartMapping::line_select(char route)
     }
     ui->Button_route->setIconSize(QSize(30, 20));
     const QString text = kel_text("走线%1", "Routing %1", "Путь %1", "Dấu vết%1", "走線%1").arg(k);
-    led_set_text(ui->Button_route, text, 7);
+    kel_fit_text(ui->Button_route, text, 7, KelFit::LineBox);
     line_type.route = u8(k);
 }
 
@@ -292,24 +292,24 @@ void SmartMapping::confirmString(QString text)
 
 void SmartMapping::language_for_shortcutt_page0()
 {
-    led_set_text(ui->label_step1, kel_text("步骤1箱体设置", "Step 1 Cabinet setup", "Шаг 1. Настройка кабинета",
-                                           "Bước 1: Thiết lập cabin", "步驟1箱體設置"), 9);
-    led_set_text(ui->label_boxwidth, kel_text("箱体宽度", "Cabinet width", "Ширина кабинета", "Chiều rộng cabin", "箱體寬度"), 9);
-    led_set_text(ui->label_boxheight, kel_text("箱体高度", "Cabinet height", "Высота кабинета", "Chiều cao cabin", "箱體高度"), 9);
+    kel_fit_text(ui->label_step1, kel_text("步骤1箱体设置", "Step 1 Cabinet setup", "Шаг 1. Настройка кабинета",
+                                           "Bước 1: Thiết lập cabin", "步驟1箱體設置"), 9, KelFit::LineBox);
+    kel_fit_text(ui->label_boxwidth, kel_text("箱体宽度", "Cabinet width", "Ширина кабинета", "Chiều rộng cabin", "箱體寬度"), 9, KelFit::LineBox);
+    kel_fit_text(ui->label_boxheight, kel_text("箱体高度", "Cabinet height", "Высота кабинета", "Chiều cao cabin", "箱體高度"), 9, KelFit::LineBox);
     const u8 lang = kel_lang();
-    led_set_text(ui->Button_next, text_next(), lang == KEL_LANG_RU || lang == KEL_LANG_VN ? 7 : 9);
+    kel_fit_text(ui->Button_next, text_next(), lang == KEL_LANG_RU || lang == KEL_LANG_VN ? 7 : 9, KelFit::LineBox);
 }
 
 void SmartMapping::language_for_shortcutt_page1()
 {
-    led_set_text(ui->label_step2, kel_text("步骤2选择网口", "Step 2 Select port", "Шаг 2. Выберите сетевой порт",
-                                           "Bước 2 :Chọn cổng mạng", "步驟2選擇網口"), 9);
+    kel_fit_text(ui->label_step2, kel_text("步骤2选择网口", "Step 2 Select port", "Шаг 2. Выберите сетевой порт",
+                                           "Bước 2 :Chọn cổng mạng", "步驟2選擇網口"), 9, KelFit::LineBox);
     const u8 lang = kel_lang();
     const double points = lang == KEL_LANG_RU || lang == KEL_LANG_VN ? 7 : 9;
-    led_set_text(ui->Button_front_2, text_previous(), points);
-    led_set_text(ui->Button_next_2, text_next(), points);
-    led_set_text(ui->Button_wlan1, smart_port_tab_text(1, 8), 7);
-    led_set_text(ui->Button_wlan2, smart_port_tab_text(9, 10), 7);
+    kel_fit_text(ui->Button_front_2, text_previous(), points, KelFit::LineBox);
+    kel_fit_text(ui->Button_next_2, text_next(), points, KelFit::LineBox);
+    kel_fit_text(ui->Button_wlan1, smart_port_tab_text(1, 8), 7, KelFit::LineBox);
+    kel_fit_text(ui->Button_wlan2, smart_port_tab_text(9, 10), 7, KelFit::LineBox);
 }
 
 void SmartMapping::language_for_shortcutt_page2()
@@ -319,24 +319,24 @@ void SmartMapping::language_for_shortcutt_page2()
     const double caption = zh ? 9 : 7;
     const double offset = lang == KEL_LANG_RU ? 6 : caption;
     const double button = lang == KEL_LANG_RU || lang == KEL_LANG_VN ? 7 : 9;
-    led_set_text(ui->label_step3, kel_text("步骤3屏参设置", "Step 3 Screen parameter setting", "Шаг 3.Настройка параметров экрана",
+    kel_fit_text(ui->label_step3, kel_text("步骤3屏参设置", "Step 3 Screen parameter setting", "Шаг 3.Настройка параметров экрана",
                                            "Bước 3:Cài đặt thông số màn hình", "步驟3屏參設置"),
-                 lang == KEL_LANG_RU ? 7 : 9);
-    led_set_text(ui->label_boxline, kel_text("箱体行数", "Number of Cabinet in rows", "Кол-во рядов", "Số lượng hàng tủ", "箱體行數"),
-                 caption);
-    led_set_text(ui->label_boxlcolumn,
-                 kel_text("箱体列数", "Number of Cabinet in lines", "Кол-во столбцов", "Số lượng cột tủ", "箱體列數"), caption);
-    led_set_text(ui->label_routeway, kel_text("屏体走线方式", "Screen alignment mode", "Тип подключения кабинетов",
+                 lang == KEL_LANG_RU ? 7 : 9, KelFit::LineBox);
+    kel_fit_text(ui->label_boxline, kel_text("箱体行数", "Number of Cabinet in rows", "Кол-во рядов", "Số lượng hàng tủ", "箱體行數"),
+                 caption, KelFit::LineBox);
+    kel_fit_text(ui->label_boxlcolumn,
+                 kel_text("箱体列数", "Number of Cabinet in lines", "Кол-во столбцов", "Số lượng cột tủ", "箱體列數"), caption, KelFit::LineBox);
+    kel_fit_text(ui->label_routeway, kel_text("屏体走线方式", "Screen alignment mode", "Тип подключения кабинетов",
                                               "Chế độ căn chỉnh màn hình", "屏體走線方式"),
-                 caption);
-    led_set_text(ui->label_horizon, kel_text("水平偏移", "Horizontal offset", "Горизонтальное\nсмещение",
+                 caption, KelFit::LineBox);
+    kel_fit_text(ui->label_horizon, kel_text("水平偏移", "Horizontal offset", "Горизонтальное\nсмещение",
                                              "Bù đắp theo\nchiều ngang", "水平偏移"),
-                 offset);
-    led_set_text(ui->label_vert, kel_text("垂直偏移", "Vertical offset", "Вертикальное\nсмещение", "Bù đắp theo\nchiều dọc",
+                 offset, KelFit::LineBox);
+    kel_fit_text(ui->label_vert, kel_text("垂直偏移", "Vertical offset", "Вертикальное\nсмещение", "Bù đắp theo\nchiều dọc",
                                           "垂直偏移"),
-                 offset);
-    led_set_text(ui->Button_send, kel_text("发送", "Send", "Отправить", "Gửi", "髮送"), button);
-    led_set_text(ui->Button_front_3, text_previous(), button);
+                 offset, KelFit::LineBox);
+    kel_fit_text(ui->Button_send, kel_text("发送", "Send", "Отправить", "Gửi", "髮送"), button, KelFit::LineBox);
+    kel_fit_text(ui->Button_front_3, text_previous(), button, KelFit::LineBox);
     line_select(char(line_type.route));
 }
 
@@ -347,9 +347,9 @@ void SmartMapping::language_for_shortcutt_page3()
         b->setIcon(QIcon(QStringLiteral(":/png/line%1.png").arg(k)));
         b->setIconSize(QSize(40, 25));
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        led_set_text(b, kel_text("走线%1", "Routing %1", "Путь %1", "Dấu vết%1", "走線%1").arg(k), 7);
+        kel_fit_text(b, kel_text("走线%1", "Routing %1", "Путь %1", "Dấu vết%1", "走線%1").arg(k), 7, KelFit::LineBox);
     }
-    led_set_text(ui->Button_cancel, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"), 9);
+    kel_fit_text(ui->Button_cancel, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"), 9, KelFit::LineBox);
 }
 
 // ------------------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 
 #include "core/global.h"
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 
 #include <QLabel>
 
@@ -52,8 +52,8 @@ void factoryage::update_agelog()
                                .arg(factoryage_log_diff20)
                                .arg(factoryage_log_diffmore)
                                .arg(factoryage_log.size());
-    led_set_text(label_counts, counts, 9);
+    kel_fit_text(label_counts, counts, 9, KelFit::LineBox);
     const int n = factoryage_log.size();
     for (int i = 0; i < kLines; ++i)
-        led_set_text(label_log[i], i < n ? factoryage_log.at(n - 1 - i) : QString(), 9);
+        kel_fit_text(label_log[i], i < n ? factoryage_log.at(n - 1 - i) : QString(), 9, KelFit::LineBox);
 }

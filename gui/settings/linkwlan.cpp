@@ -2,7 +2,7 @@
 
 #include "core/global.h"
 #include "gui/kel_keys.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/my_lineedit.h"
 #include "gui/numberkeyboard.h"
 
@@ -20,7 +20,7 @@ linkwlan::linkwlan(QWidget* parent) : SettingsScreen("linkwlan", 10, parent)
     style_field_focus = QStringLiteral(
         "color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255,171,84);");
     QFont fieldFont;
-    fieldFont.setPixelSize(led_px(10));
+    fieldFont.setPixelSize(kel_lcd_px(10));
     for (int row = 0; row < 3; ++row) {
         label_rows[row] = new QLabel(this);
         label_rows[row]->setObjectName(QStringLiteral("label_row%1").arg(row));
@@ -78,9 +78,9 @@ void linkwlan::para_init()
 void linkwlan::language_changed()
 {
     set_title(kel_text("网口设置", "Net connect", "Сетевое подключение", "Cài đặt cổng mạng", "網口設置"));
-    led_set_text(label_rows[0], kel_text("IP地址", "IP", "IP", "IP", "IP地址"), 10);
-    led_set_text(label_rows[1], kel_text("子网掩码", "Mask", "Маска", "Mặt nạ", "子網掩碼"), 10);
-    led_set_text(label_rows[2], kel_text("网关", "Gateway", "Шлюз", "Cổng", "網關"), 10);
+    kel_fit_text(label_rows[0], kel_text("IP地址", "IP", "IP", "IP", "IP地址"), 10, KelFit::LineBox);
+    kel_fit_text(label_rows[1], kel_text("子网掩码", "Mask", "Маска", "Mặt nạ", "子網掩碼"), 10, KelFit::LineBox);
+    kel_fit_text(label_rows[2], kel_text("网关", "Gateway", "Шлюз", "Cổng", "網關"), 10, KelFit::LineBox);
 }
 
 void linkwlan::show_numberkeyboard_ui(QString text)

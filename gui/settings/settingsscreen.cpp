@@ -3,7 +3,7 @@
 #include "core/kelrampara.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/linkoption.h"
 #include "gui/option.h"
 #include "gui/outputset.h"
@@ -36,7 +36,7 @@ SettingsScreen::SettingsScreen(const char* objectName, int opener, QWidget* pare
 
 void SettingsScreen::set_title(const QString& text)
 {
-    led_set_text(label_title, text, 11);
+    kel_fit_text(label_title, text, 11, KelFit::LineBox);
 }
 
 QPushButton* SettingsScreen::add_entry(const char* objectName, int x, int y, int w, int h)
@@ -52,7 +52,7 @@ QPushButton* SettingsScreen::add_entry(const char* objectName, int x, int y, int
 
 void SettingsScreen::set_entry_text(QPushButton* entry, const QString& text, double points)
 {
-    led_set_text(entry, text, points);
+    kel_fit_text(entry, text, points, KelFit::LineBox);
 }
 
 void SettingsScreen::menulist_init()

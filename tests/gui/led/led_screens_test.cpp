@@ -8,7 +8,7 @@
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "gui/QRoundProgressBar.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/led/ledset.h"
 #include "gui/led/smartmapping.h"
 #include "gui/mainwindow.h"
@@ -139,7 +139,7 @@ void expectTextsFit(QWidget* screen, const std::string& where)
         const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
         if (text.isEmpty() || !w->isVisibleTo(screen))
             continue;
-        EXPECT_TRUE(led_text_fits(w, text)) << where << " " << w->objectName().toStdString() << ": " << text.toStdString();
+        EXPECT_TRUE(kel_text_fits(w, text, KelFit::LineBox)) << where << " " << w->objectName().toStdString() << ": " << text.toStdString();
     }
 }
 

@@ -5,7 +5,7 @@
 #include "core/kelrampara.h"
 #include "fpga/fpga_manage.h"
 #include "gui/QRoundProgressBar.h"
-#include "gui/led/led_text.h"
+#include "gui/textfit.h"
 #include "gui/led/smartmapping.h"
 #include "gui/numberkeyboard.h"
 #include "tests/fpga/rcv_package.h"
@@ -284,7 +284,7 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
                 const auto* label = qobject_cast<QLabel*>(w);
                 const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
                 if (!text.isEmpty() && w->isVisibleTo(s)) {
-                    EXPECT_TRUE(led_text_fits(w, text)) << tags[lang] << " page " << page << " " << w->objectName().toStdString();
+                    EXPECT_TRUE(kel_text_fits(w, text, KelFit::LineBox)) << tags[lang] << " page " << page << " " << w->objectName().toStdString();
                 }
             }
             if (lang <= 1)

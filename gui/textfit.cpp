@@ -1,0 +1,145 @@
+#include "gui/textfit.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
+#include <QStringList>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QToolButton>
+#include <QVariant>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr double kLcdDpi = 100.0;
+constexpr int kSmallestPx = 6;
+// A style sheet's 1 or 2 px border and the padding around a button's text.
+constexpr int kBorder = 2;
+constexpr int kButtonPadding = 4;
+
+int widest_line(const QFontMetrics& m, const QStringList& lines)
+{
+    int width = 0;
+    for (const QString& line : lines)
+        width = std::max(width, m.horizontalAdvance(line));
+    return width;
+}
+
+// The width a text may use inside w: buttons keep a few pixels of padding and border on
+// each side; labels lose at most their one-pixel frame.
+int ink_room(const QWidget* w)
+{
+    if (qobject_cast<const QPushButton*>(w))
+        return w->width() - 8;
+    if (auto* combo = qobject_cast<const QComboBox*>(w)) {
+        // The current item is drawn in the edit field, left of the drop-down arrow's place.
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        return combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width() - 2;
+    }
+    return w->width() - 2;
+}
+
+// Whether the ink of text lies inside w drawn in font: the line box (the font's height)
+// placed by the widget's alignment, the glyphs on its baseline. A line's leading may fall
+// outside a low label; an accent or an underscore may not.
+bool ink_fits(const QWidget* w, const QFont& font, const QString& text)
+{
+    const QFontMetrics m(font);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (widest_line(m, lines) > ink_room(w))
+        return false;
+    if (lines.size() > 1)
+        return lines.size() * m.lineSpacing() <= w->height();
+    Qt::Alignment align = Qt::AlignVCenter;
+    if (auto* label = qobject_cast<const QLabel*>(w))
+        align = label->alignment();
+    const QRect r = w->contentsRect();
+    int top = r.top() + (r.height() - m.height()) / 2;
+    if (align & Qt::AlignTop)
+        top = r.top();
+    else if (align & Qt::AlignBottom)
+        top = r.bottom() + 1 - m.height();
+    const QRect ink = m.tightBoundingRect(text).translated(0, top + m.ascent());
+    return ink.top() >= 0 && ink.bottom() < w->height();
+}
+
+bool line_box_fits(const QWidget* w, const QFont& font, const QString& text)
+{
+    const QFontMetrics m(font);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    // A label draws no frame; buttons and fields draw their style sheet's border.
+    const bool framed = !qobject_cast<const QLabel*>(w);
+    int roomW = w->width() - (framed ? 2 * kBorder + kButtonPadding : 0);
+    int roomH = w->height() - (framed ? 2 * kBorder : 0);
+    // A button's picture takes its room beside the text, or above it on a tool button
+    // that shows the text under the picture.
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        if (!button->icon().isNull()) {
+            const auto* tool = qobject_cast<const QToolButton*>(w);
+            if (tool && tool->toolButtonStyle() == Qt::ToolButtonTextUnderIcon)
+                roomH -= button->iconSize().height();
+            else
+                roomW -= button->iconSize().width() + kButtonPadding;
+        }
+    }
+    return widest_line(m, lines) <= roomW && m.height() * lines.size() <= roomH;
+}
+
+bool fits(const QWidget* w, const QFont& font, const QString& text, KelFit how)
+{
+    return how == KelFit::Ink ? ink_fits(w, font, text) : line_box_fits(w, font, text);
+}
+} // namespace
+
+int kel_lcd_px(double points)
+{
+    return int(std::lround(points * kLcdDpi / 72.0));
+}
+
+bool kel_text_fits(const QWidget* w, const QString& text, KelFit how)
+{
+    return fits(w, w->font(), text, how);
+}
+
+int kel_fit_font_px(QWidget* w, const QString& text, int px, KelFit how)
+{
+    QFont font = w->font();
+    for (; px > kSmallestPx; --px) {
+        font.setPixelSize(px);
+        if (fits(w, font, text, how))
+            break;
+    }
+    font.setPixelSize(px);
+    w->setFont(font);
+    return px;
+}
+
+int kel_fit_font(QWidget* w, const QString& text, double points, KelFit how)
+{
+    return kel_fit_font_px(w, text, kel_lcd_px(points), how);
+}
+
+void kel_fit_text(QWidget* w, const QString& text, double points, KelFit how)
+{
+    kel_fit_font(w, text, points, how);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(text);
+}
+
+void kel_fit_text_designed(QWidget* w, const QString& text)
+{
+    const char* kDesigned = "kelDesignedPoints";
+    double points = w->property(kDesigned).toDouble();
+    if (points <= 0) {
+        const QFont& f = w->font();
+        points = f.pointSizeF() > 0 ? f.pointSizeF() : f.pixelSize() * 72.0 / kLcdDpi;
+        w->setProperty(kDesigned, points);
+    }
+    kel_fit_text(w, text, points, KelFit::LineBox);
+}
