@@ -19,6 +19,16 @@ namespace fs = std::filesystem;
 constexpr uint8_t kStatusBusy = 0x01;
 constexpr uint8_t kStatusWel = 0x02;
 constexpr uint32_t kSelectLine[2] = {0x207860, 0x207950};
+constexpr uint32_t kFpgaSelect[2] = {0x207810, 0x207900};
+constexpr uint16_t kIdle = 16;
+
+// The flash shares its data lines with its FPGA: it is reached only while that FPGA is
+// selected, the other FPGA is off the bus and the flash's own select is low.
+bool reachable(int index)
+{
+    return SocModel::read16(kSelectLine[index]) == 0 && SocModel::read16(kFpgaSelect[index]) == 0 &&
+           SocModel::read16(kFpgaSelect[1 - index]) == kIdle;
+}
 
 std::mutex g_lock;
 bool g_stuckBusy = false;
@@ -36,7 +46,7 @@ public:
     void transfer(const uint8_t* tx, uint8_t* rx, uint32_t length, uint32_t) override
     {
         std::lock_guard<std::mutex> hold(g_lock);
-        if (SocModel::read16(kSelectLine[m_index]) != 0)
+        if (!reachable(m_index))
             return;
         ensureLoaded();
         for (uint32_t i = 0; i < length; ++i) {

@@ -7,8 +7,8 @@ namespace sim {
 
 // The 8 MiB 25-series configuration flash beside each FPGA: FPGA 0's on spidev chip
 // select 3, FPGA 1's on chip select 4. A flash answers only while its select line in the
-// SoC window (0x207860 / 0x207950) is 0; a command is one SPI message (chip select low to
-// high).
+// SoC window (0x207860 / 0x207950) and its FPGA's select (0x207810 / 0x207900) are 0 and
+// the other FPGA's select is 16; a command is one SPI message (chip select low to high).
 //   0x06 write enable, 0x04 write disable
 //   0x05 status (bit 0 busy, bit 1 write enabled), repeated for every byte clocked
 //   0x02 page program: 3 address bytes, data; programming only clears bits, the address

@@ -1,6 +1,7 @@
 #include "board/sim/FpgaModel.h"
 
 #include "board/Clock.h"
+#include "board/sim/InputSideModel.h"
 #include "board/sim/ReceivingCardModel.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SocModel.h"
@@ -187,7 +188,8 @@ public:
     {
         m_regs[r] = uint8_t((m_regs[r] & ~mask) | (value & mask));
         if (r == 3) {
-            m_trained = (m_regs[3] & 0xC0) == 0xC0;   // stage bits 6 and 7 train the link
+            // Stage bits 6 and 7 train the link, on the clock the input side programmed.
+            m_trained = (m_regs[3] & 0xC0) == 0xC0 && InputSideModel::clockChip().outputEnabled();
             if (m_regs[3] & 0x04) {
                 m_regs[3] = uint8_t(m_regs[3] & ~0x04);
                 sendBrightness();

@@ -88,6 +88,9 @@ int SocWindow::memoryRequest(int requestFd, uint32_t record[5])
     std::string kind, path;
     if (!sim::FakeDescriptors::lookup(requestFd, kind, path) || kind != "msys")
         return -1;
+    // The device takes only a record that names itself: magic word and the record's length.
+    if (record[0] != sim::SocModel::kRequestMagic || record[4] != sim::SocModel::kRequestLength)
+        return -1;
     record[1] = sim::SocModel::kWindowBase;
     record[3] = sim::SocModel::kWindowLength;
     return 0;

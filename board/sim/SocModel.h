@@ -11,6 +11,8 @@ class SocModel {
 public:
     static constexpr uint32_t kWindowBase = 0x1F000000;
     static constexpr uint32_t kWindowLength = 0x2B0000;
+    static constexpr uint32_t kRequestMagic = 0x4D530100;   // word 0 of the memory request
+    static constexpr uint32_t kRequestLength = 20;          // word 4: the record's bytes
     // Unique-id words (16-bit registers) and the register whose bit 8 gates them.
     static constexpr uint32_t kUniqueIdGate = 0x400C;
     static constexpr uint32_t kUniqueId0 = 0x4058;

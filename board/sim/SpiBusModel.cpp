@@ -18,6 +18,7 @@ constexpr size_t kLogLimit = 200000;   // records kept; the oldest half goes whe
 std::mutex g_lock;                     // one message at a time, like the real bus
 SpiModel* g_models[kChipSelects] = {};
 SpiBusModel::Fault g_faults[kChipSelects] = {};
+SpiBusModel::Settings g_settings[kChipSelects];
 bool g_logging = true;
 std::vector<SpiRecord>& records()
 {
@@ -32,6 +33,14 @@ int chipSelectOf(const std::string& path)
         return -1;
     int cs = path.back() - '0';
     return (cs >= 0 && cs < kChipSelects) ? cs : -1;
+}
+
+// Bytes as a part sees them when the bus clocks in the wrong mode: sampled one edge late,
+// so every bit lands one place further on.
+void outOfStep(uint8_t* bytes, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; ++i)
+        bytes[i] = uint8_t(bytes[i] << 1 | (i + 1 < length ? bytes[i + 1] >> 7 : 1));
 }
 
 struct Registrar {
@@ -91,11 +100,21 @@ void SpiBusModel::setLogging(bool on)
     g_logging = on;
 }
 
+SpiBusModel::Settings SpiBusModel::settings(int chipSelect)
+{
+    if (chipSelect < 0 || chipSelect >= kChipSelects)
+        return {};
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_settings[chipSelect];
+}
+
 void SpiBusModel::reset()
 {
     std::lock_guard<std::mutex> hold(g_lock);
     for (auto& f : g_faults)
         f = Fault::None;
+    for (auto& s : g_settings)
+        s = Settings();
     records().clear();
     g_logging = true;
 }
@@ -112,10 +131,19 @@ int SpiDevice::open(const char* path)
     return sim::FakeDescriptors::open("spi", path);
 }
 
-int SpiDevice::configure(int fd, uint8_t, uint8_t, uint32_t)
+int SpiDevice::configure(int fd, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz)
 {
     std::string kind, path;
-    return (sim::FakeDescriptors::lookup(fd, kind, path) && kind == "spi") ? 0 : -1;
+    if (!sim::FakeDescriptors::lookup(fd, kind, path) || kind != "spi")
+        return -1;
+    if (mode > 3 || bitsPerWord == 0 || bitsPerWord > 32 || speedHz == 0)
+        return -1;                                     // the controller refuses these
+    const int cs = sim::chipSelectOf(path);
+    std::lock_guard<std::mutex> hold(sim::g_lock);
+    if (sim::g_faults[cs] == sim::SpiBusModel::Fault::SettingsRefused)
+        return -1;
+    sim::g_settings[cs] = {mode, bitsPerWord, speedHz};
+    return 0;
 }
 
 int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
@@ -125,9 +153,10 @@ int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
         return -1;
     int cs = sim::chipSelectOf(path);
     std::lock_guard<std::mutex> hold(sim::g_lock);
-    if (sim::g_faults[cs] != sim::SpiBusModel::Fault::None)
+    if (sim::g_faults[cs] == sim::SpiBusModel::Fault::Absent || sim::g_faults[cs] == sim::SpiBusModel::Fault::TransferFails)
         return -1;
     sim::SpiModel* model = sim::g_models[cs];
+    const sim::SpiBusModel::Settings& device = sim::g_settings[cs];
     const bool logging = sim::g_logging && sim::SimBoard::recording();
     sim::SpiRecord record;
     record.chipSelect = cs;
@@ -138,14 +167,26 @@ int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
         std::vector<uint8_t> rx(t.length, 0xFF);          // an undriven line reads high
         if (t.tx && t.length)
             std::memcpy(tx.data(), t.tx, t.length);
-        if (model && t.length)
-            model->transfer(tx.data(), rx.data(), t.length, t.speedHz);
+        // A segment asks for its own speed and word size or takes the device's; it never
+        // runs faster than the device's maximum.
+        const uint32_t speed = (t.speedHz && t.speedHz < device.maxSpeedHz) ? t.speedHz : device.maxSpeedHz;
+        const uint8_t bits = t.bitsPerWord ? t.bitsPerWord : device.bitsPerWord;
+        if (model && t.length) {
+            if (device.mode == model->spiMode() && bits == 8) {
+                model->transfer(tx.data(), rx.data(), t.length, speed);
+            } else {
+                std::vector<uint8_t> seen(tx);
+                sim::outOfStep(seen.data(), t.length);
+                model->transfer(seen.data(), rx.data(), t.length, speed);
+                sim::outOfStep(rx.data(), t.length);
+            }
+        }
         if (t.rx && t.length)
             std::memcpy(t.rx, rx.data(), t.length);
         if (logging) {
             record.tx.insert(record.tx.end(), tx.begin(), tx.end());
             record.rx.insert(record.rx.end(), rx.begin(), rx.end());
-            record.speedHz = t.speedHz;
+            record.speedHz = speed;
         }
         total += int(t.length);
     }

@@ -62,6 +62,10 @@ TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
     int mem = board::SocWindow::openMemory();
     ASSERT_GE(msys, 0);
     ASSERT_GE(mem, 0);
+    uint32_t wrongMagic[5] = {0x4D530101, 0, 0, 0, 20}, wrongLength[5] = {0x4D530100, 0, 0, 0, 16};
+    EXPECT_NE(board::SocWindow::memoryRequest(msys, wrongMagic), 0);
+    EXPECT_NE(board::SocWindow::memoryRequest(msys, wrongLength), 0);
+    EXPECT_EQ(wrongMagic[3], 0u);
     uint32_t record[5] = {0x4D530100, 0, 0, 0, 20};
     ASSERT_EQ(board::SocWindow::memoryRequest(msys, record), 0);
     volatile uint8_t* w = board::SocWindow::map(mem, record[1], record[3]);
@@ -114,22 +118,30 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
 {
     kel_test::TestRoot root;
     EchoPlusOne model;
+    sim::SpiModel* flash = sim::SpiBusModel::model(3);
     sim::SpiBusModel::attach(3, &model);
     int fd = board::SpiDevice::open("/dev/spidev32766.3");
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(board::SpiDevice::configure(fd, 0, 8, 5000000), 0);
     uint8_t tx1[2] = {1, 2}, tx2[1] = {9}, rx1[2] = {}, rx2[1] = {};
     board::SpiTransfer t[2];
     t[0].tx = tx1; t[0].rx = rx1; t[0].length = 2; t[0].speedHz = 5000000;
-    t[1].tx = tx2; t[1].rx = rx2; t[1].length = 1; t[1].speedHz = 5000000;
+    t[1].tx = tx2; t[1].rx = rx2; t[1].length = 1; t[1].speedHz = 20000000;
+    // A device left in mode 0 (or set to it) talks to a mode-3 part one bit out of step.
+    EXPECT_EQ(board::SpiDevice::configure(fd, 0, 8, 10000000), 0);
+    EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
+    EXPECT_EQ(rx1[0], 0x06);                          // saw 0x02, answered 0x03, read back shifted
+    EXPECT_EQ(board::SpiDevice::configure(fd, 3, 8, 10000000), 0);
+    EXPECT_EQ(sim::SpiBusModel::settings(3).mode, 3);
+    sim::SpiBusModel::clearLog();
     EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
     EXPECT_EQ(rx1[0], 2);
     EXPECT_EQ(rx2[0], 10);
-    EXPECT_EQ(model.messages, 1);
+    EXPECT_EQ(model.messages, 2);
     auto log = sim::SpiBusModel::log();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].chipSelect, 3);
     EXPECT_EQ(log[0].tx, (std::vector<uint8_t>{1, 2, 9}));
+    EXPECT_EQ(log[0].speedHz, 10000000u);             // never beyond the device's maximum
 
     // Nothing at a chip select reads as an undriven line.
     int empty = board::SpiDevice::open("/dev/spidev32766.4");
@@ -144,7 +156,7 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     sim::SpiBusModel::setFault(2, sim::SpiBusModel::Fault::Absent);
     EXPECT_LT(board::SpiDevice::open("/dev/spidev32766.2"), 0);
     EXPECT_LT(board::SpiDevice::open("/dev/spidev32766.9"), 0);
-    sim::SpiBusModel::detach(3);
+    sim::SpiBusModel::attach(3, flash);
     board::SpiDevice::close(fd);
     board::SpiDevice::close(empty);
 }

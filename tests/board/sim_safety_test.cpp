@@ -141,13 +141,25 @@ TEST(SimSocSafety, RegisterOffsetsAtTheTopOfTheRangeAreRefused)
 TEST(SimFlashFidelity, AProgramLongerThanAPageKeepsItsLastBytesWhereTheAddressWrapped)
 {
     kel_test::TestRoot root;
-    sim::SocModel::write16(0x207860, 0);              // flash 0 selected
     int fd = board::SpiDevice::open("/dev/spidev32766.3");
     ASSERT_GE(fd, 0);
-    spi(fd, {0x06});
+    ASSERT_EQ(board::SpiDevice::configure(fd, 3, 8, 10000000), 0);
     std::vector<uint8_t> program{0x02, 0x00, 0x01, 0x10};   // page 0x100, offset 0x10
     for (int k = 0; k < 300; ++k)
         program.push_back(uint8_t(k / 2));
+    // Its own select alone does not reach the flash: FPGA 0 must be selected, FPGA 1 idle.
+    sim::SocModel::write16(0x207860, 0);
+    sim::SocModel::write16(0x207810, 16);
+    sim::SocModel::write16(0x207900, 16);
+    spi(fd, {0x06});
+    spi(fd, program);
+    sim::SocModel::write16(0x207810, 0);
+    sim::SocModel::write16(0x207900, 0);
+    spi(fd, {0x06});
+    spi(fd, program);
+    EXPECT_EQ(sim::FpgaFlashModel::programCount(0), 0u);
+    sim::SocModel::write16(0x207900, 16);
+    spi(fd, {0x06});
     spi(fd, program);
     // Byte k went to page offset (0x10 + k) mod 256; of the 300 only k = 44..299 stay.
     const auto page = sim::FpgaFlashModel::read(0, 0x100, 256);
@@ -186,6 +198,7 @@ TEST(SimRecording, OffKeepsNoRecordsButTheBoardStillAnswers)
     sim::SocModel::write16(0x207810, 0);              // FPGA 0 selected
     int fpga = board::SpiDevice::open("/dev/spidev32766.1");
     ASSERT_GE(fpga, 0);
+    ASSERT_EQ(board::SpiDevice::configure(fpga, 3, 8, 10000000), 0);
     auto ramWrite = [&](size_t bytes) {
         sim::SocModel::write16(0x207838, 16);         // command phase
         spi(fpga, {0x02, 0x05, 0x00, 0x00});          // write RAM 5 from address 0

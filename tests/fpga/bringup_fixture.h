@@ -21,6 +21,7 @@ public:
         source = std::make_unique<velinsource>();
         velinsource::p_velin_source = source.get();
         source->clock_state[0] = 2;
+        sim::InputSideModel::clockChip().loadRunningImage();
         g_source_online = 0;
         g_fpga_lcd_on = 0;
         g_set_led_setup = 0;

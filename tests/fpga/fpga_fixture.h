@@ -24,6 +24,7 @@ protected:
         g_freeze_out = 0;
         ScreenState = 1;
         g_clock_record = CLOCK_RECORD{};
+        sim::InputSideModel::clockChip().loadRunningImage();   // as the input side leaves it
         manager = std::make_unique<fpga_manage>();
         fpga_manage::p_fpga_manage = manager.get();
         ASSERT_EQ(manager->initialize(), 0);
