@@ -236,8 +236,7 @@ TEST_F(InputSource, ClockChipIsWrittenInOnePassAndEnabledInTheNext)
     EXPECT_EQ(src->startup_stage(), 0);
 
     src->checksource_pass();
-    for (int r = 0; r < 63; ++r)
-        ASSERT_EQ(sim::InputSideModel::clockChip().reg(r), velinsource::s5p210_table[r]) << r;
+    EXPECT_TRUE(sim::InputSideModel::clockChip().programmed()) << "registers 0..62 hold the running image";
     EXPECT_EQ(sim::InputSideModel::clockChip().writes(), 63) << "one register per write";
     EXPECT_EQ(src->startup_stage(), 1);
     EXPECT_EQ(src->clock_done[0], 0);
@@ -275,7 +274,7 @@ TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
     auto log = recordsAt(0xD0);
     ASSERT_EQ(log.size(), 41u);
     EXPECT_FALSE(log.back().acked);
-    EXPECT_EQ(sim::InputSideModel::clockChip().reg(39), velinsource::s5p210_table[39]);
+    EXPECT_EQ(sim::InputSideModel::clockChip().reg(39), 0xE1);
     EXPECT_EQ(sim::InputSideModel::clockChip().reg(41), 0) << "nothing after the failure";
 
     sim::I2cBusModel::clearLog();
@@ -283,8 +282,8 @@ TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
     EXPECT_EQ(src->clock_state[0], 1);
     log = recordsAt(0xD0);
     ASSERT_EQ(log.size(), 63u);
-    EXPECT_EQ(log.front().data, (std::vector<uint8_t>{0x00, velinsource::s5p210_table[0]}));
-    EXPECT_EQ(log.back().data, (std::vector<uint8_t>{62, velinsource::s5p210_table[62]}));
+    EXPECT_EQ(log.front().data, (std::vector<uint8_t>{0x00, 0x00}));
+    EXPECT_EQ(log.back().data, (std::vector<uint8_t>{62, 0x05}));
     src->s5p210_setup(0);
     EXPECT_EQ(src->clock_state[0], 2);
 }
@@ -332,9 +331,11 @@ TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
     auto log = recordsAt(0xCA);
     ASSERT_EQ(log.size(), 1u);
     ASSERT_EQ(log[0].data.size(), 34u);
-    EXPECT_EQ(log[0].data[0], 0x00);
-    for (int r = 0; r < 33; ++r)
-        EXPECT_EQ(cdce913.reg(r), velinsource::cdce913_table[r]) << r;
+    const std::vector<uint8_t> block{0x00, 0xCA, 0x81, 0x00, 0xB4, 0x07, 0x02, 0x50, 0x40, 0x00, 0x00, 0x00, 0x00,
+                                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0D, 0x02, 0x00,
+                                     0x00, 0xE4, 0x61, 0x23, 0xCB, 0xE4, 0x61, 0x23, 0xCB};
+    EXPECT_EQ(log[0].data, block);
+    EXPECT_EQ(cdce913.reg(32), 0xCB);
     src->cdce913_setup(7);
     EXPECT_EQ(src->clock_done[2], 1);
 }
