@@ -21,11 +21,10 @@ int c331_drv::initialize()
         KEL_TRACE("\n can't open %s \n", kDevice);
         return -1;
     }
-    if (board::SpiDevice::configure(fd, 3, 8, kWriteSpeedHz) != 0) {
+    // A device that refuses a setting is kept: it may still carry the chip in the mode it
+    // was left in, and a closed device would leave the scaler silent for the whole run.
+    if (board::SpiDevice::configure(fd, 3, 8, kWriteSpeedHz) != 0)
         KEL_TRACE("\n can't set spi mode, bits or speed on %s \n", kDevice);
-        board::SpiDevice::close(fd);
-        return -1;
-    }
     return fd;
 }
 

@@ -10,7 +10,10 @@ constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t bytes)
 {
     return bank << 16 | reg << 8 | bytes;
 }
-constexpr int kMeasureHold = 0x80;   // bank 0 register 0x29: hold the measurement registers
+// Bank 0 register 0x29, bit 0: holds the chip's update of timing and status registers
+// while a group of them is written or read. Its other bits belong to other users.
+constexpr uint32_t kUpdateHold = R(0, 0x29, 1);
+constexpr uint32_t kHoldBit = 0x01;
 } // namespace
 
 void c331_manage::write_initial_setting(int fd, int full)
@@ -68,13 +71,10 @@ void c331_manage::write_initial_setting(int fd, int full)
         wr(fd, R(0, 0x7A, 1), 0x81 + 4 * k);
     }
 
-    // 3. Bank 3: the dual-channel splitter pairs (register 0x08 + 9 per pair: mode, start,
-    // doubled width) and the transmitter layout.
-    for (uint32_t p = 0; p < 4; ++p) {
-        wr(fd, R(3, 0x08 + 9 * p, 1), 0);
-        wr(fd, R(3, 0x09 + 9 * p, 2), 192);
-        wr(fd, R(3, 0x0B + 9 * p, 2), 3840);
-    }
+    // 3. Bank 3: the dual-channel splitter's start and doubled width, and the transmitter
+    // layout. Only these registers: the rest of the bank keeps its reset values.
+    wr(fd, R(3, 0x1B, 2), 192);
+    wr(fd, R(3, 0x1D, 2), 3840);
     wr(fd, R(3, 0x42, 1), 9);
     wr(fd, R(3, 0x44, 1), uint32_t(PS_HSW / 2 - 1));
     wr(fd, R(3, 0x45, 1), uint32_t(PS_VSW - 1));
@@ -276,10 +276,10 @@ void c331_manage::set_rtct(int fd, int mode)
     case 3: { const uint8_t m[7] = {0xFF, 0xFF, 0x21, 0x43, 0x55, 0x77, 0xFF}; for (int i = 0; i < 7; ++i) v[i] = m[i]; break; }
     default: { const uint8_t m[7] = {0x99, 0x99, 0xFF, 0xFF, 0xFF, 0xFF, 0x99}; for (int i = 0; i < 7; ++i) v[i] = m[i]; break; }
     }
-    wm(fd, R(0, 0x29, 1), 1, 1);
+    wm(fd, kUpdateHold, kHoldBit, kHoldBit);
     for (uint32_t i = 0; i < 7; ++i)
         wr(fd, R(0, 0x22 + i, 1), v[i]);
-    wm(fd, R(0, 0x29, 1), 0, 1);
+    wm(fd, kUpdateHold, 0, kHoldBit);
 }
 
 void c331_manage::set_pict(int fd, int on, int port)
@@ -334,9 +334,9 @@ void c331_manage::set_sypol(int fd, int vbo, int port)
         const PI_HDMI_INFO_st& t = PI_HDMI_INFO[4 + port];
         const uint32_t code = uint32_t((t.Vpol & 1) | ((t.Hpol & 1) << 1));
         const uint32_t nibbles = code | code << 4 | code << 8 | code << 12;
-        wr(fd, R(0, 0x29, 1), kMeasureHold);
+        wm(fd, kUpdateHold, kHoldBit, kHoldBit);
         const unsigned old = rd(fd, R(6, 0x3C, 4));
-        wr(fd, R(0, 0x29, 1), 0);
+        wm(fd, kUpdateHold, 0, kHoldBit);
         const uint32_t shift = 16 * uint32_t(port);
         wr(fd, R(6, 0x3C, 4), (old & ~(0xFFFFu << shift)) | (nibbles << shift));
         return;
@@ -345,9 +345,9 @@ void c331_manage::set_sypol(int fd, int vbo, int port)
         return;
     const PI_HDMI_INFO_st& t = PI_HDMI_INFO[port];
     const uint32_t code = uint32_t((t.Vpol & 1) | ((t.Hpol & 1) << 1)) | 4;
-    wr(fd, R(0, 0x29, 1), kMeasureHold);
+    wm(fd, kUpdateHold, kHoldBit, kHoldBit);
     const unsigned old = rd(fd, R(6, 0x38, 4));
-    wr(fd, R(0, 0x29, 1), 0);
+    wm(fd, kUpdateHold, 0, kHoldBit);
     const uint32_t shift = 8 * uint32_t(port);
     wr(fd, R(6, 0x38, 4), (old & ~(0xFFu << shift)) | (code << shift));
 }
@@ -357,7 +357,7 @@ int c331_manage::wait_ifld_change(int fd, int port)
     if (port < 0 || port > 5)
         return 0;
     const uint32_t reg = R(0xAB, 0x48 + uint32_t(port < 4 ? port : 2 * (port - 2)), 1);
-    wr(fd, R(0, 0x29, 1), kMeasureHold);
+    wm(fd, kUpdateHold, kHoldBit, kHoldBit);
     rd(fd, reg);
     const int first = int((rd(fd, reg) >> 2) & 3);
     int result = (first + 1) % 4;
@@ -368,7 +368,7 @@ int c331_manage::wait_ifld_change(int fd, int port)
             break;
         }
     }
-    wr(fd, R(0, 0x29, 1), 0);
+    wm(fd, kUpdateHold, 0, kHoldBit);
     return result;
 }
 
@@ -377,7 +377,7 @@ int c331_manage::wait_ofld_change(int fd, int och)
     if (och < 0 || och > 7)
         return 0;
     const uint32_t reg = R(0xAB, 0x48 + uint32_t(och), 1);
-    wr(fd, R(0, 0x29, 1), kMeasureHold);
+    wm(fd, kUpdateHold, kHoldBit, kHoldBit);
     rd(fd, reg);
     const int first = int(rd(fd, reg) & 3);
     int result = (first + 1) % 4;
@@ -388,7 +388,7 @@ int c331_manage::wait_ofld_change(int fd, int och)
             break;
         }
     }
-    wr(fd, R(0, 0x29, 1), 0);
+    wm(fd, kUpdateHold, 0, kHoldBit);
     return result;
 }
 

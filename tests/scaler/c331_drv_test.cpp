@@ -42,7 +42,7 @@ TEST_F(ScalerAccess, WriteSelectsTheChannelBankAndSendsBytesLowFirst)
     drv.write_C331(fd, 0x0C3A02, 0x0123, 0x10);
     EXPECT_EQ(sent(), (std::vector<Bytes>{{0x80, 0x1C}, {0xBA, 0x23}, {0xBB, 0x01}}));
     for (const auto& r : sim::SpiBusModel::log())
-        EXPECT_EQ(r.speedHz, c331_drv::kWriteSpeedHz);
+        EXPECT_EQ(r.speedHz, 10000000u);
     EXPECT_EQ(sim::ScalerModel::reg(0x1C, 0x3A), 0x23);
     EXPECT_EQ(sim::ScalerModel::reg(0x1C, 0x3B), 0x01);
 }
@@ -55,7 +55,7 @@ TEST_F(ScalerAccess, ChipIdReadIsOneSelectAndOneFullDuplexFrame)
     EXPECT_EQ(log[0].tx, (Bytes{0x80, 0xB2}));
     EXPECT_EQ(log[1].tx, (Bytes{0x08, 0xFF}));
     EXPECT_EQ(log[1].rx[1], 0x24);
-    EXPECT_EQ(log[1].speedHz, c331_drv::kReadSpeedHz);
+    EXPECT_EQ(log[1].speedHz, 5000000u);
 
     sim::ScalerModel::setChipId(0x31);
     EXPECT_EQ(drv.read_C331(fd, 0xB20801, 0), 0x31u);
@@ -178,10 +178,18 @@ TEST_F(ScalerAccess, FailedTransfersForgetTheBankAndReadAsZero)
     EXPECT_EQ(drv.bank_cached, -1);
 }
 
-TEST_F(ScalerAccess, OpenFailsWithoutTheDevice)
+TEST_F(ScalerAccess, OpenFailsWithoutTheDeviceButARefusedSettingKeepsIt)
 {
-    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::Absent);
     c331_drv other;
+    // The device keeps the mode the first open gave it; the refusal is only logged.
+    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::SettingsRefused);
+    testing::internal::CaptureStdout();
+    const int kept = other.initialize();
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("can't set spi mode"), std::string::npos);
+    ASSERT_GE(kept, 0);
+    EXPECT_EQ(other.read_C331(kept, 0xB20801, 0), 0x24u);
+
+    sim::SpiBusModel::setFault(0, sim::SpiBusModel::Fault::Absent);
     EXPECT_EQ(other.initialize(), -1);
     EXPECT_EQ(other.read_C331(-1, 0xB20801, 0), 0u);
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <set>
 #include <string>
 
 namespace {
@@ -179,41 +180,42 @@ TEST_F(ScalerStartup, PowerOnImage)
     sim::ScalerModel::clearFrames();
     m.write_initial_setting(m.c331_fd, 1);
 
-    EXPECT_EQ(sim::ScalerModel::reg(0xFF, 0x02), 200);
-    EXPECT_EQ(sim::ScalerModel::reg(0xFF, 0x04), 97);
+    // A few registers of every bank the sequence sets (the test defaults: HSW 88, VSW 10).
+    struct Reg {
+        int bank, reg, bytes;
+        unsigned value;
+    } const image[] = {
+        {0xFF, 0x02, 1, 200}, {0xFF, 0x04, 1, 97}, {0, 0x39, 2, 0x0202}, {0, 0x1D, 1, 4},
+        {0, 0x48, 1, 137}, {0, 0x4B, 1, 22}, {0, 0x68, 1, 24}, {0, 0x79, 1, 46}, {0, 0x7A, 1, 0x9D},
+        {3, 0x1B, 2, 192}, {3, 0x1D, 2, 3840}, {3, 0x42, 1, 9}, {3, 0x44, 1, 43}, {3, 0x45, 1, 9},
+        {3, 0x4D, 1, 9}, {3, 0x55, 4, 0x10000}, {3, 0x5E, 4, 0x76543210}, {3, 0x62, 4, 0x76543210},
+        {5, 0x7E, 2, 64}, {4, 0x2B, 2, 0xF000}, {6, 0x38, 4, 0x07070707}, {6, 0x3C, 4, 0x33333333},
+        {0x08, 0x08, 2, 0x0201}, {0x38, 0x08, 2, 0x1211}, {0x78, 0x08, 2, 0x11}, {0x0E, 0x08, 1, 10},
+        {0x5E, 0x08, 1, 1}, {0x3E, 0x09, 4, 11}, {0x0E, 0x0D, 2, 85}, {0x2E, 0x17, 1, 0x80},
+        {0x60, 0x09, 1, 12}, {0x26, 0x66, 3, 274960}, {0x16, 0x6C, 2, 8451}, {0x38, 0x0A, 2, 2198},
+        {0x08, 0x32, 2, 2096}, {0x08, 0x46, 2, 2161}, {0x49, 0x10, 2, 255}, {0x1B, 0x5E, 1, 1},
+        {0x0C, 0x49, 2, 12901}, {0x0C, 0x4F, 2, 61701}, {0x10, 0x28, 1, 136}, {0x20, 0x33, 2, 512},
+        {0x70, 0x45, 2, 16384}, {0x66, 0x1C, 4, 0x2000 * 4 + 7680}, {0x86, 0x28, 4, 0x19800000 + 0x2000 * 5 + 7680},
+        {0x36, 0x30, 1, 64}, {0x34, 0x0D, 2, 16}, {0x14, 0x23, 1, 0x11}, {1, 0x08, 1, 48},
+        {1, 0x0D, 4, 0x66663445}, {1, 0x3F, 1, 8}, {1, 0x40 + 3 * 7, 3, 0x924924}, {1, 0x58, 3, 0x6DB6DB},
+        {1, 0x70, 4, 0x33333333}, {2, 0x4C, 1, 163}, {2, 0x68, 1, 163}, {2, 0x10, 1, 255},
+        {2, 0x18, 1, 76},                               // PLL band with the defaults (r = 148)
+        {2, 0x0A, 2, 32785}};
+    for (const Reg& r : image)
+        EXPECT_EQ(regN(r.bank, r.reg, r.bytes), r.value) << std::hex << "bank " << r.bank << " reg " << r.reg;
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(sim::ScalerModel::reg(0, 0x10 + i), 2 * i);
-    EXPECT_EQ(regN(0, 0x39, 2), 0x0202u);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x48), 137);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x4B), 22);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x79), 46);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x7A), 0x9D);
     int writes7A = 0;
-    for (const auto& f : sim::ScalerModel::frames())
-        if (f.write && f.bank == 0 && f.reg == 0x7A)
-            ++writes7A;
+    std::set<int> bank3;
+    for (const auto& f : sim::ScalerModel::frames()) {
+        writes7A += f.write && f.bank == 0 && f.reg == 0x7A;
+        if (f.write && f.bank == 3 && f.reg != 0)
+            bank3.insert(f.reg);
+    }
     EXPECT_EQ(writes7A, 16);
-    EXPECT_EQ(sim::ScalerModel::reg(3, 0x44), 43);   // HSW / 2 - 1
-    EXPECT_EQ(sim::ScalerModel::reg(3, 0x45), 9);    // VSW - 1
-    EXPECT_EQ(regN(3, 0x5E, 4), 0x76543210u);
-    EXPECT_EQ(regN(3, 0x55, 4), 0x10000u);
-    EXPECT_EQ(regN(4, 0x2B, 2), 0xF000u);            // serial-flash window
-    EXPECT_EQ(regN(0x08, 0x08, 2), 0x0201u);
-    EXPECT_EQ(regN(0x38, 0x08, 2), 0x1211u);
-    EXPECT_EQ(regN(0x78, 0x08, 2), 0x11u);
-    EXPECT_EQ(sim::ScalerModel::reg(0x60, 0x09), 12);  // channel 5
-    EXPECT_EQ(regN(0x38, 0x0A, 2), 2198u);            // HTOTAL - 2 on channel 3
-    EXPECT_EQ(regN(0x08, 0x32, 2), 2096u);            // OAOIHED again
-    EXPECT_EQ(regN(0x08, 0x46, 2), 2161u);
-    EXPECT_EQ(regN(0x0C, 0x4F, 2), 61701u);
-    EXPECT_EQ(regN(0x70, 0x45, 2), 16384u);
-    EXPECT_EQ(regN(0x66, 0x1C, 4), 0x2000u * 4 + 7680);    // channel 5: slot 4 plus 7680
-    EXPECT_EQ(regN(0x86, 0x28, 4), 0x19800000u + 0x2000u * 5 + 7680);
-    EXPECT_EQ(regN(1, 0x40 + 3 * 7, 3), 0x924924u);
-    EXPECT_EQ(regN(1, 0x58, 3), 0x6DB6DBu);
-    EXPECT_EQ(sim::ScalerModel::reg(1, 0x3F), 8);
-    EXPECT_EQ(sim::ScalerModel::reg(2, 0x18), 76);   // PLL band with the defaults (r = 148)
-    EXPECT_EQ(regN(2, 0x0A, 2), 32785u);
+    // Bank 3 gets the named registers and nothing else.
+    EXPECT_EQ(bank3, (std::set<int>{0x1B, 0x1C, 0x1D, 0x1E, 0x42, 0x43, 0x44, 0x45, 0x4C, 0x4D, 0x55, 0x56, 0x57,
+                                    0x58, 0x5E, 0x5F, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65}));
 
     // Without the clock and PHY part: band 0, bank 0xFF untouched.
     sim::ScalerModel::reset();
@@ -248,6 +250,15 @@ TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
         EXPECT_EQ(order, (std::vector<int>{1, 0x22, 0x28, 0}));
         EXPECT_EQ(sim::ScalerModel::reg(0, 0x29), 0x80);
     }
+    // The field waits hold with the same bit and release only it.
+    sim::ScalerModel::clearFrames();
+    m.wait_ifld_change(m.c331_fd, 2);
+    m.wait_ofld_change(m.c331_fd, 1);
+    std::vector<int> holds;
+    for (const auto& f : sim::ScalerModel::frames())
+        if (f.write && f.bank == 0 && f.reg == 0x29)
+            holds.push_back(f.value);
+    EXPECT_EQ(holds, (std::vector<int>{0x81, 0x80, 0x81, 0x80}));
 }
 
 TEST_F(ScalerStartup, SignalRoutines)
