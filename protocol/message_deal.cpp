@@ -1183,7 +1183,12 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
             defaults(KelRamPara::kSavedStart, KelRamPara::kEdid);
             defaults(1376, KelRamPara::kRamSize);
         }
-        Utils::system_mutex("rm  -rf  /data/modes/*", nullptr);
+        {
+            // Every user-mode file goes ("rm -rf /data/modes/*"); the folder itself stays.
+            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+            board::Files::remove("/data/modes");
+            board::Files::makeDirs("/data/modes");
+        }
         board::Clock::sleepUs(100);
         ScalerLock lock;
         for (int k = 0; k < KelRamPara::kModeSlots; ++k) {
