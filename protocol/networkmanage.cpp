@@ -42,8 +42,6 @@ networkManage::networkManage()
     for (Link& l : m_port) {
         l.phy = new protocol_phy();
         l.deal = new message_deal(message_deal::REPLY_LIMIT_TCP);
-        l.frame.assign(message_deal::FRAME_BUF_SIZE, 0);
-        l.tx.assign(message_deal::TX_BUF_SIZE, 0);
     }
     if (g_networkMode)
         m_port[0].server = new TcpServer();

@@ -3,6 +3,8 @@
 // passthrough) and the fixed port 10002 (controller commands only), one TcpServer and one
 // thread per port.
 
+#include "protocol/link_buffer.h"
+#include "protocol/message_deal.h"
 #include "protocol/tcpserver.h"
 
 #include <atomic>
@@ -55,8 +57,8 @@ private:
         std::list<TcpServer::Record> frames;   // complete frames waiting to be handled
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
         unsigned passby_stamp = 0;             // tick at which the card's answer was first awaited
-        std::vector<unsigned char> frame;      // unescaped frame; the reply is built over it
-        std::vector<unsigned char> tx;         // escaped reply
+        LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
+        LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };
 
     void pass(Link& link, bool configuredPort, int wait_ms);

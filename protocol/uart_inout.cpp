@@ -46,8 +46,8 @@ Kx_uart_inout::Kx_uart_inout(unsigned char link)
       m_deal(new message_deal(message_deal::REPLY_LIMIT_SERIAL)),
       m_rx(new Uart_Rec_Send_Data()),
       m_assembly(kAssemblySize, 0),
-      m_frame(message_deal::FRAME_BUF_SIZE, 0),
-      m_out(message_deal::TX_BUF_SIZE, 0),
+      m_frame(message_deal::FRAME_BUF_SIZE),
+      m_out(message_deal::TX_BUF_SIZE),
       m_link(link)
 {
     m_rx->fd = -1;

@@ -3,6 +3,8 @@
 // frames from the byte stream, answers them and sends the replies with the line turned
 // round by RTS.
 
+#include "protocol/link_buffer.h"
+#include "protocol/message_deal.h"
 #include "protocol/serial_modules.h"
 
 #include <atomic>
@@ -79,8 +81,8 @@ private:
     std::vector<unsigned char> m_assembly;
     unsigned int m_index = 0;
     bool m_inFrame = false;
-    std::vector<unsigned char> m_frame;        // unescaped frame; the reply is built over it
-    std::vector<unsigned char> m_out;          // escaped reply
+    LinkBuffer m_frame;                        // unescaped frame; the reply is built over it
+    LinkBuffer m_out;                          // escaped reply
 
     unsigned char m_link;
     std::atomic<bool> m_stop{false};

@@ -55,8 +55,6 @@ udpnetManage::udpnetManage()
         l.phy = new protocol_phy();
         l.deal = new message_deal(message_deal::REPLY_LIMIT_UDP);
         l.is5008 = (i == 0);
-        l.frame.assign(message_deal::FRAME_BUF_SIZE, 0);
-        l.tx.assign(message_deal::TX_BUF_SIZE, 0);
     }
     if (g_udpnetmode) {
         m_link[0].server = new UdpServer();

@@ -5,6 +5,8 @@
 // served by the WiFi link while its access point runs). One UdpServer and one thread per
 // port; each thread's work is one pass function that tests drive directly.
 
+#include "protocol/link_buffer.h"
+#include "protocol/message_deal.h"
 #include "protocol/udpserver.h"
 
 #include <QObject>
@@ -95,8 +97,8 @@ private:
         std::list<UdpServer::Record> frames; // joined frames waiting to be handled
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
         unsigned passby_stamp = 0;           // tick at which the card's answer was first awaited
-        std::vector<unsigned char> frame;    // unescaped frame; the reply is built over it
-        std::vector<unsigned char> tx;       // escaped reply
+        LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
+        LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };
 
     void pass(Link& link, int wait_ms);

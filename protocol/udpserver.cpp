@@ -87,7 +87,7 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
         if (!keep_sender)
             from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
         Record rec;
-        rec.data.assign(m_buf.begin(), m_buf.begin() + n);
+        rec.data.assign(m_buf.data(), m_buf.data() + n);
         rec.addr = from;
         recv_list.push_back(std::move(rec));
     }

@@ -8,6 +8,8 @@
 #include <netinet/in.h>
 #include <vector>
 
+#include "protocol/link_buffer.h"
+
 class UdpServer {
 public:
     // Largest datagram read; a record holds at most 0x20000 bytes.
@@ -45,5 +47,5 @@ private:
     int m_socket = -1;
     unsigned short m_port = 0;
     int m_timeout_ms = 0;              // the socket's receive time-out as last set (0: none)
-    std::vector<unsigned char> m_buf;
+    LinkBuffer m_buf;
 };

@@ -6,8 +6,10 @@
 #include "board/sim/SpiBusModel.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 
 namespace sim {
@@ -32,6 +34,84 @@ bool reachable(int index)
 
 std::mutex g_lock;
 bool g_stuckBusy = false;
+
+// The part's content in 64 KiB blocks. A block not written since it was last erased holds
+// no memory and reads as erased, so a run that never programs the part keeps no 8 MiB
+// image resident.
+class Image {
+public:
+    static constexpr uint32_t kBlock = 0x10000;
+    static constexpr uint32_t kBlocks = FpgaFlashModel::kSize / kBlock;
+
+    uint8_t get(uint32_t address) const
+    {
+        const std::unique_ptr<uint8_t[]>& b = m_blocks[address / kBlock];
+        return b ? b[address % kBlock] : 0xFF;
+    }
+
+    void clearBits(uint32_t address, uint8_t value)
+    {
+        if (value != 0xFF)
+            block(address)[address % kBlock] &= value;
+    }
+
+    // Calls f(address, offset in the block, count) for each block-sized piece of a range.
+    template <class F>
+    static void pieces(uint32_t address, uint32_t length, F f)
+    {
+        for (uint32_t done = 0; done < length;) {
+            const uint32_t at = address + done;
+            const uint32_t n = std::min(kBlock - at % kBlock, length - done);
+            f(at, at % kBlock, n, done);
+            done += n;
+        }
+    }
+
+    void read(uint32_t address, uint8_t* out, uint32_t length) const
+    {
+        pieces(address, length, [&](uint32_t at, uint32_t offset, uint32_t n, uint32_t done) {
+            const std::unique_ptr<uint8_t[]>& b = m_blocks[at / kBlock];
+            if (b)
+                std::memcpy(out + done, b.get() + offset, n);
+            else
+                std::memset(out + done, 0xFF, n);
+        });
+    }
+
+    void write(uint32_t address, const uint8_t* in, uint32_t length)
+    {
+        pieces(address, length, [&](uint32_t at, uint32_t offset, uint32_t n, uint32_t done) {
+            const bool erased = std::all_of(in + done, in + done + n, [](uint8_t v) { return v == 0xFF; });
+            if (erased && !m_blocks[at / kBlock])
+                return;
+            std::memcpy(block(at) + offset, in + done, n);
+        });
+    }
+
+    void erase(uint32_t address, uint32_t length)
+    {
+        pieces(address, length, [&](uint32_t at, uint32_t offset, uint32_t n, uint32_t) {
+            std::unique_ptr<uint8_t[]>& b = m_blocks[at / kBlock];
+            if (n == kBlock)
+                b.reset();
+            else if (b)
+                std::memset(b.get() + offset, 0xFF, n);
+        });
+    }
+
+private:
+    uint8_t* block(uint32_t address)
+    {
+        std::unique_ptr<uint8_t[]>& b = m_blocks[address / kBlock];
+        if (!b) {
+            b.reset(new uint8_t[kBlock]);
+            std::memset(b.get(), 0xFF, kBlock);
+        }
+        return b.get();
+    }
+
+    std::unique_ptr<uint8_t[]> m_blocks[kBlocks];
+};
 
 class Flash : public SpiModel {
 public:
@@ -91,9 +171,9 @@ public:
             return 0xFF;
         switch (op) {
         case 0x03:
-            return pos >= 4 ? m_mem[(addressAt() + pos - 4) % FpgaFlashModel::kSize] : 0xFF;
+            return pos >= 4 ? m_mem.get(uint32_t((addressAt() + pos - 4) % FpgaFlashModel::kSize)) : 0xFF;
         case 0x0B:
-            return pos >= 5 ? m_mem[(addressAt() + pos - 5) % FpgaFlashModel::kSize] : 0xFF;
+            return pos >= 5 ? m_mem.get(uint32_t((addressAt() + pos - 5) % FpgaFlashModel::kSize)) : 0xFF;
         case 0x4B:
             return (pos >= 5 && pos < 13) ? m_uid[pos - 5] : 0xFF;
         case 0x9F: {
@@ -154,7 +234,7 @@ public:
         // stays was clocked (first - 4) bytes after the start address.
         uint32_t offset = uint32_t(start + (first - 4)) & (FpgaFlashModel::kPage - 1);
         for (size_t i = first; i < m_message.size(); ++i) {
-            m_mem[page + offset] &= m_message[i];
+            m_mem.clearBits(page + offset, m_message[i]);
             offset = (offset + 1) & (FpgaFlashModel::kPage - 1);
         }
         save(page, FpgaFlashModel::kPage);
@@ -168,7 +248,7 @@ public:
             return;
         m_wel = false;
         const uint32_t base = address() & ~(size - 1);
-        std::fill(m_mem.begin() + base, m_mem.begin() + base + size, 0xFF);
+        m_mem.erase(base, size);
         save(base, size);
         m_erases++;
         startBusy(key, defaultUs);
@@ -190,10 +270,13 @@ public:
             return;
         m_root = root;
         m_loaded = true;
-        m_mem.assign(FpgaFlashModel::kSize, 0xFF);
+        m_mem.erase(0, FpgaFlashModel::kSize);
         std::ifstream in(path(), std::ios::binary);
-        if (in)
-            in.read(reinterpret_cast<char*>(m_mem.data()), FpgaFlashModel::kSize);
+        std::vector<uint8_t> chunk(Image::kBlock);
+        for (uint32_t at = 0; in && at < FpgaFlashModel::kSize; at += Image::kBlock) {
+            in.read(reinterpret_cast<char*>(chunk.data()), Image::kBlock);
+            m_mem.write(at, chunk.data(), uint32_t(in.gcount()));
+        }
     }
 
     void save(uint32_t offset, uint32_t length)
@@ -202,17 +285,21 @@ public:
         std::error_code ec;
         fs::create_directories(fs::path(file).parent_path(), ec);
         if (!fs::exists(file, ec)) {
-            std::ofstream out(file, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(m_mem.data()), FpgaFlashModel::kSize);
-            return;
+            offset = 0;
+            length = FpgaFlashModel::kSize;
+            std::ofstream create(file, std::ios::binary);
         }
         std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
         out.seekp(offset);
-        out.write(reinterpret_cast<const char*>(m_mem.data() + offset), length);
+        std::vector<uint8_t> chunk(Image::kBlock);
+        Image::pieces(offset, length, [&](uint32_t at, uint32_t, uint32_t n, uint32_t) {
+            m_mem.read(at, chunk.data(), n);
+            out.write(reinterpret_cast<const char*>(chunk.data()), n);
+        });
     }
 
     int m_index;
-    std::vector<uint8_t> m_mem;
+    Image m_mem;
     bool m_loaded = false;
     std::string m_root;
     std::vector<uint8_t> m_message;
@@ -255,7 +342,9 @@ std::vector<uint8_t> FpgaFlashModel::read(int flash, uint32_t address, uint32_t 
         return {};
     f->ensureLoaded();
     length = std::min(length, kSize - address);
-    return std::vector<uint8_t>(f->m_mem.begin() + address, f->m_mem.begin() + address + length);
+    std::vector<uint8_t> bytes(length);
+    f->m_mem.read(address, bytes.data(), length);
+    return bytes;
 }
 
 void FpgaFlashModel::write(int flash, uint32_t address, const std::vector<uint8_t>& bytes)
@@ -265,7 +354,7 @@ void FpgaFlashModel::write(int flash, uint32_t address, const std::vector<uint8_
     if (!f || address >= kSize || bytes.size() > kSize - address)
         return;
     f->ensureLoaded();
-    std::copy(bytes.begin(), bytes.end(), f->m_mem.begin() + address);
+    f->m_mem.write(address, bytes.data(), uint32_t(bytes.size()));
     f->save(address, uint32_t(bytes.size()));
 }
 
@@ -276,7 +365,7 @@ void FpgaFlashModel::erase(int flash)
     if (!f)
         return;
     f->ensureLoaded();
-    std::fill(f->m_mem.begin(), f->m_mem.end(), 0xFF);
+    f->m_mem.erase(0, kSize);
     f->save(0, kSize);
 }
 
