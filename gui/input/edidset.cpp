@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "gui/input/editpanel.h"
 #include "gui/input/inputchoose.h"
 #include "gui/input/sourcetabs.h"
 #include "gui/textfit.h"
@@ -62,15 +63,7 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset)
     source_id = 1;
     ui->setupUi(this);
 
-    QLabel* const names[4] = {ui->sourcelistseq0name, ui->sourcelistseq1name, ui->sourcelistseq2name,
-                              ui->sourcelistseq3name};
-    QLabel* const icons[4] = {ui->sourcelistseq0pixmap, ui->sourcelistseq1pixmap, ui->sourcelistseq2pixmap,
-                              ui->sourcelistseq3pixmap};
-    kel_source_tabs_init(names, icons);
-    ui->sourcelistseq4name->hide();
-    ui->sourcelistseq4pixmap->hide();
-    ui->sourcelistseq5name->hide();
-    ui->sourcelistseq5pixmap->hide();
+    kel_source_tabs_init(ui);
 
     frame_select = new QFrame(this);
     frame_select->setGeometry(4, 38, 50, 43);
@@ -95,11 +88,7 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset)
     button_cancel = makeButton("取消", 135);
     button_save = makeButton("保存", 205);
 
-    label_refuse = new QLabel(this);
-    label_refuse->setGeometry(10, 198, 300, 14);
-    label_refuse->setStyleSheet(QStringLiteral("color: rgb(255, 80, 80);"));
-    label_refuse->setAlignment(Qt::AlignCenter);
-    label_refuse->hide();
+    label_refuse = kel_refusal_label(this, QRect(10, 198, 300, 14));
 
     connect(ui->lineEdit_W, &My_lineEdit::send_show, this, &EDIDset::show_numberkeyboard_ui);
     connect(ui->lineEdit_H, &My_lineEdit::send_show, this, &EDIDset::show_numberkeyboard_ui);
@@ -143,37 +132,14 @@ void EDIDset::source_init()
     frame_source->setStyleSheet(ui_seltype != 0 ? style_card_inactive : style_card_active);
     frame_source->lower();
 
-    QFont font;
-    font.setPixelSize(10);
-    card_box = new QFrame(frame_source);
-    card_box->setGeometry(10, 10, 120, 50);
-    card_box->setStyleSheet(QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
-    card_state = new QLabel(frame_source);
-    card_state->setGeometry(15, 13, 7, 7);
-    card_state->setPixmap(QPixmap(kel_icon_plain(QStringLiteral("state_on"))));
-    card_state->setScaledContents(true);
-    card_type = new QLabel(frame_source);
-    card_type->setGeometry(25, 13, 25, 8);
-    card_type->setStyleSheet(QStringLiteral("background-color: #212435;"));
-    // The card shows the chosen input's own type.
-    sourceinfo::set_source_pixmap(card_type, uint8_t(source_id));
-    card_type->setScaledContents(true);
-    card_type->setProperty("iconPath", sourceinfo::source_icon(uint8_t(source_id)));
-    const QString cardStyle = QStringLiteral("background-color:#212435;color:#FFFFFF");
-    card_name = new QLabel(source_name, frame_source);
-    card_name->setGeometry(15, 24, 60, 12);
-    card_name->setStyleSheet(cardStyle);
-    card_name->setFont(font);
-    card_format = new QLabel(frame_source);
-    card_format->setGeometry(15, 39, 88, 12);
-    card_format->setStyleSheet(cardStyle);
-    card_format->setFont(font);
+    const SourceCard card = kel_source_card(frame_source, {QRect(10, 10, 120, 50), {15, 13}, {15, 24}, 60}, source_id, false);
     const QString format = QStringLiteral("%1x%2@%3Hz")
                                .arg(int16_t(edid16(source_id, 0)))
                                .arg(int16_t(edid16(source_id, 1)))
                                .arg(int16_t(edid16(source_id, 2)));
-    kel_fit_font_px(card_format, format, 10);
-    card_format->setText(format);
+    kel_source_card_texts(card, source_name, format);
+    card_type = card.type;
+    card_format = card.format;
     frame_source->show();
 }
 

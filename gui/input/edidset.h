@@ -52,11 +52,8 @@ public:
     QString source_name;
     QFrame* frame_select = nullptr;
     QFrame* frame_source = nullptr;
-    QFrame* card_box = nullptr;
-    QLabel* card_state = nullptr;
-    QLabel* card_type = nullptr;
-    QLabel* card_name = nullptr;
-    QLabel* card_format = nullptr;
+    QLabel* card_type = nullptr;     // the chosen input's card: its type icon
+    QLabel* card_format = nullptr;   // and its timing
     QPushButton* button_delete = nullptr;
     QPushButton* button_cancel = nullptr;
     QPushButton* button_save = nullptr;

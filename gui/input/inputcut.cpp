@@ -3,6 +3,7 @@
 #include "core/alias.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "gui/input/editpanel.h"
 #include "gui/input/inputchoose.h"
 #include "gui/input/scaler_edit.h"
 #include "gui/input/sourcetabs.h"
@@ -66,15 +67,7 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut)
     card_font.setPixelSize(10);
     ui->setupUi(this);
 
-    QLabel* const names[4] = {ui->sourcelistseq0name, ui->sourcelistseq1name, ui->sourcelistseq2name,
-                              ui->sourcelistseq3name};
-    QLabel* const icons[4] = {ui->sourcelistseq0pixmap, ui->sourcelistseq1pixmap, ui->sourcelistseq2pixmap,
-                              ui->sourcelistseq3pixmap};
-    kel_source_tabs_init(names, icons);
-    ui->sourcelistseq4name->hide();
-    ui->sourcelistseq4pixmap->hide();
-    ui->sourcelistseq5name->hide();
-    ui->sourcelistseq5pixmap->hide();
+    kel_source_tabs_init(ui);
 
     frame_select = new QFrame(this);
     frame_select->setGeometry(1, 40, 53, 41);
@@ -98,11 +91,7 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut)
     button_cancel = makeButton("取消");
     button_ok = makeButton("确定");
     button_delete = makeButton("删除");
-    label_refuse = new QLabel(this);
-    label_refuse->setGeometry(6, 193, 310, 14);
-    label_refuse->setStyleSheet(QStringLiteral("color: rgb(255, 80, 80);"));
-    label_refuse->setAlignment(Qt::AlignCenter);
-    label_refuse->hide();
+    label_refuse = kel_refusal_label(this, QRect(6, 193, 310, 14));
 
     My_lineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
     for (My_lineEdit* f : fields) {
@@ -209,37 +198,14 @@ void InputCut::source_init()
     frame_source->setGeometry(1, 80, 318, 120);
     frame_source->setStyleSheet(ui_seltype == 0 ? style_source_tabs : style_source_inner);
     frame_source->lower();
-    const QString cardStyle = QStringLiteral("background-color:#212435;color:#FFFFFF");
     for (int i = 0; i < onPage; ++i) {
         const int k = kItemsPerPage * current_pag + i;
         const int c = i % 3, r = i / 3;
         const bool selected = ui_seltype == 1 && ((current_pag == 0 && ui_select != 0 && ui_select == i + 1) ||
                                                   (current_pag != 0 && ui_select == i));
-        card_box = new QFrame(frame_source);
-        card_box->setObjectName(QStringLiteral("card_box"));
-        card_box->setGeometry(5 + 95 * c, 10 + 55 * r, 92, 45);
-        card_box->setStyleSheet(selected ? QStringLiteral("background-color: #212435;border:1px solid #FFA854;")
-                                         : QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
-        card_state = new QLabel(frame_source);
-        card_state->setGeometry(10 + 95 * c, 12 + 55 * r, 7, 7);
-        card_state->setPixmap(QPixmap(kel_icon_plain(QStringLiteral("state_on"))));
-        card_state->setScaledContents(true);
-        card_type = new QLabel(frame_source);
-        card_type->setGeometry(20 + 95 * c, 12 + 55 * r, 25, 8);
-        card_type->setStyleSheet(QStringLiteral("background-color: #212435;"));
-        // The card shows the listed input's own type.
-        sourceinfo::set_source_pixmap(card_type, source_id);
-        card_type->setScaledContents(true);
-        card_name = new QLabel(frame_source);
-        card_name->setObjectName(QStringLiteral("card_name"));
-        card_name->setGeometry(7 + 95 * c, 23 + 55 * r, 80, 12);
-        card_name->setStyleSheet(cardStyle);
-        card_name->setFont(card_font);
-        card_format = new QLabel(frame_source);
-        card_format->setObjectName(QStringLiteral("card_format"));
-        card_format->setGeometry(7 + 95 * c, 38 + 55 * r, 88, 12);
-        card_format->setStyleSheet(cardStyle);
-        card_format->setFont(card_font);
+        const SourceCard card = kel_source_card(
+            frame_source, {QRect(5 + 95 * c, 10 + 55 * r, 92, 45), {10 + 95 * c, 12 + 55 * r}, {7 + 95 * c, 23 + 55 * r}, 80},
+            source_id, selected);
 
         QString name, format;
         if (k == 0) {
@@ -257,7 +223,7 @@ void InputCut::source_init()
                 ALIAS_PARA alias{0, std::string(), std::string()};
                 if (get_json_alias_para(&alias, "crop", record)) {
                     name = QFontMetrics(card_font).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
-                                                              card_name->width(), Qt::TextShowMnemonic);
+                                                              card.name->width(), Qt::TextShowMnemonic);
                 } else {
                     crop_suffix = QStringLiteral("_crop%1").arg(crop_number_of(crop));
                     name = source_name + crop_suffix;
@@ -265,10 +231,7 @@ void InputCut::source_init()
                 format = QStringLiteral("%1x%2").arg(crop.width).arg(crop.height);
             }
         }
-        kel_fit_font_px(card_name, name, 10);
-        card_name->setText(name);
-        kel_fit_font_px(card_format, format, 10);
-        card_format->setText(format);
+        kel_source_card_texts(card, name, format);
     }
     button_add = new QPushButton(frame_source);
     button_add->setObjectName(QStringLiteral("button_add"));

@@ -57,11 +57,6 @@ public:
     QFont card_font;
     QFrame* frame_select = nullptr;
     QFrame* frame_source = nullptr;
-    QFrame* card_box = nullptr;
-    QLabel* card_state = nullptr;
-    QLabel* card_type = nullptr;
-    QLabel* card_name = nullptr;
-    QLabel* card_format = nullptr;
     QPushButton* button_add = nullptr;
     QPushButton* button_cancel = nullptr;
     QPushButton* button_ok = nullptr;
