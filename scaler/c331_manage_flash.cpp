@@ -7,6 +7,8 @@
 #include "core/global.h"
 #include "core/utils.h"
 
+#include <initializer_list>
+
 namespace {
 constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t n) { return bank << 16 | reg << 8 | n; }
 
@@ -43,6 +45,19 @@ uint32_t eraseUnit(char kind)
 {
     return kind == 0 ? 0x1000 : kind == 1 ? 0x8000 : 0x10000;
 }
+
+struct RegWrite {
+    uint32_t reg;
+    uint32_t value;
+};
+
+// An operation's set-up of the controller, written in the order given: the order is part of
+// what the controller expects.
+void write_in_order(c331_manage& chip, int fd, std::initializer_list<RegWrite> writes)
+{
+    for (const RegWrite& w : writes)
+        chip.wr(fd, w.reg, w.value);
+}
 } // namespace
 
 bool c331_manage::seq_wait(int fd, uint32_t reg, unsigned mask, bool wantSet, const char* what, int bankoffset)
@@ -70,9 +85,7 @@ void c331_manage::flash_pins(int fd, bool dma)
 {
     if (dma)
         wr(fd, R(5, 0x45, 2), 0x03FF);
-    wr(fd, R(5, 0x42, 3), 0x000055);
-    wr(fd, R(5, 0x3C, 2), 0x0300);
-    wr(fd, R(5, 0x3E, 2), 0x0300);
+    write_in_order(*this, fd, {{R(5, 0x42, 3), 0x000055}, {R(5, 0x3C, 2), 0x0300}, {R(5, 0x3E, 2), 0x0300}});
     if (!dma)
         wr(fd, R(5, 0x45, 2), 0x03FF);
 }
@@ -108,17 +121,10 @@ int c331_manage::write_flash(int fd, uint32_t addr, uint32_t len, const uint8_t*
     }
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     flash_pins(fd, false);
-    wr(fd, kSflMode, 0x80);
-    wr(fd, kSflCmd, 0);
-    wr(fd, kSflMode, 0x31);
-    wr(fd, kSflWrenOp, 0x06);
-    wr(fd, kSflRdsrOp, 0x05);
-    wr(fd, kSflProgOp, 0x12);
-    wr(fd, kSflAccess, 1);
-    wr(fd, kSflCmd, 0);
-    wr(fd, kSflByteMode, 0);
-    wr(fd, kSflAddr, addr);
-    wr(fd, kSflAddr, addr);
+    write_in_order(*this, fd,
+                   {{kSflMode, 0x80}, {kSflCmd, 0}, {kSflMode, 0x31}, {kSflWrenOp, 0x06}, {kSflRdsrOp, 0x05},
+                    {kSflProgOp, 0x12}, {kSflAccess, 1}, {kSflCmd, 0}, {kSflByteMode, 0}, {kSflAddr, addr},
+                    {kSflAddr, addr}});
     for (uint32_t i = 0; i < len; ++i) {
         wr(fd, kSflData, data[i]);
         if ((addr + i + 1) % kPage == 0 && !flash_page_end(fd, addr + i + 1))
@@ -137,15 +143,9 @@ int c331_manage::read_flash(int fd, uint32_t addr, uint32_t len, uint8_t* out)
     }
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     flash_pins(fd, false);
-    wr(fd, kSflCmd, 0);
-    wr(fd, kSflMode, 0x80);
-    wr(fd, kSflMode, 0x31);
-    wr(fd, kSflReadOp, 0x0C);
-    wr(fd, kSflAccess, 1);
-    wr(fd, kSflCmd, 0);
-    wr(fd, kSflByteMode, 0);
-    wr(fd, kSflAddr, addr);
-    wr(fd, kSflDtCtl, 1);
+    write_in_order(*this, fd,
+                   {{kSflCmd, 0}, {kSflMode, 0x80}, {kSflMode, 0x31}, {kSflReadOp, 0x0C}, {kSflAccess, 1}, {kSflCmd, 0},
+                    {kSflByteMode, 0}, {kSflAddr, addr}, {kSflDtCtl, 1}});
     const bool started = seq_wait(fd, kSflDtCtl, 0x80, false, "read_flash start");
     wr(fd, kSflDtCtl, 0);
     if (!started) {
@@ -171,13 +171,9 @@ int c331_manage::erase_flash(int fd, uint32_t sector, uint32_t count, char kind)
     const uint8_t op = eraseOpcode(kind);
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     flash_pins(fd, false);
-    wr(fd, kSflCmd, 0);
-    wr(fd, kSflMode, 0x80);
-    wr(fd, kSflMode, 0x01);
-    wr(fd, kSflOp, op);
-    wr(fd, kSflWrenOp, 0x06);
-    wr(fd, kSflRdsrOp, 0x05);
-    wr(fd, kSflAccess, 1);
+    write_in_order(*this, fd,
+                   {{kSflCmd, 0}, {kSflMode, 0x80}, {kSflMode, 0x01}, {kSflOp, op}, {kSflWrenOp, 0x06}, {kSflRdsrOp, 0x05},
+                    {kSflAccess, 1}});
     for (uint32_t u = 0; u < count; ++u) {
         wr(fd, kSflOp, op);
         wr(fd, kSflAddr, uint32_t(start + uint64_t(u) * unit));
@@ -199,19 +195,10 @@ int c331_manage::osd_write_dma_sfl(int fd, uint32_t flash, uint32_t dest, int ki
     }
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     flash_pins(fd, true);
-    wr(fd, kEngineCmd, 0);
-    wr(fd, kSflCmd, 0);
-    wr(fd, kSflMode, 0x80);
-    wr(fd, kSflMode, kind == 1 ? 0x37 : 0x33);
-    wr(fd, kSflAccess, 2);
-    wr(fd, kSflProgOp, 0x12);
-    wr(fd, kSflReadOp, 0x0C);
-    wr(fd, kSflOp, 0xC7);
-    wr(fd, kSflWrenOp, 0x06);
-    wr(fd, kSflRdsrOp, 0x05);
-    wr(fd, kSflAddr, flash);
-    wr(fd, kSflDmaLen, len | 0x80000000u);
-    wr(fd, kSflDmaKind, uint32_t(kind) & 0x0F);
+    write_in_order(*this, fd,
+                   {{kEngineCmd, 0}, {kSflCmd, 0}, {kSflMode, 0x80}, {kSflMode, kind == 1 ? 0x37u : 0x33u}, {kSflAccess, 2},
+                    {kSflProgOp, 0x12}, {kSflReadOp, 0x0C}, {kSflOp, 0xC7}, {kSflWrenOp, 0x06}, {kSflRdsrOp, 0x05},
+                    {kSflAddr, flash}, {kSflDmaLen, len | 0x80000000u}, {kSflDmaKind, uint32_t(kind) & 0x0F}});
     if (kind == 0)
         wr(fd, kEngineDst, dest);
     else if (kind == 1)
