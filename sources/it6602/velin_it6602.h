@@ -272,6 +272,8 @@ public:
     void SetVideoOutputColorFormat(int fd, IT6602_dev_data* d);
     void IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d);
     void IT6602_HalfPCLKFinetune(int fd, IT6602_dev_data* d);
+    // Register 0x64 bit 7 set, then cleared.
+    void IT6602_PulseVideoReset(int fd);
 
     // --- audio ---
     void IT6602SwitchAudioState(int fd, IT6602_dev_data* d, int state);

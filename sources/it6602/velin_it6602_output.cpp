@@ -197,16 +197,13 @@ void velin_it6602::SetColorSpaceConvert(int fd, IT6602_dev_data* d)
             hdmirxwr_it6602(fd, 0x68, r68);
         }
         hdmirxset_it6602(fd, 0x67, 0x07, outBits);
-        hdmirxset_it6602(fd, 0x51, 0x80, 0x00);
-        hdmirxset_it6602(fd, 0x50, 0x03, 0x02);
-        return;
+    } else {   // bypass
+        hdmirxset_it6602(fd, 0x65, 0x03, 0x00);
+        hdmirxset_it6602(fd, 0x67, 0x7F, out != kRGB444 && in != kRGB444 ? outBits : 0x00);
+        hdmirxwr_it6602(fd, 0x68, 0x00);
     }
-    // Bypass.
-    hdmirxset_it6602(fd, 0x65, 0x03, 0x00);
-    hdmirxset_it6602(fd, 0x67, 0x7F, out != kRGB444 && in != kRGB444 ? outBits : 0x00);
-    hdmirxwr_it6602(fd, 0x68, 0x00);
     hdmirxset_it6602(fd, 0x51, 0x80, 0x00);
-    hdmirxset_it6602(fd, 0x50, 0x03, out == kRGB444 ? 0x00 : 0x02);
+    hdmirxset_it6602(fd, 0x50, 0x03, matrix || out != kRGB444 ? 0x02 : 0x00);
 }
 
 void velin_it6602::SetVideoOutputColorFormat(int fd, IT6602_dev_data* d)
@@ -242,8 +239,7 @@ void velin_it6602::IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d)
     if (ddr && !ccir) {
         IT6602_HalfPCLKFinetune(fd, d);
     } else if (ccir) {
-        hdmirxset_it6602(fd, 0x64, 0x80, 0x80);
-        hdmirxset_it6602(fd, 0x64, 0x80, 0x00);
+        IT6602_PulseVideoReset(fd);
     }
     KEL_TRACE("IT6602 output mode %s\n", VModeStateStr[d->m_VidOutConfigMode & 0x0F]);
 }
@@ -254,10 +250,12 @@ void velin_it6602::IT6602_HalfPCLKFinetune(int fd, IT6602_dev_data* d)
     const uint32_t clock = count ? 31620u / count : 0;   // 100 kHz units
     const bool rgbToRgb = (d->m_bInputVideoMode & 0x03) == kRGB444 && (d->m_bOutputVideoMode & 0x03) == kRGB444;
     const uint8_t value = clock < 2500 ? 0x00 : 0x02;
-    if (rgbToRgb)
-        hdmirxset_it6602(fd, 0x50, 0x0C, uint8_t(value << 2));
-    else
-        hdmirxset_it6602(fd, 0x50, 0x1C, uint8_t(value << 2));
+    hdmirxset_it6602(fd, 0x50, rgbToRgb ? 0x0C : 0x1C, uint8_t(value << 2));
+    IT6602_PulseVideoReset(fd);
+}
+
+void velin_it6602::IT6602_PulseVideoReset(int fd)
+{
     hdmirxset_it6602(fd, 0x64, 0x80, 0x80);
     hdmirxset_it6602(fd, 0x64, 0x80, 0x00);
 }

@@ -217,8 +217,7 @@ void velin_it6602::hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev)
 void velin_it6602::IT6602VideoOutputEnable(int fd, int on, int dev)
 {
     if (on) {
-        hdmirxset_it6602(fd, 0x64, 0x80, 0x80);
-        hdmirxset_it6602(fd, 0x64, 0x80, 0x00);
+        IT6602_PulseVideoReset(fd);
         delay1ms(10);
         hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
         return;
@@ -255,8 +254,7 @@ void velin_it6602::IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on)
         return;
     hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
     if (!CheckAVMute(fd, d->m_ucPort)) {
-        hdmirxset_it6602(fd, 0x64, 0x80, 0x80);
-        hdmirxset_it6602(fd, 0x64, 0x80, 0x00);
+        IT6602_PulseVideoReset(fd);
         delay1ms(10);
         hdmirxset_it6602(fd, 0x53, 0x0E, 0x0E);
         hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
