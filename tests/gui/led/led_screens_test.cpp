@@ -16,7 +16,7 @@
 #include "gui/option.h"
 #include "gui/outputset.h"
 #include "scaler/c331_manage.h"
-#include "tests/support/GuiFixture.h"
+#include "tests/support/CardsFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
 #include "tests/support/TickDriver.h"
@@ -39,11 +39,11 @@ namespace {
 
 const char kOrange[] = "rgb(255,171,84)";
 
-class LedScreens : public kel_test::GuiFixture {
+class LedScreens : public kel_test::CardsFixture {
 protected:
     void SetUp() override
     {
-        GuiFixture::SetUp();
+        CardsFixture::SetUp();
         mainWindow();
         P::put16(para->ram + P::kKeyLock, 0);
         P::put16(para->ram + P::kLedWidth, 1920);
@@ -52,15 +52,6 @@ protected:
         g_set_led_para = 0;
         g_set_led_setup = 0;
         g_send_para.end();
-    }
-    void TearDown() override
-    {
-        if (g_qround_bar)
-            g_qround_bar->para_sync(100);
-        g_send_para.end();
-        fpga.reset();
-        fpga_manage::p_fpga_manage = nullptr;
-        GuiFixture::TearDown();
     }
 
     ledset* openLedset()
@@ -87,43 +78,24 @@ protected:
     // An FPGA manager (no thread) whose FPGA 0 is up, with cards on ports 0 and 3.
     void fpgaWithCards()
     {
-        fpga = std::make_unique<fpga_manage>();
-        fpga_manage::p_fpga_manage = fpga.get();
-        ASSERT_EQ(fpga->initialize(), 0);
-        fpga->softinit();
-        g_send_para.end();
-        fpga_manage::MCU_REG_func[0][80] = 3;
-        fpga->link_stage[0] = 7;
-        fpga->check_step[0] = 16;
-        for (int port = 0; port < 16; ++port)
-            ReceivingCardModel::setCards(0, port, 0);
-        for (int port : {0, 3}) {
-            ReceivingCardModel::setCards(0, port, 2);
-            P::put16(fpga_manage::MCU_RAM_PARA_func[0] + fpga_manage::kCardCountOffset[port], 2);
-        }
+        fpgaUp();
+        cards(0, 2);
+        cards(3, 2);
     }
     // Runs the posted job of the FPGA manager to its end, with its receive path; the ring
     // takes the progress on the GUI thread.
     void runJob()
     {
-        for (int i = 0; i < 5000 && g_send_para.job != 0; ++i) {
-            if (g_send_para.job == 3)
-                fpga->save_para_deal();
-            else
-                fpga->mapping_enable_deal();
-            {
-                std::lock_guard<std::mutex> hold(fpga->port_path_mutex);
-                fpga->reg_IRQ_Dealwith(0, 0);
-            }
-            G_timeTicks += 1;
-            if (i % 50 == 0)
-                kel_test::settle();
-        }
-        kel_test::settle();
-        ASSERT_EQ(g_send_para.job, 0);
+        CardsFixture::runJob(
+            5000,
+            [this] {
+                if (g_send_para.job == 3)
+                    fpga->save_para_deal();
+                else
+                    fpga->mapping_enable_deal();
+            },
+            1, 50);
     }
-
-    std::unique_ptr<fpga_manage> fpga;
 };
 
 // Every label and button text of a screen fits its widget.

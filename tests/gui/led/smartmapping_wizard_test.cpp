@@ -9,7 +9,7 @@
 #include "gui/led/smartmapping.h"
 #include "gui/numberkeyboard.h"
 #include "tests/fpga/rcv_package.h"
-#include "tests/support/GuiFixture.h"
+#include "tests/support/CardsFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
 #include "ui_numberkeyboard.h"
@@ -34,38 +34,17 @@ namespace {
 
 constexpr PanelKey L = PanelKey::Left, R = PanelKey::Right, OK = PanelKey::Ok, BACK = PanelKey::Back;
 
-class SmartWizard : public kel_test::GuiFixture {
+class SmartWizard : public kel_test::CardsFixture {
 protected:
     void SetUp() override
     {
-        GuiFixture::SetUp();
+        CardsFixture::SetUp();
         mainWindow();
         P::put16(para->ram + P::kKeyLock, 0);
         g_send_para.end();
-        fpga = std::make_unique<fpga_manage>();
-        fpga_manage::p_fpga_manage = fpga.get();
-        ASSERT_EQ(fpga->initialize(), 0);
-        fpga->softinit();
-        g_send_para.end();
-        fpga_manage::MCU_REG_func[0][80] = 3;
-        fpga->link_stage[0] = 7;
-        fpga->check_step[0] = 16;
+        fpgaUp();
         for (int port = 0; port < 16; ++port)
             cards(port, 0);
-    }
-    void TearDown() override
-    {
-        if (g_qround_bar)
-            g_qround_bar->para_sync(100);
-        g_send_para.end();
-        fpga.reset();
-        fpga_manage::p_fpga_manage = nullptr;
-        GuiFixture::TearDown();
-    }
-    void cards(int port, int count)
-    {
-        ReceivingCardModel::setCards(0, port, count);
-        P::put16(fpga_manage::MCU_RAM_PARA_func[0] + fpga_manage::kCardCountOffset[port], uint16_t(count));
     }
     SmartMapping* openSmart()
     {
@@ -78,21 +57,15 @@ protected:
     // The posted job run pass by pass with its receive path; the ring takes the progress.
     void runJob()
     {
-        for (int i = 0; i < 20000 && g_send_para.job != 0; ++i) {
-            if (g_send_para.job == 1)
-                fpga->SmartMapping_deal();
-            else
-                fpga->rcv_recovery_check_deal(2);
-            {
-                std::lock_guard<std::mutex> hold(fpga->port_path_mutex);
-                fpga->reg_IRQ_Dealwith(0, 0);
-            }
-            G_timeTicks += 1;
-            if (i % 50 == 0)
-                kel_test::settle();
-        }
-        kel_test::settle();
-        ASSERT_EQ(g_send_para.job, 0);
+        CardsFixture::runJob(
+            20000,
+            [this] {
+                if (g_send_para.job == 1)
+                    fpga->SmartMapping_deal();
+                else
+                    fpga->rcv_recovery_check_deal(2);
+            },
+            1, 50);
         EXPECT_EQ(g_qround_bar, nullptr);
     }
     static uint16_t cardWord(int port, int card, int at)
@@ -100,7 +73,6 @@ protected:
         const auto& ram = ReceivingCardModel::card(0, port, card).ram;
         return uint16_t(ram[at] | ram[at + 1] << 8);
     }
-    std::unique_ptr<fpga_manage> fpga;
 };
 
 } // namespace

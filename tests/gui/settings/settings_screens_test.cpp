@@ -25,7 +25,7 @@
 #include "gui/tip.h"
 #include "sources/velinsource.h"
 #include "tests/fpga/rcv_package.h"
-#include "tests/support/GuiFixture.h"
+#include "tests/support/CardsFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
 #include "tests/support/TickDriver.h"
@@ -47,63 +47,23 @@ namespace {
 
 const char kOrange[] = "rgb(255,171,84)";
 
-class SettingsScreens : public kel_test::GuiFixture {
+class SettingsScreens : public kel_test::CardsFixture {
 protected:
     void SetUp() override
     {
-        GuiFixture::SetUp();
+        CardsFixture::SetUp();
         mainWindow();
         P::put16(para->ram + P::kKeyLock, 0);
         std::memcpy(para->ram_backup, para->ram, sizeof para->ram);
         g_send_para.end();
         g_send_para.progress = 65535;
     }
-    void TearDown() override
-    {
-        if (g_qround_bar)
-            g_qround_bar->para_sync(100);
-        g_send_para.end();
-        fpga.reset();
-        fpga_manage::p_fpga_manage = nullptr;
-        GuiFixture::TearDown();
-    }
 
-    // An FPGA manager (no thread) whose FPGA 0 is up.
-    void fpgaUp()
-    {
-        fpga = std::make_unique<fpga_manage>();
-        fpga_manage::p_fpga_manage = fpga.get();
-        ASSERT_EQ(fpga->initialize(), 0);
-        fpga->softinit();
-        g_send_para.end();
-        fpga_manage::MCU_REG_func[0][80] = 3;
-        fpga->link_stage[0] = 7;
-        fpga->check_step[0] = 16;
-        for (int port = 0; port < 16; ++port)
-            ReceivingCardModel::setCards(0, port, 0);
-    }
-    void cards(int port, int count)
-    {
-        ReceivingCardModel::setCards(0, port, count);
-        P::put16(fpga_manage::MCU_RAM_PARA_func[0] + fpga_manage::kCardCountOffset[port], uint16_t(count));
-    }
     // Runs the posted check or recovery job to its end with the receive path; the ring,
     // the list and the notification are handled on the GUI thread as they come.
     void runJob()
     {
-        for (int i = 0; i < 40000 && g_send_para.job != 0; ++i) {
-            fpga->rcv_recovery_check_deal(g_send_para.job == 6 ? 1 : 0);
-            {
-                std::lock_guard<std::mutex> hold(fpga->port_path_mutex);
-                for (int k = 0; k < 3; ++k)
-                    fpga->reg_IRQ_Dealwith(0, 0);
-            }
-            G_timeTicks += 1;
-            if (i % 200 == 0)
-                kel_test::settle();
-        }
-        kel_test::settle();
-        ASSERT_EQ(g_send_para.job, 0);
+        CardsFixture::runJob(40000, [this] { fpga->rcv_recovery_check_deal(g_send_para.job == 6 ? 1 : 0); }, 3, 200);
     }
     rcv_recovery* openRecovery()
     {
@@ -117,8 +77,6 @@ protected:
         const auto labels = s->frame_file->findChildren<QLabel*>();
         return labels.size() == 1 ? labels[0]->text() : QString();
     }
-
-    std::unique_ptr<fpga_manage> fpga;
 };
 
 constexpr uint32_t kConfig = 0xC0FFEE;
