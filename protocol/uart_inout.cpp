@@ -112,14 +112,22 @@ void Kx_uart_inout::receive_pass(int wait_ms)
     send_step();
 }
 
+int Kx_uart_inout::feed_bytes(const unsigned char* data, int len)
+{
+    int closed = data ? scan(data, len) : 0;
+    send_step();
+    return closed;
+}
+
 void Kx_uart_inout::reset_assembly()
 {
     m_index = 0;
     m_inFrame = false;
 }
 
-void Kx_uart_inout::scan(const unsigned char* data, int len)
+int Kx_uart_inout::scan(const unsigned char* data, int len)
 {
+    int closed = 0;
     for (int i = 0; i < len; ++i) {
         unsigned char b = data[i];
         if (b == 0xA5) {
@@ -140,8 +148,10 @@ void Kx_uart_inout::scan(const unsigned char* data, int len)
             handle_frame();
             reset_assembly();
             send_step();
+            ++closed;
         }
     }
+    return closed;
 }
 
 void Kx_uart_inout::handle_frame()

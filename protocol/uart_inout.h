@@ -41,6 +41,10 @@ public:
     // One pass of the receive thread: waits up to wait_ms for the line, handles every
     // complete frame read so far and sends what is queued.
     void receive_pass(int wait_ms);
+    // What receive_pass does with one read: assembles frames across reads, answers every
+    // complete one and sends what is queued. Returns the number of frames closed (the fuzz
+    // target feeds a byte stream this way).
+    int feed_bytes(const unsigned char* data, int len);
 
     // Sends the transmit list in order and empties it; 0.
     int send_uart_data();
@@ -56,7 +60,7 @@ public:
     size_t transmit_count();
 
 private:
-    void scan(const unsigned char* data, int len);
+    int scan(const unsigned char* data, int len);
     void reset_assembly();
     void handle_frame();
     void send_step();

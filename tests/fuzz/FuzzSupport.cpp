@@ -4,6 +4,7 @@
 #include "board/sim/SimBoard.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,6 +101,19 @@ void writeSeed(const std::string& dir, const std::string& name, const Bytes& dat
 {
     std::ofstream out(fs::path(dir) / name, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+std::vector<size_t> cutPoints(uint8_t seed, size_t len)
+{
+    std::vector<size_t> at;
+    uint32_t x = seed * 2654435761u + 1;
+    size_t pos = 0;
+    while (pos < len) {
+        x = x * 1103515245u + 12345u;
+        pos = std::min(len, pos + 1 + (x >> 16) % 97);
+        at.push_back(pos);
+    }
+    return at;
 }
 
 void fail(const char* what)

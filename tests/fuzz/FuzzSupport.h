@@ -32,6 +32,10 @@ inline void writeSeed(const std::string& dir, const std::string& name, const std
     writeSeed(dir, name, Bytes(data.begin(), data.end()));
 }
 
+// Pseudo-random cut points 1..97 bytes apart from seed, ending at len (a stream as the
+// reads of a link might split it).
+std::vector<size_t> cutPoints(uint8_t seed, size_t len);
+
 // A broken promise: prints what and aborts (libFuzzer then keeps the input).
 [[noreturn]] void fail(const char* what);
 #define KEL_FUZZ_CHECK(cond) \

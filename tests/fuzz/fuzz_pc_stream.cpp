@@ -15,20 +15,6 @@ namespace {
 
 using kel_fuzz::Bytes;
 
-std::vector<size_t> cuts(uint8_t seed, size_t len)
-{
-    std::vector<size_t> at;
-    uint32_t x = seed * 2654435761u + 1;
-    size_t pos = 0;
-    while (pos < len) {
-        x = x * 1103515245u + 12345u;
-        size_t step = 1 + (x >> 16) % 97;
-        pos = std::min(len, pos + step);
-        at.push_back(pos);
-    }
-    return at;
-}
-
 void dispatchRecord(const std::vector<unsigned char>& raw, unsigned limit, Bytes& frame)
 {
     protocol_phy phy;
@@ -81,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 2 || size > 8192)
         return 0;
     const uint8_t mode = data[0];
-    const std::vector<size_t> at = cuts(data[1], size - 2);
+    const std::vector<size_t> at = kel_fuzz::cutPoints(data[1], size - 2);
     const unsigned char* s = data + 2;
     const size_t len = size - 2;
     kel_fuzz::PcBench::instance().fresh();

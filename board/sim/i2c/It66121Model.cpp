@@ -153,6 +153,12 @@ std::vector<It66121Model::DdcRead> It66121Model::ddcReads()
     return reads_;
 }
 
+void It66121Model::clearDdcReads()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    reads_.clear();
+}
+
 void It66121Model::reset()
 {
     std::lock_guard<std::mutex> hold(lock_);

@@ -37,6 +37,7 @@ public:
     void setDdcHang(bool hang);
     void setPresent(bool present);
     std::vector<DdcRead> ddcReads();
+    void clearDdcReads();
     void reset();
 
 private:
