@@ -8,6 +8,7 @@
 #include "sources/velinsource.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kel_fuzz {
 
@@ -72,7 +73,7 @@ int PcBench::dealUnescaped(const Bytes& plain, unsigned char link, unsigned repl
     wire.resize(w);
     KEL_FUZZ_CHECK(wire == pc::escape(plain));
     unsigned char done = 0;
-    std::fill(buf.begin(), buf.end(), 0);
+    std::memset(buf.data(), 0, buf.size());
     unsigned n = phy.data_transf_meaning(wire.data(), buf.data(), w, &done);
     KEL_FUZZ_CHECK(done == 1 && n == plain.size() && std::equal(plain.begin(), plain.end(), buf.begin()));
     if (!protocol_phy::frame_ok(buf.data(), n, done))
@@ -85,8 +86,8 @@ int PcBench::dispatch(const unsigned char* frame, unsigned n, unsigned char link
     if (frame != buf.data()) {
         if (n > buf.size())
             return -1;
-        std::fill(buf.begin(), buf.end(), 0);
-        std::copy(frame, frame + n, buf.begin());
+        std::memset(buf.data(), 0, buf.size());
+        std::memcpy(buf.data(), frame, n);
     }
     // The handler sees the frame without its check byte, as the links pass it.
     int r = handler(replyLimit).message_group_deal(buf.data(), n - 1, link);
