@@ -36,6 +36,14 @@ constexpr std::array<T, 256> reflectedTable(T polynomial)
     }
     return t;
 }
+// A reflected table-driven CRC from the given start value.
+template <typename T>
+T reflectedCrc(const std::array<T, 256>& table, T crc, const unsigned char* data, unsigned length)
+{
+    for (unsigned i = 0; i < length; ++i)
+        crc = T(table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+    return crc;
+}
 } // namespace
 
 const std::array<uint16_t, 256> Utils::crc16_tabel = reflectedTable<uint16_t>(0xA001);
@@ -69,26 +77,17 @@ unsigned Utils::BCC(const unsigned char* data, unsigned length)
 
 unsigned Utils::calcCRC16(const unsigned char* data, unsigned length)
 {
-    uint16_t c = 0;
-    for (unsigned i = 0; i < length; ++i)
-        c = uint16_t(crc16_tabel[(c ^ data[i]) & 0xFF] ^ (c >> 8));
-    return c;
+    return reflectedCrc<uint16_t>(crc16_tabel, 0, data, length);
 }
 
 uint32_t Utils::calcCRC32(const unsigned char* data, unsigned length)
 {
-    uint32_t c = 0;
-    for (unsigned i = 0; i < length; ++i)
-        c = CRC32_Table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c;
+    return reflectedCrc<uint32_t>(CRC32_Table, 0, data, length);
 }
 
 unsigned Utils::zedoCalcCRC16(const unsigned char* data, unsigned length)
 {
-    uint16_t c = 0xFFFF;
-    for (unsigned i = 0; i < length; ++i)
-        c = uint16_t(zedoCrc16_tabel[(c ^ data[i]) & 0xFF] ^ (c >> 8));
-    return c;
+    return reflectedCrc<uint16_t>(zedoCrc16_tabel, 0xFFFF, data, length);
 }
 
 unsigned Utils::jtc1CRC16Code(const unsigned char* data, unsigned length)
