@@ -132,6 +132,17 @@
         pointer->exec();                     \
     } while (0)
 
+// Closes an open screen (deleted once its event is over) and clears its pointer.
+template <typename T>
+void kel_close_screen(T*& screen)
+{
+    if (screen != nullptr) {
+        screen->setAttribute(Qt::WA_DeleteOnClose);
+        screen->close();
+        screen = nullptr;
+    }
+}
+
 // The trace of a menu entry whose screen is not in this build.
 inline void kel_screen_not_built(const char* menu, const char* screen)
 {

@@ -96,11 +96,7 @@ void Option::return_from_submenu(QDialog* submenu)
 
 void Option::close_menu()
 {
-    if (g_option != nullptr) {
-        g_option->setAttribute(Qt::WA_DeleteOnClose);
-        g_option->close();
-        g_option = nullptr;
-    }
+    kel_close_screen(g_option);
 }
 
 void Option::syncUpdate()

@@ -332,11 +332,7 @@ void EDIDset::keyReleaseEvent(QKeyEvent* event)
                         [this] {
                             if (g_edidset == this)
                                 g_edidset = nullptr;
-                            if (g_inputchoose) {
-                                g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
-                                g_inputchoose->close();
-                                g_inputchoose = nullptr;
-                            }
+                            kel_close_screen(g_inputchoose);
                         }});
 }
 

@@ -490,13 +490,10 @@ void InputCut::keyReleaseEvent(QKeyEvent* event)
                         [this] {
                             if (g_inputcut == this)
                                 g_inputcut = nullptr;
-                            if (g_inputchoose) {
-                                g_inputchoose->setAttribute(Qt::WA_DeleteOnClose);
-                                g_inputchoose->close();
-                                g_inputchoose = nullptr;
-                            } else {
+                            if (g_inputchoose)
+                                kel_close_screen(g_inputchoose);
+                            else
                                 Option::close_menu();
-                            }
                         }});
 }
 

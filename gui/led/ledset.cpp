@@ -265,11 +265,7 @@ void ledset::keyReleaseEvent(QKeyEvent* event)
                         [this] {
                             if (g_ledset == this)
                                 g_ledset = nullptr;
-                            if (g_outputset) {
-                                g_outputset->setAttribute(Qt::WA_DeleteOnClose);
-                                g_outputset->close();
-                                g_outputset = nullptr;
-                            }
+                            kel_close_screen(g_outputset);
                             Option::close_menu();
                         }});
 }

@@ -121,16 +121,16 @@ void SettingsScreen::close_chain(int page)
 {
     switch (page) {
     case 6:
-        close_open(g_outputset);
+        kel_close_screen(g_outputset);
         break;
     case 10:
-        close_open(g_linkoption);
+        kel_close_screen(g_linkoption);
         break;
     case 11:
-        close_open(g_imagequality);
+        kel_close_screen(g_imagequality);
         break;
     case 12:
-        close_open(g_advancedoption);
+        kel_close_screen(g_advancedoption);
         break;
     default:
         break;

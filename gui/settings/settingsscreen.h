@@ -40,17 +40,6 @@ public:
     QString style_focus;
     kel_keyboard keyboard;
 
-    // Closes an open screen (deleted once its event is over) and clears its pointer.
-    template <typename T>
-    static void close_open(T*& screen)
-    {
-        if (screen != nullptr) {
-            screen->setAttribute(Qt::WA_DeleteOnClose);
-            screen->close();
-            screen = nullptr;
-        }
-    }
-
 protected:
     // opener_page: the page of the screen this one is opened from.
     SettingsScreen(const char* objectName, int opener_page, QWidget* parent = nullptr);
