@@ -92,7 +92,7 @@ TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
     EXPECT_EQ(sim::ReceivingCardModel::card(0, 1, 0).ram[FpgaModel::kBrightnessAddress], 127);
     std::vector<uint8_t> block = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
     block.insert(block.end(), 48, 127);
-    EXPECT_EQ(flash(fpga_manage::kBrightFlash, 57), block);
+    EXPECT_EQ(flash(0x30F000, 57), block);
 
     // No port with link: no register write, but the change is still stored.
     sim::SimBoard::setScenario("fpga.link.port0", "0");
@@ -102,7 +102,7 @@ TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
     applyRequest();
     EXPECT_TRUE(writesTo(6).empty());
     EXPECT_EQ(manager->reg_shadow(64, 0), 51);
-    EXPECT_EQ(flash(fpga_manage::kBrightFlash + 9, 1)[0], 51);
+    EXPECT_EQ(flash(0x30F000 + 9, 1)[0], 51);
     // The stored hand setting becomes the running mode at the next idle pass.
     manager->Extension_function();
     EXPECT_EQ(manager->bri_mode, 16);
@@ -119,7 +119,7 @@ TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
     for (int i = 0; i < 48; ++i)
         block.push_back(uint8_t(100 + i));
     mailbox(block);
-    EXPECT_EQ(flash(fpga_manage::kBrightFlash, 57), block);
+    EXPECT_EQ(flash(0x30F000, 57), block);
     clockAt(12, 40);
     G_timeTicks += 1000;
     manager->Extension_function();                      // reload, then the table's first run
@@ -135,7 +135,7 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
 {
     sim::ReceivingCardModel::setFunctionCard(0, 1, true);
     sim::FunctionCardModel::setLightSensor(0, 1, true, 30);
-    fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[1]] = 1;
+    fpga_manage::MCU_RAM_PARA_func[0][106] = 1;
     mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 1, 0, 2});
     manager->Extension_function();                      // reload: automatic mode
     ASSERT_EQ(manager->bri_mode, 2);
@@ -177,7 +177,7 @@ TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
     EXPECT_EQ(manager->onoff[1].off_hour, 23);
     EXPECT_EQ(manager->onoff[1].off_minute, 59);
     EXPECT_EQ(manager->reg_shadow(66, 0), 1);
-    EXPECT_EQ(flash(fpga_manage::kOnOffFlash, 37), block);
+    EXPECT_EQ(flash(0x30E000, 37), block);
 
     clockAt(8, 30);
     sim::FpgaModel::clearLog();
@@ -197,7 +197,7 @@ TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
     // Erasing it stops the schedule.
     mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
     EXPECT_EQ(manager->reg_shadow(66, 0), 0);
-    EXPECT_EQ(flash(fpga_manage::kOnOffFlash, 1)[0], 0xFF);
+    EXPECT_EQ(flash(0x30E000, 1)[0], 0xFF);
 }
 
 TEST_F(FpgaBright, MailboxClockCommandAndOversizedBlocks)
@@ -208,5 +208,5 @@ TEST_F(FpgaBright, MailboxClockCommandAndOversizedBlocks)
     // A length that runs past the mailbox is not stored; the schedule itself is still read.
     mailbox({0xAA, 0x02, 0xAA, 0, 0, 0, 0xF9, 0x03, 1, 0x10, 0x00, 0x11, 0x00});
     EXPECT_EQ(manager->onoff_count, 1);
-    EXPECT_EQ(flash(fpga_manage::kOnOffFlash, 1)[0], 0xFF);
+    EXPECT_EQ(flash(0x30E000, 1)[0], 0xFF);
 }

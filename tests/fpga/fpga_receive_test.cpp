@@ -53,8 +53,9 @@ protected:
     }
     uint16_t count(int port) const
     {
+        static const uint16_t at[10] = {100, 102, 108, 110, 560, 564, 568, 572, 640, 644};
         const uint8_t* ram = fpga_manage::MCU_RAM_PARA_func[0];
-        return uint16_t(ram[fpga_manage::kCardCountOffset[port]] | ram[fpga_manage::kCardCountOffset[port] + 1] << 8);
+        return uint16_t(ram[at[port]] | ram[at[port] + 1] << 8);
     }
     static bool lineUp() { return (sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1) != 0; }
     void service()
