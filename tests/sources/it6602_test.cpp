@@ -8,6 +8,7 @@
 #include "core/utils.h"
 #include "sources/it6602/velin_it6602.h"
 #include "sources/velinsource.h"
+#include "tests/support/Sources.h"
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
@@ -49,10 +50,7 @@ protected:
     }
     static void drop()
     {
-        delete velinsource::p_velin_source;
-        delete KelRamPara::p_kelrampara_config;
-        KelRamPara::p_kelrampara_config = nullptr;
-        delete ConfigEngine::p_config;
+        kel_test::dropSources();
     }
     void pass(int n = 1)
     {

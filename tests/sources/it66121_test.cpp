@@ -9,6 +9,7 @@
 #include "sources/transmitters/it66121_hdmitx_sys.h"
 #include "sources/transmitters/it66121_sys.h"
 #include "sources/velinsource.h"
+#include "tests/support/Sources.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -49,20 +50,10 @@ protected:
     void TearDown() override { drop(); }
     static void drop()
     {
-        delete velinsource::p_velin_source;
-        delete KelRamPara::p_kelrampara_config;
-        KelRamPara::p_kelrampara_config = nullptr;
-        delete ConfigEngine::p_config;
+        kel_test::dropSources();
     }
     // Register/value pairs written at 0x98, in order.
-    static std::vector<std::pair<int, int>> writes()
-    {
-        std::vector<std::pair<int, int>> out;
-        for (const auto& r : sim::I2cBusModel::log())
-            if (r.address8 == 0x98 && !r.read && r.data.size() == 2)
-                out.emplace_back(r.data[0], r.data[1]);
-        return out;
-    }
+    static std::vector<std::pair<int, int>> writes() { return kel_test::i2cWrites(0x98); }
     KelRamPara* para = nullptr;
     velinsource* src = nullptr;
     it66121_sys* tx = nullptr;

@@ -10,6 +10,7 @@
 #include "sources/it6805/ite6805_drv.h"
 #include "sources/it6805/ite6805_sys.h"
 #include "sources/velinsource.h"
+#include "tests/support/Sources.h"
 #include "tests/support/TestRoot.h"
 
 #include <functional>
@@ -38,10 +39,7 @@ protected:
     }
     static void drop()
     {
-        delete velinsource::p_velin_source;
-        delete KelRamPara::p_kelrampara_config;
-        KelRamPara::p_kelrampara_config = nullptr;
-        delete ConfigEngine::p_config;
+        kel_test::dropSources();
     }
 
     static sim::It6805Model& chip() { return sim::It6805Model::instance(); }

@@ -7,6 +7,7 @@
 #include "sources/it6602/velin_it6602.h"
 #include "sources/transmitters/SiI9022.h"
 #include "sources/velinsource.h"
+#include "tests/support/Sources.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -27,22 +28,12 @@ protected:
     void TearDown() override { drop(); }
     static void drop()
     {
-        delete velinsource::p_velin_source;
-        delete KelRamPara::p_kelrampara_config;
-        KelRamPara::p_kelrampara_config = nullptr;
-        delete ConfigEngine::p_config;
+        kel_test::dropSources();
         delete SiI9022::p_9022;
         SiI9022::p_9022 = nullptr;
     }
     // The register/value pairs written at 0x76, in order.
-    static std::vector<std::pair<int, int>> writes()
-    {
-        std::vector<std::pair<int, int>> out;
-        for (const auto& r : sim::I2cBusModel::log())
-            if (r.address8 == 0x76 && !r.read && r.data.size() == 2)
-                out.emplace_back(r.data[0], r.data[1]);
-        return out;
-    }
+    static std::vector<std::pair<int, int>> writes() { return kel_test::i2cWrites(0x76); }
     KelRamPara* para = nullptr;
 };
 

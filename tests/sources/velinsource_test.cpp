@@ -7,6 +7,7 @@
 #include "sources/it6805/ite6805_sys.h"
 #include "sources/it6602/velin_it6602.h"
 #include "sources/velinsource.h"
+#include "tests/support/Sources.h"
 #include "tests/support/TestRoot.h"
 
 #include <cstring>
@@ -73,11 +74,10 @@ protected:
     }
     static void drop()
     {
+        // The FPGA manager goes after the source manager and before the block.
         delete velinsource::p_velin_source;
         delete fpga_manage::p_fpga_manage;
-        delete KelRamPara::p_kelrampara_config;
-        KelRamPara::p_kelrampara_config = nullptr;
-        delete ConfigEngine::p_config;
+        kel_test::dropSources();
     }
 
     // One pass of the thread, then one tick.
