@@ -30,17 +30,6 @@ signals:
 
 namespace {
 
-Op op(uint8_t type, uint8_t target, uint32_t addr, uint32_t ms, Bytes data)
-{
-    Op o;
-    o.type = type;
-    o.target = target;
-    o.addr = addr;
-    o.ms = ms;
-    o.data = std::move(data);
-    return o;
-}
-
 Bytes pattern(size_t n, uint8_t seed)
 {
     Bytes b(n);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rcv_test {
@@ -34,6 +35,16 @@ struct Op {
     uint32_t ms = 100;        // timeticks
     Bytes data;
 };
+inline Op op(uint8_t type, uint8_t target, uint32_t addr, uint32_t ms, Bytes data)
+{
+    Op o;
+    o.type = type;
+    o.target = target;
+    o.addr = addr;
+    o.ms = ms;
+    o.data = std::move(data);
+    return o;
+}
 
 // A block of operations as the files hold it: u16 count, 2 bytes, 18-byte records, then
 // the data; record offsets count from the block's first byte.

@@ -25,17 +25,6 @@ protected:
     rcvRecovery r;
 };
 
-Op op(uint8_t type, uint8_t target, uint32_t addr, uint32_t ms, Bytes data)
-{
-    Op o;
-    o.type = type;
-    o.target = target;
-    o.addr = addr;
-    o.ms = ms;
-    o.data = std::move(data);
-    return o;
-}
-
 } // namespace
 
 TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
