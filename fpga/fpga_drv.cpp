@@ -79,6 +79,21 @@ void releaseFlash(const FlashPath& p, unsigned char flash)
     }
 }
 
+// Runs op on the selected flash under the SPI lock, then releases the flash; false (op not
+// run) when the flash cannot be reached.
+template <typename Op>
+bool onFlash(unsigned char flash, Op op)
+{
+    FlashPath p;
+    if (!flashPath(flash, p))
+        return false;
+    std::lock_guard<std::mutex> hold(Utils::_spi_mutex);
+    selectFlash(p);
+    op(p);
+    releaseFlash(p, flash);
+    return true;
+}
+
 void putAddress(unsigned char* at, uint32_t address)
 {
     at[0] = uint8_t(address >> 16);
@@ -171,30 +186,25 @@ unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char flash, unsigne
     const uint64_t end = uint64_t(sector) + uint64_t(count) * unitSectors[kind];
     if (end > kFlashSectors)
         return 0;
-    FlashPath p;
-    if (!flashPath(flash, p))
-        return 0;
-    std::lock_guard<std::mutex> hold(Utils::_spi_mutex);
-    selectFlash(p);
-    unsigned char ok = 1;
-    if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
-        ok = 0;
-    uint32_t address = sector * 4096u;
-    for (unsigned int i = 0; ok && i < count; ++i) {
-        unsigned char wren = kCmdWriteEnable;
-        SPI_Transfer_Write(p.fd, &wren, 1);
-        if (FPGA_SPI_WAIT_BUSY(p.fd) != 0) {
-            ok = 0;
-            break;
+    unsigned char ok = 0;
+    onFlash(flash, [&](const FlashPath& p) {
+        ok = FPGA_SPI_WAIT_BUSY(p.fd) == 0;
+        uint32_t address = sector * 4096u;
+        for (unsigned int i = 0; ok && i < count; ++i) {
+            unsigned char wren = kCmdWriteEnable;
+            SPI_Transfer_Write(p.fd, &wren, 1);
+            if (FPGA_SPI_WAIT_BUSY(p.fd) != 0) {
+                ok = 0;
+                break;
+            }
+            unsigned char cmd[4] = {commands[kind], 0, 0, 0};
+            putAddress(cmd + 1, address);
+            SPI_Transfer_Write(p.fd, cmd, 4);
+            if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
+                ok = 0;
+            address += unitSectors[kind] * 4096u;
         }
-        unsigned char cmd[4] = {commands[kind], 0, 0, 0};
-        putAddress(cmd + 1, address);
-        SPI_Transfer_Write(p.fd, cmd, 4);
-        if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
-            ok = 0;
-        address += unitSectors[kind] * 4096u;
-    }
-    releaseFlash(p, flash);
+    });
     return ok;
 }
 
@@ -203,38 +213,35 @@ unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char flash, unsigne
 {
     if (length == 0 || !buffer || !rangeFits(address, length))
         return 0;
-    FlashPath p;
-    if (!flashPath(flash, p))
-        return 0;
-    std::lock_guard<std::mutex> hold(Utils::_spi_mutex);
-    selectFlash(p);
-    unsigned char ok = 1;
-    unsigned int done = 0;
-    // Each page goes out from the four bytes in front of its data: first the write
-    // enable from the byte just before the data, then the command and address over the
-    // four bytes, so one work area serves every page without copying.
-    auto programPage = [&](unsigned int offset, unsigned int count) {
-        unsigned char* head = buffer + offset;          // = data at offset, minus 4
-        head[3] = kCmdWriteEnable;
-        SPI_Transfer_Write(p.fd, head + 3, 1);
-        head[0] = kCmdPageProgram;
-        putAddress(head + 1, address + offset);
-        SPI_Transfer_Write(p.fd, head, int(count + 4));
-        if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
-            ok = 0;
-    };
-    const unsigned int first = kFlashPage - (address % kFlashPage);
-    if (length >= first) {
-        programPage(0, first);
-        done = first;
-    }
-    while (ok && length - done >= kFlashPage) {
-        programPage(done, kFlashPage);
-        done += kFlashPage;
-    }
-    if (ok && done < length)
-        programPage(done, length - done);
-    releaseFlash(p, flash);
+    unsigned char ok = 0;
+    onFlash(flash, [&](const FlashPath& p) {
+        ok = 1;
+        unsigned int done = 0;
+        // Each page goes out from the four bytes in front of its data: first the write
+        // enable from the byte just before the data, then the command and address over the
+        // four bytes, so one work area serves every page without copying.
+        auto programPage = [&](unsigned int offset, unsigned int count) {
+            unsigned char* head = buffer + offset;          // = data at offset, minus 4
+            head[3] = kCmdWriteEnable;
+            SPI_Transfer_Write(p.fd, head + 3, 1);
+            head[0] = kCmdPageProgram;
+            putAddress(head + 1, address + offset);
+            SPI_Transfer_Write(p.fd, head, int(count + 4));
+            if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
+                ok = 0;
+        };
+        const unsigned int first = kFlashPage - (address % kFlashPage);
+        if (length >= first) {
+            programPage(0, first);
+            done = first;
+        }
+        while (ok && length - done >= kFlashPage) {
+            programPage(done, kFlashPage);
+            done += kFlashPage;
+        }
+        if (ok && done < length)
+            programPage(done, length - done);
+    });
     return ok;
 }
 
@@ -243,43 +250,33 @@ unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(unsigned char flash, unsigned
 {
     if (length == 0 || !out || !rangeFits(address, length))
         return 0;
-    FlashPath p;
-    if (!flashPath(flash, p))
-        return 0;
     const unsigned int chunk = length < kReadChunk ? length : kReadChunk;
     std::vector<unsigned char> tx(chunk + 5, 0xFF), rx(chunk + 5, 0xFF);
-    std::lock_guard<std::mutex> hold(Utils::_spi_mutex);
-    selectFlash(p);
-    unsigned int done = 0;
-    while (done < length) {
-        const unsigned int n = (length - done) < kReadChunk ? (length - done) : kReadChunk;
-        std::fill(tx.begin(), tx.end(), 0xFF);
-        tx[0] = kCmdFastRead;
-        putAddress(&tx[1], address + done);
-        tx[4] = 0xFF;                                   // dummy byte
-        SPI_Transfer(p.fd, tx.data(), rx.data(), int(n + 5));
-        std::memcpy(out + done, rx.data() + 5, n);
-        done += n;
-    }
-    releaseFlash(p, flash);
-    return 1;
+    return onFlash(flash, [&](const FlashPath& p) {
+        for (unsigned int done = 0; done < length;) {
+            const unsigned int n = (length - done) < kReadChunk ? (length - done) : kReadChunk;
+            std::fill(tx.begin(), tx.end(), 0xFF);
+            tx[0] = kCmdFastRead;
+            putAddress(&tx[1], address + done);
+            tx[4] = 0xFF;                                   // dummy byte
+            SPI_Transfer(p.fd, tx.data(), rx.data(), int(n + 5));
+            std::memcpy(out + done, rx.data() + 5, n);
+            done += n;
+        }
+    });
 }
 
 void fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char flash, unsigned char* out)
 {
     if (!out)
         return;
-    FlashPath p;
-    if (!flashPath(flash, p))
-        return;
     unsigned char tx[13] = {kCmdReadUid, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     unsigned char rx[13];
     std::memset(rx, 0xFF, sizeof rx);
-    std::lock_guard<std::mutex> hold(Utils::_spi_mutex);
-    selectFlash(p);
-    SPI_Transfer(p.fd, tx, rx, 13);
-    std::memcpy(out, rx + 5, 8);
-    releaseFlash(p, flash);
+    onFlash(flash, [&](const FlashPath& p) {
+        SPI_Transfer(p.fd, tx, rx, 13);
+        std::memcpy(out, rx + 5, 8);
+    });
 }
 
 void fpga_drv::FPGA_SPI_Disable_WP(int fd)
