@@ -283,6 +283,20 @@ std::unique_lock<std::mutex> KelRamPara::lock_block()
     return std::unique_lock<std::mutex>(scaler ? scaler->c331_mutex : g_block_mutex_without_scaler);
 }
 
+bool KelRamPara::apply_pending() const
+{
+    const c331_manage* scaler = c331_manage::p_c331_manage;
+    return (scaler && scaler->c331_apply_flag != 0) || pc_edit_pending != 0;
+}
+
+void KelRamPara::copy_block(BlockCopy& out)
+{
+    std::unique_lock<std::mutex> block = lock_block();
+    std::lock_guard<std::mutex> status(mutex);
+    std::memcpy(out.ram, ram, kRamSize);
+    std::memcpy(out.saved, ram_backup, kRamSize);
+}
+
 int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address)
 {
     if (address > uint32_t(kRamSize) || length > uint32_t(kRamSize) - address)
@@ -334,6 +348,8 @@ int KelRamPara::mode_file_deal(int slot, int op)
 {
     if (slot < 0 || slot >= kModeSlots)
         return 0;
+    // The slots are written by PC links too: they change only under the block's lock, which
+    // is never taken inside the file lock.
     uint8_t* s = mode_slot[slot];
     if (op == 1) {
         {
@@ -341,35 +357,45 @@ int KelRamPara::mode_file_deal(int slot, int op)
             board::Files::remove(mode_file_name(slot + 1));
         }
         pauseUs(100);
-        if (get16(s + kSlotOsdOn) == 1) {
-            {
-                std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-                board::Files::remove(mode_osd_file_name(slot + 1));
-            }
-            put16(s + kSlotOsdOn, 0);
+        bool overlay;
+        {
+            std::unique_lock<std::mutex> block = lock_block();
+            overlay = get16(s + kSlotOsdOn) == 1;
+            if (overlay)
+                put16(s + kSlotOsdOn, 0);
+        }
+        if (overlay) {
+            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+            board::Files::remove(mode_osd_file_name(slot + 1));
         }
         pauseUs(100);
         board::Files::sync();
         pauseUs(100);
     }
 
-    std::unique_lock<std::mutex> hold(Utils::_file_deal_mutex);
     std::vector<uint8_t> file(kModeFileSize, 0);
-    const long n = readFile(mode_file_name(slot + 1), file.data(), kModeFileSize);
-    if (n < 0) {
-        hold.unlock();
-        s[0] = 0xFF;
-        s[1] = 0xFF;
-        return 0;
+    long n;
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        n = readFile(mode_file_name(slot + 1), file.data(), kModeFileSize);
     }
-    // Bytes a short file does not cover are zero. A file too short to hold the whole stored
-    // block (a broken transfer from the PC, say) counts as empty even with its marker:
-    // recalling it would load zeros into the picture settings.
-    std::memcpy(s, file.data(), kModeFileSize);
-    if (n < 2 + kModeAreaLength) {
-        s[0] = 0xFF;
-        s[1] = 0xFF;
+    {
+        std::unique_lock<std::mutex> block = lock_block();
+        if (n < 0) {
+            s[0] = 0xFF;
+            s[1] = 0xFF;
+            return 0;
+        }
+        // Bytes a short file does not cover are zero. A file too short to hold the whole
+        // stored block (a broken transfer from the PC, say) counts as empty even with its
+        // marker: recalling it would load zeros into the picture settings.
+        std::memcpy(s, file.data(), kModeFileSize);
+        if (n < 2 + kModeAreaLength) {
+            s[0] = 0xFF;
+            s[1] = 0xFF;
+        }
     }
+    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
     board::Files::sync();
     pauseMs(100);
     return 1;
@@ -379,15 +405,28 @@ int KelRamPara::mode_file_write(int slot, int flag)
 {
     if (slot < 0 || slot >= kModeSlots)
         return 0;
+    std::vector<uint8_t> file(kModeFileSize);
+    bool overlay;
+    {
+        // Slot and block are written by PC links too.
+        std::unique_lock<std::mutex> block = lock_block();
+        std::memcpy(file.data(), mode_slot[slot], kModeFileSize);
+        overlay = get16(ram + kOsdOn) == 1;
+    }
+    file[0] = 0xAA;
+    file[1] = 0xAA;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        std::vector<uint8_t> file(mode_slot[slot], mode_slot[slot] + kModeFileSize);
-        file[0] = 0xAA;
-        file[1] = 0xAA;
         if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
             return 0;
+    }
+    {
+        std::unique_lock<std::mutex> block = lock_block();
         mode_slot[slot][0] = 0xAA;
         mode_slot[slot][1] = 0xAA;
+    }
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
         board::Files::sync();
         pauseMs(100);
     }
@@ -395,7 +434,7 @@ int KelRamPara::mode_file_write(int slot, int flag)
         const std::string target = mode_osd_file_name(slot + 1);
         const std::string command = std::string("cp  ") + kOsdFile + " " + target;
         KEL_TRACE("\n %s \n", command.c_str());
-        if (get16(ram + kOsdOn) == 1) {
+        if (overlay) {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
             QFile src(board::Files::map(QString(kOsdFile)));
             if (src.open(QIODevice::ReadOnly)) {
@@ -443,8 +482,7 @@ int KelRamPara::ram_para_file_save()
             return 0;
         // The saved copy is what the scaler compares against: an edit it has not applied
         // yet must stay a difference. The scaler's own notification saves it afterwards.
-        const c331_manage* scaler = c331_manage::p_c331_manage;
-        if ((scaler && scaler->c331_apply_flag != 0) || pc_edit_pending != 0)
+        if (apply_pending())
             return 0;
         KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", first, ram[first], ram_backup[first]);
         std::memcpy(snapshot.data(), ram, kRamSize);
@@ -727,6 +765,8 @@ void KelRamPara::KelSetEDIDPara(int input, short width, short height, short rate
 
 int KelRamPara::KelLanguageChanged()
 {
+    // The language bytes are settings the PC writes too.
+    std::unique_lock<std::mutex> block = lock_block();
     if (get16(ram + kLanguage) == get16(ram_backup + kLanguage))
         return 0;
     g_language = ram[kLanguage];
@@ -742,15 +782,21 @@ int KelRamPara::KelLanguageChanged()
     return 1;
 }
 
+namespace {
+bool slotSaved(const uint8_t* slot) { return slot[0] == 0xAA && slot[1] == 0xAA; }
+} // namespace
+
 int KelRamPara::KelUserModeSaved(int slot)
 {
     if (slot < 0 || slot >= kModeSlots)
         return 0;
-    return (mode_slot[slot][0] == 0xAA && mode_slot[slot][1] == 0xAA) ? 1 : 0;
+    std::unique_lock<std::mutex> block = lock_block();
+    return slotSaved(mode_slot[slot]) ? 1 : 0;
 }
 
 int KelRamPara::KelGetCurrentModeIndex()
 {
+    std::unique_lock<std::mutex> block = lock_block();
     const int mode = ram[kCurrentMode];
     return mode <= 16 ? mode : 0;
 }
@@ -760,6 +806,7 @@ int KelRamPara::KelUserModeIndex(char start, char direction)
     const int s = uint8_t(start);
     if (s > 16)
         return 256;
+    std::unique_lock<std::mutex> block = lock_block();
     for (int i = 0; i < kModeSlots; ++i) {
         int slot;
         switch (direction) {
@@ -775,7 +822,7 @@ int KelRamPara::KelUserModeIndex(char start, char direction)
         default:
             return 256;
         }
-        if (KelUserModeSaved(slot))
+        if (slotSaved(mode_slot[slot]))
             return slot;
     }
     return 256;

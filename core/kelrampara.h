@@ -115,6 +115,27 @@ public:
     // block under it), or one of the parameter object's own while there is no scaler manager.
     static std::unique_lock<std::mutex> lock_block();
 
+    // The live block and the saved copy as they stood at one moment, for a reader that must
+    // not hold the block's lock while it works (the screens draw, read files and take the
+    // lock again for their own edits). Taken under lock_block() and, for the input-status
+    // bytes, under mutex as well; call with neither held.
+    struct BlockCopy {
+        uint8_t ram[kRamSize];
+        uint8_t saved[kRamSize];
+        uint16_t ram16(int offset) const { return get16(ram + offset); }
+        bool changed16(int offset) const { return get16(ram + offset) != get16(saved + offset); }
+    };
+    void copy_block(BlockCopy& out);
+    // An edit of the block the scaler has not applied yet: its apply flag raised, or a PC
+    // write still waiting for the PC's apply command. Call under lock_block().
+    bool apply_pending() const;
+    // One word of the block read under lock_block(); call without it.
+    uint16_t locked16(int offset)
+    {
+        std::unique_lock<std::mutex> block = lock_block();
+        return ram16(offset);
+    }
+
     // --- PC writes (take the scaler manager's mutex while copying; call without it) ---
     // 1 and nothing written when address + length passes 4096, else 0.
     int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
@@ -122,7 +143,7 @@ public:
     // write past the end of the 4098-byte slot, else 0. The slot file is not written here.
     int KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
 
-    // --- parameter file and user-mode files ---
+    // --- parameter file and user-mode files (take the block's lock; call without it) ---
     // Op 1 deletes the mode's files first; then the slot is loaded from its file. 1 when the
     // file was read, 0 when there is none (the slot is then marked empty, 0xFF 0xFF).
     int mode_file_deal(int slot, int op);
@@ -165,7 +186,10 @@ public:
 
     // --- EDID request, language, user modes ---
     void KelSetEDIDPara(int input, short width, short height, short rate);
+    // 1 when the language differs from the saved copy (a disabled one is replaced by the
+    // first enabled). Takes the block's lock: call without it.
     int KelLanguageChanged();
+    // These three take the block's lock: call without it.
     int KelUserModeSaved(int slot);
     int KelGetCurrentModeIndex();
     int KelUserModeIndex(char start, char direction);   // 0-15, or 256 when none

@@ -222,7 +222,7 @@ void fpga_manage::Brightness_hand_dealwith()
     // a change made while the screen is unplugged is not lost.
     u32 value;
     if (request) {
-        const u32 percent = std::min<u32>(para ? para->ram16(KelRamPara::kBrightness) : 100, 100);
+        const u32 percent = std::min<u32>(para ? para->locked16(KelRamPara::kBrightness) : 100, 100);
         value = percent * 255 / 100;
         if (mode != 16 && mode != 17)
             value = std::max<u32>(value, 15);
@@ -232,13 +232,23 @@ void fpga_manage::Brightness_hand_dealwith()
         if (mode != 16 && mode != 17 && mode != 2)
             value = (value * 16 - 1) & 0xFF;     // 1..16 give 15..255, 0 gives 255
         if (para) {
-            const u32 shown = para->ram16(KelRamPara::kBrightness);
-            // The block keeps its percentage when that percentage gives this very value,
-            // so the percentage does not creep down by rounding at every re-apply.
-            if (value * 100 / 255 != shown && std::min<u32>(shown, 100) * 255 / 100 != value) {
-                KelRamPara::put16(para->ram + KelRamPara::kBrightness, u16(value * 100 / 255));
-                para->test_signal(1);
+            bool changed = false;
+            {
+                // PC links write the block on their threads.
+                std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+                const u32 shown = para->ram16(KelRamPara::kBrightness);
+                // The block keeps its percentage when that percentage gives this very value,
+                // so the percentage does not creep down by rounding at every re-apply; and
+                // an edit the scaler has not applied yet (a PC's new percentage) is not
+                // overwritten by the value it is about to replace.
+                if (!para->apply_pending() && value * 100 / 255 != shown &&
+                    std::min<u32>(shown, 100) * 255 / 100 != value) {
+                    KelRamPara::put16(para->ram + KelRamPara::kBrightness, u16(value * 100 / 255));
+                    changed = true;
+                }
             }
+            if (changed)
+                para->test_signal(1);
         }
     }
     if (link) {

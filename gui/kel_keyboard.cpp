@@ -27,7 +27,7 @@ void kel_keyboard::update_usb_keyEvent(int key)
     std::printf("\n======update_usb_keyEvent===== key = %#x\n", key);
     std::fflush(stdout);
     KelRamPara* p = KelRamPara::pInstance();
-    if (p->ram16(KelRamPara::kKeyLock) != 0 || key < 66 || key > 80)
+    if (p->locked16(KelRamPara::kKeyLock) != 0 || key < 66 || key > 80)
         return;
     switch (key) {
     case 66:   // B

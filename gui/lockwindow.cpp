@@ -44,9 +44,9 @@ QString text_no_signal()
     return kel_text("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號");
 }
 
-int audio_window(const KelRamPara* para)
+int audio_window(const KelRamPara::BlockCopy& block)
 {
-    const int n = para->ram[KelRamPara::kAudioWindow];
+    const int n = block.ram[KelRamPara::kAudioWindow];
     return n > 5 ? 0 : n;
 }
 
@@ -56,7 +56,8 @@ int layer_offset(int window)
 }
 } // namespace
 
-LockWindow::LockWindow(QWidget* parent) : QDialog(parent), ui(new Ui::LockWindow)
+LockWindow::LockWindow(QWidget* parent)
+    : QDialog(parent), ui(new Ui::LockWindow), block_(new KelRamPara::BlockCopy)
 {
     ui->setupUi(this);
     ui->widget->installEventFilter(this);
@@ -85,14 +86,20 @@ LockWindow::~LockWindow()
         g_lockwindow = nullptr;
 }
 
+const KelRamPara::BlockCopy& LockWindow::fresh_block()
+{
+    KelRamPara::pInstance()->copy_block(*block_);
+    return *block_;
+}
+
 void LockWindow::set_led_size_text()
 {
-    const KelRamPara* para = KelRamPara::pInstance();
+    const KelRamPara::BlockCopy& para = fresh_block();
     const QString format = kel_text("LED屏:%d x %d", "LED size:%d x %d", "Размер LED:%d x %d", "Led:%d x %d",
                                     "LED屏:%d x %d");
     kel_fit_text_designed(ui->label_input,
-                          QString::asprintf(format.toUtf8().constData(), int(para->ram16(KelRamPara::kLedWidth)),
-                                            int(para->ram16(KelRamPara::kLedHeight))));
+                          QString::asprintf(format.toUtf8().constData(), int(para.ram16(KelRamPara::kLedWidth)),
+                                            int(para.ram16(KelRamPara::kLedHeight))));
 }
 
 void LockWindow::set_volume_icon(bool on)
@@ -105,17 +112,17 @@ void LockWindow::set_volume_icon(bool on)
 
 void LockWindow::para_init()
 {
-    const KelRamPara* para = KelRamPara::pInstance();
     set_led_size_text();
-    ui->label_bright->setText(QString::asprintf("%d", int(para->ram16(KelRamPara::kBrightness))));
-    ui->label_contrast->setText(QString::asprintf("%d", int(para->ram16(KelRamPara::kBrightness + 2))));
+    const KelRamPara::BlockCopy& para = *block_;
+    ui->label_bright->setText(QString::asprintf("%d", int(para.ram16(KelRamPara::kBrightness))));
+    ui->label_contrast->setText(QString::asprintf("%d", int(para.ram16(KelRamPara::kBrightness + 2))));
     set_volume_icon(volume_check());
 }
 
 bool LockWindow::volume_check()
 {
-    const KelRamPara* para = KelRamPara::pInstance();
-    return (para->ram[layer_offset(audio_window(para)) + KelRamPara::kLayerSound] & 0x80) != 0;
+    const KelRamPara::BlockCopy& para = fresh_block();
+    return (para.ram[layer_offset(audio_window(para)) + KelRamPara::kLayerSound] & 0x80) != 0;
 }
 
 void LockWindow::ip_changed()
@@ -136,23 +143,20 @@ void LockWindow::language_changed()
 
 void LockWindow::syncUpdate()
 {
-    KelRamPara* para = KelRamPara::pInstance();
-    if (para->KelLanguageChanged())
+    if (KelRamPara::pInstance()->KelLanguageChanged())
         language_changed();
 
-    auto changed16 = [para](int offset) {
-        return KelRamPara::get16(para->ram + offset) != KelRamPara::get16(para->ram_backup + offset);
-    };
-    if (changed16(KelRamPara::kLedWidth) || changed16(KelRamPara::kLedHeight))
+    const KelRamPara::BlockCopy& para = fresh_block();
+    if (para.changed16(KelRamPara::kLedWidth) || para.changed16(KelRamPara::kLedHeight))
         set_led_size_text();
-    if (changed16(KelRamPara::kBrightness))
-        ui->label_bright->setText(QString::asprintf("%d", int(para->ram16(KelRamPara::kBrightness))));
-    if (changed16(KelRamPara::kBrightness + 2))
-        ui->label_contrast->setText(QString::asprintf("%d", int(para->ram16(KelRamPara::kBrightness + 2))));
+    if (para.changed16(KelRamPara::kBrightness))
+        ui->label_bright->setText(QString::asprintf("%d", int(para.ram16(KelRamPara::kBrightness))));
+    if (para.changed16(KelRamPara::kBrightness + 2))
+        ui->label_contrast->setText(QString::asprintf("%d", int(para.ram16(KelRamPara::kBrightness + 2))));
 
     const int sound = layer_offset(audio_window(para)) + KelRamPara::kLayerVolume;
-    if (changed16(sound))
-        set_volume_icon((para->ram16(sound) & 0x8000) != 0);
+    if (para.changed16(sound))
+        set_volume_icon((para.ram16(sound) & 0x8000) != 0);
 
     image_init();
     ip_changed();
@@ -172,14 +176,14 @@ void LockWindow::image_init()
     }
     image_select = nullptr;
 
-    KelRamPara* para = KelRamPara::pInstance();
+    const KelRamPara::BlockCopy& para = fresh_block();
     image_frame = new QFrame(this);
     image_frame->setObjectName(QStringLiteral("image_frame"));
     image_frame->setGeometry(0, 74, 320, 160);
     image_frame->installEventFilter(this);
     QFont font;
     font.setPixelSize(10);
-    const unsigned screenState = para->ram16(KelRamPara::kScreenDark);
+    const unsigned screenState = para.ram16(KelRamPara::kScreenDark);
 
     for (int w = 0; w < 4; ++w) {
         const int c = 155 * (w % 2);
@@ -209,7 +213,7 @@ void LockWindow::image_init()
             image_select->setScaledContents(true);
         }
 
-        const bool open = w == 0 || KelRamPara::get16(para->ram + layer + KelRamPara::kLayerFlags) == 1;
+        const bool open = w == 0 || para.ram16(layer + KelRamPara::kLayerFlags) == 1;
         if (!open) {
             QLabel* state = new QLabel(image_frame);
             state->setObjectName(QStringLiteral("image_state%1").arg(w));
@@ -226,7 +230,7 @@ void LockWindow::image_init()
         // index past the 40 records means there is no picture to describe.
         int16_t isCrop = 0;
         char cropIndex = 0;
-        unsigned port = unsigned(KelRamPara::pInstance()->KelGetImageSource(para->ram, uint8_t(w), &isCrop,
+        unsigned port = unsigned(KelRamPara::pInstance()->KelGetImageSource(para.ram, uint8_t(w), &isCrop,
                                                                            &cropIndex, 0));
         bool valid = true;
         unsigned width = 0;
@@ -234,7 +238,7 @@ void LockWindow::image_init()
         if (isCrop) {
             const unsigned index = static_cast<unsigned char>(cropIndex);
             if (index < unsigned(KelRamPara::kCropCount)) {
-                const uint8_t* rec = para->ram + KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * index;
+                const uint8_t* rec = para.ram + KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * index;
                 const unsigned id = KelRamPara::get16(rec);
                 port = id & 0xFF;
                 width = KelRamPara::get16(rec + 6);
@@ -263,18 +267,13 @@ void LockWindow::image_init()
         state->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
         state->setFont(font);
         image_state[w] = state;
-        const unsigned output = para->ram[layer + KelRamPara::kLayerOutput];
+        const unsigned output = para.ram[layer + KelRamPara::kLayerOutput];
         if (screenState == 1) {
             state->setText(text_black());
         } else {
             unsigned rate = 0;
             if (valid) {
-                // The input-status bytes are written by the source thread under this lock.
-                uint8_t status[6];
-                {
-                    std::lock_guard<std::mutex> hold(para->mutex);
-                    std::memcpy(status, para->ram + KelRamPara::kInputStatus + 6 * port, sizeof status);
-                }
+                const uint8_t* status = para.ram + KelRamPara::kInputStatus + 6 * port;
                 if (!isCrop) {
                     width = KelRamPara::get16(status);
                     height = KelRamPara::get16(status + 2);

@@ -3,9 +3,11 @@
 // the IP address and a miniature of the first four scaler windows. It only shows the live
 // parameter block; a touch or OK leads to the main menu, the mode key to the user modes.
 
+#include "core/kelrampara.h"
 #include "gui/kel_keyboard.h"
 
 #include <QDialog>
+#include <memory>
 
 class QFrame;
 class QLabel;
@@ -47,6 +49,10 @@ private slots:
     void on_main_Button_clicked();
 
 private:
+    // The screen draws from a copy of the block: PC links write the block on their threads,
+    // and the block's lock is not held while widgets are built and files read.
+    const KelRamPara::BlockCopy& fresh_block();
+    std::unique_ptr<KelRamPara::BlockCopy> block_;
     void set_led_size_text();
     void set_volume_icon(bool on);
     // Leaves for the main menu (page 1); showMain also shows the main window.

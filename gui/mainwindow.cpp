@@ -20,6 +20,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 QFrame* g_mode[16] = {};
@@ -54,6 +55,13 @@ private:
     c331_manage* manager_;
     std::unique_lock<std::mutex> lock_;
 };
+
+// The window whose sound the tool bar switches; an out-of-range number means window 0.
+int audio_window(const uint8_t* block)
+{
+    const int w = block[P::kAudioWindow];
+    return w > 5 ? 0 : w;
+}
 
 bool slot_saved(int slot)
 {
@@ -185,19 +193,15 @@ void MainWindow::language_changed()
     ip_changed();
 }
 
-int MainWindow::audio_window() const
-{
-    const int w = KelRamPara::pInstance()->ram[P::kAudioWindow];
-    return w > 5 ? 0 : w;
-}
-
 void MainWindow::para_init()
 {
-    const KelRamPara* p = KelRamPara::pInstance();
-    set_icon(ui->toolButton1, kel_icon(p->ram16(P::kScreenDark) == 1 ? "closeled" : "uncloseled"), 24, 36);
-    const uint8_t sound = p->ram[P::kLayers + P::kLayerSize * audio_window() + P::kLayerSound];
+    // Drawn from a copy: PC links write the block on their threads.
+    std::unique_ptr<P::BlockCopy> block(new P::BlockCopy);
+    KelRamPara::pInstance()->copy_block(*block);
+    set_icon(ui->toolButton1, kel_icon(block->ram16(P::kScreenDark) == 1 ? "closeled" : "uncloseled"), 24, 36);
+    const uint8_t sound = block->ram[P::kLayers + P::kLayerSize * audio_window(block->ram) + P::kLayerSound];
     set_icon(ui->toolButton2, kel_icon((sound & 0x80) ? "unslience" : "slience"), 24, 36);
-    if (p->ram16(P::kKeyLock) == 1) {
+    if (block->ram16(P::kKeyLock) == 1) {
         set_icon(ui->Button_lock, kel_icon_plain(QStringLiteral("lock")), 16, 16);
         l_lock_state = 1;
     } else {
@@ -221,10 +225,11 @@ void MainWindow::syncUpdate()
     KelRamPara* p = KelRamPara::pInstance();
     if (p->KelLanguageChanged())
         language_changed();
-    const int sound = P::kLayers + P::kLayerSize * audio_window() + P::kLayerVolume;
-    const bool same = P::get16(p->ram + P::kScreenDark) == P::get16(p->ram_backup + P::kScreenDark) &&
-                      P::get16(p->ram + sound) == P::get16(p->ram_backup + sound) &&
-                      P::get16(p->ram + P::kKeyLock) == P::get16(p->ram_backup + P::kKeyLock);
+    std::unique_ptr<P::BlockCopy> block(new P::BlockCopy);
+    p->copy_block(*block);
+    const int sound = P::kLayers + P::kLayerSize * audio_window(block->ram) + P::kLayerVolume;
+    const bool same =
+        !block->changed16(P::kScreenDark) && !block->changed16(sound) && !block->changed16(P::kKeyLock);
     if (!same)
         para_init();
     ip_changed();
@@ -330,8 +335,12 @@ void MainWindow::open_lockwindow()
 void MainWindow::on_Button_lock_clicked()
 {
     KelRamPara* p = KelRamPara::pInstance();
-    const uint16_t lock = uint16_t((p->ram16(P::kKeyLock) + 1) & 1);
-    P::put16(p->ram + P::kKeyLock, lock);
+    {
+        // A PC link may write the block meanwhile.
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        const uint16_t lock = uint16_t((p->ram16(P::kKeyLock) + 1) & 1);
+        P::put16(p->ram + P::kKeyLock, lock);
+    }
     l_lock_state = l_lock_state ? 0 : 1;
     set_icon(ui->Button_lock, kel_icon_plain(l_lock_state ? "lock" : "unlock"), 16, 16);
     // No scaler setting: nothing else would announce it, and it must reach the file.
@@ -621,15 +630,20 @@ void MainWindow::kel_button_mode_clicked()
 
     KelRamPara* p = KelRamPara::pInstance();
     if (l_save_state) {
-        if (clicked + 1 != p->ram16(P::kModeSaveRequest)) {
-            ScalerEdit edit;
-            P::put16(p->ram + P::kModeSaveRequest, uint16_t(clicked + 1));
+        {
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+            if (clicked + 1 != p->ram16(P::kModeSaveRequest)) {
+                P::put16(p->ram + P::kModeSaveRequest, uint16_t(clicked + 1));
+                if (c331_manage* scaler = c331_manage::p_c331_manage)
+                    scaler->raise_apply_flag(1);
+            }
         }
         l_save_state = 0;
         on_toolButton4_clicked();
         tip_pending = 1;
-    } else if (l_call_state && p->mode_slot[clicked][0] == 0xAA && p->mode_slot[clicked][1] == 0xAA) {
+    } else if (l_call_state && slot_saved(clicked)) {
         {
+            // Only the PC writes a slot meanwhile, and only whole records under this lock.
             ScalerEdit edit;
             std::memcpy(p->ram + P::kModeArea, &p->mode_slot[clicked][2], P::kModeAreaLength);
             P::put16(p->ram + P::kCurrentMode, uint16_t(clicked + 1));
@@ -761,7 +775,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
         }
         break;
     case KEL_MODE:
-        if (KelRamPara::pInstance()->ram16(P::kKeyLock) != 0)
+        if (KelRamPara::pInstance()->locked16(P::kKeyLock) != 0)
             return;   // refused by the key lock, and not handed on
         g_mode_shortcut_key = 1;
         on_custommode_clicked();

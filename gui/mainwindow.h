@@ -94,7 +94,6 @@ private:
     void place_mode_bar();
     void set_mode_title();
     void open_custommode();
-    int audio_window() const;
     void set_icon(QPushButton* button, const QString& path, int w, int h);
 
     Ui::MainWindow* ui;

@@ -11,10 +11,10 @@
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
 #include "gui/tip.h"
-#include "scaler/c331_manage.h"
 
 #include <QDebug>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -71,21 +71,14 @@ void usb_toasts(int code)
 // cleared) waits for the end of that step instead of seeing the flag still raised.
 class ApplyGate {
 public:
-    ApplyGate() : manager_(c331_manage::p_c331_manage)
-    {
-        if (manager_)
-            lock_ = std::unique_lock<std::mutex>(manager_->c331_mutex);
-    }
-    // An edit the scaler has not applied yet: raised apply flag, or a PC write still waiting
-    // for the PC's apply command.
+    ApplyGate() : lock_(KelRamPara::lock_block()) {}
     bool pending() const
     {
         const KelRamPara* p = KelRamPara::p_kelrampara_config;
-        return (manager_ && manager_->c331_apply_flag != 0) || (p && p->pc_edit_pending != 0);
+        return p && p->apply_pending();
     }
 
 private:
-    c331_manage* manager_;
     std::unique_lock<std::mutex> lock_;
 };
 } // namespace
@@ -104,12 +97,14 @@ SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent)
 
 void SyncUpdate::para_sync(int code)
 {
-    KelRamPara* p = KelRamPara::pInstance();
-
     // 1. The picture-layout screen keeps its own selection; elsewhere a disabled window
     //    cannot stay selected.
-    if (g_page_focus != 9 && !window_enabled(p->ram, g_image_current))
-        g_image_current = 0;
+    if (g_page_focus != 9) {
+        KelRamPara* p = KelRamPara::pInstance();
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        if (!window_enabled(p->ram, g_image_current))
+            g_image_current = 0;
+    }
     // 2. Keypad LEDs.
     if (g_kel_keys)
         update_usb_keyLed();
@@ -326,10 +321,15 @@ void SyncUpdate::resync_user_mode_files()
 {
     KelRamPara* p = KelRamPara::pInstance();
     for (int i = 0; i < P::kModeSlots; ++i) {
-        const uint8_t m0 = p->mode_slot[i][0];
-        const uint8_t m1 = p->mode_slot[i][1];
+        uint8_t m0, m1;
+        {
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+            m0 = p->mode_slot[i][0];
+            m1 = p->mode_slot[i][1];
+        }
         if (m0 == 0xFF || m1 == 0xFF) {
             p->mode_file_deal(i, 1);
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
             P::put16(p->ram + P::kModeSaveRequest, 0);
         } else if (m0 == 0xAA || m1 == 0xAA) {
             p->mode_file_write(i, 2);
@@ -360,8 +360,10 @@ void SyncUpdate::network_defaults()
 
 void SyncUpdate::build_key_led(uint8_t report[5])
 {
-    const KelRamPara* p = KelRamPara::pInstance();
-    const uint8_t* block = p->ram;
+    // A copy: PC links write the block, the receivers the input status, on their threads.
+    std::unique_ptr<P::BlockCopy> copy(new P::BlockCopy);
+    KelRamPara::pInstance()->copy_block(*copy);
+    const uint8_t* block = copy->ram;
     const int window = g_image_current;
     const bool enabled = window_enabled(block, window);
     report[0] = g_update_flag ? 0x5A : 0xA5;

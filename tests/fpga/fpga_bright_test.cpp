@@ -83,6 +83,19 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     EXPECT_EQ(FpgaModel::reg(0, 6), 100);
 }
 
+TEST_F(FpgaBright, APcPercentageWaitingForItsApplyIsNotOverwritten)
+{
+    manager->bri_mode = 1;
+    manager->write_to_register(64, 0xFF, 0, 0);   // the FPGA runs at 255
+    setPercent(40);
+    para->pc_edit_pending = 1;
+    manager->Brightness_hand_dealwith();
+    EXPECT_EQ(para->ram16(KelRamPara::kBrightness), 40);
+    para->pc_edit_pending = 0;
+    manager->Brightness_hand_dealwith();
+    EXPECT_EQ(para->ram16(KelRamPara::kBrightness), 100);
+}
+
 TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
 {
     manager->bri_mode = 16;
