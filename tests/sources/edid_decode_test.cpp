@@ -4,6 +4,7 @@
 // mode the image was made for.
 #include "board/sim/Sim.h"
 #include "sources/velinsource.h"
+#include "tests/support/Sources.h"
 #include "tests/support/TestRoot.h"
 
 #include <cmath>
@@ -69,16 +70,7 @@ bool preferred(const Decoded& d, Timing& t)
     return true;
 }
 
-class EdidDecode : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (auto& f : edid_ram_table_from)
-            f = 0;
-    }
-    kel_test::TestRoot root;
-    velinsource source;
-};
+class EdidDecode : public kel_test::EdidFixture {};
 
 TEST_F(EdidDecode, StoredImagesHaveValidChecksums)
 {

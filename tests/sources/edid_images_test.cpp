@@ -1,5 +1,6 @@
 #include "board/sim/Sim.h"
 #include "sources/velinsource.h"
+#include "tests/support/Sources.h"
 #include "tests/support/TestRoot.h"
 
 #include <cstring>
@@ -83,16 +84,7 @@ int productCode(const unsigned char* e) { return e[10] | e[11] << 8; }
 
 const unsigned char kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
-class EdidChoice : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (auto& f : edid_ram_table_from)
-            f = 0;
-    }
-    kel_test::TestRoot root;
-    velinsource source;
-};
+class EdidChoice : public kel_test::EdidFixture {};
 
 } // namespace
 

@@ -1,6 +1,11 @@
 #pragma once
 // What the input-source tests share: taking down the source manager with the parameter
-// block and the configuration it was built on, and the register writes a chip got.
+// block and the configuration it was built on, the register writes a chip got, and a
+// fixture for the EDID images a source manager of its own chooses.
+#include "sources/velinsource.h"
+#include "tests/support/TestRoot.h"
+
+#include <gtest/gtest.h>
 #include <utility>
 #include <vector>
 
@@ -10,5 +15,17 @@ namespace kel_test {
 void dropSources();
 // The register/value pairs written to the I2C device at address8, in order.
 std::vector<std::pair<int, int>> i2cWrites(int address8);
+
+// A data root and a source manager (not started), no input's EDID image taken from anywhere yet.
+class EdidFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (auto& f : edid_ram_table_from)
+            f = 0;
+    }
+    TestRoot root;
+    velinsource source;
+};
 
 } // namespace kel_test
