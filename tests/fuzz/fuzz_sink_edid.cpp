@@ -5,9 +5,9 @@
 // bit 1 raises the chip's interrupt lines too; the rest is the image (any length).
 //
 // Promises: the parse succeeds only on a block 0 with the header and a zero sum; it reads at
-// most block 0 and four extensions whatever the extension count says; an HDMI sink is one
-// whose vendor block carried the HDMI identifier; the native video code is one the bitmap
-// holds.
+// most block 0 and four extensions whatever the extension count says; a sink whose vendor
+// block carried the HDMI identifier is taken as HDMI; the native video code is one the
+// bitmap holds.
 #include "tests/fuzz/FuzzSupport.h"
 
 #include "board/sim/i2c/It66121Model.h"
@@ -115,8 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         bytes += r.count;
     }
     KEL_FUZZ_CHECK(bytes <= 5 * 128);
-    if (cap.flags & it66121_hdmitx_sys::kCapHdmi)
-        KEL_FUZZ_CHECK(cap.IEEEOUI == 0x000C03);
+    // The identifier is that of the last vendor block read (an HDMI sink may carry another
+    // after its HDMI one); the HDMI flag stays once that block was seen.
+    if (cap.IEEEOUI == 0x000C03)
+        KEL_FUZZ_CHECK(cap.flags & it66121_hdmitx_sys::kCapHdmi);
     if (cap.native_vdo != 255 && (cap.flags & it66121_hdmitx_sys::kCapParsed))
         KEL_FUZZ_CHECK(cap.native_vdo < 64 && (cap.VDOMode[cap.native_vdo / 8] & (1u << (cap.native_vdo % 8))));
 

@@ -15,7 +15,6 @@
 #include "core/kelrampara.h"
 #include "scaler/omenu.h"
 
-#include <cstring>
 
 namespace {
 
@@ -62,7 +61,6 @@ void run(int kind)
         break;
     case 4: {
         OSD_LIST list;
-        std::memset(static_cast<void*>(&list), 0, sizeof list);
         get_json_omenu_para(kFiles[4], &list);
         break;
     }
