@@ -43,10 +43,7 @@ protected:
     void TearDown() override
     {
         drop();
-        G_timeTicks = 0;
-        g_source_online = 0;
-        g_fpga_lcd_on = 0;
-        g_c331_source_online = 0;
+        kel_test::resetSourceGlobals();
     }
     static void drop()
     {

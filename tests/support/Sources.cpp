@@ -2,6 +2,7 @@
 
 #include "board/sim/I2cBusModel.h"
 #include "core/config_engine.h"
+#include "core/global.h"
 #include "core/kelrampara.h"
 #include "sources/velinsource.h"
 
@@ -13,6 +14,14 @@ void dropSources()
     delete KelRamPara::p_kelrampara_config;
     KelRamPara::p_kelrampara_config = nullptr;
     delete ConfigEngine::p_config;
+}
+
+void resetSourceGlobals()
+{
+    G_timeTicks = 0;
+    g_source_online = 0;
+    g_fpga_lcd_on = 0;
+    g_c331_source_online = 0;
 }
 
 std::vector<std::pair<int, int>> i2cWrites(int address8)

@@ -13,6 +13,8 @@ namespace kel_test {
 
 // Deletes the source manager, the parameter block and the configuration (each may be absent).
 void dropSources();
+// The tick count and the inputs' online flags back at 0 after a test that ran the source thread.
+void resetSourceGlobals();
 // The register/value pairs written to the I2C device at address8, in order.
 std::vector<std::pair<int, int>> i2cWrites(int address8);
 
