@@ -100,6 +100,15 @@ TEST_F(HomeScreen, SoundIconFollowsTheAudioWindow)
     EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
     LockWindow second;
     EXPECT_EQ(second.ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
+
+    // Window 5 is the last audio window of its own; 6 already means window 0.
+    para()->ram[layer(5) + P::kLayerSound] = 0x80;
+    para()->ram[P::kAudioWindow] = 5;
+    EXPECT_TRUE(lw->volume_check());
+    para()->ram[layer(5) + P::kLayerSound] = 0x00;
+    para()->ram[layer(0) + P::kLayerSound] = 0x80;
+    para()->ram[P::kAudioWindow] = 6;
+    EXPECT_TRUE(lw->volume_check());
 }
 
 TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
@@ -208,6 +217,17 @@ TEST_F(HomeScreen, SourcesThatPointNowhereShowNoSignal)
     lw->image_init();
     EXPECT_EQ(name(lw, 3), "HDMI1_Crop2");
     EXPECT_EQ(state(lw, 3), "1280x720@60Hz");
+
+    // Port 3 is the last input the miniature describes; port 4 shows no signal even with a
+    // status in the block.
+    set_input(3, 1280, 1024, 60);
+    set_input(4, 1280, 1024, 60);
+    set_window(3, 1, 3);
+    lw->image_init();
+    EXPECT_EQ(state(lw, 3), "1280x1024@60Hz");
+    set_window(3, 1, 4);
+    lw->image_init();
+    EXPECT_EQ(state(lw, 3), "No signal");
 }
 
 TEST_F(HomeScreen, AliasNamesWholeOrElided)

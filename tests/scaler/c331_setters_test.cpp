@@ -19,9 +19,12 @@ TEST_F(ScalerSetters, CropRecordAttributeAndDbdMode)
     m.kelApi_PnlInit2(1920, 1080, 1920, 1080, 0);   // one window, source 1
     para.ram[1472 + 10 * 5] = 3;                     // crop record 5 shows source 3
     m.c331_SetInputsourceCrop(0, 0x8005);
+    EXPECT_EQ(m.gWininfo[0].crop * 10 + m.gWininfo[0].input, 53);
+    para.ram[1472 + 10 * 39] = 2;                    // the last record, 39, shows source 2
+    m.c331_SetInputsourceCrop(0, 0x8000 | 39);
     m.c331_SetInputsourceCrop(0, 0x8000 | 40);       // no record 40
     m.c331_SetInputsourceCrop(1, 0x8001);            // no window 1
-    EXPECT_EQ(m.gWininfo[0].crop * 10 + m.gWininfo[0].input, 53);
+    EXPECT_EQ(m.gWininfo[0].crop * 10 + m.gWininfo[0].input, 392);
     EXPECT_EQ(m.gWininfo[1].crop, 0);
     m.c331_SetWinAttr(1, 3);
     EXPECT_FALSE(reprogrammed());

@@ -391,6 +391,16 @@ TEST_F(ScalerStartup, DbdMemoryAllocator)
     // V-by-One ports are large only past 5120 wide.
     m.PI_ACT[5] = {0, 3840, 0, 2160};
     EXPECT_FALSE(m.check_dbd_input(m.c331_fd, 5));
+    // The last sizes one unit holds: 2560 wide below port 4, 5120 from port 4 on, 2176 high.
+    struct Edge {
+        int port, width, height;
+        bool large;
+    } edges[] = {{3, 2560, 2176, false}, {3, 2561, 1080, true}, {4, 5120, 2176, false},
+                 {4, 5121, 1080, true},  {4, 1920, 2177, true}};
+    for (const Edge& e : edges) {
+        m.PI_ACT[e.port] = {0, e.width, 0, e.height};
+        EXPECT_EQ(m.check_dbd_input(m.c331_fd, e.port), e.large) << e.port << " " << e.width << "x" << e.height;
+    }
     // A window without channels gets nothing.
     m.PM_WIN_DBD_MODE[4] = 20;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 4), -1);
