@@ -285,14 +285,17 @@ TEST_F(FpgaPorts, MultiPortSendStampsEachLinkedPortWithCards)
     setShadowCards(0, 1);
     setShadowCards(3, 2);
     setShadowCards(5, 4);                        // cards filed, but no link on port 5
+    sim::ReceivingCardModel::setCards(0, 9, 1);  // 9 is the last port a broadcast reaches
+    setShadowCards(9, 1);
     fpga_manage::MCU_REG_func[0][80] = 3;
     auto frame = withBcc({0x05, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x00, 0x00, 0x61, 1, 2, 3, 4, 5, 6, 7, 8});
     broadcast(frame);
 
     auto sends = ops(0, Kind::Send);
-    ASSERT_EQ(sends.size(), 2u);
+    ASSERT_EQ(sends.size(), 3u);
     EXPECT_EQ(sends[0].port, 0);
     EXPECT_EQ(sends[1].port, 3);
+    EXPECT_EQ(sends[2].port, 9);
     // Port 3: target bits 12-13 = 3 and the check byte still right.
     EXPECT_EQ(sends[1].data[1], 0x30);
     EXPECT_EQ(Utils::BCC(sends[1].data.data(), unsigned(sends[1].data.size() - 1)), sends[1].data.back());

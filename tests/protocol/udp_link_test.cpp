@@ -327,6 +327,14 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     EXPECT_EQ(ram16(KelRamPara::kModeSaveRequest), 0);
     EXPECT_EQ(applyFlag(), 1);
     c331_manage::p_c331_manage->c331_apply_flag = 0;
+    // 23 is the last number (slot 15); 24 names none.
+    p->mode_slot[15][0] = p->mode_slot[15][1] = 0xAA;
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 24}}), reply));
+    EXPECT_EQ(applyFlag(), 0);
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 23}}), reply));
+    EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 16);
+    EXPECT_EQ(applyFlag(), 1);
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
 
     // Sound of the audio window; refused while the window number is out of range.
     KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 2);
