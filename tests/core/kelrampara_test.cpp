@@ -183,6 +183,15 @@ TEST_F(ParamBlock, FileWithABadMarkerOrTooShortIsReplacedByTheDefaults)
     p = fresh();
     EXPECT_EQ(le16(p->ram + 900), 60);
     EXPECT_EQ(paraFile(), defaultImage());
+
+    // 3330 bytes (marker and block 768-4095) make a whole file; one byte less does not.
+    std::string whole = defaultImage().substr(0, 3330);
+    whole[2 + 2176 - 768] = 42;
+    root.writeFile("/data/ram_device_info", whole);
+    EXPECT_EQ(le16(fresh()->ram + 2176), 42);
+    whole.pop_back();
+    root.writeFile("/data/ram_device_info", whole);
+    EXPECT_EQ(le16(fresh()->ram + 2176), 100);
 }
 
 TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)

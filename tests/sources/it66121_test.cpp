@@ -187,6 +187,16 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     Model::instance().setSink(true, e);
     EXPECT_FALSE(sys->ParseEDID());
     EXPECT_EQ(Model::instance().ddcReads().size(), 4u);
+    // A right checksum over a wrong header: the header ends in 00.
+    e = edidWith(std::vector<uint8_t>(b, b + 128));
+    e[7] = 0x01;
+    e[127] = uint8_t(e[127] - 1);
+    Model::instance().setSink(true, e);
+    EXPECT_FALSE(sys->ParseEDID());
+    e[7] = 0x00;
+    e[127] = uint8_t(e[127] + 1);
+    Model::instance().setSink(true, e);
+    EXPECT_TRUE(sys->ParseEDID());
 }
 
 TEST_F(It66121, InfoframeChecksums)
