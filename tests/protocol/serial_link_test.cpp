@@ -133,6 +133,33 @@ TEST_F(SerialLink, UnknownGroupGetsNoReplyOnTheLine)
     EXPECT_EQ(readPeer(), escape(expectedReply(req, {0x00})));
 }
 
+TEST_F(SerialLink, HandledFramesStampThePcActivity)
+{
+    G_timeTicks = 777;
+    Bytes bad = ramWrite(0xA1000000u, {0x03});
+    bad.back() ^= 0x80;
+    deliver(escape(bad));
+    EXPECT_EQ(pc_cmd_valid.load(), 0);   // a frame that fails its check is no activity
+    deliver(escape(request(0xF100, 0xF010, 0x62)));   // handled, though not answered
+    EXPECT_EQ(pc_cmd_valid.load(), 1);
+    EXPECT_EQ(pc_cmd_time.load(), 777u);
+}
+
+TEST_F(SerialLink, AnAssemblyOf65555BytesIsTakenAndOneByteLongerIsDropped)
+{
+    // A frame opens with three 0xA5 and is assembled from the last one to the closing 0x5A.
+    // Zero data bytes need no escaping: the assembly grows by one per data byte.
+    const size_t overhead = escape(ramWrite(0xA1000000u, Bytes(1, 0))).size() - 1 - 2;
+    auto assembling = [&](size_t n) { return escape(ramWrite(0xA1000000u, Bytes(n - overhead, 0))); };
+    const Bytes longest = assembling(65555), over = assembling(65556);
+    ASSERT_EQ(Bytes(over.begin(), over.begin() + 3), (Bytes{0xA5, 0xA5, 0xA5}));
+    ASSERT_EQ(over.size() - 2, 65556u);
+    link->feed_bytes(over.data(), int(over.size()));
+    EXPECT_TRUE(readPeer().empty());
+    link->feed_bytes(longest.data(), int(longest.size()));
+    EXPECT_EQ(frames(readPeer()).size(), 1u);
+}
+
 TEST_F(SerialLink, RtsIsDroppedForEachSendAndRaisedAfter)
 {
     // Opening the port raises RTS: the transceiver listens.

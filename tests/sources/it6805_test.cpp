@@ -31,6 +31,9 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
     auto log = transfersAt(0x90);
     ASSERT_EQ(log.size(), 3u) << "one read (address, data), one write";
     EXPECT_EQ(log[2].data, (std::vector<uint8_t>{0x20, 0x5A}));
+    // Only the masked bits change, the others keep what the register held.
+    io->hdmirxset(0x20, 0x0F, 0x03, 0);
+    EXPECT_EQ(chip().reg(0, 0x20), 0x53);
 
     sim::I2cBusModel::clearLog();
     const iTE6805_INI_REG empty[] = {{0xFF, 0x12, 0x34}, {0x20, 0xFF, 0x00}};
