@@ -27,5 +27,4 @@ private:
     std::vector<Velin_UartData_Type> m_records;
     std::mutex m_mutex;
     std::string m_text;
-    int m_counter[4] = {};
 };

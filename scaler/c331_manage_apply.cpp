@@ -12,7 +12,7 @@
 #include <cstring>
 
 namespace {
-constexpr int kPanelFirst = 1376, kPanelLast = 1414;
+constexpr int kPanelFirst = 1376;
 constexpr int kLedWidth = 1378, kLedHeight = 1380, kOut1Width = 1412, kOut1Height = 1414;
 constexpr int kBrightness = 2176, kContrast = 2178, kSharpness = 2180, kSaturation = 2182;
 constexpr int kColourType = 2184, kCustomR = 2186, kCustomG = 2188, kCustomB = 2190;

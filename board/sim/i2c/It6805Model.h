@@ -104,8 +104,6 @@ private:
     uint8_t lvds_[256] = {};
     uint8_t pointer_[4] = {0, 0, 0, 0};
     Signal sig_, last_;
-    bool lastAviSeen_ = false;
-    uint8_t lastAvi_ = 0;
     uint32_t pclkIndex_ = 0, tmdsIndex_ = 0;
     uint32_t pclkSample_ = 0;
     int eqCountdown_ = -1;
