@@ -5,6 +5,7 @@
 
 #include "board/sim/SimBoard.h"
 #include "tests/support/PcFrame.h"
+#include "tests/support/PrivatePorts.h"
 
 #include <arpa/inet.h>
 #include <cstdint>
@@ -111,9 +112,15 @@ inline bool portFree(uint16_t port, int type)
 // process of its own) at which all the given ports are free, below the ephemeral range.
 inline int usePrivatePorts(std::initializer_list<uint16_t> ports)
 {
+    int highest = 0;
+    for (uint16_t p : ports)
+        highest = p > highest ? p : highest;
+    const int span = kel_test::maxPortOffset(highest) - 100;
+    if (span <= 0)
+        return -1;
     int base = 100 + int(::getpid() % 2000) * 10;
     for (int attempt = 0; attempt < 200; ++attempt) {
-        int offset = 100 + (base - 100 + attempt * 10) % 20000;
+        int offset = 100 + (base - 100 + attempt * 10) % span;
         bool ok = true;
         for (uint16_t p : ports)
             ok = ok && portFree(uint16_t(p + offset), SOCK_STREAM) && portFree(uint16_t(p + offset), SOCK_DGRAM);

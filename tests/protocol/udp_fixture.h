@@ -8,6 +8,7 @@
 #include "protocol/udpnetmanage.h"
 #include "scaler/c331_manage.h"
 #include "tests/support/PcClient.h"
+#include "tests/support/PrivatePorts.h"
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
@@ -37,11 +38,11 @@ inline void dropParameters()
     KelRamPara::p_kelrampara_config = nullptr;
 }
 
-// Opens a link on a port offset where all three of its ports are free.
+// Opens a link on a port offset where all three of its ports bind, below the ephemeral range.
 inline std::unique_ptr<udpnetManage> openLink(int& offset)
 {
     std::random_device rd;
-    std::uniform_int_distribution<int> pick(1000, 50000);
+    std::uniform_int_distribution<int> pick(1000, kel_test::maxPortOffset(13769));
     for (int attempt = 0; attempt < 50; ++attempt) {
         offset = pick(rd);
         sim::SimBoard::setPortOffset(offset);
