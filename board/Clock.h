@@ -1,6 +1,8 @@
 #pragma once
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 
 namespace board {
 
@@ -10,6 +12,9 @@ class Clock {
 public:
     static int sleepUs(uint64_t microseconds);   // 0, or -1 when the sleep was refused
     static int sleepMs(uint64_t milliseconds);
+    // A pause that ends early when the condition is notified (lock held by the caller);
+    // on the virtual clock it returns at once, the clock advanced by the whole pause.
+    static void waitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, uint64_t milliseconds);
     static std::time_t wallTime();               // seconds since the epoch
     static uint64_t monotonicUs();               // for measuring, never for the tick counter
 };

@@ -547,6 +547,7 @@ public:
     u16 wlan_last_mask = 0;
     u8 wlan_checked = 0;
     u32 wlan_tick = 0;                   // tick of the last link-state look
+    static constexpr u32 kLinkWatchTicks = 10;
 
     // --- search sweeps and link watch (manager thread) ---
     std::atomic<u32> searched_mask{0};

@@ -213,10 +213,10 @@ u16 fpga_manage::get_wlan_state()
 
 void fpga_manage::check_wlanonline_state()
 {
-    // The links change far slower than the loop turns: one look per tick is enough, and
-    // it keeps the idle loop off the bus.
+    // A cable is plugged far slower than the loop turns: a look every kLinkWatchTicks
+    // shows it on the screen without a visible delay and keeps the idle loop off the bus.
     const u32 now = G_timeTicks.load();
-    if (wlan_checked && now == wlan_tick)
+    if (wlan_checked && now - wlan_tick < kLinkWatchTicks)
         return;
     wlan_checked = 1;
     wlan_tick = now;

@@ -133,6 +133,10 @@ void c331_manage::raise_apply_flag(uint8_t value)
 {
     if (value > c331_apply_flag)
         c331_apply_flag = value;
+    // A change waits no pause: the thread is woken to apply it.
+    std::lock_guard<std::mutex> hold(pass_mutex);
+    pass_work = true;
+    pass_wake.notify_one();
 }
 
 void* c331_manage::c331manageThread(void* arg)
@@ -142,11 +146,14 @@ void* c331_manage::c331manageThread(void* arg)
         return nullptr;
     // Quick passes while the chip is being brought up or a change waits to be applied;
     // otherwise the thread only follows the inputs, which the input side publishes every
-    // 10 ms, so it need not wake more often than that.
+    // 10 ms, so it need not wake more often than that. A raised apply flag ends the pause.
     for (;;) {
         self->c331manage_pass();
         const bool busy = self->c331_stage < 8 || self->c331_apply_flag != 0;
-        board::Clock::sleepMs(busy ? 1 : 10);
+        std::unique_lock<std::mutex> hold(self->pass_mutex);
+        if (!self->pass_work)
+            board::Clock::waitMs(self->pass_wake, hold, busy ? 1 : 10);
+        self->pass_work = false;
     }
     return nullptr;
 }
@@ -178,6 +185,16 @@ void c331_manage::record_call(const std::string& call)
     if (deferred_calls.size() >= 4096)
         deferred_calls.erase(deferred_calls.begin(), deferred_calls.begin() + 2048);
     deferred_calls.push_back(call);
+}
+
+void c331_manage::record_poll(const char* call)
+{
+    {
+        std::lock_guard<std::mutex> hold(deferred_mutex);
+        if (!deferred_calls.empty() && deferred_calls.back() == call)
+            return;
+    }
+    record_call(call);
 }
 
 std::vector<std::string> c331_manage::deferred_calls_copy()

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -335,6 +336,9 @@ public:
     // The operations the apply step and the start-up stages call are recorded by name, so
     // that what was asked of the scaler can be seen and tested.
     void record_call(const std::string& call);
+    // A poll made on every pass is recorded once for a run of passes that made nothing else,
+    // so an idle thread neither builds a string a pass nor pushes the commands out of the log.
+    void record_poll(const char* call);
     std::vector<std::string> deferred_calls_copy();
     void clear_deferred_calls();
 
@@ -343,6 +347,10 @@ public:
     // 0 nothing to apply, 1 the block changed, 2 changed and the user-mode files are to be
     // re-synchronised.
     std::atomic<uint8_t> c331_apply_flag{0};
+    // The thread's pause between passes, ended early by raise_apply_flag.
+    std::mutex pass_mutex;
+    std::condition_variable pass_wake;
+    bool pass_work = false;                  // under pass_mutex
     std::atomic<uint8_t> c331_stage{0};     // start-up stage 0-8
     uint8_t pattern_gen_on = 0;
     std::atomic<uint8_t> osd_redraw_request{0};

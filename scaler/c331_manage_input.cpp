@@ -163,7 +163,7 @@ void c331_manage::check_port_valid(int fd)
 
 void c331_manage::check_input_port(int fd)
 {
-    record_call("check_input_port()");
+    record_poll("check_input_port()");
     velinsource* src = velinsource::p_velin_source;
     for (int p = 0; p < kPorts; ++p) {
         bool used = false;

@@ -54,14 +54,12 @@ QString check_edid_mode()
     return g_check_edid;
 }
 
-// The pauses of a microsecond between the inputs' bus work only let other threads in; a
-// yield does that without a timer wake-up for each of them (nine per pass, a hundred passes
-// a second). Longer pauses are real waits for the chips.
+// The pauses of a microsecond between the inputs' bus work only let other threads in, which
+// the scheduler does anyway: a yield for each (nine per pass, a hundred passes a second)
+// would only cost system calls. Longer pauses are real waits for the chips.
 void sleep_us(uint64_t us)
 {
-    if (us < 10)
-        std::this_thread::yield();
-    else
+    if (us >= 10)
         board::Clock::sleepUs(us);
 }
 } // namespace

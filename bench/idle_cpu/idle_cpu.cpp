@@ -1,6 +1,7 @@
-// Usage: bench_idle_cpu [seconds-to-measure]
+// Usage: bench_idle_cpu [seconds-to-measure] [seconds-to-settle]
 // Starts kelM57N offscreen on the simulated board with a fresh data root, waits for the
-// end of its start-up, then measures the CPU it uses, its wake-ups (voluntary context
+// end of its start-up and the settling time (default 8 s: the LED outputs are still being
+// brought up for a few seconds after "start-up done"), then measures the CPU it uses, its wake-ups (voluntary context
 // switches of all its threads) and its resident size while nobody talks to it; then the same
 // of bench_idle_anchor, a bare Qt program with a 10 ms timer, on the same platform.
 
@@ -74,9 +75,9 @@ struct Idle {
     long rssKiB = -1;
 };
 
-// Starts the program with a fresh data root, waits for "start-up done" in its output and one
-// second more, then measures it for the given seconds and ends it.
-Idle run(const char* program, int seconds)
+// Starts the program with a fresh data root, waits for "start-up done" in its output and the
+// settling time, then measures it for the given seconds and ends it.
+Idle run(const char* program, int seconds, int settle)
 {
     Idle r;
     char rootTemplate[] = "/tmp/kel-bench-idle-XXXXXX";
@@ -103,7 +104,7 @@ Idle run(const char* program, int seconds)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::this_thread::sleep_for(std::chrono::seconds(settle));
     const long hz = sysconf(_SC_CLK_TCK);
     const long before = cpuTicks(pid);
     const long wakeBefore = wakeUps(pid);
@@ -126,13 +127,15 @@ Idle run(const char* program, int seconds)
 int main(int argc, char** argv)
 {
     const int seconds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 10;
-    const Idle app = run(KEL_BINARY_DIR "/kelM57N", seconds);
-    const Idle anchor = run(KEL_BINARY_DIR "/bench/idle_cpu/bench_idle_anchor", seconds);
+    const int settle = argc > 2 && std::atoi(argv[2]) >= 0 ? std::atoi(argv[2]) : 8;
+    const Idle app = run(KEL_BINARY_DIR "/kelM57N", seconds, settle);
+    const Idle anchor = run(KEL_BINARY_DIR "/bench/idle_cpu/bench_idle_anchor", seconds, settle);
     if (app.cpuPercent < 0 || anchor.cpuPercent < 0) {
         std::fprintf(stderr, "could not read the processes' CPU time\n");
         return 1;
     }
-    std::printf("idle over %d s                CPU %% of a core   wake-ups/s   resident KiB\n", seconds);
+    std::printf("idle over %d s, from %d s after start-up\n", seconds, settle);
+    std::printf("                             CPU %% of a core   wake-ups/s   resident KiB\n");
     std::printf("kelM57N host run             %14.2f %12.0f %14ld\n", app.cpuPercent, app.wakeUpsPerSecond, app.rssKiB);
     std::printf("bare Qt, 10 ms timer         %14.2f %12.0f %14ld\n", anchor.cpuPercent, anchor.wakeUpsPerSecond,
                 anchor.rssKiB);

@@ -39,6 +39,11 @@ int Clock::sleepUs(uint64_t microseconds)
 }
 
 int Clock::sleepMs(uint64_t milliseconds) { return sleepUs(milliseconds * 1000); }
+
+void Clock::waitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, uint64_t milliseconds)
+{
+    wake.wait_for(lock, std::chrono::milliseconds(milliseconds));
+}
 std::time_t Clock::wallTime() { return std::time(nullptr); }
 
 uint64_t Clock::monotonicUs()

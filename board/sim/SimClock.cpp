@@ -21,6 +21,15 @@ int Clock::sleepMs(uint64_t milliseconds)
     return sleepUs(milliseconds * 1000);
 }
 
+void Clock::waitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, uint64_t milliseconds)
+{
+    if (sim::SimBoard::virtualClock()) {
+        sim::SimBoard::advanceVirtual(milliseconds * 1000);
+        return;
+    }
+    wake.wait_for(lock, std::chrono::milliseconds(milliseconds));
+}
+
 std::time_t Clock::wallTime()
 {
     std::time_t fixed = sim::SimBoard::fixedWallTime();

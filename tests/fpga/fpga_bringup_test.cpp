@@ -420,7 +420,7 @@ TEST_F(FpgaBringUp, PortLinkStateAndItsChangeNotification)
     QObject::connect(KelRamPara::p_kelrampara_config, &KelRamPara::sig_update_para,
                      [&codes](int code) { codes.push_back(code); });
     auto look = [&] {
-        G_timeTicks += 1;                              // one look per tick
+        G_timeTicks += 10;                             // one look per 10 ticks
         manager->check_wlanonline_state();
     };
     look();
@@ -430,7 +430,8 @@ TEST_F(FpgaBringUp, PortLinkStateAndItsChangeNotification)
     sim::SimBoard::setScenario("fpga.link.port4", "1");
     sim::SimBoard::setScenario("fpga.link.port9", "1");
     EXPECT_EQ(manager->get_wlan_state(), 0x0213);
-    manager->check_wlanonline_state();                 // the same tick: not looked at again
+    G_timeTicks += 9;
+    manager->check_wlanonline_state();                 // 9 ticks on: not looked at again
     EXPECT_TRUE(codes.empty());
     look();
     EXPECT_EQ(codes, std::vector<int>{11});
