@@ -735,6 +735,8 @@ void KelRamPara::KelSetImageBlack()
 
 int KelRamPara::KelSourceId_is_on(unsigned char device)
 {
+    // Asked from the receivers' thread while PC links edit the layers.
+    std::unique_lock<std::mutex> block = lock_block();
     for (int l = 0; l < kLayerCount; ++l) {
         const uint8_t* rec = ram + kLayers + kLayerSize * l;
         if (!(get16(rec + kLayerFlags) & 0x1))

@@ -71,14 +71,18 @@ void fpga_manage::Power_ctrl_deal()
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     if (!para)
         return;
-    // Only while window 0 is the one window shown.
-    for (int layer = 1; layer < KelRamPara::kLayerCount; ++layer)
-        if (para->ram16(KelRamPara::kLayers + KelRamPara::kLayerSize * layer + KelRamPara::kLayerFlags) != 0)
-            return;
+    // Only while window 0 is the one window shown. The layers are edited by the PC links.
+    int port = -1;
+    {
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        for (int layer = 1; layer < KelRamPara::kLayerCount; ++layer)
+            if (para->ram16(KelRamPara::kLayers + KelRamPara::kLayerSize * layer + KelRamPara::kLayerFlags) != 0)
+                return;
+        port = para->KelGetImageSource(para->ram, 0, nullptr, nullptr, 0);
+    }
     std::lock_guard<std::recursive_mutex> hold(bri_mutex);
 
     if (Utils::getTimeSpace(g_change[CHG_SIGNAL_STAMP]) > kCheckTicks) {
-        const int port = para->KelGetImageSource(para->ram, 0, nullptr, nullptr, 0);
         bool present = false;
         if (port >= 0 && port < 6) {
             std::lock_guard<std::mutex> status(para->mutex);
