@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <thread>
 
 namespace {
@@ -90,6 +91,29 @@ TEST_F(UdpPasses, AnOverlongJoinedFrameIsDropped)
     ASSERT_TRUE(nextReply(*c, reply));
     EXPECT_EQ(reply.b4, 9);
     EXPECT_EQ(reply.data, (Bytes{0, 0x52, 0x9C}));
+}
+
+TEST_F(UdpPasses, AtMost256JoinedFramesWait)
+{
+    // Frames that address 0..256 tell the waiting ones apart.
+    auto datagram = [](uint32_t n) { return pc::wire(pc::readRam(n, 1)); };
+    auto join = [&](uint32_t n) {
+        const Bytes d = datagram(n);
+        link->join_datagram(1, d.data(), d.size());
+    };
+    std::list<UdpServer::Record>& frames = link->joined(1);
+    for (uint32_t n = 0; n < 256; ++n)
+        join(n);
+    ASSERT_EQ(frames.size(), 256u);
+    EXPECT_EQ(frames.back().data, datagram(255));   // the 256th is kept
+    join(256);
+    ASSERT_EQ(frames.size(), 256u);                 // the 257th is dropped
+    EXPECT_EQ(frames.back().data, datagram(255));
+    frames.pop_front();                             // one handled: room for one more
+    join(257);
+    ASSERT_EQ(frames.size(), 256u);
+    EXPECT_EQ(frames.front().data, datagram(1));
+    EXPECT_EQ(frames.back().data, datagram(257));
 }
 
 TEST_F(UdpPasses, OneJoinedFramePerPass)
