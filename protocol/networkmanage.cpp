@@ -75,6 +75,11 @@ void networkManage::open_servers()
 int networkManage::initialize()
 {
     open_servers();
+    return start_threads();
+}
+
+int networkManage::start_threads()
+{
     try {
         m_threads[0] = std::thread(&networkManage::acceptThread, this);
     } catch (...) {

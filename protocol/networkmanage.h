@@ -30,6 +30,8 @@ public:
     // Opens the servers only (g_port when g_networkMode is set, and 10002); the threads'
     // work can then be driven pass by pass.
     void open_servers();
+    // Starts both threads (initialize's second half); 0, or 255.
+    int start_threads();
 
     static void* acceptThread(void* arg);
     static void* acceptThread_10002(void* arg);

@@ -1,7 +1,6 @@
 #include "tests/support/Emulation.h"
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
+#include "tests/support/HostApp.h"
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -25,41 +24,20 @@ std::string slurp(const std::string& path)
 TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
 {
     KEL_SKIP_UNDER_EMULATION();
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string root = dir.path().toStdString() + "/root";
-    const std::string marker = dir.path().toStdString() + "/before";
+    kel_test::HostApp host;
+    ASSERT_TRUE(host.root.isValid());
+    const std::string dir = host.root.path().toStdString();
+    const std::string root = dir + "/root";
+    const std::string marker = dir + "/before";
     std::ofstream(marker) << "x";
     const auto before = fs::last_write_time(marker);
 
-    QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KEL_ROOT", QString::fromStdString(root));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("KEL_PORT_OFFSET", "20000");
-    app.setProcessEnvironment(env);
-    app.setWorkingDirectory(dir.path());
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
-    ASSERT_TRUE(app.waitForStarted(10000));
-
-    std::string output;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline && output.find("start-up done") == std::string::npos) {
-        app.waitForReadyRead(200);
-        output += app.readAll().toStdString();
-        ASSERT_EQ(app.state(), QProcess::Running) << output;
-    }
-    ASSERT_NE(output.find("start-up done"), std::string::npos) << output;
+    ASSERT_TRUE(host.start()) << host.output;
     // It stays up in its event loop.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(app.state(), QProcess::Running);
-    app.terminate();
-    app.waitForFinished(5000);
-    if (app.state() != QProcess::NotRunning) {
-        app.kill();
-        app.waitForFinished(5000);
-    }
+    EXPECT_EQ(host.app.state(), QProcess::Running);
+    host.stop();
+    const std::string& output = host.output;
 
     EXPECT_NE(output.find("on the sim board"), std::string::npos);
     EXPECT_TRUE(fs::is_directory(root));
@@ -68,7 +46,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     for (const auto& entry : fs::recursive_directory_iterator(root))
         EXPECT_EQ(entry.path().string().rfind(root, 0), 0u);
     // Nothing was written beside the root in the working directory.
-    for (const auto& entry : fs::directory_iterator(dir.path().toStdString())) {
+    for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "root" || name == "before") << name;
     }

@@ -7,7 +7,6 @@
 #include "tests/support/PcClient.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using kel_test::HostApp;
 
@@ -34,9 +33,9 @@ pc::Frame cardRead(uint32_t address, uint8_t tag)
 TEST(BrightnessHostRun, APcBrightnessChangeReachesTheCards)
 {
     KEL_SKIP_UNDER_EMULATION();
-    const int offset = 31000 + int(getpid() % 2000) * 10;
-    HostApp host(offset);
-    ASSERT_TRUE(host.app.waitForStarted(10000));
+    HostApp host;
+    ASSERT_TRUE(host.start()) << host.output;
+    const int offset = host.offset;
     ASSERT_TRUE(host.waitFor("fpga0 over to enable lcd", 90)) << host.output;
     ASSERT_TRUE(host.waitFor("start-up done", 60)) << host.output;
 

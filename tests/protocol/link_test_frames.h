@@ -1,11 +1,9 @@
 #pragma once
 // Frame handling for the link tests on top of the PC client's frame code (which is written
 // apart from the program's own codec): requests with a tag byte, a stream cut into all its
-// frames, the expected reply, and private ports.
+// frames and the expected reply.
 
-#include "board/sim/SimBoard.h"
 #include "tests/support/PcFrame.h"
-#include "tests/support/PrivatePorts.h"
 
 #include <arpa/inet.h>
 #include <cstdint>
@@ -90,46 +88,6 @@ inline Bytes expectedReply(const Bytes& req, const Bytes& d)
         r.push_back(b);
     r.push_back(xorOf(r, r.size()));
     return r;
-}
-
-inline bool portFree(uint16_t port, int type)
-{
-    int fd = ::socket(AF_INET, type, 0);
-    if (fd < 0)
-        return false;
-    int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// Moves the system's ports by an offset of this process's own (every test case runs in a
-// process of its own) at which all the given ports are free, below the ephemeral range.
-inline int usePrivatePorts(std::initializer_list<uint16_t> ports)
-{
-    int highest = 0;
-    for (uint16_t p : ports)
-        highest = p > highest ? p : highest;
-    const int span = kel_test::maxPortOffset(highest) - 100;
-    if (span <= 0)
-        return -1;
-    int base = 100 + int(::getpid() % 2000) * 10;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        int offset = 100 + (base - 100 + attempt * 10) % span;
-        bool ok = true;
-        for (uint16_t p : ports)
-            ok = ok && portFree(uint16_t(p + offset), SOCK_STREAM) && portFree(uint16_t(p + offset), SOCK_DGRAM);
-        if (ok) {
-            sim::SimBoard::setPortOffset(offset);
-            return offset;
-        }
-    }
-    return -1;
 }
 
 } // namespace linktest

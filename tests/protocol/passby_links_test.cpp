@@ -13,6 +13,7 @@
 #include "tests/fpga/bringup_fixture.h"
 #include "tests/protocol/link_test_frames.h"
 #include "tests/support/PcClient.h"
+#include "tests/support/PrivatePorts.h"
 
 #include <atomic>
 #include <fcntl.h>
@@ -113,15 +114,21 @@ protected:
         manager->softinit();
         ASSERT_TRUE(fpga_test::BringUpWorld::bringUp(*manager));
 
-        ASSERT_GT(linktest::usePrivatePorts({5005, 10002, 5008, 10005, 13769}), 0);
         g_port = 5005;
-        tcp = std::make_unique<networkManage>();
-        if (startTcpThreads)
-            ASSERT_EQ(tcp->initialize(), 0);
-        else
+        ASSERT_GT(kel_test::bindPrivatePorts(13769, [this](int) {
+            udp.reset();
+            tcp = std::make_unique<networkManage>();
             tcp->open_servers();
-        udp = std::make_unique<udpnetManage>();
-        udp->initialize_servers();
+            if (tcp->server(0)->listenSocket() < 0 || tcp->server(1)->listenSocket() < 0)
+                return false;
+            udp = std::make_unique<udpnetManage>();
+            udp->initialize_servers();
+            return udp->server(5008)->socketFd() >= 0 && udp->server(10005)->socketFd() >= 0
+                   && udp->server(13769)->socketFd() >= 0;
+        }), 0);
+        if (startTcpThreads) {
+            ASSERT_EQ(tcp->start_threads(), 0);
+        }
         ASSERT_EQ(udp->start_threads(), 0);
         serial = std::make_unique<Kx_uart_inout>();
         ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);

@@ -4,7 +4,7 @@
 #include "protocol/kx_uart_analysis.h"
 #include "protocol/uart_config.h"
 #include "protocol/udpclient.h"
-#include "tests/protocol/link_test_frames.h"
+#include "tests/support/PrivatePorts.h"
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +12,6 @@
 #include <memory>
 #include <poll.h>
 #include <thread>
-
-using namespace linktest;
 
 TEST(SpareLinks, ChunkCollectorKeepsEveryRecord)
 {
@@ -32,8 +30,6 @@ TEST(SpareLinks, ChunkCollectorKeepsEveryRecord)
 TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
 {
     kel_test::TestRoot root;
-    ASSERT_GT(usePrivatePorts({UdpClient::SERVICE_PORT}), 0);
-
     UdpClient client;
     std::string request = "status?";
     std::string reply;
@@ -42,11 +38,13 @@ TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
     EXPECT_EQ(client.udpSendData(&request, reply), -1);
 
     int service = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(board::Network::listenPort(UdpClient::SERVICE_PORT));
-    ASSERT_EQ(::bind(service, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_GT(kel_test::bindPrivatePorts(UdpClient::SERVICE_PORT, [service](int) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(board::Network::listenPort(UdpClient::SERVICE_PORT));
+        return ::bind(service, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }), 0);
 
     client.m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
     // The service answers with text, a zero byte and more bytes.

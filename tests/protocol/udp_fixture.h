@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 #include <memory>
-#include <random>
 
 namespace udptest {
 
@@ -41,18 +40,16 @@ inline void dropParameters()
 // Opens a link on a port offset where all three of its ports bind, below the ephemeral range.
 inline std::unique_ptr<udpnetManage> openLink(int& offset)
 {
-    std::random_device rd;
-    std::uniform_int_distribution<int> pick(1000, kel_test::maxPortOffset(13769));
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        offset = pick(rd);
-        sim::SimBoard::setPortOffset(offset);
-        std::unique_ptr<udpnetManage> link(new udpnetManage());
+    std::unique_ptr<udpnetManage> link;
+    offset = kel_test::bindPrivatePorts(udpnetManage::PORT_13769, [&](int) {
+        link.reset(new udpnetManage());
         link->initialize_servers();
-        if (link->server(5008)->socketFd() >= 0 && link->server(10005)->socketFd() >= 0
-            && link->server(13769)->socketFd() >= 0)
-            return link;
-    }
-    return nullptr;
+        return link->server(5008)->socketFd() >= 0 && link->server(10005)->socketFd() >= 0
+               && link->server(13769)->socketFd() >= 0;
+    });
+    if (offset < 0)
+        link.reset();
+    return link;
 }
 
 class UdpFixture : public ::testing::Test {

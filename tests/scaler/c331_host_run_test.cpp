@@ -8,16 +8,15 @@
 #include "tests/support/ScalerHarness.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using kel_test::HostApp;
 
 TEST(ScalerHostRun, BringsTheChipUpAndAppliesAPcWrite)
 {
     KEL_SKIP_UNDER_EMULATION();
-    const int offset = 30000 + int(getpid() % 2000) * 10;
-    HostApp host(offset);
-    ASSERT_TRUE(host.app.waitForStarted(10000));
+    HostApp host;
+    ASSERT_TRUE(host.start()) << host.output;
+    const int offset = host.offset;
     ASSERT_TRUE(host.waitFor("ok c331_id  setup= 8", 60)) << host.output;
     EXPECT_NE(host.output.find("c331_id = 24"), std::string::npos);
     EXPECT_EQ(host.output.find("error c331_id"), std::string::npos);

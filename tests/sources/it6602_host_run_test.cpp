@@ -6,14 +6,13 @@
 #include "tests/support/PcClient.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 TEST(ReceiverHostRun, A1080p60SourceOnInputZeroLightsWindowOne)
 {
     KEL_SKIP_UNDER_EMULATION();
-    const int offset = 40000 + int(getpid() % 1000) * 10;
-    kel_test::HostApp host(offset, "input0.timing=1920x1080@60\n");
-    ASSERT_TRUE(host.app.waitForStarted(10000));
+    kel_test::HostApp host;
+    ASSERT_TRUE(host.start("input0.timing=1920x1080@60\n")) << host.output;
+    const int offset = host.offset;
     ASSERT_TRUE(host.waitFor("VSTATE_VideoOn 0 stable=1", 60)) << host.output;
     ASSERT_TRUE(host.waitFor("[load_hdmi]Hact=1920", 60)) << "the scaler takes the timing\n" << host.output;
     ASSERT_TRUE(host.waitFor("start-up done", 60)) << host.output;

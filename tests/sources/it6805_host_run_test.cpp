@@ -7,14 +7,13 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 TEST(ReceiverHostRun, A4kSourceOnInput3IsPublished)
 {
     KEL_SKIP_UNDER_EMULATION();
-    const int offset = 30000 + int(getpid() % 1000) * 10;
-    kel_test::HostApp host(offset, "input3.timing=3840x2160@30\n");
-    ASSERT_TRUE(host.app.waitForStarted(10000));
+    kel_test::HostApp host;
+    ASSERT_TRUE(host.start("input3.timing=3840x2160@30\n")) << host.output;
+    const int offset = host.offset;
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
     ASSERT_NE(pc, nullptr);
 

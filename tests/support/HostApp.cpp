@@ -1,18 +1,30 @@
 #include "tests/support/HostApp.h"
 
+#include "tests/support/PrivatePorts.h"
+
+#include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <chrono>
 
 namespace kel_test {
 
-HostApp::HostApp(int portOffset, const std::string& scenario)
+namespace {
+// The program opens every listening port before it reports this.
+const char kStarted[] = "start-up done";
+const char kPortTaken[] = "bind error:Address already in use";
+} // namespace
+
+HostApp::HostApp()
 {
     root.setAutoRemove(true);
+}
+
+bool HostApp::start(const std::string& scenario)
+{
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("KEL_ROOT", root.path() + "/root");
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("KEL_PORT_OFFSET", QString::number(portOffset));
     if (!scenario.empty()) {
         const QString file = root.path() + "/scenario";
         QFile out(file);
@@ -20,14 +32,38 @@ HostApp::HostApp(int portOffset, const std::string& scenario)
             out.write(scenario.data(), qint64(scenario.size()));
         env.insert("KEL_SCENARIO", file);
     }
-    app.setProcessEnvironment(env);
     app.setWorkingDirectory(root.path());
     app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
+    // 13769 is the highest port the program listens on. Only a port held elsewhere makes
+    // it start again; a program that stops or never reports its start-up fails the launch.
+    bool portTaken = false;
+    offset = bindPrivatePorts(13769, [&](int tried) {
+        stop();
+        QDir(root.path() + "/root").removeRecursively();
+        output.clear();
+        env.insert("KEL_PORT_OFFSET", QString::number(tried));
+        app.setProcessEnvironment(env);
+        app.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
+        // Bounded generously: under the thread checker on a loaded machine start-up is slow.
+        app.waitForStarted(10000);
+        waitFor(kStarted, 300);
+        portTaken = output.find(kPortTaken) != std::string::npos;
+        return !portTaken;
+    }, 10);
+    if (portTaken || output.find(kStarted) == std::string::npos)
+        offset = -1;
+    return offset >= 0;
 }
 
 HostApp::~HostApp()
 {
+    stop();
+}
+
+void HostApp::stop()
+{
+    if (app.state() == QProcess::NotRunning)
+        return;
     app.terminate();
     if (!app.waitForFinished(5000)) {
         app.kill();

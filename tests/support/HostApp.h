@@ -6,19 +6,26 @@
 
 namespace kel_test {
 
-// The program started on the simulated board as a child process: offscreen, with its own
-// data root, its listening ports moved by portOffset and, when given, a scenario file of
-// key=value lines (what is connected). Stopped when the object goes.
+// The program started on the simulated board as a child process: offscreen, working in a
+// directory of its own with its data root below it ("root") and, when given, a scenario file
+// of key=value lines (what is connected). Its listening ports are moved by an offset below
+// the ephemeral range that the program itself takes by binding: when a port is held by
+// another process it is started again at another offset. Stopped when the object goes.
 class HostApp {
 public:
-    explicit HostApp(int portOffset, const std::string& scenario = std::string());
+    HostApp();
     ~HostApp();
+    // Starts the program and waits until it reports its start-up done with all its ports;
+    // false (output tells why) when it stopped or never got there.
+    bool start(const std::string& scenario = std::string());
+    void stop();
     // Reads the output until it holds text, for at most seconds.
     bool waitFor(const std::string& text, int seconds);
 
     QTemporaryDir root;
     QProcess app;
     std::string output;
+    int offset = -1;   // the port offset of the running program
 };
 
 } // namespace kel_test
