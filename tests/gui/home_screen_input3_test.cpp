@@ -8,6 +8,7 @@
 #include "sources/velinsource.h"
 #include "tests/gui/screen_fixture.h"
 #include "tests/support/Grab.h"
+#include "tests/support/Screens.h"
 
 using namespace screen_test;
 
@@ -26,9 +27,7 @@ TEST_F(ScreenTest, HomeScreenShowsTheFourKSourceOfInput3)
     for (int i = 0; i < 80 && src->p_ite6805_sys->iTE6805_DATA[0].AudState != STATEA_AudioOn; ++i)
         src->p_ite6805_sys->iTE6805_FSM(0);
 
-    g_lockwindow = new LockWindow(nullptr);
-    g_page_focus = 0;
-    g_lockwindow->show();
+    kel_test::openScreen(g_lockwindow, 0);
     ASSERT_TRUE(g_lockwindow->image_state[0]);
     EXPECT_EQ(g_lockwindow->image_state[0]->text(), "3840x2160@30Hz");
     kel_test::grab(g_lockwindow, "home_screen_input3_en");

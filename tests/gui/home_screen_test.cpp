@@ -6,6 +6,7 @@
 #include "gui/syncupdate.h"
 #include "tests/gui/screen_fixture.h"
 #include "tests/support/Grab.h"
+#include "tests/support/Screens.h"
 #include "ui_lockwindow.h"
 
 #include <QFrame>
@@ -37,13 +38,7 @@ struct HomeScreen : ScreenTest {
         mark_saved();
     }
 
-    LockWindow* open()
-    {
-        g_lockwindow = new LockWindow(nullptr);
-        g_page_focus = 0;
-        g_lockwindow->show();
-        return g_lockwindow;
-    }
+    LockWindow* open() { return kel_test::openScreen(g_lockwindow, 0); }
 
     static QString state(LockWindow* lw, int w) { return lw->image_state[w] ? lw->image_state[w]->text() : "-"; }
     static QString name(LockWindow* lw, int w) { return lw->image_name[w] ? lw->image_name[w]->text() : "-"; }

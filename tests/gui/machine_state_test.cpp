@@ -7,6 +7,7 @@
 #include "gui/machinestate.h"
 #include "tests/gui/screen_fixture.h"
 #include "tests/support/Grab.h"
+#include "tests/support/Screens.h"
 #include "ui_machinestate.h"
 
 #include <QFrame>
@@ -18,13 +19,7 @@ using namespace screen_test;
 namespace {
 
 struct DeviceState : ScreenTest {
-    MachineState* open()
-    {
-        g_machinestate = new MachineState(nullptr);
-        g_page_focus = 2;
-        g_machinestate->show();
-        return g_machinestate;
-    }
+    MachineState* open() { return kel_test::openScreen(g_machinestate, 2); }
 
     static int online_ports(MachineState* ms)
     {
@@ -118,7 +113,7 @@ TEST_F(DeviceState, WithoutTheFpgaManagerTenPortsAreOffline)
 
 TEST_F(DeviceState, FpgaVersionFromTheRegisterImage)
 {
-    fpga_manage* manager = fpga_manage::pInstance();
+    fpga_manage::pInstance();
     fpga_manage::MCU_REG_func[0][28] = 0x12;
     fpga_manage::MCU_REG_func[0][29] = 0x01;
     fpga_manage::MCU_REG_func[0][30] = 0x11;
@@ -132,7 +127,6 @@ TEST_F(DeviceState, FpgaVersionFromTheRegisterImage)
     ms->syncUpdate(11);
     EXPECT_TRUE(strip.isNull());
     EXPECT_NE(ms->wlan_frame, nullptr);
-    (void)manager;
 }
 
 TEST_F(DeviceState, OutputPortStripFromThePortLinks)

@@ -2,7 +2,6 @@
 
 #include "board/Network.h"
 #include "protocol/kx_uart_analysis.h"
-#include "protocol/uart_config.h"
 #include "protocol/udpclient.h"
 #include "tests/support/PrivatePorts.h"
 #include "tests/support/TestRoot.h"
@@ -23,8 +22,6 @@ TEST(SpareLinks, ChunkCollectorKeepsEveryRecord)
     a->uart_send_data(*rec);
     a->uart_send_data(*rec);
     EXPECT_EQ(a->count(), before + 2);
-    Uart_Config config;
-    (void)config;
 }
 
 TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)

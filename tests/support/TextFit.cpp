@@ -79,4 +79,12 @@ QStringList textsThatDoNotFit(QWidget* screen)
     return out;
 }
 
+::testing::AssertionResult allTextsFit(QWidget* screen)
+{
+    const QStringList bad = textsThatDoNotFit(screen);
+    if (bad.isEmpty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << bad.join("; ").toStdString();
+}
+
 } // namespace kel_test

@@ -5,11 +5,14 @@
 // combo-box items wider than the box. Hidden widgets and rich text are left out.
 #include <QString>
 #include <QStringList>
+#include <gtest/gtest.h>
 
 class QWidget;
 
 namespace kel_test {
 
 QStringList textsThatDoNotFit(QWidget* screen);
+// Success when every text fits; otherwise a failure that lists those that do not.
+::testing::AssertionResult allTextsFit(QWidget* screen);
 
 } // namespace kel_test

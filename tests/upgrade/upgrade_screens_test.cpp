@@ -10,6 +10,7 @@
 #include "tests/support/GuiFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
+#include "tests/support/Screens.h"
 #include "tests/support/TickDriver.h"
 #include "upgrade/firmware_usbgrade.h"
 #include "upgrade/firmwareupdate.h"
@@ -44,9 +45,7 @@ protected:
 
 TEST_F(UpgradeScreens, UsbScreenShowsTheStickAndEndsAnUpgradeRequestInOneTurn)
 {
-    g_firmware_usbgrade = new firmware_usbgrade(nullptr);
-    g_firmware_usbgrade->show();
-    g_page_focus = 26;
+    kel_test::openScreen(g_firmware_usbgrade, 26);
     firmware_usbgrade* s = g_firmware_usbgrade;
     EXPECT_EQ(s->label_state->text(), "Insert a USB stick");
     const std::pair<int, const char*> codes[] = {

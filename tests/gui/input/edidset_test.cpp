@@ -9,6 +9,7 @@
 #include "sources/velinsource.h"
 #include "tests/gui/input/input_fixture.h"
 #include "tests/support/Grab.h"
+#include "tests/support/Screens.h"
 #include "tests/support/TextFit.h"
 #include "ui_edidset.h"
 #include "ui_numberkeyboard.h"
@@ -18,31 +19,13 @@ using kel_test::PanelKey;
 
 namespace {
 
-EDIDset* open_edid()
-{
-    g_edidset = new EDIDset(nullptr);
-    g_page_focus = 8;
-    g_edidset->show();
-    return g_edidset;
-}
+EDIDset* open_edid() { return kel_test::openScreen(g_edidset, 8); }
 
 void set_edid(int input, unsigned w, unsigned h, unsigned hz)
 {
     put16(P::kEdid + 6 * input, w);
     put16(P::kEdid + 6 * input + 2, h);
     put16(P::kEdid + 6 * input + 4, hz);
-}
-
-// OK on a field opens the keypad; the typed text is confirmed there.
-void type_on_keypad(const QString& title, const QString& text)
-{
-    kel_test::whenModal([=](QWidget* keypad) {
-        ASSERT_EQ(keypad, g_numberkeyboard);
-        EXPECT_EQ(g_numberkeyboard->form()->label->text(), title);
-        g_numberkeyboard->form()->lineEdit->setText(text);
-        g_numberkeyboard->on_Button_ok_clicked();
-    });
-    kel_test::pressKey(PanelKey::Ok);
 }
 
 } // namespace
@@ -66,10 +49,10 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     EXPECT_EQ(e->ui_seltype, 1);
     EXPECT_TRUE(e->ui->frame_add->isVisibleTo(e));
     EXPECT_EQ(e->ui->label_edid_source->text(), "EDID source:HDMI1");
-    type_on_keypad("W", "3840");
+    EXPECT_EQ(kel_test::typeOnKeypad("3840"), "W");
     EXPECT_EQ(e->ui->lineEdit_W->text(), "3840");
     kel_test::pressKey(PanelKey::Right);
-    type_on_keypad("H", "2160");
+    EXPECT_EQ(kel_test::typeOnKeypad("2160"), "H");
     // Refresh: toggled with left/right; back restores, OK keeps.
     kel_test::pressKeys({PanelKey::Right, PanelKey::Ok, PanelKey::Left});
     EXPECT_EQ(e->ui->label_rate->text(), "30");
@@ -92,7 +75,7 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     // Delete closes the edit like Cancel: nothing stored.
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKey(PanelKey::Ok);
-    type_on_keypad("W", "1024");
+    EXPECT_EQ(kel_test::typeOnKeypad("1024"), "W");
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
     EXPECT_EQ(e->ui_seltype, 0);
     EXPECT_EQ(para()->ram16(P::kEdid + 6), 3840);
@@ -143,8 +126,7 @@ TEST_F(InputScreenTest, EdidTextsFitInEveryLanguage)
         e->ui->lineEdit_W->setText("0");
         e->ui_line_select = 5;
         kel_test::pressKey(PanelKey::Ok);   // the refusal shows too
-        EXPECT_TRUE(kel_test::textsThatDoNotFit(e).isEmpty())
-            << lang << ": " << kel_test::textsThatDoNotFit(e).join("; ").toStdString();
+        EXPECT_TRUE(kel_test::allTextsFit(e)) << lang;
         if (lang <= 1)
             kel_test::grab(e, lang == 0 ? "edidset_zh" : "edidset_en");
         delete e;
@@ -170,9 +152,9 @@ TEST_F(InputScreenTest, SavedEdidReachesTheInputsEeprom)
     EDIDset* e = open_edid();
     kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});   // HDMI2
     ASSERT_EQ(e->source_id, 2);
-    type_on_keypad("W", "1600");
+    EXPECT_EQ(kel_test::typeOnKeypad("1600"), "W");
     kel_test::pressKey(PanelKey::Right);
-    type_on_keypad("H", "900");
+    EXPECT_EQ(kel_test::typeOnKeypad("900"), "H");
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Ok});   // Save
     ASSERT_EQ(apply_flag(), 1);
     delete e;

@@ -10,6 +10,7 @@
 #include "scaler/c331_drv.h"
 #include "tests/gui/input/input_fixture.h"
 #include "tests/support/Grab.h"
+#include "tests/support/Screens.h"
 #include "tests/support/TextFit.h"
 #include "ui_inputchoose.h"
 #include "ui_inputcut.h"
@@ -24,13 +25,7 @@ using kel_test::PanelKey;
 
 namespace {
 
-InputCut* open_cut()
-{
-    g_inputcut = new InputCut(nullptr);
-    g_page_focus = 7;
-    g_inputcut->show();
-    return g_inputcut;
-}
+InputCut* open_cut() { return kel_test::openScreen(g_inputcut, 7); }
 
 QStringList card_names(InputCut* c)
 {
@@ -48,16 +43,6 @@ int crop_id(int record)
 int crop_field(int record, int field)
 {
     return para()->ram16(P::kCropRecords + P::kCropRecordSize * record + 2 * field);
-}
-
-void type_on_keypad(const QString& title, const QString& text)
-{
-    kel_test::whenModal([=](QWidget*) {
-        EXPECT_EQ(g_numberkeyboard->form()->label->text(), title);
-        g_numberkeyboard->form()->lineEdit->setText(text);
-        g_numberkeyboard->on_Button_ok_clicked();
-    });
-    kel_test::pressKey(PanelKey::Ok);
 }
 
 } // namespace
@@ -85,7 +70,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     EXPECT_EQ(c->ui_select, 1 + 5);
     kel_test::pressKey(PanelKey::Left);
     EXPECT_EQ(c->ui_select, 1 + 3);
-    type_on_keypad("H", "720");
+    EXPECT_EQ(kel_test::typeOnKeypad("720"), "H");
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Ok});   // OK
     EXPECT_EQ(c->ui_seltype, 1);
     EXPECT_EQ(crop_id(0), 0x8001);
@@ -256,8 +241,7 @@ TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)
         c->ui->lineEdit_W->setText("0");
         c->ui_select = uint8_t(3 + 6);
         kel_test::pressKey(PanelKey::Ok);   // refused: the reason shows
-        EXPECT_TRUE(kel_test::textsThatDoNotFit(c).isEmpty())
-            << lang << ": " << kel_test::textsThatDoNotFit(c).join("; ").toStdString();
+        EXPECT_TRUE(kel_test::allTextsFit(c)) << lang;
         if (lang <= 1)
             kel_test::grab(c, lang == 0 ? "inputcut_zh" : "inputcut_en");
         delete c;

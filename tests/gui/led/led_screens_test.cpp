@@ -19,6 +19,7 @@
 #include "tests/support/CardsFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
+#include "tests/support/Screens.h"
 #include "tests/support/TickDriver.h"
 #include "ui_ledset.h"
 #include "ui_numberkeyboard.h"
@@ -54,13 +55,7 @@ protected:
         g_send_para.end();
     }
 
-    ledset* openLedset()
-    {
-        g_ledset = new ledset(nullptr);
-        g_page_focus = 13;
-        g_ledset->show();
-        return g_ledset;
-    }
+    ledset* openLedset() { return kel_test::openScreen(g_ledset, 13); }
     // What the keypad's OK hands back for a field.
     static void enter(ledset* s, const char* field, const QString& text)
     {
@@ -68,13 +63,7 @@ protected:
         s->confirmString(text);
     }
 
-    SmartMapping* openSmart()
-    {
-        g_smartmapping = new SmartMapping(nullptr);
-        g_page_focus = 24;
-        g_smartmapping->show();
-        return g_smartmapping;
-    }
+    SmartMapping* openSmart() { return kel_test::openScreen(g_smartmapping, 24); }
     // An FPGA manager (no thread) whose FPGA 0 is up, with cards on ports 0 and 3.
     void fpgaWithCards()
     {
@@ -126,11 +115,7 @@ TEST_F(LedScreens, EntriesAreCorrectedToTheLimits)
     EXPECT_EQ(s->ui->lineEdit_ledh->text(), "1080");
 
     // Through the keys and the keypad: OK on the width field, 9000 typed.
-    kel_test::whenModal([](QWidget*) {
-        g_numberkeyboard->form()->lineEdit->setText(QStringLiteral("9000"));
-        g_numberkeyboard->on_Button_ok_clicked();
-    });
-    kel_test::pressKey(PanelKey::Ok, 0, s);
+    kel_test::typeOnKeypad("9000", PanelKey::Ok, s);
     EXPECT_EQ(s->ui->lineEdit_ledw->text(), "8188");
     EXPECT_EQ(s->ui->lineEdit_ledh->text(), "800");          // 1080 x 8188 > 6,553,600
 
@@ -354,9 +339,7 @@ TEST_F(LedScreens, SmartMappingTextsFitInEveryLanguage)
 
 TEST_F(LedScreens, TheMenusOpenBothScreens)
 {
-    g_option = new Option(nullptr);
-    g_option->show();
-    g_page_focus = 5;
+    kel_test::openScreen(g_option, 5);
     kel_test::whenModal([](QWidget* screen) {
         EXPECT_EQ(screen, g_smartmapping);
         EXPECT_EQ(g_page_focus, 24);
@@ -366,9 +349,7 @@ TEST_F(LedScreens, TheMenusOpenBothScreens)
     EXPECT_EQ(g_smartmapping, nullptr);
     EXPECT_EQ(g_page_focus, 5);
 
-    g_outputset = new OutputSet(nullptr);
-    g_outputset->show();
-    g_page_focus = 6;
+    kel_test::openScreen(g_outputset, 6);
     kel_test::whenModal([](QWidget* screen) {
         EXPECT_EQ(screen, g_ledset);
         EXPECT_EQ(g_page_focus, 13);

@@ -12,6 +12,7 @@
 #include "tests/support/CardsFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
+#include "tests/support/Screens.h"
 #include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 
@@ -46,13 +47,7 @@ protected:
         for (int port = 0; port < 16; ++port)
             cards(port, 0);
     }
-    SmartMapping* openSmart()
-    {
-        g_smartmapping = new SmartMapping(nullptr);
-        g_page_focus = 24;
-        g_smartmapping->show();
-        return g_smartmapping;
-    }
+    SmartMapping* openSmart() { return kel_test::openScreen(g_smartmapping, 24); }
     void keys(std::initializer_list<PanelKey> list) { kel_test::pressKeys(list); }
     // The posted job run pass by pass with its receive path; the ring takes the progress.
     void runJob()
@@ -127,14 +122,7 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     keys({L, OK});                                // Next of page 1
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 2);
     // Rows through the keys and the shared keypad (OK on the focused rows field).
-    QString title;
-    kel_test::whenModal([&title](QWidget*) {
-        title = g_numberkeyboard->form()->label->text();
-        g_numberkeyboard->form()->lineEdit->setText(QStringLiteral("2"));
-        g_numberkeyboard->on_Button_ok_clicked();
-    });
-    keys({OK});
-    EXPECT_EQ(title, "rows");
+    EXPECT_EQ(kel_test::typeOnKeypad("2"), "rows");
     EXPECT_EQ(s->ui->lineEdit_line->text(), "2");
     const std::pair<QLineEdit*, const char*> fields[] = {
         {s->ui->lineEdit_column, "3"}, {s->ui->lineEdit_horzion, "10"}, {s->ui->lineEdit_vert, "20"}};

@@ -28,6 +28,7 @@
 #include "tests/support/CardsFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
+#include "tests/support/Screens.h"
 #include "tests/support/TickDriver.h"
 #include "ui_numberkeyboard.h"
 #include "ui_rcv_recovery.h"
@@ -65,13 +66,7 @@ protected:
     {
         CardsFixture::runJob(40000, [this] { fpga->rcv_recovery_check_deal(g_send_para.job == 6 ? 1 : 0); }, 3, 200);
     }
-    rcv_recovery* openRecovery()
-    {
-        g_rcv_recovery = new rcv_recovery(nullptr);
-        g_page_focus = 25;
-        g_rcv_recovery->show();
-        return g_rcv_recovery;
-    }
+    rcv_recovery* openRecovery() { return kel_test::openScreen(g_rcv_recovery, 25); }
     QString emptyText(rcv_recovery* s)
     {
         const auto labels = s->frame_file->findChildren<QLabel*>();
@@ -218,9 +213,7 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
 
 TEST_F(SettingsScreens, AdvancedMenuOffersRecoveryOnlyWithPackageFiles)
 {
-    g_advancedoption = new AdvancedOption(nullptr);
-    g_advancedoption->show();
-    g_page_focus = 12;
+    kel_test::openScreen(g_advancedoption, 12);
     EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->isEnabled());
     g_advancedoption->on_Button_rcv_recovery_clicked();
     EXPECT_EQ(g_rcv_recovery, nullptr);
@@ -243,9 +236,7 @@ TEST_F(SettingsScreens, AdvancedMenuOffersRecoveryOnlyWithPackageFiles)
 
 TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
 {
-    g_advancedoption = new AdvancedOption(nullptr);
-    g_advancedoption->show();
-    g_page_focus = 12;
+    kel_test::openScreen(g_advancedoption, 12);
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right});
     // OK on the ageing entry opens the keypad; the typed code is confirmed there.
     auto typeCode = [](const char* code, std::function<void(QWidget*)> then) {
@@ -345,9 +336,7 @@ TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
 
 TEST_F(SettingsScreens, TheModeKeyClosesTheWholeMenuChain)
 {
-    g_option = new Option(nullptr);
-    g_option->show();
-    g_page_focus = 5;
+    kel_test::openScreen(g_option, 5);
     kel_test::whenModal([](QWidget* advanced) {
         EXPECT_EQ(advanced, g_advancedoption);
         kel_test::whenModal([](QWidget* screen) {
@@ -424,9 +413,7 @@ TEST_F(SettingsScreens, NetworkAddressFieldsTakeOctetsFromTheKeypad)
         g_srt_mask = "255.255.255.0";
         g_str_gateway = "192.168.0.1";
     }
-    g_linkwlan = new linkwlan(nullptr);
-    g_linkwlan->show();
-    g_page_focus = 22;
+    kel_test::openScreen(g_linkwlan, 22);
     EXPECT_EQ(g_linkwlan->line_edits[3]->text(), "199");
     EXPECT_EQ(g_linkwlan->line_edits[6]->text(), "255");
     EXPECT_EQ(g_linkwlan->line_edits[11]->text(), "1");
@@ -434,13 +421,7 @@ TEST_F(SettingsScreens, NetworkAddressFieldsTakeOctetsFromTheKeypad)
     kel_test::pressKey(PanelKey::Left);
     EXPECT_TRUE(g_linkwlan->line_edits[11]->styleSheet().contains(kOrange));
     for (const char* typed : {"254", "999", "x"}) {
-        kel_test::whenModal([typed](QWidget* keypad) {
-            EXPECT_EQ(keypad, g_numberkeyboard);
-            EXPECT_EQ(g_numberkeyboard->form()->label->text(), "Gateway");
-            g_numberkeyboard->form()->lineEdit->setText(QString::fromLatin1(typed));
-            g_numberkeyboard->on_Button_ok_clicked();
-        });
-        kel_test::pressKey(PanelKey::Ok);
+        EXPECT_EQ(kel_test::typeOnKeypad(typed), "Gateway");
         EXPECT_EQ(g_linkwlan->line_edits[11]->text(), std::string(typed) == "254" ? "254" : "255") << typed;
     }
     kel_test::grab(g_linkwlan, "linkwlan-en");
