@@ -36,13 +36,15 @@ protected:
         udptest::dropParameters();
     }
 
-    // Runs one request; the reply is reply(r) = buf[10 .. 10 + r).
-    int deal(const pc::Frame& f, unsigned char link = 5)
+    // Runs one request (through `with`, md by default); the reply is reply(r) =
+    // buf[10 .. 10 + r).
+    int deal(const pc::Frame& f, unsigned char link = 5) { return deal(f, md, link); }
+    int deal(const pc::Frame& f, message_deal& with, unsigned char link = 5)
     {
         Bytes plain = pc::encode(f);
         std::fill(buf.begin(), buf.end(), 0xEE);
         std::copy(plain.begin(), plain.end(), buf.begin());
-        return md.message_group_deal(buf.data(), unsigned(plain.size() - 1), link);
+        return with.message_group_deal(buf.data(), unsigned(plain.size() - 1), link);
     }
     Bytes reply(int r) const { return Bytes(buf.begin() + 10, buf.begin() + 10 + r); }
     // A request of the group with the given data bytes, to the controller.

@@ -1,7 +1,7 @@
 // The command handler called directly: the FPGA side of the RAM and register groups, the
 // screen capture window, short frames, the link's reply limit, and random requests under
 // the sanitizers.
-#include "tests/protocol/udp_fixture.h"
+#include "tests/protocol/handler_fixture.h"
 
 #include "fpga/fpga_manage.h"
 #include "protocol/message_deal.h"
@@ -15,32 +15,8 @@ namespace {
 
 using pc::Bytes;
 
-class MessageDeal : public ::testing::Test {
+class MessageDeal : public handler_test::HandlerFixture {
 protected:
-    void SetUp() override
-    {
-        udptest::freshParameters();
-        delete fpga_manage::p_fpga_manage;
-        fpga_manage::p_fpga_manage = new fpga_manage();
-        buf.assign(message_deal::FRAME_BUF_SIZE, 0xEE);
-    }
-    void TearDown() override
-    {
-        delete fpga_manage::p_fpga_manage;
-        fpga_manage::p_fpga_manage = nullptr;
-        udptest::dropParameters();
-    }
-
-    // Runs one request; the reply is buf[10 .. 10 + r).
-    int deal(const pc::Frame& f, message_deal& md)
-    {
-        Bytes plain = pc::encode(f);
-        std::fill(buf.begin(), buf.end(), 0xEE);
-        std::copy(plain.begin(), plain.end(), buf.begin());
-        return md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
-    }
-    int deal(const pc::Frame& f) { return deal(f, udp); }
-    Bytes reply(int r) const { return Bytes(buf.begin() + 10, buf.begin() + 10 + r); }
     static pc::Frame fpgaSide(pc::Frame f, uint8_t sub = 0)
     {
         f.dest = 0x0001;
@@ -49,10 +25,8 @@ protected:
     }
     static uint8_t* reg(int fpga) { return fpga_manage::MCU_REG_func[fpga]; }
 
-    kel_test::TestRoot root;
-    message_deal udp{message_deal::REPLY_LIMIT_UDP};
+    message_deal& udp = md;
     message_deal tcp{message_deal::REPLY_LIMIT_TCP};
-    Bytes buf;
 };
 
 TEST_F(MessageDeal, ScreenCaptureWindowHeaderAndMarkers)
@@ -275,35 +249,9 @@ namespace {
 
 // The FPGA side's RAM groups reach the FPGA over SPI: the type and index bits of the PC
 // address select the RAM, only the low 12 bits address it.
-class MessageDealSpi : public ::testing::Test {
+class MessageDealSpi : public MessageDeal {
 protected:
-    void SetUp() override
-    {
-        udptest::freshParameters();
-        delete fpga_manage::p_fpga_manage;
-        fpga_manage::p_fpga_manage = new fpga_manage();
-        ASSERT_EQ(fpga_manage::p_fpga_manage->initialize(), 0);
-        buf.assign(message_deal::FRAME_BUF_SIZE, 0);
-    }
-    void TearDown() override
-    {
-        delete fpga_manage::p_fpga_manage;
-        fpga_manage::p_fpga_manage = nullptr;
-        udptest::dropParameters();
-    }
-    int deal(pc::Frame f)
-    {
-        f.dest = 0x0001;
-        f.sub = 0;
-        pc::Bytes plain = pc::encode(f);
-        std::fill(buf.begin(), buf.end(), 0);
-        std::copy(plain.begin(), plain.end(), buf.begin());
-        return md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
-    }
-
-    kel_test::TestRoot root;
-    message_deal md{message_deal::REPLY_LIMIT_UDP};
-    pc::Bytes buf;
+    int deal(const pc::Frame& f) { return MessageDeal::deal(fpgaSide(f)); }
 };
 
 TEST_F(MessageDealSpi, TypedRamWritesAndReadsReachTheirFpgaRam)
