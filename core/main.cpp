@@ -44,6 +44,11 @@ int main(int argc, char* argv[])
 
     // 5. The application object; Qt's own arguments pass through unchanged.
     QApplication app(argc, argv);
+    // Every picture the screens show is a PNG built into the program, which Qt reads
+    // itself. Asked for the first one, Qt would still load every image-format plugin it
+    // finds (JPEG, GIF, SVG, ICO and their libraries) to ask each whether it reads PNG.
+    // With the platform and input plugins loaded by now, no further plugins are looked for.
+    QCoreApplication::setLibraryPaths(QStringList());
 
     // 6. The main window (page 1), with the shared number keyboard and toast.
     g_mainwindow = new MainWindow(nullptr);

@@ -140,7 +140,7 @@ int TcpClinet::recvData(unsigned char* closed)
     ssize_t got = ::recv(m_clinetSocket, m_readBuf.data(), m_readBuf.size(), 0);
     if (got > 0) {
         Record rec;
-        rec.data.assign(m_readBuf.begin(), m_readBuf.begin() + got);
+        rec.data.assign(m_readBuf.data(), m_readBuf.data() + got);
         rec.socket = m_clinetSocket;
         m_recvList.push_back(std::move(rec));
         ++m_recvCount;

@@ -3,6 +3,8 @@
 // list of records and sends with a bounded wait. Every failure closes the socket so that
 // the owner connects again.
 
+#include "protocol/link_buffer.h"
+
 #include <list>
 #include <string>
 #include <vector>
@@ -47,5 +49,5 @@ public:
     std::string m_recvString;   // the owner's reassembly of received text
 
 private:
-    std::vector<unsigned char> m_readBuf;
+    LinkBuffer m_readBuf;
 };

@@ -5,6 +5,8 @@
 // a frame split into many reads, several frames in one read and several clients sending
 // at once all come out whole.
 
+#include "protocol/link_buffer.h"
+
 #include <cstddef>
 #include <list>
 #include <map>
@@ -80,7 +82,7 @@ private:
     std::map<int, Parser> m_parsers;
     std::list<Record> m_records;
     std::vector<int> m_closed;
-    std::vector<unsigned char> m_readBuf;
+    LinkBuffer m_readBuf;
     bool m_acceptResting = false;
     unsigned m_acceptRestStamp = 0;
     bool m_acceptErrorBurst = false;      // one report per burst of accept errors

@@ -44,8 +44,8 @@ Kx_uart_inout::Kx_uart_inout(unsigned char link)
     : m_serial(new serial_modules()),
       m_phy(new protocol_phy()),
       m_deal(new message_deal(message_deal::REPLY_LIMIT_SERIAL)),
-      m_rx(new Uart_Rec_Send_Data()),
-      m_assembly(kAssemblySize, 0),
+      m_rx(new Uart_Rec_Send_Data),   // not zeroed: every read writes the bytes it returns
+      m_assembly(kAssemblySize),
       m_frame(message_deal::FRAME_BUF_SIZE),
       m_out(message_deal::TX_BUF_SIZE),
       m_link(link)
@@ -131,7 +131,7 @@ int Kx_uart_inout::scan(const unsigned char* data, int len)
     for (int i = 0; i < len; ++i) {
         unsigned char b = data[i];
         if (b == 0xA5) {
-            m_assembly[0] = 0xA5;
+            m_assembly.data()[0] = 0xA5;
             m_index = 1;
             m_inFrame = true;
             continue;
@@ -142,7 +142,7 @@ int Kx_uart_inout::scan(const unsigned char* data, int len)
             reset_assembly();   // longer than any frame the line carries
             continue;
         }
-        m_assembly[m_index++] = b;
+        m_assembly.data()[m_index++] = b;
         if (b == 0x5A) {
             // Every frame of the read is answered, one after the other.
             handle_frame();

@@ -82,7 +82,7 @@ private:
     std::mutex m_tx_mutex;
 
     // Frame assembly across reads.
-    std::vector<unsigned char> m_assembly;
+    LinkBuffer m_assembly;
     unsigned int m_index = 0;
     bool m_inFrame = false;
     LinkBuffer m_frame;                        // unescaped frame; the reply is built over it

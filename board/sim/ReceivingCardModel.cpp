@@ -3,6 +3,7 @@
 #include "board/Clock.h"
 #include "board/sim/FunctionCardModel.h"
 #include "board/sim/SimBoard.h"
+#include "board/sim/spi/SparseMemory.h"
 
 #include <cstring>
 #include <mutex>
@@ -14,8 +15,16 @@ namespace {
 // Packets kept per port for tests; the oldest half goes when it is full.
 constexpr size_t kPacketLimit = 20000;
 
+// A card as its chain keeps it: the RAM in pages that hold memory only once written, so
+// the chains of a host run do not keep 64 KiB per card of which a few bytes are used.
+// The vector of the base stays empty; card() fills it in for the copy it hands out.
+struct ChainCard : ReceivingCard {
+    ChainCard() { ram = std::vector<uint8_t>(); }
+    SparseMemory ramPages{0, kRamSize};
+};
+
 struct Chain {
-    std::vector<ReceivingCard> cards;
+    std::vector<ChainCard> cards;
     bool functionCard = false;
     ReceivingCardModel::Fault fault = ReceivingCardModel::Fault::None;
     uint64_t delayUs = 0;
@@ -51,7 +60,7 @@ void configure()
                 count = 0;
             if (count > 0x0FFD)
                 count = 0x0FFD;
-            ReceivingCard blank;
+            ChainCard blank;
             blank.configId = uint32_t(SimBoard::scenarioInt(key(f, "configid", p), 0));
             c.cards.assign(size_t(count), blank);
             c.functionCard = SimBoard::scenarioInt(key(f, "funccard", p), 0) != 0;
@@ -97,7 +106,7 @@ std::vector<uint8_t> answerTo(const uint8_t* packet, int port, uint16_t card, co
 }
 
 // Carries out the command on one card and returns the answer's payload.
-std::vector<uint8_t> execute(ReceivingCard& card, const uint8_t* packet, size_t length)
+std::vector<uint8_t> execute(ChainCard& card, const uint8_t* packet, size_t length)
 {
     const uint8_t command = packet[9];
     const uint8_t* payload = packet + 10;
@@ -110,10 +119,10 @@ std::vector<uint8_t> execute(ReceivingCard& card, const uint8_t* packet, size_t 
             size_t count = le16(payload + 4);
             if (count > n - 8)
                 count = n - 8;
-            if (address < card.ram.size()) {
-                if (count > card.ram.size() - address)
-                    count = card.ram.size() - address;
-                std::memcpy(card.ram.data() + address, payload + 8, count);
+            if (address < ReceivingCard::kRamSize) {
+                if (count > ReceivingCard::kRamSize - address)
+                    count = ReceivingCard::kRamSize - address;
+                card.ramPages.write(address, payload + 8, uint32_t(count));
             }
         }
         break;
@@ -122,7 +131,7 @@ std::vector<uint8_t> execute(ReceivingCard& card, const uint8_t* packet, size_t 
             const uint32_t address = le32(payload);
             const size_t count = le16(payload + 4);
             for (size_t i = 0; i < count && out.size() < 1000; ++i)
-                out.push_back(address + i < card.ram.size() ? card.ram[address + i] : 0xFF);
+                out.push_back(address + i < ReceivingCard::kRamSize ? card.ramPages.get(uint32_t(address + i)) : 0xFF);
         }
         break;
     case 0x81:
@@ -154,7 +163,7 @@ void ReceivingCardModel::setCards(int fpga, int port, int count)
         return;
     std::lock_guard<std::mutex> hold(g_lock);
     configure();
-    g_chains[fpga][port].cards.assign(size_t(count < 0 ? 0 : (count > 0x0FFD ? 0x0FFD : count)), ReceivingCard());
+    g_chains[fpga][port].cards.assign(size_t(count < 0 ? 0 : (count > 0x0FFD ? 0x0FFD : count)), ChainCard());
 }
 
 int ReceivingCardModel::cards(int fpga, int port)
@@ -250,7 +259,11 @@ ReceivingCard ReceivingCardModel::card(int fpga, int port, int index)
     const auto& cards = g_chains[fpga][port].cards;
     if (index < 0 || size_t(index) >= cards.size())
         return ReceivingCard();
-    return cards[size_t(index)];
+    const ChainCard& kept = cards[size_t(index)];
+    ReceivingCard copy = kept;
+    copy.ram.resize(ReceivingCard::kRamSize);
+    kept.ramPages.read(0, copy.ram.data(), ReceivingCard::kRamSize);
+    return copy;
 }
 
 std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const uint8_t* packet, size_t length)

@@ -8,7 +8,8 @@ namespace sim {
 
 // One receiving card in the chain behind an output port.
 struct ReceivingCard {
-    std::vector<uint8_t> ram = std::vector<uint8_t>(0x10000, 0);   // card RAM (write/read-RAM commands)
+    static constexpr uint32_t kRamSize = 0x10000;
+    std::vector<uint8_t> ram = std::vector<uint8_t>(kRamSize, 0);  // card RAM (write/read-RAM commands)
     std::vector<std::vector<uint8_t>> registerWrites;              // payloads of 0xA0 commands
     uint32_t saves = 0;              // 0x81: parameters saved to the card's flash
     uint32_t reconfigs = 0;          // 0x84

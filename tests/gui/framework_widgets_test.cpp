@@ -15,7 +15,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDirIterator>
 #include <QFrame>
+#include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -369,6 +371,22 @@ TEST_F(Widgets, SourceNamesPositionsTemplatesAndIcons)
         EXPECT_FALSE(QPixmap(sourceinfo::source_icon_online(id, 0)).isNull());
         EXPECT_FALSE(QPixmap(sourceinfo::source_icon_online(id, 1)).isNull());
     }
+}
+
+// The program looks for no plugins after start-up: each built-in picture must be a PNG
+// that Qt's own reader takes without asking any image-format plugin.
+TEST_F(Widgets, EveryBuiltInPictureIsAPngReadWithoutPlugins)
+{
+    kel_icons_init();
+    int pictures = 0;
+    for (QDirIterator it(QStringLiteral(":/png"), QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        QImageReader reader(path, "png");
+        reader.setAutoDetectImageFormat(false);
+        EXPECT_FALSE(reader.read().isNull()) << path.toStdString();
+        ++pictures;
+    }
+    EXPECT_GE(pictures, 170);
 }
 
 // --- focus box -----------------------------------------------------------------------------
