@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iconv.h>
@@ -69,8 +71,18 @@ std::mutex Utils::_reconfig_device_utorcloud_mutex;
 
 unsigned Utils::BCC(const unsigned char* data, unsigned length)
 {
+    // Eight bytes at a time, folded at the end: replies run to 64 KiB.
+    uint64_t wide = 0;
+    unsigned i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, data + i, 8);
+        wide ^= w;
+    }
     unsigned x = 0;
-    for (unsigned i = 0; i < length; ++i)
+    for (unsigned s = 0; s < 64; s += 8)
+        x ^= unsigned(wide >> s) & 0xFF;
+    for (; i < length; ++i)
         x ^= data[i];
     return x;
 }

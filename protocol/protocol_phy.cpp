@@ -1,6 +1,7 @@
 #include "protocol/protocol_phy.h"
 
 #include "core/utils.h"
+#include "protocol/byte_scan.h"
 
 #include <cstdint>
 #include <cstring>
@@ -8,16 +9,18 @@
 namespace {
 enum : unsigned char { kOutside = 0, kInFrame = 1, kAfterA6 = 2, kAfter5B = 3 };
 
-inline bool needs_escape(unsigned char b)
+using byte_scan::Block16;
+using byte_scan::any_lane;
+using byte_scan::escape_lanes;
+using byte_scan::load16;
+using byte_scan::needs_escape;
+
+inline unsigned lane_sum(Block16 v)
 {
-    return b == 0xA5 || b == 0xA6 || b == 0x5A || b == 0x5B;
-}
-// Whether any byte of w is 0xA5, 0xA6, 0x5A or 0x5B.
-inline bool word_needs_escape(uint64_t w)
-{
-    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    auto has_zero = [](uint64_t v) { return ((v - ones) & ~v & highs) != 0; };
-    return has_zero(w ^ (ones * 0xA5)) || has_zero(w ^ (ones * 0xA6)) || has_zero((w | ones) ^ (ones * 0x5B));
+    unsigned s = 0;
+    for (int k = 0; k < 16; ++k)
+        s += v[k];
+    return s;
 }
 
 // Appends b to out at n, escaped; returns the new count.
@@ -55,9 +58,7 @@ unsigned int protocol_phy::data_transf_meaning(unsigned char* in, unsigned char*
     for (unsigned int i = 0; i < len; ++i) {
         if (m_state == kInFrame) {
             // A run of bytes that need no unescaping is copied at once.
-            unsigned int j = i;
-            while (j < len && in[j] != 0xA5 && in[j] != 0x5A && in[j] != 0xA6 && in[j] != 0x5B)
-                ++j;
+            unsigned int j = unsigned(byte_scan::find_escaped(in, i, len));
             if (j > i) {
                 std::memcpy(out + n, in + i, j - i);
                 n += j - i;
@@ -129,7 +130,15 @@ unsigned int protocol_phy::data_re_transf_meaning(unsigned char* out, unsigned c
 unsigned int protocol_phy::escaped_size(const unsigned char* frame, unsigned int len)
 {
     unsigned int n = 4 + len;
-    for (unsigned int i = 0; i < len; ++i)
+    unsigned int i = 0;
+    while (i + 16 <= len) {
+        // Each lane counts its escapes; 255 blocks at most before a lane could overflow.
+        Block16 count = {};
+        for (int b = 0; b < 255 && i + 16 <= len; ++b, i += 16)
+            count -= escape_lanes(load16(frame + i));
+        n += lane_sum(count);
+    }
+    for (; i < len; ++i)
         if (needs_escape(frame[i]))
             ++n;
     return n;
@@ -170,24 +179,23 @@ unsigned int protocol_phy::build_reply(unsigned char* frame, unsigned int r, uns
     out[n++] = 0xA5;
     out[n++] = 0xA5;
     out[n++] = 0xA5;
-    // Eight bytes at a time: a word none of whose bytes needs escaping is copied whole.
-    uint64_t wide = 0;
+    // Sixteen bytes at a time: a block none of whose bytes needs escaping is copied whole.
+    Block16 wide = {};
     unsigned int i = 0;
-    for (; i + 8 <= len; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, frame + i, 8);
-        wide ^= w;
-        if (!word_needs_escape(w)) {
-            std::memcpy(out + n, &w, 8);
-            n += 8;
+    for (; i + 16 <= len; i += 16) {
+        const Block16 v = load16(frame + i);
+        wide ^= v;
+        if (!any_lane(escape_lanes(v))) {
+            std::memcpy(out + n, &v, 16);
+            n += 16;
         } else {
-            for (unsigned int j = i; j < i + 8; ++j)
+            for (unsigned int j = i; j < i + 16; ++j)
                 n = put_escaped(out, n, frame[j]);
         }
     }
     unsigned char check = 0;
-    for (unsigned int s = 0; s < 64; s += 8)
-        check ^= (unsigned char)(wide >> s);
+    for (int k = 0; k < 16; ++k)
+        check ^= wide[k];
     for (; i < len; ++i) {
         check ^= frame[i];
         n = put_escaped(out, n, frame[i]);

@@ -3,6 +3,7 @@
 #include "board/Network.h"
 #include "core/global.h"
 #include "core/utils.h"
+#include "protocol/byte_scan.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -113,9 +115,7 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
         if (p.inFrame && !p.overlong) {
             // A run of plain frame bytes (no opener, no closer) is taken at once when it
             // fits the record; otherwise the bytes go one by one below.
-            size_t j = i;
-            while (j < len && data[j] != 0xA5 && data[j] != 0x5A)
-                ++j;
+            size_t j = byte_scan::find_marker(data, i, len);
             if (j > i && p.frame.size() + (j - i) < MAX_RECORD) {
                 p.frame.insert(p.frame.end(), data + i, data + j);
                 i = j;
@@ -228,6 +228,10 @@ int TcpServer::recvData(int wait_ms)
                 ::close(c);   // the clients already served keep their place
                 continue;
             }
+            // Each reply is the last thing sent until the client's next request: holding its
+            // tail back for an acknowledgement only delays the client.
+            int on = 1;
+            ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             m_clients.insert(c);
             m_parsers[c] = Parser();
         }

@@ -4,7 +4,7 @@
 // link answered. The client is the same lean loop for both (one send, receive the known
 // reply size), so the ratio is the link's own cost. Prints each rate and ratio.
 //
-//   bench_roundtrip [SECONDS per case and side, default 2]
+//   bench_roundtrip [SECONDS per case and side, default 2] [only cases whose name has this text]
 
 #include "bench/bench_board.h"
 #include "core/global.h"
@@ -198,6 +198,7 @@ int main(int argc, char** argv)
     double secs = argc > 1 ? std::atof(argv[1]) : 2.0;
     if (secs <= 0)
         secs = 2.0;
+    const std::string only = argc > 2 ? argv[2] : "";
 
     const std::string root = bench::start_board();
     int offset = 0;
@@ -234,6 +235,8 @@ int main(int argc, char** argv)
     bool ok = true;
     std::printf("%-36s %12s %12s %7s\n", "case", "link rt/s", "echo rt/s", "ratio");
     for (const Case& c : cases) {
+        if (std::string(c.name).find(only) == std::string::npos)
+            continue;
         const uint16_t linkPort = uint16_t((c.tcp ? 5005 : 10005) + offset);
         const pc::Bytes request = pc::wire(c.request);
         int linkFd = connect_to(c.tcp, linkPort);

@@ -39,6 +39,9 @@ TEST(ProtocolPhyCodec, EveryByteValueSurvivesEscapingBothWays)
     EXPECT_EQ(wire.size(), 3 + 256 + 4 + 1);
     EXPECT_EQ(wire, pc::escape(all));
     EXPECT_EQ(protocol_phy::escaped_size(all.data(), 256), wire.size());
+    // A long run of marked bytes: far more escapes per position than a byte can count.
+    Bytes marked(4101, 0x5A);
+    EXPECT_EQ(protocol_phy::escaped_size(marked.data(), 4101), 4 + 2 * 4101u);
     // Inside the frame the markers never appear.
     for (size_t i = 3; i + 1 < wire.size(); ++i) {
         EXPECT_NE(wire[i], 0xA5) << i;
@@ -105,14 +108,14 @@ TEST(ProtocolPhyCodec, MissingCloserOrBadCheckByteIsRefused)
 
 TEST(ProtocolPhyCodec, ALongReplyEscapesLikeThePcAndCarriesItsCheckByte)
 {
-    // Every byte value, then a run with no marked byte, and an odd tail: whole words with and
-    // without marked bytes and the bytes after the last word.
+    // Every byte value, then a run with no marked byte, and an odd tail: whole 16-byte blocks
+    // with and without marked bytes and a marked byte after the last block.
     pc::Frame req = pc::readRam(0, 0);
     Bytes buf = pc::encode(req);
     Bytes data;
     for (int v = 0; v < 256; ++v)
         data.push_back(uint8_t(v));
-    data.insert(data.end(), 21, 0x11);
+    data.insert(data.end(), 22, 0x11);
     data.push_back(0x5B);
     buf.resize(10);
     buf.insert(buf.end(), data.begin(), data.end());

@@ -1,0 +1,64 @@
+#pragma once
+// Scanning frames sixteen bytes at a time (SSE2 on a PC, NEON on the board, plain code
+// elsewhere): frames and replies run to 64 KiB and few of their bytes are markers.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace byte_scan {
+
+typedef unsigned char Block16 __attribute__((vector_size(16)));
+
+inline Block16 load16(const unsigned char* p)
+{
+    Block16 v;
+    std::memcpy(&v, p, 16);
+    return v;
+}
+
+// 0xFF in each lane that is a frame marker (0xA5 opener, 0x5A closer), 0 in the others.
+inline Block16 marker_lanes(Block16 v)
+{
+    return (Block16)((v == 0xA5) | (v == 0x5A));
+}
+
+// 0xFF in each lane that the escaping changes (0xA5, 0xA6, 0x5A, 0x5B), 0 in the others.
+inline Block16 escape_lanes(Block16 v)
+{
+    return (Block16)((v == 0xA5) | (v == 0xA6) | ((v | 1) == 0x5B));
+}
+
+inline bool any_lane(Block16 m)
+{
+    uint64_t h[2];
+    std::memcpy(h, &m, 16);
+    return (h[0] | h[1]) != 0;
+}
+
+inline bool is_marker(unsigned char b) { return b == 0xA5 || b == 0x5A; }
+inline bool needs_escape(unsigned char b) { return b == 0xA5 || b == 0xA6 || b == 0x5A || b == 0x5B; }
+
+// Index of the first frame marker in p[from, len), or len when there is none.
+inline size_t find_marker(const unsigned char* p, size_t from, size_t len)
+{
+    size_t i = from;
+    while (i + 16 <= len && !any_lane(marker_lanes(load16(p + i))))
+        i += 16;
+    while (i < len && !is_marker(p[i]))
+        ++i;
+    return i;
+}
+
+// Index of the first byte in p[from, len) that the escaping changes, or len.
+inline size_t find_escaped(const unsigned char* p, size_t from, size_t len)
+{
+    size_t i = from;
+    while (i + 16 <= len && !any_lane(escape_lanes(load16(p + i))))
+        i += 16;
+    while (i < len && !needs_escape(p[i]))
+        ++i;
+    return i;
+}
+
+} // namespace byte_scan
