@@ -36,6 +36,15 @@ inline bool any_lane(Block16 m)
     return (h[0] | h[1]) != 0;
 }
 
+// Index of the first 0xFF lane of m, which has one.
+inline size_t first_lane(Block16 m)
+{
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lane 0 is the low byte of the first word");
+    uint64_t h[2];
+    std::memcpy(h, &m, 16);
+    return h[0] ? size_t(__builtin_ctzll(h[0])) / 8 : 8 + size_t(__builtin_ctzll(h[1])) / 8;
+}
+
 inline bool is_marker(unsigned char b) { return b == 0xA5 || b == 0x5A; }
 inline bool needs_escape(unsigned char b) { return b == 0xA5 || b == 0xA6 || b == 0x5A || b == 0x5B; }
 
@@ -43,8 +52,11 @@ inline bool needs_escape(unsigned char b) { return b == 0xA5 || b == 0xA6 || b =
 inline size_t find_marker(const unsigned char* p, size_t from, size_t len)
 {
     size_t i = from;
-    while (i + 16 <= len && !any_lane(marker_lanes(load16(p + i))))
-        i += 16;
+    for (; i + 16 <= len; i += 16) {
+        const Block16 m = marker_lanes(load16(p + i));
+        if (any_lane(m))
+            return i + first_lane(m);
+    }
     while (i < len && !is_marker(p[i]))
         ++i;
     return i;
@@ -54,8 +66,11 @@ inline size_t find_marker(const unsigned char* p, size_t from, size_t len)
 inline size_t find_escaped(const unsigned char* p, size_t from, size_t len)
 {
     size_t i = from;
-    while (i + 16 <= len && !any_lane(escape_lanes(load16(p + i))))
-        i += 16;
+    for (; i + 16 <= len; i += 16) {
+        const Block16 m = escape_lanes(load16(p + i));
+        if (any_lane(m))
+            return i + first_lane(m);
+    }
     while (i < len && !needs_escape(p[i]))
         ++i;
     return i;

@@ -3,6 +3,7 @@
 #include "core/utils.h"
 #include "protocol/byte_scan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -127,27 +128,45 @@ unsigned int protocol_phy::data_re_transf_meaning(unsigned char* out, unsigned c
     return n;
 }
 
-unsigned int protocol_phy::escaped_size(const unsigned char* frame, unsigned int len)
+namespace {
+// The bytes that escaping adds to frame[0, len), and the XOR of those bytes, in one pass.
+unsigned int escapes_and_check(const unsigned char* frame, unsigned int len, unsigned char& check)
 {
-    unsigned int n = 4 + len;
+    unsigned int added = 0;
+    Block16 wide = {};
     unsigned int i = 0;
     while (i + 16 <= len) {
         // Each lane counts its escapes; 255 blocks at most before a lane could overflow.
         Block16 count = {};
-        for (int b = 0; b < 255 && i + 16 <= len; ++b, i += 16)
-            count -= escape_lanes(load16(frame + i));
-        n += lane_sum(count);
+        for (int b = 0; b < 255 && i + 16 <= len; ++b, i += 16) {
+            const Block16 v = load16(frame + i);
+            wide ^= v;
+            count -= escape_lanes(v);
+        }
+        added += lane_sum(count);
     }
-    for (; i < len; ++i)
-        if (needs_escape(frame[i]))
-            ++n;
-    return n;
+    check = 0;
+    for (int k = 0; k < 16; ++k)
+        check ^= wide[k];
+    for (; i < len; ++i) {
+        check ^= frame[i];
+        added += needs_escape(frame[i]);
+    }
+    return added;
+}
+} // namespace
+
+unsigned int protocol_phy::escaped_size(const unsigned char* frame, unsigned int len)
+{
+    unsigned char check;
+    return 4 + len + escapes_and_check(frame, len, check);
 }
 
 unsigned int protocol_phy::reply_escaped_size(const unsigned char* frame, unsigned int r)
 {
-    unsigned char check = (unsigned char)Utils::BCC(frame, r + 10);
-    return escaped_size(frame, r + 10) + (needs_escape(check) ? 2 : 1);
+    unsigned char check;
+    const unsigned int added = escapes_and_check(frame, r + 10, check);
+    return 4 + r + 10 + added + (needs_escape(check) ? 2 : 1);
 }
 
 bool protocol_phy::frame_ok(const unsigned char* frame, unsigned int n, unsigned char done)
@@ -179,27 +198,29 @@ unsigned int protocol_phy::build_reply(unsigned char* frame, unsigned int r, uns
     out[n++] = 0xA5;
     out[n++] = 0xA5;
     out[n++] = 0xA5;
-    // Sixteen bytes at a time: a block none of whose bytes needs escaping is copied whole.
+    // Runs of whole 16-byte blocks that need no escaping are copied at once; a block with a
+    // marked byte, and the tail, go byte by byte.
     Block16 wide = {};
+    unsigned char check = 0;
     unsigned int i = 0;
-    for (; i + 16 <= len; i += 16) {
-        const Block16 v = load16(frame + i);
-        wide ^= v;
-        if (!any_lane(escape_lanes(v))) {
-            std::memcpy(out + n, &v, 16);
-            n += 16;
-        } else {
-            for (unsigned int j = i; j < i + 16; ++j)
-                n = put_escaped(out, n, frame[j]);
+    while (i < len) {
+        unsigned int j = i;
+        for (; j + 16 <= len; j += 16) {
+            const Block16 v = load16(frame + j);
+            if (any_lane(escape_lanes(v)))
+                break;
+            wide ^= v;
+        }
+        std::memcpy(out + n, frame + i, j - i);
+        n += j - i;
+        const unsigned int end = std::min(j + 16, len);
+        for (i = j; i < end; ++i) {
+            check ^= frame[i];
+            n = put_escaped(out, n, frame[i]);
         }
     }
-    unsigned char check = 0;
     for (int k = 0; k < 16; ++k)
         check ^= wide[k];
-    for (; i < len; ++i) {
-        check ^= frame[i];
-        n = put_escaped(out, n, frame[i]);
-    }
     frame[len] = check;
     n = put_escaped(out, n, check);
     out[n++] = 0x5A;

@@ -152,7 +152,8 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
         p.frame.push_back(b);
         if (b == 0x5A) {
             Record r;
-            r.data.swap(p.frame);
+            // The parser keeps its buffer for the next frame; the record takes a copy.
+            r.data.assign(p.frame.begin(), p.frame.end());
             r.socket = socket;
             m_records.push_back(std::move(r));
             p.frame.clear();
@@ -243,7 +244,9 @@ int TcpServer::sendData(const unsigned char* buf, unsigned int len, int socket)
 {
     if (!buf || socket < 0 || !m_clients.count(socket))
         return 255;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(send_timeout_ms);
+    // The deadline is set when the socket first refuses more; most replies go out at once.
+    std::chrono::steady_clock::time_point deadline{};
+    bool waiting = false;
     unsigned int sent = 0;
     while (sent < len) {
         ssize_t w = ::send(socket, buf + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -255,6 +258,10 @@ int TcpServer::sendData(const unsigned char* buf, unsigned int len, int socket)
             KEL_TRACE("send error TcpServer:%s\n", std::strerror(errno));
             closeClient(socket);
             return 255;
+        }
+        if (!waiting) {
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(send_timeout_ms);
+            waiting = true;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) {

@@ -58,8 +58,8 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
 {
     if (m_socket < 0)
         return 255;
-    // The first receive blocks up to wait_ms itself (no poll before it); the socket's receive
-    // time-out is set only when the wait changes. The rest only take what is already there.
+    // The receive blocks up to wait_ms itself (no poll before it); the socket's receive
+    // time-out is set only when the wait changes.
     int flags = MSG_DONTWAIT;
     if (wait_ms != 0) {
         flags = 0;
@@ -71,26 +71,23 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
             m_timeout_ms = wait_ms;
         }
     }
-    for (unsigned i = 0; i < MAX_PER_CALL; ++i, flags = MSG_DONTWAIT) {
-        sockaddr_in from{};
-        socklen_t fromLen = sizeof from;
-        ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), flags, reinterpret_cast<sockaddr*>(&from),
-                               &fromLen);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-                return 0;
-            KEL_TRACE("accept error:%s\n", std::strerror(errno));
-            return 255;
-        }
-        if (n == 0)
-            continue;   // an empty datagram is not queued
-        if (!keep_sender)
-            from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        Record rec;
-        rec.data.assign(m_buf.data(), m_buf.data() + n);
-        rec.addr = from;
-        recv_list.push_back(std::move(rec));
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), flags, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            return 0;
+        KEL_TRACE("accept error:%s\n", std::strerror(errno));
+        return 255;
     }
+    if (n == 0)
+        return 0;   // an empty datagram is not queued
+    if (!keep_sender)
+        from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    Record rec;
+    rec.data.assign(m_buf.data(), m_buf.data() + n);
+    rec.addr = from;
+    recv_list.push_back(std::move(rec));
     return 0;
 }
 

@@ -14,8 +14,6 @@ class UdpServer {
 public:
     // Largest datagram read; a record holds at most 0x20000 bytes.
     static constexpr unsigned MAX_DATAGRAM = 0x1FFFF;
-    // Datagrams taken from the socket per recvData call, so one pass cannot starve.
-    static constexpr unsigned MAX_PER_CALL = 64;
 
     struct Record {
         std::vector<unsigned char> data;
@@ -31,9 +29,9 @@ public:
     void unInitialize();
 
     // Waits up to wait_ms for a datagram (0: just looks; below 0: without limit), then
-    // queues every datagram waiting (at most MAX_PER_CALL). keep_sender 0 replaces the sender's address
-    // by the broadcast address, its port kept. Empty datagrams are not queued. 0, or 255
-    // on a receive error.
+    // queues that one datagram: a request answered at once costs a receive and a send.
+    // keep_sender 0 replaces the sender's address by the broadcast address, its port kept.
+    // Empty datagrams are not queued. 0, or 255 on a receive error.
     int recvData(unsigned char keep_sender, int wait_ms = 0);
     // One datagram to the board's mapping of to; 0, or 255 on a null buffer or send error.
     int sendData(const unsigned char* buf, unsigned int len, sockaddr_in to);
