@@ -69,6 +69,13 @@ unsigned int protocol_phy::data_transf_meaning(unsigned char* in, unsigned char*
             }
         }
         unsigned char b = in[i];
+        if (m_state == kInFrame && (b == 0xA6 || b == 0x5B) && i + 1 < len && (in[i + 1] == 0x01 || in[i + 1] == 0x02)) {
+            // A whole escape pair, decoded at once (the same as through the states below).
+            const bool one = in[i + 1] == 0x01;
+            out[n++] = b == 0xA6 ? (one ? 0xA6 : 0xA5) : (one ? 0x5B : 0x5A);
+            ++i;
+            continue;
+        }
         if (b == 0xA5) {
             // Every opener restarts the frame: the sender's three openers and any garbage
             // in front of the last one fall away.
