@@ -243,7 +243,7 @@ void KelRamPara::startupCleanup()
         ram[kWindowEntries + 4 * e + 2] = 60;
     }
     // 5.-6.
-    KelCropSourceInit();
+    crop_bitmap_from_records();
     std::memcpy(ram_backup, ram, sizeof ram);
 }
 
@@ -295,6 +295,24 @@ void KelRamPara::copy_block(BlockCopy& out)
     std::lock_guard<std::mutex> status(mutex);
     std::memcpy(out.ram, ram, kRamSize);
     std::memcpy(out.saved, ram_backup, kRamSize);
+}
+
+void KelRamPara::copy_bytes(int offset, uint8_t* out, int n, bool saved)
+{
+    if (offset < 0 || n <= 0 || n > kRamSize - offset)
+        return;
+    std::unique_lock<std::mutex> block = lock_block();
+    std::lock_guard<std::mutex> status(mutex);
+    std::memcpy(out, (saved ? ram_backup : ram) + offset, size_t(n));
+}
+
+bool KelRamPara::changed_bytes(int offset, int n)
+{
+    if (offset < 0 || n <= 0 || n > kRamSize - offset)
+        return false;
+    std::unique_lock<std::mutex> block = lock_block();
+    std::lock_guard<std::mutex> status(mutex);
+    return std::memcmp(ram + offset, ram_backup + offset, size_t(n)) != 0;
 }
 
 int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address)
@@ -525,6 +543,12 @@ bool cropBit(int port, int number0)
 
 void KelRamPara::KelCropSourceInit()
 {
+    std::unique_lock<std::mutex> block = lock_block();
+    crop_bitmap_from_records();
+}
+
+void KelRamPara::crop_bitmap_from_records()
+{
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     for (int r = 0; r < kCropCount; ++r) {
         const uint16_t id = get16(ram + kCropRecords + kCropRecordSize * r);
@@ -567,6 +591,7 @@ int KelRamPara::KelGetSourceNum(int port, int n)
         return 0;
     if (n > kCropCount)
         n = kCropCount;
+    std::unique_lock<std::mutex> block = lock_block();   // PC links write the records
     int count = 0;
     for (int r = 0; r < n; ++r) {
         const uint16_t id = get16(ram + kCropRecords + kCropRecordSize * r);
@@ -592,6 +617,7 @@ int KelRamPara::findCropRecord(int port, int k)
 
 void KelRamPara::KelGetCropPara(int port, int k, CROP_PARA* crop, int* index)
 {
+    std::unique_lock<std::mutex> block = lock_block();   // PC links write the records
     const int r = findCropRecord(port, k);
     if (index)
         *index = r;
@@ -687,6 +713,12 @@ int KelRamPara::KelGetImageSource(const uint8_t* image, uint8_t layer, int16_t* 
     return port;
 }
 
+int KelRamPara::live_image_source(uint8_t layer, int16_t* is_crop, char* crop_index)
+{
+    std::unique_lock<std::mutex> block = lock_block();
+    return KelGetImageSource(ram, layer, is_crop, crop_index, 0);
+}
+
 void KelRamPara::KelSetImageSource(int k, char port, char layer)
 {
     const uint8_t l = uint8_t(layer);
@@ -715,8 +747,8 @@ void KelRamPara::KelSetImageFreeze()
     if (l >= kLayerCount)
         return;
     uint8_t* rec = ram + kLayers + kLayerSize * l;
-    KEL_TRACE("\n set freeze : %s \n", (get16(rec + kLayerOutput) & 0x2) ? "normal" : "freeze ");
     ScalerEdit edit;
+    KEL_TRACE("\n set freeze : %s \n", (get16(rec + kLayerOutput) & 0x2) ? "normal" : "freeze ");
     if (get16(rec + kLayerFlags) & 0x1)
         put16(rec + kLayerOutput, uint16_t(get16(rec + kLayerOutput) ^ 0x2));
     edit.raise(1);

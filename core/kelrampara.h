@@ -135,6 +135,11 @@ public:
         std::unique_lock<std::mutex> block = lock_block();
         return ram16(offset);
     }
+    // Bytes offset .. offset + n - 1 of the live block (the saved copy when `saved`), copied
+    // as copy_block copies them; call without either lock. Nothing outside the block.
+    void copy_bytes(int offset, uint8_t* out, int n, bool saved = false);
+    // Whether bytes offset .. offset + n - 1 differ from the saved copy, under the locks.
+    bool changed_bytes(int offset, int n);
 
     // --- PC writes (take the scaler manager's mutex while copying; call without it) ---
     // 1 and nothing written when address + length passes 4096, else 0.
@@ -163,7 +168,9 @@ public:
     static std::string mode_file_name(int mode);
     static std::string mode_osd_file_name(int mode);
 
-    // --- crop bitmap and lookups (no lock) ---
+    // --- crop bitmap and lookups ---
+    // The bitmap is the screens' own (GUI thread); KelCropSourceInit, KelGetSourceNum and
+    // KelGetCropPara read the crop records under the block's lock: call them without it.
     void KelCropSourceInit();
     int KelGetCropID(int port, int k);
     int KelAddCropID(int port);
@@ -179,6 +186,8 @@ public:
     // --- layer source, freeze and black ---
     // mode 0: image is the live block; mode 1: image is a slot's stored part (slot byte 2).
     int KelGetImageSource(const uint8_t* image, uint8_t layer, int16_t* is_crop, char* crop_index, uint8_t mode);
+    // The same for the live block, read under the block's lock: call without it.
+    int live_image_source(uint8_t layer, int16_t* is_crop, char* crop_index);
     void KelSetImageSource(int k, char port, char layer);
     void KelSetImageFreeze();
     void KelSetImageBlack();
@@ -203,4 +212,5 @@ private:
     void startupCleanup();
     void setRegisterStartValues();
     int findCropRecord(int port, int k);
+    void crop_bitmap_from_records();   // KelCropSourceInit without the lock
 };

@@ -6,10 +6,10 @@
 #include <cstdio>
 
 namespace {
-bool window_enabled(const KelRamPara* p, int window)
+// Read under the block's lock: PC links switch the layers on their threads.
+bool window_enabled(KelRamPara* p, int window)
 {
-    return (KelRamPara::get16(p->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * window +
-                              KelRamPara::kLayerFlags) & 1) != 0;
+    return (p->locked16(KelRamPara::kLayers + KelRamPara::kLayerSize * window + KelRamPara::kLayerFlags) & 1) != 0;
 }
 
 void select_window(KelRamPara* p, int window)

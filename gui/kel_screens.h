@@ -156,7 +156,7 @@ enum class KelModeKey { Locked, Opened, NotBuilt };
 // user-mode screen opens. Locked: nothing happens and the key is not passed on either.
 inline KelModeKey kel_mode_shortcut(QWidget* screen, const char* name, const std::function<void()>& forget)
 {
-    if (KelRamPara::pInstance()->ram16(KelRamPara::kKeyLock) != 0)
+    if (KelRamPara::pInstance()->locked16(KelRamPara::kKeyLock) != 0)
         return KelModeKey::Locked;
 #ifdef KEL_HAVE_CUSTOMMODE
     (void)name;

@@ -130,12 +130,9 @@ void MachineState::source_check()
 {
     KelRamPara* para = KelRamPara::pInstance();
     for (int port = 0; port < 4; ++port) {
-        // The input-status bytes are written by the source thread under this lock.
+        // The input-status bytes are written by the source thread (and PC links).
         uint8_t status[6];
-        {
-            std::lock_guard<std::mutex> hold(para->mutex);
-            std::memcpy(status, para->ram + KelRamPara::kInputStatus + 6 * port, sizeof status);
-        }
+        para->copy_bytes(KelRamPara::kInputStatus + 6 * port, status, sizeof status);
         const bool online = KelRamPara::get16(status) != 0 && KelRamPara::get16(status + 2) != 0 &&
                             KelRamPara::get16(status + 4) != 0;
         QLabel* label = input_icon_label(ui, port);

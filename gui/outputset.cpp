@@ -52,9 +52,9 @@ void OutputSet::menulist_init()
 
 void OutputSet::language_changed()
 {
-    const KelRamPara* para = KelRamPara::pInstance();
-    const int width = para->ram16(KelRamPara::kLedWidth);
-    const int height = para->ram16(KelRamPara::kLedHeight);
+    KelRamPara* para = KelRamPara::pInstance();
+    const int width = para->locked16(KelRamPara::kLedWidth);
+    const int height = para->locked16(KelRamPara::kLedHeight);
     ui->label_title->setText(kel_text("输出设置", "Output Seeting", "Выход", "Thông số đầu ra", "輸出設置"));
     ui->Button_ledset->setText(kel_text("LED设置", "LED Setting", "Настройки\nLED", "Cài đặt\nLED", "LED設置"));
     ui->Button_lanset->setText(

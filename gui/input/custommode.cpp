@@ -21,6 +21,8 @@
 #include <QKeyEvent>
 #include <QRegularExpression>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 CustomMode* g_custommode = nullptr;
 
@@ -30,14 +32,19 @@ using P = KelRamPara;
 // A slot holds at slot byte N - 894 its copy of block byte N (N = 896..4095).
 constexpr int kSlotOffset = P::kModeArea - 2;
 
-const uint8_t* slot_data(int slot)
+using Slot = std::vector<uint8_t>;
+
+// A copy of a slot: PC links write the slots on their threads, under the block's lock.
+Slot slot_copy(int slot)
 {
-    return P::pInstance()->mode_slot[slot];
+    P* p = P::pInstance();
+    std::unique_lock<std::mutex> block = P::lock_block();
+    return Slot(p->mode_slot[slot], p->mode_slot[slot] + P::kModeSlotSize);
 }
 
-int16_t slot16(int slot, int blockOffset)
+int16_t slot16(const Slot& slot, int blockOffset)
 {
-    return int16_t(P::get16(slot_data(slot) + blockOffset - kSlotOffset));
+    return int16_t(P::get16(slot.data() + blockOffset - kSlotOffset));
 }
 
 // "%d" texts of the tables with their numbers filled in.
@@ -186,6 +193,7 @@ void CustomMode::lcd_para_init()
 {
     const int s = g_mode_select;
     KelRamPara* p = KelRamPara::pInstance();
+    const Slot slot = slot_copy(s);
 
     ALIAS_PARA alias{0, std::string(), std::string()};
     QFont nameFont = ui->label_name->font();
@@ -205,19 +213,19 @@ void CustomMode::lcd_para_init()
     kel_fit_text(ui->label_LED,
                  fill(kel_text("LED参数:%dx%d", "LED size:%dx%d", "Размер LED:%dx%d", "Kích thước LED:%dx%d",
                                "LED參數:%dx%d"),
-                      slot16(s, P::kLedWidth), slot16(s, P::kLedHeight)),
+                      slot16(slot, P::kLedWidth), slot16(slot, P::kLedHeight)),
                  kLinePt);
 
     // An audio window beyond the six windows names no window: the mode has no sound.
-    const int audio = slot_data(s)[P::kAudioWindow - kSlotOffset];
-    const bool sound = audio <= 5 && slot16(s, P::kLayers + P::kLayerSize * audio + P::kLayerVolume) < 0;
+    const int audio = slot[P::kAudioWindow - kSlotOffset];
+    const bool sound = audio <= 5 && slot16(slot, P::kLayers + P::kLayerSize * audio + P::kLayerVolume) < 0;
     const QString bri = sound ? kel_text("亮度:%d 对比度:%d 音量:开启", "Bri:%d CTRST:%d Volume:ON",
                                          "Яркость:%d Контраст:%d Громкость:Вкл", "Độ sáng:%d Tương phản:%d Âm:Mở",
                                          "亮度:%d 對比度:%d 音量:開啟")
                               : kel_text("亮度:%d 对比度:%d 音量:关闭", "Bri:%d CTRST:%d Volume:OFF",
                                          "Яркость:%d Контраст:%d Громкость:Откл", "Độ sáng:%d Tương phản:%d Âm:đóng",
                                          "亮度:%d 對比度:%d 音量:關閉");
-    kel_fit_text(ui->label_brightness, fill(bri, slot16(s, P::kBrightness), slot16(s, P::kBrightness + 2)), kLinePt);
+    kel_fit_text(ui->label_brightness, fill(bri, slot16(slot, P::kBrightness), slot16(slot, P::kBrightness + 2)), kLinePt);
     kel_fit_text(ui->Button_more, kel_text("更多", "More", "Больше", "Nhiều hơn", "更多"), 8);
     ui->label_using->setVisible(p->KelGetCurrentModeIndex() == s + 1);
 }
@@ -246,7 +254,7 @@ void CustomMode::image_para_init()
     ui->Button_use->show();
     ui->label_blank->hide();
     ui->label_using->setVisible(p->KelGetCurrentModeIndex() == s + 1);
-    if (slot16(s, P::kOsdOn) == 0) {
+    if (slot16(slot_copy(s), P::kOsdOn) == 0) {
         ui->Button_more->hide();
         button_hidden = 1;
     } else {
@@ -268,7 +276,8 @@ void CustomMode::build_window_page()
 {
     const int s = g_mode_select;
     KelRamPara* p = KelRamPara::pInstance();
-    const uint8_t* stored = slot_data(s) + 2;
+    const Slot slot = slot_copy(s);
+    const uint8_t* stored = slot.data() + 2;
     const QString line = QStringLiteral("background-color: #10101C;color: #FFFFFF;");
     for (int w = 0; w < 4; ++w) {
         const int tileX = w < 2 ? 0 : 145;

@@ -29,7 +29,7 @@ using P = KelRamPara;
 
 int edid16(int input, int field)
 {
-    return P::pInstance()->ram16(P::kEdid + 6 * input + 2 * field);
+    return P::pInstance()->locked16(P::kEdid + 6 * input + 2 * field);
 }
 
 // A field's text as the record stores it: a signed 16-bit decimal, 0 when it is none.
@@ -271,7 +271,7 @@ void EDIDset::syncUpdate()
     if (p->KelLanguageChanged())
         language_changed();
     const int at = P::kEdid + 6 * source_id;
-    if (std::memcmp(p->ram + at, p->ram_backup + at, 4) != 0 && ui_seltype == 0)
+    if (p->changed_bytes(at, 4) && ui_seltype == 0)
         source_init();
 }
 

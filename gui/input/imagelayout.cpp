@@ -15,15 +15,21 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <array>
 
 ImageLayout* g_imagelayout = nullptr;
 
 namespace {
 using P = KelRamPara;
 
-const uint8_t* record(int window)
+using Record = std::array<uint8_t, P::kLayerSize>;
+
+// A copy of a window's layer record: PC links write the block on their threads.
+Record record(int window)
 {
-    return P::pInstance()->ram + P::kLayers + P::kLayerSize * window;
+    Record r{};
+    P::pInstance()->copy_bytes(P::kLayers + P::kLayerSize * window, r.data(), P::kLayerSize);
+    return r;
 }
 
 constexpr double kFramePt = 7;
@@ -82,7 +88,7 @@ void ImageLayout::image_init()
 {
     const int w = ui_select;
     const QString prefix = kel_text("画面状态:", "Image state:", "Состояние:", "Trạng thái:", "畫麵狀態:");
-    const QString state = P::get16(record(w) + P::kLayerFlags) == 0 ? kel_text("关闭", "OFF", "Откл", "Đóng", "關閉")
+    const QString state = P::get16(record(w).data() + P::kLayerFlags) == 0 ? kel_text("关闭", "OFF", "Откл", "Đóng", "關閉")
                                                                    : kel_text("开启", "ON", "Вкл", "Mở", "開啟");
     kel_fit_text(ui->image_state, prefix + state, kFramePt);
     ui->frame_image->setGeometry(7 + 51 * w, 39, 51, 49);
@@ -94,7 +100,8 @@ void ImageLayout::image_init()
 void ImageLayout::image_para_update()
 {
     const int w = ui_select;
-    const uint8_t* rec = record(w);
+    const Record layer = record(w);
+    const uint8_t* rec = layer.data();
 
     ALIAS_PARA alias{0, std::string(), std::string()};
     if (get_json_alias_para(&alias, "win", w)) {
@@ -112,7 +119,7 @@ void ImageLayout::image_para_update()
 
     int16_t isCrop = 0;
     char cropIndex = 0;
-    const int input = KelRamPara::pInstance()->KelGetImageSource(P::pInstance()->ram, uint8_t(w), &isCrop, &cropIndex, 0);
+    const int input = P::pInstance()->live_image_source(uint8_t(w), &isCrop, &cropIndex);
     kel_fit_text(ui->image_source,
                  kel_text("信源:", "Source:", "Источник:", "Nguồn tín hiệu:", "信源:") +
                      sourceinfo::get_source_name_by_sourceid(uint8_t(input)),

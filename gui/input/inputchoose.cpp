@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <array>
 #include <cstring>
 
 InputChoose* g_inputchoose = nullptr;
@@ -29,14 +30,23 @@ using P = KelRamPara;
 // The entries panel takes at most this many entries into account.
 constexpr int kMaxSourceInfo = 100;
 
-const uint8_t* window_record(int w)
+// Whether window w's layer is switched on (read under the block's lock: PC links write it).
+bool window_on(int w)
 {
-    return P::pInstance()->ram + P::kLayers + P::kLayerSize * w;
+    return P::pInstance()->locked16(P::kLayers + P::kLayerSize * w + P::kLayerFlags) == 1;
 }
 
 bool window_shown(int w)
 {
-    return w == 0 || window_record(w)[P::kLayerFlags] == 1;
+    return w == 0 || window_on(w);
+}
+
+// An input's status bytes (width, height, rate), copied: the receivers publish them.
+std::array<uint8_t, 6> input_status(int id)
+{
+    std::array<uint8_t, 6> s{};
+    P::pInstance()->copy_bytes(P::kInputStatus + 6 * id, s.data(), int(s.size()));
+    return s;
 }
 
 // The crop number (1-40) of crop record r, from the record's own id word.
@@ -44,7 +54,7 @@ int crop_number_of_record(int r)
 {
     if (r < 0 || r >= P::kCropCount)
         return 0;
-    return ((P::pInstance()->ram16(P::kCropRecords + P::kCropRecordSize * r) >> 8) & 0x7F) + 1;
+    return ((P::pInstance()->locked16(P::kCropRecords + P::kCropRecordSize * r) >> 8) & 0x7F) + 1;
 }
 
 // The entry (1 = first crop) under which the panel lists crop record r of port: the rank
@@ -114,7 +124,7 @@ void InputChoose::menulist_init()
     current_page = 0;
     source_id = 0;
     const int current = g_image_current;
-    if (current < 4 && window_record(current)[P::kLayerFlags] == 1) {
+    if (current < 4 && window_on(current)) {
         image_id = uint8_t(current);
         ui_select = uint8_t(row_position(current));
     } else {
@@ -167,7 +177,7 @@ void InputChoose::TextCreate(char window, char)
         return;
     int16_t isCrop = 0;
     char crop = 0;
-    const int port = KelRamPara::pInstance()->KelGetImageSource(P::pInstance()->ram, uint8_t(w), &isCrop, &crop, 0);
+    const int port = P::pInstance()->live_image_source(uint8_t(w), &isCrop, &crop);
     crop_name = sourceinfo::get_source_name_by_sourceid(uint8_t(port));
     QString text = crop_name;
     if (isCrop) {
@@ -219,7 +229,7 @@ void InputChoose::image_select()
     current_page = 0;
     int16_t isCrop = 0;
     char crop = 0;
-    const int port = KelRamPara::pInstance()->KelGetImageSource(P::pInstance()->ram, image_id, &isCrop, &crop, 0);
+    const int port = P::pInstance()->live_image_source(image_id, &isCrop, &crop);
     if (ui_seltype == 0) {
         source_listseq = sourceinfo::get_listseq_by_source_id(uint8_t(port));
         source_name = sourceinfo::get_source_name_by_sourceid(uint8_t(port));
@@ -259,7 +269,7 @@ void InputChoose::initSource()
     if (ui_seltype == 0) {
         int16_t isCrop = 0;
         char crop = 0;
-        const int port = p->KelGetImageSource(p->ram, image_id, &isCrop, &crop, 0);
+        const int port = p->live_image_source(image_id, &isCrop, &crop);
         source_number = uint8_t(port);
         source_type = isCrop;
         if (isCrop)
@@ -314,7 +324,8 @@ void InputChoose::initSource()
         if (j == 0) {
             kel_fit_font_px(name, source_name, 10);
             name->setText(source_name);
-            const uint8_t* status = p->ram + P::kInputStatus + 6 * source_number;
+            const std::array<uint8_t, 6> copy = input_status(source_number);
+            const uint8_t* status = copy.data();
             const int16_t w = int16_t(P::get16(status)), h = int16_t(P::get16(status + 2)),
                           hz = int16_t(P::get16(status + 4));
             const QString text = (w && h && hz) ? QStringLiteral("%1x%2@%3Hz").arg(w).arg(h).arg(hz)
@@ -390,7 +401,8 @@ void InputChoose::source_check_update()
                               ui->sourcelistseq3pixmap};
     for (int k = 0; k < 4; ++k) {
         const uint8_t id = sourceinfo::get_source_id_by_listseq(uint8_t(k));
-        const uint8_t* status = P::pInstance()->ram + P::kInputStatus + 6 * id;
+        const std::array<uint8_t, 6> copy = input_status(id);
+        const uint8_t* status = copy.data();
         const bool online = P::get16(status) && P::get16(status + 2) && P::get16(status + 4);
         sourceinfo::set_sourceonline_pixmap(icons[k], id, online ? 1 : 0);
         icons[k]->setScaledContents(true);
@@ -408,7 +420,7 @@ void InputChoose::para_uiselect_init()
 {
     int16_t isCrop = 0;
     char crop = 0;
-    const int port = KelRamPara::pInstance()->KelGetImageSource(P::pInstance()->ram, image_id, &isCrop, &crop, 0);
+    const int port = P::pInstance()->live_image_source(image_id, &isCrop, &crop);
     ui_select = 0;
     if (port == source_number && isCrop) {
         const int k = entry_of_record(port, uint8_t(crop));
@@ -481,9 +493,7 @@ void InputChoose::syncUpdate(int code)
     KelRamPara* p = KelRamPara::pInstance();
     if (p->KelLanguageChanged())
         language_changed();
-    auto differs = [p](int offset, int length) {
-        return std::memcmp(p->ram + offset, p->ram_backup + offset, size_t(length)) != 0;
-    };
+    auto differs = [p](int offset, int length) { return p->changed_bytes(offset, length); };
     bool layoutChanged = false;
     for (int w = 0; w < 4; ++w) {
         const int rec = P::kLayers + P::kLayerSize * w;

@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <array>
 #include <cstring>
 
 InputCut* g_inputcut = nullptr;
@@ -39,9 +40,15 @@ int crop_number_of(const CROP_PARA& crop)
     return ((crop.id >> 8) & 0x7F) + 1;
 }
 
-const uint8_t* input_status(int id)
+using Status = std::array<uint8_t, 6>;
+
+// A copy of an input's status bytes (width, height, rate): the receivers publish them on
+// their thread.
+Status input_status(int id)
 {
-    return P::pInstance()->ram + P::kInputStatus + 6 * id;
+    Status s{};
+    P::pInstance()->copy_bytes(P::kInputStatus + 6 * id, s.data(), int(s.size()));
+    return s;
 }
 } // namespace
 
@@ -210,7 +217,8 @@ void InputCut::source_init()
         QString name, format;
         if (k == 0) {
             name = source_name;
-            const uint8_t* s = input_status(source_id);
+            const Status status = input_status(source_id);
+            const uint8_t* s = status.data();
             const int w = P::get16(s), h = P::get16(s + 2), hz = P::get16(s + 4);
             format = (w && h && hz) ? QStringLiteral("%1x%2@%3Hz").arg(w).arg(h).arg(hz)
                                     : kel_text("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號");
@@ -354,7 +362,8 @@ bool InputCut::crop_values_ok(QString* why) const
                         "寬高須大於0");
         return false;
     }
-    const uint8_t* s = input_status(source_id);
+    const Status status = input_status(source_id);
+    const uint8_t* s = status.data();
     const bool signal = P::get16(s) && P::get16(s + 2) && P::get16(s + 4);
     const int limitW = signal ? P::get16(s) : kNoSignalLimit;
     const int limitH = signal ? P::get16(s + 2) : kNoSignalLimit;
@@ -449,7 +458,7 @@ void InputCut::syncUpdate(int code)
             kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
     }
     const int records = P::kCropCount * P::kCropRecordSize;
-    if (code == 103 || std::memcmp(p->ram + P::kCropRecords, p->ram_backup + P::kCropRecords, records) != 0) {
+    if (code == 103 || p->changed_bytes(P::kCropRecords, records)) {
         p->KelCropSourceInit();
         crop_source_num_update();
         source_init();

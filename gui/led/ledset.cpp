@@ -81,9 +81,9 @@ ledset::~ledset()
 
 void ledset::para_init()
 {
-    const P* para = P::pInstance();
-    ui->lineEdit_ledw->setText(QString::number(para->ram16(P::kLedWidth)));
-    ui->lineEdit_ledh->setText(QString::number(para->ram16(P::kLedHeight)));
+    P* para = P::pInstance();
+    ui->lineEdit_ledw->setText(QString::number(para->locked16(P::kLedWidth)));
+    ui->lineEdit_ledh->setText(QString::number(para->locked16(P::kLedHeight)));
 }
 
 void ledset::menulist_init()
@@ -117,9 +117,9 @@ void ledset::language_changed()
 
 void ledset::syncUpdate()
 {
-    const P* para = P::pInstance();
-    const bool sizeChanged = para->ram16(P::kLedWidth) != P::get16(para->ram_backup + P::kLedWidth)
-                             || para->ram16(P::kLedHeight) != P::get16(para->ram_backup + P::kLedHeight);
+    // Width and height are neighbouring words.
+    static_assert(P::kLedHeight == P::kLedWidth + 2, "LED width and height are one range");
+    const bool sizeChanged = P::pInstance()->changed_bytes(P::kLedWidth, 4);
     if (P::pInstance()->KelLanguageChanged())
         language_changed();
     if (sizeChanged)
@@ -180,9 +180,7 @@ void ledset::on_Button_apply1_clicked()
     bool changed = false;
     {
         c331_manage* scaler = c331_manage::p_c331_manage;
-        std::unique_lock<std::mutex> hold;
-        if (scaler)
-            hold = std::unique_lock<std::mutex>(scaler->c331_mutex);
+        std::unique_lock<std::mutex> hold = P::lock_block();
         put16(P::kLedWidth, width);
         put16(P::kLedHeight, height);
         put16(P::kPanelMode, 0);

@@ -52,14 +52,12 @@ void factory::factory_reset(Reset which)
     KelRamPara* para = KelRamPara::pInstance();
     constexpr int kEdidBytes = 36;   // six inputs: width, height, rate
     uint8_t edid[kEdidBytes];
-    std::memcpy(edid, para->ram + KelRamPara::kEdid, kEdidBytes);
+    para->copy_bytes(KelRamPara::kEdid, edid, kEdidBytes);
     // The file and the block from the built-in defaults (the saved copy follows).
     para->ram_para_reset();
     {
         c331_manage* scaler = c331_manage::p_c331_manage;
-        std::unique_lock<std::mutex> hold;
-        if (scaler)
-            hold = std::unique_lock<std::mutex>(scaler->c331_mutex);
+        std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
         if (which == KeepIpAndEdid)
             std::memcpy(para->ram + KelRamPara::kEdid, edid, kEdidBytes);
         // A full re-apply, the user-mode files included.

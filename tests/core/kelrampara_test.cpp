@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <chrono>
 #include <mutex>
@@ -681,4 +682,59 @@ TEST_F(ParamBlock, NotificationCarriesItsCode)
     EXPECT_EQ(p->test_signal(12), 1);
     EXPECT_EQ(p->ram_para_save(), 1);
     EXPECT_EQ(codes, (std::vector<int>{12, 1}));
+}
+
+TEST_F(ParamBlock, ScreenReadsOfTheBlockWaitForAPcWriteAndStayInsideTheBlock)
+{
+    KelRamPara* p = fresh();
+    // Crop record 2: port 1's crop number 1 at (5, 6) 640 x 480; window 1 (layer at 2298)
+    // shows it.
+    const uint8_t crop[10] = {0x01, 0x80, 5, 0, 6, 0, 0x80, 0x02, 0xE0, 0x01};
+    std::memcpy(cropRecord(p->ram, 2), crop, sizeof crop);
+    KelRamPara::put16(p->ram + 2298 + 8, 0x8002);
+    std::memcpy(p->ram_backup, p->ram, sizeof p->ram);
+    p->KelCropSourceInit();
+
+    uint8_t out[10] = {};
+    int16_t isCrop = 0;
+    char index = 0;
+    CROP_PARA para{0, 0, 0, 0, 0};
+    int record = 0;
+    const std::function<void()> readers[] = {
+        [&] { p->copy_bytes(1492, out, 10); },
+        [&] { p->changed_bytes(1492, 10); },
+        [&] { p->KelCropSourceInit(); },
+        [&] { p->KelGetSourceNum(1, 40); },
+        [&] { p->KelGetCropPara(1, 1, &para, &record); },
+        [&] { p->live_image_source(1, &isCrop, &index); },
+        [&] { p->locked16(1492); },
+    };
+    for (const auto& read : readers) {
+        std::unique_lock<std::mutex> pcWrite = KelRamPara::lock_block();
+        kel_test::LockWaiter reader(read);
+        std::string why;
+        EXPECT_TRUE(reader.waitsOnLock(&why)) << why;
+        pcWrite.unlock();
+    }
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 10), std::vector<uint8_t>(crop, crop + 10));
+    EXPECT_EQ(p->KelGetSourceNum(1, 40), 1);
+    EXPECT_EQ(record, 2);
+    EXPECT_EQ(para.width, 640);
+    EXPECT_EQ(p->live_image_source(1, &isCrop, &index), 1);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(index, 2);
+
+    EXPECT_FALSE(p->changed_bytes(1492, 10));
+    p->ram[1501] = 0x02;
+    EXPECT_TRUE(p->changed_bytes(1492, 10));
+    EXPECT_FALSE(p->changed_bytes(1502, 10));
+    // Ranges that leave the block read nothing.
+    uint8_t untouched[4] = {9, 9, 9, 9};
+    p->copy_bytes(4094, untouched, 4);
+    p->copy_bytes(-2, untouched, 4);
+    EXPECT_EQ(untouched[0], 9);
+    EXPECT_EQ(untouched[3], 9);
+    EXPECT_FALSE(p->changed_bytes(4090, 7));
+    p->copy_bytes(4092, untouched, 4);   // the last four bytes are in
+    EXPECT_EQ(untouched[0], p->ram[4092]);
 }
