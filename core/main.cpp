@@ -16,6 +16,7 @@
 #include "gui/mainwindow.h"
 #include "gui/numberkeyboard.h"
 #include "gui/syncupdate.h"
+#include "gui/textfit.h"
 #include "gui/usbserver.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
@@ -49,6 +50,7 @@ int main(int argc, char* argv[])
     // finds (JPEG, GIF, SVG, ICO and their libraries) to ask each whether it reads PNG.
     // With the platform and input plugins loaded by now, no further plugins are looked for.
     QCoreApplication::setLibraryPaths(QStringList());
+    kel_text_rendering_init();
 
     // 6. The main window (page 1), with the shared number keyboard and toast.
     g_mainwindow = new MainWindow(nullptr);

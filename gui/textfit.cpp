@@ -1,6 +1,7 @@
 #include "gui/textfit.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
@@ -94,6 +95,18 @@ bool fits(const QWidget* w, const QFont& font, const QString& text, KelFit how)
     return how == KelFit::Ink ? ink_fits(w, font, text) : line_box_fits(w, font, text);
 }
 } // namespace
+
+void kel_text_rendering_init()
+{
+    // With the light hinting a desktop's font set-up asks for, the font engine's auto-hinter
+    // studies a CJK face at its first use by loading some 80 reference ideographs spread
+    // through the font file, and those pages of the file stay mapped: about 2 MB for
+    // characters the screens may never show. Light hinting moves outlines only vertically,
+    // so text widths and line heights are the same without it.
+    QFont font = QApplication::font();
+    font.setHintingPreference(QFont::PreferNoHinting);
+    QApplication::setFont(font);
+}
 
 int kel_lcd_px(double points)
 {

@@ -28,6 +28,9 @@ int kel_fit_font_px(QWidget* w, const QString& text, int px, KelFit how = KelFit
 int kel_fit_font(QWidget* w, const QString& text, double points, KelFit how = KelFit::Ink);
 // setText on a QLabel or a button with the font fitted to the text.
 void kel_fit_text(QWidget* w, const QString& text, double points, KelFit how = KelFit::Ink);
+// The panel's text is drawn anti-aliased without hinting; called once after the
+// application object is made, before any screen.
+void kel_text_rendering_init();
 // kel_fit_text (LineBox) from the point size the widget was built with (its form's font,
 // remembered on the first call so that a later, shorter text gets the full size back).
 void kel_fit_text_designed(QWidget* w, const QString& text);

@@ -1,4 +1,5 @@
 #include "core/kelrampara.h"
+#include "gui/textfit.h"
 #include "tests/support/PcClient.h"
 
 #include <QApplication>
@@ -22,5 +23,6 @@ int main(int argc, char** argv)
     // exchanges is ordered with the device's threads as it is on the wire.
     pc::PcClient::exchangeHook = [] { std::unique_lock<std::mutex> hold = KelRamPara::lock_block(); };
     QApplication app(argc, argv);
+    kel_text_rendering_init();   // the panel's text rendering, as the program sets it
     return RUN_ALL_TESTS();
 }

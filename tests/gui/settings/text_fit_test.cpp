@@ -7,11 +7,13 @@
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
 #include "gui/numberkeyboard.h"
+#include "gui/textfit.h"
 #include "tests/support/GuiFixture.h"
 #include "tests/support/Grab.h"
 #include "upgrade/firmwareupdate.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QTextDocument>
@@ -144,6 +146,28 @@ TEST_F(TextFit, EveryTextOfEveryBuiltScreenFitsInEveryLanguage)
     }
     g_language = 1;
     g_mainwindow->language_changed();
+}
+
+// The panel draws its text unhinted (the program sets it up so, as the test programs do);
+// the widths and line heights every fitted size was chosen by are those of the hinted text.
+TEST_F(TextFit, UnhintedTextMeasuresAsHintedText)
+{
+    EXPECT_EQ(QApplication::font().hintingPreference(), QFont::PreferNoHinting);
+    const char* const texts[] = {"LED屏:1920 x 1080", "输入源 HDMI1", "Input Source", "Размер LED:1920 x 1080",
+                                 "Độ sáng màn hình", "亮度設置"};
+    for (int px = 6; px <= 24; ++px) {
+        QFont hinted = QApplication::font();
+        hinted.setPixelSize(px);
+        hinted.setHintingPreference(QFont::PreferDefaultHinting);
+        QFont unhinted = hinted;
+        unhinted.setHintingPreference(QFont::PreferNoHinting);
+        const QFontMetrics h(hinted), u(unhinted);
+        EXPECT_EQ(u.height(), h.height()) << px;
+        EXPECT_EQ(u.lineSpacing(), h.lineSpacing()) << px;
+        for (const char* text : texts)
+            EXPECT_EQ(u.horizontalAdvance(QString::fromUtf8(text)), h.horizontalAdvance(QString::fromUtf8(text)))
+                << px << " " << text;
+    }
 }
 
 TEST_F(TextFit, DeviceStateCaptionsAreDrawnPerLanguageAndSoftHyphensAreNotDrawn)
