@@ -30,6 +30,13 @@ bool FakeDescriptors::lookup(int fd, std::string& kind, std::string& path)
     return true;
 }
 
+bool FakeDescriptors::is(int fd, const char* kind)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    auto it = g_open.find(fd);
+    return it != g_open.end() && it->second.first == kind;
+}
+
 void FakeDescriptors::close(int fd)
 {
     std::lock_guard<std::mutex> hold(g_lock);

@@ -9,6 +9,7 @@ class FakeDescriptors {
 public:
     static int open(const std::string& kind, const std::string& path);
     static bool lookup(int fd, std::string& kind, std::string& path);
+    static bool is(int fd, const char* kind);   // open, and of that kind
     static void close(int fd);
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace sim {
 
@@ -32,7 +33,8 @@ InputTiming namedTiming(const std::string& name)
     return s;
 }
 
-InputTiming inputTiming(int input)
+namespace {
+InputTiming readTiming(int input)
 {
     const std::string k = "input" + std::to_string(input) + ".";
     InputTiming base = namedTiming(SimBoard::scenario(k + "timing", input == 0 ? "1920x1080@60" : "none"));
@@ -49,6 +51,32 @@ InputTiming inputTiming(int input)
     if (s.hz == 0 || s.vtotal == 0 || s.htotal < 2)
         s.present = false;
     return s;
+}
+
+} // namespace
+
+// The receiver and scaler models ask for the timing on every register access; it changes
+// only with the scenario, so it is read once per scenario change.
+InputTiming inputTiming(int input)
+{
+    constexpr int kInputs = 4;
+    if (input < 0 || input >= kInputs)
+        return readTiming(input);
+    static std::mutex lock;
+    static uint64_t generations[kInputs] = {};
+    static InputTiming timings[kInputs];
+    // Read before the timing: a change made while it is read makes the next call read again.
+    const uint64_t generation = SimBoard::scenarioGeneration();
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (generations[input] == generation)
+            return timings[input];
+    }
+    const InputTiming t = readTiming(input);
+    std::lock_guard<std::mutex> hold(lock);
+    generations[input] = generation;
+    timings[input] = t;
+    return t;
 }
 
 } // namespace sim

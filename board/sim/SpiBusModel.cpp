@@ -148,7 +148,7 @@ int SpiDevice::configure(int fd, uint8_t mode, uint8_t bitsPerWord, uint32_t spe
 
 int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
 {
-    std::string kind, path;
+    thread_local std::string kind, path;   // reused: the device path is too long to copy without allocating
     if (!sim::FakeDescriptors::lookup(fd, kind, path) || kind != "spi")
         return -1;
     int cs = sim::chipSelectOf(path);
@@ -161,10 +161,13 @@ int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
     sim::SpiRecord record;
     record.chipSelect = cs;
     int total = 0;
+    // Kept between calls (under the bus lock): a host run moves a few bytes many times a
+    // second and need not allocate for each.
+    static std::vector<uint8_t> tx, rx;
     for (unsigned i = 0; i < count; ++i) {
         const SpiTransfer& t = segments[i];
-        std::vector<uint8_t> tx(t.length, 0);
-        std::vector<uint8_t> rx(t.length, 0xFF);          // an undriven line reads high
+        tx.assign(t.length, 0);
+        rx.assign(t.length, 0xFF);                        // an undriven line reads high
         if (t.tx && t.length)
             std::memcpy(tx.data(), t.tx, t.length);
         // A segment asks for its own speed and word size or takes the device's; it never

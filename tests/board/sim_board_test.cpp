@@ -7,6 +7,8 @@
 #include "board/SocWindow.h"
 #include "board/SpiDevice.h"
 #include "board/UeventSource.h"
+#include "board/sim/InputTiming.h"
+#include "board/sim/ScenarioKeys.h"
 #include "board/sim/Sim.h"
 #include "tests/support/TestRoot.h"
 
@@ -191,6 +193,7 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
     EXPECT_FALSE(sim::I2cBusModel::log().back().acked);
     sim::I2cBusModel::detachAll();
     board::I2cBus::close(fd);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);             // closed: no bus any more
 }
 
 TEST(SimSerial, PseudoTerminalPeerAndRtsRecord)
@@ -259,4 +262,27 @@ TEST(SimScenario, KeysFromAFile)
     EXPECT_EQ(sim::SimBoard::scenarioInt("fpga.cards.port0", 0), 4);
     EXPECT_EQ(sim::SimBoard::scenarioInt("soc.uid0", 0), 16);
     EXPECT_EQ(sim::SimBoard::scenario("missing", "x"), "x");
+}
+
+// Models keep what they read of the scenario until it changes; a change must reach them.
+TEST(SimScenario, ReadOnceKeysFollowAChange)
+{
+    kel_test::TestRoot root;
+    sim::ScenarioKeys keys("input3.");
+    EXPECT_EQ(keys.number("osc", 20000), 20000);
+    EXPECT_EQ(sim::inputTiming(3).present, false);
+    sim::SimBoard::setScenario("input3.osc", "0x4E84");
+    sim::SimBoard::setScenario("input3.chip", "absent");
+    sim::SimBoard::setScenario("input3.timing", "3840x2160@30");
+    EXPECT_EQ(keys.number("osc", 20000), 20100);
+    EXPECT_TRUE(keys.is("chip", "absent"));
+    EXPECT_EQ(keys.text("colour", "rgb"), "rgb");
+    const sim::InputTiming t = sim::inputTiming(3);
+    EXPECT_TRUE(t.present);
+    EXPECT_EQ(t.hact, 3840u);
+    EXPECT_EQ(t.htotal, 4400u);
+    EXPECT_EQ(t.vtotal, 2250u);
+    EXPECT_EQ(t.hz, 30u);
+    sim::SimBoard::setScenario("input3.osc", "fast");   // not a number: the fallback
+    EXPECT_EQ(keys.number("osc", 20000), 20000);
 }

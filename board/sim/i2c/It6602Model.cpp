@@ -86,6 +86,10 @@ void It6602Model::loadScenario()
 void It6602Model::update()
 {
     loadScenario();
+    if (generation_ == updatedGeneration_ && (regs_[1][0xB0] & 0x03) == updatedHpd_)
+        return;
+    updatedGeneration_ = generation_;
+    updatedHpd_ = regs_[1][0xB0] & 0x03;
     uint8_t* b0 = regs_[0];
     const bool hpd = (regs_[1][0xB0] & 0x03) == 0x03;
     const bool p5v = sig_.cable;
@@ -211,6 +215,7 @@ void It6602Model::powerOn()
     oscIndex_ = 0;
     writes_ = 0;
     generation_ = 0;
+    updatedGeneration_ = 0;
 }
 
 bool It6602Model::powered()
@@ -273,7 +278,8 @@ void It6602Model::store(int r, uint8_t value)
         seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
         seenTiming_ = 0;
         std::memset(seenAvi_, 0, sizeof seenAvi_);
-    std::memset(seenVsif_, 0, sizeof seenVsif_);
+        std::memset(seenVsif_, 0, sizeof seenVsif_);
+        updatedGeneration_ = 0;
     }
     if (bank == 1 && r == 0x53)
         oscIndex_ = 0;
@@ -325,6 +331,7 @@ void It6602Model::setReg(int bank, int r, uint8_t value)
 {
     std::lock_guard<std::mutex> hold(lock_);
     regs_[r < 0x10 ? 0 : bank % 3][r & 0xFF] = value;
+    updatedGeneration_ = 0;
 }
 
 void It6602Model::raise(int r, uint8_t bits)

@@ -79,6 +79,10 @@ private:
     uint8_t pointer_ = 0;
     bool inReset_ = true;
     uint64_t generation_ = 0;
+    // What the derived registers were last computed from (scenario generation, hot-plug
+    // bits); 0: compute again. They depend on nothing else the driver can write.
+    uint64_t updatedGeneration_ = 0;
+    int updatedHpd_ = -1;
     Signal sig_;
     // What the interrupt registers have reported.
     bool seen5V_ = false, seenClock_ = false, seenHdmi_ = false, seenScdt_ = false;

@@ -16,13 +16,6 @@ struct It6805Model::Port : public I2cModel {
 };
 
 namespace {
-const char* const kPrefix = "input3.";
-
-long key(const char* name, long fallback)
-{
-    return SimBoard::scenarioInt(std::string(kPrefix) + name, fallback);
-}
-
 bool commonW1C(uint8_t r) { return r >= 0x05 && r <= 0x0E; }
 bool bank0W1C(uint8_t r)
 {
@@ -79,41 +72,41 @@ bool It6805Model::Signal::operator==(const Signal& o) const
            && colorimetry == o.colorimetry && extcolorimetry == o.extcolorimetry && vic == o.vic;
 }
 
-It6805Model::Signal It6805Model::signal() const
+It6805Model::Signal It6805Model::signal()
 {
     Signal s;
     const InputTiming t = inputTiming(3);
-    s.power = key("5v", t.present ? 1 : 0) != 0;
+    s.power = keys_.number("5v", t.present ? 1 : 0) != 0;
     s.clock = t.present && s.power;
-    s.osc = uint32_t(key("osc", 20000));
+    s.osc = uint32_t(keys_.number("osc", 20000));
     if (!s.clock)
         return s;
-    s.dvi = key("dvi", 0) != 0;
-    s.colour = s.dvi ? 0 : uint32_t(key("colour", 0)) & 3;
+    s.dvi = keys_.number("dvi", 0) != 0;
+    s.colour = s.dvi ? 0 : uint32_t(keys_.number("colour", 0)) & 3;
     const uint32_t div = s.colour == 3 ? 2 : 1;   // YUV 4:2:0 is measured at half width
     const uint32_t hact = t.hact, vact = t.vact, htotal = t.htotal, vtotal = t.vtotal, hz = t.hz;
     // Default porches in the proportions of the CEA timings (1080p, 2160p).
     const uint32_t hblank = htotal > hact ? htotal - hact : 0, vblank = vtotal > vact ? vtotal - vact : 0;
     s.hact = hact / div;
     s.htotal = htotal / div;
-    s.hfp = uint32_t(key("hfp", long(hblank * 11 / 35))) / div;
-    s.hsync = uint32_t(key("hsync", long(hblank * 11 / 70))) / div;
+    s.hfp = uint32_t(keys_.number("hfp", long(hblank * 11 / 35))) / div;
+    s.hsync = uint32_t(keys_.number("hsync", long(hblank * 11 / 70))) / div;
     s.vact = vact;
     s.vtotal = vtotal;
-    s.vfp = uint32_t(key("vfp", long(vblank * 4 / 45)));
-    s.vsync = uint32_t(key("vsync", long(vblank / 9)));
-    s.hpol = uint32_t(key("hpol", 1)) & 1;
-    s.vpol = uint32_t(key("vpol", 1)) & 1;
+    s.vfp = uint32_t(keys_.number("vfp", long(vblank * 4 / 45)));
+    s.vsync = uint32_t(keys_.number("vsync", long(vblank / 9)));
+    s.hpol = uint32_t(keys_.number("hpol", 1)) & 1;
+    s.vpol = uint32_t(keys_.number("vpol", 1)) & 1;
     s.interlaced = t.interlaced;
     s.pclk = uint32_t(uint64_t(htotal) * vtotal * hz / 1000 / div);
     s.tmds = s.pclk;
-    s.hdmi2 = key("hdmi2", s.tmds > 340000 ? 1 : 0) != 0;
-    s.colorimetry = uint32_t(key("colorimetry", 0)) & 3;
-    s.extcolorimetry = uint32_t(key("extcolorimetry", 0)) & 7;
-    s.vic = uint32_t(key("vic", 0)) & 0x7F;
-    s.avmute = key("avmute", 0) ? 1 : 0;
-    s.audio = !s.dvi && key("audio", 1) != 0;
-    s.fs = uint32_t(key("audio_fs", 48000));
+    s.hdmi2 = keys_.number("hdmi2", s.tmds > 340000 ? 1 : 0) != 0;
+    s.colorimetry = uint32_t(keys_.number("colorimetry", 0)) & 3;
+    s.extcolorimetry = uint32_t(keys_.number("extcolorimetry", 0)) & 7;
+    s.vic = uint32_t(keys_.number("vic", 0)) & 0x7F;
+    s.avmute = keys_.number("avmute", 0) ? 1 : 0;
+    s.audio = !s.dvi && keys_.number("audio", 1) != 0;
+    s.fs = uint32_t(keys_.number("audio_fs", 48000));
     return s;
 }
 
@@ -121,6 +114,11 @@ It6805Model::Signal It6805Model::signal() const
 // raises.
 void It6805Model::refresh()
 {
+    // The signal follows the scenario alone: unchanged scenario, nothing to compare.
+    const uint64_t generation = SimBoard::scenarioGeneration();
+    if (generation == signalGeneration_)
+        return;
+    signalGeneration_ = generation;
     sig_ = signal();
     if (sig_ == last_)
         return;
@@ -149,9 +147,9 @@ uint8_t It6805Model::rxRead(uint8_t r)
         switch (r) {
         case 0x00: return 0x54;
         case 0x01: return 0x49;
-        case 0x02: return uint8_t(key("id2", 0x05));
+        case 0x02: return uint8_t(keys_.number("id2", 0x05));
         case 0x03: return 0x68;
-        case 0x04: return uint8_t(key("chipid", 0xA1));
+        case 0x04: return uint8_t(keys_.number("chipid", 0xA1));
         case 0x07:
             // The equaliser reports done after the set number of EQ-interrupt reads.
             if (eqCountdown_ > 0 && --eqCountdown_ == 0) {
@@ -163,7 +161,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
         }
     }
     const int bank = common_[0x0F] & 7;
-    const bool altMap = (key("chipid", 0xA1) == 0x10 || key("chipid", 0xA1) == 0xE0);
+    const bool altMap = (keys_.number("chipid", 0xA1) == 0x10 || keys_.number("chipid", 0xA1) == 0xE0);
     if (bank == 0) {
         switch (r) {
         case 0x13:
@@ -236,12 +234,12 @@ uint8_t It6805Model::rxRead(uint8_t r)
         case 0xB0: return 0x00;
         case 0xB1: return uint8_t(s.audio ? 0x81 : 0x00);
         case 0xB2: return 0x00;
-        case 0xB5: return s.audio ? fsCode(uint32_t(key("audio_status_fs", long(s.fs)))) : 0x00;
+        case 0xB5: return s.audio ? fsCode(uint32_t(keys_.number("audio_status_fs", long(s.fs)))) : 0x00;
         default: return banks_[0][r];
         }
     }
     if (bank == 1 && r == 0x60)
-        return (f8Last_[0] == 0xC3 && f8Last_[1] == 0xA5 && key("osc_ready", 1)) ? 0x19 : 0x00;
+        return (f8Last_[0] == 0xC3 && f8Last_[1] == 0xA5 && keys_.number("osc_ready", 1)) ? 0x19 : 0x00;
     if (bank == 2) {
         if (r >= 0x15 && r <= 0x19) {
             if (!s.clock || s.dvi)
@@ -249,7 +247,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
             switch (r) {
             case 0x15: {
                 uint8_t b1 = uint8_t(s.colour << 5);
-                if (key("avi_flip", 0))
+                if (keys_.number("avi_flip", 0))
                     b1 ^= uint8_t(aviReads_++ & 1);   // scan information changes on every reading
                 return b1;
             }
@@ -277,16 +275,16 @@ uint8_t It6805Model::rxRead(uint8_t r)
         if (r == 0xEA || r == 0xEB) {
             const int channel = (banks_[3][0xE9] >> 5) & 0x03;
             const char* const names[3] = {"err0", "err1", "err2"};
-            const uint32_t err = uint32_t(key(names[channel < 3 ? channel : 2], 0));
+            const uint32_t err = uint32_t(keys_.number(names[channel < 3 ? channel : 2], 0));
             if (r == 0xEA)
                 return uint8_t(err);
             return uint8_t(s.clock ? (0x80 | ((err >> 8) & 0x7F)) : 0x00);
         }
-        if ((r == 0x63 || r == 0x64) && key("eq_saturated", 0))
+        if ((r == 0x63 || r == 0x64) && keys_.number("eq_saturated", 0))
             return r == 0x63 ? 0xFF : 0x3F;
     }
     if (bank == 5 && r == 0xDB)
-        return key("vbo_clock", 1) ? 0x1C : 0x0C;
+        return keys_.number("vbo_clock", 1) ? 0x1C : 0x0C;
     return banks_[bank][r];
 }
 
@@ -318,7 +316,7 @@ void It6805Model::rxWrite(uint8_t r, uint8_t v)
     }
     if (bank == 1 && r == 0x54 && v == 0x04) {
         const uint8_t base = banks_[1][0x50], address = banks_[1][0x51];
-        uint32_t osc = uint32_t(key("osc", 20000));
+        uint32_t osc = uint32_t(keys_.number("osc", 20000));
         uint8_t lo = 0, hi = 0;
         (void)base;   // words 0 and 1 read 00 00: the value sits at base 0
         if (address == 0xB0) {
@@ -331,12 +329,12 @@ void It6805Model::rxWrite(uint8_t r, uint8_t v)
         banks_[1][0x62] = hi;
     }
     if (bank == 3 && r == 0x22 && (v & 0x04) && !(old & 0x04)) {
-        const long passes = key("eq_passes", 1);
+        const long passes = keys_.number("eq_passes", 1);
         eqCountdown_ = passes < 0 ? -1 : int(passes);
         if (passes == 0)
             common_[0x07] |= 0x10;
     }
-    if ((bank == 3 || bank == 7) && r == 0x3A && (v & 0x80) && !(old & 0x80) && key("caof", 1))
+    if ((bank == 3 || bank == 7) && r == 0x3A && (v & 0x80) && !(old & 0x80) && keys_.number("caof", 1))
         common_[bank == 3 ? 0x08 : 0x0D] |= 0x10;
     if (bank == 3 && r == 0xAB) {
         const int level = (v & 0xC0) == 0xC0 ? 1 : 0;
@@ -385,7 +383,7 @@ void It6805Model::cecWrite(uint8_t r, uint8_t v)
     if (r == 0x08 && (v & 0x88) == 0x88 && (old & 0x80) == 0) {
         const uint8_t length = cec_[0x23] > 16 ? 16 : cec_[0x23];
         cecSent_.emplace_back(cec_ + 0x10, cec_ + 0x10 + length);
-        cec_[0x54] = uint8_t(key("cec_tx_result", 0) & 0x03);
+        cec_[0x54] = uint8_t(keys_.number("cec_tx_result", 0) & 0x03);
         cec_[0x4C] |= 0x20;
     }
 }
@@ -393,7 +391,7 @@ void It6805Model::cecWrite(uint8_t r, uint8_t v)
 bool It6805Model::write(uint8_t address, const uint8_t* data, uint16_t length)
 {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (SimBoard::scenario(std::string(kPrefix) + "chip") == "absent" || length == 0)
+    if (keys_.is("chip", "absent") || length == 0)
         return false;
     refresh();
     const int slot = address == kAddrRx ? 0 : address == kAddrCec ? 1 : address == kAddrEdid ? 2 : 3;
@@ -415,7 +413,7 @@ bool It6805Model::write(uint8_t address, const uint8_t* data, uint16_t length)
 bool It6805Model::read(uint8_t address, uint8_t* data, uint16_t length)
 {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (SimBoard::scenario(std::string(kPrefix) + "chip") == "absent")
+    if (keys_.is("chip", "absent"))
         return false;
     refresh();
     const int slot = address == kAddrRx ? 0 : address == kAddrCec ? 1 : address == kAddrEdid ? 2 : 3;
@@ -510,6 +508,7 @@ void It6805Model::reset()
     banks_[3][0x5F] = 0x50;
     banks_[3][0x60] = 0x20;
     sig_ = last_ = Signal();
+    signalGeneration_ = 0;
     pclkIndex_ = tmdsIndex_ = pclkSample_ = 0;
     eqCountdown_ = -1;
     f8Last_[0] = f8Last_[1] = 0;

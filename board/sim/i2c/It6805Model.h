@@ -1,5 +1,6 @@
 #pragma once
 #include "board/sim/I2cBusModel.h"
+#include "board/sim/ScenarioKeys.h"
 
 #include <cstdint>
 #include <deque>
@@ -94,7 +95,7 @@ private:
         uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000;
         bool operator==(const Signal& o) const;
     };
-    Signal signal() const;
+    Signal signal();
 
     std::recursive_mutex lock_;
     uint8_t common_[16] = {};
@@ -104,6 +105,8 @@ private:
     uint8_t lvds_[256] = {};
     uint8_t pointer_[4] = {0, 0, 0, 0};
     Signal sig_, last_;
+    uint64_t signalGeneration_ = 0;   // scenario generation sig_ was read at; 0: never
+    ScenarioKeys keys_{"input3."};
     uint32_t pclkIndex_ = 0, tmdsIndex_ = 0;
     uint32_t pclkSample_ = 0;
     int eqCountdown_ = -1;
