@@ -1,6 +1,5 @@
 #include "cloud/m57_wifi_config.h"
 
-#include "board/Clock.h"
 #include "board/Network.h"
 #include "core/global.h"
 #include "core/utils.h"
@@ -46,7 +45,7 @@ M57_WIFI_CONFIG::M57_WIFI_CONFIG()
 
 M57_WIFI_CONFIG::~M57_WIFI_CONFIG()
 {
-    m_stop = true;
+    m_stop.stop();
     if (m_thread.joinable())
         m_thread.join();
     if (m_udp)
@@ -68,15 +67,13 @@ void M57_WIFI_CONFIG::start_thread()
 void* M57_WIFI_CONFIG::WiFi_Start_Thread(void* arg)
 {
     M57_WIFI_CONFIG* self = static_cast<M57_WIFI_CONFIG*>(arg);
-    unsigned waited = kRetryMs;
-    while (!self->m_stop) {
-        // A running access point needs nothing; a failed start is tried again now and then.
-        if (self->wifi_ap_state != kApRunning && waited >= kRetryMs) {
+    // A running access point needs nothing; a failed start is tried again now and then.
+    // Deleting the object ends the wait.
+    while (!self->m_stop.stopped()) {
+        if (self->wifi_ap_state != kApRunning)
             self->wifi_start_pass();
-            waited = 0;
-        }
-        board::Clock::sleepMs(100);
-        waited += 100;
+        if (self->m_stop.wait(kRetryMs))
+            break;
     }
     return nullptr;
 }

@@ -4,6 +4,8 @@
 // 13769 are answered here. The interface values it keeps as text fields are part of the
 // discovery record of the PC protocol.
 
+#include "core/stop_signal.h"
+
 #include <QString>
 #include <atomic>
 #include <mutex>
@@ -65,6 +67,6 @@ private:
     mutable std::mutex m_mutex;
     QString m_fields[kFields];
     udpnetManage* m_udp = nullptr;   // where the answers go (set by attach)
-    std::atomic<bool> m_stop{false};
+    StopSignal m_stop;
     std::thread m_thread;
 };

@@ -1,6 +1,5 @@
 #include "cloud/networkclient_manage.h"
 
-#include "board/Clock.h"
 #include "core/global.h"
 #include "core/utils.h"
 #include "protocol/tcpclinet.h"
@@ -27,7 +26,7 @@ networkclient_Manage::networkclient_Manage() : m_client(new TcpClinet()) {}
 
 networkclient_Manage::~networkclient_Manage()
 {
-    m_stop = true;
+    m_stop.stop();
     if (m_thread.joinable())
         m_thread.join();
     delete m_client;
@@ -50,14 +49,12 @@ int networkclient_Manage::start_thread()
 void* networkclient_Manage::acceptThread(void* arg)
 {
     networkclient_Manage* self = static_cast<networkclient_Manage*>(arg);
-    while (!self->m_stop) {
+    while (!self->m_stop.stopped()) {
         self->client_pass(TcpClinet::WAIT_MS);
-        if (!self->connected) {
-            // Not reachable (or not configured): look again later, a little at a time so
-            // the object can be deleted meanwhile.
-            for (unsigned waited = 0; waited < kRetryMs && !self->m_stop; waited += 100)
-                board::Clock::sleepMs(100);
-        }
+        // Not reachable (or not configured): look again later; deleting the object ends
+        // the wait.
+        if (!self->connected && self->m_stop.wait(kRetryMs))
+            break;
     }
     return nullptr;
 }

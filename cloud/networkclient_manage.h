@@ -4,6 +4,8 @@
 // settings ask for it. What travels on the connection is the cloud service's own protocol,
 // which this build does not speak: received data is taken and dropped.
 
+#include "core/stop_signal.h"
+
 #include <atomic>
 #include <thread>
 
@@ -33,6 +35,6 @@ public:
     TcpClinet* m_client;
 
 private:
-    std::atomic<bool> m_stop{false};
+    StopSignal m_stop;
     std::thread m_thread;
 };

@@ -1,9 +1,11 @@
 #include "board/sim/Sim.h"
 #include "core/global.h"
+#include "core/stop_signal.h"
 #include "core/utils.h"
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 const unsigned char kAbc[] = {'a', 'b', 'c'};
@@ -136,4 +138,19 @@ TEST(UtilsFiles, ExistenceAndFileListBySuffix)
     ASSERT_EQ(list.size(), 2);
     EXPECT_EQ(list[0], "/data/smartmapping/a.kxfile");
     EXPECT_EQ(list[1], "/data/smartmapping/c.kxfile");
+}
+
+// An idle worker waits out long pauses; its owner must still be able to end it at once (a
+// missing wake-up leaves the join below waiting for the whole hour).
+TEST(StopSignalPause, StopEndsAWaitingThreadAndLaterWaits)
+{
+    sim::SimBoard::useVirtualClock(false);   // real waits: a virtual one would return at once
+    StopSignal signal;
+    bool ended = false;
+    std::thread worker([&] { ended = signal.wait(3600 * 1000); });
+    signal.stop();
+    worker.join();
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(signal.stopped());
+    EXPECT_TRUE(signal.wait(3600 * 1000));   // already stopped: no wait at all
 }
