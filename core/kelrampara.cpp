@@ -480,6 +480,7 @@ int KelRamPara::ram_para_reset()
     // The file lock is released first: the scaler manager's mutex is never taken inside it.
     ScalerEdit edit;
     std::memcpy(ram + kSavedStart, block, kSavedLength);
+    std::lock_guard<std::mutex> status(mutex);   // the input-status bytes are copied too
     std::memcpy(ram_backup, ram, sizeof ram);
     return n == kSavedLength ? 0 : 1;
 }
@@ -503,6 +504,8 @@ int KelRamPara::ram_para_file_save()
         if (apply_pending())
             return 0;
         KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", first, ram[first], ram_backup[first]);
+        // The receivers publish the input-status bytes under the object's own lock.
+        std::lock_guard<std::mutex> status(mutex);
         std::memcpy(snapshot.data(), ram, kRamSize);
     }
     // The file: the two marker bytes, block bytes 768 to 4095 and the zero tail of a file
