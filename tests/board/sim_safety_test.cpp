@@ -7,6 +7,7 @@
 #include "board/Shell.h"
 #include "board/SpiDevice.h"
 #include "board/sim/Sim.h"
+#include "board/sim/spi/SparseMemory.h"
 #include "tests/support/TestRoot.h"
 
 #include <atomic>
@@ -173,6 +174,37 @@ TEST(SimFlashFidelity, AProgramLongerThanAPageKeepsItsLastBytesWhereTheAddressWr
     EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x200, 1), std::vector<uint8_t>{0xFF});   // next page untouched
     EXPECT_EQ(sim::FpgaFlashModel::programCount(0), 1u);
     board::SpiDevice::close(fd);
+}
+
+// Whole pages filled in a row share runs; a page written, refilled or filled with another
+// value inside a run still reads back as written, and a copy of a run is a run.
+TEST(SimSparseMemory, RunsOfFilledPagesReadBackAsWritten)
+{
+    sim::SparseMemory m(0x00, uint64_t(1) << 32);
+    m.fill(0x10000, 0xFF, 0x40000);                   // pages 16..79
+    m.fill(0x11000, 0xFF, 0x1000);                    // inside the run, same value
+    m.fill(0x20000, 0x5A, 0x1000);                    // inside the run, another value
+    const uint8_t bytes[3] = {1, 2, 3};
+    m.write(0x30FFF, bytes, 3);                       // across two pages of the run
+    EXPECT_EQ(m.get(0x0FFFF), 0x00);
+    EXPECT_EQ(m.get(0x10000), 0xFF);
+    EXPECT_EQ(m.get(0x20FFF), 0x5A);
+    EXPECT_EQ(m.get(0x21000), 0xFF);
+    EXPECT_EQ(m.get(0x30FFE), 0xFF);
+    EXPECT_EQ(m.get(0x31000), 2);
+    EXPECT_EQ(m.get(0x31002), 0xFF);
+    EXPECT_EQ(m.get(0x4FFFF), 0xFF);
+    EXPECT_EQ(m.get(0x50000), 0x00);
+    EXPECT_EQ(m.storedPages(), 2u);
+    sim::SparseMemory copy(0x00, uint64_t(1) << 32);
+    copy.copyFrom(m, 0x40000, 0x0, 0x20000);          // 0xFF pages 64..79, then fill
+    uint8_t out[4];
+    copy.read(0xFFFE, out, 4);
+    EXPECT_EQ(out[1], 0xFF);
+    EXPECT_EQ(out[2], 0x00);
+    EXPECT_EQ(copy.storedPages(), 0u);
+    m.clear();
+    EXPECT_EQ(m.get(0x10000), 0x00);
 }
 
 TEST(SimSerialDescriptors, AReopenedPortsOldDescriptorIsClosedByClose)

@@ -1,6 +1,7 @@
 #include "board/sim/spi/SparseMemory.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 
 namespace sim {
@@ -10,7 +11,7 @@ SparseMemory::Page& SparseMemory::page(uint32_t number)
     auto it = pages_.find(number);
     if (it == pages_.end()) {
         Page p;
-        p.value = fill_;
+        p.value = absentValue(number);
         it = pages_.emplace(number, std::move(p)).first;
     }
     return it->second;
@@ -20,6 +21,41 @@ const SparseMemory::Page* SparseMemory::find(uint32_t number) const
 {
     auto it = pages_.find(number);
     return it == pages_.end() ? nullptr : &it->second;
+}
+
+uint8_t SparseMemory::absentValue(uint32_t number) const
+{
+    auto next = runs_.upper_bound(number);
+    if (next == runs_.begin())
+        return fill_;
+    const auto& run = std::prev(next)->second;
+    return number < run.end ? run.value : fill_;
+}
+
+bool SparseMemory::joinRun(uint32_t number, uint8_t v)
+{
+    auto next = runs_.upper_bound(number);
+    if (next != runs_.begin()) {
+        auto prev = std::prev(next);
+        if (number < prev->second.end)
+            return prev->second.value == v;
+        if (number == prev->second.end && prev->second.value == v) {
+            prev->second.end = number + 1;
+            if (next != runs_.end() && next->first == number + 1 && next->second.value == v) {
+                prev->second.end = next->second.end;
+                runs_.erase(next);
+            }
+            return true;
+        }
+    }
+    if (next != runs_.end() && next->first == number + 1 && next->second.value == v) {
+        const Run run = next->second;
+        runs_.erase(next);
+        runs_.emplace(number, run);
+        return true;
+    }
+    runs_.emplace(number, Run{number + 1, v});
+    return true;
 }
 
 // A stored page whose bytes have become all alike goes back to taking no storage.
@@ -40,7 +76,7 @@ bool SparseMemory::uniformPart(uint32_t number, uint32_t offset, uint32_t n, uin
 {
     const Page* p = find(number);
     if (!p || p->uniform) {
-        v = p ? p->value : fill_;
+        v = p ? p->value : absentValue(number);
         return true;
     }
     v = p->bytes[offset];
@@ -55,7 +91,7 @@ uint8_t SparseMemory::get(uint32_t a) const
     a = wrap(a);
     const Page* p = find(a / kPage);
     if (!p)
-        return fill_;
+        return absentValue(a / kPage);
     return p->uniform ? p->value : p->bytes[a % kPage];
 }
 
@@ -71,7 +107,7 @@ void SparseMemory::read(uint32_t a, uint8_t* out, uint32_t n) const
         const uint32_t len = std::min(n - done, kPage - off);
         const Page* p = find(at / kPage);
         if (!p || p->uniform)
-            std::memset(out + done, p ? p->value : fill_, len);
+            std::memset(out + done, p ? p->value : absentValue(at / kPage), len);
         else
             std::memcpy(out + done, p->bytes.data() + off, len);
         done += len;
@@ -100,12 +136,20 @@ void SparseMemory::fill(uint32_t a, uint8_t v, uint32_t n)
     for (uint32_t done = 0; done < n;) {
         const uint32_t at = wrap(uint64_t(a) + done), off = at % kPage;
         const uint32_t len = std::min(n - done, kPage - off);
-        Page& p = page(at / kPage);
         if (len == kPage) {
-            p.uniform = true;
-            p.value = v;
-            std::vector<uint8_t>().swap(p.bytes);
-        } else if (!p.uniform || p.value != v) {
+            if (joinRun(at / kPage, v)) {
+                pages_.erase(at / kPage);
+            } else {
+                Page& p = page(at / kPage);
+                p.uniform = true;
+                p.value = v;
+                std::vector<uint8_t>().swap(p.bytes);
+            }
+            done += len;
+            continue;
+        }
+        Page& p = page(at / kPage);
+        if (!p.uniform || p.value != v) {
             if (p.uniform) {
                 p.bytes.assign(kPage, p.value);
                 p.uniform = false;
