@@ -35,12 +35,12 @@ bool reachable(int index)
 std::mutex g_lock;
 bool g_stuckBusy = false;
 
-// The part's content in 64 KiB blocks. A block not written since it was last erased holds
+// The part's content in 4 KiB blocks. A block not written since it was last erased holds
 // no memory and reads as erased, so a run that never programs the part keeps no 8 MiB
 // image resident.
 class Image {
 public:
-    static constexpr uint32_t kBlock = 0x10000;
+    static constexpr uint32_t kBlock = 0x1000;   // the part's erase sector
     static constexpr uint32_t kBlocks = FpgaFlashModel::kSize / kBlock;
 
     uint8_t get(uint32_t address) const
