@@ -9,9 +9,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <sys/socket.h>
 
 namespace {
 constexpr unsigned kFixedPort = 10002;
+// How long an idle thread blocks in poll: traffic ends the wait at once, so this only sets
+// how often a quiet link wakes for nothing.
+constexpr int kIdleWaitMs = 1000;
 
 // The passthrough and the FPGA interrupt service share the FPGA manager's port-path lock.
 // Before the manager exists there is nothing to share it with.
@@ -54,6 +58,13 @@ networkManage::~networkManage()
 {
     fpga_manage::set_passby_link(fpga_manage::kPassbyTcp, this, nullptr);
     m_stop = true;
+    // An idle thread blocks in poll for up to a second: shutting its listening socket
+    // down ends the poll (it reports a hang-up, nothing is accepted), and one without a
+    // socket waits on m_idle.
+    m_idle.stop();
+    for (Link& l : m_port)
+        if (l.server && l.server->listenSocket() >= 0)
+            ::shutdown(l.server->listenSocket(), SHUT_RD);
     for (std::thread& t : m_threads)
         if (t.joinable())
             t.join();
@@ -120,8 +131,9 @@ void* networkManage::acceptThread_10002(void* arg)
 void networkManage::loop(int index)
 {
     while (!m_stop) {
-        // Blocks in poll while idle; a passthrough waiting for its card is polled each tick.
-        int wait = m_port[index].reply_state == 1 ? protocol_phy::PASSBY_POLL_MS : 100;
+        // Blocks in poll while idle (traffic or the destructor ends the wait); a passthrough
+        // waiting for its card is polled each tick.
+        int wait = m_port[index].reply_state == 1 ? protocol_phy::PASSBY_POLL_MS : kIdleWaitMs;
         if (index == 0)
             accept_pass(wait);
         else
@@ -141,8 +153,12 @@ void networkManage::accept_pass_10002(int wait_ms)
 
 void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
 {
-    if (!link.server)
+    if (!link.server || link.server->listenSocket() < 0) {
+        // No port to serve (not configured, or it could not be opened): the thread idles
+        // until the object goes.
+        m_idle.wait(uint64_t(wait_ms));
         return;
+    }
     link.server->recvData(wait_ms);
 
     // A closed socket's number can come back with the next client: nothing may be sent

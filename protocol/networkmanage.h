@@ -3,6 +3,7 @@
 // passthrough) and the fixed port 10002 (controller commands only), one TcpServer and one
 // thread per port.
 
+#include "core/stop_signal.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
 #include "protocol/tcpserver.h"
@@ -76,5 +77,6 @@ private:
     std::mutex m_answer_mutex;
     std::atomic<int> m_passby_socket{-1};   // socket of the last frame accepted on g_port
     std::atomic<bool> m_stop{false};
+    StopSignal m_idle;                      // a thread with no listening socket waits on it
     std::thread m_threads[2];
 };

@@ -24,9 +24,26 @@ std::unique_lock<std::mutex> lock_port_path()
     return m ? std::unique_lock<std::mutex>(m->port_path_mutex) : std::unique_lock<std::mutex>();
 }
 
-// Idle wait of the protocol threads: they block in poll on their socket this long. A
-// datagram ends the wait at once, so it only sets how often an idle thread wakes.
-constexpr int kIdleWaitMs = 100;
+// Idle wait of the protocol threads: they block in the receive on their socket this long.
+// A datagram ends the wait at once (the destructor sends each socket an empty one), so it
+// only sets how often an idle thread wakes.
+constexpr int kIdleWaitMs = 1000;
+// Until the access point runs the WiFi AT thread looks again this often.
+constexpr int kApLookMs = 100;
+
+// Ends a receive blocked on this socket: an empty datagram to its own port on loopback,
+// which the receive takes and does not queue.
+void wake_receiver(const UdpServer* server)
+{
+    if (!server || server->socketFd() < 0)
+        return;
+    sockaddr_in self{};
+    socklen_t length = sizeof self;
+    if (::getsockname(server->socketFd(), reinterpret_cast<sockaddr*>(&self), &length) != 0)
+        return;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(server->socketFd(), "", 0, 0, reinterpret_cast<sockaddr*>(&self), sizeof self);
+}
 } // namespace
 
 udpnetManage* udpnetManage::pInstance()
@@ -69,6 +86,10 @@ udpnetManage::~udpnetManage()
 {
     fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this, nullptr);
     m_stop = true;
+    m_idle.stop();
+    for (const Link& l : m_link)
+        wake_receiver(l.server);
+    wake_receiver(m_server_13769);
     for (std::thread& t : m_threads)
         if (t.joinable())
             t.join();
@@ -135,17 +156,20 @@ void udpnetManage::loop(int index)
 {
     while (!m_stop) {
         if (index == 2) {
-            // While the access point runs a pass blocks in its receive until a datagram comes (at
-            // most 100 ms) and the thread rests 1 ms after it, also when the handler kept the
-            // head datagram (the pass then does not wait); until then it only looks
-            // again every 100 ms.
-            board::Clock::sleepMs(udp_13769_pass(kIdleWaitMs) ? 1 : kIdleWaitMs);
+            // While the access point runs a pass blocks in its receive until a datagram
+            // comes; the thread rests 1 ms when the handler kept the head datagram (the next
+            // pass then does not wait). Until the access point runs it only looks again
+            // every kApLookMs.
+            if (!udp_13769_pass(kIdleWaitMs))
+                m_idle.wait(kApLookMs);
+            else if (!m_server_13769->recv_list.empty())
+                board::Clock::sleepMs(1);
             continue;
         }
         Link& l = m_link[index];
         if (!l.server || l.server->socketFd() < 0) {
-            // A socket that failed to open stays closed; the thread keeps idling.
-            board::Clock::sleepMs(kIdleWaitMs);
+            // A socket that failed to open stays closed; the thread idles until the object goes.
+            m_idle.wait(kIdleWaitMs);
             continue;
         }
         pass(l, kIdleWaitMs);

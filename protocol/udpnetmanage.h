@@ -5,6 +5,7 @@
 // served by the WiFi link while its access point runs). One UdpServer and one thread per
 // port; each thread's work is one pass function that tests drive directly.
 
+#include "core/stop_signal.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
 #include "protocol/udpserver.h"
@@ -118,5 +119,6 @@ private:
     ApRunning m_wifi_ap_running;             // udp_mutex[1]
     AtHandler m_wifi_AT_cmd_manage;          // udp_mutex[1]
     std::atomic<bool> m_stop{false};
+    StopSignal m_idle;                       // a thread with nothing to receive waits on it
     std::thread m_threads[3];
 };
