@@ -31,6 +31,10 @@ const std::vector<std::pair<int32_t, int32_t>>& c331_manage::timing_list()
 {
     static const std::vector<std::pair<int32_t, int32_t>> list = [] {
         std::vector<std::pair<int32_t, int32_t>> l;
+        size_t entries = 0;   // counted first, so the table holds no spare capacity
+        for (int64_t w = 660; w <= 8280; w += 4)
+            entries += size_t(1 + kRepeatScale / (w * w * w));
+        l.reserve(entries);
         for (int64_t w = 660; w <= 8280; w += 4) {
             const int64_t h0 = (kFrameTarget + w - 1) / w;
             const int64_t repeats = 1 + kRepeatScale / (w * w * w);

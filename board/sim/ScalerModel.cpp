@@ -39,7 +39,7 @@ constexpr int kChStatusBank = 0xA8;                     // 0x3E + 5 ICH: 0xFF = 
 
 struct State {
     uint8_t regs[kBanks][kRegs];
-    uint8_t stuck[kBanks][kRegs];
+    std::vector<uint8_t> stuck;   // bank * kRegs + reg; empty while no bit is held stuck
     int bank = 0;
     uint8_t chipId = ScalerModel::kChipId;
     int fieldOffset[16] = {};
@@ -61,7 +61,7 @@ State& state()
 void defaults(State& s)
 {
     std::memset(s.regs, 0, sizeof s.regs);
-    std::memset(s.stuck, 0, sizeof s.stuck);
+    std::vector<uint8_t>().swap(s.stuck);
     s.bank = 0;
     s.chipId = ScalerModel::kChipId;
     for (int& o : s.fieldOffset)
@@ -207,7 +207,7 @@ uint8_t readReg(State& s, int bank, int reg)
         if (measured(bank, reg, m))
             v = m;
     }
-    return uint8_t(v | s.stuck[bank][reg]);
+    return s.stuck.empty() ? v : uint8_t(v | s.stuck[size_t(bank) * kRegs + size_t(reg)]);
 }
 
 void writeReg(State& s, int bank, int reg, uint8_t value)
@@ -330,7 +330,10 @@ void ScalerModel::setStuckBits(int bank, int reg, uint8_t mask)
     if (!inRange(bank, reg))
         return;
     std::lock_guard<std::mutex> hold(lock());
-    state().stuck[bank][reg] = mask;
+    State& s = state();
+    if (s.stuck.empty())
+        s.stuck.assign(size_t(kBanks) * kRegs, 0);
+    s.stuck[size_t(bank) * kRegs + size_t(reg)] = mask;
 }
 
 void ScalerModel::withholdDoneBits(uint8_t inputSyncMask, uint8_t outputUpdateMask)
