@@ -19,12 +19,24 @@ constexpr int kPaletteIndex = 0x1F, kPaletteData = 0x20;
 
 struct State {
     SparseMemory memory{0, uint64_t(1) << 32};
-    uint8_t list[ScalerOsdModel::kListSize] = {};
+    std::vector<uint8_t> list;   // the character list; empty (all zero) until first written
     uint32_t listPtr = 0;
     uint8_t palette[ScalerOsdModel::kPaletteSize] = {};
     uint32_t palettePtr = 0;
     uint32_t commands[4] = {};
 };
+
+uint8_t listByte(const State& s, uint32_t i)
+{
+    return s.list.empty() ? 0 : s.list[i % ScalerOsdModel::kListSize];
+}
+
+uint8_t& listByteToWrite(State& s, uint32_t i)
+{
+    if (s.list.empty())
+        s.list.assign(ScalerOsdModel::kListSize, 0);
+    return s.list[i % ScalerOsdModel::kListSize];
+}
 
 std::mutex& lock()
 {
@@ -61,13 +73,15 @@ void renderCmd(State& s, const uint8_t* b)
 {
     const bool dot64 = b[kRenderMode] == 0x48;
     const uint32_t rowBytes = dot64 ? 8 : 4, glyphBytes = dot64 ? 512 : 128;
-    const uint8_t hb = s.list[kHeightEntry];
+    const uint8_t hb = listByte(s, kHeightEntry);
     const uint32_t rows = uint32_t(hb & 0x7F) + 1, scaleY = (hb & 0x80) ? 2 : 1;
     const uint32_t pitch = b[kDstPitch] * ((b[kFlags] & 0x10) ? 512u : 128u);
     const uint32_t font = reg32(b, kSrc);
     uint32_t x = reg32(b, kDst);
     for (uint32_t e = b[kFirst]; e <= b[kLast]; ++e) {
-        const uint8_t* entry = s.list + 5 * e;
+        uint8_t entry[5];
+        for (uint32_t i = 0; i < 5; ++i)
+            entry[i] = listByte(s, 5 * e + i);
         const uint32_t glyph = font + (uint32_t(entry[0]) | uint32_t(entry[1]) << 8) * glyphBytes;
         const uint32_t cols = uint32_t(entry[4] & 0x7F) + 1, scaleX = (entry[4] & 0x80) ? 2 : 1;
         std::vector<uint8_t> bits(glyphBytes);
@@ -106,7 +120,7 @@ void ScalerOsdModel::registerWritten(uint8_t (*regs)[128], int bank, int reg, ui
     if (reg == kListAddrTop) {
         s.listPtr = reg16(b4, kListAddr);
     } else if (reg == kListData) {
-        s.list[s.listPtr] = value;
+        listByteToWrite(s, s.listPtr) = value;
         s.listPtr = (s.listPtr + 1) % kListSize;
     } else if (reg == kCmd && value >= 1 && value <= 3) {
         ++s.commands[value];
@@ -127,7 +141,7 @@ void ScalerOsdModel::dmaFrom(const SparseMemory& flash, uint32_t address, int ki
         s.memory.copyFrom(flash, address, dest, len);
     } else if (kind == 1) {
         for (uint32_t i = 0; i < len && i < kListSize; ++i)
-            s.list[(dest + i) % kListSize] = flash.get(address + i);
+            listByteToWrite(s, dest + i) = flash.get(address + i);
     } else if (kind == 4) {
         for (uint32_t i = 0; i < len && 3 * dest + i < kPaletteSize; ++i)
             s.palette[3 * dest + i] = flash.get(address + i);
@@ -153,7 +167,7 @@ std::vector<uint8_t> ScalerOsdModel::charList(uint32_t address, uint32_t length)
     std::vector<uint8_t> out(length);
     std::lock_guard<std::mutex> hold(lock());
     for (uint32_t i = 0; i < length; ++i)
-        out[i] = state().list[(address + i) % kListSize];
+        out[i] = listByte(state(), address + i);
     return out;
 }
 
@@ -183,7 +197,7 @@ void ScalerOsdModel::reset()
     std::lock_guard<std::mutex> hold(lock());
     State& s = state();
     s.memory.clear();
-    std::memset(s.list, 0, sizeof s.list);
+    std::vector<uint8_t>().swap(s.list);
     s.listPtr = 0;
     std::memset(s.palette, 0, sizeof s.palette);
     s.palettePtr = 0;
