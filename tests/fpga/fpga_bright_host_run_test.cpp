@@ -52,5 +52,5 @@ TEST(BrightnessHostRun, APcBrightnessChangeReachesTheCards)
             reply.src == 0x0000 && reply.group == 0x61 && reply.data.size() >= 2 && reply.data[0] == 0)
             seen = reply.data[1];
     }
-    EXPECT_EQ(seen, 102) << host.output;
+    EXPECT_EQ(seen, 102) << host.outputSoFar();
 }

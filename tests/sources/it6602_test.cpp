@@ -2,7 +2,6 @@
 // initialisation table, hot-plug, the video state machine with its timing publication, the
 // equaliser, colour conversion and the audio steps.
 #include "board/sim/Sim.h"
-#include "core/config_engine.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
@@ -18,20 +17,17 @@ namespace {
 
 constexpr uint32_t kResetLine = 0x207940;
 
-class It6602 : public ::testing::Test {
+class It6602 : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
     {
-        drop();
-        ConfigEngine::pInstance();
-        para = KelRamPara::pInstance();
+        SourcesFixture::SetUp();
         G_timeTicks = 1000;
         g_source_online = 2;
         g_fpga_lcd_on = 1;
         g_c331_source_online = 1;
         g_check_source = 0xFF;
-        src = velinsource::pInstance();
-        src->open_bus();
+        openSources();
         src->thread_state = velinsource::kStateRun;
         src->clock_done[0] = 1;
         src->clock_state[0] = 2;
@@ -42,12 +38,8 @@ protected:
     }
     void TearDown() override
     {
-        drop();
+        SourcesFixture::TearDown();
         kel_test::resetSourceGlobals();
-    }
-    static void drop()
-    {
-        kel_test::dropSources();
     }
     void pass(int n = 1)
     {
@@ -88,8 +80,6 @@ protected:
     }
 
     kel_test::TestRoot root;
-    KelRamPara* para = nullptr;
-    velinsource* src = nullptr;
     velin_it6602* drv = nullptr;
     std::vector<int> codes;
 };

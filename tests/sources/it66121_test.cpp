@@ -3,7 +3,6 @@
 // infoframe checksums, N/CTS and channel status, and the owner's bring-up steps.
 #include "board/sim/Sim.h"
 #include "board/sim/i2c/It66121Model.h"
-#include "core/config_engine.h"
 #include "core/kelrampara.h"
 #include "sources/transmitters/it66121_hdmitx_drv.h"
 #include "sources/transmitters/it66121_hdmitx_sys.h"
@@ -32,30 +31,20 @@ std::vector<uint8_t> edidWith(std::vector<uint8_t> cea)
     return e;
 }
 
-class It66121 : public ::testing::Test {
+class It66121 : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
     {
-        drop();
-        ConfigEngine::pInstance();
-        para = KelRamPara::pInstance();
-        src = velinsource::pInstance();
-        src->open_bus();
+        SourcesFixture::SetUp();
+        openSources();
         Model::instance().reset();
         sim::I2cBusModel::clearLog();
         tx = src->p_it66121_sys;
         drv = tx->p_hdmitx_drv;
         sys = tx->p_hdmitx_sys;
     }
-    void TearDown() override { drop(); }
-    static void drop()
-    {
-        kel_test::dropSources();
-    }
     // Register/value pairs written at 0x98, in order.
     static std::vector<std::pair<int, int>> writes() { return kel_test::i2cWrites(0x98); }
-    KelRamPara* para = nullptr;
-    velinsource* src = nullptr;
     it66121_sys* tx = nullptr;
     it66121_hdmitx_drv* drv = nullptr;
     it66121_hdmitx_sys* sys = nullptr;

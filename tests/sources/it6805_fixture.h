@@ -3,7 +3,6 @@
 // I2C branch of input 3 is selected and the virtual clock runs; a test sets the source in
 // the scenario and steps the driver's state machine pass by pass.
 #include "board/sim/Sim.h"
-#include "core/config_engine.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
@@ -18,28 +17,21 @@
 #include <mutex>
 #include <string>
 
-class It6805Test : public ::testing::Test {
+class It6805Test : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
     {
-        drop();
-        ConfigEngine::pInstance();
-        para = KelRamPara::pInstance();
+        SourcesFixture::SetUp();
         g_source_online = 2;   // the output path is up: timing is published at once
-        src = velinsource::pInstance();
-        src->open_bus();
+        openSources();
         src->set_switch(velinsource::kSwitchReceiver, 0x20);
         sys = src->p_ite6805_sys;
         drv = sys->p_ite6805_drv;
     }
     void TearDown() override
     {
-        drop();
+        SourcesFixture::TearDown();
         g_source_online = 0;
-    }
-    static void drop()
-    {
-        kel_test::dropSources();
     }
 
     static sim::It6805Model& chip() { return sim::It6805Model::instance(); }
@@ -90,8 +82,6 @@ protected:
     int bank() { return chip().reg(0, 0x0F) & 7; }
 
     kel_test::TestRoot root;
-    KelRamPara* para = nullptr;
-    velinsource* src = nullptr;
     ite6805_sys* sys = nullptr;
     ite6805_drv* drv = nullptr;
 };

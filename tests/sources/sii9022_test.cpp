@@ -2,7 +2,6 @@
 // simulated chip's transaction log, the refused refresh of 0 and the presence check.
 #include "board/sim/Sim.h"
 #include "board/sim/i2c/SiI9022Model.h"
-#include "core/config_engine.h"
 #include "core/kelrampara.h"
 #include "sources/it6602/velin_it6602.h"
 #include "sources/transmitters/SiI9022.h"
@@ -14,27 +13,28 @@
 
 namespace {
 
-class SiI9022Test : public ::testing::Test {
+class SiI9022Test : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
     {
-        drop();
-        ConfigEngine::pInstance();
-        para = KelRamPara::pInstance();
-        velinsource::pInstance()->open_bus();
+        SourcesFixture::SetUp();
+        drop9022();
+        openSources();
         sim::SiI9022Model::instance().reset();
         sim::I2cBusModel::clearLog();
     }
-    void TearDown() override { drop(); }
-    static void drop()
+    void TearDown() override
     {
-        kel_test::dropSources();
+        SourcesFixture::TearDown();
+        drop9022();
+    }
+    static void drop9022()
+    {
         delete SiI9022::p_9022;
         SiI9022::p_9022 = nullptr;
     }
     // The register/value pairs written at 0x76, in order.
     static std::vector<std::pair<int, int>> writes() { return kel_test::i2cWrites(0x76); }
-    KelRamPara* para = nullptr;
 };
 
 TEST_F(SiI9022Test, FullHd60ProgramsTimingDeAndAvi)

@@ -71,6 +71,13 @@ void HostApp::stop()
     }
 }
 
+const std::string& HostApp::outputSoFar()
+{
+    app.waitForReadyRead(0);
+    output += app.readAll().toStdString();
+    return output;
+}
+
 bool HostApp::waitFor(const std::string& text, int seconds)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);

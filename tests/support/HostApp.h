@@ -21,6 +21,8 @@ public:
     void stop();
     // Reads the output until it holds text, for at most seconds.
     bool waitFor(const std::string& text, int seconds);
+    // The output with everything printed so far (for failure messages).
+    const std::string& outputSoFar();
 
     QTemporaryDir root;
     QProcess app;

@@ -16,6 +16,19 @@ void dropSources()
     delete ConfigEngine::p_config;
 }
 
+void SourcesFixture::SetUp()
+{
+    dropSources();
+    ConfigEngine::pInstance();
+    para = KelRamPara::pInstance();
+}
+
+void SourcesFixture::openSources()
+{
+    src = velinsource::pInstance();
+    src->open_bus();
+}
+
 void resetSourceGlobals()
 {
     G_timeTicks = 0;
