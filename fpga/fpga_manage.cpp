@@ -353,6 +353,8 @@ u8 fpga_manage::reg_shadow(int reg, int fpga) const
 {
     if (reg < 0 || reg >= kRegCount || !validFpga(fpga))
         return 0;
+    // The manager's thread and the links' interrupt service both refresh the shadow.
+    std::lock_guard<std::mutex> hold(reg_image_mutex);
     return MCU_REG_func[fpga][reg];
 }
 

@@ -491,7 +491,7 @@ public:
     // One packet at a time through the send registers: the manager thread's sweeps and jobs
     // and the links' passthrough share the port select, transmit RAM and length registers.
     std::mutex send_mutex;
-    std::mutex reg_image_mutex;          // shadow register bytes and MCU_RAM_EXTEND[29]
+    mutable std::mutex reg_image_mutex;  // shadow register bytes and MCU_RAM_EXTEND[29]
     std::atomic<u8> bri_update_flag{0};  // set by the scaler under Utils::_bri_set_mutex
     std::atomic<u8> screen_update_flag{0};
     std::atomic<u8> answer_ready{0};     // a passthrough answer waits on a link's list

@@ -307,8 +307,8 @@ void fpga_manage::update_eth_state(u8 fpga)
         return;
     read_from_register(128, fpga);
     read_from_register(144, fpga);
-    const u8 r128 = MCU_REG_func[fpga][128];
-    const u8 r144 = MCU_REG_func[fpga][144];
+    const u8 r128 = reg_shadow(128, fpga);
+    const u8 r144 = reg_shadow(144, fpga);
     u8* ram = MCU_RAM_PARA_func[fpga];
     const struct {
         u16 address;

@@ -5,6 +5,7 @@
 
 #include "core/kelrampara.h"
 #include "fpga/fpga_drv.h"
+#include "tests/support/LockWaiter.h"
 
 #include <cstring>
 
@@ -51,6 +52,15 @@ TEST_F(FpgaAccess, RegisterReadAndRamRoundTrip)
     auto msgs = spi(1);
     ASSERT_EQ(msgs.size(), 2u);
     EXPECT_EQ(msgs[1].tx, std::vector<uint8_t>{0xFF});
+    // The shadow is refreshed by the links' threads too: a reader waits for its lock.
+    manager->read_from_register(31, 0);
+    {
+        std::unique_lock<std::mutex> refresh(manager->reg_image_mutex);
+        kel_test::LockWaiter reader([this] { EXPECT_EQ(manager->reg_shadow(31, 0), 33); });
+        std::string why;
+        EXPECT_TRUE(reader.waitsOnLock(&why)) << why;
+        refresh.unlock();
+    }
 
     unsigned char data[6] = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(manager->write_fpga_ram(data, 0x200, 6, 7, 0), 0);
