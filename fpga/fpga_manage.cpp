@@ -635,8 +635,7 @@ void* fpga_manage::usb_upgrade_manage_deal(void*)
 
 u8 fpga_manage::get_fpga_status()
 {
-    const u8* reg = MCU_REG_func[0];
-    return (reg[80] == 3 && link_stage[0] == 7 && check_step[0] >= 16 && (reg[0] & 0x08) == 0) ? 1 : 0;
+    return (reg_shadow(80, 0) == 3 && link_stage[0] == 7 && check_step[0] >= 16 && (reg_shadow(0, 0) & 0x08) == 0) ? 1 : 0;
 }
 
 u8 fpga_manage::IT8563WE_Get(TimeRealType* t)

@@ -109,7 +109,7 @@ void fpga_manage::power_up_fpga_start(u8 check, u8 fpga)
         return;
     u8* reg = MCU_REG_func[fpga];
     std::atomic<u32>& stamp = g_change[CHG_BRINGUP_STAMP0 + fpga];
-    if (check && reg[80] == kMcuRunning && link_stage[fpga] == 7)
+    if (check && reg_shadow(80, fpga) == kMcuRunning && link_stage[fpga] == 7)
         return;
     // An FPGA held in reset answers nothing: stepping on would count its silence as
     // failures and use up the retries before it is released.
@@ -122,7 +122,7 @@ void fpga_manage::power_up_fpga_start(u8 check, u8 fpga)
         return;
     }
     const int n = fpga + 1;
-    if (!identified(reg[31])) {
+    if (!identified(reg_shadow(31, fpga))) {
         for (int r : {31, 30, 29, 28, 7})
             read_from_register(r, fpga);
         link_stage[fpga] = 1;
@@ -141,7 +141,7 @@ void fpga_manage::power_up_fpga_start(u8 check, u8 fpga)
     case 2:
         KEL_TRACE("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n", n);
         read_from_register(22, fpga);
-        if (reg[22] & 0x08) {
+        if (reg_shadow(22, fpga) & 0x08) {
             KEL_TRACE("\n +++++++++++++++++FPGA[[%d]]_VBO_INIT_S2 error!!!++++++++++++++++\n", n);
             if (++link_error_count[fpga] >= 5) {
                 if (++stage_retry[fpga] < 3) {
@@ -165,7 +165,7 @@ void fpga_manage::power_up_fpga_start(u8 check, u8 fpga)
     case 5:
         KEL_TRACE("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n", n);
         read_from_register(22, fpga);
-        if (reg[22] & 0x10) {
+        if (reg_shadow(22, fpga) & 0x10) {
             link_stage[fpga] = 6;
             stage_retry[fpga] = 0;
             write_to_register(23, 0x01, 0x00, fpga);
@@ -471,7 +471,7 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga)
     if (!validFpga(fpga))
         return;
     u8* reg = MCU_REG_func[fpga];
-    if (reg[80] != kMcuRunning || link_stage[fpga] != 7 || reset_pending[fpga])
+    if (reg_shadow(80, fpga) != kMcuRunning || link_stage[fpga] != 7 || reset_pending[fpga])
         return;
     const u32 span = Utils::getTimeSpace(check_stamp[fpga]);
     const u32 now = G_timeTicks.load();
@@ -480,7 +480,7 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga)
         if (span <= 10)
             return;
         read_from_register(22, fpga);
-        if (reg[22] & 0x80) {
+        if (reg_shadow(22, fpga) & 0x80) {
             check_step[fpga] = 7;
         } else if (++check_counter[fpga] >= (check_retry[fpga] + 1u) * 20u) {
             check_counter[fpga] = 0;

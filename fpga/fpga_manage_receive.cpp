@@ -105,7 +105,7 @@ void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force)
     if (!validFpga(fpga))
         return;
     u8* reg = MCU_REG_func[fpga];
-    if (reg[80] != 2 && reg[80] != 3)
+    if (reg_shadow(80, fpga) != 2 && reg_shadow(80, fpga) != 3)
         return;
     std::atomic<u32>& pending = g_change[CHG_IRQ_STATE0 + fpga];
     volatile u16* line = fpga ? gpio_fpga1_irq : gpio_fpga0_irq;
@@ -117,10 +117,10 @@ void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force)
         irq_idle_stamp[fpga] = 0;
         write_to_register(22, 0x20, 0x00, fpga);
         read_from_register(22, fpga);
-        if (reg[22] & 0x40) {
+        if (reg_shadow(22, fpga) & 0x40) {
             write_to_register(22, 0x60, 0x00, fpga);
             read_from_register(31, fpga);
-            if (reg[31] < 25 || reg[31] > 48) {
+            if (reg_shadow(31, fpga) < 25 || reg_shadow(31, fpga) > 48) {
                 // The FPGA lost its set-up: bring-up starts again.
                 {
                     std::lock_guard<std::mutex> hold(reg_image_mutex);
@@ -131,7 +131,7 @@ void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force)
         }
         read_from_register(129, fpga);
         read_from_register(145, fpga);
-        if ((reg[129] | reg[145]) & kReceiveBits)
+        if ((reg_shadow(129, fpga) | reg_shadow(145, fpga)) & kReceiveBits)
             Rcv_data_from_eth(fpga);
         update_eth_state(fpga);
         return;
@@ -149,12 +149,11 @@ void fpga_manage::check_fpga_net_data_status(u8 fpga)
 {
     if (!validFpga(fpga))
         return;
-    const u8* reg = MCU_REG_func[fpga];
-    if (reg[80] != 2 && reg[80] != 3)
+    if (reg_shadow(80, fpga) != 2 && reg_shadow(80, fpga) != 3)
         return;
     read_from_register(129, fpga);
     read_from_register(145, fpga);
-    if ((reg[129] | reg[145]) & kReceiveBits)
+    if ((reg_shadow(129, fpga) | reg_shadow(145, fpga)) & kReceiveBits)
         g_change[CHG_IRQ_STATE0 + fpga] = 1;
 }
 
@@ -280,8 +279,8 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
         }
         if (enable) {
             expected = mask & 0xFF;
-        } else if (MCU_REG_func[0][80] == 3) {
-            const u32 links = u32(MCU_REG_func[0][144]) << 8 | MCU_REG_func[0][128];
+        } else if (reg_shadow(80, 0) == 3) {
+            const u32 links = u32(reg_shadow(144, 0)) << 8 | reg_shadow(128, 0);
             for (int port = 0; port <= 9; ++port)
                 if ((links >> port & 1) && get_port_card_num(port))
                     expected |= 1u << port;

@@ -136,13 +136,12 @@ void fpga_manage::output_refresh_step()
         g_set_led_setup = step;
         led_setup_stamp = G_timeTicks.load();
     };
-    const u8* reg = MCU_REG_func[0];
     switch (g_set_led_setup.load()) {
     case 0:
         if (span < 21)
             return;
         SCREEN_fpgactrl_status(9);
-        if ((reg[22] & 0x04) && led_setup_looks < kRefreshLooks) {
+        if ((reg_shadow(22, 0) & 0x04) && led_setup_looks < kRefreshLooks) {
             ++led_setup_looks;
             return;
         }
@@ -184,7 +183,7 @@ void fpga_manage::output_refresh_step()
         if (span < 11)
             return;
         SCREEN_fpgactrl_status(9);
-        if (!(reg[22] & 0x80) && led_setup_looks < kRefreshLooks) {
+        if (!(reg_shadow(22, 0) & 0x80) && led_setup_looks < kRefreshLooks) {
             ++led_setup_looks;
             return;
         }
@@ -204,11 +203,11 @@ void fpga_manage::output_refresh_step()
 
 u16 fpga_manage::get_wlan_state()
 {
-    if (MCU_REG_func[0][80] != 3)
+    if (reg_shadow(80, 0) != 3)
         return 0;
     read_from_register(128, 0);
     read_from_register(144, 0);
-    return u16(MCU_REG_func[0][144] << 8 | MCU_REG_func[0][128]);
+    return u16(reg_shadow(144, 0) << 8 | reg_shadow(128, 0));
 }
 
 void fpga_manage::check_wlanonline_state()
@@ -221,7 +220,7 @@ void fpga_manage::check_wlanonline_state()
     wlan_checked = 1;
     wlan_tick = now;
     u16 mask = 0;
-    if (source_stage() == 2 && MCU_REG_func[0][80] == 3)
+    if (source_stage() == 2 && reg_shadow(80, 0) == 3)
         mask = get_wlan_state();
     if (get_fpga_status() && mask != wlan_last_mask) {
         wlan_last_mask = mask;

@@ -66,8 +66,8 @@ void fpga_manage::Search_Card_Cmd()
     } else {
         read_from_register(128, 0);
         read_from_register(144, 0);
-        const u32 links = u32(reg[144]) << 8 | reg[128];
-        if (reg[80] != 3 || g_change[CHG_SEARCH_PERMIT] != kSearchPermit || links == 0) {
+        const u32 links = u32(reg_shadow(144, 0)) << 8 | reg_shadow(128, 0);
+        if (reg_shadow(80, 0) != 3 || g_change[CHG_SEARCH_PERMIT] != kSearchPermit || links == 0) {
             armed = 0;
             stamp = G_timeTicks.load();
             return;
@@ -78,7 +78,7 @@ void fpga_manage::Search_Card_Cmd()
     const u32 parity = g_change[CHG_SWEEP_COUNT].fetch_add(1) & 1;
     CHECK_search_cmd_status();
 
-    const u32 links = u32(reg[144]) << 8 | reg[128];
+    const u32 links = u32(reg_shadow(144, 0)) << 8 | reg_shadow(128, 0);
     for (int k = 0; k <= 4; ++k) {
         const int even = 2 * k, odd = 2 * k + 1;
         const bool evenUp = links >> even & 1, oddUp = links >> odd & 1;
@@ -172,7 +172,7 @@ u8 fpga_manage::check_vbo_status(u8 fpga)
     } else {
         read_from_register(22, fpga);
         ++relock_polls[fpga];
-        if (!(reg[22] & 0x08) || relock_polls[fpga] >= kRelockPolls) {
+        if (!(reg_shadow(22, fpga) & 0x08) || relock_polls[fpga] >= kRelockPolls) {
             write_to_register(3, 0x80, 0x80, fpga);
             link_fault[fpga] = 0;
         }
