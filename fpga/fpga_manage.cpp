@@ -643,11 +643,19 @@ u8 fpga_manage::IT8563WE_Get(TimeRealType* t)
     if (!t)
         return 0;
     // The board's clock is set by shell command under the same lock.
+    // The schedules look at the clock on every pass: the broken-down time is worked out
+    // once per second, not a hundred times.
+    static std::time_t lastSecond = -1;
+    static std::tm lastLocal{};
     std::tm local{};
     {
         std::lock_guard<std::mutex> hold(Utils::_system_mutex);
         const std::time_t now = board::Clock::wallTime();
-        localtime_r(&now, &local);
+        if (now != lastSecond) {
+            localtime_r(&now, &lastLocal);
+            lastSecond = now;
+        }
+        local = lastLocal;
     }
     t->year = u16(local.tm_year + 1900);
     t->month = u8(local.tm_mon + 1);

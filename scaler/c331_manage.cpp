@@ -185,16 +185,21 @@ void c331_manage::record_call(const std::string& call)
     if (deferred_calls.size() >= 4096)
         deferred_calls.erase(deferred_calls.begin(), deferred_calls.begin() + 2048);
     deferred_calls.push_back(call);
+    deferred_last_poll = nullptr;
 }
 
 void c331_manage::record_poll(const char* call)
 {
-    {
-        std::lock_guard<std::mutex> hold(deferred_mutex);
-        if (!deferred_calls.empty() && deferred_calls.back() == call)
-            return;
+    // Every idle pass gets here: the repeat is seen from the pointer, without comparing text.
+    std::lock_guard<std::mutex> hold(deferred_mutex);
+    if (!deferred_calls.empty() && (deferred_last_poll == call || deferred_calls.back() == call)) {
+        deferred_last_poll = call;
+        return;
     }
-    record_call(call);
+    if (deferred_calls.size() >= 4096)
+        deferred_calls.erase(deferred_calls.begin(), deferred_calls.begin() + 2048);
+    deferred_calls.push_back(call);
+    deferred_last_poll = call;
 }
 
 std::vector<std::string> c331_manage::deferred_calls_copy()
@@ -207,6 +212,7 @@ void c331_manage::clear_deferred_calls()
 {
     std::lock_guard<std::mutex> hold(deferred_mutex);
     deferred_calls.clear();
+    deferred_last_poll = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -557,6 +557,7 @@ private:
     std::thread c331_thread;
     std::mutex deferred_mutex;
     std::vector<std::string> deferred_calls;
+    const char* deferred_last_poll = nullptr;   // the poll recorded last, while nothing followed it
     int last_bad_id = -1;             // wrong id last printed
     uint64_t last_bad_id_us = 0;      // when it was read
     bool bad_id_pending = false;
