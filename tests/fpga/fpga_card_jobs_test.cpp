@@ -175,8 +175,9 @@ TEST_F(CardJobs, SleepCountsItsMillisecondsInTicksAndSendsNothing)
     cards(0, 2);
     holdOperation(0, op(6, 1, 0, 1500, {}));
     g_send_para.sub_step = 20;
-    while (g_send_para.sub_step != 28)
+    for (int looks = 0; looks < 1000 && g_send_para.sub_step != 28; ++looks)
         manager->load_rcv_xy_operate("/data/op.bin", 0, false);
+    ASSERT_EQ(g_send_para.sub_step, 28);
     const uint32_t start = G_timeTicks;
     G_timeTicks = start + 149;
     EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 0);

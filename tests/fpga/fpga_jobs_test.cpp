@@ -129,8 +129,9 @@ TEST_F(FpgaJobs, SilentPortTimesOutAfterItsCardAllowance)
     cards(4, 3);
     ReceivingCardModel::setFault(0, 4, ReceivingCardModel::Fault::Silent);
     g_send_para.post(3);
-    while (g_send_para.step != 3)
+    for (int looks = 0; looks < 1000 && g_send_para.step != 3; ++looks)
         pass(0);
+    ASSERT_EQ(g_send_para.step, 3);
     const uint32_t sent = G_timeTicks;
     EXPECT_EQ(ReceivingCardModel::packets(0, 4).size(), 1u);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 2), 0u);
@@ -151,8 +152,9 @@ TEST_F(FpgaJobs, SilentPortTimesOutAfterItsCardAllowance)
         EXPECT_EQ(values[i], int(i)) << i;
 
     // No further port: 95, then 100 after more than 200 ticks.
-    while (g_send_para.step != 9)
+    for (int looks = 0; looks < 1000 && g_send_para.step != 9; ++looks)
         pass(0);
+    ASSERT_EQ(g_send_para.step, 9);
     EXPECT_EQ(progress().back(), 95);
     G_timeTicks += 200;
     pass(0);
@@ -168,8 +170,9 @@ TEST_F(FpgaJobs, ProgressCounterWrapsFrom99To1)
     cards(2, 100);                               // a wait of 100 x 100 + 1200 ticks
     ReceivingCardModel::setFault(0, 2, ReceivingCardModel::Fault::Silent);
     g_send_para.post(3);
-    while (g_send_para.step != 3)
+    for (int looks = 0; looks < 1000 && g_send_para.step != 3; ++looks)
         pass(0);
+    ASSERT_EQ(g_send_para.step, 3);
     for (int i = 0; i < 102; ++i)
         pass(101);
     EXPECT_EQ(g_send_para.step, 3);
@@ -217,8 +220,9 @@ TEST_F(FpgaJobs, MappingJobWaitsAtMost1200TicksPerPort)
     cards(0, 30);
     ReceivingCardModel::setFault(0, 0, ReceivingCardModel::Fault::Silent);
     g_send_para.post(4);
-    while (g_send_para.step != 3)
+    for (int looks = 0; looks < 1000 && g_send_para.step != 3; ++looks)
         mappingPass(0);
+    ASSERT_EQ(g_send_para.step, 3);
     G_timeTicks += 1200;
     mappingPass(0);
     EXPECT_EQ(g_send_para.step, 3);
@@ -246,8 +250,9 @@ TEST_F(FpgaJobs, APcCommandPausesTheJobAndItsTimeOut)
     cards(0, 1);
     ReceivingCardModel::setFault(0, 0, ReceivingCardModel::Fault::Silent);
     g_send_para.post(3);
-    while (g_send_para.step != 3)
+    for (int looks = 0; looks < 1000 && g_send_para.step != 3; ++looks)
         pass(0);
+    ASSERT_EQ(g_send_para.step, 3);
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
     for (int i = 0; i < 80; ++i) {               // 1600 ticks of PC traffic

@@ -69,8 +69,9 @@ protected:
     // Moves the keypad's focus to index with right keys.
     void focusTo(int index)
     {
-        while (kb->ui_select != index)
+        for (int keys = 0; keys < 20 && kb->ui_select != index; ++keys)
             kel_test::pressKey(PanelKey::Right, 0, kb);
+        ASSERT_EQ(kb->ui_select, index) << "the focus never reached the key";
     }
     void typeKey(int index)
     {
