@@ -48,32 +48,32 @@ inline size_t first_lane(Block16 m)
 inline bool is_marker(unsigned char b) { return b == 0xA5 || b == 0x5A; }
 inline bool needs_escape(unsigned char b) { return b == 0xA5 || b == 0xA6 || b == 0x5A || b == 0x5B; }
 
-// Index of the first frame marker in p[from, len), or len when there is none.
-inline size_t find_marker(const unsigned char* p, size_t from, size_t len)
+// Index of the first byte in p[from, len) that Lanes marks (and Is confirms past the last
+// whole block), or len when there is none.
+template <Block16 (*Lanes)(Block16), bool (*Is)(unsigned char)>
+inline size_t find_first(const unsigned char* p, size_t from, size_t len)
 {
     size_t i = from;
     for (; i + 16 <= len; i += 16) {
-        const Block16 m = marker_lanes(load16(p + i));
+        const Block16 m = Lanes(load16(p + i));
         if (any_lane(m))
             return i + first_lane(m);
     }
-    while (i < len && !is_marker(p[i]))
+    while (i < len && !Is(p[i]))
         ++i;
     return i;
+}
+
+// Index of the first frame marker in p[from, len), or len when there is none.
+inline size_t find_marker(const unsigned char* p, size_t from, size_t len)
+{
+    return find_first<marker_lanes, is_marker>(p, from, len);
 }
 
 // Index of the first byte in p[from, len) that the escaping changes, or len.
 inline size_t find_escaped(const unsigned char* p, size_t from, size_t len)
 {
-    size_t i = from;
-    for (; i + 16 <= len; i += 16) {
-        const Block16 m = escape_lanes(load16(p + i));
-        if (any_lane(m))
-            return i + first_lane(m);
-    }
-    while (i < len && !needs_escape(p[i]))
-        ++i;
-    return i;
+    return find_first<escape_lanes, needs_escape>(p, from, len);
 }
 
 } // namespace byte_scan
