@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -28,12 +29,23 @@ const BaudEntry kBaudTable[] = {
 constexpr int kSendTimeoutMs = 2000;
 } // namespace
 
-serial_modules::serial_modules() = default;
+serial_modules::serial_modules() : m_wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 serial_modules::~serial_modules()
 {
     // The descriptors belong to the links for the life of the process.
     m_fds.clear();
+    if (m_wake >= 0)
+        ::close(m_wake);
+}
+
+void serial_modules::wake()
+{
+    if (m_wake >= 0) {
+        const uint64_t one = 1;
+        ssize_t written = ::write(m_wake, &one, sizeof one);
+        (void)written;   // a counter already raised wakes the poll all the same
+    }
 }
 
 int serial_modules::serial_init(int port, int speed, int flags)
@@ -179,12 +191,19 @@ int serial_modules::recv_uart_data(Uart_Rec_Send_Data* rec, int n, int wait_ms)
     if (!rec || m_fds.empty())
         return -1;
     std::vector<pollfd> fds;
-    fds.reserve(m_fds.size());
+    fds.reserve(m_fds.size() + 1);
     for (int fd : m_fds)
         fds.push_back(pollfd{fd, POLLIN, 0});
+    fds.push_back(pollfd{m_wake, POLLIN, 0});   // a negative descriptor is ignored
     int ready = ::poll(fds.data(), fds.size(), wait_ms < 0 ? 0 : wait_ms);
     if (ready <= 0)
         return -1;
+    if (fds.back().revents & POLLIN) {
+        uint64_t count = 0;
+        ssize_t got = ::read(m_wake, &count, sizeof count);
+        (void)got;
+    }
+    fds.pop_back();
     for (const pollfd& p : fds) {
         if (p.fd != rec->fd || !(p.revents & (POLLIN | POLLERR | POLLHUP)))
             continue;

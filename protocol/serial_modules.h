@@ -24,14 +24,19 @@ public:
     int UartSetSpeed(int fd, int speed);
 
     // Waits up to wait_ms for any descriptor of the set; when rec->fd is readable reads up
-    // to n bytes into rec->data and returns the count; -1 when nothing was read.
+    // to n bytes into rec->data and returns the count; -1 when nothing was read (also when
+    // wake() ended the wait).
     int recv_uart_data(Uart_Rec_Send_Data* rec, int n, int wait_ms = 0);
     // Half-duplex send: RTS off, 2 ms, the whole record written and drained, RTS on again.
     // Returns the number of bytes written, -1 when rec.fd is below 1 or nothing went out.
     int uart_send(const Uart_Rec_Send_Data& rec);
 
     const std::set<int>& descriptors() const { return m_fds; }
+    // Ends a wait in recv_uart_data at once (from any thread): a link's owner stopping its
+    // thread need not wait out the time-out.
+    void wake();
 
 private:
     std::set<int> m_fds;
+    int m_wake = -1;   // eventfd polled with the lines; -1 if it could not be made
 };

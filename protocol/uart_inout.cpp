@@ -12,6 +12,9 @@
 
 namespace {
 constexpr int kPcPort = 2;
+// How long a quiet line blocks the receive thread: bytes end the wait at once, so this only
+// sets how often an idle link wakes for nothing.
+constexpr int kIdleWaitMs = 1000;
 // The assembly holds one escaped frame; a longer one is dropped.
 constexpr unsigned kAssemblySize = 65556;
 
@@ -62,6 +65,7 @@ Kx_uart_inout::~Kx_uart_inout()
     if (m_link == 5)
         fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this, nullptr);
     m_stop = true;
+    m_serial->wake();   // ends the thread's wait on the line
     if (m_thread.joinable())
         m_thread.join();
     delete m_deal;
@@ -94,9 +98,9 @@ void* Kx_uart_inout::receive_thread(void* arg)
     if (!self)
         return nullptr;
     while (!self->m_stop) {
-        // Blocks in poll while the line is quiet; a passthrough waiting for its card is
-        // polled often.
-        self->receive_pass(self->m_pending == 1 ? protocol_phy::PASSBY_POLL_MS : 100);
+        // Blocks in poll while the line is quiet (bytes or the destructor end the wait); a
+        // passthrough waiting for its card is polled often.
+        self->receive_pass(self->m_pending == 1 ? protocol_phy::PASSBY_POLL_MS : kIdleWaitMs);
     }
     return nullptr;
 }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <poll.h>
 #include <termios.h>
+#include <thread>
 
 using namespace linktest;
 
@@ -217,6 +218,24 @@ TEST_F(SerialLink, PassthroughAcknowledgementAndTheCardsAnswer)
     EXPECT_FALSE(link->passby_answer(answer.data(), unsigned(answer.size())));
     link->receive_pass(5);
     EXPECT_TRUE(readPeer().empty());
+}
+
+// A quiet line's receive thread blocks long; its owner's stop must still end the wait (a
+// missing wake-up leaves the join below waiting for the whole hour).
+TEST(SerialPortSetup, WakeEndsAReceiveWaitingOnAQuietLine)
+{
+    kel_test::TestRoot root;
+    serial_modules serial;
+    Uart_Rec_Send_Data rec{};
+    rec.fd = serial.serial_init(2, 115200, kFlags);
+    ASSERT_GE(rec.fd, 0);
+    int got = 0;
+    std::thread receiver([&] { got = serial.recv_uart_data(&rec, 16, 3600 * 1000); });
+    serial.wake();
+    receiver.join();
+    EXPECT_EQ(got, -1);   // nothing was read
+    serial.wake();
+    EXPECT_EQ(serial.recv_uart_data(&rec, 16, 3600 * 1000), -1);   // a wake not yet taken ends the next wait
 }
 
 TEST(SerialPortSetup, UnsupportedRatesAndFailedOpens)
