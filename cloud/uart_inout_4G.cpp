@@ -29,6 +29,7 @@ Kx_uart_inout_4G::Kx_uart_inout_4G() {}
 Kx_uart_inout_4G::~Kx_uart_inout_4G()
 {
     m_stop = true;
+    m_link.serial()->wake();   // ends the thread's wait on the line
     if (m_thread.joinable())
         m_thread.join();
     if (p_uart_4G == this)
@@ -49,8 +50,11 @@ int Kx_uart_inout_4G::start_thread()
 void* Kx_uart_inout_4G::receive_thread_4G(void* arg)
 {
     Kx_uart_inout_4G* self = static_cast<Kx_uart_inout_4G*>(arg);
+    // Blocks in poll while the line is quiet, up to a second (bytes or the destructor end the
+    // wait); new cloud settings reload the properties at once where they are stored, so the
+    // line's own reload may wait for the next pass.
     while (self && !self->m_stop)
-        self->receive_pass_4G(100);   // blocks in poll while the line is quiet
+        self->receive_pass_4G(1000);
     return nullptr;
 }
 
