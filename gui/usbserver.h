@@ -32,7 +32,9 @@ public:
     static void parse_header(const std::string& header, int& code, bool& storage);
 
     int socket_fd = -1;
-    int poll_timeout_ms = 100;        // how long one poll blocks waiting for an event
+    // How long one poll blocks waiting for an event. An event ends it at once, and the thread
+    // is never stopped, so this only sets how often an idle watcher wakes for nothing.
+    int poll_timeout_ms = 1000;
 
     // The storage probe gives up after 60 s without the USB storage driver.
     static constexpr unsigned kProbeGiveUpTicks = 6000;
