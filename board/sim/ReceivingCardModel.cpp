@@ -89,6 +89,7 @@ uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | 
 std::vector<uint8_t> answerTo(const uint8_t* packet, int port, uint16_t card, const std::vector<uint8_t>& payload)
 {
     std::vector<uint8_t> a(10);
+    a.reserve(10 + payload.size() + 1);
     a[0] = packet[2];                      // to the packet's source
     a[1] = packet[3];
     const uint16_t source = uint16_t(((port & 3) << 12) | (card & 0x0FFF));

@@ -39,6 +39,7 @@ protected:
     static Bytes setIp(Bytes ip, Bytes mask, Bytes gw, uint16_t port)
     {
         Bytes d = {1, 0, 0, 0};
+        d.reserve(d.size() + ip.size() + mask.size() + gw.size() + 2);
         d.insert(d.end(), ip.begin(), ip.end());
         d.insert(d.end(), mask.begin(), mask.end());
         d.insert(d.end(), gw.begin(), gw.end());

@@ -46,6 +46,7 @@ TEST_F(UdpRunning, DiscoveryFileUploadAndTheFourGGroupOverUdp)
     EXPECT_EQ(r, (Bytes{0, 2}));
     QByteArray d = QCryptographicHash::hash(QByteArray::fromStdString(json), QCryptographicHash::Md5);
     Bytes end = {3, 0, 0, 0, 0};
+    end.reserve(end.size() + size_t(d.size()));
     end.insert(end.end(), d.begin(), d.end());
     ASSERT_TRUE(ask(*c, 0xC0, end, r));
     EXPECT_EQ(r, (Bytes{0, 3, 0}));
