@@ -12,7 +12,6 @@
 namespace {
 
 constexpr u32 kSweepTicks = 80;
-constexpr u32 kLinkWatchTicks = 10;
 constexpr u32 kSearchPermit = 15;
 constexpr u32 kAnswerEvaluate = 1u << 31;  // the sweep must be evaluated
 constexpr u32 kAnswerOdd = 1u << 30;       // the sweep preferred the odd port of each pair
