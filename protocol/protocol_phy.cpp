@@ -13,6 +13,7 @@ enum : unsigned char { kOutside = 0, kInFrame = 1, kAfterA6 = 2, kAfter5B = 3 };
 using byte_scan::Block16;
 using byte_scan::any_lane;
 using byte_scan::escape_lanes;
+using byte_scan::lane_bits;
 using byte_scan::load16;
 using byte_scan::needs_escape;
 
@@ -22,6 +23,19 @@ inline unsigned lane_sum(Block16 v)
     for (int k = 0; k < 16; ++k)
         s += v[k];
     return s;
+}
+
+// Whether in[i] and in[i + 1] are an escape pair: 0xA6 or 0x5B, then 0x01 or 0x02.
+inline bool escape_pair(const unsigned char* in, unsigned int i, unsigned int len)
+{
+    return (in[i] == 0xA6 || in[i] == 0x5B) && i + 1 < len && (in[i + 1] == 0x01 || in[i + 1] == 0x02);
+}
+
+// The byte an escape pair stands for.
+inline unsigned char unescaped(unsigned char first, unsigned char second)
+{
+    const bool one = second == 0x01;
+    return first == 0xA6 ? (one ? 0xA6 : 0xA5) : (one ? 0x5B : 0x5A);
 }
 
 // Appends b to out at n, escaped; returns the new count.
@@ -58,21 +72,36 @@ unsigned int protocol_phy::data_transf_meaning(unsigned char* in, unsigned char*
     m_state = kOutside;
     for (unsigned int i = 0; i < len; ++i) {
         if (m_state == kInFrame) {
-            // A run of bytes that need no unescaping is copied at once.
-            unsigned int j = unsigned(byte_scan::find_escaped(in, i, len));
-            if (j > i) {
-                std::memcpy(out + n, in + i, j - i);
-                n += j - i;
-                i = j;
-                if (i == len)
-                    break;
+            // Plain bytes go sixteen at a time: each block is stored whole and the output
+            // advances to its first escaped byte, where an escape pair is decoded at once.
+            // The stores stay inside out's len bytes: the output never runs ahead of the
+            // input.
+            while (i + 16 <= len) {
+                const Block16 v = load16(in + i);
+                std::memcpy(out + n, &v, 16);
+                const unsigned mask = lane_bits(escape_lanes(v));
+                if (mask == 0) {
+                    n += 16;
+                    i += 16;
+                    continue;
+                }
+                const unsigned k = unsigned(__builtin_ctz(mask));
+                n += k;
+                i += k;
+                if (!escape_pair(in, i, len))
+                    break;   // an opener, a closer or a lone escape byte: the states below
+                out[n++] = unescaped(in[i], in[i + 1]);
+                i += 2;
             }
+            while (i < len && !byte_scan::needs_escape(in[i]))
+                out[n++] = in[i++];
+            if (i == len)
+                break;
         }
         unsigned char b = in[i];
-        if (m_state == kInFrame && (b == 0xA6 || b == 0x5B) && i + 1 < len && (in[i + 1] == 0x01 || in[i + 1] == 0x02)) {
+        if (m_state == kInFrame && escape_pair(in, i, len)) {
             // A whole escape pair, decoded at once (the same as through the states below).
-            const bool one = in[i + 1] == 0x01;
-            out[n++] = b == 0xA6 ? (one ? 0xA6 : 0xA5) : (one ? 0x5B : 0x5A);
+            out[n++] = unescaped(b, in[i + 1]);
             ++i;
             continue;
         }

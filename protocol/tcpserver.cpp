@@ -15,6 +15,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -83,6 +84,7 @@ void TcpServer::unInitialize()
     }
     m_clients.clear();
     m_parsers.clear();
+    m_activeClient = -1;
 }
 
 std::vector<int> TcpServer::takeClosed()
@@ -96,6 +98,8 @@ void TcpServer::closeClient(int socket)
 {
     if (m_clients.erase(socket) == 0)
         return;
+    if (m_activeClient == socket)
+        m_activeClient = -1;
     m_parsers.erase(socket);
     ::close(socket);
     m_closed.push_back(socket);
@@ -112,12 +116,34 @@ void TcpServer::delete_clinetSocket(int socket)
 void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t len)
 {
     for (size_t i = 0; i < len; ++i) {
+        if (!p.inFrame && data[i] == 0xA5) {
+            // A frame that lies whole in this read (openers, plain bytes, closer) becomes
+            // its record straight from the read, without passing through the parser.
+            size_t k = i + 1;
+            while (k < len && data[k] == 0xA5)
+                ++k;
+            const size_t j = byte_scan::find_marker(data, k, len);
+            if (j < len && data[j] == 0x5A && j - i < MAX_RECORD) {
+                Record r;
+                r.data.assign(data + i, data + j + 1);
+                r.socket = socket;
+                m_records.push_back(std::move(r));
+                i = j;
+                continue;
+            }
+        }
         if (p.inFrame && !p.overlong) {
-            // A run of plain frame bytes (no opener, no closer) is taken at once when it
-            // fits the record; otherwise the bytes go one by one below.
-            size_t j = byte_scan::find_marker(data, i, len);
-            if (j > i && p.frame.size() + (j - i) < MAX_RECORD) {
-                p.frame.insert(p.frame.end(), data + i, data + j);
+            // A run of plain frame bytes (no opener, no closer) is taken at once. One that
+            // would make the frame longer than a record may be drops the frame up to its
+            // closer, as a byte too many does below.
+            const size_t j = byte_scan::find_marker(data, i, len);
+            if (j > i) {
+                if (j - i <= MAX_RECORD - p.frame.size()) {
+                    p.frame.insert(p.frame.end(), data + i, data + j);
+                } else {
+                    p.frame.clear();
+                    p.overlong = true;
+                }
                 i = j;
                 if (i == len)
                     break;
@@ -162,6 +188,26 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
     }
 }
 
+size_t TcpServer::readClient(int c, int flags)
+{
+    ssize_t got = ::recv(c, m_readBuf.data(), m_readBuf.size(), flags);
+    if (got > 0) {
+        feed(c, m_parsers[c], m_readBuf.data(), size_t(got));
+        return size_t(got);
+    }
+    if (got == 0) {
+        closeClient(c);   // the client closed its end
+        return 0;
+    }
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+        // A broken connection would report the same error on every pass.
+        std::printf("recv error\n");
+        writeLogMsg(LOG_ERROR, "recv error . . . ");
+        closeClient(c);
+    }
+    return 0;
+}
+
 int TcpServer::recvData(int wait_ms)
 {
     if (m_socket < 0) {
@@ -172,6 +218,23 @@ int TcpServer::recvData(int wait_ms)
     }
     if (m_acceptResting && Utils::getTimeSpace(m_acceptRestStamp) >= ACCEPT_REST_TICKS)
         m_acceptResting = false;
+
+    // A PC that sends a request waits for its reply before it sends the next: while it is
+    // the only client, the next request is waited for in the receive itself (its socket
+    // times out after ACTIVE_WAIT_MS), which spares a poll per frame. New clients and
+    // hang-ups are still seen by the full poll at least every ACTIVE_WAIT_MS.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_activeClient >= 0 && m_clients.size() == 1 && wait_ms >= ACTIVE_WAIT_MS
+        && now - m_lastPoll < std::chrono::milliseconds(ACTIVE_WAIT_MS)) {
+        const int c = m_activeClient;
+        m_activeClient = -1;
+        if (readClient(c, 0) > 0)
+            m_activeClient = c;
+        return 0;
+    }
+    m_lastPoll = now;
+    m_activeClient = -1;
+
     std::vector<pollfd> fds;
     fds.reserve(m_clients.size() + 1);
     // While accepting rests, the listening socket is left out of the poll (a negative
@@ -193,23 +256,15 @@ int TcpServer::recvData(int wait_ms)
     for (size_t i = 1; i < fds.size(); ++i) {
         if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
             continue;
-        int c = fds[i].fd;
-        ssize_t got = ::recv(c, m_readBuf.data(), m_readBuf.size(), 0);
-        if (got > 0) {
-            feed(c, m_parsers[c], m_readBuf.data(), size_t(got));
-        } else if (got == 0) {
-            closeClient(c);   // the client closed its end
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            // A broken connection would report the same error on every pass.
-            std::printf("recv error\n");
-            writeLogMsg(LOG_ERROR, "recv error . . . ");
-            closeClient(c);
-        }
+        if (readClient(fds[i].fd, MSG_DONTWAIT) > 0 && fds.size() == 2)
+            m_activeClient = fds[i].fd;
     }
 
     if (fds[0].revents & POLLIN) {
         for (int k = 0; k < kAcceptPerPass; ++k) {
-            int c = ::accept4(m_socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            // Blocking, so that a lone active client can be waited for in its receive; every
+            // other receive and every send says MSG_DONTWAIT.
+            int c = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) {
                 if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
                     if (!m_acceptErrorBurst) {
@@ -233,6 +288,8 @@ int TcpServer::recvData(int wait_ms)
             // tail back for an acknowledgement only delays the client.
             int on = 1;
             ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            timeval active{0, ACTIVE_WAIT_MS * 1000};
+            ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &active, sizeof active);
             m_clients.insert(c);
             m_parsers[c] = Parser();
         }

@@ -7,6 +7,7 @@
 
 #include "protocol/link_buffer.h"
 
+#include <chrono>
 #include <cstddef>
 #include <list>
 #include <map>
@@ -26,6 +27,9 @@ public:
     // Out of descriptors, the listening socket stays readable: accepting rests this many
     // 10 ms ticks instead of spinning on it.
     static constexpr unsigned ACCEPT_REST_TICKS = 10;
+    // A lone client that has just sent is waited for in its receive this long before the
+    // server goes back to polling every socket; the full poll also runs at least this often.
+    static constexpr int ACTIVE_WAIT_MS = 10;
 
     struct Record {
         std::vector<unsigned char> data;   // one raw frame as it came off the wire
@@ -74,6 +78,9 @@ private:
     };
 
     void closeClient(int socket);
+    // Reads what client c has into its frames; the bytes read (0 when there were none, or
+    // the client is gone: closed by it or on an error).
+    size_t readClient(int c, int flags);
     void feed(int socket, Parser& parser, const unsigned char* data, size_t len);
 
     int m_socket = -1;
@@ -83,6 +90,8 @@ private:
     std::list<Record> m_records;
     std::vector<int> m_closed;
     LinkBuffer m_readBuf;
+    int m_activeClient = -1;   // the lone client whose last read brought bytes
+    std::chrono::steady_clock::time_point m_lastPoll{};
     bool m_acceptResting = false;
     unsigned m_acceptRestStamp = 0;
     bool m_acceptErrorBurst = false;      // one report per burst of accept errors

@@ -82,6 +82,30 @@ TEST(ProtocolPhyCodec, EmptyFrameAndGarbage)
     EXPECT_EQ(done, 1);
 }
 
+TEST(ProtocolPhyCodec, EscapesAnywhereInLongRunsAndLoneEscapeBytes)
+{
+    // Plain runs long enough to be copied in blocks, with an escape pair at the last byte
+    // of a block and a lone escape byte (followed by a plain one) inside a block: the lone
+    // escape byte is dropped and the byte after it kept.
+    Bytes wire = {0xA5, 0xA5, 0xA5};
+    Bytes plain;
+    for (int k = 0; k < 15; ++k)
+        wire.push_back(0x30 + k), plain.push_back(0x30 + k);
+    wire.insert(wire.end(), {0xA6, 0x02});   // the pair begins at the first block's last byte
+    plain.push_back(0xA5);
+    for (int k = 0; k < 20; ++k)
+        wire.push_back(0x40 + k), plain.push_back(0x40 + k);
+    wire.insert(wire.end(), {0x5B, 0x33});   // a lone escape byte
+    plain.push_back(0x33);
+    for (int k = 0; k < 40; ++k)
+        wire.push_back(0x10), plain.push_back(0x10);
+    wire.insert(wire.end(), {0x5B, 0x01, 0x5A});
+    plain.push_back(0x5B);
+    unsigned char done = 0;
+    EXPECT_EQ(deviceUnescape(wire, done), plain);
+    EXPECT_EQ(done, 1);
+}
+
 TEST(ProtocolPhyCodec, MissingCloserOrBadCheckByteIsRefused)
 {
     Bytes plain = pc::encode(pc::writeRam(0x100, {0xA5, 0x5A, 0xA6, 0x5B}));

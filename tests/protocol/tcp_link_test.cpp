@@ -578,3 +578,53 @@ TEST(TcpServerRecords, AFrameOf0x20000BytesIsKeptAndOneByteLongerIsDropped)
     EXPECT_EQ(server.records().front().data.size(), 0x20000u);
     EXPECT_EQ(server.records().back().data, small);
 }
+
+TEST(TcpServerRecords, WholeFramesInOneReadKeepTheLengthLimit)
+{
+    TcpServer server;
+    Bytes stream(0x20000, 0x11);
+    stream[0] = stream[1] = stream[2] = 0xA5;
+    stream.back() = 0x5A;
+    Bytes longer(0x20001, 0x22);
+    longer[0] = 0xA5;
+    longer.back() = 0x5A;
+    const Bytes small = {0xA5, 0xA5, 0xA5, 0x01, 0x5A};
+    stream.insert(stream.end(), longer.begin(), longer.end());
+    stream.insert(stream.end(), small.begin(), small.end());
+    server.feed_bytes(7, stream.data(), stream.size());
+    ASSERT_EQ(server.records().size(), 2u);
+    EXPECT_EQ(server.records().front().data.size(), 0x20000u);
+    EXPECT_EQ(server.records().back().data, small);
+}
+
+// A lone client is read without a poll while it keeps sending; a second client must still
+// be let in and served.
+TEST(TcpServerRecords, AClientThatKeepsSendingDoesNotShutOutASecond)
+{
+    kel_test::TestRoot root;
+    TcpServer server;
+    ASSERT_GT(kel_test::bindPrivatePorts(5005, [&](int) { return server.initialize(5005) == 0; }), 0);
+    Client a(server.localPort());
+    ASSERT_TRUE(a.connected());
+    const Bytes frame = {0xA5, 0xA5, 0xA5, 0x01, 0x5A};
+    std::unique_ptr<Client> b;
+    bool bSent = false, bServed = false;
+    int aSocket = -1;
+    for (int i = 0; i < 200000 && !bServed; ++i) {
+        a.send(frame);
+        if (i == 3)
+            b = std::make_unique<Client>(server.localPort());
+        if (b && !bSent && server.clients().size() == 2) {
+            b->send(frame);
+            bSent = true;
+        }
+        server.recvData(1000);
+        for (const auto& r : server.records()) {
+            if (aSocket < 0)
+                aSocket = r.socket;
+            bServed = bServed || r.socket != aSocket;
+        }
+        server.records().clear();
+    }
+    EXPECT_TRUE(bServed) << "the second client was never read";
+}
