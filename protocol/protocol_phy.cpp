@@ -234,26 +234,33 @@ unsigned int protocol_phy::build_reply(unsigned char* frame, unsigned int r, uns
     out[n++] = 0xA5;
     out[n++] = 0xA5;
     out[n++] = 0xA5;
-    // Runs of whole 16-byte blocks that need no escaping are copied at once; a block with a
-    // marked byte, and the tail, go byte by byte.
+    // Plain bytes go sixteen at a time: each block is stored whole and the output advances
+    // to its first marked byte, which is escaped on its own. out holds twice the reply, so
+    // a whole block stored at n stays inside it.
     Block16 wide = {};
     unsigned char check = 0;
     unsigned int i = 0;
-    while (i < len) {
-        unsigned int j = i;
-        for (; j + 16 <= len; j += 16) {
-            const Block16 v = load16(frame + j);
-            if (any_lane(escape_lanes(v)))
-                break;
+    while (i + 16 <= len) {
+        const Block16 v = load16(frame + i);
+        std::memcpy(out + n, &v, 16);
+        const unsigned mask = lane_bits(escape_lanes(v));
+        if (mask == 0) {
             wide ^= v;
+            n += 16;
+            i += 16;
+            continue;
         }
-        std::memcpy(out + n, frame + i, j - i);
-        n += j - i;
-        const unsigned int end = std::min(j + 16, len);
-        for (i = j; i < end; ++i) {
+        const unsigned k = unsigned(__builtin_ctz(mask));
+        for (unsigned int e = i + k; i < e; ++i)
             check ^= frame[i];
-            n = put_escaped(out, n, frame[i]);
-        }
+        n += k;
+        check ^= frame[i];
+        n = put_escaped(out, n, frame[i]);
+        ++i;
+    }
+    for (; i < len; ++i) {
+        check ^= frame[i];
+        n = put_escaped(out, n, frame[i]);
     }
     for (int k = 0; k < 16; ++k)
         check ^= wide[k];
