@@ -247,6 +247,17 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     } else {
         return;
     }
+    if (link.joining.empty() && d.back() == 0x5A && d.size() <= MAX_JOINED) {
+        // A whole frame in one datagram (the usual case) becomes the frame record as it is.
+        link.joining_flag = false;
+        if (link.frames.size() < MAX_FRAMES) {
+            UdpServer::Record frame;
+            frame.data.swap(rec.data);
+            frame.addr = rec.addr;
+            link.frames.push_back(std::move(frame));
+        }
+        return;
+    }
     if (link.joining.size() + d.size() > MAX_JOINED) {
         // Longer than any frame record: the frame is dropped, and what follows it up to the
         // next opener with it.
