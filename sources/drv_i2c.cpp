@@ -33,7 +33,8 @@ int Drv_I2C0::i2c_read(int fd, unsigned char addr, unsigned char reg, unsigned c
         return 0;   // more than one transfer takes; the caller's buffer is left as it was
     unsigned char address = reg;
     unsigned char buffer[kMaxRead];
-    std::memset(buffer, 0, sizeof buffer);
+    if (n > 0)
+        std::memset(buffer, 0, size_t(n));
     board::I2cMessage messages[2];
     messages[0].address = uint16_t(addr >> 1);
     messages[0].read = false;

@@ -6,15 +6,28 @@
 
 #include <atomic>
 #include <mutex>
-#include <set>
 
 namespace sim {
+
+namespace {
+// Counts changes of what answers where (attach, absence, a switch's channels): which device
+// an address reaches is kept per address until it moves.
+std::atomic<uint64_t> g_topology{1};
+} // namespace
 
 bool I2cSwitchModel::write(const uint8_t* data, uint16_t length)
 {
     if (length >= 1)
-        channels_ = data[length - 1];
+        setChannels(data[length - 1]);
     return true;
+}
+
+void I2cSwitchModel::setChannels(uint8_t channels)
+{
+    if (channels != channels_) {
+        channels_ = channels;
+        ++g_topology;
+    }
 }
 
 bool I2cSwitchModel::read(uint8_t* data, uint16_t length)
@@ -34,22 +47,16 @@ struct Attached {
 };
 
 std::mutex g_lock;
-std::vector<Attached>& devices()
+// The devices by address, in the order they were attached (the first visible one answers).
+// The input side moves thousands of transfers a second; each looks at the few devices at its
+// address instead of all of them.
+std::vector<Attached>& at(uint8_t address8)
 {
-    static std::vector<Attached> d;
-    return d;
+    static std::vector<Attached> d[128];
+    return d[address8 >> 1];
 }
-// The switches among them, apart: every transfer to a device behind one looks them up.
-std::vector<Attached>& switches()
-{
-    static std::vector<Attached> d;
-    return d;
-}
-std::set<uint8_t>& absent()
-{
-    static std::set<uint8_t> a;
-    return a;
-}
+bool g_absent[128] = {};
+bool absent(uint8_t address8) { return g_absent[address8 >> 1]; }
 std::vector<I2cRecord>& records()
 {
     static std::vector<I2cRecord> r;
@@ -62,25 +69,40 @@ bool visible(const Attached& a, int depth = 0)
 {
     if (a.switchAddress8 == 0)
         return true;
-    if (depth > 4)
+    if (depth > 4 || absent(a.switchAddress8))
         return false;
-    for (const auto& s : switches()) {
-        if (s.address8 != a.switchAddress8 || absent().count(s.address8))
-            continue;
-        if ((s.asSwitch->channels() & a.channelMask) && visible(s, depth + 1))
+    for (const auto& s : at(a.switchAddress8))
+        if (s.asSwitch && (s.asSwitch->channels() & a.channelMask) && visible(s, depth + 1))
             return true;
-    }
     return false;
 }
 
-I2cModel* find(uint8_t address8)
+I2cModel* resolve(uint8_t address8)
 {
-    if (absent().count(address8))
+    if (absent(address8))
         return nullptr;
-    for (const auto& a : devices())
-        if (a.address8 == address8 && visible(a))
+    for (const auto& a : at(address8))
+        if (visible(a))
             return a.model;
     return nullptr;
+}
+
+// The input side addresses one receiver a dozen times between two switch writes.
+struct Resolved {
+    uint64_t topology = 0;
+    I2cModel* model = nullptr;
+};
+Resolved g_resolved[128];
+
+I2cModel* find(uint8_t address8)
+{
+    Resolved& r = g_resolved[address8 >> 1];
+    const uint64_t topology = g_topology;
+    if (r.topology != topology) {
+        r.model = resolve(address8);
+        r.topology = topology;
+    }
+    return r.model;
 }
 
 struct Registrar {
@@ -91,26 +113,24 @@ struct Registrar {
 void I2cBusModel::attach(uint8_t address8, I2cModel* model, uint8_t switchAddress8, uint8_t channelMask)
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    devices().push_back({uint8_t(address8 & 0xFE), model, uint8_t(switchAddress8 & 0xFE), channelMask,
-                         dynamic_cast<I2cSwitchModel*>(model)});
-    if (devices().back().asSwitch)
-        switches().push_back(devices().back());
+    at(address8).push_back({uint8_t(address8 & 0xFE), model, uint8_t(switchAddress8 & 0xFE), channelMask,
+                            dynamic_cast<I2cSwitchModel*>(model)});
+    ++g_topology;
 }
 
 void I2cBusModel::detachAll()
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    devices().clear();
-    switches().clear();
+    for (int a = 0; a < 256; a += 2)
+        at(uint8_t(a)).clear();
+    ++g_topology;
 }
 
 void I2cBusModel::setAbsent(uint8_t address8, bool isAbsent)
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    if (isAbsent)
-        absent().insert(address8 & 0xFE);
-    else
-        absent().erase(address8 & 0xFE);
+    g_absent[address8 >> 1] = isAbsent;
+    ++g_topology;
 }
 
 void I2cBusModel::nakTransferNumber(int n)
@@ -134,12 +154,15 @@ void I2cBusModel::clearLog()
 void I2cBusModel::reset()
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    absent().clear();
+    for (bool& a : g_absent)
+        a = false;
+    ++g_topology;
     records().clear();
     g_nakIn = 0;
-    for (auto& a : devices())
-        if (a.asSwitch)
-            a.asSwitch->setChannels(0);
+    for (int address = 0; address < 256; address += 2)
+        for (auto& a : at(uint8_t(address)))
+            if (a.asSwitch)
+                a.asSwitch->setChannels(0);
 }
 
 } // namespace sim

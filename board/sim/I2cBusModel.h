@@ -20,7 +20,7 @@ public:
     bool write(const uint8_t* data, uint16_t length) override;
     bool read(uint8_t* data, uint16_t length) override;
     uint8_t channels() const { return channels_; }
-    void setChannels(uint8_t channels) { channels_ = channels; }
+    void setChannels(uint8_t channels);
 private:
     uint8_t channels_ = 0;
 };

@@ -16,21 +16,28 @@ const ScenarioKeys::Entry& ScenarioKeys::entry(const char* name)
         entries_.clear();
         generation_ = generation;
     }
+    // Callers name their keys with literals, so the pointer finds the key without comparing
+    // texts; the same name from elsewhere is found by its text.
     for (const Entry& e : entries_)
-        if (e.name == name || std::strcmp(e.name, name) == 0)
+        if (e.name == name)
             return e;
-    entries_.push_back({name, SimBoard::scenario(prefix_ + name)});
+    for (const Entry& e : entries_)
+        if (std::strcmp(e.name, name) == 0)
+            return e;
+    Entry e{name, SimBoard::scenario(prefix_ + name), false, 0};
+    if (!e.text.empty()) {
+        char* end = nullptr;
+        e.value = std::strtol(e.text.c_str(), &end, 0);
+        e.isNumber = end && *end == '\0';
+    }
+    entries_.push_back(std::move(e));
     return entries_.back();
 }
 
 long ScenarioKeys::number(const char* name, long fallback)
 {
-    const std::string& v = entry(name).text;
-    if (v.empty())
-        return fallback;
-    char* end = nullptr;
-    const long n = std::strtol(v.c_str(), &end, 0);
-    return (end && *end == '\0') ? n : fallback;
+    const Entry& e = entry(name);
+    return e.isNumber ? e.value : fallback;
 }
 
 std::string ScenarioKeys::text(const char* name, const std::string& fallback)

@@ -24,6 +24,8 @@ private:
     struct Entry {
         const char* name;
         std::string text;   // empty: the scenario does not set the key
+        bool isNumber;      // text is a whole number: value holds it
+        long value;
     };
     const Entry& entry(const char* name);
 

@@ -182,6 +182,22 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
     EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
     EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), 1);
     EXPECT_EQ(b, 0x42);
+    // What answers where follows each change of the switch, of absence and of attachment.
+    channel = 0x04;
+    EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), -1);          // another channel
+    channel = 0x06;
+    EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), 1);
+    sim::I2cBusModel::setAbsent(0xE0, true);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), -1);          // the switch itself gone
+    sim::I2cBusModel::setAbsent(0xE0, false);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), 1);
+    Register second;
+    board::I2cMessage readSecond{0x60, true, 1, &b};
+    EXPECT_EQ(board::I2cBus::transfer(fd, &readSecond, 1), -1);    // nothing there yet
+    sim::I2cBusModel::attach(0xC0, &second, 0xE0, 0x04);
+    EXPECT_EQ(board::I2cBus::transfer(fd, &readSecond, 1), 1);
 
     sim::I2cBusModel::nakTransferNumber(2);
     board::I2cMessage rd{0x68, true, 1, &b};

@@ -41,8 +41,12 @@ uint8_t It6602Model::address()
 void It6602Model::loadScenario()
 {
     const uint64_t generation = SimBoard::scenarioGeneration();
-    if (generation == generation_)
-        return;
+    if (generation != generation_)
+        readScenario(generation);
+}
+
+void It6602Model::readScenario(uint64_t generation)
+{
     generation_ = generation;
     const std::string k = "input" + std::to_string(input_) + ".";
     auto num = [&](const char* key, long fallback) { return SimBoard::scenarioInt(k + key, fallback); };
@@ -85,9 +89,13 @@ void It6602Model::loadScenario()
 
 void It6602Model::update()
 {
-    loadScenario();
-    if (generation_ == updatedGeneration_ && (regs_[1][0xB0] & 0x03) == updatedHpd_)
-        return;
+    // Callers have read the scenario.
+    if (generation_ != updatedGeneration_ || (regs_[1][0xB0] & 0x03) != updatedHpd_)
+        derive();
+}
+
+void It6602Model::derive()
+{
     updatedGeneration_ = generation_;
     updatedHpd_ = regs_[1][0xB0] & 0x03;
     uint8_t* b0 = regs_[0];

@@ -65,8 +65,10 @@ private:
         uint8_t address = 0x90;
         uint8_t structure3d = 0xFF;               // 0 frame packing, 6 top-and-bottom, 8 side-by-side
     };
-    void loadScenario();
+    void loadScenario();                        // reads it again only when it changed
+    void readScenario(uint64_t generation);
     void update();                              // status, timing and interrupts from the scenario
+    void derive();                              // what update() finds out of date
     void powerOn();
     bool powered();
     uint8_t& at(int r);                         // register r of the selected bank

@@ -140,6 +140,16 @@ void It6805Model::refresh()
     last_ = sig_;
 }
 
+bool It6805Model::absent()
+{
+    const uint64_t generation = SimBoard::scenarioGeneration();
+    if (generation != absentGeneration_) {
+        absentGeneration_ = generation;
+        absent_ = keys_.is("chip", "absent");
+    }
+    return absent_;
+}
+
 uint8_t It6805Model::rxRead(uint8_t r)
 {
     const Signal& s = sig_;
@@ -391,7 +401,7 @@ void It6805Model::cecWrite(uint8_t r, uint8_t v)
 bool It6805Model::write(uint8_t address, const uint8_t* data, uint16_t length)
 {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (keys_.is("chip", "absent") || length == 0)
+    if (absent() || length == 0)
         return false;
     refresh();
     const int slot = address == kAddrRx ? 0 : address == kAddrCec ? 1 : address == kAddrEdid ? 2 : 3;
@@ -413,7 +423,7 @@ bool It6805Model::write(uint8_t address, const uint8_t* data, uint16_t length)
 bool It6805Model::read(uint8_t address, uint8_t* data, uint16_t length)
 {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (keys_.is("chip", "absent"))
+    if (absent())
         return false;
     refresh();
     const int slot = address == kAddrRx ? 0 : address == kAddrCec ? 1 : address == kAddrEdid ? 2 : 3;
@@ -509,6 +519,7 @@ void It6805Model::reset()
     banks_[3][0x60] = 0x20;
     sig_ = last_ = Signal();
     signalGeneration_ = 0;
+    absentGeneration_ = 0;
     pclkIndex_ = tmdsIndex_ = pclkSample_ = 0;
     eqCountdown_ = -1;
     f8Last_[0] = f8Last_[1] = 0;

@@ -83,6 +83,7 @@ private:
     bool write(uint8_t address, const uint8_t* data, uint16_t length);
     bool read(uint8_t address, uint8_t* data, uint16_t length);
     void refresh();
+    bool absent();                        // the scenario leaves the chip out (chip=absent)
     uint8_t rxRead(uint8_t r);
     void rxWrite(uint8_t r, uint8_t value);
     uint8_t cecRead(uint8_t r);
@@ -106,6 +107,8 @@ private:
     uint8_t pointer_[4] = {0, 0, 0, 0};
     Signal sig_, last_;
     uint64_t signalGeneration_ = 0;   // scenario generation sig_ was read at; 0: never
+    uint64_t absentGeneration_ = 0;   // the same for absent_
+    bool absent_ = false;
     ScenarioKeys keys_{"input3."};
     uint32_t pclkIndex_ = 0, tmdsIndex_ = 0;
     uint32_t pclkSample_ = 0;
