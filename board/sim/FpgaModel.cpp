@@ -258,6 +258,26 @@ public:
 
     bool linkUp(int port)
     {
+        if (port < 0 || port >= ReceivingCardModel::kPorts)
+            return readLinkUp(port);
+        // The link status registers are read on every pass of the manager: the ports' links
+        // are worked out again only when the scenario or the card counts changed. The
+        // versions are read before the values, so a change made meanwhile is seen next time.
+        const uint64_t generation = SimBoard::scenarioGeneration();
+        const uint64_t cards = ReceivingCardModel::cardsVersion();
+        if (generation != m_linkGeneration || cards != m_linkCards) {
+            m_linkGeneration = generation;
+            m_linkCards = cards;
+            m_links = 0;
+            for (int p = 0; p < ReceivingCardModel::kPorts; ++p)
+                if (readLinkUp(p))
+                    m_links = uint16_t(m_links | 1u << p);
+        }
+        return (m_links >> port) & 1;
+    }
+
+    bool readLinkUp(int port)
+    {
         long fallback = ReceivingCardModel::cards(m_index, port) > 0 ? 1 : 0;
         return SimBoard::scenarioInt(prefix(m_index) + "link.port" + std::to_string(port), fallback) != 0;
     }
@@ -453,6 +473,8 @@ public:
     bool m_ackArmed[kReceivePairs] = {};
     uint8_t m_measured[kMeasuredEnd - kMeasuredFirst] = {};
     bool m_trained = false;
+    uint64_t m_linkGeneration = 0, m_linkCards = 0;   // what m_links was worked out from
+    uint16_t m_links = 0;                             // bit per port: link up
     bool m_linkError = false;
     bool m_trainable = true;
     bool m_outputCheck = true;

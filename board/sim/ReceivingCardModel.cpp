@@ -5,6 +5,7 @@
 #include "board/sim/SimBoard.h"
 #include "board/sim/spi/SparseMemory.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -34,6 +35,7 @@ struct Chain {
 std::mutex g_lock;
 Chain g_chains[2][ReceivingCardModel::kPorts];
 bool g_configured = false;
+std::atomic<uint64_t> g_cardsVersion{1};
 
 bool validPort(int fpga, int port)
 {
@@ -165,6 +167,12 @@ void ReceivingCardModel::setCards(int fpga, int port, int count)
     std::lock_guard<std::mutex> hold(g_lock);
     configure();
     g_chains[fpga][port].cards.assign(size_t(count < 0 ? 0 : (count > 0x0FFD ? 0x0FFD : count)), ChainCard());
+    ++g_cardsVersion;
+}
+
+uint64_t ReceivingCardModel::cardsVersion()
+{
+    return g_cardsVersion;
 }
 
 int ReceivingCardModel::cards(int fpga, int port)
@@ -354,6 +362,7 @@ void ReceivingCardModel::reset()
         for (auto& chain : fpga)
             chain = Chain();
     g_configured = false;
+    ++g_cardsVersion;
 }
 
 namespace {

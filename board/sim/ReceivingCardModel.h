@@ -51,6 +51,9 @@ public:
 
     static void setCards(int fpga, int port, int count);
     static int cards(int fpga, int port);
+    // Counts changes of the card counts (setCards, reset), so a model can keep what it
+    // derived from them until they move.
+    static uint64_t cardsVersion();
     static void setFunctionCard(int fpga, int port, bool on);
     static void setConfigId(int fpga, int port, int index, uint32_t id);   // index -1: every card
     static void setCardSilent(int fpga, int port, int index, bool silent);

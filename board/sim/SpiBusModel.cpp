@@ -20,6 +20,16 @@ SpiModel* g_models[kChipSelects] = {};
 SpiBusModel::Fault g_faults[kChipSelects] = {};
 SpiBusModel::Settings g_settings[kChipSelects];
 bool g_logging = true;
+// Open descriptors and their chip selects: the managers move thousands of messages a second
+// and each would otherwise look its descriptor up among all the simulated ones.
+std::vector<std::pair<int, int>> g_open;
+int chipSelectOfOpen(int fd)
+{
+    for (const auto& o : g_open)
+        if (o.first == fd)
+            return o.second;
+    return -1;
+}
 std::vector<SpiRecord>& records()
 {
     static std::vector<SpiRecord> r;
@@ -128,7 +138,10 @@ int SpiDevice::open(const char* path)
     int cs = sim::chipSelectOf(path ? path : "");
     if (cs < 0 || sim::SpiBusModel::fault(cs) == sim::SpiBusModel::Fault::Absent)
         return -1;
-    return sim::FakeDescriptors::open("spi", path);
+    const int fd = sim::FakeDescriptors::open("spi", path);
+    std::lock_guard<std::mutex> hold(sim::g_lock);
+    sim::g_open.emplace_back(fd, cs);
+    return fd;
 }
 
 int SpiDevice::configure(int fd, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz)
@@ -148,11 +161,10 @@ int SpiDevice::configure(int fd, uint8_t mode, uint8_t bitsPerWord, uint32_t spe
 
 int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
 {
-    thread_local std::string kind, path;   // reused: the device path is too long to copy without allocating
-    if (!sim::FakeDescriptors::lookup(fd, kind, path) || kind != "spi")
-        return -1;
-    int cs = sim::chipSelectOf(path);
     std::lock_guard<std::mutex> hold(sim::g_lock);
+    const int cs = sim::chipSelectOfOpen(fd);
+    if (cs < 0)
+        return -1;
     if (sim::g_faults[cs] == sim::SpiBusModel::Fault::Absent || sim::g_faults[cs] == sim::SpiBusModel::Fault::TransferFails)
         return -1;
     sim::SpiModel* model = sim::g_models[cs];
@@ -206,6 +218,14 @@ int SpiDevice::transfer(int fd, const SpiTransfer* segments, unsigned count)
 
 void SpiDevice::close(int fd)
 {
+    {
+        std::lock_guard<std::mutex> hold(sim::g_lock);
+        for (auto it = sim::g_open.begin(); it != sim::g_open.end(); ++it)
+            if (it->first == fd) {
+                sim::g_open.erase(it);
+                break;
+            }
+    }
     sim::FakeDescriptors::close(fd);
 }
 

@@ -437,4 +437,6 @@ TEST_F(FpgaBringUp, PortLinkStateAndItsChangeNotification)
     EXPECT_EQ(codes, std::vector<int>{11});
     look();
     EXPECT_EQ(codes.size(), 1u);
+    sim::ReceivingCardModel::setCards(0, 1, 0);        // the cards of port 1 unplugged
+    EXPECT_EQ(manager->get_wlan_state(), 0x0211);
 }
