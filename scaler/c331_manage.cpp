@@ -134,9 +134,7 @@ void c331_manage::raise_apply_flag(uint8_t value)
     if (value > c331_apply_flag)
         c331_apply_flag = value;
     // A change waits no pause: the thread is woken to apply it.
-    std::lock_guard<std::mutex> hold(pass_mutex);
-    pass_work = true;
-    pass_wake.notify_one();
+    pass_wake.end();
 }
 
 void* c331_manage::c331manageThread(void* arg)
@@ -150,10 +148,7 @@ void* c331_manage::c331manageThread(void* arg)
     for (;;) {
         self->c331manage_pass();
         const bool busy = self->c331_stage < 8 || self->c331_apply_flag != 0;
-        std::unique_lock<std::mutex> hold(self->pass_mutex);
-        if (!self->pass_work)
-            board::Clock::waitMs(self->pass_wake, hold, busy ? 1 : 10);
-        self->pass_work = false;
+        self->pass_wake.pauseMs(busy ? 1 : 10);
     }
     return nullptr;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "board/Clock.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -348,9 +350,7 @@ public:
     // re-synchronised.
     std::atomic<uint8_t> c331_apply_flag{0};
     // The thread's pause between passes, ended early by raise_apply_flag.
-    std::mutex pass_mutex;
-    std::condition_variable pass_wake;
-    bool pass_work = false;                  // under pass_mutex
+    board::PassWake pass_wake;
     std::atomic<uint8_t> c331_stage{0};     // start-up stage 0-8
     uint8_t pattern_gen_on = 0;
     std::atomic<uint8_t> osd_redraw_request{0};

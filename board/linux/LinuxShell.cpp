@@ -44,6 +44,8 @@ void Clock::waitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& 
 {
     wake.wait_for(lock, std::chrono::milliseconds(milliseconds));
 }
+bool PassWake::pauseMs(uint64_t milliseconds) { return pollMs(milliseconds); }
+
 std::time_t Clock::wallTime() { return std::time(nullptr); }
 
 uint64_t Clock::monotonicUs()

@@ -30,6 +30,15 @@ void Clock::waitMs(std::condition_variable& wake, std::unique_lock<std::mutex>& 
     wake.wait_for(lock, std::chrono::milliseconds(milliseconds));
 }
 
+bool PassWake::pauseMs(uint64_t milliseconds)
+{
+    if (sim::SimBoard::virtualClock()) {
+        sim::SimBoard::advanceVirtual(milliseconds * 1000);
+        return pending_.exchange(false);
+    }
+    return pollMs(milliseconds);
+}
+
 std::time_t Clock::wallTime()
 {
     std::time_t fixed = sim::SimBoard::fixedWallTime();

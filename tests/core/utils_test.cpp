@@ -154,3 +154,23 @@ TEST(StopSignalPause, StopEndsAWaitingThreadAndLaterWaits)
     EXPECT_TRUE(signal.stopped());
     EXPECT_TRUE(signal.wait(3600 * 1000));   // already stopped: no wait at all
 }
+
+TEST(PassWakePause, EndEndsThePauseUnderWayOrTheNextOneOnly)
+{
+    const bool wasVirtual = sim::SimBoard::virtualClock();
+    sim::SimBoard::useVirtualClock(false);
+    board::PassWake wake;
+    bool ended = false;
+    std::thread worker([&] { ended = wake.pauseMs(3600 * 1000); });
+    wake.end();                               // a missed end would hang the join for an hour
+    worker.join();
+    EXPECT_TRUE(ended);
+    wake.end();
+    wake.end();                               // two ends before a pause end that pause alone
+    EXPECT_TRUE(wake.pauseMs(3600 * 1000));
+    sim::SimBoard::useVirtualClock(true);
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    EXPECT_FALSE(wake.pauseMs(10));           // nothing pending: the whole pause
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 10000u);
+    sim::SimBoard::useVirtualClock(wasVirtual);
+}
