@@ -247,17 +247,6 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     } else {
         return;
     }
-    if (link.joining.empty() && d.back() == 0x5A && d.size() <= MAX_JOINED) {
-        // A whole frame in one datagram (the usual case) becomes the frame record as it is.
-        link.joining_flag = false;
-        if (link.frames.size() < MAX_FRAMES) {
-            UdpServer::Record frame;
-            frame.data.swap(rec.data);
-            frame.addr = rec.addr;
-            link.frames.push_back(std::move(frame));
-        }
-        return;
-    }
     if (link.joining.size() + d.size() > MAX_JOINED) {
         // Longer than any frame record: the frame is dropped, and what follows it up to the
         // next opener with it.
@@ -265,8 +254,11 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
         link.joining_flag = false;
         return;
     }
-    link.joining.insert(link.joining.end(), d.begin(), d.end());
-    if (d.back() == 0x5A) {
+    if (link.joining.empty())
+        link.joining.swap(rec.data);   // a frame's first datagram is taken as it is, not copied
+    else
+        link.joining.insert(link.joining.end(), d.begin(), d.end());
+    if (link.joining.back() == 0x5A) {
         link.joining_flag = false;
         if (link.frames.size() < MAX_FRAMES) {
             UdpServer::Record frame;
