@@ -99,10 +99,4 @@ inline size_t find_marker(const unsigned char* p, size_t from, size_t len)
     return find_first<marker_lanes, is_marker>(p, from, len);
 }
 
-// Index of the first byte in p[from, len) that the escaping changes, or len.
-inline size_t find_escaped(const unsigned char* p, size_t from, size_t len)
-{
-    return find_first<escape_lanes, needs_escape>(p, from, len);
-}
-
 } // namespace byte_scan
