@@ -139,8 +139,10 @@ int SpiDevice::open(const char* path)
     if (cs < 0 || sim::SpiBusModel::fault(cs) == sim::SpiBusModel::Fault::Absent)
         return -1;
     const int fd = sim::FakeDescriptors::open("spi", path);
-    std::lock_guard<std::mutex> hold(sim::g_lock);
-    sim::g_open.emplace_back(fd, cs);
+    if (fd >= 0) {
+        std::lock_guard<std::mutex> hold(sim::g_lock);
+        sim::g_open.emplace_back(fd, cs);
+    }
     return fd;
 }
 
