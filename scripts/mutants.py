@@ -1,0 +1,346 @@
+"""Single-value mutation check: does the test suite notice a changed number, comparison or
+logical operator?
+
+For each of N randomly chosen sites in the given code it changes one thing (an integer literal
++ 1, a comparison flipped, && and || swapped), rebuilds incrementally, runs the test programs
+and records whether some test failed. A change whose object file comes out byte for byte the
+same cannot change behaviour (an unused constant, say) and is listed apart, as is one that does
+not compile. Every file is restored afterwards, also on Ctrl-C, SIGTERM or an error; a run that
+was killed outright leaves a backup that the next run puts back first.
+
+Run through scripts/mutants (see the README); --help lists the options.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CODE_FOLDERS = ("core", "fpga", "scaler", "sources", "protocol", "gui", "upgrade", "cloud", "board")
+SUFFIXES = (".cpp", ".h")
+
+# Test program run first for code of each folder: the one that holds that folder's tests.
+OWN_TESTS = {
+    "core": ["test_core"], "fpga": ["test_fpga"], "scaler": ["test_scaler"],
+    "sources": ["test_sources"], "protocol": ["test_protocol"], "board": ["test_board"],
+    "gui": ["test_gui", "test_gui_input", "test_gui_led", "test_gui_settings"],
+    "upgrade": ["test_upgrade"], "cloud": ["test_cloud"],
+}
+
+INT_RE = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.])")
+# Binary operators written with spaces around them; templates and shifts are left alone.
+OP_SWAPS = [(" <= ", " > "), (" >= ", " < "), (" == ", " != "), (" != ", " == "),
+            (" < ", " >= "), (" > ", " <= "), (" && ", " || "), (" || ", " && ")]
+
+
+class Site:
+    def __init__(self, path, line_no, start, end, new_text, kind):
+        self.path, self.line_no, self.start, self.end = path, line_no, start, end
+        self.new_text, self.kind = new_text, kind
+
+    def folder(self):
+        return self.path.split("/", 1)[0]
+
+
+def code_part(line):
+    """The line without a trailing // comment."""
+    cut = line.find("//")
+    return line if cut < 0 else line[:cut]
+
+
+def sites_in(path):
+    sites = []
+    in_block = False
+    with open(os.path.join(ROOT, path), encoding="utf-8", errors="replace") as f:
+        lines = f.read().split("\n")
+    for no, line in enumerate(lines, 1):
+        text = line
+        if in_block:
+            end = text.find("*/")
+            if end < 0:
+                continue
+            text = " " * (end + 2) + text[end + 2:]
+            in_block = False
+        start = text.find("/*")
+        if start >= 0:
+            end = text.find("*/", start + 2)
+            if end < 0:
+                in_block = True
+                text = text[:start]
+            else:
+                text = text[:start] + " " * (end + 2 - start) + text[end + 2:]
+        text = code_part(text)
+        stripped = text.strip()
+        # String and character literals, preprocessor lines and compile-time checks are not
+        # behaviour a test can see.
+        if not stripped or '"' in text or "'" in text or stripped.startswith("#") \
+                or "static_assert" in text:
+            continue
+        for m in INT_RE.finditer(text):
+            digits = m.group(1)
+            if digits.lower().startswith("0x"):
+                width = len(digits) - 2
+                new = "0x%0*X" % (width, int(digits, 16) + 1)
+            else:
+                new = str(int(digits) + 1)
+            sites.append(Site(path, no, m.start(1), m.end(1), new, "literal"))
+        for old, new in OP_SWAPS:
+            pos = text.find(old)
+            while pos >= 0:
+                sites.append(Site(path, no, pos, pos + len(old), new, "operator"))
+                pos = text.find(old, pos + 1)
+    return sites
+
+
+def git_lines(*args):
+    out = subprocess.run(["git", *args], cwd=ROOT, capture_output=True, text=True)
+    return [l for l in out.stdout.split("\n") if l] if out.returncode == 0 else []
+
+
+def changed_files():
+    files = set(git_lines("diff", "--name-only", "HEAD"))
+    base = git_lines("merge-base", "HEAD", "origin/main")
+    if base and base[0] != git_lines("rev-parse", "HEAD")[0]:
+        files |= set(git_lines("diff", "--name-only", base[0], "HEAD"))
+    if not files:
+        files = set(git_lines("diff", "--name-only", "HEAD~1", "HEAD"))
+    return sorted(files)
+
+
+def code_files(args):
+    picked = set()
+    for arg in args:
+        rel = os.path.relpath(os.path.abspath(arg), ROOT)
+        full = os.path.join(ROOT, rel)
+        if os.path.isdir(full):
+            for dirpath, _, names in os.walk(full):
+                for n in names:
+                    picked.add(os.path.relpath(os.path.join(dirpath, n), ROOT))
+        elif os.path.isfile(full):
+            picked.add(rel)
+        else:
+            sys.exit("mutants: no such file or folder: %s" % arg)
+    return sorted(p for p in picked
+                  if p.endswith(SUFFIXES) and p.split("/", 1)[0] in CODE_FOLDERS)
+
+
+class Restorer:
+    """Keeps the original of the file being changed, in memory and in a backup file."""
+
+    def __init__(self, build):
+        self.backup = os.path.join(build, "mutant-backup")
+        self.path = None
+        self.original = None
+
+    def recover(self):
+        if os.path.exists(self.backup):
+            with open(self.backup, "rb") as f:
+                data = f.read()
+            name, _, body = data.partition(b"\n")
+            with open(os.path.join(ROOT, name.decode()), "wb") as f:
+                f.write(body)
+            os.remove(self.backup)
+            print("mutants: restored %s from an interrupted run" % name.decode())
+
+    def change(self, path, new_content):
+        full = os.path.join(ROOT, path)
+        with open(full, "rb") as f:
+            self.original = f.read()
+        self.path = path
+        with open(self.backup, "wb") as f:
+            f.write(path.encode() + b"\n" + self.original)
+            f.flush()
+            os.fsync(f.fileno())
+        with open(full, "wb") as f:
+            f.write(new_content)
+
+    def restore(self):
+        if self.path is None:
+            return
+        with open(os.path.join(ROOT, self.path), "wb") as f:
+            f.write(self.original)
+        self.path = None
+        if os.path.exists(self.backup):
+            os.remove(self.backup)
+
+
+def run(cmd, cwd, timeout=None):
+    try:
+        p = subprocess.run(cmd, cwd=cwd, capture_output=True, text=True, timeout=timeout)
+        return p.returncode, p.stdout + p.stderr
+    except subprocess.TimeoutExpired:
+        return None, "timed out"
+
+
+def object_of(build, path):
+    """The object file ninja builds from a source file, or None for a header."""
+    if not path.endswith(".cpp"):
+        return None
+    rc, out = run(["ninja", "-t", "targets", "all"], build)
+    suffix = "/" + path + ".o"
+    for line in out.split("\n"):
+        target = line.split(":", 1)[0]
+        if target.endswith(suffix) and "/kel_board_linux" not in target:
+            return target
+    return None
+
+
+def test_labels(build):
+    rc, out = run(["ctest", "--print-labels"], build)
+    return [l.strip() for l in out.split("\n") if l.strip().startswith("test_")]
+
+
+def main():
+    ap = argparse.ArgumentParser(
+        prog="scripts/mutants",
+        description="Makes single-value changes in the given code and reports those that no "
+                    "test notices. Default: the code files the current change touches.")
+    ap.add_argument("paths", nargs="*", help="files or folders (code folders only)")
+    ap.add_argument("-n", type=int, default=20, help="changes per folder (default 20)")
+    ap.add_argument("--seed", type=int, default=None, help="random seed (default: time)")
+    ap.add_argument("--build", default=os.path.join(ROOT, "build-mutants"),
+                    help="build folder (default build-mutants)")
+    ap.add_argument("-j", type=int, default=os.cpu_count() or 2, help="parallel jobs")
+    args = ap.parse_args()
+
+    files = code_files(args.paths) if args.paths else code_files(changed_files())
+    if not files:
+        sys.exit("mutants: no code files to change (name files or folders)")
+    seed = args.seed if args.seed is not None else int(time.time())
+    rng = random.Random(seed)
+
+    build = os.path.abspath(args.build)
+    os.makedirs(build, exist_ok=True)
+    restorer = Restorer(build)
+    restorer.recover()
+
+    def on_signal(signum, _frame):
+        restorer.restore()
+        print("\nmutants: interrupted; every file is restored")
+        sys.exit(130)
+    for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(s, on_signal)
+
+    env_launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
+    rc, out = run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+                   "-DKEL_TESTS=ON", "-DKEL_SANITIZE=OFF"] + env_launcher, ROOT)
+    if rc != 0:
+        sys.exit("mutants: configure failed\n" + out)
+    print("mutants: building %s" % build)
+    rc, out = run(["ninja", "-j", str(args.j)], build)
+    if rc != 0:
+        sys.exit("mutants: the unchanged tree does not build\n" + out[-3000:])
+    labels = test_labels(build)
+    started = time.time()
+    rc, out = run(["ctest", "-j", str(args.j), "--timeout", "300"], build)
+    baseline = time.time() - started
+    if rc != 0:
+        sys.exit("mutants: the unchanged tree fails its tests; mend that first\n" + out[-3000:])
+    limit = max(120, int(baseline * 4))
+
+    by_folder = {}
+    for path in files:
+        by_folder.setdefault(path.split("/", 1)[0], []).extend(sites_in(path))
+    chosen = []
+    for folder in sorted(by_folder):
+        sites = by_folder[folder]
+        rng.shuffle(sites)
+        chosen.extend(sites[:args.n])
+    print("mutants: seed %d, %d files, %d changes, suite %.0f s unchanged"
+          % (seed, len(files), len(chosen), baseline))
+
+    results = {}  # folder -> {caught, survived, equivalent, stillborn}
+    survivors, equivalents = [], []
+    try:
+        for i, site in enumerate(chosen, 1):
+            full = os.path.join(ROOT, site.path)
+            with open(full, "rb") as f:
+                content = f.read()
+            lines = content.split(b"\n")
+            line = lines[site.line_no - 1].decode("utf-8", "replace")
+            mutated = line[:site.start] + site.new_text + line[site.end:]
+            lines[site.line_no - 1] = mutated.encode()
+            where = "%s:%d" % (site.path, site.line_no)
+            tally = results.setdefault(site.folder(), dict(caught=0, survived=0, equivalent=0,
+                                                           stillborn=0))
+            obj = object_of(build, site.path)
+            before = None
+            if obj:
+                run(["ninja", obj], build)
+                with open(os.path.join(build, obj), "rb") as f:
+                    before = f.read()
+            restorer.change(site.path, b"\n".join(lines))
+            try:
+                if obj:
+                    rc, _ = run(["ninja", obj], build)
+                    if rc != 0:
+                        tally["stillborn"] += 1
+                        verdict = "does not compile"
+                        continue
+                    with open(os.path.join(build, obj), "rb") as f:
+                        if f.read() == before:
+                            tally["equivalent"] += 1
+                            equivalents.append((where, line.strip(), mutated.strip()))
+                            verdict = "same object code"
+                            continue
+                rc, _ = run(["ninja", "-j", str(args.j)], build)
+                if rc != 0:
+                    tally["stillborn"] += 1
+                    verdict = "does not compile"
+                    continue
+                own = OWN_TESTS.get(site.folder(), [])
+                order = [l for l in own if l in labels] + [l for l in labels if l not in own]
+                verdict = "survived"
+                deadline = time.time() + limit
+                for label in order:
+                    left = deadline - time.time()
+                    if left <= 0:
+                        verdict = "caught (time-out)"
+                        break
+                    rc, _ = run(["ctest", "-j", str(args.j), "-L", "^%s$" % label,
+                                 "--stop-on-failure", "--timeout", "120"], build, timeout=left)
+                    if rc is None:
+                        verdict = "caught (time-out)"
+                        break
+                    if rc != 0:
+                        verdict = "caught by " + label
+                        break
+                if verdict == "survived":
+                    tally["survived"] += 1
+                    survivors.append((where, line.strip(), mutated.strip()))
+                else:
+                    tally["caught"] += 1
+            finally:
+                restorer.restore()
+                print("[%d/%d] %s: %s" % (i, len(chosen), where, verdict), flush=True)
+    finally:
+        restorer.restore()
+
+    if equivalents:
+        print("\nChanges that leave the object code as it was (not counted):")
+        for where, old, new in equivalents:
+            print("  %s\n    - %s\n    + %s" % (where, old, new))
+    if survivors:
+        print("\nChanges no test noticed:")
+        for where, old, new in survivors:
+            print("  %s\n    - %s\n    + %s" % (where, old, new))
+    print("\n%-10s %7s %9s %11s %10s %7s" % ("folder", "caught", "survived", "same code",
+                                             "no build", "share"))
+    for folder in sorted(results):
+        t = results[folder]
+        counted = t["caught"] + t["survived"]
+        share = "%d %%" % round(100.0 * t["caught"] / counted) if counted else "-"
+        print("%-10s %7d %9d %11d %10d %7s" % (folder, t["caught"], t["survived"],
+                                                t["equivalent"], t["stillborn"], share))
+    print("seed %d" % seed)
+    # The build folder is left stale only in the object of the last change; bring it back.
+    run(["ninja", "-j", str(args.j)], build)
+
+
+if __name__ == "__main__":
+    main()
