@@ -268,6 +268,7 @@ def main():
             where = "%s:%d" % (site.path, site.line_no)
             tally = results.setdefault(site.folder(), dict(caught=0, survived=0, equivalent=0,
                                                            stillborn=0))
+            verdict = "interrupted"
             obj = object_of(build, site.path)
             before = None
             if obj:
