@@ -43,7 +43,10 @@ void ite6805_cec_sys::iTE6805_CEC_INIT(int dev)
     io->cecwr_6805(0x08, 0x48);
     io->cecwr_6805(0x09, 0x60);
     io->cecwr_6805(0x0B, 0x14);
-    io->cecwr_6805(0x0C, owner_->p_ite6805_drv->CECTimeUnit[dev]);
+    // Register 0x0C is a byte: a unit above 255 (oscillators from 25600 kHz) is held at
+    // 255, the closest value it can hold, rather than wrapping to a tiny one.
+    const uint16_t unit = owner_->p_ite6805_drv->CECTimeUnit[dev];
+    io->cecwr_6805(0x0C, uint8_t(unit < 255 ? unit : 255));
     io->cecset_6805(0x08, 0x04, 0x00);
     io->cecset_6805(0x09, 0x02, 0x00);
     io->cecwr_6805(0x06, 0x00);

@@ -39,13 +39,20 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
     }
     EXPECT_EQ(waited, 32);
     EXPECT_EQ(eq->eq[0].EQResultSaturated, 1);
-    EXPECT_EQ(data().EQState, STATEEQ_EQDone) << "the first manual trial passes on a clean link";
     EXPECT_EQ(chip().reg(3, 0x27), 0x01 | 0x80) << "first RS value of the HDMI 1.x table";
+    EXPECT_EQ(data().EQState, STATEEQ_CheckBitErr) << "the trial is judged on the next pass";
+    pass();
+    EXPECT_EQ(data().EQState, STATEEQ_EQDone) << "the first manual trial passes on a clean link";
 
-    // A channel that keeps failing: all four trials, the best kept, the sweep retried.
+    // A channel that keeps failing: all four trials, one a pass, the best kept, the sweep
+    // retried.
     set("err2", 500);
     eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
     eq->iTE6805_EQ_chg(STATEEQ_ManualEQ, 0);
+    pass(3);
+    EXPECT_EQ(data().EQState, STATEEQ_CheckBitErr);
+    EXPECT_EQ(chip().reg(3, 0x29), 0x0F | 0x80) << "fourth RS value of the HDMI 1.x table";
+    pass();
     EXPECT_EQ(data().EQState, STATEEQ_ManualEQRetry);
     EXPECT_EQ(eq->eq[0].EQValue[2], 0x01) << "equal errors: the first trial wins";
     EXPECT_EQ(eq->eq[0].ChannelOK[0], 1);
