@@ -64,6 +64,8 @@ protected:
     {
         return runUntil([&] { return sys->iTE6805_DATA[0].AudState == STATEA_AudioOn; }, limit);
     }
+    // Long enough for any CEC reply to leave the bus.
+    static void cecBusTime() { sim::SimBoard::advanceVirtual(200000); }
     iTE6805_DATA_TYPE& data() { return sys->iTE6805_DATA[0]; }
     hdminfo record()
     {

@@ -207,6 +207,7 @@ TEST_F(It6805Test, CecAnswersDiscoveryAsATv)
     for (const Case& c : cases) {
         chip().cecReceive(c.in);
         pass();
+        cecBusTime();
         const auto sent = chip().cecSent();
         ASSERT_FALSE(sent.empty());
         EXPECT_EQ(sent.back(), c.out) << int(c.in[1]);
@@ -241,6 +242,8 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
     set("cec_tx_result", 2);
     chip().cecReceive({0x40, 0x8F});
     pass(3);
+    cecBusTime();
+    pass(3);
     EXPECT_EQ(chip().cecSent().size(), 1u);
 }
 
@@ -255,9 +258,11 @@ TEST_F(It6805Test, CecQueueThatWouldFillExactlyKeepsItsLastMessageForTheNextEven
         chip().cecReceive(m);
     }
     pass();
-    EXPECT_EQ(chip().cecSent().size(), 3u);
+    cecBusTime();
+    EXPECT_EQ(chip().cecSent().size(), 3u) << "replies fired back to back each wait for the bus";
     chip().cecReceive({0x40, 0x9F});
     pass();
+    cecBusTime();
     const auto sent = chip().cecSent();
     ASSERT_EQ(sent.size(), 5u) << "the waiting message and the new one";
     EXPECT_EQ(sent[3], (Message{0x0F, 0x84, 0x00, 0x00, 0x00}));
