@@ -18,7 +18,12 @@ void ite6805_eq::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirx
 void ite6805_eq::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
 void ite6805_eq::bank(int b, int dev) { owner_->p_ite6805_drv->chgbank(b, dev); }
 int ite6805_eq::eqBank(int dev) const { return owner_->iTE6805_DATA[dev].CurrentPort == 1 ? 7 : 3; }
-bool ite6805_eq::hdmi2(int dev) { return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev) != 0; }
+// The clock ratio is a bank 0 status register; callers may have the EQ bank selected.
+bool ite6805_eq::hdmi2(int dev)
+{
+    bank(0, dev);
+    return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev) != 0;
+}
 
 // --- interrupts ----------------------------------------------------------------------------
 

@@ -55,6 +55,52 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
     EXPECT_EQ(chip().reg(0, 0xD8) & 0xF0, 0x20);
 }
 
+TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
+{
+    // Step 3 sets fields inside registers that hold other bits: 0x3E bit 5 (clear for chip
+    // 0x10), 0x3D bit 1, 0x3F = 0x57, 0x41 bits 6-7 = 1. The filler rows of the start-up
+    // table leave their registers alone.
+    struct Case {
+        long chipid;
+        uint8_t r3e;
+    } cases[] = {{0xA1, 0x20}, {0x10, 0xDF}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chipid);
+        set("chipid", c.chipid);
+        chip().setReg(0, 0x3E, c.chipid == 0x10 ? 0xFF : 0x00);
+        chip().setReg(0, 0x3D, 0x00);
+        chip().setReg(0, 0x41, 0xFF);
+        chip().setReg(0, 0x50, 0xA5);
+        chip().setReg(3, 0x10, 0x3C);
+        chip().setReg(4, 0x16, 0x5A);
+        chip().setReg(5, 0xA0, 0x5A);
+        chip().setReg(5, 0xBF, 0xC3);
+        drv->iTE6805_Init_fsm(0);
+        EXPECT_EQ(chip().reg(0, 0x3E), c.r3e);
+        EXPECT_EQ(chip().reg(0, 0x3D), 0x02);
+        EXPECT_EQ(chip().reg(0, 0x3F), 0x57);
+        EXPECT_EQ(chip().reg(0, 0x41), 0x7F);
+        EXPECT_EQ(chip().reg(0, 0x50), 0xA5);
+        EXPECT_EQ(chip().reg(3, 0x10), 0x3C);
+        EXPECT_EQ(chip().reg(4, 0x16), 0x5A);
+        EXPECT_EQ(chip().reg(5, 0xA0), 0x5A);
+        EXPECT_EQ(chip().reg(5, 0xBF), 0xC3);
+    }
+
+    // Acknowledging one event leaves the others pending: the video logic reset clears only
+    // 0x10 bit 1 and 0x12 bit 7, the calibration only bits 4-5 of 0x08 and 0x0D.
+    chip().raise(0x10, 0x92);
+    chip().raise(0x12, 0x81);
+    drv->iTE6805_Reset_Video_Logic(0);
+    EXPECT_EQ(chip().reg(0, 0x10), 0x90);
+    EXPECT_EQ(chip().reg(0, 0x12), 0x01);
+    chip().raise(0x08, 0x01);
+    chip().raise(0x0D, 0x04);
+    drv->iTE6805_Init_CAOF(0);
+    EXPECT_EQ(chip().reg(0, 0x08), 0x01);
+    EXPECT_EQ(chip().reg(0, 0x0D), 0x04);
+}
+
 TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndRetriesEachPass)
 {
     para->reg_image[37] = 0;

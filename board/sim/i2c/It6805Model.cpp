@@ -126,8 +126,12 @@ void It6805Model::refresh()
         common_[0x05] |= 0x01;
     if (sig_.clock != last_.clock || sig_.pclk != last_.pclk) {
         common_[0x05] |= 0x04;
-        if (sig_.clock && !last_.clock)
+        if (sig_.clock && !last_.clock) {
             common_[0x05] |= 0x02;
+            // The channels lock on the new clock: the symbol-lock change starts the
+            // driver's equaliser.
+            common_[0x06] |= 0x01;
+        }
     }
     if (sig_.clock && (sig_.dvi != last_.dvi || !last_.clock))
         common_[0x05] |= 0x10;

@@ -28,7 +28,8 @@ namespace sim {
 //  - the oscillator read-out of bank 1 (0x60 reads 0x19 once 0xF8 got C3, A5; words at
 //    0x61/0x62 after 0x54 = 0x04);
 //  - write-1-to-clear interrupts 0x05-0x0E, 0x10-0x12, 0x1D, 0xD4, 0xD5, raised when the
-//    scenario changes (+5 V, clock, SCDT, HDMI/DVI mode, AVI InfoFrame) or by a test;
+//    scenario changes (+5 V, clock, symbol lock on a new clock, SCDT, HDMI/DVI mode, AVI
+//    InfoFrame) or by a test;
 //  - CAOF done (0x08/0x0D bit 4) after the calibration start, EQ done (0x07 bit 4) a set
 //    number of EQ-interrupt reads after the trigger (or never), bit-error counters
 //    0xE9-0xEB, the V-by-One transmitter clock bit (bank 5 0xDB bit 4);
