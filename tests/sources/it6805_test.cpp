@@ -306,6 +306,61 @@ TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
     EXPECT_EQ(sys->timing[0].HBackPorch, 0);
     EXPECT_EQ(record().valid, 0u) << "doubtful timing is not published";
     EXPECT_GT(chip().hpdLog().size(), hpdBefore) << "the source is made to re-read the EDID instead";
+    // The source keeps its sync through the bounce: the picture is not left dark.
+    int w, h, rate;
+    status(w, h, rate);
+    EXPECT_EQ(w, 1920);
+    EXPECT_EQ(h, 1080);
+    EXPECT_EQ(rate, 60);
+}
+
+TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
+{
+    for (long chipid : {0xA1L, 0x10L}) {
+        SCOPED_TRACE(chipid);
+        set("chipid", chipid);
+        set("hfp", 1276);
+        set("hsync", 88);
+        set("vfp", 8);
+        set("vsync", 10);
+        source(3840, 2160, 5500, 2250, 24);
+        sys->ite6805_sys_reset_init();
+        ASSERT_TRUE(runToAudioOn());
+        const iTE6805_TIMING& t = sys->timing[0];
+        EXPECT_EQ(t.HFrontPorch, 1276);
+        EXPECT_EQ(t.HSyncWidth, 88);
+        EXPECT_EQ(t.HBackPorch, 296);
+        EXPECT_EQ(t.VFrontPorch, 8);
+        EXPECT_EQ(t.VSyncWidth, 10);
+        EXPECT_EQ(t.VBackPorch, 72);
+        EXPECT_EQ(t.FrameRate, 24u);
+        EXPECT_EQ(record().Hback, 296u);
+        EXPECT_EQ(record().valid, 1u);
+        set("signal", 0);
+        pass(3);
+    }
+}
+
+TEST_F(It6805Test, VByOneOutputIsGatedByVideoStableAndCutOnAnScdtChange)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    pass(2);   // initialised, then the one-second wait
+    chip().setReg(5, 0xC9, 0x78);
+    pass();
+    ASSERT_NE(data().VidState, STATEV_VidStable);
+    EXPECT_EQ(chip().reg(5, 0xC9), 0x79) << "not stable: output off";
+    ASSERT_TRUE(runToAudioOn());
+    chip().setReg(5, 0xC9, 0x79);
+    pass();
+    EXPECT_EQ(chip().reg(5, 0xC9), 0x78) << "stable: output on";
+
+    // An SCDT change turns the output off before anything else; sync being still there,
+    // the change handler turns it on again.
+    startLog();
+    chip().raise(0x10, 0x02);
+    pass();
+    EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x0F, 5}, {5, 0xC9, 0x79}, {-1, 0x0F, 0}, {5, 0xC9, 0x78}}));
+    EXPECT_EQ(bank(), 0);
 }
 
 TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)
