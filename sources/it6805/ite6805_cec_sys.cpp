@@ -39,11 +39,15 @@ void ite6805_cec_sys::iTE6805_CEC_INIT(int dev)
     r.RxRead = r.RxWrite = 0;
     r.PendingHeader[0] = r.PendingHeader[1] = r.PendingHeader[2] = 0;
     r.RxHold = 0;
+    r.TxBusy = 0;
     io->cecwr_6805(0x08, 0x4C);
     io->cecwr_6805(0x08, 0x48);
     io->cecwr_6805(0x09, 0x60);
     io->cecwr_6805(0x0B, 0x14);
-    io->cecwr_6805(0x0C, owner_->p_ite6805_drv->CECTimeUnit[dev]);
+    // Register 0x0C is a byte: a unit above 255 (oscillators from 25600 kHz) is held at
+    // 255, the closest value it can hold, rather than wrapping to a tiny one.
+    const uint16_t unit = owner_->p_ite6805_drv->CECTimeUnit[dev];
+    io->cecwr_6805(0x0C, uint8_t(unit < 255 ? unit : 255));
     io->cecset_6805(0x08, 0x04, 0x00);
     io->cecset_6805(0x09, 0x02, 0x00);
     io->cecwr_6805(0x06, 0x00);
@@ -59,6 +63,8 @@ void ite6805_cec_sys::iTE6805_hdmirx_CEC_irq(int dev)
     ite6805_i2c_rdwr* io = owner_->p_i2c;
     const uint8_t status = io->cecrd_6805(0x4C);
     io->cecwr_6805(0x4C, status);
+    if (status & 0x28)
+        cec[dev].TxBusy = 0;
     if (status & 0x20)
         iTE6805_CEC_chg(STATECEC_TXDone, dev);
     if (status & 0x08)
@@ -152,7 +158,31 @@ void ite6805_cec_sys::iTE6805_CEC_CMD_Ready_To_Fire(int dev)
     bytes[1] = t.opcode;
     for (int i = 0; i < 15; ++i)
         bytes[2 + i] = t.operand[i];
+    // Several queued requests are answered in one receive event: the buffer is not
+    // rewritten while the previous reply is still on the bus.
+    if (cec[dev].TxBusy)
+        wait_tx_done(dev);
     io->cecwr_6805(0x23, size);
     io->cecbwr_it6805(0x10, size, bytes);
     owner_->p_cec_drv->iTE6805_CEC_Fire_Tx();
+    cec[dev].TxBusy = 1;
+}
+
+void ite6805_cec_sys::wait_tx_done(int dev)
+{
+    ite6805_i2c_rdwr* io = owner_->p_i2c;
+    for (int ms = 0; ms < kTxWaitMs; ++ms) {
+        const uint8_t done = io->cecrd_6805(0x4C) & 0x28;
+        if (done) {
+            // Write-1-to-clear: only the transmit bits, a receive event stays pending.
+            io->cecwr_6805(0x4C, done);
+            if (done & 0x20)
+                owner_->p_cec_drv->iTE6805_CEC_Get_TxFailStatus();
+            cec[dev].TxBusy = 0;
+            return;
+        }
+        ite6805_sys::delay1ms(1);
+    }
+    std::printf("iTE6805_CEC transmit not done after %d ms\n", kTxWaitMs);
+    cec[dev].TxBusy = 0;
 }

@@ -30,12 +30,16 @@ struct iTE6805_CEC_RECORD {
     CEC_FRAME RxMessage = {};
     CEC_FRAME TxMessage = {};
     uint8_t RxHold = 0;
+    uint8_t TxBusy = 0;     // a frame was fired and its transmit-done has not come yet
 };
 
 class ite6805_cec_sys {
 public:
     static constexpr int kQueueSize = 64;
     static constexpr int kMaxMessage = 16;       // header, opcode and 14 operands
+    // Longest wait for the previous frame to leave the bus: our longest reply (5 bytes)
+    // takes about 125 ms; a chip that never reports done costs at most this.
+    static constexpr int kTxWaitMs = 200;
     static const uint8_t cec_msg_size[256];
 
     explicit ite6805_cec_sys(ite6805_sys* owner) : owner_(owner) {}
@@ -51,5 +55,6 @@ public:
     void iTE6805_CEC_CMD_Print(const CEC_FRAME& /*message*/) {}
 
 private:
+    void wait_tx_done(int dev);
     ite6805_sys* owner_;
 };

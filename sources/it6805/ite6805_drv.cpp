@@ -137,7 +137,7 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     set(0x3E, 0x20, altMap ? 0x00 : 0x20, dev);
     set(0x3D, 0x02, 0x02, dev);
     wr(0x3F, 0x57, dev);
-    set(0x41, 0xC0, 0xC0, dev);
+    set(0x41, 0xC0, 0x40, dev);   // field bits 6-7 = 1
     iTE6805_Init_CAOF(dev);
     chgbank(0, dev);
     wr(0x28, 0x88, dev);
@@ -226,6 +226,17 @@ void ite6805_drv::iTE6805_Set_47_By_TMDS(int dev)
     }
 }
 
+void ite6805_drv::read_sizes(int dev)
+{
+    iTE6805_TIMING& t = owner_->timing[dev];
+    const bool altMap = owner_->iTE6805_DATA[dev].ChipID == 0x10 || owner_->iTE6805_DATA[dev].ChipID == 0xE0;
+    auto w6 = [&](uint8_t high, uint8_t low) { return uint16_t((rd(high, dev) & 0x3F) * 256 + rd(low, dev)); };
+    t.HTotal = w6(0x9C, 0x9B);
+    t.HActive = w6(0x9E, 0x9D);
+    t.VTotal = altMap ? w6(0xA4, 0xA3) : w6(0xA3, 0xA2);
+    t.VActive = altMap ? w6(0xA6, 0xA5) : w6(0xA5, 0xA4);
+}
+
 void ite6805_drv::iTE6805_Get_VID_Info(int dev)
 {
     iTE6805_TIMING& t = owner_->timing[dev];
@@ -234,20 +245,15 @@ void ite6805_drv::iTE6805_Get_VID_Info(int dev)
     iTE6805_Get_TMDS(1, dev);
     iTE6805_Get_PCLK(dev);
     auto w6 = [&](uint8_t high, uint8_t low) { return uint16_t((rd(high, dev) & 0x3F) * 256 + rd(low, dev)); };
-    t.HTotal = w6(0x9C, 0x9B);
-    t.HActive = w6(0x9E, 0x9D);
+    read_sizes(dev);
     if (altMap) {
         t.HFrontPorch = w6(0xA2, 0xA1);
         t.HSyncWidth = w6(0xA0, 0x9F);
-        t.VTotal = w6(0xA4, 0xA3);
-        t.VActive = w6(0xA6, 0xA5);
         t.VFrontPorch = w6(0xAB, 0xA9);
         t.VSyncWidth = w6(0xA8, 0xA7);
     } else {
         t.HFrontPorch = uint16_t(((rd(0xA1, dev) & 0xF0) << 4) + rd(0xA0, dev));
         t.HSyncWidth = uint16_t((rd(0xA1, dev) & 0x01) * 256 + rd(0x9F, dev));
-        t.VTotal = w6(0xA3, 0xA2);
-        t.VActive = w6(0xA5, 0xA4);
         t.VFrontPorch = uint16_t(((rd(0xA8, dev) & 0xF0) << 4) + rd(0xA7, dev));
         t.VSyncWidth = uint16_t((rd(0xA8, dev) & 0x01) * 256 + rd(0xA6, dev));
     }
@@ -363,8 +369,10 @@ void ite6805_drv::iTE6805_Reset_Video_Logic(int dev)
     set(0x22, 0x01, 0x01, dev);
     ite6805_sys::delay1ms(1);
     set(0x22, 0x01, 0x00, dev);
-    set(0x10, 0x02, 0x02, dev);
-    set(0x12, 0x80, 0x80, dev);
+    // Write-1-to-clear: only the named bits are written, so the other pending events
+    // (audio, mute packets, new AVI) stay for the interrupt service.
+    wr(0x10, 0x02, dev);
+    wr(0x12, 0x80, dev);
 }
 
 // --- publication ---------------------------------------------------------------------------
@@ -478,13 +486,25 @@ void ite6805_drv::iTE6805_Show_VID_Info(int dev, int skip_publication)
     std::printf(t.VSyncPol ? "VSyncPol = Positive\n" : "VSyncPol = Negative\n");
     std::printf(t.HSyncPol ? "HSyncPol = Positive\n" : "HSyncPol = Negative\n");
     const int hs = (rd(0x36, dev) >> 2) & 0x03;
-    if (!(rd(0x19, dev) & 0x02) || !timing_ok_[dev & 1]) {
+    const bool outputStable = rd(0x19, dev) & 0x02;
+    if (!outputStable || !timing_ok_[dev & 1]) {
         // The source re-reads the EDID and sends again instead of a doubtful timing.
         std::printf("Video Output Detect Non-Stable   LVPCLK_HS=%d\n", hs);
         iTE6805_Set_HPD_Ctrl(0, 0, dev);
         ite6805_sys::delay1ms(100);
         iTE6805_Set_HPD_Ctrl(0, 1, dev);
         ite6805_sys::delay1ms(100);
+        if (!outputStable)
+            return;
+        // The output is stable, only the counters were doubtful. A source that keeps its
+        // sync through the bounce raises no event that would measure again, so measure
+        // here: the record is published once the timing is consistent, and width, height
+        // and rate (all the status needs) are published in any case, so a valid picture
+        // is not left dark.
+        iTE6805_Get_VID_Info(dev);
+        const bool whole = timing_ok_[dev & 1];
+        if (whole || (t.HActive && t.VActive))
+            publish(dev, skip_publication == 0, skip_publication == 0, whole, whole ? 0 : -1);
         return;
     }
     std::printf("Video Output Detect Stable   LVPCLK_HS=%d\n", hs);

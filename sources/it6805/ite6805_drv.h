@@ -14,7 +14,7 @@ public:
     explicit ite6805_drv(ite6805_sys* owner) : owner_(owner) {}
 
     uint32_t RCLK[2] = {0, 0};          // reference oscillator, kHz
-    uint8_t CECTimeUnit[2] = {0, 0};    // CEC timing unit derived from the oscillator
+    uint16_t CECTimeUnit[2] = {0, 0};   // CEC timing unit: oscillator kHz / 100, not wrapped
     static constexpr int kDSTimingRows = 6;
     int DSTimingRows = kDSTimingRows;
 
@@ -80,6 +80,8 @@ public:
 
 private:
     bool port_caof(int port, int dev);
+    // HTotal, HActive, VTotal and VActive from the counters (the layout follows ChipID).
+    void read_sizes(int dev);
     void publish(int dev, bool statusBytes, bool notify, bool valid, int nosignal);
     uint8_t rd(uint8_t reg, int dev);
     void wr(uint8_t reg, uint8_t value, int dev);

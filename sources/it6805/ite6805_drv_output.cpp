@@ -123,8 +123,10 @@ void ite6805_drv::iTE6805_Init_CAOF(int dev)
         std::printf(port == 0 ? "Port 0 CAOF Int =%x , CAOF Status=%3x\n" : "Port 1 CAOF Int =%x , CAOF Status=%3x\n",
                     (r59 >> 6) & 0x03, (r5a * 16 + (r59 & 0x0F)) & 0xFF);
     }
-    set(0x08, 0x30, 0x30, dev);
-    set(0x0D, 0x30, 0x30, dev);
+    // The port interrupt registers are write-1-to-clear: writing only bits 4-5 clears the
+    // calibration events and leaves a +5 V or clock event for the interrupt service.
+    wr(0x08, 0x30, dev);
+    wr(0x0D, 0x30, dev);
     set(0x29, 0x01, 0x00, dev);
     set(0x24, 0x04, 0x00, dev);
     set(0x3C, 0x10, 0x10, dev);
@@ -205,11 +207,13 @@ void ite6805_drv::iTE6805_OCLK_Cal(int dev)
     chgbank(0, dev);
     RCLK[dev] = o;
     // The CEC engine counts in units of 100 oscillator periods per 10 us step.
-    CECTimeUnit[dev] = uint8_t(o / 100);
+    CECTimeUnit[dev] = uint16_t(o / 100);
     set(0x91, 0x3F, uint8_t(o / 1000), dev);
     wr(0x92, uint8_t((o % 1000) * 256 / 1000), dev);
     chgbank(3, dev);
-    wr(0xE1, uint8_t(o / 100), dev);
+    // A byte register: from 25600 kHz on the quotient no longer fits and is held at 255
+    // instead of wrapping to a small value.
+    wr(0xE1, uint8_t(o / 100 < 255 ? o / 100 : 255), dev);
     chgbank(0, dev);
     wr(0x45, uint8_t((o / 4) / 39), dev);
     wr(0x44, uint8_t((o / 4) / 195), dev);
@@ -451,17 +455,14 @@ void ite6805_drv::iTE6805_Set_DNScale(int dev)
 int ite6805_drv::iTE6805_Check_DS_Condition(int dev)
 {
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
-    iTE6805_TIMING& t = owner_->timing[dev];
     chgbank(2, dev);
     d.AVIInfoFrame_Input_ColorFormat = (rd(0x15, dev) >> 5) & 0x03;
     d.YUV420 = d.AVIInfoFrame_Input_ColorFormat == 3 ? 1 : 0;
     chgbank(5, dev);
     const bool scalerBypassed = rd(0x20, dev) & 0x40;
     chgbank(0, dev);
-    if (scalerBypassed) {
-        t.HTotal = uint16_t((rd(0x9C, dev) & 0x3F) * 256 + rd(0x9B, dev));
-        t.HActive = uint16_t((rd(0x9E, dev) & 0x3F) * 256 + rd(0x9D, dev));
-    }
+    if (scalerBypassed)
+        read_sizes(dev);
     return (iTE6805_Check_4K_Resolution(dev) && iTE6805_Check_Support4KTiming(dev)) ? 1 : 0;
 }
 

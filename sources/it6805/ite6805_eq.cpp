@@ -18,7 +18,12 @@ void ite6805_eq::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirx
 void ite6805_eq::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
 void ite6805_eq::bank(int b, int dev) { owner_->p_ite6805_drv->chgbank(b, dev); }
 int ite6805_eq::eqBank(int dev) const { return owner_->iTE6805_DATA[dev].CurrentPort == 1 ? 7 : 3; }
-bool ite6805_eq::hdmi2(int dev) { return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev) != 0; }
+// The clock ratio is a bank 0 status register; callers may have the EQ bank selected.
+bool ite6805_eq::hdmi2(int dev)
+{
+    bank(0, dev);
+    return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev) != 0;
+}
 
 // --- interrupts ----------------------------------------------------------------------------
 
@@ -104,16 +109,16 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
                 iTE6805_Set_EQResult_Flag(dev);
                 bank(eqBank(dev), dev);
                 if (e.EQResultSaturated) {
+                    // No usable SAR result: sweep by hand, then judge the first trial below.
                     set(0x22, 0x40, 0x00, dev);
                     bank(0, dev);
-                    e.SAREQMode = 0;
                     iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
-                    break;
+                } else {
+                    for (int c = 0; c < 3; ++c)
+                        iTE6805_Get_DFE(c, dev);
+                    bank(eqBank(dev), dev);
+                    set(0x22, 0x40, 0x40, dev);
                 }
-                for (int c = 0; c < 3; ++c)
-                    iTE6805_Get_DFE(c, dev);
-                bank(eqBank(dev), dev);
-                set(0x22, 0x40, 0x40, dev);
                 e.SAREQMode = 0;
             }
         }
@@ -161,7 +166,10 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
                     iTE6805_Set_DFE(EQTable[trial], c, dev);
             }
             bank(0, dev);
-            iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
+            // The trial is judged on the next pass: each judgement reads the error counters
+            // for 100 ms, and a whole sweep in one pass would hold the input thread (and
+            // with it inputs 0-2) for half a second.
+            d.EQState = STATEEQ_CheckBitErr;
             break;
         }
         TrialCount = 0;
@@ -252,6 +260,10 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         break;
     case STATEEQ_ManualEQRetry:
         iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
+        break;
+    case STATEEQ_CheckBitErr:
+        // A sweep trial set on an earlier pass.
+        iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
         break;
     case STATEEQ_EQDone:
         if (e.CheckCount == 0) {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class It6805Test : public kel_test::SourcesFixture {
 protected:
@@ -64,6 +65,8 @@ protected:
     {
         return runUntil([&] { return sys->iTE6805_DATA[0].AudState == STATEA_AudioOn; }, limit);
     }
+    // Long enough for any CEC reply to leave the bus.
+    static void cecBusTime() { sim::SimBoard::advanceVirtual(200000); }
     iTE6805_DATA_TYPE& data() { return sys->iTE6805_DATA[0]; }
     hdminfo record()
     {
@@ -80,6 +83,43 @@ protected:
         rate = KelRamPara::get16(s + 4);
     }
     int bank() { return chip().reg(0, 0x0F) & 7; }
+
+    // Register writes at 0x90 since startLog(), each with the bank it went to.
+    struct RegWrite {
+        int bank, reg, value;
+        bool operator==(const RegWrite& o) const { return bank == o.bank && reg == o.reg && value == o.value; }
+    };
+    void startLog()
+    {
+        logBank_ = bank();
+        sim::I2cBusModel::clearLog();
+    }
+    std::vector<RegWrite> rxWrites()
+    {
+        std::vector<RegWrite> out;
+        int b = logBank_;
+        for (const auto& r : sim::I2cBusModel::log()) {
+            if (r.address8 != 0x90 || r.read || r.data.size() < 2)
+                continue;
+            for (size_t i = 1; i < r.data.size(); ++i) {
+                const int reg = (r.data[0] + int(i) - 1) & 0xFF;
+                out.push_back({reg < 0x10 ? -1 : b, reg, r.data[i]});
+                if (reg == 0x0F)
+                    b = r.data[i] & 7;
+            }
+        }
+        return out;
+    }
+    // True when want appears in got in this order (other writes may come between).
+    static bool inOrder(const std::vector<RegWrite>& got, const std::vector<RegWrite>& want)
+    {
+        size_t k = 0;
+        for (const RegWrite& w : got)
+            if (k < want.size() && w == want[k])
+                ++k;
+        return k == want.size();
+    }
+    int logBank_ = 0;
 
     kel_test::TestRoot root;
     ite6805_sys* sys = nullptr;

@@ -1,7 +1,10 @@
 // Input 3's receiver, part two: output lanes and the V-by-One set-up, the equaliser,
 // calibration at start-up, colour conversion, interrupt-driven recovery and port control.
+#include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_eq.h"
 #include "tests/sources/it6805_fixture.h"
+
+#include <vector>
 
 namespace {
 
@@ -85,21 +88,32 @@ TEST_F(It6805Output, TransmitterClockThatNeverSettlesIsWaitedForAtMost500Times)
 
 TEST_F(It6805Test, OscillatorReadOutSetsTheClockRegistersAndFallsBackTo19MHz)
 {
+    // unit: oscillator kHz / 100 in bank 3 0xE1 and the CEC timing register 0x0C; both are
+    // bytes, so from 25600 kHz on they hold 255 instead of wrapping.
     struct Case {
         long osc;
         uint32_t rclk;
-    } cases[] = {{20000, 20000}, {27000, 27000}, {27001, 19000}, {12999, 19000}};
+        uint8_t unit;
+    } cases[] = {{20000, 20000, 200}, {25500, 25500, 255}, {25600, 25600, 255}, {27000, 27000, 255},
+                 {27001, 19000, 190}, {12999, 19000, 190}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.osc);
         set("osc", c.osc);
         drv->iTE6805_OCLK_Cal(0);
         EXPECT_EQ(drv->RCLK[0], c.rclk);
+        sim::I2cBusModel::clearLog();
+        sys->p_cec_sys->iTE6805_CEC_INIT(0);
+        bool unitWritten = false;
+        for (const auto& r : sim::I2cBusModel::log())
+            if (r.address8 == 0xC8 && !r.read && r.data == std::vector<uint8_t>{0x0C, c.unit})
+                unitWritten = true;
+        EXPECT_TRUE(unitWritten) << "CEC timing unit";
+        EXPECT_EQ(chip().reg(3, 0xE1), c.unit);
         const uint32_t o = c.rclk;
         EXPECT_EQ(chip().reg(0, 0x91) & 0x3F, o / 1000);
         EXPECT_EQ(chip().reg(0, 0x92), (o % 1000) * 256 / 1000);
         EXPECT_EQ(chip().reg(0, 0x45), (o / 4) / 39);
         EXPECT_EQ(chip().reg(0, 0x44), (o / 4) / 195);
-        EXPECT_EQ(chip().reg(3, 0xE1), uint8_t(o / 100));
         EXPECT_EQ(chip().reg(5, 0xD4), uint8_t(2560 * (o / 2) / 1000000));
         EXPECT_EQ(bank(), 0);
     }

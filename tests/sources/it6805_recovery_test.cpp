@@ -39,17 +39,92 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
     }
     EXPECT_EQ(waited, 32);
     EXPECT_EQ(eq->eq[0].EQResultSaturated, 1);
-    EXPECT_EQ(data().EQState, STATEEQ_EQDone) << "the first manual trial passes on a clean link";
     EXPECT_EQ(chip().reg(3, 0x27), 0x01 | 0x80) << "first RS value of the HDMI 1.x table";
+    EXPECT_EQ(data().EQState, STATEEQ_CheckBitErr) << "the trial is judged on the next pass";
+    pass();
+    EXPECT_EQ(data().EQState, STATEEQ_EQDone) << "the first manual trial passes on a clean link";
 
-    // A channel that keeps failing: all four trials, the best kept, the sweep retried.
+    // A channel that keeps failing: all four trials, one a pass, the best kept, the sweep
+    // retried.
     set("err2", 500);
     eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
     eq->iTE6805_EQ_chg(STATEEQ_ManualEQ, 0);
+    pass(3);
+    EXPECT_EQ(data().EQState, STATEEQ_CheckBitErr);
+    EXPECT_EQ(chip().reg(3, 0x29), 0x0F | 0x80) << "fourth RS value of the HDMI 1.x table";
+    pass();
     EXPECT_EQ(data().EQState, STATEEQ_ManualEQRetry);
     EXPECT_EQ(eq->eq[0].EQValue[2], 0x01) << "equal errors: the first trial wins";
     EXPECT_EQ(eq->eq[0].ChannelOK[0], 1);
     EXPECT_EQ(bank(), 0);
+}
+
+TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
+{
+    // DFE taps from V0-V3 (0x5D-0x60): (96|64) + |V0-V1|/2 up to 31, (48|32) + |V0-V2|/2 up
+    // to 15, (24|16) + |V0-V3|/2 up to 7; the high base when V0 is the larger.
+    ite6805_eq* eq = sys->p_eq;
+    struct Taps {
+        uint8_t v[4];
+        uint8_t dfe[3];
+    } taps[] = {{{0x40, 0x30, 0x50, 0x20}, {104, 40, 31}}, {{0x10, 0x90, 0x10, 0x1E}, {95, 32, 23}}};
+    for (const Taps& t : taps) {
+        for (int i = 0; i < 4; ++i)
+            chip().setReg(3, 0x5D + i, t.v[i]);
+        eq->eq[0].EQResultSaturated = 0;
+        eq->iTE6805_Get_DFE(1, 0);
+        for (int i = 0; i < 14; ++i)
+            EXPECT_EQ(Message(eq->eq[0].DFE[i][1], eq->eq[0].DFE[i][1] + 3), Message(t.dfe, t.dfe + 3)) << i;
+    }
+    for (int i = 0; i < 4; ++i)
+        chip().setReg(3, 0x5D + i, taps[0].v[i]);
+
+    // A 4K60 source (HDMI 2.0 clock ratio) whose channel 2 keeps failing. The symbol-lock
+    // interrupt of the new clock starts the equaliser.
+    set("err2", 500);
+    pass(2);
+    startLog();
+    source(3840, 2160, 4400, 2250, 60);
+    std::vector<size_t> readsPerPass;
+    auto counterReads = [&] {
+        size_t n = 0;
+        for (const RegWrite& w : rxWrites())
+            n += w == RegWrite{3, 0xE9, 0x80};
+        return n;
+    };
+    size_t before = 0;
+    const bool skewed = runUntil([&] {
+        const size_t now = counterReads();
+        readsPerPass.push_back(now - before);
+        before = now;
+        return inOrder(rxWrites(), {{3, 0x30, 0x94}});
+    }, 60);
+    ASSERT_TRUE(skewed) << "the RS-skew step is reached";
+    for (size_t i = 0; i < readsPerPass.size(); ++i)
+        EXPECT_LE(readsPerPass[i], 1u) << "pass " << i << ": one 100 ms error-counter read at most";
+
+    const std::vector<RegWrite> sar = {
+        {3, 0x20, 0x1B}, {3, 0x21, 0x03}, {3, 0x22, 0x00}, {-1, 0x07, 0xFF}, {0, 0x23, 0xB0}, {0, 0x23, 0xA0},
+        {0, 0x3B, 0x23}, {3, 0x26, 0x00}, {3, 0x27, 0x1F}, {3, 0x28, 0x1F}, {3, 0x29, 0x1F}, {3, 0x30, 0x8C},
+        {3, 0x31, 0xB0}, {3, 0x32, 0x43}, {3, 0x33, 0x47}, {3, 0x34, 0x4B}, {3, 0x35, 0x53}, {3, 0x37, 0x0B},
+        {3, 0x38, 0xF2}, {3, 0x39, 0x0D}, {3, 0x55, 0x40}};
+    EXPECT_TRUE(inOrder(rxWrites(), sar)) << "SAR EQ set-up";
+
+    // The sweep tries the HDMI 2.0 table on channel 2 only, with its DFE taps at 0x51-0x53;
+    // then the RS-skew step writes the chosen values (channels 0 and 1 kept the automatic
+    // 0x0F, channel 2 the first of equal trials, 0x01) and the taps of all three channels.
+    const std::vector<RegWrite> sweep = {
+        {3, 0x2C, 0x00}, {3, 0x2D, 0x07}, {3, 0x29, 0x81}, {3, 0x51, 104}, {3, 0x52, 40}, {3, 0x53, 31},
+        {3, 0x29, 0x87}, {3, 0x29, 0x8F}, {3, 0x29, 0xBF},
+        {3, 0x27, 0x8F}, {3, 0x28, 0x8F}, {3, 0x29, 0x81},
+        {3, 0x4B, 104}, {3, 0x4C, 40}, {3, 0x4D, 31}, {3, 0x4E, 104}, {3, 0x4F, 40}, {3, 0x50, 31},
+        {3, 0x51, 104}, {3, 0x52, 40}, {3, 0x53, 31}, {3, 0x4B, 104 | 0x80},
+        {3, 0x2D, 0x00}, {3, 0x30, 0x94}, {3, 0x31, 0xB0}};
+    EXPECT_TRUE(inOrder(rxWrites(), sweep)) << "manual sweep and RS-skew step";
+    EXPECT_EQ(chip().reg(3, 0x37) & 0x10, 0x10);
+    EXPECT_EQ(chip().reg(3, 0x54) & 0x80, 0x00);
+    EXPECT_EQ(data().EQState, STATEEQ_WaitEQDone);
+    EXPECT_EQ(eq->eq[0].RSSkewPending, 1);
 }
 
 TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
@@ -200,6 +275,7 @@ TEST_F(It6805Test, CecAnswersDiscoveryAsATv)
     for (const Case& c : cases) {
         chip().cecReceive(c.in);
         pass();
+        cecBusTime();
         const auto sent = chip().cecSent();
         ASSERT_FALSE(sent.empty());
         EXPECT_EQ(sent.back(), c.out) << int(c.in[1]);
@@ -234,6 +310,8 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
     set("cec_tx_result", 2);
     chip().cecReceive({0x40, 0x8F});
     pass(3);
+    cecBusTime();
+    pass(3);
     EXPECT_EQ(chip().cecSent().size(), 1u);
 }
 
@@ -248,9 +326,11 @@ TEST_F(It6805Test, CecQueueThatWouldFillExactlyKeepsItsLastMessageForTheNextEven
         chip().cecReceive(m);
     }
     pass();
-    EXPECT_EQ(chip().cecSent().size(), 3u);
+    cecBusTime();
+    EXPECT_EQ(chip().cecSent().size(), 3u) << "replies fired back to back each wait for the bus";
     chip().cecReceive({0x40, 0x9F});
     pass();
+    cecBusTime();
     const auto sent = chip().cecSent();
     ASSERT_EQ(sent.size(), 5u) << "the waiting message and the new one";
     EXPECT_EQ(sent[3], (Message{0x0F, 0x84, 0x00, 0x00, 0x00}));

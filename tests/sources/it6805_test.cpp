@@ -55,6 +55,52 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
     EXPECT_EQ(chip().reg(0, 0xD8) & 0xF0, 0x20);
 }
 
+TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
+{
+    // Step 3 sets fields inside registers that hold other bits: 0x3E bit 5 (clear for chip
+    // 0x10), 0x3D bit 1, 0x3F = 0x57, 0x41 bits 6-7 = 1. The filler rows of the start-up
+    // table leave their registers alone.
+    struct Case {
+        long chipid;
+        uint8_t r3e;
+    } cases[] = {{0xA1, 0x20}, {0x10, 0xDF}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chipid);
+        set("chipid", c.chipid);
+        chip().setReg(0, 0x3E, c.chipid == 0x10 ? 0xFF : 0x00);
+        chip().setReg(0, 0x3D, 0x00);
+        chip().setReg(0, 0x41, 0xFF);
+        chip().setReg(0, 0x50, 0xA5);
+        chip().setReg(3, 0x10, 0x3C);
+        chip().setReg(4, 0x16, 0x5A);
+        chip().setReg(5, 0xA0, 0x5A);
+        chip().setReg(5, 0xBF, 0xC3);
+        drv->iTE6805_Init_fsm(0);
+        EXPECT_EQ(chip().reg(0, 0x3E), c.r3e);
+        EXPECT_EQ(chip().reg(0, 0x3D), 0x02);
+        EXPECT_EQ(chip().reg(0, 0x3F), 0x57);
+        EXPECT_EQ(chip().reg(0, 0x41), 0x7F);
+        EXPECT_EQ(chip().reg(0, 0x50), 0xA5);
+        EXPECT_EQ(chip().reg(3, 0x10), 0x3C);
+        EXPECT_EQ(chip().reg(4, 0x16), 0x5A);
+        EXPECT_EQ(chip().reg(5, 0xA0), 0x5A);
+        EXPECT_EQ(chip().reg(5, 0xBF), 0xC3);
+    }
+
+    // Acknowledging one event leaves the others pending: the video logic reset clears only
+    // 0x10 bit 1 and 0x12 bit 7, the calibration only bits 4-5 of 0x08 and 0x0D.
+    chip().raise(0x10, 0x92);
+    chip().raise(0x12, 0x81);
+    drv->iTE6805_Reset_Video_Logic(0);
+    EXPECT_EQ(chip().reg(0, 0x10), 0x90);
+    EXPECT_EQ(chip().reg(0, 0x12), 0x01);
+    chip().raise(0x08, 0x01);
+    chip().raise(0x0D, 0x04);
+    drv->iTE6805_Init_CAOF(0);
+    EXPECT_EQ(chip().reg(0, 0x08), 0x01);
+    EXPECT_EQ(chip().reg(0, 0x0D), 0x04);
+}
+
 TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndRetriesEachPass)
 {
     para->reg_image[37] = 0;
@@ -260,6 +306,61 @@ TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
     EXPECT_EQ(sys->timing[0].HBackPorch, 0);
     EXPECT_EQ(record().valid, 0u) << "doubtful timing is not published";
     EXPECT_GT(chip().hpdLog().size(), hpdBefore) << "the source is made to re-read the EDID instead";
+    // The source keeps its sync through the bounce: the picture is not left dark.
+    int w, h, rate;
+    status(w, h, rate);
+    EXPECT_EQ(w, 1920);
+    EXPECT_EQ(h, 1080);
+    EXPECT_EQ(rate, 60);
+}
+
+TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
+{
+    for (long chipid : {0xA1L, 0x10L}) {
+        SCOPED_TRACE(chipid);
+        set("chipid", chipid);
+        set("hfp", 1276);
+        set("hsync", 88);
+        set("vfp", 8);
+        set("vsync", 10);
+        source(3840, 2160, 5500, 2250, 24);
+        sys->ite6805_sys_reset_init();
+        ASSERT_TRUE(runToAudioOn());
+        const iTE6805_TIMING& t = sys->timing[0];
+        EXPECT_EQ(t.HFrontPorch, 1276);
+        EXPECT_EQ(t.HSyncWidth, 88);
+        EXPECT_EQ(t.HBackPorch, 296);
+        EXPECT_EQ(t.VFrontPorch, 8);
+        EXPECT_EQ(t.VSyncWidth, 10);
+        EXPECT_EQ(t.VBackPorch, 72);
+        EXPECT_EQ(t.FrameRate, 24u);
+        EXPECT_EQ(record().Hback, 296u);
+        EXPECT_EQ(record().valid, 1u);
+        set("signal", 0);
+        pass(3);
+    }
+}
+
+TEST_F(It6805Test, VByOneOutputIsGatedByVideoStableAndCutOnAnScdtChange)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    pass(2);   // initialised, then the one-second wait
+    chip().setReg(5, 0xC9, 0x78);
+    pass();
+    ASSERT_NE(data().VidState, STATEV_VidStable);
+    EXPECT_EQ(chip().reg(5, 0xC9), 0x79) << "not stable: output off";
+    ASSERT_TRUE(runToAudioOn());
+    chip().setReg(5, 0xC9, 0x79);
+    pass();
+    EXPECT_EQ(chip().reg(5, 0xC9), 0x78) << "stable: output on";
+
+    // An SCDT change turns the output off before anything else; sync being still there,
+    // the change handler turns it on again.
+    startLog();
+    chip().raise(0x10, 0x02);
+    pass();
+    EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x0F, 5}, {5, 0xC9, 0x79}, {-1, 0x0F, 0}, {5, 0xC9, 0x78}}));
+    EXPECT_EQ(bank(), 0);
 }
 
 TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)

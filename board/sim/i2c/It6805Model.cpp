@@ -126,8 +126,12 @@ void It6805Model::refresh()
         common_[0x05] |= 0x01;
     if (sig_.clock != last_.clock || sig_.pclk != last_.pclk) {
         common_[0x05] |= 0x04;
-        if (sig_.clock && !last_.clock)
+        if (sig_.clock && !last_.clock) {
             common_[0x05] |= 0x02;
+            // The channels lock on the new clock: the symbol-lock change starts the
+            // driver's equaliser.
+            common_[0x06] |= 0x01;
+        }
     }
     if (sig_.clock && (sig_.dvi != last_.dvi || !last_.clock))
         common_[0x05] |= 0x10;
@@ -357,8 +361,22 @@ void It6805Model::rxWrite(uint8_t r, uint8_t v)
     }
 }
 
+// Ends the frame on the bus once its time is up: the buffer as it holds now is what went
+// out, and transmit-done is raised.
+void It6805Model::cecTxProgress()
+{
+    if (!cecTxEndUs_ || board::Clock::monotonicUs() < cecTxEndUs_)
+        return;
+    cecTxEndUs_ = 0;
+    const uint8_t length = cec_[0x23] > 16 ? 16 : cec_[0x23];
+    cecSent_.emplace_back(cec_ + 0x10, cec_ + 0x10 + length);
+    cec_[0x54] = uint8_t(keys_.number("cec_tx_result", 0) & 0x03);
+    cec_[0x4C] |= 0x20;
+}
+
 uint8_t It6805Model::cecRead(uint8_t r)
 {
+    cecTxProgress();
     switch (r) {
     case 0x51: return 0x00;
     case 0x52: return uint8_t(cecFifo_.size() > 15 ? 15 : cecFifo_.size());
@@ -380,6 +398,7 @@ uint8_t It6805Model::cecRead(uint8_t r)
 
 void It6805Model::cecWrite(uint8_t r, uint8_t v)
 {
+    cecTxProgress();
     const uint8_t old = cec_[r];
     if (r == 0x4C) {
         cec_[r] &= uint8_t(~v);
@@ -390,11 +409,9 @@ void It6805Model::cecWrite(uint8_t r, uint8_t v)
         cecFifo_.clear();
         cecCurrent_ = CecMessage{0, 0, 0, {}};
     }
-    if (r == 0x08 && (v & 0x88) == 0x88 && (old & 0x80) == 0) {
-        const uint8_t length = cec_[0x23] > 16 ? 16 : cec_[0x23];
-        cecSent_.emplace_back(cec_ + 0x10, cec_ + 0x10 + length);
-        cec_[0x54] = uint8_t(keys_.number("cec_tx_result", 0) & 0x03);
-        cec_[0x4C] |= 0x20;
+    if (r == 0x08 && (v & 0x88) == 0x88 && (old & 0x80) == 0 && !cecTxEndUs_) {
+        const uint64_t length = cec_[0x23] > 16 ? 16 : cec_[0x23];
+        cecTxEndUs_ = board::Clock::monotonicUs() + 4500 + 24000 * length;
     }
 }
 
@@ -489,6 +506,7 @@ void It6805Model::cecReceiveRaw(uint8_t header, uint8_t opcode, uint8_t lengthBy
 std::vector<std::vector<uint8_t>> It6805Model::cecSent()
 {
     std::lock_guard<std::recursive_mutex> hold(lock_);
+    cecTxProgress();
     return cecSent_;
 }
 
@@ -530,6 +548,7 @@ void It6805Model::reset()
     cecCurrent_ = CecMessage{0, 0, 0, {}};
     cecOperand_ = 0;
     cecSent_.clear();
+    cecTxEndUs_ = 0;
 }
 
 } // namespace sim

@@ -28,7 +28,8 @@ namespace sim {
 //  - the oscillator read-out of bank 1 (0x60 reads 0x19 once 0xF8 got C3, A5; words at
 //    0x61/0x62 after 0x54 = 0x04);
 //  - write-1-to-clear interrupts 0x05-0x0E, 0x10-0x12, 0x1D, 0xD4, 0xD5, raised when the
-//    scenario changes (+5 V, clock, SCDT, HDMI/DVI mode, AVI InfoFrame) or by a test;
+//    scenario changes (+5 V, clock, symbol lock on a new clock, SCDT, HDMI/DVI mode, AVI
+//    InfoFrame) or by a test;
 //  - CAOF done (0x08/0x0D bit 4) after the calibration start, EQ done (0x07 bit 4) a set
 //    number of EQ-interrupt reads after the trigger (or never), bit-error counters
 //    0xE9-0xEB, the V-by-One transmitter clock bit (bank 5 0xDB bit 4);
@@ -36,6 +37,9 @@ namespace sim {
 //  - the hot-plug pin (bank 3 0xAB bits 6-7), recorded with the time of each change;
 //  - a CEC receive FIFO (0x51 status and count, 0x4D header, 0x50 operands, 0x52 reset)
 //    and a log of the messages sent (0x23 length, 0x10.. bytes, fired by 0x08 = 0x08, 0x88).
+//    Sending takes the bus time of the frame (4.5 ms start bit, 24 ms a byte); the bytes
+//    go out from the buffer as they are sent, transmit-done (0x4C bit 5) comes at the end,
+//    and a fire while a frame is on the bus is not taken.
 // Scenario keys (prefix input3.): the input's timing as the scaler model reads it
 // (InputTiming: timing, signal, hact, vact, htotal, vtotal, hz, interlaced), then 5v, hfp, hsync, vfp, vsync, hpol, vpol, colour (0 RGB, 1 YUV 4:2:2,
 // 2 YUV 4:4:4, 3 YUV 4:2:0), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
@@ -70,6 +74,7 @@ public:
     // or-ed into the length byte (bits 5-6 mark an error). Sent messages in order.
     void cecReceive(const std::vector<uint8_t>& message, uint8_t lengthBits = 0);
     void cecReceiveRaw(uint8_t header, uint8_t opcode, uint8_t lengthByte, const std::vector<uint8_t>& operands);
+    // Frames whose sending has ended by now.
     std::vector<std::vector<uint8_t>> cecSent();
     int cecQueued();
 
@@ -125,6 +130,8 @@ private:
     CecMessage cecCurrent_{0, 0, 0, {}};
     size_t cecOperand_ = 0;
     std::vector<std::vector<uint8_t>> cecSent_;
+    uint64_t cecTxEndUs_ = 0;   // 0: no frame on the bus
+    void cecTxProgress();
 };
 
 } // namespace sim
