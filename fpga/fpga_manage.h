@@ -376,6 +376,8 @@ public:
     void record_bright_change();
     void Brightness_init(const u8* block);
     void Brightness_hand_dealwith();
+    // The same, with the value scaled as `mode` says rather than as the running mode does.
+    void Brightness_hand_dealwith(u8 mode);
     void Brightness_task();
     void Brightness_time_change();
     void Brightness_hand_change();

@@ -78,9 +78,11 @@ protected:
         for (int i = 0; i < 3; ++i)
             manager->reg_IRQ_Dealwith(0, 0);
     }
-    // One pass of the posted job, its answers, then a tick.
+    // One pass of the posted job, its answers, then a tick; the screens take their
+    // progress between passes, as they do on the device.
     void pass()
     {
+        QCoreApplication::processEvents();
         switch (g_send_para.job.load()) {
         case 1: manager->SmartMapping_deal(); break;
         case 2: manager->rcv_recovery_check_deal(2); break;
@@ -95,8 +97,11 @@ protected:
     int run(int limit = 40000)
     {
         int last = -1;
+        visited.clear();
         for (int i = 0; i < limit && g_send_para.job != 0; ++i) {
             last = g_send_para.step;
+            if (visited.empty() || visited.back() != last)
+                visited.push_back(last);
             pass();
         }
         EXPECT_EQ(g_send_para.job, 0) << "job did not end";
@@ -136,6 +141,7 @@ protected:
         return Bytes(ram.begin() + at, ram.begin() + at + n);
     }
 
+    std::vector<int> visited;            // the steps of the last run, in order
     JobScreen smart, recovery;
 };
 
@@ -402,6 +408,14 @@ TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
     EXPECT_TRUE(recovery.lists.empty());
     ASSERT_TRUE(board::Files::remove("/data/rcvrecovery/other"));
 
+    // One file that is not named DIVU: the job goes on to look for the package's entries and
+    // its screen head, finds no package and ends through its error steps.
+    ASSERT_TRUE(board::Files::move("/data/rcvrecovery/DIVU", "/data/rcvrecovery/other"));
+    g_send_para.post(5);
+    EXPECT_EQ(run(), 35);
+    EXPECT_EQ(visited, (std::vector<int>{0, 1, 2, 3, 4, 5, 34, 35}));
+    ASSERT_TRUE(board::Files::remove("/data/rcvrecovery/other"));
+
     // No screen file among the entries: the job ends through its error steps.
     Package p = screenPackage();
     p.bytes[4] = 13;
@@ -455,6 +469,23 @@ TEST_F(CardJobs, ScanParameterLoadWithoutAnyFolderEndsWithAnError)
     EXPECT_EQ(run(), 35);
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
     EXPECT_EQ(progress(smart).back(), 100);
+}
+
+TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen)
+{
+    // A burst while no event is taken: one event, carrying the last value.
+    for (int percent = 1; percent <= 5000; ++percent)
+        fpga_manage::emit_progress(fpga_manage::kProgressSmartMapping, percent % 100);
+    EXPECT_EQ(progress(smart), (std::vector<int>{0}));
+    fpga_manage::emit_progress(fpga_manage::kProgressSmartMapping, 37);
+    EXPECT_EQ(progress(smart), (std::vector<int>{0, 37}));
+
+    // No screen open: nothing waits, and a screen that opens later is not sent old values.
+    fpga_manage::set_progress_screen(fpga_manage::kProgressRcvRecovery, nullptr);
+    for (int percent = 1; percent <= 5000; ++percent)
+        fpga_manage::emit_progress(fpga_manage::kProgressRcvRecovery, percent % 100);
+    fpga_manage::set_progress_screen(fpga_manage::kProgressRcvRecovery, &recovery);
+    EXPECT_TRUE(progress(recovery).empty());
 }
 
 #include "fpga_card_jobs_test.moc"
