@@ -110,6 +110,15 @@ extern LINE_TYPE line_type;
 extern QString g_kxfile_name;
 extern std::mutex g_kxfile_name_mutex;
 
+// One record of the old scan-parameter files: 22 bytes, a u16 and five u32 fields, all
+// little-endian; the last is kept in tenths of its stored value (milliseconds to ticks).
+struct SCAN_PARA {
+    static constexpr unsigned kSize = 22;
+    u16 head = 0;
+    u32 value[5] = {};
+    void decode(const u8* b);
+};
+
 // Date and time as the manager keeps its current-time record.
 struct TimeRealType {
     u8 second;
@@ -318,6 +327,11 @@ public:
     u8 load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bool allCards);
     void SmartMapping_deal();
     void rcv_recovery_check_deal(u8 mode);
+    // Reads record i of the old scan-parameter file on the USB stick (the file named by
+    // g_kxfile_name) into record: 0 when read; 1 when i is not below scan_para_count, the
+    // file cannot be opened or the record is not wholly in it.
+    u8 get_operate_deal_para(SCAN_PARA* record, u32 i);
+    u16 scan_para_count = 0;             // records of the old scan-parameter file
     // The card the last check found (its screen, port number, port-record index and index).
     u8 recover_screen = 0;
     u8 recover_net = 0;

@@ -10,7 +10,13 @@
 #include "core/utils.h"
 #include "fpga/rcv_recovery_file.h"
 
+#include "board/Clock.h"
+#include "board/Files.h"
+
+#include <QFileInfo>
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -310,6 +316,58 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
     default:
         return 0;
     }
+}
+
+// ------------------------------------------------------------------------------------
+// Old scan-parameter records
+
+static_assert(18 + 4 == SCAN_PARA::kSize, "old scan-parameter record layout");
+
+void SCAN_PARA::decode(const u8* b)
+{
+    head = u16(b[0] | b[1] << 8);
+    for (int k = 0; k < 5; ++k) {
+        const u8* f = b + 2 + 4 * k;
+        value[k] = u32(f[0]) | u32(f[1]) << 8 | u32(f[2]) << 16 | u32(f[3]) << 24;
+    }
+    value[4] /= 10;
+}
+
+u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
+{
+    if (!record || i >= scan_para_count)
+        return 1;
+    QString name;
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        name = g_kxfile_name;
+    }
+    // The file is on the stick: only its name is taken, so no name leads out of the folder.
+    name = QFileInfo(name).fileName();
+    if (name.isEmpty() || name == "." || name == "..") {
+        KEL_TRACE("\n NO kxfile!!! ");
+        return 1;
+    }
+    const std::string path = board::Files::map("/mnt/usb1/" + name.toStdString());
+    u8 b[SCAN_PARA::kSize];
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) {
+            KEL_TRACE("\n NO kxfile!!! ");
+            return 1;
+        }
+        const uint64_t at = 4 + uint64_t(SCAN_PARA::kSize) * i;
+        const bool whole = fseeko(f, off_t(at), SEEK_SET) == 0 && std::fread(b, 1, sizeof b, f) == sizeof b;
+        std::fclose(f);
+        // A record the file does not wholly hold is no record.
+        if (!whole)
+            return 1;
+    }
+    record->decode(b);
+    Utils::system_mutex("sync", nullptr);
+    board::Clock::sleepMs(100);
+    return 0;
 }
 
 // ------------------------------------------------------------------------------------

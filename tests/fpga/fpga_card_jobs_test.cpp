@@ -471,6 +471,46 @@ TEST_F(CardJobs, ScanParameterLoadWithoutAnyFolderEndsWithAnError)
     EXPECT_EQ(progress(smart).back(), 100);
 }
 
+TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
+{
+    // Head of 4 bytes, then 22-byte records: a u16 and five u32, the last kept divided by 10.
+    Bytes file = {3, 0, 0, 0};
+    for (uint8_t r = 0; r < 3; ++r) {
+        const Bytes rec = {uint8_t(0x10 + r), 0x20, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A,
+                           0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, uint8_t(0xD2 + r), 0x04, 0x00, 0x00};
+        file.insert(file.end(), rec.begin(), rec.end());
+    }
+    write("/mnt/usb1/old.kxfile", Bytes(file.begin(), file.end() - 1));   // the last record cut short
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = "/mnt/usb1/old.kxfile";
+    }
+    SCAN_PARA rec;
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);       // no records counted yet
+    manager->scan_para_count = 3;
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 3), 1);
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 2), 1);       // not wholly in the file
+    EXPECT_FALSE(sim::Journal::hasShell("sync"));
+    ASSERT_EQ(manager->get_operate_deal_para(&rec, 1), 0);
+    EXPECT_EQ(rec.head, 0x2011);
+    EXPECT_EQ(rec.value[0], 0x04030201u);
+    EXPECT_EQ(rec.value[1], 0x08070605u);
+    EXPECT_EQ(rec.value[2], 0x0C0B0A09u);
+    EXPECT_EQ(rec.value[3], 0x100F0E0Du);
+    EXPECT_EQ(rec.value[4], 123u);                                 // 1235 / 10
+    EXPECT_TRUE(sim::Journal::hasShell("sync"));
+
+    // Only the name is taken, and always from the stick.
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = "/data/smartmapping/../../mnt/usb1/missing.kxfile";
+    }
+    g_debugSwitch = 254;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n NO kxfile!!! "), std::string::npos);
+}
+
 TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen)
 {
     // A burst while no event is taken: one event, carrying the last value.
