@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -31,6 +32,37 @@ constexpr u32 kChunk = 1000;               // RAM data per write packet
 constexpr u8 kMaxRetries = 3;              // so a packet goes out at most 4 times
 constexpr u8 kReadAttempts = 3;            // passes an unreadable data piece is tried
 constexpr u32 kSmartReplyTicks = 1200;
+
+// The trace lines around the sending of a one-packet operation.
+struct TraceWords {
+    const char* in;
+    const char* out;
+};
+TraceWords traceWords(u8 sub)
+{
+    switch (sub) {
+    case kSubRegister: return {"\n write reg in", "\n write reg out"};
+    case kSubFirmware: return {"\n acitve firmware in", "\n acitve firmware out"};
+    case kSubReconfig: return {"\n reconfig in", "\n reconfig out"};
+    case kSubSearch: return {"\n serach rxc in", "\n search rxc out"};
+    default: return {"\n user defined in", "\n user defined out"};
+    }
+}
+
+// Each byte of a packet as " 0x%02x ", in one trace line.
+void traceBytes(const unsigned char* b, unsigned n)
+{
+    if (g_debugSwitch != 254)
+        return;
+    std::string line;
+    line.reserve(n * 6);
+    char one[8];
+    for (unsigned i = 0; i < n; ++i) {
+        std::snprintf(one, sizeof one, " 0x%02x ", b[i]);
+        line += one;
+    }
+    KEL_TRACE("%s", line.c_str());
+}
 
 // The most data a one-packet operation can carry (packet header and check byte around it).
 u32 packetRoom(u8 type)
@@ -209,7 +241,10 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         const u32 address = op.targetAddr + kChunk * chunk;
         load_write_ram_cmd_create(port, job.index, address, data, u16(len), packet, allCards);
         KEL_TRACE("\n ram create in length = %u ,offset = %#x, send_len=%d\n", len, address, int(job.length));
+        KEL_TRACE("\n ram write in");
+        traceBytes(packet, job.length);
         send(job.length);
+        KEL_TRACE("\n ram write out");
         return 0;
     }
     case kSubRegister:
@@ -218,8 +253,14 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
     case kSubSearch:
     case kSubUserDefined: {
         const u8 sub = job.sub_step;
+        const TraceWords words = traceWords(sub);
+        KEL_TRACE("%s", words.in);
         u16 n = 0;
         if (!readWhole(n)) {
+            if (sub == kSubReconfig)
+                KEL_TRACE("\n reconfig error length = %d\n", int(n));
+            else if (sub == kSubSearch)
+                KEL_TRACE("\n serach rxc error");
             readFailed(sub == kSubReconfig ? "reconfig" : sub == kSubSearch ? "serach rxc" : "operate data");
             return 0;
         }
@@ -239,6 +280,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
             return 0;
         }
         send(len);
+        KEL_TRACE("%s", words.out);
         return 0;
     }
     case kSubSave:

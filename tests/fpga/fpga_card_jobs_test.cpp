@@ -241,6 +241,46 @@ TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDown)
     }
 }
 
+TEST_F(CardJobs, EachOperationTracesItsSending)
+{
+    cards(0, 1);
+    g_send_para.card = 0;
+    g_debugSwitch = 254;
+    struct Case {
+        Op operation;
+        uint64_t offset;                 // 2: the data lies past the file's end
+        std::vector<std::string> lines;  // in this order
+    };
+    const Case cases[] = {
+        {op(1, 1, 0x100, 100, {0xAB}), 0, {"\n ram write in", " 0xab ", "\n ram write out"}},
+        {op(1, 2, 0, 100, {1}), 0, {"\n write reg in", "\n write reg out"}},
+        {op(3, 1, 0, 100, {1}), 0, {"\n acitve firmware in", "\n acitve firmware out"}},
+        {op(5, 1, 0, 100, {1}), 0, {"\n reconfig in", "\n reconfig out"}},
+        {op(7, 1, 0, 100, {1}), 0, {"\n serach rxc in", "\n search rxc out"}},
+        {op(16, 1, 0, 100, {1}), 0, {"\n user defined in", "\n user defined out"}},
+        {op(5, 1, 0, 100, {1, 2, 3}), 2, {"\n reconfig in", "\n reconfig error length = 3\n"}},
+        {op(7, 1, 0, 100, {1, 2, 3}), 2, {"\n serach rxc in", "\n serach rxc error"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.operation.type));
+        holdOperation(0, c.operation);
+        testing::internal::CaptureStdout();
+        runOperation("/data/op.bin", c.offset, false, 100);
+        const std::string out = testing::internal::GetCapturedStdout();
+        size_t at = 0;
+        for (const std::string& line : c.lines) {
+            at = out.find(line, at);
+            ASSERT_NE(at, std::string::npos) << line << " in " << out;
+        }
+    }
+    // A card that does not answer.
+    ReceivingCardModel::setFault(0, 0, ReceivingCardModel::Fault::Silent);
+    holdOperation(0, op(1, 2, 0, 100, {1}));
+    testing::internal::CaptureStdout();
+    runOperation("/data/op.bin", 0, false);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n timeout!!! "), std::string::npos);
+}
+
 TEST_F(CardJobs, OperationsThatCannotBeCarriedOutCompleteWithoutSending)
 {
     cards(0, 1);
