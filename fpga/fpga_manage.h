@@ -530,6 +530,8 @@ public:
     u16 check_counter[2] = {};           // failed looks of check step 0 (up to 2040)
     u8 check_retry[2] = {};              // resets made by check step 0 (at most 101)
     u32 check_stamp[2] = {};
+    u32 check_error_last[2][3] = {};     // the output check's last failing measurement, as shown
+    u8 check_error_shown[2] = {};
     u8 ram_reset_seen[2] = {};
     u8 ram_check_ok[2] = {};             // 1 when the parameter RAM read back right
     u8 reset_pending[2] = {};
