@@ -41,7 +41,8 @@ namespace sim {
 //   24,133,135,137,149 answer length low byte of pairs 0..4; 25 / 153 bits 8-9
 // RAMs: 1 parameter RAM (bytes 116-123, the measured width, height and clock count, belong
 // to the FPGA and ignore writes; width and height are those of the scaler's output channel 0
-// window once the scaler has set it up, unless the scenario fixes them); 3 + 2 x pair transmit RAM; 2 + 2 x pair receive RAM.
+// window once the scaler has set it up, unless the scenario fixes them); 3 + 2 x pair
+// transmit RAM; 2 + 2 x pair receive RAM.
 // Answers of pairs 5..7 are not received. The interrupt line (0x207908 / 0x207910, bit 0)
 // is 1 while an answer waits. Answers appear at the first bus access after their delay.
 //
