@@ -92,6 +92,11 @@ QPointer<QObject>& progressScreen(int which)
 }
 // Whether each is registered, for the manager thread.
 std::atomic<bool> g_progress_screen_open[2];
+// The newest progress value of each screen and whether an event carrying it is queued:
+// a job steps faster than a screen draws (and without an event loop nothing is drawn at
+// all), so at most one event waits and it delivers the value current when it runs.
+std::atomic<int> g_progress_latest[2];
+std::atomic<bool> g_progress_queued[2];
 
 // Parts of the loop that the bring-up work supplies; each says once that it was called.
 void pendingCall(std::atomic<u32>& counter, const char* name)
@@ -700,15 +705,22 @@ void fpga_manage::emit_recovery_list(const QStringList& list)
 void fpga_manage::emit_progress(int which, int percent)
 {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
+    which &= 1;
+    if (!app || !progress_screen_open(which))
+        return;
+    g_progress_latest[which] = percent;
+    if (g_progress_queued[which].exchange(true))
         return;
     // The screen may close at any time; it is looked up on the GUI thread, where it lives.
     QMetaObject::invokeMethod(
         app,
-        [which, percent] {
+        [which] {
+            // Cleared before the value is taken: a value stored after this queues anew.
+            g_progress_queued[which] = false;
+            const int value = g_progress_latest[which];
             QObject* screen = progressScreen(which);
             if (screen)
-                QMetaObject::invokeMethod(screen, "sig_qround_bar_update", Qt::DirectConnection, Q_ARG(int, percent));
+                QMetaObject::invokeMethod(screen, "sig_qround_bar_update", Qt::DirectConnection, Q_ARG(int, value));
         },
         Qt::QueuedConnection);
 }

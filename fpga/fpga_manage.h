@@ -110,6 +110,15 @@ extern LINE_TYPE line_type;
 extern QString g_kxfile_name;
 extern std::mutex g_kxfile_name_mutex;
 
+// One record of the old scan-parameter files: 22 bytes, a u16 and five u32 fields, all
+// little-endian; the last is kept in tenths of its stored value (milliseconds to ticks).
+struct SCAN_PARA {
+    static constexpr unsigned kSize = 22;
+    u16 head = 0;
+    u32 value[5] = {};
+    void decode(const u8* b);
+};
+
 // Date and time as the manager keeps its current-time record.
 struct TimeRealType {
     u8 second;
@@ -318,6 +327,11 @@ public:
     u8 load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bool allCards);
     void SmartMapping_deal();
     void rcv_recovery_check_deal(u8 mode);
+    // Reads record i of the old scan-parameter file on the USB stick (the file named by
+    // g_kxfile_name) into record: 0 when read; 1 when i is not below scan_para_count, the
+    // file cannot be opened or the record is not wholly in it.
+    u8 get_operate_deal_para(SCAN_PARA* record, u32 i);
+    u16 scan_para_count = 0;             // records of the old scan-parameter file
     // The card the last check found (its screen, port number, port-record index and index).
     u8 recover_screen = 0;
     u8 recover_net = 0;
@@ -376,6 +390,8 @@ public:
     void record_bright_change();
     void Brightness_init(const u8* block);
     void Brightness_hand_dealwith();
+    // The same, with the value scaled as `mode` says rather than as the running mode does.
+    void Brightness_hand_dealwith(u8 mode);
     void Brightness_task();
     void Brightness_time_change();
     void Brightness_hand_change();
@@ -514,6 +530,8 @@ public:
     u16 check_counter[2] = {};           // failed looks of check step 0 (up to 2040)
     u8 check_retry[2] = {};              // resets made by check step 0 (at most 101)
     u32 check_stamp[2] = {};
+    u32 check_error_last[2][3] = {};     // the output check's last failing measurement, as shown
+    u8 check_error_shown[2] = {};
     u8 ram_reset_seen[2] = {};
     u8 ram_check_ok[2] = {};             // 1 when the parameter RAM read back right
     u8 reset_pending[2] = {};

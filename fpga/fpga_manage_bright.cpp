@@ -110,11 +110,13 @@ void fpga_manage::Dealwith_mcu_ram()
             g_change[CHG_BRI_MISS] = 0;
             break;
         }
-        // A hand value is scaled as its own command's mode says.
-        bri_mode = mode;
+        // A hand value is scaled as its own command's mode says. It does not stop a running
+        // table or light sensor: unless it is stored, their next step takes over again.
+        if (!tableMode(bri_mode) && bri_mode != 2)
+            bri_mode = mode;
         write_to_register(64, 0xFF, block[9], 0);
         g_change[CHG_BRI_TARGET] = block[9];
-        Brightness_hand_dealwith();
+        Brightness_hand_dealwith(mode);
         if (store == kStore) {
             storeBlock(kBrightFlash, kBrightSector, block);
             bri_reload = 1;
@@ -210,13 +212,18 @@ void fpga_manage::Brightness_init(const u8* block)
 void fpga_manage::Brightness_hand_dealwith()
 {
     std::lock_guard<std::recursive_mutex> hold(bri_mutex);
+    Brightness_hand_dealwith(bri_mode);
+}
+
+void fpga_manage::Brightness_hand_dealwith(u8 mode)
+{
+    std::lock_guard<std::recursive_mutex> hold(bri_mutex);
     g_change[CHG_BRI_BUSY] = 1;
     read_from_register(128, 0);
     read_from_register(144, 0);
     const bool link = reg_shadow(128, 0) != 0 || reg_shadow(144, 0) != 0;
     const bool request = bri_request_taken != 0 || bri_update_flag != 0;
     KelRamPara* para = KelRamPara::p_kelrampara_config;
-    const u8 mode = bri_mode;
 
     // The value is chosen (and a changed one kept) whether or not a port has link, so that
     // a change made while the screen is unplugged is not lost.

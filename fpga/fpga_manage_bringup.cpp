@@ -10,6 +10,7 @@
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -504,8 +505,15 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga)
             write_to_register(2, 0x01, 0x01, fpga);
             check_step[fpga] = 1;
             KEL_TRACE("\nfpag%d.......ok(%d,%d,%d)  123................\n", fpga, int(width), int(height), int(clock));
+            check_error_shown[fpga] = 0;
         } else {
-            KEL_TRACE("\nfpag%d.......error(%d,%d,%d)................\n", fpga, int(width), int(height), int(clock));
+            // Looked at every 10 ticks for as long as it fails: said again only when it changes.
+            const u32 seen[3] = {width, height, clock};
+            if (!check_error_shown[fpga] || !std::equal(seen, seen + 3, check_error_last[fpga])) {
+                KEL_TRACE("\nfpag%d.......error(%d,%d,%d)................\n", fpga, int(width), int(height), int(clock));
+                std::copy(seen, seen + 3, check_error_last[fpga]);
+                check_error_shown[fpga] = 1;
+            }
         }
         check_stamp[fpga] = now;
         break;

@@ -10,7 +10,14 @@
 #include "core/utils.h"
 #include "fpga/rcv_recovery_file.h"
 
+#include "board/Clock.h"
+#include "board/Files.h"
+
+#include <QFileInfo>
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <string>
 
 namespace {
 
@@ -25,6 +32,37 @@ constexpr u32 kChunk = 1000;               // RAM data per write packet
 constexpr u8 kMaxRetries = 3;              // so a packet goes out at most 4 times
 constexpr u8 kReadAttempts = 3;            // passes an unreadable data piece is tried
 constexpr u32 kSmartReplyTicks = 1200;
+
+// The trace lines around the sending of a one-packet operation.
+struct TraceWords {
+    const char* in;
+    const char* out;
+};
+TraceWords traceWords(u8 sub)
+{
+    switch (sub) {
+    case kSubRegister: return {"\n write reg in", "\n write reg out"};
+    case kSubFirmware: return {"\n acitve firmware in", "\n acitve firmware out"};
+    case kSubReconfig: return {"\n reconfig in", "\n reconfig out"};
+    case kSubSearch: return {"\n serach rxc in", "\n search rxc out"};
+    default: return {"\n user defined in", "\n user defined out"};
+    }
+}
+
+// Each byte of a packet as " 0x%02x ", in one trace line.
+void traceBytes(const unsigned char* b, unsigned n)
+{
+    if (g_debugSwitch != 254)
+        return;
+    std::string line;
+    line.reserve(n * 6);
+    char one[8];
+    for (unsigned i = 0; i < n; ++i) {
+        std::snprintf(one, sizeof one, " 0x%02x ", b[i]);
+        line += one;
+    }
+    KEL_TRACE("%s", line.c_str());
+}
 
 // The most data a one-packet operation can carry (packet header and check byte around it).
 u32 packetRoom(u8 type)
@@ -203,7 +241,10 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         const u32 address = op.targetAddr + kChunk * chunk;
         load_write_ram_cmd_create(port, job.index, address, data, u16(len), packet, allCards);
         KEL_TRACE("\n ram create in length = %u ,offset = %#x, send_len=%d\n", len, address, int(job.length));
+        KEL_TRACE("\n ram write in");
+        traceBytes(packet, job.length);
         send(job.length);
+        KEL_TRACE("\n ram write out");
         return 0;
     }
     case kSubRegister:
@@ -212,8 +253,14 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
     case kSubSearch:
     case kSubUserDefined: {
         const u8 sub = job.sub_step;
+        const TraceWords words = traceWords(sub);
+        KEL_TRACE("%s", words.in);
         u16 n = 0;
         if (!readWhole(n)) {
+            if (sub == kSubReconfig)
+                KEL_TRACE("\n reconfig error length = %d\n", int(n));
+            else if (sub == kSubSearch)
+                KEL_TRACE("\n serach rxc error");
             readFailed(sub == kSubReconfig ? "reconfig" : sub == kSubSearch ? "serach rxc" : "operate data");
             return 0;
         }
@@ -233,6 +280,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
             return 0;
         }
         send(len);
+        KEL_TRACE("%s", words.out);
         return 0;
     }
     case kSubSave:
@@ -310,6 +358,58 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
     default:
         return 0;
     }
+}
+
+// ------------------------------------------------------------------------------------
+// Old scan-parameter records
+
+static_assert(18 + 4 == SCAN_PARA::kSize, "old scan-parameter record layout");
+
+void SCAN_PARA::decode(const u8* b)
+{
+    head = u16(b[0] | b[1] << 8);
+    for (int k = 0; k < 5; ++k) {
+        const u8* f = b + 2 + 4 * k;
+        value[k] = u32(f[0]) | u32(f[1]) << 8 | u32(f[2]) << 16 | u32(f[3]) << 24;
+    }
+    value[4] /= 10;
+}
+
+u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
+{
+    if (!record || i >= scan_para_count)
+        return 1;
+    QString name;
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        name = g_kxfile_name;
+    }
+    // The file is on the stick: only its name is taken, so no name leads out of the folder.
+    name = QFileInfo(name).fileName();
+    if (name.isEmpty() || name == "." || name == "..") {
+        KEL_TRACE("\n NO kxfile!!! ");
+        return 1;
+    }
+    const std::string path = board::Files::map("/mnt/usb1/" + name.toStdString());
+    u8 b[SCAN_PARA::kSize];
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) {
+            KEL_TRACE("\n NO kxfile!!! ");
+            return 1;
+        }
+        const uint64_t at = 4 + uint64_t(SCAN_PARA::kSize) * i;
+        const bool whole = fseeko(f, off_t(at), SEEK_SET) == 0 && std::fread(b, 1, sizeof b, f) == sizeof b;
+        std::fclose(f);
+        // A record the file does not wholly hold is no record.
+        if (!whole)
+            return 1;
+    }
+    record->decode(b);
+    Utils::system_mutex("sync", nullptr);
+    board::Clock::sleepMs(100);
+    return 0;
 }
 
 // ------------------------------------------------------------------------------------

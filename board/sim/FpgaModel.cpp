@@ -3,6 +3,7 @@
 #include "board/Clock.h"
 #include "board/sim/InputSideModel.h"
 #include "board/sim/ReceivingCardModel.h"
+#include "board/sim/ScalerModel.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SocModel.h"
 #include "board/sim/SpiBusModel.h"
@@ -25,6 +26,20 @@ constexpr uint8_t kAnswerLengthReg[kReceivePairs] = {24, 133, 135, 137, 149};
 // FPGA keeps its input measurement there.
 constexpr uint32_t kMeasuredFirst = 116;
 constexpr uint32_t kMeasuredEnd = 124;
+
+// The picture the FPGA measures is the scaler's output: the active window of output
+// channel 0 (bank 0x08: horizontal start and end at 0x28/0x2A, vertical at 0x2C/0x2E, 16-bit
+// little-endian). false while the scaler has not set a window up.
+bool scalerPicture(long& width, long& height)
+{
+    auto word = [](int reg) { return long(ScalerModel::reg(0x08, reg) | ScalerModel::reg(0x08, reg + 1) << 8); };
+    const long hst = word(0x28), hend = word(0x2A), vst = word(0x2C), vend = word(0x2E);
+    if (hend <= hst || vend <= vst)
+        return false;
+    width = hend - hst;
+    height = vend - vst;
+    return true;
+}
 
 std::mutex g_lock;
 bool g_pullupsPending = true;
@@ -104,6 +119,8 @@ public:
         m_rams.clear();
         const long width = SimBoard::scenarioInt(p + "measured.width", 1920);
         const long height = SimBoard::scenarioInt(p + "measured.height", 1080);
+        m_sizeFixed = SimBoard::scenarioInt(p + "measured.width", -1) >= 0 ||
+                      SimBoard::scenarioInt(p + "measured.height", -1) >= 0;
         const long clock = SimBoard::scenarioInt(p + "measured.clock", 800000);
         m_measured[0] = uint8_t(width);
         m_measured[1] = uint8_t(width >> 8);
@@ -241,8 +258,14 @@ public:
     uint8_t ramRead(int ram, uint32_t address)
     {
         address %= FpgaModel::kRamBytes;
-        if (ram == 1 && address >= kMeasuredFirst && address < kMeasuredEnd && measuring())
+        if (ram == 1 && address >= kMeasuredFirst && address < kMeasuredEnd && measuring()) {
+            long width = 0, height = 0;
+            if (address < kMeasuredFirst + 4 && !m_sizeFixed && scalerPicture(width, height)) {
+                const uint32_t size = uint32_t(width & 0xFFFF) | uint32_t(height & 0xFFFF) << 16;
+                return uint8_t(size >> (8 * (address - kMeasuredFirst)));
+            }
             return m_measured[address - kMeasuredFirst];
+        }
         return ramOf(ram)[address];
     }
 
@@ -252,6 +275,8 @@ public:
         address %= FpgaModel::kRamBytes;
         if (address >= kMeasuredFirst && address < kMeasuredEnd)
             m_measured[address - kMeasuredFirst] = byte;
+        if (address >= kMeasuredFirst && address < kMeasuredFirst + 4)
+            m_sizeFixed = true;
     }
 
     bool measuring() const { return m_trained && m_trainable; }
@@ -472,6 +497,7 @@ public:
     uint8_t m_sendBusyPairs = 0;                // bit k: pair k's transmitter stays busy
     bool m_ackArmed[kReceivePairs] = {};
     uint8_t m_measured[kMeasuredEnd - kMeasuredFirst] = {};
+    bool m_sizeFixed = false;            // width and height set by the scenario or a test
     bool m_trained = false;
     uint64_t m_linkGeneration = 0, m_linkCards = 0;   // what m_links was worked out from
     uint16_t m_links = 0;                             // bit per port: link up

@@ -40,13 +40,16 @@ namespace sim {
 //                      acknowledge the answer of pair 0..3 / 4 (self-clearing)
 //   24,133,135,137,149 answer length low byte of pairs 0..4; 25 / 153 bits 8-9
 // RAMs: 1 parameter RAM (bytes 116-123, the measured width, height and clock count, belong
-// to the FPGA and ignore writes); 3 + 2 x pair transmit RAM; 2 + 2 x pair receive RAM.
+// to the FPGA and ignore writes; width and height are those of the scaler's output channel 0
+// window once the scaler has set it up, unless the scenario fixes them); 3 + 2 x pair
+// transmit RAM; 2 + 2 x pair receive RAM.
 // Answers of pairs 5..7 are not received. The interrupt line (0x207908 / 0x207910, bit 0)
 // is 1 while an answer waits. Answers appear at the first bus access after their delay.
 //
 // Scenario keys (read when the FPGA powers up), F = "fpga" (FPGA 0) or "fpga1":
 //   F.reg.<R>=<value>         power-on value of register R (e.g. fpga.reg.31=80)
-//   F.measured.width / .height / .clock   the measured picture (default 1920, 1080, 800000)
+//   F.measured.width / .height / .clock   the measured picture (default: the scaler's
+//                             output window, 1920 x 1080 before it has one; clock 800000)
 //   F.link.port<N>=0|1        link of port N (default: 1 where the port has cards)
 //   F.sendbusy=M              pairs whose bit is set in M (bit k: ports 2k, 2k+1) stay send-busy
 //   F.link.error=1            register 22 bit 3 (link error) stays set

@@ -138,6 +138,18 @@ TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
     manager->Extension_function();                      // reload, then the table's first run
     EXPECT_EQ(manager->bri_mode, 17);
     EXPECT_EQ(FpgaModel::reg(0, 6), 125);
+
+    // A hand command that is not stored is scaled by its own mode (16 raw, 0 as 16 x v - 1)
+    // and leaves the table running: the next half-hour slot (26) takes over again.
+    mailbox({0xAA, 0x03, 0x00, 0, 0, 0, 2, 0, 16, 50});
+    EXPECT_EQ(FpgaModel::reg(0, 6), 50);
+    mailbox({0xAA, 0x03, 0x00, 0, 0, 0, 2, 0, 0, 5});
+    EXPECT_EQ(FpgaModel::reg(0, 6), 79);
+    EXPECT_EQ(manager->bri_mode, 17);
+    clockAt(13, 0);
+    G_timeTicks += 1000;
+    manager->Extension_function();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 126);
     clockAt(23, 59);
     G_timeTicks += 1000;
     manager->Extension_function();

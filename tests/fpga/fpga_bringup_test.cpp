@@ -303,6 +303,45 @@ TEST_F(FpgaBringUp, TheOutputCheckWantsHalfTheLedSizeAndAClockCountInItsWindow)
     EXPECT_TRUE(bringUp());
 }
 
+TEST_F(FpgaBringUp, AWideLedScreenPassesOnTheScalersPictureAndAFailureIsSaidOncePerChange)
+{
+    // 8188 x 800 is one output channel of the scaler, 8188 wide, which the FPGA measures.
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    KelRamPara::put16(para->ram + KelRamPara::kLedWidth, 8188);
+    KelRamPara::put16(para->ram + KelRamPara::kLedHeight, 800);
+    auto window = [](uint16_t width, uint16_t height) {
+        const uint16_t at[4] = {0x28, 0x2A, 0x2C, 0x2E};
+        const uint16_t value[4] = {60, uint16_t(60 + width), 20, uint16_t(20 + height)};
+        for (int i = 0; i < 4; ++i) {
+            sim::ScalerModel::setReg(0x08, at[i], uint8_t(value[i]));
+            sim::ScalerModel::setReg(0x08, at[i] + 1, uint8_t(value[i] >> 8));
+        }
+    };
+    window(1920, 1080);                                  // the picture before the new size
+    g_debugSwitch = 254;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 7; }, 3000));
+    for (int i = 0; i < 500; ++i)
+        pass();
+    window(2000, 800);
+    for (int i = 0; i < 500; ++i)
+        pass();
+    EXPECT_EQ(manager->check_step[0], 7);
+    window(8188, 800);
+    EXPECT_TRUE(bringUp());
+    const std::string out = testing::internal::GetCapturedStdout();
+    auto count = [&out](const std::string& line) {
+        size_t n = 0;
+        for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("error("), 2u);
+    EXPECT_EQ(count("\nfpag0.......error(1920,1080,800000)................\n"), 1u);
+    EXPECT_EQ(count("\nfpag0.......error(2000,800,800000)................\n"), 1u);
+    EXPECT_EQ(count("\nfpag0.......ok(8188,800,800000)  123................\n"), 1u);
+}
+
 TEST_F(FpgaBringUp, AnFpgaThatLostItsSetUpIsBroughtUpAgain)
 {
     ASSERT_TRUE(bringUp());

@@ -78,9 +78,11 @@ protected:
         for (int i = 0; i < 3; ++i)
             manager->reg_IRQ_Dealwith(0, 0);
     }
-    // One pass of the posted job, its answers, then a tick.
+    // One pass of the posted job, its answers, then a tick; the screens take their
+    // progress between passes, as they do on the device.
     void pass()
     {
+        QCoreApplication::processEvents();
         switch (g_send_para.job.load()) {
         case 1: manager->SmartMapping_deal(); break;
         case 2: manager->rcv_recovery_check_deal(2); break;
@@ -95,8 +97,11 @@ protected:
     int run(int limit = 40000)
     {
         int last = -1;
+        visited.clear();
         for (int i = 0; i < limit && g_send_para.job != 0; ++i) {
             last = g_send_para.step;
+            if (visited.empty() || visited.back() != last)
+                visited.push_back(last);
             pass();
         }
         EXPECT_EQ(g_send_para.job, 0) << "job did not end";
@@ -136,6 +141,7 @@ protected:
         return Bytes(ram.begin() + at, ram.begin() + at + n);
     }
 
+    std::vector<int> visited;            // the steps of the last run, in order
     JobScreen smart, recovery;
 };
 
@@ -233,6 +239,46 @@ TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDown)
         EXPECT_EQ(le16(packets[i], 0) & 0x0FFF, 2 - i);
         EXPECT_EQ(ReceivingCardModel::card(0, 4, i).activations, 1u);
     }
+}
+
+TEST_F(CardJobs, EachOperationTracesItsSending)
+{
+    cards(0, 1);
+    g_send_para.card = 0;
+    g_debugSwitch = 254;
+    struct Case {
+        Op operation;
+        uint64_t offset;                 // 2: the data lies past the file's end
+        std::vector<std::string> lines;  // in this order
+    };
+    const Case cases[] = {
+        {op(1, 1, 0x100, 100, {0xAB}), 0, {"\n ram write in", " 0xab ", "\n ram write out"}},
+        {op(1, 2, 0, 100, {1}), 0, {"\n write reg in", "\n write reg out"}},
+        {op(3, 1, 0, 100, {1}), 0, {"\n acitve firmware in", "\n acitve firmware out"}},
+        {op(5, 1, 0, 100, {1}), 0, {"\n reconfig in", "\n reconfig out"}},
+        {op(7, 1, 0, 100, {1}), 0, {"\n serach rxc in", "\n search rxc out"}},
+        {op(16, 1, 0, 100, {1}), 0, {"\n user defined in", "\n user defined out"}},
+        {op(5, 1, 0, 100, {1, 2, 3}), 2, {"\n reconfig in", "\n reconfig error length = 3\n"}},
+        {op(7, 1, 0, 100, {1, 2, 3}), 2, {"\n serach rxc in", "\n serach rxc error"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.operation.type));
+        holdOperation(0, c.operation);
+        testing::internal::CaptureStdout();
+        runOperation("/data/op.bin", c.offset, false, 100);
+        const std::string out = testing::internal::GetCapturedStdout();
+        size_t at = 0;
+        for (const std::string& line : c.lines) {
+            at = out.find(line, at);
+            ASSERT_NE(at, std::string::npos) << line << " in " << out;
+        }
+    }
+    // A card that does not answer.
+    ReceivingCardModel::setFault(0, 0, ReceivingCardModel::Fault::Silent);
+    holdOperation(0, op(1, 2, 0, 100, {1}));
+    testing::internal::CaptureStdout();
+    runOperation("/data/op.bin", 0, false);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n timeout!!! "), std::string::npos);
 }
 
 TEST_F(CardJobs, OperationsThatCannotBeCarriedOutCompleteWithoutSending)
@@ -402,6 +448,14 @@ TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
     EXPECT_TRUE(recovery.lists.empty());
     ASSERT_TRUE(board::Files::remove("/data/rcvrecovery/other"));
 
+    // One file that is not named DIVU: the job goes on to look for the package's entries and
+    // its screen head, finds no package and ends through its error steps.
+    ASSERT_TRUE(board::Files::move("/data/rcvrecovery/DIVU", "/data/rcvrecovery/other"));
+    g_send_para.post(5);
+    EXPECT_EQ(run(), 35);
+    EXPECT_EQ(visited, (std::vector<int>{0, 1, 2, 3, 4, 5, 34, 35}));
+    ASSERT_TRUE(board::Files::remove("/data/rcvrecovery/other"));
+
     // No screen file among the entries: the job ends through its error steps.
     Package p = screenPackage();
     p.bytes[4] = 13;
@@ -455,6 +509,63 @@ TEST_F(CardJobs, ScanParameterLoadWithoutAnyFolderEndsWithAnError)
     EXPECT_EQ(run(), 35);
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
     EXPECT_EQ(progress(smart).back(), 100);
+}
+
+TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
+{
+    // Head of 4 bytes, then 22-byte records: a u16 and five u32, the last kept divided by 10.
+    Bytes file = {3, 0, 0, 0};
+    for (uint8_t r = 0; r < 3; ++r) {
+        const Bytes rec = {uint8_t(0x10 + r), 0x20, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A,
+                           0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, uint8_t(0xD2 + r), 0x04, 0x00, 0x00};
+        file.insert(file.end(), rec.begin(), rec.end());
+    }
+    write("/mnt/usb1/old.kxfile", Bytes(file.begin(), file.end() - 1));   // the last record cut short
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = "/mnt/usb1/old.kxfile";
+    }
+    SCAN_PARA rec;
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);       // no records counted yet
+    manager->scan_para_count = 3;
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 3), 1);
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 2), 1);       // not wholly in the file
+    EXPECT_FALSE(sim::Journal::hasShell("sync"));
+    ASSERT_EQ(manager->get_operate_deal_para(&rec, 1), 0);
+    EXPECT_EQ(rec.head, 0x2011);
+    EXPECT_EQ(rec.value[0], 0x04030201u);
+    EXPECT_EQ(rec.value[1], 0x08070605u);
+    EXPECT_EQ(rec.value[2], 0x0C0B0A09u);
+    EXPECT_EQ(rec.value[3], 0x100F0E0Du);
+    EXPECT_EQ(rec.value[4], 123u);                                 // 1235 / 10
+    EXPECT_TRUE(sim::Journal::hasShell("sync"));
+
+    // Only the name is taken, and always from the stick.
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = "/data/smartmapping/../../mnt/usb1/missing.kxfile";
+    }
+    g_debugSwitch = 254;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n NO kxfile!!! "), std::string::npos);
+}
+
+TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen)
+{
+    // A burst while no event is taken: one event, carrying the last value.
+    for (int percent = 1; percent <= 5000; ++percent)
+        fpga_manage::emit_progress(fpga_manage::kProgressSmartMapping, percent % 100);
+    EXPECT_EQ(progress(smart), (std::vector<int>{0}));
+    fpga_manage::emit_progress(fpga_manage::kProgressSmartMapping, 37);
+    EXPECT_EQ(progress(smart), (std::vector<int>{0, 37}));
+
+    // No screen open: nothing waits, and a screen that opens later is not sent old values.
+    fpga_manage::set_progress_screen(fpga_manage::kProgressRcvRecovery, nullptr);
+    for (int percent = 1; percent <= 5000; ++percent)
+        fpga_manage::emit_progress(fpga_manage::kProgressRcvRecovery, percent % 100);
+    fpga_manage::set_progress_screen(fpga_manage::kProgressRcvRecovery, &recovery);
+    EXPECT_TRUE(progress(recovery).empty());
 }
 
 #include "fpga_card_jobs_test.moc"

@@ -70,12 +70,14 @@ protected:
         }
     }
 
-    // One loop pass of the job, with the receive path, then ticks advance.
+    // One loop pass of the job, with the receive path, then ticks advance; the screen's
+    // thread takes its progress between passes, as it does on the device.
     void pass(uint32_t ticks = 1)
     {
         manager->save_para_deal();
         receiveAnswers();
         G_timeTicks += ticks;
+        QCoreApplication::processEvents();
     }
 
     void mappingPass(uint32_t ticks = 1)
@@ -83,6 +85,7 @@ protected:
         manager->mapping_enable_deal();
         receiveAnswers();
         G_timeTicks += ticks;
+        QCoreApplication::processEvents();
     }
 
     std::vector<int> progress()
