@@ -169,6 +169,17 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     ASSERT_TRUE(sys->ParseCEAEDID(v));
     EXPECT_EQ(sys->RxCapability.phy_address[0], 0x20);
     EXPECT_EQ(sys->RxCapability.max_tmds_clock, 0xAA);
+    // A speaker-allocation block is three bytes and the next block starts four bytes on,
+    // whatever length its header claims (here 1).
+    uint8_t s[128] = {0x02, 0x03, 14, 0x00, 0x81, 0x05, 0x3F, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x40, 0x00};
+    ASSERT_TRUE(sys->ParseCEAEDID(s));
+    EXPECT_EQ(sys->RxCapability.speaker_allocation[0], 0x05);
+    EXPECT_EQ(sys->RxCapability.speaker_allocation[1], 0x3F);
+    EXPECT_EQ(sys->RxCapability.phy_address[0], 0x40);
+    s[2] = 7;   // the three bytes would run past the data area: not copied
+    sys->RxCapability.speaker_allocation[0] = 0;
+    ASSERT_TRUE(sys->ParseCEAEDID(s));
+    EXPECT_EQ(sys->RxCapability.speaker_allocation[0], 0);
     EXPECT_FALSE(sys->ParseCEAEDID(nullptr));
     // A bad checksum fails before any extension is read.
     auto e = edidWith(std::vector<uint8_t>(b, b + 128));
