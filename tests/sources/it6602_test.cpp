@@ -57,6 +57,44 @@ protected:
             pass();
         return vstate(dev) == state;
     }
+    bool searching(int port = 0) { return drv->dev_data[0].EQPort[port].ucEQState != 255; }
+    // Input 0 at video on, with the equaliser search that the clock's arrival started over.
+    bool settle()
+    {
+        if (!runTo(VSTATE_VideoOn))
+            return false;
+        for (int i = 0; i < 200 && (searching() || drv->dev_data[0].m_ucEvent); ++i)
+            pass();
+        return !searching() && drv->dev_data[0].m_ucEvent == 0;
+    }
+    // Runs n passes and counts the equaliser searches of port 0 that started in them.
+    int searchesIn(int n)
+    {
+        int started = 0;
+        for (int i = 0; i < n; ++i) {
+            const bool before = searching();
+            pass();
+            started += !before && searching();
+        }
+        return started;
+    }
+    // Passes until a write of register r at 0x90 has (value & mask) == mask; the number of
+    // passes taken, or 0 after limit passes.
+    int passesUntilWrite(uint8_t r, uint8_t mask, int limit, int state = -1)
+    {
+        sim::I2cBusModel::clearLog();
+        int counted = 0;
+        for (int i = 0; i < limit; ++i) {
+            pass();
+            if (state < 0 || vstate() == state)
+                ++counted;
+            for (uint8_t v : writesTo(r))
+                if ((v & mask) == mask)
+                    return counted;
+            sim::I2cBusModel::clearLog();
+        }
+        return 0;
+    }
     std::vector<uint8_t> status(int input)
     {
         const uint8_t* s = para->ram + 256 + 6 * input;
@@ -327,7 +365,7 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
 
 TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
 {
-    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    ASSERT_TRUE(settle());
     sim::I2cBusModel::clearLog();
     for (int i = 0; i < 22; ++i) {
         rx().raise(0x05, 0x40);
@@ -346,18 +384,35 @@ TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
     EXPECT_TRUE(low) << "HPD was pulled low";
     EXPECT_TRUE(rx().hpd()) << "and raised again";
     EXPECT_EQ(drv->dev_data[0].m_ucEccCount[0], 0);
+}
 
-    // A clock change leaves a receiver reset and a TMDS check pending; both run out.
-    rx().raise(0x05, 0x02);
+TEST_F(It6602, AClockChangeOrAReceiverResetEndsInOneEqualiserSearch)
+{
+    ASSERT_TRUE(settle());
+    // The clock moves (1080p60 to 720p60): a receiver reset and an EQ start are pending
+    // (bits 0 and 2), the reset counts down from 3, then one search runs.
+    scenario("input0.timing", "1280x720@60");
     pass();
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x03, 0x03);
-    pass(5);
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0) << "the check does not raise itself again";
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x05);
+    pass(2);
+    EXPECT_FALSE(searching());
+    EXPECT_EQ(searchesIn(300), 1);
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0);
+    EXPECT_EQ(vstate(), VSTATE_VideoOn);
+
+    // A receiver-reset interrupt: reset and check pending, then the check itself on the
+    // clock, which leads to the one search as well.
+    rx().raise(0x05, 0x08);
+    pass();
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x03);
+    EXPECT_EQ(rx().reg(0, 0x22), 0x00);
+    EXPECT_EQ(searchesIn(300), 1);
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0);
 }
 
 TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTimes)
 {
-    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    ASSERT_TRUE(settle());
     ASSERT_EQ(rx().reg(0, 0x20), 0x00);
     for (int i = 0; i < 22; ++i) {
         rx().raise(0x09, 0x20);
