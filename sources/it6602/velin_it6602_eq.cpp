@@ -76,7 +76,7 @@ void velin_it6602::HDMIStartEQDetect(int fd, int port, int dev)
     IT6602_eq_data& eq = dev_data[dev].EQPort[port & 1];
     if (eq.ucEQState != kStateIdle)
         return;
-    KEL_TRACE("IT6602 %d port %d EQ search\n", dev, port & 1);
+    KEL_TRACE("IT6602 %d port %d EQ search started\n", dev, port & 1);
     eq.ucEQState = IT6602_IsSelectedPort(fd, port) ? 0 : 21;
     eq.f_manualEQadjust = 1;
     HDMIAdjustEQ(fd, port, dev);
@@ -119,6 +119,7 @@ void velin_it6602::HDMIAdjustEQ(int fd, int port, int dev)
     if (state == kStateIdle)
         return;
     if (state == 81 || state == 156) {
+        KEL_TRACE("IT6602 %d port %d EQ search ended\n", dev, port);
         eq.ucEQState = kStateIdle;
         eq.f_manualEQadjust = 0;
         if (IT6602_IsSelectedPort(fd, port))
