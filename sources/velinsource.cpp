@@ -541,8 +541,10 @@ void velinsource::register32_commands()
     ite6805_drv* drv = p_ite6805_sys->p_ite6805_drv;
     if (command & 0x10)
         p_ite6805_sys->FsmState[0] = 0;
-    if (command & 0x20)
+    if (command & 0x20) {
+        set_switch(kSwitchReceiver, kChannel[3]);
         drv->iTE6805_Set_HPD_Ctrl(0, 1, 1);
+    }
     if (command & 0x40) {
         set_switch(kSwitchReceiver, kChannel[3]);
         drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
@@ -563,12 +565,18 @@ void velinsource::register32_commands()
         gpio_write(kLineIt6805Reset, kLineHigh);
 }
 
-void velinsource::register0_commands()
+void velinsource::register0_commands(int input)
 {
     const uint8_t command = reg_take(kRegCommand0);
     if (!command)
         return;
     ite6805_drv* drv = p_ite6805_sys->p_ite6805_drv;
+    // The hot-plug requests (bits 4-7) are for the IT6805 of input 3; the receiver of the
+    // input being polled answers at the same address, so input 3's branch is selected for
+    // them and the polled input's branch again afterwards.
+    const bool hotPlug = (command & 0xF0) != 0;
+    if (hotPlug && input != 3)
+        set_switch(kSwitchReceiver, kChannel[3]);
     for (int bit = 0; bit < 8; ++bit) {
         if (!(command & (1u << bit)))
             continue;
@@ -591,6 +599,8 @@ void velinsource::register0_commands()
         default: drv->iTE6805_Set_HPD_Ctrl(0, 1, 0); break;
         }
     }
+    if (hotPlug && input != 3)
+        set_switch(kSwitchReceiver, kChannel[input & 3]);
 }
 
 void velinsource::audio_route()
@@ -646,8 +656,18 @@ void velinsource::poll_receiver(int input)
     }
     switch (it6602_step[input]) {
     case 0:
-        if (p_velin_it6602->IT6602_fsm_init(fd, input))
+        // A chip that did not answer is tried again after a pause that doubles up to a
+        // second: resetting an absent chip costs some 180 failed transfers.
+        if (Utils::getTimeSpace(it6602_retry_stamp[input]) < it6602_retry_ticks[input])
+            break;
+        if (p_velin_it6602->IT6602_fsm_init(fd, input)) {
             it6602_step[input] = 3;
+            it6602_retry_ticks[input] = 0;
+        } else {
+            it6602_retry_stamp[input] = G_timeTicks;
+            const uint32_t next = it6602_retry_ticks[input] ? 2 * it6602_retry_ticks[input] : kIdentifyRetryTicks;
+            it6602_retry_ticks[input] = next < kIdentifyRetryMaxTicks ? next : kIdentifyRetryMaxTicks;
+        }
         break;
     case 3:
         velin_it6602::delay1ms(500);
@@ -693,7 +713,7 @@ void velinsource::sourcecheck(void* /*arg*/)
                 it6602_step[i] = 0;
             }
         }
-        register0_commands();
+        register0_commands(i);
         poll_receiver(i);
         sleep_us(1);
     }

@@ -160,6 +160,12 @@ public:
     struct hdminfo hdminfo[4];               // under Utils::_source_hdminfo_mutex
 
     uint8_t it6602_step[3] = {0, 0, 0};      // 0 identify, 3 settle, 1 port, 2 service
+    // A receiver that was not identified waits this long before the next try (ticks),
+    // doubling after each failure up to the maximum.
+    static constexpr uint32_t kIdentifyRetryTicks = 10;
+    static constexpr uint32_t kIdentifyRetryMaxTicks = 100;
+    uint32_t it6602_retry_stamp[3] = {0, 0, 0};
+    uint32_t it6602_retry_ticks[3] = {0, 0, 0};
 
     // Bring-up of the SDI stage's transmitter, one step per call: 0 prepare, 1 identify
     // (repeated until the chip answers), 2 initialise, then the device loop. Nothing in the
@@ -209,7 +215,7 @@ private:
     void edid_check();
     void edid_requests();
     void register32_commands();
-    void register0_commands();
+    void register0_commands(int input);   // input: the one being polled
     void audio_route();
     void line_pulse();
     void poll_receiver(int input);

@@ -218,7 +218,6 @@ public:
     void hdmirx_INT_EQ_FAIL(int fd, IT6602_dev_data* d, int port, int dev);
     void TogglePolarity(int fd, int port, int dev);
     void TMDSCheck(int fd, int port, int dev);
-    void tmds_setup(int fd, int port, int dev);   // the register part of the TMDS check
     uint32_t tmds_clock_of(int fd, int port);
     void hdmirx_INT_RxReset(int fd, IT6602_dev_data* d, int port, uint8_t intr, int dev);
     void IT6602HDMIEventManager(int fd, int dev);

@@ -76,6 +76,7 @@ void velin_it6602::HDMIStartEQDetect(int fd, int port, int dev)
     IT6602_eq_data& eq = dev_data[dev].EQPort[port & 1];
     if (eq.ucEQState != kStateIdle)
         return;
+    KEL_TRACE("IT6602 %d port %d EQ search started\n", dev, port & 1);
     eq.ucEQState = IT6602_IsSelectedPort(fd, port) ? 0 : 21;
     eq.f_manualEQadjust = 1;
     HDMIAdjustEQ(fd, port, dev);
@@ -118,6 +119,7 @@ void velin_it6602::HDMIAdjustEQ(int fd, int port, int dev)
     if (state == kStateIdle)
         return;
     if (state == 81 || state == 156) {
+        KEL_TRACE("IT6602 %d port %d EQ search ended\n", dev, port);
         eq.ucEQState = kStateIdle;
         eq.f_manualEQadjust = 0;
         if (IT6602_IsSelectedPort(fd, port))
@@ -263,7 +265,7 @@ void velin_it6602::hdmirx_INT_EQ_FAIL(int fd, IT6602_dev_data* d, int port, int 
     if (d->m_ucEvent & ev(port, kEventCheck)) {
         if (!(d->m_ucEvent & ev(port, kEventReset))) {
             hdmirxwr_it6602(fd, kPort[port].rsControl, 0x00);
-            d->m_ucEvent |= ev(port, kEventReset | kEventCheck);
+            d->m_ucEvent |= ev(port, kEventReset | kEventEqStart);
             d->m_ucEventCount[port] = 3;
         } else {
             ++d->m_ucEventCount[port];
@@ -311,28 +313,23 @@ uint32_t velin_it6602::tmds_clock_of(int fd, int port)
     return base / count;
 }
 
-void velin_it6602::tmds_setup(int fd, int port, int dev)
+void velin_it6602::TMDSCheck(int fd, int port, int dev)
 {
     port &= 1;
     const uint32_t clock = tmds_clock_of(fd, port);
     tmds_clock[dev] = clock;
-    if (address() != 0x94)
-        return;
-    hdmirxwr_it6602(fd, kPort[port].deskew, (clock >= 35 && clock <= 160) ? 0x3F : 0x00);
-    if (port == 0) {
-        chgbank_it6602(fd, 1);
-        hdmirxset_it6602(fd, 0xB1, 0x20, 0x00);
-        hdmirxset_it6602(fd, 0xB2, 0x07, 0x04);
-        chgbank_it6602(fd, 0);
+    if (address() == 0x94) {
+        hdmirxwr_it6602(fd, kPort[port].deskew, (clock >= 35 && clock <= 160) ? 0x3F : 0x00);
+        if (port == 0) {
+            chgbank_it6602(fd, 1);
+            hdmirxset_it6602(fd, 0xB1, 0x20, 0x00);
+            hdmirxset_it6602(fd, 0xB2, 0x07, 0x04);
+            chgbank_it6602(fd, 0);
+        }
     }
-}
-
-void velin_it6602::TMDSCheck(int fd, int port, int dev)
-{
-    port &= 1;
-    tmds_setup(fd, port, dev);
+    // A receiver reset, then one EQ search on the new clock: the chain ends there.
     IT6602_dev_data* d = &dev_data[dev];
-    d->m_ucEvent |= ev(port, kEventReset | kEventCheck);
+    d->m_ucEvent |= ev(port, kEventReset | kEventEqStart);
     d->m_ucEventCount[port] = 3;
 }
 
@@ -377,10 +374,9 @@ void velin_it6602::IT6602HDMIEventManager(int fd, int dev)
             if (d->m_ucEventCount[port] == 0)
                 d->m_ucEvent &= uint8_t(~reset);
         } else if (d->m_ucEvent & check) {
-            // Only the register part: the full check would raise itself again for ever.
             if (CLKCheck(fd, port)) {
-                tmds_setup(fd, port, dev);
                 d->m_ucEvent &= uint8_t(~check);
+                TMDSCheck(fd, port, dev);
             }
         } else if (d->m_ucEvent & start) {
             if (CLKCheck(fd, port)) {

@@ -72,6 +72,14 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
 {
     if (d->m_VState == state)
         return;
+    // Measured before anything is switched on: with no pixel-clock count or a timing that
+    // does not hold together the output stays off, no audio is requested and the input
+    // stays in its check, to be measured again after the check's pass.
+    if (state == VSTATE_VideoOn && !get_vid_info(fd, dev)) {
+        KEL_TRACE("IT6602 %d timing not stable, measured again\n", dev);
+        d->m_VideoCountingTimer = 101;
+        return;
+    }
     d->m_VState = uint8_t(state);
     if (state > VSTATE_VideoOn)
         return;
@@ -102,13 +110,6 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         IT6602VideoOutputConfigure(fd, dev);
         IT6602VideoOutputEnable(fd, 1, dev);
         IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);
-        if (!get_vid_info(fd, dev)) {
-            // No pixel-clock count or a timing that does not hold together: the input is
-            // not published, and the next passes measure again.
-            KEL_TRACE("IT6602 %d timing not stable, measured again\n", dev);
-            IT6602SwitchVideoState(fd, d, VSTATE_SyncChecking, dev);
-            return;
-        }
         show_vid_info(fd, dev);
         const float pfreq = measure_pfreq(fd, dev);   // register reads stay outside the lock
         if (struct hdminfo* rec = record_of(dev)) {
@@ -223,17 +224,24 @@ void velin_it6602::IT6602VideoOutputEnable(int fd, int on, int dev)
         return;
     }
     hdmirxset_it6602(fd, 0x53, 0x0F, 0x0F);
-    // This is what marks inputs 0..2 "no signal".
+    // This is what marks inputs 0..2 "no signal". Only a change is notified: an input that
+    // already had none (a chip that is reset again and again) must not refresh the screens.
     if (KelRamPara* para = KelRamPara::p_kelrampara_config) {
+        bool changed = false;
         {
             std::lock_guard<std::mutex> hold(para->mutex);
-            std::memset(para->ram + KelRamPara::kInputStatus + 6 * dev, 0, 6);
+            uint8_t* status = para->ram + KelRamPara::kInputStatus + 6 * dev;
+            for (int i = 0; i < 6; ++i)
+                changed = changed || status[i] != 0;
+            std::memset(status, 0, 6);
         }
         if (struct hdminfo* rec = record_of(dev)) {
             std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+            changed = changed || rec->nosignal != 1;
             rec->nosignal = 1;
         }
-        para->test_signal(12);
+        if (changed)
+            para->test_signal(12);
     }
 }
 

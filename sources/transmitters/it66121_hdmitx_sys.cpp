@@ -236,6 +236,15 @@ bool it66121_hdmitx_sys::ParseCEAEDID(const uint8_t* block)
         const int tag = h >> 5;
         const int length = h & 0x1F;
         const uint8_t* p = block + offset + 1;   // payload byte 1 is p[0]
+        if (tag == 4) {
+            // Speaker allocation: three bytes, and the next block four bytes on, whatever
+            // the header's length says.
+            if (offset + 4 > d)
+                break;
+            std::memcpy(cap.speaker_allocation, p, 3);
+            offset += 4;
+            continue;
+        }
         if (offset + 1 + length > d)
             break;                              // a block running past the data area is not used
         switch (tag) {
@@ -292,10 +301,6 @@ bool it66121_hdmitx_sys::ParseCEAEDID(const uint8_t* block)
             }
             break;
         }
-        case 4:
-            if (length >= 3)
-                std::memcpy(cap.speaker_allocation, p, 3);
-            break;
         default:
             break;
         }

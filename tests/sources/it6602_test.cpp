@@ -57,6 +57,44 @@ protected:
             pass();
         return vstate(dev) == state;
     }
+    bool searching(int port = 0) { return drv->dev_data[0].EQPort[port].ucEQState != 255; }
+    // Input 0 at video on, with the equaliser search that the clock's arrival started over.
+    bool settle()
+    {
+        if (!runTo(VSTATE_VideoOn))
+            return false;
+        for (int i = 0; i < 200 && (searching() || drv->dev_data[0].m_ucEvent); ++i)
+            pass();
+        return !searching() && drv->dev_data[0].m_ucEvent == 0;
+    }
+    // Runs n passes and counts the equaliser searches of port 0 that started in them.
+    int searchesIn(int n)
+    {
+        int started = 0;
+        for (int i = 0; i < n; ++i) {
+            const bool before = searching();
+            pass();
+            started += !before && searching();
+        }
+        return started;
+    }
+    // Passes until a write of register r at 0x90 has (value & mask) == mask; the number of
+    // passes taken, or 0 after limit passes.
+    int passesUntilWrite(uint8_t r, uint8_t mask, int limit, int state = -1)
+    {
+        sim::I2cBusModel::clearLog();
+        int counted = 0;
+        for (int i = 0; i < limit; ++i) {
+            pass();
+            if (state < 0 || vstate() == state)
+                ++counted;
+            for (uint8_t v : writesTo(r))
+                if ((v & mask) == mask)
+                    return counted;
+            sim::I2cBusModel::clearLog();
+        }
+        return 0;
+    }
     std::vector<uint8_t> status(int input)
     {
         const uint8_t* s = para->ram + 256 + 6 * input;
@@ -266,21 +304,115 @@ TEST_F(It6602, AnInputShownInAWindowIsHeldBackUntilTheOutputPathIsReady)
 
 TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)
 {
+    // Decided before anything is switched on: the output stays tristated, no audio is
+    // requested and nothing is notified.
     scenario("input0.pclk", "0");
     pass(20);
     EXPECT_NE(vstate(), VSTATE_VideoOn);
     EXPECT_EQ(record(0).nosignal, 1u);
     EXPECT_EQ(status(0), kNone);
+    EXPECT_FALSE(rx().videoOutput());
+    EXPECT_EQ(astate(), ASTATE_AudioOff);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 0);
 
     scenario("input0.pclk", "148500");
     scenario("input0.hfp", "300");   // 1920 + 300 + 44 > 2200
+    sim::I2cBusModel::clearLog();
     pass(6);
     EXPECT_EQ(record(0).nosignal, 1u);
     EXPECT_EQ(status(0), kNone);
+    EXPECT_FALSE(rx().videoOutput());
+    EXPECT_EQ(astate(), ASTATE_AudioOff);
+    EXPECT_TRUE(writesTo(0x64).empty()) << "no video reset pulse";
 
     scenario("input0.hfp", "88");
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     EXPECT_EQ(status(0), k1080p60);
+}
+
+TEST_F(It6602, AnAbsentChipIsTriedLessOftenAndNotifiesNothing)
+{
+    sim::SocModel::write16(kResetLine, 0);   // held in reset: it does not answer
+    pass(300);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 0) << "no signal before, no signal now";
+    EXPECT_GE(drv->identify_fail[0], 4) << "still tried";
+    EXPECT_LE(drv->identify_fail[0], 14) << "not on every pass (two addresses a try)";
+
+    // Released, it is found within a second and its source is published.
+    sim::SocModel::write16(kResetLine, 16);
+    ASSERT_TRUE(runTo(VSTATE_VideoOn, 0, 150));
+    EXPECT_EQ(status(0), k1080p60);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 1);
+}
+
+TEST_F(It6602, A4k24SourceWithPorchesAbove255IsMeasuredWhole)
+{
+    // CEA 3840x2160 at 24 Hz: totals 5500 x 2250, front porch 1276, sync 88, back porch
+    // 296; vertical 8, 10, 72.
+    scenario("input0.timing", "3840x2160@24");
+    scenario("input0.htotal", "5500");
+    scenario("input0.vtotal", "2250");
+    scenario("input0.hfp", "1276");
+    scenario("input0.hsync", "88");
+    scenario("input0.vfp", "8");
+    scenario("input0.vsync", "10");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    const IT6602_VIDEO_TIMING& t = drv->vid_timing[0];
+    EXPECT_EQ(t.HFrontPorch, 1276);
+    EXPECT_EQ(t.VFrontPorch, 8);
+    const struct hdminfo r = record(0);
+    EXPECT_EQ(r.Hact, 3840u);
+    EXPECT_EQ(r.Htotal, 5500u);
+    EXPECT_EQ(r.Hsync, 88u);
+    EXPECT_EQ(r.Hback, 296u);
+    EXPECT_EQ(r.Vact, 2160u);
+    EXPECT_EQ(r.Vtotal, 2250u);
+    EXPECT_EQ(r.Vsync, 10u);
+    EXPECT_EQ(r.Vback, 72u);
+    EXPECT_FLOAT_EQ(r.pfreq, 297.0f);
+    const std::vector<uint8_t> bytes = status(0);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<uint8_t>{0x00, 0x0F, 0x70, 0x08}));
+}
+
+TEST_F(It6602, WithoutTheChipsOwnReadingThePixelClockComesFromTheOscillatorCount)
+{
+    // In range (48,700 from the count 4,870,000) the calibrated count is used; out of
+    // range (10,000) the nominal 48,696. Pixel clock = count / 400 x 255 / reg 0x9A / 10,
+    // with reg 0x9A = 21 at 148.5 MHz.
+    scenario("input0.pclkreg", "0");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_FLOAT_EQ(record(0).pfreq, 48700.0f / 400.0f * 255.0f / 21.0f / 10.0f);
+
+    scenario("input0.osc", "1000000");
+    scenario("input0.cable", "0");
+    pass();
+    src->it6602_step[0] = 0;   // identified and reset again: the oscillator is calibrated anew
+    scenario("input0.cable", "1");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_EQ(drv->osc_count[0], 48696u);
+    EXPECT_FLOAT_EQ(record(0).pfreq, 48696.0f / 400.0f * 255.0f / 21.0f / 10.0f);
+}
+
+TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePortAfter22Passes)
+{
+    // 297 MHz: clock count 41 at range 1, halved 20, below 28.
+    scenario("input0.timing", "3840x2160@24");
+    scenario("input0.htotal", "5500");
+    scenario("input0.vtotal", "2250");
+    scenario("input0.scdt", "0");
+    EXPECT_EQ(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 16);
+    EXPECT_EQ(rx().reg(1, 0xB2) & 0x05, 0x04);
+
+    // The SCDT wait counts the passes with +5 V and clock while no search runs; the 22nd
+    // resets the port (the ECC time-out) and checks the clock again, which starts a search.
+    for (int i = 0; i < 200 && (searching() || drv->dev_data[0].m_ucEvent); ++i)
+        pass();
+    ASSERT_FALSE(searching());
+    const int counted = drv->dev_data[0].m_ucSCDToffCount;
+    EXPECT_EQ(counted + passesUntilWrite(0x11, 0x0F, 40), 22);
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x05);
+    EXPECT_TRUE(rx().hpd());
+    EXPECT_EQ(vstate(), VSTATE_SyncWait);
 }
 
 // --- equaliser -----------------------------------------------------------------------------------
@@ -327,7 +459,7 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
 
 TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
 {
-    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    ASSERT_TRUE(settle());
     sim::I2cBusModel::clearLog();
     for (int i = 0; i < 22; ++i) {
         rx().raise(0x05, 0x40);
@@ -346,18 +478,35 @@ TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
     EXPECT_TRUE(low) << "HPD was pulled low";
     EXPECT_TRUE(rx().hpd()) << "and raised again";
     EXPECT_EQ(drv->dev_data[0].m_ucEccCount[0], 0);
+}
 
-    // A clock change leaves a receiver reset and a TMDS check pending; both run out.
-    rx().raise(0x05, 0x02);
+TEST_F(It6602, AClockChangeOrAReceiverResetEndsInOneEqualiserSearch)
+{
+    ASSERT_TRUE(settle());
+    // The clock moves (1080p60 to 720p60): a receiver reset and an EQ start are pending
+    // (bits 0 and 2), the reset counts down from 3, then one search runs.
+    scenario("input0.timing", "1280x720@60");
     pass();
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x03, 0x03);
-    pass(5);
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0) << "the check does not raise itself again";
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x05);
+    pass(2);
+    EXPECT_FALSE(searching());
+    EXPECT_EQ(searchesIn(300), 1);
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0);
+    EXPECT_EQ(vstate(), VSTATE_VideoOn);
+
+    // A receiver-reset interrupt: reset and check pending, then the check itself on the
+    // clock, which leads to the one search as well.
+    rx().raise(0x05, 0x08);
+    pass();
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x03);
+    EXPECT_EQ(rx().reg(0, 0x22), 0x00);
+    EXPECT_EQ(searchesIn(300), 1);
+    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0);
 }
 
 TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTimes)
 {
-    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    ASSERT_TRUE(settle());
     ASSERT_EQ(rx().reg(0, 0x20), 0x00);
     for (int i = 0; i < 22; ++i) {
         rx().raise(0x09, 0x20);

@@ -169,6 +169,17 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     ASSERT_TRUE(sys->ParseCEAEDID(v));
     EXPECT_EQ(sys->RxCapability.phy_address[0], 0x20);
     EXPECT_EQ(sys->RxCapability.max_tmds_clock, 0xAA);
+    // A speaker-allocation block is three bytes and the next block starts four bytes on,
+    // whatever length its header claims (here 1).
+    uint8_t s[128] = {0x02, 0x03, 14, 0x00, 0x81, 0x05, 0x3F, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x40, 0x00};
+    ASSERT_TRUE(sys->ParseCEAEDID(s));
+    EXPECT_EQ(sys->RxCapability.speaker_allocation[0], 0x05);
+    EXPECT_EQ(sys->RxCapability.speaker_allocation[1], 0x3F);
+    EXPECT_EQ(sys->RxCapability.phy_address[0], 0x40);
+    s[2] = 7;   // the three bytes would run past the data area: not copied
+    sys->RxCapability.speaker_allocation[0] = 0;
+    ASSERT_TRUE(sys->ParseCEAEDID(s));
+    EXPECT_EQ(sys->RxCapability.speaker_allocation[0], 0);
     EXPECT_FALSE(sys->ParseCEAEDID(nullptr));
     // A bad checksum fails before any extension is read.
     auto e = edidWith(std::vector<uint8_t>(b, b + 128));
@@ -199,6 +210,101 @@ TEST_F(It66121, InfoframeChecksums)
     ASSERT_TRUE(drv->HDMITX_EnableVSInfoFrame(1, vsi));
     EXPECT_EQ(vsi[3], 0x2A);
     EXPECT_EQ(Model::instance().reg(0, 0x0F) & 1, 0);
+}
+
+TEST_F(It66121, VideoStartAssertsResetsMutesConvertsAndFiresTheFrontEnd)
+{
+    // HDMI, RGB in and out, pixel-clock level 2, from a chip whose registers read 0.
+    using W = std::pair<int, int>;
+    drv->HDMITX_EnableVideoOutput(2, 0x00, 0x00, 1);
+    const std::vector<W> expected = {
+        {0x04, 0x1D},                               // resets asserted
+        {0x0F, 0x01}, {0x58, 0x00}, {0x0F, 0x00},   // first AVI payload byte, in bank 1
+        {0x0F, 0x00}, {0xC1, 0x01}, {0xC6, 0x03},   // AV mute on
+        {0x70, 0x01},                               // input mode: RGB
+        {0x0F, 0x10}, {0x72, 0x00},                 // bypass
+        {0xC0, 0x01},                               // HDMI
+        {0x61, 0x10}, {0x62, 0x80}, {0x64, 0x80}, {0x68, 0x00}, {0x04, 0x15}, {0x61, 0x00},   // AFE, level 2
+        {0x04, 0x15}, {0x0F, 0x10}, {0x61, 0x00},   // fire
+    };
+    EXPECT_EQ(writes(), expected);
+
+    // Levels 0 and 1 set the low-clock front end; DVI leaves AV mute alone.
+    sim::I2cBusModel::clearLog();
+    drv->HDMITX_EnableVideoOutput(1, 0x00, 0x00, 0);
+    const auto w = writes();
+    for (const W& x : {W{0x62, 0x10}, W{0x64, 0x09}, W{0x68, 0x10}, W{0xC0, 0x00}})
+        EXPECT_NE(std::find(w.begin(), w.end(), x), w.end()) << x.first;
+    EXPECT_EQ(std::count_if(w.begin(), w.end(), [](const W& x) { return x.first == 0xC6; }), 0);
+}
+
+TEST_F(It66121, ColourConversionByFormatPair)
+{
+    struct Case {
+        uint8_t in, out, reg72;   // 0x72 bits 2-4 start as 0x1C and are kept
+        bool bypass;              // 0x0F bit 4 set
+    };
+    const Case cases[] = {
+        {0x00, 0, 0x1C, true},  {0x00, 1, 0x1E, false}, {0xC0, 1, 0xFE, false}, {0x80, 2, 0xBE, false},
+        {0x41, 0, 0x5F, false}, {0x81, 0, 0xBF, false}, {0x41, 1, 0x1C, true},  {0xC1, 2, 0xFC, true},
+        {0xC2, 0, 0xBF, false}, {0x42, 1, 0x5C, true},  {0x02, 2, 0x1C, true},  {0x03, 0, 0x1E, false},
+    };
+    auto& m = Model::instance();
+    for (const Case& c : cases) {
+        drv->bus.HDMITX_WriteI2C_Byte(0x72, 0x1C);
+        sim::I2cBusModel::clearLog();
+        drv->hdmitx_SetCSCScale(c.in, c.out);
+        EXPECT_EQ(m.reg(0, 0x72), c.reg72) << int(c.in) << " -> " << int(c.out);
+        EXPECT_EQ((m.reg(0, 0x0F) & 0x10) != 0, c.bypass) << int(c.in) << " -> " << int(c.out);
+    }
+    auto matrix = [&] {
+        std::vector<uint8_t> v;
+        for (int r = 0x73; r <= 0x87; ++r)
+            v.push_back(m.reg(0, r));
+        return v;
+    };
+    // Input bits 4-5 choose the matrix: 0x20 BT.601 limited, 0x30 BT.709 limited.
+    drv->hdmitx_SetCSCScale(0x21, 0);
+    EXPECT_EQ(matrix(), (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0x08, 0x6B, 0x3A, 0x50, 0x3D, 0x00, 0x08,
+                                              0xF5, 0x0A, 0x02, 0x00, 0x00, 0x08, 0xFD, 0x3F, 0xDA, 0x0D}));
+    drv->hdmitx_SetCSCScale(0x30, 2);
+    EXPECT_EQ(matrix(), (std::vector<uint8_t>{0x00, 0x80, 0x00, 0xB8, 0x05, 0xB4, 0x01, 0x94, 0x00, 0x4A, 0x3C,
+                                              0x17, 0x04, 0x9F, 0x3F, 0xD9, 0x3C, 0x10, 0x3F, 0x17, 0x04}));
+    sim::I2cBusModel::clearLog();
+    drv->hdmitx_SetCSCScale(0x32, 2);
+    for (const auto& x : writes())
+        EXPECT_FALSE(x.first >= 0x73 && x.first <= 0x87) << "a bypass loads no matrix";
+}
+
+TEST_F(It66121, CheckHdmiTxServesInterruptsAndReportsHotPlugChanges)
+{
+    using W = std::pair<int, int>;
+    auto& m = Model::instance();
+    m.setSink(true);
+    m.raise(0x06, 0x81);   // audio FIFO error, hot-plug change
+    m.raise(0x07, 0x02);
+    uint8_t hp = 0, changed = 0;
+    EXPECT_EQ(drv->CheckHDMITX(&hp, &changed), 1);
+    EXPECT_EQ(hp, 1);
+    EXPECT_EQ(changed, 1);
+    const auto w = writes();
+    // 0x0E is written back as read (sink and pending bits) with bits 0-1 set, then bit 0 cleared.
+    const std::vector<W> tail(w.end() - 4, w.end());
+    EXPECT_EQ(tail, (std::vector<W>{{0x0C, 0xFF}, {0x0D, 0xFF}, {0x0E, 0xC3}, {0x0E, 0xC2}}));
+    EXPECT_EQ(std::vector<W>(w.begin(), w.begin() + 3), (std::vector<W>{{0x04, 0x14}, {0x04, 0x00}, {0x0A, 0x02}}));
+
+    // Nothing pending and the sink still there: no change, nothing written.
+    sim::I2cBusModel::clearLog();
+    EXPECT_EQ(drv->CheckHDMITX(&hp, &changed), 1);
+    EXPECT_EQ(changed, 0);
+    EXPECT_TRUE(writes().empty());
+
+    // The sink goes: a change, and the front end is turned off.
+    m.setSink(false);
+    sim::I2cBusModel::clearLog();
+    EXPECT_EQ(drv->CheckHDMITX(nullptr, &changed), 0);
+    EXPECT_EQ(changed, 1);
+    EXPECT_EQ(writes(), (std::vector<W>{{0x61, 0x30}}));
 }
 
 TEST_F(It66121, NctsTableAndChannelStatus)

@@ -586,6 +586,33 @@ TEST_F(InputSource, Register0RunsAtTheFirstPolledInput)
     pass();
     EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
     EXPECT_EQ(reg(0), 0);
+
+    // Hot-plug requests (bits 4-7) go to input 3's IT6805 even while input 0 is polled
+    // (its IT6602 answers at the same address), and input 0's branch is selected again.
+    src->check_mask = 0x22;
+    sim::SocModel::write16(kIt6602Reset, 16);
+    sim::SimBoard::setScenario("input3.timing", "1920x1080@60");
+    sim::I2cBusModel::clearLog();
+    reg(0) = 0xC0;
+    pass();
+    EXPECT_EQ(reg(0), 0);
+    uint8_t channel = 0;
+    int hotPlugWrites = 0;
+    bool backToInput0 = false;
+    for (const auto& r : sim::I2cBusModel::log()) {
+        if (r.address8 == 0xEE && !r.read && !r.data.empty())
+            channel = r.data.back();
+        if (r.address8 != 0x90 || !r.acked)
+            continue;
+        if (!r.read && r.data.size() == 2 && r.data[0] == 0xAB) {
+            EXPECT_EQ(channel, 0x20) << "IT6805 hot-plug register written on channel " << int(channel);
+            ++hotPlugWrites;
+        } else if (hotPlugWrites && channel == 0x02) {
+            backToInput0 = true;
+        }
+    }
+    EXPECT_GE(hotPlugWrites, 2);
+    EXPECT_TRUE(backToInput0) << "input 0's receiver is polled on its own branch";
 }
 
 TEST_F(InputSource, LinePulseIsLowForMoreThan15Ticks)

@@ -82,6 +82,9 @@ void It6602Model::readScenario(uint64_t generation)
     s.fs = uint8_t(num("audiofs", 2) & 0x0F);
     s.channels = uint8_t(num("audioch", 1) & 0x0F);
     s.address = num("rxaddr", 0x90) == 0x94 ? 0x94 : 0x90;
+    s.locks = num("scdt", 1) != 0;
+    s.khzReading = num("pclkreg", 1) != 0;
+    s.oscillator = uint32_t(num("osc", long(kOscillatorCount)));
     const std::string three = SimBoard::scenario(k + "3d", "none");
     s.structure3d = three == "framepacking" ? 0 : three == "topbottom" ? 6 : three == "sidebyside" ? 8 : 0xFF;
     sig_ = s;
@@ -102,7 +105,7 @@ void It6602Model::derive()
     const bool hpd = (regs_[1][0xB0] & 0x03) == 0x03;
     const bool p5v = sig_.cable;
     const bool clock = p5v && sig_.sending && hpd;
-    const bool scdt = clock;
+    const bool scdt = clock && sig_.locks;
     const bool hdmi = clock && sig_.hdmi;
     const uint32_t timing = scdt ? (sig_.hact * 7919u) ^ (sig_.vact * 104729u) ^ (sig_.htotal * 31u) ^
                                        (sig_.vtotal * 131u) ^ sig_.pclkKhz ^ (sig_.interlace ? 0x80000000u : 0)
@@ -110,8 +113,11 @@ void It6602Model::derive()
 
     if (p5v != seen5V_)
         b0[0x05] |= 0x01;
-    if (clock != seenClock_)
+    // The clock-change interrupt: the clock came or went, or its rate moved.
+    const uint32_t clockRate = clock ? sig_.pclkKhz : 0;
+    if (clock != seenClock_ || (clock && seenClockRate_ && clockRate != seenClockRate_))
         b0[0x05] |= 0x02;
+    seenClockRate_ = clockRate;
     if (hdmi != seenHdmi_)
         b0[0x05] |= 0x20;
     if (scdt != seenScdt_ || (scdt && seenTiming_ && timing != seenTiming_))
@@ -122,13 +128,14 @@ void It6602Model::derive()
     seenScdt_ = scdt;
     seenTiming_ = timing;
 
-    b0[0x0A] = uint8_t((p5v ? 0x01 : 0) | (hdmi ? 0x02 : 0) | (clock ? 0x48 : 0) | (scdt ? 0x80 : 0));
+    // Bit 6 and 0x4E: the PLLs locked, which only a locking source gives (with SCDT).
+    b0[0x0A] = uint8_t((p5v ? 0x01 : 0) | (hdmi ? 0x02 : 0) | (clock ? 0x08 : 0) | (scdt ? 0xC0 : 0));
     b0[0x0B] = 0;
     b0[0x0C] = clock ? 0xC0 : 0x00;
-    b0[0x4E] = clock ? 0xC0 : 0x00;
+    b0[0x4E] = scdt ? 0xC0 : 0x00;
 
     // Clock counts: TMDS clock = 6144 / count (range 0), 12288 / count (1), 3072 / count (2).
-    const uint32_t mhz = scdt ? (sig_.pclkKhz + 500) / 1000 : 0;
+    const uint32_t mhz = clock ? (sig_.pclkKhz + 500) / 1000 : 0;
     uint8_t range = 0;
     uint32_t count = 0;
     if (mhz) {
@@ -205,7 +212,7 @@ void It6602Model::derive()
     if (hdmi && sig_.structure3d != 0xFF && std::memcmp(vsif, seenVsif_, sizeof vsif) != 0)
         b0[0x08] |= 0x04;
     std::memcpy(seenVsif_, vsif, sizeof vsif);
-    const uint32_t khz = scdt ? sig_.pclkKhz : 0;
+    const uint32_t khz = scdt && sig_.khzReading ? sig_.pclkKhz : 0;
     b2[0xC1] = uint8_t(khz / 4096);
     b2[0xC2] = uint8_t((khz % 4096) / 16);
     b2[0xC0] = uint8_t((khz % 16) << 4);
@@ -218,6 +225,7 @@ void It6602Model::powerOn()
     pointer_ = 0;
     seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
     seenTiming_ = 0;
+    seenClockRate_ = 0;
     std::memset(seenAvi_, 0, sizeof seenAvi_);
     std::memset(seenVsif_, 0, sizeof seenVsif_);
     oscIndex_ = 0;
@@ -285,6 +293,7 @@ void It6602Model::store(int r, uint8_t value)
             regs_[0][i] = 0;
         seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
         seenTiming_ = 0;
+        seenClockRate_ = 0;
         std::memset(seenAvi_, 0, sizeof seenAvi_);
         std::memset(seenVsif_, 0, sizeof seenVsif_);
         updatedGeneration_ = 0;
@@ -320,7 +329,7 @@ bool It6602Model::read(uint8_t address8, uint8_t* data, uint16_t length)
         const int bank = regs_[0][0x0F] & 0x03;
         if (bank == 1 && pointer_ == 0x61) {
             // Oscillator read-out: the probe pattern, then the count lowest byte first.
-            data[i] = regs_[1][0x50] == 0 ? 2 : uint8_t(kOscillatorCount >> (8 * (oscIndex_++ % 3)));
+            data[i] = regs_[1][0x50] == 0 ? 2 : uint8_t(sig_.oscillator >> (8 * (oscIndex_++ % 3)));
             ++pointer_;
             continue;
         }

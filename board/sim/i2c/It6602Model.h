@@ -20,7 +20,7 @@ namespace sim {
 //  - timing registers 0x99-0xA8, clock counts 0x90-0x92 and 0x9A, the pixel clock in kHz
 //    in bank 2 0xC0-0xC2, the AVI infoframe in bank 2 0x14-0x19, audio 0xAA/0xAB/0xAE;
 //  - write-1-to-clear interrupt registers 0x05-0x09 (0xD0 bits 4-7) raised as the scenario
-//    changes: +5 V (0x05 bit 0), clock (bit 1), HDMI/DVI mode (bit 5), SCDT and timing
+//    changes: +5 V (0x05 bit 0), clock present or its rate (bit 1), HDMI/DVI mode (bit 5), SCDT and timing
 //    changes (0x07 bit 1), a new AVI infoframe (0x09 bit 0), a new 3D vendor-specific
 //    infoframe (0x08 bit 2, the frame in bank 2 0x24-0x2E). Writing 0x10 bit 3 (the whole
 //    chip's software reset) forgets what was reported, so present signals are raised again;
@@ -34,7 +34,9 @@ namespace sim {
 // 2 full), .colorimetry (0, 1 BT.601, 2 BT.709), .vic (default the CEA code of 1080p/720p
 // at 60/50 Hz), .depth (0x99 bits 4-7, 4 = 24-bit), .audio (1), .audiofs (sample-rate
 // code, 2), .audioch (channel bits, 1), .rxaddr (0x90 | 0x94), .3d (none | framepacking |
-// topbottom | sidebyside).
+// topbottom | sidebyside), .scdt (1; 0 = the clock arrives but the PLLs never lock: no
+// SCDT, 0x0A bit 6 and 0x4E clear), .pclkreg (1; 0 = the chip's own kHz reading stays 0),
+// .osc (the oscillator count of the calibration read-out, 4870000).
 class It6602Model {
 public:
     static constexpr uint32_t kResetLine = 0x207940;
@@ -64,6 +66,9 @@ private:
         uint8_t colour = 0, range = 0, colorimetry = 0, vic = 0, depth = 4, fs = 2, channels = 1;
         uint8_t address = 0x90;
         uint8_t structure3d = 0xFF;               // 0 frame packing, 6 top-and-bottom, 8 side-by-side
+        bool locks = true;                        // false: clock without PLL lock and SCDT
+        bool khzReading = true;                   // false: bank 2 0xC0-0xC2 read 0
+        uint32_t oscillator = kOscillatorCount;
     };
     void loadScenario();                        // reads it again only when it changed
     void readScenario(uint64_t generation);
@@ -89,6 +94,7 @@ private:
     // What the interrupt registers have reported.
     bool seen5V_ = false, seenClock_ = false, seenHdmi_ = false, seenScdt_ = false;
     uint32_t seenTiming_ = 0;
+    uint32_t seenClockRate_ = 0;
     uint8_t seenAvi_[6] = {};
     uint8_t seenVsif_[11] = {};
     int oscIndex_ = 0;
