@@ -7,6 +7,7 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/numberkeyboard.h"
+#include "gui/textfit.h"
 #include "gui/tip.h"
 #include "scaler/c331_manage.h"
 #include "ui_mainwindow.h"
@@ -525,7 +526,7 @@ void MainWindow::mode_init()
         number->setText(QString::asprintf("%d", k + 1));
         number->setAlignment(Qt::AlignCenter);
         number->setStyleSheet(
-            QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;"));
+            QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 8px;"));
 
         QLabel* icon = new QLabel(frame);
         icon->setPixmap(QPixmap(kel_icon_plain(saved ? "mode_exist" : "mode_blank")));
@@ -535,8 +536,8 @@ void MainWindow::mode_init()
             QLabel* using_ = new QLabel(frame);
             using_->setGeometry(7, 23, 36, 17);
             using_->setAlignment(Qt::AlignCenter);
-            using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); font: 7px;"));
-            using_->setText(inUse);
+            using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
+            kel_fit_text_px(using_, inUse, 8);
         } else {
             icon->setGeometry(17, 12, 16, 16);
         }

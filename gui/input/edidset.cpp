@@ -257,8 +257,8 @@ void EDIDset::language_changed()
     const QString buttonStyle = QStringLiteral("color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:%1px");
     auto fitButton = [&](QPushButton* b, const QString& text) {
         b->setStyleSheet(QString());
-        b->setText(text);
-        b->setStyleSheet(buttonStyle.arg(kel_fit_font_px(b, text, 9)));
+        kel_fit_text_px(b, text, 9);
+        b->setStyleSheet(buttonStyle.arg(b->font().pixelSize()));
     };
     fitButton(button_cancel, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
     fitButton(button_save, kel_text("保存", "SAVE", "Сохранить", "lưu", "保存"));

@@ -135,12 +135,13 @@ void InputCut::language_changed()
     // the name line rather than shrink past reading.
     const QString crop = kel_text("截取:", "Crop:", "Обрезать:", "Cắt:", "截取:");
     ui->label_crop->setGeometry(5, 30, 30, 14);
-    if (kel_fit_font(ui->label_crop, crop, 7) < kel_lcd_px(7) - 2) {
+    ui->label_crop->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    kel_fit_font(ui->label_crop, crop, 7);
+    if (!kel_text_fits(ui->label_crop, crop)) {
         ui->label_crop->setGeometry(170, 5, 135, 12);
         ui->label_crop->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        kel_fit_font(ui->label_crop, crop, 7);
     }
-    ui->label_crop->setText(crop);
+    kel_fit_text(ui->label_crop, crop, 7);
     // The width caption may use the gap after the Y field.
     ui->label_W->setGeometry(146, 30, 38, 14);
     kel_fit_text(ui->label_W, kel_text("宽", "W", "Ширина", "Rộng", "寬"), 7);
