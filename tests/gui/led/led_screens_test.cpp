@@ -262,10 +262,12 @@ TEST_F(LedScreens, FunctionListStepsOverLoadScanWithoutFiles)
     EXPECT_EQ(g_page_focus, 5);
     kel_test::settle();
 
-    // A stored scan-parameter file (any name) makes Load scan reachable.
-    root.writeFile("/data/smartmapping/a.kxfile", "x");
+    // A stored scan-parameter file (any name) makes Load scan reachable; 256 of them count
+    // as many as the byte holds, not as none.
+    for (int i = 0; i < 256; ++i)
+        root.writeFile("/data/smartmapping/" + std::to_string(i) + ".kxfile", "x");
     s = openSmart();
-    EXPECT_EQ(s->scan_file_avail, 1);
+    EXPECT_EQ(s->scan_file_avail, 255);
     kel_test::pressKey(PanelKey::Right, 0, s);
     EXPECT_EQ(s->menu_index, 1);
     EXPECT_EQ(s->ui->stackedWidget->currentIndex(), SmartMapping::kPageLoadScan);

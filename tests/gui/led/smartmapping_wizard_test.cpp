@@ -168,6 +168,8 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     root.writeFile("/data/smartmapping/notes.txt", "x");
     root.writeFile("/mnt/usb1/c.kxfile", std::string(file.begin(), file.end()));
     root.writeFile("/mnt/usb1/d.kxfile", std::string(file.begin(), file.end()));
+    root.writeFile("/mnt/usb1/old_kxfile", "x");     // no suffix "kxfile": not listed
+    root.writeFile("/mnt/usb1/b.oldkxfile", "x");
     SmartMapping* s = openSmart();
     keys({R, OK});                                // Load scan entered on tab LED1~8
     ASSERT_EQ(s->menu_index, 1);
@@ -178,9 +180,14 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     EXPECT_EQ(s->file_num, 4);
     EXPECT_EQ(s->smart_file_num, 2);
     EXPECT_EQ(s->page_max, 1);
+    // The selected stored row filled blue with the orange border, a plain stored row, a
+    // plain USB row in green.
+    const char* const styles[3] = {"background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);",
+                                   "background-color: rgb(33, 36, 53);color: #FFFFFF",
+                                   "background-color: rgb(33, 36, 53);color: #00FF00"};
     for (int i = 0; i < 3; ++i) {
         ASSERT_NE(s->file_labels[i], nullptr);
-        EXPECT_EQ(s->file_labels[i]->styleSheet().contains("#00D65B"), i == 2) << i;
+        EXPECT_EQ(s->file_labels[i]->styleSheet(), styles[i]) << i;
         EXPECT_EQ(s->file_paths[i].startsWith("/data/smartmapping/"), i < 2) << i;
     }
     EXPECT_EQ(s->file_frame->findChild<QPushButton*>("prev"), nullptr);
@@ -195,7 +202,9 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     keys({R});                                    // wraps to row 0 of page 0
     EXPECT_EQ(s->current_page, 0);
     EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
-    keys({OK, OK});                               // the row, then Load
+    keys({OK});                                   // the row: selected, the keys on the buttons
+    EXPECT_EQ(s->file_labels[0]->styleSheet(), "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);");
+    keys({OK});                                   // Load
     ASSERT_EQ(g_send_para.job, 2);
     runJob();
     for (int c = 0; c < 2; ++c)
