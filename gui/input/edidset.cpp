@@ -203,12 +203,14 @@ bool EDIDset::kel_button_ok_clicked()
     const int width = as_short(ui->lineEdit_W->text());
     const int height = as_short(ui->lineEdit_H->text());
     const int refresh = as_short(ui->label_rate->text());
+    // The keys offer 30 and 60; a rate the PC stored (50, say) is kept when left as it is.
+    const int stored = edid16(source_id, 2);
     // Only what an EDID timing can describe is stored; the edit stays open and says why.
     QString refusal;
     if (width < 1 || width > kMaxSize || height < 1 || height > kMaxSize)
         refusal = kel_text("宽和高须为1至4095", "W and H must be 1 to 4095", "Ширина и высота: 1–4095",
                            "Rộng và cao: từ 1 đến 4095", "寬和高須為1至4095");
-    else if (refresh < 1 || refresh > 255)
+    else if (refresh != 30 && refresh != 60 && !(refresh == stored && refresh >= 1 && refresh <= 255))
         refusal = kel_text("刷新率须为30或60", "Refresh rate must be 30 or 60", "Частота: 30 или 60",
                            "Tần số phải là 30 hoặc 60", "刷新率須為30或60");
     if (!refusal.isEmpty()) {
@@ -367,10 +369,12 @@ void EDIDset::key_ok()
             ui->label_rate->setStyleSheet(style_rate_choice);
             ui_freq_backup = ui_freq_select;
         } else if (ui_line_select == 5) {
-            if (kel_button_ok_clicked()) {
-                ui_seltype = 0;
+            // Closed before the save, so the card is rebuilt in its active style.
+            ui_seltype = 0;
+            if (kel_button_ok_clicked())
                 ui_line_select = 0;
-            }
+            else
+                ui_seltype = 1;   // refused: the edit stays open
         } else {   // Delete behaves as Cancel
             ui_seltype = 0;
             kel_button_cancel_clicked();
