@@ -30,10 +30,13 @@ using P = KelRamPara;
 // The entries panel takes at most this many entries into account.
 constexpr int kMaxSourceInfo = 100;
 
-// Whether window w's layer is switched on (read under the block's lock: PC links write it).
+// Whether window w's layer is switched on: the first byte of its flags is 1, whatever the
+// high byte holds (copied under the block's lock: PC links write it).
 bool window_on(int w)
 {
-    return P::pInstance()->locked16(P::kLayers + P::kLayerSize * w + P::kLayerFlags) == 1;
+    uint8_t flags = 0;
+    P::pInstance()->copy_bytes(P::kLayers + P::kLayerSize * w + P::kLayerFlags, &flags, 1);
+    return flags == 1;
 }
 
 bool window_shown(int w)
@@ -506,6 +509,18 @@ void InputChoose::syncUpdate(int code)
         image_id = 0;
         image_select();
         initMenu();
+        // The window under the cursor may be gone: the cursor goes where the focus box now
+        // stands, on window 1, and window 1 becomes the current window. A cursor on a
+        // button stays there.
+        if (image_menu_select < 4)
+            image_menu_select = 0;
+        if (ui_seltype == 0) {
+            if (ui_select < 4)
+                ui_select = 0;
+            imagemenu();
+        } else {
+            image_focus->setStyleSheet(style_focus_open);
+        }
     } else if (ui_seltype == 0) {
         if (image_id != g_image_current && g_image_current < 4) {
             image_id = g_image_current;
