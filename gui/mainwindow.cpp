@@ -800,12 +800,12 @@ void MainWindow::getagelog()
     fpga->read_from_register(40, 0);
     fpga->read_from_register(42, 0);
     fpga->read_from_register(43, 0);
-    const u8* regs = fpga_manage::MCU_REG_func[0];
+    // The manager's thread and the links' interrupt service write the shadow meanwhile.
     factoryage_log.append(QStringLiteral("%1 %2 %3 %4")
                               .arg(now.toString(QStringLiteral("MM-dd hh:mm")))
-                              .arg(regs[42])
-                              .arg(regs[40])
-                              .arg(regs[43]));
+                              .arg(fpga->reg_shadow(42, 0))
+                              .arg(fpga->reg_shadow(40, 0))
+                              .arg(fpga->reg_shadow(43, 0)));
     // Seven days of 3-minute samples.
     while (factoryage_log.size() > 3360)
         factoryage_log.removeFirst();
