@@ -268,8 +268,9 @@ void LockWindow::image_init()
         state->setFont(font);
         image_state[w] = state;
         const unsigned output = para.ram[layer + KelRamPara::kLayerOutput];
+        QString stateText;
         if (screenState == 1) {
-            state->setText(text_black());
+            stateText = text_black();
         } else {
             unsigned rate = 0;
             if (valid) {
@@ -281,12 +282,14 @@ void LockWindow::image_init()
                 rate = KelRamPara::get16(status + 4);
             }
             if (!valid || rate == 0 || width == 0 || height == 0)
-                state->setText(text_no_signal());
+                stateText = text_no_signal();
             else
-                state->setText(QString::asprintf("%ux%u@%uHz", width, height, rate));
+                stateText = QString::asprintf("%ux%u@%uHz", width, height, rate);
             if (output & 0x01)
-                state->setText(text_black());
+                stateText = text_black();
         }
+        // A descender of the no-signal text must not fall below the low line.
+        kel_fit_text_px(state, stateText, font.pixelSize());
 
         if ((output & 0x02) || screenState == 2) {
             QLabel* freeze = new QLabel(tile);

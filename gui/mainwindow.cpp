@@ -7,6 +7,7 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/numberkeyboard.h"
+#include "gui/textfit.h"
 #include "gui/tip.h"
 #include "scaler/c331_manage.h"
 #include "ui_mainwindow.h"
@@ -525,7 +526,7 @@ void MainWindow::mode_init()
         number->setText(QString::asprintf("%d", k + 1));
         number->setAlignment(Qt::AlignCenter);
         number->setStyleSheet(
-            QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;"));
+            QStringLiteral("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 8px;"));
 
         QLabel* icon = new QLabel(frame);
         icon->setPixmap(QPixmap(kel_icon_plain(saved ? "mode_exist" : "mode_blank")));
@@ -535,8 +536,8 @@ void MainWindow::mode_init()
             QLabel* using_ = new QLabel(frame);
             using_->setGeometry(7, 23, 36, 17);
             using_->setAlignment(Qt::AlignCenter);
-            using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); font: 7px;"));
-            using_->setText(inUse);
+            using_->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
+            kel_fit_text_px(using_, inUse, 8);
         } else {
             icon->setGeometry(17, 12, 16, 16);
         }
@@ -799,12 +800,12 @@ void MainWindow::getagelog()
     fpga->read_from_register(40, 0);
     fpga->read_from_register(42, 0);
     fpga->read_from_register(43, 0);
-    const u8* regs = fpga_manage::MCU_REG_func[0];
+    // The manager's thread and the links' interrupt service write the shadow meanwhile.
     factoryage_log.append(QStringLiteral("%1 %2 %3 %4")
                               .arg(now.toString(QStringLiteral("MM-dd hh:mm")))
-                              .arg(regs[42])
-                              .arg(regs[40])
-                              .arg(regs[43]));
+                              .arg(fpga->reg_shadow(42, 0))
+                              .arg(fpga->reg_shadow(40, 0))
+                              .arg(fpga->reg_shadow(43, 0)));
     // Seven days of 3-minute samples.
     while (factoryage_log.size() > 3360)
         factoryage_log.removeFirst();

@@ -6,6 +6,7 @@
 #include "gui/kel_screens.h"
 #include "gui/option.h"
 #include "gui/screen_keys.h"
+#include "gui/textfit.h"
 #include "ui_outputset.h"
 
 #include <QDebug>
@@ -62,7 +63,7 @@ void OutputSet::language_changed()
     const QString info = kel_text("当前设置LED屏宽高为: %dx%d", "LED Screen can be set:%dx%d",
                                   "Текущий размер LED (px): %dx%d",
                                   "Gợi ý: Kích thước màn hình LED hiện tại::%dx%d", "當前設置LED屏寬高爲: %dx%d");
-    ui->label_info->setText(QString::asprintf(info.toUtf8().constData(), width, height));
+    kel_fit_text(ui->label_info, QString::asprintf(info.toUtf8().constData(), width, height), 7);
 }
 
 void OutputSet::syncUpdate()

@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QSize>
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -16,7 +17,8 @@
 
 namespace {
 constexpr double kLcdDpi = 100.0;
-constexpr int kSmallestPx = 6;
+// Below this the panel's glyphs are no longer legible.
+constexpr int kSmallestPx = 8;
 // A style sheet's 1 or 2 px border and the padding around a button's text.
 constexpr int kBorder = 2;
 constexpr int kButtonPadding = 4;
@@ -68,10 +70,9 @@ bool ink_fits(const QWidget* w, const QFont& font, const QString& text)
     return ink.top() >= 0 && ink.bottom() < w->height();
 }
 
-bool line_box_fits(const QWidget* w, const QFont& font, const QString& text)
+// The room a LineBox text has inside w.
+QSize line_box_room(const QWidget* w)
 {
-    const QFontMetrics m(font);
-    const QStringList lines = text.split(QLatin1Char('\n'));
     // A label draws no frame; buttons and fields draw their style sheet's border.
     const bool framed = !qobject_cast<const QLabel*>(w);
     int roomW = w->width() - (framed ? 2 * kBorder + kButtonPadding : 0);
@@ -87,12 +88,77 @@ bool line_box_fits(const QWidget* w, const QFont& font, const QString& text)
                 roomW -= button->iconSize().width() + kButtonPadding;
         }
     }
-    return widest_line(m, lines) <= roomW && m.height() * lines.size() <= roomH;
+    return QSize(roomW, roomH);
+}
+
+bool line_box_fits(const QWidget* w, const QFont& font, const QString& text)
+{
+    const QFontMetrics m(font);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    const QSize room = line_box_room(w);
+    return widest_line(m, lines) <= room.width() && m.height() * lines.size() <= room.height();
 }
 
 bool fits(const QWidget* w, const QFont& font, const QString& text, KelFit how)
 {
     return how == KelFit::Ink ? ink_fits(w, font, text) : line_box_fits(w, font, text);
+}
+
+// Sets w's font to the largest size from px down to the floor at which text fits; false
+// when it does not fit even at the floor (the font is then left at the floor).
+bool fit_font(QWidget* w, const QString& text, int px, KelFit how)
+{
+    QFont font = w->font();
+    bool fitted = false;
+    for (px = std::max(px, kSmallestPx); px >= kSmallestPx; --px) {
+        font.setPixelSize(px);
+        if (fits(w, font, text, how)) {
+            fitted = true;
+            break;
+        }
+    }
+    font.setPixelSize(std::max(px, kSmallestPx));
+    w->setFont(font);
+    return fitted;
+}
+
+bool is_ideograph(QChar c)
+{
+    return c.script() == QChar::Script_Han;
+}
+
+// The one-line text broken into two lines where the longer line is shortest: at a space,
+// or between two ideographs (Chinese has no spaces). Empty when it has no such place.
+QString two_lines(const QString& text, const QFontMetrics& m)
+{
+    QString best;
+    int bestWidth = 0;
+    for (int i = 1; i < text.size(); ++i) {
+        QString candidate;
+        if (text.at(i) == QLatin1Char(' '))
+            candidate = text.left(i) + QLatin1Char('\n') + text.mid(i + 1);
+        else if (is_ideograph(text.at(i - 1)) && is_ideograph(text.at(i)))
+            candidate = text.left(i) + QLatin1Char('\n') + text.mid(i);
+        else
+            continue;
+        const int width = widest_line(m, candidate.split(QLatin1Char('\n')));
+        if (best.isEmpty() || width < bestWidth) {
+            best = candidate;
+            bestWidth = width;
+        }
+    }
+    return best;
+}
+
+// Each line cut at the right, with an ellipsis, to the widget's width at its font.
+QString elided(const QWidget* w, const QString& text, KelFit how)
+{
+    const QFontMetrics m(w->font());
+    const int room = how == KelFit::Ink ? ink_room(w) : line_box_room(w).width();
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = m.elidedText(line, Qt::ElideRight, room);
+    return lines.join(QLatin1Char('\n'));
 }
 } // namespace
 
@@ -120,15 +186,32 @@ bool kel_text_fits(const QWidget* w, const QString& text, KelFit how)
 
 int kel_fit_font_px(QWidget* w, const QString& text, int px, KelFit how)
 {
-    QFont font = w->font();
-    for (; px > kSmallestPx; --px) {
-        font.setPixelSize(px);
-        if (fits(w, font, text, how))
-            break;
+    fit_font(w, text, px, how);
+    return w->font().pixelSize();
+}
+
+static QString kel_fit_layout_px(QWidget* w, const QString& text, int px, KelFit how)
+{
+    if (fit_font(w, text, px, how))
+        return text;
+    // Too wide even at the floor: a second line where the widget has the height for it,
+    // else the text cut short. A text with its own line breaks keeps them.
+    if (!text.contains(QLatin1Char('\n'))) {
+        const QString wrapped = two_lines(text, QFontMetrics(w->font()));
+        if (!wrapped.isEmpty() && fit_font(w, wrapped, px, how))
+            return wrapped;
     }
-    font.setPixelSize(px);
-    w->setFont(font);
-    return px;
+    return elided(w, text, how);
+}
+
+QString kel_fit_text_px(QWidget* w, const QString& text, int px, KelFit how)
+{
+    const QString shown = kel_fit_layout_px(w, text, px, how);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(shown);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(shown);
+    return shown;
 }
 
 int kel_fit_font(QWidget* w, const QString& text, double points, KelFit how)
@@ -138,11 +221,7 @@ int kel_fit_font(QWidget* w, const QString& text, double points, KelFit how)
 
 void kel_fit_text(QWidget* w, const QString& text, double points, KelFit how)
 {
-    kel_fit_font(w, text, points, how);
-    if (auto* label = qobject_cast<QLabel*>(w))
-        label->setText(text);
-    else if (auto* button = qobject_cast<QAbstractButton*>(w))
-        button->setText(text);
+    kel_fit_text_px(w, text, kel_lcd_px(points), how);
 }
 
 void kel_fit_text_designed(QWidget* w, const QString& text)

@@ -2,7 +2,9 @@
 // Texts of every language must fit their widgets on the board's 320 x 240 LCD (about 100
 // dpi). Fonts of fitted texts are set in pixels, converted from points at the LCD's density,
 // so that what a host measures is what the LCD shows; a text that would not fit at the
-// screen's chosen size gets the largest smaller size at which it does (never below 6 px).
+// screen's chosen size gets the largest smaller size at which it does, never below 8 px,
+// under which the panel's glyphs are not legible. A text that does not fit at 8 px is
+// broken onto a second line where the widget has the height, else cut short with "...".
 //
 // Two measures of "fits", each kept by the screens drawn with it:
 //  - Ink: the widest line within the widget's text room (a label less its 1 px frame, a
@@ -21,12 +23,15 @@ enum class KelFit { Ink, LineBox };
 int kel_lcd_px(double points);
 // Whether text fits w with w's current font.
 bool kel_text_fits(const QWidget* w, const QString& text, KelFit how = KelFit::Ink);
-// Sets w's font to the largest pixel size up to px at which text fits w; returns that size.
-// w's other font properties (bold) are kept.
+// Sets w's font to the largest pixel size up to px (not below 8) at which text fits w;
+// returns that size. w's other font properties (bold) are kept.
 int kel_fit_font_px(QWidget* w, const QString& text, int px, KelFit how = KelFit::Ink);
+// Sets w's font as kel_fit_font_px and the text as it is to be shown on a QLabel or a
+// button: the text itself, on two lines, or cut short (see above); returns the shown text.
+QString kel_fit_text_px(QWidget* w, const QString& text, int px, KelFit how = KelFit::Ink);
 // The same from a point size.
 int kel_fit_font(QWidget* w, const QString& text, double points, KelFit how = KelFit::Ink);
-// setText on a QLabel or a button with the font fitted to the text.
+// kel_fit_text_px from a point size.
 void kel_fit_text(QWidget* w, const QString& text, double points, KelFit how = KelFit::Ink);
 // The panel's text is drawn anti-aliased without hinting; called once after the
 // application object is made, before any screen.

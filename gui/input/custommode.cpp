@@ -303,8 +303,7 @@ void CustomMode::build_window_page()
         sourceLine->setFont(preview_font);
         sourceLine->setGeometry(lineX, y, 100, 12);
         sourceLine->setStyleSheet(line);
-        kel_fit_font_px(sourceLine, source, preview_font.pixelSize());
-        sourceLine->setText(source);
+        kel_fit_text_px(sourceLine, source, preview_font.pixelSize());
 
         const QString area = QStringLiteral("[%1,%2]%3x%4")
                                  .arg(P::get16(rec + P::kLayerWindow))
@@ -315,8 +314,7 @@ void CustomMode::build_window_page()
         areaLine->setFont(preview_font);
         areaLine->setGeometry(lineX, y + 14, 140, 12);
         areaLine->setStyleSheet(line);
-        kel_fit_font_px(areaLine, area, preview_font.pixelSize());
-        areaLine->setText(area);
+        kel_fit_text_px(areaLine, area, preview_font.pixelSize());
     }
 }
 

@@ -203,12 +203,14 @@ bool EDIDset::kel_button_ok_clicked()
     const int width = as_short(ui->lineEdit_W->text());
     const int height = as_short(ui->lineEdit_H->text());
     const int refresh = as_short(ui->label_rate->text());
+    // The keys offer 30 and 60; a rate the PC stored (50, say) is kept when left as it is.
+    const int stored = edid16(source_id, 2);
     // Only what an EDID timing can describe is stored; the edit stays open and says why.
     QString refusal;
     if (width < 1 || width > kMaxSize || height < 1 || height > kMaxSize)
         refusal = kel_text("宽和高须为1至4095", "W and H must be 1 to 4095", "Ширина и высота: 1–4095",
                            "Rộng và cao: từ 1 đến 4095", "寬和高須為1至4095");
-    else if (refresh < 1 || refresh > 255)
+    else if (refresh != 30 && refresh != 60 && !(refresh == stored && refresh >= 1 && refresh <= 255))
         refusal = kel_text("刷新率须为30或60", "Refresh rate must be 30 or 60", "Частота: 30 или 60",
                            "Tần số phải là 30 hoặc 60", "刷新率須為30或60");
     if (!refusal.isEmpty()) {
@@ -257,8 +259,8 @@ void EDIDset::language_changed()
     const QString buttonStyle = QStringLiteral("color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:%1px");
     auto fitButton = [&](QPushButton* b, const QString& text) {
         b->setStyleSheet(QString());
-        b->setText(text);
-        b->setStyleSheet(buttonStyle.arg(kel_fit_font_px(b, text, 9)));
+        kel_fit_text_px(b, text, 9);
+        b->setStyleSheet(buttonStyle.arg(b->font().pixelSize()));
     };
     fitButton(button_cancel, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
     fitButton(button_save, kel_text("保存", "SAVE", "Сохранить", "lưu", "保存"));
@@ -367,10 +369,12 @@ void EDIDset::key_ok()
             ui->label_rate->setStyleSheet(style_rate_choice);
             ui_freq_backup = ui_freq_select;
         } else if (ui_line_select == 5) {
-            if (kel_button_ok_clicked()) {
-                ui_seltype = 0;
+            // Closed before the save, so the card is rebuilt in its active style.
+            ui_seltype = 0;
+            if (kel_button_ok_clicked())
                 ui_line_select = 0;
-            }
+            else
+                ui_seltype = 1;   // refused: the edit stays open
         } else {   // Delete behaves as Cancel
             ui_seltype = 0;
             kel_button_cancel_clicked();

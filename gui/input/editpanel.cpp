@@ -46,10 +46,8 @@ SourceCard kel_source_card(QWidget* parent, const SourceCardLayout& at, int sour
 
 void kel_source_card_texts(const SourceCard& card, const QString& name, const QString& format)
 {
-    kel_fit_font_px(card.name, name, 10);
-    card.name->setText(name);
-    kel_fit_font_px(card.format, format, 10);
-    card.format->setText(format);
+    kel_fit_text_px(card.name, name, 10);
+    kel_fit_text_px(card.format, format, 10);
 }
 
 QLabel* kel_refusal_label(QWidget* parent, const QRect& at)

@@ -57,6 +57,9 @@ ImageLayout::ImageLayout(QWidget* parent) : QDialog(parent), ui(new Ui::ImageLay
         if (item.size() > widest.size())
             widest = item;
     }
+    // The Vietnamese splicing items need more than the form's 90 px at a legible size; the
+    // row has the room to the right.
+    ui->comboBox_P2P->resize(120, ui->comboBox_P2P->height());
     kel_fit_font(ui->comboBox_P2P, widest, kFramePt);
     image_init();
     image_para_update();
@@ -79,6 +82,9 @@ void ImageLayout::language_changed()
 {
     kel_fit_text(ui->label_title, kel_text("画面布局", "Screen layout", "Расположение", "Bố cục màn hình", "畫麵佈局"), 11);
     kel_fit_text(ui->label_P2P, kel_text("点对点", "DBD", "Пиксель к пикселю", "Điểm tới điểm", "點對點"), kFramePt);
+    // The width and height captions may use the gaps after the fields before them.
+    ui->label_W->setGeometry(131, 88, 39, 16);
+    ui->label_H->setGeometry(213, 88, 45, 16);
     kel_fit_text(ui->label_W, kel_text("宽", "W", "Ширина", "Rộng", "寬"), kFramePt);
     kel_fit_text(ui->label_H, kel_text("高", "H", "Высота", "Cao", "高"), kFramePt);
     kel_fit_text(ui->label_mirror, kel_text("镜像", "mirror", "Отражение", "Ảnh phản chiếu", "鏡像"), kFramePt);

@@ -30,10 +30,13 @@ using P = KelRamPara;
 // The entries panel takes at most this many entries into account.
 constexpr int kMaxSourceInfo = 100;
 
-// Whether window w's layer is switched on (read under the block's lock: PC links write it).
+// Whether window w's layer is switched on: the first byte of its flags is 1, whatever the
+// high byte holds (copied under the block's lock: PC links write it).
 bool window_on(int w)
 {
-    return P::pInstance()->locked16(P::kLayers + P::kLayerSize * w + P::kLayerFlags) == 1;
+    uint8_t flags = 0;
+    P::pInstance()->copy_bytes(P::kLayers + P::kLayerSize * w + P::kLayerFlags, &flags, 1);
+    return flags == 1;
 }
 
 bool window_shown(int w)
@@ -187,10 +190,9 @@ void InputChoose::TextCreate(char window, char)
         text += QStringLiteral("\n_Crop%1").arg(number);
     }
     QLabel* label = image_label[w];
-    const int px = kel_fit_font_px(label, text, 9);
+    kel_fit_text_px(label, text, 9);
     // The box's style sheet sets its font for everything inside; the label's own wins.
-    label->setStyleSheet(QStringLiteral("font: %1px;").arg(px));
-    label->setText(text);
+    label->setStyleSheet(QStringLiteral("font: %1px;").arg(label->font().pixelSize()));
     label->setProperty("source", crop_name);
 }
 
@@ -322,16 +324,14 @@ void InputChoose::initSource()
         format->setFont(font);
 
         if (j == 0) {
-            kel_fit_font_px(name, source_name, 10);
-            name->setText(source_name);
+            kel_fit_text_px(name, source_name, 10);
             const std::array<uint8_t, 6> copy = input_status(source_number);
             const uint8_t* status = copy.data();
             const int16_t w = int16_t(P::get16(status)), h = int16_t(P::get16(status + 2)),
                           hz = int16_t(P::get16(status + 4));
             const QString text = (w && h && hz) ? QStringLiteral("%1x%2@%3Hz").arg(w).arg(h).arg(hz)
                                                 : kel_text("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號");
-            kel_fit_font_px(format, text, 10);
-            format->setText(text);
+            kel_fit_text_px(format, text, 10);
         } else {
             CROP_PARA crop{0, 0, 0, 0, 0};
             int r = P::kCropCount;
@@ -345,8 +345,7 @@ void InputChoose::initSource()
                                                          name->width(), Qt::TextShowMnemonic);
                 else
                     text = source_name + QStringLiteral("_crop%1").arg(((crop.id >> 8) & 0x7F) + 1);
-                kel_fit_font_px(name, text, 10);
-                name->setText(text);
+                kel_fit_text_px(name, text, 10);
                 format->setText(QStringLiteral("%1x%2").arg(crop.width).arg(crop.height));
             }
         }
@@ -362,14 +361,14 @@ void InputChoose::initSource()
             badge->setAlignment(Qt::AlignCenter);
             badge->setStyleSheet(QStringLiteral("background-color: #00D65B;color: rgb(255, 255, 255);border-radius:5px;"));
             const QString text = kel_text("使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD");
-            // The badge grows leftwards with a longer word, up to the source icon.
+            // The badge grows leftwards with a longer word, up to the source icon; its
+            // text is the panel's smallest legible size.
             QFont badgeFont;
-            badgeFont.setPixelSize(7);
-            const int width = std::min(50, std::max(30, QFontMetrics(badgeFont).horizontalAdvance(text) + 4));
+            badgeFont.setPixelSize(8);
+            const int width = std::min(52, std::max(30, QFontMetrics(badgeFont).horizontalAdvance(text) + 4));
             badge->setGeometry(90 - width, 0, width, 12);
             badge->setFont(badgeFont);
-            kel_fit_font_px(badge, text, 7);
-            badge->setText(text);
+            kel_fit_text_px(badge, text, 8);
         }
     }
     frame->show();
@@ -510,6 +509,18 @@ void InputChoose::syncUpdate(int code)
         image_id = 0;
         image_select();
         initMenu();
+        // The window under the cursor may be gone: the cursor goes where the focus box now
+        // stands, on window 1, and window 1 becomes the current window. A cursor on a
+        // button stays there.
+        if (image_menu_select < 4)
+            image_menu_select = 0;
+        if (ui_seltype == 0) {
+            if (ui_select < 4)
+                ui_select = 0;
+            imagemenu();
+        } else {
+            image_focus->setStyleSheet(style_focus_open);
+        }
     } else if (ui_seltype == 0) {
         if (image_id != g_image_current && g_image_current < 4) {
             image_id = g_image_current;

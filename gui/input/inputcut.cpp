@@ -3,6 +3,7 @@
 #include "core/alias.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "gui/input/edidset.h"
 #include "gui/input/editpanel.h"
 #include "gui/input/inputchoose.h"
 #include "gui/input/scaler_edit.h"
@@ -33,7 +34,10 @@ namespace {
 using P = KelRamPara;
 
 constexpr int kItemsPerPage = 6;
-constexpr int kNoSignalLimit = 4095;
+// The largest picture an input is asked for (the EDID screen's limit). A crop is made for
+// the source it is meant for, which need not be the one connected now, so the live signal
+// does not bound it.
+constexpr int kInputLimit = EDIDset::kMaxSize;
 
 int crop_number_of(const CROP_PARA& crop)
 {
@@ -135,12 +139,13 @@ void InputCut::language_changed()
     // the name line rather than shrink past reading.
     const QString crop = kel_text("截取:", "Crop:", "Обрезать:", "Cắt:", "截取:");
     ui->label_crop->setGeometry(5, 30, 30, 14);
-    if (kel_fit_font(ui->label_crop, crop, 7) < kel_lcd_px(7) - 2) {
+    ui->label_crop->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    kel_fit_font(ui->label_crop, crop, 7);
+    if (!kel_text_fits(ui->label_crop, crop)) {
         ui->label_crop->setGeometry(170, 5, 135, 12);
         ui->label_crop->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        kel_fit_font(ui->label_crop, crop, 7);
     }
-    ui->label_crop->setText(crop);
+    kel_fit_text(ui->label_crop, crop, 7);
     // The width caption may use the gap after the Y field.
     ui->label_W->setGeometry(146, 30, 38, 14);
     kel_fit_text(ui->label_W, kel_text("宽", "W", "Ширина", "Rộng", "寬"), 7);
@@ -362,16 +367,11 @@ bool InputCut::crop_values_ok(QString* why) const
                         "寬高須大於0");
         return false;
     }
-    const Status status = input_status(source_id);
-    const uint8_t* s = status.data();
-    const bool signal = P::get16(s) && P::get16(s + 2) && P::get16(s + 4);
-    const int limitW = signal ? P::get16(s) : kNoSignalLimit;
-    const int limitH = signal ? P::get16(s + 2) : kNoSignalLimit;
-    if (x + w > limitW || y + h > limitH) {
+    if (x + w > kInputLimit || y + h > kInputLimit) {
         *why = kel_text("截取须在%1x%2之内", "Crop must lie within %1x%2", "Обрезка вне %1x%2",
                         "Vùng cắt phải nằm trong %1x%2", "截取須在%1x%2之內")
-                   .arg(limitW)
-                   .arg(limitH);
+                   .arg(kInputLimit)
+                   .arg(kInputLimit);
         return false;
     }
     return true;

@@ -17,6 +17,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
+#include <algorithm>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QToolButton>
@@ -156,7 +158,8 @@ void SmartMapping::language_changed()
     QDir stored(board::Files::map(QStringLiteral("/data/smartmapping")));
     if (stored.exists()) {
         stored.setFilter(QDir::Files);
-        scan_file_avail = uint8_t(stored.entryList().size());
+        // A full folder must not count as empty and disable Load.
+        scan_file_avail = uint8_t(std::min<int>(stored.entryList().size(), 255));
     }
     if (scan_file_avail == 0) {
         smart_file_num = 0;
@@ -211,7 +214,9 @@ void SmartMapping::list_scan_files(const QString& folder, int start)
         for (const QString& name : dir.entryList()) {
             if (count >= kMaxFiles)
                 break;
-            if (!name.endsWith(QStringLiteral("kxfile")))
+            // The suffix after the last dot, as the settings menu counts them: "old_kxfile"
+            // and "b.oldkxfile" are not scan-parameter files.
+            if (QFileInfo(name).suffix() != QLatin1String("kxfile"))
                 continue;
             file_list.insert(std::min<int>(count, file_list.size()), base + name);
             ++count;

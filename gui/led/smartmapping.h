@@ -44,7 +44,7 @@ public:
     void menulist_fuc_sel_default();
 
     // Scan-parameter files: the stored ones ("/data/smartmapping"), then the USB stick's
-    // ("/mnt/usb1/"), names ending in "kxfile", at most 100 in all.
+    // ("/mnt/usb1/"), names whose suffix is "kxfile", at most 100 in all.
     void get_file_list_smartpath();
     void get_file_list_usbpath();
 

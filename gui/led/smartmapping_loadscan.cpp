@@ -21,13 +21,14 @@ namespace {
 
 enum { kPlain = 0, kSelected = 1, kSelectedFocused = 2 };
 
+// Stored files in white, USB files in green; a selected row filled blue.
 const char* const kFileStyles[2][3] = {
-    {"background-color: rgb(33, 36, 53);color: #FFFFFF;border:1px solid rgb(33, 36, 53);",
-     "background-color: rgb(33, 36, 53);color: #FFFFFF;border:1px solid #FFFFFF;",
-     "background-color: rgb(33, 36, 53);color: #FFFFFF;border:1px solid rgb(255,171,84);"},
-    {"background-color: rgb(33, 36, 53);color: #00D65B;border:1px solid rgb(33, 36, 53);",
-     "background-color: rgb(33, 36, 53);color: #00D65B;border:1px solid #FFFFFF;",
-     "background-color: rgb(33, 36, 53);color: #00D65B;border:1px solid rgb(255,171,84);"}};
+    {"background-color: rgb(33, 36, 53);color: #FFFFFF",
+     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);",
+     "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);"},
+    {"background-color: rgb(33, 36, 53);color: #00FF00",
+     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,255,255);",
+     "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);"}};
 
 void set_kxfile(const QString& path)
 {

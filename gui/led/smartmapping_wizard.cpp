@@ -233,6 +233,8 @@ void SmartMapping::line_select(char route)
         ui->Button_route->setProperty("iconPath", QStringLiteral("line%1").arg(k));
     }
     ui->Button_route->setIconSize(QSize(30, 20));
+    // Beside the route picture a legible caption needs the few pixels up to the row's label.
+    ui->Button_route->setGeometry(157, 95, 78, 24);
     const QString text = kel_text("走线%1", "Routing %1", "Путь %1", "Dấu vết%1", "走線%1").arg(k);
     kel_fit_text(ui->Button_route, text, 7, KelFit::LineBox);
     line_type.route = u8(k);

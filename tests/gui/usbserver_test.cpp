@@ -9,8 +9,10 @@
 #include "tests/support/TickDriver.h"
 
 #include <QRegularExpression>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 using namespace screen_test;
@@ -196,5 +198,18 @@ TEST_F(AgeingLog, RecordsRegisterStepsAndKeepsSevenDays)
     EXPECT_TRUE(factoryage_log.first().endsWith(" 17 0 2"));   // the second sample is now first
     sample(15);
     EXPECT_TRUE(factoryage_log.first().endsWith(" 19 0 2"));
+
+    // The link threads refresh the register shadow while the tick samples it (the
+    // thread-checked stage runs this).
+    std::atomic<bool> done{false};
+    std::thread link([&] {
+        while (!done)
+            manager.read_from_register(42, 0);
+    });
+    for (int i = 0; i < 200; ++i)
+        w->getagelog();
+    done = true;
+    link.join();
+    EXPECT_TRUE(factoryage_log.last().endsWith(" 15 0 2"));
     fpga_manage::p_fpga_manage = nullptr;
 }

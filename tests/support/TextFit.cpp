@@ -1,15 +1,21 @@
 #include "tests/support/TextFit.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTextDocument>
+#include <utility>
+#include <vector>
 
 namespace kel_test {
 namespace {
+
+constexpr int kSmallestLegiblePx = 8;
 
 int widest(const QFontMetrics& m, const QString& text)
 {
@@ -36,11 +42,13 @@ bool inkInside(QWidget* w, const QFontMetrics& m, const QString& text)
     return ink.top() >= 0 && ink.bottom() < w->height();
 }
 
-void check(QWidget* w, const QString& text, int room, QStringList* out)
+void check(QWidget* w, QString text, int room, QStringList* out)
 {
-    if (text.isEmpty() || Qt::mightBeRichText(text))
+    if (text.isEmpty())
         return;
     w->ensurePolished();
+    if (Qt::mightBeRichText(text))
+        return;
     const QFontMetrics m(w->font());
     const int lines = text.count(QLatin1Char('\n')) + 1;
     const int height = lines == 1 ? m.tightBoundingRect(text).height() : lines * m.lineSpacing();
@@ -56,9 +64,30 @@ void check(QWidget* w, const QString& text, int room, QStringList* out)
 
 } // namespace
 
-QStringList textsThatDoNotFit(QWidget* screen)
+QStringList textsBelowLegibleSize(QWidget* screen)
 {
     QStringList out;
+    std::vector<std::pair<QWidget*, QString>> texts;
+    for (QLabel* l : screen->findChildren<QLabel*>())
+        texts.emplace_back(l, l->text());
+    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
+        texts.emplace_back(b, b->text());
+    for (QComboBox* c : screen->findChildren<QComboBox*>())
+        texts.emplace_back(c, c->currentText());
+    for (const auto& [w, text] : texts) {
+        if (text.isEmpty() || !w->isVisibleTo(screen))
+            continue;
+        w->ensurePolished();
+        const int px = QFontInfo(w->font()).pixelSize();
+        if (px < kSmallestLegiblePx)
+            out.append(QStringLiteral("%1 \"%2\": %3 px font").arg(w->objectName(), text).arg(px));
+    }
+    return out;
+}
+
+QStringList textsThatDoNotFit(QWidget* screen)
+{
+    QStringList out = textsBelowLegibleSize(screen);
     for (QLabel* l : screen->findChildren<QLabel*>()) {
         if (l->isVisibleTo(screen) && l->pixmap(Qt::ReturnByValue).isNull() && !l->wordWrap())
             check(l, l->text(), l->width(), &out);
@@ -79,12 +108,23 @@ QStringList textsThatDoNotFit(QWidget* screen)
     return out;
 }
 
-::testing::AssertionResult allTextsFit(QWidget* screen)
+namespace {
+::testing::AssertionResult none(const QStringList& bad)
 {
-    const QStringList bad = textsThatDoNotFit(screen);
     if (bad.isEmpty())
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << bad.join("; ").toStdString();
+}
+} // namespace
+
+::testing::AssertionResult allTextsFit(QWidget* screen)
+{
+    return none(textsThatDoNotFit(screen));
+}
+
+::testing::AssertionResult allTextsLegible(QWidget* screen)
+{
+    return none(textsBelowLegibleSize(screen));
 }
 
 } // namespace kel_test

@@ -71,6 +71,9 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     EXPECT_EQ(para()->ram16(P::kEdid + 10), 30);
     EXPECT_EQ(apply_flag(), 1);
     EXPECT_EQ(e->card_format->text(), "3840x2160@30Hz");
+    // Closed: the input list and the card take the keys again, orange.
+    EXPECT_EQ(e->frame_source->styleSheet(), "#frame_source{border:1px solid rgb(255,171,84);}");
+    EXPECT_TRUE(e->frame_select->styleSheet().contains("border-top-color:rgb(255,171,84)"));
 
     // Delete closes the edit like Cancel: nothing stored.
     c331_manage::p_c331_manage->c331_apply_flag = 0;
@@ -99,15 +102,25 @@ TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
         EXPECT_EQ(para()->ram16(P::kEdid + 6), 1920);
         EXPECT_EQ(apply_flag(), 0);
     }
+    // A rate other than 30 or 60 is refused unless it is the stored one left as it is.
     e->ui->lineEdit_W->setText("4095");
-    e->ui->label_rate->setText("0");
-    kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(e->label_refuse->text(), "Refresh rate must be 30 or 60");
+    for (const char* bad : {"0", "50", "256"}) {
+        e->ui->label_rate->setText(QString::fromLatin1(bad));
+        kel_test::pressKey(PanelKey::Ok);
+        EXPECT_EQ(e->ui_seltype, 1) << bad;
+        EXPECT_EQ(e->label_refuse->text(), "Refresh rate must be 30 or 60") << bad;
+    }
     e->ui->label_rate->setText("60");
     kel_test::pressKey(PanelKey::Ok);
     EXPECT_EQ(e->ui_seltype, 0);
     EXPECT_FALSE(e->label_refuse->isVisibleTo(e));
     EXPECT_EQ(para()->ram16(P::kEdid + 6), 4095);
+    set_edid(1, 1920, 1080, 50);
+    kel_test::pressKey(PanelKey::Ok);
+    e->ui_line_select = 5;
+    kel_test::pressKey(PanelKey::Ok);
+    EXPECT_EQ(e->ui_seltype, 0);
+    EXPECT_EQ(para()->ram16(P::kEdid + 10), 50);
 
     put16(P::kKeyLock, 1);
     kel_test::pressKey(PanelKey::Mode, 0, e);
@@ -127,8 +140,7 @@ TEST_F(InputScreenTest, EdidTextsFitInEveryLanguage)
         e->ui_line_select = 5;
         kel_test::pressKey(PanelKey::Ok);   // the refusal shows too
         EXPECT_TRUE(kel_test::allTextsFit(e)) << lang;
-        if (lang <= 1)
-            kel_test::grab(e, lang == 0 ? "edidset_zh" : "edidset_en");
+        kel_test::grab(e, "edidset_" + std::to_string(lang));
         delete e;
     }
 }

@@ -13,6 +13,7 @@
 #include "tests/support/Grab.h"
 #include "tests/support/KeyDriver.h"
 #include "tests/support/Screens.h"
+#include "tests/support/TextFit.h"
 #include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 
@@ -107,7 +108,7 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     EXPECT_EQ(s->route_focus, 0);
     keys({R, R, R, R, R, R, R, R, R, OK});
     EXPECT_EQ(line_type.route, 10);
-    EXPECT_EQ(s->ui->Button_route->text(), "Routing 10");
+    EXPECT_EQ(s->ui->Button_route->text().simplified(), "Routing 10");   // on one line or two
     EXPECT_EQ(s->ui->Button_route->property("iconPath").toString(), "line10");
     // Port LED2 in the grid: Back to page 1, to the first tab, OK, one right, OK.
     keys({BACK, R, OK, R});
@@ -167,6 +168,8 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     root.writeFile("/data/smartmapping/notes.txt", "x");
     root.writeFile("/mnt/usb1/c.kxfile", std::string(file.begin(), file.end()));
     root.writeFile("/mnt/usb1/d.kxfile", std::string(file.begin(), file.end()));
+    root.writeFile("/mnt/usb1/old_kxfile", "x");     // no suffix "kxfile": not listed
+    root.writeFile("/mnt/usb1/b.oldkxfile", "x");
     SmartMapping* s = openSmart();
     keys({R, OK});                                // Load scan entered on tab LED1~8
     ASSERT_EQ(s->menu_index, 1);
@@ -177,9 +180,14 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     EXPECT_EQ(s->file_num, 4);
     EXPECT_EQ(s->smart_file_num, 2);
     EXPECT_EQ(s->page_max, 1);
+    // The selected stored row filled blue with the orange border, a plain stored row, a
+    // plain USB row in green.
+    const char* const styles[3] = {"background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);",
+                                   "background-color: rgb(33, 36, 53);color: #FFFFFF",
+                                   "background-color: rgb(33, 36, 53);color: #00FF00"};
     for (int i = 0; i < 3; ++i) {
         ASSERT_NE(s->file_labels[i], nullptr);
-        EXPECT_EQ(s->file_labels[i]->styleSheet().contains("#00D65B"), i == 2) << i;
+        EXPECT_EQ(s->file_labels[i]->styleSheet(), styles[i]) << i;
         EXPECT_EQ(s->file_paths[i].startsWith("/data/smartmapping/"), i < 2) << i;
     }
     EXPECT_EQ(s->file_frame->findChild<QPushButton*>("prev"), nullptr);
@@ -194,7 +202,9 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     keys({R});                                    // wraps to row 0 of page 0
     EXPECT_EQ(s->current_page, 0);
     EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
-    keys({OK, OK});                               // the row, then Load
+    keys({OK});                                   // the row: selected, the keys on the buttons
+    EXPECT_EQ(s->file_labels[0]->styleSheet(), "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);");
+    keys({OK});                                   // Load
     ASSERT_EQ(g_send_para.job, 2);
     runJob();
     for (int c = 0; c < 2; ++c)
@@ -247,8 +257,8 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
                     EXPECT_TRUE(kel_text_fits(w, text, KelFit::LineBox)) << tags[lang] << " page " << page << " " << w->objectName().toStdString();
                 }
             }
-            if (lang <= 1)
-                kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
+            EXPECT_TRUE(kel_test::allTextsLegible(s)) << tags[lang] << " page " << page;
+            kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
         }
         // Russian selected but not enabled: English texts.
         if (lang == 2) {

@@ -261,9 +261,14 @@ TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
         EXPECT_EQ(g_page_focus, 23);
         EXPECT_EQ(g_factoryage->label_log[0]->text(), "12-07 10:03 19 0 2");
         EXPECT_TRUE(g_factoryage->label_counts->text().startsWith("<3: 1   <5: 0"));
-        // The tick's redraw after a new sample.
+        // The tick redraws the screen at every 3-minute mark, also when it took no sample
+        // (no FPGA manager here).
+        ASSERT_EQ(fpga_manage::p_fpga_manage, nullptr);
         factoryage_log.append("12-07 10:06 22 0 2");
-        g_factoryage->update_agelog();
+        G_factoryage_ticks = G_timeTicks.load();
+        kel_test::tick(17999);
+        EXPECT_EQ(g_factoryage->label_log[0]->text(), "12-07 10:03 19 0 2");
+        kel_test::tick(1);
         EXPECT_EQ(g_factoryage->label_log[0]->text(), "12-07 10:06 22 0 2");
         kel_test::grab(g_factoryage, "factoryage-en");
         kel_test::pressKey(PanelKey::Back);
