@@ -308,22 +308,32 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     EXPECT_EQ(m.gWininfo[0].totalv, 2);
     EXPECT_EQ(list(0), (std::vector<int>{0, 1}));
 
-    // Two by two: from the right column into the lower row the list would be one short;
-    // the window fails alone, the next one is served.
+    // Two by two, the screen cut into a left and a right half: each half is one column
+    // across and two rows down, cells 0 and 2 on the left, 1 and 3 on the right.
     grid(7, 2, 2);
     m.wincnt = 2;
-    place(0, 1930, 10, 1910, 1990);
-    place(1, 0, 0, 1000, 1000);
+    place(0, 0, 0, 1920, 2160);
+    place(1, 1920, 0, 1000, 2160);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_TRUE(list(0).empty());
-    EXPECT_EQ(list(1), (std::vector<int>{0}));
+    EXPECT_EQ(list(0), (std::vector<int>{0, 2}));
+    EXPECT_EQ(list(1), (std::vector<int>{1, 3}));
+    for (int w = 0; w < 2; ++w) {
+        EXPECT_EQ(m.gWininfo[w].totalh, 1);
+        EXPECT_EQ(m.gWininfo[w].totalv, 2);
+    }
 
     // The channels' enable bits follow their owners.
+    m.wincnt = 1;
     m.kelApi_MultiWinChInit();
-    EXPECT_EQ(m.PM_WIN_NUM[0], 1);
+    EXPECT_EQ(m.PM_WIN_NUM[2], 0);
+    EXPECT_EQ(m.PM_AREA_NUM[2], 1);
     EXPECT_EQ(m.PM_WIN_NUM[1], 6);
-    EXPECT_EQ(reg(0, 0x08) & 1, 1u);
+    EXPECT_EQ(reg(0, 0x0A) & 1, 1u);
     EXPECT_EQ(reg(0, 0x09) & 1, 0u);
+    m.wincnt = 2;
+    m.kelApi_MultiWinChInit();
+    EXPECT_EQ(m.PM_WIN_NUM[3], 1);
+    EXPECT_EQ(reg(0, 0x09) & 1, 1u);
     EXPECT_EQ(m.PM_WIN_OFFSET[1][1], 920);   // 1920 - 1000 to the cell's right edge
 }
 
