@@ -75,6 +75,11 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     EXPECT_EQ(m.PM_WIN_DBD_MODE[2], 1);
     EXPECT_EQ(m.gWininfo[2].blackfreeze, 2);
     EXPECT_EQ(m.PM_WIN_FADE_EN[2], 1);
+    // Flags 0x0100 (enabled byte 0) count the window in and are no range failure.
+    setWord(window(2, 0), 0x0100);
+    m.kelApi_initEnvC331();
+    ASSERT_EQ(m.wincnt, 3);
+    EXPECT_EQ(m.gWininfo[2].x, 960);
 
     // A window 10 pixels wider than the panel: the whole table becomes the default layout.
     setWindow(2, 0, 970, 0, 960, 540);
@@ -325,6 +330,7 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     // The channels' enable bits follow their owners.
     m.wincnt = 1;
     m.kelApi_MultiWinChInit();
+    EXPECT_EQ(m.g_chg_output[0], 1);   // the rebuild asks for an output update
     EXPECT_EQ(m.PM_WIN_NUM[2], 0);
     EXPECT_EQ(m.PM_AREA_NUM[2], 1);
     EXPECT_EQ(m.PM_WIN_NUM[1], 6);
