@@ -174,6 +174,33 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     EXPECT_EQ(m.ich_list[0][0], 0);
     EXPECT_EQ(m.ich_list[0][1], 1);
     EXPECT_EQ(m.ich_list[0][2], -1);
+
+    // A single channel goes next to a used one, so whole pairs stay free: (channels in
+    // use, interlaced port) -> channel found.
+    struct Pick {
+        unsigned used;
+        int interlaced, ich;
+    } picks[] = {{0x00, 0, 0}, {0x04, 0, 3}, {0x01, 0, 1}, {0x03, 0, 2}, {0x05, 0, 1}, {0x07, 0, 3},
+                 {0x0F, 0, 4}, {0x0F, 1, -1}, {0x1F, 0, 5}, {0x4F, 0, 7}, {0x3F, 0, 6}, {0xFF, 0, -1}};
+    for (const Pick& p : picks) {
+        for (int c = 0; c < 8; ++c)
+            m.ich_owner[c] = (p.used >> c) & 1 ? 5 : -1;
+        EXPECT_EQ(m.check_ich(p.interlaced, 0), p.ich) << std::hex << p.used << " " << p.interlaced;
+    }
+    // An interlaced window finding ICH 0-3 taken: the first of them whose owner is not
+    // interlaced (ICH 1, window 2) moves to the lowest free of ICH 4-7 and is re-applied.
+    const int taken[8] = {1, 2, 3, 3, 4, -1, -1, -1};
+    std::copy(std::begin(taken), std::end(taken), std::begin(m.ich_owner));
+    m.PM_INPUT[1] = 0;
+    m.PM_INPUT[2] = 1;
+    m.PM_INPUT[3] = 0;
+    m.PI_PORT_INFO[0].IP = 1;
+    m.PI_PORT_INFO[1].IP = 0;
+    m.g_chg_input[2] = 0;
+    EXPECT_EQ(m.adjust_ich(1, 0, 0), 0);
+    EXPECT_EQ(m.ich_owner[1], 0);
+    EXPECT_EQ(m.ich_owner[5], 2);
+    EXPECT_EQ(m.g_chg_input[2], 2);
 }
 
 TEST_F(ScalerWindows, ChannelSourceCodes)
