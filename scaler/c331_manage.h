@@ -1,6 +1,7 @@
 #pragma once
 #include "board/Clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -188,6 +189,19 @@ public:
     void kelApi_initEnvC331();
     void kelApi_initEnvC331Default();
     static int dbd_mode_of(int recordWord);              // block DBD word -> scaler DBD mode
+    // The window table holds one entry per enabled record, so record and entry numbers
+    // differ as soon as a record before the last is off. Every setter works on entries;
+    // these two maps are the one place that turns one into the other (-1: none).
+    int32_t record_entry[kWindows] = {0, 1, 2, 3, 4, 5};   // until a table is built: the same
+    int32_t entry_record[kWindows] = {0, 1, 2, 3, 4, 5};
+    int entry_of_record(int record) const
+    {
+        return kelApi_IsWinValid(record) ? record_entry[record] : -1;
+    }
+    int record_of_entry(int entry) const
+    {
+        return kelApi_IsWinValid(entry) ? entry_record[entry] : -1;
+    }
 
     // --- input channels ---
     bool win_active(int win) const;
@@ -433,7 +447,9 @@ public:
     int32_t ich_list[kWindows][kChannels];   // window -> its ICHs, -1 after the last
     int32_t dbd_unit_owner[kDbdUnits];       // DBD memory unit -> window, -1 free
     uint32_t dbd_mem_base[kWindows][5] = {};
-    int32_t dbd_line_blocks[kWindows] = {};
+    int32_t dbd_line_blocks[kWindows] = {};   // 0: the window has no memory of its own
+    // Line pitch of a window's own memory, 1 KiB units: its joined line of two-byte pixels.
+    int dbd_pitch_kib(int win) const { return std::max((dbd_line_blocks[win] * 320 * 2 + 1023) / 1024, 1); }
     ST_MWIN_RECT mwin_rect[10][6] = {};
     ST_MWIN_LAYOUT mwin_layout[10];
 

@@ -82,11 +82,18 @@ void c331_manage::kelApi_MultiWinChAlloc(char init)
         }
         if (start < 0 || end < 0 || start > end)
             continue;
+        // Columns and rows from the start and end cells' own column and row numbers, so a
+        // window one column wide and two rows high gets its two cells, one under the other.
         const int columns = (a == 5 && pnl.oneOch == 1) ? 1 : arr.cols;
-        const int totalh = std::min(end - start + 1, columns);
-        int totalv = 0;
-        for (int k = start; k <= end; k += arr.cols)
-            ++totalv;
+        const int startCol = start % arr.cols, endCol = end % arr.cols;
+        const int startRow = start / arr.cols, endRow = end / arr.cols;
+        const int totalh = std::min(endCol - startCol + 1, columns);
+        const int totalv = endRow - startRow + 1;
+        if (totalh < 1 || totalv < 1) {
+            // The end cell lies left of the start cell: no block of cells holds the window.
+            KEL_TRACE("win%d alloc och FAIL\n", w);
+            continue;
+        }
         e.totalh = uint8_t(totalh);
         e.totalv = uint8_t(totalv);
         if (totalh * totalv > 8) {
@@ -95,37 +102,13 @@ void c331_manage::kelApi_MultiWinChAlloc(char init)
             KEL_TRACE("win%d alloc och FAIL\n", w);
             return;
         }
-        int filled = 0, inRow = 0, rowsUsed = 1;
-        for (int k = start; k <= end && filled < 8; ++k) {
-            if (k == start) {
+        int filled = 0;
+        for (int r = 0; r < totalv; ++r)
+            for (int c = 0; c < totalh; ++c) {
+                const int k = (startRow + r) * arr.cols + startCol + c;
                 e.ochLst[filled] = e.ochPosLst[filled] = uint8_t(k);
                 ++filled;
-                inRow = 1;
-                if (start == end)
-                    break;
-            } else if (k == end) {
-                e.ochLst[filled] = e.ochPosLst[filled] = uint8_t(k);
-                ++filled;
-            } else if (inRow < totalh) {
-                e.ochLst[filled] = e.ochPosLst[filled] = uint8_t(k);
-                ++filled;
-                ++inRow;
-            } else if (rowsUsed < totalv) {
-                e.ochLst[filled] = e.ochPosLst[filled] = uint8_t(k);
-                ++filled;
-                ++rowsUsed;
-                inRow = 1;
             }
-        }
-        // A list shorter than its counts (a window from the right column down into the
-        // next row of a two-by-two grid) cannot be served: the window gets no channels.
-        if (filled != totalh * totalv) {
-            KEL_TRACE("win%d alloc och FAIL\n", w);
-            std::fill(std::begin(e.ochLst), std::end(e.ochLst), 255);
-            std::fill(std::begin(e.ochPosLst), std::end(e.ochPosLst), 255);
-            e.totalh = e.totalv = 0;
-            continue;
-        }
         KEL_TRACE("\t ochLst:\t");
         for (int i = 0; i < filled; ++i)
             KEL_TRACE("%d ", e.ochLst[i]);
@@ -213,12 +196,12 @@ void c331_manage::kelApi_MultiWinChInit()
         PM_WIN_SHAPE[w][0] = PM_WIN_SHAPE[w][1] = 0;
         for (auto& o : PM_WIN_OFFSET[w])
             o = 0;
-        g_chg_shape[w] = g_chg_attr[w] = g_chg_input[w] = 0;
+        g_chg_shape[w] = g_chg_output[w] = g_chg_input[w] = 0;
     }
     KelRamPara* k = KelRamPara::p_kelrampara_config;
     for (int w = 0; w < wincnt && w < kWindows; ++w) {
         const ST_WIN_INFO& e = gWininfo[w];
-        g_chg_shape[w] = g_chg_attr[w] = g_chg_input[w] = 1;
+        g_chg_shape[w] = g_chg_output[w] = g_chg_input[w] = 1;
         PM_WIN_SHAPE[w][0] = e.totalh;
         PM_WIN_SHAPE[w][1] = e.totalv;
         PM_INPUT[w] = kelApi_inputCvtC331(e.input);

@@ -87,6 +87,13 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
             if (oldv == newv)
                 continue;
             KEL_TRACE("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", w, off - 2176, oldv, newv);
+            // The setters work on the window table; a record that is off has no entry.
+            const int e = entry_of_record(w);
+            const bool perWindow = field == 4 || field == 8 || field == 18 || field == 22;
+            if (perWindow && e < 0) {
+                KEL_TRACE("DIFF REG win[%#x] is off, no window to change\r\n", w);
+                continue;
+            }
             switch (field) {
             case 0: case 10: case 12: case 14: case 16:
                 // The rebuild takes every window's fields from the block.
@@ -97,7 +104,7 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
                 rebuilt = true;
                 return;
             case 4:
-                c331_SetWinAttr(w, newv);
+                c331_SetWinAttr(e, newv);
                 break;
             case 8:
                 if (newv & 0x8000) {
@@ -108,24 +115,24 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
                     }
                     const uint8_t* rec = ram + kCropRecords + kCropSize * index;
                     ST_RECT rect{w16(rec, 2), w16(rec, 4), w16(rec, 6), w16(rec, 8)};
-                    c331_SetInputsourceCrop(w, newv);
-                    c331_SetCrop(w, 1, &rect);
-                    c331_SetInputsource(w, rec[0] & 0x0F);
+                    c331_SetInputsourceCrop(e, newv);
+                    c331_SetCrop(e, 1, &rect);
+                    c331_SetInputsource(e, rec[0] & 0x0F);
                 } else {
                     if (oldv & 0x8000) {
                         ST_RECT none;
-                        c331_SetCrop(w, 0, &none);
+                        c331_SetCrop(e, 0, &none);
                     }
-                    c331_SetInputsource(w, newv);
+                    c331_SetInputsource(e, newv);
                 }
                 if (w == audioWindow && velinsource::p_velin_source)
                     velinsource::p_velin_source->raise_audio_route();
                 break;
             case 18:
-                c331_SetWinOutput(c331_fd, w, newv);
+                c331_SetWinOutput(c331_fd, e, newv);
                 break;
             case 22:
-                c331_SetWinDbdMode(c331_fd, w, newv);
+                c331_SetWinDbdMode(c331_fd, e, newv);
                 break;
             default:
                 break;   // rotation, volume and the unused words: nothing here
@@ -172,7 +179,7 @@ bool c331_manage::c331_apply_changes()
         if (!changed(off))
             continue;
         KEL_TRACE("DIFF REG CUSTOM_INFO_IMAGE%d_PRIORITY %04x==>%04x\r\n", i + 1, w16(bak, off), w16(ram, off));
-        c331_SetWinPriority(i, w16(ram, off));
+        c331_SetWinPriority(entry_of_record(i), w16(ram, off));
         c331_SetWinPriority1(c331_fd);
     }
 
@@ -187,15 +194,16 @@ bool c331_manage::c331_apply_changes()
             const int off = kWinRecords + kWinRecordSize * w + 8;
             const uint16_t word = w16(ram, off);
             const int index = word & 0xFF;
-            if (!(word & 0x8000) || index >= kCropCount || changed(off))
+            const int e = entry_of_record(w);
+            if (e < 0 || !(word & 0x8000) || index >= kCropCount || changed(off))
                 continue;
             const int rec = kCropRecords + kCropSize * index;
             if (std::memcmp(ram + rec, bak + rec, kCropSize) == 0)
                 continue;
             ST_RECT rect{w16(ram, rec + 2), w16(ram, rec + 4), w16(ram, rec + 6), w16(ram, rec + 8)};
-            c331_SetInputsourceCrop(w, word);
-            c331_SetCrop(w, 1, &rect);
-            c331_SetInputsource(w, ram[rec] & 0x0F);
+            c331_SetInputsourceCrop(e, word);
+            c331_SetCrop(e, 1, &rect);
+            c331_SetInputsource(e, ram[rec] & 0x0F);
         }
         for (int i = 0; i < 2 * kWindows; ++i) {
             const int off = kFadeRecords + 2 * i;
@@ -203,10 +211,13 @@ bool c331_manage::c331_apply_changes()
                 continue;
             KEL_TRACE("DIFF REG win[%#x] reg:%x(%04x) %04x==>%04x\r\n", i / 2, 2 * i, kFadeRecords, w16(bak, off),
                       w16(ram, off));
+            const int e = entry_of_record(i / 2);
+            if (e < 0)
+                continue;
             if (i % 2 == 0)
-                PM_WIN_FADE_IN[i / 2] = w16(ram, off);
+                PM_WIN_FADE_IN[e] = w16(ram, off);
             else
-                PM_WIN_FADE_OUT[i / 2] = w16(ram, off);
+                PM_WIN_FADE_OUT[e] = w16(ram, off);
         }
     }
 

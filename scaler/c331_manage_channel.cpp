@@ -165,8 +165,20 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
         return;
     int master = w, partner = -1;
     check_stitching_win(&master, &partner);
-    const bool joined = PM_WIN_DBD_MODE[w] > 1;
-    const int P = joined ? std::max((dbd_line_blocks[w] * 640 + 1023) / 1024, 1) : PS_MEM_PITCH;
+    // The output reads the memory the input side wrote: the window's own dot-by-dot
+    // memory when it was given some, else the buffers of its first ICH. A window with
+    // neither shows nothing rather than another window's picture.
+    const bool ownMemory = PM_WIN_DBD_MODE[w] != 0 && dbd_line_blocks[w] > 0;
+    const int ich = ich_list[w][0];
+    if (!ownMemory && (ich < 0 || ich >= kChannels)) {
+        int och[8];
+        get_och(w, och);
+        for (int c : och)
+            if (c >= 0 && c < kChannels)
+                wr(fd, R(0x08, 0x42, 2), 0, 0x10 * c);
+        return;
+    }
+    const int P = ownMemory ? dbd_pitch_kib(w) : PS_MEM_PITCH;
     const bool hmirror = PM_WIN_ATTR0[master] != 0, vmirror = PM_WIN_ATTR1[master] != 0;
     const uint32_t omwi = uint32_t(vmirror ? 256 - P : P);
     const int64_t step = int64_t(vmirror ? -P : P) * 1024;
@@ -225,7 +237,8 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 p.shift = int(startIndex - S);
                 p.read = int(std::max<int64_t>(to - from, 16));
                 p.offset = horizontal ? (b * from) / g : from;
-                p.phase = int((((startIndex * fct) & 0xFFFF) + 128) / 256) & 0xFF;
+                // Rounded to nearest, and the top of the range stays the largest phase.
+                p.phase = int(std::min<int64_t>((((startIndex * fct) & 0xFFFF) + 128) / 256, 255));
                 p.conf = horizontal ? 199 : (venl_marker[w] ? 5 : 0x84);
                 if (!horizontal)
                     p.read += 2;
@@ -239,8 +252,6 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
             }
             if (horizontal && hmirror)
                 p.offset = (int64_t(b) * std::max<int64_t>(totalIn - (p.offset * g / b + p.read), 0)) / g;
-            if (!horizontal && vmirror)
-                p.offset = std::max<int64_t>(totalIn - (p.offset + p.read), 0);
             S += sw;
         }
     };
@@ -262,7 +273,6 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
 
     int och[8];
     get_och(w, och);
-    const int ich = ich_list[w][0] >= 0 ? ich_list[w][0] : 0;
     int firstCh = -1;
     for (int j = 0; j < rows; ++j) {
         for (int i = 0; i < cols; ++i) {
@@ -276,14 +286,16 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
             const uint32_t s = ch == 0 ? 1 : 0x11;
             if (firstCh < 0) {
                 firstCh = ch;
-                wr(fd, R(0x08, 0x08, 2), uint32_t(ich) << 8 | s, off);
+                wr(fd, R(0x08, 0x08, 2), uint32_t(std::max(ich, 0)) << 8 | s, off);
             } else {
                 wr(fd, R(0x08, 0x08, 2), uint32_t(firstCh) << 8 | 0x1000 | s, off);
             }
-            const int64_t rowOffset = vp[j].offset * step;
+            // A mirrored window reads upwards: its rows count back from the last line.
+            const int64_t line = vmirror ? std::max<int64_t>(inH - 1 - vp[j].offset, 0) : vp[j].offset;
+            const int64_t rowOffset = line * P * 1024;
             const int64_t lineBack = venl_marker[w] ? step : 0;
             for (uint32_t k = 0; k < 5; ++k) {
-                const int64_t base = joined ? dbd_mem_base[w][k] : PS_MEM_SC[ich][k];
+                const int64_t base = ownMemory ? dbd_mem_base[w][k] : PS_MEM_SC[ich][k];
                 wr(fd, R(0x16, 0x08 + 4 * k, 4), uint32_t(base + rowOffset + hp[i].offset + hoff + voff - lineBack), off);
             }
             wr(fd, R(0x16, 0x30, 1), omwi, off);

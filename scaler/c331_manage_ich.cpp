@@ -366,8 +366,16 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
     if (owned < need)
         return;
 
-    // Two bytes a pixel (write mode 3): the line of the joined picture in 320-pixel blocks.
-    const uint32_t pitch = uint32_t(dbd_line_blocks[win]) * 320 * 2;
+    // Two bytes a pixel (packing 3, write code 0x11), and the output side reads the same
+    // packing. The picture goes into the window's own memory at its own pitch, or, when
+    // the window needs none (a single input that fits), into the buffers of its first
+    // ICH at the system pitch: the memory the output side reads either way.
+    const int master = kelApi_IsWinValid(PM_WIN_STITCHING[win]) ? PM_WIN_STITCHING[win] : win;
+    PM_MEM_WMODE[master] = 3;
+    const bool ownMemory = dbd_line_blocks[win] > 0;   // just set by set_dbd_mem
+    const uint32_t pitchKib = uint32_t(ownMemory ? dbd_pitch_kib(win) : PS_MEM_PITCH);
+    const uint32_t pitch = pitchKib * 1024;
+    const int firstIch = ich_list[win][0];
     for (size_t i = 0; i < parts.size() && int(i) < owned; ++i) {
         const int c = ich_list[win][i];
         const int off = 0x10 * c;
@@ -381,8 +389,8 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
             wr(fd, R(0x11, r, 1), 0, off);
         const uint32_t start = uint32_t(part.xoff) * 2 + uint32_t(part.yoff) * pitch;
         for (uint32_t k = 0; k < 5; ++k)
-            wr(fd, R(0x16, 0x1C + 4 * k, 4), dbd_mem_base[win][k] + start, off);
-        wr(fd, R(0x16, 0x30, 1), uint32_t(dbd_line_blocks[win]), off);
+            wr(fd, R(0x16, 0x1C + 4 * k, 4), (ownMemory ? dbd_mem_base[win][k] : PS_MEM_SC[firstIch][k]) + start, off);
+        wr(fd, R(0x16, 0x31, 1), pitchKib, off);
         wr(fd, R(0x16, 0x66, 3), 274960, off);   // field buffers 0, 1, 2, 3, spare 4
         wr(fd, R(0, 0x71 + uint32_t(c), 1), 0x11);
     }

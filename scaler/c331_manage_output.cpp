@@ -92,10 +92,8 @@ void c331_manage::set_output(int fd)
         if (!active[w] && !g_chg_och[w])
             continue;
         _ImageWindowDef_st in = IWIN[w];
-        if (width_limited[w]) {
-            in.HST = 0;
-            in.HW = kWidthLimit;
-        }
+        if (width_limited[w])
+            in.HW = kWidthLimit;   // the crop start stays: the output side reads from it
         set_display_window_och(fd, in, OWIN[w], w);
         set_input_bkg2(fd, w, 0);
     }
@@ -165,7 +163,11 @@ void c331_manage::set_freeze(int fd, int on)
         waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
                                      [](const Held& h) { return h.ich < 0 || h.ich >= kChannels; }),
                       waiting.end());
+        // A field lasts some 16-20 ms: the passes are 1 ms apart, so the bound covers a
+        // dozen fields and a window in another phase passes through the first one's field.
         for (int pass = 0; pass < 250 && !waiting.empty(); ++pass) {
+            if (pass > 0)
+                Sleep(1);
             for (auto it = waiting.begin(); it != waiting.end();) {
                 if (field(it->ich) == fld) {
                     wr(fd, R(0x10, 0x09, 1), 2, 0x10 * it->ich);
@@ -175,6 +177,10 @@ void c331_manage::set_freeze(int fd, int on)
                 }
             }
         }
+        // Those that never came round are held as they are: a capture left running would
+        // overwrite the frame the output is told to hold.
+        for (const Held& h : waiting)
+            wr(fd, R(0x10, 0x09, 1), 2, 0x10 * h.ich);
         for (const Held& h : held)
             for (int i = 0; i < kChannels && prev_ich_list[h.win][i] >= 0; ++i)
                 wr(fd, R(0, 0x08 + uint32_t(prev_ich_list[h.win][i]), 1), 1);

@@ -16,11 +16,11 @@ std::string call(const char* name, long a, long b)
     return std::string(name) + "(" + std::to_string(a) + "," + std::to_string(b) + ")";
 }
 
-// The window record's DBD word (+22), 0 without a parameter block.
-int recordDbdWord(int win)
+// A word of window record rec, 0 without a parameter block or a record.
+int recordWord(int rec, int field)
 {
     KelRamPara* k = KelRamPara::p_kelrampara_config;
-    return k ? KelRamPara::get16(k->ram + kWinRecords + kWinRecordSize * win + 22) : 0;
+    return k && rec >= 0 && rec < 6 ? KelRamPara::get16(k->ram + kWinRecords + kWinRecordSize * rec + field) : 0;
 }
 } // namespace
 
@@ -77,8 +77,7 @@ void c331_manage::c331_SetWinDbdMode(int fd, int win, int value)
     record_call(call("c331_SetWinDbdMode", win, value));
     if (!kelApi_IsWinValid(win))
         return;
-    KelRamPara* k = KelRamPara::p_kelrampara_config;
-    const int output = k ? KelRamPara::get16(k->ram + kWinRecords + kWinRecordSize * win + 18) : 0;
+    const int output = recordWord(record_of_entry(win), 18);
     // With dot-by-dot off the window stays a plain window (0); the new mode is read from
     // the record when dot-by-dot is switched on.
     if (!(output & kDbdEnable))
@@ -97,7 +96,7 @@ void c331_manage::c331_SetWinOutput(int fd, int win, int value)
         KEL_TRACE("[c331_SetWinOutput], win OOR\n");
     ST_WIN_INFO& e = gWininfo[win];
     const int fade = (value >> 2) & 1;
-    const int dbd = (value & kDbdEnable) ? dbd_mode_of(recordDbdWord(win)) : 0;
+    const int dbd = (value & kDbdEnable) ? dbd_mode_of(recordWord(record_of_entry(win), 22)) : 0;
     const int d = value & 3;
     if (d != e.blackfreeze) {
         if ((d ^ e.blackfreeze) & 1) {

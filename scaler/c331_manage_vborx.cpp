@@ -15,13 +15,14 @@ void c331_manage::VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd)
     static const uint32_t planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
     constexpr int inW = 4240, inH = 1360;
     constexpr int half = inW / 2;            // each ICH takes one lane group: half the line
-    // The picture is stored turned: an input column becomes a stored line of 1360 pixels,
-    // padded to 1400 pixels of two bytes, i.e. lines 3 KiB apart.
-    constexpr int lineBytes = 1400 * 2;
+    // Each ICH captures its half line of two-byte pixels as it comes (4240 bytes): the
+    // pitch holds that line, and the right half starts below the last line of the left.
+    constexpr int lineBytes = half * 2;
     constexpr uint32_t pitchKiB = (lineBytes + 1023) / 1024;
     constexpr int ichs[2] = {5, 6};
-    // Receiver 1 is port 5; with eight lanes its halves are source codes 12 and 14.
-    constexpr uint32_t sources[2] = {12, 14};
+    // Receiver 1 is V-by-One channel 0 (port 4); with eight lanes its halves are source
+    // codes 8 and 10.
+    constexpr uint32_t sources[2] = {8, 10};
 
     set_rtct(fd, 2);
     for (int i = 0; i < 2; ++i) {
@@ -35,8 +36,7 @@ void c331_manage::VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd)
         wr(fd, R(0x10, 0x1D, 2), inH, off);
         for (uint32_t r = 0x42; r <= 0x4C; ++r)
             wr(fd, R(0x11, r, 1), 0, off);   // no input-side scaling
-        // The right half lands half the turned picture further down.
-        const uint32_t start = uint32_t(i) * uint32_t(half) * pitchKiB * 1024;
+        const uint32_t start = uint32_t(i) * uint32_t(inH) * pitchKiB * 1024;
         for (uint32_t k = 0; k < 4; ++k)
             wr(fd, R(0x16, 0x1C + 4 * k, 4), planes[k] + start, off);
         wr(fd, R(0x16, 0x31, 1), pitchKiB, off);

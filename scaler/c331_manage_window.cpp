@@ -57,10 +57,14 @@ void c331_manage::kelApi_initEnvC331()
     // 2. One table entry per enabled window, in record order.
     bool oor = false;
     int n = 0;
+    for (int w = 0; w < kWindows; ++w)
+        record_entry[w] = entry_record[w] = -1;
     for (int w = 0; w < kWindows; ++w) {
         const int rec = kWinRecords + kWinRecordSize * w;
         if (w16(rec) == 0)
             continue;
+        record_entry[w] = n;
+        entry_record[n] = w;
         ST_WIN_INFO& e = gWininfo[n];
         e = ST_WIN_INFO();
         int layer = w16(kPriority + 2 * w);
@@ -111,10 +115,6 @@ void c331_manage::kelApi_initEnvC331()
             KEL_TRACE("\t OOR for %swin%d rotate:%d\r\n", variant, n, e.rotate);
             oor = true;
         }
-        if (e.enable == 0) {
-            KEL_TRACE("\t OOR for %swin0 disable\r", variant);
-            oor = true;
-        }
         if (e.input > 5) {
             KEL_TRACE("\t OOR for %swin:%d, input:%s\r\n", variant, n, input_name(e.input));
             oor = true;
@@ -123,6 +123,10 @@ void c331_manage::kelApi_initEnvC331()
             KEL_TRACE("\t OOR for %swin:%d y:%d h:%d, pnl->h\r\n", variant, n, y, height);
             oor = true;
         }
+        // A flags word such as 0x0100 counts the window in with an enabled byte of 0: that
+        // alone is no range failure; it is named only beside a real one.
+        if (oor && e.enable == 0)
+            KEL_TRACE("\t OOR for %swin0 disable\r", variant);
         ++n;
     }
     wincnt = n;
@@ -147,14 +151,16 @@ void c331_manage::kelApi_initEnvC331()
         used |= 1u << layer;
     }
 
-    // 5. Attributes of every window.
-    for (int w = 0; w < kWindows; ++w) {
-        const int attr = w16(kWinRecords + kWinRecordSize * w + 4) & 3;
-        if (w < wincnt)
-            gWininfo[w].attr = uint8_t(attr);
-        g_chg_attr[w] = 1;
-        PM_WIN_ATTR0[w] = attr & 1;
-        PM_WIN_ATTR1[w] = (attr >> 1) & 1;
+    // 5. Attributes of every window, at the entry its record has; entries beyond the
+    //    table keep none.
+    for (int e = 0; e < kWindows; ++e) {
+        const int w = entry_record[e];
+        const int attr = w >= 0 ? w16(kWinRecords + kWinRecordSize * w + 4) & 3 : 0;
+        if (e < wincnt)
+            gWininfo[e].attr = uint8_t(attr);
+        g_chg_attr[e] = 1;
+        PM_WIN_ATTR0[e] = attr & 1;
+        PM_WIN_ATTR1[e] = (attr >> 1) & 1;
     }
 }
 
@@ -167,6 +173,9 @@ void c331_manage::kelApi_initEnvC331Default()
     layout.rect = rects;
     kelApi_MultiWinGet(&layout);
     wincnt = layout.count;
+    // The preset takes the place of the records: record i edits entry i.
+    for (int i = 0; i < kWindows; ++i)
+        record_entry[i] = entry_record[i] = i < wincnt ? i : -1;
     for (int i = 0; i < wincnt && i < kWindows; ++i) {
         ST_WIN_INFO& e = gWininfo[i];
         const uint8_t input = e.input <= 5 ? e.input : 0;

@@ -174,8 +174,22 @@ bool measured(int bank, int reg, uint8_t& out)
                 out = (port < 0 || !signalOfPort(port).present) ? 0xFF : 0;
                 return true;
             }
-        return false;
     }
+    // The channel's own measurement, bank 0xA8 + 6 x ICH: the frame's line total less one
+    // (0x08, 2 bytes) and the active width (0x0A, 2 bytes) of the source it captures.
+    // ICH 1's bank is the input measurement bank, which answers above.
+    if (bank >= kChStatusBank && (bank - kChStatusBank) % 6 == 0 && (bank - kChStatusBank) / 6 < 8 &&
+        reg >= 0x08 && reg < 0x0C) {
+        const int ich = (bank - kChStatusBank) / 6;
+        const int port = portOfCode(state().regs[0][0x10 + ich]);
+        const Signal sig = port < 0 ? Signal{} : signalOfPort(port);
+        const uint32_t total = sig.present ? (sig.vtotal - 1) & 0xFFFF : 0xFFFF;
+        const uint32_t width = sig.present ? sig.hact & 0xFFFF : 0;
+        out = reg < 0x0A ? byteOf(total, reg - 0x08) : byteOf(width, reg - 0x0A);
+        return true;
+    }
+    if (bank == kChStatusBank)
+        return false;
     if (bank == kVboActBank) {
         for (int v = 0; v < 2; ++v)
             if (reg >= 0x10 + 8 * v && reg < 0x12 + 8 * v) {

@@ -36,7 +36,10 @@ struct ScalerFrame {
 //    and input<d>.interlaced override it. Receiver 0 carries 1920x1080@60 (2200 x 1125)
 //    unless the scenario says otherwise;
 //  - bank 0xA8 register 0x3E + 5 x ICH reads 0xFF while the channel's selected source
-//    (bank 0 register 0x10 + ICH) carries no signal.
+//    (bank 0 register 0x10 + ICH) carries no signal;
+//  - bank 0xA8 + 6 x ICH registers 0x08 (line total less one) and 0x0A (active width),
+//    2 bytes each, measure the channel's selected source (ICH 1's bank is 0xAE, where the
+//    input measurement answers).
 class ScalerModel {
 public:
     static constexpr uint8_t kChipId = 0x24;

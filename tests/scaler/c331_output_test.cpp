@@ -32,6 +32,12 @@ protected:
         m.load_hdmi();
         m.check_input_port(m.c331_fd);
     }
+    // Where one channel writes or reads its picture: first field buffer and line pitch.
+    struct Memory {
+        unsigned start, pitch;
+    };
+    static Memory written(int ich) { return {reg(0x16, 0x1C, 4, ich), reg(0x16, 0x31, 1, ich) * 1024}; }
+    static Memory read(int och) { return {reg(0x16, 0x08, 4, och), reg(0x16, 0x30, 1, och) * 1024}; }
     // Values written to one register, in order.
     static std::vector<unsigned> writes(int bank, int reg)
     {
@@ -290,4 +296,149 @@ TEST_F(ScalerOutput, AnUpdateThatNeverComesEndsTheOperationOnce)
     m.set_output(m.c331_fd);
     EXPECT_FALSE(m.povs_timed_out);
     EXPECT_LT(sim::SimBoard::virtualMicroseconds() - again, 1000000u);
+}
+
+TEST_F(ScalerOutput, EditsOfARecordReachTheWindowOfThatRecord)
+{
+    // Records (off, on, on): record 1 is the first window (cell 0), record 2 the second
+    // (cell 1).
+    twoCellWindow();
+    publish(2, 1920, 1080, 2200, 1125, 60);
+    setWord(window(0, 0), 0);
+    setWindow(1, 1, 0, 0, 1920, 1080);
+    setWindow(2, 1, 1920, 0, 1920, 1080);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.wincnt, 2);
+    ASSERT_EQ(m.PM_WIN_NUM[0], 0);
+    ASSERT_EQ(m.PM_WIN_NUM[1], 1);
+    auto apply = [&] {
+        m.c331_apply_flag = 1;
+        m.c331_apply_changes();
+        std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+    };
+    std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+
+    // Record 2 takes source 2 (port 0): the second window's ICH selects code 0.
+    setWord(window(2, 8), 2);
+    apply();
+    EXPECT_EQ(m.PM_INPUT[0], 1);
+    EXPECT_EQ(m.PM_INPUT[1], 0);
+    EXPECT_EQ(reg(0, 0x10 + m.ich_list[1][0]), 0u);
+    EXPECT_EQ(reg(0, 0x10 + m.ich_list[0][0]), 2u);
+
+    // Record 1 mirrored vertically: cell 0 reads upwards (OMWI 256 - P), from its last
+    // line (one line step past it), cell 1 does not.
+    setWord(window(1, 4), 2);
+    apply();
+    const Memory in = written(m.ich_list[0][0]), out = read(0);
+    EXPECT_EQ(out.pitch, 256 * 1024 - in.pitch);
+    EXPECT_EQ(out.start, in.start + (1080 - 1) * in.pitch + in.pitch);
+    EXPECT_EQ(read(1).pitch, written(m.ich_list[1][0]).pitch);
+
+    // Record 2 black: the background of cell 1 only.
+    setWord(window(2, 18), 1);
+    apply();
+    EXPECT_EQ(reg(0x08, 0x41, 1, 1), 1u);
+    EXPECT_EQ(reg(0x08, 0x41, 1, 0), 0u);
+}
+
+TEST_F(ScalerOutput, DotByDotWriteAndReadDescribeTheSameMemory)
+{
+    // Ports 0 and 1 side by side (DBD word 1, mode 20) over two 1920-wide cells.
+    twoCellWindow();
+    publish(2, 1920, 1080, 2200, 1125, 60);
+    setWord(window(0, 18), 0x0100);
+    setWord(window(0, 22), 1);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.PM_WIN_DBD_MODE[0], 20);
+    const int ich[2] = {m.ich_list[0][0], m.ich_list[0][1]};
+    ASSERT_GE(ich[1], 0);
+    EXPECT_EQ(reg(0, 0x10 + ich[0]), 0u);   // port 0, then port 1
+    EXPECT_EQ(reg(0, 0x10 + ich[1]), 2u);
+    for (int c = 0; c < 2; ++c) {
+        // Two-byte pixels on both sides; cell c starts where port c's capture starts, one
+        // line step before it, at the same pitch, and a pitch holds the 3840-pixel line.
+        EXPECT_EQ(reg(0, 0x71 + ich[c]), 0x11u) << c;
+        EXPECT_EQ(reg(0, 0x69 + c), 0x11u) << c;
+        const Memory in = written(ich[c]), out = read(c);
+        EXPECT_EQ(out.pitch, in.pitch) << c;
+        EXPECT_GE(in.pitch, 3840u * 2) << c;
+        EXPECT_EQ(out.start + out.pitch, in.start) << c;
+    }
+    EXPECT_EQ(written(ich[1]).start - written(ich[0]).start, 1920u * 2);
+
+    // A single dot-by-dot input that fits (DBD word 0): the ICH's own buffers, read back
+    // by the cell.
+    setWindow(0, 1, 0, 0, 1920, 1080);
+    setWord(window(0, 22), 0);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.PM_WIN_DBD_MODE[0], 1);
+    const Memory in = written(m.ich_list[0][0]), out = read(0);
+    EXPECT_EQ(in.start, m.PS_MEM_SC[m.ich_list[0][0]][0]);
+    EXPECT_EQ(out.pitch, in.pitch);
+    EXPECT_EQ(out.start + out.pitch, in.start);
+}
+
+TEST_F(ScalerOutput, AWindowWithoutAnInputChannelIsLeftDark)
+{
+    twoCellWindow();
+    setWindow(0, 1, 0, 0, 1920, 1080);
+    setWindow(1, 1, 1920, 0, 1920, 1080);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(reg(0x08, 0x42, 2, 1), 1920u);
+    // Source 4 names no port: the window keeps its cell and shows nothing in it, not the
+    // picture of ICH 0.
+    setWord(window(1, 8), 4);
+    relayout();
+    m.set_output(m.c331_fd);
+    EXPECT_LT(m.ich_list[1][0], 0);
+    EXPECT_EQ(reg(0x08, 0x42, 2, 1), 0u);
+    EXPECT_EQ(reg(0x08, 0x42, 2, 0), 1920u);
+}
+
+TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
+{
+    twoCellWindow();
+    setWindow(0, 1, 0, 0, 1920, 1080);
+    setWindow(1, 1, 1920, 0, 1920, 1080);
+    relayout();
+    m.set_output(m.c331_fd);
+    const int a = m.ich_list[0][0], b = m.ich_list[1][0];
+    ASSERT_GE(b, 0);
+    auto field = [&](int ich) { return int(m.rd(m.c331_fd, 0xAB0001 | unsigned(0x47 + ich) << 8) >> 2) & 3; };
+    auto freeze = [&] {
+        m.g_chg_output[0] = m.g_chg_output[1] = 1;
+        sim::ScalerModel::clearFrames();
+        m.set_freeze(m.c331_fd, 1);
+        m.g_chg_output[0] = m.g_chg_output[1] = 0;
+    };
+    // ICH b runs two fields behind: it is held once it reaches ICH a's field, which takes
+    // field time, not a burst of reads.
+    sim::ScalerModel::setFieldPhase(0x47 + b, 2);
+    freeze();
+    int aField = -1, bField = -1;
+    bool held = false;
+    for (const auto& f : sim::ScalerModel::frames()) {
+        if (!f.write && f.bank == 0xAB && f.reg == 0x47 + a && aField < 0)
+            aField = (f.value >> 2) & 3;
+        if (!f.write && f.bank == 0xAB && f.reg == 0x47 + b)
+            bField = (f.value >> 2) & 3;
+        if (f.write && f.bank == 0x10 + 0x10 * b && f.reg == 0x09 && f.value == 2) {
+            held = true;
+            break;
+        }
+    }
+    EXPECT_TRUE(held);
+    EXPECT_EQ(bField, aField);
+    // ICH b's field never comes round: after the bound it is held all the same.
+    sim::ScalerModel::setFieldPhase(0x47 + b, 0);
+    if (field(a) == 3)
+        sim::ScalerModel::setFieldPhase(0x47 + a, 1);
+    sim::ScalerModel::setStuckBits(0xAB, 0x47 + b, 0x0C);
+    freeze();
+    EXPECT_EQ(writes(0x10 + 0x10 * b, 0x09), (std::vector<unsigned>{2}));
 }

@@ -314,14 +314,30 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
 {
     m.VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(m.c331_fd);
     const unsigned planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
-    EXPECT_EQ(regN(0, 0x15, 2), 12u | 14u << 8);   // ICH 5 and 6: receiver 1's lane groups
+    // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10.
+    EXPECT_EQ(regN(0, 0x15, 2), 8u | 10u << 8);
     EXPECT_EQ(regN(0x60, 0x19, 2) + regN(0x70, 0x19, 2), 4240u);
-    EXPECT_EQ(regN(0x70, 0x1D, 2), 1360u);
     for (int k = 0; k < 4; ++k) {
         EXPECT_EQ(regN(0x66, 0x1C + 4 * k, 4), planes[k]);
-        // ICH 6 writes 2120 lines of 1400 two-byte pixels (3 KiB) further on.
-        EXPECT_EQ(regN(0x76, 0x1C + 4 * k, 4), planes[k] + 2120u * 3072u);
-        EXPECT_EQ(regN(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads
+        EXPECT_EQ(regN(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
+    }
+    // What the picture needs, from the registers: each ICH's pitch holds its captured line
+    // of two-byte pixels, and the two captures stay apart and inside their plane.
+    struct Capture {
+        unsigned start, pitch, line, lines;
+    };
+    auto capture = [&](int bank, int k) {
+        return Capture{regN(bank + 6, 0x1C + 4 * k, 4), regN(bank + 6, 0x31, 1) * 1024, 2 * regN(bank, 0x19, 2),
+                       regN(bank, 0x1D, 2)};
+    };
+    for (int k = 0; k < 4; ++k) {
+        const Capture a = capture(0x60, k), b = capture(0x70, k);
+        EXPECT_GE(a.pitch, a.line);
+        EXPECT_GE(b.pitch, b.line);
+        EXPECT_GE(b.start, a.start + (a.lines - 1) * a.pitch + a.line) << "plane " << k;
+        if (k < 3) {
+            EXPECT_LE(b.start + (b.lines - 1) * b.pitch + b.line, planes[k + 1]) << "plane " << k;
+        }
     }
     EXPECT_EQ(regN(0x18, 0x08, 2), 0x0511u);   // output channel 1: 1360 x 4240 from ICH 5
     EXPECT_EQ(regN(0x18, 0x42, 2), 1360u);

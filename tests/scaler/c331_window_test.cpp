@@ -75,6 +75,11 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     EXPECT_EQ(m.PM_WIN_DBD_MODE[2], 1);
     EXPECT_EQ(m.gWininfo[2].blackfreeze, 2);
     EXPECT_EQ(m.PM_WIN_FADE_EN[2], 1);
+    // Flags 0x0100 (enabled byte 0) count the window in and are no range failure.
+    setWord(window(2, 0), 0x0100);
+    m.kelApi_initEnvC331();
+    ASSERT_EQ(m.wincnt, 3);
+    EXPECT_EQ(m.gWininfo[2].x, 960);
 
     // A window 10 pixels wider than the panel: the whole table becomes the default layout.
     setWindow(2, 0, 970, 0, 960, 540);
@@ -169,6 +174,33 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     EXPECT_EQ(m.ich_list[0][0], 0);
     EXPECT_EQ(m.ich_list[0][1], 1);
     EXPECT_EQ(m.ich_list[0][2], -1);
+
+    // A single channel goes next to a used one, so whole pairs stay free: (channels in
+    // use, interlaced port) -> channel found.
+    struct Pick {
+        unsigned used;
+        int interlaced, ich;
+    } picks[] = {{0x00, 0, 0}, {0x04, 0, 3}, {0x01, 0, 1}, {0x03, 0, 2}, {0x05, 0, 1}, {0x07, 0, 3},
+                 {0x0F, 0, 4}, {0x0F, 1, -1}, {0x1F, 0, 5}, {0x4F, 0, 7}, {0x3F, 0, 6}, {0xFF, 0, -1}};
+    for (const Pick& p : picks) {
+        for (int c = 0; c < 8; ++c)
+            m.ich_owner[c] = (p.used >> c) & 1 ? 5 : -1;
+        EXPECT_EQ(m.check_ich(p.interlaced, 0), p.ich) << std::hex << p.used << " " << p.interlaced;
+    }
+    // An interlaced window finding ICH 0-3 taken: the first of them whose owner is not
+    // interlaced (ICH 1, window 2) moves to the lowest free of ICH 4-7 and is re-applied.
+    const int taken[8] = {1, 2, 3, 3, 4, -1, -1, -1};
+    std::copy(std::begin(taken), std::end(taken), std::begin(m.ich_owner));
+    m.PM_INPUT[1] = 0;
+    m.PM_INPUT[2] = 1;
+    m.PM_INPUT[3] = 0;
+    m.PI_PORT_INFO[0].IP = 1;
+    m.PI_PORT_INFO[1].IP = 0;
+    m.g_chg_input[2] = 0;
+    EXPECT_EQ(m.adjust_ich(1, 0, 0), 0);
+    EXPECT_EQ(m.ich_owner[1], 0);
+    EXPECT_EQ(m.ich_owner[5], 2);
+    EXPECT_EQ(m.g_chg_input[2], 2);
 }
 
 TEST_F(ScalerWindows, ChannelSourceCodes)
@@ -308,22 +340,33 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     EXPECT_EQ(m.gWininfo[0].totalv, 2);
     EXPECT_EQ(list(0), (std::vector<int>{0, 1}));
 
-    // Two by two: from the right column into the lower row the list would be one short;
-    // the window fails alone, the next one is served.
+    // Two by two, the screen cut into a left and a right half: each half is one column
+    // across and two rows down, cells 0 and 2 on the left, 1 and 3 on the right.
     grid(7, 2, 2);
     m.wincnt = 2;
-    place(0, 1930, 10, 1910, 1990);
-    place(1, 0, 0, 1000, 1000);
+    place(0, 0, 0, 1920, 2160);
+    place(1, 1920, 0, 1000, 2160);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_TRUE(list(0).empty());
-    EXPECT_EQ(list(1), (std::vector<int>{0}));
+    EXPECT_EQ(list(0), (std::vector<int>{0, 2}));
+    EXPECT_EQ(list(1), (std::vector<int>{1, 3}));
+    for (int w = 0; w < 2; ++w) {
+        EXPECT_EQ(m.gWininfo[w].totalh, 1);
+        EXPECT_EQ(m.gWininfo[w].totalv, 2);
+    }
 
     // The channels' enable bits follow their owners.
+    m.wincnt = 1;
     m.kelApi_MultiWinChInit();
-    EXPECT_EQ(m.PM_WIN_NUM[0], 1);
+    EXPECT_EQ(m.g_chg_output[0], 1);   // the rebuild asks for an output update
+    EXPECT_EQ(m.PM_WIN_NUM[2], 0);
+    EXPECT_EQ(m.PM_AREA_NUM[2], 1);
     EXPECT_EQ(m.PM_WIN_NUM[1], 6);
-    EXPECT_EQ(reg(0, 0x08) & 1, 1u);
+    EXPECT_EQ(reg(0, 0x0A) & 1, 1u);
     EXPECT_EQ(reg(0, 0x09) & 1, 0u);
+    m.wincnt = 2;
+    m.kelApi_MultiWinChInit();
+    EXPECT_EQ(m.PM_WIN_NUM[3], 1);
+    EXPECT_EQ(reg(0, 0x09) & 1, 1u);
     EXPECT_EQ(m.PM_WIN_OFFSET[1][1], 920);   // 1920 - 1000 to the cell's right edge
 }
 
