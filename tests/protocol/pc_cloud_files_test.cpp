@@ -79,7 +79,7 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 20), std::string(data.begin(), data.end()));
     EXPECT_EQ(g_reconfig_4g, 1);
     EXPECT_EQ(g_rconfig_device_utorcloud, 1);
-    EXPECT_EQ(FileBufOwner::owner(), FileBufOwner::None);
+    EXPECT_TRUE(FileBufOwner::acquire(FileBufOwner::UsbUpgrade));   // stored: free to others
     // Now the file exists.
     EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 0)))), (Bytes{1, 65, 1, 102, 0}));
 

@@ -186,12 +186,17 @@ TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
         EXPECT_EQ(reply(deal(req(0xC0, s))), (Bytes{1, 1, 2}));
         EXPECT_EQ(g_kel_file_deal_para.type, 0);
     }
-    for (const std::string& name : {std::string("../x"), std::string(".hidden"), std::string(65, 'a'), std::string(),
-                                    std::string("a/b"), std::string("a b")})
+    // Names: only separators, NUL and control characters, a leading dot and more than 255
+    // bytes are refused; spaces and Chinese are names a PC sends.
+    for (const std::string& name : {std::string("../x"), std::string(".hidden"), std::string(256, 'a'), std::string(),
+                                    std::string("a/b"), std::string("a\\b"), std::string("a\0b", 3),
+                                    std::string("a\tb"), std::string("a\x7f"), std::string("a\xc2\x85")})
         EXPECT_EQ(reply(deal(req(0xC0, named(7, name, 9, 10)))), (Bytes{1, 7, 2})) << name;
+    for (const std::string& name : {std::string(255, 'a'), std::string("scan 01.bin"), std::string("\xe5\xb1\x8f.bin")})
+        EXPECT_EQ(reply(deal(req(0xC0, named(7, name, 13, 10)))), (Bytes{0, 7, 0})) << name;
     EXPECT_EQ(reply(deal(req(0xC0, named(7, "ok.bin", 5, 10)))), (Bytes{1, 7, 2}));
-    Bytes r = reply(deal(req(0xC0, named(8, "../../etc/x", 9, 0))));
-    EXPECT_EQ(r, (Bytes{0, 4, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, named(8, "../../etc/x", 9, 0)))), (Bytes{0, 8, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, named(8, "nothing", 7, 0)))), (Bytes{0, 4, 0, 0, 0, 0, 0}));
 
     // Blocks past the type's area or longer than the frame are refused.
     ASSERT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
