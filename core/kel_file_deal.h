@@ -16,30 +16,53 @@ struct KelFileDeal {
     uint32_t size = 0;        // the size announced by the start command
     // The application image "/data/app/kelM57N2" was written and read back whole since the
     // last application transfer began: only then may the upgrade finish move it into place.
+    // Set, read and cleared only under message_deal::transfer_mutex.
     bool app_image_ready = false;
 };
 extern KelFileDeal g_kel_file_deal_para;
 // The file opened by a PC read transfer (null when none); under Utils::_file_deal_mutex.
 extern std::FILE* file_velin;
 
+struct FileBufHolder {
+    const void* link = nullptr;
+    uint64_t peer = 0;
+    bool operator==(const FileBufHolder& o) const { return link == o.link && peer == o.peer; }
+    bool operator!=(const FileBufHolder& o) const { return !(*this == o); }
+};
+
 class FileBufOwner {
 public:
     enum Owner { None = 0, PcFileTransfer, PcCloudFile, UsbUpgrade, Module4G };
+    // Who within an owner holds the buffer: the PC transfers belong to the link (its command
+    // handler) and the peer on it that started them, so a second PC cannot write into, end
+    // or cancel the first one's transfer. Users with one peer leave it empty.
+    using Holder = FileBufHolder;
     // An owner that has not used the buffer for this many 10 ms ticks loses it to the next
     // one that asks (a PC that went away mid-transfer does not block the buffer for ever).
     static constexpr uint32_t kIdleTicks = 3000;
 
-    // true when the buffer was free, already the caller's, or its owner was idle too long;
-    // the caller then owns it (and its idle time starts again).
-    static bool acquire(Owner who);
-    // true (and the idle time starts again) while who owns the buffer.
-    static bool use(Owner who);
-    static void release(Owner who);
+    // true when the buffer was free, already the caller's, finished with, or its holder was
+    // idle too long; the caller then holds it (and its idle time starts again). Never while
+    // its holder is storing.
+    static bool acquire(Owner who, const Holder& by = Holder());
+    // true (and the idle time starts again) while by holds the buffer for who.
+    static bool use(Owner who, const Holder& by = Holder());
+    // The holder is done: it may still use what the buffer holds until anyone else
+    // acquires it, which it may at once.
+    static void settle(Owner who, const Holder& by = Holder());
+    // While the holder stores the buffer's content (slowly, outside the transfer lock) no
+    // idle time-out takes it away. begin_store is false when by does not hold it.
+    static bool begin_store(Owner who, const Holder& by = Holder());
+    static void end_store(Owner who, const Holder& by = Holder());
+    static void release(Owner who, const Holder& by = Holder());
     static Owner owner();
     static void reset();   // nobody owns it (tests)
 
 private:
     static std::mutex s_mutex;
     static Owner s_owner;
+    static Holder s_holder;
     static uint32_t s_stamp;
+    static bool s_settled;
+    static bool s_storing;
 };

@@ -145,10 +145,7 @@ int message_deal::message_group_deal(unsigned char* frame, unsigned int len, uns
     case 0xA2: return barcode_group(frame);
     case 0xA4: return net_eth_group(frame);
     case 0xB0: return vedio_write_single_para(frame, len);
-    case 0xC0: {
-        std::lock_guard<std::mutex> hold(transfer_mutex);
-        return write_file_group(frame);
-    }
+    case 0xC0: return write_file_group(frame);   // takes transfer_mutex itself
     case 0xC1: return write_edid_table_group(frame);
     case 0xC3:
         if (len > 10 && frame[10] == 11)
@@ -1135,10 +1132,15 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         g_app_reset_flag = 1;
         Utils::system_mutex("chmod 777 -R /data/app", nullptr);
         board::Clock::sleepMs(10);
-        // Only an image that arrived whole and read back right replaces the program.
-        if (g_kel_file_deal_para.app_image_ready) {
-            board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
-            g_kel_file_deal_para.app_image_ready = false;
+        // Only an image that arrived whole and read back right replaces the program; the
+        // flag and the image change together under the transfer lock, so a transfer that
+        // ends on another link meanwhile is either moved whole or not at all.
+        {
+            std::lock_guard<std::mutex> hold(transfer_mutex);
+            if (g_kel_file_deal_para.app_image_ready) {
+                board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+                g_kel_file_deal_para.app_image_ready = false;
+            }
         }
         if (g_update_status == 0) {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);

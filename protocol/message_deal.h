@@ -1,4 +1,6 @@
 #pragma once
+#include "core/kel_file_deal.h"
+
 #include <QByteArray>
 #include <cstdint>
 #include <mutex>
@@ -129,6 +131,11 @@ public:
     unsigned int frame_len;
     // Largest escaped reply the owning link can carry.
     unsigned int reply_limit;
+    // The peer (address and port) whose frame is being handled, set by a link that serves
+    // several peers through this handler before each frame; 0 where the link has one. A file
+    // transfer belongs to the handler and peer that started it.
+    uint64_t peer = 0;
+    FileBufOwner::Holder holder() const { return FileBufOwner::Holder{this, peer}; }
 
     // --- screen capture served through RAM 0x800000 .. 0xA0007F ---
     // The capture is a PNG of the primary screen taken on the GUI thread; it is kept in its

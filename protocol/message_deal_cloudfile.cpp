@@ -26,6 +26,9 @@ YP_FILE g_yp_r_file;
 
 namespace {
 
+// The handler and peer whose receive transfer g_yp_r_file is (under transfer_mutex).
+FileBufOwner::Holder s_recv_holder;
+
 enum : uint8_t { kBarcode = 1, kCaFile = 2, kSetInfo = 4 };
 enum : uint16_t { kIdBarcode = 100, kIdCaFile = 101, kIdSetInfo = 102 };
 enum : uint8_t { kDone = 200, kNoFile = 64, kExists = 65, kTooBig = 66, kWrongId = 74, kWrongOffset = 75,
@@ -99,21 +102,35 @@ int message_deal::YP_SendFile(unsigned char* frame)
         return reply5(frame, 1, kNoFile, 0);
     const uint32_t size = rd32(frame + 14);
     const bool start = frame[18] == 1;
-    name_of(frame + 10, rec.kind, rec.id);
+    uint8_t kind;
+    uint16_t id;
+    name_of(frame + 10, kind, id);
+    // Asks and unknown names answer from the request alone: the record may be another
+    // peer's transfer in progress (an unknown name clears only the caller's own).
+    if (kind == 0) {
+        if (FileBufOwner::use(FileBufOwner::PcCloudFile, holder()))
+            rec = YP_FILE{};
+        return reply5(frame, 1, kNoFile, 0);
+    }
+    if (!start) {
+        bool exists = false;
+        if (kind != kBarcode) {
+            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+            exists = board::Files::exists(path_of(kind));
+        }
+        return reply5(frame, 1, exists ? kExists : size <= limit_of(kind) ? kNoFile : kTooBig, id);
+    }
+    // A file's data is assembled in the shared buffer behind room for its header: only
+    // within the file's limit, and only while nobody else uses the buffer or the record.
+    const bool tooBig = kind != kBarcode && size > limit_of(kind);
+    if (tooBig || !FileBufOwner::acquire(FileBufOwner::PcCloudFile, holder()))
+        return reply5(frame, 1, tooBig ? kTooBig : kNoFile, id);
+    std::memset(fileBuf_velin, 0, kFileBufVelinSize);
+    rec.kind = kind;
+    rec.id = id;
     rec.size = size;
     rec.offset = 0;
-    if (rec.kind == 0)
-        return reply5(frame, 1, kNoFile, 0);
-    if (!start) {
-        // Asked whether the file could be sent.
-        bool exists = false;
-        if (rec.kind != kBarcode) {
-            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-            exists = board::Files::exists(path_of(rec.kind));
-        }
-        return reply5(frame, 1, exists ? kExists : size <= limit_of(rec.kind) ? kNoFile : kTooBig, rec.id);
-    }
-    if (rec.kind == kBarcode) {
+    if (kind == kBarcode) {
         if (ConfigEngine* c = ConfigEngine::p_config) {
             c->write_config_variant(ConfigItem::Barcode, QString(" "));
             board::Files::sync();
@@ -122,17 +139,7 @@ int message_deal::YP_SendFile(unsigned char* frame)
             std::lock_guard<std::mutex> hold(g_str_globals_mutex);
             g_str_barcode = stored;
         }
-        return reply5(frame, 0, kDone, rec.id);
     }
-    // A file's data is assembled in the shared buffer behind room for its header: only
-    // within the file's limit, and only while nobody else uses the buffer.
-    const bool tooBig = size > limit_of(rec.kind);
-    if (tooBig || !FileBufOwner::acquire(FileBufOwner::PcCloudFile)) {
-        const uint16_t id = rec.id;
-        rec = YP_FILE{};
-        return reply5(frame, 1, tooBig ? kTooBig : kNoFile, id);
-    }
-    std::memset(fileBuf_velin, 0, kFileBufVelinSize);
     return reply5(frame, 0, kDone, rec.id);
 }
 
@@ -144,7 +151,13 @@ int message_deal::YP_SendFileData(unsigned char* frame)
     const uint16_t id = rd16(frame + 10);
     const uint32_t offset = rd32(frame + 12);
     const unsigned n = rd16(frame + 16);
-    const bool beyond = uint64_t(offset) + n > rec.size || 18 + n > frame_len;
+    // Blocks belong to the peer that started the transfer (another one's, or one whose
+    // buffer went to another user, is refused as a wrong id).
+    if (!FileBufOwner::use(FileBufOwner::PcCloudFile, holder()))
+        return reply5(frame, 1, kWrongId, rec.id);
+    // Bounded by the announced size, the kind's limit (so by the buffer) and the frame.
+    const uint64_t reach = uint64_t(offset) + n;
+    const bool beyond = reach > rec.size || reach > limit_of(rec.kind) || 18 + n > frame_len;
     if (id != rec.id)
         return reply5(frame, 1, beyond ? kBeyond : offset == rec.offset ? kWrongId : kWrongOffset, rec.id);
     if (offset != rec.offset)
@@ -152,8 +165,6 @@ int message_deal::YP_SendFileData(unsigned char* frame)
     if (beyond)
         return reply5(frame, 1, kBeyond, rec.id);
     if (rec.kind == kCaFile || rec.kind == kSetInfo) {
-        if (!FileBufOwner::use(FileBufOwner::PcCloudFile))
-            return reply5(frame, 1, kWrongId, rec.id);   // the buffer went to another user
         std::memcpy(fileBuf_velin + header_of(rec.kind) + offset, frame + 18, n);
         rec.offset += n;
     }
@@ -165,12 +176,16 @@ int message_deal::YP_SendFileEND(unsigned char* frame)
     YP_FILE& rec = g_yp_s_file;
     const uint16_t id = frame_len >= 16 ? rd16(frame + 10) : 0;
     const uint32_t size = frame_len >= 16 ? rd32(frame + 12) : 0;
+    if (!FileBufOwner::use(FileBufOwner::PcCloudFile, holder()))
+        return reply5(frame, 1, kWrongId, rec.id);
     if (frame_len < 16 || id != rec.id || size != rec.size)
         return reply5(frame, 1, size != rec.size ? kBeyond : kWrongId, rec.id);
-    if (rec.kind != kCaFile && rec.kind != kSetInfo)
+    if (rec.kind != kCaFile && rec.kind != kSetInfo) {
+        FileBufOwner::settle(FileBufOwner::PcCloudFile, holder());
         return reply5(frame, 0, kDone, rec.id);
-    // Only a file that came whole, into a buffer still its own, is stored.
-    if (rec.offset != rec.size || !FileBufOwner::use(FileBufOwner::PcCloudFile))
+    }
+    // Only a file that came whole is stored.
+    if (rec.offset != rec.size || rec.size > limit_of(rec.kind))
         return reply5(frame, 1, kSizeDiffers, rec.id);
     unsigned length;
     if (rec.kind == kCaFile) {
@@ -188,7 +203,9 @@ int message_deal::YP_SendFileEND(unsigned char* frame)
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
         stored = board::Files::writeAtomically(path_of(rec.kind), fileBuf_velin, length);
     }
-    FileBufOwner::release(FileBufOwner::PcCloudFile);
+    // The record and the buffer stay as they are: a second end stores the file again,
+    // until anyone else takes the buffer.
+    FileBufOwner::settle(FileBufOwner::PcCloudFile, holder());
     if (!stored)
         return reply5(frame, 1, kNoFile, rec.id);
     if (rec.kind == kSetInfo)
@@ -215,11 +232,11 @@ int message_deal::YP_SendFileEND(unsigned char* frame)
 int message_deal::YP_SendFileCancel(unsigned char* frame)
 {
     YP_FILE& rec = g_yp_s_file;
-    if (frame_len < 12 || rd16(frame + 10) != rec.id)
+    const uint16_t id = frame_len >= 12 ? rd16(frame + 10) : 0;
+    if (frame_len < 12 || id != rec.id || !FileBufOwner::use(FileBufOwner::PcCloudFile, holder()))
         return reply5(frame, 1, kWrongId, rec.id);
-    const uint16_t id = rec.id;
     rec = YP_FILE{};
-    FileBufOwner::release(FileBufOwner::PcCloudFile);
+    FileBufOwner::release(FileBufOwner::PcCloudFile, holder());
     return reply5(frame, 0, kDone, id);
 }
 
@@ -236,14 +253,17 @@ int message_deal::YP_RecvFile(unsigned char* frame)
     rec = YP_FILE{};
     rec.kind = kind;
     rec.id = id;
+    s_recv_holder = holder();
     bool found = kind != 0;
     if (kind == kBarcode) {
         // The barcode has no file: its text is what the blocks serve.
         rec.size = uint32_t(barcode_text().size());
     } else if (kind != 0) {
+        // The size is the header's, whatever its first byte; a file shorter than its header
+        // has none.
         unsigned char head[kCaHeader];
         const unsigned h = header_of(kind);
-        found = read_stored(path_of(kind), 0, head, h) == h && head[0] == 0xAA;
+        found = read_stored(path_of(kind), 0, head, h) == h;
         rec.size = found ? (kind == kCaFile ? rd32(head + 3) : rd16(head + 1)) : 0;
         if (!found) {
             board::Files::sync();
@@ -263,7 +283,7 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
     const uint32_t offset = frame_len >= 16 ? rd32(frame + 12) : 0;
     unsigned n = 0;
     unsigned char status = 0, code = kDone;
-    if (frame_len < 16 || id != rec.id || offset != rec.offset) {
+    if (frame_len < 16 || s_recv_holder != holder() || id != rec.id || offset != rec.offset) {
         status = 1;
         code = (frame_len >= 16 && id != rec.id && offset == rec.offset) ? kWrongId : kWrongOffset;
     } else if (rec.kind == kCaFile) {
@@ -272,15 +292,16 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
         board::Clock::sleepMs(1);
         rec.offset += n;
     } else if (rec.kind == kBarcode || rec.kind == kSetInfo) {
-        // The whole content in one block: the barcode text, or the settings file's length
-        // word and data (the size counts both).
-        if (offset == 0) {
+        // Every block carries size bytes: the barcode text, or the settings file's length
+        // word and data (the size counts both); what the file or text lacks is 0.
+        n = rec.size;
+        if (protocol_phy::reply_fits(frame, 11 + n, reply_limit)) {
+            std::memset(frame + 21, 0, n);
             if (rec.kind == kBarcode) {
                 const QByteArray text = barcode_text();
-                n = std::min<unsigned>(unsigned(text.size()), rec.size);
-                std::memcpy(frame + 21, text.constData(), n);
+                std::memcpy(frame + 21, text.constData(), std::min<unsigned>(unsigned(text.size()), n));
             } else {
-                n = unsigned(read_stored(kSetInfoPath, 1, frame + 21, rec.size));
+                read_stored(kSetInfoPath, 1, frame + 21, n);
             }
         }
         rec.offset += rec.size;
@@ -303,7 +324,7 @@ int message_deal::YP_RecvFileEnd(unsigned char* frame)
     const uint16_t id = frame_len >= 16 ? rd16(frame + 10) : 0;
     const uint32_t size = frame_len >= 16 ? rd32(frame + 12) : 0;
     const bool sizeOk = frame_len >= 16 && size == rec.size;
-    if (frame_len >= 16 && id == rec.id)
+    if (frame_len >= 16 && id == rec.id && s_recv_holder == holder())
         return reply5(frame, sizeOk ? 0 : 1, sizeOk ? kDone : kSizeDiffers, rec.id);
     return reply5(frame, 1, sizeOk ? kWrongIdRightSize : kSizeDiffers, rec.id);
 }
@@ -311,10 +332,11 @@ int message_deal::YP_RecvFileEnd(unsigned char* frame)
 int message_deal::YP_RecvFileCancel(unsigned char* frame)
 {
     YP_FILE& rec = g_yp_r_file;
-    if (frame_len < 12 || rd16(frame + 10) != rec.id)
+    if (frame_len < 12 || rd16(frame + 10) != rec.id || s_recv_holder != holder())
         return reply5(frame, 1, kWrongId, rec.id);
     const uint16_t id = rec.id;
     rec = YP_FILE{};
+    s_recv_holder = FileBufOwner::Holder();
     return reply5(frame, 0, kDone, id);
 }
 

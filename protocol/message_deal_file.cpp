@@ -21,6 +21,8 @@
 #include <QDir>
 #include <QMetaObject>
 #include <cstring>
+#include <filesystem>
+#include <sys/statvfs.h>
 
 using pcf::put32;
 using pcf::rd16;
@@ -32,7 +34,8 @@ constexpr unsigned kLogoHeader = 372;
 constexpr uint32_t kFirmwareArea = 0x500000;
 constexpr uint32_t kLogoArea = 0x60000;
 constexpr uint32_t kConfigArea = 0x400000;
-constexpr unsigned kNameMax = 64;
+constexpr unsigned kNameMax = 255;              // bytes of UTF-8, as a file system allows
+constexpr uint64_t kReserveMin = 2u << 20;      // free space kept for the device's own files
 const char* const kAppImage = "/data/app/kelM57N2";
 const char* const kPackageDir = "/data/rcvrecovery";
 const char* const kScanDir = "/data/smartmapping";
@@ -51,19 +54,27 @@ uint32_t capacity(uint8_t type)
     }
 }
 
-// A name from the network becomes part of a path: 1 to 64 characters of [A-Za-z0-9._-],
-// not starting with '.', so it can neither leave its folder nor be hidden.
+// A name from the network becomes one path component: no separator, NUL or control
+// character (C0, DEL and C1), not "." led (so neither ".." nor hidden), 1 to 255 bytes.
 bool safe_name(const unsigned char* p, unsigned n)
 {
     if (n < 1 || n > kNameMax || p[0] == '.')
         return false;
     for (unsigned i = 0; i < n; ++i) {
         const unsigned char c = p[i];
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-'))
+        if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F)
             return false;
+        if (c == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F)
+            return false;   // U+0080..U+009F
     }
     return true;
 }
+
+// The read transfer's digest: a read on one link must not disturb a write's digest (md5)
+// on another.
+MD5 read_md5;
+// The handler and peer whose read transfer holds file_velin (under transfer_mutex).
+FileBufOwner::Holder reader;
 
 // The mode number of an "MO" name (its third and fourth characters in hexadecimal), or 0.
 unsigned mode_number(const unsigned char* name)
@@ -159,38 +170,66 @@ bool write_partition(const char* device, uint32_t length)
     return ok;
 }
 
-enum class Stored { Ok, NotOpened, Differs };
+enum class Stored { Ok, NotOpened, Differs, NoRoom };
 
-// Writes the first size bytes of the buffer to path and reads them back; a file that does
-// not read back the same is removed.
+// Whether size more bytes can be stored under "/data" and still leave the reserve free:
+// 2 MiB, or the largest of the device's own files if that is more, so the parameter block,
+// settings and names can always be saved again.
+bool room_for(uint64_t size)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    uint64_t reserve = kReserveMin;
+    const fs::path own[] = {board::Files::map("/data/ram_device_info"), board::Files::map("/data/configs")};
+    for (const fs::path& p : own) {
+        if (fs::is_regular_file(p, ec)) {
+            reserve = std::max<uint64_t>(reserve, fs::file_size(p, ec));
+            continue;
+        }
+        for (const fs::directory_entry& e : fs::directory_iterator(p, ec))
+            if (e.is_regular_file(ec))
+                reserve = std::max<uint64_t>(reserve, e.file_size(ec));
+    }
+    // The nearest existing folder on the way to "/data" tells the file system's free space.
+    std::string where = board::Files::map("/data");
+    struct statvfs st;
+    while (::statvfs(where.c_str(), &st) != 0) {
+        const size_t cut = where.rfind('/');
+        if (cut == std::string::npos || cut == 0)
+            return false;
+        where.resize(cut);
+    }
+    const uint64_t free = uint64_t(st.f_bavail) * st.f_frsize;
+    return free >= reserve && free - reserve >= size;
+}
+
+// Stores the first size bytes of the buffer as path so that path always holds the old file
+// or the whole new one: the bytes go to a hidden file beside it (written, flushed and
+// synced), are read back, and only then renamed over path. A failure leaves the old file.
 Stored store_file(const std::string& path, uint32_t size)
 {
-    const std::string host = board::Files::map(path);
+    const size_t slash = path.rfind('/');
+    const std::string folder = path.substr(0, slash);
+    const std::string staging = folder + "/." + path.substr(slash + 1) + ".part";
+    if (!room_for(size))
+        return Stored::NoRoom;
+    bool written;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        board::Files::makeDirs(path.substr(0, path.rfind('/')));
-        std::FILE* f = std::fopen(host.c_str(), "wb+");
-        if (!f) {
-            KEL_TRACE("\n falid open erro  00!!!!\n falid open erro  01!!!!");
-        } else {
-            const bool written = std::fwrite(fileBuf_velin, 1, size, f) == size;
-            const bool closed = std::fclose(f) == 0;
-            if (!written || !closed)
-                f = nullptr;
-        }
-        if (!f) {
-            board::Files::remove(path);
-            board::Files::sync();
-            board::Clock::sleepMs(10);
-            return Stored::NotOpened;
-        }
+        board::Files::makeDirs(folder);
+        written = board::Files::writeAtomically(staging, fileBuf_velin, size);
+    }
+    if (!written) {
+        KEL_TRACE("\n falid open erro  00!!!!\n falid open erro  01!!!!");
+        board::Files::remove(staging);
+        return Stored::NotOpened;
     }
     board::Files::sync();
     board::Clock::sleepMs(10);
     bool same = true;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        std::FILE* f = std::fopen(host.c_str(), "rb");
+        std::FILE* f = std::fopen(board::Files::map(staging).c_str(), "rb");
         if (!f)
             same = false;
         unsigned char chunk[1024];
@@ -203,13 +242,16 @@ Stored store_file(const std::string& path, uint32_t size)
         }
         if (f)
             std::fclose(f);
+        if (same && !board::Files::move(staging, path)) {
+            board::Files::remove(staging);
+            return Stored::NotOpened;
+        }
     }
     if (!same) {
-        board::Files::remove(path);
-        board::Files::sync();
-        board::Clock::sleepMs(10);
+        board::Files::remove(staging);
         return Stored::Differs;
     }
+    board::Files::sync();
     return Stored::Ok;
 }
 
@@ -273,10 +315,13 @@ int message_deal::write_file_group(unsigned char* frame)
 {
     if (frame_len < 11)
         return 0;
+    // The end stores the file outside the lock (it may write 5 MiB of flash).
+    if (frame[10] == 3)
+        return write_file_end(frame);
+    std::lock_guard<std::mutex> hold(transfer_mutex);
     switch (frame[10]) {
     case 1: return write_file_start(frame);
     case 2: return write_file_block(frame);
-    case 3: return write_file_end(frame);
     case 4: return read_file_start(frame);
     case 5: return read_file_block(frame);
     case 6: return read_file_end(frame);
@@ -291,25 +336,32 @@ int message_deal::write_file_group(unsigned char* frame)
     }
 }
 
+// Clears the record, but only for the transfer's own peer or when no PC transfer runs: a
+// refused start from another peer leaves a running transfer alone.
 void message_deal::disarm_write()
 {
+    if (FileBufOwner::owner() == FileBufOwner::PcFileTransfer && !FileBufOwner::use(FileBufOwner::PcFileTransfer, holder()))
+        return;
     g_kel_file_deal_para.type = 0;
     g_kel_file_deal_para.path.clear();
-    FileBufOwner::release(FileBufOwner::PcFileTransfer);
+    FileBufOwner::release(FileBufOwner::PcFileTransfer, holder());
 }
 
-// Arms the record for a write transfer; false (record disarmed) when the buffer is busy
-// or the size does not fit.
+// Arms the record for a write transfer; false when the size does not fit the type's area
+// or the free space, or the buffer is in other hands. The buffer is cleared at least as
+// far as the file reaches, so no earlier upload's bytes can be stored with it.
 bool message_deal::arm_write(uint8_t type, const std::string& path, uint32_t size, uint32_t clear)
 {
     KelFileDeal& rec = g_kel_file_deal_para;
-    if (size > capacity(type) || !FileBufOwner::acquire(FileBufOwner::PcFileTransfer))
+    const bool stored = type != kKernel && type != kLogo && type != kBoot;
+    if (size > capacity(type) || (stored && !room_for(size)) ||
+        !FileBufOwner::acquire(FileBufOwner::PcFileTransfer, holder()))
         return false;
     if (type == kApp || type == kKernel)
         REG_comm_flag();   // the firmware-update display and its announcement
     if (type == kApp)
         rec.app_image_ready = false;
-    std::memset(fileBuf_velin, 0, clear);
+    std::memset(fileBuf_velin, 0, std::max(clear, size));
     rec.type = type;
     rec.path = path;
     rec.size = size;
@@ -327,11 +379,15 @@ int message_deal::write_file_start(unsigned char* frame)
         auto is = [&](const char* n) { return std::memcmp(name, n, 4) == 0; };
         const unsigned mode = mode_number(name);
         if (is("FBOT")) {
-            disarm_write();
-            rec.type = kBoot;   // accepted without an answer; its blocks are not kept
-            return 0;
-        }
-        if (is("FMCU"))
+            // Accepted without an answer; its blocks are not kept. It still holds the
+            // record, so it cannot take another peer's running transfer.
+            if (FileBufOwner::acquire(FileBufOwner::PcFileTransfer, holder())) {
+                rec.type = kBoot;
+                rec.path.clear();
+                return 0;
+            }
+            ok = false;
+        } else if (is("FMCU"))
             ok = arm_write(kApp, "", size, kFirmwareArea);
         else if (is("FKRN"))
             ok = arm_write(kKernel, "", size, kFirmwareArea);
@@ -389,9 +445,14 @@ int message_deal::write_file_block(unsigned char* frame)
     const uint32_t offset = ok ? rd32(frame + 15) : 0;
     const uint32_t n = ok ? rd32(frame + 19) : 0;
     ok = ok && uint64_t(23) + n <= frame_len;
-    if (ok && rec.type != kBoot && rec.type != 0) {
-        // Only the transfer that owns the buffer writes into it, and only within its area.
-        ok = uint64_t(offset) + n <= capacity(rec.type) && FileBufOwner::use(FileBufOwner::PcFileTransfer);
+    // Only the peer that started the transfer adds to it; a block with no transfer running
+    // is counted into the digest only, as before any start.
+    const bool running = rec.type != 0;
+    if (ok && running)
+        ok = FileBufOwner::use(FileBufOwner::PcFileTransfer, holder());
+    if (ok && running && rec.type != kBoot) {
+        // Within the type's area, which lies inside the buffer.
+        ok = uint64_t(offset) + n <= capacity(rec.type);
         if (ok) {
             const uint32_t at = rec.type == kLogo ? offset + kLogoHeader : offset;
             std::memcpy(fileBuf_velin + at, frame + 23, n);
@@ -409,25 +470,34 @@ int message_deal::write_file_block(unsigned char* frame)
 int message_deal::write_file_end(unsigned char* frame)
 {
     KelFileDeal& rec = g_kel_file_deal_para;
+    std::unique_lock<std::mutex> hold(transfer_mutex);
     frame[11] = 3;
     if (frame_len < 31) {
         frame[10] = 1;
         frame[12] = 1;
         return 3;
     }
+    const FileBufOwner::Holder me = holder();
+    const bool running = rec.type != 0;
+    if (running && !FileBufOwner::use(FileBufOwner::PcFileTransfer, me)) {
+        frame[10] = 1;   // another peer's transfer, or the buffer went to another user
+        frame[12] = 1;
+        return 3;
+    }
+    const uint8_t type = running ? rec.type : 0;
     const unsigned char* got = md5.digest();
     const bool match = std::memcmp(got, frame + 15, 16) == 0;
-    if (rec.type == 0) {
-        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        if (file_velin) {
-            std::fclose(file_velin);
-            file_velin = nullptr;
-        }
+    if (type == 0 && file_velin && reader == me) {
+        std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
+        std::fclose(file_velin);
+        file_velin = nullptr;
     }
-    const bool owner = rec.type != 0 && rec.type != kBoot && FileBufOwner::use(FileBufOwner::PcFileTransfer);
     auto finish = [&](unsigned char status, unsigned char result) {
-        if (owner)
-            FileBufOwner::release(FileBufOwner::PcFileTransfer);
+        if (running) {
+            FileBufOwner::release(FileBufOwner::PcFileTransfer, me);
+            rec.type = 0;   // a second end finds no transfer
+            rec.path.clear();
+        }
         frame[10] = status;
         frame[12] = result;
         return 3;
@@ -441,54 +511,65 @@ int message_deal::write_file_end(unsigned char* frame)
                   r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13], r[14], r[15]);
         return finish(0, 1);
     }
-    if (rec.type != 0 && rec.type != kBoot && !owner)
-        return finish(1, 1);   // another user took the buffer: its content is not this file
-    switch (rec.type) {
-    case 0:
-    case kBoot:
-        break;
-    case kKernel:
-        if (!write_partition("/dev/mtd10", kFirmwareArea))
-            return finish(1, 1);
-        break;
-    case kLogo:
+    if (type == 0 || type == kBoot) {
+        KEL_TRACE("\n md5 OK!!! ");
+        return finish(0, 0);
+    }
+
+    // The slow part (erasing and writing flash, writing, syncing and reading back a file)
+    // runs without the transfer lock, so other links' requests are served meanwhile; the
+    // buffer stays this transfer's while it is stored.
+    std::string path = rec.path;
+    if (type == kApp)
+        path = kAppImage;
+    else if (type == kAlias)
+        path = "/data/configs/alias.json";
+    else if (type == kOsd)
+        path = "/data/configs/omenu.json";
+    if (type == kLogo) {
         rec.size = (rec.size + 3) & ~3u;
         logo_header(fileBuf_velin, rec.size);
-        if (!write_partition("/dev/mtd8", kLogoArea))
-            return finish(1, 1);
-        break;
-    default: {
-        std::string path = rec.path;
-        if (rec.type == kApp)
-            path = kAppImage;
-        else if (rec.type == kAlias)
-            path = "/data/configs/alias.json";
-        else if (rec.type == kOsd)
-            path = "/data/configs/omenu.json";
+    }
+    const uint32_t size = rec.size;
+    FileBufOwner::begin_store(FileBufOwner::PcFileTransfer, me);
+    hold.unlock();
+    Stored s = Stored::Ok;
+    if (type == kKernel)
+        s = write_partition("/dev/mtd10", kFirmwareArea) ? Stored::Ok : Stored::NotOpened;
+    else if (type == kLogo)
+        s = write_partition("/dev/mtd8", kLogoArea) ? Stored::Ok : Stored::NotOpened;
+    else {
         KEL_TRACE("\n %s\n", path.c_str());
-        const Stored s = store_file(path, rec.size);
-        if (s == Stored::NotOpened)
-            return finish(1, 1);
-        if (s == Stored::Differs)
-            return finish(0, 1);
-        if (rec.type == kApp)
-            rec.app_image_ready = true;
-        if (rec.type == kAlias || rec.type == kOsd)
-            board::Files::sync();
-        break;
+        s = store_file(path, size);
     }
+    hold.lock();
+    FileBufOwner::end_store(FileBufOwner::PcFileTransfer, me);
+
+    if (s == Stored::NotOpened && type == kApp) {
+        // The image file could not be written: refused, [12] as the request left it.
+        FileBufOwner::release(FileBufOwner::PcFileTransfer, me);
+        rec.type = 0;
+        rec.path.clear();
+        frame[10] = 1;
+        return 3;
     }
+    if (s == Stored::NotOpened || s == Stored::NoRoom)
+        return finish(1, 1);
+    if (s == Stored::Differs)
+        return finish(0, 1);
+    if (type == kApp)
+        rec.app_image_ready = true;
     KEL_TRACE("\n md5 OK!!! ");
     // A new scan-parameter file: the open smart set-up screen closes, to be built anew with it.
-    if (rec.type == kScan && fpga_manage::p_fpga_manage)
+    if (type == kScan && fpga_manage::p_fpga_manage)
         SmartMapping::pc_close();
     // A new package: the visible advanced-settings menu re-reads whether recovery is possible.
-    if (rec.type == kPackage && fpga_manage::p_fpga_manage && g_page_focus == 12)
+    if (type == kPackage && fpga_manage::p_fpga_manage && g_page_focus == 12)
         on_gui_thread([] {
             if (g_page_focus == 12 && g_advancedoption)
                 g_advancedoption->language_changed();
         });
-    if (rec.type == kAlias)
+    if (type == kAlias)
         if (KelRamPara* p = mdshared::para())
             p->test_signal(103);
     return finish(0, 0);
@@ -499,7 +580,8 @@ int message_deal::read_start_reply(unsigned char* frame, unsigned char echo, con
     long size = -1;
     if (!path.empty()) {
         size = open_for_read(path);
-        md5.reset();
+        read_md5.reset();
+        reader = holder();
     }
     frame[10] = 0;
     frame[11] = echo;
@@ -529,15 +611,14 @@ int message_deal::read_defined_file_start(unsigned char* frame)
     const unsigned L = frame_len >= 15 ? rd16(frame + 13) : 0;
     std::string path;
     unsigned char echo = 4;
-    if (frame_len >= 16 + L && L >= 1 && L <= kNameMax) {
+    if (frame_len >= 16 + L && L >= 1) {
         const unsigned char* name = frame + 15;
         const uint8_t type = frame[15 + L];
         if (type == kPackage || type == kScan) {
-            if (safe_name(name, L)) {
+            echo = 8;
+            if (safe_name(name, L))
                 path = std::string(type == kPackage ? kPackageDir : kScanDir) + "/" +
                        std::string(reinterpret_cast<const char*>(name), L);
-                echo = 8;
-            }
         } else if (L == 4) {
             const unsigned mode = mode_number(name);
             if (type == kAlias && std::memcmp(name, "ALIS", 4) == 0)
@@ -555,8 +636,9 @@ int message_deal::read_file_block(unsigned char* frame)
 {
     const uint32_t offset = frame_len >= 23 ? rd32(frame + 15) : 0;
     const uint32_t n = frame_len >= 23 ? rd32(frame + 19) : 0;
-    // The reply carries n bytes: they must fit the frame buffer (and, below, the link).
-    if (frame_len < 23 || uint64_t(n) + 12 + 1 > FRAME_BUF_SIZE) {
+    // The reply carries n bytes: they must fit the frame buffer (and, below, the link). A
+    // file opened for another peer is not read for this one.
+    if (frame_len < 23 || uint64_t(n) + 12 + 1 > FRAME_BUF_SIZE || (file_velin && reader != holder())) {
         frame[10] = 1;
         frame[11] = 5;
         return 2;
@@ -574,7 +656,7 @@ int message_deal::read_file_block(unsigned char* frame)
         frame[10] = 1;
         return 2;
     }
-    md5.update(frame + 12, unsigned(got));
+    read_md5.update(frame + 12, unsigned(got));
     return int(n) + 2;
 }
 
@@ -582,9 +664,13 @@ int message_deal::read_file_end(unsigned char* frame)
 {
     std::memset(frame + 10, 0, 18);
     frame[11] = 6;
+    if (file_velin && reader != holder()) {
+        frame[10] = 1;
+        return 18;
+    }
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
     if (file_velin) {
-        std::memcpy(frame + 12, md5.digest(), 16);
+        std::memcpy(frame + 12, read_md5.digest(), 16);
         std::fclose(file_velin);
         file_velin = nullptr;
     }

@@ -79,7 +79,7 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 20), std::string(data.begin(), data.end()));
     EXPECT_EQ(g_reconfig_4g, 1);
     EXPECT_EQ(g_rconfig_device_utorcloud, 1);
-    EXPECT_EQ(FileBufOwner::owner(), FileBufOwner::None);
+    EXPECT_TRUE(FileBufOwner::acquire(FileBufOwner::UsbUpgrade));   // stored: free to others
     // Now the file exists.
     EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 0)))), (Bytes{1, 65, 1, 102, 0}));
 
@@ -123,6 +123,41 @@ TEST_F(PcCloudFiles, CaFileReadInBlocksOf768)
     // The end keeps the send record; a cancel with its id clears it, a second one is refused.
     EXPECT_EQ(reply(deal(req(0xC7, {101, 0}))), (Bytes{0, 200, 0, 101, 0}));
     EXPECT_EQ(reply(deal(req(0xC7, {101, 0}))), (Bytes{1, 74, 1, 0, 0}));
+}
+
+// An ask never changes a record in use (it once left a 4 GiB size there, and the blocks
+// then ran past the buffer); blocks, ends and cancels belong to the peer that started.
+TEST_F(PcCloudFiles, AsksAndOtherPeersLeaveARunningUploadAlone)
+{
+    message_deal other{message_deal::REPLY_LIMIT_TCP};
+    auto dealOn = [&](message_deal& m, uint8_t group, const Bytes& d) { return reply(deal(req(group, d), m)); };
+    const Bytes ca(1000, 0x3C);
+    ASSERT_EQ(dealOn(md, 0xCC, start("F002", 1000, 1)), (Bytes{0, 200, 0, 101, 0}));
+    EXPECT_EQ(dealOn(md, 0xCC, start("F002", 0xFFFFFFF0u, 0)), (Bytes{1, 66, 1, 101, 0}));
+    EXPECT_EQ(dealOn(other, 0xCC, start("F004", 10, 0)), (Bytes{1, 64, 1, 102, 0}));
+    EXPECT_EQ(dealOn(other, 0xCC, start("F009", 10, 1)), (Bytes{1, 64, 1, 0, 0}));
+    EXPECT_EQ(dealOn(other, 0xCC, start("F002", 10, 1)), (Bytes{1, 64, 1, 101, 0}));
+    EXPECT_EQ(dealOn(md, 0xC5, block(101, 0, Bytes(1001, 1))), (Bytes{1, 76, 1, 101, 0}));
+    EXPECT_EQ(dealOn(other, 0xC5, block(101, 0, ca)), (Bytes{1, 74, 1, 101, 0}));
+    EXPECT_EQ(dealOn(md, 0xC5, block(101, 0, ca)), (Bytes{0, 200, 0, 101, 0}));
+    EXPECT_EQ(dealOn(other, 0xC6, idOffset(101, 1000)), (Bytes{1, 74, 1, 101, 0}));
+    EXPECT_EQ(dealOn(other, 0xC7, {101, 0}), (Bytes{1, 74, 1, 101, 0}));
+    EXPECT_EQ(dealOn(md, 0xC6, idOffset(101, 1000)), (Bytes{0, 200, 0, 101, 0}));
+    // A second end stores again; once another user took the buffer it is refused.
+    root.writeFile("/data/configs/cloud_cafile", "x");
+    EXPECT_EQ(dealOn(md, 0xC6, idOffset(101, 1000)), (Bytes{0, 200, 0, 101, 0}));
+    EXPECT_EQ(root.readFile("/data/configs/cloud_cafile").size(), 1007u);
+    ASSERT_TRUE(FileBufOwner::acquire(FileBufOwner::PcFileTransfer));
+    EXPECT_EQ(dealOn(md, 0xC6, idOffset(101, 1000)), (Bytes{1, 74, 1, 101, 0}));
+
+    // The read side: a header without its 0xAA still gives the size; the settings file's
+    // every block carries the size; another peer's block is refused.
+    root.writeFile("/data/configs/cloud_setinfo", std::string("\x00\x05\x00" "abc", 6));
+    EXPECT_EQ(dealOn(md, 0xC8, {'F', '0', '0', '4'}), (Bytes{0, 200, 0, 102, 0, 5, 0, 0, 0}));
+    EXPECT_EQ(dealOn(other, 0xC9, idOffset(102, 0)), (Bytes{1, 75, 1, 102, 0, 0, 0, 0, 0, 0, 0}));
+    const Bytes first = dealOn(md, 0xC9, idOffset(102, 0));
+    EXPECT_EQ(first, (Bytes{0, 200, 0, 102, 0, 5, 0, 0, 0, 5, 0, 5, 0, 'a', 'b', 'c'}));
+    EXPECT_EQ(dealOn(md, 0xC9, idOffset(102, 5)), (Bytes{0, 200, 0, 102, 0, 10, 0, 0, 0, 5, 0, 5, 0, 'a', 'b', 'c'}));
 }
 
 TEST_F(PcCloudFiles, BufferBusyAndModuleStatus)

@@ -3,12 +3,15 @@
 // single owner; the folder clean-up.
 #include "tests/protocol/handler_fixture.h"
 
+#include "board/Files.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
 #include "tests/support/KeyDriver.h"
 
 #include <QCryptographicHash>
+#include <filesystem>
 #include <fstream>
+#include <sys/statvfs.h>
 #include <iterator>
 
 namespace {
@@ -186,12 +189,17 @@ TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
         EXPECT_EQ(reply(deal(req(0xC0, s))), (Bytes{1, 1, 2}));
         EXPECT_EQ(g_kel_file_deal_para.type, 0);
     }
-    for (const std::string& name : {std::string("../x"), std::string(".hidden"), std::string(65, 'a'), std::string(),
-                                    std::string("a/b"), std::string("a b")})
+    // Names: only separators, NUL and control characters, a leading dot and more than 255
+    // bytes are refused; spaces and Chinese are names a PC sends.
+    for (const std::string& name : {std::string("../x"), std::string(".hidden"), std::string(256, 'a'), std::string(),
+                                    std::string("a/b"), std::string("a\\b"), std::string("a\0b", 3),
+                                    std::string("a\tb"), std::string("a\x7f"), std::string("a\xc2\x85")})
         EXPECT_EQ(reply(deal(req(0xC0, named(7, name, 9, 10)))), (Bytes{1, 7, 2})) << name;
+    for (const std::string& name : {std::string(255, 'a'), std::string("scan 01.bin"), std::string("\xe5\xb1\x8f.bin")})
+        EXPECT_EQ(reply(deal(req(0xC0, named(7, name, 13, 10)))), (Bytes{0, 7, 0})) << name;
     EXPECT_EQ(reply(deal(req(0xC0, named(7, "ok.bin", 5, 10)))), (Bytes{1, 7, 2}));
-    Bytes r = reply(deal(req(0xC0, named(8, "../../etc/x", 9, 0))));
-    EXPECT_EQ(r, (Bytes{0, 4, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, named(8, "../../etc/x", 9, 0)))), (Bytes{0, 8, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, named(8, "nothing", 7, 0)))), (Bytes{0, 4, 0, 0, 0, 0, 0}));
 
     // Blocks past the type's area or longer than the frame are refused.
     ASSERT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
@@ -228,6 +236,71 @@ TEST_F(PcFileTransfer, OneOwnerOfTheBufferAtATime)
     EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 100)))), (Bytes{1, 2}));
     EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
     EXPECT_FALSE(root.exists("/data/configs/alias.json"));
+}
+
+// Two PCs: B on one link starts MO02, A on another link (and a second peer on B's link)
+// cannot start, add blocks to or end it; B's file lands whole, A's never; an idle owner is
+// released after the time-out.
+TEST_F(PcFileTransfer, AnUploadBelongsToItsLinkAndPeer)
+{
+    message_deal other{message_deal::REPLY_LIMIT_TCP};
+    const Bytes b = content(5000, 7), a = content(5000, 8);
+    ASSERT_EQ(reply(deal(req(0xC0, start("MO02", 0, 5000)))), (Bytes{0, 1, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, start("MO01", 0, 5000)), other)), (Bytes{1, 1, 2}));
+    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 64)), other), 3);   // refused, so answered
+    EXPECT_EQ(reply(deal(req(0xC0, block(0, a, 0, 4096)), other)), (Bytes{1, 2}));
+    md.peer = 0x7F0000011389;                                      // same link, another peer
+    EXPECT_EQ(reply(deal(req(0xC0, start("XXXX", 0, 1)))), (Bytes{1, 1, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of(a))))), (Bytes{1, 3, 1}));
+    md.peer = 0;
+    EXPECT_EQ(upload(start("MO02", 0, 5000), b, md5Of(b)), (Bytes{0, 3, 0}));
+    EXPECT_TRUE(fileHolds("/data/modes/MO02.json", b));
+    EXPECT_FALSE(root.exists("/data/modes/MO01.json"));
+
+    ASSERT_EQ(reply(deal(req(0xC0, start("MO02", 0, 5000)))), (Bytes{0, 1, 0}));
+    G_timeTicks = G_timeTicks + FileBufOwner::kIdleTicks;
+    ASSERT_EQ(reply(deal(req(0xC0, start("MO01", 0, 5000)), other)), (Bytes{0, 1, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, block(0, b, 0, 4096)))), (Bytes{1, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, block(0, a, 0, 5000)), other)), (Bytes{0, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of(a))), other)), (Bytes{0, 3, 0}));
+    EXPECT_TRUE(fileHolds("/data/modes/MO01.json", a));
+    EXPECT_TRUE(fileHolds("/data/modes/MO02.json", b));
+}
+
+// A stored file is the old one or the whole new one: a store that cannot be written, or
+// that would eat into the reserve free space, keeps the old file and reports failure. A
+// start never stores another upload's bytes.
+TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
+{
+    root.writeFile("/data/configs/alias.json", "old names");
+    const Bytes data = content(3000, 4);
+    // The staging file cannot be created.
+    std::filesystem::create_directories(board::Files::map("/data/configs/.alias.json.part.tmp"));
+    EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
+    EXPECT_EQ(root.readFile("/data/configs/alias.json"), "old names");
+    // The image file cannot be written: refused, [12] as the request had it.
+    std::filesystem::create_directories(board::Files::map("/data/app/.kelM57N2.part.tmp"));
+    Bytes e = end(md5Of({}));
+    ASSERT_EQ(reply(deal(req(0xC0, start("FMCU", 0, 0)))), (Bytes{0, 1, 0}));
+    e[2] = 0x5A;
+    EXPECT_EQ(reply(deal(req(0xC0, e))), (Bytes{1, 3, 0x5A}));
+    EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
+
+    // A named start of 200 bytes and no blocks stores 200 zero bytes, not the last upload's.
+    EXPECT_EQ(upload(start("MO03", 0, 3000), data, md5Of(data)), (Bytes{0, 3, 0}));
+    EXPECT_EQ(upload(named(7, "empty", 9, 200), {}, md5Of({})), (Bytes{0, 3, 0}));
+    EXPECT_EQ(root.readFile("/data/rcvrecovery/empty"), std::string(200, '\0'));
+
+    // The reserve: an own file as large as the free space leaves no room for anything.
+    ASSERT_EQ(reply(deal(req(0xC0, start("OSDS", 0, 3000)))), (Bytes{0, 1, 0}));
+    struct statvfs st;
+    ASSERT_EQ(statvfs(board::Files::map("/data").c_str(), &st), 0);
+    std::filesystem::resize_file(board::Files::map("/data/configs/alias.json"), uint64_t(st.f_bavail) * st.f_frsize);
+    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
+    EXPECT_FALSE(root.exists("/data/configs/omenu.json"));
+    EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 10)))), (Bytes{1, 1, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 10)))), (Bytes{1, 7, 2}));
+    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 10))), 0);   // stores nothing
 }
 
 TEST_F(PcFileTransfer, DeleteEmptiesBothFolders)

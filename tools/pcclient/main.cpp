@@ -93,7 +93,10 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
     start.push_back(name == "DIVU" ? 9 : name == "KXFR" ? 13 : 0);
     pc::put32(start, uint32_t(file.size()));
     pc::Bytes r = file_request(c, start, dest, timeout);
-    if (r.size() < 3 || r[0] != 0) {
+    // The boot image's start is accepted without reply data (TCP answers the bare header,
+    // UDP and serial nothing); only a refusal carries data.
+    const bool silentStart = name == "FBOT" && r.empty();
+    if (!silentStart && (r.size() < 3 || r[0] != 0)) {
         std::printf(r.empty() ? "start: no reply\n" : "start refused\n");
         return 1;
     }
