@@ -260,9 +260,28 @@ public:
     int32_t venl_marker[kWindows] = {};      // vertical-enlarge marker (set_output)
     int32_t width_limited[kWindows] = {};
     // A wait for an output update that timed out: the other waits of the same operation
-    // are skipped (the chip is not taking updates).
+    // are skipped (the chip is not taking updates). Every operation that waits holds a
+    // PovsOperation, so a time-out never reaches past the operation it happened in.
     bool povs_timed_out = false;
     int povs_depth = 0;
+    class PovsOperation {
+    public:
+        explicit PovsOperation(c331_manage& m) : m_(m)
+        {
+            if (m_.povs_depth++ == 0)
+                m_.povs_timed_out = false;
+        }
+        ~PovsOperation()
+        {
+            if (--m_.povs_depth == 0)
+                m_.povs_timed_out = false;
+        }
+        PovsOperation(const PovsOperation&) = delete;
+        PovsOperation& operator=(const PovsOperation&) = delete;
+
+    private:
+        c331_manage& m_;
+    };
     static constexpr int kMaxFadeSteps = 255;
     void set_output(int fd);
     void set_freeze(int fd, int on);
@@ -548,6 +567,10 @@ private:
     void osd_set_v_alignment(int v);
     void osd_set_canvas_width(int v);
     uint32_t osd_pitch() const { return uint32_t(g_osd_mwi_shift ? 4 * g_osd_mwi : g_osd_mwi); }
+    // Whether rows lines of width bytes from start, a pitch apart, stay inside the piece of
+    // the OSD memory map that start lies in (bitmap staging, canvas or display copy); traced
+    // when they do not. Addresses outside those pieces are not bounded here.
+    bool osd_fits(uint32_t start, uint64_t width, uint64_t rows, const char* what) const;
 
     bool apply_panel_group(const uint8_t* ram, const uint8_t* bak);
     void apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt);
