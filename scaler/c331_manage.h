@@ -234,7 +234,6 @@ public:
 
     // --- LED panel and output channels ---
     ST_PANEL pnl;
-    int forced_bkg = 0;                  // forced background of start-up: 1 requested, 2 done
     int kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int mode);
     void kelApi_PnlInitOch3();
     int kelApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int width, int height);
