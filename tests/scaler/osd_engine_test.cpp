@@ -1,6 +1,7 @@
 // The OSD engine: fonts found and copied, the canvas pitch, windows, tiles and scroll codes,
 // and the character list the drawing engine is given.
 #include "tests/scaler/osd_fixture.h"
+#include "tests/support/ScalerLog.h"
 
 #include <atomic>
 #include <thread>
@@ -275,4 +276,49 @@ TEST_F(OsdEngine, FontReloadsOnAPcLinkShareTheFontTableAndRegisterImageSafely)
     pc.join();
     EXPECT_EQ(para.reg_image[43] & 0x03, 0x01);   // 32-dot ASCII present, CJK not
     EXPECT_EQ(m.g_font_addr_32CHN, 0x7F003000u);
+}
+
+TEST_F(OsdEngine, WindowAndScrollRegistersOfEachChannel)
+{
+    // Two channels of 1920 x 1080 side by side, active area from (200, 40); a 3840 x 1080
+    // canvas cropped 10 left and 20 right, shown 100 in, 200 short of the right edge, 50
+    // down and 30 short of the bottom.
+    m.PS_PANEL_HSHAPE = 2;
+    m.PS_PANEL_VSHAPE = 1;
+    m.PS_ACTHW = 1920;
+    m.PS_ACTVW = 1080;
+    m.PS_ACTHST = 200;
+    m.PS_ACTVST = 40;
+    m.PS_PANEL_HW = m.PS_BG_HACT = 3840;
+    m.PS_PANEL_VW = m.PS_BG_VACT = 1080;
+    m.PM_OSD_DATA_MODE = m.PM_OSD_EN = 1;
+    const int32_t out[4] = {100, 200, 50, 30}, in[4] = {10, 20, 0, 0};
+    std::copy(out, out + 4, m.PM_OSD_OUTPUT_OFFSET);
+    std::copy(in, in + 4, m.PM_OSD_INPUT_OFFSET);
+    m.g_osd_mwi = 60;
+    m.g_osd_mwi_shift = 0;
+    m.PM_OSD_SCROLL_SPEED = 7;
+    m.PM_OSD_SCROLL_MODE = 2;
+
+    sim::ScalerModel::clearFrames();
+    m.set_osd(fd, 0);
+    // Start = active start + tile start - 4 across, + 1 down; source from the crop origin.
+    EXPECT_EQ(kel_test::chipWrites(),
+              kel_test::bytesOf({{9, 0x12, 2, 296},  {9, 0x14, 2, 1820},  {9, 0x16, 2, 91},  {9, 0x18, 2, 1000},
+                                 {9, 0x1A, 4, 0x725C000A},   {9, 0x1E, 1, 60},  {9, 0x08, 2, 0x4003},
+                                 {25, 0x12, 2, 196}, {25, 0x14, 2, 1720}, {25, 0x16, 2, 91}, {25, 0x18, 2, 1000},
+                                 {25, 0x1A, 4, 0x725C000A + 1820}, {25, 0x1E, 1, 60}, {25, 0x08, 2, 0x4003}}));
+
+    sim::ScalerModel::clearFrames();
+    m.set_scroll(fd);
+    // Speed 0x3D, width 0x40 (canvas less the crop), height 0x42 (the window's), stopped,
+    // then again with the mode: ((2 - 1) x 16) | 0x81.
+    std::vector<kel_test::ChipByte> expected;
+    for (uint32_t control : {0u, 0x91u})
+        for (int bank : {9, 25}) {
+            const auto ch = kel_test::bytesOf(
+                {{bank, 0x3D, 1, 7}, {bank, 0x40, 2, 3810}, {bank, 0x42, 2, 1000}, {bank, 0x3C, 1, control}});
+            expected.insert(expected.end(), ch.begin(), ch.end());
+        }
+    EXPECT_EQ(kel_test::chipWrites(), expected);
 }
