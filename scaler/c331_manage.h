@@ -566,10 +566,10 @@ private:
     void osd_set_v_alignment(int v);
     void osd_set_canvas_width(int v);
     uint32_t osd_pitch() const { return uint32_t(g_osd_mwi_shift ? 4 * g_osd_mwi : g_osd_mwi); }
-    // Whether rows lines of width bytes from start, a pitch apart, stay inside the piece of
-    // the OSD memory map that start lies in (bitmap staging, canvas or display copy); traced
-    // when they do not. Addresses outside those pieces are not bounded here.
-    bool osd_fits(uint32_t start, uint64_t width, uint64_t rows, const char* what) const;
+    // Whether rows lines of width bytes from base + offset, a pitch apart, stay inside the
+    // piece of the OSD memory map that base lies in (bitmap staging, canvas or display copy);
+    // traced when they do not. A base outside those pieces is not bounded here.
+    bool osd_fits(uint32_t base, uint64_t offset, uint64_t width, uint64_t rows, const char* what) const;
 
     bool apply_panel_group(const uint8_t* ram, const uint8_t* bak);
     void apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt);

@@ -165,22 +165,22 @@ bool c331_manage::engine_run(int fd, int command, const char* what)
     return ok;
 }
 
-bool c331_manage::osd_fits(uint32_t start, uint64_t width, uint64_t rows, const char* what) const
+bool c331_manage::osd_fits(uint32_t base, uint64_t offset, uint64_t width, uint64_t rows, const char* what) const
 {
     uint32_t end = 0;
-    if (start >= PS_SFL_ADDR && start < PS_MEM_OSD)
+    if (base >= PS_SFL_ADDR && base < PS_MEM_OSD)
         end = PS_MEM_OSD;
-    else if (start >= PS_MEM_OSD && start < PS_MEM_OSD1)
+    else if (base >= PS_MEM_OSD && base < PS_MEM_OSD1)
         end = PS_MEM_OSD1;
-    else if (start >= PS_MEM_OSD1 && start < PS_FONT_ADDR)
+    else if (base >= PS_MEM_OSD1 && base < PS_FONT_ADDR)
         end = PS_FONT_ADDR;
     if (end == 0 || width == 0 || rows == 0)
         return true;
-    const uint64_t last = uint64_t(start) + (rows - 1) * uint64_t(osd_pitch()) * 128 + width;
+    const uint64_t last = uint64_t(base) + offset + (rows - 1) * uint64_t(osd_pitch()) * 128 + width;
     if (last <= end)
         return true;
-    KEL_TRACE("\033[1;34m[%s] %llu lines of %llu bytes from %#x run past %#x: not drawn\033[0m\n", what,
-              (unsigned long long)rows, (unsigned long long)width, start, end);
+    KEL_TRACE("\033[1;34m[%s] %llu lines of %llu bytes from %#llx run past %#x: not drawn\033[0m\n", what,
+              (unsigned long long)rows, (unsigned long long)width, (unsigned long long)(base + offset), end);
     return false;
 }
 
@@ -188,9 +188,10 @@ void c331_manage::osd_paint(int fd, int x, int w, int y, int h, int colour, uint
 {
     if (w <= 0 || h <= 0 || x < 0 || y < 0)
         return;   // w - 1 would wrap to the largest fill the engine takes
-    const uint32_t dst = base + uint32_t(x) + osd_pitch() * uint32_t(y) * 128;
-    if (!osd_fits(dst, uint64_t(w), uint64_t(h), "osd_paint"))
+    const uint64_t offset = uint64_t(x) + uint64_t(osd_pitch()) * uint64_t(y) * 128;
+    if (!osd_fits(base, offset, uint64_t(w), uint64_t(h), "osd_paint"))
         return;
+    const uint32_t dst = base + uint32_t(offset);
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     wr(fd, kFillColour, uint32_t(colour));
     wr(fd, kWidthM1, uint32_t(w - 1));
@@ -213,7 +214,7 @@ void c331_manage::osd_copy(int fd, uint32_t src, uint32_t dst, int w, int h, int
         srcPitch = w < 8320 ? uint32_t(w / 128) : uint32_t(w / 512);
         flags = (g_osd_mwi_shift == 1 ? 16 : 0) + (w >= 8320 ? 32 : 0);
     }
-    if (!osd_fits(dst, uint64_t(w), uint64_t(h), "osd_copy"))
+    if (!osd_fits(dst, 0, uint64_t(w), uint64_t(h), "osd_copy"))
         return;
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     wr(fd, kSrcAddr, src);
@@ -257,9 +258,10 @@ void c331_manage::osd_render_list(int fd, int line, int first, int count, int hs
     uint64_t lineWidth = 0;
     for (int i = first; i < last && (text[2 * i] || text[2 * i + 1]); ++i)
         lineWidth += uint64_t(text[2 * i] == 0 ? w / 2 : w) * scale;
-    const uint32_t dst = base + uint32_t(hst) + osd_pitch() * uint32_t(vst) * 128;
-    if (!osd_fits(dst, lineWidth, uint64_t(h) * scale, "osd_put_unicode_string"))
+    const uint64_t offset = uint64_t(hst) + uint64_t(osd_pitch()) * uint64_t(vst) * 128;
+    if (!osd_fits(base, offset, lineWidth, uint64_t(h) * scale, "osd_put_unicode_string"))
         return;
+    const uint32_t dst = base + uint32_t(offset);
     wr(fd, kRenderMode, dot64 ? 0x48 : 0x08);
     wr(fd, kListAddr, kListHeightEntry);
     wr(fd, kListData, (uint32_t(h - 1) & 0x7F) | twice);

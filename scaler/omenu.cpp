@@ -198,6 +198,8 @@ void set_OSD_para(OMENU_PARA* item)
         bound(item->pos_w, ledW - uint32_t(item->pos_x));
         bound(item->pos_y, ledH);
         bound(item->pos_h, ledH - uint32_t(item->pos_y));
+        bound(item->startx, ledW);
+        bound(item->starty, ledH);
     }
     m->load_char();
     m->g_osd_h_alignment_velin = 0;
