@@ -248,7 +248,6 @@ public:
 
     // --- LED panel and output channels ---
     ST_PANEL pnl;
-    int forced_bkg = 0;                  // forced background of start-up: 1 requested, 2 done
     int kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int mode);
     void kelApi_PnlInitOch3();
     int kelApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank, int width, int height);
@@ -274,9 +273,28 @@ public:
     int32_t venl_marker[kWindows] = {};      // vertical-enlarge marker (set_output)
     int32_t width_limited[kWindows] = {};
     // A wait for an output update that timed out: the other waits of the same operation
-    // are skipped (the chip is not taking updates).
+    // are skipped (the chip is not taking updates). Every operation that waits holds a
+    // PovsOperation, so a time-out never reaches past the operation it happened in.
     bool povs_timed_out = false;
     int povs_depth = 0;
+    class PovsOperation {
+    public:
+        explicit PovsOperation(c331_manage& m) : m_(m)
+        {
+            if (m_.povs_depth++ == 0)
+                m_.povs_timed_out = false;
+        }
+        ~PovsOperation()
+        {
+            if (--m_.povs_depth == 0)
+                m_.povs_timed_out = false;
+        }
+        PovsOperation(const PovsOperation&) = delete;
+        PovsOperation& operator=(const PovsOperation&) = delete;
+
+    private:
+        c331_manage& m_;
+    };
     static constexpr int kMaxFadeSteps = 255;
     void set_output(int fd);
     void set_freeze(int fd, int on);
@@ -564,6 +582,10 @@ private:
     void osd_set_v_alignment(int v);
     void osd_set_canvas_width(int v);
     uint32_t osd_pitch() const { return uint32_t(g_osd_mwi_shift ? 4 * g_osd_mwi : g_osd_mwi); }
+    // Whether rows lines of width bytes from base + offset, a pitch apart, stay inside the
+    // piece of the OSD memory map that base lies in (bitmap staging, canvas or display copy);
+    // traced when they do not. A base outside those pieces is not bounded here.
+    bool osd_fits(uint32_t base, uint64_t offset, uint64_t width, uint64_t rows, const char* what) const;
 
     bool apply_panel_group(const uint8_t* ram, const uint8_t* bak);
     void apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt);

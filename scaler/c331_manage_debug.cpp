@@ -157,7 +157,7 @@ void c331_manage::sync_c331_device_test_frame_lock(int fd)
 
 void c331_manage::sync_c331_device_frame_lock_vbyrx2(int fd, int vtotal)
 {
-    wr(fd, R(0, 0x55, 1), 0x40);
+    wr(fd, R(0, 0x55, 2), 0x40);
     wr(fd, R(8, 0x0F, 1), 0x84);
     wr(fd, R(8, 0x08, 2), 0x0403);
     wr(fd, R(8, 0x18, 2), 2);
@@ -177,7 +177,7 @@ void c331_manage::sync_c331_device_test_frame_lock_vbyrx2(int fd)
 
 void c331_manage::sync_c331_device_test_frame_lock_vbyrx3(int fd)
 {
-    wr(fd, R(0, 0x55, 1), 0x40);
+    wr(fd, R(0, 0x55, 2), 0x40);
     wr(fd, R(8, 0x0F, 1), 0x04);
     wr(fd, R(8, 0x08, 2), 0x0403);
     wr(fd, R(8, 0x18, 2), 2);

@@ -246,6 +246,12 @@ void c331_manage::check_input_port(int fd)
                           std::abs(m.fvm - prev.FVM) <= 100 && m.acthw == prev.ACTHW && g_chg_hdmi[p] == 0;
         bool change = !same;
         if (same) {
+            // The next pass compares with this measurement, so a slow drift (2 a pass) is
+            // never taken for a change of signal.
+            info.HTOTAL = m.htotal;
+            info.VTOTAL = m.vtotal;
+            info.FHW = m.fhw;
+            info.FVM = m.fvm;
             for (int w = 0; w < kWindows; ++w) {
                 if (PM_INPUT[w] != p)
                     continue;

@@ -77,8 +77,7 @@ void c331_manage::set_layer_coef(int fd, int win, int cnt, int dir)
         return;
     // A fade length from the block is bounded: each step waits for an output update.
     cnt = std::min(cnt, kMaxFadeSteps);
-    if (povs_depth++ == 0)
-        povs_timed_out = false;
+    PovsOperation waits(*this);
     for (int i = 0; i <= cnt; ++i) {
         int mine, beneath;
         if (cnt == 0) {
@@ -128,5 +127,4 @@ void c331_manage::set_layer_coef(int fd, int win, int cnt, int dir)
         wr(fd, R(0, 0x23, 1), 0xCB);
         wait1_povs(fd, 0);
     }
-    --povs_depth;
 }

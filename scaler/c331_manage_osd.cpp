@@ -65,6 +65,8 @@ const uint32_t c331_manage::osd_bmp_txt[4] = {0xED9800, 1920, 1080, 0x10D3C00};
 
 void c331_manage::load_char()
 {
+    // A font reload on a PC link or the upgrade reads the font addresses and sizes.
+    std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     PS_BG_HACT = PS_PANEL_HW;
     PS_BG_VACT = PS_PANEL_VW;
     PS_BG_COLOR = uint32_t(osd_char_txt[2]);
@@ -124,8 +126,12 @@ void c331_manage::read_c331_font(int fd)
         }
         font_present = present;
     }
-    if (KelRamPara* k = KelRamPara::p_kelrampara_config)
+    // The register image is edited and read for the PC under the block's lock; taken after
+    // the flash is let go, as c331_mutex comes before c331_seq_mutex.
+    if (KelRamPara* k = KelRamPara::p_kelrampara_config) {
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
         k->reg_image[kFontStatusReg] = uint8_t((k->reg_image[kFontStatusReg] & ~cleared) | set);
+    }
 }
 
 void c331_manage::update_font(int fd)
@@ -159,15 +165,38 @@ bool c331_manage::engine_run(int fd, int command, const char* what)
     return ok;
 }
 
+bool c331_manage::osd_fits(uint32_t base, uint64_t offset, uint64_t width, uint64_t rows, const char* what) const
+{
+    uint32_t end = 0;
+    if (base >= PS_SFL_ADDR && base < PS_MEM_OSD)
+        end = PS_MEM_OSD;
+    else if (base >= PS_MEM_OSD && base < PS_MEM_OSD1)
+        end = PS_MEM_OSD1;
+    else if (base >= PS_MEM_OSD1 && base < PS_FONT_ADDR)
+        end = PS_FONT_ADDR;
+    if (end == 0 || width == 0 || rows == 0)
+        return true;
+    const uint64_t last = uint64_t(base) + offset + (rows - 1) * uint64_t(osd_pitch()) * 128 + width;
+    if (last <= end)
+        return true;
+    KEL_TRACE("\033[1;34m[%s] %llu lines of %llu bytes from %#llx run past %#x: not drawn\033[0m\n", what,
+              (unsigned long long)rows, (unsigned long long)width, (unsigned long long)(base + offset), end);
+    return false;
+}
+
 void c331_manage::osd_paint(int fd, int x, int w, int y, int h, int colour, uint32_t base)
 {
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0 || x < 0 || y < 0)
         return;   // w - 1 would wrap to the largest fill the engine takes
+    const uint64_t offset = uint64_t(x) + uint64_t(osd_pitch()) * uint64_t(y) * 128;
+    if (!osd_fits(base, offset, uint64_t(w), uint64_t(h), "osd_paint"))
+        return;
+    const uint32_t dst = base + uint32_t(offset);
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     wr(fd, kFillColour, uint32_t(colour));
     wr(fd, kWidthM1, uint32_t(w - 1));
     wr(fd, kHeightM1, uint32_t(h - 1));
-    wr(fd, kDstAddr, base + uint32_t(x) + osd_pitch() * uint32_t(y) * 128);
+    wr(fd, kDstAddr, dst);
     wr(fd, kSrcPitch, uint32_t(g_osd_mwi));
     wr(fd, kDstPitch, uint32_t(g_osd_mwi));
     wr(fd, kPitchFlags, g_osd_mwi_shift == 1 ? 48 : 0);
@@ -185,6 +214,8 @@ void c331_manage::osd_copy(int fd, uint32_t src, uint32_t dst, int w, int h, int
         srcPitch = w < 8320 ? uint32_t(w / 128) : uint32_t(w / 512);
         flags = (g_osd_mwi_shift == 1 ? 16 : 0) + (w >= 8320 ? 32 : 0);
     }
+    if (!osd_fits(dst, 0, uint64_t(w), uint64_t(h), "osd_copy"))
+        return;
     std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     wr(fd, kSrcAddr, src);
     wr(fd, kDstAddr, dst);
@@ -212,18 +243,29 @@ uint32_t c331_manage::osd_glyph_index(uint8_t hi, uint8_t lo, uint32_t asciiGlyp
 void c331_manage::osd_render_list(int fd, int line, int first, int count, int hst, int vst, int fg, int bg, int w,
                                   int h, uint32_t base, int dot64)
 {
-    if (line < 0 || line >= kOsdLines || first < 0 || first >= kOsdLineChars || count <= 0)
+    if (line < 0 || line >= kOsdLines || first < 0 || first >= kOsdLineChars || count <= 0 || hst < 0 || vst < 0)
         return;
+    // The font addresses and sizes change under this lock when the fonts are reloaded.
+    std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
     const uint32_t font = dot64 ? g_font_addr_64ASCII : g_font_addr_32ASCII;
     const uint32_t asciiGlyphs = dot64 ? PS_CHAR_SIZE_64ASCII / 512 : PS_CHAR_SIZE_32ASCII / 128;
     const uint32_t twice = PM_OSD_CHAR_DOUBLE == 1 ? 0x80 : 0;
-    std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
+    const uint8_t* text = g_unicode_buf[line];
+    const int last = std::min(kOsdLineChars, first + count);
+    // The drawn line must stay inside its piece of memory: a line below the canvas or
+    // running off its end is left out.
+    const int scale = twice ? 2 : 1;
+    uint64_t lineWidth = 0;
+    for (int i = first; i < last && (text[2 * i] || text[2 * i + 1]); ++i)
+        lineWidth += uint64_t(text[2 * i] == 0 ? w / 2 : w) * scale;
+    const uint64_t offset = uint64_t(hst) + uint64_t(osd_pitch()) * uint64_t(vst) * 128;
+    if (!osd_fits(base, offset, lineWidth, uint64_t(h) * scale, "osd_put_unicode_string"))
+        return;
+    const uint32_t dst = base + uint32_t(offset);
     wr(fd, kRenderMode, dot64 ? 0x48 : 0x08);
     wr(fd, kListAddr, kListHeightEntry);
     wr(fd, kListData, (uint32_t(h - 1) & 0x7F) | twice);
     wr(fd, kListAddr, 0);
-    const uint8_t* text = g_unicode_buf[line];
-    const int last = std::min(kOsdLineChars, first + count);
     int entries = 0;
     for (int i = first; i < last; ++i) {
         const uint8_t hi = text[2 * i], lo = text[2 * i + 1];
@@ -246,7 +288,7 @@ void c331_manage::osd_render_list(int fd, int line, int first, int count, int hs
     wr(fd, kListPad0, 0);
     wr(fd, kListPad1, 0);
     wr(fd, kSrcAddr, font);
-    wr(fd, kDstAddr, base + uint32_t(hst) + osd_pitch() * uint32_t(vst) * 128);
+    wr(fd, kDstAddr, dst);
     engine_run(fd, kRender, "osd_put_unicode_string");
 }
 
@@ -435,12 +477,15 @@ void c331_manage::set_scroll(int fd)
 
 void c331_manage::update_osd(int fd)
 {
-    std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
+    // Each engine, DMA and palette sequence takes c331_seq_mutex itself; the frame waits in
+    // between do not hold it, so a chip that stops reporting updates stalls only this
+    // thread, not the PC's flash commands and font reloads.
+    PovsOperation waits(*this);
     const bool text = PM_OSD_DATA_MODE == 1;
     if (!text)
         load_bmp();
     const int width = text ? PS_BG_HACT : PS_BMP_HACT;
-    const int height = text ? PS_BG_VACT : PS_BMP_VACT;
+    int height = text ? PS_BG_VACT : PS_BMP_VACT;
 
     // Canvas pitch: twice the width (room for the 2 x 2 tiling), in 128-byte units, a
     // multiple of 4; beyond 64 units the chip counts it in 512-byte units.
@@ -453,9 +498,23 @@ void c331_manage::update_osd(int fd)
         g_osd_mwi = n;
         g_osd_mwi_shift = 0;
     }
+    const uint32_t pitch = std::max<uint32_t>(osd_pitch() * 128, 1);
+
+    // The canvas ends where the display copy begins: a taller one is cut to the lines that
+    // fit (the windows then show no more than those).
+    const int canvasLines = int(std::min<uint32_t>((PS_MEM_OSD1 - PS_MEM_OSD) / pitch, 0x7FFFFFFF));
+    if (height > canvasLines) {
+        KEL_TRACE("\033[1;34m[update_osd] canvas %d x %d clipped to %d lines: OSD memory holds no more\033[0m\n",
+                  width, height, canvasLines);
+        height = canvasLines;
+        if (text)
+            PS_BG_VACT = height;
+        else
+            PS_BMP_VACT = height;
+    }
 
     if (text) {
-        osd_paint(fd, 0, PS_BG_HACT, 0, PS_BG_VACT, PS_BG_TRANS == 1 ? kTransparentIndex : kBgIndex, PS_MEM_OSD);
+        osd_paint(fd, 0, PS_BG_HACT, 0, height, PS_BG_TRANS == 1 ? kTransparentIndex : kBgIndex, PS_MEM_OSD);
         gen_char(fd);
         wait1_povs(fd, 0);
         set_char_color(fd);
@@ -463,6 +522,7 @@ void c331_manage::update_osd(int fd)
         osd_write_dma_sfl(fd, PS_BMP_ADDR, PS_SFL_ADDR, 0, uint32_t(PS_BMP_HACT) * uint32_t(PS_BMP_VACT));
         osd_copy(fd, PS_SFL_ADDR, PS_MEM_OSD, PS_BMP_HACT, PS_BMP_VACT, 1);
         wait1_povs(fd, 0);
+        std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);
         wr(fd, kPaletteFrame, 1);
         osd_write_dma_sfl(fd, PS_BMPCP_ADDR, 0, 4, 816);
         wr(fd, kPaletteFrame, 0);
@@ -474,10 +534,19 @@ void c331_manage::update_osd(int fd)
     wait1_povs(fd, 0);
 
     const int32_t* in = PM_OSD_INPUT_OFFSET;
-    const int W = width - in[0] - in[1], H = height - in[2] - in[3];
-    if (W < 0 || H < 0)
+    int W = width - in[0] - in[1], H = height - in[2] - in[3];
+    if (W < 0 || H < 0 || in[0] < 0 || in[2] < 0)
         return;   // the windows keep showing the canvas
-    const uint32_t pitch = osd_pitch() * 128;
+    // The copy is taken from inside the canvas, and its four tiles fit the display copy.
+    const int copyLines = int(std::min<uint32_t>((PS_FONT_ADDR - PS_MEM_OSD1) / pitch / 2, 0x7FFFFFFF));
+    const int fitW = std::max(0, width - in[0]);
+    const int fitH = std::max(0, std::min(height - in[2], copyLines));
+    if (W > fitW || H > fitH) {
+        KEL_TRACE("\033[1;34m[update_osd] display copy %d x %d clipped to %d x %d\033[0m\n", W, H,
+                  std::min(W, fitW), std::min(H, fitH));
+        W = std::min(W, fitW);
+        H = std::min(H, fitH);
+    }
     const uint32_t src = PS_MEM_OSD + uint32_t(in[0]) + pitch * uint32_t(in[2]);
     // Two by two, so a scroll that runs off one edge comes back in at the other.
     const uint32_t down = pitch * uint32_t(H);
@@ -492,6 +561,7 @@ void c331_manage::update_osd(int fd)
 void c331_manage::kelApi_debug_printf_unicode(uint32_t code, int fd)
 {
     KEL_TRACE("\033[1;34municode:%x\n\033[0m", code);
+    std::lock_guard<std::recursive_mutex> seq(c331_seq_mutex);   // the font table may be reloaded
     uint32_t addr;
     if (code >= 0x20 && code <= 0x7F) {
         addr = PS_CHAR_ADDR_32ASCII + (code - 0x20) * 128;

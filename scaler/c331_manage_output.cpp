@@ -18,8 +18,7 @@ constexpr int kWidthLimit = 2176;   // input-side scaler width when the transmit
 void c331_manage::set_output(int fd)
 {
     record_call("set_output()");
-    if (povs_depth++ == 0)
-        povs_timed_out = false;
+    PovsOperation waits(*this);
 
     // 1. Channels of windows that no longer show, and inputs of the windows asking for one.
     for (int w = 0; w < kWindows; ++w)
@@ -135,7 +134,6 @@ void c331_manage::set_output(int fd)
     for (int w = 0; w < wincnt && w < kWindows; ++w)
         if (gWininfo[w].blackfreeze & 2)
             win_freeze_sel(fd, w, 2);
-    --povs_depth;
 }
 
 void c331_manage::set_freeze(int fd, int on)
@@ -224,7 +222,8 @@ void c331_manage::wait1_povs(int fd, int ch)
     const unsigned bit = 1u << ch;
     wr(fd, R(5, 0x09, 1), bit);
     wr(fd, R(0, 0x29, 1), 0x80);
-    if (!povs_timed_out && !(rd(fd, R(5, 0x23, 1)) & bit)) {
+    // Outside an operation a wait stands alone: an earlier time-out does not skip it.
+    if (!(povs_depth > 0 && povs_timed_out) && !(rd(fd, R(5, 0x23, 1)) & bit)) {
         bool taken = false;
         for (int poll = 0; poll < 70000 && !taken; ++poll) {
             Sleep(1);

@@ -343,7 +343,7 @@ void c331_manage::kelApi_WriteRam(int address)
 void c331_manage::kelApi_forceColorDisable(int fd)
 {
     record_call("kelApi_forceColorDisable()");
-    forced_bkg = 2;
+    g_force_bkcolor = 2;   // kelApi_SetOutBkg reads it: the forced colour is over
     for (int c = 0; c < kChannels; ++c)
         wr(fd, R(0x08, 0x49, 3), 0, 0x10 * c);
     for (int w = 0; w < wincnt && w < kWindows; ++w) {

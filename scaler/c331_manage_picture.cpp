@@ -20,6 +20,8 @@ void c331_manage::c331_SetBrightness(int value)
     int d = (b - 50) * 1024 / 50;
     if (b < 50)
         d &= 0xFFF;   // 12-bit two's complement
+    KEL_TRACE("\033[1;34m[c331_SetBrightness] %d\033[0m\n", value);
+    KEL_TRACE("\033[1;34m\t data:%04x\033[0m\n", d);
     set_rtct(c331_fd, 2);
     for (int c = 0; c < kChannels; ++c)
         for (uint32_t r : {0x3Au, 0x3Cu, 0x3Eu})
@@ -31,6 +33,7 @@ void c331_manage::c331_SetContrast(int value)
 {
     record_call("c331_SetContrast(" + std::to_string(value) + ")");
     const uint32_t d = uint32_t((((value % 101) + 101) % 101) * 1023 / 100);
+    KEL_TRACE("\033[1;34m[c331_SetContrast] val:%d, data:%d\033[0m\n", value, d);
     set_rtct(c331_fd, 2);
     for (int c = 0; c < kChannels; ++c) {
         wm(c331_fd, R(0x0C, 0x21, 1), 1, 1, 0x10 * c);
@@ -44,6 +47,7 @@ void c331_manage::c331_SetSaturation(int value)
 {
     record_call("c331_SetSaturation(" + std::to_string(value) + ")");
     const uint32_t d = uint32_t((((value % 101) + 101) % 101) * 1023 / 100) & 0x7FF;
+    KEL_TRACE("\033[1;34m[c331_SetSaturation] %d:%04x\033[0m\n", value, d);
     set_rtct(c331_fd, 2);
     for (int c = 0; c < kChannels; ++c) {
         wm(c331_fd, R(0x0C, 0x14, 1), 1, 1, 0x10 * c);
@@ -56,6 +60,7 @@ void c331_manage::c331_SetSaturation(int value)
 void c331_manage::c331_SetColorTemp(uint32_t value)
 {
     record_call("c331_SetColorTemp(" + std::to_string(value) + ")");
+    KEL_TRACE("\033[1;34m[c331_SetColorTemp] %8x\033[0m\n", value);
     uint32_t gain[3];   // red, green, blue; 8192 = unity
     switch (value & 3) {
     case 0:
@@ -84,6 +89,7 @@ void c331_manage::c331_SetSharpness(int value)
     const int s = v <= 9 ? 0 : v - 10;
     const uint32_t g = uint32_t(float(s) * 12.8f);
     const uint32_t e = s > 0 ? 6 : 0;
+    KEL_TRACE("\033[1;34m[c331_SetSharpness] :%04x\033[0m\n", value);
     wm(c331_fd, R(0x0C, 0x21, 1), 1, 1, 0);
     for (int w = 0; w < wincnt && w < kWindows; ++w) {
         const int input = kelApi_inputCvtC331(gWininfo[w].input);

@@ -186,11 +186,20 @@ void set_OSD_para(OMENU_PARA* item)
     if (!item || !m || item->osdcount == 0)
         return;
     if (const KelRamPara* k = KelRamPara::p_kelrampara_config) {
+        // Every position from the file stays on the screen: start within it, size within
+        // what is left after the start. A negative value compares as a large one and is
+        // brought to the edge like any other too large value.
         const uint32_t ledW = KelRamPara::get16(k->ram + kLedWidth), ledH = KelRamPara::get16(k->ram + kLedHeight);
-        if (uint32_t(item->pos_w) > ledW)
-            item->pos_w = int(ledW);
-        if (uint32_t(item->pos_y) > ledH)
-            item->pos_y = int(ledH);
+        auto bound = [](int& field, uint32_t limit) {
+            if (uint32_t(field) > limit)
+                field = int(limit);
+        };
+        bound(item->pos_x, ledW);
+        bound(item->pos_w, ledW - uint32_t(item->pos_x));
+        bound(item->pos_y, ledH);
+        bound(item->pos_h, ledH - uint32_t(item->pos_y));
+        bound(item->startx, ledW);
+        bound(item->starty, ledH);
     }
     m->load_char();
     m->g_osd_h_alignment_velin = 0;

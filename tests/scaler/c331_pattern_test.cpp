@@ -34,8 +34,6 @@ TEST_F(ScalerPattern, SolidColoursLinesAndBlanks)
     EXPECT_EQ(regs(3), (V{4, 0, 0, 0, 3, 0, 0, 0, 255, 0, 0, 3, 3, 3}));
     EXPECT_EQ(reg(0x08, 0x41, 1, 2), 0u);   // the pattern, not the no-signal background
     EXPECT_EQ(regs(0), V(14, 0));
-    m.c331_SetPattern(11);
-    EXPECT_EQ(regs(3), (V{8, 48, 0, 0, 32768, 0, 32, 32, 255, 255, 255, 3, 3, 3}));
     m.pattern_gen_on = 0;
     for (int v : {9, 10}) {   // no pattern, but the flag is on
         EXPECT_EQ(m.c331_SetPattern(v), 0);
@@ -45,8 +43,6 @@ TEST_F(ScalerPattern, SolidColoursLinesAndBlanks)
     m.c331_SetPattern(7);   // index 6, then index 7: 0x5F back to 0
     m.c331_SetPattern(8);
     EXPECT_EQ(regs(2), (V{15, 0, 0, 0, 15, 0, 0, 1, 255, 255, 255, 3, 3, 3}));
-    m.c331_SetPattern(18);
-    EXPECT_EQ(regs(2), (V{9, 0, 0, 0, 32917, 0, 4, 3840, 255, 255, 255, 3, 3, 3}));
     m.gWininfo[0].width = 3840;   // wide: solid colours in wide mode on every channel
     m.c331_SetPattern(4);
     EXPECT_EQ(reg(0x08, 0x5B, 2, 3), 32768u);
@@ -66,4 +62,27 @@ TEST_F(ScalerPattern, TwoWindowsRefuseButOffAlwaysClearsEveryChannel)
     EXPECT_FALSE(m.kelApi_IsPatternGen());
     EXPECT_EQ(regs(2), V(14, 0));
     EXPECT_EQ(regs(3), V(14, 0));
+}
+
+TEST_F(ScalerPattern, EveryLineAndGridPatternHasItsRegisterRow)
+{
+    // Index: 0x57, 0x58, 0x59, 0x5A, 0x5B, 0x5D, 0x5F, 0x61, 0x63-0x65, 0x66-0x68.
+    const std::pair<int, V> rows[] = {
+        {5, {1, 0, 0, 0, 32768, 0, 480, 0, 255, 255, 255, 3, 3, 3}},
+        {10, {8, 48, 0, 0, 32768, 0, 32, 32, 255, 255, 255, 3, 3, 3}},
+        {11, {5, 0, 0, 0, 32768, 0, 240, 270, 255, 255, 255, 3, 3, 3}},
+        {12, {14, 0, 0, 0, 32768, 0, 1, 0, 255, 255, 255, 3, 3, 3}},
+        {13, {1, 0, 0, 0, 32768, 0, 480, 0, 255, 255, 255, 3, 3, 3}},
+        {14, {3, 0, 1, 0, 32768, 0, 36863, 0, 0, 120, 0, 0, 0, 0}},
+        {15, {3, 2, 1, 1, 32768, 0, 36863, 36863, 0, 120, 0, 0, 0, 0}},
+        {16, {6, 0, 0, 0, 32768, 0, 960, 0, 255, 255, 255, 3, 3, 3}},
+        {17, {9, 0, 0, 0, 32917, 0, 4, 3840, 255, 255, 255, 3, 3, 3}},
+        {18, {2, 0, 0, 0, 32768, 0, 0, 270, 255, 255, 255, 3, 3, 3}},
+        {19, {3, 1, 1, 1, 32768, 0, 0, 20479, 255, 255, 255, 3, 3, 3}},
+    };
+    for (const auto& [index, row] : rows) {
+        ASSERT_EQ(m.c331_SetPattern(index + 1), 0);
+        EXPECT_EQ(regs(2), row) << index;
+        EXPECT_EQ(regs(3), row) << index;
+    }
 }

@@ -1,7 +1,9 @@
 // What the PC reaches through its own registers: the register dump (0xA1 bit 1) and the
 // font reload after a font rewrite (register 14 bit 3); and the test-bar sequences.
 #include "protocol/message_deal.h"
+#include "core/global.h"
 #include "tests/scaler/osd_fixture.h"
+#include "tests/support/ScalerLog.h"
 #include "tests/support/PcFrame.h"
 
 using osd_test::OsdFixture;
@@ -84,4 +86,40 @@ TEST_F(OsdDiagnostics, ThePanelSetUpLeavesTheFullParameterDump)
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("[kelDbg_c331_param] output ACTHW="), std::string::npos);
     EXPECT_NE(out.find("[0,0x4f] [0,0x4b] "), std::string::npos);   // the text lines as pairs
+}
+
+TEST_F(OsdDiagnostics, FrameLockTestsForTheVByOneInput)
+{
+    using kel_test::bytesOf;
+    auto table = [](int f, uint32_t total, bool lineLock) {
+        auto t = bytesOf({{0, 0x55, 2, 0x40}, {8, 0x0F, 1, uint32_t(f)}, {8, 0x08, 2, 0x0403}, {8, 0x18, 2, 2}});
+        for (int k = 0; k < 8; ++k) {
+            const auto ch = lineLock ? bytesOf({{8 + 16 * k, 0x0C, 2, total}, {8 + 16 * k, 0x1D, 2, 1}})
+                                     : bytesOf({{8 + 16 * k, 0x0C, 2, total}});
+            t.insert(t.end(), ch.begin(), ch.end());
+        }
+        return t;
+    };
+    m.PS_VTOTAL = 1125;
+    sim::ScalerModel::clearFrames();
+    m.sync_c331_device_test_frame_lock_vbyrx2(fd);
+    EXPECT_EQ(kel_test::chipWrites(), table(0x84, 1237, true));   // 1125 x 1.1, truncated
+    sim::ScalerModel::clearFrames();
+    m.sync_c331_device_test_frame_lock_vbyrx3(fd);
+    EXPECT_EQ(kel_test::chipWrites(), table(0x04, 5489, false));
+}
+
+TEST_F(OsdDiagnostics, TheForcedBackgroundEndsForTheOutputBackgroundToo)
+{
+    m.wincnt = 1;
+    m.gWininfo[0].totalh = m.gWininfo[0].totalv = 1;
+    m.gWininfo[0].ochLst[0] = 0;
+    g_force_bkcolor = 1;
+    m.kelApi_SetOutBkg();
+    EXPECT_EQ(reg(8, 0x49, 3), 0x00FF00u);
+    m.kelApi_forceColorDisable(fd);
+    EXPECT_EQ(g_force_bkcolor, 2);
+    m.kelApi_SetOutBkg();
+    EXPECT_EQ(reg(8, 0x49, 3), 0u);
+    g_force_bkcolor = 0;
 }

@@ -1,7 +1,9 @@
 // The OSD engine: fonts found and copied, the canvas pitch, windows, tiles and scroll codes,
 // and the character list the drawing engine is given.
 #include "tests/scaler/osd_fixture.h"
+#include "tests/support/ScalerLog.h"
 
+#include <atomic>
 #include <thread>
 
 using osd_test::OsdFixture;
@@ -181,4 +183,142 @@ TEST_F(OsdEngine, JustifiedLinesAreDrawnCharacterByCharacter)
     EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 2u);
     EXPECT_EQ(reg(4, 0x11, 4), 0x725C0000u + 27);   // 16 + 10 + 1
     EXPECT_NE(out.find("1char[2] hst= 53 k=1"), std::string::npos);
+}
+
+TEST_F(OsdEngine, ACanvasTallerThanItsMemoryIsClippedAndTheDisplayCopyStaysApart)
+{
+    // The canvas (0x725C0000) ends where the display copy (0x74B80000) begins: 0x25C0000
+    // bytes. 3840 x 4320 gives a 7680-wide canvas (15360-byte lines), 7680 x 2160 a
+    // 15360-wide one (30720-byte lines).
+    struct Screen {
+        int w, h, canvasW, lines;
+    };
+    for (const Screen& s : {Screen{3840, 4320, 7680, 2577}, Screen{7680, 2160, 15360, 1288}}) {
+        m.kelApi_PnlInit2(s.w, s.h, s.w, s.h, 0);
+        m.load_char();
+        ASSERT_EQ(m.PS_BG_HACT, s.canvasW) << s.w;
+        m.PM_OSD_DATA_MODE = 1;
+        // Only 320 lines go to the display copy, so a canvas that overran into it shows.
+        std::fill(std::begin(m.PM_OSD_INPUT_OFFSET), std::end(m.PM_OSD_INPUT_OFFSET), 0);
+        m.PM_OSD_INPUT_OFFSET[3] = m.PS_BG_VACT - 320;
+        const uint32_t probe = 0x74B80000 + 21504000;
+        sim::ScalerOsdModel::setMemory(probe, {0xA5});
+        testing::internal::CaptureStdout();
+        m.update_osd(fd);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(sim::ScalerOsdModel::memory(probe, 1)[0], 0xA5) << s.w;
+        EXPECT_NE(out.find("clipped to " + std::to_string(s.lines) + " lines"), std::string::npos) << out;
+        EXPECT_EQ(m.PS_BG_VACT, s.lines);
+        const uint32_t lastLine = 0x725C0000 + uint32_t(2 * s.canvasW) * uint32_t(s.lines - 1);
+        EXPECT_EQ(sim::ScalerOsdModel::memory(lastLine, 1)[0], 1) << s.w;   // the background
+    }
+}
+
+TEST_F(OsdEngine, ARedrawWaitsForTheOutputAgainAfterAWindowUpdateTimedOut)
+{
+    m.PM_OSD_DATA_MODE = 1;
+    m.PS_BG_HACT = 64;
+    m.PS_BG_VACT = 4;
+    sim::ScalerModel::withholdDoneBits(0, 0x01);
+    m.set_output(fd);   // the output update of channel 0 never comes
+    sim::ScalerModel::withholdDoneBits(0, 0);
+    sim::ScalerModel::clearFrames();
+    m.update_osd(fd);
+    int looks = 0;   // reads of bank 5 register 0x23, the output-update done bits
+    for (const sim::ScalerFrame& f : sim::ScalerModel::frames())
+        looks += !f.write && f.bank == 5 && f.reg == 0x23;
+    EXPECT_EQ(looks, 2);   // the canvas drawn, the windows on the canvas
+}
+
+TEST_F(OsdEngine, FrameWaitsOfARedrawDoNotHoldTheFlash)
+{
+    // The chip stops taking output updates: the redraw waits 70,000 polls twice. A PC flash
+    // command during those waits is served at once.
+    m.PM_OSD_DATA_MODE = 1;
+    m.PS_BG_HACT = 64;
+    m.PS_BG_VACT = 4;
+    sim::SimBoard::setRecording(false);
+    sim::ScalerModel::withholdDoneBits(0, 0x01);
+    std::atomic<bool> redrawing{true};
+    std::thread scaler([&] {
+        m.update_osd(fd);
+        redrawing = false;
+    });
+    const uint8_t byte = 0x5A;
+    while (sim::ScalerModel::reg(5, 0x09) != 0x01 && redrawing)
+        std::this_thread::yield();   // inside the first wait
+    EXPECT_EQ(m.write_flash(fd, 0x1000, 1, &byte), 0);
+    const bool servedDuringRedraw = redrawing;
+    scaler.join();
+    EXPECT_TRUE(servedDuringRedraw);
+    EXPECT_EQ(sim::ScalerFlashModel::read(0x1000, 1)[0], 0x5A);
+}
+
+TEST_F(OsdEngine, FontReloadsOnAPcLinkShareTheFontTableAndRegisterImageSafely)
+{
+    // The PC link reloads the fonts while the scaler thread lays out the overlay and the PC
+    // reads the register image under the block's lock; run under the thread checker.
+    sim::SimBoard::setRecording(false);
+    sim::ScalerFlashModel::write(0x000000, {'P'});
+    std::thread pc([this] {
+        for (int i = 0; i < 20; ++i) {
+            m.read_c331_font(fd);
+            m.update_font(fd);
+        }
+    });
+    setLines({{'A'}});
+    for (int i = 0; i < 20; ++i) {
+        m.load_char();
+        m.gen_char(fd);
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        para.reg_image[44] = uint8_t(para.reg_image[43] + 1);
+    }
+    pc.join();
+    EXPECT_EQ(para.reg_image[43] & 0x03, 0x01);   // 32-dot ASCII present, CJK not
+    EXPECT_EQ(m.g_font_addr_32CHN, 0x7F003000u);
+}
+
+TEST_F(OsdEngine, WindowAndScrollRegistersOfEachChannel)
+{
+    // Two channels of 1920 x 1080 side by side, active area from (200, 40); a 3840 x 1080
+    // canvas cropped 10 left and 20 right, shown 100 in, 200 short of the right edge, 50
+    // down and 30 short of the bottom.
+    m.PS_PANEL_HSHAPE = 2;
+    m.PS_PANEL_VSHAPE = 1;
+    m.PS_ACTHW = 1920;
+    m.PS_ACTVW = 1080;
+    m.PS_ACTHST = 200;
+    m.PS_ACTVST = 40;
+    m.PS_PANEL_HW = m.PS_BG_HACT = 3840;
+    m.PS_PANEL_VW = m.PS_BG_VACT = 1080;
+    m.PM_OSD_DATA_MODE = m.PM_OSD_EN = 1;
+    const int32_t out[4] = {100, 200, 50, 30}, in[4] = {10, 20, 0, 0};
+    std::copy(out, out + 4, m.PM_OSD_OUTPUT_OFFSET);
+    std::copy(in, in + 4, m.PM_OSD_INPUT_OFFSET);
+    m.g_osd_mwi = 60;
+    m.g_osd_mwi_shift = 0;
+    m.PM_OSD_SCROLL_SPEED = 7;
+    m.PM_OSD_SCROLL_MODE = 2;
+
+    sim::ScalerModel::clearFrames();
+    m.set_osd(fd, 0);
+    // Start = active start + tile start - 4 across, + 1 down; source from the crop origin.
+    EXPECT_EQ(kel_test::chipWrites(),
+              kel_test::bytesOf({{9, 0x12, 2, 296},  {9, 0x14, 2, 1820},  {9, 0x16, 2, 91},  {9, 0x18, 2, 1000},
+                                 {9, 0x1A, 4, 0x725C000A},   {9, 0x1E, 1, 60},  {9, 0x08, 2, 0x4003},
+                                 {25, 0x12, 2, 196}, {25, 0x14, 2, 1720}, {25, 0x16, 2, 91}, {25, 0x18, 2, 1000},
+                                 {25, 0x1A, 4, 0x725C000A + 1820}, {25, 0x1E, 1, 60}, {25, 0x08, 2, 0x4003}}));
+
+    sim::ScalerModel::clearFrames();
+    m.set_scroll(fd);
+    // Speed 0x3D, width 0x40 (canvas less the crop), height 0x42 (the window's), stopped,
+    // then again with the mode: ((2 - 1) x 16) | 0x81.
+    std::vector<kel_test::ChipByte> expected;
+    for (uint32_t control : {0u, 0x91u})
+        for (int bank : {9, 25}) {
+            const auto ch = kel_test::bytesOf(
+                {{bank, 0x3D, 1, 7}, {bank, 0x40, 2, 3810}, {bank, 0x42, 2, 1000}, {bank, 0x3C, 1, control}});
+            expected.insert(expected.end(), ch.begin(), ch.end());
+        }
+    EXPECT_EQ(kel_test::chipWrites(), expected);
 }

@@ -1,6 +1,7 @@
 // The scaler's serial flash through the chip's controller: page programs end at page edges,
 // erases take whole units, reads come back, and a flash that never finishes is given up.
 #include "tests/scaler/osd_fixture.h"
+#include "tests/support/ScalerLog.h"
 
 using osd_test::OsdFixture;
 using Op = sim::ScalerFlashModel::Op;
@@ -98,4 +99,59 @@ TEST_F(OsdFlash, AFlashThatNeverFinishesIsGivenUpAndReported)
     EXPECT_NE(out.find("[erase_flash EBUSY]"), std::string::npos);
     EXPECT_NE(out.find("[osd_write_dma_sfl]"), std::string::npos);
     EXPECT_EQ(reg(4, 0x48, 1), 0u);   // the command register is left idle
+}
+
+TEST_F(OsdFlash, EachOperationSendsTheControllerItsWholeSequence)
+{
+    using kel_test::bytesOf;
+    using kel_test::chipWrites;
+    // Pins of bank 5; DMA writes 0x45 first, the others last.
+    const std::initializer_list<kel_test::RegGroup> pins = {{5, 0x42, 3, 0x55}, {5, 0x3C, 2, 0x0300}, {5, 0x3E, 2, 0x0300}};
+    auto with = [](std::vector<kel_test::ChipByte> a, const std::vector<kel_test::ChipByte>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const auto bytePins = with(bytesOf(pins), bytesOf({{5, 0x45, 2, 0x03FF}}));
+    // A program and an erase leave the write enable latch set: cleared by write disable.
+    const auto clearWel = bytesOf({{4, 0x4B, 1, 0x04}, {4, 0x48, 1, 5}, {4, 0x48, 1, 0}});
+
+    // Two bytes at 0x100F0: one page end after the loop, at 0x100F2.
+    const uint8_t two[2] = {0xA1, 0xB2};
+    sim::ScalerModel::clearFrames();
+    ASSERT_EQ(m.write_flash(fd, 0x100F0, 2, two), 0);
+    EXPECT_EQ(chipWrites(), with(with(bytePins, bytesOf({{4, 0x47, 1, 0x80}, {4, 0x48, 1, 0}, {4, 0x47, 1, 0x31},
+                                                         {4, 0x4C, 1, 0x06}, {4, 0x4D, 1, 0x05}, {4, 0x49, 1, 0x12},
+                                                         {4, 0x5F, 1, 1}, {4, 0x48, 1, 0}, {4, 0x60, 1, 0},
+                                                         {4, 0x4E, 4, 0x100F0}, {4, 0x4E, 4, 0x100F0},
+                                                         {4, 0x52, 1, 0xA1}, {4, 0x52, 1, 0xB2}, {4, 0x4E, 4, 0x100F2}})),
+                                 clearWel));
+    EXPECT_EQ(sim::ScalerFlashModel::read(0x100F0, 2), (std::vector<uint8_t>{0xA1, 0xB2}));
+
+    uint8_t back[2] = {};
+    sim::ScalerModel::clearFrames();
+    ASSERT_EQ(m.read_flash(fd, 0x100F0, 2, back), 0);
+    EXPECT_EQ(chipWrites(), with(bytePins, bytesOf({{4, 0x48, 1, 0}, {4, 0x47, 1, 0x80}, {4, 0x47, 1, 0x31},
+                                                    {4, 0x4A, 1, 0x0C}, {4, 0x5F, 1, 1}, {4, 0x48, 1, 0}, {4, 0x60, 1, 0},
+                                                    {4, 0x4E, 4, 0x100F0}, {4, 0x53, 1, 1}, {4, 0x53, 1, 0},
+                                                    {4, 0x4E, 4, 0x100F0}})));
+    EXPECT_EQ(back[1], 0xB2);
+
+    sim::ScalerModel::clearFrames();
+    ASSERT_EQ(m.erase_flash(fd, 0x10, 1, 0), 0);
+    EXPECT_EQ(chipWrites(), with(with(bytePins, bytesOf({{4, 0x48, 1, 0}, {4, 0x47, 1, 0x80}, {4, 0x47, 1, 0x01},
+                                                         {4, 0x4B, 1, 0x20}, {4, 0x4C, 1, 0x06}, {4, 0x4D, 1, 0x05},
+                                                         {4, 0x5F, 1, 1}, {4, 0x4B, 1, 0x20}, {4, 0x4E, 4, 0x10000},
+                                                         {4, 0x48, 1, 4}})),
+                                 with(bytesOf({{4, 0x4B, 1, 0x04}, {4, 0x48, 1, 5}, {4, 0x48, 1, 0}}),
+                                      bytesOf({{4, 0x48, 1, 0}}))));
+    EXPECT_EQ(sim::ScalerFlashModel::read(0x100F0, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+
+    sim::ScalerModel::clearFrames();
+    ASSERT_EQ(m.osd_write_dma_sfl(fd, 0x2000, 0x7F000000, 0, 0x100), 0);
+    EXPECT_EQ(chipWrites(), with(with(bytesOf({{5, 0x45, 2, 0x03FF}}), bytesOf(pins)),
+                                 bytesOf({{4, 0x08, 1, 0}, {4, 0x48, 1, 0}, {4, 0x47, 1, 0x80}, {4, 0x47, 1, 0x33},
+                                          {4, 0x5F, 1, 2}, {4, 0x49, 1, 0x12}, {4, 0x4A, 1, 0x0C}, {4, 0x4B, 1, 0xC7},
+                                          {4, 0x4C, 1, 0x06}, {4, 0x4D, 1, 0x05}, {4, 0x4E, 4, 0x2000},
+                                          {4, 0x56, 4, 0x80000100}, {4, 0x5A, 1, 0}, {4, 0x11, 4, 0x7F000000},
+                                          {4, 0x48, 1, 2}, {4, 0x48, 1, 0}})));
 }

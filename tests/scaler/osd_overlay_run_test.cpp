@@ -54,3 +54,31 @@ TEST_F(OsdOverlayRun, TextFromTheOverlayFileIsDrawnIntoTheChipMemory)
     EXPECT_EQ(reg(9, 0x14, 2), 1920u);
     EXPECT_EQ(reg(9, 0x18, 2), 1080u);
 }
+
+TEST_F(OsdOverlayRun, PositionsFromTheFileStayOnTheScreenAndOffTheFonts)
+{
+    // 3840 x 2160 with "h": 6000, "x": 9000 and "starty": 60000: the window and the text are
+    // kept on the screen, and the display copy never reaches the 32-dot ASCII font at
+    // 0x7F000000.
+    const std::vector<uint8_t> font(0x3000, 0x6C);
+    sim::ScalerFlashModel::write(0x23, font);
+    kel_test::OmenuItem item;
+    item.x = 9000;
+    item.h = 6000;
+    item.starty = 60000;
+    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
+    KelRamPara::put16(para.ram + 2124, 1);
+    KelRamPara::put16(para.ram + 1382, 0);
+    KelRamPara::put16(para.ram + 1378, 3840);
+    KelRamPara::put16(para.ram + 1380, 2160);
+    std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+    for (int pass = 0; pass < 10 && (m.c331_stage < 8 || m.osd_redraw_request); ++pass)
+        m.c331manage_pass();
+    ASSERT_EQ(m.c331_stage, 8);
+    EXPECT_EQ(m.osd_redraw_request, 0);
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F000000, 0x3000), font);
+    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[0], 3840);   // x at the right edge, width 0
+    EXPECT_EQ(m.OSD_WIN.HW, 0);
+    EXPECT_EQ(m.OSD_WIN.VW, 2160);                // h brought to the screen's height
+    EXPECT_EQ(m.PS_CHAR_VST, 2160);               // and the text origin
+}

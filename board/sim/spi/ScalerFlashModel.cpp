@@ -10,18 +10,37 @@ namespace sim {
 
 namespace {
 // Controller registers (bank 4).
-constexpr int kMode = 0x47, kCmd = 0x48, kOp = 0x4B, kAddr = 0x4E, kAddrTop = 0x51;
+constexpr int kMode = 0x47, kCmd = 0x48, kProgOp = 0x49, kReadOp = 0x4A, kOp = 0x4B, kWrenOp = 0x4C, kRdsrOp = 0x4D;
+constexpr int kAddr = 0x4E, kAddrTop = 0x51, kRdsr = 0x55;
 constexpr int kData = 0x52, kDtCtl = 0x53, kDmaLen = 0x56, kDmaKind = 0x5A;
 constexpr int kDmaDest = 0x11, kListAddr = 0x27;
 constexpr int kPaletteBank = 9, kPaletteIndex = 0x1F;
 constexpr uint8_t kModeBytes = 0x31, kModeErase = 0x01, kModeDma = 0x33, kModeDmaList = 0x37;
 constexpr size_t kOpLimit = 100000;
+constexpr uint8_t kWel = 0x02;             // write enable latch in the flash's status register
+constexpr uint8_t kWriteDisable = 0x04;
+
+// The flash answers only through pins set up for it (bank 5): 0x42 = 0x000055, 0x3C and
+// 0x3E = 0x0300, 0x45 = 0x03FF.
+bool pinsSetUp(uint8_t (*regs)[128])
+{
+    const uint8_t* b5 = regs[5];
+    return b5[0x42] == 0x55 && b5[0x43] == 0 && b5[0x44] == 0 && b5[0x3C] == 0x00 && b5[0x3D] == 0x03 &&
+           b5[0x3E] == 0x00 && b5[0x3F] == 0x03 && b5[0x45] == 0xFF && b5[0x46] == 0x03;
+}
+// The opcodes the controller sends for a program or erase: write enable 0x06 first, then
+// the status read 0x05 while it polls.
+bool writeOpcodes(const uint8_t* b4)
+{
+    return b4[kWrenOp] == 0x06 && b4[kRdsrOp] == 0x05;
+}
 
 struct State {
     SparseMemory flash{0xFF, ScalerFlashModel::kSize};
     uint32_t address = 0;          // as last set
     std::vector<uint8_t> buffer;   // page buffer since then
     uint32_t readPtr = 0;
+    bool readGarbled = false;      // a read started with the wrong opcode or pins
     std::vector<ScalerFlashModel::Op> ops;
 };
 
@@ -51,11 +70,18 @@ void log(State& s, char kind, uint32_t address, uint32_t length)
     s.ops.push_back({kind, address, length});
 }
 
-// The buffered bytes go to the page of the old address, wrapping within it like the part.
-void program(State& s)
+// The buffered bytes go to the page of the old address, wrapping within it like the part;
+// only with the page-program opcode 0x12 after a write enable. The part leaves its write
+// enable latch set, for the controller to clear with the write-disable command.
+void program(State& s, uint8_t (*regs)[128])
 {
     if (s.buffer.empty())
         return;
+    if (regs[4][kProgOp] != 0x12 || !writeOpcodes(regs[4]) || !pinsSetUp(regs)) {
+        s.buffer.clear();
+        return;
+    }
+    regs[4][kRdsr] |= kWel;
     const uint32_t start = s.address % ScalerFlashModel::kSize;
     const uint32_t page = start & ~(ScalerFlashModel::kPage - 1);
     const size_t n = s.buffer.size();
@@ -90,7 +116,7 @@ void ScalerFlashModel::registerWritten(uint8_t (*regs)[128], int reg, uint8_t va
     const uint8_t* b4 = regs[4];
     const uint8_t mode = b4[kMode];
     if (reg == kAddrTop) {
-        program(s);
+        program(s, regs);
         s.address = reg32(b4, kAddr);
     } else if (reg == kData) {
         if (mode == kModeBytes)
@@ -98,17 +124,22 @@ void ScalerFlashModel::registerWritten(uint8_t (*regs)[128], int reg, uint8_t va
     } else if (reg == kDtCtl) {
         if ((value & 1) && mode == kModeBytes) {
             s.readPtr = s.address % kSize;
+            s.readGarbled = b4[kReadOp] != 0x0C || !pinsSetUp(regs);
             log(s, 'R', s.readPtr, 0);
         }
     } else if (reg == kCmd) {
-        if (value == 4 && mode == kModeErase) {
+        if (value == 5 && b4[kOp] == kWriteDisable) {
+            regs[4][kRdsr] &= uint8_t(~kWel);
+        } else if (value == 4 && mode == kModeErase) {
             const uint32_t unit = eraseUnit(b4[kOp]);
-            if (unit) {
+            if (unit && writeOpcodes(b4) && pinsSetUp(regs)) {
+                regs[4][kRdsr] |= kWel;
                 const uint32_t start = (s.address % kSize) & ~(unit - 1);
                 s.flash.fill(start, 0xFF, unit);
                 log(s, 'E', start, unit);
             }
-        } else if (value == 2 && (mode == kModeDma || mode == kModeDmaList)) {
+        } else if (value == 2 && (mode == kModeDma || mode == kModeDmaList) && b4[kReadOp] == 0x0C &&
+                   pinsSetUp(regs)) {
             const uint32_t from = s.address % kSize;
             const uint32_t len = reg32(b4, kDmaLen) & 0x7FFFFFFF;
             const int kind = b4[kDmaKind] & 0x0F;
@@ -129,7 +160,7 @@ uint8_t ScalerFlashModel::dataPortRead()
 {
     std::lock_guard<std::mutex> hold(lock());
     State& s = state();
-    const uint8_t v = s.flash.get(s.readPtr);
+    const uint8_t v = s.readGarbled ? 0x00 : s.flash.get(s.readPtr);
     s.readPtr = (s.readPtr + 1) % kSize;
     return v;
 }
@@ -168,6 +199,7 @@ void ScalerFlashModel::reset()
     s.address = 0;
     s.buffer.clear();
     s.readPtr = 0;
+    s.readGarbled = false;
     s.ops.clear();
 }
 
