@@ -9,6 +9,7 @@
 #include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
 
+#include <algorithm>
 #include <cstring>
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
@@ -283,6 +284,9 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     unsigned char done = 0;
     unsigned int n = link.phy->data_transf_meaning(const_cast<unsigned char*>(rec.data.data()), frame,
                                                    unsigned(rec.data.size()), &done);
+    // Handlers that look past a short frame, and reply bytes a handler does not fill, are
+    // zeros, never an earlier request's bytes (possibly another PC's).
+    link.frame.scrubPast(n);
     if (link.is5008) {
         pc_cmd_valid = 1;
         pc_cmd_time = G_timeTicks.load();
@@ -321,6 +325,7 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
 
     link.reply_state = 2;
     int r = link.deal->message_group_deal(frame, n - 1, 5);
+    link.frame.reached(11 + unsigned(std::max(r, 0)));
     if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
         unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());
         link.server->sendData(link.tx.data(), m, rec.addr);
