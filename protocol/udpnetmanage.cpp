@@ -417,8 +417,10 @@ bool udpnetManage::udp_13769_pass(int wait_ms)
         running = m_wifi_ap_running;
         handler = m_wifi_AT_cmd_manage;
     }
-    // Until the access point runs, AT datagrams stay unread in the socket.
-    if (!g_udpnetmode || !m_server_13769 || !running || !handler || !running())
+    // Until the access point runs, AT datagrams stay unread in the socket. A socket that
+    // could not be bound (another program holds the port) has nothing to serve either: the
+    // thread rests instead of turning over a receive that fails at once.
+    if (!g_udpnetmode || !m_server_13769 || m_server_13769->socketFd() < 0 || !running || !handler || !running())
         return false;
     m_server_13769->recvData(1, m_server_13769->recv_list.empty() ? wait_ms : 0);
     std::list<UdpServer::Record>& rx = m_server_13769->recv_list;
