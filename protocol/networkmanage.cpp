@@ -245,6 +245,7 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             // the FPGA manager and the other links' passthrough for the send time-out. The
             // card's answer cannot overtake it, as only this thread sends it, after this.
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
+            link.frame.reached(12);   // the acknowledgement is built over the frame
             link.server->sendData(link.tx.data(), m, rec.socket);
         }
         return;

@@ -189,6 +189,7 @@ void Kx_uart_inout::handle_frame()
             // would otherwise take the unsent acknowledgement's place. The link then goes
             // on waiting for that answer.
             unsigned int m = m_phy->build_passby_ack(frame, m_out.data());
+            m_frame.reached(12);   // the acknowledgement is built over the frame
             set_transmit(m_out.data(), m);
             send_uart_data();
         }

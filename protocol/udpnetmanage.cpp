@@ -317,6 +317,7 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
             // goes on waiting for it.
             link.reply_state = 2;
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
+            link.frame.reached(12);   // the acknowledgement is built over the frame
             link.server->sendData(link.tx.data(), m, rec.addr);
             link.reply_state = 1;
         }
