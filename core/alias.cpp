@@ -2,23 +2,17 @@
 
 #include "board/Files.h"
 #include "core/global.h"
+#include "core/json_reader.h"
 #include "core/utils.h"
 
 #include <QFile>
-// The property tree's parser pulls in Boost.Bind, whose placeholders are used nowhere here;
-// asking for them in the global namespace explicitly keeps Boost's deprecation note quiet.
-#define BOOST_BIND_GLOBAL_PLACEHOLDERS
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <mutex>
-#include <sstream>
 
 namespace pt = boost::property_tree;
 
 namespace {
 const char* const kAliasFile = "/data/configs/alias.json";
-constexpr int kMaxAliasNesting = 32;
-constexpr int kMaxAliasBytes = 1 << 20;
 } // namespace
 
 int get_json_alias_para(ALIAS_PARA* alias, std::string group, int id)
@@ -32,21 +26,11 @@ int get_json_alias_para(ALIAS_PARA* alias, std::string group, int id)
             return 0;
         const QByteArray bytes = file.readAll();
         file.close();
-        std::istringstream in(std::string(bytes.constData(), size_t(bytes.size())));
-        try {
-            // Nested deeper than any alias file needs: treated like a parse error before the
-            // recursive reader can run out of stack.
-            if (bytes.size() > kMaxAliasBytes
-                || !Utils::jsonNestingWithin(bytes.constData(), size_t(bytes.size()), kMaxAliasNesting))
-                throw pt::json_parser_error("nested too deeply or too large", kAliasFile, 0);
-            pt::read_json(in, root);
-        } catch (const pt::json_parser_error& e) {
-            KEL_TRACE("json error: %s", e.what());
+        std::string why;
+        if (!JsonReader::read(bytes, root, why)) {
+            KEL_TRACE("json error: %s: %s", kAliasFile, why.c_str());
             // The screens fall back to their own labels until a new file is sent.
             board::Files::remove(kAliasFile);
-            return 0;
-        } catch (const pt::ptree_error& e) {
-            KEL_TRACE("json error: %s", e.what());
             return 0;
         }
     }

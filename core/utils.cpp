@@ -355,29 +355,6 @@ int Utils::non_region_write(int fd, unsigned char* data, int size, int offset)
 
 // Only four decimal parts of 0-255 may reach a shell command: a value from the settings
 // file or the PC could otherwise carry shell syntax.
-bool Utils::jsonNestingWithin(const char* text, size_t length, int maxDepth)
-{
-    int depth = 0;
-    bool inString = false;
-    for (size_t i = 0; i < length; ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > maxDepth)
-                return false;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
-
 bool Utils::isDottedQuad(const QString& text)
 {
     const QStringList parts = text.split('.');

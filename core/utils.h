@@ -64,10 +64,6 @@ public:
     static int initIPAddress();      // eth0 from the globals; 0, or 255 without eth0
     static int init_resteth(QString address, QString gateway, QString mask);  // 0 or 255
     static bool isDottedQuad(const QString& text);   // four decimal parts 0-255
-    // A JSON text the property-tree reader may be given: its parser recurses once per
-    // nesting level, so a file of a few thousand "[" would exhaust the stack. false when
-    // arrays and objects nest deeper than maxDepth (strings are skipped).
-    static bool jsonNestingWithin(const char* text, size_t length, int maxDepth);
 
     // --- raw flash (MTD) ---
     static int non_region_erase(int fd, int start, int length, int unlock);  // 0, or 8

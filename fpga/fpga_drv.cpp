@@ -186,26 +186,34 @@ unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char flash, unsigne
     const uint64_t end = uint64_t(sector) + uint64_t(count) * unitSectors[kind];
     if (end > kFlashSectors)
         return 0;
-    unsigned char ok = 0;
-    onFlash(flash, [&](const FlashPath& p) {
-        ok = FPGA_SPI_WAIT_BUSY(p.fd) == 0;
-        uint32_t address = sector * 4096u;
-        for (unsigned int i = 0; ok && i < count; ++i) {
+    // The SPI lock is let go between blocks: a whole-chip erase takes many seconds, and the
+    // scaler and the other FPGA share the bus.
+    bool ok = true;
+    uint32_t address = sector * 4096u;
+    for (unsigned int i = 0; ok && (i < count || i == 0); ++i) {
+        const bool reached = onFlash(flash, [&](const FlashPath& p) {
+            if (i == 0 && FPGA_SPI_WAIT_BUSY(p.fd) != 0) {
+                ok = false;
+                return;
+            }
+            if (i == count)
+                return;   // nothing to erase: only whether the flash answers
             unsigned char wren = kCmdWriteEnable;
             SPI_Transfer_Write(p.fd, &wren, 1);
             if (FPGA_SPI_WAIT_BUSY(p.fd) != 0) {
-                ok = 0;
-                break;
+                ok = false;
+                return;
             }
             unsigned char cmd[4] = {commands[kind], 0, 0, 0};
             putAddress(cmd + 1, address);
             SPI_Transfer_Write(p.fd, cmd, 4);
             if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
-                ok = 0;
-            address += unitSectors[kind] * 4096u;
-        }
-    });
-    return ok;
+                ok = false;
+        });
+        ok = ok && reached;
+        address += unitSectors[kind] * 4096u;
+    }
+    return ok ? 1 : 0;
 }
 
 unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char flash, unsigned int address,

@@ -50,16 +50,19 @@ struct SEND_PARA {
     std::atomic<u8> sub_step{0};     // state of the card-operation executor (20..32)
     std::atomic<u16> progress{65535};// check answer and search progress; 65535 = none yet
     std::atomic<u8> retries{0};      // repeats of the current packet
+    std::atomic<u8> cancel{0};       // 1: Back on the screen asks a job that waits to end
 
     // What the screens' 16-bit store of the job code does: step 0, then the code.
     void post(u8 code)
     {
+        cancel.store(0, std::memory_order_relaxed);
         step.store(0, std::memory_order_relaxed);
         job.store(code, std::memory_order_release);
     }
     // A job ends by clearing code and step together.
     void end()
     {
+        cancel.store(0, std::memory_order_relaxed);
         step.store(0, std::memory_order_relaxed);
         job.store(0, std::memory_order_release);
     }

@@ -289,7 +289,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         send(save_para2flash_cmd_create(port, job.index, packet, allCards));
         return 0;
     case kSubSleep:
-        if (Utils::getTimeSpace(job.stamp) >= op.timeticks / 10)
+        if (Utils::getTimeSpace(job.stamp) >= std::min(op.timeticks, RcvOperatePara::kMaxSleepMs) / 10)
             job.sub_step = kSubDone;
         return 0;
     case kSubWait: {

@@ -81,6 +81,14 @@ void fpga_manage::check_deal_step(u8 mode)
         return true;
     };
 
+    // Back on the screen ends a job that runs a card operation (a sleep or the wait for a
+    // card's answer): it ends the way a failed job does, and the ring closes.
+    const u8 step = job.step.load();
+    if (job.cancel.load() && (step == kCardOperationRun || step == kParaOperationRun)) {
+        job.cancel = 0;
+        fail("\n job ended from the front panel ");
+    }
+
     switch (job.step.load()) {
     case kCheckFpga:
         // No answer from an earlier job may count for this one.

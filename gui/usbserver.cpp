@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <algorithm>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -79,8 +80,32 @@ void* UsbServer::acceptThread(void*)
 
 int UsbServer::usb_signal(int code)
 {
-    emit sig_usb_update(code);
+    const auto addOrRemove = [](int c) { return c == 100 || c == 101; };
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> hold(m_pending_mutex);
+        post = m_pending.empty();
+        // Only the stick's latest state matters to the screens: a later add or remove
+        // replaces an earlier one still pending, and no code is pending twice.
+        m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
+                                       [&](int c) { return c == code || (addOrRemove(c) && addOrRemove(code)); }),
+                        m_pending.end());
+        m_pending.push_back(code);
+    }
+    if (post)
+        QMetaObject::invokeMethod(this, [this] { deliver_pending(); }, Qt::QueuedConnection);
     return 1;
+}
+
+void UsbServer::deliver_pending()
+{
+    std::vector<int> codes;
+    {
+        std::lock_guard<std::mutex> hold(m_pending_mutex);
+        codes.swap(m_pending);
+    }
+    for (int code : codes)
+        emit sig_usb_update(code);
 }
 
 void UsbServer::usb_pass()
@@ -118,15 +143,13 @@ void UsbServer::parse_header(const std::string& header, int& code, bool& storage
         } else if (adding && parts[i] == "block" && i + 2 < parts.size() && parts[i + 1] == "sda") {
             const std::string& part = parts[i + 2];
             if (part.size() >= 4 && part.compare(0, 3, "sda") == 0) {
-                // A remainder that is not a number counts as partition 0.
-                int number = 0;
+                // Only a decimal partition number of 0 to 9 names the stick's storage; "sda-1",
+                // "sda12x" or "sda999999" do not.
                 const std::string rest = part.substr(3);
-                bool digits = !rest.empty() && rest.size() < 6;
+                bool digits = rest.size() <= 2;
                 for (char c : rest)
                     digits = digits && c >= '0' && c <= '9';
-                if (digits)
-                    number = std::stoi(rest);
-                if (number >= 0 && number <= 9)
+                if (digits && std::stoi(rest) <= 9)
                     storage = true;
             }
         }

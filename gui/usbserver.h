@@ -2,8 +2,10 @@
 #include <QList>
 #include <QObject>
 #include <atomic>
+#include <mutex>
 #include <pthread.h>
 #include <string>
+#include <vector>
 
 // Watches the kernel's hot-plug events and turns them into the change codes of the refresh
 // slot: 100 a device was added, 101 a device was removed, 102 the first USB disk's partition
@@ -21,7 +23,10 @@ public:
     int open_socket();                // 0 when the event socket is open, else 255
     static void* acceptThread(void* arg);
     int recvData();                   // one poll of the socket: 255 when the poll failed, else 0
-    int usb_signal(int code);         // emits sig_usb_update(code); 1
+    // Hands code to the GUI thread, where sig_usb_update(code) is emitted; 1. At most one
+    // hand-over is pending at a time: codes that come while one is pending join it (an add
+    // and a remove replace each other), so a flood of events cannot bury the GUI's queue.
+    int usb_signal(int code);
     void unInitialize() {}
     void delete_clinetSocket(int) {}
 
@@ -45,6 +50,10 @@ signals:
 
 private:
     void storage_ready_step();
+    void deliver_pending();           // on the GUI thread: emits the pending codes in order
+
+    std::mutex m_pending_mutex;
+    std::vector<int> m_pending;       // codes not yet emitted, oldest first
 
     QList<int> m_clients;             // nothing fills it; kept with the watcher's state
     pthread_t m_thread{};

@@ -3,8 +3,15 @@
 // starts zeroed like a fresh vector, but its pages come straight from the kernel untouched:
 // only the part that a long frame or reply actually reaches ever becomes resident, so a
 // dozen idle links do not hold megabytes.
+//
+// A frame buffer is shared by every request of its link, and a handler may announce more
+// reply bytes than it fills; the buffer therefore remembers how far earlier frames and
+// replies reached, so that what lies past a new frame can be zeroed without clearing the
+// whole buffer each time.
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <sys/mman.h>
 
@@ -25,7 +32,20 @@ public:
     const unsigned char* data() const { return m_data; }
     size_t size() const { return m_size; }
 
+    // Zeroes everything past the first `keep` bytes that an earlier use wrote, so only the
+    // current frame's bytes are left.
+    void scrubPast(size_t keep)
+    {
+        keep = std::min(keep, m_size);
+        if (m_reached > keep)
+            std::memset(m_data + keep, 0, m_reached - keep);
+        m_reached = keep;
+    }
+    // Notes that bytes up to `end` may have been written (a reply built over the frame).
+    void reached(size_t end) { m_reached = std::max(m_reached, std::min(end, m_size)); }
+
 private:
     size_t m_size;
+    size_t m_reached = 0;   // bytes from here on are zero
     unsigned char* m_data = nullptr;
 };

@@ -41,10 +41,15 @@ int message_deal::write_edid_table_group(unsigned char* frame)
         const unsigned L = frame_len >= kWriteData ? rd16(frame + 17) : 0;
         KEL_TRACE("\n write_edid_table %u  %u  %u  \n%s\n", input, frame_len >= 17 ? rd16(frame + 15) : 0u, L,
                   path.c_str());
-        // Only a whole record that came whole is taken: its EDID bytes and resolution lie
-        // at fixed places in it.
-        if (input >= 4 || !velinsource::p_velin_source || L != kRecordSize || kWriteData + L > frame_len) {
+        if (input >= 4 || !velinsource::p_velin_source) {
             frame[10] = 2;
+            return 2;
+        }
+        // Only a whole record that came whole is taken: its EDID bytes and resolution lie
+        // at fixed places in it. Anything else is not stored, which status 1 reports (2
+        // would tell the PC that the input does not exist).
+        if (L != kRecordSize || kWriteData + L > frame_len) {
+            frame[10] = 1;
             return 2;
         }
         const unsigned char* record = frame + kWriteData;

@@ -10,6 +10,8 @@
 #include "protocol/protocol_phy.h"
 #include "scaler/c331_manage.h"
 
+#include <cstring>
+
 using pcf::rd16;
 using pcf::rd32;
 
@@ -155,7 +157,10 @@ int message_deal::cmd_read_flash(unsigned char* frame)
         c331_manage* c = c331_manage::p_c331_manage;
         if (!c || c->read_flash(c->c331_fd, addr, L, frame + 11) != 0)
             return 1;
-    } else if (chip.number != 8) {
+    } else if (chip.number == 8) {
+        // No chip behind it: the reply is zeros, never what the buffer held before.
+        std::memset(frame + 11, 0, L);
+    } else {
         const uint32_t at = chip.number == 0 ? addr - kWindowShift : addr;
         if (L && !fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(chip.select, at, L, frame + 11))
             return 1;

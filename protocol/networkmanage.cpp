@@ -207,8 +207,9 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     unsigned char done = 0;
     // Unescaping never grows a frame, and a record is at most MAX_RECORD bytes.
     unsigned int n = link.phy->data_transf_meaning(const_cast<unsigned char*>(rec.data.data()), frame, rawLen, &done);
-    // Handlers that look past a short frame see zeros, not the previous frame's bytes.
-    std::memset(frame + n, 0, std::min<size_t>(64, link.frame.size() - n));
+    // Handlers that look past a short frame, and reply bytes a handler does not fill, are
+    // zeros, never an earlier request's bytes (possibly another client's).
+    link.frame.scrubPast(n);
     if (configuredPort) {
         pc_cmd_valid = 1;
         pc_cmd_time = G_timeTicks.load();
@@ -244,6 +245,7 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             // the FPGA manager and the other links' passthrough for the send time-out. The
             // card's answer cannot overtake it, as only this thread sends it, after this.
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
+            link.frame.reached(12);   // the acknowledgement is built over the frame
             link.server->sendData(link.tx.data(), m, rec.socket);
         }
         return;
@@ -253,6 +255,7 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     int r = link.deal->message_group_deal(frame, n - 1, 5);
     if (r < 0 || unsigned(r) + 11 > message_deal::FRAME_BUF_SIZE)
         r = 0;
+    link.frame.reached(11 + unsigned(r));
     // TCP answers every accepted frame; with no reply data that is header and check byte.
     unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());
     link.server->sendData(link.tx.data(), m, rec.socket);

@@ -213,8 +213,22 @@ int serial_modules::recv_uart_data(Uart_Rec_Send_Data* rec, int n, int wait_ms)
         if (want < 0)
             want = 0;
         ssize_t got = ::read(rec->fd, rec->data, size_t(want));
-        if (got < 0)
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return -1;
+        if (got <= 0) {
+            // A line that hung up (the far end of a pseudo-terminal closed) stays readable
+            // with nothing to read: rest out the wait, or the link's thread would spin.
+            pollfd wake{m_wake, POLLIN, 0};
+            if (::poll(&wake, 1, wait_ms < 0 ? 0 : wait_ms) > 0) {
+                uint64_t count = 0;
+                ssize_t drained = ::read(m_wake, &count, sizeof count);
+                (void)drained;
+            }
+            if (got < 0)
+                return -1;
+            rec->len = 0;
+            return 0;
+        }
         rec->len = int(got);
         return rec->len;
     }

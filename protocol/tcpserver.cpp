@@ -107,6 +107,23 @@ void TcpServer::closeClient(int socket)
     m_records.remove_if([socket](const Record& r) { return r.socket == socket; });
 }
 
+void TcpServer::closeLongestIdle()
+{
+    int idlest = -1;
+    uint64_t oldest = UINT64_MAX;
+    for (int c : m_clients) {
+        const uint64_t t = m_parsers[c].lastActive;
+        if (t < oldest) {
+            oldest = t;
+            idlest = c;
+        }
+    }
+    if (idlest >= 0) {
+        KEL_TRACE("\n client table full: closing idle client %d\n", idlest);
+        closeClient(idlest);
+    }
+}
+
 void TcpServer::delete_clinetSocket(int socket)
 {
     closeClient(socket);
@@ -192,7 +209,9 @@ size_t TcpServer::readClient(int c, int flags)
 {
     ssize_t got = ::recv(c, m_readBuf.data(), m_readBuf.size(), flags);
     if (got > 0) {
-        feed(c, m_parsers[c], m_readBuf.data(), size_t(got));
+        Parser& p = m_parsers[c];
+        p.lastActive = ++m_activity;
+        feed(c, p, m_readBuf.data(), size_t(got));
         return size_t(got);
     }
     if (got == 0) {
@@ -280,10 +299,8 @@ int TcpServer::recvData(int wait_ms)
                 break;
             }
             m_acceptErrorBurst = false;
-            if (m_clients.size() >= MAX_CLIENTS) {
-                ::close(c);   // the clients already served keep their place
-                continue;
-            }
+            if (m_clients.size() >= MAX_CLIENTS)
+                closeLongestIdle();
             // Each reply is the last thing sent until the client's next request: holding its
             // tail back for an acknowledgement only delays the client.
             int on = 1;
@@ -292,6 +309,7 @@ int TcpServer::recvData(int wait_ms)
             ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &active, sizeof active);
             m_clients.insert(c);
             m_parsers[c] = Parser();
+            m_parsers[c].lastActive = ++m_activity;
         }
     }
     return result;

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <map>
 #include <set>
@@ -22,7 +23,8 @@ public:
     static constexpr unsigned READ_SIZE = 0x1FFFF;
     // A reply that cannot be sent within this time closes its client.
     static constexpr int SEND_TIMEOUT_MS = 2000;
-    // Clients served at once; a connection beyond them is closed at once.
+    // Clients served at once. A connection beyond them takes the place of the client that
+    // has been idle longest, so connections left open cannot shut every new PC out.
     static constexpr size_t MAX_CLIENTS = 32;
     // Out of descriptors, the listening socket stays readable: accepting rests this many
     // 10 ms ticks instead of spinning on it.
@@ -75,9 +77,12 @@ private:
         std::vector<unsigned char> frame;
         bool inFrame = false;
         bool overlong = false;
+        uint64_t lastActive = 0;   // m_activity when the client was accepted or last sent
     };
 
     void closeClient(int socket);
+    // Closes the client that has been idle longest (accepted or last sent earliest).
+    void closeLongestIdle();
     // Reads what client c has into its frames; the bytes read (0 when there were none, or
     // the client is gone: closed by it or on an error).
     size_t readClient(int c, int flags);
@@ -90,6 +95,7 @@ private:
     std::list<Record> m_records;
     std::vector<int> m_closed;
     LinkBuffer m_readBuf;
+    uint64_t m_activity = 0;   // counts accepts and reads with bytes: orders the clients' activity
     int m_activeClient = -1;   // the lone client whose last read brought bytes
     std::chrono::steady_clock::time_point m_lastPoll{};
     bool m_acceptResting = false;

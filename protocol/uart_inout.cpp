@@ -163,9 +163,11 @@ void Kx_uart_inout::handle_frame()
     unsigned char* frame = m_frame.data();
     unsigned char done = 0;
     unsigned int n = m_phy->data_transf_meaning(m_assembly.data(), frame, m_index, &done);
+    // Handlers that look past a short frame, and reply bytes a handler does not fill, are
+    // zeros, never an earlier request's bytes.
+    m_frame.scrubPast(n);
     if (!protocol_phy::frame_ok(frame, n, done))
         return;   // dropped without a reply
-    std::memset(frame + n, 0, std::min<size_t>(64, m_frame.size() - n));
 
     if (m_link == 5 && protocol_phy::is_passby_frame(frame)) {
         std::unique_lock<std::mutex> path = lock_port_path();
@@ -187,6 +189,7 @@ void Kx_uart_inout::handle_frame()
             // would otherwise take the unsent acknowledgement's place. The link then goes
             // on waiting for that answer.
             unsigned int m = m_phy->build_passby_ack(frame, m_out.data());
+            m_frame.reached(12);   // the acknowledgement is built over the frame
             set_transmit(m_out.data(), m);
             send_uart_data();
         }
@@ -202,6 +205,7 @@ void Kx_uart_inout::handle_frame()
             m_tx.clear();
         }
         int r = m_deal->message_group_deal(frame, n - 1, m_link);
+        m_frame.reached(11 + unsigned(std::max(r, 0)));
         if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
             unsigned int m = m_phy->build_reply(frame, unsigned(r), m_out.data());
             set_transmit(m_out.data(), m);

@@ -9,6 +9,7 @@
 #include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
 
+#include <algorithm>
 #include <cstring>
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
@@ -283,6 +284,9 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     unsigned char done = 0;
     unsigned int n = link.phy->data_transf_meaning(const_cast<unsigned char*>(rec.data.data()), frame,
                                                    unsigned(rec.data.size()), &done);
+    // Handlers that look past a short frame, and reply bytes a handler does not fill, are
+    // zeros, never an earlier request's bytes (possibly another PC's).
+    link.frame.scrubPast(n);
     if (link.is5008) {
         pc_cmd_valid = 1;
         pc_cmd_time = G_timeTicks.load();
@@ -313,6 +317,7 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
             // goes on waiting for it.
             link.reply_state = 2;
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
+            link.frame.reached(12);   // the acknowledgement is built over the frame
             link.server->sendData(link.tx.data(), m, rec.addr);
             link.reply_state = 1;
         }
@@ -321,6 +326,7 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
 
     link.reply_state = 2;
     int r = link.deal->message_group_deal(frame, n - 1, 5);
+    link.frame.reached(11 + unsigned(std::max(r, 0)));
     if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
         unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());
         link.server->sendData(link.tx.data(), m, rec.addr);
@@ -412,8 +418,10 @@ bool udpnetManage::udp_13769_pass(int wait_ms)
         running = m_wifi_ap_running;
         handler = m_wifi_AT_cmd_manage;
     }
-    // Until the access point runs, AT datagrams stay unread in the socket.
-    if (!g_udpnetmode || !m_server_13769 || !running || !handler || !running())
+    // Until the access point runs, AT datagrams stay unread in the socket. A socket that
+    // could not be bound (another program holds the port) has nothing to serve either: the
+    // thread rests instead of turning over a receive that fails at once.
+    if (!g_udpnetmode || !m_server_13769 || m_server_13769->socketFd() < 0 || !running || !handler || !running())
         return false;
     m_server_13769->recvData(1, m_server_13769->recv_list.empty() ? wait_ms : 0);
     std::list<UdpServer::Record>& rx = m_server_13769->recv_list;

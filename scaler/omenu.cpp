@@ -2,13 +2,13 @@
 
 #include "board/Files.h"
 #include "core/global.h"
+#include "core/json_reader.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
 #include "scaler/c331_manage.h"
 
 #include <QFile>
 #include <QString>
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstdlib>
 #include <memory>
@@ -128,11 +128,9 @@ void get_json_omenu_para(const char* path, OSD_LIST* list)
             return;
         const QByteArray bytes = file.readAll();
         file.close();
-        std::istringstream in(std::string(bytes.constData(), size_t(bytes.size())));
-        try {
-            pt::read_json(in, root);
-        } catch (const pt::ptree_error& e) {
-            KEL_TRACE("json error: %s", e.what());
+        std::string why;
+        if (!JsonReader::read(bytes, root, why)) {
+            KEL_TRACE("json error: %s: %s", path, why.c_str());
             // Only the overlay file itself is dropped; a user mode's copy is the user's.
             if (overlayFile)
                 board::Files::remove(kOmenuFile);

@@ -273,8 +273,13 @@ void rcv_recovery::menulist_button_ok_page()
 
 void rcv_recovery::menulist_back_page()
 {
-    if (g_qround_bar)
+    if (g_qround_bar) {
+        // The dialog stays while a job runs; Back asks the job to end where it waits (a
+        // file's sleep or a card that does not answer), and the ring then closes.
+        if (g_send_para.job != 0)
+            g_send_para.cancel = 1;
         return;
+    }
     if (g_rcv_recovery == this)
         g_rcv_recovery = nullptr;
     SettingsScreen::return_to(this, 12);

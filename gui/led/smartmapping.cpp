@@ -523,6 +523,10 @@ void SmartMapping::key_ok()
 
 void SmartMapping::key_back()
 {
+    // While a job runs Back also asks it to end where it waits (a file's sleep or a card
+    // that does not answer); the ring then closes.
+    if (g_qround_bar && g_send_para.job != 0)
+        g_send_para.cancel = 1;
     if (!menu_entered)
         Button_back_clicked();
     else if (menu_index == 0)

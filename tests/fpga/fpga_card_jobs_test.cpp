@@ -193,6 +193,39 @@ TEST_F(CardJobs, SleepCountsItsMillisecondsInTicksAndSendsNothing)
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
 }
 
+TEST_F(CardJobs, AFilesSleepLastsAtMostSixtySecondsAndBackEndsAJobThatWaits)
+{
+    // 0xFFFFFFFF ms (about 497 days) sleeps 60 s: 6000 ticks.
+    holdOperation(0, op(6, 1, 0, 0xFFFFFFFFu, {}));
+    g_send_para.sub_step = 20;
+    for (int looks = 0; looks < 1000 && g_send_para.sub_step != 28; ++looks)
+        manager->load_rcv_xy_operate("/data/op.bin", 0, false);
+    ASSERT_EQ(g_send_para.sub_step, 28);
+    const uint32_t start = G_timeTicks;
+    G_timeTicks = start + 5999;
+    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 0);
+    G_timeTicks = start + 6000;
+    manager->load_rcv_xy_operate("/data/op.bin", 0, false);
+    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 1);
+
+    // A scan-parameter load from a stick that sleeps: Back on the screen ends the job, and
+    // its ring is told 100.
+    cards(3, 1);
+    write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = "/data/smartmapping/t.kxfile";
+    }
+    line_type.port = 3;
+    g_send_para.post(2);
+    for (int i = 0; i < 1000 && g_send_para.sub_step != 28; ++i)
+        pass();
+    ASSERT_EQ(g_send_para.sub_step, 28);
+    g_send_para.cancel = 1;
+    run(300);
+    EXPECT_EQ(progress(smart).back(), 100);
+}
+
 TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
 {
     // Saving to the card's flash waits the operation's time plus a second per card.

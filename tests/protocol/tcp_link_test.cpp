@@ -402,23 +402,40 @@ TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
     EXPECT_EQ(net->reply_state(0), 0);
 }
 
-TEST_F(TcpLink, AcceptRestsWhenOutOfDescriptorsAndClientsAreCapped)
+TEST_F(TcpLink, AFullTableOfIdleClientsGivesWayToANewClientAndAcceptRestsWhenOutOfDescriptors)
 {
-    std::vector<std::unique_ptr<Client>> clients;
-    for (size_t i = 0; i < TcpServer::MAX_CLIENTS + 1; ++i) {
-        clients.push_back(std::make_unique<Client>(mainPort()));
-        passes(0, 1);
+    for (int index : {0, 1}) {
+        const uint16_t port = index == 0 ? mainPort() : fixedPort();
+        std::vector<std::unique_ptr<Client>> clients;
+        for (size_t i = 0; i < TcpServer::MAX_CLIENTS; ++i) {
+            clients.push_back(std::make_unique<Client>(port));
+            passes(index, 1);
+        }
+        // The second client has sent since: the first is now the longest idle.
+        Bytes req = request(0xF100, 0xF010, 0x62);
+        clients[1]->send(escape(req));
+        serve(index, {clients[1].get()}, 1);
+        ASSERT_EQ(net->server(index)->clients().size(), TcpServer::MAX_CLIENTS);
+
+        Client late(port);
+        passes(index, 2);
+        EXPECT_EQ(net->server(index)->clients().size(), TcpServer::MAX_CLIENTS);
+        late.send(escape(req));
+        serve(index, {&late}, 1);
+        EXPECT_EQ(late.received(), escape(expectedReply(req, {}))) << "port index " << index;
+        // The longest idle was closed for it: its read sees the end; the others stay.
+        char c;
+        int fd = clients[0]->fd();
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        EXPECT_EQ(::recv(fd, &c, 1, 0), 0) << "port index " << index;
+        clients[1]->send(escape(req));
+        serve(index, {clients[1].get()}, 2);
+        EXPECT_EQ(frames(clients[1]->received()).size(), 2u) << "port index " << index;
+        clients.clear();
+        late.close();
+        passes(index, 3);
+        EXPECT_EQ(net->server(index)->clients().size(), 0u);
     }
-    passes(0, 2);
-    EXPECT_EQ(net->server(0)->clients().size(), TcpServer::MAX_CLIENTS);
-    // The one beyond the cap was closed at once: its read sees the end.
-    char c;
-    int fd = clients.back()->fd();
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    EXPECT_EQ(::recv(fd, &c, 1, 0), 0);
-    clients.clear();
-    passes(0, 3);
-    EXPECT_EQ(net->server(0)->clients().size(), 0u);
 
     // No descriptor left for accept: one report, then accepting rests for 10 ticks.
     rlimit old{};

@@ -245,6 +245,11 @@ TEST_F(UdpPasses, WifiPortIsServedOnlyWhileTheAccessPointRuns)
     Bytes raw;
     ASSERT_TRUE(c->receiveRaw(raw, kWait));
     EXPECT_EQ(raw, (Bytes{'O', 'K', '\r', '\n'}));
+
+    // Port taken by another program: with the access point running there is still nothing
+    // to serve, so the thread rests instead of spinning on a receive that fails at once.
+    link->server(13769)->unInitialize();
+    EXPECT_FALSE(link->udp_13769_pass(kWait));
 }
 
 } // namespace

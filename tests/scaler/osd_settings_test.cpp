@@ -151,6 +151,9 @@ TEST_F(OsdSettings, BrokenFilesApplyNothingAndOnlyTheOverlayFileIsDeleted)
     std::string notArray = good;
     notArray.replace(notArray.find("[\"AB\"]"), 6, "\"AB\"");
     broken.push_back(notArray);
+    // Valid JSON nested 100,000 deep, as a PC may upload it: read at every start, it must be
+    // refused before the parser recurses, never overflow the stack.
+    broken.push_back(std::string(100000, '[') + std::string(100000, ']'));
     // Every prefix of a good file, too.
     for (size_t n = 0; n < good.size(); n += 7)
         broken.push_back(good.substr(0, n));
@@ -161,12 +164,13 @@ TEST_F(OsdSettings, BrokenFilesApplyNothingAndOnlyTheOverlayFileIsDeleted)
         root.writeFile(kFile, text);
         root.writeFile("/data/modes/MO01.json", text);
         get_json_omenu_para(kFile, &list);
-        EXPECT_EQ(list.item[0].osdcount, 0) << text;
-        EXPECT_EQ(list.item[0].texts, "kept") << text;
-        EXPECT_FALSE(root.exists(kFile)) << text;
+        const std::string shown = text.substr(0, 80);
+        EXPECT_EQ(list.item[0].osdcount, 0) << shown;
+        EXPECT_EQ(list.item[0].texts, "kept") << shown;
+        EXPECT_FALSE(root.exists(kFile)) << shown;
         get_json_omenu_para("/data/modes/MO01.json", &list);
-        EXPECT_EQ(list.item[0].osdcount, 0) << text;
-        EXPECT_TRUE(root.exists("/data/modes/MO01.json")) << text;
+        EXPECT_EQ(list.item[0].osdcount, 0) << shown;
+        EXPECT_TRUE(root.exists("/data/modes/MO01.json")) << shown;
     }
 }
 

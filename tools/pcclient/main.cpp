@@ -14,8 +14,9 @@
 //                                name ("ALIS", "OSDS", "MO01", "FMCU", "DIVU", ...), the
 //                                file goes in blocks and ends with its MD5 digest
 //
-// Numbers take C syntax (0x.. hexadecimal). The default link is UDP 127.0.0.1:5008, moved
-// by KEL_PORT_OFFSET like the simulated board's ports; --dest defaults to 0xF100.
+// Numbers take C syntax (0x.. hexadecimal). The default link is UDP 127.0.0.1:5008; every
+// port, the default and those given with --udp or --tcp, is moved by KEL_PORT_OFFSET like
+// the simulated board's ports; --dest defaults to 0xF100.
 
 #include "tests/support/PcClient.h"
 
@@ -149,7 +150,10 @@ int main(int argc, char** argv)
         bool ok = true;
         if (opt == "--udp" || opt == "--tcp") {
             kind = opt.substr(2);
-            ok = hostPort(val, host, port);
+            // The port as the README names it (5005, 10002, ...): the offset that moved the
+            // program's ports moves it too.
+            ok = hostPort(val, host, port) && int(port) + offset >= 1 && int(port) + offset <= 0xFFFF;
+            port = uint16_t(int(port) + offset);
         } else if (opt == "--serial") {
             kind = "serial";
             path = val;
