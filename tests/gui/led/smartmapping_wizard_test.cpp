@@ -272,3 +272,35 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
     }
     g_language = 1;
 }
+
+// The port grid of page 1: each tab's tiles wrap inside the tab, every move sets the port
+// at once, OK confirms a tile and Back returns to the port confirmed before.
+TEST_F(SmartWizard, PortGridKeysWrapInsideEachTab)
+{
+    SmartMapping* s = openSmart();
+    keys({OK, L, OK});                            // Shortcut, Next: page 1 on the first tab
+    ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 1);
+    const struct {
+        PanelKey key;
+        int port;
+    } steps[] = {
+        {R, 0},                                   // second tab: its tiles, no port change
+        {OK, 8}, {R, 9}, {R, 8}, {L, 9},          // LED9 and LED10 only, wrapping both ways
+        {OK, 9},                                  // LED10 confirmed
+        {L, 9},                                   // first tab
+        {OK, 0}, {L, 7}, {R, 0}, {L, 7},          // LED1 to LED8 wrap
+        {BACK, 9},                                // the confirmed LED10 again
+    };
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+        keys({steps[i].key});
+        EXPECT_EQ(line_type.port, steps[i].port) << "step " << i;
+        if (i == 1) {
+            QStringList names;
+            for (QLabel* l : s->port_grid->findChildren<QLabel*>())
+                if (l->text().startsWith("LED"))
+                    names << l->text();
+            EXPECT_EQ(names, QStringList({"LED9", "LED10"}));
+        }
+    }
+    EXPECT_EQ(s->port_saved, 9);
+}
