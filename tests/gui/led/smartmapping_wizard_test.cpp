@@ -111,7 +111,9 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     EXPECT_EQ(s->ui->Button_route->text().simplified(), "Routing 10");   // on one line or two
     EXPECT_EQ(s->ui->Button_route->property("iconPath").toString(), "line10");
     // Port LED2 in the grid: Back to page 1, to the first tab, OK, one right, OK.
-    keys({BACK, R, OK, R});
+    keys({BACK});                                 // page 2's Back: page 1
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 1);
+    keys({R, OK, R});
     keys({OK});
     EXPECT_EQ(line_type.port, 1);
     EXPECT_TRUE(s->port_frames[1]->styleSheet().contains("#00D65B"));
@@ -220,6 +222,10 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     EXPECT_EQ(s->file_num, 2);
     EXPECT_EQ(s->file_select, 0);
     EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
+    // A stick mounted again is listed afresh as well.
+    root.writeFile("/mnt/usb1/c.kxfile", "x");
+    s->syncUpdate(102);
+    EXPECT_EQ(s->file_num, 3);
 }
 
 TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
