@@ -11,6 +11,7 @@
 #include "ui_machinestate.h"
 
 #include <QFrame>
+#include <QPushButton>
 #include <QPointer>
 #include <string>
 
@@ -213,6 +214,9 @@ TEST_F(DeviceState, KeysBackModeAndOk)
         EXPECT_TRUE(ms.isNull());
         put16(P::kKeyLock, 0);
     }
+    // The back operation forgets the screen at once, not only when it is deleted later.
+    open()->findChild<QPushButton*>("Button_back")->click();
+    EXPECT_EQ(g_machinestate, nullptr);
 }
 
 TEST_F(DeviceState, GrabsInEnglishAndSimplifiedChinese)

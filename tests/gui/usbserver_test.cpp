@@ -232,5 +232,24 @@ TEST_F(AgeingLog, RecordsRegisterStepsAndKeepsSevenDays)
     done = true;
     link.join();
     EXPECT_TRUE(factoryage_log.last().endsWith(" 15 0 2"));
+
+    // The tick polls 18,000 ticks after its stamp; a poll during a PC command is skipped and
+    // not retried before the next 3-minute mark.
+    fpga_manage::MCU_REG_func[0][80] = 3;   // FPGA 0 up
+    manager.link_stage[0] = 7;
+    manager.check_step[0] = 16;
+    factoryage_log.clear();
+    G_factoryage_ticks = G_timeTicks.load();
+    kel_test::tick(17999);
+    EXPECT_EQ(factoryage_log.size(), 0);
+    kel_test::tick(1);
+    EXPECT_EQ(factoryage_log.size(), 1);
+    pc_cmd_valid = 1;
+    kel_test::tick(18000);
+    pc_cmd_valid = 0;
+    kel_test::tick(17999);
+    EXPECT_EQ(factoryage_log.size(), 1);
+    kel_test::tick(1);
+    EXPECT_EQ(factoryage_log.size(), 2);
     fpga_manage::p_fpga_manage = nullptr;
 }

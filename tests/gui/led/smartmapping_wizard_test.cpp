@@ -111,15 +111,12 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     EXPECT_EQ(s->ui->Button_route->text().simplified(), "Routing 10");   // on one line or two
     EXPECT_EQ(s->ui->Button_route->property("iconPath").toString(), "line10");
     // Port LED2 in the grid: Back to page 1, to the first tab, OK, one right, OK.
-    keys({BACK, R, OK, R});
-    EXPECT_EQ(line_type.port, 1);
+    keys({BACK});                                 // page 2's Back: page 1
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 1);
+    keys({R, OK, R});
     keys({OK});
-    EXPECT_EQ(s->port_saved, 1);
-    EXPECT_TRUE(s->port_frames[1]->styleSheet().contains("#00D65B"));
-    keys({OK, R, R});                             // the grid again: the cursor port is held
-    EXPECT_EQ(line_type.port, 2);
-    keys({BACK});                                 // Back restores the confirmed LED2
     EXPECT_EQ(line_type.port, 1);
+    EXPECT_TRUE(s->port_frames[1]->styleSheet().contains("#00D65B"));
     keys({L, OK});                                // Next of page 1
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 2);
     // Rows through the keys and the shared keypad (OK on the focused rows field).
@@ -225,6 +222,10 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     EXPECT_EQ(s->file_num, 2);
     EXPECT_EQ(s->file_select, 0);
     EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
+    // A stick mounted again is listed afresh as well.
+    root.writeFile("/mnt/usb1/c.kxfile", "x");
+    s->syncUpdate(102);
+    EXPECT_EQ(s->file_num, 3);
 }
 
 TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
@@ -271,4 +272,36 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
         kel_test::settle();
     }
     g_language = 1;
+}
+
+// The port grid of page 1: each tab's tiles wrap inside the tab, every move sets the port
+// at once, OK confirms a tile and Back returns to the port confirmed before.
+TEST_F(SmartWizard, PortGridKeysWrapInsideEachTab)
+{
+    SmartMapping* s = openSmart();
+    keys({OK, L, OK});                            // Shortcut, Next: page 1 on the first tab
+    ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 1);
+    const struct {
+        PanelKey key;
+        int port;
+    } steps[] = {
+        {R, 0},                                   // second tab: its tiles, no port change
+        {OK, 8}, {R, 9}, {R, 8}, {L, 9},          // LED9 and LED10 only, wrapping both ways
+        {OK, 9},                                  // LED10 confirmed
+        {L, 9},                                   // first tab
+        {OK, 0}, {L, 7}, {R, 0}, {L, 7},          // LED1 to LED8 wrap
+        {BACK, 9},                                // the confirmed LED10 again
+    };
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+        keys({steps[i].key});
+        EXPECT_EQ(line_type.port, steps[i].port) << "step " << i;
+        if (i == 1) {
+            QStringList names;
+            for (QLabel* l : s->port_grid->findChildren<QLabel*>())
+                if (l->text().startsWith("LED"))
+                    names << l->text();
+            EXPECT_EQ(names, QStringList({"LED9", "LED10"}));
+        }
+    }
+    EXPECT_EQ(s->port_saved, 9);
 }
