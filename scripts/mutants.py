@@ -325,6 +325,7 @@ def main():
                 if verdict == "survived":
                     tally["survived"] += 1
                     survivors.append((where, line.strip(), mutated.strip()))
+                    verdict += ": %s -> %s" % (line.strip(), mutated.strip())
                 else:
                     tally["caught"] += 1
             finally:
