@@ -160,6 +160,12 @@ fpga_manage::~fpga_manage()
     delete m_rcvRecovery;
     if (p_fpga_manage == this)
         p_fpga_manage = nullptr;
+    // The register and RAM images are shared through static pointers; none may outlive them.
+    for (int f = 0; f < 2 && MCU_REG_func[0] == reg_area[0]; ++f) {
+        for (u8** image : {&MCU_REG_func[f], &MCU_RAM_PARA_func[f], &MCU_RAM_RX_func[f], &MCU_RAM_TX_func[f],
+                           &MCU_RAM_ETH_PARA_func[f], &MCU_RAM_ETH_BACK_PARA_func[f]})
+            *image = nullptr;
+    }
     upgrade_files.clear();
     upgrade_path.clear();
 }

@@ -155,8 +155,11 @@ QString MachineState::fpga_version(const unsigned char* regs)
 void MachineState::version_changed()
 {
     ui->label_MCU->setText(QStringLiteral("MCU:") + mcu_version());
-    static const unsigned char kNoRegisters[32] = {};
-    const unsigned char* regs = fpga_manage::MCU_REG_func[0] != nullptr ? fpga_manage::MCU_REG_func[0] : kNoRegisters;
+    // The manager's thread refreshes the register image: its bytes are read under its lock.
+    unsigned char regs[32] = {};
+    if (fpga_manage* fpga = fpga_manage::p_fpga_manage)
+        for (int reg = 28; reg < 32; ++reg)
+            regs[reg] = fpga->reg_shadow(reg, 0);
     kel_fit_text_designed(ui->label_FPGA1, QStringLiteral("FPGA:") + fpga_version(regs));
 }
 
