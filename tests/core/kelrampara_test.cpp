@@ -12,6 +12,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -47,12 +48,42 @@ protected:
 
 std::string defaultImage() { return std::string(reinterpret_cast<const char*>(default_para_ramlist), 4096); }
 
-uint8_t* layer(KelRamPara* p, int l) { return p->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * l; }
-uint8_t* cropRecord(uint8_t* block, int r) { return block + KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * r; }
+uint8_t* layer(KelRamPara* p, int l) { return p->ram + 2272 + 26 * l; }
+uint8_t* cropRecord(uint8_t* block, int r) { return block + 1472 + 10 * r; }
 
 } // namespace
 
 // --- the block, its file and the start-up clean-up ----------------------------------------
+
+TEST_F(ParamBlock, DefaultImageHoldsTheTabledDefaultsAndNothingElse)
+{
+    std::vector<uint8_t> want(4096, 0);
+    want[0] = want[1] = 0xAA;
+    // Consecutive 16-bit words from block offset off (image byte off - 766).
+    auto words = [&want](int off, std::initializer_list<int> values) {
+        for (int v : values) {
+            want[size_t(off - 766)] = uint8_t(v);
+            want[size_t(off - 765)] = uint8_t(v >> 8);
+            off += 2;
+        }
+    };
+    words(770, {100});
+    for (int i = 0; i < 6; ++i)
+        words(896 + 6 * i, {i < 4 ? 1920 : 3840, i < 4 ? 1080 : 2160, 60});
+    words(1378, {1920, 1080});
+    words(1386, {1, 1, 1920, 1080});
+    words(1408, {0, 0, 1920, 1080, 0, 0, 1920, 1080});
+    for (int k = 0; k < 64; ++k)   // forty crop records and the pattern's 24 more
+        words(1472 + 10 * k, {0x0002, 0, 0, k == 62 ? 0 : 1920, 1080});
+    words(2176, {100, 50, 10, 50, 2, 64, 64, 64});
+    for (int p = 0; p < 16; ++p)
+        words(2208 + 2 * p, {p});
+    words(2270, {1});
+    for (int l = 0; l < 6; ++l)
+        words(2272 + 26 * l, {l == 0 ? 1 : 0, 0, 0, 0, 1, 0, 0, 1920, 1080});
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(default_para_ramlist[i], want[size_t(i)]) << "image byte " << i << ", block byte " << i + 766;
+}
 
 TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
 {
@@ -60,11 +91,6 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
     KelRamPara* p = fresh();
 
     EXPECT_EQ(paraFile(), defaultImage());
-    EXPECT_EQ(default_para_ramlist[0], 0xAA);
-    EXPECT_EQ(default_para_ramlist[1], 0xAA);
-    for (int i = 3330; i < 4096; ++i)
-        ASSERT_EQ(default_para_ramlist[i], 0) << i;
-
     // The language falls back to the first offered one.
     EXPECT_EQ(g_lcd_lang_valid, 0x1E);
     EXPECT_EQ(p->ram[768], 1);
@@ -80,32 +106,8 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
         EXPECT_EQ(p->ram[2816 + 4 * e], 60);
         EXPECT_EQ(p->ram[2817 + 4 * e], 0);
         EXPECT_EQ(p->ram[2818 + 4 * e], 60);
+        EXPECT_EQ(p->ram[2819 + 4 * e], 0);
     }
-    // Spot checks of the default values by offset.
-    EXPECT_EQ(le16(p->ram + 770), 100);
-    EXPECT_EQ(le16(p->ram + 896), 1920);
-    EXPECT_EQ(le16(p->ram + 898), 1080);
-    EXPECT_EQ(le16(p->ram + 900), 60);
-    EXPECT_EQ(le16(p->ram + 920), 3840);   // input 4
-    EXPECT_EQ(le16(p->ram + 922), 2160);
-    EXPECT_EQ(le16(p->ram + 1378), 1920);
-    EXPECT_EQ(le16(p->ram + 1380), 1080);
-    EXPECT_EQ(le16(p->ram + 1386), 1);
-    EXPECT_EQ(le16(p->ram + 1420), 1920);
-    EXPECT_EQ(le16(cropRecord(p->ram, 39)), 0x0002);
-    EXPECT_EQ(le16(cropRecord(p->ram, 39) + 6), 1920);
-    EXPECT_EQ(le16(cropRecord(p->ram, 62) + 6), 0);      // the 63rd record of the pattern
-    EXPECT_EQ(le16(cropRecord(p->ram, 63) + 6), 1920);
-    EXPECT_EQ(le16(p->ram + 2176), 100);
-    EXPECT_EQ(le16(p->ram + 2180), 10);
-    EXPECT_EQ(le16(p->ram + 2184), 2);
-    EXPECT_EQ(le16(p->ram + 2190), 64);
-    EXPECT_EQ(le16(p->ram + 2208 + 2 * 15), 15);
-    EXPECT_EQ(le16(p->ram + 2270), 1);
-    EXPECT_EQ(le16(layer(p, 0)), 1);
-    EXPECT_EQ(le16(layer(p, 5)), 0);
-    EXPECT_EQ(le16(layer(p, 3) + 8), 1);
-    EXPECT_EQ(le16(layer(p, 3) + 14), 1920);
     for (int off = 0; off < 768; ++off)
         ASSERT_EQ(p->ram[off], 0) << off;
 
@@ -114,19 +116,16 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
         EXPECT_EQ(p->mode_slot[s][0], 0xFF);
         EXPECT_EQ(p->KelUserModeSaved(s), 0);
     }
-    // Register image start values.
-    EXPECT_EQ(p->reg_image[31], 0);
-    EXPECT_EQ(p->reg_image[37], 0x80);
-    EXPECT_EQ(p->reg_image[38], 0x1F);
-    EXPECT_EQ(p->reg_image[39], 0x07);
-    EXPECT_EQ(p->reg_image[52], 0);
-    EXPECT_EQ(p->reg_image[53], 0xC3);
-    EXPECT_EQ(p->reg_image[54], 0x10);
-    EXPECT_EQ(p->reg_image[55], 0xFF);
-    EXPECT_EQ(p->reg_image[59], 0xC0);
-    EXPECT_EQ(p->reg_image[60], 0xFF);
-    EXPECT_EQ(p->reg_image[1060], 0xFF);
-    EXPECT_EQ(p->reg_image[1061], 0);
+    // The register image's start values; what the start leaves unset is zero.
+    std::vector<uint8_t> regs(1064, 0);
+    std::fill(regs.begin() + 54, regs.begin() + 1061, 0xFF);
+    regs[37] = 0x80;
+    regs[38] = 0x1F;
+    regs[39] = 0x07;
+    regs[53] = 0xC3;
+    regs[54] = 0x10;
+    regs[59] = 0xC0;
+    EXPECT_EQ(std::vector<uint8_t>(p->reg_image, p->reg_image + 1064), regs);
 }
 
 TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
@@ -341,7 +340,7 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
     KelRamPara* p = fresh();
     root.writeFile("/data/modes/MO03.json", "a");
     root.writeFile("/data/modes/MO04.json", "b");
-    KelRamPara::put16(p->mode_slot[2] + KelRamPara::kSlotOsdOn, 1);
+    KelRamPara::put16(p->mode_slot[2] + 1230, 1);
     ASSERT_EQ(p->mode_file_write(2, 2), 1);
     ASSERT_EQ(p->mode_file_write(3, 2), 1);       // overlay word 0 in this slot
 
@@ -350,7 +349,7 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
     EXPECT_FALSE(root.exists("/data/modes/MO03.json"));
     EXPECT_EQ(p->mode_slot[2][0], 0xFF);
     EXPECT_EQ(p->mode_slot[2][1], 0xFF);
-    EXPECT_EQ(le16(p->mode_slot[2] + KelRamPara::kSlotOsdOn), 0);
+    EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
 
     EXPECT_EQ(p->mode_file_deal(3, 1), 0);
     EXPECT_FALSE(root.exists("/data/modes/custom_mode4"));

@@ -20,6 +20,13 @@ TEST(UtilsChecksums, ValuesOfAbcAndEmptyInput)
     EXPECT_EQ(Utils::zedoCalcCRC16(kAbc, 3), 0x61DAu);
     EXPECT_EQ(Utils::jtc1CRC16Code(kAbc, 3), 0x9DD6u);
 
+    // Past the eight-byte stride, exactly at it and off it: one bit per byte, then more.
+    const unsigned char bits[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x0F, 0xF0, 0x3C};
+    EXPECT_EQ(Utils::BCC(bits, 11), 0x3Cu);
+    EXPECT_EQ(Utils::BCC(bits, 8), 0xFFu);
+    EXPECT_EQ(Utils::BCC(bits + 1, 9), 0x01u);
+    EXPECT_EQ(Utils::BCC(kCheck, 9), 0x31u);
+
     EXPECT_EQ(Utils::BCC(kAbc, 0), 0u);
     EXPECT_EQ(Utils::calcCRC16(kAbc, 0), 0u);
     EXPECT_EQ(Utils::calcCRC32(kAbc, 0), 0u);
@@ -77,6 +84,7 @@ TEST(UtilsShell, ShellExecReadsOutputInLines)
     EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 100), "eth0 Link encap\ninet addr:192.168.0.199\n");
     // A small read buffer cuts lines into pieces but loses nothing.
     EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 4), "eth0 Link encap\ninet addr:192.168.0.199\n");
+    EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 2), "eth0 Link encap\ninet addr:192.168.0.199\n");
 }
 
 TEST(UtilsText, StringToIntUpperAndIntToString)
