@@ -646,9 +646,12 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
 {
     KelRamPara* p = fresh();
     p->KelSetEDIDPara(5, 2560, 1440, 75);
+    p->KelSetEDIDPara(0, 1280, 720, 50);
     EXPECT_EQ(le16(p->ram + 926), 2560);
     EXPECT_EQ(le16(p->ram + 928), 1440);
     EXPECT_EQ(le16(p->ram + 930), 75);
+    EXPECT_EQ(le16(p->ram + 896), 1280);
+    EXPECT_EQ(le16(p->ram + 900), 50);
     EXPECT_EQ(flag(), 1);
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
@@ -666,7 +669,7 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     EXPECT_EQ(p->ram[768], 1);
     EXPECT_EQ(p->ram[769], 0);
     EXPECT_EQ(g_language, 1);
-    g_lcd_lang_valid = 0;
+    g_lcd_lang_valid = 0x60;                     // no language 0-4 offered
     p->ram[768] = 4;
     EXPECT_EQ(p->KelLanguageChanged(), 1);
     EXPECT_EQ(p->ram[768], 4);
