@@ -128,6 +128,25 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
     EXPECT_EQ(std::vector<uint8_t>(p->reg_image, p->reg_image + 1064), regs);
 }
 
+// A file write or a slot load is followed by a 100 ms pause, the steps between slots and of
+// a deletion by 100 microseconds; on the virtual clock the pauses add up exactly.
+TEST_F(ParamBlock, PausesAfterTheFileWork)
+{
+    auto micros = [](const std::function<void()>& work) {
+        const uint64_t before = sim::SimBoard::virtualMicroseconds();
+        work();
+        return sim::SimBoard::virtualMicroseconds() - before;
+    };
+    KelRamPara* p = nullptr;
+    EXPECT_EQ(micros([&] { p = fresh(); }), 200000u + 16 * 100u);   // file created, then read
+    EXPECT_EQ(micros([&] { p->mode_file_write(0, 2); }), 100100u);
+    EXPECT_EQ(micros([&] { p->mode_file_deal(0, 0); }), 100000u);
+    EXPECT_EQ(micros([&] { p->mode_file_deal(0, 1); }), 300u);
+    KelRamPara::put16(p->ram + 2176, 1);
+    EXPECT_EQ(micros([&] { p->ram_para_file_save(); }), 100000u);
+    EXPECT_EQ(micros([&] { p = fresh(); }), 100000u + 16 * 100u);   // file read
+}
+
 TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
 {
     std::string file = defaultImage();
