@@ -50,6 +50,8 @@ std::string defaultImage() { return std::string(reinterpret_cast<const char*>(de
 
 uint8_t* layer(KelRamPara* p, int l) { return p->ram + 2272 + 26 * l; }
 uint8_t* cropRecord(uint8_t* block, int r) { return block + 1472 + 10 * r; }
+using Bytes = std::vector<uint8_t>;
+Bytes bytes(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
 
 } // namespace
 
@@ -455,9 +457,8 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     }
     EXPECT_EQ(flag(), 1);
     EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8002);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3)), 0x8302);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 2), 13);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 8), 400);
+    // Record 3: in use, crop number 4 of port 2; x 13, y 20, 300 x 400.
+    EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 13, 0, 20, 0, 0x2C, 0x01, 0x90, 0x01}));
     EXPECT_EQ(p->KelGetSourceNum(2, 40), 4);
     EXPECT_EQ(p->KelGetSourceNum(2, 2), 2);
     EXPECT_EQ(p->KelGetSourceNum(2, 0), 0);
@@ -475,18 +476,15 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     int index = -1;
     p->KelGetCropPara(2, 3, &got, &index);
     EXPECT_EQ(index, 3);
-    EXPECT_EQ(got.id, 0x8302);
-    EXPECT_EQ(got.x, 13);
-    EXPECT_EQ(got.width, 300);
+    EXPECT_EQ((std::vector<int>{got.id, got.x, got.y, got.width, got.height}),
+              (std::vector<int>{0x8302, 13, 20, 300, 400}));
 
     // A changed rectangle waits for the next raise of the flag.
     clearFlag();
     CROP_PARA moved{0x1234, 1, 2, 3, 4};
     p->KelSetCropPara(2, 3, &moved);
     EXPECT_EQ(flag(), 0);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3)), 0x8302);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 2), 1);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 8), 4);
+    EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 1, 0, 2, 0, 3, 0, 4, 0}));
 
     // The next new crop takes the free number 3 and the first free record.
     ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
