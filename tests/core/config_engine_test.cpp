@@ -62,7 +62,9 @@ TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
     sim::SocModel::write16(0x400C, 0xFFFF);
     factoryage_log.append("old result");
     factoryage_log_num = 7;
+    testing::internal::CaptureStdout();
     ASSERT_NE(ConfigEngine::pInstance(), nullptr);
+    const std::string traces = testing::internal::GetCapturedStdout();
 
     struct Row {
         int index;
@@ -103,6 +105,11 @@ TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
         EXPECT_EQ(file.value(QString("config/") + r.key).toString(), QString("v%1").arg(r.index)) << r.key;
 
     EXPECT_EQ(pid(), "1597bca0886b31023001305032627494");
+    // The trace shows the three words, then each of the 32 characters in hexadecimal.
+    std::string shown = "\n mmap uuid161= 0x1234 ,0X5678 ,0x9abc \n";
+    for (char c : pid())
+        shown += " 0x" + QString::number(c, 16).toStdString() + " ";
+    EXPECT_NE(traces.find(shown + "\n"), std::string::npos) << traces;
     // Only the gate bit of the unique-id window was cleared before reading.
     EXPECT_EQ(sim::SocModel::read16(0x400C), 0xFEFF);
 
