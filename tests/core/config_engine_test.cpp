@@ -174,6 +174,8 @@ TEST_F(Settings, KeyLookupsOfUnknownKeys)
     EXPECT_FALSE(engine->containsItemStr("KelLCDLang"));
     EXPECT_EQ(engine->strToItem("config/Nothing"), ConfigItem::ConfigNameCount);
     EXPECT_EQ(engine->getConfigItem("Barcode"), nullptr);
+    engine->write_config_variant(ConfigItem::ConfigNameCount, 1);
+    EXPECT_FALSE(engine->read_config_variant(ConfigItem::ConfigNameCount).isValid());
 }
 
 TEST_F(Settings, LoaderCommandLineMustMatchExactly)

@@ -61,6 +61,15 @@ TEST(UtilsTicks, TimeSpaceAcrossTheWrap)
     G_timeTicks = 0;
 }
 
+TEST(UtilsSleeps, MillisecondsAreAThousandMicroseconds)
+{
+    kel_test::TestRoot root;   // virtual clock
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    EXPECT_EQ(Utils::msleep_mutex(7), 0);
+    EXPECT_EQ(Utils::usleep_mutex(25), 0);
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 7025u);
+}
+
 TEST(UtilsShell, StatusMappingAndJournal)
 {
     kel_test::TestRoot root;
@@ -110,6 +119,10 @@ TEST(UtilsText, CharacterSetConversions)
     EXPECT_EQ(text, "\xE4\xBD\xA0\xE5\xA5\xBD");
     EXPECT_EQ(Utils::UTF8ToGB2312(text), 0);
     EXPECT_EQ(text, "\xC4\xE3\xBA\xC3");
+    // A conversion that stops on a bad byte keeps what it produced before it.
+    std::string bad = "AB\xFF";
+    EXPECT_EQ(Utils::GB2312ToUTF8(bad), -1);
+    EXPECT_EQ(bad, "AB");
 
     std::string ascii = "AB";
     Utils::UTF8ToUnicode(ascii);
