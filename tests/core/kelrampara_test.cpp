@@ -547,7 +547,6 @@ TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
     EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
     EXPECT_EQ(p->KelAddCropID(6), 0);
     EXPECT_EQ(p->KelAddNewCrop(6, &c), 1);      // no port 6: refused like a full table
-    EXPECT_EQ(p->KelGetSourceNum(6, 40), 0);
 }
 
 TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
