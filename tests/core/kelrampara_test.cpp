@@ -398,6 +398,12 @@ TEST_F(ParamBlock, ShortOrForeignModeFilesDoNotCountAsSaved)
     EXPECT_EQ(p->KelUserModeSaved(1), 0);
     EXPECT_EQ(p->mode_slot[1][100], 0);
     EXPECT_EQ(p->mode_file_deal(1, 0), 1);
+    // Files of modes 0 and 17 are no slot's.
+    root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
+    root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
+    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
+    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
+    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
 }
 
 TEST_F(ParamBlock, ATruncatedModeFileWithItsMarkerIsNotASavedMode)

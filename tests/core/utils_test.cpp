@@ -108,6 +108,15 @@ TEST(UtilsText, StringToIntUpperAndIntToString)
     EXPECT_EQ(Utils::intToString(-42), "-42");
 }
 
+TEST(UtilsText, JsonNestingLimit)
+{
+    auto within = [](const std::string& s, int max) { return Utils::jsonNestingWithin(s.data(), s.size(), max); };
+    EXPECT_TRUE(within("[{}]", 2));
+    EXPECT_FALSE(within("[{[]}]", 2));
+    // Brackets inside a string do not count, nor does an escaped quote end it.
+    EXPECT_TRUE(within("[\"[\\\"[{\"]", 1));
+}
+
 TEST(UtilsText, CharacterSetConversions)
 {
     std::string empty;
