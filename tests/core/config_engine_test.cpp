@@ -155,12 +155,10 @@ TEST_F(Settings, AKeyWithEmptyTextTakesItsDefaultAndWritesItBack)
     EXPECT_EQ(file.allKeys().size(), 18);
 }
 
-TEST_F(Settings, WritesGoToTheFileAtOnceButNotToTheGlobals)
+TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddress)
 {
     ConfigEngine* engine = ConfigEngine::pInstance();
     engine->write_config_variant(ConfigItem::WifiIPAddress, QString("192.168.50.1"));
-    QSettings file(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
-    EXPECT_EQ(file.value("config/WifiIPAddress").toString(), "192.168.50.1");
     EXPECT_EQ(engine->read_config_variant(ConfigItem::WifiIPAddress).toString(), "192.168.50.1");
     EXPECT_EQ(g_str_wifi_ip, "192.168.22.101");
     Utils::getIPAddress();

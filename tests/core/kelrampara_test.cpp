@@ -301,15 +301,6 @@ TEST_F(ParamBlock, PcUserModeWritesAreBoundedToTheirSlot)
 
 // --- user modes --------------------------------------------------------------------------
 
-TEST_F(ParamBlock, ModeFileNames)
-{
-    EXPECT_EQ(KelRamPara::mode_file_name(1), "/data/modes/custom_mode1");
-    EXPECT_EQ(KelRamPara::mode_file_name(10), "/data/modes/custom_mode10");
-    EXPECT_EQ(KelRamPara::mode_osd_file_name(10), "/data/modes/MO0a.json");
-    EXPECT_EQ(KelRamPara::mode_osd_file_name(1), "/data/modes/MO01.json");
-    EXPECT_EQ(KelRamPara::mode_osd_file_name(16), "/data/modes/MO10.json");
-}
-
 TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
 {
     KelRamPara* p = fresh();
@@ -346,6 +337,9 @@ TEST_F(ParamBlock, OverlayCopyFollowsTheLiveOverlayWord)
     EXPECT_EQ(p->mode_file_write(9, 0), 1);
     EXPECT_EQ(root.readFile("/data/modes/MO0a.json"), "{\"osd\":1}");
     EXPECT_TRUE(root.exists("/data/modes/custom_mode10"));
+    EXPECT_EQ(p->mode_file_write(15, 0), 1);
+    EXPECT_TRUE(root.exists("/data/modes/MO10.json"));
+    EXPECT_TRUE(root.exists("/data/modes/custom_mode16"));
 
     KelRamPara::put16(p->ram + 2124, 2);
     EXPECT_EQ(p->mode_file_write(4, 0), 1);
