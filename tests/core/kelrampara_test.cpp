@@ -633,8 +633,10 @@ TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)
     p->KelSetImageFreeze();
     EXPECT_EQ(le16(layer(p, 1) + 18), 0);
     EXPECT_EQ(flag(), 1);
+    clearFlag();
     p->KelSetImageBlack();
     EXPECT_EQ(le16(layer(p, 1) + 18), 1);
+    EXPECT_EQ(flag(), 1);
 
     g_image_current = 0;                       // enabled
     p->KelSetImageFreeze();
