@@ -249,8 +249,7 @@ void KelRamPara::startupCleanup()
 
 void KelRamPara::setRegisterStartValues()
 {
-    for (int r = 32; r <= 52; ++r)
-        reg_image[r] = 0;
+    // Registers 0-52 keep the zeros of construction, but for the three status bytes.
     reg_image[37] = 0x80;
     reg_image[38] = 0x1F;
     reg_image[39] = 0x07;

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -47,12 +48,44 @@ protected:
 
 std::string defaultImage() { return std::string(reinterpret_cast<const char*>(default_para_ramlist), 4096); }
 
-uint8_t* layer(KelRamPara* p, int l) { return p->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * l; }
-uint8_t* cropRecord(uint8_t* block, int r) { return block + KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * r; }
+uint8_t* layer(KelRamPara* p, int l) { return p->ram + 2272 + 26 * l; }
+uint8_t* cropRecord(uint8_t* block, int r) { return block + 1472 + 10 * r; }
+using Bytes = std::vector<uint8_t>;
+Bytes bytes(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
 
 } // namespace
 
 // --- the block, its file and the start-up clean-up ----------------------------------------
+
+TEST_F(ParamBlock, DefaultImageHoldsTheTabledDefaultsAndNothingElse)
+{
+    std::vector<uint8_t> want(4096, 0);
+    want[0] = want[1] = 0xAA;
+    // Consecutive 16-bit words from block offset off (image byte off - 766).
+    auto words = [&want](int off, std::initializer_list<int> values) {
+        for (int v : values) {
+            want[size_t(off - 766)] = uint8_t(v);
+            want[size_t(off - 765)] = uint8_t(v >> 8);
+            off += 2;
+        }
+    };
+    words(770, {100});
+    for (int i = 0; i < 6; ++i)
+        words(896 + 6 * i, {i < 4 ? 1920 : 3840, i < 4 ? 1080 : 2160, 60});
+    words(1378, {1920, 1080});
+    words(1386, {1, 1, 1920, 1080});
+    words(1408, {0, 0, 1920, 1080, 0, 0, 1920, 1080});
+    for (int k = 0; k < 64; ++k)   // forty crop records and the pattern's 24 more
+        words(1472 + 10 * k, {0x0002, 0, 0, k == 62 ? 0 : 1920, 1080});
+    words(2176, {100, 50, 10, 50, 2, 64, 64, 64});
+    for (int p = 0; p < 16; ++p)
+        words(2208 + 2 * p, {p});
+    words(2270, {1});
+    for (int l = 0; l < 6; ++l)
+        words(2272 + 26 * l, {l == 0 ? 1 : 0, 0, 0, 0, 1, 0, 0, 1920, 1080});
+    for (int i = 0; i < 4096; ++i)
+        ASSERT_EQ(default_para_ramlist[i], want[size_t(i)]) << "image byte " << i << ", block byte " << i + 766;
+}
 
 TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
 {
@@ -60,11 +93,6 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
     KelRamPara* p = fresh();
 
     EXPECT_EQ(paraFile(), defaultImage());
-    EXPECT_EQ(default_para_ramlist[0], 0xAA);
-    EXPECT_EQ(default_para_ramlist[1], 0xAA);
-    for (int i = 3330; i < 4096; ++i)
-        ASSERT_EQ(default_para_ramlist[i], 0) << i;
-
     // The language falls back to the first offered one.
     EXPECT_EQ(g_lcd_lang_valid, 0x1E);
     EXPECT_EQ(p->ram[768], 1);
@@ -80,32 +108,8 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
         EXPECT_EQ(p->ram[2816 + 4 * e], 60);
         EXPECT_EQ(p->ram[2817 + 4 * e], 0);
         EXPECT_EQ(p->ram[2818 + 4 * e], 60);
+        EXPECT_EQ(p->ram[2819 + 4 * e], 0);
     }
-    // Spot checks of the default values by offset.
-    EXPECT_EQ(le16(p->ram + 770), 100);
-    EXPECT_EQ(le16(p->ram + 896), 1920);
-    EXPECT_EQ(le16(p->ram + 898), 1080);
-    EXPECT_EQ(le16(p->ram + 900), 60);
-    EXPECT_EQ(le16(p->ram + 920), 3840);   // input 4
-    EXPECT_EQ(le16(p->ram + 922), 2160);
-    EXPECT_EQ(le16(p->ram + 1378), 1920);
-    EXPECT_EQ(le16(p->ram + 1380), 1080);
-    EXPECT_EQ(le16(p->ram + 1386), 1);
-    EXPECT_EQ(le16(p->ram + 1420), 1920);
-    EXPECT_EQ(le16(cropRecord(p->ram, 39)), 0x0002);
-    EXPECT_EQ(le16(cropRecord(p->ram, 39) + 6), 1920);
-    EXPECT_EQ(le16(cropRecord(p->ram, 62) + 6), 0);      // the 63rd record of the pattern
-    EXPECT_EQ(le16(cropRecord(p->ram, 63) + 6), 1920);
-    EXPECT_EQ(le16(p->ram + 2176), 100);
-    EXPECT_EQ(le16(p->ram + 2180), 10);
-    EXPECT_EQ(le16(p->ram + 2184), 2);
-    EXPECT_EQ(le16(p->ram + 2190), 64);
-    EXPECT_EQ(le16(p->ram + 2208 + 2 * 15), 15);
-    EXPECT_EQ(le16(p->ram + 2270), 1);
-    EXPECT_EQ(le16(layer(p, 0)), 1);
-    EXPECT_EQ(le16(layer(p, 5)), 0);
-    EXPECT_EQ(le16(layer(p, 3) + 8), 1);
-    EXPECT_EQ(le16(layer(p, 3) + 14), 1920);
     for (int off = 0; off < 768; ++off)
         ASSERT_EQ(p->ram[off], 0) << off;
 
@@ -114,19 +118,35 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
         EXPECT_EQ(p->mode_slot[s][0], 0xFF);
         EXPECT_EQ(p->KelUserModeSaved(s), 0);
     }
-    // Register image start values.
-    EXPECT_EQ(p->reg_image[31], 0);
-    EXPECT_EQ(p->reg_image[37], 0x80);
-    EXPECT_EQ(p->reg_image[38], 0x1F);
-    EXPECT_EQ(p->reg_image[39], 0x07);
-    EXPECT_EQ(p->reg_image[52], 0);
-    EXPECT_EQ(p->reg_image[53], 0xC3);
-    EXPECT_EQ(p->reg_image[54], 0x10);
-    EXPECT_EQ(p->reg_image[55], 0xFF);
-    EXPECT_EQ(p->reg_image[59], 0xC0);
-    EXPECT_EQ(p->reg_image[60], 0xFF);
-    EXPECT_EQ(p->reg_image[1060], 0xFF);
-    EXPECT_EQ(p->reg_image[1061], 0);
+    // The register image's start values; what the start leaves unset is zero.
+    std::vector<uint8_t> regs(1064, 0);
+    std::fill(regs.begin() + 54, regs.begin() + 1061, 0xFF);
+    regs[37] = 0x80;
+    regs[38] = 0x1F;
+    regs[39] = 0x07;
+    regs[53] = 0xC3;
+    regs[54] = 0x10;
+    regs[59] = 0xC0;
+    EXPECT_EQ(std::vector<uint8_t>(p->reg_image, p->reg_image + 1064), regs);
+}
+
+// A file write or a slot load is followed by a 100 ms pause, the steps between slots and of
+// a deletion by 100 microseconds; on the virtual clock the pauses add up exactly.
+TEST_F(ParamBlock, PausesAfterTheFileWork)
+{
+    auto micros = [](const std::function<void()>& work) {
+        const uint64_t before = sim::SimBoard::virtualMicroseconds();
+        work();
+        return sim::SimBoard::virtualMicroseconds() - before;
+    };
+    KelRamPara* p = nullptr;
+    EXPECT_EQ(micros([&] { p = fresh(); }), 200000u + 16 * 100u);   // file created, then read
+    EXPECT_EQ(micros([&] { p->mode_file_write(0, 2); }), 100100u);
+    EXPECT_EQ(micros([&] { p->mode_file_deal(0, 0); }), 100000u);
+    EXPECT_EQ(micros([&] { p->mode_file_deal(0, 1); }), 300u);
+    KelRamPara::put16(p->ram + 2176, 1);
+    EXPECT_EQ(micros([&] { p->ram_para_file_save(); }), 100000u);
+    EXPECT_EQ(micros([&] { p = fresh(); }), 100000u + 16 * 100u);   // file read
 }
 
 TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
@@ -281,15 +301,6 @@ TEST_F(ParamBlock, PcUserModeWritesAreBoundedToTheirSlot)
 
 // --- user modes --------------------------------------------------------------------------
 
-TEST_F(ParamBlock, ModeFileNames)
-{
-    EXPECT_EQ(KelRamPara::mode_file_name(1), "/data/modes/custom_mode1");
-    EXPECT_EQ(KelRamPara::mode_file_name(10), "/data/modes/custom_mode10");
-    EXPECT_EQ(KelRamPara::mode_osd_file_name(10), "/data/modes/MO0a.json");
-    EXPECT_EQ(KelRamPara::mode_osd_file_name(1), "/data/modes/MO01.json");
-    EXPECT_EQ(KelRamPara::mode_osd_file_name(16), "/data/modes/MO10.json");
-}
-
 TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
 {
     KelRamPara* p = fresh();
@@ -326,6 +337,9 @@ TEST_F(ParamBlock, OverlayCopyFollowsTheLiveOverlayWord)
     EXPECT_EQ(p->mode_file_write(9, 0), 1);
     EXPECT_EQ(root.readFile("/data/modes/MO0a.json"), "{\"osd\":1}");
     EXPECT_TRUE(root.exists("/data/modes/custom_mode10"));
+    EXPECT_EQ(p->mode_file_write(15, 0), 1);
+    EXPECT_TRUE(root.exists("/data/modes/MO10.json"));
+    EXPECT_TRUE(root.exists("/data/modes/custom_mode16"));
 
     KelRamPara::put16(p->ram + 2124, 2);
     EXPECT_EQ(p->mode_file_write(4, 0), 1);
@@ -341,7 +355,7 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
     KelRamPara* p = fresh();
     root.writeFile("/data/modes/MO03.json", "a");
     root.writeFile("/data/modes/MO04.json", "b");
-    KelRamPara::put16(p->mode_slot[2] + KelRamPara::kSlotOsdOn, 1);
+    KelRamPara::put16(p->mode_slot[2] + 1230, 1);
     ASSERT_EQ(p->mode_file_write(2, 2), 1);
     ASSERT_EQ(p->mode_file_write(3, 2), 1);       // overlay word 0 in this slot
 
@@ -350,7 +364,7 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
     EXPECT_FALSE(root.exists("/data/modes/MO03.json"));
     EXPECT_EQ(p->mode_slot[2][0], 0xFF);
     EXPECT_EQ(p->mode_slot[2][1], 0xFF);
-    EXPECT_EQ(le16(p->mode_slot[2] + KelRamPara::kSlotOsdOn), 0);
+    EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
 
     EXPECT_EQ(p->mode_file_deal(3, 1), 0);
     EXPECT_FALSE(root.exists("/data/modes/custom_mode4"));
@@ -378,6 +392,12 @@ TEST_F(ParamBlock, ShortOrForeignModeFilesDoNotCountAsSaved)
     EXPECT_EQ(p->KelUserModeSaved(1), 0);
     EXPECT_EQ(p->mode_slot[1][100], 0);
     EXPECT_EQ(p->mode_file_deal(1, 0), 1);
+    // Files of modes 0 and 17 are no slot's.
+    root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
+    root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
+    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
+    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
+    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
 }
 
 TEST_F(ParamBlock, ATruncatedModeFileWithItsMarkerIsNotASavedMode)
@@ -437,9 +457,8 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     }
     EXPECT_EQ(flag(), 1);
     EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8002);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3)), 0x8302);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 2), 13);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 8), 400);
+    // Record 3: in use, crop number 4 of port 2; x 13, y 20, 300 x 400.
+    EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 13, 0, 20, 0, 0x2C, 0x01, 0x90, 0x01}));
     EXPECT_EQ(p->KelGetSourceNum(2, 40), 4);
     EXPECT_EQ(p->KelGetSourceNum(2, 2), 2);
     EXPECT_EQ(p->KelGetSourceNum(2, 0), 0);
@@ -457,18 +476,15 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     int index = -1;
     p->KelGetCropPara(2, 3, &got, &index);
     EXPECT_EQ(index, 3);
-    EXPECT_EQ(got.id, 0x8302);
-    EXPECT_EQ(got.x, 13);
-    EXPECT_EQ(got.width, 300);
+    EXPECT_EQ((std::vector<int>{got.id, got.x, got.y, got.width, got.height}),
+              (std::vector<int>{0x8302, 13, 20, 300, 400}));
 
     // A changed rectangle waits for the next raise of the flag.
     clearFlag();
     CROP_PARA moved{0x1234, 1, 2, 3, 4};
     p->KelSetCropPara(2, 3, &moved);
     EXPECT_EQ(flag(), 0);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3)), 0x8302);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 2), 1);
-    EXPECT_EQ(le16(cropRecord(p->ram, 3) + 8), 4);
+    EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 1, 0, 2, 0, 3, 0, 4, 0}));
 
     // The next new crop takes the free number 3 and the first free record.
     ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
@@ -530,6 +546,7 @@ TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
     EXPECT_EQ(p->KelGetCropID(9, 1), 0);
     EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
     EXPECT_EQ(p->KelAddCropID(6), 0);
+    EXPECT_EQ(p->KelAddNewCrop(6, &c), 1);      // no port 6: refused like a full table
 }
 
 TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
@@ -616,8 +633,10 @@ TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)
     p->KelSetImageFreeze();
     EXPECT_EQ(le16(layer(p, 1) + 18), 0);
     EXPECT_EQ(flag(), 1);
+    clearFlag();
     p->KelSetImageBlack();
     EXPECT_EQ(le16(layer(p, 1) + 18), 1);
+    EXPECT_EQ(flag(), 1);
 
     g_image_current = 0;                       // enabled
     p->KelSetImageFreeze();
@@ -647,9 +666,12 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
 {
     KelRamPara* p = fresh();
     p->KelSetEDIDPara(5, 2560, 1440, 75);
+    p->KelSetEDIDPara(0, 1280, 720, 50);
     EXPECT_EQ(le16(p->ram + 926), 2560);
     EXPECT_EQ(le16(p->ram + 928), 1440);
     EXPECT_EQ(le16(p->ram + 930), 75);
+    EXPECT_EQ(le16(p->ram + 896), 1280);
+    EXPECT_EQ(le16(p->ram + 900), 50);
     EXPECT_EQ(flag(), 1);
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
@@ -667,7 +689,7 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     EXPECT_EQ(p->ram[768], 1);
     EXPECT_EQ(p->ram[769], 0);
     EXPECT_EQ(g_language, 1);
-    g_lcd_lang_valid = 0;
+    g_lcd_lang_valid = 0x60;                     // no language 0-4 offered
     p->ram[768] = 4;
     EXPECT_EQ(p->KelLanguageChanged(), 1);
     EXPECT_EQ(p->ram[768], 4);

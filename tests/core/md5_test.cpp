@@ -22,6 +22,8 @@ TEST(Md5, Rfc1321TestSuite)
               "d174ab98d277d9f5a5611c2c9f419d9f");
     EXPECT_EQ(md5Of("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
               "57edf4a22be3c955ac49da2e2107b67a");
+    // 56 bytes: the padding no longer fits the block and takes a second one.
+    EXPECT_EQ(md5Of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"), "8215ef0796a20bcaaae116d3876c664a");
 }
 
 TEST(Md5, DigestIsNotDestructiveAndPiecesEqualTheWhole)

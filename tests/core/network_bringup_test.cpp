@@ -112,7 +112,7 @@ TEST_F(NetworkBringUp, CloudFlagIsSetByAnyCloudSetting)
     engineWith("[config]\n");
     EXPECT_EQ(g_uTor_cloud, 0);
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(""));
-    Utils::getIPAddress();
+    EXPECT_EQ(Utils::getIPAddress(), 0);
     EXPECT_EQ(g_uTor_cloud, 1);
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(" "));
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverport, 8080);

@@ -84,6 +84,8 @@ TEST(RawFlash, WriteSplitsIntoPagesAndRemainder)
     std::vector<uint8_t> exact(4096, 0x5A);
     EXPECT_EQ(Utils::non_region_write(f.fd, exact.data(), 4096, 0x4000), 0);
     EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 6);     // no remainder write
+    EXPECT_EQ(Utils::non_region_write(f.fd, exact.data(), 0, 0), 0);
+    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 6);
 }
 
 TEST(RawFlash, WritePastTheEndFails)

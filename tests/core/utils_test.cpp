@@ -20,6 +20,13 @@ TEST(UtilsChecksums, ValuesOfAbcAndEmptyInput)
     EXPECT_EQ(Utils::zedoCalcCRC16(kAbc, 3), 0x61DAu);
     EXPECT_EQ(Utils::jtc1CRC16Code(kAbc, 3), 0x9DD6u);
 
+    // Past the eight-byte stride, exactly at it and off it: one bit per byte, then more.
+    const unsigned char bits[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x0F, 0xF0, 0x3C};
+    EXPECT_EQ(Utils::BCC(bits, 11), 0x3Cu);
+    EXPECT_EQ(Utils::BCC(bits, 8), 0xFFu);
+    EXPECT_EQ(Utils::BCC(bits + 1, 9), 0x01u);
+    EXPECT_EQ(Utils::BCC(kCheck, 9), 0x31u);
+
     EXPECT_EQ(Utils::BCC(kAbc, 0), 0u);
     EXPECT_EQ(Utils::calcCRC16(kAbc, 0), 0u);
     EXPECT_EQ(Utils::calcCRC32(kAbc, 0), 0u);
@@ -54,6 +61,15 @@ TEST(UtilsTicks, TimeSpaceAcrossTheWrap)
     G_timeTicks = 0;
 }
 
+TEST(UtilsSleeps, MillisecondsAreAThousandMicroseconds)
+{
+    kel_test::TestRoot root;   // virtual clock
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    EXPECT_EQ(Utils::msleep_mutex(7), 0);
+    EXPECT_EQ(Utils::usleep_mutex(25), 0);
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 7025u);
+}
+
 TEST(UtilsShell, StatusMappingAndJournal)
 {
     kel_test::TestRoot root;
@@ -77,6 +93,7 @@ TEST(UtilsShell, ShellExecReadsOutputInLines)
     EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 100), "eth0 Link encap\ninet addr:192.168.0.199\n");
     // A small read buffer cuts lines into pieces but loses nothing.
     EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 4), "eth0 Link encap\ninet addr:192.168.0.199\n");
+    EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 2), "eth0 Link encap\ninet addr:192.168.0.199\n");
 }
 
 TEST(UtilsText, StringToIntUpperAndIntToString)
@@ -91,6 +108,15 @@ TEST(UtilsText, StringToIntUpperAndIntToString)
     EXPECT_EQ(Utils::intToString(-42), "-42");
 }
 
+TEST(UtilsText, JsonNestingLimit)
+{
+    auto within = [](const std::string& s, int max) { return Utils::jsonNestingWithin(s.data(), s.size(), max); };
+    EXPECT_TRUE(within("[{}]", 2));
+    EXPECT_FALSE(within("[{[]}]", 2));
+    // Brackets inside a string do not count, nor does an escaped quote end it.
+    EXPECT_TRUE(within("[\"[\\\"[{\"]", 1));
+}
+
 TEST(UtilsText, CharacterSetConversions)
 {
     std::string empty;
@@ -102,6 +128,10 @@ TEST(UtilsText, CharacterSetConversions)
     EXPECT_EQ(text, "\xE4\xBD\xA0\xE5\xA5\xBD");
     EXPECT_EQ(Utils::UTF8ToGB2312(text), 0);
     EXPECT_EQ(text, "\xC4\xE3\xBA\xC3");
+    // A conversion that stops on a bad byte keeps what it produced before it.
+    std::string bad = "AB\xFF";
+    EXPECT_EQ(Utils::GB2312ToUTF8(bad), -1);
+    EXPECT_EQ(bad, "AB");
 
     std::string ascii = "AB";
     Utils::UTF8ToUnicode(ascii);
