@@ -1,5 +1,6 @@
 #include "board/sim/Sim.h"
 #include "core/global.h"
+#include "core/json_reader.h"
 #include "core/stop_signal.h"
 #include "core/utils.h"
 #include "tests/support/TestRoot.h"
@@ -110,7 +111,7 @@ TEST(UtilsText, StringToIntUpperAndIntToString)
 
 TEST(UtilsText, JsonNestingLimit)
 {
-    auto within = [](const std::string& s, int max) { return Utils::jsonNestingWithin(s.data(), s.size(), max); };
+    auto within = [](const std::string& s, int max) { return JsonReader::nestingWithin(s.data(), s.size(), max); };
     EXPECT_TRUE(within("[{}]", 2));
     EXPECT_FALSE(within("[{[]}]", 2));
     // Brackets inside a string do not count, nor does an escaped quote end it.
