@@ -206,6 +206,7 @@ TEST_F(FpgaFlash, TheBusyLimitOutlastsA64KiBErase)
 
 TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
 {
+    EXPECT_EQ(fpga_drv::initialize_vbyne1(4), -1);      // devices 0 to 3 only
     FpgaFlashModel::setUniqueId(0, {1, 2, 3, 4, 5, 6, 7, 8});
     unsigned char id[8] = {};
     fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, id);
