@@ -15,9 +15,12 @@ protected:
         BringUpFixture::SetUp();
         makeReady();
         para = KelRamPara::p_kelrampara_config;
-        for (int layer = 0; layer < KelRamPara::kLayerCount; ++layer)
+        // Window 0 alone, on input 1; the hidden layers name input 2, which has no picture.
+        for (int layer = 0; layer < KelRamPara::kLayerCount; ++layer) {
             KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * layer, 0);
-        KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSource, 1);   // window 0: input 1
+            KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * layer + KelRamPara::kLayerSource,
+                              layer ? 2 : 1);
+        }
         sim::ReceivingCardModel::setFunctionCard(0, 0, true);
         FunctionCardModel::setRam0(0, 0, 44, {1});
         fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[0]] = 1;
