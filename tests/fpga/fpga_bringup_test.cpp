@@ -192,9 +192,7 @@ TEST_F(FpgaBringUp, AStoredParameterImageIsLoadedWithTheOutputOffsets)
     EXPECT_EQ(eth[0] | eth[1] << 8, 1024);
     EXPECT_EQ(eth[4] | eth[5] << 8, 17);
     // The packed copy keeps the stored geometry, before the offsets.
-    const uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
-    EXPECT_EQ(back[4] | back[5] << 8, 10);
-    EXPECT_EQ(back[0] | back[1] << 8, 1000);
+    EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0][4], 10);
 
     uint16_t x = 0, y = 0, w = 0, h = 0;
     uint32_t right = 0, bottom = 0;
@@ -211,6 +209,24 @@ TEST_F(FpgaBringUp, AStoredParameterImageIsLoadedWithTheOutputOffsets)
     EXPECT_EQ(std::vector<uint16_t>({x, y, w, h}), (std::vector<uint16_t>{528, 530, 532, 534}));
     manager->get_eth_param_addr(16, &x, &y, &w, &h);
     EXPECT_EQ(x, 8);
+}
+
+TEST_F(FpgaBringUp, ThePackedGeometryTakesEachRangeOfTheParameterRam)
+{
+    uint8_t* ram = fpga_manage::MCU_RAM_PARA_func[0];
+    for (int i = 0; i < 1024; ++i)
+        ram[i] = uint8_t(i * 7 + i / 256);
+    manager->M57_back_mcu_set_net_para(0);
+    // (packed offset, parameter RAM offset, length): LED size, ports 0-3, 4-7, 8-15, LED x/y.
+    const struct {
+        int to, from, n;
+    } ranges[] = {{0, 60, 4},   {4, 8, 8},     {12, 19, 8},   {20, 32, 8},
+                  {28, 43, 8}, {36, 520, 32}, {68, 576, 64}, {132, 56, 4}};
+    std::vector<uint8_t> expected(136);
+    for (const auto& r : ranges)
+        std::copy(ram + r.from, ram + r.from + r.n, expected.begin() + r.to);
+    const uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    EXPECT_EQ(std::vector<uint8_t>(back, back + 136), expected);
 }
 
 TEST_F(FpgaBringUp, AnFpgaWithItsIdentificationOutOfRangeStaysAtStageOne)
