@@ -79,6 +79,10 @@ TEST_F(FpgaFlash, EraseUnitsAndAddressesOfEachKind)
     EXPECT_EQ(erases[0].address, 24u * 4096);
     EXPECT_EQ(erases[1].address, 24u * 4096 + 32768);
     EXPECT_EQ(erases[0].length, 4u);
+    size_t enables = 0;                                 // one single-byte write enable per unit
+    for (auto& r : sim::SpiBusModel::log())
+        enables += r.chipSelect == kFlashCs && r.tx == std::vector<uint8_t>{0x06};
+    EXPECT_EQ(enables, 2u);
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 48, 2, 1), 1);
     EXPECT_EQ(commands(0xD8).size(), 1u);
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 3), 1);

@@ -76,8 +76,12 @@ TEST_F(FpgaMonitor, LedSizeMapsAndTheChangeSteps)
     EXPECT_EQ(FpgaModel::reg(0, 23) & 0x10, 0);
     EXPECT_EQ(manager->monitor_state[0], 2u);
     G_timeTicks += 101;
+    FpgaModel::clearLog();
     manager->check_monitor_change(0);
     EXPECT_EQ(manager->monitor_state[0], 2u);             // no picture measured yet
+    ASSERT_EQ(FpgaModel::log(0).size(), 1u);              // the measured width and height
+    EXPECT_EQ(FpgaModel::log(0)[0].address, 116u);
+    EXPECT_EQ(FpgaModel::log(0)[0].data.size(), 4u);
     FpgaModel::setRam(0, 1, 116, {0x80, 0x07, 0x38, 0x04});
     G_timeTicks += 101;
     manager->check_monitor_change(0);

@@ -161,17 +161,26 @@ TEST_F(FpgaReceive, EveryPairReadsItsOwnRamAndLengthAndAcknowledgesItsOwnBits)
 
 TEST_F(FpgaReceive, JobRepliesFunctionCardRepliesAndBrightnessAnswers)
 {
-    // A job reply: to the controller (0xF000..0xF00F), from a card, tag 0x67.
+    // A job reply: to the controller (0xF000..0xF00F), from a card, tag 0x67. A function-card
+    // answer: to 0xF000, command 0x61 or 0xA0.
     const struct {
         uint16_t dest, source;
-        uint8_t tag, reply;
-    } replies[] = {{0xF000, 0x2001, 0x67, 1}, {0xF00F, 0x0FFF, 0x67, 1}, {0xEFFF, 0x2001, 0x67, 0},
-                   {0xF010, 0x2001, 0x67, 0}, {0xF000, 0xF000, 0x67, 0}, {0xF000, 0x2001, 0x68, 0}};
-    for (const auto& r : replies) {
+        uint8_t tag, command, reply, present;
+    } rows[] = {{0xF000, 0x2001, 0x67, 0x60, 1, 0}, {0xF00F, 0x0FFF, 0x67, 0x60, 1, 0},
+                {0xEFFF, 0x2001, 0x67, 0x60, 0, 0}, {0xF010, 0x2001, 0x67, 0x60, 0, 0},
+                {0xF000, 0xF000, 0x67, 0x60, 0, 0}, {0xF000, 0x2001, 0x68, 0x60, 0, 0},
+                {0xF000, 0x2001, 0x68, 0x61, 0, 1}, {0xF000, 0x2001, 0x68, 0xA0, 0, 1},
+                {0xF000, 0x2001, 0x68, 0xA1, 0, 0}, {0xF001, 0x2001, 0x68, 0xA0, 0, 0},
+                {0xF010, 0x2001, 0x68, 0x61, 0, 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << r.dest << " " << r.source << " " << int(r.tag) << " "
+                                        << int(r.command));
         g_send_para.reply = 0;
-        FpgaModel::queueAnswer(0, 1, answer(r.dest, r.source, r.tag, 3, 0x60, {0}));
+        manager->func_card_reply[0] = 0;
+        FpgaModel::queueAnswer(0, 1, answer(r.dest, r.source, r.tag, 3, r.command, {0}));
         service();
-        EXPECT_EQ(g_send_para.reply, r.reply) << std::hex << r.dest << " " << r.source << " " << int(r.tag);
+        EXPECT_EQ(g_send_para.reply, r.reply);
+        EXPECT_EQ(manager->func_card_reply[0], r.present);
     }
 
     // A function-card read answer lands in the reply buffer, only as much as it holds.
