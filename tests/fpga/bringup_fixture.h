@@ -7,6 +7,7 @@
 #include "tests/fpga/fpga_fixture.h"
 
 #include <functional>
+#include <tuple>
 
 namespace fpga_test {
 
@@ -87,6 +88,20 @@ protected:
         for (auto& op : sim::FpgaModel::log(0))
             if (op.kind == sim::FpgaModel::OpKind::RegisterWrite && op.reg == reg && !op.data.empty())
                 out.emplace_back(op.mask, op.data[0]);
+        return out;
+    }
+    // Writes to FPGA 0 in order: a register write as (register, mask, value under the mask),
+    // a RAM write as (1000 + RAM, address, length).
+    using Write = std::tuple<int, int, int>;
+    static std::vector<Write> writes()
+    {
+        std::vector<Write> out;
+        for (auto& op : sim::FpgaModel::log(0)) {
+            if (op.kind == sim::FpgaModel::OpKind::RegisterWrite && !op.data.empty())
+                out.emplace_back(op.reg, op.mask, op.data[0] & op.mask);
+            else if (op.kind == sim::FpgaModel::OpKind::RamWrite)
+                out.emplace_back(1000 + op.ram, int(op.address), int(op.data.size()));
+        }
         return out;
     }
     static size_t readsOf(int reg)

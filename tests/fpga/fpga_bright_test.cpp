@@ -73,10 +73,13 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     manager->write_to_register(64, 0xFF, 0, 0);
     manager->Brightness_hand_dealwith();
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
+    std::vector<int> codes;
+    QObject::connect(para, &KelRamPara::sig_update_para, [&codes](int code) { codes.push_back(code); });
     manager->write_to_register(64, 0xFF, 1, 0);
     manager->Brightness_hand_dealwith();
     EXPECT_EQ(FpgaModel::reg(0, 6), 15);
     EXPECT_EQ(para->ram16(KelRamPara::kBrightness), 5);   // the block follows the value
+    EXPECT_EQ(codes, std::vector<int>{1});
     manager->bri_mode = 17;
     manager->write_to_register(64, 0xFF, 100, 0);
     manager->Brightness_hand_dealwith();
@@ -183,6 +186,7 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     // A sensor that stops answering: after ten misses full brightness.
     sim::ReceivingCardModel::setFault(0, 1, sim::ReceivingCardModel::Fault::Silent);
     for (int i = 0; i < 10; ++i) {
+        EXPECT_NE(FpgaModel::reg(0, 6), 255) << i;
         G_timeTicks += 200;
         manager->Extension_function();
     }

@@ -79,6 +79,10 @@ TEST_F(FpgaFlash, EraseUnitsAndAddressesOfEachKind)
     EXPECT_EQ(erases[0].address, 24u * 4096);
     EXPECT_EQ(erases[1].address, 24u * 4096 + 32768);
     EXPECT_EQ(erases[0].length, 4u);
+    size_t enables = 0;                                 // one single-byte write enable per unit
+    for (auto& r : sim::SpiBusModel::log())
+        enables += r.chipSelect == kFlashCs && r.tx == std::vector<uint8_t>{0x06};
+    EXPECT_EQ(enables, 2u);
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 48, 2, 1), 1);
     EXPECT_EQ(commands(0xD8).size(), 1u);
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 3), 1);
@@ -206,6 +210,7 @@ TEST_F(FpgaFlash, TheBusyLimitOutlastsA64KiBErase)
 
 TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
 {
+    EXPECT_EQ(fpga_drv::initialize_vbyne1(4), -1);      // devices 0 to 3 only
     FpgaFlashModel::setUniqueId(0, {1, 2, 3, 4, 5, 6, 7, 8});
     unsigned char id[8] = {};
     fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, id);

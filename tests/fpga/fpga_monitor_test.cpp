@@ -54,14 +54,20 @@ TEST_F(FpgaMonitor, LedSizeMapsAndTheChangeSteps)
     manager->set_9022_para(0);
     EXPECT_EQ(manager->monitor_state[0], 4u);
 
+    FpgaModel::clearLog();
     manager->check_monitor_change(0);
+    // The LED size words, the column map in two writes, the row map, then the two bits.
+    EXPECT_EQ(writes(), (std::vector<Write>{{1001, 424, 8},
+                                            {1035, 0, 1024},
+                                            {1035, 1024, 976},
+                                            {1034, 0, 512},
+                                            {2, 0x01, 0x01},
+                                            {23, 0x10, 0x10}}));
     EXPECT_EQ(FpgaModel::ram(0, 1, 424, 8), (std::vector<uint8_t>{0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}));
     // 1920 columns to 1024 (every 1.875th): columns 1 and 3 kept, 2 dropped ...
     EXPECT_EQ(FpgaModel::ram(0, 35, 0, 1)[0] & 0x07, 0x05);
     // ... 1080 rows to 768: of rows 1073-1080 the map keeps 1074, 1075, 1077, 1078 and 1080.
     EXPECT_EQ(FpgaModel::ram(0, 34, 134, 2), (std::vector<uint8_t>{0xB6, 0}));
-    EXPECT_EQ(FpgaModel::reg(0, 2) & 0x01, 0x01);
-    EXPECT_EQ(FpgaModel::reg(0, 23) & 0x10, 0x10);
     EXPECT_EQ(manager->monitor_state[0], 0u);
 
     // A new change clears register 23 bit 4 and waits for a measured picture.
@@ -70,8 +76,12 @@ TEST_F(FpgaMonitor, LedSizeMapsAndTheChangeSteps)
     EXPECT_EQ(FpgaModel::reg(0, 23) & 0x10, 0);
     EXPECT_EQ(manager->monitor_state[0], 2u);
     G_timeTicks += 101;
+    FpgaModel::clearLog();
     manager->check_monitor_change(0);
     EXPECT_EQ(manager->monitor_state[0], 2u);             // no picture measured yet
+    ASSERT_EQ(FpgaModel::log(0).size(), 1u);              // the measured width and height
+    EXPECT_EQ(FpgaModel::log(0)[0].address, 116u);
+    EXPECT_EQ(FpgaModel::log(0)[0].data.size(), 4u);
     FpgaModel::setRam(0, 1, 116, {0x80, 0x07, 0x38, 0x04});
     G_timeTicks += 101;
     manager->check_monitor_change(0);

@@ -206,7 +206,9 @@ TEST_F(FpgaPorts, BuildersRefusePacketsLongerThan1024Bytes)
     EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), 1013, buf.data(), false), 1024);
     EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), 1014, buf.data(), false), 0);
     EXPECT_EQ(g_send_para.length, 0);
-    manager->load_write_ram_cmd_create(0, 0, 0, data.data(), 1006, buf.data(), false);
+    manager->load_write_ram_cmd_create(0, 0, 0, data.data(), 1005, buf.data(), false);
+    EXPECT_EQ(g_send_para.length, 1024);
+    EXPECT_EQ(manager->load_write_ram_cmd_create(0, 0, 0, data.data(), 1006, buf.data(), false), 0);
     EXPECT_EQ(g_send_para.length, 0);
     EXPECT_EQ(buf[1030], 0xEE);
 }

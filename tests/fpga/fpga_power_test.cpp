@@ -3,6 +3,7 @@
 #include "tests/fpga/bringup_fixture.h"
 
 using namespace fpga_test;
+using sim::FpgaModel;
 using sim::FunctionCardModel;
 
 namespace {
@@ -14,9 +15,12 @@ protected:
         BringUpFixture::SetUp();
         makeReady();
         para = KelRamPara::p_kelrampara_config;
-        for (int layer = 0; layer < KelRamPara::kLayerCount; ++layer)
+        // Window 0 alone, on input 1; the hidden layers name input 2, which has no picture.
+        for (int layer = 0; layer < KelRamPara::kLayerCount; ++layer) {
             KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * layer, 0);
-        KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSource, 1);   // window 0: input 1
+            KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * layer + KelRamPara::kLayerSource,
+                              layer ? 2 : 1);
+        }
         sim::ReceivingCardModel::setFunctionCard(0, 0, true);
         FunctionCardModel::setRam0(0, 0, 44, {1});
         fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[0]] = 1;
@@ -40,17 +44,8 @@ protected:
 
 } // namespace
 
-TEST_F(FpgaPower, ChannelWritePacketsAndTheEnableByte)
+TEST_F(FpgaPower, SettingsReadChannelWritePacketsAndTheEnableByte)
 {
-    manager->Power_check_VMF();
-    manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_START, 6);
-    manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_STOP, 9);
-    const auto packets = sim::ReceivingCardModel::packets(0, 0);
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0], (std::vector<uint8_t>{0x00, 0x40, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0, 0x03, 0x0C,
-                                                0x00, 0x0C, 0xBB}));
-    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0x0C);
-
     // RAM 0 byte 44 of 2 does not allow power control.
     FunctionCardModel::setRam0(0, 0, 44, {2});
     manager->Power_ctrl_task();
@@ -60,6 +55,44 @@ TEST_F(FpgaPower, ChannelWritePacketsAndTheEnableByte)
     manager->Power_ctrl_task();
     EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 1u);
     EXPECT_EQ(manager->reg_shadow(67, 0), 1);
+
+    manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_START, 6);
+    manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_STOP, 9);
+    // Two reads of RAM 0 (256 bytes from 0) at the card's address 0x4000, then the one
+    // channel write: card register 3, mask 0x0C, value 0x0C.
+    const std::vector<uint8_t> read{0x00, 0x40, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61,
+                                    0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x78};
+    EXPECT_EQ(sim::ReceivingCardModel::packets(0, 0),
+              (std::vector<std::vector<uint8_t>>{read, read,
+                                                 {0x00, 0x40, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0, 0x03,
+                                                  0x0C, 0x00, 0x0C, 0xBB}}));
+    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0x0C);
+}
+
+// The first port with a function card gives the card's address and group, and its pair
+// (pairs 1 to 4 here, pair 0 above) the answer's length registers and receive RAM.
+TEST_F(FpgaPower, TheSettingsAnswerIsReadThroughThePairOfTheCardsPort)
+{
+    for (int port : {3, 4, 7, 8}) {
+        for (int p = 0; p < 16; ++p)
+            fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[p]] = p == port || p == 15;
+        sim::ReceivingCardModel::setCards(0, port, 1);
+        sim::ReceivingCardModel::setFunctionCard(0, port, true);
+        FunctionCardModel::setRam0(0, port, 44, {1});
+        g_change[fpga_manage::CHG_POWER_ENABLE] = 0;
+        FpgaModel::clearLog();
+        manager->Power_ctrl_task();
+        // The last read is the check's own: the whole answer, 10 + 1 + 256 + 1 bytes.
+        std::pair<int, size_t> lastRead;
+        for (auto& op : FpgaModel::log(0))
+            if (op.kind == FpgaModel::OpKind::RamRead)
+                lastRead = {op.ram, op.data.size()};
+        EXPECT_EQ(lastRead, std::make_pair(2 + 2 * (port / 2), size_t(268))) << port;
+        EXPECT_EQ(g_change[fpga_manage::CHG_VMF_ADDRESS], 0x4000u + 0x1000u * (port & 3)) << port;
+        EXPECT_EQ(g_change[fpga_manage::CHG_VMF_GROUP], uint32_t(port / 4 + 1)) << port;
+        EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 1u) << port;
+        EXPECT_EQ(sim::ReceivingCardModel::packets(0, port).size(), 1u) << port;
+    }
 }
 
 TEST_F(FpgaPower, StopAfterALostPictureAndStartWhenItReturns)

@@ -6,6 +6,8 @@
 
 #include "core/utils.h"
 
+#include <tuple>
+
 using fpga_test::FpgaFixture;
 using sim::FpgaModel;
 using sim::ReceivingCardModel;
@@ -87,8 +89,6 @@ TEST_F(FpgaReceive, SearchAnswersFileCountsAndFlagsInTheImageAndTheFpgaRam)
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 0u);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 4), 0u);
     EXPECT_FALSE(lineUp());
-    EXPECT_EQ(FpgaModel::reg(0, 131) & 0x02, 0);
-    EXPECT_EQ(FpgaModel::reg(0, 147) & 0x01, 0);
     // Without the line and with nothing pending the service does nothing.
     FpgaModel::clearLog();
     service();
@@ -131,11 +131,57 @@ TEST_F(FpgaReceive, WrongCheckBytesAndStubsAreAcknowledgedAndDropped)
     EXPECT_EQ(count(0), 0);
 }
 
+// Each receive pair: its answer of 300 bytes (length bits 8-9 in register 25 or 153) read
+// from its receive RAM, first by the search drain, then by the filing, and acknowledged by
+// setting then clearing its bit in 130/131 or 146/147.
+TEST_F(FpgaReceive, EveryPairReadsItsOwnRamAndLengthAndAcknowledgesItsOwnBits)
+{
+    using Op = std::tuple<int, int, int>;
+    const struct {
+        int pair, ram, set, clear, bit;
+    } pairs[] = {{0, 2, 130, 131, 0x01}, {1, 4, 130, 131, 0x02}, {2, 6, 130, 131, 0x04},
+                 {3, 8, 130, 131, 0x08}, {4, 10, 146, 147, 0x01}};
+    for (const auto& p : pairs) {
+        FpgaModel::queueAnswer(0, p.pair, answer(0xF000, 0x0001, 0x67, 1, 0x60, Bytes(289, 0)));
+        FpgaModel::clearLog();
+        g_send_para.reply = 0;
+        service();
+        std::vector<Op> ops;
+        for (auto& op : FpgaModel::log(0)) {
+            if (op.kind == FpgaModel::OpKind::RamRead)
+                ops.emplace_back(op.ram, int(op.address), int(op.data.size()));
+            else if (op.kind == FpgaModel::OpKind::RegisterWrite && op.reg >= 130 && op.reg != 145)
+                ops.emplace_back(op.reg, op.mask, op.data.at(0) & op.mask);
+        }
+        EXPECT_EQ(ops, (std::vector<Op>{{p.ram, 0, 300}, {p.ram, 0, 300}, {p.set, p.bit, p.bit}, {p.clear, p.bit, 0}}))
+            << "pair " << p.pair;
+        EXPECT_EQ(g_send_para.reply, 1) << "pair " << p.pair;
+    }
+}
+
 TEST_F(FpgaReceive, JobRepliesFunctionCardRepliesAndBrightnessAnswers)
 {
-    FpgaModel::queueAnswer(0, 1, answer(0xF000, 0x2001, 0x67, 3, 0x60, {0}));
-    service();
-    EXPECT_EQ(g_send_para.reply, 1);
+    // A job reply: to the controller (0xF000..0xF00F), from a card, tag 0x67. A function-card
+    // answer: to 0xF000, command 0x61 or 0xA0.
+    const struct {
+        uint16_t dest, source;
+        uint8_t tag, command, reply, present;
+    } rows[] = {{0xF000, 0x2001, 0x67, 0x60, 1, 0}, {0xF00F, 0x0FFF, 0x67, 0x60, 1, 0},
+                {0xEFFF, 0x2001, 0x67, 0x60, 0, 0}, {0xF010, 0x2001, 0x67, 0x60, 0, 0},
+                {0xF000, 0xF000, 0x67, 0x60, 0, 0}, {0xF000, 0x2001, 0x68, 0x60, 0, 0},
+                {0xF000, 0x2001, 0x68, 0x61, 0, 1}, {0xF000, 0x2001, 0x68, 0xA0, 0, 1},
+                {0xF000, 0x2001, 0x68, 0xA1, 0, 0}, {0xF001, 0x2001, 0x68, 0xA0, 0, 0},
+                {0xF010, 0x2001, 0x68, 0x61, 0, 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << r.dest << " " << r.source << " " << int(r.tag) << " "
+                                        << int(r.command));
+        g_send_para.reply = 0;
+        manager->func_card_reply[0] = 0;
+        FpgaModel::queueAnswer(0, 1, answer(r.dest, r.source, r.tag, 3, r.command, {0}));
+        service();
+        EXPECT_EQ(g_send_para.reply, r.reply);
+        EXPECT_EQ(manager->func_card_reply[0], r.present);
+    }
 
     // A function-card read answer lands in the reply buffer, only as much as it holds.
     Bytes data(600);
@@ -237,35 +283,39 @@ TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
     setShadowCards(0, 2);
     setShadowCards(1, 2);
     setShadowCards(4, 1);
-    g_passby_trans_port = fpga_manage::kPassbyUdp;
     pc_cmd_valid = 1;
-    // Read card RAM on every card of every port, target 0x0FFE, tag 0x42.
-    Bytes frame = answer(0x0FFE, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0});
-    frame[4] = 0x10;
-    frame[6] = 0x01;
-    frame.back() = uint8_t(Utils::BCC(frame.data(), unsigned(frame.size() - 1)));
-    {
-        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
-        manager->Dealwith1_PC_to_eth(unsigned(frame.size()), frame.data());
+    // Read card RAM on every card of every port, tag 0x42; the answer comes from the target.
+    for (uint16_t target : {0x0FFE, 0x0FFF}) {
+        SCOPED_TRACE(target);
+        delivered.clear();
+        g_passby_trans_port = fpga_manage::kPassbyUdp;
+        Bytes frame = answer(target, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0});
+        frame[4] = 0x10;
+        frame[6] = 0x01;
+        frame.back() = uint8_t(Utils::BCC(frame.data(), unsigned(frame.size() - 1)));
+        {
+            std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+            manager->Dealwith1_PC_to_eth(unsigned(frame.size()), frame.data());
+        }
+        EXPECT_EQ(manager->multi_port_flag, 1);
+        EXPECT_EQ(manager->passby_fffe, target == 0x0FFE);
+        EXPECT_EQ(manager->await_answer, 1);
+        // Ports 0 and 1 share pair 0: three answers, one per service.
+        service();
+        service();
+        EXPECT_TRUE(delivered.empty());
+        EXPECT_EQ(manager->multi_reply_mask, 0x03u);
+        service();
+        ASSERT_EQ(delivered.size(), 1u);
+        const Bytes& a = delivered[0];
+        EXPECT_EQ(a[2] | a[3] << 8, target);
+        EXPECT_EQ(a[7], 255);
+        EXPECT_EQ(a[5], 0x42);
+        EXPECT_TRUE(checkRight(a));
+        EXPECT_EQ(manager->await_answer, 0);
+        EXPECT_EQ(manager->multi_reply_mask, 0u);
+        EXPECT_EQ(manager->passby_fffe, 0);
     }
-    EXPECT_EQ(manager->multi_port_flag, 1);
-    EXPECT_EQ(manager->passby_fffe, 1);
-    EXPECT_EQ(manager->await_answer, 1);
-    // Ports 0 and 1 share pair 0: three answers, one per service.
-    service();
-    service();
-    EXPECT_TRUE(delivered.empty());
-    EXPECT_EQ(manager->multi_reply_mask, 0x03u);
-    service();
-    ASSERT_EQ(delivered.size(), 1u);
-    const Bytes& a = delivered[0];
-    EXPECT_EQ(a[2] | a[3] << 8, 0x0FFE);
-    EXPECT_EQ(a[7], 255);
-    EXPECT_EQ(a[5], 0x42);
-    EXPECT_TRUE(checkRight(a));
-    EXPECT_EQ(manager->await_answer, 0);
-    EXPECT_EQ(manager->multi_reply_mask, 0u);
-    EXPECT_EQ(manager->passby_fffe, 0);
 }
 
 TEST_F(FpgaReceive, WhileAPcCommandWaitsTheFpgaIsPolledWithoutItsLine)

@@ -89,6 +89,12 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     uint8_t two[2] = {};
     ASSERT_EQ(r.update_rcvOperatedata(kPack, r.para_data_offset(false), two, 2), 0);
     EXPECT_EQ(two[0], 9);
+    // The record's data only into a buffer that holds it.
+    uint32_t length = 0;
+    EXPECT_EQ(r.update_rcvDealData(kPack, two, &length, 1), 1);
+    EXPECT_EQ(r.update_rcvDealData(kPack, nullptr, &length, 2), 1);
+    EXPECT_EQ(r.update_rcvDealData(kPack, two, &length, 2), 0);
+    EXPECT_EQ(length, 2u);
 }
 
 TEST_F(RcvFile, EntryTableEdgeCases)
