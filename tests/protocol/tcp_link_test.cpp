@@ -7,7 +7,9 @@
 #include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
 #include "protocol/tcpserver.h"
+#include "tests/protocol/crossing_uploads.h"
 #include "tests/protocol/link_test_frames.h"
+#include "tests/protocol/udp_fixture.h"
 #include "tests/support/PrivatePorts.h"
 #include "tests/support/TestRoot.h"
 
@@ -230,6 +232,19 @@ TEST_F(TcpLink, TwoClientsSendingInterleavedBothGetTheirReplies)
     serve(0, {&a, &b}, 2);
     EXPECT_EQ(a.received(), escape(expectedReply(ra, {})));
     EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
+}
+
+// Both clients reach the port's one handler: an upload belongs to the connection.
+TEST_F(TcpLink, TwoClientsUploadingAtOnceDoNotCross)
+{
+    udptest::freshParameters();
+    ASSERT_EQ(net->start_threads(), 0);
+    auto first = pc::PcClient::tcp("127.0.0.1", mainPort());
+    auto second = pc::PcClient::tcp("127.0.0.1", mainPort());
+    ASSERT_TRUE(first && second);
+    crossingUploads(*first, *second, root);
+    net.reset();
+    udptest::dropParameters();
 }
 
 TEST_F(TcpLink, BadCheckByteAndNoiseGetNoReply)
