@@ -46,6 +46,42 @@ TEST_F(PcIdentity, VersionOfTheControllerAndUniqueIdOfTheFlash)
     EXPECT_EQ(Bytes(v.begin(), v.begin() + 12), (Bytes{0, 0x55, 0, 0x48, 11, 11, 1, 2, 3, 4, 0, 0}));
 }
 
+// Group 0x84: the controller answers 0 at once; on the FPGA side a frame with no data, or one
+// data byte with bit 1, copies 256 bytes of flash 2 from 0x301001 into FPGA 0's RAM 10, sets
+// bit 6 of its register 23 and restarts its bring-up; one byte without bit 1 comes back as
+// sent; any other length is refused.
+TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
+{
+    Bytes boot(256);
+    for (int i = 0; i < 256; ++i)
+        boot[i] = uint8_t(i ^ 0x5A);
+    sim::FpgaFlashModel::write(0, 0x301001, boot);
+    const struct {
+        uint16_t dest;
+        Bytes data;
+        Bytes reply;
+        bool starts;
+    } cases[] = {
+        {pc::kController, {}, {0}, false}, {0x0001, {0x01}, {0x01}, false}, {0x0001, {0x02, 0}, {1}, false},
+        {0x0001, {}, {0}, true},           {0x0001, {0x02}, {0}, true},
+    };
+    for (const auto& c : cases) {
+        G_timeTicks = G_timeTicks + 1000;   // a restart's reset line is let go
+        manager->check_fpga_rst();
+        sim::FpgaModel::setRam(0, 10, 0, Bytes(256, 0));
+        sim::FpgaModel::setReg(0, 23, 0x01);
+        manager->reset_pending[0] = 0;
+        manager->check_step[0] = 5;
+        manager->check_retry[0] = 7;
+        EXPECT_EQ(reply(deal(req(0x84, c.data, c.dest))), c.reply) << c.data.size();
+        EXPECT_EQ(sim::FpgaModel::ram(0, 10, 0, 256), c.starts ? boot : Bytes(256, 0));
+        EXPECT_EQ(sim::FpgaModel::reg(0, 23), c.starts ? 0x41 : 0x01);
+        EXPECT_EQ(manager->reset_pending[0], c.starts ? 1 : 0);
+        EXPECT_EQ(manager->check_step[0], c.starts ? 0 : 5);
+        EXPECT_EQ(manager->check_retry[0], c.starts ? 0 : 7);
+    }
+}
+
 TEST_F(PcIdentity, BarcodeStoredReadBackAndGivesTheCloudDeviceId)
 {
     EXPECT_EQ(reply(deal(req(0xA2, {0x1E, 2, 0}))), (Bytes{5, 30}));
