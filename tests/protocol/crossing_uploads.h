@@ -4,6 +4,7 @@
 // lands whole.
 
 #include "core/kel_file_deal.h"
+#include "protocol/message_deal.h"
 #include "tests/support/PcClient.h"
 #include "tests/support/TestRoot.h"
 
@@ -25,7 +26,11 @@ inline void crossingUploads(pc::PcClient& first, pc::PcClient& second, const kel
 {
     using pc::Bytes;
     FileBufOwner::reset();
-    g_kel_file_deal_para = KelFileDeal{};
+    {
+        // The links' threads already run: the record is theirs, under their lock.
+        std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
+        g_kel_file_deal_para = KelFileDeal{};
+    }
     Bytes a(5000), b(5000);
     for (size_t i = 0; i < a.size(); ++i) {
         a[i] = uint8_t(i * 7 + (i >> 8));

@@ -189,6 +189,14 @@ TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
         EXPECT_EQ(reply(deal(req(0xC0, s))), (Bytes{1, 1, 2}));
         EXPECT_EQ(g_kel_file_deal_para.type, 0);
     }
+    // An end before any upload closes the file a read left open: the read's end then finds
+    // none ([12] = 0).
+    root.writeFile("/data/configs/alias.json", "names");
+    EXPECT_EQ(reply(deal(req(0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'}))), (Bytes{0, 4, 1, 5, 0, 0, 0}));
+    deal(req(0xC0, end(md5Of({}))));
+    int r = deal(req(0xC0, {6}));
+    EXPECT_EQ(r, 18);
+    EXPECT_EQ(buf[12], 0);
     // Names: only separators, NUL and control characters, a leading dot and more than 255
     // bytes are refused; spaces and Chinese are names a PC sends.
     for (const std::string& name : {std::string("../x"), std::string(".hidden"), std::string(256, 'a'), std::string(),
