@@ -1,7 +1,6 @@
 #pragma once
-// Two PCs on one link through real sockets, told apart only by the link: while the first
-// uploads a mode file, the second's start, block and end are refused, and the first's file
-// lands whole.
+// Two PCs that only the link tells apart, through real sockets: while the first uploads a
+// mode file, the second's start, block and end are refused, and the first's file lands whole.
 
 #include "core/kel_file_deal.h"
 #include "protocol/message_deal.h"
@@ -13,15 +12,6 @@
 
 namespace linktest {
 
-// The reply data (from byte 10) to a group 0xC0 request with data d; empty on no reply.
-inline pc::Bytes fileCommand(pc::PcClient& c, const pc::Bytes& d)
-{
-    pc::Frame req, reply;
-    req.group = 0xC0;
-    req.data = d;
-    return c.request(req, reply) ? reply.data : pc::Bytes{};
-}
-
 inline void crossingUploads(pc::PcClient& first, pc::PcClient& second, const kel_test::TestRoot& root)
 {
     using pc::Bytes;
@@ -32,10 +22,15 @@ inline void crossingUploads(pc::PcClient& first, pc::PcClient& second, const kel
         g_kel_file_deal_para = KelFileDeal{};
     }
     Bytes a(5000), b(5000);
-    for (size_t i = 0; i < a.size(); ++i) {
-        a[i] = uint8_t(i * 7 + (i >> 8));
-        b[i] = uint8_t(~a[i]);
-    }
+    for (size_t i = 0; i < a.size(); ++i)
+        b[i] = uint8_t(~(a[i] = uint8_t(i * 7 + (i >> 8))));
+    // Group 0xC0's reply data (from byte 10); empty when nothing came.
+    auto ask = [](pc::PcClient& c, Bytes d) {
+        pc::Frame req, reply;
+        req.group = 0xC0;
+        req.data = d;
+        return c.request(req, reply) ? reply.data : Bytes{};
+    };
     auto start = [](const char* name) {
         Bytes d = {1, 0, 0, uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3]), 0};
         pc::put32(d, 5000);
@@ -56,13 +51,13 @@ inline void crossingUploads(pc::PcClient& first, pc::PcClient& second, const kel
         return d;
     };
 
-    ASSERT_EQ(fileCommand(first, start("MO01")), (Bytes{0, 1, 0}));
-    ASSERT_EQ(fileCommand(first, block(a, 0, 4096)), (Bytes{0, 2}));
-    EXPECT_EQ(fileCommand(second, start("MO02")), (Bytes{1, 1, 2}));
-    EXPECT_EQ(fileCommand(second, block(b, 0, 4096)), (Bytes{1, 2}));
-    EXPECT_EQ(fileCommand(second, end(b)), (Bytes{1, 3, 1}));
-    EXPECT_EQ(fileCommand(first, block(a, 4096, 904)), (Bytes{0, 2}));
-    EXPECT_EQ(fileCommand(first, end(a)), (Bytes{0, 3, 0}));
+    ASSERT_EQ(ask(first, start("MO01")), (Bytes{0, 1, 0}));
+    ASSERT_EQ(ask(first, block(a, 0, 4096)), (Bytes{0, 2}));
+    EXPECT_EQ(ask(second, start("MO02")), (Bytes{1, 1, 2}));
+    EXPECT_EQ(ask(second, block(b, 0, 4096)), (Bytes{1, 2}));
+    EXPECT_EQ(ask(second, end(b)), (Bytes{1, 3, 1}));
+    EXPECT_EQ(ask(first, block(a, 4096, 904)), (Bytes{0, 2}));
+    EXPECT_EQ(ask(first, end(a)), (Bytes{0, 3, 0}));
     EXPECT_TRUE(root.readFile("/data/modes/MO01.json") == std::string(a.begin(), a.end()));
     EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
 }
