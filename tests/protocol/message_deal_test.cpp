@@ -9,6 +9,7 @@
 #include "scaler/c331_manage.h"
 
 #include <cstring>
+#include <ctime>
 #include <random>
 
 namespace {
@@ -144,6 +145,24 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     r = deal(fpgaSide(pc::writeRam(0x10000010, {0x66})));
     EXPECT_EQ(reply(r), Bytes{0});
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][0x10], 0x66);
+}
+
+// An extension RAM read first fills its fixed bytes, FPGA 0's register 64 and the clock in
+// BCD (the weekday's encoding is not fixed).
+TEST_F(MessageDeal, ExtensionRamReadCarriesTheClockAndFixedBytes)
+{
+    std::tm t{};
+    t.tm_year = 126, t.tm_mon = 8, t.tm_mday = 28, t.tm_hour = 11, t.tm_min = 2, t.tm_sec = 3, t.tm_isdst = -1;
+    sim::SimBoard::fixWallTime(std::mktime(&t) - std::time_t(sim::SimBoard::virtualMicroseconds() / 1000000));
+    reg(0)[64] = 0x37;
+    int r = deal(fpgaSide(pc::readRam(0x00000800, 75)));
+    sim::SimBoard::fixWallTime(0);
+    ASSERT_EQ(r, 76);
+    const Bytes x = reply(r);
+    EXPECT_EQ(Bytes(x.begin() + 17, x.begin() + 24), (Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x03}));
+    EXPECT_EQ(x[1 + 28], 0x37);
+    EXPECT_EQ(x[1 + 49], 0x9F);
+    EXPECT_EQ(Bytes(x.begin() + 73, x.end()), (Bytes{1, 0, 0}));
 }
 
 TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
