@@ -406,13 +406,21 @@ TEST_F(UdpRunning, RegistersFrom170OnAreRefusedAndOwnRegistersReadZero)
     ASSERT_TRUE(ask(*c, r5, reply));
     EXPECT_EQ(reply.data, (Bytes{0, 0}));
 
-    // 0xA3 stores value + 1 whatever the mask, and asks the scaler to apply.
-    ASSERT_TRUE(ask(*c, pc::writeRegister(0xA3, 0, 4), reply));
-    EXPECT_EQ(reply.data, Bytes{0});
-    EXPECT_EQ(p->reg_image[35], 5);
-    EXPECT_EQ(applyFlag(), 1);
-    ASSERT_TRUE(ask(*c, pc::writeRegister(0xA0, 0x0F, 0xFF), reply));
-    EXPECT_EQ(p->reg_image[32], 0x0F);
+    // 0xA0 and 0xA2-0xA5 go to image bytes 32, 34, 35, 36, 33, masked, but 0xA3 is value + 1
+    // whatever the mask; all but 0xA0 ask the scaler to apply.
+    const struct {
+        uint8_t reg, mask, value;
+        int at;
+        uint8_t stored, flag;
+    } own[] = {{0xA0, 0x0F, 0xFF, 32, 0x0F, 0}, {0xA2, 0xF0, 0x3C, 34, 0x30, 1}, {0xA3, 0, 4, 35, 5, 1},
+               {0xA4, 0x0F, 0x3C, 36, 0x0C, 1}, {0xA5, 0xFF, 0x81, 33, 0x81, 1}};
+    for (const auto& o : own) {
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+        ASSERT_TRUE(ask(*c, pc::writeRegister(o.reg, o.mask, o.value), reply));
+        EXPECT_EQ(reply.data, Bytes{0});
+        EXPECT_EQ(p->reg_image[o.at], o.stored) << int(o.reg);
+        EXPECT_EQ(applyFlag(), o.flag) << int(o.reg);
+    }
 
     // A register write cut short is refused.
     pc::Frame shortWrite = pc::writeRegister(20, 0xFF, 1);
