@@ -185,6 +185,29 @@ TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
     c331_manage::p_c331_manage = nullptr;
 }
 
+// Register 0xA1 bits 2-5 set window 0's output word (bit 8: dot by dot) and mode: bit 2 off
+// with the mode kept, else bit 3, 4, 5 on with mode 0, 8, 9; the scaler applies only a change.
+TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
+{
+    uint8_t* ram = KelRamPara::p_kelrampara_config->ram;
+    const struct {
+        uint8_t bits;
+        uint16_t w0, d0, w, d;
+        uint8_t flag;
+    } cases[] = {{0x04, 0x0123, 5, 0x0023, 5, 1}, {0x08, 0x0023, 5, 0x0123, 0, 1}, {0x10, 0x0023, 5, 0x0123, 8, 1},
+                 {0x20, 0x0023, 5, 0x0123, 9, 1}, {0x3C, 0x0123, 5, 0x0023, 5, 1}, {0x30, 0x0023, 5, 0x0123, 8, 1},
+                 {0x20, 0x0123, 9, 0x0123, 9, 0}};
+    for (const auto& c : cases) {
+        KelRamPara::put16(ram + 2290, c.w0);
+        KelRamPara::put16(ram + 2294, c.d0);
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+        EXPECT_EQ(reply(deal(pc::writeRegister(0xA1, 0xFF, c.bits))), Bytes{0});
+        EXPECT_EQ(KelRamPara::get16(ram + 2290), c.w) << int(c.bits);
+        EXPECT_EQ(KelRamPara::get16(ram + 2294), c.d) << int(c.bits);
+        EXPECT_EQ(c331_manage::p_c331_manage->c331_apply_flag, c.flag) << int(c.bits);
+    }
+}
+
 TEST_F(MessageDeal, FpgaSideRegisters)
 {
     int r = deal(fpgaSide(pc::writeRegister(40, 0x0F, 0x35), 2));
