@@ -100,9 +100,11 @@ protected:
             pc::put32(d, at);
             pc::put32(d, std::min<uint32_t>(3000, size - at));
             Bytes r = reply(deal(req(0xC0, d)));
+            EXPECT_EQ(Bytes(r.begin(), r.begin() + 2), (Bytes{0, 5}));
             out.insert(out.end(), r.begin() + 2, r.end());
         }
         Bytes e = reply(deal(req(0xC0, {6})));
+        EXPECT_EQ(Bytes(e.begin(), e.begin() + 2), (Bytes{0, 6}));
         EXPECT_EQ(Bytes(e.begin() + 2, e.end()), md5Of(out));
         return out;
     }
