@@ -35,11 +35,11 @@ TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
     EXPECT_EQ(client.udpSendData(&request, reply), -1);
 
     int service = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GT(kel_test::bindPrivatePorts(UdpClient::SERVICE_PORT, [service](int) {
+    ASSERT_GT(kel_test::bindPrivatePorts(10020, [service](int) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(board::Network::listenPort(UdpClient::SERVICE_PORT));
+        a.sin_port = htons(board::Network::listenPort(10020));
         return ::bind(service, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }), 0);
 
