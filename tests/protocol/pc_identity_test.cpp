@@ -141,7 +141,11 @@ TEST_F(PcIdentity, ParameterSaveWritesTheImageBehindItsMarker)
     EXPECT_EQ(reply(deal(req(0x81, {}))), Bytes{0});
     EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x308000, 1), Bytes{0xAA});
     EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x308001, 1024), want);
-    // FPGA 1's flash is never opened: the save fails and says so.
+    // Without the FPGA manager, and on FPGA 1, whose flash is never opened, the save fails
+    // and says so.
+    fpga_manage::p_fpga_manage = nullptr;
+    EXPECT_EQ(reply(deal(req(0x81, {}))), Bytes{1});
+    fpga_manage::p_fpga_manage = manager.get();
     pc::Frame f = req(0x81, {});
     f.sub = 2;
     EXPECT_EQ(reply(deal(f)), Bytes{1});
@@ -158,7 +162,9 @@ TEST_F(PcIdentity, CloudBindingIsUnmaskedAndStored)
     Bytes plain = {0, 0, 8};
     for (char c : std::string("10.0.0.9"))
         plain.push_back(uint8_t(c));
-    plain.insert(plain.end(), {0x50, 0x1F, 2, 'u', '1', 3, 'b', 'o', 'x'});
+    const std::string name = "controller-hall-1";   // the texts run past the 32-byte mask
+    plain.insert(plain.end(), {0x50, 0x1F, 2, 'u', '1', uint8_t(name.size())});
+    plain.insert(plain.end(), name.begin(), name.end());
     for (size_t i = 0; i < plain.size(); ++i)
         d.push_back(uint8_t(plain[i] ^ key[i % 32]));
     g_uTor_cloud = 0;
@@ -171,7 +177,7 @@ TEST_F(PcIdentity, CloudBindingIsUnmaskedAndStored)
     auto* c = ConfigEngine::p_config;
     EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudserverip).toString(), "10.0.0.9");
     EXPECT_EQ(c->read_config_variant(ConfigItem::uTorclouduserip).toString(), "u1");
-    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudcontrollername).toString(), "box");
+    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudcontrollername).toString(), QString::fromStdString(name));
     // A text length running past the frame is refused.
     d.resize(d.size() - 2);
     EXPECT_EQ(deal(req(0xC3, d)), 3);

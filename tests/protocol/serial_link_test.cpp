@@ -282,6 +282,10 @@ TEST(SerialPortSetup, UnsupportedRatesAndFailedOpens)
     EXPECT_LT(silent.fd(), 0);
     silent.receive_pass(0);   // a silent link's pass does nothing
 
+    // Nothing to read from: -1.
+    serial_modules none;
+    Uart_Rec_Send_Data nothing{};
+    EXPECT_EQ(none.recv_uart_data(&nothing, 10, 0), -1);
     // A record with no descriptor is never written.
     Uart_Rec_Send_Data rec{};
     rec.fd = 0;

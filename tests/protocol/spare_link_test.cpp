@@ -44,8 +44,10 @@ TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
     }), 0);
 
     client.m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
-    // The service answers with text, a zero byte and more bytes.
-    std::thread answer([service] {
+    // The service answers with text, a zero byte and more bytes, of which 2048 are taken.
+    std::string text("ok 1\0xy", 7);
+    text.append(2993, 'z');
+    std::thread answer([service, &text] {
         pollfd p{service, POLLIN, 0};
         if (::poll(&p, 1, 3000) <= 0)
             return;
@@ -55,13 +57,12 @@ TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
         ssize_t n = ::recvfrom(service, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n != 7 || std::string(buf, 7) != "status?")
             return;
-        const char text[] = {'o', 'k', ' ', '1', 0, 'x', 'y'};
-        ::sendto(service, text, sizeof text, 0, reinterpret_cast<sockaddr*>(&from), len);
+        ::sendto(service, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     });
-    EXPECT_EQ(client.udpSendData(&request, reply), 7);
+    EXPECT_EQ(client.udpSendData(&request, reply), 2048);
     answer.join();
     EXPECT_EQ(reply, "ok 1");
-    EXPECT_EQ(request, std::string("ok 1\0xy", 7));
+    EXPECT_TRUE(request == text.substr(0, 2048));
 
     // Nobody answers: 31 waits (shortened here), then -1.
     ::close(service);
