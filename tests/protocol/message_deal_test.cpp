@@ -8,6 +8,7 @@
 #include "protocol/protocol_phy.h"
 #include "scaler/c331_manage.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -163,6 +164,25 @@ TEST_F(MessageDeal, ExtensionRamReadCarriesTheClockAndFixedBytes)
     EXPECT_EQ(x[1 + 28], 0x37);
     EXPECT_EQ(x[1 + 49], 0x9F);
     EXPECT_EQ(Bytes(x.begin() + 73, x.end()), (Bytes{1, 0, 0}));
+}
+
+// The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
+// running (state 3) and its power-up finished (state 7).
+TEST_F(MessageDeal, PropertyBlockReadyByte)
+{
+    root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x05\x00" "abc", 6));
+    const struct {
+        uint8_t mcu, stage;
+        bool file;
+        uint8_t ready;
+    } cases[] = {{3, 7, true, 0xAA}, {3, 6, true, 0}, {2, 7, true, 0}, {3, 7, false, 0}};
+    for (const auto& c : cases) {
+        reg(0)[80] = c.mcu;
+        manager->link_stage[0] = c.stage;
+        if (!c.file)
+            std::remove(root.host("/data/configs/cloud_setinfo").c_str());
+        EXPECT_EQ(reply(deal(pc::readRam(0xA0000000, 1))), (Bytes{0, c.ready})) << int(c.mcu) << int(c.stage);
+    }
 }
 
 TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)

@@ -9,6 +9,7 @@
 #include "tests/support/KeyDriver.h"
 
 #include <QCryptographicHash>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/statvfs.h>
@@ -168,13 +169,28 @@ TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
     const Bytes logo = content(1001, 5);
     EXPECT_EQ(upload(start("LOGO", 0, 1001), logo, md5Of(logo)), (Bytes{0, 3, 0}));
     std::string l = partition("/dev/mtd8", 372 + 1001);
-    EXPECT_EQ(l.substr(0, 4), "SSTA");
-    EXPECT_EQ(l.substr(12, 4), "DISP");
-    EXPECT_EQ(l.substr(72, 10), "LMT050_NAD");
-    EXPECT_EQ(l.substr(328, 4), "LOGO");
-    EXPECT_EQ(Bytes(l.begin() + 360, l.begin() + 369), (Bytes{0xEC, 0x03, 0, 0, 0x2C, 0, 0, 0, 1}));   // 1004
-    EXPECT_EQ(Bytes(l.begin() + 156, l.begin() + 172),
-              (Bytes{0x40, 1, 0xF0, 0, 0x68, 1, 0x68, 1, 0x68, 1, 0x18, 1, 0x18, 1, 0x18, 1}));
+    // The whole 372-byte header: every byte not listed is 0; the length is 1001 rounded up.
+    Bytes h(372, 0);
+    auto le = [&h](size_t at, uint32_t v, int width) {
+        for (int i = 0; i < width; ++i)
+            h[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    for (const auto& t : {std::make_pair(0, "SSTA"), {12, "DISP"}, {72, "LMT050_NAD"}, {328, "LOGO"}})
+        std::copy(t.second, t.second + std::strlen(t.second), h.begin() + t.first);
+    for (const auto& b : {std::make_pair(4, 0x52), {8, 2},    {48, 0x38},  {52, 1},    {56, 0x44}, {62, 0x30},
+                          {68, 1},             {116, 1},  {125, 1},    {134, 1},   {136, 1},   {138, 1},
+                          {140, 1},            {142, 1},  {144, 10},   {146, 12},  {148, 4},   {150, 12},
+                          {158, 0xF0},         {172, 7},  {174, 7},    {176, 6},   {178, 25},  {180, 0xC0},
+                          {184, 0x50},         {188, 1},  {196, 2},    {200, 2},   {220, 2},   {232, 1},
+                          {236, 2},            {240, 3},  {244, 4},    {364, 0x2C}, {368, 1}})
+        h[size_t(b.first)] = uint8_t(b.second);
+    for (const auto& w : {std::make_pair(44, 260), {66, 816}, {126, 0x0101}, {132, 0x0101}, {156, 320}, {160, 360},
+                          {162, 360}, {164, 360}, {166, 280}, {168, 280}, {170, 280}, {182, 0xFFA0}})
+        le(size_t(w.first), uint32_t(w.second), 2);
+    le(104, 0x08049630, 4);
+    le(128, 0x01020201, 4);
+    le(360, 1004, 4);
+    EXPECT_EQ(Bytes(l.begin(), l.begin() + 372), h);
     EXPECT_TRUE(l.substr(372) == std::string(logo.begin(), logo.end()));
 
     // A partition whose erase fails is closed and never written.
