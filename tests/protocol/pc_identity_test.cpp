@@ -56,6 +56,8 @@ TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
     for (int i = 0; i < 256; ++i)
         boot[i] = uint8_t(i ^ 0x5A);
     sim::FpgaFlashModel::write(0, 0x301001, boot);
+    sim::FpgaFlashModel::write(0, 0x301101, {0x77});   // not part of it
+    boot.push_back(0);
     const struct {
         uint16_t dest;
         Bytes data;
@@ -68,13 +70,13 @@ TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
     for (const auto& c : cases) {
         G_timeTicks = G_timeTicks + 1000;   // a restart's reset line is let go
         manager->check_fpga_rst();
-        sim::FpgaModel::setRam(0, 10, 0, Bytes(256, 0));
+        sim::FpgaModel::setRam(0, 10, 0, Bytes(257, 0));
         sim::FpgaModel::setReg(0, 23, 0x01);
         manager->reset_pending[0] = 0;
         manager->check_step[0] = 5;
         manager->check_retry[0] = 7;
         EXPECT_EQ(reply(deal(req(0x84, c.data, c.dest))), c.reply) << c.data.size();
-        EXPECT_EQ(sim::FpgaModel::ram(0, 10, 0, 256), c.starts ? boot : Bytes(256, 0));
+        EXPECT_EQ(sim::FpgaModel::ram(0, 10, 0, 257), c.starts ? boot : Bytes(257, 0));
         EXPECT_EQ(sim::FpgaModel::reg(0, 23), c.starts ? 0x41 : 0x01);
         EXPECT_EQ(manager->reset_pending[0], c.starts ? 1 : 0);
         EXPECT_EQ(manager->check_step[0], c.starts ? 0 : 5);
