@@ -308,11 +308,12 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     EXPECT_EQ(upload(named(7, "empty", 9, 200), {}, md5Of({})), (Bytes{0, 3, 0}));
     EXPECT_EQ(root.readFile("/data/rcvrecovery/empty"), std::string(200, '\0'));
 
-    // The reserve: an own file as large as the free space leaves no room for anything.
+    // The reserve: an own file twice as large as the free space leaves no room for anything
+    // (twice, as other processes free space on the host's disk meanwhile; the file is sparse).
     ASSERT_EQ(reply(deal(req(0xC0, start("OSDS", 0, 3000)))), (Bytes{0, 1, 0}));
     struct statvfs st;
     ASSERT_EQ(statvfs(board::Files::map("/data").c_str(), &st), 0);
-    std::filesystem::resize_file(board::Files::map("/data/configs/alias.json"), uint64_t(st.f_bavail) * st.f_frsize);
+    std::filesystem::resize_file(board::Files::map("/data/configs/alias.json"), 2 * uint64_t(st.f_bavail) * st.f_frsize);
     EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
     EXPECT_FALSE(root.exists("/data/configs/omenu.json"));
     EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 10)))), (Bytes{1, 1, 2}));
