@@ -303,6 +303,11 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
     EXPECT_EQ(applyFlag(), 0);
+    // So does item 51 up to 5; from 6 on both are ignored.
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{51, 5}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{50, 6}, {51, 6}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
 
     // A later item raises it again; an out-of-range brightness is ignored.
     ASSERT_TRUE(ask(*c, pc::singleSettings({{21, 0}, {6, 101}, {29, 4}}), reply));
