@@ -87,6 +87,7 @@ TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
 TEST_F(PcIdentity, BarcodeStoredReadBackAndGivesTheCloudDeviceId)
 {
     EXPECT_EQ(reply(deal(req(0xA2, {0x1E, 2, 0}))), (Bytes{5, 30}));
+    EXPECT_EQ(reply(deal(req(0xA2, {0x1E, 3, 0, '7'}))), (Bytes{0, 30}));   // one character
     Bytes set = {0x1E, 14, 0};
     for (char c : std::string("0123456789AB"))
         set.push_back(uint8_t(c));
