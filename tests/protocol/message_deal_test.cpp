@@ -185,6 +185,25 @@ TEST_F(MessageDeal, PropertyBlockReadyByte)
     }
 }
 
+// A write of the whole parameter RAM carries every mirrored range into the back-up copy,
+// and nothing else.
+TEST_F(MessageDeal, ParameterRamMirrorTable)
+{
+    Bytes image(1024);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = uint8_t(i * 7 + 1);
+    uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    std::memset(back, 0, 136);
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(0, image)))), Bytes{0});
+    Bytes want(136, 0);
+    const int mirror[][2] = {{60, 0},    {8, 4},     {19, 12},   {32, 20},   {43, 28},   {520, 36},
+                             {528, 44},  {536, 52},  {544, 60},  {576, 68},  {584, 76},  {592, 84},
+                             {600, 92},  {608, 100}, {616, 108}, {624, 116}, {632, 124}, {56, 132}};
+    for (const auto& m : mirror)
+        std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
+    EXPECT_EQ(Bytes(back, back + 136), want);
+}
+
 TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
 {
     c331_manage scaler;

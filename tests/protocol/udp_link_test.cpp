@@ -345,13 +345,15 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     // Sound of the audio window; refused while the window number is out of range.
     KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 2);
     uint8_t* w2 = p->ram + KelRamPara::kLayers + 2 * KelRamPara::kLayerSize;
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}}), reply));
+    const uint16_t green = ram16(2188);
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}, {12, 101}}), reply));
     EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
     EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
     EXPECT_EQ(w2[KelRamPara::kLayerSound], 0x80);
     EXPECT_EQ(ram16(KelRamPara::kScreenDark), 0);
     EXPECT_EQ(ram16(2184), 3);
     EXPECT_EQ(ram16(2190), 100);
+    EXPECT_EQ(ram16(2188), green);   // 101 is out of range
     KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 6);
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 0}}), reply));
