@@ -252,6 +252,9 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     }
 
     link.reply_state = 2;
+    // One handler serves every client of the port: a file transfer belongs to the
+    // connection that started it.
+    link.deal->peer = rec.peer;
     int r = link.deal->message_group_deal(frame, n - 1, 5);
     if (r < 0 || unsigned(r) + 11 > message_deal::FRAME_BUF_SIZE)
         r = 0;

@@ -144,6 +144,7 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
                 Record r;
                 r.data.assign(data + i, data + j + 1);
                 r.socket = socket;
+                r.peer = p.peer;
                 m_records.push_back(std::move(r));
                 i = j;
                 continue;
@@ -198,6 +199,7 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
             // The parser keeps its buffer for the next frame; the record takes a copy.
             r.data.assign(p.frame.begin(), p.frame.end());
             r.socket = socket;
+            r.peer = p.peer;
             m_records.push_back(std::move(r));
             p.frame.clear();
             p.inFrame = false;
@@ -310,6 +312,7 @@ int TcpServer::recvData(int wait_ms)
             m_clients.insert(c);
             m_parsers[c] = Parser();
             m_parsers[c].lastActive = ++m_activity;
+            m_parsers[c].peer = ++m_connections;
         }
     }
     return result;

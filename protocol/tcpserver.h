@@ -36,6 +36,7 @@ public:
     struct Record {
         std::vector<unsigned char> data;   // one raw frame as it came off the wire
         int socket = -1;
+        uint64_t peer = 0;                 // the connection it came on (see Parser::peer)
     };
 
     TcpServer();
@@ -69,7 +70,13 @@ public:
     std::vector<int> takeClosed();
     // Cuts bytes as though read from client socket into frames queued on records(); what
     // recvData does with each read (the fuzz target feeds a stream this way).
-    void feed_bytes(int socket, const unsigned char* data, size_t len) { feed(socket, m_parsers[socket], data, len); }
+    void feed_bytes(int socket, const unsigned char* data, size_t len)
+    {
+        Parser& p = m_parsers[socket];
+        if (p.peer == 0)
+            p.peer = ++m_connections;
+        feed(socket, p, data, len);
+    }
 
 private:
     // What is left of a client's stream between reads: the frame begun so far.
@@ -78,6 +85,10 @@ private:
         bool inFrame = false;
         bool overlong = false;
         uint64_t lastActive = 0;   // m_activity when the client was accepted or last sent
+        // Names the connection for as long as the server runs: a socket number comes back
+        // with the next client, so a file transfer kept by a client that left must not pass
+        // to whoever is given its number.
+        uint64_t peer = 0;
     };
 
     void closeClient(int socket);
@@ -95,6 +106,7 @@ private:
     std::list<Record> m_records;
     std::vector<int> m_closed;
     LinkBuffer m_readBuf;
+    uint64_t m_connections = 0;   // connections accepted so far: the last Parser::peer given
     uint64_t m_activity = 0;   // counts accepts and reads with bytes: orders the clients' activity
     int m_activeClient = -1;   // the lone client whose last read brought bytes
     std::chrono::steady_clock::time_point m_lastPoll{};

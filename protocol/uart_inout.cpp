@@ -204,6 +204,7 @@ void Kx_uart_inout::handle_frame()
             std::lock_guard<std::mutex> hold(m_tx_mutex);
             m_tx.clear();
         }
+        // One line, one peer: the handler's peer stays 0.
         int r = m_deal->message_group_deal(frame, n - 1, m_link);
         m_frame.reached(11 + unsigned(std::max(r, 0)));
         if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {

@@ -265,6 +265,7 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
             UdpServer::Record frame;
             frame.data.swap(link.joining);
             frame.addr = rec.addr;
+            frame.peer = rec.peer;
             link.frames.push_back(std::move(frame));
         }
         link.joining.clear();
@@ -325,6 +326,9 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     }
 
     link.reply_state = 2;
+    // One handler serves every PC that sends to the port: a file transfer belongs to the
+    // sender that started it.
+    link.deal->peer = rec.peer;
     int r = link.deal->message_group_deal(frame, n - 1, 5);
     link.frame.reached(11 + unsigned(std::max(r, 0)));
     if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {

@@ -82,9 +82,10 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
     }
     if (n == 0)
         return 0;   // an empty datagram is not queued
+    Record rec;
+    rec.peer = (uint64_t(ntohl(from.sin_addr.s_addr)) << 16) | ntohs(from.sin_port);
     if (!keep_sender)
         from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    Record rec;
     rec.data.assign(m_buf.data(), m_buf.data() + n);
     rec.addr = from;
     recv_list.push_back(std::move(rec));

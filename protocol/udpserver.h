@@ -18,6 +18,9 @@ public:
     struct Record {
         std::vector<unsigned char> data;
         sockaddr_in addr{};            // the sender (or where the record is to go)
+        // The sender as it came, address and port (address << 16 | port), also where addr
+        // was turned into the broadcast address: who the datagram came from.
+        uint64_t peer = 0;
     };
 
     UdpServer();

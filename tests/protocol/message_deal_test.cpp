@@ -8,7 +8,9 @@
 #include "protocol/protocol_phy.h"
 #include "scaler/c331_manage.h"
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <random>
 
 namespace {
@@ -146,6 +148,62 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][0x10], 0x66);
 }
 
+// An extension RAM read first fills its fixed bytes, FPGA 0's register 64 and the clock in
+// BCD (the weekday's encoding is not fixed).
+TEST_F(MessageDeal, ExtensionRamReadCarriesTheClockAndFixedBytes)
+{
+    std::tm t{};
+    t.tm_year = 126, t.tm_mon = 8, t.tm_mday = 28, t.tm_hour = 11, t.tm_min = 2, t.tm_sec = 3, t.tm_isdst = -1;
+    sim::SimBoard::fixWallTime(std::mktime(&t) - std::time_t(sim::SimBoard::virtualMicroseconds() / 1000000));
+    reg(0)[64] = 0x37;
+    int r = deal(fpgaSide(pc::readRam(0x00000800, 75)));
+    sim::SimBoard::fixWallTime(0);
+    ASSERT_EQ(r, 76);
+    const Bytes x = reply(r);
+    EXPECT_EQ(Bytes(x.begin() + 17, x.begin() + 24), (Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x03}));
+    EXPECT_EQ(x[1 + 28], 0x37);
+    EXPECT_EQ(x[1 + 49], 0x9F);
+    EXPECT_EQ(Bytes(x.begin() + 73, x.end()), (Bytes{1, 0, 0}));
+}
+
+// The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
+// running (state 3) and its power-up finished (state 7).
+TEST_F(MessageDeal, PropertyBlockReadyByte)
+{
+    root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x05\x00" "abc", 6));
+    const struct {
+        uint8_t mcu, stage;
+        bool file;
+        uint8_t ready;
+    } cases[] = {{3, 7, true, 0xAA}, {3, 6, true, 0}, {2, 7, true, 0}, {3, 7, false, 0}};
+    for (const auto& c : cases) {
+        reg(0)[80] = c.mcu;
+        manager->link_stage[0] = c.stage;
+        if (!c.file)
+            std::remove(root.host("/data/configs/cloud_setinfo").c_str());
+        EXPECT_EQ(reply(deal(pc::readRam(0xA0000000, 1))), (Bytes{0, c.ready})) << int(c.mcu) << int(c.stage);
+    }
+}
+
+// A write of the whole parameter RAM carries every mirrored range into the back-up copy,
+// and nothing else.
+TEST_F(MessageDeal, ParameterRamMirrorTable)
+{
+    Bytes image(1024);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = uint8_t(i * 7 + 1);
+    uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    std::memset(back, 0, 136);
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(0, image)))), Bytes{0});
+    Bytes want(136, 0);
+    const int mirror[][2] = {{60, 0},    {8, 4},     {19, 12},   {32, 20},   {43, 28},   {520, 36},
+                             {528, 44},  {536, 52},  {544, 60},  {576, 68},  {584, 76},  {592, 84},
+                             {600, 92},  {608, 100}, {616, 108}, {624, 116}, {632, 124}, {56, 132}};
+    for (const auto& m : mirror)
+        std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
+    EXPECT_EQ(Bytes(back, back + 136), want);
+}
+
 TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
 {
     c331_manage scaler;
@@ -164,6 +222,29 @@ TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
     r = deal(fpgaSide(pc::readRam(116, 2)));
     EXPECT_EQ(reply(r), (Bytes{0, 0x80, 0x07}));
     c331_manage::p_c331_manage = nullptr;
+}
+
+// Register 0xA1 bits 2-5 set window 0's output word (bit 8: dot by dot) and mode: bit 2 off
+// with the mode kept, else bit 3, 4, 5 on with mode 0, 8, 9; the scaler applies only a change.
+TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
+{
+    uint8_t* ram = KelRamPara::p_kelrampara_config->ram;
+    const struct {
+        uint8_t bits;
+        uint16_t w0, d0, w, d;
+        uint8_t flag;
+    } cases[] = {{0x04, 0x0123, 5, 0x0023, 5, 1}, {0x08, 0x0023, 5, 0x0123, 0, 1}, {0x10, 0x0023, 5, 0x0123, 8, 1},
+                 {0x20, 0x0023, 5, 0x0123, 9, 1}, {0x3C, 0x0123, 5, 0x0023, 5, 1}, {0x30, 0x0023, 5, 0x0123, 8, 1},
+                 {0x20, 0x0123, 9, 0x0123, 9, 0}};
+    for (const auto& c : cases) {
+        KelRamPara::put16(ram + 2290, c.w0);
+        KelRamPara::put16(ram + 2294, c.d0);
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+        EXPECT_EQ(reply(deal(pc::writeRegister(0xA1, 0xFF, c.bits))), Bytes{0});
+        EXPECT_EQ(KelRamPara::get16(ram + 2290), c.w) << int(c.bits);
+        EXPECT_EQ(KelRamPara::get16(ram + 2294), c.d) << int(c.bits);
+        EXPECT_EQ(c331_manage::p_c331_manage->c331_apply_flag, c.flag) << int(c.bits);
+    }
 }
 
 TEST_F(MessageDeal, FpgaSideRegisters)

@@ -47,6 +47,10 @@ TEST_F(PcFlash, EraseModesAlignmentAndCount)
     // Chip 8 is answered and nothing is erased.
     EXPECT_EQ(reply(deal(req(0x70, addr(0x08000000, {1, 1})))), Bytes{0});
     EXPECT_EQ(FpgaFlashModel::eraseCount(0), 2u);
+    // Chip 8 is 64 KiB long.
+    EXPECT_EQ(reply(deal(req(0x70, addr(0x0800F000, {1, 2})))), Bytes{1});
+    EXPECT_EQ(deal(req(0x72, addr(0x0800FFFE, {2, 0}))), 3);
+    EXPECT_EQ(reply(deal(req(0x72, addr(0x0800FFFF, {2, 0})))), Bytes{1});
 }
 
 TEST_F(PcFlash, ChipZeroIsAWindowMovedDownOnFpgaZerosFlash)
@@ -92,6 +96,8 @@ TEST_F(PcFlash, WriteAndReadRoundTripAndTheirBounds)
     pc::Frame f = req(0x72, addr(0, {4, 0}), 0x0001);
     f.sub = 2;
     EXPECT_EQ(reply(deal(f)), Bytes{1});
+    // So does chip 3 on this controller.
+    EXPECT_EQ(reply(deal(req(0x72, addr(0x03000000, {4, 0})))), Bytes{1});
 }
 
 } // namespace

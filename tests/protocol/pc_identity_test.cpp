@@ -46,9 +46,48 @@ TEST_F(PcIdentity, VersionOfTheControllerAndUniqueIdOfTheFlash)
     EXPECT_EQ(Bytes(v.begin(), v.begin() + 12), (Bytes{0, 0x55, 0, 0x48, 11, 11, 1, 2, 3, 4, 0, 0}));
 }
 
+// Group 0x84: the controller answers 0 at once; on the FPGA side a frame with no data, or one
+// data byte with bit 1, copies 256 bytes of flash 2 from 0x301001 into FPGA 0's RAM 10, sets
+// bit 6 of its register 23 and restarts its bring-up; one byte without bit 1 comes back as
+// sent; any other length is refused.
+TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
+{
+    Bytes boot(256);
+    for (int i = 0; i < 256; ++i)
+        boot[i] = uint8_t(i ^ 0x5A);
+    sim::FpgaFlashModel::write(0, 0x301001, boot);
+    sim::FpgaFlashModel::write(0, 0x301101, {0x77});   // not part of it
+    boot.push_back(0);
+    const struct {
+        uint16_t dest;
+        Bytes data;
+        Bytes reply;
+        bool starts;
+    } cases[] = {
+        {pc::kController, {}, {0}, false}, {0x0001, {0x01}, {0x01}, false}, {0x0001, {0x02, 0}, {1}, false},
+        {0x0001, {}, {0}, true},           {0x0001, {0x02}, {0}, true},
+    };
+    for (const auto& c : cases) {
+        G_timeTicks = G_timeTicks + 1000;   // a restart's reset line is let go
+        manager->check_fpga_rst();
+        sim::FpgaModel::setRam(0, 10, 0, Bytes(257, 0));
+        sim::FpgaModel::setReg(0, 23, 0x01);
+        manager->reset_pending[0] = 0;
+        manager->check_step[0] = 5;
+        manager->check_retry[0] = 7;
+        EXPECT_EQ(reply(deal(req(0x84, c.data, c.dest))), c.reply) << c.data.size();
+        EXPECT_EQ(sim::FpgaModel::ram(0, 10, 0, 257), c.starts ? boot : Bytes(257, 0));
+        EXPECT_EQ(sim::FpgaModel::reg(0, 23), c.starts ? 0x41 : 0x01);
+        EXPECT_EQ(manager->reset_pending[0], c.starts ? 1 : 0);
+        EXPECT_EQ(manager->check_step[0], c.starts ? 0 : 5);
+        EXPECT_EQ(manager->check_retry[0], c.starts ? 0 : 7);
+    }
+}
+
 TEST_F(PcIdentity, BarcodeStoredReadBackAndGivesTheCloudDeviceId)
 {
     EXPECT_EQ(reply(deal(req(0xA2, {0x1E, 2, 0}))), (Bytes{5, 30}));
+    EXPECT_EQ(reply(deal(req(0xA2, {0x1E, 3, 0, '7'}))), (Bytes{0, 30}));   // one character
     Bytes set = {0x1E, 14, 0};
     for (char c : std::string("0123456789AB"))
         set.push_back(uint8_t(c));
@@ -83,7 +122,9 @@ TEST_F(PcIdentity, ClockTakesOnlyBcdDatesAndTellsTheRunningTimeLog)
     EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x00}))), Bytes{0});
     EXPECT_TRUE(sim::Journal::hasShell("date \"2026-9-28 11:2:0\";hwclock -wu"));
     sim::Journal::clear();
-    EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x1A, 0x28, 0x11, 0x02, 0x00}))), Bytes{1});
+    // Not BCD, though the value would be a valid second or year.
+    EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x0A}))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0x87, {0xA6, 0x20, 0x09, 0x28, 0x11, 0x02, 0x00}))), Bytes{1});
     EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x13, 0x28, 0x11, 0x02, 0x00}))), Bytes{1});
     EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x09}))), Bytes{1});
     EXPECT_TRUE(sim::Journal::shellCommands().empty());
@@ -103,7 +144,11 @@ TEST_F(PcIdentity, ParameterSaveWritesTheImageBehindItsMarker)
     EXPECT_EQ(reply(deal(req(0x81, {}))), Bytes{0});
     EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x308000, 1), Bytes{0xAA});
     EXPECT_EQ(sim::FpgaFlashModel::read(0, 0x308001, 1024), want);
-    // FPGA 1's flash is never opened: the save fails and says so.
+    // Without the FPGA manager, and on FPGA 1, whose flash is never opened, the save fails
+    // and says so.
+    fpga_manage::p_fpga_manage = nullptr;
+    EXPECT_EQ(reply(deal(req(0x81, {}))), Bytes{1});
+    fpga_manage::p_fpga_manage = manager.get();
     pc::Frame f = req(0x81, {});
     f.sub = 2;
     EXPECT_EQ(reply(deal(f)), Bytes{1});
@@ -120,7 +165,9 @@ TEST_F(PcIdentity, CloudBindingIsUnmaskedAndStored)
     Bytes plain = {0, 0, 8};
     for (char c : std::string("10.0.0.9"))
         plain.push_back(uint8_t(c));
-    plain.insert(plain.end(), {0x50, 0x1F, 2, 'u', '1', 3, 'b', 'o', 'x'});
+    const std::string name = "controller-hall-1";   // the texts run past the 32-byte mask
+    plain.insert(plain.end(), {0x50, 0x1F, 2, 'u', '1', uint8_t(name.size())});
+    plain.insert(plain.end(), name.begin(), name.end());
     for (size_t i = 0; i < plain.size(); ++i)
         d.push_back(uint8_t(plain[i] ^ key[i % 32]));
     g_uTor_cloud = 0;
@@ -133,7 +180,7 @@ TEST_F(PcIdentity, CloudBindingIsUnmaskedAndStored)
     auto* c = ConfigEngine::p_config;
     EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudserverip).toString(), "10.0.0.9");
     EXPECT_EQ(c->read_config_variant(ConfigItem::uTorclouduserip).toString(), "u1");
-    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudcontrollername).toString(), "box");
+    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudcontrollername).toString(), QString::fromStdString(name));
     // A text length running past the frame is refused.
     d.resize(d.size() - 2);
     EXPECT_EQ(deal(req(0xC3, d)), 3);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <utility>
 #include <memory>
 #include <poll.h>
 #include <termios.h>
@@ -245,12 +246,18 @@ TEST(SerialPortSetup, UnsupportedRatesAndFailedOpens)
     int fd = serial.serial_init(2, 115200, kFlags);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(serial.descriptors().count(fd), 1u);
-    EXPECT_EQ(serial.UartSetSpeed(fd, 14400), -1);
-    EXPECT_EQ(serial.UartSetSpeed(fd, 9600), 0);
+    for (int rate : {14400, 0, 230400})
+        EXPECT_EQ(serial.UartSetSpeed(fd, rate), -1) << rate;
     termios t{};
-    ASSERT_EQ(::tcgetattr(fd, &t), 0);
-    EXPECT_EQ(::cfgetospeed(&t), speed_t(B9600));
-    EXPECT_EQ(::cfgetispeed(&t), speed_t(B9600));
+    const std::pair<int, speed_t> rates[] = {{115200, B115200}, {57600, B57600}, {38400, B38400},
+                                             {19200, B19200},   {9600, B9600},   {4800, B4800},
+                                             {2400, B2400},     {1200, B1200},   {300, B300}};
+    for (const auto& r : rates) {
+        EXPECT_EQ(serial.UartSetSpeed(fd, r.first), 0) << r.first;
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        EXPECT_EQ(::cfgetospeed(&t), r.second) << r.first;
+        EXPECT_EQ(::cfgetispeed(&t), r.second) << r.first;
+    }
     EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
@@ -275,6 +282,10 @@ TEST(SerialPortSetup, UnsupportedRatesAndFailedOpens)
     EXPECT_LT(silent.fd(), 0);
     silent.receive_pass(0);   // a silent link's pass does nothing
 
+    // Nothing to read from: -1.
+    serial_modules none;
+    Uart_Rec_Send_Data nothing{};
+    EXPECT_EQ(none.recv_uart_data(&nothing, 10, 0), -1);
     // A record with no descriptor is never written.
     Uart_Rec_Send_Data rec{};
     rec.fd = 0;

@@ -35,17 +35,19 @@ TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
     EXPECT_EQ(client.udpSendData(&request, reply), -1);
 
     int service = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GT(kel_test::bindPrivatePorts(UdpClient::SERVICE_PORT, [service](int) {
+    ASSERT_GT(kel_test::bindPrivatePorts(10020, [service](int) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(board::Network::listenPort(UdpClient::SERVICE_PORT));
+        a.sin_port = htons(board::Network::listenPort(10020));
         return ::bind(service, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }), 0);
 
     client.m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
-    // The service answers with text, a zero byte and more bytes.
-    std::thread answer([service] {
+    // The service answers with text, a zero byte and more bytes, of which 2048 are taken.
+    std::string text("ok 1\0xy", 7);
+    text.append(2993, 'z');
+    std::thread answer([service, &text] {
         pollfd p{service, POLLIN, 0};
         if (::poll(&p, 1, 3000) <= 0)
             return;
@@ -55,13 +57,12 @@ TEST(SpareLinks, UdpClientAsksTheLocalServiceAndWaitsForIt)
         ssize_t n = ::recvfrom(service, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n != 7 || std::string(buf, 7) != "status?")
             return;
-        const char text[] = {'o', 'k', ' ', '1', 0, 'x', 'y'};
-        ::sendto(service, text, sizeof text, 0, reinterpret_cast<sockaddr*>(&from), len);
+        ::sendto(service, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     });
-    EXPECT_EQ(client.udpSendData(&request, reply), 7);
+    EXPECT_EQ(client.udpSendData(&request, reply), 2048);
     answer.join();
     EXPECT_EQ(reply, "ok 1");
-    EXPECT_EQ(request, std::string("ok 1\0xy", 7));
+    EXPECT_TRUE(request == text.substr(0, 2048));
 
     // Nobody answers: 31 waits (shortened here), then -1.
     ::close(service);

@@ -7,7 +7,9 @@
 #include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
 #include "protocol/tcpserver.h"
+#include "tests/protocol/crossing_uploads.h"
 #include "tests/protocol/link_test_frames.h"
+#include "tests/protocol/udp_fixture.h"
 #include "tests/support/PrivatePorts.h"
 #include "tests/support/TestRoot.h"
 
@@ -150,23 +152,6 @@ TEST_F(TcpLink, UnknownGroupGetsTheElevenByteReplyOnBothPorts)
     }
 }
 
-TEST_F(TcpLink, RamWriteIsHandledAndAnswered)
-{
-    Client c(mainPort());
-    passes(0, 2);
-    Bytes req = ramWrite(0xA1000000u, {0x12, 0x34});
-    g_4G_RAM[0] = g_4G_RAM[1] = 0;
-    c.send(escape(req));
-    serve(0, {&c}, 1);
-    auto got = frames(c.received());
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], expectedReply(req, {0x00}));
-    EXPECT_EQ(g_4G_RAM[0], 0x12);
-    EXPECT_EQ(g_4G_RAM[1], 0x34);
-    // Traffic on the configured port counts as PC activity.
-    EXPECT_EQ(pc_cmd_valid.load(), 1);
-}
-
 TEST_F(TcpLink, FrameInSegmentsIsAnsweredOnce)
 {
     // Two segments, then one byte a segment (escaped bytes included).
@@ -202,6 +187,7 @@ TEST_F(TcpLink, TwoFramesInOneSegmentGetTwoRepliesInOrder)
     passes(0, 2);
     Bytes a = request(0xF100, 0xF010, 0x62, {}, 0x01);
     Bytes b = ramWrite(0xA1000000u, {0x77}, 0x02);
+    g_4G_RAM[0] = 0;
     Bytes wire = escape(a);
     Bytes wb = escape(b);
     wire.insert(wire.end(), wb.begin(), wb.end());
@@ -211,6 +197,9 @@ TEST_F(TcpLink, TwoFramesInOneSegmentGetTwoRepliesInOrder)
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], expectedReply(a, {}));
     EXPECT_EQ(got[1], expectedReply(b, {0x00}));
+    EXPECT_EQ(g_4G_RAM[0], 0x77);
+    // Traffic on the configured port counts as PC activity.
+    EXPECT_EQ(pc_cmd_valid.load(), 1);
 }
 
 TEST_F(TcpLink, TwoClientsSendingInterleavedBothGetTheirReplies)
@@ -230,6 +219,19 @@ TEST_F(TcpLink, TwoClientsSendingInterleavedBothGetTheirReplies)
     serve(0, {&a, &b}, 2);
     EXPECT_EQ(a.received(), escape(expectedReply(ra, {})));
     EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
+}
+
+// Both clients reach the port's one handler: an upload belongs to the connection.
+TEST_F(TcpLink, TwoClientsUploadingAtOnceDoNotCross)
+{
+    udptest::freshParameters();
+    ASSERT_EQ(net->start_threads(), 0);
+    auto first = pc::PcClient::tcp("127.0.0.1", mainPort());
+    auto second = pc::PcClient::tcp("127.0.0.1", mainPort());
+    ASSERT_TRUE(first && second);
+    crossingUploads(*first, *second, root);
+    net.reset();
+    udptest::dropParameters();
 }
 
 TEST_F(TcpLink, BadCheckByteAndNoiseGetNoReply)

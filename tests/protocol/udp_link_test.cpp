@@ -1,6 +1,7 @@
 // The PC protocol over the UDP link, through real sockets on loopback against the link's
 // running threads.
 #include "tests/protocol/udp_fixture.h"
+#include "tests/protocol/crossing_uploads.h"
 
 #include "core/kel_file_deal.h"
 
@@ -302,6 +303,11 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
     EXPECT_EQ(applyFlag(), 0);
+    // So does item 51 up to 5; from 6 on both are ignored.
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{51, 5}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{50, 6}, {51, 6}}), reply));
+    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
 
     // A later item raises it again; an out-of-range brightness is ignored.
     ASSERT_TRUE(ask(*c, pc::singleSettings({{21, 0}, {6, 101}, {29, 4}}), reply));
@@ -339,13 +345,15 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     // Sound of the audio window; refused while the window number is out of range.
     KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 2);
     uint8_t* w2 = p->ram + KelRamPara::kLayers + 2 * KelRamPara::kLayerSize;
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}}), reply));
+    const uint16_t green = ram16(2188);
+    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}, {12, 101}}), reply));
     EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
     EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
     EXPECT_EQ(w2[KelRamPara::kLayerSound], 0x80);
     EXPECT_EQ(ram16(KelRamPara::kScreenDark), 0);
     EXPECT_EQ(ram16(2184), 3);
     EXPECT_EQ(ram16(2190), 100);
+    EXPECT_EQ(ram16(2188), green);   // 101 is out of range
     KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 6);
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 0}}), reply));
@@ -405,13 +413,21 @@ TEST_F(UdpRunning, RegistersFrom170OnAreRefusedAndOwnRegistersReadZero)
     ASSERT_TRUE(ask(*c, r5, reply));
     EXPECT_EQ(reply.data, (Bytes{0, 0}));
 
-    // 0xA3 stores value + 1 whatever the mask, and asks the scaler to apply.
-    ASSERT_TRUE(ask(*c, pc::writeRegister(0xA3, 0, 4), reply));
-    EXPECT_EQ(reply.data, Bytes{0});
-    EXPECT_EQ(p->reg_image[35], 5);
-    EXPECT_EQ(applyFlag(), 1);
-    ASSERT_TRUE(ask(*c, pc::writeRegister(0xA0, 0x0F, 0xFF), reply));
-    EXPECT_EQ(p->reg_image[32], 0x0F);
+    // 0xA0 and 0xA2-0xA5 go to image bytes 32, 34, 35, 36, 33, masked, but 0xA3 is value + 1
+    // whatever the mask; all but 0xA0 ask the scaler to apply.
+    const struct {
+        uint8_t reg, mask, value;
+        int at;
+        uint8_t stored, flag;
+    } own[] = {{0xA0, 0x0F, 0xFF, 32, 0x0F, 0}, {0xA2, 0xF0, 0x3C, 34, 0x30, 1}, {0xA3, 0, 4, 35, 5, 1},
+               {0xA4, 0x0F, 0x3C, 36, 0x0C, 1}, {0xA5, 0xFF, 0x81, 33, 0x81, 1}};
+    for (const auto& o : own) {
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+        ASSERT_TRUE(ask(*c, pc::writeRegister(o.reg, o.mask, o.value), reply));
+        EXPECT_EQ(reply.data, Bytes{0});
+        EXPECT_EQ(p->reg_image[o.at], o.stored) << int(o.reg);
+        EXPECT_EQ(applyFlag(), o.flag) << int(o.reg);
+    }
 
     // A register write cut short is refused.
     pc::Frame shortWrite = pc::writeRegister(20, 0xFF, 1);
@@ -619,6 +635,16 @@ TEST_F(UdpRunning, Port5008AnswersTheBroadcastTargetAnd10005TheSender)
 }
 
 } // namespace
+
+// Both senders reach 5008's one handler, and both are answered at the broadcast address:
+// an upload belongs to the sender's own address and port.
+TEST_F(UdpRunning, TwoSendersUploadingAtOnceDoNotCross)
+{
+    auto first = client(5008);
+    auto second = client(5008);
+    ASSERT_TRUE(first && second);
+    linktest::crossingUploads(*first, *second, root);
+}
 
 TEST_F(UdpRunning, ReplyBytesTheHandlerDoesNotFillAreZeroNotAnEarlierRequestsBytes)
 {
