@@ -1,6 +1,7 @@
 #include "sources/it6805/ite6805_i2c_rdwr.h"
 #include "tests/sources/it6805_fixture.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -101,7 +102,7 @@ TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
     EXPECT_EQ(chip().reg(0, 0x0D), 0x04);
 }
 
-TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndRetriesEachPass)
+TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndBacksOffFromAnAbsentChip)
 {
     para->reg_image[37] = 0;
     sim::SimBoard::setScenario("input3.id2", "7");
@@ -111,12 +112,31 @@ TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndRetriesEachPass)
     sim::SimBoard::setScenario("input3.id2", "6");
     EXPECT_EQ(sys->iTE6805_Identify_Chip(0), 0);
     EXPECT_EQ(para->reg_image[37] & 0x20, 0);
+    sim::SimBoard::setScenario("input3.id2", "5");
 
+    // An absent chip: 1000 passes, one tick apart, are a few tries and no notification.
+    std::vector<int> codes;
+    QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { codes.push_back(code); });
     sim::SimBoard::setScenario("input3.chip", "absent");
     sys->identify_fail[0] = 0;
-    pass(3);
-    EXPECT_EQ(sys->identify_fail[0], 3) << "one identification attempt per pass";
+    for (int i = 0; i < 1000; ++i, ++G_timeTicks)
+        pass();
+    EXPECT_GE(sys->identify_fail[0], 10);
+    EXPECT_LE(sys->identify_fail[0], 14) << "tries back off to one a second";
     EXPECT_EQ(sys->FsmState[0], 0);
+    EXPECT_TRUE(codes.empty());
+
+    // Once it answers it is found at the next try and publishes "no signal" once.
+    sim::SimBoard::setScenario("input3.chip", "present");
+    int passes = 0;
+    for (; sys->FsmState[0] == 0 && passes < 101; ++passes, ++G_timeTicks)
+        pass();
+    EXPECT_EQ(sys->FsmState[0], 2);
+    pass(20);
+    EXPECT_EQ(sys->FsmState[0], 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 1);
+    EXPECT_EQ(record().nosignal, 1u);
+    EXPECT_EQ(record().valid, 1u);
 }
 
 TEST_F(It6805Test, InitialisationWaitsOneSecondThenRunsTheMainBodyWithBankZero)
