@@ -3,6 +3,7 @@
 #include "sources/it6805/ite6805_eq.h"
 #include "tests/sources/it6805_fixture.h"
 
+#include <algorithm>
 #include <vector>
 
 using Message = std::vector<uint8_t>;
@@ -233,17 +234,40 @@ TEST_F(It6805Test, PortSelectionAndReset)
     EXPECT_EQ(data().PortSelectRequest, 0);
     EXPECT_EQ(data().CurrentPort, 0);
 
-    sys->iTE6805_Port_Select(1, 0);
-    pass();
-    EXPECT_EQ(data().CurrentPort, 1);
-    EXPECT_EQ(chip().reg(0, 0x2A), 0x3A);
-    EXPECT_EQ(chip().reg(0, 0x32), 0x01);
-    EXPECT_EQ(chip().reg(7, 0xA8) & 0x08, 0x08);
-    EXPECT_EQ(chip().reg(3, 0xA8) & 0x08, 0x00);
-    EXPECT_EQ(data().VidState, STATEV_Unplug) << "nothing on port 1";
-
-    sys->iTE6805_Port_Select(0, 0);
-    pass();
+    // The port's register set, each masked field starting from the opposite value.
+    auto select = [&](int port) {
+        const bool p0 = port == 0;
+        chip().setReg(0, 0x35, p0 ? 0x01 : 0x00);
+        chip().setReg(0, 0x2D, p0 ? 0x90 : 0xFF);
+        chip().setReg(3, 0xA8, p0 ? 0x00 : 0x08);
+        chip().setReg(7, 0xA8, p0 ? 0x08 : 0x00);
+        chip().setReg(3, 0xE5, 0x1F);
+        chip().setReg(7, 0xE5, 0x1F);
+        chip().setReg(p0 ? 0 : 4, 0xC5, 0x01);
+        sys->iTE6805_Port_Select(port, 0);
+        startLog();
+        pass();
+        EXPECT_EQ(data().CurrentPort, port);
+        return rxWrites();
+    };
+    const std::vector<RegWrite> toPort1{
+        {0, 0x35, 0x01}, {3, 0xE5, 0x03}, {7, 0xE5, 0x03}, {0, 0x25, 0x00}, {0, 0x26, 0xFF},
+        {0, 0x27, 0xFF}, {0, 0x2A, 0x3A}, {0, 0x2D, 0x90}, {0, 0x2E, 0x00}, {0, 0x2F, 0x00},
+        {0, 0x32, 0x01}, {3, 0xA8, 0x00}, {7, 0xA8, 0x08}, {4, 0xC5, 0x11}, {4, 0xC5, 0x01}};
+    const std::vector<RegWrite> toPort0{
+        {0, 0x35, 0x00}, {3, 0xE5, 0x03}, {7, 0xE5, 0x03}, {0, 0x25, 0x00}, {0, 0x26, 0x00},
+        {0, 0x27, 0x00}, {0, 0x2A, 0x01}, {0, 0x2D, 0xFF}, {0, 0x2E, 0xFF}, {0, 0x2F, 0xFF},
+        {0, 0x32, 0x3E}, {3, 0xA8, 0x08}, {7, 0xA8, 0x00}, {0, 0xC5, 0x11}, {0, 0xC5, 0x01}};
+    for (const auto& [port, want] : {std::make_pair(1, toPort1), std::make_pair(0, toPort0)}) {
+        SCOPED_TRACE(port);
+        const std::vector<RegWrite> got = select(port);
+        for (const RegWrite& w : want) {
+            EXPECT_NE(std::find(got.begin(), got.end(), w), got.end())
+                << "bank " << w.bank << " 0x" << std::hex << w.reg << " = 0x" << w.value;
+        }
+        if (port == 1)
+            EXPECT_EQ(data().VidState, STATEV_Unplug) << "nothing on port 1";
+    }
     ASSERT_EQ(data().CurrentPort, 0);
     ASSERT_TRUE(runToAudioOn());
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
