@@ -265,8 +265,9 @@ TEST_F(It6805Test, PortSelectionAndReset)
             EXPECT_NE(std::find(got.begin(), got.end(), w), got.end())
                 << "bank " << w.bank << " 0x" << std::hex << w.reg << " = 0x" << w.value;
         }
-        if (port == 1)
+        if (port == 1) {
             EXPECT_EQ(data().VidState, STATEV_Unplug) << "nothing on port 1";
+        }
     }
     ASSERT_EQ(data().CurrentPort, 0);
     ASSERT_TRUE(runToAudioOn());

@@ -177,6 +177,39 @@ TEST_F(It6805Test, FivevoltsRaiseHotPlugWithOneShortLowPulse)
     EXPECT_EQ(record().valid, 1u);
 }
 
+TEST_F(It6805Test, HotPlugPinAndTheUnplugResetAreTheirRegisterSequences)
+{
+    pass();
+    // +5 V present: bank 3 0xAB bits 6-7 = 3 (high) or 1 (low), 0xAC bits 2-6 = 0x40.
+    source(1920, 1080, 2200, 1125, 60);
+    for (int level : {1, 0}) {
+        chip().setReg(3, 0xAB, 0x00);
+        chip().setReg(3, 0xAC, 0x83);
+        startLog();
+        drv->iTE6805_Set_HPD_Ctrl(0, level, 0);
+        EXPECT_EQ(rxWrites(), (std::vector<RegWrite>{{-1, 0x0F, 3}, {3, 0xAB, level ? 0xC0 : 0x40},
+                                                     {3, 0xAC, 0xC3}, {-1, 0x0F, 0}}));
+    }
+    // Without +5 V only bits 6-7 of 0xAB are cleared.
+    set("signal", 0);
+    set("5v", 0);
+    chip().setReg(3, 0xAB, 0xFF);
+    startLog();
+    drv->iTE6805_Set_HPD_Ctrl(0, 1, 0);
+    EXPECT_EQ(rxWrites(), (std::vector<RegWrite>{{-1, 0x0F, 3}, {3, 0xAB, 0x3F}, {-1, 0x0F, 0}}));
+
+    // Unplugged: the port's 0xE5 bits 2-4 cleared, then the link logic reset in bank 0.
+    chip().setReg(3, 0xE5, 0x1F);
+    chip().setReg(0, 0x23, 0x02);
+    chip().setReg(0, 0x2B, 0x02);
+    startLog();
+    sys->iTE6805_vid_chg(STATEV_Unplug, 0);
+    EXPECT_TRUE(inOrder(rxWrites(), {{3, 0xE5, 0x03}, {-1, 0x08, 0x04}, {-1, 0x0D, 0x04}, {0, 0x22, 0x12},
+                                     {0, 0x22, 0x10}, {0, 0x23, 0xAF}, {0, 0x23, 0xA2}, {0, 0x2B, 0xAF},
+                                     {0, 0x2B, 0xA2}}));
+    EXPECT_EQ(bank(), 0);
+}
+
 // --- video machine, measurement and publication --------------------------------------------
 
 TEST_F(It6805Test, FourK60ReachesVideoStableAndIsPublishedOverEightLanes)
