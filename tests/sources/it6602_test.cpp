@@ -154,8 +154,18 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressAndTheInitTableIs81Writes)
     // The table: 81 masked writes, each a read and a write, up to the 0xFF terminator.
     ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
     const int before = rx().registerWrites();
+    sim::I2cBusModel::clearLog();
     drv->hdimrx_write_init_it6602(drv->fd, velin_it6602::IT6602_HDMI_INIT_TABLE);
     EXPECT_EQ(rx().registerWrites() - before, 81);
+    // Bank 0, then the software resets of the logic blocks.
+    const auto writes = kel_test::i2cWrites(0x90);
+    ASSERT_GE(writes.size(), 10u);
+    EXPECT_EQ(writes[0].first, 0x0F);
+    EXPECT_EQ(writes[0].second & 0x03, 0);
+    EXPECT_EQ((std::vector<std::pair<int, int>>(writes.begin() + 1, writes.begin() + 10)),
+              (std::vector<std::pair<int, int>>{{0x10, 0x08}, {0x10, 0x17}, {0x11, 0x1F}, {0x18, 0x1F},
+                                                {0x12, 0xF8}, {0x10, 0x10}, {0x11, 0xA0}, {0x18, 0xA0},
+                                                {0x12, 0x00}}));
     EXPECT_EQ(rx().reg(0, 0x6A), 0x81);
     EXPECT_EQ(rx().reg(0, 0x54), 0x11);
     EXPECT_EQ(rx().reg(0, 0x53) & 0xCF, 0x4F) << "output tristated";
