@@ -331,6 +331,16 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
     pass();
     EXPECT_TRUE(chip().cecSent().empty());
 
+    // The opcode table: 75 known opcodes; minimum length in bits 0-4, bit 7 direct, bits
+    // 5-6 broadcast.
+    const std::pair<int, int> rows[] = {
+        {0x00, 0x84}, {0x04, 0x82}, {0x36, 0xE2}, {0x46, 0x82}, {0x47, 0x82}, {0x82, 0x64}, {0x83, 0x82},
+        {0x84, 0x65}, {0x85, 0x62}, {0x86, 0x64}, {0x87, 0x65}, {0x8C, 0x82}, {0x8F, 0x82}, {0x90, 0xA3},
+        {0x9E, 0x83}, {0x9F, 0x82}, {0xA0, 0xE5}, {0xF8, 0x62}, {0xFF, 0x82}};
+    for (const auto& [opcode, entry] : rows)
+        EXPECT_EQ(ite6805_cec_sys::cec_msg_size[opcode], entry) << "opcode 0x" << std::hex << opcode;
+    EXPECT_EQ(256 - std::count(ite6805_cec_sys::cec_msg_size, ite6805_cec_sys::cec_msg_size + 256, 0), 75);
+
     // A failed transmission is not repeated.
     set("cec_tx_result", 2);
     chip().cecReceive({0x40, 0x8F});
