@@ -424,6 +424,25 @@ TEST_F(It6805Test, VByOneOutputIsGatedByVideoStableAndCutOnAnScdtChange)
     pass();
     EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x0F, 5}, {5, 0xC9, 0x79}, {-1, 0x0F, 0}, {5, 0xC9, 0x78}}));
     EXPECT_EQ(bank(), 0);
+
+    // Chips 0x10 and from 0xE0 on gate the output themselves: 0xC9 is left alone, and an
+    // SCDT event with the sync unchanged writes 0x1C bit 7 back instead.
+    for (long id : {0x10L, 0xE0L}) {
+        SCOPED_TRACE(id);
+        set("chipid", id);
+        sys->FsmState[0] = 0;
+        pass(2);
+        chip().setReg(5, 0xC9, 0x78);
+        chip().setReg(0, 0x1C, 0x80);
+        startLog();
+        pass();
+        ASSERT_NE(data().VidState, STATEV_VidStable);
+        chip().raise(0x10, 0x02);
+        pass();
+        for (const RegWrite& w : rxWrites())
+            EXPECT_NE(w.reg, 0xC9) << "value 0x" << std::hex << w.value;
+        EXPECT_TRUE(inOrder(rxWrites(), {{0, 0x1C, 0x80}}));
+    }
 }
 
 TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)
