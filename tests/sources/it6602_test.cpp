@@ -609,7 +609,23 @@ TEST_F(It6602, AudioComesOnThreePassesAfterItsRequestAndFollowsTheSampleRate)
     pass();
     EXPECT_EQ(astate(), ASTATE_RequestAudio) << "read at countdown 0";
     EXPECT_FALSE(rx().audioOutput());
-    pass(4);
+    // The request: 0x54 bits 4-6 = 1, 0x7D bit 4 cleared (not DSD), mute-clear mode (0x7D
+    // bit 5), the audio path reset (0x10 bit 1 pulsed, 0x7B rewritten four times), then the
+    // mute-clear pulse of waiting for ready.
+    sim::I2cBusModel::clearLog();
+    pass();
+    EXPECT_EQ(astate(), ASTATE_WaitForReady);
+    const auto w54 = writesTo(0x54), w7d = writesTo(0x7D), w10 = writesTo(0x10);
+    ASSERT_EQ(w54.size(), 1u);
+    EXPECT_EQ(w54[0] & 0x70, 0x10);
+    ASSERT_EQ(w7d.size(), 4u);
+    EXPECT_EQ((std::vector<int>{w7d[0] & 0x10, w7d[1] & 0x20, w7d[2] & 0x10, w7d[3] & 0x10}),
+              (std::vector<int>{0x00, 0x20, 0x10, 0x00}));
+    ASSERT_EQ(w10.size(), 2u);
+    EXPECT_EQ(w10[0] & 0x02, 0x02);
+    EXPECT_EQ(w10[1] & 0x02, 0x00);
+    EXPECT_EQ(writesTo(0x7B).size(), 4u);
+    pass(3);
     EXPECT_EQ(astate(), ASTATE_AudioOn);
     EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.SampleFreq, 3);
 
