@@ -47,6 +47,34 @@ TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour
     EXPECT_EQ(sys->timing[0].PCLK, 297242u);
 }
 
+TEST_F(It6805Output, TwoLaneOutputSettingIsItsRegisterSequence)
+{
+    // 1080p60, 148500 kHz: no two-section mode, two lanes, 4-byte mode; the first setting
+    // after initialisation restarts the video logic.
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_CheckSync; }));
+    drv->iTE6805_Get_VID_Info(0);
+    for (int r : {0x64, 0x22})
+        chip().setReg(0, r, 0x00);
+    for (int r : {0x20, 0xCB, 0xD3, 0xC7, 0xC0, 0xD2, 0xC6, 0xC1})
+        chip().setReg(5, r, 0x00);
+    chip().setReg(5, 0xC9, 0x01);
+    chip().setReg(1, 0xC0, 0x01);
+    chip().setReg(1, 0xBD, 0x00);
+    startLog();
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_EQ(data().VBO_LaneCount, 1);
+    EXPECT_TRUE(inOrder(rxWrites(), {
+        {0, 0x64, 0x00}, {0, 0x64, 0x02}, {0, 0x64, 0x00}, {5, 0x20, 0x40}, {5, 0xCB, 0x00}, {5, 0xD3, 0x80},
+        {5, 0xD3, 0x00}, {5, 0xC7, 0x00}, {1, 0xC0, 0x00},                       // step 1
+        {5, 0xCB, 0x00}, {0, 0x64, 0x00},                                        // two-section mode off
+        {1, 0xBD, 0x10}, {5, 0xC0, 0x50},                                        // lanes, byte mode
+        {5, 0xD2, 0x00}, {5, 0xD2, 0x10}, {5, 0xC6, 0x04}, {5, 0xC1, 0x00},      // transmitter clock
+        {0, 0x22, 0x01}, {0, 0x22, 0x00}, {0, 0x10, 0x02}, {0, 0x12, 0x80},      // video logic reset
+        {5, 0xC9, 0x00}}));
+    EXPECT_EQ(bank(), 0);
+}
+
 TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)
 {
     source(1920, 1080, 2200, 1125, 60);
