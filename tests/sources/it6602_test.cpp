@@ -423,6 +423,12 @@ TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePor
     EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x05);
     EXPECT_TRUE(rx().hpd());
     EXPECT_EQ(vstate(), VSTATE_SyncWait);
+
+    // The scaled count must be below 28: 219 MHz counts 56 at range 1 (28), 221 MHz 55 (27).
+    scenario("input0.pclk", "219000");
+    EXPECT_EQ(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 0);
+    scenario("input0.pclk", "221000");
+    EXPECT_GT(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 0);
 }
 
 // --- equaliser -----------------------------------------------------------------------------------
