@@ -73,6 +73,15 @@ TEST_F(It6805Output, TwoLaneOutputSettingIsItsRegisterSequence)
         {0, 0x22, 0x01}, {0, 0x22, 0x00}, {0, 0x10, 0x02}, {0, 0x12, 0x80},      // video logic reset
         {5, 0xC9, 0x00}}));
     EXPECT_EQ(bank(), 0);
+
+    // Chip 0x10 sets its transmitter up further; 0xC9 bit 1 follows 0xDB bit 3.
+    data().ChipID = 0x10;
+    chip().setReg(5, 0xC9, 0x01);
+    chip().setReg(5, 0xE1, 0x00);
+    startLog();
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_TRUE(inOrder(rxWrites(), {{5, 0xC6, 0x04}, {5, 0xC1, 0x00}, {5, 0xC9, 0x70}, {5, 0xD5, 0x80},
+                                     {5, 0xD7, 0x0C}, {5, 0xDF, 0x87}, {5, 0xE1, 0x80}, {5, 0xC9, 0x72}}));
 }
 
 TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)
