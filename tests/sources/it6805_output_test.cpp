@@ -31,9 +31,6 @@ TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour
     EXPECT_EQ(chip().reg(1, 0xBD) & 0x30, 0x00);
 
     EXPECT_EQ(lanesFor(1920, 1080, 2200, 1125, 60), 1) << "148500 kHz, 1920 wide: two lanes";
-    EXPECT_EQ(data()._iTE6807_EnableTwoSectionMode_, 0);
-    EXPECT_EQ(chip().reg(5, 0xC0) >> 4, 4 + 1) << "4-byte mode, lane code";
-    EXPECT_EQ(chip().reg(1, 0xBD) & 0x30, 0x10);
 
     set("hfp", 44);
     set("hsync", 44);
@@ -82,6 +79,14 @@ TEST_F(It6805Output, TwoLaneOutputSettingIsItsRegisterSequence)
     sys->iTE6807_Video_Output_Setting(0);
     EXPECT_TRUE(inOrder(rxWrites(), {{5, 0xC6, 0x04}, {5, 0xC1, 0x00}, {5, 0xC9, 0x70}, {5, 0xD5, 0x80},
                                      {5, 0xD7, 0x0C}, {5, 0xDF, 0x87}, {5, 0xE1, 0x80}, {5, 0xC9, 0x72}}));
+
+    // Wider than 2176 pixels: two-section mode.
+    sys->timing[0].HActive = 2177;
+    chip().setReg(0, 0x33, 0x00);
+    startLog();
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_EQ(data()._iTE6807_EnableTwoSectionMode_, 1);
+    EXPECT_TRUE(inOrder(rxWrites(), {{5, 0xCB, 0x01}, {0, 0x64, 0x04}, {0, 0x33, 0x02}, {0, 0x33, 0x00}}));
 }
 
 TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)
