@@ -412,6 +412,7 @@ TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePor
     scenario("input0.scdt", "0");
     EXPECT_EQ(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 16);
     EXPECT_EQ(rx().reg(1, 0xB2) & 0x05, 0x04);
+    EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0) << "bank 0 again";
 
     // The SCDT wait counts the passes with +5 V and clock while no search runs; the 22nd
     // resets the port (the ECC time-out) and checks the clock again, which starts a search.

@@ -11,6 +11,7 @@
 #include "tests/support/Sources.h"
 
 #include <array>
+#include <tuple>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -249,6 +250,32 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     e[127] = uint8_t(e[127] + 1);
     Model::instance().setSink(true, e);
     EXPECT_TRUE(sys->ParseEDID());
+}
+
+TEST_F(It66121, InfoframesCarryTheirHeadersAndPayloads)
+{
+    // Header bytes 0-2 and the payload from byte 4 (byte 3 is the checksum).
+    auto frame = [&](int payload) {
+        std::vector<int> v(sys->CommunBuff, sys->CommunBuff + 4 + payload);
+        v.erase(v.begin() + 3);
+        return v;
+    };
+    sys->bOutputColorMode = 2;   // YUV 4:4:4
+    sys->aspec = 1;
+    sys->Colorimetry = 1;
+    sys->ConfigAVIInfoFrame(16, 5);
+    EXPECT_EQ(frame(13), (std::vector<int>{0x82, 2, 13, 0x50, 0xA8, 0, 16, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
+    sys->bOutputColorMode = 0;
+    sys->aspec = 0;
+    sys->Colorimetry = 0;
+    sys->ConfigAVIInfoFrame(4, 0);
+    EXPECT_EQ(frame(13), (std::vector<int>{0x82, 2, 13, 0x10, 0x58, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    sys->ConfigAudioInfoFrm();
+    EXPECT_EQ(frame(10), (std::vector<int>{0x84, 1, 10, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    for (const auto& [structure, length, pb5] : {std::tuple{8, 6, 0x80}, {6, 5, 0x60}, {0, 5, 0x00}, {3, 5, 0x00}}) {
+        sys->ConfigfHdmiVendorSpecificInfoFrame(uint8_t(structure));
+        EXPECT_EQ(frame(6), (std::vector<int>{0x81, 1, length, 0x03, 0x0C, 0x00, 0x40, pb5, 0})) << structure;
+    }
 }
 
 TEST_F(It66121, InfoframeChecksums)
