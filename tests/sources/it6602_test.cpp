@@ -597,6 +597,27 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_TRUE(writesTo(0x70).empty());
 }
 
+TEST_F(It6602, EachOutputModeSetsItsColourBusAndSyncBits)
+{
+    // 0x51: bit 6 DDR, bit 5 half bus, bit 2 CCIR 656 (bits 0, 1, 3, 4, 7 kept); 0x65 bits
+    // 4-7: colour (0x10 4:2:2, 0x20 4:4:4 YCbCr), 0xC0 BTA-1004, bit 6 embedded sync.
+    const int r51[16] = {0, 0, 0x40, 0x40, 0, 0x40, 0, 0x40, 0x04, 0x44, 0x04, 0x44, 0x20, 0x20, 0, 0x40};
+    const int r65[16] = {0, 0x20, 0, 0x20, 0x50, 0x50, 0x10, 0x10, 0x50, 0x50, 0x10, 0x10, 0, 0x20, 0xD0, 0xD0};
+    const int colour[16] = {0, 2, 0, 2, 1, 1, 1, 1, 1, 1, 1, 1, 0, 2, 1, 1};
+    ASSERT_EQ(src->set_switch(0xEE, 0x02), 1);
+    ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
+    IT6602_dev_data* d = drv->get_IT6602_dev_data(0);
+    for (int mode = 0; mode < 16; ++mode) {
+        drv->IT6602_VideoOutputConfigure_Init(d, mode);
+        EXPECT_EQ(d->m_bOutputVideoMode, colour[mode]) << mode;
+        rx().setReg(0, 0x51, 0x9B);
+        rx().setReg(0, 0x65, 0x0F);
+        drv->IT6602_VideoOutputModeSet(drv->fd, d);
+        EXPECT_EQ(rx().reg(0, 0x51), 0x9B | r51[mode]) << mode;
+        EXPECT_EQ(rx().reg(0, 0x65), 0x0F | r65[mode]) << mode;
+    }
+}
+
 // --- audio ----------------------------------------------------------------------------------------
 
 TEST_F(It6602, AudioComesOnThreePassesAfterItsRequestAndFollowsTheSampleRate)

@@ -71,8 +71,13 @@ TEST_F(It66121, IdentityAndBringUpSteps)
 
     Model::instance().setPresent(false);
     EXPECT_FALSE(tx->IT66121_Test());
-    tx->CHANGE_INPUT(25);
-    EXPECT_EQ(sys->VIC, 16);                 // 25 mod 18 = 7
+    // Input n (modulo 18) asks for these video types.
+    const int types[18] = {1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 31, 32, 33, 34};
+    for (int n = 0; n < 36; ++n) {
+        sys->VIC = 0;
+        tx->CHANGE_INPUT(uint8_t(n));
+        EXPECT_EQ(sys->VIC, types[n % 18]) << n;
+    }
 }
 
 // Rows {register, mask, value}: true when writes hold, in this order, a write of each

@@ -69,8 +69,8 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
 TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
 {
     // Step 3 sets fields inside registers that hold other bits: 0x3E bit 5 (clear for chip
-    // 0x10), 0x3D bit 1, 0x3F = 0x57, 0x41 bits 6-7 = 1. The filler rows of the start-up
-    // table leave their registers alone.
+    // 0x10), 0x3D bit 1, 0x3F = 0x57, 0x41 bits 6-7 = 1; then 0x28 = 0x88 and 0xC5 bit 0 in
+    // banks 0 and 4. The filler rows of the start-up table leave their registers alone.
     struct Case {
         long chipid;
         uint8_t r3e;
@@ -86,7 +86,12 @@ TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
         chip().setReg(4, 0x16, 0x5A);
         chip().setReg(5, 0xA0, 0x5A);
         chip().setReg(5, 0xBF, 0xC3);
+        chip().setReg(0, 0xC5, 0x00);
+        chip().setReg(4, 0xC5, 0x00);
         drv->iTE6805_Init_fsm(0);
+        EXPECT_EQ(chip().reg(0, 0x28), 0x88);
+        EXPECT_EQ(chip().reg(0, 0xC5) & 0x01, 0x01);
+        EXPECT_EQ(chip().reg(4, 0xC5) & 0x01, 0x01);
         EXPECT_EQ(chip().reg(0, 0x3E), c.r3e);
         EXPECT_EQ(chip().reg(0, 0x3D), 0x02);
         EXPECT_EQ(chip().reg(0, 0x3F), 0x57);
