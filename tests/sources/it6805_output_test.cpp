@@ -89,6 +89,37 @@ TEST_F(It6805Output, TwoLaneOutputSettingIsItsRegisterSequence)
     EXPECT_TRUE(inOrder(rxWrites(), {{5, 0xCB, 0x01}, {0, 0x64, 0x04}, {0, 0x33, 0x02}, {0, 0x33, 0x00}}));
 }
 
+TEST_F(It6805Output, OutputClockBitFollowsRepetitionSingleModeAndLanes)
+{
+    // Bank 1 0xB0 bit 0 is written three times: (PCLK / repetition at least 25000), cleared
+    // in single mode, then (lanes above one).
+    pass(2);
+    struct Case {
+        int code, repetition;
+        uint32_t pclk;
+        bool single;
+        int lanes;
+        std::vector<int> writes;
+    } cases[] = {{0, 1, 25000, false, 0, {1, 0}}, {0, 1, 24999, false, 1, {0, 1}}, {1, 2, 50000, false, 0, {1, 0}},
+                 {1, 2, 49999, false, 0, {0, 0}}, {2, 1, 24999, false, 0, {0, 0}}, {3, 4, 100000, true, 1, {1, 0, 1}},
+                 {3, 4, 99999, false, 0, {0, 0}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(c.pclk));
+        chip().setReg(0, 0x1B, uint8_t(c.code << 4));
+        chip().setReg(1, 0xC0, c.single ? 0x00 : 0x01);
+        sys->timing[0].PCLK = c.pclk;
+        data().VBO_LaneCount = uint8_t(c.lanes);
+        startLog();
+        drv->iTE6805_Set_1B0_By_PixelClock(0);
+        std::vector<int> bit0;
+        for (const RegWrite& w : rxWrites())
+            if (w.bank == 1 && w.reg == 0xB0)
+                bit0.push_back(w.value & 0x01);
+        EXPECT_EQ(bit0, c.writes);
+        EXPECT_EQ(data().PixelRepetition, c.repetition);
+    }
+}
+
 TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)
 {
     source(1920, 1080, 2200, 1125, 60);
