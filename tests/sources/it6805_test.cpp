@@ -457,6 +457,8 @@ TEST_F(It6805Test, AudioWaitsFourPassesTwiceMoreWithoutAudioThenSwitchesOn)
     EXPECT_EQ(data().AudState, STATEA_AudioOn);
     EXPECT_EQ(passes, 15) << "three checks, each after four waiting passes";
     EXPECT_EQ(sys->cnt[0].Current_AudioCheck_TryCount, 2);
+    drv->iTE6805_Show_AUD_Info(0);
+    EXPECT_EQ(bank(), 0) << "the audio report reads bank 2 and returns to bank 0";
 }
 
 TEST_F(It6805Test, SamplingRateFromNAndCtsMapsToChannelStatusCodes)
