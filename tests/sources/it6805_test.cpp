@@ -501,6 +501,11 @@ TEST_F(It6805Test, SyncLossPublishesAValidNoSignalRecordAndReinitialises)
     EXPECT_EQ(w + hh + rate, 0);
     EXPECT_EQ(data().VidState, STATEV_WaitSync) << "re-initialised with +5 V still present";
     EXPECT_EQ(data().AudState, STATEA_AudioOff);
+    // A further SCDT interrupt without a change of SCDT bounces nothing.
+    const size_t hpdChanges = chip().hpdLog().size();
+    chip().raise(0x10, 0x02);
+    pass();
+    EXPECT_EQ(chip().hpdLog().size(), hpdChanges);
 
     // The picture returns and is published again.
     set("signal", 1);
