@@ -20,6 +20,17 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
     ASSERT_TRUE(runToAudioOn());
     ite6805_eq* eq = sys->p_eq;
 
+    // The HDMI 1.x trigger: acknowledge, pulse the port's logic reset, then the EQ bank's
+    // start values for a link above 1 GHz (0x14 bit 0) and the start pulse.
+    ASSERT_TRUE(drv->iTE6805_Check_TMDS_Bigger_Than_1G(0)) << "1.485 Gbit/s per channel";
+    chip().setReg(3, 0x22, 0x00);
+    startLog();
+    eq->iTE6805_Trigger_EQ(0);
+    EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x07, 0xFF}, {0, 0x23, 0xB0}, {0, 0x23, 0xA0}, {3, 0x20, 0x36},
+                                     {3, 0x21, 0x0E}, {3, 0x26, 0x00}, {3, 0x27, 0x00}, {3, 0x28, 0x00},
+                                     {3, 0x29, 0x00}, {3, 0x22, 0x38}, {3, 0x22, 0x3C}, {3, 0x22, 0x38}}));
+    EXPECT_EQ(bank(), 0);
+
     // The chip reports done two EQ-interrupt reads after the trigger; clean counters pass.
     set("eq_passes", 2);
     eq->iTE6805_EQ_chg(STATEEQ_Start, 0);
