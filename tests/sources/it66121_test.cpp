@@ -139,6 +139,32 @@ TEST_F(It66121, InitialisationAndPowerTablesWriteTheirRowsInOrder)
                                        {0x0F, 0x78, 0x78}}));
 }
 
+TEST_F(It66121, AudioOptionTakesTypeChannelsAndRateByFsCode)
+{
+    const std::pair<int, uint32_t> rates[] = {{0, 44100}, {3, 32000}, {8, 88200}, {9, 768000}, {10, 96000},
+                                              {12, 176400}, {14, 192000}, {2, 48000}, {1, 48000}, {15, 48000}};
+    for (const auto& [code, rate] : rates) {
+        sys->bChangeAudio = 0;
+        sys->HDMITX_ChangeAudioOption(0x80, 2, uint8_t(code));
+        EXPECT_EQ(sys->ulAudioSampleFS, rate) << code;
+        EXPECT_EQ(sys->bChangeAudio, 1);
+    }
+    for (const auto& [asked, kept] : {std::pair{0, 1}, {6, 6}, {9, 8}}) {
+        sys->HDMITX_ChangeAudioOption(0x80, uint8_t(asked), 2);
+        EXPECT_EQ(sys->bOutputAudioType, 0x80);
+        EXPECT_EQ(sys->bAudioChannelCount, kept) << asked;
+    }
+    sys->HDMITX_ChangeAudioOption(0x90, 6, 2);
+    EXPECT_EQ(sys->bOutputAudioType, 0x90);
+    EXPECT_EQ(sys->bAudioChannelCount, 2);
+    sys->bChangeAudio = 0;
+    sys->HDMITX_ChangeAudioOption(0xC0, 2, 2);
+    EXPECT_EQ(sys->bOutputAudioType, 0xC0);
+    EXPECT_EQ(sys->bAudioChannelCount, 8);
+    EXPECT_EQ(sys->ulAudioSampleFS, 768000u);
+    EXPECT_EQ(sys->bChangeAudio, 0) << "high bit rate returns at once";
+}
+
 TEST_F(It66121, TableRowsWaitMaskAndChangeNothing)
 {
     Model::instance();
