@@ -579,6 +579,8 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x13, 0x12);
     const auto m = matrix();
     EXPECT_EQ(std::vector<uint8_t>(m.begin(), m.begin() + 5), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x4F, 0x09}));
+    // Each row scales the limited-range luma by 0x094F.
+    EXPECT_EQ((std::vector<uint8_t>{m[9], m[10], m[15], m[16]}), (std::vector<uint8_t>{0x4F, 0x09, 0x4F, 0x09}));
     EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 3);
 
     // Full-range RGB: bypass.
