@@ -165,6 +165,27 @@ TEST_F(It66121, AudioOptionTakesTypeChannelsAndRateByFsCode)
     EXPECT_EQ(sys->bChangeAudio, 0) << "high bit rate returns at once";
 }
 
+TEST_F(It66121, AudioChangeIsAFifoMoveOfFourOrMore)
+{
+    auto& bus = drv->bus;
+    bus.HDMITX_WriteI2C_Byte(0x5F, 0x00);
+    bus.HDMITX_WriteI2C_Byte(0xC5, 0x00);
+    bus.HDMITX_WriteI2C_Byte(0xE0, 0xDF);
+    drv->hdmiTxDev[0].last_fifo = 10;
+    bus.HDMITX_WriteI2C_Byte(0x60, 13);
+    EXPECT_FALSE(drv->hdmitx_IsAudioChang());
+    EXPECT_EQ(Model::instance().reg(0, 0xC5), 0x00);
+    bus.HDMITX_WriteI2C_Byte(0x60, 9);
+    EXPECT_TRUE(drv->hdmitx_IsAudioChang());
+    EXPECT_EQ(Model::instance().reg(0, 0xC5), 0x20);
+    EXPECT_EQ(Model::instance().reg(0, 0xE0), 0xD0);
+    // While 0x5F bit 4 is set the reading is not taken.
+    bus.HDMITX_WriteI2C_Byte(0x5F, 0x10);
+    bus.HDMITX_WriteI2C_Byte(0x60, 100);
+    EXPECT_FALSE(drv->hdmitx_IsAudioChang());
+    EXPECT_EQ(drv->hdmiTxDev[0].last_fifo, 9);
+}
+
 TEST_F(It66121, TableRowsWaitMaskAndChangeNothing)
 {
     Model::instance();
