@@ -11,6 +11,7 @@
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -688,6 +689,26 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
     EXPECT_EQ(rx().reg(1, 0x91), 0x6A);
     EXPECT_EQ(rx().reg(0, 0x66) & 0x10, 0x10);
     EXPECT_EQ(rx().reg(0, 0x85) & 0x20, 0x20);
+
+    // The other rows (VIC, v_total, v_act_start, v_act_end, v_sync_end, active); a VIC not
+    // listed takes the end row of zeros.
+    const int rows[][6] = {{1, 524, 559, 514, 526, 480},    {2, 524, 560, 515, 530, 480},
+                           {3, 524, 560, 515, 530, 480},    {17, 624, 668, 619, 629, 576},
+                           {18, 624, 668, 619, 629, 576},   {60, 749, 774, 744, 754, 720},
+                           {61, 749, 774, 744, 754, 720},   {62, 749, 774, 744, 754, 720},
+                           {19, 749, 774, 744, 754, 720},   {4, 749, 774, 744, 754, 720},
+                           {33, 1124, 1165, 1120, 1129, 1080}, {34, 1124, 1165, 1120, 1129, 1080},
+                           {99, 0, 0, 0, 0, 0}};
+    for (const auto& r : rows) {
+        scenario("input0.vic", std::to_string(r[0]).c_str());
+        ASSERT_EQ(drv->IT6602_DE3DFrame(drv->fd, 1, 0), 1) << r[0];
+        const int from = r[2] - r[5] / 2, to = r[2] + r[5] / 2;
+        EXPECT_EQ((std::vector<int>{rx().reg(1, 0x9D), rx().reg(1, 0x9C) >> 4, rx().reg(1, 0x92), rx().reg(1, 0x94),
+                                    rx().reg(1, 0x9F) >> 4, rx().reg(1, 0x8F), rx().reg(1, 0x91)}),
+                  (std::vector<int>{(r[1] >> 4) & 0xFF, r[1] & 0x0F, r[2] & 0xFF, (r[3] >> 4) & 0xFF, r[4] & 0x0F,
+                                    from & 0xFF, (to >> 4) & 0xFF}))
+            << "VIC " << r[0];
+    }
 
     // Side-by-side is only recognised: the flag is set, nothing is programmed.
     scenario("input0.signal", "0");
