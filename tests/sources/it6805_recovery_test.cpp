@@ -2,6 +2,7 @@
 #include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_eq.h"
 #include "tests/sources/it6805_fixture.h"
+#include "tests/support/Sources.h"
 
 #include <algorithm>
 #include <vector>
@@ -12,9 +13,11 @@ using Message = std::vector<uint8_t>;
 
 TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
 {
+    // The RS settings in DFE-table order; a value not among them counts as position 4.
+    const uint8_t rs[14] = {0x7F, 0x7E, 0x3F, 0x3E, 0x1F, 0x1E, 0x0F, 0x0E, 0x07, 0x06, 0x03, 0x02, 0x01, 0x00};
+    for (int i = 0; i < 14; ++i)
+        EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(rs[i]), i);
     EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x05), 4);
-    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x7F), 0);
-    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x00), 13);
 
     source(1920, 1080, 2200, 1125, 60);
     ASSERT_TRUE(runToAudioOn());
@@ -322,6 +325,18 @@ TEST_F(It6805Test, CecAnswersDiscoveryAsATv)
 TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
 {
     pass(3);
+    // Initialisation of the CEC page (the timing unit at 0x0C aside).
+    sim::I2cBusModel::clearLog();
+    sys->p_cec_sys->iTE6805_CEC_INIT(0);
+    const auto cec = kel_test::i2cWrites(0xC8);
+    const std::vector<std::pair<int, int>> init{{0x08, 0x4C}, {0x08, 0x48}, {0x09, 0x60}, {0x0B, 0x14}, {0x08, 0x48},
+                                                {0x09, 0x60}, {0x06, 0x00}, {0x08, 0x49}, {0x22, 0x00}, {0x0A, 0x03},
+                                                {0x0A, 0x43}};
+    size_t k = 0;
+    for (const auto& w : cec)
+        if (k < init.size() && w == init[k])
+            ++k;
+    EXPECT_EQ(k, init.size()) << "row " << k << " missing";
     chip().cecReceive({0x40, 0x82, 0x10, 0x00});             // Active Source sent to us directly
     chip().cecReceive({0x4F, 0x36});                         // broadcast Standby: accepted, no reply
     chip().cecReceive({0x40, 0x90});                         // Report Power Status without its operand
