@@ -572,6 +572,7 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(rx().reg(0, 0x68), 0xED);
     EXPECT_EQ((rx().reg(0, 0x67) >> 3) & 0x0F, 0x0F);
     EXPECT_EQ(rx().reg(0, 0x65) & 0x30, 0x00) << "RGB out";
+    EXPECT_EQ(rx().reg(0, 0x50) & 0x03, 0x02) << "after a matrix load";
 
     // A new AVI infoframe: YCbCr 4:4:4, BT.709 -> the BT.709 matrix into full-range RGB.
     scenario("input0.colour", "yuv444");
@@ -580,8 +581,14 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x13, 0x12);
     const auto m = matrix();
     EXPECT_EQ(std::vector<uint8_t>(m.begin(), m.begin() + 5), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x4F, 0x09}));
-    // Each row scales the limited-range luma by 0x094F.
+    // Each row scales the limited-range luma by 0x094F, with BT.709 and with BT.601.
     EXPECT_EQ((std::vector<uint8_t>{m[9], m[10], m[15], m[16]}), (std::vector<uint8_t>{0x4F, 0x09, 0x4F, 0x09}));
+    scenario("input0.colorimetry", "1");
+    pass(2);
+    const auto m601 = matrix();
+    EXPECT_NE(m601, m);
+    EXPECT_EQ((std::vector<uint8_t>{m601[3], m601[4], m601[9], m601[10], m601[15], m601[16]}),
+              (std::vector<uint8_t>{0x4F, 0x09, 0x4F, 0x09, 0x4F, 0x09}));
     EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 3);
 
     // Full-range RGB: bypass.

@@ -28,7 +28,9 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
     ASSERT_TRUE(drv->iTE6805_Check_TMDS_Bigger_Than_1G(0)) << "1.485 Gbit/s per channel";
     chip().setReg(3, 0x22, 0x00);
     startLog();
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
     eq->iTE6805_Trigger_EQ(0);
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 11000u) << "10 ms reset, 1 ms start pulse";
     EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x07, 0xFF}, {0, 0x23, 0xB0}, {0, 0x23, 0xA0}, {3, 0x20, 0x36},
                                      {3, 0x21, 0x0E}, {3, 0x26, 0x00}, {3, 0x27, 0x00}, {3, 0x28, 0x00},
                                      {3, 0x29, 0x00}, {3, 0x22, 0x38}, {3, 0x22, 0x3C}, {3, 0x22, 0x38}}));
