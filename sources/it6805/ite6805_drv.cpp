@@ -8,6 +8,7 @@
 #include "sources/velinsource.h"
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 uint8_t ite6805_drv::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
@@ -423,6 +424,10 @@ void ite6805_drv::publish(int dev, bool statusBytes, bool notify, bool valid, in
 {
     if (dev != 0)
         return;
+    // A notification refreshes the screens and the keypad LEDs: it is sent only when the
+    // status bytes or the record changed, so repeated no-signal reports of an idle or
+    // missing input cost nothing.
+    bool changed = false;
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     if (statusBytes && para) {
         uint16_t width = 0, height = 0, rate = 0;
@@ -434,19 +439,24 @@ void ite6805_drv::publish(int dev, bool statusBytes, bool notify, bool valid, in
         }
         std::lock_guard<std::mutex> hold(para->mutex);
         uint8_t* status = para->ram + KelRamPara::kInputStatus + 6 * 3;
+        changed = KelRamPara::get16(status) != width || KelRamPara::get16(status + 2) != height
+            || KelRamPara::get16(status + 4) != rate;
         KelRamPara::put16(status, width);
         KelRamPara::put16(status + 2, height);
         KelRamPara::put16(status + 4, rate);
     }
     if (nosignal >= 0 && velinsource::p_velin_source) {
         std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+        hdminfo& h = velinsource::p_velin_source->hdminfo[3];
+        const hdminfo before = h;
         iTE6805_Set_Stable(dev, 0);
-        velinsource::p_velin_source->hdminfo[3].nosignal = uint32_t(nosignal);
+        h.nosignal = uint32_t(nosignal);
         iTE6805_Get_Hdmi(dev);
         if (valid)
             iTE6805_Set_Stable(dev, 1);
+        changed = changed || std::memcmp(&before, &h, sizeof h) != 0;
     }
-    if (notify && para)
+    if (notify && changed && para)
         para->test_signal(12);
 }
 

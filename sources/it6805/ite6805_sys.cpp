@@ -1,7 +1,9 @@
 #include "sources/it6805/ite6805_sys.h"
 
 #include "board/Clock.h"
+#include "core/global.h"
 #include "core/kelrampara.h"
+#include "core/utils.h"
 #include "sources/drv_i2c.h"
 #include "sources/it6805/ite6805_cec_drv.h"
 #include "sources/it6805/ite6805_cec_feture.h"
@@ -42,6 +44,8 @@ void ite6805_sys::reset_device_fields(int dev)
 {
     FsmState[dev] = 0;
     identify_fail[dev] = 0;
+    identify_retry_stamp[dev] = 0;
+    identify_retry_ticks[dev] = 0;
     CECState[dev] = STATECEC_None;
     cnt[dev] = iTE6805_COUNTERS();
     cnt[dev].AudioFirstRead = 1;
@@ -97,9 +101,18 @@ void ite6805_sys::iTE6805_FSM(int dev)
         return;
     switch (FsmState[dev]) {
     case 0:
+        // An absent chip costs failed transfers on the bus every other input uses: after a
+        // miss it is tried again only after a pause that doubles up to a second.
+        if (Utils::getTimeSpace(identify_retry_stamp[dev]) < identify_retry_ticks[dev])
+            break;
         if (iTE6805_Identify_Chip(dev)) {
+            identify_retry_ticks[dev] = 0;
             p_ite6805_drv->iTE6805_Init_fsm(dev);
             FsmState[dev] = 2;
+        } else {
+            identify_retry_stamp[dev] = G_timeTicks;
+            const uint32_t next = identify_retry_ticks[dev] ? 2 * identify_retry_ticks[dev] : kIdentifyRetryTicks;
+            identify_retry_ticks[dev] = next < kIdentifyRetryMaxTicks ? next : kIdentifyRetryMaxTicks;
         }
         break;
     case 2:

@@ -153,6 +153,12 @@ public:
     ite6805_cec_drv* p_cec_drv = nullptr;
     ite6805_cec_feture* p_cec_feture = nullptr;
     uint8_t FsmState[2] = {0, 0};           // 0 identify, 2 wait, 1 main body
+    // A chip that did not answer is identified again after a pause (ticks) that doubles
+    // from kIdentifyRetryTicks up to kIdentifyRetryMaxTicks.
+    static constexpr uint32_t kIdentifyRetryTicks = 10;
+    static constexpr uint32_t kIdentifyRetryMaxTicks = 100;
+    uint32_t identify_retry_stamp[2] = {0, 0};
+    uint32_t identify_retry_ticks[2] = {0, 0};
 
     ite6805_sys();
     ~ite6805_sys();

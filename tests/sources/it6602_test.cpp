@@ -11,6 +11,7 @@
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -154,8 +155,18 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressAndTheInitTableIs81Writes)
     // The table: 81 masked writes, each a read and a write, up to the 0xFF terminator.
     ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
     const int before = rx().registerWrites();
+    sim::I2cBusModel::clearLog();
     drv->hdimrx_write_init_it6602(drv->fd, velin_it6602::IT6602_HDMI_INIT_TABLE);
     EXPECT_EQ(rx().registerWrites() - before, 81);
+    // Bank 0, then the software resets of the logic blocks.
+    const auto writes = kel_test::i2cWrites(0x90);
+    ASSERT_GE(writes.size(), 10u);
+    EXPECT_EQ(writes[0].first, 0x0F);
+    EXPECT_EQ(writes[0].second & 0x03, 0);
+    EXPECT_EQ((std::vector<std::pair<int, int>>(writes.begin() + 1, writes.begin() + 10)),
+              (std::vector<std::pair<int, int>>{{0x10, 0x08}, {0x10, 0x17}, {0x11, 0x1F}, {0x18, 0x1F},
+                                                {0x12, 0xF8}, {0x10, 0x10}, {0x11, 0xA0}, {0x18, 0xA0},
+                                                {0x12, 0x00}}));
     EXPECT_EQ(rx().reg(0, 0x6A), 0x81);
     EXPECT_EQ(rx().reg(0, 0x54), 0x11);
     EXPECT_EQ(rx().reg(0, 0x53) & 0xCF, 0x4F) << "output tristated";
@@ -402,6 +413,7 @@ TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePor
     scenario("input0.scdt", "0");
     EXPECT_EQ(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 16);
     EXPECT_EQ(rx().reg(1, 0xB2) & 0x05, 0x04);
+    EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0) << "bank 0 again";
 
     // The SCDT wait counts the passes with +5 V and clock while no search runs; the 22nd
     // resets the port (the ECC time-out) and checks the clock again, which starts a search.
@@ -413,6 +425,12 @@ TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePor
     EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x05);
     EXPECT_TRUE(rx().hpd());
     EXPECT_EQ(vstate(), VSTATE_SyncWait);
+
+    // The scaled count must be below 28: 219 MHz counts 56 at range 1 (28), 221 MHz 55 (27).
+    scenario("input0.pclk", "219000");
+    EXPECT_EQ(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 0);
+    scenario("input0.pclk", "221000");
+    EXPECT_GT(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 0);
 }
 
 // --- equaliser -----------------------------------------------------------------------------------
@@ -554,6 +572,7 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(rx().reg(0, 0x68), 0xED);
     EXPECT_EQ((rx().reg(0, 0x67) >> 3) & 0x0F, 0x0F);
     EXPECT_EQ(rx().reg(0, 0x65) & 0x30, 0x00) << "RGB out";
+    EXPECT_EQ(rx().reg(0, 0x50) & 0x03, 0x02) << "after a matrix load";
 
     // A new AVI infoframe: YCbCr 4:4:4, BT.709 -> the BT.709 matrix into full-range RGB.
     scenario("input0.colour", "yuv444");
@@ -562,6 +581,14 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x13, 0x12);
     const auto m = matrix();
     EXPECT_EQ(std::vector<uint8_t>(m.begin(), m.begin() + 5), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x4F, 0x09}));
+    // Each row scales the limited-range luma by 0x094F, with BT.709 and with BT.601.
+    EXPECT_EQ((std::vector<uint8_t>{m[9], m[10], m[15], m[16]}), (std::vector<uint8_t>{0x4F, 0x09, 0x4F, 0x09}));
+    scenario("input0.colorimetry", "1");
+    pass(2);
+    const auto m601 = matrix();
+    EXPECT_NE(m601, m);
+    EXPECT_EQ((std::vector<uint8_t>{m601[3], m601[4], m601[9], m601[10], m601[15], m601[16]}),
+              (std::vector<uint8_t>{0x4F, 0x09, 0x4F, 0x09, 0x4F, 0x09}));
     EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 3);
 
     // Full-range RGB: bypass.
@@ -578,6 +605,27 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x33, 0x10);
     EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 0);
     EXPECT_TRUE(writesTo(0x70).empty());
+}
+
+TEST_F(It6602, EachOutputModeSetsItsColourBusAndSyncBits)
+{
+    // 0x51: bit 6 DDR, bit 5 half bus, bit 2 CCIR 656 (bits 0, 1, 3, 4, 7 kept); 0x65 bits
+    // 4-7: colour (0x10 4:2:2, 0x20 4:4:4 YCbCr), 0xC0 BTA-1004, bit 6 embedded sync.
+    const int r51[16] = {0, 0, 0x40, 0x40, 0, 0x40, 0, 0x40, 0x04, 0x44, 0x04, 0x44, 0x20, 0x20, 0, 0x40};
+    const int r65[16] = {0, 0x20, 0, 0x20, 0x50, 0x50, 0x10, 0x10, 0x50, 0x50, 0x10, 0x10, 0, 0x20, 0xD0, 0xD0};
+    const int colour[16] = {0, 2, 0, 2, 1, 1, 1, 1, 1, 1, 1, 1, 0, 2, 1, 1};
+    ASSERT_EQ(src->set_switch(0xEE, 0x02), 1);
+    ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
+    IT6602_dev_data* d = drv->get_IT6602_dev_data(0);
+    for (int mode = 0; mode < 16; ++mode) {
+        drv->IT6602_VideoOutputConfigure_Init(d, mode);
+        EXPECT_EQ(d->m_bOutputVideoMode, colour[mode]) << mode;
+        rx().setReg(0, 0x51, 0x9B);
+        rx().setReg(0, 0x65, 0x0F);
+        drv->IT6602_VideoOutputModeSet(drv->fd, d);
+        EXPECT_EQ(rx().reg(0, 0x51), 0x9B | r51[mode]) << mode;
+        EXPECT_EQ(rx().reg(0, 0x65), 0x0F | r65[mode]) << mode;
+    }
 }
 
 // --- audio ----------------------------------------------------------------------------------------
@@ -599,7 +647,23 @@ TEST_F(It6602, AudioComesOnThreePassesAfterItsRequestAndFollowsTheSampleRate)
     pass();
     EXPECT_EQ(astate(), ASTATE_RequestAudio) << "read at countdown 0";
     EXPECT_FALSE(rx().audioOutput());
-    pass(4);
+    // The request: 0x54 bits 4-6 = 1, 0x7D bit 4 cleared (not DSD), mute-clear mode (0x7D
+    // bit 5), the audio path reset (0x10 bit 1 pulsed, 0x7B rewritten four times), then the
+    // mute-clear pulse of waiting for ready.
+    sim::I2cBusModel::clearLog();
+    pass();
+    EXPECT_EQ(astate(), ASTATE_WaitForReady);
+    const auto w54 = writesTo(0x54), w7d = writesTo(0x7D), w10 = writesTo(0x10);
+    ASSERT_EQ(w54.size(), 1u);
+    EXPECT_EQ(w54[0] & 0x70, 0x10);
+    ASSERT_EQ(w7d.size(), 4u);
+    EXPECT_EQ((std::vector<int>{w7d[0] & 0x10, w7d[1] & 0x20, w7d[2] & 0x10, w7d[3] & 0x10}),
+              (std::vector<int>{0x00, 0x20, 0x10, 0x00}));
+    ASSERT_EQ(w10.size(), 2u);
+    EXPECT_EQ(w10[0] & 0x02, 0x02);
+    EXPECT_EQ(w10[1] & 0x02, 0x00);
+    EXPECT_EQ(writesTo(0x7B).size(), 4u);
+    pass(3);
     EXPECT_EQ(astate(), ASTATE_AudioOn);
     EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.SampleFreq, 3);
 
@@ -632,6 +696,26 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
     EXPECT_EQ(rx().reg(1, 0x91), 0x6A);
     EXPECT_EQ(rx().reg(0, 0x66) & 0x10, 0x10);
     EXPECT_EQ(rx().reg(0, 0x85) & 0x20, 0x20);
+
+    // The other rows (VIC, v_total, v_act_start, v_act_end, v_sync_end, active); a VIC not
+    // listed takes the end row of zeros.
+    const int rows[][6] = {{1, 524, 559, 514, 526, 480},    {2, 524, 560, 515, 530, 480},
+                           {3, 524, 560, 515, 530, 480},    {17, 624, 668, 619, 629, 576},
+                           {18, 624, 668, 619, 629, 576},   {60, 749, 774, 744, 754, 720},
+                           {61, 749, 774, 744, 754, 720},   {62, 749, 774, 744, 754, 720},
+                           {19, 749, 774, 744, 754, 720},   {4, 749, 774, 744, 754, 720},
+                           {33, 1124, 1165, 1120, 1129, 1080}, {34, 1124, 1165, 1120, 1129, 1080},
+                           {99, 0, 0, 0, 0, 0}};
+    for (const auto& r : rows) {
+        scenario("input0.vic", std::to_string(r[0]).c_str());
+        ASSERT_EQ(drv->IT6602_DE3DFrame(drv->fd, 1, 0), 1) << r[0];
+        const int from = r[2] - r[5] / 2, to = r[2] + r[5] / 2;
+        EXPECT_EQ((std::vector<int>{rx().reg(1, 0x9D), rx().reg(1, 0x9C) >> 4, rx().reg(1, 0x92), rx().reg(1, 0x94),
+                                    rx().reg(1, 0x9F) >> 4, rx().reg(1, 0x8F), rx().reg(1, 0x91)}),
+                  (std::vector<int>{(r[1] >> 4) & 0xFF, r[1] & 0x0F, r[2] & 0xFF, (r[3] >> 4) & 0xFF, r[4] & 0x0F,
+                                    from & 0xFF, (to >> 4) & 0xFF}))
+            << "VIC " << r[0];
+    }
 
     // Side-by-side is only recognised: the flag is set, nothing is programmed.
     scenario("input0.signal", "0");

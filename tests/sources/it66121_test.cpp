@@ -10,6 +10,8 @@
 #include "sources/velinsource.h"
 #include "tests/support/Sources.h"
 
+#include <array>
+#include <tuple>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -61,15 +63,7 @@ TEST_F(It66121, IdentityAndBringUpSteps)
     EXPECT_EQ(sys->VIC, 16);
     EXPECT_EQ(sys->VideoPixelClock, 148500000u);
     EXPECT_EQ(sys->bInputColorMode, 0x31);
-    auto& m = Model::instance();
-    EXPECT_EQ(m.reg(0, 0x8D), 0x9C);
-    EXPECT_EQ(m.reg(0, 0x87), 0x04);         // last byte of the BT.709 matrix
-    EXPECT_EQ(m.reg(1, 0x5D), 0x57);         // default AVI checksum
-    EXPECT_EQ(m.reg(1, 0x6D), 0x71);
-    EXPECT_EQ(m.reg(1, 0x34), 0x18);         // N = 6144
-    EXPECT_EQ(m.reg(1, 0x99), 0xDA);
-    EXPECT_EQ(m.reg(0, 0xE2), 0xE4);
-    EXPECT_EQ(m.reg(0, 0x0F) & 0x01, 0);     // back in bank 0
+    EXPECT_EQ(Model::instance().reg(0, 0x0F) & 0x01, 0);     // back in bank 0
     src->it66121_sdi_enable();               // the loop, not enabled: the chip is left alone
     sim::I2cBusModel::clearLog();
     src->it66121_sdi_enable();
@@ -77,8 +71,119 @@ TEST_F(It66121, IdentityAndBringUpSteps)
 
     Model::instance().setPresent(false);
     EXPECT_FALSE(tx->IT66121_Test());
-    tx->CHANGE_INPUT(25);
-    EXPECT_EQ(sys->VIC, 16);                 // 25 mod 18 = 7
+    // Input n (modulo 18) asks for these video types.
+    const int types[18] = {1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 31, 32, 33, 34};
+    for (int n = 0; n < 36; ++n) {
+        sys->VIC = 0;
+        tx->CHANGE_INPUT(uint8_t(n));
+        EXPECT_EQ(sys->VIC, types[n % 18]) << n;
+    }
+}
+
+// Rows {register, mask, value}: true when writes hold, in this order, a write of each
+// register whose masked bits are the row's value (other writes may come between).
+static bool rowsInOrder(const std::vector<std::pair<int, int>>& got, const std::vector<std::array<int, 3>>& rows)
+{
+    size_t k = 0;
+    for (const auto& [reg, value] : got)
+        if (k < rows.size() && reg == rows[k][0] && (value & rows[k][1]) == rows[k][2])
+            ++k;
+    return k == rows.size();
+}
+
+TEST_F(It66121, InitialisationAndPowerTablesWriteTheirRowsInOrder)
+{
+    drv->InitHDMITX();
+    EXPECT_TRUE(rowsInOrder(writes(), {
+        // reset and interrupt set-up
+        {0x0F, 0x40, 0x00}, {0x62, 0x08, 0x00}, {0x64, 0x04, 0x00}, {0x04, 0x20, 0x20}, {0x04, 0x1D, 0x1D},
+        {0x0F, 0x01, 0x00}, {0xD1, 0x0E, 0x0C}, {0x65, 0x03, 0x00}, {0x71, 0xFC, 0x1C}, {0x8D, 0xFF, 0x9C},
+        {0x0F, 0x08, 0x08}, {0xF8, 0xFF, 0xC3}, {0xF8, 0xFF, 0xA5}, {0x20, 0x80, 0x80}, {0x37, 0x01, 0x00},
+        {0x20, 0x80, 0x00}, {0xF8, 0xFF, 0xFF}, {0x5D, 0x03, 0x01}, {0x59, 0xD8, 0x40}, {0xE1, 0x20, 0x00},
+        {0x05, 0xC0, 0x40}, {0x09, 0xFF, 0xFC}, {0x0A, 0xFF, 0xF8}, {0x0B, 0xFF, 0xF7}, {0x0C, 0xFF, 0xFF},
+        {0x0D, 0xFF, 0xFF}, {0x0E, 0x03, 0x03}, {0x0C, 0xFF, 0x00}, {0x0D, 0xFF, 0x00}, {0x0E, 0x02, 0x00},
+        {0x09, 0x03, 0x00}, {0x20, 0x01, 0x00},
+        // default colour set-up: the BT.709 16-235 RGB-to-YUV matrix
+        {0x72, 0xFF, 0x00}, {0x70, 0xFF, 0x00}, {0x72, 0xFF, 0x02}, {0x73, 0xFF, 0x00}, {0x74, 0xFF, 0x80},
+        {0x75, 0xFF, 0x00}, {0x76, 0xFF, 0xB8}, {0x77, 0xFF, 0x05}, {0x78, 0xFF, 0xB4}, {0x79, 0xFF, 0x01},
+        {0x7A, 0xFF, 0x94}, {0x7B, 0xFF, 0x00}, {0x7C, 0xFF, 0x4A}, {0x7D, 0xFF, 0x3C}, {0x7E, 0xFF, 0x17},
+        {0x7F, 0xFF, 0x04}, {0x80, 0xFF, 0x9F}, {0x81, 0xFF, 0x3F}, {0x82, 0xFF, 0xD9}, {0x83, 0xFF, 0x3C},
+        {0x84, 0xFF, 0x10}, {0x85, 0xFF, 0x3F}, {0x86, 0xFF, 0x17}, {0x87, 0xFF, 0x04}, {0x88, 0xF0, 0x00},
+        {0x04, 0x08, 0x00},
+        // HDMI mode
+        {0xC0, 0x01, 0x01}, {0xC1, 0x03, 0x03}, {0xC6, 0x03, 0x03},
+        // default AVI infoframe (bank 1)
+        {0x0F, 0x01, 0x01}, {0x58, 0xFF, 0x10}, {0x59, 0xFF, 0x08}, {0x5A, 0xFF, 0x00}, {0x5B, 0xFF, 0x00},
+        {0x5C, 0xFF, 0x00}, {0x5D, 0xFF, 0x57}, {0x5E, 0xFF, 0x00}, {0x65, 0xFF, 0x00}, {0x0F, 0x01, 0x00},
+        {0xCD, 0x03, 0x03},
+        // default audio infoframe
+        {0x0F, 0x01, 0x01}, {0x68, 0xFF, 0x00}, {0x6C, 0xFF, 0x00}, {0x6D, 0xFF, 0x71}, {0x0F, 0x01, 0x00},
+        {0xCE, 0x03, 0x03},
+        // N = 6144 and the channel status for 48 kHz
+        {0x0F, 0x01, 0x01}, {0x33, 0xFF, 0x00}, {0x34, 0xFF, 0x18}, {0x35, 0xFF, 0x00}, {0x91, 0xFF, 0x00},
+        {0x92, 0xFF, 0x00}, {0x93, 0xFF, 0x01}, {0x94, 0xFF, 0x00}, {0x98, 0xFF, 0x02}, {0x99, 0xFF, 0xDA},
+        {0x0F, 0x01, 0x00},
+        // two-channel 24-bit audio
+        {0x0F, 0x11, 0x00}, {0x04, 0x14, 0x04}, {0xE0, 0xFF, 0xD1}, {0xE1, 0xFF, 0x01}, {0xE2, 0xFF, 0xE4},
+        {0xE3, 0xFF, 0x10}, {0xE4, 0xFF, 0x00}, {0xE5, 0xFF, 0x00}, {0x04, 0x14, 0x00}}));
+
+    sim::I2cBusModel::clearLog();
+    drv->HDMITX_PowerOn();
+    EXPECT_TRUE(rowsInOrder(writes(), {{0x0F, 0x78, 0x38}, {0x05, 0x01, 0x00}, {0x61, 0x20, 0x00}, {0x62, 0x44, 0x00},
+                                       {0x64, 0x40, 0x00}, {0x61, 0x10, 0x00}, {0x62, 0x08, 0x08}, {0x64, 0x04, 0x04},
+                                       {0x0F, 0x78, 0x08}}));
+    sim::I2cBusModel::clearLog();
+    drv->HDMITX_PowerDown();
+    EXPECT_TRUE(rowsInOrder(writes(), {{0x0F, 0x40, 0x00}, {0x61, 0x10, 0x10}, {0x62, 0x08, 0x00}, {0x64, 0x04, 0x00},
+                                       {0x61, 0x20, 0x20}, {0x62, 0x44, 0x44}, {0x64, 0x40, 0x40}, {0x05, 0x01, 0x01},
+                                       {0x0F, 0x78, 0x78}}));
+}
+
+TEST_F(It66121, AudioOptionTakesTypeChannelsAndRateByFsCode)
+{
+    const std::pair<int, uint32_t> rates[] = {{0, 44100}, {3, 32000}, {8, 88200}, {9, 768000}, {10, 96000},
+                                              {12, 176400}, {14, 192000}, {2, 48000}, {1, 48000}, {15, 48000}};
+    for (const auto& [code, rate] : rates) {
+        sys->bChangeAudio = 0;
+        sys->HDMITX_ChangeAudioOption(0x80, 2, uint8_t(code));
+        EXPECT_EQ(sys->ulAudioSampleFS, rate) << code;
+        EXPECT_EQ(sys->bChangeAudio, 1);
+    }
+    for (const auto& [asked, kept] : {std::pair{0, 1}, {6, 6}, {9, 8}}) {
+        sys->HDMITX_ChangeAudioOption(0x80, uint8_t(asked), 2);
+        EXPECT_EQ(sys->bOutputAudioType, 0x80);
+        EXPECT_EQ(sys->bAudioChannelCount, kept) << asked;
+    }
+    sys->HDMITX_ChangeAudioOption(0x90, 6, 2);
+    EXPECT_EQ(sys->bOutputAudioType, 0x90);
+    EXPECT_EQ(sys->bAudioChannelCount, 2);
+    sys->bChangeAudio = 0;
+    sys->HDMITX_ChangeAudioOption(0xC0, 2, 2);
+    EXPECT_EQ(sys->bOutputAudioType, 0xC0);
+    EXPECT_EQ(sys->bAudioChannelCount, 8);
+    EXPECT_EQ(sys->ulAudioSampleFS, 768000u);
+    EXPECT_EQ(sys->bChangeAudio, 0) << "high bit rate returns at once";
+}
+
+TEST_F(It66121, AudioChangeIsAFifoMoveOfFourOrMore)
+{
+    auto& bus = drv->bus;
+    bus.HDMITX_WriteI2C_Byte(0x5F, 0x00);
+    bus.HDMITX_WriteI2C_Byte(0xC5, 0x00);
+    bus.HDMITX_WriteI2C_Byte(0xE0, 0xDF);
+    drv->hdmiTxDev[0].last_fifo = 10;
+    bus.HDMITX_WriteI2C_Byte(0x60, 13);
+    EXPECT_FALSE(drv->hdmitx_IsAudioChang());
+    EXPECT_EQ(Model::instance().reg(0, 0xC5), 0x00);
+    bus.HDMITX_WriteI2C_Byte(0x60, 9);
+    EXPECT_TRUE(drv->hdmitx_IsAudioChang());
+    EXPECT_EQ(Model::instance().reg(0, 0xC5), 0x20);
+    EXPECT_EQ(Model::instance().reg(0, 0xE0), 0xD0);
+    // While 0x5F bit 4 is set the reading is not taken.
+    bus.HDMITX_WriteI2C_Byte(0x5F, 0x10);
+    bus.HDMITX_WriteI2C_Byte(0x60, 100);
+    EXPECT_FALSE(drv->hdmitx_IsAudioChang());
+    EXPECT_EQ(drv->hdmiTxDev[0].last_fifo, 9);
 }
 
 TEST_F(It66121, TableRowsWaitMaskAndChangeNothing)
@@ -197,6 +302,32 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     e[127] = uint8_t(e[127] + 1);
     Model::instance().setSink(true, e);
     EXPECT_TRUE(sys->ParseEDID());
+}
+
+TEST_F(It66121, InfoframesCarryTheirHeadersAndPayloads)
+{
+    // Header bytes 0-2 and the payload from byte 4 (byte 3 is the checksum).
+    auto frame = [&](int payload) {
+        std::vector<int> v(sys->CommunBuff, sys->CommunBuff + 4 + payload);
+        v.erase(v.begin() + 3);
+        return v;
+    };
+    sys->bOutputColorMode = 2;   // YUV 4:4:4
+    sys->aspec = 1;
+    sys->Colorimetry = 1;
+    sys->ConfigAVIInfoFrame(16, 5);
+    EXPECT_EQ(frame(13), (std::vector<int>{0x82, 2, 13, 0x50, 0xA8, 0, 16, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
+    sys->bOutputColorMode = 0;
+    sys->aspec = 0;
+    sys->Colorimetry = 0;
+    sys->ConfigAVIInfoFrame(4, 0);
+    EXPECT_EQ(frame(13), (std::vector<int>{0x82, 2, 13, 0x10, 0x58, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    sys->ConfigAudioInfoFrm();
+    EXPECT_EQ(frame(10), (std::vector<int>{0x84, 1, 10, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    for (const auto& [structure, length, pb5] : {std::tuple{8, 6, 0x80}, {6, 5, 0x60}, {0, 5, 0x00}, {3, 5, 0x00}}) {
+        sys->ConfigfHdmiVendorSpecificInfoFrame(uint8_t(structure));
+        EXPECT_EQ(frame(6), (std::vector<int>{0x81, 1, length, 0x03, 0x0C, 0x00, 0x40, pb5, 0})) << structure;
+    }
 }
 
 TEST_F(It66121, InfoframeChecksums)

@@ -31,9 +31,6 @@ TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour
     EXPECT_EQ(chip().reg(1, 0xBD) & 0x30, 0x00);
 
     EXPECT_EQ(lanesFor(1920, 1080, 2200, 1125, 60), 1) << "148500 kHz, 1920 wide: two lanes";
-    EXPECT_EQ(data()._iTE6807_EnableTwoSectionMode_, 0);
-    EXPECT_EQ(chip().reg(5, 0xC0) >> 4, 4 + 1) << "4-byte mode, lane code";
-    EXPECT_EQ(chip().reg(1, 0xBD) & 0x30, 0x10);
 
     set("hfp", 44);
     set("hsync", 44);
@@ -45,6 +42,82 @@ TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour
     set("colour", 3);
     EXPECT_EQ(lanesFor(3840, 2160, 4400, 2250, 60), 3) << "4K YUV 4:2:0 at 297000 kHz: eight lanes";
     EXPECT_EQ(sys->timing[0].PCLK, 297242u);
+}
+
+TEST_F(It6805Output, TwoLaneOutputSettingIsItsRegisterSequence)
+{
+    // 1080p60, 148500 kHz: no two-section mode, two lanes, 4-byte mode; the first setting
+    // after initialisation restarts the video logic.
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_CheckSync; }));
+    drv->iTE6805_Get_VID_Info(0);
+    for (int r : {0x64, 0x22})
+        chip().setReg(0, r, 0x00);
+    for (int r : {0x20, 0xCB, 0xD3, 0xC7, 0xC0, 0xD2, 0xC6, 0xC1})
+        chip().setReg(5, r, 0x00);
+    chip().setReg(5, 0xC9, 0x01);
+    chip().setReg(1, 0xC0, 0x01);
+    chip().setReg(1, 0xBD, 0x00);
+    startLog();
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_EQ(data().VBO_LaneCount, 1);
+    EXPECT_TRUE(inOrder(rxWrites(), {
+        {0, 0x64, 0x00}, {0, 0x64, 0x02}, {0, 0x64, 0x00}, {5, 0x20, 0x40}, {5, 0xCB, 0x00}, {5, 0xD3, 0x80},
+        {5, 0xD3, 0x00}, {5, 0xC7, 0x00}, {1, 0xC0, 0x00},                       // step 1
+        {5, 0xCB, 0x00}, {0, 0x64, 0x00},                                        // two-section mode off
+        {1, 0xBD, 0x10}, {5, 0xC0, 0x50},                                        // lanes, byte mode
+        {5, 0xD2, 0x00}, {5, 0xD2, 0x10}, {5, 0xC6, 0x04}, {5, 0xC1, 0x00},      // transmitter clock
+        {0, 0x22, 0x01}, {0, 0x22, 0x00}, {0, 0x10, 0x02}, {0, 0x12, 0x80},      // video logic reset
+        {5, 0xC9, 0x00}}));
+    EXPECT_EQ(bank(), 0);
+
+    // Chip 0x10 sets its transmitter up further; 0xC9 bit 1 follows 0xDB bit 3.
+    data().ChipID = 0x10;
+    chip().setReg(5, 0xC9, 0x01);
+    chip().setReg(5, 0xE1, 0x00);
+    startLog();
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_TRUE(inOrder(rxWrites(), {{5, 0xC6, 0x04}, {5, 0xC1, 0x00}, {5, 0xC9, 0x70}, {5, 0xD5, 0x80},
+                                     {5, 0xD7, 0x0C}, {5, 0xDF, 0x87}, {5, 0xE1, 0x80}, {5, 0xC9, 0x72}}));
+
+    // Wider than 2176 pixels: two-section mode.
+    sys->timing[0].HActive = 2177;
+    chip().setReg(0, 0x33, 0x00);
+    startLog();
+    sys->iTE6807_Video_Output_Setting(0);
+    EXPECT_EQ(data()._iTE6807_EnableTwoSectionMode_, 1);
+    EXPECT_TRUE(inOrder(rxWrites(), {{5, 0xCB, 0x01}, {0, 0x64, 0x04}, {0, 0x33, 0x02}, {0, 0x33, 0x00}}));
+}
+
+TEST_F(It6805Output, OutputClockBitFollowsRepetitionSingleModeAndLanes)
+{
+    // Bank 1 0xB0 bit 0 is written three times: (PCLK / repetition at least 25000), cleared
+    // in single mode, then (lanes above one).
+    pass(2);
+    struct Case {
+        int code, repetition;
+        uint32_t pclk;
+        bool single;
+        int lanes;
+        std::vector<int> writes;
+    } cases[] = {{0, 1, 25000, false, 0, {1, 0}}, {0, 1, 24999, false, 1, {0, 1}}, {1, 2, 50000, false, 0, {1, 0}},
+                 {1, 2, 49999, false, 0, {0, 0}}, {2, 1, 24999, false, 0, {0, 0}}, {3, 4, 100000, true, 1, {1, 0, 1}},
+                 {3, 4, 99999, false, 0, {0, 0}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(c.pclk));
+        chip().setReg(0, 0x1B, uint8_t(c.code << 4));
+        chip().setReg(1, 0xC0, c.single ? 0x00 : 0x01);
+        sys->timing[0].PCLK = c.pclk;
+        data().VBO_LaneCount = uint8_t(c.lanes);
+        startLog();
+        drv->iTE6805_Set_1B0_By_PixelClock(0);
+        std::vector<int> bit0;
+        for (const RegWrite& w : rxWrites())
+            if (w.bank == 1 && w.reg == 0xB0)
+                bit0.push_back(w.value & 0x01);
+        EXPECT_EQ(bit0, c.writes);
+        EXPECT_EQ(data().PixelRepetition, c.repetition);
+    }
 }
 
 TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)

@@ -2,7 +2,9 @@
 #include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_eq.h"
 #include "tests/sources/it6805_fixture.h"
+#include "tests/support/Sources.h"
 
+#include <algorithm>
 #include <vector>
 
 using Message = std::vector<uint8_t>;
@@ -11,13 +13,28 @@ using Message = std::vector<uint8_t>;
 
 TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
 {
+    // The RS settings in DFE-table order; a value not among them counts as position 4.
+    const uint8_t rs[14] = {0x7F, 0x7E, 0x3F, 0x3E, 0x1F, 0x1E, 0x0F, 0x0E, 0x07, 0x06, 0x03, 0x02, 0x01, 0x00};
+    for (int i = 0; i < 14; ++i)
+        EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(rs[i]), i);
     EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x05), 4);
-    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x7F), 0);
-    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x00), 13);
 
     source(1920, 1080, 2200, 1125, 60);
     ASSERT_TRUE(runToAudioOn());
     ite6805_eq* eq = sys->p_eq;
+
+    // The HDMI 1.x trigger: acknowledge, pulse the port's logic reset, then the EQ bank's
+    // start values for a link above 1 GHz (0x14 bit 0) and the start pulse.
+    ASSERT_TRUE(drv->iTE6805_Check_TMDS_Bigger_Than_1G(0)) << "1.485 Gbit/s per channel";
+    chip().setReg(3, 0x22, 0x00);
+    startLog();
+    const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    eq->iTE6805_Trigger_EQ(0);
+    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 11000u) << "10 ms reset, 1 ms start pulse";
+    EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x07, 0xFF}, {0, 0x23, 0xB0}, {0, 0x23, 0xA0}, {3, 0x20, 0x36},
+                                     {3, 0x21, 0x0E}, {3, 0x26, 0x00}, {3, 0x27, 0x00}, {3, 0x28, 0x00},
+                                     {3, 0x29, 0x00}, {3, 0x22, 0x38}, {3, 0x22, 0x3C}, {3, 0x22, 0x38}}));
+    EXPECT_EQ(bank(), 0);
 
     // The chip reports done two EQ-interrupt reads after the trigger; clean counters pass.
     set("eq_passes", 2);
@@ -233,17 +250,41 @@ TEST_F(It6805Test, PortSelectionAndReset)
     EXPECT_EQ(data().PortSelectRequest, 0);
     EXPECT_EQ(data().CurrentPort, 0);
 
-    sys->iTE6805_Port_Select(1, 0);
-    pass();
-    EXPECT_EQ(data().CurrentPort, 1);
-    EXPECT_EQ(chip().reg(0, 0x2A), 0x3A);
-    EXPECT_EQ(chip().reg(0, 0x32), 0x01);
-    EXPECT_EQ(chip().reg(7, 0xA8) & 0x08, 0x08);
-    EXPECT_EQ(chip().reg(3, 0xA8) & 0x08, 0x00);
-    EXPECT_EQ(data().VidState, STATEV_Unplug) << "nothing on port 1";
-
-    sys->iTE6805_Port_Select(0, 0);
-    pass();
+    // The port's register set, each masked field starting from the opposite value.
+    auto select = [&](int port) {
+        const bool p0 = port == 0;
+        chip().setReg(0, 0x35, p0 ? 0x01 : 0x00);
+        chip().setReg(0, 0x2D, p0 ? 0x90 : 0xFF);
+        chip().setReg(3, 0xA8, p0 ? 0x00 : 0x08);
+        chip().setReg(7, 0xA8, p0 ? 0x08 : 0x00);
+        chip().setReg(3, 0xE5, 0x1F);
+        chip().setReg(7, 0xE5, 0x1F);
+        chip().setReg(p0 ? 0 : 4, 0xC5, 0x01);
+        sys->iTE6805_Port_Select(port, 0);
+        startLog();
+        pass();
+        EXPECT_EQ(data().CurrentPort, port);
+        return rxWrites();
+    };
+    const std::vector<RegWrite> toPort1{
+        {0, 0x35, 0x01}, {3, 0xE5, 0x03}, {7, 0xE5, 0x03}, {0, 0x25, 0x00}, {0, 0x26, 0xFF},
+        {0, 0x27, 0xFF}, {0, 0x2A, 0x3A}, {0, 0x2D, 0x90}, {0, 0x2E, 0x00}, {0, 0x2F, 0x00},
+        {0, 0x32, 0x01}, {3, 0xA8, 0x00}, {7, 0xA8, 0x08}, {4, 0xC5, 0x11}, {4, 0xC5, 0x01}};
+    const std::vector<RegWrite> toPort0{
+        {0, 0x35, 0x00}, {3, 0xE5, 0x03}, {7, 0xE5, 0x03}, {0, 0x25, 0x00}, {0, 0x26, 0x00},
+        {0, 0x27, 0x00}, {0, 0x2A, 0x01}, {0, 0x2D, 0xFF}, {0, 0x2E, 0xFF}, {0, 0x2F, 0xFF},
+        {0, 0x32, 0x3E}, {3, 0xA8, 0x08}, {7, 0xA8, 0x00}, {0, 0xC5, 0x11}, {0, 0xC5, 0x01}};
+    for (const auto& [port, want] : {std::make_pair(1, toPort1), std::make_pair(0, toPort0)}) {
+        SCOPED_TRACE(port);
+        const std::vector<RegWrite> got = select(port);
+        for (const RegWrite& w : want) {
+            EXPECT_NE(std::find(got.begin(), got.end(), w), got.end())
+                << "bank " << w.bank << " 0x" << std::hex << w.reg << " = 0x" << w.value;
+        }
+        if (port == 1) {
+            EXPECT_EQ(data().VidState, STATEV_Unplug) << "nothing on port 1";
+        }
+    }
     ASSERT_EQ(data().CurrentPort, 0);
     ASSERT_TRUE(runToAudioOn());
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
@@ -286,6 +327,18 @@ TEST_F(It6805Test, CecAnswersDiscoveryAsATv)
 TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
 {
     pass(3);
+    // Initialisation of the CEC page (the timing unit at 0x0C aside).
+    sim::I2cBusModel::clearLog();
+    sys->p_cec_sys->iTE6805_CEC_INIT(0);
+    const auto cec = kel_test::i2cWrites(0xC8);
+    const std::vector<std::pair<int, int>> init{{0x08, 0x4C}, {0x08, 0x48}, {0x09, 0x60}, {0x0B, 0x14}, {0x08, 0x48},
+                                                {0x09, 0x60}, {0x06, 0x00}, {0x08, 0x49}, {0x22, 0x00}, {0x0A, 0x03},
+                                                {0x0A, 0x43}};
+    size_t k = 0;
+    for (const auto& w : cec)
+        if (k < init.size() && w == init[k])
+            ++k;
+    EXPECT_EQ(k, init.size()) << "row " << k << " missing";
     chip().cecReceive({0x40, 0x82, 0x10, 0x00});             // Active Source sent to us directly
     chip().cecReceive({0x4F, 0x36});                         // broadcast Standby: accepted, no reply
     chip().cecReceive({0x40, 0x90});                         // Report Power Status without its operand
@@ -305,6 +358,16 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
     chip().cecReceiveRaw(0x40, 0x83, 1, {});
     pass();
     EXPECT_TRUE(chip().cecSent().empty());
+
+    // The opcode table: 75 known opcodes; minimum length in bits 0-4, bit 7 direct, bits
+    // 5-6 broadcast.
+    const std::pair<int, int> rows[] = {
+        {0x00, 0x84}, {0x04, 0x82}, {0x36, 0xE2}, {0x46, 0x82}, {0x47, 0x82}, {0x82, 0x64}, {0x83, 0x82},
+        {0x84, 0x65}, {0x85, 0x62}, {0x86, 0x64}, {0x87, 0x65}, {0x8C, 0x82}, {0x8F, 0x82}, {0x90, 0xA3},
+        {0x9E, 0x83}, {0x9F, 0x82}, {0xA0, 0xE5}, {0xF8, 0x62}, {0xFF, 0x82}};
+    for (const auto& [opcode, entry] : rows)
+        EXPECT_EQ(ite6805_cec_sys::cec_msg_size[opcode], entry) << "opcode 0x" << std::hex << opcode;
+    EXPECT_EQ(256 - std::count(ite6805_cec_sys::cec_msg_size, ite6805_cec_sys::cec_msg_size + 256, 0), 75);
 
     // A failed transmission is not repeated.
     set("cec_tx_result", 2);

@@ -1,6 +1,7 @@
 #include "sources/it6805/ite6805_i2c_rdwr.h"
 #include "tests/sources/it6805_fixture.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -45,21 +46,31 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
     EXPECT_EQ(iTE6805_INIT_HDMI_TABLE[kIte6805InitTableRows - 1].ucAddr, 0xFF);
     for (int i = 0; i < kIte6805InitTableRows - 1; ++i)
         EXPECT_NE(iTE6805_INIT_HDMI_TABLE[i].ucAddr, 0xFF) << i;
-    EXPECT_EQ(iTE6805_INIT_HDMI_TABLE[0].ucAddr, 0x0F);
-    EXPECT_EQ(iTE6805_INIT_HDMI_TABLE[10].ucAddr, 0x34);
+    chip().setReg(5, 0x20, 0xFF);
+    chip().setReg(0, 0xD8, 0xFF);
+    startLog();
     io->hdimrx_write_init(iTE6805_INIT_HDMI_TABLE, 0);
     EXPECT_EQ(bank(), 0);
-    EXPECT_EQ(chip().reg(3, 0xAA), 0xEC);
-    EXPECT_EQ(chip().reg(7, 0x27), 0x9F);
-    EXPECT_EQ(chip().reg(5, 0xC7), 0x49);
-    EXPECT_EQ(chip().reg(0, 0xD8) & 0xF0, 0x20);
+    // The rows the table must hold, in its order: logic resets, front end, output bus,
+    // equaliser start values of both ports, the guarded bank 1 writes, V-by-One.
+    EXPECT_TRUE(inOrder(rxWrites(), {
+        {-1, 0x0F, 0x00}, {0, 0x22, 0x08}, {0, 0x22, 0x17}, {0, 0x23, 0x1F}, {0, 0x2B, 0x1F},
+        {0, 0x24, 0xF8}, {0, 0x22, 0x10}, {0, 0x23, 0xA0}, {0, 0x2B, 0xA0}, {0, 0x24, 0x00},
+        {0, 0x34, 0x00}, {3, 0xAA, 0xEC}, {3, 0xAC, 0x40}, {1, 0xC0, 0x42}, {1, 0xC5, 0x00},
+        {1, 0xC6, 0x00}, {1, 0xC7, 0x00}, {1, 0xC8, 0x00}, {1, 0xC9, 0x99}, {1, 0xCA, 0x99},
+        {1, 0x10, 0x00}, {1, 0x11, 0x00}, {1, 0x12, 0x00}, {1, 0x13, 0x00}, {1, 0x28, 0x00},
+        {1, 0x29, 0x00}, {1, 0x2A, 0x00}, {1, 0x2B, 0x00}, {1, 0x2C, 0x00}, {3, 0xE3, 0x07},
+        {3, 0x27, 0x9F}, {3, 0x28, 0x9F}, {3, 0x29, 0x9F}, {7, 0xE3, 0x07}, {7, 0x27, 0x9F},
+        {7, 0x28, 0x9F}, {7, 0x29, 0x9F}, {0, 0xF8, 0xC3}, {0, 0xF8, 0xA5}, {1, 0x5F, 0x04},
+        {1, 0x58, 0x12}, {1, 0x58, 0x02}, {1, 0x5F, 0x00}, {0, 0xF8, 0xFF}, {5, 0x20, 0xFD},
+        {5, 0xC7, 0x49}, {0, 0x59, 0x00}, {0, 0xD8, 0x2F}}));
 }
 
 TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
 {
     // Step 3 sets fields inside registers that hold other bits: 0x3E bit 5 (clear for chip
-    // 0x10), 0x3D bit 1, 0x3F = 0x57, 0x41 bits 6-7 = 1. The filler rows of the start-up
-    // table leave their registers alone.
+    // 0x10), 0x3D bit 1, 0x3F = 0x57, 0x41 bits 6-7 = 1; then 0x28 = 0x88 and 0xC5 bit 0 in
+    // banks 0 and 4. The filler rows of the start-up table leave their registers alone.
     struct Case {
         long chipid;
         uint8_t r3e;
@@ -75,7 +86,12 @@ TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
         chip().setReg(4, 0x16, 0x5A);
         chip().setReg(5, 0xA0, 0x5A);
         chip().setReg(5, 0xBF, 0xC3);
+        chip().setReg(0, 0xC5, 0x00);
+        chip().setReg(4, 0xC5, 0x00);
         drv->iTE6805_Init_fsm(0);
+        EXPECT_EQ(chip().reg(0, 0x28), 0x88);
+        EXPECT_EQ(chip().reg(0, 0xC5) & 0x01, 0x01);
+        EXPECT_EQ(chip().reg(4, 0xC5) & 0x01, 0x01);
         EXPECT_EQ(chip().reg(0, 0x3E), c.r3e);
         EXPECT_EQ(chip().reg(0, 0x3D), 0x02);
         EXPECT_EQ(chip().reg(0, 0x3F), 0x57);
@@ -101,7 +117,7 @@ TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
     EXPECT_EQ(chip().reg(0, 0x0D), 0x04);
 }
 
-TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndRetriesEachPass)
+TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndBacksOffFromAnAbsentChip)
 {
     para->reg_image[37] = 0;
     sim::SimBoard::setScenario("input3.id2", "7");
@@ -111,12 +127,31 @@ TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndRetriesEachPass)
     sim::SimBoard::setScenario("input3.id2", "6");
     EXPECT_EQ(sys->iTE6805_Identify_Chip(0), 0);
     EXPECT_EQ(para->reg_image[37] & 0x20, 0);
+    sim::SimBoard::setScenario("input3.id2", "5");
 
+    // An absent chip: 1000 passes, one tick apart, are a few tries and no notification.
+    std::vector<int> codes;
+    QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { codes.push_back(code); });
     sim::SimBoard::setScenario("input3.chip", "absent");
     sys->identify_fail[0] = 0;
-    pass(3);
-    EXPECT_EQ(sys->identify_fail[0], 3) << "one identification attempt per pass";
+    for (int i = 0; i < 1000; ++i, ++G_timeTicks)
+        pass();
+    EXPECT_GE(sys->identify_fail[0], 10);
+    EXPECT_LE(sys->identify_fail[0], 14) << "tries back off to one a second";
     EXPECT_EQ(sys->FsmState[0], 0);
+    EXPECT_TRUE(codes.empty());
+
+    // Once it answers it is found at the next try and publishes "no signal" once.
+    sim::SimBoard::setScenario("input3.chip", "present");
+    int passes = 0;
+    for (; sys->FsmState[0] == 0 && passes < 101; ++passes, ++G_timeTicks)
+        pass();
+    EXPECT_EQ(sys->FsmState[0], 2);
+    pass(20);
+    EXPECT_EQ(sys->FsmState[0], 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 1);
+    EXPECT_EQ(record().nosignal, 1u);
+    EXPECT_EQ(record().valid, 1u);
 }
 
 TEST_F(It6805Test, InitialisationWaitsOneSecondThenRunsTheMainBodyWithBankZero)
@@ -157,6 +192,39 @@ TEST_F(It6805Test, FivevoltsRaiseHotPlugWithOneShortLowPulse)
     EXPECT_EQ(record().valid, 1u);
 }
 
+TEST_F(It6805Test, HotPlugPinAndTheUnplugResetAreTheirRegisterSequences)
+{
+    pass();
+    // +5 V present: bank 3 0xAB bits 6-7 = 3 (high) or 1 (low), 0xAC bits 2-6 = 0x40.
+    source(1920, 1080, 2200, 1125, 60);
+    for (int level : {1, 0}) {
+        chip().setReg(3, 0xAB, 0x00);
+        chip().setReg(3, 0xAC, 0x83);
+        startLog();
+        drv->iTE6805_Set_HPD_Ctrl(0, level, 0);
+        EXPECT_EQ(rxWrites(), (std::vector<RegWrite>{{-1, 0x0F, 3}, {3, 0xAB, level ? 0xC0 : 0x40},
+                                                     {3, 0xAC, 0xC3}, {-1, 0x0F, 0}}));
+    }
+    // Without +5 V only bits 6-7 of 0xAB are cleared.
+    set("signal", 0);
+    set("5v", 0);
+    chip().setReg(3, 0xAB, 0xFF);
+    startLog();
+    drv->iTE6805_Set_HPD_Ctrl(0, 1, 0);
+    EXPECT_EQ(rxWrites(), (std::vector<RegWrite>{{-1, 0x0F, 3}, {3, 0xAB, 0x3F}, {-1, 0x0F, 0}}));
+
+    // Unplugged: the port's 0xE5 bits 2-4 cleared, then the link logic reset in bank 0.
+    chip().setReg(3, 0xE5, 0x1F);
+    chip().setReg(0, 0x23, 0x02);
+    chip().setReg(0, 0x2B, 0x02);
+    startLog();
+    sys->iTE6805_vid_chg(STATEV_Unplug, 0);
+    EXPECT_TRUE(inOrder(rxWrites(), {{3, 0xE5, 0x03}, {-1, 0x08, 0x04}, {-1, 0x0D, 0x04}, {0, 0x22, 0x12},
+                                     {0, 0x22, 0x10}, {0, 0x23, 0xAF}, {0, 0x23, 0xA2}, {0, 0x2B, 0xAF},
+                                     {0, 0x2B, 0xA2}}));
+    EXPECT_EQ(bank(), 0);
+}
+
 // --- video machine, measurement and publication --------------------------------------------
 
 TEST_F(It6805Test, FourK60ReachesVideoStableAndIsPublishedOverEightLanes)
@@ -166,16 +234,7 @@ TEST_F(It6805Test, FourK60ReachesVideoStableAndIsPublishedOverEightLanes)
     EXPECT_EQ(data().VidState, STATEV_VidStable);
     EXPECT_EQ(data().Flag_VidStable_Done, 1);
     EXPECT_EQ(data().VBO_LaneCount, 3);
-    const iTE6805_TIMING& t = sys->timing[0];
-    EXPECT_EQ(t.HActive, 3840);
-    EXPECT_EQ(t.VActive, 2160);
-    EXPECT_EQ(t.HTotal, 4400);
-    EXPECT_EQ(t.VTotal, 2250);
-    EXPECT_EQ(t.HFrontPorch, 176);
-    EXPECT_EQ(t.HSyncWidth, 88);
-    EXPECT_EQ(t.HBackPorch, 296);
-    EXPECT_EQ(t.VBackPorch, 72);
-    EXPECT_EQ(t.FrameRate, 60u);
+    EXPECT_EQ(sys->timing[0].FrameRate, 60u);
     const hdminfo h = record();
     EXPECT_EQ(h.Hact, 3840u);
     EXPECT_EQ(h.Htotal, 4400u);
@@ -218,25 +277,6 @@ TEST_F(It6805Test, BeforeTheOutputPathIsUpAShownInputLeavesItsStatusBytesToTheMa
     EXPECT_EQ(rate, 30);
     g_fpga_lcd_on = 0;
     g_c331_source_online = 0;
-}
-
-TEST_F(It6805Test, Full1080p60UsesTwoLanesAndTheSecondRegisterLayout)
-{
-    set("chipid", 0x10);
-    source(1920, 1080, 2200, 1125, 60);
-    ASSERT_TRUE(runToAudioOn());
-    const iTE6805_TIMING& t = sys->timing[0];
-    EXPECT_EQ(t.HActive, 1920);
-    EXPECT_EQ(t.HFrontPorch, 88);
-    EXPECT_EQ(t.HSyncWidth, 44);
-    EXPECT_EQ(t.HBackPorch, 148);
-    EXPECT_EQ(t.VFrontPorch, 4);
-    EXPECT_EQ(t.VSyncWidth, 5);
-    EXPECT_EQ(t.VBackPorch, 36);
-    EXPECT_EQ(t.FrameRate, 60u);
-    EXPECT_EQ(data().VBO_LaneCount, 1);
-    EXPECT_EQ(record().lane, 2u);
-    EXPECT_EQ(record().Hpol, 1u);
 }
 
 TEST_F(It6805Test, PixelClockIsTwentySamplesOver2100MsAndZeroWithoutClock)
@@ -335,6 +375,7 @@ TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
         EXPECT_EQ(t.VBackPorch, 72);
         EXPECT_EQ(t.FrameRate, 24u);
         EXPECT_EQ(record().Hback, 296u);
+        EXPECT_EQ(record().Hpol, 1u);
         EXPECT_EQ(record().valid, 1u);
         set("signal", 0);
         pass(3);
@@ -360,7 +401,27 @@ TEST_F(It6805Test, VByOneOutputIsGatedByVideoStableAndCutOnAnScdtChange)
     chip().raise(0x10, 0x02);
     pass();
     EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x0F, 5}, {5, 0xC9, 0x79}, {-1, 0x0F, 0}, {5, 0xC9, 0x78}}));
+    EXPECT_EQ(data().VidState, STATEV_VidStable) << "the sync did not change";
     EXPECT_EQ(bank(), 0);
+
+    // Chips 0x10 and from 0xE0 on gate the output themselves: 0xC9 is left alone, and an
+    // SCDT event with the sync unchanged writes 0x1C bit 7 back instead.
+    for (long id : {0x10L, 0xE0L}) {
+        SCOPED_TRACE(id);
+        set("chipid", id);
+        sys->FsmState[0] = 0;
+        pass(2);
+        chip().setReg(5, 0xC9, 0x78);
+        chip().setReg(0, 0x1C, 0x80);
+        startLog();
+        pass();
+        ASSERT_NE(data().VidState, STATEV_VidStable);
+        chip().raise(0x10, 0x02);
+        pass();
+        for (const RegWrite& w : rxWrites())
+            EXPECT_NE(w.reg, 0xC9) << "value 0x" << std::hex << w.value;
+        EXPECT_TRUE(inOrder(rxWrites(), {{0, 0x1C, 0x80}}));
+    }
 }
 
 TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)
@@ -396,6 +457,8 @@ TEST_F(It6805Test, AudioWaitsFourPassesTwiceMoreWithoutAudioThenSwitchesOn)
     EXPECT_EQ(data().AudState, STATEA_AudioOn);
     EXPECT_EQ(passes, 15) << "three checks, each after four waiting passes";
     EXPECT_EQ(sys->cnt[0].Current_AudioCheck_TryCount, 2);
+    drv->iTE6805_Show_AUD_Info(0);
+    EXPECT_EQ(bank(), 0) << "the audio report reads bank 2 and returns to bank 0";
 }
 
 TEST_F(It6805Test, SamplingRateFromNAndCtsMapsToChannelStatusCodes)
@@ -438,6 +501,11 @@ TEST_F(It6805Test, SyncLossPublishesAValidNoSignalRecordAndReinitialises)
     EXPECT_EQ(w + hh + rate, 0);
     EXPECT_EQ(data().VidState, STATEV_WaitSync) << "re-initialised with +5 V still present";
     EXPECT_EQ(data().AudState, STATEA_AudioOff);
+    // A further SCDT interrupt without a change of SCDT bounces nothing.
+    const size_t hpdChanges = chip().hpdLog().size();
+    chip().raise(0x10, 0x02);
+    pass();
+    EXPECT_EQ(chip().hpdLog().size(), hpdChanges);
 
     // The picture returns and is published again.
     set("signal", 1);

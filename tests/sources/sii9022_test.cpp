@@ -74,7 +74,16 @@ TEST_F(SiI9022Test, RefreshOfZeroLeavesTheChipUntouched)
 TEST_F(SiI9022Test, PresenceCheckSetsAndClearsStatusBits)
 {
     SiI9022* tx = SiI9022::pInstance();
+    para->reg_image[39] = 0;
+    EXPECT_EQ(tx->check_9022(0), 1);
+    EXPECT_EQ(para->reg_image[39], 0x02);
+    sim::I2cBusModel::clearLog();
     EXPECT_EQ(tx->check_9022(1), 1);
+    // The check reads TPI register 0x62 at 0x76.
+    const auto& log = sim::I2cBusModel::log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().address8, 0x76);
+    EXPECT_EQ(log.front().data, std::vector<uint8_t>{0x62});
     EXPECT_EQ(tx->check_9022(0), 1);
     EXPECT_EQ(para->reg_image[39] & 0x06, 0x06);
     sim::SiI9022Model::instance().setPresent(false);
