@@ -2,6 +2,7 @@
 // filter tables, channel control, the deinterlacer's noise-reduction recipes and a chip
 // that never takes an output update.
 #include "tests/support/ScalerHarness.h"
+#include "tests/support/ScalerLog.h"
 
 #include <vector>
 
@@ -441,4 +442,105 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
     sim::ScalerModel::setStuckBits(0xAB, 0x47 + b, 0x0C);
     freeze();
     EXPECT_EQ(writes(0x10 + 0x10 * b, 0x09), (std::vector<unsigned>{2}));
+}
+
+TEST_F(ScalerOutput, InterlacedFieldsAreJoinedOnTheFirstFourChannels)
+{
+    // 1080i fields of 540 lines on ICH 0 shown 540 lines high: the input side sees 1080
+    // lines and halves them, ((540 - 1) << 16) / (1080 - 1) + 1, in packing 2.
+    twoCellWindow();
+    setWindow(0, 1, 0, 0, 1920, 540);
+    publish(1, 1920, 540, 2200, 562, 60, 1);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.ich_list[0][0], 0);
+    EXPECT_EQ(m.IWIN[0].VW, 1080);
+    EXPECT_EQ(reg(0x11, 0x49), 0x84u);
+    EXPECT_EQ(reg(0x11, 0x4C, 2), 32738u);
+    EXPECT_EQ(m.PM_MEM_WMODE[0], 2);
+}
+
+TEST_F(ScalerOutput, TheTopPhaseOfAnEnlargedCellStaysTheLargest)
+{
+    // 3794 pixels enlarged to 3800 from x = 6: f = 65433; cell 1 starts at output pixel 1914,
+    // input 1910, read from 1906, start index 1910, whose fraction 65414 / 256 rounds to 256:
+    // the phase register holds 255, not 256 cut to 0.
+    twoCellWindow(3794);
+    setWindow(0, 1, 6, 0, 3800, 1080);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.PM_WIN_NUM[1], 0);
+    EXPECT_EQ(reg(0x0A, 0x49, 2, 1), 65433u);
+    EXPECT_EQ(reg(0x0A, 0x47, 1, 1), 255u);
+    EXPECT_EQ(reg(0x0A, 0x48, 1, 1), 255u);
+    EXPECT_EQ(reg(0x08, 0x40, 2, 1), unsigned(m.PS_ACTHST - 4));
+}
+
+TEST_F(ScalerOutput, AWidthLimitedWindowIsReadFromItsCropStart)
+{
+    // Transmitter mode 2 (four cells in a row): 3640 cropped pixels shown 3840 wide and
+    // twice as high are reduced to 2176 on the input side; the output side reads the
+    // stored picture from the crop start, 200 pixels in.
+    twoCellWindow();
+    ASSERT_EQ(m.PS_VBOTX_MODE, 2);
+    publish(1, 3840, 540, 4400, 600, 60);
+    relayout();
+    m.PM_INPUT_OFFSET_EN[0] = 1;
+    m.PM_INPUT_OFFSET[0][0] = 200;
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.ich_list[0][0], 0);
+    EXPECT_EQ(reg(0x11, 0x47, 2), ((2176u - 1) << 16) / (3640 - 1) + 1);
+    const int bytes[4] = {4, 16, 8, 2}, pixels[4] = {1, 5, 3, 1};
+    const int mode = m.PM_MEM_WMODE[0];
+    ASSERT_TRUE(mode >= 0 && mode < 4);
+    // ICH 0's first buffer starts at 0; no line is stepped back (the window is enlarged
+    // vertically).
+    EXPECT_EQ(reg(0x16, 0x08, 4, 0), unsigned(200 * bytes[mode] / pixels[mode]));
+}
+
+TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
+{
+    // The channel's own measurement (bank 0xA8 + 6 x ICH: total less one, active width) sets
+    // the deinterlacer's line buffer: h = total (+ 1, halved, when interlaced) + 32.
+    auto stage = [](int ich) {
+        std::vector<kel_test::ChipByte> v;
+        for (const kel_test::ChipByte& b : kel_test::chipWrites())
+            if (b.bank == 0x14 + 0x10 * ich && ((b.reg >= 0x08 && b.reg < 0x15) || b.reg == 0x6D || b.reg == 0x6E))
+                v.push_back(b);
+        return v;
+    };
+    m.ich_owner[0] = 0;
+    m.PM_INPUT[0] = 1;
+    sim::ScalerModel::setReg(0, 0x10, 2);   // ICH 0 takes port 1
+    publish(1, 1920, 1080, 2200, 1125, 60);
+    m.PI_ACT[1] = {192, 1920, 41, 1080};
+    m.PI_PORT_INFO[1].STATE = 4;
+    m.PI_PORT_INFO[1].IP = 0;
+    m.PM_HNR[1] = 1;
+    sim::ScalerModel::clearFrames();
+    m.set_ip(m.c331_fd, 0);
+    EXPECT_EQ(stage(0), kel_test::bytesOf({{0x14, 0x08, 2, 1157},
+                                           {0x14, 0x0A, 2, 3872},
+                                           {0x14, 0x6D, 2, 868 | 0x8000},
+                                           {0x14, 0x0C, 1, 1},
+                                           {0x14, 0x0F, 2, 1920},
+                                           {0x14, 0x13, 2, 1080},
+                                           {0x14, 0x11, 2, 41 | 0x8000}}));
+    // Fields of 562 lines on ICH 2: T = 562 + 1, h = 281 + 32; height and start doubled.
+    m.ich_owner[2] = 1;
+    m.PM_INPUT[1] = 1;
+    sim::ScalerModel::setReg(0, 0x12, 2);
+    publish(1, 1920, 540, 2200, 562, 60, 1);
+    m.PI_ACT[1] = {192, 1920, 20, 540};
+    m.PI_PORT_INFO[1].STATE = 5;
+    m.PI_PORT_INFO[1].IP = 1;
+    sim::ScalerModel::clearFrames();
+    m.set_ip(m.c331_fd, 2);
+    EXPECT_EQ(stage(2), kel_test::bytesOf({{0x34, 0x08, 2, 313},
+                                           {0x34, 0x0A, 2, 3872},
+                                           {0x34, 0x6D, 2, 235 | 0x8000},
+                                           {0x34, 0x0C, 1, 1},
+                                           {0x34, 0x0F, 2, 1920},
+                                           {0x34, 0x13, 2, 1080},
+                                           {0x34, 0x11, 2, 40 | 0x8000}}));
 }
