@@ -6,6 +6,7 @@
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "tests/support/OmenuFile.h"
+#include "tests/support/ScalerLog.h"
 #include "tests/support/TestRoot.h"
 
 #include <algorithm>
@@ -172,58 +173,201 @@ TEST_F(ScalerStartup, DefaultModeSetRaisesTheFlagsOfWhatChanged)
     EXPECT_EQ(m.g_chg_overlay, 0);
 }
 
-TEST_F(ScalerStartup, PowerOnImage)
+TEST_F(ScalerStartup, PowerOnSequence)
 {
-    m.load_system_param();
-    m.define_param();
-    m.drv->init_reg_acc_param();
-    sim::ScalerModel::clearFrames();
-    m.write_initial_setting(m.c331_fd, 1);
-
-    // A few registers of every bank the sequence sets (the test defaults: HSW 88, VSW 10).
-    struct Reg {
-        int bank, reg, bytes;
-        unsigned value;
-    } const image[] = {
-        {0xFF, 0x02, 1, 200}, {0xFF, 0x04, 1, 97}, {0, 0x39, 2, 0x0202}, {0, 0x1D, 1, 4},
-        {0, 0x48, 1, 137}, {0, 0x4B, 1, 22}, {0, 0x68, 1, 24}, {0, 0x79, 1, 46}, {0, 0x7A, 1, 0x9D},
-        {3, 0x1B, 2, 192}, {3, 0x1D, 2, 3840}, {3, 0x42, 1, 9}, {3, 0x44, 1, 43}, {3, 0x45, 1, 9},
-        {3, 0x4D, 1, 9}, {3, 0x55, 4, 0x10000}, {3, 0x5E, 4, 0x76543210}, {3, 0x62, 4, 0x76543210},
-        {5, 0x7E, 2, 64}, {4, 0x2B, 2, 0xF000}, {6, 0x38, 4, 0x07070707}, {6, 0x3C, 4, 0x33333333},
-        {0x08, 0x08, 2, 0x0201}, {0x38, 0x08, 2, 0x1211}, {0x78, 0x08, 2, 0x11}, {0x0E, 0x08, 1, 10},
-        {0x5E, 0x08, 1, 1}, {0x3E, 0x09, 4, 11}, {0x0E, 0x0D, 2, 85}, {0x2E, 0x17, 1, 0x80},
-        {0x60, 0x09, 1, 12}, {0x26, 0x66, 3, 274960}, {0x16, 0x6C, 2, 8451}, {0x38, 0x0A, 2, 2198},
-        {0x08, 0x32, 2, 2096}, {0x08, 0x46, 2, 2161}, {0x49, 0x10, 2, 255}, {0x1B, 0x5E, 1, 1},
-        {0x0C, 0x49, 2, 12901}, {0x0C, 0x4F, 2, 61701}, {0x10, 0x28, 1, 136}, {0x20, 0x33, 2, 512},
-        {0x70, 0x45, 2, 16384}, {0x66, 0x1C, 4, 0x2000 * 4 + 7680}, {0x86, 0x28, 4, 0x19800000 + 0x2000 * 5 + 7680},
-        {0x36, 0x30, 1, 64}, {0x34, 0x0D, 2, 16}, {0x14, 0x23, 1, 0x11}, {1, 0x08, 1, 48},
-        {1, 0x0D, 4, 0x66663445}, {1, 0x3F, 1, 8}, {1, 0x40 + 3 * 7, 3, 0x924924}, {1, 0x58, 3, 0x6DB6DB},
-        {1, 0x70, 4, 0x33333333}, {2, 0x4C, 1, 163}, {2, 0x68, 1, 163}, {2, 0x10, 1, 255},
-        {2, 0x18, 1, 76},                               // PLL band with the defaults (r = 148)
-        {2, 0x0A, 2, 32785}};
-    for (const Reg& r : image)
-        EXPECT_EQ(regN(r.bank, r.reg, r.bytes), r.value) << std::hex << "bank " << r.bank << " reg " << r.reg;
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(sim::ScalerModel::reg(0, 0x10 + i), 2 * i);
-    int writes7A = 0;
-    std::set<int> bank3;
-    for (const auto& f : sim::ScalerModel::frames()) {
-        writes7A += f.write && f.bank == 0 && f.reg == 0x7A;
-        if (f.write && f.bank == 3 && f.reg != 0)
-            bank3.insert(f.reg);
+    // The whole power-on sequence with the default parameters (output 2200 x 2250, HSW 88,
+    // VSW 10, active area 176-2096 by 82-2242, transmitter mode 0). Value -1: a register
+    // whose value the sequence takes from unnamed constants.
+    auto sequence = [](bool full) {
+        std::vector<kel_test::ChipByte> s;
+        auto add = [&](int bank, int reg, int bytes, long long value) {
+            for (int i = 0; i < bytes; ++i)
+                s.push_back({bank, reg + i, value < 0 ? -1 : int((value >> (8 * i)) & 0xFF)});
+        };
+        auto run = [&](int bank, int from, int to, int value) {
+            for (int r = from; r <= to; ++r)
+                add(bank, r, 1, value);
+        };
+        if (full) {
+            // Register 0x00 = 8 first: register 0 is where banks are selected, so the log
+            // lists that write as a bank select.
+            for (auto [r, v] : {std::pair{1, 0}, {2, 200}, {3, 0}, {4, 97}})
+                add(0xFF, r, 1, v);
+            add(0xFF, 0x05, 3, 1);
+        }
+        run(0, 0x08, 0x0F, 0x11);
+        for (int i = 0; i < 8; ++i)
+            add(0, 0x10 + i, 1, 2 * i);
+        add(0, 0x18, 2, 0);
+        run(0, 0x1A, 0x1D, 4);
+        add(0, 0x1E, 2, 0x0404);
+        add(0, 0x20, 2, 0x0404);
+        add(0, 0x38, 1, 0);
+        add(0, 0x39, 2, 0x0202);
+        run(0, 0x22, 0x27, 0);
+        add(0, 0x46, 1, 0);
+        for (auto [r, v] : {std::pair{0x47, 0}, {0x48, 137}, {0x49, 0}, {0x4A, 1}, {0x4B, 22}})
+            add(0, r, 1, v);
+        run(0, 0x4C, 0x50, 0);
+        for (auto [r, v] : {std::pair{0x51, 137}, {0x52, 0}, {0x53, 2}, {0x54, 24}})
+            add(0, r, 1, v);
+        add(0, 0x55, 2, 0);
+        run(0, 0x59, 0x60, 0x11);
+        run(0, 0x61, 0x68, 24);
+        run(0, 0x69, 0x78, 0);
+        add(0, 0x79, 1, 46);
+        for (int k = 0; k < 8; ++k) {
+            add(0, 0x7A, 1, 0x80 + 4 * k);
+            add(0, 0x7A, 1, 0x81 + 4 * k);
+        }
+        add(3, 0x1B, 2, 192);
+        add(3, 0x1D, 2, 3840);
+        for (auto [r, v] : {std::pair{0x42, 9}, {0x44, 43}, {0x45, 9}, {0x43, 9}, {0x4C, 43}, {0x4D, 9}})
+            add(3, r, 1, v);
+        add(5, 0x7E, 2, 64);
+        add(3, 0x55, 4, 0x10000);
+        add(3, 0x5E, 4, 0x76543210);
+        add(3, 0x62, 4, 0x76543210);
+        add(4, 0x2B, 2, 0xF000);
+        add(6, 0x38, 4, 0x07070707);
+        add(6, 0x3C, 4, 0x33333333);
+        for (int c = 0; c < 8; ++c) {
+            const int o = 0x10 * c;
+            add(0x08 + o, 0x08, 2, c == 0 ? 0x0201 : c <= 3 ? 0x1211 : 0x11);
+            add(0x0E + o, 0x08, 1, c < 4 ? 10 : 1);
+            add(0x0E + o, 0x09, 4, 8 + c);
+            add(0x0E + o, 0x0D, 2, 85);
+            if (c < 4)
+                add(0x0E + o, 0x17, 1, 0x80);
+            add(0x10 + o, 0x09, 1, c == 5 ? 12 : c == 7 ? 14 : 1);
+            add(0x16 + o, 0x65, 1, 1);
+            add(0x16 + o, 0x66, 3, 274960);
+            add(0x16 + o, 0x6B, 1, 0);
+            add(0x16 + o, 0x6C, 2, 8451);
+        }
+        const int csc1[9] = {12901, 8192, 0, 61701, 8192, 64002, 0, 8192, 15201};
+        const int csc2[9] = {16384, 50653, 64035, 6966, 23436, 2366, 61781, 52907, 16384};
+        for (int c = 0; c < 8; ++c) {
+            const int o = 0x10 * c;
+            add(0x08 + o, 0x0A, 2, 2198);
+            add(0x08 + o, 0x0C, 2, 2248);
+            add(0x08 + o, 0x1D, 1, 64);
+            for (int base : {0x28, 0x30}) {
+                add(0x08 + o, base, 2, 176);
+                add(0x08 + o, base + 2, 2, 2096);
+                add(0x08 + o, base + 4, 2, 82);
+                add(0x08 + o, base + 6, 2, 2242);
+            }
+            add(0x08 + o, 0x40, 2, -1);
+            add(0x08 + o, 0x42, 2, 0);
+            add(0x08 + o, 0x44, 2, -1);
+            add(0x08 + o, 0x46, 2, 2161);
+            for (int r = 0x0A; r <= 0x10; r += 2)
+                add(0x09 + o, r, 2, 255);
+            run(0x0A + o, 0x44, 0x4E, 0);
+            add(0x0B + o, 0x5E, 1, 1);
+            add(0x0C + o, 0x48, 1, 0);
+            for (int i = 0; i < 9; ++i)
+                add(0x0C + o, 0x49 + 2 * i, 2, csc1[i]);
+            add(0x10 + o, 0x10, 1, 0x80);
+            add(0x10 + o, 0x11, 1, 0x80);
+            add(0x10 + o, 0x28, 1, 136);
+            for (int r : {0x29, 0x2B, 0x2D})
+                add(0x10 + o, r, 2, 0);
+            for (int r : {0x2F, 0x31, 0x33})
+                add(0x10 + o, r, 2, 512);
+            for (int i = 0; i < 9; ++i)
+                add(0x10 + o, 0x35 + 2 * i, 2, csc2[i]);
+            add(0x10 + o, 0x47, 1, 0);
+            add(0x10 + o, 0x48, 1, 4);
+            add(0x10 + o, 0x49, 1, 8);
+            run(0x11 + o, 0x42, 0x4C, 0);
+        }
+        const long long plane[4] = {0, 0x08800000, 0x11000000, 0x19800000};
+        const int slot[8] = {0, 1, 2, 3, 4, 4, 5, 5}, extra[8] = {0, 0, 0, 0, 0, 7680, 0, 7680};
+        for (int c = 0; c < 8; ++c) {
+            for (int i = 0; i < 4; ++i)
+                add(0x16 + 0x10 * c, 0x1C + 4 * i, 4, plane[i] + 0x2000 * slot[c] + extra[c]);
+            add(0x16 + 0x10 * c, 0x30, 1, 64);
+            add(0x16 + 0x10 * c, 0x31, 1, 64);
+        }
+        for (int c = 0; c < 4; ++c) {
+            const int o = 0x10 * c;
+            add(0x14 + o, 0x0D, 2, 16);
+            for (auto [r, v] : {std::pair{0x16, 1}, {0x17, 1}, {0x18, 2}, {0x19, 8}, {0x22, 0}, {0x23, 0x11}})
+                add(0x14 + o, r, 1, v);
+            add(0x17 + o, 0x58, 4, -1);
+            add(0x17 + o, 0x5B, 4, -1);
+        }
+        if (full) {
+            add(0xFF, 0x02, 1, 0);
+            add(0xFF, 0x04, 1, 0);
+            add(1, 0x26, 1, 0);
+            add(1, 0x08, 1, 48);
+            add(1, 0x09, 4, 0x22222222);
+            add(1, 0x0D, 4, 0x66663445);
+            add(1, 0x11, 4, 0x22222222);
+            run(1, 0x15, 0x18, 119);
+            const int r19[15] = {7, 63, 63, 0, 16, 16, 14, 14, 48, 48, 79, 79, 9, 15, 17};
+            for (int i = 0; i < 15; ++i)
+                add(1, 0x19 + i, 1, r19[i]);
+            add(1, 0x28, 1, 1);
+            add(1, 0x29, 4, 0x88888888);
+            run(1, 0x2D, 0x34, 119);
+            const int r35[11] = {7, 103, 101, 98, 96, 106, 103, 100, 97, 108, 8};
+            for (int i = 0; i < 11; ++i)
+                add(1, 0x35 + i, 1, r35[i]);
+            for (int k = 0; k < 8; ++k)
+                add(1, 0x40 + 3 * k, 3, 0x924924);
+            for (int k = 0; k < 8; ++k)
+                add(1, 0x58 + 3 * k, 3, 0x6DB6DB);
+            add(1, 0x70, 4, 0x33333333);
+            add(0xFF, 0x02, 1, 136);
+            add(0xFF, 0x02, 1, 200);
+            add(0xFF, 0x04, 1, 97);
+        }
+        const int band = full ? 76 : 0;   // r = 22 x 27 MHz / 4 MHz = 148
+        for (auto [r, v] : {std::pair{0x7F, 14}, {0x40, 5}, {0x4F, 0x80}, {0x4C, 163}, {0x7F, 13}, {0x5C, 5},
+                            {0x6B, 0x80}, {0x68, 163}, {0x7F, 11}, {0x1C, 0}})
+            add(2, r, 1, v);
+        add(2, 0x0A, 2, 0x11);
+        for (auto [r, v] : {std::pair{0x10, 255}, {0x13, 0x11}, {0x18, band}, {0x1C, 1}})
+            add(2, r, 1, v);
+        add(2, 0x0A, 2, 32785);
+        add(2, 0x7F, 1, 7);
+        add(2, 0x34, 1, 0);
+        add(2, 0x7A, 2, 0x11);
+        for (auto [r, v] : {std::pair{0x28, 255}, {0x2B, 0x11}, {0x78, band}, {0x34, 1}})
+            add(2, r, 1, v);
+        add(2, 0x7A, 2, 32785);
+        return s;
+    };
+    for (bool full : {true, false}) {
+        SCOPED_TRACE(full ? "full" : "without clock and PHY");
+        sim::ScalerModel::reset();
+        m.load_system_param();
+        m.define_param();
+        m.drv->init_reg_acc_param();
+        m.write_initial_setting(m.c331_fd, full ? 1 : 0);
+        const auto want = sequence(full);
+        auto got = kel_test::chipWrites();
+        for (size_t i = 0; i < std::min(got.size(), want.size()); ++i)
+            if (want[i].value < 0 && got[i].bank == want[i].bank && got[i].reg == want[i].reg)
+                got[i].value = -1;
+        EXPECT_EQ(got, want);
     }
-    EXPECT_EQ(writes7A, 16);
-    // Bank 3 gets the named registers and nothing else.
-    EXPECT_EQ(bank3, (std::set<int>{0x1B, 0x1C, 0x1D, 0x1E, 0x42, 0x43, 0x44, 0x45, 0x4C, 0x4D, 0x55, 0x56, 0x57,
-                                    0x58, 0x5E, 0x5F, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65}));
-
-    // Without the clock and PHY part: band 0, bank 0xFF untouched.
-    sim::ScalerModel::reset();
-    m.drv->init_reg_acc_param();
-    m.write_initial_setting(m.c331_fd, 0);
-    EXPECT_EQ(sim::ScalerModel::reg(0xFF, 0x04), 0);
-    EXPECT_EQ(sim::ScalerModel::reg(2, 0x18), 0);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x14), 8);
+    // The transmitter modes' lane orders and widths.
+    m.PS_VBOTX_MODE = 1;
+    m.write_initial_setting(m.c331_fd, 1);
+    EXPECT_EQ(regN(3, 0x55, 4), 0x76543210u);
+    EXPECT_EQ(regN(3, 0x2F, 2), 1920u);
+    EXPECT_EQ(regN(3, 0x39, 2), 1920u);
+    EXPECT_EQ(regN(3, 0x2C, 2), 5u);
+    EXPECT_EQ(regN(3, 0x36, 2), 5u);
+    EXPECT_EQ(regN(2, 0x08, 1), 5u);
+    m.PS_VBOTX_MODE = 2;
+    m.write_initial_setting(m.c331_fd, 1);
+    EXPECT_EQ(regN(3, 0x55, 4), 0x73625140u);
 }
 
 TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
