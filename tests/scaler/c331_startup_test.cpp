@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -146,18 +147,47 @@ TEST_F(ScalerStartup, DerivedParametersAndPanelShapes)
 TEST_F(ScalerStartup, DefaultModeSetRaisesTheFlagsOfWhatChanged)
 {
     m.load_param();
-    const int32_t inputs[6] = {4, 5, 1, 2, 3, 0};
-    for (int w = 0; w < 6; ++w) {
-        EXPECT_EQ(m.PM_INPUT[w], inputs[w]);
+    // The 160 words of the default mode set, in their order.
+    const std::vector<int32_t> want = {
+        2, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1,                                     // shapes
+        4, 5, 1, 2, 3, 0,                                                       // inputs
+        100, 100, 100, 100, 0, 0, 0, 0, 0, 0, 540, 0, 0, 0, 1080, 0, 0, 0, 1080, 0, 0, 0, 540, 0,
+        100, 100, 200, 200, 0, 0, 0, 0, 400, 0, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        1, 0, 0, 0, 0, 0,                                                       // input offsets on
+        0, 0, 1, 1, 2, 3, 4, 5,                                                 // channel owners
+        0, 1, 0, 1, 0, 0, 0, 0,                                                 // positions
+        0, 0, 0, 0, 1, 2, 3, 4,                                                 // overlay
+        1, 0, 2, 3, 4, 5,                                                       // priorities
+        0, 0, 0, 1, 1, 1, 0, 0, 1, 0, 1, 0,                                     // attribute bits
+        0, 1, 1, 1, 0, 1, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60,       // fades
+        0, 0, 1, 0, 1, 1, 0, 0, 0, 0, 0, 0,                                     // DBD words
+        0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0};                        // OSD and the rest
+    std::vector<int32_t> got;
+    auto take = [&](const int32_t* p, int n) { got.insert(got.end(), p, p + n); };
+    for (int w = 0; w < 6; ++w)
+        take(m.PM_WIN_SHAPE[w], 2);
+    take(m.PM_INPUT, 6);
+    for (int w = 0; w < 6; ++w)
+        take(m.PM_WIN_OFFSET[w], 4);
+    for (int w = 0; w < 6; ++w)
+        take(m.PM_INPUT_OFFSET[w], 4);
+    for (const int32_t* p : {m.PM_INPUT_OFFSET_EN})
+        take(p, 6);
+    for (const int32_t* p : {m.PM_WIN_NUM, m.PM_AREA_NUM, m.PM_OVERLAY})
+        take(p, 8);
+    for (const int32_t* p : {m.PM_OVERLAY_PRI, m.PM_WIN_ATTR0, m.PM_WIN_ATTR1, m.PM_WIN_FADE_EN, m.PM_WIN_FADE_IN,
+                             m.PM_WIN_FADE_OUT, m.PM_WIN_DBD_MODE, m.PM_WIN_DBD_MODE2})
+        take(p, 6);
+    for (int32_t v : {m.PM_OSD_EN, m.PM_OSD_HZOOM_EN, m.PM_OSD_VZOOM_EN, m.PM_OSD_DATA_MODE, m.PM_OSD_SCROLL_MODE})
+        got.push_back(v);
+    take(m.PM_OSD_OUTPUT_OFFSET, 4);
+    take(m.PM_OSD_INPUT_OFFSET, 4);
+    take(m.PM_SINGLE_WORD, 2);
+    got.push_back(m.PM_OSD_UPDATE_BUTTON);
+    ASSERT_EQ(want.size(), 160u);
+    EXPECT_EQ(got, want);
+    for (int w = 0; w < 6; ++w)
         EXPECT_EQ(m.PM_WIN_STITCHING[w], w);
-        EXPECT_EQ(m.PM_WIN_FADE_IN[w], 60);
-    }
-    EXPECT_EQ(m.PM_WIN_OFFSET[3][2], 1080);
-    EXPECT_EQ(m.PM_INPUT_OFFSET[2][0], 400);
-    EXPECT_EQ(m.PM_OVERLAY_PRI[0], 1);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[4], 1);
-    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 2);
-    EXPECT_EQ(m.PM_OSD_UPDATE_BUTTON, 0);
     // Window 5 shows port 0, which is what it held: no input change for it.
     EXPECT_EQ(m.g_chg_input[0], 1);
     EXPECT_EQ(m.g_chg_input[5], 0);
