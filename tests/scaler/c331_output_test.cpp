@@ -4,6 +4,7 @@
 #include "tests/support/ScalerHarness.h"
 #include "tests/support/ScalerLog.h"
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -233,12 +234,10 @@ TEST_F(ScalerOutput, NoiseReductionRecipes)
         m.PI_PORT_INFO[1].STATE = state;
         m.PI_PORT_INFO[1].IP = ip;
     };
-    // 1080p with block noise reduction 2: the 1080p recipe, NR enable 3.
+    // 1080p with block noise reduction 2: NR enable 3.
     input(1080, 4, 0);
     m.PM_BNR[1] = 2;
     m.set_ip(m.c331_fd, 0);
-    EXPECT_EQ(reg(0x15, 0x3B), 160u);
-    EXPECT_EQ(reg(0x15, 0x54, 2), 768u);
     EXPECT_EQ(reg(0x15, 0x08), 3u);
     // 600 lines: no block recipe (0x39 keeps its value), the others still apply.
     sim::ScalerModel::setReg(0x15, 0x39, 0x5A);
@@ -248,14 +247,12 @@ TEST_F(ScalerOutput, NoiseReductionRecipes)
     m.set_ip(m.c331_fd, 0);
     EXPECT_EQ(reg(0x15, 0x39), 0x5Au);
     EXPECT_EQ(reg(0x12, 0x0D), 0u);
-    EXPECT_EQ(reg(0x12, 0x13), 28u);
     // Interlaced: NR enable 0 whatever the levels; 1080i film-mode recipe of state 5.
     input(540, 5, 1);
     m.set_ip(m.c331_fd, 0);
     EXPECT_EQ(reg(0x15, 0x08), 0u);
     EXPECT_EQ(reg(0x14, 0x2E), 26u);
     EXPECT_EQ(reg(0x14, 0x2C), 51u);
-    EXPECT_EQ(reg(0x15, 0x6A), 48u);
     EXPECT_EQ(reg(0x16, 0x5B), 1u);
     // Progressive state 2: processing off, every NR enable cleared.
     sim::ScalerModel::setReg(0x15, 0x70, 9);
@@ -543,4 +540,139 @@ TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
                                            {0x34, 0x0F, 2, 1920},
                                            {0x34, 0x13, 2, 1080},
                                            {0x34, 0x11, 2, 40 | 0x8000}}));
+}
+
+TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
+{
+    struct R {
+        int reg, bytes;
+        unsigned value;
+    };
+    using Rs = std::vector<R>;
+    const int ich = 1, in = 1;   // channel 1: every bank 0x10 on
+    auto fill = [&](int bank) {
+        for (int r = 1; r < 0x80; ++r)
+            sim::ScalerModel::setReg(bank + 0x10 * ich, r, 0xEE);
+    };
+    auto check = [&](int bank, const Rs& rs, const std::string& what) {
+        for (const R& r : rs)
+            EXPECT_EQ(reg(bank, r.reg, r.bytes, ich), r.value) << what << std::hex << " reg 0x" << r.reg;
+    };
+    auto span = [](int from, int to, unsigned v) {
+        Rs rs;
+        for (int r = from; r <= to; ++r)
+            rs.push_back({r, 1, v});
+        return rs;
+    };
+    auto join = [](Rs a, const Rs& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    m.PI_PORT_INFO[in].STATE = 4;
+
+    // Block noise: the shared part, each level's row, each recipe's row.
+    const Rs common = join({{0x3C, 1, 64}, {0x3D, 1, 80}, {0x3E, 1, 96}, {0x3F, 1, 128}, {0x45, 1, 64},
+                            {0x46, 1, 0},  {0x47, 1, 0},  {0x48, 1, 6},  {0x49, 1, 4},   {0x4A, 1, 64},
+                            {0x4B, 1, 18}, {0x4C, 1, 16}, {0x51, 1, 64}, {0x52, 1, 18},  {0x53, 1, 16},
+                            {0x5C, 2, 0},  {0x5E, 2, 0},  {0x60, 2, 0},  {0x62, 2, 0},   {0x64, 1, 18},
+                            {0x65, 1, 0},  {0x66, 1, 0},  {0x67, 2, 0},  {0x69, 1, 8}},
+                           span(0x58, 0x5B, 0));
+    const Rs levels[3] = {{{0x39, 2, 8855}, {0x3B, 1, 144}, {0x40, 1, 32}, {0x41, 1, 132}, {0x42, 1, 65}, {0x43, 1, 6}, {0x44, 1, 16}},
+                          {{0x39, 2, 8855}, {0x3B, 1, 160}, {0x40, 1, 16}, {0x41, 1, 66}, {0x42, 1, 51}, {0x43, 1, 4}, {0x44, 1, 16}},
+                          {{0x39, 2, 3223}, {0x3B, 1, 176}, {0x40, 1, 16}, {0x41, 1, 66}, {0x42, 1, 51}, {0x43, 1, 4}, {0x44, 1, 6}}};
+    const std::pair<int, Rs> recipes[5] = {
+        {240, {{0x08, 1, 0}, {0x4D, 2, 64}, {0x4F, 2, 16}, {0x54, 2, 64}, {0x56, 2, 16}, {0x6A, 1, 8}}},
+        {480, {{0x08, 1, 3}, {0x4D, 2, 64}, {0x4F, 2, 16}, {0x54, 2, 128}, {0x56, 2, 32}, {0x6A, 1, 6}}},
+        {720, {{0x08, 1, 3}, {0x4D, 2, 171}, {0x4F, 2, 43}, {0x54, 2, 342}, {0x56, 2, 86}, {0x6A, 1, 16}}},
+        {540, {{0x08, 1, 0}, {0x4D, 2, 384}, {0x4F, 2, 96}, {0x54, 2, 384}, {0x56, 2, 96}, {0x6A, 1, 48}}},
+        {1080, {{0x08, 1, 3}, {0x4D, 2, 384}, {0x4F, 2, 96}, {0x54, 2, 768}, {0x56, 2, 192}, {0x6A, 1, 36}}}};
+    for (const auto& [height, row] : recipes)
+        for (int level = 1; level <= 3; ++level) {
+            fill(0x15);
+            m.PI_ACT[in] = {192, 1920, 41, height};
+            m.PM_BNR[in] = level;
+            m.set_nr_block(m.c331_fd, ich, in);
+            check(0x15, join(join(common, levels[level - 1]), row),
+                  "block " + std::to_string(height) + "/" + std::to_string(level));
+        }
+    fill(0x15);
+    m.PM_BNR[in] = 4;   // above 3: nothing
+    m.set_nr_block(m.c331_fd, ich, in);
+    EXPECT_EQ(reg(0x15, 0x39, 2, ich), 0xEEEEu);
+
+    // Temporal noise (bank 0x12).
+    const unsigned tpx[3][7] = {{18, 20, 24, 27, 28, 29, 30}, {17, 18, 20, 22, 24, 26, 28}, {0, 8, 12, 16, 20, 24, 28}};
+    for (int level = 1; level <= 3; ++level) {
+        fill(0x12);
+        m.PM_TNR[in] = level;
+        m.set_nr_tpx(m.c331_fd, ich, in);
+        Rs rs = {{0x08, 1, 3}, {0x09, 1, 49}, {0x0A, 1, 117}, {0x0B, 1, 185}, {0x0C, 1, 253}, {0x14, 1, 31}};
+        for (int i = 0; i < 7; ++i)
+            rs.push_back({0x0D + i, 1, tpx[level - 1][i]});
+        check(0x12, rs, "temporal " + std::to_string(level));
+    }
+
+    // Horizontal and vertical pixel noise (bank 0x15).
+    m.PM_HNR[in] = 1;
+    m.PM_VNR[in] = 3;
+    m.set_nr_hvpx(m.c331_fd, ich, in);
+    check(0x15, {{0x6B, 1, 17}, {0x6E, 1, 66}, {0x6F, 1, 150}, {0x6C, 1, 168}, {0x6D, 1, 252}}, "hv 1/3");
+    m.PM_HNR[in] = 2;
+    m.PM_VNR[in] = 0;
+    m.set_nr_hvpx(m.c331_fd, ich, in);
+    check(0x15, {{0x6B, 1, 1}, {0x6E, 1, 117}, {0x6F, 1, 201}, {0x6C, 1, 0}, {0x6D, 1, 0}}, "hv 2/0");
+
+    // Mosquito noise (bank 0x15).
+    const Rs mosqCommon = join({{0x09, 1, 1}, {0x0A, 1, 128}, {0x0D, 1, 128}, {0x0B, 1, 56}, {0x0E, 1, 56},
+                                {0x0C, 1, 8}, {0x0F, 1, 8}, {0x2E, 1, 0}},
+                               span(0x2A, 0x2D, 0));
+    const Rs mosq[3] = {
+        join(join(join({{0x10, 1, 63}, {0x11, 1, 63}, {0x16, 1, 63}, {0x17, 1, 63}, {0x1C, 1, 252}, {0x1D, 1, 32},
+                        {0x1E, 1, 213}, {0x1F, 1, 127}, {0x20, 1, 24}, {0x21, 1, 36}, {0x28, 1, 64}, {0x29, 1, 81}},
+                       span(0x12, 0x15, 127)),
+                  span(0x18, 0x1B, 127)),
+             span(0x22, 0x26, 0)),
+        join(join({{0x1C, 1, 252}, {0x1D, 1, 63}, {0x1E, 1, 217}, {0x1F, 1, 255}, {0x20, 1, 24}, {0x28, 1, 64},
+                   {0x29, 1, 0}},
+                  span(0x10, 0x1B, 127)),
+             span(0x21, 0x26, 0)),
+        join(join({{0x1C, 1, 252}, {0x1D, 1, 255}, {0x1E, 1, 217}, {0x1F, 1, 111}, {0x28, 1, 0}, {0x29, 1, 0}},
+                  span(0x10, 0x1B, 127)),
+             span(0x20, 0x26, 0))};
+    for (int level = 1; level <= 3; ++level) {
+        fill(0x15);
+        m.PM_MNR[in] = level;
+        m.set_nr_mosq(m.c331_fd, ich, in);
+        check(0x15, join(mosqCommon, mosq[level - 1]), "mosquito " + std::to_string(level));
+    }
+
+    // Diagonal interpolation and comb filter (bank 0x14).
+    const unsigned diag[3][16] = {{9, 255, 119, 0, 4, 16, 3, 8, 10, 20, 4, 4, 2, 2, 16, 50},
+                                  {11, 127, 119, 3, 4, 16, 1, 4, 10, 20, 4, 4, 2, 2, 16, 50},
+                                  {11, 127, 119, 19, 9, 16, 3, 8, 10, 20, 4, 4, 2, 2, 16, 49}};
+    const unsigned comb[3][2] = {{16, 128}, {20, 128}, {112, 160}};
+    for (int level = 1; level <= 3; ++level) {
+        fill(0x14);
+        m.PM_DIAG[in] = m.PM_COMB[in] = level;
+        m.set_diag(m.c331_fd, ich, in);
+        m.set_comb(m.c331_fd, ich, in);
+        Rs rs = join(span(0x60, 0x63, 0), {{0x3B, 1, 1}, {0x3C, 1, comb[level - 1][0]}, {0x3D, 1, comb[level - 1][1]}});
+        for (int i = 0; i < 16; ++i)
+            rs.push_back({0x50 + i, 1, diag[level - 1][i]});
+        check(0x14, rs, "diagonal and comb " + std::to_string(level));
+    }
+
+    // Motion filter (bank 0x14): the same four values in both groups.
+    const unsigned mv[5][4] = {{0, 0, 0, 0}, {4, 4, 8, 8}, {8, 8, 8, 16}, {8, 8, 16, 24}, {16, 16, 24, 31}};
+    for (int level = 0; level <= 4; ++level) {
+        fill(0x14);
+        m.PM_MVFLT[in] = level;
+        m.set_mvflt(m.c331_fd, ich, in);
+        Rs rs = {{0x15, 1, level ? 31u : 0u}};
+        for (int i = 0; i < 4; ++i) {
+            rs.push_back({0x1A + i, 1, mv[level][i]});
+            rs.push_back({0x1E + i, 1, mv[level][i]});
+        }
+        check(0x14, rs, "motion " + std::to_string(level));
+    }
 }
