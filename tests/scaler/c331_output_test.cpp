@@ -247,12 +247,10 @@ TEST_F(ScalerOutput, NoiseReductionRecipes)
     m.set_ip(m.c331_fd, 0);
     EXPECT_EQ(reg(0x15, 0x39), 0x5Au);
     EXPECT_EQ(reg(0x12, 0x0D), 0u);
-    // Interlaced: NR enable 0 whatever the levels; 1080i film-mode recipe of state 5.
+    // Interlaced: NR enable 0 whatever the levels.
     input(540, 5, 1);
     m.set_ip(m.c331_fd, 0);
     EXPECT_EQ(reg(0x15, 0x08), 0u);
-    EXPECT_EQ(reg(0x14, 0x2E), 26u);
-    EXPECT_EQ(reg(0x14, 0x2C), 51u);
     EXPECT_EQ(reg(0x16, 0x5B), 1u);
     // Progressive state 2: processing off, every NR enable cleared.
     sim::ScalerModel::setReg(0x15, 0x70, 9);
@@ -661,6 +659,38 @@ TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
             rs.push_back({0x50 + i, 1, diag[level - 1][i]});
         check(0x14, rs, "diagonal and comb " + std::to_string(level));
     }
+
+    // Film-mode detection (bank 0x14) by state; 0x30 ends as the two thresholds.
+    const unsigned film[4][11] = {{26, 16, 0x52, 142, 6, 128, 192, 193, 0, 193, 193},
+                                  {26, 16, 0x52, 142, 6, 128, 192, 0, 0, 0, 0},
+                                  {13, 3, 0x52, 53, 2, 128, 40, 196, 196, 194, 194},
+                                  {13, 3, 0x52, 69, 2, 128, 40, 0, 0, 0, 0}};
+    m.PM_23PDSQTH[in] = 2;
+    m.PM_22PDSQTH[in] = 5;
+    for (int state = 5; state <= 8; ++state) {
+        fill(0x14);
+        m.PI_PORT_INFO[in].STATE = state;
+        m.PM_22PD[in] = state == 6;
+        m.PM_23PD[in] = state == 7;
+        m.PM_24SF[in] = state == 8;
+        m.set_ipregs(m.c331_fd, ich, in);
+        const unsigned* f = film[state - 5];
+        Rs rs = {{0x2E, 1, f[0]}, {0x2F, 1, f[1]}, {0x30, 1, f[2]}, {0x31, 1, f[3]}, {0x32, 1, f[4]},
+                 {0x33, 1, f[5]}, {0x34, 1, f[6]}, {0x35, 1, f[7]}, {0x36, 1, f[7]}, {0x37, 1, f[7]},
+                 {0x38, 1, f[8]}, {0x39, 1, f[9]}, {0x3A, 1, f[10]}};
+        const bool early = state <= 6;
+        const unsigned tail[9] = {early ? 68u : 70u, 0, 3, 0, 0, early ? 2u : 0u, early ? 15u : 9u, 0, 0};
+        for (int i = 0; i < 9; ++i)
+            rs.push_back({0x42 + i, 1, tail[i]});
+        rs.push_back({0x2C, 1, 50u + (state == 6 ? 64 : 0) + (state == 7 ? 128 : 0) + (early ? 1 : 0)});
+        rs.push_back({0x2D, 1, state == 8 ? 25u : 9u});
+        check(0x14, rs, "film " + std::to_string(state));
+    }
+    fill(0x14);
+    m.PI_PORT_INFO[in].STATE = 4;
+    m.set_ipregs(m.c331_fd, ich, in);
+    EXPECT_EQ(reg(0x14, 0x2E, 1, ich), 0xEEu);
+    m.PI_PORT_INFO[in].STATE = 4;
 
     // Motion filter (bank 0x14): the same four values in both groups.
     const unsigned mv[5][4] = {{0, 0, 0, 0}, {4, 4, 8, 8}, {8, 8, 8, 16}, {8, 8, 16, 24}, {16, 16, 24, 31}};
