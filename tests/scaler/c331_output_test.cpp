@@ -197,32 +197,120 @@ TEST_F(ScalerOutput, LayerRoutingOrderAndCoefficients)
 
 TEST_F(ScalerOutput, FilterTablesAndChannelControl)
 {
-    EXPECT_EQ(c331_manage::shrink_filter_index(32768), 4);
-    EXPECT_EQ(c331_manage::shrink_filter_index(32769), 6);
-    EXPECT_EQ(c331_manage::shrink_filter_index(0), 44);
-    EXPECT_EQ(c331_manage::shrink_filter_index(65001), 44);
-    EXPECT_EQ(c331_manage::shrink_filter_index(13108), 2);
-    m.set_lut_hshrnk(m.c331_fd, 50000, 2, 1);
-    EXPECT_EQ(reg(0, 0x79), 17u);
-    EXPECT_EQ(writes(0, 0x7A).back(), 135u + 8);
-    m.set_lut_vshrnk_4sym(m.c331_fd, 70000, 1, 0);   // row 9
-    EXPECT_EQ(reg(0x21, 0x70), 252u);
-    EXPECT_EQ(reg(0x21, 0x7F), 64u);
-    m.set_lut_vshrnk_4sym(m.c331_fd, 40000, 1, 0);   // above 39321: row 5
-    EXPECT_EQ(reg(0x21, 0x70), 253u);
+    using kel_test::bytesOf;
+    using kel_test::chipWrites;
+    // Shrink filter index by ratio, at both ends of every step, through the loader.
+    const std::pair<int, int> index[] = {{0, 44},      {1, 1},      {13107, 1},  {13108, 2},  {26214, 2},
+                                         {26215, 4},   {32768, 4},  {32769, 6},  {39321, 6},  {39322, 8},
+                                         {45875, 8},   {45876, 12}, {49152, 12}, {49153, 17}, {52428, 17},
+                                         {52429, 22},  {55705, 22}, {55706, 27}, {58982, 27}, {58983, 32},
+                                         {62259, 32},  {62260, 38}, {65000, 38}, {65001, 44}};
+    int ch = 0;
+    for (const auto& [ratio, idx] : index) {
+        ch = (ch + 3) % 8;
+        sim::ScalerModel::clearFrames();
+        m.set_lut_hshrnk(m.c331_fd, ratio, ch, ch % 2);
+        auto want = bytesOf({{0, 0x79, 1, uint32_t(idx)}, {0, 0x7A, 1, uint32_t(131 + 4 * ch)}});
+        if (ch % 2)
+            want.push_back({0, 0x7A, 135 + 4 * ch});
+        EXPECT_EQ(chipWrites(), want) << ratio;
+    }
+    sim::ScalerModel::clearFrames();
+    m.set_lut_hzoom(m.c331_fd, 40000, 3);
+    m.set_lut_vshrnk(m.c331_fd, 40000, 5);
+    m.ich_owner[0] = -1;
+    m.set_lut_vshrnk(m.c331_fd, 70000, 0);   // a channel whose mode is below 4: one slot
+    m.ich_owner[2] = 0;
+    m.PM_INPUT[0] = 1;
+    m.PI_PORT_INFO[1].STATE = 4;
+    m.set_lut_vshrnk(m.c331_fd, 1, 2);       // mode 4: the pair's two slots
+    EXPECT_EQ(chipWrites(), bytesOf({{0, 0x79, 1, 46}, {0, 0x7A, 1, 141}, {0, 0x79, 1, 8}, {0, 0x7A, 1, 154},
+                                     {0, 0x7A, 1, 158}, {0, 0x79, 1, 44}, {0, 0x7A, 1, 130}, {0, 0x79, 1, 1},
+                                     {0, 0x7A, 1, 138}, {0, 0x7A, 1, 142}}));
 
-    // A window on input 4 with channels 3 and 5.
+    // Vertical 4-tap shrink rows by ratio.
+    const int rows[10][16] = {{},
+                              {13, 14, 14, 14, 15, 15, 16, 20, 16, 16, 16, 18, 19, 19, 19, 24},
+                              {10, 11, 12, 13, 14, 15, 16, 20, 17, 17, 18, 19, 20, 21, 21, 24},
+                              {6, 8, 9, 11, 12, 14, 15, 19, 18, 19, 20, 21, 23, 23, 25, 26},
+                              {1, 3, 5, 8, 10, 12, 15, 17, 19, 21, 22, 24, 27, 28, 29, 30},
+                              {253, 255, 0, 3, 6, 10, 13, 16, 20, 23, 26, 29, 32, 32, 34, 32},
+                              {248, 249, 252, 255, 1, 5, 10, 13, 20, 25, 29, 33, 38, 41, 42, 38},
+                              {246, 245, 246, 248, 252, 0, 5, 10, 18, 26, 33, 40, 45, 49, 51, 44},
+                              {247, 244, 242, 243, 245, 250, 0, 5, 15, 25, 35, 45, 54, 57, 58, 54},
+                              {252, 247, 243, 241, 241, 244, 249, 0, 9, 21, 35, 47, 57, 64, 66, 64}};
+    const std::pair<int, int> rowOf[] = {{70000, 9}, {62260, 9}, {62259, 8}, {58983, 8}, {58982, 7}, {52429, 7},
+                                         {52428, 6}, {45876, 6}, {45875, 5}, {39322, 5}, {39321, 4}, {32769, 4},
+                                         {32768, 3}, {26215, 3}, {26214, 2}, {13108, 2}, {13107, 1}, {0, 1}};
+    for (const auto& [ratio, row] : rowOf) {
+        ch = (ch + 5) % 8;
+        for (int r = 0x68; r < 0x80; ++r)
+            for (int bank : {0x11, 0x21})
+                sim::ScalerModel::setReg(bank + 0x10 * ch, r, 0xEE);
+        m.set_lut_vshrnk_4sym(m.c331_fd, ratio, ch, ch % 2);
+        for (int i = 0; i < 24; ++i) {
+            const unsigned v = i < 8 ? 0u : unsigned(rows[row][i - 8]);
+            EXPECT_EQ(reg(0x11, 0x68 + i, 1, ch), v) << ratio << " #" << i;
+            EXPECT_EQ(reg(0x21, 0x68 + i, 1, ch), ch % 2 ? v : 0xEEu) << ratio << " #" << i;
+        }
+    }
+
+    // Write-side packing codes of a window's channels.
+    m.ich_list[2][0] = 3;
+    m.ich_list[2][1] = 6;
+    m.ich_list[2][2] = -1;
+    for (auto [mode, code] : {std::pair{0, 0u}, {1, 128u}, {2, 1u}, {3, 17u}}) {
+        m.PM_MEM_WMODE[2] = mode;
+        m.set_iscwct(m.c331_fd, 2);
+        EXPECT_EQ(reg(0, 0x71 + 3), code);
+        EXPECT_EQ(reg(0, 0x71 + 6), code);
+    }
+
+    // Channel control. A window on input 4 with channels 3 and 5: both take the input's sync,
+    // the second follows the first.
     m.PM_INPUT[2] = 4;
     m.PM_WIN_DBD_MODE[2] = 0;
     m.PI_PORT_INFO[4].STATE = 1;
-    m.ich_list[2][0] = 3;
     m.ich_list[2][1] = 5;
-    m.ich_list[2][2] = -1;
     m.set_mct(m.c331_fd, 2, 0);
     EXPECT_EQ(reg(0, 0x08 + 3), 17u);
     EXPECT_EQ(reg(0, 0x08 + 5), 17u);
     EXPECT_EQ(reg(0x40, 0x09), 1u);
     EXPECT_EQ(reg(0x60, 0x09), 11u);
+    // A window on input 1 (state 4: S = 17) with channels 1 and 3, by mode, block noise
+    // reduction, other levels and scan: the channel's sync (S | motion), its field flag,
+    // and the NR enable, written only when it changes and not kept.
+    m.ich_list[2][0] = 1;
+    m.ich_list[2][1] = 3;
+    m.PM_INPUT[2] = 1;
+    struct Step {
+        int mode, bnr, hnr, ip;
+        unsigned sync, field;
+        int nrWritten;   // -1: not written
+        unsigned nr;
+    } const steps[] = {{0, 0, 0, 0, 17, 1, -1, 0xEE}, {0, 0, 2, 0, 31, 1, 1, 1}, {0, 1, 0, 1, 31, 0, -1, 1},
+                       {1, 0, 0, 0, 17, 1, 0, 0},     {1, 1, 0, 0, 31, 1, 3, 3}};
+    sim::ScalerModel::setReg(0x25, 0x08, 0xEE);
+    for (const Step& st : steps) {
+        m.PM_BNR[1] = st.bnr;
+        m.PM_HNR[1] = st.hnr;
+        m.PI_PORT_INFO[1].IP = st.ip;
+        sim::ScalerModel::clearFrames();
+        m.set_mct(m.c331_fd, 2, st.mode);
+        auto want = bytesOf({{0, 0x09, 1, st.sync}, {0x20, 0x09, 1, st.field}});
+        if (st.nrWritten >= 0)
+            want.push_back({0x25, 0x08, st.nrWritten});
+        const auto tail = bytesOf({{0, 0x0B, 1, 17}, {0x40, 0x09, 1, 9}});
+        want.insert(want.end(), tail.begin(), tail.end());
+        EXPECT_EQ(chipWrites(), want) << st.mode << st.bnr << st.hnr << st.ip;
+        EXPECT_EQ(reg(0x25, 0x08), st.nr);
+    }
+    // Joined inputs take no motion value on their first channel.
+    m.PM_WIN_DBD_MODE[2] = 20;
+    m.PM_HNR[0] = 1;
+    m.PI_PORT_INFO[0].STATE = 4;
+    m.set_mct(m.c331_fd, 2, 0);
+    EXPECT_EQ(reg(0, 0x09), 17u);
 }
 
 TEST_F(ScalerOutput, NoiseReductionRecipes)
