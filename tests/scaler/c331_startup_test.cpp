@@ -437,9 +437,10 @@ TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
 
 TEST_F(ScalerStartup, SignalRoutines)
 {
-    // Data-format flag of port 2; port 4 is ignored.
+    // Data-format flag of port 2 (bit 8 of the 2-byte register 0x18); port 4 is ignored.
+    sim::ScalerModel::clearFrames();
     m.set_pict(m.c331_fd, 1, 2);
-    EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0, 0x18, 2, 0x100}}));
     m.set_pict(m.c331_fd, 1, 4);
     EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
     m.set_pict(m.c331_fd, 0, 2);
@@ -473,15 +474,11 @@ TEST_F(ScalerStartup, SignalRoutines)
     EXPECT_EQ(m.wait_ifld_change(m.c331_fd, 6), 0);
     EXPECT_EQ(m.wait_ofld_change(m.c331_fd, 8), 0);
 
-    // Vertical-sync wait: request bit, then both registers back to 0.
+    // Vertical-sync wait of ICH 3: request bit and update request, then both back to 0.
+    sim::ScalerModel::clearFrames();
     m.wait1_pivs(m.c331_fd, 3);
-    EXPECT_EQ(sim::ScalerModel::reg(5, 0x08), 0);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x29), 0);
-    bool requested = false;
-    for (const auto& fr : sim::ScalerModel::frames())
-        if (fr.write && fr.bank == 5 && fr.reg == 0x08 && fr.value == 0x08)
-            requested = true;
-    EXPECT_TRUE(requested);
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{5, 0x08, 1, 0x08}, {0, 0x29, 1, 0x80}, {5, 0x08, 1, 0},
+                                                         {0, 0x29, 1, 0}}));
 }
 
 TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
