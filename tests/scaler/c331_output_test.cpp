@@ -794,3 +794,36 @@ TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
         check(0x14, rs, "motion " + std::to_string(level));
     }
 }
+
+TEST_F(ScalerOutput, ADualCaptureStoresItsSecondPartRightAfterTheFirst)
+{
+    // A 3001-pixel V-by-One line over ICH 0 and 1, unscaled, in each packing: the first part
+    // starts 2 x pad bytes in for packing 2 (3001 needs a pad of 2 to a multiple of 3), and
+    // the second starts where the first part's bytes end.
+    auto bytesFor = [](int mode, int n) {
+        switch (mode) {
+        case 1: return 16 * (n / 5) + 3 * (n % 5);
+        case 2: return (n + (3 - n % 3) % 3) * 8 / 3;
+        case 3: return 2 * n;
+        default: return 4 * n;
+        }
+    };
+    m.PM_INPUT[0] = 4;
+    m.PM_WIN_DBD_MODE[0] = 0;
+    m.PI_ACT[4] = {100, 3001, 20, 1000};
+    m.PI_PORT_INFO[4].STATE = 4;
+    m.ich_list[0][0] = 0;
+    m.ich_list[0][1] = 1;
+    m.ich_list[0][2] = -1;
+    for (int mode = 0; mode < 4; ++mode) {
+        m.PS_MEM_WMODE[0] = mode;
+        m.set_display_window_ich(m.c331_fd, {0, 3001, 0, 1000}, {0, 3001, 0, 1000}, 0);
+        ASSERT_EQ(m.PM_MEM_WMODE[0], mode);
+        const int first = int(reg(0x16, 0x1C, 4, 0) - m.PS_MEM_SC[0][0]);
+        const int second = int(reg(0x16, 0x1C, 4, 1) - m.PS_MEM_SC[1][0]);
+        const int part = int(reg(0x10, 0x19, 2, 0));
+        EXPECT_EQ(part + int(reg(0x10, 0x19, 2, 1)), 3001) << mode;
+        EXPECT_EQ(first, mode == 2 ? 4 : 0) << mode;
+        EXPECT_EQ(second - first, bytesFor(mode, part)) << mode;
+    }
+}
