@@ -214,6 +214,11 @@ TEST_F(ScalerStartup, PowerOnSequence)
             for (int i = 0; i < bytes; ++i)
                 s.push_back({bank, reg + i, value < 0 ? -1 : int((value >> (8 * i)) & 0xFF)});
         };
+        // Registers of one width from first on, step apart.
+        auto seq = [&](int bank, int first, std::initializer_list<long long> values, int bytes = 1, int step = 1) {
+            for (long long v : values)
+                add(bank, first, bytes, v), first += step;
+        };
         auto run = [&](int bank, int from, int to, int value) {
             for (int r = from; r <= to; ++r)
                 add(bank, r, 1, value);
@@ -221,48 +226,34 @@ TEST_F(ScalerStartup, PowerOnSequence)
         if (full) {
             // Register 0x00 = 8 first: register 0 is where banks are selected, so the log
             // lists that write as a bank select.
-            for (auto [r, v] : {std::pair{1, 0}, {2, 200}, {3, 0}, {4, 97}})
-                add(0xFF, r, 1, v);
+            seq(0xFF, 0x01, {0, 200, 0, 97});
             add(0xFF, 0x05, 3, 1);
         }
         run(0, 0x08, 0x0F, 0x11);
-        for (int i = 0; i < 8; ++i)
-            add(0, 0x10 + i, 1, 2 * i);
+        seq(0, 0x10, {0, 2, 4, 6, 8, 10, 12, 14});
         add(0, 0x18, 2, 0);
         run(0, 0x1A, 0x1D, 4);
-        add(0, 0x1E, 2, 0x0404);
-        add(0, 0x20, 2, 0x0404);
+        seq(0, 0x1E, {0x0404, 0x0404}, 2, 2);
         add(0, 0x38, 1, 0);
         add(0, 0x39, 2, 0x0202);
         run(0, 0x22, 0x27, 0);
-        add(0, 0x46, 1, 0);
-        for (auto [r, v] : {std::pair{0x47, 0}, {0x48, 137}, {0x49, 0}, {0x4A, 1}, {0x4B, 22}})
-            add(0, r, 1, v);
-        run(0, 0x4C, 0x50, 0);
-        for (auto [r, v] : {std::pair{0x51, 137}, {0x52, 0}, {0x53, 2}, {0x54, 24}})
-            add(0, r, 1, v);
+        seq(0, 0x46, {0, 0, 137, 0, 1, 22, 0, 0, 0, 0, 0, 137, 0, 2, 24});
         add(0, 0x55, 2, 0);
         run(0, 0x59, 0x60, 0x11);
         run(0, 0x61, 0x68, 24);
         run(0, 0x69, 0x78, 0);
         add(0, 0x79, 1, 46);
-        for (int k = 0; k < 8; ++k) {
-            add(0, 0x7A, 1, 0x80 + 4 * k);
-            add(0, 0x7A, 1, 0x81 + 4 * k);
-        }
-        add(3, 0x1B, 2, 192);
-        add(3, 0x1D, 2, 3840);
-        for (auto [r, v] : {std::pair{0x42, 9}, {0x44, 43}, {0x45, 9}, {0x43, 9}, {0x4C, 43}, {0x4D, 9}})
-            add(3, r, 1, v);
+        for (int k = 0; k < 8; ++k)
+            seq(0, 0x7A, {0x80 + 4 * k, 0x81 + 4 * k}, 1, 0);
+        seq(3, 0x1B, {192, 3840}, 2, 2);
+        seq(3, 0x42, {9}), seq(3, 0x44, {43, 9}), seq(3, 0x43, {9}), seq(3, 0x4C, {43, 9});
         add(5, 0x7E, 2, 64);
         add(3, 0x55, 4, 0x10000);
         add(3, 0x5E, 4, 0x76543210);
         add(3, 0x62, 4, 0x76543210);
         add(4, 0x2B, 2, 0xF000);
-        add(6, 0x38, 4, 0x07070707);
-        add(6, 0x3C, 4, 0x33333333);
-        for (int c = 0; c < 8; ++c) {
-            const int o = 0x10 * c;
+        seq(6, 0x38, {0x07070707, 0x33333333}, 4, 4);
+        for (int c = 0, o = 0; c < 8; ++c, o += 0x10) {
             add(0x08 + o, 0x08, 2, c == 0 ? 0x0201 : c <= 3 ? 0x1211 : 0x11);
             add(0x0E + o, 0x08, 1, c < 4 ? 10 : 1);
             add(0x0E + o, 0x09, 4, 8 + c);
@@ -275,42 +266,21 @@ TEST_F(ScalerStartup, PowerOnSequence)
             add(0x16 + o, 0x6B, 1, 0);
             add(0x16 + o, 0x6C, 2, 8451);
         }
-        const int csc1[9] = {12901, 8192, 0, 61701, 8192, 64002, 0, 8192, 15201};
-        const int csc2[9] = {16384, 50653, 64035, 6966, 23436, 2366, 61781, 52907, 16384};
-        for (int c = 0; c < 8; ++c) {
-            const int o = 0x10 * c;
-            add(0x08 + o, 0x0A, 2, 2198);
-            add(0x08 + o, 0x0C, 2, 2248);
+        for (int o = 0; o < 0x80; o += 0x10) {
+            seq(0x08 + o, 0x0A, {2198, 2248}, 2, 2);
             add(0x08 + o, 0x1D, 1, 64);
-            for (int base : {0x28, 0x30}) {
-                add(0x08 + o, base, 2, 176);
-                add(0x08 + o, base + 2, 2, 2096);
-                add(0x08 + o, base + 4, 2, 82);
-                add(0x08 + o, base + 6, 2, 2242);
-            }
-            add(0x08 + o, 0x40, 2, -1);
-            add(0x08 + o, 0x42, 2, 0);
-            add(0x08 + o, 0x44, 2, -1);
-            add(0x08 + o, 0x46, 2, 2161);
-            for (int r = 0x0A; r <= 0x10; r += 2)
-                add(0x09 + o, r, 2, 255);
+            seq(0x08 + o, 0x28, {176, 2096, 82, 2242, 176, 2096, 82, 2242}, 2, 2);
+            seq(0x08 + o, 0x40, {-1, 0, -1, 2161}, 2, 2);
+            seq(0x09 + o, 0x0A, {255, 255, 255, 255}, 2, 2);
             run(0x0A + o, 0x44, 0x4E, 0);
             add(0x0B + o, 0x5E, 1, 1);
             add(0x0C + o, 0x48, 1, 0);
-            for (int i = 0; i < 9; ++i)
-                add(0x0C + o, 0x49 + 2 * i, 2, csc1[i]);
-            add(0x10 + o, 0x10, 1, 0x80);
-            add(0x10 + o, 0x11, 1, 0x80);
+            seq(0x0C + o, 0x49, {12901, 8192, 0, 61701, 8192, 64002, 0, 8192, 15201}, 2, 2);
+            seq(0x10 + o, 0x10, {0x80, 0x80});
             add(0x10 + o, 0x28, 1, 136);
-            for (int r : {0x29, 0x2B, 0x2D})
-                add(0x10 + o, r, 2, 0);
-            for (int r : {0x2F, 0x31, 0x33})
-                add(0x10 + o, r, 2, 512);
-            for (int i = 0; i < 9; ++i)
-                add(0x10 + o, 0x35 + 2 * i, 2, csc2[i]);
-            add(0x10 + o, 0x47, 1, 0);
-            add(0x10 + o, 0x48, 1, 4);
-            add(0x10 + o, 0x49, 1, 8);
+            seq(0x10 + o, 0x29, {0, 0, 0, 512, 512, 512, 16384, 50653, 64035, 6966, 23436, 2366, 61781, 52907, 16384},
+                2, 2);
+            seq(0x10 + o, 0x47, {0, 4, 8});
             run(0x11 + o, 0x42, 0x4C, 0);
         }
         const long long plane[4] = {0, 0x08800000, 0x11000000, 0x19800000};
@@ -318,58 +288,31 @@ TEST_F(ScalerStartup, PowerOnSequence)
         for (int c = 0; c < 8; ++c) {
             for (int i = 0; i < 4; ++i)
                 add(0x16 + 0x10 * c, 0x1C + 4 * i, 4, plane[i] + 0x2000 * slot[c] + extra[c]);
-            add(0x16 + 0x10 * c, 0x30, 1, 64);
-            add(0x16 + 0x10 * c, 0x31, 1, 64);
+            seq(0x16 + 0x10 * c, 0x30, {64, 64});
         }
-        for (int c = 0; c < 4; ++c) {
-            const int o = 0x10 * c;
+        for (int o = 0; o < 0x40; o += 0x10) {
             add(0x14 + o, 0x0D, 2, 16);
-            for (auto [r, v] : {std::pair{0x16, 1}, {0x17, 1}, {0x18, 2}, {0x19, 8}, {0x22, 0}, {0x23, 0x11}})
-                add(0x14 + o, r, 1, v);
-            add(0x17 + o, 0x58, 4, -1);
-            add(0x17 + o, 0x5B, 4, -1);
+            seq(0x14 + o, 0x16, {1, 1, 2, 8}), seq(0x14 + o, 0x22, {0, 0x11});
+            seq(0x17 + o, 0x58, {-1, -1}, 4, 3);
         }
         if (full) {
-            add(0xFF, 0x02, 1, 0);
-            add(0xFF, 0x04, 1, 0);
-            add(1, 0x26, 1, 0);
-            add(1, 0x08, 1, 48);
-            add(1, 0x09, 4, 0x22222222);
-            add(1, 0x0D, 4, 0x66663445);
-            add(1, 0x11, 4, 0x22222222);
-            run(1, 0x15, 0x18, 119);
-            const int r19[15] = {7, 63, 63, 0, 16, 16, 14, 14, 48, 48, 79, 79, 9, 15, 17};
-            for (int i = 0; i < 15; ++i)
-                add(1, 0x19 + i, 1, r19[i]);
-            add(1, 0x28, 1, 1);
+            seq(0xFF, 0x02, {0}), seq(0xFF, 0x04, {0}), seq(1, 0x26, {0}), seq(1, 0x08, {48});
+            seq(1, 0x09, {0x22222222, 0x66663445, 0x22222222}, 4, 4);
+            seq(1, 0x15, {119, 119, 119, 119, 7, 63, 63, 0, 16, 16, 14, 14, 48, 48, 79, 79, 9, 15, 17, 1});
             add(1, 0x29, 4, 0x88888888);
-            run(1, 0x2D, 0x34, 119);
-            const int r35[11] = {7, 103, 101, 98, 96, 106, 103, 100, 97, 108, 8};
-            for (int i = 0; i < 11; ++i)
-                add(1, 0x35 + i, 1, r35[i]);
-            for (int k = 0; k < 8; ++k)
-                add(1, 0x40 + 3 * k, 3, 0x924924);
-            for (int k = 0; k < 8; ++k)
-                add(1, 0x58 + 3 * k, 3, 0x6DB6DB);
+            seq(1, 0x2D, {119, 119, 119, 119, 119, 119, 119, 119, 7, 103, 101, 98, 96, 106, 103, 100, 97, 108, 8});
+            seq(1, 0x40, {0x924924, 0x924924, 0x924924, 0x924924, 0x924924, 0x924924, 0x924924, 0x924924}, 3, 3);
+            seq(1, 0x58, {0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB}, 3, 3);
             add(1, 0x70, 4, 0x33333333);
-            add(0xFF, 0x02, 1, 136);
-            add(0xFF, 0x02, 1, 200);
-            add(0xFF, 0x04, 1, 97);
+            seq(0xFF, 0x02, {136, 200}, 1, 0), seq(0xFF, 0x04, {97});
         }
         const int band = full ? 76 : 0;   // r = 22 x 27 MHz / 4 MHz = 148
-        for (auto [r, v] : {std::pair{0x7F, 14}, {0x40, 5}, {0x4F, 0x80}, {0x4C, 163}, {0x7F, 13}, {0x5C, 5},
-                            {0x6B, 0x80}, {0x68, 163}, {0x7F, 11}, {0x1C, 0}})
-            add(2, r, 1, v);
-        add(2, 0x0A, 2, 0x11);
-        for (auto [r, v] : {std::pair{0x10, 255}, {0x13, 0x11}, {0x18, band}, {0x1C, 1}})
-            add(2, r, 1, v);
-        add(2, 0x0A, 2, 32785);
-        add(2, 0x7F, 1, 7);
-        add(2, 0x34, 1, 0);
-        add(2, 0x7A, 2, 0x11);
-        for (auto [r, v] : {std::pair{0x28, 255}, {0x2B, 0x11}, {0x78, band}, {0x34, 1}})
-            add(2, r, 1, v);
-        add(2, 0x7A, 2, 32785);
+        seq(2, 0x7F, {14}), seq(2, 0x40, {5}), seq(2, 0x4F, {0x80}), seq(2, 0x4C, {163});
+        seq(2, 0x7F, {13}), seq(2, 0x5C, {5}), seq(2, 0x6B, {0x80}), seq(2, 0x68, {163});
+        seq(2, 0x7F, {11}), seq(2, 0x1C, {0}), add(2, 0x0A, 2, 0x11);
+        seq(2, 0x10, {255}), seq(2, 0x13, {0x11}), seq(2, 0x18, {band}), seq(2, 0x1C, {1}), add(2, 0x0A, 2, 32785);
+        seq(2, 0x7F, {7}), seq(2, 0x34, {0}), add(2, 0x7A, 2, 0x11);
+        seq(2, 0x28, {255}), seq(2, 0x2B, {0x11}), seq(2, 0x78, {band}), seq(2, 0x34, {1}), add(2, 0x7A, 2, 32785);
         return s;
     };
     for (bool full : {true, false}) {
@@ -384,7 +327,8 @@ TEST_F(ScalerStartup, PowerOnSequence)
         for (size_t i = 0; i < std::min(got.size(), want.size()); ++i)
             if (want[i].value < 0 && got[i].bank == want[i].bank && got[i].reg == want[i].reg)
                 got[i].value = -1;
-        EXPECT_EQ(got, want);
+        const auto at = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+        EXPECT_EQ(got, want) << "first difference at byte " << (at.first - got.begin());
     }
     // The transmitter modes' lane orders and widths.
     m.PS_VBOTX_MODE = 1;
