@@ -187,6 +187,30 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
             m.ich_owner[c] = (p.used >> c) & 1 ? 5 : -1;
         EXPECT_EQ(m.check_ich(p.interlaced, 0), p.ich) << std::hex << p.used << " " << p.interlaced;
     }
+    // A pair: the first of (4, 5), (6, 7), (2, 3), (0, 1) with both free.
+    const std::pair<unsigned, int> pairs[] = {{0x00, 4}, {0x10, 6}, {0xF0, 2}, {0xF4, 0}, {0xFE, -1}};
+    for (const auto& [used, ich] : pairs) {
+        for (int c = 0; c < 8; ++c)
+            m.ich_owner[c] = (used >> c) & 1 ? 5 : -1;
+        EXPECT_EQ(m.check_ich(0, 1), ich) << std::hex << used;
+    }
+    // No free pair: the half-free pair (4, 5), else (6, 7), else (0, 1) is completed by moving
+    // its occupant (window 1) to the first free of its targets; (2, 3) is never completed.
+    struct Move {
+        int before[8], after[8];
+        bool moved;
+    } const moves[] = {{{2, -1, 2, 2, 1, -1, 2, 2}, {2, 1, 2, 2, 0, 0, 2, 2}, true},
+                       {{2, 2, -1, 2, 2, 2, -1, 1}, {2, 2, 1, 2, 2, 2, 0, 0}, true},
+                       {{1, -1, 2, -1, 2, 2, 2, 2}, {0, 0, 2, 1, 2, 2, 2, 2}, true},
+                       {{2, 2, -1, 2, 2, 2, 2, 2}, {2, 2, -1, 2, 2, 2, 2, 2}, false}};
+    for (const Move& mv : moves) {
+        std::copy(std::begin(mv.before), std::end(mv.before), std::begin(m.ich_owner));
+        m.g_chg_input[1] = 0;
+        EXPECT_EQ(m.adjust_ich(0, 1, 0), mv.moved ? 0 : -1) << mv.before[0] << mv.before[1];
+        EXPECT_TRUE(std::equal(std::begin(mv.after), std::end(mv.after), std::begin(m.ich_owner)))
+            << mv.before[0] << mv.before[1];
+        EXPECT_EQ(m.g_chg_input[1], mv.moved ? 2 : 0);
+    }
     // An interlaced window finding ICH 0-3 taken: the first of them whose owner is not
     // interlaced (ICH 1, window 2) moves to the lowest free of ICH 4-7 and is re-applied.
     const int taken[8] = {1, 2, 3, 3, 4, -1, -1, -1};
