@@ -423,6 +423,26 @@ TEST_F(ScalerStartup, SignalRoutines)
     m.wait1_pivs(m.c331_fd, 3);
     EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{5, 0x08, 1, 0x08}, {0, 0x29, 1, 0x80}, {5, 0x08, 1, 0},
                                                          {0, 0x29, 1, 0}}));
+    // Polls that never see what they wait for end at their bounds: the receiver lock
+    // (no signal: the frame counter runs out) after 250, the vertical sync after 1 + 45.
+    auto reads = [](int bank, int reg) {
+        int n = 0;
+        for (const auto& f : sim::ScalerModel::frames())
+            n += !f.write && f.bank == bank && f.reg == reg;
+        return n;
+    };
+    sim::SimBoard::setScenario("input3.signal", "0");
+    sim::ScalerModel::setReg(0xB2, 0x60, 0);
+    sim::ScalerModel::clearFrames();
+    m.set_VBORXfrange(m.c331_fd, 1, 60000000, 0);
+    EXPECT_EQ(reads(0xB2, 0x60), 250);
+    sim::SimBoard::setScenario("input1.signal", "1");
+    sim::ScalerModel::setReg(0, 0x10 + 3, 2);   // ICH 3 takes port 1
+    sim::ScalerModel::withholdDoneBits(0x08, 0);
+    sim::ScalerModel::clearFrames();
+    m.wait1_pivs(m.c331_fd, 3);
+    EXPECT_EQ(reads(5, 0x22), 46);
+    sim::ScalerModel::withholdDoneBits(0, 0);
 }
 
 TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)

@@ -80,6 +80,10 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     m.kelApi_initEnvC331();
     ASSERT_EQ(m.wincnt, 3);
     EXPECT_EQ(m.gWininfo[2].x, 960);
+    EXPECT_EQ(m.gWininfo[2].enable, 0);
+    setWord(window(2, 0), 0x0101);   // the enabled byte is the low byte alone
+    m.kelApi_initEnvC331();
+    EXPECT_EQ(m.gWininfo[2].enable, 1);
 
     // A window 10 pixels wider than the panel: the whole table becomes the default layout.
     setWindow(2, 0, 970, 0, 960, 540);
