@@ -780,6 +780,15 @@ TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
     EXPECT_EQ(reg(0x14, 0x2E, 1, ich), 0xEEu);
     m.PI_PORT_INFO[in].STATE = 4;
 
+    // Channels above 3 have no processing stage: nothing is written for them.
+    sim::ScalerModel::clearFrames();
+    for (auto fn : {&c331_manage::set_nr, &c331_manage::set_nr_block, &c331_manage::set_nr_tpx,
+                    &c331_manage::set_nr_hvpx, &c331_manage::set_nr_mosq, &c331_manage::set_diag,
+                    &c331_manage::set_comb, &c331_manage::set_mvflt, &c331_manage::set_ipregs})
+        (m.*fn)(m.c331_fd, 4, in);
+    m.set_ip(m.c331_fd, 4);
+    EXPECT_TRUE(kel_test::chipWrites().empty());
+
     // Motion filter (bank 0x14): the same four values in both groups.
     const unsigned mv[5][4] = {{0, 0, 0, 0}, {4, 4, 8, 8}, {8, 8, 8, 16}, {8, 8, 16, 24}, {16, 16, 24, 31}};
     for (int level = 0; level <= 4; ++level) {
