@@ -334,7 +334,6 @@ TEST_F(ScalerOutput, NoiseReductionRecipes)
     m.PM_TNR[1] = 3;
     m.set_ip(m.c331_fd, 0);
     EXPECT_EQ(reg(0x15, 0x39), 0x5Au);
-    EXPECT_EQ(reg(0x12, 0x0D), 0u);
     // Interlaced: NR enable 0 whatever the levels.
     input(540, 5, 1);
     m.set_ip(m.c331_fd, 0);
@@ -708,28 +707,22 @@ TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
     m.set_nr_hvpx(m.c331_fd, ich, in);
     check(0x15, {{0x6B, 1, 1}, {0x6E, 1, 117}, {0x6F, 1, 201}, {0x6C, 1, 0}, {0x6D, 1, 0}}, "hv 2/0");
 
-    // Mosquito noise (bank 0x15).
-    const Rs mosqCommon = join({{0x09, 1, 1}, {0x0A, 1, 128}, {0x0D, 1, 128}, {0x0B, 1, 56}, {0x0E, 1, 56},
-                                {0x0C, 1, 8}, {0x0F, 1, 8}, {0x2E, 1, 0}},
-                               span(0x2A, 0x2D, 0));
-    const Rs mosq[3] = {
-        join(join(join({{0x10, 1, 63}, {0x11, 1, 63}, {0x16, 1, 63}, {0x17, 1, 63}, {0x1C, 1, 252}, {0x1D, 1, 32},
-                        {0x1E, 1, 213}, {0x1F, 1, 127}, {0x20, 1, 24}, {0x21, 1, 36}, {0x28, 1, 64}, {0x29, 1, 81}},
-                       span(0x12, 0x15, 127)),
-                  span(0x18, 0x1B, 127)),
-             span(0x22, 0x26, 0)),
-        join(join({{0x1C, 1, 252}, {0x1D, 1, 63}, {0x1E, 1, 217}, {0x1F, 1, 255}, {0x20, 1, 24}, {0x28, 1, 64},
-                   {0x29, 1, 0}},
-                  span(0x10, 0x1B, 127)),
-             span(0x21, 0x26, 0)),
-        join(join({{0x1C, 1, 252}, {0x1D, 1, 255}, {0x1E, 1, 217}, {0x1F, 1, 111}, {0x28, 1, 0}, {0x29, 1, 0}},
-                  span(0x10, 0x1B, 127)),
-             span(0x20, 0x26, 0))};
+    // Mosquito noise (bank 0x15), registers 0x09 to 0x2E (-1: 0x27, not written).
+    const int mosq[3][26] = {
+        {63, 63, 127, 127, 127, 127, 63, 63, 127, 127, 127, 127, 252, 32, 213, 127, 24, 36, 0, 0, 0, 0, 0, -1, 64, 81},
+        {127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 252, 63, 217, 255, 24, 0, 0, 0, 0, 0, 0, -1, 64, 0},
+        {127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 252, 255, 217, 111, 0, 0, 0, 0, 0, 0, 0, -1, 0, 0}};
     for (int level = 1; level <= 3; ++level) {
         fill(0x15);
         m.PM_MNR[in] = level;
         m.set_nr_mosq(m.c331_fd, ich, in);
-        check(0x15, join(mosqCommon, mosq[level - 1]), "mosquito " + std::to_string(level));
+        Rs rs = join({{0x09, 1, 1}, {0x0A, 1, 128}, {0x0B, 1, 56}, {0x0C, 1, 8}, {0x0D, 1, 128}, {0x0E, 1, 56},
+                      {0x0F, 1, 8}},
+                     span(0x2A, 0x2E, 0));
+        for (int i = 0; i < 26; ++i)
+            if (mosq[level - 1][i] >= 0)
+                rs.push_back({0x10 + i, 1, unsigned(mosq[level - 1][i])});
+        check(0x15, rs, "mosquito " + std::to_string(level));
     }
 
     // Diagonal interpolation and comb filter (bank 0x14).
