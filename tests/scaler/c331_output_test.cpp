@@ -311,6 +311,16 @@ TEST_F(ScalerOutput, FilterTablesAndChannelControl)
     m.PI_PORT_INFO[0].STATE = 4;
     m.set_mct(m.c331_fd, 2, 0);
     EXPECT_EQ(reg(0, 0x09), 17u);
+    // Modes 22/23 follow input 2, 50/51 input 4 (S from that input's state alone).
+    m.PI_PORT_INFO[2].STATE = 0;
+    m.PI_PORT_INFO[3].STATE = 4;
+    m.PI_PORT_INFO[4].STATE = 1;
+    m.PI_PORT_INFO[5].STATE = 0;
+    for (auto [mode, sync] : {std::pair{22, 1u}, {50, 17u}}) {
+        m.PM_WIN_DBD_MODE[2] = mode;
+        m.set_mct(m.c331_fd, 2, 0);
+        EXPECT_EQ(reg(0, 0x09), sync) << mode;
+    }
 }
 
 TEST_F(ScalerOutput, NoiseReductionRecipes)
