@@ -2,6 +2,7 @@
 // thresholds, interlace classes, V-by-One lanes and a lost signal.
 #include "tests/support/ScalerHarness.h"
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -50,6 +51,16 @@ TEST_F(ScalerInput, MeasurementAndItsUpdateThresholds)
     EXPECT_EQ(std::vector<int>(measured, measured + 5), (std::vector<int>{2200, 1125, 2962, 3333333, 1920}));
     EXPECT_EQ(info.STATE, 4);
     EXPECT_NEAR(m.PI_FV[1], 60.0, 0.01);
+    // The measurement registers are read while held: 0x80 into bank 0 register 0x29 before
+    // the first, 0 after the last.
+    std::vector<std::string> seq;
+    for (const auto& f : sim::ScalerModel::frames())
+        if (f.write && f.bank == 0 && f.reg == 0x29)
+            seq.push_back(f.value == 0x80 ? "hold" : f.value == 0 ? "release" : "?");
+        else if (!f.write && (f.bank == 0xAE || f.bank == 0xAF) && (seq.empty() || seq.back() != "read"))
+            seq.push_back("read");
+    ASSERT_GE(seq.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(seq.begin(), seq.begin() + 3), (std::vector<std::string>{"hold", "read", "release"}));
     EXPECT_EQ(m.PI_ACT[1].HST, 44 + 148);
     EXPECT_EQ(m.PI_ACT[1].HW, 1920);
     EXPECT_EQ(m.PI_ACT[1].VST, 5 + 36);

@@ -593,11 +593,14 @@ TEST_F(ScalerOutput, AWidthLimitedWindowIsReadFromItsCropStart)
 TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
 {
     // The channel's own measurement (bank 0xA8 + 6 x ICH: total less one, active width) sets
-    // the deinterlacer's line buffer: h = total (+ 1, halved, when interlaced) + 32.
+    // the deinterlacer's line buffer: h = total (+ 1, halved, when interlaced) + 32; then
+    // the scan's own settings.
     auto stage = [](int ich) {
         std::vector<kel_test::ChipByte> v;
         for (const kel_test::ChipByte& b : kel_test::chipWrites())
-            if (b.bank == 0x14 + 0x10 * ich && ((b.reg >= 0x08 && b.reg < 0x15) || b.reg == 0x6D || b.reg == 0x6E))
+            if (b.bank == 0x14 + 0x10 * ich &&
+                ((b.reg >= 0x08 && b.reg < 0x15) || b.reg == 0x6D || b.reg == 0x6E || b.reg == 0x2A || b.reg == 0x67 ||
+                 b.reg == 0x68))
                 v.push_back(b);
         return v;
     };
@@ -617,7 +620,10 @@ TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
                                            {0x14, 0x0C, 1, 1},
                                            {0x14, 0x0F, 2, 1920},
                                            {0x14, 0x13, 2, 1080},
-                                           {0x14, 0x11, 2, 41 | 0x8000}}));
+                                           {0x14, 0x11, 2, 41 | 0x8000},
+                                           {0x14, 0x2A, 1, 16},
+                                           {0x14, 0x67, 1, 0},
+                                           {0x14, 0x68, 1, 0}}));
     // Fields of 562 lines on ICH 2: T = 562 + 1, h = 281 + 32; height and start doubled.
     m.ich_owner[2] = 1;
     m.PM_INPUT[1] = 1;
@@ -634,7 +640,10 @@ TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
                                            {0x34, 0x0C, 1, 1},
                                            {0x34, 0x0F, 2, 1920},
                                            {0x34, 0x13, 2, 1080},
-                                           {0x34, 0x11, 2, 40 | 0x8000}}));
+                                           {0x34, 0x11, 2, 40 | 0x8000},
+                                           {0x34, 0x2A, 1, 32},
+                                           {0x34, 0x67, 1, 8},
+                                           {0x34, 0x68, 1, 4}}));
 }
 
 TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
@@ -783,7 +792,18 @@ TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
     EXPECT_EQ(reg(0x14, 0x2E, 1, ich), 0xEEu);
     m.PI_PORT_INFO[in].STATE = 4;
 
-    // Channels above 3 have no processing stage: nothing is written for them.
+    // Switched off (state 3 or below): the enables and the coefficient registers cleared,
+    // and nothing else.
+    fill(0x14);
+    m.PI_PORT_INFO[in].STATE = 3;
+    m.set_comb(m.c331_fd, ich, in);
+    m.set_diag(m.c331_fd, ich, in);
+    m.set_mvflt(m.c331_fd, ich, in);
+    check(0x14, join(join(span(0x50, 0x5F, 0), span(0x1A, 0x21, 0)), {{0x3B, 1, 0}, {0x15, 1, 0}}), "off");
+    check(0x14, {{0x3C, 1, 0xEE}, {0x60, 1, 0xEE}, {0x16, 1, 0xEE}, {0x22, 1, 0xEE}}, "off, untouched");
+    m.PI_PORT_INFO[in].STATE = 4;
+
+
     sim::ScalerModel::clearFrames();
     for (auto fn : {&c331_manage::set_nr, &c331_manage::set_nr_block, &c331_manage::set_nr_tpx,
                     &c331_manage::set_nr_hvpx, &c331_manage::set_nr_mosq, &c331_manage::set_diag,

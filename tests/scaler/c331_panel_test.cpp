@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <vector>
 
 namespace {
 using ScalerPanel = kel_test::ScalerHarness;
@@ -109,6 +110,25 @@ TEST_F(ScalerPanel, RegisterSequenceOfOneChannel)
     EXPECT_EQ(m.PS_VBOTX_LAYOUT, 0);
     EXPECT_EQ(m.PS_PANEL_HW, 2 * 596);
     EXPECT_EQ(m.PS_PANEL_VW, 1000);
+
+    // The 2K2K30 bandwidth (never chosen by the set-up itself): splitter starts and widths
+    // cleared, transmitter values 5 and 76, its own lane order, second value 153.
+    const uint32_t lanesBySplice[6] = {0x32103210, 0x76543210, 0x76543210, 0x76543210, 0x32103210, 0x76543210};
+    for (int splice = 0; splice < 6; ++splice) {
+        const uint32_t lanes = lanesBySplice[splice];
+        m.pnl.bw = 1;
+        m.pnl.splice = splice;
+        for (int r : {0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x36, 0x37, 0x38, 0x39, 0x3A})
+            sim::ScalerModel::setReg(3, r, 0xEE);
+        m.kelApi_c331InitRegPanel();
+        for (int r : {0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x36, 0x37, 0x38, 0x39, 0x3A})
+            EXPECT_EQ(reg(3, r), 0u) << std::hex << r;
+        const unsigned b2[4] = {reg(2, 0x08), reg(2, 0x78), reg(2, 0x18), reg(2, 0x30)};
+        EXPECT_EQ(std::vector<unsigned>(b2, b2 + 4), (std::vector<unsigned>{5, 5, 76, 76}));
+        EXPECT_EQ(reg(3, 0x55, 4), lanes) << splice;
+        EXPECT_EQ(reg(0, 0x48) * 1000 + reg(0, 0x4D), 153153u);
+        EXPECT_EQ(reg(0, 0x4B) * 1000 + reg(0, 0x50), 11011u);
+    }
 }
 
 TEST_F(ScalerPanel, OutputOneLargerThanTheScreenIsClampedToIt)

@@ -191,13 +191,17 @@ TEST_F(ScalerStartup, DefaultModeSetRaisesTheFlagsOfWhatChanged)
     EXPECT_EQ(m.g_chg_dbd[2], 1);
     EXPECT_EQ(m.g_chg_dbd[0], 0);
     EXPECT_EQ(m.g_chg_overlay, 1);
+    EXPECT_EQ(m.g_chg_priority, 1);
+    EXPECT_EQ(m.g_chg_osd, 1);
+    EXPECT_EQ(m.g_chg_attr[0] * 10 + m.g_chg_attr[3], 1);   // window 3's attribute bit 0 is 1
+    EXPECT_EQ(m.g_chg_fade[0], 1);                          // fade times of 60
     // Loading the same set again changes nothing.
     m.load_param();
     for (int w = 0; w < 6; ++w) {
         EXPECT_EQ(m.g_chg_input[w], 0);
         EXPECT_EQ(m.g_chg_shape[w], 0);
     }
-    EXPECT_EQ(m.g_chg_overlay, 0);
+    EXPECT_EQ(m.g_chg_overlay + m.g_chg_priority + m.g_chg_osd + m.g_chg_attr[3] + m.g_chg_fade[0], 0);
 }
 
 TEST_F(ScalerStartup, PowerOnSequence)

@@ -132,11 +132,12 @@ TEST_F(ScalerWindows, PresetLayouts)
     m.pnl.ochW = 2048;
     m.pnl.ochH = 2160;
     m.kelApi_MultiWinInit();
-    EXPECT_EQ(m.mwin_rect[9][1].y, 1080);
-    EXPECT_EQ(m.mwin_rect[9][1].height, 3240);
-    EXPECT_EQ(m.mwin_rect[9][2].y, 4320);
-    EXPECT_EQ(m.mwin_rect[9][2].height, 980);
-    EXPECT_EQ(m.mwin_rect[9][5].x, 1024);
+    const int column[6][4] = {{0, 0, 2048, 2160},    {0, 1080, 2048, 3240}, {0, 4320, 2048, 980},
+                              {0, 5400, 2048, 1080}, {0, 6480, 924, 1080},  {1024, 6480, 1024, 1080}};
+    for (int i = 0; i < 6; ++i) {
+        const ST_MWIN_RECT& r = m.mwin_rect[9][i];
+        EXPECT_EQ(std::vector<int>({r.x, r.y, r.width, r.height}), std::vector<int>(column[i], column[i] + 4)) << i;
+    }
 }
 
 TEST_F(ScalerWindows, InputChannelDemandAndMoves)
@@ -154,6 +155,16 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     active(3, 0, 40);
     EXPECT_EQ(m.check_ich_all(3), -1);
     EXPECT_EQ(m.set_input(3, 0), 2);
+
+    // Joined inputs: 2 channels for modes up to 29, 3 up to 39, 4 up to 51; above, none.
+    for (auto [mode, need] : {std::pair{21, 2}, {29, 2}, {30, 3}, {39, 3}, {40, 4}, {51, 4}, {52, 0}}) {
+        for (int w = 0; w < 6; ++w)
+            m.PM_WIN_SHAPE[w][0] = m.PM_WIN_SHAPE[w][1] = 0;
+        std::fill(std::begin(m.ich_owner), std::end(m.ich_owner), -1);
+        active(0, 0, mode);
+        EXPECT_EQ(m.set_input(0, 0), need ? 0 : 2) << mode;
+        EXPECT_EQ(std::count(std::begin(m.ich_owner), std::end(m.ich_owner), 0), need) << mode;
+    }
 
     // A V-by-One window when only channels 0 and 2 are free: the owner of channel 1 moves
     // to 2 and is re-applied; the pair 0-1 goes to the new window.
@@ -307,6 +318,24 @@ TEST_F(ScalerWindows, InputWindowCropAndInterlace)
     // Margins that eat the whole width fall back to the whole line from 0.
     EXPECT_EQ(m.IWIN[0].HW, 1920);
     EXPECT_EQ(m.IWIN[0].HST, 0);
+    // Joined inputs: the joined size from the ports' sizes, from (0, 0).
+    const int widths[6] = {100, 200, 400, 800, 1600, 3200};
+    for (int q = 0; q < 6; ++q) {
+        m.PI_ACT[q] = {7, widths[q], 5, widths[q] / 10};
+        m.PI_PORT_INFO[q].STATE = 4;
+        m.PI_PORT_INFO[q].IP = 0;
+    }
+    m.PM_INPUT[0] = 2;
+    const int joined[][3] = {{1, 400, 40},    {20, 300, 10},  {21, 100, 30},  {22, 1200, 40},  {23, 400, 120},
+                             {30, 700, 10},   {40, 1500, 10}, {41, 300, 50},  {50, 4800, 160}, {51, 1600, 480}};
+    for (const auto& j : joined) {
+        m.PM_WIN_DBD_MODE[0] = j[0];
+        m.calc_iwin2(0);
+        EXPECT_EQ(std::vector<int>({m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}),
+                  std::vector<int>({0, j[1], 0, j[2]}))
+            << j[0];
+    }
+    m.PM_WIN_DBD_MODE[0] = 0;
     // No input (port 6) and an unknown one (255): no input window.
     for (int port : {6, 255}) {
         m.PM_INPUT[0] = port;
@@ -331,6 +360,17 @@ TEST_F(ScalerWindows, StitchingRoles)
     win = 2;
     EXPECT_EQ(m.check_stitching_win(&win, &partner), 0);
     EXPECT_EQ(partner, -1);
+    // A change of stitching re-lays the window out; the second change flag is consumed.
+    for (int w = 0; w < 6; ++w)
+        m.g_chg_shape[w] = m.g_chg_stitch[w][0] = m.g_chg_stitch[w][1] = 0;
+    m.g_chg_stitch[0][1] = 1;
+    m.g_chg_stitch[2][1] = 1;
+    m.g_chg_stitch[3][0] = 1;
+    m.check_stitching_chg();
+    EXPECT_EQ(m.g_chg_shape[0] * 100 + m.g_chg_shape[2] * 10 + m.g_chg_shape[3], 111);
+    EXPECT_EQ(m.g_chg_shape[4], 0);
+    EXPECT_EQ(m.g_chg_stitch[2][1], 0);
+    EXPECT_EQ(m.g_chg_stitch[3][0], 1);
 }
 
 TEST_F(ScalerWindows, OutputChannelAllocation)
