@@ -382,6 +382,13 @@ TEST_F(ScalerOutput, AnUpdateThatNeverComesEndsTheOperationOnce)
     // One wait of 70,000 polls of 1 ms, then the 121 other steps go on without waiting.
     EXPECT_GE(spent, 70000000u);
     EXPECT_LT(spent, 71000000u);
+    // A wait that is answered: request bit and update request, then both back to 0; there
+    // is no output channel 8 to wait for.
+    sim::ScalerModel::clearFrames();
+    m.wait1_povs(m.c331_fd, 2);
+    m.wait1_povs(m.c331_fd, 8);
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{5, 0x09, 1, 0x04}, {0, 0x29, 1, 0x80}, {5, 0x09, 1, 0},
+                                                         {0, 0x29, 1, 0}}));
     // The next operation starts clean: with the bit back, nothing waits long.
     sim::ScalerModel::withholdDoneBits(0, 0);
     m.g_chg_output[0] = 1;
@@ -512,7 +519,15 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
     // ICH b runs two fields behind: it is held once it reaches ICH a's field, which takes
     // field time, not a burst of reads.
     sim::ScalerModel::setFieldPhase(0x47 + b, 2);
+    const unsigned before = reg(0x16, 0x66, 3, a);
     freeze();
+    // Both windows write in the first window's record, its spare swapped in; every output
+    // channel of theirs reads the spare alone.
+    const unsigned order = reg(0x16, 0x66, 3, a);
+    EXPECT_NE(order, before);
+    EXPECT_EQ(reg(0x16, 0x66, 3, b), order);
+    for (int och : {0, 1})
+        EXPECT_EQ(reg(0x16, 0x6C, 2, och), ((order >> 16) & 7) * 0x1111u) << och;
     int aField = -1, bField = -1;
     bool held = false;
     for (const auto& f : sim::ScalerModel::frames()) {
@@ -706,6 +721,10 @@ TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
 
     // Temporal noise (bank 0x12).
     const unsigned tpx[3][7] = {{18, 20, 24, 27, 28, 29, 30}, {17, 18, 20, 22, 24, 26, 28}, {0, 8, 12, 16, 20, 24, 28}};
+    fill(0x12);
+    m.PM_TNR[in] = 0;   // off: the enable alone
+    m.set_nr_tpx(m.c331_fd, ich, in);
+    check(0x12, {{0x08, 1, 0}, {0x09, 1, 0xEE}}, "temporal 0");
     for (int level = 1; level <= 3; ++level) {
         fill(0x12);
         m.PM_TNR[in] = level;
@@ -858,4 +877,20 @@ TEST_F(ScalerOutput, ADualCaptureStoresItsSecondPartRightAfterTheFirst)
         EXPECT_EQ(first, mode == 2 ? 4 : 0) << mode;
         EXPECT_EQ(second - first, bytesFor(mode, part)) << mode;
     }
+}
+
+TEST_F(ScalerOutput, AReducedWindowIsReadFromItsReducedCropTop)
+{
+    // 1080 lines cropped 100 from the top and shown 540 high: g = ((540 - 1) << 16) / (980 - 1)
+    // + 1; the read starts (((g x 99) >> 16) + 1) lines of 64 KiB in, one line back.
+    twoCellWindow();
+    setWindow(0, 1, 0, 0, 1920, 540);
+    relayout();
+    m.PM_INPUT_OFFSET_EN[0] = 1;
+    m.PM_INPUT_OFFSET[0][2] = 100;
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.ich_list[0][0], 0);
+    const int64_t g = ((540 - 1) << 16) / (980 - 1) + 1;
+    EXPECT_EQ(reg(0x11, 0x4C, 2), unsigned(g));
+    EXPECT_EQ(reg(0x16, 0x08, 4, 0), unsigned((((g * 99) >> 16) + 1 - 1) * 64 * 1024));
 }

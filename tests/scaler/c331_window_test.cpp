@@ -151,6 +151,14 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
         EXPECT_GE(m.ich_owner[c], 0) << c;
     EXPECT_EQ(m.ich_list[4][1], m.ich_list[4][0] + 1);   // a V-by-One port takes a pair
 
+    // Four V-by-One windows take all eight; a fifth window without an input takes none.
+    for (int w = 0; w < 5; ++w)
+        active(w, w < 4 ? 4 + w % 2 : 6);
+    m.PM_WIN_SHAPE[5][0] = 0;
+    EXPECT_EQ(m.check_ich_all(4), 8);
+    for (int w = 0; w < 6; ++w)
+        active(w, w);
+
     // Three single windows, a four-port DBD window and a V-by-One window: 9 is too many.
     active(3, 0, 40);
     EXPECT_EQ(m.check_ich_all(3), -1);
@@ -280,9 +288,13 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
     m.PM_WIN_SHAPE[0][0] = 2;
     m.PM_WIN_SHAPE[0][1] = 1;
     m.PM_WIN_OFFSET[0][0] = m.PM_WIN_OFFSET[0][1] = 100;
+    m.PM_WIN_OFFSET[0][2] = 30;
+    m.PM_WIN_OFFSET[0][3] = 50;
     m.calc_owin2(0);
-    EXPECT_EQ(m.OWIN[0].HST, 100);
-    EXPECT_EQ(m.OWIN[0].HW, 3640);
+    EXPECT_EQ(std::vector<int>({m.OWIN[0].HST, m.OWIN[0].HW, m.OWIN[0].VST, m.OWIN[0].VW}),
+              std::vector<int>({100, 3640, 30, 1000}));
+    m.PM_WIN_OFFSET[0][2] = m.PM_WIN_OFFSET[0][3] = 0;
+    m.calc_owin2(0);
     _ImageWindowDef2_St sl[8];
     m.calc_oact(m.OWIN[0], sl, 0);
     EXPECT_EQ(sl[0].hst, 100);
