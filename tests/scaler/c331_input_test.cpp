@@ -2,6 +2,9 @@
 // thresholds, interlace classes, V-by-One lanes and a lost signal.
 #include "tests/support/ScalerHarness.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 using ScalerInput = kel_test::ScalerHarness;
 } // namespace
@@ -43,10 +46,21 @@ TEST_F(ScalerInput, MeasurementAndItsUpdateThresholds)
     const PI_PORT_INFO_st& info = m.PI_PORT_INFO[1];
     EXPECT_EQ(m.PI_UPDATE[1], 1);
     EXPECT_EQ(info.NOSIG, 0);
-    EXPECT_EQ(info.HTOTAL, 2200);
-    EXPECT_EQ(info.VTOTAL, 1125);
+    // The chip counts in 200 MHz clocks: a frame of 1/60 s, a line of 1/1125 of it.
+    const int measured[5] = {info.HTOTAL, info.VTOTAL, info.FHW, info.FVM, info.ACTHW};
+    EXPECT_EQ(std::vector<int>(measured, measured + 5), (std::vector<int>{2200, 1125, 2962, 3333333, 1920}));
     EXPECT_EQ(info.STATE, 4);
     EXPECT_NEAR(m.PI_FV[1], 60.0, 0.01);
+    // The measurement registers are read while held: 0x80 into bank 0 register 0x29 before
+    // the first, 0 after the last.
+    std::vector<std::string> seq;
+    for (const auto& f : sim::ScalerModel::frames())
+        if (f.write && f.bank == 0 && f.reg == 0x29)
+            seq.push_back(f.value == 0x80 ? "hold" : f.value == 0 ? "release" : "?");
+        else if (!f.write && (f.bank == 0xAE || f.bank == 0xAF) && (seq.empty() || seq.back() != "read"))
+            seq.push_back("read");
+    ASSERT_GE(seq.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(seq.begin(), seq.begin() + 3), (std::vector<std::string>{"hold", "read", "release"}));
     EXPECT_EQ(m.PI_ACT[1].HST, 44 + 148);
     EXPECT_EQ(m.PI_ACT[1].HW, 1920);
     EXPECT_EQ(m.PI_ACT[1].VST, 5 + 36);
@@ -121,6 +135,9 @@ TEST_F(ScalerInput, VByOneLanesAndAZeroLaneRecord)
     m.load_hdmi();
     m.check_input_port(m.c331_fd);
     EXPECT_EQ(reg(2, 0x51 + 0x1C), 0x80u);
+    const PI_PORT_INFO_st& vbo = m.PI_PORT_INFO[5];
+    const int measured[5] = {vbo.HTOTAL, vbo.VTOTAL, vbo.FHW, vbo.FVM, vbo.ACTHW};
+    EXPECT_EQ(std::vector<int>(measured, measured + 5), (std::vector<int>{2200, 1125, 2962, 3333333, 1920}));
     EXPECT_EQ(m.PI_PORT_INFO[5].STATE, 4);
     EXPECT_EQ(reg(2, 0x4C + 0x1C) & 0x08, 0u);
 }

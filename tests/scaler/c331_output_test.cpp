@@ -2,7 +2,9 @@
 // filter tables, channel control, the deinterlacer's noise-reduction recipes and a chip
 // that never takes an output update.
 #include "tests/support/ScalerHarness.h"
+#include "tests/support/ScalerLog.h"
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -195,32 +197,130 @@ TEST_F(ScalerOutput, LayerRoutingOrderAndCoefficients)
 
 TEST_F(ScalerOutput, FilterTablesAndChannelControl)
 {
-    EXPECT_EQ(c331_manage::shrink_filter_index(32768), 4);
-    EXPECT_EQ(c331_manage::shrink_filter_index(32769), 6);
-    EXPECT_EQ(c331_manage::shrink_filter_index(0), 44);
-    EXPECT_EQ(c331_manage::shrink_filter_index(65001), 44);
-    EXPECT_EQ(c331_manage::shrink_filter_index(13108), 2);
-    m.set_lut_hshrnk(m.c331_fd, 50000, 2, 1);
-    EXPECT_EQ(reg(0, 0x79), 17u);
-    EXPECT_EQ(writes(0, 0x7A).back(), 135u + 8);
-    m.set_lut_vshrnk_4sym(m.c331_fd, 70000, 1, 0);   // row 9
-    EXPECT_EQ(reg(0x21, 0x70), 252u);
-    EXPECT_EQ(reg(0x21, 0x7F), 64u);
-    m.set_lut_vshrnk_4sym(m.c331_fd, 40000, 1, 0);   // above 39321: row 5
-    EXPECT_EQ(reg(0x21, 0x70), 253u);
+    using kel_test::bytesOf;
+    using kel_test::chipWrites;
+    // Shrink filter index by ratio, at both ends of every step, through the loader.
+    const std::pair<int, int> index[] = {{0, 44},      {1, 1},      {13107, 1},  {13108, 2},  {26214, 2},
+                                         {26215, 4},   {32768, 4},  {32769, 6},  {39321, 6},  {39322, 8},
+                                         {45875, 8},   {45876, 12}, {49152, 12}, {49153, 17}, {52428, 17},
+                                         {52429, 22},  {55705, 22}, {55706, 27}, {58982, 27}, {58983, 32},
+                                         {62259, 32},  {62260, 38}, {65000, 38}, {65001, 44}};
+    int ch = 0;
+    for (const auto& [ratio, idx] : index) {
+        ch = (ch + 3) % 8;
+        sim::ScalerModel::clearFrames();
+        m.set_lut_hshrnk(m.c331_fd, ratio, ch, ch % 2);
+        auto want = bytesOf({{0, 0x79, 1, uint32_t(idx)}, {0, 0x7A, 1, uint32_t(131 + 4 * ch)}});
+        if (ch % 2)
+            want.push_back({0, 0x7A, 135 + 4 * ch});
+        EXPECT_EQ(chipWrites(), want) << ratio;
+    }
+    sim::ScalerModel::clearFrames();
+    m.set_lut_hzoom(m.c331_fd, 40000, 3);
+    m.set_lut_vshrnk(m.c331_fd, 40000, 5);
+    m.ich_owner[0] = -1;
+    m.set_lut_vshrnk(m.c331_fd, 70000, 0);   // a channel whose mode is below 4: one slot
+    m.ich_owner[2] = 0;
+    m.PM_INPUT[0] = 1;
+    m.PI_PORT_INFO[1].STATE = 4;
+    m.set_lut_vshrnk(m.c331_fd, 1, 2);       // mode 4: the pair's two slots
+    EXPECT_EQ(chipWrites(), bytesOf({{0, 0x79, 1, 46}, {0, 0x7A, 1, 141}, {0, 0x79, 1, 8}, {0, 0x7A, 1, 154},
+                                     {0, 0x7A, 1, 158}, {0, 0x79, 1, 44}, {0, 0x7A, 1, 130}, {0, 0x79, 1, 1},
+                                     {0, 0x7A, 1, 138}, {0, 0x7A, 1, 142}}));
 
-    // A window on input 4 with channels 3 and 5.
+    // Vertical 4-tap shrink rows by ratio.
+    const int rows[10][16] = {{},
+                              {13, 14, 14, 14, 15, 15, 16, 20, 16, 16, 16, 18, 19, 19, 19, 24},
+                              {10, 11, 12, 13, 14, 15, 16, 20, 17, 17, 18, 19, 20, 21, 21, 24},
+                              {6, 8, 9, 11, 12, 14, 15, 19, 18, 19, 20, 21, 23, 23, 25, 26},
+                              {1, 3, 5, 8, 10, 12, 15, 17, 19, 21, 22, 24, 27, 28, 29, 30},
+                              {253, 255, 0, 3, 6, 10, 13, 16, 20, 23, 26, 29, 32, 32, 34, 32},
+                              {248, 249, 252, 255, 1, 5, 10, 13, 20, 25, 29, 33, 38, 41, 42, 38},
+                              {246, 245, 246, 248, 252, 0, 5, 10, 18, 26, 33, 40, 45, 49, 51, 44},
+                              {247, 244, 242, 243, 245, 250, 0, 5, 15, 25, 35, 45, 54, 57, 58, 54},
+                              {252, 247, 243, 241, 241, 244, 249, 0, 9, 21, 35, 47, 57, 64, 66, 64}};
+    const std::pair<int, int> rowOf[] = {{70000, 9}, {62260, 9}, {62259, 8}, {58983, 8}, {58982, 7}, {52429, 7},
+                                         {52428, 6}, {45876, 6}, {45875, 5}, {39322, 5}, {39321, 4}, {32769, 4},
+                                         {32768, 3}, {26215, 3}, {26214, 2}, {13108, 2}, {13107, 1}, {0, 1}};
+    for (const auto& [ratio, row] : rowOf) {
+        ch = (ch + 5) % 8;
+        for (int r = 0x68; r < 0x80; ++r)
+            for (int bank : {0x11, 0x21})
+                sim::ScalerModel::setReg(bank + 0x10 * ch, r, 0xEE);
+        m.set_lut_vshrnk_4sym(m.c331_fd, ratio, ch, ch % 2);
+        for (int i = 0; i < 24; ++i) {
+            const unsigned v = i < 8 ? 0u : unsigned(rows[row][i - 8]);
+            EXPECT_EQ(reg(0x11, 0x68 + i, 1, ch), v) << ratio << " #" << i;
+            EXPECT_EQ(reg(0x21, 0x68 + i, 1, ch), ch % 2 ? v : 0xEEu) << ratio << " #" << i;
+        }
+    }
+
+    // Write-side packing codes of a window's channels.
+    m.ich_list[2][0] = 3;
+    m.ich_list[2][1] = 6;
+    m.ich_list[2][2] = -1;
+    for (auto [mode, code] : {std::pair{0, 0u}, {1, 128u}, {2, 1u}, {3, 17u}}) {
+        m.PM_MEM_WMODE[2] = mode;
+        m.set_iscwct(m.c331_fd, 2);
+        EXPECT_EQ(reg(0, 0x71 + 3), code);
+        EXPECT_EQ(reg(0, 0x71 + 6), code);
+    }
+
+    // Channel control. A window on input 4 with channels 3 and 5: both take the input's sync,
+    // the second follows the first.
     m.PM_INPUT[2] = 4;
     m.PM_WIN_DBD_MODE[2] = 0;
     m.PI_PORT_INFO[4].STATE = 1;
-    m.ich_list[2][0] = 3;
     m.ich_list[2][1] = 5;
-    m.ich_list[2][2] = -1;
     m.set_mct(m.c331_fd, 2, 0);
     EXPECT_EQ(reg(0, 0x08 + 3), 17u);
     EXPECT_EQ(reg(0, 0x08 + 5), 17u);
     EXPECT_EQ(reg(0x40, 0x09), 1u);
     EXPECT_EQ(reg(0x60, 0x09), 11u);
+    // A window on input 1 (state 4: S = 17) with channels 1 and 3, by mode, block noise
+    // reduction, other levels and scan: the channel's sync (S | motion), its field flag,
+    // and the NR enable, written only when it changes and not kept.
+    m.ich_list[2][0] = 1;
+    m.ich_list[2][1] = 3;
+    m.PM_INPUT[2] = 1;
+    struct Step {
+        int mode, bnr, hnr, ip;
+        unsigned sync, field;
+        int nrWritten;   // -1: not written
+        unsigned nr;
+    } const steps[] = {{0, 0, 0, 0, 17, 1, -1, 0xEE}, {0, 0, 2, 0, 31, 1, 1, 1}, {0, 1, 0, 1, 31, 0, -1, 1},
+                       {1, 0, 0, 0, 17, 1, 0, 0},     {1, 1, 0, 0, 31, 1, 3, 3}};
+    sim::ScalerModel::setReg(0x25, 0x08, 0xEE);
+    for (const Step& st : steps) {
+        m.PM_BNR[1] = st.bnr;
+        m.PM_HNR[1] = st.hnr;
+        m.PI_PORT_INFO[1].IP = st.ip;
+        sim::ScalerModel::clearFrames();
+        m.set_mct(m.c331_fd, 2, st.mode);
+        auto want = bytesOf({{0, 0x09, 1, st.sync}, {0x20, 0x09, 1, st.field}});
+        if (st.nrWritten >= 0)
+            want.push_back({0x25, 0x08, st.nrWritten});
+        const auto tail = bytesOf({{0, 0x0B, 1, 17}, {0x40, 0x09, 1, 9}});
+        want.insert(want.end(), tail.begin(), tail.end());
+        EXPECT_EQ(chipWrites(), want) << st.mode << st.bnr << st.hnr << st.ip;
+        EXPECT_EQ(reg(0x25, 0x08), st.nr);
+    }
+    // Joined inputs take no motion value on their first channel.
+    m.PM_WIN_DBD_MODE[2] = 20;
+    m.PM_HNR[0] = 1;
+    m.PI_PORT_INFO[0].STATE = 4;
+    m.set_mct(m.c331_fd, 2, 0);
+    EXPECT_EQ(reg(0, 0x09), 17u);
+    // Modes 22/23 follow input 2, 50/51 input 4 (S from that input's state alone).
+    m.PI_PORT_INFO[2].STATE = 0;
+    m.PI_PORT_INFO[3].STATE = 4;
+    m.PI_PORT_INFO[4].STATE = 1;
+    m.PI_PORT_INFO[5].STATE = 0;
+    for (auto [mode, sync] : {std::pair{22, 1u}, {50, 17u}}) {
+        m.PM_WIN_DBD_MODE[2] = mode;
+        m.set_mct(m.c331_fd, 2, 0);
+        EXPECT_EQ(reg(0, 0x09), sync) << mode;
+    }
 }
 
 TEST_F(ScalerOutput, NoiseReductionRecipes)
@@ -232,12 +332,10 @@ TEST_F(ScalerOutput, NoiseReductionRecipes)
         m.PI_PORT_INFO[1].STATE = state;
         m.PI_PORT_INFO[1].IP = ip;
     };
-    // 1080p with block noise reduction 2: the 1080p recipe, NR enable 3.
+    // 1080p with block noise reduction 2: NR enable 3.
     input(1080, 4, 0);
     m.PM_BNR[1] = 2;
     m.set_ip(m.c331_fd, 0);
-    EXPECT_EQ(reg(0x15, 0x3B), 160u);
-    EXPECT_EQ(reg(0x15, 0x54, 2), 768u);
     EXPECT_EQ(reg(0x15, 0x08), 3u);
     // 600 lines: no block recipe (0x39 keeps its value), the others still apply.
     sim::ScalerModel::setReg(0x15, 0x39, 0x5A);
@@ -246,15 +344,10 @@ TEST_F(ScalerOutput, NoiseReductionRecipes)
     m.PM_TNR[1] = 3;
     m.set_ip(m.c331_fd, 0);
     EXPECT_EQ(reg(0x15, 0x39), 0x5Au);
-    EXPECT_EQ(reg(0x12, 0x0D), 0u);
-    EXPECT_EQ(reg(0x12, 0x13), 28u);
-    // Interlaced: NR enable 0 whatever the levels; 1080i film-mode recipe of state 5.
+    // Interlaced: NR enable 0 whatever the levels.
     input(540, 5, 1);
     m.set_ip(m.c331_fd, 0);
     EXPECT_EQ(reg(0x15, 0x08), 0u);
-    EXPECT_EQ(reg(0x14, 0x2E), 26u);
-    EXPECT_EQ(reg(0x14, 0x2C), 51u);
-    EXPECT_EQ(reg(0x15, 0x6A), 48u);
     EXPECT_EQ(reg(0x16, 0x5B), 1u);
     // Progressive state 2: processing off, every NR enable cleared.
     sim::ScalerModel::setReg(0x15, 0x70, 9);
@@ -289,6 +382,13 @@ TEST_F(ScalerOutput, AnUpdateThatNeverComesEndsTheOperationOnce)
     // One wait of 70,000 polls of 1 ms, then the 121 other steps go on without waiting.
     EXPECT_GE(spent, 70000000u);
     EXPECT_LT(spent, 71000000u);
+    // A wait that is answered: request bit and update request, then both back to 0; there
+    // is no output channel 8 to wait for.
+    sim::ScalerModel::clearFrames();
+    m.wait1_povs(m.c331_fd, 2);
+    m.wait1_povs(m.c331_fd, 8);
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{5, 0x09, 1, 0x04}, {0, 0x29, 1, 0x80}, {5, 0x09, 1, 0},
+                                                         {0, 0x29, 1, 0}}));
     // The next operation starts clean: with the bit back, nothing waits long.
     sim::ScalerModel::withholdDoneBits(0, 0);
     m.g_chg_output[0] = 1;
@@ -419,7 +519,15 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
     // ICH b runs two fields behind: it is held once it reaches ICH a's field, which takes
     // field time, not a burst of reads.
     sim::ScalerModel::setFieldPhase(0x47 + b, 2);
+    const unsigned before = reg(0x16, 0x66, 3, a);
     freeze();
+    // Both windows write in the first window's record, its spare swapped in; every output
+    // channel of theirs reads the spare alone.
+    const unsigned order = reg(0x16, 0x66, 3, a);
+    EXPECT_NE(order, before);
+    EXPECT_EQ(reg(0x16, 0x66, 3, b), order);
+    for (int och : {0, 1})
+        EXPECT_EQ(reg(0x16, 0x6C, 2, och), ((order >> 16) & 7) * 0x1111u) << och;
     int aField = -1, bField = -1;
     bool held = false;
     for (const auto& f : sim::ScalerModel::frames()) {
@@ -441,4 +549,348 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
     sim::ScalerModel::setStuckBits(0xAB, 0x47 + b, 0x0C);
     freeze();
     EXPECT_EQ(writes(0x10 + 0x10 * b, 0x09), (std::vector<unsigned>{2}));
+}
+
+TEST_F(ScalerOutput, InterlacedFieldsAreJoinedOnTheFirstFourChannels)
+{
+    // 1080i fields of 540 lines on ICH 0 shown 540 lines high: the input side sees 1080
+    // lines and halves them, ((540 - 1) << 16) / (1080 - 1) + 1, in packing 2.
+    twoCellWindow();
+    setWindow(0, 1, 0, 0, 1920, 540);
+    publish(1, 1920, 540, 2200, 562, 60, 1);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.ich_list[0][0], 0);
+    EXPECT_EQ(m.IWIN[0].VW, 1080);
+    EXPECT_EQ(reg(0x11, 0x49), 0x84u);
+    EXPECT_EQ(reg(0x11, 0x4C, 2), 32738u);
+    EXPECT_EQ(m.PM_MEM_WMODE[0], 2);
+}
+
+TEST_F(ScalerOutput, TheTopPhaseOfAnEnlargedCellStaysTheLargest)
+{
+    // 3794 pixels enlarged to 3800 from x = 6: f = 65433; cell 1 starts at output pixel 1914,
+    // input 1910, read from 1906, start index 1910, whose fraction 65414 / 256 rounds to 256:
+    // the phase register holds 255, not 256 cut to 0.
+    twoCellWindow(3794);
+    setWindow(0, 1, 6, 0, 3800, 1080);
+    relayout();
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.PM_WIN_NUM[1], 0);
+    EXPECT_EQ(reg(0x0A, 0x49, 2, 1), 65433u);
+    EXPECT_EQ(reg(0x0A, 0x47, 1, 1), 255u);
+    EXPECT_EQ(reg(0x0A, 0x48, 1, 1), 255u);
+    EXPECT_EQ(reg(0x08, 0x40, 2, 1), unsigned(m.PS_ACTHST - 4));
+}
+
+TEST_F(ScalerOutput, AWidthLimitedWindowIsReadFromItsCropStart)
+{
+    // Transmitter mode 2 (four cells in a row): 3640 cropped pixels shown 3840 wide and
+    // twice as high are reduced to 2176 on the input side; the output side reads the
+    // stored picture from the crop start, 200 pixels in.
+    twoCellWindow();
+    ASSERT_EQ(m.PS_VBOTX_MODE, 2);
+    publish(1, 3840, 540, 4400, 600, 60);
+    relayout();
+    m.PM_INPUT_OFFSET_EN[0] = 1;
+    m.PM_INPUT_OFFSET[0][0] = 200;
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.ich_list[0][0], 0);
+    EXPECT_EQ(reg(0x11, 0x47, 2), ((2176u - 1) << 16) / (3640 - 1) + 1);
+    const int bytes[4] = {4, 16, 8, 2}, pixels[4] = {1, 5, 3, 1};
+    const int mode = m.PM_MEM_WMODE[0];
+    ASSERT_TRUE(mode >= 0 && mode < 4);
+    // ICH 0's first buffer starts at 0; no line is stepped back (the window is enlarged
+    // vertically).
+    EXPECT_EQ(reg(0x16, 0x08, 4, 0), unsigned(200 * bytes[mode] / pixels[mode]));
+}
+
+TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
+{
+    // The channel's own measurement (bank 0xA8 + 6 x ICH: total less one, active width) sets
+    // the deinterlacer's line buffer: h = total (+ 1, halved, when interlaced) + 32; then
+    // the scan's own settings.
+    auto stage = [](int ich) {
+        std::vector<kel_test::ChipByte> v;
+        for (const kel_test::ChipByte& b : kel_test::chipWrites())
+            if (b.bank == 0x14 + 0x10 * ich &&
+                ((b.reg >= 0x08 && b.reg < 0x15) || b.reg == 0x6D || b.reg == 0x6E || b.reg == 0x2A || b.reg == 0x67 ||
+                 b.reg == 0x68))
+                v.push_back(b);
+        return v;
+    };
+    m.ich_owner[0] = 0;
+    m.PM_INPUT[0] = 1;
+    sim::ScalerModel::setReg(0, 0x10, 2);   // ICH 0 takes port 1
+    publish(1, 1920, 1080, 2200, 1125, 60);
+    m.PI_ACT[1] = {192, 1920, 41, 1080};
+    m.PI_PORT_INFO[1].STATE = 4;
+    m.PI_PORT_INFO[1].IP = 0;
+    m.PM_HNR[1] = 1;
+    sim::ScalerModel::clearFrames();
+    m.set_ip(m.c331_fd, 0);
+    EXPECT_EQ(stage(0), kel_test::bytesOf({{0x14, 0x08, 2, 1157},
+                                           {0x14, 0x0A, 2, 3872},
+                                           {0x14, 0x6D, 2, 868 | 0x8000},
+                                           {0x14, 0x0C, 1, 1},
+                                           {0x14, 0x0F, 2, 1920},
+                                           {0x14, 0x13, 2, 1080},
+                                           {0x14, 0x11, 2, 41 | 0x8000},
+                                           {0x14, 0x2A, 1, 16},
+                                           {0x14, 0x67, 1, 0},
+                                           {0x14, 0x68, 1, 0}}));
+    // Fields of 562 lines on ICH 2: T = 562 + 1, h = 281 + 32; height and start doubled.
+    m.ich_owner[2] = 1;
+    m.PM_INPUT[1] = 1;
+    sim::ScalerModel::setReg(0, 0x12, 2);
+    publish(1, 1920, 540, 2200, 562, 60, 1);
+    m.PI_ACT[1] = {192, 1920, 20, 540};
+    m.PI_PORT_INFO[1].STATE = 5;
+    m.PI_PORT_INFO[1].IP = 1;
+    sim::ScalerModel::clearFrames();
+    m.set_ip(m.c331_fd, 2);
+    EXPECT_EQ(stage(2), kel_test::bytesOf({{0x34, 0x08, 2, 313},
+                                           {0x34, 0x0A, 2, 3872},
+                                           {0x34, 0x6D, 2, 235 | 0x8000},
+                                           {0x34, 0x0C, 1, 1},
+                                           {0x34, 0x0F, 2, 1920},
+                                           {0x34, 0x13, 2, 1080},
+                                           {0x34, 0x11, 2, 40 | 0x8000},
+                                           {0x34, 0x2A, 1, 32},
+                                           {0x34, 0x67, 1, 8},
+                                           {0x34, 0x68, 1, 4}}));
+}
+
+TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
+{
+    struct R {
+        int reg, bytes;
+        unsigned value;
+    };
+    using Rs = std::vector<R>;
+    const int ich = 1, in = 1;   // channel 1: every bank 0x10 on
+    auto fill = [&](int bank) {
+        for (int r = 1; r < 0x80; ++r)
+            sim::ScalerModel::setReg(bank + 0x10 * ich, r, 0xEE);
+    };
+    auto check = [&](int bank, const Rs& rs, const std::string& what) {
+        for (const R& r : rs)
+            EXPECT_EQ(reg(bank, r.reg, r.bytes, ich), r.value) << what << std::hex << " reg 0x" << r.reg;
+    };
+    auto span = [](int from, int to, unsigned v) {
+        Rs rs;
+        for (int r = from; r <= to; ++r)
+            rs.push_back({r, 1, v});
+        return rs;
+    };
+    auto join = [](Rs a, const Rs& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    m.PI_PORT_INFO[in].STATE = 4;
+
+    // Block noise: the shared part, each level's row, each recipe's row.
+    const Rs common = join({{0x3C, 1, 64}, {0x3D, 1, 80}, {0x3E, 1, 96}, {0x3F, 1, 128}, {0x45, 1, 64},
+                            {0x46, 1, 0},  {0x47, 1, 0},  {0x48, 1, 6},  {0x49, 1, 4},   {0x4A, 1, 64},
+                            {0x4B, 1, 18}, {0x4C, 1, 16}, {0x51, 1, 64}, {0x52, 1, 18},  {0x53, 1, 16},
+                            {0x5C, 2, 0},  {0x5E, 2, 0},  {0x60, 2, 0},  {0x62, 2, 0},   {0x64, 1, 18},
+                            {0x65, 1, 0},  {0x66, 1, 0},  {0x67, 2, 0},  {0x69, 1, 8}},
+                           span(0x58, 0x5B, 0));
+    const Rs levels[3] = {{{0x39, 2, 8855}, {0x3B, 1, 144}, {0x40, 1, 32}, {0x41, 1, 132}, {0x42, 1, 65}, {0x43, 1, 6}, {0x44, 1, 16}},
+                          {{0x39, 2, 8855}, {0x3B, 1, 160}, {0x40, 1, 16}, {0x41, 1, 66}, {0x42, 1, 51}, {0x43, 1, 4}, {0x44, 1, 16}},
+                          {{0x39, 2, 3223}, {0x3B, 1, 176}, {0x40, 1, 16}, {0x41, 1, 66}, {0x42, 1, 51}, {0x43, 1, 4}, {0x44, 1, 6}}};
+    const std::pair<int, Rs> recipes[5] = {
+        {240, {{0x08, 1, 0}, {0x4D, 2, 64}, {0x4F, 2, 16}, {0x54, 2, 64}, {0x56, 2, 16}, {0x6A, 1, 8}}},
+        {480, {{0x08, 1, 3}, {0x4D, 2, 64}, {0x4F, 2, 16}, {0x54, 2, 128}, {0x56, 2, 32}, {0x6A, 1, 6}}},
+        {720, {{0x08, 1, 3}, {0x4D, 2, 171}, {0x4F, 2, 43}, {0x54, 2, 342}, {0x56, 2, 86}, {0x6A, 1, 16}}},
+        {540, {{0x08, 1, 0}, {0x4D, 2, 384}, {0x4F, 2, 96}, {0x54, 2, 384}, {0x56, 2, 96}, {0x6A, 1, 48}}},
+        {1080, {{0x08, 1, 3}, {0x4D, 2, 384}, {0x4F, 2, 96}, {0x54, 2, 768}, {0x56, 2, 192}, {0x6A, 1, 36}}}};
+    for (const auto& [height, row] : recipes)
+        for (int level = 1; level <= 3; ++level) {
+            fill(0x15);
+            m.PI_ACT[in] = {192, 1920, 41, height};
+            m.PM_BNR[in] = level;
+            m.set_nr_block(m.c331_fd, ich, in);
+            check(0x15, join(join(common, levels[level - 1]), row),
+                  "block " + std::to_string(height) + "/" + std::to_string(level));
+        }
+    fill(0x15);
+    m.PM_BNR[in] = 4;   // above 3: nothing
+    m.set_nr_block(m.c331_fd, ich, in);
+    EXPECT_EQ(reg(0x15, 0x39, 2, ich), 0xEEEEu);
+
+    // Temporal noise (bank 0x12).
+    const unsigned tpx[3][7] = {{18, 20, 24, 27, 28, 29, 30}, {17, 18, 20, 22, 24, 26, 28}, {0, 8, 12, 16, 20, 24, 28}};
+    fill(0x12);
+    m.PM_TNR[in] = 0;   // off: the enable alone
+    m.set_nr_tpx(m.c331_fd, ich, in);
+    check(0x12, {{0x08, 1, 0}, {0x09, 1, 0xEE}}, "temporal 0");
+    for (int level = 1; level <= 3; ++level) {
+        fill(0x12);
+        m.PM_TNR[in] = level;
+        m.set_nr_tpx(m.c331_fd, ich, in);
+        Rs rs = {{0x08, 1, 3}, {0x09, 1, 49}, {0x0A, 1, 117}, {0x0B, 1, 185}, {0x0C, 1, 253}, {0x14, 1, 31}};
+        for (int i = 0; i < 7; ++i)
+            rs.push_back({0x0D + i, 1, tpx[level - 1][i]});
+        check(0x12, rs, "temporal " + std::to_string(level));
+    }
+
+    // Horizontal and vertical pixel noise (bank 0x15).
+    m.PM_HNR[in] = 1;
+    m.PM_VNR[in] = 3;
+    m.set_nr_hvpx(m.c331_fd, ich, in);
+    check(0x15, {{0x6B, 1, 17}, {0x6E, 1, 66}, {0x6F, 1, 150}, {0x6C, 1, 168}, {0x6D, 1, 252}}, "hv 1/3");
+    m.PM_HNR[in] = 2;
+    m.PM_VNR[in] = 0;
+    m.set_nr_hvpx(m.c331_fd, ich, in);
+    check(0x15, {{0x6B, 1, 1}, {0x6E, 1, 117}, {0x6F, 1, 201}, {0x6C, 1, 0}, {0x6D, 1, 0}}, "hv 2/0");
+
+    // Mosquito noise (bank 0x15), registers 0x09 to 0x2E (-1: 0x27, not written).
+    const int mosq[3][26] = {
+        {63, 63, 127, 127, 127, 127, 63, 63, 127, 127, 127, 127, 252, 32, 213, 127, 24, 36, 0, 0, 0, 0, 0, -1, 64, 81},
+        {127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 252, 63, 217, 255, 24, 0, 0, 0, 0, 0, 0, -1, 64, 0},
+        {127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 252, 255, 217, 111, 0, 0, 0, 0, 0, 0, 0, -1, 0, 0}};
+    for (int level = 1; level <= 3; ++level) {
+        fill(0x15);
+        m.PM_MNR[in] = level;
+        m.set_nr_mosq(m.c331_fd, ich, in);
+        Rs rs = join({{0x09, 1, 1}, {0x0A, 1, 128}, {0x0B, 1, 56}, {0x0C, 1, 8}, {0x0D, 1, 128}, {0x0E, 1, 56},
+                      {0x0F, 1, 8}},
+                     span(0x2A, 0x2E, 0));
+        for (int i = 0; i < 26; ++i)
+            if (mosq[level - 1][i] >= 0)
+                rs.push_back({0x10 + i, 1, unsigned(mosq[level - 1][i])});
+        check(0x15, rs, "mosquito " + std::to_string(level));
+    }
+
+    // Diagonal interpolation and comb filter (bank 0x14).
+    const unsigned diag[3][16] = {{9, 255, 119, 0, 4, 16, 3, 8, 10, 20, 4, 4, 2, 2, 16, 50},
+                                  {11, 127, 119, 3, 4, 16, 1, 4, 10, 20, 4, 4, 2, 2, 16, 50},
+                                  {11, 127, 119, 19, 9, 16, 3, 8, 10, 20, 4, 4, 2, 2, 16, 49}};
+    const unsigned comb[3][2] = {{16, 128}, {20, 128}, {112, 160}};
+    for (int level = 1; level <= 3; ++level) {
+        fill(0x14);
+        m.PM_DIAG[in] = m.PM_COMB[in] = level;
+        m.set_diag(m.c331_fd, ich, in);
+        m.set_comb(m.c331_fd, ich, in);
+        Rs rs = join(span(0x60, 0x63, 0), {{0x3B, 1, 1}, {0x3C, 1, comb[level - 1][0]}, {0x3D, 1, comb[level - 1][1]}});
+        for (int i = 0; i < 16; ++i)
+            rs.push_back({0x50 + i, 1, diag[level - 1][i]});
+        check(0x14, rs, "diagonal and comb " + std::to_string(level));
+    }
+
+    // Film-mode detection (bank 0x14) by state; 0x30 ends as the two thresholds.
+    const unsigned film[4][11] = {{26, 16, 0x52, 142, 6, 128, 192, 193, 0, 193, 193},
+                                  {26, 16, 0x52, 142, 6, 128, 192, 0, 0, 0, 0},
+                                  {13, 3, 0x52, 53, 2, 128, 40, 196, 196, 194, 194},
+                                  {13, 3, 0x52, 69, 2, 128, 40, 0, 0, 0, 0}};
+    m.PM_23PDSQTH[in] = 2;
+    m.PM_22PDSQTH[in] = 5;
+    for (int state = 5; state <= 8; ++state) {
+        fill(0x14);
+        m.PI_PORT_INFO[in].STATE = state;
+        m.PM_22PD[in] = state == 6;
+        m.PM_23PD[in] = state == 7;
+        m.PM_24SF[in] = state == 8;
+        m.set_ipregs(m.c331_fd, ich, in);
+        const unsigned* f = film[state - 5];
+        Rs rs = {{0x2E, 1, f[0]}, {0x2F, 1, f[1]}, {0x30, 1, f[2]}, {0x31, 1, f[3]}, {0x32, 1, f[4]},
+                 {0x33, 1, f[5]}, {0x34, 1, f[6]}, {0x35, 1, f[7]}, {0x36, 1, f[7]}, {0x37, 1, f[7]},
+                 {0x38, 1, f[8]}, {0x39, 1, f[9]}, {0x3A, 1, f[10]}};
+        const bool early = state <= 6;
+        const unsigned tail[9] = {early ? 68u : 70u, 0, 3, 0, 0, early ? 2u : 0u, early ? 15u : 9u, 0, 0};
+        for (int i = 0; i < 9; ++i)
+            rs.push_back({0x42 + i, 1, tail[i]});
+        rs.push_back({0x2C, 1, 50u + (state == 6 ? 64 : 0) + (state == 7 ? 128 : 0) + (early ? 1 : 0)});
+        rs.push_back({0x2D, 1, state == 8 ? 25u : 9u});
+        check(0x14, rs, "film " + std::to_string(state));
+    }
+    fill(0x14);
+    m.PI_PORT_INFO[in].STATE = 4;
+    m.set_ipregs(m.c331_fd, ich, in);
+    EXPECT_EQ(reg(0x14, 0x2E, 1, ich), 0xEEu);
+    m.PI_PORT_INFO[in].STATE = 4;
+
+    // Switched off (state 3 or below): the enables and the coefficient registers cleared,
+    // and nothing else.
+    fill(0x14);
+    m.PI_PORT_INFO[in].STATE = 3;
+    m.set_comb(m.c331_fd, ich, in);
+    m.set_diag(m.c331_fd, ich, in);
+    m.set_mvflt(m.c331_fd, ich, in);
+    check(0x14, join(join(span(0x50, 0x5F, 0), span(0x1A, 0x21, 0)), {{0x3B, 1, 0}, {0x15, 1, 0}}), "off");
+    check(0x14, {{0x3C, 1, 0xEE}, {0x60, 1, 0xEE}, {0x16, 1, 0xEE}, {0x22, 1, 0xEE}}, "off, untouched");
+    m.PI_PORT_INFO[in].STATE = 4;
+
+
+    sim::ScalerModel::clearFrames();
+    for (auto fn : {&c331_manage::set_nr, &c331_manage::set_nr_block, &c331_manage::set_nr_tpx,
+                    &c331_manage::set_nr_hvpx, &c331_manage::set_nr_mosq, &c331_manage::set_diag,
+                    &c331_manage::set_comb, &c331_manage::set_mvflt, &c331_manage::set_ipregs})
+        (m.*fn)(m.c331_fd, 4, in);
+    m.set_ip(m.c331_fd, 4);
+    EXPECT_TRUE(kel_test::chipWrites().empty());
+
+    // Motion filter (bank 0x14): the same four values in both groups.
+    const unsigned mv[5][4] = {{0, 0, 0, 0}, {4, 4, 8, 8}, {8, 8, 8, 16}, {8, 8, 16, 24}, {16, 16, 24, 31}};
+    for (int level = 0; level <= 4; ++level) {
+        fill(0x14);
+        m.PM_MVFLT[in] = level;
+        m.set_mvflt(m.c331_fd, ich, in);
+        Rs rs = {{0x15, 1, level ? 31u : 0u}};
+        for (int i = 0; i < 4; ++i) {
+            rs.push_back({0x1A + i, 1, mv[level][i]});
+            rs.push_back({0x1E + i, 1, mv[level][i]});
+        }
+        check(0x14, rs, "motion " + std::to_string(level));
+    }
+}
+
+TEST_F(ScalerOutput, ADualCaptureStoresItsSecondPartRightAfterTheFirst)
+{
+    // A 3001-pixel V-by-One line over ICH 0 and 1, unscaled, in each packing: the first part
+    // starts 2 x pad bytes in for packing 2 (3001 needs a pad of 2 to a multiple of 3), and
+    // the second starts where the first part's bytes end.
+    auto bytesFor = [](int mode, int n) {
+        switch (mode) {
+        case 1: return 16 * (n / 5) + 3 * (n % 5);
+        case 2: return (n + (3 - n % 3) % 3) * 8 / 3;
+        case 3: return 2 * n;
+        default: return 4 * n;
+        }
+    };
+    m.PM_INPUT[0] = 4;
+    m.PM_WIN_DBD_MODE[0] = 0;
+    m.PI_ACT[4] = {100, 3001, 20, 1000};
+    m.PI_PORT_INFO[4].STATE = 4;
+    m.ich_list[0][0] = 0;
+    m.ich_list[0][1] = 1;
+    m.ich_list[0][2] = -1;
+    for (int mode = 0; mode < 4; ++mode) {
+        m.PS_MEM_WMODE[0] = mode;
+        m.set_display_window_ich(m.c331_fd, {0, 3001, 0, 1000}, {0, 3001, 0, 1000}, 0);
+        ASSERT_EQ(m.PM_MEM_WMODE[0], mode);
+        const int first = int(reg(0x16, 0x1C, 4, 0) - m.PS_MEM_SC[0][0]);
+        const int second = int(reg(0x16, 0x1C, 4, 1) - m.PS_MEM_SC[1][0]);
+        const int part = int(reg(0x10, 0x19, 2, 0));
+        EXPECT_EQ(part + int(reg(0x10, 0x19, 2, 1)), 3001) << mode;
+        EXPECT_EQ(first, mode == 2 ? 4 : 0) << mode;
+        EXPECT_EQ(second - first, bytesFor(mode, part)) << mode;
+    }
+}
+
+TEST_F(ScalerOutput, AReducedWindowIsReadFromItsReducedCropTop)
+{
+    // 1080 lines cropped 100 from the top and shown 540 high: g = ((540 - 1) << 16) / (980 - 1)
+    // + 1; the read starts (((g x 99) >> 16) + 1) lines of 64 KiB in, one line back.
+    twoCellWindow();
+    setWindow(0, 1, 0, 0, 1920, 540);
+    relayout();
+    m.PM_INPUT_OFFSET_EN[0] = 1;
+    m.PM_INPUT_OFFSET[0][2] = 100;
+    m.set_output(m.c331_fd);
+    ASSERT_EQ(m.ich_list[0][0], 0);
+    const int64_t g = ((540 - 1) << 16) / (980 - 1) + 1;
+    EXPECT_EQ(reg(0x11, 0x4C, 2), unsigned(g));
+    EXPECT_EQ(reg(0x16, 0x08, 4, 0), unsigned((((g * 99) >> 16) + 1 - 1) * 64 * 1024));
 }

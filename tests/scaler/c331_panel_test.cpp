@@ -1,8 +1,11 @@
 // The LED panel set-up: one or two output channels by size, the timing list, the geometry
 // reported in the block and the transmitter's lane order.
 #include "tests/support/ScalerHarness.h"
+#include "tests/support/ScalerLog.h"
 
 #include <algorithm>
+#include <tuple>
+#include <vector>
 
 namespace {
 using ScalerPanel = kel_test::ScalerHarness;
@@ -24,51 +27,108 @@ TEST_F(ScalerPanel, TimingListAnchors)
     }
 }
 
-TEST_F(ScalerPanel, OutputChannelsBySize)
+TEST_F(ScalerPanel, ChannelsArrangementLaneOrderAndReportedGeometry)
 {
-    // 3840 x 2560 (9,830,400 pixels) needs two channels of 1920 in a row of four.
-    m.kelApi_PnlInit2(3840, 2560, 1920, 1080, 0);
-    EXPECT_EQ(m.pnl.oneOch, 0);
-    EXPECT_EQ(m.pnl.arrang, 6);
-    EXPECT_EQ(m.pnl.ochW, 1920);
-    EXPECT_EQ(m.pnl.ochH, 2560);
-    EXPECT_EQ(para.ram[0x56A], 2);
-    EXPECT_EQ(para.ram[0x56C], 1);
-    EXPECT_EQ(KelRamPara::get16(para.ram + 0x56E), 1920);
-    EXPECT_EQ(KelRamPara::get16(para.ram + 0x570), 2560);
-    EXPECT_EQ(reg(3, 0x55, 4), 0x03020100u);
-    // 3840 x 2552 (9,799,680) fits one.
-    m.kelApi_PnlInit2(3840, 2552, 1920, 1080, 0);
-    EXPECT_EQ(m.pnl.oneOch, 1);
-    EXPECT_EQ(m.pnl.arrang, 5);
-    EXPECT_EQ(m.pnl.ochW, 3840);
-    EXPECT_EQ(para.ram[0x56A], 1);
-    // 1920 x 1080: the first list entry of at least 1984 x 1092 is (1984, 4990).
-    m.kelApi_PnlInit2(1920, 1080, 1920, 1080, 6);   // splice 6 is splice 0
-    EXPECT_EQ(m.pnl.splice, 0);
-    EXPECT_EQ(m.PS_HTOTAL, 1984);
-    EXPECT_EQ(m.PS_VTOTAL, 4990);
-    EXPECT_EQ(m.PS_ACTHW, 1920);
-    EXPECT_EQ(m.PS_ACTVW, 1080);
-    EXPECT_EQ(reg(0x08, 0x0A, 2, 3), 1982u);         // every channel's line length
-    EXPECT_EQ(reg(0x08, 0x42, 2, 7), 1920u);
-    EXPECT_EQ(reg(0x08, 0x46, 2, 0), 1081u);
-    EXPECT_EQ(reg(0, 0x48), 137u);
-    EXPECT_EQ(reg(0, 0x4B), 11u);
+    // What a screen and splice give: one or two channels, the arrangement, the channels
+    // across and down and the geometry reported in the block, and the lane order (bank 3
+    // register 0x55). -1: a value this case does not fix.
+    struct Case {
+        int ledW, ledH, out1W, out1H, splice;
+        int oneOch, arrang, across, down, ochW, ochH, xoff, yoff;
+        uint32_t lanes;
+    } const cases[] = {
+        {3840, 2560, 1920, 1080, 0, 0, 6, 2, 1, 1920, 2560, 0, 0, 0x03020100},   // 9,830,400 pixels
+        {3840, 2552, 1920, 1080, 6, 1, 5, 1, 1, 3840, 2552, 0, 0, 0x03020100},   // 9,799,680; 6 is 0
+        {8192, 100, 1920, 1080, 0, 0, 6, 2, 1, 4096, 100, 0, 0, 0x03020100},     // wide: always two
+        {1920, 1080, 1920, 1080, 4, 1, 5, 1, 1, 1920, 1080, 0, 0, 0},
+        {3840, 2560, 1920, 1080, 4, 0, 6, 2, 1, 1920, 2560, 0, 0, 0x01000100},
+        {1920, 2000, 1920, 800, 2, 1, 8, 1, 2, 1920, 1200, 0, 400, 0x00010000},   // stacked
+        {3840, 5120, 1920, 2400, 2, 0, 7, 2, 2, 1920, 2720, 0, 320, 0x03020100},
+        {3840, 5120, 1920, 2400, 1, 0, 7, 2, 2, 1920, 2720, 0, 320, 0x00010000},
+        {1920, 1080, 800, 1080, 3, 1, 5, 2, 1, 1120, -1, 320, 0, 0x00010000},     // side by side
+        {7680, 2600, 3600, 1080, 3, 0, 6, 4, 1, 2040, -1, 480, 0, 0x03020100},
+        {1920, 1080, 1920, 1080, 5, 1, 5, 1, 2, -1, -1, 0, 0, 0x00010000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ledW << "x" << c.ledH << " splice " << c.splice);
+        sim::ScalerModel::setReg(3, 0x55, 0xEE);
+        m.kelApi_PnlInit2(c.ledW, c.ledH, c.out1W, c.out1H, c.splice);
+        EXPECT_EQ(m.pnl.oneOch, c.oneOch);
+        EXPECT_EQ(m.pnl.arrang, c.arrang);
+        EXPECT_EQ(m.pnl.bw, 0);
+        EXPECT_EQ(para.ram[0x56A], c.across);
+        EXPECT_EQ(para.ram[0x56B], 0);
+        EXPECT_EQ(para.ram[0x56C], c.down);
+        EXPECT_EQ(para.ram[0x56D], 0);
+        if (c.ochW >= 0) {
+            EXPECT_EQ(KelRamPara::get16(para.ram + 0x56E), c.ochW);
+        }
+        if (c.ochH >= 0) {
+            EXPECT_EQ(KelRamPara::get16(para.ram + 0x570), c.ochH);
+        }
+        EXPECT_EQ(KelRamPara::get16(para.ram + 0x566), c.xoff);
+        EXPECT_EQ(KelRamPara::get16(para.ram + 0x568), c.yoff);
+        EXPECT_EQ(KelRamPara::get16(para.ram + 0x572), 0);
+        EXPECT_EQ(reg(3, 0x55, 4), c.lanes);
+    }
+}
+
+TEST_F(ScalerPanel, RegisterSequenceOfOneChannel)
+{
+    // 596 x 1000 on one channel: a line of 596 + 64 fits the timing list's first row
+    // (660, 15000). HBP = 660 - 596 - 12 - 8 = 44, VBP = 15000 - 1000 - 3 - 3 = 13994, so the
+    // active area runs from 56 to 652 and from line 13997 to 14997.
+    m.kelApi_PnlInit2(596, 1000, 1920, 1080, 0);
+    sim::ScalerModel::clearFrames();
+    m.kelApi_c331InitRegPanel();
+    std::vector<kel_test::ChipByte> want = kel_test::bytesOf({{3, 0x44, 1, 5}, {3, 0x45, 1, 2}, {3, 0x4C, 1, 5},
+                                                              {3, 0x4D, 1, 2}});
+    for (int c = 0; c < 8; ++c) {
+        const int b = 0x08 + 0x10 * c;
+        const auto ch = kel_test::bytesOf({{b, 0x0A, 2, 658},   {b, 0x0C, 2, 14998}, {b, 0x1D, 2, 64},
+                                           {b, 0x28, 2, 56},    {b, 0x30, 2, 56},    {b, 0x2A, 2, 652},
+                                           {b, 0x32, 2, 652},   {b, 0x2C, 2, 13997}, {b, 0x34, 2, 13997},
+                                           {b, 0x2E, 2, 14997}, {b, 0x36, 2, 14997}, {b, 0x40, 2, 56},
+                                           {b, 0x42, 2, 596},   {b, 0x44, 2, 13997}, {b, 0x46, 2, 1001}});
+        want.insert(want.end(), ch.begin(), ch.end());
+    }
+    const auto rest = kel_test::bytesOf(
+        {{3, 0x5E, 4, 0x76543210}, {3, 0x62, 4, 0x76543210}, {3, 0x55, 4, 0x03020100}, {3, 0x2C, 2, 0},
+         {3, 0x2E, 1, 0},          {3, 0x2F, 2, 0},          {2, 0x08, 1, 9},          {3, 0x5E, 4, 0x76543210},
+         {3, 0x36, 2, 0},          {3, 0x38, 1, 0},          {3, 0x39, 2, 0},          {2, 0x78, 1, 9},
+         {3, 0x62, 4, 0x76543210}, {0, 0x47, 1, 33},         {0, 0x4C, 1, 33},         {0, 0x4B, 1, 11},
+         {0, 0x50, 1, 11},         {0, 0x48, 1, 137},        {0, 0x4D, 1, 137}});
+    want.insert(want.end(), rest.begin(), rest.end());
+    auto got = kel_test::chipWrites();
+    auto order = [](const kel_test::ChipByte& a, const kel_test::ChipByte& b) {
+        return std::tie(a.bank, a.reg, a.value) < std::tie(b.bank, b.reg, b.value);
+    };
+    std::sort(want.begin(), want.end(), order);
+    std::sort(got.begin(), got.end(), order);
+    EXPECT_EQ(got, want);
     EXPECT_EQ(m.PS_VBOTX_MODE, 2);
-    EXPECT_EQ(m.PS_PANEL_HW, 2 * 1920);
-    // Copy to both outputs: one channel sends nothing on its second lane group, two
-    // channels alternate.
-    m.kelApi_PnlInit2(1920, 1080, 1920, 1080, 4);
-    EXPECT_EQ(reg(3, 0x55, 4), 0u);
-    m.kelApi_PnlInit2(3840, 2560, 1920, 1080, 4);
-    EXPECT_EQ(reg(3, 0x55, 4), 0x01000100u);
-    // Stacked: output 1 is 1080 lines of a 2000-line screen, one channel a row.
-    m.kelApi_PnlInit2(1920, 2000, 1920, 1080, 2);
-    EXPECT_EQ(m.pnl.arrang, 8);
-    EXPECT_EQ(m.pnl.ochH, 1080);
-    EXPECT_EQ(para.ram[0x56A], 1);
-    EXPECT_EQ(para.ram[0x56C], 2);
+    EXPECT_EQ(m.PS_VBOTX_LAYOUT, 0);
+    EXPECT_EQ(m.PS_PANEL_HW, 2 * 596);
+    EXPECT_EQ(m.PS_PANEL_VW, 1000);
+
+    // The 2K2K30 bandwidth (never chosen by the set-up itself): splitter starts and widths
+    // cleared, transmitter values 5 and 76, its own lane order, second value 153.
+    const uint32_t lanesBySplice[6] = {0x32103210, 0x76543210, 0x76543210, 0x76543210, 0x32103210, 0x76543210};
+    for (int splice = 0; splice < 6; ++splice) {
+        const uint32_t lanes = lanesBySplice[splice];
+        m.pnl.bw = 1;
+        m.pnl.splice = splice;
+        for (int r : {0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x36, 0x37, 0x38, 0x39, 0x3A})
+            sim::ScalerModel::setReg(3, r, 0xEE);
+        m.kelApi_c331InitRegPanel();
+        for (int r : {0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x36, 0x37, 0x38, 0x39, 0x3A})
+            EXPECT_EQ(reg(3, r), 0u) << std::hex << r;
+        const unsigned b2[4] = {reg(2, 0x08), reg(2, 0x78), reg(2, 0x18), reg(2, 0x30)};
+        EXPECT_EQ(std::vector<unsigned>(b2, b2 + 4), (std::vector<unsigned>{5, 5, 76, 76}));
+        EXPECT_EQ(reg(3, 0x55, 4), lanes) << splice;
+        EXPECT_EQ(reg(0, 0x48) * 1000 + reg(0, 0x4D), 153153u);
+        EXPECT_EQ(reg(0, 0x4B) * 1000 + reg(0, 0x50), 11011u);
+    }
 }
 
 TEST_F(ScalerPanel, OutputOneLargerThanTheScreenIsClampedToIt)

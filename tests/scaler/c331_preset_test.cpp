@@ -1,4 +1,4 @@
-// Preset window layouts 4 to 9: the rectangles each arrangement gives them.
+// Preset window layouts 4 to 10: the rectangles each arrangement gives them.
 #include "tests/support/ScalerHarness.h"
 
 #include <vector>
@@ -18,7 +18,7 @@ Rects rects(const c331_manage& m, int preset, int count)
 }
 } // namespace
 
-TEST_F(ScalerPresets, PresetsFourToNineByArrangement)
+TEST_F(ScalerPresets, PresetsFourToTenByArrangement)
 {
     // L x Lh = 7680 x 1080, W x H = 1920 x 1080.
     m.pnl.ledW = 7680;
@@ -54,6 +54,12 @@ TEST_F(ScalerPresets, PresetsFourToNineByArrangement)
         {1, 9, fourAndTwo},
         {10, 9, column},
         {18, 9, pairs},
+        {0, 10, row},
+        {1, 10, fourAndTwo},
+        {9, 10, {{0, 0, 1920, 1080}, {960, 0, 1920, 1080}, {3840, 0, 860, 1080}, {4800, 0, 860, 1080},
+                 {5760, 0, 1920, 440}, {5760, 540, 1920, 540}}},
+        {11, 10, {{0, 0, 1920, 1080}, {1620, 0, 1920, 1080}, {100, 1180, 760, 880}, {960, 1180, 860, 880},
+                  {2020, 1280, 1720, 340}, {2020, 1720, 1720, 440}}},
     };
     for (const Case& c : cases) {
         m.pnl.arrang = c.arrang;

@@ -6,12 +6,14 @@
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "tests/support/OmenuFile.h"
+#include "tests/support/ScalerLog.h"
 #include "tests/support/TestRoot.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -114,11 +116,8 @@ TEST_F(ScalerStartup, DerivedParametersAndPanelShapes)
 {
     m.load_system_param();
     m.define_param();
-    EXPECT_EQ(m.PS_ACTHST, 176);
-    EXPECT_EQ(m.PS_OAOIHST, 176);
-    EXPECT_EQ(m.PS_OAOIHED, 176 + 1920);
+    EXPECT_EQ(m.PS_ACTHST, 176);   // the active area's ends are in the power-on sequence
     EXPECT_EQ(m.PS_ACTVST, 82);
-    EXPECT_EQ(m.PS_OAOIVED, 82 + 2160);
     EXPECT_EQ(m.PS_CLK_DERIVED, 200000000);
     EXPECT_EQ(m.PS_PANEL_HW, 4 * 1920);
     EXPECT_EQ(m.PS_PANEL_VW, 2160);
@@ -145,85 +144,205 @@ TEST_F(ScalerStartup, DerivedParametersAndPanelShapes)
 TEST_F(ScalerStartup, DefaultModeSetRaisesTheFlagsOfWhatChanged)
 {
     m.load_param();
-    const int32_t inputs[6] = {4, 5, 1, 2, 3, 0};
-    for (int w = 0; w < 6; ++w) {
-        EXPECT_EQ(m.PM_INPUT[w], inputs[w]);
+    // The 160 words of the default mode set, in their order.
+    const std::vector<int32_t> want = {
+        2, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1,                                     // shapes
+        4, 5, 1, 2, 3, 0,                                                       // inputs
+        100, 100, 100, 100, 0, 0, 0, 0, 0, 0, 540, 0, 0, 0, 1080, 0, 0, 0, 1080, 0, 0, 0, 540, 0,
+        100, 100, 200, 200, 0, 0, 0, 0, 400, 0, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        1, 0, 0, 0, 0, 0,                                                       // input offsets on
+        0, 0, 1, 1, 2, 3, 4, 5,                                                 // channel owners
+        0, 1, 0, 1, 0, 0, 0, 0,                                                 // positions
+        0, 0, 0, 0, 1, 2, 3, 4,                                                 // overlay
+        1, 0, 2, 3, 4, 5,                                                       // priorities
+        0, 0, 0, 1, 1, 1, 0, 0, 1, 0, 1, 0,                                     // attribute bits
+        0, 1, 1, 1, 0, 1, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60,       // fades
+        0, 0, 1, 0, 1, 1, 0, 0, 0, 0, 0, 0,                                     // DBD words
+        0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0};                        // OSD and the rest
+    std::vector<int32_t> got;
+    auto take = [&](const int32_t* p, int n) { got.insert(got.end(), p, p + n); };
+    for (int w = 0; w < 6; ++w)
+        take(m.PM_WIN_SHAPE[w], 2);
+    take(m.PM_INPUT, 6);
+    for (int w = 0; w < 6; ++w)
+        take(m.PM_WIN_OFFSET[w], 4);
+    for (int w = 0; w < 6; ++w)
+        take(m.PM_INPUT_OFFSET[w], 4);
+    for (const int32_t* p : {m.PM_INPUT_OFFSET_EN})
+        take(p, 6);
+    for (const int32_t* p : {m.PM_WIN_NUM, m.PM_AREA_NUM, m.PM_OVERLAY})
+        take(p, 8);
+    for (const int32_t* p : {m.PM_OVERLAY_PRI, m.PM_WIN_ATTR0, m.PM_WIN_ATTR1, m.PM_WIN_FADE_EN, m.PM_WIN_FADE_IN,
+                             m.PM_WIN_FADE_OUT, m.PM_WIN_DBD_MODE, m.PM_WIN_DBD_MODE2})
+        take(p, 6);
+    for (int32_t v : {m.PM_OSD_EN, m.PM_OSD_HZOOM_EN, m.PM_OSD_VZOOM_EN, m.PM_OSD_DATA_MODE, m.PM_OSD_SCROLL_MODE})
+        got.push_back(v);
+    take(m.PM_OSD_OUTPUT_OFFSET, 4);
+    take(m.PM_OSD_INPUT_OFFSET, 4);
+    take(m.PM_SINGLE_WORD, 2);
+    got.push_back(m.PM_OSD_UPDATE_BUTTON);
+    ASSERT_EQ(want.size(), 160u);
+    EXPECT_EQ(got, want);
+    for (int w = 0; w < 6; ++w)
         EXPECT_EQ(m.PM_WIN_STITCHING[w], w);
-        EXPECT_EQ(m.PM_WIN_FADE_IN[w], 60);
-    }
-    EXPECT_EQ(m.PM_WIN_OFFSET[3][2], 1080);
-    EXPECT_EQ(m.PM_INPUT_OFFSET[2][0], 400);
-    EXPECT_EQ(m.PM_OVERLAY_PRI[0], 1);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[4], 1);
-    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 2);
-    EXPECT_EQ(m.PM_OSD_UPDATE_BUTTON, 0);
     // Window 5 shows port 0, which is what it held: no input change for it.
     EXPECT_EQ(m.g_chg_input[0], 1);
     EXPECT_EQ(m.g_chg_input[5], 0);
     EXPECT_EQ(m.g_chg_dbd[2], 1);
     EXPECT_EQ(m.g_chg_dbd[0], 0);
     EXPECT_EQ(m.g_chg_overlay, 1);
+    EXPECT_EQ(m.g_chg_priority, 1);
+    EXPECT_EQ(m.g_chg_osd, 1);
+    EXPECT_EQ(m.g_chg_attr[0] * 10 + m.g_chg_attr[3], 1);   // window 3's attribute bit 0 is 1
+    EXPECT_EQ(m.g_chg_fade[0], 1);                          // fade times of 60
     // Loading the same set again changes nothing.
     m.load_param();
     for (int w = 0; w < 6; ++w) {
         EXPECT_EQ(m.g_chg_input[w], 0);
         EXPECT_EQ(m.g_chg_shape[w], 0);
     }
-    EXPECT_EQ(m.g_chg_overlay, 0);
+    EXPECT_EQ(m.g_chg_overlay + m.g_chg_priority + m.g_chg_osd + m.g_chg_attr[3] + m.g_chg_fade[0], 0);
 }
 
-TEST_F(ScalerStartup, PowerOnImage)
+TEST_F(ScalerStartup, PowerOnSequence)
 {
-    m.load_system_param();
-    m.define_param();
-    m.drv->init_reg_acc_param();
-    sim::ScalerModel::clearFrames();
-    m.write_initial_setting(m.c331_fd, 1);
-
-    // A few registers of every bank the sequence sets (the test defaults: HSW 88, VSW 10).
-    struct Reg {
-        int bank, reg, bytes;
-        unsigned value;
-    } const image[] = {
-        {0xFF, 0x02, 1, 200}, {0xFF, 0x04, 1, 97}, {0, 0x39, 2, 0x0202}, {0, 0x1D, 1, 4},
-        {0, 0x48, 1, 137}, {0, 0x4B, 1, 22}, {0, 0x68, 1, 24}, {0, 0x79, 1, 46}, {0, 0x7A, 1, 0x9D},
-        {3, 0x1B, 2, 192}, {3, 0x1D, 2, 3840}, {3, 0x42, 1, 9}, {3, 0x44, 1, 43}, {3, 0x45, 1, 9},
-        {3, 0x4D, 1, 9}, {3, 0x55, 4, 0x10000}, {3, 0x5E, 4, 0x76543210}, {3, 0x62, 4, 0x76543210},
-        {5, 0x7E, 2, 64}, {4, 0x2B, 2, 0xF000}, {6, 0x38, 4, 0x07070707}, {6, 0x3C, 4, 0x33333333},
-        {0x08, 0x08, 2, 0x0201}, {0x38, 0x08, 2, 0x1211}, {0x78, 0x08, 2, 0x11}, {0x0E, 0x08, 1, 10},
-        {0x5E, 0x08, 1, 1}, {0x3E, 0x09, 4, 11}, {0x0E, 0x0D, 2, 85}, {0x2E, 0x17, 1, 0x80},
-        {0x60, 0x09, 1, 12}, {0x26, 0x66, 3, 274960}, {0x16, 0x6C, 2, 8451}, {0x38, 0x0A, 2, 2198},
-        {0x08, 0x32, 2, 2096}, {0x08, 0x46, 2, 2161}, {0x49, 0x10, 2, 255}, {0x1B, 0x5E, 1, 1},
-        {0x0C, 0x49, 2, 12901}, {0x0C, 0x4F, 2, 61701}, {0x10, 0x28, 1, 136}, {0x20, 0x33, 2, 512},
-        {0x70, 0x45, 2, 16384}, {0x66, 0x1C, 4, 0x2000 * 4 + 7680}, {0x86, 0x28, 4, 0x19800000 + 0x2000 * 5 + 7680},
-        {0x36, 0x30, 1, 64}, {0x34, 0x0D, 2, 16}, {0x14, 0x23, 1, 0x11}, {1, 0x08, 1, 48},
-        {1, 0x0D, 4, 0x66663445}, {1, 0x3F, 1, 8}, {1, 0x40 + 3 * 7, 3, 0x924924}, {1, 0x58, 3, 0x6DB6DB},
-        {1, 0x70, 4, 0x33333333}, {2, 0x4C, 1, 163}, {2, 0x68, 1, 163}, {2, 0x10, 1, 255},
-        {2, 0x18, 1, 76},                               // PLL band with the defaults (r = 148)
-        {2, 0x0A, 2, 32785}};
-    for (const Reg& r : image)
-        EXPECT_EQ(regN(r.bank, r.reg, r.bytes), r.value) << std::hex << "bank " << r.bank << " reg " << r.reg;
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(sim::ScalerModel::reg(0, 0x10 + i), 2 * i);
-    int writes7A = 0;
-    std::set<int> bank3;
-    for (const auto& f : sim::ScalerModel::frames()) {
-        writes7A += f.write && f.bank == 0 && f.reg == 0x7A;
-        if (f.write && f.bank == 3 && f.reg != 0)
-            bank3.insert(f.reg);
+    // The whole power-on sequence with the default parameters (output 2200 x 2250, HSW 88,
+    // VSW 10, active area 176-2096 by 82-2242, transmitter mode 0). Value -1: a register
+    // whose value the sequence takes from unnamed constants.
+    auto sequence = [](bool full) {
+        std::vector<kel_test::ChipByte> s;
+        auto add = [&](int bank, int reg, int bytes, long long value) {
+            for (int i = 0; i < bytes; ++i)
+                s.push_back({bank, reg + i, value < 0 ? -1 : int((value >> (8 * i)) & 0xFF)});
+        };
+        // Registers of one width from first on, step apart.
+        auto seq = [&](int bank, int first, std::initializer_list<long long> values, int bytes = 1, int step = 1) {
+            for (long long v : values)
+                add(bank, first, bytes, v), first += step;
+        };
+        auto run = [&](int bank, int from, int to, int value) {
+            for (int r = from; r <= to; ++r)
+                add(bank, r, 1, value);
+        };
+        if (full) {
+            // Register 0x00 = 8 first: register 0 is where banks are selected, so the log
+            // lists that write as a bank select.
+            seq(0xFF, 0x01, {0, 200, 0, 97});
+            add(0xFF, 0x05, 3, 1);
+        }
+        run(0, 0x08, 0x0F, 0x11);
+        seq(0, 0x10, {0, 2, 4, 6, 8, 10, 12, 14});
+        add(0, 0x18, 2, 0);
+        run(0, 0x1A, 0x1D, 4);
+        seq(0, 0x1E, {0x0404, 0x0404}, 2, 2);
+        add(0, 0x38, 1, 0);
+        add(0, 0x39, 2, 0x0202);
+        run(0, 0x22, 0x27, 0);
+        seq(0, 0x46, {0, 0, 137, 0, 1, 22, 0, 0, 0, 0, 0, 137, 0, 2, 24});
+        add(0, 0x55, 2, 0);
+        run(0, 0x59, 0x60, 0x11);
+        run(0, 0x61, 0x68, 24);
+        run(0, 0x69, 0x78, 0);
+        add(0, 0x79, 1, 46);
+        for (int k = 0; k < 8; ++k)
+            seq(0, 0x7A, {0x80 + 4 * k, 0x81 + 4 * k}, 1, 0);
+        seq(3, 0x1B, {192, 3840}, 2, 2);
+        seq(3, 0x42, {9}), seq(3, 0x44, {43, 9}), seq(3, 0x43, {9}), seq(3, 0x4C, {43, 9});
+        add(5, 0x7E, 2, 64);
+        add(3, 0x55, 4, 0x10000);
+        add(3, 0x5E, 4, 0x76543210);
+        add(3, 0x62, 4, 0x76543210);
+        add(4, 0x2B, 2, 0xF000);
+        seq(6, 0x38, {0x07070707, 0x33333333}, 4, 4);
+        for (int c = 0, o = 0; c < 8; ++c, o += 0x10) {
+            add(0x08 + o, 0x08, 2, c == 0 ? 0x0201 : c <= 3 ? 0x1211 : 0x11);
+            add(0x0E + o, 0x08, 1, c < 4 ? 10 : 1);
+            add(0x0E + o, 0x09, 4, 8 + c);
+            add(0x0E + o, 0x0D, 2, 85);
+            if (c < 4)
+                add(0x0E + o, 0x17, 1, 0x80);
+            add(0x10 + o, 0x09, 1, c == 5 ? 12 : c == 7 ? 14 : 1);
+            add(0x16 + o, 0x65, 1, 1);
+            add(0x16 + o, 0x66, 3, 274960);
+            add(0x16 + o, 0x6B, 1, 0);
+            add(0x16 + o, 0x6C, 2, 8451);
+        }
+        for (int o = 0; o < 0x80; o += 0x10) {
+            seq(0x08 + o, 0x0A, {2198, 2248}, 2, 2);
+            add(0x08 + o, 0x1D, 1, 64);
+            seq(0x08 + o, 0x28, {176, 2096, 82, 2242, 176, 2096, 82, 2242}, 2, 2);
+            seq(0x08 + o, 0x40, {-1, 0, -1, 2161}, 2, 2);
+            seq(0x09 + o, 0x0A, {255, 255, 255, 255}, 2, 2);
+            run(0x0A + o, 0x44, 0x4E, 0);
+            add(0x0B + o, 0x5E, 1, 1);
+            add(0x0C + o, 0x48, 1, 0);
+            seq(0x0C + o, 0x49, {12901, 8192, 0, 61701, 8192, 64002, 0, 8192, 15201}, 2, 2);
+            seq(0x10 + o, 0x10, {0x80, 0x80});
+            add(0x10 + o, 0x28, 1, 136);
+            seq(0x10 + o, 0x29, {0, 0, 0, 512, 512, 512, 16384, 50653, 64035, 6966, 23436, 2366, 61781, 52907, 16384},
+                2, 2);
+            seq(0x10 + o, 0x47, {0, 4, 8});
+            run(0x11 + o, 0x42, 0x4C, 0);
+        }
+        const long long plane[4] = {0, 0x08800000, 0x11000000, 0x19800000};
+        const int slot[8] = {0, 1, 2, 3, 4, 4, 5, 5}, extra[8] = {0, 0, 0, 0, 0, 7680, 0, 7680};
+        for (int c = 0; c < 8; ++c) {
+            for (int i = 0; i < 4; ++i)
+                add(0x16 + 0x10 * c, 0x1C + 4 * i, 4, plane[i] + 0x2000 * slot[c] + extra[c]);
+            seq(0x16 + 0x10 * c, 0x30, {64, 64});
+        }
+        for (int o = 0; o < 0x40; o += 0x10) {
+            add(0x14 + o, 0x0D, 2, 16);
+            seq(0x14 + o, 0x16, {1, 1, 2, 8}), seq(0x14 + o, 0x22, {0, 0x11});
+            seq(0x17 + o, 0x58, {-1, -1}, 4, 3);
+        }
+        if (full) {
+            seq(0xFF, 0x02, {0}), seq(0xFF, 0x04, {0}), seq(1, 0x26, {0}), seq(1, 0x08, {48});
+            seq(1, 0x09, {0x22222222, 0x66663445, 0x22222222}, 4, 4);
+            seq(1, 0x15, {119, 119, 119, 119, 7, 63, 63, 0, 16, 16, 14, 14, 48, 48, 79, 79, 9, 15, 17, 1});
+            add(1, 0x29, 4, 0x88888888);
+            seq(1, 0x2D, {119, 119, 119, 119, 119, 119, 119, 119, 7, 103, 101, 98, 96, 106, 103, 100, 97, 108, 8});
+            seq(1, 0x40, {0x924924, 0x924924, 0x924924, 0x924924, 0x924924, 0x924924, 0x924924, 0x924924}, 3, 3);
+            seq(1, 0x58, {0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB, 0x6DB6DB}, 3, 3);
+            add(1, 0x70, 4, 0x33333333);
+            seq(0xFF, 0x02, {136, 200}, 1, 0), seq(0xFF, 0x04, {97});
+        }
+        const int band = full ? 76 : 0;   // r = 22 x 27 MHz / 4 MHz = 148
+        seq(2, 0x7F, {14}), seq(2, 0x40, {5}), seq(2, 0x4F, {0x80}), seq(2, 0x4C, {163});
+        seq(2, 0x7F, {13}), seq(2, 0x5C, {5}), seq(2, 0x6B, {0x80}), seq(2, 0x68, {163});
+        seq(2, 0x7F, {11}), seq(2, 0x1C, {0}), add(2, 0x0A, 2, 0x11);
+        seq(2, 0x10, {255}), seq(2, 0x13, {0x11}), seq(2, 0x18, {band}), seq(2, 0x1C, {1}), add(2, 0x0A, 2, 32785);
+        seq(2, 0x7F, {7}), seq(2, 0x34, {0}), add(2, 0x7A, 2, 0x11);
+        seq(2, 0x28, {255}), seq(2, 0x2B, {0x11}), seq(2, 0x78, {band}), seq(2, 0x34, {1}), add(2, 0x7A, 2, 32785);
+        return s;
+    };
+    for (bool full : {true, false}) {
+        SCOPED_TRACE(full ? "full" : "without clock and PHY");
+        sim::ScalerModel::reset();
+        m.load_system_param();
+        m.define_param();
+        m.drv->init_reg_acc_param();
+        m.write_initial_setting(m.c331_fd, full ? 1 : 0);
+        const auto want = sequence(full);
+        auto got = kel_test::chipWrites();
+        for (size_t i = 0; i < std::min(got.size(), want.size()); ++i)
+            if (want[i].value < 0 && got[i].bank == want[i].bank && got[i].reg == want[i].reg)
+                got[i].value = -1;
+        const auto at = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+        EXPECT_EQ(got, want) << "first difference at byte " << (at.first - got.begin());
     }
-    EXPECT_EQ(writes7A, 16);
-    // Bank 3 gets the named registers and nothing else.
-    EXPECT_EQ(bank3, (std::set<int>{0x1B, 0x1C, 0x1D, 0x1E, 0x42, 0x43, 0x44, 0x45, 0x4C, 0x4D, 0x55, 0x56, 0x57,
-                                    0x58, 0x5E, 0x5F, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65}));
-
-    // Without the clock and PHY part: band 0, bank 0xFF untouched.
-    sim::ScalerModel::reset();
-    m.drv->init_reg_acc_param();
-    m.write_initial_setting(m.c331_fd, 0);
-    EXPECT_EQ(sim::ScalerModel::reg(0xFF, 0x04), 0);
-    EXPECT_EQ(sim::ScalerModel::reg(2, 0x18), 0);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x14), 8);
+    // The transmitter modes' lane orders and widths.
+    m.PS_VBOTX_MODE = 1;
+    m.write_initial_setting(m.c331_fd, 1);
+    EXPECT_EQ(regN(3, 0x55, 4), 0x76543210u);
+    EXPECT_EQ(regN(3, 0x2F, 2), 1920u);
+    EXPECT_EQ(regN(3, 0x39, 2), 1920u);
+    EXPECT_EQ(regN(3, 0x2C, 2), 5u);
+    EXPECT_EQ(regN(3, 0x36, 2), 5u);
+    EXPECT_EQ(regN(2, 0x08, 1), 5u);
+    m.PS_VBOTX_MODE = 2;
+    m.write_initial_setting(m.c331_fd, 1);
+    EXPECT_EQ(regN(3, 0x55, 4), 0x73625140u);
 }
 
 TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
@@ -263,9 +382,10 @@ TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
 
 TEST_F(ScalerStartup, SignalRoutines)
 {
-    // Data-format flag of port 2; port 4 is ignored.
+    // Data-format flag of port 2 (bit 8 of the 2-byte register 0x18); port 4 is ignored.
+    sim::ScalerModel::clearFrames();
     m.set_pict(m.c331_fd, 1, 2);
-    EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0, 0x18, 2, 0x100}}));
     m.set_pict(m.c331_fd, 1, 4);
     EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
     m.set_pict(m.c331_fd, 0, 2);
@@ -299,15 +419,31 @@ TEST_F(ScalerStartup, SignalRoutines)
     EXPECT_EQ(m.wait_ifld_change(m.c331_fd, 6), 0);
     EXPECT_EQ(m.wait_ofld_change(m.c331_fd, 8), 0);
 
-    // Vertical-sync wait: request bit, then both registers back to 0.
+    // Vertical-sync wait of ICH 3: request bit and update request, then both back to 0.
+    sim::ScalerModel::clearFrames();
     m.wait1_pivs(m.c331_fd, 3);
-    EXPECT_EQ(sim::ScalerModel::reg(5, 0x08), 0);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x29), 0);
-    bool requested = false;
-    for (const auto& fr : sim::ScalerModel::frames())
-        if (fr.write && fr.bank == 5 && fr.reg == 0x08 && fr.value == 0x08)
-            requested = true;
-    EXPECT_TRUE(requested);
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{5, 0x08, 1, 0x08}, {0, 0x29, 1, 0x80}, {5, 0x08, 1, 0},
+                                                         {0, 0x29, 1, 0}}));
+    // Polls that never see what they wait for end at their bounds: the receiver lock
+    // (no signal: the frame counter runs out) after 250, the vertical sync after 1 + 45.
+    auto reads = [](int bank, int reg) {
+        int n = 0;
+        for (const auto& f : sim::ScalerModel::frames())
+            n += !f.write && f.bank == bank && f.reg == reg;
+        return n;
+    };
+    sim::SimBoard::setScenario("input3.signal", "0");
+    sim::ScalerModel::setReg(0xB2, 0x60, 0);
+    sim::ScalerModel::clearFrames();
+    m.set_VBORXfrange(m.c331_fd, 1, 60000000, 0);
+    EXPECT_EQ(reads(0xB2, 0x60), 250);
+    sim::SimBoard::setScenario("input1.signal", "1");
+    sim::ScalerModel::setReg(0, 0x10 + 3, 2);   // ICH 3 takes port 1
+    sim::ScalerModel::withholdDoneBits(0x08, 0);
+    sim::ScalerModel::clearFrames();
+    m.wait1_pivs(m.c331_fd, 3);
+    EXPECT_EQ(reads(5, 0x22), 46);
+    sim::ScalerModel::withholdDoneBits(0, 0);
 }
 
 TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)

@@ -80,6 +80,10 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     m.kelApi_initEnvC331();
     ASSERT_EQ(m.wincnt, 3);
     EXPECT_EQ(m.gWininfo[2].x, 960);
+    EXPECT_EQ(m.gWininfo[2].enable, 0);
+    setWord(window(2, 0), 0x0101);   // the enabled byte is the low byte alone
+    m.kelApi_initEnvC331();
+    EXPECT_EQ(m.gWininfo[2].enable, 1);
 
     // A window 10 pixels wider than the panel: the whole table becomes the default layout.
     setWindow(2, 0, 970, 0, 960, 540);
@@ -128,11 +132,12 @@ TEST_F(ScalerWindows, PresetLayouts)
     m.pnl.ochW = 2048;
     m.pnl.ochH = 2160;
     m.kelApi_MultiWinInit();
-    EXPECT_EQ(m.mwin_rect[9][1].y, 1080);
-    EXPECT_EQ(m.mwin_rect[9][1].height, 3240);
-    EXPECT_EQ(m.mwin_rect[9][2].y, 4320);
-    EXPECT_EQ(m.mwin_rect[9][2].height, 980);
-    EXPECT_EQ(m.mwin_rect[9][5].x, 1024);
+    const int column[6][4] = {{0, 0, 2048, 2160},    {0, 1080, 2048, 3240}, {0, 4320, 2048, 980},
+                              {0, 5400, 2048, 1080}, {0, 6480, 924, 1080},  {1024, 6480, 1024, 1080}};
+    for (int i = 0; i < 6; ++i) {
+        const ST_MWIN_RECT& r = m.mwin_rect[9][i];
+        EXPECT_EQ(std::vector<int>({r.x, r.y, r.width, r.height}), std::vector<int>(column[i], column[i] + 4)) << i;
+    }
 }
 
 TEST_F(ScalerWindows, InputChannelDemandAndMoves)
@@ -146,10 +151,28 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
         EXPECT_GE(m.ich_owner[c], 0) << c;
     EXPECT_EQ(m.ich_list[4][1], m.ich_list[4][0] + 1);   // a V-by-One port takes a pair
 
+    // Four V-by-One windows take all eight; a fifth window without an input takes none.
+    for (int w = 0; w < 5; ++w)
+        active(w, w < 4 ? 4 + w % 2 : 6);
+    m.PM_WIN_SHAPE[5][0] = 0;
+    EXPECT_EQ(m.check_ich_all(4), 8);
+    for (int w = 0; w < 6; ++w)
+        active(w, w);
+
     // Three single windows, a four-port DBD window and a V-by-One window: 9 is too many.
     active(3, 0, 40);
     EXPECT_EQ(m.check_ich_all(3), -1);
     EXPECT_EQ(m.set_input(3, 0), 2);
+
+    // Joined inputs: 2 channels for modes up to 29, 3 up to 39, 4 up to 51; above, none.
+    for (auto [mode, need] : {std::pair{21, 2}, {29, 2}, {30, 3}, {39, 3}, {40, 4}, {51, 4}, {52, 0}}) {
+        for (int w = 0; w < 6; ++w)
+            m.PM_WIN_SHAPE[w][0] = m.PM_WIN_SHAPE[w][1] = 0;
+        std::fill(std::begin(m.ich_owner), std::end(m.ich_owner), -1);
+        active(0, 0, mode);
+        EXPECT_EQ(m.set_input(0, 0), need ? 0 : 2) << mode;
+        EXPECT_EQ(std::count(std::begin(m.ich_owner), std::end(m.ich_owner), 0), need) << mode;
+    }
 
     // A V-by-One window when only channels 0 and 2 are free: the owner of channel 1 moves
     // to 2 and is re-applied; the pair 0-1 goes to the new window.
@@ -186,6 +209,30 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
         for (int c = 0; c < 8; ++c)
             m.ich_owner[c] = (p.used >> c) & 1 ? 5 : -1;
         EXPECT_EQ(m.check_ich(p.interlaced, 0), p.ich) << std::hex << p.used << " " << p.interlaced;
+    }
+    // A pair: the first of (4, 5), (6, 7), (2, 3), (0, 1) with both free.
+    const std::pair<unsigned, int> pairs[] = {{0x00, 4}, {0x10, 6}, {0xF0, 2}, {0xF4, 0}, {0xFE, -1}};
+    for (const auto& [used, ich] : pairs) {
+        for (int c = 0; c < 8; ++c)
+            m.ich_owner[c] = (used >> c) & 1 ? 5 : -1;
+        EXPECT_EQ(m.check_ich(0, 1), ich) << std::hex << used;
+    }
+    // No free pair: the half-free pair (4, 5), else (6, 7), else (0, 1) is completed by moving
+    // its occupant (window 1) to the first free of its targets; (2, 3) is never completed.
+    struct Move {
+        int before[8], after[8];
+        bool moved;
+    } const moves[] = {{{2, -1, 2, 2, 1, -1, 2, 2}, {2, 1, 2, 2, 0, 0, 2, 2}, true},
+                       {{2, 2, -1, 2, 2, 2, -1, 1}, {2, 2, 1, 2, 2, 2, 0, 0}, true},
+                       {{1, -1, 2, -1, 2, 2, 2, 2}, {0, 0, 2, 1, 2, 2, 2, 2}, true},
+                       {{2, 2, -1, 2, 2, 2, 2, 2}, {2, 2, -1, 2, 2, 2, 2, 2}, false}};
+    for (const Move& mv : moves) {
+        std::copy(std::begin(mv.before), std::end(mv.before), std::begin(m.ich_owner));
+        m.g_chg_input[1] = 0;
+        EXPECT_EQ(m.adjust_ich(0, 1, 0), mv.moved ? 0 : -1) << mv.before[0] << mv.before[1];
+        EXPECT_TRUE(std::equal(std::begin(mv.after), std::end(mv.after), std::begin(m.ich_owner)))
+            << mv.before[0] << mv.before[1];
+        EXPECT_EQ(m.g_chg_input[1], mv.moved ? 2 : 0);
     }
     // An interlaced window finding ICH 0-3 taken: the first of them whose owner is not
     // interlaced (ICH 1, window 2) moves to the lowest free of ICH 4-7 and is re-applied.
@@ -241,9 +288,13 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
     m.PM_WIN_SHAPE[0][0] = 2;
     m.PM_WIN_SHAPE[0][1] = 1;
     m.PM_WIN_OFFSET[0][0] = m.PM_WIN_OFFSET[0][1] = 100;
+    m.PM_WIN_OFFSET[0][2] = 30;
+    m.PM_WIN_OFFSET[0][3] = 50;
     m.calc_owin2(0);
-    EXPECT_EQ(m.OWIN[0].HST, 100);
-    EXPECT_EQ(m.OWIN[0].HW, 3640);
+    EXPECT_EQ(std::vector<int>({m.OWIN[0].HST, m.OWIN[0].HW, m.OWIN[0].VST, m.OWIN[0].VW}),
+              std::vector<int>({100, 3640, 30, 1000}));
+    m.PM_WIN_OFFSET[0][2] = m.PM_WIN_OFFSET[0][3] = 0;
+    m.calc_owin2(0);
     _ImageWindowDef2_St sl[8];
     m.calc_oact(m.OWIN[0], sl, 0);
     EXPECT_EQ(sl[0].hst, 100);
@@ -279,6 +330,24 @@ TEST_F(ScalerWindows, InputWindowCropAndInterlace)
     // Margins that eat the whole width fall back to the whole line from 0.
     EXPECT_EQ(m.IWIN[0].HW, 1920);
     EXPECT_EQ(m.IWIN[0].HST, 0);
+    // Joined inputs: the joined size from the ports' sizes, from (0, 0).
+    const int widths[6] = {100, 200, 400, 800, 1600, 3200};
+    for (int q = 0; q < 6; ++q) {
+        m.PI_ACT[q] = {7, widths[q], 5, widths[q] / 10};
+        m.PI_PORT_INFO[q].STATE = 4;
+        m.PI_PORT_INFO[q].IP = 0;
+    }
+    m.PM_INPUT[0] = 2;
+    const int joined[][3] = {{1, 400, 40},    {20, 300, 10},  {21, 100, 30},  {22, 1200, 40},  {23, 400, 120},
+                             {30, 700, 10},   {40, 1500, 10}, {41, 300, 50},  {50, 4800, 160}, {51, 1600, 480}};
+    for (const auto& j : joined) {
+        m.PM_WIN_DBD_MODE[0] = j[0];
+        m.calc_iwin2(0);
+        EXPECT_EQ(std::vector<int>({m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}),
+                  std::vector<int>({0, j[1], 0, j[2]}))
+            << j[0];
+    }
+    m.PM_WIN_DBD_MODE[0] = 0;
     // No input (port 6) and an unknown one (255): no input window.
     for (int port : {6, 255}) {
         m.PM_INPUT[0] = port;
@@ -303,6 +372,17 @@ TEST_F(ScalerWindows, StitchingRoles)
     win = 2;
     EXPECT_EQ(m.check_stitching_win(&win, &partner), 0);
     EXPECT_EQ(partner, -1);
+    // A change of stitching re-lays the window out; the second change flag is consumed.
+    for (int w = 0; w < 6; ++w)
+        m.g_chg_shape[w] = m.g_chg_stitch[w][0] = m.g_chg_stitch[w][1] = 0;
+    m.g_chg_stitch[0][1] = 1;
+    m.g_chg_stitch[2][1] = 1;
+    m.g_chg_stitch[3][0] = 1;
+    m.check_stitching_chg();
+    EXPECT_EQ(m.g_chg_shape[0] * 100 + m.g_chg_shape[2] * 10 + m.g_chg_shape[3], 111);
+    EXPECT_EQ(m.g_chg_shape[4], 0);
+    EXPECT_EQ(m.g_chg_stitch[2][1], 0);
+    EXPECT_EQ(m.g_chg_stitch[3][0], 1);
 }
 
 TEST_F(ScalerWindows, OutputChannelAllocation)

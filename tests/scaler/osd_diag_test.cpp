@@ -117,8 +117,27 @@ TEST_F(OsdDiagnostics, TheForcedBackgroundEndsForTheOutputBackgroundToo)
     g_force_bkcolor = 1;
     m.kelApi_SetOutBkg();
     EXPECT_EQ(reg(8, 0x49, 3), 0x00FF00u);
+    // Every channel's colour back to 0, then each window's background on where its input
+    // has no signal: window 0 (port 1, signal) on channel 0, window 1 (port 2, none) on 2, 3.
+    m.wincnt = 2;
+    m.gWininfo[1].totalh = 2;
+    m.gWininfo[1].totalv = 1;
+    m.gWininfo[1].ochLst[0] = 2;
+    m.gWininfo[1].ochLst[1] = 3;
+    m.PM_INPUT[0] = 1;
+    m.PM_INPUT[1] = 2;
+    m.PI_PORT_INFO[1].NOSIG = 0;
+    m.PI_PORT_INFO[2].NOSIG = 1;
+    sim::ScalerModel::clearFrames();
     m.kelApi_forceColorDisable(fd);
     EXPECT_EQ(g_force_bkcolor, 2);
+    std::vector<kel_test::ChipByte> want;
+    for (int c = 0; c < 8; ++c)
+        for (int r = 0x49; r < 0x4C; ++r)
+            want.push_back({0x08 + 0x10 * c, r, 0});
+    want.insert(want.end(), {{0x08, 0x48, 0}, {0x28, 0x48, 1}, {0x38, 0x48, 1}});
+    EXPECT_EQ(kel_test::chipWrites(), want);
+    m.wincnt = 1;
     m.kelApi_SetOutBkg();
     EXPECT_EQ(reg(8, 0x49, 3), 0u);
     g_force_bkcolor = 0;

@@ -93,6 +93,9 @@ TEST_F(OsdEngine, TheWindowIsCutIntoOneTilePerOutputChannel)
     EXPECT_EQ(m.OSD_WIN.HW, 0);
     for (int c = 0; c < 4; ++c)
         EXPECT_EQ(t[c].hw, 0);
+    m.PM_OSD_OUTPUT_OFFSET[3] = 3000;   // and taller: height 0 too
+    m.calc_osd(t);
+    EXPECT_EQ(m.OSD_WIN.VW, 0);
 }
 
 TEST_F(OsdEngine, CharactersOutsideTheFontsAreSpacesAndLinesStopAt128)
