@@ -176,37 +176,24 @@ TEST_F(CardJobs, RamWritesGoOutIn1000ByteChunks)
     EXPECT_EQ(le32(packets[2], 10), 0x3000u + 2000u);
 }
 
-TEST_F(CardJobs, SleepCountsItsMillisecondsInTicksAndSendsNothing)
+TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySecondsAndBackEndsAJobThatWaits)
 {
+    // 1500 ms sleeps 150 ticks; 0xFFFFFFFF ms (about 497 days) sleeps 60 s: 6000 ticks.
     cards(0, 2);
-    holdOperation(0, op(6, 1, 0, 1500, {}));
-    g_send_para.sub_step = 20;
-    for (int looks = 0; looks < 1000 && g_send_para.sub_step != 28; ++looks)
+    for (const auto& [ms, ticks] : {std::pair<uint32_t, uint32_t>{1500, 150}, {0xFFFFFFFFu, 6000}}) {
+        holdOperation(0, op(6, 1, 0, ms, {}));
+        g_send_para.sub_step = 20;
+        for (int looks = 0; looks < 1000 && g_send_para.sub_step != 28; ++looks)
+            manager->load_rcv_xy_operate("/data/op.bin", 0, false);
+        ASSERT_EQ(g_send_para.sub_step, 28) << ms;
+        const uint32_t start = G_timeTicks;
+        G_timeTicks = start + ticks - 1;
+        EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 0) << ms;
+        G_timeTicks = start + ticks;
         manager->load_rcv_xy_operate("/data/op.bin", 0, false);
-    ASSERT_EQ(g_send_para.sub_step, 28);
-    const uint32_t start = G_timeTicks;
-    G_timeTicks = start + 149;
-    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 0);
-    G_timeTicks = start + 150;
-    manager->load_rcv_xy_operate("/data/op.bin", 0, false);
-    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 1);
+        EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 1) << ms;
+    }
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
-}
-
-TEST_F(CardJobs, AFilesSleepLastsAtMostSixtySecondsAndBackEndsAJobThatWaits)
-{
-    // 0xFFFFFFFF ms (about 497 days) sleeps 60 s: 6000 ticks.
-    holdOperation(0, op(6, 1, 0, 0xFFFFFFFFu, {}));
-    g_send_para.sub_step = 20;
-    for (int looks = 0; looks < 1000 && g_send_para.sub_step != 28; ++looks)
-        manager->load_rcv_xy_operate("/data/op.bin", 0, false);
-    ASSERT_EQ(g_send_para.sub_step, 28);
-    const uint32_t start = G_timeTicks;
-    G_timeTicks = start + 5999;
-    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 0);
-    G_timeTicks = start + 6000;
-    manager->load_rcv_xy_operate("/data/op.bin", 0, false);
-    EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 1);
 
     // A scan-parameter load from a stick that sleeps: Back on the screen ends the job, and
     // its ring is told 100.

@@ -18,6 +18,12 @@ namespace {
 
 constexpr uint32_t kResetLine = 0x207940;
 
+// The published sizes in one list: Hact, Htotal, Hsync, Hback, Vact, Vtotal, Vsync, Vback.
+std::vector<unsigned> sizes(const struct hdminfo& r)
+{
+    return {r.Hact, r.Htotal, r.Hsync, r.Hback, r.Vact, r.Vtotal, r.Vsync, r.Vback};
+}
+
 class It6602 : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
@@ -209,14 +215,7 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     EXPECT_TRUE(rx().videoOutput());
 
     const struct hdminfo r = record(0);
-    EXPECT_EQ(r.Hact, 1920u);
-    EXPECT_EQ(r.Htotal, 2200u);
-    EXPECT_EQ(r.Hsync, 44u);
-    EXPECT_EQ(r.Hback, 148u);
-    EXPECT_EQ(r.Vact, 1080u);
-    EXPECT_EQ(r.Vtotal, 1125u);
-    EXPECT_EQ(r.Vsync, 5u);
-    EXPECT_EQ(r.Vback, 36u);
+    EXPECT_EQ(sizes(r), (std::vector<unsigned>{1920, 2200, 44, 148, 1080, 1125, 5, 36}));
     EXPECT_EQ(r.Hpol, 1u);
     EXPECT_EQ(r.Vpol, 1u);
     EXPECT_EQ(r.ip, 0u);
@@ -372,14 +371,7 @@ TEST_F(It6602, A4k24SourceWithPorchesAbove255IsMeasuredWhole)
     EXPECT_EQ(t.HFrontPorch, 1276);
     EXPECT_EQ(t.VFrontPorch, 8);
     const struct hdminfo r = record(0);
-    EXPECT_EQ(r.Hact, 3840u);
-    EXPECT_EQ(r.Htotal, 5500u);
-    EXPECT_EQ(r.Hsync, 88u);
-    EXPECT_EQ(r.Hback, 296u);
-    EXPECT_EQ(r.Vact, 2160u);
-    EXPECT_EQ(r.Vtotal, 2250u);
-    EXPECT_EQ(r.Vsync, 10u);
-    EXPECT_EQ(r.Vback, 72u);
+    EXPECT_EQ(sizes(r), (std::vector<unsigned>{3840, 5500, 88, 296, 2160, 2250, 10, 72}));
     EXPECT_FLOAT_EQ(r.pfreq, 297.0f);
     const std::vector<uint8_t> bytes = status(0);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<uint8_t>{0x00, 0x0F, 0x70, 0x08}));
