@@ -37,16 +37,6 @@ void spi(int fd, const std::vector<uint8_t>& tx)
 }
 } // namespace
 
-TEST(SimFilesSafety, DotDotInAMappedPathStaysInsideTheRoot)
-{
-    kel_test::TestRoot root;
-    // A path mapped already and then extended with ".." (a name from a PC or a stick).
-    const std::string climbed = board::Files::map(root.path() + "/data/../../../etc/passwd");
-    EXPECT_EQ(climbed, root.path() + "/etc/passwd");
-    EXPECT_EQ(board::Files::map(root.path() + "/.."), root.path());
-    EXPECT_EQ(board::Files::map(root.path() + "/data/./x"), root.path() + "/data/x");
-}
-
 TEST(SimFilesSafety, SymbolicLinksOutOfTheRootAreNotFollowed)
 {
     kel_test::TestRoot root;
@@ -186,15 +176,11 @@ TEST(SimSparseMemory, RunsOfFilledPagesReadBackAsWritten)
     m.fill(0x20000, 0x5A, 0x1000);                    // inside the run, another value
     const uint8_t bytes[3] = {1, 2, 3};
     m.write(0x30FFF, bytes, 3);                       // across two pages of the run
-    EXPECT_EQ(m.get(0x0FFFF), 0x00);
-    EXPECT_EQ(m.get(0x10000), 0xFF);
-    EXPECT_EQ(m.get(0x20FFF), 0x5A);
-    EXPECT_EQ(m.get(0x21000), 0xFF);
-    EXPECT_EQ(m.get(0x30FFE), 0xFF);
-    EXPECT_EQ(m.get(0x31000), 2);
-    EXPECT_EQ(m.get(0x31002), 0xFF);
-    EXPECT_EQ(m.get(0x4FFFF), 0xFF);
-    EXPECT_EQ(m.get(0x50000), 0x00);
+    const std::pair<uint32_t, int> reads[] = {{0x0FFFF, 0x00}, {0x10000, 0xFF}, {0x20FFF, 0x5A}, {0x21000, 0xFF},
+                                              {0x30FFE, 0xFF}, {0x31000, 2},    {0x31002, 0xFF}, {0x4FFFF, 0xFF},
+                                              {0x50000, 0x00}};
+    for (const auto& [address, value] : reads)
+        EXPECT_EQ(m.get(address), value) << std::hex << address;
     EXPECT_EQ(m.storedPages(), 2u);
     sim::SparseMemory copy(0x00, uint64_t(1) << 32);
     copy.copyFrom(m, 0x40000, 0x0, 0x20000);          // 0xFF pages 64..79, then fill

@@ -104,12 +104,8 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
             continue;
         ASSERT_EQ(p->ram[off], default_para_ramlist[off - 766]) << off;
     }
-    for (int e = 0; e < 16; ++e) {
-        EXPECT_EQ(p->ram[2816 + 4 * e], 60);
-        EXPECT_EQ(p->ram[2817 + 4 * e], 0);
-        EXPECT_EQ(p->ram[2818 + 4 * e], 60);
-        EXPECT_EQ(p->ram[2819 + 4 * e], 0);
-    }
+    for (int e = 0; e < 16; ++e)
+        EXPECT_EQ(bytes(p->ram + 2816 + 4 * e, 4), (Bytes{60, 0, 60, 0})) << e;
     for (int off = 0; off < 768; ++off)
         ASSERT_EQ(p->ram[off], 0) << off;
 
@@ -174,14 +170,9 @@ TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
     EXPECT_EQ(le16(layer(p, 0) + 18), 0x01);
     EXPECT_EQ(le16(layer(p, 5) + 18), 0x00);
     EXPECT_EQ(le16(p->ram + 2116), 0);
-    EXPECT_EQ(p->ram[864], 0);
-    EXPECT_EQ(p->ram[865], 0);
-    EXPECT_EQ(le16(p->ram + 866), 0);
-    EXPECT_EQ(p->ram[868], 2);
-    EXPECT_EQ(p->ram[869], 0);
+    EXPECT_EQ(bytes(p->ram + 864, 6), (Bytes{0, 0, 0, 0, 2, 0}));
     EXPECT_EQ(le16(p->ram + 1376), 0);
-    EXPECT_EQ(p->ram[2816], 60);
-    EXPECT_EQ(p->ram[2817], 0x33);
+    EXPECT_EQ(bytes(p->ram + 2816, 2), (Bytes{60, 0x33}));
     EXPECT_EQ(g_cut_source_state[1 * 5], 0x01);
     EXPECT_EQ(p->KelGetCropID(1, 1), 1);
     // Loading does not rewrite the file.
@@ -234,10 +225,8 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
 
     const std::string file = paraFile();
     ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(uint8_t(file[0]), 0xAA);
-    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
     EXPECT_EQ(uint8_t(file[2 + 4095 - 768]), 0xEE);
-    EXPECT_EQ(uint8_t(file[3329]), 0xEE);
     // No temporary file is left beside it.
     for (const auto& e : std::filesystem::directory_iterator(root.host("/data")))
         EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
@@ -313,8 +302,7 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     EXPECT_EQ(p->KelUserModeSaved(3), 1);
     const std::string file = root.readFile("/data/modes/custom_mode4");
     ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(uint8_t(file[0]), 0xAA);
-    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
     EXPECT_EQ(std::memcmp(file.data() + 2, p->ram + 896, 3200), 0);
     EXPECT_FALSE(root.exists("/data/modes/MO04.json"));
 
@@ -362,8 +350,7 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
     EXPECT_EQ(p->mode_file_deal(2, 1), 0);
     EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
     EXPECT_FALSE(root.exists("/data/modes/MO03.json"));
-    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
-    EXPECT_EQ(p->mode_slot[2][1], 0xFF);
+    EXPECT_EQ(bytes(p->mode_slot[2], 2), (Bytes{0xFF, 0xFF}));
     EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
 
     EXPECT_EQ(p->mode_file_deal(3, 1), 0);
@@ -375,33 +362,16 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
 TEST_F(ParamBlock, UnwritableModeFileLeavesTheSlotUnmarked)
 {
     KelRamPara* p = fresh();
-    std::filesystem::create_directories(root.host("/data/modes/custom_mode5"));
     std::filesystem::create_directories(root.host("/data/modes/custom_mode5/x"));
     p->mode_slot[4][0] = 0x12;
     EXPECT_EQ(p->mode_file_write(4, 2), 0);
     EXPECT_EQ(p->mode_slot[4][0], 0x12);
 }
 
-TEST_F(ParamBlock, ShortOrForeignModeFilesDoNotCountAsSaved)
+TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
 {
     root.writeFile("/data/modes/custom_mode1", std::string(1, char(0xAA)));
     root.writeFile("/data/modes/custom_mode2", std::string("\x12\x34rest", 6));
-    KelRamPara* p = fresh();
-    EXPECT_EQ(p->KelUserModeSaved(0), 0);
-    EXPECT_EQ(p->mode_slot[0][0], 0xFF);
-    EXPECT_EQ(p->KelUserModeSaved(1), 0);
-    EXPECT_EQ(p->mode_slot[1][100], 0);
-    EXPECT_EQ(p->mode_file_deal(1, 0), 1);
-    // Files of modes 0 and 17 are no slot's.
-    root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
-    root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
-    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
-    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
-    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
-}
-
-TEST_F(ParamBlock, ATruncatedModeFileWithItsMarkerIsNotASavedMode)
-{
     // Marker and the first 100 stored bytes only: the picture settings are missing.
     std::string cut(102, char(0x11));
     cut[0] = cut[1] = char(0xAA);
@@ -411,11 +381,22 @@ TEST_F(ParamBlock, ATruncatedModeFileWithItsMarkerIsNotASavedMode)
     whole[0] = whole[1] = char(0xAA);
     root.writeFile("/data/modes/custom_mode4", whole);
     KelRamPara* p = fresh();
+    EXPECT_EQ(p->KelUserModeSaved(0), 0);
+    EXPECT_EQ(p->mode_slot[0][0], 0xFF);
+    EXPECT_EQ(p->KelUserModeSaved(1), 0);
+    EXPECT_EQ(p->mode_slot[1][100], 0);
     EXPECT_EQ(p->KelUserModeSaved(2), 0);
     EXPECT_EQ(p->mode_slot[2][0], 0xFF);
     EXPECT_EQ(p->KelUserModeSaved(3), 1);
     EXPECT_EQ(p->mode_slot[3][3201], 0x22);
     EXPECT_EQ(p->KelUserModeIndex(2, 2), 3);
+    EXPECT_EQ(p->mode_file_deal(1, 0), 1);
+    // Files of modes 0 and 17 are no slot's.
+    root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
+    root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
+    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
+    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
+    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
 }
 
 TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
@@ -540,9 +521,8 @@ TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
     int index = -1;
     p->KelGetCropPara(1, 1, &c, &index);
     EXPECT_EQ(index, 40);
-    EXPECT_EQ(c.id, 7);                          // left as the caller filled it
-    EXPECT_EQ(c.x, 7);
-    EXPECT_EQ(c.height, 7);
+    // Left as the caller filled it.
+    EXPECT_EQ((std::vector<int>{c.id, c.x, c.y, c.width, c.height}), std::vector<int>(5, 7));
     EXPECT_EQ(p->KelGetCropID(9, 1), 0);
     EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
     EXPECT_EQ(p->KelAddCropID(6), 0);
@@ -667,11 +647,8 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     KelRamPara* p = fresh();
     p->KelSetEDIDPara(5, 2560, 1440, 75);
     p->KelSetEDIDPara(0, 1280, 720, 50);
-    EXPECT_EQ(le16(p->ram + 926), 2560);
-    EXPECT_EQ(le16(p->ram + 928), 1440);
-    EXPECT_EQ(le16(p->ram + 930), 75);
-    EXPECT_EQ(le16(p->ram + 896), 1280);
-    EXPECT_EQ(le16(p->ram + 900), 50);
+    EXPECT_EQ(bytes(p->ram + 926, 6), (Bytes{0x00, 0x0A, 0xA0, 0x05, 75, 0}));   // 2560 x 1440 at 75
+    EXPECT_EQ(bytes(p->ram + 896, 6), (Bytes{0x00, 0x05, 0xD0, 0x02, 50, 0}));   // 1280 x 720 at 50
     EXPECT_EQ(flag(), 1);
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
