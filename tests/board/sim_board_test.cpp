@@ -130,9 +130,7 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     int fd = board::SpiDevice::open("/dev/spidev32766.3");
     ASSERT_GE(fd, 0);
     uint8_t tx1[2] = {1, 2}, tx2[1] = {9}, rx1[2] = {}, rx2[1] = {};
-    board::SpiTransfer t[2];
-    t[0].tx = tx1; t[0].rx = rx1; t[0].length = 2; t[0].speedHz = 5000000;
-    t[1].tx = tx2; t[1].rx = rx2; t[1].length = 1; t[1].speedHz = 20000000;
+    board::SpiTransfer t[2] = {{tx1, rx1, 2, 5000000}, {tx2, rx2, 1, 20000000}};
     // A device left in mode 0 (or set to it) talks to a mode-3 part one bit out of step.
     EXPECT_EQ(board::SpiDevice::configure(fd, 0, 8, 10000000), 0);
     EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
@@ -153,8 +151,7 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     // Nothing at a chip select reads as an undriven line.
     int empty = board::SpiDevice::open("/dev/spidev32766.4");
     uint8_t rx[2] = {};
-    board::SpiTransfer r;
-    r.rx = rx; r.length = 2;
+    board::SpiTransfer r{nullptr, rx, 2};
     EXPECT_EQ(board::SpiDevice::transfer(empty, &r, 1), 2);
     EXPECT_EQ(rx[0], 0xFF);
 
@@ -275,7 +272,8 @@ TEST(SimNetwork, EverythingStaysOnLoopback)
     sim::SimBoard::setPortOffset(0);
 }
 
-TEST(SimScenario, KeysFromAFile)
+// Models keep what they read of the scenario until it changes; a change must reach them.
+TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
 {
     kel_test::TestRoot root;
     root.writeFile("/scenario.txt", "# inputs\nfpga.cards.port0 = 4\nsoc.uid0=0x10\nbad line\n");
@@ -283,12 +281,7 @@ TEST(SimScenario, KeysFromAFile)
     EXPECT_EQ(sim::SimBoard::scenarioInt("fpga.cards.port0", 0), 4);
     EXPECT_EQ(sim::SimBoard::scenarioInt("soc.uid0", 0), 16);
     EXPECT_EQ(sim::SimBoard::scenario("missing", "x"), "x");
-}
 
-// Models keep what they read of the scenario until it changes; a change must reach them.
-TEST(SimScenario, ReadOnceKeysFollowAChange)
-{
-    kel_test::TestRoot root;
     sim::ScenarioKeys keys("input3.");
     EXPECT_EQ(keys.number("osc", 20000), 20000);
     EXPECT_EQ(sim::inputTiming(3).present, false);

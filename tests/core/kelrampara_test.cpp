@@ -273,9 +273,8 @@ TEST_F(ParamBlock, PcUserModeWritesAreBoundedToTheirSlot)
 {
     KelRamPara* p = fresh();
     const uint8_t data[4] = {0xAA, 0xAA, 0x11, 0x22};
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x0000), 1);   // M = 0
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x11000), 1);  // M = 17
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x101000), 1); // M = 257
+    for (uint32_t noSlot : {0x0000, 0x11000, 0x101000})   // M = 0, 17, 257
+        EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, noSlot), 1) << noSlot;
     EXPECT_EQ(p->KelModeUserRamParaDeal(data, 4, 0x10000), 0);  // M = 16 -> slot 15
     EXPECT_EQ(p->mode_slot[15][0], 0xAA);
     EXPECT_EQ(p->mode_slot[15][3], 0x22);
@@ -410,14 +409,11 @@ TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
     EXPECT_EQ(p->KelUserModeIndex(5, 2), 5);
     p->mode_slot[2][0] = p->mode_slot[2][1] = 0xAA;
     p->mode_slot[12][0] = p->mode_slot[12][1] = 0xAA;
-    EXPECT_EQ(p->KelUserModeIndex(5, 1), 12);
-    EXPECT_EQ(p->KelUserModeIndex(12, 1), 2);     // wraps to 0 upward
-    EXPECT_EQ(p->KelUserModeIndex(5, 0), 2);
-    EXPECT_EQ(p->KelUserModeIndex(2, 0), 12);     // wraps to 15 downward
-    EXPECT_EQ(p->KelUserModeIndex(6, 2), 12);
-    EXPECT_EQ(p->KelUserModeIndex(16, 1), 2);
-    EXPECT_EQ(p->KelUserModeIndex(16, 0), 12);
-    EXPECT_EQ(p->KelUserModeIndex(16, 3), 256);
+    // {from, direction, found}: up from 12 wraps to 0, down from 2 wraps to 15.
+    const int walks[][3] = {{5, 1, 12}, {12, 1, 2}, {5, 0, 2},  {2, 0, 12},
+                            {6, 2, 12}, {16, 1, 2}, {16, 0, 12}, {16, 3, 256}};
+    for (const auto& w : walks)
+        EXPECT_EQ(p->KelUserModeIndex(w[0], w[1]), w[2]) << w[0] << " " << w[1];
     EXPECT_EQ(p->KelUserModeSaved(16), 0);
     KelRamPara::put16(p->ram + 866, 16);
     EXPECT_EQ(p->KelGetCurrentModeIndex(), 16);

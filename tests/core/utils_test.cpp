@@ -93,12 +93,9 @@ TEST(UtilsShell, ShellExecReadsOutputInLines)
 
 TEST(UtilsText, StringToIntUpperAndIntToString)
 {
-    EXPECT_EQ(Utils::stringToInt("0x1F"), 31u);
-    EXPECT_EQ(Utils::stringToInt("0xff"), 255u);
-    EXPECT_EQ(Utils::stringToInt("0x"), 0u);
-    EXPECT_EQ(Utils::stringToInt("250"), 250u);
-    EXPECT_EQ(Utils::stringToInt(""), 0u);
-    EXPECT_EQ(Utils::stringToInt("12ab"), 12u);
+    for (const auto& [text, value] : {std::pair<const char*, unsigned>{"0x1F", 31}, {"0xff", 255}, {"0x", 0},
+                                       {"250", 250}, {"", 0}, {"12ab", 12}})
+        EXPECT_EQ(Utils::stringToInt(text), value) << text;
     EXPECT_EQ(Utils::upper("ab1c"), "AB1C");
     EXPECT_EQ(Utils::intToString(-42), "-42");
 }
