@@ -234,7 +234,14 @@ TEST(SimSerial, PseudoTerminalPeerAndRtsRecord)
     EXPECT_EQ(board::SerialPort::setRts(fd, false), 0);
     EXPECT_EQ(sim::SerialModel::rtsChanges("/dev/ttyS2"), (std::vector<bool>{true, false}));
     ::close(other);
+    // The old descriptor of a port opened again is closed by its own close, not leaked.
+    int second = board::SerialPort::open("/dev/ttyS2");
+    ASSERT_GE(second, 0);
     board::SerialPort::close(fd);
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+    EXPECT_GE(::fcntl(second, F_GETFD), 0);
+    board::SerialPort::close(second);
+    EXPECT_EQ(::fcntl(second, F_GETFD), -1);
 }
 
 TEST(SimKeypadAndUevents, PresenceReportsAndInjectedEvents)

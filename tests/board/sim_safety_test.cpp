@@ -11,8 +11,6 @@
 #include "tests/support/TestRoot.h"
 
 #include <atomic>
-#include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -178,22 +176,6 @@ TEST(SimSparseMemory, RunsOfFilledPagesReadBackAsWritten)
     EXPECT_EQ(copy.storedPages(), 0u);
     m.clear();
     EXPECT_EQ(m.get(0x10000), 0x00);
-}
-
-TEST(SimSerialDescriptors, AReopenedPortsOldDescriptorIsClosedByClose)
-{
-    kel_test::TestRoot root;
-    int first = board::SerialPort::open("/dev/ttyS1");
-    ASSERT_GE(first, 0);
-    int second = board::SerialPort::open("/dev/ttyS1");
-    ASSERT_GE(second, 0);
-    board::SerialPort::close(first);
-    errno = 0;
-    EXPECT_EQ(::fcntl(first, F_GETFD), -1);
-    EXPECT_EQ(errno, EBADF);
-    EXPECT_GE(::fcntl(second, F_GETFD), 0);
-    board::SerialPort::close(second);
-    EXPECT_EQ(::fcntl(second, F_GETFD), -1);
 }
 
 TEST(SimRecording, OffKeepsNoRecordsButTheBoardStillAnswers)

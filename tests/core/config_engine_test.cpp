@@ -119,15 +119,10 @@ TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
     EXPECT_EQ(std::vector<std::string>(cmds.begin() + 1, cmds.end()), kDefaultBringUp);
 
     // Globals follow the settings; no loader configuration means no standard command line.
-    EXPECT_EQ(g_port, 5005);
-    EXPECT_EQ(g_int_tcp_port, 5005);
-    EXPECT_EQ(g_check_source, 255);
-    EXPECT_EQ(g_lcd_lang_valid, 0x1001F);
-    EXPECT_EQ(g_kel_max_pixel, 6553600);
-    EXPECT_EQ(g_uTor_cloud, 0);
-    EXPECT_EQ(g_uTor_cloudserverport, 0);
+    EXPECT_EQ((std::vector<int>{g_port, g_int_tcp_port, g_check_source, g_lcd_lang_valid, g_kel_max_pixel,
+                                g_uTor_cloud, g_uTor_cloudserverport, g_update_status}),
+              (std::vector<int>{5005, 5005, 255, 0x1001F, 6553600, 0, 0, 0}));
     EXPECT_EQ(g_usb_grade_path, "KEL-W46");
-    EXPECT_EQ(g_update_status, 0);
     EXPECT_TRUE(factoryage_log.isEmpty());
     EXPECT_EQ(factoryage_log_num, 0);
 }
