@@ -523,6 +523,7 @@ TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
     EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
     EXPECT_EQ(p->KelAddCropID(6), 0);
     EXPECT_EQ(p->KelAddNewCrop(6, &c), 1);      // no port 6: refused like a full table
+    EXPECT_EQ(p->KelAddNewCrop(0, nullptr), 1);
 }
 
 TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
@@ -667,6 +668,13 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     EXPECT_EQ(p->KelLanguageChanged(), 1);
     EXPECT_EQ(p->ram[768], 4);
     EXPECT_EQ(g_language, 4);
+
+    // At a start only a mask with both bit 0 and bit 17 is cut to its bits 1-15.
+    for (const auto& [mask, kept] : {std::pair<int, int>{0x2001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
+        g_lcd_lang_valid = mask;
+        fresh();
+        EXPECT_EQ(g_lcd_lang_valid, kept) << std::hex << mask;
+    }
 }
 
 TEST_F(ParamBlock, NotificationCarriesItsCode)
