@@ -6,7 +6,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <sys/stat.h>
 #include <thread>
 
 namespace fs = std::filesystem;

@@ -15,7 +15,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 

@@ -9,9 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <chrono>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -206,7 +204,7 @@ TEST_F(ParamBlock, FileWithABadMarkerOrTooShortIsReplacedByTheDefaults)
     EXPECT_EQ(le16(fresh()->ram + 2176), 100);
 }
 
-TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
+TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset)
 {
     KelRamPara* p = fresh();
     EXPECT_EQ(p->ram_para_file_save(), 0);   // nothing changed
@@ -236,21 +234,15 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
     EXPECT_EQ(le16(p->ram + 2176), 77);
     EXPECT_EQ(p->ram[4095], 0xEE);
     EXPECT_EQ(p->ram[100], 0);
-}
 
-TEST_F(ParamBlock, ResetRewritesTheFileFromTheDefaults)
-{
-    KelRamPara* p = fresh();
-    KelRamPara::put16(p->ram + 2176, 12);
-    ASSERT_EQ(p->ram_para_file_save(), 1);
-    ASSERT_NE(paraFile(), defaultImage());
+    // A reset rewrites the file from the defaults.
     EXPECT_EQ(p->ram_para_reset(), 0);
     EXPECT_EQ(paraFile(), defaultImage());
     EXPECT_EQ(le16(p->ram + 2176), 100);
     EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
 }
 
-TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlock)
+TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
 {
     KelRamPara* p = fresh();
     const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -267,22 +259,19 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlock)
     EXPECT_EQ(p->ram[0], 1);
     // The copy itself does not ask the scaler to apply; the PC's register command does.
     EXPECT_EQ(flag(), 0);
-}
 
-TEST_F(ParamBlock, PcUserModeWritesAreBoundedToTheirSlot)
-{
-    KelRamPara* p = fresh();
-    const uint8_t data[4] = {0xAA, 0xAA, 0x11, 0x22};
+    // User-mode writes stay inside their slot.
+    const uint8_t mode[4] = {0xAA, 0xAA, 0x11, 0x22};
     for (uint32_t noSlot : {0x0000, 0x11000, 0x101000})   // M = 0, 17, 257
-        EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, noSlot), 1) << noSlot;
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 4, 0x10000), 0);  // M = 16 -> slot 15
+        EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 2, noSlot), 1) << noSlot;
+    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 4, 0x10000), 0);  // M = 16 -> slot 15
     EXPECT_EQ(p->mode_slot[15][0], 0xAA);
     EXPECT_EQ(p->mode_slot[15][3], 0x22);
     EXPECT_EQ(p->KelUserModeSaved(15), 1);
     // The last bytes of a slot: 4095 + 3 = 4098 fits, one more does not.
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 3, 0x1FFF), 0);
+    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), 0);
     EXPECT_EQ(p->mode_slot[0][4097], 0x11);
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 4, 0x2FFF), 1);
+    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 4, 0x2FFF), 1);
     EXPECT_EQ(p->mode_slot[1][4095], 0);
     EXPECT_EQ(p->mode_slot[2][0], 0xFF);
 }
@@ -316,7 +305,7 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     EXPECT_EQ(le16(p->mode_slot[3] + 2176 - 894), 33);
 }
 
-TEST_F(ParamBlock, OverlayCopyFollowsTheLiveOverlayWord)
+TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
 {
     KelRamPara* p = fresh();
     root.writeFile("/data/configs/omenu.json", "{\"osd\":1}");
@@ -335,11 +324,9 @@ TEST_F(ParamBlock, OverlayCopyFollowsTheLiveOverlayWord)
     EXPECT_EQ(p->mode_file_write(5, 2), 1);      // flag 2: no overlay copy
     EXPECT_FALSE(root.exists("/data/modes/MO06.json"));
     EXPECT_EQ(p->mode_file_write(16, 0), 0);
-}
 
-TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
-{
-    KelRamPara* p = fresh();
+    // Deleting a mode removes its files (the overlay copy only where the slot's own overlay
+    // word is on) and empties the slot.
     root.writeFile("/data/modes/MO03.json", "a");
     root.writeFile("/data/modes/MO04.json", "b");
     KelRamPara::put16(p->mode_slot[2] + 1230, 1);
@@ -356,15 +343,12 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
     EXPECT_FALSE(root.exists("/data/modes/custom_mode4"));
     EXPECT_TRUE(root.exists("/data/modes/MO04.json"));
     EXPECT_EQ(p->KelUserModeSaved(3), 0);
-}
 
-TEST_F(ParamBlock, UnwritableModeFileLeavesTheSlotUnmarked)
-{
-    KelRamPara* p = fresh();
-    std::filesystem::create_directories(root.host("/data/modes/custom_mode5/x"));
-    p->mode_slot[4][0] = 0x12;
-    EXPECT_EQ(p->mode_file_write(4, 2), 0);
-    EXPECT_EQ(p->mode_slot[4][0], 0x12);
+    // A mode file that cannot be written leaves the slot unmarked.
+    std::filesystem::create_directories(root.host("/data/modes/custom_mode8/x"));
+    p->mode_slot[7][0] = 0x12;
+    EXPECT_EQ(p->mode_file_write(7, 2), 0);
+    EXPECT_EQ(p->mode_slot[7][0], 0x12);
 }
 
 TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)

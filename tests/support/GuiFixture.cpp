@@ -7,7 +7,6 @@
 #include "scaler/c331_manage.h"
 
 #include <QApplication>
-#include <QPointer>
 
 namespace kel_test {
 
