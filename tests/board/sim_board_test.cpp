@@ -84,6 +84,15 @@ TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
     EXPECT_EQ(board::SocWindow::map(mem, record[1], record[3] + 1), nullptr);
     board::SocWindow::close(msys);
     board::SocWindow::close(mem);
+    // Register offsets at the top of the range are refused.
+    sim::SocModel::write16(sim::SocModel::kWindowLength - 2, 0x1234);
+    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 2), 0x1234);
+    sim::SocModel::write16(0xFFFFFFFE, 0x5555);
+    sim::SocModel::write16(0xFFFFFFFF, 0x5555);
+    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFF), 0);
+    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFE), 0);
+    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 1), 0);
+    EXPECT_EQ(sim::SocModel::read16(0), 0);
 
     sim::SocModel::setAvailable(false);
     EXPECT_LT(board::SocWindow::openMemory(), 0);

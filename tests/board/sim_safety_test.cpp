@@ -1,6 +1,6 @@
-// What keeps a host run safe and lean: nothing reaches outside the data root, descriptors
-// are not lost, files written from two threads stay whole, logs stay off when recording
-// is off, and the flash and SoC models keep to the parts' rules at their edges.
+// What keeps a host run safe and lean: nothing reaches outside the data root, files
+// written from two threads stay whole, logs stay off when recording is off, and the flash
+// model keeps to the part's rules at its edges.
 #include "board/Files.h"
 #include "board/Keypad.h"
 #include "board/SerialPort.h"
@@ -98,19 +98,6 @@ TEST(SimFilesSafety, TwoThreadsSavingOneFileLeaveOneWholeVersion)
     EXPECT_TRUE(file == std::string(a.begin(), a.end()) || file == std::string(b.begin(), b.end()));
     // No temporary left behind.
     EXPECT_EQ(std::distance(fs::directory_iterator(root.host("/data")), fs::directory_iterator()), 1);
-}
-
-TEST(SimSocSafety, RegisterOffsetsAtTheTopOfTheRangeAreRefused)
-{
-    kel_test::TestRoot root;
-    sim::SocModel::write16(sim::SocModel::kWindowLength - 2, 0x1234);
-    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 2), 0x1234);
-    sim::SocModel::write16(0xFFFFFFFE, 0x5555);
-    sim::SocModel::write16(0xFFFFFFFF, 0x5555);
-    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFF), 0);
-    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFE), 0);
-    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 1), 0);
-    EXPECT_EQ(sim::SocModel::read16(0), 0);
 }
 
 TEST(SimFlashFidelity, AProgramLongerThanAPageKeepsItsLastBytesWhereTheAddressWrapped)
