@@ -494,7 +494,7 @@ TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
     EXPECT_EQ(flag(), 0);
 }
 
-TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
+TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
 {
     KelRamPara* p = fresh();
     CROP_PARA c{7, 7, 7, 7, 7};
@@ -508,11 +508,8 @@ TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
     EXPECT_EQ(p->KelAddCropID(6), 0);
     EXPECT_EQ(p->KelAddNewCrop(6, &c), 1);      // no port 6: refused like a full table
     EXPECT_EQ(p->KelAddNewCrop(0, nullptr), 1);
-}
 
-TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
-{
-    KelRamPara* p = fresh();
+    // Records outside the bitmap are skipped.
     KelRamPara::put16(cropRecord(p->ram, 0), 0x8009);            // port 9
     KelRamPara::put16(cropRecord(p->ram, 1), 0x8000 | (99 << 8)); // crop number 100, port 0
     KelRamPara::put16(cropRecord(p->ram, 2), 0x8000 | (39 << 8) | 5);
@@ -529,6 +526,14 @@ TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
     char idx = 0;
     EXPECT_EQ(p->KelGetImageSource(stored, 0, &isCrop, &idx, 1), 0);
     EXPECT_EQ(isCrop, 0);
+    // A slot's layer takes its crop from the slot's own record, not the live block's.
+    stored = p->mode_slot[7] + 2;
+    KelRamPara::put16(stored + 2272 + 26 * 2 + 8 - 896, 0x8004);
+    KelRamPara::put16(stored + 1472 + 40 - 896, 0x8003);      // record 4 of the slot: port 3
+    KelRamPara::put16(cropRecord(p->ram, 4), 0x8001);         // the live block says port 1
+    EXPECT_EQ(p->KelGetImageSource(stored, 2, &isCrop, &idx, 1), 3);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(idx, 4);
 }
 
 // --- layer source, freeze and black --------------------------------------------------------
@@ -571,20 +576,6 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     clearFlag();
     p->KelSetImageSource(0, 2, 6);               // no layer 6
     EXPECT_EQ(flag(), 0);
-}
-
-TEST_F(ParamBlock, SourceOfAUserModeSlotComesFromItsOwnCropRecord)
-{
-    KelRamPara* p = fresh();
-    uint8_t* stored = p->mode_slot[7] + 2;
-    KelRamPara::put16(stored + 2272 + 26 * 2 + 8 - 896, 0x8004);
-    KelRamPara::put16(stored + 1472 + 40 - 896, 0x8003);      // record 4 of the slot: port 3
-    KelRamPara::put16(cropRecord(p->ram, 4), 0x8001);         // the live block says port 1
-    int16_t isCrop = 0;
-    char idx = 0;
-    EXPECT_EQ(p->KelGetImageSource(stored, 2, &isCrop, &idx, 1), 3);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(idx, 4);
 }
 
 TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)

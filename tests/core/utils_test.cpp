@@ -46,7 +46,7 @@ TEST(UtilsChecksums, ValuesOfKnownInputs)
     EXPECT_EQ(Utils::CRC32_Table[255], 0x2D02EF8Du);
 }
 
-TEST(UtilsTicks, TimeSpaceAcrossTheWrap)
+TEST(UtilsTime, TimeSpaceAcrossTheWrapAndSleeps)
 {
     G_timeTicks = 1000;
     EXPECT_EQ(Utils::getTimeSpace(1000), 0u);
@@ -55,18 +55,16 @@ TEST(UtilsTicks, TimeSpaceAcrossTheWrap)
     EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFFBu), 9u);
     EXPECT_EQ(Utils::getTimeSpace(5), 0u);
     G_timeTicks = 0;
-}
 
-TEST(UtilsSleeps, MillisecondsAreAThousandMicroseconds)
-{
-    kel_test::TestRoot root;   // virtual clock
+    // Sleeps in milliseconds are a thousand microseconds each (on the virtual clock).
+    kel_test::TestRoot root;
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
     EXPECT_EQ(Utils::msleep_mutex(7), 0);
     EXPECT_EQ(Utils::usleep_mutex(25), 0);
     EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 7025u);
 }
 
-TEST(UtilsShell, StatusMappingAndJournal)
+TEST(UtilsShell, StatusMappingJournalAndOutput)
 {
     kel_test::TestRoot root;
     sim::Journal::setShellStatus("false", 256);
@@ -76,14 +74,9 @@ TEST(UtilsShell, StatusMappingAndJournal)
     EXPECT_EQ(Utils::system_mutex("ifconfig eth0 192.168.0.199", &status), 0);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Utils::system_mutex("true", nullptr), 0);
-    auto cmds = sim::Journal::shellCommands();
-    ASSERT_EQ(cmds.size(), 3u);
-    EXPECT_EQ(cmds[1], "ifconfig eth0 192.168.0.199");
-}
+    EXPECT_EQ(sim::Journal::shellCommands(), (std::vector<std::string>{"false", "ifconfig eth0 192.168.0.199", "true"}));
 
-TEST(UtilsShell, ShellExecReadsOutputInLines)
-{
-    kel_test::TestRoot root;
+    // Output is read in lines.
     EXPECT_EQ(Utils::shell_exec("printf ''", 100), "");
     sim::Journal::setShellOutput("ifconfig eth0", "eth0 Link encap\ninet addr:192.168.0.199\n");
     // A small read buffer cuts lines into pieces but loses nothing.
