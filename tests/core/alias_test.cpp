@@ -57,7 +57,7 @@ TEST(AliasNames, NamesAreFoundByGroupAndId)
     EXPECT_TRUE(root.exists(kPath));
 }
 
-TEST(AliasNames, NoFileOrATruncatedOneGivesZeroAndTheTruncatedIsDeletedAtTheFirstRead)
+TEST(AliasNames, FilesWithoutTheNameGiveZeroAndOnlyTruncatedOnesAreDeletedAtTheFirstRead)
 {
     kel_test::TestRoot root;
     ALIAS_PARA a{};
@@ -75,12 +75,8 @@ TEST(AliasNames, NoFileOrATruncatedOneGivesZeroAndTheTruncatedIsDeletedAtTheFirs
     root.writeFile(kPath, std::string("{\"namelist\":{\"source\":[{\"id\":0,\"valid\":\"on\",\"name\":\"") +
                               std::string(100, '[') + "\"}]}}");
     EXPECT_EQ(get_json_alias_para(&a, "source", 0), 1);
-}
 
-TEST(AliasNames, WellFormedFilesOfAnotherShapeGiveZeroAndAreKept)
-{
-    kel_test::TestRoot root;
-    ALIAS_PARA a{};
+    // Well-formed files of another shape give 0 and are kept.
     for (const char* text : {R"({"names": {}})", R"({"namelist": {"source": "text"}})",
                              R"({"namelist": {"source": [ 1, 2, 3 ]}})", R"([1, 2])",
                              R"({"namelist": {"source": [ {"id": 99999999999999, "name": "big"} ]}})"}) {

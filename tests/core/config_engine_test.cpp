@@ -164,7 +164,7 @@ TEST_F(Settings, AKeyWithEmptyTextTakesItsDefaultAndWritesItBack)
     EXPECT_EQ(file.allKeys().size(), 18);
 }
 
-TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddress)
+TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddressAndUnknownKeysNowhere)
 {
     ConfigEngine* engine = ConfigEngine::pInstance();
     engine->write_config_variant(ConfigItem::WifiIPAddress, QString("192.168.50.1"));
@@ -173,11 +173,8 @@ TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddress)
     Utils::getIPAddress();
     EXPECT_EQ(g_str_wifi_ip, "192.168.50.1");
     g_str_wifi_ip = "192.168.22.101";
-}
 
-TEST_F(Settings, KeyLookupsOfUnknownKeys)
-{
-    ConfigEngine* engine = ConfigEngine::pInstance();
+    // Unknown keys.
     EXPECT_FALSE(engine->containsItemStr("KelLCDLang"));
     EXPECT_EQ(engine->strToItem("config/Nothing"), ConfigItem::ConfigNameCount);
     EXPECT_EQ(engine->getConfigItem("Barcode"), nullptr);

@@ -37,7 +37,7 @@ TEST(RawFlash, EraseCoversPartialBlocks)
     EXPECT_EQ(sim::MtdModel::eraseCount("/dev/mtd8"), 13);
 }
 
-TEST(RawFlash, RefusalsReturnEightAndLeaveTheDescriptorOpen)
+TEST(RawFlash, RefusalsAndMissingGeometryReturnEightAndLeaveTheDescriptorOpen)
 {
     Flash f;
     sim::MtdModel::setUnlockRefused("/dev/mtd8", true);
@@ -51,11 +51,8 @@ TEST(RawFlash, RefusalsReturnEightAndLeaveTheDescriptorOpen)
     EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 0);
     board::MtdInfo info;
     EXPECT_EQ(board::MtdDevice::getInfo(f.fd, info), 0);
-}
 
-TEST(RawFlash, MissingGeometryFailsInsteadOfDividing)
-{
-    Flash f;
+    // Missing geometry fails instead of dividing.
     sim::MtdModel::setInfoFails("/dev/mtd8", true);
     unsigned char data[16] = {};
     EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 8);
