@@ -187,7 +187,9 @@ TEST_F(Settings, LoaderCommandLineMustMatchExactly)
     root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfb\n");
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status, 1);
-    root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfc\n");
+    // A longer text: the settings reader keeps a file whose size and time are unchanged, and
+    // both writes can fall in one millisecond.
+    root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfb -d\n");
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status, 0);
 }

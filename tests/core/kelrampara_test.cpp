@@ -578,7 +578,7 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     EXPECT_EQ(flag(), 0);
 }
 
-TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)
+TEST_F(ParamBlock, FreezeAndSourceOnOnlyForEnabledLayersBlackOnAny)
 {
     KelRamPara* p = fresh();
     g_image_current = 1;                       // disabled by default
@@ -595,12 +595,8 @@ TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)
     EXPECT_EQ(le16(layer(p, 0) + 18), 2);
     p->KelSetImageFreeze();
     EXPECT_EQ(le16(layer(p, 0) + 18), 0);
-}
 
-TEST_F(ParamBlock, SourceIdIsOnForEnabledLayersOnly)
-{
-    KelRamPara* p = fresh();
-    // Layer 0 (enabled) shows port 1 by default.
+    // A source is on when an enabled layer shows it; layer 0 (enabled) shows port 1 by default.
     EXPECT_EQ(p->KelSourceId_is_on(1), 1);
     EXPECT_EQ(p->KelSourceId_is_on(3), 0);
     KelRamPara::put16(layer(p, 4), 1);
