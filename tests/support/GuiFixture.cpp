@@ -37,7 +37,6 @@ void GuiFixture::SetUp()
     g_delay_usbserver = 0;
     g_kel_keys = 0;
     g_lcd_lang_valid = 0x1F;
-    g_language = 1;
 
     delete KelRamPara::p_kelrampara_config;
     KelRamPara::p_kelrampara_config = nullptr;
