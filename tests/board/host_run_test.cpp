@@ -1,12 +1,11 @@
 #include "tests/support/Emulation.h"
 #include "tests/support/HostApp.h"
+#include "tests/support/PcClient.h"
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -32,8 +31,12 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     const auto before = fs::last_write_time(marker);
 
     ASSERT_TRUE(host.start()) << host.output;
-    // It stays up in its event loop.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // It stays up in its event loop: a PC's RAM read is answered after the start-up.
+    auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
+    ASSERT_NE(pc, nullptr);
+    pc::Bytes language;
+    EXPECT_EQ(pc->readRam(768, 1, language), 0);
+    EXPECT_EQ(language.size(), 1u);
     EXPECT_EQ(host.app.state(), QProcess::Running);
     host.stop();
     const std::string& output = host.output;
