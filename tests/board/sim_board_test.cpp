@@ -19,7 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-TEST(SimFiles, BoardPathsLandUnderTheDataRoot)
+TEST(SimFiles, BoardPathsLandUnderTheDataRootAndAreMovedCopiedAndRemovedThere)
 {
     kel_test::TestRoot root;
     const std::string r = root.path();
@@ -33,11 +33,8 @@ TEST(SimFiles, BoardPathsLandUnderTheDataRoot)
     };
     for (const auto& [path, mapped] : rows)
         EXPECT_EQ(board::Files::map(path), r + mapped) << path;
-}
 
-TEST(SimFiles, MoveCopyRemoveAndAtomicWrite)
-{
-    kel_test::TestRoot root;
+    // File operations act on mapped paths, never through the shell.
     ASSERT_TRUE(board::Files::writeAtomically("/data/a/file", "hello", 5));
     EXPECT_EQ(root.readFile("/data/a/file"), "hello");
     EXPECT_FALSE(root.exists("/data/a/file.tmp"));
