@@ -265,8 +265,7 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
     for (uint32_t noSlot : {0x0000, 0x11000, 0x101000})   // M = 0, 17, 257
         EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 2, noSlot), 1) << noSlot;
     EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 4, 0x10000), 0);  // M = 16 -> slot 15
-    EXPECT_EQ(p->mode_slot[15][0], 0xAA);
-    EXPECT_EQ(p->mode_slot[15][3], 0x22);
+    EXPECT_EQ(bytes(p->mode_slot[15], 4), (Bytes{0xAA, 0xAA, 0x11, 0x22}));
     EXPECT_EQ(p->KelUserModeSaved(15), 1);
     // The last bytes of a slot: 4095 + 3 = 4098 fits, one more does not.
     EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), 0);
@@ -468,10 +467,8 @@ TEST_F(ParamBlock, ANewCropNeverTakesARecordThePcFilledMeanwhile)
         pcWrite.unlock();
     }
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8004);        // the PC's crop is kept
-    EXPECT_EQ(le16(cropRecord(p->ram, 0) + 2), 99);
-    EXPECT_EQ(le16(cropRecord(p->ram, 1)), 0x8001);        // the new one goes to the next
-    EXPECT_EQ(le16(cropRecord(p->ram, 1) + 2), 7);
+    EXPECT_EQ(bytes(cropRecord(p->ram, 0), 4), (Bytes{0x04, 0x80, 99, 0}));   // the PC's crop is kept
+    EXPECT_EQ(bytes(cropRecord(p->ram, 1), 4), (Bytes{0x01, 0x80, 7, 0}));    // the new one goes to the next
 }
 
 TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)

@@ -150,9 +150,7 @@ TEST(UtilsFiles, ExistenceAndFileListBySuffix)
     QStringList list;
     Utils::get_file_list_smartpath(list, "/data/smartmapping", "kxfile");
     list.sort();
-    ASSERT_EQ(list.size(), 2);
-    EXPECT_EQ(list[0], "/data/smartmapping/a.kxfile");
-    EXPECT_EQ(list[1], "/data/smartmapping/c.kxfile");
+    EXPECT_EQ(list, QStringList({"/data/smartmapping/a.kxfile", "/data/smartmapping/c.kxfile"}));
 }
 
 // An idle worker waits out long pauses; its owner must still be able to end it at once (a

@@ -69,14 +69,10 @@ bool unescape(const uint8_t* wire, size_t len, Bytes& out)
             pending = c;
             continue;
         }
-        if (pending && (c == 0x01 || c == 0x02)) {
-            if (pending == 0xA6)
-                out.push_back(c == 0x01 ? 0xA6 : 0xA5);
-            else
-                out.push_back(c == 0x01 ? 0x5B : 0x5A);
-        } else {
+        if (pending && (c == 0x01 || c == 0x02))
+            out.push_back(pending == 0xA6 ? (c == 0x01 ? 0xA6 : 0xA5) : (c == 0x01 ? 0x5B : 0x5A));
+        else
             out.push_back(c);
-        }
         pending = 0;
     }
     return false;
