@@ -39,7 +39,7 @@ TEST(Md5, DigestIsNotDestructiveAndPiecesEqualTheWhole)
     m.reset();
     EXPECT_EQ(m.toString(), "d41d8cd98f00b204e9800998ecf8427e");
 
-    // Two pieces cut anywhere across the block edges.
+    // Two halves cut anywhere across the block edges.
     std::string data;
     for (int i = 0; i < 200; ++i)
         data.push_back(char(i * 7));
