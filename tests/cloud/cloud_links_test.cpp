@@ -32,25 +32,22 @@ TEST(CloudLinks, FourGLineAnswersAsLinkFourAndTakesTheModuleStatus)
     ASSERT_TRUE(pcSide);
 
     std::memset(g_4G_RAM, 0, sizeof g_4G_RAM);
-    pc::Frame status;
-    status.group = 0xC4;
-    status.data = {1, 3, 0, 0xAA, 7, 9};
-    ASSERT_TRUE(pcSide->sendRaw(pc::wire(status)));
-    line.receive_pass_4G(200);
-    Bytes raw;
-    pc::Frame reply;
-    ASSERT_TRUE(pcSide->receiveRaw(raw, 1000));
-    Bytes plain;
-    ASSERT_TRUE(pc::unescape(raw, plain) && pc::decode(plain, reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 1}));
+    // One group 0xC4 frame through the line and its reply's data.
+    auto exchange = [&](const Bytes& data) {
+        pc::Frame status, reply;
+        status.group = 0xC4;
+        status.data = data;
+        Bytes raw, plain;
+        if (!pcSide->sendRaw(pc::wire(status)))
+            return Bytes{};
+        line.receive_pass_4G(200);
+        if (!pcSide->receiveRaw(raw, 1000) || !pc::unescape(raw, plain) || !pc::decode(plain, reply))
+            return Bytes{};
+        return reply.data;
+    };
+    EXPECT_EQ(exchange({1, 3, 0, 0xAA, 7, 9}), (Bytes{0, 1}));
     EXPECT_EQ(Bytes(g_4G_RAM, g_4G_RAM + 4), (Bytes{0xAA, 7, 9, 0}));
-    // An unknown sub-command is refused.
-    status.data = {2};
-    ASSERT_TRUE(pcSide->sendRaw(pc::wire(status)));
-    line.receive_pass_4G(200);
-    ASSERT_TRUE(pcSide->receiveRaw(raw, 1000));
-    ASSERT_TRUE(pc::unescape(raw, plain) && pc::decode(plain, reply));
-    EXPECT_EQ(reply.data, (Bytes{1, 2}));
+    EXPECT_EQ(exchange({2}), (Bytes{1, 2}));   // an unknown sub-command is refused
 
     // New cloud settings: the line reloads the properties once.
     root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x06\x00" "ABCD", 7));
@@ -85,6 +82,10 @@ TEST_F(WifiAt, AtDatagramsAreAnsweredOnlyWhileTheAccessPointRuns)
     M57_WIFI_CONFIG::p_wifi = &wifi;
     M57_WIFI_CONFIG::attach(link.get());
     auto module = client(13769);
+    auto answer = [&module]() {
+        Bytes a;
+        return module->receiveRaw(a, 1000) ? std::string(a.begin(), a.end()) : std::string("(none)");
+    };
     ASSERT_TRUE(module->sendRaw(Bytes{'A', 'T', '\r', '\n'}));
     EXPECT_FALSE(link->udp_13769_pass(0));   // not started: nothing read
 
@@ -92,13 +93,10 @@ TEST_F(WifiAt, AtDatagramsAreAnsweredOnlyWhileTheAccessPointRuns)
     ASSERT_EQ(wifi.wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
     EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf"));
     EXPECT_TRUE(link->udp_13769_pass(1000));
-    Bytes answer;
-    ASSERT_TRUE(module->receiveRaw(answer, 1000));
-    EXPECT_EQ(std::string(answer.begin(), answer.end()), "OK\r\n");
+    EXPECT_EQ(answer(), "OK\r\n");
     ASSERT_TRUE(module->sendRaw(Bytes{'A', 'T', '+', 'X'}));
     EXPECT_TRUE(link->udp_13769_pass(1000));
-    ASSERT_TRUE(module->receiveRaw(answer, 1000));
-    EXPECT_EQ(std::string(answer.begin(), answer.end()), "ERROR\r\n");
+    EXPECT_EQ(answer(), "ERROR\r\n");
     EXPECT_EQ(wifi.field(M57_WIFI_CONFIG::kMode), "2");
     EXPECT_EQ(wifi.field(M57_WIFI_CONFIG::kWlan1Port), "5005");
     M57_WIFI_CONFIG::p_wifi = nullptr;

@@ -29,43 +29,35 @@ TEST(AliasNames, NamesAreFoundByGroupAndId)
 {
     kel_test::TestRoot root;
     root.writeFile(kPath, kNames);
-    ALIAS_PARA a{-1, "", ""};
-    EXPECT_EQ(get_json_alias_para(&a, "source", 0), 1);
-    EXPECT_EQ(a.id, 0);
-    EXPECT_EQ(a.name, "Camera");       // the first of two elements with id 0
-    EXPECT_EQ(a.valid, "on");
-    EXPECT_EQ(get_json_alias_para(&a, "source", 1), 1);   // numeric string id
-    EXPECT_EQ(a.name, "讲台");
-    EXPECT_EQ(get_json_alias_para(&a, "usermode", 15), 1);
-    EXPECT_EQ(a.name, "Evening");
-    EXPECT_EQ(get_json_alias_para(&a, "source", 5), 1);
-    EXPECT_EQ(a.name, "No valid member");
+    // Of two elements with id 0 the first counts; an id in text is a number; disabled or empty
+    // names fill the record but give 0.
+    const struct {
+        const char* group;
+        int id, found;
+        const char *valid, *name;
+    } rows[] = {
+        {"source", 0, 1, "on", "Camera"},      {"source", 1, 1, "on", "讲台"},
+        {"usermode", 15, 1, "yes", "Evening"}, {"source", 5, 1, "", "No valid member"},
+        {"source", 2, 0, "off", "Spare"},      {"source", 3, 0, "on", ""},
+    };
+    for (const auto& r : rows) {
+        ALIAS_PARA a{-1, "", "keep"};
+        EXPECT_EQ(get_json_alias_para(&a, r.group, r.id), r.found) << r.id;
+        EXPECT_EQ(a.id, r.id);
+        EXPECT_EQ(a.valid, r.valid) << r.id;
+        EXPECT_EQ(a.name, r.name) << r.id;
+    }
 
-    // Disabled or empty names fill the record but give 0.
-    a = ALIAS_PARA{-1, "", ""};
-    EXPECT_EQ(get_json_alias_para(&a, "source", 2), 0);
-    EXPECT_EQ(a.name, "Spare");
-    EXPECT_EQ(a.valid, "off");
-    a = ALIAS_PARA{-1, "", "keep"};
-    EXPECT_EQ(get_json_alias_para(&a, "source", 3), 0);
-    EXPECT_EQ(a.id, 3);
-    EXPECT_EQ(a.name, "");
-}
-
-TEST(AliasNames, UnknownGroupsAndIdsGiveZeroAndLeaveTheRecord)
-{
-    kel_test::TestRoot root;
-    root.writeFile(kPath, kNames);
+    // Unknown groups and ids give 0 and leave the record.
     ALIAS_PARA a{-1, "v", "n"};
-    EXPECT_EQ(get_json_alias_para(&a, "sourc", 0), 0);
-    EXPECT_EQ(get_json_alias_para(&a, "crop", 0), 0);
-    EXPECT_EQ(get_json_alias_para(&a, "source", 9), 0);
+    for (const auto& [group, id] : {std::pair<const char*, int>{"sourc", 0}, {"crop", 0}, {"source", 9}})
+        EXPECT_EQ(get_json_alias_para(&a, group, id), 0) << group << " " << id;
     EXPECT_EQ(a.id, -1);
     EXPECT_EQ(a.name, "n");
     EXPECT_TRUE(root.exists(kPath));
 }
 
-TEST(AliasNames, NoFileOrATruncatedOneGivesZeroAndTheTruncatedIsDeletedAtTheFirstRead)
+TEST(AliasNames, FilesWithoutTheNameGiveZeroAndOnlyTruncatedOnesAreDeletedAtTheFirstRead)
 {
     kel_test::TestRoot root;
     ALIAS_PARA a{};
@@ -83,12 +75,8 @@ TEST(AliasNames, NoFileOrATruncatedOneGivesZeroAndTheTruncatedIsDeletedAtTheFirs
     root.writeFile(kPath, std::string("{\"namelist\":{\"source\":[{\"id\":0,\"valid\":\"on\",\"name\":\"") +
                               std::string(100, '[') + "\"}]}}");
     EXPECT_EQ(get_json_alias_para(&a, "source", 0), 1);
-}
 
-TEST(AliasNames, WellFormedFilesOfAnotherShapeGiveZeroAndAreKept)
-{
-    kel_test::TestRoot root;
-    ALIAS_PARA a{};
+    // Well-formed files of another shape give 0 and are kept.
     for (const char* text : {R"({"names": {}})", R"({"namelist": {"source": "text"}})",
                              R"({"namelist": {"source": [ 1, 2, 3 ]}})", R"([1, 2])",
                              R"({"namelist": {"source": [ {"id": 99999999999999, "name": "big"} ]}})"}) {

@@ -27,10 +27,24 @@ protected:
     {
         delete ConfigEngine::p_config;
         ConfigEngine::p_config = nullptr;
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        g_str_ip = "192.168.0.199";
+        g_srt_mask = "255.255.255.0";
+        g_str_gateway = "192.168.0.1";
     }
     std::string pid() const { return std::string(g_pid, 32); }
+    // An engine on the given settings file, with the journal emptied after its start-up.
+    ConfigEngine* engineWith(const std::string& ini)
+    {
+        root.writeFile("/data/configs/tcpip.ini", ini);
+        ConfigEngine* e = ConfigEngine::pInstance();
+        sim::Journal::clear();
+        return e;
+    }
     kel_test::TestRoot root;
 };
+// The network bring-up from the settings.
+class NetworkBringUp : public Settings {};
 
 const std::vector<std::string> kDefaultBringUp = {
     "ifconfig eth0 >/dev/null 2>&1",
@@ -119,15 +133,10 @@ TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
     EXPECT_EQ(std::vector<std::string>(cmds.begin() + 1, cmds.end()), kDefaultBringUp);
 
     // Globals follow the settings; no loader configuration means no standard command line.
-    EXPECT_EQ(g_port, 5005);
-    EXPECT_EQ(g_int_tcp_port, 5005);
-    EXPECT_EQ(g_check_source, 255);
-    EXPECT_EQ(g_lcd_lang_valid, 0x1001F);
-    EXPECT_EQ(g_kel_max_pixel, 6553600);
-    EXPECT_EQ(g_uTor_cloud, 0);
-    EXPECT_EQ(g_uTor_cloudserverport, 0);
+    EXPECT_EQ((std::vector<int>{g_port, g_int_tcp_port, g_check_source, g_lcd_lang_valid, g_kel_max_pixel,
+                                g_uTor_cloud, g_uTor_cloudserverport, g_update_status}),
+              (std::vector<int>{5005, 5005, 255, 0x1001F, 6553600, 0, 0, 0}));
     EXPECT_EQ(g_usb_grade_path, "KEL-W46");
-    EXPECT_EQ(g_update_status, 0);
     EXPECT_TRUE(factoryage_log.isEmpty());
     EXPECT_EQ(factoryage_log_num, 0);
 }
@@ -155,7 +164,7 @@ TEST_F(Settings, AKeyWithEmptyTextTakesItsDefaultAndWritesItBack)
     EXPECT_EQ(file.allKeys().size(), 18);
 }
 
-TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddress)
+TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddressAndUnknownKeysNowhere)
 {
     ConfigEngine* engine = ConfigEngine::pInstance();
     engine->write_config_variant(ConfigItem::WifiIPAddress, QString("192.168.50.1"));
@@ -164,11 +173,8 @@ TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddress)
     Utils::getIPAddress();
     EXPECT_EQ(g_str_wifi_ip, "192.168.50.1");
     g_str_wifi_ip = "192.168.22.101";
-}
 
-TEST_F(Settings, KeyLookupsOfUnknownKeys)
-{
-    ConfigEngine* engine = ConfigEngine::pInstance();
+    // Unknown keys.
     EXPECT_FALSE(engine->containsItemStr("KelLCDLang"));
     EXPECT_EQ(engine->strToItem("config/Nothing"), ConfigItem::ConfigNameCount);
     EXPECT_EQ(engine->getConfigItem("Barcode"), nullptr);
@@ -181,7 +187,9 @@ TEST_F(Settings, LoaderCommandLineMustMatchExactly)
     root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfb\n");
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status, 1);
-    root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfc\n");
+    // A longer text: the settings reader keeps a file whose size and time are unchanged, and
+    // both writes can fall in one millisecond.
+    root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfb -d\n");
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status, 0);
 }
@@ -208,4 +216,86 @@ TEST_F(Settings, DeviceIdOfZeroWordsAndOfAllOnes)
     // Every nibble 15: sums of two give 30 (div 2 = 15, mod 2 = 0), of three 45 (div 3 = 15).
     ConfigEngine::derivePid(0xFFFF, 0xFFFF, 0xFFFF, out);
     EXPECT_EQ(std::string(out, 32), "fffffff0fffff00ff000f0f0f0f0ffff");
+}
+
+TEST_F(NetworkBringUp, AddressesThatAreNotDottedQuadsNeverReachTheShell)
+{
+    engineWith("[config]\nIPAddress=\"1.2.3.4; reboot\"\nGateWay=192.168.0.300\nSubNetMask=255.255.255.0\n");
+    EXPECT_EQ(Utils::initIPAddress(), 0);
+    // Only the fixed commands run, around the skipped ones.
+    const std::vector<std::string> expected = {
+        "ifconfig eth0 >/dev/null 2>&1",
+        "route del default wlan0",
+        "route add -host 255.255.255.255 eth0",
+        "route del 255.255.255.255 wlan1",
+    };
+    EXPECT_EQ(sim::Journal::shellCommands(), expected);
+}
+
+TEST_F(NetworkBringUp, DottedQuadCheck)
+{
+    EXPECT_TRUE(Utils::isDottedQuad("0.0.0.0"));
+    EXPECT_TRUE(Utils::isDottedQuad("255.255.255.255"));
+    for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1..3.4", "1.2.3.4 ", "1.2.3.-4", "0001.2.3.4", ""})
+        EXPECT_FALSE(Utils::isDottedQuad(bad)) << bad;
+}
+
+TEST_F(NetworkBringUp, WithoutEth0NothingIsConfiguredAndTheGlobalsStay)
+{
+    engineWith("[config]\nIPAddress=10.9.8.7\n");
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        g_str_ip = "192.168.0.199";
+    }
+    sim::Journal::setShellStatus("ifconfig eth0 >/dev/null 2>&1", 256);
+    EXPECT_EQ(Utils::initIPAddress(), 255);
+    EXPECT_EQ(sim::Journal::shellCommands(), std::vector<std::string>{"ifconfig eth0 >/dev/null 2>&1"});
+    EXPECT_EQ(g_str_ip, "192.168.0.199");
+    EXPECT_EQ(Utils::init_resteth("10.0.0.2", "10.0.0.1", "255.0.0.0"), 255);
+}
+
+TEST_F(NetworkBringUp, ResetEthUsesItsArgumentsInGatewayMaskOrder)
+{
+    engineWith("[config]\n");
+    EXPECT_EQ(Utils::init_resteth("10.0.0.2", "10.0.0.1", "255.0.0.0"), 0);
+    const std::vector<std::string> expected = {
+        "ifconfig eth0 >/dev/null 2>&1",
+        "route del default wlan0",
+        "ifconfig eth0 10.0.0.2 netmask 255.0.0.0",
+        "route add -host 10.0.0.1 dev eth0",
+        "route add default gw 10.0.0.1 metric 100",
+        "route add -host 255.255.255.255 eth0",
+        "route del 255.255.255.255 wlan1",
+    };
+    EXPECT_EQ(sim::Journal::shellCommands(), expected);
+    // The shared globals are not changed by it.
+    EXPECT_EQ(g_str_ip, "192.168.0.199");
+}
+
+TEST_F(NetworkBringUp, CloudFlagIsSetByAnyCloudSetting)
+{
+    engineWith("[config]\n");
+    EXPECT_EQ(g_uTor_cloud, 0);
+    ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(""));
+    EXPECT_EQ(Utils::getIPAddress(), 0);
+    EXPECT_EQ(g_uTor_cloud, 1);
+    ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(" "));
+    ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverport, 8080);
+    Utils::getIPAddress();
+    EXPECT_EQ(g_uTor_cloud, 1);
+    EXPECT_EQ(g_uTor_cloudserverport, 8080);
+}
+
+TEST_F(NetworkBringUp, ATcpPortThatIsNoPortFallsBackToTheStandardOne)
+{
+    for (const char* bad : {"70000", "0", "-1", "port", "10002"}) {
+        engineWith(std::string("[config]\nTcpPort=") + bad + "\n");
+        EXPECT_EQ(g_port, 5005) << bad;
+        EXPECT_EQ(g_int_tcp_port, 5005) << bad;
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+    }
+    engineWith("[config]\nTcpPort=65535\n");
+    EXPECT_EQ(g_port, 65535);
+    EXPECT_EQ(g_int_tcp_port, 65535);
 }

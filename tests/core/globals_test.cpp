@@ -64,10 +64,3 @@ TEST(Globals, StartValues)
     };
     EXPECT_EQ(atStart, expected);
 }
-
-TEST(Globals, TracesArePrintedAtTheStartSwitch)
-{
-    testing::internal::CaptureStdout();
-    KEL_TRACE("\n trace %d \n", 7);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n trace 7 \n");
-}

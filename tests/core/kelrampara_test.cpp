@@ -9,9 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <chrono>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -104,12 +102,8 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
             continue;
         ASSERT_EQ(p->ram[off], default_para_ramlist[off - 766]) << off;
     }
-    for (int e = 0; e < 16; ++e) {
-        EXPECT_EQ(p->ram[2816 + 4 * e], 60);
-        EXPECT_EQ(p->ram[2817 + 4 * e], 0);
-        EXPECT_EQ(p->ram[2818 + 4 * e], 60);
-        EXPECT_EQ(p->ram[2819 + 4 * e], 0);
-    }
+    for (int e = 0; e < 16; ++e)
+        EXPECT_EQ(bytes(p->ram + 2816 + 4 * e, 4), (Bytes{60, 0, 60, 0})) << e;
     for (int off = 0; off < 768; ++off)
         ASSERT_EQ(p->ram[off], 0) << off;
 
@@ -174,14 +168,9 @@ TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
     EXPECT_EQ(le16(layer(p, 0) + 18), 0x01);
     EXPECT_EQ(le16(layer(p, 5) + 18), 0x00);
     EXPECT_EQ(le16(p->ram + 2116), 0);
-    EXPECT_EQ(p->ram[864], 0);
-    EXPECT_EQ(p->ram[865], 0);
-    EXPECT_EQ(le16(p->ram + 866), 0);
-    EXPECT_EQ(p->ram[868], 2);
-    EXPECT_EQ(p->ram[869], 0);
+    EXPECT_EQ(bytes(p->ram + 864, 6), (Bytes{0, 0, 0, 0, 2, 0}));
     EXPECT_EQ(le16(p->ram + 1376), 0);
-    EXPECT_EQ(p->ram[2816], 60);
-    EXPECT_EQ(p->ram[2817], 0x33);
+    EXPECT_EQ(bytes(p->ram + 2816, 2), (Bytes{60, 0x33}));
     EXPECT_EQ(g_cut_source_state[1 * 5], 0x01);
     EXPECT_EQ(p->KelGetCropID(1, 1), 1);
     // Loading does not rewrite the file.
@@ -215,7 +204,7 @@ TEST_F(ParamBlock, FileWithABadMarkerOrTooShortIsReplacedByTheDefaults)
     EXPECT_EQ(le16(fresh()->ram + 2176), 100);
 }
 
-TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
+TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset)
 {
     KelRamPara* p = fresh();
     EXPECT_EQ(p->ram_para_file_save(), 0);   // nothing changed
@@ -234,10 +223,8 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
 
     const std::string file = paraFile();
     ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(uint8_t(file[0]), 0xAA);
-    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
     EXPECT_EQ(uint8_t(file[2 + 4095 - 768]), 0xEE);
-    EXPECT_EQ(uint8_t(file[3329]), 0xEE);
     // No temporary file is left beside it.
     for (const auto& e : std::filesystem::directory_iterator(root.host("/data")))
         EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
@@ -247,21 +234,15 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNot)
     EXPECT_EQ(le16(p->ram + 2176), 77);
     EXPECT_EQ(p->ram[4095], 0xEE);
     EXPECT_EQ(p->ram[100], 0);
-}
 
-TEST_F(ParamBlock, ResetRewritesTheFileFromTheDefaults)
-{
-    KelRamPara* p = fresh();
-    KelRamPara::put16(p->ram + 2176, 12);
-    ASSERT_EQ(p->ram_para_file_save(), 1);
-    ASSERT_NE(paraFile(), defaultImage());
+    // A reset rewrites the file from the defaults.
     EXPECT_EQ(p->ram_para_reset(), 0);
     EXPECT_EQ(paraFile(), defaultImage());
     EXPECT_EQ(le16(p->ram + 2176), 100);
     EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
 }
 
-TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlock)
+TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
 {
     KelRamPara* p = fresh();
     const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -278,23 +259,18 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlock)
     EXPECT_EQ(p->ram[0], 1);
     // The copy itself does not ask the scaler to apply; the PC's register command does.
     EXPECT_EQ(flag(), 0);
-}
 
-TEST_F(ParamBlock, PcUserModeWritesAreBoundedToTheirSlot)
-{
-    KelRamPara* p = fresh();
-    const uint8_t data[4] = {0xAA, 0xAA, 0x11, 0x22};
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x0000), 1);   // M = 0
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x11000), 1);  // M = 17
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 2, 0x101000), 1); // M = 257
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 4, 0x10000), 0);  // M = 16 -> slot 15
-    EXPECT_EQ(p->mode_slot[15][0], 0xAA);
-    EXPECT_EQ(p->mode_slot[15][3], 0x22);
+    // User-mode writes stay inside their slot.
+    const uint8_t mode[4] = {0xAA, 0xAA, 0x11, 0x22};
+    for (uint32_t noSlot : {0x0000, 0x11000, 0x101000})   // M = 0, 17, 257
+        EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 2, noSlot), 1) << noSlot;
+    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 4, 0x10000), 0);  // M = 16 -> slot 15
+    EXPECT_EQ(bytes(p->mode_slot[15], 4), (Bytes{0xAA, 0xAA, 0x11, 0x22}));
     EXPECT_EQ(p->KelUserModeSaved(15), 1);
     // The last bytes of a slot: 4095 + 3 = 4098 fits, one more does not.
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 3, 0x1FFF), 0);
+    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), 0);
     EXPECT_EQ(p->mode_slot[0][4097], 0x11);
-    EXPECT_EQ(p->KelModeUserRamParaDeal(data, 4, 0x2FFF), 1);
+    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 4, 0x2FFF), 1);
     EXPECT_EQ(p->mode_slot[1][4095], 0);
     EXPECT_EQ(p->mode_slot[2][0], 0xFF);
 }
@@ -313,8 +289,7 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     EXPECT_EQ(p->KelUserModeSaved(3), 1);
     const std::string file = root.readFile("/data/modes/custom_mode4");
     ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(uint8_t(file[0]), 0xAA);
-    EXPECT_EQ(uint8_t(file[1]), 0xAA);
+    EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
     EXPECT_EQ(std::memcmp(file.data() + 2, p->ram + 896, 3200), 0);
     EXPECT_FALSE(root.exists("/data/modes/MO04.json"));
 
@@ -329,7 +304,7 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     EXPECT_EQ(le16(p->mode_slot[3] + 2176 - 894), 33);
 }
 
-TEST_F(ParamBlock, OverlayCopyFollowsTheLiveOverlayWord)
+TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
 {
     KelRamPara* p = fresh();
     root.writeFile("/data/configs/omenu.json", "{\"osd\":1}");
@@ -348,11 +323,9 @@ TEST_F(ParamBlock, OverlayCopyFollowsTheLiveOverlayWord)
     EXPECT_EQ(p->mode_file_write(5, 2), 1);      // flag 2: no overlay copy
     EXPECT_FALSE(root.exists("/data/modes/MO06.json"));
     EXPECT_EQ(p->mode_file_write(16, 0), 0);
-}
 
-TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
-{
-    KelRamPara* p = fresh();
+    // Deleting a mode removes its files (the overlay copy only where the slot's own overlay
+    // word is on) and empties the slot.
     root.writeFile("/data/modes/MO03.json", "a");
     root.writeFile("/data/modes/MO04.json", "b");
     KelRamPara::put16(p->mode_slot[2] + 1230, 1);
@@ -362,46 +335,25 @@ TEST_F(ParamBlock, DeletingAModeRemovesItsFilesAndEmptiesTheSlot)
     EXPECT_EQ(p->mode_file_deal(2, 1), 0);
     EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
     EXPECT_FALSE(root.exists("/data/modes/MO03.json"));
-    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
-    EXPECT_EQ(p->mode_slot[2][1], 0xFF);
+    EXPECT_EQ(bytes(p->mode_slot[2], 2), (Bytes{0xFF, 0xFF}));
     EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
 
     EXPECT_EQ(p->mode_file_deal(3, 1), 0);
     EXPECT_FALSE(root.exists("/data/modes/custom_mode4"));
     EXPECT_TRUE(root.exists("/data/modes/MO04.json"));
     EXPECT_EQ(p->KelUserModeSaved(3), 0);
+
+    // A mode file that cannot be written leaves the slot unmarked.
+    std::filesystem::create_directories(root.host("/data/modes/custom_mode8/x"));
+    p->mode_slot[7][0] = 0x12;
+    EXPECT_EQ(p->mode_file_write(7, 2), 0);
+    EXPECT_EQ(p->mode_slot[7][0], 0x12);
 }
 
-TEST_F(ParamBlock, UnwritableModeFileLeavesTheSlotUnmarked)
-{
-    KelRamPara* p = fresh();
-    std::filesystem::create_directories(root.host("/data/modes/custom_mode5"));
-    std::filesystem::create_directories(root.host("/data/modes/custom_mode5/x"));
-    p->mode_slot[4][0] = 0x12;
-    EXPECT_EQ(p->mode_file_write(4, 2), 0);
-    EXPECT_EQ(p->mode_slot[4][0], 0x12);
-}
-
-TEST_F(ParamBlock, ShortOrForeignModeFilesDoNotCountAsSaved)
+TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
 {
     root.writeFile("/data/modes/custom_mode1", std::string(1, char(0xAA)));
     root.writeFile("/data/modes/custom_mode2", std::string("\x12\x34rest", 6));
-    KelRamPara* p = fresh();
-    EXPECT_EQ(p->KelUserModeSaved(0), 0);
-    EXPECT_EQ(p->mode_slot[0][0], 0xFF);
-    EXPECT_EQ(p->KelUserModeSaved(1), 0);
-    EXPECT_EQ(p->mode_slot[1][100], 0);
-    EXPECT_EQ(p->mode_file_deal(1, 0), 1);
-    // Files of modes 0 and 17 are no slot's.
-    root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
-    root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
-    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
-    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
-    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
-}
-
-TEST_F(ParamBlock, ATruncatedModeFileWithItsMarkerIsNotASavedMode)
-{
     // Marker and the first 100 stored bytes only: the picture settings are missing.
     std::string cut(102, char(0x11));
     cut[0] = cut[1] = char(0xAA);
@@ -411,11 +363,22 @@ TEST_F(ParamBlock, ATruncatedModeFileWithItsMarkerIsNotASavedMode)
     whole[0] = whole[1] = char(0xAA);
     root.writeFile("/data/modes/custom_mode4", whole);
     KelRamPara* p = fresh();
+    EXPECT_EQ(p->KelUserModeSaved(0), 0);
+    EXPECT_EQ(p->mode_slot[0][0], 0xFF);
+    EXPECT_EQ(p->KelUserModeSaved(1), 0);
+    EXPECT_EQ(p->mode_slot[1][100], 0);
     EXPECT_EQ(p->KelUserModeSaved(2), 0);
     EXPECT_EQ(p->mode_slot[2][0], 0xFF);
     EXPECT_EQ(p->KelUserModeSaved(3), 1);
     EXPECT_EQ(p->mode_slot[3][3201], 0x22);
     EXPECT_EQ(p->KelUserModeIndex(2, 2), 3);
+    EXPECT_EQ(p->mode_file_deal(1, 0), 1);
+    // Files of modes 0 and 17 are no slot's.
+    root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
+    root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
+    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
+    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
+    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
 }
 
 TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
@@ -429,14 +392,11 @@ TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
     EXPECT_EQ(p->KelUserModeIndex(5, 2), 5);
     p->mode_slot[2][0] = p->mode_slot[2][1] = 0xAA;
     p->mode_slot[12][0] = p->mode_slot[12][1] = 0xAA;
-    EXPECT_EQ(p->KelUserModeIndex(5, 1), 12);
-    EXPECT_EQ(p->KelUserModeIndex(12, 1), 2);     // wraps to 0 upward
-    EXPECT_EQ(p->KelUserModeIndex(5, 0), 2);
-    EXPECT_EQ(p->KelUserModeIndex(2, 0), 12);     // wraps to 15 downward
-    EXPECT_EQ(p->KelUserModeIndex(6, 2), 12);
-    EXPECT_EQ(p->KelUserModeIndex(16, 1), 2);
-    EXPECT_EQ(p->KelUserModeIndex(16, 0), 12);
-    EXPECT_EQ(p->KelUserModeIndex(16, 3), 256);
+    // {from, direction, found}: up from 12 wraps to 0, down from 2 wraps to 15.
+    const int walks[][3] = {{5, 1, 12}, {12, 1, 2}, {5, 0, 2},  {2, 0, 12},
+                            {6, 2, 12}, {16, 1, 2}, {16, 0, 12}, {16, 3, 256}};
+    for (const auto& w : walks)
+        EXPECT_EQ(p->KelUserModeIndex(w[0], w[1]), w[2]) << w[0] << " " << w[1];
     EXPECT_EQ(p->KelUserModeSaved(16), 0);
     KelRamPara::put16(p->ram + 866, 16);
     EXPECT_EQ(p->KelGetCurrentModeIndex(), 16);
@@ -507,10 +467,8 @@ TEST_F(ParamBlock, ANewCropNeverTakesARecordThePcFilledMeanwhile)
         pcWrite.unlock();
     }
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8004);        // the PC's crop is kept
-    EXPECT_EQ(le16(cropRecord(p->ram, 0) + 2), 99);
-    EXPECT_EQ(le16(cropRecord(p->ram, 1)), 0x8001);        // the new one goes to the next
-    EXPECT_EQ(le16(cropRecord(p->ram, 1) + 2), 7);
+    EXPECT_EQ(bytes(cropRecord(p->ram, 0), 4), (Bytes{0x04, 0x80, 99, 0}));   // the PC's crop is kept
+    EXPECT_EQ(bytes(cropRecord(p->ram, 1), 4), (Bytes{0x01, 0x80, 7, 0}));    // the new one goes to the next
 }
 
 TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
@@ -533,25 +491,22 @@ TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
     EXPECT_EQ(flag(), 0);
 }
 
-TEST_F(ParamBlock, LookupsThatFindNothingLeaveNothingUninitialised)
+TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
 {
     KelRamPara* p = fresh();
     CROP_PARA c{7, 7, 7, 7, 7};
     int index = -1;
     p->KelGetCropPara(1, 1, &c, &index);
     EXPECT_EQ(index, 40);
-    EXPECT_EQ(c.id, 7);                          // left as the caller filled it
-    EXPECT_EQ(c.x, 7);
-    EXPECT_EQ(c.height, 7);
+    // Left as the caller filled it.
+    EXPECT_EQ((std::vector<int>{c.id, c.x, c.y, c.width, c.height}), std::vector<int>(5, 7));
     EXPECT_EQ(p->KelGetCropID(9, 1), 0);
     EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
     EXPECT_EQ(p->KelAddCropID(6), 0);
     EXPECT_EQ(p->KelAddNewCrop(6, &c), 1);      // no port 6: refused like a full table
-}
+    EXPECT_EQ(p->KelAddNewCrop(0, nullptr), 1);
 
-TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
-{
-    KelRamPara* p = fresh();
+    // Records outside the bitmap are skipped.
     KelRamPara::put16(cropRecord(p->ram, 0), 0x8009);            // port 9
     KelRamPara::put16(cropRecord(p->ram, 1), 0x8000 | (99 << 8)); // crop number 100, port 0
     KelRamPara::put16(cropRecord(p->ram, 2), 0x8000 | (39 << 8) | 5);
@@ -568,6 +523,14 @@ TEST_F(ParamBlock, RecordsOutsideTheBitmapAreSkipped)
     char idx = 0;
     EXPECT_EQ(p->KelGetImageSource(stored, 0, &isCrop, &idx, 1), 0);
     EXPECT_EQ(isCrop, 0);
+    // A slot's layer takes its crop from the slot's own record, not the live block's.
+    stored = p->mode_slot[7] + 2;
+    KelRamPara::put16(stored + 2272 + 26 * 2 + 8 - 896, 0x8004);
+    KelRamPara::put16(stored + 1472 + 40 - 896, 0x8003);      // record 4 of the slot: port 3
+    KelRamPara::put16(cropRecord(p->ram, 4), 0x8001);         // the live block says port 1
+    EXPECT_EQ(p->KelGetImageSource(stored, 2, &isCrop, &idx, 1), 3);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(idx, 4);
 }
 
 // --- layer source, freeze and black --------------------------------------------------------
@@ -612,21 +575,7 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     EXPECT_EQ(flag(), 0);
 }
 
-TEST_F(ParamBlock, SourceOfAUserModeSlotComesFromItsOwnCropRecord)
-{
-    KelRamPara* p = fresh();
-    uint8_t* stored = p->mode_slot[7] + 2;
-    KelRamPara::put16(stored + 2272 + 26 * 2 + 8 - 896, 0x8004);
-    KelRamPara::put16(stored + 1472 + 40 - 896, 0x8003);      // record 4 of the slot: port 3
-    KelRamPara::put16(cropRecord(p->ram, 4), 0x8001);         // the live block says port 1
-    int16_t isCrop = 0;
-    char idx = 0;
-    EXPECT_EQ(p->KelGetImageSource(stored, 2, &isCrop, &idx, 1), 3);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(idx, 4);
-}
-
-TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)
+TEST_F(ParamBlock, FreezeAndSourceOnOnlyForEnabledLayersBlackOnAny)
 {
     KelRamPara* p = fresh();
     g_image_current = 1;                       // disabled by default
@@ -643,12 +592,8 @@ TEST_F(ParamBlock, FreezeOnlyOnEnabledLayersBlackOnAny)
     EXPECT_EQ(le16(layer(p, 0) + 18), 2);
     p->KelSetImageFreeze();
     EXPECT_EQ(le16(layer(p, 0) + 18), 0);
-}
 
-TEST_F(ParamBlock, SourceIdIsOnForEnabledLayersOnly)
-{
-    KelRamPara* p = fresh();
-    // Layer 0 (enabled) shows port 1 by default.
+    // A source is on when an enabled layer shows it; layer 0 (enabled) shows port 1 by default.
     EXPECT_EQ(p->KelSourceId_is_on(1), 1);
     EXPECT_EQ(p->KelSourceId_is_on(3), 0);
     KelRamPara::put16(layer(p, 4), 1);
@@ -667,11 +612,8 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     KelRamPara* p = fresh();
     p->KelSetEDIDPara(5, 2560, 1440, 75);
     p->KelSetEDIDPara(0, 1280, 720, 50);
-    EXPECT_EQ(le16(p->ram + 926), 2560);
-    EXPECT_EQ(le16(p->ram + 928), 1440);
-    EXPECT_EQ(le16(p->ram + 930), 75);
-    EXPECT_EQ(le16(p->ram + 896), 1280);
-    EXPECT_EQ(le16(p->ram + 900), 50);
+    EXPECT_EQ(bytes(p->ram + 926, 6), (Bytes{0x00, 0x0A, 0xA0, 0x05, 75, 0}));   // 2560 x 1440 at 75
+    EXPECT_EQ(bytes(p->ram + 896, 6), (Bytes{0x00, 0x05, 0xD0, 0x02, 50, 0}));   // 1280 x 720 at 50
     EXPECT_EQ(flag(), 1);
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
@@ -694,6 +636,13 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     EXPECT_EQ(p->KelLanguageChanged(), 1);
     EXPECT_EQ(p->ram[768], 4);
     EXPECT_EQ(g_language, 4);
+
+    // At a start only a mask with both bit 0 and bit 17 is cut to its bits 1-15.
+    for (const auto& [mask, kept] : {std::pair<int, int>{0x2001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
+        g_lcd_lang_valid = mask;
+        fresh();
+        EXPECT_EQ(g_lcd_lang_valid, kept) << std::hex << mask;
+    }
 }
 
 TEST_F(ParamBlock, NotificationCarriesItsCode)

@@ -37,7 +37,7 @@ TEST(RawFlash, EraseCoversPartialBlocks)
     EXPECT_EQ(sim::MtdModel::eraseCount("/dev/mtd8"), 13);
 }
 
-TEST(RawFlash, RefusalsReturnEightAndLeaveTheDescriptorOpen)
+TEST(RawFlash, RefusalsAndMissingGeometryReturnEightAndLeaveTheDescriptorOpen)
 {
     Flash f;
     sim::MtdModel::setUnlockRefused("/dev/mtd8", true);
@@ -51,11 +51,8 @@ TEST(RawFlash, RefusalsReturnEightAndLeaveTheDescriptorOpen)
     EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 0);
     board::MtdInfo info;
     EXPECT_EQ(board::MtdDevice::getInfo(f.fd, info), 0);
-}
 
-TEST(RawFlash, MissingGeometryFailsInsteadOfDividing)
-{
-    Flash f;
+    // Missing geometry fails instead of dividing.
     sim::MtdModel::setInfoFails("/dev/mtd8", true);
     unsigned char data[16] = {};
     EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 8);
@@ -66,7 +63,7 @@ TEST(RawFlash, MissingGeometryFailsInsteadOfDividing)
     EXPECT_EQ(Utils::non_region_write(f.fd, data, 16, 0), 1);
 }
 
-TEST(RawFlash, WriteSplitsIntoPagesAndRemainder)
+TEST(RawFlash, WriteSplitsIntoPagesAndRemainderAndStopsAtTheEnd)
 {
     Flash f(2048);
     ASSERT_EQ(Utils::non_region_erase(f.fd, 0, 0x20000, 0), 0);
@@ -86,11 +83,6 @@ TEST(RawFlash, WriteSplitsIntoPagesAndRemainder)
     EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 6);     // no remainder write
     EXPECT_EQ(Utils::non_region_write(f.fd, exact.data(), 0, 0), 0);
     EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 6);
-}
-
-TEST(RawFlash, WritePastTheEndFails)
-{
-    Flash f(2048);
-    std::vector<uint8_t> image(4096, 0);
-    EXPECT_EQ(Utils::non_region_write(f.fd, image.data(), 4096, (1 << 20) - 2048), 1);
+    // Past the end of the partition: refused.
+    EXPECT_EQ(Utils::non_region_write(f.fd, exact.data(), 4096, (1 << 20) - 2048), 1);
 }

@@ -13,36 +13,31 @@ const unsigned char kAbc[] = {'a', 'b', 'c'};
 const unsigned char kCheck[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
 } // namespace
 
-TEST(UtilsChecksums, ValuesOfAbcAndEmptyInput)
+TEST(UtilsChecksums, ValuesOfKnownInputs)
 {
-    EXPECT_EQ(Utils::BCC(kAbc, 3), 0x60u);
-    EXPECT_EQ(Utils::calcCRC16(kAbc, 3), 0x9738u);
-    EXPECT_EQ(Utils::calcCRC32(kAbc, 3), 0xCA6598D0u);
-    EXPECT_EQ(Utils::zedoCalcCRC16(kAbc, 3), 0x61DAu);
-    EXPECT_EQ(Utils::jtc1CRC16Code(kAbc, 3), 0x9DD6u);
-
+    // Over "123456789" the catalogue check values of the CRCs these are (CRC-16/ARC,
+    // CRC-32 without its initial and final inversion, so not 0xCBF43926, CRC-16/MCRF4XX,
+    // CRC-16/XMODEM).
+    const struct {
+        const unsigned char* data;
+        unsigned length, bcc, crc16, crc32, zedo, jtc1;
+    } rows[] = {
+        {kAbc, 3, 0x60, 0x9738, 0xCA6598D0u, 0x61DA, 0x9DD6},
+        {kCheck, 9, 0x31, 0xBB3D, 0x2DFD2D88u, 0x6F91, 0x31C3},
+        {kAbc, 0, 0, 0, 0, 0xFFFF, 0},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(Utils::BCC(r.data, r.length), r.bcc) << r.length;
+        EXPECT_EQ(Utils::calcCRC16(r.data, r.length), r.crc16) << r.length;
+        EXPECT_EQ(Utils::calcCRC32(r.data, r.length), r.crc32) << r.length;
+        EXPECT_EQ(Utils::zedoCalcCRC16(r.data, r.length), r.zedo) << r.length;
+        EXPECT_EQ(Utils::jtc1CRC16Code(r.data, r.length), r.jtc1) << r.length;
+    }
     // Past the eight-byte stride, exactly at it and off it: one bit per byte, then more.
     const unsigned char bits[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x0F, 0xF0, 0x3C};
     EXPECT_EQ(Utils::BCC(bits, 11), 0x3Cu);
     EXPECT_EQ(Utils::BCC(bits, 8), 0xFFu);
     EXPECT_EQ(Utils::BCC(bits + 1, 9), 0x01u);
-    EXPECT_EQ(Utils::BCC(kCheck, 9), 0x31u);
-
-    EXPECT_EQ(Utils::BCC(kAbc, 0), 0u);
-    EXPECT_EQ(Utils::calcCRC16(kAbc, 0), 0u);
-    EXPECT_EQ(Utils::calcCRC32(kAbc, 0), 0u);
-    EXPECT_EQ(Utils::jtc1CRC16Code(kAbc, 0), 0u);
-    EXPECT_EQ(Utils::zedoCalcCRC16(kAbc, 0), 0xFFFFu);
-}
-
-TEST(UtilsChecksums, StandardCheckValuesOfTheNamedCrcs)
-{
-    // The catalogue check values over "123456789" of the CRCs these are.
-    EXPECT_EQ(Utils::calcCRC16(kCheck, 9), 0xBB3Du);       // CRC-16/ARC
-    EXPECT_EQ(Utils::zedoCalcCRC16(kCheck, 9), 0x6F91u);   // CRC-16/MCRF4XX
-    EXPECT_EQ(Utils::jtc1CRC16Code(kCheck, 9), 0x31C3u);   // CRC-16/XMODEM
-    // Not the common CRC-32 (0xCBF43926): no initial or final inversion.
-    EXPECT_EQ(Utils::calcCRC32(kCheck, 9), 0x2DFD2D88u);
     // Table entries of the reflected rule.
     EXPECT_EQ(Utils::crc16_tabel[1], 0xC0C1);
     EXPECT_EQ(Utils::CRC32_Table[1], 0x77073096u);
@@ -51,7 +46,7 @@ TEST(UtilsChecksums, StandardCheckValuesOfTheNamedCrcs)
     EXPECT_EQ(Utils::CRC32_Table[255], 0x2D02EF8Du);
 }
 
-TEST(UtilsTicks, TimeSpaceAcrossTheWrap)
+TEST(UtilsTime, TimeSpaceAcrossTheWrapAndSleeps)
 {
     G_timeTicks = 1000;
     EXPECT_EQ(Utils::getTimeSpace(1000), 0u);
@@ -60,18 +55,16 @@ TEST(UtilsTicks, TimeSpaceAcrossTheWrap)
     EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFFBu), 9u);
     EXPECT_EQ(Utils::getTimeSpace(5), 0u);
     G_timeTicks = 0;
-}
 
-TEST(UtilsSleeps, MillisecondsAreAThousandMicroseconds)
-{
-    kel_test::TestRoot root;   // virtual clock
+    // Sleeps in milliseconds are a thousand microseconds each (on the virtual clock).
+    kel_test::TestRoot root;
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
     EXPECT_EQ(Utils::msleep_mutex(7), 0);
     EXPECT_EQ(Utils::usleep_mutex(25), 0);
     EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 7025u);
 }
 
-TEST(UtilsShell, StatusMappingAndJournal)
+TEST(UtilsShell, StatusMappingJournalAndOutput)
 {
     kel_test::TestRoot root;
     sim::Journal::setShellStatus("false", 256);
@@ -81,30 +74,21 @@ TEST(UtilsShell, StatusMappingAndJournal)
     EXPECT_EQ(Utils::system_mutex("ifconfig eth0 192.168.0.199", &status), 0);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Utils::system_mutex("true", nullptr), 0);
-    auto cmds = sim::Journal::shellCommands();
-    ASSERT_EQ(cmds.size(), 3u);
-    EXPECT_EQ(cmds[1], "ifconfig eth0 192.168.0.199");
-}
+    EXPECT_EQ(sim::Journal::shellCommands(), (std::vector<std::string>{"false", "ifconfig eth0 192.168.0.199", "true"}));
 
-TEST(UtilsShell, ShellExecReadsOutputInLines)
-{
-    kel_test::TestRoot root;
+    // Output is read in lines.
     EXPECT_EQ(Utils::shell_exec("printf ''", 100), "");
     sim::Journal::setShellOutput("ifconfig eth0", "eth0 Link encap\ninet addr:192.168.0.199\n");
-    EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 100), "eth0 Link encap\ninet addr:192.168.0.199\n");
     // A small read buffer cuts lines into pieces but loses nothing.
-    EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 4), "eth0 Link encap\ninet addr:192.168.0.199\n");
-    EXPECT_EQ(Utils::shell_exec("ifconfig eth0", 2), "eth0 Link encap\ninet addr:192.168.0.199\n");
+    for (int size : {100, 4, 2})
+        EXPECT_EQ(Utils::shell_exec("ifconfig eth0", size), "eth0 Link encap\ninet addr:192.168.0.199\n") << size;
 }
 
 TEST(UtilsText, StringToIntUpperAndIntToString)
 {
-    EXPECT_EQ(Utils::stringToInt("0x1F"), 31u);
-    EXPECT_EQ(Utils::stringToInt("0xff"), 255u);
-    EXPECT_EQ(Utils::stringToInt("0x"), 0u);
-    EXPECT_EQ(Utils::stringToInt("250"), 250u);
-    EXPECT_EQ(Utils::stringToInt(""), 0u);
-    EXPECT_EQ(Utils::stringToInt("12ab"), 12u);
+    for (const auto& [text, value] : {std::pair<const char*, unsigned>{"0x1F", 31}, {"0xff", 255}, {"0x", 0},
+                                       {"250", 250}, {"", 0}, {"12ab", 12}})
+        EXPECT_EQ(Utils::stringToInt(text), value) << text;
     EXPECT_EQ(Utils::upper("ab1c"), "AB1C");
     EXPECT_EQ(Utils::intToString(-42), "-42");
 }
@@ -166,9 +150,7 @@ TEST(UtilsFiles, ExistenceAndFileListBySuffix)
     QStringList list;
     Utils::get_file_list_smartpath(list, "/data/smartmapping", "kxfile");
     list.sort();
-    ASSERT_EQ(list.size(), 2);
-    EXPECT_EQ(list[0], "/data/smartmapping/a.kxfile");
-    EXPECT_EQ(list[1], "/data/smartmapping/c.kxfile");
+    EXPECT_EQ(list, QStringList({"/data/smartmapping/a.kxfile", "/data/smartmapping/c.kxfile"}));
 }
 
 // An idle worker waits out long pauses; its owner must still be able to end it at once (a

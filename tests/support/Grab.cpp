@@ -35,12 +35,10 @@ QImage grabScreen(const std::string& name)
     QWidget* modal = QApplication::activeModalWidget();
     const auto windows = QApplication::topLevelWidgets();
     auto paint = [&](QWidget* w) { painter.drawPixmap(w->geometry().topLeft(), w->grab()); };
-    for (QWidget* w : windows)
-        if (w->isVisible() && w != top && w != modal && !w->isModal())
-            paint(w);
-    for (QWidget* w : windows)
-        if (w->isVisible() && w != top && w != modal && w->isModal())
-            paint(w);
+    for (bool modalPass : {false, true})
+        for (QWidget* w : windows)
+            if (w->isVisible() && w != top && w != modal && w->isModal() == modalPass)
+                paint(w);
     if (top && top->isVisible() && top != modal)
         paint(top);
     if (modal && modal->isVisible())

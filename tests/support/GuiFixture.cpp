@@ -7,7 +7,6 @@
 #include "scaler/c331_manage.h"
 
 #include <QApplication>
-#include <QPointer>
 
 namespace kel_test {
 
@@ -38,7 +37,6 @@ void GuiFixture::SetUp()
     g_delay_usbserver = 0;
     g_kel_keys = 0;
     g_lcd_lang_valid = 0x1F;
-    g_language = 1;
 
     delete KelRamPara::p_kelrampara_config;
     KelRamPara::p_kelrampara_config = nullptr;

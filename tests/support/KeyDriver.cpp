@@ -73,28 +73,13 @@ void watchWindows()
     }
 }
 
-namespace {
-void ensureWatcher()
-{
-    watchWindows();
-}
-} // namespace
-
 int keyCode(PanelKey key, int variant)
 {
-    switch (key) {
-    case PanelKey::Left:
-        return variant ? 0x01000033 : 83;
-    case PanelKey::Right:
-        return variant ? 0x01000034 : 82;
-    case PanelKey::Ok:
-        return variant ? 0x01000035 : 81;
-    case PanelKey::Back:
-        return variant ? 0x010000B7 : 79;
-    case PanelKey::Mode:
-        return variant ? 0x01000063 : 77;
-    }
-    return 0;
+    // The letter and the panel code of Left, Right, Ok, Back and Mode.
+    static const int codes[][2] = {
+        {83, 0x01000033}, {82, 0x01000034}, {81, 0x01000035}, {79, 0x010000B7}, {77, 0x01000063}};
+    const unsigned k = unsigned(key);
+    return k < 5 ? codes[k][variant ? 1 : 0] : 0;
 }
 
 void setScreenResolver(std::function<QWidget*()> r)
@@ -104,7 +89,7 @@ void setScreenResolver(std::function<QWidget*()> r)
 
 QWidget* currentScreen()
 {
-    ensureWatcher();
+    watchWindows();
     if (resolver())
         return resolver()();
     if (QWidget* modal = QApplication::activeModalWidget())
@@ -129,7 +114,7 @@ QWidget* currentScreen()
 
 bool sendKey(int qtKey, QWidget* target)
 {
-    ensureWatcher();
+    watchWindows();
     QWidget* to = target ? target : currentScreen();
     if (!to)
         return false;
@@ -157,7 +142,7 @@ void pressKeys(std::initializer_list<PanelKey> keys, int variant)
 
 void whenModal(std::function<void(QWidget*)> fn, int turns)
 {
-    ensureWatcher();
+    watchWindows();
     QPointer<QWidget> before(QApplication::activeModalWidget());
     QTimer* timer = new QTimer;
     auto left = std::make_shared<int>(turns);

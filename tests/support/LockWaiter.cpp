@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <sys/syscall.h>
 #include <unistd.h>
 

@@ -30,7 +30,21 @@ int64_t nowMs()
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
+
+void orderWithTheDevice()
+{
+    if (PcClient::exchangeHook)
+        PcClient::exchangeHook();
+}
+
+// The status byte of the reply to req, -1 when none came.
+int replyStatus(PcClient& c, const Frame& req, int timeoutMs, Frame& reply)
+{
+    return c.request(req, reply, timeoutMs) && !reply.data.empty() ? reply.data[0] : -1;
+}
 } // namespace
+
+void (*PcClient::exchangeHook)() = nullptr;
 
 PcClient::PcClient(Kind kind, int fd) : m_kind(kind), m_fd(fd) {}
 
@@ -39,18 +53,6 @@ PcClient::~PcClient()
     if (m_fd >= 0)
         ::close(m_fd);
 }
-
-void (*PcClient::exchangeHook)() = nullptr;
-
-namespace {
-
-void orderWithTheDevice()
-{
-    if (PcClient::exchangeHook)
-        PcClient::exchangeHook();
-}
-
-} // namespace
 
 std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, const std::string& localHost,
                                         uint16_t localPort)
@@ -213,26 +215,22 @@ bool PcClient::request(const Frame& req, Frame& reply, int timeoutMs)
 int PcClient::readRam(uint32_t address, uint16_t length, Bytes& out, uint16_t dest, int timeoutMs)
 {
     Frame reply;
-    if (!request(pc::readRam(address, length, dest), reply, timeoutMs) || reply.data.empty())
-        return -1;
-    out.assign(reply.data.begin() + 1, reply.data.end());
-    return reply.data[0];
+    const int status = replyStatus(*this, pc::readRam(address, length, dest), timeoutMs, reply);
+    if (status >= 0)
+        out.assign(reply.data.begin() + 1, reply.data.end());
+    return status;
 }
 
 int PcClient::writeRam(uint32_t address, const Bytes& data, uint16_t dest, int timeoutMs)
 {
     Frame reply;
-    if (!request(pc::writeRam(address, data, dest), reply, timeoutMs) || reply.data.empty())
-        return -1;
-    return reply.data[0];
+    return replyStatus(*this, pc::writeRam(address, data, dest), timeoutMs, reply);
 }
 
 int PcClient::writeRegister(uint8_t reg, uint8_t mask, uint8_t value, uint16_t dest, int timeoutMs)
 {
     Frame reply;
-    if (!request(pc::writeRegister(reg, mask, value, dest), reply, timeoutMs) || reply.data.empty())
-        return -1;
-    return reply.data[0];
+    return replyStatus(*this, pc::writeRegister(reg, mask, value, dest), timeoutMs, reply);
 }
 
 int PcClient::readRegister(uint8_t reg, uint16_t dest, int timeoutMs)

@@ -69,14 +69,10 @@ bool unescape(const uint8_t* wire, size_t len, Bytes& out)
             pending = c;
             continue;
         }
-        if (pending && (c == 0x01 || c == 0x02)) {
-            if (pending == 0xA6)
-                out.push_back(c == 0x01 ? 0xA6 : 0xA5);
-            else
-                out.push_back(c == 0x01 ? 0x5B : 0x5A);
-        } else {
+        if (pending && (c == 0x01 || c == 0x02))
+            out.push_back(pending == 0xA6 ? (c == 0x01 ? 0xA6 : 0xA5) : (c == 0x01 ? 0x5B : 0x5A));
+        else
             out.push_back(c);
-        }
         pending = 0;
     }
     return false;
@@ -125,11 +121,20 @@ uint32_t get32(const uint8_t* p)
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-Frame writeRam(uint32_t address, const Bytes& data, uint16_t dest)
+namespace {
+Frame request(uint8_t group, uint16_t dest, Bytes data = {})
 {
     Frame f;
     f.dest = dest;
-    f.group = 0x60;
+    f.group = group;
+    f.data = std::move(data);
+    return f;
+}
+} // namespace
+
+Frame writeRam(uint32_t address, const Bytes& data, uint16_t dest)
+{
+    Frame f = request(0x60, dest);
     put32(f.data, address);
     put16(f.data, uint16_t(data.size()));
     put16(f.data, 0);
@@ -139,9 +144,7 @@ Frame writeRam(uint32_t address, const Bytes& data, uint16_t dest)
 
 Frame readRam(uint32_t address, uint16_t length, uint16_t dest)
 {
-    Frame f;
-    f.dest = dest;
-    f.group = 0x61;
+    Frame f = request(0x61, dest);
     put32(f.data, address);
     put16(f.data, length);
     return f;
@@ -149,27 +152,17 @@ Frame readRam(uint32_t address, uint16_t length, uint16_t dest)
 
 Frame writeRegister(uint8_t reg, uint8_t mask, uint8_t value, uint16_t dest)
 {
-    Frame f;
-    f.dest = dest;
-    f.group = 0xA0;
-    f.data = {reg, mask, 0, value};
-    return f;
+    return request(0xA0, dest, {reg, mask, 0, value});
 }
 
 Frame readRegister(uint8_t reg, uint16_t dest)
 {
-    Frame f;
-    f.dest = dest;
-    f.group = 0xA1;
-    f.data = {reg};
-    return f;
+    return request(0xA1, dest, {reg});
 }
 
 Frame singleSettings(const std::vector<std::pair<uint8_t, uint16_t>>& items)
 {
-    Frame f;
-    f.group = 0xB0;
-    f.data = {0x31, 0};
+    Frame f = request(0xB0, kController, {0x31, 0});
     for (const auto& it : items) {
         f.data.push_back(it.first);
         put16(f.data, it.second);

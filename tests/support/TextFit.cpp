@@ -9,8 +9,6 @@
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTextDocument>
-#include <utility>
-#include <vector>
 
 namespace kel_test {
 namespace {
@@ -67,21 +65,20 @@ void check(QWidget* w, QString text, int room, QStringList* out)
 QStringList textsBelowLegibleSize(QWidget* screen)
 {
     QStringList out;
-    std::vector<std::pair<QWidget*, QString>> texts;
-    for (QLabel* l : screen->findChildren<QLabel*>())
-        texts.emplace_back(l, l->text());
-    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
-        texts.emplace_back(b, b->text());
-    for (QComboBox* c : screen->findChildren<QComboBox*>())
-        texts.emplace_back(c, c->currentText());
-    for (const auto& [w, text] : texts) {
+    auto legible = [&](QWidget* w, const QString& text) {
         if (text.isEmpty() || !w->isVisibleTo(screen))
-            continue;
+            return;
         w->ensurePolished();
         const int px = QFontInfo(w->font()).pixelSize();
         if (px < kSmallestLegiblePx)
             out.append(QStringLiteral("%1 \"%2\": %3 px font").arg(w->objectName(), text).arg(px));
-    }
+    };
+    for (QLabel* l : screen->findChildren<QLabel*>())
+        legible(l, l->text());
+    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
+        legible(b, b->text());
+    for (QComboBox* c : screen->findChildren<QComboBox*>())
+        legible(c, c->currentText());
     return out;
 }
 
