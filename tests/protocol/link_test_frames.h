@@ -3,11 +3,13 @@
 // apart from the program's own codec): requests with a tag byte, a stream cut into all its
 // frames and the expected reply.
 
+#include "fpga/fpga_manage.h"
 #include "tests/support/PcFrame.h"
 
 #include <arpa/inet.h>
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -88,6 +90,19 @@ inline Bytes expectedReply(const Bytes& req, const Bytes& d)
         r.push_back(b);
     r.push_back(xorOf(r, r.size()));
     return r;
+}
+
+// What the FPGA manager's receive path does when a card answers: under its port-path lock
+// the answer is marked ready and handed to the link that waits for it.
+template <class Link>
+bool handOver(Link& link, const Bytes& answer)
+{
+    std::unique_lock<std::mutex> path;
+    if (fpga_manage* m = fpga_manage::p_fpga_manage) {
+        path = std::unique_lock<std::mutex>(m->port_path_mutex);
+        m->answer_ready = 1;
+    }
+    return link.passby_answer(answer.data(), unsigned(answer.size()));
 }
 
 } // namespace linktest
