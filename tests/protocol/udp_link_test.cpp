@@ -30,6 +30,15 @@ bool ask(pc::PcClient& c, pc::Frame req, pc::Frame& reply, uint8_t tag = 0x5C)
     return c.sendRaw(pc::wire(req)) && c.receiveRaw(raw, kWait) && pc::unescape(raw, plain) && pc::decode(plain, reply);
 }
 
+// n zero bytes but the given (offset, value) pairs.
+Bytes zerosBut(size_t n, std::initializer_list<std::pair<int, uint8_t>> set)
+{
+    Bytes b(n, 0);
+    for (const auto& v : set)
+        b[size_t(v.first)] = v.second;
+    return b;
+}
+
 uint16_t ram16(int offset) { return KelRamPara::get16(KelRamPara::p_kelrampara_config->ram + offset); }
 
 TEST_F(UdpRunning, ReplyHeaderSwapsAddressesAndEchoesBytes4To9)
@@ -175,52 +184,22 @@ TEST_F(UdpRunning, DescriptionBlocksAndRegisterWindow)
     Bytes out;
 
     ASSERT_EQ(c->readRam(0x600000, 0x28, out), 0);
-    Bytes head(0x28, 0);
-    head[0] = 3;
-    head[1] = 9;
-    head[2] = 9;
-    head[3] = 8;
-    EXPECT_EQ(out, head);
+    EXPECT_EQ(out, zerosBut(0x28, {{0, 3}, {1, 9}, {2, 9}, {3, 8}}));
 
     ASSERT_EQ(c->readRam(0x600040, 0x400, out), 0);
-    Bytes one(0x400, 0);
-    one[0] = 0x1F;
-    one[2] = 16;
-    one[4] = one[6] = 0xFC;
-    one[5] = one[7] = one[56] = 0x1F;
-    one[8] = one[10] = one[50] = 0x40;
-    one[12] = 0xC3;
-    one[13] = 0xB2;
-    one[14] = 0xA1;
-    one[15] = 0x00;
-    one[28] = 4;
-    one[30] = 0x28;
-    one[34] = one[40] = 8;
-    one[36] = 0x1C;
-    one[42] = one[44] = one[51] = one[59] = one[60] = 1;
-    one[52] = 0xF0;
-    one[54] = 1;
-    one[58] = 2;
-    EXPECT_EQ(out, one);
+    EXPECT_EQ(out, zerosBut(0x400, {{0, 0x1F}, {2, 16},  {4, 0xFC},  {5, 0x1F},  {6, 0xFC}, {7, 0x1F}, {8, 0x40},
+                                    {10, 0x40}, {12, 0xC3}, {13, 0xB2}, {14, 0xA1}, {28, 4},  {30, 0x28}, {34, 8},
+                                    {36, 0x1C}, {40, 8},   {42, 1},    {44, 1},    {50, 0x40}, {51, 1},  {52, 0xF0},
+                                    {54, 1},    {56, 0x1F}, {58, 2},    {59, 1},    {60, 1}}));
     g_lcd_lang_valid = 0x1001F;
     g_4G_RAM[0] = 0;
     ASSERT_EQ(c->readRam(0x600040 + 54, 5, out), 0);
     EXPECT_EQ(out, (Bytes{0, 0, 0x1F, 0, 1}));
 
     ASSERT_EQ(c->readRam(0x600440, 0x400, out), 0);
-    Bytes two(0x400, 0);
-    two[0] = 0x52;
-    two[1] = 0x9C;
-    two[2] = 25;
-    two[4] = 12;
-    for (int d : {6, 18, 20, 40, 42})
-        two[d] = 1;
-    two[16] = two[38] = 2;
-    for (int d : {64, 65, 96, 97})
-        two[d] = 15;
-    for (int d : {66, 67, 98, 99})
-        two[d] = 3;
-    EXPECT_EQ(out, two);
+    EXPECT_EQ(out, zerosBut(0x400, {{0, 0x52}, {1, 0x9C}, {2, 25}, {4, 12},  {6, 1},  {16, 2}, {18, 1}, {20, 1},
+                                    {38, 2},   {40, 1},   {42, 1}, {64, 15}, {65, 15}, {66, 3}, {67, 3}, {96, 15},
+                                    {97, 15},  {98, 3},   {99, 3}}));
 
     // The register image from register 37 on; the last byte is register 1060.
     KelRamPara* p = para();
@@ -571,30 +550,6 @@ TEST_F(UdpRunning, FirmwareUpdateDisplayStartsOnceAndEnds)
     EXPECT_EQ(g_update_flag, 0);
     std::lock_guard<std::mutex> hold(m);
     EXPECT_EQ(codes, (std::vector<int>{105, 105, 106}));
-}
-
-TEST_F(UdpRunning, FrameSplitOverThreeDatagramsIsAnsweredOnce)
-{
-    auto c = client(10005);
-    pc::Frame req = pc::writeRam(0x300, {1, 2, 3, 4, 5, 6, 7, 8});
-    req.b4 = 0x31;
-    Bytes w = pc::wire(req);
-    ASSERT_GT(w.size(), 30u);
-    size_t a = 10, b = 20;
-    ASSERT_TRUE(c->sendRaw(Bytes(w.begin(), w.begin() + a)));
-    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + a, w.begin() + b)));
-    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + b, w.end())));
-    pc::Frame reply;
-    ASSERT_TRUE(ask(*c, pc::readRam(0x300, 8), reply, 0x32));
-    // The write's single answer comes first, then the read's.
-    EXPECT_EQ(reply.b4, 0x31);
-    EXPECT_EQ(reply.data, Bytes{0});
-    Bytes raw, plain;
-    ASSERT_TRUE(c->receiveRaw(raw, kWait));
-    ASSERT_TRUE(pc::unescape(raw, plain));
-    ASSERT_TRUE(pc::decode(plain, reply));
-    EXPECT_EQ(reply.b4, 0x32);
-    EXPECT_EQ(reply.data, (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
 TEST_F(UdpRunning, Port5008AnswersTheBroadcastTargetAnd10005TheSender)
