@@ -86,7 +86,7 @@ TEST(ProtocolPhyCodec, EscapesAnywhereInLongRunsAndLoneEscapeBytes)
 {
     // Plain runs long enough to be copied in blocks, with an escape pair at the last byte
     // of a block and a lone escape byte (followed by a plain one) inside a block: the lone
-    // escape byte is dropped and the byte after it kept.
+    // escape byte is dropped and the byte (or pair) after it kept.
     Bytes wire = {0xA5, 0xA5, 0xA5};
     Bytes plain;
     for (int k = 0; k < 15; ++k)
@@ -99,6 +99,9 @@ TEST(ProtocolPhyCodec, EscapesAnywhereInLongRunsAndLoneEscapeBytes)
     plain.push_back(0x33);
     for (int k = 0; k < 40; ++k)
         wire.push_back(0x10), plain.push_back(0x10);
+    // A lone escape byte followed by a pair: the pair still stands for its byte.
+    wire.insert(wire.end(), {0xA6, 0x5B, 0x02, 0x5B, 0xA6, 0x02, 0xA6, 0xA6, 0x01, 0x5B, 0x5B, 0x01});
+    plain.insert(plain.end(), {0x5A, 0xA5, 0xA6, 0x5B});
     wire.insert(wire.end(), {0x5B, 0x01, 0x5A});
     plain.push_back(0x5B);
     unsigned char done = 0;
