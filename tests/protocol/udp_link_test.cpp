@@ -39,6 +39,15 @@ Bytes zerosBut(size_t n, std::initializer_list<std::pair<int, uint8_t>> set)
     return b;
 }
 
+// The reply data of a request (from byte 10); a request without a reply fails the test.
+Bytes answer(pc::PcClient& c, const pc::Frame& req)
+{
+    pc::Frame reply;
+    if (!ask(c, req, reply))
+        ADD_FAILURE() << "no reply to group " << int(req.group);
+    return reply.data;
+}
+
 uint16_t ram16(int offset) { return KelRamPara::get16(KelRamPara::p_kelrampara_config->ram + offset); }
 
 TEST_F(UdpRunning, ReplyHeaderSwapsAddressesAndEchoesBytes4To9)
@@ -275,22 +284,17 @@ TEST_F(UdpRunning, SingleSettingsGroup)
 {
     auto c = client(5008);
     KelRamPara* p = para();
-    pc::Frame reply;
 
     // Brightness stored, but item 50 withdraws the apply and sets the error flag.
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{6, 55}, {50, 2}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{6, 55}, {50, 2}})), (Bytes{1, 0x31}));
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
     EXPECT_EQ(applyFlag(), 0);
     // So does item 51 up to 5; from 6 on both are ignored.
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{51, 5}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{50, 6}, {51, 6}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{51, 5}})), (Bytes{1, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{50, 6}, {51, 6}})), (Bytes{0, 0x31}));
 
     // A later item raises it again; an out-of-range brightness is ignored.
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{21, 0}, {6, 101}, {29, 4}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{21, 0}, {6, 101}, {29, 4}})), (Bytes{1, 0x31}));
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
     EXPECT_EQ(ram16(2306), 3);
     EXPECT_EQ(applyFlag(), 1);
@@ -298,14 +302,12 @@ TEST_F(UdpRunning, SingleSettingsGroup)
 
     // Loading an empty user-mode slot changes nothing; a saved one is loaded (16-23 = 8-15).
     std::memset(p->mode_slot[3], 0xFF, 2);
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 3}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{54, 3}})), (Bytes{0, 0x31}));
     EXPECT_EQ(applyFlag(), 0);
     p->mode_slot[11][0] = p->mode_slot[11][1] = 0xAA;
     std::memset(p->mode_slot[11] + 2, 0x6B, KelRamPara::kModeAreaLength);
     KelRamPara::put16(p->ram + KelRamPara::kModeSaveRequest, 5);
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 19}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{54, 19}})), (Bytes{0, 0x31}));
     EXPECT_EQ(p->ram[KelRamPara::kModeArea], 0x6B);
     EXPECT_EQ(p->ram[4095], 0x6B);
     EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 12);
@@ -314,9 +316,9 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     // 23 is the last number (slot 15); 24 names none.
     p->mode_slot[15][0] = p->mode_slot[15][1] = 0xAA;
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 24}}), reply));
+    answer(*c, pc::singleSettings({{54, 24}}));
     EXPECT_EQ(applyFlag(), 0);
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{54, 23}}), reply));
+    answer(*c, pc::singleSettings({{54, 23}}));
     EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 16);
     EXPECT_EQ(applyFlag(), 1);
     c331_manage::p_c331_manage->c331_apply_flag = 0;
@@ -325,8 +327,7 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 2);
     uint8_t* w2 = p->ram + KelRamPara::kLayers + 2 * KelRamPara::kLayerSize;
     const uint16_t green = ram16(2188);
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}, {12, 101}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}, {12, 101}})), (Bytes{0, 0x31}));
     EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
     EXPECT_EQ(w2[KelRamPara::kLayerSound], 0x80);
     EXPECT_EQ(ram16(KelRamPara::kScreenDark), 0);
@@ -335,26 +336,22 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     EXPECT_EQ(ram16(2188), green);   // 101 is out of range
     KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 6);
     c331_manage::p_c331_manage->c331_apply_flag = 0;
-    ASSERT_TRUE(ask(*c, pc::singleSettings({{93, 0}}), reply));
-    EXPECT_EQ(reply.data, (Bytes{1, 0x31}));
+    EXPECT_EQ(answer(*c, pc::singleSettings({{93, 0}})), (Bytes{1, 0x31}));
     EXPECT_EQ(applyFlag(), 0);
     EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
 
     // Only whole items are read: a trailing item cut short is ignored.
     pc::Frame cut = pc::singleSettings({{6, 20}, {6, 30}});
     cut.data.pop_back();
-    ASSERT_TRUE(ask(*c, cut, reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 0x31}));
+    EXPECT_EQ(answer(*c, cut), (Bytes{0, 0x31}));
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 20);
 
     // Refused frames: no item at all, or not '1'.
     pc::Frame none = pc::singleSettings({});
-    ASSERT_TRUE(ask(*c, none, reply));
-    EXPECT_EQ(reply.data, Bytes{1});
+    EXPECT_EQ(answer(*c, none), Bytes{1});
     pc::Frame notOne = pc::singleSettings({{6, 10}});
     notOne.data[0] = 0x32;
-    ASSERT_TRUE(ask(*c, notOne, reply));
-    EXPECT_EQ(reply.data, Bytes{1});
+    EXPECT_EQ(answer(*c, notOne), Bytes{1});
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 20);
 }
 
@@ -362,35 +359,26 @@ TEST_F(UdpRunning, RegistersFrom170OnAreRefusedAndOwnRegistersReadZero)
 {
     auto c = client(10005);
     KelRamPara* p = para();
-    pc::Frame reply;
 
-    ASSERT_TRUE(ask(*c, pc::writeRegister(170, 0xFF, 1), reply));
-    EXPECT_EQ(reply.data, Bytes{1});
-    ASSERT_TRUE(ask(*c, pc::writeRegister(255, 0xFF, 1), reply));
-    EXPECT_EQ(reply.data, Bytes{1});
-    ASSERT_TRUE(ask(*c, pc::readRegister(170), reply));
-    EXPECT_EQ(reply.data, (Bytes{170, 1}));
-    ASSERT_TRUE(ask(*c, pc::readRegister(200), reply));
-    EXPECT_EQ(reply.data, (Bytes{200, 1}));
+    EXPECT_EQ(answer(*c, pc::writeRegister(170, 0xFF, 1)), Bytes{1});
+    EXPECT_EQ(answer(*c, pc::writeRegister(255, 0xFF, 1)), Bytes{1});
+    EXPECT_EQ(answer(*c, pc::readRegister(170)), (Bytes{170, 1}));
+    EXPECT_EQ(answer(*c, pc::readRegister(200)), (Bytes{200, 1}));
 
     // A register without a handler is stored (masked) but answered with status 1.
     p->reg_image[20] = 0xF0;
-    ASSERT_TRUE(ask(*c, pc::writeRegister(20, 0x0F, 0x35), reply));
-    EXPECT_EQ(reply.data, Bytes{1});
+    EXPECT_EQ(answer(*c, pc::writeRegister(20, 0x0F, 0x35)), Bytes{1});
     EXPECT_EQ(p->reg_image[20], 0xF5);
-    ASSERT_TRUE(ask(*c, pc::writeRegister(12, 0xFF, 0x35), reply));
-    EXPECT_EQ(reply.data, Bytes{0});
+    EXPECT_EQ(answer(*c, pc::writeRegister(12, 0xFF, 0x35)), Bytes{0});
     EXPECT_EQ(p->reg_image[12], 0);
 
     // Own registers read back 0, except 4 and 6 which echo the request's byte 11.
     pc::Frame r4 = pc::readRegister(4);
     r4.data.push_back(0x55);
-    ASSERT_TRUE(ask(*c, r4, reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 0x55}));
+    EXPECT_EQ(answer(*c, r4), (Bytes{0, 0x55}));
     pc::Frame r5 = pc::readRegister(5);
     r5.data.push_back(0x55);
-    ASSERT_TRUE(ask(*c, r5, reply));
-    EXPECT_EQ(reply.data, (Bytes{0, 0}));
+    EXPECT_EQ(answer(*c, r5), (Bytes{0, 0}));
 
     // 0xA0 and 0xA2-0xA5 go to image bytes 32, 34, 35, 36, 33, masked, but 0xA3 is value + 1
     // whatever the mask; all but 0xA0 ask the scaler to apply.
@@ -402,8 +390,7 @@ TEST_F(UdpRunning, RegistersFrom170OnAreRefusedAndOwnRegistersReadZero)
                {0xA4, 0x0F, 0x3C, 36, 0x0C, 1}, {0xA5, 0xFF, 0x81, 33, 0x81, 1}};
     for (const auto& o : own) {
         c331_manage::p_c331_manage->c331_apply_flag = 0;
-        ASSERT_TRUE(ask(*c, pc::writeRegister(o.reg, o.mask, o.value), reply));
-        EXPECT_EQ(reply.data, Bytes{0});
+        EXPECT_EQ(answer(*c, pc::writeRegister(o.reg, o.mask, o.value)), Bytes{0});
         EXPECT_EQ(p->reg_image[o.at], o.stored) << int(o.reg);
         EXPECT_EQ(applyFlag(), o.flag) << int(o.reg);
     }
@@ -411,8 +398,7 @@ TEST_F(UdpRunning, RegistersFrom170OnAreRefusedAndOwnRegistersReadZero)
     // A register write cut short is refused.
     pc::Frame shortWrite = pc::writeRegister(20, 0xFF, 1);
     shortWrite.data.resize(3);
-    ASSERT_TRUE(ask(*c, shortWrite, reply));
-    EXPECT_EQ(reply.data, Bytes{1});
+    EXPECT_EQ(answer(*c, shortWrite), Bytes{1});
 }
 
 TEST_F(UdpRunning, Register11AppliesTheBlockWrittenByThePc)
