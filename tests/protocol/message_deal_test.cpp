@@ -40,53 +40,45 @@ TEST_F(MessageDeal, ScreenCaptureWindowHeaderAndMarkers)
     int r = deal(pc::readRam(0x800000, 0x10));
     ASSERT_EQ(r, 0x11);
     EXPECT_EQ(reply(r), (Bytes{0, 0xAA, 0xAA, 0x40, 0x01, 0xF0, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    r = deal(pc::readRam(0x800080, 4));
-    EXPECT_EQ(reply(r), (Bytes{0, 0xAA, 0xAA, 0, 0}));
+    EXPECT_EQ(reply(deal(pc::readRam(0x800080, 4))), (Bytes{0, 0xAA, 0xAA, 0, 0}));
     // The end of the window, then past it.
-    r = deal(pc::readRam(0xA0007F, 2));
-    EXPECT_EQ(reply(r), (Bytes{0, 0, 0}));
+    EXPECT_EQ(reply(deal(pc::readRam(0xA0007F, 2))), (Bytes{0, 0, 0}));
 }
 
 TEST_F(MessageDeal, ShortFramesGetTheirGroupsRefusal)
 {
     pc::Frame w = pc::writeRam(0x10, {1, 2, 3});
     w.data.resize(7);   // no room for the spare bytes
-    int r = deal(w);
-    EXPECT_EQ(reply(r), Bytes{1});
+    EXPECT_EQ(reply(deal(w)), Bytes{1});
     // Announced data longer than what came.
     w = pc::writeRam(0x10, {1, 2, 3});
     w.data.pop_back();
     uint8_t before = KelRamPara::p_kelrampara_config->ram[0x10];
-    r = deal(w);
-    EXPECT_EQ(reply(r), Bytes{1});
+    EXPECT_EQ(reply(deal(w)), Bytes{1});
     EXPECT_EQ(KelRamPara::p_kelrampara_config->ram[0x10], before);
 
     pc::Frame rd = pc::readRam(0x10, 4);
     rd.data.pop_back();
-    r = deal(rd);
-    EXPECT_EQ(reply(r), (Bytes{1, 0}));
+    EXPECT_EQ(reply(deal(rd)), (Bytes{1, 0}));
 
     pc::Frame rg = pc::readRegister(4);
     rg.data.clear();
-    r = deal(rg);
-    EXPECT_EQ(reply(r), (Bytes{0, 1}));
+    EXPECT_EQ(reply(deal(rg)), (Bytes{0, 1}));
 }
 
 TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)
 {
     std::memset(KelRamPara::p_kelrampara_config->ram, 0xA5, 0x1000);
     // 65535 bytes do not fit a UDP datagram; over TCP they are answered.
-    int r = deal(pc::readRam(0, 0xFFFF), udp);
-    EXPECT_EQ(reply(r), (Bytes{1, 0}));
-    r = deal(pc::readRam(0, 0xFFFF), tcp);
+    EXPECT_EQ(reply(deal(pc::readRam(0, 0xFFFF), udp)), (Bytes{1, 0}));
+    int r = deal(pc::readRam(0, 0xFFFF), tcp);
     ASSERT_EQ(r, 0x10000);
     EXPECT_EQ(buf[11], 0xA5);
     EXPECT_EQ(buf[11 + 0xFFE], 0xA5);
     // The escaped reply is measured: a reply of 0xA5 bytes needs twice the room.
     for (int k = 0; k < KelRamPara::kModeSlots; ++k)
         std::memset(KelRamPara::p_kelrampara_config->mode_slot[k], 0xA5, KelRamPara::kModeSlotSize);
-    r = deal(pc::readRam(0x1000, 0x8000), udp);
-    EXPECT_EQ(reply(r), (Bytes{1, 0}));
+    EXPECT_EQ(reply(deal(pc::readRam(0x1000, 0x8000), udp)), (Bytes{1, 0}));
     KelRamPara::p_kelrampara_config->mode_slot[1][4097] = 0x42;
     KelRamPara::p_kelrampara_config->mode_slot[2][0] = 0x43;
     r = deal(pc::readRam(0x1000, 0x7FE0), udp);
@@ -102,19 +94,14 @@ TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)
 TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
 {
     // Not running: a fetched read answers zeros with status 0.
-    int r = deal(fpgaSide(pc::readRam(0x10, 4)));
-    EXPECT_EQ(reply(r), (Bytes{0, 0, 0, 0, 0}));
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x10, 4)))), (Bytes{0, 0, 0, 0, 0}));
     // Bounds: refused with status 1 and length 2.
-    r = deal(fpgaSide(pc::readRam(0x3FC, 5)));
-    EXPECT_EQ(reply(r), (Bytes{1, 0}));
-    r = deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4, 5})));
-    EXPECT_EQ(reply(r), Bytes{1});
-    r = deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4})));
-    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x3FC, 5)))), (Bytes{1, 0}));
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4, 5})))), Bytes{1});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4})))), Bytes{0});
 
     // Parameter RAM of FPGA 1 (byte 7 = 2): the mirrored bytes follow into the back-up copy.
-    r = deal(fpgaSide(pc::writeRam(60, {0x11, 0x22, 0x33, 0x44}), 2));
-    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(60, {0x11, 0x22, 0x33, 0x44}), 2))), Bytes{0});
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[1][60], 0x11);
     EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][0], 0x11);
     EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][3], 0x44);
@@ -122,31 +109,23 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     // Running: the read refreshes the image and puts the mirrored bytes back from the copy.
     reg(1)[80] = 3;
     fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][1] = 0x99;
-    r = deal(fpgaSide(pc::readRam(60, 4), 2));
-    EXPECT_EQ(reply(r), (Bytes{0, 0x11, 0x99, 0x33, 0x44}));
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(60, 4), 2))), (Bytes{0, 0x11, 0x99, 0x33, 0x44}));
 
     // The command image (type 5) needs no FPGA; the type's offset is not applied.
-    r = deal(fpgaSide(pc::writeRam(0x05000010, {7, 8, 9})));
-    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x05000010, {7, 8, 9})))), Bytes{0});
     EXPECT_EQ(fpga_manage::MCU_RAM_CMD[0], 7);
-    r = deal(fpgaSide(pc::readRam(0x05000000, 3)));
-    EXPECT_EQ(reply(r), (Bytes{0, 7, 8, 9}));
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x05000000, 3)))), (Bytes{0, 7, 8, 9}));
 
     // Extension RAM above 2 KiB of the address, and through type 6.
-    r = deal(fpgaSide(pc::writeRam(0x00000900, {0x5A, 0x5B})));
-    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x00000900, {0x5A, 0x5B})))), Bytes{0});
     EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[0x100], 0x5A);
-    r = deal(fpgaSide(pc::readRam(0x06000100, 2)));
-    EXPECT_EQ(reply(r), (Bytes{0, 0x5A, 0x5B}));
-    r = deal(fpgaSide(pc::writeRam(0x00000C00, Bytes(2, 1))));
-    EXPECT_EQ(reply(r), Bytes{1});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x06000100, 2)))), (Bytes{0, 0x5A, 0x5B}));
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x00000C00, Bytes(2, 1))))), Bytes{1});
     // The extension read carries the running-time fields' end marker.
-    r = deal(fpgaSide(pc::readRam(0x00000800 + 95, 1)));
-    EXPECT_EQ(reply(r), (Bytes{0, 0xFF}));
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x00000800 + 95, 1)))), (Bytes{0, 0xFF}));
 
     // Address bits above the type select nothing outside the images.
-    r = deal(fpgaSide(pc::writeRam(0x10000010, {0x66})));
-    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x10000010, {0x66})))), Bytes{0});
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][0x10], 0x66);
 }
 
@@ -221,8 +200,7 @@ TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
     r = deal(fpgaSide(pc::readRam(117, 1)));                     // half a word: left alone
     EXPECT_EQ(reply(r), (Bytes{0, 0x07}));
     scaler.pnl.oneOch = 0;
-    r = deal(fpgaSide(pc::readRam(116, 2)));
-    EXPECT_EQ(reply(r), (Bytes{0, 0x80, 0x07}));
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
     c331_manage::p_c331_manage = nullptr;
 }
 
@@ -251,13 +229,11 @@ TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
 
 TEST_F(MessageDeal, FpgaSideRegisters)
 {
-    int r = deal(fpgaSide(pc::writeRegister(40, 0x0F, 0x35), 2));
-    EXPECT_EQ(reply(r), Bytes{0});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(40, 0x0F, 0x35), 2))), Bytes{0});
     EXPECT_EQ(fpga_manage::p_fpga_manage->reg_shadow(40, 1) & 0x0F, 0x05);
-    r = deal(fpgaSide(pc::writeRegister(170, 0xFF, 1)));
-    EXPECT_EQ(reply(r), Bytes{1});
+    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(170, 0xFF, 1)))), Bytes{1});
     reg(0)[41] = 0x77;
-    r = deal(fpgaSide(pc::readRegister(41)));
+    int r = deal(fpgaSide(pc::readRegister(41)));
     EXPECT_EQ(r, 2);
     EXPECT_EQ(buf[10], 0);
 }

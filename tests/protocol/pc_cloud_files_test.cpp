@@ -85,9 +85,8 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
     EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 0)))), (Bytes{1, 65, 1, 102, 0}));
 
     // Reading it back: the length word and the data in one block.
-    int r = deal(req(0xC8, {'F', '0', '0', '4'}));
-    EXPECT_EQ(reply(r), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0}));
-    r = deal(req(0xC9, idOffset(102, 0)));
+    EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '4'}))), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0}));
+    int r = deal(req(0xC9, idOffset(102, 0)));
     Bytes got = reply(r);
     ASSERT_EQ(r, 11 + 22);
     EXPECT_EQ(Bytes(got.begin(), got.begin() + 11), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0, 22, 0}));
