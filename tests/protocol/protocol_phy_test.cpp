@@ -161,38 +161,21 @@ TEST(ProtocolPhyCodec, ALongReplyEscapesLikeThePcAndCarriesItsCheckByte)
     EXPECT_EQ(buf.back(), pc::encode(reply).back());
 }
 
-// The reply header through a link: the UDP link tests (both controller addresses, bytes 4-9).
-TEST(ProtocolPhyCodec, PassthroughAcknowledgement)
+// A frame for a receiving card: destination below 0xF000 from 0xF010 (its acknowledgement
+// and the card's answer: the link tests).
+TEST(ProtocolPhyCodec, PassthroughFramesAreThoseFrom0xF010ToACard)
 {
-    protocol_phy phy;
-    Bytes out, plain;
-    pc::Frame reply;
-    // The passthrough acknowledgement: 12 bytes, [10] = 0.
-    pc::Frame card;
-    card.dest = 0x0001;
-    card.src = 0xF010;
-    card.group = 2;
-    card.data = {0x99, 0x98};
-    Bytes buf = pc::encode(card);
-    buf.resize(64);
-    EXPECT_TRUE(protocol_phy::is_passby_frame(buf.data()));
-    out.assign(64, 0);
-    unsigned n = phy.build_passby_ack(buf.data(), out.data());
-    out.resize(n);
-    ASSERT_TRUE(pc::unescape(out, plain));
-    ASSERT_EQ(plain.size(), 12u);
-    ASSERT_TRUE(pc::decode(plain, reply));
-    EXPECT_EQ(reply.dest, 0xF010);
-    EXPECT_EQ(reply.src, 0x0001);
-    EXPECT_EQ(reply.data, Bytes{0});
-
-    card.src = 0xF011;
-    buf = pc::encode(card);
-    EXPECT_FALSE(protocol_phy::is_passby_frame(buf.data()));
-    card.src = 0xF010;
-    card.dest = 0xF000;
-    buf = pc::encode(card);
-    EXPECT_FALSE(protocol_phy::is_passby_frame(buf.data()));
+    const struct {
+        uint16_t dest, src;
+        bool passby;
+    } cases[] = {{0x0001, 0xF010, true}, {0xEFFF, 0xF010, true}, {0x0001, 0xF011, false}, {0xF000, 0xF010, false}};
+    for (const auto& c : cases) {
+        pc::Frame card;
+        card.dest = c.dest;
+        card.src = c.src;
+        card.group = 2;
+        EXPECT_EQ(protocol_phy::is_passby_frame(pc::encode(card).data()), c.passby) << c.dest << " " << c.src;
+    }
 }
 
 } // namespace
