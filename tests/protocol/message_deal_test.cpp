@@ -149,7 +149,7 @@ TEST_F(MessageDeal, ExtensionRamReadCarriesTheClockAndFixedBytes)
 
 // The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
 // running (state 3) and its power-up finished (state 7).
-TEST_F(MessageDeal, PropertyBlockReadyByte)
+TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
 {
     root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x05\x00" "abc", 6));
     const struct {
@@ -164,6 +164,16 @@ TEST_F(MessageDeal, PropertyBlockReadyByte)
             std::remove(root.host("/data/configs/cloud_setinfo").c_str());
         EXPECT_EQ(reply(deal(pc::readRam(0xA0000000, 1))), (Bytes{0, c.ready})) << int(c.mcu) << int(c.stage);
     }
+    // With the FPGA manager the block carries FPGA 0's registers 31 down to 28, the unique
+    // id of its flash and the card count of its ports (low byte first, twice).
+    for (int k = 28; k < 32; ++k)
+        reg(0)[k] = uint8_t(0x10 + k);
+    sim::FpgaFlashModel::setUniqueId(0, {9, 8, 7, 6, 5, 4, 3, 2});
+    manager->netport_card_result = 0x1234;
+    const Bytes block = reply(deal(pc::readRam(0xA0000000, 0x80)));
+    EXPECT_EQ(Bytes(block.begin() + 1 + 0x2C, block.begin() + 1 + 0x30), (Bytes{0x2F, 0x2E, 0x2D, 0x2C}));
+    EXPECT_EQ(Bytes(block.begin() + 1 + 0x6B, block.begin() + 1 + 0x73), (Bytes{9, 8, 7, 6, 5, 4, 3, 2}));
+    EXPECT_EQ(Bytes(block.begin() + 1 + 0x7C, block.end()), (Bytes{0x34, 0x12, 0x34, 0x12}));
 }
 
 // A write of the whole parameter RAM carries every mirrored range into the back-up copy,
