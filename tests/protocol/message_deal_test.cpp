@@ -47,23 +47,19 @@ TEST_F(MessageDeal, ScreenCaptureWindowHeaderAndMarkers)
 
 TEST_F(MessageDeal, ShortFramesGetTheirGroupsRefusal)
 {
-    pc::Frame w = pc::writeRam(0x10, {1, 2, 3});
-    w.data.resize(7);   // no room for the spare bytes
-    EXPECT_EQ(reply(deal(w)), Bytes{1});
-    // Announced data longer than what came.
-    w = pc::writeRam(0x10, {1, 2, 3});
-    w.data.pop_back();
-    uint8_t before = KelRamPara::p_kelrampara_config->ram[0x10];
-    EXPECT_EQ(reply(deal(w)), Bytes{1});
+    pc::Frame noSpare = pc::writeRam(0x10, {1, 2, 3});
+    noSpare.data.resize(7);   // no room for the spare bytes
+    pc::Frame cut = pc::writeRam(0x10, {1, 2, 3});
+    cut.data.pop_back();      // announced data longer than what came
+    pc::Frame read = pc::readRam(0x10, 4);
+    read.data.pop_back();
+    pc::Frame reg = pc::readRegister(4);
+    reg.data.clear();
+    const uint8_t before = KelRamPara::p_kelrampara_config->ram[0x10];
+    const std::pair<pc::Frame, Bytes> cases[] = {{noSpare, {1}}, {cut, {1}}, {read, {1, 0}}, {reg, {0, 1}}};
+    for (const auto& c : cases)
+        EXPECT_EQ(reply(deal(c.first)), c.second) << int(c.first.group) << " " << c.first.data.size();
     EXPECT_EQ(KelRamPara::p_kelrampara_config->ram[0x10], before);
-
-    pc::Frame rd = pc::readRam(0x10, 4);
-    rd.data.pop_back();
-    EXPECT_EQ(reply(deal(rd)), (Bytes{1, 0}));
-
-    pc::Frame rg = pc::readRegister(4);
-    rg.data.clear();
-    EXPECT_EQ(reply(deal(rg)), (Bytes{0, 1}));
 }
 
 TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)
@@ -324,10 +320,6 @@ TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)
     }
     FileBufOwner::reset();
 }
-
-} // namespace
-
-namespace {
 
 // The FPGA side's RAM groups reach the FPGA over SPI: the type and index bits of the PC
 // address select the RAM, only the low 12 bits address it.

@@ -297,10 +297,6 @@ TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)
     }
 }
 
-} // namespace
-
-namespace {
-
 // The TCP link's passes are driven by the test, one of them on a thread of its own standing
 // in for the link's thread, so the test knows when that pass has ended.
 class PassbyStalledTcp : public PassbyLinks {

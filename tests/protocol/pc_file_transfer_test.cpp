@@ -321,19 +321,8 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 10))), 0);   // stores nothing
 }
 
-TEST_F(PcFileTransfer, DeleteEmptiesBothFolders)
-{
-    root.writeFile("/data/smartmapping/a.kxfile", "a");
-    root.writeFile("/data/rcvrecovery/DIVU", "b");
-    root.writeFile("/data/rcvrecovery/other", "c");
-    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
-    EXPECT_FALSE(root.exists("/data/smartmapping/a.kxfile"));
-    EXPECT_FALSE(root.exists("/data/rcvrecovery/DIVU"));
-    EXPECT_FALSE(root.exists("/data/rcvrecovery/other"));
-    EXPECT_TRUE(root.exists("/data/rcvrecovery"));
-    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
-}
-
+// A new scan file, or the folders' clean-up (which empties both folders and keeps them),
+// closes the smart set-up screen.
 TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
 {
     const Bytes data = content(300, 5);
@@ -341,15 +330,22 @@ TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
         g_smartmapping = new SmartMapping(nullptr);
         g_smartmapping->show();
         g_page_focus = 24;
-        if (round == 0)
+        if (round == 0) {
             EXPECT_EQ(upload(start("KXFR", 13, 300), data, md5Of(data)), (Bytes{0, 3, 0}));
-        else
+            root.writeFile("/data/rcvrecovery/DIVU", "b");
+            root.writeFile("/data/rcvrecovery/other", "c");
+        } else {
             EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
+            for (const char* gone : {"/data/smartmapping/KXFR", "/data/rcvrecovery/DIVU", "/data/rcvrecovery/other"})
+                EXPECT_FALSE(root.exists(gone)) << gone;
+            EXPECT_TRUE(root.exists("/data/rcvrecovery"));
+        }
         EXPECT_NE(g_smartmapping, nullptr);             // closed on the GUI thread, queued
         kel_test::settle();
         EXPECT_EQ(g_smartmapping, nullptr) << round;
         EXPECT_EQ(g_page_focus, 5);
     }
+    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));   // empty folders: done as well
 }
 
 } // namespace

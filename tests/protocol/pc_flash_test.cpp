@@ -97,10 +97,6 @@ TEST_F(PcFlash, WriteAndReadRoundTripAndTheirBounds)
     EXPECT_EQ(reply(deal(req(0x72, addr(0x03000000, {4, 0})))), Bytes{1});
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(PcFlash, ChipFourIsTheScalersFlashUpToWhatTwelveBlockBitsName)
 {
     c331_manage* c = c331_manage::p_c331_manage;

@@ -251,12 +251,6 @@ TEST_F(UdpPasses, WifiPortIsServedOnlyWhileTheAccessPointRuns)
     EXPECT_FALSE(link->udp_13769_pass(kWait));
 }
 
-} // namespace
-
-namespace {
-
-using udptest::UdpPasses;
-
 TEST_F(UdpPasses, WifiThreadRestsWhileItsHandlerKeepsADatagram)
 {
     // A handler that never takes the datagram keeps it at the head; the thread offers it
