@@ -125,20 +125,6 @@ TEST_F(UdpPasses, AtMost256JoinedFramesWait)
     EXPECT_EQ(frames.back().data, datagram(257));
 }
 
-TEST_F(UdpPasses, OneJoinedFramePerPass)
-{
-    auto c = client(10005);
-    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0, 1), 1))));
-    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0, 1), 2))));
-    link->udpaccept_pass_10005(kWait);
-    pc::Frame reply;
-    ASSERT_TRUE(nextReply(*c, reply));
-    EXPECT_EQ(reply.b4, 1);
-    link->udpaccept_pass_10005(0);
-    ASSERT_TRUE(nextReply(*c, reply));
-    EXPECT_EQ(reply.b4, 2);
-}
-
 TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
 {
     auto c = client(5008);
