@@ -212,6 +212,7 @@ TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
 
 // Register 0xA1 bits 2-5 set window 0's output word (bit 8: dot by dot) and mode: bit 2 off
 // with the mode kept, else bit 3, 4, 5 on with mode 0, 8, 9; the scaler applies only a change.
+// Bit 0 (the reboot request) is no part of the choice.
 TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
 {
     uint8_t* ram = KelRamPara::p_kelrampara_config->ram;
@@ -221,7 +222,7 @@ TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
         uint8_t flag;
     } cases[] = {{0x04, 0x0123, 5, 0x0023, 5, 1}, {0x08, 0x0023, 5, 0x0123, 0, 1}, {0x10, 0x0023, 5, 0x0123, 8, 1},
                  {0x20, 0x0023, 5, 0x0123, 9, 1}, {0x3C, 0x0123, 5, 0x0023, 5, 1}, {0x30, 0x0023, 5, 0x0123, 8, 1},
-                 {0x20, 0x0123, 9, 0x0123, 9, 0}};
+                 {0x20, 0x0123, 9, 0x0123, 9, 0}, {0x21, 0x0023, 5, 0x0123, 9, 1}};
     for (const auto& c : cases) {
         KelRamPara::put16(ram + 2290, c.w0);
         KelRamPara::put16(ram + 2294, c.d0);

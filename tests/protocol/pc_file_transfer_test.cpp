@@ -230,6 +230,7 @@ TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
     // Blocks past the type's area or longer than the frame are refused.
     ASSERT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
     const Bytes data = content(64, 1);
+    EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 0)))), (Bytes{0, 2}));   // an empty block is one
     EXPECT_EQ(reply(deal(req(0xC0, block(0x60000 - 32, data, 0, 64)))), (Bytes{1, 2}));
     EXPECT_EQ(reply(deal(req(0xC0, block(0xFFFFFFF0u, data, 0, 64)))), (Bytes{1, 2}));
     Bytes lying = block(0, data, 0, 64);

@@ -43,8 +43,9 @@ TEST_F(PcFlash, EraseModesAlignmentAndCount)
     // The last block of the part, then one past it.
     EXPECT_EQ(reply(deal(req(0x70, addr(0x027FF000, {1, 1})))), Bytes{0});
     EXPECT_EQ(reply(deal(req(0x70, addr(0x027FF000, {1, 2})))), Bytes{1});
-    // Chip 8 is answered and nothing is erased.
+    // Chip 8 is answered and nothing is erased or written.
     EXPECT_EQ(reply(deal(req(0x70, addr(0x08000000, {1, 1})))), Bytes{0});
+    EXPECT_EQ(reply(deal(req(0x71, writeData(0x08000000, {1, 2})))), Bytes{0});
     EXPECT_EQ(FpgaFlashModel::eraseCount(0), 2u);
     // Chip 8 is 64 KiB long.
     EXPECT_EQ(reply(deal(req(0x70, addr(0x0800F000, {1, 2})))), Bytes{1});
