@@ -24,6 +24,23 @@ inline uint8_t xorOf(const Bytes& b, size_t n)
     return pc::checkByte(b.data(), n);
 }
 
+// The loopback address at port.
+inline sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+// connect() of fd to the loopback address at port.
+inline int connectLoopback(int fd, uint16_t port)
+{
+    const sockaddr_in a = loopback(port);
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+}
+
 // An unescaped request with its check byte. tag goes to byte 4 so replies can be told apart.
 inline Bytes request(uint16_t dest, uint16_t src, uint8_t group, const Bytes& data = {}, uint8_t tag = 0x11)
 {

@@ -315,11 +315,7 @@ int stalledClient(uint16_t port)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     int mss = 536;
     ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, sizeof mss);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (linktest::connectLoopback(fd, port) != 0) {
         ::close(fd);
         return -1;
     }
