@@ -2,13 +2,13 @@
 // and the raw flash partitions; read-backs; refused names, sizes and blocks; the buffer's
 // single owner; the folder clean-up.
 #include "tests/protocol/handler_fixture.h"
+#include "tests/protocol/file_frames.h"
 
 #include "board/Files.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
 #include "tests/support/KeyDriver.h"
 
-#include <QCryptographicHash>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,13 +18,7 @@
 namespace {
 
 using handler_test::Bytes;
-
-Bytes md5Of(const Bytes& b)
-{
-    QByteArray d = QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())),
-                                            QCryptographicHash::Md5);
-    return Bytes(d.begin(), d.end());
-}
+using namespace fileframes;
 
 Bytes content(size_t n, unsigned seed)
 {
@@ -43,37 +37,6 @@ protected:
         g_kel_file_deal_para = KelFileDeal{};
     }
 
-    static Bytes start(const std::string& name, uint8_t type, uint32_t size)
-    {
-        Bytes d = {1, 0, 0};
-        d.insert(d.end(), name.begin(), name.end());
-        d.push_back(type);
-        pc::put32(d, size);
-        return d;
-    }
-    static Bytes named(uint8_t sub, const std::string& name, uint8_t type, uint32_t size)
-    {
-        Bytes d = {sub, 0, 0};
-        pc::put16(d, uint16_t(name.size()));
-        d.insert(d.end(), name.begin(), name.end());
-        d.push_back(type);
-        pc::put32(d, size);
-        return d;
-    }
-    static Bytes block(uint32_t offset, const Bytes& data, size_t from, size_t n)
-    {
-        Bytes d = {2, 0, 0, 0, 0};
-        pc::put32(d, offset);
-        pc::put32(d, uint32_t(n));
-        d.insert(d.end(), data.begin() + long(from), data.begin() + long(from + n));
-        return d;
-    }
-    static Bytes end(const Bytes& digest)
-    {
-        Bytes d = {3, 0, 0, 0, 0};
-        d.insert(d.end(), digest.begin(), digest.end());
-        return d;
-    }
     // Start reply, then the blocks, then the end reply.
     Bytes upload(const Bytes& startReq, const Bytes& data, const Bytes& digest)
     {
