@@ -54,6 +54,14 @@ Bytes answer(pc::PcClient& c, const pc::Frame& req)
     return reply.data;
 }
 
+// The bytes of a RAM read that must succeed (status 0).
+Bytes ramAt(pc::PcClient& c, uint32_t address, uint16_t length)
+{
+    Bytes out;
+    EXPECT_EQ(c.readRam(address, length, out), 0) << std::hex << address;
+    return out;
+}
+
 uint16_t ram16(int offset) { return KelRamPara::get16(KelRamPara::p_kelrampara_config->ram + offset); }
 
 TEST_F(UdpRunning, ReplyHeaderSwapsAddressesAndEchoesBytes4To9)
@@ -109,7 +117,6 @@ TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
 {
     auto c = client(5008);
     KelRamPara* p = para();
-    Bytes out;
 
     // The block ends at 0xFFF.
     uint8_t before[2] = {p->ram[0xFFE], p->ram[0xFFF]};
@@ -117,30 +124,26 @@ TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
     EXPECT_EQ(p->ram[0xFFE], before[0]);
     EXPECT_EQ(p->ram[0xFFF], before[1]);
     EXPECT_EQ(c->writeRam(0xFFE, {0x5A, 0xA5}), 0);
-    ASSERT_EQ(c->readRam(0xFFC, 4, out), 0);
-    EXPECT_EQ(out[2], 0x5A);
-    EXPECT_EQ(out[3], 0xA5);
+    const Bytes last = ramAt(*c, 0xFFC, 4);
+    EXPECT_EQ(Bytes(last.begin() + 2, last.end()), (Bytes{0x5A, 0xA5}));
     // Reading on past the block: user-mode slot 0 from its first (marker) byte.
     p->mode_slot[0][0] = 0xAA;
     p->mode_slot[0][1] = 0xAB;
-    ASSERT_EQ(c->readRam(0xFFE, 4, out), 0);
-    EXPECT_EQ(out, (Bytes{0x5A, 0xA5, 0xAA, 0xAB}));
+    EXPECT_EQ(ramAt(*c, 0xFFE, 4), (Bytes{0x5A, 0xA5, 0xAA, 0xAB}));
 
     EXPECT_EQ(c->writeRam(0x0, {9, 8, 7}), 0);
     EXPECT_EQ(p->ram[0], 9);
     EXPECT_EQ(p->ram[2], 7);
 
     // A read of no bytes is answered with the status alone.
-    ASSERT_EQ(c->readRam(0x10, 0, out), 0);
-    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(ramAt(*c, 0x10, 0).empty());
 
     // User-mode slots: 0x2000 is slot 1; the last four bytes of slot 15 are reached only by
     // a write that starts at 0x10FFE.
     EXPECT_EQ(c->writeRam(0x2000 + 5, {0x11, 0x22}), 0);
     EXPECT_EQ(p->mode_slot[1][5], 0x11);
     EXPECT_EQ(p->mode_slot[1][6], 0x22);
-    ASSERT_EQ(c->readRam(0x2005, 2, out), 0);
-    EXPECT_EQ(out, (Bytes{0x11, 0x22}));
+    EXPECT_EQ(ramAt(*c, 0x2005, 2), (Bytes{0x11, 0x22}));
     EXPECT_EQ(c->writeRam(0x10FFE, {0x33, 0x44, 0x55, 0x66}), 0);
     EXPECT_EQ(p->mode_slot[15][4094], 0x33);
     EXPECT_EQ(p->mode_slot[15][4097], 0x66);
@@ -149,22 +152,18 @@ TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
     EXPECT_EQ(c->writeRam(0x11000, {1}), 1);
     EXPECT_EQ(c->writeRam(0x20000000, {1}), 1);
     // Past the slots' addresses (0x10FFF) a read gives 0.
-    ASSERT_EQ(c->readRam(0x10FFE, 6, out), 0);
-    EXPECT_EQ(out, (Bytes{0x33, 0x44, 0, 0, 0, 0}));
+    EXPECT_EQ(ramAt(*c, 0x10FFE, 6), (Bytes{0x33, 0x44, 0, 0, 0, 0}));
     // The start address picks the slot; a long read runs on through the slot's last two
     // bytes into the next slot.
     p->mode_slot[14][4095] = 0x66;
     p->mode_slot[14][4096] = 0x67;
     p->mode_slot[14][4097] = 0x77;
     p->mode_slot[15][0] = 0x88;
-    ASSERT_EQ(c->readRam(0xFFFF, 4, out), 0);
-    EXPECT_EQ(out, (Bytes{0x66, 0x67, 0x77, 0x88}));
+    EXPECT_EQ(ramAt(*c, 0xFFFF, 4), (Bytes{0x66, 0x67, 0x77, 0x88}));
 
     // Addresses that nothing maps read 0.
-    ASSERT_EQ(c->readRam(0x11000, 8, out), 0);
-    EXPECT_EQ(out, Bytes(8, 0));
-    ASSERT_EQ(c->readRam(0x5FFFFC, 4, out), 0);
-    EXPECT_EQ(out, Bytes(4, 0));
+    EXPECT_EQ(ramAt(*c, 0x11000, 8), Bytes(8, 0));
+    EXPECT_EQ(ramAt(*c, 0x5FFFFC, 4), Bytes(4, 0));
 
     // The 4G module's block is written from its start whatever the offset.
     auto status4g = [](int from, int to) {
@@ -183,10 +182,8 @@ TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
     EXPECT_EQ(c->writeRam(0xA1000080, Bytes(0x81, 1)), 1);
     EXPECT_EQ(status4g(16, 17), Bytes{0});
     // ... and read relative to the start address, 0 past its 256 bytes.
-    ASSERT_EQ(c->readRam(0xA1000000, 2, out), 0);
-    EXPECT_EQ(out, (Bytes{0xC0, 0xC1}));
-    ASSERT_EQ(c->readRam(0xA1000100, 1, out), 0);
-    EXPECT_EQ(out, Bytes{0xC0});
+    EXPECT_EQ(ramAt(*c, 0xA1000000, 2), (Bytes{0xC0, 0xC1}));
+    EXPECT_EQ(ramAt(*c, 0xA1000100, 1), Bytes{0xC0});
 }
 
 TEST_F(UdpRunning, DescriptionBlocksAndRegisterWindow)
@@ -196,39 +193,33 @@ TEST_F(UdpRunning, DescriptionBlocksAndRegisterWindow)
     g_kel_max_pixel = 0x00A1B2C3;
     std::memset(g_4G_RAM, 0, k4GRamSize);
     g_4G_RAM[0] = 0xAA;
-    Bytes out;
 
-    ASSERT_EQ(c->readRam(0x600000, 0x28, out), 0);
-    EXPECT_EQ(out, zerosBut(0x28, {{0, 3}, {1, 9}, {2, 9}, {3, 8}}));
+    EXPECT_EQ(ramAt(*c, 0x600000, 0x28), zerosBut(0x28, {{0, 3}, {1, 9}, {2, 9}, {3, 8}}));
 
-    ASSERT_EQ(c->readRam(0x600040, 0x400, out), 0);
-    EXPECT_EQ(out, zerosBut(0x400, {{0, 0x1F}, {2, 16},  {4, 0xFC},  {5, 0x1F},  {6, 0xFC}, {7, 0x1F}, {8, 0x40},
-                                    {10, 0x40}, {12, 0xC3}, {13, 0xB2}, {14, 0xA1}, {28, 4},  {30, 0x28}, {34, 8},
-                                    {36, 0x1C}, {40, 8},   {42, 1},    {44, 1},    {50, 0x40}, {51, 1},  {52, 0xF0},
-                                    {54, 1},    {56, 0x1F}, {58, 2},    {59, 1},    {60, 1}}));
+    EXPECT_EQ(ramAt(*c, 0x600040, 0x400),
+              zerosBut(0x400, {{0, 0x1F},  {2, 16},    {4, 0xFC},  {5, 0x1F},  {6, 0xFC},  {7, 0x1F}, {8, 0x40},
+                               {10, 0x40}, {12, 0xC3}, {13, 0xB2}, {14, 0xA1}, {28, 4},    {30, 0x28}, {34, 8},
+                               {36, 0x1C}, {40, 8},    {42, 1},    {44, 1},    {50, 0x40}, {51, 1},   {52, 0xF0},
+                               {54, 1},    {56, 0x1F}, {58, 2},    {59, 1},    {60, 1}}));
     g_lcd_lang_valid = 0x1001F;
     g_4G_RAM[0] = 0;
-    ASSERT_EQ(c->readRam(0x600040 + 54, 5, out), 0);
-    EXPECT_EQ(out, (Bytes{0, 0, 0x1F, 0, 1}));
+    EXPECT_EQ(ramAt(*c, 0x600040 + 54, 5), (Bytes{0, 0, 0x1F, 0, 1}));
 
-    ASSERT_EQ(c->readRam(0x600440, 0x400, out), 0);
-    EXPECT_EQ(out, zerosBut(0x400, {{0, 0x52}, {1, 0x9C}, {2, 25}, {4, 12},  {6, 1},  {16, 2}, {18, 1}, {20, 1},
-                                    {38, 2},   {40, 1},   {42, 1}, {64, 15}, {65, 15}, {66, 3}, {67, 3}, {96, 15},
-                                    {97, 15},  {98, 3},   {99, 3}}));
+    EXPECT_EQ(ramAt(*c, 0x600440, 0x400),
+              zerosBut(0x400, {{0, 0x52}, {1, 0x9C}, {2, 25},  {4, 12},  {6, 1},  {16, 2},  {18, 1},
+                               {20, 1},   {38, 2},   {40, 1},  {42, 1},  {64, 15}, {65, 15}, {66, 3},
+                               {67, 3},   {96, 15},  {97, 15}, {98, 3},  {99, 3}}));
 
     // The register image from register 37 on; the last byte is register 1060.
     KelRamPara* p = para();
     p->reg_image[37] = 0x81;
     p->reg_image[38] = 0x1F;
     p->reg_image[1060] = 0x3C;
-    ASSERT_EQ(c->readRam(0x600880, 2, out), 0);
-    EXPECT_EQ(out, (Bytes{0x81, 0x1F}));
-    ASSERT_EQ(c->readRam(0x600C7F, 1, out), 0);
-    EXPECT_EQ(out, Bytes{0x3C});
+    EXPECT_EQ(ramAt(*c, 0x600880, 2), (Bytes{0x81, 0x1F}));
+    EXPECT_EQ(ramAt(*c, 0x600C7F, 1), Bytes{0x3C});
 
     // The FD area reads 0.
-    ASSERT_EQ(c->readRam(0xFD000000, 4, out), 0);
-    EXPECT_EQ(out, Bytes(4, 0));
+    EXPECT_EQ(ramAt(*c, 0xFD000000, 4), Bytes(4, 0));
 }
 
 TEST_F(UdpRunning, PropertyBlockFixedBytesSizeAndCloudTexts)
@@ -282,8 +273,7 @@ TEST_F(UdpRunning, PropertyBlockFixedBytesSizeAndCloudTexts)
     for (int i : {0x0A, 0x0F, 0x1A, 0x1B, 0x20, 0x28, 0x30, 0x41, 0x4F, 0x64, 0x7B, 0xFF})
         EXPECT_EQ(out[i], 0) << i;
     // The last address of the block, then one past it (an unmapped address).
-    ASSERT_EQ(c->readRam(0xA0000FFF, 2, out), 0);
-    EXPECT_EQ(out, (Bytes{0, 0}));
+    EXPECT_EQ(ramAt(*c, 0xA0000FFF, 2), (Bytes{0, 0}));
 }
 
 TEST_F(UdpRunning, SingleSettingsGroup)
