@@ -4,10 +4,10 @@
 
 #include "core/kel_file_deal.h"
 #include "protocol/message_deal.h"
+#include "tests/protocol/file_frames.h"
 #include "tests/support/PcClient.h"
 #include "tests/support/TestRoot.h"
 
-#include <QCryptographicHash>
 #include <gtest/gtest.h>
 
 namespace linktest {
@@ -31,33 +31,15 @@ inline void crossingUploads(pc::PcClient& first, pc::PcClient& second, const kel
         req.data = d;
         return c.request(req, reply) ? reply.data : Bytes{};
     };
-    auto start = [](const char* name) {
-        Bytes d = {1, 0, 0, uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3]), 0};
-        pc::put32(d, 5000);
-        return d;
-    };
-    auto block = [](const Bytes& data, uint32_t at, uint32_t n) {
-        Bytes d = {2, 0, 0, 0, 0};
-        pc::put32(d, at);
-        pc::put32(d, n);
-        d.insert(d.end(), data.begin() + at, data.begin() + at + n);
-        return d;
-    };
-    auto end = [](const Bytes& data) {
-        QByteArray h = QCryptographicHash::hash(
-            QByteArray(reinterpret_cast<const char*>(data.data()), int(data.size())), QCryptographicHash::Md5);
-        Bytes d = {3, 0, 0, 0, 0};
-        d.insert(d.end(), h.begin(), h.end());
-        return d;
-    };
 
-    ASSERT_EQ(ask(first, start("MO01")), (Bytes{0, 1, 0}));
-    ASSERT_EQ(ask(first, block(a, 0, 4096)), (Bytes{0, 2}));
-    EXPECT_EQ(ask(second, start("MO02")), (Bytes{1, 1, 2}));
-    EXPECT_EQ(ask(second, block(b, 0, 4096)), (Bytes{1, 2}));
-    EXPECT_EQ(ask(second, end(b)), (Bytes{1, 3, 1}));
-    EXPECT_EQ(ask(first, block(a, 4096, 904)), (Bytes{0, 2}));
-    EXPECT_EQ(ask(first, end(a)), (Bytes{0, 3, 0}));
+    using namespace fileframes;
+    ASSERT_EQ(ask(first, start("MO01", 0, 5000)), (Bytes{0, 1, 0}));
+    ASSERT_EQ(ask(first, block(0, a, 0, 4096)), (Bytes{0, 2}));
+    EXPECT_EQ(ask(second, start("MO02", 0, 5000)), (Bytes{1, 1, 2}));
+    EXPECT_EQ(ask(second, block(0, b, 0, 4096)), (Bytes{1, 2}));
+    EXPECT_EQ(ask(second, end(md5Of(b))), (Bytes{1, 3, 1}));
+    EXPECT_EQ(ask(first, block(4096, a, 4096, 904)), (Bytes{0, 2}));
+    EXPECT_EQ(ask(first, end(md5Of(a))), (Bytes{0, 3, 0}));
     EXPECT_TRUE(root.readFile("/data/modes/MO01.json") == std::string(a.begin(), a.end()));
     EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
 }

@@ -3,11 +3,13 @@
 // apart from the program's own codec): requests with a tag byte, a stream cut into all its
 // frames and the expected reply.
 
+#include "fpga/fpga_manage.h"
 #include "tests/support/PcFrame.h"
 
 #include <arpa/inet.h>
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,6 +22,23 @@ using Bytes = pc::Bytes;
 inline uint8_t xorOf(const Bytes& b, size_t n)
 {
     return pc::checkByte(b.data(), n);
+}
+
+// The loopback address at port.
+inline sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+// connect() of fd to the loopback address at port.
+inline int connectLoopback(int fd, uint16_t port)
+{
+    const sockaddr_in a = loopback(port);
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }
 
 // An unescaped request with its check byte. tag goes to byte 4 so replies can be told apart.
@@ -88,6 +107,19 @@ inline Bytes expectedReply(const Bytes& req, const Bytes& d)
         r.push_back(b);
     r.push_back(xorOf(r, r.size()));
     return r;
+}
+
+// What the FPGA manager's receive path does when a card answers: under its port-path lock
+// the answer is marked ready and handed to the link that waits for it.
+template <class Link>
+bool handOver(Link& link, const Bytes& answer)
+{
+    std::unique_lock<std::mutex> path;
+    if (fpga_manage* m = fpga_manage::p_fpga_manage) {
+        path = std::unique_lock<std::mutex>(m->port_path_mutex);
+        m->answer_ready = 1;
+    }
+    return link.passby_answer(answer.data(), unsigned(answer.size()));
 }
 
 } // namespace linktest

@@ -1,5 +1,6 @@
 // Groups 0xC5-0xCC and 0x8E/0x8F: cloud settings files up and down with their result
-// codes, the reload and reconnection requests a new settings file raises, the 4G status.
+// codes, the reload and reconnection requests a new settings file raises, the 4G status
+// (also as the module's group 0xC4 hands it over).
 #include "tests/protocol/handler_fixture.h"
 
 #include "core/kel_file_deal.h"
@@ -84,9 +85,8 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
     EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 0)))), (Bytes{1, 65, 1, 102, 0}));
 
     // Reading it back: the length word and the data in one block.
-    int r = deal(req(0xC8, {'F', '0', '0', '4'}));
-    EXPECT_EQ(reply(r), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0}));
-    r = deal(req(0xC9, idOffset(102, 0)));
+    EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '4'}))), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0}));
+    int r = deal(req(0xC9, idOffset(102, 0)));
     Bytes got = reply(r);
     ASSERT_EQ(r, 11 + 22);
     EXPECT_EQ(Bytes(got.begin(), got.begin() + 11), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0, 22, 0}));
@@ -180,6 +180,10 @@ TEST_F(PcCloudFiles, BufferBusyAndModuleStatus)
     EXPECT_EQ(reply(deal(req(0x8F, {}))), (Bytes{0, 1, 3}));
     g_4G_RAM[56] = 0;
     EXPECT_EQ(reply(deal(req(0x8F, {}))), (Bytes{1, 2, 0}));
+    // The module's own group hands its status block over.
+    g_4G_RAM[0] = 0;
+    EXPECT_EQ(reply(deal(req(0xC4, {1, 1, 0, 0xAA}))), (Bytes{0, 1}));
+    EXPECT_EQ(g_4G_RAM[0], 0xAA);
 }
 
 } // namespace

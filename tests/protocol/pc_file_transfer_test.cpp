@@ -2,13 +2,13 @@
 // and the raw flash partitions; read-backs; refused names, sizes and blocks; the buffer's
 // single owner; the folder clean-up.
 #include "tests/protocol/handler_fixture.h"
+#include "tests/protocol/file_frames.h"
 
 #include "board/Files.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
 #include "tests/support/KeyDriver.h"
 
-#include <QCryptographicHash>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,13 +18,7 @@
 namespace {
 
 using handler_test::Bytes;
-
-Bytes md5Of(const Bytes& b)
-{
-    QByteArray d = QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())),
-                                            QCryptographicHash::Md5);
-    return Bytes(d.begin(), d.end());
-}
+using namespace fileframes;
 
 Bytes content(size_t n, unsigned seed)
 {
@@ -43,37 +37,6 @@ protected:
         g_kel_file_deal_para = KelFileDeal{};
     }
 
-    static Bytes start(const std::string& name, uint8_t type, uint32_t size)
-    {
-        Bytes d = {1, 0, 0};
-        d.insert(d.end(), name.begin(), name.end());
-        d.push_back(type);
-        pc::put32(d, size);
-        return d;
-    }
-    static Bytes named(uint8_t sub, const std::string& name, uint8_t type, uint32_t size)
-    {
-        Bytes d = {sub, 0, 0};
-        pc::put16(d, uint16_t(name.size()));
-        d.insert(d.end(), name.begin(), name.end());
-        d.push_back(type);
-        pc::put32(d, size);
-        return d;
-    }
-    static Bytes block(uint32_t offset, const Bytes& data, size_t from, size_t n)
-    {
-        Bytes d = {2, 0, 0, 0, 0};
-        pc::put32(d, offset);
-        pc::put32(d, uint32_t(n));
-        d.insert(d.end(), data.begin() + long(from), data.begin() + long(from + n));
-        return d;
-    }
-    static Bytes end(const Bytes& digest)
-    {
-        Bytes d = {3, 0, 0, 0, 0};
-        d.insert(d.end(), digest.begin(), digest.end());
-        return d;
-    }
     // Start reply, then the blocks, then the end reply.
     Bytes upload(const Bytes& startReq, const Bytes& data, const Bytes& digest)
     {
@@ -230,6 +193,7 @@ TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
     // Blocks past the type's area or longer than the frame are refused.
     ASSERT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
     const Bytes data = content(64, 1);
+    EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 0)))), (Bytes{0, 2}));   // an empty block is one
     EXPECT_EQ(reply(deal(req(0xC0, block(0x60000 - 32, data, 0, 64)))), (Bytes{1, 2}));
     EXPECT_EQ(reply(deal(req(0xC0, block(0xFFFFFFF0u, data, 0, 64)))), (Bytes{1, 2}));
     Bytes lying = block(0, data, 0, 64);
@@ -321,19 +285,8 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 10))), 0);   // stores nothing
 }
 
-TEST_F(PcFileTransfer, DeleteEmptiesBothFolders)
-{
-    root.writeFile("/data/smartmapping/a.kxfile", "a");
-    root.writeFile("/data/rcvrecovery/DIVU", "b");
-    root.writeFile("/data/rcvrecovery/other", "c");
-    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
-    EXPECT_FALSE(root.exists("/data/smartmapping/a.kxfile"));
-    EXPECT_FALSE(root.exists("/data/rcvrecovery/DIVU"));
-    EXPECT_FALSE(root.exists("/data/rcvrecovery/other"));
-    EXPECT_TRUE(root.exists("/data/rcvrecovery"));
-    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
-}
-
+// A new scan file, or the folders' clean-up (which empties both folders and keeps them),
+// closes the smart set-up screen.
 TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
 {
     const Bytes data = content(300, 5);
@@ -341,15 +294,22 @@ TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
         g_smartmapping = new SmartMapping(nullptr);
         g_smartmapping->show();
         g_page_focus = 24;
-        if (round == 0)
+        if (round == 0) {
             EXPECT_EQ(upload(start("KXFR", 13, 300), data, md5Of(data)), (Bytes{0, 3, 0}));
-        else
+            root.writeFile("/data/rcvrecovery/DIVU", "b");
+            root.writeFile("/data/rcvrecovery/other", "c");
+        } else {
             EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));
+            for (const char* gone : {"/data/smartmapping/KXFR", "/data/rcvrecovery/DIVU", "/data/rcvrecovery/other"})
+                EXPECT_FALSE(root.exists(gone)) << gone;
+            EXPECT_TRUE(root.exists("/data/rcvrecovery"));
+        }
         EXPECT_NE(g_smartmapping, nullptr);             // closed on the GUI thread, queued
         kel_test::settle();
         EXPECT_EQ(g_smartmapping, nullptr) << round;
         EXPECT_EQ(g_page_focus, 5);
     }
+    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));   // empty folders: done as well
 }
 
 } // namespace

@@ -28,11 +28,9 @@ TEST_F(PcIdentity, VersionOfTheControllerAndUniqueIdOfTheFlash)
 {
     g_update_status = 1;
     G_timeTicks = 20 * 0x01020304;
-    int r = deal(req(0x82, {}));
-    EXPECT_EQ(reply(r), (Bytes{0, 1, 8, 0x52, 0x9C, 11, 0, 0x28, 0x09, 0x26, 2, 0, 0, 4, 3, 2, 1}));
+    EXPECT_EQ(reply(deal(req(0x82, {}))), (Bytes{0, 1, 8, 0x52, 0x9C, 11, 0, 0x28, 0x09, 0x26, 2, 0, 0, 4, 3, 2, 1}));
     sim::FpgaFlashModel::setUniqueId(0, {9, 8, 7, 6, 5, 4, 3, 2});
-    r = deal(req(0x83, {}));
-    EXPECT_EQ(reply(r), (Bytes{0, 9, 8, 7, 6, 5, 4, 3, 2}));
+    EXPECT_EQ(reply(deal(req(0x83, {}))), (Bytes{0, 9, 8, 7, 6, 5, 4, 3, 2}));
     // The FPGA side's version: registers 21 and 28..31 of the selected FPGA.
     uint8_t* reg = fpga_manage::MCU_REG_func[0];
     reg[21] = 0x55;
@@ -40,7 +38,7 @@ TEST_F(PcIdentity, VersionOfTheControllerAndUniqueIdOfTheFlash)
     reg[29] = 2;
     reg[30] = 3;
     reg[31] = 4;
-    r = deal(req(0x82, {}, 0x0001));
+    int r = deal(req(0x82, {}, 0x0001));
     Bytes v = reply(r);
     ASSERT_EQ(r, 17);
     EXPECT_EQ(Bytes(v.begin(), v.begin() + 12), (Bytes{0, 0x55, 0, 0x48, 11, 11, 1, 2, 3, 4, 0, 0}));

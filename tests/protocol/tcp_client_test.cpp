@@ -21,9 +21,7 @@ public:
     explicit Server(int backlog = 8)
     {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = loopback(0);
         ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::listen(fd, backlog);
         socklen_t len = sizeof a;
@@ -170,11 +168,7 @@ TEST(TcpClient, WaitsEndAfterTheirTimeOut)
         client.wait_ms = kShortWaitMs;
         for (int i = 0; i < 8 && !stalled; ++i) {
             int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(server.port);
-            ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            connectLoopback(f, server.port);
             fillers.push_back(f);
             pollfd p{f, POLLOUT, 0};
             stalled = ::poll(&p, 1, 200) == 0;
