@@ -1,12 +1,24 @@
 // The scaler's input ports: source, port and receiver mappings, the measurement and its
 // thresholds, interlace classes, V-by-One lanes and a lost signal.
 #include "tests/support/ScalerHarness.h"
+#include "tests/support/ScalerLog.h"
 
 #include <string>
 #include <vector>
 
 namespace {
 using ScalerInput = kel_test::ScalerHarness;
+using kel_test::ChipByte;
+
+// The V-by-One receiver's channel select and the reset and lane registers of its channel 1.
+std::vector<ChipByte> channelOneResets()
+{
+    std::vector<ChipByte> v;
+    for (const ChipByte& b : kel_test::chipWrites())
+        if (b.bank == 2 && (b.reg == 0x7F || b.reg == 0x5C || b.reg == 0x6D))
+            v.push_back(b);
+    return v;
+}
 } // namespace
 
 TEST_F(ScalerInput, SourcePortAndDeviceMappings)
@@ -123,8 +135,11 @@ TEST_F(ScalerInput, VByOneLanesAndAZeroLaneRecord)
     for (const Case& c : cases) {
         publish(3, 3840, 2160, 4400, 2250, 30, 0, c.lanes);
         m.load_hdmi();
+        sim::ScalerModel::clearFrames();
         m.check_input_port(m.c331_fd);
-        EXPECT_EQ(reg(2, 0x51 + 0x1C), c.mask) << c.lanes;
+        EXPECT_EQ(channelOneResets(), (std::vector<ChipByte>{{2, 0x7F, 13}, {2, 0x7F, 15}, {2, 0x5C, 5},
+                                                             {2, 0x6D, int(c.mask)}}))
+            << c.lanes;
         EXPECT_EQ(m.PI_PORT_INFO[5].STATE, c.state) << c.lanes;
         EXPECT_EQ((reg(2, 0x4C + 0x1C) & 0x08) != 0, c.lowRange) << c.lanes;
     }
@@ -163,10 +178,13 @@ TEST_F(ScalerInput, LostSignalShowsTheBackground)
     EXPECT_EQ(m.PI_ACT[1].VW, 0);
     EXPECT_EQ(reg(0x08, 0x41, 1, 2), 1u);   // output channel 2 shows the background
 
-    // The status word's check: no signal sets bit 0, a signal clears it.
+    // The status word's check: no signal sets bit 0 and resets the port's receiver channel
+    // (port 1: channel 1); a signal clears the bit.
     m.port_status[1] = 0x80;
+    sim::ScalerModel::clearFrames();
     m.check_port_valid(m.c331_fd);
     EXPECT_EQ(m.port_status[1], 0x81);
+    EXPECT_EQ(channelOneResets(), (std::vector<ChipByte>{{2, 0x7F, 13}, {2, 0x7F, 15}, {2, 0x5C, 5}, {2, 0x6D, 0x80}}));
     publish(1, 1920, 1080, 2200, 1125, 60);
     m.check_port_valid(m.c331_fd);
     EXPECT_EQ(m.port_status[1], 0x80);

@@ -56,9 +56,17 @@ protected:
 TEST_F(ScalerOutput, EnlargedWindowJoinsItsCells)
 {
     twoCellWindow();
+    sim::ScalerModel::clearFrames();
     m.set_output(m.c331_fd);
     ASSERT_EQ(m.PM_WIN_NUM[0], 0);
     ASSERT_EQ(m.PM_WIN_NUM[1], 0);
+    // Cell 1's output-side scaler, register by register: horizontal configuration, phases
+    // and factor (2 bytes), vertical mode, configuration, phases and factor (2 bytes).
+    std::vector<int> order;
+    for (const kel_test::ChipByte& b : kel_test::chipWrites())
+        if (b.bank == 0x1A && b.reg >= 0x44 && b.reg <= 0x4F)
+            order.push_back(b.reg);
+    EXPECT_EQ(order, (std::vector<int>{0x46, 0x47, 0x48, 0x49, 0x4A, 0x44, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F}));
     const int hst = m.PS_ACTHST;
     // Cell 0 reads from the start; cell 1 starts 4 input pixels before its position 960:
     // start index 1913 (7 output pixels early), 1920 - 956 = 964 pixels, phase 68.
@@ -316,10 +324,11 @@ TEST_F(ScalerOutput, FilterTablesAndChannelControl)
     m.PI_PORT_INFO[3].STATE = 4;
     m.PI_PORT_INFO[4].STATE = 1;
     m.PI_PORT_INFO[5].STATE = 0;
+    m.ich_list[2][0] = 0;   // on channel 0 now
     for (auto [mode, sync] : {std::pair{22, 1u}, {50, 17u}}) {
         m.PM_WIN_DBD_MODE[2] = mode;
         m.set_mct(m.c331_fd, 2, 0);
-        EXPECT_EQ(reg(0, 0x09), sync) << mode;
+        EXPECT_EQ(reg(0, 0x08), sync) << mode;
     }
 }
 
@@ -541,6 +550,10 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
     sim::ScalerModel::setStuckBits(0xAB, 0x47 + b, 0x0C);
     freeze();
     EXPECT_EQ(writes(0x10 + 0x10 * b, 0x09), (std::vector<unsigned>{2}));
+    int looks = 0;   // one look at ICH b's field per pass, 250 passes
+    for (const auto& f : sim::ScalerModel::frames())
+        looks += !f.write && f.bank == 0xAB && f.reg == 0x47 + b;
+    EXPECT_EQ(looks, 250);
 }
 
 TEST_F(ScalerOutput, InterlacedFieldsAreJoinedOnTheFirstFourChannels)

@@ -70,6 +70,10 @@ TEST_F(ScalerPanel, ChannelsArrangementLaneOrderAndReportedGeometry)
         EXPECT_EQ(KelRamPara::get16(para.ram + 0x568), c.yoff);
         EXPECT_EQ(KelRamPara::get16(para.ram + 0x572), 0);
         EXPECT_EQ(reg(3, 0x55, 4), c.lanes);
+        // Sync widths less one (HSW halved): HSW 12 either way, VSW 3 on one channel, 12 on two.
+        const unsigned vsw = c.oneOch ? 2 : 11;
+        EXPECT_EQ((std::vector<unsigned>{reg(3, 0x44), reg(3, 0x45), reg(3, 0x4C), reg(3, 0x4D)}),
+                  (std::vector<unsigned>{5, vsw, 5, vsw}));
     }
 }
 

@@ -66,13 +66,25 @@ TEST_F(OsdDiagnostics, PcRegistersDumpTheChipAndReloadTheFonts)
 
 TEST_F(OsdDiagnostics, TestBarsOnAndOff)
 {
+    for (int k = 0; k < 6; ++k)
+        for (int r = 0x57; r <= 0x68; ++r)
+            sim::ScalerModel::setReg(8 + 16 * k, r, 0xEE);
     m.output_slidebar(fd);
     m.input_slidebar(fd);
-    EXPECT_EQ(reg(8 + 16 * 1, 0x57, 1), 9u);
-    EXPECT_EQ(reg(8 + 16 * 1, 0x61, 2), 1376u);
-    EXPECT_EQ(reg(8 + 16 * 1, 0x63, 3), 0x0000FFu);
-    EXPECT_EQ(reg(8 + 16 * 5, 0x61, 2), 2752u);
-    EXPECT_EQ(reg(8 + 16 * 5, 0x66, 3), 0x000300u);
+    // Per channel: mode, length, colour, enables; between them 0x58-0x5A 0, 0x5B 160,
+    // 0x5D 0 and 0x5F 32 on every channel.
+    const unsigned bars[6][8] = {{9, 1376, 255, 255, 255, 3, 3, 3}, {9, 1376, 255, 0, 0, 3, 0, 0},
+                                 {9, 1376, 0, 255, 0, 0, 3, 0},     {9, 1376, 0, 0, 255, 0, 0, 3},
+                                 {0x89, 2752, 255, 255, 255, 3, 3, 3}, {0x89, 2752, 0, 255, 0, 0, 3, 0}};
+    for (int k = 0; k < 6; ++k) {
+        const int b = 8 + 16 * k;
+        const unsigned* w = bars[k];
+        EXPECT_EQ((std::vector<unsigned>{reg(b, 0x57, 1), reg(b, 0x58, 3), reg(b, 0x5B, 2), reg(b, 0x5D, 2),
+                                         reg(b, 0x5F, 2), reg(b, 0x61, 2), reg(b, 0x63, 1), reg(b, 0x64, 1),
+                                         reg(b, 0x65, 1), reg(b, 0x66, 1), reg(b, 0x67, 1), reg(b, 0x68, 1)}),
+                  (std::vector<unsigned>{w[0], 0, 160, 0, 32, w[1], w[2], w[3], w[4], w[5], w[6], w[7]}))
+            << k;
+    }
     m.disable_slidebar(fd);
     for (int k = 0; k < 6; ++k)
         EXPECT_EQ(reg(8 + 16 * k, 0x57, 1), 0u) << k;

@@ -128,6 +128,15 @@ TEST_F(OsdSettings, TheOverlayFileReachesTheEngine)
         EXPECT_EQ(m.g_unicode_line, 2);       // a trailing "\n" gives an empty last line
     }
 
+    // Effects 0 to 4 are the scroll modes 0, 3, 4, 1, 2.
+    const int scroll[5] = {0, 3, 4, 1, 2};
+    for (int effect = 0; effect < 5; ++effect) {
+        OMENU_PARA p = list.item[0];
+        p.effect = effect;
+        set_OSD_para(&p);
+        EXPECT_EQ(m.PM_OSD_SCROLL_MODE, scroll[effect]) << effect;
+    }
+
     // osdcount 0: nothing beyond the counts is read.
     OSD_LIST other;
     root.writeFile(kFile, kel_test::omenuJson(item, 0));
