@@ -1,13 +1,9 @@
 // Scaler start-up: chip identification, parameters, the power-on register image, the
 // timing routines and the DBD frame-memory allocator.
-#include "board/sim/Sim.h"
 #include "core/global.h"
-#include "core/kelrampara.h"
-#include "scaler/c331_drv.h"
-#include "scaler/c331_manage.h"
 #include "tests/support/OmenuFile.h"
+#include "tests/support/ScalerHarness.h"
 #include "tests/support/ScalerLog.h"
-#include "tests/support/TestRoot.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -17,14 +13,6 @@
 
 namespace {
 
-unsigned regN(int bank, int reg, int n)
-{
-    unsigned v = 0;
-    for (int i = 0; i < n; ++i)
-        v |= unsigned(sim::ScalerModel::reg(bank, reg + i)) << (8 * i);
-    return v;
-}
-
 int countOf(const std::string& text, const std::string& what)
 {
     int n = 0;
@@ -33,33 +21,19 @@ int countOf(const std::string& text, const std::string& what)
     return n;
 }
 
-bool called(c331_manage& m, const std::string& call)
-{
-    auto calls = m.deferred_calls_copy();
-    return std::find(calls.begin(), calls.end(), call) != calls.end();
-}
-
-class ScalerStartup : public ::testing::Test {
+class ScalerStartup : public kel_test::ScalerHarness {
 protected:
     void SetUp() override
     {
-        c331_manage::p_c331_manage = &m;
-        KelRamPara::p_kelrampara_config = &para;
-        m.c331_fd = m.drv->initialize();
-        ASSERT_GE(m.c331_fd, 0);
+        kel_test::ScalerHarness::SetUp();
         g_fpga_c331_start = 0;
     }
-    void TearDown() override
-    {
-        c331_manage::p_c331_manage = nullptr;
-        KelRamPara::p_kelrampara_config = nullptr;
-    }
     void nextRetry() { sim::SimBoard::advanceVirtual(c331_manage::kIdRetryUs); }
-    void setWord(int off, uint16_t v) { KelRamPara::put16(para.ram + off, v); }
-
-    kel_test::TestRoot root;
-    KelRamPara para;
-    c331_manage m;
+    bool called(const std::string& call)
+    {
+        auto calls = m.deferred_calls_copy();
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
 };
 
 } // namespace
@@ -334,15 +308,15 @@ TEST_F(ScalerStartup, PowerOnSequence)
     // The transmitter modes' lane orders and widths.
     m.PS_VBOTX_MODE = 1;
     m.write_initial_setting(m.c331_fd, 1);
-    EXPECT_EQ(regN(3, 0x55, 4), 0x76543210u);
-    EXPECT_EQ(regN(3, 0x2F, 2), 1920u);
-    EXPECT_EQ(regN(3, 0x39, 2), 1920u);
-    EXPECT_EQ(regN(3, 0x2C, 2), 5u);
-    EXPECT_EQ(regN(3, 0x36, 2), 5u);
-    EXPECT_EQ(regN(2, 0x08, 1), 5u);
+    EXPECT_EQ(reg(3, 0x55, 4), 0x76543210u);
+    EXPECT_EQ(reg(3, 0x2F, 2), 1920u);
+    EXPECT_EQ(reg(3, 0x39, 2), 1920u);
+    EXPECT_EQ(reg(3, 0x2C, 2), 5u);
+    EXPECT_EQ(reg(3, 0x36, 2), 5u);
+    EXPECT_EQ(reg(2, 0x08, 1), 5u);
     m.PS_VBOTX_MODE = 2;
     m.write_initial_setting(m.c331_fd, 1);
-    EXPECT_EQ(regN(3, 0x55, 4), 0x73625140u);
+    EXPECT_EQ(reg(3, 0x55, 4), 0x73625140u);
 }
 
 TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
@@ -378,23 +352,23 @@ TEST_F(ScalerStartup, SignalRoutines)
     m.set_pict(m.c331_fd, 1, 2);
     EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0, 0x18, 2, 0x100}}));
     m.set_pict(m.c331_fd, 1, 4);
-    EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
+    EXPECT_EQ(reg(0, 0x18, 2), 0x100u);
     m.set_pict(m.c331_fd, 0, 2);
-    EXPECT_EQ(regN(0, 0x18, 2), 0u);
+    EXPECT_EQ(reg(0, 0x18, 2), 0u);
 
     // Sync polarity of port 1: code Vpol | Hpol x 2, with bit 2, in the port's byte.
     sim::ScalerModel::setReg(6, 0x38, 0x07);
     m.PI_HDMI_INFO[1].Vpol = 1;
     m.PI_HDMI_INFO[1].Hpol = 0;
     m.set_sypol(m.c331_fd, 0, 1);
-    EXPECT_EQ(regN(6, 0x38, 4), 0x0507u);
+    EXPECT_EQ(reg(6, 0x38, 4), 0x0507u);
     // V-by-One channel 1: the code in four nibbles of the upper half.
     m.PI_HDMI_INFO[5].Vpol = 1;
     m.PI_HDMI_INFO[5].Hpol = 1;
     m.PI_HDMI_INFO[5].lane = 4;
     m.set_VBOInput(m.c331_fd, 1);
-    EXPECT_EQ(regN(6, 0x3C, 4), 0x33330000u);
-    EXPECT_EQ(regN(0, 0x20, 2), 0x11u);
+    EXPECT_EQ(reg(6, 0x3C, 4), 0x33330000u);
+    EXPECT_EQ(reg(0, 0x20, 2), 0x11u);
     EXPECT_EQ(sim::ScalerModel::reg(0, 0x3A), 4);
 
     // Frequency range of receiver 0: below 50 MHz sets bit 3, mode 1 toggles it.
@@ -442,11 +416,11 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
     m.VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(m.c331_fd);
     const unsigned planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
     // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10.
-    EXPECT_EQ(regN(0, 0x15, 2), 8u | 10u << 8);
-    EXPECT_EQ(regN(0x60, 0x19, 2) + regN(0x70, 0x19, 2), 4240u);
+    EXPECT_EQ(reg(0, 0x15, 2), 8u | 10u << 8);
+    EXPECT_EQ(reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), 4240u);
     for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(regN(0x66, 0x1C + 4 * k, 4), planes[k]);
-        EXPECT_EQ(regN(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
+        EXPECT_EQ(reg(0x66, 0x1C + 4 * k, 4), planes[k]);
+        EXPECT_EQ(reg(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
     }
     // What the picture needs, from the registers: each ICH's pitch holds its captured line
     // of two-byte pixels, and the two captures stay apart and inside their plane.
@@ -454,8 +428,8 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
         unsigned start, pitch, line, lines;
     };
     auto capture = [&](int bank, int k) {
-        return Capture{regN(bank + 6, 0x1C + 4 * k, 4), regN(bank + 6, 0x31, 1) * 1024, 2 * regN(bank, 0x19, 2),
-                       regN(bank, 0x1D, 2)};
+        return Capture{reg(bank + 6, 0x1C + 4 * k, 4), reg(bank + 6, 0x31, 1) * 1024, 2 * reg(bank, 0x19, 2),
+                       reg(bank, 0x1D, 2)};
     };
     for (int k = 0; k < 4; ++k) {
         const Capture a = capture(0x60, k), b = capture(0x70, k);
@@ -466,9 +440,9 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
             EXPECT_LE(b.start + (b.lines - 1) * b.pitch + b.line, planes[k + 1]) << "plane " << k;
         }
     }
-    EXPECT_EQ(regN(0x18, 0x08, 2), 0x0511u);   // output channel 1: 1360 x 4240 from ICH 5
-    EXPECT_EQ(regN(0x18, 0x42, 2), 1360u);
-    EXPECT_EQ(regN(0x18, 0x46, 2), 4240u);
+    EXPECT_EQ(reg(0x18, 0x08, 2), 0x0511u);   // output channel 1: 1360 x 4240 from ICH 5
+    EXPECT_EQ(reg(0x18, 0x42, 2), 1360u);
+    EXPECT_EQ(reg(0x18, 0x46, 2), 4240u);
 }
 
 TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
@@ -580,14 +554,14 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 7);
     EXPECT_EQ(g_fpga_c331_start, 1u);
-    EXPECT_TRUE(called(m, "kelApi_PnlInit2(3840,1080,1920,1080,0)"));
-    EXPECT_TRUE(called(m, "set_output()"));
+    EXPECT_TRUE(called("kelApi_PnlInit2(3840,1080,1920,1080,0)"));
+    EXPECT_TRUE(called("set_output()"));
     m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 8);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(called(m, "c331_SetBrightness(50)"));
-    EXPECT_TRUE(called(m, "c331_SetContrast(40)"));
-    EXPECT_TRUE(called(m, "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"));
+    EXPECT_TRUE(called("c331_SetBrightness(50)"));
+    EXPECT_TRUE(called("c331_SetContrast(40)"));
+    EXPECT_TRUE(called("c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"));
     EXPECT_NE(out.find("no osd file"), std::string::npos);
     EXPECT_EQ(out.find("START OSDS"), std::string::npos);
 
