@@ -842,7 +842,7 @@ TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
         fill(0x14);
         m.PM_MVFLT[in] = level;
         m.set_mvflt(m.c331_fd, ich, in);
-        Rs rs = {{0x15, 1, level ? 31u : 0u}};
+        Rs rs = {{0x15, 1, level ? 31u : 0u}, {0x22, 1, 0xEE}};   // 0x21 is the last
         for (int i = 0; i < 4; ++i) {
             rs.push_back({0x1A + i, 1, mv[level][i]});
             rs.push_back({0x1E + i, 1, mv[level][i]});

@@ -1,4 +1,4 @@
-// Preset window layouts 4 to 10: the rectangles each arrangement gives them.
+// Preset window layouts: the rectangles each arrangement gives them.
 #include "tests/support/ScalerHarness.h"
 
 #include <vector>
@@ -18,7 +18,7 @@ Rects rects(const c331_manage& m, int preset, int count)
 }
 } // namespace
 
-TEST_F(ScalerPresets, PresetsFourToTenByArrangement)
+TEST_F(ScalerPresets, PresetsByArrangement)
 {
     // L x Lh = 7680 x 1080, W x H = 1920 x 1080.
     m.pnl.ledW = 7680;
@@ -38,6 +38,10 @@ TEST_F(ScalerPresets, PresetsFourToTenByArrangement)
     const Rects fourAndTwo = {{0, 0, 1920, 1080},    {1920, 0, 1920, 1080}, {3840, 0, 1920, 1080},
                               {5760, 0, 1920, 1080}, {0, 1080, 1920, 1080}, {1920, 1080, 1920, 1080}};
     const Case cases[] = {
+        {0, 1, {{0, 0, 7680, 1080}}},
+        {0, 2, {{0, 0, 3840, 1080}, {3840, 0, 3840, 1080}}},
+        {1, 2, {{0, 0, 3840, 1080}, {3840, 0, 3840, 1080}}},
+        {0, 3, {{0, 0, 1600, 900}, {1600, 0, 3800, 2160}, {5400, 0, 1024, 768}}},
         {0, 4, {{0, 0, 7680, 540}, {0, 540, 6400, 540}, {6400, 540, 1280, 540}}},
         {0, 5, Rects(row.begin(), row.begin() + 4)},
         {1, 5, Rects(fourAndTwo.begin(), fourAndTwo.begin() + 4)},
@@ -66,4 +70,22 @@ TEST_F(ScalerPresets, PresetsFourToTenByArrangement)
         m.kelApi_MultiWinInit();
         EXPECT_EQ(rects(m, c.preset, int(c.r.size())), c.r) << "preset " << c.preset << " arrangement " << c.arrang;
     }
+
+    // Preset 2 is left alone above arrangement 1; preset 10 at arrangement 10 needs a
+    // 2048 x 8640 screen.
+    for (auto& row : m.mwin_rect)
+        for (auto& r : row)
+            r = ST_MWIN_RECT{0, 0, 0, 0};
+    m.pnl.arrang = 10;
+    m.pnl.ledW = 2048;
+    m.pnl.ledH = 8000;
+    m.kelApi_MultiWinInit();
+    EXPECT_EQ(rects(m, 2, 2), Rects(2, {0, 0, 0, 0}));
+    EXPECT_EQ(rects(m, 10, 6), Rects(6, {0, 0, 0, 0}));
+    m.pnl.ledH = 8640;
+    m.pnl.ochW = 2048;
+    m.pnl.ochH = 2160;
+    m.kelApi_MultiWinInit();
+    EXPECT_EQ(rects(m, 10, 6), (Rects{{0, 0, 2048, 2160}, {0, 1080, 2048, 3240}, {0, 4320, 2048, 980},
+                                      {0, 5400, 2048, 1080}, {0, 6480, 924, 1080}, {1024, 6480, 1024, 1080}}));
 }

@@ -88,30 +88,22 @@ TEST_F(ScalerStartup, AWrongIdIsRetriedAtAPacedRateAndPrintedWhenItChanges)
 
 TEST_F(ScalerStartup, DerivedParametersAndPanelShapes)
 {
+    using V = std::vector<int>;
     m.load_system_param();
     m.define_param();
-    EXPECT_EQ(m.PS_ACTHST, 176);   // the active area's ends are in the power-on sequence
-    EXPECT_EQ(m.PS_ACTVST, 82);
-    EXPECT_EQ(m.PS_CLK_DERIVED, 200000000);
-    EXPECT_EQ(m.PS_PANEL_HW, 4 * 1920);
-    EXPECT_EQ(m.PS_PANEL_VW, 2160);
-    EXPECT_EQ(m.PS_PANEL_HSHAPE, 4);
-    EXPECT_EQ(m.PS_PANEL_VSHAPE, 1);
-    EXPECT_EQ(m.PM_OSD_SCROLL_SPEED, 32);
-    EXPECT_EQ(m.PM_OSD_CHAR_64DOT, 1);
-
+    // The active area's ends are in the power-on sequence.
+    EXPECT_EQ((V{m.PS_ACTHST, m.PS_ACTVST, m.PS_CLK_DERIVED, m.PM_OSD_SCROLL_SPEED, m.PM_OSD_CHAR_64DOT}),
+              (V{176, 82, 200000000, 32, 1}));
     struct Case {
         int mode, layout, hw, vw, hs, vs;
-    } cases[] = {{0, 1, 2 * 1920, 2 * 2160, 2, 2}, {2, 0, 2 * 1920, 2160, 2, 1}, {2, 1, 1920, 2 * 2160, 1, 2},
-                 {1, 0, 8 * 1920, 2160, 8, 1}, {5, 3, 4 * 1920, 2 * 2160, 4, 2}};
+    } cases[] = {{0, 0, 4 * 1920, 2160, 4, 1},     {0, 1, 2 * 1920, 2 * 2160, 2, 2}, {2, 0, 2 * 1920, 2160, 2, 1},
+                 {2, 1, 1920, 2 * 2160, 1, 2},     {1, 0, 8 * 1920, 2160, 8, 1},     {5, 3, 4 * 1920, 2 * 2160, 4, 2}};
     for (const Case& c : cases) {
         m.PS_VBOTX_MODE = c.mode;
         m.PS_VBOTX_LAYOUT = c.layout;
         m.define_param();
-        EXPECT_EQ(m.PS_PANEL_HW, c.hw) << c.mode << "/" << c.layout;
-        EXPECT_EQ(m.PS_PANEL_VW, c.vw) << c.mode << "/" << c.layout;
-        EXPECT_EQ(m.PS_PANEL_HSHAPE, c.hs);
-        EXPECT_EQ(m.PS_PANEL_VSHAPE, c.vs);
+        EXPECT_EQ((V{m.PS_PANEL_HW, m.PS_PANEL_VW, m.PS_PANEL_HSHAPE, m.PS_PANEL_VSHAPE}), (V{c.hw, c.vw, c.hs, c.vs}))
+            << c.mode << "/" << c.layout;
     }
 }
 
@@ -159,23 +151,18 @@ TEST_F(ScalerStartup, DefaultModeSetRaisesTheFlagsOfWhatChanged)
     EXPECT_EQ(got, want);
     for (int w = 0; w < 6; ++w)
         EXPECT_EQ(m.PM_WIN_STITCHING[w], w);
-    // Window 5 shows port 0, which is what it held: no input change for it.
-    EXPECT_EQ(m.g_chg_input[0], 1);
-    EXPECT_EQ(m.g_chg_input[5], 0);
-    EXPECT_EQ(m.g_chg_dbd[2], 1);
-    EXPECT_EQ(m.g_chg_dbd[0], 0);
-    EXPECT_EQ(m.g_chg_overlay, 1);
-    EXPECT_EQ(m.g_chg_priority, 1);
-    EXPECT_EQ(m.g_chg_osd, 1);
-    EXPECT_EQ(m.g_chg_attr[0] * 10 + m.g_chg_attr[3], 1);   // window 3's attribute bit 0 is 1
-    EXPECT_EQ(m.g_chg_fade[0], 1);                          // fade times of 60
+    // Window 5 shows port 0, which is what it held: no input change for it. Window 3's
+    // attribute bit 0 is 1; the fade times are 60.
+    auto flags = [&] {
+        return std::vector<int>{m.g_chg_input[0], m.g_chg_input[5], m.g_chg_dbd[2],   m.g_chg_dbd[0], m.g_chg_overlay,
+                                m.g_chg_priority, m.g_chg_osd,      m.g_chg_attr[0], m.g_chg_attr[3], m.g_chg_fade[0]};
+    };
+    EXPECT_EQ(flags(), (std::vector<int>{1, 0, 1, 0, 1, 1, 1, 0, 1, 1}));
     // Loading the same set again changes nothing.
     m.load_param();
-    for (int w = 0; w < 6; ++w) {
-        EXPECT_EQ(m.g_chg_input[w], 0);
-        EXPECT_EQ(m.g_chg_shape[w], 0);
-    }
-    EXPECT_EQ(m.g_chg_overlay + m.g_chg_priority + m.g_chg_osd + m.g_chg_attr[3] + m.g_chg_fade[0], 0);
+    EXPECT_EQ(flags(), std::vector<int>(10, 0));
+    for (int w = 0; w < 6; ++w)
+        EXPECT_EQ(m.g_chg_input[w] + m.g_chg_shape[w], 0) << w;
 }
 
 TEST_F(ScalerStartup, PowerOnSequence)
@@ -308,12 +295,9 @@ TEST_F(ScalerStartup, PowerOnSequence)
     // The transmitter modes' lane orders and widths.
     m.PS_VBOTX_MODE = 1;
     m.write_initial_setting(m.c331_fd, 1);
-    EXPECT_EQ(reg(3, 0x55, 4), 0x76543210u);
-    EXPECT_EQ(reg(3, 0x2F, 2), 1920u);
-    EXPECT_EQ(reg(3, 0x39, 2), 1920u);
-    EXPECT_EQ(reg(3, 0x2C, 2), 5u);
-    EXPECT_EQ(reg(3, 0x36, 2), 5u);
-    EXPECT_EQ(reg(2, 0x08, 1), 5u);
+    EXPECT_EQ((std::vector<unsigned>{reg(3, 0x55, 4), reg(3, 0x2F, 2), reg(3, 0x39, 2), reg(3, 0x2C, 2), reg(3, 0x36, 2),
+                                     reg(2, 0x08, 1)}),
+              (std::vector<unsigned>{0x76543210, 1920, 1920, 5, 5, 5}));
     m.PS_VBOTX_MODE = 2;
     m.write_initial_setting(m.c331_fd, 1);
     EXPECT_EQ(reg(3, 0x55, 4), 0x73625140u);
@@ -525,16 +509,10 @@ TEST_F(ScalerStartup, DbdMemoryAllocator)
 
 TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
 {
-    setWord(1376, 0);
-    setWord(1378, 3840);
-    setWord(1380, 1080);
-    setWord(1412, 1920);
-    setWord(1414, 1080);
-    setWord(2178, 40);
-    setWord(2184, 1);
-    setWord(2186, 0x10);
-    setWord(2188, 0x20);
-    setWord(2190, 0x30);
+    // Panel mode, LED size, output 1's size, contrast, colour temperature type and gains.
+    for (auto [off, v] : {std::pair{1376, 0}, {1378, 3840}, {1380, 1080}, {1412, 1920}, {1414, 1080}, {2178, 40},
+                          {2184, 1}, {2186, 0x10}, {2188, 0x20}, {2190, 0x30}})
+        setWord(off, uint16_t(v));
     kel_test::OmenuItem item;
     item.text = "A\nB";
     root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
