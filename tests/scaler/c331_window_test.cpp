@@ -238,6 +238,11 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
     // A rectangle that ends on the cell edge fills cell 0 and leaves cell 1 empty.
     m.calc_oact({0, 1920, 0, 1080}, sl, 0);
     EXPECT_EQ((V{sl[0].hw, sl[0].last_h, sl[1].hw, sl[1].first_h}), (V{1920, 1, 0, 0}));
+    // Likewise down: a rectangle in the upper of two rows is first and last there.
+    m.PM_WIN_SHAPE[0][0] = 1;
+    m.PM_WIN_SHAPE[0][1] = 2;
+    m.calc_oact({0, 1920, 0, 1080}, sl, 0);
+    EXPECT_EQ((V{sl[0].vw, sl[0].first_v, sl[0].last_v, sl[1].vw, sl[1].first_v, sl[1].last_v}), (V{1080, 1, 1, 0, 0, 0}));
 }
 
 TEST_F(ScalerWindows, InputWindowCropAndInterlace)
