@@ -90,6 +90,29 @@ TEST_F(OsdDiagnostics, TestBarsOnAndOff)
         EXPECT_EQ(reg(8 + 16 * k, 0x57, 1), 0u) << k;
 }
 
+TEST_F(OsdDiagnostics, PixelClockTotalsAndGlyphPrint)
+{
+    // The line totals from 100 to 17,407 that divide 9,900,000 and 4,950,000: 92 of them.
+    testing::internal::CaptureStdout();
+    m.c331_calc_PixelCLK();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("htt:"), out.find("htt:100\nhtt:110\nhtt:120\nhtt:125\nhtt:132\n"));
+    EXPECT_EQ(out.rfind("htt:"), out.find("htt:16500\n"));
+    size_t totals = 0;
+    for (size_t at = out.find("htt:"); at != std::string::npos; at = out.find("htt:", at + 1))
+        ++totals;
+    EXPECT_EQ(totals, 92u);
+
+    // The 32-dot glyph of 'A', row by row from the top, bit 0 leftmost.
+    std::vector<uint8_t> glyph(128, 0);
+    glyph[0] = 0x01, glyph[3] = 0x80, glyph[4] = 0xFF;
+    sim::ScalerFlashModel::write(0x23 + ('A' - 0x20) * 128, glyph);
+    testing::internal::CaptureStdout();
+    m.kelApi_debug_printf_unicode('A', fd);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("O" + std::string(30, ' ') + "O\nOOOOOOOO" + std::string(24, ' ') + "\n"), std::string::npos) << out;
+}
+
 TEST_F(OsdDiagnostics, ThePanelSetUpLeavesTheFullParameterDump)
 {
     setLines({{'O', 'K'}});
