@@ -78,6 +78,9 @@ TEST_F(ScalerOutput, EnlargedWindowJoinsItsCells)
     EXPECT_EQ(reg(0x0A, 0x49, 2, 1), 32760u);
     const int ich = m.ich_list[0][0];
     ASSERT_GE(ich, 0);
+    // The capture: sync 1, the whole 1920 x 1080 input.
+    EXPECT_EQ((std::vector<unsigned>{reg(0x10, 0x09, 1, ich), reg(0x10, 0x19, 2, ich), reg(0x10, 0x1D, 2, ich)}),
+              (std::vector<unsigned>{1, 1920, 1080}));
     EXPECT_EQ(reg(0x16, 0x08, 4, 1), m.PS_MEM_SC[ich][0] + 4 * 956 - 64 * 1024);
     EXPECT_EQ(reg(0x08, 0x08, 2, 0), unsigned(ich) << 8 | 1);        // first cell follows the input
     EXPECT_EQ(reg(0x08, 0x08, 2, 1), 0u << 8 | 0x1000 | 0x11);       // the second the first
