@@ -607,6 +607,13 @@ TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
                 v.push_back(b);
         return v;
     };
+    // The line buffer, register 0x6D, the vertical start and the scan's three values vary.
+    auto want = [](int bank, uint32_t h, uint32_t t, uint32_t vst, uint32_t r2a, uint32_t r67, uint32_t r68) {
+        return kel_test::bytesOf({{bank, 0x08, 2, h}, {bank, 0x0A, 2, 3872}, {bank, 0x6D, 2, t | 0x8000},
+                                  {bank, 0x0C, 1, 1}, {bank, 0x0F, 2, 1920}, {bank, 0x13, 2, 1080},
+                                  {bank, 0x11, 2, vst | 0x8000}, {bank, 0x2A, 1, r2a}, {bank, 0x67, 1, r67},
+                                  {bank, 0x68, 1, r68}});
+    };
     m.ich_owner[0] = 0;
     m.PM_INPUT[0] = 1;
     sim::ScalerModel::setReg(0, 0x10, 2);   // ICH 0 takes port 1
@@ -617,16 +624,7 @@ TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
     m.PM_HNR[1] = 1;
     sim::ScalerModel::clearFrames();
     m.set_ip(m.c331_fd, 0);
-    EXPECT_EQ(stage(0), kel_test::bytesOf({{0x14, 0x08, 2, 1157},
-                                           {0x14, 0x0A, 2, 3872},
-                                           {0x14, 0x6D, 2, 868 | 0x8000},
-                                           {0x14, 0x0C, 1, 1},
-                                           {0x14, 0x0F, 2, 1920},
-                                           {0x14, 0x13, 2, 1080},
-                                           {0x14, 0x11, 2, 41 | 0x8000},
-                                           {0x14, 0x2A, 1, 16},
-                                           {0x14, 0x67, 1, 0},
-                                           {0x14, 0x68, 1, 0}}));
+    EXPECT_EQ(stage(0), want(0x14, 1157, 868, 41, 16, 0, 0));
     // Fields of 562 lines on ICH 2: T = 562 + 1, h = 281 + 32; height and start doubled.
     m.ich_owner[2] = 1;
     m.PM_INPUT[1] = 1;
@@ -637,16 +635,7 @@ TEST_F(ScalerOutput, TheProcessingStageTakesTheChannelsMeasuredTotals)
     m.PI_PORT_INFO[1].IP = 1;
     sim::ScalerModel::clearFrames();
     m.set_ip(m.c331_fd, 2);
-    EXPECT_EQ(stage(2), kel_test::bytesOf({{0x34, 0x08, 2, 313},
-                                           {0x34, 0x0A, 2, 3872},
-                                           {0x34, 0x6D, 2, 235 | 0x8000},
-                                           {0x34, 0x0C, 1, 1},
-                                           {0x34, 0x0F, 2, 1920},
-                                           {0x34, 0x13, 2, 1080},
-                                           {0x34, 0x11, 2, 40 | 0x8000},
-                                           {0x34, 0x2A, 1, 32},
-                                           {0x34, 0x67, 1, 8},
-                                           {0x34, 0x68, 1, 4}}));
+    EXPECT_EQ(stage(2), want(0x34, 313, 235, 40, 32, 8, 4));
 }
 
 TEST_F(ScalerOutput, ProcessingRecipesRegisterByRegister)
