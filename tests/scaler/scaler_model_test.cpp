@@ -5,8 +5,10 @@
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
+using U = std::vector<unsigned>;
 
 class ScalerModelChip : public ::testing::Test {
 protected:
@@ -27,13 +29,10 @@ protected:
 TEST_F(ScalerModelChip, MeasurementFollowsTheScenarioInputs)
 {
     // Receiver 0 reaches scaler port 2; by default it carries 1920x1080@60 in 2200 x 1125.
-    EXPECT_EQ(rd(0xAE0C02) + 1, 2200u);                 // HTOTAL of port 2
-    EXPECT_EQ(rd(0xAE2402), 1125u);                     // VTOTAL
-    EXPECT_EQ(rd(0xAE5603) + 1, 200000000u / 60);       // FVM: frame period in 200 MHz counts
-    EXPECT_EQ(rd(0xAF0C02), 1920u);                     // ACTHW
-    // Port 0 (receiver 2) has no signal: the counters run out.
-    EXPECT_EQ(rd(0xAE0802) + 1, 0x10000u);
-    EXPECT_EQ(rd(0xAE5003) + 1, 0x1000000u);
+    // HTOTAL, VTOTAL, FVM (the frame period in 200 MHz counts) and ACTHW of port 2; port 0
+    // (receiver 2) has no signal: its counters run out.
+    EXPECT_EQ((U{rd(0xAE0C02) + 1, rd(0xAE2402), rd(0xAE5603) + 1, rd(0xAF0C02), rd(0xAE0802) + 1, rd(0xAE5003) + 1}),
+              (U{2200, 1125, 200000000 / 60, 1920, 0x10000, 0x1000000}));
 
     sim::SimBoard::setScenario("input3.signal", "1");
     sim::SimBoard::setScenario("input3.hact", "3840");
@@ -41,12 +40,8 @@ TEST_F(ScalerModelChip, MeasurementFollowsTheScenarioInputs)
     sim::SimBoard::setScenario("input3.vtotal", "2250");
     sim::SimBoard::setScenario("input3.hz", "30");
     // Receiver 3 is V-by-One port 5 (channel 1): every lane counts the same periods.
-    EXPECT_EQ(rd(0xAE1802) + 1, 4400u);
-    EXPECT_EQ(rd(0xAE3002), 2250u);
-    EXPECT_EQ(rd(0xAE6803) + 1, 200000000u / 30);
-    EXPECT_EQ(rd(0xAE6B03), rd(0xAE6803));
-    EXPECT_EQ(rd(0xAE4E02), rd(0xAE4802));
-    EXPECT_EQ(rd(0xB11802), 3840u);
+    EXPECT_EQ((U{rd(0xAE1802) + 1, rd(0xAE3002), rd(0xAE6803) + 1, rd(0xAE6B03), rd(0xAE4E02), rd(0xB11802)}),
+              (U{4400, 2250, 200000000 / 30, rd(0xAE6803), rd(0xAE4802), 3840}));
 
     sim::SimBoard::setScenario("input0.signal", "0");
     EXPECT_EQ(rd(0xAE0C02), 0xFFFFu);
@@ -54,20 +49,17 @@ TEST_F(ScalerModelChip, MeasurementFollowsTheScenarioInputs)
 
 TEST_F(ScalerModelChip, DoneBitsStatusAndFaultKnobs)
 {
-    drv.write_C331(fd, 0x050901, 0x24, 0);   // output update request of channels 2 and 5
-    EXPECT_EQ(rd(0x052301), 0x24u);
+    // Output update requests of channels 2 and 5, taken back; input vertical sync of channel 0.
+    drv.write_C331(fd, 0x050901, 0x24, 0);
+    const unsigned requested = rd(0x052301);
     drv.write_C331(fd, 0x050901, 0, 0);
-    EXPECT_EQ(rd(0x052301), 0u);
-    drv.write_C331(fd, 0x050801, 0x01, 0);   // input vertical sync of channel 0
-    EXPECT_EQ(rd(0x052201), 0x01u);
-
-    // Serial flash idle with its write buffer empty; drawing engine idle.
-    EXPECT_EQ(rd(0x045301), 0x20u);
-    EXPECT_EQ(rd(0x045401), 0u);
+    const unsigned withdrawn = rd(0x052301);
+    drv.write_C331(fd, 0x050801, 0x01, 0);
     drv.write_C331(fd, 0x040801, 1, 0);
-    EXPECT_EQ(rd(0x041701) & 1, 0u);
-    // Both V-by-One receivers locked.
-    EXPECT_EQ(rd(0xB26001), 0xA0u);
+    // Serial flash idle with its write buffer empty; drawing engine idle; both V-by-One
+    // receivers locked.
+    EXPECT_EQ((U{requested, withdrawn, rd(0x052201), rd(0x045301), rd(0x045401), rd(0x041701) & 1, rd(0xB26001)}),
+              (U{0x24, 0, 0x01, 0x20, 0, 0, 0xA0}));
     // The field-status registers move on with the clock, not with every look.
     const unsigned a = rd(0xAB4801);
     EXPECT_EQ(rd(0xAB4801), a);
@@ -90,10 +82,8 @@ TEST_F(ScalerModelChip, DoneBitsStatusAndFaultKnobs)
     auto frames = sim::ScalerModel::frames();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_TRUE(frames[0].isBankSelect());
-    EXPECT_EQ(frames[0].value, 0x0C);
-    EXPECT_EQ(frames[1].bank, 0x0C);
-    EXPECT_EQ(frames[1].reg, 0x10);
-    EXPECT_EQ(frames[1].value, 0x5A);
+    EXPECT_EQ((U{unsigned(frames[0].value), unsigned(frames[1].bank), unsigned(frames[1].reg), unsigned(frames[1].value)}),
+              (U{0x0C, 0x0C, 0x10, 0x5A}));
 
     sim::SimBoard::reset();
     EXPECT_EQ(sim::ScalerModel::reg(0x0C, 0x10), 0);
