@@ -13,6 +13,8 @@
 
 namespace {
 
+using U = std::vector<unsigned>;
+
 int countOf(const std::string& text, const std::string& what)
 {
     int n = 0;
@@ -351,15 +353,13 @@ TEST_F(ScalerStartup, SignalRoutines)
     m.PI_HDMI_INFO[5].Hpol = 1;
     m.PI_HDMI_INFO[5].lane = 4;
     m.set_VBOInput(m.c331_fd, 1);
-    EXPECT_EQ(reg(6, 0x3C, 4), 0x33330000u);
-    EXPECT_EQ(reg(0, 0x20, 2), 0x11u);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x3A), 4);
+    EXPECT_EQ((U{reg(6, 0x3C, 4), reg(0, 0x20, 2), reg(0, 0x3A)}), (U{0x33330000, 0x11, 4}));
 
     // Frequency range of receiver 0: below 50 MHz sets bit 3, mode 1 toggles it.
     m.set_VBORXfrange(m.c331_fd, 0, 40000000, 0);
-    EXPECT_EQ(sim::ScalerModel::reg(2, 0x4C) & 8, 8);
+    const unsigned low = reg(2, 0x4C) & 8;
     m.set_VBORXfrange(m.c331_fd, 0, 0, 1);
-    EXPECT_EQ(sim::ScalerModel::reg(2, 0x4C) & 8, 0);
+    EXPECT_EQ((U{low, reg(2, 0x4C) & 8}), (U{8, 0}));
 
     // Field waits finish on the chip's next field; out-of-range numbers return 0.
     const int f = m.wait_ifld_change(m.c331_fd, 2);
@@ -424,9 +424,8 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
             EXPECT_LE(b.start + (b.lines - 1) * b.pitch + b.line, planes[k + 1]) << "plane " << k;
         }
     }
-    EXPECT_EQ(reg(0x18, 0x08, 2), 0x0511u);   // output channel 1: 1360 x 4240 from ICH 5
-    EXPECT_EQ(reg(0x18, 0x42, 2), 1360u);
-    EXPECT_EQ(reg(0x18, 0x46, 2), 4240u);
+    // Output channel 1: 1360 x 4240 from ICH 5.
+    EXPECT_EQ((U{reg(0x18, 0x08, 2), reg(0x18, 0x42, 2), reg(0x18, 0x46, 2)}), (U{0x0511, 1360, 4240}));
 }
 
 TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
@@ -438,9 +437,7 @@ TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
     m.gWininfo[1].ochLst[1] = 2;
     m.PI_PORT_INFO[2].NOSIG = 1;
     m.set_input_bkg(m.c331_fd, 2, 0);   // off, but the port has no signal
-    EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 1);
-    EXPECT_EQ(sim::ScalerModel::reg(0x28, 0x41), 1);
-    EXPECT_EQ(sim::ScalerModel::reg(0x38, 0x41), 0);
+    EXPECT_EQ((U{reg(0x18, 0x41), reg(0x28, 0x41), reg(0x38, 0x41)}), (U{1, 1, 0}));
     m.PI_PORT_INFO[2].NOSIG = 0;
     m.set_input_bkg(m.c331_fd, 2, 0);
     EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
@@ -465,14 +462,11 @@ TEST_F(ScalerStartup, DbdMemoryAllocator)
     // Mode 20 (ports 0 + 1): two units from unit 0, lines of 3840 pixels = 12 blocks.
     m.PM_WIN_DBD_MODE[0] = 20;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 0), 0);
-    EXPECT_EQ(m.dbd_mem_base[0][0], 0x2A800000u);
-    EXPECT_EQ(m.dbd_mem_base[0][4], 0x57200000u);
-    EXPECT_EQ(m.dbd_line_blocks[0], 12);
+    EXPECT_EQ((U{m.dbd_mem_base[0][0], m.dbd_mem_base[0][4], unsigned(m.dbd_line_blocks[0])}), (U{0x2A800000, 0x57200000, 12}));
     // Mode 30 takes the next three; its bases start at unit 2.
     m.PM_WIN_DBD_MODE[1] = 30;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 1), 0);
-    EXPECT_EQ(m.dbd_mem_base[1][0], 0x2A800000u + 2 * 0x01DC0000u);
-    EXPECT_EQ(m.dbd_line_blocks[1], 18);
+    EXPECT_EQ((U{m.dbd_mem_base[1][0], unsigned(m.dbd_line_blocks[1])}), (U{0x2A800000 + 2 * 0x01DC0000, 18}));
     // Mode 40 needs four and one is left: refused, and what it took is given back.
     m.PM_WIN_DBD_MODE[2] = 40;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 2), -1);
@@ -521,25 +515,22 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
         m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 5);
     m.c331manage_pass();
-    EXPECT_EQ(m.c331_stage, 6);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x22), 0x99);   // normal update timing after the image
-    EXPECT_EQ(m.PM_INPUT[0], 4);
-    // The fonts were looked for and copied into the OSD memory.
-    EXPECT_EQ(m.g_font_addr_64CHN, 0x7F29F000u);
+    // Normal update timing after the image; the fonts were looked for and copied into the
+    // OSD memory (four copies).
     const auto ops = sim::ScalerFlashModel::ops();
-    EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [](const sim::ScalerFlashModel::Op& o) { return o.kind == 'D'; }),
-              4);
+    EXPECT_EQ((U{m.c331_stage, reg(0, 0x22), unsigned(m.PM_INPUT[0]), m.g_font_addr_64CHN,
+                 unsigned(std::count_if(ops.begin(), ops.end(), [](const auto& o) { return o.kind == 'D'; }))}),
+              (U{6, 0x99, 4, 0x7F29F000, 4}));
     m.c331manage_pass();
-    EXPECT_EQ(m.c331_stage, 7);
-    EXPECT_EQ(g_fpga_c331_start, 1u);
+    EXPECT_EQ((U{m.c331_stage, g_fpga_c331_start}), (U{7, 1}));
     EXPECT_TRUE(called("kelApi_PnlInit2(3840,1080,1920,1080,0)"));
     EXPECT_TRUE(called("set_output()"));
     m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 8);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(called("c331_SetBrightness(50)"));
-    EXPECT_TRUE(called("c331_SetContrast(40)"));
-    EXPECT_TRUE(called("c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"));
+    for (const std::string& call : {std::string("c331_SetBrightness(50)"), std::string("c331_SetContrast(40)"),
+                                    "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"})
+        EXPECT_TRUE(called(call)) << call;
     EXPECT_NE(out.find("no osd file"), std::string::npos);
     EXPECT_EQ(out.find("START OSDS"), std::string::npos);
 
@@ -547,7 +538,5 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     m.c331_stage = 7;
     setWord(2124, 1);
     m.c331manage_pass();
-    EXPECT_EQ(m.PM_OSD_EN, 1);
-    EXPECT_EQ(m.g_unicode_line, 2);
-    EXPECT_EQ(m.osd_redraw_request, 1);
+    EXPECT_EQ((U{unsigned(m.PM_OSD_EN), unsigned(m.g_unicode_line), unsigned(m.osd_redraw_request)}), (U{1, 2, 1}));
 }
