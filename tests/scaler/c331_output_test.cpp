@@ -27,6 +27,15 @@ protected:
         m.load_hdmi();
         m.check_input_port(m.c331_fd);
     }
+    // Two windows, one a cell each, both on port 1, shown.
+    void twoWindows()
+    {
+        twoCellWindow();
+        setWindow(0, 1, 0, 0, 1920, 1080);
+        setWindow(1, 1, 1920, 0, 1920, 1080);
+        relayout();
+        m.set_output(m.c331_fd);
+    }
     // The windows of the block laid out again and their inputs measured.
     void relayout()
     {
@@ -111,11 +120,7 @@ TEST_F(ScalerOutput, ReducedWindowIsReadOneToOne)
 
 TEST_F(ScalerOutput, FadeOnlyForASingleFadingWindow)
 {
-    twoCellWindow();
-    setWindow(0, 1, 0, 0, 1920, 1080);       // two windows, one a cell, both on port 1
-    setWindow(1, 1, 1920, 0, 1920, 1080);
-    relayout();
-    m.set_output(m.c331_fd);
+    twoWindows();
     ASSERT_EQ(m.wincnt, 2);
     for (int w = 0; w < 2; ++w) {
         m.PM_WIN_FADE_EN[w] = 1;
@@ -472,11 +477,7 @@ TEST_F(ScalerOutput, DotByDotWriteAndReadDescribeTheSameMemory)
 
 TEST_F(ScalerOutput, AWindowWithoutAnInputChannelIsLeftDark)
 {
-    twoCellWindow();
-    setWindow(0, 1, 0, 0, 1920, 1080);
-    setWindow(1, 1, 1920, 0, 1920, 1080);
-    relayout();
-    m.set_output(m.c331_fd);
+    twoWindows();
     ASSERT_EQ(reg(0x08, 0x42, 2, 1), 1920u);
     // Source 4 names no port: the window keeps its cell and shows nothing in it, not the
     // picture of ICH 0.
@@ -490,11 +491,7 @@ TEST_F(ScalerOutput, AWindowWithoutAnInputChannelIsLeftDark)
 
 TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
 {
-    twoCellWindow();
-    setWindow(0, 1, 0, 0, 1920, 1080);
-    setWindow(1, 1, 1920, 0, 1920, 1080);
-    relayout();
-    m.set_output(m.c331_fd);
+    twoWindows();
     const int a = m.ich_list[0][0], b = m.ich_list[1][0];
     ASSERT_GE(b, 0);
     auto field = [&](int ich) { return int(m.rd(m.c331_fd, 0xAB0001 | unsigned(0x47 + ich) << 8) >> 2) & 3; };
