@@ -350,17 +350,3 @@ TEST_F(ScalerApply, ChangedPortsReapplyEveryWindowShowingThem)
     // Once per window of port 2; each consumes its request.
     EXPECT_EQ((V{count("set_output"), int(g_c331_source_online), m.PI_UPDATE[2], m.g_chg_hdmi[5]}), (V{2, 1, 0, 0}));
 }
-
-TEST_F(ScalerApply, ABlockWrittenOverThePcRamCommandIsApplied)
-{
-    // The PC's RAM write copies under the scaler mutex; its register command raises the flag.
-    const uint8_t bytes[2] = {70, 0};
-    ASSERT_EQ(para.KelRamParaDeal(bytes, 2, 2178), 0);
-    {
-        std::lock_guard<std::mutex> hold(m.c331_mutex);
-        m.raise_apply_flag(2);
-    }
-    pass();
-    EXPECT_TRUE(called("c331_SetContrast(70)"));
-    EXPECT_EQ(codes, std::vector<int>{2});
-}
