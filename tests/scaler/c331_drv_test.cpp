@@ -274,7 +274,8 @@ TEST_F(ScalerModelChip, DoneBitsStatusAndFaultKnobs)
     auto frames = sim::ScalerModel::frames();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_TRUE(frames[0].isBankSelect());
-    EXPECT_EQ((U{unsigned(frames[0].value), unsigned(frames[1].bank), unsigned(frames[1].reg), unsigned(frames[1].value)}),
+    EXPECT_EQ((U{unsigned(frames[0].value), unsigned(frames[1].bank), unsigned(frames[1].reg),
+                 unsigned(frames[1].value)}),
               (U{0x0C, 0x0C, 0x10, 0x5A}));
 
     sim::SimBoard::reset();

@@ -63,8 +63,8 @@ TEST_F(ScalerPcWrite, WindowPositionReachesTheChannelRegisters)
     ASSERT_NE(m.c331_apply_flag.load(), 0);
     m.c331manage_pass();
 
-    EXPECT_EQ((std::vector<int>{int(m.c331_apply_flag.load()), m.gWininfo[0].x, m.PM_WIN_SHAPE[0][0], m.PM_WIN_OFFSET[0][0],
-                                m.PM_WIN_OFFSET[0][1]}),
+    EXPECT_EQ((std::vector<int>{int(m.c331_apply_flag.load()), m.gWininfo[0].x, m.PM_WIN_SHAPE[0][0],
+                                m.PM_WIN_OFFSET[0][0], m.PM_WIN_OFFSET[0][1]}),
               (std::vector<int>{0, 1000, 2, 1000, 2 * 1920 - 1000 - 1920}));
     // Channels 0 and 1 show the window; the contrast gain of every channel. Each cell's
     // output width: cell 0 from x 1000 to its end, cell 1 the remaining 1000; the window's

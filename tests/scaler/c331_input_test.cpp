@@ -145,7 +145,8 @@ TEST_F(ScalerInput, VByOneLanesAndAZeroLaneRecord)
     m.load_hdmi();
     m.check_input_port(m.c331_fd);
     const PI_PORT_INFO_st& vbo = m.PI_PORT_INFO[5];
-    EXPECT_EQ((V{vbo.HTOTAL, vbo.VTOTAL, vbo.FHW, vbo.FVM, vbo.ACTHW, vbo.STATE}), (V{2200, 1125, 2962, 3333333, 1920, 4}));
+    EXPECT_EQ((V{vbo.HTOTAL, vbo.VTOTAL, vbo.FHW, vbo.FVM, vbo.ACTHW, vbo.STATE}),
+              (V{2200, 1125, 2962, 3333333, 1920, 4}));
     EXPECT_EQ((V{int(reg(2, 0x51 + 0x1C)), int(reg(2, 0x4C + 0x1C) & 0x08)}), (V{0x80, 0}));
 }
 

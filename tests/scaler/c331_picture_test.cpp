@@ -144,7 +144,8 @@ TEST_F(ScalerPicture, RangesBandsAndTraces)
         }
         EXPECT_EQ(h, std::vector<unsigned>(b.h, b.h + 5)) << b.out;
         EXPECT_EQ(v, std::vector<unsigned>(b.v, b.v + 5)) << b.out;
-        EXPECT_EQ((std::vector<unsigned>{reg(0x0B, 0x09, 1, 4), reg(0x0B, 0x12, 1, 4)}), (std::vector<unsigned>{64, 64}));
+        EXPECT_EQ(reg(0x0B, 0x09, 1, 4), 64u);
+        EXPECT_EQ(reg(0x0B, 0x12, 1, 4), 64u);
     }
     m.c331_SetSharpness(25);   // above 20 is full sharpness, not a wrap of the 1-byte gain
     EXPECT_EQ(reg(0x0B, 0x09, 1, 4), 128u);

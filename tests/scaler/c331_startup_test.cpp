@@ -297,9 +297,8 @@ TEST_F(ScalerStartup, PowerOnSequence)
     // The transmitter modes' lane orders and widths.
     m.PS_VBOTX_MODE = 1;
     m.write_initial_setting(m.c331_fd, 1);
-    EXPECT_EQ((std::vector<unsigned>{reg(3, 0x55, 4), reg(3, 0x2F, 2), reg(3, 0x39, 2), reg(3, 0x2C, 2), reg(3, 0x36, 2),
-                                     reg(2, 0x08, 1)}),
-              (std::vector<unsigned>{0x76543210, 1920, 1920, 5, 5, 5}));
+    EXPECT_EQ((U{reg(3, 0x55, 4), reg(3, 0x2F, 2), reg(3, 0x39, 2), reg(3, 0x2C, 2), reg(3, 0x36, 2), reg(2, 0x08, 1)}),
+              (U{0x76543210, 1920, 1920, 5, 5, 5}));
     m.PS_VBOTX_MODE = 2;
     m.write_initial_setting(m.c331_fd, 1);
     EXPECT_EQ(reg(3, 0x55, 4), 0x73625140u);
@@ -462,7 +461,8 @@ TEST_F(ScalerStartup, DbdMemoryAllocator)
     // Mode 20 (ports 0 + 1): two units from unit 0, lines of 3840 pixels = 12 blocks.
     m.PM_WIN_DBD_MODE[0] = 20;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 0), 0);
-    EXPECT_EQ((U{m.dbd_mem_base[0][0], m.dbd_mem_base[0][4], unsigned(m.dbd_line_blocks[0])}), (U{0x2A800000, 0x57200000, 12}));
+    EXPECT_EQ((U{m.dbd_mem_base[0][0], m.dbd_mem_base[0][4], unsigned(m.dbd_line_blocks[0])}),
+              (U{0x2A800000, 0x57200000, 12}));
     // Mode 30 takes the next three; its bases start at unit 2.
     m.PM_WIN_DBD_MODE[1] = 30;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 1), 0);
@@ -528,8 +528,8 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 8);
     const std::string out = testing::internal::GetCapturedStdout();
-    for (const std::string& call : {std::string("c331_SetBrightness(50)"), std::string("c331_SetContrast(40)"),
-                                    "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"})
+    const std::string temperature = "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")";
+    for (const std::string& call : {std::string("c331_SetBrightness(50)"), std::string("c331_SetContrast(40)"), temperature})
         EXPECT_TRUE(called(call)) << call;
     EXPECT_NE(out.find("no osd file"), std::string::npos);
     EXPECT_EQ(out.find("START OSDS"), std::string::npos);

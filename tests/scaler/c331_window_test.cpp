@@ -77,7 +77,8 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     const auto& g = m.gWininfo;
     EXPECT_EQ((V{g[0].layer, g[1].layer, g[2].layer, g[1].cropEn, g[1].crop, g[1].input, g[2].cropEn}),
               (V{3, 0, 1, 1, 3, 2, 0}));
-    EXPECT_EQ((V{m.PM_WIN_DBD_MODE[0], m.PM_WIN_DBD_MODE[1], m.PM_WIN_DBD_MODE[2], g[2].blackfreeze, m.PM_WIN_FADE_EN[2]}),
+    const int32_t* dbd = m.PM_WIN_DBD_MODE;
+    EXPECT_EQ((V{dbd[0], dbd[1], dbd[2], g[2].blackfreeze, m.PM_WIN_FADE_EN[2]}),
               (V{0, 41, 1, 2, 1}));
     // Flags 0x0100 (enabled byte 0) count the window in and are no range failure.
     setWord(window(2, 0), 0x0100);
@@ -316,7 +317,8 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
     m.calc_owin2(0);
     _ImageWindowDef2_St sl[8];
     m.calc_oact(m.OWIN[0], sl, 0);
-    EXPECT_EQ((V{sl[0].hst, sl[0].hw, sl[0].first_h, sl[1].hst, sl[1].hw, sl[1].last_h}), (V{100, 1820, 1, 0, 1820, 1}));
+    EXPECT_EQ((V{sl[0].hst, sl[0].hw, sl[0].first_h, sl[1].hst, sl[1].hw, sl[1].last_h}),
+              (V{100, 1820, 1, 0, 1820, 1}));
     // A rectangle that ends on the cell edge fills cell 0 and leaves cell 1 empty.
     m.calc_oact({0, 1920, 0, 1080}, sl, 0);
     EXPECT_EQ((V{sl[0].hw, sl[0].last_h, sl[1].hw, sl[1].first_h}), (V{1920, 1, 0, 0}));
@@ -324,7 +326,8 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
     m.PM_WIN_SHAPE[0][0] = 1;
     m.PM_WIN_SHAPE[0][1] = 2;
     m.calc_oact({0, 1920, 0, 1080}, sl, 0);
-    EXPECT_EQ((V{sl[0].vw, sl[0].first_v, sl[0].last_v, sl[1].vw, sl[1].first_v, sl[1].last_v}), (V{1080, 1, 1, 0, 0, 0}));
+    EXPECT_EQ((V{sl[0].vw, sl[0].first_v, sl[0].last_v, sl[1].vw, sl[1].first_v, sl[1].last_v}),
+              (V{1080, 1, 1, 0, 0, 0}));
 }
 
 TEST_F(ScalerWindows, InputWindowCropAndInterlace)

@@ -110,7 +110,8 @@ TEST_F(OsdDiagnostics, PixelClockTotalsAndGlyphPrint)
     testing::internal::CaptureStdout();
     m.kelApi_debug_printf_unicode('A', fd);
     out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("O" + std::string(30, ' ') + "O\nOOOOOOOO" + std::string(24, ' ') + "\n"), std::string::npos) << out;
+    const std::string rows = "O" + std::string(30, ' ') + "O\nOOOOOOOO" + std::string(24, ' ') + "\n";
+    EXPECT_NE(out.find(rows), std::string::npos) << out;
 }
 
 TEST_F(OsdDiagnostics, ThePanelSetUpLeavesTheFullParameterDump)

@@ -32,8 +32,9 @@ TEST_F(OsdEngine, FontsArePackedIntoOsdMemoryAsciiBeforeCjk)
     sim::ScalerFlashModel::write(0x23, {0x11, 0x22});
     sim::ScalerFlashModel::write(0x450023 + 0x100, {0x33});
     m.update_font(fd);
-    EXPECT_EQ((std::vector<uint32_t>{m.g_font_addr_32ASCII, m.g_font_addr_32CHN, m.g_font_addr_64ASCII, m.g_font_addr_64CHN}),
-              (std::vector<uint32_t>{0x7F000000, 0x7F003000, 0x7F293000, 0x7F29F000}));
+    using U = std::vector<uint32_t>;
+    EXPECT_EQ((U{m.g_font_addr_32ASCII, m.g_font_addr_32CHN, m.g_font_addr_64ASCII, m.g_font_addr_64CHN}),
+              (U{0x7F000000, 0x7F003000, 0x7F293000, 0x7F29F000}));
     EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F000000, 3), (std::vector<uint8_t>{0x11, 0x22, 0xFF}));
     EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F29F100, 1)[0], 0x33);
 }
