@@ -528,8 +528,9 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 8);
     const std::string out = testing::internal::GetCapturedStdout();
-    const std::string temperature = "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")";
-    for (const std::string& call : {std::string("c331_SetBrightness(50)"), std::string("c331_SetContrast(40)"), temperature})
+    const std::string gains = std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24);
+    for (const std::string& call :
+         {std::string("c331_SetBrightness(50)"), std::string("c331_SetContrast(40)"), "c331_SetColorTemp(" + gains + ")"})
         EXPECT_TRUE(called(call)) << call;
     EXPECT_NE(out.find("no osd file"), std::string::npos);
     EXPECT_EQ(out.find("START OSDS"), std::string::npos);
