@@ -94,8 +94,9 @@ TEST_F(ScalerStartup, DerivedParametersAndPanelShapes)
     m.load_system_param();
     m.define_param();
     // The active area's ends are in the power-on sequence.
-    EXPECT_EQ((V{m.PS_ACTHST, m.PS_ACTVST, m.PS_CLK_DERIVED, m.PM_OSD_SCROLL_SPEED, m.PM_OSD_CHAR_64DOT}),
-              (V{176, 82, 200000000, 32, 1}));
+    EXPECT_EQ((V{m.PS_ACTHST, m.PS_ACTVST, m.PS_CLK_DERIVED, m.PM_OSD_SCROLL_SPEED, m.PM_OSD_CHAR_64DOT,
+                 m.PS_VBOTX_MODE, m.PS_VBOTX_LAYOUT}),
+              (V{176, 82, 200000000, 32, 1, 0, 0}));
     struct Case {
         int mode, layout, hw, vw, hs, vs;
     } cases[] = {{0, 0, 4 * 1920, 2160, 4, 1},     {0, 1, 2 * 1920, 2 * 2160, 2, 2}, {2, 0, 2 * 1920, 2160, 2, 1},
