@@ -1,15 +1,10 @@
 // The apply step: changes of the parameter block reach the scaler's setters, the FPGA
 // manager and the input-source manager, and are reported with test_signal.
-#include "board/sim/Sim.h"
 #include "core/global.h"
-#include "core/kelrampara.h"
-#include "core/utils.h"
 #include "fpga/fpga_manage.h"
-#include "scaler/c331_drv.h"
-#include "scaler/c331_manage.h"
-#include "sources/velinsource.h"
 #include "tests/support/OmenuFile.h"
-#include "tests/support/TestRoot.h"
+#include "tests/support/ScalerHarness.h"
+#include "tests/support/ScalerLog.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -26,22 +21,14 @@ int countOf(const std::string& text, const std::string& what)
     return n;
 }
 
-class ScalerApply : public ::testing::Test {
+class ScalerApply : public kel_test::ScalerHarness {
 protected:
     void SetUp() override
     {
-        c331_manage::p_c331_manage = &m;
-        KelRamPara::p_kelrampara_config = &para;
+        kel_test::ScalerHarness::SetUp();
         fpga_manage::p_fpga_manage = &fpga;
-        velinsource::p_velin_source = &source;
-        m.c331_fd = m.drv->initialize();
-        ASSERT_GE(m.c331_fd, 0);
         m.c331_stage = 8;
         m.wincnt = 6;
-        // The block as the defaults give it, saved.
-        for (int k = 0; k < KelRamPara::kSavedLength; ++k)
-            para.ram[KelRamPara::kSavedStart + k] = default_para_ramlist[2 + k];
-        std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
         QObject::connect(&para, &KelRamPara::sig_update_para, [this](int code) { codes.push_back(code); });
         for (int i = 0; i < 4; ++i) {
             source.edid_request[i] = 0;
@@ -55,10 +42,8 @@ protected:
     }
     void TearDown() override
     {
-        c331_manage::p_c331_manage = nullptr;
-        KelRamPara::p_kelrampara_config = nullptr;
+        kel_test::ScalerHarness::TearDown();
         fpga_manage::p_fpga_manage = nullptr;
-        velinsource::p_velin_source = nullptr;
         g_set_led_para = 0;
     }
 
@@ -77,7 +62,6 @@ protected:
     }
     // What the GUI thread's save step does after the notification.
     void save() { std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup)); }
-    static int window(int w, int field) { return 2272 + 26 * w + field; }
     int count(const std::string& prefix)
     {
         auto calls = m.deferred_calls_copy();
@@ -85,17 +69,22 @@ protected:
                                  [&](const std::string& c) { return c.compare(0, prefix.size(), prefix) == 0; }));
     }
     bool called(const std::string& call) { return count(call) > 0; }
+    // How often each call (or call prefix) was made in the last pass.
+    std::vector<int> counts(std::initializer_list<std::string> prefixes)
+    {
+        std::vector<int> v;
+        for (const std::string& p : prefixes)
+            v.push_back(count(p));
+        return v;
+    }
+    using V = std::vector<int>;
     void pass()
     {
         m.clear_deferred_calls();
         m.c331manage_pass();
     }
 
-    kel_test::TestRoot root;
-    KelRamPara para;
     fpga_manage fpga;
-    velinsource source;
-    c331_manage m;
     std::vector<int> codes;
 };
 
@@ -106,7 +95,8 @@ TEST_F(ScalerApply, NothingChangedStillReportsAndClears)
     m.raise_apply_flag(1);
     sim::ScalerModel::clearFrames();
     pass();
-    EXPECT_TRUE(sim::ScalerModel::frames().empty());
+    // Only the input measurement's hold and release: the apply itself writes nothing.
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0, 0x29, 1, 0x80}, {0, 0x29, 1, 0}}));
     EXPECT_EQ(codes, std::vector<int>{1});
     EXPECT_EQ(m.c331_apply_flag, 0);
     // Without the flag nothing is compared or reported.
@@ -130,9 +120,7 @@ TEST_F(ScalerApply, APcWriteIsAppliedWithTheNextApplyAndNoLongerPending)
         m.raise_apply_flag(1);                // the PC's register 11
     }
     pass();
-    EXPECT_TRUE(called("c331_SetPattern"));
-    EXPECT_EQ(para.pc_edit_pending, 0);
-    EXPECT_EQ(m.c331_apply_flag, 0);
+    EXPECT_EQ((V{count("c331_SetPattern"), para.pc_edit_pending, m.c331_apply_flag}), (V{1, 0, 0}));
 }
 
 TEST_F(ScalerApply, APendingTwoIsNotLostToALaterOne)
@@ -142,8 +130,7 @@ TEST_F(ScalerApply, APendingTwoIsNotLostToALaterOne)
     EXPECT_EQ(m.c331_apply_flag, 2);
     pass();
     EXPECT_EQ(codes, std::vector<int>{2});
-    EXPECT_TRUE(called("c331_SetWinOutput(0,1)"));
-    EXPECT_TRUE(called("c331_SetContrast(44)"));
+    EXPECT_EQ(counts({"c331_SetWinOutput(0,1)", "c331_SetContrast(44)"}), (V{1, 1}));
 }
 
 TEST_F(ScalerApply, LedSizeSetsThePanelUpOnceAndHandsOverToTheFpga)
@@ -156,11 +143,9 @@ TEST_F(ScalerApply, LedSizeSetsThePanelUpOnceAndHandsOverToTheFpga)
     item.text = "A\nB\nC";
     root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
     pass();
-    EXPECT_EQ(count("kelApi_PnlInit2("), 1);
-    EXPECT_TRUE(called("kelApi_PnlInit2(3840,2160,1920,1080,0)"));
-    EXPECT_EQ(g_set_led_para, 2);
-    EXPECT_EQ(m.g_unicode_line, 3);   // the overlay file was read and laid out
-    EXPECT_EQ(g_osd_update, 0);
+    EXPECT_EQ(counts({"kelApi_PnlInit2(", "kelApi_PnlInit2(3840,2160,1920,1080,0)"}), (V{1, 1}));
+    // The overlay file was read and laid out.
+    EXPECT_EQ((V{int(g_set_led_para), m.g_unicode_line, int(g_osd_update)}), (V{2, 3, 0}));
 }
 
 TEST_F(ScalerApply, LedSizeWaitsForTheFpgaWithoutHoldingTheMutex)
@@ -169,8 +154,7 @@ TEST_F(ScalerApply, LedSizeWaitsForTheFpgaWithoutHoldingTheMutex)
     edit(1378, 2560);
     edit(2178, 30);
     pass();
-    EXPECT_FALSE(called("kelApi_PnlInit2"));
-    EXPECT_FALSE(called("c331_SetContrast"));   // nothing ahead of the panel
+    EXPECT_EQ(counts({"kelApi_PnlInit2", "c331_SetContrast"}), (V{0, 0}));   // nothing ahead of the panel
     EXPECT_TRUE(codes.empty());
     EXPECT_EQ(m.c331_apply_flag, 1);
     EXPECT_TRUE(m.c331_mutex.try_lock());       // writers are not held up meanwhile
@@ -182,8 +166,7 @@ TEST_F(ScalerApply, LedSizeWaitsForTheFpgaWithoutHoldingTheMutex)
         g_set_led_para = 0;   // the FPGA manager took it over
     }
     pass();
-    EXPECT_TRUE(called("kelApi_PnlInit2(2560,1080,1920,1080,0)"));
-    EXPECT_TRUE(called("c331_SetContrast(30)"));
+    EXPECT_EQ(counts({"kelApi_PnlInit2(2560,1080,1920,1080,0)", "c331_SetContrast(30)"}), (V{1, 1}));
     EXPECT_EQ(g_set_led_para, 2);
     EXPECT_EQ(codes, std::vector<int>{1});
 }
@@ -196,14 +179,11 @@ TEST_F(ScalerApply, PictureGroup)
     edit(2180, 7);
     edit(2182, 61);
     pass();
-    EXPECT_TRUE(called("c331_SetBrightness(50)"));
-    EXPECT_EQ(count("c331_SetBrightness("), 1);
+    EXPECT_EQ(counts({"c331_SetBrightness(", "c331_SetBrightness(50)", "c331_SetColorTemp(",
+                      "c331_SetColorTemp(" + std::to_string(0u | 64u << 8 | 64u << 16 | 0x34u << 24) + ")",
+                      "c331_SetSharpness(7)", "c331_SetSaturation(61)", "c331_SetContrast"}),
+              (V{1, 1, 1, 1, 1, 1, 0}));
     EXPECT_EQ(fpga.bri_update_flag, 1);
-    EXPECT_EQ(count("c331_SetColorTemp("), 1);
-    EXPECT_TRUE(called("c331_SetColorTemp(" + std::to_string(0u | 64u << 8 | 64u << 16 | 0x34u << 24) + ")"));
-    EXPECT_TRUE(called("c331_SetSharpness(7)"));
-    EXPECT_TRUE(called("c331_SetSaturation(61)"));
-    EXPECT_FALSE(called("c331_SetContrast"));
 }
 
 TEST_F(ScalerApply, PrioritiesAndFades)
@@ -212,10 +192,8 @@ TEST_F(ScalerApply, PrioritiesAndFades)
     edit(2816 + 2, 90);    // fade-out of window 0
     edit(2816 + 8, 15);    // fade-in of window 2
     pass();
-    EXPECT_TRUE(called("c331_SetWinPriority(2,5)"));
-    EXPECT_EQ(count("c331_SetWinPriority1"), 1);
-    EXPECT_EQ(m.PM_WIN_FADE_OUT[0], 90);
-    EXPECT_EQ(m.PM_WIN_FADE_IN[2], 15);
+    EXPECT_EQ(counts({"c331_SetWinPriority(2,5)", "c331_SetWinPriority1"}), (V{1, 1}));
+    EXPECT_EQ((V{m.PM_WIN_FADE_OUT[0], m.PM_WIN_FADE_IN[2]}), (V{90, 15}));
 }
 
 TEST_F(ScalerApply, GeometryChangeRebuildsOnceAndEndsTheRecordScan)
@@ -226,12 +204,10 @@ TEST_F(ScalerApply, GeometryChangeRebuildsOnceAndEndsTheRecordScan)
     edit(2816 + 4, 33);          // fade-in of window 1: taken by the rebuild
     edit(864, 0x0202);           // the later groups still run
     pass();
-    EXPECT_EQ(count("kelApi_initEnvC331"), 1);
-    EXPECT_TRUE(called("kelApi_MultiWinChAlloc(1)"));
-    EXPECT_EQ(count("kelApi_MultiWinChInit"), 1);
-    EXPECT_FALSE(called("c331_SetWinAttr"));
+    EXPECT_EQ(counts({"kelApi_initEnvC331", "kelApi_MultiWinChAlloc(1)", "kelApi_MultiWinChInit", "c331_SetWinAttr",
+                      "c331_SetPattern(2)"}),
+              (V{1, 1, 1, 0, 1}));
     EXPECT_EQ(m.PM_WIN_FADE_IN[1], 60);
-    EXPECT_TRUE(called("c331_SetPattern(2)"));
 }
 
 TEST_F(ScalerApply, SourceChangesBetweenCropAndInput)
@@ -247,29 +223,25 @@ TEST_F(ScalerApply, SourceChangesBetweenCropAndInput)
 
     edit(window(2, 8), 0x8003);
     pass();
-    EXPECT_TRUE(called("c331_SetInputsourceCrop(2," + std::to_string(0x8003) + ")"));
-    EXPECT_TRUE(called("c331_SetCrop(2,1,10,20,640,360)"));
-    EXPECT_TRUE(called("c331_SetInputsource(2,1)"));
-    EXPECT_EQ(m.PM_INPUT[2], 1);   // source 1 is port 1
-    EXPECT_EQ(source.audio_route_request, 0);   // window 2 is not the audio window
+    EXPECT_EQ(counts({"c331_SetInputsourceCrop(2," + std::to_string(0x8003) + ")", "c331_SetCrop(2,1,10,20,640,360)",
+                      "c331_SetInputsource(2,1)"}),
+              (V{1, 1, 1}));
+    // Source 1 is port 1; window 2 is not the audio window.
+    EXPECT_EQ((V{m.PM_INPUT[2], source.audio_route_request}), (V{1, 0}));
 
     save();
     edit(2112, 2);                  // window 2 becomes the audio window
     save();
     edit(window(2, 8), 2);
     pass();
-    EXPECT_TRUE(called("c331_SetCrop(2,0"));
-    EXPECT_TRUE(called("c331_SetInputsource(2,2)"));
-    EXPECT_FALSE(called("c331_SetInputsourceCrop"));
-    EXPECT_EQ(m.PM_INPUT[2], 0);   // source 2 is port 0
-    EXPECT_EQ(source.audio_route_request, 1);
+    EXPECT_EQ(counts({"c331_SetCrop(2,0", "c331_SetInputsource(2,2)", "c331_SetInputsourceCrop"}), (V{1, 1, 0}));
+    EXPECT_EQ((V{m.PM_INPUT[2], source.audio_route_request}), (V{0, 1}));   // source 2 is port 0
 
     // A crop index past the forty records is not followed into other settings.
     save();
     edit(window(3, 8), 0x8000 | 200);
     pass();
-    EXPECT_FALSE(called("c331_SetCrop"));
-    EXPECT_FALSE(called("c331_SetInputsource"));
+    EXPECT_EQ(counts({"c331_SetCrop", "c331_SetInputsource"}), (V{0, 0}));
     // A source number the scaler has no port for keeps the window's input.
     save();
     m.PM_INPUT[4] = 3;
@@ -304,21 +276,16 @@ TEST_F(ScalerApply, EveryChangedEdidIsRequested)
     edit(896 + 6 * 4, 1280);       // input 4: no receiver
     edid_ram_table_from[3] = 1;    // input 3 got the PC's table
     pass();
-    EXPECT_EQ(source.edid_request[0], 1);
-    EXPECT_EQ(source.edid_request[1], 0);
-    EXPECT_EQ(source.edid_request[2], 1);
-    EXPECT_EQ(source.edid_request[3], 1);
-    EXPECT_EQ(source.edid_done[0], 0);
-    EXPECT_EQ(source.edid_done[1], 1);
-    EXPECT_EQ(source.edid_done[2], 0);
+    const auto& r = source.edid_request;
+    const auto& d = source.edid_done;
+    EXPECT_EQ((V{r[0], r[1], r[2], r[3], d[0], d[1], d[2]}), (V{1, 0, 1, 1, 0, 1, 0}));
 }
 
 TEST_F(ScalerApply, VolumeScreenDarkAndOverlay)
 {
     editByte(window(4, 20), 30);
     pass();
-    EXPECT_EQ(source.audio_route_request, 1);
-    EXPECT_EQ(fpga.screen_update_flag, 0);
+    EXPECT_EQ((V{source.audio_route_request, fpga.screen_update_flag}), (V{1, 0}));
 
     save();
     kel_test::OmenuItem item;
@@ -327,17 +294,15 @@ TEST_F(ScalerApply, VolumeScreenDarkAndOverlay)
     edit(2116, 1);
     edit(2124, 1);
     pass();
-    EXPECT_EQ(fpga.screen_update_flag, 1);
-    EXPECT_EQ(m.PM_OSD_EN, 1);
-    EXPECT_EQ(m.g_unicode_line, 2);   // the overlay file was read
+    // The overlay file was read.
+    EXPECT_EQ((V{fpga.screen_update_flag, m.PM_OSD_EN, m.g_unicode_line}), (V{1, 1, 2}));
 
     save();
     item.text = "A\nB\nC";
     root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
     edit(2124, 0);
     pass();
-    EXPECT_EQ(m.PM_OSD_EN, 0);
-    EXPECT_EQ(m.g_unicode_line, 2);   // and not read again
+    EXPECT_EQ((V{m.PM_OSD_EN, m.g_unicode_line}), (V{0, 2}));   // and not read again
 }
 
 TEST_F(ScalerApply, DebugTriggers)
@@ -382,22 +347,6 @@ TEST_F(ScalerApply, ChangedPortsReapplyEveryWindowShowingThem)
     m.PI_UPDATE[2] = 1;
     m.g_chg_hdmi[5] = 1;
     pass();
-    EXPECT_EQ(count("set_output"), 2);   // once per window of port 2; each consumes its request
-    EXPECT_EQ(g_c331_source_online, 1u);
-    EXPECT_EQ(m.PI_UPDATE[2], 0);
-    EXPECT_EQ(m.g_chg_hdmi[5], 0);
-}
-
-TEST_F(ScalerApply, ABlockWrittenOverThePcRamCommandIsApplied)
-{
-    // The PC's RAM write copies under the scaler mutex; its register command raises the flag.
-    const uint8_t bytes[2] = {70, 0};
-    ASSERT_EQ(para.KelRamParaDeal(bytes, 2, 2178), 0);
-    {
-        std::lock_guard<std::mutex> hold(m.c331_mutex);
-        m.raise_apply_flag(2);
-    }
-    pass();
-    EXPECT_TRUE(called("c331_SetContrast(70)"));
-    EXPECT_EQ(codes, std::vector<int>{2});
+    // Once per window of port 2; each consumes its request.
+    EXPECT_EQ((V{count("set_output"), int(g_c331_source_online), m.PI_UPDATE[2], m.g_chg_hdmi[5]}), (V{2, 1, 0, 0}));
 }

@@ -63,19 +63,15 @@ TEST_F(ScalerPcWrite, WindowPositionReachesTheChannelRegisters)
     ASSERT_NE(m.c331_apply_flag.load(), 0);
     m.c331manage_pass();
 
-    EXPECT_EQ(m.c331_apply_flag.load(), 0);
-    EXPECT_EQ(m.gWininfo[0].x, 1000);
-    EXPECT_EQ(m.PM_WIN_SHAPE[0][0], 2);
-    EXPECT_EQ(m.PM_WIN_OFFSET[0][0], 1000);
-    EXPECT_EQ(m.PM_WIN_OFFSET[0][1], 2 * 1920 - 1000 - 1920);
-    EXPECT_EQ(reg(0, 0x08) & 1, 1u);         // channels 0 and 1 show the window
-    EXPECT_EQ(reg(0, 0x09) & 1, 1u);
-    EXPECT_EQ(reg(0, 0x0A) & 1, 0u);
-    EXPECT_EQ(reg(0x0C, 0x28, 2, 0), 1023u);   // the contrast gain of every channel
-    EXPECT_EQ(reg(0x0C, 0x2C, 2, 7), 1023u);
-    // Each cell's output width: cell 0 from x 1000 to its end, cell 1 the remaining 1000;
-    // the window's right end in cell 1 closes its area of interest.
-    EXPECT_EQ(reg(0x08, 0x42, 2, 0), 920u);
-    EXPECT_EQ(reg(0x08, 0x42, 2, 1), 1000u);
-    EXPECT_EQ(reg(0x08, 0x32, 2, 1), unsigned(1000 + m.PS_OAOIHST));
+    EXPECT_EQ((std::vector<int>{int(m.c331_apply_flag.load()), m.gWininfo[0].x, m.PM_WIN_SHAPE[0][0],
+                                m.PM_WIN_OFFSET[0][0], m.PM_WIN_OFFSET[0][1]}),
+              (std::vector<int>{0, 1000, 2, 1000, 2 * 1920 - 1000 - 1920}));
+    // Channels 0 and 1 show the window; the contrast gain of every channel. Each cell's
+    // output width: cell 0 from x 1000 to its end, cell 1 the remaining 1000; the window's
+    // right end in cell 1 closes its area of interest.
+    using U = std::vector<unsigned>;
+    EXPECT_EQ((U{reg(0, 0x08) & 1, reg(0, 0x09) & 1, reg(0, 0x0A) & 1, reg(0x0C, 0x28, 2, 0), reg(0x0C, 0x2C, 2, 7)}),
+              (U{1, 1, 0, 1023, 1023}));
+    EXPECT_EQ((U{reg(0x08, 0x42, 2, 0), reg(0x08, 0x42, 2, 1), reg(0x08, 0x32, 2, 1)}),
+              (U{920, 1000, unsigned(1000 + m.PS_OAOIHST)}));
 }

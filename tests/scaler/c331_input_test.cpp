@@ -1,12 +1,25 @@
 // The scaler's input ports: source, port and receiver mappings, the measurement and its
 // thresholds, interlace classes, V-by-One lanes and a lost signal.
 #include "tests/support/ScalerHarness.h"
+#include "tests/support/ScalerLog.h"
 
 #include <string>
 #include <vector>
 
 namespace {
 using ScalerInput = kel_test::ScalerHarness;
+using kel_test::ChipByte;
+using V = std::vector<int>;
+
+// The V-by-One receiver's channel select and the reset and lane registers of its channel 1.
+std::vector<ChipByte> channelOneResets()
+{
+    std::vector<ChipByte> v;
+    for (const ChipByte& b : kel_test::chipWrites())
+        if (b.bank == 2 && (b.reg == 0x7F || b.reg == 0x5C || b.reg == 0x6D))
+            v.push_back(b);
+    return v;
+}
 } // namespace
 
 TEST_F(ScalerInput, SourcePortAndDeviceMappings)
@@ -44,12 +57,9 @@ TEST_F(ScalerInput, MeasurementAndItsUpdateThresholds)
     EXPECT_EQ(m.g_chg_input[0], 1);
     m.check_input_port(m.c331_fd);
     const PI_PORT_INFO_st& info = m.PI_PORT_INFO[1];
-    EXPECT_EQ(m.PI_UPDATE[1], 1);
-    EXPECT_EQ(info.NOSIG, 0);
     // The chip counts in 200 MHz clocks: a frame of 1/60 s, a line of 1/1125 of it.
-    const int measured[5] = {info.HTOTAL, info.VTOTAL, info.FHW, info.FVM, info.ACTHW};
-    EXPECT_EQ(std::vector<int>(measured, measured + 5), (std::vector<int>{2200, 1125, 2962, 3333333, 1920}));
-    EXPECT_EQ(info.STATE, 4);
+    EXPECT_EQ((V{m.PI_UPDATE[1], info.NOSIG, info.STATE}), (V{1, 0, 4}));
+    EXPECT_EQ((V{info.HTOTAL, info.VTOTAL, info.FHW, info.FVM, info.ACTHW}), (V{2200, 1125, 2962, 3333333, 1920}));
     EXPECT_NEAR(m.PI_FV[1], 60.0, 0.01);
     // The measurement registers are read while held: 0x80 into bank 0 register 0x29 before
     // the first, 0 after the last.
@@ -61,10 +71,7 @@ TEST_F(ScalerInput, MeasurementAndItsUpdateThresholds)
             seq.push_back("read");
     ASSERT_GE(seq.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(seq.begin(), seq.begin() + 3), (std::vector<std::string>{"hold", "read", "release"}));
-    EXPECT_EQ(m.PI_ACT[1].HST, 44 + 148);
-    EXPECT_EQ(m.PI_ACT[1].HW, 1920);
-    EXPECT_EQ(m.PI_ACT[1].VST, 5 + 36);
-    EXPECT_EQ(m.PI_ACT[1].VW, 1080);
+    EXPECT_EQ((V{m.PI_ACT[1].HST, m.PI_ACT[1].HW, m.PI_ACT[1].VST, m.PI_ACT[1].VW}), (V{44 + 148, 1920, 5 + 36, 1080}));
     EXPECT_EQ(reg(0, 0x18, 2) & 0x10, 0u);   // SDR: the port's data-format flag off
 
     auto remeasure = [&] {
@@ -123,8 +130,11 @@ TEST_F(ScalerInput, VByOneLanesAndAZeroLaneRecord)
     for (const Case& c : cases) {
         publish(3, 3840, 2160, 4400, 2250, 30, 0, c.lanes);
         m.load_hdmi();
+        sim::ScalerModel::clearFrames();
         m.check_input_port(m.c331_fd);
-        EXPECT_EQ(reg(2, 0x51 + 0x1C), c.mask) << c.lanes;
+        EXPECT_EQ(channelOneResets(), (std::vector<ChipByte>{{2, 0x7F, 13}, {2, 0x7F, 15}, {2, 0x5C, 5},
+                                                             {2, 0x6D, int(c.mask)}}))
+            << c.lanes;
         EXPECT_EQ(m.PI_PORT_INFO[5].STATE, c.state) << c.lanes;
         EXPECT_EQ((reg(2, 0x4C + 0x1C) & 0x08) != 0, c.lowRange) << c.lanes;
     }
@@ -134,12 +144,10 @@ TEST_F(ScalerInput, VByOneLanesAndAZeroLaneRecord)
     publish(3, 1920, 1080, 2200, 1125, 60, 0, 0);
     m.load_hdmi();
     m.check_input_port(m.c331_fd);
-    EXPECT_EQ(reg(2, 0x51 + 0x1C), 0x80u);
     const PI_PORT_INFO_st& vbo = m.PI_PORT_INFO[5];
-    const int measured[5] = {vbo.HTOTAL, vbo.VTOTAL, vbo.FHW, vbo.FVM, vbo.ACTHW};
-    EXPECT_EQ(std::vector<int>(measured, measured + 5), (std::vector<int>{2200, 1125, 2962, 3333333, 1920}));
-    EXPECT_EQ(m.PI_PORT_INFO[5].STATE, 4);
-    EXPECT_EQ(reg(2, 0x4C + 0x1C) & 0x08, 0u);
+    EXPECT_EQ((V{vbo.HTOTAL, vbo.VTOTAL, vbo.FHW, vbo.FVM, vbo.ACTHW, vbo.STATE}),
+              (V{2200, 1125, 2962, 3333333, 1920, 4}));
+    EXPECT_EQ((V{int(reg(2, 0x51 + 0x1C)), int(reg(2, 0x4C + 0x1C) & 0x08)}), (V{0x80, 0}));
 }
 
 TEST_F(ScalerInput, LostSignalShowsTheBackground)
@@ -156,17 +164,17 @@ TEST_F(ScalerInput, LostSignalShowsTheBackground)
     noSignal(1);
     m.load_hdmi();
     m.check_input_port(m.c331_fd);
-    EXPECT_EQ(m.PI_PORT_INFO[1].NOSIG, 1);
-    EXPECT_EQ(m.PI_ACT[1].HST, 16);
-    EXPECT_EQ(m.PI_ACT[1].HW, 0);
-    EXPECT_EQ(m.PI_ACT[1].VST, 16);
-    EXPECT_EQ(m.PI_ACT[1].VW, 0);
+    EXPECT_EQ((V{m.PI_PORT_INFO[1].NOSIG, m.PI_ACT[1].HST, m.PI_ACT[1].HW, m.PI_ACT[1].VST, m.PI_ACT[1].VW}),
+              (V{1, 16, 0, 16, 0}));
     EXPECT_EQ(reg(0x08, 0x41, 1, 2), 1u);   // output channel 2 shows the background
 
-    // The status word's check: no signal sets bit 0, a signal clears it.
+    // The status word's check: no signal sets bit 0 and resets the port's receiver channel
+    // (port 1: channel 1); a signal clears the bit.
     m.port_status[1] = 0x80;
+    sim::ScalerModel::clearFrames();
     m.check_port_valid(m.c331_fd);
     EXPECT_EQ(m.port_status[1], 0x81);
+    EXPECT_EQ(channelOneResets(), (std::vector<ChipByte>{{2, 0x7F, 13}, {2, 0x7F, 15}, {2, 0x5C, 5}, {2, 0x6D, 0x80}}));
     publish(1, 1920, 1080, 2200, 1125, 60);
     m.check_port_valid(m.c331_fd);
     EXPECT_EQ(m.port_status[1], 0x80);

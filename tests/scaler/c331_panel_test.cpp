@@ -9,15 +9,15 @@
 
 namespace {
 using ScalerPanel = kel_test::ScalerHarness;
+using V = std::vector<int>;
 } // namespace
 
 TEST_F(ScalerPanel, TimingListAnchors)
 {
     const auto& l = c331_manage::timing_list();
     ASSERT_EQ(l.size(), 5199u);
-    EXPECT_EQ(l.front(), std::make_pair(660, 15000));
-    EXPECT_EQ(l[l.size() - 2], std::make_pair(8276, 1197));
-    EXPECT_EQ(l.back(), std::make_pair(8280, 1196));
+    using Rows = std::vector<std::pair<int, int>>;
+    EXPECT_EQ((Rows{l[0], l[l.size() - 2], l[l.size() - 1]}), (Rows{{660, 15000}, {8276, 1197}, {8280, 1196}}));
     auto at = std::find(l.begin(), l.end(), std::make_pair(2232, 4437));
     ASSERT_NE(at, l.end());
     EXPECT_EQ(*(at + 1), std::make_pair(2236, 4428));
@@ -53,23 +53,16 @@ TEST_F(ScalerPanel, ChannelsArrangementLaneOrderAndReportedGeometry)
         SCOPED_TRACE(testing::Message() << c.ledW << "x" << c.ledH << " splice " << c.splice);
         sim::ScalerModel::setReg(3, 0x55, 0xEE);
         m.kelApi_PnlInit2(c.ledW, c.ledH, c.out1W, c.out1H, c.splice);
-        EXPECT_EQ(m.pnl.oneOch, c.oneOch);
-        EXPECT_EQ(m.pnl.arrang, c.arrang);
-        EXPECT_EQ(m.pnl.bw, 0);
-        EXPECT_EQ(para.ram[0x56A], c.across);
-        EXPECT_EQ(para.ram[0x56B], 0);
-        EXPECT_EQ(para.ram[0x56C], c.down);
-        EXPECT_EQ(para.ram[0x56D], 0);
-        if (c.ochW >= 0) {
-            EXPECT_EQ(KelRamPara::get16(para.ram + 0x56E), c.ochW);
-        }
-        if (c.ochH >= 0) {
-            EXPECT_EQ(KelRamPara::get16(para.ram + 0x570), c.ochH);
-        }
-        EXPECT_EQ(KelRamPara::get16(para.ram + 0x566), c.xoff);
-        EXPECT_EQ(KelRamPara::get16(para.ram + 0x568), c.yoff);
-        EXPECT_EQ(KelRamPara::get16(para.ram + 0x572), 0);
+        auto word = [&](int off) { return int(KelRamPara::get16(para.ram + off)); };
+        EXPECT_EQ((V{m.pnl.oneOch, m.pnl.arrang, int(m.pnl.bw), para.ram[0x56A], para.ram[0x56B], para.ram[0x56C],
+                     para.ram[0x56D], c.ochW < 0 ? -1 : word(0x56E), c.ochH < 0 ? -1 : word(0x570), word(0x566),
+                     word(0x568), word(0x572)}),
+                  (V{c.oneOch, c.arrang, 0, c.across, 0, c.down, 0, c.ochW, c.ochH, c.xoff, c.yoff, 0}));
         EXPECT_EQ(reg(3, 0x55, 4), c.lanes);
+        // Sync widths less one (HSW halved): HSW 12 either way, VSW 3 on one channel, 12 on two.
+        const unsigned vsw = c.oneOch ? 2 : 11;
+        EXPECT_EQ((std::vector<unsigned>{reg(3, 0x44), reg(3, 0x45), reg(3, 0x4C), reg(3, 0x4D)}),
+                  (std::vector<unsigned>{5, vsw, 5, vsw}));
     }
 }
 
@@ -106,28 +99,24 @@ TEST_F(ScalerPanel, RegisterSequenceOfOneChannel)
     std::sort(want.begin(), want.end(), order);
     std::sort(got.begin(), got.end(), order);
     EXPECT_EQ(got, want);
-    EXPECT_EQ(m.PS_VBOTX_MODE, 2);
-    EXPECT_EQ(m.PS_VBOTX_LAYOUT, 0);
-    EXPECT_EQ(m.PS_PANEL_HW, 2 * 596);
-    EXPECT_EQ(m.PS_PANEL_VW, 1000);
+    EXPECT_EQ((V{m.PS_VBOTX_MODE, m.PS_VBOTX_LAYOUT, m.PS_PANEL_HW, m.PS_PANEL_VW}), (V{2, 0, 2 * 596, 1000}));
 
     // The 2K2K30 bandwidth (never chosen by the set-up itself): splitter starts and widths
     // cleared, transmitter values 5 and 76, its own lane order, second value 153.
     const uint32_t lanesBySplice[6] = {0x32103210, 0x76543210, 0x76543210, 0x76543210, 0x32103210, 0x76543210};
+    const std::vector<int> cleared = {0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x36, 0x37, 0x38, 0x39, 0x3A};
     for (int splice = 0; splice < 6; ++splice) {
-        const uint32_t lanes = lanesBySplice[splice];
         m.pnl.bw = 1;
         m.pnl.splice = splice;
-        for (int r : {0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x36, 0x37, 0x38, 0x39, 0x3A})
+        for (int r : cleared)
             sim::ScalerModel::setReg(3, r, 0xEE);
         m.kelApi_c331InitRegPanel();
-        for (int r : {0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x36, 0x37, 0x38, 0x39, 0x3A})
+        for (int r : cleared)
             EXPECT_EQ(reg(3, r), 0u) << std::hex << r;
-        const unsigned b2[4] = {reg(2, 0x08), reg(2, 0x78), reg(2, 0x18), reg(2, 0x30)};
-        EXPECT_EQ(std::vector<unsigned>(b2, b2 + 4), (std::vector<unsigned>{5, 5, 76, 76}));
-        EXPECT_EQ(reg(3, 0x55, 4), lanes) << splice;
-        EXPECT_EQ(reg(0, 0x48) * 1000 + reg(0, 0x4D), 153153u);
-        EXPECT_EQ(reg(0, 0x4B) * 1000 + reg(0, 0x50), 11011u);
+        EXPECT_EQ((std::vector<unsigned>{reg(2, 0x08), reg(2, 0x78), reg(2, 0x18), reg(2, 0x30), reg(3, 0x55, 4),
+                                         reg(0, 0x48), reg(0, 0x4D), reg(0, 0x4B), reg(0, 0x50)}),
+                  (std::vector<unsigned>{5, 5, 76, 76, lanesBySplice[splice], 153, 153, 11, 11}))
+            << splice;
     }
 }
 
@@ -135,8 +124,7 @@ TEST_F(ScalerPanel, OutputOneLargerThanTheScreenIsClampedToIt)
 {
     // Output 2 is empty, not 65536 - 580 wide (which would take two channels).
     m.kelApi_PnlInit2(1920, 1080, 2500, 1080, 3);
-    EXPECT_EQ(m.pnl.out1W + m.pnl.out2W, 1920);
-    EXPECT_EQ(m.pnl.oneOch, 1);
+    EXPECT_EQ((V{m.pnl.out1W + m.pnl.out2W, m.pnl.oneOch}), (V{1920, 1}));
     m.kelApi_PnlInit2(1920, 1080, 1920, 1500, 1);   // stacked
     EXPECT_EQ(m.pnl.out1H + m.pnl.out2H, 1080);
 }

@@ -28,10 +28,16 @@ protected:
 
 TEST_F(ScalerPattern, SolidColoursLinesAndBlanks)
 {
-    EXPECT_EQ(m.c331_SetPattern(21), 0);   // 21 is 1: solid red
+    // Solid red (21 is 1), green, blue, white and black: 0x5B is 0 on the first channel,
+    // 3 on the next.
+    const unsigned colours[5][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}, {0, 0, 0}};
+    for (int i = 0; i < 5; ++i) {
+        const unsigned* c = colours[i];
+        EXPECT_EQ(m.c331_SetPattern(i == 0 ? 21 : i + 1), 0);
+        EXPECT_EQ(regs(2), (V{4, 0, 0, 0, 0, 0, 0, 0, c[0], c[1], c[2], 3, 3, 3})) << i;
+        EXPECT_EQ(regs(3), (V{4, 0, 0, 0, 3, 0, 0, 0, c[0], c[1], c[2], 3, 3, 3})) << i;
+    }
     EXPECT_TRUE(m.kelApi_IsPatternGen());
-    EXPECT_EQ(regs(2), (V{4, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 3, 3, 3}));
-    EXPECT_EQ(regs(3), (V{4, 0, 0, 0, 3, 0, 0, 0, 255, 0, 0, 3, 3, 3}));
     EXPECT_EQ(reg(0x08, 0x41, 1, 2), 0u);   // the pattern, not the no-signal background
     EXPECT_EQ(regs(0), V(14, 0));
     m.pattern_gen_on = 0;

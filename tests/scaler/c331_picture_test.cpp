@@ -137,19 +137,21 @@ TEST_F(ScalerPicture, RangesBandsAndTraces)
     for (const Band& b : bands) {
         m.OWIN[0] = {0, b.out, 0, b.out};
         m.c331_SetSharpness(15);   // s = 5: gain 64
+        std::vector<unsigned> h, v;
         for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(reg(0x0B, 0x0C + i, 1, 4), b.h[i]) << b.out << " h" << i;
-            EXPECT_EQ(reg(0x0B, 0x15 + i, 1, 4), b.v[i]) << b.out << " v" << i;
+            h.push_back(reg(0x0B, 0x0C + i, 1, 4));
+            v.push_back(reg(0x0B, 0x15 + i, 1, 4));
         }
+        EXPECT_EQ(h, std::vector<unsigned>(b.h, b.h + 5)) << b.out;
+        EXPECT_EQ(v, std::vector<unsigned>(b.v, b.v + 5)) << b.out;
         EXPECT_EQ(reg(0x0B, 0x09, 1, 4), 64u);
         EXPECT_EQ(reg(0x0B, 0x12, 1, 4), 64u);
     }
     m.c331_SetSharpness(25);   // above 20 is full sharpness, not a wrap of the 1-byte gain
     EXPECT_EQ(reg(0x0B, 0x09, 1, 4), 128u);
     m.c331_SetSharpness(10);   // 0..10: off
-    EXPECT_EQ(reg(0x0B, 0x0C, 1, 4), 0u);
-    EXPECT_EQ(reg(0x0B, 0x09, 1, 4), 0u);
-    EXPECT_EQ(reg(0x0B, 0x11, 1, 4), 0u);
+    EXPECT_EQ((std::vector<unsigned>{reg(0x0B, 0x0C, 1, 4), reg(0x0B, 0x09, 1, 4), reg(0x0B, 0x11, 1, 4)}),
+              (std::vector<unsigned>{0, 0, 0}));
     // An input with state 0 is left alone.
     m.PI_PORT_INFO[1].STATE = 0;
     m.c331_SetSharpness(20);

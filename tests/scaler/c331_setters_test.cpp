@@ -32,12 +32,14 @@ TEST_F(ScalerSetters, CropRecordAttributeAndDbdMode)
     EXPECT_EQ(m.gWininfo[0].attr, 2);
     EXPECT_EQ(m.PM_WIN_ATTR0[0] * 10 + m.PM_WIN_ATTR1[0], 1);
     EXPECT_TRUE(reprogrammed());
-    // Dot by dot on (output word bit 8): mode 12 is a single input, 3 joins ports 3 and 4.
+    // Dot by dot on (output word bit 8): the record's words 0 to 9, and 12, out of range, a
+    // single input.
     setWord(window(0, 18), 0x100);
-    m.c331_SetWinDbdMode(m.c331_fd, 0, 12);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 1);
-    m.c331_SetWinDbdMode(m.c331_fd, 0, 3);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 22);
+    const int modes[11] = {1, 20, 21, 22, 23, 30, 40, 41, 50, 51, 1};
+    for (int d = 0; d < 11; ++d) {
+        m.c331_SetWinDbdMode(m.c331_fd, 0, d < 10 ? d : 12);
+        EXPECT_EQ(m.PM_WIN_DBD_MODE[0], modes[d]) << d;
+    }
     EXPECT_TRUE(reprogrammed());
     // Off: the window stays plain until dot by dot is switched on.
     setWord(window(0, 18), 0);
@@ -70,10 +72,10 @@ TEST_F(ScalerSetters, OutputWordBlackFreezeFadeAndDbd)
     // Freeze, fade and dot by dot (record mode 12) in one write: all three apply.
     setWord(window(0, 22), 12);
     m.c331_SetWinOutput(m.c331_fd, 0, 0x106);
-    EXPECT_EQ(m.gWininfo[0].blackfreeze, 2);
-    EXPECT_EQ(m.PM_WIN_FADE_EN[0], 1);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 1);
-    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 2u);   // still frozen after the rebuild
+    // Still frozen after the rebuild.
+    EXPECT_EQ((std::vector<int>{m.gWininfo[0].blackfreeze, m.PM_WIN_FADE_EN[0], m.PM_WIN_DBD_MODE[0],
+                                int(reg(0x10, 0x09, 1, ich))}),
+              (std::vector<int>{2, 1, 1, 2}));
     m.c331_SetWinOutput(m.c331_fd, 0, 0);
     EXPECT_EQ(m.PM_WIN_FADE_EN[0] + m.PM_WIN_DBD_MODE[0], 0);
     // Without a signal freeze stays off.

@@ -1,13 +1,9 @@
 // Scaler start-up: chip identification, parameters, the power-on register image, the
 // timing routines and the DBD frame-memory allocator.
-#include "board/sim/Sim.h"
 #include "core/global.h"
-#include "core/kelrampara.h"
-#include "scaler/c331_drv.h"
-#include "scaler/c331_manage.h"
 #include "tests/support/OmenuFile.h"
+#include "tests/support/ScalerHarness.h"
 #include "tests/support/ScalerLog.h"
-#include "tests/support/TestRoot.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -17,13 +13,7 @@
 
 namespace {
 
-unsigned regN(int bank, int reg, int n)
-{
-    unsigned v = 0;
-    for (int i = 0; i < n; ++i)
-        v |= unsigned(sim::ScalerModel::reg(bank, reg + i)) << (8 * i);
-    return v;
-}
+using U = std::vector<unsigned>;
 
 int countOf(const std::string& text, const std::string& what)
 {
@@ -33,33 +23,19 @@ int countOf(const std::string& text, const std::string& what)
     return n;
 }
 
-bool called(c331_manage& m, const std::string& call)
-{
-    auto calls = m.deferred_calls_copy();
-    return std::find(calls.begin(), calls.end(), call) != calls.end();
-}
-
-class ScalerStartup : public ::testing::Test {
+class ScalerStartup : public kel_test::ScalerHarness {
 protected:
     void SetUp() override
     {
-        c331_manage::p_c331_manage = &m;
-        KelRamPara::p_kelrampara_config = &para;
-        m.c331_fd = m.drv->initialize();
-        ASSERT_GE(m.c331_fd, 0);
+        kel_test::ScalerHarness::SetUp();
         g_fpga_c331_start = 0;
     }
-    void TearDown() override
-    {
-        c331_manage::p_c331_manage = nullptr;
-        KelRamPara::p_kelrampara_config = nullptr;
-    }
     void nextRetry() { sim::SimBoard::advanceVirtual(c331_manage::kIdRetryUs); }
-    void setWord(int off, uint16_t v) { KelRamPara::put16(para.ram + off, v); }
-
-    kel_test::TestRoot root;
-    KelRamPara para;
-    c331_manage m;
+    bool called(const std::string& call)
+    {
+        auto calls = m.deferred_calls_copy();
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
 };
 
 } // namespace
@@ -114,30 +90,23 @@ TEST_F(ScalerStartup, AWrongIdIsRetriedAtAPacedRateAndPrintedWhenItChanges)
 
 TEST_F(ScalerStartup, DerivedParametersAndPanelShapes)
 {
+    using V = std::vector<int>;
     m.load_system_param();
     m.define_param();
-    EXPECT_EQ(m.PS_ACTHST, 176);   // the active area's ends are in the power-on sequence
-    EXPECT_EQ(m.PS_ACTVST, 82);
-    EXPECT_EQ(m.PS_CLK_DERIVED, 200000000);
-    EXPECT_EQ(m.PS_PANEL_HW, 4 * 1920);
-    EXPECT_EQ(m.PS_PANEL_VW, 2160);
-    EXPECT_EQ(m.PS_PANEL_HSHAPE, 4);
-    EXPECT_EQ(m.PS_PANEL_VSHAPE, 1);
-    EXPECT_EQ(m.PM_OSD_SCROLL_SPEED, 32);
-    EXPECT_EQ(m.PM_OSD_CHAR_64DOT, 1);
-
+    // The active area's ends are in the power-on sequence.
+    EXPECT_EQ((V{m.PS_ACTHST, m.PS_ACTVST, m.PS_CLK_DERIVED, m.PM_OSD_SCROLL_SPEED, m.PM_OSD_CHAR_64DOT,
+                 m.PS_VBOTX_MODE, m.PS_VBOTX_LAYOUT}),
+              (V{176, 82, 200000000, 32, 1, 0, 0}));
     struct Case {
         int mode, layout, hw, vw, hs, vs;
-    } cases[] = {{0, 1, 2 * 1920, 2 * 2160, 2, 2}, {2, 0, 2 * 1920, 2160, 2, 1}, {2, 1, 1920, 2 * 2160, 1, 2},
-                 {1, 0, 8 * 1920, 2160, 8, 1}, {5, 3, 4 * 1920, 2 * 2160, 4, 2}};
+    } cases[] = {{0, 0, 4 * 1920, 2160, 4, 1},     {0, 1, 2 * 1920, 2 * 2160, 2, 2}, {2, 0, 2 * 1920, 2160, 2, 1},
+                 {2, 1, 1920, 2 * 2160, 1, 2},     {1, 0, 8 * 1920, 2160, 8, 1},     {5, 3, 4 * 1920, 2 * 2160, 4, 2}};
     for (const Case& c : cases) {
         m.PS_VBOTX_MODE = c.mode;
         m.PS_VBOTX_LAYOUT = c.layout;
         m.define_param();
-        EXPECT_EQ(m.PS_PANEL_HW, c.hw) << c.mode << "/" << c.layout;
-        EXPECT_EQ(m.PS_PANEL_VW, c.vw) << c.mode << "/" << c.layout;
-        EXPECT_EQ(m.PS_PANEL_HSHAPE, c.hs);
-        EXPECT_EQ(m.PS_PANEL_VSHAPE, c.vs);
+        EXPECT_EQ((V{m.PS_PANEL_HW, m.PS_PANEL_VW, m.PS_PANEL_HSHAPE, m.PS_PANEL_VSHAPE}), (V{c.hw, c.vw, c.hs, c.vs}))
+            << c.mode << "/" << c.layout;
     }
 }
 
@@ -185,23 +154,18 @@ TEST_F(ScalerStartup, DefaultModeSetRaisesTheFlagsOfWhatChanged)
     EXPECT_EQ(got, want);
     for (int w = 0; w < 6; ++w)
         EXPECT_EQ(m.PM_WIN_STITCHING[w], w);
-    // Window 5 shows port 0, which is what it held: no input change for it.
-    EXPECT_EQ(m.g_chg_input[0], 1);
-    EXPECT_EQ(m.g_chg_input[5], 0);
-    EXPECT_EQ(m.g_chg_dbd[2], 1);
-    EXPECT_EQ(m.g_chg_dbd[0], 0);
-    EXPECT_EQ(m.g_chg_overlay, 1);
-    EXPECT_EQ(m.g_chg_priority, 1);
-    EXPECT_EQ(m.g_chg_osd, 1);
-    EXPECT_EQ(m.g_chg_attr[0] * 10 + m.g_chg_attr[3], 1);   // window 3's attribute bit 0 is 1
-    EXPECT_EQ(m.g_chg_fade[0], 1);                          // fade times of 60
+    // Window 5 shows port 0, which is what it held: no input change for it. Window 3's
+    // attribute bit 0 is 1; the fade times are 60.
+    auto flags = [&] {
+        return std::vector<int>{m.g_chg_input[0], m.g_chg_input[5], m.g_chg_dbd[2],   m.g_chg_dbd[0], m.g_chg_overlay,
+                                m.g_chg_priority, m.g_chg_osd,      m.g_chg_attr[0], m.g_chg_attr[3], m.g_chg_fade[0]};
+    };
+    EXPECT_EQ(flags(), (std::vector<int>{1, 0, 1, 0, 1, 1, 1, 0, 1, 1}));
     // Loading the same set again changes nothing.
     m.load_param();
-    for (int w = 0; w < 6; ++w) {
-        EXPECT_EQ(m.g_chg_input[w], 0);
-        EXPECT_EQ(m.g_chg_shape[w], 0);
-    }
-    EXPECT_EQ(m.g_chg_overlay + m.g_chg_priority + m.g_chg_osd + m.g_chg_attr[3] + m.g_chg_fade[0], 0);
+    EXPECT_EQ(flags(), std::vector<int>(10, 0));
+    for (int w = 0; w < 6; ++w)
+        EXPECT_EQ(m.g_chg_input[w] + m.g_chg_shape[w], 0) << w;
 }
 
 TEST_F(ScalerStartup, PowerOnSequence)
@@ -334,15 +298,11 @@ TEST_F(ScalerStartup, PowerOnSequence)
     // The transmitter modes' lane orders and widths.
     m.PS_VBOTX_MODE = 1;
     m.write_initial_setting(m.c331_fd, 1);
-    EXPECT_EQ(regN(3, 0x55, 4), 0x76543210u);
-    EXPECT_EQ(regN(3, 0x2F, 2), 1920u);
-    EXPECT_EQ(regN(3, 0x39, 2), 1920u);
-    EXPECT_EQ(regN(3, 0x2C, 2), 5u);
-    EXPECT_EQ(regN(3, 0x36, 2), 5u);
-    EXPECT_EQ(regN(2, 0x08, 1), 5u);
+    EXPECT_EQ((U{reg(3, 0x55, 4), reg(3, 0x2F, 2), reg(3, 0x39, 2), reg(3, 0x2C, 2), reg(3, 0x36, 2), reg(2, 0x08, 1)}),
+              (U{0x76543210, 1920, 1920, 5, 5, 5}));
     m.PS_VBOTX_MODE = 2;
     m.write_initial_setting(m.c331_fd, 1);
-    EXPECT_EQ(regN(3, 0x55, 4), 0x73625140u);
+    EXPECT_EQ(reg(3, 0x55, 4), 0x73625140u);
 }
 
 TEST_F(ScalerStartup, UpdateTimingIsWrittenUnderTheHoldBit)
@@ -378,30 +338,28 @@ TEST_F(ScalerStartup, SignalRoutines)
     m.set_pict(m.c331_fd, 1, 2);
     EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0, 0x18, 2, 0x100}}));
     m.set_pict(m.c331_fd, 1, 4);
-    EXPECT_EQ(regN(0, 0x18, 2), 0x100u);
+    EXPECT_EQ(reg(0, 0x18, 2), 0x100u);
     m.set_pict(m.c331_fd, 0, 2);
-    EXPECT_EQ(regN(0, 0x18, 2), 0u);
+    EXPECT_EQ(reg(0, 0x18, 2), 0u);
 
     // Sync polarity of port 1: code Vpol | Hpol x 2, with bit 2, in the port's byte.
     sim::ScalerModel::setReg(6, 0x38, 0x07);
     m.PI_HDMI_INFO[1].Vpol = 1;
     m.PI_HDMI_INFO[1].Hpol = 0;
     m.set_sypol(m.c331_fd, 0, 1);
-    EXPECT_EQ(regN(6, 0x38, 4), 0x0507u);
+    EXPECT_EQ(reg(6, 0x38, 4), 0x0507u);
     // V-by-One channel 1: the code in four nibbles of the upper half.
     m.PI_HDMI_INFO[5].Vpol = 1;
     m.PI_HDMI_INFO[5].Hpol = 1;
     m.PI_HDMI_INFO[5].lane = 4;
     m.set_VBOInput(m.c331_fd, 1);
-    EXPECT_EQ(regN(6, 0x3C, 4), 0x33330000u);
-    EXPECT_EQ(regN(0, 0x20, 2), 0x11u);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x3A), 4);
+    EXPECT_EQ((U{reg(6, 0x3C, 4), reg(0, 0x20, 2), reg(0, 0x3A)}), (U{0x33330000, 0x11, 4}));
 
     // Frequency range of receiver 0: below 50 MHz sets bit 3, mode 1 toggles it.
     m.set_VBORXfrange(m.c331_fd, 0, 40000000, 0);
-    EXPECT_EQ(sim::ScalerModel::reg(2, 0x4C) & 8, 8);
+    const unsigned low = reg(2, 0x4C) & 8;
     m.set_VBORXfrange(m.c331_fd, 0, 0, 1);
-    EXPECT_EQ(sim::ScalerModel::reg(2, 0x4C) & 8, 0);
+    EXPECT_EQ((U{low, reg(2, 0x4C) & 8}), (U{8, 0}));
 
     // Field waits finish on the chip's next field; out-of-range numbers return 0.
     const int f = m.wait_ifld_change(m.c331_fd, 2);
@@ -442,11 +400,11 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
     m.VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(m.c331_fd);
     const unsigned planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
     // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10.
-    EXPECT_EQ(regN(0, 0x15, 2), 8u | 10u << 8);
-    EXPECT_EQ(regN(0x60, 0x19, 2) + regN(0x70, 0x19, 2), 4240u);
+    EXPECT_EQ(reg(0, 0x15, 2), 8u | 10u << 8);
+    EXPECT_EQ(reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), 4240u);
     for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(regN(0x66, 0x1C + 4 * k, 4), planes[k]);
-        EXPECT_EQ(regN(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
+        EXPECT_EQ(reg(0x66, 0x1C + 4 * k, 4), planes[k]);
+        EXPECT_EQ(reg(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
     }
     // What the picture needs, from the registers: each ICH's pitch holds its captured line
     // of two-byte pixels, and the two captures stay apart and inside their plane.
@@ -454,8 +412,8 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
         unsigned start, pitch, line, lines;
     };
     auto capture = [&](int bank, int k) {
-        return Capture{regN(bank + 6, 0x1C + 4 * k, 4), regN(bank + 6, 0x31, 1) * 1024, 2 * regN(bank, 0x19, 2),
-                       regN(bank, 0x1D, 2)};
+        return Capture{reg(bank + 6, 0x1C + 4 * k, 4), reg(bank + 6, 0x31, 1) * 1024, 2 * reg(bank, 0x19, 2),
+                       reg(bank, 0x1D, 2)};
     };
     for (int k = 0; k < 4; ++k) {
         const Capture a = capture(0x60, k), b = capture(0x70, k);
@@ -466,9 +424,8 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
             EXPECT_LE(b.start + (b.lines - 1) * b.pitch + b.line, planes[k + 1]) << "plane " << k;
         }
     }
-    EXPECT_EQ(regN(0x18, 0x08, 2), 0x0511u);   // output channel 1: 1360 x 4240 from ICH 5
-    EXPECT_EQ(regN(0x18, 0x42, 2), 1360u);
-    EXPECT_EQ(regN(0x18, 0x46, 2), 4240u);
+    // Output channel 1: 1360 x 4240 from ICH 5.
+    EXPECT_EQ((U{reg(0x18, 0x08, 2), reg(0x18, 0x42, 2), reg(0x18, 0x46, 2)}), (U{0x0511, 1360, 4240}));
 }
 
 TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
@@ -480,9 +437,7 @@ TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
     m.gWininfo[1].ochLst[1] = 2;
     m.PI_PORT_INFO[2].NOSIG = 1;
     m.set_input_bkg(m.c331_fd, 2, 0);   // off, but the port has no signal
-    EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 1);
-    EXPECT_EQ(sim::ScalerModel::reg(0x28, 0x41), 1);
-    EXPECT_EQ(sim::ScalerModel::reg(0x38, 0x41), 0);
+    EXPECT_EQ((U{reg(0x18, 0x41), reg(0x28, 0x41), reg(0x38, 0x41)}), (U{1, 1, 0}));
     m.PI_PORT_INFO[2].NOSIG = 0;
     m.set_input_bkg(m.c331_fd, 2, 0);
     EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
@@ -507,14 +462,12 @@ TEST_F(ScalerStartup, DbdMemoryAllocator)
     // Mode 20 (ports 0 + 1): two units from unit 0, lines of 3840 pixels = 12 blocks.
     m.PM_WIN_DBD_MODE[0] = 20;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 0), 0);
-    EXPECT_EQ(m.dbd_mem_base[0][0], 0x2A800000u);
-    EXPECT_EQ(m.dbd_mem_base[0][4], 0x57200000u);
-    EXPECT_EQ(m.dbd_line_blocks[0], 12);
+    EXPECT_EQ((U{m.dbd_mem_base[0][0], m.dbd_mem_base[0][4], unsigned(m.dbd_line_blocks[0])}),
+              (U{0x2A800000, 0x57200000, 12}));
     // Mode 30 takes the next three; its bases start at unit 2.
     m.PM_WIN_DBD_MODE[1] = 30;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 1), 0);
-    EXPECT_EQ(m.dbd_mem_base[1][0], 0x2A800000u + 2 * 0x01DC0000u);
-    EXPECT_EQ(m.dbd_line_blocks[1], 18);
+    EXPECT_EQ((U{m.dbd_mem_base[1][0], unsigned(m.dbd_line_blocks[1])}), (U{0x2A800000 + 2 * 0x01DC0000, 18}));
     // Mode 40 needs four and one is left: refused, and what it took is given back.
     m.PM_WIN_DBD_MODE[2] = 40;
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 2), -1);
@@ -551,16 +504,10 @@ TEST_F(ScalerStartup, DbdMemoryAllocator)
 
 TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
 {
-    setWord(1376, 0);
-    setWord(1378, 3840);
-    setWord(1380, 1080);
-    setWord(1412, 1920);
-    setWord(1414, 1080);
-    setWord(2178, 40);
-    setWord(2184, 1);
-    setWord(2186, 0x10);
-    setWord(2188, 0x20);
-    setWord(2190, 0x30);
+    // Panel mode, LED size, output 1's size, contrast, colour temperature type and gains.
+    for (auto [off, v] : {std::pair{1376, 0}, {1378, 3840}, {1380, 1080}, {1412, 1920}, {1414, 1080}, {2178, 40},
+                          {2184, 1}, {2186, 0x10}, {2188, 0x20}, {2190, 0x30}})
+        setWord(off, uint16_t(v));
     kel_test::OmenuItem item;
     item.text = "A\nB";
     root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
@@ -569,25 +516,23 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
         m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 5);
     m.c331manage_pass();
-    EXPECT_EQ(m.c331_stage, 6);
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x22), 0x99);   // normal update timing after the image
-    EXPECT_EQ(m.PM_INPUT[0], 4);
-    // The fonts were looked for and copied into the OSD memory.
-    EXPECT_EQ(m.g_font_addr_64CHN, 0x7F29F000u);
+    // Normal update timing after the image; the fonts were looked for and copied into the
+    // OSD memory (four copies).
     const auto ops = sim::ScalerFlashModel::ops();
-    EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [](const sim::ScalerFlashModel::Op& o) { return o.kind == 'D'; }),
-              4);
+    EXPECT_EQ((U{m.c331_stage, reg(0, 0x22), unsigned(m.PM_INPUT[0]), m.g_font_addr_64CHN,
+                 unsigned(std::count_if(ops.begin(), ops.end(), [](const auto& o) { return o.kind == 'D'; }))}),
+              (U{6, 0x99, 4, 0x7F29F000, 4}));
     m.c331manage_pass();
-    EXPECT_EQ(m.c331_stage, 7);
-    EXPECT_EQ(g_fpga_c331_start, 1u);
-    EXPECT_TRUE(called(m, "kelApi_PnlInit2(3840,1080,1920,1080,0)"));
-    EXPECT_TRUE(called(m, "set_output()"));
+    EXPECT_EQ((U{m.c331_stage, g_fpga_c331_start}), (U{7, 1}));
+    EXPECT_TRUE(called("kelApi_PnlInit2(3840,1080,1920,1080,0)"));
+    EXPECT_TRUE(called("set_output()"));
     m.c331manage_pass();
     EXPECT_EQ(m.c331_stage, 8);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(called(m, "c331_SetBrightness(50)"));
-    EXPECT_TRUE(called(m, "c331_SetContrast(40)"));
-    EXPECT_TRUE(called(m, "c331_SetColorTemp(" + std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24) + ")"));
+    const std::string gains = std::to_string(1 | 0x30 << 8 | 0x20 << 16 | 0x10 << 24);
+    for (const std::string& call :
+         {std::string("c331_SetBrightness(50)"), std::string("c331_SetContrast(40)"), "c331_SetColorTemp(" + gains + ")"})
+        EXPECT_TRUE(called(call)) << call;
     EXPECT_NE(out.find("no osd file"), std::string::npos);
     EXPECT_EQ(out.find("START OSDS"), std::string::npos);
 
@@ -595,7 +540,5 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
     m.c331_stage = 7;
     setWord(2124, 1);
     m.c331manage_pass();
-    EXPECT_EQ(m.PM_OSD_EN, 1);
-    EXPECT_EQ(m.g_unicode_line, 2);
-    EXPECT_EQ(m.osd_redraw_request, 1);
+    EXPECT_EQ((U{unsigned(m.PM_OSD_EN), unsigned(m.g_unicode_line), unsigned(m.osd_redraw_request)}), (U{1, 2, 1}));
 }

@@ -25,12 +25,23 @@ protected:
         m.gWininfo[w].width = int16_t(width);
         m.gWininfo[w].height = int16_t(height);
     }
+    using V = std::vector<int>;
     std::vector<int> list(int w)
     {
         std::vector<int> l;
         for (int i = 0; i < m.gWininfo[w].totalh * m.gWininfo[w].totalv; ++i)
             l.push_back(m.gWininfo[w].ochLst[i]);
         return l;
+    }
+    using Rects = std::vector<std::vector<int>>;
+    Rects rects(int preset, int count)
+    {
+        Rects out;
+        for (int i = 0; i < count; ++i) {
+            const ST_MWIN_RECT& r = m.mwin_rect[preset - 1][i];
+            out.push_back({r.x, r.y, r.width, r.height});
+        }
+        return out;
     }
     void active(int w, int port, int dbd = 0)
     {
@@ -63,24 +74,17 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     setWord(window(2, 22), 12);
     m.kelApi_initEnvC331();
     ASSERT_EQ(m.wincnt, 3);
-    EXPECT_EQ(m.gWininfo[0].layer, 3);
-    EXPECT_EQ(m.gWininfo[1].layer, 0);
-    EXPECT_EQ(m.gWininfo[2].layer, 1);
-    EXPECT_EQ(m.gWininfo[1].cropEn, 1);
-    EXPECT_EQ(m.gWininfo[1].crop, 3);
-    EXPECT_EQ(m.gWininfo[1].input, 2);
-    EXPECT_EQ(m.gWininfo[2].cropEn, 0);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 0);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[1], 41);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[2], 1);
-    EXPECT_EQ(m.gWininfo[2].blackfreeze, 2);
-    EXPECT_EQ(m.PM_WIN_FADE_EN[2], 1);
+    const auto& g = m.gWininfo;
+    EXPECT_EQ((V{g[0].layer, g[1].layer, g[2].layer, g[1].cropEn, g[1].crop, g[1].input, g[2].cropEn}),
+              (V{3, 0, 1, 1, 3, 2, 0}));
+    const int32_t* dbd = m.PM_WIN_DBD_MODE;
+    EXPECT_EQ((V{dbd[0], dbd[1], dbd[2], g[2].blackfreeze, m.PM_WIN_FADE_EN[2]}),
+              (V{0, 41, 1, 2, 1}));
     // Flags 0x0100 (enabled byte 0) count the window in and are no range failure.
     setWord(window(2, 0), 0x0100);
     m.kelApi_initEnvC331();
     ASSERT_EQ(m.wincnt, 3);
-    EXPECT_EQ(m.gWininfo[2].x, 960);
-    EXPECT_EQ(m.gWininfo[2].enable, 0);
+    EXPECT_EQ((V{g[2].x, g[2].enable}), (V{960, 0}));
     setWord(window(2, 0), 0x0101);   // the enabled byte is the low byte alone
     m.kelApi_initEnvC331();
     EXPECT_EQ(m.gWininfo[2].enable, 1);
@@ -89,9 +93,7 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     setWindow(2, 0, 970, 0, 960, 540);
     m.kelApi_initEnvC331();
     ASSERT_EQ(m.wincnt, 1);
-    EXPECT_EQ(m.gWininfo[0].x, 0);
-    EXPECT_EQ(m.gWininfo[0].width, 1920);
-    EXPECT_EQ(m.gWininfo[0].height, 1080);
+    EXPECT_EQ((V{g[0].x, g[0].y, g[0].width, g[0].height}), (V{0, 0, 1920, 1080}));
     // No window enabled: the default layout as well.
     for (int w = 0; w < 6; ++w)
         setWord(window(w, 0), 0);
@@ -100,22 +102,58 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     EXPECT_EQ(m.wincnt, 1);
 }
 
-TEST_F(ScalerWindows, PresetLayouts)
+TEST_F(ScalerWindows, PresetLayoutsByArrangement)
 {
+    // L x Lh = 7680 x 1080, W x H = 1920 x 1080.
     m.pnl.ledW = 7680;
     m.pnl.ledH = 1080;
     m.pnl.ochW = 1920;
     m.pnl.ochH = 1080;
-    m.pnl.arrang = 0;
-    m.kelApi_MultiWinInit();
-    const ST_MWIN_RECT* p2 = m.mwin_rect[1];
-    EXPECT_EQ(p2[1].x, 3840);
-    EXPECT_EQ(p2[1].width, 3840);
-    const ST_MWIN_RECT* p3 = m.mwin_rect[2];
-    EXPECT_EQ(p3[1].x, 1600);
-    EXPECT_EQ(p3[1].width, 3800);
-    EXPECT_EQ(p3[2].x, 5400);
-    EXPECT_EQ(p3[2].height, 768);
+    struct Case {
+        int arrang, preset;
+        Rects r;
+    };
+    const Rects row = {{0, 0, 1920, 1080},    {1920, 0, 1920, 1080}, {3840, 0, 1920, 1080},
+                       {5760, 0, 1920, 1080}, {7680, 0, 1920, 1080}, {9600, 0, 1920, 1080}};
+    const Rects pairs = {{0, 0, 1920, 1080},    {1920, 0, 1920, 1080},    {0, 1080, 1920, 1080},
+                         {1920, 1080, 1920, 1080}, {0, 2160, 1920, 1080}, {1920, 2160, 1920, 1080}};
+    const Rects column = {{0, 0, 1920, 1080},    {0, 1080, 1920, 1080}, {0, 2160, 1920, 1080},
+                          {0, 3240, 1920, 1080}, {0, 4320, 1920, 1080}, {0, 5400, 1920, 1080}};
+    const Rects fourAndTwo = {{0, 0, 1920, 1080},    {1920, 0, 1920, 1080}, {3840, 0, 1920, 1080},
+                              {5760, 0, 1920, 1080}, {0, 1080, 1920, 1080}, {1920, 1080, 1920, 1080}};
+    const Case cases[] = {
+        {0, 1, {{0, 0, 7680, 1080}}},
+        {0, 2, {{0, 0, 3840, 1080}, {3840, 0, 3840, 1080}}},
+        {1, 2, {{0, 0, 3840, 1080}, {3840, 0, 3840, 1080}}},
+        {0, 3, {{0, 0, 1600, 900}, {1600, 0, 3800, 2160}, {5400, 0, 1024, 768}}},
+        {0, 4, {{0, 0, 7680, 540}, {0, 540, 6400, 540}, {6400, 540, 1280, 540}}},
+        {0, 5, Rects(row.begin(), row.begin() + 4)},
+        {1, 5, Rects(fourAndTwo.begin(), fourAndTwo.begin() + 4)},
+        {10, 5, Rects(column.begin(), column.begin() + 4)},
+        {11, 5, Rects(pairs.begin(), pairs.begin() + 4)},
+        {0, 6, Rects(row.begin(), row.begin() + 4)},
+        {10, 6, {{0, 0, 1920, 680}, {0, 680, 1920, 1480}, {0, 2560, 1920, 1080}, {0, 3640, 1920, 680}}},
+        {11, 6, Rects(pairs.begin(), pairs.begin() + 4)},
+        {0, 7, {{0, 0, 3840, 540}, {0, 540, 3840, 540}, {3840, 0, 3840, 360}, {3840, 360, 3840, 360},
+                {3840, 720, 3840, 360}}},
+        {0, 8, {{0, 0, 3840, 540}, {3840, 0, 3840, 540}, {0, 540, 2560, 540}, {2560, 540, 2560, 540},
+                {5120, 540, 2560, 540}}},
+        {0, 9, row},
+        {1, 9, fourAndTwo},
+        {10, 9, column},
+        {18, 9, pairs},
+        {0, 10, row},
+        {1, 10, fourAndTwo},
+        {9, 10, {{0, 0, 1920, 1080}, {960, 0, 1920, 1080}, {3840, 0, 860, 1080}, {4800, 0, 860, 1080},
+                 {5760, 0, 1920, 440}, {5760, 540, 1920, 540}}},
+        {11, 10, {{0, 0, 1920, 1080}, {1620, 0, 1920, 1080}, {100, 1180, 760, 880}, {960, 1180, 860, 880},
+                  {2020, 1280, 1720, 340}, {2020, 1720, 1720, 440}}},
+    };
+    for (const Case& c : cases) {
+        m.pnl.arrang = c.arrang;
+        m.kelApi_MultiWinInit();
+        EXPECT_EQ(rects(c.preset, int(c.r.size())), c.r) << "preset " << c.preset << " arrangement " << c.arrang;
+    }
 
     // Preset 2 is left alone above arrangement 1; preset 10 at arrangement 10 needs a
     // 2048 x 8640 screen.
@@ -126,18 +164,14 @@ TEST_F(ScalerWindows, PresetLayouts)
     m.pnl.ledW = 2048;
     m.pnl.ledH = 8000;
     m.kelApi_MultiWinInit();
-    EXPECT_EQ(m.mwin_rect[1][1].width, 0);
-    EXPECT_EQ(m.mwin_rect[9][1].height, 0);
+    EXPECT_EQ(rects(2, 2), Rects(2, {0, 0, 0, 0}));
+    EXPECT_EQ(rects(10, 6), Rects(6, {0, 0, 0, 0}));
     m.pnl.ledH = 8640;
     m.pnl.ochW = 2048;
     m.pnl.ochH = 2160;
     m.kelApi_MultiWinInit();
-    const int column[6][4] = {{0, 0, 2048, 2160},    {0, 1080, 2048, 3240}, {0, 4320, 2048, 980},
-                              {0, 5400, 2048, 1080}, {0, 6480, 924, 1080},  {1024, 6480, 1024, 1080}};
-    for (int i = 0; i < 6; ++i) {
-        const ST_MWIN_RECT& r = m.mwin_rect[9][i];
-        EXPECT_EQ(std::vector<int>({r.x, r.y, r.width, r.height}), std::vector<int>(column[i], column[i] + 4)) << i;
-    }
+    EXPECT_EQ(rects(10, 6), (Rects{{0, 0, 2048, 2160}, {0, 1080, 2048, 3240}, {0, 4320, 2048, 980},
+                                      {0, 5400, 2048, 1080}, {0, 6480, 924, 1080}, {1024, 6480, 1024, 1080}}));
 }
 
 TEST_F(ScalerWindows, InputChannelDemandAndMoves)
@@ -178,8 +212,6 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     // to 2 and is re-applied; the pair 0-1 goes to the new window.
     for (int w = 0; w < 6; ++w)
         m.PM_WIN_SHAPE[w][0] = m.PM_WIN_SHAPE[w][1] = 0;
-    for (int c = 0; c < 8; ++c)
-        m.ich_owner[c] = -1;
     const int owners[8] = {-1, 1, -1, 2, 3, 3, 4, 4};
     for (int c = 0; c < 8; ++c)
         m.ich_owner[c] = owners[c];
@@ -190,13 +222,8 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     active(0, 5);
     m.g_chg_input[1] = 0;
     EXPECT_EQ(m.set_input(0, 5), 1);
-    EXPECT_EQ(m.ich_owner[0], 0);
-    EXPECT_EQ(m.ich_owner[1], 0);
-    EXPECT_EQ(m.ich_owner[2], 1);
-    EXPECT_EQ(m.g_chg_input[1], 2);
-    EXPECT_EQ(m.ich_list[0][0], 0);
-    EXPECT_EQ(m.ich_list[0][1], 1);
-    EXPECT_EQ(m.ich_list[0][2], -1);
+    EXPECT_EQ((V{m.ich_owner[0], m.ich_owner[1], m.ich_owner[2], m.g_chg_input[1]}), (V{0, 0, 1, 2}));
+    EXPECT_EQ((V{m.ich_list[0][0], m.ich_list[0][1], m.ich_list[0][2]}), (V{0, 1, -1}));
 
     // A single channel goes next to a used one, so whole pairs stay free: (channels in
     // use, interlaced port) -> channel found.
@@ -245,9 +272,7 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     m.PI_PORT_INFO[1].IP = 0;
     m.g_chg_input[2] = 0;
     EXPECT_EQ(m.adjust_ich(1, 0, 0), 0);
-    EXPECT_EQ(m.ich_owner[1], 0);
-    EXPECT_EQ(m.ich_owner[5], 2);
-    EXPECT_EQ(m.g_chg_input[2], 2);
+    EXPECT_EQ((V{m.ich_owner[1], m.ich_owner[5], m.g_chg_input[2]}), (V{0, 2, 2}));
 }
 
 TEST_F(ScalerWindows, ChannelSourceCodes)
@@ -274,14 +299,9 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
 {
     _ScalingSt s;
     c331_manage::calc_scaling({0, 3840, 0, 1080}, {0, 1920, 0, 1080}, &s);
-    EXPECT_EQ(s.hmode, 1);
-    EXPECT_EQ(s.hreduce, 32760);
-    EXPECT_EQ(s.henlarge, 0);
-    EXPECT_EQ(s.vmode, 0);
+    EXPECT_EQ((V{s.hmode, s.hreduce, s.henlarge, s.vmode}), (V{1, 32760, 0, 0}));
     c331_manage::calc_scaling({0, 1920, 0, 1080}, {0, 3840, 0, 0}, &s);
-    EXPECT_EQ(s.hmode, 2);
-    EXPECT_EQ(s.henlarge, 32760);
-    EXPECT_EQ(s.vmode, 0);   // an output of no lines: no scaling, no division
+    EXPECT_EQ((V{s.hmode, s.henlarge, s.vmode}), (V{2, 32760, 0}));   // no output lines: no vertical scaling
 
     m.PS_ACTHW = 1920;
     m.PS_ACTVW = 1080;
@@ -297,18 +317,17 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
     m.calc_owin2(0);
     _ImageWindowDef2_St sl[8];
     m.calc_oact(m.OWIN[0], sl, 0);
-    EXPECT_EQ(sl[0].hst, 100);
-    EXPECT_EQ(sl[0].hw, 1820);
-    EXPECT_EQ(sl[0].first_h, 1);
-    EXPECT_EQ(sl[1].hst, 0);
-    EXPECT_EQ(sl[1].hw, 1820);
-    EXPECT_EQ(sl[1].last_h, 1);
+    EXPECT_EQ((V{sl[0].hst, sl[0].hw, sl[0].first_h, sl[1].hst, sl[1].hw, sl[1].last_h}),
+              (V{100, 1820, 1, 0, 1820, 1}));
     // A rectangle that ends on the cell edge fills cell 0 and leaves cell 1 empty.
     m.calc_oact({0, 1920, 0, 1080}, sl, 0);
-    EXPECT_EQ(sl[0].hw, 1920);
-    EXPECT_EQ(sl[0].last_h, 1);
-    EXPECT_EQ(sl[1].hw, 0);
-    EXPECT_EQ(sl[1].first_h, 0);
+    EXPECT_EQ((V{sl[0].hw, sl[0].last_h, sl[1].hw, sl[1].first_h}), (V{1920, 1, 0, 0}));
+    // Likewise down: a rectangle in the upper of two rows is first and last there.
+    m.PM_WIN_SHAPE[0][0] = 1;
+    m.PM_WIN_SHAPE[0][1] = 2;
+    m.calc_oact({0, 1920, 0, 1080}, sl, 0);
+    EXPECT_EQ((V{sl[0].vw, sl[0].first_v, sl[0].last_v, sl[1].vw, sl[1].first_v, sl[1].last_v}),
+              (V{1080, 1, 1, 0, 0, 0}));
 }
 
 TEST_F(ScalerWindows, InputWindowCropAndInterlace)
@@ -325,11 +344,8 @@ TEST_F(ScalerWindows, InputWindowCropAndInterlace)
     for (int i = 0; i < 4; ++i)
         m.PM_INPUT_OFFSET[0][i] = margins[i];
     m.calc_iwin2(0);
-    EXPECT_EQ(m.IWIN[0].VW, 1080 - 30);      // with crop they are
-    EXPECT_EQ(m.IWIN[0].VST, 10);
-    // Margins that eat the whole width fall back to the whole line from 0.
-    EXPECT_EQ(m.IWIN[0].HW, 1920);
-    EXPECT_EQ(m.IWIN[0].HST, 0);
+    // With crop they are; margins that eat the whole width fall back to the whole line from 0.
+    EXPECT_EQ((V{m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}), (V{0, 1920, 10, 1080 - 30}));
     // Joined inputs: the joined size from the ports' sizes, from (0, 0).
     const int widths[6] = {100, 200, 400, 800, 1600, 3200};
     for (int q = 0; q < 6; ++q) {
@@ -343,17 +359,14 @@ TEST_F(ScalerWindows, InputWindowCropAndInterlace)
     for (const auto& j : joined) {
         m.PM_WIN_DBD_MODE[0] = j[0];
         m.calc_iwin2(0);
-        EXPECT_EQ(std::vector<int>({m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}),
-                  std::vector<int>({0, j[1], 0, j[2]}))
-            << j[0];
+        EXPECT_EQ((V{m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}), (V{0, j[1], 0, j[2]})) << j[0];
     }
     m.PM_WIN_DBD_MODE[0] = 0;
     // No input (port 6) and an unknown one (255): no input window.
     for (int port : {6, 255}) {
         m.PM_INPUT[0] = port;
         m.calc_iwin2(0);
-        EXPECT_EQ(m.IWIN[0].HW, 0);
-        EXPECT_EQ(m.IWIN[0].VW, 0);
+        EXPECT_EQ((V{m.IWIN[0].HW, m.IWIN[0].VW}), (V{0, 0})) << port;
     }
 }
 
@@ -362,16 +375,13 @@ TEST_F(ScalerWindows, StitchingRoles)
     const int S[6] = {0, 0, 2, 3, 4, 5};   // window 1 follows window 0
     for (int w = 0; w < 6; ++w)
         m.PM_WIN_STITCHING[w] = S[w];
-    int win = 0, partner = 0;
-    EXPECT_EQ(m.check_stitching_win(&win, &partner), 1);
-    EXPECT_EQ(partner, 1);
-    win = 1;
-    EXPECT_EQ(m.check_stitching_win(&win, &partner), 2);
-    EXPECT_EQ(win, 0);
-    EXPECT_EQ(partner, 1);
-    win = 2;
-    EXPECT_EQ(m.check_stitching_win(&win, &partner), 0);
-    EXPECT_EQ(partner, -1);
+    // Window asked -> role, window, partner: the leader, the follower (named by its
+    // leader) and a window on its own.
+    for (auto [asked, role, win, partner] : {std::tuple{0, 1, 0, 1}, {1, 2, 0, 1}, {2, 0, 2, -1}}) {
+        int w = asked, p = 0;
+        EXPECT_EQ(m.check_stitching_win(&w, &p), role) << asked;
+        EXPECT_EQ((V{w, p}), (V{win, partner})) << asked;
+    }
     // A change of stitching re-lays the window out; the second change flag is consumed.
     for (int w = 0; w < 6; ++w)
         m.g_chg_shape[w] = m.g_chg_stitch[w][0] = m.g_chg_stitch[w][1] = 0;
@@ -379,10 +389,9 @@ TEST_F(ScalerWindows, StitchingRoles)
     m.g_chg_stitch[2][1] = 1;
     m.g_chg_stitch[3][0] = 1;
     m.check_stitching_chg();
-    EXPECT_EQ(m.g_chg_shape[0] * 100 + m.g_chg_shape[2] * 10 + m.g_chg_shape[3], 111);
-    EXPECT_EQ(m.g_chg_shape[4], 0);
-    EXPECT_EQ(m.g_chg_stitch[2][1], 0);
-    EXPECT_EQ(m.g_chg_stitch[3][0], 1);
+    EXPECT_EQ((V{m.g_chg_shape[0], m.g_chg_shape[2], m.g_chg_shape[3], m.g_chg_shape[4], m.g_chg_stitch[2][1],
+                 m.g_chg_stitch[3][0]}),
+              (V{1, 1, 1, 0, 0, 1}));
 }
 
 TEST_F(ScalerWindows, OutputChannelAllocation)
@@ -393,18 +402,16 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     place(0, 0, 0, 1920, 1080);
     place(1, 1000, 0, 1920, 1080);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_EQ(list(0), (std::vector<int>{0}));
-    EXPECT_EQ(list(1), (std::vector<int>{0, 1}));
-    EXPECT_EQ(m.gWininfo[1].totalh, 2);
-    EXPECT_EQ(m.gWininfo[1].totalv, 1);
+    EXPECT_EQ(list(0), (V{0}));
+    EXPECT_EQ(list(1), (V{0, 1}));
+    EXPECT_EQ((V{m.gWininfo[1].totalh, m.gWininfo[1].totalv}), (V{2, 1}));
 
     // Two windows in cell 0: the second one borrows idle channel 1, mixed onto cell 0.
     place(1, 960, 0, 960, 1080);
     m.kelApi_MultiWinChAlloc(1);
     m.kelApi_MultiWinChOverlay();
-    EXPECT_EQ(list(1), (std::vector<int>{1}));
-    EXPECT_EQ(m.PM_OVERLAY[1], 1);
-    EXPECT_EQ(m.PM_OVERLAY[0], 1);
+    EXPECT_EQ(list(1), (V{1}));
+    EXPECT_EQ((V{m.PM_OVERLAY[0], m.PM_OVERLAY[1]}), (V{1, 1}));
 
     // A window beyond every cell gets nothing, not the cells of the window before it.
     place(1, 5000, 0, 100, 100);
@@ -416,9 +423,8 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     m.wincnt = 1;
     place(0, 0, 500, 1920, 1080);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_EQ(m.gWininfo[0].totalh, 1);
-    EXPECT_EQ(m.gWininfo[0].totalv, 2);
-    EXPECT_EQ(list(0), (std::vector<int>{0, 1}));
+    EXPECT_EQ((V{m.gWininfo[0].totalh, m.gWininfo[0].totalv}), (V{1, 2}));
+    EXPECT_EQ(list(0), (V{0, 1}));
 
     // Two by two, the screen cut into a left and a right half: each half is one column
     // across and two rows down, cells 0 and 2 on the left, 1 and 3 on the right.
@@ -427,27 +433,21 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     place(0, 0, 0, 1920, 2160);
     place(1, 1920, 0, 1000, 2160);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_EQ(list(0), (std::vector<int>{0, 2}));
-    EXPECT_EQ(list(1), (std::vector<int>{1, 3}));
-    for (int w = 0; w < 2; ++w) {
-        EXPECT_EQ(m.gWininfo[w].totalh, 1);
-        EXPECT_EQ(m.gWininfo[w].totalv, 2);
-    }
+    EXPECT_EQ(list(0), (V{0, 2}));
+    EXPECT_EQ(list(1), (V{1, 3}));
+    for (int w = 0; w < 2; ++w)
+        EXPECT_EQ((V{m.gWininfo[w].totalh, m.gWininfo[w].totalv}), (V{1, 2})) << w;
 
     // The channels' enable bits follow their owners.
     m.wincnt = 1;
     m.kelApi_MultiWinChInit();
-    EXPECT_EQ(m.g_chg_output[0], 1);   // the rebuild asks for an output update
-    EXPECT_EQ(m.PM_WIN_NUM[2], 0);
-    EXPECT_EQ(m.PM_AREA_NUM[2], 1);
-    EXPECT_EQ(m.PM_WIN_NUM[1], 6);
-    EXPECT_EQ(reg(0, 0x0A) & 1, 1u);
-    EXPECT_EQ(reg(0, 0x09) & 1, 0u);
+    // The rebuild asks for an output update.
+    EXPECT_EQ((V{m.g_chg_output[0], m.PM_WIN_NUM[2], m.PM_AREA_NUM[2], m.PM_WIN_NUM[1]}), (V{1, 0, 1, 6}));
+    EXPECT_EQ((V{int(reg(0, 0x0A) & 1), int(reg(0, 0x09) & 1)}), (V{1, 0}));
     m.wincnt = 2;
     m.kelApi_MultiWinChInit();
-    EXPECT_EQ(m.PM_WIN_NUM[3], 1);
-    EXPECT_EQ(reg(0, 0x09) & 1, 1u);
-    EXPECT_EQ(m.PM_WIN_OFFSET[1][1], 920);   // 1920 - 1000 to the cell's right edge
+    // 1920 - 1000 to the cell's right edge.
+    EXPECT_EQ((V{m.PM_WIN_NUM[3], int(reg(0, 0x09) & 1), m.PM_WIN_OFFSET[1][1]}), (V{1, 1, 920}));
 }
 
 TEST_F(ScalerWindows, CropOffsets)
@@ -456,20 +456,14 @@ TEST_F(ScalerWindows, CropOffsets)
     m.PI_ACT[1] = {192, 1920, 41, 1080};
     ST_RECT r{100, 50, 800, 600};
     m.c331_SetCrop(0, 1, &r);
-    const int want[4] = {100, 1020, 50, 430};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(m.PM_INPUT_OFFSET[0][i], want[i]) << i;
-    EXPECT_EQ(m.PM_INPUT_OFFSET_EN[0], 1);
+    const int32_t* offset = m.PM_INPUT_OFFSET[0];
+    EXPECT_EQ((V{offset[0], offset[1], offset[2], offset[3], m.PM_INPUT_OFFSET_EN[0]}), (V{100, 1020, 50, 430, 1}));
     // Wider than the input: the whole width from 0.
     ST_RECT wide{300, 0, 1800, 1080};
     m.c331_SetCrop(0, 1, &wide);
-    EXPECT_EQ(wide.x, 0);
-    EXPECT_EQ(wide.width, 1920);
-    EXPECT_EQ(m.PM_INPUT_OFFSET[0][0], 0);
-    EXPECT_EQ(m.PM_INPUT_OFFSET[0][1], 0);
+    EXPECT_EQ((V{wide.x, wide.width, offset[0], offset[1]}), (V{0, 1920, 0, 0}));
     m.c331_SetCrop(0, 0, &r);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(m.PM_INPUT_OFFSET[0][i], 0);
+    EXPECT_EQ((V{offset[0], offset[1], offset[2], offset[3]}), (V{0, 0, 0, 0}));
     // A packed V-by-One port counts its doubled width.
     m.PI_ACT[5] = {0, 1920, 0, 2160};
     m.PI_PORT_INFO[5].STATE = 2;

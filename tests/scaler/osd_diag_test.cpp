@@ -66,16 +66,52 @@ TEST_F(OsdDiagnostics, PcRegistersDumpTheChipAndReloadTheFonts)
 
 TEST_F(OsdDiagnostics, TestBarsOnAndOff)
 {
+    for (int k = 0; k < 6; ++k)
+        for (int r = 0x57; r <= 0x68; ++r)
+            sim::ScalerModel::setReg(8 + 16 * k, r, 0xEE);
     m.output_slidebar(fd);
     m.input_slidebar(fd);
-    EXPECT_EQ(reg(8 + 16 * 1, 0x57, 1), 9u);
-    EXPECT_EQ(reg(8 + 16 * 1, 0x61, 2), 1376u);
-    EXPECT_EQ(reg(8 + 16 * 1, 0x63, 3), 0x0000FFu);
-    EXPECT_EQ(reg(8 + 16 * 5, 0x61, 2), 2752u);
-    EXPECT_EQ(reg(8 + 16 * 5, 0x66, 3), 0x000300u);
+    // Per channel: mode, length, colour, enables; between them 0x58-0x5A 0, 0x5B 160,
+    // 0x5D 0 and 0x5F 32 on every channel.
+    const unsigned bars[6][8] = {{9, 1376, 255, 255, 255, 3, 3, 3}, {9, 1376, 255, 0, 0, 3, 0, 0},
+                                 {9, 1376, 0, 255, 0, 0, 3, 0},     {9, 1376, 0, 0, 255, 0, 0, 3},
+                                 {0x89, 2752, 255, 255, 255, 3, 3, 3}, {0x89, 2752, 0, 255, 0, 0, 3, 0}};
+    for (int k = 0; k < 6; ++k) {
+        const int b = 8 + 16 * k;
+        const unsigned* w = bars[k];
+        EXPECT_EQ((std::vector<unsigned>{reg(b, 0x57, 1), reg(b, 0x58, 3), reg(b, 0x5B, 2), reg(b, 0x5D, 2),
+                                         reg(b, 0x5F, 2), reg(b, 0x61, 2), reg(b, 0x63, 1), reg(b, 0x64, 1),
+                                         reg(b, 0x65, 1), reg(b, 0x66, 1), reg(b, 0x67, 1), reg(b, 0x68, 1)}),
+                  (std::vector<unsigned>{w[0], 0, 160, 0, 32, w[1], w[2], w[3], w[4], w[5], w[6], w[7]}))
+            << k;
+    }
     m.disable_slidebar(fd);
     for (int k = 0; k < 6; ++k)
         EXPECT_EQ(reg(8 + 16 * k, 0x57, 1), 0u) << k;
+}
+
+TEST_F(OsdDiagnostics, PixelClockTotalsAndGlyphPrint)
+{
+    // The line totals from 100 to 17,407 that divide 9,900,000 and 4,950,000: 92 of them.
+    testing::internal::CaptureStdout();
+    m.c331_calc_PixelCLK();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("htt:"), out.find("htt:100\nhtt:110\nhtt:120\nhtt:125\nhtt:132\n"));
+    EXPECT_EQ(out.rfind("htt:"), out.find("htt:16500\n"));
+    size_t totals = 0;
+    for (size_t at = out.find("htt:"); at != std::string::npos; at = out.find("htt:", at + 1))
+        ++totals;
+    EXPECT_EQ(totals, 92u);
+
+    // The 32-dot glyph of 'A', row by row from the top, bit 0 leftmost.
+    std::vector<uint8_t> glyph(128, 0);
+    glyph[0] = 0x01, glyph[3] = 0x80, glyph[4] = 0xFF;
+    sim::ScalerFlashModel::write(0x23 + ('A' - 0x20) * 128, glyph);
+    testing::internal::CaptureStdout();
+    m.kelApi_debug_printf_unicode('A', fd);
+    out = testing::internal::GetCapturedStdout();
+    const std::string rows = "O" + std::string(30, ' ') + "O\nOOOOOOOO" + std::string(24, ' ') + "\n";
+    EXPECT_NE(out.find(rows), std::string::npos) << out;
 }
 
 TEST_F(OsdDiagnostics, ThePanelSetUpLeavesTheFullParameterDump)

@@ -8,6 +8,7 @@
 
 using osd_test::OsdFixture;
 using OsdEngine = OsdFixture;
+using V = std::vector<int>;
 
 TEST_F(OsdEngine, FontPresenceBitsAndTheFontStatusRegister)
 {
@@ -31,10 +32,9 @@ TEST_F(OsdEngine, FontsArePackedIntoOsdMemoryAsciiBeforeCjk)
     sim::ScalerFlashModel::write(0x23, {0x11, 0x22});
     sim::ScalerFlashModel::write(0x450023 + 0x100, {0x33});
     m.update_font(fd);
-    EXPECT_EQ(m.g_font_addr_32ASCII, 0x7F000000u);
-    EXPECT_EQ(m.g_font_addr_32CHN, 0x7F003000u);
-    EXPECT_EQ(m.g_font_addr_64ASCII, 0x7F293000u);
-    EXPECT_EQ(m.g_font_addr_64CHN, 0x7F29F000u);
+    using U = std::vector<uint32_t>;
+    EXPECT_EQ((U{m.g_font_addr_32ASCII, m.g_font_addr_32CHN, m.g_font_addr_64ASCII, m.g_font_addr_64CHN}),
+              (U{0x7F000000, 0x7F003000, 0x7F293000, 0x7F29F000}));
     EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F000000, 3), (std::vector<uint8_t>{0x11, 0x22, 0xFF}));
     EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F29F100, 1)[0], 0x33);
 }
@@ -77,22 +77,15 @@ TEST_F(OsdEngine, TheWindowIsCutIntoOneTilePerOutputChannel)
     m.calc_osd(t);
     EXPECT_EQ(m.OSD_WIN.HW, 3680);
     EXPECT_EQ(m.OSD_WIN.VW, 2000);
-    const int hst[4] = {1000, 0, 0, 0}, hw[4] = {920, 1920, 840, 0};
-    for (int c = 0; c < 4; ++c) {
-        EXPECT_EQ(t[c].hst, hst[c]) << c;
-        EXPECT_EQ(t[c].hw, hw[c]) << c;
-    }
-    EXPECT_EQ(t[0].vst, 100);
-    EXPECT_EQ(t[0].vw, 2000);
+    EXPECT_EQ((V{t[0].hst, t[1].hst, t[2].hst, t[3].hst, t[0].hw, t[1].hw, t[2].hw, t[3].hw, t[0].vst, t[0].vw}),
+              (V{1000, 0, 0, 0, 920, 1920, 840, 0, 100, 2000}));
     EXPECT_EQ(t[0].first_col + t[2].last_col + t[0].first_row + t[0].last_row, 4);
     EXPECT_EQ(t[1].first_col + t[1].last_col + t[3].last_col, 0);
 
     // Margins wider than the panel: width 0, every tile empty.
     m.PM_OSD_OUTPUT_OFFSET[1] = 8000;
     m.calc_osd(t);
-    EXPECT_EQ(m.OSD_WIN.HW, 0);
-    for (int c = 0; c < 4; ++c)
-        EXPECT_EQ(t[c].hw, 0);
+    EXPECT_EQ((V{m.OSD_WIN.HW, t[0].hw, t[1].hw, t[2].hw, t[3].hw}), (V{0, 0, 0, 0, 0}));
     m.PM_OSD_OUTPUT_OFFSET[3] = 3000;   // and taller: height 0 too
     m.calc_osd(t);
     EXPECT_EQ(m.OSD_WIN.VW, 0);

@@ -4,8 +4,19 @@
 #include "tests/scaler/osd_fixture.h"
 #include "tests/support/OmenuFile.h"
 
-using osd_test::OsdFixture;
-using OsdOverlayRun = OsdFixture;
+namespace {
+class OsdOverlayRun : public osd_test::OsdFixture {
+protected:
+    // This overlay file, the overlay on, a 3840 x 2160 screen; the block saved so.
+    void overlayOn(const kel_test::OmenuItem& item)
+    {
+        root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
+        for (auto [off, v] : {std::pair{2124, 1}, {1382, 0}, {1378, 3840}, {1380, 2160}})
+            setWord(off, uint16_t(v));
+        std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+    }
+};
+} // namespace
 
 TEST_F(OsdOverlayRun, TextFromTheOverlayFileIsDrawnIntoTheChipMemory)
 {
@@ -21,12 +32,7 @@ TEST_F(OsdOverlayRun, TextFromTheOverlayFileIsDrawnIntoTheChipMemory)
     item.text = "A";
     item.backColor = "0x102030";
     item.fontColor = "0xFF8000";
-    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
-    KelRamPara::put16(para.ram + 2124, 1);   // overlay on
-    KelRamPara::put16(para.ram + 1382, 0);
-    KelRamPara::put16(para.ram + 1378, 3840);
-    KelRamPara::put16(para.ram + 1380, 2160);
-    std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+    overlayOn(item);
 
     for (int pass = 0; pass < 9 && m.c331_stage < 8; ++pass)
         m.c331manage_pass();
@@ -49,10 +55,8 @@ TEST_F(OsdOverlayRun, TextFromTheOverlayFileIsDrawnIntoTheChipMemory)
     // Background and character colours in palette entries 1 and 2: red, green, blue.
     EXPECT_EQ(sim::ScalerOsdModel::palette(1, 2), (std::vector<uint8_t>{0x10, 0x20, 0x30, 0xFF, 0x80, 0x00}));
     // Channel 0's OSD window shows the display copy, text mode, 512-byte pitch units.
-    EXPECT_EQ(reg(9, 0x1A, 4), 0x74B80000u);
-    EXPECT_EQ(reg(9, 0x08, 2), 0x6003u);
-    EXPECT_EQ(reg(9, 0x14, 2), 1920u);
-    EXPECT_EQ(reg(9, 0x18, 2), 1080u);
+    EXPECT_EQ((std::vector<unsigned>{reg(9, 0x1A, 4), reg(9, 0x08, 2), reg(9, 0x14, 2), reg(9, 0x18, 2)}),
+              (std::vector<unsigned>{0x74B80000, 0x6003, 1920, 1080}));
 }
 
 TEST_F(OsdOverlayRun, PositionsFromTheFileStayOnTheScreenAndOffTheFonts)
@@ -66,19 +70,13 @@ TEST_F(OsdOverlayRun, PositionsFromTheFileStayOnTheScreenAndOffTheFonts)
     item.x = 9000;
     item.h = 6000;
     item.starty = 60000;
-    root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(item));
-    KelRamPara::put16(para.ram + 2124, 1);
-    KelRamPara::put16(para.ram + 1382, 0);
-    KelRamPara::put16(para.ram + 1378, 3840);
-    KelRamPara::put16(para.ram + 1380, 2160);
-    std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+    overlayOn(item);
     for (int pass = 0; pass < 10 && (m.c331_stage < 8 || m.osd_redraw_request); ++pass)
         m.c331manage_pass();
     ASSERT_EQ(m.c331_stage, 8);
     EXPECT_EQ(m.osd_redraw_request, 0);
     EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F000000, 0x3000), font);
-    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[0], 3840);   // x at the right edge, width 0
-    EXPECT_EQ(m.OSD_WIN.HW, 0);
-    EXPECT_EQ(m.OSD_WIN.VW, 2160);                // h brought to the screen's height
-    EXPECT_EQ(m.PS_CHAR_VST, 2160);               // and the text origin
+    // x at the right edge, width 0; h brought to the screen's height, and the text origin.
+    EXPECT_EQ((std::vector<int>{m.PM_OSD_OUTPUT_OFFSET[0], m.OSD_WIN.HW, m.OSD_WIN.VW, m.PS_CHAR_VST}),
+              (std::vector<int>{3840, 0, 2160, 2160}));
 }

@@ -8,35 +8,29 @@ using osd_test::OsdFixture;
 using OsdSettings = OsdFixture;
 
 namespace {
+using V = std::vector<int>;
 const char* const kFile = "/data/configs/omenu.json";
 } // namespace
 
 TEST_F(OsdSettings, NumberedSettingsAndTheirRemainders)
 {
+    // Unknown numbers change nothing and ask for nothing.
     m.PM_OSD_SCROLL_MODE = 5;
-    EXPECT_EQ(m.kelApi_OsdSet(23, 5), 0);
-    EXPECT_EQ(m.kelApi_OsdSet(49, 1), 0);
-    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 5);
-    EXPECT_EQ(m.osd_relayout_request, 0);
-    EXPECT_EQ(m.kelApi_OsdSet(4, 10), 1);
-    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 1);
-    EXPECT_EQ(m.osd_relayout_request, 1);
+    EXPECT_EQ((V{m.kelApi_OsdSet(23, 5), m.kelApi_OsdSet(49, 1), m.PM_OSD_SCROLL_MODE, m.osd_relayout_request}),
+              (V{0, 0, 5, 0}));
+    EXPECT_EQ((V{m.kelApi_OsdSet(4, 10), m.PM_OSD_SCROLL_MODE, m.osd_relayout_request}), (V{1, 1, 1}));
     m.kelApi_OsdSet(13, 300);
-    EXPECT_EQ(m.PM_OSD_SCROLL_SPEED, 44);
     m.kelApi_OsdSet(0, 7);
-    EXPECT_EQ(m.PM_OSD_EN, 1);
     m.kelApi_OsdSet(32, 0x40);
-    EXPECT_EQ(m.osd_redraw_request, 1);
-    EXPECT_EQ(m.osd_relayout_request, 0);
+    EXPECT_EQ((V{m.PM_OSD_SCROLL_SPEED, m.PM_OSD_EN, m.osd_redraw_request, m.osd_relayout_request}), (V{44, 1, 1, 0}));
     // Window margins: 5 adds the port offset (word 1382), 6 and 8 count from the far edge.
     KelRamPara::put16(para.ram + 1382, 10);
     m.kelApi_OsdSet(5, 100);
     m.kelApi_OsdSet(6, 1000);
     m.kelApi_OsdSet(7, 50);
     m.kelApi_OsdSet(8, 500);
-    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[0], 110);
-    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[1], 7680 - 1000 - 110);
-    EXPECT_EQ(m.PM_OSD_OUTPUT_OFFSET[3], 2160 - 500 - 50);
+    const int32_t* out = m.PM_OSD_OUTPUT_OFFSET;
+    EXPECT_EQ((V{out[0], out[1], out[3]}), (V{110, 7680 - 1000 - 110, 2160 - 500 - 50}));
 }
 
 TEST_F(OsdSettings, LinesAreCappedAndAlignmentFollowsTheCounts)
@@ -52,8 +46,7 @@ TEST_F(OsdSettings, LinesAreCappedAndAlignmentFollowsTheCounts)
     m.PM_OSD_CHAR_64DOT = 0;
     m.PM_OSD_INPUT_OFFSET[1] = 7;
     m.kelApi_OsdSet(10, 100);
-    EXPECT_EQ(m.PS_BG_HACT, 7680);
-    EXPECT_EQ(m.PM_OSD_INPUT_OFFSET[1], 7);
+    EXPECT_EQ((V{m.PS_BG_HACT, m.PM_OSD_INPUT_OFFSET[1]}), (V{7680, 7}));
 
     // 64 lines of 64-dot text do not fit 2160 lines: bottom alignment gives 0.
     m.PM_OSD_CHAR_64DOT = 1;
@@ -66,14 +59,12 @@ TEST_F(OsdSettings, LinesAreCappedAndAlignmentFollowsTheCounts)
     m.g_osd_line_num[0] = 3, m.g_osd_line_en[0] = 2, m.g_osd_line_cn[0] = 1;
     m.PM_OSD_OUTPUT_OFFSET[0] = 0;
     m.PM_OSD_OUTPUT_OFFSET[1] = 7680 - 201;
-    m.kelApi_OsdSet(34, 1);
-    EXPECT_EQ(m.g_osd_max_line_x_velin[0], 36);
-    m.kelApi_OsdSet(34, 2);
-    EXPECT_EQ(m.g_osd_max_line_x_velin[0], 73);
-    m.kelApi_OsdSet(34, 3);
-    EXPECT_EQ(m.g_osd_max_line_x_velin[0], 0);
-    EXPECT_EQ(m.g_osd_hmargin_velin[0], 36);
-    EXPECT_EQ(m.g_osd_remainder[0], 1);
+    // Centred, right-aligned, justified: the line's start, then its margin and remainder.
+    for (auto [align, x] : {std::pair{1, 36}, {2, 73}, {3, 0}}) {
+        m.kelApi_OsdSet(34, align);
+        EXPECT_EQ(m.g_osd_max_line_x_velin[0], x) << align;
+    }
+    EXPECT_EQ((V{m.g_osd_hmargin_velin[0], m.g_osd_remainder[0]}), (V{36, 1}));
     m.PM_OSD_OUTPUT_OFFSET[2] = m.PM_OSD_OUTPUT_OFFSET[3] = 0;
     m.kelApi_OsdSet(35, 1);
     EXPECT_EQ(m.g_osd_v_alignment_value_velin, (2160 - 64) / 2);
@@ -96,15 +87,12 @@ TEST_F(OsdSettings, TheOverlayFileReachesTheEngine)
     ASSERT_EQ(list.item[0].osdcount, 1);
     EXPECT_EQ(list.item[2].texts, item.text);
     set_OSD_para(&list.item[0]);
-    EXPECT_EQ(m.PS_CHAR_COLOR, 0x0080FFu);   // 0xRRGGBB becomes 0xBBGGRR
-    EXPECT_EQ(m.PS_BG_COLOR, 0x302010u);
-    EXPECT_EQ(m.PS_BG_TRANS, 0);             // "OFF" is not "off"
-    EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 3);
-    EXPECT_EQ(m.PM_OSD_SCROLL_SPEED, 44);    // 300 modulo 256
-    EXPECT_EQ(m.g_osd_layer_bottom, 1);
-    EXPECT_EQ(m.g_osd_h_alignment_velin, 1);
-    EXPECT_EQ(m.g_unicode_line, 64);         // 70 lines: the last six dropped
-    EXPECT_EQ(m.PM_OSD_EN, 1);
+    // 0xRRGGBB becomes 0xBBGGRR; "OFF" is not "off"; speed 300 is 44 (modulo 256); of 70
+    // lines the last six are dropped.
+    EXPECT_EQ((std::vector<unsigned>{m.PS_CHAR_COLOR, m.PS_BG_COLOR}), (std::vector<unsigned>{0x0080FF, 0x302010}));
+    EXPECT_EQ((V{m.PS_BG_TRANS, m.PM_OSD_SCROLL_MODE, m.PM_OSD_SCROLL_SPEED, m.g_osd_layer_bottom,
+                 m.g_osd_h_alignment_velin, m.g_unicode_line, m.PM_OSD_EN}),
+              (V{0, 3, 44, 1, 1, 64, 1}));
 
     // Sizes: 32, 64, 128, 256 square; another pair sends only the 64-dot switch.
     struct Size {
@@ -119,13 +107,20 @@ TEST_F(OsdSettings, TheOverlayFileReachesTheEngine)
         p.texts = "a\n";
         m.PM_OSD_SCROLL_MODE = 6;
         set_OSD_para(&p);
-        EXPECT_EQ(m.PM_OSD_HZOOM_EN, s.hzoom) << s.w << "x" << s.h;
-        EXPECT_EQ(m.PM_OSD_VZOOM_EN, s.vzoom) << s.w << "x" << s.h;
-        EXPECT_EQ(m.PM_OSD_CHAR_64DOT, s.dot64) << s.w << "x" << s.h;
-        EXPECT_EQ(m.PM_OSD_CHAR_DOUBLE, s.twice) << s.w << "x" << s.h;
-        EXPECT_EQ(m.PS_BG_TRANS, 1);
-        EXPECT_EQ(m.PM_OSD_SCROLL_MODE, 6);   // effect 5 leaves the scroll alone
-        EXPECT_EQ(m.g_unicode_line, 2);       // a trailing "\n" gives an empty last line
+        // Effect 5 leaves the scroll alone; a trailing "\n" gives an empty last line.
+        EXPECT_EQ((V{m.PM_OSD_HZOOM_EN, m.PM_OSD_VZOOM_EN, m.PM_OSD_CHAR_64DOT, m.PM_OSD_CHAR_DOUBLE, m.PS_BG_TRANS,
+                     m.PM_OSD_SCROLL_MODE, m.g_unicode_line}),
+                  (V{s.hzoom, s.vzoom, s.dot64, s.twice, 1, 6, 2}))
+            << s.w << "x" << s.h;
+    }
+
+    // Effects 0 to 4 are the scroll modes 0, 3, 4, 1, 2.
+    const int scroll[5] = {0, 3, 4, 1, 2};
+    for (int effect = 0; effect < 5; ++effect) {
+        OMENU_PARA p = list.item[0];
+        p.effect = effect;
+        set_OSD_para(&p);
+        EXPECT_EQ(m.PM_OSD_SCROLL_MODE, scroll[effect]) << effect;
     }
 
     // osdcount 0: nothing beyond the counts is read.
