@@ -19,17 +19,19 @@ namespace {
 
 using Model = sim::It66121Model;
 
-std::vector<uint8_t> edidWith(std::vector<uint8_t> cea)
+// A valid block 0 followed by the given 128-byte extension blocks.
+std::vector<uint8_t> edidWith(std::initializer_list<std::vector<uint8_t>> extensions)
 {
-    std::vector<uint8_t> e(256, 0);
+    std::vector<uint8_t> e(128, 0);
     const uint8_t head[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
     std::copy(head, head + 8, e.begin());
-    e[126] = 1;
+    e[126] = uint8_t(extensions.size());
     uint8_t sum = 0;
     for (int i = 0; i < 127; ++i)
         sum = uint8_t(sum + e[i]);
     e[127] = uint8_t(-sum);
-    std::copy(cea.begin(), cea.end(), e.begin() + 128);
+    for (const auto& block : extensions)
+        e.insert(e.end(), block.begin(), block.end());
     return e;
 }
 
@@ -239,7 +241,7 @@ TEST_F(It66121, ParsesAHdmiSinksExtension)
     std::vector<uint8_t> cea = {0x02, 0x03, 25, 0x70, 0x23, 0x09, 0x07, 0x07, 0x43, 0x90, 0x04, 0x5F,
                                 0x67, 0x03, 0x0C, 0x00, 0x10, 0x00, 0x38, 0x3C, 0x83, 0x01, 0x00, 0x00};
     cea.resize(128, 0);
-    Model::instance().setSink(true, edidWith(cea));
+    Model::instance().setSink(true, edidWith({cea}));
     ASSERT_TRUE(sys->ParseEDID());
     const RX_CAP& c = sys->RxCapability;
     EXPECT_EQ(c.IEEEOUI, 0x000C03u);
@@ -254,6 +256,13 @@ TEST_F(It66121, ParsesAHdmiSinksExtension)
     EXPECT_EQ(c.max_tmds_clock, 0x3C);
     EXPECT_EQ(c.speaker_allocation[0], 0x01);
     EXPECT_EQ(c.cea_support, 0x70);
+
+    // A CEA block without the HDMI vendor block does not end the parse: the next one is read.
+    std::vector<uint8_t> plain = {0x02, 0x03, 4, 0x40};
+    plain.resize(128, 0);
+    Model::instance().setSink(true, edidWith({plain, cea}));
+    ASSERT_TRUE(sys->ParseEDID());
+    EXPECT_EQ(sys->RxCapability.IEEEOUI, 0x000C03u);
 }
 
 TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
@@ -287,13 +296,13 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     EXPECT_EQ(sys->RxCapability.speaker_allocation[0], 0);
     EXPECT_FALSE(sys->ParseCEAEDID(nullptr));
     // A bad checksum fails before any extension is read.
-    auto e = edidWith(std::vector<uint8_t>(b, b + 128));
+    auto e = edidWith({std::vector<uint8_t>(b, b + 128)});
     e[10] ^= 1;
     Model::instance().setSink(true, e);
     EXPECT_FALSE(sys->ParseEDID());
     EXPECT_EQ(Model::instance().ddcReads().size(), 4u);
     // A right checksum over a wrong header: the header ends in 00.
-    e = edidWith(std::vector<uint8_t>(b, b + 128));
+    e = edidWith({std::vector<uint8_t>(b, b + 128)});
     e[7] = 0x01;
     e[127] = uint8_t(e[127] - 1);
     Model::instance().setSink(true, e);

@@ -35,6 +35,10 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
     // Only the masked bits change, the others keep what the register held.
     io->hdmirxset(0x20, 0x0F, 0x03, 0);
     EXPECT_EQ(chip().reg(0, 0x20), 0x53);
+    chip().setReg(0, 0x21, 0xA5);
+    uint8_t two[2] = {};
+    EXPECT_NE(io->hdmirxbrd(0x20, 2, two), 0) << "a block read runs on through the registers";
+    EXPECT_EQ(std::vector<uint8_t>(two, two + 2), (std::vector<uint8_t>{0x53, 0xA5}));
 
     sim::I2cBusModel::clearLog();
     const iTE6805_INI_REG empty[] = {{0xFF, 0x12, 0x34}, {0x20, 0xFF, 0x00}};
