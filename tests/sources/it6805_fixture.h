@@ -15,6 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,10 @@ protected:
     struct RegWrite {
         int bank, reg, value;
         bool operator==(const RegWrite& o) const { return bank == o.bank && reg == o.reg && value == o.value; }
+        friend std::ostream& operator<<(std::ostream& os, const RegWrite& w)
+        {
+            return os << "{" << w.bank << ", 0x" << std::hex << w.reg << ", 0x" << w.value << std::dec << "}";
+        }
     };
     void startLog()
     {
