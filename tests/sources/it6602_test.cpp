@@ -448,6 +448,20 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
     rx().setReg(0, 0xB2, 0x00);
 }
 
+TEST_F(It6602, EqualiserInterruptBitsAreAcknowledgedAsTheyAreServed)
+{
+    ASSERT_TRUE(settle());
+    // Raised bits of 0xD0, then what is written to it: the low nibble, then each bit served.
+    const std::pair<int, std::vector<uint8_t>> cases[] = {
+        {0x80, {0x00, 0x80}}, {0xC0, {0x00, 0xC0, 0x80}}, {0xA0, {0x00, 0x20, 0x80}}, {0x60, {0x00, 0xC0}}};
+    for (const auto& [raised, want] : cases) {
+        sim::I2cBusModel::clearLog();
+        rx().raise(0xD0, uint8_t(raised));
+        pass();
+        EXPECT_EQ(writesTo(0xD0), want) << "raised 0x" << std::hex << raised;
+    }
+}
+
 TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
 {
     ASSERT_TRUE(settle());
