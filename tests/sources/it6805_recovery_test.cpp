@@ -219,6 +219,20 @@ TEST_F(It6805Test, DeskewErrorsRestartTheEqualiserOnlyOnHdmi1Links)
         pass();
     }
     EXPECT_EQ(sys->cnt[0].deskewerrcnt, 10) << "HDMI 2.0: only counted";
+
+    // On an HDMI 1.x link an HDCP encryption change checks the bit errors again, once per
+    // arming of its flag; a failing check restarts the equaliser.
+    set("hdmi2", 0);
+    pass(3);
+    for (const auto& [errors, restarts] : {std::pair{0, false}, {500, true}}) {
+        set("err2", errors);
+        data().EQState = STATEEQ_EQDone;
+        sys->cnt[0].HDCPChangeFlag = 1;
+        chip().raise(0x1D, 0x08);
+        pass();
+        EXPECT_EQ(sys->cnt[0].HDCPChangeFlag, 0);
+        EXPECT_EQ(data().EQState != STATEEQ_EQDone, restarts) << errors;
+    }
 }
 
 TEST_F(It6805Test, SymbolLockLossWithAClockChangeSendsVideoBackToWaitSync)
