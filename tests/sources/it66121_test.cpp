@@ -10,7 +10,9 @@
 #include "sources/velinsource.h"
 #include "tests/support/Sources.h"
 
+#include <algorithm>
 #include <array>
+#include <numeric>
 #include <tuple>
 #include <gtest/gtest.h>
 #include <vector>
@@ -339,17 +341,46 @@ TEST_F(It66121, InfoframesCarryTheirHeadersAndPayloads)
     }
 }
 
-TEST_F(It66121, InfoframeChecksums)
+TEST_F(It66121, PacketsLandInTheirRegistersWithTheirChecksumsAndAreSent)
 {
-    uint8_t avi[17] = {0x82, 2, 13, 0, 0x10};
-    ASSERT_TRUE(drv->HDMITX_EnableAVIInfoFrame(1, avi));
-    EXPECT_EQ(Model::instance().reg(1, 0x5D), 0x5F);
-    EXPECT_EQ(Model::instance().reg(0, 0xCD), 0x03);
+    auto& m = Model::instance();
+    uint8_t frame[40];
+    for (int i = 0; i < 40; ++i)
+        frame[i] = uint8_t(i - 3);   // payload byte n (PBn, from byte 4) holds n
+    auto bank1 = [&](std::vector<int> regs) {
+        for (int& r : regs)
+            r = m.reg(1, r);
+        return regs;
+    };
+    auto from = [](int first, int n) {
+        std::vector<int> v(n);
+        std::iota(v.begin(), v.end(), first);
+        return v;
+    };
+    ASSERT_TRUE(drv->hdmitx_SetAVIInfoFrame(frame));
+    EXPECT_EQ(bank1(from(0x58, 14)), (std::vector<int>{1, 2, 3, 4, 5, 0x6F - 91, 6, 7, 8, 9, 10, 11, 12, 13}));
+    ASSERT_TRUE(drv->hdmitx_SetAudioInfoFrame(frame));
+    EXPECT_EQ(bank1({0x68, 0x69, 0x6B, 0x6C, 0x6D}), (std::vector<int>{1, 2, 4, 5, 0x71 - 12}));
+    ASSERT_TRUE(drv->hdmitx_SetSPDInfoFrame(frame));
+    EXPECT_EQ(bank1(from(0x71, 25)), from(1, 25));
+    EXPECT_EQ(m.reg(1, 0x70), uint8_t(0x63 - 325));
+    EXPECT_EQ((std::vector<int>{m.reg(0, 0xCD), m.reg(0, 0xCE), m.reg(0, 0xCF)}), (std::vector<int>{3, 3, 3}));
+    ASSERT_TRUE(drv->hdmitx_SetMPEGInfoFrame(frame));
+    EXPECT_EQ(bank1(from(0x8A, 6)), (std::vector<int>{0x02, 1, 2, 3, 4, 0x70 - 15}));
+    sim::I2cBusModel::clearLog();
+    ASSERT_TRUE(drv->hdmitx_Set_GeneralPurpose_PKT(frame + 4));
+    EXPECT_EQ(bank1(from(0x38, 31)), from(1, 31));
+    const auto sent = writes();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[sent.size() - 2], std::make_pair(0xC9, 0x03)) << "sent, in bank 0";
+    EXPECT_EQ(sent.back(), std::make_pair(0xC9, 0x03));
     EXPECT_FALSE(drv->hdmitx_SetAVIInfoFrame(nullptr));
+
+    // The vendor-specific frame of length 5 keeps its checksum in the frame.
     uint8_t vsi[10] = {0x81, 1, 5, 0, 0x03, 0x0C, 0x00, 0x40, 0x00};
     ASSERT_TRUE(drv->HDMITX_EnableVSInfoFrame(1, vsi));
     EXPECT_EQ(vsi[3], 0x2A);
-    EXPECT_EQ(Model::instance().reg(0, 0x0F) & 1, 0);
+    EXPECT_EQ(m.reg(0, 0x0F) & 1, 0);
 }
 
 TEST_F(It66121, VideoStartAssertsResetsMutesConvertsAndFiresTheFrontEnd)
@@ -465,6 +496,11 @@ TEST_F(It66121, NctsTableAndChannelStatus)
         drv->setHDMITX_NCTS(uint8_t(code));
         EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, code < 15 ? expected[code] : 6144) << code;
     }
+    // The set-up rewrote byte 4 of the channel status (0x99) as 0x6B; an Fs update puts the
+    // complement of the code in its bits 4-7.
+    ASSERT_EQ(m.reg(1, 0x99), 0x6B);
+    drv->setHDMITX_UpdateChStatFs(10);
+    EXPECT_EQ(m.reg(1, 0x99), 0x5B);
     sys->HDMITX_ChangeDisplayOption(8, 0);
     EXPECT_EQ(sys->bChangeMode, 0);
 }
