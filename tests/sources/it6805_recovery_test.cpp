@@ -144,6 +144,24 @@ TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
     EXPECT_EQ(eq->eq[0].RSSkewPending, 1);
 }
 
+TEST_F(It6805Test, EqualiserInterruptBitsSetTheirFlagsAndEndTheTrigger)
+{
+    auto& e = sys->p_eq->eq[0];
+    // Raised bits of 0x07; then the done, fail and bit-7 flags, the trigger register 0x22
+    // (bit 2 cleared by any of bits 4-7) and what 0x07 keeps (bit 3 is not acknowledged).
+    const std::pair<uint8_t, std::vector<int>> cases[] = {
+        {0x0F, {0, 0, 0, 0x3C, 0x08}}, {0x10, {1, 0, 0, 0x38, 0}}, {0x40, {0, 1, 0, 0x38, 0}}, {0x80, {0, 0, 1, 0x38, 0}}};
+    for (const auto& [raised, want] : cases) {
+        e.FlagEQDone = e.FlagEQFail = e.FlagBit7 = 0;
+        chip().setReg(3, 0x22, 0x3C);
+        chip().setReg(0, 0x07, 0x00);
+        chip().raise(0x07, raised);
+        sys->p_eq->iTE6805_hdmirx_port0_EQ_irq(0);
+        EXPECT_EQ((std::vector<int>{e.FlagEQDone, e.FlagEQFail, e.FlagBit7, chip().reg(3, 0x22), chip().reg(0, 0x07)}), want)
+            << "raised 0x" << std::hex << int(raised);
+    }
+}
+
 TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
 {
     source(1920, 1080, 2200, 1125, 60);
