@@ -264,4 +264,14 @@ TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
     EXPECT_EQ(chip().reg(0, 0x6C) & 0x03, 0) << "RGB passes unconverted";
     EXPECT_EQ(chip().reg(1, 0x85), 0x00);
     EXPECT_EQ(bank(), 0);
+
+    // The colour depth step: bank 5 0xC7 by the pixel clock, bank 0 0x6B bits 0-1 = 1.
+    for (const auto& [pclk, c7] : {std::pair{29999u, 0x49}, {30000u, 0x00}}) {
+        sys->timing[0].PCLK = pclk;
+        chip().setReg(0, 0x6B, 0x22);
+        chip().setReg(1, 0x6B, 0x00);
+        drv->iTE6805_Set_ColorDepth(0);
+        EXPECT_EQ((std::vector<int>{chip().reg(5, 0xC7), chip().reg(0, 0x6B), chip().reg(1, 0x6B), bank()}),
+                  (std::vector<int>{c7, 0x21, 0x00, 0})) << pclk;
+    }
 }
