@@ -179,7 +179,7 @@ TEST(EdidImages, PresetsFirstTimingsFollowTheirIndex)
     EXPECT_EQ(velinsource::CalcSum4LCD(7, nullptr, 3), 7);
 }
 
-TEST_F(EdidChoice, PresetOnAnIt6602InputIsNamedForTheInput)
+TEST_F(EdidChoice, PresetIsNamedForItsInputAndHdmi3TakesThe4kFamily)
 {
     std::vector<unsigned char> stored(edid_table_1080p_3, edid_table_1080p_3 + kEdidSize);
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 0), 0);
@@ -203,12 +203,10 @@ TEST_F(EdidChoice, PresetOnAnIt6602InputIsNamedForTheInput)
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1280, 720, 60, 2), 0);
     EXPECT_EQ(descriptorText(source.edidTable, 0xFC), "KEL-HD2");
     EXPECT_EQ(std::memcmp(source.edidTable + 128, edid_table_1080p_0 + 128, 128), 0);
-}
 
-TEST_F(EdidChoice, PresetOnHdmi3TakesThe4kFamilyAndItsProductCode)
-{
+    // HDMI3 takes the 4K family and its own product code.
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 3), 0);
-    const unsigned char* e = source.edidTable;
+    e = source.edidTable;
     EXPECT_EQ(descriptorText(e, 0xFC), "KEL-HD3");
     EXPECT_EQ(productCode(e), 0x0014);
     EXPECT_EQ(sum(e, 128), 0u);
