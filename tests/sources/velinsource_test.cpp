@@ -505,7 +505,7 @@ TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
     EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(edid_ram_table[3]));
 }
 
-TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTries)
+TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTriesAndOtherInputsHaveNone)
 {
     mainPassesOnly();
     src->check_mask = 0x04;   // input 1 is polled, so a finished request is cleared
@@ -521,19 +521,12 @@ TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTries)
     pass();
     EXPECT_EQ(src->edid_request[1], 0);
     sim::I2cBusModel::clearLog();
+    src->raise_edid_request(4);   // no EEPROM behind these: ignored
+    src->raise_edid_request(-1);
     for (int i = 0; i < 5; ++i) {
         G_timeTicks += velinsource::kEdidRetryTicks;
         pass();
     }
-    EXPECT_TRUE(recordsAt(0xA0).empty());
-}
-
-TEST_F(InputSource, RequestsForInputsWithoutAnEepromAreIgnored)
-{
-    mainPassesOnly();
-    src->raise_edid_request(4);
-    src->raise_edid_request(-1);
-    pass();
     EXPECT_TRUE(recordsAt(0xA0).empty());
 }
 
@@ -637,39 +630,30 @@ TEST_F(InputSource, AudioRouteFollowsTheAudioWindowsSource)
 {
     mainPassesOnly();
     uint8_t* ram = para->ram;
-    auto layer = [&](int w) { return ram + KelRamPara::kLayers + KelRamPara::kLayerSize * w; };
+    uint8_t* layer2 = ram + KelRamPara::kLayers + KelRamPara::kLayerSize * 2;
     ram[KelRamPara::kAudioWindow] = 2;
-    layer(2)[21] = 0x80;
-    KelRamPara::put16(layer(2) + 8, 1);
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x21) << "HDMI1 audio, EEPROMs protected";
-    EXPECT_EQ(src->audio_route_request, 0);
-
-    // Through a crop record: the input is the low nibble of the record's first byte.
-    ram[KelRamPara::kCropRecords + 10 * 5] = 0x13;
-    KelRamPara::put16(layer(2) + 8, 0x8005);
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x05);
-
-    KelRamPara::put16(layer(2) + 8, 0);
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x41) << "DVI";
-
-    layer(2)[21] = 0x00;
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01) << "sound off";
-
-    layer(2)[21] = 0x80;
-    KelRamPara::put16(layer(2) + 8, 0x8000 | 45);   // no such crop record
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01);
+    ram[KelRamPara::kCropRecords + 10 * 5] = 0x13;   // crop record 5: input 3
+    EXPECT_EQ(src->audio_route_request, 1) << "the first pass writes the route";
+    // Window 2's sound flag and source word; then the expander byte, EEPROMs protected.
+    const struct {
+        uint8_t sound;
+        uint16_t source;
+        uint8_t expander;
+    } cases[] = {{0x80, 1, 0x21},               // HDMI1
+                 {0x80, 0x8005, 0x05},          // through a crop record: the low nibble of its first byte
+                 {0x80, 0, 0x41},               // DVI
+                 {0x00, 0, 0x01},               // sound off
+                 {0x80, 0x8000 | 45, 0x01}};    // no such crop record
+    for (const auto& c : cases) {
+        layer2[21] = c.sound;
+        KelRamPara::put16(layer2 + 8, c.source);
+        pass();
+        EXPECT_EQ(sim::InputSideModel::expander().output(), c.expander) << std::hex << c.source;
+        EXPECT_EQ(src->audio_route_request, 0);
+        src->raise_audio_route();
+    }
 
     ram[KelRamPara::kAudioWindow] = 9;
-    src->raise_audio_route();
     sim::I2cBusModel::setAbsent(0x40, true);
     pass();
     EXPECT_EQ(src->audio_route_request, 1) << "kept until the expander took it";
