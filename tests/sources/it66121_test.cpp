@@ -243,17 +243,11 @@ TEST_F(It66121, ParsesAHdmiSinksExtension)
     ASSERT_TRUE(sys->ParseEDID());
     const RX_CAP& c = sys->RxCapability;
     EXPECT_EQ(c.IEEEOUI, 0x000C03u);
-    EXPECT_EQ(c.flags & 0x03, 0x03);
-    EXPECT_EQ(c.native_vdo, 16);
-    EXPECT_EQ(c.VDOMode[2], 0x01);
-    EXPECT_EQ(c.VDOMode[0], 0x10);
-    EXPECT_EQ(c.AUDDesCount, 1);
-    EXPECT_EQ(c.AUDDes[0][0], 0x09);
-    EXPECT_EQ(c.phy_address[0], 0x10);
-    EXPECT_EQ(c.dc_support, 0x30);
-    EXPECT_EQ(c.max_tmds_clock, 0x3C);
-    EXPECT_EQ(c.speaker_allocation[0], 0x01);
-    EXPECT_EQ(c.cea_support, 0x70);
+    // Flags, native code, codes 16 and 4, audio descriptors, physical address, deep colour,
+    // TMDS limit, speakers, CEA support.
+    EXPECT_EQ((std::vector<int>{c.flags & 0x03, c.native_vdo, c.VDOMode[2], c.VDOMode[0], c.AUDDesCount, c.AUDDes[0][0],
+                                c.phy_address[0], c.dc_support, c.max_tmds_clock, c.speaker_allocation[0], c.cea_support}),
+              (std::vector<int>{0x03, 16, 0x01, 0x10, 1, 0x09, 0x10, 0x30, 0x3C, 0x01, 0x70}));
 
     // A CEA block without the HDMI vendor block does not end the parse: the next one is read.
     std::vector<uint8_t> plain = {0x02, 0x03, 4, 0x40};
