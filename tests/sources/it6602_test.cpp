@@ -141,7 +141,7 @@ const std::vector<uint8_t> kNone = {0, 0, 0, 0, 0, 0};
 
 // --- access and bring-up -----------------------------------------------------------------------
 
-TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressAndTheInitTableIs81Writes)
+TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHotPlugNeedsFiveVolts)
 {
     scenario("input1.rxaddr", "0x94");
     para->reg_image[37] = 0x80;
@@ -182,21 +182,15 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressAndTheInitTableIs81Writes)
     EXPECT_EQ((std::vector<int>{rx().reg(0, 0x6A), rx().reg(0, 0x54), rx().reg(0, 0x53) & 0xCF, rx().reg(0, 0x77) & 0x0C,
                                 rx().reg(1, 0xC0) & 0x8C, rx().reg(1, 0xB0) & 0x03, rx().reg(0, 0x0F) & 0x03}),
               (std::vector<int>{0x81, 0x11, 0x4F, 0x08, 0x88, 0x00, 0}));
-}
 
-TEST_F(It6602, HotPlugFollowsTheRequestOnlyWhileFivVoltsArePresent)
-{
-    ASSERT_EQ(src->set_switch(0xEE, 0x02), 1);
-    ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
-    drv->IT6602HPDCtrl(drv->fd, 0, 1, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x03);
-    drv->IT6602HPDCtrl(drv->fd, 0, 0, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x01);
-    scenario("input0.signal", "0");
-    drv->IT6602HPDCtrl(drv->fd, 0, 1, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "no +5 V: low whatever is asked";
-    drv->IT6602HPDCtrl(drv->fd, 1, 1, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "port 1 is not driven";
+    // Hot-plug follows the request only while +5 V is present, and only on port 0. Port,
+    // level, +5 V; then bank 1 0xB0 bits 0-1.
+    const int hpd[][4] = {{0, 1, 1, 0x03}, {0, 0, 1, 0x01}, {0, 1, 0, 0x00}, {1, 1, 0, 0x00}};
+    for (const auto& c : hpd) {
+        scenario("input0.signal", c[2] ? "1" : "0");
+        drv->IT6602HPDCtrl(drv->fd, c[0], c[1], 0);
+        EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, c[3]) << "port " << c[0] << " level " << c[1] << " 5V " << c[2];
+    }
     EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0);
 }
 
