@@ -1,5 +1,5 @@
-// Input 3's receiver, part two: output lanes and the V-by-One set-up, the equaliser,
-// calibration at start-up, colour conversion, interrupt-driven recovery and port control.
+// Input 3's receiver, part two: output lanes and the V-by-One set-up, calibration at start-up
+// and colour conversion.
 #include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_eq.h"
 #include "tests/sources/it6805_fixture.h"
