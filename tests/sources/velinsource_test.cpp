@@ -45,6 +45,11 @@ std::array<uint8_t, 256> image(const unsigned char* p)
     return a;
 }
 
+// The product name in an image (seven characters from offset 113).
+std::string productName(const std::array<uint8_t, 256>& e) { return std::string(e.begin() + 113, e.begin() + 120); }
+
+sim::EdidEepromModel& eeprom(int input) { return sim::InputSideModel::eeprom(input); }
+
 class InputSource : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
@@ -175,15 +180,14 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
 TEST_F(InputSource, CheckOnceRepairsBlankAndCorruptEepromsAndTurnsItselfOff)
 {
     setCheckEdid("Once");
-    sim::InputSideModel::eeprom(2).fillBlank();
-    sim::InputSideModel::eeprom(3).corrupt();
+    eeprom(2).fillBlank();
+    eeprom(3).corrupt();
     ASSERT_EQ(reg(38) & 0x0F, 0x0F) << "every EEPROM is checked at the first start";
 
     ASSERT_TRUE(runTo(velinsource::kStateRun));
-    EXPECT_EQ(sim::InputSideModel::eeprom(2).contents(), image(velinsource::velin_default_edid_6602[3]));
-    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).storedPages() + sim::InputSideModel::eeprom(1).storedPages(), 0)
-        << "a valid EEPROM is left alone";
+    EXPECT_EQ(eeprom(2).contents(), image(velinsource::velin_default_edid_6602[3]));
+    EXPECT_EQ(eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
+    EXPECT_EQ(eeprom(0).storedPages() + eeprom(1).storedPages(), 0) << "a valid EEPROM is left alone";
     EXPECT_EQ(reg(38) & 0x4F, 0x4F);
     EXPECT_EQ(sim::InputSideModel::expander().output() & 0x01, 0x01) << "protected again";
     EXPECT_EQ(edidCheckSetting(), "Never");
@@ -193,7 +197,7 @@ TEST_F(InputSource, CheckOnceRepairsBlankAndCorruptEepromsAndTurnsItselfOff)
 TEST_F(InputSource, UnrepairableEepromRepeatsTheResetOnceThenIsSkipped)
 {
     setCheckEdid("Once");
-    sim::InputSideModel::eeprom(1).setPresent(false);
+    eeprom(1).setPresent(false);
     int resets = 0;
     uint8_t last = src->thread_state;
     for (int i = 0; i < 400 && src->thread_state != velinsource::kStateRun; ++i) {
@@ -348,8 +352,8 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
 
     ASSERT_NE(src->edidTable, nullptr);
     const auto chosen = image(src->edidTable);
-    EXPECT_EQ(sim::InputSideModel::eeprom(1).contents(), chosen);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(chosen.data()) + 113, 7), "KEL-HD1");
+    EXPECT_EQ(eeprom(1).contents(), chosen);
+    EXPECT_EQ(productName(chosen), "KEL-HD1");
     EXPECT_EQ(src->edid_done[1], 1);
     EXPECT_EQ(src->edid_request[1], 1) << "cleared when the input is polled next";
 
@@ -394,12 +398,12 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
     // The next poll of the input clears the request and restarts its receiver.
     src->check_mask = 0x04;
     src->it6602_step[1] = 2;
-    const int stored = sim::InputSideModel::eeprom(1).storedPages();
+    const int stored = eeprom(1).storedPages();
     src->checksource_pass();
     EXPECT_EQ(src->edid_request[1], 0);
     EXPECT_EQ(src->it6602_step[1], 0);
     src->checksource_pass();
-    EXPECT_EQ(sim::InputSideModel::eeprom(1).storedPages(), stored) << "written once";
+    EXPECT_EQ(eeprom(1).storedPages(), stored) << "written once";
 }
 
 TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
@@ -408,34 +412,33 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     src->check_mask = 0x02;   // input 0 is polled, so a finished request would be cleared
 
     // The EEPROM does not answer.
-    sim::InputSideModel::eeprom(0).setPresent(false);
+    eeprom(0).setPresent(false);
     requestEdid(0, 1280, 720, 60);
     pass();
     EXPECT_EQ(src->edid_done[0], 0);
     EXPECT_EQ(src->edid_request[0], 1);
-    sim::InputSideModel::eeprom(0).setPresent(true);
+    eeprom(0).setPresent(true);
     pass();
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
+    EXPECT_EQ(eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
     EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).contents(), image(src->edidTable));
+    EXPECT_EQ(eeprom(0).contents(), image(src->edidTable));
     pass();
     EXPECT_EQ(src->edid_request[0], 0);
 
     // The expander does not answer: the EEPROM stays protected and keeps its content.
-    const auto before = sim::InputSideModel::eeprom(0).contents();
+    const auto before = eeprom(0).contents();
     sim::I2cBusModel::setAbsent(0x40, true);
     requestEdid(0, 1920, 1080, 60);
     pass();
     EXPECT_EQ(src->edid_done[0], 0);
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).contents(), before);
+    EXPECT_EQ(eeprom(0).contents(), before);
     sim::I2cBusModel::setAbsent(0x40, false);
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
     EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sim::InputSideModel::eeprom(0).contents().data()) + 113, 7),
-              "KEL-DVI");
+    EXPECT_EQ(productName(eeprom(0).contents()), "KEL-DVI");
 
     // The switch does not answer.
     pass();
@@ -450,11 +453,11 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
 {
     mainPassesOnly();
     // Two refusals of the first page: the third attempt stores it.
-    sim::InputSideModel::eeprom(2).nakPageWrites(2);
+    eeprom(2).nakPageWrites(2);
     requestEdid(2, 1920, 1080, 50);
     pass();
     EXPECT_EQ(src->edid_done[2], 1);
-    EXPECT_EQ(sim::InputSideModel::eeprom(2).contents(), image(src->edidTable));
+    EXPECT_EQ(eeprom(2).contents(), image(src->edidTable));
     int refused = 0;
     for (const auto& r : recordsAt(0xA0))
         if (!r.read && r.data.size() == 9 && !r.acked)
@@ -464,7 +467,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     // Three refusals: the write gives up at that page and the request stays pending.
     pass();
     sim::I2cBusModel::clearLog();
-    sim::InputSideModel::eeprom(1).nakPageWrites(3);
+    eeprom(1).nakPageWrites(3);
     requestEdid(1, 1920, 1080, 50);
     pass();
     EXPECT_EQ(src->edid_done[1], 0);
@@ -479,7 +482,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     sim::I2cBusModel::nakTransferNumber(12);
     pass();
     EXPECT_EQ(src->edid_done[1], 1);
-    EXPECT_EQ(sim::InputSideModel::eeprom(1).contents(), image(src->edidTable));
+    EXPECT_EQ(eeprom(1).contents(), image(src->edidTable));
 }
 
 TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
@@ -491,25 +494,25 @@ TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
         edid_ram_table[3][127] ^= 0x01;   // a wrong checksum is the PC's business
         edid_ram_table_from[3] = 1;
     }
-    sim::InputSideModel::eeprom(3).setPresent(false);
+    eeprom(3).setPresent(false);
     src->raise_edid_request(3);
     pass();
     EXPECT_EQ(src->edid_done[3], 0);
     EXPECT_EQ(edid_ram_table_from[3], 1);
 
-    sim::InputSideModel::eeprom(3).setPresent(true);
+    eeprom(3).setPresent(true);
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
     EXPECT_EQ(src->edid_done[3], 1);
     EXPECT_EQ(edid_ram_table_from[3], 0);
-    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(edid_ram_table[3]));
+    EXPECT_EQ(eeprom(3).contents(), image(edid_ram_table[3]));
 }
 
 TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTriesAndOtherInputsHaveNone)
 {
     mainPassesOnly();
     src->check_mask = 0x04;   // input 1 is polled, so a finished request is cleared
-    sim::InputSideModel::eeprom(1).setPresent(false);
+    eeprom(1).setPresent(false);
     requestEdid(1, 1920, 1080, 50);
     for (int attempt = 1; attempt <= 3; ++attempt) {
         pass();
@@ -709,14 +712,14 @@ TEST_F(InputSource, HeldBackPublicationWaitsForTheOutputPath)
 TEST_F(InputSource, StartUpProgramsTheClockRepairsEepromsAndFollowsAnEdidChange)
 {
     setCheckEdid("Once");
-    sim::InputSideModel::eeprom(3).fillBlank();
+    eeprom(3).fillBlank();
 
     for (int i = 0; i < 300 && !(src->thread_state == velinsource::kStateRun && src->startup_stage() == 2); ++i)
         pass();
     ASSERT_EQ(src->thread_state, velinsource::kStateRun);
     ASSERT_EQ(src->startup_stage(), 2);
     EXPECT_TRUE(sim::InputSideModel::clockChip().outputEnabled());
-    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
+    EXPECT_EQ(eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
     EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 16);
     EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
 
@@ -734,9 +737,9 @@ TEST_F(InputSource, StartUpProgramsTheClockRepairsEepromsAndFollowsAnEdidChange)
     std::memcpy(para->ram + 896 + 12, entry, 6);
     src->raise_edid_request(2);
     pass(2);
-    const auto written = sim::InputSideModel::eeprom(2).contents();
+    const auto written = eeprom(2).contents();
     EXPECT_EQ(written[54] | written[55] << 8, 19800);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.data()) + 113, 7), "KEL-HD2");
+    EXPECT_EQ(productName(written), "KEL-HD2");
     EXPECT_EQ(src->edid_request[2], 0);
     EXPECT_EQ(src->edid_done[2], 1);
 }
