@@ -359,18 +359,16 @@ TEST_F(It6805Test, CecAnswersDiscoveryAsATv)
 TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
 {
     pass(3);
-    // Initialisation of the CEC page (the timing unit at 0x0C aside).
+    // Initialisation of the CEC page (the timing unit at 0x0C and the receive FIFO reset aside).
     sim::I2cBusModel::clearLog();
     sys->p_cec_sys->iTE6805_CEC_INIT(0);
-    const auto cec = kel_test::i2cWrites(0xC8);
     const std::vector<std::pair<int, int>> init{{0x08, 0x4C}, {0x08, 0x48}, {0x09, 0x60}, {0x0B, 0x14}, {0x08, 0x48},
                                                 {0x09, 0x60}, {0x06, 0x00}, {0x08, 0x49}, {0x22, 0x00}, {0x0A, 0x03},
                                                 {0x0A, 0x43}};
-    size_t k = 0;
-    for (const auto& w : cec)
-        if (k < init.size() && w == init[k])
-            ++k;
-    EXPECT_EQ(k, init.size()) << "row " << k << " missing";
+    auto cec = kel_test::i2cWrites(0xC8);
+    cec.erase(std::remove_if(cec.begin(), cec.end(), [](const auto& w) { return w.first == 0x0C || w.first == 0x52; }),
+              cec.end());
+    EXPECT_EQ(cec, init);
     chip().cecReceive({0x40, 0x82, 0x10, 0x00});             // Active Source sent to us directly
     chip().cecReceive({0x4F, 0x36});                         // broadcast Standby: accepted, no reply
     chip().cecReceive({0x40, 0x90});                         // Report Power Status without its operand

@@ -429,14 +429,11 @@ TEST_F(It6805Test, AudioWaitsFourPassesTwiceMoreWithoutAudioThenSwitchesOn)
 
 TEST_F(It6805Test, SamplingRateFromNAndCtsMapsToChannelStatusCodes)
 {
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(26, 0xFF), 3);
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(45, 0xFF), 0);
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(48, 0xFF), 2);
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(202, 0xFF), 14);
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(203, 0x77), 0x77) << "203-224 kHz keep the previous code";
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(224, 0x77), 0x77);
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(1324, 0xFF), 53);
-    EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(1325, 0x77), 0x77);
+    // kHz, previous code, code; 203-224 kHz and above 1324 kHz keep the previous code.
+    const int rates[][3] = {{26, 0xFF, 3},     {45, 0xFF, 0},      {48, 0xFF, 2},       {202, 0xFF, 14},
+                            {203, 0x77, 0x77}, {224, 0x77, 0x77}, {1324, 0xFF, 53}, {1325, 0x77, 0x77}};
+    for (const auto& r : rates)
+        EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(r[0], uint8_t(r[1])), r[2]) << r[0];
 
     // A 44.1 kHz stream on a 4K60 link: N 5644, CTS from the 594 MHz clock.
     set("audio_fs", 44100);
