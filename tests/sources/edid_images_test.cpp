@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <ostream>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -61,23 +63,34 @@ std::string descriptorText(const unsigned char* e, uint8_t tag)
     return "";
 }
 
+// A detailed timing: pixel clock (10 kHz), width, horizontal blank, height, vertical blank,
+// horizontal front porch and sync, vertical front porch and sync.
 struct Dtd {
     int clock, width, hblank, height, vblank, hfp, hsync, vfp, vsync;
+    bool operator==(const Dtd& o) const
+    {
+        return std::tie(clock, width, hblank, height, vblank, hfp, hsync, vfp, vsync)
+               == std::tie(o.clock, o.width, o.hblank, o.height, o.vblank, o.hfp, o.hsync, o.vfp, o.vsync);
+    }
 };
+
+std::ostream& operator<<(std::ostream& os, const Dtd& t)
+{
+    return os << t.clock << " " << t.width << "+" << t.hblank << " (" << t.hfp << "," << t.hsync << ") "
+              << t.height << "+" << t.vblank << " (" << t.vfp << "," << t.vsync << ")";
+}
 
 Dtd decode(const unsigned char* d)
 {
-    Dtd t;
-    t.clock = d[0] | d[1] << 8;
-    t.width = d[2] | (d[4] >> 4) << 8;
-    t.hblank = d[3] | (d[4] & 0x0F) << 8;
-    t.height = d[5] | (d[7] >> 4) << 8;
-    t.vblank = d[6] | (d[7] & 0x0F) << 8;
-    t.hfp = d[8] | ((d[11] >> 6) & 3) << 8;
-    t.hsync = d[9] | ((d[11] >> 4) & 3) << 8;
-    t.vfp = (d[10] >> 4) | ((d[11] >> 2) & 3) << 4;
-    t.vsync = (d[10] & 0x0F) | (d[11] & 3) << 4;
-    return t;
+    return {d[0] | d[1] << 8,
+            d[2] | (d[4] >> 4) << 8,
+            d[3] | (d[4] & 0x0F) << 8,
+            d[5] | (d[7] >> 4) << 8,
+            d[6] | (d[7] & 0x0F) << 8,
+            d[8] | ((d[11] >> 6) & 3) << 8,
+            d[9] | ((d[11] >> 4) & 3) << 8,
+            (d[10] >> 4) | ((d[11] >> 2) & 3) << 4,
+            (d[10] & 0x0F) | (d[11] & 3) << 4};
 }
 
 int productCode(const unsigned char* e) { return e[10] | e[11] << 8; }
@@ -117,22 +130,12 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
         SCOPED_TRACE(i);
         EXPECT_EQ(maker(e), "VLN");
         EXPECT_EQ(productCode(e), 0x0001);
-        EXPECT_EQ(e[16], 4);
-        EXPECT_EQ(e[17] + 1990, 2018);
-        EXPECT_EQ(e[18], 1);
-        EXPECT_EQ(e[19], 4);
+        // serial number, week, year, version
+        EXPECT_EQ(std::vector<int>(e + 12, e + 20), (std::vector<int>{1, 1, 1, 1, 4, 2018 - 1990, 1, 4}));
         EXPECT_EQ(descriptorText(e, 0xFC), names[i]);
-        Dtd first = decode(e + 54);
-        EXPECT_EQ(first.width, 1920);
-        EXPECT_EQ(first.height, 1080);
-        EXPECT_EQ(first.clock, 14850);
+        EXPECT_EQ(decode(e + 54), (Dtd{14850, 1920, 280, 1080, 45, 88, 44, 4, 5}));
         EXPECT_EQ(e[72 + 3], 0xFD) << "second descriptor: range limits";
-        Dtd third = decode(e + 90);
-        EXPECT_EQ(third.width, 2560);
-        EXPECT_EQ(third.height, 1600);
-        EXPECT_EQ(third.clock, 26850);
-        EXPECT_EQ(third.hblank, 160);
-        EXPECT_EQ(third.vblank, 46);
+        EXPECT_EQ(decode(e + 90), (Dtd{26850, 2560, 160, 1600, 46, 48, 32, 3, 6}));
     }
     EXPECT_EQ(velinsource::default_image(0), velinsource::velin_default_edid_6602[1]);
     EXPECT_EQ(velinsource::default_image(2), velinsource::velin_default_edid_6602[3]);
@@ -142,54 +145,41 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
     const unsigned char* hd3 = velinsource::velin_default_edid_6805[0];
     EXPECT_EQ(maker(hd3), "KEL");
     EXPECT_EQ(productCode(hd3), 0x6805);
-    EXPECT_EQ(hd3[12] | hd3[13] << 8 | hd3[14] << 16 | unsigned(hd3[15]) << 24, 0x87654321u);
-    EXPECT_EQ(hd3[19], 3);
+    EXPECT_EQ(std::vector<int>(hd3 + 12, hd3 + 20), (std::vector<int>{0x21, 0x43, 0x65, 0x87, 46, 2015 - 1990, 1, 3}));
     EXPECT_EQ(descriptorText(hd3, 0xFF), "KEL_M57HDMI20");
     EXPECT_EQ(descriptorText(hd3, 0xFC), "KEL_M57HD3");
     EXPECT_EQ(descriptorText(velinsource::velin_default_edid_6805[1], 0xFC), "KEL_M57HD4");
-    Dtd uhd = decode(hd3 + 54);
-    EXPECT_EQ(uhd.width, 3840);
-    EXPECT_EQ(uhd.height, 2160);
-    EXPECT_EQ(uhd.clock, 59400);
-    EXPECT_EQ(uhd.hblank, 560);
-    EXPECT_EQ(uhd.vblank, 90);
+    EXPECT_EQ(decode(hd3 + 54), (Dtd{59400, 3840, 560, 2160, 90, 176, 88, 8, 10}));
 }
 
 TEST(EdidImages, PresetsFirstTimingsFollowTheirIndex)
 {
-    const int clocks[8] = {7425, 5405, 9900, 14850, 19800, 10811, 29700, 59400};
+    const Dtd timings[8] = {{7425, 1280, 370, 720, 30, 110, 40, 5, 5},   {5405, 1440, 276, 480, 45, 32, 124, 9, 6},
+                            {9900, 1680, 520, 720, 30, 260, 40, 5, 5},   {14850, 1920, 280, 1080, 45, 88, 44, 4, 5},
+                            {19800, 2560, 440, 1080, 20, 248, 44, 4, 5}, {10811, 2880, 552, 480, 45, 64, 248, 9, 6},
+                            {29700, 3840, 560, 2160, 90, 176, 88, 8, 10}, {59400, 3840, 560, 2160, 90, 176, 88, 8, 10}};
     const int codes[8] = {0x41, 0x40, 0x39, 0x43, 0x39, 0x39, 0x38, 0x37};
     for (int k = 0; k < 8; ++k) {
         for (int input : {0, 3}) {
             const unsigned char* e = velinsource::preset_image(input, k);
             SCOPED_TRACE(std::to_string(k) + (input == 3 ? " 4k" : " 1080p"));
-            Dtd t = decode(e + 54);
-            EXPECT_EQ(t.width, velinsource::kPresetModes[k].width);
-            EXPECT_EQ(t.height, velinsource::kPresetModes[k].height);
-            EXPECT_EQ(t.clock, clocks[k]);
-            // The refresh the timing gives is the preset's.
-            double hz = t.clock * 10000.0 / ((t.width + t.hblank) * double(t.height + t.vblank));
-            EXPECT_NEAR(hz, velinsource::kPresetModes[k].hz, 0.5);
+            EXPECT_EQ(decode(e + 54), timings[k]);
             EXPECT_EQ(productCode(e), codes[k]);
             EXPECT_EQ(descriptorText(e, 0xFC), "KEL-HDMI");
-            EXPECT_EQ(e[17] + 1990, 2024);
-            EXPECT_EQ(e[16], 42);
+            EXPECT_EQ(std::vector<int>(e + 12, e + 20), (std::vector<int>{1, 1, 1, 1, 42, 2024 - 1990, 1, 4}));
             EXPECT_EQ(e[130], 4 + (input == 3 ? 28 : 18) + 4 + 4 + 8 + 4 + (input == 3 ? 5 : 3));
         }
     }
     EXPECT_EQ(velinsource::preset_image(0, 8), nullptr);
     EXPECT_EQ(velinsource::preset_image(5, 0), nullptr);
-}
-
-TEST(EdidImages, ChecksumHelperAddsModulo256)
-{
+    // The checksum helper adds modulo 256.
     const unsigned char bytes[] = {0x80, 0x90, 0x10};
     EXPECT_EQ(velinsource::CalcSum4LCD(0, bytes, 3), 0x20);
     EXPECT_EQ(velinsource::CalcSum4LCD(5, bytes, 0), 5);
     EXPECT_EQ(velinsource::CalcSum4LCD(7, nullptr, 3), 7);
 }
 
-TEST_F(EdidChoice, PresetOnAnIt6602InputIsNamedForTheInput)
+TEST_F(EdidChoice, PresetIsNamedForItsInputAndHdmi3TakesThe4kFamily)
 {
     std::vector<unsigned char> stored(edid_table_1080p_3, edid_table_1080p_3 + kEdidSize);
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 0), 0);
@@ -213,12 +203,10 @@ TEST_F(EdidChoice, PresetOnAnIt6602InputIsNamedForTheInput)
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1280, 720, 60, 2), 0);
     EXPECT_EQ(descriptorText(source.edidTable, 0xFC), "KEL-HD2");
     EXPECT_EQ(std::memcmp(source.edidTable + 128, edid_table_1080p_0 + 128, 128), 0);
-}
 
-TEST_F(EdidChoice, PresetOnHdmi3TakesThe4kFamilyAndItsProductCode)
-{
+    // HDMI3 takes the 4K family and its own product code.
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 3), 0);
-    const unsigned char* e = source.edidTable;
+    e = source.edidTable;
     EXPECT_EQ(descriptorText(e, 0xFC), "KEL-HD3");
     EXPECT_EQ(productCode(e), 0x0014);
     EXPECT_EQ(sum(e, 128), 0u);
@@ -236,16 +224,7 @@ TEST_F(EdidChoice, UnlistedModeGetsAComputedFirstTiming)
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 50, 1), 0);
     const unsigned char* e = source.edidTable;
     const unsigned char* base = velinsource::velin_default_edid_6602[2];
-    Dtd t = decode(e + 54);
-    EXPECT_EQ(t.clock, 11876);
-    EXPECT_EQ(t.width, 1920);
-    EXPECT_EQ(t.height, 1080);
-    EXPECT_EQ(t.hblank, 160);
-    EXPECT_EQ(t.vblank, 62);
-    EXPECT_EQ(t.hfp, 48);
-    EXPECT_EQ(t.hsync, 32);
-    EXPECT_EQ(t.vfp, 3);
-    EXPECT_EQ(t.vsync, 10);
+    EXPECT_EQ(decode(e + 54), (Dtd{11876, 1920, 160, 1080, 62, 48, 32, 3, 10}));
     EXPECT_EQ(sum(e, 128), 0u);
     // Only the first descriptor's timing bytes and the checksum differ from the default:
     // its size, borders and flags stay, the second descriptor stays.
@@ -258,14 +237,7 @@ TEST_F(EdidChoice, UnlistedModeGetsAComputedFirstTiming)
 
     // HDMI3 uses the 4K blanking: 60 x 3120 x 1530 / 10000 = 28641.
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(2560, 1440, 60, 3), 0);
-    t = decode(source.edidTable + 54);
-    EXPECT_EQ(t.clock, 28641);
-    EXPECT_EQ(t.hblank, 560);
-    EXPECT_EQ(t.vblank, 90);
-    EXPECT_EQ(t.hfp, 176);
-    EXPECT_EQ(t.hsync, 88);
-    EXPECT_EQ(t.vfp, 8);
-    EXPECT_EQ(t.vsync, 10);
+    EXPECT_EQ(decode(source.edidTable + 54), (Dtd{28641, 2560, 560, 1440, 90, 176, 88, 8, 10}));
     EXPECT_EQ(sum(source.edidTable, 128), 0u);
     EXPECT_EQ(descriptorText(source.edidTable, 0xFF), "KEL_M57HDMI20") << "second descriptor untouched";
     EXPECT_EQ(decode(velinsource::velin_default_edid_6805[0] + 54).width, 3840) << "stored default untouched";

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -68,11 +69,9 @@ TEST_F(I2cBusAccess, ReadIsRegisterWriteThenReadAndFailuresLeaveTheBuffer)
     EXPECT_EQ(log[1].data.size(), 8u);
 
     // A device that does not acknowledge: 0, and the caller's buffer as it was.
-    for (auto& b : buf)
-        b = 0xAA;
+    std::fill(std::begin(buf), std::end(buf), 0xAA);
     EXPECT_EQ(drv.i2c_read(fd, 0x90, 0x00, buf, 8), 0);
-    for (auto b : buf)
-        EXPECT_EQ(b, 0xAA);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 8), std::vector<uint8_t>(8, 0xAA));
 
     // Likewise a part that stops answering.
     sim::InputSideModel::eeprom(0).setPresent(false);
@@ -161,11 +160,7 @@ TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
     EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x26, tail, 4), 1);
     sim::SimBoard::advanceVirtual(sim::EdidEepromModel::kWriteCycleUs);
     auto c = part.contents();
-    EXPECT_EQ(c[0x26], 0xA1);
-    EXPECT_EQ(c[0x27], 0xA2);
-    EXPECT_EQ(c[0x20], 0xA3);
-    EXPECT_EQ(c[0x21], 0xA4);
-    EXPECT_EQ(c[0x28], 0xFF);
+    EXPECT_EQ((std::vector<int>{c[0x26], c[0x27], c[0x20], c[0x21], c[0x28]}), (std::vector<int>{0xA1, 0xA2, 0xA3, 0xA4, 0xFF}));
 
     // Sequential reads run on across pages and wrap at 256.
     uint8_t seq[12];
@@ -200,15 +195,9 @@ TEST_F(I2cBusAccess, ScenarioSetsEepromContentAtFirstAccess)
     EXPECT_EQ(b[0], 0xFF);
     selectEeprom(0x02);
     EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, b, 8), 0);
-    auto corrupt = sim::InputSideModel::eeprom(1).contents();
-    unsigned sum = 0;
-    for (int i = 0; i < 128; ++i)
-        sum += corrupt[i];
-    EXPECT_NE(sum & 0xFF, 0u);
+    auto blockSum = [](const std::array<uint8_t, 256>& e) { return std::accumulate(e.begin(), e.begin() + 128, 0u) & 0xFF; };
+    const auto corrupt = sim::InputSideModel::eeprom(1).contents();
+    EXPECT_NE(blockSum(corrupt), 0u);
     EXPECT_EQ(corrupt[1], 0xFF);
-    auto valid = sim::InputSideModel::eeprom(2).contents();
-    sum = 0;
-    for (int i = 0; i < 128; ++i)
-        sum += valid[i];
-    EXPECT_EQ(sum & 0xFF, 0u);
+    EXPECT_EQ(blockSum(sim::InputSideModel::eeprom(2).contents()), 0u);
 }

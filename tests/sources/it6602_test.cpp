@@ -114,6 +114,11 @@ protected:
     }
     sim::It6602Model& rx(int input = 0) { return sim::InputSideModel::it6602(input); }
     void scenario(const char* key, const char* value) { sim::SimBoard::setScenario(key, value); }
+    void scenario(std::initializer_list<std::pair<const char*, const char*>> keys)
+    {
+        for (const auto& [key, value] : keys)
+            sim::SimBoard::setScenario(key, value);
+    }
     // The bytes written to register r of the receiver at 0x90 (bank not told apart).
     static std::vector<uint8_t> writesTo(uint8_t r)
     {
@@ -136,7 +141,7 @@ const std::vector<uint8_t> kNone = {0, 0, 0, 0, 0, 0};
 
 // --- access and bring-up -----------------------------------------------------------------------
 
-TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressAndTheInitTableIs81Writes)
+TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHotPlugNeedsFiveVolts)
 {
     scenario("input1.rxaddr", "0x94");
     para->reg_image[37] = 0x80;
@@ -173,28 +178,19 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressAndTheInitTableIs81Writes)
               (std::vector<std::pair<int, int>>{{0x10, 0x08}, {0x10, 0x17}, {0x11, 0x1F}, {0x18, 0x1F},
                                                 {0x12, 0xF8}, {0x10, 0x10}, {0x11, 0xA0}, {0x18, 0xA0},
                                                 {0x12, 0x00}}));
-    EXPECT_EQ(rx().reg(0, 0x6A), 0x81);
-    EXPECT_EQ(rx().reg(0, 0x54), 0x11);
-    EXPECT_EQ(rx().reg(0, 0x53) & 0xCF, 0x4F) << "output tristated";
-    EXPECT_EQ(rx().reg(0, 0x77) & 0x0C, 0x08);
-    EXPECT_EQ(rx().reg(1, 0xC0) & 0x8C, 0x88);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "HPD low";
-    EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0) << "bank 0 at the end";
-}
+    // 0x6A, 0x54, 0x53 (output tristated), 0x77, bank 1 0xC0 and 0xB0 (HPD low), bank 0 at the end
+    EXPECT_EQ((std::vector<int>{rx().reg(0, 0x6A), rx().reg(0, 0x54), rx().reg(0, 0x53) & 0xCF, rx().reg(0, 0x77) & 0x0C,
+                                rx().reg(1, 0xC0) & 0x8C, rx().reg(1, 0xB0) & 0x03, rx().reg(0, 0x0F) & 0x03}),
+              (std::vector<int>{0x81, 0x11, 0x4F, 0x08, 0x88, 0x00, 0}));
 
-TEST_F(It6602, HotPlugFollowsTheRequestOnlyWhileFivVoltsArePresent)
-{
-    ASSERT_EQ(src->set_switch(0xEE, 0x02), 1);
-    ASSERT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
-    drv->IT6602HPDCtrl(drv->fd, 0, 1, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x03);
-    drv->IT6602HPDCtrl(drv->fd, 0, 0, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x01);
-    scenario("input0.signal", "0");
-    drv->IT6602HPDCtrl(drv->fd, 0, 1, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "no +5 V: low whatever is asked";
-    drv->IT6602HPDCtrl(drv->fd, 1, 1, 0);
-    EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, 0x00) << "port 1 is not driven";
+    // Hot-plug follows the request only while +5 V is present, and only on port 0. Port,
+    // level, +5 V; then bank 1 0xB0 bits 0-1.
+    const int hpd[][4] = {{0, 1, 1, 0x03}, {0, 0, 1, 0x01}, {0, 1, 0, 0x00}, {1, 1, 0, 0x00}};
+    for (const auto& c : hpd) {
+        scenario("input0.signal", c[2] ? "1" : "0");
+        drv->IT6602HPDCtrl(drv->fd, c[0], c[1], 0);
+        EXPECT_EQ(rx().reg(1, 0xB0) & 0x03, c[3]) << "port " << c[0] << " level " << c[1] << " 5V " << c[2];
+    }
     EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0);
 }
 
@@ -216,52 +212,41 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
 
     const struct hdminfo r = record(0);
     EXPECT_EQ(sizes(r), (std::vector<unsigned>{1920, 2200, 44, 148, 1080, 1125, 5, 36}));
-    EXPECT_EQ(r.Hpol, 1u);
-    EXPECT_EQ(r.Vpol, 1u);
-    EXPECT_EQ(r.ip, 0u);
+    // Hpol, Vpol, interlaced, type, no signal, valid
+    EXPECT_EQ((std::vector<unsigned>{r.Hpol, r.Vpol, r.ip, r.type, r.nosignal, r.valid}),
+              (std::vector<unsigned>{1, 1, 0, 0, 0, 1}));
     EXPECT_FLOAT_EQ(r.pfreq, 148.5f);
-    EXPECT_EQ(r.type, 0u);
-    EXPECT_EQ(r.nosignal, 0u);
-    EXPECT_EQ(r.valid, 1u);
     EXPECT_EQ(drv->vid_timing[0].PCLK, 150u) << "31620 / 21 / 10";
     EXPECT_EQ(status(0), k1080p60);
     EXPECT_EQ(codes.back(), 12);
 
     // The source switches to 50 Hz (totals 2640 x 1125): measured again, published as 50.
-    scenario("input0.htotal", "2640");
-    scenario("input0.hz", "50");
+    scenario({{"input0.htotal", "2640"}, {"input0.hz", "50"}});
     pass(4);
     EXPECT_EQ(vstate(), VSTATE_VideoOn);
     EXPECT_EQ(status(0), (std::vector<uint8_t>{0x80, 0x07, 0x38, 0x04, 50, 0}));
     EXPECT_EQ(record(0).Htotal, 2640u);
 
     // 59.94 Hz (148.35 MHz) counts as 60; an interlaced 1080i source is measured per field.
-    scenario("input0.htotal", "2200");
-    scenario("input0.hz", "60");
-    scenario("input0.pclk", "148352");
+    scenario({{"input0.htotal", "2200"}, {"input0.hz", "60"}, {"input0.pclk", "148352"}});
     pass(4);
     EXPECT_EQ(status(0), k1080p60);
-    scenario("input0.pclk", "");
-    scenario("input0.timing", "1080i");
+    scenario({{"input0.pclk", ""}, {"input0.timing", "1080i"}});
     pass(4);
-    EXPECT_EQ(record(0).ip, 1u);
-    EXPECT_EQ(record(0).Vact, 540u);
-    EXPECT_EQ(record(0).Vtotal, 562u);
-    scenario("input0.timing", "1920x1080@60");
-    scenario("input0.interlaced", "0");
+    EXPECT_EQ((std::vector<unsigned>{record(0).ip, record(0).Vact, record(0).Vtotal}),
+              (std::vector<unsigned>{1, 540, 562}));
+    scenario({{"input0.timing", "1920x1080@60"}, {"input0.interlaced", "0"}});
     pass(4);
     EXPECT_EQ(record(0).ip, 0u);
 
     // The source stops sending with the cable in: no signal, timing fields kept.
     codes.clear();
-    scenario("input0.cable", "1");
-    scenario("input0.signal", "0");
+    scenario({{"input0.cable", "1"}, {"input0.signal", "0"}});
     pass();
     EXPECT_EQ(vstate(), VSTATE_SyncWait);
     EXPECT_EQ(status(0), kNone);
-    EXPECT_EQ(record(0).nosignal, 1u);
-    EXPECT_EQ(record(0).Hact, 1920u);
-    EXPECT_EQ(record(0).valid, 1u);
+    EXPECT_EQ((std::vector<unsigned>{record(0).nosignal, record(0).Hact, record(0).valid}),
+              (std::vector<unsigned>{1, 1920, 1}));
     EXPECT_FALSE(rx().videoOutput());
     EXPECT_EQ(astate(), ASTATE_AudioOff);
     EXPECT_FALSE(codes.empty());
@@ -273,8 +258,7 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     EXPECT_FALSE(rx().hpd());
 
     // Plugged again: video comes back.
-    scenario("input0.signal", "1");
-    scenario("input0.cable", "1");
+    scenario({{"input0.signal", "1"}, {"input0.cable", "1"}});
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     EXPECT_EQ(record(0).nosignal, 0u);
 }
@@ -291,9 +275,7 @@ TEST_F(It6602, AnInputShownInAWindowIsHeldBackUntilTheOutputPathIsReady)
     for (int w = 1; w < KelRamPara::kLayerCount; ++w)
         KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * w + KelRamPara::kLayerFlags, 0);
     src->check_mask = 0x06;
-    scenario("input1.signal", "1");
-    scenario("input1.hz", "30");
-    scenario("input1.pclk", "74250");
+    scenario({{"input1.signal", "1"}, {"input1.hz", "30"}, {"input1.pclk", "74250"}});
 
     ASSERT_TRUE(runTo(VSTATE_VideoOn, 0));
     ASSERT_TRUE(runTo(VSTATE_VideoOn, 1));
@@ -359,13 +341,8 @@ TEST_F(It6602, A4k24SourceWithPorchesAbove255IsMeasuredWhole)
 {
     // CEA 3840x2160 at 24 Hz: totals 5500 x 2250, front porch 1276, sync 88, back porch
     // 296; vertical 8, 10, 72.
-    scenario("input0.timing", "3840x2160@24");
-    scenario("input0.htotal", "5500");
-    scenario("input0.vtotal", "2250");
-    scenario("input0.hfp", "1276");
-    scenario("input0.hsync", "88");
-    scenario("input0.vfp", "8");
-    scenario("input0.vsync", "10");
+    scenario({{"input0.timing", "3840x2160@24"}, {"input0.htotal", "5500"}, {"input0.vtotal", "2250"},
+              {"input0.hfp", "1276"}, {"input0.hsync", "88"}, {"input0.vfp", "8"}, {"input0.vsync", "10"}});
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     const IT6602_VIDEO_TIMING& t = drv->vid_timing[0];
     EXPECT_EQ(t.HFrontPorch, 1276);
@@ -386,8 +363,7 @@ TEST_F(It6602, WithoutTheChipsOwnReadingThePixelClockComesFromTheOscillatorCount
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     EXPECT_FLOAT_EQ(record(0).pfreq, 48700.0f / 400.0f * 255.0f / 21.0f / 10.0f);
 
-    scenario("input0.osc", "1000000");
-    scenario("input0.cable", "0");
+    scenario({{"input0.osc", "1000000"}, {"input0.cable", "0"}});
     pass();
     src->it6602_step[0] = 0;   // identified and reset again: the oscillator is calibrated anew
     scenario("input0.cable", "1");
@@ -399,11 +375,12 @@ TEST_F(It6602, WithoutTheChipsOwnReadingThePixelClockComesFromTheOscillatorCount
 TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePortAfter22Passes)
 {
     // 297 MHz: clock count 41 at range 1, halved 20, below 28.
-    scenario("input0.timing", "3840x2160@24");
-    scenario("input0.htotal", "5500");
-    scenario("input0.vtotal", "2250");
-    scenario("input0.scdt", "0");
-    EXPECT_EQ(passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 16);
+    scenario({{"input0.timing", "3840x2160@24"}, {"input0.htotal", "5500"}, {"input0.vtotal", "2250"},
+              {"input0.scdt", "0"}});
+    ASSERT_TRUE(runTo(VSTATE_SyncWait));
+    rx().setReg(1, 0xB1, 0x01);   // a bit the overwrite must keep
+    EXPECT_EQ(1 + passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 16);
+    EXPECT_EQ(rx().reg(1, 0xB1), 0xE1);
     EXPECT_EQ(rx().reg(1, 0xB2) & 0x05, 0x04);
     EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0) << "bank 0 again";
 
@@ -443,10 +420,8 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
     rx().raise(0xD0, 0x10);
     sim::I2cBusModel::clearLog();
     pass();
-    EXPECT_EQ(rx().reg(0, 0x27), 0x20);
-    EXPECT_EQ(rx().reg(0, 0x28), 0x03);
-    EXPECT_EQ(rx().reg(0, 0x29), 0x45);
-    EXPECT_EQ(rx().reg(0, 0x26) & 0x20, 0x20) << "manual EQ";
+    EXPECT_EQ((std::vector<int>{rx().reg(0, 0x27), rx().reg(0, 0x28), rx().reg(0, 0x29), rx().reg(0, 0x26) & 0x20}),
+              (std::vector<int>{0x20, 0x03, 0x45, 0x20})) << "0x26 bit 5: manual EQ";
     pass(25);
     EXPECT_EQ(drv->dev_data[0].EQPort[0].ucEQState, 255) << "search over";
     EXPECT_TRUE(writesTo(0x27) == std::vector<uint8_t>{0x20}) << "no value tried";
@@ -465,6 +440,20 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
     EXPECT_EQ(tried, (std::vector<uint8_t>{0xFF, 0x9F, 0x83}));
     EXPECT_EQ(rx().reg(0, 0x27), 0x83);
     rx().setReg(0, 0xB2, 0x00);
+}
+
+TEST_F(It6602, EqualiserInterruptBitsAreAcknowledgedAsTheyAreServed)
+{
+    ASSERT_TRUE(settle());
+    // Raised bits of 0xD0, then what is written to it: the low nibble, then each bit served.
+    const std::pair<int, std::vector<uint8_t>> cases[] = {
+        {0x80, {0x00, 0x80}}, {0xC0, {0x00, 0xC0, 0x80}}, {0xA0, {0x00, 0x20, 0x80}}, {0x60, {0x00, 0xC0}}};
+    for (const auto& [raised, want] : cases) {
+        sim::I2cBusModel::clearLog();
+        rx().raise(0xD0, uint8_t(raised));
+        pass();
+        EXPECT_EQ(writesTo(0xD0), want) << "raised 0x" << std::hex << raised;
+    }
 }
 
 TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
@@ -567,8 +556,7 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(rx().reg(0, 0x50) & 0x03, 0x02) << "after a matrix load";
 
     // A new AVI infoframe: YCbCr 4:4:4, BT.709 -> the BT.709 matrix into full-range RGB.
-    scenario("input0.colour", "yuv444");
-    scenario("input0.colorimetry", "2");
+    scenario({{"input0.colour", "yuv444"}, {"input0.colorimetry", "2"}});
     pass(2);
     EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x13, 0x12);
     const auto m = matrix();
@@ -584,8 +572,7 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 3);
 
     // Full-range RGB: bypass.
-    scenario("input0.colour", "rgb");
-    scenario("input0.range", "2");
+    scenario({{"input0.colour", "rgb"}, {"input0.range", "2"}});
     pass(2);
     EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 0);
     EXPECT_EQ(rx().reg(0, 0x68), 0x00);
@@ -677,17 +664,11 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
     pass();
     EXPECT_EQ(drv->dev_data[0].de3dframe, 1);
     // VIC 32: v_total 1124, active 1165..1120, sync end 1129, 1080 lines: boundary 625..1705.
-    EXPECT_EQ(rx().reg(1, 0x9D), 0x46);
-    EXPECT_EQ(rx().reg(1, 0x9C) & 0xF0, 0x40);
-    EXPECT_EQ(rx().reg(1, 0x92), 0x8D);
-    EXPECT_EQ(rx().reg(1, 0x93), 0x04);
-    EXPECT_EQ(rx().reg(1, 0x94), 0x46);
-    EXPECT_EQ(rx().reg(1, 0x9F) & 0xF0, 0x90);
-    EXPECT_EQ(rx().reg(1, 0x8F), 0x71);
-    EXPECT_EQ(rx().reg(1, 0x90), 0x92);
-    EXPECT_EQ(rx().reg(1, 0x91), 0x6A);
-    EXPECT_EQ(rx().reg(0, 0x66) & 0x10, 0x10);
-    EXPECT_EQ(rx().reg(0, 0x85) & 0x20, 0x20);
+    // Bank 1 0x9D, 0x9C, 0x92, 0x93, 0x94, 0x9F, 0x8F, 0x90, 0x91; bank 0 0x66 bit 4, 0x85 bit 5.
+    EXPECT_EQ((std::vector<int>{rx().reg(1, 0x9D), rx().reg(1, 0x9C) & 0xF0, rx().reg(1, 0x92), rx().reg(1, 0x93),
+                                rx().reg(1, 0x94), rx().reg(1, 0x9F) & 0xF0, rx().reg(1, 0x8F), rx().reg(1, 0x90),
+                                rx().reg(1, 0x91), rx().reg(0, 0x66) & 0x10, rx().reg(0, 0x85) & 0x20}),
+              (std::vector<int>{0x46, 0x40, 0x8D, 0x04, 0x46, 0x90, 0x71, 0x92, 0x6A, 0x10, 0x20}));
 
     // The other rows (VIC, v_total, v_act_start, v_act_end, v_sync_end, active); a VIC not
     // listed takes the end row of zeros.
@@ -710,13 +691,11 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
     }
 
     // Side-by-side is only recognised: the flag is set, nothing is programmed.
-    scenario("input0.signal", "0");
-    scenario("input0.cable", "1");
+    scenario({{"input0.signal", "0"}, {"input0.cable", "1"}});
     pass();
     EXPECT_EQ(drv->dev_data[0].de3dframe, 0) << "cleared while waiting for a signal";
     rx().setReg(1, 0x9D, 0);
-    scenario("input0.3d", "sidebyside");
-    scenario("input0.signal", "1");
+    scenario({{"input0.3d", "sidebyside"}, {"input0.signal", "1"}});
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     pass();
     EXPECT_EQ(drv->dev_data[0].de3dframe, 1);

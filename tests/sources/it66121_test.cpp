@@ -10,7 +10,9 @@
 #include "sources/velinsource.h"
 #include "tests/support/Sources.h"
 
+#include <algorithm>
 #include <array>
+#include <numeric>
 #include <tuple>
 #include <gtest/gtest.h>
 #include <vector>
@@ -19,17 +21,19 @@ namespace {
 
 using Model = sim::It66121Model;
 
-std::vector<uint8_t> edidWith(std::vector<uint8_t> cea)
+// A valid block 0 followed by the given 128-byte extension blocks.
+std::vector<uint8_t> edidWith(std::initializer_list<std::vector<uint8_t>> extensions)
 {
-    std::vector<uint8_t> e(256, 0);
+    std::vector<uint8_t> e(128, 0);
     const uint8_t head[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
     std::copy(head, head + 8, e.begin());
-    e[126] = 1;
+    e[126] = uint8_t(extensions.size());
     uint8_t sum = 0;
     for (int i = 0; i < 127; ++i)
         sum = uint8_t(sum + e[i]);
     e[127] = uint8_t(-sum);
-    std::copy(cea.begin(), cea.end(), e.begin() + 128);
+    for (const auto& block : extensions)
+        e.insert(e.end(), block.begin(), block.end());
     return e;
 }
 
@@ -155,14 +159,12 @@ TEST_F(It66121, AudioOptionTakesTypeChannelsAndRateByFsCode)
         EXPECT_EQ(sys->bAudioChannelCount, kept) << asked;
     }
     sys->HDMITX_ChangeAudioOption(0x90, 6, 2);
-    EXPECT_EQ(sys->bOutputAudioType, 0x90);
-    EXPECT_EQ(sys->bAudioChannelCount, 2);
+    EXPECT_EQ((std::vector<int>{sys->bOutputAudioType, sys->bAudioChannelCount}), (std::vector<int>{0x90, 2}));
+    // High bit rate returns at once, with no change pending: type, channels, rate, pending.
     sys->bChangeAudio = 0;
     sys->HDMITX_ChangeAudioOption(0xC0, 2, 2);
-    EXPECT_EQ(sys->bOutputAudioType, 0xC0);
-    EXPECT_EQ(sys->bAudioChannelCount, 8);
-    EXPECT_EQ(sys->ulAudioSampleFS, 768000u);
-    EXPECT_EQ(sys->bChangeAudio, 0) << "high bit rate returns at once";
+    EXPECT_EQ((std::vector<unsigned>{sys->bOutputAudioType, sys->bAudioChannelCount, sys->ulAudioSampleFS, sys->bChangeAudio}),
+              (std::vector<unsigned>{0xC0, 8, 768000, 0}));
 }
 
 TEST_F(It66121, AudioChangeIsAFifoMoveOfFourOrMore)
@@ -186,26 +188,18 @@ TEST_F(It66121, AudioChangeIsAFifoMoveOfFourOrMore)
     EXPECT_EQ(drv->hdmiTxDev[0].last_fifo, 9);
 }
 
-TEST_F(It66121, TableRowsWaitMaskAndChangeNothing)
+TEST_F(It66121, TableRowsWaitMaskAndChangeNothingAndOversizedTransfersAreRefused)
 {
-    Model::instance();
-    drv->bus.HDMITX_WriteI2C_Byte(0x20, 0xF0);
-    sim::I2cBusModel::clearLog();
-    const structRegSetEntry table[] = {{5, 0, 0}, {0x20, 0, 0x33}, {0x20, 0x0F, 0x05}, {0x21, 0xFF, 0x77}, {0, 0, 0}};
-    drv->hdmitx_LoadRegSetting(table);
-    EXPECT_EQ(Model::instance().reg(0, 0x20), 0xF5);
-    EXPECT_EQ(Model::instance().reg(0, 0x21), 0x77);
-    const auto w = writes();
-    ASSERT_EQ(w.size(), 2u);
-    EXPECT_EQ(w[0], std::make_pair(0x20, 0xF5));
-}
-
-TEST_F(It66121, TransfersBeyondTheBuffersAreRefused)
-{
+    // Transfers beyond the buffers are refused without a transfer.
     uint8_t big[256] = {};
     EXPECT_EQ(drv->bus.I2C2_IT66121_Read(0x98, 0, 101, big), 0);
     EXPECT_EQ(drv->bus.I2C2_IT66121_Write(0x98, 0, 256, big), 0);
     EXPECT_TRUE(sim::I2cBusModel::log().empty());
+    drv->bus.HDMITX_WriteI2C_Byte(0x20, 0xF0);
+    sim::I2cBusModel::clearLog();
+    const structRegSetEntry table[] = {{5, 0, 0}, {0x20, 0, 0x33}, {0x20, 0x0F, 0x05}, {0x21, 0xFF, 0x77}, {0, 0, 0}};
+    drv->hdmitx_LoadRegSetting(table);
+    EXPECT_EQ(writes(), (std::vector<std::pair<int, int>>{{0x20, 0xF5}, {0x21, 0x77}}));
 }
 
 TEST_F(It66121, EdidBlockIsFourDdcReads)
@@ -216,14 +210,11 @@ TEST_F(It66121, EdidBlockIsFourDdcReads)
     Model::instance().setSink(true, e);
     uint8_t buf[128] = {};
     ASSERT_TRUE(drv->getHDMITX_EDIDBlock(1, buf));
-    const auto reads = Model::instance().ddcReads();
-    ASSERT_EQ(reads.size(), 4u);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(reads[i].offset, 128 + 32 * i);
-        EXPECT_EQ(reads[i].count, 32);
-    }
-    EXPECT_EQ(buf[0], uint8_t(128 ^ 0x5A));
-    EXPECT_EQ(buf[127], uint8_t(255 ^ 0x5A));
+    std::vector<std::pair<int, int>> reads;   // offset, count
+    for (const auto& r : Model::instance().ddcReads())
+        reads.emplace_back(r.offset, r.count);
+    EXPECT_EQ(reads, (std::vector<std::pair<int, int>>{{128, 32}, {160, 32}, {192, 32}, {224, 32}}));
+    EXPECT_EQ((std::vector<int>{buf[0], buf[127]}), (std::vector<int>{128 ^ 0x5A, 255 ^ 0x5A}));
     Model::instance().setDdcError(0x08);
     EXPECT_FALSE(drv->getHDMITX_EDIDBlock(0, buf));
     Model::instance().setDdcError(0);
@@ -239,21 +230,22 @@ TEST_F(It66121, ParsesAHdmiSinksExtension)
     std::vector<uint8_t> cea = {0x02, 0x03, 25, 0x70, 0x23, 0x09, 0x07, 0x07, 0x43, 0x90, 0x04, 0x5F,
                                 0x67, 0x03, 0x0C, 0x00, 0x10, 0x00, 0x38, 0x3C, 0x83, 0x01, 0x00, 0x00};
     cea.resize(128, 0);
-    Model::instance().setSink(true, edidWith(cea));
+    Model::instance().setSink(true, edidWith({cea}));
     ASSERT_TRUE(sys->ParseEDID());
     const RX_CAP& c = sys->RxCapability;
     EXPECT_EQ(c.IEEEOUI, 0x000C03u);
-    EXPECT_EQ(c.flags & 0x03, 0x03);
-    EXPECT_EQ(c.native_vdo, 16);
-    EXPECT_EQ(c.VDOMode[2], 0x01);
-    EXPECT_EQ(c.VDOMode[0], 0x10);
-    EXPECT_EQ(c.AUDDesCount, 1);
-    EXPECT_EQ(c.AUDDes[0][0], 0x09);
-    EXPECT_EQ(c.phy_address[0], 0x10);
-    EXPECT_EQ(c.dc_support, 0x30);
-    EXPECT_EQ(c.max_tmds_clock, 0x3C);
-    EXPECT_EQ(c.speaker_allocation[0], 0x01);
-    EXPECT_EQ(c.cea_support, 0x70);
+    // Flags, native code, codes 16 and 4, audio descriptors, physical address, deep colour,
+    // TMDS limit, speakers, CEA support.
+    EXPECT_EQ((std::vector<int>{c.flags & 0x03, c.native_vdo, c.VDOMode[2], c.VDOMode[0], c.AUDDesCount, c.AUDDes[0][0],
+                                c.phy_address[0], c.dc_support, c.max_tmds_clock, c.speaker_allocation[0], c.cea_support}),
+              (std::vector<int>{0x03, 16, 0x01, 0x10, 1, 0x09, 0x10, 0x30, 0x3C, 0x01, 0x70}));
+
+    // A CEA block without the HDMI vendor block does not end the parse: the next one is read.
+    std::vector<uint8_t> plain = {0x02, 0x03, 4, 0x40};
+    plain.resize(128, 0);
+    Model::instance().setSink(true, edidWith({plain, cea}));
+    ASSERT_TRUE(sys->ParseEDID());
+    EXPECT_EQ(sys->RxCapability.IEEEOUI, 0x000C03u);
 }
 
 TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
@@ -287,13 +279,13 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     EXPECT_EQ(sys->RxCapability.speaker_allocation[0], 0);
     EXPECT_FALSE(sys->ParseCEAEDID(nullptr));
     // A bad checksum fails before any extension is read.
-    auto e = edidWith(std::vector<uint8_t>(b, b + 128));
+    auto e = edidWith({std::vector<uint8_t>(b, b + 128)});
     e[10] ^= 1;
     Model::instance().setSink(true, e);
     EXPECT_FALSE(sys->ParseEDID());
     EXPECT_EQ(Model::instance().ddcReads().size(), 4u);
     // A right checksum over a wrong header: the header ends in 00.
-    e = edidWith(std::vector<uint8_t>(b, b + 128));
+    e = edidWith({std::vector<uint8_t>(b, b + 128)});
     e[7] = 0x01;
     e[127] = uint8_t(e[127] - 1);
     Model::instance().setSink(true, e);
@@ -330,17 +322,46 @@ TEST_F(It66121, InfoframesCarryTheirHeadersAndPayloads)
     }
 }
 
-TEST_F(It66121, InfoframeChecksums)
+TEST_F(It66121, PacketsLandInTheirRegistersWithTheirChecksumsAndAreSent)
 {
-    uint8_t avi[17] = {0x82, 2, 13, 0, 0x10};
-    ASSERT_TRUE(drv->HDMITX_EnableAVIInfoFrame(1, avi));
-    EXPECT_EQ(Model::instance().reg(1, 0x5D), 0x5F);
-    EXPECT_EQ(Model::instance().reg(0, 0xCD), 0x03);
+    auto& m = Model::instance();
+    uint8_t frame[40];
+    for (int i = 0; i < 40; ++i)
+        frame[i] = uint8_t(i - 3);   // payload byte n (PBn, from byte 4) holds n
+    auto bank1 = [&](std::vector<int> regs) {
+        for (int& r : regs)
+            r = m.reg(1, r);
+        return regs;
+    };
+    auto from = [](int first, int n) {
+        std::vector<int> v(n);
+        std::iota(v.begin(), v.end(), first);
+        return v;
+    };
+    ASSERT_TRUE(drv->hdmitx_SetAVIInfoFrame(frame));
+    EXPECT_EQ(bank1(from(0x58, 14)), (std::vector<int>{1, 2, 3, 4, 5, 0x6F - 91, 6, 7, 8, 9, 10, 11, 12, 13}));
+    ASSERT_TRUE(drv->hdmitx_SetAudioInfoFrame(frame));
+    EXPECT_EQ(bank1({0x68, 0x69, 0x6B, 0x6C, 0x6D}), (std::vector<int>{1, 2, 4, 5, 0x71 - 12}));
+    ASSERT_TRUE(drv->hdmitx_SetSPDInfoFrame(frame));
+    EXPECT_EQ(bank1(from(0x71, 25)), from(1, 25));
+    EXPECT_EQ(m.reg(1, 0x70), uint8_t(0x63 - 325));
+    EXPECT_EQ((std::vector<int>{m.reg(0, 0xCD), m.reg(0, 0xCE), m.reg(0, 0xCF)}), (std::vector<int>{3, 3, 3}));
+    ASSERT_TRUE(drv->hdmitx_SetMPEGInfoFrame(frame));
+    EXPECT_EQ(bank1(from(0x8A, 6)), (std::vector<int>{0x02, 1, 2, 3, 4, 0x70 - 15}));
+    sim::I2cBusModel::clearLog();
+    ASSERT_TRUE(drv->hdmitx_Set_GeneralPurpose_PKT(frame + 4));
+    EXPECT_EQ(bank1(from(0x38, 31)), from(1, 31));
+    const auto sent = writes();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[sent.size() - 2], std::make_pair(0xC9, 0x03)) << "sent, in bank 0";
+    EXPECT_EQ(sent.back(), std::make_pair(0xC9, 0x03));
     EXPECT_FALSE(drv->hdmitx_SetAVIInfoFrame(nullptr));
+
+    // The vendor-specific frame of length 5 keeps its checksum in the frame.
     uint8_t vsi[10] = {0x81, 1, 5, 0, 0x03, 0x0C, 0x00, 0x40, 0x00};
     ASSERT_TRUE(drv->HDMITX_EnableVSInfoFrame(1, vsi));
     EXPECT_EQ(vsi[3], 0x2A);
-    EXPECT_EQ(Model::instance().reg(0, 0x0F) & 1, 0);
+    EXPECT_EQ(m.reg(0, 0x0F) & 1, 0);
 }
 
 TEST_F(It66121, VideoStartAssertsResetsMutesConvertsAndFiresTheFrontEnd)
@@ -456,6 +477,11 @@ TEST_F(It66121, NctsTableAndChannelStatus)
         drv->setHDMITX_NCTS(uint8_t(code));
         EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, code < 15 ? expected[code] : 6144) << code;
     }
+    // The set-up rewrote byte 4 of the channel status (0x99) as 0x6B; an Fs update puts the
+    // complement of the code in its bits 4-7.
+    ASSERT_EQ(m.reg(1, 0x99), 0x6B);
+    drv->setHDMITX_UpdateChStatFs(10);
+    EXPECT_EQ(m.reg(1, 0x99), 0x5B);
     sys->HDMITX_ChangeDisplayOption(8, 0);
     EXPECT_EQ(sys->bChangeMode, 0);
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -74,13 +75,11 @@ protected:
         return src->hdminfo[3];
     }
     // Input 3's status bytes: width, height, frame rate.
-    void status(int& w, int& h, int& rate)
+    std::vector<int> status()
     {
         std::lock_guard<std::mutex> hold(para->mutex);
         const uint8_t* s = para->ram + KelRamPara::kInputStatus + 18;
-        w = KelRamPara::get16(s);
-        h = KelRamPara::get16(s + 2);
-        rate = KelRamPara::get16(s + 4);
+        return {KelRamPara::get16(s), KelRamPara::get16(s + 2), KelRamPara::get16(s + 4)};
     }
     int bank() { return chip().reg(0, 0x0F) & 7; }
 
@@ -88,6 +87,10 @@ protected:
     struct RegWrite {
         int bank, reg, value;
         bool operator==(const RegWrite& o) const { return bank == o.bank && reg == o.reg && value == o.value; }
+        friend std::ostream& operator<<(std::ostream& os, const RegWrite& w)
+        {
+            return os << "{" << w.bank << ", 0x" << std::hex << w.reg << ", 0x" << w.value << std::dec << "}";
+        }
     };
     void startLog()
     {

@@ -1,5 +1,5 @@
-// Input 3's receiver, part two: output lanes and the V-by-One set-up, the equaliser,
-// calibration at start-up, colour conversion, interrupt-driven recovery and port control.
+// Input 3's receiver, part two: output lanes and the V-by-One set-up, calibration at start-up
+// and colour conversion.
 #include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_eq.h"
 #include "tests/sources/it6805_fixture.h"
@@ -199,6 +199,31 @@ TEST_F(It6805Test, OscillatorReadOutSetsTheClockRegistersAndFallsBackTo19MHz)
     EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 5010000u) << "5000 polls of 1 ms, then 10 ms";
 }
 
+TEST_F(It6805Test, CaofCalibrationIsItsRegisterSequence)
+{
+    // From registers at 0: both ports' front ends set up, each calibration started and found
+    // done, then everything put back. Bank selections are left out; 0x08 and 0x0D are unbanked.
+    const std::vector<RegWrite> want{
+        {3, 0x3A, 0x00}, {3, 0xA0, 0x80}, {3, 0xA1, 0x80}, {3, 0xA2, 0x80}, {3, 0xA4, 0x08}, {3, 0x3B, 0x00},
+        {3, 0xA7, 0x10}, {3, 0x48, 0x80}, {0, 0x29, 0x01}, {0, 0x2A, 0x41}, {0, 0x2A, 0x01}, {0, 0x24, 0x04},
+        {0, 0x25, 0x00}, {0, 0x26, 0x00}, {0, 0x27, 0x00}, {0, 0x28, 0x00}, {0, 0x3C, 0x00},
+        {7, 0x3A, 0x00}, {7, 0xA0, 0x80}, {7, 0xA1, 0x80}, {7, 0xA2, 0x80}, {7, 0xA4, 0x08}, {7, 0x3B, 0x00},
+        {7, 0xA7, 0x10}, {7, 0x48, 0x80}, {0, 0x32, 0x41}, {0, 0x32, 0x01}, {0, 0x2C, 0x04}, {0, 0x2D, 0x00},
+        {0, 0x2E, 0x00}, {0, 0x2F, 0x00}, {0, 0x30, 0x00}, {4, 0x3C, 0x00},
+        {3, 0x3A, 0x80}, {7, 0x3A, 0x80},
+        {-1, 0x08, 0x30}, {-1, 0x0D, 0x30}, {0, 0x29, 0x00}, {0, 0x24, 0x00}, {0, 0x3C, 0x10}, {0, 0x2C, 0x00},
+        {4, 0x3C, 0x10}, {3, 0x3A, 0x00}, {3, 0xA0, 0x00}, {3, 0xA1, 0x00}, {3, 0xA2, 0x00}, {7, 0x3A, 0x00},
+        {7, 0xA0, 0x00}, {7, 0xA1, 0x00}, {7, 0xA2, 0x00}};
+    startLog();
+    drv->iTE6805_Init_CAOF(0);
+    std::vector<RegWrite> got;
+    for (const RegWrite& w : rxWrites())
+        if (w.reg != 0x0F)
+            got.push_back(w);
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(bank(), 0);
+}
+
 TEST_F(It6805Test, CaofThatNeverFinishesIsAbandonedAfterSixRestarts)
 {
     set("caof", 0);
@@ -239,4 +264,14 @@ TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
     EXPECT_EQ(chip().reg(0, 0x6C) & 0x03, 0) << "RGB passes unconverted";
     EXPECT_EQ(chip().reg(1, 0x85), 0x00);
     EXPECT_EQ(bank(), 0);
+
+    // The colour depth step: bank 5 0xC7 by the pixel clock, bank 0 0x6B bits 0-1 = 1.
+    for (const auto& [pclk, c7] : {std::pair{29999u, 0x49}, {30000u, 0x00}}) {
+        sys->timing[0].PCLK = pclk;
+        chip().setReg(0, 0x6B, 0x22);
+        chip().setReg(1, 0x6B, 0x00);
+        drv->iTE6805_Set_ColorDepth(0);
+        EXPECT_EQ((std::vector<int>{chip().reg(5, 0xC7), chip().reg(0, 0x6B), chip().reg(1, 0x6B), bank()}),
+                  (std::vector<int>{c7, 0x21, 0x00, 0})) << pclk;
+    }
 }

@@ -10,6 +10,7 @@
 #include "tests/support/Sources.h"
 #include "tests/support/TestRoot.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
@@ -44,24 +45,24 @@ std::array<uint8_t, 256> image(const unsigned char* p)
     return a;
 }
 
-class InputSource : public ::testing::Test {
+// The product name in an image (seven characters from offset 113).
+std::string productName(const std::array<uint8_t, 256>& e) { return std::string(e.begin() + 113, e.begin() + 120); }
+
+sim::EdidEepromModel& eeprom(int input) { return sim::InputSideModel::eeprom(input); }
+
+class InputSource : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
     {
         drop();
-        ConfigEngine::pInstance();
-        para = KelRamPara::pInstance();
+        SourcesFixture::SetUp();
         fpga_manage::pInstance();   // maps the SoC window that carries the GPIO lines
         G_timeTicks = 1000;
-        g_source_online = 0;
-        g_fpga_lcd_on = 0;
-        g_c331_source_online = 0;
         g_check_source = 0xFF;
         setCheckEdid("Never");
         for (auto& f : edid_ram_table_from)
             f = 0;
-        src = velinsource::pInstance();
-        src->open_bus();
+        openSources();
         sim::I2cBusModel::clearLog();
     }
     void TearDown() override
@@ -88,11 +89,8 @@ protected:
     // Passes until the thread reaches state; false after limit passes.
     bool runTo(int state, int limit = 200)
     {
-        for (int i = 0; i < limit; ++i) {
-            if (src->thread_state == state)
-                return true;
+        for (int i = 0; i < limit && src->thread_state != state; ++i)
             pass();
-        }
         return src->thread_state == state;
     }
     // Straight to the main pass with the clock chip done and no input polled, so a test
@@ -105,17 +103,25 @@ protected:
         src->check_mask = 0;
     }
     uint8_t& reg(int n) { return para->reg_image[n]; }
+    // The IT6602 and IT6805 reset lines.
+    static std::vector<int> resetLines()
+    {
+        return {sim::SocModel::read16(kIt6602Reset), sim::SocModel::read16(kIt6805Reset)};
+    }
     void requestEdid(int input, int w, int h, int hz)
     {
-        KelRamPara::put16(para->ram + 896 + 6 * input, uint16_t(w));
-        KelRamPara::put16(para->ram + 896 + 6 * input + 2, uint16_t(h));
-        KelRamPara::put16(para->ram + 896 + 6 * input + 4, uint16_t(hz));
+        uint8_t* at = para->ram + 896 + 6 * input;
+        KelRamPara::put16(at, uint16_t(w));
+        KelRamPara::put16(at + 2, uint16_t(h));
+        KelRamPara::put16(at + 4, uint16_t(hz));
         src->raise_edid_request(input);
+    }
+    static std::string edidCheckSetting()
+    {
+        return ConfigEngine::p_config->read_config_variant(ConfigItem::EDIDCheck).toString().toStdString();
     }
 
     kel_test::TestRoot root;
-    KelRamPara* para = nullptr;
-    velinsource* src = nullptr;
 };
 
 } // namespace
@@ -129,8 +135,7 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     src->p_ite6805_sys->FsmState[0] = 1;
 
     src->checksource_pass();
-    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 0);
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 0);
+    EXPECT_EQ(resetLines(), (std::vector<int>{0, 0}));
     EXPECT_EQ(src->p_ite6805_sys->FsmState[0], 0) << "IT6805 driver state reset";
     EXPECT_EQ(src->thread_state, velinsource::kStateResetWait);
 
@@ -140,13 +145,11 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     G_timeTicks += 1;
     src->checksource_pass();
     EXPECT_EQ(src->thread_state, velinsource::kStateRelease);
-    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 0);
+    EXPECT_EQ(resetLines(), (std::vector<int>{0, 0}));
 
     src->checksource_pass();
-    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 16);
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(src->reset_flag[i], 0);
+    EXPECT_EQ(resetLines(), (std::vector<int>{16, 16}));
+    EXPECT_EQ(std::vector<int>(src->reset_flag, src->reset_flag + 4), (std::vector<int>{0, 0, 0, 0}));
     EXPECT_EQ(src->thread_state, velinsource::kStateReleaseWait);
 
     G_timeTicks += 11;
@@ -160,55 +163,49 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     src->checksource_pass();
     EXPECT_EQ(src->thread_state, velinsource::kStateRun);
     EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01);
-    EXPECT_EQ(reg(38), 0x5F);
-    EXPECT_EQ(reg(37), 0x80);
+    EXPECT_EQ((std::vector<int>{reg(38), reg(37)}), (std::vector<int>{0x5F, 0x80}));
     EXPECT_TRUE(recordsAt(0xA0).empty()) << "no EEPROM is read";
-}
 
-TEST_F(InputSource, OtherEdidCheckSettingsSkipTheCheckAndLeaveTheStatusBits)
-{
+    // Any other setting than "Once" skips the check and leaves the status bits.
     setCheckEdid("Sometimes");
-    ASSERT_TRUE(runTo(velinsource::kStateEdidCheck));
-    const uint8_t before = reg(38);
-    sim::I2cBusModel::clearLog();
+    src->thread_state = velinsource::kStateEdidCheck;
+    reg(38) = 0x13;
     src->checksource_pass();
     EXPECT_EQ(src->thread_state, velinsource::kStateRun);
-    EXPECT_EQ(reg(38), before);
+    EXPECT_EQ(reg(38), 0x13);
     EXPECT_TRUE(recordsAt(0xA0).empty());
-    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::EDIDCheck).toString(), "Once");
+    EXPECT_EQ(edidCheckSetting(), "Once");
 }
 
 TEST_F(InputSource, CheckOnceRepairsBlankAndCorruptEepromsAndTurnsItselfOff)
 {
     setCheckEdid("Once");
-    sim::InputSideModel::eeprom(2).fillBlank();
-    sim::InputSideModel::eeprom(3).corrupt();
+    eeprom(2).fillBlank();
+    eeprom(3).corrupt();
     ASSERT_EQ(reg(38) & 0x0F, 0x0F) << "every EEPROM is checked at the first start";
 
     ASSERT_TRUE(runTo(velinsource::kStateRun));
-    EXPECT_EQ(sim::InputSideModel::eeprom(2).contents(), image(velinsource::velin_default_edid_6602[3]));
-    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).storedPages(), 0) << "a valid EEPROM is left alone";
-    EXPECT_EQ(sim::InputSideModel::eeprom(1).storedPages(), 0);
+    EXPECT_EQ(eeprom(2).contents(), image(velinsource::velin_default_edid_6602[3]));
+    EXPECT_EQ(eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
+    EXPECT_EQ(eeprom(0).storedPages() + eeprom(1).storedPages(), 0) << "a valid EEPROM is left alone";
     EXPECT_EQ(reg(38) & 0x4F, 0x4F);
     EXPECT_EQ(sim::InputSideModel::expander().output() & 0x01, 0x01) << "protected again";
-    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::EDIDCheck).toString(), "Never");
+    EXPECT_EQ(edidCheckSetting(), "Never");
     EXPECT_NE(root.readFile("/data/configs/tcpip.ini").find("EDIDCheck=Never"), std::string::npos);
 }
 
 TEST_F(InputSource, UnrepairableEepromRepeatsTheResetOnceThenIsSkipped)
 {
     setCheckEdid("Once");
-    sim::InputSideModel::eeprom(1).setPresent(false);
+    eeprom(1).setPresent(false);
     int resets = 0;
     uint8_t last = src->thread_state;
     for (int i = 0; i < 400 && src->thread_state != velinsource::kStateRun; ++i) {
         pass();
         if (src->thread_state == velinsource::kStateReset && last != velinsource::kStateReset) {
             ++resets;
-            EXPECT_EQ(src->reset_flag[0], 1);
-            EXPECT_EQ(src->reset_flag[3], 1);
-            EXPECT_EQ(src->reset_flag[1], 0);
+            EXPECT_EQ((std::vector<int>{src->reset_flag[0], src->reset_flag[1], src->reset_flag[3]}),
+                      (std::vector<int>{1, 0, 1}));
             EXPECT_EQ(reg(38) & 0x02, 0) << "its status bit is cleared";
         }
         last = src->thread_state;
@@ -217,29 +214,38 @@ TEST_F(InputSource, UnrepairableEepromRepeatsTheResetOnceThenIsSkipped)
     EXPECT_EQ(resets, 1);
     EXPECT_EQ(reg(38) & 0x0F, 0x0D);
     // The channel of input 1 was opened for one check only.
-    int opened = 0;
-    for (const auto& r : recordsAt(0xE0))
-        if (r.data.size() == 2 && r.data[1] == 0x04)
-            ++opened;
-    EXPECT_EQ(opened, 1);
+    const auto switches = recordsAt(0xE0);
+    EXPECT_EQ(std::count_if(switches.begin(), switches.end(),
+                            [](const sim::I2cRecord& r) { return r.data == std::vector<uint8_t>{0x00, 0x04}; }),
+              1);
 }
 
 // --- clock chip ------------------------------------------------------------------------------
 
 TEST_F(InputSource, ClockChipIsWrittenInOnePassAndEnabledInTheNext)
 {
+    // Registers 0..62, one write each.
+    const uint8_t table[63] = {
+        0x00, 0x00, 0x11, 0x32, 0x7B, 0x53, 0xEC, 0x01, 0x19, 0x52, 0xF2, 0x06, 0x63, 0x24, 0xC7, 0x13,
+        0x00, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x24, 0x03, 0x11, 0x33, 0x38, 0x80, 0x04,
+        0x00, 0x00, 0x74, 0x74, 0x90, 0x7D, 0x69, 0xE1, 0xA0, 0xEF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0xF3, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC3, 0xC2, 0x00, 0x00, 0x00, 0x00, 0x05};
+    std::vector<std::vector<uint8_t>> want;
+    for (int r = 0; r < 63; ++r)
+        want.push_back({uint8_t(r), table[r]});
     src->thread_state = velinsource::kStateRun;
     src->check_mask = 0;
     EXPECT_EQ(src->startup_stage(), 0);
 
     src->checksource_pass();
-    EXPECT_TRUE(sim::InputSideModel::clockChip().programmed()) << "registers 0..62 hold the running image";
-    EXPECT_EQ(sim::InputSideModel::clockChip().writes(), 63) << "one register per write";
+    std::vector<std::vector<uint8_t>> written;
+    for (const auto& r : recordsAt(0xD0))
+        written.push_back(r.data);
+    EXPECT_EQ(written, want);
     EXPECT_EQ(src->startup_stage(), 1);
     EXPECT_EQ(src->clock_done[0], 0);
     EXPECT_FALSE(sim::InputSideModel::clockChip().outputEnabled());
-    EXPECT_EQ(reg(38) & 0x80, 0);
-    EXPECT_EQ(reg(38) & 0x20, 0x20) << "switch 0xE0 answered";
+    EXPECT_EQ(reg(38) & 0xA0, 0x20) << "switch 0xE0 answered, the chip is not enabled yet";
 
     src->checksource_pass();
     EXPECT_EQ(src->startup_stage(), 2) << "the FPGA bring-up may start";
@@ -271,7 +277,6 @@ TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
     auto log = recordsAt(0xD0);
     ASSERT_EQ(log.size(), 41u);
     EXPECT_FALSE(log.back().acked);
-    EXPECT_EQ(sim::InputSideModel::clockChip().reg(39), 0xE1);
     EXPECT_EQ(sim::InputSideModel::clockChip().reg(41), 0) << "nothing after the failure";
 
     sim::I2cBusModel::clearLog();
@@ -279,8 +284,7 @@ TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
     EXPECT_EQ(src->clock_state[0], 1);
     log = recordsAt(0xD0);
     ASSERT_EQ(log.size(), 63u);
-    EXPECT_EQ(log.front().data, (std::vector<uint8_t>{0x00, 0x00}));
-    EXPECT_EQ(log.back().data, (std::vector<uint8_t>{62, 0x05}));
+    EXPECT_EQ(log.front().data, (std::vector<uint8_t>{0x00, 0x00})) << "from register 0 again";
     src->s5p210_setup(0);
     EXPECT_EQ(src->clock_state[0], 2);
 }
@@ -292,16 +296,15 @@ TEST_F(InputSource, WithoutTheClockChipOrItsSwitchTheFpgasWait)
     sim::InputSideModel::setClockPresent(false);
     pass(5);
     EXPECT_EQ(src->startup_stage(), 0);
-    EXPECT_EQ(reg(38) & 0x80, 0);
+    EXPECT_EQ(reg(38) & 0xA0, 0x20);
     EXPECT_EQ(sim::SocModel::read16(kClock0Enable), 0);
-    EXPECT_EQ(reg(38) & 0x20, 0x20);
 
     sim::InputSideModel::setClockPresent(true);
     sim::I2cBusModel::setAbsent(0xE0, true);
     pass(5);
     EXPECT_EQ(reg(38) & 0x20, 0) << "the switch did not answer";
     EXPECT_EQ(src->startup_stage(), 0);
-    EXPECT_TRUE(recordsAt(0xD0).size() == 5u) << "only the five attempts while the chip was away";
+    EXPECT_EQ(recordsAt(0xD0).size(), 5u) << "only the five attempts while the chip was away";
 }
 
 TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
@@ -322,9 +325,10 @@ TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
     }
     cdce913.reset();
     sim::I2cBusModel::clearLog();
+    src->clock_done[2] = 1;
     src->cdce913_setup(7);
     EXPECT_EQ(src->clock_state[2], 2);
-    EXPECT_EQ(src->clock_done[2], 0);
+    EXPECT_EQ(src->clock_done[2], 0) << "cleared by the write";
     auto log = recordsAt(0xCA);
     ASSERT_EQ(log.size(), 1u);
     ASSERT_EQ(log[0].data.size(), 34u);
@@ -348,8 +352,8 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
 
     ASSERT_NE(src->edidTable, nullptr);
     const auto chosen = image(src->edidTable);
-    EXPECT_EQ(sim::InputSideModel::eeprom(1).contents(), chosen);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(chosen.data()) + 113, 7), "KEL-HD1");
+    EXPECT_EQ(eeprom(1).contents(), chosen);
+    EXPECT_EQ(productName(chosen), "KEL-HD1");
     EXPECT_EQ(src->edid_done[1], 1);
     EXPECT_EQ(src->edid_request[1], 1) << "cleared when the input is polled next";
 
@@ -394,12 +398,12 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
     // The next poll of the input clears the request and restarts its receiver.
     src->check_mask = 0x04;
     src->it6602_step[1] = 2;
-    const int stored = sim::InputSideModel::eeprom(1).storedPages();
+    const int stored = eeprom(1).storedPages();
     src->checksource_pass();
     EXPECT_EQ(src->edid_request[1], 0);
     EXPECT_EQ(src->it6602_step[1], 0);
     src->checksource_pass();
-    EXPECT_EQ(sim::InputSideModel::eeprom(1).storedPages(), stored) << "written once";
+    EXPECT_EQ(eeprom(1).storedPages(), stored) << "written once";
 }
 
 TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
@@ -408,34 +412,33 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     src->check_mask = 0x02;   // input 0 is polled, so a finished request would be cleared
 
     // The EEPROM does not answer.
-    sim::InputSideModel::eeprom(0).setPresent(false);
+    eeprom(0).setPresent(false);
     requestEdid(0, 1280, 720, 60);
     pass();
     EXPECT_EQ(src->edid_done[0], 0);
     EXPECT_EQ(src->edid_request[0], 1);
-    sim::InputSideModel::eeprom(0).setPresent(true);
+    eeprom(0).setPresent(true);
     pass();
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
+    EXPECT_EQ(eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
     EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).contents(), image(src->edidTable));
+    EXPECT_EQ(eeprom(0).contents(), image(src->edidTable));
     pass();
     EXPECT_EQ(src->edid_request[0], 0);
 
     // The expander does not answer: the EEPROM stays protected and keeps its content.
-    const auto before = sim::InputSideModel::eeprom(0).contents();
+    const auto before = eeprom(0).contents();
     sim::I2cBusModel::setAbsent(0x40, true);
     requestEdid(0, 1920, 1080, 60);
     pass();
     EXPECT_EQ(src->edid_done[0], 0);
-    EXPECT_EQ(sim::InputSideModel::eeprom(0).contents(), before);
+    EXPECT_EQ(eeprom(0).contents(), before);
     sim::I2cBusModel::setAbsent(0x40, false);
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
     EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sim::InputSideModel::eeprom(0).contents().data()) + 113, 7),
-              "KEL-DVI");
+    EXPECT_EQ(productName(eeprom(0).contents()), "KEL-DVI");
 
     // The switch does not answer.
     pass();
@@ -450,11 +453,11 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
 {
     mainPassesOnly();
     // Two refusals of the first page: the third attempt stores it.
-    sim::InputSideModel::eeprom(2).nakPageWrites(2);
+    eeprom(2).nakPageWrites(2);
     requestEdid(2, 1920, 1080, 50);
     pass();
     EXPECT_EQ(src->edid_done[2], 1);
-    EXPECT_EQ(sim::InputSideModel::eeprom(2).contents(), image(src->edidTable));
+    EXPECT_EQ(eeprom(2).contents(), image(src->edidTable));
     int refused = 0;
     for (const auto& r : recordsAt(0xA0))
         if (!r.read && r.data.size() == 9 && !r.acked)
@@ -464,7 +467,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     // Three refusals: the write gives up at that page and the request stays pending.
     pass();
     sim::I2cBusModel::clearLog();
-    sim::InputSideModel::eeprom(1).nakPageWrites(3);
+    eeprom(1).nakPageWrites(3);
     requestEdid(1, 1920, 1080, 50);
     pass();
     EXPECT_EQ(src->edid_done[1], 0);
@@ -479,7 +482,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     sim::I2cBusModel::nakTransferNumber(12);
     pass();
     EXPECT_EQ(src->edid_done[1], 1);
-    EXPECT_EQ(sim::InputSideModel::eeprom(1).contents(), image(src->edidTable));
+    EXPECT_EQ(eeprom(1).contents(), image(src->edidTable));
 }
 
 TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
@@ -491,25 +494,25 @@ TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
         edid_ram_table[3][127] ^= 0x01;   // a wrong checksum is the PC's business
         edid_ram_table_from[3] = 1;
     }
-    sim::InputSideModel::eeprom(3).setPresent(false);
+    eeprom(3).setPresent(false);
     src->raise_edid_request(3);
     pass();
     EXPECT_EQ(src->edid_done[3], 0);
     EXPECT_EQ(edid_ram_table_from[3], 1);
 
-    sim::InputSideModel::eeprom(3).setPresent(true);
+    eeprom(3).setPresent(true);
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
     EXPECT_EQ(src->edid_done[3], 1);
     EXPECT_EQ(edid_ram_table_from[3], 0);
-    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(edid_ram_table[3]));
+    EXPECT_EQ(eeprom(3).contents(), image(edid_ram_table[3]));
 }
 
-TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTries)
+TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTriesAndOtherInputsHaveNone)
 {
     mainPassesOnly();
     src->check_mask = 0x04;   // input 1 is polled, so a finished request is cleared
-    sim::InputSideModel::eeprom(1).setPresent(false);
+    eeprom(1).setPresent(false);
     requestEdid(1, 1920, 1080, 50);
     for (int attempt = 1; attempt <= 3; ++attempt) {
         pass();
@@ -521,19 +524,12 @@ TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTries)
     pass();
     EXPECT_EQ(src->edid_request[1], 0);
     sim::I2cBusModel::clearLog();
+    src->raise_edid_request(4);   // no EEPROM behind these: ignored
+    src->raise_edid_request(-1);
     for (int i = 0; i < 5; ++i) {
         G_timeTicks += velinsource::kEdidRetryTicks;
         pass();
     }
-    EXPECT_TRUE(recordsAt(0xA0).empty());
-}
-
-TEST_F(InputSource, RequestsForInputsWithoutAnEepromAreIgnored)
-{
-    mainPassesOnly();
-    src->raise_edid_request(4);
-    src->raise_edid_request(-1);
-    pass();
     EXPECT_TRUE(recordsAt(0xA0).empty());
 }
 
@@ -637,39 +633,30 @@ TEST_F(InputSource, AudioRouteFollowsTheAudioWindowsSource)
 {
     mainPassesOnly();
     uint8_t* ram = para->ram;
-    auto layer = [&](int w) { return ram + KelRamPara::kLayers + KelRamPara::kLayerSize * w; };
+    uint8_t* layer2 = ram + KelRamPara::kLayers + KelRamPara::kLayerSize * 2;
     ram[KelRamPara::kAudioWindow] = 2;
-    layer(2)[21] = 0x80;
-    KelRamPara::put16(layer(2) + 8, 1);
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x21) << "HDMI1 audio, EEPROMs protected";
-    EXPECT_EQ(src->audio_route_request, 0);
-
-    // Through a crop record: the input is the low nibble of the record's first byte.
-    ram[KelRamPara::kCropRecords + 10 * 5] = 0x13;
-    KelRamPara::put16(layer(2) + 8, 0x8005);
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x05);
-
-    KelRamPara::put16(layer(2) + 8, 0);
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x41) << "DVI";
-
-    layer(2)[21] = 0x00;
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01) << "sound off";
-
-    layer(2)[21] = 0x80;
-    KelRamPara::put16(layer(2) + 8, 0x8000 | 45);   // no such crop record
-    src->raise_audio_route();
-    pass();
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01);
+    ram[KelRamPara::kCropRecords + 10 * 5] = 0x13;   // crop record 5: input 3
+    EXPECT_EQ(src->audio_route_request, 1) << "the first pass writes the route";
+    // Window 2's sound flag and source word; then the expander byte, EEPROMs protected.
+    const struct {
+        uint8_t sound;
+        uint16_t source;
+        uint8_t expander;
+    } cases[] = {{0x80, 1, 0x21},               // HDMI1
+                 {0x80, 0x8005, 0x05},          // through a crop record: the low nibble of its first byte
+                 {0x80, 0, 0x41},               // DVI
+                 {0x00, 0, 0x01},               // sound off
+                 {0x80, 0x8000 | 45, 0x01}};    // no such crop record
+    for (const auto& c : cases) {
+        layer2[21] = c.sound;
+        KelRamPara::put16(layer2 + 8, c.source);
+        pass();
+        EXPECT_EQ(sim::InputSideModel::expander().output(), c.expander) << std::hex << c.source;
+        EXPECT_EQ(src->audio_route_request, 0);
+        src->raise_audio_route();
+    }
 
     ram[KelRamPara::kAudioWindow] = 9;
-    src->raise_audio_route();
     sim::I2cBusModel::setAbsent(0x40, true);
     pass();
     EXPECT_EQ(src->audio_route_request, 1) << "kept until the expander took it";
@@ -725,34 +712,31 @@ TEST_F(InputSource, HeldBackPublicationWaitsForTheOutputPath)
 TEST_F(InputSource, StartUpProgramsTheClockRepairsEepromsAndFollowsAnEdidChange)
 {
     setCheckEdid("Once");
-    sim::InputSideModel::eeprom(3).fillBlank();
+    eeprom(3).fillBlank();
 
     for (int i = 0; i < 300 && !(src->thread_state == velinsource::kStateRun && src->startup_stage() == 2); ++i)
         pass();
     ASSERT_EQ(src->thread_state, velinsource::kStateRun);
     ASSERT_EQ(src->startup_stage(), 2);
     EXPECT_TRUE(sim::InputSideModel::clockChip().outputEnabled());
-    EXPECT_EQ(sim::InputSideModel::eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
-    EXPECT_EQ(sim::SocModel::read16(kIt6602Reset), 16);
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
+    EXPECT_EQ(eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
+    EXPECT_EQ(resetLines(), (std::vector<int>{16, 16}));
 
     // The three IT6602 receivers are found and serviced; only input 0 carries a source.
     pass(8);
     EXPECT_EQ(reg(37) & 0x3C, 0x3C) << "the IT6805 of input 3 answers too";
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(src->it6602_step[i], 2);
-    EXPECT_EQ(src->hdminfo[0].nosignal, 0u);
-    for (int i = 1; i < 4; ++i)
-        EXPECT_EQ(src->hdminfo[i].nosignal, 1u);
+    EXPECT_EQ(std::vector<int>(src->it6602_step, src->it6602_step + 3), (std::vector<int>{2, 2, 2}));
+    EXPECT_EQ((std::vector<unsigned>{src->hdminfo[0].nosignal, src->hdminfo[1].nosignal, src->hdminfo[2].nosignal,
+                                     src->hdminfo[3].nosignal}),
+              (std::vector<unsigned>{0, 1, 1, 1}));
 
     // The PC asks HDMI2 for 2560x1080 at 60 Hz; the scaler's apply step raises the request.
     const uint8_t entry[6] = {0x00, 0x0A, 0x38, 0x04, 60, 0};
     std::memcpy(para->ram + 896 + 12, entry, 6);
     src->raise_edid_request(2);
     pass(2);
-    const auto written = sim::InputSideModel::eeprom(2).contents();
+    const auto written = eeprom(2).contents();
     EXPECT_EQ(written[54] | written[55] << 8, 19800);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.data()) + 113, 7), "KEL-HD2");
-    EXPECT_EQ(src->edid_request[2], 0);
-    EXPECT_EQ(src->edid_done[2], 1);
+    EXPECT_EQ(productName(written), "KEL-HD2");
+    EXPECT_EQ((std::vector<int>{src->edid_request[2], src->edid_done[2]}), (std::vector<int>{0, 1}));
 }
