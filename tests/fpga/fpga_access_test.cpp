@@ -110,6 +110,9 @@ TEST_F(FpgaAccess, WithoutTheWindowTransfersAreRefused)
     manager->write_to_register(3, 0xFF, 1, 0);
     unsigned char buf[8] = {};
     EXPECT_EQ(manager->read_fpga_ram(buf, 0, 8, 1, 0), 255);
+    // The configuration flash is refused as well.
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 4, buf), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(2, 0, buf, 2), 0);
     EXPECT_TRUE(sim::SpiBusModel::log().empty());
 }
 

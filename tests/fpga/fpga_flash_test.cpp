@@ -230,17 +230,3 @@ TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
     EXPECT_TRUE(sim::SpiBusModel::log().empty());
     EXPECT_EQ(out, std::vector<unsigned char>(4, 0x11));
 }
-
-TEST_F(FpgaFlash, FlashIsRefusedWithoutTheWindow)
-{
-    manager.reset();
-    sim::SocModel::setAvailable(false);
-    manager = std::make_unique<fpga_manage>();
-    fpga_manage::p_fpga_manage = manager.get();
-    manager->initialize();
-    sim::SpiBusModel::clearLog();
-    std::vector<unsigned char> out(4);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 4, out.data()), 0);
-    EXPECT_EQ(program(0, {1, 2}), 0);
-    EXPECT_TRUE(sim::SpiBusModel::log().empty());
-}

@@ -370,53 +370,6 @@ TEST_F(FpgaPorts, ABroadcastWaitingForABusyPortDoesNotHoldThePortPathLock)
     sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
-TEST_F(FpgaPorts, CardAnswersLandInThePairsReceiveRamWithTheInterruptLine)
-{
-    sim::ReceivingCardModel::setCards(0, 2, 3);
-    sim::ReceivingCardModel::setFunctionCard(0, 2, true);
-    unsigned char packet[32];
-    const unsigned char none = 0;
-    unsigned len = manager->load_search_rxc_cmd_create(2, &none, 1, packet);
-    manager->Send_to_port(packet, len, 2, 0);
-    ASSERT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
-    manager->read_from_register(129, 0);
-    EXPECT_EQ(manager->reg_shadow(129, 0) & 0x04, 0x04);          // pair 1 ready
-    manager->read_from_register(133, 0);
-    const unsigned answerLen = manager->reg_shadow(133, 0) + 1u;
-    ASSERT_EQ(answerLen, 15u);
-    std::vector<unsigned char> answer(answerLen);
-    manager->read_fpga_ram(answer.data(), 0, answerLen, 4, 0);
-    EXPECT_EQ(answer, withBcc({0x00, 0xF0, 0x02, 0x20, 0x10, 0x67, 0x01, 0x03, 0x00, 0x10, 0x00, 0x03, 0x00, 0x01}));
-
-    // Acknowledged by the pair's bit set in 130 and then cleared in 131: the set alone
-    // keeps the answer; after the clear the pair is empty and the line drops.
-    manager->write_to_register(130, 0x02, 0x02, 0);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
-    manager->write_to_register(131, 0x02, 0x00, 0);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 0u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 0);
-
-    // A card keeps what is written to its RAM and reads it back.
-    const unsigned char data[4] = {9, 8, 7, 6};
-    len = manager->load_write_ram_cmd_create(2, 1, 0x40, data, 4, packet, false) ? g_send_para.length.load() : 0;
-    manager->Send_to_port(packet, len, 2, 0);
-    manager->write_to_register(130, 0x02, 0x02, 0);
-    manager->write_to_register(131, 0x02, 0x00, 0);
-    EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 1).ram[0x42], 7);
-    EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 0).ram[0x42], 0);
-
-    // A delayed chain shows its answer only once the delay has passed.
-    sim::ReceivingCardModel::setDelayUs(0, 2, 50000);
-    len = manager->save_para2flash_cmd_create(2, 0, packet, false);
-    manager->Send_to_port(packet, len, 2, 0);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 0);
-    sim::SimBoard::advanceVirtual(50000);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
-}
-
 // The manager thread (sweeps, jobs) and a link thread (passthrough) send at the same time
 // on the two ports of one pair: every packet must leave whole, on its own port, with its
 // own length.
