@@ -119,6 +119,11 @@ TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
     EXPECT_TRUE(writesTo(6).empty());
     EXPECT_EQ(manager->reg_shadow(64, 0), 51);
     EXPECT_EQ(flash(0x30F000 + 9, 1)[0], 51);
+    // A link on a port of the second group (register 144) is link enough.
+    sim::SimBoard::setScenario("fpga.link.port9", "1");
+    setPercent(30);
+    applyRequest();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 76);
     // The stored hand setting becomes the running mode at the next idle pass.
     manager->Extension_function();
     EXPECT_EQ(manager->bri_mode, 16);

@@ -10,6 +10,7 @@
 #include "fpga/rcv_recovery_file.h"
 
 #include <QCoreApplication>
+#include <cstring>
 #include <QObject>
 #include <QStringList>
 
@@ -777,15 +778,17 @@ TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)
     G_timeTicks = 777;
     g_send_para.job = 3;
     g_send_para.reply = 1;
+    std::memset(fpga_manage::MCU_RAM_CMD + 24, 0xEE, 10);
+    std::memset(fpga_manage::MCU_RAM_EXTEND + 48, 0xEE, 4);
     manager->softinit();
     EXPECT_EQ(g_send_para.job, 0);
     EXPECT_EQ(g_send_para.step, 255);
     EXPECT_EQ(g_send_para.reply, 0);
-    EXPECT_EQ(fpga_manage::MCU_RAM_CMD[24], 1);
-    EXPECT_EQ(fpga_manage::MCU_RAM_CMD[25], 17);
-    EXPECT_EQ(fpga_manage::MCU_RAM_CMD[28], 255);
-    EXPECT_EQ(fpga_manage::MCU_RAM_CMD[29], 1);
-    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[49], 159);
+    // The version, the two command bytes and the cleared PHY status; the extension's pair.
+    EXPECT_EQ(Bytes(fpga_manage::MCU_RAM_CMD + 24, fpga_manage::MCU_RAM_CMD + 34),
+              (Bytes{1, 17, 0, 0, 255, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(fpga_manage::MCU_RAM_EXTEND + 48, fpga_manage::MCU_RAM_EXTEND + 52),
+              (Bytes{0xEE, 159, 159, 0xEE}));
     EXPECT_EQ(g_change[CHG_SEARCH_PERMIT], 15u);
     EXPECT_EQ(g_change[CHG_BRINGUP_STAMP0], 777u);
     EXPECT_EQ(g_change[CHG_JOB_STAMP], 777u);
