@@ -21,7 +21,9 @@ struct Command {
     uint8_t opcode;
     uint32_t address;
     size_t length;               // bytes of the whole message
+    bool operator==(const Command& o) const { return opcode == o.opcode && address == o.address && length == o.length; }
 };
+void PrintTo(const Command& c, std::ostream* os) { *os << std::hex << int(c.opcode) << "@" << c.address << "+" << std::dec << c.length; }
 
 // The flash commands on the bus, without the status polls and write enables.
 std::vector<Command> commands(uint8_t opcode)
@@ -73,76 +75,52 @@ TEST_F(FpgaFlash, EraseRangeLimitsAtTheirEdges)
 
 TEST_F(FpgaFlash, EraseUnitsAndAddressesOfEachKind)
 {
+    // Kind 2: 32 KiB blocks from a sector number, each after its own single-byte write enable.
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 24, 1, 2), 1);
-    auto erases = commands(0x52);
-    ASSERT_EQ(erases.size(), 2u);
-    EXPECT_EQ(erases[0].address, 24u * 4096);
-    EXPECT_EQ(erases[1].address, 24u * 4096 + 32768);
-    EXPECT_EQ(erases[0].length, 4u);
-    size_t enables = 0;                                 // one single-byte write enable per unit
+    EXPECT_EQ(commands(0x52), (std::vector<Command>{{0x52, 24 * 4096, 4}, {0x52, 24 * 4096 + 32768, 4}}));
+    size_t enables = 0;
     for (auto& r : sim::SpiBusModel::log())
         enables += r.chipSelect == kFlashCs && r.tx == std::vector<uint8_t>{0x06};
     EXPECT_EQ(enables, 2u);
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 48, 2, 1), 1);
-    EXPECT_EQ(commands(0xD8).size(), 1u);
+    EXPECT_EQ(commands(0xD8), (std::vector<Command>{{0xD8, 48 * 4096, 4}}));
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 3), 1);
-    auto sectors = commands(0x20);
-    ASSERT_EQ(sectors.size(), 3u);
-    EXPECT_EQ(sectors[2].address, 7u * 4096);
+    EXPECT_EQ(commands(0x20), (std::vector<Command>{{0x20, 5 * 4096, 4}, {0x20, 6 * 4096, 4}, {0x20, 7 * 4096, 4}}));
     // The select lines are idle again afterwards.
     EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0FlashSelect), 16);
     EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 16);
     EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 16);
 }
 
-TEST_F(FpgaFlash, WritesAreSplitAtPageBoundaries)
+// Page programs never cross a 256-byte page, each after its own write enable; reads come in
+// chunks of 2048 bytes.
+TEST_F(FpgaFlash, WritesAreSplitAtPageBoundariesAndReadsComeInChunks)
 {
-    auto data = pattern(300, 1);
-    EXPECT_EQ(program(0x1F0, data), 1);
-    auto pages = commands(0x02);
-    ASSERT_EQ(pages.size(), 3u);
-    EXPECT_EQ(pages[0].address, 0x1F0u);
-    EXPECT_EQ(pages[0].length, 4u + 16);
-    EXPECT_EQ(pages[1].address, 0x200u);
-    EXPECT_EQ(pages[1].length, 4u + 256);
-    EXPECT_EQ(pages[2].address, 0x300u);
-    EXPECT_EQ(pages[2].length, 4u + 28);
-    // Each page program follows its own write enable.
-    EXPECT_EQ(commands(0x06).size(), 3u);
-    EXPECT_EQ(FpgaFlashModel::read(0, 0x1F0, 300), data);
+    const struct {
+        uint32_t address;
+        size_t n;
+        std::vector<Command> pages;
+    } rows[] = {{0x1F0, 300, {{0x02, 0x1F0, 4 + 16}, {0x02, 0x200, 4 + 256}, {0x02, 0x300, 4 + 28}}},
+                {0x1000, 256, {{0x02, 0x1000, 260}}},
+                {0x2010, 20, {{0x02, 0x2010, 24}}}};
+    for (const auto& r : rows) {
+        sim::SpiBusModel::clearLog();
+        const auto data = pattern(r.n, unsigned(r.address));
+        EXPECT_EQ(program(r.address, data), 1);
+        EXPECT_EQ(commands(0x02), r.pages);
+        EXPECT_EQ(commands(0x06).size(), r.pages.size());
+        EXPECT_EQ(FpgaFlashModel::read(0, r.address, uint32_t(r.n)), data);
+    }
 
-    sim::SpiBusModel::clearLog();
-    EXPECT_EQ(program(0x1000, pattern(256, 2)), 1);
-    pages = commands(0x02);
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].length, 260u);
-
-    sim::SpiBusModel::clearLog();
-    EXPECT_EQ(program(0x2010, pattern(20, 3)), 1);                     // inside one page
-    pages = commands(0x02);
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].length, 24u);
-    EXPECT_EQ(FpgaFlashModel::read(0, 0x2010, 20), pattern(20, 3));
-}
-
-TEST_F(FpgaFlash, ReadsComeInChunksOf2048Bytes)
-{
     FpgaFlashModel::write(0, 0x10000, pattern(5000, 9));
     std::vector<unsigned char> out(5000);
+    sim::SpiBusModel::clearLog();
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x10000, 4096, out.data()), 1);
-    auto reads = commands(0x0B);
-    ASSERT_EQ(reads.size(), 2u);
-    EXPECT_EQ(reads[0].length, 2053u);
-    EXPECT_EQ(reads[1].address, 0x10000u + 2048);
-
+    EXPECT_EQ(commands(0x0B), (std::vector<Command>{{0x0B, 0x10000, 2053}, {0x0B, 0x10000 + 2048, 2053}}));
     sim::SpiBusModel::clearLog();
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x10000, 5000, out.data()), 1);
-    reads = commands(0x0B);
-    ASSERT_EQ(reads.size(), 3u);
-    EXPECT_EQ(reads[0].length, 2053u);
-    EXPECT_EQ(reads[1].length, 2053u);
-    EXPECT_EQ(reads[2].length, 909u);
-    EXPECT_EQ(reads[2].address, 0x10000u + 4096);
+    EXPECT_EQ(commands(0x0B), (std::vector<Command>{{0x0B, 0x10000, 2053}, {0x0B, 0x10000 + 2048, 2053},
+                                                    {0x0B, 0x10000 + 4096, 909}}));
     EXPECT_EQ(out, pattern(5000, 9));
 }
 
