@@ -72,6 +72,11 @@ protected:
         setShadowCards(port, uint16_t(count));
     }
     void write(const std::string& path, const Bytes& b) { root->writeFile(path, std::string(b.begin(), b.end())); }
+    static void scanFile(const char* path)
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = path;
+    }
 
     // The receive path of a loop pass: interrupt service files answers and replies.
     void service()
@@ -210,10 +215,7 @@ TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySecondsAndBackEnds
     // its ring is told 100.
     cards(3, 1);
     write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/data/smartmapping/t.kxfile";
-    }
+    scanFile("/data/smartmapping/t.kxfile");
     line_type.port = 3;
     g_send_para.post(2);
     for (int i = 0; i < 1000 && g_send_para.sub_step != 28; ++i)
@@ -387,7 +389,7 @@ Package screenPackage(bool withPara = true, bool withXy = true)
 
 } // namespace
 
-TEST_F(CardJobs, CheckOfMatchingCardsVisitsEveryPortAndLeavesTheList)
+TEST_F(CardJobs, CheckVisitsEveryPortFindsTheFirstDifferingCardAndRecoveryLoadsIt)
 {
     cards(0, 2);
     cards(1, 8);
@@ -408,17 +410,10 @@ TEST_F(CardJobs, CheckOfMatchingCardsVisitsEveryPortAndLeavesTheList)
     EXPECT_EQ(progress(recovery).back(), 100);
     EXPECT_TRUE(recovery.lists.empty());
     EXPECT_EQ(manager->recovery_list_filled(), 0);
-}
 
-TEST_F(CardJobs, CheckFindsTheFirstDifferingCardAndRecoveryLoadsIt)
-{
-    cards(0, 2);
-    cards(1, 8);
-    cards(2, 1);
-    for (int p = 0; p < 3; ++p)
-        ReceivingCardModel::setConfigId(0, p, -1, kConfig);
+    // Card 4 of port 1 differs: the check stops there and lists it.
+    ReceivingCardModel::clearPackets();
     ReceivingCardModel::setConfigId(0, 1, 4, 0x1234);
-    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
     g_send_para.post(5);
     EXPECT_EQ(run(), 33);
     EXPECT_TRUE(ReceivingCardModel::packets(0, 2).empty());      // the check stopped at port 1
@@ -489,10 +484,7 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     cards(3, 4);
     const Bytes big = pattern(1500, 1);
     write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, big), op(1, 2, 0, 100, {9, 8}), op(6, 1, 0, 200, {})}));
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/data/smartmapping/t.kxfile";
-    }
+    scanFile("/data/smartmapping/t.kxfile");
     line_type.port = 3;
     g_send_para.post(2);
     EXPECT_EQ(run(), 33);
@@ -534,10 +526,7 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
         file.insert(file.end(), rec.begin(), rec.end());
     }
     write("/mnt/usb1/old.kxfile", Bytes(file.begin(), file.end() - 1));   // the last record cut short
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/mnt/usb1/old.kxfile";
-    }
+    scanFile("/mnt/usb1/old.kxfile");
     SCAN_PARA rec;
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);       // no records counted yet
     manager->scan_para_count = 3;
@@ -554,10 +543,7 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
     EXPECT_TRUE(sim::Journal::hasShell("sync"));
 
     // Only the name is taken, and always from the stick.
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/data/smartmapping/../../mnt/usb1/missing.kxfile";
-    }
+    scanFile("/data/smartmapping/../../mnt/usb1/missing.kxfile");
     g_debugSwitch = 254;
     testing::internal::CaptureStdout();
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);

@@ -21,9 +21,15 @@ struct Command {
     uint8_t opcode;
     uint32_t address;
     size_t length;               // bytes of the whole message
-    bool operator==(const Command& o) const { return opcode == o.opcode && address == o.address && length == o.length; }
+    bool operator==(const Command& o) const
+    {
+        return opcode == o.opcode && address == o.address && length == o.length;
+    }
 };
-void PrintTo(const Command& c, std::ostream* os) { *os << std::hex << int(c.opcode) << "@" << c.address << "+" << std::dec << c.length; }
+void PrintTo(const Command& c, std::ostream* os)
+{
+    *os << std::hex << int(c.opcode) << "@" << c.address << "+" << std::dec << c.length;
+}
 
 // The flash commands on the bus, without the status polls and write enables.
 std::vector<Command> commands(uint8_t opcode)

@@ -6,6 +6,7 @@
 #include "core/utils.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -124,80 +125,66 @@ TEST_F(FpgaPorts, SendReadyWaitEndsWhenTheBusyBitNeverClears)
     sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
+// Each builder's packet byte for byte (the check byte appended here), what it returns (the
+// check byte or the length) and the length it files in the job record.
 TEST_F(FpgaPorts, PacketBuildersExactBytes)
 {
     unsigned char buf[64];
     const unsigned char data[3] = {0xA1, 0xB2, 0xC3};
-
-    // Save parameters to every card of port 2 (job 3).
-    uint8_t bcc = manager->save_para_cmd_create(buf, 2);
-    auto save = withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x81, 0xFF, 0x00});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13), save);
-    EXPECT_EQ(bcc, save.back());
-    EXPECT_EQ(g_send_para.length, 13);
-
-    // Mapping switch (job 4) with mapping on.
     g_send_para.mapping = 9;
-    bcc = manager->mapping_enable_cmd_create(5, buf);
-    auto mapping = withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x06, 0x00, 0xA0, 0x03, 0x0F, 0x01, 0x09});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 15), mapping);
-    EXPECT_EQ(bcc, mapping.back());
-    EXPECT_EQ(g_send_para.length, 15);
-
-    // Write card RAM of card 0x123 on port 1.
-    bcc = manager->load_write_ram_cmd_create(1, 0x123, 0x00012345, data, 3, buf, false);
-    auto ram = withBcc({0x23, 0x01, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x45, 0x23, 0x01, 0x00, 0x03,
-                        0x00, 0x00, 0x00, 0xA1, 0xB2, 0xC3});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 22), ram);
-    EXPECT_EQ(bcc, ram.back());
-    EXPECT_EQ(g_send_para.length, 22);
-    manager->load_write_ram_cmd_create(1, 0x123, 0, data, 3, buf, true);
-    EXPECT_EQ(buf[0], 0xFF);
-    EXPECT_EQ(buf[1], 0x0F);
-
-    // Write card registers: byte 7 is 0, returns the length.
-    EXPECT_EQ(manager->load_write_reg_cmd_create(3, 7, data, 3, buf, false), 14);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 14),
-              withBcc({0x07, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA0, 0xA1, 0xB2, 0xC3}));
-
-    // User-defined: the data start at byte 9, so its first byte is the command.
-    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 3, buf, true), 13);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
-              withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA1, 0xB2, 0xC3}));
-    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 0, buf, true), 0);
-
-    EXPECT_EQ(manager->rcv_active_firmware_cmd_create(2, 4, data, 2, buf), 13);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
-              withBcc({0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0xB4, 0xA1, 0xB2}));
-    EXPECT_EQ(manager->rcv_reconfig_cmd_create(2, 4, data, 1, buf), 12);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 12),
-              withBcc({0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x84, 0xA1}));
-
-    // Search: every card of the port, port bits in the target.
-    EXPECT_EQ(manager->load_search_rxc_cmd_create(7, data, 1, buf), 12);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 12),
-              withBcc({0xFE, 0x3F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x08, 0x00, 0x10, 0xA1}));
-
-    EXPECT_EQ(manager->save_para2flash_cmd_create(6, 9, buf, false), 13);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
-              withBcc({0x09, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0x81, 0xFF, 0x00}));
-
-    bcc = manager->ram_reset_cmd_create(buf, 0x21, 0xBEEF, 6);
-    auto reset = withBcc({0xFE, 0x2F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x07, 0x00, 0xA0, 0x21, 0xEF, 0x01, 0xBE});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 15), reset);
-    EXPECT_EQ(bcc, reset.back());
-
-    // Shortcut set-up: card index 4 of port 1, x/y of its position plus the offsets.
+    // Shortcut set-up, route 10: card 4 is row 1, column 1 -> x 64, y 32, plus the offsets.
     line_type = LINE_TYPE{64, 32, 1000, 2000, 1, 2, 3, 10};
     g_send_para.index = 4;
-    g_send_para.length = 0;
-    bcc = manager->rcv_card_cmd_create(buf, 1);
-    // Route 10: card 4 is row 1, column 1 -> x 64, y 32.
-    auto setup = withBcc({0x04, 0x10, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x80, 0x01, 0x00, 0x00, 0x04,
-                          0x00, 0x00, 0x00, 0x28, 0x04, 0xF0, 0x07});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 23), setup);
-    EXPECT_EQ(bcc, setup.back());
-    EXPECT_EQ(g_send_para.length, 0);            // this builder does not store its length
+    enum Returns { kCheck, kLength };
+    const struct {
+        const char* what;
+        std::function<unsigned()> build;
+        Returns returns;
+        bool filesLength;               // all but the shortcut set-up's
+        std::vector<uint8_t> bytes;
+    } rows[] = {
+        {"save, every card of port 2", [&] { return manager->save_para_cmd_create(buf, 2); }, kCheck, true,
+         {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x81, 0xFF, 0x00}},
+        {"mapping on", [&] { return manager->mapping_enable_cmd_create(5, buf); }, kCheck, true,
+         {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x06, 0x00, 0xA0, 0x03, 0x0F, 0x01, 0x09}},
+        {"RAM, card 0x123 of port 1",
+         [&] { return manager->load_write_ram_cmd_create(1, 0x123, 0x12345, data, 3, buf, false); }, kCheck, true,
+         {0x23, 0x01, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x45, 0x23, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00,
+          0xA1, 0xB2, 0xC3}},
+        {"RAM, every card", [&] { return manager->load_write_ram_cmd_create(1, 0x123, 0, data, 3, buf, true); },
+         kCheck, true,
+         {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
+          0xA1, 0xB2, 0xC3}},
+        {"registers (byte 7 is 0)", [&] { return manager->load_write_reg_cmd_create(3, 7, data, 3, buf, false); },
+         kLength, true, {0x07, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA0, 0xA1, 0xB2, 0xC3}},
+        // The data start at byte 9, so their first byte is the command.
+        {"user-defined", [&] { return manager->load_write_user_defined_cmd_create(3, 7, data, 3, buf, true); },
+         kLength, true, {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA1, 0xB2, 0xC3}},
+        {"activate firmware", [&] { return manager->rcv_active_firmware_cmd_create(2, 4, data, 2, buf); }, kLength,
+         true, {0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0xB4, 0xA1, 0xB2}},
+        {"reconfigure", [&] { return manager->rcv_reconfig_cmd_create(2, 4, data, 1, buf); }, kLength, true,
+         {0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x84, 0xA1}},
+        // Search: every card of the port, port bits in the target.
+        {"search", [&] { return manager->load_search_rxc_cmd_create(7, data, 1, buf); }, kLength, true,
+         {0xFE, 0x3F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x08, 0x00, 0x10, 0xA1}},
+        {"save to flash, card 9", [&] { return manager->save_para2flash_cmd_create(6, 9, buf, false); }, kLength, true,
+         {0x09, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0x81, 0xFF, 0x00}},
+        {"RAM reset", [&] { return manager->ram_reset_cmd_create(buf, 0x21, 0xBEEF, 6); }, kCheck, true,
+         {0xFE, 0x2F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x07, 0x00, 0xA0, 0x21, 0xEF, 0x01, 0xBE}},
+        {"shortcut set-up, card 4 of port 1", [&] { return manager->rcv_card_cmd_create(buf, 1); }, kCheck, false,
+         {0x04, 0x10, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x80, 0x01, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,
+          0x28, 0x04, 0xF0, 0x07}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        g_send_para.length = 0;
+        const unsigned got = r.build();
+        const auto expected = withBcc(r.bytes);
+        EXPECT_EQ(std::vector<uint8_t>(buf, buf + expected.size()), expected);
+        EXPECT_EQ(got, r.returns == kCheck ? expected.back() : expected.size());
+        EXPECT_EQ(g_send_para.length, r.filesLength ? expected.size() : 0u);
+    }
+    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 0, buf, true), 0);
 }
 
 TEST_F(FpgaPorts, BuildersRefusePacketsLongerThan1024Bytes)
