@@ -84,10 +84,8 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     manager->write_to_register(64, 0xFF, 100, 0);
     manager->Brightness_hand_dealwith();
     EXPECT_EQ(FpgaModel::reg(0, 6), 100);
-}
 
-TEST_F(FpgaBright, APcPercentageWaitingForItsApplyIsNotOverwritten)
-{
+    // A PC percentage waiting for its apply is not overwritten by the table value.
     manager->bri_mode = 1;
     manager->write_to_register(64, 0xFF, 0, 0);   // the FPGA runs at 255
     setPercent(40);
