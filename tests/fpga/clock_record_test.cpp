@@ -198,21 +198,21 @@ TEST_F(ClockRecord, EightUsedRecordsWrapToRecordZeroAfterErasingBothCopies)
     for (uint32_t i = 0; i < 8; ++i) {
         for (uint32_t copy : {0x481000u, 0x482000u}) {
             FpgaFlashModel::write(0, copy - kLog + 512 * i, {0xAA, 0x24, 0x20, 0x01, 0x01, 0, 0, 0});
-            FpgaFlashModel::write(0, copy - kLog + 512 * i + 8, {uint8_t(i), 0, 0, 0, 0xFF, uint8_t(i), 0, 0});
+            FpgaFlashModel::write(0, copy - kLog + 512 * i + 8, {uint8_t(i), 0x56, 0x34, 0x12, 0xFF, uint8_t(i), 0, 0});
         }
     }
     FpgaFlashModel::write(0, 0x480000 - kLog, {0xAA, 0x5A, 0xA5});
     clock_record_run log;
     log.clock_record_init();
     EXPECT_EQ(g_clock_record.record_index, 8);
-    EXPECT_EQ(g_clock_record.total, 7u);         // record 7's total, no units tallied
+    EXPECT_EQ(g_clock_record.total, 0x12345607u);   // record 7's total, no units tallied
     EXPECT_EQ(g_clock_record.sequence, 8u);
     for (int m = 0; m < 30; ++m)
         minute(log);
     EXPECT_EQ(g_clock_record.record_index, 0);
     auto a = flash(0x481000, 1024);
+    EXPECT_EQ(std::vector<uint8_t>(a.begin() + 8, a.begin() + 14), (std::vector<uint8_t>{7, 0x56, 0x34, 0x12, 0xFF, 8}));
     EXPECT_EQ(a[0], 0xAA);
-    EXPECT_EQ(a[13], 8);
     EXPECT_EQ(a[512], 0xFF);                     // record 1 erased with the sector
     auto b = flash(0x482000, 1024);
     EXPECT_EQ(b[0], 0xAA);

@@ -160,6 +160,14 @@ TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
     G_timeTicks += 1000;
     manager->Extension_function();
     EXPECT_EQ(FpgaModel::reg(0, 6), 147);
+
+    // A stored hand block of mode 0 becomes the running hand task at the next idle pass.
+    mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 2, 0, 0, 5});
+    EXPECT_EQ(FpgaModel::reg(0, 6), 79);
+    g_change[fpga_manage::CHG_BRI_TASK] = 0;
+    manager->Extension_function();
+    EXPECT_EQ(manager->bri_mode, 0);
+    EXPECT_EQ(g_change[fpga_manage::CHG_BRI_TASK], 1u);
 }
 
 TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)

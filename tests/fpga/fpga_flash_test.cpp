@@ -201,8 +201,7 @@ TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
     EXPECT_EQ(std::vector<unsigned char>(id, id + 8), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6, 7, 8}));
     auto msgs = spi(kFlashCs);
     ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].tx.size(), 13u);
-    EXPECT_EQ(msgs[0].tx[0], 0x4B);
+    EXPECT_EQ(msgs[0].tx, (std::vector<uint8_t>{0x4B, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
 
     // FPGA 1's flash was never opened: every operation fails without touching the bus.
     sim::SpiBusModel::clearLog();
