@@ -211,7 +211,8 @@ TEST_F(ClockRecord, EightUsedRecordsWrapToRecordZeroAfterErasingBothCopies)
         minute(log);
     EXPECT_EQ(g_clock_record.record_index, 0);
     auto a = flash(0x481000, 1024);
-    EXPECT_EQ(std::vector<uint8_t>(a.begin() + 8, a.begin() + 14), (std::vector<uint8_t>{7, 0x56, 0x34, 0x12, 0xFF, 8}));
+    EXPECT_EQ(std::vector<uint8_t>(a.begin() + 8, a.begin() + 14),
+              (std::vector<uint8_t>{7, 0x56, 0x34, 0x12, 0xFF, 8}));   // total, 0xFF, sequence
     EXPECT_EQ(a[0], 0xAA);
     EXPECT_EQ(a[512], 0xFF);                     // record 1 erased with the sector
     auto b = flash(0x482000, 1024);
