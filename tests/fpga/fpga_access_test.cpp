@@ -149,7 +149,7 @@ TEST_F(FpgaAccess, MaskedWriteRefreshesTheShadowThenSendsTheWholeByteWithTheMask
     EXPECT_EQ(FpgaModel::reg(0, 23), 0x41);
 }
 
-TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateAndTheDarkWord)
+TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateTheDarkWordTheOutputEnableAndTheLatch)
 {
     KelRamPara para;
     KelRamPara::p_kelrampara_config = &para;
@@ -182,17 +182,15 @@ TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateAndTheDarkWord)
     manager->write_to_register(0, 0x04, 0x00, 0);
     EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 0);
     KelRamPara::p_kelrampara_config = nullptr;
-}
 
-TEST_F(FpgaAccess, RegisterZeroOutputEnableAndStatusLatch)
-{
+    // Bit 3 is the output enable; bit 5 found clear while the status latch is up drops the
+    // latch and asks for a size change.
     manager->write_to_register(0, 0x08, 0x08, 0);
     EXPECT_EQ(manager->output_enable, 1);
     manager->write_to_register(0, 0x20, 0x20, 0);
     EXPECT_EQ(manager->status_latch, 1);
     EXPECT_EQ(manager->size_change_request, 0);
     manager->write_to_register(0, 0x08, 0x00, 0);
-    // Bit 5 found clear while the latch is up: the latch drops and a size change is asked.
     manager->write_to_register(0, 0x20, 0x00, 0);
     EXPECT_EQ(manager->output_enable, 0);
     EXPECT_EQ(manager->status_latch, 0);
