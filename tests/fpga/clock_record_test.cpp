@@ -70,6 +70,12 @@ TEST_F(ClockRecord, BlankFlashGetsItsHeaderAndTheFirstGroupAfter30Minutes)
     clock_record_run log;
     log.clock_record_init();
     EXPECT_EQ(flash(0x480000, 3), (std::vector<uint8_t>{0xAA, 0x5A, 0xA5}));
+    // Four single 4 KiB erases: the mark's sector, both record copies, the first slot sector.
+    std::vector<uint32_t> erased;
+    for (auto& r : sim::SpiBusModel::log())
+        if (r.chipSelect == 3 && r.tx.size() == 4 && r.tx[0] == 0x20)
+            erased.push_back(uint32_t(r.tx[1]) << 16 | uint32_t(r.tx[2]) << 8 | r.tx[3]);
+    EXPECT_EQ(erased, (std::vector<uint32_t>{0x334000, 0x335000, 0x336000, 0x337000}));
     EXPECT_EQ(g_clock_record.running, 1);
     EXPECT_EQ(g_clock_record.group_pending, 1);
     EXPECT_EQ(g_clock_record.record_index, 0);
