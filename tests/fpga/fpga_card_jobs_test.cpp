@@ -505,14 +505,15 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     write("/data/smartmapping/t.kxfile", many);
     g_send_para.post(2);
     EXPECT_EQ(run(), 35);
-}
 
-TEST_F(CardJobs, ScanParameterLoadWithoutAnyFolderEndsWithAnError)
-{
-    cards(0, 1);
+    // Without any folder the job ends with an error too, sending nothing.
+    ASSERT_TRUE(board::Files::remove("/data/smartmapping"));
+    ReceivingCardModel::clearPackets();
+    progress(smart);
+    smart.values.clear();
     g_send_para.post(2);
     EXPECT_EQ(run(), 35);
-    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 3).empty());
     EXPECT_EQ(progress(smart).back(), 100);
 }
 
@@ -723,7 +724,7 @@ TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen
 
 class FpgaLoop : public FpgaFixture {};
 
-TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLog)
+TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLogAndRunsIdleWorkForUnknownJobs)
 {
     manager->bri_update_flag = 1;
     manager->screen_update_flag = 1;
@@ -743,10 +744,8 @@ TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLog)
     // Register 0 bit 3 set means not ready again.
     fpga_manage::MCU_REG_func[0][0] = 0x08;
     EXPECT_EQ(manager->get_fpga_status(), 0);
-}
 
-TEST_F(FpgaLoop, UnknownJobCodesRunTheIdleWork)
-{
+    // An unknown job code runs the idle work: the PC flag drops after 80 ticks.
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
     g_send_para.post(7);

@@ -75,7 +75,7 @@ TEST_F(FpgaSearch, TheSearchPacketByteForByte)
     EXPECT_TRUE(cleared);
 }
 
-TEST_F(FpgaSearch, OddSweepsPreferTheOddPortAndEvenSweepsTheEven)
+TEST_F(FpgaSearch, OddSweepsPreferTheOddPortEvenSweepsTheEvenAndNoLinkSendsNothing)
 {
     links({0, 1, 3});
     g_change[CHG_SWEEP_COUNT] = 1;
@@ -88,10 +88,8 @@ TEST_F(FpgaSearch, OddSweepsPreferTheOddPortAndEvenSweepsTheEven)
     G_timeTicks += 79;
     manager->Search_Card_Cmd();
     EXPECT_TRUE(sentPorts().empty());
-}
 
-TEST_F(FpgaSearch, WithEveryLinkDownNothingIsSentAndTheStampMovesOn)
-{
+    // With every link down nothing is sent and the stamp moves on.
     links({});
     FpgaModel::clearLog();
     G_timeTicks += 80;
