@@ -10,6 +10,7 @@
 #include <mutex>
 #include <numeric>
 #include <thread>
+#include <tuple>
 
 using fpga_test::FpgaFixture;
 using sim::FpgaModel;
@@ -19,18 +20,14 @@ class FpgaPorts : public FpgaFixture {};
 
 namespace {
 
-struct Write {
-    int reg;
-    uint8_t mask;
-    uint8_t value;
-};
-
-std::vector<Write> registerWrites(int fpga)
+// Register writes of FPGA 0 in order: (register, mask, value under the mask).
+using Write = std::tuple<int, int, int>;
+std::vector<Write> registerWrites()
 {
     std::vector<Write> out;
-    for (auto& op : FpgaModel::log(fpga))
-        if (op.kind == Kind::RegisterWrite)
-            out.push_back({op.reg, op.mask, op.data.empty() ? uint8_t(0) : op.data[0]});
+    for (auto& op : FpgaModel::log(0))
+        if (op.kind == Kind::RegisterWrite && !op.data.empty())
+            out.emplace_back(op.reg, op.mask, op.data[0] & op.mask);
     return out;
 }
 
@@ -52,21 +49,13 @@ TEST_F(FpgaPorts, SendToPortUsesThePairsRamAndRegistersOnAllSixteenPorts)
         std::iota(packet.begin(), packet.end(), uint8_t(port));
         manager->Send_to_port(packet.data(), unsigned(packet.size()), port, 0);
 
-        const int pair = port / 2;
-        const unsigned last = unsigned(packet.size() - 1);
-        auto writes = registerWrites(0);
-        ASSERT_EQ(writes.size(), 4u);
-        EXPECT_EQ(writes[0].reg, port < 8 ? 132 : 148);
-        EXPECT_EQ(writes[0].mask, 0xFF);
-        EXPECT_EQ(writes[0].value, 1 << (port % 8));
-        EXPECT_EQ(writes[1].reg, lengthReg[pair]);
-        EXPECT_EQ(writes[1].value, last & 0xFF);
-        EXPECT_EQ(writes[2].reg, pair < 4 ? 27 : 158);
-        EXPECT_EQ(writes[2].mask, 0x03 << (2 * (pair % 4)));
-        EXPECT_EQ(writes[2].value & writes[2].mask, ((last >> 8) & 3) << (2 * (pair % 4)));
-        EXPECT_EQ(writes[3].reg, pair < 4 ? 130 : 146);
-        EXPECT_EQ(writes[3].mask, 0xF0);
-        EXPECT_EQ(writes[3].value, 0x10 << (pair % 4));
+        const int pair = port / 2, shift = 2 * (pair % 4);
+        const int last = int(packet.size() - 1);
+        // Select the port, the length's low byte and bits 8-9, start the pair.
+        EXPECT_EQ(registerWrites(), (std::vector<Write>{{port < 8 ? 132 : 148, 0xFF, 1 << (port % 8)},
+                                                        {lengthReg[pair], 0xFF, last & 0xFF},
+                                                        {pair < 4 ? 27 : 158, 0x03 << shift, (last >> 8 & 3) << shift},
+                                                        {pair < 4 ? 130 : 146, 0xF0, 0x10 << (pair % 4)}}));
 
         auto ramWrites = ops(0, Kind::RamWrite);
         ASSERT_EQ(ramWrites.size(), 1u);
