@@ -70,6 +70,12 @@ TEST_F(ClockRecord, BlankFlashGetsItsHeaderAndTheFirstGroupAfter30Minutes)
     clock_record_run log;
     log.clock_record_init();
     EXPECT_EQ(flash(0x480000, 3), (std::vector<uint8_t>{0xAA, 0x5A, 0xA5}));
+    // Four single 4 KiB erases: the mark's sector, both record copies, the first slot sector.
+    std::vector<uint32_t> erased;
+    for (auto& r : sim::SpiBusModel::log())
+        if (r.chipSelect == 3 && r.tx.size() == 4 && r.tx[0] == 0x20)
+            erased.push_back(uint32_t(r.tx[1]) << 16 | uint32_t(r.tx[2]) << 8 | r.tx[3]);
+    EXPECT_EQ(erased, (std::vector<uint32_t>{0x334000, 0x335000, 0x336000, 0x337000}));
     EXPECT_EQ(g_clock_record.running, 1);
     EXPECT_EQ(g_clock_record.group_pending, 1);
     EXPECT_EQ(g_clock_record.record_index, 0);
@@ -198,21 +204,22 @@ TEST_F(ClockRecord, EightUsedRecordsWrapToRecordZeroAfterErasingBothCopies)
     for (uint32_t i = 0; i < 8; ++i) {
         for (uint32_t copy : {0x481000u, 0x482000u}) {
             FpgaFlashModel::write(0, copy - kLog + 512 * i, {0xAA, 0x24, 0x20, 0x01, 0x01, 0, 0, 0});
-            FpgaFlashModel::write(0, copy - kLog + 512 * i + 8, {uint8_t(i), 0, 0, 0, 0xFF, uint8_t(i), 0, 0});
+            FpgaFlashModel::write(0, copy - kLog + 512 * i + 8, {uint8_t(i), 0x56, 0x34, 0x12, 0xFF, uint8_t(i), 0, 0});
         }
     }
     FpgaFlashModel::write(0, 0x480000 - kLog, {0xAA, 0x5A, 0xA5});
     clock_record_run log;
     log.clock_record_init();
     EXPECT_EQ(g_clock_record.record_index, 8);
-    EXPECT_EQ(g_clock_record.total, 7u);         // record 7's total, no units tallied
+    EXPECT_EQ(g_clock_record.total, 0x12345607u);   // record 7's total, no units tallied
     EXPECT_EQ(g_clock_record.sequence, 8u);
     for (int m = 0; m < 30; ++m)
         minute(log);
     EXPECT_EQ(g_clock_record.record_index, 0);
     auto a = flash(0x481000, 1024);
+    EXPECT_EQ(std::vector<uint8_t>(a.begin() + 8, a.begin() + 14),
+              (std::vector<uint8_t>{7, 0x56, 0x34, 0x12, 0xFF, 8}));   // total, 0xFF, sequence
     EXPECT_EQ(a[0], 0xAA);
-    EXPECT_EQ(a[13], 8);
     EXPECT_EQ(a[512], 0xFF);                     // record 1 erased with the sector
     auto b = flash(0x482000, 1024);
     EXPECT_EQ(b[0], 0xAA);
@@ -242,6 +249,10 @@ TEST_F(ClockRecord, SlotCount255MovingTo256ErasesTheNextSlotSector)
 TEST_F(ClockRecord, AClockSetBeforeMinute30MarksTheRecordNotTheSlot)
 {
     clock_record_run log;
+    // Before the log runs the PC's mark is only kept, nothing is written.
+    log.dealwith_record_timing();
+    EXPECT_EQ(g_clock_record.clock_set_mark, 0x5A);
+    EXPECT_EQ(FpgaFlashModel::programCount(0), 0u);
     log.clock_record_init();
     for (int m = 0; m < 10; ++m)
         minute(log);
@@ -283,12 +294,4 @@ TEST_F(ClockRecord, ARecordInOneCopyOnlyIsRepairedBeforeCounting)
     FpgaFlashModel::write(0, 0x481000 - kLog + 1, {0x24, 0x20});
     EXPECT_EQ(log.check_record_sec(), 0);
     EXPECT_EQ(flash(0x481000, 3), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF}));
-}
-
-TEST_F(ClockRecord, ThePcCanMarkTheClockBeforeTheLogRuns)
-{
-    clock_record_run log;
-    log.dealwith_record_timing();
-    EXPECT_EQ(g_clock_record.clock_set_mark, 0x5A);
-    EXPECT_EQ(FpgaFlashModel::programCount(0), 0u);
 }

@@ -77,23 +77,21 @@ TEST_F(FpgaAccess, RegisterReadAndRamRoundTrip)
     EXPECT_EQ(msgs[0].tx, le(fpga_manage::fpga_cmd_to_spi_data(1, 1, 0x10, 1)));
 }
 
-TEST_F(FpgaAccess, RamRangesAreCheckedWithoutWrapping)
+// RAM ranges end at 4096 without wrapping; FPGA 1 was never opened and an FPGA index above 1
+// does not exist: such transfers fail without touching the bus.
+TEST_F(FpgaAccess, TransfersOutsideTheRamOrTheOpenedFpgaAreRefused)
 {
     unsigned char buf[16] = {};
     EXPECT_EQ(manager->read_fpga_ram(buf, 4090, 7, 1, 0), 255);
     EXPECT_EQ(manager->write_fpga_ram(buf, 0xFFFFFFF0u, 16, 1, 0), 255);
-    EXPECT_EQ(manager->read_fpga_ram(buf, 4080, 16, 1, 0), 0);   // ends exactly at 4096
-    EXPECT_EQ(spi(1).size(), 2u);
-}
-
-TEST_F(FpgaAccess, FpgaOneWasNeverOpenedAndFailsItsTransfers)
-{
     uint8_t v = 0x77;
     EXPECT_EQ(manager->read_fpga_register(31, &v, 1), 255);
     EXPECT_EQ(v, 0x77);
     EXPECT_EQ(manager->write_fpga_register(3, 1, 1, 0xFF), 255);
-    EXPECT_TRUE(sim::SpiBusModel::log().empty());
     EXPECT_EQ(manager->read_fpga_register(31, &v, 2), 255);
+    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    EXPECT_EQ(manager->read_fpga_ram(buf, 4080, 16, 1, 0), 0);   // ends exactly at 4096
+    EXPECT_EQ(spi(1).size(), 2u);
 }
 
 TEST_F(FpgaAccess, WithoutTheWindowTransfersAreRefused)
@@ -110,6 +108,9 @@ TEST_F(FpgaAccess, WithoutTheWindowTransfersAreRefused)
     manager->write_to_register(3, 0xFF, 1, 0);
     unsigned char buf[8] = {};
     EXPECT_EQ(manager->read_fpga_ram(buf, 0, 8, 1, 0), 255);
+    // The configuration flash is refused as well.
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 4, buf), 0);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(2, 0, buf, 2), 0);
     EXPECT_TRUE(sim::SpiBusModel::log().empty());
 }
 
@@ -148,7 +149,7 @@ TEST_F(FpgaAccess, MaskedWriteRefreshesTheShadowThenSendsTheWholeByteWithTheMask
     EXPECT_EQ(FpgaModel::reg(0, 23), 0x41);
 }
 
-TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateAndTheDarkWord)
+TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateTheDarkWordTheOutputEnableAndTheLatch)
 {
     KelRamPara para;
     KelRamPara::p_kelrampara_config = &para;
@@ -181,17 +182,15 @@ TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateAndTheDarkWord)
     manager->write_to_register(0, 0x04, 0x00, 0);
     EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 0);
     KelRamPara::p_kelrampara_config = nullptr;
-}
 
-TEST_F(FpgaAccess, RegisterZeroOutputEnableAndStatusLatch)
-{
+    // Bit 3 is the output enable; bit 5 found clear while the status latch is up drops the
+    // latch and asks for a size change.
     manager->write_to_register(0, 0x08, 0x08, 0);
     EXPECT_EQ(manager->output_enable, 1);
     manager->write_to_register(0, 0x20, 0x20, 0);
     EXPECT_EQ(manager->status_latch, 1);
     EXPECT_EQ(manager->size_change_request, 0);
     manager->write_to_register(0, 0x08, 0x00, 0);
-    // Bit 5 found clear while the latch is up: the latch drops and a size change is asked.
     manager->write_to_register(0, 0x20, 0x00, 0);
     EXPECT_EQ(manager->output_enable, 0);
     EXPECT_EQ(manager->status_latch, 0);
@@ -213,21 +212,6 @@ TEST_F(FpgaAccess, RegisterTwoNeverSendsBitsOneAndTwo)
     EXPECT_EQ(FpgaModel::reg(0, 2), 0x0A);
 }
 
-TEST_F(FpgaAccess, ResetLineHoldsTheFpgaAndReleaseRestartsIt)
-{
-    FpgaModel::setReg(0, 5, 0x99);
-    *manager->gpio_fpga0_rst = 0;
-    uint8_t v = 0;
-    manager->read_fpga_register(31, &v, 0);
-    EXPECT_EQ(v, 0xFF);                          // nothing answers while in reset
-    EXPECT_TRUE(FpgaModel::inReset(0));
-    *manager->gpio_fpga0_rst = 16;
-    manager->read_fpga_register(5, &v, 0);
-    EXPECT_EQ(v, 0);                             // power-on state again
-    manager->read_fpga_register(31, &v, 0);
-    EXPECT_EQ(v, 33);
-}
-
 TEST_F(FpgaAccess, BringUpWritesOfTheWindowLines)
 {
     EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Command), 16);
@@ -237,26 +221,4 @@ TEST_F(FpgaAccess, BringUpWritesOfTheWindowLines)
     EXPECT_EQ(manager->gpio_line(fpga_manage::kGpioSdiReset), manager->gpio_sdi_rst);
     EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength), nullptr);
     EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength - 2) != nullptr, true);
-}
-
-TEST_F(FpgaAccess, AnFpgaWhoseSelectIsIdleIgnoresTheBus)
-{
-    // The scaler's transfers leave both FPGA selects idle: nothing reaches the FPGA.
-    FpgaModel::setReg(0, 9, 0x00);
-    *manager->gpio_fpga0_cs = 16;
-    *manager->gpio_fpga0_cmd = 16;
-    unsigned char word[4] = {0x04, 0x00, 0x09, 0xFF};     // write register 9, mask 0xFF
-    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, word, 4);
-    *manager->gpio_fpga0_cmd = 0;
-    unsigned char value = 0x5A;
-    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, &value, 1);
-    EXPECT_EQ(FpgaModel::reg(0, 9), 0x00);
-    EXPECT_TRUE(FpgaModel::log(0).empty());
-    // The same bytes with the FPGA selected do reach it.
-    *manager->gpio_fpga0_cs = 0;
-    *manager->gpio_fpga0_cmd = 16;
-    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, word, 4);
-    *manager->gpio_fpga0_cmd = 0;
-    fpga_drv::SPI_Transfer_Write(manager->fpga_vbyone1_fd, &value, 1);
-    EXPECT_EQ(FpgaModel::reg(0, 9), 0x5A);
 }

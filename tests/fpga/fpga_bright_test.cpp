@@ -84,10 +84,8 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     manager->write_to_register(64, 0xFF, 100, 0);
     manager->Brightness_hand_dealwith();
     EXPECT_EQ(FpgaModel::reg(0, 6), 100);
-}
 
-TEST_F(FpgaBright, APcPercentageWaitingForItsApplyIsNotOverwritten)
-{
+    // A PC percentage waiting for its apply is not overwritten by the table value.
     manager->bri_mode = 1;
     manager->write_to_register(64, 0xFF, 0, 0);   // the FPGA runs at 255
     setPercent(40);
@@ -119,6 +117,11 @@ TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
     EXPECT_TRUE(writesTo(6).empty());
     EXPECT_EQ(manager->reg_shadow(64, 0), 51);
     EXPECT_EQ(flash(0x30F000 + 9, 1)[0], 51);
+    // A link on a port of the second group (register 144) is link enough.
+    sim::SimBoard::setScenario("fpga.link.port9", "1");
+    setPercent(30);
+    applyRequest();
+    EXPECT_EQ(FpgaModel::reg(0, 6), 76);
     // The stored hand setting becomes the running mode at the next idle pass.
     manager->Extension_function();
     EXPECT_EQ(manager->bri_mode, 16);
@@ -157,6 +160,14 @@ TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
     G_timeTicks += 1000;
     manager->Extension_function();
     EXPECT_EQ(FpgaModel::reg(0, 6), 147);
+
+    // A stored hand block of mode 0 becomes the running hand task at the next idle pass.
+    mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 2, 0, 0, 5});
+    EXPECT_EQ(FpgaModel::reg(0, 6), 79);
+    g_change[fpga_manage::CHG_BRI_TASK] = 0;
+    manager->Extension_function();
+    EXPECT_EQ(manager->bri_mode, 0);
+    EXPECT_EQ(g_change[fpga_manage::CHG_BRI_TASK], 1u);
 }
 
 TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)

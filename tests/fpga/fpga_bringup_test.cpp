@@ -157,17 +157,12 @@ TEST_F(FpgaBringUp, AStoredParameterImageIsLoadedWithTheOutputOffsets)
     std::vector<uint8_t> image(1025, 0);
     image[0] = 0xAA;                                    // marker, then the 1024 bytes
     uint8_t* ram = image.data() + 1;
-    auto put = [&](int at, uint16_t v) { KelRamPara::put16(ram + at, v); };
-    put(60, 1000);
-    put(62, 500);
-    put(8, 10);
-    put(10, 20);
-    put(12, 300);
-    put(14, 400);
-    put(528, 40);                                       // port 5
-    put(530, 50);
+    // LED size, port 0's rectangle, port 5's position, the first ten 296 records.
+    for (auto [at, v] : std::map<int, uint16_t>{{60, 1000}, {62, 500}, {8, 10}, {10, 20}, {12, 300}, {14, 400},
+                                                {528, 40}, {530, 50}})
+        KelRamPara::put16(ram + at, v);
     for (int i = 0; i < 10; ++i)
-        put(296 + 4 * i, uint16_t(7 + i));
+        KelRamPara::put16(ram + 296 + 4 * i, uint16_t(7 + i));
     ram[100] = 9;                                       // card counts are not the image's
     ram[56] = 0x21;
     sim::FpgaFlashModel::write(0, 0x308000, image);
@@ -176,15 +171,10 @@ TEST_F(FpgaBringUp, AStoredParameterImageIsLoadedWithTheOutputOffsets)
     KelRamPara::put16(para->ram + 1384, 3);
 
     ASSERT_TRUE(bringUp());
-    EXPECT_EQ(ram16(60), 1024);                         // (1000 + 7 + 31) rounded down to 32
-    EXPECT_EQ(ram16(62), 503);
-    EXPECT_EQ(ram16(8), 17);
-    EXPECT_EQ(ram16(10), 23);
-    EXPECT_EQ(ram16(12), 300);                          // sizes unchanged
-    EXPECT_EQ(ram16(14), 400);
-    EXPECT_EQ(ram16(528), 47);
-    EXPECT_EQ(ram16(530), 53);
-    EXPECT_EQ(ram16(300), 8);
+    // Width (1000 + 7 + 31) rounded down to 32, height + 3; positions moved, sizes kept.
+    for (auto [at, v] : std::map<int, uint16_t>{{60, 1024}, {62, 503}, {8, 17}, {10, 23}, {12, 300}, {14, 400},
+                                                {528, 47}, {530, 53}, {300, 8}})
+        EXPECT_EQ(ram16(uint32_t(at)), v) << at;
     EXPECT_EQ(FpgaModel::ram(0, 1, 56, 1)[0], 0x21);
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][100], 0);
     EXPECT_EQ(FpgaModel::ram(0, 1, 277, 1)[0], 2);

@@ -1,6 +1,7 @@
-// The receiving-card operation executor, the shortcut set-up (job 1), the check (5), the
-// recovery (6) and the scan-parameter load (2) against simulated card chains, with the
-// manager's own receive path filing the cards' answers.
+// The receiving-card jobs against simulated card chains, with the manager's own receive path
+// filing the cards' answers: the operation executor, the shortcut set-up (job 1), saving to
+// the cards (3), the mapping switch (4), the check (5), the recovery (6), the scan-parameter
+// load (2); and the order of work in one pass of the manager loop.
 
 #include "tests/fpga/fpga_fixture.h"
 #include "tests/fpga/rcv_package.h"
@@ -9,6 +10,7 @@
 #include "fpga/rcv_recovery_file.h"
 
 #include <QCoreApplication>
+#include <cstring>
 #include <QObject>
 #include <QStringList>
 
@@ -70,6 +72,11 @@ protected:
         setShadowCards(port, uint16_t(count));
     }
     void write(const std::string& path, const Bytes& b) { root->writeFile(path, std::string(b.begin(), b.end())); }
+    static void scanFile(const char* path)
+    {
+        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
+        g_kxfile_name = path;
+    }
 
     // The receive path of a loop pass: interrupt service files answers and replies.
     void service()
@@ -80,18 +87,27 @@ protected:
     }
     // One pass of the posted job, its answers, then a tick; the screens take their
     // progress between passes, as they do on the device.
-    void pass()
+    void pass(uint32_t ticks = 1)
     {
         QCoreApplication::processEvents();
         switch (g_send_para.job.load()) {
         case 1: manager->SmartMapping_deal(); break;
         case 2: manager->rcv_recovery_check_deal(2); break;
+        case 3: manager->save_para_deal(); break;
+        case 4: manager->mapping_enable_deal(); break;
         case 5: manager->rcv_recovery_check_deal(0); break;
         case 6: manager->rcv_recovery_check_deal(1); break;
         default: break;
         }
         service();
-        G_timeTicks += 1;
+        G_timeTicks += ticks;
+    }
+    // Passes without ticks until the job reaches `step`.
+    bool reach(int step)
+    {
+        for (int looks = 0; looks < 1000 && g_send_para.step != step; ++looks)
+            pass(0);
+        return g_send_para.step == step;
     }
     // Runs the job to its end; the last step it was in before ending.
     int run(int limit = 40000)
@@ -199,10 +215,7 @@ TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySecondsAndBackEnds
     // its ring is told 100.
     cards(3, 1);
     write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/data/smartmapping/t.kxfile";
-    }
+    scanFile("/data/smartmapping/t.kxfile");
     line_type.port = 3;
     g_send_para.post(2);
     for (int i = 0; i < 1000 && g_send_para.sub_step != 28; ++i)
@@ -261,59 +274,41 @@ TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDown)
     }
 }
 
-TEST_F(CardJobs, EachOperationTracesItsSending)
+// Each kind of operation sends its own command to the card (a user-defined one the data's
+// first byte); an operation that cannot be carried out, or whose data lies past the file's
+// end, completes within a few passes without sending.
+TEST_F(CardJobs, EachOperationSendsItsCommandOrCompletesWithoutSending)
 {
     cards(0, 1);
     g_send_para.card = 0;
-    g_debugSwitch = 254;
-    struct Case {
+    const int kNone = -1;
+    const struct {
         Op operation;
         uint64_t offset;                 // 2: the data lies past the file's end
-        std::vector<std::string> lines;  // in this order
+        int command;
+    } rows[] = {
+        {op(1, 1, 0x100, 100, {0xAB}), 0, 0x60},   {op(1, 2, 0, 100, {1}), 0, 0xA0},
+        {op(3, 1, 0, 100, {1}), 0, 0xB4},          {op(5, 1, 0, 100, {1}), 0, 0x84},
+        {op(7, 1, 0, 100, {1}), 0, 0x10},          {op(16, 1, 0, 100, {0x5C, 1}), 0, 0x5C},
+        {op(5, 1, 0, 100, {1, 2, 3}), 2, kNone},   {op(7, 1, 0, 100, {1, 2, 3}), 2, kNone},
+        {op(1, 1, 0, 100, {1, 2, 3}), 2, kNone},   {op(4, 1, 0, 100, {1}), 0, kNone},   // "upgrade rcv"
+        {op(1, 2, 0, 100, pattern(1014, 0)), 0, kNone},                                 // past one packet
+        {op(1, 3, 0, 100, {1}), 0, kNone},                                              // target "flash"
     };
-    const Case cases[] = {
-        {op(1, 1, 0x100, 100, {0xAB}), 0, {"\n ram write in", " 0xab ", "\n ram write out"}},
-        {op(1, 2, 0, 100, {1}), 0, {"\n write reg in", "\n write reg out"}},
-        {op(3, 1, 0, 100, {1}), 0, {"\n acitve firmware in", "\n acitve firmware out"}},
-        {op(5, 1, 0, 100, {1}), 0, {"\n reconfig in", "\n reconfig out"}},
-        {op(7, 1, 0, 100, {1}), 0, {"\n serach rxc in", "\n search rxc out"}},
-        {op(16, 1, 0, 100, {1}), 0, {"\n user defined in", "\n user defined out"}},
-        {op(5, 1, 0, 100, {1, 2, 3}), 2, {"\n reconfig in", "\n reconfig error length = 3\n"}},
-        {op(7, 1, 0, 100, {1, 2, 3}), 2, {"\n serach rxc in", "\n serach rxc error"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(int(c.operation.type));
-        holdOperation(0, c.operation);
-        testing::internal::CaptureStdout();
-        runOperation("/data/op.bin", c.offset, false, 100);
-        const std::string out = testing::internal::GetCapturedStdout();
-        size_t at = 0;
-        for (const std::string& line : c.lines) {
-            at = out.find(line, at);
-            ASSERT_NE(at, std::string::npos) << line << " in " << out;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << int(r.operation.type) << "/" << int(r.operation.target));
+        ReceivingCardModel::clearPackets();
+        holdOperation(0, r.operation);
+        const int passes = runOperation("/data/op.bin", r.offset, false, 100);
+        const auto packets = ReceivingCardModel::packets(0, 0);
+        if (r.command == kNone) {
+            EXPECT_TRUE(packets.empty());
+            EXPECT_TRUE(passes > 0 && passes <= 10) << passes;
+        } else {
+            ASSERT_FALSE(packets.empty());
+            EXPECT_EQ(packets[0][9], r.command);
         }
     }
-    // A card that does not answer.
-    ReceivingCardModel::setFault(0, 0, ReceivingCardModel::Fault::Silent);
-    holdOperation(0, op(1, 2, 0, 100, {1}));
-    testing::internal::CaptureStdout();
-    runOperation("/data/op.bin", 0, false);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n timeout!!! "), std::string::npos);
-}
-
-TEST_F(CardJobs, OperationsThatCannotBeCarriedOutCompleteWithoutSending)
-{
-    cards(0, 1);
-    holdOperation(0, op(4, 1, 0, 100, {1}));                 // "upgrade rcv"
-    EXPECT_GT(runOperation("/data/op.bin", 0, false, 10), 0);
-    holdOperation(0, op(1, 2, 0, 100, pattern(1014, 0)));    // a register write past one packet
-    EXPECT_GT(runOperation("/data/op.bin", 0, false, 10), 0);
-    holdOperation(0, op(1, 3, 0, 100, {1}));                 // target "flash"
-    EXPECT_GT(runOperation("/data/op.bin", 0, false, 10), 0);
-    // Data beyond the file's end: a few tries, then the operation is given up.
-    holdOperation(0, op(1, 1, 0, 100, {1, 2, 3}));
-    EXPECT_GT(runOperation("/data/op.bin", 2, false, 10), 0);
-    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
 }
 
 // --- job 1: shortcut set-up --------------------------------------------------------
@@ -394,7 +389,7 @@ Package screenPackage(bool withPara = true, bool withXy = true)
 
 } // namespace
 
-TEST_F(CardJobs, CheckOfMatchingCardsVisitsEveryPortAndLeavesTheList)
+TEST_F(CardJobs, CheckVisitsEveryPortFindsTheFirstDifferingCardAndRecoveryLoadsIt)
 {
     cards(0, 2);
     cards(1, 8);
@@ -415,17 +410,10 @@ TEST_F(CardJobs, CheckOfMatchingCardsVisitsEveryPortAndLeavesTheList)
     EXPECT_EQ(progress(recovery).back(), 100);
     EXPECT_TRUE(recovery.lists.empty());
     EXPECT_EQ(manager->recovery_list_filled(), 0);
-}
 
-TEST_F(CardJobs, CheckFindsTheFirstDifferingCardAndRecoveryLoadsIt)
-{
-    cards(0, 2);
-    cards(1, 8);
-    cards(2, 1);
-    for (int p = 0; p < 3; ++p)
-        ReceivingCardModel::setConfigId(0, p, -1, kConfig);
+    // Card 4 of port 1 differs: the check stops there and lists it.
+    ReceivingCardModel::clearPackets();
     ReceivingCardModel::setConfigId(0, 1, 4, 0x1234);
-    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
     g_send_para.post(5);
     EXPECT_EQ(run(), 33);
     EXPECT_TRUE(ReceivingCardModel::packets(0, 2).empty());      // the check stopped at port 1
@@ -496,10 +484,7 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     cards(3, 4);
     const Bytes big = pattern(1500, 1);
     write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, big), op(1, 2, 0, 100, {9, 8}), op(6, 1, 0, 200, {})}));
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/data/smartmapping/t.kxfile";
-    }
+    scanFile("/data/smartmapping/t.kxfile");
     line_type.port = 3;
     g_send_para.post(2);
     EXPECT_EQ(run(), 33);
@@ -520,14 +505,15 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     write("/data/smartmapping/t.kxfile", many);
     g_send_para.post(2);
     EXPECT_EQ(run(), 35);
-}
 
-TEST_F(CardJobs, ScanParameterLoadWithoutAnyFolderEndsWithAnError)
-{
-    cards(0, 1);
+    // Without any folder the job ends with an error too, sending nothing.
+    ASSERT_TRUE(board::Files::remove("/data/smartmapping"));
+    ReceivingCardModel::clearPackets();
+    progress(smart);
+    smart.values.clear();
     g_send_para.post(2);
     EXPECT_EQ(run(), 35);
-    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 3).empty());
     EXPECT_EQ(progress(smart).back(), 100);
 }
 
@@ -541,10 +527,7 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
         file.insert(file.end(), rec.begin(), rec.end());
     }
     write("/mnt/usb1/old.kxfile", Bytes(file.begin(), file.end() - 1));   // the last record cut short
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/mnt/usb1/old.kxfile";
-    }
+    scanFile("/mnt/usb1/old.kxfile");
     SCAN_PARA rec;
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);       // no records counted yet
     manager->scan_para_count = 3;
@@ -561,14 +544,163 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
     EXPECT_TRUE(sim::Journal::hasShell("sync"));
 
     // Only the name is taken, and always from the stick.
-    {
-        std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-        g_kxfile_name = "/data/smartmapping/../../mnt/usb1/missing.kxfile";
-    }
+    scanFile("/data/smartmapping/../../mnt/usb1/missing.kxfile");
     g_debugSwitch = 254;
     testing::internal::CaptureStdout();
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("\n NO kxfile!!! "), std::string::npos);
+}
+
+// --- jobs 3 and 4: save parameters to the cards, mapping switch ---------------------
+
+TEST_F(CardJobs, SaveJobSendsOnePacketPerPortWithCardsAndEndsAt100)
+{
+    cards(0, 2);
+    cards(4, 3);
+    cards(9, 1);
+    g_send_para.post(3);
+    run(400);
+    EXPECT_EQ(g_send_para.step, 0);
+    for (int port = 0; port < 16; ++port) {
+        SCOPED_TRACE(port);
+        const int n = ReceivingCardModel::cards(0, port);
+        auto packets = ReceivingCardModel::packets(0, port);
+        ASSERT_EQ(packets.size(), n ? 1u : 0u);
+        if (!n)
+            continue;
+        ASSERT_EQ(packets[0].size(), 13u);
+        EXPECT_EQ(packets[0][7], port + 1);
+        EXPECT_EQ(packets[0][9], 0x81);
+        for (int c = 0; c < n; ++c)
+            EXPECT_EQ(ReceivingCardModel::card(0, port, c).saves, 1u);
+    }
+    // Progress per port sent (port x 100 / 11), then 95 and 100 at the end.
+    EXPECT_EQ(progress(smart), (std::vector<int>{0, 36, 81, 95, 100}));
+}
+
+// A port without a good answer is left after 100 ticks per card plus 1200 when saving, after
+// 1200 for the mapping switch; meanwhile the ring counts up every 101 ticks. With no further
+// port the job says 95, then 100 more than 200 ticks later.
+TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance)
+{
+    using Fault = ReceivingCardModel::Fault;
+    const struct {
+        int job, cards;
+        Fault fault;
+        uint32_t allowance;
+    } rows[] = {{3, 3, Fault::Silent, 1500}, {3, 1, Fault::WrongCheck, 1300}, {4, 30, Fault::Silent, 1200}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.allowance);
+        cards(4, r.cards);
+        ReceivingCardModel::setFault(0, 4, r.fault);
+        progress(smart);
+        smart.values.clear();
+        g_send_para.post(r.job);
+        ASSERT_TRUE(reach(3));
+        const uint32_t sent = G_timeTicks;
+        EXPECT_EQ(ReceivingCardModel::packets(0, 4).size(), 1u);
+        for (uint32_t t = 1; t <= r.allowance; ++t) {
+            G_timeTicks = sent + t;
+            pass(0);
+            ASSERT_EQ(g_send_para.step, 3) << "left the wait after " << t << " ticks";
+        }
+        G_timeTicks = sent + r.allowance + 1;
+        pass(0);
+        EXPECT_EQ(g_send_para.step, 1);
+        std::vector<int> expected{36};
+        for (uint32_t i = 1; i <= r.allowance / 101; ++i)
+            expected.push_back(int(i));
+        EXPECT_EQ(progress(smart), expected);
+
+        ASSERT_TRUE(reach(9));
+        EXPECT_EQ(progress(smart).back(), 95);
+        G_timeTicks += 200;
+        pass(0);
+        EXPECT_EQ(g_send_para.job, r.job);
+        G_timeTicks += 1;
+        pass(0);
+        EXPECT_EQ(g_send_para.job, 0);
+        EXPECT_EQ(progress(smart).back(), 100);
+        ReceivingCardModel::clearPackets();
+    }
+}
+
+TEST_F(CardJobs, SaveJobProgressCounterWrapsFrom99To1)
+{
+    cards(2, 100);                               // a wait of 100 x 100 + 1200 ticks
+    ReceivingCardModel::setFault(0, 2, ReceivingCardModel::Fault::Silent);
+    g_send_para.post(3);
+    ASSERT_TRUE(reach(3));
+    for (int i = 0; i < 102; ++i)
+        pass(101);
+    EXPECT_EQ(g_send_para.step, 3);
+    auto values = progress(smart);
+    ASSERT_EQ(values.size(), 102u);
+    EXPECT_EQ(values[99], 99);
+    EXPECT_EQ(values[100], 1);
+    EXPECT_EQ(values[101], 2);
+}
+
+TEST_F(CardJobs, MappingJobCarriesTheMappingValueToEveryCard)
+{
+    cards(3, 2);
+    cards(8, 1);
+    g_send_para.mapping = 9;
+    g_send_para.post(4);
+    run(400);
+    auto packets = ReceivingCardModel::packets(0, 3);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].size(), 15u);
+    EXPECT_EQ(packets[0][13], 9);
+    EXPECT_EQ(ReceivingCardModel::card(0, 3, 0).mapping, 9);
+    EXPECT_EQ(ReceivingCardModel::card(0, 3, 1).mapping, 9);
+    EXPECT_EQ(ReceivingCardModel::card(0, 8, 0).mapping, 9);
+    EXPECT_EQ(progress(smart), (std::vector<int>{27, 72, 95, 100}));
+}
+
+// With no cards anywhere the job ends at once through 95 and 100; without an open screen
+// the same job shows nothing.
+TEST_F(CardJobs, SaveJobWithoutCardsEndsNormallyAndWithoutAScreenShowsNothing)
+{
+    for (bool screen : {true, false}) {
+        SCOPED_TRACE(screen);
+        if (!screen)
+            fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, nullptr);
+        g_send_para.post(3);
+        for (int i = 0; i < 30; ++i)
+            pass(0);
+        EXPECT_EQ(g_send_para.step, 9);
+        G_timeTicks += 201;
+        pass(0);
+        EXPECT_EQ(g_send_para.job, 0);
+        EXPECT_EQ(progress(smart), (std::vector<int>{95, 100}));
+    }
+    for (int port = 0; port < 16; ++port)
+        EXPECT_TRUE(ReceivingCardModel::packets(0, port).empty());
+}
+
+TEST_F(CardJobs, APcCommandPausesTheJobAndItsTimeOut)
+{
+    cards(0, 1);
+    ReceivingCardModel::setFault(0, 0, ReceivingCardModel::Fault::Silent);
+    g_send_para.post(3);
+    ASSERT_TRUE(reach(3));
+    pc_cmd_valid = 1;
+    for (int i = 0; i < 80; ++i) {               // 1600 ticks of PC traffic
+        pc_cmd_time = G_timeTicks.load();
+        pass(20);
+    }
+    EXPECT_EQ(g_send_para.step, 3);
+    EXPECT_EQ(pc_cmd_valid, 1);
+    EXPECT_EQ(g_send_para.stamp, G_timeTicks - 20);
+    // More than 80 ticks since the PC's last frame: the flag drops.
+    pc_cmd_time = G_timeTicks - 81;
+    pass(0);
+    EXPECT_EQ(pc_cmd_valid, 0);
+    EXPECT_EQ(g_send_para.step, 3);
+    G_timeTicks += 1301;
+    pass(0);
+    EXPECT_EQ(g_send_para.step, 1);
 }
 
 TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen)
@@ -586,6 +718,65 @@ TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen
         fpga_manage::emit_progress(fpga_manage::kProgressRcvRecovery, percent % 100);
     fpga_manage::set_progress_screen(fpga_manage::kProgressRcvRecovery, &recovery);
     EXPECT_TRUE(progress(recovery).empty());
+}
+
+// --- one pass of the loop -----------------------------------------------------------
+
+class FpgaLoop : public FpgaFixture {};
+
+TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLogAndRunsIdleWorkForUnknownJobs)
+{
+    manager->bri_update_flag = 1;
+    manager->screen_update_flag = 1;
+    manager->fpga_manage_deal(nullptr);
+    EXPECT_EQ(manager->bri_update_flag, 1);
+    EXPECT_EQ(manager->screen_update_flag, 1);
+    EXPECT_EQ(g_clock_record.running, 0);
+    EXPECT_EQ(manager->clock_record_initialised, 0);
+
+    makeReady();
+    manager->fpga_manage_deal(nullptr);
+    EXPECT_EQ(manager->bri_update_flag, 0);
+    EXPECT_EQ(manager->screen_update_flag, 0);
+    EXPECT_EQ(manager->clock_record_initialised, 1);
+    EXPECT_EQ(g_clock_record.running, 1);
+
+    // Register 0 bit 3 set means not ready again.
+    fpga_manage::MCU_REG_func[0][0] = 0x08;
+    EXPECT_EQ(manager->get_fpga_status(), 0);
+
+    // An unknown job code runs the idle work: the PC flag drops after 80 ticks.
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+    g_send_para.post(7);
+    G_timeTicks += 80;
+    manager->fpga_manage_deal(nullptr);
+    EXPECT_EQ(pc_cmd_valid, 1);
+    G_timeTicks += 1;
+    manager->fpga_manage_deal(nullptr);
+    EXPECT_EQ(pc_cmd_valid, 0);
+    EXPECT_EQ(g_send_para.job, 7);
+}
+
+TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)
+{
+    G_timeTicks = 777;
+    g_send_para.job = 3;
+    g_send_para.reply = 1;
+    std::memset(fpga_manage::MCU_RAM_CMD + 24, 0xEE, 10);
+    std::memset(fpga_manage::MCU_RAM_EXTEND + 48, 0xEE, 4);
+    manager->softinit();
+    EXPECT_EQ(g_send_para.job, 0);
+    EXPECT_EQ(g_send_para.step, 255);
+    EXPECT_EQ(g_send_para.reply, 0);
+    // The version, the two command bytes and the cleared PHY status; the extension's pair.
+    EXPECT_EQ(Bytes(fpga_manage::MCU_RAM_CMD + 24, fpga_manage::MCU_RAM_CMD + 34),
+              (Bytes{1, 17, 0, 0, 255, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(fpga_manage::MCU_RAM_EXTEND + 48, fpga_manage::MCU_RAM_EXTEND + 52),
+              (Bytes{0xEE, 159, 159, 0xEE}));
+    EXPECT_EQ(g_change[CHG_SEARCH_PERMIT], 15u);
+    EXPECT_EQ(g_change[CHG_BRINGUP_STAMP0], 777u);
+    EXPECT_EQ(g_change[CHG_JOB_STAMP], 777u);
 }
 
 #include "fpga_card_jobs_test.moc"

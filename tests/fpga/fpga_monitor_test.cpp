@@ -7,30 +7,30 @@
 using namespace fpga_test;
 using sim::FpgaModel;
 
+// Maps that keep T of S positions, one bit each from bit 0 of byte 0: the whole map after
+// the call, on a map filled beforehand.
 TEST(FpgaMonitorMaps, RowAndColumnMaps)
 {
-    std::vector<uint8_t> map(2000, 0x5A);
-    fpga_manage::row_col_calcul_ram(0, 768, map.data(), 2000);
-    EXPECT_EQ(map, std::vector<uint8_t>(2000, 0x5A));       // nothing to map: untouched
-
-    map.assign(2000, 0);
-    fpga_manage::row_col_calcul_ram(800, 1024, map.data(), 2000);
-    EXPECT_EQ(std::vector<uint8_t>(map.begin(), map.begin() + 128), std::vector<uint8_t>(128, 0xFF));
-    EXPECT_EQ(map[128], 0);
-
-    map.assign(2000, 0);
-    fpga_manage::row_col_calcul_ram(3, 2, map.data(), 2000);
-    EXPECT_EQ(map[0], 0xFD);                                 // positions 1 and 3 kept, 2 dropped
-
-    map.assign(2000, 0);
-    fpga_manage::row_col_calcul_ram(2048, 1024, map.data(), 2000);
-    EXPECT_EQ(std::vector<uint8_t>(map.begin(), map.begin() + 256), std::vector<uint8_t>(256, 0xAA));
-    EXPECT_EQ(map[256], 0);
-
-    // A source with more positions than the map has bits is refused.
-    map.assign(512, 0);
-    fpga_manage::row_col_calcul_ram(4097, 768, map.data(), 512);
-    EXPECT_EQ(map, std::vector<uint8_t>(512, 0));
+    const struct {
+        uint32_t source, target;
+        size_t size;
+        uint8_t fill;
+        std::vector<uint8_t> head;               // then the fill to the end
+    } rows[] = {
+        {0, 768, 2000, 0x5A, {}},                        // nothing to map: untouched
+        {800, 1024, 2000, 0, std::vector<uint8_t>(128, 0xFF)},
+        {3, 2, 2000, 0, {0xFD}},                         // positions 1 and 3 kept, 2 dropped
+        {2048, 1024, 2000, 0, std::vector<uint8_t>(256, 0xAA)},
+        {4097, 768, 512, 0, {}},                         // more positions than the map has bits
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.source << " to " << r.target);
+        std::vector<uint8_t> map(r.size, r.fill);
+        fpga_manage::row_col_calcul_ram(r.source, r.target, map.data(), unsigned(r.size));
+        std::vector<uint8_t> expected = r.head;
+        expected.resize(r.size, r.fill);
+        EXPECT_EQ(map, expected);
+    }
 }
 
 class FpgaMonitor : public BringUpFixture {};

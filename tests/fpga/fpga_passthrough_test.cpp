@@ -48,57 +48,39 @@ protected:
     }
 };
 
-TEST_F(FpgaPassthrough, AddressedFramesGoToThePortOfByte7OrOfTheTarget)
+// Byte 7 names the port plus one; 0 leaves it to bits 12-13 of the target of an addressed
+// frame (kinds 1, 3 and 255), and to port 0 for a plain frame (kind 0). A named port replaces
+// the target's port bits (not ORed in) and the check byte follows; otherwise the frame goes
+// out as it came.
+TEST_F(FpgaPassthrough, FramesGoToThePortOfByte7OrOfTheTarget)
 {
-    // Byte 7 = 0: the port is in bits 12-13 of the target, which stays as it is.
-    Bytes f = pcFrame(0x2003, 1, 0, 0x61);
-    const Bytes before = f;
-    auto sent = pass(f);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].first, 2);
-    EXPECT_EQ(sent[0].second, before);
-
-    // Byte 7 = 6, target 5: port 5, byte 1 = 0x10 and the check byte follows.
-    f = pcFrame(0x0005, 3, 6, 0x61);
-    const uint8_t check = f.back();
-    sent = pass(f);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].first, 5);
-    EXPECT_EQ(sent[0].second[1], 0x10);
-    EXPECT_EQ(sent[0].second.back(), check ^ 0x10);
-
-    // A target that already carries other port bits: they are replaced, not ORed, and the
-    // check byte stays right.
-    f = pcFrame(0x3005, 255, 6, 0x61);
-    sent = pass(f);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].second[1], 0x10);
-    EXPECT_EQ(Utils::BCC(sent[0].second.data(), unsigned(sent[0].second.size() - 1)), sent[0].second.back());
-    // Registers 131 and 147 lose their low four bits before every send.
-    bool cleared131 = false, cleared147 = false;
-    for (auto& op : ops(0, Kind::RegisterWrite)) {
-        cleared131 = cleared131 || (op.reg == 131 && op.mask == 0x0F && (op.data[0] & 0x0F) == 0);
-        cleared147 = cleared147 || (op.reg == 147 && op.mask == 0x0F && (op.data[0] & 0x0F) == 0);
+    const int kAsItCame = -1;
+    const struct {
+        uint16_t target;
+        uint8_t kind, portByte;
+        int port, byte1;
+    } rows[] = {{0x2003, 1, 0, 2, kAsItCame}, {0x0005, 3, 6, 5, 0x10}, {0x3005, 255, 6, 5, 0x10},
+                {0x0001, 0, 0, 0, kAsItCame}, {0x0001, 0, 4, 3, 0x30}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << r.target << " " << int(r.kind) << " " << int(r.portByte));
+        Bytes f = pcFrame(r.target, r.kind, r.portByte, 0x61);
+        const Bytes before = f;
+        auto sent = pass(f);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].first, r.port);
+        const Bytes& out = sent[0].second;
+        if (r.byte1 == kAsItCame) {
+            EXPECT_EQ(out, before);
+        } else {
+            EXPECT_EQ(out[1], r.byte1);
+            EXPECT_EQ(Utils::BCC(out.data(), unsigned(out.size() - 1)), out.back());
+        }
+        // Registers 131 and 147 lose their low four bits before every send.
+        int cleared = 0;
+        for (auto& op : ops(0, Kind::RegisterWrite))
+            cleared += (op.reg == 131 || op.reg == 147) && op.mask == 0x0F && (op.data[0] & 0x0F) == 0;
+        EXPECT_EQ(cleared, 2);
     }
-    EXPECT_TRUE(cleared131);
-    EXPECT_TRUE(cleared147);
-}
-
-TEST_F(FpgaPassthrough, PlainFramesGoToPortZeroOrByte7)
-{
-    Bytes f = pcFrame(0x0001, 0, 0, 0x60);
-    const Bytes before = f;
-    auto sent = pass(f);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].first, 0);
-    EXPECT_EQ(sent[0].second, before);
-
-    f = pcFrame(0x0001, 0, 4, 0x60);
-    sent = pass(f);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].first, 3);
-    EXPECT_EQ(sent[0].second[1], 0x30);
-    EXPECT_EQ(Utils::BCC(sent[0].second.data(), unsigned(sent[0].second.size() - 1)), sent[0].second.back());
 }
 
 TEST_F(FpgaPassthrough, WrappedFramesLoseTheirTwelveBytesAndSetRegisterZeroBit6)

@@ -6,9 +6,11 @@
 #include "core/utils.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <numeric>
 #include <thread>
+#include <tuple>
 
 using fpga_test::FpgaFixture;
 using sim::FpgaModel;
@@ -18,18 +20,14 @@ class FpgaPorts : public FpgaFixture {};
 
 namespace {
 
-struct Write {
-    int reg;
-    uint8_t mask;
-    uint8_t value;
-};
-
-std::vector<Write> registerWrites(int fpga)
+// Register writes of FPGA 0 in order: (register, mask, value under the mask).
+using Write = std::tuple<int, int, int>;
+std::vector<Write> registerWrites()
 {
     std::vector<Write> out;
-    for (auto& op : FpgaModel::log(fpga))
-        if (op.kind == Kind::RegisterWrite)
-            out.push_back({op.reg, op.mask, op.data.empty() ? uint8_t(0) : op.data[0]});
+    for (auto& op : FpgaModel::log(0))
+        if (op.kind == Kind::RegisterWrite && !op.data.empty())
+            out.emplace_back(op.reg, op.mask, op.data[0] & op.mask);
     return out;
 }
 
@@ -47,25 +45,17 @@ TEST_F(FpgaPorts, SendToPortUsesThePairsRamAndRegistersOnAllSixteenPorts)
     for (int port = 0; port < 16; ++port) {
         SCOPED_TRACE(port);
         FpgaModel::clearLog();
-        std::vector<uint8_t> packet(300 + port);
+        std::vector<uint8_t> packet(port == 15 ? 1024 : 300 + port);   // 1024: the longest
         std::iota(packet.begin(), packet.end(), uint8_t(port));
         manager->Send_to_port(packet.data(), unsigned(packet.size()), port, 0);
 
-        const int pair = port / 2;
-        const unsigned last = unsigned(packet.size() - 1);
-        auto writes = registerWrites(0);
-        ASSERT_EQ(writes.size(), 4u);
-        EXPECT_EQ(writes[0].reg, port < 8 ? 132 : 148);
-        EXPECT_EQ(writes[0].mask, 0xFF);
-        EXPECT_EQ(writes[0].value, 1 << (port % 8));
-        EXPECT_EQ(writes[1].reg, lengthReg[pair]);
-        EXPECT_EQ(writes[1].value, last & 0xFF);
-        EXPECT_EQ(writes[2].reg, pair < 4 ? 27 : 158);
-        EXPECT_EQ(writes[2].mask, 0x03 << (2 * (pair % 4)));
-        EXPECT_EQ(writes[2].value & writes[2].mask, ((last >> 8) & 3) << (2 * (pair % 4)));
-        EXPECT_EQ(writes[3].reg, pair < 4 ? 130 : 146);
-        EXPECT_EQ(writes[3].mask, 0xF0);
-        EXPECT_EQ(writes[3].value, 0x10 << (pair % 4));
+        const int pair = port / 2, shift = 2 * (pair % 4);
+        const int last = int(packet.size() - 1);
+        // Select the port, the length's low byte and bits 8-9, start the pair.
+        EXPECT_EQ(registerWrites(), (std::vector<Write>{{port < 8 ? 132 : 148, 0xFF, 1 << (port % 8)},
+                                                        {lengthReg[pair], 0xFF, last & 0xFF},
+                                                        {pair < 4 ? 27 : 158, 0x03 << shift, (last >> 8 & 3) << shift},
+                                                        {pair < 4 ? 130 : 146, 0xF0, 0x10 << (pair % 4)}}));
 
         auto ramWrites = ops(0, Kind::RamWrite);
         ASSERT_EQ(ramWrites.size(), 1u);
@@ -81,22 +71,11 @@ TEST_F(FpgaPorts, SendToPortUsesThePairsRamAndRegistersOnAllSixteenPorts)
     }
 }
 
-TEST_F(FpgaPorts, SendToPortLengthLimits)
+TEST_F(FpgaPorts, SendToPortRefusesLengthsOutside1To1024AndPortsAbove15)
 {
     std::vector<uint8_t> packet(1025, 0x5A);
-    manager->Send_to_port(packet.data(), 1024, 1, 0);
-    auto writes = registerWrites(0);
-    ASSERT_EQ(writes.size(), 4u);
-    EXPECT_EQ(writes[1].reg, 26);
-    EXPECT_EQ(writes[1].value, 0xFF);
-    EXPECT_EQ(writes[2].reg, 27);
-    EXPECT_EQ(writes[2].value & 0x03, 0x03);
-
-    FpgaModel::clearLog();
     manager->Send_to_port(packet.data(), 1025, 1, 0);
     manager->Send_to_port(packet.data(), 0, 1, 0);
-    EXPECT_TRUE(FpgaModel::log(0).empty());
-
     // Above port 15 nothing is selected, written or started.
     manager->Send_to_port(packet.data(), 20, 16, 0);
     EXPECT_TRUE(FpgaModel::log(0).empty());
@@ -124,80 +103,66 @@ TEST_F(FpgaPorts, SendReadyWaitEndsWhenTheBusyBitNeverClears)
     sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
+// Each builder's packet byte for byte (the check byte appended here), what it returns (the
+// check byte or the length) and the length it files in the job record.
 TEST_F(FpgaPorts, PacketBuildersExactBytes)
 {
     unsigned char buf[64];
     const unsigned char data[3] = {0xA1, 0xB2, 0xC3};
-
-    // Save parameters to every card of port 2 (job 3).
-    uint8_t bcc = manager->save_para_cmd_create(buf, 2);
-    auto save = withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x81, 0xFF, 0x00});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13), save);
-    EXPECT_EQ(bcc, save.back());
-    EXPECT_EQ(g_send_para.length, 13);
-
-    // Mapping switch (job 4) with mapping on.
     g_send_para.mapping = 9;
-    bcc = manager->mapping_enable_cmd_create(5, buf);
-    auto mapping = withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x06, 0x00, 0xA0, 0x03, 0x0F, 0x01, 0x09});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 15), mapping);
-    EXPECT_EQ(bcc, mapping.back());
-    EXPECT_EQ(g_send_para.length, 15);
-
-    // Write card RAM of card 0x123 on port 1.
-    bcc = manager->load_write_ram_cmd_create(1, 0x123, 0x00012345, data, 3, buf, false);
-    auto ram = withBcc({0x23, 0x01, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x45, 0x23, 0x01, 0x00, 0x03,
-                        0x00, 0x00, 0x00, 0xA1, 0xB2, 0xC3});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 22), ram);
-    EXPECT_EQ(bcc, ram.back());
-    EXPECT_EQ(g_send_para.length, 22);
-    manager->load_write_ram_cmd_create(1, 0x123, 0, data, 3, buf, true);
-    EXPECT_EQ(buf[0], 0xFF);
-    EXPECT_EQ(buf[1], 0x0F);
-
-    // Write card registers: byte 7 is 0, returns the length.
-    EXPECT_EQ(manager->load_write_reg_cmd_create(3, 7, data, 3, buf, false), 14);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 14),
-              withBcc({0x07, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA0, 0xA1, 0xB2, 0xC3}));
-
-    // User-defined: the data start at byte 9, so its first byte is the command.
-    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 3, buf, true), 13);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
-              withBcc({0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA1, 0xB2, 0xC3}));
-    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 0, buf, true), 0);
-
-    EXPECT_EQ(manager->rcv_active_firmware_cmd_create(2, 4, data, 2, buf), 13);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
-              withBcc({0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0xB4, 0xA1, 0xB2}));
-    EXPECT_EQ(manager->rcv_reconfig_cmd_create(2, 4, data, 1, buf), 12);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 12),
-              withBcc({0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x84, 0xA1}));
-
-    // Search: every card of the port, port bits in the target.
-    EXPECT_EQ(manager->load_search_rxc_cmd_create(7, data, 1, buf), 12);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 12),
-              withBcc({0xFE, 0x3F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x08, 0x00, 0x10, 0xA1}));
-
-    EXPECT_EQ(manager->save_para2flash_cmd_create(6, 9, buf, false), 13);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 13),
-              withBcc({0x09, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0x81, 0xFF, 0x00}));
-
-    bcc = manager->ram_reset_cmd_create(buf, 0x21, 0xBEEF, 6);
-    auto reset = withBcc({0xFE, 0x2F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x07, 0x00, 0xA0, 0x21, 0xEF, 0x01, 0xBE});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 15), reset);
-    EXPECT_EQ(bcc, reset.back());
-
-    // Shortcut set-up: card index 4 of port 1, x/y of its position plus the offsets.
+    // Shortcut set-up, route 10: card 4 is row 1, column 1 -> x 64, y 32, plus the offsets.
     line_type = LINE_TYPE{64, 32, 1000, 2000, 1, 2, 3, 10};
     g_send_para.index = 4;
-    g_send_para.length = 0;
-    bcc = manager->rcv_card_cmd_create(buf, 1);
-    // Route 10: card 4 is row 1, column 1 -> x 64, y 32.
-    auto setup = withBcc({0x04, 0x10, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x80, 0x01, 0x00, 0x00, 0x04,
-                          0x00, 0x00, 0x00, 0x28, 0x04, 0xF0, 0x07});
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 23), setup);
-    EXPECT_EQ(bcc, setup.back());
-    EXPECT_EQ(g_send_para.length, 0);            // this builder does not store its length
+    enum Returns { kCheck, kLength };
+    const struct {
+        const char* what;
+        std::function<unsigned()> build;
+        Returns returns;
+        bool filesLength;               // all but the shortcut set-up's
+        std::vector<uint8_t> bytes;
+    } rows[] = {
+        {"save, every card of port 2", [&] { return manager->save_para_cmd_create(buf, 2); }, kCheck, true,
+         {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x81, 0xFF, 0x00}},
+        {"mapping on", [&] { return manager->mapping_enable_cmd_create(5, buf); }, kCheck, true,
+         {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x06, 0x00, 0xA0, 0x03, 0x0F, 0x01, 0x09}},
+        {"RAM, card 0x123 of port 1",
+         [&] { return manager->load_write_ram_cmd_create(1, 0x123, 0x12345, data, 3, buf, false); }, kCheck, true,
+         {0x23, 0x01, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x45, 0x23, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00,
+          0xA1, 0xB2, 0xC3}},
+        {"RAM, every card", [&] { return manager->load_write_ram_cmd_create(1, 0x123, 0, data, 3, buf, true); },
+         kCheck, true,
+         {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
+          0xA1, 0xB2, 0xC3}},
+        {"registers (byte 7 is 0)", [&] { return manager->load_write_reg_cmd_create(3, 7, data, 3, buf, false); },
+         kLength, true, {0x07, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA0, 0xA1, 0xB2, 0xC3}},
+        // The data start at byte 9, so their first byte is the command.
+        {"user-defined", [&] { return manager->load_write_user_defined_cmd_create(3, 7, data, 3, buf, true); },
+         kLength, true, {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0xA1, 0xB2, 0xC3}},
+        {"activate firmware", [&] { return manager->rcv_active_firmware_cmd_create(2, 4, data, 2, buf); }, kLength,
+         true, {0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0xB4, 0xA1, 0xB2}},
+        {"reconfigure", [&] { return manager->rcv_reconfig_cmd_create(2, 4, data, 1, buf); }, kLength, true,
+         {0x04, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x03, 0x00, 0x84, 0xA1}},
+        // Search: every card of the port, port bits in the target.
+        {"search", [&] { return manager->load_search_rxc_cmd_create(7, data, 1, buf); }, kLength, true,
+         {0xFE, 0x3F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x08, 0x00, 0x10, 0xA1}},
+        {"save to flash, card 9", [&] { return manager->save_para2flash_cmd_create(6, 9, buf, false); }, kLength, true,
+         {0x09, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x00, 0x00, 0x81, 0xFF, 0x00}},
+        {"RAM reset", [&] { return manager->ram_reset_cmd_create(buf, 0x21, 0xBEEF, 6); }, kCheck, true,
+         {0xFE, 0x2F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x07, 0x00, 0xA0, 0x21, 0xEF, 0x01, 0xBE}},
+        {"shortcut set-up, card 4 of port 1", [&] { return manager->rcv_card_cmd_create(buf, 1); }, kCheck, false,
+         {0x04, 0x10, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x02, 0x00, 0x60, 0x80, 0x01, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,
+          0x28, 0x04, 0xF0, 0x07}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        g_send_para.length = 0;
+        const unsigned got = r.build();
+        const auto expected = withBcc(r.bytes);
+        EXPECT_EQ(std::vector<uint8_t>(buf, buf + expected.size()), expected);
+        EXPECT_EQ(got, r.returns == kCheck ? expected.back() : expected.size());
+        EXPECT_EQ(g_send_para.length, r.filesLength ? expected.size() : 0u);
+    }
+    EXPECT_EQ(manager->load_write_user_defined_cmd_create(3, 7, data, 0, buf, true), 0);
 }
 
 TEST_F(FpgaPorts, BuildersRefusePacketsLongerThan1024Bytes)
@@ -368,53 +333,6 @@ TEST_F(FpgaPorts, ABroadcastWaitingForABusyPortDoesNotHoldThePortPathLock)
     ASSERT_EQ(ops(0, Kind::Send).size(), 1u);               // sent when the wait gave up
     EXPECT_EQ(manager->await_answer, 1);
     sim::SimBoard::setScenario("fpga.sendbusy", "0");
-}
-
-TEST_F(FpgaPorts, CardAnswersLandInThePairsReceiveRamWithTheInterruptLine)
-{
-    sim::ReceivingCardModel::setCards(0, 2, 3);
-    sim::ReceivingCardModel::setFunctionCard(0, 2, true);
-    unsigned char packet[32];
-    const unsigned char none = 0;
-    unsigned len = manager->load_search_rxc_cmd_create(2, &none, 1, packet);
-    manager->Send_to_port(packet, len, 2, 0);
-    ASSERT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
-    manager->read_from_register(129, 0);
-    EXPECT_EQ(manager->reg_shadow(129, 0) & 0x04, 0x04);          // pair 1 ready
-    manager->read_from_register(133, 0);
-    const unsigned answerLen = manager->reg_shadow(133, 0) + 1u;
-    ASSERT_EQ(answerLen, 15u);
-    std::vector<unsigned char> answer(answerLen);
-    manager->read_fpga_ram(answer.data(), 0, answerLen, 4, 0);
-    EXPECT_EQ(answer, withBcc({0x00, 0xF0, 0x02, 0x20, 0x10, 0x67, 0x01, 0x03, 0x00, 0x10, 0x00, 0x03, 0x00, 0x01}));
-
-    // Acknowledged by the pair's bit set in 130 and then cleared in 131: the set alone
-    // keeps the answer; after the clear the pair is empty and the line drops.
-    manager->write_to_register(130, 0x02, 0x02, 0);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
-    manager->write_to_register(131, 0x02, 0x00, 0);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 0u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 0);
-
-    // A card keeps what is written to its RAM and reads it back.
-    const unsigned char data[4] = {9, 8, 7, 6};
-    len = manager->load_write_ram_cmd_create(2, 1, 0x40, data, 4, packet, false) ? g_send_para.length.load() : 0;
-    manager->Send_to_port(packet, len, 2, 0);
-    manager->write_to_register(130, 0x02, 0x02, 0);
-    manager->write_to_register(131, 0x02, 0x00, 0);
-    EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 1).ram[0x42], 7);
-    EXPECT_EQ(sim::ReceivingCardModel::card(0, 2, 0).ram[0x42], 0);
-
-    // A delayed chain shows its answer only once the delay has passed.
-    sim::ReceivingCardModel::setDelayUs(0, 2, 50000);
-    len = manager->save_para2flash_cmd_create(2, 0, packet, false);
-    manager->Send_to_port(packet, len, 2, 0);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 0);
-    sim::SimBoard::advanceVirtual(50000);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 1), 1u);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Irq) & 1, 1);
 }
 
 // The manager thread (sweeps, jobs) and a link thread (passthrough) send at the same time

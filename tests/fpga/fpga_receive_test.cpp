@@ -262,12 +262,12 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheWaitingLinkOrNowhere)
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(g_passby_trans_port, 255);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
-}
 
-TEST_F(FpgaReceive, APassthroughAnswerWithoutItsPortGetsItWithItsCheckByteKeptRight)
-{
+    // An answer without its port gets it, with its check byte kept right. Pair 3 (ports 6
+    // and 7): group 1; the card's address carries port bits 3 (port 7).
+    refuse = false;
+    delivered.clear();
     g_passby_trans_port = fpga_manage::kPassbyUdp;
-    // Pair 3 (ports 6 and 7): group 1; the card's address carries port bits 3 (port 7).
     FpgaModel::queueAnswer(0, 3, answer(0xF010, 0x3005, 0x42, 0, 0x61, {0, 9}));
     service();
     ASSERT_EQ(delivered.size(), 1u);

@@ -75,7 +75,7 @@ TEST_F(FpgaSearch, TheSearchPacketByteForByte)
     EXPECT_TRUE(cleared);
 }
 
-TEST_F(FpgaSearch, OddSweepsPreferTheOddPortAndEvenSweepsTheEven)
+TEST_F(FpgaSearch, OddSweepsPreferTheOddPortEvenSweepsTheEvenAndNoLinkSendsNothing)
 {
     links({0, 1, 3});
     g_change[CHG_SWEEP_COUNT] = 1;
@@ -88,10 +88,8 @@ TEST_F(FpgaSearch, OddSweepsPreferTheOddPortAndEvenSweepsTheEven)
     G_timeTicks += 79;
     manager->Search_Card_Cmd();
     EXPECT_TRUE(sentPorts().empty());
-}
 
-TEST_F(FpgaSearch, WithEveryLinkDownNothingIsSentAndTheStampMovesOn)
-{
+    // With every link down nothing is sent and the stamp moves on.
     links({});
     FpgaModel::clearLog();
     G_timeTicks += 80;
@@ -142,7 +140,7 @@ TEST_F(FpgaSearch, SweepsFillTheCardTableAndASilentPairLosesItsCountAfterAnOddSw
     EXPECT_EQ(manager->get_port_card_num(0), 2);
 }
 
-TEST_F(FpgaSearch, FiveReadingsWithoutALaneStartTheReLockThreeDoNot)
+TEST_F(FpgaSearch, FiveReadingsWithoutALaneStartTheReLockThreeDoNotAndItEndsAfter1000Polls)
 {
     // The link is trained as bring-up leaves it.
     manager->write_to_register(3, 0xC0, 0xC0, 0);
@@ -173,11 +171,8 @@ TEST_F(FpgaSearch, FiveReadingsWithoutALaneStartTheReLockThreeDoNot)
     EXPECT_EQ(manager->check_vbo_status(0), 0);
     EXPECT_EQ(FpgaModel::reg(0, 3) & 0xC0, 0xC0);
     EXPECT_TRUE(FpgaModel::linkTrained(0));
-}
 
-TEST_F(FpgaSearch, AReLockThatNeverEndsIsReleasedAfter1000Polls)
-{
-    manager->write_to_register(3, 0xC0, 0xC0, 0);
+    // A re-lock that never ends is released at its 1000th poll.
     FpgaModel::scriptReads(0, 40, Bytes(8, 0x00));
     FpgaModel::setLinkError(0, true);
     G_timeTicks += 10;

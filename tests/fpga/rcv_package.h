@@ -37,32 +37,34 @@ struct Op {
 };
 inline Op op(uint8_t type, uint8_t target, uint32_t addr, uint32_t ms, Bytes data)
 {
-    Op o;
-    o.type = type;
-    o.target = target;
-    o.addr = addr;
-    o.ms = ms;
-    o.data = std::move(data);
-    return o;
+    return Op{type, target, addr, ms, std::move(data)};
 }
 
-// A block of operations as the files hold it: u16 count, 2 bytes, 18-byte records, then
-// the data; record offsets count from the block's first byte.
-inline Bytes opBlock(const std::vector<Op>& ops)
+// A block of operations as the files hold it: u16 count, 2 bytes, 18-byte records, put at
+// `at`; each record's data goes to the end of `data`, its offset counted as `dataBase` plus
+// where it lands there.
+inline void putBlock(Bytes& b, size_t at, const std::vector<Op>& ops, size_t dataBase, Bytes& data)
 {
-    Bytes b;
-    put16(b, 0, uint32_t(ops.size()));
-    b.resize(4 + 18 * ops.size());
+    put16(b, at, uint32_t(ops.size()));
+    b.resize(at + 4 + 18 * ops.size());
     for (size_t i = 0; i < ops.size(); ++i) {
-        const size_t r = 4 + 18 * i;
-        put32(b, r, uint32_t(b.size()));
+        const size_t r = at + 4 + 18 * i;
+        put32(b, r, uint32_t(dataBase + data.size()));
         put32(b, r + 4, uint32_t(ops[i].data.size()));
         put32(b, r + 8, ops[i].addr);
         put32(b, r + 12, ops[i].ms);
         b[r + 16] = ops[i].type;
         b[r + 17] = ops[i].target;
-        b.insert(b.end(), ops[i].data.begin(), ops[i].data.end());
+        data.insert(data.end(), ops[i].data.begin(), ops[i].data.end());
     }
+}
+
+// A standalone block: the records, then their data; offsets count from the block's first byte.
+inline Bytes opBlock(const std::vector<Op>& ops)
+{
+    Bytes b, data;
+    putBlock(b, 0, ops, 4 + 18 * ops.size(), data);
+    b.insert(b.end(), data.begin(), data.end());
     return b;
 }
 
@@ -140,21 +142,8 @@ inline Package package(const std::vector<Screen>& screens, int entries = 3)
             for (const auto& card : port.cards)
                 blocksSize += 4 + 18 * card.size();
             Bytes blocks, data;
-            for (const auto& card : port.cards) {
-                const size_t at = blocks.size();
-                put16(blocks, at, uint32_t(card.size()));
-                blocks.resize(at + 4 + 18 * card.size());
-                for (size_t i = 0; i < card.size(); ++i) {
-                    const size_t r = at + 4 + 18 * i;
-                    put32(blocks, r, uint32_t(blocksSize + data.size()));
-                    put32(blocks, r + 4, uint32_t(card[i].data.size()));
-                    put32(blocks, r + 8, card[i].addr);
-                    put32(blocks, r + 12, card[i].ms);
-                    blocks[r + 16] = card[i].type;
-                    blocks[r + 17] = card[i].target;
-                    data.insert(data.end(), card[i].data.begin(), card[i].data.end());
-                }
-            }
+            for (const auto& card : port.cards)
+                putBlock(blocks, blocks.size(), card, blocksSize, data);
             blocks.insert(blocks.end(), data.begin(), data.end());
             put16(a, 4 + 12 * n, port.ledx);
             put16(a, 4 + 12 * n + 2, uint32_t(port.cards.size()));

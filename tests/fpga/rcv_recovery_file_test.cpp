@@ -43,6 +43,8 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     s2.configId = 0x55;
     s2.ports = {Port{12, {{}}}};
     Package p = standard({s1, s2});
+    put32(p.bytes, p.screenStart + 8, 0xC1C2C3C4);      // the two CRC-32 fields, carried as they are
+    put32(p.bytes, p.screenStart + 16, 0xD1D2D3D4);
     write(kPack, p.bytes);
 
     ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
@@ -54,6 +56,9 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
 
     ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
     EXPECT_EQ(r.screen_head.screen_num, 2);
+    EXPECT_EQ(r.screen_head.rcv_para_crc32, 0xC1C2C3C4u);
+    EXPECT_EQ(r.screen_head.rcv_xy_crc32, 0xD1D2D3D4u);
+    EXPECT_EQ(r.screen_head.rcv_xy_len, p.paraStart - p.xyStart);
     ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 1), 0);
     EXPECT_EQ(r.screen_info.config_id, 0x55u);
     // A screen index at screen_num reads nothing and keeps the record held.
