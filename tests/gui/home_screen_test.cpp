@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPointer>
+#include <vector>
 
 using namespace screen_test;
 
@@ -42,6 +43,20 @@ struct HomeScreen : ScreenTest {
 
     static QString state(LockWindow* lw, int w) { return lw->image_state[w] ? lw->image_state[w]->text() : "-"; }
     static QString name(LockWindow* lw, int w) { return lw->image_name[w] ? lw->image_name[w]->text() : "-"; }
+    // The four tiles' texts, and which of them carry the freeze mark.
+    static QStringList states(LockWindow* lw) { return {state(lw, 0), state(lw, 1), state(lw, 2), state(lw, 3)}; }
+    static QStringList names(LockWindow* lw) { return {name(lw, 0), name(lw, 1), name(lw, 2), name(lw, 3)}; }
+    static std::vector<bool> frozen(LockWindow* lw)
+    {
+        std::vector<bool> marks;
+        for (int w = 0; w < 4; ++w) {
+            marks.push_back(lw->image_freeze[w] != nullptr);
+            if (lw->image_freeze[w]) {
+                EXPECT_EQ(lw->image_freeze[w]->parentWidget(), lw->image_tile[w]);
+            }
+        }
+        return marks;
+    }
 };
 
 } // namespace
@@ -119,24 +134,15 @@ TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
     EXPECT_EQ(lw->image_tile[3]->geometry(), QRect(165, 60, 40, 40));
     EXPECT_TRUE(lw->image_tile[1]->styleSheet().contains("#EBA83A"));
 
-    EXPECT_EQ(name(lw, 0), "HDMI1");
-    EXPECT_EQ(state(lw, 0), "1920x1080@60Hz");
-    EXPECT_EQ(name(lw, 1), "");
-    EXPECT_EQ(state(lw, 1), "Close");
+    EXPECT_EQ(names(lw), QStringList({"HDMI1", "", "HDMI2_Crop3", "DVI"}));
+    // Window 2 shows the crop's size at its input's rate.
+    EXPECT_EQ(states(lw), QStringList({"1920x1080@60Hz", "Close", "960x540@50Hz", "No signal"}));
     EXPECT_EQ(lw->image_state[1]->geometry(), QRect(210, 20, 40, 15));
-    EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");
-    EXPECT_EQ(state(lw, 2), "960x540@50Hz");   // the crop's size at its input's rate
-    EXPECT_EQ(name(lw, 3), "DVI");
-    EXPECT_EQ(state(lw, 3), "No signal");
 
     // Marks: the selected window and the frozen one, nothing on the closed window.
     ASSERT_NE(lw->image_select, nullptr);
     EXPECT_EQ(lw->image_select->parentWidget(), lw->image_tile[2]);
-    EXPECT_EQ(lw->image_freeze[0], nullptr);
-    EXPECT_EQ(lw->image_freeze[1], nullptr);
-    EXPECT_EQ(lw->image_freeze[2], nullptr);
-    ASSERT_NE(lw->image_freeze[3], nullptr);
-    EXPECT_EQ(lw->image_freeze[3]->parentWidget(), lw->image_tile[3]);
+    EXPECT_EQ(frozen(lw), (std::vector<bool>{false, false, false, true}));
 
     // The selection mark moves on the next build only.
     g_image_current = 0;
@@ -156,25 +162,18 @@ TEST_F(HomeScreen, BlackScreenFreezeAllAndBlackBit)
     // Window 0 black: only its text changes.
     set_window(0, 0, 1, 0x01);
     lw->image_init();
-    EXPECT_EQ(state(lw, 0), "Black");
-    EXPECT_EQ(state(lw, 2), "960x540@50Hz");
+    EXPECT_EQ(states(lw), QStringList({"Black", "Close", "960x540@50Hz", "No signal"}));
 
     // LED screen dark: every open window reads Black, the closed one still Close.
     put16(P::kScreenDark, 1);
     set_window(0, 0, 1, 0);
     lw->image_init();
-    EXPECT_EQ(state(lw, 0), "Black");
-    EXPECT_EQ(state(lw, 1), "Close");
-    EXPECT_EQ(state(lw, 2), "Black");
-    EXPECT_EQ(state(lw, 3), "Black");
+    EXPECT_EQ(states(lw), QStringList({"Black", "Close", "Black", "Black"}));
 
     // State 2: every open window carries the freeze mark.
     put16(P::kScreenDark, 2);
     lw->image_init();
-    EXPECT_NE(lw->image_freeze[0], nullptr);
-    EXPECT_EQ(lw->image_freeze[1], nullptr);
-    EXPECT_NE(lw->image_freeze[2], nullptr);
-    EXPECT_NE(lw->image_freeze[3], nullptr);
+    EXPECT_EQ(frozen(lw), (std::vector<bool>{true, false, true, true}));
 }
 
 TEST_F(HomeScreen, OpenFlagOnlyCountsWhenExactlyOne)
@@ -200,10 +199,8 @@ TEST_F(HomeScreen, SourcesThatPointNowhereShowNoSignal)
     set_crop(6, 9, 1, 640, 480);
     set_window(3, 1, 0x8000 | 6);
     LockWindow* lw = open();
-    EXPECT_EQ(state(lw, 0), "No signal");
+    EXPECT_EQ(states(lw), QStringList({"No signal", "Close", "No signal", "No signal"}));
     EXPECT_EQ(name(lw, 0), "");
-    EXPECT_EQ(state(lw, 2), "No signal");
-    EXPECT_EQ(state(lw, 3), "No signal");
     EXPECT_EQ(name(lw, 3), "_Crop1");
 
     // A crop named by its own record: crop number 2 of HDMI1 kept in record 0.
