@@ -218,16 +218,3 @@ TEST_F(DeviceState, KeysBackModeAndOk)
     open()->findChild<QPushButton*>("Button_back")->click();
     EXPECT_EQ(g_machinestate, nullptr);
 }
-
-TEST_F(DeviceState, GrabsInEnglishAndSimplifiedChinese)
-{
-    set_input(1, 1920, 1080, 60);
-    set_barcode("KX2026A0001");
-    MachineState* ms = open();
-    QImage en = kel_test::grab(ms, "device_state_en");
-    set_language(0, 0x1F);
-    ms->language_changed();
-    QImage zh = kel_test::grab(ms, "device_state_zh");
-    EXPECT_EQ(en.size(), QSize(320, 240));
-    EXPECT_NE(en, zh);
-}

@@ -186,11 +186,7 @@ TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
     EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("unlock"), 16, 16));
     kel_test::pressKey(PanelKey::Mode, 0, w);
     EXPECT_EQ(g_mode_shortcut_key, 1);
-#ifdef KEL_HAVE_CUSTOMMODE
     EXPECT_EQ(g_page_focus, 4);
-#else
-    EXPECT_EQ(g_page_focus, 1);
-#endif
 }
 
 TEST_F(MainMenu, ModeKeyFromTheToolBarAndTheModeBarDisarms)
@@ -209,13 +205,9 @@ TEST_F(MainMenu, BackOnTheMenuOpensTheHomeScreen)
 {
     MainWindow* w = mainWindow();
     kel_test::pressKey(PanelKey::Back, 1, w);
-#ifdef KEL_HAVE_LOCKWINDOW
     EXPECT_EQ(g_page_focus, 0);
     ASSERT_NE(g_lockwindow, nullptr);
     EXPECT_TRUE(g_lockwindow->isVisible());
-#else
-    EXPECT_EQ(g_page_focus, 1);
-#endif
 }
 
 TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)

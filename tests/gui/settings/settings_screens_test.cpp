@@ -291,6 +291,8 @@ TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
         std::function<QWidget*()> pointer;
     };
     const std::vector<Case> cases = {
+        {"OutputSet", 5, 0, 6, [] { return g_outputset; }},
+        {"LinkOption", 5, 3, 10, [] { return g_linkoption; }},
         {"ImageQuality", 5, 4, 11, [] { return g_imagequality; }},
         {"test_chart", 5, 5, 16, [] { return g_test_chart; }},
         {"AdvancedOption", 5, 7, 12, [] { return g_advancedoption; }},
@@ -328,6 +330,9 @@ TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
         kel_test::pressKey(PanelKey::Ok, 0, menu);
         EXPECT_EQ(c.pointer(), nullptr);
         EXPECT_EQ(g_page_focus, c.opener);
+        if (c.opener == 5) {   // the focus stays on the entry that opened the screen
+            EXPECT_EQ(g_option->ui_select, c.rights);
+        }
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->close();
         kel_test::settle();
