@@ -384,51 +384,55 @@ TEST_F(ChangeNotification, KeypadLedReportBytes)
 {
     sim::KeypadModel::setPresent(true);
     g_kel_keys = 1;
-    // Window 2 selected, enabled, fed by input 1 with signal, frozen.
-    for (int w = 0; w < 6; ++w)
-        enableWindow(w, w == 2);
-    P::put16(layer(2) + P::kLayerSource, 1);
-    P::put16(layer(2) + P::kLayerOutput, 0x02);
-    setSignal(1, true);
-    g_image_current = 2;
-    notify(1);
-    auto reports = sim::KeypadModel::reports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], report({0xA5, 0x00, 0x01, 0x10, 0x01}));
-
+    // The selected window alone is set up: enabled or not, its source, whether that input
+    // has a signal, its output word (bit 0 black, bit 1 freeze); each row's report differs
+    // from the one before, so each is sent.
+    const struct {
+        int window;
+        bool enabled;
+        int source;
+        bool signal;
+        int output;
+        std::vector<uint8_t> report;
+    } cases[] = {
+        {2, true, 1, true, 0x02, {0xA5, 0x00, 0x01, 0x10, 0x01}},
+        {3, true, 3, false, 0x03, {0xA5, 0x00, 0x04, 0x02, 0x05}},
+        {0, true, 0, false, 0x00, {0xA5, 0x04, 0x00, 0x08, 0x00}},
+        {1, true, 2, true, 0x01, {0xA5, 0x10, 0x00, 0x40, 0x04}},
+        {0, true, 0, true, 0x00, {0xA5, 0x04, 0x00, 0x04, 0x00}},
+        {1, true, 1, false, 0x00, {0xA5, 0x10, 0x00, 0x20, 0x00}},
+        {2, true, 2, false, 0x00, {0xA5, 0x00, 0x01, 0x80, 0x00}},
+        {3, true, 3, true, 0x00, {0xA5, 0x00, 0x04, 0x01, 0x00}},
+        {3, true, 4, true, 0x02, {0xA5, 0x00, 0x04, 0x00, 0x01}},   // no such input
+        {5, true, 1, true, 0x00, {0xA5, 0x00, 0x00, 0x10, 0x00}},   // windows 4 and 5 have no LED
+    };
+    size_t sent = 0;
+    for (const auto& c : cases) {
+        for (int w = 0; w < 6; ++w)
+            enableWindow(w, w == c.window && c.enabled);
+        for (int input = 0; input < 6; ++input)
+            setSignal(input, input == c.source && c.signal);
+        P::put16(layer(c.window) + P::kLayerSource, uint16_t(c.source));
+        P::put16(layer(c.window) + P::kLayerOutput, uint16_t(c.output));
+        g_image_current = uint8_t(c.window);
+        notify(1);
+        const auto reports = sim::KeypadModel::reports();
+        ASSERT_EQ(reports.size(), ++sent) << c.window << " " << c.source;
+        EXPECT_EQ(reports.back(), c.report) << c.window << " " << c.source;
+    }
     // Nothing changed: nothing is sent again.
     notify(12);
-    EXPECT_EQ(sim::KeypadModel::reports().size(), 1u);
+    EXPECT_EQ(sim::KeypadModel::reports().size(), sent);
 
-    // Input 3 without signal, black and frozen, on window 3.
-    enableWindow(3, true);
-    P::put16(layer(3) + P::kLayerSource, 3);
-    P::put16(layer(3) + P::kLayerOutput, 0x03);
-    setSignal(3, false);
-    g_image_current = 3;
-    notify(1);
-    reports = sim::KeypadModel::reports();
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[1], report({0xA5, 0x00, 0x04, 0x02, 0x05}));
-
-    // Window 0 and 1; inputs 0 and 2 with and without signal.
+    // A disabled selected window (outside page 9) falls back to window 0 first.
     enableWindow(0, true);
     P::put16(layer(0) + P::kLayerSource, 0);
     P::put16(layer(0) + P::kLayerOutput, 0);
     setSignal(0, false);
-    g_image_current = 0;
-    notify(1);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x04, 0x00, 0x08, 0x00}));
-    enableWindow(1, true);
+    setSignal(2, true);
     P::put16(layer(1) + P::kLayerSource, 2);
     P::put16(layer(1) + P::kLayerOutput, 0x01);
-    setSignal(2, true);
     g_image_current = 1;
-    notify(1);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x10, 0x00, 0x40, 0x04}));
-
-    // A disabled selected window (outside page 9) falls back to window 0 first.
-    enableWindow(1, false);
     notify(1);
     EXPECT_EQ(g_image_current, 0);
     EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x04, 0x00, 0x08, 0x00}));

@@ -323,23 +323,6 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
     }
 }
 
-TEST_F(LedScreens, SmartMappingTextsFitInEveryLanguage)
-{
-    for (int lang = 0; lang < 5; ++lang) {
-        g_language = uint8_t(lang);
-        SmartMapping* s = openSmart();
-        for (int page : {2, 3}) {
-            kel_test::pressKey(PanelKey::Right, 0, s);
-            ASSERT_EQ(s->menu_index, page);
-            expectTextsFit(s, "SmartMapping language " + std::to_string(lang) + " page " + std::to_string(page));
-            kel_test::grab(s, "smartmapping-" + std::to_string(lang) + "-page" + std::to_string(page));
-        }
-        kel_test::pressKey(PanelKey::Back, 0, s);
-        kel_test::settle();
-    }
-    g_language = 1;
-}
-
 TEST_F(LedScreens, TheMenusOpenBothScreens)
 {
     kel_test::openScreen(g_option, 5);

@@ -1,5 +1,6 @@
 // The smart set-up dialog's shortcut wizard and scan-parameter loading, driven by the
-// panel keys, with the FPGA manager's jobs run against the simulated cards.
+// panel keys, with the FPGA manager's jobs run against the simulated cards; the texts of
+// all its pages.
 #include "board/sim/ReceivingCardModel.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -236,14 +237,16 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
     for (int lang = 0; lang < 5; ++lang) {
         g_language = uint8_t(lang);
         SmartMapping* s = openSmart();
-        const std::function<void()> show[6] = {
+        const std::function<void()> show[8] = {
             [s] { s->on_Button_shortcut_clicked(); },
             [s] { s->on_Button_next_clicked(); },
             [s] { s->on_Button_next_2_clicked(); },
             [s] { s->on_Button_route_clicked(); },
             [s] { s->on_Button_loadscan_clicked(); s->menulist_loadscan_page1_init(1); },
-            [s] { s->on_Button_next_5_clicked(); }};
-        for (int page = 0; page < 6; ++page) {
+            [s] { s->on_Button_next_5_clicked(); },
+            [s] { s->on_Button_paraweld_clicked(); },
+            [s] { s->on_Button_mapping_clicked(); }};
+        for (int page = 0; page < 8; ++page) {
             show[page]();
             ASSERT_EQ(s->ui->stackedWidget->currentIndex(), page);
             std::vector<QWidget*> texts;
