@@ -442,6 +442,10 @@ TEST_F(ChangeNotification, KeypadLedReportBytes)
     notify(1);
     EXPECT_EQ(g_image_current, 1);
     EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x00, 0x00, 0x40, 0x04}));
+    // A selection past the six windows has no window: no input, no output state.
+    g_image_current = 6;
+    notify(1);
+    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x00, 0x00, 0x00, 0x00}));
     g_page_focus = 1;
     g_image_current = 0;
 
