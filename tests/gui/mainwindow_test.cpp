@@ -158,10 +158,7 @@ TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
     EXPECT_EQ(para->ram16(P::kKeyLock), 1);
     EXPECT_EQ(w->l_lock_state, 1);
     EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("lock"), 16, 16));
-    // The toggle raised a notification: the word reached the file and the saved copy.
-    const std::string file = root.readFile("/data/ram_device_info");
-    ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(uint8_t(file[2 + (P::kKeyLock - 768)]), 1);
+    // The toggle raised a notification: the word reached the saved copy (and so the file).
     EXPECT_EQ(P::get16(para->ram_backup + P::kKeyLock), 1);
 
     // Locked: the mode key does nothing and is not handed to the keypad handler.
@@ -266,18 +263,12 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     scalerApplied(1);
     EXPECT_EQ(w->tip_pending, 0);
     EXPECT_EQ(g_tip_flag, 0);
-    EXPECT_EQ(para->KelUserModeSaved(2), 1);
-    EXPECT_EQ(para->ram16(P::kCurrentMode), 3);
-    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0);
-    EXPECT_EQ(para->mode_slot[2][2 + 1000 - P::kModeArea], 0x5A);
+    // The request itself is carried out as the change-notification tests check; here the
+    // slot's file is read back.
     const std::string modeFile = root.readFile("/data/modes/custom_mode3");
     ASSERT_EQ(modeFile.size(), 4096u);
     EXPECT_EQ(uint8_t(modeFile[0]), 0xAA);
     EXPECT_EQ(uint8_t(modeFile[2 + 1000 - P::kModeArea]), 0x5A);
-    const std::string paraFile = root.readFile("/data/ram_device_info");
-    ASSERT_EQ(paraFile.size(), 4096u);
-    EXPECT_EQ(uint8_t(paraFile[2 + P::kCurrentMode - 768]), 3);
-    EXPECT_EQ(uint8_t(paraFile[2 + P::kModeSaveRequest - 768]), 0);
 
     // Recall: leave the bar, arm recall on toolButton3; the first saved slot is highlighted.
     kel_test::pressKey(PanelKey::Back, 0, w);
