@@ -61,9 +61,10 @@ struct HomeScreen : ScreenTest {
 
 } // namespace
 
-TEST_F(HomeScreen, StatusLineTextsPerLanguage)
+TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
 {
     set_ip("10.1.2.3");
+    set_window(0, 0, 1, 0x01);   // black
     LockWindow* lw = open();
     EXPECT_EQ(lw->ui->label_input->text(), "LED size:1920 x 1080");
     EXPECT_EQ(lw->ui->label_bright->text(), "80");
@@ -74,22 +75,25 @@ TEST_F(HomeScreen, StatusLineTextsPerLanguage)
     // The window background is the screens' dark blue.
     EXPECT_EQ(lw->grab().toImage().pixelColor(300, 230), QColor(16, 16, 28));
 
-    struct Case {
-        int language;
-        int valid;
-        const char* led;
+    const struct {
+        int language, valid;
+        const char *led, *black, *close, *none;
     } cases[] = {
-        {0, 0x1F, "LED屏:1920 x 1080"},
-        {2, 0x1F, "Размер LED:1920 x 1080"},
-        {3, 0x1F, "Led:1920 x 1080"},
-        {4, 0x1F, "LED屏:1920 x 1080"},
-        {2, 0x1B, "LED size:1920 x 1080"},   // Russian chosen but not enabled
-        {0, 0x02, "LED size:1920 x 1080"},
+        {0, 0x1F, "LED屏:1920 x 1080", "黑屏", "未开启", "无信号"},
+        {1, 0x1F, "LED size:1920 x 1080", "Black", "Close", "No signal"},
+        {2, 0x1F, "Размер LED:1920 x 1080", "Черный", "Откл", "Нет сигнала"},
+        {3, 0x1F, "Led:1920 x 1080", "Quay lại", "Đóng", "Không có tín hiệu"},
+        {4, 0x1F, "LED屏:1920 x 1080", "黑屏", "未開啟", "無信號"},
+        {2, 0x1B, "LED size:1920 x 1080", "Black", "Close", "No signal"},   // Russian not enabled
+        {0, 0x02, "LED size:1920 x 1080", "Black", "Close", "No signal"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         set_language(c.language, c.valid);
         lw->language_changed();
         EXPECT_EQ(lw->ui->label_input->text(), QString::fromUtf8(c.led)) << c.language << " " << c.valid;
+        EXPECT_EQ(states(lw), QStringList({QString::fromUtf8(c.black), QString::fromUtf8(c.close), "960x540@50Hz",
+                                           QString::fromUtf8(c.none)}))
+            << c.language << " " << c.valid;
     }
 }
 
@@ -241,32 +245,6 @@ TEST_F(HomeScreen, AliasNamesWholeOrElided)
     EXPECT_TRUE(dvi.startsWith("A very long"));
     EXPECT_LE(QFontMetrics(lw->image_name[3]->font()).horizontalAdvance(dvi), 206);
     EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");   // crops take no alias
-}
-
-TEST_F(HomeScreen, StateTextsPerLanguage)
-{
-    put16(P::kScreenDark, 0);
-    set_window(0, 0, 1, 0x01);
-    struct Case {
-        int language;
-        const char* close;
-        const char* black;
-        const char* none;
-    } cases[] = {
-        {0, "未开启", "黑屏", "无信号"},
-        {1, "Close", "Black", "No signal"},
-        {2, "Откл", "Черный", "Нет сигнала"},
-        {3, "Đóng", "Quay lại", "Không có tín hiệu"},
-        {4, "未開啟", "黑屏", "無信號"},
-    };
-    LockWindow* lw = open();
-    for (const Case& c : cases) {
-        set_language(c.language, 0x1F);
-        lw->language_changed();
-        EXPECT_EQ(state(lw, 1), QString::fromUtf8(c.close)) << c.language;
-        EXPECT_EQ(state(lw, 0), QString::fromUtf8(c.black)) << c.language;
-        EXPECT_EQ(state(lw, 3), QString::fromUtf8(c.none)) << c.language;
-    }
 }
 
 TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)

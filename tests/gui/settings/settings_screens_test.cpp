@@ -374,37 +374,32 @@ TEST_F(SettingsScreens, FactoryResetsRestoreTheDefaultsAndRequestEveryEdid)
 {
     velinsource sources;
     velinsource::p_velin_source = &sources;
-    for (int i = 0; i < 4; ++i)
-        sources.edid_request[i] = 0;
-    // Changed settings and a requested EDID for input 1.
-    P::put16(para->ram + 2176, 17);                        // brightness (default 100)
-    P::put16(para->ram + P::kEdid + 6, 3840);
-    P::put16(para->ram + P::kEdid + 8, 2160);
     const uint16_t defaultEdidWidth = P::get16(default_para_ramlist + 2 + P::kEdid + 6 - 768);
     ASSERT_NE(defaultEdidWidth, 3840);
-
-    kel_test::whenModal([](QWidget* toast) {
-        EXPECT_EQ(toast, g_tip);
-        kel_test::tick(300);
-    });
-    factory::factory_reset(factory::KeepIpAndEdid);
-    EXPECT_EQ(P::get16(para->ram + 2176), 100);
-    EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), 3840);
-    EXPECT_EQ(P::get16(para->ram + P::kEdid + 8), 2160);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(sources.edid_request[i], 1) << i;
-    EXPECT_EQ(applyFlag(), 2);
-
-    setApplyFlag(0);
-    for (int i = 0; i < 4; ++i)
-        sources.edid_request[i] = 0;
-    P::put16(para->ram + P::kEdid + 6, 3840);
-    kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
-    factory::factory_reset(factory::KeepIp);
-    EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), defaultEdidWidth);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(sources.edid_request[i], 1) << i;
-    EXPECT_EQ(applyFlag(), 2);
+    // Keeping the EDID or not; either way every input is asked to rewrite its EDID.
+    for (const auto mode : {factory::KeepIpAndEdid, factory::KeepIp}) {
+        const bool keep = mode == factory::KeepIpAndEdid;
+        setApplyFlag(0);
+        for (int i = 0; i < 4; ++i)
+            sources.edid_request[i] = 0;
+        // Changed settings and a requested EDID for input 1.
+        P::put16(para->ram + 2176, 17);                        // brightness (default 100)
+        P::put16(para->ram + P::kEdid + 6, 3840);
+        P::put16(para->ram + P::kEdid + 8, 2160);
+        kel_test::whenModal([](QWidget* toast) {
+            EXPECT_EQ(toast, g_tip);
+            kel_test::tick(300);
+        });
+        factory::factory_reset(mode);
+        EXPECT_EQ(P::get16(para->ram + 2176), 100);
+        EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), keep ? 3840 : defaultEdidWidth);
+        if (keep) {
+            EXPECT_EQ(P::get16(para->ram + P::kEdid + 8), 2160);
+        }
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(sources.edid_request[i], 1) << i;
+        EXPECT_EQ(applyFlag(), 2);
+    }
 
     // Everything: the network settings go back to their defaults too; the others keep them.
     ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3"));
