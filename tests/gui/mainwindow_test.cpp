@@ -198,15 +198,6 @@ TEST_F(MainMenu, ModeKeyFromTheToolBarAndTheModeBarDisarms)
     EXPECT_FALSE(w->pointer_label()->isVisible());
 }
 
-TEST_F(MainMenu, BackOnTheMenuOpensTheHomeScreen)
-{
-    MainWindow* w = mainWindow();
-    kel_test::pressKey(PanelKey::Back, 1, w);
-    EXPECT_EQ(g_page_focus, 0);
-    ASSERT_NE(g_lockwindow, nullptr);
-    EXPECT_TRUE(g_lockwindow->isVisible());
-}
-
 TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
 {
     MainWindow* w = mainWindow();

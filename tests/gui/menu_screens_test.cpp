@@ -1,6 +1,7 @@
 // The settings, output and communication menus: focus walking, texts and icons per
 // language, and navigation with the keys through the pages 0, 1, 2, 5, 6 and 10 and back.
 
+#include "gui/input/inputchoose.h"
 #include "gui/kel_screens.h"
 #include "gui/linkoption.h"
 #include "gui/lockwindow.h"
@@ -15,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <filesystem>
+#include <functional>
 
 using namespace screen_test;
 using kel_test::PanelKey;
@@ -240,50 +242,39 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     kel_test::settle();
 }
 
-// Home -> main menu -> device state -> back -> settings -> back -> home, with both codes of
-// every key.
-TEST_F(Menus, NavigationThroughThePagesAndBack)
+// The main menu's entries that open a screen modally, with both codes of every key: the
+// entry's page while it is open, the main menu's page after its Back; Back on the main menu
+// shows the home screen.
+TEST_F(Menus, MainMenuEntriesOpenTheirPagesAndBackReturns)
 {
+    const struct {
+        int rights;
+        int page;
+        std::function<QWidget*()> screen;
+    } entries[] = {
+        {0, 2, [] { return g_machinestate; }},
+        {1, 3, [] { return g_inputchoose; }},
+        {3, 5, [] { return g_option; }},
+    };
     for (int v = 0; v < 2; ++v) {
-        g_mainwindow->menulist_init();
-        QPointer<LockWindow> home(new LockWindow(nullptr));
-        g_lockwindow = home;
-        g_page_focus = 0;
-        home->show();
-        kel_test::pressKey(PanelKey::Ok, v, home);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_TRUE(g_mainwindow->isVisible());
-        kel_test::settle();
-        EXPECT_TRUE(home.isNull());
-
-        // Page 2.
-        bool sawDeviceState = false;
-        kel_test::whenModal([&](QWidget* screen) {
-            sawDeviceState = true;
-            EXPECT_EQ(screen, g_machinestate);
-            EXPECT_EQ(g_page_focus, 2);
-            kel_test::pressKey(PanelKey::Back, v);
-        });
-        kel_test::pressKey(PanelKey::Ok, v, g_mainwindow);
-        EXPECT_TRUE(sawDeviceState);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_EQ(g_machinestate, nullptr);
-
-        // Page 5 (its entries are opened in the settings screens' table).
-        kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right}, v);
-        bool sawOption = false;
-        kel_test::whenModal([&](QWidget* screen) {
-            sawOption = true;
-            EXPECT_EQ(screen, g_option);
-            EXPECT_EQ(g_page_focus, 5);
-            kel_test::pressKey(PanelKey::Back, v);
-        });
-        kel_test::pressKey(PanelKey::Ok, v, g_mainwindow);
-        EXPECT_TRUE(sawOption);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_EQ(g_option, nullptr);
-
-        // Back to the home screen (page 0).
+        g_mainwindow->show();
+        for (const auto& e : entries) {
+            g_mainwindow->menulist_init();
+            g_page_focus = 1;
+            for (int i = 0; i < e.rights; ++i)
+                kel_test::pressKey(PanelKey::Right, v, g_mainwindow);
+            bool seen = false;
+            kel_test::whenModal([&](QWidget* screen) {
+                seen = true;
+                EXPECT_EQ(screen, e.screen());
+                EXPECT_EQ(g_page_focus, e.page);
+                kel_test::pressKey(PanelKey::Back, v);
+            });
+            kel_test::pressKey(PanelKey::Ok, v, g_mainwindow);
+            EXPECT_TRUE(seen) << e.page;
+            EXPECT_EQ(g_page_focus, 1) << e.page;
+            EXPECT_EQ(e.screen(), nullptr) << e.page;
+        }
         kel_test::pressKey(PanelKey::Back, v, g_mainwindow);
         EXPECT_EQ(g_page_focus, 0);
         ASSERT_NE(g_lockwindow, nullptr);
@@ -291,7 +282,6 @@ TEST_F(Menus, NavigationThroughThePagesAndBack)
         g_lockwindow->setAttribute(Qt::WA_DeleteOnClose);
         g_lockwindow->close();
         kel_test::settle();
-        kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left}, v);   // main focus back to 0
     }
 }
 
