@@ -227,6 +227,23 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     root.writeFile("/mnt/usb1/c.kxfile", "x");
     s->syncUpdate(102);
     EXPECT_EQ(s->file_num, 3);
+    // The stored files gone: the stick's file alone, counted and listed as a USB file;
+    // then none, and the page says so and nothing can be loaded.
+    std::remove(root.host("/data/smartmapping/a.kxfile").c_str());
+    std::remove(root.host("/data/smartmapping/b.kxfile").c_str());
+    s->syncUpdate(101);
+    EXPECT_EQ(s->file_num, 1);
+    EXPECT_EQ(s->smart_file_num, 0);
+    EXPECT_EQ(g_kxfile_name, "/mnt/usb1/c.kxfile");
+    ASSERT_NE(s->file_labels[0], nullptr);
+    EXPECT_EQ(s->file_labels[0]->styleSheet(), "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);");
+    std::remove(root.host("/mnt/usb1/c.kxfile").c_str());
+    s->syncUpdate(101);
+    EXPECT_EQ(s->file_num, 0);
+    EXPECT_TRUE(g_kxfile_name.isEmpty());
+    const auto labels = s->file_frame->findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0]->text(), "No loaded file!");
 }
 
 TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
