@@ -54,9 +54,11 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     InputCut* c = open_cut();
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">1<"));
     EXPECT_EQ(card_names(c), QStringList({"HDMI1"}));
+    EXPECT_EQ(c->button_add->styleSheet(), "border:0px solid rgb(0,0,0);");
     kel_test::pressKey(PanelKey::Ok, 0, c);   // into the list, on the add button
     EXPECT_EQ(c->ui_seltype, 1);
     EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ(c->button_add->styleSheet(), "border:1px solid rgb(255,171,84);");
     kel_test::pressKey(PanelKey::Right, 1);   // the input item: OK does nothing
     kel_test::pressKey(PanelKey::Ok);
     EXPECT_EQ(c->ui_seltype, 1);
