@@ -278,6 +278,14 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     kel_test::pressKey(PanelKey::Right, 1, w);
     EXPECT_EQ(w->mode_index, 2);
     kel_test::grabScreen("mainwindow-usermode-recall");
+    // The slot of the current mode (3) shows the in-use label under its raised icon.
+    const auto slotLabels = [](int k) { return g_mode[k]->findChildren<QLabel*>(); };
+    ASSERT_EQ(slotLabels(2).size(), 2);
+    EXPECT_EQ(slotLabels(2)[0]->geometry(), QRect(17, 7, 16, 16));
+    EXPECT_EQ(slotLabels(2)[1]->geometry(), QRect(7, 23, 36, 17));
+    EXPECT_EQ(slotLabels(2)[1]->text(), "Using");
+    ASSERT_EQ(slotLabels(3).size(), 1);
+    EXPECT_EQ(slotLabels(3)[0]->geometry(), QRect(17, 12, 16, 16));
 
     setApplyFlag(0);
     kel_test::pressKey(PanelKey::Ok, 1, w);
