@@ -180,6 +180,11 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
     ASSERT_NE(s->row_labels[0], nullptr);
     EXPECT_TRUE(s->row_labels[0]->text().contains("<font color = #FF0000 >07</font>"));
     EXPECT_EQ(s->row_labels[1], nullptr);
+    for (int r : {0, 2}) {   // each row's label and touch button
+        ASSERT_NE(s->row_labels[r], nullptr);
+        EXPECT_EQ(s->row_labels[r]->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
+        EXPECT_EQ(s->frame_file->findChild<QPushButton*>(QString::number(r))->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
+    }
     EXPECT_EQ(s->rcv_out_of_range, 0);          // the last listed entry is within its count
     EXPECT_EQ(s->button_previous, nullptr);
     ASSERT_NE(s->button_next, nullptr);
