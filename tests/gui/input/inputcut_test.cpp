@@ -27,10 +27,10 @@ namespace {
 
 InputCut* open_cut() { return kel_test::openScreen(g_inputcut, 7); }
 
-QStringList card_names(InputCut* c)
+QStringList card_names(InputCut* c, const char* label = "card_name")
 {
     QStringList names;
-    for (QLabel* l : c->frame_source->findChildren<QLabel*>(QStringLiteral("card_name")))
+    for (QLabel* l : c->frame_source->findChildren<QLabel*>(QString::fromLatin1(label)))
         names << l->text();
     return names;
 }
@@ -54,6 +54,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     InputCut* c = open_cut();
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">1<"));
     EXPECT_EQ(card_names(c), QStringList({"HDMI1"}));
+    EXPECT_EQ(card_names(c, "card_format"), QStringList({"1920x1080@60Hz"}));
     EXPECT_EQ(c->button_add->styleSheet(), "border:0px solid rgb(0,0,0);");
     kel_test::pressKey(PanelKey::Ok, 0, c);   // into the list, on the add button
     EXPECT_EQ(c->ui_seltype, 1);

@@ -285,6 +285,12 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
     kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});
     EXPECT_EQ(s->menu_entered, 1);
     EXPECT_TRUE(s->ui->Button_confirm->styleSheet().contains(kOrange));
+    // A job still pending in the manager (no ring shown): OK starts nothing.
+    g_send_para.post(1);
+    kel_test::pressKey(PanelKey::Ok, 0, s);
+    EXPECT_EQ(g_qround_bar, nullptr);
+    EXPECT_EQ(g_send_para.job, 1);
+    g_send_para.end();
     kel_test::pressKey(PanelKey::Ok, 0, s);
     ASSERT_NE(g_qround_bar, nullptr);
     EXPECT_EQ(g_send_para.job, 3);
