@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -298,16 +297,9 @@ TEST_F(ChangeNotification, CodeThreeRestoresTheNetworkAndRebootsOnceWithAFreshSt
     EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"));
     QSettings ini(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
     EXPECT_EQ(ini.value("config/IPAddress").toString(), "192.168.0.199");
+    // The reboot itself is the tick's (the main-menu tick test); it counts from this stamp.
     EXPECT_EQ(g_app_reset_flag, 1);
     EXPECT_EQ(G_reboot_tickTicks, 50000u);
-
-    kel_test::tick(299);
-    EXPECT_FALSE(sim::Journal::hasShell("reboot"));
-    kel_test::tick(400);
-    int reboots = 0;
-    for (const auto& c : sim::Journal::shellCommands())
-        reboots += c == "reboot";
-    EXPECT_EQ(reboots, 1);
     g_app_reset_flag = 0;
 
     // The port already 5005: addresses restored, no reboot requested.

@@ -13,8 +13,6 @@
 
 #include <QComboBox>
 #include <QFontMetrics>
-#include <QPointer>
-#include <QPushButton>
 
 using namespace input_test;
 using kel_test::PanelKey;

@@ -17,7 +17,6 @@
 #include "ui_numberkeyboard.h"
 
 #include <QPointer>
-#include <QPushButton>
 #include <algorithm>
 
 using namespace input_test;

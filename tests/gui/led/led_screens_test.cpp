@@ -28,9 +28,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
-#include <QPushButton>
 #include <cstring>
-#include <memory>
 #include <thread>
 
 using kel_test::PanelKey;

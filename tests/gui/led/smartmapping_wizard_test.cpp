@@ -26,7 +26,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <vector>
 
 using kel_test::PanelKey;

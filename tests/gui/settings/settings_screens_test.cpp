@@ -37,7 +37,6 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <cstring>
-#include <memory>
 
 using kel_test::PanelKey;
 using P = KelRamPara;
