@@ -112,33 +112,30 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
 
 TEST_F(ChangeNotification, AnEditNotYetAppliedIsNeitherSavedNorTakenIntoTheCopy)
 {
-    para->ram[2000] = uint8_t(para->ram_backup[2000] + 1);
-    setApplyFlag(1);
-    notify(12);   // an input-signal change arrives before the scaler applied the edit
-    EXPECT_FALSE(root.exists("/data/ram_device_info"));
-    EXPECT_NE(para->ram_backup[2000], para->ram[2000]);
+    // An edit under the scaler's apply flag, and a PC write of RAM whose apply the PC asks
+    // for only later (register 11): a notification in between (an input-signal change) must
+    // not take the byte into the copy, or it would never be applied.
+    for (const bool byPc : {false, true}) {
+        const int at = byPc ? 2200 : 2000;
+        const uint8_t byte = uint8_t(para->ram_backup[at] + 1);
+        if (byPc) {
+            ASSERT_EQ(para->KelRamParaDeal(&byte, 1, at), 0);
+            EXPECT_EQ(para->pc_edit_pending, 1);
+        } else {
+            para->ram[at] = byte;
+            setApplyFlag(1);
+        }
+        notify(12);
+        EXPECT_FALSE(root.exists("/data/ram_device_info")) << byPc;
+        EXPECT_NE(para->ram_backup[at], byte) << byPc;
 
-    scalerApplied(1);
-    EXPECT_EQ(applyFlag(), 0);
-    EXPECT_EQ(para->ram_backup[2000], para->ram[2000]);
-    EXPECT_EQ(uint8_t(paraFile()[2 + 2000 - 768]), para->ram[2000]);
-}
-
-TEST_F(ChangeNotification, APcWriteWaitsForThePcsApplyBeforeItIsSaved)
-{
-    // The PC writes RAM, and only later asks for the apply with register 11; a notification
-    // in between must not take the written byte into the copy, or it would never be applied.
-    const uint8_t byte = uint8_t(para->ram_backup[2200] + 1);
-    ASSERT_EQ(para->KelRamParaDeal(&byte, 1, 2200), 0);
-    EXPECT_EQ(para->pc_edit_pending, 1);
-    notify(12);
-    EXPECT_FALSE(root.exists("/data/ram_device_info"));
-    EXPECT_NE(para->ram_backup[2200], byte);
-
-    setApplyFlag(1);          // register 11
-    scalerApplied(1);
-    EXPECT_EQ(para->ram_backup[2200], byte);
-    EXPECT_EQ(uint8_t(paraFile()[2 + 2200 - 768]), byte);
+        setApplyFlag(1);
+        scalerApplied(1);
+        EXPECT_EQ(applyFlag(), 0);
+        EXPECT_EQ(para->ram_backup[at], byte) << byPc;
+        EXPECT_EQ(uint8_t(paraFile()[2 + at - 768]), byte) << byPc;
+        board_remove("/data/ram_device_info");
+    }
 }
 
 TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
