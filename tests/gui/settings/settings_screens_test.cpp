@@ -300,6 +300,7 @@ TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
         {"ImageQuality", 5, 4, 11, [] { return g_imagequality; }},
         {"test_chart", 5, 5, 16, [] { return g_test_chart; }},
         {"AdvancedOption", 5, 7, 12, [] { return g_advancedoption; }},
+        {"ledset", 6, 0, 13, [] { return g_ledset; }},
         {"netset", 6, 1, 14, [] { return g_netset; }},
         {"linkcom", 10, 0, 21, [] { return g_linkcom; }},
         {"linkwlan", 10, 1, 22, [] { return g_linkwlan; }},
