@@ -278,6 +278,11 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
                 }
             }
             EXPECT_TRUE(kel_test::allTextsLegible(s)) << tags[lang] << " page " << page;
+            if (page == 2) {   // Send and Previous: 9 pt, 7 pt in Russian and Vietnamese
+                const int px = kel_lcd_px(lang == 2 || lang == 3 ? 7 : 9);
+                EXPECT_EQ(s->ui->Button_send->font().pixelSize(), px) << tags[lang];
+                EXPECT_EQ(s->ui->Button_front_3->font().pixelSize(), px) << tags[lang];
+            }
             kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
         }
         // Russian selected but not enabled: English texts.
