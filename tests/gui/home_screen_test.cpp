@@ -182,50 +182,38 @@ TEST_F(HomeScreen, BlackScreenFreezeAllAndBlackBit)
     EXPECT_EQ(frozen(lw), (std::vector<bool>{true, false, true, true}));
 }
 
-TEST_F(HomeScreen, OpenFlagOnlyCountsWhenExactlyOne)
+// What window 1 shows for its flag word and source: open only with flags exactly 1; ports
+// 0 to 3 and crops named by their own record; a port above 3 (also 4, though its status is
+// filled) or a crop of port 9 show no signal; a crop index past the 40 records reads as port 0.
+TEST_F(HomeScreen, WindowTextsForFlagsAndSources)
 {
-    set_window(1, 1, 3);
     set_input(3, 3840, 2160, 30);
+    set_input(4, 1280, 1024, 60);
+    set_crop(0, 1, 2, 1280, 720);   // crop number 2 of HDMI1 kept in record 0
+    set_crop(6, 9, 1, 640, 480);
+    const struct {
+        unsigned flags, source;
+        const char *name, *state;
+    } cases[] = {
+        {1, 3, "HDMI3", "3840x2160@30Hz"},
+        {0, 3, "", "Close"},
+        {3, 3, "", "Close"},
+        {1, 0x8000 | 0, "HDMI1_Crop2", "1280x720@60Hz"},
+        {1, 7, "", "No signal"},
+        {1, 4, "", "No signal"},
+        {1, 0x8000 | 45, "DVI", "No signal"},   // reads as port 0
+        {1, 0x8000 | 6, "_Crop1", "No signal"},
+    };
     LockWindow* lw = open();
-    EXPECT_EQ(name(lw, 1), "HDMI3");
-    EXPECT_EQ(state(lw, 1), "3840x2160@30Hz");
-    set_window(1, 0, 3);
-    lw->image_init();
-    EXPECT_EQ(state(lw, 1), "Close");
+    for (const auto& c : cases) {
+        set_window(1, c.flags, c.source);
+        lw->image_init();
+        EXPECT_EQ(name(lw, 1), c.name) << c.flags << " " << c.source;
+        EXPECT_EQ(state(lw, 1), c.state) << c.flags << " " << c.source;
+    }
     set_window(0, 0, 1);   // window 0 is open whatever its flag
     lw->image_init();
     EXPECT_EQ(state(lw, 0), "1920x1080@60Hz");
-}
-
-TEST_F(HomeScreen, SourcesThatPointNowhereShowNoSignal)
-{
-    // A port above 3, a crop index past the 40 records, and a crop record whose port is 9.
-    set_window(0, 1, 7);
-    set_window(2, 1, 0x8000 | 45);
-    set_crop(6, 9, 1, 640, 480);
-    set_window(3, 1, 0x8000 | 6);
-    LockWindow* lw = open();
-    EXPECT_EQ(states(lw), QStringList({"No signal", "Close", "No signal", "No signal"}));
-    EXPECT_EQ(name(lw, 0), "");
-    EXPECT_EQ(name(lw, 3), "_Crop1");
-
-    // A crop named by its own record: crop number 2 of HDMI1 kept in record 0.
-    set_crop(0, 1, 2, 1280, 720);
-    set_window(3, 1, 0x8000 | 0, 0);
-    lw->image_init();
-    EXPECT_EQ(name(lw, 3), "HDMI1_Crop2");
-    EXPECT_EQ(state(lw, 3), "1280x720@60Hz");
-
-    // Port 3 is the last input the miniature describes; port 4 shows no signal even with a
-    // status in the block.
-    set_input(3, 1280, 1024, 60);
-    set_input(4, 1280, 1024, 60);
-    set_window(3, 1, 3);
-    lw->image_init();
-    EXPECT_EQ(state(lw, 3), "1280x1024@60Hz");
-    set_window(3, 1, 4);
-    lw->image_init();
-    EXPECT_EQ(state(lw, 3), "No signal");
 }
 
 TEST_F(HomeScreen, AliasNamesWholeOrElided)
