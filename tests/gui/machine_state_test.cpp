@@ -117,13 +117,6 @@ TEST_F(DeviceState, FpgaVersionFromTheRegisterImage)
     fpga_manage::MCU_REG_func[0][31] = 0x25;
     MachineState* ms = open();
     EXPECT_EQ(ms->ui->label_FPGA1->text(), "FPGA:V11.00.12 2025-11-01");
-    // With the manager present, notification 11 rebuilds the strip; others do not.
-    QPointer<QFrame> strip(ms->wlan_frame);
-    ms->syncUpdate(12);
-    EXPECT_FALSE(strip.isNull());
-    ms->syncUpdate(11);
-    EXPECT_TRUE(strip.isNull());
-    EXPECT_NE(ms->wlan_frame, nullptr);
 }
 
 TEST_F(DeviceState, OutputPortStripFromThePortLinks)
