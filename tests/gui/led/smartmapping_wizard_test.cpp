@@ -170,7 +170,9 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     SmartMapping* s = openSmart();
     keys({R, OK});                                // Load scan entered on tab LED1~8
     ASSERT_EQ(s->menu_index, 1);
-    keys({OK, R, R, R, OK});                      // grid: LED4 chosen
+    keys({R, OK, R});                             // the second tab's grid: LED10
+    EXPECT_EQ(line_type.port, 9);
+    keys({OK, L, OK, R, R, R, OK});               // confirmed; the first tab's grid: LED4 chosen
     EXPECT_EQ(line_type.port, 3);
     keys({R, R, OK});                             // Next: the file page
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 5);
