@@ -245,6 +245,10 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     const auto labels = s->file_frame->findChildren<QLabel*>();
     ASSERT_EQ(labels.size(), 1);
     EXPECT_EQ(labels[0]->text(), "No loaded file!");
+    // Another function shown: a stick event no longer brings the file page back.
+    s->on_Button_shortcut_clicked();
+    s->syncUpdate(102);
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 0);
 }
 
 TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
