@@ -269,6 +269,7 @@ TEST_F(LedScreens, FunctionListStepsOverLoadScanWithoutFiles)
     kel_test::pressKey(PanelKey::Right, 0, s);
     EXPECT_EQ(s->menu_index, 1);
     EXPECT_EQ(s->ui->stackedWidget->currentIndex(), SmartMapping::kPageLoadScan);
+    EXPECT_TRUE(s->ui->Button_loadscan->styleSheet().contains(kOrange));   // shown, not entered
     // Closed by the PC from another thread: queued to the GUI thread.
     std::thread([] { SmartMapping::pc_close(); }).join();
     kel_test::settle();
@@ -325,6 +326,9 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
         for (int port : {0, 3})
             EXPECT_EQ(ReceivingCardModel::card(0, port, 1).mapping, values[round]);
     }
+    kel_test::pressKey(PanelKey::Back, 0, s);   // leaves the page for the function list
+    EXPECT_EQ(s->menu_entered, 0);
+    EXPECT_EQ(g_smartmapping, s);
 }
 
 // Its entry in the settings menu is disabled; the menu's own action still opens it. (The

@@ -179,10 +179,13 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
     ASSERT_NE(s->row_labels[0], nullptr);
     EXPECT_TRUE(s->row_labels[0]->text().contains("<font color = #FF0000 >07</font>"));
     EXPECT_EQ(s->row_labels[1], nullptr);
-    for (int r : {0, 2}) {   // each row's label and touch button
+    for (int r : {2, 0}) {   // each row's label and touch button; a touch selects the row
         ASSERT_NE(s->row_labels[r], nullptr);
         EXPECT_EQ(s->row_labels[r]->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
-        EXPECT_EQ(s->frame_file->findChild<QPushButton*>(QString::number(r))->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
+        QPushButton* button = s->frame_file->findChild<QPushButton*>(QString::number(r));
+        EXPECT_EQ(button->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
+        button->click();
+        EXPECT_EQ(s->file_select, r);
     }
     EXPECT_EQ(s->rcv_out_of_range, 0);          // the last listed entry is within its count
     EXPECT_EQ(s->button_previous, nullptr);
