@@ -319,6 +319,11 @@ TEST_F(MainMenu, RecallWithNoSavedModeChangesNothing)
     EXPECT_EQ(applyFlag(), 0);
     EXPECT_EQ(w->tip_pending, 0);
     EXPECT_EQ(g_mode[0]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
+    // Back on the bar disarms the recall and hides the bar.
+    kel_test::pressKey(PanelKey::Back, 1, w);
+    EXPECT_EQ(w->l_call_state, 0);
+    EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("uncall"), 24, 36));
+    EXPECT_TRUE(w->mode_bar()->isHidden());
 }
 
 TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
