@@ -99,7 +99,8 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     const struct {
         int tileX, lineX, y;
         const char* source;
-    } windows[4] = {{0, 24, 2, "HDMI2 ON"}, {0, 24, 32, "DVI ON"}, {145, 171, 2, "HDMI1_Crop4 OFF"}, {145, 171, 32, "DVI ON"}};
+    } windows[4] = {
+        {0, 24, 2, "HDMI2 ON"}, {0, 24, 32, "DVI ON"}, {145, 171, 2, "HDMI1_Crop4 OFF"}, {145, 171, 32, "DVI ON"}};
     const auto labels = m->widget_preview->findChildren<QLabel*>();
     ASSERT_EQ(labels.size(), 12);
     for (int w = 0; w < 4; ++w) {

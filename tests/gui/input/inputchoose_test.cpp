@@ -12,7 +12,6 @@
 #include "tests/support/TickDriver.h"
 #include "ui_inputchoose.h"
 
-
 using namespace input_test;
 using kel_test::PanelKey;
 
