@@ -22,6 +22,7 @@
 #include <vector>
 
 using P = KelRamPara;
+using Report = std::vector<uint8_t>;
 
 namespace {
 
@@ -72,14 +73,6 @@ protected:
     int toasts = 0;
     int expected = 0;
 };
-
-std::vector<uint8_t> report(std::initializer_list<int> bytes)
-{
-    std::vector<uint8_t> r;
-    for (int b : bytes)
-        r.push_back(uint8_t(b));
-    return r;
-}
 
 } // namespace
 
@@ -382,7 +375,7 @@ TEST_F(ChangeNotification, KeypadLedReportBytes)
         int source;
         bool signal;
         int output;
-        std::vector<uint8_t> report;
+        Report report;
     } cases[] = {
         {2, true, 1, true, 0x02, {0xA5, 0x00, 0x01, 0x10, 0x01}},
         {3, true, 3, false, 0x03, {0xA5, 0x00, 0x04, 0x02, 0x05}},
@@ -424,17 +417,17 @@ TEST_F(ChangeNotification, KeypadLedReportBytes)
     g_image_current = 1;
     notify(1);
     EXPECT_EQ(g_image_current, 0);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x04, 0x00, 0x08, 0x00}));
+    EXPECT_EQ(sim::KeypadModel::reports().back(), Report({0xA5, 0x04, 0x00, 0x08, 0x00}));
     // The picture-layout page keeps its own selection.
     g_page_focus = 9;
     g_image_current = 1;
     notify(1);
     EXPECT_EQ(g_image_current, 1);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x00, 0x00, 0x40, 0x04}));
+    EXPECT_EQ(sim::KeypadModel::reports().back(), Report({0xA5, 0x00, 0x00, 0x40, 0x04}));
     // A selection past the six windows has no window: no input, no output state.
     g_image_current = 6;
     notify(1);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0xA5, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(sim::KeypadModel::reports().back(), Report({0xA5, 0x00, 0x00, 0x00, 0x00}));
     g_page_focus = 1;
     g_image_current = 0;
 
@@ -442,7 +435,7 @@ TEST_F(ChangeNotification, KeypadLedReportBytes)
     g_update_flag = 1;
     para->ram[2500] = uint8_t(para->ram_backup[2500] + 1);
     notify(105);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), report({0x5A, 0x04, 0x00, 0x08, 0x00}));
+    EXPECT_EQ(sim::KeypadModel::reports().back(), Report({0x5A, 0x04, 0x00, 0x08, 0x00}));
     EXPECT_NE(para->ram_backup[2500], para->ram[2500]);
     EXPECT_NE(uint8_t(paraFile()[2 + 2500 - 768]), para->ram[2500]);
     g_update_flag = 0;
