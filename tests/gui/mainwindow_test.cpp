@@ -211,8 +211,11 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     EXPECT_TRUE(w->mode_bar()->isVisible());
     EXPECT_TRUE(w->pointer_label()->isVisible());
     EXPECT_EQ(w->mode_bar()->geometry(), QRect(11, 6, 270, 230));
-    // Slots in four columns of four: slot 6 in column 1 of row 1, slot 16 last.
+    // Slots in four columns of four: slot 5 first of row 1, slot 6 in column 1, slot 10 in
+    // column 1 of row 2, slot 16 last.
+    EXPECT_EQ(g_mode[4]->geometry(), QRect(15, 78, 50, 40));
     EXPECT_EQ(g_mode[5]->geometry(), QRect(78, 78, 50, 40));
+    EXPECT_EQ(g_mode[9]->geometry(), QRect(78, 123, 50, 40));
     EXPECT_EQ(g_mode[15]->geometry(), QRect(204, 168, 50, 40));
     EXPECT_EQ(w->mode_index, 0);
     EXPECT_EQ(style(w->mode_button(0)),
