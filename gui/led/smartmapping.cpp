@@ -203,7 +203,9 @@ void SmartMapping::set_loadscan_style()
         ui->Button_loadscan->setStyleSheet(menu_focus == ui->Button_loadscan ? style_focused : style_normal);
 }
 
-void SmartMapping::list_scan_files(const QString& folder, int start)
+// Inserts the folder's scan-parameter files into file_list from position start on; the
+// count including start.
+int SmartMapping::list_scan_files(const QString& folder, int start)
 {
     QDir dir(board::Files::map(folder));
     int count = start;
@@ -224,20 +226,18 @@ void SmartMapping::list_scan_files(const QString& folder, int start)
     }
     while (file_list.size() > count)
         file_list.removeLast();
-    if (start == 0)
-        smart_file_num = uint8_t(count);
-    else
-        total_file_num = uint8_t(count);
+    return count;
 }
 
 void SmartMapping::get_file_list_smartpath()
 {
-    list_scan_files(QStringLiteral("/data/smartmapping"), 0);
+    smart_file_num = uint8_t(list_scan_files(QStringLiteral("/data/smartmapping"), 0));
 }
 
 void SmartMapping::get_file_list_usbpath()
 {
-    list_scan_files(QStringLiteral("/mnt/usb1/"), smart_file_num);
+    // The total, also when no stored file comes first (the USB count then starts at 0).
+    total_file_num = uint8_t(list_scan_files(QStringLiteral("/mnt/usb1/"), smart_file_num));
 }
 
 void SmartMapping::syncUpdate(int code)

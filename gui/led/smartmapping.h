@@ -221,7 +221,7 @@ private:
     void move_in_list(int step);
     void enter_function();
     void set_loadscan_style();
-    void list_scan_files(const QString& folder, int start);
+    int list_scan_files(const QString& folder, int start);
     void port_tab_clicked(QPushButton* tab, uint8_t group, unsigned char kind);
     void route_chosen(int route);
     void set_focus_style(QWidget* w, bool focused);

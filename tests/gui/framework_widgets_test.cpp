@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <gtest/gtest.h>
+#include <vector>
 
 using kel_test::PanelKey;
 using P = KelRamPara;
@@ -163,21 +164,24 @@ TEST_F(Widgets, ToastReplacedWhileShowingKeepsTheRemainingTime)
 
 TEST_F(Widgets, ToastTextsFollowTheLanguageRule)
 {
-    g_language = 2;
-    g_lcd_lang_valid = 0x1F & ~0x04;
-    EXPECT_EQ(TIP::tip_text(3), "USB driver is connected,please wait...");
-    g_lcd_lang_valid = 0x1F;
-    EXPECT_EQ(TIP::tip_text(3), QString::fromUtf8("Драйвер USB подключен,\nпожалуйста,подождите..."));
-    EXPECT_EQ(TIP::tip_text(4), QString::fromUtf8("USB-накопитель отключен \nот сети."));
-    g_language = 0;
-    EXPECT_EQ(TIP::tip_text(5), QString::fromUtf8("正在读取中，请稍候…"));
-    g_language = 4;
-    EXPECT_EQ(TIP::tip_text(3), QString::fromUtf8("U盤已接入\n請稍候…"));
-    g_language = 3;
-    EXPECT_EQ(TIP::tip_text(4), QString::fromUtf8("USB Thì không kết nối."));
-    g_language = 1;
-    EXPECT_EQ(TIP::tip_text(5), "Reading the data,pls wait");
-    EXPECT_TRUE(TIP::tip_text(1).isEmpty());
+    const struct {
+        int language, valid, type;
+        const char* text;
+    } cases[] = {
+        {2, 0x1F & ~0x04, 3, "USB driver is connected,please wait..."},
+        {2, 0x1F, 3, "Драйвер USB подключен,\nпожалуйста,подождите..."},
+        {2, 0x1F, 4, "USB-накопитель отключен \nот сети."},
+        {0, 0x1F, 5, "正在读取中，请稍候…"},
+        {4, 0x1F, 3, "U盤已接入\n請稍候…"},
+        {3, 0x1F, 4, "USB Thì không kết nối."},
+        {1, 0x1F, 5, "Reading the data,pls wait"},
+        {1, 0x1F, 1, ""},
+    };
+    for (const auto& c : cases) {
+        g_language = uint8_t(c.language);
+        g_lcd_lang_valid = c.valid;
+        EXPECT_EQ(TIP::tip_text(c.type), QString::fromUtf8(c.text)) << c.language << " " << c.type;
+    }
 
     g_language = 0;
     kel_test::whenModal([](QWidget*) {
@@ -192,43 +196,27 @@ TEST_F(Widgets, ToastTextsFollowTheLanguageRule)
 
 TEST_F(Widgets, NumberKeyboardEntry)
 {
-    // OK at once sends the old value.
-    kb->label_show("W", "1920");
-    typeKey(13);
-    ASSERT_EQ(sent.size(), 1);
-    EXPECT_EQ(sent.back(), "1920");
-
-    // Typing replaces the old value: 3, 0.
-    kb->label_show("W", "1920");
-    typeKey(2);
-    typeKey(9);
-    EXPECT_EQ(line(), "30");
-    // 9 then 0: the 0 is appended like any digit.
-    kb->label_show("W", "1920");
-    typeKey(8);
-    typeKey(9);
-    EXPECT_EQ(line(), "90");
-    typeKey(9);
-    EXPECT_EQ(line(), "900");
-
-    // X edits the old value and later digits append to what remains.
-    kb->label_show("W", "1920");
-    typeKey(11);
-    typeKey(4);
-    EXPECT_EQ(line(), "1925");
-
-    // C then OK sends "0".
-    kb->label_show("W", "1920");
-    typeKey(10);
-    typeKey(13);
-    EXPECT_EQ(sent.back(), "0");
-
-    // X on an empty line leaves it empty; OK then sends an empty text.
-    kb->label_show("W", "");
-    typeKey(11);
-    EXPECT_EQ(line(), "");
-    typeKey(13);
-    EXPECT_EQ(sent.back(), "");
+    // Keys by index: 0-8 the digits 1-9, 9 the 0, 10 C, 11 X, 13 OK.
+    const struct {
+        const char* old;
+        std::vector<int> keys;
+        const char* line;
+    } cases[] = {
+        {"1920", {13}, "1920"},          // OK at once sends the old value
+        {"1920", {2, 9}, "30"},          // typing replaces the old value
+        {"1920", {8, 9, 9}, "900"},      // a 0 is appended like any digit
+        {"1920", {11, 4}, "1925"},       // X edits the old value, digits append to the rest
+        {"1920", {10, 13}, "0"},         // C then OK sends "0"
+        {"", {11, 13}, ""},              // X on an empty line leaves it empty
+    };
+    for (const auto& c : cases) {
+        kb->label_show("W", c.old);
+        sent.clear();
+        for (int k : c.keys)
+            typeKey(k);
+        EXPECT_EQ(line(), c.line) << c.old << " " << c.keys.size();
+        EXPECT_EQ(sent, c.keys.back() == 13 ? QStringList{c.line} : QStringList()) << c.old;
+    }
 
     // Back and Cancel close without sending.
     const int before = sent.size();
@@ -431,17 +419,13 @@ TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
         P::put16(layer(w) + P::kLayerFlags, w == 2 ? 0 : 1);
     g_image_current = 0;
 
-    keys.update_usb_keyEvent(66);   // B: window 0 is already selected
-    EXPECT_EQ(notifications(), 0);
-    keys.update_usb_keyEvent(67);   // C: window 1
-    EXPECT_EQ(g_image_current, 1);
-    EXPECT_EQ(notifications(), 1);
-    keys.update_usb_keyEvent(69);   // E: window 2 is disabled
-    EXPECT_EQ(g_image_current, 1);
-    EXPECT_EQ(notifications(), 0);
-    keys.update_usb_keyEvent(70);   // F: window 3
-    EXPECT_EQ(g_image_current, 3);
-    EXPECT_EQ(notifications(), 1);
+    // B: window 0 is already selected; C: window 1; E: window 2 is disabled; F: window 3.
+    const int windowKeys[4][3] = {{66, 0, 0}, {67, 1, 1}, {69, 1, 0}, {70, 3, 1}};
+    for (const auto& k : windowKeys) {
+        keys.update_usb_keyEvent(k[0]);
+        EXPECT_EQ(g_image_current, k[1]) << k[0];
+        EXPECT_EQ(notifications(), k[2]) << k[0];
+    }
 
     // Sources: I J K L put input 3, 0, 1, 2 on the current window.
     const int sourceKeys[4][2] = {{73, 3}, {74, 0}, {75, 1}, {76, 2}};

@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPointer>
+#include <vector>
 
 using namespace screen_test;
 
@@ -42,13 +43,28 @@ struct HomeScreen : ScreenTest {
 
     static QString state(LockWindow* lw, int w) { return lw->image_state[w] ? lw->image_state[w]->text() : "-"; }
     static QString name(LockWindow* lw, int w) { return lw->image_name[w] ? lw->image_name[w]->text() : "-"; }
+    // The four tiles' texts, and which of them carry the freeze mark.
+    static QStringList states(LockWindow* lw) { return {state(lw, 0), state(lw, 1), state(lw, 2), state(lw, 3)}; }
+    static QStringList names(LockWindow* lw) { return {name(lw, 0), name(lw, 1), name(lw, 2), name(lw, 3)}; }
+    static std::vector<bool> frozen(LockWindow* lw)
+    {
+        std::vector<bool> marks;
+        for (int w = 0; w < 4; ++w) {
+            marks.push_back(lw->image_freeze[w] != nullptr);
+            if (lw->image_freeze[w]) {
+                EXPECT_EQ(lw->image_freeze[w]->parentWidget(), lw->image_tile[w]);
+            }
+        }
+        return marks;
+    }
 };
 
 } // namespace
 
-TEST_F(HomeScreen, StatusLineTextsPerLanguage)
+TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
 {
     set_ip("10.1.2.3");
+    set_window(0, 0, 1, 0x01);   // black
     LockWindow* lw = open();
     EXPECT_EQ(lw->ui->label_input->text(), "LED size:1920 x 1080");
     EXPECT_EQ(lw->ui->label_bright->text(), "80");
@@ -56,23 +72,28 @@ TEST_F(HomeScreen, StatusLineTextsPerLanguage)
     EXPECT_EQ(lw->ui->label_IPaddr->text(), "10.1.2.3");
     EXPECT_TRUE(lw->ui->label_volume->isHidden());
     EXPECT_TRUE(lw->ui->main_Button->isHidden());
+    // The window background is the screens' dark blue.
+    EXPECT_EQ(lw->grab().toImage().pixelColor(300, 230), QColor(16, 16, 28));
 
-    struct Case {
-        int language;
-        int valid;
-        const char* led;
+    const struct {
+        int language, valid;
+        const char *led, *black, *close, *none;
     } cases[] = {
-        {0, 0x1F, "LED屏:1920 x 1080"},
-        {2, 0x1F, "Размер LED:1920 x 1080"},
-        {3, 0x1F, "Led:1920 x 1080"},
-        {4, 0x1F, "LED屏:1920 x 1080"},
-        {2, 0x1B, "LED size:1920 x 1080"},   // Russian chosen but not enabled
-        {0, 0x02, "LED size:1920 x 1080"},
+        {0, 0x1F, "LED屏:1920 x 1080", "黑屏", "未开启", "无信号"},
+        {1, 0x1F, "LED size:1920 x 1080", "Black", "Close", "No signal"},
+        {2, 0x1F, "Размер LED:1920 x 1080", "Черный", "Откл", "Нет сигнала"},
+        {3, 0x1F, "Led:1920 x 1080", "Quay lại", "Đóng", "Không có tín hiệu"},
+        {4, 0x1F, "LED屏:1920 x 1080", "黑屏", "未開啟", "無信號"},
+        {2, 0x1B, "LED size:1920 x 1080", "Black", "Close", "No signal"},   // Russian not enabled
+        {0, 0x02, "LED size:1920 x 1080", "Black", "Close", "No signal"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         set_language(c.language, c.valid);
         lw->language_changed();
         EXPECT_EQ(lw->ui->label_input->text(), QString::fromUtf8(c.led)) << c.language << " " << c.valid;
+        EXPECT_EQ(states(lw), QStringList({QString::fromUtf8(c.black), QString::fromUtf8(c.close), "960x540@50Hz",
+                                           QString::fromUtf8(c.none)}))
+            << c.language << " " << c.valid;
     }
 }
 
@@ -119,24 +140,15 @@ TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
     EXPECT_EQ(lw->image_tile[3]->geometry(), QRect(165, 60, 40, 40));
     EXPECT_TRUE(lw->image_tile[1]->styleSheet().contains("#EBA83A"));
 
-    EXPECT_EQ(name(lw, 0), "HDMI1");
-    EXPECT_EQ(state(lw, 0), "1920x1080@60Hz");
-    EXPECT_EQ(name(lw, 1), "");
-    EXPECT_EQ(state(lw, 1), "Close");
+    EXPECT_EQ(names(lw), QStringList({"HDMI1", "", "HDMI2_Crop3", "DVI"}));
+    // Window 2 shows the crop's size at its input's rate.
+    EXPECT_EQ(states(lw), QStringList({"1920x1080@60Hz", "Close", "960x540@50Hz", "No signal"}));
     EXPECT_EQ(lw->image_state[1]->geometry(), QRect(210, 20, 40, 15));
-    EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");
-    EXPECT_EQ(state(lw, 2), "960x540@50Hz");   // the crop's size at its input's rate
-    EXPECT_EQ(name(lw, 3), "DVI");
-    EXPECT_EQ(state(lw, 3), "No signal");
 
     // Marks: the selected window and the frozen one, nothing on the closed window.
     ASSERT_NE(lw->image_select, nullptr);
     EXPECT_EQ(lw->image_select->parentWidget(), lw->image_tile[2]);
-    EXPECT_EQ(lw->image_freeze[0], nullptr);
-    EXPECT_EQ(lw->image_freeze[1], nullptr);
-    EXPECT_EQ(lw->image_freeze[2], nullptr);
-    ASSERT_NE(lw->image_freeze[3], nullptr);
-    EXPECT_EQ(lw->image_freeze[3]->parentWidget(), lw->image_tile[3]);
+    EXPECT_EQ(frozen(lw), (std::vector<bool>{false, false, false, true}));
 
     // The selection mark moves on the next build only.
     g_image_current = 0;
@@ -156,73 +168,52 @@ TEST_F(HomeScreen, BlackScreenFreezeAllAndBlackBit)
     // Window 0 black: only its text changes.
     set_window(0, 0, 1, 0x01);
     lw->image_init();
-    EXPECT_EQ(state(lw, 0), "Black");
-    EXPECT_EQ(state(lw, 2), "960x540@50Hz");
+    EXPECT_EQ(states(lw), QStringList({"Black", "Close", "960x540@50Hz", "No signal"}));
 
     // LED screen dark: every open window reads Black, the closed one still Close.
     put16(P::kScreenDark, 1);
     set_window(0, 0, 1, 0);
     lw->image_init();
-    EXPECT_EQ(state(lw, 0), "Black");
-    EXPECT_EQ(state(lw, 1), "Close");
-    EXPECT_EQ(state(lw, 2), "Black");
-    EXPECT_EQ(state(lw, 3), "Black");
+    EXPECT_EQ(states(lw), QStringList({"Black", "Close", "Black", "Black"}));
 
     // State 2: every open window carries the freeze mark.
     put16(P::kScreenDark, 2);
     lw->image_init();
-    EXPECT_NE(lw->image_freeze[0], nullptr);
-    EXPECT_EQ(lw->image_freeze[1], nullptr);
-    EXPECT_NE(lw->image_freeze[2], nullptr);
-    EXPECT_NE(lw->image_freeze[3], nullptr);
+    EXPECT_EQ(frozen(lw), (std::vector<bool>{true, false, true, true}));
 }
 
-TEST_F(HomeScreen, OpenFlagOnlyCountsWhenExactlyOne)
+// What window 1 shows for its flag word and source: open only with flags exactly 1; ports
+// 0 to 3 and crops named by their own record; a port above 3 (also 4, though its status is
+// filled) or a crop of port 9 show no signal; a crop index past the 40 records reads as port 0.
+TEST_F(HomeScreen, WindowTextsForFlagsAndSources)
 {
-    set_window(1, 1, 3);
     set_input(3, 3840, 2160, 30);
+    set_input(4, 1280, 1024, 60);
+    set_crop(0, 1, 2, 1280, 720);   // crop number 2 of HDMI1 kept in record 0
+    set_crop(6, 9, 1, 640, 480);
+    const struct {
+        unsigned flags, source;
+        const char *name, *state;
+    } cases[] = {
+        {1, 3, "HDMI3", "3840x2160@30Hz"},
+        {0, 3, "", "Close"},
+        {3, 3, "", "Close"},
+        {1, 0x8000 | 0, "HDMI1_Crop2", "1280x720@60Hz"},
+        {1, 7, "", "No signal"},
+        {1, 4, "", "No signal"},
+        {1, 0x8000 | 45, "DVI", "No signal"},   // reads as port 0
+        {1, 0x8000 | 6, "_Crop1", "No signal"},
+    };
     LockWindow* lw = open();
-    EXPECT_EQ(name(lw, 1), "HDMI3");
-    EXPECT_EQ(state(lw, 1), "3840x2160@30Hz");
-    set_window(1, 0, 3);
-    lw->image_init();
-    EXPECT_EQ(state(lw, 1), "Close");
+    for (const auto& c : cases) {
+        set_window(1, c.flags, c.source);
+        lw->image_init();
+        EXPECT_EQ(name(lw, 1), c.name) << c.flags << " " << c.source;
+        EXPECT_EQ(state(lw, 1), c.state) << c.flags << " " << c.source;
+    }
     set_window(0, 0, 1);   // window 0 is open whatever its flag
     lw->image_init();
     EXPECT_EQ(state(lw, 0), "1920x1080@60Hz");
-}
-
-TEST_F(HomeScreen, SourcesThatPointNowhereShowNoSignal)
-{
-    // A port above 3, a crop index past the 40 records, and a crop record whose port is 9.
-    set_window(0, 1, 7);
-    set_window(2, 1, 0x8000 | 45);
-    set_crop(6, 9, 1, 640, 480);
-    set_window(3, 1, 0x8000 | 6);
-    LockWindow* lw = open();
-    EXPECT_EQ(state(lw, 0), "No signal");
-    EXPECT_EQ(name(lw, 0), "");
-    EXPECT_EQ(state(lw, 2), "No signal");
-    EXPECT_EQ(state(lw, 3), "No signal");
-    EXPECT_EQ(name(lw, 3), "_Crop1");
-
-    // A crop named by its own record: crop number 2 of HDMI1 kept in record 0.
-    set_crop(0, 1, 2, 1280, 720);
-    set_window(3, 1, 0x8000 | 0, 0);
-    lw->image_init();
-    EXPECT_EQ(name(lw, 3), "HDMI1_Crop2");
-    EXPECT_EQ(state(lw, 3), "1280x720@60Hz");
-
-    // Port 3 is the last input the miniature describes; port 4 shows no signal even with a
-    // status in the block.
-    set_input(3, 1280, 1024, 60);
-    set_input(4, 1280, 1024, 60);
-    set_window(3, 1, 3);
-    lw->image_init();
-    EXPECT_EQ(state(lw, 3), "1280x1024@60Hz");
-    set_window(3, 1, 4);
-    lw->image_init();
-    EXPECT_EQ(state(lw, 3), "No signal");
 }
 
 TEST_F(HomeScreen, AliasNamesWholeOrElided)
@@ -242,32 +233,6 @@ TEST_F(HomeScreen, AliasNamesWholeOrElided)
     EXPECT_TRUE(dvi.startsWith("A very long"));
     EXPECT_LE(QFontMetrics(lw->image_name[3]->font()).horizontalAdvance(dvi), 206);
     EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");   // crops take no alias
-}
-
-TEST_F(HomeScreen, StateTextsPerLanguage)
-{
-    put16(P::kScreenDark, 0);
-    set_window(0, 0, 1, 0x01);
-    struct Case {
-        int language;
-        const char* close;
-        const char* black;
-        const char* none;
-    } cases[] = {
-        {0, "未开启", "黑屏", "无信号"},
-        {1, "Close", "Black", "No signal"},
-        {2, "Откл", "Черный", "Нет сигнала"},
-        {3, "Đóng", "Quay lại", "Không có tín hiệu"},
-        {4, "未開啟", "黑屏", "無信號"},
-    };
-    LockWindow* lw = open();
-    for (const Case& c : cases) {
-        set_language(c.language, 0x1F);
-        lw->language_changed();
-        EXPECT_EQ(state(lw, 1), QString::fromUtf8(c.close)) << c.language;
-        EXPECT_EQ(state(lw, 0), QString::fromUtf8(c.black)) << c.language;
-        EXPECT_EQ(state(lw, 3), QString::fromUtf8(c.none)) << c.language;
-    }
 }
 
 TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
@@ -369,7 +334,6 @@ TEST_F(HomeScreen, KeysOkModeAndTheKeyLock)
     }
 }
 
-#ifdef KEL_HAVE_CUSTOMMODE
 TEST_F(HomeScreen, ModeKeyOpensTheUserModes)
 {
     QPointer<LockWindow> lw(open());
@@ -380,31 +344,4 @@ TEST_F(HomeScreen, ModeKeyOpensTheUserModes)
     ASSERT_NE(g_custommode, nullptr);
     kel_test::settle();
     EXPECT_TRUE(lw.isNull());
-}
-#else
-TEST_F(HomeScreen, ModeKeyWithoutTheUserModeScreenKeepsTheHomeScreen)
-{
-    QPointer<LockWindow> lw(open());
-    kel_test::pressKey(kel_test::PanelKey::Mode, 1, lw);
-    EXPECT_EQ(g_page_focus, 0);
-    EXPECT_TRUE(lw->isVisible());
-    EXPECT_EQ(g_lockwindow, lw.data());
-}
-#endif
-
-TEST_F(HomeScreen, GrabsInEnglishAndSimplifiedChinese)
-{
-    g_image_current = 2;
-    para()->ram[layer(0) + P::kLayerSound] = 0x80;
-    set_ip("192.168.0.199");
-    LockWindow* lw = open();
-    QImage en = kel_test::grab(lw, "home_screen_en");
-    EXPECT_EQ(en.size(), QSize(320, 240));
-    set_language(0, 0x1F);
-    lw->language_changed();
-    QImage zh = kel_test::grab(lw, "home_screen_zh");
-    EXPECT_EQ(zh.size(), QSize(320, 240));
-    EXPECT_NE(en, zh);
-    // The window background is the screens' dark blue.
-    EXPECT_EQ(en.pixelColor(300, 230), QColor(16, 16, 28));
 }

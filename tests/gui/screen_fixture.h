@@ -10,7 +10,6 @@
 #include "tests/support/TestRoot.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QWidget>
 #include <cstring>
 #include <gtest/gtest.h>

@@ -13,8 +13,6 @@
 
 #include <QComboBox>
 #include <QFontMetrics>
-#include <QPointer>
-#include <QPushButton>
 
 using namespace input_test;
 using kel_test::PanelKey;
@@ -97,11 +95,23 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     EXPECT_TRUE(m->ui->label_using->isVisibleTo(m));
     EXPECT_FALSE(m->ui->Button_more->isVisibleTo(m));
     EXPECT_EQ(m->button_hidden, 1);
-    const QStringList texts = preview_texts(m);
-    EXPECT_TRUE(texts.contains("HDMI2 ON"));
-    EXPECT_TRUE(texts.contains("HDMI1_Crop4 OFF"));
-    EXPECT_TRUE(texts.contains("[0,0]1920x1080"));
-    EXPECT_EQ(texts.size(), 12);
+    // Per window: a tile, its source line and its area line, in two columns of two rows.
+    const struct {
+        int tileX, lineX, y;
+        const char* source;
+    } windows[4] = {
+        {0, 24, 2, "HDMI2 ON"}, {0, 24, 32, "DVI ON"}, {145, 171, 2, "HDMI1_Crop4 OFF"}, {145, 171, 32, "DVI ON"}};
+    const auto labels = m->widget_preview->findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 12);
+    for (int w = 0; w < 4; ++w) {
+        const auto& e = windows[w];
+        EXPECT_EQ(labels[3 * w]->geometry(), QRect(e.tileX, e.y, 24, 24)) << w;
+        EXPECT_EQ(labels[3 * w]->text(), QString::number(w + 1));
+        EXPECT_EQ(labels[3 * w + 1]->geometry(), QRect(e.lineX, e.y, 100, 12)) << w;
+        EXPECT_EQ(labels[3 * w + 1]->text(), e.source);
+        EXPECT_EQ(labels[3 * w + 2]->geometry(), QRect(e.lineX, e.y + 14, 140, 12)) << w;
+        EXPECT_EQ(labels[3 * w + 2]->text(), "[0,0]1920x1080");
+    }
 
     // An audio window past the six windows has no sound.
     para()->mode_slot[2][2 + P::kAudioWindow - P::kModeArea] = 7;

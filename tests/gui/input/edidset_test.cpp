@@ -38,6 +38,12 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     EDIDset* e = open_edid();
     EXPECT_EQ(e->card_format->text(), "1920x1080@60Hz");
     EXPECT_EQ(e->card_type->property("iconPath").toString(), ":/png/HDMI13.png");
+    // A PC write of the shown input's EDID shows with the next notification.
+    set_edid(1, 1280, 1024, 60);
+    e->syncUpdate();
+    EXPECT_EQ(e->card_format->text(), "1280x1024@60Hz");
+    set_edid(1, 1920, 1080, 60);
+    mark_saved();
     kel_test::pressKey(PanelKey::Left, 0, e);   // HDMI1 -> DVI
     EXPECT_EQ(e->source_id, 0);
     EXPECT_EQ(e->card_format->text(), "1280x720@50Hz");
@@ -49,6 +55,12 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     EXPECT_EQ(e->ui_seltype, 1);
     EXPECT_TRUE(e->ui->frame_add->isVisibleTo(e));
     EXPECT_EQ(e->ui->label_edid_source->text(), "EDID source:HDMI1");
+    // While the edit is open a PC write does not redraw the card under it.
+    set_edid(1, 1280, 1024, 60);
+    e->syncUpdate();
+    EXPECT_EQ(e->card_format->text(), "1920x1080@60Hz");
+    set_edid(1, 1920, 1080, 60);
+    mark_saved();
     EXPECT_EQ(kel_test::typeOnKeypad("3840"), "W");
     EXPECT_EQ(e->ui->lineEdit_W->text(), "3840");
     kel_test::pressKey(PanelKey::Right);

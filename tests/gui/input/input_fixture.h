@@ -6,7 +6,6 @@
 #include "scaler/c331_manage.h"
 #include "tests/gui/screen_fixture.h"
 
-#include <QStringList>
 #include <string>
 
 namespace input_test {

@@ -12,8 +12,6 @@
 #include "tests/support/TickDriver.h"
 #include "ui_inputchoose.h"
 
-#include <QPointer>
-
 using namespace input_test;
 using kel_test::PanelKey;
 
@@ -198,6 +196,10 @@ TEST_F(InputScreenTest, CropsAreNamedByTheirOwnNumbersAndPaged)
     EXPECT_EQ(c->image_label[0]->property("source").toString(), "HDMI1_Crop2");
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1", "HDMI1_crop2"}));
+    const auto entries = c->frame->findChildren<QFrame*>(QStringLiteral("source_frame"));
+    ASSERT_EQ(entries.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(entries[i]->geometry(), QRect(14 + 95 * i, 10, 92, 50)) << i;
     EXPECT_EQ(c->ui_select, 2);   // the cursor opens on the entry in use
     EXPECT_EQ(badges(c), 1);
     delete c;

@@ -17,7 +17,6 @@
 #include "ui_numberkeyboard.h"
 
 #include <QPointer>
-#include <QPushButton>
 #include <algorithm>
 
 using namespace input_test;
@@ -27,10 +26,10 @@ namespace {
 
 InputCut* open_cut() { return kel_test::openScreen(g_inputcut, 7); }
 
-QStringList card_names(InputCut* c)
+QStringList card_names(InputCut* c, const char* label = "card_name")
 {
     QStringList names;
-    for (QLabel* l : c->frame_source->findChildren<QLabel*>(QStringLiteral("card_name")))
+    for (QLabel* l : c->frame_source->findChildren<QLabel*>(QString::fromLatin1(label)))
         names << l->text();
     return names;
 }
@@ -54,9 +53,12 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     InputCut* c = open_cut();
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">1<"));
     EXPECT_EQ(card_names(c), QStringList({"HDMI1"}));
+    EXPECT_EQ(card_names(c, "card_format"), QStringList({"1920x1080@60Hz"}));
+    EXPECT_EQ(c->button_add->styleSheet(), "border:0px solid rgb(0,0,0);");
     kel_test::pressKey(PanelKey::Ok, 0, c);   // into the list, on the add button
     EXPECT_EQ(c->ui_seltype, 1);
     EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ(c->button_add->styleSheet(), "border:1px solid rgb(255,171,84);");
     kel_test::pressKey(PanelKey::Right, 1);   // the input item: OK does nothing
     kel_test::pressKey(PanelKey::Ok);
     EXPECT_EQ(c->ui_seltype, 1);

@@ -1,5 +1,6 @@
 // The smart set-up dialog's shortcut wizard and scan-parameter loading, driven by the
-// panel keys, with the FPGA manager's jobs run against the simulated cards.
+// panel keys, with the FPGA manager's jobs run against the simulated cards; the texts of
+// all its pages.
 #include "board/sim/ReceivingCardModel.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -25,7 +26,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <vector>
 
 using kel_test::PanelKey;
@@ -170,7 +170,9 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     SmartMapping* s = openSmart();
     keys({R, OK});                                // Load scan entered on tab LED1~8
     ASSERT_EQ(s->menu_index, 1);
-    keys({OK, R, R, R, OK});                      // grid: LED4 chosen
+    keys({R, OK, R});                             // the second tab's grid: LED10
+    EXPECT_EQ(line_type.port, 9);
+    keys({OK, L, OK, R, R, R, OK});               // confirmed; the first tab's grid: LED4 chosen
     EXPECT_EQ(line_type.port, 3);
     keys({R, R, OK});                             // Next: the file page
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 5);
@@ -226,6 +228,27 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     root.writeFile("/mnt/usb1/c.kxfile", "x");
     s->syncUpdate(102);
     EXPECT_EQ(s->file_num, 3);
+    // The stored files gone: the stick's file alone, counted and listed as a USB file;
+    // then none, and the page says so and nothing can be loaded.
+    std::remove(root.host("/data/smartmapping/a.kxfile").c_str());
+    std::remove(root.host("/data/smartmapping/b.kxfile").c_str());
+    s->syncUpdate(101);
+    EXPECT_EQ(s->file_num, 1);
+    EXPECT_EQ(s->smart_file_num, 0);
+    EXPECT_EQ(g_kxfile_name, "/mnt/usb1/c.kxfile");
+    ASSERT_NE(s->file_labels[0], nullptr);
+    EXPECT_EQ(s->file_labels[0]->styleSheet(), "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);");
+    std::remove(root.host("/mnt/usb1/c.kxfile").c_str());
+    s->syncUpdate(101);
+    EXPECT_EQ(s->file_num, 0);
+    EXPECT_TRUE(g_kxfile_name.isEmpty());
+    const auto labels = s->file_frame->findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0]->text(), "No loaded file!");
+    // Another function shown: a stick event no longer brings the file page back.
+    s->on_Button_shortcut_clicked();
+    s->syncUpdate(102);
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 0);
 }
 
 TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
@@ -236,14 +259,16 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
     for (int lang = 0; lang < 5; ++lang) {
         g_language = uint8_t(lang);
         SmartMapping* s = openSmart();
-        const std::function<void()> show[6] = {
+        const std::function<void()> show[8] = {
             [s] { s->on_Button_shortcut_clicked(); },
             [s] { s->on_Button_next_clicked(); },
             [s] { s->on_Button_next_2_clicked(); },
             [s] { s->on_Button_route_clicked(); },
             [s] { s->on_Button_loadscan_clicked(); s->menulist_loadscan_page1_init(1); },
-            [s] { s->on_Button_next_5_clicked(); }};
-        for (int page = 0; page < 6; ++page) {
+            [s] { s->on_Button_next_5_clicked(); },
+            [s] { s->on_Button_paraweld_clicked(); },
+            [s] { s->on_Button_mapping_clicked(); }};
+        for (int page = 0; page < 8; ++page) {
             show[page]();
             ASSERT_EQ(s->ui->stackedWidget->currentIndex(), page);
             std::vector<QWidget*> texts;
@@ -259,6 +284,11 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
                 }
             }
             EXPECT_TRUE(kel_test::allTextsLegible(s)) << tags[lang] << " page " << page;
+            if (page == 2) {   // Send and Previous: 9 pt, 7 pt in Russian and Vietnamese
+                const int px = kel_lcd_px(lang == 2 || lang == 3 ? 7 : 9);
+                EXPECT_EQ(s->ui->Button_send->font().pixelSize(), px) << tags[lang];
+                EXPECT_EQ(s->ui->Button_front_3->font().pixelSize(), px) << tags[lang];
+            }
             kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
         }
         // Russian selected but not enabled: English texts.

@@ -37,7 +37,6 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <cstring>
-#include <memory>
 
 using kel_test::PanelKey;
 using P = KelRamPara;
@@ -180,6 +179,14 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
     ASSERT_NE(s->row_labels[0], nullptr);
     EXPECT_TRUE(s->row_labels[0]->text().contains("<font color = #FF0000 >07</font>"));
     EXPECT_EQ(s->row_labels[1], nullptr);
+    for (int r : {2, 0}) {   // each row's label and touch button; a touch selects the row
+        ASSERT_NE(s->row_labels[r], nullptr);
+        EXPECT_EQ(s->row_labels[r]->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
+        QPushButton* button = s->frame_file->findChild<QPushButton*>(QString::number(r));
+        EXPECT_EQ(button->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
+        button->click();
+        EXPECT_EQ(s->file_select, r);
+    }
     EXPECT_EQ(s->rcv_out_of_range, 0);          // the last listed entry is within its count
     EXPECT_EQ(s->button_previous, nullptr);
     ASSERT_NE(s->button_next, nullptr);
@@ -291,9 +298,12 @@ TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
         std::function<QWidget*()> pointer;
     };
     const std::vector<Case> cases = {
+        {"OutputSet", 5, 0, 6, [] { return g_outputset; }},
+        {"LinkOption", 5, 3, 10, [] { return g_linkoption; }},
         {"ImageQuality", 5, 4, 11, [] { return g_imagequality; }},
         {"test_chart", 5, 5, 16, [] { return g_test_chart; }},
         {"AdvancedOption", 5, 7, 12, [] { return g_advancedoption; }},
+        {"ledset", 6, 0, 13, [] { return g_ledset; }},
         {"netset", 6, 1, 14, [] { return g_netset; }},
         {"linkcom", 10, 0, 21, [] { return g_linkcom; }},
         {"linkwlan", 10, 1, 22, [] { return g_linkwlan; }},
@@ -328,6 +338,9 @@ TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
         kel_test::pressKey(PanelKey::Ok, 0, menu);
         EXPECT_EQ(c.pointer(), nullptr);
         EXPECT_EQ(g_page_focus, c.opener);
+        if (c.opener == 5) {   // the focus stays on the entry that opened the screen
+            EXPECT_EQ(g_option->ui_select, c.rights);
+        }
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->close();
         kel_test::settle();
@@ -369,37 +382,32 @@ TEST_F(SettingsScreens, FactoryResetsRestoreTheDefaultsAndRequestEveryEdid)
 {
     velinsource sources;
     velinsource::p_velin_source = &sources;
-    for (int i = 0; i < 4; ++i)
-        sources.edid_request[i] = 0;
-    // Changed settings and a requested EDID for input 1.
-    P::put16(para->ram + 2176, 17);                        // brightness (default 100)
-    P::put16(para->ram + P::kEdid + 6, 3840);
-    P::put16(para->ram + P::kEdid + 8, 2160);
     const uint16_t defaultEdidWidth = P::get16(default_para_ramlist + 2 + P::kEdid + 6 - 768);
     ASSERT_NE(defaultEdidWidth, 3840);
-
-    kel_test::whenModal([](QWidget* toast) {
-        EXPECT_EQ(toast, g_tip);
-        kel_test::tick(300);
-    });
-    factory::factory_reset(factory::KeepIpAndEdid);
-    EXPECT_EQ(P::get16(para->ram + 2176), 100);
-    EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), 3840);
-    EXPECT_EQ(P::get16(para->ram + P::kEdid + 8), 2160);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(sources.edid_request[i], 1) << i;
-    EXPECT_EQ(applyFlag(), 2);
-
-    setApplyFlag(0);
-    for (int i = 0; i < 4; ++i)
-        sources.edid_request[i] = 0;
-    P::put16(para->ram + P::kEdid + 6, 3840);
-    kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
-    factory::factory_reset(factory::KeepIp);
-    EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), defaultEdidWidth);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(sources.edid_request[i], 1) << i;
-    EXPECT_EQ(applyFlag(), 2);
+    // Keeping the EDID or not; either way every input is asked to rewrite its EDID.
+    for (const auto mode : {factory::KeepIpAndEdid, factory::KeepIp}) {
+        const bool keep = mode == factory::KeepIpAndEdid;
+        setApplyFlag(0);
+        for (int i = 0; i < 4; ++i)
+            sources.edid_request[i] = 0;
+        // Changed settings and a requested EDID for input 1.
+        P::put16(para->ram + 2176, 17);                        // brightness (default 100)
+        P::put16(para->ram + P::kEdid + 6, 3840);
+        P::put16(para->ram + P::kEdid + 8, 2160);
+        kel_test::whenModal([](QWidget* toast) {
+            EXPECT_EQ(toast, g_tip);
+            kel_test::tick(300);
+        });
+        factory::factory_reset(mode);
+        EXPECT_EQ(P::get16(para->ram + 2176), 100);
+        EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), keep ? 3840 : defaultEdidWidth);
+        if (keep) {
+            EXPECT_EQ(P::get16(para->ram + P::kEdid + 8), 2160);
+        }
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(sources.edid_request[i], 1) << i;
+        EXPECT_EQ(applyFlag(), 2);
+    }
 
     // Everything: the network settings go back to their defaults too; the others keep them.
     ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3"));
