@@ -35,7 +35,6 @@ TEST_F(UdpPasses, ServersKeepTheSenderOn10005AndTheBroadcastAddressOn5008)
     auto b = client(10005);
     ASSERT_TRUE(a->sendRaw(pc::wire(pc::readRam(0, 1))));
     ASSERT_TRUE(b->sendRaw(pc::wire(pc::readRam(0, 1))));
-    ASSERT_TRUE(a->sendRaw({}));   // an empty datagram is not queued
     ASSERT_EQ(link->server(5008)->recvData(0, kWait), 0);
     ASSERT_EQ(link->server(10005)->recvData(1, kWait), 0);
     ASSERT_EQ(link->server(5008)->recv_list.size(), 1u);
