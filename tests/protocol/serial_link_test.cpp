@@ -3,8 +3,6 @@
 
 #include "board/sim/SerialModel.h"
 #include "core/global.h"
-#include "fpga/fpga_manage.h"
-#include "protocol/message_deal.h"
 #include "protocol/serial_modules.h"
 #include "protocol/uart_inout.h"
 #include "tests/protocol/link_test_frames.h"
