@@ -19,11 +19,6 @@ namespace linktest {
 
 using Bytes = pc::Bytes;
 
-inline uint8_t xorOf(const Bytes& b, size_t n)
-{
-    return pc::checkByte(b.data(), n);
-}
-
 // The loopback address at port.
 inline sockaddr_in loopback(uint16_t port)
 {
@@ -105,7 +100,7 @@ inline Bytes expectedReply(const Bytes& req, const Bytes& d)
     std::swap(r[1], r[3]);
     for (uint8_t b : d)
         r.push_back(b);
-    r.push_back(xorOf(r, r.size()));
+    r.push_back(pc::checkByte(r.data(), r.size()));
     return r;
 }
 

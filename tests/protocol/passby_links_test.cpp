@@ -41,25 +41,14 @@ pc::Frame cardFrame(uint16_t card, int port, uint8_t command, const Bytes& data,
     return f;
 }
 
-// Write-RAM (0x60) and read-RAM (0x61) payloads of a card packet.
-Bytes ramWrite(uint32_t address, const Bytes& bytes)
-{
-    Bytes d;
-    pc::put32(d, address);
-    pc::put16(d, uint16_t(bytes.size()));
-    d.push_back(0);
-    d.push_back(0);
-    d.insert(d.end(), bytes.begin(), bytes.end());
-    return d;
-}
+// Write-RAM (0x60) and read-RAM (0x61) payloads of a card packet: the controller's RAM
+// requests' layout, the read with the two spare bytes as well.
+Bytes ramWrite(uint32_t address, const Bytes& bytes) { return pc::writeRam(address, bytes).data; }
 
 Bytes ramRead(uint32_t address, uint16_t length)
 {
-    Bytes d;
-    pc::put32(d, address);
-    pc::put16(d, length);
-    d.push_back(0);
-    d.push_back(0);
+    Bytes d = pc::readRam(address, length).data;
+    d.insert(d.end(), {0, 0});
     return d;
 }
 

@@ -18,15 +18,8 @@ protected:
         b.insert(b.end(), tail.begin(), tail.end());
         return b;
     }
-    static Bytes writeData(uint32_t a, const Bytes& data)
-    {
-        Bytes b = addr(a, {});
-        pc::put16(b, uint16_t(data.size()));
-        b.push_back(0);
-        b.push_back(0);
-        b.insert(b.end(), data.begin(), data.end());
-        return b;
-    }
+    // Laid out as a RAM write's data.
+    static Bytes writeData(uint32_t a, const Bytes& data) { return pc::writeRam(a, data).data; }
 };
 
 TEST_F(PcFlash, EraseModesAlignmentAndCount)

@@ -3,8 +3,6 @@
 
 #include "board/sim/SerialModel.h"
 #include "core/global.h"
-#include "fpga/fpga_manage.h"
-#include "protocol/message_deal.h"
 #include "protocol/serial_modules.h"
 #include "protocol/uart_inout.h"
 #include "tests/protocol/link_test_frames.h"
@@ -131,40 +129,6 @@ TEST_F(SerialLink, AnAssemblyOf65555BytesIsTakenAndOneByteLongerIsDropped)
     EXPECT_TRUE(readPeer().empty());
     link->feed_bytes(longest.data(), int(longest.size()));
     EXPECT_EQ(frames(readPeer()).size(), 1u);
-}
-
-TEST_F(SerialLink, PassthroughAcknowledgementAndTheCardsAnswer)
-{
-    Bytes ack = request(0x0002, 0xF010, 0x02, {0x44}, 0x31);
-    deliver(escape(ack));
-    auto got = frames(readPeer());
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], expectedReply(ack, {0x00}));
-    EXPECT_EQ(g_passby_trans_port.load(), 1);
-    // The card's answer follows the acknowledgement: the line goes on waiting for it.
-    EXPECT_EQ(link->pending(), 1);
-
-    // Without byte 9 = 2 the line waits for the card; its answer comes through the FPGA
-    // manager's hand-over and goes out on the next pass.
-    Bytes req = request(0x0002, 0xF010, 0x40, {0x44}, 0x32);
-    deliver(escape(req));
-    EXPECT_EQ(link->pending(), 1);
-    EXPECT_TRUE(readPeer().empty());
-    Bytes answer = request(0xF010, 0x0002, 0x40, {0x00, 0xA5}, 0x32);
-    handOver(*link, answer);
-    link->receive_pass(5);
-    EXPECT_EQ(readPeer(), escape(answer));
-    EXPECT_EQ(link->pending(), 0);
-
-    // A frame of the line's own abandons the wait: a late answer is refused and does not
-    // go out in that frame's place (its group has no reply on the line).
-    deliver(escape(req));
-    EXPECT_EQ(link->pending(), 1);
-    deliver(escape(request(0xF100, 0xF010, 0x62)));
-    EXPECT_EQ(g_passby_trans_port.load(), 255);
-    EXPECT_FALSE(link->passby_answer(answer.data(), unsigned(answer.size())));
-    link->receive_pass(5);
-    EXPECT_TRUE(readPeer().empty());
 }
 
 // A quiet line's receive thread blocks long; its owner's stop must still end the wait (a

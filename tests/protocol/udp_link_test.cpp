@@ -132,8 +132,7 @@ TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
     EXPECT_EQ(ramAt(*c, 0xFFE, 4), (Bytes{0x5A, 0xA5, 0xAA, 0xAB}));
 
     EXPECT_EQ(c->writeRam(0x0, {9, 8, 7}), 0);
-    EXPECT_EQ(p->ram[0], 9);
-    EXPECT_EQ(p->ram[2], 7);
+    EXPECT_EQ(Bytes(p->ram, p->ram + 3), (Bytes{9, 8, 7}));
 
     // A read of no bytes is answered with the status alone.
     EXPECT_TRUE(ramAt(*c, 0x10, 0).empty());
@@ -141,12 +140,10 @@ TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
     // User-mode slots: 0x2000 is slot 1; the last four bytes of slot 15 are reached only by
     // a write that starts at 0x10FFE.
     EXPECT_EQ(c->writeRam(0x2000 + 5, {0x11, 0x22}), 0);
-    EXPECT_EQ(p->mode_slot[1][5], 0x11);
-    EXPECT_EQ(p->mode_slot[1][6], 0x22);
+    EXPECT_EQ(Bytes(p->mode_slot[1] + 5, p->mode_slot[1] + 7), (Bytes{0x11, 0x22}));
     EXPECT_EQ(ramAt(*c, 0x2005, 2), (Bytes{0x11, 0x22}));
     EXPECT_EQ(c->writeRam(0x10FFE, {0x33, 0x44, 0x55, 0x66}), 0);
-    EXPECT_EQ(p->mode_slot[15][4094], 0x33);
-    EXPECT_EQ(p->mode_slot[15][4097], 0x66);
+    EXPECT_EQ(Bytes(p->mode_slot[15] + 4094, p->mode_slot[15] + 4098), (Bytes{0x33, 0x44, 0x55, 0x66}));
     EXPECT_EQ(c->writeRam(0x10FFE, {1, 2, 3, 4, 5}), 1);
     EXPECT_EQ(p->mode_slot[15][4094], 0x33);
     EXPECT_EQ(c->writeRam(0x11000, {1}), 1);
@@ -259,12 +256,9 @@ TEST_F(UdpRunning, PropertyBlockFixedBytesSizeAndCloudTexts)
     EXPECT_EQ(Bytes(out.begin() + 1, out.begin() + 0x1A),
               (Bytes{1, 0, 1, 0x52, 0x9C, 0x48, 0x0B, 10, 1, 0, 0, 0, 0, 0, 0, 1, 8, 0x52, 0x9C, 2, 0x26, 9, 0x28, 0, 11}));
     EXPECT_EQ(Bytes(out.begin() + 0x1C, out.begin() + 0x20), (Bytes{4, 3, 2, 1}));
-    EXPECT_EQ(out[0x29], 0x48);
-    EXPECT_EQ(out[0x2A], 11);
-    EXPECT_EQ(out[0x2B], 11);
-    EXPECT_EQ(out[0x42], 12);
-    for (int i = 0; i < 12; ++i)
-        EXPECT_EQ(out[0x43 + i], 0x10 + i);
+    EXPECT_EQ(Bytes(out.begin() + 0x29, out.begin() + 0x2C), (Bytes{0x48, 11, 11}));
+    EXPECT_EQ(Bytes(out.begin() + 0x42, out.begin() + 0x4F),
+              (Bytes{12, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B}));
     EXPECT_EQ(Bytes(out.begin() + 0x65, out.begin() + 0x6B), (Bytes{10, 1, 2, 3, 0x12, 0x34}));
     EXPECT_EQ(Bytes(out.begin() + 0x80, out.begin() + 0x84), (Bytes{0x07, 0x80, 0x04, 0x38}));
     Bytes texts = {8, '1', '0', '.', '1', '.', '2', '.', '3', 0x11, 0x22, 2, 'u', '7', 3, 'b', 'o', 'x', 0};
@@ -499,8 +493,7 @@ TEST_F(UdpRunning, FactoryDefaultsKeepTheEdidRangeAndEmptyTheSlots)
     EXPECT_EQ(p->ram[4095], default_para_ramlist[2 + 4095 - 768]);
     EXPECT_EQ(p->ram[896], 0x77);
     EXPECT_EQ(p->ram[1375], 0x77);
-    EXPECT_EQ(p->mode_slot[9][0], 0xFF);
-    EXPECT_EQ(p->mode_slot[9][1], 0xFF);
+    EXPECT_EQ(Bytes(p->mode_slot[9], p->mode_slot[9] + 2), (Bytes{0xFF, 0xFF}));
     EXPECT_FALSE(root.exists("/data/modes/MO0a.json"));
     EXPECT_TRUE(root.exists("/data/modes"));
     KelRamPara restarted(nullptr);
