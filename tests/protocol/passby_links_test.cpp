@@ -193,6 +193,11 @@ TEST_F(PassbyLinks, ACardFrameMakesTheRoundTripOnEveryPassthroughLink)
         expected.insert(expected.end(), data.begin(), data.end());
         EXPECT_EQ(reply.data, expected);
         EXPECT_EQ(g_passby_trans_port, 255);
+        {
+            // The link sent the answer under the port-path lock, and cleared the flag with it.
+            std::lock_guard<std::mutex> path(manager->port_path_mutex);
+            EXPECT_EQ(manager->answer_ready, 0);
+        }
         ++tag;
     }
     // The other card and the other port saw nothing of it.

@@ -39,6 +39,7 @@ TEST_F(UdpPasses, ServersKeepTheSenderOn10005AndTheBroadcastAddressOn5008)
     ASSERT_EQ(link->server(10005)->recvData(1, kWait), 0);
     ASSERT_EQ(link->server(5008)->recv_list.size(), 1u);
     ASSERT_EQ(link->server(10005)->recv_list.size(), 1u);
+    EXPECT_EQ(link->server(5008)->recvData(0, 0), 0);   // nothing more to read is no error
     const sockaddr_in& to5008 = link->server(5008)->recv_list.front().addr;
     const sockaddr_in& to10005 = link->server(10005)->recv_list.front().addr;
     EXPECT_EQ(ntohl(to5008.sin_addr.s_addr), INADDR_BROADCAST);
