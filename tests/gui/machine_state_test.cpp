@@ -22,6 +22,13 @@ namespace {
 struct DeviceState : ScreenTest {
     MachineState* open() { return kel_test::openScreen(g_machinestate, 2); }
 
+    // A manager outliving its test would keep the previous simulated board's devices.
+    void TearDown() override
+    {
+        ScreenTest::TearDown();
+        delete fpga_manage::p_fpga_manage;
+    }
+
     static int online_ports(MachineState* ms)
     {
         int mask = 0;
