@@ -24,8 +24,7 @@ protected:
         m.pnl.ochH = 1080;
         m.PS_ACTVW = 1080;
         publish(1, inWidth, 1080, inWidth + 280, 1125, 60);
-        m.load_hdmi();
-        m.check_input_port(m.c331_fd);
+        measure();
     }
     // Two windows, one a cell each, both on port 1, shown.
     void twoWindows()
@@ -42,8 +41,7 @@ protected:
         m.kelApi_initEnvC331();
         m.kelApi_MultiWinChAlloc(1);
         m.kelApi_MultiWinChInit();
-        m.load_hdmi();
-        m.check_input_port(m.c331_fd);
+        measure();
     }
     // Where one channel writes or reads its picture: first field buffer and line pitch.
     struct Memory {

@@ -88,6 +88,12 @@ protected:
         source.hdminfo[d].nosignal = 1;
         source.hdminfo[d].valid = 1;
     }
+    // The receivers' records taken over and every port measured, as a scaler pass does.
+    void measure()
+    {
+        m.load_hdmi();
+        m.check_input_port(m.c331_fd);
+    }
     // A value of the chip's registers as the model holds it (little-endian over n bytes).
     static unsigned reg(int bank, int first, int n = 1, int channel = 0)
     {
