@@ -140,11 +140,6 @@ TEST_F(ScalerOutput, FadeOnlyForASingleFadingWindow)
     const int ich = m.ich_list[0][0];
     auto sync = writes(0x10 + 0x10 * ich, 0x09);
     EXPECT_NE(std::find(sync.begin(), sync.end(), 2u), sync.end());
-    // A window whose output word says frozen is frozen again after the rebuild.
-    m.gWininfo[0].blackfreeze = 2;
-    m.g_chg_shape[0] = 1;
-    m.set_output(m.c331_fd);
-    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 2u);
 }
 
 TEST_F(ScalerOutput, LayerRoutingOrderAndCoefficients)
