@@ -523,10 +523,4 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
         EXPECT_TRUE(called(call)) << call;
     EXPECT_NE(out.find("no osd file"), std::string::npos);
     EXPECT_EQ(out.find("START OSDS"), std::string::npos);
-
-    // With the overlay on, the end of start-up reads the overlay file and lays it out.
-    m.c331_stage = 7;
-    setWord(2124, 1);
-    m.c331manage_pass();
-    EXPECT_EQ((U{unsigned(m.PM_OSD_EN), unsigned(m.g_unicode_line), unsigned(m.osd_redraw_request)}), (U{1, 2, 1}));
 }
