@@ -13,13 +13,7 @@
 
 namespace {
 
-int countOf(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
+using kel_test::countOf;
 
 class ScalerApply : public kel_test::ScalerHarness {
 protected:
@@ -62,13 +56,6 @@ protected:
     }
     // What the GUI thread's save step does after the notification.
     void save() { std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup)); }
-    int count(const std::string& prefix)
-    {
-        auto calls = m.deferred_calls_copy();
-        return int(std::count_if(calls.begin(), calls.end(),
-                                 [&](const std::string& c) { return c.compare(0, prefix.size(), prefix) == 0; }));
-    }
-    bool called(const std::string& call) { return count(call) > 0; }
     // How often each call (or call prefix) was made in the last pass.
     std::vector<int> counts(std::initializer_list<std::string> prefixes)
     {

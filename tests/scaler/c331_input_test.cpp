@@ -109,8 +109,7 @@ TEST_F(ScalerInput, InterlaceClassesByFieldLines)
     const Case cases[] = {{562, 60, 5, 1}, {562, 50, 6, 1}, {300, 60, 8, 1}, {262, 60, 7, 1}, {1125, 60, 4, 0}};
     for (const Case& c : cases) {
         publish(1, 1920, 540, 2200, c.vtotal, c.hz, 1);
-        m.load_hdmi();
-        m.check_input_port(m.c331_fd);
+        measure();
         EXPECT_EQ(m.PI_PORT_INFO[1].STATE, c.state) << c.vtotal << "@" << c.hz;
         EXPECT_EQ(m.PI_PORT_INFO[1].IP, c.ip) << c.vtotal;
     }
@@ -142,8 +141,7 @@ TEST_F(ScalerInput, VByOneLanesAndAZeroLaneRecord)
     EXPECT_EQ(m.usable_width(5), 3840);
     // A record saying 0 lanes is one lane: mask 0x80, 148.5 MHz on one lane.
     publish(3, 1920, 1080, 2200, 1125, 60, 0, 0);
-    m.load_hdmi();
-    m.check_input_port(m.c331_fd);
+    measure();
     const PI_PORT_INFO_st& vbo = m.PI_PORT_INFO[5];
     EXPECT_EQ((V{vbo.HTOTAL, vbo.VTOTAL, vbo.FHW, vbo.FVM, vbo.ACTHW, vbo.STATE}),
               (V{2200, 1125, 2962, 3333333, 1920, 4}));
@@ -156,14 +154,12 @@ TEST_F(ScalerInput, LostSignalShowsTheBackground)
     m.gWininfo[0].totalh = m.gWininfo[0].totalv = 1;
     m.gWininfo[0].ochLst[0] = 2;
     publish(1, 1920, 1080, 2200, 1125, 60);
-    m.load_hdmi();
-    m.check_input_port(m.c331_fd);
+    measure();
     sim::ScalerModel::setReg(0x28, 0x41, 0);
     ASSERT_EQ(m.PI_PORT_INFO[1].NOSIG, 0);
 
     noSignal(1);
-    m.load_hdmi();
-    m.check_input_port(m.c331_fd);
+    measure();
     EXPECT_EQ((V{m.PI_PORT_INFO[1].NOSIG, m.PI_ACT[1].HST, m.PI_ACT[1].HW, m.PI_ACT[1].VST, m.PI_ACT[1].VW}),
               (V{1, 16, 0, 16, 0}));
     EXPECT_EQ(reg(0x08, 0x41, 1, 2), 1u);   // output channel 2 shows the background

@@ -14,14 +14,7 @@
 namespace {
 
 using U = std::vector<unsigned>;
-
-int countOf(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
+using kel_test::countOf;
 
 class ScalerStartup : public kel_test::ScalerHarness {
 protected:
@@ -31,11 +24,6 @@ protected:
         g_fpga_c331_start = 0;
     }
     void nextRetry() { sim::SimBoard::advanceVirtual(c331_manage::kIdRetryUs); }
-    bool called(const std::string& call)
-    {
-        auto calls = m.deferred_calls_copy();
-        return std::find(calls.begin(), calls.end(), call) != calls.end();
-    }
 };
 
 } // namespace
@@ -535,10 +523,4 @@ TEST_F(ScalerStartup, StagesRunFromIdentificationToTheApplyStep)
         EXPECT_TRUE(called(call)) << call;
     EXPECT_NE(out.find("no osd file"), std::string::npos);
     EXPECT_EQ(out.find("START OSDS"), std::string::npos);
-
-    // With the overlay on, the end of start-up reads the overlay file and lays it out.
-    m.c331_stage = 7;
-    setWord(2124, 1);
-    m.c331manage_pass();
-    EXPECT_EQ((U{unsigned(m.PM_OSD_EN), unsigned(m.g_unicode_line), unsigned(m.osd_redraw_request)}), (U{1, 2, 1}));
 }

@@ -50,10 +50,7 @@ TEST_F(OsdDiagnostics, PcRegistersDumpTheChipAndReloadTheFonts)
     testing::internal::CaptureStdout();
     EXPECT_EQ(deal(pc::writeRegister(0xA1, 0x02, 0x02)), 0);
     const std::string out = testing::internal::GetCapturedStdout();
-    size_t lines = 0;
-    for (size_t at = out.find("h\n"); at != std::string::npos; at = out.find("h\n", at + 1))
-        ++lines;
-    EXPECT_EQ(lines, size_t(c331_manage::kPrintRegisters));
+    EXPECT_EQ(kel_test::countOf(out, "h\n"), 7967);
     EXPECT_NE(out.find("031001  000000ABh\n"), std::string::npos);
 
     // A font written by the PC is found and copied in again.
@@ -98,10 +95,7 @@ TEST_F(OsdDiagnostics, PixelClockTotalsAndGlyphPrint)
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.find("htt:"), out.find("htt:100\nhtt:110\nhtt:120\nhtt:125\nhtt:132\n"));
     EXPECT_EQ(out.rfind("htt:"), out.find("htt:16500\n"));
-    size_t totals = 0;
-    for (size_t at = out.find("htt:"); at != std::string::npos; at = out.find("htt:", at + 1))
-        ++totals;
-    EXPECT_EQ(totals, 92u);
+    EXPECT_EQ(kel_test::countOf(out, "htt:"), 92);
 
     // The 32-dot glyph of 'A', row by row from the top, bit 0 leftmost.
     std::vector<uint8_t> glyph(128, 0);

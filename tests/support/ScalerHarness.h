@@ -16,6 +16,15 @@
 
 namespace kel_test {
 
+// How often what occurs in text (a captured trace, a dump).
+inline int countOf(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 class ScalerHarness : public ::testing::Test {
 protected:
     void SetUp() override
@@ -79,6 +88,12 @@ protected:
         source.hdminfo[d].nosignal = 1;
         source.hdminfo[d].valid = 1;
     }
+    // The receivers' records taken over and every port measured, as a scaler pass does.
+    void measure()
+    {
+        m.load_hdmi();
+        m.check_input_port(m.c331_fd);
+    }
     // A value of the chip's registers as the model holds it (little-endian over n bytes).
     static unsigned reg(int bank, int first, int n = 1, int channel = 0)
     {
@@ -87,6 +102,15 @@ protected:
             v |= unsigned(sim::ScalerModel::reg(bank + 0x10 * channel, first + i)) << (8 * i);
         return v;
     }
+    // How many of the manager's recorded calls since the list was last cleared begin with
+    // prefix (a name, or a whole call with its arguments).
+    int count(const std::string& prefix)
+    {
+        auto calls = m.deferred_calls_copy();
+        return int(std::count_if(calls.begin(), calls.end(),
+                                 [&](const std::string& c) { return c.compare(0, prefix.size(), prefix) == 0; }));
+    }
+    bool called(const std::string& prefix) { return count(prefix) > 0; }
     void setWord(int off, uint16_t v) { KelRamPara::put16(para.ram + off, v); }
     static int window(int w, int field) { return 2272 + 26 * w + field; }
     // A window record: enabled, source, rectangle.
