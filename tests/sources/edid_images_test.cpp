@@ -239,9 +239,10 @@ TEST_F(EdidChoice, UnlistedModeGetsAComputedFirstTiming)
     }
     EXPECT_EQ(descriptorText(e, 0xFC), "KEL-HD1");
 
-    // HDMI3 uses the 4K blanking: 60 x 3120 x 1530 / 10000 = 28641.
-    ASSERT_EQ(source.Set_Custom_HDMI_EDID(2560, 1440, 60, 3), 0);
-    EXPECT_EQ(decode(source.edidTable + 54), (Dtd{28641, 2560, 560, 1440, 90, 176, 88, 8, 10}));
+    // HDMI3 uses the 4K blanking: 60 x 2160 x 1290 / 10000 = 16718. Neither size shares its
+    // low byte with the default's 3840 x 2160, so each byte is seen written.
+    ASSERT_EQ(source.Set_Custom_HDMI_EDID(1600, 1200, 60, 3), 0);
+    EXPECT_EQ(decode(source.edidTable + 54), (Dtd{16718, 1600, 560, 1200, 90, 176, 88, 8, 10}));
     EXPECT_EQ(sum(source.edidTable, 128), 0u);
     EXPECT_EQ(descriptorText(source.edidTable, 0xFF), "KEL_M57HDMI20") << "second descriptor untouched";
     EXPECT_EQ(decode(velinsource::velin_default_edid_6805[0] + 54).width, 3840) << "stored default untouched";
