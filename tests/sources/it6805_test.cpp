@@ -75,36 +75,28 @@ TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
     // Step 3 sets fields inside registers that hold other bits: 0x3E bit 5 (clear for chip
     // 0x10), 0x3D bit 1, 0x3F = 0x57, 0x41 bits 6-7 = 1; then 0x28 = 0x88 and 0xC5 bit 0 in
     // banks 0 and 4. The filler rows of the start-up table leave their registers alone.
-    struct Case {
-        long chipid;
-        uint8_t r3e;
-    } cases[] = {{0xA1, 0x20}, {0x10, 0xDF}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.chipid);
-        set("chipid", c.chipid);
-        chip().setReg(0, 0x3E, c.chipid == 0x10 ? 0xFF : 0x00);
-        chip().setReg(0, 0x3D, 0x00);
-        chip().setReg(0, 0x41, 0xFF);
-        chip().setReg(0, 0x50, 0xA5);
-        chip().setReg(3, 0x10, 0x3C);
-        chip().setReg(4, 0x16, 0x5A);
-        chip().setReg(5, 0xA0, 0x5A);
-        chip().setReg(5, 0xBF, 0xC3);
-        chip().setReg(0, 0xC5, 0x00);
-        chip().setReg(4, 0xC5, 0x00);
+    // Bank, register, value before, bits compared, value after; 0x3E per chip below.
+    struct Reg {
+        int bank, reg, before, mask, after;
+    };
+    const Reg regs[] = {{0, 0x28, 0x00, 0xFF, 0x88}, {0, 0xC5, 0x00, 0x01, 0x01}, {4, 0xC5, 0x00, 0x01, 0x01},
+                        {0, 0x3D, 0x00, 0xFF, 0x02}, {0, 0x3F, 0x00, 0xFF, 0x57}, {0, 0x41, 0xFF, 0xFF, 0x7F},
+                        {0, 0x50, 0xA5, 0xFF, 0xA5}, {3, 0x10, 0x3C, 0xFF, 0x3C}, {4, 0x16, 0x5A, 0xFF, 0x5A},
+                        {5, 0xA0, 0x5A, 0xFF, 0x5A}, {5, 0xBF, 0xC3, 0xFF, 0xC3}};
+    for (const auto& [chipid, r3e] : {std::pair{0xA1, 0x20}, {0x10, 0xDF}}) {
+        SCOPED_TRACE(chipid);
+        set("chipid", chipid);
+        chip().setReg(0, 0x3E, chipid == 0x10 ? 0xFF : 0x00);
+        std::vector<int> want{r3e}, got;
+        for (const Reg& r : regs) {
+            chip().setReg(r.bank, r.reg, uint8_t(r.before));
+            want.push_back(r.after);
+        }
         drv->iTE6805_Init_fsm(0);
-        EXPECT_EQ(chip().reg(0, 0x28), 0x88);
-        EXPECT_EQ(chip().reg(0, 0xC5) & 0x01, 0x01);
-        EXPECT_EQ(chip().reg(4, 0xC5) & 0x01, 0x01);
-        EXPECT_EQ(chip().reg(0, 0x3E), c.r3e);
-        EXPECT_EQ(chip().reg(0, 0x3D), 0x02);
-        EXPECT_EQ(chip().reg(0, 0x3F), 0x57);
-        EXPECT_EQ(chip().reg(0, 0x41), 0x7F);
-        EXPECT_EQ(chip().reg(0, 0x50), 0xA5);
-        EXPECT_EQ(chip().reg(3, 0x10), 0x3C);
-        EXPECT_EQ(chip().reg(4, 0x16), 0x5A);
-        EXPECT_EQ(chip().reg(5, 0xA0), 0x5A);
-        EXPECT_EQ(chip().reg(5, 0xBF), 0xC3);
+        got.push_back(chip().reg(0, 0x3E));
+        for (const Reg& r : regs)
+            got.push_back(chip().reg(r.bank, r.reg) & r.mask);
+        EXPECT_EQ(got, want);
     }
 
     // Acknowledging one event leaves the others pending: the video logic reset clears only

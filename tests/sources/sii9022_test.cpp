@@ -41,23 +41,19 @@ TEST_F(SiI9022Test, FullHd60ProgramsTimingDeAndAvi)
 {
     SiI9022::pInstance()->I2C_set_SiI9022(1920, 1080, 60);
     auto& m = sim::SiI9022Model::instance();
-    // Pixel clock word 6245, refresh 6000, totals 895 x 1163.
-    const uint8_t video[8] = {0x65, 0x18, 0x70, 0x17, 0x7F, 0x03, 0x8B, 0x04};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(m.reg(i), video[i]) << "TPI " << i;
+    auto regs = [&](std::vector<int> list) {
+        for (int& r : list)
+            r = m.reg(r);
+        return list;
+    };
+    // TPI 0-7: pixel clock word 6245, refresh 6000, totals 895 x 1163.
+    EXPECT_EQ(regs({0, 1, 2, 3, 4, 5, 6, 7}), (std::vector<int>{0x65, 0x18, 0x70, 0x17, 0x7F, 0x03, 0x8B, 0x04}));
     // DE delay 140, top 63, 1920 x 1080.
-    const uint8_t de[8] = {0x8C, 0x40, 0x3F, 0x00, 0x80, 0x07, 0x38, 0x04};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(m.reg(0x62 + i), de[i]) << "DE " << i;
-    // AVI: checksum, 0x11, 16:9, bytes 8 and 12.
-    EXPECT_EQ(m.reg(0x0C), 0xB9);
-    EXPECT_EQ(m.reg(0x0D), 0x11);
-    EXPECT_EQ(m.reg(0x0E), 0x28);
-    EXPECT_EQ(m.reg(0x14), 81);
-    EXPECT_EQ(m.reg(0x18), 44);
-    EXPECT_EQ(m.reg(0xBD), 0x82);
-    EXPECT_EQ(m.reg(0xBE), 0x25);
-    EXPECT_EQ(m.reg(0x08), 0x70);
+    EXPECT_EQ(regs({0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69}),
+              (std::vector<int>{0x8C, 0x40, 0x3F, 0x00, 0x80, 0x07, 0x38, 0x04}));
+    // AVI: checksum, 0x11, 16:9, bytes 8 and 12; then the set-up's writes to 0xBD, 0xBE and 0x08.
+    EXPECT_EQ(regs({0x0C, 0x0D, 0x0E, 0x14, 0x18, 0xBD, 0xBE, 0x08}),
+              (std::vector<int>{0xB9, 0x11, 0x28, 81, 44, 0x82, 0x25, 0x70}));
     const auto w = writes();
     ASSERT_FALSE(w.empty());
     EXPECT_EQ(w.front(), std::make_pair(0xC7, 0x00));

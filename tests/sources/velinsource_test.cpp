@@ -706,37 +706,3 @@ TEST_F(InputSource, HeldBackPublicationWaitsForTheOutputPath)
     src->update_vid_info_delay();
     EXPECT_EQ(codes.size(), 1u) << "published once";
 }
-
-// --- the whole start-up on the simulated board ----------------------------------------------
-
-TEST_F(InputSource, StartUpProgramsTheClockRepairsEepromsAndFollowsAnEdidChange)
-{
-    setCheckEdid("Once");
-    eeprom(3).fillBlank();
-
-    for (int i = 0; i < 300 && !(src->thread_state == velinsource::kStateRun && src->startup_stage() == 2); ++i)
-        pass();
-    ASSERT_EQ(src->thread_state, velinsource::kStateRun);
-    ASSERT_EQ(src->startup_stage(), 2);
-    EXPECT_TRUE(sim::InputSideModel::clockChip().outputEnabled());
-    EXPECT_EQ(eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
-    EXPECT_EQ(resetLines(), (std::vector<int>{16, 16}));
-
-    // The three IT6602 receivers are found and serviced; only input 0 carries a source.
-    pass(8);
-    EXPECT_EQ(reg(37) & 0x3C, 0x3C) << "the IT6805 of input 3 answers too";
-    EXPECT_EQ(std::vector<int>(src->it6602_step, src->it6602_step + 3), (std::vector<int>{2, 2, 2}));
-    EXPECT_EQ((std::vector<unsigned>{src->hdminfo[0].nosignal, src->hdminfo[1].nosignal, src->hdminfo[2].nosignal,
-                                     src->hdminfo[3].nosignal}),
-              (std::vector<unsigned>{0, 1, 1, 1}));
-
-    // The PC asks HDMI2 for 2560x1080 at 60 Hz; the scaler's apply step raises the request.
-    const uint8_t entry[6] = {0x00, 0x0A, 0x38, 0x04, 60, 0};
-    std::memcpy(para->ram + 896 + 12, entry, 6);
-    src->raise_edid_request(2);
-    pass(2);
-    const auto written = eeprom(2).contents();
-    EXPECT_EQ(written[54] | written[55] << 8, 19800);
-    EXPECT_EQ(productName(written), "KEL-HD2");
-    EXPECT_EQ((std::vector<int>{src->edid_request[2], src->edid_done[2]}), (std::vector<int>{0, 1}));
-}
