@@ -74,7 +74,7 @@ TEST_F(FpgaAccess, RegisterReadAndRamRoundTrip)
     ASSERT_EQ(manager->read_fpga_ram(back, 0x10, 0, 1, 0), 0);
     msgs = spi(1);
     ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].tx, le(fpga_manage::fpga_cmd_to_spi_data(1, 1, 0x10, 1)));
+    EXPECT_EQ(msgs[0].tx, le(0x00100103));            // read, RAM 1, address 0x10
 }
 
 // RAM ranges end at 4096 without wrapping; FPGA 1 was never opened and an FPGA index above 1
