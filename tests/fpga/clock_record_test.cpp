@@ -12,7 +12,7 @@ using sim::FpgaFlashModel;
 
 namespace {
 
-constexpr uint32_t kLog = clock_record_run::kLogOffset;
+constexpr uint32_t kLog = 0x14C000;            // log address X is flash address X - 0x14C000
 constexpr std::time_t kStart = 1718000000;     // a fixed wall time for the records
 
 std::vector<uint8_t> flash(uint32_t logAddress, uint32_t length)

@@ -74,7 +74,7 @@ TEST_F(FpgaAccess, RegisterReadAndRamRoundTrip)
     ASSERT_EQ(manager->read_fpga_ram(back, 0x10, 0, 1, 0), 0);
     msgs = spi(1);
     ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].tx, le(fpga_manage::fpga_cmd_to_spi_data(1, 1, 0x10, 1)));
+    EXPECT_EQ(msgs[0].tx, le(0x00100103));            // read, RAM 1, address 0x10
 }
 
 // RAM ranges end at 4096 without wrapping; FPGA 1 was never opened and an FPGA index above 1
@@ -212,13 +212,19 @@ TEST_F(FpgaAccess, RegisterTwoNeverSendsBitsOneAndTwo)
     EXPECT_EQ(FpgaModel::reg(0, 2), 0x0A);
 }
 
+// Each line that bring-up drives is found at the other level first.
 TEST_F(FpgaAccess, BringUpWritesOfTheWindowLines)
 {
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Command), 16);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1FlashSelect), 16);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioIt6805Reset), 0);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpio1F1C), 1);
-    EXPECT_EQ(manager->gpio_line(fpga_manage::kGpioSdiReset), manager->gpio_sdi_rst);
+    const struct {
+        uint32_t offset;
+        uint16_t level;
+    } lines[] = {{0x207954, 16}, {0x207950, 16}, {0x207940, 0}, {0x207944, 0}, {0x1F1C, 1}};
+    for (const auto& l : lines)
+        sim::SocModel::write16(l.offset, l.level ? 0 : 16);
+    ASSERT_EQ(manager->initialize(), 0);
+    for (const auto& l : lines)
+        EXPECT_EQ(sim::SocModel::read16(l.offset), l.level) << std::hex << l.offset;
+    EXPECT_EQ(manager->gpio_line(0x2848), manager->gpio_sdi_rst);
     EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength), nullptr);
     EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength - 2) != nullptr, true);
 }

@@ -658,27 +658,6 @@ TEST_F(CardJobs, MappingJobCarriesTheMappingValueToEveryCard)
     EXPECT_EQ(progress(smart), (std::vector<int>{27, 72, 95, 100}));
 }
 
-// With no cards anywhere the job ends at once through 95 and 100; without an open screen
-// the same job shows nothing.
-TEST_F(CardJobs, SaveJobWithoutCardsEndsNormallyAndWithoutAScreenShowsNothing)
-{
-    for (bool screen : {true, false}) {
-        SCOPED_TRACE(screen);
-        if (!screen)
-            fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, nullptr);
-        g_send_para.post(3);
-        for (int i = 0; i < 30; ++i)
-            pass(0);
-        EXPECT_EQ(g_send_para.step, 9);
-        G_timeTicks += 201;
-        pass(0);
-        EXPECT_EQ(g_send_para.job, 0);
-        EXPECT_EQ(progress(smart), (std::vector<int>{95, 100}));
-    }
-    for (int port = 0; port < 16; ++port)
-        EXPECT_TRUE(ReceivingCardModel::packets(0, port).empty());
-}
-
 TEST_F(CardJobs, APcCommandPausesTheJobAndItsTimeOut)
 {
     cards(0, 1);

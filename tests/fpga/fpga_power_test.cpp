@@ -8,6 +8,9 @@ using sim::FunctionCardModel;
 
 namespace {
 
+// The function-card flag of each port in the parameter RAM.
+const uint16_t kCardFlag[16] = {104, 106, 112, 114, 562, 566, 570, 574, 642, 646, 650, 654, 658, 662, 666, 670};
+
 class FpgaPower : public BringUpFixture {
 protected:
     void SetUp() override
@@ -23,7 +26,7 @@ protected:
         }
         sim::ReceivingCardModel::setFunctionCard(0, 0, true);
         FunctionCardModel::setRam0(0, 0, 44, {1});
-        fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[0]] = 1;
+        fpga_manage::MCU_RAM_PARA_func[0][kCardFlag[0]] = 1;
         G_timeTicks = 5000;
     }
     void picture(bool on)
@@ -70,12 +73,12 @@ TEST_F(FpgaPower, SettingsReadChannelWritePacketsAndTheEnableByte)
 }
 
 // The first port with a function card gives the card's address and group, and its pair
-// (pairs 1 to 4 here, pair 0 above) the answer's length registers and receive RAM.
+// the answer's length registers and receive RAM.
 TEST_F(FpgaPower, TheSettingsAnswerIsReadThroughThePairOfTheCardsPort)
 {
-    for (int port : {3, 4, 7, 8}) {
+    for (int port = 1; port <= 9; ++port) {
         for (int p = 0; p < 16; ++p)
-            fpga_manage::MCU_RAM_PARA_func[0][fpga_manage::kCardFlagOffset[p]] = p == port || p == 15;
+            fpga_manage::MCU_RAM_PARA_func[0][kCardFlag[p]] = p == port || p == 15;
         sim::ReceivingCardModel::setCards(0, port, 1);
         sim::ReceivingCardModel::setFunctionCard(0, port, true);
         FunctionCardModel::setRam0(0, port, 44, {1});

@@ -183,7 +183,8 @@ TEST_F(FpgaReceive, JobRepliesFunctionCardRepliesAndBrightnessAnswers)
         EXPECT_EQ(manager->func_card_reply[0], r.present);
     }
 
-    // A function-card read answer lands in the reply buffer, only as much as it holds.
+    // A function-card read answer lands in the reply buffer (flag, command, 129 answer
+    // bytes), only as much as it holds.
     Bytes data(600);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = uint8_t(i);
@@ -191,8 +192,7 @@ TEST_F(FpgaReceive, JobRepliesFunctionCardRepliesAndBrightnessAnswers)
     service();
     EXPECT_EQ(manager->func_card_reply[0], 1);
     EXPECT_EQ(manager->func_card_reply[1], 0x61);
-    EXPECT_EQ(Bytes(manager->func_card_reply + 2, manager->func_card_reply + fpga_manage::kFuncReplySize),
-              Bytes(data.begin(), data.begin() + fpga_manage::kFuncReplySize - 2));
+    EXPECT_EQ(Bytes(manager->func_card_reply + 2, manager->func_card_reply + 131), Bytes(data.begin(), data.begin() + 129));
 
     // Answers to the prebuilt brightness packets go no further.
     manager->func_card_reply[0] = 0;
