@@ -499,6 +499,7 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
     sim::ScalerModel::setFieldPhase(0x47 + b, 2);
     const unsigned before = reg(0x16, 0x66, 3, a);
     freeze();
+    EXPECT_EQ(m.frozen[0] + m.frozen[1], 2);
     // Both windows write in the first window's record, its spare swapped in; every output
     // channel of theirs reads the spare alone.
     const unsigned order = reg(0x16, 0x66, 3, a);
@@ -531,6 +532,25 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
     for (const auto& f : sim::ScalerModel::frames())
         looks += !f.write && f.bank == 0xAB && f.reg == 0x47 + b;
     EXPECT_EQ(looks, 250);
+    // Both inputs in field 3 and the record as the channel set-up leaves it, 0 1 2 3 4:
+    // entry (3 + 3) mod 4 = 2 trades places with the spare, 0 1 4 3 2. The whole freeze,
+    // then the return to the rotation (3 0 1 4 on both output channels).
+    for (int w : {0, 1})
+        for (int i = 0; i < 5; ++i)
+            m.field_rec[w][i] = i;
+    sim::ScalerModel::setStuckBits(0xAB, 0x47 + a, 0x0C);
+    freeze();
+    EXPECT_EQ(kel_test::chipWrites(),
+              kel_test::bytesOf({{0, 0x29, 1, 1}, {0, 0x22, 4, 0}, {0, 0x26, 3, 0}, {0, 0x29, 1, 0},
+                                 {0x10 + 0x10 * a, 0x09, 1, 2}, {0x10 + 0x10 * b, 0x09, 1, 2},
+                                 {0, 0x08 + a, 1, 1}, {0, 0x08 + b, 1, 1},
+                                 {5, 0x09, 1, 1}, {0, 0x29, 1, 0x80}, {5, 0x09, 1, 0}, {0, 0x29, 1, 0},
+                                 {0x16 + 0x10 * a, 0x66, 3, 0x23410}, {0x16 + 0x10 * b, 0x66, 3, 0x23410},
+                                 {0x16, 0x6C, 2, 0x2222}, {0x26, 0x6C, 2, 0x2222}}));
+    sim::ScalerModel::clearFrames();
+    m.set_freeze(m.c331_fd, 0);
+    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0x16, 0x6C, 2, 0x4103}, {0x26, 0x6C, 2, 0x4103}}));
+    EXPECT_EQ(m.frozen[0] + m.frozen[1], 0);
 }
 
 TEST_F(ScalerOutput, InterlacedFieldsAreJoinedOnTheFirstFourChannels)
