@@ -471,15 +471,21 @@ TEST_F(ScalerOutput, DotByDotWriteAndReadDescribeTheSameMemory)
 TEST_F(ScalerOutput, AWindowWithoutAnInputChannelIsLeftDark)
 {
     twoWindows();
-    ASSERT_EQ(reg(0x08, 0x42, 2, 1), 1920u);
+    ASSERT_EQ(reg(0x08, 0x42, 2, 0), 1920u);
     // Source 4 names no port: the window keeps its cell and shows nothing in it, not the
-    // picture of ICH 0.
-    setWord(window(1, 8), 4);
+    // picture of another ICH.
+    setWord(window(0, 8), 4);
     relayout();
     m.set_output(m.c331_fd);
-    EXPECT_LT(m.ich_list[1][0], 0);
-    EXPECT_EQ(reg(0x08, 0x42, 2, 1), 0u);
-    EXPECT_EQ(reg(0x08, 0x42, 2, 0), 1920u);
+    EXPECT_LT(m.ich_list[0][0], 0);
+    EXPECT_EQ(reg(0x08, 0x42, 2, 0), 0u);
+    EXPECT_EQ(reg(0x08, 0x42, 2, 1), 1920u);
+    // With no ICH in the first window a freeze holds nothing: only the timing is set.
+    m.g_chg_output[0] = m.g_chg_output[1] = 1;
+    sim::ScalerModel::clearFrames();
+    m.set_freeze(m.c331_fd, 1);
+    EXPECT_EQ(kel_test::chipWrites(),
+              kel_test::bytesOf({{0, 0x29, 1, 1}, {0, 0x22, 4, 0}, {0, 0x26, 3, 0}, {0, 0x29, 1, 0}}));
 }
 
 TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
