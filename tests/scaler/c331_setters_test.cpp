@@ -71,12 +71,17 @@ TEST_F(ScalerSetters, OutputWordBlackFreezeFadeAndDbd)
     // Freeze, fade and dot by dot (record mode 12) in one write: all three apply.
     setWord(window(0, 22), 12);
     m.c331_SetWinOutput(m.c331_fd, 0, 0x106);
+    m.set_output(m.c331_fd);
     // Still frozen after the rebuild.
     EXPECT_EQ((std::vector<int>{m.gWininfo[0].blackfreeze, m.PM_WIN_FADE_EN[0], m.PM_WIN_DBD_MODE[0],
                                 int(reg(0x10, 0x09, 1, ich))}),
               (std::vector<int>{2, 1, 1, 2}));
     m.c331_SetWinOutput(m.c331_fd, 0, 0);
     EXPECT_EQ(m.PM_WIN_FADE_EN[0] + m.PM_WIN_DBD_MODE[0], 0);
+    // Black alone: a rebuild leaves the capture running.
+    m.c331_SetWinOutput(m.c331_fd, 0, 1);
+    m.set_output(m.c331_fd);
+    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 1u);
     // Without a signal freeze stays off.
     noSignal(1);
     measure();
