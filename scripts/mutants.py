@@ -5,8 +5,13 @@ For each of N randomly chosen sites in the given code it changes one thing (an i
 + 1, a comparison flipped, && and || swapped), rebuilds incrementally, runs the test programs
 and records whether some test failed. A change whose object file comes out byte for byte the
 same cannot change behaviour (an unused constant, say) and is listed apart, as is one that does
-not compile. Every file is restored afterwards, also on Ctrl-C, SIGTERM or an error; a run that
-was killed outright leaves a backup that the next run puts back first.
+not compile. A change is booked as caught only when the failing test passes again on the
+unchanged code; one that fails there too is booked as flaky, and one that runs out of time as a
+time-out: neither counts in the share. Lines of data tables (rows of numbers only: EDID images,
+init tables, filter coefficients) are left out of the draw unless --tables asks for them, and
+then get a row of their own, so a folder's share says how well its logic is tested. Every file is
+restored afterwards, also on Ctrl-C, SIGTERM or an error; a run that was killed outright leaves a
+backup that the next run puts back first.
 
 Run through scripts/mutants (see the README); --help lists the options.
 """
@@ -23,6 +28,11 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CODE_FOLDERS = ("core", "fpga", "scaler", "sources", "protocol", "gui", "upgrade", "cloud", "board")
 SUFFIXES = (".cpp", ".h")
+# The board backend is built only for the board: no test on a host runs it, so a change there
+# would always survive.
+NOT_TESTED_HERE = ("board/linux/",)
+# A row of a data table holds literals, commas and braces only.
+TABLE_PUNCTUATION_RE = re.compile(r"^[\s{},]*$")
 
 # Test program run first for code of each folder: the one that holds that folder's tests.
 OWN_TESTS = {
@@ -39,12 +49,13 @@ OP_SWAPS = [(" <= ", " > "), (" >= ", " < "), (" == ", " != "), (" != ", " == ")
 
 
 class Site:
-    def __init__(self, path, line_no, start, end, new_text, kind):
+    def __init__(self, path, line_no, start, end, new_text, kind, table):
         self.path, self.line_no, self.start, self.end = path, line_no, start, end
-        self.new_text, self.kind = new_text, kind
+        self.new_text, self.kind, self.table = new_text, kind, table
 
     def folder(self):
-        return self.path.split("/", 1)[0]
+        top = self.path.split("/", 1)[0]
+        return top + " tables" if self.table else top
 
 
 def code_part(line):
@@ -81,6 +92,7 @@ def sites_in(path):
         if not stripped or '"' in text or "'" in text or stripped.startswith("#") \
                 or "static_assert" in text:
             continue
+        table = bool(INT_RE.search(text)) and bool(TABLE_PUNCTUATION_RE.match(INT_RE.sub("", text)))
         for m in INT_RE.finditer(text):
             digits = m.group(1)
             if digits.lower().startswith("0x"):
@@ -88,11 +100,11 @@ def sites_in(path):
                 new = "0x%0*X" % (width, int(digits, 16) + 1)
             else:
                 new = str(int(digits) + 1)
-            sites.append(Site(path, no, m.start(1), m.end(1), new, "literal"))
+            sites.append(Site(path, no, m.start(1), m.end(1), new, "literal", table))
         for old, new in OP_SWAPS:
             pos = text.find(old)
             while pos >= 0:
-                sites.append(Site(path, no, pos, pos + len(old), new, "operator"))
+                sites.append(Site(path, no, pos, pos + len(old), new, "operator", table))
                 pos = text.find(old, pos + 1)
     return sites
 
@@ -126,7 +138,8 @@ def code_files(args):
         else:
             sys.exit("mutants: no such file or folder: %s" % arg)
     return sorted(p for p in picked
-                  if p.endswith(SUFFIXES) and p.split("/", 1)[0] in CODE_FOLDERS)
+                  if p.endswith(SUFFIXES) and p.split("/", 1)[0] in CODE_FOLDERS
+                  and not p.startswith(NOT_TESTED_HERE))
 
 
 class Restorer:
@@ -169,12 +182,32 @@ class Restorer:
             os.remove(self.backup)
 
 
+RUNNING = []  # the child process group running now, killed whole on a time-out or a signal
+
+
+def kill_running():
+    for p in RUNNING:
+        try:
+            os.killpg(p.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+
 def run(cmd, cwd, timeout=None):
+    # A session of its own, so that a time-out ends the test programs ctest started too and no
+    # orphan keeps a port or the build folder busy for the next change.
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                         text=True, start_new_session=True)
+    RUNNING.append(p)
     try:
-        p = subprocess.run(cmd, cwd=cwd, capture_output=True, text=True, timeout=timeout)
-        return p.returncode, p.stdout + p.stderr
+        out, _ = p.communicate(timeout=timeout)
+        return p.returncode, out
     except subprocess.TimeoutExpired:
+        kill_running()
+        p.communicate()
         return None, "timed out"
+    finally:
+        RUNNING.remove(p)
 
 
 def object_of(build, path):
@@ -206,6 +239,8 @@ def main():
     ap.add_argument("--build", default=os.path.join(ROOT, "build-mutants"),
                     help="build folder (default build-mutants)")
     ap.add_argument("-j", type=int, default=os.cpu_count() or 2, help="parallel jobs")
+    ap.add_argument("--tables", action="store_true",
+                    help="also change rows of data tables, counted in a row of their own")
     ap.add_argument("--only", default=None,
                     help="run only these test programs (comma-separated, e.g. test_scaler): "
                          "quicker, but a change another program would catch counts as survived")
@@ -223,6 +258,7 @@ def main():
     restorer.recover()
 
     def on_signal(signum, _frame):
+        kill_running()
         restorer.restore()
         print("\nmutants: interrupted; every file is restored")
         sys.exit(130)
@@ -255,7 +291,9 @@ def main():
 
     by_folder = {}
     for path in files:
-        by_folder.setdefault(path.split("/", 1)[0], []).extend(sites_in(path))
+        for site in sites_in(path):
+            if args.tables or not site.table:
+                by_folder.setdefault(site.folder(), []).append(site)
     chosen = []
     for folder in sorted(by_folder):
         sites = by_folder[folder]
@@ -277,7 +315,7 @@ def main():
             lines[site.line_no - 1] = mutated.encode()
             where = "%s:%d" % (site.path, site.line_no)
             tally = results.setdefault(site.folder(), dict(caught=0, survived=0, equivalent=0,
-                                                           stillborn=0))
+                                                           stillborn=0, timeout=0, flaky=0))
             verdict = "interrupted"
             obj = object_of(build, site.path)
             before = None
@@ -305,27 +343,39 @@ def main():
                     tally["stillborn"] += 1
                     verdict = "does not compile"
                     continue
-                own = OWN_TESTS.get(site.folder(), [])
+                own = OWN_TESTS.get(site.path.split("/", 1)[0], [])
                 order = [l for l in own if l in labels] + [l for l in labels if l not in own]
                 verdict = "survived"
+                failed_label = None
                 deadline = time.time() + limit
                 for label in order:
                     left = deadline - time.time()
                     if left <= 0:
-                        verdict = "caught (time-out)"
+                        verdict = "time-out"
                         break
-                    rc, _ = run(["ctest", "-j", str(args.j), "-L", "^%s$" % label,
-                                 "--stop-on-failure", "--timeout", "120"], build, timeout=left)
-                    if rc is None:
-                        verdict = "caught (time-out)"
+                    rc, out = run(["ctest", "-j", str(args.j), "-L", "^%s$" % label,
+                                   "--stop-on-failure", "--timeout", "120"], build, timeout=left)
+                    if rc is None or "***Timeout" in out:
+                        verdict = "time-out"
                         break
                     if rc != 0:
-                        verdict = "caught by " + label
+                        failed_label = label
                         break
+                if failed_label:
+                    # A catch counts only if the failing tests pass on the unchanged code.
+                    restorer.restore()
+                    rc, _ = run(["ninja", "-j", str(args.j)] + labels, build)
+                    rc, _ = run(["ctest", "--rerun-failed", "--timeout", "120"], build,
+                                timeout=limit) if rc == 0 else (1, "")
+                    verdict = ("caught by " + failed_label) if rc == 0 else "flaky"
                 if verdict == "survived":
                     tally["survived"] += 1
                     survivors.append((where, line.strip(), mutated.strip()))
                     verdict += ": %s -> %s" % (line.strip(), mutated.strip())
+                elif verdict == "time-out":
+                    tally["timeout"] += 1
+                elif verdict == "flaky":
+                    tally["flaky"] += 1
                 else:
                     tally["caught"] += 1
             finally:
@@ -342,14 +392,15 @@ def main():
         print("\nChanges no test noticed:")
         for where, old, new in survivors:
             print("  %s\n    - %s\n    + %s" % (where, old, new))
-    print("\n%-10s %7s %9s %11s %10s %7s" % ("folder", "caught", "survived", "same code",
-                                             "no build", "share"))
+    print("\n%-16s %7s %9s %11s %10s %9s %6s %7s" % (
+        "folder", "caught", "survived", "same code", "no build", "time-out", "flaky", "share"))
     for folder in sorted(results):
         t = results[folder]
         counted = t["caught"] + t["survived"]
         share = "%d %%" % round(100.0 * t["caught"] / counted) if counted else "-"
-        print("%-10s %7d %9d %11d %10d %7s" % (folder, t["caught"], t["survived"],
-                                                t["equivalent"], t["stillborn"], share))
+        print("%-16s %7d %9d %11d %10d %9d %6d %7s" % (
+            folder, t["caught"], t["survived"], t["equivalent"], t["stillborn"], t["timeout"],
+            t["flaky"], share))
     print("seed %d" % seed)
     # The build folder is left stale only in the object of the last change; bring it back.
     run(["ninja", "-j", str(args.j)], build)
