@@ -31,8 +31,8 @@ SUFFIXES = (".cpp", ".h")
 # The board backend is built only for the board: no test on a host runs it, so a change there
 # would always survive.
 NOT_TESTED_HERE = ("board/linux/",)
-# A row of a data table holds literals, commas and braces only.
-TABLE_PUNCTUATION_RE = re.compile(r"^[\s{},]*$")
+# A row of a data table holds literals, commas, braces and the closing semicolon only.
+TABLE_PUNCTUATION_RE = re.compile(r"^[\s{},;]*$")
 
 # Test program run first for code of each folder: the one that holds that folder's tests.
 OWN_TESTS = {
