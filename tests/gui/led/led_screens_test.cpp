@@ -293,13 +293,6 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
     kel_test::pressKey(PanelKey::Ok, 0, s);
     ASSERT_NE(g_qround_bar, nullptr);
     EXPECT_EQ(g_send_para.job, 3);
-    // While the ring is shown: Back leaves the page but not the dialog; no second job.
-    kel_test::pressKey(PanelKey::Back, 0, s);
-    EXPECT_EQ(s->menu_entered, 0);
-    kel_test::pressKey(PanelKey::Back, 0, s);
-    EXPECT_EQ(g_smartmapping, s);
-    kel_test::pressKey(PanelKey::Ok, 0, s);
-    EXPECT_EQ(s->menu_entered, 0);
     runJob();
     EXPECT_EQ(g_qround_bar, nullptr);
     for (int port : {0, 3})
@@ -307,7 +300,7 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
             EXPECT_EQ(ReceivingCardModel::card(0, port, c).saves, 1u);
 
     // Mapping: the entry shows the state read from the FPGA; two toggles give on, then off.
-    kel_test::pressKey(PanelKey::Right, 0, s);
+    kel_test::pressKeys({PanelKey::Back, PanelKey::Right});
     EXPECT_EQ(s->menu_index, 3);
     EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), "button_off");
     kel_test::pressKey(PanelKey::Ok, 0, s);

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -209,10 +210,21 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     for (int c = 0; c < 2; ++c)
         EXPECT_EQ(cardWord(3, c, 0x2000), 0xA55A) << c;
 
-    // A port without cards: the job runs out, nothing goes to the port.
+    // A port without cards. While the job runs Back only asks it to end, and Previous leaves
+    // the keys on the file page on screen: after the job, Right and OK are Load again.
     ReceivingCardModel::clearPackets();
     line_type.port = 5;
     keys({OK, OK});
+    ASSERT_EQ(g_send_para.job, 2);
+    keys({OK, L, BACK});                          // a row, Previous focused, Back
+    EXPECT_EQ(g_send_para.cancel.load(), 1);
+    EXPECT_EQ(s->file_buttons_active, 1);
+    keys({OK});
+    EXPECT_EQ(s->scan_step, 1);
+    runJob();
+    keys({R, OK});
+    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 5);
+    EXPECT_EQ(line_type.port, 5);
     ASSERT_EQ(g_send_para.job, 2);
     runJob();
     EXPECT_TRUE(ReceivingCardModel::packets(0, 5).empty());
@@ -284,6 +296,8 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
                 }
             }
             EXPECT_TRUE(kel_test::allTextsLegible(s)) << tags[lang] << " page " << page;
+            for (int k = 1; page == 3 && k <= 16; ++k)   // each route's number whole, whatever is cut
+                EXPECT_TRUE(s->route_list[k - 1]->text().contains(QRegularExpression(QString("(^|\\D)%1$").arg(k)))) << tags[lang] << k;
             if (page == 2) {   // Send and Previous: 9 pt, 7 pt in Russian and Vietnamese
                 const int px = kel_lcd_px(lang == 2 || lang == 3 ? 7 : 9);
                 EXPECT_EQ(s->ui->Button_send->font().pixelSize(), px) << tags[lang];
