@@ -2,12 +2,16 @@
 // Opening a screen and typing on the shared number keypad, as the screen tests do it.
 #include "core/global.h"
 #include "gui/numberkeyboard.h"
+#include "gui/textfit.h"
 #include "tests/support/KeyDriver.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRect>
 #include <QString>
 #include <gtest/gtest.h>
+#include <initializer_list>
 
 namespace kel_test {
 
@@ -35,6 +39,37 @@ inline QString typeOnKeypad(const QString& text, PanelKey key = PanelKey::Ok, QW
     });
     pressKey(key, 0, target);
     return title;
+}
+
+// A widget, its place on its parent and the pixel size of its font (0: not compared).
+struct Placed {
+    QWidget* widget;
+    int x, y, w, h;
+    int px = 0;
+};
+
+// Each widget of a screen's table where the table puts it, in the font size it gives, or,
+// where the text shown does not fit at that size (by the screen's measure how), the largest
+// smaller size it fits.
+inline void expectPlaced(std::initializer_list<Placed> table, const std::string& context = {}, KelFit how = KelFit::LineBox)
+{
+    for (const Placed& p : table) {
+        ASSERT_NE(p.widget, nullptr) << context;
+        const std::string name = context + " " + p.widget->objectName().toStdString();
+        EXPECT_EQ(p.widget->geometry(), QRect(p.x, p.y, p.w, p.h)) << name;
+        const QFont kept = p.widget->font();
+        if (!p.px || kept.pixelSize() >= p.px) {
+            EXPECT_TRUE(!p.px || kept.pixelSize() == p.px) << name << " " << kept.pixelSize() << " px";
+            continue;
+        }
+        QFont larger = kept;
+        larger.setPixelSize(kept.pixelSize() + 1);
+        p.widget->setFont(larger);
+        const auto* label = qobject_cast<QLabel*>(p.widget);
+        EXPECT_FALSE(kel_text_fits(p.widget, label ? label->text() : static_cast<QAbstractButton*>(p.widget)->text(), how))
+            << name << " " << kept.pixelSize() << " px";
+        p.widget->setFont(kept);
+    }
 }
 
 } // namespace kel_test
