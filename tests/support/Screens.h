@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "gui/numberkeyboard.h"
 #include "gui/textfit.h"
+#include "tests/support/TextFit.h"
 #include "tests/support/KeyDriver.h"
 
 #include <QAbstractButton>
@@ -12,6 +13,8 @@
 #include <QString>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace kel_test {
 
@@ -70,6 +73,25 @@ inline void expectPlaced(std::initializer_list<Placed> table, const std::string&
             << name << " " << kept.pixelSize() << " px";
         p.widget->setFont(kept);
     }
+}
+
+// Every label and button text of a screen fits its widget (by the screen's measure how),
+// legibly.
+inline void expectTextsFit(QWidget* screen, const std::string& where, KelFit how = KelFit::LineBox)
+{
+    std::vector<QWidget*> texts;
+    for (QLabel* l : screen->findChildren<QLabel*>())
+        texts.push_back(l);
+    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
+        texts.push_back(b);
+    for (QWidget* w : texts) {
+        const auto* label = qobject_cast<QLabel*>(w);
+        const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
+        if (!text.isEmpty() && w->isVisibleTo(screen)) {
+            EXPECT_TRUE(kel_text_fits(w, text, how)) << where << " " << w->objectName().toStdString() << ": " << text.toStdString();
+        }
+    }
+    EXPECT_TRUE(allTextsLegible(screen)) << where;
 }
 
 } // namespace kel_test

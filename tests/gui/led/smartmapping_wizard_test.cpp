@@ -283,19 +283,7 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
         for (int page = 0; page < 8; ++page) {
             show[page]();
             ASSERT_EQ(s->ui->stackedWidget->currentIndex(), page);
-            std::vector<QWidget*> texts;
-            for (QLabel* l : s->findChildren<QLabel*>())
-                texts.push_back(l);
-            for (QAbstractButton* b : s->findChildren<QAbstractButton*>())
-                texts.push_back(b);
-            for (QWidget* w : texts) {
-                const auto* label = qobject_cast<QLabel*>(w);
-                const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
-                if (!text.isEmpty() && w->isVisibleTo(s)) {
-                    EXPECT_TRUE(kel_text_fits(w, text, KelFit::LineBox)) << tags[lang] << " page " << page << " " << w->objectName().toStdString();
-                }
-            }
-            EXPECT_TRUE(kel_test::allTextsLegible(s)) << tags[lang] << " page " << page;
+            kel_test::expectTextsFit(s, std::string(tags[lang]) + " page " + std::to_string(page));
             for (int k = 1; page == 3 && k <= 16; ++k)   // each route's number whole, whatever is cut
                 EXPECT_TRUE(s->route_list[k - 1]->text().contains(QRegularExpression(QString("(^|\\D)%1$").arg(k)))) << tags[lang] << k;
             kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
