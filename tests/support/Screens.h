@@ -59,7 +59,8 @@ inline void expectPlaced(std::initializer_list<Placed> table, const std::string&
     for (const Placed& p : table) {
         ASSERT_NE(p.widget, nullptr) << context;
         const std::string name = context + " " + p.widget->objectName().toStdString();
-        EXPECT_EQ(p.widget->geometry(), QRect(p.x, p.y, p.w, p.h)) << name;
+        const QRect at = p.widget->geometry();
+        EXPECT_EQ(at, QRect(p.x, p.y, p.w, p.h)) << name << " at " << at.x() << ", " << at.y() << ", " << at.width() << " x " << at.height();
         const QFont kept = p.widget->font();
         if (!p.px || kept.pixelSize() >= p.px) {
             EXPECT_TRUE(!p.px || kept.pixelSize() == p.px) << name << " " << kept.pixelSize() << " px";
