@@ -3,8 +3,8 @@
 #include "core/global.h"
 #include "gui/numberkeyboard.h"
 #include "gui/textfit.h"
-#include "tests/support/TextFit.h"
 #include "tests/support/KeyDriver.h"
+#include "tests/support/TextFit.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
 namespace kel_test {
 
@@ -51,6 +50,12 @@ struct Placed {
     int px = 0;
 };
 
+inline QString shownText(const QWidget* w)
+{
+    const auto* label = qobject_cast<const QLabel*>(w);
+    return label ? label->text() : static_cast<const QAbstractButton*>(w)->text();
+}
+
 // Each widget of a screen's table where the table puts it, in the font size it gives, or,
 // where the text shown does not fit at that size (by the screen's measure how), the largest
 // smaller size it fits.
@@ -62,17 +67,15 @@ inline void expectPlaced(std::initializer_list<Placed> table, const std::string&
         const QRect at = p.widget->geometry();
         EXPECT_EQ(at, QRect(p.x, p.y, p.w, p.h)) << name << " at " << at.x() << ", " << at.y() << ", " << at.width() << " x " << at.height();
         const QFont kept = p.widget->font();
-        if (!p.px || kept.pixelSize() >= p.px) {
-            EXPECT_TRUE(!p.px || kept.pixelSize() == p.px) << name << " " << kept.pixelSize() << " px";
-            continue;
+        bool largest = kept.pixelSize() == p.px;
+        if (p.px && kept.pixelSize() < p.px) {   // the next size up must not fit
+            QFont larger = kept;
+            larger.setPixelSize(kept.pixelSize() + 1);
+            p.widget->setFont(larger);
+            largest = !kel_text_fits(p.widget, shownText(p.widget), how);
+            p.widget->setFont(kept);
         }
-        QFont larger = kept;
-        larger.setPixelSize(kept.pixelSize() + 1);
-        p.widget->setFont(larger);
-        const auto* label = qobject_cast<QLabel*>(p.widget);
-        EXPECT_FALSE(kel_text_fits(p.widget, label ? label->text() : static_cast<QAbstractButton*>(p.widget)->text(), how))
-            << name << " " << kept.pixelSize() << " px";
-        p.widget->setFont(kept);
+        EXPECT_TRUE(!p.px || largest) << name << " " << kept.pixelSize() << " px";
     }
 }
 
@@ -80,16 +83,9 @@ inline void expectPlaced(std::initializer_list<Placed> table, const std::string&
 // legibly.
 inline void expectTextsFit(QWidget* screen, const std::string& where, KelFit how = KelFit::LineBox)
 {
-    std::vector<QWidget*> texts;
-    for (QLabel* l : screen->findChildren<QLabel*>())
-        texts.push_back(l);
-    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>())
-        texts.push_back(b);
-    for (QWidget* w : texts) {
-        const auto* label = qobject_cast<QLabel*>(w);
-        const QString text = label ? label->text() : static_cast<QAbstractButton*>(w)->text();
-        if (!text.isEmpty() && w->isVisibleTo(screen)) {
-            EXPECT_TRUE(kel_text_fits(w, text, how)) << where << " " << w->objectName().toStdString() << ": " << text.toStdString();
+    for (QWidget* w : screen->findChildren<QWidget*>()) {
+        if ((qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) && !shownText(w).isEmpty() && w->isVisibleTo(screen)) {
+            EXPECT_TRUE(kel_text_fits(w, shownText(w), how)) << where << " " << w->objectName().toStdString() << ": " << shownText(w).toStdString();
         }
     }
     EXPECT_TRUE(allTextsLegible(screen)) << where;
