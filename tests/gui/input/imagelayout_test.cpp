@@ -89,16 +89,11 @@ TEST_F(InputScreenTest, LayoutStepsThroughFourWindows)
     kel_test::settle();
 }
 
-TEST_F(InputScreenTest, LayoutModeKeyHonoursTheLockAndLeavesNoMenu)
+TEST_F(InputScreenTest, LayoutModeKeyLeavesNoMenu)
 {
     QPointer<Option> menu(new Option(nullptr));
     g_option = menu;
     QPointer<ImageLayout> l(open_layout());
-    put16(P::kKeyLock, 1);
-    kel_test::pressKey(PanelKey::Mode, 0, l);
-    EXPECT_EQ(g_imagelayout, l.data());
-    EXPECT_EQ(g_page_focus, 9);
-    put16(P::kKeyLock, 0);
     kel_test::pressKey(PanelKey::Mode, 1, l);
     kel_test::settle();
     EXPECT_TRUE(l.isNull());

@@ -234,10 +234,6 @@ TEST_F(InputScreenTest, InputChoiceRefreshModeKeyAndTexts)
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
 
-    put16(P::kKeyLock, 1);
-    kel_test::pressKey(PanelKey::Mode, 0, c);
-    EXPECT_EQ(g_inputchoose, c);
-    put16(P::kKeyLock, 0);
     kel_test::pressKey(PanelKey::Mode, 1, c);
     EXPECT_EQ(g_inputchoose, nullptr);
     EXPECT_EQ(g_page_focus, 4);

@@ -216,10 +216,6 @@ TEST_F(InputScreenTest, CropScreenBackAndModeKey)
     EXPECT_EQ(g_inputcut, nullptr);
     kel_test::settle();
     c = open_cut();
-    put16(P::kKeyLock, 1);
-    kel_test::pressKey(PanelKey::Mode, 0, c);
-    EXPECT_EQ(g_inputcut, c);
-    put16(P::kKeyLock, 0);
     kel_test::pressKey(PanelKey::Mode, 1, c);
     kel_test::settle();
     EXPECT_TRUE(menu.isNull());

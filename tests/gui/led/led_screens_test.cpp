@@ -195,11 +195,6 @@ TEST_F(LedScreens, LedsetFocusBackAndLanguages)
     P::put16(para->ram + P::kLedWidth, 2048);
     s->syncUpdate();
     EXPECT_EQ(s->ui->lineEdit_ledw->text(), "2048");
-    // The key lock stops the mode key.
-    P::put16(para->ram + P::kKeyLock, 1);
-    kel_test::pressKey(PanelKey::Mode, 0, s);
-    EXPECT_EQ(g_ledset, s);
-    P::put16(para->ram + P::kKeyLock, 0);
 
     for (int lang = 0; lang < 5; ++lang) {
         g_language = uint8_t(lang);
