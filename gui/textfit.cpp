@@ -150,14 +150,37 @@ QString two_lines(const QString& text, const QFontMetrics& m)
     return best;
 }
 
-// Each line cut at the right, with an ellipsis, to the widget's width at its font.
+// One line cut at the right, with an ellipsis, to room. A number that ends the line names
+// the item (a route, a port) and so stays whole: the words before it are cut instead, and
+// dropped where not even one letter of them has room.
+QString elided_line(const QFontMetrics& m, const QString& line, int room)
+{
+    if (m.horizontalAdvance(line) <= room)
+        return line;
+    int digits = line.size();
+    while (digits > 0 && line.at(digits - 1).isDigit())
+        --digits;
+    if (digits == line.size() || digits == 0)
+        return m.elidedText(line, Qt::ElideRight, room);
+    int words = digits;
+    while (words > 0 && line.at(words - 1).isSpace())
+        --words;
+    const QString number = line.mid(digits);
+    const QString tail = line.mid(words);
+    const QString word = m.elidedText(line.left(words), Qt::ElideRight, room - m.horizontalAdvance(tail));
+    if (word.isEmpty() || word == QString(QChar(0x2026)))
+        return number;
+    return word + tail;
+}
+
+// Each line cut short to the widget's width at its font.
 QString elided(const QWidget* w, const QString& text, KelFit how)
 {
     const QFontMetrics m(w->font());
     const int room = how == KelFit::Ink ? ink_room(w) : line_box_room(w).width();
     QStringList lines = text.split(QLatin1Char('\n'));
     for (QString& line : lines)
-        line = m.elidedText(line, Qt::ElideRight, room);
+        line = elided_line(m, line, room);
     return lines.join(QLatin1Char('\n'));
 }
 } // namespace

@@ -4,7 +4,8 @@
 // so that what a host measures is what the LCD shows; a text that would not fit at the
 // screen's chosen size gets the largest smaller size at which it does, never below 8 px,
 // under which the panel's glyphs are not legible. A text that does not fit at 8 px is
-// broken onto a second line where the widget has the height, else cut short with "...".
+// broken onto a second line where the widget has the height, else cut short with "..."
+// (a number that ends a line stays whole: the words before it are cut).
 //
 // Two measures of "fits", each kept by the screens drawn with it:
 //  - Ink: the widest line within the widget's text room (a label less its 1 px frame, a

@@ -20,6 +20,7 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -130,8 +131,12 @@ void CustomMode::language_changed()
     kel_fit_text(ui->label_title, kel_text("用户模式", "User mode", "Слот", "Chế độ người dùng", "用戶模式"), 11);
     kel_fit_text(ui->Button_delete, kel_text("删除", "Delete", "Удалить", "Xoá bỏ", "删除"), 8);
     kel_fit_text(ui->Button_use, kel_text("调用", "Invoke", "Вызвать", "Dùng", "調用"), 8);
-    kel_fit_text(ui->label_using,
-                 kel_text("使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD"), 8);
+    // A longer word widens the badge to the right, where its line is free.
+    const QString inUse = kel_text("使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD");
+    QFont badge = ui->label_using->font();
+    badge.setPixelSize(kel_lcd_px(8));
+    ui->label_using->resize(std::max(60, QFontMetrics(badge).horizontalAdvance(inUse) + 2), 12);
+    kel_fit_text(ui->label_using, inUse, 8);
     kel_fit_text(ui->label_blank,
                  kel_text("未保存用户模式数据", "Usermode does not exist", "Данные не сохранены",
                           "Chế độ không được lưu", "未保存用戶模式數據"),

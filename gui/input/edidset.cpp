@@ -77,16 +77,17 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset)
     const QString buttonStyle = QStringLiteral("color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:9px");
     auto makeButton = [&](const char* text, int x) {
         QPushButton* b = new QPushButton(QString::fromUtf8(text), this);
-        b->setGeometry(x, 214, 50, 20);
+        b->setGeometry(x, 214, 60, 20);
         b->setFocusPolicy(Qt::NoFocus);
         b->setFont(buttonFont);
         b->setStyleSheet(buttonStyle);
         b->hide();
         return b;
     };
-    button_delete = makeButton("删除", 65);
-    button_cancel = makeButton("取消", 135);
-    button_save = makeButton("保存", 205);
+    // 60 px wide, centred where the 50 px buttons were: "Сохранить" needs the room at 9 px.
+    button_delete = makeButton("删除", 60);
+    button_cancel = makeButton("取消", 130);
+    button_save = makeButton("保存", 200);
 
     label_refuse = kel_refusal_label(this, QRect(10, 198, 300, 14));
 
@@ -161,9 +162,9 @@ void EDIDset::kel_button_source_clicked()
     ui->lineEdit_H->setText(QString::number(edid16(source_id, 1)));
     ui->label_rate->setText(QString::number(edid16(source_id, 2)));
     ui_freq_select = edid16(source_id, 2) == 60 ? 1 : 0;
-    button_cancel->setGeometry(135, 214, 50, 20);
-    button_save->setGeometry(205, 214, 50, 20);
-    button_delete->setGeometry(65, 214, 50, 20);
+    button_cancel->setGeometry(130, 214, 60, 20);
+    button_save->setGeometry(200, 214, 60, 20);
+    button_delete->setGeometry(60, 214, 60, 20);
     ui->frame_add->show();
     button_cancel->show();
     button_save->show();

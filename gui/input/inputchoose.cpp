@@ -361,11 +361,13 @@ void InputChoose::initSource()
             badge->setAlignment(Qt::AlignCenter);
             badge->setStyleSheet(QStringLiteral("background-color: #00D65B;color: rgb(255, 255, 255);border-radius:5px;"));
             const QString text = kel_text("使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD");
-            // The badge grows leftwards with a longer word, up to the source icon; its
-            // text is the panel's smallest legible size.
+            // The badge grows leftwards with a longer word, up to the state icon: a word
+            // wider than the room beside the source icon ("Использовать") covers that icon,
+            // whose input the entry's name also gives. Its text is the panel's smallest
+            // legible size.
             QFont badgeFont;
             badgeFont.setPixelSize(8);
-            const int width = std::min(52, std::max(30, QFontMetrics(badgeFont).horizontalAdvance(text) + 4));
+            const int width = std::min(78, std::max(30, QFontMetrics(badgeFont).horizontalAdvance(text) + 4));
             badge->setGeometry(90 - width, 0, width, 12);
             badge->setFont(badgeFont);
             kel_fit_text_px(badge, text, 8);

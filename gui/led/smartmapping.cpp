@@ -188,8 +188,8 @@ void SmartMapping::language_changed()
             points = 6;
         if (chinese())
             menu_list[i]->setGeometry(5, i == 0 ? 42 : i == 1 ? 77 : i == 2 ? 111 : 145, 65, 20);
-        else
-            menu_list[i]->setGeometry(5, 42 + 45 * i, 65, 30);
+        else   // the longest lines ("сканирование", "Chạm vào màn") need the column up to the page frame
+            menu_list[i]->setGeometry(3, 42 + 45 * i, 70, 30);
         kel_fit_text(menu_list[i], texts[i], points, KelFit::LineBox);
     }
     set_loadscan_style();
@@ -523,10 +523,14 @@ void SmartMapping::key_ok()
 
 void SmartMapping::key_back()
 {
-    // While a job runs Back also asks it to end where it waits (a file's sleep or a card
-    // that does not answer); the ring then closes.
-    if (g_qround_bar && g_send_para.job != 0)
-        g_send_para.cancel = 1;
+    // While a job runs Back only asks it to end where it waits (a file's sleep or a card
+    // that does not answer); the ring then closes. The pages stay as they are, so the keys
+    // keep acting on the page on screen.
+    if (g_qround_bar) {
+        if (g_send_para.job != 0)
+            g_send_para.cancel = 1;
+        return;
+    }
     if (!menu_entered)
         Button_back_clicked();
     else if (menu_index == 0)

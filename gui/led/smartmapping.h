@@ -112,6 +112,7 @@ public:
     void menulist_loadscan_page2_sel_recovery();
     void menulist_loadscan_button_ok_page();
     void menulist_loadscan_back_page();
+    bool leave_file_page();
     void scan_file_list();
     void language_for_loadscan_page4();
     void language_for_loadscan_page5();

@@ -184,6 +184,17 @@ void SmartMapping::on_Button_front_6_clicked()
     ui->stackedWidget->setCurrentIndex(kPageLoadScan);
 }
 
+// The keys follow the page on screen: Previous does nothing while a job runs, and then the
+// keys stay on the file page.
+bool SmartMapping::leave_file_page()
+{
+    on_Button_front_6_clicked();
+    if (ui->stackedWidget->currentIndex() != kPageLoadScan)
+        return false;
+    scan_step = 0;
+    return true;
+}
+
 void SmartMapping::on_Button_load_clicked()
 {
     {
@@ -394,8 +405,7 @@ void SmartMapping::menulist_loadscan_button_ok_page()
         return;
     }
     if (file_focus == 0) {
-        on_Button_front_6_clicked();
-        scan_step = 0;
+        leave_file_page();
     } else {
         on_Button_load_clicked();
         menulist_loadscan_page2_sel_default();
@@ -425,9 +435,8 @@ void SmartMapping::menulist_loadscan_back_page()
     }
     const int rows = rows_on_page();
     if (file_num == 0 || rows == 0 || !file_buttons_active) {
-        on_Button_front_6_clicked();
-        scan_step = 0;
-        language_for_loadscan_page4();
+        if (leave_file_page())
+            language_for_loadscan_page4();
         return;
     }
     set_file_style(file_select, kSelectedFocused);

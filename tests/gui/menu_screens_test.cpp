@@ -278,8 +278,8 @@ TEST_F(Menus, MainMenuEntriesOpenTheirPagesAndBackReturns)
     }
 }
 
-// The mode key on the three menus: refused under the key lock; without the lock it leaves
-// for the user-mode screen, closing the menu chain.
+// The mode key on the menus and the input and LED screens: refused under the key lock;
+// without the lock it leaves for the user-mode screen, closing the menu chain.
 TEST_F(Menus, ModeKeyOnEveryScreen)
 {
     put16(P::kKeyLock, 1);
@@ -287,8 +287,11 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
         [] { return g_option = new Option(nullptr); },
         [] { return g_outputset = new OutputSet(nullptr); },
         [] { return g_linkoption = new LinkOption(nullptr); },
+        [] { return new ledset(nullptr); }, [] { return new SmartMapping(nullptr); }, [] { return new rcv_recovery(nullptr); },
+        [] { return new InputChoose(nullptr); }, [] { return new InputCut(nullptr); }, [] { return new EDIDset(nullptr); },
+        [] { return new ImageLayout(nullptr); },
     };
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 10; ++i) {
         QPointer<QDialog> screen(screens[i]());
         screen->show();
         kel_test::pressKey(PanelKey::Mode, i % 2, screen);

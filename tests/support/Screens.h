@@ -2,12 +2,18 @@
 // Opening a screen and typing on the shared number keypad, as the screen tests do it.
 #include "core/global.h"
 #include "gui/numberkeyboard.h"
+#include "gui/textfit.h"
 #include "tests/support/KeyDriver.h"
+#include "tests/support/TextFit.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRect>
 #include <QString>
 #include <gtest/gtest.h>
+#include <initializer_list>
+#include <string>
 
 namespace kel_test {
 
@@ -35,6 +41,54 @@ inline QString typeOnKeypad(const QString& text, PanelKey key = PanelKey::Ok, QW
     });
     pressKey(key, 0, target);
     return title;
+}
+
+// A widget, its place on its parent and the pixel size of its font (0: not compared).
+struct Placed {
+    QWidget* widget;
+    int x, y, w, h;
+    int px = 0;
+};
+
+inline QString shownText(const QWidget* w)
+{
+    const auto* label = qobject_cast<const QLabel*>(w);
+    return label ? label->text() : static_cast<const QAbstractButton*>(w)->text();
+}
+
+// Each widget of a screen's table where the table puts it, in the font size it gives, or,
+// where the text shown does not fit at that size (by the screen's measure how), the largest
+// smaller size it fits.
+inline void expectPlaced(std::initializer_list<Placed> table, const std::string& context = {}, KelFit how = KelFit::LineBox)
+{
+    for (const Placed& p : table) {
+        ASSERT_NE(p.widget, nullptr) << context;
+        const std::string name = context + " " + p.widget->objectName().toStdString();
+        const QRect at = p.widget->geometry();
+        EXPECT_EQ(at, QRect(p.x, p.y, p.w, p.h)) << name << " at " << at.x() << ", " << at.y() << ", " << at.width() << " x " << at.height();
+        const QFont kept = p.widget->font();
+        bool largest = kept.pixelSize() == p.px;
+        if (p.px && kept.pixelSize() < p.px) {   // the next size up must not fit
+            QFont larger = kept;
+            larger.setPixelSize(kept.pixelSize() + 1);
+            p.widget->setFont(larger);
+            largest = !kel_text_fits(p.widget, shownText(p.widget), how);
+            p.widget->setFont(kept);
+        }
+        EXPECT_TRUE(!p.px || largest) << name << " " << kept.pixelSize() << " px";
+    }
+}
+
+// Every label and button text of a screen fits its widget (by the screen's measure how),
+// legibly.
+inline void expectTextsFit(QWidget* screen, const std::string& where, KelFit how = KelFit::LineBox)
+{
+    for (QWidget* w : screen->findChildren<QWidget*>()) {
+        if ((qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) && !shownText(w).isEmpty() && w->isVisibleTo(screen)) {
+            EXPECT_TRUE(kel_text_fits(w, shownText(w), how)) << where << " " << w->objectName().toStdString() << ": " << shownText(w).toStdString();
+        }
+    }
+    EXPECT_TRUE(allTextsLegible(screen)) << where;
 }
 
 } // namespace kel_test

@@ -241,12 +241,17 @@ TEST_F(InputScreenTest, UserModeTextsFitInEveryLanguage)
         set_language(lang, 0x1F);
         CustomMode* m = open_screen();
         EXPECT_TRUE(kel_test::allTextsFit(m)) << lang;
+        Ui_CustomMode* u = m->ui;   // 11 and 8 pt: 15 and 11 px; the in-use badge wider for "Использовать"
+        kel_test::expectPlaced({{u->label_title, 50, 5, 220, 22, 15}, {u->frame, 3, 57, 314, 180}, {u->Button_delete, 140, 155, 60, 20, 11},
+            {u->Button_use, 60, 155, 60, 20, 11}, {u->label, 5, 5, 80, 50}, {u->label_ID, 86, 4, 54, 12}, {u->label_name, 86, 17, 171, 12},
+            {u->label_LED, 86, 30, 191, 12}, {u->label_brightness, 86, 42, 225, 12}, {u->label_using, 140, 4, lang == 2 ? 90 : 60, 12, 11},
+            {u->Button_more, 220, 155, 60, 20}, {m->mode_box, 3, 28, 320, 24}}, std::to_string(lang), KelFit::Ink);
+        kel_test::grab(m, "custommode_" + std::to_string(lang));
         if (lang <= 1) {
-            kel_test::grab(m, lang == 0 ? "custommode_zh" : "custommode_en");
             g_mode_select = 0;
             m->ui_select = 0;
             m->kel_button_mode_clicked();
-            kel_test::grab(m, lang == 0 ? "custommode_empty_zh" : "custommode_empty_en");
+            kel_test::grab(m, "custommode_empty_" + std::to_string(lang));
             EXPECT_TRUE(kel_test::allTextsFit(m));
         }
         delete m;

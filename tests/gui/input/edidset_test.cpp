@@ -133,11 +133,6 @@ TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
     kel_test::pressKey(PanelKey::Ok);
     EXPECT_EQ(e->ui_seltype, 0);
     EXPECT_EQ(para()->ram16(P::kEdid + 10), 50);
-
-    put16(P::kKeyLock, 1);
-    kel_test::pressKey(PanelKey::Mode, 0, e);
-    EXPECT_EQ(g_edidset, e);
-    put16(P::kKeyLock, 0);
     delete e;
 }
 
@@ -152,6 +147,13 @@ TEST_F(InputScreenTest, EdidTextsFitInEveryLanguage)
         e->ui_line_select = 5;
         kel_test::pressKey(PanelKey::Ok);   // the refusal shows too
         EXPECT_TRUE(kel_test::allTextsFit(e)) << lang;
+        Ui_EDIDset* u = e->ui;   // 11 and 7 pt: 15 and 10 px; the buttons 9 px, wider for "Сохранить"
+        kel_test::expectPlaced({{u->label_title, 50, 10, 220, 22, 15}, {u->frame_add, 10, 155, 291, 41}, {u->label_edid_source, 10, 0, 231, 12, 10},
+            {u->label_W, 0, 22, 40, 12, 10}, {u->lineEdit_W, 40, 20, 40, 16}, {u->label_H, 88, 22, 40, 12, 10}, {u->lineEdit_H, 130, 20, 40, 16},
+            {u->label_freq, 170, 22, 60, 12, 10}, {u->label_rate, 230, 20, 40, 16}, {e->frame_select, 4, 38, 50, 43}, {e->frame_source, 4, 80, 310, 120},
+            {e->button_delete, 60, 214, 60, 20, 9}, {e->button_cancel, 130, 214, 60, 20, 9}, {e->button_save, 200, 214, 60, 20, 9}}, std::to_string(lang), KelFit::Ink);
+        for (int k = 0; k < 4; ++k)
+            kel_test::expectPlaced({{e->findChild<QLabel*>(QString("sourcelistseq%1name").arg(k)), 10 + 52 * k, 40, 40, 12, 10}}, std::to_string(lang), KelFit::Ink);
         kel_test::grab(e, "edidset_" + std::to_string(lang));
         delete e;
     }

@@ -216,10 +216,6 @@ TEST_F(InputScreenTest, CropScreenBackAndModeKey)
     EXPECT_EQ(g_inputcut, nullptr);
     kel_test::settle();
     c = open_cut();
-    put16(P::kKeyLock, 1);
-    kel_test::pressKey(PanelKey::Mode, 0, c);
-    EXPECT_EQ(g_inputcut, c);
-    put16(P::kKeyLock, 0);
     kel_test::pressKey(PanelKey::Mode, 1, c);
     kel_test::settle();
     EXPECT_TRUE(menu.isNull());
@@ -253,6 +249,21 @@ TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)
         c->ui_select = uint8_t(3 + 6);
         kel_test::pressKey(PanelKey::Ok);   // refused: the reason shows
         EXPECT_TRUE(kel_test::allTextsFit(c)) << lang;
+        // Where the screen puts its widgets (the list's last item is the third, in the third
+        // column; the width caption wider for "Ширина"); 11 and 7 pt: 15 and 10 px.
+        Ui_InputCut* u = c->ui;
+        const std::string tag = std::to_string(lang);
+        const QObjectList parts = c->frame_source->children();   // each item's box, state, type, name and format
+        auto part = [&parts](int i) { return qobject_cast<QWidget*>(parts.value(i)); };
+        kel_test::expectPlaced({{u->label_title, 50, 10, 220, 22, 15}, {u->frame_add, 6, 145, 310, 45}, {u->label_change_source, 5, 5, 160, 12, 10},
+            {u->label_X, 36, 30, 10, 14}, {u->lineEdit_X, 48, 30, 36, 14}, {u->label_Y, 94, 30, 10, 14},
+            {u->lineEdit_Y, 108, 30, 36, 14}, {u->label_W, 146, 30, 38, 14, 10}, {u->lineEdit_W, 186, 30, 40, 14}, {u->label_H, 228, 30, 40, 14, 10},
+            {u->lineEdit_H, 270, 30, 40, 14}, {c->frame_select, 1, 40, 53, 41}, {c->frame_source, 1, 80, 318, 120}, {part(10), 195, 10, 92, 45},
+            {part(11), 200, 12, 7, 7}, {part(12), 210, 12, 25, 8}, {part(13), 197, 23, 80, 12, 10}, {part(14), 197, 38, 88, 12, 10},
+            {c->button_add, 292, 10, 20, 20}}, tag, KelFit::Ink);
+        for (int k = 0; k < 4; ++k)
+            kel_test::expectPlaced({{c->findChild<QLabel*>(QString("sourcelistseq%1name").arg(k)), 2 + 53 * k, 43, 51, 14},
+                {c->findChild<QLabel*>(QString("sourcelistseq%1pixmap").arg(k)), 7 + 53 * k, 58, 40, 12}}, tag);
         kel_test::grab(c, "inputcut_" + std::to_string(lang));
         delete c;
     }

@@ -179,11 +179,12 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
     ASSERT_NE(s->row_labels[0], nullptr);
     EXPECT_TRUE(s->row_labels[0]->text().contains("<font color = #FF0000 >07</font>"));
     EXPECT_EQ(s->row_labels[1], nullptr);
+    Ui_rcv_recovery* u = s->ui;   // 11, 9 and 7 pt: 15, 13 and 10 px
+    kel_test::expectPlaced({{u->label_title, 33, 10, 254, 22, 15}, {u->frame, 10, 42, 300, 190}, {u->label_rcv_update, 10, 30, 240, 17, 13},
+        {u->Button_check, 60, 153, 80, 30, 13}, {u->Button_self_covery, 190, 153, 80, 30, 13}, {s->frame_file, 10, 50, 280, 90}, {s->button_next, 250, 80, 20, 20}});
     for (int r : {2, 0}) {   // each row's label and touch button; a touch selects the row
-        ASSERT_NE(s->row_labels[r], nullptr);
-        EXPECT_EQ(s->row_labels[r]->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
         QPushButton* button = s->frame_file->findChild<QPushButton*>(QString::number(r));
-        EXPECT_EQ(button->geometry(), QRect(5, 5 + 25 * r, 220, 20)) << r;
+        kel_test::expectPlaced({{s->row_labels[r], 5, 5 + 25 * r, 220, 20, 10}, {button, 5, 5 + 25 * r, 220, 20}}, std::to_string(r));
         button->click();
         EXPECT_EQ(s->file_select, r);
     }
