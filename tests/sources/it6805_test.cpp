@@ -460,10 +460,19 @@ TEST_F(It6805Test, SyncLossPublishesAValidNoSignalRecordAndReinitialises)
     pass();
     EXPECT_EQ(chip().hpdLog().size(), hpdChanges);
 
-    // The picture returns and is published again.
+    // The picture returns and is lost again during the clock measurements of the video-stable
+    // entry, whose video-logic reset clears the chip's sync-change bit: the loss is seen all the same.
     set("signal", 1);
+    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_CheckSync && sys->cnt[0].Current_SCDTCheck_Count == 0; }));
+    sim::SimBoard::setScenarioAt(sim::SimBoard::virtualMicroseconds() + 3000000, "input3.signal", "0");
+    pass();
+    EXPECT_EQ((std::vector<int>{int(data().VidState), chip().reg(5, 0xC9)}), (std::vector<int>{STATEV_WaitSync, 0x79}));
+    EXPECT_EQ(status(), (std::vector<int>{0, 0, 0}));
+    // It comes back in another mode, which is measured and published.
+    source(1280, 720, 1650, 750, 60);
     ASSERT_TRUE(runToAudioOn());
-    EXPECT_EQ((std::vector<unsigned>{record().nosignal, record().Hact}), (std::vector<unsigned>{0, 1920}));
+    EXPECT_EQ((std::vector<unsigned>{record().nosignal, record().Hact}), (std::vector<unsigned>{0, 1280}));
+    EXPECT_EQ(status(), (std::vector<int>{1280, 720, 60}));
 }
 
 TEST_F(It6805Test, ARateTheChannelStatusContradictsSixteenTimesIsForcedUntilTheyAgree)
