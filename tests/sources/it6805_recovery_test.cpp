@@ -102,23 +102,7 @@ TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
     pass(2);
     startLog();
     source(3840, 2160, 4400, 2250, 60);
-    std::vector<size_t> readsPerPass;
-    auto counterReads = [&] {
-        size_t n = 0;
-        for (const RegWrite& w : rxWrites())
-            n += w == RegWrite{3, 0xE9, 0x80};
-        return n;
-    };
-    size_t before = 0;
-    const bool skewed = runUntil([&] {
-        const size_t now = counterReads();
-        readsPerPass.push_back(now - before);
-        before = now;
-        return inOrder(rxWrites(), {{3, 0x30, 0x94}});
-    }, 60);
-    ASSERT_TRUE(skewed) << "the RS-skew step is reached";
-    for (size_t i = 0; i < readsPerPass.size(); ++i)
-        EXPECT_LE(readsPerPass[i], 1u) << "pass " << i << ": one 100 ms error-counter read at most";
+    ASSERT_TRUE(runUntil([&] { return inOrder(rxWrites(), {{3, 0x30, 0x94}}); }, 60)) << "the RS-skew step is reached";
 
     const std::vector<RegWrite> sar = {
         {3, 0x20, 0x1B}, {3, 0x21, 0x03}, {3, 0x22, 0x00}, {-1, 0x07, 0xFF}, {0, 0x23, 0xB0}, {0, 0x23, 0xA0},
@@ -142,6 +126,33 @@ TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
     EXPECT_EQ(chip().reg(3, 0x54) & 0x80, 0x00);
     EXPECT_EQ(data().EQState, STATEEQ_WaitEQDone);
     EXPECT_EQ(eq->eq[0].RSSkewPending, 1);
+}
+
+TEST_F(It6805Test, ALinkNoSettingClearsIsSweptABoundedNumberOfTimesOneCountAPassUntilTheClockChanges)
+{
+    // Channel 0 never clears, on an HDMI 2.0 link (4K60) and then, a new clock, on an HDMI
+    // 1.x one (4K30). Each 100 ms error count writes 0xE9 = 0x80.
+    set("err0", 500);
+    pass(2);
+    for (long hz : {60L, 30L}) {
+        SCOPED_TRACE(hz);
+        startLog();
+        source(3840, 2160, 4400, 2250, hz);
+        size_t reads = 0;
+        int lastCount = -1;
+        for (int i = 0; i < 300; ++i) {
+            pass();
+            const auto w = rxWrites();
+            const size_t now = size_t(std::count(w.begin(), w.end(), RegWrite{3, 0xE9, 0x80}));
+            EXPECT_LE(now - reads, 1u) << "pass " << i << ": one count at most";
+            lastCount = now != reads ? i : lastCount;
+            reads = now;
+        }
+        EXPECT_GT(reads, 8u) << "the new clock is swept";
+        EXPECT_LT(lastCount, 150) << "and the sweeps end";
+        EXPECT_EQ(data().EQState, STATEEQ_EQDone);
+        EXPECT_EQ(chip().reg(3, 0x27), 0x81) << "channel 0 on the first of equal trials, 0x01";
+    }
 }
 
 TEST_F(It6805Test, EqualiserInterruptBitsSetTheirFlagsAndEndTheTrigger)
