@@ -239,6 +239,7 @@ public:
     void IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on);
     void IT6602_HDCP_ContentOff(int fd, int port, int dev);
     void IT6602_ManualVideoTristate(int fd, int port, int dev);
+    void end_content_off(int fd, int port, int dev);
     int CheckAVMute(int fd, int port);
     void IT6602_AFE_Rst(int fd, int dev);
     // 1 when the registers hold a usable timing (a pixel-clock count, totals that hold

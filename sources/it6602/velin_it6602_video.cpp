@@ -74,10 +74,14 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         return;
     // Measured before anything is switched on: with no pixel-clock count or a timing that
     // does not hold together the output stays off, no audio is requested and the input
-    // stays in its check, to be measured again after the check's pass.
+    // stays in its check, to be measured again after the check's pass. One that fails after
+    // video was on (a mode change in place) leaves nothing valid to show: the output goes
+    // off and "no signal" is published until a measurement holds.
     if (state == VSTATE_VideoOn && !get_vid_info(fd, dev)) {
         KEL_TRACE("IT6602 %d timing not stable, measured again\n", dev);
         d->m_VideoCountingTimer = 101;
+        if ((hdmirxrd_it6602(fd, 0x53) & 0x0F) != 0x0F)
+            IT6602VideoOutputEnable(fd, 0, dev);
         return;
     }
     d->m_VState = uint8_t(state);
@@ -107,6 +111,9 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         hdmirxwr_it6602(fd, 0x6A, 0x82);
         break;
     case VSTATE_VideoOn: {
+        // A content-off left by a search that ended without video would keep the picture
+        // black with a signal shown: the video handler unmutes once the flag is clear.
+        d->m_HDCP_ContentOff = 0;
         IT6602VideoOutputConfigure(fd, dev);
         IT6602VideoOutputEnable(fd, 1, dev);
         IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);

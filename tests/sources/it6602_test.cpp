@@ -320,6 +320,16 @@ TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)
     scenario("input0.hfp", "88");
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     EXPECT_EQ(status(0), k1080p60);
+
+    // A mode change in place whose counters do not add up: the output goes off and no
+    // signal is published until a measurement holds.
+    scenario({{"input0.timing", "1280x720@60"}, {"input0.hfp", "300"}});
+    pass(10);
+    EXPECT_EQ((std::vector<unsigned>{record(0).nosignal, rx().videoOutput()}), (std::vector<unsigned>{1, 0}));
+    EXPECT_EQ(status(0), kNone);
+    scenario("input0.hfp", "");
+    ASSERT_TRUE(runTo(VSTATE_VideoOn));
+    EXPECT_EQ(status(0), (std::vector<uint8_t>{0x00, 0x05, 0xD0, 0x02, 60, 0}));
 }
 
 TEST_F(It6602, AnAbsentChipIsTriedLessOftenAndNotifiesNothing)
@@ -440,6 +450,26 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
     EXPECT_EQ(tried, (std::vector<uint8_t>{0xFF, 0x9F, 0x83}));
     EXPECT_EQ(rx().reg(0, 0x27), 0x83);
     rx().setReg(0, 0xB2, 0x00);
+}
+
+TEST_F(It6602, TheContentMuteOfASearchEndsWithItAndVideoOnShowsThePicture)
+{
+    ASSERT_TRUE(settle());
+    // Both top error bits on a sample: the search mutes the content. The sync goes with the
+    // clock kept, the search ends without video, and the sync comes back on the same clock.
+    rx().setReg(0, 0xB2, 0xC0);
+    drv->HDMIStartEQDetect(drv->fd, 0, 0);
+    pass(3);
+    ASSERT_EQ(drv->dev_data[0].m_HDCP_ContentOff, 1);
+    rx().setReg(0, 0xB2, 0x00);
+    scenario("input0.scdt", "0");
+    for (int i = 0; i < 200 && searching(); ++i)
+        pass();
+    scenario("input0.scdt", "1");
+    pass(100);
+    EXPECT_EQ((std::vector<int>{vstate(), drv->dev_data[0].m_HDCP_ContentOff, rx().reg(0, 0x53) & 0xC0}),
+              (std::vector<int>{VSTATE_VideoOn, 0, 0x40}));
+    EXPECT_EQ(status(0), k1080p60);
 }
 
 TEST_F(It6602, EqualiserInterruptBitsAreAcknowledgedAsTheyAreServed)
