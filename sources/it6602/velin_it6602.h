@@ -27,6 +27,7 @@ struct IT6602_VIDEO_TIMING {
     uint16_t VSyncWidth = 0;
     uint16_t VBackPorch = 0;
     uint8_t flags = 0;          // bit 0 interlaced, 1 vsync positive, 2 hsync positive
+    uint32_t PCLKkHz = 0;       // the chip's own kHz reading; 0 = none
 };
 
 enum _Video_State_Type {

@@ -384,6 +384,7 @@ float velin_it6602::measure_pfreq(int fd, int dev)
     const uint32_t khz = uint32_t(c1) * 4096u + uint32_t(c2) * 16u + (c0 >> 4);
     if (khz)
         f = float(khz) / 1000.0f;
+    vid_timing[dev].PCLKkHz = khz;
     return f;
 }
 
@@ -407,12 +408,19 @@ void velin_it6602::it6602_Get_Hdmi(int fd, int dev)
     fill_record(*rec, vid_timing[dev], pfreq);
 }
 
+// The pixel-clock count is a byte: above 50 MHz one step of it is a MHz or more (297 MHz
+// reads as 316), too coarse for a rate in hertz. The chip's kHz reading, when it has one,
+// gives the rate.
 uint32_t velin_it6602::frame_rate_of(const IT6602_VIDEO_TIMING& t)
 {
     const uint64_t frame = uint64_t(t.HTotal) * t.VTotal;
-    if (!t.PCLK || !frame)
+    if (!frame)
         return 0;
-    const uint64_t rate = uint64_t(t.PCLK) * 1000000u / frame;
+    uint64_t rate = 0;
+    if (t.PCLKkHz)
+        rate = uint64_t(t.PCLKkHz) * 1000u / frame;
+    else if (t.PCLK)
+        rate = uint64_t(t.PCLK) * 1000000u / frame;
     return rate > 54 ? 60 : uint32_t(rate);
 }
 

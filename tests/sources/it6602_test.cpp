@@ -220,18 +220,8 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     EXPECT_EQ(status(0), k1080p60);
     EXPECT_EQ(codes.back(), 12);
 
-    // The source switches to 50 Hz (totals 2640 x 1125): measured again, published as 50.
-    scenario({{"input0.htotal", "2640"}, {"input0.hz", "50"}});
-    pass(4);
-    EXPECT_EQ(vstate(), VSTATE_VideoOn);
-    EXPECT_EQ(status(0), (std::vector<uint8_t>{0x80, 0x07, 0x38, 0x04, 50, 0}));
-    EXPECT_EQ(record(0).Htotal, 2640u);
-
-    // 59.94 Hz (148.35 MHz) counts as 60; an interlaced 1080i source is measured per field.
-    scenario({{"input0.htotal", "2200"}, {"input0.hz", "60"}, {"input0.pclk", "148352"}});
-    pass(4);
-    EXPECT_EQ(status(0), k1080p60);
-    scenario({{"input0.pclk", ""}, {"input0.timing", "1080i"}});
+    // An interlaced 1080i source is measured per field.
+    scenario("input0.timing", "1080i");
     pass(4);
     EXPECT_EQ((std::vector<unsigned>{record(0).ip, record(0).Vact, record(0).Vtotal}),
               (std::vector<unsigned>{1, 540, 562}));

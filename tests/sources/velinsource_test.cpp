@@ -124,6 +124,44 @@ protected:
     kel_test::TestRoot root;
 };
 
+// Every input polled on the main pass with the output path up: what a receiver measures is
+// published at once.
+class AllInputs : public InputSource {
+protected:
+    void SetUp() override
+    {
+        InputSource::SetUp();
+        mainPassesOnly();
+        src->check_mask = 0x2E;
+        g_source_online = 2;
+        g_fpga_lcd_on = g_c331_source_online = 1;
+        sim::SocModel::write16(kIt6602Reset, 16);
+    }
+    // Width, height and rate of input i's status bytes.
+    std::vector<int> status(int i)
+    {
+        const uint8_t* s = para->ram + KelRamPara::kInputStatus + 6 * i;
+        return {KelRamPara::get16(s), KelRamPara::get16(s + 2), KelRamPara::get16(s + 4)};
+    }
+    static void source(int i, const std::string& key, const std::string& value)
+    {
+        sim::SimBoard::setScenario("input" + std::to_string(i) + "." + key, value);
+    }
+    // Passes until every input's status bytes are want[i]; false after limit passes.
+    bool runToStatus(const std::vector<std::vector<int>>& want, int limit = 400)
+    {
+        for (int n = 0; n < limit; ++n) {
+            bool all = true;
+            for (int i = 0; i < 4; ++i)
+                all = all && status(i) == want[i];
+            if (all)
+                return true;
+            pass();
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 // --- start-up: reset sequence and EEPROM check --------------------------------------------
@@ -705,4 +743,31 @@ TEST_F(InputSource, HeldBackPublicationWaitsForTheOutputPath)
 
     src->update_vid_info_delay();
     EXPECT_EQ(codes.size(), 1u) << "published once";
+}
+
+TEST_F(AllInputs, EveryInputPublishesTheRateOfItsSource)
+{
+    // Each source plugged in after the last one is gone: 1920 x 1080 over 2200 x 1125,
+    // 3840 x 2160 over 4400 x 2250; 59.94 Hz counts as 60.
+    const struct {
+        const char* timing;
+        std::vector<int> want;
+    } cases[] = {{"1920x1080@24", {1920, 1080, 24}}, {"1920x1080@59.94", {1920, 1080, 60}},
+                 {"1920x1080@25", {1920, 1080, 25}}, {"1920x1080@50", {1920, 1080, 50}},
+                 {"1920x1080@30", {1920, 1080, 30}}, {"1920x1080@60", {1920, 1080, 60}},
+                 {"3840x2160@24", {3840, 2160, 24}}, {"3840x2160@25", {3840, 2160, 25}},
+                 {"3840x2160@30", {3840, 2160, 30}}};
+    const std::vector<int> none{0, 0, 0};
+    for (const auto& c : cases) {
+        for (int i = 0; i < 4; ++i)
+            source(i, "signal", "0");
+        ASSERT_TRUE(runToStatus({none, none, none, none}));
+        for (int i = 0; i < 4; ++i) {
+            source(i, "timing", c.timing);
+            source(i, "signal", "1");
+        }
+        runToStatus({c.want, c.want, c.want, c.want});
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(status(i), c.want) << c.timing << " on input " << i;
+    }
 }
