@@ -253,37 +253,6 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     EXPECT_EQ(record(0).nosignal, 0u);
 }
 
-TEST_F(It6602, AnInputShownInAWindowIsHeldBackUntilTheOutputPathIsReady)
-{
-    g_source_online = 0;
-    g_fpga_lcd_on = 0;
-    g_c331_source_online = 0;
-    uint8_t* layer0 = para->ram + KelRamPara::kLayers;
-    KelRamPara::put16(layer0 + KelRamPara::kLayerFlags, 1);
-    KelRamPara::put16(layer0 + KelRamPara::kLayerSource, 0);
-    // Input 1 is in no window: it is published at once.
-    for (int w = 1; w < KelRamPara::kLayerCount; ++w)
-        KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * w + KelRamPara::kLayerFlags, 0);
-    src->check_mask = 0x06;
-    scenario({{"input1.signal", "1"}, {"input1.hz", "30"}, {"input1.pclk", "74250"}});
-
-    ASSERT_TRUE(runTo(VSTATE_VideoOn, 0));
-    ASSERT_TRUE(runTo(VSTATE_VideoOn, 1));
-    EXPECT_EQ(g_source_online, 1u);
-    EXPECT_EQ(status(0), kNone) << "shown in window 1: held back";
-    EXPECT_EQ(status(1), (std::vector<uint8_t>{0x80, 0x07, 0x38, 0x04, 30, 0}));
-
-    codes.clear();
-    g_fpga_lcd_on = 1;
-    pass();
-    EXPECT_EQ(status(0), kNone);
-    g_c331_source_online = 1;
-    pass();
-    EXPECT_EQ(g_source_online, 2u);
-    EXPECT_EQ(status(0), k1080p60);
-    EXPECT_NE(std::find(codes.begin(), codes.end(), 12), codes.end());
-}
-
 TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)
 {
     // Decided before anything is switched on: the output stays tristated, no audio is
