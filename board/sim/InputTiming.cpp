@@ -14,14 +14,15 @@ InputTiming namedTiming(const std::string& name)
     if (name == "none")
         return s;
     std::string n = name == "1080i" ? "1920x1080i@60" : name;
-    unsigned w = 0, h = 0, hz = 60;
+    unsigned w = 0, h = 0;
+    double hz = 60;
     char sep = 0;
     const int got = std::sscanf(n.c_str(), "%ux%u%c", &w, &h, &sep);
     if (got < 2 || w == 0 || h == 0)
         return s;
     const size_t at = n.find('@');
     if (at != std::string::npos)
-        hz = unsigned(std::strtoul(n.c_str() + at + 1, nullptr, 10));
+        hz = std::strtod(n.c_str() + at + 1, nullptr);
     const bool interlaced = got == 3 && sep == 'i';
     s.present = true;
     s.interlaced = interlaced;
@@ -29,7 +30,8 @@ InputTiming namedTiming(const std::string& name)
     s.htotal = w * 55 / 48;                              // 1920 -> 2200, 3840 -> 4400
     s.vact = interlaced ? h / 2 : h;
     s.vtotal = interlaced ? h * 25 / 48 : h * 25 / 24;   // 1080 -> 1125, field 562
-    s.hz = hz;
+    s.millihz = hz > 0 && hz < 1000 ? uint32_t(hz * 1000 + 0.5) : 0;
+    s.hz = (s.millihz + 500) / 1000;
     return s;
 }
 
@@ -48,6 +50,7 @@ InputTiming readTiming(int input)
     s.htotal = uint32_t(SimBoard::scenarioInt(k + "htotal", long(base.htotal)));
     s.vtotal = uint32_t(SimBoard::scenarioInt(k + "vtotal", long(base.vtotal)));
     s.hz = uint32_t(SimBoard::scenarioInt(k + "hz", long(base.hz)));
+    s.millihz = s.hz == base.hz ? base.millihz : s.hz * 1000;
     if (s.hz == 0 || s.vtotal == 0 || s.htotal < 2)
         s.present = false;
     return s;

@@ -29,6 +29,16 @@ std::map<std::string, std::string>& scenarioMap()
     static std::map<std::string, std::string> map;
     return map;
 }
+struct TimedChange {
+    uint64_t atUs;
+    std::string key, value;
+};
+std::vector<TimedChange>& timedChanges()
+{
+    static std::vector<TimedChange> changes;
+    return changes;
+}
+std::atomic<size_t> g_timedPending{0};
 std::atomic<uint64_t> g_scenarioGeneration{1};
 std::atomic<bool> g_virtual{false};
 std::atomic<uint64_t> g_virtualUs{0};
@@ -99,6 +109,13 @@ void SimBoard::setScenario(const std::string& key, const std::string& value)
     ++g_scenarioGeneration;
 }
 
+void SimBoard::setScenarioAt(uint64_t atUs, const std::string& key, const std::string& value)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    timedChanges().push_back({atUs, key, value});
+    g_timedPending = timedChanges().size();
+}
+
 uint64_t SimBoard::scenarioGeneration()
 {
     return g_scenarioGeneration;
@@ -124,7 +141,24 @@ long SimBoard::scenarioInt(const std::string& key, long fallback)
 void SimBoard::useVirtualClock(bool on) { g_virtual = on; }
 bool SimBoard::virtualClock() { return g_virtual; }
 uint64_t SimBoard::virtualMicroseconds() { return g_virtualUs; }
-void SimBoard::advanceVirtual(uint64_t microseconds) { g_virtualUs += microseconds; }
+void SimBoard::advanceVirtual(uint64_t microseconds)
+{
+    const uint64_t now = g_virtualUs += microseconds;
+    if (!g_timedPending)
+        return;
+    std::lock_guard<std::mutex> hold(g_lock);
+    auto& changes = timedChanges();
+    for (auto it = changes.begin(); it != changes.end();) {
+        if (it->atUs > now) {
+            ++it;
+            continue;
+        }
+        scenarioMap()[it->key] = it->value;
+        ++g_scenarioGeneration;
+        it = changes.erase(it);
+    }
+    g_timedPending = changes.size();
+}
 void SimBoard::fixWallTime(std::time_t seconds) { g_fixedWall = seconds; }
 std::time_t SimBoard::fixedWallTime() { return g_fixedWall; }
 void SimBoard::setPortOffset(int offset) { g_portOffset = offset; }
@@ -144,6 +178,8 @@ void SimBoard::reset()
     {
         std::lock_guard<std::mutex> hold(g_lock);
         scenarioMap().clear();
+        timedChanges().clear();
+        g_timedPending = 0;
         ++g_scenarioGeneration;
         hooks = resetHooks();
     }

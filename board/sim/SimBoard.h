@@ -22,6 +22,9 @@ public:
     static void setScenario(const std::string& key, const std::string& value);
     static std::string scenario(const std::string& key, const std::string& fallback = std::string());
     static long scenarioInt(const std::string& key, long fallback);
+    // A change that takes effect once the virtual clock reaches atUs: a source that moves
+    // while the system is inside a long wait.
+    static void setScenarioAt(uint64_t atUs, const std::string& key, const std::string& value);
     // Counts scenario changes, so a model can keep what it read until the scenario moves.
     static uint64_t scenarioGeneration();
 

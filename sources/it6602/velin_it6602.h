@@ -27,6 +27,7 @@ struct IT6602_VIDEO_TIMING {
     uint16_t VSyncWidth = 0;
     uint16_t VBackPorch = 0;
     uint8_t flags = 0;          // bit 0 interlaced, 1 vsync positive, 2 hsync positive
+    uint32_t PCLKkHz = 0;       // the chip's own kHz reading; 0 = none
 };
 
 enum _Video_State_Type {
@@ -239,6 +240,7 @@ public:
     void IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on);
     void IT6602_HDCP_ContentOff(int fd, int port, int dev);
     void IT6602_ManualVideoTristate(int fd, int port, int dev);
+    void end_content_off(int fd, int port, int dev);
     int CheckAVMute(int fd, int port);
     void IT6602_AFE_Rst(int fd, int dev);
     // 1 when the registers hold a usable timing (a pixel-clock count, totals that hold

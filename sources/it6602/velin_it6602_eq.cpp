@@ -101,6 +101,15 @@ void velin_it6602::HDMISwitchEQstate(int fd, int port, int state, int dev)
     }
 }
 
+// A search that content-offed the port and ends (or is stopped) gives the picture back;
+// without video on the flag is only cleared, and video on unmutes.
+void velin_it6602::end_content_off(int fd, int port, int dev)
+{
+    IT6602_ManualVideoTristate(fd, port, dev);
+    if (IT6602_IsSelectedPort(fd, port))
+        dev_data[dev].m_HDCP_ContentOff = 0;
+}
+
 void velin_it6602::HDMISetEQValue(int fd, int port, int index, int dev)
 {
     (void)dev;
@@ -122,6 +131,7 @@ void velin_it6602::HDMIAdjustEQ(int fd, int port, int dev)
         KEL_TRACE("IT6602 %d port %d EQ search ended\n", dev, port);
         eq.ucEQState = kStateIdle;
         eq.f_manualEQadjust = 0;
+        end_content_off(fd, port, dev);
         if (IT6602_IsSelectedPort(fd, port))
             IT6602VideoCountClr(&dev_data[dev]);
         return;
@@ -437,6 +447,7 @@ void velin_it6602::DisableOverWriteRS(int fd, int port, int dev)
     hdmirxset_it6602(fd, kPort[port].manualEq, 0x20, 0x00);
     d->EQPort[port].ucEQState = kStateIdle;
     d->EQPort[port].f_manualEQadjust = 0;
+    end_content_off(fd, port, dev);
     d->m_ucEccCount[port] = 0;
     d->m_ucDeskewCount[port] = 0;
     d->m_ucEventCount[port] = 0;

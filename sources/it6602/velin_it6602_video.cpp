@@ -74,10 +74,14 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         return;
     // Measured before anything is switched on: with no pixel-clock count or a timing that
     // does not hold together the output stays off, no audio is requested and the input
-    // stays in its check, to be measured again after the check's pass.
+    // stays in its check, to be measured again after the check's pass. One that fails after
+    // video was on (a mode change in place) leaves nothing valid to show: the output goes
+    // off and "no signal" is published until a measurement holds.
     if (state == VSTATE_VideoOn && !get_vid_info(fd, dev)) {
         KEL_TRACE("IT6602 %d timing not stable, measured again\n", dev);
         d->m_VideoCountingTimer = 101;
+        if ((hdmirxrd_it6602(fd, 0x53) & 0x0F) != 0x0F)
+            IT6602VideoOutputEnable(fd, 0, dev);
         return;
     }
     d->m_VState = uint8_t(state);
@@ -107,6 +111,9 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         hdmirxwr_it6602(fd, 0x6A, 0x82);
         break;
     case VSTATE_VideoOn: {
+        // A content-off left by a search that ended without video would keep the picture
+        // black with a signal shown: the video handler unmutes once the flag is clear.
+        d->m_HDCP_ContentOff = 0;
         IT6602VideoOutputConfigure(fd, dev);
         IT6602VideoOutputEnable(fd, 1, dev);
         IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);
@@ -377,6 +384,7 @@ float velin_it6602::measure_pfreq(int fd, int dev)
     const uint32_t khz = uint32_t(c1) * 4096u + uint32_t(c2) * 16u + (c0 >> 4);
     if (khz)
         f = float(khz) / 1000.0f;
+    vid_timing[dev].PCLKkHz = khz;
     return f;
 }
 
@@ -400,12 +408,19 @@ void velin_it6602::it6602_Get_Hdmi(int fd, int dev)
     fill_record(*rec, vid_timing[dev], pfreq);
 }
 
+// The pixel-clock count is a byte: above 50 MHz one step of it is a MHz or more (297 MHz
+// reads as 316), too coarse for a rate in hertz. The chip's kHz reading, when it has one,
+// gives the rate.
 uint32_t velin_it6602::frame_rate_of(const IT6602_VIDEO_TIMING& t)
 {
     const uint64_t frame = uint64_t(t.HTotal) * t.VTotal;
-    if (!t.PCLK || !frame)
+    if (!frame)
         return 0;
-    const uint64_t rate = uint64_t(t.PCLK) * 1000000u / frame;
+    uint64_t rate = 0;
+    if (t.PCLKkHz)
+        rate = uint64_t(t.PCLKkHz) * 1000u / frame;
+    else if (t.PCLK)
+        rate = uint64_t(t.PCLK) * 1000000u / frame;
     return rate > 54 ? 60 : uint32_t(rate);
 }
 

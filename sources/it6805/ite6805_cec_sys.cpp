@@ -6,7 +6,10 @@
 #include "sources/it6805/ite6805_i2c_rdwr.h"
 #include "sources/it6805/ite6805_sys.h"
 
+#include "board/Clock.h"
+
 #include <cstdio>
+#include <cstring>
 
 // Per opcode: bits 0-4 the smallest message length (header and opcode included), bit 7
 // accepted when addressed to this device, bits 5-6 accepted when broadcast; 0 = unknown.
@@ -40,6 +43,7 @@ void ite6805_cec_sys::iTE6805_CEC_INIT(int dev)
     r.PendingHeader[0] = r.PendingHeader[1] = r.PendingHeader[2] = 0;
     r.RxHold = 0;
     r.TxBusy = 0;
+    r.TxHead = r.TxCount = 0;
     io->cecwr_6805(0x08, 0x4C);
     io->cecwr_6805(0x08, 0x48);
     io->cecwr_6805(0x09, 0x60);
@@ -63,12 +67,19 @@ void ite6805_cec_sys::iTE6805_hdmirx_CEC_irq(int dev)
     ite6805_i2c_rdwr* io = owner_->p_i2c;
     const uint8_t status = io->cecrd_6805(0x4C);
     io->cecwr_6805(0x4C, status);
+    iTE6805_CEC_RECORD& r = cec[dev];
     if (status & 0x28)
-        cec[dev].TxBusy = 0;
+        r.TxBusy = 0;
     if (status & 0x20)
         iTE6805_CEC_chg(STATECEC_TXDone, dev);
     if (status & 0x08)
         iTE6805_CEC_chg(STATECEC_TXDonePolling, dev);
+    if (r.TxBusy && board::Clock::monotonicUs() - r.TxFiredUs >= uint64_t(kTxWaitMs) * 1000) {
+        std::printf("iTE6805_CEC transmit not done after %d ms\n", kTxWaitMs);
+        r.TxBusy = 0;
+    }
+    // Replies that waited go out before any this event adds, one per transmit-done.
+    fire_next(dev);
     if (status & 0x14)
         iTE6805_CEC_chg(STATECEC_RXCheck, dev);
     if (status & 0xC0)
@@ -148,41 +159,37 @@ int ite6805_cec_sys::iTE6805_CEC_CMD_Check(const CEC_FRAME& m, int dev)
     return 0;
 }
 
+// Replies are queued and go out one at a time: the transmit buffer is not rewritten while
+// a frame is on the bus, and the input thread never waits for the bus.
 void ite6805_cec_sys::iTE6805_CEC_CMD_Ready_To_Fire(int dev)
 {
-    ite6805_i2c_rdwr* io = owner_->p_i2c;
-    const CEC_FRAME& t = cec[dev].TxMessage;
-    const uint8_t size = t.size <= 17 ? t.size : 17;
-    uint8_t bytes[17];
-    bytes[0] = t.header;
-    bytes[1] = t.opcode;
-    for (int i = 0; i < 15; ++i)
-        bytes[2 + i] = t.operand[i];
-    // Several queued requests are answered in one receive event: the buffer is not
-    // rewritten while the previous reply is still on the bus.
-    if (cec[dev].TxBusy)
-        wait_tx_done(dev);
-    io->cecwr_6805(0x23, size);
-    io->cecbwr_it6805(0x10, size, bytes);
-    owner_->p_cec_drv->iTE6805_CEC_Fire_Tx();
-    cec[dev].TxBusy = 1;
+    iTE6805_CEC_RECORD& r = cec[dev];
+    if (r.TxCount == kTxQueue) {
+        std::printf("iTE6805_CEC reply queue full, reply 0x%02X dropped\n", r.TxMessage.opcode);
+        return;
+    }
+    const CEC_FRAME& t = r.TxMessage;
+    uint8_t* entry = r.TxQueue[(r.TxHead + r.TxCount) % kTxQueue];
+    entry[0] = t.size <= 17 ? t.size : 17;
+    entry[1] = t.header;
+    entry[2] = t.opcode;
+    std::memcpy(entry + 3, t.operand, sizeof t.operand);
+    ++r.TxCount;
+    fire_next(dev);
 }
 
-void ite6805_cec_sys::wait_tx_done(int dev)
+void ite6805_cec_sys::fire_next(int dev)
 {
+    iTE6805_CEC_RECORD& r = cec[dev];
+    if (r.TxBusy || r.TxCount == 0)
+        return;
+    const uint8_t* entry = r.TxQueue[r.TxHead];
+    r.TxHead = uint8_t((r.TxHead + 1) % kTxQueue);
+    --r.TxCount;
     ite6805_i2c_rdwr* io = owner_->p_i2c;
-    for (int ms = 0; ms < kTxWaitMs; ++ms) {
-        const uint8_t done = io->cecrd_6805(0x4C) & 0x28;
-        if (done) {
-            // Write-1-to-clear: only the transmit bits, a receive event stays pending.
-            io->cecwr_6805(0x4C, done);
-            if (done & 0x20)
-                owner_->p_cec_drv->iTE6805_CEC_Get_TxFailStatus();
-            cec[dev].TxBusy = 0;
-            return;
-        }
-        ite6805_sys::delay1ms(1);
-    }
-    std::printf("iTE6805_CEC transmit not done after %d ms\n", kTxWaitMs);
-    cec[dev].TxBusy = 0;
+    io->cecwr_6805(0x23, entry[0]);
+    io->cecbwr_it6805(0x10, entry[0], entry + 1);
+    owner_->p_cec_drv->iTE6805_CEC_Fire_Tx();
+    r.TxBusy = 1;
+    r.TxFiredUs = board::Clock::monotonicUs();
 }

@@ -31,15 +31,21 @@ struct iTE6805_CEC_RECORD {
     CEC_FRAME TxMessage = {};
     uint8_t RxHold = 0;
     uint8_t TxBusy = 0;     // a frame was fired and its transmit-done has not come yet
+    uint64_t TxFiredUs = 0; // when it was fired
+    // Replies waiting for the bus, each whole (length, then header, opcode, operands).
+    uint8_t TxQueue[16][18] = {};
+    uint8_t TxHead = 0;
+    uint8_t TxCount = 0;
 };
 
 class ite6805_cec_sys {
 public:
     static constexpr int kQueueSize = 64;
     static constexpr int kMaxMessage = 16;       // header, opcode and 14 operands
-    // Longest wait for the previous frame to leave the bus: our longest reply (5 bytes)
-    // takes about 125 ms; a chip that never reports done costs at most this.
+    // Longest time a frame may stay on the bus: our longest reply (5 bytes) takes about
+    // 125 ms; after this without a transmit-done the next reply goes out all the same.
     static constexpr int kTxWaitMs = 200;
+    static constexpr int kTxQueue = 16;
     static const uint8_t cec_msg_size[256];
 
     explicit ite6805_cec_sys(ite6805_sys* owner) : owner_(owner) {}
@@ -55,6 +61,6 @@ public:
     void iTE6805_CEC_CMD_Print(const CEC_FRAME& /*message*/) {}
 
 private:
-    void wait_tx_done(int dev);
+    void fire_next(int dev);
     ite6805_sys* owner_;
 };

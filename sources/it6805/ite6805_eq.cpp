@@ -78,8 +78,13 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
     if (d.EQState == STATEEQ_KeepEQStateUntil5VOff)
         return;
     d.EQState = state;
+    if (state != STATEEQ_EQDone)
+        e.GaveUp = 0;
     switch (state) {
     case STATEEQ_Off:
+        // A clock or cable change: the link may be a new one, worth sweeping again.
+        e.Sweeps = 0;
+        e.CheckAgainNext = 0;
         iTE6805_Reset_EQ(dev);
         break;
     case STATEEQ_Start:
@@ -199,7 +204,21 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
             for (int c = 0; c < 3; ++c)
                 wr(uint8_t(0x27 + c), uint8_t(e.EQValue[c] ^ 0x80), dev);
             bank(0, dev);
-            iTE6805_EQ_chg(iTE6805_BitErr_Check_Again(dev) == 1 ? STATEEQ_EQDone : STATEEQ_ManualEQRetry, dev);
+            // The best setting is counted on the next pass: the last trial's count ran in
+            // this one, and one pass holds at most one 100 ms count.
+            e.CheckAgainNext = 1;
+            iTE6805_EQ_chg(STATEEQ_ManualEQRetry, dev);
+        } else if (iTE6805_Sweep_Exhausted(dev)) {
+            for (int c = 0; c < 3; ++c) {
+                if (e.ChannelOK[c])
+                    continue;
+                bank(eqBank(dev), dev);
+                wr(uint8_t(0x27 + c), uint8_t(e.EQValue[c] | 0x80), dev);
+                if (!e.EQResultSaturated)
+                    iTE6805_Set_DFE(e.EQValue[c], c, dev);
+            }
+            bank(0, dev);
+            iTE6805_Give_Up(dev);
         } else {
             e.RSSkewPending = 1;
             iTE6805_Trigger_RSSKEW_EQ(dev);
@@ -259,6 +278,17 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         }
         break;
     case STATEEQ_ManualEQRetry:
+        if (e.CheckAgainNext) {
+            e.CheckAgainNext = 0;
+            if (iTE6805_BitErr_Check_Again(dev) == 1) {
+                iTE6805_EQ_chg(STATEEQ_EQDone, dev);
+                break;
+            }
+            if (iTE6805_Sweep_Exhausted(dev)) {
+                iTE6805_Give_Up(dev);
+                break;
+            }
+        }
         iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
         break;
     case STATEEQ_CheckBitErr:
@@ -266,6 +296,8 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
         break;
     case STATEEQ_EQDone:
+        if (e.GaveUp)
+            break;
         if (e.CheckCount == 0) {
             if (hdmi2(dev)) {
                 if (d.Flag_VidStable_Done == 1)
@@ -478,6 +510,22 @@ int ite6805_eq::iTE6805_Find_indexof_DEF(uint8_t rs)
         if (RS_Value[i] == rs)
             return i;
     return 4;
+}
+
+// Counts a full sweep that cleared no setting: true after the last one allowed.
+bool ite6805_eq::iTE6805_Sweep_Exhausted(int dev)
+{
+    return ++eq[dev].Sweeps >= kMaxSweeps;
+}
+
+// The equaliser stays on the best setting found (already written), without the 100 ms
+// error counts of a sweep or of the periodic check, until a clock or cable change starts
+// it again.
+void ite6805_eq::iTE6805_Give_Up(int dev)
+{
+    std::printf("EQ: no setting clears the link after %d sweeps, keeping the best one\n", int(eq[dev].Sweeps));
+    iTE6805_EQ_chg(STATEEQ_EQDone, dev);
+    eq[dev].GaveUp = 1;
 }
 
 void ite6805_eq::iTE6805_Set_DFE(uint8_t rs, int c, int dev)

@@ -43,7 +43,12 @@ public:
         uint8_t BestRS[3] = {0, 0, 0};
         uint16_t MinErr[3] = {0, 0, 0};
         uint8_t TMDSAbove1G = 0;
+        uint8_t Sweeps = 0;            // full manual sweeps since the last clock or cable change
+        uint8_t GaveUp = 0;            // sweeps exhausted: best setting kept, no more counts
+        uint8_t CheckAgainNext = 0;    // the setting of a finished sweep is judged next pass
     };
+    // A link that no setting clears is swept this many times, then left on its best one.
+    static constexpr uint8_t kMaxSweeps = 3;
     Device eq[2];
     uint16_t TrialCount = 0;                       // shared by both devices
     const uint8_t* EQTable = iTE6805_EQ_Table_Hdmi10;
@@ -67,6 +72,8 @@ public:
     void iTE6805_Get_DFE(int channel, int dev);
     void iTE6805_Set_DFE(uint8_t rs, int channel, int dev);
     static int iTE6805_Find_indexof_DEF(uint8_t rs);
+    bool iTE6805_Sweep_Exhausted(int dev);
+    void iTE6805_Give_Up(int dev);
 
 private:
     int eqBank(int dev) const;

@@ -182,6 +182,7 @@ public:
     void iTE6805_aud_fsm(int dev);
     void iTE6805_aud_chg(uint32_t state, int dev);
     void iTE6805_INT_SCDT_Chg(int dev);
+    bool iTE6805_SCDT_Moved(int dev);
     void iTE6805_Enable_Audio_Output(int dev);
     void iTE6805_Set_Audio_Tristate(int on, int dev);
     void iTE6805_Check_ColorChange_Update(int dev);

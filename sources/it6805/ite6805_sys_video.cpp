@@ -80,6 +80,10 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
         drv->iTE6805_Get_VID_Info(dev);
         iTE6805_Check_ColorChange_Update(dev);
         iTE6807_Video_Output_Setting(dev);
+        if (iTE6805_SCDT_Moved(dev)) {
+            iTE6805_INT_SCDT_Chg(dev);
+            break;
+        }
         drv->iTE6805_Set_1B0_By_PixelClock(dev);
         iTE6805_Enable_Video_Output(dev);
         drv->iTE6805_Set_AVMute(1, dev);
@@ -142,6 +146,10 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
         }
         break;
     case STATEV_VidStable: {
+        if (iTE6805_SCDT_Moved(dev)) {
+            iTE6805_INT_SCDT_Chg(dev);
+            break;
+        }
         if (c.NewAVIFlag == 1) {
             std::printf("!!! New AVI InfoFrmae in STATEV_VidStable !!!\n");
             drv->iTE6805_Get_AVIInfoFrame_Info(dev);
@@ -171,6 +179,17 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
         std::printf("Video State Error !!!\n");
         break;
     }
+}
+
+// The video-logic reset of the output setting acknowledges a pending sync change along
+// with its own bit, and the sync may move during the two-second clock measurements: the
+// sync is compared with the last one handled rather than left to an interrupt that may
+// never come.
+bool ite6805_sys::iTE6805_SCDT_Moved(int dev)
+{
+    bank(0, dev);
+    const uint8_t scdt = uint8_t(p_ite6805_drv->iTE6805_Check_SCDT(dev) ? 1 : 0);
+    return scdt != cnt[dev].LastSCDT;
 }
 
 void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)

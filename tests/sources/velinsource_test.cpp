@@ -124,6 +124,32 @@ protected:
     kel_test::TestRoot root;
 };
 
+// Every input polled on the main pass with the output path up: what a receiver measures is
+// published at once.
+class AllInputs : public InputSource {
+protected:
+    void SetUp() override
+    {
+        InputSource::SetUp();
+        mainPassesOnly();
+        src->check_mask = 0x2E;
+        g_source_online = 2;
+        g_fpga_lcd_on = g_c331_source_online = 1;
+        sim::SocModel::write16(kIt6602Reset, 16);
+    }
+    // Width, height and rate of input i's status bytes.
+    std::vector<int> status(int i)
+    {
+        const uint8_t* s = para->ram + KelRamPara::kInputStatus + 6 * i;
+        return {KelRamPara::get16(s), KelRamPara::get16(s + 2), KelRamPara::get16(s + 4)};
+    }
+    std::vector<std::vector<int>> statuses() { return {status(0), status(1), status(2), status(3)}; }
+    static void source(int i, const std::string& key, const std::string& value)
+    {
+        sim::SimBoard::setScenario("input" + std::to_string(i) + "." + key, value);
+    }
+};
+
 } // namespace
 
 // --- start-up: reset sequence and EEPROM check --------------------------------------------
@@ -667,42 +693,105 @@ TEST_F(InputSource, AudioRouteFollowsTheAudioWindowsSource)
 
 // --- publication ------------------------------------------------------------------------------
 
-TEST_F(InputSource, HeldBackPublicationWaitsForTheOutputPath)
+TEST_F(AllInputs, InputsShownInAWindowWaitForTheOutputPathThenAllArePublishedOnce)
 {
+    g_source_online = 0;
+    g_fpga_lcd_on = g_c331_source_online = 0;
+    // Windows 0 and 1 show inputs 0 and 3, no other window is on; input 2 has no source.
+    for (int w = 0; w < KelRamPara::kLayerCount; ++w) {
+        uint8_t* layer = para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * w;
+        KelRamPara::put16(layer + KelRamPara::kLayerFlags, w < 2 ? 1 : 0);
+        KelRamPara::put16(layer + KelRamPara::kLayerSource, w == 1 ? 3 : 0);
+    }
     std::vector<int> codes;
     QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { codes.push_back(code); });
-    {
-        std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
-        src->hdminfo[1].nosignal = 0;
-        src->hdminfo[2].nosignal = 0;
-        src->hdminfo[3].nosignal = 0;
-    }
-    src->p_velin_it6602->vid_timing[0] = {1280, 720, 1650, 750, 74, 0, 0, 0, 0, 0, 0, 0};   // no signal: not written
-    src->p_velin_it6602->vid_timing[1] = {1920, 1080, 2200, 1125, 148, 0, 0, 0, 0, 0, 0, 0};
-    src->p_velin_it6602->vid_timing[2] = {1920, 1080, 2640, 1125, 148, 0, 0, 0, 0, 0, 0, 0};
-    src->p_ite6805_sys->timing[0].HActive = 3840;
-    src->p_ite6805_sys->timing[0].VActive = 2160;
-    src->p_ite6805_sys->timing[0].FrameRate = 30;
-
-    g_source_online = 1;
-    src->update_vid_info_delay();
-    g_fpga_lcd_on = 1;
-    src->update_vid_info_delay();
+    source(0, "timing", "1920x1080@50");
+    source(1, "timing", "1920x1080@30");
+    source(3, "timing", "3840x2160@30");
+    const std::vector<int> none{0, 0, 0}, in1{1920, 1080, 30};
+    pass(300);
     EXPECT_EQ(g_source_online, 1u);
-    EXPECT_TRUE(codes.empty());
-
+    EXPECT_EQ(statuses(), (std::vector<std::vector<int>>{none, in1, none, none})) << "input 1 is in no window";
+    g_fpga_lcd_on = 1;
+    pass();
+    EXPECT_EQ(status(0), none);
+    codes.clear();
     g_c331_source_online = 1;
-    src->update_vid_info_delay();
+    pass(5);
     EXPECT_EQ(g_source_online, 2u);
-    const uint8_t* s = para->ram + 256;
-    const std::vector<uint8_t> expected = {
-        0, 0, 0, 0, 0, 0,                    // DVI: no signal
-        0x80, 0x07, 0x38, 0x04, 60, 0,       // 148 MHz / (2200 x 1125) = 59.8 -> 60
-        0x80, 0x07, 0x38, 0x04, 49, 0,       // 148 MHz / (2640 x 1125) = 49.8 -> 49
-        0x00, 0x0F, 0x70, 0x08, 30, 0};      // HDMI3 from the IT6805 timing
-    EXPECT_EQ(std::vector<uint8_t>(s, s + 24), expected);
-    EXPECT_EQ(codes, std::vector<int>{12});
+    EXPECT_EQ(statuses(), (std::vector<std::vector<int>>{{1920, 1080, 50}, in1, none, {3840, 2160, 30}}));
+    EXPECT_EQ(codes, std::vector<int>{12}) << "published once";
+}
 
-    src->update_vid_info_delay();
-    EXPECT_EQ(codes.size(), 1u) << "published once";
+TEST_F(AllInputs, EveryInputPublishesTheRateOfItsSource)
+{
+    // Each source plugged in after the last one is gone: 1920 x 1080 over 2200 x 1125,
+    // 3840 x 2160 over 4400 x 2250; a rate above 54 counts as 60.
+    const struct {
+        const char* timing;
+        std::vector<int> want;
+    } cases[] = {{"1920x1080@24", {1920, 1080, 24}}, {"1920x1080@59.94", {1920, 1080, 60}},
+                 {"1920x1080@25", {1920, 1080, 25}}, {"1920x1080@50", {1920, 1080, 50}},
+                 {"1920x1080@30", {1920, 1080, 30}}, {"1920x1080@60", {1920, 1080, 60}},
+                 {"3840x2160@24", {3840, 2160, 24}}, {"3840x2160@25", {3840, 2160, 25}},
+                 {"3840x2160@30", {3840, 2160, 30}}, {"1920x1080@54", {1920, 1080, 54}},
+                 {"1920x1080@55", {1920, 1080, 60}}};
+    const std::vector<int> none{0, 0, 0};
+    for (const auto& c : cases) {
+        for (int i = 0; i < 4; ++i)
+            source(i, "signal", "0");
+        pass(50);
+        ASSERT_EQ(statuses(), (std::vector<std::vector<int>>{none, none, none, none}));
+        for (int i = 0; i < 4; ++i) {
+            source(i, "timing", c.timing);
+            source(i, "signal", "1");
+        }
+        pass(150);
+        EXPECT_EQ(statuses(), (std::vector<std::vector<int>>{c.want, c.want, c.want, c.want})) << c.timing;
+    }
+}
+
+TEST_F(AllInputs, PassesStayShortThroughAwkwardEventsOnEveryInputAndEachEndsOnItsSourceOrNoSignal)
+{
+    std::vector<uint64_t> took;   // board time of each pass; the thread pauses between passes
+    auto run = [&](int n) {
+        for (int k = 0; k < n; ++k) {
+            const uint64_t start = sim::SimBoard::virtualMicroseconds();
+            pass();
+            took.push_back(sim::SimBoard::virtualMicroseconds() - start);
+            sim::SimBoard::advanceVirtual(velinsource::kPassPauseMs * 1000);
+        }
+    };
+    auto longest = [&](size_t n) { return *std::max_element(took.end() - long(n), took.end()); };
+    const ite6805_sys* rx3 = src->p_ite6805_sys;
+
+    // Input 3: HDMI 2.0 with channel 0 bad, its sync lost inside the video-stable entry, back
+    // as an HDMI 1.x source with the same bad channel.
+    source(1, "timing", "1920x1080@50");
+    source(3, "timing", "3840x2160@60");
+    source(3, "err0", "500");
+    for (int n = 0; n < 300 && !(rx3->iTE6805_DATA[0].VidState == STATEV_CheckSync && rx3->cnt[0].Current_SCDTCheck_Count == 0); ++n)
+        run(1);
+    sim::SimBoard::setScenarioAt(sim::SimBoard::virtualMicroseconds() + 3000000, "input3.signal", "0");
+    run(1);
+    EXPECT_EQ(status(3), (std::vector<int>{0, 0, 0}));
+    source(3, "timing", "3840x2160@30");
+    source(3, "signal", "1");
+    // Input 1's clock changes in place, input 0's cable is pulled, input 2 is plugged in.
+    source(1, "timing", "1280x720@60");
+    source(0, "signal", "0");
+    source(2, "timing", "3840x2160@24");
+    run(600);
+    EXPECT_LT(longest(100), 100000u) << "no 100 ms error counts once the sweeps are over";
+
+    // A discovery burst on input 3: all five answered without a pass waiting for the bus.
+    sim::It6805Model& chip3 = sim::It6805Model::instance();
+    for (uint8_t opcode : {0x83, 0x8C, 0x46, 0x9F, 0x8F})
+        chip3.cecReceive({0x40, opcode});
+    size_t passes = 0;
+    for (; passes < 400 && chip3.cecSent().size() < 5; ++passes)
+        run(1);
+    EXPECT_LT(longest(passes), 100000u);
+    EXPECT_EQ(chip3.cecSent().size(), 5u);
+    EXPECT_EQ(statuses(), (std::vector<std::vector<int>>{{0, 0, 0}, {1280, 720, 60}, {3840, 2160, 24}, {3840, 2160, 30}}));
 }

@@ -60,7 +60,6 @@ void It6602Model::readScenario(uint64_t generation)
     s.vact = t.vact;
     s.htotal = t.htotal;
     s.vtotal = t.vtotal;
-    const uint32_t hz = t.hz;
     // CEA porches where the blanking holds them (88 + 44 and 4 + 5 lines), else a quarter
     // of the blanking each.
     const uint32_t hblank = s.htotal > s.hact ? s.htotal - s.hact : 0;
@@ -71,12 +70,12 @@ void It6602Model::readScenario(uint64_t generation)
     s.vsync = uint32_t(num("vsync", vblank >= 2 * 9 ? 5 : vblank / 4));
     s.hpol = num("hpol", 1) != 0;
     s.vpol = num("vpol", 1) != 0;
-    s.pclkKhz = uint32_t(num("pclk", long(uint64_t(s.htotal) * s.vtotal * hz / 1000u)));
+    s.pclkKhz = uint32_t(num("pclk", long((uint64_t(s.htotal) * s.vtotal * t.millihz + 500000u) / 1000000u)));
     s.hdmi = num("hdmi", 1) != 0;
     s.colour = colourCode(SimBoard::scenario(k + "colour", "rgb"));
     s.range = uint8_t(num("range", 0) & 3);
     s.colorimetry = uint8_t(num("colorimetry", 0) & 3);
-    s.vic = uint8_t(num("vic", cea(s.hact, s.vact, hz)) & 0x7F);
+    s.vic = uint8_t(num("vic", cea(s.hact, s.vact, t.hz)) & 0x7F);
     s.depth = uint8_t(num("depth", 4) & 0x0F);
     s.audio = s.hdmi && num("audio", 1) != 0;
     s.fs = uint8_t(num("audiofs", 2) & 0x0F);

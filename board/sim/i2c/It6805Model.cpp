@@ -84,7 +84,7 @@ It6805Model::Signal It6805Model::signal()
     s.dvi = keys_.number("dvi", 0) != 0;
     s.colour = s.dvi ? 0 : uint32_t(keys_.number("colour", 0)) & 3;
     const uint32_t div = s.colour == 3 ? 2 : 1;   // YUV 4:2:0 is measured at half width
-    const uint32_t hact = t.hact, vact = t.vact, htotal = t.htotal, vtotal = t.vtotal, hz = t.hz;
+    const uint32_t hact = t.hact, vact = t.vact, htotal = t.htotal, vtotal = t.vtotal, millihz = t.millihz;
     // Default porches in the proportions of the CEA timings (1080p, 2160p).
     const uint32_t hblank = htotal > hact ? htotal - hact : 0, vblank = vtotal > vact ? vtotal - vact : 0;
     s.hact = hact / div;
@@ -98,7 +98,7 @@ It6805Model::Signal It6805Model::signal()
     s.hpol = uint32_t(keys_.number("hpol", 1)) & 1;
     s.vpol = uint32_t(keys_.number("vpol", 1)) & 1;
     s.interlaced = t.interlaced;
-    s.pclk = uint32_t(uint64_t(htotal) * vtotal * hz / 1000 / div);
+    s.pclk = uint32_t((uint64_t(htotal) * vtotal * millihz / div + 500000) / 1000000);
     s.tmds = s.pclk;
     s.hdmi2 = keys_.number("hdmi2", s.tmds > 340000 ? 1 : 0) != 0;
     s.colorimetry = uint32_t(keys_.number("colorimetry", 0)) & 3;
