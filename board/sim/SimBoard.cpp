@@ -1,4 +1,5 @@
 #include "board/sim/SimBoard.h"
+#include "board/sim/ScenarioCheck.h"
 #include "board/sim/UeventModel.h"
 #include "board/Files.h"
 
@@ -6,11 +7,16 @@
 #include "board/sim/Journal.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 namespace sim {
@@ -74,20 +80,27 @@ std::string SimBoard::root()
     return rootPath();
 }
 
-bool SimBoard::loadScenario(const std::string& file)
+bool SimBoard::loadScenario(const std::string& file, std::vector<std::string>* warnings)
 {
     std::ifstream in(file);
     if (!in)
         return false;
     std::string line;
-    while (std::getline(in, line)) {
+    for (int number = 1; std::getline(in, line); ++number) {
         line = trim(line);
         if (line.empty() || line[0] == '#')
             continue;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos)
+        const size_t eq = line.find('=');
+        const std::string key = trim(line.substr(0, eq));
+        // A line no model can read is named and left out; the rest of the file applies.
+        const std::string problem = eq == std::string::npos ? "not key=value; accepted: key=value, or # and a comment"
+                                                            : ScenarioCheck::problem(key, trim(line.substr(eq + 1)));
+        if (!problem.empty()) {
+            if (warnings)
+                warnings->push_back(file + ":" + std::to_string(number) + ": " + key + ": " + problem);
             continue;
-        setScenario(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
+        }
+        setScenario(key, trim(line.substr(eq + 1)));
     }
     return true;
 }
@@ -159,14 +172,53 @@ void SimBoard::reset()
 
 namespace board {
 
+namespace {
+// One program per data root: two would write the same settings, journal and terminal names
+// over each other. The lock is held until the process ends (a record lock goes with its
+// process, also when it is killed). The lock file is the only thing written, and only by
+// the first program ever started on the root; a second one finds it and writes nothing.
+bool lockRoot(const std::string& root)
+{
+    const std::string path = root + "/.kelM57N.lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return true;              // a root that cannot be written: the start-up says so
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &lock) == 0)
+        return true;              // kept open: closing it would drop the lock
+    struct flock holder {};
+    holder.l_type = F_WRLCK;
+    holder.l_whence = SEEK_SET;
+    const bool known = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
+    ::close(fd);
+    if (known)
+        std::fprintf(stderr, "kelM57N: the data root %s is in use by process %d; not starting\n", root.c_str(),
+                     int(holder.l_pid));
+    else
+        std::fprintf(stderr, "kelM57N: the data root %s is in use by another process; not starting\n", root.c_str());
+    return false;
+}
+} // namespace
+
 bool start()
 {
     if (const char* root = std::getenv("KEL_ROOT"); root && *root)
         sim::SimBoard::setRoot(root);
     else
         sim::SimBoard::setRoot("sim-root");
-    if (const char* file = std::getenv("KEL_SCENARIO"); file && *file)
-        sim::SimBoard::loadScenario(file);
+    if (!lockRoot(sim::SimBoard::root()))
+        return false;
+    if (const char* file = std::getenv("KEL_SCENARIO"); file && *file) {
+        std::vector<std::string> warnings;
+        if (!sim::SimBoard::loadScenario(file, &warnings)) {
+            std::fprintf(stderr, "kelM57N: the scenario file %s cannot be read: %s\n", file, std::strerror(errno));
+            return false;
+        }
+        for (const std::string& w : warnings)
+            std::fprintf(stderr, "kelM57N: %s\n", w.c_str());
+    }
     if (const char* offset = std::getenv("KEL_PORT_OFFSET"); offset && *offset)
         sim::SimBoard::setPortOffset(std::atoi(offset));
     sim::Journal::keepInFile(sim::SimBoard::root() + "/sim-journal.log");

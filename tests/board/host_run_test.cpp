@@ -3,6 +3,7 @@
 #include "tests/support/PcClient.h"
 
 #include <filesystem>
+#include <QProcess>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -14,6 +15,35 @@ std::string slurp(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every name under the root with its size and time: what a program that must write nothing
+// would change.
+std::string tree(const std::string& root)
+{
+    std::string t;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        t += e.path().string() + " " + std::to_string(e.is_regular_file() ? fs::file_size(e.path()) : 0) + " " +
+             std::to_string(fs::last_write_time(e.path()).time_since_epoch().count()) + "\n";
+    return t;
+}
+
+// The program started once more in the host's environment: its exit status and output.
+std::pair<int, std::string> runBeside(kel_test::HostApp& host, const QString& scenario)
+{
+    QProcess p;
+    QProcessEnvironment env = host.app.processEnvironment();
+    if (!scenario.isEmpty())
+        env.insert("KEL_SCENARIO", scenario);
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(host.root.path());
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
+    // Bounded by far more than a refusal takes: a program that does not refuse runs on.
+    if (!p.waitForFinished(20000))
+        p.kill();
+    p.waitForFinished(5000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll().toStdString()};
 }
 } // namespace
 
@@ -38,7 +68,20 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     EXPECT_EQ(pc->readRam(768, 1, language), 0);
     EXPECT_EQ(language.size(), 1u);
     EXPECT_EQ(host.app.state(), QProcess::Running);
+
+    // A second program on the same root stops at once with one line naming the root and the
+    // first one's process, having written nothing.
+    const std::string running = tree(root);
+    EXPECT_EQ(runBeside(host, QString()),
+              std::make_pair(1, "kelM57N: the data root " + root + " is in use by process " +
+                                    std::to_string(host.app.processId()) + "; not starting\n"));
+    EXPECT_EQ(tree(root), running);
     host.stop();
+    // So does one given a scenario file that is not there, the root being free again.
+    const std::string stopped = tree(root);
+    EXPECT_EQ(runBeside(host, host.root.path() + "/missing"),
+              std::make_pair(1, "kelM57N: the scenario file " + dir + "/missing cannot be read: No such file or directory\n"));
+    EXPECT_EQ(tree(root), stopped);
     const std::string& output = host.output;
 
     EXPECT_NE(output.find("on the sim board"), std::string::npos);
@@ -62,4 +105,27 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     // is compared in the settings tests).
     EXPECT_NE(journal.find("shell\tifconfig eth0 192.168.0.199 netmask 255.255.255.0 up\n"), std::string::npos)
         << journal;
+}
+
+// A root whose /data cannot be written: one line at the start says so, and a save the PC
+// asks for names the file it could not store and why.
+TEST(HostRun, AnUnwritableDataFolderIsNamedAtTheStartAndAtEveryFailedSave)
+{
+    KEL_SKIP_UNDER_EMULATION();
+    kel_test::HostApp host;
+    host.prepare = [](const std::string& dataRoot) {
+        fs::create_directories(dataRoot);
+        std::ofstream(dataRoot + "/data") << "a file where the folder should be";
+    };
+    ASSERT_TRUE(host.start()) << host.output;
+    const std::string data = host.root.path().toStdString() + "/root/data";
+    EXPECT_NE(host.output.find("kelM57N: /data (" + data + ") cannot be written: Not a directory (errno 20)"),
+              std::string::npos) << host.output;
+    host.output.clear();
+    auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
+    ASSERT_NE(pc, nullptr);
+    ASSERT_EQ(pc->writeRam(0x880, {77}), 0);
+    ASSERT_EQ(pc->writeRegister(11, 2, 2), 0);
+    EXPECT_TRUE(host.waitFor("cannot store /data/ram_device_info (" + data + "/ram_device_info): Not a directory (errno 20)", 60))
+        << host.outputSoFar();
 }
