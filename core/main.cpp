@@ -26,6 +26,7 @@
 #include "sources/velinsource.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -74,6 +75,9 @@ int main(int argc, char* argv[])
     // With the platform and input plugins loaded by now, no further plugins are looked for.
     QCoreApplication::setLibraryPaths(QStringList());
     kel_text_rendering_init();
+    // The panel has no pointer: a screen that shows one (a VNC view of a host run) would
+    // draw it in the middle of the LCD.
+    QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
 
     // 6. The main window (page 1), with the shared number keyboard and toast.
     g_mainwindow = new MainWindow(nullptr);
