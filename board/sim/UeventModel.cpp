@@ -57,9 +57,14 @@ bool UeventModel::inject(const std::string& action, const std::string& devpath, 
 
 void UeventModel::serveFifo(const std::string& path)
 {
-    ::unlink(path.c_str());
-    if (::mkfifo(path.c_str(), 0600) != 0)
-        return;
+    // A FIFO left by an earlier run is kept: a line someone began writing while no program ran
+    // is read as soon as this one opens it.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+        ::unlink(path.c_str());
+        if (::mkfifo(path.c_str(), 0600) != 0)
+            return;
+    }
     std::thread([path] {
         // Opened for writing too, so the reader never sees end-of-file between writers and
         // blocks while nobody writes.
