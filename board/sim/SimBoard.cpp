@@ -4,6 +4,7 @@
 #include "board/Files.h"
 
 #include "board/Board.h"
+#include "board/InstanceLock.h"
 #include "board/sim/Journal.h"
 
 #include <atomic>
@@ -11,12 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <unistd.h>
 #include <vector>
 
 namespace sim {
@@ -172,44 +171,18 @@ void SimBoard::reset()
 
 namespace board {
 
-namespace {
-// One program per data root: two would write the same settings, journal and terminal names
-// over each other. The lock is held until the process ends (a record lock goes with its
-// process, also when it is killed). The lock file is the only thing written, and only by
-// the first program ever started on the root; a second one finds it and writes nothing.
-bool lockRoot(const std::string& root)
-{
-    const std::string path = root + "/.kelM57N.lock";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return true;              // a root that cannot be written: the start-up says so
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_SETLK, &lock) == 0)
-        return true;              // kept open: closing it would drop the lock
-    struct flock holder {};
-    holder.l_type = F_WRLCK;
-    holder.l_whence = SEEK_SET;
-    const bool known = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
-    ::close(fd);
-    if (known)
-        std::fprintf(stderr, "kelM57N: the data root %s is in use by process %d; not starting\n", root.c_str(),
-                     int(holder.l_pid));
-    else
-        std::fprintf(stderr, "kelM57N: the data root %s is in use by another process; not starting\n", root.c_str());
-    return false;
-}
-} // namespace
-
 bool start()
 {
     if (const char* root = std::getenv("KEL_ROOT"); root && *root)
         sim::SimBoard::setRoot(root);
     else
         sim::SimBoard::setRoot("sim-root");
-    if (!lockRoot(sim::SimBoard::root()))
+    int holder = 0;
+    if (!InstanceLock::take(sim::SimBoard::root() + "/.kelM57N.lock", holder)) {
+        std::fprintf(stderr, "kelM57N: the data root %s is in use by process %d; not starting\n",
+                     sim::SimBoard::root().c_str(), holder);
         return false;
+    }
     if (const char* file = std::getenv("KEL_SCENARIO"); file && *file) {
         std::vector<std::string> warnings;
         if (!sim::SimBoard::loadScenario(file, &warnings)) {
