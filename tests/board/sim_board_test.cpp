@@ -1,4 +1,3 @@
-#include "board/Clock.h"
 #include "board/Files.h"
 #include "board/I2cBus.h"
 #include "board/Keypad.h"
@@ -47,16 +46,6 @@ TEST(SimFiles, BoardPathsLandUnderTheDataRootAndAreMovedCopiedAndRemovedThere)
     ASSERT_TRUE(board::Files::remove("/data/a"));
     EXPECT_FALSE(root.exists("/data/a/file"));
     EXPECT_TRUE(sim::Journal::shellCommands().empty());
-}
-
-TEST(SimClock, VirtualSleepsAdvanceAtOnce)
-{
-    kel_test::TestRoot root(true);
-    uint64_t before = board::Clock::monotonicUs();
-    board::Clock::sleepMs(12000);
-    EXPECT_EQ(board::Clock::monotonicUs() - before, 12000000u);
-    sim::SimBoard::fixWallTime(1700000000);
-    EXPECT_EQ(board::Clock::wallTime(), 1700000000 + std::time_t(board::Clock::monotonicUs() / 1000000));
 }
 
 TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
