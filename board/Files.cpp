@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -34,9 +35,10 @@ bool Files::move(const std::string& from, const std::string& to)
         return true;
     // A move across file systems: copy, then remove the source.
     fs::copy(src, dst, kCopyOptions, ec);
+    if (!ec)
+        fs::remove_all(src, ec);
     if (ec)
-        return false;
-    fs::remove_all(src, ec);
+        reportFailedStore(to, ec.value());
     return !ec;
 }
 
@@ -47,6 +49,8 @@ bool Files::copy(const std::string& from, const std::string& to)
     if (fs::is_directory(dst, ec))
         dst /= src.filename();
     fs::copy(src, dst, kCopyOptions, ec);
+    if (ec)
+        reportFailedStore(to, ec.value());
     return !ec;
 }
 
@@ -81,9 +85,14 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
     std::lock_guard<std::mutex> hold(saving);
     std::error_code ec;
     fs::create_directories(fs::path(target).parent_path(), ec);
+    const auto failed = [&](int error) {
+        ::unlink(temp.c_str());
+        reportFailedStore(path, error);
+        return false;
+    };
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return false;
+        return failed(errno);
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
     while (done < length) {
@@ -91,23 +100,45 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
             ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
+            return failed(error);
         }
         done += size_t(n);
     }
-    const bool synced = ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;      // closed whether or not the flush worked
-    if (!synced || !closed) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (std::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
+    const int synced = ::fsync(fd) == 0 ? 0 : errno;
+    const int closed = ::close(fd) == 0 ? 0 : errno;   // closed whether or not the flush worked
+    if (synced || closed)
+        return failed(synced ? synced : closed);
+    if (std::rename(temp.c_str(), target.c_str()) != 0)
+        return failed(errno);
     return true;
+}
+
+int Files::writeError(const std::string& path)
+{
+    // A path not there yet is as writable as the nearest folder above it that is there.
+    fs::path at = map(path);
+    std::error_code ec;
+    while (!fs::exists(fs::symlink_status(at, ec)) && at.has_relative_path() && at.parent_path() != at)
+        at = at.parent_path();
+    if (::access(at.c_str(), W_OK) != 0)
+        return errno;
+    // A folder that cannot be entered cannot take files either; a file where a folder
+    // was asked for cannot take any.
+    if (fs::is_directory(at, ec))
+        return ::access(at.c_str(), X_OK) == 0 ? 0 : errno;
+    return at == fs::path(map(path)) ? 0 : ENOTDIR;
+}
+
+void Files::reportFailedStore(const std::string& path, int error)
+{
+    const std::string mapped = map(path);
+    if (mapped == path)
+        std::fprintf(stderr, "cannot store %s: %s (errno %d)\n", path.c_str(), std::strerror(error), error);
+    else
+        std::fprintf(stderr, "cannot store %s (%s): %s (errno %d)\n", path.c_str(), mapped.c_str(),
+                     std::strerror(error), error);
 }
 
 void Files::sync()

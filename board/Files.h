@@ -23,8 +23,16 @@ public:
     static bool exists(const std::string& path);
 
     // Writes the whole content to a temporary file beside the target, flushes it and renames
-    // it over the target, so a power cut leaves either the old or the new file.
+    // it over the target, so a power cut leaves either the old or the new file. A failure
+    // is reported (reportFailedStore) before false is returned.
     static bool writeAtomically(const std::string& path, const void* data, size_t length);
+
+    // 0 when the folder or file at path can be written, else the reason (an errno value):
+    // a read-only mount, missing permission, a file where a folder should be.
+    static int writeError(const std::string& path);
+    // One line on the error output naming the file that could not be stored and why, so a
+    // lost setting is never silent.
+    static void reportFailedStore(const std::string& path, int error);
 
     // "sync": flush file data to storage.
     static void sync();

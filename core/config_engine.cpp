@@ -6,6 +6,7 @@
 #include "core/utils.h"
 
 #include <QSettings>
+#include <cerrno>
 #include <memory>
 
 ConfigEngine* ConfigEngine::p_config = nullptr;
@@ -82,6 +83,17 @@ bool readUniqueId(uint16_t& u, uint16_t& v, uint16_t& w)
 }
 } // namespace
 
+namespace {
+// QSettings keeps the reason of a failed write to itself: the file is asked directly.
+void reportFailedSave(const QSettings& settings, const QString& file)
+{
+    if (settings.status() == QSettings::NoError)
+        return;
+    const int error = board::Files::writeError(file.toStdString());
+    board::Files::reportFailedStore(file.toStdString(), error != 0 ? error : EIO);
+}
+} // namespace
+
 ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
 {
     const QString file = QString(kSettingsFile);
@@ -93,6 +105,7 @@ ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
         items_.append(new ConfigItem(QString(table[i].key), ConfigItem::ConfigName(i), table[i].def, false,
                                      table[i].numeric, file, settings.get()));
     settings->sync();
+    reportFailedSave(*settings, file);
 }
 
 ConfigEngine::~ConfigEngine()
@@ -131,6 +144,7 @@ void ConfigEngine::write_config_variant(ConfigItem::ConfigName name, QVariant va
     QSettings settings(board::Files::map(item->file), QSettings::IniFormat);
     settings.setValue(key, value);
     settings.sync();
+    reportFailedSave(settings, item->file);
 }
 
 bool ConfigEngine::containsItemStr(QString text)

@@ -4,6 +4,7 @@
 
 #include "board/Board.h"
 #include "board/Clock.h"
+#include "board/Files.h"
 #include "cloud/m57_wifi_config.h"
 #include "cloud/networkclient_manage.h"
 #include "cloud/uart_inout_4G.h"
@@ -25,14 +26,33 @@
 #include "sources/velinsource.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+// Settings, the parameter file, the user modes and received files all live under /data:
+// when it cannot be written the program still runs, but says so once, at the start.
+void reportUnwritableData()
+{
+    board::Files::makeDirs("/data");
+    const int error = board::Files::writeError("/data/");
+    if (error == 0)
+        return;
+    const std::string mapped = board::Files::map("/data");
+    std::fprintf(stderr, "kelM57N: /data%s cannot be written: %s (errno %d); settings and files will not be kept\n",
+                 mapped == "/data" ? "" : (" (" + mapped + ")").c_str(), std::strerror(error), error);
+}
+} // namespace
 
 int main(int argc, char* argv[])
 {
     if (!board::start())
         return 1;
     KEL_TRACE("\n kelM57N starting on the %s board\n", board::backendName());
+    reportUnwritableData();
 
     // 1. The USB keypad check.
     g_kel_keys = static_cast<u8>(check_hiddev());
@@ -55,6 +75,9 @@ int main(int argc, char* argv[])
     // With the platform and input plugins loaded by now, no further plugins are looked for.
     QCoreApplication::setLibraryPaths(QStringList());
     kel_text_rendering_init();
+    // The panel has no pointer: a screen that shows one (a VNC view of a host run) would
+    // draw it in the middle of the LCD.
+    QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
 
     // 6. The main window (page 1), with the shared number keyboard and toast.
     g_mainwindow = new MainWindow(nullptr);

@@ -1,5 +1,6 @@
 #include "protocol/networkmanage.h"
 
+#include "board/Network.h"
 #include "core/global.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
@@ -77,10 +78,12 @@ networkManage::~networkManage()
 
 void networkManage::open_servers()
 {
-    if (m_port[0].server && m_port[0].server->initialize(unsigned(g_port.load())) != 0)
-        KEL_TRACE("\n tcp server on port %d is not open\n", int(g_port.load()));
+    // The ports named are those asked of the system, as the bind error names them.
+    const unsigned configured = unsigned(g_port.load());
+    if (m_port[0].server && m_port[0].server->initialize(configured) != 0)
+        KEL_TRACE("\n tcp server on port %u is not open\n", unsigned(board::Network::listenPort(uint16_t(configured))));
     if (m_port[1].server->initialize(kFixedPort) != 0)
-        KEL_TRACE("\n tcp server on port %u is not open\n", kFixedPort);
+        KEL_TRACE("\n tcp server on port %u is not open\n", unsigned(board::Network::listenPort(uint16_t(kFixedPort))));
 }
 
 int networkManage::initialize()

@@ -1,5 +1,6 @@
 #include "board/Board.h"
 #include "board/Files.h"
+#include "board/InstanceLock.h"
 #include "board/Network.h"
 #include "board/Shell.h"
 
@@ -15,6 +16,11 @@ bool start()
 {
     if (::access("/dev/msys", F_OK) != 0) {
         std::fprintf(stderr, "board: /dev/msys is missing; this is not the board, refusing to start\n");
+        return false;
+    }
+    int holder = 0;
+    if (!InstanceLock::take("/data/.kelM57N.lock", holder)) {
+        std::fprintf(stderr, "kelM57N: /data is in use by process %d; not starting\n", holder);
         return false;
     }
     return true;

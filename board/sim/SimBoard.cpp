@@ -1,12 +1,17 @@
 #include "board/sim/SimBoard.h"
+#include "board/sim/ScenarioCheck.h"
 #include "board/sim/UeventModel.h"
 #include "board/Files.h"
 
 #include "board/Board.h"
+#include "board/InstanceLock.h"
 #include "board/sim/Journal.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -84,20 +89,27 @@ std::string SimBoard::root()
     return rootPath();
 }
 
-bool SimBoard::loadScenario(const std::string& file)
+bool SimBoard::loadScenario(const std::string& file, std::vector<std::string>* warnings)
 {
     std::ifstream in(file);
     if (!in)
         return false;
     std::string line;
-    while (std::getline(in, line)) {
+    for (int number = 1; std::getline(in, line); ++number) {
         line = trim(line);
         if (line.empty() || line[0] == '#')
             continue;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos)
+        const size_t eq = line.find('=');
+        const std::string key = trim(line.substr(0, eq));
+        // A line no model can read is named and left out; the rest of the file applies.
+        const std::string problem = eq == std::string::npos ? "not key=value; accepted: key=value, or # and a comment"
+                                                            : ScenarioCheck::problem(key, trim(line.substr(eq + 1)));
+        if (!problem.empty()) {
+            if (warnings)
+                warnings->push_back(file + ":" + std::to_string(number) + ": " + key + ": " + problem);
             continue;
-        setScenario(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
+        }
+        setScenario(key, trim(line.substr(eq + 1)));
     }
     return true;
 }
@@ -201,8 +213,21 @@ bool start()
         sim::SimBoard::setRoot(root);
     else
         sim::SimBoard::setRoot("sim-root");
-    if (const char* file = std::getenv("KEL_SCENARIO"); file && *file)
-        sim::SimBoard::loadScenario(file);
+    int holder = 0;
+    if (!InstanceLock::take(sim::SimBoard::root() + "/.kelM57N.lock", holder)) {
+        std::fprintf(stderr, "kelM57N: the data root %s is in use by process %d; not starting\n",
+                     sim::SimBoard::root().c_str(), holder);
+        return false;
+    }
+    if (const char* file = std::getenv("KEL_SCENARIO"); file && *file) {
+        std::vector<std::string> warnings;
+        if (!sim::SimBoard::loadScenario(file, &warnings)) {
+            std::fprintf(stderr, "kelM57N: the scenario file %s cannot be read: %s\n", file, std::strerror(errno));
+            return false;
+        }
+        for (const std::string& w : warnings)
+            std::fprintf(stderr, "kelM57N: %s\n", w.c_str());
+    }
     if (const char* offset = std::getenv("KEL_PORT_OFFSET"); offset && *offset)
         sim::SimBoard::setPortOffset(std::atoi(offset));
     sim::Journal::keepInFile(sim::SimBoard::root() + "/sim-journal.log");

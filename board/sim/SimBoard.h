@@ -3,6 +3,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -17,8 +18,10 @@ public:
     static std::string root();
 
     // Scenario: key=value settings that the device models read ("fpga.cards.port0=4").
-    // KEL_SCENARIO names an optional file of such lines ('#' starts a comment).
-    static bool loadScenario(const std::string& file);
+    // KEL_SCENARIO names an optional file of such lines ('#' starts a comment). false when
+    // the file cannot be read; a line with an unknown key or a value the models cannot read
+    // is left out with a warning ("file:line: key: what is accepted").
+    static bool loadScenario(const std::string& file, std::vector<std::string>* warnings = nullptr);
     static void setScenario(const std::string& key, const std::string& value);
     static std::string scenario(const std::string& key, const std::string& fallback = std::string());
     static long scenarioInt(const std::string& key, long fallback);

@@ -1,6 +1,7 @@
 #include "board/sim/UeventModel.h"
 
 #include "board/UeventSource.h"
+#include "board/sim/SimBoard.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace sim {
 
@@ -16,13 +18,26 @@ namespace {
 std::mutex g_lock;
 int g_appSide = -1;
 int g_injectSide = -1;
+// Events that came before the watcher opened its source: a stick plugged in while the
+// program starts up is announced once the watcher is there, as the kernel would announce
+// a device found at boot. Bounded like a socket's buffer.
+constexpr size_t kKeptBeforeOpen = 64;
+std::vector<std::string> g_beforeOpen;
+
+struct Registrar {
+    Registrar()
+    {
+        SimBoard::addResetHook([] {
+            std::lock_guard<std::mutex> hold(g_lock);
+            g_beforeOpen.clear();
+        });
+    }
+} g_registrar;
 } // namespace
 
 bool UeventModel::inject(const std::string& action, const std::string& devpath, const std::string& fields)
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    if (g_injectSide < 0)
-        return false;
     std::string msg = action + "@" + devpath;
     msg.push_back('\0');
     msg += "ACTION=" + action;
@@ -31,14 +46,25 @@ bool UeventModel::inject(const std::string& action, const std::string& devpath, 
     msg.push_back('\0');
     for (char c : fields)
         msg.push_back(c == '\n' ? '\0' : c);
+    if (g_injectSide < 0) {
+        if (g_beforeOpen.size() >= kKeptBeforeOpen)
+            return false;
+        g_beforeOpen.push_back(msg);
+        return true;
+    }
     return ::send(g_injectSide, msg.data(), msg.size(), MSG_DONTWAIT) == ssize_t(msg.size());
 }
 
 void UeventModel::serveFifo(const std::string& path)
 {
-    ::unlink(path.c_str());
-    if (::mkfifo(path.c_str(), 0600) != 0)
-        return;
+    // A FIFO left by an earlier run is kept: a line someone began writing while no program ran
+    // is read as soon as this one opens it.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+        ::unlink(path.c_str());
+        if (::mkfifo(path.c_str(), 0600) != 0)
+            return;
+    }
     std::thread([path] {
         // Opened for writing too, so the reader never sees end-of-file between writers and
         // blocks while nobody writes.
@@ -83,6 +109,9 @@ int UeventSource::open()
         ::close(sim::g_injectSide);
     sim::g_appSide = pair[0];
     sim::g_injectSide = pair[1];
+    for (const std::string& msg : sim::g_beforeOpen)
+        ::send(pair[1], msg.data(), msg.size(), MSG_DONTWAIT);
+    sim::g_beforeOpen.clear();
     return pair[0];
 }
 

@@ -3,6 +3,7 @@
 #include "tests/support/PcClient.h"
 
 #include <filesystem>
+#include <QProcess>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -15,10 +16,39 @@ std::string slurp(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+// Every name under the root with its size and time, but what the running program goes on
+// writing: its journal and its devices' own storage (the FPGA flash's running-time log).
+std::string tree(const std::string& root)
+{
+    std::string t;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.path().string().rfind(root + "/sim", 0) != 0)
+            t += e.path().string() + " " + std::to_string(e.is_regular_file() ? fs::file_size(e.path()) : 0) + " " +
+                 std::to_string(fs::last_write_time(e.path()).time_since_epoch().count()) + "\n";
+    return t;
+}
+
+// The program started once more in the host's environment (and scenario): its exit status and
+// output, or -1 when it had not stopped by itself long after a refusal would have.
+std::pair<int, std::string> runBeside(kel_test::HostApp& host, const QString& scenario = QString())
+{
+    QProcess p;
+    QProcessEnvironment env = host.app.processEnvironment();
+    env.insert("KEL_SCENARIO", scenario);
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
+    const bool ended = p.waitForFinished(20000);
+    p.kill();
+    p.waitForFinished(5000);
+    return {ended ? p.exitCode() : -1, p.readAll().toStdString()};
+}
 } // namespace
 
 // The application started on the simulated board with an empty data root: it runs its
-// start-up, keeps what it writes under that root, and sends system actions to the journal.
+// start-up, keeps what it writes under that root, and sends system actions to the journal;
+// it is the only program on its root, and says when the root's /data cannot be written.
 TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
 {
     KEL_SKIP_UNDER_EMULATION();
@@ -38,15 +68,26 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     EXPECT_EQ(pc->readRam(768, 1, language), 0);
     EXPECT_EQ(language.size(), 1u);
     EXPECT_EQ(host.app.state(), QProcess::Running);
+
+    // A second program on the same root stops at once with one line naming the root and the
+    // first one's process, having written nothing.
+    const std::string running = tree(root);
+    EXPECT_EQ(runBeside(host),
+              std::make_pair(1, "kelM57N: the data root " + root + " is in use by process " +
+                                    std::to_string(host.app.processId()) + "; not starting\n"));
+    EXPECT_EQ(tree(root), running);
     host.stop();
+    // So does one given a scenario file that is not there, the root being free again.
+    const std::string stopped = tree(root);
+    EXPECT_EQ(runBeside(host, host.root.path() + "/missing"),
+              std::make_pair(1, "kelM57N: the scenario file " + dir + "/missing cannot be read: No such file or directory\n"));
+    EXPECT_EQ(tree(root), stopped);
     const std::string& output = host.output;
 
     EXPECT_NE(output.find("on the sim board"), std::string::npos);
     EXPECT_TRUE(fs::is_directory(root));
     // System actions went to the journal under the root; nothing was executed.
     const std::string journal = slurp(root + "/sim-journal.log");
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        EXPECT_EQ(entry.path().string().rfind(root, 0), 0u);
     // Nothing was written beside the root in the working directory.
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
@@ -58,8 +99,26 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     EXPECT_TRUE(fs::is_regular_file(root + "/data/configs/tcpip.ini"));
     EXPECT_TRUE(fs::is_regular_file(root + "/data/ram_device_info"));
     EXPECT_EQ(fs::file_size(root + "/data/ram_device_info"), 4096u);
-    // eth0 was brought up with the default address, in the journal only (the whole bring-up
-    // is compared in the settings tests).
-    EXPECT_NE(journal.find("shell\tifconfig eth0 192.168.0.199 netmask 255.255.255.0 up\n"), std::string::npos)
-        << journal;
+    // eth0 was brought up with the default address, in the journal only and once: by the one
+    // program that ran (the whole bring-up is compared in the settings tests).
+    const std::string bringUp = "shell\tifconfig eth0 192.168.0.199 netmask 255.255.255.0 up\n";
+    EXPECT_NE(journal.find(bringUp), std::string::npos) << journal;
+    EXPECT_EQ(journal.find(bringUp, journal.find(bringUp) + 1), std::string::npos) << journal;
+
+    // Started again on a root whose /data cannot be written: one line at the start says so,
+    // and a save the PC asks for names the file it could not store and why.
+    host.prepare = [](const std::string& dataRoot) {
+        fs::create_directories(dataRoot);
+        std::ofstream(dataRoot + "/data") << "a file where the folder should be";
+    };
+    ASSERT_TRUE(host.start()) << host.output;
+    EXPECT_NE(host.output.find("kelM57N: /data (" + root + "/data) cannot be written: Not a directory (errno 20)"),
+              std::string::npos) << host.output;
+    host.output.clear();
+    pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
+    ASSERT_NE(pc, nullptr);
+    ASSERT_EQ(pc->writeRam(0x880, {77}), 0);
+    ASSERT_EQ(pc->writeRegister(11, 2, 2), 0);
+    EXPECT_TRUE(host.waitFor("cannot store /data/ram_device_info (" + root + "/data/ram_device_info): Not a directory (errno 20)", 60))
+        << host.outputSoFar();
 }

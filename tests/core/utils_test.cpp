@@ -1,3 +1,4 @@
+#include "board/Clock.h"
 #include "board/sim/Sim.h"
 #include "core/global.h"
 #include "core/json_reader.h"
@@ -56,12 +57,15 @@ TEST(UtilsTime, TimeSpaceAcrossTheWrapAndSleeps)
     EXPECT_EQ(Utils::getTimeSpace(5), 0u);
     G_timeTicks = 0;
 
-    // Sleeps in milliseconds are a thousand microseconds each (on the virtual clock).
+    // Sleeps in milliseconds are a thousand microseconds each (on the virtual clock, which a
+    // fixed wall time follows).
     kel_test::TestRoot root;
-    const uint64_t before = sim::SimBoard::virtualMicroseconds();
-    EXPECT_EQ(Utils::msleep_mutex(7), 0);
+    const uint64_t before = board::Clock::monotonicUs();
+    EXPECT_EQ(Utils::msleep_mutex(12000), 0);
     EXPECT_EQ(Utils::usleep_mutex(25), 0);
-    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 7025u);
+    EXPECT_EQ(board::Clock::monotonicUs() - before, 12000025u);
+    sim::SimBoard::fixWallTime(1700000000);
+    EXPECT_EQ(board::Clock::wallTime(), 1700000000 + std::time_t(board::Clock::monotonicUs() / 1000000));
 }
 
 TEST(UtilsShell, StatusMappingJournalAndOutput)

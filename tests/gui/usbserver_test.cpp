@@ -49,29 +49,17 @@ TEST(UsbHeaders, AddRemoveAndTheFirstDisksPartitions)
         int code;
         bool storage;
     } cases[] = {
-        {"add@" + sda1, 100, true},
-        {"add@" + kDisk + "/sda9", 100, true},
+        {"add@" + sda1, 100, true}, {"add@" + kDisk + "/sda9", 100, true},
         // Only a decimal partition number of 0 to 9 is the stick's storage.
-        {"add@" + kDisk + "/sdax", 100, false},
-        {"add@" + kDisk + "/sda-1", 100, false},
-        {"add@" + kDisk + "/sda12x", 100, false},
-        {"add@" + kDisk + "/sda999999", 100, false},
-        {"add@" + kDisk + "/sda10", 100, false},
-        {"add@" + kDisk, 100, false},                            // the whole disk
-        {"add@/devices/x/block/sdb/sdb1", 100, false},
-        {"add@/devices/platform/soc/usb1/1-1/1-1:1.0", 100, false},
-        {"remove@" + sda1, 101, false},
-        {"change@" + sda1, 0, false},
-        {"move@" + sda1, 0, false},
-        {"bind@" + sda1, 0, false},
-        {"unbind@" + sda1, 0, false},
-        {"online@" + sda1, 0, false},
+        {"add@" + kDisk + "/sdax", 100, false}, {"add@" + kDisk + "/sda-1", 100, false},
+        {"add@" + kDisk + "/sda12x", 100, false}, {"add@" + kDisk + "/sda999999", 100, false},
+        {"add@" + kDisk + "/sda10", 100, false}, {"add@" + kDisk, 100, false},   // the whole disk
+        {"add@/devices/x/block/sdb/sdb1", 100, false}, {"add@/devices/platform/soc/usb1/1-1/1-1:1.0", 100, false},
+        {"remove@" + sda1, 101, false}, {"change@" + sda1, 0, false}, {"move@" + sda1, 0, false},
+        {"bind@" + sda1, 0, false}, {"unbind@" + sda1, 0, false}, {"online@" + sda1, 0, false},
         {"offline@" + sda1, 0, false},
-        // Malformed and truncated headers.
-        {"", 0, false},
-        {"add@", 100, false},                                    // the action alone
-        {"add@/block/sda", 100, false},
-        {"add@/block", 100, false},
+        // Malformed and truncated headers; the action alone.
+        {"", 0, false}, {"add@", 100, false}, {"add@/block/sda", 100, false}, {"add@/block", 100, false},
         {"/devices/block/sda/sda1", 0, false},
     };
     for (const auto& c : cases) {

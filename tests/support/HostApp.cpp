@@ -40,6 +40,8 @@ bool HostApp::start(const std::string& scenario)
     offset = bindPrivatePorts(13769, [&](int tried) {
         stop();
         QDir(root.path() + "/root").removeRecursively();
+        if (prepare)
+            prepare(root.path().toStdString() + "/root");
         output.clear();
         env.insert("KEL_PORT_OFFSET", QString::number(tried));
         app.setProcessEnvironment(env);

@@ -2,6 +2,7 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <string>
 
 namespace kel_test {
@@ -23,6 +24,9 @@ public:
     bool waitFor(const std::string& text, int seconds);
     // The output with everything printed so far (for failure messages).
     const std::string& outputSoFar();
+
+    // Run on the fresh data root before each start (to give it files, say).
+    std::function<void(const std::string& dataRoot)> prepare;
 
     QTemporaryDir root;
     QProcess app;

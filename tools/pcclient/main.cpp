@@ -81,6 +81,14 @@ pc::Bytes file_request(pc::PcClient& c, const pc::Bytes& data, uint16_t dest, in
     return c.request(req, reply, timeout) ? reply.data : pc::Bytes();
 }
 
+// Where the requests went ("UDP 127.0.0.1:5008"), for the line that says no reply came.
+std::string g_peer;
+
+void no_reply(const char* what = "")
+{
+    std::printf("%sno reply from %s\n", what, g_peer.c_str());
+}
+
 int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16_t dest, int timeout)
 {
     std::ifstream in(path, std::ios::binary);
@@ -98,7 +106,10 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
     // UDP and serial nothing); only a refusal carries data.
     const bool silentStart = name == "FBOT" && r.empty();
     if (!silentStart && (r.size() < 3 || r[0] != 0)) {
-        std::printf(r.empty() ? "start: no reply\n" : "start refused\n");
+        if (r.empty())
+            no_reply("start: ");
+        else
+            std::printf("start refused\n");
         return 1;
     }
     // Blocks small enough for a UDP datagram even when every byte needs escaping.
@@ -121,11 +132,15 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
     end.insert(end.end(), digest.begin(), digest.end());
     r = file_request(c, end, dest, timeout * 10);
     if (r.size() < 3) {
-        std::printf("end: no reply\n");
+        no_reply("end: ");
         return 1;
     }
-    std::printf("end: status %d, result %d (0 stored, 1 not stored)\n", r[0], r[2]);
-    return r[0] == 0 && r[2] == 0 ? 0 : 1;
+    const bool stored = r[0] == 0 && r[2] == 0;
+    if (stored)
+        std::printf("%s stored as %s\n", path, name.c_str());
+    else
+        std::printf("%s not stored (the end was answered with status %d, result %d)\n", path, r[0], r[2]);
+    return stored ? 0 : 1;
 }
 
 } // namespace
@@ -181,8 +196,9 @@ int main(int argc, char** argv)
         c = pc::PcClient::tcp(host, port);
     else
         c = pc::PcClient::serial(path);
+    g_peer = kind == "serial" ? "the serial line " + path : (kind == "udp" ? "UDP " : "TCP ") + host + ":" + std::to_string(port);
     if (!c) {
-        std::fprintf(stderr, "pcclient: cannot open the %s link\n", kind.c_str());
+        std::fprintf(stderr, "pcclient: cannot open %s\n", g_peer.c_str());
         return 1;
     }
 
@@ -211,7 +227,7 @@ int main(int argc, char** argv)
         pc::Bytes data;
         int st = c->readRam(uint32_t(n[0]), uint16_t(n[1]), data, d, t);
         if (st < 0) {
-            std::fprintf(stderr, "pcclient: no reply\n");
+            no_reply();
             return 1;
         }
         std::printf("status %d\n", st);
@@ -229,13 +245,16 @@ int main(int argc, char** argv)
             data.push_back(uint8_t(n[k]));
         }
         int st = c->writeRam(uint32_t(n[0]), data, d, t);
-        std::printf(st < 0 ? "no reply\n" : "status %d\n", st);
+        if (st < 0)
+            no_reply();
+        else
+            std::printf("status %d\n", st);
         return st == 0 ? 0 : 1;
     }
     if (cmd == "read-reg" && n.size() == 1 && n[0] <= 0xFF) {
         int v = c->readRegister(uint8_t(n[0]), d, t);
         if (v == -1)
-            std::printf("no reply\n");
+            no_reply();
         else if (v == -2)
             std::printf("refused\n");
         else
@@ -246,7 +265,10 @@ int main(int argc, char** argv)
         && (n.size() == 2 || n[2] <= 0xFF)) {
         uint8_t mask = n.size() == 3 ? uint8_t(n[2]) : 0xFF;
         int st = c->writeRegister(uint8_t(n[0]), mask, uint8_t(n[1]), d, t);
-        std::printf(st < 0 ? "no reply\n" : "status %d\n", st);
+        if (st < 0)
+            no_reply();
+        else
+            std::printf("status %d\n", st);
         return st == 0 ? 0 : 1;
     }
     if (cmd == "settings" && !items.empty()) {
@@ -254,7 +276,7 @@ int main(int argc, char** argv)
         pc::Frame req = pc::singleSettings(items);
         req.dest = d;
         if (!c->request(req, reply, t) || reply.data.empty()) {
-            std::printf("no reply\n");
+            no_reply();
             return 1;
         }
         std::printf("error flag %d\n", reply.data[0]);
@@ -272,7 +294,7 @@ int main(int argc, char** argv)
             req.data.push_back(uint8_t(n[k]));
         }
         if (!c->request(req, reply, t)) {
-            std::printf("no reply\n");
+            no_reply();
             return 1;
         }
         dump(0, reply.data);
