@@ -43,11 +43,17 @@ TEST_F(OsdEngine, PitchWindowModeAndScrollCodes)
 {
     m.PM_OSD_DATA_MODE = 1;
     m.PS_BG_VACT = 8;   // a few lines are enough for the pitch
-    for (auto [width, mwi, shift] : {std::tuple{1920, 32, 0}, {4096, 64, 0}, {4097, 17, 1}, {7680, 30, 1}}) {
+    // The engine's (0x1B) and the windows' (0x1E) pitch registers hold one byte: a canvas
+    // wider than a pitch of 255 units of 512 bytes holds (65280 columns) is cut to that.
+    for (auto [width, mwi, shift, kept] : {std::tuple{1920, 32, 0, 1920}, {4096, 64, 0, 4096}, {4097, 17, 1, 4097},
+                                           {32641, 128, 1, 32641}, {65280, 255, 1, 65280}, {65281, 255, 1, 65280},
+                                           {100000, 255, 1, 65280}, {7680, 30, 1, 7680}}) {
         m.PS_BG_HACT = width;
+        testing::internal::CaptureStdout();
         m.update_osd(fd);
-        EXPECT_EQ(m.g_osd_mwi, mwi) << width;
-        EXPECT_EQ(m.g_osd_mwi_shift, shift) << width;
+        const int traced = kel_test::countOf(testing::internal::GetCapturedStdout(), "clipped to 65280 columns");
+        EXPECT_EQ((V{m.g_osd_mwi, m.g_osd_mwi_shift, m.PS_BG_HACT, int(reg(4, 0x1B)), int(reg(9, 0x1E)), traced}),
+                  (V{mwi, shift, kept, mwi, mwi, int(kept != width)})) << width;
     }
     m.PM_OSD_EN = 1;
     m.PM_OSD_HZOOM_EN = m.PM_OSD_VZOOM_EN = 1;
