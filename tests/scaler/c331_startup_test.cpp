@@ -390,24 +390,20 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
     // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10.
     EXPECT_EQ(reg(0, 0x15, 2), 8u | 10u << 8);
     EXPECT_EQ(reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), 4240u);
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(reg(0x66, 0x1C + 4 * k, 4), planes[k]);
-        EXPECT_EQ(reg(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
-    }
     // Both captures store, and output channel 1 reads, two bytes a pixel (packing code 0x11).
     EXPECT_EQ((U{reg(0, 0x76), reg(0, 0x77), reg(0, 0x6A)}), (U{0x11, 0x11, 0x11}));
     // What the picture needs, from the registers: each ICH's pitch holds its captured line
-    // in the packing it stores (0x11: two bytes a pixel, 0: four), and the two captures
-    // stay apart and inside their plane.
+    // of two-byte pixels, and the two captures stay apart and inside their plane.
     struct Capture {
         unsigned start, pitch, line, lines;
     };
     auto capture = [&](int bank, int k) {
-        const unsigned packing = reg(0, 0x71 + (bank - 0x10) / 0x10);
-        return Capture{reg(bank + 6, 0x1C + 4 * k, 4), reg(bank + 6, 0x31, 1) * 1024,
-                       (packing == 0x11 ? 2 : 4) * reg(bank, 0x19, 2), reg(bank, 0x1D, 2)};
+        return Capture{reg(bank + 6, 0x1C + 4 * k, 4), reg(bank + 6, 0x31, 1) * 1024, 2 * reg(bank, 0x19, 2),
+                       reg(bank, 0x1D, 2)};
     };
     for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(reg(0x66, 0x1C + 4 * k, 4), planes[k]);
+        EXPECT_EQ(reg(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
         const Capture a = capture(0x60, k), b = capture(0x70, k);
         EXPECT_GE(a.pitch, a.line);
         EXPECT_GE(b.pitch, b.line);
