@@ -387,8 +387,8 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
 {
     m.VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(m.c331_fd);
     const unsigned planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
-    // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10.
-    EXPECT_EQ(reg(0, 0x15, 2), 8u | 10u << 8);
+    // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10, each ICH its own capture.
+    EXPECT_EQ((U{reg(0, 0x15, 2), reg(0x60, 0x09), reg(0x70, 0x09)}), (U{8u | 10u << 8, 1, 1}));
     EXPECT_EQ(reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), 4240u);
     // Both captures store, and output channel 1 reads, two bytes a pixel (packing code 0x11).
     EXPECT_EQ((U{reg(0, 0x76), reg(0, 0x77), reg(0, 0x6A)}), (U{0x11, 0x11, 0x11}));
@@ -412,8 +412,9 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
             EXPECT_LE(b.start + (b.lines - 1) * b.pitch + b.line, planes[k + 1]) << "plane " << k;
         }
     }
-    // Output channel 1: 1360 x 4240 from ICH 5.
-    EXPECT_EQ((U{reg(0x18, 0x08, 2), reg(0x18, 0x42, 2), reg(0x18, 0x46, 2)}), (U{0x0511, 1360, 4240}));
+    // Output channel 1: 1360 x 4240 from ICH 5, from the active start (88 + 88, 10 + 72).
+    EXPECT_EQ((U{reg(0x18, 0x08, 2), reg(0x18, 0x40, 2), reg(0x18, 0x42, 2), reg(0x18, 0x44, 2), reg(0x18, 0x46, 2)}),
+              (U{0x0511, 176, 1360, 82, 4240}));
 }
 
 TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
