@@ -389,7 +389,8 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
     const unsigned planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
     // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10, each ICH its own capture.
     EXPECT_EQ((U{reg(0, 0x15, 2), reg(0x60, 0x09), reg(0x70, 0x09)}), (U{8u | 10u << 8, 1, 1}));
-    EXPECT_EQ(reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), 4240u);
+    EXPECT_EQ((U{reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), reg(0x60, 0x1D, 2), reg(0x70, 0x1D, 2)}),
+              (U{4240, 1360, 1360}));
     // Both captures store, and output channel 1 reads, two bytes a pixel (packing code 0x11).
     EXPECT_EQ((U{reg(0, 0x76), reg(0, 0x77), reg(0, 0x6A)}), (U{0x11, 0x11, 0x11}));
     // What the picture needs, from the registers: each ICH's pitch holds its captured line
