@@ -215,6 +215,12 @@ void c331_manage::clear_deferred_calls()
 
 void c331_manage::c331manage_pass()
 {
+    // One pass is one waiting operation: once the chip has not taken an output update for a
+    // whole time-out, the pass's later waits (the next setter's freeze, a fade's steps, the
+    // OSD's frames) go on without waiting. Otherwise every setter of an apply pass would wait
+    // its own time-out, with c331_mutex, and so the PC's and the panel's access to the
+    // parameter block, held all along.
+    PovsOperation waits(*this);
     const uint8_t stage = c331_stage;
     if (stage < 5) {
         // A wrong id is read again only after kIdRetryUs, and printed when it changes.

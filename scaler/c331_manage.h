@@ -274,7 +274,8 @@ public:
     int32_t width_limited[kWindows] = {};
     // A wait for an output update that timed out: the other waits of the same operation
     // are skipped (the chip is not taking updates). Every operation that waits holds a
-    // PovsOperation, so a time-out never reaches past the operation it happened in.
+    // PovsOperation, so a time-out never reaches past the operation it happened in; one held
+    // inside another (set_output inside a manager pass) is part of the outer one.
     bool povs_timed_out = false;
     int povs_depth = 0;
     class PovsOperation {

@@ -484,8 +484,23 @@ void c331_manage::update_osd(int fd)
     const bool text = PM_OSD_DATA_MODE == 1;
     if (!text)
         load_bmp();
-    const int width = text ? PS_BG_HACT : PS_BMP_HACT;
+    int width = text ? PS_BG_HACT : PS_BMP_HACT;
     int height = text ? PS_BG_VACT : PS_BMP_VACT;
+
+    // The pitch registers of the engine (0x1B, 0x1C) and of the windows (0x1E) hold one
+    // byte: 255 units of 512 bytes, twice the widest canvas. A wider one is cut to the
+    // columns that pitch holds (the windows then show no more than those), as a taller one
+    // is cut to the lines its memory holds below.
+    constexpr int kWidestCanvas = 255 * 512 / 2;
+    if (width > kWidestCanvas) {
+        KEL_TRACE("\033[1;34m[update_osd] canvas %d x %d clipped to %d columns: a pitch holds no more\033[0m\n", width,
+                  height, kWidestCanvas);
+        width = kWidestCanvas;
+        if (text)
+            PS_BG_HACT = width;
+        else
+            PS_BMP_HACT = width;
+    }
 
     // Canvas pitch: twice the width (room for the 2 x 2 tiling), in 128-byte units, a
     // multiple of 4; beyond 64 units the chip counts it in 512-byte units.

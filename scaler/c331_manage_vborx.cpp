@@ -17,6 +17,9 @@ void c331_manage::VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd)
     constexpr int half = inW / 2;            // each ICH takes one lane group: half the line
     // Each ICH captures its half line of two-byte pixels as it comes (4240 bytes): the
     // pitch holds that line, and the right half starts below the last line of the left.
+    // The captures store and the output reads that packing (code 0x11); left at the
+    // power-on four bytes a pixel, a half line would take 8480 bytes of a 5120-byte pitch.
+    constexpr uint32_t twoBytePacking = 0x11;
     constexpr int lineBytes = half * 2;
     constexpr uint32_t pitchKiB = (lineBytes + 1023) / 1024;
     constexpr int ichs[2] = {5, 6};
@@ -40,6 +43,7 @@ void c331_manage::VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd)
         for (uint32_t k = 0; k < 4; ++k)
             wr(fd, R(0x16, 0x1C + 4 * k, 4), planes[k] + start, off);
         wr(fd, R(0x16, 0x31, 1), pitchKiB, off);
+        wr(fd, R(0, 0x71 + uint32_t(ich), 1), twoBytePacking);
     }
 
     // Output channel 1 reads the whole turned picture from the top of the buffers.
@@ -48,6 +52,7 @@ void c331_manage::VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd)
     for (uint32_t k = 0; k < 4; ++k)
         wr(fd, R(0x16, 0x08 + 4 * k, 4), planes[k], off);
     wr(fd, R(0x16, 0x30, 1), pitchKiB, off);
+    wr(fd, R(0, 0x69 + 1, 1), twoBytePacking);
     wr(fd, R(0x08, 0x40, 2), uint32_t(PS_ACTHST), off);
     wr(fd, R(0x08, 0x42, 2), inH, off);
     wr(fd, R(0x08, 0x44, 2), uint32_t(PS_ACTVST), off);

@@ -387,13 +387,12 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
 {
     m.VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(m.c331_fd);
     const unsigned planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
-    // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10.
-    EXPECT_EQ(reg(0, 0x15, 2), 8u | 10u << 8);
-    EXPECT_EQ(reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), 4240u);
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(reg(0x66, 0x1C + 4 * k, 4), planes[k]);
-        EXPECT_EQ(reg(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
-    }
+    // Receiver 1 is V-by-One channel 0 (port 4); eight lanes: source codes 8 and 10, each ICH its own capture.
+    EXPECT_EQ((U{reg(0, 0x15, 2), reg(0x60, 0x09), reg(0x70, 0x09)}), (U{8u | 10u << 8, 1, 1}));
+    EXPECT_EQ((U{reg(0x60, 0x19, 2) + reg(0x70, 0x19, 2), reg(0x60, 0x1D, 2), reg(0x70, 0x1D, 2)}),
+              (U{4240, 1360, 1360}));
+    // Both captures store, and output channel 1 reads, two bytes a pixel (packing code 0x11).
+    EXPECT_EQ((U{reg(0, 0x76), reg(0, 0x77), reg(0, 0x6A)}), (U{0x11, 0x11, 0x11}));
     // What the picture needs, from the registers: each ICH's pitch holds its captured line
     // of two-byte pixels, and the two captures stay apart and inside their plane.
     struct Capture {
@@ -404,6 +403,8 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
                        reg(bank, 0x1D, 2)};
     };
     for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(reg(0x66, 0x1C + 4 * k, 4), planes[k]);
+        EXPECT_EQ(reg(0x26, 0x08 + 4 * k, 4), planes[k]);   // output channel 1 reads there
         const Capture a = capture(0x60, k), b = capture(0x70, k);
         EXPECT_GE(a.pitch, a.line);
         EXPECT_GE(b.pitch, b.line);
@@ -412,8 +413,9 @@ TEST_F(ScalerStartup, TurnedVByOnePictureOnOutputChannelOne)
             EXPECT_LE(b.start + (b.lines - 1) * b.pitch + b.line, planes[k + 1]) << "plane " << k;
         }
     }
-    // Output channel 1: 1360 x 4240 from ICH 5.
-    EXPECT_EQ((U{reg(0x18, 0x08, 2), reg(0x18, 0x42, 2), reg(0x18, 0x46, 2)}), (U{0x0511, 1360, 4240}));
+    // Output channel 1: 1360 x 4240 from ICH 5, from the active start (88 + 88, 10 + 72).
+    EXPECT_EQ((U{reg(0x18, 0x08, 2), reg(0x18, 0x40, 2), reg(0x18, 0x42, 2), reg(0x18, 0x44, 2), reg(0x18, 0x46, 2)}),
+              (U{0x0511, 176, 1360, 82, 4240}));
 }
 
 TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)

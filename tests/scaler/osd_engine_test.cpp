@@ -39,15 +39,28 @@ TEST_F(OsdEngine, FontsArePackedIntoOsdMemoryAsciiBeforeCjk)
     EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F29F100, 1)[0], 0x33);
 }
 
-TEST_F(OsdEngine, PitchWindowModeAndScrollCodes)
+TEST_F(OsdEngine, RedrawPitchFrameWaitsWindowModeAndScrollCodes)
 {
     m.PM_OSD_DATA_MODE = 1;
     m.PS_BG_VACT = 8;   // a few lines are enough for the pitch
-    for (auto [width, mwi, shift] : {std::tuple{1920, 32, 0}, {4096, 64, 0}, {4097, 17, 1}, {7680, 30, 1}}) {
+    sim::ScalerModel::withholdDoneBits(0, 0x01);
+    m.set_output(fd);   // a window update whose output update never came: the redraws still wait
+    sim::ScalerModel::withholdDoneBits(0, 0);
+    // The engine's (0x1B) and the windows' (0x1E) pitch registers hold one byte: a canvas
+    // wider than a pitch of 255 units of 512 bytes holds (65280 columns) is cut to that.
+    for (auto [width, mwi, shift, kept] : {std::tuple{1920, 32, 0, 1920}, {4096, 64, 0, 4096}, {4097, 17, 1, 4097},
+                                           {32641, 128, 1, 32641}, {65280, 255, 1, 65280}, {65281, 255, 1, 65280},
+                                           {100000, 255, 1, 65280}, {7680, 30, 1, 7680}}) {
         m.PS_BG_HACT = width;
+        sim::ScalerModel::clearFrames();
+        testing::internal::CaptureStdout();
         m.update_osd(fd);
-        EXPECT_EQ(m.g_osd_mwi, mwi) << width;
-        EXPECT_EQ(m.g_osd_mwi_shift, shift) << width;
+        const int trace = kel_test::countOf(testing::internal::GetCapturedStdout(), "clipped to 65280 columns");
+        int looks = 0;   // reads of the output-update done bits: the canvas drawn, the windows on it
+        for (const sim::ScalerFrame& f : sim::ScalerModel::frames())
+            looks += !f.write && f.bank == 5 && f.reg == 0x23;
+        EXPECT_EQ((V{m.g_osd_mwi, m.g_osd_mwi_shift, m.PS_BG_HACT, int(reg(4, 0x1B)), int(reg(9, 0x1E)), trace, looks}),
+                  (V{mwi, shift, kept, mwi, mwi, int(kept != width), 2})) << width;
     }
     m.PM_OSD_EN = 1;
     m.PM_OSD_HZOOM_EN = m.PM_OSD_VZOOM_EN = 1;
@@ -210,25 +223,9 @@ TEST_F(OsdEngine, ACanvasTallerThanItsMemoryIsClippedAndTheDisplayCopyStaysApart
     }
 }
 
-TEST_F(OsdEngine, ARedrawWaitsForTheOutputAgainAfterAWindowUpdateTimedOut)
-{
-    m.PM_OSD_DATA_MODE = 1;
-    m.PS_BG_HACT = 64;
-    m.PS_BG_VACT = 4;
-    sim::ScalerModel::withholdDoneBits(0, 0x01);
-    m.set_output(fd);   // the output update of channel 0 never comes
-    sim::ScalerModel::withholdDoneBits(0, 0);
-    sim::ScalerModel::clearFrames();
-    m.update_osd(fd);
-    int looks = 0;   // reads of bank 5 register 0x23, the output-update done bits
-    for (const sim::ScalerFrame& f : sim::ScalerModel::frames())
-        looks += !f.write && f.bank == 5 && f.reg == 0x23;
-    EXPECT_EQ(looks, 2);   // the canvas drawn, the windows on the canvas
-}
-
 TEST_F(OsdEngine, FrameWaitsOfARedrawDoNotHoldTheFlash)
 {
-    // The chip stops taking output updates: the redraw waits 70,000 polls twice. A PC flash
+    // The chip stops taking output updates: the redraw waits 70,000 polls once. A PC flash
     // command during those waits is served at once.
     m.PM_OSD_DATA_MODE = 1;
     m.PS_BG_HACT = 64;
