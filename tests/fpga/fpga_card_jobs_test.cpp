@@ -85,20 +85,12 @@ protected:
         for (int i = 0; i < 3; ++i)
             manager->reg_IRQ_Dealwith(0, 0);
     }
-    // One pass of the posted job, its answers, then a tick; the screens take their
-    // progress between passes, as they do on the device.
+    // One pass of the manager loop (its job dispatch runs the posted job), the answers, then
+    // a tick; the screens take their progress between passes, as they do on the device.
     void pass(uint32_t ticks = 1)
     {
         QCoreApplication::processEvents();
-        switch (g_send_para.job.load()) {
-        case 1: manager->SmartMapping_deal(); break;
-        case 2: manager->rcv_recovery_check_deal(2); break;
-        case 3: manager->save_para_deal(); break;
-        case 4: manager->mapping_enable_deal(); break;
-        case 5: manager->rcv_recovery_check_deal(0); break;
-        case 6: manager->rcv_recovery_check_deal(1); break;
-        default: break;
-        }
+        manager->fpga_manage_deal(nullptr);
         service();
         G_timeTicks += ticks;
     }
@@ -192,7 +184,7 @@ TEST_F(CardJobs, RamWritesGoOutIn1000ByteChunks)
     EXPECT_EQ(le32(packets[2], 10), 0x3000u + 2000u);
 }
 
-TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySecondsAndBackEndsAJobThatWaits)
+TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySeconds)
 {
     // 1500 ms sleeps 150 ticks; 0xFFFFFFFF ms (about 497 days) sleeps 60 s: 6000 ticks.
     cards(0, 2);
@@ -210,20 +202,6 @@ TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySecondsAndBackEnds
         EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 1) << ms;
     }
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
-
-    // A scan-parameter load from a stick that sleeps: Back on the screen ends the job, and
-    // its ring is told 100.
-    cards(3, 1);
-    write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
-    scanFile("/data/smartmapping/t.kxfile");
-    line_type.port = 3;
-    g_send_para.post(2);
-    for (int i = 0; i < 1000 && g_send_para.sub_step != 28; ++i)
-        pass();
-    ASSERT_EQ(g_send_para.sub_step, 28);
-    g_send_para.cancel = 1;
-    run(300);
-    EXPECT_EQ(progress(smart).back(), 100);
 }
 
 TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
@@ -517,7 +495,7 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     EXPECT_EQ(progress(smart).back(), 100);
 }
 
-TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
+TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheChosenFile)
 {
     // Head of 4 bytes, then 22-byte records: a u16 and five u32, the last kept divided by 10.
     Bytes file = {3, 0, 0, 0};
@@ -526,13 +504,16 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
                            0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, uint8_t(0xD2 + r), 0x04, 0x00, 0x00};
         file.insert(file.end(), rec.begin(), rec.end());
     }
-    write("/mnt/usb1/old.kxfile", Bytes(file.begin(), file.end() - 1));   // the last record cut short
-    scanFile("/mnt/usb1/old.kxfile");
+    // The chosen file has the last record cut short; the stick's file of that name is whole.
+    write("/data/smartmapping/old.kxfile", Bytes(file.begin(), file.end() - 1));
+    write("/mnt/usb1/old.kxfile", file);
+    write("/data/old.kxfile", file);
+    scanFile("/data/smartmapping/old.kxfile");
     SCAN_PARA rec;
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);       // no records counted yet
     manager->scan_para_count = 3;
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 3), 1);
-    EXPECT_EQ(manager->get_operate_deal_para(&rec, 2), 1);       // not wholly in the file
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 2), 1);       // not wholly in the chosen file
     EXPECT_FALSE(sim::Journal::hasShell("sync"));
     ASSERT_EQ(manager->get_operate_deal_para(&rec, 1), 0);
     EXPECT_EQ(rec.head, 0x2011);
@@ -543,12 +524,104 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
     EXPECT_EQ(rec.value[4], 123u);                                 // 1235 / 10
     EXPECT_TRUE(sim::Journal::hasShell("sync"));
 
-    // Only the name is taken, and always from the stick.
-    scanFile("/data/smartmapping/../../mnt/usb1/missing.kxfile");
+    // A name that leads out of the two folders is not read.
+    scanFile("/data/smartmapping/../old.kxfile");
     g_debugSwitch = 254;
     testing::internal::CaptureStdout();
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("\n NO kxfile!!! "), std::string::npos);
+}
+
+// --- the loop's dispatch: each job code runs its own job --------------------------
+
+// The screen package's three ports, card 4 of port 1 differing; a scan-parameter file that
+// writes registers 9 8; the set-up for port 1: 1 row of 8, route 10, offsets (5, 6).
+TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
+{
+    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    write("/data/smartmapping/t.kxfile", kxfile({op(1, 2, 0, 100, {9, 8})}));
+    scanFile("/data/smartmapping/t.kxfile");
+    line_type = LINE_TYPE{64, 32, 5, 6, 1, 1, 8, 10};
+    g_send_para.mapping = 9;
+    // What reached port 1 (command bytes) and what card 4 of it keeps; the ring told.
+    const struct {
+        uint8_t job;
+        std::vector<int> commands;
+        std::string card4;
+        JobScreen* ring;
+    } rows[] = {
+        {1, {0x60, 0x60, 0x60, 0x60, 0x60, 0x60, 0x60, 0x60, 0xA0}, " at 261,6 reg 1 255 1 255", &smart},
+        {2, {0xA0}, " reg 9 8", &smart},
+        {3, {0x81}, " saved", &smart},
+        {4, {0xA0}, " reg 3 15 1 9", &smart},
+        {5, {0x10}, "", &recovery},                                 // lists card 5 of port 2
+        {6, {0xA0, 0x60, 0x60}, " reg 5 6 7 ram400 171 ram300 1 4", &recovery},   // recovers it
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(int(r.job));
+        cards(0, 2); cards(1, 8); cards(2, 1);
+        for (int p = 0; p < 3; ++p)
+            ReceivingCardModel::setConfigId(0, p, -1, kConfig);
+        ReceivingCardModel::setConfigId(0, 1, 4, 0x1234);
+        ReceivingCardModel::clearPackets();
+        progress(smart);
+        smart.values.clear();
+        recovery.values.clear();
+        g_send_para.post(r.job);
+        run();
+        std::vector<int> commands;
+        for (const Bytes& packet : ReceivingCardModel::packets(0, 1))
+            commands.push_back(packet[9]);
+        EXPECT_EQ(commands, r.commands);
+        const auto card = ReceivingCardModel::card(0, 1, 4);
+        std::string kept;
+        if (le16(card.ram, 0x180))
+            kept += " at " + std::to_string(le16(card.ram, 0x180)) + "," + std::to_string(le16(card.ram, 0x182));
+        for (const auto& w : card.registerWrites) {
+            kept += " reg";
+            for (uint8_t b : w)
+                kept += " " + std::to_string(b);
+        }
+        kept += card.saves ? " saved" : "";
+        kept += card.ram[0x400] ? " ram400 " + std::to_string(card.ram[0x400]) : "";
+        kept += card.ram[0x300] ? " ram300 " + std::to_string(card.ram[0x300]) + " " + std::to_string(card.ram[0x301]) : "";
+        EXPECT_EQ(kept, r.card4);
+        EXPECT_EQ(progress(*r.ring).back(), 100);
+        EXPECT_TRUE(progress(r.ring == &smart ? recovery : smart).empty());
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recovery.lists, (std::vector<QStringList>{{"01/02/05/08"}, {}}));   // listed, then recovered
+}
+
+// Back on a screen ends a job wherever it waits, and its ring is told 100 at once: a port
+// of 300 silent cards (counted as 255), a file's minute-long sleep, a card check.
+TEST_F(CardJobs, BackEndsEveryJobThatWaits)
+{
+    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
+    scanFile("/data/smartmapping/t.kxfile");
+    line_type.port = 1;
+    cards(1, 300);
+    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);
+    const struct {
+        uint8_t job;
+        int passes;                      // board ticks before Back
+        JobScreen* ring;
+    } rows[] = {{1, 3000, &smart}, {2, 3000, &smart}, {3, 3000, &smart}, {4, 600, &smart},
+                {5, 400, &recovery}, {6, 100, &recovery}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(int(r.job));
+        g_send_para.post(r.job);
+        for (int i = 0; i < r.passes; ++i)
+            pass();
+        ASSERT_EQ(g_send_para.job, r.job);
+        progress(*r.ring);
+        r.ring->values.clear();
+        g_send_para.cancel = 1;
+        pass();
+        EXPECT_EQ(progress(*r.ring), std::vector<int>{100});
+        run(110);
+    }
 }
 
 // --- jobs 3 and 4: save parameters to the cards, mapping switch ---------------------
@@ -639,23 +712,6 @@ TEST_F(CardJobs, SaveJobProgressCounterWrapsFrom99To1)
     EXPECT_EQ(values[99], 99);
     EXPECT_EQ(values[100], 1);
     EXPECT_EQ(values[101], 2);
-}
-
-TEST_F(CardJobs, MappingJobCarriesTheMappingValueToEveryCard)
-{
-    cards(3, 2);
-    cards(8, 1);
-    g_send_para.mapping = 9;
-    g_send_para.post(4);
-    run(400);
-    auto packets = ReceivingCardModel::packets(0, 3);
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].size(), 15u);
-    EXPECT_EQ(packets[0][13], 9);
-    EXPECT_EQ(ReceivingCardModel::card(0, 3, 0).mapping, 9);
-    EXPECT_EQ(ReceivingCardModel::card(0, 3, 1).mapping, 9);
-    EXPECT_EQ(ReceivingCardModel::card(0, 8, 0).mapping, 9);
-    EXPECT_EQ(progress(smart), (std::vector<int>{27, 72, 95, 100}));
 }
 
 TEST_F(CardJobs, APcCommandPausesTheJobAndItsTimeOut)
