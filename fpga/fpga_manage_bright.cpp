@@ -117,12 +117,12 @@ void fpga_manage::Dealwith_mcu_ram()
             break;
         }
         // A hand value is on its own command's scale (16 raw, 0 as 16 x v - 1), and it
-        // stays on that scale, as the screen shows it, until the running mode sets a value
+        // stays on that scale, as the LED screen shows it, until the running mode sets a value
         // of its own: the next half-hour slot, the light sensor's next step. The running
         // mode is left as it is; only a stored block becomes the running mode.
         write_to_register(64, 0xFF, block[9], 0);
         bri_hand_scale = mode;
-        // The light sensor's steps go on from the brightness on the screen.
+        // The light sensor's steps go on from the brightness the LED screen shows.
         g_change[CHG_BRI_TARGET] = handValue(block[9], mode);
         Brightness_hand_dealwith();
         if (store == kStore) {
@@ -238,6 +238,7 @@ void fpga_manage::Brightness_hand_dealwith()
         if (mode != 16 && mode != 17)
             value = std::max<u32>(value, 15);
         write_to_register(64, 0xFF, u8(value), 0);
+        bri_hand_scale = kNoMode;                // no earlier command's scale for this value
     } else {
         value = handValue(reg_shadow(64, 0), bri_hand_scale != kNoMode ? bri_hand_scale : mode);
         if (para) {
