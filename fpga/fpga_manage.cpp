@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -740,7 +741,9 @@ u16 fpga_manage::get_port_card_num(int port)
         return 0;
     const u8* ram = MCU_RAM_PARA_func[0];
     const u16 at = kCardCountOffset[port];
-    return u16(ram[at] | (ram[at + 1] << 8));
+    // The count comes from a card's answer or a PC's write; the jobs wait for every card
+    // they count, so they count no more than a port's chain can hold.
+    return std::min<u16>(u16(ram[at] | (ram[at + 1] << 8)), kMaxPortCards);
 }
 
 u16 fpga_manage::check_netport_card(int fpga)
@@ -1052,6 +1055,8 @@ void fpga_manage::job_pc_pause()
 
 void fpga_manage::save_or_mapping_step(bool save)
 {
+    if (card_job_cancelled(kProgressSmartMapping))
+        return;
     if (pc_cmd_valid) {
         job_pc_pause();
         return;

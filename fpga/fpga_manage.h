@@ -167,6 +167,9 @@ public:
                                                  640, 644, 648, 652, 656, 660, 664, 668};
     static constexpr u16 kCardFlagOffset[16] = {104, 106, 112, 114, 562, 566, 570, 574,
                                                 642, 646, 650, 654, 658, 662, 666, 670};
+    // The most cards a port's chain holds as the jobs see it: the check names a card by a
+    // byte whose value 255 means "every card matches", so cards 0..254 are all it can name.
+    static constexpr u16 kMaxPortCards = 255;
     // Rectangle (x, y, width, height) of ports 0..15 in the parameter RAM.
     static constexpr u16 kPortRectOffset[16] = {8, 19, 32, 43, 520, 528, 536, 544,
                                                 576, 584, 592, 600, 608, 616, 624, 632};
@@ -330,9 +333,12 @@ public:
     u8 load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bool allCards);
     void SmartMapping_deal();
     void rcv_recovery_check_deal(u8 mode);
-    // Reads record i of the old scan-parameter file on the USB stick (the file named by
-    // g_kxfile_name) into record: 0 when read; 1 when i is not below scan_para_count, the
-    // file cannot be opened or the record is not wholly in it.
+    // The scan-parameter file chosen on the screen (g_kxfile_name, a full path), when it
+    // lies in "/data/smartmapping" or "/mnt/usb1"; empty otherwise.
+    static QString chosen_kxfile();
+    // Reads record i of the old scan-parameter file chosen on the screen into record: 0 when
+    // read; 1 when i is not below scan_para_count, the file cannot be opened or the record
+    // is not wholly in it.
     u8 get_operate_deal_para(SCAN_PARA* record, u32 i);
     u16 scan_para_count = 0;             // records of the old scan-parameter file
     // The card the last check found (its screen, port number, port-record index and index).
@@ -393,8 +399,6 @@ public:
     void record_bright_change();
     void Brightness_init(const u8* block);
     void Brightness_hand_dealwith();
-    // The same, with the value scaled as `mode` says rather than as the running mode does.
-    void Brightness_hand_dealwith(u8 mode);
     void Brightness_task();
     void Brightness_time_change();
     void Brightness_hand_change();
@@ -409,6 +413,9 @@ public:
 
     std::recursive_mutex bri_mutex;
     u8 bri_mode = kNoMode;               // 0/16 by hand, 1/17 by schedule, 2 automatic
+    u8 bri_hand_scale = kNoMode;         // the mode whose scale the hand value (register 64)
+                                         // is on when not the running mode's: a PC's hand
+                                         // command that was not stored
     u8 bri_last_slot = 255;
     u8 HalfHourValue[48];
     std::atomic<u8> bri_reload{0};       // the next idle pass reloads the stored block
@@ -606,6 +613,8 @@ private:
     void job_pc_pause();
     void card_job_pc_pause();
     void card_job_animate(int which);
+    // Back on the screen asked the job to end: it is ended, its ring told 100; true then.
+    bool card_job_cancelled(int which);
     void set_recovery_list(const QStringList& list);
     void check_deal_step(u8 mode);
     mutable std::mutex rcv_list_mutex;

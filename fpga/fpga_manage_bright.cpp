@@ -36,6 +36,12 @@ constexpr u32 kMissLimit = 10;
 u8 bcd(u8 v) { return u8((v >> 4) * 10 + (v & 0x0F)); }
 bool handMode(u8 mode) { return mode == 0 || mode == 16; }
 bool tableMode(u8 mode) { return mode == 1 || mode == 17; }
+// The FPGA value of a hand or table value: modes 16, 17 and 2 take it as it is, the others
+// as 16 x v - 1 (1..16 give 15..255, 0 gives 255).
+u32 handValue(u32 value, u8 mode)
+{
+    return mode == 16 || mode == 17 || mode == 2 ? value : (value * 16 - 1) & 0xFF;
+}
 
 // Erases the block's sector and writes the block (header and data) in front of it. A block
 // whose length runs past the mailbox is not stored; false then.
@@ -110,13 +116,15 @@ void fpga_manage::Dealwith_mcu_ram()
             g_change[CHG_BRI_MISS] = 0;
             break;
         }
-        // A hand value is scaled as its own command's mode says. It does not stop a running
-        // table or light sensor: unless it is stored, their next step takes over again.
-        if (!tableMode(bri_mode) && bri_mode != 2)
-            bri_mode = mode;
+        // A hand value is on its own command's scale (16 raw, 0 as 16 x v - 1), and it
+        // stays on that scale, as the LED screen shows it, until the running mode sets a value
+        // of its own: the next half-hour slot, the light sensor's next step. The running
+        // mode is left as it is; only a stored block becomes the running mode.
         write_to_register(64, 0xFF, block[9], 0);
-        g_change[CHG_BRI_TARGET] = block[9];
-        Brightness_hand_dealwith(mode);
+        bri_hand_scale = mode;
+        // The light sensor's steps go on from the brightness the LED screen shows.
+        g_change[CHG_BRI_TARGET] = handValue(block[9], mode);
+        Brightness_hand_dealwith();
         if (store == kStore) {
             storeBlock(kBrightFlash, kBrightSector, block);
             bri_reload = 1;
@@ -190,6 +198,7 @@ void fpga_manage::Brightness_init(const u8* block)
         return;
     std::lock_guard<std::recursive_mutex> hold(bri_mutex);
     bri_mode = block[8];
+    bri_hand_scale = kNoMode;
     bri_last_slot = 255;
     g_change[CHG_BRI_FORCE] = 0;
     g_change[CHG_BRI_TASK] = 0;
@@ -212,12 +221,7 @@ void fpga_manage::Brightness_init(const u8* block)
 void fpga_manage::Brightness_hand_dealwith()
 {
     std::lock_guard<std::recursive_mutex> hold(bri_mutex);
-    Brightness_hand_dealwith(bri_mode);
-}
-
-void fpga_manage::Brightness_hand_dealwith(u8 mode)
-{
-    std::lock_guard<std::recursive_mutex> hold(bri_mutex);
+    const u8 mode = bri_mode;
     g_change[CHG_BRI_BUSY] = 1;
     read_from_register(128, 0);
     read_from_register(144, 0);
@@ -234,10 +238,9 @@ void fpga_manage::Brightness_hand_dealwith(u8 mode)
         if (mode != 16 && mode != 17)
             value = std::max<u32>(value, 15);
         write_to_register(64, 0xFF, u8(value), 0);
+        bri_hand_scale = kNoMode;                // no earlier command's scale for this value
     } else {
-        value = reg_shadow(64, 0);
-        if (mode != 16 && mode != 17 && mode != 2)
-            value = (value * 16 - 1) & 0xFF;     // 1..16 give 15..255, 0 gives 255
+        value = handValue(reg_shadow(64, 0), bri_hand_scale != kNoMode ? bri_hand_scale : mode);
         if (para) {
             bool changed = false;
             {
@@ -334,6 +337,7 @@ void fpga_manage::Brightness_time_change()
     g_change[CHG_BRI_REPEAT] = 0;
     g_change[CHG_BRI_TARGET] = HalfHourValue[slot];
     write_to_register(64, 0xFF, HalfHourValue[slot], 0);
+    bri_hand_scale = kNoMode;
     Brightness_hand_dealwith();
     Brightness_hand_dealwith();
     bri_last_slot = slot;
@@ -431,11 +435,13 @@ void fpga_manage::Brightness_auto_filter()
             target = std::min<u32>(target, 255);
             g_change[CHG_BRI_TARGET] = target;
             write_to_register(64, 0xFF, u8(target), 0);
+            bri_hand_scale = kNoMode;
         }
     }
     if (g_change[CHG_BRI_MISS] >= kMissLimit) {
         g_change[CHG_BRI_TARGET] = 255;
         write_to_register(64, 0xFF, 255, 0);
+        bri_hand_scale = kNoMode;
         g_change[CHG_BRI_MISS] = 0;
     }
 }

@@ -13,6 +13,7 @@
 #include "board/Clock.h"
 #include "board/Files.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
@@ -85,6 +86,17 @@ void fpga_manage::card_job_pc_pause()
     const u32 now = G_timeTicks.load();
     g_change[CHG_JOB_STAMP] = now;
     g_send_para.stamp = now;
+}
+
+bool fpga_manage::card_job_cancelled(int which)
+{
+    SEND_PARA& job = g_send_para;
+    if (!job.cancel.load())
+        return false;
+    KEL_TRACE("\n job ended from the front panel ");
+    emit_progress(which, 100);
+    job.end();
+    return true;
 }
 
 void fpga_manage::card_job_animate(int which)
@@ -375,22 +387,32 @@ void SCAN_PARA::decode(const u8* b)
     value[4] /= 10;
 }
 
-u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
+QString fpga_manage::chosen_kxfile()
 {
-    if (!record || i >= scan_para_count)
-        return 1;
     QString name;
     {
         std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
         name = g_kxfile_name;
     }
-    // The file is on the stick: only its name is taken, so no name leads out of the folder.
-    name = QFileInfo(name).fileName();
-    if (name.isEmpty() || name == "." || name == "..") {
+    // The screen chooses from two folders; a name that leads anywhere else is no choice.
+    const QString path = QDir::cleanPath(name);
+    const QFileInfo info(path);
+    const QString dir = info.path();
+    if (info.fileName().isEmpty() || (dir != "/data/smartmapping" && dir != "/mnt/usb1"))
+        return QString();
+    return path;
+}
+
+u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
+{
+    if (!record || i >= scan_para_count)
+        return 1;
+    const QString name = chosen_kxfile();
+    if (name.isEmpty()) {
         KEL_TRACE("\n NO kxfile!!! ");
         return 1;
     }
-    const std::string path = board::Files::map("/mnt/usb1/" + name.toStdString());
+    const std::string path = board::Files::map(name.toStdString());
     u8 b[SCAN_PARA::kSize];
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
@@ -402,7 +424,8 @@ u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
         const uint64_t at = 4 + uint64_t(SCAN_PARA::kSize) * i;
         const bool whole = fseeko(f, off_t(at), SEEK_SET) == 0 && std::fread(b, 1, sizeof b, f) == sizeof b;
         std::fclose(f);
-        // A record the file does not wholly hold is no record.
+        // A record the file does not wholly hold is no record: reported as read, a part of
+        // it would be the previous record's.
         if (!whole)
             return 1;
     }
@@ -417,6 +440,8 @@ u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
 
 void fpga_manage::SmartMapping_deal()
 {
+    if (card_job_cancelled(kProgressSmartMapping))
+        return;
     if (pc_cmd_valid) {
         card_job_pc_pause();
         return;

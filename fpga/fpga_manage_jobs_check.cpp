@@ -42,7 +42,15 @@ void signalScreens(int code)
 
 void fpga_manage::rcv_recovery_check_deal(u8 mode)
 {
-    if (pc_cmd_valid) {
+    // Back on the screen ends the job at whatever it waits for, PC traffic included: it ends
+    // the way a failed job does, and the ring closes at once.
+    SEND_PARA& job = g_send_para;
+    const u8 step = job.step.load();
+    if (job.cancel.load() && step != kFinish && step != kErrorEnd && step != kErrorClose) {
+        job.cancel = 0;
+        KEL_TRACE("\n job ended from the front panel ");
+        job.step = kErrorEnd;
+    } else if (pc_cmd_valid) {
         card_job_pc_pause();
         return;
     }
@@ -80,14 +88,6 @@ void fpga_manage::check_deal_step(u8 mode)
         job.step = kErrorEnd;
         return true;
     };
-
-    // Back on the screen ends a job that runs a card operation (a sleep or the wait for a
-    // card's answer): it ends the way a failed job does, and the ring closes.
-    const u8 step = job.step.load();
-    if (job.cancel.load() && (step == kCardOperationRun || step == kParaOperationRun)) {
-        job.cancel = 0;
-        fail("\n job ended from the front panel ");
-    }
 
     switch (job.step.load()) {
     case kCheckFpga:
@@ -154,10 +154,8 @@ void fpga_manage::check_deal_step(u8 mode)
                 break;
             }
             file.init_para();
-            {
-                std::lock_guard<std::mutex> hold(g_kxfile_name_mutex);
-                file.file_path = g_kxfile_name;
-            }
+            // A name outside the two folders reads nothing: the operation count fails.
+            file.file_path = chosen_kxfile();
             KEL_TRACE("\n smart_files_nmae  %s  !/n", file.file_path.toStdString().c_str());
             g_change[CHG_JOB_STAMP] = now;
             show(timeValue());

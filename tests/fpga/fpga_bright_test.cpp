@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <tuple>
 
 using namespace fpga_test;
 using sim::FpgaModel;
@@ -134,24 +135,29 @@ TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
     EXPECT_EQ(fpga_manage::half_hour_slot(0, 0), 0);
     EXPECT_EQ(fpga_manage::half_hour_slot(12, 30), 25);
 
+    // A hand command that is not stored is on its own scale (16 raw, 0 as 16 x 5 - 1 = 79)
+    // and leaves the running mode as it is (hand, automatic, table), whose re-apply in the
+    // same slot or step keeps the value as sent; the table's next slot (26) takes over.
     std::vector<uint8_t> block = {0xAA, 0x03, 0xAA, 0, 0, 0, 49, 0, 17};
     for (int i = 0; i < 48; ++i)
         block.push_back(uint8_t(100 + i));
-    mailbox(block);
-    EXPECT_EQ(flash(0x30F000, 57), block);
     clockAt(12, 40);
-    G_timeTicks += 1000;
-    manager->Extension_function();                      // reload, then the table's first run
-    EXPECT_EQ(manager->bri_mode, 17);
-    EXPECT_EQ(FpgaModel::reg(0, 6), 125);
-
-    // A hand command that is not stored is scaled by its own mode (16 raw, 0 as 16 x v - 1)
-    // and leaves the table running: the next half-hour slot (26) takes over again.
-    mailbox({0xAA, 0x03, 0x00, 0, 0, 0, 2, 0, 16, 50});
-    EXPECT_EQ(FpgaModel::reg(0, 6), 50);
-    mailbox({0xAA, 0x03, 0x00, 0, 0, 0, 2, 0, 0, 5});
-    EXPECT_EQ(FpgaModel::reg(0, 6), 79);
-    EXPECT_EQ(manager->bri_mode, 17);
+    for (uint8_t running : {0, 16, 2, 17}) {
+        block[8] = running;
+        mailbox(block);
+        G_timeTicks += 1000;
+        manager->Extension_function();                  // reload, then the mode's first run
+        for (const auto& [mode, value, fpga] : {std::tuple<uint8_t, uint8_t, int>{16, 50, 50}, {0, 5, 79}}) {
+            SCOPED_TRACE(testing::Message() << int(running) << "/" << int(mode));
+            mailbox({0xAA, 0x03, 0x00, 0, 0, 0, 2, 0, mode, value});
+            EXPECT_EQ(FpgaModel::reg(0, 6), fpga);
+            G_timeTicks += 1000;
+            manager->Extension_function();
+            EXPECT_EQ(FpgaModel::reg(0, 6), fpga);
+            EXPECT_EQ(manager->bri_mode, running);
+        }
+    }
+    EXPECT_EQ(flash(0x30F000, 57), block);
     clockAt(13, 0);
     G_timeTicks += 1000;
     manager->Extension_function();

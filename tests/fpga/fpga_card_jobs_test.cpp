@@ -10,6 +10,7 @@
 #include "fpga/rcv_recovery_file.h"
 
 #include <QCoreApplication>
+#include <cstdio>
 #include <cstring>
 #include <QObject>
 #include <QStringList>
@@ -85,20 +86,12 @@ protected:
         for (int i = 0; i < 3; ++i)
             manager->reg_IRQ_Dealwith(0, 0);
     }
-    // One pass of the posted job, its answers, then a tick; the screens take their
-    // progress between passes, as they do on the device.
+    // One pass of the manager loop (its job dispatch runs the posted job), the answers, then
+    // a tick; the screens take their progress between passes, as they do on the device.
     void pass(uint32_t ticks = 1)
     {
         QCoreApplication::processEvents();
-        switch (g_send_para.job.load()) {
-        case 1: manager->SmartMapping_deal(); break;
-        case 2: manager->rcv_recovery_check_deal(2); break;
-        case 3: manager->save_para_deal(); break;
-        case 4: manager->mapping_enable_deal(); break;
-        case 5: manager->rcv_recovery_check_deal(0); break;
-        case 6: manager->rcv_recovery_check_deal(1); break;
-        default: break;
-        }
+        manager->fpga_manage_deal(nullptr);
         service();
         G_timeTicks += ticks;
     }
@@ -192,7 +185,7 @@ TEST_F(CardJobs, RamWritesGoOutIn1000ByteChunks)
     EXPECT_EQ(le32(packets[2], 10), 0x3000u + 2000u);
 }
 
-TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySecondsAndBackEndsAJobThatWaits)
+TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySeconds)
 {
     // 1500 ms sleeps 150 ticks; 0xFFFFFFFF ms (about 497 days) sleeps 60 s: 6000 ticks.
     cards(0, 2);
@@ -210,20 +203,6 @@ TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySecondsAndBackEnds
         EXPECT_EQ(manager->load_rcv_xy_operate("/data/op.bin", 0, false), 1) << ms;
     }
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
-
-    // A scan-parameter load from a stick that sleeps: Back on the screen ends the job, and
-    // its ring is told 100.
-    cards(3, 1);
-    write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
-    scanFile("/data/smartmapping/t.kxfile");
-    line_type.port = 3;
-    g_send_para.post(2);
-    for (int i = 0; i < 1000 && g_send_para.sub_step != 28; ++i)
-        pass();
-    ASSERT_EQ(g_send_para.sub_step, 28);
-    g_send_para.cancel = 1;
-    run(300);
-    EXPECT_EQ(progress(smart).back(), 100);
 }
 
 TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
@@ -389,7 +368,7 @@ Package screenPackage(bool withPara = true, bool withXy = true)
 
 } // namespace
 
-TEST_F(CardJobs, CheckVisitsEveryPortFindsTheFirstDifferingCardAndRecoveryLoadsIt)
+TEST_F(CardJobs, ACheckOfMatchingCardsVisitsEveryPortAndListsNothing)
 {
     cards(0, 2);
     cards(1, 8);
@@ -410,38 +389,6 @@ TEST_F(CardJobs, CheckVisitsEveryPortFindsTheFirstDifferingCardAndRecoveryLoadsI
     EXPECT_EQ(progress(recovery).back(), 100);
     EXPECT_TRUE(recovery.lists.empty());
     EXPECT_EQ(manager->recovery_list_filled(), 0);
-
-    // Card 4 of port 1 differs: the check stops there and lists it.
-    ReceivingCardModel::clearPackets();
-    ReceivingCardModel::setConfigId(0, 1, 4, 0x1234);
-    g_send_para.post(5);
-    EXPECT_EQ(run(), 33);
-    EXPECT_TRUE(ReceivingCardModel::packets(0, 2).empty());      // the check stopped at port 1
-    QCoreApplication::processEvents();
-    ASSERT_EQ(recovery.lists.size(), 1u);
-    EXPECT_EQ(recovery.lists[0], QStringList{"01/02/05/08"});
-    EXPECT_EQ(manager->recovery_list(), QStringList{"01/02/05/08"});
-    EXPECT_EQ(manager->recover_screen, 0);
-    EXPECT_EQ(manager->recover_net, 1);
-    EXPECT_EQ(manager->recover_card, 4);
-
-    // Recovery: the screen's scan parameters, then the card's own operation, to card 4 only.
-    ReceivingCardModel::clearPackets();
-    g_send_para.post(6);
-    EXPECT_EQ(run(), 33);
-    const auto card4 = ReceivingCardModel::card(0, 1, 4);
-    ASSERT_EQ(card4.registerWrites.size(), 1u);
-    EXPECT_EQ(card4.registerWrites[0], (std::vector<uint8_t>{5, 6, 7}));
-    EXPECT_EQ(cardRam(1, 4, 0x400, 3), (Bytes{0xAB, 0xCD, 0xEF}));
-    EXPECT_EQ(cardRam(1, 4, 0x300, 2), (Bytes{1, 4}));
-    EXPECT_EQ(cardRam(1, 3, 0x300, 2), (Bytes{0, 0}));
-    EXPECT_TRUE(ReceivingCardModel::card(0, 1, 3).registerWrites.empty());
-    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
-    // The list is emptied once the card is recovered.
-    QCoreApplication::processEvents();
-    ASSERT_EQ(recovery.lists.size(), 2u);
-    EXPECT_TRUE(recovery.lists[1].isEmpty());
-    EXPECT_EQ(progress(recovery).back(), 100);
 }
 
 TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
@@ -517,7 +464,7 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     EXPECT_EQ(progress(smart).back(), 100);
 }
 
-TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
+TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheChosenFile)
 {
     // Head of 4 bytes, then 22-byte records: a u16 and five u32, the last kept divided by 10.
     Bytes file = {3, 0, 0, 0};
@@ -526,13 +473,16 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
                            0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, uint8_t(0xD2 + r), 0x04, 0x00, 0x00};
         file.insert(file.end(), rec.begin(), rec.end());
     }
-    write("/mnt/usb1/old.kxfile", Bytes(file.begin(), file.end() - 1));   // the last record cut short
-    scanFile("/mnt/usb1/old.kxfile");
+    // The chosen file has the last record cut short; the stick's file of that name is whole.
+    write("/data/smartmapping/old.kxfile", Bytes(file.begin(), file.end() - 1));
+    write("/mnt/usb1/old.kxfile", file);
+    write("/data/old.kxfile", file);
+    scanFile("/data/smartmapping/old.kxfile");
     SCAN_PARA rec;
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);       // no records counted yet
     manager->scan_para_count = 3;
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 3), 1);
-    EXPECT_EQ(manager->get_operate_deal_para(&rec, 2), 1);       // not wholly in the file
+    EXPECT_EQ(manager->get_operate_deal_para(&rec, 2), 1);       // not wholly in the chosen file
     EXPECT_FALSE(sim::Journal::hasShell("sync"));
     ASSERT_EQ(manager->get_operate_deal_para(&rec, 1), 0);
     EXPECT_EQ(rec.head, 0x2011);
@@ -543,44 +493,110 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheStick)
     EXPECT_EQ(rec.value[4], 123u);                                 // 1235 / 10
     EXPECT_TRUE(sim::Journal::hasShell("sync"));
 
-    // Only the name is taken, and always from the stick.
-    scanFile("/data/smartmapping/../../mnt/usb1/missing.kxfile");
+    // A name that leads out of the two folders is not read.
+    scanFile("/data/smartmapping/../old.kxfile");
     g_debugSwitch = 254;
     testing::internal::CaptureStdout();
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("\n NO kxfile!!! "), std::string::npos);
 }
 
-// --- jobs 3 and 4: save parameters to the cards, mapping switch ---------------------
+// --- the loop's dispatch: each job code runs its own job --------------------------
 
-TEST_F(CardJobs, SaveJobSendsOnePacketPerPortWithCardsAndEndsAt100)
+// The screen package's three ports, card 4 of port 1 differing; a scan-parameter file that
+// writes registers 9 8; the set-up for port 1: 1 row of 8, route 10.
+TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
 {
-    cards(0, 2);
-    cards(4, 3);
-    cards(9, 1);
-    g_send_para.post(3);
-    run(400);
-    EXPECT_EQ(g_send_para.step, 0);
-    for (int port = 0; port < 16; ++port) {
-        SCOPED_TRACE(port);
-        const int n = ReceivingCardModel::cards(0, port);
-        auto packets = ReceivingCardModel::packets(0, port);
-        ASSERT_EQ(packets.size(), n ? 1u : 0u);
-        if (!n)
-            continue;
-        ASSERT_EQ(packets[0].size(), 13u);
-        EXPECT_EQ(packets[0][7], port + 1);
-        EXPECT_EQ(packets[0][9], 0x81);
-        for (int c = 0; c < n; ++c)
-            EXPECT_EQ(ReceivingCardModel::card(0, port, c).saves, 1u);
+    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    write("/data/smartmapping/t.kxfile", kxfile({op(1, 2, 0, 100, {9, 8})}));
+    scanFile("/data/smartmapping/t.kxfile");
+    line_type = LINE_TYPE{64, 32, 5, 6, 1, 1, 8, 10};
+    g_send_para.mapping = 9;
+    // Each packet that reached ports 0..9 as port/card (FFF every card, FFE every card of the
+    // port):command:first payload byte; the ring told 100, and all it was told where that
+    // does not hang on the cards' timing.
+    const struct {
+        uint8_t job;
+        std::string packets;
+        JobScreen* ring;
+        std::vector<int> told;
+    } rows[] = {
+        {1, "1/000:60:80 1/001:60:80 1/002:60:80 1/003:60:80 1/004:60:80 1/005:60:80 1/006:60:80 "
+            "1/007:60:80 1/FFE:A0:01 ", &smart, {}},
+        {2, "1/FFF:A0:09 ", &smart, {}},
+        {3, "0/FFF:81:FF 1/FFF:81:FF 2/FFF:81:FF ", &smart, {0, 9, 18, 95, 100}},
+        {4, "0/FFF:A0:03 1/FFF:A0:03 2/FFF:A0:03 ", &smart, {0, 9, 18, 95, 100}},
+        {5, "0/FFE:10:00 1/FFE:10:00 ", &recovery, {}},             // lists card 5 of port 2
+        {6, "1/004:A0:05 1/004:60:00 1/004:60:00 ", &recovery, {}}, // and recovers it
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(int(r.job));
+        cards(0, 2); cards(1, 8); cards(2, 1);
+        for (int p = 0; p < 3; ++p)
+            ReceivingCardModel::setConfigId(0, p, -1, kConfig);
+        ReceivingCardModel::setConfigId(0, 1, 4, 0x1234);
+        ReceivingCardModel::clearPackets();
+        progress(smart);
+        smart.values.clear();
+        recovery.values.clear();
+        g_send_para.post(r.job);
+        run();
+        std::string packets;
+        char one[24];
+        for (int port = 0; port < 10; ++port)
+            for (const Bytes& p : ReceivingCardModel::packets(0, port)) {
+                std::snprintf(one, sizeof one, "%d/%03X:%02X:%02X ", port, le16(p, 0) & 0x0FFF, p[9], p[10]);
+                packets += one;
+            }
+        EXPECT_EQ(packets, r.packets);
+        EXPECT_EQ(progress(*r.ring).back(), 100);
+        if (!r.told.empty()) {
+            EXPECT_EQ(progress(*r.ring), r.told);
+        }
+        EXPECT_TRUE(progress(r.ring == &smart ? recovery : smart).empty());
     }
-    // Progress per port sent (port x 100 / 11), then 95 and 100 at the end.
-    EXPECT_EQ(progress(smart), (std::vector<int>{0, 36, 81, 95, 100}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recovery.lists, (std::vector<QStringList>{{"01/02/05/08"}, {}}));   // listed, then recovered
+    EXPECT_EQ(cardRam(1, 4, 0x400, 3), (Bytes{0xAB, 0xCD, 0xEF}));                  // its scan parameters
+    EXPECT_EQ(cardRam(1, 4, 0x300, 2), (Bytes{1, 4}));                              // its own operation
 }
 
+// Back on a screen ends a job wherever it waits, and its ring is told 100 at once: a port
+// of 300 silent cards (counted as 255), a file's minute-long sleep, a card check.
+TEST_F(CardJobs, BackEndsEveryJobThatWaits)
+{
+    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
+    scanFile("/data/smartmapping/t.kxfile");
+    line_type.port = 1;
+    cards(1, 300);
+    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);
+    const struct {
+        uint8_t job;
+        int passes;                      // board ticks before Back
+        JobScreen* ring;
+    } rows[] = {{1, 3000, &smart}, {2, 3000, &smart}, {3, 3000, &smart}, {4, 600, &smart},
+                {5, 400, &recovery}, {6, 100, &recovery}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(int(r.job));
+        g_send_para.post(r.job);
+        for (int i = 0; i < r.passes; ++i)
+            pass();
+        ASSERT_EQ(g_send_para.job, r.job);
+        progress(*r.ring);
+        r.ring->values.clear();
+        g_send_para.cancel = 1;
+        pass();
+        EXPECT_EQ(progress(*r.ring), std::vector<int>{100});
+        run(110);
+    }
+}
+
+// --- jobs 3 and 4: save parameters to the cards, mapping switch ---------------------
+
 // A port without a good answer is left after 100 ticks per card plus 1200 when saving, after
-// 1200 for the mapping switch; meanwhile the ring counts up every 101 ticks. With no further
-// port the job says 95, then 100 more than 200 ticks later.
+// 1200 for the mapping switch; meanwhile the ring counts up every 101 ticks, from 99 back to
+// 1. With no further port the job says 95, then 100 more than 200 ticks later.
 TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance)
 {
     using Fault = ReceivingCardModel::Fault;
@@ -588,7 +604,8 @@ TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance
         int job, cards;
         Fault fault;
         uint32_t allowance;
-    } rows[] = {{3, 3, Fault::Silent, 1500}, {3, 1, Fault::WrongCheck, 1300}, {4, 30, Fault::Silent, 1200}};
+    } rows[] = {{3, 3, Fault::Silent, 1500}, {3, 1, Fault::WrongCheck, 1300}, {4, 30, Fault::Silent, 1200},
+                {3, 100, Fault::Silent, 11200}};                  // the count wraps from 99 to 1
     for (const auto& r : rows) {
         SCOPED_TRACE(r.allowance);
         cards(4, r.cards);
@@ -609,7 +626,7 @@ TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance
         EXPECT_EQ(g_send_para.step, 1);
         std::vector<int> expected{36};
         for (uint32_t i = 1; i <= r.allowance / 101; ++i)
-            expected.push_back(int(i));
+            expected.push_back(int((i - 1) % 99 + 1));
         EXPECT_EQ(progress(smart), expected);
 
         ASSERT_TRUE(reach(9));
@@ -623,39 +640,6 @@ TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance
         EXPECT_EQ(progress(smart).back(), 100);
         ReceivingCardModel::clearPackets();
     }
-}
-
-TEST_F(CardJobs, SaveJobProgressCounterWrapsFrom99To1)
-{
-    cards(2, 100);                               // a wait of 100 x 100 + 1200 ticks
-    ReceivingCardModel::setFault(0, 2, ReceivingCardModel::Fault::Silent);
-    g_send_para.post(3);
-    ASSERT_TRUE(reach(3));
-    for (int i = 0; i < 102; ++i)
-        pass(101);
-    EXPECT_EQ(g_send_para.step, 3);
-    auto values = progress(smart);
-    ASSERT_EQ(values.size(), 102u);
-    EXPECT_EQ(values[99], 99);
-    EXPECT_EQ(values[100], 1);
-    EXPECT_EQ(values[101], 2);
-}
-
-TEST_F(CardJobs, MappingJobCarriesTheMappingValueToEveryCard)
-{
-    cards(3, 2);
-    cards(8, 1);
-    g_send_para.mapping = 9;
-    g_send_para.post(4);
-    run(400);
-    auto packets = ReceivingCardModel::packets(0, 3);
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].size(), 15u);
-    EXPECT_EQ(packets[0][13], 9);
-    EXPECT_EQ(ReceivingCardModel::card(0, 3, 0).mapping, 9);
-    EXPECT_EQ(ReceivingCardModel::card(0, 3, 1).mapping, 9);
-    EXPECT_EQ(ReceivingCardModel::card(0, 8, 0).mapping, 9);
-    EXPECT_EQ(progress(smart), (std::vector<int>{27, 72, 95, 100}));
 }
 
 TEST_F(CardJobs, APcCommandPausesTheJobAndItsTimeOut)

@@ -227,12 +227,14 @@ TEST(FpgaRoutes, CardPositionsOfEveryRoute)
 TEST_F(FpgaPorts, CardCountsComeFromTheParameterRamImage)
 {
     setShadowCards(0, 3);
-    setShadowCards(9, 0x0102);
+    setShadowCards(9, 0x00F7);
+    setShadowCards(4, 300);                      // more than the 255 cards a chain holds
     setShadowCards(10, 5);                       // counted by neither
     EXPECT_EQ(manager->get_port_card_num(0), 3);
-    EXPECT_EQ(manager->get_port_card_num(9), 0x0102);
+    EXPECT_EQ(manager->get_port_card_num(9), 0x00F7);
+    EXPECT_EQ(manager->get_port_card_num(4), 255);
     EXPECT_EQ(manager->get_port_card_num(10), 0);
-    EXPECT_EQ(manager->check_netport_card(0), 3 + 0x0102);
+    EXPECT_EQ(manager->check_netport_card(0), 3 + 0x00F7 + 300);
     EXPECT_EQ(manager->check_netport_card(1), 0);
 }
 

@@ -54,14 +54,10 @@ void setUp()
     line_type.port = 1;
 }
 
+// One pass of the manager loop, whose dispatch runs the posted job, then its answers.
 void pass()
 {
-    switch (g_send_para.job.load()) {
-    case 2: manager->rcv_recovery_check_deal(2); break;
-    case 5: manager->rcv_recovery_check_deal(0); break;
-    case 6: manager->rcv_recovery_check_deal(1); break;
-    default: break;
-    }
+    manager->fpga_manage_deal(nullptr);
     {
         std::lock_guard<std::mutex> hold(manager->port_path_mutex);
         for (int i = 0; i < 3; ++i)

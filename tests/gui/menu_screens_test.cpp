@@ -282,7 +282,8 @@ TEST_F(Menus, MainMenuEntriesOpenTheirPagesAndBackReturns)
 // without the lock it leaves for the user-mode screen, closing the menu chain.
 TEST_F(Menus, ModeKeyOnEveryScreen)
 {
-    put16(P::kKeyLock, 1);
+    constexpr int kKeyLockWord = 772; // the PC software sets the lock at this offset
+    put16(kKeyLockWord, 1);
     const std::function<QDialog*()> screens[] = {
         [] { return g_option = new Option(nullptr); },
         [] { return g_outputset = new OutputSet(nullptr); },
@@ -300,7 +301,7 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
     }
     EXPECT_EQ(g_mode_shortcut_key, 0);
     EXPECT_EQ(g_page_focus, 0);
-    put16(P::kKeyLock, 0);
+    put16(kKeyLockWord, 0);
 
     // From the output menu: both menus close, the user-mode screen shows.
     bool sawOutput = false;

@@ -40,10 +40,10 @@ void CardsFixture::cards(int port, int count)
     KelRamPara::put16(fpga_manage::MCU_RAM_PARA_func[0] + fpga_manage::kCardCountOffset[port], uint16_t(count));
 }
 
-void CardsFixture::runJob(int passes, const std::function<void()>& pass, int irqs, int settleEvery)
+void CardsFixture::runJob(int passes, int irqs, int settleEvery)
 {
     for (int i = 0; i < passes && g_send_para.job != 0; ++i) {
-        pass();
+        fpga->fpga_manage_deal(nullptr);
         {
             std::lock_guard<std::mutex> hold(fpga->port_path_mutex);
             for (int k = 0; k < irqs; ++k)

@@ -72,18 +72,7 @@ protected:
     }
     // Runs the posted job of the FPGA manager to its end, with its receive path; the ring
     // takes the progress on the GUI thread.
-    void runJob()
-    {
-        CardsFixture::runJob(
-            5000,
-            [this] {
-                if (g_send_para.job == 3)
-                    fpga->save_para_deal();
-                else
-                    fpga->mapping_enable_deal();
-            },
-            1, 50);
-    }
+    void runJob() { CardsFixture::runJob(5000, 1, 50); }
 };
 
 } // namespace
@@ -271,11 +260,14 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
     kel_test::pressKey(PanelKey::Ok, 0, s);
     ASSERT_NE(g_qround_bar, nullptr);
     EXPECT_EQ(g_send_para.job, 3);
+    // While the ring is shown Back only ends the job: the page stays, and the job ends before
+    // any card was told.
+    kel_test::pressKey(PanelKey::Back, 0, s);
+    EXPECT_EQ(s->menu_entered, 1);
     runJob();
     EXPECT_EQ(g_qround_bar, nullptr);
     for (int port : {0, 3})
-        for (int c = 0; c < 2; ++c)
-            EXPECT_EQ(ReceivingCardModel::card(0, port, c).saves, 1u);
+        EXPECT_EQ(ReceivingCardModel::card(0, port, 1).saves, 0u);
 
     // Mapping: the entry shows the state read from the FPGA; two toggles give on, then off.
     kel_test::pressKeys({PanelKey::Back, PanelKey::Right});
@@ -288,6 +280,7 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
         kel_test::pressKey(PanelKey::Ok, 1, s);
         EXPECT_EQ(sim::FpgaModel::reg(0, 0) & 0x80, round == 0 ? 0x80 : 0);
         EXPECT_EQ(g_send_para.mapping, values[round]);
+        EXPECT_EQ(g_send_para.job, 4);
         EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), round == 0 ? "button_on" : "button_off");
         // A toggle while the job runs writes nothing.
         const uint8_t before = sim::FpgaModel::reg(0, 0);

@@ -61,10 +61,7 @@ protected:
 
     // Runs the posted check or recovery job to its end with the receive path; the ring,
     // the list and the notification are handled on the GUI thread as they come.
-    void runJob()
-    {
-        CardsFixture::runJob(40000, [this] { fpga->rcv_recovery_check_deal(g_send_para.job == 6 ? 1 : 0); }, 3, 200);
-    }
+    void runJob() { CardsFixture::runJob(40000, 3, 200); }
     rcv_recovery* openRecovery() { return kel_test::openScreen(g_rcv_recovery, 25); }
     QString emptyText(rcv_recovery* s)
     {
@@ -122,8 +119,8 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     kel_test::pressKey(PanelKey::Ok, 1);
     ASSERT_NE(g_qround_bar, nullptr);
     EXPECT_EQ(g_send_para.job, 5);
-    // While the ring exists: no focus move, no second job, no Back, no mode key.
-    kel_test::pressKeys({PanelKey::Right, PanelKey::Back, PanelKey::Mode});
+    // While the ring exists: no focus move, no second job, no mode key.
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Mode});
     EXPECT_EQ(s->ui_select, 0);
     EXPECT_EQ(g_rcv_recovery, s);
     EXPECT_EQ(g_page_focus, 25);
@@ -156,6 +153,8 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     EXPECT_TRUE(s->file_list.isEmpty());
     EXPECT_EQ(emptyText(s), "No receiving cards that need to be updated!");
+    kel_test::pressKey(PanelKey::Back);           // ends the query; the dialog stays
+    EXPECT_EQ(g_rcv_recovery, s);
     runJob();
     kel_test::pressKey(PanelKey::Back);
     EXPECT_EQ(g_rcv_recovery, nullptr);
