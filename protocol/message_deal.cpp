@@ -38,6 +38,8 @@ unsigned char g_4G_property[k4GPropertySize];
 
 std::mutex message_deal::capture_mutex;
 std::mutex message_deal::transfer_mutex;
+TransferHold message_deal::file_read_hold;
+TransferHold message_deal::cloud_read_hold;
 QByteArray message_deal::capture_buf;
 
 namespace {
@@ -106,6 +108,44 @@ message_deal::message_deal(unsigned int replyLimit)
 message_deal::~message_deal()
 {
     delete p_message_deal_4g;
+}
+
+bool message_deal::holds_transfer(uint64_t of_peer)
+{
+    const FileBufOwner::Holder h{this, of_peer};
+    std::lock_guard<std::mutex> hold(transfer_mutex);
+    return FileBufOwner::busy_with(h) || (file_read_hold.heldBy(h) && !file_read_hold.lapsed())
+           || (cloud_read_hold.heldBy(h) && !cloud_read_hold.lapsed());
+}
+
+void message_deal::release_peer(uint64_t of_peer)
+{
+    const FileBufOwner::Holder h{this, of_peer};
+    std::lock_guard<std::mutex> hold(transfer_mutex);
+    switch (FileBufOwner::owner_of(h)) {
+    case FileBufOwner::PcFileTransfer:
+        g_kel_file_deal_para.type = 0;
+        g_kel_file_deal_para.path.clear();
+        FileBufOwner::release(FileBufOwner::PcFileTransfer, h);
+        break;
+    case FileBufOwner::PcCloudFile:
+        g_yp_s_file = YP_FILE{};
+        FileBufOwner::release(FileBufOwner::PcCloudFile, h);
+        break;
+    default:
+        break;
+    }
+    if (file_read_hold.heldBy(h)) {
+        std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
+        if (file_velin)
+            std::fclose(file_velin);
+        file_velin = nullptr;
+        file_read_hold.release();
+    }
+    if (cloud_read_hold.heldBy(h)) {
+        g_yp_r_file = YP_FILE{};
+        cloud_read_hold.release();
+    }
 }
 
 bool message_deal::own_destination(const unsigned char* frame)

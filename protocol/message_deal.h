@@ -123,6 +123,16 @@ public:
     // The file-transfer record, the digest, the read file and the cloud-file records are one
     // set shared by every link: one request of those groups is handled at a time.
     static std::mutex transfer_mutex;
+    // Who reads through file_velin, and who reads the cloud-file record g_yp_r_file (under
+    // transfer_mutex): a read belongs to the link and peer that started it, as an upload does.
+    static TransferHold file_read_hold;
+    static TransferHold cloud_read_hold;
+    // Whether the peer of this handler's link holds a transfer in progress (an upload, a
+    // read, a cloud file): a link does not cut such a peer off to make room.
+    bool holds_transfer(uint64_t of_peer);
+    // The peer is gone (its connection closed): whatever transfer it held is dropped and
+    // nobody waits for it.
+    void release_peer(uint64_t of_peer);
 
     // The group 0xC4 sub-handler of the cloud link (created with the handler).
     message_deal_4g* p_message_deal_4g;

@@ -8,6 +8,7 @@
 #include "protocol/networkmanage.h"
 #include "protocol/tcpserver.h"
 #include "tests/protocol/crossing_uploads.h"
+#include "tests/protocol/file_frames.h"
 #include "tests/protocol/link_test_frames.h"
 #include "tests/protocol/udp_fixture.h"
 #include "tests/support/PrivatePorts.h"
@@ -303,40 +304,64 @@ TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
     EXPECT_EQ(net->reply_state(0), 0);
 }
 
-TEST_F(TcpLink, AFullTableOfIdleClientsGivesWayToANewClientAndAcceptRestsWhenOutOfDescriptors)
+// A full table gives way only to a client that has sent nothing for 10 s (1000 ticks) and
+// holds no transfer; while there is none the newcomer is closed at once. A client that
+// leaves lets its upload go at once.
+TEST_F(TcpLink, AFullTableGivesWayOnlyToAClientIdleTenSecondsThatHoldsNoTransfer)
 {
+    // Whether the server closed the client's connection (its end seen within 2 s).
+    auto closedByServer = [](Client& c) {
+        pollfd p{c.fd(), POLLIN, 0};
+        char byte;
+        return ::poll(&p, 1, 2000) == 1 && ::recv(c.fd(), &byte, 1, 0) == 0;
+    };
+    const Bytes ask = request(0xF100, 0xF010, 0x62);
+    const Bytes upload = request(0xF100, 0xF010, 0xC0, fileframes::start("ALIS", 0, 100));
     for (int index : {0, 1}) {
+        FileBufOwner::reset();
+        g_kel_file_deal_para = KelFileDeal{};
+        G_timeTicks = 100000u * unsigned(index + 1);
         const uint16_t port = index == 0 ? mainPort() : fixedPort();
         std::vector<std::unique_ptr<Client>> clients;
         for (size_t i = 0; i < TcpServer::MAX_CLIENTS; ++i) {
             clients.push_back(std::make_unique<Client>(port));
             passes(index, 1);
+            G_timeTicks = G_timeTicks + 1;   // accepted one tick apart: 0 first, 31 last
         }
-        // The second client has sent since: the first is now the longest idle.
-        Bytes req = request(0xF100, 0xF010, 0x62);
-        clients[1]->send(escape(req));
-        serve(index, {clients[1].get()}, 1);
-        ASSERT_EQ(net->server(index)->clients().size(), TcpServer::MAX_CLIENTS);
+        clients[0]->send(escape(upload));
+        serve(index, {clients[0].get()}, 1);
+        ASSERT_EQ(clients[0]->received(), escape(expectedReply(upload, {0, 1, 0}))) << index;
+
+        Client early(port);   // everyone has only just come
+        passes(index, 2);
+        EXPECT_TRUE(closedByServer(early)) << index;
+        G_timeTicks = G_timeTicks + 990;
+        clients[2]->send(escape(ask));
+        serve(index, {clients[2].get()}, 1);
+        G_timeTicks = G_timeTicks + 20;   // 1041 ticks since client 1 came, 1010 since 0 sent
 
         Client late(port);
-        passes(index, 2);
-        EXPECT_EQ(net->server(index)->clients().size(), TcpServer::MAX_CLIENTS);
-        late.send(escape(req));
+        late.send(escape(ask));
         serve(index, {&late}, 1);
-        EXPECT_EQ(late.received(), escape(expectedReply(req, {}))) << "port index " << index;
-        // The longest idle was closed for it: its read sees the end; the others stay.
-        char c;
-        int fd = clients[0]->fd();
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        EXPECT_EQ(::recv(fd, &c, 1, 0), 0) << "port index " << index;
-        clients[1]->send(escape(req));
-        serve(index, {clients[1].get()}, 2);
-        EXPECT_EQ(frames(clients[1]->received()).size(), 2u) << "port index " << index;
+        EXPECT_EQ(late.received(), escape(expectedReply(ask, {}))) << index;
+        EXPECT_TRUE(closedByServer(*clients[1])) << index;
+        for (int kept : {0, 2, 3}) {
+            clients[size_t(kept)]->send(escape(ask));
+            serve(index, {clients[size_t(kept)].get()}, frames(clients[size_t(kept)]->received()).size() + 1);
+            EXPECT_EQ(frames(clients[size_t(kept)]->received()).back(), expectedReply(ask, {})) << kept;
+        }
+        // The uploader leaves: another client may start at once.
+        clients[0]->close();
+        passes(index, 3);
+        clients[3]->send(escape(upload));
+        serve(index, {clients[3].get()}, 2);
+        EXPECT_EQ(frames(clients[3]->received()).back(), expectedReply(upload, {0, 1, 0})) << index;
         clients.clear();
         late.close();
         passes(index, 3);
         EXPECT_EQ(net->server(index)->clients().size(), 0u);
     }
+    FileBufOwner::reset();
 
     // No descriptor left for accept: one report, then accepting rests for 10 ticks.
     rlimit old{};
