@@ -7,7 +7,7 @@
 #include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
 #include "protocol/tcpserver.h"
-#include "tests/protocol/crossing_uploads.h"
+#include "core/kel_file_deal.h"
 #include "tests/protocol/file_frames.h"
 #include "tests/protocol/link_test_frames.h"
 #include "tests/protocol/udp_fixture.h"
@@ -212,16 +212,101 @@ TEST_F(TcpLink, TwoClientsSendingInterleavedBothGetTheirReplies)
     EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
 }
 
-// Both clients reach the port's one handler: an upload belongs to the connection.
-TEST_F(TcpLink, TwoClientsUploadingAtOnceDoNotCross)
+// Transfers PCs race for, two on UDP 5008 and two on the configured TCP port, through the
+// running links: each step is one PC's request after the clock moved on, and its reply is
+// what that PC must get (a boot image start is answered with nothing). Peers of one port
+// share its handler and only their address or connection tells them apart. A claim lapses
+// 30 s (3000 ticks) after its last new bytes; a PC whose connection closes lets it go.
+TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
 {
+    using namespace fileframes;
     udptest::freshParameters();
-    ASSERT_EQ(net->start_threads(), 0);
-    auto first = pc::PcClient::tcp("127.0.0.1", mainPort());
-    auto second = pc::PcClient::tcp("127.0.0.1", mainPort());
-    ASSERT_TRUE(first && second);
-    crossingUploads(*first, *second, root);
+    int offset = 0;
+    auto udp = udptest::openLink(offset);
+    ASSERT_TRUE(udp && udp->start_threads() == 0 && net->start_threads() == 0);
+    root.writeFile("/data/configs/alias.json", "ten bytes.");
+    root.writeFile("/data/configs/cloud_cafile", std::string("\xAA\x65\x00\x03\x00\x00\x00" "abc", 10));
+    const Bytes names = {'t', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}, fifty(50, 0x35), other(100, 0x62);
+    Bytes nameDigest = {0, 6};
+    for (uint8_t b : md5Of(names))
+        nameDigest.push_back(b);
+    const Bytes readAlis = {4, 0, 0, 'A', 'L', 'I', 'S'}, aliasFound = {0, 4, 1, 10, 0, 0, 0},
+                readRefused = {1, 4, 0, 0, 0, 0, 0}, upAlis = start("ALIS", 0, 100), sync = {9}, synced = {0, 6};
+    struct Step {
+        char who;     // 'u', 'v' UDP PCs, 't', 'w' TCP PCs, 'n' PC 't' on a new connection
+        uint32_t at;  // ticks since the case began
+        uint8_t group;
+        Bytes data, reply;
+    };
+    const std::vector<std::vector<Step>> cases = {
+        // Two uploads that cross on one port: only the first PC's lands, whole.
+        {{'t', 0, 0xC0, start("MO01", 0, 10), {0, 1, 0}}, {'t', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
+         {'w', 0, 0xC0, start("MO02", 0, 100), {1, 1, 2}}, {'w', 0, 0xC0, block(0, other, 0, 100), {1, 2}},
+         {'w', 0, 0xC0, end(md5Of(other)), {1, 3, 1}}, {'t', 0, 0xC0, end(md5Of(names)), {0, 3, 0}}},
+        {{'u', 0, 0xC0, start("MO01", 0, 10), {0, 1, 0}}, {'u', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
+         {'v', 0, 0xC0, start("MO02", 0, 100), {1, 1, 2}}, {'v', 0, 0xC0, block(0, other, 0, 100), {1, 2}},
+         {'v', 0, 0xC0, end(md5Of(other)), {1, 3, 1}}, {'u', 0, 0xC0, end(md5Of(names)), {0, 3, 0}}},
+        // Boot image starts every 25 s hold nothing.
+        {{'u', 0, 0xC0, start("FBOT", 0, 64), {}}, {'u', 0, 0xC0, sync, synced}, {'t', 100, 0xC0, upAlis, {1, 1, 2}},
+         {'u', 2500, 0xC0, start("FBOT", 0, 64), {}}, {'u', 2500, 0xC0, sync, synced},
+         {'t', 3000, 0xC0, upAlis, {0, 1, 0}}, {'u', 3001, 0xC0, block(0, fifty, 0, 50), {1, 2}}},
+        // Empty blocks, blocks sent before, a cloud file's empty block keep nothing alive.
+        {{'u', 0, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'u', 2500, 0xC0, block(0, fifty, 0, 0), {0, 2}},
+         {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
+        {{'u', 0, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'u', 2000, 0xC0, block(0, fifty, 0, 50), {0, 2}},
+         {'t', 4000, 0xC0, upAlis, {1, 1, 2}}, {'u', 4500, 0xC0, block(0, fifty, 0, 50), {0, 2}},
+         {'t', 5000, 0xC0, upAlis, {0, 1, 0}}},
+        {{'u', 0, 0xCC, {'F', '0', '0', '2', 100, 0, 0, 0, 1}, {0, 200, 0, 101, 0}},
+         {'u', 2500, 0xC5, {101, 0, 0, 0, 0, 0, 0, 0}, {0, 200, 0, 101, 0}}, {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
+        // Cut short on purpose and begun again, an upload goes on from where it was.
+        {{'u', 0, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'u', 2500, 0xC0, end(Bytes(16, 0)), {0, 3, 1}},
+         {'u', 2500, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
+        // A read is the reader's until its end: another PC's starts and blocks are refused.
+        {{'t', 0, 0xC0, readAlis, aliasFound}, {'u', 0, 0xC0, {4, 0, 0, 'M', 'O', '0', '5'}, readRefused},
+         {'u', 0, 0xC0, readAlis, readRefused}, {'u', 0, 0xC0, {5, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0}, {1, 5}},
+         {'t', 0, 0xC0, {5, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0}, {0, 5, 't', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}},
+         {'t', 0, 0xC0, {6}, nameDigest}, {'u', 0, 0xC0, readAlis, aliasFound}},
+        {{'t', 0, 0xC8, {'F', '0', '0', '2'}, {0, 200, 0, 101, 0, 3, 0, 0, 0}},
+         {'u', 0, 0xC8, {'F', '0', '0', '2'}, {1, 'N', 1, 101, 0, 0, 0, 0, 0}},
+         {'u', 0, 0xC9, {101, 0, 0, 0, 0, 0}, {1, 75, 1, 101, 0, 0, 0, 0, 0, 0, 0}},
+         {'t', 0, 0xC9, {101, 0, 0, 0, 0, 0}, {0, 200, 0, 101, 0, 3, 0, 0, 0, 3, 0, 'a', 'b', 'c'}}},
+        // A PC that leaves lets its upload go at once.
+        {{'t', 0, 0xC0, upAlis, {0, 1, 0}}, {'n', 1, 0xC0, sync, synced}, {'u', 1, 0xC0, upAlis, {0, 1, 0}}},
+    };
+    for (size_t k = 0; k < cases.size(); ++k) {
+        {
+            std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
+            FileBufOwner::reset();
+            message_deal::file_read_hold.reset();
+            message_deal::cloud_read_hold.reset();
+            g_kel_file_deal_para = KelFileDeal{};
+        }
+        auto u = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+        auto v = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+        auto t = pc::PcClient::tcp("127.0.0.1", mainPort()), w = pc::PcClient::tcp("127.0.0.1", mainPort());
+        ASSERT_TRUE(u && v && t && w);
+        const uint32_t base = 100000u * uint32_t(k + 1);
+        for (const Step& s : cases[k]) {
+            G_timeTicks = base + s.at;
+            if (s.who == 'n') {
+                t.reset();
+                t = pc::PcClient::tcp("127.0.0.1", mainPort());
+            }
+            pc::PcClient& pc = s.who == 'u' ? *u : s.who == 'v' ? *v : s.who == 'w' ? *w : *t;
+            pc::Frame req, reply;
+            req.group = s.group;
+            req.data = s.data;
+            if (s.reply.empty())
+                EXPECT_TRUE(pc.sendRaw(pc::wire(req)));
+            else
+                EXPECT_TRUE(pc.request(req, reply) && reply.data == s.reply)
+                    << "case " << k << " at " << s.at << ": " << pc::hex(reply.data);
+        }
+    }
+    EXPECT_EQ(root.readFile("/data/modes/MO01.json"), std::string(names.begin(), names.end()));
+    EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
     net.reset();
+    udp.reset();
     udptest::dropParameters();
 }
 
@@ -318,7 +403,7 @@ TEST_F(TcpLink, AFullTableGivesWayOnlyToAClientIdleTenSecondsThatHoldsNoTransfer
     const Bytes ask = request(0xF100, 0xF010, 0x62);
     const Bytes upload = request(0xF100, 0xF010, 0xC0, fileframes::start("ALIS", 0, 100));
     for (int index : {0, 1}) {
-        FileBufOwner::reset();
+        udptest::freshParameters();
         g_kel_file_deal_para = KelFileDeal{};
         G_timeTicks = 100000u * unsigned(index + 1);
         const uint16_t port = index == 0 ? mainPort() : fixedPort();
@@ -361,7 +446,7 @@ TEST_F(TcpLink, AFullTableGivesWayOnlyToAClientIdleTenSecondsThatHoldsNoTransfer
         passes(index, 3);
         EXPECT_EQ(net->server(index)->clients().size(), 0u);
     }
-    FileBufOwner::reset();
+    udptest::dropParameters();
 
     // No descriptor left for accept: one report, then accepting rests for 10 ticks.
     rlimit old{};

@@ -1,7 +1,6 @@
 // The PC protocol over the UDP link, through real sockets on loopback against the link's
 // running threads.
 #include "tests/protocol/udp_fixture.h"
-#include "tests/protocol/crossing_uploads.h"
 
 #include "core/kel_file_deal.h"
 
@@ -562,16 +561,6 @@ TEST_F(UdpRunning, Port5008AnswersTheBroadcastTargetAnd10005TheSender)
 }
 
 } // namespace
-
-// Both senders reach 5008's one handler, and both are answered at the broadcast address:
-// an upload belongs to the sender's own address and port.
-TEST_F(UdpRunning, TwoSendersUploadingAtOnceDoNotCross)
-{
-    auto first = client(5008);
-    auto second = client(5008);
-    ASSERT_TRUE(first && second);
-    linktest::crossingUploads(*first, *second, root);
-}
 
 TEST_F(UdpRunning, ReplyBytesTheHandlerDoesNotFillAreZeroNotAnEarlierRequestsBytes)
 {
