@@ -160,6 +160,17 @@ unsigned char message_deal::fpga_of(const unsigned char* frame)
     return 0;
 }
 
+unsigned int message_deal::reply_filled(const unsigned char* frame, unsigned int len)
+{
+    // The long replies: a read of the controller's own RAM (every byte of it, read_ram), a
+    // block of a read transfer (zeros, then the file's bytes, read_file_block).
+    if (frame[9] == 0x61 && len >= kRamReadHeader && own_destination(frame))
+        return 11 + rd16(frame + 14);
+    if (frame[9] == 0xC0 && len >= 23 && frame[10] == 5 && uint64_t(rd32(frame + 19)) + 12 + 1 <= FRAME_BUF_SIZE)
+        return 12 + rd32(frame + 19);
+    return 0;
+}
+
 int message_deal::message_group_deal(unsigned char* frame, unsigned int len, unsigned char link)
 {
     // Links drop anything shorter than a header and check byte; keep the handlers safe even
@@ -621,8 +632,13 @@ int message_deal::read_ram(unsigned char* frame)
             inputStatus = std::unique_lock<std::mutex>(KelRamPara::p_kelrampara_config->mutex);
         for (unsigned i = copy_own_range(A, L, property.get(), frame + 11) ? L : 0; i < L; ++i) {
             uint64_t a = uint64_t(A) + i;
-            if (a >= 0xFE000000u && a <= 0xFEFFFFFFu)
-                continue;   // not written: the reply keeps what the buffer held
+            if (a >= 0xFE000000u && a <= 0xFEFFFFFFu) {
+                // Not read: the reply keeps what the buffer held, the request's own bytes or
+                // zeros (the link leaves this range to this loop).
+                if (11 + i > frame_len)
+                    frame[11 + i] = 0;
+                continue;
+            }
             frame[11 + i] = read_own_byte(a, A, property.get());
         }
         frame[10] = 0;

@@ -59,6 +59,10 @@ public:
     // without the check byte; link: 5 from the PC links, 4 from the 4G link. Returns the
     // reply length from byte 10, or 0 (no reply on serial and UDP, header only on TCP).
     int message_group_deal(unsigned char* frame, unsigned int len, unsigned char link);
+    // Where the handler of this frame (len bytes without the check byte) writes every byte
+    // itself, from 10 up to the returned offset, before any reply that reaches into that
+    // range: the link need not clear it of an earlier request's bytes. 0 when it does not.
+    static unsigned int reply_filled(const unsigned char* frame, unsigned int len);
 
     // --- parameter RAM (groups 0x60, 0x61, 0xB0) ---
     int write_ram(unsigned char* frame);
