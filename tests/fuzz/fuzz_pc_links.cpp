@@ -12,6 +12,7 @@
 // watched stored file changes only in a sequence where some end was accepted.
 #include "tests/fuzz/FuzzPc.h"
 
+#include "core/global.h"
 #include "core/kel_file_deal.h"
 
 #include <QCryptographicHash>

@@ -193,25 +193,6 @@ TEST_F(TcpLink, OnlyTheGoodFramesOfASegmentAreAnsweredInOrder)
     EXPECT_EQ(g_4G_RAM[0], 0x77);
 }
 
-TEST_F(TcpLink, TwoClientsSendingInterleavedBothGetTheirReplies)
-{
-    Client a(mainPort()), b(mainPort());
-    passes(0, 3);
-    ASSERT_EQ(net->server(0)->clients().size(), 2u);
-    Bytes ra = request(0xF100, 0xF010, 0x62, {1, 2, 3}, 0xAA);
-    Bytes rb = request(0xF100, 0xF010, 0x63, {4, 5}, 0xBB);
-    Bytes wa = escape(ra), wb = escape(rb);
-    // Each client's frame is cut in two and the halves cross on the server.
-    a.send(Bytes(wa.begin(), wa.begin() + 7));
-    b.send(Bytes(wb.begin(), wb.begin() + 5));
-    passes(0, 3);
-    b.send(Bytes(wb.begin() + 5, wb.end()));
-    a.send(Bytes(wa.begin() + 7, wa.end()));
-    serve(0, {&a, &b}, 2);
-    EXPECT_EQ(a.received(), escape(expectedReply(ra, {})));
-    EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
-}
-
 // Transfers PCs race for, two on UDP 5008 and two on the configured TCP port, through the
 // running links: each step is one PC's request after the clock moved on, and its reply is
 // what that PC must get (a boot image start is answered with nothing). Peers of one port
@@ -413,8 +394,9 @@ TEST_F(TcpLink, AFullTableGivesWayOnlyToAClientIdleTenSecondsThatHoldsNoTransfer
         serve(index, {clients[3].get()}, 2);
         EXPECT_EQ(frames(clients[3]->received()).back(), expectedReply(upload, {0, 1, 0})) << index;
         // One leaves with half a frame sent, one resets: both are dropped, and a newcomer
-        // (which may get one of their numbers) starts with a clean stream.
-        const Bytes wire = escape(ask);
+        // (which may get one of their numbers) starts with a clean stream. Its frame and
+        // another client's are cut in two and the halves cross on the server.
+        const Bytes wire = escape(ask), other = request(0xF100, 0xF010, 0x63, {4, 5}, 0xBB), wo = escape(other);
         clients[4]->send(Bytes(wire.begin(), wire.begin() + 8));
         passes(index, 2);
         clients[4]->close();
@@ -424,9 +406,14 @@ TEST_F(TcpLink, AFullTableGivesWayOnlyToAClientIdleTenSecondsThatHoldsNoTransfer
         Client d(port);
         passes(index, 2);
         d.send(Bytes(wire.begin() + 8, wire.end()));
-        d.send(wire);
-        serve(index, {&d}, 1);
+        d.send(Bytes(wire.begin(), wire.begin() + 7));
+        clients[6]->send(Bytes(wo.begin(), wo.begin() + 5));
+        passes(index, 3);
+        clients[6]->send(Bytes(wo.begin() + 5, wo.end()));
+        d.send(Bytes(wire.begin() + 7, wire.end()));
+        serve(index, {&d, clients[6].get()}, 2);
         EXPECT_EQ(frames(d.received()), std::vector<Bytes>{expectedReply(ask, {})}) << index;
+        EXPECT_EQ(clients[6]->received(), escape(expectedReply(other, {}))) << index;
         clients.clear();
         late.close();
         d.close();
