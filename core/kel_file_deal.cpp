@@ -8,45 +8,64 @@ std::FILE* file_velin = nullptr;
 
 std::mutex FileBufOwner::s_mutex;
 FileBufOwner::Owner FileBufOwner::s_owner = FileBufOwner::None;
-FileBufOwner::Holder FileBufOwner::s_holder;
-uint32_t FileBufOwner::s_stamp = 0;
+TransferHold FileBufOwner::s_hold;
 bool FileBufOwner::s_settled = false;
 bool FileBufOwner::s_storing = false;
 
 bool FileBufOwner::acquire(Owner who, const Holder& by)
 {
     std::lock_guard<std::mutex> hold(s_mutex);
-    const bool mine = s_owner == who && s_holder == by;
-    const bool given_up = !s_storing && (s_settled || Utils::getTimeSpace(s_stamp) >= kIdleTicks);
+    const bool mine = s_owner == who && s_hold.heldBy(by);
+    if (mine && !s_settled)
+        return true;
+    const bool given_up = !s_storing && (s_settled || s_hold.lapsed());
     if (s_owner != None && !mine && !given_up)
         return false;
+    // A holder that settled and starts again keeps its life: ending and starting over is
+    // no way round the bound.
+    if (!mine)
+        s_hold.start(by);
     s_owner = who;
-    s_holder = by;
     s_settled = false;
-    s_stamp = G_timeTicks.load();
     return true;
 }
 
 bool FileBufOwner::use(Owner who, const Holder& by)
 {
     std::lock_guard<std::mutex> hold(s_mutex);
-    if (who == None || s_owner != who || s_holder != by)
-        return false;
-    s_stamp = G_timeTicks.load();
-    return true;
+    return who != None && s_owner == who && s_hold.heldBy(by);
+}
+
+void FileBufOwner::progress(Owner who, const Holder& by, uint32_t offset, uint32_t n)
+{
+    std::lock_guard<std::mutex> hold(s_mutex);
+    if (who != None && s_owner == who && s_hold.heldBy(by))
+        s_hold.progress(offset, n);
+}
+
+bool FileBufOwner::busy_with(const Holder& by)
+{
+    std::lock_guard<std::mutex> hold(s_mutex);
+    return s_owner != None && s_hold.heldBy(by) && !s_settled && (s_storing || !s_hold.lapsed());
+}
+
+FileBufOwner::Owner FileBufOwner::owner_of(const Holder& by)
+{
+    std::lock_guard<std::mutex> hold(s_mutex);
+    return s_hold.heldBy(by) ? s_owner : None;
 }
 
 void FileBufOwner::settle(Owner who, const Holder& by)
 {
     std::lock_guard<std::mutex> hold(s_mutex);
-    if (s_owner == who && s_holder == by)
+    if (s_owner == who && s_hold.heldBy(by))
         s_settled = true;
 }
 
 bool FileBufOwner::begin_store(Owner who, const Holder& by)
 {
     std::lock_guard<std::mutex> hold(s_mutex);
-    if (who == None || s_owner != who || s_holder != by)
+    if (who == None || s_owner != who || !s_hold.heldBy(by))
         return false;
     s_storing = true;
     return true;
@@ -55,18 +74,18 @@ bool FileBufOwner::begin_store(Owner who, const Holder& by)
 void FileBufOwner::end_store(Owner who, const Holder& by)
 {
     std::lock_guard<std::mutex> hold(s_mutex);
-    if (s_owner == who && s_holder == by) {
+    if (s_owner == who && s_hold.heldBy(by)) {
         s_storing = false;
-        s_stamp = G_timeTicks.load();
+        s_hold.touch();
     }
 }
 
 void FileBufOwner::release(Owner who, const Holder& by)
 {
     std::lock_guard<std::mutex> hold(s_mutex);
-    if (s_owner == who && s_holder == by) {
+    if (s_owner == who && s_hold.heldBy(by)) {
         s_owner = None;
-        s_holder = Holder();
+        s_hold.release();
         s_settled = false;
         s_storing = false;
     }
@@ -82,7 +101,7 @@ void FileBufOwner::reset()
 {
     std::lock_guard<std::mutex> hold(s_mutex);
     s_owner = None;
-    s_holder = Holder();
+    s_hold.reset();
     s_settled = false;
     s_storing = false;
 }

@@ -3,6 +3,8 @@
 // (fileBuf_velin), which the PC file transfer, the PC cloud-settings transfer, the USB
 // upgrade and the 4G module's file commands all use: one of them at a time.
 
+#include "core/transfer_hold.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -23,13 +25,6 @@ extern KelFileDeal g_kel_file_deal_para;
 // The file opened by a PC read transfer (null when none); under Utils::_file_deal_mutex.
 extern std::FILE* file_velin;
 
-struct FileBufHolder {
-    const void* link = nullptr;
-    uint64_t peer = 0;
-    bool operator==(const FileBufHolder& o) const { return link == o.link && peer == o.peer; }
-    bool operator!=(const FileBufHolder& o) const { return !(*this == o); }
-};
-
 class FileBufOwner {
 public:
     enum Owner { None = 0, PcFileTransfer, PcCloudFile, UsbUpgrade, Module4G };
@@ -37,16 +32,25 @@ public:
     // handler) and the peer on it that started them, so a second PC cannot write into, end
     // or cancel the first one's transfer. Users with one peer leave it empty.
     using Holder = FileBufHolder;
-    // An owner that has not used the buffer for this many 10 ms ticks loses it to the next
-    // one that asks (a PC that went away mid-transfer does not block the buffer for ever).
-    static constexpr uint32_t kIdleTicks = 3000;
+    // An owner whose transfer has added no new bytes for this many 10 ms ticks, or that
+    // has held the buffer too long (TransferHold), loses it to the next one that asks: a PC
+    // that went away mid-transfer does not block the buffer for ever.
+    static constexpr uint32_t kIdleTicks = TransferHold::kIdleTicks;
 
-    // true when the buffer was free, already the caller's, finished with, or its holder was
-    // idle too long; the caller then holds it (and its idle time starts again). Never while
-    // its holder is storing.
+    // true when the buffer was free, already the caller's, finished with, or its holder's
+    // claim lapsed; the caller then holds it. A repeated start by the holder restarts
+    // neither its idle time nor its life. Never while its holder is storing.
     static bool acquire(Owner who, const Holder& by = Holder());
-    // true (and the idle time starts again) while by holds the buffer for who.
+    // true while by holds the buffer for who (nothing restarts).
     static bool use(Owner who, const Holder& by = Holder());
+    // by's block of n bytes at offset went into the buffer: its idle time starts again
+    // when the block brought bytes it had not sent before.
+    static void progress(Owner who, const Holder& by, uint32_t offset, uint32_t n);
+    // true while by holds the buffer for a transfer in progress (not finished with, not
+    // lapsed), whatever the owner.
+    static bool busy_with(const Holder& by);
+    // The owner by holds the buffer for, None when it holds nothing.
+    static Owner owner_of(const Holder& by);
     // The holder is done: it may still use what the buffer holds until anyone else
     // acquires it, which it may at once.
     static void settle(Owner who, const Holder& by = Holder());
@@ -61,8 +65,7 @@ public:
 private:
     static std::mutex s_mutex;
     static Owner s_owner;
-    static Holder s_holder;
-    static uint32_t s_stamp;
+    static TransferHold s_hold;
     static bool s_settled;
     static bool s_storing;
 };

@@ -33,13 +33,23 @@ public:
     size_t size() const { return m_size; }
 
     // Zeroes everything past the first `keep` bytes that an earlier use wrote, so only the
-    // current frame's bytes are left.
-    void scrubPast(size_t keep)
+    // current frame's bytes are left; but for [fillFrom, fillTo), which the handler about to
+    // answer the frame writes whole before it replies (zeroing it first would only double a
+    // long reply's cost).
+    void scrubPast(size_t keep, size_t fillFrom = 0, size_t fillTo = 0)
     {
         keep = std::min(keep, m_size);
-        if (m_reached > keep)
-            std::memset(m_data + keep, 0, m_reached - keep);
-        m_reached = keep;
+        fillFrom = std::max(fillFrom, keep);
+        fillTo = std::min(fillTo, m_reached);
+        if (fillFrom >= fillTo) {
+            if (m_reached > keep)
+                std::memset(m_data + keep, 0, m_reached - keep);
+            m_reached = keep;
+            return;
+        }
+        std::memset(m_data + keep, 0, fillFrom - keep);
+        std::memset(m_data + fillTo, 0, m_reached - fillTo);
+        m_reached = fillTo;   // what lies in the skipped range is the handler's to write
     }
     // Notes that bytes up to `end` may have been written (a reply built over the frame).
     void reached(size_t end) { m_reached = std::max(m_reached, std::min(end, m_size)); }

@@ -38,6 +38,8 @@ unsigned char g_4G_property[k4GPropertySize];
 
 std::mutex message_deal::capture_mutex;
 std::mutex message_deal::transfer_mutex;
+TransferHold message_deal::file_read_hold;
+TransferHold message_deal::cloud_read_hold;
 QByteArray message_deal::capture_buf;
 
 namespace {
@@ -108,6 +110,44 @@ message_deal::~message_deal()
     delete p_message_deal_4g;
 }
 
+bool message_deal::holds_transfer(uint64_t of_peer)
+{
+    const FileBufOwner::Holder h{this, of_peer};
+    std::lock_guard<std::mutex> hold(transfer_mutex);
+    return FileBufOwner::busy_with(h) || (file_read_hold.heldBy(h) && !file_read_hold.lapsed())
+           || (cloud_read_hold.heldBy(h) && !cloud_read_hold.lapsed());
+}
+
+void message_deal::release_peer(uint64_t of_peer)
+{
+    const FileBufOwner::Holder h{this, of_peer};
+    std::lock_guard<std::mutex> hold(transfer_mutex);
+    switch (FileBufOwner::owner_of(h)) {
+    case FileBufOwner::PcFileTransfer:
+        g_kel_file_deal_para.type = 0;
+        g_kel_file_deal_para.path.clear();
+        FileBufOwner::release(FileBufOwner::PcFileTransfer, h);
+        break;
+    case FileBufOwner::PcCloudFile:
+        g_yp_s_file = YP_FILE{};
+        FileBufOwner::release(FileBufOwner::PcCloudFile, h);
+        break;
+    default:
+        break;
+    }
+    if (file_read_hold.heldBy(h)) {
+        std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
+        if (file_velin)
+            std::fclose(file_velin);
+        file_velin = nullptr;
+        file_read_hold.release();
+    }
+    if (cloud_read_hold.heldBy(h)) {
+        g_yp_r_file = YP_FILE{};
+        cloud_read_hold.release();
+    }
+}
+
 bool message_deal::own_destination(const unsigned char* frame)
 {
     return ((rd16(frame) + 0x0F00) & 0xFFFF) < 2;
@@ -117,6 +157,17 @@ unsigned char message_deal::fpga_of(const unsigned char* frame)
 {
     if (frame[6] == 0 && (frame[7] == 1 || frame[7] == 2))
         return frame[7] - 1;
+    return 0;
+}
+
+unsigned int message_deal::reply_filled(const unsigned char* frame, unsigned int len)
+{
+    // The long replies: a read of the controller's own RAM (every byte of it, read_ram), a
+    // block of a read transfer (zeros, then the file's bytes, read_file_block).
+    if (frame[9] == 0x61 && len >= kRamReadHeader && own_destination(frame))
+        return 11 + rd16(frame + 14);
+    if (frame[9] == 0xC0 && len >= 23 && frame[10] == 5 && uint64_t(rd32(frame + 19)) + 12 + 1 <= FRAME_BUF_SIZE)
+        return 12 + rd32(frame + 19);
     return 0;
 }
 
@@ -581,8 +632,13 @@ int message_deal::read_ram(unsigned char* frame)
             inputStatus = std::unique_lock<std::mutex>(KelRamPara::p_kelrampara_config->mutex);
         for (unsigned i = copy_own_range(A, L, property.get(), frame + 11) ? L : 0; i < L; ++i) {
             uint64_t a = uint64_t(A) + i;
-            if (a >= 0xFE000000u && a <= 0xFEFFFFFFu)
-                continue;   // not written: the reply keeps what the buffer held
+            if (a >= 0xFE000000u && a <= 0xFEFFFFFFu) {
+                // Not read: the reply keeps what the buffer held, the request's own bytes or
+                // zeros (the link leaves this range to this loop).
+                if (11 + i > frame_len)
+                    frame[11 + i] = 0;
+                continue;
+            }
             frame[11 + i] = read_own_byte(a, A, property.get());
         }
         frame[10] = 0;

@@ -59,6 +59,10 @@ public:
     // without the check byte; link: 5 from the PC links, 4 from the 4G link. Returns the
     // reply length from byte 10, or 0 (no reply on serial and UDP, header only on TCP).
     int message_group_deal(unsigned char* frame, unsigned int len, unsigned char link);
+    // Where the handler of this frame (len bytes without the check byte) writes every byte
+    // itself, from 10 up to the returned offset, before any reply that reaches into that
+    // range: the link need not clear it of an earlier request's bytes. 0 when it does not.
+    static unsigned int reply_filled(const unsigned char* frame, unsigned int len);
 
     // --- parameter RAM (groups 0x60, 0x61, 0xB0) ---
     int write_ram(unsigned char* frame);
@@ -123,6 +127,16 @@ public:
     // The file-transfer record, the digest, the read file and the cloud-file records are one
     // set shared by every link: one request of those groups is handled at a time.
     static std::mutex transfer_mutex;
+    // Who reads through file_velin, and who reads the cloud-file record g_yp_r_file (under
+    // transfer_mutex): a read belongs to the link and peer that started it, as an upload does.
+    static TransferHold file_read_hold;
+    static TransferHold cloud_read_hold;
+    // Whether the peer of this handler's link holds a transfer in progress (an upload, a
+    // read, a cloud file): a link does not cut such a peer off to make room.
+    bool holds_transfer(uint64_t of_peer);
+    // The peer is gone (its connection closed): whatever transfer it held is dropped and
+    // nobody waits for it.
+    void release_peer(uint64_t of_peer);
 
     // The group 0xC4 sub-handler of the cloud link (created with the handler).
     message_deal_4g* p_message_deal_4g;

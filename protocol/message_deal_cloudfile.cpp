@@ -26,9 +26,6 @@ YP_FILE g_yp_r_file;
 
 namespace {
 
-// The handler and peer whose receive transfer g_yp_r_file is (under transfer_mutex).
-FileBufOwner::Holder s_recv_holder;
-
 enum : uint8_t { kBarcode = 1, kCaFile = 2, kSetInfo = 4 };
 enum : uint16_t { kIdBarcode = 100, kIdCaFile = 101, kIdSetInfo = 102 };
 enum : uint8_t { kDone = 200, kNoFile = 64, kExists = 65, kTooBig = 66, kWrongId = 74, kWrongOffset = 75,
@@ -168,6 +165,7 @@ int message_deal::YP_SendFileData(unsigned char* frame)
         std::memcpy(fileBuf_velin + header_of(rec.kind) + offset, frame + 18, n);
         rec.offset += n;
     }
+    FileBufOwner::progress(FileBufOwner::PcCloudFile, holder(), offset, n);
     return reply5(frame, 0, kDone, rec.id);
 }
 
@@ -250,10 +248,15 @@ int message_deal::YP_RecvFile(unsigned char* frame)
     uint16_t id = 0;
     if (frame_len >= 14)
         name_of(frame + 10, kind, id);
+    // Another link's or peer's read in progress keeps the record: this start is refused.
+    if (!cloud_read_hold.take(holder())) {
+        reply5(frame, 1, kRefused, id);
+        put32(frame + 15, 0);
+        return 9;
+    }
     rec = YP_FILE{};
     rec.kind = kind;
     rec.id = id;
-    s_recv_holder = holder();
     bool found = kind != 0;
     if (kind == kBarcode) {
         // The barcode has no file: its text is what the blocks serve.
@@ -271,6 +274,8 @@ int message_deal::YP_RecvFile(unsigned char* frame)
             board::Clock::sleepMs(1);
         }
     }
+    if (!found)
+        cloud_read_hold.release();   // nothing to read: nothing held
     reply5(frame, found ? 0 : 1, found ? kDone : kRefused, id);
     put32(frame + 15, rec.size);
     return 9;
@@ -283,7 +288,7 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
     const uint32_t offset = frame_len >= 16 ? rd32(frame + 12) : 0;
     unsigned n = 0;
     unsigned char status = 0, code = kDone;
-    if (frame_len < 16 || s_recv_holder != holder() || id != rec.id || offset != rec.offset) {
+    if (frame_len < 16 || !cloud_read_hold.heldBy(holder()) || id != rec.id || offset != rec.offset) {
         status = 1;
         code = (frame_len >= 16 && id != rec.id && offset == rec.offset) ? kWrongId : kWrongOffset;
     } else if (rec.kind == kCaFile) {
@@ -306,6 +311,10 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
         }
         rec.offset += rec.size;
     }
+    // Bytes within the file keep the read alive (the barcode and settings blocks repeat the
+    // whole file each time).
+    if (status == 0 && n > 0 && offset < rec.size)
+        cloud_read_hold.progress(offset, n);
     reply5(frame, status, code, rec.id);
     put32(frame + 15, rec.offset);
     put16(frame + 19, uint16_t(n));
@@ -324,19 +333,23 @@ int message_deal::YP_RecvFileEnd(unsigned char* frame)
     const uint16_t id = frame_len >= 16 ? rd16(frame + 10) : 0;
     const uint32_t size = frame_len >= 16 ? rd32(frame + 12) : 0;
     const bool sizeOk = frame_len >= 16 && size == rec.size;
-    if (frame_len >= 16 && id == rec.id && s_recv_holder == holder())
+    if (frame_len >= 16 && id == rec.id && cloud_read_hold.heldBy(holder())) {
+        // Done: the record stays as it is, free to the next reader.
+        if (sizeOk)
+            cloud_read_hold.settle();
         return reply5(frame, sizeOk ? 0 : 1, sizeOk ? kDone : kSizeDiffers, rec.id);
+    }
     return reply5(frame, 1, sizeOk ? kWrongIdRightSize : kSizeDiffers, rec.id);
 }
 
 int message_deal::YP_RecvFileCancel(unsigned char* frame)
 {
     YP_FILE& rec = g_yp_r_file;
-    if (frame_len < 12 || rd16(frame + 10) != rec.id || s_recv_holder != holder())
+    if (frame_len < 12 || rd16(frame + 10) != rec.id || !cloud_read_hold.heldBy(holder()))
         return reply5(frame, 1, kWrongId, rec.id);
     const uint16_t id = rec.id;
     rec = YP_FILE{};
-    s_recv_holder = FileBufOwner::Holder();
+    cloud_read_hold.release();
     return reply5(frame, 0, kDone, id);
 }
 

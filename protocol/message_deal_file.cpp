@@ -73,8 +73,6 @@ bool safe_name(const unsigned char* p, unsigned n)
 // The read transfer's digest: a read on one link must not disturb a write's digest (md5)
 // on another.
 MD5 read_md5;
-// The handler and peer whose read transfer holds file_velin (under transfer_mutex).
-FileBufOwner::Holder reader;
 
 // The mode number of an "MO" name (its third and fourth characters in hexadecimal), or 0.
 unsigned mode_number(const unsigned char* name)
@@ -460,6 +458,10 @@ int message_deal::write_file_block(unsigned char* frame)
                 KEL_TRACE("\n rcv(blocklen) = %#x,(blockaddr)%#x ", n, offset);
         }
     }
+    // Only bytes the transfer had not had keep it alive; the boot image's (kept nowhere)
+    // count as far as the largest image reaches.
+    if (ok && running && uint64_t(offset) + n <= kFirmwareArea)
+        FileBufOwner::progress(FileBufOwner::PcFileTransfer, holder(), offset, n);
     if (ok)
         md5.update(frame + 23, n);
     frame[10] = ok ? 0 : 1;
@@ -487,10 +489,11 @@ int message_deal::write_file_end(unsigned char* frame)
     const uint8_t type = running ? rec.type : 0;
     const unsigned char* got = md5.digest();
     const bool match = std::memcmp(got, frame + 15, 16) == 0;
-    if (type == 0 && file_velin && reader == me) {
+    if (type == 0 && file_velin && file_read_hold.heldBy(me)) {
         std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
         std::fclose(file_velin);
         file_velin = nullptr;
+        file_read_hold.release();
     }
     auto finish = [&](unsigned char status, unsigned char result) {
         if (running) {
@@ -578,12 +581,15 @@ int message_deal::write_file_end(unsigned char* frame)
 int message_deal::read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path)
 {
     long size = -1;
-    if (!path.empty()) {
+    // Another link's or peer's read in progress keeps its file: this start is refused.
+    const bool refused = !path.empty() && !file_read_hold.take(holder());
+    if (!path.empty() && !refused) {
         size = open_for_read(path);
         read_md5.reset();
-        reader = holder();
+        if (size < 0)
+            file_read_hold.release();   // nothing to read: nothing held
     }
-    frame[10] = 0;
+    frame[10] = refused ? 1 : 0;
     frame[11] = echo;
     frame[12] = size >= 0 ? 1 : 0;
     put32(frame + 13, size >= 0 ? uint32_t(size) : 0);
@@ -638,7 +644,7 @@ int message_deal::read_file_block(unsigned char* frame)
     const uint32_t n = frame_len >= 23 ? rd32(frame + 19) : 0;
     // The reply carries n bytes: they must fit the frame buffer (and, below, the link). A
     // file opened for another peer is not read for this one.
-    if (frame_len < 23 || uint64_t(n) + 12 + 1 > FRAME_BUF_SIZE || (file_velin && reader != holder())) {
+    if (frame_len < 23 || uint64_t(n) + 12 + 1 > FRAME_BUF_SIZE || (file_velin && !file_read_hold.heldBy(holder()))) {
         frame[10] = 1;
         frame[11] = 5;
         return 2;
@@ -657,6 +663,8 @@ int message_deal::read_file_block(unsigned char* frame)
         return 2;
     }
     read_md5.update(frame + 12, unsigned(got));
+    if (got > 0)
+        file_read_hold.progress(offset, uint32_t(got));
     return int(n) + 2;
 }
 
@@ -664,7 +672,7 @@ int message_deal::read_file_end(unsigned char* frame)
 {
     std::memset(frame + 10, 0, 18);
     frame[11] = 6;
-    if (file_velin && reader != holder()) {
+    if (file_velin && !file_read_hold.heldBy(holder())) {
         frame[10] = 1;
         return 18;
     }
@@ -673,6 +681,7 @@ int message_deal::read_file_end(unsigned char* frame)
         std::memcpy(frame + 12, read_md5.digest(), 16);
         std::fclose(file_velin);
         file_velin = nullptr;
+        file_read_hold.release();
     }
     return 18;
 }

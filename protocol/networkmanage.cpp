@@ -51,6 +51,9 @@ networkManage::networkManage()
     if (g_networkMode)
         m_port[0].server = new TcpServer();
     m_port[1].server = new TcpServer();
+    for (Link& l : m_port)
+        if (l.server)
+            l.server->set_keep([deal = l.deal](uint64_t peer) { return deal->holds_transfer(peer); });
     fpga_manage::set_passby_link(fpga_manage::kPassbyTcp, this,
                                  [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
 }
@@ -165,8 +168,10 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     link.server->recvData(wait_ms);
 
     // A closed socket's number can come back with the next client: nothing may be sent
-    // to it any more.
-    for (int closed : link.server->takeClosed()) {
+    // to it any more. A transfer its peer held is let go at once, not after the idle time.
+    for (const TcpServer::Closed& gone : link.server->takeClosed()) {
+        const int closed = gone.socket;
+        link.deal->release_peer(gone.peer);
         link.frames.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
         if (configuredPort) {
             // A card's answer already queued for that socket goes with it. Under the
@@ -211,8 +216,9 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     // Unescaping never grows a frame, and a record is at most MAX_RECORD bytes.
     unsigned int n = link.phy->data_transf_meaning(const_cast<unsigned char*>(rec.data.data()), frame, rawLen, &done);
     // Handlers that look past a short frame, and reply bytes a handler does not fill, are
-    // zeros, never an earlier request's bytes (possibly another client's).
-    link.frame.scrubPast(n);
+    // zeros, never an earlier request's bytes (possibly another PC's); what the handler
+    // fills itself is left to it.
+    link.frame.scrubPast(n, 10, n > 10 ? message_deal::reply_filled(frame, n - 1) : 0);
     if (configuredPort) {
         pc_cmd_valid = 1;
         pc_cmd_time = G_timeTicks.load();

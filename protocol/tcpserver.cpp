@@ -82,16 +82,16 @@ void TcpServer::unInitialize()
     m_socket = -1;
     for (int c : m_clients) {
         ::close(c);
-        m_closed.push_back(c);
+        m_closed.push_back(Closed{c, m_parsers[c].peer});
     }
     m_clients.clear();
     m_parsers.clear();
     m_activeClient = -1;
 }
 
-std::vector<int> TcpServer::takeClosed()
+std::vector<TcpServer::Closed> TcpServer::takeClosed()
 {
-    std::vector<int> closed;
+    std::vector<Closed> closed;
     closed.swap(m_closed);
     return closed;
 }
@@ -102,28 +102,30 @@ void TcpServer::closeClient(int socket)
         return;
     if (m_activeClient == socket)
         m_activeClient = -1;
+    m_closed.push_back(Closed{socket, m_parsers[socket].peer});
     m_parsers.erase(socket);
     ::close(socket);
-    m_closed.push_back(socket);
     // Frames of this client that are still queued have nobody to answer to.
     m_records.remove_if([socket](const Record& r) { return r.socket == socket; });
 }
 
-void TcpServer::closeLongestIdle()
+bool TcpServer::closeLongestIdle()
 {
     int idlest = -1;
-    uint64_t oldest = UINT64_MAX;
+    uint32_t longest = 0;
     for (int c : m_clients) {
-        const uint64_t t = m_parsers[c].lastActive;
-        if (t < oldest) {
-            oldest = t;
+        const Parser& p = m_parsers[c];
+        const uint32_t idle = Utils::getTimeSpace(p.lastBytes);
+        if (idle >= IDLE_CLOSE_TICKS && (idlest < 0 || idle > longest) && !(m_keep && m_keep(p.peer))) {
+            longest = idle;
             idlest = c;
         }
     }
-    if (idlest >= 0) {
-        KEL_TRACE("\n client table full: closing idle client %d\n", idlest);
-        closeClient(idlest);
-    }
+    if (idlest < 0)
+        return false;
+    KEL_TRACE("\n client table full: closing idle client %d\n", idlest);
+    closeClient(idlest);
+    return true;
 }
 
 void TcpServer::delete_clinetSocket(int socket)
@@ -214,7 +216,7 @@ size_t TcpServer::readClient(int c, int flags)
     ssize_t got = ::recv(c, m_readBuf.data(), m_readBuf.size(), flags);
     if (got > 0) {
         Parser& p = m_parsers[c];
-        p.lastActive = ++m_activity;
+        p.lastBytes = G_timeTicks.load();
         feed(c, p, m_readBuf.data(), size_t(got));
         return size_t(got);
     }
@@ -303,8 +305,12 @@ int TcpServer::recvData(int wait_ms)
                 break;
             }
             m_acceptErrorBurst = false;
-            if (m_clients.size() >= MAX_CLIENTS)
-                closeLongestIdle();
+            if (m_clients.size() >= MAX_CLIENTS && !closeLongestIdle()) {
+                // Everyone is busy or has only just come: the newcomer is turned away.
+                KEL_TRACE("\n client table full: refusing a new client\n");
+                ::close(c);
+                continue;
+            }
             // Each reply is the last thing sent until the client's next request: holding its
             // tail back for an acknowledgement only delays the client.
             int on = 1;
@@ -313,7 +319,8 @@ int TcpServer::recvData(int wait_ms)
             ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &active, sizeof active);
             m_clients.insert(c);
             m_parsers[c] = Parser();
-            m_parsers[c].lastActive = ++m_activity;
+            // Its idle time counts from now, but the accept makes no other client look idler.
+            m_parsers[c].lastBytes = G_timeTicks.load();
             m_parsers[c].peer = ++m_connections;
         }
     }

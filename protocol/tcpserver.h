@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <set>
@@ -24,8 +25,11 @@ public:
     // A reply that cannot be sent within this time closes its client.
     static constexpr int SEND_TIMEOUT_MS = 2000;
     // Clients served at once. A connection beyond them takes the place of the client that
-    // has been idle longest, so connections left open cannot shut every new PC out.
+    // has sent nothing for longest, if that is at least IDLE_CLOSE_TICKS and the client holds
+    // no transfer; with no such client the newcomer is closed at once. Connections left open
+    // then cannot shut every new PC out, and a burst of new ones cannot cut a working PC off.
     static constexpr size_t MAX_CLIENTS = 32;
+    static constexpr unsigned IDLE_CLOSE_TICKS = 1000;
     // Out of descriptors, the listening socket stays readable: accepting rests this many
     // 10 ms ticks instead of spinning on it.
     static constexpr unsigned ACCEPT_REST_TICKS = 10;
@@ -65,9 +69,17 @@ public:
 
     // Frames queued so far, oldest first; the owner takes them out.
     std::list<Record>& records() { return m_records; }
-    // Sockets closed since the owner last asked: a queued frame or a remembered answer
-    // socket with such a number must not be answered (the number may be reused).
-    std::vector<int> takeClosed();
+    // A connection that has gone: its socket number and its peer (see Parser::peer).
+    struct Closed {
+        int socket;
+        uint64_t peer;
+    };
+    // Connections closed since the owner last asked: a queued frame or a remembered answer
+    // socket with such a number must not be answered (the number may be reused), and a
+    // transfer the peer held is nobody's any more.
+    std::vector<Closed> takeClosed();
+    // Tells whether a peer holds a transfer, so that it is never closed to make room.
+    void set_keep(std::function<bool(uint64_t)> keep) { m_keep = std::move(keep); }
     // Cuts bytes as though read from client socket into frames queued on records(); what
     // recvData does with each read (the fuzz target feeds a stream this way).
     void feed_bytes(int socket, const unsigned char* data, size_t len)
@@ -84,7 +96,7 @@ private:
         std::vector<unsigned char> frame;
         bool inFrame = false;
         bool overlong = false;
-        uint64_t lastActive = 0;   // m_activity when the client was accepted or last sent
+        uint32_t lastBytes = 0;   // tick at which the client last sent bytes, or was accepted
         // Names the connection for as long as the server runs: a socket number comes back
         // with the next client, so a file transfer kept by a client that left must not pass
         // to whoever is given its number.
@@ -92,8 +104,9 @@ private:
     };
 
     void closeClient(int socket);
-    // Closes the client that has been idle longest (accepted or last sent earliest).
-    void closeLongestIdle();
+    // Closes the client that has sent nothing for longest, when that is IDLE_CLOSE_TICKS or
+    // more and it holds no transfer; false when no client qualifies.
+    bool closeLongestIdle();
     // Reads what client c has into its frames; the bytes read (0 when there were none, or
     // the client is gone: closed by it or on an error).
     size_t readClient(int c, int flags);
@@ -104,10 +117,10 @@ private:
     std::set<int> m_clients;
     std::map<int, Parser> m_parsers;
     std::list<Record> m_records;
-    std::vector<int> m_closed;
+    std::vector<Closed> m_closed;
+    std::function<bool(uint64_t)> m_keep;
     LinkBuffer m_readBuf;
     uint64_t m_connections = 0;   // connections accepted so far: the last Parser::peer given
-    uint64_t m_activity = 0;   // counts accepts and reads with bytes: orders the clients' activity
     int m_activeClient = -1;   // the lone client whose last read brought bytes
     std::chrono::steady_clock::time_point m_lastPoll{};
     bool m_acceptResting = false;

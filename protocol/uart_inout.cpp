@@ -164,8 +164,9 @@ void Kx_uart_inout::handle_frame()
     unsigned char done = 0;
     unsigned int n = m_phy->data_transf_meaning(m_assembly.data(), frame, m_index, &done);
     // Handlers that look past a short frame, and reply bytes a handler does not fill, are
-    // zeros, never an earlier request's bytes.
-    m_frame.scrubPast(n);
+    // zeros, never an earlier request's bytes (possibly another PC's); what the handler
+    // fills itself is left to it.
+    m_frame.scrubPast(n, 10, n > 10 ? message_deal::reply_filled(frame, n - 1) : 0);
     if (!protocol_phy::frame_ok(frame, n, done))
         return;   // dropped without a reply
 

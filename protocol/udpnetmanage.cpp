@@ -286,8 +286,9 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     unsigned int n = link.phy->data_transf_meaning(const_cast<unsigned char*>(rec.data.data()), frame,
                                                    unsigned(rec.data.size()), &done);
     // Handlers that look past a short frame, and reply bytes a handler does not fill, are
-    // zeros, never an earlier request's bytes (possibly another PC's).
-    link.frame.scrubPast(n);
+    // zeros, never an earlier request's bytes (possibly another PC's); what the handler
+    // fills itself is left to it.
+    link.frame.scrubPast(n, 10, n > 10 ? message_deal::reply_filled(frame, n - 1) : 0);
     if (link.is5008) {
         pc_cmd_valid = 1;
         pc_cmd_time = G_timeTicks.load();

@@ -1,13 +1,18 @@
 // Sequences of file, cloud-file, flash and network frames from three links (UDP, TCP,
-// serial handlers) and two peers on each, all sharing the one transfer record and buffer.
-// Input: records [link: bits 0-1 handler, bit 2 peer][group index][u16 length][data];
-// blocks up to 64 KiB, inputs up to 256 KiB.
+// serial handlers) and two peers on each, all sharing the one transfer record and buffer,
+// with the board clock moving on and peers' connections closing in between.
+// Input: records [link: bits 0-1 handler, bit 2 peer, bit 3 event][group index][u16 length]
+// [data]; an event has no data: an even index moves the clock on by 4 x the u16 ticks (past
+// the 30 s idle time and the 20 minute life of a claim), an odd one closes the peer's
+// connection (the link lets its transfers go; its next frame comes on a new connection).
+// Blocks up to 64 KiB, inputs up to 256 KiB.
 // Promises: every reply is a well-formed frame that fits its link; nothing is copied past
-// the shared buffer (the sanitizers watch); while one link and peer runs a 0xC0 upload, no
-// other link or peer has a block of it accepted; a watched stored file changes only in a
-// sequence where some end was accepted.
+// the shared buffer (the sanitizers watch); while one link and peer runs a 0xC0 upload or
+// read, no other link or peer has a block of it accepted; a closed peer holds nothing; a
+// watched stored file changes only in a sequence where some end was accepted.
 #include "tests/fuzz/FuzzPc.h"
 
+#include "core/global.h"
 #include "core/kel_file_deal.h"
 
 #include <QCryptographicHash>
@@ -30,6 +35,12 @@ unsigned groupIndex(uint8_t group)
         if (kGroups[i] == group)
             return i;
     return 0;
+}
+
+void event(Bytes& seq, unsigned link, bool close, uint16_t param)
+{
+    seq.insert(seq.end(), {uint8_t(link | 8), uint8_t(close ? 1 : 0)});
+    pc::put16(seq, param);
 }
 
 void add(Bytes& seq, unsigned link, uint8_t group, const Bytes& data)
@@ -131,6 +142,40 @@ void makeSeeds(const std::string& dir)
     add(seq, 1, 0xC8, {'F', '0', '0', '2'});
     add(seq, 1, 0xC9, {101, 0, 0, 0, 0, 0});
     kel_fuzz::writeSeed(dir, "links-named-read", seq);
+
+    // A boot image start every 25 s, empty blocks, a cloud file's empty block: another
+    // link's start after 30 s.
+    seq.clear();
+    add(seq, 0, 0xC0, start("FBOT", 64));
+    event(seq, 0, false, 625);
+    add(seq, 0, 0xC0, start("FBOT", 64));
+    add(seq, 1, 0xC0, start("ALIS", 100));
+    event(seq, 0, false, 125);
+    add(seq, 1, 0xC0, start("ALIS", 100));
+    add(seq, 0, 0xC0, block(0, Bytes(50, 0x35)));
+    add(seq, 4, 0xC0, start("MO03", 100));
+    add(seq, 4, 0xC0, block(0, {}));
+    event(seq, 0, false, 750);
+    add(seq, 4, 0xCC, cloudStart("F002", 100, 1));
+    add(seq, 4, 0xC5, cloudBlock(101, 0, {}));
+    event(seq, 0, false, 750);
+    add(seq, 0, 0xC0, start("MO03", 100));
+    kel_fuzz::writeSeed(dir, "links-idle", seq);
+
+    // A read taken over by another link's start of a missing file; a cloud-file read
+    // likewise; an upload whose connection closes.
+    seq.clear();
+    add(seq, 1, 0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'});
+    add(seq, 0, 0xC0, {4, 0, 0, 'M', 'O', '0', '5'});
+    add(seq, 1, 0xC0, {5, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0});
+    add(seq, 1, 0xC0, {6});
+    add(seq, 1, 0xC8, {'F', '0', '0', '2'});
+    add(seq, 0, 0xC8, {'F', '0', '0', '2'});
+    add(seq, 1, 0xC9, {101, 0, 0, 0, 0, 0});
+    add(seq, 1, 0xC0, start("ALIS", 100));
+    event(seq, 1, true, 0);
+    add(seq, 0, 0xC0, start("ALIS", 100));
+    kel_fuzz::writeSeed(dir, "links-reads-close", seq);
 }
 
 } // namespace
@@ -149,6 +194,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     kel_fuzz::PcBench& b = kel_fuzz::PcBench::instance();
     b.fresh();
     FileBufOwner::reset();
+    message_deal::file_read_hold.reset();
+    message_deal::cloud_read_hold.reset();
+    if (file_velin)
+        std::fclose(file_velin);
+    file_velin = nullptr;
     g_kel_file_deal_para = KelFileDeal{};
     g_yp_s_file = YP_FILE{};
     g_yp_r_file = YP_FILE{};
@@ -159,20 +209,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ++i;
     }
     bool ended = false;
-    int owner = -1;   // link * 2 + peer of the running 0xC0 upload, as its replies tell
+    int owner = -1;    // link * 2 + peer of the running 0xC0 upload, as its replies tell
+    int reader = -1;   // and of the 0xC0 read that has a file open
+    uint64_t connection[3][2] = {{1, 2}, {1, 2}, {1, 2}}, connections = 2;
+    G_timeTicks = 1000;
     size_t at = 0;
     while (at + 4 <= size) {
         const unsigned who = data[at] & 0x07;
         const unsigned link = who & 0x03;
         const int id = int(link % 3) * 2 + int(who >> 2);
+        const unsigned limit = kLimits[link % 3];
+        uint64_t& peer = connection[link % 3][who >> 2];
+        const size_t param = size_t(data[at + 2]) | size_t(data[at + 3]) << 8;
+        if (data[at] & 0x08) {
+            if (data[at + 1] % 2 == 0) {
+                G_timeTicks = G_timeTicks + uint32_t(param) * 4;
+            } else {
+                // What the link does when the connection closes.
+                b.handler(limit).release_peer(peer);
+                KEL_FUZZ_CHECK(!b.handler(limit).holds_transfer(peer));
+                peer = ++connections;
+                owner = owner == id ? -1 : owner;
+                reader = reader == id ? -1 : reader;
+            }
+            at += 4;
+            continue;
+        }
         const uint8_t group = kGroups[data[at + 1] % sizeof kGroups];
-        const size_t n = std::min<size_t>(size_t(data[at + 2]) | size_t(data[at + 3]) << 8, size - at - 4);
+        const size_t n = std::min<size_t>(param, size - at - 4);
         pc::Frame f;
         f.group = group;
         f.data.assign(data + at + 4, data + at + 4 + n);
         at += 4 + n;
-        const unsigned limit = kLimits[link % 3];
-        b.handler(limit).peer = who >> 2;
+        b.handler(limit).peer = peer;
         const int r = b.dealUnescaped(pc::encode(f), 5, limit);
         const uint8_t sub = f.data.empty() ? 0 : f.data[0];
         if (group == 0xC0 && r == 3 && b.reply(r)[0] == 0 && (sub == 1 || sub == 7))
@@ -181,8 +250,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             owner = id;   // the boot image's start, answered with nothing
         else if (group == 0xC0 && r >= 0 && owner == id && (sub == 1 || sub == 7 || (sub == 3 && n >= 21)))
             owner = -1;   // the owner's refused start or its end closes the transfer
-        if (group == 0xC0 && sub == 2 && r == 2 && owner >= 0 && owner != id)
-            KEL_FUZZ_CHECK(b.reply(r)[0] == 1);
+        if (group == 0xC0 && r == 7 && (sub == 4 || sub == 8) && b.reply(r)[0] == 0)
+            reader = b.reply(r)[2] == 1 ? id : -1;   // found; else none, or not known to be
+        else if (group == 0xC0 && reader == id && (sub == 6 || sub == 3))
+            reader = -1;   // its end, or an end with no upload running, closes the file
+        if (group == 0xC0 && ((sub == 2 && owner >= 0 && owner != id) || (sub == 5 && reader >= 0 && reader != id)))
+            KEL_FUZZ_CHECK(r == 2 && b.reply(r)[0] == 1);
         if (r > 0 && b.reply(r)[0] == 0 && ((group == 0xC0 && (sub == 3 || sub == 10)) || group == 0xC6))
             ended = true;
     }
@@ -194,5 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (unsigned limit : kLimits)
         b.handler(limit).peer = 0;
     FileBufOwner::reset();
+    message_deal::file_read_hold.reset();
+    message_deal::cloud_read_hold.reset();
     return 0;
 }

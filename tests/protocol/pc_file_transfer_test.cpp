@@ -33,7 +33,6 @@ protected:
     void SetUp() override
     {
         HandlerFixture::SetUp();
-        FileBufOwner::reset();
         g_kel_file_deal_para = KelFileDeal{};
     }
 
@@ -209,43 +208,6 @@ TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
     EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 64))), 0);
     EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 64)))), (Bytes{0, 2}));
     EXPECT_EQ(reply(deal(req(0xC0, end(md5Of(data))))), (Bytes{0, 3, 0}));
-}
-
-TEST_F(PcFileTransfer, OneOwnerOfTheBufferAtATime)
-{
-    ASSERT_TRUE(FileBufOwner::acquire(FileBufOwner::PcCloudFile));
-    EXPECT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{1, 1, 2}));
-    G_timeTicks = G_timeTicks + FileBufOwner::kIdleTicks;   // the other owner went quiet
-    EXPECT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
-    EXPECT_EQ(FileBufOwner::owner(), FileBufOwner::PcFileTransfer);
-    // The cloud side takes it back while the transfer idles; the transfer's blocks and end
-    // are then refused and store nothing.
-    G_timeTicks = G_timeTicks + FileBufOwner::kIdleTicks;
-    ASSERT_TRUE(FileBufOwner::acquire(FileBufOwner::PcCloudFile));
-    const Bytes data = content(100, 2);
-    EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 100)))), (Bytes{1, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
-    EXPECT_FALSE(root.exists("/data/configs/alias.json"));
-}
-
-// Two links: while one uploads MO02, the other cannot start or add to an upload (peers on
-// one link: the link tests); an idle owner is released after the time-out, and then its own
-// blocks are refused.
-TEST_F(PcFileTransfer, AnUploadBelongsToItsLink)
-{
-    message_deal other{message_deal::REPLY_LIMIT_TCP};
-    const Bytes b = content(5000, 7), a = content(5000, 8);
-    ASSERT_EQ(reply(deal(req(0xC0, start("MO02", 0, 5000)))), (Bytes{0, 1, 0}));
-    EXPECT_EQ(reply(deal(req(0xC0, start("MO01", 0, 5000)), other)), (Bytes{1, 1, 2}));
-    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 64)), other), 3);   // refused, so answered
-    EXPECT_EQ(reply(deal(req(0xC0, block(0, a, 0, 4096)), other)), (Bytes{1, 2}));
-    G_timeTicks = G_timeTicks + FileBufOwner::kIdleTicks;
-    ASSERT_EQ(reply(deal(req(0xC0, start("MO01", 0, 5000)), other)), (Bytes{0, 1, 0}));
-    EXPECT_EQ(reply(deal(req(0xC0, block(0, b, 0, 4096)))), (Bytes{1, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, block(0, a, 0, 5000)), other)), (Bytes{0, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of(a))), other)), (Bytes{0, 3, 0}));
-    EXPECT_TRUE(fileHolds("/data/modes/MO01.json", a));
-    EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
 }
 
 // A stored file is the old one or the whole new one: a store that cannot be written, or

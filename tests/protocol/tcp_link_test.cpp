@@ -7,7 +7,8 @@
 #include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
 #include "protocol/tcpserver.h"
-#include "tests/protocol/crossing_uploads.h"
+#include "core/kel_file_deal.h"
+#include "tests/protocol/file_frames.h"
 #include "tests/protocol/link_test_frames.h"
 #include "tests/protocol/udp_fixture.h"
 #include "tests/support/PrivatePorts.h"
@@ -192,65 +193,102 @@ TEST_F(TcpLink, OnlyTheGoodFramesOfASegmentAreAnsweredInOrder)
     EXPECT_EQ(g_4G_RAM[0], 0x77);
 }
 
-TEST_F(TcpLink, TwoClientsSendingInterleavedBothGetTheirReplies)
+// Transfers PCs race for, two on UDP 5008 and two on the configured TCP port, through the
+// running links: each step is one PC's request after the clock moved on, and its reply is
+// what that PC must get (a boot image start is answered with nothing). Peers of one port
+// share its handler and only their address or connection tells them apart. A claim lapses
+// 30 s (3000 ticks) after its last new bytes; a PC whose connection closes lets it go.
+TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
 {
-    Client a(mainPort()), b(mainPort());
-    passes(0, 3);
-    ASSERT_EQ(net->server(0)->clients().size(), 2u);
-    Bytes ra = request(0xF100, 0xF010, 0x62, {1, 2, 3}, 0xAA);
-    Bytes rb = request(0xF100, 0xF010, 0x63, {4, 5}, 0xBB);
-    Bytes wa = escape(ra), wb = escape(rb);
-    // Each client's frame is cut in two and the halves cross on the server.
-    a.send(Bytes(wa.begin(), wa.begin() + 7));
-    b.send(Bytes(wb.begin(), wb.begin() + 5));
-    passes(0, 3);
-    b.send(Bytes(wb.begin() + 5, wb.end()));
-    a.send(Bytes(wa.begin() + 7, wa.end()));
-    serve(0, {&a, &b}, 2);
-    EXPECT_EQ(a.received(), escape(expectedReply(ra, {})));
-    EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
-}
-
-// Both clients reach the port's one handler: an upload belongs to the connection.
-TEST_F(TcpLink, TwoClientsUploadingAtOnceDoNotCross)
-{
+    using namespace fileframes;
     udptest::freshParameters();
-    ASSERT_EQ(net->start_threads(), 0);
-    auto first = pc::PcClient::tcp("127.0.0.1", mainPort());
-    auto second = pc::PcClient::tcp("127.0.0.1", mainPort());
-    ASSERT_TRUE(first && second);
-    crossingUploads(*first, *second, root);
+    int offset = 0;
+    auto udp = udptest::openLink(offset);
+    ASSERT_TRUE(udp && udp->start_threads() == 0 && net->start_threads() == 0);
+    root.writeFile("/data/configs/alias.json", "ten bytes.");
+    root.writeFile("/data/configs/cloud_cafile", std::string("\xAA\x65\x00\x03\x00\x00\x00" "abc", 10));
+    const Bytes names = {'t', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}, fifty(50, 0x35), other(100, 0x62);
+    Bytes nameDigest = {0, 6};
+    for (uint8_t b : md5Of(names))
+        nameDigest.push_back(b);
+    const Bytes readAlis = {4, 0, 0, 'A', 'L', 'I', 'S'}, aliasFound = {0, 4, 1, 10, 0, 0, 0},
+                readRefused = {1, 4, 0, 0, 0, 0, 0}, upAlis = start("ALIS", 0, 100), sync = {9}, synced = {0, 6};
+    struct Step {
+        char who;     // 'u', 'v' UDP PCs, 't', 'w' TCP PCs, 'n' PC 't' on a new connection
+        uint32_t at;  // ticks since the case began
+        uint8_t group;
+        Bytes data, reply;
+    };
+    const std::vector<std::vector<Step>> cases = {
+        // Two uploads that cross on one port: only the first PC's lands, whole.
+        {{'t', 0, 0xC0, start("MO01", 0, 10), {0, 1, 0}}, {'t', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
+         {'w', 0, 0xC0, start("MO02", 0, 100), {1, 1, 2}}, {'w', 0, 0xC0, block(0, other, 0, 100), {1, 2}},
+         {'w', 0, 0xC0, end(md5Of(other)), {1, 3, 1}}, {'t', 0, 0xC0, end(md5Of(names)), {0, 3, 0}}},
+        {{'u', 0, 0xC0, start("MO01", 0, 10), {0, 1, 0}}, {'u', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
+         {'v', 0, 0xC0, start("MO02", 0, 100), {1, 1, 2}}, {'v', 0, 0xC0, block(0, other, 0, 100), {1, 2}},
+         {'v', 0, 0xC0, end(md5Of(other)), {1, 3, 1}}, {'u', 0, 0xC0, end(md5Of(names)), {0, 3, 0}}},
+        // Boot image starts every 25 s hold nothing.
+        {{'u', 0, 0xC0, start("FBOT", 0, 64), {}}, {'u', 0, 0xC0, sync, synced}, {'t', 100, 0xC0, upAlis, {1, 1, 2}},
+         {'u', 2500, 0xC0, start("FBOT", 0, 64), {}}, {'u', 2500, 0xC0, sync, synced},
+         {'t', 3000, 0xC0, upAlis, {0, 1, 0}}, {'u', 3001, 0xC0, block(0, fifty, 0, 50), {1, 2}}},
+        // Empty blocks, blocks sent before, a cloud file's empty block keep nothing alive.
+        {{'u', 0, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'u', 2500, 0xC0, block(0, fifty, 0, 0), {0, 2}},
+         {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
+        {{'u', 0, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'u', 2000, 0xC0, block(0, fifty, 0, 50), {0, 2}},
+         {'t', 4000, 0xC0, upAlis, {1, 1, 2}}, {'u', 4500, 0xC0, block(0, fifty, 0, 50), {0, 2}},
+         {'t', 5000, 0xC0, upAlis, {0, 1, 0}}},
+        {{'u', 0, 0xCC, {'F', '0', '0', '2', 100, 0, 0, 0, 1}, {0, 200, 0, 101, 0}},
+         {'u', 2500, 0xC5, {101, 0, 0, 0, 0, 0, 0, 0}, {0, 200, 0, 101, 0}}, {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
+        // Cut short on purpose and begun again, an upload goes on from where it was.
+        {{'u', 0, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'u', 2500, 0xC0, end(Bytes(16, 0)), {0, 3, 1}},
+         {'u', 2500, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
+        // A read is the reader's until its end: another PC's starts and blocks are refused.
+        {{'t', 0, 0xC0, readAlis, aliasFound}, {'u', 0, 0xC0, {4, 0, 0, 'M', 'O', '0', '5'}, readRefused},
+         {'u', 0, 0xC0, readAlis, readRefused}, {'u', 0, 0xC0, {5, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0}, {1, 5}},
+         {'t', 0, 0xC0, {5, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0}, {0, 5, 't', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}},
+         {'t', 0, 0xC0, {6}, nameDigest}, {'u', 0, 0xC0, readAlis, aliasFound}},
+        {{'t', 0, 0xC8, {'F', '0', '0', '2'}, {0, 200, 0, 101, 0, 3, 0, 0, 0}},
+         {'u', 0, 0xC8, {'F', '0', '0', '2'}, {1, 'N', 1, 101, 0, 0, 0, 0, 0}},
+         {'u', 0, 0xC9, {101, 0, 0, 0, 0, 0}, {1, 75, 1, 101, 0, 0, 0, 0, 0, 0, 0}},
+         {'t', 0, 0xC9, {101, 0, 0, 0, 0, 0}, {0, 200, 0, 101, 0, 3, 0, 0, 0, 3, 0, 'a', 'b', 'c'}}},
+        // A PC that leaves lets its upload go at once.
+        {{'t', 0, 0xC0, upAlis, {0, 1, 0}}, {'n', 1, 0xC0, sync, synced}, {'u', 1, 0xC0, upAlis, {0, 1, 0}}},
+    };
+    for (size_t k = 0; k < cases.size(); ++k) {
+        {
+            std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
+            FileBufOwner::reset();
+            message_deal::file_read_hold.reset();
+            message_deal::cloud_read_hold.reset();
+            g_kel_file_deal_para = KelFileDeal{};
+        }
+        auto u = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+        auto v = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+        auto t = pc::PcClient::tcp("127.0.0.1", mainPort()), w = pc::PcClient::tcp("127.0.0.1", mainPort());
+        ASSERT_TRUE(u && v && t && w);
+        const uint32_t base = 100000u * uint32_t(k + 1);
+        for (const Step& s : cases[k]) {
+            G_timeTicks = base + s.at;
+            if (s.who == 'n') {
+                t.reset();
+                t = pc::PcClient::tcp("127.0.0.1", mainPort());
+            }
+            pc::PcClient& pc = s.who == 'u' ? *u : s.who == 'v' ? *v : s.who == 'w' ? *w : *t;
+            pc::Frame req, reply;
+            req.group = s.group;
+            req.data = s.data;
+            if (s.reply.empty())
+                EXPECT_TRUE(pc.sendRaw(pc::wire(req)));
+            else
+                EXPECT_TRUE(pc.request(req, reply) && reply.data == s.reply)
+                    << "case " << k << " at " << s.at << ": " << pc::hex(reply.data);
+        }
+    }
+    EXPECT_EQ(root.readFile("/data/modes/MO01.json"), std::string(names.begin(), names.end()));
+    EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
     net.reset();
+    udp.reset();
     udptest::dropParameters();
-}
-
-TEST_F(TcpLink, DisconnectingClientsAreDroppedAndOthersStillServed)
-{
-    Client a(mainPort()), b(mainPort()), c(mainPort());
-    passes(0, 3);
-    ASSERT_EQ(net->server(0)->clients().size(), 3u);
-    Bytes wire = escape(request(0xF100, 0xF010, 0x62));
-    a.send(Bytes(wire.begin(), wire.begin() + 8));   // half a frame, then gone
-    passes(0, 2);
-    a.close();
-    c.reset();   // a reset: the server's read fails instead of ending
-    passes(0, 4);
-    EXPECT_EQ(net->server(0)->clients().size(), 1u);
-
-    // A new client may get a closed client's descriptor number: it starts with a clean
-    // stream, and the half frame of the closed client is gone.
-    Client d(mainPort());
-    passes(0, 2);
-    Bytes rb = request(0xF100, 0xF010, 0x62, {}, 0x42);
-    Bytes rest(wire.begin() + 8, wire.end());
-    d.send(rest);   // the second half of a's frame alone is no frame
-    b.send(escape(rb));
-    serve(0, {&b, &d}, 1);
-    passes(0, 3);
-    b.drain();
-    d.drain();
-    EXPECT_EQ(b.received(), escape(expectedReply(rb, {})));
-    EXPECT_TRUE(d.received().empty());
 }
 
 TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
@@ -303,40 +341,88 @@ TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
     EXPECT_EQ(net->reply_state(0), 0);
 }
 
-TEST_F(TcpLink, AFullTableOfIdleClientsGivesWayToANewClientAndAcceptRestsWhenOutOfDescriptors)
+// A full table gives way only to a client that has sent nothing for 10 s (1000 ticks) and
+// holds no transfer; while there is none the newcomer is closed at once. A client that
+// leaves lets its upload go at once.
+TEST_F(TcpLink, AFullTableGivesWayOnlyToAClientIdleTenSecondsThatHoldsNoTransfer)
 {
+    // Whether the server closed the client's connection (its end seen within 2 s).
+    auto closedByServer = [](Client& c) {
+        pollfd p{c.fd(), POLLIN, 0};
+        char byte;
+        return ::poll(&p, 1, 2000) == 1 && ::recv(c.fd(), &byte, 1, 0) == 0;
+    };
+    const Bytes ask = request(0xF100, 0xF010, 0x62);
+    const Bytes upload = request(0xF100, 0xF010, 0xC0, fileframes::start("ALIS", 0, 100));
     for (int index : {0, 1}) {
+        udptest::freshParameters();
+        g_kel_file_deal_para = KelFileDeal{};
+        G_timeTicks = 100000u * unsigned(index + 1);
         const uint16_t port = index == 0 ? mainPort() : fixedPort();
         std::vector<std::unique_ptr<Client>> clients;
         for (size_t i = 0; i < TcpServer::MAX_CLIENTS; ++i) {
             clients.push_back(std::make_unique<Client>(port));
             passes(index, 1);
+            if (i == 0) {   // the first uploads: it is the one that has been quiet longest
+                clients[0]->send(escape(upload));
+                serve(index, {clients[0].get()}, 1);
+                ASSERT_EQ(clients[0]->received(), escape(expectedReply(upload, {0, 1, 0}))) << index;
+            }
+            G_timeTicks = G_timeTicks + 1;   // accepted one tick apart: 0 first, 31 last
         }
-        // The second client has sent since: the first is now the longest idle.
-        Bytes req = request(0xF100, 0xF010, 0x62);
-        clients[1]->send(escape(req));
-        serve(index, {clients[1].get()}, 1);
-        ASSERT_EQ(net->server(index)->clients().size(), TcpServer::MAX_CLIENTS);
+
+        Client early(port);   // everyone has only just come
+        passes(index, 2);
+        EXPECT_TRUE(closedByServer(early)) << index;
+        G_timeTicks = G_timeTicks + 990;
+        clients[2]->send(escape(ask));
+        serve(index, {clients[2].get()}, 1);
+        G_timeTicks = G_timeTicks + 20;   // 1041 ticks since client 1 came, 1042 since 0 sent
 
         Client late(port);
-        passes(index, 2);
-        EXPECT_EQ(net->server(index)->clients().size(), TcpServer::MAX_CLIENTS);
-        late.send(escape(req));
+        late.send(escape(ask));
         serve(index, {&late}, 1);
-        EXPECT_EQ(late.received(), escape(expectedReply(req, {}))) << "port index " << index;
-        // The longest idle was closed for it: its read sees the end; the others stay.
-        char c;
-        int fd = clients[0]->fd();
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        EXPECT_EQ(::recv(fd, &c, 1, 0), 0) << "port index " << index;
-        clients[1]->send(escape(req));
-        serve(index, {clients[1].get()}, 2);
-        EXPECT_EQ(frames(clients[1]->received()).size(), 2u) << "port index " << index;
+        EXPECT_EQ(late.received(), escape(expectedReply(ask, {}))) << index;
+        EXPECT_TRUE(closedByServer(*clients[1])) << index;
+        for (int kept : {0, 2, 3}) {
+            clients[size_t(kept)]->send(escape(ask));
+            serve(index, {clients[size_t(kept)].get()}, frames(clients[size_t(kept)]->received()).size() + 1);
+            EXPECT_EQ(frames(clients[size_t(kept)]->received()).back(), expectedReply(ask, {})) << kept;
+        }
+        // The uploader leaves: another client may start at once.
+        clients[0]->close();
+        passes(index, 3);
+        clients[3]->send(escape(upload));
+        serve(index, {clients[3].get()}, 2);
+        EXPECT_EQ(frames(clients[3]->received()).back(), expectedReply(upload, {0, 1, 0})) << index;
+        // One leaves with half a frame sent, one resets: both are dropped, and a newcomer
+        // (which may get one of their numbers) starts with a clean stream. Its frame and
+        // another client's are cut in two and the halves cross on the server.
+        const Bytes wire = escape(ask), other = request(0xF100, 0xF010, 0x63, {4, 5}, 0xBB), wo = escape(other);
+        clients[4]->send(Bytes(wire.begin(), wire.begin() + 8));
+        passes(index, 2);
+        clients[4]->close();
+        clients[5]->reset();
+        passes(index, 4);
+        EXPECT_EQ(net->server(index)->clients().size(), TcpServer::MAX_CLIENTS - 3);
+        Client d(port);
+        passes(index, 2);
+        d.send(Bytes(wire.begin() + 8, wire.end()));
+        d.send(Bytes(wire.begin(), wire.begin() + 7));
+        clients[6]->send(Bytes(wo.begin(), wo.begin() + 5));
+        passes(index, 3);
+        clients[6]->send(Bytes(wo.begin() + 5, wo.end()));
+        d.send(Bytes(wire.begin() + 7, wire.end()));
+        serve(index, {&d, clients[6].get()}, 2);
+        EXPECT_EQ(frames(d.received()), std::vector<Bytes>{expectedReply(ask, {})}) << index;
+        EXPECT_EQ(clients[6]->received(), escape(expectedReply(other, {}))) << index;
         clients.clear();
         late.close();
+        d.close();
         passes(index, 3);
         EXPECT_EQ(net->server(index)->clients().size(), 0u);
     }
+    udptest::dropParameters();
 
     // No descriptor left for accept: one report, then accepting rests for 10 ticks.
     rlimit old{};

@@ -4,7 +4,9 @@
 
 #include "board/sim/Sim.h"
 #include "core/global.h"
+#include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
+#include "protocol/message_deal.h"
 #include "protocol/udpnetmanage.h"
 #include "scaler/c331_manage.h"
 #include "tests/support/PcClient.h"
@@ -29,6 +31,10 @@ inline void freshParameters()
     g_update_flag = 0;
     g_update_status = 0;
     G_timeTicks = 1000;
+    // Nobody holds a transfer from an earlier test.
+    FileBufOwner::reset();
+    message_deal::file_read_hold.reset();
+    message_deal::cloud_read_hold.reset();
 }
 
 inline void dropParameters()
