@@ -19,6 +19,7 @@
 #include "gui/syncupdate.h"
 #include "gui/textfit.h"
 #include "gui/usbserver.h"
+#include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/udpnetmanage.h"
@@ -118,6 +119,8 @@ int main(int argc, char* argv[])
     // 15. USB hot-plug watching; its codes reach the same refresh slot.
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync);
+    // Staging files of uploads a kill or power cut interrupted hold space nobody would free.
+    message_deal::remove_staging_files();
     // 16. The links: RS-485, TCP, the 4G module, the cloud client, the WiFi access point
     //     and UDP last (it hands the WiFi link its AT port).
     Kx_uart_inout::pInstance();

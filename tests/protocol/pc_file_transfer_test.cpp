@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sys/statvfs.h>
 #include <iterator>
 
 namespace {
@@ -256,11 +255,11 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     root.writeFile("/data/configs/alias.json", "old names");
     const Bytes data = content(3000, 4);
     // The staging file cannot be created.
-    std::filesystem::create_directories(board::Files::map("/data/configs/.alias.json.part.tmp"));
+    std::filesystem::create_directories(board::Files::map("/data/configs/.upload.part.tmp"));
     EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
     EXPECT_EQ(root.readFile("/data/configs/alias.json"), "old names");
     // The image file cannot be written: refused, [12] as the request had it.
-    std::filesystem::create_directories(board::Files::map("/data/app/.kelM57N2.part.tmp"));
+    std::filesystem::create_directories(board::Files::map("/data/app/.upload.part.tmp"));
     Bytes e = end(md5Of({}));
     ASSERT_EQ(reply(deal(req(0xC0, start("FMCU", 0, 0)))), (Bytes{0, 1, 0}));
     e[2] = 0x5A;
@@ -272,17 +271,23 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     EXPECT_EQ(upload(named(7, "empty", 9, 200), {}, md5Of({})), (Bytes{0, 3, 0}));
     EXPECT_EQ(root.readFile("/data/rcvrecovery/empty"), std::string(200, '\0'));
 
-    // The reserve: an own file as large as the whole file system (sparse) leaves no room for
-    // anything, however the free space moves while other programs write.
-    ASSERT_EQ(reply(deal(req(0xC0, start("OSDS", 0, 3000)))), (Bytes{0, 1, 0}));
-    struct statvfs st;
-    ASSERT_EQ(statvfs(board::Files::map("/data").c_str(), &st), 0);
-    std::filesystem::resize_file(board::Files::map("/data/configs/alias.json"), uint64_t(st.f_blocks) * st.f_frsize);
+    // The reserve on a 4 MiB /data holding alias.json (300 KiB) and omenu.json (1.5 MiB): either
+    // is replaced by a file of its size, but a new file that would leave less than 2 MiB free
+    // is refused at its start, or at its end when other files took the room meanwhile.
+    message_deal::remove_staging_files();   // as at start: the blocked staging names are free again
+    sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
+    root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
+    root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
+    const Bytes osd = content(1536 << 10, 6);
+    EXPECT_EQ(upload(start("OSDS", 0, uint32_t(osd.size())), osd, md5Of(osd)), (Bytes{0, 3, 0}));
+    EXPECT_TRUE(fileHolds("/data/configs/omenu.json", osd));
+    EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 512 << 10)))), (Bytes{1, 1, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 512 << 10)))), (Bytes{1, 7, 2}));
+    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 512 << 10))), 0);   // stores nothing
+    ASSERT_EQ(reply(deal(req(0xC0, start("MO05", 0, 64 << 10)))), (Bytes{0, 1, 0}));
+    root.writeFile("/data/modes/other", std::string(256 << 10, 'x'));
     EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
-    EXPECT_FALSE(root.exists("/data/configs/omenu.json"));
-    EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 10)))), (Bytes{1, 1, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 10)))), (Bytes{1, 7, 2}));
-    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 10))), 0);   // stores nothing
+    EXPECT_FALSE(root.exists("/data/modes/MO05.json"));
 }
 
 // A new scan file, or the folders' clean-up (which empties both folders and keeps them),
