@@ -1,6 +1,8 @@
 #pragma once
 // Two PCs that only the link tells apart, through real sockets: while the first uploads a
-// mode file, the second's start, block and end are refused, and the first's file lands whole.
+// scan file, the second's start, block and end are refused, and the first's file lands whole.
+// Names from a Chinese-language PC (GBK) and a Latin-1 one are stored, and removed by the
+// folder clean-up, by their bytes.
 
 #include "core/kel_file_deal.h"
 #include "protocol/message_deal.h"
@@ -8,6 +10,7 @@
 #include "tests/support/PcClient.h"
 #include "tests/support/TestRoot.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace linktest {
@@ -33,15 +36,23 @@ inline void crossingUploads(pc::PcClient& first, pc::PcClient& second, const kel
     };
 
     using namespace fileframes;
-    ASSERT_EQ(ask(first, start("MO01", 0, 5000)), (Bytes{0, 1, 0}));
+    const std::string gbk = "\xc9\xa8\xc3\xe8.kxfile", latin1 = "\xe9t\xe9.bin";
+    ASSERT_EQ(ask(first, named(7, gbk, 13, 5000)), (Bytes{0, 7, 0}));
     ASSERT_EQ(ask(first, block(0, a, 0, 4096)), (Bytes{0, 2}));
     EXPECT_EQ(ask(second, start("MO02", 0, 5000)), (Bytes{1, 1, 2}));
     EXPECT_EQ(ask(second, block(0, b, 0, 4096)), (Bytes{1, 2}));
     EXPECT_EQ(ask(second, end(md5Of(b))), (Bytes{1, 3, 1}));
     EXPECT_EQ(ask(first, block(4096, a, 4096, 904)), (Bytes{0, 2}));
     EXPECT_EQ(ask(first, end(md5Of(a))), (Bytes{0, 3, 0}));
-    EXPECT_TRUE(root.readFile("/data/modes/MO01.json") == std::string(a.begin(), a.end()));
+    EXPECT_TRUE(root.readFile("/data/smartmapping/" + gbk) == std::string(a.begin(), a.end()));
     EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
+    ASSERT_EQ(ask(second, named(7, latin1, 9, 100)), (Bytes{0, 7, 0}));
+    EXPECT_EQ(ask(second, block(0, b, 0, 100)), (Bytes{0, 2}));
+    EXPECT_EQ(ask(second, end(md5Of(Bytes(b.begin(), b.begin() + 100)))), (Bytes{0, 3, 0}));
+    ASSERT_TRUE(root.exists("/data/rcvrecovery/" + latin1));
+    EXPECT_EQ(ask(second, {10}), (Bytes{0, 10}));
+    EXPECT_TRUE(std::filesystem::is_empty(root.host("/data/smartmapping")));
+    EXPECT_TRUE(std::filesystem::is_empty(root.host("/data/rcvrecovery")));
 }
 
 } // namespace linktest
