@@ -1,8 +1,7 @@
 #pragma once
 // Two PCs that only the link tells apart, through real sockets: while the first uploads a
 // scan file, the second's start, block and end are refused, and the first's file lands whole.
-// Names from a Chinese-language PC (GBK) and a Latin-1 one are stored, and removed by the
-// folder clean-up, by their bytes.
+// Names in GBK and Latin-1 are stored, and removed by the folder clean-up, by their bytes.
 
 #include "core/kel_file_deal.h"
 #include "protocol/message_deal.h"
@@ -46,13 +45,12 @@ inline void crossingUploads(pc::PcClient& first, pc::PcClient& second, const kel
     EXPECT_EQ(ask(first, end(md5Of(a))), (Bytes{0, 3, 0}));
     EXPECT_TRUE(root.readFile("/data/smartmapping/" + gbk) == std::string(a.begin(), a.end()));
     EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
-    ASSERT_EQ(ask(second, named(7, latin1, 9, 100)), (Bytes{0, 7, 0}));
-    EXPECT_EQ(ask(second, block(0, b, 0, 100)), (Bytes{0, 2}));
-    EXPECT_EQ(ask(second, end(md5Of(Bytes(b.begin(), b.begin() + 100)))), (Bytes{0, 3, 0}));
+    ASSERT_EQ(ask(second, named(7, latin1, 9, 0)), (Bytes{0, 7, 0}));
+    EXPECT_EQ(ask(second, end(md5Of({}))), (Bytes{0, 3, 0}));
     ASSERT_TRUE(root.exists("/data/rcvrecovery/" + latin1));
     EXPECT_EQ(ask(second, {10}), (Bytes{0, 10}));
-    EXPECT_TRUE(std::filesystem::is_empty(root.host("/data/smartmapping")));
-    EXPECT_TRUE(std::filesystem::is_empty(root.host("/data/rcvrecovery")));
+    EXPECT_TRUE(std::filesystem::is_empty(root.host("/data/smartmapping")) &&
+                std::filesystem::is_empty(root.host("/data/rcvrecovery")));
 }
 
 } // namespace linktest
