@@ -55,6 +55,8 @@ int main(int argc, char* argv[])
     KEL_TRACE("\n kelM57N starting on the %s board\n", board::backendName());
     reportUnwritableData();
 
+    // Staging files of stores a kill or power cut interrupted hold space nobody would free.
+    message_deal::remove_staging_files();
     // 1. The USB keypad check.
     g_kel_keys = static_cast<u8>(check_hiddev());
     // 2. Keyed settings, device id, shared globals, network bring-up, loader check.
@@ -119,8 +121,6 @@ int main(int argc, char* argv[])
     // 15. USB hot-plug watching; its codes reach the same refresh slot.
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync);
-    // Staging files of uploads a kill or power cut interrupted hold space nobody would free.
-    message_deal::remove_staging_files();
     // 16. The links: RS-485, TCP, the 4G module, the cloud client, the WiFi access point
     //     and UDP last (it hands the WiFi link its AT port).
     Kx_uart_inout::pInstance();

@@ -123,8 +123,8 @@ public:
     // The file-transfer record, the digest, the read file and the cloud-file records are one
     // set shared by every link: one request of those groups is handled at a time.
     static std::mutex transfer_mutex;
-    // Removes what stores cut short left in the folders files are stored into (run at start,
-    // before any link serves a PC).
+    // Removes the staging files and temporaries that stores and saves cut short left under
+    // "/data" (run at start, before anything stores or saves).
     static void remove_staging_files();
 
     // The group 0xC4 sub-handler of the cloud link (created with the handler).

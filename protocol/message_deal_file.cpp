@@ -41,9 +41,6 @@ constexpr uint64_t kBlock = 4096;               // the unit a file system alloca
 // so a destination name of any length still fits, and hidden, so no PC name (never led by
 // a dot) can be it.
 const char* const kStaging = ".upload.part";
-// The folders files are stored into.
-const char* const kStoreFolders[] = {"/data/app", "/data/configs", "/data/modes", "/data/rcvrecovery",
-                                     "/data/smartmapping"};
 const char* const kAppImage = "/data/app/kelM57N2";
 const char* const kPackageDir = "/data/rcvrecovery";
 const char* const kScanDir = "/data/smartmapping";
@@ -213,8 +210,8 @@ bool room_for(uint64_t size, const std::string& destination)
     // Counted in the blocks files take, as the free space is.
     auto blocks = [](uint64_t n) { return (n + kBlock - 1) / kBlock * kBlock; };
     struct stat old;
-    const uint64_t freed =
-        ::lstat(board::Files::map(destination).c_str(), &old) == 0 && S_ISREG(old.st_mode) ? uint64_t(old.st_blocks) * 512 : 0;
+    const bool replaces = ::lstat(board::Files::map(destination).c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const uint64_t freed = replaces ? uint64_t(old.st_blocks) * 512 : 0;
     const uint64_t free = board::Files::freeSpace("/data");
     const uint64_t need = blocks(size);
     return free >= need && free + freed >= need + reserve;
@@ -728,18 +725,20 @@ int message_deal::delete_file_name(unsigned char* frame)
 
 void message_deal::remove_staging_files()
 {
-    // What a store cut short (a kill, a power cut) left: the staging file, or the temporary
-    // it is written through, under this name or under the hidden ".<name>.part" an earlier
-    // build gave it. No PC name begins with a dot, so nothing else has such a name.
-    auto staging = [](const std::string& n) {
-        auto ends = [&n](const std::string& tail) {
-            return n.size() > tail.size() && n.compare(n.size() - tail.size(), tail.size(), tail) == 0;
-        };
-        return n[0] == '.' && (ends(".part") || ends(".part.tmp"));
+    auto ends = [](const std::string& n, const std::string& tail) {
+        return n.size() > tail.size() && n.compare(n.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    // What a store cut short (a kill, a power cut) left: an upload's staging file, or the
+    // temporary it is written through, under its name or under the hidden ".<name>.part" an
+    // earlier build gave it (no PC name begins with a dot); and, where every name is the
+    // program's own, the temporary a save writes before it renames it over its file.
+    auto staging = [&ends](const std::string& folder, const std::string& n) {
+        const bool own = folder == "/data" || folder == "/data/configs" || folder == "/data/modes";
+        return (n[0] == '.' && (ends(n, ".part") || ends(n, ".part.tmp"))) || (own && ends(n, ".tmp"));
     };
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-    for (const char* folder : kStoreFolders)
+    for (const char* folder : {"/data", "/data/app", "/data/configs", "/data/modes", kPackageDir, kScanDir})
         for (const std::string& name : names_in(folder))
-            if (staging(name) && board::Files::remove(std::string(folder) + "/" + name))
+            if (staging(folder, name) && board::Files::remove(std::string(folder) + "/" + name))
                 KEL_TRACE("\n removed %s/%s \n", folder, name.c_str());
 }
