@@ -144,7 +144,7 @@ TEST(UtilsFiles, ExistenceAndFileListBySuffix)
     kel_test::TestRoot root;
     root.writeFile("/data/smartmapping/a.kxfile", "x");
     root.writeFile("/data/smartmapping/b.txt", "x");
-    root.writeFile("/data/smartmapping/c.kxfile", "x");
+    root.writeFile("/data/smartmapping/\xe9t\xe9.kxfile", "x");   // Latin-1: each stray byte b listed as U+DC00 + b
     EXPECT_TRUE(Utils::isFileExists("/data/smartmapping/a.kxfile", true));
     EXPECT_FALSE(Utils::isFileExists("/data/smartmapping", true));
     EXPECT_TRUE(Utils::isFileExists("/data/smartmapping", false));
@@ -154,7 +154,10 @@ TEST(UtilsFiles, ExistenceAndFileListBySuffix)
     QStringList list;
     Utils::get_file_list_smartpath(list, "/data/smartmapping", "kxfile");
     list.sort();
-    EXPECT_EQ(list, QStringList({"/data/smartmapping/a.kxfile", "/data/smartmapping/c.kxfile"}));
+    const QString latin1 = QString("/data/smartmapping/") + QChar(0xDCE9) + "t" + QChar(0xDCE9) + ".kxfile";
+    EXPECT_EQ(list, QStringList({"/data/smartmapping/a.kxfile", latin1}));
+    EXPECT_EQ(Utils::fileNameBytes(latin1 + QChar(0xD83D) + QChar(0xDE00)),   // and U+1F600: four UTF-8 bytes
+              "/data/smartmapping/\xe9t\xe9.kxfile\xf0\x9f\x98\x80");
 }
 
 // An idle worker waits out long pauses; its owner must still be able to end it at once (a
