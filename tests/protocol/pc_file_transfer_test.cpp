@@ -149,7 +149,7 @@ TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
 
 TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
 {
-    for (const Bytes& s : {start("MO00", 0, 10), start("MO11", 0, 10), start("DIVU", 13, 10), start("XXXX", 0, 10),
+    for (const Bytes& s : {start("MO00", 0, 10), start("MO11", 0, 10), start("DIVU", 13, 10), start("MOG1", 0, 10),
                            start("LOGO", 0, 0x60000 - 371), start("FMCU", 0, 0x500001), start("ALIS", 0, 0x60001)}) {
         EXPECT_EQ(reply(deal(req(0xC0, s))), (Bytes{1, 1, 2}));
         EXPECT_EQ(g_kel_file_deal_para.type, 0);
