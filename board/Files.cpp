@@ -1,11 +1,13 @@
 #include "board/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -144,6 +146,19 @@ void Files::reportFailedStore(const std::string& path, int error)
 void Files::sync()
 {
     ::sync();
+}
+
+uint64_t Files::freeSpace(const std::string& path)
+{
+    std::string where = map(path);
+    struct statvfs st;
+    while (::statvfs(where.c_str(), &st) != 0) {
+        const size_t cut = where.rfind('/');
+        if (cut == std::string::npos || cut == 0)
+            return 0;
+        where.resize(cut);
+    }
+    return std::min<uint64_t>(uint64_t(st.f_bavail) * st.f_frsize, spaceLimit(map(path)));
 }
 
 } // namespace board

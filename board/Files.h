@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <cstdint>
 #include <string>
 
 namespace board {
@@ -36,6 +37,15 @@ public:
 
     // "sync": flush file data to storage.
     static void sync();
+
+    // Bytes a program may still write on the file system that holds path (or the nearest
+    // folder on the way to it that exists); 0 when there is none.
+    static uint64_t freeSpace(const std::string& path);
+
+private:
+    // What the board itself leaves of that space, beyond what the host's file system says:
+    // no limit on the board; on the simulated board a data root may stand for a small /data.
+    static uint64_t spaceLimit(const std::string& mappedPath);
 };
 
 } // namespace board

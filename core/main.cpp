@@ -19,6 +19,7 @@
 #include "gui/syncupdate.h"
 #include "gui/textfit.h"
 #include "gui/usbserver.h"
+#include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/udpnetmanage.h"
@@ -54,6 +55,8 @@ int main(int argc, char* argv[])
     KEL_TRACE("\n kelM57N starting on the %s board\n", board::backendName());
     reportUnwritableData();
 
+    // Staging files of stores a kill or power cut interrupted hold space nobody would free.
+    message_deal::remove_staging_files();
     // 1. The USB keypad check.
     g_kel_keys = static_cast<u8>(check_hiddev());
     // 2. Keyed settings, device id, shared globals, network bring-up, loader check.

@@ -8,13 +8,13 @@
 #include "core/global.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iconv.h>
 #include <iterator>
@@ -245,20 +245,97 @@ int Utils::change_file_formt(const std::string& path)
 
 void Utils::get_file_list_smartpath(QStringList& list, const QString& folder, const QString& suffix)
 {
-    QDir dir(board::Files::map(folder));
-    dir.setFilter(QDir::Files | QDir::NoSymLinks);
-    dir.setSorting(QDir::Unsorted);
-    const QFileInfoList entries = dir.entryInfoList();
     QString base = folder;
     if (!base.endsWith('/'))
         base += '/';
-    for (const QFileInfo& info : entries) {
-        if (info.isFile() && info.suffix() == suffix) {
-            QString systemPath = base + info.fileName();
+    for (const QString& name : fileNames(folder, true)) {
+        if (QFileInfo(name).suffix() == suffix) {
+            QString systemPath = base + name;
             list.append(systemPath);
             qDebug() << systemPath;
         }
     }
+}
+
+QString Utils::fileNameText(const std::string& bytes)
+{
+    QString text;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    for (size_t i = 0; i < n;) {
+        // The length and smallest code point of a sequence led by p[i]; a stray byte is kept as itself.
+        const unsigned len = p[i] < 0x80 ? 1 : (p[i] & 0xE0) == 0xC0 ? 2 : (p[i] & 0xF0) == 0xE0 ? 3
+                                                                       : (p[i] & 0xF8) == 0xF0 ? 4 : 0;
+        char32_t c = len == 1 ? p[i] : len == 2 ? p[i] & 0x1F : len == 3 ? p[i] & 0x0F : p[i] & 0x07;
+        bool ok = len != 0 && i + len <= n;
+        for (unsigned k = 1; ok && k < len; ++k) {
+            ok = (p[i + k] & 0xC0) == 0x80;
+            c = (c << 6) | (p[i + k] & 0x3F);
+        }
+        const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        ok = ok && c >= least[len] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+        if (!ok) {
+            text += QChar(ushort(0xDC00 + p[i]));
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            text += QChar(ushort(0xD800 + ((c - 0x10000) >> 10)));
+            text += QChar(ushort(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            text += QChar(ushort(c));
+        }
+        i += len;
+    }
+    return text;
+}
+
+std::string Utils::fileNameBytes(const QString& text)
+{
+    std::string bytes;
+    for (int i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (c >= 0xDC80 && c <= 0xDCFF) {                  // a stray byte of the name
+            bytes += char(c - 0xDC00);
+            continue;
+        }
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i].unicode() - 0xDC00);
+        if (c < 0x80) {
+            bytes += char(c);
+        } else if (c < 0x800) {
+            bytes += char(0xC0 | (c >> 6));
+            bytes += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            bytes += char(0xE0 | (c >> 12));
+            bytes += char(0x80 | ((c >> 6) & 0x3F));
+            bytes += char(0x80 | (c & 0x3F));
+        } else {
+            bytes += char(0xF0 | (c >> 18));
+            bytes += char(0x80 | ((c >> 12) & 0x3F));
+            bytes += char(0x80 | ((c >> 6) & 0x3F));
+            bytes += char(0x80 | (c & 0x3F));
+        }
+    }
+    return bytes;
+}
+
+QStringList Utils::fileNames(const QString& folder, bool noLinks)
+{
+    // Listed by their bytes: Qt leaves out the names it cannot decode.
+    namespace fs = std::filesystem;
+    QStringList names;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(board::Files::map(fileNameBytes(folder)), ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().native();
+        std::error_code type;
+        if (name[0] == '.')
+            continue;                                       // hidden, as Qt lists them
+        if (noLinks ? it->symlink_status(type).type() == fs::file_type::regular : it->is_regular_file(type))
+            names.append(fileNameText(name));
+    }
+    return names;
 }
 
 // --- character sets -------------------------------------------------------------------

@@ -49,6 +49,15 @@ public:
     static bool isDirExists(const std::string& path);
     static int change_file_formt(const std::string& path);
     static void get_file_list_smartpath(QStringList& list, const QString& folder, const QString& suffix);
+    // A file name is bytes: one that is not UTF-8 (GBK or Latin-1, from a PC or a stick)
+    // becomes text with each stray byte as U+DC80..U+DCFF, and turns back into the same
+    // bytes, so it can be shown, carried in a QString and opened again.
+    static QString fileNameText(const std::string& bytes);
+    static std::string fileNameBytes(const QString& text);
+    // The regular files in a board folder as such text, hidden ones left out (a symbolic
+    // link counts as what it leads to, or not at all with noLinks); empty when the folder
+    // cannot be read.
+    static QStringList fileNames(const QString& folder, bool noLinks);
 
     // --- character sets (iconv) ---
     static int ChangeCode(const char* from, const char* to, char* in, size_t* inLength, char* out, size_t* outLength);

@@ -4,7 +4,6 @@
 #include "core/global.h"
 #include "core/utils.h"
 
-#include <QDir>
 #include <cstdio>
 #include <mutex>
 
@@ -97,7 +96,7 @@ void RcvOperatePara::decode(const u8* b)
 
 bool rcvRecovery::readPiece(const QString& path, uint64_t offset, u8* out, size_t n)
 {
-    const std::string mapped = board::Files::map(path.toStdString());
+    const std::string mapped = board::Files::map(Utils::fileNameBytes(path));
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
     // Read-only, so a write-protected USB stick serves as well as the data folder.
     std::FILE* f = std::fopen(mapped.c_str(), "rb");
@@ -135,12 +134,9 @@ int rcvRecovery::check_file_dir(const QString& dir)
 
 int rcvRecovery::get_dir_file(const QString& dir)
 {
-    QDir folder(board::Files::map(dir));
-    if (!folder.exists())
+    if (!Utils::isDirExists(Utils::fileNameBytes(dir)))
         return 1;
-    folder.setFilter(QDir::Files);
-    folder.setSorting(QDir::Unsorted);
-    const QStringList files = folder.entryList();
+    const QStringList files = Utils::fileNames(dir, false);
     if (dir == "/data/rcvrecovery")
         rcv_file_list = files;
     else if (dir == "/data/smartmapping" || dir == "/mnt/usb1/")

@@ -1,6 +1,6 @@
+#include "core/utils.h"
 #include "gui/option.h"
 
-#include "board/Files.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/kel_keys.h"
@@ -12,7 +12,6 @@
 #include "ui_option.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -197,11 +196,9 @@ void Option::open_entry(int index)
 
 int Option::get_file_list_usbpath()
 {
-    QDir dir(board::Files::map(QStringLiteral("/mnt/usb1/")));
     int count = 0;
-    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoSymLinks);
-    for (const QFileInfo& info : entries) {
-        if (info.suffix() == QLatin1String("kxfile"))
+    for (const QString& name : Utils::fileNames(QStringLiteral("/mnt/usb1/"), true)) {
+        if (QFileInfo(name).suffix() == QLatin1String("kxfile"))
             ++count;
     }
     return count;

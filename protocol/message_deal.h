@@ -137,6 +137,9 @@ public:
     // The peer is gone (its connection closed): whatever transfer it held is dropped and
     // nobody waits for it.
     void release_peer(uint64_t of_peer);
+    // Removes the staging files and temporaries that stores and saves cut short left under
+    // "/data" (run at start, before anything stores or saves).
+    static void remove_staging_files();
 
     // The group 0xC4 sub-handler of the cloud link (created with the handler).
     message_deal_4g* p_message_deal_4g;

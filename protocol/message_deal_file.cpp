@@ -18,11 +18,11 @@
 #include "protocol/protocol_phy.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QMetaObject>
 #include <cstring>
 #include <filesystem>
-#include <sys/statvfs.h>
+#include <vector>
+#include <sys/stat.h>
 
 using pcf::put32;
 using pcf::rd16;
@@ -36,6 +36,11 @@ constexpr uint32_t kLogoArea = 0x60000;
 constexpr uint32_t kConfigArea = 0x400000;
 constexpr unsigned kNameMax = 255;              // bytes of UTF-8, as a file system allows
 constexpr uint64_t kReserveMin = 2u << 20;      // free space kept for the device's own files
+constexpr uint64_t kBlock = 4096;               // the unit a file system allocates in
+// The one name a stored file takes in its folder until it is whole and read back: short,
+// so a destination name of any length still fits, and hidden, so no PC name (never led by
+// a dot) can be it.
+const char* const kStaging = ".upload.part";
 const char* const kAppImage = "/data/app/kelM57N2";
 const char* const kPackageDir = "/data/rcvrecovery";
 const char* const kScanDir = "/data/smartmapping";
@@ -93,6 +98,17 @@ unsigned mode_number(const unsigned char* name)
 }
 
 std::string mode_path(unsigned m) { return QString::asprintf("/data/modes/MO%02x.json", m).toStdString(); }
+
+// Where a stored type's file goes: the record's path, or the type's own file.
+std::string destination(uint8_t type, const std::string& path)
+{
+    switch (type) {
+    case kApp: return kAppImage;
+    case kAlias: return "/data/configs/alias.json";
+    case kOsd: return "/data/configs/omenu.json";
+    default: return path;
+    }
+}
 
 // The header the boot loader expects in front of the logo image.
 void logo_header(unsigned char* h, uint32_t length)
@@ -170,10 +186,11 @@ bool write_partition(const char* device, uint32_t length)
 
 enum class Stored { Ok, NotOpened, Differs, NoRoom };
 
-// Whether size more bytes can be stored under "/data" and still leave the reserve free:
-// 2 MiB, or the largest of the device's own files if that is more, so the parameter block,
-// settings and names can always be saved again.
-bool room_for(uint64_t size)
+// Whether a file of size bytes can take the place of destination under "/data": its staging
+// copy must fit beside the old file, and once the old file is gone the reserve must still be
+// free: 2 MiB, or the largest of the device's own files if that is more, so the parameter
+// block, settings and names can always be saved again.
+bool room_for(uint64_t size, const std::string& destination)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -188,17 +205,14 @@ bool room_for(uint64_t size)
             if (e.is_regular_file(ec))
                 reserve = std::max<uint64_t>(reserve, e.file_size(ec));
     }
-    // The nearest existing folder on the way to "/data" tells the file system's free space.
-    std::string where = board::Files::map("/data");
-    struct statvfs st;
-    while (::statvfs(where.c_str(), &st) != 0) {
-        const size_t cut = where.rfind('/');
-        if (cut == std::string::npos || cut == 0)
-            return false;
-        where.resize(cut);
-    }
-    const uint64_t free = uint64_t(st.f_bavail) * st.f_frsize;
-    return free >= reserve && free - reserve >= size;
+    // Counted in the blocks files take, as the free space is.
+    auto blocks = [](uint64_t n) { return (n + kBlock - 1) / kBlock * kBlock; };
+    struct stat old;
+    const bool replaces = ::lstat(board::Files::map(destination).c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const uint64_t freed = replaces ? uint64_t(old.st_blocks) * 512 : 0;
+    const uint64_t free = board::Files::freeSpace("/data");
+    const uint64_t need = blocks(size);
+    return free >= need && free + freed >= need + reserve;
 }
 
 // Stores the first size bytes of the buffer as path so that path always holds the old file
@@ -208,8 +222,8 @@ Stored store_file(const std::string& path, uint32_t size)
 {
     const size_t slash = path.rfind('/');
     const std::string folder = path.substr(0, slash);
-    const std::string staging = folder + "/." + path.substr(slash + 1) + ".part";
-    if (!room_for(size))
+    const std::string staging = folder + "/" + kStaging;
+    if (!room_for(size, path))
         return Stored::NoRoom;
     bool written;
     {
@@ -284,17 +298,29 @@ void on_gui_thread(F call)
         QMetaObject::invokeMethod(app, call, Qt::QueuedConnection);
 }
 
+// The names in a folder, as the bytes the file system holds: a name a PC sent in GBK or
+// Latin-1 is no text in any one encoding, and only its own bytes find the file again.
+std::vector<std::string> names_in(const char* folder)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(board::Files::map(folder), ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        names.push_back(it->path().filename().native());
+    return names;
+}
+
 // Removes every entry of a folder; true when something was removed.
 bool empty_folder(const char* folder)
 {
-    QDir dir(board::Files::map(QString(folder)));
-    if (!dir.exists()) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(board::Files::map(folder), ec)) {
         KEL_TRACE("\n open %s failed \n", folder);
         return false;
     }
     bool removed = false;
-    for (const QString& name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
-        const std::string path = std::string(folder) + "/" + name.toStdString();
+    for (const std::string& name : names_in(folder)) {
+        const std::string path = std::string(folder) + "/" + name;
         if (board::Files::remove(path)) {
             KEL_TRACE("\n delete ok %s \n ", path.c_str());
             removed = true;
@@ -352,7 +378,7 @@ bool message_deal::arm_write(uint8_t type, const std::string& path, uint32_t siz
 {
     KelFileDeal& rec = g_kel_file_deal_para;
     const bool stored = type != kKernel && type != kLogo && type != kBoot;
-    if (size > capacity(type) || (stored && !room_for(size)) ||
+    if (size > capacity(type) || (stored && !room_for(size, destination(type, path))) ||
         !FileBufOwner::acquire(FileBufOwner::PcFileTransfer, holder()))
         return false;
     if (type == kApp || type == kKernel)
@@ -522,13 +548,7 @@ int message_deal::write_file_end(unsigned char* frame)
     // The slow part (erasing and writing flash, writing, syncing and reading back a file)
     // runs without the transfer lock, so other links' requests are served meanwhile; the
     // buffer stays this transfer's while it is stored.
-    std::string path = rec.path;
-    if (type == kApp)
-        path = kAppImage;
-    else if (type == kAlias)
-        path = "/data/configs/alias.json";
-    else if (type == kOsd)
-        path = "/data/configs/omenu.json";
+    const std::string path = destination(type, rec.path);
     if (type == kLogo) {
         rec.size = (rec.size + 3) & ~3u;
         logo_header(fileBuf_velin, rec.size);
@@ -710,4 +730,24 @@ int message_deal::delete_file_name(unsigned char* frame)
     frame[10] = 0;
     frame[11] = 10;
     return 2;
+}
+
+void message_deal::remove_staging_files()
+{
+    auto ends = [](const std::string& n, const std::string& tail) {
+        return n.size() > tail.size() && n.compare(n.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    // What a store cut short (a kill, a power cut) left: an upload's staging file, or the
+    // temporary it is written through, under its name or under the hidden ".<name>.part" an
+    // earlier build gave it (no PC name begins with a dot); and, where every name is the
+    // program's own, the temporary a save writes before it renames it over its file.
+    auto staging = [&ends](const std::string& folder, const std::string& n) {
+        const bool own = folder == "/data" || folder == "/data/configs" || folder == "/data/modes";
+        return (n[0] == '.' && (ends(n, ".part") || ends(n, ".part.tmp"))) || (own && ends(n, ".tmp"));
+    };
+    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+    for (const char* folder : {"/data", "/data/app", "/data/configs", "/data/modes", kPackageDir, kScanDir})
+        for (const std::string& name : names_in(folder))
+            if (staging(folder, name) && board::Files::remove(std::string(folder) + "/" + name))
+                KEL_TRACE("\n removed %s/%s \n", folder, name.c_str());
 }

@@ -29,6 +29,7 @@ bool start()
 const char* backendName() { return "linux"; }
 
 std::string Files::map(const std::string& systemPath) { return systemPath; }
+uint64_t Files::spaceLimit(const std::string&) { return UINT64_MAX; }
 
 in_addr_t Network::bindAddress() { return htonl(INADDR_ANY); }
 in_addr_t Network::destination(in_addr_t address) { return address; }

@@ -96,6 +96,7 @@ const Key kKeys[] = {
     {"fpga.flash.erase64k_us", Form::Number},
     {"soc.uid<0-2>", Form::Number},
     {"keypad.present", Form::Number},
+    {"data.capacity", Form::Number},
     {"net.eth0.address", Form::Address},
     {"net.eth0.mask", Form::Address},
     {"net.eth0.gateway", Form::Address},

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <sys/stat.h>
 #include <vector>
 
 namespace board {
@@ -84,6 +85,27 @@ std::string Files::map(const std::string& systemPath)
     if (!parts.empty() && !staysInside(root, out))
         return root + "/.outside-the-data-root" + std::string(256, '-');
     return out;
+}
+
+// The scenario key "data.capacity" (bytes) makes /data a file system of that size: what the
+// files under it take (in allocated blocks) is no longer free. Without it the host's file
+// system alone decides.
+uint64_t Files::spaceLimit(const std::string& mappedPath)
+{
+    const long capacity = sim::SimBoard::scenarioInt("data.capacity", 0);
+    const std::string data = sim::SimBoard::root() + "/data";
+    if (capacity <= 0 || mappedPath.compare(0, data.size(), data) != 0 ||
+        (mappedPath.size() > data.size() && mappedPath[data.size()] != '/'))
+        return UINT64_MAX;
+    uint64_t used = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(data, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        struct stat st;
+        if (::lstat(it->path().c_str(), &st) == 0)
+            used += uint64_t(st.st_blocks) * 512;
+    }
+    return used < uint64_t(capacity) ? uint64_t(capacity) - used : 0;
 }
 
 } // namespace board

@@ -1,3 +1,4 @@
+#include "core/utils.h"
 #include "gui/led/smartmapping.h"
 
 #include "core/global.h"
@@ -16,7 +17,6 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <QIcon>
@@ -155,11 +155,10 @@ void SmartMapping::language_changed()
 
     // The files of the scan-parameter folder (any name), else the stick's "kxfile" files.
     // Counted here, not through the FPGA manager's reader, which its thread owns.
-    QDir stored(board::Files::map(QStringLiteral("/data/smartmapping")));
-    if (stored.exists()) {
-        stored.setFilter(QDir::Files);
+    if (Utils::isDirExists("/data/smartmapping")) {
         // A full folder must not count as empty and disable Load.
-        scan_file_avail = uint8_t(std::min<int>(stored.entryList().size(), 255));
+        const int stored = Utils::fileNames(QStringLiteral("/data/smartmapping"), false).size();
+        scan_file_avail = uint8_t(std::min(stored, 255));
     }
     if (scan_file_avail == 0) {
         smart_file_num = 0;
@@ -207,22 +206,17 @@ void SmartMapping::set_loadscan_style()
 // count including start.
 int SmartMapping::list_scan_files(const QString& folder, int start)
 {
-    QDir dir(board::Files::map(folder));
     int count = start;
-    if (dir.exists()) {
-        dir.setFilter(QDir::Files | QDir::NoSymLinks);
-        dir.setSorting(QDir::Unsorted);
-        const QString base = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-        for (const QString& name : dir.entryList()) {
-            if (count >= kMaxFiles)
-                break;
-            // The suffix after the last dot, as the settings menu counts them: "old_kxfile"
-            // and "b.oldkxfile" are not scan-parameter files.
-            if (QFileInfo(name).suffix() != QLatin1String("kxfile"))
-                continue;
-            file_list.insert(std::min<int>(count, file_list.size()), base + name);
-            ++count;
-        }
+    const QString base = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (const QString& name : Utils::fileNames(folder, true)) {
+        if (count >= kMaxFiles)
+            break;
+        // The suffix after the last dot, as the settings menu counts them: "old_kxfile"
+        // and "b.oldkxfile" are not scan-parameter files.
+        if (QFileInfo(name).suffix() != QLatin1String("kxfile"))
+            continue;
+        file_list.insert(std::min<int>(count, file_list.size()), base + name);
+        ++count;
     }
     while (file_list.size() > count)
         file_list.removeLast();

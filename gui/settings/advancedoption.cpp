@@ -1,3 +1,4 @@
+#include "core/utils.h"
 #include "gui/settings/advancedoption.h"
 
 #include "board/Files.h"
@@ -6,7 +7,6 @@
 #include "gui/my_lineedit.h"
 #include "gui/numberkeyboard.h"
 
-#include <QDir>
 #include <QPushButton>
 
 AdvancedOption* g_advancedoption = nullptr;
@@ -55,8 +55,7 @@ void AdvancedOption::language_changed()
     set_entry_text(Button_factoryage, kel_text("老化测试", "Ageing\ntest", "Тест\nстарения", "Kiểm tra\nlão hóa", "老化測試"));
     set_entry_text(Button_rcv_recovery,
                    kel_text("接收卡自恢复", "Card\nrecovery", "Восстано-\nвление карт", "Phục hồi\nthẻ nhận", "接收卡自恢複"));
-    QDir packages(board::Files::map(QStringLiteral("/data/rcvrecovery")));
-    rcv_files = packages.exists() && !packages.entryList(QDir::Files).isEmpty();
+    rcv_files = !Utils::fileNames(QStringLiteral("/data/rcvrecovery"), false).isEmpty();
     Button_rcv_recovery->setEnabled(rcv_files);
 }
 

@@ -60,6 +60,12 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     std::ofstream(marker) << "x";
     const auto before = fs::last_write_time(marker);
 
+    // Staging files and save temporaries a kill left go at start; a package of the PC's stays.
+    const std::string left[] = {"/data/app/.kelM57N2.part", "/data/modes/MO01.json.tmp", "/data/rcvrecovery/p.tmp"};
+    host.prepare = [&left](const std::string& at) {
+        for (const std::string& f : left)
+            fs::create_directories(fs::path(at + f).parent_path()), std::ofstream(at + f) << "x";
+    };
     ASSERT_TRUE(host.start()) << host.output;
     // It stays up in its event loop: a PC's RAM read is answered after the start-up.
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
@@ -95,6 +101,8 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     }
     EXPECT_EQ(fs::last_write_time(marker), before);
 
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(fs::exists(root + left[i]), i == 2) << left[i];
     // The settings and the parameter file were created under the root.
     EXPECT_TRUE(fs::is_regular_file(root + "/data/configs/tcpip.ini"));
     EXPECT_TRUE(fs::is_regular_file(root + "/data/ram_device_info"));

@@ -155,6 +155,11 @@ TEST(UtilsFiles, ExistenceAndFileListBySuffix)
     Utils::get_file_list_smartpath(list, "/data/smartmapping", "kxfile");
     list.sort();
     EXPECT_EQ(list, QStringList({"/data/smartmapping/a.kxfile", "/data/smartmapping/c.kxfile"}));
+    // A name as bytes and as UTF-16 text: UTF-8 decoded, each stray byte b as U+DC00 + b, and back.
+    const QString text = QString::fromUtf16(u"\x0268\x8fd9\xd840\xdc00\xd83d\xde00\xdce9t\xdcc0\xdcaf\xdced\xdca0\xdc80");
+    const std::string bytes = "\xc9\xa8\xe8\xbf\x99\xf0\xa0\x80\x80\xf0\x9f\x98\x80\xe9t\xc0\xaf\xed\xa0\x80";
+    EXPECT_EQ(Utils::fileNameText(bytes), text);
+    EXPECT_EQ(Utils::fileNameBytes(text), bytes);
 }
 
 // An idle worker waits out long pauses; its owner must still be able to end it at once (a

@@ -14,6 +14,7 @@
 #include "tests/support/PrivatePorts.h"
 #include "tests/support/TestRoot.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -208,6 +209,7 @@ TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
     root.writeFile("/data/configs/alias.json", "ten bytes.");
     root.writeFile("/data/configs/cloud_cafile", std::string("\xAA\x65\x00\x03\x00\x00\x00" "abc", 10));
     const Bytes names = {'t', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}, fifty(50, 0x35), other(100, 0x62);
+    const std::string gbk = "\xc9\xa8\xc3\xe8.kxfile", latin1 = "\xe9t\xe9.bin";
     Bytes nameDigest = {0, 6};
     for (uint8_t b : md5Of(names))
         nameDigest.push_back(b);
@@ -220,11 +222,12 @@ TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
         Bytes data, reply;
     };
     const std::vector<std::vector<Step>> cases = {
-        // Two uploads that cross on one port: only the first PC's lands, whole.
-        {{'t', 0, 0xC0, start("MO01", 0, 10), {0, 1, 0}}, {'t', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
+        // Two uploads that cross on one port: only the first PC's lands, whole, under its name's
+        // own bytes (GBK from one PC, Latin-1 from the other).
+        {{'t', 0, 0xC0, named(7, gbk, 13, 10), {0, 7, 0}}, {'t', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
          {'w', 0, 0xC0, start("MO02", 0, 100), {1, 1, 2}}, {'w', 0, 0xC0, block(0, other, 0, 100), {1, 2}},
          {'w', 0, 0xC0, end(md5Of(other)), {1, 3, 1}}, {'t', 0, 0xC0, end(md5Of(names)), {0, 3, 0}}},
-        {{'u', 0, 0xC0, start("MO01", 0, 10), {0, 1, 0}}, {'u', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
+        {{'u', 0, 0xC0, named(7, latin1, 9, 10), {0, 7, 0}}, {'u', 0, 0xC0, block(0, names, 0, 10), {0, 2}},
          {'v', 0, 0xC0, start("MO02", 0, 100), {1, 1, 2}}, {'v', 0, 0xC0, block(0, other, 0, 100), {1, 2}},
          {'v', 0, 0xC0, end(md5Of(other)), {1, 3, 1}}, {'u', 0, 0xC0, end(md5Of(names)), {0, 3, 0}}},
         // Boot image starts every 25 s hold nothing.
@@ -284,8 +287,17 @@ TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
                     << "case " << k << " at " << s.at << ": " << pc::hex(reply.data);
         }
     }
-    EXPECT_EQ(root.readFile("/data/modes/MO01.json"), std::string(names.begin(), names.end()));
+    EXPECT_EQ(root.readFile("/data/smartmapping/" + gbk), std::string(names.begin(), names.end()));
+    EXPECT_EQ(root.readFile("/data/rcvrecovery/" + latin1), std::string(names.begin(), names.end()));
     EXPECT_FALSE(root.exists("/data/modes/MO02.json"));
+    // The folder clean-up finds and removes them by those bytes.
+    pc::Frame clean, cleaned;
+    clean.group = 0xC0;
+    clean.data = {10};
+    EXPECT_TRUE(pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset))->request(clean, cleaned) &&
+                cleaned.data == (Bytes{0, 10}));
+    EXPECT_TRUE(std::filesystem::is_empty(root.host("/data/smartmapping")) &&
+                std::filesystem::is_empty(root.host("/data/rcvrecovery")));
     net.reset();
     udp.reset();
     udptest::dropParameters();

@@ -157,8 +157,8 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     using namespace rcv_test;
     cards(3, 2);
     const Bytes file = kxfile({Op{1, 1, 0x2000, 100, {0x5A, 0xA5, 0x11}}});
-    root.writeFile("/data/smartmapping/a.kxfile", std::string(file.begin(), file.end()));
-    root.writeFile("/data/smartmapping/b.kxfile", std::string(file.begin(), file.end()));
+    root.writeFile("/data/smartmapping/\xc9\xa8\xc3\xe8.kxfile", std::string(file.begin(), file.end()));   // GBK
+    root.writeFile("/data/smartmapping/\xe9t\xe9.kxfile", std::string(file.begin(), file.end()));   // Latin-1
     root.writeFile("/data/smartmapping/notes.txt", "x");
     root.writeFile("/mnt/usb1/c.kxfile", std::string(file.begin(), file.end()));
     root.writeFile("/mnt/usb1/d.kxfile", std::string(file.begin(), file.end()));
@@ -238,8 +238,8 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     EXPECT_EQ(s->file_num, 3);
     // The stored files gone: the stick's file alone, counted and listed as a USB file;
     // then none, and the page says so and nothing can be loaded.
-    std::remove(root.host("/data/smartmapping/a.kxfile").c_str());
-    std::remove(root.host("/data/smartmapping/b.kxfile").c_str());
+    std::remove(root.host("/data/smartmapping/\xc9\xa8\xc3\xe8.kxfile").c_str());
+    std::remove(root.host("/data/smartmapping/\xe9t\xe9.kxfile").c_str());
     s->syncUpdate(101);
     EXPECT_EQ(s->file_num, 1);
     EXPECT_EQ(s->smart_file_num, 0);
