@@ -194,12 +194,21 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
     calc_scaling(in, out, &sc);
     const Packing pk = packing_of(PM_MEM_WMODE[master]);
     const int b = pk.bytes, g = pk.pixels;
+    // A reduced window is stored reduced from the first pixel (line) of the input to the end
+    // of its crop: its crop start lands at a reduced position, and the read of out's width
+    // (height) from there ends at the last stored pixel (line) at most, a fraction of a
+    // pixel earlier where the rounding of the start would take it one beyond.
+    auto reducedStart = [](int64_t step, int start, int size, int outSize) {
+        const int64_t stored = ((step * (start + size - 1)) >> 16) + 1;
+        const int64_t at = start > 0 ? ((step * (start - 1)) >> 16) + 1 : 0;
+        return std::max<int64_t>(std::min<int64_t>(at, stored - outSize), 0);
+    };
     int64_t hoff = (int64_t(in.HST) * b) / g;
     if (sc.hmode == 1)
-        hoff = ((((int64_t(sc.hreduce) * (in.HST - 1)) >> 16) * b) + b) / g;
+        hoff = (reducedStart(sc.hreduce, in.HST, in.HW, out.HW) * b) / g;
     int64_t voff = int64_t(in.VST) * P * 1024;
     if (sc.vmode == 1)
-        voff = (((int64_t(sc.vreduce) * (in.VST - 1)) >> 16) + 1) * P * 1024;
+        voff = reducedStart(sc.vreduce, in.VST, in.VW, out.VW) * P * 1024;
 
     // One dimension's plan per slice: output start shift, read length, byte or line offset,
     // phase and configuration.

@@ -308,9 +308,17 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
         return;
     for (int i = 0; i < kChannels && ich_list[win][i] >= 0; ++i)
         set_idual(fd, ich_list[win][i], 0, 6);
-    if (set_dbd_mem(fd, win) < 0) {
-        // Without memory the window shows nothing: its channels stop writing (their last
-        // buffers may now be another window's memory) and its cells stay dark.
+    const int mode = PM_WIN_DBD_MODE[win];
+    const int need = mode <= 1 ? 1 : mode <= 29 ? 2 : mode <= 39 ? 3 : 4;
+    int owned = 0;
+    while (owned < kChannels && ich_list[win][owned] >= 0)
+        ++owned;
+    // Without memory, or with fewer channels than its mode joins, the window shows nothing:
+    // its channels stop writing (their last buffers may now be another window's memory) and
+    // its cells stay dark.
+    if (owned < need)
+        reset_dbd_mem(win);
+    if (owned < need || set_dbd_mem(fd, win) < 0) {
         dbd_no_memory[win] = 1;
         for (int i = 0; i < kChannels && ich_list[win][i] >= 0; ++i)
             wr(fd, R(0x10, 0x19, 2), 0, 0x10 * ich_list[win][i]);
@@ -329,7 +337,6 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
         int xoff;   // pixels from the left of the window's picture
         int yoff;   // lines from the top
     };
-    const int mode = PM_WIN_DBD_MODE[win];
     std::vector<int> ports;
     bool vertical = false, quad = false;
     switch (mode) {
@@ -373,12 +380,6 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
                 x += usable_width(p);
         }
     }
-    const int need = mode <= 1 ? 1 : mode <= 29 ? 2 : mode <= 39 ? 3 : 4;
-    int owned = 0;
-    while (owned < kChannels && ich_list[win][owned] >= 0)
-        ++owned;
-    if (owned < need)
-        return;
 
     // Two bytes a pixel (packing 3, write code 0x11), and the output side reads the same
     // packing. The picture goes into the window's own memory at its own pitch, or, when

@@ -29,6 +29,13 @@ void c331_manage::set_output(int fd)
             if (set_input(w, PM_INPUT[w]) == 2) {
                 g_chg_output[w] = 0;
                 g_chg_input[w] = 0;
+                // A window that was given no channels holds none: the channels of an earlier
+                // layout carry another source and would be read as this window's picture.
+                for (int c = 0; c < kChannels; ++c)
+                    if (ich_owner[c] == w)
+                        ich_owner[c] = -1;
+                for (auto& e : ich_list[w])
+                    e = -1;
             }
         }
     }

@@ -180,4 +180,45 @@ std::string ScalerMemoryMap::overlap(std::vector<Range> a, std::vector<Range> b)
     return "";
 }
 
+std::string ScalerMemoryMap::clashes(const std::vector<Capture>& caps)
+{
+    const uint64_t reserved = reservedStart();
+    if (reserved == 0)
+        return "no reserved top of memory";
+    for (size_t i = 0; i < caps.size(); ++i) {
+        const std::string ich = "ICH " + std::to_string(caps[i].ich);
+        if (caps[i].lineBytes > uint64_t(caps[i].pitch < 0 ? -caps[i].pitch : caps[i].pitch))
+            return ich + ": a line longer than its pitch";
+        for (int k = 0; k < 4; ++k) {
+            const auto mine = lines(caps[i], caps[i].order[k]);
+            if (!mine.empty() && mine.back().end > reserved)
+                return ich + ": into the reserved top of memory";
+            for (size_t j = i + 1; j < caps.size(); ++j)
+                for (int l = 0; l < 4; ++l) {
+                    const std::string both = overlap(mine, lines(caps[j], caps[j].order[l]));
+                    if (!both.empty())
+                        return ich + " and ICH " + std::to_string(caps[j].ich) + " share " + both;
+                }
+        }
+    }
+    return "";
+}
+
+std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Capture>& caps)
+{
+    for (int k = 0; k < 4; ++k) {
+        std::vector<Range> written;
+        for (const Capture& c : caps)
+            for (int j = 0; j < 4; ++j)
+                if (c.order[j] == r.order[k]) {
+                    const auto l = lines(c, r.order[k]);
+                    written.insert(written.end(), l.begin(), l.end());
+                }
+        const std::string out = outside(lines(r, r.order[k]), written);
+        if (!out.empty())
+            return "OCH " + std::to_string(r.och) + " slot " + std::to_string(k) + " reads " + out;
+    }
+    return "";
+}
+
 } // namespace sim

@@ -63,6 +63,14 @@ public:
     static std::string outside(std::vector<Range> want, std::vector<Range> have);
     // The first overlap between two lists, as a text ("" when none).
     static std::string overlap(std::vector<Range> a, std::vector<Range> b);
+
+    // What the captures write in field slots 0-3 that is not theirs alone: a line longer
+    // than its pitch, bytes from the reserved top of memory up, or bytes two captures share
+    // ("" when none).
+    static std::string clashes(const std::vector<Capture>& caps);
+    // Bytes the read-out reads in any field slot that the captures did not write into the
+    // same buffer in one of their slots 0-3 ("" when none).
+    static std::string unwritten(const Readout& r, const std::vector<Capture>& caps);
 };
 
 } // namespace sim
