@@ -125,6 +125,14 @@ std::vector<ScalerMemoryMap::Readout> ScalerMemoryMap::readouts()
     return out;
 }
 
+std::set<int> ScalerMemoryMap::ports(const std::vector<Capture>& caps)
+{
+    std::set<int> out;
+    for (const Capture& c : caps)
+        out.insert(c.port);
+    return out;
+}
+
 uint64_t ScalerMemoryMap::reservedStart()
 {
     const uint64_t v = value(4, 0x2B, 2);

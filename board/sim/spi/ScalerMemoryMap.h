@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ public:
 
     static std::vector<Capture> captures();   // every ICH whose input active width is non-zero
     static std::vector<Readout> readouts();   // every OCH whose output active area is non-empty
+    static std::set<int> ports(const std::vector<Capture>& caps);   // the ports they capture
     static uint64_t reservedStart();          // 0 when the window is off
 
     // Lines of buffer b (0-4): written by a capture, read by a read-out.
