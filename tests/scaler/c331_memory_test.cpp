@@ -109,7 +109,7 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         {"six windows, four single inputs and two V-by-One ones: all eight channels", {on(A6, {{0, 0, 0, 960, 540}, {1, 960, 0, 960, 540}, {2, 1920, 0, 960, 540},
                                  {0, 2880, 0, 960, 540}, {3, 0, 540, 960, 540}, {3, 960, 540, 960, 540}})}},
         {"mirror, crop reduced, no input", {on(A6, {{1, 0, 0, 3840, 1080, -1, 1}, {2, 0, 1200, 1920, 1080, -1, 2},
-                                                    {1, 1920, 1200, 1280, 540, -1, 0, 300, 100},
+                                                    {1, 1920, 1200, 994, 540, -1, 0, 199, 100},
                                                     {4, 1920, 1900, 960, 540, -1, 0, 0, 0, true}})}},
         {"width-limited reduction", {on(W6, {{1, 0, 0, 3840, 2000, -1, 0, 200}})}},
         {"V-by-One narrow; four take all eight channels, a fifth without an input none", {on(A6, {{3, 0, 0, 3840, 1080}, {3, 0, 1200, 3840, 1080}}),
