@@ -199,7 +199,9 @@ std::string ScalerMemoryMap::clashes(const std::vector<Capture>& caps)
             return ich + ": a line longer than its pitch";
         for (int k = 0; k < 4; ++k) {
             const auto mine = lines(caps[i], caps[i].order[k]);
-            if (!mine.empty() && mine.back().end > reserved)
+            if (mine.empty())
+                return ich + ": writes no line";   // nothing to compare would prove nothing
+            if (mine.back().end > reserved)
                 return ich + ": into the reserved top of memory";
             for (size_t j = i + 1; j < caps.size(); ++j)
                 for (int l = 0; l < 4; ++l) {
@@ -214,6 +216,7 @@ std::string ScalerMemoryMap::clashes(const std::vector<Capture>& caps)
 
 std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Capture>& caps)
 {
+    int compared = 0;   // field slots whose lines were compared
     for (int k = 0; k < 4; ++k) {
         std::vector<Range> written;
         for (const Capture& c : caps)
@@ -222,11 +225,13 @@ std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Captu
                     const auto l = lines(c, r.order[k]);
                     written.insert(written.end(), l.begin(), l.end());
                 }
-        const std::string out = outside(lines(r, r.order[k]), written);
+        const auto read = lines(r, r.order[k]);
+        const std::string out = outside(read, written);
         if (!out.empty())
             return "OCH " + std::to_string(r.och) + " slot " + std::to_string(k) + " reads " + out;
+        compared += read.empty() ? 0 : 1;
     }
-    return "";
+    return compared == 4 ? "" : "OCH " + std::to_string(r.och) + " reads no line in some field slot";
 }
 
 } // namespace sim

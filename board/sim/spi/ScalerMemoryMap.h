@@ -68,10 +68,10 @@ public:
 
     // What the captures write in field slots 0-3 that is not theirs alone: a line longer
     // than its pitch, bytes from the reserved top of memory up, or bytes two captures share
-    // ("" when none).
+    // ("" when none; a capture without lines is reported too).
     static std::string clashes(const std::vector<Capture>& caps);
     // Bytes the read-out reads in any field slot that the captures did not write into the
-    // same buffer in one of their slots 0-3 ("" when none).
+    // same buffer in one of their slots 0-3 ("" when none, and every slot read some lines).
     static std::string unwritten(const Readout& r, const std::vector<Capture>& caps);
 };
 
