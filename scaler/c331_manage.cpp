@@ -355,17 +355,26 @@ void c331_manage::load_system_param()
         PS_PROC_MEM[c][1] = PS_PROC_MEM[c][0] + 0x691380u;
     }
     // Five field buffers per input channel: the buffer planes plus the channel's slot in
-    // each (channels 5 and 7 share the slots of 4 and 6, 7680 bytes in).
+    // each.
     static const uint32_t planes[5] = {0, fb[0], fb[1], fb[2], fb[3]};
-    static const uint32_t slot[8] = {0, 1, 2, 3, 4, 4, 5, 5};
-    static const uint32_t extra[8] = {0, 0, 0, 0, 0, 7680, 0, 7680};
     for (int c = 0; c < 8; ++c)
         for (int k = 0; k < 5; ++k)
-            PS_MEM_SC[c][k] = planes[k] + 0x2000 * slot[c] + extra[c];
+            PS_MEM_SC[c][k] = planes[k] + ich_slot_offset(c);
     PS_MEM_PITCH = 64;
     static const int32_t constants[8] = {137, 22, 2, 24, 14, 207, 35, 1};
     for (int i = 0; i < 8; ++i)
         PS_CH_CONST[i] = constants[i];
+}
+
+// Eight 8 KiB slots share a 64 KiB line. A V-by-One pair (4, 5) or (6, 7) stores its whole
+// line, up to 3840 pixels of 4 bytes, from the first channel's slot, so each pair is given two
+// slots (4-5 and 6-7; slot 7 is not used alone); channels 5 and 7 on their own take the second
+// half of their pair's memory, 7680 bytes in.
+uint32_t c331_manage::ich_slot_offset(int ich)
+{
+    static const uint32_t slot[8] = {0, 1, 2, 3, 4, 4, 6, 6};
+    static const uint32_t extra[8] = {0, 0, 0, 0, 0, 7680, 0, 7680};
+    return ich >= 0 && ich < 8 ? 0x2000 * slot[ich] + extra[ich] : 0;
 }
 
 void c331_manage::define_param()

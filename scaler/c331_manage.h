@@ -180,6 +180,7 @@ public:
     // A port above 5 (6 = none, 255 = an unknown source) is no input.
     static bool port_ok(int port) { return port >= 0 && port < kPorts; }
     int usable_width(int port) const;                    // 0 for no input
+    static uint32_t ich_slot_offset(int ich);            // a channel's place in each buffer plane
     int port_packing(int port) const { return port_ok(port) ? PI_PORT_INFO[port].STATE : 0; }
     int port_interlaced(int port) const { return port_ok(port) && PI_PORT_INFO[port].IP == 1 ? 1 : 0; }
     uint8_t port_status[kPorts] = {};    // bit 7 check the port, bit 0 no signal (_check_nosig_mutex)
@@ -467,6 +468,7 @@ public:
     int32_t dbd_unit_owner[kDbdUnits];       // DBD memory unit -> window, -1 free
     uint32_t dbd_mem_base[kWindows][5] = {};
     int32_t dbd_line_blocks[kWindows] = {};   // 0: the window has no memory of its own
+    int32_t dbd_no_memory[kWindows] = {};     // 1: the window's units could not be assigned
     // Line pitch of a window's own memory, 1 KiB units: its joined line of two-byte pixels.
     int dbd_pitch_kib(int win) const { return std::max((dbd_line_blocks[win] * 320 * 2 + 1023) / 1024, 1); }
     ST_MWIN_RECT mwin_rect[10][6] = {};

@@ -197,6 +197,12 @@ void c331_manage::kelApi_MultiWinChInit()
         for (auto& o : PM_WIN_OFFSET[w])
             o = 0;
         g_chg_shape[w] = g_chg_output[w] = g_chg_input[w] = 0;
+        // An entry past the window count is no window: its dot-by-dot mode and memory go,
+        // or its units stay taken for ever.
+        if (w >= wincnt) {
+            PM_WIN_DBD_MODE[w] = 0;
+            reset_dbd_mem(w);
+        }
     }
     KelRamPara* k = KelRamPara::p_kelrampara_config;
     for (int w = 0; w < wincnt && w < kWindows; ++w) {

@@ -120,6 +120,8 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
     const uint32_t order = uint32_t(r[0]) | uint32_t(r[1]) << 4 | uint32_t(r[2]) << 8 | uint32_t(r[3]) << 12 |
                            uint32_t(r[4]) << 16;
     const int firstPart = dual ? ((pixels / 2) + 1) / 2 * 2 : pixels;
+    // Both parts of a dual capture go into the first channel's buffers, the second right
+    // after the first: the output side reads the whole line from there.
     auto capture = [&](int c, int hst, int width, uint32_t offset, int ph) {
         const int off = 0x10 * c;
         wr(fd, R(0x10, 0x09, 1), 1, off);
@@ -138,7 +140,7 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
         wr(fd, R(0x11, 0x4B, 1), 0, off);
         wr(fd, R(0x11, 0x4C, 2), vreduce ? uint32_t(g) : 0, off);
         for (uint32_t k = 0; k < 5; ++k)
-            wr(fd, R(0x16, 0x1C + 4 * k, 4), PS_MEM_SC[c][k] + offset, off);
+            wr(fd, R(0x16, 0x1C + 4 * k, 4), PS_MEM_SC[ich][k] + offset, off);
         wr(fd, R(0x16, 0x31, 1), uint32_t(PS_MEM_PITCH), off);
         wr(fd, R(0x16, 0x66, 3), order, off);
     };
@@ -146,7 +148,9 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
     capture(ich, hst, firstPart, uint32_t(start), phase);
     if (dual) {
         const int second = ich_list[w][1];
-        const uint32_t partBytes = uint32_t(line_bytes(wmode, hreduce ? int((f * firstPart) >> 16) : firstPart, nullptr));
+        // The first part keeps its first pixel and one per whole step after it.
+        const int kept = hreduce ? int((f * (firstPart - 1)) >> 16) + 1 : firstPart;
+        const uint32_t partBytes = uint32_t(line_bytes(wmode, kept, nullptr));
         capture(second, hst + firstPart, pixels - firstPart, uint32_t(start) + partBytes, 0);
         wr(fd, R(0x10, 0x09, 1), uint32_t((ich & ~1) + 8), 0x10 * second);   // follows the first
     }
@@ -168,9 +172,10 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
     // The output reads the memory the input side wrote: the window's own dot-by-dot
     // memory when it was given some, else the buffers of its first ICH. A window with
     // neither shows nothing rather than another window's picture.
+    // A dot-by-dot window whose memory could not be assigned is dark too.
     const bool ownMemory = PM_WIN_DBD_MODE[w] != 0 && dbd_line_blocks[w] > 0;
     const int ich = ich_list[w][0];
-    if (!ownMemory && (ich < 0 || ich >= kChannels)) {
+    if ((!ownMemory && (ich < 0 || ich >= kChannels)) || (PM_WIN_DBD_MODE[w] != 0 && dbd_no_memory[w])) {
         int och[8];
         get_och(w, och);
         for (int c : och)
@@ -189,12 +194,21 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
     calc_scaling(in, out, &sc);
     const Packing pk = packing_of(PM_MEM_WMODE[master]);
     const int b = pk.bytes, g = pk.pixels;
+    // A reduced window is stored reduced from the first pixel (line) of the input to the end
+    // of its crop: its crop start lands at a reduced position, and the read of out's width
+    // (height) from there ends at the last stored pixel (line) at most, a fraction of a
+    // pixel earlier where the rounding of the start would take it one beyond.
+    auto reducedStart = [](int64_t step, int start, int size, int outSize) {
+        const int64_t stored = ((step * (start + size - 1)) >> 16) + 1;
+        const int64_t at = start > 0 ? ((step * (start - 1)) >> 16) + 1 : 0;
+        return std::max<int64_t>(std::min<int64_t>(at, stored - outSize), 0);
+    };
     int64_t hoff = (int64_t(in.HST) * b) / g;
     if (sc.hmode == 1)
-        hoff = ((((int64_t(sc.hreduce) * (in.HST - 1)) >> 16) * b) + b) / g;
+        hoff = (reducedStart(sc.hreduce, in.HST, in.HW, out.HW) * b) / g;
     int64_t voff = int64_t(in.VST) * P * 1024;
     if (sc.vmode == 1)
-        voff = (((int64_t(sc.vreduce) * (in.VST - 1)) >> 16) + 1) * P * 1024;
+        voff = reducedStart(sc.vreduce, in.VST, in.VW, out.VW) * P * 1024;
 
     // One dimension's plan per slice: output start shift, read length, byte or line offset,
     // phase and configuration.

@@ -268,7 +268,16 @@ void c331_manage::set_ichsel(int fd, int win)
     case 22: case 23: codes = {4, 6}; break;
     case 30: codes = {0, 2, 4}; break;
     case 40: case 41: codes = {0, 2, 4, 6}; break;
-    case 50: case 51: codes = {8, vboSecond(4, 8), 12, vboSecond(5, 12)}; break;
+    case 50: case 51:
+        // A port that comes in over two lane groups is taken by two channels, one group
+        // each; a port on one group by one channel (as set_display_window_ich_dbd splits it).
+        for (int port : {4, 5}) {
+            const int first = 4 * (port - 2);
+            codes.push_back(first);
+            if (PI_PORT_INFO[port].STATE <= 3)
+                codes.push_back(vboSecond(port, first));
+        }
+        break;
     default: {
         const int port = PM_INPUT[win];
         if (!port_ok(port))
@@ -299,7 +308,20 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
         return;
     for (int i = 0; i < kChannels && ich_list[win][i] >= 0; ++i)
         set_idual(fd, ich_list[win][i], 0, 6);
-    if (set_dbd_mem(fd, win) < 0) {
+    const int mode = PM_WIN_DBD_MODE[win];
+    const int need = mode <= 1 ? 1 : mode <= 29 ? 2 : mode <= 39 ? 3 : 4;
+    int owned = 0;
+    while (owned < kChannels && ich_list[win][owned] >= 0)
+        ++owned;
+    // Without memory, or with fewer channels than its mode joins, the window shows nothing:
+    // its channels stop writing (their last buffers may now be another window's memory) and
+    // its cells stay dark.
+    if (owned < need)
+        reset_dbd_mem(win);
+    if (owned < need || set_dbd_mem(fd, win) < 0) {
+        dbd_no_memory[win] = 1;
+        for (int i = 0; i < kChannels && ich_list[win][i] >= 0; ++i)
+            wr(fd, R(0x10, 0x19, 2), 0, 0x10 * ich_list[win][i]);
         g_chg_input[win] = 0;
         g_chg_dbd[win] = 0;
         KEL_TRACE("[set_display_window_ich_dbd] g_chg_dbd[%d]:%d\n", win, 0);
@@ -315,7 +337,6 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
         int xoff;   // pixels from the left of the window's picture
         int yoff;   // lines from the top
     };
-    const int mode = PM_WIN_DBD_MODE[win];
     std::vector<int> ports;
     bool vertical = false, quad = false;
     switch (mode) {
@@ -343,10 +364,10 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
             y = (i / 2) ? PI_ACT[0].VW : 0;
         }
         if (p >= 4 && PI_PORT_INFO[p].STATE <= 3) {
-            // A wide V-by-One port comes in on a channel pair, one half each.
+            // A V-by-One port on two lane groups comes in on a channel pair, one group and
+            // half of the line each: the measured width is a group's.
             _ImageWindowDef_st half = portWindow(p);
             half.HST = PI_ACT[p].HST / 2 - 7;
-            half.HW = PI_ACT[p].HW / 2;
             parts.push_back({p, half, x, y});
             parts.push_back({p, half, x + half.HW, y});
         } else {
@@ -359,12 +380,6 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
                 x += usable_width(p);
         }
     }
-    const int need = mode <= 1 ? 1 : mode <= 29 ? 2 : mode <= 39 ? 3 : 4;
-    int owned = 0;
-    while (owned < kChannels && ich_list[win][owned] >= 0)
-        ++owned;
-    if (owned < need)
-        return;
 
     // Two bytes a pixel (packing 3, write code 0x11), and the output side reads the same
     // packing. The picture goes into the window's own memory at its own pitch, or, when
@@ -376,6 +391,13 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
     const uint32_t pitchKib = uint32_t(ownMemory ? dbd_pitch_kib(win) : PS_MEM_PITCH);
     const uint32_t pitch = pitchKib * 1024;
     const int firstIch = ich_list[win][0];
+    // The buffers rotate as the window's field record says, which a freeze changes: the
+    // output side reads by the same record.
+    const int32_t* rec = field_rec[master];
+    const uint32_t order = uint32_t(rec[0]) | uint32_t(rec[1]) << 4 | uint32_t(rec[2]) << 8 |
+                           uint32_t(rec[3]) << 12 | uint32_t(rec[4]) << 16;
+    for (size_t i = parts.size(); int(i) < owned; ++i)
+        wr(fd, R(0x10, 0x19, 2), 0, 0x10 * ich_list[win][i]);   // a channel the mode leaves idle
     for (size_t i = 0; i < parts.size() && int(i) < owned; ++i) {
         const int c = ich_list[win][i];
         const int off = 0x10 * c;
@@ -391,7 +413,7 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
         for (uint32_t k = 0; k < 5; ++k)
             wr(fd, R(0x16, 0x1C + 4 * k, 4), (ownMemory ? dbd_mem_base[win][k] : PS_MEM_SC[firstIch][k]) + start, off);
         wr(fd, R(0x16, 0x31, 1), pitchKib, off);
-        wr(fd, R(0x16, 0x66, 3), 274960, off);   // field buffers 0, 1, 2, 3, spare 4
+        wr(fd, R(0x16, 0x66, 3), order, off);
         wr(fd, R(0, 0x71 + uint32_t(c), 1), 0x11);
     }
     set_mct(fd, win, 0);

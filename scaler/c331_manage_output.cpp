@@ -29,6 +29,13 @@ void c331_manage::set_output(int fd)
             if (set_input(w, PM_INPUT[w]) == 2) {
                 g_chg_output[w] = 0;
                 g_chg_input[w] = 0;
+                // A window that was given no channels holds none: the channels of an earlier
+                // layout carry another source and would be read as this window's picture.
+                for (int c = 0; c < kChannels; ++c)
+                    if (ich_owner[c] == w)
+                        ich_owner[c] = -1;
+                for (auto& e : ich_list[w])
+                    e = -1;
             }
         }
     }
@@ -56,7 +63,12 @@ void c331_manage::set_output(int fd)
     else
         set_layer_coef(fd, f, PM_WIN_FADE_OUT[f], 0);
 
-    // 4. Input side of every changed window.
+    // 4. Input side of every changed window. The dot-by-dot memory of every changed window is
+    // given back first: each takes its units anew, and a window later in the order must not
+    // keep units that an earlier one now needs.
+    for (int w = 0; w < kWindows; ++w)
+        if (active[w] && PM_WIN_DBD_MODE[w] != 0)
+            reset_dbd_mem(w);
     for (int w = 0; w < kWindows; ++w) {
         venl_marker[w] = 1;
         width_limited[w] = 0;
@@ -91,8 +103,14 @@ void c331_manage::set_output(int fd)
         if (!active[w] && !g_chg_och[w])
             continue;
         _ImageWindowDef_st in = IWIN[w];
-        if (width_limited[w])
-            in.HW = kWidthLimit;   // the crop start stays: the output side reads from it
+        if (width_limited[w]) {
+            // The input side stored the line reduced from its first pixel: the crop starts
+            // where its first pixel landed in the reduced line, read from there for the
+            // width the input side produced.
+            const int64_t f = (int64_t(kWidthLimit - 1) << 16) / (in.HW - 1) + 1;
+            in.HST = in.HST > 0 ? int(((f * (in.HST - 1)) >> 16) + 1) : 0;
+            in.HW = kWidthLimit;
+        }
         set_display_window_och(fd, in, OWIN[w], w);
         set_input_bkg2(fd, w, 0);
     }

@@ -86,6 +86,9 @@ int c331_manage::kelApi_PnlInit2(int ledw, int ledh, int out1w, int out1h, int m
     }
     kelApi_PnlInitOch3();
     kelApi_initEnvC331();
+    // Only the six port records are marked unknown, not the 48 bytes after them: in this
+    // layout those are the active areas of ports 0-2, and 0xFF there would give a port
+    // without signal an active width of -1 that the window geometry then uses.
     for (auto& info : PI_PORT_INFO) {
         std::memset(static_cast<void*>(&info), 0xFF, sizeof info);
         info.NOSIG = 1;

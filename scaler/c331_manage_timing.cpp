@@ -5,6 +5,8 @@
 #include "core/global.h"
 #include "scaler/c331_drv.h"
 
+#include <algorithm>
+
 namespace {
 constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t bytes)
 {
@@ -162,15 +164,12 @@ void c331_manage::write_initial_setting(int fd, int full)
             wr(fd, R(0x11, r, 1), 0, off);
     }
 
-    // 7. Frame-buffer memory map: four planes, one slot per channel; channels 5 and 7 share
-    // the slots of 4 and 6 at a 7680-byte offset.
+    // 7. Frame-buffer memory map: four planes, one slot per channel.
     static const uint32_t plane[4] = {0, 0x08800000, 0x11000000, 0x19800000};
-    static const uint32_t slot[8] = {0, 1, 2, 3, 4, 4, 5, 5};
-    static const uint32_t extra[8] = {0, 0, 0, 0, 0, 7680, 0, 7680};
     for (int c = 0; c < 8; ++c) {
         const int off = 0x10 * c;
         for (uint32_t i = 0; i < 4; ++i)
-            wr(fd, R(0x16, 0x1C + 4 * i, 4), plane[i] + 0x2000 * slot[c] + extra[c], off);
+            wr(fd, R(0x16, 0x1C + 4 * i, 4), plane[i] + ich_slot_offset(c), off);
         wr(fd, R(0x16, 0x30, 1), 64, off);
         wr(fd, R(0x16, 0x31, 1), 64, off);
     }
@@ -442,6 +441,7 @@ void c331_manage::reset_dbd_mem(int win)
     for (auto& b : dbd_mem_base[win])
         b = 0;
     dbd_line_blocks[win] = 0;
+    dbd_no_memory[win] = 0;
 }
 
 bool c331_manage::check_dbd_input(int, int port)
@@ -492,25 +492,30 @@ int c331_manage::set_dbd_mem(int fd, int win)
     if (units == 0)
         return 0;   // the window uses its channel's own memory
 
+    // The line holds every joined port at its whole width (a V-by-One port that comes in
+    // over two lane groups is twice its measured width).
     int total = 0;
     for (int p : ports)
-        total += PI_ACT[p].HW;
-    int first = -1;
-    int taken = 0;
-    for (int u = 0; u < kDbdUnits && taken < units; ++u) {
-        if (dbd_unit_owner[u] != -1)
-            continue;
-        dbd_unit_owner[u] = win;
-        if (first < 0)
+        total += usable_width(p);
+    // The window's memory runs on from its first unit, so its units are a run of free ones:
+    // the lowest such run.
+    int first = -1, taken = 0;
+    for (int u = 0; u + units <= kDbdUnits && first < 0; ++u) {
+        int run = 0;
+        while (run < units && dbd_unit_owner[u + run] == -1)
+            ++run;
+        taken = std::max(taken, run);
+        if (run == units)
             first = u;
-        ++taken;
     }
-    if (taken < units) {
+    if (first < 0) {
         reset_dbd_mem(win);
         KEL_TRACE("Dot-By-Dot memory assignment error!!!   win=%d  mode=%d  mem_cnt=%d  blk_cnt=%d\n", win, mode,
                   taken, units);
         return -1;
     }
+    for (int u = first; u < first + units; ++u)
+        dbd_unit_owner[u] = win;
     for (int i = 0; i < 5; ++i)
         dbd_mem_base[win][i] = PS_MEM_BASE[i] + uint32_t(first) * PS_DBD_UNIT;
     dbd_line_blocks[win] = (total + 319) / 320;

@@ -176,28 +176,6 @@ TEST_F(ScalerWindows, PresetLayoutsByArrangement)
 
 TEST_F(ScalerWindows, InputChannelDemandAndMoves)
 {
-    // Four windows on ports 0-3 and two V-by-One windows: 8 channels, all served.
-    for (int w = 0; w < 6; ++w)
-        active(w, w < 4 ? w : w);
-    for (int w = 0; w < 6; ++w)
-        EXPECT_LT(m.set_input(w, m.PM_INPUT[w]), 2) << w;
-    for (int c = 0; c < 8; ++c)
-        EXPECT_GE(m.ich_owner[c], 0) << c;
-    EXPECT_EQ(m.ich_list[4][1], m.ich_list[4][0] + 1);   // a V-by-One port takes a pair
-
-    // Four V-by-One windows take all eight; a fifth window without an input takes none.
-    for (int w = 0; w < 5; ++w)
-        active(w, w < 4 ? 4 + w % 2 : 6);
-    m.PM_WIN_SHAPE[5][0] = 0;
-    EXPECT_EQ(m.check_ich_all(4), 8);
-    for (int w = 0; w < 6; ++w)
-        active(w, w);
-
-    // Three single windows, a four-port DBD window and a V-by-One window: 9 is too many.
-    active(3, 0, 40);
-    EXPECT_EQ(m.check_ich_all(3), -1);
-    EXPECT_EQ(m.set_input(3, 0), 2);
-
     // Joined inputs: 2 channels for modes up to 29, 3 up to 39, 4 up to 51; above, none.
     for (auto [mode, need] : {std::pair{21, 2}, {29, 2}, {30, 3}, {39, 3}, {40, 4}, {51, 4}, {52, 0}}) {
         for (int w = 0; w < 6; ++w)
