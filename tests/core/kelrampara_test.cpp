@@ -92,9 +92,7 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
 
     EXPECT_EQ(paraFile(), defaultImage());
     // The language falls back to the first offered one.
-    EXPECT_EQ(g_lcd_lang_valid, 0x1E);
-    EXPECT_EQ(p->ram[768], 1);
-    EXPECT_EQ(g_language, 1);
+    EXPECT_EQ((std::vector<int>{g_lcd_lang_valid, p->ram[768], g_language}), (std::vector<int>{0x1E, 1, 1}));
 
     // Everything else of 768-4095 is the default image, but the sixteen window entries.
     for (int off = 769; off < 4096; ++off) {
@@ -163,16 +161,13 @@ TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
     root.writeFile("/data/ram_device_info", file);
 
     KelRamPara* p = fresh();
-    EXPECT_EQ(p->ram[768], 3);
-    EXPECT_EQ(g_language, 3);
-    EXPECT_EQ(le16(layer(p, 0) + 18), 0x01);
-    EXPECT_EQ(le16(layer(p, 5) + 18), 0x00);
-    EXPECT_EQ(le16(p->ram + 2116), 0);
+    // Language byte and global, the two layers' output words, the screen-dark word.
+    EXPECT_EQ((std::vector<int>{p->ram[768], g_language, le16(layer(p, 0) + 18), le16(layer(p, 5) + 18), le16(p->ram + 2116)}),
+              (std::vector<int>{3, 3, 0x01, 0x00, 0}));
     EXPECT_EQ(bytes(p->ram + 864, 6), (Bytes{0, 0, 0, 0, 2, 0}));
     EXPECT_EQ(le16(p->ram + 1376), 0);
     EXPECT_EQ(bytes(p->ram + 2816, 2), (Bytes{60, 0x33}));
-    EXPECT_EQ(g_cut_source_state[1 * 5], 0x01);
-    EXPECT_EQ(p->KelGetCropID(1, 1), 1);
+    EXPECT_EQ((std::vector<int>{g_cut_source_state[1 * 5], p->KelGetCropID(1, 1)}), (std::vector<int>{0x01, 1}));
     // Loading does not rewrite the file.
     EXPECT_EQ(paraFile(), file);
 }
@@ -227,10 +222,8 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
     EXPECT_EQ(uint8_t(file[2 + 4095 - 768]), 0xEE);
 
     p = fresh();
-    EXPECT_EQ(p->ram[768], 2);
-    EXPECT_EQ(le16(p->ram + 2176), 77);
-    EXPECT_EQ(p->ram[4095], 0xEE);
-    EXPECT_EQ(p->ram[100], 0);
+    EXPECT_EQ((std::vector<int>{p->ram[768], le16(p->ram + 2176), p->ram[4095], p->ram[100]}),
+              (std::vector<int>{2, 77, 0xEE, 0}));
 
     // A reset rewrites the file from the defaults.
     EXPECT_EQ(p->ram_para_reset(), 0);
@@ -291,14 +284,12 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     EXPECT_FALSE(root.exists("/data/modes/MO04.json"));
 
     p = fresh();
-    EXPECT_EQ(p->KelUserModeSaved(3), 1);
-    EXPECT_EQ(p->KelUserModeSaved(2), 0);
-    EXPECT_EQ(le16(p->ram + 2176), 100);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeSaved(3), p->KelUserModeSaved(2), le16(p->ram + 2176)}),
+              (std::vector<int>{1, 0, 100}));
     // Recall: the slot's stored part goes back over block 896-4095.
     std::memcpy(p->ram + 896, p->mode_slot[3] + 2, 3200);
-    EXPECT_EQ(le16(p->ram + 2176), 33);
-    EXPECT_EQ(le16(layer(p, 2) + 8), 3);
-    EXPECT_EQ(le16(p->mode_slot[3] + 2176 - 894), 33);
+    EXPECT_EQ((std::vector<int>{le16(p->ram + 2176), le16(layer(p, 2) + 8), le16(p->mode_slot[3] + 2176 - 894)}),
+              (std::vector<int>{33, 3, 33}));
 }
 
 TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
@@ -310,8 +301,7 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     EXPECT_EQ(root.readFile("/data/modes/MO0a.json"), "{\"osd\":1}");
     EXPECT_TRUE(root.exists("/data/modes/custom_mode10"));
     EXPECT_EQ(p->mode_file_write(15, 0), 1);
-    EXPECT_TRUE(root.exists("/data/modes/MO10.json"));
-    EXPECT_TRUE(root.exists("/data/modes/custom_mode16"));
+    EXPECT_TRUE(root.exists("/data/modes/MO10.json") && root.exists("/data/modes/custom_mode16"));
 
     KelRamPara::put16(p->ram + 2124, 2);
     EXPECT_EQ(p->mode_file_write(4, 0), 1);
@@ -330,8 +320,7 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     ASSERT_EQ(p->mode_file_write(3, 2), 1);       // overlay word 0 in this slot
 
     EXPECT_EQ(p->mode_file_deal(2, 1), 0);
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
-    EXPECT_FALSE(root.exists("/data/modes/MO03.json"));
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode3") || root.exists("/data/modes/MO03.json"));
     EXPECT_EQ(bytes(p->mode_slot[2], 2), (Bytes{0xFF, 0xFF}));
     EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
 
@@ -360,14 +349,10 @@ TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
     whole[0] = whole[1] = char(0xAA);
     root.writeFile("/data/modes/custom_mode4", whole);
     KelRamPara* p = fresh();
-    EXPECT_EQ(p->KelUserModeSaved(0), 0);
-    EXPECT_EQ(p->mode_slot[0][0], 0xFF);
-    EXPECT_EQ(p->KelUserModeSaved(1), 0);
-    EXPECT_EQ(p->mode_slot[1][100], 0);
-    EXPECT_EQ(p->KelUserModeSaved(2), 0);
-    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
-    EXPECT_EQ(p->KelUserModeSaved(3), 1);
-    EXPECT_EQ(p->mode_slot[3][3201], 0x22);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeSaved(0), p->KelUserModeSaved(1), p->KelUserModeSaved(2), p->KelUserModeSaved(3)}),
+              (std::vector<int>{0, 0, 0, 1}));
+    EXPECT_EQ((std::vector<int>{p->mode_slot[0][0], p->mode_slot[1][100], p->mode_slot[2][0], p->mode_slot[3][3201]}),
+              (std::vector<int>{0xFF, 0, 0xFF, 0x22}));
     EXPECT_EQ(p->KelUserModeIndex(2, 2), 3);
     EXPECT_EQ(p->mode_file_deal(1, 0), 1);
     // Files of modes 0 and 17 are no slot's.
@@ -416,18 +401,14 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8002);
     // Record 3: in use, crop number 4 of port 2; x 13, y 20, 300 x 400.
     EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 13, 0, 20, 0, 0x2C, 0x01, 0x90, 0x01}));
-    EXPECT_EQ(p->KelGetSourceNum(2, 40), 4);
-    EXPECT_EQ(p->KelGetSourceNum(2, 2), 2);
-    EXPECT_EQ(p->KelGetSourceNum(2, 0), 0);
+    EXPECT_EQ((std::vector<int>{p->KelGetSourceNum(2, 40), p->KelGetSourceNum(2, 2), p->KelGetSourceNum(2, 0)}),
+              (std::vector<int>{4, 2, 0}));
 
     clearFlag();
     p->KelDeleteCrop(2, 3);                     // crop number 3, record 2
     p->KelCropSourceInit();
-    EXPECT_EQ(flag(), 1);
-    EXPECT_EQ(le16(cropRecord(p->ram, 2)), 0);
-    EXPECT_EQ(p->KelGetCropID(2, 3), 4);
-    EXPECT_EQ(p->KelGetCropID(2, 4), 0);
-    EXPECT_EQ(p->KelAddCropID(2), 3);
+    EXPECT_EQ((std::vector<int>{flag(), le16(cropRecord(p->ram, 2)), p->KelGetCropID(2, 3), p->KelGetCropID(2, 4), p->KelAddCropID(2)}),
+              (std::vector<int>{1, 0, 4, 0, 3}));
 
     CROP_PARA got{};
     int index = -1;
@@ -497,11 +478,10 @@ TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
     EXPECT_EQ(index, 40);
     // Left as the caller filled it.
     EXPECT_EQ((std::vector<int>{c.id, c.x, c.y, c.width, c.height}), std::vector<int>(5, 7));
-    EXPECT_EQ(p->KelGetCropID(9, 1), 0);
-    EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
-    EXPECT_EQ(p->KelAddCropID(6), 0);
-    EXPECT_EQ(p->KelAddNewCrop(6, &c), 1);      // no port 6: refused like a full table
-    EXPECT_EQ(p->KelAddNewCrop(0, nullptr), 1);
+    // No port 9, -1 or 6: nothing found, nothing added, refused like a full table.
+    EXPECT_EQ((std::vector<int>{p->KelGetCropID(9, 1), p->KelGetCropID(-1, 1), p->KelAddCropID(6), p->KelAddNewCrop(6, &c),
+                                p->KelAddNewCrop(0, nullptr)}),
+              (std::vector<int>{0, 0, 0, 1, 1}));
 
     // Records outside the bitmap are skipped.
     KelRamPara::put16(cropRecord(p->ram, 0), 0x8009);            // port 9
@@ -526,8 +506,7 @@ TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
     KelRamPara::put16(stored + 1472 + 40 - 896, 0x8003);      // record 4 of the slot: port 3
     KelRamPara::put16(cropRecord(p->ram, 4), 0x8001);         // the live block says port 1
     EXPECT_EQ(p->KelGetImageSource(stored, 2, &isCrop, &idx, 1), 3);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(idx, 4);
+    EXPECT_EQ((std::vector<int>{isCrop, idx}), (std::vector<int>{1, 4}));
 }
 
 // --- layer source, freeze and black --------------------------------------------------------
@@ -538,9 +517,7 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     KelRamPara::put16(p->ram + 866, 4);
     KelRamPara::put16(p->ram_backup + 866, 4);
     p->KelSetImageSource(0, 3, 1);
-    EXPECT_EQ(le16(layer(p, 1) + 8), 3);
-    EXPECT_EQ(le16(p->ram + 866), 0);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 8), le16(p->ram + 866), flag()}), (std::vector<int>{3, 0, 1}));
 
     // A mode change still pending keeps the word.
     KelRamPara::put16(p->ram + 866, 6);
@@ -557,16 +534,13 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     int16_t isCrop = 0;
     char idx = 0;
     EXPECT_EQ(p->KelGetImageSource(p->ram, 0, &isCrop, &idx, 0), 2);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(idx, 1);
+    EXPECT_EQ((std::vector<int>{isCrop, idx}), (std::vector<int>{1, 1}));
 
     // A crop that does not exist leaves the layer without a source.
     clearFlag();
     KelRamPara::put16(p->ram + 866, 4);
     p->KelSetImageSource(5, 2, 0);
-    EXPECT_EQ(le16(layer(p, 0) + 8), 0);
-    EXPECT_EQ(le16(p->ram + 866), 0);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 0) + 8), le16(p->ram + 866), flag()}), (std::vector<int>{0, 0, 1}));
     clearFlag();
     p->KelSetImageSource(0, 2, 6);               // no layer 6
     EXPECT_EQ(flag(), 0);
@@ -577,12 +551,10 @@ TEST_F(ParamBlock, FreezeAndSourceOnOnlyForEnabledLayersBlackOnAny)
     KelRamPara* p = fresh();
     g_image_current = 1;                       // disabled by default
     p->KelSetImageFreeze();
-    EXPECT_EQ(le16(layer(p, 1) + 18), 0);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 18), flag()}), (std::vector<int>{0, 1}));
     clearFlag();
     p->KelSetImageBlack();
-    EXPECT_EQ(le16(layer(p, 1) + 18), 1);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 18), flag()}), (std::vector<int>{1, 1}));
 
     g_image_current = 0;                       // enabled
     p->KelSetImageFreeze();
@@ -591,8 +563,7 @@ TEST_F(ParamBlock, FreezeAndSourceOnOnlyForEnabledLayersBlackOnAny)
     EXPECT_EQ(le16(layer(p, 0) + 18), 0);
 
     // A source is on when an enabled layer shows it; layer 0 (enabled) shows port 1 by default.
-    EXPECT_EQ(p->KelSourceId_is_on(1), 1);
-    EXPECT_EQ(p->KelSourceId_is_on(3), 0);
+    EXPECT_EQ((std::vector<int>{p->KelSourceId_is_on(1), p->KelSourceId_is_on(3)}), (std::vector<int>{1, 0}));
     KelRamPara::put16(layer(p, 4), 1);
     KelRamPara::put16(cropRecord(p->ram, 6), 0x8003);
     KelRamPara::put16(layer(p, 4) + 8, 0x8006);
@@ -625,14 +596,11 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     p->ram[768] = 0;
     p->ram[769] = 5;
     EXPECT_EQ(p->KelLanguageChanged(), 1);
-    EXPECT_EQ(p->ram[768], 1);
-    EXPECT_EQ(p->ram[769], 0);
-    EXPECT_EQ(g_language, 1);
+    EXPECT_EQ((std::vector<int>{p->ram[768], p->ram[769], g_language}), (std::vector<int>{1, 0, 1}));
     g_lcd_lang_valid = 0x60;                     // no language 0-4 offered
     p->ram[768] = 4;
     EXPECT_EQ(p->KelLanguageChanged(), 1);
-    EXPECT_EQ(p->ram[768], 4);
-    EXPECT_EQ(g_language, 4);
+    EXPECT_EQ((std::vector<int>{p->ram[768], g_language}), (std::vector<int>{4, 4}));
 
     // At a start only a mask with both bit 0 and bit 17 is cut to its bits 1-15.
     for (const auto& [mask, kept] : {std::pair<int, int>{0x2001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
@@ -685,23 +653,18 @@ TEST_F(ParamBlock, ScreenReadsOfTheBlockWaitForAPcWriteAndStayInsideTheBlock)
         pcWrite.unlock();
     }
     EXPECT_EQ(std::vector<uint8_t>(out, out + 10), std::vector<uint8_t>(crop, crop + 10));
-    EXPECT_EQ(p->KelGetSourceNum(1, 40), 1);
-    EXPECT_EQ(record, 2);
-    EXPECT_EQ(para.width, 640);
-    EXPECT_EQ(p->live_image_source(1, &isCrop, &index), 1);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(index, 2);
+    EXPECT_EQ((std::vector<int>{p->KelGetSourceNum(1, 40), record, para.width, p->live_image_source(1, &isCrop, &index)}),
+              (std::vector<int>{1, 2, 640, 1}));
+    EXPECT_EQ((std::vector<int>{isCrop, index}), (std::vector<int>{1, 2}));
 
     EXPECT_FALSE(p->changed_bytes(1492, 10));
     p->ram[1501] = 0x02;
-    EXPECT_TRUE(p->changed_bytes(1492, 10));
-    EXPECT_FALSE(p->changed_bytes(1502, 10));
+    EXPECT_EQ((std::vector<bool>{p->changed_bytes(1492, 10), p->changed_bytes(1502, 10)}), (std::vector<bool>{true, false}));
     // Ranges that leave the block read nothing.
     uint8_t untouched[4] = {9, 9, 9, 9};
     p->copy_bytes(4094, untouched, 4);
     p->copy_bytes(-2, untouched, 4);
-    EXPECT_EQ(untouched[0], 9);
-    EXPECT_EQ(untouched[3], 9);
+    EXPECT_EQ((std::vector<int>{untouched[0], untouched[3]}), (std::vector<int>{9, 9}));
     EXPECT_FALSE(p->changed_bytes(4090, 7));
     p->copy_bytes(4092, untouched, 4);   // the last four bytes are in
     EXPECT_EQ(untouched[0], p->ram[4092]);
