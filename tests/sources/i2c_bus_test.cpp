@@ -47,8 +47,7 @@ TEST_F(I2cBusAccess, WriteIsOneMessageOfRegisterAndData)
     EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x09, nullptr, 0), 1);   // the register byte alone
     auto log = sim::I2cBusModel::log();
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].address8, 0xD0);
-    EXPECT_FALSE(log[0].read);
+    EXPECT_EQ((std::vector<int>{log[0].address8, log[0].read}), (std::vector<int>{0xD0, 0}));
     EXPECT_EQ(log[0].data, (std::vector<uint8_t>{0x05, 0x11, 0x22, 0x33}));
     EXPECT_EQ(log[1].data, (std::vector<uint8_t>{0x09}));
     EXPECT_EQ(sim::InputSideModel::clockChip().reg(6), 0x22);
@@ -60,13 +59,11 @@ TEST_F(I2cBusAccess, ReadIsRegisterWriteThenReadAndFailuresLeaveTheBuffer)
     sim::I2cBusModel::clearLog();
     uint8_t buf[8];
     ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 8), 1);
-    EXPECT_EQ(buf[0], 0x00);
-    EXPECT_EQ(buf[1], 0xFF);
+    EXPECT_EQ((std::vector<int>{buf[0], buf[1]}), (std::vector<int>{0x00, 0xFF}));
     auto log = sim::I2cBusModel::log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].data, (std::vector<uint8_t>{0x00}));
-    EXPECT_TRUE(log[1].read);
-    EXPECT_EQ(log[1].data.size(), 8u);
+    EXPECT_EQ((std::vector<size_t>{log[1].read, log[1].data.size()}), (std::vector<size_t>{1, 8}));
 
     // A device that does not acknowledge: 0, and the caller's buffer as it was.
     std::fill(std::begin(buf), std::end(buf), 0xAA);
