@@ -138,10 +138,8 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
     OutputSet* m = new OutputSet(nullptr);
     g_outputset = m;
     m->show();
-    EXPECT_EQ(m->ui->label_title->text(), "Output Seeting");
-    EXPECT_EQ(m->ui->Button_ledset->text(), "LED Setting");
-    EXPECT_EQ(m->ui->Button_lanset->text(), "Port output");
-    EXPECT_EQ(m->ui->label_info->text(), "LED Screen can be set:1920x1080");
+    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_ledset->text(), m->ui->Button_lanset->text(), m->ui->label_info->text()}),
+              (QStringList{"Output Seeting", "LED Setting", "Port output", "LED Screen can be set:1920x1080"}));
     EXPECT_TRUE(focused(m->ui->Button_ledset));
 
     kel_test::pressKey(PanelKey::Left, 0, m);
@@ -191,10 +189,8 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     g_linkoption = m;
     g_page_focus = 10;
     m->show();
-    EXPECT_EQ(m->label_title->text(), "Communication");
-    EXPECT_EQ(m->Button_com->text(), "Serial port");
-    EXPECT_EQ(m->Button_wlan->text(), "Net connect");
-    EXPECT_EQ(m->Button_usb->text(), "USB UPDATE");
+    EXPECT_EQ((QStringList{m->label_title->text(), m->Button_com->text(), m->Button_wlan->text(), m->Button_usb->text()}),
+              (QStringList{"Communication", "Serial port", "Net connect", "USB UPDATE"}));
     EXPECT_EQ(m->Button_usb->geometry(), QRect(215, 47, 90, 80));
     EXPECT_TRUE(focused(m->Button_com));
 
@@ -317,9 +313,7 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
     kel_test::pressKey(PanelKey::Ok, 0, g_mainwindow);
     kel_test::settle();
     EXPECT_TRUE(sawOutput);
-    EXPECT_EQ(g_page_focus, 4);
-    EXPECT_EQ(g_option, nullptr);
-    EXPECT_EQ(g_outputset, nullptr);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_option == nullptr, g_outputset == nullptr}), (std::vector<int>{4, 1, 1}));
     EXPECT_NE(g_custommode, nullptr);
     EXPECT_EQ(g_mode_shortcut_key, 1);
 }
