@@ -65,8 +65,7 @@ TEST_F(InputScreenTest, UserModesOpenOnTheCurrentModeAndWrap)
     EXPECT_EQ(m->mode_box->comboBox->itemText(15), "MODE 16");
     kel_test::pressKey(PanelKey::Left, 0, m);
     EXPECT_EQ(m->ui->label_ID->text(), "ID:16");
-    EXPECT_EQ(g_mode_select, 15);
-    EXPECT_EQ(m->mode_box->comboBox->currentIndex(), 15);
+    EXPECT_EQ((std::vector<int>{g_mode_select, m->mode_box->comboBox->currentIndex()}), (std::vector<int>{15, 15}));
     kel_test::pressKey(PanelKey::Right, 1, m);
     EXPECT_EQ(g_mode_select, 0);
     // OK on an empty slot does not enter the action row; the notice replaces the lines.
@@ -89,12 +88,10 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     save_mode_three();
     put16(P::kCurrentMode, 3);
     CustomMode* m = open_screen();
-    EXPECT_EQ(m->ui->label_name->text(), "Name:Mode3");
-    EXPECT_EQ(m->ui->label_LED->text(), "LED size:3840x1080");
-    EXPECT_EQ(m->ui->label_brightness->text(), "Bri:70 CTRST:40 Volume:ON");
-    EXPECT_TRUE(m->ui->label_using->isVisibleTo(m));
-    EXPECT_FALSE(m->ui->Button_more->isVisibleTo(m));
-    EXPECT_EQ(m->button_hidden, 1);
+    EXPECT_EQ((QStringList{m->ui->label_name->text(), m->ui->label_LED->text(), m->ui->label_brightness->text()}),
+              (QStringList{"Name:Mode3", "LED size:3840x1080", "Bri:70 CTRST:40 Volume:ON"}));
+    EXPECT_EQ((std::vector<int>{m->ui->label_using->isVisibleTo(m), m->ui->Button_more->isVisibleTo(m), m->button_hidden}),
+              (std::vector<int>{1, 0, 1}));
     // Per window: a tile, its source line and its area line, in two columns of two rows.
     const struct {
         int tileX, lineX, y;
@@ -156,20 +153,19 @@ TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
     EXPECT_EQ(g_custommode, m);
 
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});   // Invoke
-    EXPECT_EQ(apply_flag(), 1);
-    EXPECT_EQ(para()->ram16(P::kCurrentMode), 3);
-    EXPECT_EQ(std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[2] + 2, P::kModeAreaLength), 0);
-    EXPECT_EQ(std::memcmp(para()->ram, before, P::kCurrentMode), 0);
-    EXPECT_EQ(std::memcmp(para()->ram + 868, before + 868, P::kModeArea - 868), 0);
+    // Applied, mode 3 current, its slot over the mode area and nothing else changed.
+    EXPECT_EQ((std::vector<int>{apply_flag(), para()->ram16(P::kCurrentMode),
+                                std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[2] + 2, P::kModeAreaLength),
+                                std::memcmp(para()->ram, before, P::kCurrentMode), std::memcmp(para()->ram + 868, before + 868, P::kModeArea - 868)}),
+              (std::vector<int>{1, 3, 0, 0, 0}));
 
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Ok});   // Delete
     EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
-    EXPECT_EQ(para()->KelUserModeSaved(2), 0);
-    EXPECT_EQ(para()->ram16(P::kCurrentMode), 0);
-    EXPECT_EQ(apply_flag(), 1);
-    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m));
-    EXPECT_FALSE(m->ui->label_using->isVisibleTo(m));
+    // Slot empty, no current mode, applied, the blank label instead of the in-use one.
+    EXPECT_EQ((std::vector<int>{para()->KelUserModeSaved(2), para()->ram16(P::kCurrentMode), apply_flag(), m->ui->label_blank->isVisibleTo(m),
+                                m->ui->label_using->isVisibleTo(m)}),
+              (std::vector<int>{0, 0, 1, 1, 0}));
     delete m;
 }
 
