@@ -75,10 +75,9 @@ TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
     EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 2), 0x1234);
     sim::SocModel::write16(0xFFFFFFFE, 0x5555);
     sim::SocModel::write16(0xFFFFFFFF, 0x5555);
-    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFF), 0);
-    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFE), 0);
-    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 1), 0);
-    EXPECT_EQ(sim::SocModel::read16(0), 0);
+    EXPECT_EQ((std::vector<int>{sim::SocModel::read16(0xFFFFFFFF), sim::SocModel::read16(0xFFFFFFFE),
+                                sim::SocModel::read16(sim::SocModel::kWindowLength - 1), sim::SocModel::read16(0)}),
+              (std::vector<int>{0, 0, 0, 0}));
 
     sim::SocModel::setAvailable(false);
     EXPECT_LT(board::SocWindow::openMemory(), 0);
@@ -133,15 +132,13 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     EXPECT_EQ(board::SpiDevice::configure(fd, 3, 8, 10000000), 0);
     EXPECT_EQ(sim::SpiBusModel::settings(3).mode, 3);
     sim::SpiBusModel::clearLog();
-    EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
-    EXPECT_EQ(rx1[0], 2);
-    EXPECT_EQ(rx2[0], 10);
-    EXPECT_EQ(model.messages, 2);
+    // Bytes moved, what came back, messages seen.
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::transfer(fd, t, 2), rx1[0], rx2[0], model.messages}), (std::vector<int>{3, 2, 10, 2}));
     auto log = sim::SpiBusModel::log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].chipSelect, 3);
     EXPECT_EQ(log[0].tx, (std::vector<uint8_t>{1, 2, 9}));
-    EXPECT_EQ(log[0].speedHz, 10000000u);             // never beyond the device's maximum
+    // Chip select, and a speed never beyond the device's maximum.
+    EXPECT_EQ((std::vector<unsigned>{unsigned(log[0].chipSelect), log[0].speedHz}), (std::vector<unsigned>{3, 10000000u}));
 
     // Nothing at a chip select reads as an undriven line.
     int empty = board::SpiDevice::open("/dev/spidev32766.4");
@@ -176,9 +173,7 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
     EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), -1);          // switch channel closed
     uint8_t channel = 0x02;
     board::I2cMessage select{0x70, false, 1, &channel};
-    EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
-    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), 1);
-    EXPECT_EQ(b, 0x42);
+    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &select, 1), board::I2cBus::transfer(fd, &read, 1), b}), (std::vector<int>{1, 1, 0x42}));
     // What answers where follows each change of the switch, of absence and of attachment.
     channel = 0x04;
     EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
@@ -198,9 +193,9 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
 
     sim::I2cBusModel::nakTransferNumber(2);
     board::I2cMessage rd{0x68, true, 1, &b};
-    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), 1);
-    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);             // the second one NAKs
-    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), 1);
+    // The second of three NAKs.
+    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &rd, 1), board::I2cBus::transfer(fd, &rd, 1), board::I2cBus::transfer(fd, &rd, 1)}),
+              (std::vector<int>{1, -1, 1}));
     sim::I2cBusModel::setAbsent(0xD0, true);
     EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);
     EXPECT_FALSE(sim::I2cBusModel::log().back().acked);
@@ -223,10 +218,8 @@ TEST(SimSerial, PseudoTerminalPeerAndRtsRecord)
     pollfd p{fd, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 2000), 1);
     char buf[8] = {};
-    EXPECT_EQ(::read(fd, buf, sizeof buf), 3);
-    EXPECT_EQ(buf[0], '\xA5');
-    EXPECT_EQ(board::SerialPort::setRts(fd, true), 0);
-    EXPECT_EQ(board::SerialPort::setRts(fd, false), 0);
+    EXPECT_EQ((std::vector<int>{int(::read(fd, buf, sizeof buf)), uint8_t(buf[0]), board::SerialPort::setRts(fd, true), board::SerialPort::setRts(fd, false)}),
+              (std::vector<int>{3, 0xA5, 0, 0}));
     EXPECT_EQ(sim::SerialModel::rtsChanges("/dev/ttyS2"), (std::vector<bool>{true, false}));
     ::close(other);
     // The old descriptor of a port opened again is closed by its own close, not leaked.
@@ -269,10 +262,10 @@ TEST(SimKeypadAndUevents, PresenceReportsAndInjectedEvents)
 TEST(SimNetwork, EverythingStaysOnLoopback)
 {
     kel_test::TestRoot root;
-    EXPECT_EQ(board::Network::bindAddress(), htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(board::Network::destination(htonl(INADDR_BROADCAST)), htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(board::Network::destination(inet_addr("192.168.0.10")), htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(board::Network::destination(inet_addr("127.0.0.5")), inet_addr("127.0.0.5"));
+    // Bound to, and sent to for a broadcast, a LAN address and another loopback address.
+    EXPECT_EQ((std::vector<in_addr_t>{board::Network::bindAddress(), board::Network::destination(htonl(INADDR_BROADCAST)),
+                                      board::Network::destination(inet_addr("192.168.0.10")), board::Network::destination(inet_addr("127.0.0.5"))}),
+              (std::vector<in_addr_t>{htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), inet_addr("127.0.0.5")}));
     sim::SimBoard::setPortOffset(100);
     EXPECT_EQ(board::Network::listenPort(5005), 5105);
     sim::SimBoard::setPortOffset(0);
@@ -307,10 +300,9 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
     root.writeFile("/scenario.txt", file);
     ASSERT_TRUE(sim::SimBoard::loadScenario(root.host("/scenario.txt"), &warnings));
     EXPECT_EQ(warnings, expected);
-    EXPECT_EQ(sim::SimBoard::scenario("input1.timing", "unset"), "unset");
-    EXPECT_EQ(sim::SimBoard::scenario("fpga1.fault.port15"), "silent");
-    EXPECT_EQ(sim::SimBoard::scenarioInt("fpga.cards.port0", 0), 4);
-    EXPECT_EQ(sim::SimBoard::scenarioInt("soc.uid0", 0), 16);
+    EXPECT_EQ((std::vector<std::string>{sim::SimBoard::scenario("input1.timing", "unset"), sim::SimBoard::scenario("fpga1.fault.port15")}),
+              (std::vector<std::string>{"unset", "silent"}));
+    EXPECT_EQ((std::vector<long>{sim::SimBoard::scenarioInt("fpga.cards.port0", 0), sim::SimBoard::scenarioInt("soc.uid0", 0)}), (std::vector<long>{4, 16}));
 
     sim::ScenarioKeys keys("input3.");
     EXPECT_EQ(keys.number("osc", 20000), 20000);
@@ -322,11 +314,7 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
     EXPECT_TRUE(keys.is("chip", "absent"));
     EXPECT_EQ(keys.text("colour", "rgb"), "rgb");
     const sim::InputTiming t = sim::inputTiming(3);
-    EXPECT_TRUE(t.present);
-    EXPECT_EQ(t.hact, 3840u);
-    EXPECT_EQ(t.htotal, 4400u);
-    EXPECT_EQ(t.vtotal, 2250u);
-    EXPECT_EQ(t.hz, 30u);
+    EXPECT_EQ((std::vector<uint32_t>{t.present, t.hact, t.htotal, t.vtotal, t.hz}), (std::vector<uint32_t>{1, 3840, 4400, 2250, 30}));
     sim::SimBoard::setScenario("input3.osc", "fast");   // not a number: the fallback
     EXPECT_EQ(keys.number("osc", 20000), 20000);
 }
