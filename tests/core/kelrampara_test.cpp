@@ -212,9 +212,9 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
     EXPECT_EQ(p->ram_para_file_save(), 0);
     EXPECT_FALSE(root.exists("/data/ram_device_info") && paraFile() != defaultImage());
     p->pc_edit_pending = 0;
-    EXPECT_EQ(p->ram_para_file_save(), 1);
-    EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
-    EXPECT_EQ(p->ram_para_file_save(), 0);
+    // Saved, the copy follows, and a second save finds nothing to do.
+    EXPECT_EQ((std::vector<int>{p->ram_para_file_save(), std::memcmp(p->ram, p->ram_backup, 4096), p->ram_para_file_save()}),
+              (std::vector<int>{1, 0, 0}));
 
     const std::string file = paraFile();
     ASSERT_EQ(file.size(), 4096u);
@@ -226,27 +226,21 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
               (std::vector<int>{2, 77, 0xEE, 0}));
 
     // A reset rewrites the file from the defaults.
-    EXPECT_EQ(p->ram_para_reset(), 0);
+    EXPECT_EQ((std::vector<int>{p->ram_para_reset(), le16(p->ram + 2176), std::memcmp(p->ram, p->ram_backup, 4096)}), (std::vector<int>{0, 100, 0}));
     EXPECT_EQ(paraFile(), defaultImage());
-    EXPECT_EQ(le16(p->ram + 2176), 100);
-    EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
 }
 
 TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
 {
     KelRamPara* p = fresh();
     const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(p->KelRamParaDeal(data, 6, 4090), 0);
-    EXPECT_EQ(p->ram[4095], 6);
+    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(data, 6, 4090), p->ram[4095]}), (std::vector<int>{0, 6}));
     std::memset(p->ram + 4088, 0, 8);
-    EXPECT_EQ(p->KelRamParaDeal(data, 7, 4090), 1);
-    EXPECT_EQ(p->ram[4090], 0);
-    EXPECT_EQ(p->KelRamParaDeal(data, 0, 4096), 0);
-    EXPECT_EQ(p->KelRamParaDeal(data, 1, 4096), 1);
-    // address + length would wrap a 32-bit sum
-    EXPECT_EQ(p->KelRamParaDeal(data, 8, 0xFFFFFFFCu), 1);
-    EXPECT_EQ(p->KelRamParaDeal(data, 1, 0), 0);
-    EXPECT_EQ(p->ram[0], 1);
+    // One byte past the end, nothing at the end, one byte at the end, an address + length
+    // that would wrap a 32-bit sum, the first byte.
+    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(data, 7, 4090), p->ram[4090], p->KelRamParaDeal(data, 0, 4096), p->KelRamParaDeal(data, 1, 4096),
+                                p->KelRamParaDeal(data, 8, 0xFFFFFFFCu), p->KelRamParaDeal(data, 1, 0), p->ram[0]}),
+              (std::vector<int>{1, 0, 0, 1, 1, 0, 1}));
     // The copy itself does not ask the scaler to apply; the PC's register command does.
     EXPECT_EQ(flag(), 0);
 
@@ -258,11 +252,9 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
     EXPECT_EQ(bytes(p->mode_slot[15], 4), (Bytes{0xAA, 0xAA, 0x11, 0x22}));
     EXPECT_EQ(p->KelUserModeSaved(15), 1);
     // The last bytes of a slot: 4095 + 3 = 4098 fits, one more does not.
-    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), 0);
-    EXPECT_EQ(p->mode_slot[0][4097], 0x11);
-    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 4, 0x2FFF), 1);
-    EXPECT_EQ(p->mode_slot[1][4095], 0);
-    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
+    EXPECT_EQ((std::vector<int>{p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), p->mode_slot[0][4097], p->KelModeUserRamParaDeal(mode, 4, 0x2FFF),
+                                p->mode_slot[1][4095], p->mode_slot[2][0]}),
+              (std::vector<int>{0, 0x11, 1, 0, 0xFF}));
 }
 
 // --- user modes --------------------------------------------------------------------------
@@ -324,10 +316,9 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     EXPECT_EQ(bytes(p->mode_slot[2], 2), (Bytes{0xFF, 0xFF}));
     EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
 
-    EXPECT_EQ(p->mode_file_deal(3, 1), 0);
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode4"));
-    EXPECT_TRUE(root.exists("/data/modes/MO04.json"));
-    EXPECT_EQ(p->KelUserModeSaved(3), 0);
+    EXPECT_EQ((std::vector<int>{p->mode_file_deal(3, 1), root.exists("/data/modes/custom_mode4"), root.exists("/data/modes/MO04.json"),
+                                p->KelUserModeSaved(3)}),
+              (std::vector<int>{0, 0, 1, 0}));
 
     // A mode file that cannot be written leaves the slot unmarked.
     std::filesystem::create_directories(root.host("/data/modes/custom_mode8/x"));
@@ -358,9 +349,7 @@ TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
     // Files of modes 0 and 17 are no slot's.
     root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
     root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
-    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
-    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
-    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
+    EXPECT_EQ((std::vector<int>{p->mode_file_deal(-1, 0), p->mode_file_deal(16, 0), p->mode_file_write(-1, 2)}), (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
@@ -369,9 +358,7 @@ TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
     EXPECT_EQ(p->KelUserModeIndex(5, 1), 256);
     EXPECT_EQ(p->KelUserModeIndex(16, 2), 256);
     p->mode_slot[5][0] = p->mode_slot[5][1] = 0xAA;
-    EXPECT_EQ(p->KelUserModeIndex(5, 1), 5);
-    EXPECT_EQ(p->KelUserModeIndex(5, 0), 5);
-    EXPECT_EQ(p->KelUserModeIndex(5, 2), 5);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(5, 0), p->KelUserModeIndex(5, 2)}), (std::vector<int>{5, 5, 5}));
     p->mode_slot[2][0] = p->mode_slot[2][1] = 0xAA;
     p->mode_slot[12][0] = p->mode_slot[12][1] = 0xAA;
     // {from, direction, found}: up from 12 wraps to 0, down from 2 wraps to 15.
@@ -457,16 +444,13 @@ TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
         ASSERT_EQ(p->KelAddNewCrop(0, &c), 0) << i;
         p->KelCropSourceInit();
     }
-    EXPECT_EQ(p->KelAddCropID(0), 0);
-    EXPECT_EQ(le16(cropRecord(p->ram, 39)), 0x8000 | (39 << 8));
-    EXPECT_EQ(p->KelGetCropID(0, 40), 40);
+    EXPECT_EQ((std::vector<int>{p->KelAddCropID(0), le16(cropRecord(p->ram, 39)), p->KelGetCropID(0, 40)}), (std::vector<int>{0, 0x8000 | (39 << 8), 40}));
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
     clearFlag();
-    EXPECT_EQ(p->KelAddNewCrop(0, &c), 1);
-    EXPECT_EQ(p->KelAddNewCrop(1, &c), 1);      // port 1 has free numbers but no record is free
-    EXPECT_EQ(std::memcmp(before, p->ram, 4096), 0);
-    EXPECT_EQ(flag(), 0);
+    // Refused for port 0, and for port 1 with free numbers but no free record; nothing changed.
+    EXPECT_EQ((std::vector<int>{p->KelAddNewCrop(0, &c), p->KelAddNewCrop(1, &c), std::memcmp(before, p->ram, 4096), flag()}),
+              (std::vector<int>{1, 1, 0, 0}));
 }
 
 TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
@@ -615,8 +599,7 @@ TEST_F(ParamBlock, NotificationCarriesItsCode)
     KelRamPara* p = fresh();
     std::vector<int> codes;
     QObject::connect(p, &KelRamPara::sig_update_para, [&codes](int c) { codes.push_back(c); });
-    EXPECT_EQ(p->test_signal(12), 1);
-    EXPECT_EQ(p->ram_para_save(), 1);
+    EXPECT_EQ((std::vector<int>{p->test_signal(12), p->ram_para_save()}), (std::vector<int>{1, 1}));
     EXPECT_EQ(codes, (std::vector<int>{12, 1}));
 }
 
