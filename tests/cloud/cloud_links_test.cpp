@@ -53,8 +53,7 @@ TEST(CloudLinks, FourGLineAnswersAsLinkFourAndTakesTheModuleStatus)
     root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x06\x00" "ABCD", 7));
     g_reconfig_4g = 1;
     line.receive_pass_4G(0);
-    EXPECT_EQ(g_reconfig_4g, 0);
-    EXPECT_EQ(line.reconfigurations, 1u);
+    EXPECT_EQ((std::vector<unsigned>{g_reconfig_4g, line.reconfigurations}), (std::vector<unsigned>{0, 1}));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 4), "ABCD");
     udptest::dropParameters();
 }

@@ -12,14 +12,13 @@ TEST(FileBuffer, OneHolderAtATime)
     G_timeTicks = 0;
     int linkA = 0, linkB = 0;
     const O::Holder a{&linkA, 1}, a2{&linkA, 2}, b{&linkB, 1};
-    EXPECT_TRUE(O::acquire(O::PcFileTransfer, a));
-    EXPECT_TRUE(O::acquire(O::PcFileTransfer, a));     // already its own
-    EXPECT_FALSE(O::acquire(O::PcFileTransfer, a2));   // another peer on the same link
-    EXPECT_FALSE(O::acquire(O::PcFileTransfer, b));    // the same peer number on another link
-    EXPECT_FALSE(O::acquire(O::UsbUpgrade));
-    EXPECT_FALSE(O::use(O::PcFileTransfer, b));
-    EXPECT_FALSE(O::use(O::PcCloudFile, a));
-    EXPECT_TRUE(O::use(O::PcFileTransfer, a));
+    // Taken, taken again by its own holder; refused to another peer on the same link, to the
+    // same peer number on another link and to the USB upgrade; used only by its holder for
+    // its own operation.
+    EXPECT_EQ((std::vector<bool>{O::acquire(O::PcFileTransfer, a), O::acquire(O::PcFileTransfer, a), O::acquire(O::PcFileTransfer, a2),
+                                 O::acquire(O::PcFileTransfer, b), O::acquire(O::UsbUpgrade), O::use(O::PcFileTransfer, b),
+                                 O::use(O::PcCloudFile, a), O::use(O::PcFileTransfer, a)}),
+              (std::vector<bool>{true, true, false, false, false, false, false, true}));
 
     // While its holder stores, no idle time takes the buffer away; only the holder ends that.
     EXPECT_FALSE(O::begin_store(O::PcFileTransfer, b));
