@@ -107,8 +107,7 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
 
     EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
     for (int s = 0; s < 16; ++s) {
-        EXPECT_EQ(p->mode_slot[s][0], 0xFF);
-        EXPECT_EQ(p->KelUserModeSaved(s), 0);
+        EXPECT_EQ((std::vector<int>{p->mode_slot[s][0], p->KelUserModeSaved(s)}), (std::vector<int>{0xFF, 0})) << s;
     }
     // The register image's start values; what the start leaves unset is zero.
     std::vector<uint8_t> regs(1064, 0);
@@ -267,8 +266,7 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     // What the change handler does for a save request of mode 4.
     std::memcpy(p->mode_slot[3] + 2, p->ram + 896, 3200);
     p->mode_slot[3][4097] = 0x77;                // beyond the file: not stored
-    EXPECT_EQ(p->mode_file_write(3, 2), 1);
-    EXPECT_EQ(p->KelUserModeSaved(3), 1);
+    EXPECT_EQ((std::vector<int>{p->mode_file_write(3, 2), p->KelUserModeSaved(3)}), (std::vector<int>{1, 1}));
     const std::string file = root.readFile("/data/modes/custom_mode4");
     ASSERT_EQ(file.size(), 4096u);
     EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
@@ -323,8 +321,7 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     // A mode file that cannot be written leaves the slot unmarked.
     std::filesystem::create_directories(root.host("/data/modes/custom_mode8/x"));
     p->mode_slot[7][0] = 0x12;
-    EXPECT_EQ(p->mode_file_write(7, 2), 0);
-    EXPECT_EQ(p->mode_slot[7][0], 0x12);
+    EXPECT_EQ((std::vector<int>{p->mode_file_write(7, 2), p->mode_slot[7][0]}), (std::vector<int>{0, 0x12}));
 }
 
 TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
@@ -344,8 +341,7 @@ TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
               (std::vector<int>{0, 0, 0, 1}));
     EXPECT_EQ((std::vector<int>{p->mode_slot[0][0], p->mode_slot[1][100], p->mode_slot[2][0], p->mode_slot[3][3201]}),
               (std::vector<int>{0xFF, 0, 0xFF, 0x22}));
-    EXPECT_EQ(p->KelUserModeIndex(2, 2), 3);
-    EXPECT_EQ(p->mode_file_deal(1, 0), 1);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(2, 2), p->mode_file_deal(1, 0)}), (std::vector<int>{3, 1}));
     // Files of modes 0 and 17 are no slot's.
     root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
     root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
@@ -355,8 +351,7 @@ TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
 TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
 {
     KelRamPara* p = fresh();
-    EXPECT_EQ(p->KelUserModeIndex(5, 1), 256);
-    EXPECT_EQ(p->KelUserModeIndex(16, 2), 256);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(16, 2)}), (std::vector<int>{256, 256}));
     p->mode_slot[5][0] = p->mode_slot[5][1] = 0xAA;
     EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(5, 0), p->KelUserModeIndex(5, 2)}), (std::vector<int>{5, 5, 5}));
     p->mode_slot[2][0] = p->mode_slot[2][1] = 0xAA;
@@ -384,8 +379,7 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
         ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
         p->KelCropSourceInit();
     }
-    EXPECT_EQ(flag(), 1);
-    EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8002);
+    EXPECT_EQ((std::vector<int>{flag(), le16(cropRecord(p->ram, 0))}), (std::vector<int>{1, 0x8002}));
     // Record 3: in use, crop number 4 of port 2; x 13, y 20, 300 x 400.
     EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 13, 0, 20, 0, 0x2C, 0x01, 0x90, 0x01}));
     EXPECT_EQ((std::vector<int>{p->KelGetSourceNum(2, 40), p->KelGetSourceNum(2, 2), p->KelGetSourceNum(2, 0)}),
@@ -482,8 +476,7 @@ TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
     KelRamPara::put16(stored + 2272 + 8 - 896, 0x8000 | 45);
     int16_t isCrop = -1;
     char idx = 0;
-    EXPECT_EQ(p->KelGetImageSource(stored, 0, &isCrop, &idx, 1), 0);
-    EXPECT_EQ(isCrop, 0);
+    EXPECT_EQ((std::vector<int>{p->KelGetImageSource(stored, 0, &isCrop, &idx, 1), isCrop}), (std::vector<int>{0, 0}));
     // A slot's layer takes its crop from the slot's own record, not the live block's.
     stored = p->mode_slot[7] + 2;
     KelRamPara::put16(stored + 2272 + 26 * 2 + 8 - 896, 0x8004);
@@ -575,8 +568,7 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     g_lcd_lang_valid = 0x1E;
     EXPECT_EQ(p->KelLanguageChanged(), 0);
     p->ram[768] = 2;
-    EXPECT_EQ(p->KelLanguageChanged(), 1);
-    EXPECT_EQ(g_language, 2);
+    EXPECT_EQ((std::vector<int>{p->KelLanguageChanged(), g_language}), (std::vector<int>{1, 2}));
     p->ram[768] = 0;
     p->ram[769] = 5;
     EXPECT_EQ(p->KelLanguageChanged(), 1);

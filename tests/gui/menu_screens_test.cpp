@@ -67,8 +67,7 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         o->ui->smart_mapping->click();
         EXPECT_EQ(g_page_focus, 0);
         kel_test::pressKey(PanelKey::Back, variant, o);
-        EXPECT_EQ(g_option, nullptr);
-        EXPECT_EQ(g_page_focus, 1);
+        EXPECT_EQ((std::vector<int>{g_option == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
         kel_test::settle();
         g_page_focus = 0;
     }
@@ -294,8 +293,7 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
         EXPECT_TRUE(screen->isVisible()) << i;
         delete screen.data();
     }
-    EXPECT_EQ(g_mode_shortcut_key, 0);
-    EXPECT_EQ(g_page_focus, 0);
+    EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 0}));
     put16(P::kKeyLock, 0);
 
     // From the output menu: both menus close, the user-mode screen shows.

@@ -78,8 +78,7 @@ TEST_F(InputScreenTest, UserModesOpenOnTheCurrentModeAndWrap)
 
     put16(P::kCurrentMode, 5);
     m = open_screen();
-    EXPECT_EQ(m->ui->label_ID->text(), "ID:5");
-    EXPECT_EQ(m->ui_select, 4);
+    EXPECT_EQ(std::make_tuple(m->ui->label_ID->text(), int(m->ui_select)), std::make_tuple(QString("ID:5"), 4));
     delete m;
 }
 
@@ -149,8 +148,7 @@ TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
     EXPECT_TRUE(m->ui->Button_delete->styleSheet().contains(kFocus));
     // Back returns to slot selection without closing.
     kel_test::pressKey(PanelKey::Back, 0, m);
-    EXPECT_EQ(m->edit_state, 0);
-    EXPECT_EQ(g_custommode, m);
+    EXPECT_EQ(std::make_tuple(int(m->edit_state), g_custommode), std::make_tuple(0, m));
 
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});   // Invoke
     // Applied, mode 3 current, its slot over the mode area and nothing else changed.
@@ -182,8 +180,7 @@ TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
     // The mode's overlay file is missing: the page stays empty instead of showing zeros.
     EXPECT_TRUE(preview_texts(m).isEmpty());
     kel_test::pressKey(PanelKey::Right, 0, m);
-    EXPECT_EQ(m->button_select, 0);
-    EXPECT_EQ(preview_texts(m).size(), 12);
+    EXPECT_EQ((std::vector<int>{m->button_select, int(preview_texts(m).size())}), (std::vector<int>{0, 12}));
     delete m;
 
     EXPECT_TRUE(CustomMode::osd_file_name(10).endsWith("/data/modes/MO0a.json"));
@@ -210,19 +207,16 @@ TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageKeepsNames)
     set_language(0, 0x1F);
     para()->ram_backup[P::kLanguage] = 1;
     m->syncUpdate();
-    EXPECT_EQ(m->ui->label_title->text(), QString::fromUtf8("用户模式"));
-    EXPECT_EQ(m->ui->Button_use->text(), QString::fromUtf8("调用"));
+    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_use->text()}), (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用")}));
     EXPECT_EQ(m->mode_box->comboBox->itemText(0), "MODE 1");
     kel_test::pressKey(PanelKey::Back, 1, m);
-    EXPECT_EQ(g_custommode, nullptr);
-    EXPECT_EQ(g_page_focus, 1);
+    EXPECT_EQ((std::vector<int>{g_custommode == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
     kel_test::settle();
 
     g_mode_shortcut_key = 1;
     m = open_screen();
     kel_test::pressKey(PanelKey::Back, 0, m);
-    EXPECT_EQ(g_mode_shortcut_key, 0);
-    EXPECT_EQ(g_page_focus, 0);
+    EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 0}));
     ASSERT_NE(g_lockwindow, nullptr);
     EXPECT_TRUE(g_lockwindow->isVisible());
     kel_test::settle();

@@ -93,8 +93,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-3");
     kel_test::pressKey(PanelKey::Back);
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_FALSE(c->ui->frame_add->isVisibleTo(c));
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui->frame_add->isVisibleTo(c)}), (std::vector<int>{1, 0}));
 
     // All forty records in use: OK stores nothing.
     for (int r = 0; r < P::kCropCount; ++r)
@@ -118,8 +117,7 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
     EXPECT_EQ((std::vector<int>{c->current_pag, c->ui_select}), (std::vector<int>{1, 0}));
     EXPECT_EQ(card_names(c), QStringList({"HDMI1_crop6"}));
     kel_test::pressKey(PanelKey::Right);   // past the last item: back to the add button
-    EXPECT_EQ(c->current_pag, 0);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->current_pag, c->ui_select}), (std::vector<int>{0, 0}));
     // Changing panel: all seven positions, Right from OK wraps to X.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     EXPECT_EQ(c->ui_seltype, 3);
@@ -170,8 +168,7 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     c->ui->lineEdit_X->setText("3000");
     c->ui->lineEdit_H->setText("2000");
     press_ok_button();
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_EQ(crop_field(0, 1), 3000);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_field(0, 1)}), (std::vector<int>{1, 3000}));
     kel_test::pressKeys({PanelKey::Ok});
     ASSERT_EQ(c->ui_seltype, 3);
     c->ui->lineEdit_X->setText("16");
@@ -197,8 +194,7 @@ TEST_F(InputScreenTest, CropScreenBackAndModeKey)
     g_option = menu;
     InputCut* c = open_cut();
     kel_test::pressKey(PanelKey::Back, 1, c);
-    EXPECT_EQ(g_page_focus, 5);
-    EXPECT_EQ(g_inputcut, nullptr);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_inputcut == nullptr}), (std::vector<int>{5, 1}));
     kel_test::settle();
     c = open_cut();
     kel_test::pressKey(PanelKey::Mode, 1, c);
