@@ -126,11 +126,9 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     uint8_t tx1[2] = {1, 2}, tx2[1] = {9}, rx1[2] = {}, rx2[1] = {};
     board::SpiTransfer t[2] = {{tx1, rx1, 2, 5000000}, {tx2, rx2, 1, 20000000}};
     // A device left in mode 0 (or set to it) talks to a mode-3 part one bit out of step.
-    EXPECT_EQ(board::SpiDevice::configure(fd, 0, 8, 10000000), 0);
-    EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 0, 8, 10000000), board::SpiDevice::transfer(fd, t, 2)}), (std::vector<int>{0, 3}));
     EXPECT_EQ(rx1[0], 0x06);                          // saw 0x02, answered 0x03, read back shifted
-    EXPECT_EQ(board::SpiDevice::configure(fd, 3, 8, 10000000), 0);
-    EXPECT_EQ(sim::SpiBusModel::settings(3).mode, 3);
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 3, 8, 10000000), sim::SpiBusModel::settings(3).mode}), (std::vector<int>{0, 3}));
     sim::SpiBusModel::clearLog();
     // Bytes moved, what came back, messages seen.
     EXPECT_EQ((std::vector<int>{board::SpiDevice::transfer(fd, t, 2), rx1[0], rx2[0], model.messages}), (std::vector<int>{3, 2, 10, 2}));
@@ -144,8 +142,7 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     int empty = board::SpiDevice::open("/dev/spidev32766.4");
     uint8_t rx[2] = {};
     board::SpiTransfer r{nullptr, rx, 2};
-    EXPECT_EQ(board::SpiDevice::transfer(empty, &r, 1), 2);
-    EXPECT_EQ(rx[0], 0xFF);
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::transfer(empty, &r, 1), rx[0]}), (std::vector<int>{2, 0xFF}));
 
     sim::SpiBusModel::setFault(3, sim::SpiBusModel::Fault::TransferFails);
     EXPECT_EQ(board::SpiDevice::transfer(fd, t, 1), -1);
@@ -237,8 +234,7 @@ TEST(SimKeypadAndUevents, PresenceReportsAndInjectedEvents)
     kel_test::TestRoot root;
     EXPECT_FALSE(board::Keypad::present(0x28E9, 0x0380));
     sim::KeypadModel::setPresent(true);
-    EXPECT_TRUE(board::Keypad::present(0x28E9, 0x0380));
-    EXPECT_FALSE(board::Keypad::present(0x1234, 0x0380));
+    EXPECT_EQ((std::vector<int>{board::Keypad::present(0x28E9, 0x0380), board::Keypad::present(0x1234, 0x0380)}), (std::vector<int>{1, 0}));
     const uint8_t report[5] = {0, 1, 2, 3, 4};
     EXPECT_EQ(board::Keypad::writeReport(0x28E9, 0x0380, report, 5), 5);
     sim::KeypadModel::setWriteFails(true);

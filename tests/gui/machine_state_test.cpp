@@ -138,8 +138,7 @@ TEST_F(DeviceState, OutputPortStripFromThePortLinks)
 
     fpga_manage::MCU_REG_func[0][80] = 3;
     ms->syncUpdate(11);
-    EXPECT_EQ(ms->wlan_mask, 0x0203u);
-    EXPECT_EQ(online_ports(ms), 0x0203);
+    EXPECT_EQ((std::vector<int>{int(ms->wlan_mask), online_ports(ms)}), (std::vector<int>{0x0203, 0x0203}));
 
     // A link lost on port 2 shows with the next notification 11, not with others.
     link(0x0201);
@@ -201,8 +200,7 @@ TEST_F(DeviceState, KeysBackModeAndOk)
         EXPECT_EQ(g_mode_shortcut_key, 0);
 
         kel_test::pressKey(kel_test::PanelKey::Back, variant, ms);   // back works under the lock
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_EQ(g_machinestate, nullptr);
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_machinestate == nullptr}), (std::vector<int>{1, 1}));
         kel_test::settle();
         EXPECT_TRUE(ms.isNull());
         put16(P::kKeyLock, 0);

@@ -333,14 +333,12 @@ TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)
     MainWindow* w = mainWindow();
     // Page 1 with a pending check toast: one toast, then the flag is cleared.
     w->tip_pending = 1;
-    EXPECT_EQ(notify(1, 1), 1);
-    EXPECT_EQ(w->tip_pending, 0);
+    EXPECT_EQ((std::vector<int>{notify(1, 1), w->tip_pending}), (std::vector<int>{1, 0}));
     EXPECT_EQ(notify(1), 0);
 
     // Page 10 shows the check toast after the refresh and again after the saving.
     g_page_focus = 10;
-    EXPECT_EQ(notify(12, 2), 2);
-    EXPECT_EQ(g_tip_flag, 0);
+    EXPECT_EQ((std::vector<int>{notify(12, 2), g_tip_flag}), (std::vector<int>{2, 0}));
 
     // Pages 24 and 26 tell about USB sticks.
     for (int page : {24, 26}) {
@@ -350,8 +348,7 @@ TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)
     }
     // Codes 105 and 106 stop after the keypad report.
     g_page_focus = 10;
-    EXPECT_EQ(notify(105), 0);
-    EXPECT_EQ(notify(106), 0);
+    EXPECT_EQ((std::vector<int>{notify(105), notify(106)}), (std::vector<int>{0, 0}));
 }
 
 TEST_F(ChangeNotification, KeypadLedReportBytes)

@@ -143,11 +143,9 @@ TEST_F(UsbWatch, AReadyStickClosesTheSettingsMenuOnlyWhenItIsShown)
         kel_test::settle();
         EXPECT_EQ(codes.back(), 102);
         if (page == 5) {
-            EXPECT_EQ(g_option, nullptr);
-            EXPECT_EQ(g_page_focus, 1);
+            EXPECT_EQ((std::vector<int>{g_option == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
         } else {
-            EXPECT_EQ(g_option, o);
-            EXPECT_EQ(g_page_focus, 6);
+            EXPECT_EQ((std::vector<int>{g_option == o, g_page_focus}), (std::vector<int>{1, 6}));
             Option::close_menu();
         }
         codes.clear();

@@ -72,14 +72,12 @@ TEST_F(I2cBusAccess, ReadIsRegisterWriteThenReadAndFailuresLeaveTheBuffer)
 
     // Likewise a part that stops answering.
     sim::InputSideModel::eeprom(0).setPresent(false);
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 8), 0);
-    EXPECT_EQ(buf[1], 0xAA);
+    EXPECT_EQ((std::vector<int>{drv.i2c_read(fd, 0xA0, 0x00, buf, 8), buf[1]}), (std::vector<int>{0, 0xAA}));
     sim::InputSideModel::eeprom(0).setPresent(true);
 
     // n below 1 copies nothing and succeeds.
     buf[0] = 0x5C;
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 0), 1);
-    EXPECT_EQ(buf[0], 0x5C);
+    EXPECT_EQ((std::vector<int>{drv.i2c_read(fd, 0xA0, 0x00, buf, 0), buf[0]}), (std::vector<int>{1, 0x5C}));
 }
 
 TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
@@ -87,8 +85,7 @@ TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
     std::vector<uint8_t> big(300, 0x77);
     selectEeprom(0x02);
     sim::I2cBusModel::clearLog();
-    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x00, big.data(), 256), 0);
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, big.data(), 101), 0);
+    EXPECT_EQ((std::vector<int>{drv.i2c_write(fd, 0xA0, 0x00, big.data(), 256), drv.i2c_read(fd, 0xA0, 0x00, big.data(), 101)}), (std::vector<int>{0, 0}));
     EXPECT_TRUE(sim::I2cBusModel::log().empty());
     for (int i = 0; i < 102; ++i)
         ASSERT_EQ(big[i], 0x77) << i;
@@ -97,8 +94,7 @@ TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
     std::vector<uint8_t> most(255, 0x77);
     EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x00, most.data(), 255), 1);
     uint8_t hundred[100];
-    EXPECT_EQ(drv.i2c_read(fd, 0xD0, 0x00, hundred, 100), 1);
-    EXPECT_EQ(hundred[99], 0x77);
+    EXPECT_EQ((std::vector<int>{drv.i2c_read(fd, 0xD0, 0x00, hundred, 100), hundred[99]}), (std::vector<int>{1, 0x77}));
 }
 
 TEST_F(I2cBusAccess, SwitchChannelsDecideWhichEepromAnswers)
@@ -147,8 +143,7 @@ TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
     EXPECT_EQ(part.contents()[0x17], 8);
     // Busy during the write cycle: nothing is acknowledged.
     uint8_t b = 0;
-    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 0);
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x10, &b, 1), 0);
+    EXPECT_EQ((std::vector<int>{drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), drv.i2c_read(fd, 0xA0, 0x10, &b, 1)}), (std::vector<int>{0, 0}));
     sim::SimBoard::advanceVirtual(sim::EdidEepromModel::kWriteCycleUs);
     EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 1);
 

@@ -61,8 +61,7 @@ TEST_F(It66121, IdentityAndBringUpSteps)
     EXPECT_TRUE(tx->IT66121_Test());
     src->it66121_sdi_enable();   // prepare
     src->it66121_sdi_enable();   // identify
-    EXPECT_EQ(tx->present, 1);
-    EXPECT_EQ(para->reg_image[37] & 0x02, 0x02);
+    EXPECT_EQ((std::vector<int>{tx->present, para->reg_image[37] & 0x02}), (std::vector<int>{1, 0x02}));
     src->it66121_sdi_enable();   // initialise: 1080p60 video type, YUV 4:2:2 input
     // Video type, pixel clock, input colour mode, back in bank 0.
     EXPECT_EQ((std::vector<uint32_t>{sys->VIC, sys->VideoPixelClock, sys->bInputColorMode, uint32_t(Model::instance().reg(0, 0x0F) & 0x01)}),
@@ -217,8 +216,7 @@ TEST_F(It66121, EdidBlockIsFourDdcReads)
     EXPECT_FALSE(drv->getHDMITX_EDIDBlock(0, buf));
     Model::instance().setDdcError(0);
     Model::instance().setDdcHang(true);
-    EXPECT_EQ(drv->getHDMITX_EDIDBytes(buf, 0, 0, 16), 1);
-    EXPECT_EQ(drv->getHDMITX_EDIDBytes(nullptr, 0, 0, 16), 1);
+    EXPECT_EQ((std::vector<int>{drv->getHDMITX_EDIDBytes(buf, 0, 0, 16), drv->getHDMITX_EDIDBytes(nullptr, 0, 0, 16)}), (std::vector<int>{1, 1}));
 }
 
 TEST_F(It66121, ParsesAHdmiSinksExtension)
@@ -262,8 +260,7 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     uint8_t v[128] = {0x02, 0x03, 10, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x20, 0x00};
     sys->RxCapability.max_tmds_clock = 0xAA;
     ASSERT_TRUE(sys->ParseCEAEDID(v));
-    EXPECT_EQ(sys->RxCapability.phy_address[0], 0x20);
-    EXPECT_EQ(sys->RxCapability.max_tmds_clock, 0xAA);
+    EXPECT_EQ((std::vector<int>{sys->RxCapability.phy_address[0], sys->RxCapability.max_tmds_clock}), (std::vector<int>{0x20, 0xAA}));
     // A speaker-allocation block is three bytes and the next block starts four bytes on,
     // whatever length its header claims (here 1).
     uint8_t s[128] = {0x02, 0x03, 14, 0x00, 0x81, 0x05, 0x3F, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x40, 0x00};
@@ -357,8 +354,7 @@ TEST_F(It66121, PacketsLandInTheirRegistersWithTheirChecksumsAndAreSent)
     // The vendor-specific frame of length 5 keeps its checksum in the frame.
     uint8_t vsi[10] = {0x81, 1, 5, 0, 0x03, 0x0C, 0x00, 0x40, 0x00};
     ASSERT_TRUE(drv->HDMITX_EnableVSInfoFrame(1, vsi));
-    EXPECT_EQ(vsi[3], 0x2A);
-    EXPECT_EQ(m.reg(0, 0x0F) & 1, 0);
+    EXPECT_EQ((std::vector<int>{vsi[3], m.reg(0, 0x0F) & 1}), (std::vector<int>{0x2A, 0}));
 }
 
 TEST_F(It66121, VideoStartAssertsResetsMutesConvertsAndFiresTheFrontEnd)
@@ -460,8 +456,7 @@ TEST_F(It66121, NctsTableAndChannelStatus)
                                 it66121_hdmitx_drv::ucIEC60958ChStat[3], it66121_hdmitx_drv::ucIEC60958ChStat[4] >> 4}),
               (std::vector<int>{12288, 0, 10, 5}));
     drv->HDMITX_EnableAudioOutput(0x80, 0, 12345, 7, nullptr, 74250000);
-    EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, 6144);
-    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[2], 4);
+    EXPECT_EQ((std::vector<int>{m.reg(1, 0x33) | m.reg(1, 0x34) << 8, it66121_hdmitx_drv::ucIEC60958ChStat[2]}), (std::vector<int>{6144, 4}));
     drv->HDMITX_EnableAudioOutput(0x80, 0, 48000, 3, nullptr, 74250000);
     EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[2], 2);
     const int expected[15] = {6272, 6144, 6144, 4096, 6144, 6144, 6144, 6144, 12544, 24576, 12288, 6144, 25088, 6144, 24576};

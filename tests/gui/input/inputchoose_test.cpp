@@ -70,8 +70,7 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
     EXPECT_EQ(c->image_focus->geometry(), QRect(57, 0, 51, 46));
     EXPECT_EQ(c->image_label[2]->text(), "HDMI2");
     kel_test::pressKey(PanelKey::Left, 0, c);
-    EXPECT_EQ(g_image_current, 0);
-    EXPECT_EQ(notified, 1);
+    EXPECT_EQ((std::vector<int>{g_image_current, notified}), (std::vector<int>{0, 1}));
     kel_test::pressKey(PanelKey::Right, 0, c);
     kel_test::pressKey(PanelKey::Right, 0, c);
     EXPECT_EQ(c->ui_select, 4);
@@ -79,8 +78,7 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
 
     // Back closes to the main menu, or to the picture layout screen when one is open.
     kel_test::pressKey(PanelKey::Back, 0, c);
-    EXPECT_EQ(g_page_focus, 1);
-    EXPECT_EQ(g_inputchoose, nullptr);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_inputchoose == nullptr}), (std::vector<int>{1, 1}));
     kel_test::settle();
     g_imagelayout = new ImageLayout(nullptr);
     c = open_choose();
@@ -99,8 +97,7 @@ TEST_F(InputScreenTest, WindowsSwitchedOffUnderTheCursorTakeItToWindowOne)
     mark_saved();
     g_image_current = 2;
     InputChoose* c = open_choose();
-    EXPECT_EQ(c->image_num, 3);
-    EXPECT_EQ(c->ui_select, 2);
+    EXPECT_EQ((std::vector<int>{c->image_num, c->ui_select}), (std::vector<int>{3, 2}));
 
     // The PC switches window 3 off under the cursor, in the window row.
     put16(layer(2) + P::kLayerFlags, 0);
@@ -111,8 +108,7 @@ TEST_F(InputScreenTest, WindowsSwitchedOffUnderTheCursorTakeItToWindowOne)
     EXPECT_EQ(c->ui_select, 5);   // the ring holds no switched-off window
     kel_test::pressKey(PanelKey::Right, 0, c);
     kel_test::pressKey(PanelKey::Right, 0, c);
-    EXPECT_EQ(c->ui_select, 1);
-    EXPECT_EQ(g_image_current, 1);
+    EXPECT_EQ((std::vector<int>{c->ui_select, g_image_current}), (std::vector<int>{1, 1}));
     mark_saved();
 
     // And with the input row open on window 2: Back returns to window 1.
@@ -140,8 +136,7 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1"}));
 
     kel_test::pressKeys({PanelKey::Ok});   // into the input row, on HDMI1
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{1, 0}));
     kel_test::pressKey(PanelKey::Right, 1);   // HDMI2
     EXPECT_EQ(c->ui->frame1->geometry(), QRect(54, 95, 53, 33));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI2", "HDMI2_crop1"}));
@@ -150,8 +145,7 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     EXPECT_EQ(format->text(), "1920x1080@60Hz");
 
     kel_test::pressKey(PanelKey::Ok);   // into the panel, cursor on the input itself
-    EXPECT_EQ(c->ui_seltype, 2);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{2, 0}));
     ok_with_toast();
     EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag(), badges(c)}), (std::vector<int>{0x0002, 1, 1}));
     EXPECT_EQ(c->image_label[0]->text(), "HDMI2");
@@ -168,8 +162,7 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     put16(P::kCropRecords, 0);
     para()->KelCropSourceInit();
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(para()->ram16(layer(0) + P::kLayerSource), 0x8000);
-    EXPECT_EQ(apply_flag(), 0);
+    EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag()}), (std::vector<int>{0x8000, 0}));
 
     kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
     EXPECT_EQ(c->ui_seltype, 0);
@@ -203,8 +196,7 @@ TEST_F(InputScreenTest, CropsAreNamedByTheirOwnNumbersAndPaged)
     EXPECT_EQ((std::vector<int>{c->current_page, c->ui_select}), (std::vector<int>{1, 1}));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1_crop3", "HDMI1_crop4"}));
     kel_test::pressKey(PanelKey::Right);
-    EXPECT_EQ(c->current_page, 0);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->current_page, c->ui_select}), (std::vector<int>{0, 0}));
     // An input without crops has one entry; the cursor stays on it.
     kel_test::pressKey(PanelKey::Back);
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Right});
@@ -225,8 +217,7 @@ TEST_F(InputScreenTest, InputChoiceRefreshModeKeyAndTexts)
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
 
     kel_test::pressKey(PanelKey::Mode, 1, c);
-    EXPECT_EQ(g_inputchoose, nullptr);
-    EXPECT_EQ(g_page_focus, 4);
+    EXPECT_EQ((std::vector<int>{g_inputchoose == nullptr, g_page_focus}), (std::vector<int>{1, 4}));
     ASSERT_NE(g_custommode, nullptr);
     delete g_custommode;
     kel_test::settle();
