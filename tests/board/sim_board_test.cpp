@@ -126,9 +126,11 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     uint8_t tx1[2] = {1, 2}, tx2[1] = {9}, rx1[2] = {}, rx2[1] = {};
     board::SpiTransfer t[2] = {{tx1, rx1, 2, 5000000}, {tx2, rx2, 1, 20000000}};
     // A device left in mode 0 (or set to it) talks to a mode-3 part one bit out of step.
-    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 0, 8, 10000000), board::SpiDevice::transfer(fd, t, 2)}), (std::vector<int>{0, 3}));
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 0, 8, 10000000), board::SpiDevice::transfer(fd, t, 2)}),
+              (std::vector<int>{0, 3}));
     EXPECT_EQ(rx1[0], 0x06);                          // saw 0x02, answered 0x03, read back shifted
-    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 3, 8, 10000000), sim::SpiBusModel::settings(3).mode}), (std::vector<int>{0, 3}));
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 3, 8, 10000000), sim::SpiBusModel::settings(3).mode}),
+              (std::vector<int>{0, 3}));
     sim::SpiBusModel::clearLog();
     // Bytes moved, what came back, messages seen.
     EXPECT_EQ((std::vector<int>{board::SpiDevice::transfer(fd, t, 2), rx1[0], rx2[0], model.messages}), (std::vector<int>{3, 2, 10, 2}));
@@ -170,7 +172,8 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
     EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), -1);          // switch channel closed
     uint8_t channel = 0x02;
     board::I2cMessage select{0x70, false, 1, &channel};
-    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &select, 1), board::I2cBus::transfer(fd, &read, 1), b}), (std::vector<int>{1, 1, 0x42}));
+    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &select, 1), board::I2cBus::transfer(fd, &read, 1), b}),
+              (std::vector<int>{1, 1, 0x42}));
     // What answers where follows each change of the switch, of absence and of attachment.
     channel = 0x04;
     EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
@@ -191,7 +194,9 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
     sim::I2cBusModel::nakTransferNumber(2);
     board::I2cMessage rd{0x68, true, 1, &b};
     // The second of three NAKs.
-    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &rd, 1), board::I2cBus::transfer(fd, &rd, 1), board::I2cBus::transfer(fd, &rd, 1)}),
+    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &rd, 1), board::I2cBus::transfer(fd, &rd, 1),
+                                board::I2cBus::transfer(fd, &rd, 1)}),
+              
               (std::vector<int>{1, -1, 1}));
     sim::I2cBusModel::setAbsent(0xD0, true);
     EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);
@@ -215,7 +220,9 @@ TEST(SimSerial, PseudoTerminalPeerAndRtsRecord)
     pollfd p{fd, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 2000), 1);
     char buf[8] = {};
-    EXPECT_EQ((std::vector<int>{int(::read(fd, buf, sizeof buf)), uint8_t(buf[0]), board::SerialPort::setRts(fd, true), board::SerialPort::setRts(fd, false)}),
+    EXPECT_EQ((std::vector<int>{int(::read(fd, buf, sizeof buf)), uint8_t(buf[0]), board::SerialPort::setRts(fd, true),
+                                board::SerialPort::setRts(fd, false)}),
+              
               (std::vector<int>{3, 0xA5, 0, 0}));
     EXPECT_EQ(sim::SerialModel::rtsChanges("/dev/ttyS2"), (std::vector<bool>{true, false}));
     ::close(other);
@@ -260,7 +267,8 @@ TEST(SimNetwork, EverythingStaysOnLoopback)
     kel_test::TestRoot root;
     // Bound to, and sent to for a broadcast, a LAN address and another loopback address.
     EXPECT_EQ((std::vector<in_addr_t>{board::Network::bindAddress(), board::Network::destination(htonl(INADDR_BROADCAST)),
-                                      board::Network::destination(inet_addr("192.168.0.10")), board::Network::destination(inet_addr("127.0.0.5"))}),
+                                      board::Network::destination(inet_addr("192.168.0.10")),
+                                      board::Network::destination(inet_addr("127.0.0.5"))}),
               (std::vector<in_addr_t>{htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), inet_addr("127.0.0.5")}));
     sim::SimBoard::setPortOffset(100);
     EXPECT_EQ(board::Network::listenPort(5005), 5105);
@@ -298,7 +306,8 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
     EXPECT_EQ(warnings, expected);
     EXPECT_EQ((std::vector<std::string>{sim::SimBoard::scenario("input1.timing", "unset"), sim::SimBoard::scenario("fpga1.fault.port15")}),
               (std::vector<std::string>{"unset", "silent"}));
-    EXPECT_EQ((std::vector<long>{sim::SimBoard::scenarioInt("fpga.cards.port0", 0), sim::SimBoard::scenarioInt("soc.uid0", 0)}), (std::vector<long>{4, 16}));
+    EXPECT_EQ((std::vector<long>{sim::SimBoard::scenarioInt("fpga.cards.port0", 0), sim::SimBoard::scenarioInt("soc.uid0", 0)}),
+              (std::vector<long>{4, 16}));
 
     sim::ScenarioKeys keys("input3.");
     EXPECT_EQ(keys.number("osc", 20000), 20000);

@@ -164,7 +164,9 @@ TEST_F(Settings, AKeyWithEmptyTextTakesItsDefaultAndWritesItBack)
     EXPECT_EQ(engine->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
     QSettings file(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
     // The default written back, the other key kept, every key written.
-    EXPECT_EQ((QStringList{file.value("config/TcpPort").toString(), file.value("config/IPAddress").toString(), QString::number(file.allKeys().size())}),
+    EXPECT_EQ((QStringList{file.value("config/TcpPort").toString(), file.value("config/IPAddress").toString(),
+                           QString::number(file.allKeys().size())}),
+              
               (QStringList{"5005", "10.0.0.5", "18"}));
 }
 
@@ -197,7 +199,8 @@ TEST_F(Settings, WithoutTheUniqueIdWindowTheIdStaysAndTheLoaderLineMustMatchExac
     ASSERT_NE(ConfigEngine::pInstance(), nullptr);
     EXPECT_EQ(pid(), "0123456789abcdef0123456789abcdef");
     // Loader line matched, the log emptied, the address set, the settings written.
-    EXPECT_EQ((std::vector<int>{g_update_status, int(factoryage_log.size()), sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"),
+    EXPECT_EQ((std::vector<int>{g_update_status, int(factoryage_log.size()),
+                                sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"),
                                 root.exists("/data/configs/tcpip.ini")}),
               (std::vector<int>{1, 0, 1, 1}));
     // A longer text: the settings reader keeps a file whose size and time are unchanged, and

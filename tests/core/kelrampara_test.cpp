@@ -225,7 +225,8 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
               (std::vector<int>{2, 77, 0xEE, 0}));
 
     // A reset rewrites the file from the defaults.
-    EXPECT_EQ((std::vector<int>{p->ram_para_reset(), le16(p->ram + 2176), std::memcmp(p->ram, p->ram_backup, 4096)}), (std::vector<int>{0, 100, 0}));
+    EXPECT_EQ((std::vector<int>{p->ram_para_reset(), le16(p->ram + 2176), std::memcmp(p->ram, p->ram_backup, 4096)}),
+              (std::vector<int>{0, 100, 0}));
     EXPECT_EQ(paraFile(), defaultImage());
 }
 
@@ -237,7 +238,8 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
     std::memset(p->ram + 4088, 0, 8);
     // One byte past the end, nothing at the end, one byte at the end, an address + length
     // that would wrap a 32-bit sum, the first byte.
-    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(data, 7, 4090), p->ram[4090], p->KelRamParaDeal(data, 0, 4096), p->KelRamParaDeal(data, 1, 4096),
+    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(data, 7, 4090), p->ram[4090], p->KelRamParaDeal(data, 0, 4096),
+                                p->KelRamParaDeal(data, 1, 4096),
                                 p->KelRamParaDeal(data, 8, 0xFFFFFFFCu), p->KelRamParaDeal(data, 1, 0), p->ram[0]}),
               (std::vector<int>{1, 0, 0, 1, 1, 0, 1}));
     // The copy itself does not ask the scaler to apply; the PC's register command does.
@@ -251,7 +253,8 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
     EXPECT_EQ(bytes(p->mode_slot[15], 4), (Bytes{0xAA, 0xAA, 0x11, 0x22}));
     EXPECT_EQ(p->KelUserModeSaved(15), 1);
     // The last bytes of a slot: 4095 + 3 = 4098 fits, one more does not.
-    EXPECT_EQ((std::vector<int>{p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), p->mode_slot[0][4097], p->KelModeUserRamParaDeal(mode, 4, 0x2FFF),
+    EXPECT_EQ((std::vector<int>{p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), p->mode_slot[0][4097],
+                                p->KelModeUserRamParaDeal(mode, 4, 0x2FFF),
                                 p->mode_slot[1][4095], p->mode_slot[2][0]}),
               (std::vector<int>{0, 0x11, 1, 0, 0xFF}));
 }
@@ -345,7 +348,8 @@ TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
     // Files of modes 0 and 17 are no slot's.
     root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
     root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
-    EXPECT_EQ((std::vector<int>{p->mode_file_deal(-1, 0), p->mode_file_deal(16, 0), p->mode_file_write(-1, 2)}), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ((std::vector<int>{p->mode_file_deal(-1, 0), p->mode_file_deal(16, 0), p->mode_file_write(-1, 2)}),
+              (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
@@ -353,7 +357,8 @@ TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
     KelRamPara* p = fresh();
     EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(16, 2)}), (std::vector<int>{256, 256}));
     p->mode_slot[5][0] = p->mode_slot[5][1] = 0xAA;
-    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(5, 0), p->KelUserModeIndex(5, 2)}), (std::vector<int>{5, 5, 5}));
+    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(5, 0), p->KelUserModeIndex(5, 2)}),
+              (std::vector<int>{5, 5, 5}));
     p->mode_slot[2][0] = p->mode_slot[2][1] = 0xAA;
     p->mode_slot[12][0] = p->mode_slot[12][1] = 0xAA;
     // {from, direction, found}: up from 12 wraps to 0, down from 2 wraps to 15.
@@ -438,7 +443,8 @@ TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
         ASSERT_EQ(p->KelAddNewCrop(0, &c), 0) << i;
         p->KelCropSourceInit();
     }
-    EXPECT_EQ((std::vector<int>{p->KelAddCropID(0), le16(cropRecord(p->ram, 39)), p->KelGetCropID(0, 40)}), (std::vector<int>{0, 0x8000 | (39 << 8), 40}));
+    EXPECT_EQ((std::vector<int>{p->KelAddCropID(0), le16(cropRecord(p->ram, 39)), p->KelGetCropID(0, 40)}),
+              (std::vector<int>{0, 0x8000 | (39 << 8), 40}));
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
     clearFlag();

@@ -36,9 +36,12 @@ TEST(UtilsChecksums, ValuesOfKnownInputs)
     }
     // Past the eight-byte stride, exactly at it and off it: one bit per byte, then more.
     const unsigned char bits[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x0F, 0xF0, 0x3C};
-    EXPECT_EQ((std::vector<unsigned>{Utils::BCC(bits, 11), Utils::BCC(bits, 8), Utils::BCC(bits + 1, 9)}), (std::vector<unsigned>{0x3C, 0xFF, 0x01}));
+    EXPECT_EQ((std::vector<unsigned>{Utils::BCC(bits, 11), Utils::BCC(bits, 8), Utils::BCC(bits + 1, 9)}),
+              (std::vector<unsigned>{0x3C, 0xFF, 0x01}));
     // Table entries of the reflected rule.
-    EXPECT_EQ((std::vector<uint32_t>{Utils::crc16_tabel[0], Utils::crc16_tabel[1], Utils::zedoCrc16_tabel[1], Utils::CRC32_Table[1], Utils::CRC32_Table[255]}),
+    EXPECT_EQ((std::vector<uint32_t>{Utils::crc16_tabel[0], Utils::crc16_tabel[1], Utils::zedoCrc16_tabel[1], Utils::CRC32_Table[1],
+                                     Utils::CRC32_Table[255]}),
+              
               (std::vector<uint32_t>{0, 0xC0C1, 0x1189, 0x77073096u, 0x2D02EF8Du}));
 }
 
@@ -56,7 +59,9 @@ TEST(UtilsTime, TimeSpaceAcrossTheWrapAndSleeps)
     // fixed wall time follows).
     kel_test::TestRoot root;
     const uint64_t before = board::Clock::monotonicUs();
-    EXPECT_EQ((std::vector<uint64_t>{uint64_t(Utils::msleep_mutex(12000)), uint64_t(Utils::usleep_mutex(25)), board::Clock::monotonicUs() - before}),
+    EXPECT_EQ((std::vector<uint64_t>{uint64_t(Utils::msleep_mutex(12000)), uint64_t(Utils::usleep_mutex(25)),
+                                     board::Clock::monotonicUs() - before}),
+              
               (std::vector<uint64_t>{0, 0, 12000025u}));
     sim::SimBoard::fixWallTime(1700000000);
     EXPECT_EQ(board::Clock::wallTime(), 1700000000 + std::time_t(board::Clock::monotonicUs() / 1000000));
@@ -69,7 +74,8 @@ TEST(UtilsShell, StatusMappingJournalAndOutput)
     int status = -7;
     // Result and status of a failing command, of a good one, and without a status.
     // (A braced list is evaluated left to right.)
-    EXPECT_EQ((std::vector<int>{Utils::system_mutex("false", &status), status, Utils::system_mutex("ifconfig eth0 192.168.0.199", &status), status,
+    EXPECT_EQ((std::vector<int>{Utils::system_mutex("false", &status), status,
+                                Utils::system_mutex("ifconfig eth0 192.168.0.199", &status), status,
                                 Utils::system_mutex("true", nullptr)}),
               (std::vector<int>{255, 256, 0, 0, 0}));
     EXPECT_EQ(sim::Journal::shellCommands(), (std::vector<std::string>{"false", "ifconfig eth0 192.168.0.199", "true"}));

@@ -261,7 +261,8 @@ TEST_F(Widgets, NumberKeyboardFocusFrame)
     // Texts: the language's own while its bit is set, else "Cancle" / "OK".
     g_language = 3;
     kb->language_changed();
-    EXPECT_EQ((QStringList{key("Button_close")->text(), key("Button_ok")->text()}), (QStringList{QString::fromUtf8("Hủy bỏ"), QString::fromUtf8("Đồng ý")}));
+    EXPECT_EQ((QStringList{key("Button_close")->text(), key("Button_ok")->text()}),
+              (QStringList{QString::fromUtf8("Hủy bỏ"), QString::fromUtf8("Đồng ý")}));
     g_lcd_lang_valid = 0x1F & ~0x08;
     kb->language_changed();
     EXPECT_EQ((QStringList{key("Button_close")->text(), key("Button_ok")->text()}), (QStringList{"Cancle", "OK"}));
@@ -314,7 +315,8 @@ TEST_F(Widgets, SourceNamesPositionsTemplatesAndIcons)
         EXPECT_EQ(sourceinfo::get_listseq_by_source_id(sourceinfo::get_source_id_by_listseq(i)), i);
     }
     EXPECT_TRUE(sourceinfo::get_source_name_by_sourceid(4).isEmpty() && sourceinfo::get_source_name_by_listseq(200).isEmpty());
-    EXPECT_EQ((std::vector<int>{sourceinfo::get_source_id_by_listseq(3), sourceinfo::get_source_id_by_listseq(9), sourceinfo::get_listseq_by_source_id(4),
+    EXPECT_EQ((std::vector<int>{sourceinfo::get_source_id_by_listseq(3), sourceinfo::get_source_id_by_listseq(9),
+                                sourceinfo::get_listseq_by_source_id(4),
                                 sourceinfo::get_listseq_by_source_id(0)}),
               (std::vector<int>{0, 0, 0, 3}));
 
@@ -440,7 +442,9 @@ TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
     for (int key : {66, 67, 73, 78, 80})
         keys.update_usb_keyEvent(key);
     // Selection, window 3's source and output words, the apply flag and notifications unchanged.
-    EXPECT_EQ((std::vector<int>{g_image_current, P::get16(layer(3) + P::kLayerSource), P::get16(layer(3) + P::kLayerOutput), applyFlag(), notifications()}),
+    EXPECT_EQ((std::vector<int>{g_image_current, P::get16(layer(3) + P::kLayerSource), P::get16(layer(3) + P::kLayerOutput), applyFlag(),
+                                notifications()}),
+              
               (std::vector<int>{3, 2, 0x03, 0, 0}));
 
     // The main menu hands the letter keys on after its own handling.

@@ -66,7 +66,9 @@ TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
     set_ip("10.1.2.3");
     set_window(0, 0, 1, 0x01);   // black
     LockWindow* lw = open();
-    EXPECT_EQ((QStringList{lw->ui->label_input->text(), lw->ui->label_bright->text(), lw->ui->label_contrast->text(), lw->ui->label_IPaddr->text()}),
+    EXPECT_EQ((QStringList{lw->ui->label_input->text(), lw->ui->label_bright->text(), lw->ui->label_contrast->text(),
+                           lw->ui->label_IPaddr->text()}),
+              
               (QStringList{"LED size:1920 x 1080", "80", "55", "10.1.2.3"}));
     EXPECT_TRUE(lw->ui->label_volume->isHidden() && lw->ui->main_Button->isHidden());
     // The window background is the screens' dark blue.
@@ -242,7 +244,8 @@ TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
     set_ip("192.168.7.7");
     lw->syncUpdate();
     // Nothing differs from the saved copy: the numbers stay, the miniature and IP are redone.
-    EXPECT_EQ((QStringList{lw->ui->label_bright->text(), lw->ui->label_contrast->text(), lw->ui->label_input->text()}), (QStringList{"x", "y", "z"}));
+    EXPECT_EQ((QStringList{lw->ui->label_bright->text(), lw->ui->label_contrast->text(), lw->ui->label_input->text()}),
+              (QStringList{"x", "y", "z"}));
     EXPECT_TRUE(oldFrame.isNull());
     EXPECT_NE(lw->image_frame, nullptr);
     EXPECT_EQ(lw->ui->label_IPaddr->text(), "192.168.7.7");

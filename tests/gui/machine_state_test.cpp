@@ -50,13 +50,18 @@ TEST_F(DeviceState, InputNamesAndSignalIcons)
     EXPECT_TRUE(ms->ui->sourceid0name->isHidden() && ms->ui->sourceid5name->isHidden() && ms->ui->label_FPGA2->isHidden() &&
                 ms->ui->Button_back->isHidden());
     EXPECT_EQ(ms->ui->label_FPGA1->geometry(), QRect(150, 15, 140, 15));
-    EXPECT_EQ((QStringList{ms->ui->sourceid1name->text(), ms->ui->sourceid2name->text(), ms->ui->sourceid3name->text(), ms->ui->sourceid4name->text()}),
-              (QStringList{"<font style = 'font-size:9px' color = #ffffff >HDMI1</font>", "<font style = 'font-size:9px' color = #ffffff >HDMI2</font>",
-                           "<font style = 'font-size:9px' color = #51BB28 >HDMI3</font>", "<font style = 'font-size:9px' color = #ffffff >DVI</font>"}));
+    EXPECT_EQ((QStringList{ms->ui->sourceid1name->text(), ms->ui->sourceid2name->text(), ms->ui->sourceid3name->text(),
+                           ms->ui->sourceid4name->text()}),
+              
+              (QStringList{"<font style = 'font-size:9px' color = #ffffff >HDMI1</font>",
+                           "<font style = 'font-size:9px' color = #ffffff >HDMI2</font>",
+                           "<font style = 'font-size:9px' color = #51BB28 >HDMI3</font>",
+                           "<font style = 'font-size:9px' color = #ffffff >DVI</font>"}));
 
     // Online marks of inputs 1 to 4.
     EXPECT_EQ((std::vector<bool>{ms->ui->sourceid1pixmap->property("online").toBool(), ms->ui->sourceid2pixmap->property("online").toBool(),
-                                 ms->ui->sourceid3pixmap->property("online").toBool(), ms->ui->sourceid4pixmap->property("online").toBool()}),
+                                 ms->ui->sourceid3pixmap->property("online").toBool(),
+                                 ms->ui->sourceid4pixmap->property("online").toBool()}),
               (std::vector<bool>{false, false, true, true}));
     EXPECT_TRUE(ms->ui->sourceid0pixmap->pixmap(Qt::ReturnByValue).isNull());
 

@@ -137,7 +137,9 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
     OutputSet* m = new OutputSet(nullptr);
     g_outputset = m;
     m->show();
-    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_ledset->text(), m->ui->Button_lanset->text(), m->ui->label_info->text()}),
+    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_ledset->text(), m->ui->Button_lanset->text(),
+                           m->ui->label_info->text()}),
+              
               (QStringList{"Output Seeting", "LED Setting", "Port output", "LED Screen can be set:1920x1080"}));
     EXPECT_TRUE(focused(m->ui->Button_ledset));
 

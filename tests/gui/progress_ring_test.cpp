@@ -50,12 +50,14 @@ TEST_F(ProgressRing, ReportsMoveTheRingAndHundredOrMoreCloseIt)
     EXPECT_EQ(ring->geometry(), QRect(120, 70, 100, 100));
     EXPECT_EQ(ring->barStyle(), QRoundProgressBar::StyleDonut);
     // A fresh ring reads 0 % and draws no arc: the rim is the light grey base.
-    EXPECT_EQ(std::make_tuple(ring->percentText(), ring->arcDegrees(), rim_colour_at(ring, 90)), std::make_tuple(QString("0%"), 0.0, QColor("#DEE3E7")));
+    EXPECT_EQ(std::make_tuple(ring->percentText(), ring->arcDegrees(), rim_colour_at(ring, 90)),
+              std::make_tuple(QString("0%"), 0.0, QColor("#DEE3E7")));
     ring->para_sync(40);
     EXPECT_EQ(std::make_tuple(ring->value(), ring->percentText()), std::make_tuple(40.0, QString("40%")));
     EXPECT_DOUBLE_EQ(ring->arcDegrees(), -144.0);
     // The arc covers 40 % clockwise from 12 o'clock: blue at a quarter, grey at three quarters.
-    EXPECT_EQ((std::vector<QColor>{rim_colour_at(ring, 90), rim_colour_at(ring, 270)}), (std::vector<QColor>{QColor("#2F8DED"), QColor("#DEE3E7")}));
+    EXPECT_EQ((std::vector<QColor>{rim_colour_at(ring, 90), rim_colour_at(ring, 270)}),
+              (std::vector<QColor>{QColor("#2F8DED"), QColor("#DEE3E7")}));
     kel_test::grab(ring, "progress_ring_40");
     ring->para_sync(99);
     EXPECT_EQ(ring->value(), 99.0);
@@ -79,7 +81,8 @@ TEST_F(ProgressRing, ExactlyHundredClosesAndASecondCreationKeepsTheFirst)
     first->para_sync(30);
     std::unique_ptr<QDialog> other(new QDialog());
     QRoundProgressBar::create_qround_bar(other.get());
-    EXPECT_EQ(std::make_tuple(g_qround_bar, first->value(), other->findChildren<QRoundProgressBar*>().size()), std::make_tuple(first, 30.0, 0));
+    EXPECT_EQ(std::make_tuple(g_qround_bar, first->value(), other->findChildren<QRoundProgressBar*>().size()),
+              std::make_tuple(first, 30.0, 0));
 
     first->para_sync(100);
     EXPECT_EQ(g_qround_bar, nullptr);

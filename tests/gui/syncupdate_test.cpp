@@ -274,8 +274,10 @@ TEST_F(ChangeNotification, CodeThreeRestoresTheNetworkAndRebootsOnceWithAFreshSt
     notify(3);
     EXPECT_EQ(g_port, 5005);   // read first: looking up the settings re-reads the port
     auto* config = ConfigEngine::pInstance();
-    EXPECT_EQ((QStringList{config->read_config_variant(ConfigItem::IPAddress).toString(), config->read_config_variant(ConfigItem::GateWay).toString(),
-                           config->read_config_variant(ConfigItem::SubNetMask).toString(), config->read_config_variant(ConfigItem::TcpPort).toString()}),
+    EXPECT_EQ((QStringList{config->read_config_variant(ConfigItem::IPAddress).toString(),
+                           config->read_config_variant(ConfigItem::GateWay).toString(),
+                           config->read_config_variant(ConfigItem::SubNetMask).toString(),
+                           config->read_config_variant(ConfigItem::TcpPort).toString()}),
               (QStringList{"192.168.0.199", "192.168.0.1", "255.255.255.0", "5005"}));
     EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"));
     QSettings ini(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);

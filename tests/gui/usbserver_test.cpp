@@ -178,7 +178,9 @@ TEST_F(AgeingLog, RecordsRegisterStepsAndKeepsSevenDays)
     sample(250);                                 // 227
     sample(3);                                   // wraps: 9
     sample(15);                                  // 12
-    EXPECT_EQ((std::vector<int>{factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10, factoryage_log_diff20, factoryage_log_diffmore}),
+    EXPECT_EQ((std::vector<int>{factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10, factoryage_log_diff20,
+                                factoryage_log_diffmore}),
+              
               std::vector<int>(5, 1));
     for (int i = 0; i < 3360 - 7; ++i)
         sample(15);

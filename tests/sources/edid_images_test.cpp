@@ -145,7 +145,8 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
         EXPECT_EQ(e[72 + 3], 0xFD) << "second descriptor: range limits";
         EXPECT_EQ(decode(e + 90), (Dtd{26850, 2560, 160, 1600, 46, 48, 32, 3, 6}));
     }
-    EXPECT_EQ((std::vector<const unsigned char*>{velinsource::default_image(0), velinsource::default_image(2), velinsource::default_image(3),
+    EXPECT_EQ((std::vector<const unsigned char*>{velinsource::default_image(0), velinsource::default_image(2),
+                                                 velinsource::default_image(3),
                                                  velinsource::default_image(4)}),
               (std::vector<const unsigned char*>{velinsource::velin_default_edid_6602[1], velinsource::velin_default_edid_6602[3],
                                                  velinsource::velin_default_edid_6805[0], nullptr}));
@@ -154,7 +155,9 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
     EXPECT_EQ(maker(hd3), "KEL");
     EXPECT_EQ(productCode(hd3), 0x6805);
     EXPECT_EQ(std::vector<int>(hd3 + 12, hd3 + 20), (std::vector<int>{0x21, 0x43, 0x65, 0x87, 46, 2015 - 1990, 1, 3}));
-    EXPECT_EQ((std::vector<std::string>{descriptorText(hd3, 0xFF), descriptorText(hd3, 0xFC), descriptorText(velinsource::velin_default_edid_6805[1], 0xFC)}),
+    EXPECT_EQ((std::vector<std::string>{descriptorText(hd3, 0xFF), descriptorText(hd3, 0xFC),
+                                        descriptorText(velinsource::velin_default_edid_6805[1], 0xFC)}),
+              
               (std::vector<std::string>{"KEL_M57HDMI20", "KEL_M57HD3", "KEL_M57HD4"}));
     EXPECT_EQ(decode(hd3 + 54), (Dtd{59400, 3840, 560, 2160, 90, 176, 88, 8, 10}));
 }

@@ -85,7 +85,8 @@ TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
     std::vector<uint8_t> big(300, 0x77);
     selectEeprom(0x02);
     sim::I2cBusModel::clearLog();
-    EXPECT_EQ((std::vector<int>{drv.i2c_write(fd, 0xA0, 0x00, big.data(), 256), drv.i2c_read(fd, 0xA0, 0x00, big.data(), 101)}), (std::vector<int>{0, 0}));
+    EXPECT_EQ((std::vector<int>{drv.i2c_write(fd, 0xA0, 0x00, big.data(), 256), drv.i2c_read(fd, 0xA0, 0x00, big.data(), 101)}),
+              (std::vector<int>{0, 0}));
     EXPECT_TRUE(sim::I2cBusModel::log().empty());
     for (int i = 0; i < 102; ++i)
         ASSERT_EQ(big[i], 0x77) << i;

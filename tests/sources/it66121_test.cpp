@@ -64,7 +64,9 @@ TEST_F(It66121, IdentityAndBringUpSteps)
     EXPECT_EQ((std::vector<int>{tx->present, para->reg_image[37] & 0x02}), (std::vector<int>{1, 0x02}));
     src->it66121_sdi_enable();   // initialise: 1080p60 video type, YUV 4:2:2 input
     // Video type, pixel clock, input colour mode, back in bank 0.
-    EXPECT_EQ((std::vector<uint32_t>{sys->VIC, sys->VideoPixelClock, sys->bInputColorMode, uint32_t(Model::instance().reg(0, 0x0F) & 0x01)}),
+    EXPECT_EQ((std::vector<uint32_t>{sys->VIC, sys->VideoPixelClock, sys->bInputColorMode,
+                                     uint32_t(Model::instance().reg(0, 0x0F) & 0x01)}),
+              
               (std::vector<uint32_t>{16, 148500000u, 0x31, 0}));
     src->it66121_sdi_enable();               // the loop, not enabled: the chip is left alone
     sim::I2cBusModel::clearLog();
@@ -189,7 +191,8 @@ TEST_F(It66121, TableRowsWaitMaskAndChangeNothingAndOversizedTransfersAreRefused
 {
     // Transfers beyond the buffers are refused without a transfer.
     uint8_t big[256] = {};
-    EXPECT_EQ((std::vector<size_t>{size_t(drv->bus.I2C2_IT66121_Read(0x98, 0, 101, big)), size_t(drv->bus.I2C2_IT66121_Write(0x98, 0, 256, big)),
+    EXPECT_EQ((std::vector<size_t>{size_t(drv->bus.I2C2_IT66121_Read(0x98, 0, 101, big)),
+                                   size_t(drv->bus.I2C2_IT66121_Write(0x98, 0, 256, big)),
                                    sim::I2cBusModel::log().size()}),
               (std::vector<size_t>{0, 0, 0}));
     drv->bus.HDMITX_WriteI2C_Byte(0x20, 0xF0);
@@ -216,7 +219,8 @@ TEST_F(It66121, EdidBlockIsFourDdcReads)
     EXPECT_FALSE(drv->getHDMITX_EDIDBlock(0, buf));
     Model::instance().setDdcError(0);
     Model::instance().setDdcHang(true);
-    EXPECT_EQ((std::vector<int>{drv->getHDMITX_EDIDBytes(buf, 0, 0, 16), drv->getHDMITX_EDIDBytes(nullptr, 0, 0, 16)}), (std::vector<int>{1, 1}));
+    EXPECT_EQ((std::vector<int>{drv->getHDMITX_EDIDBytes(buf, 0, 0, 16), drv->getHDMITX_EDIDBytes(nullptr, 0, 0, 16)}),
+              (std::vector<int>{1, 1}));
 }
 
 TEST_F(It66121, ParsesAHdmiSinksExtension)
@@ -265,7 +269,9 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     // whatever length its header claims (here 1).
     uint8_t s[128] = {0x02, 0x03, 14, 0x00, 0x81, 0x05, 0x3F, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x40, 0x00};
     ASSERT_TRUE(sys->ParseCEAEDID(s));
-    EXPECT_EQ((std::vector<int>{sys->RxCapability.speaker_allocation[0], sys->RxCapability.speaker_allocation[1], sys->RxCapability.phy_address[0]}),
+    EXPECT_EQ((std::vector<int>{sys->RxCapability.speaker_allocation[0], sys->RxCapability.speaker_allocation[1],
+                                sys->RxCapability.phy_address[0]}),
+              
               (std::vector<int>{0x05, 0x3F, 0x40}));
     s[2] = 7;   // the three bytes would run past the data area: not copied
     sys->RxCapability.speaker_allocation[0] = 0;
@@ -456,7 +462,8 @@ TEST_F(It66121, NctsTableAndChannelStatus)
                                 it66121_hdmitx_drv::ucIEC60958ChStat[3], it66121_hdmitx_drv::ucIEC60958ChStat[4] >> 4}),
               (std::vector<int>{12288, 0, 10, 5}));
     drv->HDMITX_EnableAudioOutput(0x80, 0, 12345, 7, nullptr, 74250000);
-    EXPECT_EQ((std::vector<int>{m.reg(1, 0x33) | m.reg(1, 0x34) << 8, it66121_hdmitx_drv::ucIEC60958ChStat[2]}), (std::vector<int>{6144, 4}));
+    EXPECT_EQ((std::vector<int>{m.reg(1, 0x33) | m.reg(1, 0x34) << 8, it66121_hdmitx_drv::ucIEC60958ChStat[2]}),
+              (std::vector<int>{6144, 4}));
     drv->HDMITX_EnableAudioOutput(0x80, 0, 48000, 3, nullptr, 74250000);
     EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[2], 2);
     const int expected[15] = {6272, 6144, 6144, 4096, 6144, 6144, 6144, 6144, 12544, 24576, 12288, 6144, 25088, 6144, 24576};

@@ -154,14 +154,16 @@ TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
     // Applied, mode 3 current, its slot over the mode area and nothing else changed.
     EXPECT_EQ((std::vector<int>{apply_flag(), para()->ram16(P::kCurrentMode),
                                 std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[2] + 2, P::kModeAreaLength),
-                                std::memcmp(para()->ram, before, P::kCurrentMode), std::memcmp(para()->ram + 868, before + 868, P::kModeArea - 868)}),
+                                std::memcmp(para()->ram, before, P::kCurrentMode),
+                                std::memcmp(para()->ram + 868, before + 868, P::kModeArea - 868)}),
               (std::vector<int>{1, 3, 0, 0, 0}));
 
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Ok});   // Delete
     EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
     // Slot empty, no current mode, applied, the blank label instead of the in-use one.
-    EXPECT_EQ((std::vector<int>{para()->KelUserModeSaved(2), para()->ram16(P::kCurrentMode), apply_flag(), m->ui->label_blank->isVisibleTo(m),
+    EXPECT_EQ((std::vector<int>{para()->KelUserModeSaved(2), para()->ram16(P::kCurrentMode), apply_flag(),
+                                m->ui->label_blank->isVisibleTo(m),
                                 m->ui->label_using->isVisibleTo(m)}),
               (std::vector<int>{0, 0, 1, 1, 0}));
     delete m;
@@ -207,7 +209,8 @@ TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageKeepsNames)
     set_language(0, 0x1F);
     para()->ram_backup[P::kLanguage] = 1;
     m->syncUpdate();
-    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_use->text()}), (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用")}));
+    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_use->text()}),
+              (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用")}));
     EXPECT_EQ(m->mode_box->comboBox->itemText(0), "MODE 1");
     kel_test::pressKey(PanelKey::Back, 1, m);
     EXPECT_EQ((std::vector<int>{g_custommode == nullptr, g_page_focus}), (std::vector<int>{1, 1}));

@@ -78,7 +78,9 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     EXPECT_EQ(e->ui_line_select, 5);
     kel_test::pressKey(PanelKey::Ok);
     // Back on the list; input 1's width, height and rate; applied.
-    EXPECT_EQ((std::vector<int>{e->ui_seltype, para()->ram16(P::kEdid + 6), para()->ram16(P::kEdid + 8), para()->ram16(P::kEdid + 10), apply_flag()}),
+    EXPECT_EQ((std::vector<int>{e->ui_seltype, para()->ram16(P::kEdid + 6), para()->ram16(P::kEdid + 8), para()->ram16(P::kEdid + 10),
+                                apply_flag()}),
+              
               (std::vector<int>{0, 3840, 2160, 30, 1}));
     EXPECT_EQ(e->card_format->text(), "3840x2160@30Hz");
     // Closed: the input list and the card take the keys again, orange.
@@ -119,7 +121,8 @@ TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
     }
     e->ui->label_rate->setText("60");
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ((std::vector<int>{e->ui_seltype, e->label_refuse->isVisibleTo(e), para()->ram16(P::kEdid + 6)}), (std::vector<int>{0, 0, 4095}));
+    EXPECT_EQ((std::vector<int>{e->ui_seltype, e->label_refuse->isVisibleTo(e), para()->ram16(P::kEdid + 6)}),
+              (std::vector<int>{0, 0, 4095}));
     set_edid(1, 1920, 1080, 50);
     kel_test::pressKey(PanelKey::Ok);
     e->ui_line_select = 5;

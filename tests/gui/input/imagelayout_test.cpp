@@ -53,7 +53,8 @@ TEST_F(InputScreenTest, LayoutStepsThroughFourWindows)
     EXPECT_EQ(l->ui->mirror2->property("iconPath").toString(), ":/png/mirror2_off.png");
 
     kel_test::pressKey(PanelKey::Left, 0, l);   // window 0 -> 3
-    EXPECT_EQ((std::vector<int>{l->ui_select, g_image_current, notified, l->ui->comboBox_P2P->currentIndex()}), (std::vector<int>{3, 3, 1, 3}));
+    EXPECT_EQ((std::vector<int>{l->ui_select, g_image_current, notified, l->ui->comboBox_P2P->currentIndex()}),
+              (std::vector<int>{3, 3, 1, 3}));
     EXPECT_EQ(l->ui->frame_image->geometry(), QRect(160, 39, 51, 49));
     EXPECT_EQ((QStringList{l->ui->image_source->text(), l->ui->lineEdit_X->text(), l->ui->lineEdit_W->text()}),
               (QStringList{"Source:HDMI3", "100", "1920"}));

@@ -131,7 +131,9 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     InputChoose* c = open_choose();
     EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains("HDMI2"));
     EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains(">2<"));   // input and one crop
-    EXPECT_EQ((std::vector<bool>{c->ui->sourcelistseq0pixmap->property("online").toBool(), c->ui->sourcelistseq1pixmap->property("online").toBool()}),
+    EXPECT_EQ((std::vector<bool>{c->ui->sourcelistseq0pixmap->property("online").toBool(),
+                                 c->ui->sourcelistseq1pixmap->property("online").toBool()}),
+              
               (std::vector<bool>{false, true}));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1"}));
 

@@ -156,7 +156,8 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
         c->ui->lineEdit_W->setText(QString::fromLatin1(w));
         press_ok_button();
         // Refused: the message shown, the record and the flag as they were.
-        EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_field(0, 3), apply_flag()}), (std::vector<int>{3, 1, 640, 0}))
+        EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_field(0, 3), apply_flag()}),
+                  (std::vector<int>{3, 1, 640, 0}))
             << w;
     }
     EXPECT_EQ(c->label_refuse->text(), "Crop must lie within 4095x4095");
@@ -176,7 +177,9 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     c->ui->lineEdit_H->setText("480");
     press_ok_button();
     // Number and record kept; applied now, not with some later change.
-    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_id(0), crop_field(0, 1), crop_field(0, 3), apply_flag()}),
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_id(0), crop_field(0, 1), crop_field(0, 3),
+                                apply_flag()}),
+              
               (std::vector<int>{1, 0, 0x8001, 16, 800, 1}));
     delete c;
 
