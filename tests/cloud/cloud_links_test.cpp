@@ -90,8 +90,7 @@ TEST_F(WifiAt, AtDatagramsAreAnsweredOnlyWhileTheAccessPointRuns)
 
     wifi.wifi_ip = "192.168.10.1";
     ASSERT_EQ(wifi.wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
-    EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf"));
-    EXPECT_TRUE(link->udp_13769_pass(1000));
+    EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf") && link->udp_13769_pass(1000));
     EXPECT_EQ(answer(), "OK\r\n");
     ASSERT_TRUE(module->sendRaw(Bytes{'A', 'T', '+', 'X'}));
     EXPECT_TRUE(link->udp_13769_pass(1000));

@@ -226,8 +226,7 @@ TEST_F(NetworkBringUp, AddressesThatAreNotDottedQuadsNeverReachTheShell)
 
 TEST_F(NetworkBringUp, DottedQuadCheck)
 {
-    EXPECT_TRUE(Utils::isDottedQuad("0.0.0.0"));
-    EXPECT_TRUE(Utils::isDottedQuad("255.255.255.255"));
+    EXPECT_TRUE(Utils::isDottedQuad("0.0.0.0") && Utils::isDottedQuad("255.255.255.255"));
     for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1..3.4", "1.2.3.4 ", "1.2.3.-4", "0001.2.3.4", ""})
         EXPECT_FALSE(Utils::isDottedQuad(bad)) << bad;
 }

@@ -21,8 +21,7 @@ TEST(FileBuffer, OneHolderAtATime)
               (std::vector<bool>{true, true, false, false, false, false, false, true}));
 
     // While its holder stores, no idle time takes the buffer away; only the holder ends that.
-    EXPECT_FALSE(O::begin_store(O::PcFileTransfer, b));
-    EXPECT_TRUE(O::begin_store(O::PcFileTransfer, a));
+    EXPECT_TRUE(!O::begin_store(O::PcFileTransfer, b) && O::begin_store(O::PcFileTransfer, a));
     O::end_store(O::PcFileTransfer, b);
     O::end_store(O::UsbUpgrade, a);
     G_timeTicks = 2 * O::kIdleTicks;

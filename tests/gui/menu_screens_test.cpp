@@ -51,8 +51,7 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         kel_test::pressKey(PanelKey::Left, variant, o);
         EXPECT_EQ(o->ui_select, 7);
         EXPECT_EQ(o->focus_widget, o->ui->AdvanceButton);
-        EXPECT_TRUE(focused(o->ui->AdvanceButton));
-        EXPECT_FALSE(focused(o->ui->output_set));
+        EXPECT_TRUE(focused(o->ui->AdvanceButton) && !focused(o->ui->output_set));
         kel_test::pressKey(PanelKey::Right, variant, o);
         EXPECT_EQ(o->ui_select, 0);
         for (int i = 0; i < 6; ++i)
@@ -61,8 +60,7 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         EXPECT_TRUE(focused(o->ui->smart_mapping));
         // A language change keeps the frame on the disabled entry.
         o->language_changed();
-        EXPECT_TRUE(focused(o->ui->smart_mapping));
-        EXPECT_FALSE(o->ui->smart_mapping->isEnabled());
+        EXPECT_TRUE(focused(o->ui->smart_mapping) && !o->ui->smart_mapping->isEnabled());
         // A pointer click on the disabled entry opens nothing.
         o->ui->smart_mapping->click();
         EXPECT_EQ(g_page_focus, 0);
@@ -145,8 +143,7 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
 
     kel_test::pressKey(PanelKey::Left, 0, m);
     EXPECT_EQ(m->ui_select, 1);
-    EXPECT_TRUE(focused(m->ui->Button_lanset));
-    EXPECT_FALSE(focused(m->ui->Button_ledset));
+    EXPECT_TRUE(focused(m->ui->Button_lanset) && !focused(m->ui->Button_ledset));
     kel_test::pressKey(PanelKey::Right, 1, m);
     kel_test::pressKey(PanelKey::Right, 1, m);
     EXPECT_EQ(m->ui_select, 1);

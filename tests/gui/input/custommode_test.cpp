@@ -71,8 +71,7 @@ TEST_F(InputScreenTest, UserModesOpenOnTheCurrentModeAndWrap)
     // OK on an empty slot does not enter the action row; the notice replaces the lines.
     kel_test::pressKey(PanelKey::Ok, 0, m);
     EXPECT_EQ(m->edit_state, 0);
-    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m));
-    EXPECT_FALSE(m->ui->Button_use->isVisibleTo(m));
+    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m) && !m->ui->Button_use->isVisibleTo(m));
     EXPECT_EQ(m->widget_preview, nullptr);
     delete m;
 
@@ -118,8 +117,7 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     write_alias(R"({"namelist":{"usermode":[{"id":2,"valid":"on","name":"Conference hall, left wall, evening show"}]}})");
     m->lcd_para_init();
     const QString name = m->ui->label_name->text();
-    EXPECT_TRUE(name.startsWith("Name:Conference"));
-    EXPECT_TRUE(name.endsWith(QChar(0x2026)));
+    EXPECT_TRUE(name.startsWith("Name:Conference") && name.endsWith(QChar(0x2026)));
     EXPECT_LE(QFontMetrics(m->ui->label_name->font()).horizontalAdvance(name), 171);
     delete m;
 }
