@@ -31,8 +31,7 @@ TEST(FileBuffer, OneHolderAtATime)
     EXPECT_FALSE(O::acquire(O::UsbUpgrade));
     G_timeTicks = G_timeTicks + 1;
     EXPECT_TRUE(O::acquire(O::UsbUpgrade));            // idle too long: taken over
-    EXPECT_FALSE(O::use(O::PcFileTransfer, a));
-    EXPECT_EQ(O::owner(), O::UsbUpgrade);
+    EXPECT_TRUE(!O::use(O::PcFileTransfer, a) && O::owner() == O::UsbUpgrade);
 
     // A settled holder still uses what the buffer holds until anyone else takes it, at once;
     // a settle or release by anyone but the holder changes nothing.
@@ -41,13 +40,11 @@ TEST(FileBuffer, OneHolderAtATime)
     O::settle(O::UsbUpgrade);
     EXPECT_TRUE(O::use(O::UsbUpgrade));
     O::release(O::Module4G);
-    EXPECT_EQ(O::owner(), O::UsbUpgrade);
-    EXPECT_TRUE(O::acquire(O::Module4G));
+    EXPECT_TRUE(O::owner() == O::UsbUpgrade && O::acquire(O::Module4G));
     O::release(O::UsbUpgrade);
     EXPECT_EQ(O::owner(), O::Module4G);
     O::release(O::Module4G);
-    EXPECT_EQ(O::owner(), O::None);
-    EXPECT_TRUE(O::acquire(O::PcFileTransfer, b));
+    EXPECT_TRUE(O::owner() == O::None && O::acquire(O::PcFileTransfer, b));
     O::reset();
     G_timeTicks = 0;
 }

@@ -156,9 +156,7 @@ TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
     // Sequential reads run on across pages and wrap at 256.
     uint8_t seq[12];
     ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0xFC, seq, 12), 1);
-    EXPECT_EQ(seq[3], c[0xFF]);
-    EXPECT_EQ(seq[4], c[0]);
-    EXPECT_EQ(seq[11], c[7]);
+    EXPECT_EQ((std::vector<int>{seq[3], seq[4], seq[11]}), (std::vector<int>{c[0xFF], c[0], c[7]}));
 }
 
 TEST_F(I2cBusAccess, ExpanderHoldsItsOutputByte)
@@ -189,6 +187,5 @@ TEST_F(I2cBusAccess, ScenarioSetsEepromContentAtFirstAccess)
     auto blockSum = [](const std::array<uint8_t, 256>& e) { return std::accumulate(e.begin(), e.begin() + 128, 0u) & 0xFF; };
     const auto corrupt = sim::InputSideModel::eeprom(1).contents();
     EXPECT_NE(blockSum(corrupt), 0u);
-    EXPECT_EQ(corrupt[1], 0xFF);
-    EXPECT_EQ(blockSum(sim::InputSideModel::eeprom(2).contents()), 0u);
+    EXPECT_EQ((std::vector<unsigned>{corrupt[1], blockSum(sim::InputSideModel::eeprom(2).contents())}), (std::vector<unsigned>{0xFF, 0}));
 }
