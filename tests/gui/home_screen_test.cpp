@@ -290,11 +290,10 @@ TEST_F(HomeScreen, TouchAnywhereOpensTheMainMenu)
         QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
                             Qt::NoModifier);
         QCoreApplication::sendEvent(target, &release);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_FALSE(g_mainwindow->isVisible());   // a touch does not show the main window
+        // A touch does not show the main window.
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_mainwindow->isVisible()}), (std::vector<int>{1, 0}));
         kel_test::settle();
-        EXPECT_TRUE(lw.isNull());
-        EXPECT_EQ(g_lockwindow, nullptr);
+        EXPECT_TRUE(lw.isNull() && g_lockwindow == nullptr);
     }
 }
 
@@ -306,8 +305,7 @@ TEST_F(HomeScreen, KeysOkModeAndTheKeyLock)
         kel_test::sendKey(Qt::Key_Escape, lw);
         kel_test::pressKey(kel_test::PanelKey::Left, variant, lw);
         kel_test::pressKey(kel_test::PanelKey::Back, variant, lw);
-        EXPECT_TRUE(lw->isVisible());
-        EXPECT_EQ(g_page_focus, 0);
+        EXPECT_EQ((std::vector<int>{lw->isVisible(), g_page_focus}), (std::vector<int>{1, 0}));
 
         // With the key lock the mode key does nothing.
         put16(P::kKeyLock, 1);
@@ -319,11 +317,9 @@ TEST_F(HomeScreen, KeysOkModeAndTheKeyLock)
         put16(P::kKeyLock, 1);
         g_mainwindow->hide();
         kel_test::pressKey(kel_test::PanelKey::Ok, variant, lw);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_TRUE(g_mainwindow->isVisible());
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_mainwindow->isVisible()}), (std::vector<int>{1, 1}));
         kel_test::settle();
-        EXPECT_TRUE(lw.isNull());
-        EXPECT_EQ(g_lockwindow, nullptr);
+        EXPECT_TRUE(lw.isNull() && g_lockwindow == nullptr);
         put16(P::kKeyLock, 0);
     }
 }

@@ -196,13 +196,11 @@ TEST_F(DeviceState, KeysBackModeAndOk)
         kel_test::pressKey(kel_test::PanelKey::Left, variant, ms);
         kel_test::pressKey(kel_test::PanelKey::Right, variant, ms);
         kel_test::sendKey(Qt::Key_Escape, ms);
-        EXPECT_TRUE(ms->isVisible());
-        EXPECT_EQ(g_page_focus, 2);
+        EXPECT_EQ((std::vector<int>{ms->isVisible(), g_page_focus}), (std::vector<int>{1, 2}));
 
         put16(P::kKeyLock, 1);
         kel_test::pressKey(kel_test::PanelKey::Mode, variant, ms);
-        EXPECT_TRUE(ms->isVisible());
-        EXPECT_EQ(g_mode_shortcut_key, 0);
+        EXPECT_EQ((std::vector<int>{ms->isVisible(), g_mode_shortcut_key}), (std::vector<int>{1, 0}));
 
         kel_test::pressKey(kel_test::PanelKey::Back, variant, ms);   // back works under the lock
         EXPECT_EQ((std::vector<int>{g_page_focus, g_machinestate == nullptr}), (std::vector<int>{1, 1}));
