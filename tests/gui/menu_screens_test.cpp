@@ -46,8 +46,7 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         Option* o = new Option(nullptr);
         g_option = o;
         o->show();
-        EXPECT_EQ(o->ui_select, 0);
-        EXPECT_TRUE(focused(o->ui->output_set));
+        EXPECT_TRUE(o->ui_select == 0 && focused(o->ui->output_set));
         kel_test::pressKey(PanelKey::Left, variant, o);
         EXPECT_EQ(o->ui_select, 7);
         EXPECT_EQ(o->focus_widget, o->ui->AdvanceButton);
@@ -56,8 +55,7 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         EXPECT_EQ(o->ui_select, 0);
         for (int i = 0; i < 6; ++i)
             kel_test::pressKey(PanelKey::Right, variant, o);
-        EXPECT_EQ(o->focus_widget, o->ui->smart_mapping);
-        EXPECT_TRUE(focused(o->ui->smart_mapping));
+        EXPECT_TRUE(o->focus_widget == o->ui->smart_mapping && focused(o->ui->smart_mapping));
         // A language change keeps the frame on the disabled entry.
         o->language_changed();
         EXPECT_TRUE(focused(o->ui->smart_mapping) && !o->ui->smart_mapping->isEnabled());
@@ -142,8 +140,7 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
     EXPECT_TRUE(focused(m->ui->Button_ledset));
 
     kel_test::pressKey(PanelKey::Left, 0, m);
-    EXPECT_EQ(m->ui_select, 1);
-    EXPECT_TRUE(focused(m->ui->Button_lanset) && !focused(m->ui->Button_ledset));
+    EXPECT_TRUE(m->ui_select == 1 && focused(m->ui->Button_lanset) && !focused(m->ui->Button_ledset));
     kel_test::pressKey(PanelKey::Right, 1, m);
     kel_test::pressKey(PanelKey::Right, 1, m);
     EXPECT_EQ(m->ui_select, 1);
@@ -193,8 +190,7 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     EXPECT_TRUE(focused(m->Button_com));
 
     kel_test::pressKey(PanelKey::Left, 1, m);
-    EXPECT_EQ(m->ui_select, 2);
-    EXPECT_TRUE(focused(m->Button_usb));
+    EXPECT_TRUE(m->ui_select == 2 && focused(m->Button_usb));
     for (int i = 0; i < 3; ++i)
         kel_test::pressKey(PanelKey::Right, i % 2, m);
     EXPECT_EQ(m->ui_select, 2);
@@ -206,8 +202,7 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     m->Button_com->click();
     m->Button_wlan->click();
     m->Button_usb->click();
-    EXPECT_EQ(g_page_focus, 10);
-    EXPECT_TRUE(m->isVisible());
+    EXPECT_TRUE(g_page_focus == 10 && m->isVisible());
 
     const struct {
         int language, valid;
@@ -311,6 +306,5 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
     kel_test::settle();
     EXPECT_TRUE(sawOutput);
     EXPECT_EQ((std::vector<int>{g_page_focus, g_option == nullptr, g_outputset == nullptr}), (std::vector<int>{4, 1, 1}));
-    EXPECT_NE(g_custommode, nullptr);
-    EXPECT_EQ(g_mode_shortcut_key, 1);
+    EXPECT_TRUE(g_custommode != nullptr && g_mode_shortcut_key == 1);
 }

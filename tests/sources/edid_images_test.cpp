@@ -179,7 +179,8 @@ TEST(EdidImages, PresetsFirstTimingsFollowTheirIndex)
     EXPECT_TRUE(velinsource::preset_image(0, 8) == nullptr && velinsource::preset_image(5, 0) == nullptr);
     // The checksum helper adds modulo 256.
     const unsigned char bytes[] = {0x80, 0x90, 0x10};
-    EXPECT_EQ((std::vector<int>{velinsource::CalcSum4LCD(0, bytes, 3), velinsource::CalcSum4LCD(5, bytes, 0), velinsource::CalcSum4LCD(7, nullptr, 3)}),
+    EXPECT_EQ((std::vector<int>{velinsource::CalcSum4LCD(0, bytes, 3), velinsource::CalcSum4LCD(5, bytes, 0),
+                                velinsource::CalcSum4LCD(7, nullptr, 3)}),
               (std::vector<int>{0x20, 5, 7}));
 }
 
