@@ -44,8 +44,7 @@ TEST(SimFiles, BoardPathsLandUnderTheDataRootAndAreMovedCopiedAndRemovedThere)
     EXPECT_EQ(root.readFile("/data/dir/b"), "hello");
     EXPECT_FALSE(root.exists("/data/b"));
     ASSERT_TRUE(board::Files::remove("/data/a"));
-    EXPECT_FALSE(root.exists("/data/a/file"));
-    EXPECT_TRUE(sim::Journal::shellCommands().empty());
+    EXPECT_TRUE(!root.exists("/data/a/file") && sim::Journal::shellCommands().empty());
 }
 
 TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
@@ -75,14 +74,12 @@ TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
     EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 2), 0x1234);
     sim::SocModel::write16(0xFFFFFFFE, 0x5555);
     sim::SocModel::write16(0xFFFFFFFF, 0x5555);
-    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFF), 0);
-    EXPECT_EQ(sim::SocModel::read16(0xFFFFFFFE), 0);
-    EXPECT_EQ(sim::SocModel::read16(sim::SocModel::kWindowLength - 1), 0);
-    EXPECT_EQ(sim::SocModel::read16(0), 0);
+    EXPECT_EQ((std::vector<int>{sim::SocModel::read16(0xFFFFFFFF), sim::SocModel::read16(0xFFFFFFFE),
+                                sim::SocModel::read16(sim::SocModel::kWindowLength - 1), sim::SocModel::read16(0)}),
+              (std::vector<int>{0, 0, 0, 0}));
 
     sim::SocModel::setAvailable(false);
-    EXPECT_LT(board::SocWindow::openMemory(), 0);
-    EXPECT_LT(board::SocWindow::openRequestDevice(), 0);
+    EXPECT_TRUE(board::SocWindow::openMemory() < 0 && board::SocWindow::openRequestDevice() < 0);
 }
 
 namespace {
@@ -127,34 +124,30 @@ TEST(SimSpi, RoutesByChipSelectAndLogsMessages)
     uint8_t tx1[2] = {1, 2}, tx2[1] = {9}, rx1[2] = {}, rx2[1] = {};
     board::SpiTransfer t[2] = {{tx1, rx1, 2, 5000000}, {tx2, rx2, 1, 20000000}};
     // A device left in mode 0 (or set to it) talks to a mode-3 part one bit out of step.
-    EXPECT_EQ(board::SpiDevice::configure(fd, 0, 8, 10000000), 0);
-    EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 0, 8, 10000000), board::SpiDevice::transfer(fd, t, 2)}),
+              (std::vector<int>{0, 3}));
     EXPECT_EQ(rx1[0], 0x06);                          // saw 0x02, answered 0x03, read back shifted
-    EXPECT_EQ(board::SpiDevice::configure(fd, 3, 8, 10000000), 0);
-    EXPECT_EQ(sim::SpiBusModel::settings(3).mode, 3);
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::configure(fd, 3, 8, 10000000), sim::SpiBusModel::settings(3).mode}),
+              (std::vector<int>{0, 3}));
     sim::SpiBusModel::clearLog();
-    EXPECT_EQ(board::SpiDevice::transfer(fd, t, 2), 3);
-    EXPECT_EQ(rx1[0], 2);
-    EXPECT_EQ(rx2[0], 10);
-    EXPECT_EQ(model.messages, 2);
+    // Bytes moved, what came back, messages seen.
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::transfer(fd, t, 2), rx1[0], rx2[0], model.messages}), (std::vector<int>{3, 2, 10, 2}));
     auto log = sim::SpiBusModel::log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].chipSelect, 3);
     EXPECT_EQ(log[0].tx, (std::vector<uint8_t>{1, 2, 9}));
-    EXPECT_EQ(log[0].speedHz, 10000000u);             // never beyond the device's maximum
+    // Chip select, and a speed never beyond the device's maximum.
+    EXPECT_EQ((std::vector<unsigned>{unsigned(log[0].chipSelect), log[0].speedHz}), (std::vector<unsigned>{3, 10000000u}));
 
     // Nothing at a chip select reads as an undriven line.
     int empty = board::SpiDevice::open("/dev/spidev32766.4");
     uint8_t rx[2] = {};
     board::SpiTransfer r{nullptr, rx, 2};
-    EXPECT_EQ(board::SpiDevice::transfer(empty, &r, 1), 2);
-    EXPECT_EQ(rx[0], 0xFF);
+    EXPECT_EQ((std::vector<int>{board::SpiDevice::transfer(empty, &r, 1), rx[0]}), (std::vector<int>{2, 0xFF}));
 
     sim::SpiBusModel::setFault(3, sim::SpiBusModel::Fault::TransferFails);
     EXPECT_EQ(board::SpiDevice::transfer(fd, t, 1), -1);
     sim::SpiBusModel::setFault(2, sim::SpiBusModel::Fault::Absent);
-    EXPECT_LT(board::SpiDevice::open("/dev/spidev32766.2"), 0);
-    EXPECT_LT(board::SpiDevice::open("/dev/spidev32766.9"), 0);
+    EXPECT_TRUE(board::SpiDevice::open("/dev/spidev32766.2") < 0 && board::SpiDevice::open("/dev/spidev32766.9") < 0);
     sim::SpiBusModel::attach(3, flash);
     board::SpiDevice::close(fd);
     board::SpiDevice::close(empty);
@@ -176,9 +169,8 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
     EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), -1);          // switch channel closed
     uint8_t channel = 0x02;
     board::I2cMessage select{0x70, false, 1, &channel};
-    EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
-    EXPECT_EQ(board::I2cBus::transfer(fd, &read, 1), 1);
-    EXPECT_EQ(b, 0x42);
+    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &select, 1), board::I2cBus::transfer(fd, &read, 1), b}),
+              (std::vector<int>{1, 1, 0x42}));
     // What answers where follows each change of the switch, of absence and of attachment.
     channel = 0x04;
     EXPECT_EQ(board::I2cBus::transfer(fd, &select, 1), 1);
@@ -198,9 +190,11 @@ TEST(SimI2c, DevicesBehindSwitchesAndFaults)
 
     sim::I2cBusModel::nakTransferNumber(2);
     board::I2cMessage rd{0x68, true, 1, &b};
-    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), 1);
-    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);             // the second one NAKs
-    EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), 1);
+    // The second of three NAKs.
+    EXPECT_EQ((std::vector<int>{board::I2cBus::transfer(fd, &rd, 1), board::I2cBus::transfer(fd, &rd, 1),
+                                board::I2cBus::transfer(fd, &rd, 1)}),
+              
+              (std::vector<int>{1, -1, 1}));
     sim::I2cBusModel::setAbsent(0xD0, true);
     EXPECT_EQ(board::I2cBus::transfer(fd, &rd, 1), -1);
     EXPECT_FALSE(sim::I2cBusModel::log().back().acked);
@@ -223,18 +217,17 @@ TEST(SimSerial, PseudoTerminalPeerAndRtsRecord)
     pollfd p{fd, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 2000), 1);
     char buf[8] = {};
-    EXPECT_EQ(::read(fd, buf, sizeof buf), 3);
-    EXPECT_EQ(buf[0], '\xA5');
-    EXPECT_EQ(board::SerialPort::setRts(fd, true), 0);
-    EXPECT_EQ(board::SerialPort::setRts(fd, false), 0);
+    EXPECT_EQ((std::vector<int>{int(::read(fd, buf, sizeof buf)), uint8_t(buf[0]), board::SerialPort::setRts(fd, true),
+                                board::SerialPort::setRts(fd, false)}),
+              
+              (std::vector<int>{3, 0xA5, 0, 0}));
     EXPECT_EQ(sim::SerialModel::rtsChanges("/dev/ttyS2"), (std::vector<bool>{true, false}));
     ::close(other);
     // The old descriptor of a port opened again is closed by its own close, not leaked.
     int second = board::SerialPort::open("/dev/ttyS2");
     ASSERT_GE(second, 0);
     board::SerialPort::close(fd);
-    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
-    EXPECT_GE(::fcntl(second, F_GETFD), 0);
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) == -1 && ::fcntl(second, F_GETFD) >= 0);
     board::SerialPort::close(second);
     EXPECT_EQ(::fcntl(second, F_GETFD), -1);
 }
@@ -244,8 +237,7 @@ TEST(SimKeypadAndUevents, PresenceReportsAndInjectedEvents)
     kel_test::TestRoot root;
     EXPECT_FALSE(board::Keypad::present(0x28E9, 0x0380));
     sim::KeypadModel::setPresent(true);
-    EXPECT_TRUE(board::Keypad::present(0x28E9, 0x0380));
-    EXPECT_FALSE(board::Keypad::present(0x1234, 0x0380));
+    EXPECT_EQ((std::vector<int>{board::Keypad::present(0x28E9, 0x0380), board::Keypad::present(0x1234, 0x0380)}), (std::vector<int>{1, 0}));
     const uint8_t report[5] = {0, 1, 2, 3, 4};
     EXPECT_EQ(board::Keypad::writeReport(0x28E9, 0x0380, report, 5), 5);
     sim::KeypadModel::setWriteFails(true);
@@ -269,10 +261,11 @@ TEST(SimKeypadAndUevents, PresenceReportsAndInjectedEvents)
 TEST(SimNetwork, EverythingStaysOnLoopback)
 {
     kel_test::TestRoot root;
-    EXPECT_EQ(board::Network::bindAddress(), htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(board::Network::destination(htonl(INADDR_BROADCAST)), htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(board::Network::destination(inet_addr("192.168.0.10")), htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(board::Network::destination(inet_addr("127.0.0.5")), inet_addr("127.0.0.5"));
+    // Bound to, and sent to for a broadcast, a LAN address and another loopback address.
+    EXPECT_EQ((std::vector<in_addr_t>{board::Network::bindAddress(), board::Network::destination(htonl(INADDR_BROADCAST)),
+                                      board::Network::destination(inet_addr("192.168.0.10")),
+                                      board::Network::destination(inet_addr("127.0.0.5"))}),
+              (std::vector<in_addr_t>{htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), inet_addr("127.0.0.5")}));
     sim::SimBoard::setPortOffset(100);
     EXPECT_EQ(board::Network::listenPort(5005), 5105);
     sim::SimBoard::setPortOffset(0);
@@ -307,10 +300,10 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
     root.writeFile("/scenario.txt", file);
     ASSERT_TRUE(sim::SimBoard::loadScenario(root.host("/scenario.txt"), &warnings));
     EXPECT_EQ(warnings, expected);
-    EXPECT_EQ(sim::SimBoard::scenario("input1.timing", "unset"), "unset");
-    EXPECT_EQ(sim::SimBoard::scenario("fpga1.fault.port15"), "silent");
-    EXPECT_EQ(sim::SimBoard::scenarioInt("fpga.cards.port0", 0), 4);
-    EXPECT_EQ(sim::SimBoard::scenarioInt("soc.uid0", 0), 16);
+    EXPECT_EQ((std::vector<std::string>{sim::SimBoard::scenario("input1.timing", "unset"), sim::SimBoard::scenario("fpga1.fault.port15")}),
+              (std::vector<std::string>{"unset", "silent"}));
+    EXPECT_EQ((std::vector<long>{sim::SimBoard::scenarioInt("fpga.cards.port0", 0), sim::SimBoard::scenarioInt("soc.uid0", 0)}),
+              (std::vector<long>{4, 16}));
 
     sim::ScenarioKeys keys("input3.");
     EXPECT_EQ(keys.number("osc", 20000), 20000);
@@ -322,11 +315,7 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
     EXPECT_TRUE(keys.is("chip", "absent"));
     EXPECT_EQ(keys.text("colour", "rgb"), "rgb");
     const sim::InputTiming t = sim::inputTiming(3);
-    EXPECT_TRUE(t.present);
-    EXPECT_EQ(t.hact, 3840u);
-    EXPECT_EQ(t.htotal, 4400u);
-    EXPECT_EQ(t.vtotal, 2250u);
-    EXPECT_EQ(t.hz, 30u);
+    EXPECT_EQ((std::vector<uint32_t>{t.present, t.hact, t.htotal, t.vtotal, t.hz}), (std::vector<uint32_t>{1, 3840, 4400, 2250, 30}));
     sim::SimBoard::setScenario("input3.osc", "fast");   // not a number: the fallback
     EXPECT_EQ(keys.number("osc", 20000), 20000);
 }

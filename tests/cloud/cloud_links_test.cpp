@@ -53,8 +53,7 @@ TEST(CloudLinks, FourGLineAnswersAsLinkFourAndTakesTheModuleStatus)
     root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x06\x00" "ABCD", 7));
     g_reconfig_4g = 1;
     line.receive_pass_4G(0);
-    EXPECT_EQ(g_reconfig_4g, 0);
-    EXPECT_EQ(line.reconfigurations, 1u);
+    EXPECT_EQ((std::vector<unsigned>{g_reconfig_4g, line.reconfigurations}), (std::vector<unsigned>{0, 1}));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 4), "ABCD");
     udptest::dropParameters();
 }
@@ -67,11 +66,9 @@ TEST(CloudLinks, PropertiesPreferTheBarcodeRecordAndRefuseCutRecords)
     EXPECT_EQ(m.get_4G_property(), 1);
     root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x05\x00" "SET", 6));
     root.writeFile("/data/configs/cloud_barcode", std::string("\xAA\x09\x00" "BAR", 6));   // cut short
-    EXPECT_EQ(m.get_4G_property(), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 4), std::string("SET\0", 4));
+    EXPECT_TRUE(m.get_4G_property() == 0 && std::string(reinterpret_cast<char*>(g_4G_property), 4) == std::string("SET\0", 4));
     root.writeFile("/data/configs/cloud_barcode", std::string("\xAA\x05\x00" "BAR", 6));
-    EXPECT_EQ(m.get_4G_property(), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 3), "BAR");
+    EXPECT_TRUE(m.get_4G_property() == 0 && std::string(reinterpret_cast<char*>(g_4G_property), 3) == "BAR");
 }
 
 class WifiAt : public udptest::UdpPasses {};
@@ -91,14 +88,12 @@ TEST_F(WifiAt, AtDatagramsAreAnsweredOnlyWhileTheAccessPointRuns)
 
     wifi.wifi_ip = "192.168.10.1";
     ASSERT_EQ(wifi.wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
-    EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf"));
-    EXPECT_TRUE(link->udp_13769_pass(1000));
+    EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf") && link->udp_13769_pass(1000));
     EXPECT_EQ(answer(), "OK\r\n");
     ASSERT_TRUE(module->sendRaw(Bytes{'A', 'T', '+', 'X'}));
     EXPECT_TRUE(link->udp_13769_pass(1000));
     EXPECT_EQ(answer(), "ERROR\r\n");
-    EXPECT_EQ(wifi.field(M57_WIFI_CONFIG::kMode), "2");
-    EXPECT_EQ(wifi.field(M57_WIFI_CONFIG::kWlan1Port), "5005");
+    EXPECT_TRUE(wifi.field(M57_WIFI_CONFIG::kMode) == "2" && wifi.field(M57_WIFI_CONFIG::kWlan1Port) == "5005");
     M57_WIFI_CONFIG::p_wifi = nullptr;
 }
 
@@ -140,8 +135,7 @@ TEST(CloudLinks, CloudClientConnectsToTheBoundServerAndReconnectsOnRequest)
 
     g_rconfig_device_utorcloud = 1;   // new settings: a fresh connection
     client.client_pass(0);
-    EXPECT_EQ(g_rconfig_device_utorcloud, 0);
-    EXPECT_EQ(client.connected, 1);
+    EXPECT_EQ((std::vector<long>{g_rconfig_device_utorcloud, client.connected}), (std::vector<long>{0, 1}));
     int second = ::accept(server, nullptr, nullptr);
     ASSERT_GE(second, 0);
     ::close(second);   // the server goes away

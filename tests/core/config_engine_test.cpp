@@ -143,8 +143,7 @@ TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
                                 g_uTor_cloud, g_uTor_cloudserverport, g_update_status}),
               (std::vector<int>{5005, 5005, 255, 0x1001F, 6553600, 0, 0, 0}));
     EXPECT_EQ(g_usb_grade_path, "KEL-W46");
-    EXPECT_TRUE(factoryage_log.isEmpty());
-    EXPECT_EQ(factoryage_log_num, 0);
+    EXPECT_EQ((std::vector<int>{int(factoryage_log.size()), factoryage_log_num}), (std::vector<int>{0, 0}));
 }
 
 TEST_F(Settings, StoredValuesAreReadBackWithoutRewritingTheFile)
@@ -152,8 +151,7 @@ TEST_F(Settings, StoredValuesAreReadBackWithoutRewritingTheFile)
     const std::string content = fullSettings("6000", "10.1.2.3");
     root.writeFile("/data/configs/tcpip.ini", content);
     ConfigEngine* engine = ConfigEngine::pInstance();
-    EXPECT_EQ(engine->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
-    EXPECT_EQ(g_port, 6000);
+    EXPECT_EQ((std::vector<int>{engine->read_config_variant(ConfigItem::TcpPort).toInt(), g_port}), (std::vector<int>{6000, 6000}));
     EXPECT_EQ(g_str_ip, "10.1.2.3");
     EXPECT_EQ(root.readFile("/data/configs/tcpip.ini"), content);
     EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 10.1.2.3 netmask 255.255.255.0 up"));
@@ -165,9 +163,11 @@ TEST_F(Settings, AKeyWithEmptyTextTakesItsDefaultAndWritesItBack)
     ConfigEngine* engine = ConfigEngine::pInstance();
     EXPECT_EQ(engine->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
     QSettings file(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
-    EXPECT_EQ(file.value("config/TcpPort").toInt(), 5005);
-    EXPECT_EQ(file.value("config/IPAddress").toString(), "10.0.0.5");
-    EXPECT_EQ(file.allKeys().size(), 18);
+    // The default written back, the other key kept, every key written.
+    EXPECT_EQ((QStringList{file.value("config/TcpPort").toString(), file.value("config/IPAddress").toString(),
+                           QString::number(file.allKeys().size())}),
+              
+              (QStringList{"5005", "10.0.0.5", "18"}));
 }
 
 TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddressAndUnknownKeysNowhere)
@@ -181,9 +181,8 @@ TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddressAndUnknownKeysNowhe
     g_str_wifi_ip = "192.168.22.101";
 
     // Unknown keys.
-    EXPECT_FALSE(engine->containsItemStr("KelLCDLang"));
-    EXPECT_EQ(engine->strToItem("config/Nothing"), ConfigItem::ConfigNameCount);
-    EXPECT_EQ(engine->getConfigItem("Barcode"), nullptr);
+    EXPECT_TRUE(!engine->containsItemStr("KelLCDLang") && engine->strToItem("config/Nothing") == ConfigItem::ConfigNameCount &&
+                engine->getConfigItem("Barcode") == nullptr);
     engine->write_config_variant(ConfigItem::ConfigNameCount, 1);
     EXPECT_FALSE(engine->read_config_variant(ConfigItem::ConfigNameCount).isValid());
 }
@@ -198,10 +197,11 @@ TEST_F(Settings, WithoutTheUniqueIdWindowTheIdStaysAndTheLoaderLineMustMatchExac
     factoryage_log.append("x");
     ASSERT_NE(ConfigEngine::pInstance(), nullptr);
     EXPECT_EQ(pid(), "0123456789abcdef0123456789abcdef");
-    EXPECT_EQ(g_update_status, 1);
-    EXPECT_TRUE(factoryage_log.isEmpty());
-    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"));
-    EXPECT_TRUE(root.exists("/data/configs/tcpip.ini"));
+    // Loader line matched, the log emptied, the address set, the settings written.
+    EXPECT_EQ((std::vector<int>{g_update_status, int(factoryage_log.size()),
+                                sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"),
+                                root.exists("/data/configs/tcpip.ini")}),
+              (std::vector<int>{1, 0, 1, 1}));
     // A longer text: the settings reader keeps a file whose size and time are unchanged, and
     // both writes can fall in one millisecond.
     root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/data/app/kelM57N -platform linuxfb -d\n");
@@ -225,8 +225,7 @@ TEST_F(NetworkBringUp, AddressesThatAreNotDottedQuadsNeverReachTheShell)
 
 TEST_F(NetworkBringUp, DottedQuadCheck)
 {
-    EXPECT_TRUE(Utils::isDottedQuad("0.0.0.0"));
-    EXPECT_TRUE(Utils::isDottedQuad("255.255.255.255"));
+    EXPECT_TRUE(Utils::isDottedQuad("0.0.0.0") && Utils::isDottedQuad("255.255.255.255"));
     for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1..3.4", "1.2.3.4 ", "1.2.3.-4", "0001.2.3.4", ""})
         EXPECT_FALSE(Utils::isDottedQuad(bad)) << bad;
 }
@@ -268,13 +267,11 @@ TEST_F(NetworkBringUp, CloudFlagIsSetByAnyCloudSetting)
     engineWith("[config]\n");
     EXPECT_EQ(g_uTor_cloud, 0);
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(""));
-    EXPECT_EQ(Utils::getIPAddress(), 0);
-    EXPECT_EQ(g_uTor_cloud, 1);
+    EXPECT_EQ((std::vector<long>{Utils::getIPAddress(), g_uTor_cloud}), (std::vector<long>{0, 1}));
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(" "));
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverport, 8080);
     Utils::getIPAddress();
-    EXPECT_EQ(g_uTor_cloud, 1);
-    EXPECT_EQ(g_uTor_cloudserverport, 8080);
+    EXPECT_EQ((std::vector<long>{g_uTor_cloud, g_uTor_cloudserverport}), (std::vector<long>{1, 8080}));
 }
 
 TEST_F(NetworkBringUp, ATcpPortThatIsNoPortFallsBackToTheStandardOne)
@@ -287,6 +284,5 @@ TEST_F(NetworkBringUp, ATcpPortThatIsNoPortFallsBackToTheStandardOne)
         ConfigEngine::p_config = nullptr;
     }
     engineWith("[config]\nTcpPort=65535\n");
-    EXPECT_EQ(g_port, 65535);
-    EXPECT_EQ(g_int_tcp_port, 65535);
+    EXPECT_EQ((std::vector<long>{g_port, g_int_tcp_port}), (std::vector<long>{65535, 65535}));
 }

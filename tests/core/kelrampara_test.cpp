@@ -92,9 +92,7 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
 
     EXPECT_EQ(paraFile(), defaultImage());
     // The language falls back to the first offered one.
-    EXPECT_EQ(g_lcd_lang_valid, 0x1E);
-    EXPECT_EQ(p->ram[768], 1);
-    EXPECT_EQ(g_language, 1);
+    EXPECT_EQ((std::vector<int>{g_lcd_lang_valid, p->ram[768], g_language}), (std::vector<int>{0x1E, 1, 1}));
 
     // Everything else of 768-4095 is the default image, but the sixteen window entries.
     for (int off = 769; off < 4096; ++off) {
@@ -109,8 +107,7 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
 
     EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
     for (int s = 0; s < 16; ++s) {
-        EXPECT_EQ(p->mode_slot[s][0], 0xFF);
-        EXPECT_EQ(p->KelUserModeSaved(s), 0);
+        EXPECT_EQ((std::vector<int>{p->mode_slot[s][0], p->KelUserModeSaved(s)}), (std::vector<int>{0xFF, 0})) << s;
     }
     // The register image's start values; what the start leaves unset is zero.
     std::vector<uint8_t> regs(1064, 0);
@@ -163,16 +160,13 @@ TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
     root.writeFile("/data/ram_device_info", file);
 
     KelRamPara* p = fresh();
-    EXPECT_EQ(p->ram[768], 3);
-    EXPECT_EQ(g_language, 3);
-    EXPECT_EQ(le16(layer(p, 0) + 18), 0x01);
-    EXPECT_EQ(le16(layer(p, 5) + 18), 0x00);
-    EXPECT_EQ(le16(p->ram + 2116), 0);
+    // Language byte and global, the two layers' output words, the screen-dark word.
+    EXPECT_EQ((std::vector<int>{p->ram[768], g_language, le16(layer(p, 0) + 18), le16(layer(p, 5) + 18), le16(p->ram + 2116)}),
+              (std::vector<int>{3, 3, 0x01, 0x00, 0}));
     EXPECT_EQ(bytes(p->ram + 864, 6), (Bytes{0, 0, 0, 0, 2, 0}));
     EXPECT_EQ(le16(p->ram + 1376), 0);
     EXPECT_EQ(bytes(p->ram + 2816, 2), (Bytes{60, 0x33}));
-    EXPECT_EQ(g_cut_source_state[1 * 5], 0x01);
-    EXPECT_EQ(p->KelGetCropID(1, 1), 1);
+    EXPECT_EQ((std::vector<int>{g_cut_source_state[1 * 5], p->KelGetCropID(1, 1)}), (std::vector<int>{0x01, 1}));
     // Loading does not rewrite the file.
     EXPECT_EQ(paraFile(), file);
 }
@@ -217,9 +211,9 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
     EXPECT_EQ(p->ram_para_file_save(), 0);
     EXPECT_FALSE(root.exists("/data/ram_device_info") && paraFile() != defaultImage());
     p->pc_edit_pending = 0;
-    EXPECT_EQ(p->ram_para_file_save(), 1);
-    EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
-    EXPECT_EQ(p->ram_para_file_save(), 0);
+    // Saved, the copy follows, and a second save finds nothing to do.
+    EXPECT_EQ((std::vector<int>{p->ram_para_file_save(), std::memcmp(p->ram, p->ram_backup, 4096), p->ram_para_file_save()}),
+              (std::vector<int>{1, 0, 0}));
 
     const std::string file = paraFile();
     ASSERT_EQ(file.size(), 4096u);
@@ -227,33 +221,27 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
     EXPECT_EQ(uint8_t(file[2 + 4095 - 768]), 0xEE);
 
     p = fresh();
-    EXPECT_EQ(p->ram[768], 2);
-    EXPECT_EQ(le16(p->ram + 2176), 77);
-    EXPECT_EQ(p->ram[4095], 0xEE);
-    EXPECT_EQ(p->ram[100], 0);
+    EXPECT_EQ((std::vector<int>{p->ram[768], le16(p->ram + 2176), p->ram[4095], p->ram[100]}),
+              (std::vector<int>{2, 77, 0xEE, 0}));
 
     // A reset rewrites the file from the defaults.
-    EXPECT_EQ(p->ram_para_reset(), 0);
+    EXPECT_EQ((std::vector<int>{p->ram_para_reset(), le16(p->ram + 2176), std::memcmp(p->ram, p->ram_backup, 4096)}),
+              (std::vector<int>{0, 100, 0}));
     EXPECT_EQ(paraFile(), defaultImage());
-    EXPECT_EQ(le16(p->ram + 2176), 100);
-    EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
 }
 
 TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
 {
     KelRamPara* p = fresh();
     const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(p->KelRamParaDeal(data, 6, 4090), 0);
-    EXPECT_EQ(p->ram[4095], 6);
+    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(data, 6, 4090), p->ram[4095]}), (std::vector<int>{0, 6}));
     std::memset(p->ram + 4088, 0, 8);
-    EXPECT_EQ(p->KelRamParaDeal(data, 7, 4090), 1);
-    EXPECT_EQ(p->ram[4090], 0);
-    EXPECT_EQ(p->KelRamParaDeal(data, 0, 4096), 0);
-    EXPECT_EQ(p->KelRamParaDeal(data, 1, 4096), 1);
-    // address + length would wrap a 32-bit sum
-    EXPECT_EQ(p->KelRamParaDeal(data, 8, 0xFFFFFFFCu), 1);
-    EXPECT_EQ(p->KelRamParaDeal(data, 1, 0), 0);
-    EXPECT_EQ(p->ram[0], 1);
+    // One byte past the end, nothing at the end, one byte at the end, an address + length
+    // that would wrap a 32-bit sum, the first byte.
+    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(data, 7, 4090), p->ram[4090], p->KelRamParaDeal(data, 0, 4096),
+                                p->KelRamParaDeal(data, 1, 4096),
+                                p->KelRamParaDeal(data, 8, 0xFFFFFFFCu), p->KelRamParaDeal(data, 1, 0), p->ram[0]}),
+              (std::vector<int>{1, 0, 0, 1, 1, 0, 1}));
     // The copy itself does not ask the scaler to apply; the PC's register command does.
     EXPECT_EQ(flag(), 0);
 
@@ -265,11 +253,10 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
     EXPECT_EQ(bytes(p->mode_slot[15], 4), (Bytes{0xAA, 0xAA, 0x11, 0x22}));
     EXPECT_EQ(p->KelUserModeSaved(15), 1);
     // The last bytes of a slot: 4095 + 3 = 4098 fits, one more does not.
-    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), 0);
-    EXPECT_EQ(p->mode_slot[0][4097], 0x11);
-    EXPECT_EQ(p->KelModeUserRamParaDeal(mode, 4, 0x2FFF), 1);
-    EXPECT_EQ(p->mode_slot[1][4095], 0);
-    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
+    EXPECT_EQ((std::vector<int>{p->KelModeUserRamParaDeal(mode, 3, 0x1FFF), p->mode_slot[0][4097],
+                                p->KelModeUserRamParaDeal(mode, 4, 0x2FFF),
+                                p->mode_slot[1][4095], p->mode_slot[2][0]}),
+              (std::vector<int>{0, 0x11, 1, 0, 0xFF}));
 }
 
 // --- user modes --------------------------------------------------------------------------
@@ -282,8 +269,7 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     // What the change handler does for a save request of mode 4.
     std::memcpy(p->mode_slot[3] + 2, p->ram + 896, 3200);
     p->mode_slot[3][4097] = 0x77;                // beyond the file: not stored
-    EXPECT_EQ(p->mode_file_write(3, 2), 1);
-    EXPECT_EQ(p->KelUserModeSaved(3), 1);
+    EXPECT_EQ((std::vector<int>{p->mode_file_write(3, 2), p->KelUserModeSaved(3)}), (std::vector<int>{1, 1}));
     const std::string file = root.readFile("/data/modes/custom_mode4");
     ASSERT_EQ(file.size(), 4096u);
     EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
@@ -291,14 +277,12 @@ TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
     EXPECT_FALSE(root.exists("/data/modes/MO04.json"));
 
     p = fresh();
-    EXPECT_EQ(p->KelUserModeSaved(3), 1);
-    EXPECT_EQ(p->KelUserModeSaved(2), 0);
-    EXPECT_EQ(le16(p->ram + 2176), 100);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeSaved(3), p->KelUserModeSaved(2), le16(p->ram + 2176)}),
+              (std::vector<int>{1, 0, 100}));
     // Recall: the slot's stored part goes back over block 896-4095.
     std::memcpy(p->ram + 896, p->mode_slot[3] + 2, 3200);
-    EXPECT_EQ(le16(p->ram + 2176), 33);
-    EXPECT_EQ(le16(layer(p, 2) + 8), 3);
-    EXPECT_EQ(le16(p->mode_slot[3] + 2176 - 894), 33);
+    EXPECT_EQ((std::vector<int>{le16(p->ram + 2176), le16(layer(p, 2) + 8), le16(p->mode_slot[3] + 2176 - 894)}),
+              (std::vector<int>{33, 3, 33}));
 }
 
 TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
@@ -310,8 +294,7 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     EXPECT_EQ(root.readFile("/data/modes/MO0a.json"), "{\"osd\":1}");
     EXPECT_TRUE(root.exists("/data/modes/custom_mode10"));
     EXPECT_EQ(p->mode_file_write(15, 0), 1);
-    EXPECT_TRUE(root.exists("/data/modes/MO10.json"));
-    EXPECT_TRUE(root.exists("/data/modes/custom_mode16"));
+    EXPECT_TRUE(root.exists("/data/modes/MO10.json") && root.exists("/data/modes/custom_mode16"));
 
     KelRamPara::put16(p->ram + 2124, 2);
     EXPECT_EQ(p->mode_file_write(4, 0), 1);
@@ -330,21 +313,18 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     ASSERT_EQ(p->mode_file_write(3, 2), 1);       // overlay word 0 in this slot
 
     EXPECT_EQ(p->mode_file_deal(2, 1), 0);
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
-    EXPECT_FALSE(root.exists("/data/modes/MO03.json"));
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode3") || root.exists("/data/modes/MO03.json"));
     EXPECT_EQ(bytes(p->mode_slot[2], 2), (Bytes{0xFF, 0xFF}));
     EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
 
-    EXPECT_EQ(p->mode_file_deal(3, 1), 0);
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode4"));
-    EXPECT_TRUE(root.exists("/data/modes/MO04.json"));
-    EXPECT_EQ(p->KelUserModeSaved(3), 0);
+    EXPECT_EQ((std::vector<int>{p->mode_file_deal(3, 1), root.exists("/data/modes/custom_mode4"), root.exists("/data/modes/MO04.json"),
+                                p->KelUserModeSaved(3)}),
+              (std::vector<int>{0, 0, 1, 0}));
 
     // A mode file that cannot be written leaves the slot unmarked.
     std::filesystem::create_directories(root.host("/data/modes/custom_mode8/x"));
     p->mode_slot[7][0] = 0x12;
-    EXPECT_EQ(p->mode_file_write(7, 2), 0);
-    EXPECT_EQ(p->mode_slot[7][0], 0x12);
+    EXPECT_EQ((std::vector<int>{p->mode_file_write(7, 2), p->mode_slot[7][0]}), (std::vector<int>{0, 0x12}));
 }
 
 TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
@@ -360,33 +340,25 @@ TEST_F(ParamBlock, ShortForeignOrTruncatedModeFilesDoNotCountAsSaved)
     whole[0] = whole[1] = char(0xAA);
     root.writeFile("/data/modes/custom_mode4", whole);
     KelRamPara* p = fresh();
-    EXPECT_EQ(p->KelUserModeSaved(0), 0);
-    EXPECT_EQ(p->mode_slot[0][0], 0xFF);
-    EXPECT_EQ(p->KelUserModeSaved(1), 0);
-    EXPECT_EQ(p->mode_slot[1][100], 0);
-    EXPECT_EQ(p->KelUserModeSaved(2), 0);
-    EXPECT_EQ(p->mode_slot[2][0], 0xFF);
-    EXPECT_EQ(p->KelUserModeSaved(3), 1);
-    EXPECT_EQ(p->mode_slot[3][3201], 0x22);
-    EXPECT_EQ(p->KelUserModeIndex(2, 2), 3);
-    EXPECT_EQ(p->mode_file_deal(1, 0), 1);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeSaved(0), p->KelUserModeSaved(1), p->KelUserModeSaved(2), p->KelUserModeSaved(3)}),
+              (std::vector<int>{0, 0, 0, 1}));
+    EXPECT_EQ((std::vector<int>{p->mode_slot[0][0], p->mode_slot[1][100], p->mode_slot[2][0], p->mode_slot[3][3201]}),
+              (std::vector<int>{0xFF, 0, 0xFF, 0x22}));
+    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(2, 2), p->mode_file_deal(1, 0)}), (std::vector<int>{3, 1}));
     // Files of modes 0 and 17 are no slot's.
     root.writeFile("/data/modes/custom_mode0", std::string(4096, char(0xAA)));
     root.writeFile("/data/modes/custom_mode17", std::string(4096, char(0xAA)));
-    EXPECT_EQ(p->mode_file_deal(-1, 0), 0);
-    EXPECT_EQ(p->mode_file_deal(16, 0), 0);
-    EXPECT_EQ(p->mode_file_write(-1, 2), 0);
+    EXPECT_EQ((std::vector<int>{p->mode_file_deal(-1, 0), p->mode_file_deal(16, 0), p->mode_file_write(-1, 2)}),
+              (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(ParamBlock, UserModeIndexWalksTheCircle)
 {
     KelRamPara* p = fresh();
-    EXPECT_EQ(p->KelUserModeIndex(5, 1), 256);
-    EXPECT_EQ(p->KelUserModeIndex(16, 2), 256);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(16, 2)}), (std::vector<int>{256, 256}));
     p->mode_slot[5][0] = p->mode_slot[5][1] = 0xAA;
-    EXPECT_EQ(p->KelUserModeIndex(5, 1), 5);
-    EXPECT_EQ(p->KelUserModeIndex(5, 0), 5);
-    EXPECT_EQ(p->KelUserModeIndex(5, 2), 5);
+    EXPECT_EQ((std::vector<int>{p->KelUserModeIndex(5, 1), p->KelUserModeIndex(5, 0), p->KelUserModeIndex(5, 2)}),
+              (std::vector<int>{5, 5, 5}));
     p->mode_slot[2][0] = p->mode_slot[2][1] = 0xAA;
     p->mode_slot[12][0] = p->mode_slot[12][1] = 0xAA;
     // {from, direction, found}: up from 12 wraps to 0, down from 2 wraps to 15.
@@ -412,22 +384,17 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
         ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
         p->KelCropSourceInit();
     }
-    EXPECT_EQ(flag(), 1);
-    EXPECT_EQ(le16(cropRecord(p->ram, 0)), 0x8002);
+    EXPECT_EQ((std::vector<int>{flag(), le16(cropRecord(p->ram, 0))}), (std::vector<int>{1, 0x8002}));
     // Record 3: in use, crop number 4 of port 2; x 13, y 20, 300 x 400.
     EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 13, 0, 20, 0, 0x2C, 0x01, 0x90, 0x01}));
-    EXPECT_EQ(p->KelGetSourceNum(2, 40), 4);
-    EXPECT_EQ(p->KelGetSourceNum(2, 2), 2);
-    EXPECT_EQ(p->KelGetSourceNum(2, 0), 0);
+    EXPECT_EQ((std::vector<int>{p->KelGetSourceNum(2, 40), p->KelGetSourceNum(2, 2), p->KelGetSourceNum(2, 0)}),
+              (std::vector<int>{4, 2, 0}));
 
     clearFlag();
     p->KelDeleteCrop(2, 3);                     // crop number 3, record 2
     p->KelCropSourceInit();
-    EXPECT_EQ(flag(), 1);
-    EXPECT_EQ(le16(cropRecord(p->ram, 2)), 0);
-    EXPECT_EQ(p->KelGetCropID(2, 3), 4);
-    EXPECT_EQ(p->KelGetCropID(2, 4), 0);
-    EXPECT_EQ(p->KelAddCropID(2), 3);
+    EXPECT_EQ((std::vector<int>{flag(), le16(cropRecord(p->ram, 2)), p->KelGetCropID(2, 3), p->KelGetCropID(2, 4), p->KelAddCropID(2)}),
+              (std::vector<int>{1, 0, 4, 0, 3}));
 
     CROP_PARA got{};
     int index = -1;
@@ -476,16 +443,14 @@ TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
         ASSERT_EQ(p->KelAddNewCrop(0, &c), 0) << i;
         p->KelCropSourceInit();
     }
-    EXPECT_EQ(p->KelAddCropID(0), 0);
-    EXPECT_EQ(le16(cropRecord(p->ram, 39)), 0x8000 | (39 << 8));
-    EXPECT_EQ(p->KelGetCropID(0, 40), 40);
+    EXPECT_EQ((std::vector<int>{p->KelAddCropID(0), le16(cropRecord(p->ram, 39)), p->KelGetCropID(0, 40)}),
+              (std::vector<int>{0, 0x8000 | (39 << 8), 40}));
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
     clearFlag();
-    EXPECT_EQ(p->KelAddNewCrop(0, &c), 1);
-    EXPECT_EQ(p->KelAddNewCrop(1, &c), 1);      // port 1 has free numbers but no record is free
-    EXPECT_EQ(std::memcmp(before, p->ram, 4096), 0);
-    EXPECT_EQ(flag(), 0);
+    // Refused for port 0, and for port 1 with free numbers but no free record; nothing changed.
+    EXPECT_EQ((std::vector<int>{p->KelAddNewCrop(0, &c), p->KelAddNewCrop(1, &c), std::memcmp(before, p->ram, 4096), flag()}),
+              (std::vector<int>{1, 1, 0, 0}));
 }
 
 TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
@@ -497,11 +462,10 @@ TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
     EXPECT_EQ(index, 40);
     // Left as the caller filled it.
     EXPECT_EQ((std::vector<int>{c.id, c.x, c.y, c.width, c.height}), std::vector<int>(5, 7));
-    EXPECT_EQ(p->KelGetCropID(9, 1), 0);
-    EXPECT_EQ(p->KelGetCropID(-1, 1), 0);
-    EXPECT_EQ(p->KelAddCropID(6), 0);
-    EXPECT_EQ(p->KelAddNewCrop(6, &c), 1);      // no port 6: refused like a full table
-    EXPECT_EQ(p->KelAddNewCrop(0, nullptr), 1);
+    // No port 9, -1 or 6: nothing found, nothing added, refused like a full table.
+    EXPECT_EQ((std::vector<int>{p->KelGetCropID(9, 1), p->KelGetCropID(-1, 1), p->KelAddCropID(6), p->KelAddNewCrop(6, &c),
+                                p->KelAddNewCrop(0, nullptr)}),
+              (std::vector<int>{0, 0, 0, 1, 1}));
 
     // Records outside the bitmap are skipped.
     KelRamPara::put16(cropRecord(p->ram, 0), 0x8009);            // port 9
@@ -518,16 +482,14 @@ TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
     KelRamPara::put16(stored + 2272 + 8 - 896, 0x8000 | 45);
     int16_t isCrop = -1;
     char idx = 0;
-    EXPECT_EQ(p->KelGetImageSource(stored, 0, &isCrop, &idx, 1), 0);
-    EXPECT_EQ(isCrop, 0);
+    EXPECT_EQ((std::vector<int>{p->KelGetImageSource(stored, 0, &isCrop, &idx, 1), isCrop}), (std::vector<int>{0, 0}));
     // A slot's layer takes its crop from the slot's own record, not the live block's.
     stored = p->mode_slot[7] + 2;
     KelRamPara::put16(stored + 2272 + 26 * 2 + 8 - 896, 0x8004);
     KelRamPara::put16(stored + 1472 + 40 - 896, 0x8003);      // record 4 of the slot: port 3
     KelRamPara::put16(cropRecord(p->ram, 4), 0x8001);         // the live block says port 1
     EXPECT_EQ(p->KelGetImageSource(stored, 2, &isCrop, &idx, 1), 3);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(idx, 4);
+    EXPECT_EQ((std::vector<int>{isCrop, idx}), (std::vector<int>{1, 4}));
 }
 
 // --- layer source, freeze and black --------------------------------------------------------
@@ -538,9 +500,7 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     KelRamPara::put16(p->ram + 866, 4);
     KelRamPara::put16(p->ram_backup + 866, 4);
     p->KelSetImageSource(0, 3, 1);
-    EXPECT_EQ(le16(layer(p, 1) + 8), 3);
-    EXPECT_EQ(le16(p->ram + 866), 0);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 8), le16(p->ram + 866), flag()}), (std::vector<int>{3, 0, 1}));
 
     // A mode change still pending keeps the word.
     KelRamPara::put16(p->ram + 866, 6);
@@ -557,16 +517,13 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     int16_t isCrop = 0;
     char idx = 0;
     EXPECT_EQ(p->KelGetImageSource(p->ram, 0, &isCrop, &idx, 0), 2);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(idx, 1);
+    EXPECT_EQ((std::vector<int>{isCrop, idx}), (std::vector<int>{1, 1}));
 
     // A crop that does not exist leaves the layer without a source.
     clearFlag();
     KelRamPara::put16(p->ram + 866, 4);
     p->KelSetImageSource(5, 2, 0);
-    EXPECT_EQ(le16(layer(p, 0) + 8), 0);
-    EXPECT_EQ(le16(p->ram + 866), 0);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 0) + 8), le16(p->ram + 866), flag()}), (std::vector<int>{0, 0, 1}));
     clearFlag();
     p->KelSetImageSource(0, 2, 6);               // no layer 6
     EXPECT_EQ(flag(), 0);
@@ -577,12 +534,10 @@ TEST_F(ParamBlock, FreezeAndSourceOnOnlyForEnabledLayersBlackOnAny)
     KelRamPara* p = fresh();
     g_image_current = 1;                       // disabled by default
     p->KelSetImageFreeze();
-    EXPECT_EQ(le16(layer(p, 1) + 18), 0);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 18), flag()}), (std::vector<int>{0, 1}));
     clearFlag();
     p->KelSetImageBlack();
-    EXPECT_EQ(le16(layer(p, 1) + 18), 1);
-    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 18), flag()}), (std::vector<int>{1, 1}));
 
     g_image_current = 0;                       // enabled
     p->KelSetImageFreeze();
@@ -591,8 +546,7 @@ TEST_F(ParamBlock, FreezeAndSourceOnOnlyForEnabledLayersBlackOnAny)
     EXPECT_EQ(le16(layer(p, 0) + 18), 0);
 
     // A source is on when an enabled layer shows it; layer 0 (enabled) shows port 1 by default.
-    EXPECT_EQ(p->KelSourceId_is_on(1), 1);
-    EXPECT_EQ(p->KelSourceId_is_on(3), 0);
+    EXPECT_EQ((std::vector<int>{p->KelSourceId_is_on(1), p->KelSourceId_is_on(3)}), (std::vector<int>{1, 0}));
     KelRamPara::put16(layer(p, 4), 1);
     KelRamPara::put16(cropRecord(p->ram, 6), 0x8003);
     KelRamPara::put16(layer(p, 4) + 8, 0x8006);
@@ -620,19 +574,15 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     g_lcd_lang_valid = 0x1E;
     EXPECT_EQ(p->KelLanguageChanged(), 0);
     p->ram[768] = 2;
-    EXPECT_EQ(p->KelLanguageChanged(), 1);
-    EXPECT_EQ(g_language, 2);
+    EXPECT_EQ((std::vector<int>{p->KelLanguageChanged(), g_language}), (std::vector<int>{1, 2}));
     p->ram[768] = 0;
     p->ram[769] = 5;
     EXPECT_EQ(p->KelLanguageChanged(), 1);
-    EXPECT_EQ(p->ram[768], 1);
-    EXPECT_EQ(p->ram[769], 0);
-    EXPECT_EQ(g_language, 1);
+    EXPECT_EQ((std::vector<int>{p->ram[768], p->ram[769], g_language}), (std::vector<int>{1, 0, 1}));
     g_lcd_lang_valid = 0x60;                     // no language 0-4 offered
     p->ram[768] = 4;
     EXPECT_EQ(p->KelLanguageChanged(), 1);
-    EXPECT_EQ(p->ram[768], 4);
-    EXPECT_EQ(g_language, 4);
+    EXPECT_EQ((std::vector<int>{p->ram[768], g_language}), (std::vector<int>{4, 4}));
 
     // At a start only a mask with both bit 0 and bit 17 is cut to its bits 1-15.
     for (const auto& [mask, kept] : {std::pair<int, int>{0x2001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
@@ -647,8 +597,7 @@ TEST_F(ParamBlock, NotificationCarriesItsCode)
     KelRamPara* p = fresh();
     std::vector<int> codes;
     QObject::connect(p, &KelRamPara::sig_update_para, [&codes](int c) { codes.push_back(c); });
-    EXPECT_EQ(p->test_signal(12), 1);
-    EXPECT_EQ(p->ram_para_save(), 1);
+    EXPECT_EQ((std::vector<int>{p->test_signal(12), p->ram_para_save()}), (std::vector<int>{1, 1}));
     EXPECT_EQ(codes, (std::vector<int>{12, 1}));
 }
 
@@ -685,23 +634,18 @@ TEST_F(ParamBlock, ScreenReadsOfTheBlockWaitForAPcWriteAndStayInsideTheBlock)
         pcWrite.unlock();
     }
     EXPECT_EQ(std::vector<uint8_t>(out, out + 10), std::vector<uint8_t>(crop, crop + 10));
-    EXPECT_EQ(p->KelGetSourceNum(1, 40), 1);
-    EXPECT_EQ(record, 2);
-    EXPECT_EQ(para.width, 640);
-    EXPECT_EQ(p->live_image_source(1, &isCrop, &index), 1);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(index, 2);
+    EXPECT_EQ((std::vector<int>{p->KelGetSourceNum(1, 40), record, para.width, p->live_image_source(1, &isCrop, &index)}),
+              (std::vector<int>{1, 2, 640, 1}));
+    EXPECT_EQ((std::vector<int>{isCrop, index}), (std::vector<int>{1, 2}));
 
     EXPECT_FALSE(p->changed_bytes(1492, 10));
     p->ram[1501] = 0x02;
-    EXPECT_TRUE(p->changed_bytes(1492, 10));
-    EXPECT_FALSE(p->changed_bytes(1502, 10));
+    EXPECT_EQ((std::vector<bool>{p->changed_bytes(1492, 10), p->changed_bytes(1502, 10)}), (std::vector<bool>{true, false}));
     // Ranges that leave the block read nothing.
     uint8_t untouched[4] = {9, 9, 9, 9};
     p->copy_bytes(4094, untouched, 4);
     p->copy_bytes(-2, untouched, 4);
-    EXPECT_EQ(untouched[0], 9);
-    EXPECT_EQ(untouched[3], 9);
+    EXPECT_EQ((std::vector<int>{untouched[0], untouched[3]}), (std::vector<int>{9, 9}));
     EXPECT_FALSE(p->changed_bytes(4090, 7));
     p->copy_bytes(4092, untouched, 4);   // the last four bytes are in
     EXPECT_EQ(untouched[0], p->ram[4092]);

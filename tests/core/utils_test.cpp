@@ -36,34 +36,31 @@ TEST(UtilsChecksums, ValuesOfKnownInputs)
     }
     // Past the eight-byte stride, exactly at it and off it: one bit per byte, then more.
     const unsigned char bits[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x0F, 0xF0, 0x3C};
-    EXPECT_EQ(Utils::BCC(bits, 11), 0x3Cu);
-    EXPECT_EQ(Utils::BCC(bits, 8), 0xFFu);
-    EXPECT_EQ(Utils::BCC(bits + 1, 9), 0x01u);
+    EXPECT_EQ((std::vector<unsigned>{Utils::BCC(bits, 11), Utils::BCC(bits, 8), Utils::BCC(bits + 1, 9)}),
+              (std::vector<unsigned>{0x3C, 0xFF, 0x01}));
     // Table entries of the reflected rule.
-    EXPECT_EQ(Utils::crc16_tabel[1], 0xC0C1);
-    EXPECT_EQ(Utils::CRC32_Table[1], 0x77073096u);
-    EXPECT_EQ(Utils::zedoCrc16_tabel[1], 0x1189);
-    EXPECT_EQ(Utils::crc16_tabel[0], 0);
-    EXPECT_EQ(Utils::CRC32_Table[255], 0x2D02EF8Du);
+    EXPECT_EQ((std::vector<uint32_t>{Utils::crc16_tabel[0], Utils::crc16_tabel[1], Utils::zedoCrc16_tabel[1], Utils::CRC32_Table[1],
+                                     Utils::CRC32_Table[255]}),
+              
+              (std::vector<uint32_t>{0, 0xC0C1, 0x1189, 0x77073096u, 0x2D02EF8Du}));
 }
 
 TEST(UtilsTime, TimeSpaceAcrossTheWrapAndSleeps)
 {
     G_timeTicks = 1000;
-    EXPECT_EQ(Utils::getTimeSpace(1000), 0u);
-    EXPECT_EQ(Utils::getTimeSpace(400), 600u);
+    EXPECT_EQ((std::vector<long>{Utils::getTimeSpace(1000), Utils::getTimeSpace(400)}), (std::vector<long>{0, 600}));
     G_timeTicks = 5;
-    EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFFBu), 9u);
-    EXPECT_EQ(Utils::getTimeSpace(5), 0u);
+    EXPECT_EQ((std::vector<long>{Utils::getTimeSpace(0xFFFFFFFBu), Utils::getTimeSpace(5)}), (std::vector<long>{9, 0}));
     G_timeTicks = 0;
 
     // Sleeps in milliseconds are a thousand microseconds each (on the virtual clock, which a
     // fixed wall time follows).
     kel_test::TestRoot root;
     const uint64_t before = board::Clock::monotonicUs();
-    EXPECT_EQ(Utils::msleep_mutex(12000), 0);
-    EXPECT_EQ(Utils::usleep_mutex(25), 0);
-    EXPECT_EQ(board::Clock::monotonicUs() - before, 12000025u);
+    EXPECT_EQ((std::vector<uint64_t>{uint64_t(Utils::msleep_mutex(12000)), uint64_t(Utils::usleep_mutex(25)),
+                                     board::Clock::monotonicUs() - before}),
+              
+              (std::vector<uint64_t>{0, 0, 12000025u}));
     sim::SimBoard::fixWallTime(1700000000);
     EXPECT_EQ(board::Clock::wallTime(), 1700000000 + std::time_t(board::Clock::monotonicUs() / 1000000));
 }
@@ -73,11 +70,12 @@ TEST(UtilsShell, StatusMappingJournalAndOutput)
     kel_test::TestRoot root;
     sim::Journal::setShellStatus("false", 256);
     int status = -7;
-    EXPECT_EQ(Utils::system_mutex("false", &status), 255);
-    EXPECT_EQ(status, 256);
-    EXPECT_EQ(Utils::system_mutex("ifconfig eth0 192.168.0.199", &status), 0);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(Utils::system_mutex("true", nullptr), 0);
+    // Result and status of a failing command, of a good one, and without a status.
+    // (A braced list is evaluated left to right.)
+    EXPECT_EQ((std::vector<int>{Utils::system_mutex("false", &status), status,
+                                Utils::system_mutex("ifconfig eth0 192.168.0.199", &status), status,
+                                Utils::system_mutex("true", nullptr)}),
+              (std::vector<int>{255, 256, 0, 0, 0}));
     EXPECT_EQ(sim::Journal::shellCommands(), (std::vector<std::string>{"false", "ifconfig eth0 192.168.0.199", "true"}));
 
     // Output is read in lines.
@@ -100,8 +98,7 @@ TEST(UtilsText, StringToIntUpperAndIntToString)
 TEST(UtilsText, JsonNestingLimit)
 {
     auto within = [](const std::string& s, int max) { return JsonReader::nestingWithin(s.data(), s.size(), max); };
-    EXPECT_TRUE(within("[{}]", 2));
-    EXPECT_FALSE(within("[{[]}]", 2));
+    EXPECT_TRUE(within("[{}]", 2) && !within("[{[]}]", 2));
     // Brackets inside a string do not count, nor does an escaped quote end it.
     EXPECT_TRUE(within("[\"[\\\"[{\"]", 1));
 }
@@ -145,11 +142,11 @@ TEST(UtilsFiles, ExistenceAndFileListBySuffix)
     root.writeFile("/data/smartmapping/a.kxfile", "x");
     root.writeFile("/data/smartmapping/b.txt", "x");
     root.writeFile("/data/smartmapping/c.kxfile", "x");
-    EXPECT_TRUE(Utils::isFileExists("/data/smartmapping/a.kxfile", true));
-    EXPECT_FALSE(Utils::isFileExists("/data/smartmapping", true));
-    EXPECT_TRUE(Utils::isFileExists("/data/smartmapping", false));
-    EXPECT_TRUE(Utils::isDirExists("/data/smartmapping"));
-    EXPECT_FALSE(Utils::isDirExists("/data/smartmapping/a.kxfile"));
+    // A file as a file, a folder as a file, a folder as anything; a folder and a file as folders.
+    EXPECT_EQ((std::vector<bool>{Utils::isFileExists("/data/smartmapping/a.kxfile", true), Utils::isFileExists("/data/smartmapping", true),
+                                 Utils::isFileExists("/data/smartmapping", false), Utils::isDirExists("/data/smartmapping"),
+                                 Utils::isDirExists("/data/smartmapping/a.kxfile")}),
+              (std::vector<bool>{true, false, true, true, false}));
 
     QStringList list;
     Utils::get_file_list_smartpath(list, "/data/smartmapping", "kxfile");
@@ -172,9 +169,8 @@ TEST(StopSignalPause, StopEndsAWaitingThreadAndLaterWaits)
     std::thread worker([&] { ended = signal.wait(3600 * 1000); });
     signal.stop();
     worker.join();
-    EXPECT_TRUE(ended);
-    EXPECT_TRUE(signal.stopped());
-    EXPECT_TRUE(signal.wait(3600 * 1000));   // already stopped: no wait at all
+    // Ended, stopped, and a later wait returns at once.
+    EXPECT_TRUE(ended && signal.stopped() && signal.wait(3600 * 1000));
 }
 
 TEST(PassWakePause, EndEndsThePauseUnderWayOrTheNextOneOnly)

@@ -122,10 +122,8 @@ TEST_F(Widgets, ToastShowsForThreeHundredTicks)
         kel_test::tick(1);
     });
     g_tip->tip_create(1);
-    EXPECT_EQ(visibleAt299, 1);
-    EXPECT_FALSE(g_tip->isVisible());
-    EXPECT_EQ(g_tip_flag, 0);
-    EXPECT_EQ(g_tip->tip_counter(), 0);
+    // Shown until tick 299, then gone, its flag and counter cleared.
+    EXPECT_EQ((std::vector<int>{visibleAt299, g_tip->isVisible(), g_tip_flag, g_tip->tip_counter()}), (std::vector<int>{1, 0, 0, 0}));
 }
 
 TEST_F(Widgets, ToastReplacedWhileShowingKeepsTheRemainingTime)
@@ -145,20 +143,16 @@ TEST_F(Widgets, ToastReplacedWhileShowingKeepsTheRemainingTime)
         EXPECT_TRUE(g_tip->isVisible());
         // An unknown type removes the content but the toast stays until its time is up.
         g_tip->tip_create(2);
-        EXPECT_EQ(g_tip->tip_frame(), nullptr);
-        EXPECT_TRUE(g_tip->isVisible());
+        EXPECT_TRUE(g_tip->tip_frame() == nullptr && g_tip->isVisible());
         kel_test::tick(1);
     });
     g_tip->tip_create(3);
-    EXPECT_TRUE(second_returned);
-    EXPECT_FALSE(g_tip->isVisible());
-    EXPECT_EQ(g_tip_flag, 0);
+    EXPECT_EQ((std::vector<int>{second_returned, g_tip->isVisible(), g_tip_flag}), (std::vector<int>{1, 0, 0}));
 
     // Types outside 1, 3, 4, 5 show nothing and return at once.
     for (int type : {0, 2, 6, -1}) {
         g_tip->tip_create(type);
-        EXPECT_FALSE(g_tip->isVisible());
-        EXPECT_EQ(g_tip_flag, 0);
+        EXPECT_EQ((std::vector<int>{g_tip->isVisible(), g_tip_flag}), (std::vector<int>{0, 0})) << type;
     }
 }
 
@@ -225,8 +219,7 @@ TEST_F(Widgets, NumberKeyboardEntry)
     EXPECT_FALSE(kb->isVisible());
     kb->show();
     typeKey(12);
-    EXPECT_FALSE(kb->isVisible());
-    EXPECT_EQ(sent.size(), before);
+    EXPECT_TRUE(!kb->isVisible() && sent.size() == before);
 
     // A touch on a digit key does nothing.
     kb->label_show("W", "77");
@@ -244,8 +237,8 @@ TEST_F(Widgets, NumberKeyboardFocusFrame)
     EXPECT_EQ(kb->ui_select, 0);
     EXPECT_EQ(key("Button1")->styleSheet(), "background-color: rgb(255, 255, 255);");
     kel_test::pressKey(PanelKey::Right, 0, kb);
-    EXPECT_EQ(kb->ui_select, 1);
-    EXPECT_EQ(key("Button2")->styleSheet(), "background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);");
+    EXPECT_EQ(std::make_tuple(int(kb->ui_select), key("Button2")->styleSheet()),
+              std::make_tuple(1, QString("background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);")));
     kel_test::pressKey(PanelKey::Left, 1, kb);
     kel_test::pressKey(PanelKey::Left, 0, kb);
     EXPECT_EQ(kb->ui_select, 13);
@@ -260,19 +253,17 @@ TEST_F(Widgets, NumberKeyboardFocusFrame)
     kb->label_show("W", "5");
     for (int key : {66, 73, 78, 77, 0x01000063}) {
         kel_test::sendKey(key, kb);
-        EXPECT_EQ(kb->ui_select, 0);
-        EXPECT_EQ(line(), "5");
+        EXPECT_EQ(std::make_tuple(int(kb->ui_select), line()), std::make_tuple(0, QString("5"))) << key;
     }
 
     // Texts: the language's own while its bit is set, else "Cancle" / "OK".
     g_language = 3;
     kb->language_changed();
-    EXPECT_EQ(key("Button_close")->text(), QString::fromUtf8("Hủy bỏ"));
-    EXPECT_EQ(key("Button_ok")->text(), QString::fromUtf8("Đồng ý"));
+    EXPECT_EQ((QStringList{key("Button_close")->text(), key("Button_ok")->text()}),
+              (QStringList{QString::fromUtf8("Hủy bỏ"), QString::fromUtf8("Đồng ý")}));
     g_lcd_lang_valid = 0x1F & ~0x08;
     kb->language_changed();
-    EXPECT_EQ(key("Button_close")->text(), "Cancle");
-    EXPECT_EQ(key("Button_ok")->text(), "OK");
+    EXPECT_EQ((QStringList{key("Button_close")->text(), key("Button_ok")->text()}), (QStringList{"Cancle", "OK"}));
     g_language = 0;
     g_lcd_lang_valid = 0x1F;
     kb->label_show(QString::fromUtf8("宽"), "1920");
@@ -304,10 +295,8 @@ TEST_F(Widgets, NumberKeyboardHandsItsTextOnlyToTheScreenThatOpenedIt)
     });
     child.exec();
 
-    EXPECT_EQ(child.received, QStringList{"12"});
-    EXPECT_EQ(child.field->text(), "12");
-    EXPECT_TRUE(parent.received.isEmpty());
-    EXPECT_EQ(parent.field->text(), "10");
+    EXPECT_EQ((QStringList{child.received.join(","), child.field->text(), parent.received.join(","), parent.field->text()}),
+              (QStringList{"12", "12", "", "10"}));
     // Not broadcast: other listeners of the signal heard nothing.
     EXPECT_TRUE(sent.isEmpty());
 }
@@ -323,12 +312,11 @@ TEST_F(Widgets, SourceNamesPositionsTemplatesAndIcons)
         EXPECT_EQ(sourceinfo::get_source_name_by_listseq(i), bySeq[i]);
         EXPECT_EQ(sourceinfo::get_listseq_by_source_id(sourceinfo::get_source_id_by_listseq(i)), i);
     }
-    EXPECT_TRUE(sourceinfo::get_source_name_by_sourceid(4).isEmpty());
-    EXPECT_TRUE(sourceinfo::get_source_name_by_listseq(200).isEmpty());
-    EXPECT_EQ(sourceinfo::get_source_id_by_listseq(3), 0);
-    EXPECT_EQ(sourceinfo::get_source_id_by_listseq(9), 0);
-    EXPECT_EQ(sourceinfo::get_listseq_by_source_id(4), 0);
-    EXPECT_EQ(sourceinfo::get_listseq_by_source_id(0), 3);
+    EXPECT_TRUE(sourceinfo::get_source_name_by_sourceid(4).isEmpty() && sourceinfo::get_source_name_by_listseq(200).isEmpty());
+    EXPECT_EQ((std::vector<int>{sourceinfo::get_source_id_by_listseq(3), sourceinfo::get_source_id_by_listseq(9),
+                                sourceinfo::get_listseq_by_source_id(4),
+                                sourceinfo::get_listseq_by_source_id(0)}),
+              (std::vector<int>{0, 0, 0, 3}));
 
     EXPECT_EQ(sourceinfo::get_source_specialstyle0_by_sourceid(3),
               "<font style = 'font-size:9px' color = #51BB28 >%1</font>");
@@ -386,14 +374,12 @@ TEST_F(Widgets, FocusBoxFrames)
     kelcontrol box(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), &owner);
     const QString orangeLabel = "color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)";
     const QString blueLabel = "color: rgb(255, 255, 255);border:1px solid rgb(71,119,255);background-color:rgb(0, 0, 0)";
-    EXPECT_EQ(box.leftLabel->styleSheet(), orangeLabel);
-    EXPECT_EQ(box.rightLabel->styleSheet(), orangeLabel);
+    EXPECT_EQ((QStringList{box.leftLabel->styleSheet(), box.rightLabel->styleSheet(), box.comboBox->objectName(), box.leftLabel->text(),
+                           box.rightLabel->text()}),
+              (QStringList{orangeLabel, orangeLabel, "kelcontrol", "<", ">"}));
     EXPECT_TRUE(box.comboBox->styleSheet().contains("border:1px solid rgb(255,171,84);"));
-    EXPECT_EQ(box.comboBox->objectName(), "kelcontrol");
     EXPECT_EQ(box.comboBox->focusPolicy(), Qt::NoFocus);
     EXPECT_EQ(box.comboBox->geometry(), QRect(19, 0, 100, 22));
-    EXPECT_EQ(box.leftLabel->text(), "<");
-    EXPECT_EQ(box.rightLabel->text(), ">");
 
     box.set_box_modify();
     EXPECT_EQ(box.leftLabel->styleSheet(), blueLabel);
@@ -423,8 +409,7 @@ TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
     const int windowKeys[4][3] = {{66, 0, 0}, {67, 1, 1}, {69, 1, 0}, {70, 3, 1}};
     for (const auto& k : windowKeys) {
         keys.update_usb_keyEvent(k[0]);
-        EXPECT_EQ(g_image_current, k[1]) << k[0];
-        EXPECT_EQ(notifications(), k[2]) << k[0];
+        EXPECT_EQ((std::vector<int>{g_image_current, notifications()}), (std::vector<int>{k[1], k[2]})) << k[0];
     }
 
     // Sources: I J K L put input 3, 0, 1, 2 on the current window.
@@ -432,15 +417,13 @@ TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
     for (const auto& k : sourceKeys) {
         setApplyFlag(0);
         keys.update_usb_keyEvent(k[0]);
-        EXPECT_EQ(P::get16(layer(3) + P::kLayerSource), k[1]) << k[0];
-        EXPECT_EQ(applyFlag(), 1) << k[0];
+        EXPECT_EQ((std::vector<int>{P::get16(layer(3) + P::kLayerSource), applyFlag()}), (std::vector<int>{k[1], 1})) << k[0];
     }
     // N toggles freeze, P black.
     P::put16(layer(3) + P::kLayerOutput, 0);
     setApplyFlag(0);
     keys.update_usb_keyEvent(78);
-    EXPECT_EQ(P::get16(layer(3) + P::kLayerOutput), 0x02);
-    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ((std::vector<int>{P::get16(layer(3) + P::kLayerOutput), applyFlag()}), (std::vector<int>{0x02, 1}));
     keys.update_usb_keyEvent(80);
     EXPECT_EQ(P::get16(layer(3) + P::kLayerOutput), 0x03);
 
@@ -450,19 +433,17 @@ TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
     for (int key : {68, 71, 72, 77, 79, 81, 82, 83, 65, 0x01000035})
         keys.update_usb_keyEvent(key);
     EXPECT_EQ(std::vector<uint8_t>(para->ram, para->ram + P::kRamSize), before);
-    EXPECT_EQ(applyFlag(), 0);
-    EXPECT_EQ(notifications(), 0);
-    EXPECT_EQ(g_image_current, 3);
+    EXPECT_EQ((std::vector<int>{applyFlag(), notifications(), g_image_current}), (std::vector<int>{0, 0, 3}));
 
     // Key lock: no letter key acts.
     P::put16(para->ram + P::kKeyLock, 1);
     for (int key : {66, 67, 73, 78, 80})
         keys.update_usb_keyEvent(key);
-    EXPECT_EQ(g_image_current, 3);
-    EXPECT_EQ(P::get16(layer(3) + P::kLayerSource), 2);
-    EXPECT_EQ(P::get16(layer(3) + P::kLayerOutput), 0x03);
-    EXPECT_EQ(applyFlag(), 0);
-    EXPECT_EQ(notifications(), 0);
+    // Selection, window 3's source and output words, the apply flag and notifications unchanged.
+    EXPECT_EQ((std::vector<int>{g_image_current, P::get16(layer(3) + P::kLayerSource), P::get16(layer(3) + P::kLayerOutput), applyFlag(),
+                                notifications()}),
+              
+              (std::vector<int>{3, 2, 0x03, 0, 0}));
 
     // The main menu hands the letter keys on after its own handling.
     P::put16(para->ram + P::kKeyLock, 0);
@@ -473,9 +454,9 @@ TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
 TEST_F(Widgets, KeypadPresenceCheck)
 {
     sim::KeypadModel::setPresent(false);
-    EXPECT_EQ(check_hiddev(), 0);
+    const int absent = check_hiddev();
     sim::KeypadModel::setPresent(true);
-    EXPECT_EQ(check_hiddev(), 1);
+    EXPECT_EQ((std::vector<int>{absent, check_hiddev()}), (std::vector<int>{0, 1}));
 }
 
 #include "framework_widgets_test.moc"

@@ -66,12 +66,11 @@ TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
     set_ip("10.1.2.3");
     set_window(0, 0, 1, 0x01);   // black
     LockWindow* lw = open();
-    EXPECT_EQ(lw->ui->label_input->text(), "LED size:1920 x 1080");
-    EXPECT_EQ(lw->ui->label_bright->text(), "80");
-    EXPECT_EQ(lw->ui->label_contrast->text(), "55");
-    EXPECT_EQ(lw->ui->label_IPaddr->text(), "10.1.2.3");
-    EXPECT_TRUE(lw->ui->label_volume->isHidden());
-    EXPECT_TRUE(lw->ui->main_Button->isHidden());
+    EXPECT_EQ((QStringList{lw->ui->label_input->text(), lw->ui->label_bright->text(), lw->ui->label_contrast->text(),
+                           lw->ui->label_IPaddr->text()}),
+              
+              (QStringList{"LED size:1920 x 1080", "80", "55", "10.1.2.3"}));
+    EXPECT_TRUE(lw->ui->label_volume->isHidden() && lw->ui->main_Button->isHidden());
     // The window background is the screens' dark blue.
     EXPECT_EQ(lw->grab().toImage().pixelColor(300, 230), QColor(16, 16, 28));
 
@@ -245,9 +244,8 @@ TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
     set_ip("192.168.7.7");
     lw->syncUpdate();
     // Nothing differs from the saved copy: the numbers stay, the miniature and IP are redone.
-    EXPECT_EQ(lw->ui->label_bright->text(), "x");
-    EXPECT_EQ(lw->ui->label_contrast->text(), "y");
-    EXPECT_EQ(lw->ui->label_input->text(), "z");
+    EXPECT_EQ((QStringList{lw->ui->label_bright->text(), lw->ui->label_contrast->text(), lw->ui->label_input->text()}),
+              (QStringList{"x", "y", "z"}));
     EXPECT_TRUE(oldFrame.isNull());
     EXPECT_NE(lw->image_frame, nullptr);
     EXPECT_EQ(lw->ui->label_IPaddr->text(), "192.168.7.7");
@@ -256,9 +254,8 @@ TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
     put16(P::kLedHeight, 512);
     set_input(1, 1280, 720, 60);
     lw->syncUpdate();
-    EXPECT_EQ(lw->ui->label_bright->text(), "33");
-    EXPECT_EQ(lw->ui->label_contrast->text(), "y");
-    EXPECT_EQ(lw->ui->label_input->text(), "LED size:1920 x 512");
+    EXPECT_EQ((QStringList{lw->ui->label_bright->text(), lw->ui->label_contrast->text(), lw->ui->label_input->text()}),
+              (QStringList{"33", "y", "LED size:1920 x 512"}));
     EXPECT_EQ(state(lw, 0), "1280x720@60Hz");
 
     // A language change made elsewhere re-translates the screen.
@@ -287,18 +284,16 @@ TEST_F(HomeScreen, TouchAnywhereOpensTheMainMenu)
         QPaintEvent paint(QRect(0, 0, 10, 10));
         EXPECT_FALSE(lw->eventFilter(target, &paint));
         QEvent layout(QEvent::LayoutRequest);
-        EXPECT_FALSE(lw->eventFilter(target, &layout));
-        EXPECT_TRUE(lw->isVisible());
+        EXPECT_TRUE(!lw->eventFilter(target, &layout) && lw->isVisible());
         EXPECT_EQ(g_page_focus, 0);
 
         QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
                             Qt::NoModifier);
         QCoreApplication::sendEvent(target, &release);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_FALSE(g_mainwindow->isVisible());   // a touch does not show the main window
+        // A touch does not show the main window.
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_mainwindow->isVisible()}), (std::vector<int>{1, 0}));
         kel_test::settle();
-        EXPECT_TRUE(lw.isNull());
-        EXPECT_EQ(g_lockwindow, nullptr);
+        EXPECT_TRUE(lw.isNull() && g_lockwindow == nullptr);
     }
 }
 
@@ -310,26 +305,21 @@ TEST_F(HomeScreen, KeysOkModeAndTheKeyLock)
         kel_test::sendKey(Qt::Key_Escape, lw);
         kel_test::pressKey(kel_test::PanelKey::Left, variant, lw);
         kel_test::pressKey(kel_test::PanelKey::Back, variant, lw);
-        EXPECT_TRUE(lw->isVisible());
-        EXPECT_EQ(g_page_focus, 0);
+        EXPECT_EQ((std::vector<int>{lw->isVisible(), g_page_focus}), (std::vector<int>{1, 0}));
 
         // With the key lock the mode key does nothing.
         put16(P::kKeyLock, 1);
         kel_test::pressKey(kel_test::PanelKey::Mode, variant, lw);
-        EXPECT_TRUE(lw->isVisible());
-        EXPECT_EQ(g_page_focus, 0);
-        EXPECT_EQ(g_mode_shortcut_key, 0);
+        EXPECT_EQ((std::vector<int>{lw->isVisible(), g_page_focus, g_mode_shortcut_key}), (std::vector<int>{1, 0, 0}));
         put16(P::kKeyLock, 0);
 
         // OK still works under the lock, and shows the main menu.
         put16(P::kKeyLock, 1);
         g_mainwindow->hide();
         kel_test::pressKey(kel_test::PanelKey::Ok, variant, lw);
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_TRUE(g_mainwindow->isVisible());
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_mainwindow->isVisible()}), (std::vector<int>{1, 1}));
         kel_test::settle();
-        EXPECT_TRUE(lw.isNull());
-        EXPECT_EQ(g_lockwindow, nullptr);
+        EXPECT_TRUE(lw.isNull() && g_lockwindow == nullptr);
         put16(P::kKeyLock, 0);
     }
 }
@@ -338,9 +328,7 @@ TEST_F(HomeScreen, ModeKeyOpensTheUserModes)
 {
     QPointer<LockWindow> lw(open());
     kel_test::pressKey(kel_test::PanelKey::Mode, 1, lw);
-    EXPECT_EQ(g_page_focus, 4);
-    EXPECT_EQ(g_mode_shortcut_key, 1);
-    EXPECT_EQ(g_lockwindow, nullptr);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_mode_shortcut_key, g_lockwindow == nullptr}), (std::vector<int>{4, 1, 1}));
     ASSERT_NE(g_custommode, nullptr);
     kel_test::settle();
     EXPECT_TRUE(lw.isNull());

@@ -47,20 +47,22 @@ TEST_F(DeviceState, InputNamesAndSignalIcons)
     set_input(1, 1920, 1080, 0);    // HDMI1: rate 0 means no signal
     set_input(3, 3840, 2160, 30);   // HDMI3 with signal
     MachineState* ms = open();
-    EXPECT_TRUE(ms->ui->sourceid0name->isHidden());
-    EXPECT_TRUE(ms->ui->sourceid5name->isHidden());
-    EXPECT_TRUE(ms->ui->label_FPGA2->isHidden());
-    EXPECT_TRUE(ms->ui->Button_back->isHidden());
+    EXPECT_TRUE(ms->ui->sourceid0name->isHidden() && ms->ui->sourceid5name->isHidden() && ms->ui->label_FPGA2->isHidden() &&
+                ms->ui->Button_back->isHidden());
     EXPECT_EQ(ms->ui->label_FPGA1->geometry(), QRect(150, 15, 140, 15));
-    EXPECT_EQ(ms->ui->sourceid1name->text(), "<font style = 'font-size:9px' color = #ffffff >HDMI1</font>");
-    EXPECT_EQ(ms->ui->sourceid2name->text(), "<font style = 'font-size:9px' color = #ffffff >HDMI2</font>");
-    EXPECT_EQ(ms->ui->sourceid3name->text(), "<font style = 'font-size:9px' color = #51BB28 >HDMI3</font>");
-    EXPECT_EQ(ms->ui->sourceid4name->text(), "<font style = 'font-size:9px' color = #ffffff >DVI</font>");
+    EXPECT_EQ((QStringList{ms->ui->sourceid1name->text(), ms->ui->sourceid2name->text(), ms->ui->sourceid3name->text(),
+                           ms->ui->sourceid4name->text()}),
+              
+              (QStringList{"<font style = 'font-size:9px' color = #ffffff >HDMI1</font>",
+                           "<font style = 'font-size:9px' color = #ffffff >HDMI2</font>",
+                           "<font style = 'font-size:9px' color = #51BB28 >HDMI3</font>",
+                           "<font style = 'font-size:9px' color = #ffffff >DVI</font>"}));
 
-    EXPECT_TRUE(ms->ui->sourceid4pixmap->property("online").toBool());
-    EXPECT_FALSE(ms->ui->sourceid1pixmap->property("online").toBool());
-    EXPECT_FALSE(ms->ui->sourceid2pixmap->property("online").toBool());
-    EXPECT_TRUE(ms->ui->sourceid3pixmap->property("online").toBool());
+    // Online marks of inputs 1 to 4.
+    EXPECT_EQ((std::vector<bool>{ms->ui->sourceid1pixmap->property("online").toBool(), ms->ui->sourceid2pixmap->property("online").toBool(),
+                                 ms->ui->sourceid3pixmap->property("online").toBool(),
+                                 ms->ui->sourceid4pixmap->property("online").toBool()}),
+              (std::vector<bool>{false, false, true, true}));
     EXPECT_TRUE(ms->ui->sourceid0pixmap->pixmap(Qt::ReturnByValue).isNull());
 
     // Every notification re-reads the inputs.
@@ -141,8 +143,7 @@ TEST_F(DeviceState, OutputPortStripFromThePortLinks)
 
     fpga_manage::MCU_REG_func[0][80] = 3;
     ms->syncUpdate(11);
-    EXPECT_EQ(ms->wlan_mask, 0x0203u);
-    EXPECT_EQ(online_ports(ms), 0x0203);
+    EXPECT_EQ((std::vector<int>{int(ms->wlan_mask), online_ports(ms)}), (std::vector<int>{0x0203, 0x0203}));
 
     // A link lost on port 2 shows with the next notification 11, not with others.
     link(0x0201);
@@ -195,17 +196,14 @@ TEST_F(DeviceState, KeysBackModeAndOk)
         kel_test::pressKey(kel_test::PanelKey::Left, variant, ms);
         kel_test::pressKey(kel_test::PanelKey::Right, variant, ms);
         kel_test::sendKey(Qt::Key_Escape, ms);
-        EXPECT_TRUE(ms->isVisible());
-        EXPECT_EQ(g_page_focus, 2);
+        EXPECT_EQ((std::vector<int>{ms->isVisible(), g_page_focus}), (std::vector<int>{1, 2}));
 
         put16(P::kKeyLock, 1);
         kel_test::pressKey(kel_test::PanelKey::Mode, variant, ms);
-        EXPECT_TRUE(ms->isVisible());
-        EXPECT_EQ(g_mode_shortcut_key, 0);
+        EXPECT_EQ((std::vector<int>{ms->isVisible(), g_mode_shortcut_key}), (std::vector<int>{1, 0}));
 
         kel_test::pressKey(kel_test::PanelKey::Back, variant, ms);   // back works under the lock
-        EXPECT_EQ(g_page_focus, 1);
-        EXPECT_EQ(g_machinestate, nullptr);
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_machinestate == nullptr}), (std::vector<int>{1, 1}));
         kel_test::settle();
         EXPECT_TRUE(ms.isNull());
         put16(P::kKeyLock, 0);

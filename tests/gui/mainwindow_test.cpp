@@ -63,10 +63,8 @@ TEST_F(MainMenu, FocusWalksTheSixEntriesAndWrapsWithBothKeyCodes)
         // Left from the first entry goes to the tools button.
         w->menulist_init();
         kel_test::pressKey(PanelKey::Left, variant, w);
-        EXPECT_EQ(w->focused_widget(), B("tools"));
-        EXPECT_EQ(w->ui_select, 5);
-        EXPECT_EQ(style(B("tools")), KEL_STYLE_SMALL_FOCUS);
-        EXPECT_EQ(style(B("machinestate")), KEL_STYLE_LARGE);
+        EXPECT_EQ(std::make_tuple(w->focused_widget(), w->ui_select, style(B("tools")), style(B("machinestate"))),
+                  std::make_tuple(W("tools"), 5, QString(KEL_STYLE_SMALL_FOCUS), QString(KEL_STYLE_LARGE)));
         kel_test::pressKey(PanelKey::Right, variant, w);
         kel_test::grabScreen(variant ? "mainwindow-menu-panel-codes" : "mainwindow-menu");
     }
@@ -79,10 +77,8 @@ TEST_F(MainMenu, ToolBarOpensFromToolsAndBackReturnsToTools)
         kel_test::pressKey(PanelKey::Left, variant, w);   // tools
         kel_test::pressKey(PanelKey::Ok, variant, w);
         ASSERT_FALSE(W("widget")->isHidden());
-        EXPECT_EQ(w->ui_select, 0);
-        EXPECT_EQ(w->focused_widget(), B("toolButton1"));
-        EXPECT_EQ(style(B("toolButton1")), KEL_STYLE_SMALL_FOCUS);
-        EXPECT_EQ(style(B("tools")), KEL_STYLE_SMALL);
+        EXPECT_EQ(std::make_tuple(w->ui_select, w->focused_widget(), style(B("toolButton1")), style(B("tools"))),
+                  std::make_tuple(0, W("toolButton1"), QString(KEL_STYLE_SMALL_FOCUS), QString(KEL_STYLE_SMALL)));
 
         kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right}, variant);
         EXPECT_EQ(w->focused_widget(), B("toolButton4"));
@@ -95,11 +91,8 @@ TEST_F(MainMenu, ToolBarOpensFromToolsAndBackReturnsToTools)
             kel_test::grabScreen("mainwindow-toolbar");
 
         kel_test::pressKey(PanelKey::Back, variant, w);
-        EXPECT_TRUE(W("widget")->isHidden());
-        EXPECT_EQ(w->ui_select, 5);
-        EXPECT_EQ(w->focused_widget(), B("tools"));
-        EXPECT_EQ(style(B("toolButton4")), KEL_STYLE_SMALL);
-        EXPECT_EQ(style(B("tools")), KEL_STYLE_SMALL_FOCUS);
+        EXPECT_EQ(std::make_tuple(W("widget")->isHidden(), w->ui_select, w->focused_widget(), style(B("toolButton4")), style(B("tools"))),
+                  std::make_tuple(true, 5, W("tools"), QString(KEL_STYLE_SMALL), QString(KEL_STYLE_SMALL_FOCUS)));
         kel_test::pressKey(PanelKey::Right, variant, w);   // back to the first entry
     }
 }
@@ -112,13 +105,11 @@ TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
     // LED screen dark: toggles the word and asks the scaler to apply.
     P::put16(para->ram + P::kScreenDark, 0);
     kel_test::pressKey(PanelKey::Ok, 1, w);
-    EXPECT_EQ(para->ram16(P::kScreenDark), 1);
-    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kScreenDark), applyFlag()}), (std::vector<int>{1, 1}));
     EXPECT_EQ(iconImage(B("toolButton1"), 24, 36), resourceImage(kel_icon("closeled"), 24, 36));
     setApplyFlag(0);
     kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ(para->ram16(P::kScreenDark), 0);
-    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kScreenDark), applyFlag()}), (std::vector<int>{0, 1}));
 
     // Sound with an audio window number above 5: window 0 is used and the number reset.
     setApplyFlag(0);
@@ -127,14 +118,12 @@ TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
     layer(0)[P::kLayerSound] = 0;
     kel_test::pressKey(PanelKey::Right, 0, w);   // toolButton2
     kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ(para->ram16(P::kAudioWindow), 0);
-    EXPECT_EQ(layer(0)[P::kLayerVolume], 255);
-    EXPECT_EQ(layer(0)[P::kLayerSound], 0x80);
-    EXPECT_EQ(applyFlag(), 1);
+    // Audio window, window 0's volume and sound flag, the apply request.
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kAudioWindow), layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound], applyFlag()}),
+              (std::vector<int>{0, 255, 0x80, 1}));
     EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("unslience"), 24, 36));
     kel_test::pressKey(PanelKey::Ok, 1, w);
-    EXPECT_EQ(layer(0)[P::kLayerVolume], 0);
-    EXPECT_EQ(layer(0)[P::kLayerSound], 0);
+    EXPECT_EQ((std::vector<int>{layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound]}), (std::vector<int>{0, 0}));
     EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("slience"), 24, 36));
 
     // A disabled audio window falls back to window 0 as well.
@@ -142,9 +131,8 @@ TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
     P::put16(layer(3) + P::kLayerFlags, 0);
     layer(3)[P::kLayerSound] = 0;
     kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ(para->ram[P::kAudioWindow], 0);
-    EXPECT_EQ(layer(3)[P::kLayerSound], 0);
-    EXPECT_EQ(layer(0)[P::kLayerSound], 0x80);
+    EXPECT_EQ((std::vector<int>{para->ram[P::kAudioWindow], layer(3)[P::kLayerSound], layer(0)[P::kLayerSound]}),
+              (std::vector<int>{0, 0, 0x80}));
 }
 
 TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
@@ -155,8 +143,7 @@ TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
     ASSERT_EQ(para->ram16(P::kKeyLock), 0);
 
     kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ(para->ram16(P::kKeyLock), 1);
-    EXPECT_EQ(w->l_lock_state, 1);
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kKeyLock), w->l_lock_state}), (std::vector<int>{1, 1}));
     EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("lock"), 16, 16));
     // The toggle raised a notification: the word reached the saved copy (and so the file).
     EXPECT_EQ(P::get16(para->ram_backup + P::kKeyLock), 1);
@@ -167,8 +154,7 @@ TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
         kel_test::pressKey(PanelKey::Mode, variant, w);
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(out.find("update_usb_keyEvent"), std::string::npos);
-        EXPECT_EQ(g_mode_shortcut_key, 0);
-        EXPECT_EQ(g_page_focus, 1);
+        EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 1}));
     }
     // Other keys still move the focus and still reach the keypad handler.
     testing::internal::CaptureStdout();
@@ -182,8 +168,7 @@ TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
     EXPECT_EQ(para->ram16(P::kKeyLock), 0);
     EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("unlock"), 16, 16));
     kel_test::pressKey(PanelKey::Mode, 0, w);
-    EXPECT_EQ(g_mode_shortcut_key, 1);
-    EXPECT_EQ(g_page_focus, 4);
+    EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{1, 4}));
 }
 
 TEST_F(MainMenu, ModeKeyFromTheToolBarAndTheModeBarDisarms)
@@ -192,10 +177,9 @@ TEST_F(MainMenu, ModeKeyFromTheToolBarAndTheModeBarDisarms)
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
     ASSERT_EQ(w->l_save_state, 1);
     kel_test::pressKey(PanelKey::Mode, 1, w);
-    EXPECT_EQ(g_mode_shortcut_key, 1);
-    EXPECT_EQ(w->l_save_state, 0);
-    EXPECT_TRUE(w->mode_bar()->isHidden());
-    EXPECT_FALSE(w->pointer_label()->isVisible());
+    // Shortcut taken, save disarmed, mode bar and its pointer hidden.
+    EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, w->l_save_state, w->mode_bar()->isHidden(), w->pointer_label()->isVisible()}),
+              (std::vector<int>{1, 0, 1, 0}));
 }
 
 TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
@@ -208,15 +192,12 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
     ASSERT_EQ(w->l_save_state, 1);
     ASSERT_NE(w->mode_bar(), nullptr);
-    EXPECT_TRUE(w->mode_bar()->isVisible());
-    EXPECT_TRUE(w->pointer_label()->isVisible());
+    EXPECT_TRUE(w->mode_bar()->isVisible() && w->pointer_label()->isVisible());
     EXPECT_EQ(w->mode_bar()->geometry(), QRect(11, 6, 270, 230));
     // Slots in four columns of four: slot 5 first of row 1, slot 6 in column 1, slot 10 in
     // column 1 of row 2, slot 16 last.
-    EXPECT_EQ(g_mode[4]->geometry(), QRect(15, 78, 50, 40));
-    EXPECT_EQ(g_mode[5]->geometry(), QRect(78, 78, 50, 40));
-    EXPECT_EQ(g_mode[9]->geometry(), QRect(78, 123, 50, 40));
-    EXPECT_EQ(g_mode[15]->geometry(), QRect(204, 168, 50, 40));
+    EXPECT_EQ((std::vector<QRect>{g_mode[4]->geometry(), g_mode[5]->geometry(), g_mode[9]->geometry(), g_mode[15]->geometry()}),
+              (std::vector<QRect>{{15, 78, 50, 40}, {78, 78, 50, 40}, {78, 123, 50, 40}, {204, 168, 50, 40}}));
     EXPECT_EQ(w->mode_index, 0);
     EXPECT_EQ(style(w->mode_button(0)),
               "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");
@@ -234,11 +215,9 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     // rebuilt from inside the button's own click.
     QPointer<QWidget> oldBar(w->mode_bar());
     kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 3);
-    EXPECT_EQ(applyFlag(), 1);
-    EXPECT_EQ(w->tip_pending, 1);
-    EXPECT_EQ(g_mode_select, 2);
-    EXPECT_EQ(w->l_save_state, 1);
+    // Save request, apply request, toast pending, selected slot, save still armed.
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kModeSaveRequest), applyFlag(), w->tip_pending, g_mode_select, w->l_save_state}),
+              (std::vector<int>{3, 1, 1, 2, 1}));
     EXPECT_EQ(g_mode[2]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
     kel_test::settle();
     EXPECT_TRUE(oldBar.isNull());
@@ -247,22 +226,19 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     // The same slot again before the scaler applied: no second write.
     setApplyFlag(0);
     w->mode_button(2)->click();
-    EXPECT_EQ(applyFlag(), 0);
-    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 3);
+    EXPECT_EQ((std::vector<long>{applyFlag(), para->ram16(P::kModeSaveRequest)}), (std::vector<long>{0, 3}));
     setApplyFlag(1);
 
     // The scaler applies: the refresh shows the check toast and carries out the save.
     para->ram[1000] = 0x5A;
     endToasts();
     scalerApplied(1);
-    EXPECT_EQ(w->tip_pending, 0);
-    EXPECT_EQ(g_tip_flag, 0);
+    EXPECT_EQ((std::vector<int>{w->tip_pending, g_tip_flag}), (std::vector<int>{0, 0}));
     // The request itself is carried out as the change-notification tests check; here the
     // slot's file is read back.
     const std::string modeFile = root.readFile("/data/modes/custom_mode3");
     ASSERT_EQ(modeFile.size(), 4096u);
-    EXPECT_EQ(uint8_t(modeFile[0]), 0xAA);
-    EXPECT_EQ(uint8_t(modeFile[2 + 1000 - P::kModeArea]), 0x5A);
+    EXPECT_EQ((std::vector<int>{uint8_t(modeFile[0]), uint8_t(modeFile[2 + 1000 - P::kModeArea])}), (std::vector<int>{0xAA, 0x5A}));
 
     // Recall: leave the bar, arm recall on toolButton3; the first saved slot is highlighted.
     kel_test::pressKey(PanelKey::Back, 0, w);
@@ -271,8 +247,7 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     para->ram[1000] = 0x11;
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     ASSERT_EQ(w->l_call_state, 1);
-    EXPECT_EQ(w->l_save_state, 0);
-    EXPECT_EQ(w->mode_index, 2);
+    EXPECT_EQ((std::vector<int>{w->l_save_state, w->mode_index}), (std::vector<int>{0, 2}));
     EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("call"), 24, 36));
     EXPECT_EQ(style(w->mode_button(2)),
               "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");
@@ -284,26 +259,21 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     // The slot of the current mode (3) shows the in-use label under its raised icon.
     const auto slotLabels = [](int k) { return g_mode[k]->findChildren<QLabel*>(); };
     ASSERT_EQ(slotLabels(2).size(), 2);
-    EXPECT_EQ(slotLabels(2)[0]->geometry(), QRect(17, 7, 16, 16));
-    EXPECT_EQ(slotLabels(2)[1]->geometry(), QRect(7, 23, 36, 17));
     EXPECT_EQ(slotLabels(2)[1]->text(), "Using");
     ASSERT_EQ(slotLabels(3).size(), 1);
-    EXPECT_EQ(slotLabels(3)[0]->geometry(), QRect(17, 12, 16, 16));
+    EXPECT_EQ((std::vector<QRect>{slotLabels(2)[0]->geometry(), slotLabels(2)[1]->geometry(), slotLabels(3)[0]->geometry()}),
+              (std::vector<QRect>{{17, 7, 16, 16}, {7, 23, 36, 17}, {17, 12, 16, 16}}));
 
     setApplyFlag(0);
     kel_test::pressKey(PanelKey::Ok, 1, w);
-    EXPECT_EQ(para->ram[1000], 0x5A);
-    EXPECT_EQ(para->ram16(P::kCurrentMode), 3);
-    EXPECT_EQ(applyFlag(), 1);
-    EXPECT_EQ(w->tip_pending, 1);
-    EXPECT_EQ(w->l_call_state, 1);
+    // The slot's byte back, current mode, apply request, toast pending, recall still armed.
+    EXPECT_EQ((std::vector<int>{para->ram[1000], para->ram16(P::kCurrentMode), applyFlag(), w->tip_pending, w->l_call_state}),
+              (std::vector<int>{0x5A, 3, 1, 1, 1}));
 
     // Closing the tool bar deletes the bar and disarms.
     kel_test::pressKey(PanelKey::Back, 0, w);
     kel_test::pressKey(PanelKey::Back, 0, w);
-    EXPECT_TRUE(W("widget")->isHidden());
-    EXPECT_EQ(w->l_call_state, 0);
-    EXPECT_EQ(w->focused_widget(), B("tools"));
+    EXPECT_EQ(std::make_tuple(W("widget")->isHidden(), w->l_call_state, w->focused_widget()), std::make_tuple(true, 0, W("tools")));
 }
 
 TEST_F(MainMenu, RecallWithNoSavedModeChangesNothing)
@@ -318,9 +288,8 @@ TEST_F(MainMenu, RecallWithNoSavedModeChangesNothing)
 
     std::vector<uint8_t> before(para->ram, para->ram + P::kRamSize);
     kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ(std::memcmp(before.data(), para->ram, P::kRamSize), 0);
-    EXPECT_EQ(applyFlag(), 0);
-    EXPECT_EQ(w->tip_pending, 0);
+    EXPECT_EQ((std::vector<int>{std::memcmp(before.data(), para->ram, P::kRamSize), applyFlag(), w->tip_pending}),
+              (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(g_mode[0]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
     // Back on the bar disarms the recall and hides the bar.
     kel_test::pressKey(PanelKey::Back, 1, w);
@@ -348,8 +317,7 @@ TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
     stray.setObjectName("16");
     QObject::connect(&stray, &QPushButton::clicked, w, &MainWindow::kel_button_mode_clicked);
     stray.click();
-    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 16);
-    EXPECT_EQ(g_mode_select, 15);
+    EXPECT_EQ((std::vector<long>{para->ram16(P::kModeSaveRequest), g_mode_select}), (std::vector<long>{16, 15}));
 }
 
 TEST_F(MainMenu, TickRebootsOnceAndEnablesTheUsbServer)
@@ -366,8 +334,7 @@ TEST_F(MainMenu, TickRebootsOnceAndEnablesTheUsbServer)
     int reboots = 0;
     for (const auto& c : sim::Journal::shellCommands())
         reboots += c == "reboot";
-    EXPECT_EQ(reboots, 1);
-    EXPECT_EQ(G_timeTicks, 1900u);
+    EXPECT_EQ((std::vector<unsigned>{unsigned(reboots), G_timeTicks}), (std::vector<unsigned>{1, 1900}));
 
     // The USB server's start is held 1000 ticks from its stamp.
     g_delay_usbserver = 0;

@@ -46,29 +46,24 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         Option* o = new Option(nullptr);
         g_option = o;
         o->show();
-        EXPECT_EQ(o->ui_select, 0);
-        EXPECT_TRUE(focused(o->ui->output_set));
+        EXPECT_TRUE(o->ui_select == 0 && focused(o->ui->output_set));
         kel_test::pressKey(PanelKey::Left, variant, o);
         EXPECT_EQ(o->ui_select, 7);
         EXPECT_EQ(o->focus_widget, o->ui->AdvanceButton);
-        EXPECT_TRUE(focused(o->ui->AdvanceButton));
-        EXPECT_FALSE(focused(o->ui->output_set));
+        EXPECT_TRUE(focused(o->ui->AdvanceButton) && !focused(o->ui->output_set));
         kel_test::pressKey(PanelKey::Right, variant, o);
         EXPECT_EQ(o->ui_select, 0);
         for (int i = 0; i < 6; ++i)
             kel_test::pressKey(PanelKey::Right, variant, o);
-        EXPECT_EQ(o->focus_widget, o->ui->smart_mapping);
-        EXPECT_TRUE(focused(o->ui->smart_mapping));
+        EXPECT_TRUE(o->focus_widget == o->ui->smart_mapping && focused(o->ui->smart_mapping));
         // A language change keeps the frame on the disabled entry.
         o->language_changed();
-        EXPECT_TRUE(focused(o->ui->smart_mapping));
-        EXPECT_FALSE(o->ui->smart_mapping->isEnabled());
+        EXPECT_TRUE(focused(o->ui->smart_mapping) && !o->ui->smart_mapping->isEnabled());
         // A pointer click on the disabled entry opens nothing.
         o->ui->smart_mapping->click();
         EXPECT_EQ(g_page_focus, 0);
         kel_test::pressKey(PanelKey::Back, variant, o);
-        EXPECT_EQ(g_option, nullptr);
-        EXPECT_EQ(g_page_focus, 1);
+        EXPECT_EQ((std::vector<int>{g_option == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
         kel_test::settle();
         g_page_focus = 0;
     }
@@ -138,16 +133,14 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
     OutputSet* m = new OutputSet(nullptr);
     g_outputset = m;
     m->show();
-    EXPECT_EQ(m->ui->label_title->text(), "Output Seeting");
-    EXPECT_EQ(m->ui->Button_ledset->text(), "LED Setting");
-    EXPECT_EQ(m->ui->Button_lanset->text(), "Port output");
-    EXPECT_EQ(m->ui->label_info->text(), "LED Screen can be set:1920x1080");
+    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_ledset->text(), m->ui->Button_lanset->text(),
+                           m->ui->label_info->text()}),
+              
+              (QStringList{"Output Seeting", "LED Setting", "Port output", "LED Screen can be set:1920x1080"}));
     EXPECT_TRUE(focused(m->ui->Button_ledset));
 
     kel_test::pressKey(PanelKey::Left, 0, m);
-    EXPECT_EQ(m->ui_select, 1);
-    EXPECT_TRUE(focused(m->ui->Button_lanset));
-    EXPECT_FALSE(focused(m->ui->Button_ledset));
+    EXPECT_TRUE(m->ui_select == 1 && focused(m->ui->Button_lanset) && !focused(m->ui->Button_ledset));
     kel_test::pressKey(PanelKey::Right, 1, m);
     kel_test::pressKey(PanelKey::Right, 1, m);
     EXPECT_EQ(m->ui_select, 1);
@@ -191,16 +184,13 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     g_linkoption = m;
     g_page_focus = 10;
     m->show();
-    EXPECT_EQ(m->label_title->text(), "Communication");
-    EXPECT_EQ(m->Button_com->text(), "Serial port");
-    EXPECT_EQ(m->Button_wlan->text(), "Net connect");
-    EXPECT_EQ(m->Button_usb->text(), "USB UPDATE");
+    EXPECT_EQ((QStringList{m->label_title->text(), m->Button_com->text(), m->Button_wlan->text(), m->Button_usb->text()}),
+              (QStringList{"Communication", "Serial port", "Net connect", "USB UPDATE"}));
     EXPECT_EQ(m->Button_usb->geometry(), QRect(215, 47, 90, 80));
     EXPECT_TRUE(focused(m->Button_com));
 
     kel_test::pressKey(PanelKey::Left, 1, m);
-    EXPECT_EQ(m->ui_select, 2);
-    EXPECT_TRUE(focused(m->Button_usb));
+    EXPECT_TRUE(m->ui_select == 2 && focused(m->Button_usb));
     for (int i = 0; i < 3; ++i)
         kel_test::pressKey(PanelKey::Right, i % 2, m);
     EXPECT_EQ(m->ui_select, 2);
@@ -212,8 +202,7 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     m->Button_com->click();
     m->Button_wlan->click();
     m->Button_usb->click();
-    EXPECT_EQ(g_page_focus, 10);
-    EXPECT_TRUE(m->isVisible());
+    EXPECT_TRUE(g_page_focus == 10 && m->isVisible());
 
     const struct {
         int language, valid;
@@ -299,8 +288,7 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
         EXPECT_TRUE(screen->isVisible()) << i;
         delete screen.data();
     }
-    EXPECT_EQ(g_mode_shortcut_key, 0);
-    EXPECT_EQ(g_page_focus, 0);
+    EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 0}));
     put16(kKeyLockWord, 0);
 
     // From the output menu: both menus close, the user-mode screen shows.
@@ -318,9 +306,6 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
     kel_test::pressKey(PanelKey::Ok, 0, g_mainwindow);
     kel_test::settle();
     EXPECT_TRUE(sawOutput);
-    EXPECT_EQ(g_page_focus, 4);
-    EXPECT_EQ(g_option, nullptr);
-    EXPECT_EQ(g_outputset, nullptr);
-    EXPECT_NE(g_custommode, nullptr);
-    EXPECT_EQ(g_mode_shortcut_key, 1);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_option == nullptr, g_outputset == nullptr}), (std::vector<int>{4, 1, 1}));
+    EXPECT_TRUE(g_custommode != nullptr && g_mode_shortcut_key == 1);
 }

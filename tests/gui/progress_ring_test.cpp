@@ -50,31 +50,26 @@ TEST_F(ProgressRing, ReportsMoveTheRingAndHundredOrMoreCloseIt)
     EXPECT_EQ(ring->geometry(), QRect(120, 70, 100, 100));
     EXPECT_EQ(ring->barStyle(), QRoundProgressBar::StyleDonut);
     // A fresh ring reads 0 % and draws no arc: the rim is the light grey base.
-    EXPECT_EQ(ring->percentText(), "0%");
-    EXPECT_EQ(ring->arcDegrees(), 0.0);
-    EXPECT_EQ(rim_colour_at(ring, 90), QColor("#DEE3E7"));
+    EXPECT_EQ(std::make_tuple(ring->percentText(), ring->arcDegrees(), rim_colour_at(ring, 90)),
+              std::make_tuple(QString("0%"), 0.0, QColor("#DEE3E7")));
     ring->para_sync(40);
-    EXPECT_EQ(ring->value(), 40.0);
-    EXPECT_EQ(ring->percentText(), "40%");
+    EXPECT_EQ(std::make_tuple(ring->value(), ring->percentText()), std::make_tuple(40.0, QString("40%")));
     EXPECT_DOUBLE_EQ(ring->arcDegrees(), -144.0);
     // The arc covers 40 % clockwise from 12 o'clock: blue at a quarter, grey at three quarters.
-    EXPECT_EQ(rim_colour_at(ring, 90), QColor("#2F8DED"));
-    EXPECT_EQ(rim_colour_at(ring, 270), QColor("#DEE3E7"));
+    EXPECT_EQ((std::vector<QColor>{rim_colour_at(ring, 90), rim_colour_at(ring, 270)}),
+              (std::vector<QColor>{QColor("#2F8DED"), QColor("#DEE3E7")}));
     kel_test::grab(ring, "progress_ring_40");
     ring->para_sync(99);
-    EXPECT_EQ(ring->value(), 99.0);
-    EXPECT_EQ(g_qround_bar, ring);
+    EXPECT_TRUE(ring->value() == 99.0 && g_qround_bar == ring);
 
     // Elapsed-time reports may pass 100: any of them ends the job display.
     ring->para_sync(130);
-    EXPECT_EQ(g_qround_bar, nullptr);
-    EXPECT_TRUE(ring->isHidden());
-    EXPECT_EQ(ring->parentWidget(), dialog.get());   // hidden, still owned by its dialog
+    // Hidden, still owned by its dialog.
+    EXPECT_TRUE(g_qround_bar == nullptr && ring->isHidden() && ring->parentWidget() == dialog.get());
 
     // A late report after the end is ignored.
     ring->para_sync(50);
-    EXPECT_EQ(ring->value(), 99.0);
-    EXPECT_EQ(g_qround_bar, nullptr);
+    EXPECT_EQ(std::make_tuple(ring->value(), g_qround_bar), std::make_tuple(99.0, static_cast<QRoundProgressBar*>(nullptr)));
 }
 
 TEST_F(ProgressRing, ExactlyHundredClosesAndASecondCreationKeepsTheFirst)
@@ -84,16 +79,14 @@ TEST_F(ProgressRing, ExactlyHundredClosesAndASecondCreationKeepsTheFirst)
     first->para_sync(30);
     std::unique_ptr<QDialog> other(new QDialog());
     QRoundProgressBar::create_qround_bar(other.get());
-    EXPECT_EQ(g_qround_bar, first);
-    EXPECT_EQ(first->value(), 30.0);
-    EXPECT_TRUE(other->findChildren<QRoundProgressBar*>().isEmpty());
+    EXPECT_EQ(std::make_tuple(g_qround_bar, first->value(), other->findChildren<QRoundProgressBar*>().size()),
+              std::make_tuple(first, 30.0, 0));
 
     first->para_sync(100);
     EXPECT_EQ(g_qround_bar, nullptr);
     // After the end a new job may show a new ring.
     QRoundProgressBar::create_qround_bar(other.get());
-    EXPECT_NE(g_qround_bar, nullptr);
-    EXPECT_NE(g_qround_bar, first);
+    EXPECT_TRUE(g_qround_bar != nullptr && g_qround_bar != first);
 }
 
 TEST_F(ProgressRing, TheGlobalDoesNotOutliveTheRingsDialog)
@@ -108,8 +101,7 @@ TEST_F(ProgressRing, RangeValueAndSetterRules)
 {
     QRoundProgressBar ring(nullptr, QRoundProgressBar::StylePie);
     ring.setRange(100, 0);
-    EXPECT_EQ(ring.minimum(), 0.0);
-    EXPECT_EQ(ring.maximum(), 100.0);
+    EXPECT_EQ((std::vector<double>{ring.minimum(), ring.maximum()}), (std::vector<double>{0, 100}));
     ring.setValue(150.0);
     EXPECT_EQ(ring.value(), 100.0);
     ring.setValue(-5);
@@ -125,9 +117,7 @@ TEST_F(ProgressRing, RangeValueAndSetterRules)
     EXPECT_EQ(ring.percentText(), "50%");
     EXPECT_DOUBLE_EQ(ring.arcDegrees(), -180.0);
     ring.setMaximum(20);     // below the minimum: the ends are swapped
-    EXPECT_EQ(ring.minimum(), 20.0);
-    EXPECT_EQ(ring.maximum(), 30.0);
-    EXPECT_EQ(ring.value(), 30.0);
+    EXPECT_EQ((std::vector<double>{ring.minimum(), ring.maximum(), ring.value()}), (std::vector<double>{20, 30, 30}));
 
     ring.setDecimals(2);
     EXPECT_EQ(ring.percentText(), "100.00%");
@@ -163,13 +153,11 @@ TEST(SpareDialogs, ButtonsAcceptTheDialogs)
 TEST(SpareDialogs, UntouchedCounterStopsAt100001)
 {
     lcd_touch reader;
-    EXPECT_EQ(reader.initialize(), 0);
-    EXPECT_EQ(reader.lcd_touch_detect(), -1);
+    EXPECT_EQ((std::vector<int>{reader.initialize(), reader.lcd_touch_detect()}), (std::vector<int>{0, -1}));
     EXPECT_EQ(lcd_touch::lcdmanageThread(nullptr), nullptr);
     g_untouched_time = 0;
     int touched = 0;
     for (int i = 0; i < 200000; ++i)
         touched += reader.auto_timeout_back() != -1;
-    EXPECT_EQ(touched, 0);
-    EXPECT_EQ(g_untouched_time, 100001u);
+    EXPECT_EQ((std::vector<long>{touched, g_untouched_time}), (std::vector<long>{0, 100001}));
 }

@@ -92,10 +92,10 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
     notify(1);
     const std::string file = paraFile();
     ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(uint8_t(file[0]), 0xAA);
-    EXPECT_EQ(uint8_t(file[1]), 0xAA);
-    EXPECT_EQ(std::memcmp(file.data() + 2, para->ram + 768, 3328), 0);
-    EXPECT_EQ(std::memcmp(para->ram_backup, para->ram, P::kRamSize), 0);
+    // Marker, the block's bytes, the copy.
+    EXPECT_EQ((std::vector<int>{uint8_t(file[0]), uint8_t(file[1]), std::memcmp(file.data() + 2, para->ram + 768, 3328),
+                                std::memcmp(para->ram_backup, para->ram, P::kRamSize)}),
+              (std::vector<int>{0xAA, 0xAA, 0, 0}));
 
     // A second notification without a change leaves the file alone.
     board_remove("/data/ram_device_info");
@@ -152,8 +152,7 @@ TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
     notifying = true;
     notify(1);
     scaler.join();
-    EXPECT_EQ(para->ram_backup[1500], para->ram[1500]);
-    EXPECT_EQ(uint8_t(paraFile()[2 + 1500 - 768]), para->ram[1500]);
+    EXPECT_EQ((std::vector<int>{para->ram_backup[1500], uint8_t(paraFile()[2 + 1500 - 768])}), std::vector<int>(2, para->ram[1500]));
 }
 
 TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
@@ -185,8 +184,7 @@ TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
     notify(1);
     scaler.join();
     EXPECT_FALSE(changedWhileHeld);
-    EXPECT_EQ(para->ram_backup[1600], para->ram[1600]);
-    EXPECT_EQ(uint8_t(paraFile()[2 + 1600 - 768]), para->ram[1600]);
+    EXPECT_EQ((std::vector<int>{para->ram_backup[1600], uint8_t(paraFile()[2 + 1600 - 768])}), std::vector<int>(2, para->ram[1600]));
 }
 
 TEST_F(ChangeNotification, AFailedSaveIsRetriedAtTheNextNotification)
@@ -201,8 +199,7 @@ TEST_F(ChangeNotification, AFailedSaveIsRetriedAtTheNextNotification)
     std::filesystem::remove_all(root.host("/data/ram_device_info.tmp"));
     notify(12);
     ASSERT_EQ(paraFile().size(), 4096u);
-    EXPECT_EQ(uint8_t(paraFile()[2 + 900 - 768]), para->ram[900]);
-    EXPECT_EQ(para->ram_backup[900], para->ram[900]);
+    EXPECT_EQ((std::vector<int>{para->ram_backup[900], uint8_t(paraFile()[2 + 900 - 768])}), std::vector<int>(2, para->ram[900]));
 }
 
 TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApply)
@@ -211,19 +208,18 @@ TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApply)
     P::put16(para->ram + P::kModeSaveRequest, 5);
     setApplyFlag(1);
     notify(12);
-    EXPECT_EQ(para->KelUserModeSaved(4), 0);
-    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 5);
+    EXPECT_EQ((std::vector<int>{para->KelUserModeSaved(4), para->ram16(P::kModeSaveRequest)}), (std::vector<int>{0, 5}));
 
     scalerApplied(1);
-    EXPECT_EQ(para->KelUserModeSaved(4), 1);
-    EXPECT_EQ(para->mode_slot[4][2 + 3000 - P::kModeArea], 0x77);
-    EXPECT_EQ(para->ram16(P::kCurrentMode), 5);
-    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0);
+    // Slot 5 saved with the byte, the current mode, the request cleared.
+    EXPECT_EQ((std::vector<int>{para->KelUserModeSaved(4), para->mode_slot[4][2 + 3000 - P::kModeArea], para->ram16(P::kCurrentMode),
+                                para->ram16(P::kModeSaveRequest)}),
+              (std::vector<int>{1, 0x77, 5, 0}));
     EXPECT_TRUE(root.exists("/data/modes/custom_mode5"));
     // The changed mode number and the cleared request went into the same file write.
     const std::string file = paraFile();
-    EXPECT_EQ(uint8_t(file[2 + P::kCurrentMode - 768]), 5);
-    EXPECT_EQ(uint8_t(file[2 + P::kModeSaveRequest - 768]), 0);
+    EXPECT_EQ((std::vector<int>{uint8_t(file[2 + P::kCurrentMode - 768]), uint8_t(file[2 + P::kModeSaveRequest - 768])}),
+              (std::vector<int>{5, 0}));
 }
 
 TEST_F(ChangeNotification, SaveRequestOutsideTheSlotsIsIgnoredAndCleared)
@@ -232,10 +228,10 @@ TEST_F(ChangeNotification, SaveRequestOutsideTheSlotsIsIgnoredAndCleared)
         P::put16(para->ram + P::kModeSaveRequest, uint16_t(n));
         P::put16(para->ram + P::kCurrentMode, 0);
         notify(1);
-        EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0) << n;
-        EXPECT_EQ(para->ram16(P::kCurrentMode), 0) << n;
+        std::vector<int> got{para->ram16(P::kModeSaveRequest), para->ram16(P::kCurrentMode)};
         for (int s = 0; s < 16; ++s)
-            EXPECT_EQ(para->KelUserModeSaved(s), 0) << n;
+            got.push_back(para->KelUserModeSaved(s));
+        EXPECT_EQ(got, std::vector<int>(18, 0)) << n;
     }
 }
 
@@ -255,10 +251,8 @@ TEST_F(ChangeNotification, CodeTwoResynchronisesTheUserModeFiles)
     notify(2);
     const std::string slot0 = root.readFile("/data/modes/custom_mode1");
     ASSERT_EQ(slot0.size(), 4096u);
-    EXPECT_EQ(uint8_t(slot0[10]), 0x42);
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode2"));
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
-    EXPECT_EQ(para->ram16(P::kModeSaveRequest), 0);
+    EXPECT_EQ((std::vector<int>{uint8_t(slot0[10]), para->ram16(P::kModeSaveRequest)}), (std::vector<int>{0x42, 0}));
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode2") || root.exists("/data/modes/custom_mode3"));
 
     // Other codes leave the mode files alone.
     std::filesystem::remove(root.host("/data/modes/custom_mode1"));
@@ -280,16 +274,16 @@ TEST_F(ChangeNotification, CodeThreeRestoresTheNetworkAndRebootsOnceWithAFreshSt
     notify(3);
     EXPECT_EQ(g_port, 5005);   // read first: looking up the settings re-reads the port
     auto* config = ConfigEngine::pInstance();
-    EXPECT_EQ(config->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.0.199");
-    EXPECT_EQ(config->read_config_variant(ConfigItem::GateWay).toString(), "192.168.0.1");
-    EXPECT_EQ(config->read_config_variant(ConfigItem::SubNetMask).toString(), "255.255.255.0");
-    EXPECT_EQ(config->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
+    EXPECT_EQ((QStringList{config->read_config_variant(ConfigItem::IPAddress).toString(),
+                           config->read_config_variant(ConfigItem::GateWay).toString(),
+                           config->read_config_variant(ConfigItem::SubNetMask).toString(),
+                           config->read_config_variant(ConfigItem::TcpPort).toString()}),
+              (QStringList{"192.168.0.199", "192.168.0.1", "255.255.255.0", "5005"}));
     EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"));
     QSettings ini(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
     EXPECT_EQ(ini.value("config/IPAddress").toString(), "192.168.0.199");
     // The reboot itself is the tick's (the main-menu tick test); it counts from this stamp.
-    EXPECT_EQ(g_app_reset_flag, 1);
-    EXPECT_EQ(G_reboot_tickTicks, 50000u);
+    EXPECT_EQ((std::vector<unsigned>{g_app_reset_flag, G_reboot_tickTicks}), (std::vector<unsigned>{1, 50000}));
     g_app_reset_flag = 0;
 
     // The port already 5005: addresses restored, no reboot requested.
@@ -341,14 +335,12 @@ TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)
     MainWindow* w = mainWindow();
     // Page 1 with a pending check toast: one toast, then the flag is cleared.
     w->tip_pending = 1;
-    EXPECT_EQ(notify(1, 1), 1);
-    EXPECT_EQ(w->tip_pending, 0);
+    EXPECT_EQ((std::vector<int>{notify(1, 1), w->tip_pending}), (std::vector<int>{1, 0}));
     EXPECT_EQ(notify(1), 0);
 
     // Page 10 shows the check toast after the refresh and again after the saving.
     g_page_focus = 10;
-    EXPECT_EQ(notify(12, 2), 2);
-    EXPECT_EQ(g_tip_flag, 0);
+    EXPECT_EQ((std::vector<int>{notify(12, 2), g_tip_flag}), (std::vector<int>{2, 0}));
 
     // Pages 24 and 26 tell about USB sticks.
     for (int page : {24, 26}) {
@@ -358,8 +350,7 @@ TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)
     }
     // Codes 105 and 106 stop after the keypad report.
     g_page_focus = 10;
-    EXPECT_EQ(notify(105), 0);
-    EXPECT_EQ(notify(106), 0);
+    EXPECT_EQ((std::vector<int>{notify(105), notify(106)}), (std::vector<int>{0, 0}));
 }
 
 TEST_F(ChangeNotification, KeypadLedReportBytes)

@@ -143,11 +143,9 @@ TEST_F(UsbWatch, AReadyStickClosesTheSettingsMenuOnlyWhenItIsShown)
         kel_test::settle();
         EXPECT_EQ(codes.back(), 102);
         if (page == 5) {
-            EXPECT_EQ(g_option, nullptr);
-            EXPECT_EQ(g_page_focus, 1);
+            EXPECT_EQ((std::vector<int>{g_option == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
         } else {
-            EXPECT_EQ(g_option, o);
-            EXPECT_EQ(g_page_focus, 6);
+            EXPECT_EQ((std::vector<int>{g_option == o, g_page_focus}), (std::vector<int>{1, 6}));
             Option::close_menu();
         }
         codes.clear();
@@ -180,11 +178,10 @@ TEST_F(AgeingLog, RecordsRegisterStepsAndKeepsSevenDays)
     sample(250);                                 // 227
     sample(3);                                   // wraps: 9
     sample(15);                                  // 12
-    EXPECT_EQ(factoryage_log_diff3, 1);
-    EXPECT_EQ(factoryage_log_diff5, 1);
-    EXPECT_EQ(factoryage_log_diff10, 1);
-    EXPECT_EQ(factoryage_log_diff20, 1);
-    EXPECT_EQ(factoryage_log_diffmore, 1);
+    EXPECT_EQ((std::vector<int>{factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10, factoryage_log_diff20,
+                                factoryage_log_diffmore}),
+              
+              std::vector<int>(5, 1));
     for (int i = 0; i < 3360 - 7; ++i)
         sample(15);
     ASSERT_EQ(factoryage_log.size(), 3360);

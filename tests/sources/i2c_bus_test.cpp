@@ -47,8 +47,7 @@ TEST_F(I2cBusAccess, WriteIsOneMessageOfRegisterAndData)
     EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x09, nullptr, 0), 1);   // the register byte alone
     auto log = sim::I2cBusModel::log();
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].address8, 0xD0);
-    EXPECT_FALSE(log[0].read);
+    EXPECT_EQ((std::vector<int>{log[0].address8, log[0].read}), (std::vector<int>{0xD0, 0}));
     EXPECT_EQ(log[0].data, (std::vector<uint8_t>{0x05, 0x11, 0x22, 0x33}));
     EXPECT_EQ(log[1].data, (std::vector<uint8_t>{0x09}));
     EXPECT_EQ(sim::InputSideModel::clockChip().reg(6), 0x22);
@@ -60,13 +59,11 @@ TEST_F(I2cBusAccess, ReadIsRegisterWriteThenReadAndFailuresLeaveTheBuffer)
     sim::I2cBusModel::clearLog();
     uint8_t buf[8];
     ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 8), 1);
-    EXPECT_EQ(buf[0], 0x00);
-    EXPECT_EQ(buf[1], 0xFF);
+    EXPECT_EQ((std::vector<int>{buf[0], buf[1]}), (std::vector<int>{0x00, 0xFF}));
     auto log = sim::I2cBusModel::log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].data, (std::vector<uint8_t>{0x00}));
-    EXPECT_TRUE(log[1].read);
-    EXPECT_EQ(log[1].data.size(), 8u);
+    EXPECT_EQ((std::vector<size_t>{log[1].read, log[1].data.size()}), (std::vector<size_t>{1, 8}));
 
     // A device that does not acknowledge: 0, and the caller's buffer as it was.
     std::fill(std::begin(buf), std::end(buf), 0xAA);
@@ -75,14 +72,12 @@ TEST_F(I2cBusAccess, ReadIsRegisterWriteThenReadAndFailuresLeaveTheBuffer)
 
     // Likewise a part that stops answering.
     sim::InputSideModel::eeprom(0).setPresent(false);
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 8), 0);
-    EXPECT_EQ(buf[1], 0xAA);
+    EXPECT_EQ((std::vector<int>{drv.i2c_read(fd, 0xA0, 0x00, buf, 8), buf[1]}), (std::vector<int>{0, 0xAA}));
     sim::InputSideModel::eeprom(0).setPresent(true);
 
     // n below 1 copies nothing and succeeds.
     buf[0] = 0x5C;
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, buf, 0), 1);
-    EXPECT_EQ(buf[0], 0x5C);
+    EXPECT_EQ((std::vector<int>{drv.i2c_read(fd, 0xA0, 0x00, buf, 0), buf[0]}), (std::vector<int>{1, 0x5C}));
 }
 
 TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
@@ -90,8 +85,8 @@ TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
     std::vector<uint8_t> big(300, 0x77);
     selectEeprom(0x02);
     sim::I2cBusModel::clearLog();
-    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x00, big.data(), 256), 0);
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x00, big.data(), 101), 0);
+    EXPECT_EQ((std::vector<int>{drv.i2c_write(fd, 0xA0, 0x00, big.data(), 256), drv.i2c_read(fd, 0xA0, 0x00, big.data(), 101)}),
+              (std::vector<int>{0, 0}));
     EXPECT_TRUE(sim::I2cBusModel::log().empty());
     for (int i = 0; i < 102; ++i)
         ASSERT_EQ(big[i], 0x77) << i;
@@ -100,8 +95,7 @@ TEST_F(I2cBusAccess, SizesBeyondTheBuffersAreRefusedWithoutATransfer)
     std::vector<uint8_t> most(255, 0x77);
     EXPECT_EQ(drv.i2c_write(fd, 0xD0, 0x00, most.data(), 255), 1);
     uint8_t hundred[100];
-    EXPECT_EQ(drv.i2c_read(fd, 0xD0, 0x00, hundred, 100), 1);
-    EXPECT_EQ(hundred[99], 0x77);
+    EXPECT_EQ((std::vector<int>{drv.i2c_read(fd, 0xD0, 0x00, hundred, 100), hundred[99]}), (std::vector<int>{1, 0x77}));
 }
 
 TEST_F(I2cBusAccess, SwitchChannelsDecideWhichEepromAnswers)
@@ -140,18 +134,15 @@ TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
     // Protected: acknowledged, not stored, no write cycle.
     protect(true);
     EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, page, 8), 1);
-    EXPECT_EQ(part.contents()[0x10], 0xFF);
-    EXPECT_EQ(part.storedPages(), 0);
-    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 1);
+    EXPECT_EQ((std::vector<long>{part.contents()[0x10], part.storedPages(), drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0)}),
+              (std::vector<long>{0xFF, 0, 1}));
 
     protect(false);
-    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, page, 8), 1);
-    EXPECT_EQ(part.contents()[0x10], 1);
-    EXPECT_EQ(part.contents()[0x17], 8);
+    EXPECT_EQ((std::vector<long>{drv.i2c_write(fd, 0xA0, 0x10, page, 8), part.contents()[0x10], part.contents()[0x17]}),
+              (std::vector<long>{1, 1, 8}));
     // Busy during the write cycle: nothing is acknowledged.
     uint8_t b = 0;
-    EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 0);
-    EXPECT_EQ(drv.i2c_read(fd, 0xA0, 0x10, &b, 1), 0);
+    EXPECT_EQ((std::vector<int>{drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), drv.i2c_read(fd, 0xA0, 0x10, &b, 1)}), (std::vector<int>{0, 0}));
     sim::SimBoard::advanceVirtual(sim::EdidEepromModel::kWriteCycleUs);
     EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), 1);
 
@@ -165,9 +156,7 @@ TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
     // Sequential reads run on across pages and wrap at 256.
     uint8_t seq[12];
     ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0xFC, seq, 12), 1);
-    EXPECT_EQ(seq[3], c[0xFF]);
-    EXPECT_EQ(seq[4], c[0]);
-    EXPECT_EQ(seq[11], c[7]);
+    EXPECT_EQ((std::vector<int>{seq[3], seq[4], seq[11]}), (std::vector<int>{c[0xFF], c[0], c[7]}));
 }
 
 TEST_F(I2cBusAccess, ExpanderHoldsItsOutputByte)
@@ -198,6 +187,5 @@ TEST_F(I2cBusAccess, ScenarioSetsEepromContentAtFirstAccess)
     auto blockSum = [](const std::array<uint8_t, 256>& e) { return std::accumulate(e.begin(), e.begin() + 128, 0u) & 0xFF; };
     const auto corrupt = sim::InputSideModel::eeprom(1).contents();
     EXPECT_NE(blockSum(corrupt), 0u);
-    EXPECT_EQ(corrupt[1], 0xFF);
-    EXPECT_EQ(blockSum(sim::InputSideModel::eeprom(2).contents()), 0u);
+    EXPECT_EQ((std::vector<unsigned>{corrupt[1], blockSum(sim::InputSideModel::eeprom(2).contents())}), (std::vector<unsigned>{0xFF, 0}));
 }

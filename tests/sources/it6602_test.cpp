@@ -146,21 +146,18 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHo
     scenario("input1.rxaddr", "0x94");
     para->reg_image[37] = 0x80;
     ASSERT_EQ(src->set_switch(0xEE, 0x04), 1);
-    EXPECT_EQ(drv->IT6602_Identify_Chip(drv->fd, 1), 1);
-    EXPECT_EQ(drv->i2c_addr[1], 0x94);
-    EXPECT_EQ(drv->identify_fail[1], 1) << "0x90 did not answer";
-    EXPECT_EQ(para->reg_image[37], 0x88);
+    // Found, at 0x94, after one failure at 0x90; register 37 bit 3.
+    EXPECT_EQ((std::vector<int>{drv->IT6602_Identify_Chip(drv->fd, 1), drv->i2c_addr[1], drv->identify_fail[1], para->reg_image[37]}),
+              (std::vector<int>{1, 0x94, 1, 0x88}));
 
     ASSERT_EQ(src->set_switch(0xEE, 0x02), 1);
-    EXPECT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 1);
-    EXPECT_EQ(drv->i2c_addr[0], 0x90);
-    EXPECT_EQ(drv->i2c_addr[1], 0x94) << "input 1 keeps its own address";
-    EXPECT_EQ(para->reg_image[37], 0x8C);
+    // Input 1 keeps its own address.
+    EXPECT_EQ((std::vector<int>{drv->IT6602_Identify_Chip(drv->fd, 0), drv->i2c_addr[0], drv->i2c_addr[1], para->reg_image[37]}),
+              (std::vector<int>{1, 0x90, 0x94, 0x8C}));
 
     // A chip held in reset is not found and its bit is cleared.
     sim::SocModel::write16(kResetLine, 0);
-    EXPECT_EQ(drv->IT6602_Identify_Chip(drv->fd, 0), 0);
-    EXPECT_EQ(para->reg_image[37], 0x88);
+    EXPECT_EQ((std::vector<int>{drv->IT6602_Identify_Chip(drv->fd, 0), para->reg_image[37]}), (std::vector<int>{0, 0x88}));
     sim::SocModel::write16(kResetLine, 16);
 
     // The table: 81 masked writes, each a read and a write, up to the 0xFF terminator.
@@ -172,8 +169,7 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHo
     // Bank 0, then the software resets of the logic blocks.
     const auto writes = kel_test::i2cWrites(0x90);
     ASSERT_GE(writes.size(), 10u);
-    EXPECT_EQ(writes[0].first, 0x0F);
-    EXPECT_EQ(writes[0].second & 0x03, 0);
+    EXPECT_EQ((std::vector<int>{writes[0].first, writes[0].second & 0x03}), (std::vector<int>{0x0F, 0}));
     EXPECT_EQ((std::vector<std::pair<int, int>>(writes.begin() + 1, writes.begin() + 10)),
               (std::vector<std::pair<int, int>>{{0x10, 0x08}, {0x10, 0x17}, {0x11, 0x1F}, {0x18, 0x1F},
                                                 {0x12, 0xF8}, {0x10, 0x10}, {0x11, 0xA0}, {0x18, 0xA0},
@@ -206,9 +202,7 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     }
     EXPECT_EQ(seen, (std::vector<int>{VSTATE_SWReset, VSTATE_SyncChecking, VSTATE_VideoOn}))
         << "SyncWait is passed through within the pass that sees +5 V and SCDT";
-    EXPECT_EQ(para->reg_image[37] & 0x04, 0x04);
-    EXPECT_TRUE(rx().hpd());
-    EXPECT_TRUE(rx().videoOutput());
+    EXPECT_EQ((std::vector<int>{para->reg_image[37] & 0x04, rx().hpd(), rx().videoOutput()}), (std::vector<int>{0x04, 1, 1}));
 
     const struct hdminfo r = record(0);
     EXPECT_EQ(sizes(r), (std::vector<unsigned>{1920, 2200, 44, 148, 1080, 1125, 5, 36}));
@@ -233,19 +227,18 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     codes.clear();
     scenario({{"input0.cable", "1"}, {"input0.signal", "0"}});
     pass();
-    EXPECT_EQ(vstate(), VSTATE_SyncWait);
     EXPECT_EQ(status(0), kNone);
-    EXPECT_EQ((std::vector<unsigned>{record(0).nosignal, record(0).Hact, record(0).valid}),
-              (std::vector<unsigned>{1, 1920, 1}));
-    EXPECT_FALSE(rx().videoOutput());
-    EXPECT_EQ(astate(), ASTATE_AudioOff);
+    // Video state, no signal, Hact, valid, video output, audio state.
+    EXPECT_EQ((std::vector<int>{vstate(), int(record(0).nosignal), int(record(0).Hact), int(record(0).valid), rx().videoOutput(),
+                                astate()}),
+              
+              (std::vector<int>{VSTATE_SyncWait, 1, 1920, 1, 0, ASTATE_AudioOff}));
     EXPECT_FALSE(codes.empty());
 
     // The cable is pulled: back to reset, HPD low.
     scenario("input0.cable", "0");
     pass();
-    EXPECT_EQ(vstate(), VSTATE_SWReset);
-    EXPECT_FALSE(rx().hpd());
+    EXPECT_EQ((std::vector<int>{vstate(), rx().hpd()}), (std::vector<int>{VSTATE_SWReset, 0}));
 
     // Plugged again: video comes back.
     scenario({{"input0.signal", "1"}, {"input0.cable", "1"}});
@@ -260,21 +253,19 @@ TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)
     scenario("input0.pclk", "0");
     pass(20);
     EXPECT_NE(vstate(), VSTATE_VideoOn);
-    EXPECT_EQ(record(0).nosignal, 1u);
     EXPECT_EQ(status(0), kNone);
-    EXPECT_FALSE(rx().videoOutput());
-    EXPECT_EQ(astate(), ASTATE_AudioOff);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 0);
+    // No signal, video output, audio state, notifications.
+    EXPECT_EQ((std::vector<long>{record(0).nosignal, rx().videoOutput(), astate(), std::count(codes.begin(), codes.end(), 12)}),
+              (std::vector<long>{1, 0, ASTATE_AudioOff, 0}));
 
     scenario("input0.pclk", "148500");
     scenario("input0.hfp", "300");   // 1920 + 300 + 44 > 2200
     sim::I2cBusModel::clearLog();
     pass(6);
-    EXPECT_EQ(record(0).nosignal, 1u);
     EXPECT_EQ(status(0), kNone);
-    EXPECT_FALSE(rx().videoOutput());
-    EXPECT_EQ(astate(), ASTATE_AudioOff);
-    EXPECT_TRUE(writesTo(0x64).empty()) << "no video reset pulse";
+    // No signal, video output, audio state, video reset pulses.
+    EXPECT_EQ((std::vector<long>{record(0).nosignal, rx().videoOutput(), astate(), long(writesTo(0x64).size())}),
+              (std::vector<long>{1, 0, ASTATE_AudioOff, 0}));
 
     scenario("input0.hfp", "88");
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
@@ -314,8 +305,7 @@ TEST_F(It6602, A4k24SourceWithPorchesAbove255IsMeasuredWhole)
               {"input0.hfp", "1276"}, {"input0.hsync", "88"}, {"input0.vfp", "8"}, {"input0.vsync", "10"}});
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     const IT6602_VIDEO_TIMING& t = drv->vid_timing[0];
-    EXPECT_EQ(t.HFrontPorch, 1276);
-    EXPECT_EQ(t.VFrontPorch, 8);
+    EXPECT_EQ((std::vector<int>{t.HFrontPorch, t.VFrontPorch}), (std::vector<int>{1276, 8}));
     const struct hdminfo r = record(0);
     EXPECT_EQ(sizes(r), (std::vector<unsigned>{3840, 5500, 88, 296, 2160, 2250, 10, 72}));
     EXPECT_FLOAT_EQ(r.pfreq, 297.0f);
@@ -349,9 +339,9 @@ TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePor
     ASSERT_TRUE(runTo(VSTATE_SyncWait));
     rx().setReg(1, 0xB1, 0x01);   // a bit the overwrite must keep
     EXPECT_EQ(1 + passesUntilWrite(0xB1, 0xE0, 40, VSTATE_SyncWait), 16);
-    EXPECT_EQ(rx().reg(1, 0xB1), 0xE1);
-    EXPECT_EQ(rx().reg(1, 0xB2) & 0x05, 0x04);
-    EXPECT_EQ(rx().reg(0, 0x0F) & 0x03, 0) << "bank 0 again";
+    // Bank 1 0xB1 and 0xB2, then bank 0 again.
+    EXPECT_EQ((std::vector<int>{rx().reg(1, 0xB1), rx().reg(1, 0xB2) & 0x05, rx().reg(0, 0x0F) & 0x03}),
+              (std::vector<int>{0xE1, 0x04, 0}));
 
     // The SCDT wait counts the passes with +5 V and clock while no search runs; the 22nd
     // resets the port (the ECC time-out) and checks the clock again, which starts a search.
@@ -360,9 +350,8 @@ TEST_F(It6602, AClockThatNeverLocksOverwritesThePllsAfter16ChecksAndResetsThePor
     ASSERT_FALSE(searching());
     const int counted = drv->dev_data[0].m_ucSCDToffCount;
     EXPECT_EQ(counted + passesUntilWrite(0x11, 0x0F, 40), 22);
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x05);
-    EXPECT_TRUE(rx().hpd());
-    EXPECT_EQ(vstate(), VSTATE_SyncWait);
+    EXPECT_EQ((std::vector<int>{drv->dev_data[0].m_ucEvent & 0x77, rx().hpd(), vstate()}),
+              (std::vector<int>{0x05, 1, VSTATE_SyncWait}));
 
     // The scaled count must be below 28: 219 MHz counts 56 at range 1 (28), 221 MHz 55 (27).
     scenario("input0.pclk", "219000");
@@ -458,8 +447,7 @@ TEST_F(It6602, TheTwentyThirdEccInterruptPulsesHotPlugAndResetsThePort)
     pass();
     const auto resets = writesTo(0x11);
     ASSERT_EQ(resets.size(), 2u);
-    EXPECT_EQ(resets[0] & 0x0F, 0x0F);
-    EXPECT_EQ(resets[1] & 0x0F, 0x00);
+    EXPECT_EQ((std::vector<int>{resets[0] & 0x0F, resets[1] & 0x0F}), (std::vector<int>{0x0F, 0x00}));
     bool low = false;
     for (uint8_t v : writesTo(0xB0))
         low = low || (v & 0x03) == 0x01;
@@ -478,18 +466,15 @@ TEST_F(It6602, AClockChangeOrAReceiverResetEndsInOneEqualiserSearch)
     EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x05);
     pass(2);
     EXPECT_FALSE(searching());
-    EXPECT_EQ(searchesIn(300), 1);
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0);
-    EXPECT_EQ(vstate(), VSTATE_VideoOn);
+    EXPECT_EQ((std::vector<int>{searchesIn(300), drv->dev_data[0].m_ucEvent, vstate()}), (std::vector<int>{1, 0, VSTATE_VideoOn}));
 
     // A receiver-reset interrupt: reset and check pending, then the check itself on the
     // clock, which leads to the one search as well.
     rx().raise(0x05, 0x08);
     pass();
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent & 0x77, 0x03);
-    EXPECT_EQ(rx().reg(0, 0x22), 0x00);
-    EXPECT_EQ(searchesIn(300), 1);
-    EXPECT_EQ(drv->dev_data[0].m_ucEvent, 0);
+    // Events, receiver reset register, then one search and no event left.
+    EXPECT_EQ((std::vector<int>{drv->dev_data[0].m_ucEvent & 0x77, rx().reg(0, 0x22), searchesIn(300), drv->dev_data[0].m_ucEvent}),
+              (std::vector<int>{0x03, 0x00, 1, 0}));
 }
 
 TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTimes)
@@ -517,9 +502,9 @@ TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTime
         toggles += now != last;
         last = now;
     }
-    EXPECT_EQ(toggles, 16);
-    EXPECT_EQ(drv->dev_data[0].m_ToggleCount[0], 16);
-    EXPECT_EQ(drv->dev_data[0].EQPort[0].f_manualEQadjust, 1) << "search started";
+    // Toggles, the driver's count, the search started.
+    EXPECT_EQ((std::vector<int>{toggles, drv->dev_data[0].m_ToggleCount[0], drv->dev_data[0].EQPort[0].f_manualEQadjust}),
+              (std::vector<int>{16, 16, 1}));
 }
 
 // --- colour conversion --------------------------------------------------------------------------
@@ -534,15 +519,13 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     };
     // 1080p60 RGB with a default range: limited for a CEA mode, expanded to full range.
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
-    EXPECT_EQ(drv->dev_data[0].avi_VIC, 16);
-    EXPECT_EQ(drv->dev_data[0].avi_Q, 1);
+    EXPECT_EQ((std::vector<int>{drv->dev_data[0].avi_VIC, drv->dev_data[0].avi_Q}), (std::vector<int>{16, 1}));
     EXPECT_EQ(matrix(), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                                               0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x09}));
-    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 2);
-    EXPECT_EQ(rx().reg(0, 0x68), 0xED);
-    EXPECT_EQ((rx().reg(0, 0x67) >> 3) & 0x0F, 0x0F);
-    EXPECT_EQ(rx().reg(0, 0x65) & 0x30, 0x00) << "RGB out";
-    EXPECT_EQ(rx().reg(0, 0x50) & 0x03, 0x02) << "after a matrix load";
+    // 0x65 conversion, 0x68, 0x67 bits 3-6, 0x65 RGB out, 0x50 after a matrix load.
+    EXPECT_EQ((std::vector<int>{rx().reg(0, 0x65) & 0x03, rx().reg(0, 0x68), (rx().reg(0, 0x67) >> 3) & 0x0F,
+                                rx().reg(0, 0x65) & 0x30, rx().reg(0, 0x50) & 0x03}),
+              (std::vector<int>{2, 0xED, 0x0F, 0x00, 0x02}));
 
     // A new AVI infoframe: YCbCr 4:4:4, BT.709 -> the BT.709 matrix into full-range RGB.
     scenario({{"input0.colour", "yuv444"}, {"input0.colorimetry", "2"}});
@@ -563,16 +546,16 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     // Full-range RGB: bypass.
     scenario({{"input0.colour", "rgb"}, {"input0.range", "2"}});
     pass(2);
-    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 0);
-    EXPECT_EQ(rx().reg(0, 0x68), 0x00);
+    EXPECT_EQ((std::vector<int>{rx().reg(0, 0x65) & 0x03, rx().reg(0, 0x68)}), (std::vector<int>{0, 0x00}));
 
     // A DVI source at 1080p: RGB with BT.709, no matrix.
     scenario("input0.hdmi", "0");
     sim::I2cBusModel::clearLog();
     pass(2);
-    EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x33, 0x10);
-    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 0);
-    EXPECT_TRUE(writesTo(0x70).empty());
+    EXPECT_EQ((std::vector<size_t>{size_t(drv->dev_data[0].m_bInputVideoMode & 0x33), size_t(rx().reg(0, 0x65) & 0x03),
+                                   writesTo(0x70).size()}),
+              
+              (std::vector<size_t>{0x10, 0, 0}));
 }
 
 TEST_F(It6602, EachOutputModeSetsItsColourBusAndSyncBits)
@@ -601,20 +584,17 @@ TEST_F(It6602, EachOutputModeSetsItsColourBusAndSyncBits)
 TEST_F(It6602, AudioComesOnThreePassesAfterItsRequestAndFollowsTheSampleRate)
 {
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
-    EXPECT_EQ(astate(), ASTATE_WaitForReady) << "requested and read in the pass of video on";
-    EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.SampleFreq, 2);
-    EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.AudioFlag, 0x81);
+    // Requested and read in the pass of video on.
+    EXPECT_EQ((std::vector<int>{astate(), drv->dev_data[0].m_RxAudioCaps.SampleFreq, drv->dev_data[0].m_RxAudioCaps.AudioFlag}),
+              (std::vector<int>{ASTATE_WaitForReady, 2, 0x81}));
     pass(2);
-    EXPECT_EQ(astate(), ASTATE_WaitForReady) << "201 -> 101 -> 1";
-    EXPECT_FALSE(rx().audioOutput());
+    EXPECT_EQ((std::vector<int>{astate(), rx().audioOutput()}), (std::vector<int>{ASTATE_WaitForReady, 0})) << "201 -> 101 -> 1";
     pass();
-    EXPECT_EQ(astate(), ASTATE_AudioOn);
-    EXPECT_TRUE(rx().audioOutput());
+    EXPECT_EQ((std::vector<int>{astate(), rx().audioOutput()}), (std::vector<int>{ASTATE_AudioOn, 1}));
 
     scenario("input0.audiofs", "3");
     pass();
-    EXPECT_EQ(astate(), ASTATE_RequestAudio) << "read at countdown 0";
-    EXPECT_FALSE(rx().audioOutput());
+    EXPECT_EQ((std::vector<int>{astate(), rx().audioOutput()}), (std::vector<int>{ASTATE_RequestAudio, 0})) << "read at countdown 0";
     // The request: 0x54 bits 4-6 = 1, 0x7D bit 4 cleared (not DSD), mute-clear mode (0x7D
     // bit 5), the audio path reset (0x10 bit 1 pulsed, 0x7B rewritten four times), then the
     // mute-clear pulse of waiting for ready.
@@ -628,12 +608,9 @@ TEST_F(It6602, AudioComesOnThreePassesAfterItsRequestAndFollowsTheSampleRate)
     EXPECT_EQ((std::vector<int>{w7d[0] & 0x10, w7d[1] & 0x20, w7d[2] & 0x10, w7d[3] & 0x10}),
               (std::vector<int>{0x00, 0x20, 0x10, 0x00}));
     ASSERT_EQ(w10.size(), 2u);
-    EXPECT_EQ(w10[0] & 0x02, 0x02);
-    EXPECT_EQ(w10[1] & 0x02, 0x00);
-    EXPECT_EQ(writesTo(0x7B).size(), 4u);
+    EXPECT_EQ((std::vector<int>{w10[0] & 0x02, w10[1] & 0x02, int(writesTo(0x7B).size())}), (std::vector<int>{0x02, 0x00, 4}));
     pass(3);
-    EXPECT_EQ(astate(), ASTATE_AudioOn);
-    EXPECT_EQ(drv->dev_data[0].m_RxAudioCaps.SampleFreq, 3);
+    EXPECT_EQ((std::vector<int>{astate(), drv->dev_data[0].m_RxAudioCaps.SampleFreq}), (std::vector<int>{ASTATE_AudioOn, 3}));
 
     // A DVI source carries no audio: the output goes off and never comes on.
     scenario("input0.hdmi", "0");
@@ -687,6 +664,5 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
     scenario({{"input0.3d", "sidebyside"}, {"input0.signal", "1"}});
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
     pass();
-    EXPECT_EQ(drv->dev_data[0].de3dframe, 1);
-    EXPECT_EQ(rx().reg(1, 0x9D), 0x00);
+    EXPECT_EQ((std::vector<int>{drv->dev_data[0].de3dframe, rx().reg(1, 0x9D)}), (std::vector<int>{1, 0x00}));
 }

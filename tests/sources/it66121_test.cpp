@@ -61,13 +61,13 @@ TEST_F(It66121, IdentityAndBringUpSteps)
     EXPECT_TRUE(tx->IT66121_Test());
     src->it66121_sdi_enable();   // prepare
     src->it66121_sdi_enable();   // identify
-    EXPECT_EQ(tx->present, 1);
-    EXPECT_EQ(para->reg_image[37] & 0x02, 0x02);
+    EXPECT_EQ((std::vector<int>{tx->present, para->reg_image[37] & 0x02}), (std::vector<int>{1, 0x02}));
     src->it66121_sdi_enable();   // initialise: 1080p60 video type, YUV 4:2:2 input
-    EXPECT_EQ(sys->VIC, 16);
-    EXPECT_EQ(sys->VideoPixelClock, 148500000u);
-    EXPECT_EQ(sys->bInputColorMode, 0x31);
-    EXPECT_EQ(Model::instance().reg(0, 0x0F) & 0x01, 0);     // back in bank 0
+    // Video type, pixel clock, input colour mode, back in bank 0.
+    EXPECT_EQ((std::vector<uint32_t>{sys->VIC, sys->VideoPixelClock, sys->bInputColorMode,
+                                     uint32_t(Model::instance().reg(0, 0x0F) & 0x01)}),
+              
+              (std::vector<uint32_t>{16, 148500000u, 0x31, 0}));
     src->it66121_sdi_enable();               // the loop, not enabled: the chip is left alone
     sim::I2cBusModel::clearLog();
     src->it66121_sdi_enable();
@@ -179,8 +179,7 @@ TEST_F(It66121, AudioChangeIsAFifoMoveOfFourOrMore)
     EXPECT_EQ(Model::instance().reg(0, 0xC5), 0x00);
     bus.HDMITX_WriteI2C_Byte(0x60, 9);
     EXPECT_TRUE(drv->hdmitx_IsAudioChang());
-    EXPECT_EQ(Model::instance().reg(0, 0xC5), 0x20);
-    EXPECT_EQ(Model::instance().reg(0, 0xE0), 0xD0);
+    EXPECT_EQ((std::vector<int>{Model::instance().reg(0, 0xC5), Model::instance().reg(0, 0xE0)}), (std::vector<int>{0x20, 0xD0}));
     // While 0x5F bit 4 is set the reading is not taken.
     bus.HDMITX_WriteI2C_Byte(0x5F, 0x10);
     bus.HDMITX_WriteI2C_Byte(0x60, 100);
@@ -192,9 +191,10 @@ TEST_F(It66121, TableRowsWaitMaskAndChangeNothingAndOversizedTransfersAreRefused
 {
     // Transfers beyond the buffers are refused without a transfer.
     uint8_t big[256] = {};
-    EXPECT_EQ(drv->bus.I2C2_IT66121_Read(0x98, 0, 101, big), 0);
-    EXPECT_EQ(drv->bus.I2C2_IT66121_Write(0x98, 0, 256, big), 0);
-    EXPECT_TRUE(sim::I2cBusModel::log().empty());
+    EXPECT_EQ((std::vector<size_t>{size_t(drv->bus.I2C2_IT66121_Read(0x98, 0, 101, big)),
+                                   size_t(drv->bus.I2C2_IT66121_Write(0x98, 0, 256, big)),
+                                   sim::I2cBusModel::log().size()}),
+              (std::vector<size_t>{0, 0, 0}));
     drv->bus.HDMITX_WriteI2C_Byte(0x20, 0xF0);
     sim::I2cBusModel::clearLog();
     const structRegSetEntry table[] = {{5, 0, 0}, {0x20, 0, 0x33}, {0x20, 0x0F, 0x05}, {0x21, 0xFF, 0x77}, {0, 0, 0}};
@@ -219,8 +219,8 @@ TEST_F(It66121, EdidBlockIsFourDdcReads)
     EXPECT_FALSE(drv->getHDMITX_EDIDBlock(0, buf));
     Model::instance().setDdcError(0);
     Model::instance().setDdcHang(true);
-    EXPECT_EQ(drv->getHDMITX_EDIDBytes(buf, 0, 0, 16), 1);
-    EXPECT_EQ(drv->getHDMITX_EDIDBytes(nullptr, 0, 0, 16), 1);
+    EXPECT_EQ((std::vector<int>{drv->getHDMITX_EDIDBytes(buf, 0, 0, 16), drv->getHDMITX_EDIDBytes(nullptr, 0, 0, 16)}),
+              (std::vector<int>{1, 1}));
 }
 
 TEST_F(It66121, ParsesAHdmiSinksExtension)
@@ -264,15 +264,15 @@ TEST_F(It66121, HostileExtensionsStayInsideTheBlock)
     uint8_t v[128] = {0x02, 0x03, 10, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x20, 0x00};
     sys->RxCapability.max_tmds_clock = 0xAA;
     ASSERT_TRUE(sys->ParseCEAEDID(v));
-    EXPECT_EQ(sys->RxCapability.phy_address[0], 0x20);
-    EXPECT_EQ(sys->RxCapability.max_tmds_clock, 0xAA);
+    EXPECT_EQ((std::vector<int>{sys->RxCapability.phy_address[0], sys->RxCapability.max_tmds_clock}), (std::vector<int>{0x20, 0xAA}));
     // A speaker-allocation block is three bytes and the next block starts four bytes on,
     // whatever length its header claims (here 1).
     uint8_t s[128] = {0x02, 0x03, 14, 0x00, 0x81, 0x05, 0x3F, 0x00, 0x65, 0x03, 0x0C, 0x00, 0x40, 0x00};
     ASSERT_TRUE(sys->ParseCEAEDID(s));
-    EXPECT_EQ(sys->RxCapability.speaker_allocation[0], 0x05);
-    EXPECT_EQ(sys->RxCapability.speaker_allocation[1], 0x3F);
-    EXPECT_EQ(sys->RxCapability.phy_address[0], 0x40);
+    EXPECT_EQ((std::vector<int>{sys->RxCapability.speaker_allocation[0], sys->RxCapability.speaker_allocation[1],
+                                sys->RxCapability.phy_address[0]}),
+              
+              (std::vector<int>{0x05, 0x3F, 0x40}));
     s[2] = 7;   // the three bytes would run past the data area: not copied
     sys->RxCapability.speaker_allocation[0] = 0;
     ASSERT_TRUE(sys->ParseCEAEDID(s));
@@ -360,8 +360,7 @@ TEST_F(It66121, PacketsLandInTheirRegistersWithTheirChecksumsAndAreSent)
     // The vendor-specific frame of length 5 keeps its checksum in the frame.
     uint8_t vsi[10] = {0x81, 1, 5, 0, 0x03, 0x0C, 0x00, 0x40, 0x00};
     ASSERT_TRUE(drv->HDMITX_EnableVSInfoFrame(1, vsi));
-    EXPECT_EQ(vsi[3], 0x2A);
-    EXPECT_EQ(m.reg(0, 0x0F) & 1, 0);
+    EXPECT_EQ((std::vector<int>{vsi[3], m.reg(0, 0x0F) & 1}), (std::vector<int>{0x2A, 0}));
 }
 
 TEST_F(It66121, VideoStartAssertsResetsMutesConvertsAndFiresTheFrontEnd)
@@ -436,9 +435,7 @@ TEST_F(It66121, CheckHdmiTxServesInterruptsAndReportsHotPlugChanges)
     m.raise(0x06, 0x81);   // audio FIFO error, hot-plug change
     m.raise(0x07, 0x02);
     uint8_t hp = 0, changed = 0;
-    EXPECT_EQ(drv->CheckHDMITX(&hp, &changed), 1);
-    EXPECT_EQ(hp, 1);
-    EXPECT_EQ(changed, 1);
+    EXPECT_EQ((std::vector<int>{drv->CheckHDMITX(&hp, &changed), hp, changed}), (std::vector<int>{1, 1, 1}));
     const auto w = writes();
     // 0x0E is written back as read (sink and pending bits) with bits 0-1 set, then bit 0 cleared.
     const std::vector<W> tail(w.end() - 4, w.end());
@@ -447,15 +444,12 @@ TEST_F(It66121, CheckHdmiTxServesInterruptsAndReportsHotPlugChanges)
 
     // Nothing pending and the sink still there: no change, nothing written.
     sim::I2cBusModel::clearLog();
-    EXPECT_EQ(drv->CheckHDMITX(&hp, &changed), 1);
-    EXPECT_EQ(changed, 0);
-    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ((std::vector<size_t>{size_t(drv->CheckHDMITX(&hp, &changed)), changed, writes().size()}), (std::vector<size_t>{1, 0, 0}));
 
     // The sink goes: a change, and the front end is turned off.
     m.setSink(false);
     sim::I2cBusModel::clearLog();
-    EXPECT_EQ(drv->CheckHDMITX(nullptr, &changed), 0);
-    EXPECT_EQ(changed, 1);
+    EXPECT_EQ((std::vector<int>{drv->CheckHDMITX(nullptr, &changed), changed}), (std::vector<int>{0, 1}));
     EXPECT_EQ(writes(), (std::vector<W>{{0x61, 0x30}}));
 }
 
@@ -463,13 +457,13 @@ TEST_F(It66121, NctsTableAndChannelStatus)
 {
     drv->HDMITX_EnableAudioOutput(0x80, 0, 96000, 2, nullptr, 74250000);
     auto& m = Model::instance();
-    EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, 12288);
-    EXPECT_EQ(m.reg(1, 0x30) | m.reg(1, 0x31) | m.reg(1, 0x32), 0);
-    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[3], 10);
-    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[4] >> 4, 5);
+    // N, CTS left to the chip, channel status rate and word-length bytes.
+    EXPECT_EQ((std::vector<int>{m.reg(1, 0x33) | m.reg(1, 0x34) << 8, m.reg(1, 0x30) | m.reg(1, 0x31) | m.reg(1, 0x32),
+                                it66121_hdmitx_drv::ucIEC60958ChStat[3], it66121_hdmitx_drv::ucIEC60958ChStat[4] >> 4}),
+              (std::vector<int>{12288, 0, 10, 5}));
     drv->HDMITX_EnableAudioOutput(0x80, 0, 12345, 7, nullptr, 74250000);
-    EXPECT_EQ(m.reg(1, 0x33) | m.reg(1, 0x34) << 8, 6144);
-    EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[2], 4);
+    EXPECT_EQ((std::vector<int>{m.reg(1, 0x33) | m.reg(1, 0x34) << 8, it66121_hdmitx_drv::ucIEC60958ChStat[2]}),
+              (std::vector<int>{6144, 4}));
     drv->HDMITX_EnableAudioOutput(0x80, 0, 48000, 3, nullptr, 74250000);
     EXPECT_EQ(it66121_hdmitx_drv::ucIEC60958ChStat[2], 2);
     const int expected[15] = {6272, 6144, 6144, 4096, 6144, 6144, 6144, 6144, 12544, 24576, 12288, 6144, 25088, 6144, 24576};

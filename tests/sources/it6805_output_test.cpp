@@ -27,8 +27,7 @@ struct It6805Output : It6805Test {
 TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour)
 {
     EXPECT_EQ(lanesFor(1600, 900, 1600, 1000, 50), 0) << "80000 kHz: one lane";
-    EXPECT_EQ(sys->timing[0].PCLK, 80000u);
-    EXPECT_EQ(chip().reg(1, 0xBD) & 0x30, 0x00);
+    EXPECT_EQ((std::vector<long>{sys->timing[0].PCLK, chip().reg(1, 0xBD) & 0x30}), (std::vector<long>{80000, 0x00}));
 
     EXPECT_EQ(lanesFor(1920, 1080, 2200, 1125, 60), 1) << "148500 kHz, 1920 wide: two lanes";
 
@@ -133,14 +132,11 @@ TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)
     sys->iTE6807_Video_Output_Setting(0);
     sys->p_ite6805_drv->iTE6805_Get_VID_Info(0);
     sys->iTE6807_Video_Output_Setting(0);
-    EXPECT_EQ(data().VBO_LaneCount, 2);
-    EXPECT_EQ(data().PrevLaneCount, 1);
+    EXPECT_EQ((std::vector<int>{data().VBO_LaneCount, data().PrevLaneCount}), (std::vector<int>{2, 1}));
     source(1600, 900, 1600, 1000, 50);
     sys->p_ite6805_drv->iTE6805_Get_VID_Info(0);
     sys->iTE6807_Video_Output_Setting(0);
-    EXPECT_EQ(data().VBO_LaneCount, 0);
-    EXPECT_EQ(data().PrevLaneCount, 0);
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ((std::vector<int>{data().VBO_LaneCount, data().PrevLaneCount, bank()}), (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(It6805Output, TransmitterClockThatNeverSettlesIsWaitedForAtMost500Times)
@@ -231,9 +227,7 @@ TEST_F(It6805Test, CaofThatNeverFinishesIsAbandonedAfterSixRestarts)
     drv->iTE6805_Init_CAOF(0);
     // Per port: 31 polls of 10 ms and six restart pulses of 10 ms; 10 ms settling each port.
     EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 2u * (10000u + 31u * 10000u + 6u * 10000u));
-    EXPECT_EQ(chip().reg(3, 0x3A) & 0x80, 0);
-    EXPECT_EQ(chip().reg(7, 0x3A) & 0x80, 0);
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ((std::vector<int>{chip().reg(3, 0x3A) & 0x80, chip().reg(7, 0x3A) & 0x80, bank()}), (std::vector<int>{0, 0, 0}));
     pass();
     EXPECT_EQ(sys->FsmState[0], 2) << "initialisation goes on";
 }
@@ -242,18 +236,16 @@ TEST_F(It6805Test, CaofThatNeverFinishesIsAbandonedAfterSixRestarts)
 
 TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
 {
-    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(2, 0), 7);
-    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(3, 5), 8);
-    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(3, 6), 8);
-    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(3, 4), 5);
-    EXPECT_EQ(ite6805_drv::iTE6805_CSC_Row(1, 0), 5);
+    EXPECT_EQ((std::vector<int>{ite6805_drv::iTE6805_CSC_Row(2, 0), ite6805_drv::iTE6805_CSC_Row(3, 5), ite6805_drv::iTE6805_CSC_Row(3, 6),
+                                ite6805_drv::iTE6805_CSC_Row(3, 4), ite6805_drv::iTE6805_CSC_Row(1, 0)}),
+              (std::vector<int>{7, 8, 8, 5, 5}));
 
     set("colour", 2);
     set("colorimetry", 2);
     source(1920, 1080, 2200, 1125, 60);
     ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
-    EXPECT_EQ(chip().reg(0, 0x6C) & 0x03, 3);
-    EXPECT_EQ(chip().reg(0, 0x6B) & 0x30, 0x20) << "input format YUV 4:4:4";
+    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x6C) & 0x03, chip().reg(0, 0x6B) & 0x30}), (std::vector<int>{3, 0x20}))
+        << "input format YUV 4:4:4";
     const uint8_t bt709[22] = {0x04, 0x00, 0xA7, 0x4F, 0x09, 0xBA, 0x3B, 0x4B, 0x3E, 0x4F, 0x09,
                                0x57, 0x0E, 0x02, 0x00, 0x4F, 0x09, 0xFE, 0x3F, 0xE8, 0x10, 0x00};
     for (int i = 0; i < 22; ++i)
@@ -261,9 +253,8 @@ TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
 
     set("colour", 0);
     sys->iTE6805_Enable_Video_Output(0);
-    EXPECT_EQ(chip().reg(0, 0x6C) & 0x03, 0) << "RGB passes unconverted";
-    EXPECT_EQ(chip().reg(1, 0x85), 0x00);
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x6C) & 0x03, chip().reg(1, 0x85), bank()}), (std::vector<int>{0, 0x00, 0}))
+        << "RGB passes unconverted";
 
     // The colour depth step: bank 5 0xC7 by the pixel clock, bank 0 0x6B bits 0-1 = 1.
     for (const auto& [pclk, c7] : {std::pair{29999u, 0x49}, {30000u, 0x00}}) {

@@ -54,10 +54,9 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
         pass();
         ++waited;
     }
-    EXPECT_EQ(waited, 32);
-    EXPECT_EQ(eq->eq[0].EQResultSaturated, 1);
-    EXPECT_EQ(chip().reg(3, 0x27), 0x01 | 0x80) << "first RS value of the HDMI 1.x table";
-    EXPECT_EQ(data().EQState, STATEEQ_CheckBitErr) << "the trial is judged on the next pass";
+    // Passes waited, saturated, the first RS value of the HDMI 1.x table, judged on the next pass.
+    EXPECT_EQ((std::vector<int>{waited, eq->eq[0].EQResultSaturated, chip().reg(3, 0x27), int(data().EQState)}),
+              (std::vector<int>{32, 1, 0x01 | 0x80, STATEEQ_CheckBitErr}));
     pass();
     EXPECT_EQ(data().EQState, STATEEQ_EQDone) << "the first manual trial passes on a clean link";
     EXPECT_EQ(bank(), 0);
@@ -109,10 +108,8 @@ TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
         {3, 0x51, 104}, {3, 0x52, 40}, {3, 0x53, 31}, {3, 0x4B, 104 | 0x80},
         {3, 0x2D, 0x00}, {3, 0x30, 0x94}, {3, 0x31, 0xB0}};
     EXPECT_TRUE(inOrder(rxWrites(), sweep)) << "manual sweep and RS-skew step";
-    EXPECT_EQ(chip().reg(3, 0x37) & 0x10, 0x10);
-    EXPECT_EQ(chip().reg(3, 0x54) & 0x80, 0x00);
-    EXPECT_EQ(data().EQState, STATEEQ_WaitEQDone);
-    EXPECT_EQ(eq->eq[0].RSSkewPending, 1);
+    EXPECT_EQ((std::vector<int>{chip().reg(3, 0x37) & 0x10, chip().reg(3, 0x54) & 0x80, int(data().EQState), eq->eq[0].RSSkewPending}),
+              (std::vector<int>{0x10, 0x00, STATEEQ_WaitEQDone, 1}));
 }
 
 TEST_F(It6805Test, ALinkNoSettingClearsIsSweptABoundedNumberOfTimesOneCountAPassUntilTheClockChanges)
@@ -181,8 +178,7 @@ TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
     data().EQState = STATEEQ_KeepEQStateUntil5VOff;
     eq->eq[0].BestRS[1] = 0x3F;
     eq->iTE6805_EQ_chg(STATEEQ_Start, 0);
-    EXPECT_EQ(data().EQState, STATEEQ_KeepEQStateUntil5VOff);
-    EXPECT_EQ(eq->eq[0].BestRS[1], 0);
+    EXPECT_EQ((std::vector<int>{int(data().EQState), eq->eq[0].BestRS[1]}), (std::vector<int>{STATEEQ_KeepEQStateUntil5VOff, 0}));
 }
 
 // --- interrupt service and recovery -------------------------------------------------------
@@ -203,21 +199,23 @@ TEST_F(It6805Test, EccErrorsEscalateToAnHpdBounceAndAtTheThirdTimeOutAFullReset)
             EXPECT_NE(data().EQState, STATEEQ_KeepEQStateUntil5VOff) << k;
         }
     }
-    EXPECT_EQ(data().EQState, STATEEQ_KeepEQStateUntil5VOff) << "first time-out";
-    EXPECT_EQ(sys->cnt[0].ECCTimeOut, 1);
+    EXPECT_EQ((std::vector<int>{int(data().EQState), sys->cnt[0].ECCTimeOut}), (std::vector<int>{STATEEQ_KeepEQStateUntil5VOff, 1}))
+        << "first time-out";
     const auto hpd = chip().hpdLog();
     ASSERT_GE(hpd.size(), 2u);
-    EXPECT_EQ(hpd[hpd.size() - 2].level, 0);
-    EXPECT_EQ(hpd.back().level, 1);
-    EXPECT_EQ(hpd.back().us - hpd[hpd.size() - 2].us, 400000u) << "100 ms, the 300 ms reset pulse";
+    // Low, then high 100 ms and the 300 ms reset pulse later.
+    EXPECT_EQ((std::vector<uint64_t>{uint64_t(hpd[hpd.size() - 2].level), uint64_t(hpd.back().level),
+                                     hpd.back().us - hpd[hpd.size() - 2].us}),
+              
+              (std::vector<uint64_t>{0, 1, 400000u}));
 
     for (int k = 0; k < 24; ++k) {
         chip().raise(0x05, 0x20);
         pass();
     }
-    EXPECT_EQ(sys->cnt[0].ECCTimeOut, 0) << "third time-out";
-    EXPECT_EQ(data().EQState, STATEEQ_Off);
-    EXPECT_EQ(data().VidState, STATEV_CheckSync) << "all logic reset, +5 V and sync found again";
+    // Third time-out: all logic reset, +5 V and sync found again.
+    EXPECT_EQ((std::vector<unsigned>{sys->cnt[0].ECCTimeOut, data().EQState, data().VidState}),
+              (std::vector<unsigned>{0, STATEEQ_Off, STATEV_CheckSync}));
 }
 
 TEST_F(It6805Test, DeskewErrorsRestartTheEqualiserOnlyOnHdmi1Links)
@@ -229,8 +227,7 @@ TEST_F(It6805Test, DeskewErrorsRestartTheEqualiserOnlyOnHdmi1Links)
         chip().raise(0x05, 0x40);
         pass();
     }
-    EXPECT_EQ(sys->cnt[0].deskewerrcnt, 0);
-    EXPECT_EQ(sys->cnt[0].DeskewRestarts, 1);
+    EXPECT_EQ((std::vector<int>{sys->cnt[0].deskewerrcnt, sys->cnt[0].DeskewRestarts}), (std::vector<int>{0, 1}));
     EXPECT_NE(data().EQState, STATEEQ_EQDone) << "restarted";
 
     set("hdmi2", 1);
@@ -284,8 +281,7 @@ TEST_F(It6805Test, PortSelectionAndReset)
     EXPECT_EQ(data().PortSelectRequest, 0) << "port 2 does not exist";
     sys->iTE6805_Port_Select(0, 0);
     pass();
-    EXPECT_EQ(data().PortSelectRequest, 0);
-    EXPECT_EQ(data().CurrentPort, 0);
+    EXPECT_EQ((std::vector<int>{data().PortSelectRequest, data().CurrentPort}), (std::vector<int>{0, 0}));
 
     // The port's register set, each masked field starting from the opposite value.
     auto select = [&](int port) {
@@ -327,8 +323,8 @@ TEST_F(It6805Test, PortSelectionAndReset)
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
     sys->iTE6805_Port_Reset(0, 0);
     pass();
-    EXPECT_EQ(data().PortResetRequest, 0);
-    EXPECT_EQ(data().VidState, STATEV_CheckSync) << "unplugged, then +5 V and sync found again";
+    EXPECT_EQ((std::vector<unsigned>{data().PortResetRequest, data().VidState}), (std::vector<unsigned>{0, STATEV_CheckSync}))
+        << "unplugged, then +5 V and sync found again";
     EXPECT_GE(sim::SimBoard::virtualMicroseconds() - before, 400000u);
     EXPECT_EQ(bank(), 0);
 }
@@ -355,15 +351,13 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
     chip().cecReceive({0x45, 0x83});                         // for another device
     chip().cecReceive({0x40, 0x83}, 0x20);                   // receive error
     pass();
-    EXPECT_TRUE(chip().cecSent().empty());
-    EXPECT_EQ(chip().cecQueued(), 0);
+    EXPECT_EQ((std::vector<size_t>{chip().cecSent().size(), size_t(chip().cecQueued())}), (std::vector<size_t>{0, 0}));
 
     // A length the bus cannot carry: dropped and the FIFO flushed, operands and all.
     chip().cecReceiveRaw(0x40, 0x83, 17, Message(15, 0xAA));
     chip().cecReceive({0x40, 0x83});
     pass();
-    EXPECT_TRUE(chip().cecSent().empty());
-    EXPECT_EQ(chip().cecQueued(), 0);
+    EXPECT_EQ((std::vector<size_t>{chip().cecSent().size(), size_t(chip().cecQueued())}), (std::vector<size_t>{0, 0}));
     chip().cecReceiveRaw(0x40, 0x83, 1, {});
     pass();
     EXPECT_TRUE(chip().cecSent().empty());

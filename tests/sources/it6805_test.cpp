@@ -104,25 +104,20 @@ TEST_F(It6805Test, InitStep3FieldsFillerRowsAndWriteOneToClearAcknowledges)
     chip().raise(0x10, 0x92);
     chip().raise(0x12, 0x81);
     drv->iTE6805_Reset_Video_Logic(0);
-    EXPECT_EQ(chip().reg(0, 0x10), 0x90);
-    EXPECT_EQ(chip().reg(0, 0x12), 0x01);
+    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x10), chip().reg(0, 0x12)}), (std::vector<int>{0x90, 0x01}));
     chip().raise(0x08, 0x01);
     chip().raise(0x0D, 0x04);
     drv->iTE6805_Init_CAOF(0);
-    EXPECT_EQ(chip().reg(0, 0x08), 0x01);
-    EXPECT_EQ(chip().reg(0, 0x0D), 0x04);
+    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x08), chip().reg(0, 0x0D)}), (std::vector<int>{0x01, 0x04}));
 }
 
 TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndBacksOffFromAnAbsentChip)
 {
     para->reg_image[37] = 0;
     sim::SimBoard::setScenario("input3.id2", "7");
-    EXPECT_EQ(sys->iTE6805_Identify_Chip(0), 1);
-    EXPECT_EQ(para->reg_image[37] & 0x20, 0x20);
-
+    EXPECT_EQ((std::vector<int>{sys->iTE6805_Identify_Chip(0), para->reg_image[37] & 0x20}), (std::vector<int>{1, 0x20}));
     sim::SimBoard::setScenario("input3.id2", "6");
-    EXPECT_EQ(sys->iTE6805_Identify_Chip(0), 0);
-    EXPECT_EQ(para->reg_image[37] & 0x20, 0);
+    EXPECT_EQ((std::vector<int>{sys->iTE6805_Identify_Chip(0), para->reg_image[37] & 0x20}), (std::vector<int>{0, 0}));
     sim::SimBoard::setScenario("input3.id2", "5");
 
     // An absent chip: 1000 passes, one tick apart, are a few tries and no notification.
@@ -134,8 +129,7 @@ TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndBacksOffFromAnAbsentChi
         pass();
     EXPECT_GE(sys->identify_fail[0], 10);
     EXPECT_LE(sys->identify_fail[0], 14) << "tries back off to one a second";
-    EXPECT_EQ(sys->FsmState[0], 0);
-    EXPECT_TRUE(codes.empty());
+    EXPECT_EQ((std::vector<size_t>{sys->FsmState[0], codes.size()}), (std::vector<size_t>{0, 0}));
 
     // Once it answers it is found at the next try and publishes "no signal" once.
     sim::SimBoard::setScenario("input3.chip", "present");
@@ -144,21 +138,20 @@ TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndBacksOffFromAnAbsentChi
         pass();
     EXPECT_EQ(sys->FsmState[0], 2);
     pass(20);
-    EXPECT_EQ(sys->FsmState[0], 1);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 1);
-    EXPECT_EQ((std::vector<unsigned>{record().nosignal, record().valid}), (std::vector<unsigned>{1, 1}));
+    // Main body, one notification, no signal, valid.
+    EXPECT_EQ((std::vector<long>{sys->FsmState[0], std::count(codes.begin(), codes.end(), 12), record().nosignal, record().valid}),
+              (std::vector<long>{1, 1, 1, 1}));
 }
 
 TEST_F(It6805Test, InitialisationWaitsOneSecondThenRunsTheMainBodyWithBankZero)
 {
     pass();
-    EXPECT_EQ(sys->FsmState[0], 2);
-    EXPECT_EQ(data().VidState, STATEV_Unplug) << "no source: +5 V absent";
-    EXPECT_EQ(bank(), 0);
+    // Waiting, unplugged (no +5 V), bank 0.
+    EXPECT_EQ((std::vector<int>{sys->FsmState[0], int(data().VidState), bank()}), (std::vector<int>{2, STATEV_Unplug, 0}));
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
     pass();
-    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 1000000u);
-    EXPECT_EQ(sys->FsmState[0], 1);
+    EXPECT_EQ((std::vector<uint64_t>{sim::SimBoard::virtualMicroseconds() - before, sys->FsmState[0]}),
+              (std::vector<uint64_t>{1000000u, 1}));
     pass(3);
     EXPECT_EQ(bank(), 0);
 }
@@ -169,11 +162,10 @@ TEST_F(It6805Test, FivevoltsRaiseHotPlugWithOneShortLowPulse)
     pass();
     auto log = chip().hpdLog();
     ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[0].level, 1);
-    EXPECT_EQ(log[1].level, 0);
-    EXPECT_EQ(log[2].level, 1);
-    EXPECT_EQ(log[1].us - log[0].us, 100000u);
-    EXPECT_EQ(log[2].us - log[1].us, 100000u);
+    // Levels high, low, high; 100 ms apart.
+    EXPECT_EQ((std::vector<uint64_t>{uint64_t(log[0].level), uint64_t(log[1].level), uint64_t(log[2].level), log[1].us - log[0].us,
+                                     log[2].us - log[1].us}),
+              (std::vector<uint64_t>{1, 0, 1, 100000u, 100000u}));
     EXPECT_EQ(data().VidState, STATEV_WaitSync);
 
     // The source goes away: the line is held low and input 3 is published without signal.
@@ -243,12 +235,11 @@ TEST_F(It6805Test, PixelClockIsTwentySamplesOver2100MsAndZeroWithoutClock)
     pass();
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
     EXPECT_EQ(drv->iTE6805_Get_PCLK(0), 10240u * 20000u / 2000u);
-    EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 2100000u);
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ((std::vector<uint64_t>{sim::SimBoard::virtualMicroseconds() - before, uint64_t(bank())}),
+              (std::vector<uint64_t>{2100000u, 0}));
 
     set("signal", 0);
-    EXPECT_EQ(drv->iTE6805_Get_PCLK(0), 0u);
-    EXPECT_EQ(drv->iTE6805_Get_TMDS(10, 0), 0u);
+    EXPECT_EQ((std::vector<unsigned>{drv->iTE6805_Get_PCLK(0), drv->iTE6805_Get_TMDS(10, 0)}), (std::vector<unsigned>{0, 0}));
     drv->iTE6805_Get_VID_Info(0);
     EXPECT_EQ(sys->timing[0].FrameRate, 0u);
 }
@@ -259,15 +250,14 @@ TEST_F(It6805Test, Yuv420WidthIsDoubledOnlyWhenPublished)
     source(3840, 2160, 4400, 2250, 60);
     ASSERT_TRUE(runToAudioOn());
     EXPECT_EQ(sys->timing[0].HActive, 1920) << "the chip measures half the width";
-    EXPECT_EQ(sys->iTE6805_Real_HActive(0), 3840u);
-    EXPECT_EQ(data().VBO_LaneCount, 3) << "counts as 4K";
-    EXPECT_EQ((std::vector<unsigned>{record().Hact, record().Htotal}), (std::vector<unsigned>{3840, 4400}));
+    // The real width, 4K lane count, the published Hact and Htotal.
+    EXPECT_EQ((std::vector<unsigned>{sys->iTE6805_Real_HActive(0), data().VBO_LaneCount, record().Hact, record().Htotal}),
+              (std::vector<unsigned>{3840, 3, 3840, 4400}));
 
     // Audio comes back to AudioOn while the video stays stable: published again, not doubled again.
     sys->iTE6805_aud_chg(STATEA_RequestAudio, 0);
     ASSERT_TRUE(runToAudioOn());
-    EXPECT_EQ(record().Hact, 3840u);
-    EXPECT_EQ(status()[0], 3840);
+    EXPECT_EQ((std::vector<int>{int(record().Hact), status()[0]}), (std::vector<int>{3840, 3840}));
 }
 
 TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
@@ -399,10 +389,10 @@ TEST_F(It6805Test, SamplingRateFromNAndCtsMapsToChannelStatusCodes)
     set("audio_fs", 44100);
     source(3840, 2160, 4400, 2250, 60);
     ASSERT_TRUE(runToAudioOn());
-    EXPECT_EQ(data().Force_Sampling_Frequency, 0);
-    EXPECT_EQ(data().AudioChStatusFs, 0);
-    EXPECT_EQ(data().AudioChannels, 2);
-    EXPECT_EQ(sys->cnt[0].Current_AudioSamplingFreq_ErrorCount, 0);
+    // Not forced, channel status 44.1 kHz, two channels, no rate error.
+    EXPECT_EQ((std::vector<int>{data().Force_Sampling_Frequency, data().AudioChStatusFs, data().AudioChannels,
+                                sys->cnt[0].Current_AudioSamplingFreq_ErrorCount}),
+              (std::vector<int>{0, 0, 2, 0}));
 }
 
 // --- loss of the signal --------------------------------------------------------------------
@@ -416,12 +406,11 @@ TEST_F(It6805Test, SyncLossPublishesAValidNoSignalRecordAndReinitialises)
     para->reg_image[37] = 0;
     pass();
     const hdminfo h = record();
-    EXPECT_EQ(h.nosignal, 1u);
-    EXPECT_EQ(h.valid, 1u) << "the scaler must see the loss";
-    EXPECT_EQ(h.Hact, 0u);
+    // No signal, valid (the scaler must see the loss), no width; re-initialised with +5 V
+    // still present, audio off.
+    EXPECT_EQ((std::vector<unsigned>{h.nosignal, h.valid, h.Hact, data().VidState, data().AudState}),
+              (std::vector<unsigned>{1, 1, 0, STATEV_WaitSync, STATEA_AudioOff}));
     EXPECT_EQ(status(), (std::vector<int>{0, 0, 0}));
-    EXPECT_EQ(data().VidState, STATEV_WaitSync) << "re-initialised with +5 V still present";
-    EXPECT_EQ(data().AudState, STATEA_AudioOff);
     // A further SCDT interrupt without a change of SCDT bounces nothing.
     const size_t hpdChanges = chip().hpdLog().size();
     chip().raise(0x10, 0x02);
@@ -456,9 +445,9 @@ TEST_F(It6805Test, ARateTheChannelStatusContradictsSixteenTimesIsForcedUntilThey
     EXPECT_EQ(chip().reg(0, 0x81) & 0x40, 0) << "fifteen contradictions: not forced yet";
     chip().raise(0x10, 0x80);
     pass();
-    EXPECT_EQ(chip().reg(0, 0x81) & 0x40, 0x40);
-    EXPECT_EQ(chip().reg(0, 0x8A) & 0x3F, 2) << "48 kHz forced";
-    EXPECT_EQ(data().AudioChStatusFs, 2);
+    // Forced, to 48 kHz, in the channel status too.
+    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x81) & 0x40, chip().reg(0, 0x8A) & 0x3F, data().AudioChStatusFs}),
+              (std::vector<int>{0x40, 2, 2}));
 
     set("audio_status_fs", 48000);
     chip().raise(0x10, 0x80);

@@ -56,17 +56,16 @@ TEST_F(SiI9022Test, FullHd60ProgramsTimingDeAndAvi)
               (std::vector<int>{0xB9, 0x11, 0x28, 81, 44, 0x82, 0x25, 0x70}));
     const auto w = writes();
     ASSERT_FALSE(w.empty());
-    EXPECT_EQ(w.front(), std::make_pair(0xC7, 0x00));
-    EXPECT_EQ(w.back(), std::make_pair(0x1A, 0x00));
-    EXPECT_EQ(w.size(), 5u + 8u + 5u + 8u + 14u + 1u);
+    // First and last writes, and the count of the whole sequence.
+    EXPECT_EQ((std::vector<int>{w.front().first, w.front().second, w.back().first, w.back().second, int(w.size())}),
+              (std::vector<int>{0xC7, 0x00, 0x1A, 0x00, 5 + 8 + 5 + 8 + 14 + 1}));
 }
 
 TEST_F(SiI9022Test, PresenceCheckSetsAndClearsStatusBits)
 {
     SiI9022* tx = SiI9022::pInstance();
     para->reg_image[39] = 0;
-    EXPECT_EQ(tx->check_9022(0), 1);
-    EXPECT_EQ(para->reg_image[39], 0x02);
+    EXPECT_EQ((std::vector<long>{tx->check_9022(0), para->reg_image[39]}), (std::vector<long>{1, 0x02}));
     sim::I2cBusModel::clearLog();
     EXPECT_EQ(tx->check_9022(1), 1);
     // The check reads TPI register 0x62 at 0x76.
@@ -74,11 +73,9 @@ TEST_F(SiI9022Test, PresenceCheckSetsAndClearsStatusBits)
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front().address8, 0x76);
     EXPECT_EQ(log.front().data, std::vector<uint8_t>{0x62});
-    EXPECT_EQ(tx->check_9022(0), 1);
-    EXPECT_EQ(para->reg_image[39] & 0x06, 0x06);
+    EXPECT_EQ((std::vector<int>{tx->check_9022(0), para->reg_image[39] & 0x06}), (std::vector<int>{1, 0x06}));
     sim::SiI9022Model::instance().setPresent(false);
-    EXPECT_EQ(tx->check_9022(1), 0);
-    EXPECT_EQ(para->reg_image[39] & 0x06, 0x02);
+    EXPECT_EQ((std::vector<long>{tx->check_9022(1), para->reg_image[39] & 0x06}), (std::vector<long>{0, 0x02}));
     unsigned char b[2] = {};
     EXPECT_EQ(tx->I2C_SiI9022A2_Read(0x00, b, 2), 1);
 }

@@ -161,22 +161,23 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     src->p_ite6805_sys->FsmState[0] = 1;
 
     src->checksource_pass();
-    EXPECT_EQ(resetLines(), (std::vector<int>{0, 0}));
-    EXPECT_EQ(src->p_ite6805_sys->FsmState[0], 0) << "IT6805 driver state reset";
-    EXPECT_EQ(src->thread_state, velinsource::kStateResetWait);
+    // Both reset lines, the IT6805 driver state, the thread state.
+    EXPECT_EQ((std::vector<int>{resetLines()[0], resetLines()[1], src->p_ite6805_sys->FsmState[0], src->thread_state}),
+              (std::vector<int>{0, 0, 0, velinsource::kStateResetWait}));
 
     G_timeTicks += 10;
     src->checksource_pass();
     EXPECT_EQ(src->thread_state, velinsource::kStateResetWait) << "more than 10 ticks low";
     G_timeTicks += 1;
     src->checksource_pass();
-    EXPECT_EQ(src->thread_state, velinsource::kStateRelease);
-    EXPECT_EQ(resetLines(), (std::vector<int>{0, 0}));
+    EXPECT_EQ((std::vector<int>{src->thread_state, resetLines()[0], resetLines()[1]}),
+              (std::vector<int>{velinsource::kStateRelease, 0, 0}));
 
     src->checksource_pass();
-    EXPECT_EQ(resetLines(), (std::vector<int>{16, 16}));
-    EXPECT_EQ(std::vector<int>(src->reset_flag, src->reset_flag + 4), (std::vector<int>{0, 0, 0, 0}));
-    EXPECT_EQ(src->thread_state, velinsource::kStateReleaseWait);
+    // Reset lines, the four reset flags, the thread state.
+    EXPECT_EQ((std::vector<int>{resetLines()[0], resetLines()[1], src->reset_flag[0], src->reset_flag[1], src->reset_flag[2],
+                                src->reset_flag[3], src->thread_state}),
+              (std::vector<int>{16, 16, 0, 0, 0, 0, velinsource::kStateReleaseWait}));
 
     G_timeTicks += 11;
     src->checksource_pass();
@@ -197,8 +198,7 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     src->thread_state = velinsource::kStateEdidCheck;
     reg(38) = 0x13;
     src->checksource_pass();
-    EXPECT_EQ(src->thread_state, velinsource::kStateRun);
-    EXPECT_EQ(reg(38), 0x13);
+    EXPECT_EQ((std::vector<int>{src->thread_state, reg(38)}), (std::vector<int>{velinsource::kStateRun, 0x13}));
     EXPECT_TRUE(recordsAt(0xA0).empty());
     EXPECT_EQ(edidCheckSetting(), "Once");
 }
@@ -236,9 +236,7 @@ TEST_F(InputSource, UnrepairableEepromRepeatsTheResetOnceThenIsSkipped)
         }
         last = src->thread_state;
     }
-    EXPECT_EQ(src->thread_state, velinsource::kStateRun);
-    EXPECT_EQ(resets, 1);
-    EXPECT_EQ(reg(38) & 0x0F, 0x0D);
+    EXPECT_EQ((std::vector<int>{src->thread_state, resets, reg(38) & 0x0F}), (std::vector<int>{velinsource::kStateRun, 1, 0x0D}));
     // The channel of input 1 was opened for one check only.
     const auto switches = recordsAt(0xE0);
     EXPECT_EQ(std::count_if(switches.begin(), switches.end(),
@@ -268,17 +266,16 @@ TEST_F(InputSource, ClockChipIsWrittenInOnePassAndEnabledInTheNext)
     for (const auto& r : recordsAt(0xD0))
         written.push_back(r.data);
     EXPECT_EQ(written, want);
-    EXPECT_EQ(src->startup_stage(), 1);
-    EXPECT_EQ(src->clock_done[0], 0);
-    EXPECT_FALSE(sim::InputSideModel::clockChip().outputEnabled());
-    EXPECT_EQ(reg(38) & 0xA0, 0x20) << "switch 0xE0 answered, the chip is not enabled yet";
+    // Start-up stage, done flag, chip output, register 38 (switch 0xE0 answered, chip not
+    // enabled yet); then stage 2: the FPGA bring-up may start.
+    EXPECT_EQ((std::vector<int>{src->startup_stage(), src->clock_done[0], sim::InputSideModel::clockChip().outputEnabled(),
+                                reg(38) & 0xA0}),
+              (std::vector<int>{1, 0, 0, 0x20}));
 
     src->checksource_pass();
-    EXPECT_EQ(src->startup_stage(), 2) << "the FPGA bring-up may start";
-    EXPECT_EQ(src->clock_done[0], 1);
-    EXPECT_EQ(sim::SocModel::read16(kClock0Enable), 16);
-    EXPECT_TRUE(sim::InputSideModel::clockChip().outputEnabled());
-    EXPECT_EQ(reg(38) & 0x80, 0x80);
+    EXPECT_EQ((std::vector<int>{src->startup_stage(), src->clock_done[0], sim::SocModel::read16(kClock0Enable),
+                                sim::InputSideModel::clockChip().outputEnabled(), reg(38) & 0x80}),
+              (std::vector<int>{2, 1, 16, 1, 0x80}));
 
     const size_t traffic = recordsAt(0xD0).size();
     src->checksource_pass();
@@ -288,9 +285,8 @@ TEST_F(InputSource, ClockChipIsWrittenInOnePassAndEnabledInTheNext)
     reg(39) = 0;
     src->s5p210_setup(1);
     src->s5p210_setup(1);
-    EXPECT_EQ(src->clock_state[1], 2);
-    EXPECT_EQ(sim::SocModel::read16(kClock1Enable), 16);
-    EXPECT_EQ(reg(39) & 0x01, 0x01);
+    EXPECT_EQ((std::vector<int>{src->clock_state[1], sim::SocModel::read16(kClock1Enable), reg(39) & 0x01}),
+              (std::vector<int>{2, 16, 0x01}));
 }
 
 TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
@@ -321,9 +317,8 @@ TEST_F(InputSource, WithoutTheClockChipOrItsSwitchTheFpgasWait)
     src->check_mask = 0;
     sim::InputSideModel::setClockPresent(false);
     pass(5);
-    EXPECT_EQ(src->startup_stage(), 0);
-    EXPECT_EQ(reg(38) & 0xA0, 0x20);
-    EXPECT_EQ(sim::SocModel::read16(kClock0Enable), 0);
+    EXPECT_EQ((std::vector<int>{src->startup_stage(), reg(38) & 0xA0, sim::SocModel::read16(kClock0Enable)}),
+              (std::vector<int>{0, 0x20, 0}));
 
     sim::InputSideModel::setClockPresent(true);
     sim::I2cBusModel::setAbsent(0xE0, true);
@@ -339,8 +334,7 @@ TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
     // state stays at 0 and the next call tries again.
     src->cdce913_setup(7);
     src->cdce913_setup(7);
-    EXPECT_EQ(src->clock_state[2], 0);
-    EXPECT_EQ(recordsAt(0xCA).size(), 2u);
+    EXPECT_EQ((std::vector<size_t>{src->clock_state[2], recordsAt(0xCA).size()}), (std::vector<size_t>{0, 2}));
 
     // With a register file at 0xCA the block lands from register 0 on.
     static sim::ClockChipModel cdce913(0);
@@ -353,8 +347,7 @@ TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
     sim::I2cBusModel::clearLog();
     src->clock_done[2] = 1;
     src->cdce913_setup(7);
-    EXPECT_EQ(src->clock_state[2], 2);
-    EXPECT_EQ(src->clock_done[2], 0) << "cleared by the write";
+    EXPECT_EQ((std::vector<int>{src->clock_state[2], src->clock_done[2]}), (std::vector<int>{2, 0})) << "done cleared by the write";
     auto log = recordsAt(0xCA);
     ASSERT_EQ(log.size(), 1u);
     ASSERT_EQ(log[0].data.size(), 34u);
@@ -380,8 +373,8 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
     const auto chosen = image(src->edidTable);
     EXPECT_EQ(eeprom(1).contents(), chosen);
     EXPECT_EQ(productName(chosen), "KEL-HD1");
-    EXPECT_EQ(src->edid_done[1], 1);
-    EXPECT_EQ(src->edid_request[1], 1) << "cleared when the input is polled next";
+    EXPECT_EQ((std::vector<int>{src->edid_done[1], src->edid_request[1]}), (std::vector<int>{1, 1}))
+        << "the request is cleared when the input is polled next";
 
     // Order on the bus: protection off, branch, 32 pages each waited out, read-back,
     // protection on.
@@ -426,8 +419,7 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
     src->it6602_step[1] = 2;
     const int stored = eeprom(1).storedPages();
     src->checksource_pass();
-    EXPECT_EQ(src->edid_request[1], 0);
-    EXPECT_EQ(src->it6602_step[1], 0);
+    EXPECT_EQ((std::vector<int>{src->edid_request[1], src->it6602_step[1]}), (std::vector<int>{0, 0}));
     src->checksource_pass();
     EXPECT_EQ(eeprom(1).storedPages(), stored) << "written once";
 }
@@ -441,8 +433,7 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     eeprom(0).setPresent(false);
     requestEdid(0, 1280, 720, 60);
     pass();
-    EXPECT_EQ(src->edid_done[0], 0);
-    EXPECT_EQ(src->edid_request[0], 1);
+    EXPECT_EQ((std::vector<int>{src->edid_done[0], src->edid_request[0]}), (std::vector<int>{0, 1}));
     eeprom(0).setPresent(true);
     pass();
     EXPECT_EQ(eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
@@ -471,8 +462,7 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     sim::I2cBusModel::setAbsent(0xE0, true);
     requestEdid(0, 2560, 1080, 60);
     pass();
-    EXPECT_EQ(src->edid_done[0], 0);
-    EXPECT_EQ(src->edid_request[0], 1);
+    EXPECT_EQ((std::vector<int>{src->edid_done[0], src->edid_request[0]}), (std::vector<int>{0, 1}));
 }
 
 TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
@@ -523,14 +513,12 @@ TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
     eeprom(3).setPresent(false);
     src->raise_edid_request(3);
     pass();
-    EXPECT_EQ(src->edid_done[3], 0);
-    EXPECT_EQ(edid_ram_table_from[3], 1);
+    EXPECT_EQ((std::vector<int>{src->edid_done[3], edid_ram_table_from[3]}), (std::vector<int>{0, 1}));
 
     eeprom(3).setPresent(true);
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
-    EXPECT_EQ(src->edid_done[3], 1);
-    EXPECT_EQ(edid_ram_table_from[3], 0);
+    EXPECT_EQ((std::vector<int>{src->edid_done[3], edid_ram_table_from[3]}), (std::vector<int>{1, 0}));
     EXPECT_EQ(eeprom(3).contents(), image(edid_ram_table[3]));
 }
 
@@ -568,9 +556,8 @@ TEST_F(InputSource, Register32IsTakenOncePerPassAndCleared)
     sim::SocModel::write16(kIt6805Reset, 16);
     reg(32) = 0x16;   // bit 4 re-identify, bit 1 raise, bit 2 lower: lower wins
     pass();
-    EXPECT_EQ(reg(32), 0);
-    EXPECT_EQ(src->p_ite6805_sys->FsmState[0], 0);
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 0);
+    EXPECT_EQ((std::vector<int>{reg(32), src->p_ite6805_sys->FsmState[0], sim::SocModel::read16(kIt6805Reset)}),
+              (std::vector<int>{0, 0, 0}));
 
     reg(32) = 0x0C;   // lower, then raise
     pass();
@@ -600,14 +587,12 @@ TEST_F(InputSource, Register0RunsAtTheFirstPolledInput)
     src->p_ite6805_sys->FsmState[0] = 1;
     src->p_ite6805_sys->FsmState[1] = 1;
     pass();
-    EXPECT_EQ(reg(0), 0);
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 0);
-    EXPECT_EQ(src->p_ite6805_sys->FsmState[1], 0);
+    EXPECT_EQ((std::vector<int>{reg(0), sim::SocModel::read16(kIt6805Reset), src->p_ite6805_sys->FsmState[1]}),
+              (std::vector<int>{0, 0, 0}));
 
     reg(0) = 0x09;    // bit 0 lowers, bit 3 raises: taken in bit order
     pass();
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
-    EXPECT_EQ(reg(0), 0);
+    EXPECT_EQ((std::vector<int>{sim::SocModel::read16(kIt6805Reset), reg(0)}), (std::vector<int>{16, 0}));
 
     // Hot-plug requests (bits 4-7) go to input 3's IT6805 even while input 0 is polled
     // (its IT6602 answers at the same address), and input 0's branch is selected again.
@@ -649,8 +634,7 @@ TEST_F(InputSource, LinePulseIsLowForMoreThan15Ticks)
     EXPECT_EQ(sim::SocModel::read16(kPulseLine), 0);
     G_timeTicks += 1;
     src->checksource_pass();
-    EXPECT_EQ(sim::SocModel::read16(kPulseLine), 1);
-    EXPECT_EQ(src->line_pulse_request, 0);
+    EXPECT_EQ((std::vector<int>{sim::SocModel::read16(kPulseLine), src->line_pulse_request}), (std::vector<int>{1, 0}));
 }
 
 // --- audio route ----------------------------------------------------------------------------

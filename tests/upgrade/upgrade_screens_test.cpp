@@ -79,8 +79,7 @@ TEST_F(UpgradeScreens, UsbScreenShowsTheStickAndEndsAnUpgradeRequestInOneTurn)
     // Back returns to the communication menu.
     g_linkoption = new LinkOption(nullptr);
     kel_test::pressKey(PanelKey::Back, 0, s);
-    EXPECT_EQ(g_firmware_usbgrade, nullptr);
-    EXPECT_EQ(g_page_focus, 10);
+    EXPECT_EQ((std::vector<int>{g_firmware_usbgrade == nullptr, g_page_focus}), (std::vector<int>{1, 10}));
     g_linkoption->close();
     delete g_linkoption;
 }

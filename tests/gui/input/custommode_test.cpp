@@ -65,22 +65,19 @@ TEST_F(InputScreenTest, UserModesOpenOnTheCurrentModeAndWrap)
     EXPECT_EQ(m->mode_box->comboBox->itemText(15), "MODE 16");
     kel_test::pressKey(PanelKey::Left, 0, m);
     EXPECT_EQ(m->ui->label_ID->text(), "ID:16");
-    EXPECT_EQ(g_mode_select, 15);
-    EXPECT_EQ(m->mode_box->comboBox->currentIndex(), 15);
+    EXPECT_EQ((std::vector<int>{g_mode_select, m->mode_box->comboBox->currentIndex()}), (std::vector<int>{15, 15}));
     kel_test::pressKey(PanelKey::Right, 1, m);
     EXPECT_EQ(g_mode_select, 0);
     // OK on an empty slot does not enter the action row; the notice replaces the lines.
     kel_test::pressKey(PanelKey::Ok, 0, m);
     EXPECT_EQ(m->edit_state, 0);
-    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m));
-    EXPECT_FALSE(m->ui->Button_use->isVisibleTo(m));
+    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m) && !m->ui->Button_use->isVisibleTo(m));
     EXPECT_EQ(m->widget_preview, nullptr);
     delete m;
 
     put16(P::kCurrentMode, 5);
     m = open_screen();
-    EXPECT_EQ(m->ui->label_ID->text(), "ID:5");
-    EXPECT_EQ(m->ui_select, 4);
+    EXPECT_EQ(std::make_tuple(m->ui->label_ID->text(), int(m->ui_select)), std::make_tuple(QString("ID:5"), 4));
     delete m;
 }
 
@@ -89,12 +86,10 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     save_mode_three();
     put16(P::kCurrentMode, 3);
     CustomMode* m = open_screen();
-    EXPECT_EQ(m->ui->label_name->text(), "Name:Mode3");
-    EXPECT_EQ(m->ui->label_LED->text(), "LED size:3840x1080");
-    EXPECT_EQ(m->ui->label_brightness->text(), "Bri:70 CTRST:40 Volume:ON");
-    EXPECT_TRUE(m->ui->label_using->isVisibleTo(m));
-    EXPECT_FALSE(m->ui->Button_more->isVisibleTo(m));
-    EXPECT_EQ(m->button_hidden, 1);
+    EXPECT_EQ((QStringList{m->ui->label_name->text(), m->ui->label_LED->text(), m->ui->label_brightness->text()}),
+              (QStringList{"Name:Mode3", "LED size:3840x1080", "Bri:70 CTRST:40 Volume:ON"}));
+    EXPECT_EQ((std::vector<int>{m->ui->label_using->isVisibleTo(m), m->ui->Button_more->isVisibleTo(m), m->button_hidden}),
+              (std::vector<int>{1, 0, 1}));
     // Per window: a tile, its source line and its area line, in two columns of two rows.
     const struct {
         int tileX, lineX, y;
@@ -122,8 +117,7 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     write_alias(R"({"namelist":{"usermode":[{"id":2,"valid":"on","name":"Conference hall, left wall, evening show"}]}})");
     m->lcd_para_init();
     const QString name = m->ui->label_name->text();
-    EXPECT_TRUE(name.startsWith("Name:Conference"));
-    EXPECT_TRUE(name.endsWith(QChar(0x2026)));
+    EXPECT_TRUE(name.startsWith("Name:Conference") && name.endsWith(QChar(0x2026)));
     EXPECT_LE(QFontMetrics(m->ui->label_name->font()).horizontalAdvance(name), 171);
     delete m;
 }
@@ -152,24 +146,24 @@ TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
     EXPECT_TRUE(m->ui->Button_delete->styleSheet().contains(kFocus));
     // Back returns to slot selection without closing.
     kel_test::pressKey(PanelKey::Back, 0, m);
-    EXPECT_EQ(m->edit_state, 0);
-    EXPECT_EQ(g_custommode, m);
+    EXPECT_EQ(std::make_tuple(int(m->edit_state), g_custommode), std::make_tuple(0, m));
 
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});   // Invoke
-    EXPECT_EQ(apply_flag(), 1);
-    EXPECT_EQ(para()->ram16(P::kCurrentMode), 3);
-    EXPECT_EQ(std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[2] + 2, P::kModeAreaLength), 0);
-    EXPECT_EQ(std::memcmp(para()->ram, before, P::kCurrentMode), 0);
-    EXPECT_EQ(std::memcmp(para()->ram + 868, before + 868, P::kModeArea - 868), 0);
+    // Applied, mode 3 current, its slot over the mode area and nothing else changed.
+    EXPECT_EQ((std::vector<int>{apply_flag(), para()->ram16(P::kCurrentMode),
+                                std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[2] + 2, P::kModeAreaLength),
+                                std::memcmp(para()->ram, before, P::kCurrentMode),
+                                std::memcmp(para()->ram + 868, before + 868, P::kModeArea - 868)}),
+              (std::vector<int>{1, 3, 0, 0, 0}));
 
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Ok});   // Delete
     EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
-    EXPECT_EQ(para()->KelUserModeSaved(2), 0);
-    EXPECT_EQ(para()->ram16(P::kCurrentMode), 0);
-    EXPECT_EQ(apply_flag(), 1);
-    EXPECT_TRUE(m->ui->label_blank->isVisibleTo(m));
-    EXPECT_FALSE(m->ui->label_using->isVisibleTo(m));
+    // Slot empty, no current mode, applied, the blank label instead of the in-use one.
+    EXPECT_EQ((std::vector<int>{para()->KelUserModeSaved(2), para()->ram16(P::kCurrentMode), apply_flag(),
+                                m->ui->label_blank->isVisibleTo(m),
+                                m->ui->label_using->isVisibleTo(m)}),
+              (std::vector<int>{0, 0, 1, 1, 0}));
     delete m;
 }
 
@@ -186,8 +180,7 @@ TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
     // The mode's overlay file is missing: the page stays empty instead of showing zeros.
     EXPECT_TRUE(preview_texts(m).isEmpty());
     kel_test::pressKey(PanelKey::Right, 0, m);
-    EXPECT_EQ(m->button_select, 0);
-    EXPECT_EQ(preview_texts(m).size(), 12);
+    EXPECT_EQ((std::vector<int>{m->button_select, int(preview_texts(m).size())}), (std::vector<int>{0, 12}));
     delete m;
 
     EXPECT_TRUE(CustomMode::osd_file_name(10).endsWith("/data/modes/MO0a.json"));
@@ -214,19 +207,17 @@ TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageKeepsNames)
     set_language(0, 0x1F);
     para()->ram_backup[P::kLanguage] = 1;
     m->syncUpdate();
-    EXPECT_EQ(m->ui->label_title->text(), QString::fromUtf8("用户模式"));
-    EXPECT_EQ(m->ui->Button_use->text(), QString::fromUtf8("调用"));
+    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_use->text()}),
+              (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用")}));
     EXPECT_EQ(m->mode_box->comboBox->itemText(0), "MODE 1");
     kel_test::pressKey(PanelKey::Back, 1, m);
-    EXPECT_EQ(g_custommode, nullptr);
-    EXPECT_EQ(g_page_focus, 1);
+    EXPECT_EQ((std::vector<int>{g_custommode == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
     kel_test::settle();
 
     g_mode_shortcut_key = 1;
     m = open_screen();
     kel_test::pressKey(PanelKey::Back, 0, m);
-    EXPECT_EQ(g_mode_shortcut_key, 0);
-    EXPECT_EQ(g_page_focus, 0);
+    EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 0}));
     ASSERT_NE(g_lockwindow, nullptr);
     EXPECT_TRUE(g_lockwindow->isVisible());
     kel_test::settle();

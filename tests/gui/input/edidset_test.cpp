@@ -77,11 +77,11 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left});
     EXPECT_EQ(e->ui_line_select, 5);
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(e->ui_seltype, 0);
-    EXPECT_EQ(para()->ram16(P::kEdid + 6), 3840);
-    EXPECT_EQ(para()->ram16(P::kEdid + 8), 2160);
-    EXPECT_EQ(para()->ram16(P::kEdid + 10), 30);
-    EXPECT_EQ(apply_flag(), 1);
+    // Back on the list; input 1's width, height and rate; applied.
+    EXPECT_EQ((std::vector<int>{e->ui_seltype, para()->ram16(P::kEdid + 6), para()->ram16(P::kEdid + 8), para()->ram16(P::kEdid + 10),
+                                apply_flag()}),
+              
+              (std::vector<int>{0, 3840, 2160, 30, 1}));
     EXPECT_EQ(e->card_format->text(), "3840x2160@30Hz");
     // Closed: the input list and the card take the keys again, orange.
     EXPECT_EQ(e->frame_source->styleSheet(), "#frame_source{border:1px solid rgb(255,171,84);}");
@@ -92,9 +92,7 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     kel_test::pressKey(PanelKey::Ok);
     EXPECT_EQ(kel_test::typeOnKeypad("1024"), "W");
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(e->ui_seltype, 0);
-    EXPECT_EQ(para()->ram16(P::kEdid + 6), 3840);
-    EXPECT_EQ(apply_flag(), 0);
+    EXPECT_EQ((std::vector<int>{e->ui_seltype, para()->ram16(P::kEdid + 6), apply_flag()}), (std::vector<int>{0, 3840, 0}));
     delete e;
 }
 
@@ -108,11 +106,10 @@ TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
         e->ui->lineEdit_W->setText(QString::fromLatin1(bad));
         e->ui_line_select = 5;
         kel_test::pressKey(PanelKey::Ok);
-        EXPECT_EQ(e->ui_seltype, 1) << bad;
-        EXPECT_TRUE(e->label_refuse->isVisibleTo(e));
         EXPECT_EQ(e->label_refuse->text(), "W and H must be 1 to 4095");
-        EXPECT_EQ(para()->ram16(P::kEdid + 6), 1920);
-        EXPECT_EQ(apply_flag(), 0);
+        EXPECT_EQ((std::vector<int>{e->ui_seltype, e->label_refuse->isVisibleTo(e), para()->ram16(P::kEdid + 6), apply_flag()}),
+                  (std::vector<int>{1, 1, 1920, 0}))
+            << bad;
     }
     // A rate other than 30 or 60 is refused unless it is the stored one left as it is.
     e->ui->lineEdit_W->setText("4095");
@@ -124,15 +121,13 @@ TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
     }
     e->ui->label_rate->setText("60");
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(e->ui_seltype, 0);
-    EXPECT_FALSE(e->label_refuse->isVisibleTo(e));
-    EXPECT_EQ(para()->ram16(P::kEdid + 6), 4095);
+    EXPECT_EQ((std::vector<int>{e->ui_seltype, e->label_refuse->isVisibleTo(e), para()->ram16(P::kEdid + 6)}),
+              (std::vector<int>{0, 0, 4095}));
     set_edid(1, 1920, 1080, 50);
     kel_test::pressKey(PanelKey::Ok);
     e->ui_line_select = 5;
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(e->ui_seltype, 0);
-    EXPECT_EQ(para()->ram16(P::kEdid + 10), 50);
+    EXPECT_EQ((std::vector<long>{e->ui_seltype, para()->ram16(P::kEdid + 10)}), (std::vector<long>{0, 50}));
     delete e;
 }
 
@@ -186,8 +181,7 @@ TEST_F(InputScreenTest, SavedEdidReachesTheInputsEeprom)
     delete e;
 
     scaler->c331managerdeal();
-    EXPECT_EQ(apply_flag(), 0);
-    EXPECT_EQ(inputs->edid_request[2], 1);
+    EXPECT_EQ((std::vector<long>{apply_flag(), inputs->edid_request[2]}), (std::vector<long>{0, 1}));
     inputs->checksource_pass();
     ASSERT_EQ(inputs->edid_done[2], 1);
     const auto stored = sim::InputSideModel::eeprom(2).contents();

@@ -53,22 +53,18 @@ TEST_F(InputScreenTest, LayoutStepsThroughFourWindows)
     EXPECT_EQ(l->ui->mirror2->property("iconPath").toString(), ":/png/mirror2_off.png");
 
     kel_test::pressKey(PanelKey::Left, 0, l);   // window 0 -> 3
-    EXPECT_EQ(l->ui_select, 3);
-    EXPECT_EQ(g_image_current, 3);
-    EXPECT_EQ(notified, 1);
+    EXPECT_EQ((std::vector<int>{l->ui_select, g_image_current, notified, l->ui->comboBox_P2P->currentIndex()}),
+              (std::vector<int>{3, 3, 1, 3}));
     EXPECT_EQ(l->ui->frame_image->geometry(), QRect(160, 39, 51, 49));
-    EXPECT_EQ(l->ui->image_source->text(), "Source:HDMI3");
-    EXPECT_EQ(l->ui->comboBox_P2P->currentIndex(), 3);
-    EXPECT_EQ(l->ui->lineEdit_X->text(), "100");
-    EXPECT_EQ(l->ui->lineEdit_W->text(), "1920");
+    EXPECT_EQ((QStringList{l->ui->image_source->text(), l->ui->lineEdit_X->text(), l->ui->lineEdit_W->text()}),
+              (QStringList{"Source:HDMI3", "100", "1920"}));
     EXPECT_EQ(l->ui->mirror3->property("iconPath").toString(), ":/png/mirror3_on.png");
 
     kel_test::pressKey(PanelKey::Right, 1, l);   // 3 -> 0
     EXPECT_EQ(g_image_current, 0);
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right});   // window 2: off, a crop of HDMI2
-    EXPECT_EQ(l->ui->image_state->text(), "Image state:OFF");
-    EXPECT_EQ(l->ui->image_source->text(), "Source:HDMI2");
-    EXPECT_EQ(l->ui->image_name->text(), "Name:Image3");
+    EXPECT_EQ((QStringList{l->ui->image_state->text(), l->ui->image_source->text(), l->ui->image_name->text()}),
+              (QStringList{"Image state:OFF", "Source:HDMI2", "Name:Image3"}));
     kel_test::settle();
     EXPECT_EQ(g_image_current, 2);   // a window switched off stays selected on this page
     kel_test::pressKey(PanelKey::Left, 0, l);   // window 1: mirror value 4 leaves window 2's icons
@@ -96,11 +92,8 @@ TEST_F(InputScreenTest, LayoutModeKeyLeavesNoMenu)
     QPointer<ImageLayout> l(open_layout());
     kel_test::pressKey(PanelKey::Mode, 1, l);
     kel_test::settle();
-    EXPECT_TRUE(l.isNull());
-    EXPECT_TRUE(menu.isNull());
-    EXPECT_EQ(g_option, nullptr);
-    EXPECT_EQ(g_page_focus, 4);
-    EXPECT_EQ(g_mode_shortcut_key, 1);
+    EXPECT_TRUE(l.isNull() && menu.isNull() && g_option == nullptr);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_mode_shortcut_key}), (std::vector<int>{4, 1}));
     ASSERT_NE(g_custommode, nullptr);
     EXPECT_TRUE(g_custommode->isVisible());
     delete g_custommode;

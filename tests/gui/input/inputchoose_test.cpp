@@ -65,14 +65,12 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
     QObject listener;   // the connection ends with the test
     QObject::connect(para(), &KelRamPara::sig_update_para, &listener, [&](int code) { notified += code == 1; });
     c = open_choose();
-    EXPECT_EQ(c->image_num, 2);
-    EXPECT_EQ(c->ui_select, 1);
+    // Two windows, the second focused, HDMI2 highlighted in the input row.
+    EXPECT_EQ((std::vector<int>{c->image_num, c->ui_select, c->source_listseq}), (std::vector<int>{2, 1, 1}));
     EXPECT_EQ(c->image_focus->geometry(), QRect(57, 0, 51, 46));
     EXPECT_EQ(c->image_label[2]->text(), "HDMI2");
-    EXPECT_EQ(c->source_listseq, 1);   // HDMI2 highlighted in the input row
     kel_test::pressKey(PanelKey::Left, 0, c);
-    EXPECT_EQ(g_image_current, 0);
-    EXPECT_EQ(notified, 1);
+    EXPECT_EQ((std::vector<int>{g_image_current, notified}), (std::vector<int>{0, 1}));
     kel_test::pressKey(PanelKey::Right, 0, c);
     kel_test::pressKey(PanelKey::Right, 0, c);
     EXPECT_EQ(c->ui_select, 4);
@@ -80,8 +78,7 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
 
     // Back closes to the main menu, or to the picture layout screen when one is open.
     kel_test::pressKey(PanelKey::Back, 0, c);
-    EXPECT_EQ(g_page_focus, 1);
-    EXPECT_EQ(g_inputchoose, nullptr);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_inputchoose == nullptr}), (std::vector<int>{1, 1}));
     kel_test::settle();
     g_imagelayout = new ImageLayout(nullptr);
     c = open_choose();
@@ -100,22 +97,18 @@ TEST_F(InputScreenTest, WindowsSwitchedOffUnderTheCursorTakeItToWindowOne)
     mark_saved();
     g_image_current = 2;
     InputChoose* c = open_choose();
-    EXPECT_EQ(c->image_num, 3);
-    EXPECT_EQ(c->ui_select, 2);
+    EXPECT_EQ((std::vector<int>{c->image_num, c->ui_select}), (std::vector<int>{3, 2}));
 
     // The PC switches window 3 off under the cursor, in the window row.
     put16(layer(2) + P::kLayerFlags, 0);
     c->syncUpdate(1);
-    EXPECT_EQ(c->image_num, 2);
-    EXPECT_EQ(c->ui_select, 0);
-    EXPECT_EQ(g_image_current, 0);
+    EXPECT_EQ((std::vector<int>{c->image_num, c->ui_select, g_image_current}), (std::vector<int>{2, 0, 0}));
     EXPECT_EQ(c->image_focus->geometry(), QRect(7, 0, 51, 46));
     kel_test::pressKey(PanelKey::Left, 0, c);
     EXPECT_EQ(c->ui_select, 5);   // the ring holds no switched-off window
     kel_test::pressKey(PanelKey::Right, 0, c);
     kel_test::pressKey(PanelKey::Right, 0, c);
-    EXPECT_EQ(c->ui_select, 1);
-    EXPECT_EQ(g_image_current, 1);
+    EXPECT_EQ((std::vector<int>{c->ui_select, g_image_current}), (std::vector<int>{1, 1}));
     mark_saved();
 
     // And with the input row open on window 2: Back returns to window 1.
@@ -125,9 +118,7 @@ TEST_F(InputScreenTest, WindowsSwitchedOffUnderTheCursorTakeItToWindowOne)
     c->syncUpdate(1);
     EXPECT_EQ(c->image_num, 1);
     kel_test::pressKey(PanelKey::Back, 0, c);
-    EXPECT_EQ(c->ui_seltype, 0);
-    EXPECT_EQ(c->ui_select, 0);
-    EXPECT_EQ(c->image_id, 0);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select, c->image_id}), (std::vector<int>{0, 0, 0}));
     delete c;
 }
 
@@ -140,13 +131,14 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     InputChoose* c = open_choose();
     EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains("HDMI2"));
     EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains(">2<"));   // input and one crop
-    EXPECT_TRUE(c->ui->sourcelistseq1pixmap->property("online").toBool());
-    EXPECT_FALSE(c->ui->sourcelistseq0pixmap->property("online").toBool());
+    EXPECT_EQ((std::vector<bool>{c->ui->sourcelistseq0pixmap->property("online").toBool(),
+                                 c->ui->sourcelistseq1pixmap->property("online").toBool()}),
+              
+              (std::vector<bool>{false, true}));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1"}));
 
     kel_test::pressKeys({PanelKey::Ok});   // into the input row, on HDMI1
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{1, 0}));
     kel_test::pressKey(PanelKey::Right, 1);   // HDMI2
     EXPECT_EQ(c->ui->frame1->geometry(), QRect(54, 95, 53, 33));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI2", "HDMI2_crop1"}));
@@ -155,29 +147,24 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     EXPECT_EQ(format->text(), "1920x1080@60Hz");
 
     kel_test::pressKey(PanelKey::Ok);   // into the panel, cursor on the input itself
-    EXPECT_EQ(c->ui_seltype, 2);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{2, 0}));
     ok_with_toast();
-    EXPECT_EQ(para()->ram16(layer(0) + P::kLayerSource), 0x0002);
-    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag(), badges(c)}), (std::vector<int>{0x0002, 1, 1}));
     EXPECT_EQ(c->image_label[0]->text(), "HDMI2");
-    EXPECT_EQ(badges(c), 1);
 
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKey(PanelKey::Right);
     ok_with_toast();
-    EXPECT_EQ(para()->ram16(layer(0) + P::kLayerSource), 0x8000);
-    EXPECT_EQ(apply_flag(), 1);
+    // The crop record as source, applied, the panel stays open.
+    EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag(), c->ui_seltype}), (std::vector<int>{0x8000, 1, 2}));
     EXPECT_EQ(c->image_label[0]->text(), "HDMI2\n_Crop1");
-    EXPECT_EQ(c->ui_seltype, 2);   // the panel stays open
 
     // A crop gone from the records meanwhile switches nothing and shows no toast.
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     put16(P::kCropRecords, 0);
     para()->KelCropSourceInit();
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(para()->ram16(layer(0) + P::kLayerSource), 0x8000);
-    EXPECT_EQ(apply_flag(), 0);
+    EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag()}), (std::vector<int>{0x8000, 0}));
 
     kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
     EXPECT_EQ(c->ui_seltype, 0);
@@ -196,9 +183,9 @@ TEST_F(InputScreenTest, CropsAreNamedByTheirOwnNumbersAndPaged)
     EXPECT_EQ(c->image_label[0]->property("source").toString(), "HDMI1_Crop2");
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1", "HDMI1_crop2"}));
-    EXPECT_EQ(c->frame->findChildren<QFrame*>(QStringLiteral("source_frame")).size(), 3);
-    EXPECT_EQ(c->ui_select, 2);   // the cursor opens on the entry in use
-    EXPECT_EQ(badges(c), 1);
+    // Three frames, the cursor on the entry in use, one badge.
+    EXPECT_EQ((std::vector<int>{int(c->frame->findChildren<QFrame*>(QStringLiteral("source_frame")).size()), c->ui_select, badges(c)}),
+              (std::vector<int>{3, 2, 1}));
     delete c;
 
     // Four crops: pages (input, 1, 2) and (3, 4); the ring runs over both.
@@ -208,17 +195,14 @@ TEST_F(InputScreenTest, CropsAreNamedByTheirOwnNumbersAndPaged)
     mark_saved();
     c = open_choose();
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok, PanelKey::Left});
-    EXPECT_EQ(c->current_page, 1);
-    EXPECT_EQ(c->ui_select, 1);
+    EXPECT_EQ((std::vector<int>{c->current_page, c->ui_select}), (std::vector<int>{1, 1}));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1_crop3", "HDMI1_crop4"}));
     kel_test::pressKey(PanelKey::Right);
-    EXPECT_EQ(c->current_page, 0);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->current_page, c->ui_select}), (std::vector<int>{0, 0}));
     // An input without crops has one entry; the cursor stays on it.
     kel_test::pressKey(PanelKey::Back);
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Right});
-    EXPECT_EQ(c->source_number, 0);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->source_number, c->ui_select}), (std::vector<int>{0, 0}));
     EXPECT_EQ(entry_names(c), QStringList({"DVI"}));
     delete c;
 }
@@ -235,8 +219,7 @@ TEST_F(InputScreenTest, InputChoiceRefreshModeKeyAndTexts)
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
 
     kel_test::pressKey(PanelKey::Mode, 1, c);
-    EXPECT_EQ(g_inputchoose, nullptr);
-    EXPECT_EQ(g_page_focus, 4);
+    EXPECT_EQ((std::vector<int>{g_inputchoose == nullptr, g_page_focus}), (std::vector<int>{1, 4}));
     ASSERT_NE(g_custommode, nullptr);
     delete g_custommode;
     kel_test::settle();

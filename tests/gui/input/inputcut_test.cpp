@@ -56,8 +56,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     EXPECT_EQ(card_names(c, "card_format"), QStringList({"1920x1080@60Hz"}));
     EXPECT_EQ(c->button_add->styleSheet(), "border:0px solid rgb(0,0,0);");
     kel_test::pressKey(PanelKey::Ok, 0, c);   // into the list, on the add button
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{1, 0}));
     EXPECT_EQ(c->button_add->styleSheet(), "border:1px solid rgb(255,171,84);");
     kel_test::pressKey(PanelKey::Right, 1);   // the input item: OK does nothing
     kel_test::pressKey(PanelKey::Ok);
@@ -74,10 +73,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     EXPECT_EQ(c->ui_select, 1 + 3);
     EXPECT_EQ(kel_test::typeOnKeypad("720"), "H");
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Ok});   // OK
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_EQ(crop_id(0), 0x8001);
-    EXPECT_EQ(crop_field(0, 4), 720);
-    EXPECT_EQ(apply_flag(), 1);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_id(0), crop_field(0, 4), apply_flag()}), (std::vector<int>{1, 0x8001, 720, 1}));
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
     EXPECT_EQ(card_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
     delete c;
@@ -97,8 +93,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-3");
     kel_test::pressKey(PanelKey::Back);
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_FALSE(c->ui->frame_add->isVisibleTo(c));
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui->frame_add->isVisibleTo(c)}), (std::vector<int>{1, 0}));
 
     // All forty records in use: OK stores nothing.
     for (int r = 0; r < P::kCropCount; ++r)
@@ -117,16 +112,12 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
         set_crop(k, 1, unsigned(k + 1), 100 + k, 50);
     mark_saved();
     InputCut* c = open_cut();
-    EXPECT_EQ(c->source_current_check(), 7);
-    EXPECT_EQ(c->max_pag, 1);
-    EXPECT_EQ(card_names(c).size(), 6);
+    EXPECT_EQ((std::vector<int>{c->source_current_check(), c->max_pag, int(card_names(c).size())}), (std::vector<int>{7, 1, 6}));
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Left});   // add button -> last item, page 1
-    EXPECT_EQ(c->current_pag, 1);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->current_pag, c->ui_select}), (std::vector<int>{1, 0}));
     EXPECT_EQ(card_names(c), QStringList({"HDMI1_crop6"}));
     kel_test::pressKey(PanelKey::Right);   // past the last item: back to the add button
-    EXPECT_EQ(c->current_pag, 0);
-    EXPECT_EQ(c->ui_select, 0);
+    EXPECT_EQ((std::vector<int>{c->current_pag, c->ui_select}), (std::vector<int>{0, 0}));
     // Changing panel: all seven positions, Right from OK wraps to X.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     EXPECT_EQ(c->ui_seltype, 3);
@@ -138,11 +129,7 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
     EXPECT_EQ(c->ui_select, 7);
     // Delete: the crop goes, the selection moves onto the new last item.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(crop_id(5), 0);
-    EXPECT_EQ(apply_flag(), 1);
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_EQ(c->current_pag, 0);
-    EXPECT_EQ(c->ui_select, 6);
+    EXPECT_EQ((std::vector<int>{crop_id(5), apply_flag(), c->ui_seltype, c->current_pag, c->ui_select}), (std::vector<int>{0, 1, 1, 0, 6}));
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">6<"));
     delete c;
 }
@@ -168,10 +155,10 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     for (const char* w : {"0", "", "4096"}) {
         c->ui->lineEdit_W->setText(QString::fromLatin1(w));
         press_ok_button();
-        EXPECT_EQ(c->ui_seltype, 3) << w;
-        EXPECT_TRUE(c->label_refuse->isVisibleTo(c));
-        EXPECT_EQ(crop_field(0, 3), 640);
-        EXPECT_EQ(apply_flag(), 0);
+        // Refused: the message shown, the record and the flag as they were.
+        EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_field(0, 3), apply_flag()}),
+                  (std::vector<int>{3, 1, 640, 0}))
+            << w;
     }
     EXPECT_EQ(c->label_refuse->text(), "Crop must lie within 4095x4095");
     c->ui->lineEdit_W->setText("800");
@@ -182,20 +169,18 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     c->ui->lineEdit_X->setText("3000");
     c->ui->lineEdit_H->setText("2000");
     press_ok_button();
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_EQ(crop_field(0, 1), 3000);
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_field(0, 1)}), (std::vector<int>{1, 3000}));
     kel_test::pressKeys({PanelKey::Ok});
     ASSERT_EQ(c->ui_seltype, 3);
     c->ui->lineEdit_X->setText("16");
     c->ui->lineEdit_Y->setText("8");
     c->ui->lineEdit_H->setText("480");
     press_ok_button();
-    EXPECT_EQ(c->ui_seltype, 1);
-    EXPECT_FALSE(c->label_refuse->isVisibleTo(c));
-    EXPECT_EQ(crop_id(0), 0x8001);   // number and record kept
-    EXPECT_EQ(crop_field(0, 1), 16);
-    EXPECT_EQ(crop_field(0, 3), 800);
-    EXPECT_EQ(apply_flag(), 1);   // applied now, not with some later change
+    // Number and record kept; applied now, not with some later change.
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_id(0), crop_field(0, 1), crop_field(0, 3),
+                                apply_flag()}),
+              
+              (std::vector<int>{1, 0, 0x8001, 16, 800, 1}));
     delete c;
 
     scaler->clear_deferred_calls();
@@ -212,8 +197,7 @@ TEST_F(InputScreenTest, CropScreenBackAndModeKey)
     g_option = menu;
     InputCut* c = open_cut();
     kel_test::pressKey(PanelKey::Back, 1, c);
-    EXPECT_EQ(g_page_focus, 5);
-    EXPECT_EQ(g_inputcut, nullptr);
+    EXPECT_EQ((std::vector<int>{g_page_focus, g_inputcut == nullptr}), (std::vector<int>{5, 1}));
     kel_test::settle();
     c = open_cut();
     kel_test::pressKey(PanelKey::Mode, 1, c);
