@@ -365,9 +365,13 @@ def main():
                     # A catch counts only if the failing tests pass on the unchanged code.
                     restorer.restore()
                     rc, _ = run(["ninja", "-j", str(args.j)] + labels, build)
-                    rc, _ = run(["ctest", "--rerun-failed", "--timeout", "120"], build,
-                                timeout=limit) if rc == 0 else (1, "")
-                    verdict = ("caught by " + failed_label) if rc == 0 else "flaky"
+                    if rc == 0:
+                        rc, _ = run(["ctest", "-j", str(args.j), "--rerun-failed", "--timeout",
+                                     "120"], build, timeout=limit)
+                    if rc is None:
+                        verdict = "time-out"
+                    else:
+                        verdict = ("caught by " + failed_label) if rc == 0 else "flaky"
                 if verdict == "survived":
                     tally["survived"] += 1
                     survivors.append((where, line.strip(), mutated.strip()))
