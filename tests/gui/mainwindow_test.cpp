@@ -195,9 +195,10 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     EXPECT_TRUE(w->mode_bar()->isVisible() && w->pointer_label()->isVisible());
     EXPECT_EQ(w->mode_bar()->geometry(), QRect(11, 6, 270, 230));
     // Slots in four columns of four: slot 5 first of row 1, slot 6 in column 1, slot 10 in
-    // column 1 of row 2, slot 16 last.
-    EXPECT_EQ((std::vector<QRect>{g_mode[4]->geometry(), g_mode[5]->geometry(), g_mode[9]->geometry(), g_mode[15]->geometry()}),
-              (std::vector<QRect>{{15, 78, 50, 40}, {78, 78, 50, 40}, {78, 123, 50, 40}, {204, 168, 50, 40}}));
+    // column 1 of row 2, slot 16 last, its button over its frame.
+    EXPECT_EQ((std::vector<QRect>{g_mode[4]->geometry(), g_mode[5]->geometry(), g_mode[9]->geometry(), g_mode[15]->geometry(),
+                                  w->mode_bar()->findChild<QPushButton*>("15")->geometry()}),
+              (std::vector<QRect>{{15, 78, 50, 40}, {78, 78, 50, 40}, {78, 123, 50, 40}, {204, 168, 50, 40}, {204, 168, 50, 40}}));
     EXPECT_EQ(w->mode_index, 0);
     EXPECT_EQ(style(w->mode_button(0)),
               "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");

@@ -7,6 +7,7 @@
 #include "scaler/omenu.h"
 #include "tests/gui/input/input_fixture.h"
 #include "tests/support/Grab.h"
+#include "tests/support/OmenuFile.h"
 #include "tests/support/Screens.h"
 #include "tests/support/TextFit.h"
 #include "ui_custommode.h"
@@ -173,18 +174,18 @@ TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
     slot_put16(2, P::kOsdOn, 1);
     put16(P::kCurrentMode, 3);
     CustomMode* m = open_screen();
-    EXPECT_EQ(m->button_hidden, 0);
-    EXPECT_TRUE(m->ui->Button_more->isVisibleTo(m));
+    EXPECT_EQ((std::vector<int>{m->button_hidden, m->ui->Button_more->isVisibleTo(m)}), (std::vector<int>{0, 1}));
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Left});
-    EXPECT_EQ(m->button_select, 2);
     // The mode's overlay file is missing: the page stays empty instead of showing zeros.
-    EXPECT_TRUE(preview_texts(m).isEmpty());
+    EXPECT_EQ((std::vector<int>{m->button_select, int(preview_texts(m).size())}), (std::vector<int>{2, 0}));
     kel_test::pressKey(PanelKey::Right, 0, m);
     EXPECT_EQ((std::vector<int>{m->button_select, int(preview_texts(m).size())}), (std::vector<int>{0, 12}));
+    root.writeFile(CustomMode::osd_file_name(3).toStdString(), kel_test::omenuJson({"1\n2\n3\n4\n5"}));
+    kel_test::pressKey(PanelKey::Left, 0, m);   // an overlay of five lines: its sample shows the first three
+    EXPECT_TRUE(preview_texts(m).contains("1\n2\n3"));
     delete m;
 
-    EXPECT_TRUE(CustomMode::osd_file_name(10).endsWith("/data/modes/MO0a.json"));
-    EXPECT_TRUE(CustomMode::osd_file_name(16).endsWith("MO10.json"));
+    EXPECT_TRUE(CustomMode::osd_file_name(10).endsWith("/data/modes/MO0a.json") && CustomMode::osd_file_name(16).endsWith("MO10.json"));
     OMENU_PARA item;
     item.pos_w = 256;
     item.pos_h = 32;

@@ -24,13 +24,15 @@ using kel_test::PanelKey;
 
 namespace {
 
+const char kPicked[] = "background-color: #212435;border:1px solid #FFA854;";   // the selected item's box
+
 InputCut* open_cut() { return kel_test::openScreen(g_inputcut, 7); }
 
 QStringList card_names(InputCut* c, const char* label = "card_name")
 {
     QStringList names;
-    for (QLabel* l : c->frame_source->findChildren<QLabel*>(QString::fromLatin1(label)))
-        names << l->text();
+    for (QFrame* f : c->frame_source->findChildren<QFrame*>(QString::fromLatin1(label)))   // a label's text, a box's style
+        names << (qobject_cast<QLabel*>(f) ? qobject_cast<QLabel*>(f)->text() : f->styleSheet());
     return names;
 }
 
@@ -52,20 +54,17 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     mark_saved();
     InputCut* c = open_cut();
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">1<"));
-    EXPECT_EQ(card_names(c), QStringList({"HDMI1"}));
-    EXPECT_EQ(card_names(c, "card_format"), QStringList({"1920x1080@60Hz"}));
+    EXPECT_EQ(card_names(c) + card_names(c, "card_format"), QStringList({"HDMI1", "1920x1080@60Hz"}));
     EXPECT_EQ(c->button_add->styleSheet(), "border:0px solid rgb(0,0,0);");
     kel_test::pressKey(PanelKey::Ok, 0, c);   // into the list, on the add button
     EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{1, 0}));
     EXPECT_EQ(c->button_add->styleSheet(), "border:1px solid rgb(255,171,84);");
     kel_test::pressKey(PanelKey::Right, 1);   // the input item: OK does nothing
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(c->ui_seltype, 1);
+    EXPECT_EQ(QStringList{QString::number(c->ui_seltype)} + card_names(c, "card_box"), QStringList({"1", kPicked}));
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});   // add
-    EXPECT_EQ(c->ui_seltype, 2);
-    EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-1");
-    EXPECT_EQ(c->ui->lineEdit_W->text(), "1920");
-    EXPECT_FALSE(c->button_delete->isVisibleTo(c));
+    EXPECT_EQ((QStringList{QString::number(c->ui_seltype), c->ui->label_change_source->text(), c->ui->lineEdit_W->text(),
+                           QString::number(c->button_delete->isVisibleTo(c))}), QStringList({"2", "Name:HDMI1-Crop-1", "1920", "0"}));
     // Right from H goes to Cancel (Delete skipped); left from X wraps to OK.
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right});
     EXPECT_EQ(c->ui_select, 1 + 5);
@@ -115,13 +114,12 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
     EXPECT_EQ((std::vector<int>{c->source_current_check(), c->max_pag, int(card_names(c).size())}), (std::vector<int>{7, 1, 6}));
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Left});   // add button -> last item, page 1
     EXPECT_EQ((std::vector<int>{c->current_pag, c->ui_select}), (std::vector<int>{1, 0}));
-    EXPECT_EQ(card_names(c), QStringList({"HDMI1_crop6"}));
+    EXPECT_EQ(card_names(c) + card_names(c, "card_box"), QStringList({"HDMI1_crop6", kPicked}));
     kel_test::pressKey(PanelKey::Right);   // past the last item: back to the add button
     EXPECT_EQ((std::vector<int>{c->current_pag, c->ui_select}), (std::vector<int>{0, 0}));
     // Changing panel: all seven positions, Right from OK wraps to X.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(c->ui_seltype, 3);
-    EXPECT_EQ(c->ui->lineEdit_W->text(), "105");
+    EXPECT_EQ((QStringList{QString::number(c->ui_seltype), c->ui->lineEdit_W->text()}), QStringList({"3", "105"}));
     for (int i = 0; i < 6; ++i)
         kel_test::pressKey(PanelKey::Right);
     EXPECT_EQ(c->ui_select, 7 + 6);

@@ -76,8 +76,8 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     EXPECT_EQ(s->menu_entered, 1);
     EXPECT_TRUE(s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)"));
     EXPECT_EQ(s->ui->label_step1->text(), "Step 1 Cabinet setup");
-    keys({L, OK});                                // Next
-    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 1);
+    keys({L, OK});                                // Next, the width field no longer focused
+    EXPECT_EQ((std::vector<int>{s->ui->stackedWidget->currentIndex(), s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)")}), (std::vector<int>{1, 0}));
     EXPECT_EQ(s->ui->Button_wlan1->text(), "LED1~8");
     keys({L, OK});                                // Next of page 1
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 2);
@@ -186,13 +186,13 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
         EXPECT_EQ(s->file_labels[i]->styleSheet(), styles[i]) << i;
         EXPECT_EQ(s->file_paths[i].startsWith("/data/smartmapping/"), i < 2) << i;
     }
-    EXPECT_EQ(s->file_frame->findChild<QPushButton*>("prev"), nullptr);
-    EXPECT_NE(s->file_frame->findChild<QPushButton*>("next"), nullptr);
+    QPushButton* const next = s->file_frame->findChild<QPushButton*>("next");   // page 0: the next arrow only
+    ASSERT_TRUE(next && !s->file_frame->findChild<QPushButton*>("prev"));
+    EXPECT_EQ((std::vector<QRect>{next->geometry(), QRect(QPoint(), next->iconSize())}), (std::vector<QRect>{{200, 55, 15, 20}, {0, 0, 15, 20}}));
     keys({R, R, R});                              // past the last row: page 1, one USB row
     EXPECT_EQ(s->current_page, 1);
     EXPECT_EQ(s->file_labels[1], nullptr);
-    EXPECT_NE(s->file_frame->findChild<QPushButton*>("prev"), nullptr);
-    EXPECT_EQ(s->file_frame->findChild<QPushButton*>("next"), nullptr);
+    EXPECT_TRUE(s->file_frame->findChild<QPushButton*>("prev") && !s->file_frame->findChild<QPushButton*>("next"));
     EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
     EXPECT_TRUE(g_kxfile_name.startsWith("/mnt/usb1/"));
     keys({R});                                    // wraps to row 0 of page 0
