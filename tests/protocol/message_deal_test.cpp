@@ -193,14 +193,10 @@ TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
     c331_manage::p_c331_manage = &scaler;
     scaler.pnl.oneOch = 1;
     reg(0)[80] = 3;
-    int r = deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})));   // 1920
-    ASSERT_EQ(reply(r), Bytes{0});
-    for (int pass = 0; pass < 2; ++pass) {                       // never halved twice
-        r = deal(fpgaSide(pc::readRam(116, 2)));
-        EXPECT_EQ(reply(r), (Bytes{0, 0xC0, 0x03}));             // 960
-    }
-    r = deal(fpgaSide(pc::readRam(117, 1)));                     // half a word: left alone
-    EXPECT_EQ(reply(r), (Bytes{0, 0x07}));
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
+    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
+        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
     scaler.pnl.oneOch = 0;
     EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
     c331_manage::p_c331_manage = nullptr;
