@@ -37,9 +37,7 @@ TEST_F(MessageDeal, ScreenCaptureWindowHeaderAndMarkers)
 {
     // No screen can be grabbed on the test platform: the capture is empty, the header and
     // the markers are as always.
-    int r = deal(pc::readRam(0x800000, 0x10));
-    ASSERT_EQ(r, 0x11);
-    EXPECT_EQ(reply(r), (Bytes{0, 0xAA, 0xAA, 0x40, 0x01, 0xF0, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(reply(deal(pc::readRam(0x800000, 0x10))), (Bytes{0, 0xAA, 0xAA, 0x40, 0x01, 0xF0, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(reply(deal(pc::readRam(0x800080, 4))), (Bytes{0, 0xAA, 0xAA, 0, 0}));
     // The end of the window, then past it.
     EXPECT_EQ(reply(deal(pc::readRam(0xA0007F, 2))), (Bytes{0, 0, 0}));
@@ -195,14 +193,10 @@ TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
     c331_manage::p_c331_manage = &scaler;
     scaler.pnl.oneOch = 1;
     reg(0)[80] = 3;
-    int r = deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})));   // 1920
-    ASSERT_EQ(reply(r), Bytes{0});
-    for (int pass = 0; pass < 2; ++pass) {                       // never halved twice
-        r = deal(fpgaSide(pc::readRam(116, 2)));
-        EXPECT_EQ(reply(r), (Bytes{0, 0xC0, 0x03}));             // 960
-    }
-    r = deal(fpgaSide(pc::readRam(117, 1)));                     // half a word: left alone
-    EXPECT_EQ(reply(r), (Bytes{0, 0x07}));
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
+    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
+        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
     scaler.pnl.oneOch = 0;
     EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
     c331_manage::p_c331_manage = nullptr;
@@ -238,9 +232,19 @@ TEST_F(MessageDeal, FpgaSideRegisters)
     EXPECT_EQ(fpga_manage::p_fpga_manage->reg_shadow(40, 1) & 0x0F, 0x05);
     EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(170, 0xFF, 1)))), Bytes{1});
     reg(0)[41] = 0x77;
-    int r = deal(fpgaSide(pc::readRegister(41)));
-    EXPECT_EQ(r, 2);
+    EXPECT_EQ(deal(fpgaSide(pc::readRegister(41))), 2);
     EXPECT_EQ(buf[10], 0);
+    // A changed LED size applied by register 11 asks for the LED hand-shake while FPGA 0,
+    // whatever FPGA 1 does, runs.
+    KelRamPara* p = KelRamPara::p_kelrampara_config;
+    KelRamPara::put16(p->ram + 1378, uint16_t(KelRamPara::get16(p->ram_backup + 1378) + 64));
+    for (uint8_t state0 : {0, 3}) {
+        reg(0)[80] = state0;
+        reg(1)[80] = uint8_t(3 - state0);
+        g_set_led_para = 0;
+        EXPECT_EQ(reply(deal(pc::writeRegister(11, 0x02, 0x02))), Bytes{0});
+        EXPECT_EQ(g_set_led_para, state0 == 3 ? 1 : 0);
+    }
 }
 
 TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)
@@ -330,28 +334,31 @@ protected:
 TEST_F(MessageDealSpi, TypedRamWritesAndReadsReachTheirFpgaRam)
 {
     using sim::FpgaModel;
-    // Type 1, odd index 1: the receive image, RAM 2.
-    int r = deal(pc::writeRam(0x01001010, {1, 2, 3}));
-    ASSERT_EQ(r, 1);
-    EXPECT_EQ(buf[10], 0);
-    EXPECT_EQ(FpgaModel::ram(0, 2, 0x010, 3), (std::vector<uint8_t>{1, 2, 3}));
-    // Type 2, index 0: the default image, RAM 33.
-    deal(pc::writeRam(0x02000020, {4, 5}));
-    EXPECT_EQ(FpgaModel::ram(0, 33, 0x020, 2), (std::vector<uint8_t>{4, 5}));
-    // Type 4: the transmit image, RAM 50.
-    deal(pc::writeRam(0x04000030, {6, 7}));
-    EXPECT_EQ(FpgaModel::ram(0, 50, 0x030, 2), (std::vector<uint8_t>{6, 7}));
-
-    // Reads of a running FPGA come from its RAM, whatever the index bits above.
+    // Type 1: an odd index the receive image, an even one the transmit image, into RAM
+    // index + 1; type 2: index 0 the default image (RAM 33), others the zoom image (RAM
+    // 33 + index); type 4: the transmit image, RAM 50. Images are filled from byte 0.
+    struct Row { uint32_t a; int ram; uint8_t* image; };
+    uint8_t* const rx = fpga_manage::MCU_RAM_RX_func[0];
+    uint8_t* const tx = fpga_manage::MCU_RAM_TX_func[0];
+    const Row rows[] = {{0x01001010, 2, rx}, {0x01002010, 3, tx}, {0x01003010, 4, rx},
+                        {0x02000010, 33, fpga_manage::MCU_RAM_DEFAULT}, {0x02002010, 35, fpga_manage::MCU_RAM_ZOOM},
+                        {0x04000010, 50, tx}};
+    for (const Row& w : rows) {
+        const Bytes data = {uint8_t(w.ram), 2, 3};
+        EXPECT_EQ(reply(deal(pc::writeRam(w.a, data))), Bytes{0}) << w.ram;
+        EXPECT_EQ(FpgaModel::ram(0, w.ram, 0x010, 3), data) << w.ram;
+        EXPECT_EQ(Bytes(w.image, w.image + 3), data) << w.ram;
+    }
+    // Reads of a running FPGA come from its RAM through the same image, whatever the index
+    // bits above.
     fpga_manage::MCU_REG_func[0][80] = 3;
-    FpgaModel::setRam(0, 2, 0x040, {0x11, 0x22});
-    r = deal(pc::readRam(0x01001040, 2));
-    ASSERT_EQ(r, 3);
-    EXPECT_EQ(pc::Bytes(buf.begin() + 10, buf.begin() + 13), (pc::Bytes{0, 0x11, 0x22}));
+    for (const Row& w : rows) {
+        FpgaModel::setRam(0, w.ram, 0x040, {0x11, uint8_t(w.ram)});
+        EXPECT_EQ(reply(deal(pc::readRam(w.a + 0x30, 2))), (Bytes{0, 0x11, uint8_t(w.ram)})) << w.ram;
+        EXPECT_EQ(Bytes(w.image, w.image + 2), (Bytes{0x11, uint8_t(w.ram)})) << w.ram;
+    }
     FpgaModel::setRam(0, 1, 0x050, {0x33, 0x44});
-    r = deal(pc::readRam(0x00003050, 2));
-    ASSERT_EQ(r, 3);
-    EXPECT_EQ(pc::Bytes(buf.begin() + 10, buf.begin() + 13), (pc::Bytes{0, 0x33, 0x44}));
+    EXPECT_EQ(reply(deal(pc::readRam(0x00003050, 2))), (Bytes{0, 0x33, 0x44}));
 }
 
 } // namespace

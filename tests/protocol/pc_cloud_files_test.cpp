@@ -58,7 +58,8 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
         data[i] = uint8_t('A' + i);
     g_4G_RAM[56] = 1;
     EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 1)))), (Bytes{0, 200, 0, 102, 0}));
-    // A block past the announced size, a wrong offset, a wrong id.
+    // A block cut short, one past the announced size, a wrong offset, a wrong id.
+    EXPECT_EQ(reply(deal(req(0xC5, Bytes(7, 0)))), (Bytes{1, 76, 1, 102, 0}));
     EXPECT_EQ(reply(deal(req(0xC5, block(102, 0, Bytes(21, 1))))), (Bytes{1, 76, 1, 102, 0}));
     EXPECT_EQ(reply(deal(req(0xC5, block(102, 4, Bytes(4, 1))))), (Bytes{1, 75, 1, 102, 0}));
     EXPECT_EQ(reply(deal(req(0xC5, block(101, 0, Bytes(4, 1))))), (Bytes{1, 74, 1, 102, 0}));
@@ -85,9 +86,8 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
 
     // Reading it back: the length word and the data in one block.
     EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '4'}))), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0}));
-    int r = deal(req(0xC9, idOffset(102, 0)));
-    Bytes got = reply(r);
-    ASSERT_EQ(r, 11 + 22);
+    Bytes got = reply(deal(req(0xC9, idOffset(102, 0))));
+    ASSERT_EQ(got.size(), 11u + 22);
     EXPECT_EQ(Bytes(got.begin(), got.begin() + 11), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0, 22, 0}));
     EXPECT_EQ(Bytes(got.begin() + 11, got.end()), Bytes(file.begin() + 1, file.end()));
     EXPECT_EQ(reply(deal(req(0xCA, idOffset(102, 22)))), (Bytes{0, 200, 0, 102, 0}));
@@ -109,8 +109,7 @@ TEST_F(PcCloudFiles, CaFileReadInBlocksOf768)
     EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '2'}))), (Bytes{0, 200, 0, 101, 0, 0xE8, 0x03, 0, 0}));
     Bytes back;
     for (uint32_t at : {0u, 768u}) {
-        int r = deal(req(0xC9, idOffset(101, at)));
-        Bytes b = reply(r);
+        Bytes b = reply(deal(req(0xC9, idOffset(101, at))));
         back.insert(back.end(), b.begin() + 11, b.end());
     }
     EXPECT_EQ(back.size(), 1000u);
@@ -165,9 +164,8 @@ TEST_F(PcCloudFiles, BufferBusyAndModuleStatus)
 
     for (int i = 0; i < 256; ++i)
         g_4G_RAM[i] = uint8_t(i);
-    int r = deal(req(0x8E, {1}));
-    ASSERT_EQ(r, 60);
-    Bytes info = reply(r);
+    Bytes info = reply(deal(req(0x8E, {1})));
+    ASSERT_EQ(info.size(), 60u);
     EXPECT_EQ(Bytes(info.begin(), info.begin() + 2), (Bytes{0, 1}));
     EXPECT_EQ(Bytes(info.begin() + 2, info.begin() + 58), Bytes(g_4G_RAM, g_4G_RAM + 56));
     EXPECT_EQ(Bytes(info.begin() + 58, info.end()), (Bytes{0, 0}));

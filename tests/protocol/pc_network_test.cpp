@@ -50,17 +50,15 @@ protected:
 
 TEST_F(PcNetwork, NetworkReadTakesTheMacFromTheInterface)
 {
-    int r = deal(req(0xA4, {3}));
-    EXPECT_EQ(reply(r), (Bytes{0, 3, 22, 0, 0, 0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 192, 168, 0, 50, 255, 255, 255, 0,
-                               192, 168, 0, 1, 0x8D, 0x13}));
+    EXPECT_EQ(reply(deal(req(0xA4, {3}))), (Bytes{0, 3, 22, 0, 0, 0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 192, 168, 0, 50,
+                                               255, 255, 255, 0, 192, 168, 0, 1, 0x8D, 0x13}));
 }
 
 TEST_F(PcNetwork, DiscoveryRecordShortWithoutWifiAndWholeWithIt)
 {
     deal(req(0xA4, {3}));   // reads the MAC
-    int r = deal(req(0xA4, {0x10}));
-    ASSERT_EQ(r, 233);
-    Bytes d = reply(r);
+    Bytes d = reply(deal(req(0xA4, {0x10})));
+    ASSERT_EQ(d.size(), 233u);
     EXPECT_EQ(Bytes(d.begin(), d.begin() + 11), (Bytes{0, 0x10, 0x8D, 1, 1, 0x52, 0x9C, 0x48, 0x0B, 0, 2}));
     EXPECT_EQ(std::string(d.begin() + 11, d.begin() + 18), "BC-0001");
     EXPECT_EQ(d[18], 0);
@@ -77,9 +75,8 @@ TEST_F(PcNetwork, DiscoveryRecordShortWithoutWifiAndWholeWithIt)
     M57_WIFI_CONFIG::p_wifi->wifi_ip = "192.168.10.1";
     ASSERT_EQ(M57_WIFI_CONFIG::p_wifi->wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
     EXPECT_TRUE(sim::Journal::hasShell("ifconfig wlan0 192.168.10.1 netmask 255.255.255.0 up"));
-    r = deal(req(0xA4, {0x10}));
-    ASSERT_EQ(r, 394);
-    d = reply(r);
+    d = reply(deal(req(0xA4, {0x10})));
+    ASSERT_EQ(d.size(), 394u);
     EXPECT_EQ(d[207], 2);                                                           // mode
     EXPECT_EQ(Bytes(d.begin() + 208, d.begin() + 214), (Bytes{2, 0, 0, 0, 0, 2})); // wlan0 MAC
     EXPECT_EQ(Bytes(d.begin() + 278, d.begin() + 290), (Bytes{0x8D, 0x13, 192, 168, 10, 1, 2, 0xaa, 0xbb, 0xcc, 0xdd, 0xee}));
@@ -129,8 +126,7 @@ TEST_F(PcNetwork, SetIpWithAndWithoutAPortChange)
     EXPECT_EQ(g_app_reset_flag, 1);
     EXPECT_EQ(G_reboot_tickTicks, 7777u);
     EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
-    int r = deal(req(0xA4, {3}));
-    EXPECT_EQ(pc::get16(&reply(r)[23]), 6000);
+    EXPECT_EQ(pc::get16(&reply(deal(req(0xA4, {3})))[23]), 6000);
 
     // Refused: the fixed port, port 0, a mask with a hole, a broadcast host, a gateway off the net.
     for (const Bytes& bad : {setIp({10, 1, 2, 3}, {255, 255, 0, 0}, {10, 1, 0, 1}, 10002),

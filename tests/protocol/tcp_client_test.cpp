@@ -104,10 +104,14 @@ TEST(TcpClient, ConnectSendReceiveAndServerClose)
     EXPECT_EQ(client.m_clinetSocket, -1);
     EXPECT_EQ(client.recvData(&closed), 255);   // nothing to receive on
 
-    // And connects again.
-    EXPECT_EQ(client.sockerConnect("127.0.0.1", server.port), 1);
-    client.Close();
-    EXPECT_EQ(client.m_clinetSocket, -1);
+    // And connects again. A connection that can no longer send (shut for writing, or both
+    // ways) fails the send, which closes it.
+    for (int how : {SHUT_WR, SHUT_RDWR}) {
+        ASSERT_EQ(client.sockerConnect("127.0.0.1", server.port), 1);
+        ::shutdown(client.m_clinetSocket, how);
+        EXPECT_EQ(client.sendData(reinterpret_cast<const unsigned char*>(hello.data()), 4, 0), 255) << how;
+        EXPECT_EQ(client.m_clinetSocket, -1) << how;
+    }
 }
 
 TEST(TcpClient, RefusedAndMalformedConnects)
