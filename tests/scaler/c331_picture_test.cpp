@@ -47,6 +47,7 @@ protected:
         for (size_t i = 0; i < channels.size(); ++i)
             m.gWininfo[0].ochLst[i] = int8_t(channels[i]);
         m.PI_PORT_INFO[1].STATE = 4;
+        m.gWininfo[1] = m.gWininfo[0];   // a stale record past the window count: left alone
     }
 };
 } // namespace
