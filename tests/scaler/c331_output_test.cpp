@@ -80,10 +80,13 @@ TEST_F(ScalerOutput, EnlargedWindowJoinsItsCells)
     ASSERT_GE(ich, 0);
     // The first cell follows the input, the second the first.
     EXPECT_EQ((U{reg(0x08, 0x08, 2, 0), reg(0x08, 0x08, 2, 1)}), (U{unsigned(ich) << 8 | 1, 0u << 8 | 0x1000 | 0x11}));
-    // No vertical enlargement: the zoom filter is a single tap of 64.
-    EXPECT_EQ((U{reg(0x0A, 0x68, 1, 1), reg(0x0A, 0x7F, 1, 1)}), (U{64, 0}));
+    // No vertical enlargement (cell 1): a single tap of 64; enlarging (channel 2): the 4-tap table.
     m.set_lut_vzoom_4sym(m.c331_fd, 1, 2);
-    EXPECT_EQ((U{reg(0x0A, 0x71, 1, 2), reg(0x0A, 0x7F, 1, 2)}), (U{255, 64}));
+    U zoom;
+    for (int i = 0; i < 48; ++i)
+        zoom.push_back(reg(0x0A, 0x68 + i % 24, 1, 1 + i / 24));
+    EXPECT_EQ(zoom, (U{64, 0, 0, 0, 0, 0, 0, 0, 0,   0,   0,   0,   0,   0,   0,   0, 0, 0,  0,  0,  0,  0,  0,  0,
+                       0,  0, 0, 0, 0, 0, 0, 0, 0, 255, 254, 253, 252, 252, 253, 0, 5, 13, 24, 35, 46, 56, 62, 64}));
 }
 
 TEST_F(ScalerOutput, ReducedWindowIsReadOneToOne)
@@ -100,10 +103,10 @@ TEST_F(ScalerOutput, ReducedWindowIsReadOneToOne)
     // Packing 0 (4 bytes a pixel): OSCWCT 0; the other packings by their codes.
     EXPECT_EQ(reg(0, 0x69), 0u);
     const int owner = m.PM_WIN_NUM[0];
-    for (auto c : {std::make_pair(3, 0x11u), std::make_pair(1, 0x80u), std::make_pair(0, 0u)}) {
-        m.PM_MEM_WMODE[owner] = c.first;
+    for (U c : {U{3, 0x11}, U{2, 0x01}, U{1, 0x80}, U{0, 0}}) {
+        m.PM_MEM_WMODE[owner] = int(c[0]);
         m.set_oscwct(m.c331_fd, 0);
-        EXPECT_EQ(reg(0, 0x69), c.second);
+        EXPECT_EQ(reg(0, 0x69), c[1]);
     }
 }
 

@@ -118,25 +118,32 @@ TEST_F(OsdDiagnostics, ThePanelSetUpLeavesTheFullParameterDump)
     EXPECT_NE(out.find("[0,0x4f] [0,0x4b] "), std::string::npos);   // the text lines as pairs
 }
 
-TEST_F(OsdDiagnostics, FrameLockTestsForTheVByOneInput)
+TEST_F(OsdDiagnostics, FrameLockTestsAndObservationGroupsReachEveryChannel)
 {
-    using kel_test::bytesOf;
-    auto table = [](int f, uint32_t total, bool lineLock) {
-        auto t = bytesOf({{0, 0x55, 2, 0x40}, {8, 0x0F, 1, uint32_t(f)}, {8, 0x08, 2, 0x0403}, {8, 0x18, 2, 2}});
-        for (int k = 0; k < 8; ++k) {
-            const auto ch = lineLock ? bytesOf({{8 + 16 * k, 0x0C, 2, total}, {8 + 16 * k, 0x1D, 2, 1}})
-                                     : bytesOf({{8 + 16 * k, 0x0C, 2, total}});
-            t.insert(t.end(), ch.begin(), ch.end());
-        }
-        return t;
+    using G = std::vector<kel_test::RegGroup>;
+    struct Case {
+        int n;   // the parameter dump group, or -2 / -3: the frame-lock test of receiver 2 / 3
+        G head, perChannel;   // perChannel at bank + 16k for k = 0..7
     };
+    const G lock = {{0, 0x55, 2, 0x40}, {8, 0x0F, 1, 0x84}, {8, 0x08, 2, 0x0403}, {8, 0x18, 2, 2}};
+    G lock3 = lock;
+    lock3[1].value = 0x04;
+    const Case cases[] = {{-2, lock, {{8, 0x0C, 2, 1237}, {8, 0x1D, 2, 1}}},   // 1125 x 1.1, truncated
+                          {-3, lock3, {{8, 0x0C, 2, 5489}}},
+                          {6, {}, {{8, 0x49, 3, 0xFFFFFF}, {8, 0x48, 1, 1}}},
+                          {7, {}, {{10, 0x46, 1, 0xC3}}},
+                          {8, {}, {{80, 0x4A, 1, 1}, {80, 0x4B, 3, 0x80FF80}}}};
     m.PS_VTOTAL = 1125;
-    sim::ScalerModel::clearFrames();
-    m.sync_c331_device_test_frame_lock_vbyrx2(fd);
-    EXPECT_EQ(kel_test::chipWrites(), table(0x84, 1237, true));   // 1125 x 1.1, truncated
-    sim::ScalerModel::clearFrames();
-    m.sync_c331_device_test_frame_lock_vbyrx3(fd);
-    EXPECT_EQ(kel_test::chipWrites(), table(0x04, 5489, false));
+    for (const Case& c : cases) {
+        G t = c.head;
+        for (int k = 0; k < 8; ++k)
+            for (kel_test::RegGroup g : c.perChannel)
+                t.push_back({g.bank + 16 * k, g.reg, g.bytes, g.value});
+        sim::ScalerModel::clearFrames();
+        c.n == -2 ? m.sync_c331_device_test_frame_lock_vbyrx2(fd)
+                  : c.n == -3 ? m.sync_c331_device_test_frame_lock_vbyrx3(fd) : m.kelDbg_c331_param(c.n);
+        EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf(t)) << c.n;
+    }
 }
 
 TEST_F(OsdDiagnostics, TheForcedBackgroundEndsForTheOutputBackgroundToo)

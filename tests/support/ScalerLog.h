@@ -5,7 +5,6 @@
 #include "board/sim/Sim.h"
 
 #include <cstdint>
-#include <initializer_list>
 #include <ostream>
 #include <vector>
 
@@ -26,7 +25,7 @@ struct RegGroup {
 };
 
 // Little-endian, lowest register first, as the driver writes a group.
-inline std::vector<ChipByte> bytesOf(std::initializer_list<RegGroup> groups)
+inline std::vector<ChipByte> bytesOf(const std::vector<RegGroup>& groups)
 {
     std::vector<ChipByte> out;
     for (const RegGroup& g : groups)
