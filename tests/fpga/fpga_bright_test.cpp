@@ -208,6 +208,13 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
         manager->Extension_function();
     }
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
+    // An answer with another tag or a status other than 0 counts one error in register 85 each.
+    for (uint8_t bad : {0, 1, 1}) {
+        const uint8_t reply[3] = {1, uint8_t(97 + !bad), bad};
+        std::memcpy(manager->func_card_reply, reply, 3);
+        manager->VMF_data_back_result();
+    }
+    EXPECT_EQ(manager->reg_shadow(85, 0), 3);
 }
 
 TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
