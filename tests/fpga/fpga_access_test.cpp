@@ -116,15 +116,16 @@ TEST_F(FpgaAccess, WithoutTheWindowTransfersAreRefused)
 
 TEST_F(FpgaAccess, ShadowOnlyAndIgnoredRegisterNumbers)
 {
-    manager->write_to_register(96, 0xFF, 1, 0);
-    EXPECT_EQ(manager->reg_shadow(96, 0), 1);
-    manager->write_to_register(64, 0x0F, 0xAB, 0);
-    EXPECT_EQ(manager->reg_shadow(64, 0), 0x0B);
-    manager->write_to_register(97, 0xFF, 0xFF, 0);
-    EXPECT_EQ(manager->reg_shadow(97, 0), 0);
-    manager->write_to_register(170, 0xFF, 0xFF, 0);
-    manager->write_to_register(255, 0xFF, 0xFF, 0);
-    manager->write_to_register(-1, 0xFF, 0xFF, 0);
+    for (int fpga : {0, 1, 2}) {                         // each FPGA its own shadow; there is no FPGA 2
+        manager->write_to_register(96, 0xFF, 1, fpga);
+        manager->write_to_register(64, 0x0F, 0xAB, fpga);
+        manager->write_to_register(97, 0xFF, 0xFF, fpga);
+        const std::vector<int> shadow{manager->reg_shadow(96, fpga), manager->reg_shadow(64, fpga),
+                                      manager->reg_shadow(97, fpga)};
+        EXPECT_EQ(shadow, (fpga < 2 ? std::vector<int>{1, 0x0B, 0} : std::vector<int>(3, 0))) << fpga;
+    }
+    for (int reg : {170, 255, -1})
+        manager->write_to_register(reg, 0xFF, 0xFF, 0);
     manager->read_from_register(100, 0);
     manager->read_from_register(170, 0);
     EXPECT_TRUE(sim::SpiBusModel::log().empty());

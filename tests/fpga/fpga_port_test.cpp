@@ -168,13 +168,15 @@ TEST_F(FpgaPorts, PacketBuildersExactBytes)
 TEST_F(FpgaPorts, BuildersRefusePacketsLongerThan1024Bytes)
 {
     std::vector<unsigned char> data(1100, 1), buf(1200, 0xEE);
-    EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), 1013, buf.data(), false), 1024);
-    EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), 1014, buf.data(), false), 0);
-    EXPECT_EQ(g_send_para.length, 0);
-    manager->load_write_ram_cmd_create(0, 0, 0, data.data(), 1005, buf.data(), false);
-    EXPECT_EQ(g_send_para.length, 1024);
-    EXPECT_EQ(manager->load_write_ram_cmd_create(0, 0, 0, data.data(), 1006, buf.data(), false), 0);
-    EXPECT_EQ(g_send_para.length, 0);
+    for (uint16_t n : {1013, 1014}) {                  // 1024 bytes, then one past
+        const unsigned want = n == 1013 ? 1024 : 0;
+        EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), n, buf.data(), false), want);
+        EXPECT_EQ(manager->rcv_active_firmware_cmd_create(0, 4, data.data(), n, buf.data()), want);
+        EXPECT_EQ(manager->rcv_reconfig_cmd_create(0, 4, data.data(), n, buf.data()), want);
+        EXPECT_EQ(manager->load_search_rxc_cmd_create(0, data.data(), n, buf.data()), want);
+        manager->load_write_ram_cmd_create(0, 0, 0, data.data(), uint16_t(n - 8), buf.data(), false);
+        EXPECT_EQ(g_send_para.length, want);
+    }
     EXPECT_EQ(buf[1030], 0xEE);
 }
 
