@@ -180,7 +180,9 @@ TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
     EXPECT_EQ((std::vector<int>{m->button_select, int(preview_texts(m).size())}), (std::vector<int>{2, 0}));
     kel_test::pressKey(PanelKey::Right, 0, m);
     EXPECT_EQ((std::vector<int>{m->button_select, int(preview_texts(m).size())}), (std::vector<int>{0, 12}));
-    root.writeFile(CustomMode::osd_file_name(3).toStdString(), kel_test::omenuJson({"1\n2\n3\n4\n5"}));
+    kel_test::OmenuItem fiveLines;
+    fiveLines.text = "1\n2\n3\n4\n5";
+    root.writeFile(CustomMode::osd_file_name(3).toStdString(), kel_test::omenuJson(fiveLines));
     kel_test::pressKey(PanelKey::Left, 0, m);   // an overlay of five lines: its sample shows the first three
     EXPECT_TRUE(preview_texts(m).contains("1\n2\n3"));
     delete m;
