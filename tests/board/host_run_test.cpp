@@ -71,7 +71,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
     ASSERT_NE(pc, nullptr);
     pc::Bytes language;
-    EXPECT_EQ((std::vector<long>{pc->readRam(768, 1, language), long(language.size())}), (std::vector<long>{0, 1}));
+    EXPECT_EQ((std::vector<int64_t>{pc->readRam(768, 1, language), long(language.size())}), (std::vector<int64_t>{0, 1}));
     EXPECT_EQ(host.app.state(), QProcess::Running);
 
     // A second program on the same root stops at once with one line naming the root and the

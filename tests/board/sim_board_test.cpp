@@ -302,8 +302,8 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
     EXPECT_EQ(warnings, expected);
     EXPECT_EQ((std::vector<std::string>{sim::SimBoard::scenario("input1.timing", "unset"), sim::SimBoard::scenario("fpga1.fault.port15")}),
               (std::vector<std::string>{"unset", "silent"}));
-    EXPECT_EQ((std::vector<long>{sim::SimBoard::scenarioInt("fpga.cards.port0", 0), sim::SimBoard::scenarioInt("soc.uid0", 0)}),
-              (std::vector<long>{4, 16}));
+    EXPECT_EQ((std::vector<int64_t>{sim::SimBoard::scenarioInt("fpga.cards.port0", 0), sim::SimBoard::scenarioInt("soc.uid0", 0)}),
+              (std::vector<int64_t>{4, 16}));
 
     sim::ScenarioKeys keys("input3.");
     EXPECT_EQ(keys.number("osc", 20000), 20000);

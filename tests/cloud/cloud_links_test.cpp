@@ -135,7 +135,7 @@ TEST(CloudLinks, CloudClientConnectsToTheBoundServerAndReconnectsOnRequest)
 
     g_rconfig_device_utorcloud = 1;   // new settings: a fresh connection
     client.client_pass(0);
-    EXPECT_EQ((std::vector<long>{g_rconfig_device_utorcloud, client.connected}), (std::vector<long>{0, 1}));
+    EXPECT_EQ((std::vector<int64_t>{g_rconfig_device_utorcloud, client.connected}), (std::vector<int64_t>{0, 1}));
     int second = ::accept(server, nullptr, nullptr);
     ASSERT_GE(second, 0);
     ::close(second);   // the server goes away

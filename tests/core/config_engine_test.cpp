@@ -267,11 +267,11 @@ TEST_F(NetworkBringUp, CloudFlagIsSetByAnyCloudSetting)
     engineWith("[config]\n");
     EXPECT_EQ(g_uTor_cloud, 0);
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(""));
-    EXPECT_EQ((std::vector<long>{Utils::getIPAddress(), g_uTor_cloud}), (std::vector<long>{0, 1}));
+    EXPECT_EQ((std::vector<int64_t>{Utils::getIPAddress(), g_uTor_cloud}), (std::vector<int64_t>{0, 1}));
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverip, QString(" "));
     ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverport, 8080);
     Utils::getIPAddress();
-    EXPECT_EQ((std::vector<long>{g_uTor_cloud, g_uTor_cloudserverport}), (std::vector<long>{1, 8080}));
+    EXPECT_EQ((std::vector<int64_t>{g_uTor_cloud, g_uTor_cloudserverport}), (std::vector<int64_t>{1, 8080}));
 }
 
 TEST_F(NetworkBringUp, ATcpPortThatIsNoPortFallsBackToTheStandardOne)
@@ -284,5 +284,5 @@ TEST_F(NetworkBringUp, ATcpPortThatIsNoPortFallsBackToTheStandardOne)
         ConfigEngine::p_config = nullptr;
     }
     engineWith("[config]\nTcpPort=65535\n");
-    EXPECT_EQ((std::vector<long>{g_port, g_int_tcp_port}), (std::vector<long>{65535, 65535}));
+    EXPECT_EQ((std::vector<int64_t>{g_port, g_int_tcp_port}), (std::vector<int64_t>{65535, 65535}));
 }

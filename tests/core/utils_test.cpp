@@ -48,9 +48,9 @@ TEST(UtilsChecksums, ValuesOfKnownInputs)
 TEST(UtilsTime, TimeSpaceAcrossTheWrapAndSleeps)
 {
     G_timeTicks = 1000;
-    EXPECT_EQ((std::vector<long>{Utils::getTimeSpace(1000), Utils::getTimeSpace(400)}), (std::vector<long>{0, 600}));
+    EXPECT_EQ((std::vector<int64_t>{Utils::getTimeSpace(1000), Utils::getTimeSpace(400)}), (std::vector<int64_t>{0, 600}));
     G_timeTicks = 5;
-    EXPECT_EQ((std::vector<long>{Utils::getTimeSpace(0xFFFFFFFBu), Utils::getTimeSpace(5)}), (std::vector<long>{9, 0}));
+    EXPECT_EQ((std::vector<int64_t>{Utils::getTimeSpace(0xFFFFFFFBu), Utils::getTimeSpace(5)}), (std::vector<int64_t>{9, 0}));
     G_timeTicks = 0;
 
     // Sleeps in milliseconds are a thousand microseconds each (on the virtual clock, which a

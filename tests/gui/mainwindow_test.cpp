@@ -227,7 +227,7 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     // The same slot again before the scaler applied: no second write.
     setApplyFlag(0);
     w->mode_button(2)->click();
-    EXPECT_EQ((std::vector<long>{applyFlag(), para->ram16(P::kModeSaveRequest)}), (std::vector<long>{0, 3}));
+    EXPECT_EQ((std::vector<int64_t>{applyFlag(), para->ram16(P::kModeSaveRequest)}), (std::vector<int64_t>{0, 3}));
     setApplyFlag(1);
 
     // The scaler applies: the refresh shows the check toast and carries out the save.
@@ -318,7 +318,7 @@ TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
     stray.setObjectName("16");
     QObject::connect(&stray, &QPushButton::clicked, w, &MainWindow::kel_button_mode_clicked);
     stray.click();
-    EXPECT_EQ((std::vector<long>{para->ram16(P::kModeSaveRequest), g_mode_select}), (std::vector<long>{16, 15}));
+    EXPECT_EQ((std::vector<int64_t>{para->ram16(P::kModeSaveRequest), g_mode_select}), (std::vector<int64_t>{16, 15}));
 }
 
 TEST_F(MainMenu, TickRebootsOnceAndEnablesTheUsbServer)

@@ -159,5 +159,5 @@ TEST(SpareDialogs, UntouchedCounterStopsAt100001)
     int touched = 0;
     for (int i = 0; i < 200000; ++i)
         touched += reader.auto_timeout_back() != -1;
-    EXPECT_EQ((std::vector<long>{touched, g_untouched_time}), (std::vector<long>{0, 100001}));
+    EXPECT_EQ((std::vector<int64_t>{touched, g_untouched_time}), (std::vector<int64_t>{0, 100001}));
 }

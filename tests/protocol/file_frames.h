@@ -21,7 +21,8 @@ inline Bytes md5Of(const Bytes& b)
 inline Bytes start(const std::string& name, uint8_t type, uint32_t size)
 {
     Bytes d = {1, 0, 0};
-    d.insert(d.end(), name.begin(), name.end());
+    for (char c : name)
+        d.push_back(uint8_t(c));
     d.push_back(type);
     pc::put32(d, size);
     return d;
@@ -32,7 +33,8 @@ inline Bytes named(uint8_t sub, const std::string& name, uint8_t type, uint32_t 
 {
     Bytes d = {sub, 0, 0};
     pc::put16(d, uint16_t(name.size()));
-    d.insert(d.end(), name.begin(), name.end());
+    for (char c : name)
+        d.push_back(uint8_t(c));
     d.push_back(type);
     pc::put32(d, size);
     return d;
@@ -44,14 +46,16 @@ inline Bytes block(uint32_t offset, const Bytes& data, size_t from, size_t n)
     Bytes d = {2, 0, 0, 0, 0};
     pc::put32(d, offset);
     pc::put32(d, uint32_t(n));
-    d.insert(d.end(), data.begin() + long(from), data.begin() + long(from + n));
+    for (size_t k = from; k < from + n; ++k)
+        d.push_back(data[k]);
     return d;
 }
 
 inline Bytes end(const Bytes& digest)
 {
     Bytes d = {3, 0, 0, 0, 0};
-    d.insert(d.end(), digest.begin(), digest.end());
+    for (uint8_t b : digest)
+        d.push_back(b);
     return d;
 }
 

@@ -134,12 +134,12 @@ TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
     // Protected: acknowledged, not stored, no write cycle.
     protect(true);
     EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, page, 8), 1);
-    EXPECT_EQ((std::vector<long>{part.contents()[0x10], part.storedPages(), drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0)}),
-              (std::vector<long>{0xFF, 0, 1}));
+    EXPECT_EQ((std::vector<int64_t>{part.contents()[0x10], part.storedPages(), drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0)}),
+              (std::vector<int64_t>{0xFF, 0, 1}));
 
     protect(false);
-    EXPECT_EQ((std::vector<long>{drv.i2c_write(fd, 0xA0, 0x10, page, 8), part.contents()[0x10], part.contents()[0x17]}),
-              (std::vector<long>{1, 1, 8}));
+    EXPECT_EQ((std::vector<int64_t>{drv.i2c_write(fd, 0xA0, 0x10, page, 8), part.contents()[0x10], part.contents()[0x17]}),
+              (std::vector<int64_t>{1, 1, 8}));
     // Busy during the write cycle: nothing is acknowledged.
     uint8_t b = 0;
     EXPECT_EQ((std::vector<int>{drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0), drv.i2c_read(fd, 0xA0, 0x10, &b, 1)}), (std::vector<int>{0, 0}));

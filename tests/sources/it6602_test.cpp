@@ -255,8 +255,8 @@ TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)
     EXPECT_NE(vstate(), VSTATE_VideoOn);
     EXPECT_EQ(status(0), kNone);
     // No signal, video output, audio state, notifications.
-    EXPECT_EQ((std::vector<long>{record(0).nosignal, rx().videoOutput(), astate(), std::count(codes.begin(), codes.end(), 12)}),
-              (std::vector<long>{1, 0, ASTATE_AudioOff, 0}));
+    EXPECT_EQ((std::vector<int64_t>{record(0).nosignal, rx().videoOutput(), astate(), std::count(codes.begin(), codes.end(), 12)}),
+              (std::vector<int64_t>{1, 0, ASTATE_AudioOff, 0}));
 
     scenario("input0.pclk", "148500");
     scenario("input0.hfp", "300");   // 1920 + 300 + 44 > 2200
@@ -264,8 +264,8 @@ TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)
     pass(6);
     EXPECT_EQ(status(0), kNone);
     // No signal, video output, audio state, video reset pulses.
-    EXPECT_EQ((std::vector<long>{record(0).nosignal, rx().videoOutput(), astate(), long(writesTo(0x64).size())}),
-              (std::vector<long>{1, 0, ASTATE_AudioOff, 0}));
+    EXPECT_EQ((std::vector<int64_t>{record(0).nosignal, rx().videoOutput(), astate(), long(writesTo(0x64).size())}),
+              (std::vector<int64_t>{1, 0, ASTATE_AudioOff, 0}));
 
     scenario("input0.hfp", "88");
     ASSERT_TRUE(runTo(VSTATE_VideoOn));

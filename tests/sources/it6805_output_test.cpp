@@ -27,7 +27,7 @@ struct It6805Output : It6805Test {
 TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour)
 {
     EXPECT_EQ(lanesFor(1600, 900, 1600, 1000, 50), 0) << "80000 kHz: one lane";
-    EXPECT_EQ((std::vector<long>{sys->timing[0].PCLK, chip().reg(1, 0xBD) & 0x30}), (std::vector<long>{80000, 0x00}));
+    EXPECT_EQ((std::vector<int64_t>{sys->timing[0].PCLK, chip().reg(1, 0xBD) & 0x30}), (std::vector<int64_t>{80000, 0x00}));
 
     EXPECT_EQ(lanesFor(1920, 1080, 2200, 1125, 60), 1) << "148500 kHz, 1920 wide: two lanes";
 

@@ -139,8 +139,8 @@ TEST_F(It6805Test, IdentificationAcceptsRevisions5And7AndBacksOffFromAnAbsentChi
     EXPECT_EQ(sys->FsmState[0], 2);
     pass(20);
     // Main body, one notification, no signal, valid.
-    EXPECT_EQ((std::vector<long>{sys->FsmState[0], std::count(codes.begin(), codes.end(), 12), record().nosignal, record().valid}),
-              (std::vector<long>{1, 1, 1, 1}));
+    EXPECT_EQ((std::vector<int64_t>{sys->FsmState[0], std::count(codes.begin(), codes.end(), 12), record().nosignal, record().valid}),
+              (std::vector<int64_t>{1, 1, 1, 1}));
 }
 
 TEST_F(It6805Test, InitialisationWaitsOneSecondThenRunsTheMainBodyWithBankZero)

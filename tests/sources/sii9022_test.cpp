@@ -65,7 +65,7 @@ TEST_F(SiI9022Test, PresenceCheckSetsAndClearsStatusBits)
 {
     SiI9022* tx = SiI9022::pInstance();
     para->reg_image[39] = 0;
-    EXPECT_EQ((std::vector<long>{tx->check_9022(0), para->reg_image[39]}), (std::vector<long>{1, 0x02}));
+    EXPECT_EQ((std::vector<int64_t>{tx->check_9022(0), para->reg_image[39]}), (std::vector<int64_t>{1, 0x02}));
     sim::I2cBusModel::clearLog();
     EXPECT_EQ(tx->check_9022(1), 1);
     // The check reads TPI register 0x62 at 0x76.
@@ -75,7 +75,7 @@ TEST_F(SiI9022Test, PresenceCheckSetsAndClearsStatusBits)
     EXPECT_EQ(log.front().data, std::vector<uint8_t>{0x62});
     EXPECT_EQ((std::vector<int>{tx->check_9022(0), para->reg_image[39] & 0x06}), (std::vector<int>{1, 0x06}));
     sim::SiI9022Model::instance().setPresent(false);
-    EXPECT_EQ((std::vector<long>{tx->check_9022(1), para->reg_image[39] & 0x06}), (std::vector<long>{0, 0x02}));
+    EXPECT_EQ((std::vector<int64_t>{tx->check_9022(1), para->reg_image[39] & 0x06}), (std::vector<int64_t>{0, 0x02}));
     unsigned char b[2] = {};
     EXPECT_EQ(tx->I2C_SiI9022A2_Read(0x00, b, 2), 1);
 }

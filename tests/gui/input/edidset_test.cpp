@@ -127,7 +127,7 @@ TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
     kel_test::pressKey(PanelKey::Ok);
     e->ui_line_select = 5;
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ((std::vector<long>{e->ui_seltype, para()->ram16(P::kEdid + 10)}), (std::vector<long>{0, 50}));
+    EXPECT_EQ((std::vector<int64_t>{e->ui_seltype, para()->ram16(P::kEdid + 10)}), (std::vector<int64_t>{0, 50}));
     delete e;
 }
 
@@ -181,7 +181,7 @@ TEST_F(InputScreenTest, SavedEdidReachesTheInputsEeprom)
     delete e;
 
     scaler->c331managerdeal();
-    EXPECT_EQ((std::vector<long>{apply_flag(), inputs->edid_request[2]}), (std::vector<long>{0, 1}));
+    EXPECT_EQ((std::vector<int64_t>{apply_flag(), inputs->edid_request[2]}), (std::vector<int64_t>{0, 1}));
     inputs->checksource_pass();
     ASSERT_EQ(inputs->edid_done[2], 1);
     const auto stored = sim::InputSideModel::eeprom(2).contents();
