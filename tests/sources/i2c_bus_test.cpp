@@ -116,8 +116,8 @@ TEST_F(I2cBusAccess, SwitchChannelsDecideWhichEepromAnswers)
     // behind channel 0x20 and nothing behind the unused channel 0x10.
     uint8_t ch = 0x10;
     ASSERT_EQ(drv.i2c_write(fd, 0xEE, 0x00, &ch, 1), 1);
-    EXPECT_EQ(sim::InputSideModel::switchReceiver().channels(), 0x10);
-    EXPECT_EQ(drv.i2c_read(fd, 0x90, 0x00, &b, 1), 0);
+    EXPECT_EQ((std::vector<int>{sim::InputSideModel::switchReceiver().channels(), drv.i2c_read(fd, 0x90, 0x00, &b, 1)}),
+              (std::vector<int>{0x10, 0}));
     ch = 0x20;
     ASSERT_EQ(drv.i2c_write(fd, 0xEE, 0x00, &ch, 1), 1);
     ASSERT_EQ(drv.i2c_read(fd, 0x90, 0x00, &b, 1), 1);

@@ -179,12 +179,10 @@ TEST_F(It6805Test, OscillatorReadOutSetsTheClockRegistersAndFallsBackTo19MHz)
         EXPECT_TRUE(unitWritten) << "CEC timing unit";
         EXPECT_EQ(chip().reg(3, 0xE1), c.unit);
         const uint32_t o = c.rclk;
-        EXPECT_EQ(chip().reg(0, 0x91) & 0x3F, o / 1000);
-        EXPECT_EQ(chip().reg(0, 0x92), (o % 1000) * 256 / 1000);
-        EXPECT_EQ(chip().reg(0, 0x45), (o / 4) / 39);
-        EXPECT_EQ(chip().reg(0, 0x44), (o / 4) / 195);
-        EXPECT_EQ(chip().reg(5, 0xD4), uint8_t(2560 * (o / 2) / 1000000));
-        EXPECT_EQ(bank(), 0);
+        EXPECT_EQ((std::vector<uint32_t>{chip().reg(0, 0x91) & 0x3Fu, chip().reg(0, 0x92), chip().reg(0, 0x45),
+                                         chip().reg(0, 0x44), chip().reg(5, 0xD4), uint32_t(bank())}),
+                  (std::vector<uint32_t>{o / 1000, (o % 1000) * 256 / 1000, (o / 4) / 39, (o / 4) / 195,
+                                         uint8_t(2560 * (o / 2) / 1000000), 0}));
     }
     EXPECT_EQ(chip().reg(5, 0xD3), 2 * 24) << "19000 kHz: v = 24";
 

@@ -288,6 +288,7 @@ TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
         set("hsync", 88);
         set("vfp", 8);
         set("vsync", 10);
+        set("hpol", 0);   // a negative horizontal sync, the vertical one positive
         source(3840, 2160, 5500, 2250, 24);
         sys->ite6805_sys_reset_init();
         ASSERT_TRUE(runToAudioOn());
@@ -296,7 +297,7 @@ TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
                                     t.VBackPorch, int(t.FrameRate)}),
                   (std::vector<int>{1276, 88, 296, 8, 10, 72, 24}));
         const hdminfo h = record();
-        EXPECT_EQ((std::vector<unsigned>{h.Hback, h.Hpol, h.valid}), (std::vector<unsigned>{296, 1, 1}));
+        EXPECT_EQ((std::vector<unsigned>{h.Hback, h.Hpol, h.Vpol, h.valid}), (std::vector<unsigned>{296, 0, 1, 1}));
         set("signal", 0);
         pass(3);
     }
@@ -350,8 +351,7 @@ TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)
     source(1280, 720, 1650, 750, 60);
     ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
     pass(20);
-    EXPECT_EQ(data().AudState, STATEA_AudioOff);
-    EXPECT_EQ(data().InputType, 2);
+    EXPECT_EQ((std::vector<int>{int(data().AudState), data().InputType}), (std::vector<int>{STATEA_AudioOff, 2}));
     EXPECT_EQ((std::vector<unsigned>{record().Hact, record().valid}), (std::vector<unsigned>{1280, 1}));
     EXPECT_EQ(status(), (std::vector<int>{1280, 720, 60}));
 }

@@ -188,8 +188,8 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     reg(37) = 0x00;
     sim::I2cBusModel::clearLog();
     src->checksource_pass();
-    EXPECT_EQ(src->thread_state, velinsource::kStateRun);
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01);
+    EXPECT_EQ((std::vector<int>{src->thread_state, sim::InputSideModel::expander().output()}),
+              (std::vector<int>{velinsource::kStateRun, 0x01}));
     EXPECT_EQ((std::vector<int>{reg(38), reg(37)}), (std::vector<int>{0x5F, 0x80}));
     EXPECT_TRUE(recordsAt(0xA0).empty()) << "no EEPROM is read";
 
