@@ -393,8 +393,7 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
     EXPECT_EQ(drv->dev_data[0].EQPort[0].ucEQState, 255);
     std::vector<uint8_t> tried = writesTo(0x27);
     tried.erase(std::unique(tried.begin(), tried.end()), tried.end());
-    EXPECT_EQ(tried, (std::vector<uint8_t>{0xFF, 0x9F, 0x83}));
-    EXPECT_EQ(rx().reg(0, 0x27), 0x83);
+    EXPECT_EQ(std::make_pair(tried, int(rx().reg(0, 0x27))), std::make_pair(std::vector<uint8_t>{0xFF, 0x9F, 0x83}, 0x83));
     rx().setReg(0, 0xB2, 0x00);
 }
 

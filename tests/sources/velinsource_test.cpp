@@ -199,8 +199,7 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     reg(38) = 0x13;
     src->checksource_pass();
     EXPECT_EQ((std::vector<int>{src->thread_state, reg(38)}), (std::vector<int>{velinsource::kStateRun, 0x13}));
-    EXPECT_TRUE(recordsAt(0xA0).empty());
-    EXPECT_EQ(edidCheckSetting(), "Once");
+    EXPECT_EQ(std::make_pair(recordsAt(0xA0).empty(), edidCheckSetting()), std::make_pair(true, std::string("Once")));
 }
 
 TEST_F(InputSource, CheckOnceRepairsBlankAndCorruptEepromsAndTurnsItselfOff)
@@ -354,8 +353,7 @@ TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
     const std::vector<uint8_t> block{0x00, 0xCA, 0x81, 0x00, 0xB4, 0x07, 0x02, 0x50, 0x40, 0x00, 0x00, 0x00, 0x00,
                                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0D, 0x02, 0x00,
                                      0x00, 0xE4, 0x61, 0x23, 0xCB, 0xE4, 0x61, 0x23, 0xCB};
-    EXPECT_EQ(log[0].data, block);
-    EXPECT_EQ(cdce913.reg(32), 0xCB);
+    EXPECT_EQ(std::make_pair(log[0].data, int(cdce913.reg(32))), std::make_pair(block, 0xCB));
     src->cdce913_setup(7);
     EXPECT_EQ(src->clock_done[2], 1);
 }
@@ -371,8 +369,7 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
 
     ASSERT_NE(src->edidTable, nullptr);
     const auto chosen = image(src->edidTable);
-    EXPECT_EQ(eeprom(1).contents(), chosen);
-    EXPECT_EQ(productName(chosen), "KEL-HD1");
+    EXPECT_EQ(std::make_pair(eeprom(1).contents(), productName(chosen)), std::make_pair(chosen, std::string("KEL-HD1")));
     EXPECT_EQ((std::vector<int>{src->edid_done[1], src->edid_request[1]}), (std::vector<int>{1, 1}))
         << "the request is cleared when the input is polled next";
 
@@ -439,8 +436,7 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     EXPECT_EQ(eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
-    EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(eeprom(0).contents(), image(src->edidTable));
+    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(1, image(src->edidTable)));
     pass();
     EXPECT_EQ(src->edid_request[0], 0);
 
@@ -449,13 +445,11 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     sim::I2cBusModel::setAbsent(0x40, true);
     requestEdid(0, 1920, 1080, 60);
     pass();
-    EXPECT_EQ(src->edid_done[0], 0);
-    EXPECT_EQ(eeprom(0).contents(), before);
+    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(0, before));
     sim::I2cBusModel::setAbsent(0x40, false);
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
-    EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(productName(eeprom(0).contents()), "KEL-DVI");
+    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), productName(eeprom(0).contents())), std::make_pair(1, std::string("KEL-DVI")));
 
     // The switch does not answer.
     pass();
@@ -472,8 +466,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     eeprom(2).nakPageWrites(2);
     requestEdid(2, 1920, 1080, 50);
     pass();
-    EXPECT_EQ(src->edid_done[2], 1);
-    EXPECT_EQ(eeprom(2).contents(), image(src->edidTable));
+    EXPECT_EQ(std::make_pair(int(src->edid_done[2]), eeprom(2).contents()), std::make_pair(1, image(src->edidTable)));
     int refused = 0;
     for (const auto& r : recordsAt(0xA0))
         if (!r.read && r.data.size() == 9 && !r.acked)
@@ -497,8 +490,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     G_timeTicks += velinsource::kEdidRetryTicks;
     sim::I2cBusModel::nakTransferNumber(12);
     pass();
-    EXPECT_EQ(src->edid_done[1], 1);
-    EXPECT_EQ(eeprom(1).contents(), image(src->edidTable));
+    EXPECT_EQ(std::make_pair(int(src->edid_done[1]), eeprom(1).contents()), std::make_pair(1, image(src->edidTable)));
 }
 
 TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
