@@ -622,7 +622,6 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
 {
     scenario("input0.vic", "32");
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
-    EXPECT_EQ(drv->dev_data[0].de3dframe, 0);
     scenario("input0.3d", "framepacking");
     pass();
     EXPECT_EQ(drv->dev_data[0].de3dframe, 1);
@@ -632,6 +631,11 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
                                 rx().reg(1, 0x94), rx().reg(1, 0x9F) & 0xF0, rx().reg(1, 0x8F), rx().reg(1, 0x90),
                                 rx().reg(1, 0x91), rx().reg(0, 0x66) & 0x10, rx().reg(0, 0x85) & 0x20}),
               (std::vector<int>{0x46, 0x40, 0x8D, 0x04, 0x46, 0x90, 0x71, 0x92, 0x6A, 0x10, 0x20}));
+    // Only a new vendor infoframe (0x08 bit 2) runs the set-up again, no other bit of 0x08.
+    drv->dev_data[0].de3dframe = 0;
+    rx().raise(0x08, 0xFB);
+    pass();
+    EXPECT_EQ(drv->dev_data[0].de3dframe, 0);
 
     // The other rows (VIC, v_total, v_act_start, v_act_end, v_sync_end, active); a VIC not
     // listed takes the end row of zeros.

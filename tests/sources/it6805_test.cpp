@@ -367,9 +367,8 @@ TEST_F(It6805Test, AudioWaitsFourPassesTwiceMoreWithoutAudioThenSwitchesOn)
         pass();
         ++passes;
     }
-    EXPECT_EQ(data().AudState, STATEA_AudioOn);
-    EXPECT_EQ(passes, 15) << "three checks, each after four waiting passes";
-    EXPECT_EQ(sys->cnt[0].Current_AudioCheck_TryCount, 2);
+    EXPECT_EQ((std::vector<int>{int(data().AudState), passes, sys->cnt[0].Current_AudioCheck_TryCount}),
+              (std::vector<int>{STATEA_AudioOn, 15, 2})) << "three checks, each after four waiting passes";
     drv->iTE6805_Show_AUD_Info(0);
     EXPECT_EQ(bank(), 0) << "the audio report reads bank 2 and returns to bank 0";
 }

@@ -297,8 +297,7 @@ TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
     EXPECT_EQ(src->clock_state[0], 0);
     auto log = recordsAt(0xD0);
     ASSERT_EQ(log.size(), 41u);
-    EXPECT_FALSE(log.back().acked);
-    EXPECT_EQ(sim::InputSideModel::clockChip().reg(41), 0) << "nothing after the failure";
+    EXPECT_EQ((std::vector<int>{log.back().acked, sim::InputSideModel::clockChip().reg(41)}), (std::vector<int>{0, 0})) << "nothing after";
 
     sim::I2cBusModel::clearLog();
     src->s5p210_setup(0);
@@ -323,8 +322,7 @@ TEST_F(InputSource, WithoutTheClockChipOrItsSwitchTheFpgasWait)
     sim::I2cBusModel::setAbsent(0xE0, true);
     pass(5);
     EXPECT_EQ(reg(38) & 0x20, 0) << "the switch did not answer";
-    EXPECT_EQ(src->startup_stage(), 0);
-    EXPECT_EQ(recordsAt(0xD0).size(), 5u) << "only the five attempts while the chip was away";
+    EXPECT_EQ((std::vector<size_t>{src->startup_stage(), recordsAt(0xD0).size()}), (std::vector<size_t>{0, 5})) << "five attempts only";
 }
 
 TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
@@ -562,8 +560,7 @@ TEST_F(InputSource, Register32IsTakenOncePerPassAndCleared)
     for (const auto& r : recordsAt(0xEE))
         if (r.data == std::vector<uint8_t>{0x00, 0x20})
             ++selects;
-    EXPECT_EQ(selects, 2);
-    EXPECT_FALSE(recordsAt(0x90).empty()) << "the receiver was addressed";
+    EXPECT_EQ((std::vector<int>{selects, recordsAt(0x90).empty()}), (std::vector<int>{2, 0})) << "the receiver was addressed";
     EXPECT_EQ(reg(32), 0);
 }
 
