@@ -487,11 +487,15 @@ TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTime
     pass();
     EXPECT_EQ(rx().reg(0, 0x20), 0x3F) << "the 23rd port 0 deskew interrupt";
 
-    // EQ failures without valid amplitudes: the polarity is toggled, 16 times at most, then
-    // the EQ values are tried.
-    sim::I2cBusModel::clearLog();
-    int toggles = 0;
+    // With complete amplitudes an EQ failure neither toggles nor searches; without, the
+    // polarity is toggled, 16 times at most, then the EQ values are tried.
     uint8_t last = rx().reg(1, 0xB9) & 0x80;
+    drv->link[0][0].ampValid = 0x3F;
+    rx().raise(0xD0, 0x20);
+    pass();
+    EXPECT_EQ((std::vector<int>{rx().reg(1, 0xB9) & 0x80, drv->dev_data[0].EQPort[0].f_manualEQadjust}), (std::vector<int>{last, 0}));
+    drv->link[0][0].ampValid = 0;
+    int toggles = 0;
     for (int i = 0; i < 17; ++i) {
         rx().raise(0xD0, 0x20);
         pass();
