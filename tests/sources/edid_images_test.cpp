@@ -114,8 +114,7 @@ TEST(EdidImages, EveryStoredImageHasHeaderExtensionAndBothChecksums)
     for (const Stored& s : allStoredImages()) {
         SCOPED_TRACE(s.name);
         ASSERT_NE(s.image, nullptr);
-        EXPECT_EQ(std::memcmp(s.image, kHeader, 8), 0);
-        EXPECT_EQ(s.image[126], 1) << "one extension block";
+        EXPECT_EQ((std::vector<int>{std::memcmp(s.image, kHeader, 8), s.image[126]}), (std::vector<int>{0, 1})) << "one extension block";
         EXPECT_EQ(sum(s.image, 128), 0u) << "base block checksum";
         EXPECT_EQ(s.image[128], 0x02) << "CEA-861 extension tag";
         EXPECT_EQ(s.image[129], 0x03) << "CEA-861 revision 3";

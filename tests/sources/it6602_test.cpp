@@ -178,6 +178,12 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHo
     EXPECT_EQ((std::vector<int>{rx().reg(0, 0x6A), rx().reg(0, 0x54), rx().reg(0, 0x53) & 0xCF, rx().reg(0, 0x77) & 0x0C,
                                 rx().reg(1, 0xC0) & 0x8C, rx().reg(1, 0xB0) & 0x03, rx().reg(0, 0x0F) & 0x03}),
               (std::vector<int>{0x81, 0x11, 0x4F, 0x08, 0x88, 0x00, 0}));
+    // The oscillator read-out: probe, then the count in counter mode 1, bank 0 at the end.
+    sim::I2cBusModel::clearLog();
+    drv->CP_OCLK(drv->fd);
+    EXPECT_EQ(kel_test::i2cWrites(0x90), (std::vector<std::pair<int, int>>{{0x0F, 0x00}, {0x73, 0x05}, {0x0F, 0x01}, {0x57, 0x12},
+              {0x57, 0x02}, {0x56, 0x01}, {0x50, 0x00}, {0x51, 0x00}, {0x53, 0x04}, {0x50, 0x01}, {0x51, 0x60}, {0x53, 0x04},
+              {0x0F, 0x00}, {0x73, 0x00}}));
 
     // Hot-plug follows the request only while +5 V is present, and only on port 0. Port,
     // level, +5 V; then bank 1 0xB0 bits 0-1.

@@ -319,8 +319,7 @@ TEST_F(It6805Test, VByOneOutputIsGatedByVideoStableAndCutOnAnScdtChange)
     chip().raise(0x10, 0x02);
     pass();
     EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x0F, 5}, {5, 0xC9, 0x79}, {-1, 0x0F, 0}, {5, 0xC9, 0x78}}));
-    EXPECT_EQ(data().VidState, STATEV_VidStable) << "the sync did not change";
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ((std::vector<int>{int(data().VidState), bank()}), (std::vector<int>{STATEV_VidStable, 0})) << "the sync did not change";
 
     // Chips 0x10 and from 0xE0 on gate the output themselves: 0xC9 is left alone, and an
     // SCDT event with the sync unchanged writes 0x1C bit 7 back instead.
