@@ -114,8 +114,7 @@ TEST(EdidImages, EveryStoredImageHasHeaderExtensionAndBothChecksums)
     for (const Stored& s : allStoredImages()) {
         SCOPED_TRACE(s.name);
         ASSERT_NE(s.image, nullptr);
-        EXPECT_EQ(std::memcmp(s.image, kHeader, 8), 0);
-        EXPECT_EQ(s.image[126], 1) << "one extension block";
+        EXPECT_EQ((std::vector<int>{std::memcmp(s.image, kHeader, 8), s.image[126]}), (std::vector<int>{0, 1})) << "one extension block";
         EXPECT_EQ(sum(s.image, 128), 0u) << "base block checksum";
         EXPECT_EQ(s.image[128], 0x02) << "CEA-861 extension tag";
         EXPECT_EQ(s.image[129], 0x03) << "CEA-861 revision 3";
@@ -136,8 +135,7 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
     for (int i = 0; i < 4; ++i) {
         const unsigned char* e = velinsource::velin_default_edid_6602[i];
         SCOPED_TRACE(i);
-        EXPECT_EQ(maker(e), "VLN");
-        EXPECT_EQ(productCode(e), 0x0001);
+        EXPECT_EQ(std::make_pair(maker(e), productCode(e)), std::make_pair(std::string("VLN"), 0x0001));
         // serial number, week, year, version
         EXPECT_EQ(std::vector<int>(e + 12, e + 20), (std::vector<int>{1, 1, 1, 1, 4, 2018 - 1990, 1, 4}));
         EXPECT_EQ(descriptorText(e, 0xFC), names[i]);
@@ -152,8 +150,7 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
                                                  velinsource::velin_default_edid_6805[0], nullptr}));
 
     const unsigned char* hd3 = velinsource::velin_default_edid_6805[0];
-    EXPECT_EQ(maker(hd3), "KEL");
-    EXPECT_EQ(productCode(hd3), 0x6805);
+    EXPECT_EQ(std::make_pair(maker(hd3), productCode(hd3)), std::make_pair(std::string("KEL"), 0x6805));
     EXPECT_EQ(std::vector<int>(hd3 + 12, hd3 + 20), (std::vector<int>{0x21, 0x43, 0x65, 0x87, 46, 2015 - 1990, 1, 3}));
     EXPECT_EQ((std::vector<std::string>{descriptorText(hd3, 0xFF), descriptorText(hd3, 0xFC),
                                         descriptorText(velinsource::velin_default_edid_6805[1], 0xFC)}),
@@ -169,9 +166,8 @@ TEST(EdidImages, PresetsFirstTimingsFollowTheirIndex)
         for (int input : {0, 3}) {
             const unsigned char* e = velinsource::preset_image(input, k);
             SCOPED_TRACE(std::to_string(k) + (input == 3 ? " 4k" : " 1080p"));
-            EXPECT_EQ(decode(e + 54), kPresetTimings[k]);
-            EXPECT_EQ(productCode(e), codes[k]);
-            EXPECT_EQ(descriptorText(e, 0xFC), "KEL-HDMI");
+            EXPECT_EQ(std::make_tuple(decode(e + 54), productCode(e), descriptorText(e, 0xFC)),
+                      std::make_tuple(kPresetTimings[k], int(codes[k]), std::string("KEL-HDMI")));
             EXPECT_EQ(std::vector<int>(e + 12, e + 20), (std::vector<int>{1, 1, 1, 1, 42, 2024 - 1990, 1, 4}));
             EXPECT_EQ(e[130], 4 + (input == 3 ? 28 : 18) + 4 + 4 + 8 + 4 + (input == 3 ? 5 : 3));
         }
@@ -198,8 +194,8 @@ TEST_F(EdidChoice, PresetIsNamedForItsInputAndHdmi3TakesThe4kFamily)
         }
     }
     // The stored preset itself is never patched.
-    EXPECT_EQ(std::memcmp(stored.data(), edid_table_1080p_3, kEdidSize), 0);
-    EXPECT_EQ(descriptorText(edid_table_1080p_3, 0xFC), "KEL-HDMI");
+    EXPECT_EQ(std::make_pair(std::memcmp(stored.data(), edid_table_1080p_3, kEdidSize), descriptorText(edid_table_1080p_3, 0xFC)),
+              std::make_pair(0, std::string("KEL-HDMI")));
 
     // Each preset is chosen by the mode of its first timing.
     for (int k = 0; k < 8; ++k) {
@@ -209,8 +205,8 @@ TEST_F(EdidChoice, PresetIsNamedForItsInputAndHdmi3TakesThe4kFamily)
     }
     EXPECT_EQ(descriptorText(source.edidTable, 0xFC), "KEL-HD1");
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1280, 720, 60, 2), 0);
-    EXPECT_EQ(descriptorText(source.edidTable, 0xFC), "KEL-HD2");
-    EXPECT_EQ(std::memcmp(source.edidTable + 128, edid_table_1080p_0 + 128, 128), 0);
+    EXPECT_EQ(std::make_pair(descriptorText(source.edidTable, 0xFC), std::memcmp(source.edidTable + 128, edid_table_1080p_0 + 128, 128)),
+              std::make_pair(std::string("KEL-HD2"), 0));
 
     // HDMI3 takes the 4K family and its own product code.
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 3), 0);
@@ -227,8 +223,7 @@ TEST_F(EdidChoice, UnlistedModeGetsAComputedFirstTiming)
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 50, 1), 0);
     const unsigned char* e = source.edidTable;
     const unsigned char* base = velinsource::velin_default_edid_6602[2];
-    EXPECT_EQ(decode(e + 54), (Dtd{11876, 1920, 160, 1080, 62, 48, 32, 3, 10}));
-    EXPECT_EQ(sum(e, 128), 0u);
+    EXPECT_EQ(std::make_pair(decode(e + 54), sum(e, 128)), std::make_pair(Dtd{11876, 1920, 160, 1080, 62, 48, 32, 3, 10}, 0u));
     // Only the first descriptor's timing bytes and the checksum differ from the default:
     // its size, borders and flags stay, the second descriptor stays.
     for (int i = 0; i < kEdidSize; ++i) {
@@ -260,13 +255,13 @@ TEST_F(EdidChoice, ModesTheTimingCannotDescribeKeepTheDefaultImage)
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + "@" + std::to_string(c.hz));
-        EXPECT_EQ(source.Set_Custom_HDMI_EDID(c.w, c.h, c.hz, c.input), 1);
-        EXPECT_EQ(std::memcmp(source.edidTable, velinsource::default_image(c.input), kEdidSize), 0);
-        EXPECT_TRUE(velinsource::edid_block0_valid(source.edidTable));
+        EXPECT_EQ((std::vector<int>{source.Set_Custom_HDMI_EDID(c.w, c.h, c.hz, c.input),
+                                    std::memcmp(source.edidTable, velinsource::default_image(c.input), kEdidSize),
+                                    velinsource::edid_block0_valid(source.edidTable)}), (std::vector<int>{1, 0, 1}));
     }
     // The largest clock that fits is still written.
-    EXPECT_EQ(source.Set_Custom_HDMI_EDID(3600, 2000, 75, 3), 0);
-    EXPECT_EQ(decode(source.edidTable + 54).clock, 75 * 4160 * 2090 / 10000);
+    EXPECT_EQ((std::vector<int>{source.Set_Custom_HDMI_EDID(3600, 2000, 75, 3), int(decode(source.edidTable + 54).clock)}),
+              (std::vector<int>{0, 75 * 4160 * 2090 / 10000}));
 }
 
 TEST_F(EdidChoice, PcImageIsUsedAsReceivedOncePerArrival)

@@ -110,14 +110,13 @@ TEST_F(I2cBusAccess, SwitchChannelsDecideWhichEepromAnswers)
     EXPECT_EQ(b, 0x31);
     selectEeprom(0x04);
     ASSERT_EQ(drv.i2c_read(fd, 0xA0, 0x00, &b, 1), 1);
-    EXPECT_EQ(b, 0x00);
-    EXPECT_EQ(drv.i2c_read(fd, 0xD0, 0x00, &b, 1), 0) << "clock chip is behind channel 0x80";
+    EXPECT_EQ((std::vector<int>{b, drv.i2c_read(fd, 0xD0, 0x00, &b, 1)}), (std::vector<int>{0x00, 0})) << "clock chip is behind 0x80";
     // The receivers' switch answers with its channel register; input 3's receiver is
     // behind channel 0x20 and nothing behind the unused channel 0x10.
     uint8_t ch = 0x10;
     ASSERT_EQ(drv.i2c_write(fd, 0xEE, 0x00, &ch, 1), 1);
-    EXPECT_EQ(sim::InputSideModel::switchReceiver().channels(), 0x10);
-    EXPECT_EQ(drv.i2c_read(fd, 0x90, 0x00, &b, 1), 0);
+    EXPECT_EQ((std::vector<int>{sim::InputSideModel::switchReceiver().channels(), drv.i2c_read(fd, 0x90, 0x00, &b, 1)}),
+              (std::vector<int>{0x10, 0}));
     ch = 0x20;
     ASSERT_EQ(drv.i2c_write(fd, 0xEE, 0x00, &ch, 1), 1);
     ASSERT_EQ(drv.i2c_read(fd, 0x90, 0x00, &b, 1), 1);
@@ -167,8 +166,7 @@ TEST_F(I2cBusAccess, ExpanderHoldsItsOutputByte)
     EXPECT_EQ(sim::InputSideModel::expander().output(), 0x24);
     uint8_t back = 0;
     ASSERT_EQ(drv.i2c_read(fd, 0x40, 0x00, &back, 1), 1);
-    EXPECT_EQ(back, 0x24);
-    EXPECT_EQ(drv.i2c_write(fd, 0x40, 0x03, &v, 1), 0) << "only the output register exists";
+    EXPECT_EQ((std::vector<int>{back, drv.i2c_write(fd, 0x40, 0x03, &v, 1)}), (std::vector<int>{0x24, 0})) << "only the output register";
     sim::I2cBusModel::setAbsent(0x40, true);
     EXPECT_EQ(drv.i2c_write(fd, 0x40, 0x00, &v, 1), 0);
 }

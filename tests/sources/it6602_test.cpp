@@ -178,6 +178,12 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHo
     EXPECT_EQ((std::vector<int>{rx().reg(0, 0x6A), rx().reg(0, 0x54), rx().reg(0, 0x53) & 0xCF, rx().reg(0, 0x77) & 0x0C,
                                 rx().reg(1, 0xC0) & 0x8C, rx().reg(1, 0xB0) & 0x03, rx().reg(0, 0x0F) & 0x03}),
               (std::vector<int>{0x81, 0x11, 0x4F, 0x08, 0x88, 0x00, 0}));
+    // The oscillator read-out: probe, then the count in counter mode 1, bank 0 at the end.
+    sim::I2cBusModel::clearLog();
+    drv->CP_OCLK(drv->fd);
+    EXPECT_EQ(kel_test::i2cWrites(0x90), (std::vector<std::pair<int, int>>{{0x0F, 0x00}, {0x73, 0x05}, {0x0F, 0x01}, {0x57, 0x12},
+              {0x57, 0x02}, {0x56, 0x01}, {0x50, 0x00}, {0x51, 0x00}, {0x53, 0x04}, {0x50, 0x01}, {0x51, 0x60}, {0x53, 0x04},
+              {0x0F, 0x00}, {0x73, 0x00}}));
 
     // Hot-plug follows the request only while +5 V is present, and only on port 0. Port,
     // level, +5 V; then bank 1 0xB0 bits 0-1.
@@ -211,8 +217,7 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
               (std::vector<unsigned>{1, 1, 0, 0, 0, 1}));
     EXPECT_FLOAT_EQ(r.pfreq, 148.5f);
     EXPECT_EQ(drv->vid_timing[0].PCLK, 150u) << "31620 / 21 / 10";
-    EXPECT_EQ(status(0), k1080p60);
-    EXPECT_EQ(codes.back(), 12);
+    EXPECT_EQ(std::make_pair(status(0), int(codes.back())), std::make_pair(k1080p60, 12));
 
     // An interlaced 1080i source is measured per field.
     scenario("input0.timing", "1080i");
@@ -293,8 +298,7 @@ TEST_F(It6602, AnAbsentChipIsTriedLessOftenAndNotifiesNothing)
     // Released, it is found within a second and its source is published.
     sim::SocModel::write16(kResetLine, 16);
     ASSERT_TRUE(runTo(VSTATE_VideoOn, 0, 150));
-    EXPECT_EQ(status(0), k1080p60);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), 12), 1);
+    EXPECT_EQ(std::make_pair(status(0), int(std::count(codes.begin(), codes.end(), 12))), std::make_pair(k1080p60, 1));
 }
 
 TEST_F(It6602, A4k24SourceWithPorchesAbove255IsMeasuredWhole)
@@ -395,8 +399,7 @@ TEST_F(It6602, EqualiserTakesValidAmplitudesOrTheValueWithFewestErrors)
     EXPECT_EQ(drv->dev_data[0].EQPort[0].ucEQState, 255);
     std::vector<uint8_t> tried = writesTo(0x27);
     tried.erase(std::unique(tried.begin(), tried.end()), tried.end());
-    EXPECT_EQ(tried, (std::vector<uint8_t>{0xFF, 0x9F, 0x83}));
-    EXPECT_EQ(rx().reg(0, 0x27), 0x83);
+    EXPECT_EQ(std::make_pair(tried, int(rx().reg(0, 0x27))), std::make_pair(std::vector<uint8_t>{0xFF, 0x9F, 0x83}, 0x83));
     rx().setReg(0, 0xB2, 0x00);
 }
 
@@ -490,11 +493,15 @@ TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTime
     pass();
     EXPECT_EQ(rx().reg(0, 0x20), 0x3F) << "the 23rd port 0 deskew interrupt";
 
-    // EQ failures without valid amplitudes: the polarity is toggled, 16 times at most, then
-    // the EQ values are tried.
-    sim::I2cBusModel::clearLog();
-    int toggles = 0;
+    // With complete amplitudes an EQ failure neither toggles nor searches; without, the
+    // polarity is toggled, 16 times at most, then the EQ values are tried.
     uint8_t last = rx().reg(1, 0xB9) & 0x80;
+    drv->link[0][0].ampValid = 0x3F;
+    rx().raise(0xD0, 0x20);
+    pass();
+    EXPECT_EQ((std::vector<int>{rx().reg(1, 0xB9) & 0x80, drv->dev_data[0].EQPort[0].f_manualEQadjust}), (std::vector<int>{last, 0}));
+    drv->link[0][0].ampValid = 0;
+    int toggles = 0;
     for (int i = 0; i < 17; ++i) {
         rx().raise(0xD0, 0x20);
         pass();
@@ -625,7 +632,6 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
 {
     scenario("input0.vic", "32");
     ASSERT_TRUE(runTo(VSTATE_VideoOn));
-    EXPECT_EQ(drv->dev_data[0].de3dframe, 0);
     scenario("input0.3d", "framepacking");
     pass();
     EXPECT_EQ(drv->dev_data[0].de3dframe, 1);
@@ -635,6 +641,11 @@ TEST_F(It6602, AFramePacked3DSourceProgramsTheDeGeneratorFromItsVic)
                                 rx().reg(1, 0x94), rx().reg(1, 0x9F) & 0xF0, rx().reg(1, 0x8F), rx().reg(1, 0x90),
                                 rx().reg(1, 0x91), rx().reg(0, 0x66) & 0x10, rx().reg(0, 0x85) & 0x20}),
               (std::vector<int>{0x46, 0x40, 0x8D, 0x04, 0x46, 0x90, 0x71, 0x92, 0x6A, 0x10, 0x20}));
+    // Only a new vendor infoframe (0x08 bit 2) runs the set-up again, no other bit of 0x08.
+    drv->dev_data[0].de3dframe = 0;
+    rx().raise(0x08, 0xFB);
+    pass();
+    EXPECT_EQ(drv->dev_data[0].de3dframe, 0);
 
     // The other rows (VIC, v_total, v_act_start, v_act_end, v_sync_end, active); a VIC not
     // listed takes the end row of zeros.

@@ -114,8 +114,28 @@ TEST_F(It6805Output, OutputClockBitFollowsRepetitionSingleModeAndLanes)
         for (const RegWrite& w : rxWrites())
             if (w.bank == 1 && w.reg == 0xB0)
                 bit0.push_back(w.value & 0x01);
-        EXPECT_EQ(bit0, c.writes);
-        EXPECT_EQ(data().PixelRepetition, c.repetition);
+        EXPECT_EQ(std::make_pair(bit0, int(data().PixelRepetition)), std::make_pair(c.writes, c.repetition));
+    }
+}
+
+TEST_F(It6805Output, VideoTristateDrivesByColourDepthAndOutputMode)
+{
+    // {depth code, bank 1 0xC0, the drive written after bit 7 of 0xC5 and 0xC6 is cleared}
+    const std::tuple<int, int, std::vector<RegWrite>> cases[] = {
+        {0x10, 0x01, {{1, 0xC6, 0x40}}}, {0x20, 0x01, {{1, 0xC6, 0x00}}}, {0x10, 0x00, {{1, 0xC5, 0x78}}},
+        {0x20, 0x40, {{1, 0xC5, 0x38}}}, {0x30, 0x00, {{1, 0xC5, 0x18}}}, {0x10, 0x80, {{1, 0xC5, 0x63}}},
+        {0x20, 0x80, {{1, 0xC5, 0x23}}}, {0x00, 0x80, {{1, 0xC5, 0x03}}}, {0x10, 0xC0, {}}};
+    source(1920, 1080, 2200, 1125, 60);
+    for (const auto& [depth, c0, drive] : cases) {
+        set("depth", depth);
+        chip().setReg(1, 0xC0, uint8_t(c0));
+        drv->iTE6805_Set_Video_Tristate(1, 0);
+        startLog();
+        drv->iTE6805_Set_Video_Tristate(0, 0);
+        std::vector<RegWrite> want{{1, 0xC5, 0x7F}, {1, 0xC6, 0x7F}}, got = rxWrites();
+        want.insert(want.end(), drive.begin(), drive.end());
+        got.erase(std::remove_if(got.begin(), got.end(), [](const RegWrite& w) { return w.bank != 1; }), got.end());
+        EXPECT_EQ(std::make_pair(got, bank()), std::make_pair(want, 0)) << depth << " " << c0;
     }
 }
 
@@ -179,12 +199,10 @@ TEST_F(It6805Test, OscillatorReadOutSetsTheClockRegistersAndFallsBackTo19MHz)
         EXPECT_TRUE(unitWritten) << "CEC timing unit";
         EXPECT_EQ(chip().reg(3, 0xE1), c.unit);
         const uint32_t o = c.rclk;
-        EXPECT_EQ(chip().reg(0, 0x91) & 0x3F, o / 1000);
-        EXPECT_EQ(chip().reg(0, 0x92), (o % 1000) * 256 / 1000);
-        EXPECT_EQ(chip().reg(0, 0x45), (o / 4) / 39);
-        EXPECT_EQ(chip().reg(0, 0x44), (o / 4) / 195);
-        EXPECT_EQ(chip().reg(5, 0xD4), uint8_t(2560 * (o / 2) / 1000000));
-        EXPECT_EQ(bank(), 0);
+        EXPECT_EQ((std::vector<uint32_t>{chip().reg(0, 0x91) & 0x3Fu, chip().reg(0, 0x92), chip().reg(0, 0x45),
+                                         chip().reg(0, 0x44), chip().reg(5, 0xD4), uint32_t(bank())}),
+                  (std::vector<uint32_t>{o / 1000, (o % 1000) * 256 / 1000, (o / 4) / 39, (o / 4) / 195,
+                                         uint8_t(2560 * (o / 2) / 1000000), 0}));
     }
     EXPECT_EQ(chip().reg(5, 0xD3), 2 * 24) << "19000 kHz: v = 24";
 
@@ -216,8 +234,7 @@ TEST_F(It6805Test, CaofCalibrationIsItsRegisterSequence)
     for (const RegWrite& w : rxWrites())
         if (w.reg != 0x0F)
             got.push_back(w);
-    EXPECT_EQ(got, want);
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ(std::make_pair(got, bank()), std::make_pair(want, 0));
 }
 
 TEST_F(It6805Test, CaofThatNeverFinishesIsAbandonedAfterSixRestarts)

@@ -15,9 +15,8 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
 {
     // The RS settings in DFE-table order; a value not among them counts as position 4.
     const uint8_t rs[14] = {0x7F, 0x7E, 0x3F, 0x3E, 0x1F, 0x1E, 0x0F, 0x0E, 0x07, 0x06, 0x03, 0x02, 0x01, 0x00};
-    for (int i = 0; i < 14; ++i)
-        EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(rs[i]), i);
-    EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(0x05), 4);
+    for (int i = 0; i <= 14; ++i)
+        EXPECT_EQ(ite6805_eq::iTE6805_Find_indexof_DEF(i < 14 ? rs[i] : 0x05), i < 14 ? i : 4) << i;
 
     source(1920, 1080, 2200, 1125, 60);
     ASSERT_TRUE(runToAudioOn());
@@ -58,8 +57,7 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
     EXPECT_EQ((std::vector<int>{waited, eq->eq[0].EQResultSaturated, chip().reg(3, 0x27), int(data().EQState)}),
               (std::vector<int>{32, 1, 0x01 | 0x80, STATEEQ_CheckBitErr}));
     pass();
-    EXPECT_EQ(data().EQState, STATEEQ_EQDone) << "the first manual trial passes on a clean link";
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ((std::vector<int>{int(data().EQState), bank()}), (std::vector<int>{STATEEQ_EQDone, 0})) << "the first manual trial passes";
 }
 
 TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
@@ -141,8 +139,7 @@ TEST_F(It6805Test, ALinkNoSettingClearsIsSweptABoundedNumberOfTimesOneCountAPass
         for (const RegWrite& w : rxWrites())
             if (w.bank == 3 && w.reg == 0x27 && (w.value == 0x81 || !tried.empty()) && tried.size() < 4)
                 tried.push_back(w.value);
-        EXPECT_EQ(tried, trials);
-        EXPECT_EQ(chip().reg(3, 0x27), 0x81) << "channel 0 on the first of equal trials, 0x01";
+        EXPECT_EQ(std::make_pair(tried, int(chip().reg(3, 0x27))), std::make_pair(trials, 0x81)) << "the first of equal trials, 0x01";
     }
 }
 
@@ -172,8 +169,7 @@ TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
     eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
     set("err0", 240);
     EXPECT_EQ(eq->iTE6805_BitErr_Check(0), 0) << "240 fails the first check";
-    EXPECT_EQ(eq->eq[0].ChannelOK[0], 0);
-    EXPECT_EQ(eq->iTE6805_BitErr_Check_Again(0), 1) << "and passes the check again";
+    EXPECT_EQ((std::vector<int>{eq->eq[0].ChannelOK[0], eq->iTE6805_BitErr_Check_Again(0)}), (std::vector<int>{0, 1})) << "passes again";
 
     data().EQState = STATEEQ_KeepEQStateUntil5VOff;
     eq->eq[0].BestRS[1] = 0x3F;
@@ -250,8 +246,7 @@ TEST_F(It6805Test, DeskewErrorsRestartTheEqualiserOnlyOnHdmi1Links)
         sys->cnt[0].HDCPChangeFlag = 1;
         chip().raise(0x1D, 0x08);
         pass();
-        EXPECT_EQ(sys->cnt[0].HDCPChangeFlag, 0);
-        EXPECT_EQ(data().EQState != STATEEQ_EQDone, restarts) << errors;
+        EXPECT_EQ((std::vector<int>{sys->cnt[0].HDCPChangeFlag, data().EQState != STATEEQ_EQDone}), (std::vector<int>{0, restarts}));
     }
 }
 

@@ -171,8 +171,7 @@ TEST_F(It6805Test, FivevoltsRaiseHotPlugWithOneShortLowPulse)
     // The source goes away: the line is held low and input 3 is published without signal.
     set("signal", 0);
     drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
-    EXPECT_EQ(chip().hpdLevel(), 0);
-    EXPECT_EQ((std::vector<unsigned>{record().nosignal, record().valid}), (std::vector<unsigned>{1, 1}));
+    EXPECT_EQ((std::vector<unsigned>{unsigned(chip().hpdLevel()), record().nosignal, record().valid}), (std::vector<unsigned>{0, 1, 1}));
 }
 
 TEST_F(It6805Test, HotPlugPinAndTheUnplugResetAreTheirRegisterSequences)
@@ -223,8 +222,7 @@ TEST_F(It6805Test, FourK60ReachesVideoStableAndIsPublishedOverEightLanes)
     EXPECT_EQ((std::vector<unsigned>{h.Hact, h.Htotal, h.Vtotal, h.lane, h.type, h.datamode, h.nosignal, h.valid}),
               (std::vector<unsigned>{3840, 4400, 2250, 8, 1, 1, 0, 1}));
     EXPECT_NEAR(h.pfreq, 594.0, 1.5);
-    EXPECT_EQ(status(), (std::vector<int>{3840, 2160, 60}));
-    EXPECT_EQ(chip().reg(5, 0xC9) & 0x01, 0) << "V-by-One output on";
+    EXPECT_EQ(std::make_pair(status(), chip().reg(5, 0xC9) & 0x01), std::make_pair(std::vector<int>{3840, 2160, 60}, 0)) << "V-by-One on";
     EXPECT_EQ(bank(), 0);
 }
 
@@ -272,8 +270,7 @@ TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
     ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
     const size_t hpdBefore = chip().hpdLog().size();
     ASSERT_TRUE(runToAudioOn());
-    EXPECT_EQ(sys->timing[0].HBackPorch, 0);
-    EXPECT_EQ(record().valid, 0u) << "doubtful timing is not published";
+    EXPECT_EQ((std::vector<unsigned>{sys->timing[0].HBackPorch, record().valid}), (std::vector<unsigned>{0, 0})) << "not published";
     EXPECT_GT(chip().hpdLog().size(), hpdBefore) << "the source is made to re-read the EDID instead";
     // The source keeps its sync through the bounce: the picture is not left dark.
     EXPECT_EQ(status(), (std::vector<int>{1920, 1080, 60}));
@@ -288,6 +285,7 @@ TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
         set("hsync", 88);
         set("vfp", 8);
         set("vsync", 10);
+        set("hpol", 0);   // a negative horizontal sync, the vertical one positive
         source(3840, 2160, 5500, 2250, 24);
         sys->ite6805_sys_reset_init();
         ASSERT_TRUE(runToAudioOn());
@@ -296,7 +294,7 @@ TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
                                     t.VBackPorch, int(t.FrameRate)}),
                   (std::vector<int>{1276, 88, 296, 8, 10, 72, 24}));
         const hdminfo h = record();
-        EXPECT_EQ((std::vector<unsigned>{h.Hback, h.Hpol, h.valid}), (std::vector<unsigned>{296, 1, 1}));
+        EXPECT_EQ((std::vector<unsigned>{h.Hback, h.Hpol, h.Vpol, h.valid}), (std::vector<unsigned>{296, 0, 1, 1}));
         set("signal", 0);
         pass(3);
     }
@@ -321,8 +319,7 @@ TEST_F(It6805Test, VByOneOutputIsGatedByVideoStableAndCutOnAnScdtChange)
     chip().raise(0x10, 0x02);
     pass();
     EXPECT_TRUE(inOrder(rxWrites(), {{-1, 0x0F, 5}, {5, 0xC9, 0x79}, {-1, 0x0F, 0}, {5, 0xC9, 0x78}}));
-    EXPECT_EQ(data().VidState, STATEV_VidStable) << "the sync did not change";
-    EXPECT_EQ(bank(), 0);
+    EXPECT_EQ((std::vector<int>{int(data().VidState), bank()}), (std::vector<int>{STATEV_VidStable, 0})) << "the sync did not change";
 
     // Chips 0x10 and from 0xE0 on gate the output themselves: 0xC9 is left alone, and an
     // SCDT event with the sync unchanged writes 0x1C bit 7 back instead.
@@ -350,8 +347,7 @@ TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)
     source(1280, 720, 1650, 750, 60);
     ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
     pass(20);
-    EXPECT_EQ(data().AudState, STATEA_AudioOff);
-    EXPECT_EQ(data().InputType, 2);
+    EXPECT_EQ((std::vector<int>{int(data().AudState), data().InputType}), (std::vector<int>{STATEA_AudioOff, 2}));
     EXPECT_EQ((std::vector<unsigned>{record().Hact, record().valid}), (std::vector<unsigned>{1280, 1}));
     EXPECT_EQ(status(), (std::vector<int>{1280, 720, 60}));
 }
@@ -370,9 +366,8 @@ TEST_F(It6805Test, AudioWaitsFourPassesTwiceMoreWithoutAudioThenSwitchesOn)
         pass();
         ++passes;
     }
-    EXPECT_EQ(data().AudState, STATEA_AudioOn);
-    EXPECT_EQ(passes, 15) << "three checks, each after four waiting passes";
-    EXPECT_EQ(sys->cnt[0].Current_AudioCheck_TryCount, 2);
+    EXPECT_EQ((std::vector<int>{int(data().AudState), passes, sys->cnt[0].Current_AudioCheck_TryCount}),
+              (std::vector<int>{STATEA_AudioOn, 15, 2})) << "three checks, each after four waiting passes";
     drv->iTE6805_Show_AUD_Info(0);
     EXPECT_EQ(bank(), 0) << "the audio report reads bank 2 and returns to bank 0";
 }

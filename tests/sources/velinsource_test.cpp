@@ -188,10 +188,9 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     reg(37) = 0x00;
     sim::I2cBusModel::clearLog();
     src->checksource_pass();
-    EXPECT_EQ(src->thread_state, velinsource::kStateRun);
-    EXPECT_EQ(sim::InputSideModel::expander().output(), 0x01);
-    EXPECT_EQ((std::vector<int>{reg(38), reg(37)}), (std::vector<int>{0x5F, 0x80}));
-    EXPECT_TRUE(recordsAt(0xA0).empty()) << "no EEPROM is read";
+    EXPECT_EQ((std::vector<int>{src->thread_state, sim::InputSideModel::expander().output()}),
+              (std::vector<int>{velinsource::kStateRun, 0x01}));
+    EXPECT_EQ((std::vector<int>{reg(38), reg(37), recordsAt(0xA0).empty()}), (std::vector<int>{0x5F, 0x80, 1})) << "no EEPROM is read";
 
     // Any other setting than "Once" skips the check and leaves the status bits.
     setCheckEdid("Sometimes");
@@ -199,8 +198,7 @@ TEST_F(InputSource, ResetSequenceLowersAndReleasesTheReceiverResets)
     reg(38) = 0x13;
     src->checksource_pass();
     EXPECT_EQ((std::vector<int>{src->thread_state, reg(38)}), (std::vector<int>{velinsource::kStateRun, 0x13}));
-    EXPECT_TRUE(recordsAt(0xA0).empty());
-    EXPECT_EQ(edidCheckSetting(), "Once");
+    EXPECT_EQ(std::make_pair(recordsAt(0xA0).empty(), edidCheckSetting()), std::make_pair(true, std::string("Once")));
 }
 
 TEST_F(InputSource, CheckOnceRepairsBlankAndCorruptEepromsAndTurnsItselfOff)
@@ -214,8 +212,7 @@ TEST_F(InputSource, CheckOnceRepairsBlankAndCorruptEepromsAndTurnsItselfOff)
     EXPECT_EQ(eeprom(2).contents(), image(velinsource::velin_default_edid_6602[3]));
     EXPECT_EQ(eeprom(3).contents(), image(velinsource::velin_default_edid_6805[0]));
     EXPECT_EQ(eeprom(0).storedPages() + eeprom(1).storedPages(), 0) << "a valid EEPROM is left alone";
-    EXPECT_EQ(reg(38) & 0x4F, 0x4F);
-    EXPECT_EQ(sim::InputSideModel::expander().output() & 0x01, 0x01) << "protected again";
+    EXPECT_EQ((std::vector<int>{reg(38) & 0x4F, sim::InputSideModel::expander().output() & 0x01}), (std::vector<int>{0x4F, 1}));
     EXPECT_EQ(edidCheckSetting(), "Never");
     EXPECT_NE(root.readFile("/data/configs/tcpip.ini").find("EDIDCheck=Never"), std::string::npos);
 }
@@ -298,8 +295,7 @@ TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
     EXPECT_EQ(src->clock_state[0], 0);
     auto log = recordsAt(0xD0);
     ASSERT_EQ(log.size(), 41u);
-    EXPECT_FALSE(log.back().acked);
-    EXPECT_EQ(sim::InputSideModel::clockChip().reg(41), 0) << "nothing after the failure";
+    EXPECT_EQ((std::vector<int>{log.back().acked, sim::InputSideModel::clockChip().reg(41)}), (std::vector<int>{0, 0})) << "nothing after";
 
     sim::I2cBusModel::clearLog();
     src->s5p210_setup(0);
@@ -324,8 +320,7 @@ TEST_F(InputSource, WithoutTheClockChipOrItsSwitchTheFpgasWait)
     sim::I2cBusModel::setAbsent(0xE0, true);
     pass(5);
     EXPECT_EQ(reg(38) & 0x20, 0) << "the switch did not answer";
-    EXPECT_EQ(src->startup_stage(), 0);
-    EXPECT_EQ(recordsAt(0xD0).size(), 5u) << "only the five attempts while the chip was away";
+    EXPECT_EQ((std::vector<size_t>{src->startup_stage(), recordsAt(0xD0).size()}), (std::vector<size_t>{0, 5})) << "five attempts only";
 }
 
 TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
@@ -354,8 +349,7 @@ TEST_F(InputSource, Cdce913IsOneBlockWriteRetriedUntilAcknowledged)
     const std::vector<uint8_t> block{0x00, 0xCA, 0x81, 0x00, 0xB4, 0x07, 0x02, 0x50, 0x40, 0x00, 0x00, 0x00, 0x00,
                                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0D, 0x02, 0x00,
                                      0x00, 0xE4, 0x61, 0x23, 0xCB, 0xE4, 0x61, 0x23, 0xCB};
-    EXPECT_EQ(log[0].data, block);
-    EXPECT_EQ(cdce913.reg(32), 0xCB);
+    EXPECT_EQ(std::make_pair(log[0].data, int(cdce913.reg(32))), std::make_pair(block, 0xCB));
     src->cdce913_setup(7);
     EXPECT_EQ(src->clock_done[2], 1);
 }
@@ -371,8 +365,7 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
 
     ASSERT_NE(src->edidTable, nullptr);
     const auto chosen = image(src->edidTable);
-    EXPECT_EQ(eeprom(1).contents(), chosen);
-    EXPECT_EQ(productName(chosen), "KEL-HD1");
+    EXPECT_EQ(std::make_pair(eeprom(1).contents(), productName(chosen)), std::make_pair(chosen, std::string("KEL-HD1")));
     EXPECT_EQ((std::vector<int>{src->edid_done[1], src->edid_request[1]}), (std::vector<int>{1, 1}))
         << "the request is cleared when the input is polled next";
 
@@ -439,8 +432,7 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     EXPECT_EQ(eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
-    EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(eeprom(0).contents(), image(src->edidTable));
+    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(1, image(src->edidTable)));
     pass();
     EXPECT_EQ(src->edid_request[0], 0);
 
@@ -449,13 +441,11 @@ TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
     sim::I2cBusModel::setAbsent(0x40, true);
     requestEdid(0, 1920, 1080, 60);
     pass();
-    EXPECT_EQ(src->edid_done[0], 0);
-    EXPECT_EQ(eeprom(0).contents(), before);
+    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(0, before));
     sim::I2cBusModel::setAbsent(0x40, false);
     G_timeTicks += velinsource::kEdidRetryTicks;
     pass();
-    EXPECT_EQ(src->edid_done[0], 1);
-    EXPECT_EQ(productName(eeprom(0).contents()), "KEL-DVI");
+    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), productName(eeprom(0).contents())), std::make_pair(1, std::string("KEL-DVI")));
 
     // The switch does not answer.
     pass();
@@ -472,8 +462,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     eeprom(2).nakPageWrites(2);
     requestEdid(2, 1920, 1080, 50);
     pass();
-    EXPECT_EQ(src->edid_done[2], 1);
-    EXPECT_EQ(eeprom(2).contents(), image(src->edidTable));
+    EXPECT_EQ(std::make_pair(int(src->edid_done[2]), eeprom(2).contents()), std::make_pair(1, image(src->edidTable)));
     int refused = 0;
     for (const auto& r : recordsAt(0xA0))
         if (!r.read && r.data.size() == 9 && !r.acked)
@@ -497,8 +486,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     G_timeTicks += velinsource::kEdidRetryTicks;
     sim::I2cBusModel::nakTransferNumber(12);
     pass();
-    EXPECT_EQ(src->edid_done[1], 1);
-    EXPECT_EQ(eeprom(1).contents(), image(src->edidTable));
+    EXPECT_EQ(std::make_pair(int(src->edid_done[1]), eeprom(1).contents()), std::make_pair(1, image(src->edidTable)));
 }
 
 TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
@@ -570,8 +558,7 @@ TEST_F(InputSource, Register32IsTakenOncePerPassAndCleared)
     for (const auto& r : recordsAt(0xEE))
         if (r.data == std::vector<uint8_t>{0x00, 0x20})
             ++selects;
-    EXPECT_EQ(selects, 2);
-    EXPECT_FALSE(recordsAt(0x90).empty()) << "the receiver was addressed";
+    EXPECT_EQ((std::vector<int>{selects, recordsAt(0x90).empty()}), (std::vector<int>{2, 0})) << "the receiver was addressed";
     EXPECT_EQ(reg(32), 0);
 }
 

@@ -98,6 +98,7 @@ It6805Model::Signal It6805Model::signal()
     s.hpol = uint32_t(keys_.number("hpol", 1)) & 1;
     s.vpol = uint32_t(keys_.number("vpol", 1)) & 1;
     s.interlaced = t.interlaced;
+    s.depth = uint32_t(keys_.number("depth", 0));
     s.pclk = uint32_t((uint64_t(htotal) * vtotal * millihz / div + 500000) / 1000000);
     s.tmds = s.pclk;
     s.hdmi2 = keys_.number("hdmi2", s.tmds > 340000 ? 1 : 0) != 0;
@@ -204,7 +205,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
             const uint64_t scale = (range & 0x80) ? 1024 : (range & 0x40) ? 512 : (range & 0x20) ? 256 : 128;
             return uint8_t(sample(uint64_t(s.osc) * scale, s.tmds, tmdsIndex_++) - 1);
         }
-        case 0x98: return uint8_t(s.interlaced ? 0x02 : 0x00);
+        case 0x98: return uint8_t((s.depth & 0xF0) | (s.interlaced ? 0x02 : 0x00));
         case 0x99: return uint8_t(pclkSample_);
         case 0x9A: return uint8_t((banks_[0][0x9A] & 0x80) | ((pclkSample_ >> 8) & 0x03));
         case 0x9B: return uint8_t(s.htotal);
