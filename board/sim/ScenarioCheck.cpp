@@ -55,6 +55,7 @@ const Key kKeys[] = {
     {"input3.chip", Form::Choice, "present|absent"},
     {"input3.5v", Form::Number},
     {"input3.dvi", Form::Number},
+    {"input3.depth", Form::Number},
     {"input3.colour", Form::Number},
     {"input3.hdmi2", Form::Number},
     {"input3.extcolorimetry", Form::Number},
