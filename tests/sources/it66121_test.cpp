@@ -450,10 +450,10 @@ TEST_F(It66121, NctsTableAndChannelStatus)
 {
     drv->HDMITX_EnableAudioOutput(0x80, 0, 96000, 2, nullptr, 74250000);
     auto& m = Model::instance();
-    // N, CTS left to the chip, channel status rate and word-length bytes.
+    // N, CTS left to the chip, channel status rate and word-length bytes; 24-bit I2S, one pair enabled.
     EXPECT_EQ((std::vector<int>{m.reg(1, 0x33) | m.reg(1, 0x34) << 8, m.reg(1, 0x30) | m.reg(1, 0x31) | m.reg(1, 0x32),
-                                it66121_hdmitx_drv::ucIEC60958ChStat[3], it66121_hdmitx_drv::ucIEC60958ChStat[4] >> 4}),
-              (std::vector<int>{12288, 0, 10, 5}));
+                                it66121_hdmitx_drv::ucIEC60958ChStat[3], it66121_hdmitx_drv::ucIEC60958ChStat[4] >> 4, m.reg(0, 0xE0)}),
+              (std::vector<int>{12288, 0, 10, 5, 0xC1}));
     // Any other rate is taken as code 2 (N 6144); channel-status byte 2 by channel count.
     for (const auto& [channels, byte2] : std::vector<std::pair<int, int>>{{7, 4}, {0, 1}, {1, 1}, {3, 2}, {6, 3}}) {
         drv->HDMITX_EnableAudioOutput(0x80, 0, 12345, uint8_t(channels), nullptr, 74250000);
