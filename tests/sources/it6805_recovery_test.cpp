@@ -204,7 +204,6 @@ TEST_F(It6805Test, EccErrorsEscalateToAnHpdBounceAndAtTheThirdTimeOutAFullReset)
     // Low, then high 100 ms and the 300 ms reset pulse later.
     EXPECT_EQ((std::vector<uint64_t>{uint64_t(hpd[hpd.size() - 2].level), uint64_t(hpd.back().level),
                                      hpd.back().us - hpd[hpd.size() - 2].us}),
-              
               (std::vector<uint64_t>{0, 1, 400000u}));
 
     for (int k = 0; k < 24; ++k) {
