@@ -154,7 +154,6 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
     EXPECT_EQ(std::vector<int>(hd3 + 12, hd3 + 20), (std::vector<int>{0x21, 0x43, 0x65, 0x87, 46, 2015 - 1990, 1, 3}));
     EXPECT_EQ((std::vector<std::string>{descriptorText(hd3, 0xFF), descriptorText(hd3, 0xFC),
                                         descriptorText(velinsource::velin_default_edid_6805[1], 0xFC)}),
-              
               (std::vector<std::string>{"KEL_M57HDMI20", "KEL_M57HD3", "KEL_M57HD4"}));
     EXPECT_EQ(decode(hd3 + 54), (Dtd{59400, 3840, 560, 2160, 90, 176, 88, 8, 10}));
 }

@@ -236,7 +236,6 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     // Video state, no signal, Hact, valid, video output, audio state.
     EXPECT_EQ((std::vector<int>{vstate(), int(record(0).nosignal), int(record(0).Hact), int(record(0).valid), rx().videoOutput(),
                                 astate()}),
-              
               (std::vector<int>{VSTATE_SyncWait, 1, 1920, 1, 0, ASTATE_AudioOff}));
     EXPECT_FALSE(codes.empty());
 
@@ -509,9 +508,9 @@ TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTime
         toggles += now != last;
         last = now;
     }
-    // Toggles, the driver's count, the search started.
-    EXPECT_EQ((std::vector<int>{toggles, drv->dev_data[0].m_ToggleCount[0], drv->dev_data[0].EQPort[0].f_manualEQadjust}),
-              (std::vector<int>{16, 16, 1}));
+    // Toggles, the driver's count, the search started with the RS/EQ control back at 0.
+    EXPECT_EQ((std::vector<int>{toggles, drv->dev_data[0].m_ToggleCount[0], drv->dev_data[0].EQPort[0].f_manualEQadjust, rx().reg(0, 0x22)}),
+              (std::vector<int>{16, 16, 1, 0x00}));
 }
 
 // --- colour conversion --------------------------------------------------------------------------
@@ -561,7 +560,6 @@ TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
     pass(2);
     EXPECT_EQ((std::vector<size_t>{size_t(drv->dev_data[0].m_bInputVideoMode & 0x33), size_t(rx().reg(0, 0x65) & 0x03),
                                    writesTo(0x70).size()}),
-              
               (std::vector<size_t>{0x10, 0, 0}));
 }
 

@@ -2,6 +2,7 @@
 // and colour conversion.
 #include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_eq.h"
+#include "sources/it6805/ite6805_i2c_rdwr.h"
 #include "tests/sources/it6805_fixture.h"
 
 #include <vector>
@@ -190,14 +191,8 @@ TEST_F(It6805Test, OscillatorReadOutSetsTheClockRegistersAndFallsBackTo19MHz)
         set("osc", c.osc);
         drv->iTE6805_OCLK_Cal(0);
         EXPECT_EQ(drv->RCLK[0], c.rclk);
-        sim::I2cBusModel::clearLog();
         sys->p_cec_sys->iTE6805_CEC_INIT(0);
-        bool unitWritten = false;
-        for (const auto& r : sim::I2cBusModel::log())
-            if (r.address8 == 0xC8 && !r.read && r.data == std::vector<uint8_t>{0x0C, c.unit})
-                unitWritten = true;
-        EXPECT_TRUE(unitWritten) << "CEC timing unit";
-        EXPECT_EQ(chip().reg(3, 0xE1), c.unit);
+        EXPECT_EQ((std::vector<int>{sys->p_i2c->cecrd_6805(0x0C), chip().reg(3, 0xE1)}), (std::vector<int>{c.unit, c.unit}));
         const uint32_t o = c.rclk;
         EXPECT_EQ((std::vector<uint32_t>{chip().reg(0, 0x91) & 0x3Fu, chip().reg(0, 0x92), chip().reg(0, 0x45),
                                          chip().reg(0, 0x44), chip().reg(5, 0xD4), uint32_t(bank())}),
@@ -209,8 +204,11 @@ TEST_F(It6805Test, OscillatorReadOutSetsTheClockRegistersAndFallsBackTo19MHz)
     set("osc", 20000);
     set("osc_ready", 0);
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
+    startLog();
     EXPECT_EQ(drv->iTE6805_OCLK_Load(0), 20000u);
     EXPECT_EQ(sim::SimBoard::virtualMicroseconds() - before, 5010000u) << "5000 polls of 1 ms, then 10 ms";
+    EXPECT_TRUE(inOrder(rxWrites(), {{0, 0xF8, 0xC3}, {0, 0xF8, 0xA5}, {0, 0x34, 0x00}, {1, 0x5F, 0x04}, {1, 0x5F, 0x05},
+                                     {1, 0x58, 0x12}, {1, 0x58, 0x02}, {0, 0xF8, 0xC3}, {1, 0x5F, 0x00}, {0, 0xF8, 0x00}}));
 }
 
 TEST_F(It6805Test, CaofCalibrationIsItsRegisterSequence)

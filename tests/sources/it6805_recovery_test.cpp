@@ -89,11 +89,13 @@ TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
     ASSERT_TRUE(runUntil([&] { return inOrder(rxWrites(), {{3, 0x30, 0x94}}); }, 60)) << "the RS-skew step is reached";
 
     const std::vector<RegWrite> sar = {
+        {3, 0x2C, 0x00}, {3, 0x2D, 0x07}, {-1, 0x07, 0xFF}, {0, 0x23, 0xB0}, {0, 0x23, 0xA0}, {3, 0x27, 0x9F},
+        {3, 0x28, 0x9F}, {3, 0x29, 0x9F}, {3, 0x22, 0x00},
         {3, 0x20, 0x1B}, {3, 0x21, 0x03}, {3, 0x22, 0x00}, {-1, 0x07, 0xFF}, {0, 0x23, 0xB0}, {0, 0x23, 0xA0},
         {0, 0x3B, 0x23}, {3, 0x26, 0x00}, {3, 0x27, 0x1F}, {3, 0x28, 0x1F}, {3, 0x29, 0x1F}, {3, 0x30, 0x8C},
         {3, 0x31, 0xB0}, {3, 0x32, 0x43}, {3, 0x33, 0x47}, {3, 0x34, 0x4B}, {3, 0x35, 0x53}, {3, 0x37, 0x0B},
         {3, 0x38, 0xF2}, {3, 0x39, 0x0D}, {3, 0x55, 0x40}};
-    EXPECT_TRUE(inOrder(rxWrites(), sar)) << "SAR EQ set-up";
+    EXPECT_TRUE(inOrder(rxWrites(), sar)) << "equaliser reset, then SAR EQ set-up";
 
     // The sweep tries the HDMI 2.0 table on channel 2 only, with its DFE taps at 0x51-0x53;
     // then the RS-skew step writes the chosen values (channels 0 and 1 kept the automatic
@@ -202,7 +204,6 @@ TEST_F(It6805Test, EccErrorsEscalateToAnHpdBounceAndAtTheThirdTimeOutAFullReset)
     // Low, then high 100 ms and the 300 ms reset pulse later.
     EXPECT_EQ((std::vector<uint64_t>{uint64_t(hpd[hpd.size() - 2].level), uint64_t(hpd.back().level),
                                      hpd.back().us - hpd[hpd.size() - 2].us}),
-              
               (std::vector<uint64_t>{0, 1, 400000u}));
 
     for (int k = 0; k < 24; ++k) {

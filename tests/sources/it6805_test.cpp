@@ -201,10 +201,14 @@ TEST_F(It6805Test, HotPlugPinAndTheUnplugResetAreTheirRegisterSequences)
     chip().setReg(0, 0x2B, 0x02);
     startLog();
     sys->iTE6805_vid_chg(STATEV_Unplug, 0);
-    EXPECT_TRUE(inOrder(rxWrites(), {{3, 0xE5, 0x03}, {-1, 0x08, 0x04}, {-1, 0x0D, 0x04}, {0, 0x22, 0x12},
-                                     {0, 0x22, 0x10}, {0, 0x23, 0xAF}, {0, 0x23, 0xA2}, {0, 0x2B, 0xAF},
-                                     {0, 0x2B, 0xA2}}));
+    EXPECT_TRUE(inOrder(rxWrites(), {{3, 0xE5, 0x03}, {-1, 0x08, 0x04}, {-1, 0x0D, 0x04}, {0, 0x22, 0x12}, {0, 0x22, 0x10},
+                                     {0, 0x23, 0xAF}, {0, 0x23, 0xA2}, {0, 0x2B, 0xAF}, {0, 0x2B, 0xA2}}));
     EXPECT_EQ(bank(), 0);
+    for (const auto& [port, done, reset] : {std::tuple{0, 0x08, 0x23}, {1, 0x0D, 0x2B}}) {   // full logic reset
+        startLog();
+        drv->iTE6805_Reset_ALL_Logic(port, 0);
+        EXPECT_TRUE(inOrder(rxWrites(), {{-1, done, 0x04}, {0, 0x22, 0x12}, {0, 0x22, 0x10}, {0, reset, 0xAE}, {0, reset, 0xA2}})) << port;
+    }
 }
 
 // --- video machine, measurement and publication --------------------------------------------

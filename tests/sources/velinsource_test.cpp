@@ -634,21 +634,21 @@ TEST_F(InputSource, AudioRouteFollowsTheAudioWindowsSource)
     ram[KelRamPara::kAudioWindow] = 2;
     ram[KelRamPara::kCropRecords + 10 * 5] = 0x13;   // crop record 5: input 3
     EXPECT_EQ(src->audio_route_request, 1) << "the first pass writes the route";
-    // Window 2's sound flag and source word; then the expander byte, EEPROMs protected.
+    // Window 2's sound flag and source word; then the audio bits, written with the protect bit.
     const struct {
         uint8_t sound;
         uint16_t source;
-        uint8_t expander;
-    } cases[] = {{0x80, 1, 0x21},               // HDMI1
-                 {0x80, 0x8005, 0x05},          // through a crop record: the low nibble of its first byte
-                 {0x80, 0, 0x41},               // DVI
-                 {0x00, 0, 0x01},               // sound off
-                 {0x80, 0x8000 | 45, 0x01}};    // no such crop record
+        uint8_t bits;
+    } cases[] = {{0x80, 1, 0x20}, {0x80, 2, 0x10},   // HDMI1, HDMI2
+                 {0x80, 0x8005, 0x04},          // through a crop record: the low nibble of its first byte
+                 {0x80, 0, 0x40}, {0x00, 0, 0x00},   // DVI; sound off
+                 {0x80, 0x8000 | 45, 0x00}};    // no such crop record
     for (const auto& c : cases) {
         layer2[21] = c.sound;
         KelRamPara::put16(layer2 + 8, c.source);
         pass();
-        EXPECT_EQ(sim::InputSideModel::expander().output(), c.expander) << std::hex << c.source;
+        EXPECT_EQ(std::make_pair(int(src->audio_select_bits), int(sim::InputSideModel::expander().output())),
+                  std::make_pair(int(c.bits), c.bits | 0x01)) << std::hex << c.source;
         EXPECT_EQ(src->audio_route_request, 0);
         src->raise_audio_route();
     }
