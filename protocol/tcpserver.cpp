@@ -56,7 +56,7 @@ int TcpServer::initialize(unsigned int port)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = board::Network::bindAddress();
     addr.sin_port = htons(board::Network::listenPort(uint16_t(port)));
-    // The port named is the one asked of the system (moved by the simulated board's offset).
+    // Errors name the port actually bound: on the simulated board it is moved by the board's offset.
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
         writeLogMsg(LOG_ERROR, std::string("bind error:") + std::strerror(errno));
         KEL_TRACE("bind error:%s (TCP port %u)\n", std::strerror(errno), unsigned(ntohs(addr.sin_port)));

@@ -36,7 +36,7 @@ int UdpServer::initialize(unsigned int port)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = board::Network::bindAddress();
     addr.sin_port = htons(board::Network::listenPort(uint16_t(port)));
-    // The port named is the one asked of the system (moved by the simulated board's offset).
+    // Errors name the port actually bound: on the simulated board it is moved by the board's offset.
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
         KEL_TRACE("bind error:%s (UDP port %u)\n", std::strerror(errno), unsigned(ntohs(addr.sin_port)));
         writeLogMsg(LOG_ERROR, "bind error");
