@@ -7,6 +7,7 @@
 #include "scaler/c331_manage.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -685,7 +686,21 @@ void KelRamPara::KelDeleteCrop(char port, char k)
     const int r = findCropRecord(uint8_t(port), uint8_t(k));
     if (r >= kCropCount)
         return;
-    put16(ram + kCropRecords + kCropRecordSize * r, 0);
+    // A window left pointing at the freed record would show whichever crop takes it next:
+    // each window that showed this crop goes back to the crop's own input, uncropped.
+    uint8_t* rec = ram + kCropRecords + kCropRecordSize * r;
+    bool moved = false;
+    for (int l = 0; l < kLayerCount; ++l) {
+        uint8_t* src = ram + kLayers + kLayerSize * l + kLayerSource;
+        if (get16(src) == uint16_t(0x8000 | r)) {
+            put16(src, uint16_t(rec[0]));
+            moved = true;
+        }
+    }
+    std::fill(rec, rec + kCropRecordSize, uint8_t(0));
+    // As for any source change: the layout no longer matches the stored mode.
+    if (moved && get16(ram + kCurrentMode) == get16(ram_backup + kCurrentMode))
+        put16(ram + kCurrentMode, 0);
     edit.raise(1);
 }
 

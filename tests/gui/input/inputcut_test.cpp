@@ -109,6 +109,7 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
 {
     for (int k = 0; k < 6; ++k)
         set_crop(k, 1, unsigned(k + 1), 100 + k, 50);
+    set_window(0, 1, 0x8005), set_window(1, 1, 0x8002);   // window 0 shows the crop deleted below
     mark_saved();
     InputCut* c = open_cut();
     EXPECT_EQ((std::vector<int>{c->source_current_check(), c->max_pag, int(card_names(c).size())}), (std::vector<int>{7, 1, 6}));
@@ -125,9 +126,12 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
     EXPECT_EQ(c->ui_select, 7 + 6);
     kel_test::pressKey(PanelKey::Right);
     EXPECT_EQ(c->ui_select, 7);
-    // Delete: the crop goes, the selection moves onto the new last item.
+    // Delete: the record cleared whole, its window back on HDMI1 uncropped, the other kept; the
+    // selection moves onto the new last item.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ((std::vector<int>{crop_id(5), apply_flag(), c->ui_seltype, c->current_pag, c->ui_select}), (std::vector<int>{0, 1, 1, 0, 6}));
+    const uint8_t* rec = para()->ram + P::kCropRecords + 5 * P::kCropRecordSize;
+    EXPECT_EQ((std::vector<int>{int(std::count(rec, rec + 10, 0)), para()->ram16(layer(0) + P::kLayerSource), para()->ram16(layer(1) + P::kLayerSource),
+                                apply_flag(), c->ui_seltype, c->current_pag, c->ui_select}), (std::vector<int>{10, 1, 0x8002, 1, 1, 0, 6}));
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">6<"));
     delete c;
 }
