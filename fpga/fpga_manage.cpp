@@ -709,6 +709,23 @@ void fpga_manage::emit_recovery_list(const QStringList& list)
         Qt::QueuedConnection);
 }
 
+void fpga_manage::emit_job_failed(int which)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    which &= 1;
+    if (!app || !progress_screen_open(which))
+        return;
+    // Queued behind the job's last progress value, so the ring has closed when it runs.
+    QMetaObject::invokeMethod(
+        app,
+        [which] {
+            QObject* screen = progressScreen(which);
+            if (screen)
+                QMetaObject::invokeMethod(screen, "card_job_failed", Qt::DirectConnection);
+        },
+        Qt::QueuedConnection);
+}
+
 void fpga_manage::emit_progress(int which, int percent)
 {
     QCoreApplication* app = QCoreApplication::instance();

@@ -453,6 +453,7 @@ void fpga_manage::SmartMapping_deal()
         job.index = 0;
         job.port = line_type.port;
         job.step = 1;
+        smart_no_cards = 0;
         KEL_TRACE("\n start send rcv card smartmapping!!! ");
         break;
     case 1: {
@@ -460,6 +461,7 @@ void fpga_manage::SmartMapping_deal()
         job.cards = cards;
         if (cards == 0) {
             job.step = 4;
+            smart_no_cards = 1;
             KEL_TRACE("\n port %d has no receiving card: no position sent \n", int(job.port));
         } else if (job.index >= cards) {
             job.step = 5;
@@ -531,6 +533,8 @@ void fpga_manage::SmartMapping_deal()
             emit_progress(kProgressSmartMapping, 100);
             job.end();
             KEL_TRACE("\n send rcv card smartmapping ending !!! ");
+            if (smart_no_cards)
+                emit_job_failed(kProgressSmartMapping);
         }
         break;
     default:

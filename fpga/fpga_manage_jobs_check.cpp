@@ -50,6 +50,7 @@ void fpga_manage::rcv_recovery_check_deal(u8 mode)
         job.cancel = 0;
         KEL_TRACE("\n job ended from the front panel ");
         job.step = kErrorEnd;
+        check_cancelled = 1;   // the user's own end: not reported as a failure
     } else if (pc_cmd_valid) {
         card_job_pc_pause();
         return;
@@ -94,6 +95,7 @@ void fpga_manage::check_deal_step(u8 mode)
         // No answer from an earlier job may count for this one.
         job.progress = kNoAnswer;
         check_config_valid = 0;
+        check_cancelled = 0;
         if (!get_fpga_status()) {
             fail("\n there is a error about fpga!!! ");
             break;
@@ -127,8 +129,9 @@ void fpga_manage::check_deal_step(u8 mode)
             }
             if (file.rcv_file_list.size() != 1) {
                 KEL_TRACE("\n more file error ");
-                // A recovery that cannot start must not clear the list as if it had run.
-                job.step = recover ? kErrorEnd : kFinish;
+                // A check that never ran must not read as "no card needs it", nor may a
+                // recovery that cannot start clear the list as if it had run.
+                job.step = kErrorEnd;
                 break;
             }
             KEL_TRACE("\n recovery_files_nmae  %s  !/n", file.rcv_file_list.first().toStdString().c_str());
@@ -477,6 +480,8 @@ void fpga_manage::check_deal_step(u8 mode)
             job.end();
             g_change[CHG_JOB_STAMP] = now;
             signalScreens(1);
+            if (!check_cancelled)
+                emit_job_failed(screen);
         }
         break;
 

@@ -64,18 +64,26 @@ void TIP::tip_create(int type)
         image->setPixmap(QPixmap(kel_icon_plain(QStringLiteral("check_180"))));
         image->setScaledContents(true);
         image->raise();
+        frame_->show();
+        tip_show();
     } else {
-        setGeometry(50, 60, 220, 120);
-        frame_ = new QFrame(this);
-        frame_->setGeometry(0, 0, 220, 120);
-        frame_->setStyleSheet(QStringLiteral("background-color:rgb(136, 138, 133);"));
-        QLabel* text = new QLabel(frame_);
-        text->setObjectName(QStringLiteral("tip_text"));
-        text->setGeometry(5, 5, 200, 100);
-        text->setStyleSheet(QStringLiteral("font: 15px"));
-        text->setText(tip_text(type));
-        text->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        tip_message(tip_text(type));
     }
+}
+
+void TIP::tip_message(const QString& message)
+{
+    delete frame_;
+    setGeometry(50, 60, 220, 120);
+    frame_ = new QFrame(this);
+    frame_->setGeometry(0, 0, 220, 120);
+    frame_->setStyleSheet(QStringLiteral("background-color:rgb(136, 138, 133);"));
+    QLabel* text = new QLabel(frame_);
+    text->setObjectName(QStringLiteral("tip_text"));
+    text->setGeometry(5, 5, 200, 100);
+    text->setStyleSheet(QStringLiteral("font: 15px"));
+    text->setText(message);
+    text->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     frame_->show();
     tip_show();
 }

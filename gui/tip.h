@@ -20,6 +20,8 @@ public:
     ~TIP() override;
 
     void tip_create(int type);
+    // A text toast (the look of types 3 to 5) with the caller's text, e.g. a job's failure.
+    void tip_message(const QString& text);
     void tip_show();
     void tip_outtime_deal();
 

@@ -7,6 +7,7 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/textfit.h"
+#include "gui/tip.h"
 #include "gui/screen_keys.h"
 #include "gui/settings/settingsscreen.h"
 #include "ui_rcv_recovery.h"
@@ -29,6 +30,12 @@ const char kRowBuilt[] = "background-color: rgb(33, 36, 53);color: #FFFFFF";
 const char kRowNormal[] = "background-color: rgb(33, 36, 53);color: #FFFFFF;";
 const char kRowSelected[] = "background-color:#4777FF;color: #FFFFFF;";
 const char kPageButton[] = "background-color: rgb(33, 36, 53);";
+
+QString failure_text(int job)
+{
+    return job == 5 ? kel_text("查询失败!", "Query failed!", "Ошибка запроса!", "Tìm hiểu thất bại!", "查詢失敗!")
+                    : kel_text("恢复失败!", "Recovery failed!", "Ошибка восстановления!", "Phục hồi thất bại!", "恢複失敗!");
+}
 
 QPushButton* page_button(QWidget* parent, const char* icon, int y)
 {
@@ -134,9 +141,10 @@ void rcv_recovery::rcv_self_recovery_file_list()
         empty->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         empty->setStyleSheet(QString::fromLatin1(kRowBuilt));
         kel_fit_text(empty,
-                     kel_text("暂无接收卡需要更新!", "No receiving cards that need to be updated!",
-                              "Обновление принимающих карт не требуется!", "Chưa có thẻ nhận nào để cập nhật!",
-                              "暫無接收卡需要更新!"),
+                     check_failed ? failure_text(5)
+                                  : kel_text("暂无接收卡需要更新!", "No receiving cards that need to be updated!",
+                                             "Обновление принимающих карт не требуется!",
+                                             "Chưa có thẻ nhận nào để cập nhật!", "暫無接收卡需要更新!"),
                      7, KelFit::LineBox);
         frame_file->show();
         return;
@@ -241,8 +249,17 @@ bool rcv_recovery::start_job(uint8_t code)
     if (!g_qround_bar)
         return false;
     connect(this, &rcv_recovery::sig_qround_bar_update, g_qround_bar, &QRoundProgressBar::para_sync);
+    job_started = code;
     g_send_para.post(code);
     return true;
+}
+
+void rcv_recovery::card_job_failed()
+{
+    check_failed = job_started == 5;
+    rcv_self_recovery_file_list();
+    if (g_tip)
+        g_tip->tip_message(failure_text(job_started));
 }
 
 void rcv_recovery::menulist_button_ok_page()
@@ -255,6 +272,7 @@ void rcv_recovery::menulist_button_ok_page()
         file_list.clear();
         file_count = 0;
         current_page = 0;
+        check_failed = false;
         rcv_self_recovery_file_list();
         start_job(5);
         return;

@@ -60,6 +60,8 @@ public:
     QWidget* menulist[2] = {};
     QWidget* focus_widget = nullptr;
     kel_keyboard keyboard;
+    uint8_t job_started = 0;    // 5 query, 6 recovery: the last job this screen started
+    bool check_failed = false;  // the last query could not run: the list says so
 
 signals:
     void sig_qround_bar_update(int percent);
@@ -71,6 +73,8 @@ public slots:
     void kel_Button_previous_clicked();
     void kel_Button_next_clicked();
     void kel_button_file_clicked();
+    // The FPGA manager's report that the job ended without doing its work: a toast says so.
+    void card_job_failed();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

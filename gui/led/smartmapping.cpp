@@ -8,6 +8,7 @@
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/textfit.h"
+#include "gui/tip.h"
 #include "gui/numberkeyboard.h"
 #include "gui/my_lineedit.h"
 #include "gui/option.h"
@@ -302,8 +303,20 @@ bool SmartMapping::start_job(uint8_t code)
     if (!g_qround_bar)
         return false;
     connect(this, &SmartMapping::sig_qround_bar_update, g_qround_bar, &QRoundProgressBar::para_sync);
+    job_started = code;
     g_send_para.post(code);
     return true;
+}
+
+void SmartMapping::card_job_failed()
+{
+    if (!g_tip)
+        return;
+    if (job_started == 1)
+        g_tip->tip_message(kel_text("该网口没有接收卡!", "No receiving card\non this port!", "На этом порту нет\nприемных карт!",
+                                    "Cổng này không có\nthẻ nhận!", "該網口沒有接收卡!"));
+    else if (job_started == 2)
+        g_tip->tip_message(kel_text("加载失败!", "Load failed!", "Ошибка загрузки!", "Tải thất bại!", "加載失敗!"));
 }
 
 // ------------------------------------------------------------------------------------

@@ -156,11 +156,14 @@ public:
     QPushButton* file_focus_widget = nullptr;
     uint8_t file_cursor = 0;
     uint8_t file_buttons_active = 0;
+    uint8_t job_started = 0;   // the last job this dialog handed to the FPGA manager
 
 signals:
     void sig_qround_bar_update(int percent);
 
 public slots:
+    // The FPGA manager's report that the job ended without doing its work: a toast says so.
+    void card_job_failed();
     void on_Button_shortcut_clicked();
     void on_Button_loadscan_clicked();
     void on_Button_paraweld_clicked();

@@ -394,11 +394,11 @@ TEST_F(CardJobs, ACheckOfMatchingCardsVisitsEveryPortAndListsNothing)
 TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
 {
     cards(0, 2);
-    // Two files in the package folder: the check stops without touching the list.
+    // Two files in the package folder: the check ends through its error steps, list untouched.
     write("/data/rcvrecovery/DIVU", screenPackage().bytes);
     write("/data/rcvrecovery/other", {1});
     g_send_para.post(5);
-    EXPECT_EQ(run(), 33);
+    EXPECT_EQ(run(), 35);
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
     EXPECT_TRUE(recovery.lists.empty());
     ASSERT_TRUE(board::Files::remove("/data/rcvrecovery/other"));

@@ -3,6 +3,9 @@
 #include "core/global.h"
 #include "gui/numberkeyboard.h"
 #include "gui/textfit.h"
+#include "gui/tip.h"
+#include "tests/support/Grab.h"
+#include "tests/support/TickDriver.h"
 #include "tests/support/KeyDriver.h"
 #include "tests/support/TextFit.h"
 
@@ -13,6 +16,7 @@
 #include <QString>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 namespace kel_test {
@@ -41,6 +45,21 @@ inline QString typeOnKeypad(const QString& text, PanelKey key = PanelKey::Ok, QW
     });
     pressKey(key, 0, target);
     return title;
+}
+
+// The text of the next text toast, taken (fitted and grabbed as `name`) while it shows,
+// and let run its 3 s: schedule it before the key or job that brings the toast up.
+inline std::shared_ptr<QString> nextToast(const std::string& name)
+{
+    auto text = std::make_shared<QString>();
+    whenModal([text, name](QWidget* modal) {
+        QLabel* label = modal == g_tip && g_tip->tip_frame() ? g_tip->tip_frame()->findChild<QLabel*>("tip_text") : nullptr;
+        *text = label ? label->text() : QString();
+        EXPECT_TRUE(label && allTextsFit(g_tip)) << name;
+        grab(g_tip, name);
+        tick(300);
+    }, 100000);
+    return text;
 }
 
 // A widget, its place on its parent and the pixel size of its font (0: not compared).

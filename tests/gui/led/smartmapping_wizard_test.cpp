@@ -128,6 +128,11 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     keys({L, OK});
     ASSERT_EQ(g_send_para.job, 1);
     runJob();
+    line_type.port = 2;                           // the same Send to a port without cards
+    const auto toast = kel_test::nextToast("smartmapping-en-send-nocards");
+    keys({OK});
+    runJob();
+    EXPECT_EQ(*toast, "No receiving card\non this port!");
     const uint16_t expected[6][2] = {{10, 20}, {138, 20}, {266, 20}, {10, 116}, {138, 116}, {266, 116}};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(cardWord(1, i, 0x180), expected[i][0]) << i;
@@ -222,8 +227,9 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 5);
     EXPECT_EQ(line_type.port, 5);
     ASSERT_EQ(g_send_para.job, 2);
+    const auto toast = kel_test::nextToast("smartmapping-en-load-failed");   // not a success
     runJob();
-    EXPECT_TRUE(ReceivingCardModel::packets(0, 5).empty());
+    EXPECT_EQ((QStringList{QString::number(ReceivingCardModel::packets(0, 5).size()), *toast}), QStringList({"0", "Load failed!"}));
 
     // The stick pulled: listed afresh without its files, the first row selected.
     std::remove(root.host("/mnt/usb1/c.kxfile").c_str());
@@ -283,6 +289,10 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
             for (int k = 1; page == 3 && k <= 16; ++k)   // each route's number whole, whatever is cut
                 EXPECT_TRUE(s->route_list[k - 1]->text().contains(QRegularExpression(QString("(^|\\D)%1$").arg(k)))) << tags[lang] << k;
             kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
+        }
+        for (uint8_t job : {1, 2}) {   // the failures of Send and Load
+            const auto toast = kel_test::nextToast(std::string("smartmapping-") + tags[lang] + "-failed" + std::to_string(job));
+            s->job_started = job, s->card_job_failed();
         }
         // Every page's widgets where the screen puts them; the function column two rows apart
         // in the longer languages (and wider, for their longest lines); fonts of 9, 7 and 6 pt

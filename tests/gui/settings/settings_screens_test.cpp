@@ -153,9 +153,22 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     EXPECT_TRUE(s->file_list.isEmpty());
     EXPECT_EQ(emptyText(s), "No receiving cards that need to be updated!");
-    kel_test::pressKey(PanelKey::Back);           // ends the query; the dialog stays
+    kel_test::pressKey(PanelKey::Back);           // ends the query; the dialog stays, no toast
     EXPECT_EQ(g_rcv_recovery, s);
     runJob();
+    // A query that cannot run (a second file in the folder) says so, toast and list.
+    root.writeFile("/data/rcvrecovery/other", "x");
+    const char* const failed[5] = {"查询失败!", "Query failed!", "Ошибка запроса!", "Tìm hiểu thất bại!", "查詢失敗!"};
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = uint8_t(lang), s->language_changed();
+        const auto toast = kel_test::nextToast("rcv_recovery-failed-toast-" + std::to_string(lang));
+        kel_test::pressKey(PanelKey::Ok);
+        runJob();
+        EXPECT_EQ((QStringList{*toast, emptyText(s)}), QStringList({failed[lang], failed[lang]}));
+        EXPECT_TRUE(kel_test::allTextsFit(s)) << lang;
+        kel_test::grab(s, "rcv_recovery-failed-" + std::to_string(lang));
+    }
+    g_language = 1;
     kel_test::pressKey(PanelKey::Back);
     EXPECT_EQ(g_rcv_recovery, nullptr);
     EXPECT_EQ(g_page_focus, 12);
