@@ -169,7 +169,7 @@ void MachineState::language_changed()
     const QString version = kel_icon(QStringLiteral("version_state"));
     const QString output = kel_icon(QStringLiteral("output_state"));
     const QString input = kel_icon(QStringLiteral("input_state"));
-    ui->label_title->setText(kel_text("设备信息", "Devices", "Устройство", "Thiết bị", "設備信息"));
+    kel_fit_text_designed(ui->label_title, kel_text("设备信息", "Devices", "Устройство", "Thiết bị", "設備信息"));
     ui->label_state3->setPixmap(QPixmap(version));
     ui->label_state1->setPixmap(QPixmap(output));
     ui->label_state2->setPixmap(QPixmap(input));

@@ -478,11 +478,11 @@ void MainWindow::set_mode_title()
     if (!mode_title_)
         return;
     if (l_call_state)
-        mode_title_->setText(kel_text("用户模式调用", "User mode invocation", "Загрузка настроек", "Điều chỉnh chế độ",
+        kel_fit_text_designed(mode_title_, kel_text("用户模式调用", "User mode invocation", "Загрузка настроек", "Điều chỉnh chế độ",
                                       "用戶模式調用"));
     else
-        mode_title_->setText(
-            kel_text("用户模式保存", "User mode save", "Сохранение настроек", "Chế độ lưu", "用戶模式保存"));
+        kel_fit_text_designed(
+            mode_title_, kel_text("用户模式保存", "User mode save", "Сохранение настроек", "Chế độ lưu", "用戶模式保存"));
 }
 
 void MainWindow::mode_init()

@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "gui/kel_keys.h"
+#include "gui/textfit.h"
 #include "ui_numberkeyboard.h"
 
 #include <QApplication>
@@ -55,8 +56,8 @@ void NumberKeyboard::menulist_init()
 
 void NumberKeyboard::language_changed()
 {
-    ui->Button_close->setText(kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
-    ui->Button_ok->setText(kel_text("确定", "OK", "OK", "Đồng ý", "確定"));
+    kel_fit_text_designed(ui->Button_close, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
+    kel_fit_text_designed(ui->Button_ok, kel_text("确定", "OK", "OK", "Đồng ý", "確定"));
 }
 
 void NumberKeyboard::label_show(QString title, QString text)
@@ -64,7 +65,9 @@ void NumberKeyboard::label_show(QString title, QString text)
     // The screen calling this is the top modal screen: it alone gets the typed text.
     QWidget* modal = QApplication::activeModalWidget();
     opener_ = (modal && modal != this) ? modal : nullptr;
-    ui->label->setText(title);
+    // Titles come from every screen in every language; the 44 px label takes them fitted,
+    // a word too long even at the smallest size cut so that its start stays readable.
+    kel_fit_text_designed(ui->label, title);
     l_str.clear();
     ui->lineEdit->setText(text);
     language_changed();

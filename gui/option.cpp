@@ -4,6 +4,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/kel_keys.h"
+#include "gui/textfit.h"
 #include "gui/kel_screens.h"
 #include "gui/linkoption.h"
 #include "gui/mainwindow.h"
@@ -70,7 +71,7 @@ void Option::menulist_init()
 void Option::language_changed()
 {
     const u8 lang = kel_lang();
-    ui->label_title->setText(kel_text("设置", "Setting", "Настройки", "Cài đặt", "設置"));
+    kel_fit_text_designed(ui->label_title, kel_text("设置", "Setting", "Настройки", "Cài đặt", "設置"));
     const QString prefix = kel_icon_prefix();
     for (int i = 0; i < kEntries; ++i) {
         QString path = QStringLiteral(":/png/") + prefix + QString::fromLatin1(kEntryNames[i]) + QStringLiteral(".png");

@@ -56,7 +56,7 @@ void OutputSet::language_changed()
     KelRamPara* para = KelRamPara::pInstance();
     const int width = para->locked16(KelRamPara::kLedWidth);
     const int height = para->locked16(KelRamPara::kLedHeight);
-    ui->label_title->setText(kel_text("输出设置", "Output Seeting", "Выход", "Thông số đầu ra", "輸出設置"));
+    kel_fit_text_designed(ui->label_title, kel_text("输出设置", "Output Seeting", "Выход", "Thông số đầu ra", "輸出設置"));
     ui->Button_ledset->setText(kel_text("LED设置", "LED Setting", "Настройки\nLED", "Cài đặt\nLED", "LED設置"));
     ui->Button_lanset->setText(
         kel_text("网口输出", "Port output", "Настройка\nLAN", "Cài đặt\ncổng MẠNG", "網口輸出"));

@@ -114,9 +114,12 @@ void ImageLayout::image_para_update()
         QFont font = ui->image_name->font();
         font.setPixelSize(kel_lcd_px(kFramePt));
         ui->image_name->setFont(font);
-        const QString name = QFontMetrics(font).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
-                                                            ui->image_name->width(), Qt::TextShowMnemonic);
-        ui->image_name->setText(kel_text("名称:", "Name:", "Название:", "Tên:", "名稱:") + name);
+        // The name is cut to the room the prefix leaves, so the whole line fits the label.
+        const QString prefix = kel_text("名称:", "Name:", "Название:", "Tên:", "名稱:");
+        const QFontMetrics metrics(font);
+        const QString name = metrics.elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
+                                                ui->image_name->width() - metrics.horizontalAdvance(prefix), Qt::TextShowMnemonic);
+        ui->image_name->setText(prefix + name);
     } else {
         const QString format =
             kel_text("画面名称:画面%d", "Name:Image%d", "Название:Канал%d", "Tên:Hình ảnh%d", "畫麵名稱:畫麵%d");

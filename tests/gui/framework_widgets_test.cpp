@@ -11,6 +11,7 @@
 #include "gui/sourceinfo.h"
 #include "gui/tip.h"
 #include "tests/support/GuiFixture.h"
+#include "tests/support/TextFit.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -264,11 +265,19 @@ TEST_F(Widgets, NumberKeyboardFocusFrame)
     g_lcd_lang_valid = 0x1F & ~0x08;
     kb->language_changed();
     EXPECT_EQ((QStringList{key("Button_close")->text(), key("Button_ok")->text()}), (QStringList{"Cancle", "OK"}));
-    g_language = 0;
     g_lcd_lang_valid = 0x1F;
-    kb->label_show(QString::fromUtf8("宽"), "1920");
+    // Each language's longest titles fit the 44 x 20 label legibly, whole or cut at the end.
+    const char* const titles[5][2] = {{"箱体宽度", "宽"}, {"Horizontal", "Password"}, {"Пароль", "Vertical"}, {"Mật khẩu", "height"}, {"箱體高度", "寬"}};
     kb->setGeometry(160, 0, 160, 240);
-    kel_test::grab(kb, "numberkeyboard-zh");
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = uint8_t(lang);
+        for (const char* t : titles[lang]) {
+            kb->label_show(QString::fromUtf8(t), "1920");
+            const QString shown = kb->findChild<QLabel*>("label")->text(), kept = shown.endsWith(QChar(0x2026)) ? shown.chopped(1) : shown;
+            EXPECT_TRUE(kel_test::allTextsFit(kb) && (shown == QString::fromUtf8(t) || (kept.size() >= 2 && QString::fromUtf8(t).startsWith(kept)))) << t << " shown as " << shown.toStdString();
+            kel_test::grab(kb, "numberkeyboard-" + std::to_string(lang) + (t == titles[lang][0] ? "a" : "b"));
+        }
+    }
     g_language = 1;
 }
 
