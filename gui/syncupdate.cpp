@@ -10,6 +10,7 @@
 #include "gui/check_hiddev.h"
 #include "gui/kel_screens.h"
 #include "gui/mainwindow.h"
+#include "gui/numberkeyboard.h"
 #include "gui/tip.h"
 
 #include <QDebug>
@@ -112,7 +113,11 @@ void SyncUpdate::para_sync(int code)
     if (code == 105 || code == 106)
         return;
     // 4. The current screen compares the block with the saved copy, so it runs before the
-    //    copy is refreshed.
+    //    copy is refreshed. A new language re-texts every screen there is first: those
+    //    beneath the page in front (the main menu, an opener, the keypad) show again later
+    //    without a notification of their own.
+    if (KelRamPara::pInstance()->KelLanguageChanged())
+        retext_screens();
     refresh_page(code);
     // 5. and 6. come before the saving so that their changes go into the same write.
     save_user_mode_request();
@@ -126,6 +131,96 @@ void SyncUpdate::para_sync(int code)
     // 9.
     if (code == 3)
         network_defaults();
+}
+
+namespace {
+template <typename T>
+void retext(T* screen)
+{
+    if (screen)
+        screen->language_changed();
+}
+} // namespace
+
+void SyncUpdate::retext_screens()
+{
+    retext(g_mainwindow);
+    retext(g_numberkeyboard);
+#ifdef KEL_HAVE_LOCKWINDOW
+    retext(g_lockwindow);
+#endif
+#ifdef KEL_HAVE_MACHINESTATE
+    retext(g_machinestate);
+#endif
+#ifdef KEL_HAVE_INPUTCHOOSE
+    retext(g_inputchoose);
+#endif
+#ifdef KEL_HAVE_CUSTOMMODE
+    retext(g_custommode);
+#endif
+#ifdef KEL_HAVE_OPTION
+    retext(g_option);
+#endif
+#ifdef KEL_HAVE_OUTPUTSET
+    retext(g_outputset);
+#endif
+#ifdef KEL_HAVE_INPUTCUT
+    retext(g_inputcut);
+#endif
+#ifdef KEL_HAVE_EDIDSET
+    retext(g_edidset);
+#endif
+#ifdef KEL_HAVE_IMAGELAYOUT
+    retext(g_imagelayout);
+#endif
+#ifdef KEL_HAVE_LINKOPTION
+    retext(g_linkoption);
+#endif
+#ifdef KEL_HAVE_IMAGEQUALITY
+    retext(g_imagequality);
+#endif
+#ifdef KEL_HAVE_ADVANCEDOPTION
+    retext(g_advancedoption);
+#endif
+#ifdef KEL_HAVE_LEDSET
+    retext(g_ledset);
+#endif
+#ifdef KEL_HAVE_NETSET
+    retext(g_netset);
+#endif
+#ifdef KEL_HAVE_LCDSHOW
+    retext(g_lcdshow);
+#endif
+#ifdef KEL_HAVE_TEST_CHART
+    retext(g_test_chart);
+#endif
+#ifdef KEL_HAVE_OTHERSETUP
+    retext(g_othersetup);
+#endif
+#ifdef KEL_HAVE_FACTORY
+    retext(g_factory);
+#endif
+#ifdef KEL_HAVE_QUALITY
+    retext(g_quality);
+#endif
+#ifdef KEL_HAVE_TEMPERATURE
+    retext(g_temperature);
+#endif
+#ifdef KEL_HAVE_LINKCOM
+    retext(g_linkcom);
+#endif
+#ifdef KEL_HAVE_LINKWLAN
+    retext(g_linkwlan);
+#endif
+#ifdef KEL_HAVE_FACTORYAGE
+    retext(g_factoryage);
+#endif
+#ifdef KEL_HAVE_SMARTMAPPING
+    retext(g_smartmapping);
+#endif
+#ifdef KEL_HAVE_RCV_RECOVERY
+    retext(g_rcv_recovery);
+#endif
 }
 
 void SyncUpdate::refresh_page(int code)

@@ -33,6 +33,7 @@ public slots:
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
     void refresh_page(int code);
+    void retext_screens();
     void save_user_mode_request();
     void resync_user_mode_files();
     void save_block();

@@ -134,25 +134,15 @@ void SmartMapping::menulist_main_sel()
 
 void SmartMapping::language_changed()
 {
-    const int shown = ui->stackedWidget->currentIndex();
-    if (menu_index == 0) {
-        if (shown == 1)
-            language_for_shortcutt_page1();
-        else if (shown == 2)
-            language_for_shortcutt_page2();
-        else if (shown == 3)
-            language_for_shortcutt_page3();
-        else
-            language_for_shortcutt_page0();
-    } else if (menu_index == 1) {
-        language_for_loadscan_page4();
-        if (shown == 5)
-            language_for_loadscan_page5();
-    } else if (menu_index == 2) {
-        language_for_paraweld_page6();
-    } else if (menu_index == 3) {
-        language_for_mapping_onoff_page7();
-    }
+    // Every page: the one shown need not be the function the list's focus is on.
+    language_for_shortcutt_page0();
+    language_for_shortcutt_page1();
+    language_for_shortcutt_page2();
+    language_for_shortcutt_page3();
+    language_for_loadscan_page4();
+    language_for_loadscan_page5();
+    language_for_paraweld_page6();
+    language_for_mapping_onoff_page7();
 
     // The files of the scan-parameter folder (any name), else the stick's "kxfile" files.
     // Counted here, not through the FPGA manager's reader, which its thread owns.

@@ -4,7 +4,10 @@
 #include "core/kelrampara.h"
 #include "core/utils.h"
 #include "gui/kel_keys.h"
+#include "gui/led/smartmapping.h"
 #include "gui/mainwindow.h"
+#include "gui/numberkeyboard.h"
+#include "ui_smartmapping.h"
 #include "gui/syncupdate.h"
 #include "gui/tip.h"
 #include "scaler/c331_manage.h"
@@ -307,12 +310,16 @@ TEST_F(ChangeNotification, RefreshGoesToTheCurrentPage)
     notify(1);
     EXPECT_EQ(w->l_lock_state, 1);
 
-    // A language change by the PC on page 1: re-translated once, then saved.
-    g_page_focus = 1;
+    // A language change by the PC re-texts every screen there is, not only the page in front
+    // (none here): the main menu, the keypad, the smart set-up's load page; then it is saved.
+    SmartMapping* smart = g_smartmapping = new SmartMapping(nullptr);
+    smart->on_Button_loadscan_clicked(), smart->on_Button_next_5_clicked();
     para->ram[768] = 2;
     notify(1);
     EXPECT_EQ(g_language, 2);
     EXPECT_EQ(w->findChild<QPushButton*>("option")->icon().pixmap(100, 70).toImage(), QIcon(":/png/ru_option.png").pixmap(100, 70).toImage());
+    EXPECT_EQ((QStringList{g_numberkeyboard->findChild<QPushButton*>("Button_close")->text(), smart->ui->Button_load->text()}), QStringList({"Отмена", "Загрузка"}));
+    delete smart;
     EXPECT_EQ(para->ram_backup[768], 2);
     g_language = 1;   // a second notification must not translate again
     notify(1);
