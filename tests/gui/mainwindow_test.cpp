@@ -6,6 +6,7 @@
 #include "gui/mainwindow.h"
 #include "gui/tip.h"
 #include "tests/support/GuiFixture.h"
+#include "tests/support/Screens.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -193,12 +194,13 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     ASSERT_EQ(w->l_save_state, 1);
     ASSERT_NE(w->mode_bar(), nullptr);
     EXPECT_TRUE(w->mode_bar()->isVisible() && w->pointer_label()->isVisible());
-    EXPECT_EQ(w->mode_bar()->geometry(), QRect(11, 6, 270, 230));
-    // Slots in four columns of four: slot 5 first of row 1, slot 6 in column 1, slot 10 in
-    // column 1 of row 2, slot 16 last, its button over its frame.
-    EXPECT_EQ((std::vector<QRect>{g_mode[4]->geometry(), g_mode[5]->geometry(), g_mode[9]->geometry(), g_mode[15]->geometry(),
-                                  w->mode_bar()->findChild<QPushButton*>("15")->geometry()}),
-              (std::vector<QRect>{{15, 78, 50, 40}, {78, 78, 50, 40}, {78, 123, 50, 40}, {204, 168, 50, 40}, {204, 168, 50, 40}}));
+    // The bar, its pointer and title (9 pt: 13 px); the slots in four columns of four, each
+    // slot's frame, number and button (built in that order) at one place.
+    const QObjectList bar = w->mode_bar()->children();
+    kel_test::expectPlaced({{w->mode_bar(), 11, 6, 270, 230}, {w->pointer_label(), 281, 148, 9, 12}, {qobject_cast<QWidget*>(bar.value(0)), 10, 5, 210, 28, 13}});
+    for (int k = 0; k < 16; ++k)
+        for (int j = 1; j <= 3; ++j)
+            kel_test::expectPlaced({{qobject_cast<QWidget*>(bar.value(3 * k + j)), 15 + 63 * (k % 4), 33 + 45 * (k / 4), j == 2 ? 12 : 50, j == 2 ? 12 : 40}}, std::to_string(k));
     EXPECT_EQ(w->mode_index, 0);
     EXPECT_EQ(style(w->mode_button(0)),
               "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");

@@ -243,14 +243,15 @@ TEST_F(InputScreenTest, InputChoiceRefreshModeKeyAndTexts)
         kel_test::expectPlaced({{u->line, 0, 90, 320, 1}, {u->label_title, 10, 10, 300, 22, 17}, {u->button_inputcut, 53, 206, 99, 24, 11},
             {u->button_EDID, 163, 206, 99, 24, 11}, {c->image_frame, 0, 42, 320, 47}, {c->image_focus, 7, 0, 51, 46}, {u->frame1, 1, 95, 53, 33},
             {c->image_label[0]->parentWidget(), 10, 3, 45, 40}, {c->image_label[2]->parentWidget(), 60, 3, 45, 40}, {c->image_label[2], 0, 1, 32, 24},
-            {c->frame, 1, 127, 318, 70}}, tag.toStdString(), KelFit::Ink);
+            {c->image_label[2]->parentWidget()->findChildren<QLabel*>().value(1), 33, 1, 7, 7}, {c->frame, 1, 127, 318, 70}}, tag.toStdString(), KelFit::Ink);
         for (int k = 0; k < 4; ++k)
             kel_test::expectPlaced({{c->findChild<QLabel*>(QString("sourcelistseq%1name").arg(k)), 2 + 53 * k, 96, 51, 14},
                 {c->findChild<QLabel*>(QString("sourcelistseq%1pixmap").arg(k)), 7 + 53 * k - (k == 3), 111, 40, 12}}, tag.toStdString());
         const auto entries = c->frame->findChildren<QFrame*>(QStringLiteral("source_frame"));
         ASSERT_EQ(entries.size(), 3);
         for (int i = 0; i < 3; ++i)
-            kel_test::expectPlaced({{entries[i], 14 + 95 * i, 10, 92, 50}, {entries[i]->findChild<QLabel*>("entry_name"), 3, 15, 80, 12, 10},
+            kel_test::expectPlaced({{entries[i], 14 + 95 * i, 10, 92, 50}, {entries[i]->findChildren<QLabel*>().value(0), 3, 5, 7, 7},
+                {entries[i]->findChildren<QLabel*>().value(1), 12, 5, 25, 8}, {entries[i]->findChild<QLabel*>("entry_name"), 3, 15, 80, 12, 10},
                 {entries[i]->findChild<QLabel*>("entry_format"), 3, 30, 88, 12, 10}}, tag.toStdString(), KelFit::Ink);
         kel_test::grab(c, "inputchoose_" + std::to_string(lang));
         delete c;

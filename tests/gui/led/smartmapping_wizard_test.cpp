@@ -320,8 +320,13 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
             {u->label_step2_6, 10, 10, 220, 17}, {u->label_step2_7, 10, 32, 220, 20, p[12]}, {u->Button_front_6, 65, 153, 80, 30, p[13]},
             {u->Button_load, 150, 153, 80, 30, p[14]}, {s->file_frame, 10, 55, 220, 90}, {u->label_step1_6, 10, 10, 220, 17},
             {u->Button_confirm, 150, 153, 80, 30}, {u->label_step1_7, 10, 10, 170, 17}, {u->Button_mapping_state, 190, 10, 40, 20}}, tags[lang]);
-        for (int k = 1; k <= 16; ++k)
-            kel_test::expectPlaced({{s->route_list[k - 1], 10 + 45 * ((k - 1) % 5), 5 + 45 * ((k - 1) / 5), 40, 40}}, tags[lang]);
+        const QObjectList tile = s->port_grid->children();   // each port tile: frame, icon, name (8 px), touch button
+        for (int k = 1; k <= 16; ++k) {
+            auto at = [&](int j) { return qobject_cast<QWidget*>(tile.value(4 * (k - 1) % 32 + j)); };
+            const int x = 55 * ((k - 1) % 4), y = 45 * ((k - 1) / 4 % 2);
+            kel_test::expectPlaced({{s->route_list[k - 1], 10 + 45 * ((k - 1) % 5), 5 + 45 * ((k - 1) / 5), 40, 40}, {at(0), 10 + x, 2 + y, 50, 40},
+                {at(1), 25 + x, 5 + y, 22, 15}, {at(2), 14 + x, 20 + y, 45, 20, 8}, {at(3), 11 + x, 3 + y, 48, 38}}, tags[lang]);
+        }
         // Russian selected but not enabled: English texts.
         if (lang == 2) {
             g_lcd_lang_valid = 0x1F & ~4;
