@@ -324,17 +324,6 @@ TEST_F(ChangeNotification, RefreshGoesToTheCurrentPage)
     g_language = 1;   // a second notification must not translate again
     notify(1);
     EXPECT_EQ(g_language, 1);
-
-    // Above page 26, and on a page whose screen is gone, the language is still taken in.
-    for (int page : {27, 2, 25}) {
-        g_page_focus = uint8_t(page);
-        para->ram[768] = 3;
-        notify(1);
-        EXPECT_EQ(g_language, 3) << page;
-        para->ram[768] = 1;
-        notify(1);
-        EXPECT_EQ(g_language, 1) << page;
-    }
 }
 
 TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)

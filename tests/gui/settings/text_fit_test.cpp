@@ -29,7 +29,9 @@ std::vector<Screen> screens()
 {
     return {
         {"mainwindow", [] { g_mainwindow->language_changed(); return static_cast<QWidget*>(g_mainwindow); }, true},
-        {"numberkeyboard", [] { g_numberkeyboard->language_changed(); return static_cast<QWidget*>(g_numberkeyboard); }, true},
+        // The keypad with the language's longest title the screens give it.
+        {"numberkeyboard", [] { static const char* const title[5] = {"箱体宽度", "Horizontal", "Пароль", "Mật khẩu", "箱體高度"};
+                                g_numberkeyboard->label_show(QString::fromUtf8(title[g_language]), "1920"); return static_cast<QWidget*>(g_numberkeyboard); }, true},
         {"lockwindow", [] { return new LockWindow(nullptr); }},
         {"machinestate", [] { return new MachineState(nullptr); }},
         {"option", [] { return new Option(nullptr); }},
