@@ -7,7 +7,6 @@
 #include "sources/it6805/ite6805_sys.h"
 #include "sources/velinsource.h"
 #include "tests/gui/screen_fixture.h"
-#include "tests/support/Grab.h"
 #include "tests/support/Screens.h"
 
 using namespace screen_test;

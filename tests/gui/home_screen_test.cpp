@@ -5,7 +5,6 @@
 #include "gui/lockwindow.h"
 #include "gui/syncupdate.h"
 #include "tests/gui/screen_fixture.h"
-#include "tests/support/Grab.h"
 #include "tests/support/Screens.h"
 #include "ui_lockwindow.h"
 

@@ -6,7 +6,6 @@
 #include "gui/kel_screens.h"
 #include "gui/machinestate.h"
 #include "tests/gui/screen_fixture.h"
-#include "tests/support/Grab.h"
 #include "tests/support/Screens.h"
 #include "ui_machinestate.h"
 

@@ -139,14 +139,10 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
               (QStringList{"Output Seeting", "LED Setting", "Port output", "LED Screen can be set:1920x1080"}));
     EXPECT_TRUE(focused(m->ui->Button_ledset));
 
-    kel_test::pressKey(PanelKey::Left, 0, m);
-    EXPECT_TRUE(m->ui_select == 1 && focused(m->ui->Button_lanset) && !focused(m->ui->Button_ledset));
-    kel_test::pressKey(PanelKey::Right, 1, m);
-    kel_test::pressKey(PanelKey::Right, 1, m);
-    EXPECT_EQ(m->ui_select, 1);
-    kel_test::pressKey(PanelKey::Right, 0, m);
-    EXPECT_EQ(m->ui_select, 0);
-    EXPECT_EQ(m->focus_widget, m->ui->Button_ledset);
+    for (int i = 0; i < 4; ++i) {   // Left wraps to the second entry; Right goes round: 0, 1, 0
+        kel_test::pressKey(i ? PanelKey::Right : PanelKey::Left, i % 2, m);
+        EXPECT_TRUE(m->ui_select == (i + 1) % 2 && focused(m->ui->Button_lanset) == (i % 2 == 0) && focused(m->ui->Button_ledset) == (i % 2 == 1)) << i;
+    }
 
     // A size changed elsewhere shows only after a language change or a return.
     put16(P::kLedWidth, 3840);
@@ -189,14 +185,10 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     EXPECT_EQ(m->Button_usb->geometry(), QRect(215, 47, 90, 80));
     EXPECT_TRUE(focused(m->Button_com));
 
-    kel_test::pressKey(PanelKey::Left, 1, m);
-    EXPECT_TRUE(m->ui_select == 2 && focused(m->Button_usb));
-    for (int i = 0; i < 3; ++i)
-        kel_test::pressKey(PanelKey::Right, i % 2, m);
-    EXPECT_EQ(m->ui_select, 2);
-    kel_test::pressKey(PanelKey::Right, 0, m);
-    EXPECT_EQ(m->ui_select, 0);
-    EXPECT_EQ(m->focus_widget, m->Button_com);
+    for (int i = 0; i < 5; ++i) {   // Left wraps to the last entry; Right goes round: 0, 1, 2, 0
+        kel_test::pressKey(i ? PanelKey::Right : PanelKey::Left, i % 2, m);
+        EXPECT_TRUE(m->ui_select == (i + 2) % 3 && focused(m->Button_usb) == (i % 3 == 0) && focused(m->Button_com) == (i % 3 == 1)) << i;
+    }
 
     // Pointer clicks do nothing.
     m->Button_com->click();

@@ -1,5 +1,6 @@
 #pragma once
-// Opening a screen and typing on the shared number keypad, as the screen tests do it.
+// Opening a screen, typing on the shared number keypad, placing widgets and taking toasts, as
+// the screen tests do it; brings the key, tick, grab and text-fit harness with it.
 #include "core/global.h"
 #include "gui/numberkeyboard.h"
 #include "gui/textfit.h"

@@ -8,10 +8,7 @@
 #include "gui/linkoption.h"
 #include "gui/mainwindow.h"
 #include "tests/support/GuiFixture.h"
-#include "tests/support/Grab.h"
-#include "tests/support/KeyDriver.h"
 #include "tests/support/Screens.h"
-#include "tests/support/TickDriver.h"
 #include "upgrade/firmware_usbgrade.h"
 #include "upgrade/firmwareupdate.h"
 

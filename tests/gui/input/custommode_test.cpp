@@ -6,10 +6,8 @@
 #include "gui/lockwindow.h"
 #include "scaler/omenu.h"
 #include "tests/gui/input/input_fixture.h"
-#include "tests/support/Grab.h"
 #include "tests/support/OmenuFile.h"
 #include "tests/support/Screens.h"
-#include "tests/support/TextFit.h"
 #include "ui_custommode.h"
 
 #include <QComboBox>
@@ -138,13 +136,10 @@ TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
     EXPECT_EQ(m->edit_state, 1);
     EXPECT_TRUE(m->ui->Button_use->styleSheet().contains(kFocus));
     // Without More: Invoke and Delete only.
-    kel_test::pressKey(PanelKey::Right, 0, m);
-    EXPECT_EQ(m->button_select, 1);
-    kel_test::pressKey(PanelKey::Right, 0, m);
-    EXPECT_EQ(m->button_select, 0);
-    kel_test::pressKey(PanelKey::Left, 0, m);
-    EXPECT_EQ(m->button_select, 1);
-    EXPECT_TRUE(m->ui->Button_delete->styleSheet().contains(kFocus));
+    for (int i = 0; i < 3; ++i) {   // Right to Delete, Right wraps to Invoke, Left back to Delete
+        kel_test::pressKey(i < 2 ? PanelKey::Right : PanelKey::Left, i % 2, m);
+        EXPECT_EQ((std::vector<int>{m->button_select, m->ui->Button_delete->styleSheet().contains(kFocus)}), (std::vector<int>{i != 1, i != 1})) << i;
+    }
     // Back returns to slot selection without closing.
     kel_test::pressKey(PanelKey::Back, 0, m);
     EXPECT_EQ(std::make_tuple(int(m->edit_state), g_custommode), std::make_tuple(0, m));

@@ -8,9 +8,7 @@
 #include "gui/numberkeyboard.h"
 #include "sources/velinsource.h"
 #include "tests/gui/input/input_fixture.h"
-#include "tests/support/Grab.h"
 #include "tests/support/Screens.h"
-#include "tests/support/TextFit.h"
 #include "ui_edidset.h"
 #include "ui_numberkeyboard.h"
 

@@ -5,9 +5,7 @@
 #include "gui/input/imagelayout.h"
 #include "gui/option.h"
 #include "tests/gui/input/input_fixture.h"
-#include "tests/support/Grab.h"
 #include "tests/support/Screens.h"
-#include "tests/support/TextFit.h"
 #include "ui_imagelayout.h"
 
 #include <QPointer>

@@ -6,10 +6,7 @@
 #include "gui/input/inputchoose.h"
 #include "gui/tip.h"
 #include "tests/gui/input/input_fixture.h"
-#include "tests/support/Grab.h"
 #include "tests/support/Screens.h"
-#include "tests/support/TextFit.h"
-#include "tests/support/TickDriver.h"
 #include "ui_inputchoose.h"
 
 using namespace input_test;
@@ -47,15 +44,11 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
     set_window(0, 1, 1);
     InputChoose* c = open_choose();
     EXPECT_EQ(c->image_num, 1);
-    kel_test::pressKey(PanelKey::Right, 0, c);
-    EXPECT_EQ(c->ui_select, 4);
-    EXPECT_TRUE(c->ui->button_inputcut->styleSheet().contains("rgb(255,171,84)"));
-    kel_test::pressKey(PanelKey::Right, 1, c);
-    EXPECT_EQ(c->ui_select, 5);
-    kel_test::pressKey(PanelKey::Right, 0, c);
-    EXPECT_EQ(c->ui_select, 0);
-    kel_test::pressKey(PanelKey::Left, 0, c);
-    EXPECT_EQ(c->ui_select, 5);
+    const std::pair<PanelKey, int> ring[] = {{PanelKey::Right, 4}, {PanelKey::Right, 5}, {PanelKey::Right, 0}, {PanelKey::Left, 5}};
+    for (int i = 0; i < 4; ++i) {   // the one window, then the two buttons, framed in turn
+        kel_test::pressKey(ring[i].first, i % 2, c);
+        EXPECT_EQ((std::vector<int>{c->ui_select, c->ui->button_inputcut->styleSheet().contains("rgb(255,171,84)")}), (std::vector<int>{ring[i].second, i == 0})) << i;
+    }
     delete c;
 
     // Windows 1 and 3 shown, window 3 current: the cursor starts on row position 1.

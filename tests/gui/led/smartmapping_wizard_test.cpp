@@ -11,10 +11,7 @@
 #include "gui/numberkeyboard.h"
 #include "tests/fpga/rcv_package.h"
 #include "tests/support/CardsFixture.h"
-#include "tests/support/Grab.h"
-#include "tests/support/KeyDriver.h"
 #include "tests/support/Screens.h"
-#include "tests/support/TextFit.h"
 #include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 

@@ -26,10 +26,7 @@
 #include "sources/velinsource.h"
 #include "tests/fpga/rcv_package.h"
 #include "tests/support/CardsFixture.h"
-#include "tests/support/Grab.h"
-#include "tests/support/KeyDriver.h"
 #include "tests/support/Screens.h"
-#include "tests/support/TickDriver.h"
 #include "ui_numberkeyboard.h"
 #include "ui_rcv_recovery.h"
 
