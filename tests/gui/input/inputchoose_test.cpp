@@ -119,6 +119,7 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
 {
     set_window(0, 1, 1);
     set_input(2, 1920, 1080, 60);
+    set_input(1, 1920, 0, 60);     // a width and a rate without a height: no signal
     set_crop(0, 2, 1, 640, 480);   // HDMI2 crop 1
     mark_saved();
     InputChoose* c = open_choose();
@@ -126,7 +127,6 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains(">2<"));   // input and one crop
     EXPECT_EQ((std::vector<bool>{c->ui->sourcelistseq0pixmap->property("online").toBool(),
                                  c->ui->sourcelistseq1pixmap->property("online").toBool()}),
-              
               (std::vector<bool>{false, true}));
     EXPECT_EQ(entry_names(c), QStringList({"HDMI1"}));
 

@@ -66,8 +66,9 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     // Right from H goes to Cancel (Delete skipped); left from X wraps to OK.
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right});
     EXPECT_EQ(c->ui_select, 1 + 5);
-    kel_test::pressKey(PanelKey::Left);
-    EXPECT_EQ(c->ui_select, 1 + 3);
+    kel_test::pressKey(PanelKey::Left);   // the frame moves with the selection
+    EXPECT_EQ((std::vector<int>{c->ui_select, c->ui->lineEdit_H->styleSheet().contains("rgb(255,171,84)"), c->button_cancel->styleSheet().contains("rgb(255,171,84)")}),
+              (std::vector<int>{1 + 3, 1, 0}));
     EXPECT_EQ(kel_test::typeOnKeypad("720"), "H");
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Ok});   // OK
     EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_id(0), crop_field(0, 4), apply_flag()}), (std::vector<int>{1, 0x8001, 720, 1}));

@@ -315,8 +315,8 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
             {u->Button_send, 150, 158, 80, 30, p[5]}, {u->Button_cancel, 150, 161, 50, 20}, {u->label_step1_5, 10, 10, 220, 17},
             {u->Button_wlan5, 10, 32, 55, 17}, {u->Button_wlan6, 70, 32, 55, 17}, {u->line, 58, 10, 1, 220}, {u->Button_next_5, 150, 153, 80, 30, p[11]},
             {u->label_step2_6, 10, 10, 220, 17}, {u->label_step2_7, 10, 32, 220, 20, p[12]}, {u->Button_front_6, 65, 153, 80, 30, p[13]},
-            {u->Button_load, 150, 153, 80, 30, p[14]}, {s->file_frame, 10, 55, 220, 90}, {u->label_step1_6, 10, 10, 220, 17},
-            {u->Button_confirm, 150, 153, 80, 30}, {u->label_step1_7, 10, 10, 170, 17}, {u->Button_mapping_state, 190, 10, 40, 20}}, tags[lang]);
+            {u->Button_load, 150, 153, 80, 30, p[14]}, {s->file_frame, 10, 55, 220, 90}, {u->label_step1_6, 10, 10, 220, 17, lang == 2 ? 10 : 13},
+            {u->Button_confirm, 150, 153, 80, 30}, {u->label_step1_7, 10, 10, 170, 17, lang == 2 ? 10 : 13}, {u->Button_mapping_state, 190, 10, 40, 20}}, tags[lang]);
         const QObjectList tile = s->port_grid->children();   // each port tile: frame, icon, name (8 px), touch button
         for (int k = 1; k <= 16; ++k) {
             auto at = [&](int j) { return qobject_cast<QWidget*>(tile.value(4 * (k - 1) % 32 + j)); };
