@@ -205,71 +205,69 @@ TEST_F(PassbyLinks, ACardFrameMakesTheRoundTripOnEveryPassthroughLink)
     EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
 }
 
-// A card packet behind a 12-byte wrapper: the frame's own check byte closes the card
-// packet; the wrapper's bytes 10-11 balance its XOR to 0. The acknowledgement goes out at
-// once, then the card's answer; when the card keeps quiet, the PC's next request abandons
-// the wait and the card's late answer goes nowhere.
-TEST_F(PassbyLinks, AWrappedFrameGetsTheAcknowledgementThenTheCardsAnswerOrItsWaitIsAbandoned)
+// Two PCs on two links ask cards of the same port, wrapped (the acknowledgement comes at
+// once on every link), the second while the first one's answer is still due. The cards keep
+// quiet; their answers are put in the receive RAM by hand. The second request goes out only
+// once the first one's answer came, its PC's next frame abandoned it (its late answer then
+// goes nowhere) or its wait ran out; each PC gets its own answer and nothing else.
+TEST_F(PassbyLinks, EachPcGetsOnlyItsOwnCardAnswer)
 {
-    // Write card 0 of port 0. It answers at once, so on the serial line its answer is
-    // handed over while the acknowledgement is still to go out.
-    const pc::Frame write = cardFrame(0, 0, 0x60, ramWrite(0x80, {0x31, 0x32}), 0x50);
-    const pc::Frame read = cardFrame(0, 0, 0x61, ramRead(0x80, 2), 0x52);
-    pc::Frame late = read;
-    std::swap(late.dest, late.src);
-    late.data = {0x00, 0x00, 0x00};
-    for (const char* link : {"udp", "tcp", "serial"}) {
-        SCOPED_TRACE(link);
-        auto pc = client(link);
-        ASSERT_TRUE(pc);
-        sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::None);
+    enum End { Answered, Abandoned, TimedOut };
+    struct Row { const char* first; const char* second; End end; };
+    const Row rows[] = {{"tcp", "udp", Answered},    {"udp", "serial", Answered}, {"serial", "tcp", Answered},
+                        {"udp", "tcp", Abandoned},   {"serial", "udp", Abandoned}, {"tcp", "serial", TimedOut}};
+    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
+    uint8_t tag = 0x30;
+    // The next frame the PC gets is the controller's reply to a request of its own.
+    auto ownReply = [](pc::PcClient& pc, uint8_t marker) {
+        pc::Frame own = pc::readRegister(11), reply;
+        own.b4 = marker;
+        ASSERT_TRUE(pc.sendRaw(pc::wire(own)));
+        ASSERT_TRUE(nextFrame(pc, reply));
+        EXPECT_EQ(reply.src, pc::kController);
+        EXPECT_EQ(reply.b4, marker);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.first) + " then " + row.second);
+        std::unique_ptr<pc::PcClient> pcs[2] = {client(row.first), client(row.second)};
         sim::ReceivingCardModel::clearPackets();
-        ASSERT_TRUE(pc->sendRaw(pc::wire(wrapped(write, 0x51))));
-        expectAck(*pc);
-        // The card got the packet without its wrapper.
-        auto got = sim::ReceivingCardModel::packets(0, 0);
-        ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0], pc::encode(write));
-        // Then the card's answer, through the receive path.
-        pc::Frame answer;
-        ASSERT_TRUE(nextFrame(*pc, answer));
-        EXPECT_EQ(answer.dest, pc::kPc);
-        EXPECT_EQ(answer.src, 0x0000);                 // card 0 of port 0
-        EXPECT_EQ(answer.b5, 0x50);                    // the card packet's tag
-        EXPECT_EQ(answer.group, 0x60);
-        EXPECT_EQ(answer.status(), 0);
-        EXPECT_EQ(g_passby_trans_port, 255);
-        EXPECT_EQ(sim::ReceivingCardModel::card(0, 0, 0).ram[0x81], 0x32);
-
-        // The chain keeps quiet now, so the PC's next request comes first; the card's
-        // answer is then put in the receive RAM by hand, late.
-        sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
-        ASSERT_TRUE(pc->sendRaw(pc::wire(wrapped(read, 0x53))));
-        expectAck(*pc);
-        pc::Frame own = pc::readRegister(11);
-        own.b4 = 0x71;
-        ASSERT_TRUE(pc->sendRaw(pc::wire(own)));
-        pc::Frame reply;
-        ASSERT_TRUE(nextFrame(*pc, reply));
-        EXPECT_EQ(reply.src, pc::kController);
-        EXPECT_EQ(reply.group, 0xA1);
-        EXPECT_EQ(reply.b4, 0x71);
-        EXPECT_EQ(g_passby_trans_port, 255);           // no link waits any more
-
-        // The late answer, serviced as the manager's loop does, goes nowhere...
-        sim::FpgaModel::queueAnswer(0, 0, pc::encode(late));
-        {
-            std::lock_guard<std::mutex> path(manager->port_path_mutex);
-            manager->reg_IRQ_Dealwith(0, 1);
+        const uint32_t start = G_timeTicks;
+        pc::Frame ask[2], answer[2];
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(pcs[i]);
+            G_timeTicks = start + 100 * unsigned(i);
+            ask[i] = cardFrame(0, 0, 0x61, ramRead(0x80, 2), uint8_t(tag + i));
+            answer[i] = ask[i];
+            std::swap(answer[i].dest, answer[i].src);
+            answer[i].data = {0x00, uint8_t(i), tag};
+            ASSERT_TRUE(pcs[i]->sendRaw(pc::wire(wrapped(ask[i], uint8_t(tag + 2 + i)))));
+            expectAck(*pcs[i]);
         }
-        EXPECT_EQ(sim::FpgaModel::pendingAnswers(0, 0), 0u);
-        EXPECT_EQ(manager->answer_ready, 0);
-        // ... and does not come out in place of the next reply either.
-        own.b4 = 0x72;
-        ASSERT_TRUE(pc->sendRaw(pc::wire(own)));
-        ASSERT_TRUE(nextFrame(*pc, reply));
-        EXPECT_EQ(reply.src, pc::kController);
-        EXPECT_EQ(reply.b4, 0x72);
+        // Only the first request has gone to the cards, without its wrapper.
+        EXPECT_EQ(sim::ReceivingCardModel::packets(0, 0), std::vector<Bytes>{pc::encode(ask[0])});
+        pc::Frame got;
+        if (row.end == Answered) {
+            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer[0]));
+            ASSERT_TRUE(nextFrame(*pcs[0], got));
+            EXPECT_EQ(pc::encode(got), pc::encode(answer[0]));
+        } else if (row.end == Abandoned) {
+            ownReply(*pcs[0], 0x70);
+            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer[0]));   // late
+        } else {
+            G_timeTicks = start + fpga_manage::kPassbyWaitTicks + 1;
+        }
+        // Then the second goes out, and its answer comes back to its own PC.
+        for (int i = 0; i < kWaitMs && sim::ReceivingCardModel::packets(0, 0).size() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(sim::ReceivingCardModel::packets(0, 0), (std::vector<Bytes>{pc::encode(ask[0]), pc::encode(ask[1])}));
+        sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer[1]));
+        ASSERT_TRUE(nextFrame(*pcs[1], got));
+        EXPECT_EQ(pc::encode(got), pc::encode(answer[1]));
+        // Neither PC was sent anything more: the next frame each gets is its own reply.
+        ownReply(*pcs[0], 0x71);
+        ownReply(*pcs[1], 0x72);
+        EXPECT_EQ(g_passby_trans_port, 255);
+        tag = uint8_t(tag + 4);
     }
 }
 
@@ -418,7 +416,9 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     }
     EXPECT_TRUE(freeDuringSend);
 
-    // A passthrough over UDP 5008 makes its round trip to a card meanwhile.
+    // A passthrough over UDP 5008 makes its round trip to a card meanwhile, once the
+    // quiet card's wait has run out (its answer above came by hand, not from the cards).
+    G_timeTicks += fpga_manage::kPassbyWaitTicks + 1;
     {
         auto udpPc = client("udp");
         ASSERT_TRUE(udpPc);

@@ -158,6 +158,10 @@ TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
     ASSERT_TRUE(c->sendRaw(pc::wire(card)));
     link->udpaccept_pass(kWait);
     EXPECT_EQ(link->reply_state(5008), 1);
+    auto other = client(5008);   // another PC's frame waits behind it, not ending it
+    ASSERT_TRUE(other->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x23))));
+    link->udpaccept_pass(kWait);
+    EXPECT_EQ(link->reply_state(5008), 1);
     G_timeTicks = 2300;
     link->udpaccept_pass(0);
     EXPECT_EQ(link->reply_state(5008), 1);
@@ -165,6 +169,8 @@ TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
     link->udpaccept_pass(0);
     EXPECT_EQ(link->reply_state(5008), 0);
     EXPECT_EQ(g_passby_trans_port, 255);
+    ASSERT_TRUE(nextReply(*other, reply));
+    EXPECT_EQ(reply.b4, 0x23);
     ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x24))));
     link->udpaccept_pass(kWait);
     ASSERT_TRUE(nextReply(*c, reply));
