@@ -166,57 +166,19 @@ protected:
     std::unique_ptr<Kx_uart_inout> serial;
 };
 
-TEST_F(PassbyLinks, ACardFrameMakesTheRoundTripOnEveryPassthroughLink)
-{
-    uint8_t tag = 0x20;
-    for (const char* link : {"udp", "tcp", "serial"}) {
-        SCOPED_TRACE(link);
-        auto pc = client(link);
-        ASSERT_TRUE(pc);
-        const Bytes data = {uint8_t(tag), 0xA5, 0x5A, 0x77};   // bytes the link must escape
-        const uint32_t address = 0x100u + tag;
-
-        // Write card 1 of port 1, then read it back.
-        pc::Frame reply;
-        ASSERT_TRUE(pc->request(cardFrame(1, 1, 0x60, ramWrite(address, data), tag), reply, kWaitMs));
-        EXPECT_EQ(reply.dest, pc::kPc);
-        EXPECT_EQ(reply.src, 0x1001);                  // the card, with its port bits
-        EXPECT_EQ(reply.b5, tag);                      // the request's tag comes back
-        EXPECT_EQ(reply.sub, 2);
-        EXPECT_EQ(reply.status(), 0);
-        const sim::ReceivingCard card = sim::ReceivingCardModel::card(0, 1, 1);
-        EXPECT_EQ(Bytes(card.ram.begin() + address, card.ram.begin() + address + 4), data);
-        ++tag;
-        ASSERT_TRUE(pc->request(cardFrame(1, 1, 0x61, ramRead(address, 4), tag), reply, kWaitMs));
-        EXPECT_EQ(reply.b5, tag);
-        Bytes expected = {0};                          // done, then the card's bytes
-        expected.insert(expected.end(), data.begin(), data.end());
-        EXPECT_EQ(reply.data, expected);
-        EXPECT_EQ(g_passby_trans_port, 255);
-        {
-            // The link sent the answer under the port-path lock, and cleared the flag with it.
-            std::lock_guard<std::mutex> path(manager->port_path_mutex);
-            EXPECT_EQ(manager->answer_ready, 0);
-        }
-        ++tag;
-    }
-    // The other card and the other port saw nothing of it.
-    EXPECT_EQ(sim::ReceivingCardModel::card(0, 1, 0).ram[0x120], 0);
-    EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
-}
-
-// Two PCs on two links ask cards of the same port, wrapped (the acknowledgement comes at
-// once on every link), the second while the first one's answer is still due. The cards keep
-// quiet; their answers are put in the receive RAM by hand. The second request goes out only
-// once the first one's answer came, its PC's next frame abandoned it (its late answer then
-// goes nowhere) or its wait ran out; each PC gets its own answer and nothing else.
+// Two PCs on two links ask cards of port 1, the second while the first one's answer is
+// still due: the first a plain read (the port stamped into its target), which the cards
+// leave unanswered until its answer is put in the receive RAM by hand; the second a wrapped
+// write (acknowledged at once) of bytes the links must escape, which the card answers
+// itself. It goes out only once the first one's answer came, its PC's next frame abandoned
+// it (the late answer then goes nowhere) or its wait ran out; each PC gets its own answer
+// and nothing else.
 TEST_F(PassbyLinks, EachPcGetsOnlyItsOwnCardAnswer)
 {
     enum End { Answered, Abandoned, TimedOut };
     struct Row { const char* first; const char* second; End end; };
     const Row rows[] = {{"tcp", "udp", Answered},    {"udp", "serial", Answered}, {"serial", "tcp", Answered},
                         {"udp", "tcp", Abandoned},   {"serial", "udp", Abandoned}, {"tcp", "serial", TimedOut}};
-    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
     uint8_t tag = 0x30;
     // The next frame the PC gets is the controller's reply to a request of its own.
     auto ownReply = [](pc::PcClient& pc, uint8_t marker) {
@@ -227,48 +189,61 @@ TEST_F(PassbyLinks, EachPcGetsOnlyItsOwnCardAnswer)
         EXPECT_EQ(reply.src, pc::kController);
         EXPECT_EQ(reply.b4, marker);
     };
+    auto packets = [] { return sim::ReceivingCardModel::packets(0, 1); };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.first) + " then " + row.second);
-        std::unique_ptr<pc::PcClient> pcs[2] = {client(row.first), client(row.second)};
+        std::unique_ptr<pc::PcClient> first = client(row.first), second = client(row.second);
+        ASSERT_TRUE(first && second);
         sim::ReceivingCardModel::clearPackets();
+        sim::ReceivingCardModel::setFault(0, 1, sim::ReceivingCardModel::Fault::Silent);
         const uint32_t start = G_timeTicks;
-        pc::Frame ask[2], answer[2];
-        for (int i = 0; i < 2; ++i) {
-            ASSERT_TRUE(pcs[i]);
-            G_timeTicks = start + 100 * unsigned(i);
-            ask[i] = cardFrame(0, 0, 0x61, ramRead(0x80, 2), uint8_t(tag + i));
-            answer[i] = ask[i];
-            std::swap(answer[i].dest, answer[i].src);
-            answer[i].data = {0x00, uint8_t(i), tag};
-            ASSERT_TRUE(pcs[i]->sendRaw(pc::wire(wrapped(ask[i], uint8_t(tag + 2 + i)))));
-            expectAck(*pcs[i]);
-        }
-        // Only the first request has gone to the cards, without its wrapper.
-        EXPECT_EQ(sim::ReceivingCardModel::packets(0, 0), std::vector<Bytes>{pc::encode(ask[0])});
+        const pc::Frame read = cardFrame(1, 1, 0x61, ramRead(0x80, 2), tag);
+        pc::Frame stamped = read, answer = read;
+        stamped.dest = 0x1001;
+        std::swap(answer.dest, answer.src);
+        answer.data = {0x00, 0x00, tag};
+        ASSERT_TRUE(first->sendRaw(pc::wire(read)));
+        for (int i = 0; i < kWaitMs && packets().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        G_timeTicks = start + 100;
+        const Bytes data = {tag, 0xA5, 0x5A, 0x77};
+        const pc::Frame write = cardFrame(1, 1, 0x60, ramWrite(0x100u + tag, data), uint8_t(tag + 1));
+        ASSERT_TRUE(second->sendRaw(pc::wire(wrapped(write, uint8_t(tag + 2)))));
+        expectAck(*second);
+        // Only the first request has gone to the cards.
+        EXPECT_EQ(packets(), std::vector<Bytes>{pc::encode(stamped)});
+        sim::ReceivingCardModel::setFault(0, 1, sim::ReceivingCardModel::Fault::None);
         pc::Frame got;
         if (row.end == Answered) {
-            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer[0]));
-            ASSERT_TRUE(nextFrame(*pcs[0], got));
-            EXPECT_EQ(pc::encode(got), pc::encode(answer[0]));
+            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer));
+            ASSERT_TRUE(nextFrame(*first, got));
+            EXPECT_EQ(pc::encode(got), pc::encode(answer));
         } else if (row.end == Abandoned) {
-            ownReply(*pcs[0], 0x70);
-            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer[0]));   // late
+            ownReply(*first, 0x70);
+            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer));   // late
         } else {
             G_timeTicks = start + fpga_manage::kPassbyWaitTicks + 1;
         }
-        // Then the second goes out, and its answer comes back to its own PC.
-        for (int i = 0; i < kWaitMs && sim::ReceivingCardModel::packets(0, 0).size() < 2; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_EQ(sim::ReceivingCardModel::packets(0, 0), (std::vector<Bytes>{pc::encode(ask[0]), pc::encode(ask[1])}));
-        sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer[1]));
-        ASSERT_TRUE(nextFrame(*pcs[1], got));
-        EXPECT_EQ(pc::encode(got), pc::encode(answer[1]));
-        // Neither PC was sent anything more: the next frame each gets is its own reply.
-        ownReply(*pcs[0], 0x71);
-        ownReply(*pcs[1], 0x72);
+        // Then the second goes out without its wrapper, and the card's answer comes back
+        // to its own PC.
+        ASSERT_TRUE(nextFrame(*second, got));
+        EXPECT_EQ(packets(), (std::vector<Bytes>{pc::encode(stamped), pc::encode(write)}));
+        EXPECT_EQ(got.dest, pc::kPc);
+        EXPECT_EQ(got.src, 0x1001);                    // the card, with its port bits
+        EXPECT_EQ(got.b5, tag + 1);
+        EXPECT_EQ(got.group, 0x60);
+        EXPECT_EQ(got.status(), 0);
+        const sim::ReceivingCard card = sim::ReceivingCardModel::card(0, 1, 1);
+        EXPECT_EQ(Bytes(card.ram.begin() + 0x100 + tag, card.ram.begin() + 0x104 + tag), data);
+        // Neither PC was sent anything more.
+        ownReply(*first, 0x71);
+        ownReply(*second, 0x72);
         EXPECT_EQ(g_passby_trans_port, 255);
         tag = uint8_t(tag + 4);
     }
+    // The other card and the other port saw nothing of it.
+    EXPECT_EQ(sim::ReceivingCardModel::card(0, 1, 0).ram[0x130], 0);
+    EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
 }
 
 TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)
