@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <pthread.h>
+#include <vector>
 
 #include "fpga/clock_record_run.h"
 
@@ -312,6 +313,19 @@ public:
     static void set_passby_link(u8 link, const void* owner, PassbyAnswer answer);
 
     // --- PC passthrough to the receiving cards ---
+    // How long a card's answer is waited for, in 10 ms ticks (as long as the links wait).
+    static constexpr u32 kPassbyWaitTicks = 300;
+    // A link's frame for the cards, on behalf of the one PC that waits on that link (the
+    // link's earlier request, answered or not, is given up). The cards answer one request
+    // at a time and their answer names no link: while another request's answer is still
+    // due, the frame is kept (a copy) and goes out once that answer came or its wait ran
+    // out, so an answer always reaches the link that asked. Without a manager nothing goes
+    // out and only the link is recorded. The caller holds port_path_mutex.
+    static void pass_through(u8 link, u32 length, unsigned char* frame);
+    // The link's PC stopped waiting (its next frame, its time-out, its connection closed):
+    // its kept frame is dropped, and an answer still due to it goes to nobody. The caller
+    // holds port_path_mutex.
+    static void withdraw_passby(u8 link);
     // The caller holds port_path_mutex. Returns 1.
     u8 Dealwith1_PC_to_eth(u32 length, unsigned char* frame);
 
@@ -573,6 +587,13 @@ public:
     u8 multi_reply_count = 0;
     u8 passby_tag = 0;                   // byte 5 of that passthrough
     u8 passby_fffe = 0;                  // its target was 0x0FFE
+    bool passby_due = false;             // a request's answer is due from the cards
+    u32 passby_sent = 0;                 // tick at which that request went out
+    struct KeptPassby {
+        u32 asked = 0;                   // tick at which the link handed it over
+        std::vector<unsigned char> frame;   // empty: nothing kept for the link
+    };
+    KeptPassby passby_kept[4];           // by link (1-3)
 
     // --- screen states and hand-shake (manager thread) ---
     u32 led_setup_stamp = 0;
@@ -633,6 +654,11 @@ private:
     void acknowledge_pair(u8 fpga, int pair);
     void store_card_count(u8 fpga, int port, u16 count, u8 flag);
     void deliver_passby(const u8* answer, unsigned len);
+    // Puts a request out for link; true when a packet went to the cards.
+    bool send_passby(u32 length, unsigned char* frame);
+    void start_passby(u8 link, u32 length, unsigned char* frame);
+    // Ends a wait that ran out and sends the longest kept frame whose link still waits.
+    void service_passby();
     void zero_card_entry(int port);
     void output_refresh_step();
     void save_or_mapping_step(bool save);

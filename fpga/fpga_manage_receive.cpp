@@ -104,6 +104,9 @@ void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force)
 {
     if (!validFpga(fpga))
         return;
+    // A card that never answers holds the passthrough only as long as its wait.
+    if (fpga == 0)
+        service_passby();
     u8* reg = MCU_REG_func[fpga];
     if (reg_shadow(80, fpga) != 2 && reg_shadow(80, fpga) != 3)
         return;

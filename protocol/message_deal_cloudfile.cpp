@@ -182,8 +182,9 @@ int message_deal::YP_SendFileEND(unsigned char* frame)
         FileBufOwner::settle(FileBufOwner::PcCloudFile, holder());
         return reply5(frame, 0, kDone, rec.id);
     }
-    // Only a file that came whole is stored.
-    if (rec.offset != rec.size || rec.size > limit_of(rec.kind))
+    // Only a file that came whole is stored; a settings file without data holds no
+    // properties to load, and would still replace the stored ones and the barcode.
+    if (rec.offset != rec.size || rec.size > limit_of(rec.kind) || (rec.kind == kSetInfo && rec.size == 0))
         return reply5(frame, 1, kSizeDiffers, rec.id);
     unsigned length;
     if (rec.kind == kCaFile) {

@@ -7,6 +7,7 @@
 #include "board/Files.h"
 #include "board/MtdDevice.h"
 #include "core/global.h"
+#include "core/json_reader.h"
 #include "core/kel_file_deal.h"
 #include "core/utils.h"
 #include "gui/led/rcv_recovery.h"
@@ -16,9 +17,11 @@
 #include "protocol/message_deal_shared.h"
 #include "protocol/pc_fields.h"
 #include "protocol/protocol_phy.h"
+#include "scaler/omenu.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -98,6 +101,61 @@ unsigned mode_number(const unsigned char* name)
 }
 
 std::string mode_path(unsigned m) { return QString::asprintf("/data/modes/MO%02x.json", m).toStdString(); }
+
+// The images the device starts from (program, kernel, boot logo) are installed only when
+// the blocks of their transfer covered them whole: the digest vouches for the bytes that
+// came, not for gaps the cleared buffer would fill with zeros.
+bool installed_image(uint8_t type) { return type == kApp || type == kKernel || type == kLogo; }
+
+// The file byte ranges the running write transfer's blocks brought, sorted and merged
+// (under the transfer lock). Beyond kRangesMax scattered ranges a block adds nothing, and
+// the image then counts as not whole.
+constexpr size_t kRangesMax = 1024;
+std::vector<std::pair<uint32_t, uint32_t>> g_received;
+
+void note_received(uint32_t offset, uint32_t n)
+{
+    if (n == 0 || g_received.size() >= kRangesMax)
+        return;
+    g_received.emplace_back(offset, offset + n);
+    std::sort(g_received.begin(), g_received.end());
+    size_t out = 0;
+    for (size_t i = 1; i < g_received.size(); ++i) {
+        if (g_received[i].first <= g_received[out].second)
+            g_received[out].second = std::max(g_received[out].second, g_received[i].second);
+        else
+            g_received[++out] = g_received[i];
+    }
+    g_received.resize(out + 1);
+}
+
+bool received_whole(uint32_t size)
+{
+    return size > 0 && !g_received.empty() && g_received[0].first == 0 && g_received[0].second >= size;
+}
+
+// Whether a stored file can serve what it is stored for: the alias names and the overlay
+// descriptions (the overlay file and the user modes' copies) are read by parsers that drop
+// a file they cannot read, so such a file is refused before it replaces a good one.
+bool usable(uint8_t type, const unsigned char* data, uint32_t size, std::string& why)
+{
+    const QByteArray text = QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size));
+    if (type == kAlias) {
+        boost::property_tree::ptree root;
+        if (!JsonReader::read(text, root, why))
+            return false;
+        if (!root.get_child_optional("namelist")) {
+            why = "no \"namelist\"";
+            return false;
+        }
+        return true;
+    }
+    if (type == kOsd || type == kMode) {
+        OSD_LIST list;
+        return parse_omenu(text, list, why);
+    }
+    return true;
+}
 
 // Where a stored type's file goes: the record's path, or the type's own file.
 std::string destination(uint8_t type, const std::string& path)
@@ -378,7 +436,9 @@ bool message_deal::arm_write(uint8_t type, const std::string& path, uint32_t siz
 {
     KelFileDeal& rec = g_kel_file_deal_para;
     const bool stored = type != kKernel && type != kLogo && type != kBoot;
-    if (size > capacity(type) || (stored && !room_for(size, destination(type, path))) ||
+    // An empty image would leave the device without a program, kernel or logo.
+    if (size > capacity(type) || (size == 0 && installed_image(type)) ||
+        (stored && !room_for(size, destination(type, path))) ||
         !FileBufOwner::acquire(FileBufOwner::PcFileTransfer, holder()))
         return false;
     if (type == kApp || type == kKernel)
@@ -389,6 +449,7 @@ bool message_deal::arm_write(uint8_t type, const std::string& path, uint32_t siz
     rec.type = type;
     rec.path = path;
     rec.size = size;
+    g_received.clear();
     md5.reset();
     return true;
 }
@@ -480,6 +541,7 @@ int message_deal::write_file_block(unsigned char* frame)
         if (ok) {
             const uint32_t at = rec.type == kLogo ? offset + kLogoHeader : offset;
             std::memcpy(fileBuf_velin + at, frame + 23, n);
+            note_received(offset, n);
             if (rec.type == kKernel)
                 KEL_TRACE("\n rcv(blocklen) = %#x,(blockaddr)%#x ", n, offset);
         }
@@ -544,6 +606,10 @@ int message_deal::write_file_end(unsigned char* frame)
         KEL_TRACE("\n md5 OK!!! ");
         return finish(0, 0);
     }
+    if (installed_image(type) && !received_whole(rec.size)) {
+        KEL_TRACE("\n image of %u bytes did not arrive whole: not installed\n", rec.size);
+        return finish(0, 1);
+    }
 
     // The slow part (erasing and writing flash, writing, syncing and reading back a file)
     // runs without the transfer lock, so other links' requests are served meanwhile; the
@@ -557,7 +623,11 @@ int message_deal::write_file_end(unsigned char* frame)
     FileBufOwner::begin_store(FileBufOwner::PcFileTransfer, me);
     hold.unlock();
     Stored s = Stored::Ok;
-    if (type == kKernel)
+    std::string why;
+    if (!usable(type, fileBuf_velin, size, why)) {
+        KEL_TRACE("\n %s not stored: %s\n", path.c_str(), why.c_str());
+        s = Stored::Differs;   // answered as a file that did not arrive right; the old one stays
+    } else if (type == kKernel)
         s = write_partition("/dev/mtd10", kFirmwareArea) ? Stored::Ok : Stored::NotOpened;
     else if (type == kLogo)
         s = write_partition("/dev/mtd8", kLogoArea) ? Stored::Ok : Stored::NotOpened;

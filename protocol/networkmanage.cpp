@@ -174,20 +174,29 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         link.deal->release_peer(gone.peer);
         link.frames.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
         if (configuredPort) {
-            // A card's answer already queued for that socket goes with it. Under the
-            // port-path lock, so the FPGA manager cannot queue one for the old number
-            // in between.
-            std::unique_lock<std::mutex> path = lock_port_path();
-            int expected = closed;
-            m_passby_socket.compare_exchange_strong(expected, -1);
-            std::lock_guard<std::mutex> hold(m_answer_mutex);
-            m_answers.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
+            bool asker;
+            {
+                // A card's answer already queued for that socket goes with it. Under the
+                // port-path lock, so the FPGA manager cannot queue one for the old number
+                // in between.
+                std::unique_lock<std::mutex> path = lock_port_path();
+                int expected = closed;
+                asker = m_passby_socket.compare_exchange_strong(expected, -1);
+                std::lock_guard<std::mutex> hold(m_answer_mutex);
+                m_answers.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
+            }
+            if (asker)
+                abandon_wait(link);   // nobody is left to take the card's answer
         }
     }
 
-    // What arrives after a passthrough abandons its wait for the card; frames that came in
-    // with it wait for the card's answer, or for the wait to run out.
-    if (!link.server->records().empty() && link.reply_state == 1)
+    // What the waiting client sends next abandons its wait for the card; frames that came
+    // in with it, and other clients' frames, wait for the card's answer, or for the wait
+    // to run out.
+    const int asker = m_passby_socket;
+    const std::list<TcpServer::Record>& arrived = link.server->records();
+    if (link.reply_state == 1 &&
+        std::any_of(arrived.begin(), arrived.end(), [asker](const TcpServer::Record& r) { return r.socket == asker; }))
         abandon_wait(link);
     link.frames.splice(link.frames.end(), link.server->records());
     if (link.reply_state == 1 && Utils::getTimeSpace(link.passby_stamp) > protocol_phy::PASSBY_WAIT_TICKS) {
@@ -237,16 +246,12 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             // acknowledgement is still being sent is queued for this link, not refused.
             link.reply_state = 1;
             link.passby_stamp = G_timeTicks.load();
-            g_passby_trans_port = 2;
-            if (fpga_manage::p_fpga_manage)
-                fpga_manage::p_fpga_manage->answer_ready = 0;
             {
                 // An answer to an abandoned passthrough is not this frame's answer.
                 std::lock_guard<std::mutex> hold(m_answer_mutex);
                 m_answers.clear();
             }
-            if (fpga_manage::p_fpga_manage)
-                fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
+            fpga_manage::pass_through(fpga_manage::kPassbyTcp, n, frame);
             ack = frame[9] == 2;
         }
         if (ack) {
@@ -282,8 +287,8 @@ void networkManage::send_passby_answer(Link& link)
         fpga_manage* m = fpga_manage::p_fpga_manage;
         if (m)
             m->reg_IRQ_Dealwith(0, 0);
-        if (m && !m->answer_ready)
-            return;
+        // Only the manager fills the list, with this link's own answer: the shared ready
+        // flag may already have been cleared by another link that sent its answer.
         {
             std::lock_guard<std::mutex> hold(m_answer_mutex);
             if (m_answers.empty())
@@ -306,8 +311,8 @@ void networkManage::send_passby_answer(Link& link)
 void networkManage::abandon_wait(Link& link)
 {
     std::unique_lock<std::mutex> path = lock_port_path();
-    if (link.reply_state == 1 && g_passby_trans_port == fpga_manage::kPassbyTcp)
-        g_passby_trans_port = fpga_manage::kPassbyNone;
+    if (link.reply_state == 1)
+        fpga_manage::withdraw_passby(fpga_manage::kPassbyTcp);
     link.reply_state = 0;
     std::lock_guard<std::mutex> hold(m_answer_mutex);
     m_answers.clear();

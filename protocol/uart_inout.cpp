@@ -174,16 +174,12 @@ void Kx_uart_inout::handle_frame()
         std::unique_lock<std::mutex> path = lock_port_path();
         m_pending = 1;
         m_passby_stamp = G_timeTicks.load();
-        g_passby_trans_port = 1;
-        if (fpga_manage::p_fpga_manage)
-            fpga_manage::p_fpga_manage->answer_ready = 0;
         {
             // Nothing queued before this frame is its answer.
             std::lock_guard<std::mutex> hold(m_tx_mutex);
             m_tx.clear();
         }
-        if (fpga_manage::p_fpga_manage)
-            fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
+        fpga_manage::pass_through(fpga_manage::kPassbySerial, n, frame);
         if (frame[9] == 2) {
             // The acknowledgement leaves the line before the port-path lock is let go: the
             // card's answer, handed over under that lock, replaces the transmit list and
@@ -229,7 +225,9 @@ void Kx_uart_inout::send_step()
         fpga_manage* m = fpga_manage::p_fpga_manage;
         if (m)
             m->reg_IRQ_Dealwith(0, 0);
-        if ((!m || m->answer_ready) && transmit_count() > 0) {
+        // Only the card's answer fills the list now; the shared ready flag may already
+        // have been cleared by another link that sent its own.
+        if (transmit_count() > 0) {
             send_uart_data();
             m_pending = 0;
             if (m)
@@ -245,8 +243,8 @@ void Kx_uart_inout::send_step()
 
 void Kx_uart_inout::abandon_wait()
 {
-    if (m_pending == 1 && g_passby_trans_port == fpga_manage::kPassbySerial)
-        g_passby_trans_port = fpga_manage::kPassbyNone;
+    if (m_pending == 1)
+        fpga_manage::withdraw_passby(fpga_manage::kPassbySerial);
     m_pending = 0;
 }
 

@@ -242,12 +242,12 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     if (d[0] == 0xA5) {
         link.joining.clear();
         link.joining_flag = true;
-        abandon_wait(link);   // a pending passthrough wait is abandoned
-    } else if (link.joining_flag) {
-        abandon_wait(link);
-    } else {
+    } else if (!link.joining_flag) {
         return;
     }
+    // The waiting PC's next frame abandons its wait for the card; another PC's frame waits.
+    if (rec.peer == m_answer_peer)
+        abandon_wait(link);
     if (link.joining.size() + d.size() > MAX_JOINED) {
         // Longer than any frame record: the frame is dropped, and what follows it up to the
         // next opener with it.
@@ -302,17 +302,14 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
         std::unique_lock<std::mutex> path = lock_port_path();
         link.reply_state = 1;
         link.passby_stamp = G_timeTicks.load();
-        g_passby_trans_port = 3;
         {
             // An answer to an abandoned passthrough is not this frame's answer.
             std::lock_guard<std::mutex> hold(udp_mutex[0]);
             m_answer_addr = rec.addr;
+            m_answer_peer = rec.peer;
             m_answers.clear();
         }
-        if (fpga_manage::p_fpga_manage)
-            fpga_manage::p_fpga_manage->answer_ready = 0;
-        if (fpga_manage::p_fpga_manage)
-            fpga_manage::p_fpga_manage->Dealwith1_PC_to_eth(n, frame);
+        fpga_manage::pass_through(fpga_manage::kPassbyUdp, n, frame);
         if (frame[9] == 2) {
             // The acknowledgement goes out at once (the card's answer cannot overtake it
             // while the port-path lock is held); the card's answer follows, so the link
@@ -346,8 +343,8 @@ void udpnetManage::send_passby_answer(Link& link)
     if (!m)
         return;
     m->reg_IRQ_Dealwith(0, 0);
-    if (!m->answer_ready)
-        return;
+    // Only the manager fills the list, with this link's own answer: the shared ready flag
+    // may already have been cleared by another link that sent its answer.
     UdpServer::Record answer;
     {
         std::lock_guard<std::mutex> hold(udp_mutex[0]);
@@ -368,8 +365,7 @@ void udpnetManage::abandon_wait(Link& link)
         return;
     }
     std::unique_lock<std::mutex> path = lock_port_path();
-    if (g_passby_trans_port == fpga_manage::kPassbyUdp)
-        g_passby_trans_port = fpga_manage::kPassbyNone;
+    fpga_manage::withdraw_passby(fpga_manage::kPassbyUdp);
     link.reply_state = 0;
     std::lock_guard<std::mutex> hold(udp_mutex[0]);
     m_answers.clear();

@@ -115,6 +115,7 @@ private:
     UdpServer* m_server_13769 = nullptr;
     std::list<UdpServer::Record> m_answers;  // 5008 passthrough answers (escaped), udp_mutex[0]
     sockaddr_in m_answer_addr{};             // the 5008 sender (as rewritten to broadcast)
+    uint64_t m_answer_peer = 0;              // that sender, as it came (its frames abandon the wait)
     std::list<UdpServer::Record> m_tx_13769; // udp_mutex[2]
     ApRunning m_wifi_ap_running;             // udp_mutex[1]
     AtHandler m_wifi_AT_cmd_manage;          // udp_mutex[1]

@@ -113,34 +113,15 @@ uint32_t chipColour(const std::string& text)
 }
 } // namespace
 
-void get_json_omenu_para(const char* path, OSD_LIST* list)
+bool parse_omenu(const QByteArray& text, OSD_LIST& list, std::string& why)
 {
-    if (!path || !list)
-        return;
-    list->item[0].osdcount = 0;
-    const bool overlayFile = std::string(path) == kOmenuFile;
     pt::ptree root;
-    {
-        // The PC file transfer writes the file under this lock: never read it half written.
-        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        QFile file(board::Files::map(QString::fromUtf8(path)));
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        const QByteArray bytes = file.readAll();
-        file.close();
-        std::string why;
-        if (!JsonReader::read(bytes, root, why)) {
-            KEL_TRACE("json error: %s: %s", path, why.c_str());
-            // Only the overlay file itself is dropped; a user mode's copy is the user's.
-            if (overlayFile)
-                board::Files::remove(kOmenuFile);
-            return;
-        }
-    }
-
+    if (!JsonReader::read(text, root, why))
+        return false;
     // Read into a copy, so a file that breaks off half way changes nothing.
-    auto read = std::make_unique<OSD_LIST>(*list);
+    auto read = std::make_unique<OSD_LIST>(list);
     OSD_LIST& l = *read;
+    l.item[0].osdcount = 0;
     try {
         KEL_TRACE("\n *************************START OSDS******************************** ");
         const std::string name = root.get<std::string>("name");
@@ -168,14 +149,38 @@ void get_json_omenu_para(const char* path, OSD_LIST* list)
         KEL_TRACE("\n *************************OSDS OVER******************************** ");
     } catch (const std::runtime_error& e) {
         // Handled like a parse error: nothing of the file is applied.
-        KEL_TRACE("json error: %s", e.what());
+        why = e.what();
+        return false;
+    }
+    list = l;
+    return true;
+}
+
+void get_json_omenu_para(const char* path, OSD_LIST* list)
+{
+    if (!path || !list)
+        return;
+    list->item[0].osdcount = 0;
+    const bool overlayFile = std::string(path) == kOmenuFile;
+    QByteArray bytes;
+    {
+        // The PC file transfer writes the file under this lock: never read it half written.
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        QFile file(board::Files::map(QString::fromUtf8(path)));
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        bytes = file.readAll();
+        file.close();
+    }
+    std::string why;
+    if (!parse_omenu(bytes, *list, why)) {
+        KEL_TRACE("json error: %s: %s", path, why.c_str());
+        // Only the overlay file itself is dropped; a user mode's copy is the user's.
         if (overlayFile) {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
             board::Files::remove(kOmenuFile);
         }
-        return;
     }
-    *list = l;
 }
 
 void set_OSD_para(OMENU_PARA* item)

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <string>
 
 // One item of the OSD overlay file "/data/configs/omenu.json".
@@ -27,5 +28,8 @@ extern OSD_LIST g_osd_list;
 
 // Reads the overlay file into list (as far as the file allows).
 void get_json_omenu_para(const char* path, OSD_LIST* list);
+// Reads an overlay description into list; false, with the reason and list untouched, when
+// the text is not one (not JSON, a required key missing, a value of the wrong kind).
+bool parse_omenu(const QByteArray& text, OSD_LIST& list, std::string& why);
 // Applies the first item of a list to the OSD engine.
 void set_OSD_para(OMENU_PARA* item);

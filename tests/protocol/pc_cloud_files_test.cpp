@@ -57,6 +57,11 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
     for (int i = 0; i < 20; ++i)
         data[i] = uint8_t('A' + i);
     g_4G_RAM[56] = 1;
+    // A file without data is refused at its end: nothing is replaced.
+    root.writeFile("/data/configs/cloud_barcode", "old");
+    EXPECT_EQ(reply(deal(req(0xCC, start("F004", 0, 1)))), (Bytes{0, 200, 0, 102, 0}));
+    EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 0)))), (Bytes{1, 77, 1, 102, 0}));
+    EXPECT_TRUE(root.exists("/data/configs/cloud_barcode") && !root.exists("/data/configs/cloud_setinfo"));
     EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 1)))), (Bytes{0, 200, 0, 102, 0}));
     // A block cut short, one past the announced size, a wrong offset, a wrong id.
     EXPECT_EQ(reply(deal(req(0xC5, Bytes(7, 0)))), (Bytes{1, 76, 1, 102, 0}));
@@ -68,7 +73,6 @@ TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
     EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 20)))), (Bytes{1, 77, 1, 102, 0}));
     EXPECT_EQ(reply(deal(req(0xC5, block(102, 8, Bytes(data.begin() + 8, data.end()))))), (Bytes{0, 200, 0, 102, 0}));
     EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 19)))), (Bytes{1, 76, 1, 102, 0}));
-    root.writeFile("/data/configs/cloud_barcode", "old");
     EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 20)))), (Bytes{0, 200, 0, 102, 0}));
 
     std::string file = root.readFile("/data/configs/cloud_setinfo");

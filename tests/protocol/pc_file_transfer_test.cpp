@@ -25,6 +25,14 @@ Bytes content(size_t n, unsigned seed)
     return b;
 }
 
+// A file of n bytes its reader takes: alias names or an overlay description, padded.
+Bytes json(bool alias, size_t n)
+{
+    std::string t = alias ? "{\"namelist\":{}," : "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0,";
+    t += "\"pad\":\"" + std::string(n - t.size() - 9, 'p') + "\"}";
+    return Bytes(t.begin(), t.end());
+}
+
 class PcFileTransfer : public handler_test::HandlerFixture {
 protected:
     void SetUp() override
@@ -73,19 +81,19 @@ protected:
 TEST_F(PcFileTransfer, StoredFilesRoundTripThroughTheirDigests)
 {
     const std::string longest = "\xe5\xb1\x8f scan" + std::string(240, 's') + ".kxfile";   // 255 bytes, the longest
-    struct Case { Bytes start; std::string path; Bytes readStart; uint8_t echo; };
+    struct Case { Bytes start; std::string path; Bytes readStart; uint8_t echo; int json = 0; };   // 1 alias, 2 overlay
     const std::vector<Case> cases = {
-        {start("ALIS", 0, 0), "/data/configs/alias.json", {4, 0, 0, 'A', 'L', 'I', 'S'}, 4},
-        {start("OSDS", 0, 0), "/data/configs/omenu.json", named(8, "OSDS", 8, 0), 4},
-        {start("MO0A", 0, 0), "/data/modes/MO0a.json", {4, 0, 0, 'M', 'O', '0', 'A'}, 4},
-        {start("MO10", 0, 0), "/data/modes/MO10.json", named(8, "MO10", 7, 0), 4},
+        {start("ALIS", 0, 0), "/data/configs/alias.json", {4, 0, 0, 'A', 'L', 'I', 'S'}, 4, 1},
+        {start("OSDS", 0, 0), "/data/configs/omenu.json", named(8, "OSDS", 8, 0), 4, 2},
+        {start("MO0A", 0, 0), "/data/modes/MO0a.json", {4, 0, 0, 'M', 'O', '0', 'A'}, 4, 2},
+        {start("MO10", 0, 0), "/data/modes/MO10.json", named(8, "MO10", 7, 0), 4, 2},
         {start("DIVU", 9, 0), "/data/rcvrecovery/DIVU", named(8, "DIVU", 9, 0), 8},
         {start("KXFR", 13, 0), "/data/smartmapping/KXFR", named(8, "KXFR", 13, 0), 8},
         {named(7, longest, 13, 0), "/data/smartmapping/" + longest, named(8, longest, 13, 0), 8},
     };
     unsigned seed = 1;
     for (Case c : cases) {
-        const Bytes data = content(10000 + seed * 777, seed);
+        const Bytes data = c.json ? json(c.json == 1, 10000 + seed * 777) : content(10000 + seed * 777, seed);
         Bytes s(c.start.begin(), c.start.end() - 4);   // the size goes last
         pc::put32(s, uint32_t(data.size()));
         EXPECT_EQ(upload(s, data, md5Of(data)), (Bytes{0, 3, 0})) << c.path;
@@ -102,6 +110,13 @@ TEST_F(PcFileTransfer, StoredFilesRoundTripThroughTheirDigests)
     // A digest that differs stores nothing; the image is no longer whole.
     EXPECT_EQ(upload(start("FMCU", 0, 70000), app, Bytes(16, 0)), (Bytes{0, 3, 1}));
     EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
+    // No image is installed from blocks that left a gap, though their digest matches.
+    const Bytes half(app.begin(), app.begin() + 35000);
+    for (const char* image : {"FMCU", "FKRN", "LOGO"})
+        EXPECT_EQ(upload(start(image, 0, 70000), half, md5Of(half)), (Bytes{0, 3, 1})) << image;
+    EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
+    EXPECT_TRUE(fileHolds("/data/app/kelM57N2", app));
+    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10") + sim::MtdModel::writeCount("/dev/mtd8"), 0);
 }
 
 TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
@@ -149,7 +164,8 @@ TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
 TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
 {
     for (const Bytes& s : {start("MO00", 0, 10), start("MO11", 0, 10), start("DIVU", 13, 10), start("MOG1", 0, 10),
-                           start("LOGO", 0, 0x60000 - 371), start("FMCU", 0, 0x500001), start("ALIS", 0, 0x60001)}) {
+                           start("LOGO", 0, 0x60000 - 371), start("FMCU", 0, 0x500001), start("ALIS", 0, 0x60001),
+                           start("FMCU", 0, 0), start("FKRN", 0, 0), start("LOGO", 0, 0)}) {
         EXPECT_EQ(reply(deal(req(0xC0, s))), (Bytes{1, 1, 2}));
         EXPECT_EQ(g_kel_file_deal_para.type, 0);
     }
@@ -195,21 +211,32 @@ TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
 TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
     root.writeFile("/data/configs/alias.json", "old names");
-    const Bytes data = content(3000, 4);
+    const Bytes data = json(true, 3000);
     // The staging file cannot be created.
     std::filesystem::create_directories(board::Files::map("/data/configs/.upload.part.tmp"));
     EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
     EXPECT_EQ(root.readFile("/data/configs/alias.json"), "old names");
     // The image file cannot be written: refused, [12] as the request had it.
     std::filesystem::create_directories(board::Files::map("/data/app/.upload.part.tmp"));
-    Bytes e = end(md5Of({}));
-    ASSERT_EQ(reply(deal(req(0xC0, start("FMCU", 0, 0)))), (Bytes{0, 1, 0}));
+    Bytes e = end(md5Of(data));
+    ASSERT_EQ(reply(deal(req(0xC0, start("FMCU", 0, 3000)))), (Bytes{0, 1, 0}));
+    ASSERT_EQ(reply(deal(req(0xC0, block(0, data, 0, 3000)))), (Bytes{0, 2}));
     e[2] = 0x5A;
     EXPECT_EQ(reply(deal(req(0xC0, e))), (Bytes{1, 3, 0x5A}));
     EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
 
     // A named start of 200 bytes and no blocks stores 200 zero bytes, not the last upload's.
-    EXPECT_EQ(upload(start("MO03", 0, 3000), data, md5Of(data)), (Bytes{0, 3, 0}));
+    const Bytes mode = json(false, 3000);
+    EXPECT_EQ(upload(start("MO03", 0, 3000), mode, md5Of(mode)), (Bytes{0, 3, 0}));
+    // A file that cannot serve what it is stored for is refused; the old one stays.
+    for (const char* bad : {"names", "{\"namelist\":", "{\"x\":1}", "{\"name\":\"m\",\"osdcount\":1,\"oactcount\":0}"})
+        for (const auto& c : {std::make_pair("ALIS", "/data/configs/alias.json"), {"OSDS", "/data/configs/omenu.json"},
+                              {"MO03", "/data/modes/MO03.json"}}) {
+            const std::string old = root.exists(c.second) ? root.readFile(c.second) : "", text = bad;
+            const Bytes b(text.begin(), text.end());
+            EXPECT_EQ(upload(start(c.first, 0, uint32_t(b.size())), b, md5Of(b)), (Bytes{0, 3, 1})) << c.first << bad;
+            EXPECT_EQ(root.readFile(c.second), old);
+        }
     EXPECT_EQ(upload(named(7, "empty", 9, 200), {}, md5Of({})), (Bytes{0, 3, 0}));
     EXPECT_EQ(root.readFile("/data/rcvrecovery/empty"), std::string(200, '\0'));
 
@@ -219,15 +246,15 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
     root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
     root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
-    const Bytes osd = content(1536 << 10, 6);
+    const Bytes osd = json(false, 1536 << 10);
     EXPECT_EQ(upload(start("OSDS", 0, uint32_t(osd.size())), osd, md5Of(osd)), (Bytes{0, 3, 0}));
     EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 512 << 10)))), (Bytes{1, 1, 2}));
     EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 512 << 10)))), (Bytes{1, 7, 2}));
     EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 512 << 10))), 0);   // stores nothing
-    ASSERT_EQ(reply(deal(req(0xC0, start("MO05", 0, 64 << 10)))), (Bytes{0, 1, 0}));
+    ASSERT_EQ(reply(deal(req(0xC0, named(7, "y", 9, 64 << 10)))), (Bytes{0, 7, 0}));
     root.writeFile("/data/modes/other", std::string(256 << 10, 'x'));
     EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
-    EXPECT_FALSE(root.exists("/data/modes/MO05.json"));
+    EXPECT_FALSE(root.exists("/data/rcvrecovery/y"));
 }
 
 // A new scan file, or the folders' clean-up, closes the smart set-up screen.

@@ -132,30 +132,23 @@ TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
     card.dest = 0x0003;
     card.src = 0xF010;
     card.sub = 1;
-    card.group = 2;   // asks for the immediate acknowledgement
-    card.b4 = 0x21;
+    card.group = 5;   // no acknowledgement: the link waits for the card's answer
     card.data = {0x10, 0x20};
     pc_cmd_valid = 0;
-    G_timeTicks = 777;
+    G_timeTicks = 2000;
     g_passby_trans_port = 255;
     ASSERT_TRUE(c->sendRaw(pc::wire(card)));
     link->udpaccept_pass(kWait);
     EXPECT_EQ(pc_cmd_valid, 1);
-    EXPECT_EQ(pc_cmd_time, 777u);
+    EXPECT_EQ(pc_cmd_time, 2000u);
     EXPECT_EQ(g_passby_trans_port, 3);
-    pc::Frame ack;
-    ASSERT_TRUE(nextReply(*c, ack));
-    EXPECT_EQ(ack.dest, 0xF010);
-    EXPECT_EQ(ack.src, 0x0003);
-    EXPECT_EQ(ack.b4, 0x21);
-    EXPECT_EQ(ack.data, Bytes{0});
 
-    // Without the acknowledgement the link waits for the card's answer at most 300 ticks;
-    // the next frame is then answered.
+    // The wait lasts at most 300 ticks; the next frame is then answered.
     pc::Frame reply;
-    card.group = 5;
-    G_timeTicks = 2000;
-    ASSERT_TRUE(c->sendRaw(pc::wire(card)));
+    link->udpaccept_pass(kWait);
+    EXPECT_EQ(link->reply_state(5008), 1);
+    auto other = client(5008);   // another PC's frame waits behind it, not ending it
+    ASSERT_TRUE(other->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x23))));
     link->udpaccept_pass(kWait);
     EXPECT_EQ(link->reply_state(5008), 1);
     G_timeTicks = 2300;
@@ -165,6 +158,8 @@ TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
     link->udpaccept_pass(0);
     EXPECT_EQ(link->reply_state(5008), 0);
     EXPECT_EQ(g_passby_trans_port, 255);
+    ASSERT_TRUE(nextReply(*other, reply));
+    EXPECT_EQ(reply.b4, 0x23);
     ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x24))));
     link->udpaccept_pass(kWait);
     ASSERT_TRUE(nextReply(*c, reply));
