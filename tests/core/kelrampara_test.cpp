@@ -1,3 +1,4 @@
+#include "board/sim/PowerCut.h"
 #include "board/sim/Sim.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -202,15 +203,17 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
 {
     KelRamPara* p = fresh();
     EXPECT_EQ(p->ram_para_file_save(), 0);   // nothing changed
-    p->ram[100] = 0x5A;                       // volatile region: never saved
-    EXPECT_EQ(p->ram_para_file_save(), 0);
-    p->ram[768] = 2;
-    KelRamPara::put16(p->ram + 2176, 77);
+    // A PC write to the volatile bytes (up to 767) is never saved and holds no save back; one
+    // that reaches byte 768 waits for the scaler's apply.
+    const uint8_t pc[2] = {0x5A, 2};
+    p->ram[100] = 0x5A;
+    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(pc, 1, 767), p->ram_para_file_save()}), (std::vector<int>{0, 0}));
     p->ram[4095] = 0xEE;
-    p->pc_edit_pending = 1;                   // a PC write waits for its apply: not yet
+    EXPECT_EQ((std::vector<int>{p->ram_para_file_save(), p->KelRamParaDeal(pc, 2, 767)}), (std::vector<int>{1, 0}));
+    KelRamPara::put16(p->ram + 2176, 77);
     EXPECT_EQ(p->ram_para_file_save(), 0);
-    EXPECT_FALSE(root.exists("/data/ram_device_info") && paraFile() != defaultImage());
-    p->pc_edit_pending = 0;
+    EXPECT_EQ(uint8_t(paraFile()[2 + 2176 - 768]), 100);
+    p->pc_edit_pending = 0;                   // the scaler applied it
     // Saved, the copy follows, and a second save finds nothing to do.
     EXPECT_EQ((std::vector<int>{p->ram_para_file_save(), std::memcmp(p->ram, p->ram_backup, 4096), p->ram_para_file_save()}),
               (std::vector<int>{1, 0, 0}));
@@ -228,6 +231,61 @@ TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset
     EXPECT_EQ((std::vector<int>{p->ram_para_reset(), le16(p->ram + 2176), std::memcmp(p->ram, p->ram_backup, 4096)}),
               (std::vector<int>{0, 100, 0}));
     EXPECT_EQ(paraFile(), defaultImage());
+}
+
+TEST_F(ParamBlock, APowerCutAtAnyStepOfAStoreLeavesTheOldOrTheNewFileAndTheNextStartReadsIt)
+{
+    std::string edited = defaultImage(), oldMode(4096, char(0x11)), newMode(4096, char(0x33));
+    edited[2] = 2;                                // block byte 768
+    edited[2 + 2176 - 768] = 77;
+    oldMode[0] = oldMode[1] = newMode[0] = newMode[1] = char(0xAA);
+    KelRamPara* p = nullptr;
+    using Content = std::function<bool(const std::string&)>;
+    const auto is = [](const std::string& want) { return Content([want](const std::string& now) { return now == want; }); };
+    const Content saved = [](const std::string& now) {
+        return now.size() == 4096 && now.substr(0, 3) == "\xAA\xAA\x02" && now[2 + 2176 - 768] == 77;
+    };
+    struct File { std::string path, before; Content after; };   // "" = no file
+    const std::string para = "/data/ram_device_info", mode = "/data/modes/custom_mode4", osd = "/data/modes/MO04.json";
+    struct Store { const char* name; std::function<void()> prepare, store; std::vector<File> files; };
+    const std::vector<Store> stores = {
+        {"first start", [] {}, [&] { fresh(); }, {{para, "", is(defaultImage())}}},
+        {"block save", [&] { p = fresh(); p->ram[768] = 2; KelRamPara::put16(p->ram + 2176, 77); },
+         [&] { p->ram_para_file_save(); }, {{para, defaultImage(), saved}}},
+        {"mode save with its overlay copy", [&] { p = fresh(); KelRamPara::put16(p->ram + 2124, 1); std::memset(p->mode_slot[3], 0x33, 4098); },
+         [&] { p->mode_file_write(3, 0); }, {{mode, oldMode, is(newMode)}, {osd, "", is("{\"osd\":1}")}}},
+        {"reset", [&] { p = fresh(); }, [&] { p->ram_para_reset(); }, {{para, edited, is(defaultImage())}}}};
+    for (const Store& s : stores) {
+        const auto run = [&](uint64_t cut) {
+            for (const File& f : s.files)
+                f.before.empty() ? void(std::filesystem::remove(root.host(f.path))) : root.writeFile(f.path, f.before);
+            root.writeFile("/data/configs/omenu.json", "{\"osd\":1}");
+            s.prepare();
+            sim::PowerCut::restore();
+            sim::PowerCut::after(cut);
+            s.store();
+            const uint64_t steps = sim::PowerCut::steps();
+            sim::PowerCut::restore();
+            return steps;
+        };
+        const uint64_t steps = run(UINT64_MAX);
+        EXPECT_GE(steps, 3u) << s.name;           // written, flushed, renamed
+        for (uint64_t cut = 0; cut <= steps; ++cut) {
+            run(cut);
+            for (const File& f : s.files) {
+                const std::string now = root.exists(f.path) ? root.readFile(f.path) : "";
+                EXPECT_TRUE(f.after(now) || (cut < steps && now == f.before))
+                    << s.name << ", " << f.path << ", supply cut after step " << cut << " of " << steps;
+            }
+            // The next start reads what the files hold.
+            const std::string block = root.exists(para) ? root.readFile(para) : defaultImage();
+            const std::string slot = root.exists(mode) ? root.readFile(mode) : std::string(3, '\0');
+            p = fresh();
+            EXPECT_EQ((std::vector<int>{p->ram[768], p->ram[2176], p->KelUserModeSaved(3), p->mode_slot[3][2]}),
+                      (std::vector<int>{uint8_t(block[2]), uint8_t(block[2 + 2176 - 768]), slot[0] == char(0xAA), uint8_t(slot[2])}))
+                << s.name << ", supply cut after step " << cut;
+        }
+    }
 }
 
 TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
@@ -585,7 +643,7 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     EXPECT_EQ((std::vector<int>{p->ram[768], g_language}), (std::vector<int>{4, 4}));
 
     // At a start only a mask with both bit 0 and bit 17 is cut to its bits 1-15.
-    for (const auto& [mask, kept] : {std::pair<int, int>{0x2001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
+    for (const auto& [mask, kept] : {std::pair<int, int>{0x3001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
         g_lcd_lang_valid = mask;
         fresh();
         EXPECT_EQ(g_lcd_lang_valid, kept) << std::hex << mask;

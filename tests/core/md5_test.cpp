@@ -23,6 +23,12 @@ TEST(Md5, Rfc1321TestSuite)
               "57edf4a22be3c955ac49da2e2107b67a");
     // 56 bytes: the padding no longer fits the block and takes a second one.
     EXPECT_EQ(md5Of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"), "8215ef0796a20bcaaae116d3876c664a");
+    // Each side of the padding's edges (55/56 and 63/64 bytes mod 64), digests of "a" repeated.
+    EXPECT_EQ((std::vector<std::string>{md5Of(std::string(55, 'a')), md5Of(std::string(56, 'a')), md5Of(std::string(63, 'a')),
+                                        md5Of(std::string(64, 'a')), md5Of(std::string(119, 'a')), md5Of(std::string(120, 'a'))}),
+              (std::vector<std::string>{"ef1772b6dff9a122358552954ad0df65", "3b0c8ac703f828b04c6c197006d17218",
+                                        "b06521f39153d618550606be297466d5", "014842d480b571495a4a0363793f7367",
+                                        "8a7bd0732ed6a28ce75f6dabc90e1613", "5f61c0ccad4cac44c75ff505e1f1e537"}));
 }
 
 TEST(Md5, DigestIsNotDestructiveAndPiecesEqualTheWhole)
