@@ -7,7 +7,10 @@
 #include "fpga/clock_record_run.h"
 #include "tests/support/Emulation.h"
 
+#include "tests/support/PropertyCheck.h"
+
 #include <ctime>
+#include <gtest/gtest-spi.h>
 #include <functional>
 
 using sim::FpgaFlashModel;
@@ -60,7 +63,7 @@ uint32_t tallyMinutes(const V& rec)
 struct Records {
     int usedA = 0, usedB = 0;
     bool agree = true;
-    uint32_t total = 0, sequence = 0;
+    uint32_t total = 0, sequence = 0, minutes = 0;   // of the last record in use
 };
 
 Records records()
@@ -76,7 +79,8 @@ Records records()
         const V ra(a.begin() + 512 * i, a.begin() + 512 * (i + 1)), rb(b.begin() + 512 * i, b.begin() + 512 * (i + 1));
         r.agree = V(ra.begin(), ra.begin() + 16) == V(rb.begin(), rb.begin() + 16) &&
                   tallyMinutes(ra) <= tallyMinutes(rb) + 2 && tallyMinutes(rb) <= tallyMinutes(ra) + 2;
-        r.total = le(ra, 8) + tallyMinutes(ra);
+        r.minutes = tallyMinutes(ra);
+        r.total = le(ra, 8) + r.minutes;
         r.sequence = le(ra, 13, 3);
     }
     return r;
@@ -120,54 +124,56 @@ protected:
         g_clock_record.unit_count = 1439;
     }
 
+    // A start after a cut of what began at `state`: the total read from a whole record, down by at most
+    // the group in progress; the minutes in the slot; the sequence never back; copies agree.
+    void restartAndCheck(const CLOCK_RECORD& state, uint32_t most)
+    {
+        start();
+        Records r = records();
+        EXPECT_EQ(flash(0x480000, 3), (V{0xAA, 0x5A, 0xA5}));
+        EXPECT_TRUE(r.agree);
+        EXPECT_EQ((std::vector<uint32_t>{g_clock_record.total, g_clock_record.sequence & 0xFFFFF}),
+                  (std::vector<uint32_t>{r.total, r.usedA ? ((r.sequence & 0xFFFFF) + 1) % 15617 : 0}));
+        EXPECT_TRUE(r.total >= state.total && r.total <= most) << r.total << " after " << state.total;
+        EXPECT_GE(g_clock_record.sequence, state.sequence);
+        const uint32_t count = r.sequence & 0xFFFFF;
+        EXPECT_EQ(r.usedA ? le(flash(kSlots + 4096 * (count / 256) + 16 * (count % 256), 12), 8) : 0u, r.usedA ? r.minutes : 0u);
+        const uint32_t total = g_clock_record.total, sequence = g_clock_record.sequence;
+        minutes(30);
+        r = records();
+        EXPECT_TRUE(r.agree);
+        EXPECT_EQ(V({uint8_t(total), uint8_t(total >> 8), uint8_t(total >> 16), uint8_t(total >> 24), 0xFF, uint8_t(sequence),
+                     uint8_t(sequence >> 8), uint8_t(sequence >> 16)}),
+                  flash(g_clock_record.record_a + 8, 8));
+        EXPECT_EQ(r.total, total + 30);
+    }
+
     // The operation from the state now on the flash and in memory, first whole to count its
-    // flash steps, then with the supply cut after each step; after each cut the log starts
-    // again and what the flash holds must keep the total (down by at most the group in
-    // progress, never more than has run), the sequence (never backwards) and both copies in
-    // agreement, also once the next group opened.
+    // flash steps, then with the supply cut after each step and a start checked after it.
     void walk(const char* name, const std::function<void()>& op, int opMinutes)
     {
         const V before = flash(0x480000, 0x41000);
         const CLOCK_RECORD state = g_clock_record;
         const uint32_t ticks = G_timeTicks;
         const uint32_t logged = state.total + (state.group_pending == 1 ? 0 : 2 * state.unit_count);
-        sim::PowerCut::restore();
-        op();
-        const uint64_t steps = sim::PowerCut::steps();
-        const uint64_t stride = kel_test::underEmulation() ? 4 : 1;
-        for (uint64_t cut = 0; cut <= steps; cut = cut < steps && cut + stride > steps ? steps : cut + stride) {
-            SCOPED_TRACE(std::string(name) + ", supply cut after step " + std::to_string(cut) + " of " +
-                         std::to_string(steps));
+        const auto replay = [&](uint64_t cut) {
             put(0x480000, before);
             g_clock_record = state;
             G_timeTicks = ticks;
             sim::PowerCut::restore();
             sim::PowerCut::after(cut);
             op();
+            const uint64_t steps = sim::PowerCut::steps();
             sim::PowerCut::restore();
-            start();
-            Records r = records();
-            EXPECT_EQ(flash(0x480000, 3), (V{0xAA, 0x5A, 0xA5}));
-            EXPECT_TRUE(r.agree);
-            EXPECT_EQ(g_clock_record.total, r.total);
-            EXPECT_GE(r.total, state.total);
-            EXPECT_LE(r.total, logged + uint32_t(opMinutes) + 30);
-            EXPECT_GE(g_clock_record.sequence, state.sequence);
-            EXPECT_EQ(g_clock_record.sequence & 0xFFFFF, r.usedA ? ((r.sequence & 0xFFFFF) + 1) % 15617 : 0);
-            const uint32_t total = g_clock_record.total, sequence = g_clock_record.sequence;
-            minutes(30);
-            r = records();
-            EXPECT_TRUE(r.agree);
-            EXPECT_EQ(V({uint8_t(total), uint8_t(total >> 8), uint8_t(total >> 16), uint8_t(total >> 24), 0xFF,
-                         uint8_t(sequence), uint8_t(sequence >> 8), uint8_t(sequence >> 16)}),
-                      flash(g_clock_record.record_a + 8, 8));
-            EXPECT_EQ(r.total, total + 30);
+            return steps;
+        };
+        const uint64_t steps = replay(UINT64_MAX), stride = kel_test::underEmulation() ? 4 : 1;
+        for (uint64_t cut = 0; cut <= steps; cut = cut < steps && cut + stride > steps ? steps : cut + stride) {
+            SCOPED_TRACE(std::string(name) + ", supply cut after step " + std::to_string(cut) + " of " + std::to_string(steps));
+            replay(cut);
+            restartAndCheck(state, logged + uint32_t(opMinutes) + 30);
         }
-        put(0x480000, before);                    // leaves what the whole operation leaves
-        g_clock_record = state;
-        G_timeTicks = ticks;
-        sim::PowerCut::restore();
-        op();
+        replay(UINT64_MAX);                       // leaves what the whole operation leaves
     }
 
     clock_record_run log;
@@ -198,8 +204,7 @@ TEST_F(ClockRecord, ABlankFlashGetsItsHeaderAndTheFirstGroupOpensAfter30MinutesL
     EXPECT_EQ(V(slot.begin(), slot.begin() + 8), (V{0xAA, time[0], time[1], time[2], time[3], time[4], time[5], time[6]}));
     EXPECT_EQ(V(slot.begin() + 8, slot.end()), (V{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0}));   // minutes at the close
     minutes(4);                                   // units 15 and 16
-    EXPECT_EQ(flash(kA + 51, 3), (V{0x55, 0xFD, 0xFF}));
-    EXPECT_EQ(flash(kB + 51, 3), (V{0x55, 0xFD, 0xFF}));
+    EXPECT_EQ((std::vector<V>{flash(kA + 51, 3), flash(kB + 51, 3)}), (std::vector<V>{{0x55, 0xFD, 0xFF}, {0x55, 0xFD, 0xFF}}));
 
     // A clock set marks the slot once the group is open; before minute 30 only the record.
     log.dealwith_record_timing();
@@ -212,26 +217,34 @@ TEST_F(ClockRecord, ABlankFlashGetsItsHeaderAndTheFirstGroupOpensAfter30MinutesL
     EXPECT_EQ((V{flash(kB + 512 + 44, 1)[0], flash(kSlots + 16 + 12, 1)[0]}), (V{0x5A, 0x5A}));
 }
 
-TEST_F(ClockRecord, AStartCountsTheLastGroupFromItsTally)
+TEST_F(ClockRecord, DrawnRunsOfMinutesClockSetsStartsAndCutsNeverLoseTheTotal)
 {
-    // Tally bytes after three full ones, and the minutes the start counts for the group.
-    const std::vector<std::pair<V, uint32_t>> table = {{{0xFF}, 24},       {{0xFD}, 26},       {{0xF5}, 28},
-                                                       {{0xD5}, 30},       {{0x55, 0xFF}, 32}, {{0x55, 0xFD}, 34},
-                                                       {{0x55, 0xD5}, 38}, {V(357, 0x55), 2880}};
-    for (const auto& row : table) {
-        SCOPED_TRACE(int(row.second));
-        FpgaFlashModel::erase(0);
-        for (uint32_t copy : {kA, kB}) {
-            put(copy, {0xAA, 0x24, 0x20, 0x06, 0x10, 0x12, 0, 0, 100, 0, 0, 0, 0xFF, 0x07, 0, 0});
-            put(copy + 48, {0x55, 0x55, 0x55});
-            put(copy + 51, row.first);
+    // Steps: minutes to run (after filling the group to its last unit, at times), a clock set first or
+    // not, the supply failing after some flash steps (if it gets that far) or off at its end.
+    using Step = std::tuple<unsigned, bool, bool, unsigned>;
+    kel_test::checkProperty("drawn runs of the running-time log", [&](const std::vector<Step>& run) {
+        ::testing::TestPartResultArray failures;
+        {
+            ::testing::ScopedFakeTestPartResultReporter collect(&failures);
+            FpgaFlashModel::erase(0);
+            start();
+            for (const auto& [minutesToRun, fill, clockSet, cut] : run) {
+                const CLOCK_RECORD state = g_clock_record;
+                if (fill && state.group_pending != 1)
+                    fillGroup();
+                sim::PowerCut::after(cut % 80);
+                if (clockSet)
+                    log.dealwith_record_timing();
+                minutes(int(minutesToRun % 40));
+                const bool off = sim::PowerCut::cut() || minutesToRun % 7 == 0;
+                sim::PowerCut::restore();
+                if (off)
+                    restartAndCheck(state, state.total + 2880 + 40 + 30);
+            }
         }
-        start();
-        EXPECT_EQ(g_clock_record.total, 100 + row.second);
-        EXPECT_EQ(g_clock_record.sequence, 8u);
-        EXPECT_EQ(le(flash(kSlots + 7 * 16, 16), 8), row.second);   // in the closed group's slot
-        EXPECT_EQ(g_clock_record.slot, kSlots + 8 * 16);
-    }
+        if (failures.size() > 0)
+            RC_FAIL(failures.GetTestPartResult(0).message());
+    }, {kel_test::underEmulation() ? 10 : 40, 20});
 }
 
 TEST_F(ClockRecord, EveryOperationKeepsTheTotalAndTheSequenceThroughAPowerCutAtEachFlashStep)
@@ -275,9 +288,7 @@ TEST_F(ClockRecord, EveryOperationKeepsTheTotalAndTheSequenceThroughAPowerCutAtE
             put(copy + 48, {0x55, 0xFD});
         }
         g_clock_record = CLOCK_RECORD{};
-        g_clock_record.total = 0x40;
-        g_clock_record.sequence = sequence;
-        g_clock_record.unit_count = 5;
+        g_clock_record.total = 0x40, g_clock_record.sequence = sequence, g_clock_record.unit_count = 5;
         walk("the sequence slot area turns", [&] { start(); minutes(32); }, 32);
         const V slot = flash(sequence == 255 ? 0x484000 : kSlots, 16);
         EXPECT_EQ(V(slot.begin() + 12, slot.end()), (sequence == 255 ? V{0xFF, 0, 1, 0} : V{0xFF, 0, 0, 0x40}));
