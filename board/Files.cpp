@@ -92,6 +92,8 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
         reportFailedStore(path, error);
         return false;
     };
+    if (!powerHeld())
+        return false;
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return failed(errno);
@@ -108,10 +110,16 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
         }
         done += size_t(n);
     }
+    if (!powerHeld()) {
+        ::close(fd);
+        return false;
+    }
     const int synced = ::fsync(fd) == 0 ? 0 : errno;
     const int closed = ::close(fd) == 0 ? 0 : errno;   // closed whether or not the flush worked
     if (synced || closed)
         return failed(synced ? synced : closed);
+    if (!powerHeld())
+        return false;
     if (std::rename(temp.c_str(), target.c_str()) != 0)
         return failed(errno);
     return true;

@@ -43,6 +43,10 @@ public:
     static uint64_t freeSpace(const std::string& path);
 
 private:
+    // Asked before each step of an atomic write (the temporary written, flushed, renamed):
+    // false when the supply failed there, so the step and everything after it is lost. Always
+    // true on the board; the simulated board can cut the supply at any step.
+    static bool powerHeld();
     // What the board itself leaves of that space, beyond what the host's file system says:
     // no limit on the board; on the simulated board a data root may stand for a small /data.
     static uint64_t spaceLimit(const std::string& mappedPath);

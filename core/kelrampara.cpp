@@ -325,7 +325,10 @@ int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t ad
         return 1;
     ScalerEdit edit;
     std::memcpy(ram + address, data, length);
-    pc_edit_pending = 1;
+    // Only bytes the scaler applies (the stored part of the block) wait for its apply; the
+    // volatile bytes below it are never applied, so a write there must not hold saves back.
+    if (address + length > uint32_t(kSavedStart))
+        pc_edit_pending = 1;
     return 0;
 }
 

@@ -91,9 +91,9 @@ public:
     uint8_t ram_backup[kRamSize];                  // the block as last saved
     uint8_t mode_slot[kModeSlots][kModeSlotSize];  // marker, block 896-4095, 896 spare bytes
     uint8_t reg_image[kRegImageSize];              // the controller register image
-    // 1 from a PC write into the block until the scaler's next apply (the PC asks for it with
-    // register 11). Until then the saved copy must not take the written bytes in, or the
-    // scaler, which applies what differs from the copy, would never apply them.
+    // 1 from a PC write into the stored bytes (768 on) until the scaler's next apply (the PC
+    // asks for it with register 11). Until then the saved copy must not take the written bytes
+    // in, or the scaler, which applies what differs from the copy, would never apply them.
     std::atomic<uint8_t> pc_edit_pending{0};
 
     // --- little-endian access ---

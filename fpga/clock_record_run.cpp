@@ -122,26 +122,63 @@ void clock_record_run::clock_record_init()
 
 uint8_t clock_record_run::check_record_sec()
 {
-    for (unsigned i = 0; i < 8; ++i) {
-        unsigned char used = 0;
-        ExFlash_RD(kChip, kRecordsB + kRecordSize * i, 1, &used);
-        if (used == 0xAA)
-            continue;
-        unsigned char usedA = 0;
-        ExFlash_RD(kChip, kRecordsA + kRecordSize * i, 1, &usedA);
-        if (usedA == 0xAA) {
-            // Power went while the group was being opened, after copy A was complete: the
-            // record is repaired and counted, so the next group does not program over it.
-            copy_sec_data(kRecordSectorA, kRecordSectorB);
-            return uint8_t(i + 1);
-        }
-        unsigned char dateA = 0;
-        ExFlash_RD(kChip, kRecordsA + kRecordSize * i + 1, 1, &dateA);
-        if (dateA != 0xFF)
-            copy_sec_data(kRecordSectorB, kRecordSectorA);
-        return uint8_t(i);
+    // The records in use, counted from the first in each copy. A power cut while a group was
+    // opened, while the record area wrapped (copy A erased, copy B still full), after a clock
+    // set erased copy A, or while one copy was being repaired leaves the copies apart: the copy
+    // with more records is copied over the other, so the total and the sequence number are
+    // always read from a whole record and never from an erased one.
+    const uint8_t inA = records_in_use(kRecordsA);
+    const uint8_t inB = records_in_use(kRecordsB);
+    if (inA > inB) {
+        copy_sec_data(kRecordSectorA, kRecordSectorB);
+        return inA;
     }
-    return 8;
+    if (inB > inA) {
+        copy_sec_data(kRecordSectorB, kRecordSectorA);
+        return inB;
+    }
+    if (inA < 8) {
+        // Copy A half written (date, no in-use mark): copy B, which never got it, goes back
+        // over it, so the next group is not programmed over old bits.
+        unsigned char dateA = 0;
+        ExFlash_RD(kChip, kRecordsA + kRecordSize * inA + 1, 1, &dateA);
+        if (dateA != 0xFF) {
+            copy_sec_data(kRecordSectorB, kRecordSectorA);
+            return inA;
+        }
+    }
+    if (inA > 0)
+        merge_tally(uint8_t(inA - 1));
+    return inA;
+}
+
+void clock_record_run::merge_tally(uint8_t index)
+{
+    // Copy A's tally is written before copy B's: a cut in between leaves B a unit, or the first
+    // units of a group being opened, behind. Both copies take every unit either holds (the
+    // bits cleared in either), so neither ever counts less than was tallied.
+    const uint32_t offset = kRecordSize * index + 48;
+    std::vector<unsigned char> a(kTallyBytes + 1), b(kTallyBytes + 1), both(kTallyBytes + 1);
+    ExFlash_RD(kChip, kRecordsA + offset, kTallyBytes + 1, a.data());
+    ExFlash_RD(kChip, kRecordsB + offset, kTallyBytes + 1, b.data());
+    for (size_t i = 0; i < both.size(); ++i)
+        both[i] = a[i] & b[i];
+    if (a != both)
+        ExFlash_WR(kChip, kRecordsA + offset, both.data(), kTallyBytes + 1);
+    if (b != both)
+        ExFlash_WR(kChip, kRecordsB + offset, both.data(), kTallyBytes + 1);
+}
+
+uint8_t clock_record_run::records_in_use(uint32_t copy)
+{
+    uint8_t n = 0;
+    for (; n < 8; ++n) {
+        unsigned char used = 0;
+        ExFlash_RD(kChip, copy + kRecordSize * n, 1, &used);
+        if (used != 0xAA)
+            break;
+    }
+    return n;
 }
 
 void clock_record_run::copy_sec_data(unsigned int from, unsigned int to)

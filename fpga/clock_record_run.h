@@ -87,6 +87,8 @@ private:
     void write_u32(uint32_t address, uint32_t value);
     void write_byte(uint32_t address, uint8_t value);
     static uint32_t slot_address(uint32_t count);
+    uint8_t records_in_use(uint32_t copy);
+    void merge_tally(uint8_t index);
     void mark_clock_set_locked();
 
     uint8_t m_bytes[3] = {};

@@ -1,6 +1,7 @@
 #include "board/sim/FpgaFlashModel.h"
 
 #include "board/Clock.h"
+#include "board/sim/PowerCut.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SocModel.h"
 #include "board/sim/SpiBusModel.h"
@@ -224,6 +225,8 @@ public:
 
     void program()
     {
+        if (!PowerCut::step())
+            return;                                 // the supply failed: nothing is programmed
         const uint32_t start = address();
         const uint32_t page = start & ~(FpgaFlashModel::kPage - 1);
         size_t first = 4;
@@ -247,6 +250,8 @@ public:
         if (!m_wel || m_message.size() < 4)
             return;
         m_wel = false;
+        if (!PowerCut::step())
+            return;
         const uint32_t base = address() & ~(size - 1);
         m_mem.erase(base, size);
         save(base, size);

@@ -4,6 +4,7 @@
 #include "board/MtdDevice.h"
 #include "board/sim/FakeDescriptors.h"
 #include "board/sim/Journal.h"
+#include "board/sim/PowerCut.h"
 #include "board/sim/SimBoard.h"
 
 #include <cstdio>
@@ -159,6 +160,8 @@ int MtdDevice::erase(int fd, uint32_t start, uint32_t length)
         start > p.info.size || length > p.info.size - start)
         return -1;
     ++p.erases;
+    if (!sim::PowerCut::step())
+        return 0;                                           // the supply failed: nothing erased
     sim::ensureBacking(path, p);
     std::fstream f(sim::MtdModel::backingFile(path), std::ios::in | std::ios::out | std::ios::binary);
     std::vector<char> blank(length, char(0xFF));
@@ -177,6 +180,8 @@ ssize_t MtdDevice::writeAt(int fd, const uint8_t* data, size_t length, off_t off
     if (uint64_t(offset) > p.info.size || length > p.info.size - uint64_t(offset))
         return -1;
     ++p.writes;
+    if (!sim::PowerCut::step())
+        return ssize_t(length);
     sim::ensureBacking(path, p);
     std::fstream f(sim::MtdModel::backingFile(path), std::ios::in | std::ios::out | std::ios::binary);
     std::vector<char> old(length);

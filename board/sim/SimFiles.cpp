@@ -1,4 +1,5 @@
 #include "board/Files.h"
+#include "board/sim/PowerCut.h"
 #include "board/sim/SimBoard.h"
 
 #include <filesystem>
@@ -107,5 +108,7 @@ uint64_t Files::spaceLimit(const std::string& mappedPath)
     }
     return used < uint64_t(capacity) ? uint64_t(capacity) - used : 0;
 }
+
+bool Files::powerHeld() { return sim::PowerCut::step(); }
 
 } // namespace board

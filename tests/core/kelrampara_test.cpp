@@ -1,3 +1,4 @@
+#include "board/sim/PowerCut.h"
 #include "board/sim/Sim.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -10,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -89,8 +91,6 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
 {
     g_lcd_lang_valid = 0x2001F;   // bit 0 and bit 17: Simplified Chinese is not offered
     KelRamPara* p = fresh();
-
-    EXPECT_EQ(paraFile(), defaultImage());
     // The language falls back to the first offered one.
     EXPECT_EQ((std::vector<int>{g_lcd_lang_valid, p->ram[768], g_language}), (std::vector<int>{0x1E, 1, 1}));
 
@@ -106,9 +106,8 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
         ASSERT_EQ(p->ram[off], 0) << off;
 
     EXPECT_EQ(std::memcmp(p->ram, p->ram_backup, 4096), 0);
-    for (int s = 0; s < 16; ++s) {
+    for (int s = 0; s < 16; ++s)
         EXPECT_EQ((std::vector<int>{p->mode_slot[s][0], p->KelUserModeSaved(s)}), (std::vector<int>{0xFF, 0})) << s;
-    }
     // The register image's start values; what the start leaves unset is zero.
     std::vector<uint8_t> regs(1064, 0);
     std::fill(regs.begin() + 54, regs.begin() + 1061, 0xFF);
@@ -167,67 +166,101 @@ TEST_F(ParamBlock, StoredFileIsLoadedAndTheVolatileStateCleared)
     EXPECT_EQ(le16(p->ram + 1376), 0);
     EXPECT_EQ(bytes(p->ram + 2816, 2), (Bytes{60, 0x33}));
     EXPECT_EQ((std::vector<int>{g_cut_source_state[1 * 5], p->KelGetCropID(1, 1)}), (std::vector<int>{0x01, 1}));
-    // Loading does not rewrite the file.
-    EXPECT_EQ(paraFile(), file);
 }
 
 TEST_F(ParamBlock, FileWithABadMarkerOrTooShortIsReplacedByTheDefaults)
 {
-    std::string bad = defaultImage();
-    bad[1] = 0x55;
-    bad[2 + 2176 - 768] = 42;
-    root.writeFile("/data/ram_device_info", bad);
-    KelRamPara* p = fresh();
-    EXPECT_EQ(le16(p->ram + 2176), 100);
-    EXPECT_EQ(paraFile(), defaultImage());
-
-    std::string shortFile = defaultImage().substr(0, 1000);
-    shortFile[2 + 900 - 768] = 42;   // EDID rate of input 0
-    root.writeFile("/data/ram_device_info", shortFile);
-    p = fresh();
-    EXPECT_EQ(le16(p->ram + 900), 60);
-    EXPECT_EQ(paraFile(), defaultImage());
-
+    // A file with 42 at block word 900 and 2176, cut to a length and with a second marker
+    // byte: the two words loaded, and whether the file is replaced by the default image.
     // 3330 bytes (marker and block 768-4095) make a whole file; one byte less does not.
-    std::string whole = defaultImage().substr(0, 3330);
-    whole[2 + 2176 - 768] = 42;
-    root.writeFile("/data/ram_device_info", whole);
-    EXPECT_EQ(le16(fresh()->ram + 2176), 42);
-    whole.pop_back();
-    root.writeFile("/data/ram_device_info", whole);
-    EXPECT_EQ(le16(fresh()->ram + 2176), 100);
+    for (const auto& [length, marker, loaded, replaced] : std::vector<std::tuple<size_t, char, int, bool>>{
+             {4096, 0x55, 60 + 100 * 256, true}, {1000, char(0xAA), 60 + 100 * 256, true},
+             {3330, char(0xAA), 42 + 42 * 256, false}, {3329, char(0xAA), 60 + 100 * 256, true}}) {
+        std::string file = defaultImage().substr(0, length);
+        file[1] = marker;
+        for (size_t at : {2 + 900 - 768, 2 + 2176 - 768})
+            if (at < length)
+                file[at] = 42;
+        root.writeFile("/data/ram_device_info", file);
+        KelRamPara* p = fresh();
+        EXPECT_EQ((std::vector<int>{le16(p->ram + 900) + 256 * le16(p->ram + 2176), paraFile() == defaultImage()}),
+                  (std::vector<int>{loaded, replaced})) << length;
+    }
 }
 
 TEST_F(ParamBlock, SavedBytesRoundTripThroughTheFileAndTheRestDoesNotUntilAReset)
 {
     KelRamPara* p = fresh();
     EXPECT_EQ(p->ram_para_file_save(), 0);   // nothing changed
-    p->ram[100] = 0x5A;                       // volatile region: never saved
-    EXPECT_EQ(p->ram_para_file_save(), 0);
-    p->ram[768] = 2;
-    KelRamPara::put16(p->ram + 2176, 77);
+    // A PC write to the volatile bytes (up to 767) is never saved and holds no save back; one
+    // that reaches byte 768 waits for the scaler's apply.
+    const uint8_t pc[2] = {0x5A, 2};
+    EXPECT_EQ((std::vector<int>{p->KelRamParaDeal(pc, 1, 767), p->ram_para_file_save()}), (std::vector<int>{0, 0}));
     p->ram[4095] = 0xEE;
-    p->pc_edit_pending = 1;                   // a PC write waits for its apply: not yet
-    EXPECT_EQ(p->ram_para_file_save(), 0);
-    EXPECT_FALSE(root.exists("/data/ram_device_info") && paraFile() != defaultImage());
-    p->pc_edit_pending = 0;
+    EXPECT_EQ((std::vector<int>{p->ram_para_file_save(), p->KelRamParaDeal(pc, 2, 767)}), (std::vector<int>{1, 0}));
+    KelRamPara::put16(p->ram + 2176, 77);
+    EXPECT_EQ((std::vector<int>{p->ram_para_file_save(), uint8_t(paraFile()[2 + 2176 - 768])}), (std::vector<int>{0, 100}));
+    p->pc_edit_pending = 0;                   // the scaler applied it
     // Saved, the copy follows, and a second save finds nothing to do.
     EXPECT_EQ((std::vector<int>{p->ram_para_file_save(), std::memcmp(p->ram, p->ram_backup, 4096), p->ram_para_file_save()}),
               (std::vector<int>{1, 0, 0}));
-
-    const std::string file = paraFile();
-    ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
-    EXPECT_EQ(uint8_t(file[2 + 4095 - 768]), 0xEE);
-
-    p = fresh();
-    EXPECT_EQ((std::vector<int>{p->ram[768], le16(p->ram + 2176), p->ram[4095], p->ram[100]}),
-              (std::vector<int>{2, 77, 0xEE, 0}));
-
-    // A reset rewrites the file from the defaults.
+    // A reset rewrites the file from the defaults (the power-cut walk reads both back).
     EXPECT_EQ((std::vector<int>{p->ram_para_reset(), le16(p->ram + 2176), std::memcmp(p->ram, p->ram_backup, 4096)}),
               (std::vector<int>{0, 100, 0}));
-    EXPECT_EQ(paraFile(), defaultImage());
+}
+
+TEST_F(ParamBlock, APowerCutAtAnyStepOfAStoreLeavesTheOldOrTheNewFileAndTheNextStartReadsIt)
+{
+    std::string edited = defaultImage(), oldMode(4096, char(0x11)), newMode(4096, char(0x33));
+    edited[2 + 2176 - 768] = 77;
+    oldMode[0] = oldMode[1] = newMode[0] = newMode[1] = char(0xAA);
+    const std::string para = "/data/ram_device_info", mode = "/data/modes/custom_mode10", osd = "/data/modes/MO0a.json";
+    KelRamPara* p = nullptr;
+    // Each store after its preparation, and its files: path, content before ("" = none) and
+    // whether a content is the new one.
+    using New = std::function<bool(const std::string&)>;
+    const auto is = [](const std::string& want) { return New([want](const std::string& now) { return now == want; }); };
+    const New saved = [](const std::string& now) {
+        return now.size() == 4096 && now.substr(0, 3) == "\xAA\xAA\x02" && now[2 + 2176 - 768] == 77 && now[4095 - 766] == char(0xEE);
+    };
+    const std::vector<std::tuple<const char*, std::function<void()>, std::vector<std::tuple<std::string, std::string, New>>>> stores = {
+        {"first start", [&] { std::filesystem::remove(root.host(para)), p = fresh(); }, {{para, "", is(defaultImage())}}},
+        {"block save", [&] { p->ram[768] = 2, p->ram[100] = 1, p->ram[4095] = 0xEE, KelRamPara::put16(p->ram + 2176, 77), p->ram_para_file_save(); },
+         {{para, defaultImage(), saved}}},
+        {"mode save with its overlay copy", [&] { KelRamPara::put16(p->ram + 2124, 1), std::memset(p->mode_slot[9], 0x33, 4098), p->mode_file_write(9, 0); },
+         {{mode, oldMode, is(newMode)}, {osd, "", is("{\"osd\":1}")}}},
+        {"reset", [&] { p->ram_para_reset(); }, {{para, edited, is(defaultImage())}}}};
+    for (const auto& [name, store, files] : stores) {
+        const auto run = [&, &store = store, &files = files](uint64_t cut) {
+            for (const auto& [path, before, isNew] : files)
+                before.empty() ? void(std::filesystem::remove(root.host(path))) : root.writeFile(path, before);
+            root.writeFile("/data/configs/omenu.json", "{\"osd\":1}");
+            p = fresh();
+            sim::PowerCut::restore();
+            sim::PowerCut::after(cut);
+            store();
+            const uint64_t steps = sim::PowerCut::steps();
+            sim::PowerCut::restore();
+            return steps;
+        };
+        const uint64_t steps = run(UINT64_MAX);
+        EXPECT_GE(steps, 3u) << name;             // written, flushed, renamed
+        for (uint64_t cut = 0; cut <= steps; ++cut) {
+            run(cut);
+            for (const auto& [path, before, isNew] : files) {
+                const std::string now = root.exists(path) ? root.readFile(path) : "";
+                EXPECT_TRUE(isNew(now) || (cut < steps && now == before)) << name << ", " << path << ", cut after step " << cut;
+            }
+            // The next start reads what the files hold (never the volatile bytes), and leaves them.
+            const std::string block = root.exists(para) ? root.readFile(para) : defaultImage();
+            const std::string slot = root.exists(mode) ? root.readFile(mode) : std::string(3, '\0');
+            p = fresh();
+            EXPECT_EQ((std::vector<int>{p->ram[768], p->ram[2176], p->ram[4095], p->ram[100], p->KelUserModeSaved(9), p->mode_slot[9][2], paraFile() == block}),
+                      (std::vector<int>{uint8_t(block[2]), uint8_t(block[2 + 2176 - 768]), uint8_t(block[4095 - 766]), 0, slot[0] == char(0xAA),
+                                        uint8_t(slot[2]), 1}))
+                << name << ", cut after step " << cut;
+        }
+    }
 }
 
 TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
@@ -261,38 +294,11 @@ TEST_F(ParamBlock, PcRamWritesAreBoundedAtTheEndOfTheBlockAndOfTheirSlot)
 
 // --- user modes --------------------------------------------------------------------------
 
-TEST_F(ParamBlock, ASavedSlotIsWrittenAndReloadedAndRecalled)
-{
-    KelRamPara* p = fresh();
-    KelRamPara::put16(p->ram + 2176, 33);
-    KelRamPara::put16(layer(p, 2) + 8, 0x0003);
-    // What the change handler does for a save request of mode 4.
-    std::memcpy(p->mode_slot[3] + 2, p->ram + 896, 3200);
-    p->mode_slot[3][4097] = 0x77;                // beyond the file: not stored
-    EXPECT_EQ((std::vector<int>{p->mode_file_write(3, 2), p->KelUserModeSaved(3)}), (std::vector<int>{1, 1}));
-    const std::string file = root.readFile("/data/modes/custom_mode4");
-    ASSERT_EQ(file.size(), 4096u);
-    EXPECT_EQ(file.substr(0, 2), "\xAA\xAA");
-    EXPECT_EQ(std::memcmp(file.data() + 2, p->ram + 896, 3200), 0);
-    EXPECT_FALSE(root.exists("/data/modes/MO04.json"));
-
-    p = fresh();
-    EXPECT_EQ((std::vector<int>{p->KelUserModeSaved(3), p->KelUserModeSaved(2), le16(p->ram + 2176)}),
-              (std::vector<int>{1, 0, 100}));
-    // Recall: the slot's stored part goes back over block 896-4095.
-    std::memcpy(p->ram + 896, p->mode_slot[3] + 2, 3200);
-    EXPECT_EQ((std::vector<int>{le16(p->ram + 2176), le16(layer(p, 2) + 8), le16(p->mode_slot[3] + 2176 - 894)}),
-              (std::vector<int>{33, 3, 33}));
-}
-
 TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
 {
     KelRamPara* p = fresh();
     root.writeFile("/data/configs/omenu.json", "{\"osd\":1}");
     KelRamPara::put16(p->ram + 2124, 1);
-    EXPECT_EQ(p->mode_file_write(9, 0), 1);
-    EXPECT_EQ(root.readFile("/data/modes/MO0a.json"), "{\"osd\":1}");
-    EXPECT_TRUE(root.exists("/data/modes/custom_mode10"));
     EXPECT_EQ(p->mode_file_write(15, 0), 1);
     EXPECT_TRUE(root.exists("/data/modes/MO10.json") && root.exists("/data/modes/custom_mode16"));
 
@@ -585,7 +591,7 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     EXPECT_EQ((std::vector<int>{p->ram[768], g_language}), (std::vector<int>{4, 4}));
 
     // At a start only a mask with both bit 0 and bit 17 is cut to its bits 1-15.
-    for (const auto& [mask, kept] : {std::pair<int, int>{0x2001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
+    for (const auto& [mask, kept] : {std::pair<int, int>{0x3001D, 0x1C}, {0x2001E, 0x2001E}, {0x1001F, 0x1001F}}) {
         g_lcd_lang_valid = mask;
         fresh();
         EXPECT_EQ(g_lcd_lang_valid, kept) << std::hex << mask;

@@ -101,8 +101,8 @@ TEST_F(FpgaFlash, EraseUnitsAndAddressesOfEachKind)
     for (auto& r : sim::SpiBusModel::log())
         enables += r.chipSelect == kFlashCs && r.tx == std::vector<uint8_t>{0x06};
     EXPECT_EQ(enables, 2u);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 48, 2, 1), 1);
-    EXPECT_EQ(commands(0xD8), (std::vector<Command>{{0xD8, 48 * 4096, 4}}));
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 48, 2, 2), 1);   // 64 KiB = 16 sectors each
+    EXPECT_EQ(commands(0xD8), (std::vector<Command>{{0xD8, 48 * 4096, 4}, {0xD8, 64 * 4096, 4}}));
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 3), 1);
     EXPECT_EQ(commands(0x20), (std::vector<Command>{{0x20, 5 * 4096, 4}, {0x20, 6 * 4096, 4}, {0x20, 7 * 4096, 4}}));
     // The select lines are idle again afterwards.

@@ -1,0 +1,40 @@
+#include "board/sim/PowerCut.h"
+
+#include "board/sim/SimBoard.h"
+
+#include <atomic>
+#include <limits>
+
+namespace sim {
+
+namespace {
+std::atomic<uint64_t> g_done{0};
+std::atomic<uint64_t> g_limit{std::numeric_limits<uint64_t>::max()};
+
+struct Registrar {
+    Registrar() { SimBoard::addResetHook([] { PowerCut::restore(); }); }
+} g_registrar;
+} // namespace
+
+void PowerCut::after(uint64_t steps) { g_limit = g_done + steps; }
+
+void PowerCut::restore()
+{
+    g_limit = std::numeric_limits<uint64_t>::max();
+    g_done = 0;
+}
+
+bool PowerCut::step()
+{
+    uint64_t done = g_done.load();
+    while (done < g_limit.load())
+        if (g_done.compare_exchange_weak(done, done + 1))
+            return true;
+    return false;
+}
+
+uint64_t PowerCut::steps() { return g_done; }
+
+bool PowerCut::cut() { return g_done >= g_limit; }
+
+} // namespace sim

@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+
+namespace sim {
+
+// A power cut at a chosen step of what the board stores: a program or erase of a flash (the
+// FPGA configuration flashes, the raw flash partitions) or a step of an atomic file write
+// (temporary file written, flushed, renamed). Once the armed number of steps is done the
+// supply is gone: no later step reaches the flash or the files, and what was stored before
+// stays, until restore() (the next start). Steps are counted whether or not a cut is armed,
+// so a test can first count the steps of an operation and then cut after each of them.
+class PowerCut {
+public:
+    static void after(uint64_t steps);   // the supply fails once that many more steps are done
+    static void restore();               // supply back, nothing armed; the count starts again
+    static bool step();                  // a step about to be stored: false when it is lost
+    static uint64_t steps();             // steps done since the last restore
+    static bool cut();                   // the supply has failed
+};
+
+} // namespace sim
