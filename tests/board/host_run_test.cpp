@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <QProcess>
+#include <QThread>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 
 namespace fs = std::filesystem;
 
@@ -29,20 +31,26 @@ std::string tree(const std::string& root)
     return t;
 }
 
-// The program started once more in the host's environment (and scenario): its exit status and
-// output, or -1 when it had not stopped by itself long after a refusal would have.
-std::pair<int, std::string> runBeside(kel_test::HostApp& host, const QString& scenario = QString())
+// A program (the controller unless named) started once more in the host's environment with
+// the given changes: its exit status and output, or -1 when it had not stopped by itself at
+// its start-up's end or long after a refusal would have.
+std::pair<int, std::string> runBeside(kel_test::HostApp& host, const std::map<QString, QString>& changes = {},
+                                      const QString& program = "/kelM57N", const QStringList& args = {})
 {
     QProcess p;
     QProcessEnvironment env = host.app.processEnvironment();
-    env.insert("KEL_SCENARIO", scenario);
+    for (const auto& [key, value] : changes)
+        env.insert(key, value);
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
-    const bool ended = p.waitForFinished(20000);
+    p.start(QString(KEL_BINARY_DIR) + program, args);
+    std::string out;
+    for (int waited = 0; !p.waitForFinished(200) && waited < 100 && out.find("start-up done") == std::string::npos; ++waited)
+        out += p.readAll().toStdString();
+    const bool ended = p.state() == QProcess::NotRunning;
     p.kill();
     p.waitForFinished(5000);
-    return {ended ? p.exitCode() : -1, p.readAll().toStdString()};
+    return {ended ? p.exitCode() : -1, out + p.readAll().toStdString()};
 }
 } // namespace
 
@@ -68,11 +76,38 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     };
     ASSERT_TRUE(host.start()) << host.output;
     // It stays up in its event loop: a PC's RAM read is answered after the start-up.
+    // The first window's input carries the default scenario's 1080p60 source (once the input
+    // thread has measured it): a first run shows a picture.
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
     ASSERT_NE(pc, nullptr);
-    pc::Bytes language;
-    EXPECT_EQ((std::vector<int64_t>{pc->readRam(768, 1, language), long(language.size())}), (std::vector<int64_t>{0, 1}));
+    pc::Bytes source, status;
+    std::vector<int> shown;
+    for (int polls = 0; polls < 300 && (shown.empty() || shown[1] == 0); ++polls, QThread::msleep(polls > 1 ? 100 : 0)) {
+        ASSERT_EQ(pc->readRam(0x8E8, 2, source) + pc->readRam(256, 36, status), 0);
+        ASSERT_LT(source[0], 6);
+        const int at = 6 * source[0];
+        shown = {source[1], status[at] | status[at + 1] << 8, status[at + 2] | status[at + 3] << 8, status[at + 4]};
+    }
+    EXPECT_EQ(shown, (std::vector<int>{0, 1920, 1080, 60}));
     EXPECT_EQ(host.app.state(), QProcess::Running);
+
+    // pcclient reads a stored file back through the read transfer, and says a type that is
+    // not stored; another root on the same ports names every PC port it cannot open in one
+    // line, and a scenario flag outside 0/1 in the scenario's warning.
+    const QString alias = host.root.path() + "/alias.json", back = host.root.path() + "/back.json";
+    std::ofstream(alias.toStdString()) << R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Cam"}]}})";
+    std::ofstream(dir + "/flag") << "keypad.present=2\n";
+    const QString tool = "/tools/pcclient/pcclient";
+    EXPECT_EQ(runBeside(host, {}, tool, {"send-file", "ALIS", alias}).first + runBeside(host, {}, tool, {"get-file", "ALIS", back}).first, 0);
+    EXPECT_EQ(slurp(back.toStdString()), slurp(alias.toStdString()));
+    EXPECT_EQ(runBeside(host, {}, tool, {"send-file", "ALIX", alias}),
+              std::make_pair(1, alias.toStdString() + " not stored (the start was refused: status 1, result 2)\n"));
+    const std::string busy = runBeside(host, {{"KEL_ROOT", QString::fromStdString(dir) + "/other"}, {"KEL_SCENARIO", QString::fromStdString(dir) + "/flag"}}).second;
+    std::string ports;
+    for (const auto& [kind, port] : {std::pair{"TCP", 5005}, {"TCP", 10002}, {"UDP", 5008}, {"UDP", 10005}, {"UDP", 13769}})
+        ports += std::string(ports.empty() ? "" : ", ") + kind + " " + std::to_string(port + host.offset) + " (Address already in use)";
+    EXPECT_NE(busy.find("\nkelM57N: PC ports that cannot be opened: " + ports + "; no PC is served on them\n"), std::string::npos) << busy;
+    EXPECT_NE(busy.find("kelM57N: " + dir + "/flag:1: keypad.present: not a flag; accepted: 0 or 1\n"), std::string::npos) << busy;
 
     // A second program on the same root stops at once with one line naming the root and the
     // first one's process, having written nothing.
@@ -82,10 +117,14 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
                                     std::to_string(host.app.processId()) + "; not starting\n"));
     EXPECT_EQ(tree(root), running);
     host.stop();
-    // So does one given a scenario file that is not there, the root being free again.
+    // So does one given a scenario file that is not there, or a port offset that is not a
+    // number or moves a port past 65535, the root being free again.
     const std::string stopped = tree(root);
-    EXPECT_EQ(runBeside(host, host.root.path() + "/missing"),
+    EXPECT_EQ(runBeside(host, {{"KEL_SCENARIO", host.root.path() + "/missing"}}),
               std::make_pair(1, "kelM57N: the scenario file " + dir + "/missing cannot be read: No such file or directory\n"));
+    EXPECT_EQ(runBeside(host, {{"KEL_PORT_OFFSET", "x12"}}), std::make_pair(1, std::string("kelM57N: KEL_PORT_OFFSET=x12 is not a number; not starting\n")));
+    EXPECT_EQ(runBeside(host, {{"KEL_PORT_OFFSET", "52000"}}),
+              std::make_pair(1, std::string("kelM57N: KEL_PORT_OFFSET=52000 moves port 13769 to 65769, outside 1-65535; not starting\n")));
     EXPECT_EQ(tree(root), stopped);
     const std::string& output = host.output;
 
@@ -96,7 +135,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     // Nothing was written beside the root in the working directory.
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "root" || name == "before") << name;
+        EXPECT_TRUE(name == "root" || name == "before" || name == "other" || name == "flag" || name.find(".json") != std::string::npos) << name;
     }
     EXPECT_EQ(fs::last_write_time(marker), before);
 
