@@ -314,6 +314,7 @@ def main():
     def on_signal(signum, _frame):
         kill_running()
         restorer.restore()
+        state["interrupted"] = True
         print("\nmutants: interrupted; every file is restored")
         if state["started"]:
             report(state)
@@ -442,7 +443,8 @@ def main():
                     tally["caught"] += 1
             finally:
                 restorer.restore()
-                print("[%d/%d] %s: %s" % (i, len(chosen), where, verdict), flush=True)
+                if not state.get("interrupted"):
+                    print("[%d/%d] %s: %s" % (i, len(chosen), where, verdict), flush=True)
     finally:
         restorer.restore()
 
