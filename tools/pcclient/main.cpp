@@ -219,8 +219,15 @@ bool resolve(std::string& host)
 int main(int argc, char** argv)
 {
     int offset = 0;
-    if (const char* o = std::getenv("KEL_PORT_OFFSET"))
-        offset = std::atoi(o);
+    if (const char* o = std::getenv("KEL_PORT_OFFSET"); o && *o) {
+        char* end = nullptr;
+        const long value = std::strtol(o, &end, 10);
+        if (*end != 0 || value < -65535 || value > 65535) {
+            std::fprintf(stderr, "pcclient: KEL_PORT_OFFSET=%s is not a port offset\n", o);
+            return 2;
+        }
+        offset = int(value);
+    }
     std::string kind = "udp", host = "127.0.0.1", path;
     uint16_t port = uint16_t(5008 + offset);
     unsigned long dest = pc::kController, timeout = 1000;
