@@ -21,7 +21,10 @@ done
 ln -sf "$2" "$work/tree/build/kelM57N"
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 export PATH="$work/bin:$PATH" KEL_VNC_PORT="$port" KEL_PORT_OFFSET=$((20000 + RANDOM % 20000))
-KEL_ROOT="$work/vnc" setsid bash "$work/tree/scripts/run" >"$work/first.txt" 2>&1 &
+# In a session of its own, ended whole at the end; also when this script is killed outright
+# (a time-out), its watcher ends it.
+KEL_ROOT="$work/vnc" setsid bash -c 'bash "$1" & while kill -0 "$2" && kill -0 $!; do sleep 0.5; done 2>/dev/null; kill -- -$$' \
+  _ "$work/tree/scripts/run" "$$" >"$work/first.txt" 2>&1 &
 run=$!
 for _ in $(seq 1200); do grep -q "start-up done" "$work/vnc/kelM57N.log" 2>/dev/null && break; sleep 0.1; done
 grep -q "^run: the LCD is on VNC 127.0.0.1:$port$" "$work/first.txt" || { echo "no VNC line: $(cat "$work/first.txt")"; fail=1; }
