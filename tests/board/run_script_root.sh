@@ -26,7 +26,11 @@ export PATH="$work/bin:$PATH" KEL_VNC_PORT="$port" KEL_PORT_OFFSET=$((20000 + RA
 KEL_ROOT="$work/vnc" setsid bash -c 'bash "$1" & while kill -0 "$2" && kill -0 $!; do sleep 0.5; done 2>/dev/null; kill -- -$$' \
   _ "$work/tree/scripts/run" "$$" >"$work/first.txt" 2>&1 &
 run=$!
-for _ in $(seq 1200); do grep -q "start-up done" "$work/vnc/kelM57N.log" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 1200); do
+  grep -q "start-up done" "$work/vnc/kelM57N.log" 2>/dev/null && break
+  kill -0 "$run" 2>/dev/null || { echo "the run ended: $(cat "$work/first.txt")"; exit 1; }
+  sleep 0.1
+done
 grep -q "^run: the LCD is on VNC 127.0.0.1:$port$" "$work/first.txt" || { echo "no VNC line: $(cat "$work/first.txt")"; fail=1; }
 # OK on the home screen opens the menu.
 timing="$(python3 "$1/bench/lcd_key/key_to_frame.py" "$port" 6 q 2>&1)"
