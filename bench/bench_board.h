@@ -8,6 +8,8 @@
 #include "core/kelrampara.h"
 #include "scaler/c331_manage.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -26,15 +28,22 @@ inline std::string start_board()
     return root;
 }
 
-// Tries port offsets until open() gives a link whose ports are all open; null after 50.
+// Opens the link on the ports moved by KEL_PORT_OFFSET when it is set (null when they are
+// taken); otherwise tries port offsets until open() gives a link whose ports are all open,
+// null after 50.
 template <class Link, class Open>
 Link* open_link(int& offset, Open open)
 {
+    const char* given = std::getenv("KEL_PORT_OFFSET");
     for (int attempt = 0; attempt < 50; ++attempt) {
-        offset = 20000 + (::getpid() + attempt * 997) % 25000;
+        offset = given && *given ? std::atoi(given) : 20000 + (::getpid() + attempt * 997) % 25000;
         sim::SimBoard::setPortOffset(offset);
         if (Link* link = open())
             return link;
+        if (given && *given) {
+            std::fprintf(stderr, "the ports moved by KEL_PORT_OFFSET=%s cannot all be opened\n", given);
+            break;
+        }
     }
     return nullptr;
 }

@@ -1,5 +1,7 @@
 #include "board/Files.h"
 
+#include "board/Console.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -145,10 +147,10 @@ void Files::reportFailedStore(const std::string& path, int error)
 {
     const std::string mapped = map(path);
     if (mapped == path)
-        std::fprintf(stderr, "cannot store %s: %s (errno %d)\n", path.c_str(), std::strerror(error), error);
+        Console::warn("cannot store %s: %s (errno %d)\n", path.c_str(), std::strerror(error), error);
     else
-        std::fprintf(stderr, "cannot store %s (%s): %s (errno %d)\n", path.c_str(), mapped.c_str(),
-                     std::strerror(error), error);
+        Console::warn("cannot store %s (%s): %s (errno %d)\n", path.c_str(), mapped.c_str(), std::strerror(error),
+                      error);
 }
 
 void Files::sync()

@@ -4,6 +4,7 @@
 // the keyed settings are written at start-up and by the PC's network command: read and
 // write them under g_str_globals_mutex.
 
+#include "board/Console.h"
 #include "core/md5.h"
 
 #include <QList>
@@ -103,8 +104,6 @@ extern QString g_rcv_sync_led;
 // Trace lines are printed only while g_debugSwitch is 254 (it always is).
 #define KEL_TRACE(...)                                  \
     do {                                                \
-        if (g_debugSwitch == 254) {                     \
-            std::printf(__VA_ARGS__);                   \
-            std::fflush(stdout);                        \
-        }                                               \
+        if (g_debugSwitch == 254)                       \
+            board::Console::trace(__VA_ARGS__);         \
     } while (0)

@@ -4,7 +4,9 @@
 
 #include "board/Board.h"
 #include "board/Clock.h"
+#include "board/Console.h"
 #include "board/Files.h"
+#include "board/Network.h"
 #include "cloud/m57_wifi_config.h"
 #include "cloud/networkclient_manage.h"
 #include "cloud/uart_inout_4G.h"
@@ -27,11 +29,16 @@
 #include "sources/velinsource.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QCursor>
 #include <QTimer>
-#include <cstdio>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 // Settings, the parameter file, the user modes and received files all live under /data:
@@ -43,13 +50,79 @@ void reportUnwritableData()
     if (error == 0)
         return;
     const std::string mapped = board::Files::map("/data");
-    std::fprintf(stderr, "kelM57N: /data%s cannot be written: %s (errno %d); settings and files will not be kept\n",
-                 mapped == "/data" ? "" : (" (" + mapped + ")").c_str(), std::strerror(error), error);
+    board::Console::warn("kelM57N: /data%s cannot be written: %s (errno %d); settings and files will not be kept\n",
+                         mapped == "/data" ? "" : (" (" + mapped + ")").c_str(), std::strerror(error), error);
+}
+
+// Qt's own messages join the program's: its warnings as whole lines among the warnings,
+// its debug lines among the traces.
+void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    const QByteArray line = text.toLocal8Bit();
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        board::Console::trace("%s\n", line.constData());
+    else
+        board::Console::warn("%s\n", line.constData());
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+// Why a port of the system cannot be bound now: what the link met when it tried.
+int bindError(int type, unsigned port)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    int on = 1;
+    if (type == SOCK_STREAM)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = board::Network::bindAddress();
+    addr.sin_port = htons(uint16_t(port));
+    const int error = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
+// The PC ports the links could not open are said in one line: the links run on without
+// them, and among the start-up traces their bind errors are easily missed.
+void reportClosedPorts()
+{
+    struct Port {
+        const char* kind;
+        int type;
+        unsigned port;
+        bool open;
+    };
+    networkManage* tcp = networkManage::pInstance();
+    udpnetManage* udp = udpnetManage::pInstance();
+    const auto tcpOpen = [](TcpServer* s) { return s == nullptr || s->listenSocket() >= 0; };
+    const auto udpOpen = [](UdpServer* s) { return s == nullptr || s->socketFd() >= 0; };
+    const Port ports[] = {
+        {"TCP", SOCK_STREAM, unsigned(g_port.load()), tcpOpen(tcp->server(0))},
+        {"TCP", SOCK_STREAM, 10002, tcpOpen(tcp->server(1))},
+        {"UDP", SOCK_DGRAM, udpnetManage::PORT_5008, udpOpen(udp->server(udpnetManage::PORT_5008))},
+        {"UDP", SOCK_DGRAM, udpnetManage::PORT_10005, udpOpen(udp->server(udpnetManage::PORT_10005))},
+        {"UDP", SOCK_DGRAM, udpnetManage::PORT_13769, udpOpen(udp->server(udpnetManage::PORT_13769))},
+    };
+    std::string closed;
+    for (const Port& p : ports) {
+        if (p.open)
+            continue;
+        const unsigned port = board::Network::listenPort(uint16_t(p.port));
+        const int error = bindError(p.type, port);
+        closed += std::string(closed.empty() ? "" : ", ") + p.kind + " " + std::to_string(port) + " (" +
+                  (error != 0 ? std::strerror(error) : "taken while the links started") + ")";
+    }
+    if (!closed.empty())
+        board::Console::warn("kelM57N: PC ports that cannot be opened: %s; no PC is served on them\n", closed.c_str());
 }
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    qInstallMessageHandler(qtMessage);
     if (!board::start())
         return 1;
     KEL_TRACE("\n kelM57N starting on the %s board\n", board::backendName());
@@ -129,6 +202,7 @@ int main(int argc, char* argv[])
     networkclient_Manage::pInstance();
     M57_WIFI_CONFIG::pInstance();
     udpnetManage::pInstance();
+    reportClosedPorts();
 
     KEL_TRACE("\n kelM57N start-up done\n");
     // 17. The event loop, for the life of the process.

@@ -210,6 +210,57 @@ def run(cmd, cwd, timeout=None):
         RUNNING.remove(p)
 
 
+def build_with_progress(cmd, cwd):
+    """Runs a ninja build, showing its progress: ninja's [done/total] count, on one line that is
+    rewritten on a terminal, else a line at every tenth. The exit status and the output's end."""
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                         text=True, start_new_session=True)
+    RUNNING.append(p)
+    tail, shown, tty = [], -1, sys.stdout.isatty()
+    try:
+        for line in p.stdout:
+            tail = (tail + [line])[-60:]
+            m = re.match(r"\[(\d+)/(\d+)\]", line)
+            if not m:
+                continue
+            done, total = int(m.group(1)), int(m.group(2))
+            tenth = done * 10 // total
+            if tty:
+                print("\rmutants: building %d/%d" % (done, total), end="", flush=True)
+            elif tenth != shown:
+                print("mutants: building %d/%d" % (done, total), flush=True)
+            shown = tenth
+        p.wait()
+    finally:
+        RUNNING.remove(p)
+    if tty and shown >= 0:
+        print()
+    return p.returncode, "".join(tail)
+
+
+def report(state):
+    """The changes that left the object code as it was, those no test noticed, and the table per
+    folder of what ran so far."""
+    if state["equivalents"]:
+        print("\nChanges that leave the object code as it was (not counted):")
+        for where, old, new in state["equivalents"]:
+            print("  %s\n    - %s\n    + %s" % (where, old, new))
+    if state["survivors"]:
+        print("\nChanges no test noticed:")
+        for where, old, new in state["survivors"]:
+            print("  %s\n    - %s\n    + %s" % (where, old, new))
+    print("\n%-16s %7s %9s %11s %10s %9s %6s %7s" % (
+        "folder", "caught", "survived", "same code", "no build", "time-out", "flaky", "share"))
+    for folder in sorted(state["results"]):
+        t = state["results"][folder]
+        counted = t["caught"] + t["survived"]
+        share = "%d %%" % round(100.0 * t["caught"] / counted) if counted else "-"
+        print("%-16s %7d %9d %11d %10d %9d %6d %7s" % (
+            folder, t["caught"], t["survived"], t["equivalent"], t["stillborn"], t["timeout"],
+            t["flaky"], share))
+    print("seed %d" % state["seed"], flush=True)
+
+
 def object_of(build, path):
     """The object file ninja builds from a source file, or None for a header."""
     if not path.endswith(".cpp"):
@@ -257,10 +308,16 @@ def main():
     restorer = Restorer(build)
     restorer.recover()
 
+    # What ran so far: the table is printed also when the run is interrupted.
+    state = dict(seed=seed, results={}, survivors=[], equivalents=[], started=False)
+
     def on_signal(signum, _frame):
         kill_running()
         restorer.restore()
+        state["interrupted"] = True
         print("\nmutants: interrupted; every file is restored")
+        if state["started"]:
+            report(state)
         sys.exit(130)
     for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(s, on_signal)
@@ -270,8 +327,8 @@ def main():
                    "-DKEL_TESTS=ON", "-DKEL_SANITIZE=OFF"] + env_launcher, ROOT)
     if rc != 0:
         sys.exit("mutants: configure failed\n" + out)
-    print("mutants: building %s" % build)
-    rc, out = run(["ninja", "-j", str(args.j)], build)
+    print("mutants: building %s" % build, flush=True)
+    rc, out = build_with_progress(["ninja", "-j", str(args.j)], build)
     if rc != 0:
         sys.exit("mutants: the unchanged tree does not build\n" + out[-3000:])
     labels = test_labels(build)
@@ -281,6 +338,7 @@ def main():
         if unknown:
             sys.exit("mutants: no test program named %s" % ", ".join(unknown))
         labels = wanted
+    print("mutants: running the tests on the unchanged tree", flush=True)
     started = time.time()
     rc, out = run(["ctest", "-j", str(args.j), "--timeout", "300", "-L",
                    "^(%s)$" % "|".join(labels)], build)
@@ -302,8 +360,9 @@ def main():
     print("mutants: seed %d, %d files, %d changes, suite %.0f s unchanged"
           % (seed, len(files), len(chosen), baseline))
 
-    results = {}  # folder -> {caught, survived, equivalent, stillborn}
-    survivors, equivalents = [], []
+    results = state["results"]  # folder -> {caught, survived, equivalent, stillborn, ...}
+    survivors, equivalents = state["survivors"], state["equivalents"]
+    state["started"] = True
     try:
         for i, site in enumerate(chosen, 1):
             full = os.path.join(ROOT, site.path)
@@ -384,28 +443,12 @@ def main():
                     tally["caught"] += 1
             finally:
                 restorer.restore()
-                print("[%d/%d] %s: %s" % (i, len(chosen), where, verdict), flush=True)
+                if not state.get("interrupted"):
+                    print("[%d/%d] %s: %s" % (i, len(chosen), where, verdict), flush=True)
     finally:
         restorer.restore()
 
-    if equivalents:
-        print("\nChanges that leave the object code as it was (not counted):")
-        for where, old, new in equivalents:
-            print("  %s\n    - %s\n    + %s" % (where, old, new))
-    if survivors:
-        print("\nChanges no test noticed:")
-        for where, old, new in survivors:
-            print("  %s\n    - %s\n    + %s" % (where, old, new))
-    print("\n%-16s %7s %9s %11s %10s %9s %6s %7s" % (
-        "folder", "caught", "survived", "same code", "no build", "time-out", "flaky", "share"))
-    for folder in sorted(results):
-        t = results[folder]
-        counted = t["caught"] + t["survived"]
-        share = "%d %%" % round(100.0 * t["caught"] / counted) if counted else "-"
-        print("%-16s %7d %9d %11d %10d %9d %6d %7s" % (
-            folder, t["caught"], t["survived"], t["equivalent"], t["stillborn"], t["timeout"],
-            t["flaky"], share))
-    print("seed %d" % seed)
+    report(state)
     # The build folder is left stale only in the object of the last change; bring it back.
     run(["ninja", "-j", str(args.j)], build)
 

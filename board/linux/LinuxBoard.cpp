@@ -1,4 +1,5 @@
 #include "board/Board.h"
+#include "board/Console.h"
 #include "board/Files.h"
 #include "board/InstanceLock.h"
 #include "board/Network.h"
@@ -15,12 +16,12 @@ namespace board {
 bool start()
 {
     if (::access("/dev/msys", F_OK) != 0) {
-        std::fprintf(stderr, "board: /dev/msys is missing; this is not the board, refusing to start\n");
+        Console::warn("board: /dev/msys is missing; this is not the board, refusing to start\n");
         return false;
     }
     int holder = 0;
     if (!InstanceLock::take("/data/.kelM57N.lock", holder)) {
-        std::fprintf(stderr, "kelM57N: /data is in use by process %d; not starting\n", holder);
+        Console::warn("kelM57N: /data is in use by process %d; not starting\n", holder);
         return false;
     }
     return true;

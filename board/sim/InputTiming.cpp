@@ -39,7 +39,9 @@ namespace {
 InputTiming readTiming(int input)
 {
     const std::string k = "input" + std::to_string(input) + ".";
-    InputTiming base = namedTiming(SimBoard::scenario(k + "timing", input == 0 ? "1920x1080@60" : "none"));
+    // The first window of the default parameter block shows HDMI1 (input 1): a first run
+    // shows a picture there, and on the DVI input (0) beside it.
+    InputTiming base = namedTiming(SimBoard::scenario(k + "timing", input <= 1 ? "1920x1080@60" : "none"));
     InputTiming s;
     s.present = SimBoard::scenarioInt(k + "signal", base.present ? 1 : 0) != 0;
     if (!base.present)

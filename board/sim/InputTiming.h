@@ -8,7 +8,7 @@ namespace sim {
 // scaler model both see it. Key input<d>.timing names the whole timing: "WxH@Hz"
 // (progressive, CEA-like totals: 1920 -> 2200, 1080 -> 1125; the rate may have decimals),
 // "WxHi@Hz" or "1080i"
-// (interlaced: fields of half the lines at the field rate), "none"; input 0 carries
+// (interlaced: fields of half the lines at the field rate), "none"; inputs 0 and 1 carry
 // 1920x1080@60 unless the scenario says otherwise, the others "none". The single keys
 // input<d>.signal, .interlaced, .hact, .vact, .htotal, .vtotal, .hz override it. A timing
 // without totals or rate carries no video.

@@ -10,7 +10,7 @@ namespace sim {
 
 namespace {
 
-enum class Form { Number, Timing, Address, Mac, Choice };
+enum class Form { Number, Flag, Timing, Address, Mac, Choice };
 
 struct Key {
     // "<a-b>" stands for a decimal index from a to b; "<F>" for nothing or "1" (the first or
@@ -23,8 +23,8 @@ struct Key {
 // Inputs 0 to 2 are IT6602 receivers, input 3 the IT6805; the timing keys serve all four.
 const Key kKeys[] = {
     {"input<0-3>.timing", Form::Timing},
-    {"input<0-3>.signal", Form::Number},
-    {"input<0-3>.interlaced", Form::Number},
+    {"input<0-3>.signal", Form::Flag},
+    {"input<0-3>.interlaced", Form::Flag},
     {"input<0-3>.hact", Form::Number},
     {"input<0-3>.vact", Form::Number},
     {"input<0-3>.htotal", Form::Number},
@@ -34,32 +34,32 @@ const Key kKeys[] = {
     {"input<0-3>.hsync", Form::Number},
     {"input<0-3>.vfp", Form::Number},
     {"input<0-3>.vsync", Form::Number},
-    {"input<0-3>.hpol", Form::Number},
-    {"input<0-3>.vpol", Form::Number},
+    {"input<0-3>.hpol", Form::Flag},
+    {"input<0-3>.vpol", Form::Flag},
     {"input<0-3>.osc", Form::Number},
     {"input<0-3>.colorimetry", Form::Number},
     {"input<0-3>.vic", Form::Number},
-    {"input<0-3>.audio", Form::Number},
-    {"input<0-2>.cable", Form::Number},
+    {"input<0-3>.audio", Form::Flag},
+    {"input<0-2>.cable", Form::Flag},
     {"input<0-2>.pclk", Form::Number},
-    {"input<0-2>.hdmi", Form::Number},
+    {"input<0-2>.hdmi", Form::Flag},
     {"input<0-2>.colour", Form::Choice, "rgb|yuv422|yuv444"},
     {"input<0-2>.range", Form::Number},
     {"input<0-2>.depth", Form::Number},
     {"input<0-2>.audiofs", Form::Number},
     {"input<0-2>.audioch", Form::Number},
     {"input<0-2>.rxaddr", Form::Number},
-    {"input<0-2>.scdt", Form::Number},
-    {"input<0-2>.pclkreg", Form::Number},
+    {"input<0-2>.scdt", Form::Flag},
+    {"input<0-2>.pclkreg", Form::Flag},
     {"input<0-2>.3d", Form::Choice, "none|framepacking|topbottom|sidebyside"},
     {"input3.chip", Form::Choice, "present|absent"},
-    {"input3.5v", Form::Number},
-    {"input3.dvi", Form::Number},
+    {"input3.5v", Form::Flag},
+    {"input3.dvi", Form::Flag},
     {"input3.depth", Form::Number},
     {"input3.colour", Form::Number},
-    {"input3.hdmi2", Form::Number},
+    {"input3.hdmi2", Form::Flag},
     {"input3.extcolorimetry", Form::Number},
-    {"input3.avmute", Form::Number},
+    {"input3.avmute", Form::Flag},
     {"input3.audio_fs", Form::Number},
     {"input3.audio_status_fs", Form::Number},
     {"input3.avi_flip", Form::Number},
@@ -69,34 +69,34 @@ const Key kKeys[] = {
     {"input3.id2", Form::Number},
     {"input3.eq_passes", Form::Number},
     {"input3.eq_saturated", Form::Number},
-    {"input3.osc_ready", Form::Number},
-    {"input3.vbo_clock", Form::Number},
+    {"input3.osc_ready", Form::Flag},
+    {"input3.vbo_clock", Form::Flag},
     {"i2c.clock", Form::Choice, "present|absent"},
     {"i2c.eeprom<0-3>", Form::Choice, "valid|blank|corrupt|absent"},
     {"fpga<F>.cards.port<0-15>", Form::Number},
     {"fpga<F>.configid.port<0-15>", Form::Number},
-    {"fpga<F>.funccard.port<0-15>", Form::Number},
+    {"fpga<F>.funccard.port<0-15>", Form::Flag},
     {"fpga<F>.funccard.port<0-15>.power", Form::Number},
     {"fpga<F>.funccard.port<0-15>.light", Form::Number},
     {"fpga<F>.fault.port<0-15>", Form::Choice, "none|silent|badbcc"},
     {"fpga<F>.delay_us.port<0-15>", Form::Number},
-    {"fpga<F>.link.port<0-15>", Form::Number},
+    {"fpga<F>.link.port<0-15>", Form::Flag},
     {"fpga<F>.reg.<0-255>", Form::Number},
     {"fpga<F>.measured.width", Form::Number},
     {"fpga<F>.measured.height", Form::Number},
     {"fpga<F>.measured.clock", Form::Number},
     {"fpga<F>.sendbusy", Form::Number},
-    {"fpga<F>.link.error", Form::Number},
-    {"fpga<F>.link.train", Form::Number},
-    {"fpga<F>.outputcheck", Form::Number},
+    {"fpga<F>.link.error", Form::Flag},
+    {"fpga<F>.link.train", Form::Flag},
+    {"fpga<F>.outputcheck", Form::Flag},
     {"fpga<F>.ram1.stuck", Form::Number},
-    {"fpga.flash.stuck_busy", Form::Number},
+    {"fpga.flash.stuck_busy", Form::Flag},
     {"fpga.flash.program_us", Form::Number},
     {"fpga.flash.erase4k_us", Form::Number},
     {"fpga.flash.erase32k_us", Form::Number},
     {"fpga.flash.erase64k_us", Form::Number},
     {"soc.uid<0-2>", Form::Number},
-    {"keypad.present", Form::Number},
+    {"keypad.present", Form::Flag},
     {"data.capacity", Form::Number},
     {"net.eth0.address", Form::Address},
     {"net.eth0.mask", Form::Address},
@@ -220,6 +220,8 @@ std::string ScenarioCheck::problem(const std::string& key, const std::string& va
         switch (k.form) {
         case Form::Number:
             return isNumber(value) ? std::string() : "not a number; accepted: a whole number (0x.. hexadecimal)";
+        case Form::Flag:
+            return value == "0" || value == "1" ? std::string() : "not a flag; accepted: 0 or 1";
         case Form::Timing:
             return isTiming(value) ? std::string()
                                    : "not a timing; accepted: WIDTHxHEIGHT@HZ (1920x1080@60), an i after the "

@@ -4,6 +4,7 @@
 #include "board/Files.h"
 
 #include "board/Board.h"
+#include "board/Console.h"
 #include "board/InstanceLock.h"
 #include "board/sim/Journal.h"
 
@@ -207,6 +208,13 @@ void SimBoard::reset()
 
 namespace board {
 
+namespace {
+// The program's own listening ports run from the PC link's TCP port 5005 to the WiFi
+// module's AT port 13769.
+constexpr int kLowestPort = 5005;
+constexpr int kHighestPort = 13769;
+} // namespace
+
 bool start()
 {
     if (const char* root = std::getenv("KEL_ROOT"); root && *root)
@@ -215,21 +223,37 @@ bool start()
         sim::SimBoard::setRoot("sim-root");
     int holder = 0;
     if (!InstanceLock::take(sim::SimBoard::root() + "/.kelM57N.lock", holder)) {
-        std::fprintf(stderr, "kelM57N: the data root %s is in use by process %d; not starting\n",
-                     sim::SimBoard::root().c_str(), holder);
+        board::Console::warn("kelM57N: the data root %s is in use by process %d; not starting\n",
+                             sim::SimBoard::root().c_str(), holder);
         return false;
     }
     if (const char* file = std::getenv("KEL_SCENARIO"); file && *file) {
         std::vector<std::string> warnings;
         if (!sim::SimBoard::loadScenario(file, &warnings)) {
-            std::fprintf(stderr, "kelM57N: the scenario file %s cannot be read: %s\n", file, std::strerror(errno));
+            board::Console::warn("kelM57N: the scenario file %s cannot be read: %s\n", file, std::strerror(errno));
             return false;
         }
         for (const std::string& w : warnings)
-            std::fprintf(stderr, "kelM57N: %s\n", w.c_str());
+            board::Console::warn("kelM57N: %s\n", w.c_str());
     }
-    if (const char* offset = std::getenv("KEL_PORT_OFFSET"); offset && *offset)
-        sim::SimBoard::setPortOffset(std::atoi(offset));
+    if (const char* offset = std::getenv("KEL_PORT_OFFSET"); offset && *offset) {
+        // Every listening port is moved by the offset: one that would leave 1-65535 would
+        // wrap onto some other port, so the start stops instead.
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(offset, &end, 10);
+        if (*end != '\0' || errno != 0) {
+            board::Console::warn("kelM57N: KEL_PORT_OFFSET=%s is not a number; not starting\n", offset);
+            return false;
+        }
+        if (value < 1 - kLowestPort || value > 65535 - kHighestPort) {
+            board::Console::warn("kelM57N: KEL_PORT_OFFSET=%s moves port %d to %ld, outside 1-65535; not starting\n",
+                                 offset, value < 0 ? kLowestPort : kHighestPort,
+                                 (value < 0 ? kLowestPort : kHighestPort) + value);
+            return false;
+        }
+        sim::SimBoard::setPortOffset(int(value));
+    }
     sim::Journal::keepInFile(sim::SimBoard::root() + "/sim-journal.log");
     sim::SimBoard::setRecording(false);
     board::Files::makeDirs("/dev");

@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <QProcess>
+#include <QThread>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 
 namespace fs = std::filesystem;
 
@@ -29,20 +31,25 @@ std::string tree(const std::string& root)
     return t;
 }
 
-// The program started once more in the host's environment (and scenario): its exit status and
-// output, or -1 when it had not stopped by itself long after a refusal would have.
-std::pair<int, std::string> runBeside(kel_test::HostApp& host, const QString& scenario = QString())
+// A program (the controller unless named) started in the host's environment with the given
+// changes: its exit status and output, or -1 when it had not stopped at its start-up's end.
+std::pair<int, std::string> runBeside(kel_test::HostApp& host, const std::map<QString, QString>& changes = {},
+                                      const QString& program = "/kelM57N", const QStringList& args = {})
 {
     QProcess p;
     QProcessEnvironment env = host.app.processEnvironment();
-    env.insert("KEL_SCENARIO", scenario);
+    for (const auto& [key, value] : changes)
+        env.insert(key, value);
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QString(KEL_BINARY_DIR) + "/kelM57N", QStringList());
-    const bool ended = p.waitForFinished(20000);
+    p.start(QString(KEL_BINARY_DIR) + program, args);
+    std::string out;
+    for (int waited = 0; !p.waitForFinished(200) && waited < 100 && out.find("start-up done") == std::string::npos; ++waited)
+        out += p.readAll().toStdString();
+    const bool ended = p.state() == QProcess::NotRunning;
     p.kill();
     p.waitForFinished(5000);
-    return {ended ? p.exitCode() : -1, p.readAll().toStdString()};
+    return {ended ? p.exitCode() : -1, out + p.readAll().toStdString()};
 }
 } // namespace
 
@@ -67,12 +74,35 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
             fs::create_directories(fs::path(at + f).parent_path()), std::ofstream(at + f) << "x";
     };
     ASSERT_TRUE(host.start()) << host.output;
-    // It stays up in its event loop: a PC's RAM read is answered after the start-up.
+    // It stays up in its event loop, answering a PC's RAM reads. The first window's input carries the default scenario's 1080p60 source (once the input
+    // thread has measured it): a first run shows a picture.
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
-    ASSERT_NE(pc, nullptr);
-    pc::Bytes language;
-    EXPECT_EQ((std::vector<int64_t>{pc->readRam(768, 1, language), long(language.size())}), (std::vector<int64_t>{0, 1}));
+    pc::Bytes source, status;
+    std::vector<int> shown{0, 0};
+    for (int polls = 0; polls < 300 && shown[1] == 0; ++polls, QThread::msleep(100)) {
+        ASSERT_TRUE(pc && pc->readRam(0x8E8, 2, source) == 0 && source[0] < 6 && pc->readRam(256 + 6 * source[0], 5, status) == 0);
+        shown = {source[1], status[0] | status[1] << 8, status[2] | status[3] << 8, status[4]};
+    }
+    EXPECT_EQ(shown, (std::vector<int>{0, 1920, 1080, 60}));
     EXPECT_EQ(host.app.state(), QProcess::Running);
+
+    // pcclient reads a stored file back through the read transfer, and says a type that is
+    // not stored; another root on the same ports names every PC port it cannot open in one
+    // line, and a scenario flag outside 0/1 in the scenario's warning.
+    const QString other = host.root.path() + "/other", tool = "/tools/pcclient/pcclient";
+    fs::create_directories(other.toStdString());
+    std::ofstream((other + "/alias.json").toStdString()) << R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Cam"}]}})";
+    std::ofstream((other + "/flag").toStdString()) << "keypad.present=2\n";
+    EXPECT_EQ(runBeside(host, {}, tool, {"send-file", "ALIS", other + "/alias.json"}).first + runBeside(host, {}, tool, {"get-file", "ALIS", other + "/back"}).first, 0);
+    EXPECT_EQ(slurp((other + "/back").toStdString()), slurp((other + "/alias.json").toStdString()));
+    EXPECT_EQ(runBeside(host, {}, tool, {"send-file", "ALIX", other + "/flag"}),
+              std::make_pair(1, dir + "/other/flag not stored (the start was refused: status 1, result 2)\n"));
+    const std::string busy = runBeside(host, {{"KEL_ROOT", other}, {"KEL_SCENARIO", other + "/flag"}}).second;
+    std::string ports;
+    for (const auto& [kind, port] : {std::pair{"TCP", 5005}, {"TCP", 10002}, {"UDP", 5008}, {"UDP", 10005}, {"UDP", 13769}})
+        ports += std::string(ports.empty() ? "" : ", ") + kind + " " + std::to_string(port + host.offset) + " (Address already in use)";
+    EXPECT_NE(busy.find("\nkelM57N: PC ports that cannot be opened: " + ports + "; no PC is served on them\n"), std::string::npos) << busy;
+    EXPECT_NE(busy.find("kelM57N: " + dir + "/other/flag:1: keypad.present: not a flag; accepted: 0 or 1\n"), std::string::npos) << busy;
 
     // A second program on the same root stops at once with one line naming the root and the
     // first one's process, having written nothing.
@@ -82,30 +112,31 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
                                     std::to_string(host.app.processId()) + "; not starting\n"));
     EXPECT_EQ(tree(root), running);
     host.stop();
-    // So does one given a scenario file that is not there, the root being free again.
+    // So does one given a scenario file that is not there, or a port offset that is not a
+    // number or moves a port past 65535, the root being free again.
     const std::string stopped = tree(root);
-    EXPECT_EQ(runBeside(host, host.root.path() + "/missing"),
-              std::make_pair(1, "kelM57N: the scenario file " + dir + "/missing cannot be read: No such file or directory\n"));
+    for (const auto& [key, value, line] : {std::tuple<QString, QString, std::string>{"KEL_SCENARIO", host.root.path() + "/missing",
+              "the scenario file " + dir + "/missing cannot be read: No such file or directory"}, {"KEL_PORT_OFFSET", "x12",
+              "KEL_PORT_OFFSET=x12 is not a number; not starting"}, {"KEL_PORT_OFFSET", "52000", "KEL_PORT_OFFSET=52000 moves port 13769 to 65769, outside 1-65535; not starting"}})
+        EXPECT_EQ(runBeside(host, {{key, value}}), std::make_pair(1, "kelM57N: " + line + "\n"));
     EXPECT_EQ(tree(root), stopped);
     const std::string& output = host.output;
 
-    EXPECT_NE(output.find("on the sim board"), std::string::npos);
-    EXPECT_TRUE(fs::is_directory(root));
+    EXPECT_TRUE(output.find("on the sim board") != std::string::npos && fs::is_directory(root));
     // System actions went to the journal under the root; nothing was executed.
     const std::string journal = slurp(root + "/sim-journal.log");
     // Nothing was written beside the root in the working directory.
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "root" || name == "before") << name;
+        EXPECT_TRUE(name == "root" || name == "before" || name == "other") << name;
     }
     EXPECT_EQ(fs::last_write_time(marker), before);
 
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(fs::exists(root + left[i]), i == 2) << left[i];
     // The settings and the parameter file were created under the root.
-    EXPECT_TRUE(fs::is_regular_file(root + "/data/configs/tcpip.ini"));
-    EXPECT_TRUE(fs::is_regular_file(root + "/data/ram_device_info"));
-    EXPECT_EQ(fs::file_size(root + "/data/ram_device_info"), 4096u);
+    EXPECT_TRUE(fs::is_regular_file(root + "/data/configs/tcpip.ini") && fs::is_regular_file(root + "/data/ram_device_info")
+                && fs::file_size(root + "/data/ram_device_info") == 4096u);
     // eth0 was brought up with the default address, in the journal only and once: by the one
     // program that ran (the whole bring-up is compared in the settings tests).
     const std::string bringUp = "shell\tifconfig eth0 192.168.0.199 netmask 255.255.255.0 up\n";
@@ -123,9 +154,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
               std::string::npos) << host.output;
     host.output.clear();
     pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
-    ASSERT_NE(pc, nullptr);
-    ASSERT_EQ(pc->writeRam(0x880, {77}), 0);
-    ASSERT_EQ(pc->writeRegister(11, 2, 2), 0);
+    ASSERT_TRUE(pc && pc->writeRam(0x880, {77}) == 0 && pc->writeRegister(11, 2, 2) == 0);
     EXPECT_TRUE(host.waitFor("cannot store /data/ram_device_info (" + root + "/data/ram_device_info): Not a directory (errno 20)", 60))
         << host.outputSoFar();
 }

@@ -1,17 +1,43 @@
 #!/usr/bin/env bash
 # scripts/run starts the program on the data root KEL_ROOT names (a relative name taken from
 # where the script was started), else on build/sim-root: run from a copy with the set-up and
-# the build stubbed and a stand-in program that prints its root. Usage: run_script_root.sh <source dir>
+# the build stubbed and a stand-in program that prints its root. Given the built program, it
+# also runs it on the VNC screen: a key shows in the VNC frame (the time printed, bounded far
+# above the 0.2 s aimed at), and a second run on the taken VNC port stops with the reason.
+# Usage: run_script_root.sh <source dir> [<built kelM57N>]
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${run:-}" ] && kill -- -"$run" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/tree/scripts" "$work/tree/build" "$work/bin" "$work/caller"
 cp "$1/scripts/run" "$work/tree/scripts/"
 touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n' >"$work/bin/cmake"
-printf '#!/bin/sh\necho "root $KEL_ROOT"\n' >"$work/tree/build/kelM57N"
+printf '#!/bin/sh\necho "root $KEL_ROOT" >&2\n' >"$work/tree/build/kelM57N"
 chmod +x "$work/bin/cmake" "$work/tree/build/kelM57N"
 fail=0
 for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x|$work/caller/rel/x"; do
   got="$(cd "$work/caller" && env ${row%%|*} PATH="$work/bin:$PATH" KEL_PLATFORM=offscreen bash "$work/tree/scripts/run" 2>&1)"
   [ "$(echo "$got" | sed -n 's/^root //p')" = "${row#*|}" ] && [ -d "${row#*|}" ] || { echo "${row%%|*}: not ${row#*|}: $got"; fail=1; }
 done
+[ -n "${2:-}" ] || exit "$fail"
+ln -sf "$2" "$work/tree/build/kelM57N"
+port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+export PATH="$work/bin:$PATH" KEL_VNC_PORT="$port" KEL_PORT_OFFSET=$((20000 + RANDOM % 20000))
+# In a session of its own, ended whole at the end; also when this script is killed outright
+# (a time-out), its watcher ends it.
+KEL_ROOT="$work/vnc" setsid bash -c 'bash "$1" & while kill -0 "$2" && kill -0 $!; do sleep 0.5; done 2>/dev/null; kill -- -$$' \
+  _ "$work/tree/scripts/run" "$$" >"$work/first.txt" 2>&1 &
+run=$!
+for _ in $(seq 1200); do
+  grep -q "start-up done" "$work/vnc/kelM57N.log" 2>/dev/null && break
+  kill -0 "$run" 2>/dev/null || { echo "the run ended: $(cat "$work/first.txt")"; exit 1; }
+  sleep 0.1
+done
+grep -q "^run: the LCD is on VNC 127.0.0.1:$port$" "$work/first.txt" || { echo "no VNC line: $(cat "$work/first.txt")"; fail=1; }
+# OK on the home screen opens the menu.
+timing="$(python3 "$1/bench/lcd_key/key_to_frame.py" "$port" 6 q 2>&1)"
+echo "$timing"
+awk '/^key to frame: [0-9.]+ s$/ && $4 < 2.5 { ok = 1 } END { exit !ok }' <<<"$timing" || fail=1
+second="$(KEL_ROOT="$work/vnc2" bash "$work/tree/scripts/run" 2>&1)"
+status=$?
+[ "$status" = 1 ] && grep -q "^run: the VNC port 127.0.0.1:$port is taken by another program; not starting" <<<"$second" \
+  || { echo "second run, status $status: $second"; fail=1; }
 exit "$fail"

@@ -13,6 +13,8 @@
 //   send-file NAME PATH          a file transfer (group 0xC0): NAME is the four-character
 //                                name ("ALIS", "OSDS", "MO01", "FMCU", "DIVU", ...), the
 //                                file goes in blocks and ends with its MD5 digest
+//   get-file NAME PATH           a read transfer of the stored file NAME ("ALIS", "OSDS",
+//                                "MO01" ...) into PATH, checked against the device's digest
 //
 // Numbers take C syntax (0x.. hexadecimal). The default link is UDP 127.0.0.1:5008; every
 // port, the default and those given with --udp or --tcp, is moved by KEL_PORT_OFFSET like
@@ -21,12 +23,15 @@
 #include "tests/support/PcClient.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <netdb.h>
 #include <string>
 #include <vector>
 
@@ -39,7 +44,7 @@ void usage()
                  "                [--timeout MS] COMMAND ARGS...\n"
                  "  read-ram ADDR LEN | write-ram ADDR BYTE... | read-reg REG |\n"
                  "  write-reg REG VALUE [MASK] | settings ITEM=VALUE... | raw GROUP BYTE... |\n"
-                 "  send-file NAME PATH\n");
+                 "  send-file NAME PATH | get-file NAME PATH\n");
 }
 
 bool number(const char* text, unsigned long& out)
@@ -109,7 +114,8 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
         if (r.empty())
             no_reply("start: ");
         else
-            std::printf("start refused\n");
+            std::printf("%s not stored (the start was refused: status %d, result %d)\n", path, r[0],
+                        r.size() > 2 ? r[2] : -1);
         return 1;
     }
     // Blocks small enough for a UDP datagram even when every byte needs escaping.
@@ -143,13 +149,85 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
     return stored ? 0 : 1;
 }
 
+// A read transfer: start (found and size), blocks, end (the digest of what was read).
+int get_file(pc::PcClient& c, const std::string& name, const char* path, uint16_t dest, int timeout)
+{
+    pc::Bytes start = {4, 0, 0};
+    start.insert(start.end(), name.begin(), name.end());
+    pc::Bytes r = file_request(c, start, dest, timeout);
+    if (r.size() < 7 || r[0] != 0) {
+        no_reply("start: ");
+        return 1;
+    }
+    const uint32_t size = uint32_t(r[3]) | uint32_t(r[4]) << 8 | uint32_t(r[5]) << 16 | uint32_t(r[6]) << 24;
+    if (r[2] != 1) {
+        std::printf("%s is not stored\n", name.c_str());
+        return 1;
+    }
+    pc::Bytes file;
+    const uint32_t block = 16384;
+    for (uint32_t at = 0; at < size; at += block) {
+        const uint32_t len = std::min(block, size - at);
+        pc::Bytes b = {5, 0, 0, 0, 0};
+        pc::put32(b, at);
+        pc::put32(b, len);
+        r = file_request(c, b, dest, timeout);
+        if (r.size() != len + 2 || r[0] != 0) {
+            std::printf("block at %u refused or lost\n", unsigned(at));
+            return 1;
+        }
+        file.insert(file.end(), r.begin() + 2, r.end());
+    }
+    r = file_request(c, {6}, dest, timeout);
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray(reinterpret_cast<const char*>(file.data()), int(file.size())), QCryptographicHash::Md5);
+    if (r.size() < 18 || std::memcmp(digest.constData(), r.data() + 2, 16) != 0) {
+        std::printf("%s read, but its digest does not match the device's: not written\n", name.c_str());
+        return 1;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    if (!out.flush()) {
+        std::fprintf(stderr, "pcclient: cannot write %s\n", path);
+        return 1;
+    }
+    std::printf("%s read into %s (%u bytes)\n", name.c_str(), path, unsigned(size));
+    return 0;
+}
+
+// The host of --udp or --tcp as an IPv4 address; false when the name does not resolve.
+bool resolve(std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    const int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (error != 0 || found == nullptr) {
+        std::fprintf(stderr, "pcclient: the host %s cannot be resolved: %s\n", host.c_str(),
+                     error != 0 ? ::gai_strerror(error) : "no IPv4 address");
+        return false;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+    ::freeaddrinfo(found);
+    host = text;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     int offset = 0;
-    if (const char* o = std::getenv("KEL_PORT_OFFSET"))
-        offset = std::atoi(o);
+    if (const char* o = std::getenv("KEL_PORT_OFFSET"); o && *o) {
+        char* end = nullptr;
+        const long value = std::strtol(o, &end, 10);
+        if (*end != 0 || value < -65535 || value > 65535) {
+            std::fprintf(stderr, "pcclient: KEL_PORT_OFFSET=%s is not a port offset\n", o);
+            return 2;
+        }
+        offset = int(value);
+    }
     std::string kind = "udp", host = "127.0.0.1", path;
     uint16_t port = uint16_t(5008 + offset);
     unsigned long dest = pc::kController, timeout = 1000;
@@ -189,6 +267,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    if (kind != "serial" && !resolve(host))
+        return 1;
     std::unique_ptr<pc::PcClient> c;
     if (kind == "udp")
         c = pc::PcClient::udp(host, port);
@@ -205,6 +285,8 @@ int main(int argc, char** argv)
     const std::string cmd = argv[i++];
     if (cmd == "send-file" && argc - i == 2 && std::strlen(argv[i]) == 4)
         return send_file(*c, argv[i], argv[i + 1], uint16_t(dest), int(timeout));
+    if (cmd == "get-file" && argc - i == 2 && std::strlen(argv[i]) == 4)
+        return get_file(*c, argv[i], argv[i + 1], uint16_t(dest), int(timeout));
     std::vector<unsigned long> n;
     std::vector<std::pair<uint8_t, uint16_t>> items;
     for (; i < argc; ++i) {
