@@ -44,7 +44,8 @@ void c331_manage::calc_iwin2(int win)
             in.HW = W;
             in.VW = PI_ACT[p].VW * ((port_interlaced(p) && lowIch) ? 2 : 1);
         } else {
-            const int H = PI_ACT[p].VW * (port_interlaced(p) ? 2 : 1);
+            // Only ICH 0-3 deinterlace: elsewhere a field is stored as it comes.
+            const int H = PI_ACT[p].VW * ((port_interlaced(p) && lowIch) ? 2 : 1);
             const int L = PM_INPUT_OFFSET[win][0], R = PM_INPUT_OFFSET[win][1];
             const int T = PM_INPUT_OFFSET[win][2], B = PM_INPUT_OFFSET[win][3];
             // A width that falls back to the whole input starts at 0 as well, so the input

@@ -417,6 +417,9 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
         wr(fd, R(0, 0x71 + uint32_t(c), 1), 0x11);
     }
     set_mct(fd, win, 0);
-    if (mode == 1)
-        set_ip(fd, ich_list[win][0]);
+    // Every channel is set for the port it now captures, so none keeps the processing of an
+    // earlier window: a joined port is stored as it comes, lines one above the other as the
+    // mode places them, so only a single input is deinterlaced.
+    for (size_t i = 0; i < parts.size() && int(i) < owned; ++i)
+        set_ip(fd, ich_list[win][i], parts[i].port, mode == 1 && port_interlaced(parts[i].port));
 }

@@ -322,8 +322,8 @@ TEST_F(ScalerWindows, InputWindowCropAndInterlace)
     for (int i = 0; i < 4; ++i)
         m.PM_INPUT_OFFSET[0][i] = margins[i];
     m.calc_iwin2(0);
-    // With crop they are; margins that eat the whole width fall back to the whole line from 0.
-    EXPECT_EQ((V{m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}), (V{0, 1920, 10, 1080 - 30}));
+    // Nor with crop; margins that eat the whole width fall back to the whole line from 0.
+    EXPECT_EQ((V{m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}), (V{0, 1920, 10, 540 - 30}));
     // Joined inputs: the joined size from the ports' sizes, from (0, 0).
     const int widths[6] = {100, 200, 400, 800, 1600, 3200};
     for (int q = 0; q < 6; ++q) {
