@@ -311,7 +311,8 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 if (!last)
                     to = std::min<int64_t>(p1 + 4, totalIn);
                 p.shift = int(startIndex - S);
-                p.read = int(std::max<int64_t>(to - from, 16));
+                // The 16-pixel minimum is of a line's read: lines are read as far as they go.
+                p.read = int(horizontal ? std::max<int64_t>(to - from, 16) : to - from);
                 p.offset = from;
                 // Rounded to nearest, and the top of the range stays the largest phase.
                 p.phase = int(std::min<int64_t>((((startIndex * fct) & 0xFFFF) + 128) / 256, 255));
