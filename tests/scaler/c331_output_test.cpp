@@ -100,14 +100,6 @@ TEST_F(ScalerOutput, ReducedWindowIsReadOneToOne)
     EXPECT_EQ((U{reg(0x11, 0x44, 1, ich), reg(0x11, 0x47, 2, ich), reg(0x0A, 0x46, 1, 0), reg(0x0A, 0x47, 1, 0),
                  reg(0x08, 0x42, 2, 0), reg(0x08, 0x42, 2, 1)}),
               (U{199, 32760, 0, 0, 1920, 0}));
-    // Packing 0 (4 bytes a pixel): OSCWCT 0; the other packings by their codes.
-    EXPECT_EQ(reg(0, 0x69), 0u);
-    const int owner = m.PM_WIN_NUM[0];
-    for (U c : {U{3, 0x11}, U{2, 0x01}, U{1, 0x80}, U{0, 0}}) {
-        m.PM_MEM_WMODE[owner] = int(c[0]);
-        m.set_oscwct(m.c331_fd, 0);
-        EXPECT_EQ(reg(0, 0x69), c[1]);
-    }
 }
 
 TEST_F(ScalerOutput, FadeOnlyForASingleFadingWindow)
