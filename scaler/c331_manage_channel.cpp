@@ -215,6 +215,8 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
     set_iscwct(fd, w);
     set_mct(fd, w, 0);
     set_ip(fd, ich);
+    if (dual)
+        set_ip(fd, ich_list[w][1]);   // nor may the second keep an earlier window's processing
 }
 
 void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWindowDef_st out, int w)

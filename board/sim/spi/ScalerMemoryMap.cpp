@@ -152,7 +152,12 @@ uint64_t ScalerMemoryMap::groupBytes(int packing)
 uint64_t ScalerMemoryMap::reservedStart()
 {
     const uint64_t v = value(4, 0x2B, 2);
-    return (v & 0x8000) ? (v & 0x7FFF) << 16 : 0;
+    uint64_t top = (v & 0x8000) ? (v & 0x7FFF) << 16 : 0;
+    for (int k = 0; k < 8 && top; ++k) {   // the OSD windows show the canvas or its copy
+        const uint64_t source = value(9, 0x1A, 4, k);
+        top = source ? std::min(top, source) : top;
+    }
+    return top;
 }
 
 std::vector<ScalerMemoryMap::Range> ScalerMemoryMap::lines(const Capture& c, int buffer)

@@ -27,7 +27,8 @@ namespace sim {
 //    vertical filter start (bank 0x0A, 0x4B = 5 begins one line step after the buffer
 //    address) and the vertical mode (0x44 = 3 enlarging: two lines of filter margin, else one);
 //  - the start of the reserved top of memory (serial-flash window, OSD canvas, its display
-//    copy and the fonts): bank 4 register 0x2B, 64 KiB units, bit 15 = window on.
+//    copy and the fonts): bank 4 register 0x2B, 64 KiB units, bit 15 = window on, or the
+//    lowest address an OSD window (bank 9, 0x1A) reads, if lower.
 class ScalerMemoryMap {
 public:
     // [begin, end) byte ranges, one per line.
@@ -61,7 +62,7 @@ public:
     static std::vector<Capture> captures();   // every ICH whose input active width is non-zero
     static std::vector<Readout> readouts();   // every OCH whose output active area is non-empty
     static std::set<int> ports(const std::vector<Capture>& caps);   // the ports they capture
-    static uint64_t reservedStart();          // 0 when the window is off
+    static uint64_t reservedStart();          // 0 when the flash window is off
     // Bytes and pixels of one pixel group of a packing code (4/1, 16/5, 8/3, 2/1).
     static uint64_t groupBytes(int packing);
 
