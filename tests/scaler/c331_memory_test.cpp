@@ -71,6 +71,8 @@ Step drawn()
     for (int i = 0, count = *inRange(1, 7); i < count; ++i) {
         Win w{*inRange(0, 5), 0, 0, *inRange(16, p[0] + 1), *inRange(16, p[1] + 1)};
         w.x = *inRange(0, p[0] - w.w + 1);
+        if (*element(0, 0, 1))   // a few pixels before a cell's edge (of 960 or 1920)
+            w.x = std::max(0, std::min(w.x / 960 * 960 + 960 - *inRange(1, 9), p[0] - w.w));
         w.y = *inRange(0, p[1] - w.h + 1);
         w.w *= i == 0 ? 1 : 1 - *element(0, 0, 0, 1);   // record off (with none on, a default window shows)
         w.dbd = std::max(*inRange(-10, 10), -1);

@@ -153,10 +153,11 @@ uint64_t ScalerMemoryMap::reservedStart()
 {
     const uint64_t v = value(4, 0x2B, 2);
     uint64_t top = (v & 0x8000) ? (v & 0x7FFF) << 16 : 0;
-    for (int k = 0; k < 8 && top; ++k) {   // the OSD windows show the canvas or its copy
-        const uint64_t source = value(9, 0x1A, 4, k);
-        top = source ? std::min(top, source) : top;
-    }
+    std::vector<uint64_t> osd = {value(4, 0x0D, 4), value(4, 0x11, 4)};   // the drawing engine's last copy
+    for (int k = 0; k < 8; ++k)
+        osd.push_back(value(9, 0x1A, 4, k));   // what the OSD windows show: the canvas or its copy
+    for (uint64_t a : osd)
+        top = a && top ? std::min(top, a) : top;
     return top;
 }
 

@@ -28,7 +28,8 @@ namespace sim {
 //    address) and the vertical mode (0x44 = 3 enlarging: two lines of filter margin, else one);
 //  - the start of the reserved top of memory (serial-flash window, OSD canvas, its display
 //    copy and the fonts): bank 4 register 0x2B, 64 KiB units, bit 15 = window on, or the
-//    lowest address an OSD window (bank 9, 0x1A) reads, if lower.
+//    lowest address an OSD window (bank 9, 0x1A) reads or the drawing engine's last copy
+//    (bank 4, source 0x0D, destination 0x11) touched, if lower.
 class ScalerMemoryMap {
 public:
     // [begin, end) byte ranges, one per line.
