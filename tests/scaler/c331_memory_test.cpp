@@ -1,7 +1,6 @@
-// (a) In every field slot every cell reads only what its own window's captures finished in the
-// slot before (frozen: what nothing writes now), in their packing, from the ports the window names;
-// (b) no two buffers share a byte or reach the OSD's memory; (c) a window without a capture is
-// dark: the chip's registers read back, over named layouts and random ones.
+// (a) In every field slot every cell reads only what its own window's captures finished in the slot
+// before (frozen: what nothing writes now), in their packing, from the window's ports; (b) no two
+// buffers share a byte or reach the OSD's memory; (c) a window without a capture is dark.
 #include "board/sim/spi/ScalerMemoryMap.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/PropertyCheck.h"

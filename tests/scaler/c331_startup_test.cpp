@@ -459,9 +459,6 @@ TEST_F(ScalerStartup, DbdMemoryAllocator)
     EXPECT_TRUE(m.check_dbd_input(m.c331_fd, 1));
     EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 3), 0);
     EXPECT_EQ(m.dbd_mem_base[3][0], 0x2A800000u);
-    // V-by-One ports are large only past 5120 wide.
-    m.PI_ACT[5] = {0, 3840, 0, 2160};
-    EXPECT_FALSE(m.check_dbd_input(m.c331_fd, 5));
     // The last sizes one unit holds: 2560 wide below port 4, 5120 from port 4 on, 2176 high.
     struct Edge {
         int port, width, height;

@@ -314,13 +314,11 @@ TEST_F(ScalerWindows, InputWindowCropAndInterlace)
     m.PM_INPUT[0] = 1;
     m.PI_ACT[1] = {192, 1920, 20, 540};
     m.PI_PORT_INFO[1].IP = 1;
-    m.ich_list[0][0] = 4;
-    m.calc_iwin2(0);
-    EXPECT_EQ(m.IWIN[0].VW, 540);            // channel 4: fields are not doubled, on channel 0 they are
-    m.ich_list[0][0] = 0;
-    m.calc_iwin2(0);
-    EXPECT_EQ(m.IWIN[0].VW, 1080);
-    m.ich_list[0][0] = 4;
+    for (auto [ich, vw] : {std::pair{0, 1080}, {4, 540}}) {   // fields are doubled on channels 0-3 only
+        m.ich_list[0][0] = ich;
+        m.calc_iwin2(0);
+        EXPECT_EQ(m.IWIN[0].VW, vw) << ich;
+    }
     m.PM_INPUT_OFFSET_EN[0] = 1;
     const int margins[4] = {1000, 1000, 10, 20};
     for (int i = 0; i < 4; ++i)
