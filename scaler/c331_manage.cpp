@@ -8,6 +8,7 @@
 #include "scaler/c331_drv.h"
 #include "scaler/omenu.h"
 
+#include <algorithm>
 #include <cstdio>
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
@@ -375,6 +376,20 @@ uint32_t c331_manage::ich_slot_offset(int ich)
     static const uint32_t slot[8] = {0, 1, 2, 3, 4, 4, 6, 6};
     static const uint32_t extra[8] = {0, 0, 0, 0, 0, 7680, 0, 7680};
     return ich >= 0 && ich < 8 ? 0x2000 * slot[ich] + extra[ich] : 0;
+}
+
+// From the channel's slot to the nearest slot above it of a channel outside the pair (the top
+// of the line pitch above the last).
+int c331_manage::ich_line_room(int ich, bool pair) const
+{
+    if (ich < 0 || ich >= kChannels)
+        return 0;
+    const uint32_t own = ich_slot_offset(ich);
+    uint32_t end = uint32_t(std::max(PS_MEM_PITCH, 0)) * 1024;
+    for (int c = 0; c < kChannels; ++c)
+        if (c != ich && !(pair && c == (ich | 1)) && ich_slot_offset(c) > own)
+            end = std::min(end, ich_slot_offset(c));
+    return end > own ? int(end - own) : 0;
 }
 
 void c331_manage::define_param()

@@ -181,6 +181,8 @@ public:
     static bool port_ok(int port) { return port >= 0 && port < kPorts; }
     int usable_width(int port) const;                    // 0 for no input
     static uint32_t ich_slot_offset(int ich);            // a channel's place in each buffer plane
+    int ich_line_room(int ich, bool pair) const;
+    static int stored_pixels(_ImageWindowDef_st in, int outW);   // pixels of a stored line         // bytes of a line the channel (pair) may store
     int port_packing(int port) const { return port_ok(port) ? PI_PORT_INFO[port].STATE : 0; }
     int port_interlaced(int port) const { return port_ok(port) && PI_PORT_INFO[port].IP == 1 ? 1 : 0; }
     uint8_t port_status[kPorts] = {};    // bit 7 check the port, bit 0 no signal (_check_nosig_mutex)
@@ -272,7 +274,7 @@ public:
     int32_t prev_win_num[kChannels];         // channel owners of the last pass
     int32_t prev_ich_list[kWindows][kChannels];
     int32_t venl_marker[kWindows] = {};      // vertical-enlarge marker (set_output)
-    int32_t width_limited[kWindows] = {};
+    int32_t width_limited[kWindows] = {};    // pixels the input side stored, 0: not limited
     // A wait for an output update that timed out: the other waits of the same operation
     // are skipped (the chip is not taking updates). Every operation that waits holds a
     // PovsOperation, so a time-out never reaches past the operation it happened in; one held
@@ -331,6 +333,7 @@ public:
     int32_t PM_22PDSQTH[kPorts] = {}, PM_23PDSQTH[kPorts] = {}, PM_24SF[kPorts] = {};
     int32_t ip_measured_total[kChannels] = {}, ip_measured_width[kChannels] = {};
     void set_ip(int fd, int ich);
+    void set_ip(int fd, int ich, int input, bool deinterlace);
     void set_nr(int fd, int ich, int input);
     void set_nr_block(int fd, int ich, int input);
     void set_nr_tpx(int fd, int ich, int input);
@@ -517,6 +520,7 @@ public:
     void calc_osd(OSD_TILE tiles[8]);
     void set_osd(int fd, int display);
     void set_scroll(int fd);
+    static constexpr int kWidestOsdCanvas = 255 * 512 / 2;   // columns a one-byte pitch of 512-byte units holds
     void update_osd(int fd);
     void kelApi_debug_printf_unicode(uint32_t code, int fd);
     // The glyph index and whether it is half width, for one stored character; characters

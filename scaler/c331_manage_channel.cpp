@@ -51,7 +51,45 @@ int64_t factor(int in, int out)
         return 0x10000;
     return (int64_t(out - 1) << 16) / (in - 1) + 1;
 }
+
+// The line the input side stores for a window whose input window starts at hst and is hw
+// wide, reduced by the 16.16 step f (0x10000: not reduced): the first-pixel phase, the
+// pixels of a stored line (from the input's first pixel to the window's end), the bytes
+// before its first pixel group (packing 2 pads the front of the line to whole groups) and
+// its bytes. The output side reads within these pixels, from that start.
+struct StoredLine {
+    int phase = 0, pixels = 0, start = 0, bytes = 0;
+};
+StoredLine stored_line(int mode, int hst, int hw, int64_t f)
+{
+    StoredLine l;
+    l.pixels = std::max(hst + hw, 1);
+    if (f != 0x10000) {
+        l.phase = (hst > 0 && hw > 0) ? 256 - int(((hst * f) & 0xFFFF) >> 8) : 0;
+        if (l.phase == 256)
+            l.phase = 0;
+        const int m = int((f * (l.pixels - 1) + (l.phase != 0 ? 0 : 0x10000) + int64_t(l.phase) * 256) >> 16);
+        l.pixels = m + (m & 1);
+    }
+    l.bytes = line_bytes(mode, l.pixels, &l.start);
+    return l;
+}
+
+// Samples the chip keeps of width input pixels reduced by f from an 8-bit phase (0: the
+// first pixel is kept).
+int kept_samples(int64_t f, int phase, int width)
+{
+    if (f == 0x10000)
+        return width;
+    const int64_t first = phase ? int64_t(phase) * 256 : 0x10000;
+    return width > 0 ? int((first + int64_t(width - 1) * f) >> 16) : 0;
+}
 } // namespace
+
+int c331_manage::stored_pixels(_ImageWindowDef_st in, int outW)
+{
+    return stored_line(0, in.HST, in.HW, factor(in.HW, outW)).pixels;
+}
 
 void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWindowDef_st out, int w)
 {
@@ -75,45 +113,51 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
         set_idual(fd, ich, 0, p);
     }
 
-    // 2, 3.
+    // 2, 3. A line split over a channel pair is joined in its middle, which only a packing of
+    // one pixel a group does without a seam inside a group.
     int wmode = port_interlaced(p) ? 2 : PS_MEM_WMODE[w];
+    if (dual && (wmode == 1 || wmode == 2))
+        wmode = 0;
     const int64_t f = factor(in.HW, out.HW);
     const int64_t g = factor(in.VW, out.VW);
     const bool hreduce = f != 0x10000, vreduce = g != 0x10000;
 
     // 4, 5. The captured line: from the start of the active picture to the end of the
-    // input window.
+    // input window, and under reduction as far beyond as its last sample needs.
     const int n = std::max(in.HST + in.HW, 1);
-    int phase = 0, pixels = n, start = 0, bytes = 0;
-    for (int round = 0; round < 2; ++round) {
-        if (!hreduce) {
-            bytes = line_bytes(wmode, n, &start);
-            break;
-        }
-        phase = (in.HST > 0 && in.HW > 0) ? 256 - int(((in.HST * f) & 0xFFFF) >> 8) : 0;
-        if (phase == 256)
-            phase = 0;
-        int m = int((f * (n - 1) + (phase != 0 ? 0 : 0x10000) + int64_t(phase) * 256) >> 16);
-        m += m & 1;
-        const int need = std::max(int(((int64_t(m - 1) * 65536) + f - 1) / f) + 1, n);
-        const int extension = need - n;
-        pixels = need;
+    StoredLine line = stored_line(wmode, in.HST, in.HW, f);
+    int pixels = n;
+    if (hreduce) {
+        const int m = line.pixels;
+        pixels = std::max(int(((int64_t(m - 1) * 65536) + f - 1) / f) + 1, n);
+        const int extension = pixels - n;
         int next = wmode;
-        if (wmode == 0 && PS_MEM_WMODE[w] != 0 && extension <= 2)
+        if (wmode == 0 && PS_MEM_WMODE[w] != 0 && extension <= 2 && !(dual && PS_MEM_WMODE[w] < 3))
             next = PS_MEM_WMODE[w];
         else if (wmode != 0 && extension >= 3)
             next = 0;
-        if (next != wmode && round == 0) {
+        if (next != wmode) {
             KEL_TRACE("\n *** YUV CHG DET win=%d [%d] to ", w, wmode);
             KEL_TRACE("[%d]\n", next);
             wmode = next;
-            continue;
         }
-        bytes = wmode == 0 ? 4 * m : line_bytes(wmode, m, &start);
-        break;
+    }
+    // A line must fit the room its channel's slot leaves before the next channel's: one
+    // that does not is stored in the first denser packing that holds it.
+    const int room = ich_line_room(ich, dual);
+    line = stored_line(wmode, in.HST, in.HW, f);
+    for (int denser = wmode + 1; line.start + line.bytes > room && denser <= 3; ++denser) {
+        if (dual && denser < 3)
+            continue;
+        KEL_TRACE("[set_display_window_ich] win_%d: %d bytes a line in packing %d, room %d: packing %d\n", w,
+                  line.start + line.bytes, wmode, room, denser);
+        wmode = denser;
+        line = stored_line(wmode, in.HST, in.HW, f);
     }
     PM_MEM_WMODE[master] = wmode;
-    (void)bytes;
+    const int phase = line.phase;
+    while (!dual && kept_samples(f, phase, pixels) < line.pixels)
+        ++pixels;   // from a phase the chip keeps a sample fewer of the same input
 
     // 6. Write the input side of the first channel, and of the second for a dual capture.
     const int32_t* r = field_rec[master];
@@ -145,13 +189,23 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
         wr(fd, R(0x16, 0x66, 3), order, off);
     };
     const int hst = PI_ACT[p].HST + PM_IACTHST[w] - 7;
-    capture(ich, hst, firstPart, uint32_t(start), phase);
+    capture(ich, hst, firstPart, uint32_t(line.start), phase);
     if (dual) {
         const int second = ich_list[w][1];
-        // The first part keeps its first pixel and one per whole step after it.
-        const int kept = hreduce ? int((f * (firstPart - 1)) >> 16) + 1 : firstPart;
+        // The second part goes on where the first part's sampling left off: its phase is the
+        // position of its first pixel past the first part's last sample, and it takes input
+        // pixels until the two parts hold the whole stored line.
+        const int kept = kept_samples(f, phase, firstPart);
+        int ph2 = 0;
+        if (hreduce) {
+            const int64_t at = (phase ? int64_t(phase) * 256 : 0x10000) + int64_t(firstPart) * f - (int64_t(kept) << 16);
+            ph2 = at >= 0x10000 ? 0 : std::max(int(at >> 8), 1);
+        }
+        int rest = std::max(pixels - firstPart, 1);
+        while (kept + kept_samples(f, ph2, rest) < line.pixels)
+            ++rest;
         const uint32_t partBytes = uint32_t(line_bytes(wmode, kept, nullptr));
-        capture(second, hst + firstPart, pixels - firstPart, uint32_t(start) + partBytes, 0);
+        capture(second, hst + firstPart, rest, uint32_t(line.start) + partBytes, ph2);
         wr(fd, R(0x10, 0x09, 1), uint32_t((ich & ~1) + 8), 0x10 * second);   // follows the first
     }
 
@@ -161,6 +215,8 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
     set_iscwct(fd, w);
     set_mct(fd, w, 0);
     set_ip(fd, ich);
+    if (dual)
+        set_ip(fd, ich_list[w][1]);   // nor may the second keep an earlier window's processing
 }
 
 void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWindowDef_st out, int w)
@@ -194,21 +250,27 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
     calc_scaling(in, out, &sc);
     const Packing pk = packing_of(PM_MEM_WMODE[master]);
     const int b = pk.bytes, g = pk.pixels;
+    // The stored line (for a width-limited window the input side's reduced line) is read
+    // from where its first pixel group begins, never past its last pixel.
+    StoredLine stored = stored_line(PM_MEM_WMODE[master], in.HST, in.HW, sc.hmode == 1 ? sc.hreduce : 0x10000);
+    if (width_limited[w] > 0) {
+        stored.pixels = width_limited[w];
+        stored.bytes = line_bytes(PM_MEM_WMODE[master], stored.pixels, &stored.start);
+    }
     // A reduced window is stored reduced from the first pixel (line) of the input to the end
     // of its crop: its crop start lands at a reduced position, and the read of out's width
     // (height) from there ends at the last stored pixel (line) at most, a fraction of a
     // pixel earlier where the rounding of the start would take it one beyond.
-    auto reducedStart = [](int64_t step, int start, int size, int outSize) {
-        const int64_t stored = ((step * (start + size - 1)) >> 16) + 1;
+    auto reducedStart = [](int64_t step, int start, int outSize, int64_t kept) {
         const int64_t at = start > 0 ? ((step * (start - 1)) >> 16) + 1 : 0;
-        return std::max<int64_t>(std::min<int64_t>(at, stored - outSize), 0);
+        return std::max<int64_t>(std::min<int64_t>(at, kept - outSize), 0);
     };
-    int64_t hoff = (int64_t(in.HST) * b) / g;
+    int64_t hoff = std::max(std::min(in.HST, stored.pixels - in.HW), 0);   // pixels
     if (sc.hmode == 1)
-        hoff = (reducedStart(sc.hreduce, in.HST, in.HW, out.HW) * b) / g;
+        hoff = reducedStart(sc.hreduce, in.HST, out.HW, stored.pixels);
     int64_t voff = int64_t(in.VST) * P * 1024;
     if (sc.vmode == 1)
-        voff = reducedStart(sc.vreduce, in.VST, in.VW, out.VW) * P * 1024;
+        voff = reducedStart(sc.vreduce, in.VST, out.VW, ((sc.vreduce * (in.VST + in.VW - 1)) >> 16) + 1) * P * 1024;
 
     // One dimension's plan per slice: output start shift, read length, byte or line offset,
     // phase and configuration.
@@ -241,16 +303,19 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 const int64_t p0 = pos(S), p1 = pos(S + sw);
                 int64_t from = p0;
                 int64_t startIndex = S;
-                if (!first && p0 >= 5) {
+                if (!first && p0 >= 5)
                     from = p0 - 4;
+                if (horizontal && !first && (hoff + from) % g <= from)
+                    from -= (hoff + from) % g;   // from a pixel group's first pixel
+                if (from != p0)
                     startIndex = ((from << 16) + fct - 1) / fct;
-                }
                 int64_t to = p1;
                 if (!last)
                     to = std::min<int64_t>(p1 + 4, totalIn);
                 p.shift = int(startIndex - S);
-                p.read = int(std::max<int64_t>(to - from, 16));
-                p.offset = horizontal ? (b * from) / g : from;
+                // The 16-pixel minimum is of a line's read: lines are read as far as they go.
+                p.read = int(horizontal ? std::max<int64_t>(to - from, 16) : to - from);
+                p.offset = from;
                 // Rounded to nearest, and the top of the range stays the largest phase.
                 p.phase = int(std::min<int64_t>((((startIndex * fct) & 0xFFFF) + 128) / 256, 255));
                 p.conf = horizontal ? 199 : (venl_marker[w] ? 5 : 0x84);
@@ -258,14 +323,14 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                     p.read += 2;
             } else {
                 p.read = std::max(sw, 16);
-                p.offset = horizontal ? (S * b) / g : S;
+                p.offset = S;
                 p.phase = 0;
                 p.conf = horizontal ? 0 : (venl_marker[w] ? 5 : 0);
                 if (!horizontal)
                     p.read = sw + 1;
             }
             if (horizontal && hmirror)
-                p.offset = (int64_t(b) * std::max<int64_t>(totalIn - (p.offset * g / b + p.read), 0)) / g;
+                p.offset = std::max<int64_t>(totalIn - (p.offset + p.read), 0);
             S += sw;
         }
     };
@@ -308,13 +373,27 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
             const int64_t line = vmirror ? std::max<int64_t>(inH - 1 - vp[j].offset, 0) : vp[j].offset;
             const int64_t rowOffset = line * P * 1024;
             const int64_t lineBack = venl_marker[w] ? step : 0;
+            // The read starts at a pixel group and stays in the stored line: a read that
+            // would run past it (the 16-pixel minimum of a narrow last slice) starts as much
+            // earlier where the slice begins at its cell's edge, its output start with it, and
+            // is cut where it cannot.
+            int64_t fromPx = (hoff + hp[i].offset) / g * g;
+            int read = hp[i].read, shift = hp[i].shift;
+            const int64_t over = fromPx + read - stored.pixels;
+            if (over > 0 && sl[i].hst == 0) {
+                const int64_t back = std::min<int64_t>((over + g - 1) / g * g, fromPx);
+                fromPx -= back;
+                shift -= int(back);
+            }
+            read = int(std::max<int64_t>(std::min<int64_t>(read, stored.pixels - fromPx), 1));
+            const int64_t hbytes = stored.start + fromPx / g * b;
             for (uint32_t k = 0; k < 5; ++k) {
                 const int64_t base = ownMemory ? dbd_mem_base[w][k] : PS_MEM_SC[ich][k];
-                wr(fd, R(0x16, 0x08 + 4 * k, 4), uint32_t(base + rowOffset + hp[i].offset + hoff + voff - lineBack), off);
+                wr(fd, R(0x16, 0x08 + 4 * k, 4), uint32_t(base + rowOffset + hbytes + voff - lineBack), off);
             }
             wr(fd, R(0x16, 0x30, 1), omwi, off);
-            wr(fd, R(0x08, 0x40, 2), uint32_t(sl[i].hst + hp[i].shift + PS_ACTHST), off);
-            wr(fd, R(0x08, 0x42, 2), zeroH ? 0 : uint32_t(hp[i].read), off);
+            wr(fd, R(0x08, 0x40, 2), uint32_t(sl[i].hst + shift + PS_ACTHST), off);
+            wr(fd, R(0x08, 0x42, 2), zeroH ? 0 : uint32_t(read), off);
             wr(fd, R(0x08, 0x44, 2), uint32_t(sl[j].vst + vp[j].shift + PS_ACTVST), off);
             wr(fd, R(0x08, 0x46, 2), zeroV ? 0 : uint32_t(vp[j].read), off);
             wr(fd, R(0x08, 0x22, 1), hmirror ? 1 : 0, off);

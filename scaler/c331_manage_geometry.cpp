@@ -44,7 +44,8 @@ void c331_manage::calc_iwin2(int win)
             in.HW = W;
             in.VW = PI_ACT[p].VW * ((port_interlaced(p) && lowIch) ? 2 : 1);
         } else {
-            const int H = PI_ACT[p].VW * (port_interlaced(p) ? 2 : 1);
+            // Only ICH 0-3 deinterlace: elsewhere a field is stored as it comes.
+            const int H = PI_ACT[p].VW * ((port_interlaced(p) && lowIch) ? 2 : 1);
             const int L = PM_INPUT_OFFSET[win][0], R = PM_INPUT_OFFSET[win][1];
             const int T = PM_INPUT_OFFSET[win][2], B = PM_INPUT_OFFSET[win][3];
             // A width that falls back to the whole input starts at 0 as well, so the input
@@ -68,15 +69,26 @@ void c331_manage::calc_iwin2(int win)
         in.HW = w(p);
         in.VW = h(p) * ((port_interlaced(p) && lowIch) ? 2 : 1);
         break;
-    case 20: in.HW = w(0) + w(1); in.VW = h(0); break;
-    case 21: in.HW = w(0); in.VW = h(0) + h(1); break;
-    case 22: in.HW = w(2) + w(3); in.VW = h(2); break;
-    case 23: in.HW = w(2); in.VW = h(2) + h(3); break;
-    case 30: in.HW = w(0) + w(1) + w(2); in.VW = h(0); break;
-    case 40: in.HW = w(0) + w(1) + w(2) + w(3); in.VW = h(0); break;
-    case 41: in.HW = w(0) + w(1); in.VW = h(0) + h(2); break;
-    case 50: in.HW = w(4) + w(5); in.VW = h(4); break;
-    case 51: in.HW = w(4); in.VW = h(4) + h(5); break;
+    // Joined ports: only what every one of them fills, so ports of unequal sizes leave no
+    // part of the joined picture unwritten (side by side the lowest sets the height, one above
+    // the other the narrowest the width; in quadrants the left column alone unless the right
+    // one is as full).
+    case 20: in.HW = w(0) + w(1); in.VW = std::min(h(0), h(1)); break;
+    case 21: in.HW = std::min(w(0), w(1)); in.VW = h(0) + h(1); break;
+    case 22: in.HW = w(2) + w(3); in.VW = std::min(h(2), h(3)); break;
+    case 23: in.HW = std::min(w(2), w(3)); in.VW = h(2) + h(3); break;
+    case 30: in.HW = w(0) + w(1) + w(2); in.VW = std::min({h(0), h(1), h(2)}); break;
+    case 40: in.HW = w(0) + w(1) + w(2) + w(3); in.VW = std::min({h(0), h(1), h(2), h(3)}); break;
+    case 41:
+        in.HW = std::min(w(0), w(2));
+        in.VW = h(0) + h(2);
+        if (w(2) >= w(0) && h(1) >= h(0)) {
+            in.HW = w(0) + std::min(w(1), w(3));
+            in.VW = h(0) + std::min(h(2), h(3));
+        }
+        break;
+    case 50: in.HW = w(4) + w(5); in.VW = std::min(h(4), h(5)); break;
+    case 51: in.HW = std::min(w(4), w(5)); in.VW = h(4) + h(5); break;
     default: break;
     }
     KEL_TRACE("calc_iwin2 IWIN[%d]  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n", win, in.HST, in.HW, in.VST, in.VW);

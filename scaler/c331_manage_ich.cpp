@@ -5,6 +5,8 @@
 
 #include "core/global.h"
 
+#include <algorithm>
+
 namespace {
 constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t bytes)
 {
@@ -359,9 +361,16 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
     int x = 0, y = 0;
     for (size_t i = 0; i < ports.size(); ++i) {
         const int p = ports[i];
+        _ImageWindowDef_st whole = portWindow(p);
         if (quad) {
+            // Each port stays in its quadrant: the top right one above the lower row, the
+            // lower left one left of the right column.
             x = (i % 2) ? PI_ACT[0].HW : 0;
             y = (i / 2) ? PI_ACT[0].VW : 0;
+            if (i == 1)
+                whole.VW = std::min(whole.VW, PI_ACT[0].VW);
+            if (i == 2)
+                whole.HW = std::min(whole.HW, PI_ACT[0].HW);
         }
         if (p >= 4 && PI_PORT_INFO[p].STATE <= 3) {
             // A V-by-One port on two lane groups comes in on a channel pair, one group and
@@ -371,7 +380,7 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
             parts.push_back({p, half, x, y});
             parts.push_back({p, half, x + half.HW, y});
         } else {
-            parts.push_back({p, portWindow(p), x, y});
+            parts.push_back({p, whole, x, y});
         }
         if (!quad) {
             if (vertical)
@@ -417,6 +426,9 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win)
         wr(fd, R(0, 0x71 + uint32_t(c), 1), 0x11);
     }
     set_mct(fd, win, 0);
-    if (mode == 1)
-        set_ip(fd, ich_list[win][0]);
+    // Every channel is set for the port it now captures, so none keeps the processing of an
+    // earlier window: a joined port is stored as it comes, lines one above the other as the
+    // mode places them, so only a single input is deinterlaced.
+    for (size_t i = 0; i < parts.size() && int(i) < owned; ++i)
+        set_ip(fd, ich_list[win][i], parts[i].port, mode == 1 && port_interlaced(parts[i].port));
 }

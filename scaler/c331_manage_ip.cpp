@@ -14,14 +14,21 @@ constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t bytes)
 
 void c331_manage::set_ip(int fd, int ich)
 {
+    const int owner = ich >= 0 && ich < kChannels ? ich_owner[ich] : -1;
+    const int input = kelApi_IsWinValid(owner) ? PM_INPUT[owner] : 6;
+    set_ip(fd, ich, input, port_interlaced(input) != 0);
+}
+
+// The processing of one channel for the input it captures; deinterlace says whether a field
+// is made a frame of twice its lines.
+void c331_manage::set_ip(int fd, int ich, int input, bool deinterlace)
+{
     if (ich < 0 || ich > 3)
         return;
-    const int owner = ich_owner[ich];
-    const int input = kelApi_IsWinValid(owner) ? PM_INPUT[owner] : 6;
     if (!port_ok(input))
         return;   // no input: no processing
     const int off = 0x10 * ich;
-    const bool interlaced = port_interlaced(input) != 0;
+    const bool interlaced = deinterlace;
     const bool anyNr = PM_HNR[input] || PM_VNR[input] || PM_TNR[input] || PM_BNR[input] || PM_MNR[input];
     const bool needed = interlaced || (PI_PORT_INFO[input].STATE > 3 && anyNr);
     if (!needed) {

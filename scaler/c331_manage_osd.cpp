@@ -456,7 +456,9 @@ void c331_manage::set_scroll(int fd)
 {
     const int32_t* in = PM_OSD_INPUT_OFFSET;
     const bool text = PM_OSD_DATA_MODE == 1;
-    const int width = std::max(0, (text ? PS_BG_HACT : PS_BMP_HACT) - in[0] - in[1]);
+    // The canvas as a redraw clips it: a width set since and not yet drawn would wrap the
+    // two-byte scroll width.
+    const int width = std::max(0, std::min(text ? PS_BG_HACT : PS_BMP_HACT, kWidestOsdCanvas) - in[0] - in[1]);
     const int height = std::max(0, text ? OSD_WIN.VW : PS_BMP_VACT - in[2] - in[3]);
     const int channels = std::min(kChannels, std::max(0, PS_PANEL_HSHAPE * PS_PANEL_VSHAPE));
     const int m = PM_OSD_SCROLL_MODE % 9;
@@ -491,11 +493,10 @@ void c331_manage::update_osd(int fd)
     // byte: 255 units of 512 bytes, twice the widest canvas. A wider one is cut to the
     // columns that pitch holds (the windows then show no more than those), as a taller one
     // is cut to the lines its memory holds below.
-    constexpr int kWidestCanvas = 255 * 512 / 2;
-    if (width > kWidestCanvas) {
+    if (width > kWidestOsdCanvas) {
         KEL_TRACE("\033[1;34m[update_osd] canvas %d x %d clipped to %d columns: a pitch holds no more\033[0m\n", width,
-                  height, kWidestCanvas);
-        width = kWidestCanvas;
+                  height, kWidestOsdCanvas);
+        width = kWidestOsdCanvas;
         if (text)
             PS_BG_HACT = width;
         else

@@ -86,7 +86,7 @@ void c331_manage::set_output(int fd)
             _ImageWindowDef_st out = OWIN[w];
             out.HW = kWidthLimit;
             set_display_window_ich(fd, IWIN[w], out, w);
-            width_limited[w] = 1;
+            width_limited[w] = stored_pixels(IWIN[w], kWidthLimit);
         } else {
             set_display_window_ich(fd, IWIN[w], OWIN[w], w);
         }
@@ -106,9 +106,10 @@ void c331_manage::set_output(int fd)
         if (width_limited[w]) {
             // The input side stored the line reduced from its first pixel: the crop starts
             // where its first pixel landed in the reduced line, read from there for the
-            // width the input side produced.
+            // width the input side produced, ending at its last stored pixel at most.
             const int64_t f = (int64_t(kWidthLimit - 1) << 16) / (in.HW - 1) + 1;
             in.HST = in.HST > 0 ? int(((f * (in.HST - 1)) >> 16) + 1) : 0;
+            in.HST = std::max(std::min(in.HST, width_limited[w] - kWidthLimit), 0);
             in.HW = kWidthLimit;
         }
         set_display_window_och(fd, in, OWIN[w], w);

@@ -468,14 +468,14 @@ int c331_manage::set_dbd_mem(int fd, int win)
     std::vector<int> ports;
     switch (mode) {
     case 20: ports = {0, 1}; break;
-    case 21: ports = {0}; break;
+    case 21: ports = {0, 1}; break;
     case 22: ports = {2, 3}; break;
-    case 23: ports = {2}; break;
+    case 23: ports = {2, 3}; break;
     case 30: ports = {0, 1, 2}; break;
     case 40: ports = {0, 1, 2, 3}; break;
     case 41: ports = {0, 1}; break;
     case 50: ports = {4, 5}; break;
-    case 51: ports = {4}; break;
+    case 51: ports = {4, 5}; break;
     default:
         if (PM_INPUT[win] >= 0 && PM_INPUT[win] < kPorts)
             ports = {PM_INPUT[win]};
@@ -494,9 +494,12 @@ int c331_manage::set_dbd_mem(int fd, int win)
 
     // The line holds every joined port at its whole width (a V-by-One port that comes in
     // over two lane groups is twice its measured width).
+    // Ports one above the other: the widest sets the line; in quadrants the wider row does.
     int total = 0;
     for (int p : ports)
-        total += usable_width(p);
+        total = (mode == 21 || mode == 23 || mode == 51) ? std::max(total, usable_width(p)) : total + usable_width(p);
+    if (mode == 41)
+        total = usable_width(0) + std::max(usable_width(1), usable_width(3));
     // The window's memory runs on from its first unit, so its units are a run of free ones:
     // the lowest such run.
     int first = -1, taken = 0;

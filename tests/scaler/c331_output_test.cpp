@@ -89,27 +89,6 @@ TEST_F(ScalerOutput, EnlargedWindowJoinsItsCells)
                        0,  0, 0, 0, 0, 0, 0, 0, 0, 255, 254, 253, 252, 252, 253, 0, 5, 13, 24, 35, 46, 56, 62, 64}));
 }
 
-TEST_F(ScalerOutput, ReducedWindowIsReadOneToOne)
-{
-    twoCellWindow(3840);
-    setWindow(0, 1, 0, 0, 1920, 1080);
-    relayout();
-    m.set_output(m.c331_fd);
-    const int ich = m.ich_list[0][0];
-    // The input side reduces, the output side reads 1:1; the idle cell shows nothing.
-    EXPECT_EQ((U{reg(0x11, 0x44, 1, ich), reg(0x11, 0x47, 2, ich), reg(0x0A, 0x46, 1, 0), reg(0x0A, 0x47, 1, 0),
-                 reg(0x08, 0x42, 2, 0), reg(0x08, 0x42, 2, 1)}),
-              (U{199, 32760, 0, 0, 1920, 0}));
-    // Packing 0 (4 bytes a pixel): OSCWCT 0; the other packings by their codes.
-    EXPECT_EQ(reg(0, 0x69), 0u);
-    const int owner = m.PM_WIN_NUM[0];
-    for (U c : {U{3, 0x11}, U{2, 0x01}, U{1, 0x80}, U{0, 0}}) {
-        m.PM_MEM_WMODE[owner] = int(c[0]);
-        m.set_oscwct(m.c331_fd, 0);
-        EXPECT_EQ(reg(0, 0x69), c[1]);
-    }
-}
-
 TEST_F(ScalerOutput, FadeOnlyForASingleFadingWindow)
 {
     twoWindows();
@@ -250,23 +229,14 @@ TEST_F(ScalerOutput, FilterTablesAndChannelControl)
         }
     }
 
-    // Write-side packing codes of a window's channels.
-    m.ich_list[2][0] = 3;
-    m.ich_list[2][1] = 6;
-    m.ich_list[2][2] = -1;
-    for (auto [mode, code] : {std::pair{0, 0u}, {1, 128u}, {2, 1u}, {3, 17u}}) {
-        m.PM_MEM_WMODE[2] = mode;
-        m.set_iscwct(m.c331_fd, 2);
-        EXPECT_EQ(reg(0, 0x71 + 3), code);
-        EXPECT_EQ(reg(0, 0x71 + 6), code);
-    }
-
     // Channel control. A window on input 4 with channels 3 and 5: both take the input's sync,
     // the second follows the first.
     m.PM_INPUT[2] = 4;
     m.PM_WIN_DBD_MODE[2] = 0;
     m.PI_PORT_INFO[4].STATE = 1;
+    m.ich_list[2][0] = 3;
     m.ich_list[2][1] = 5;
+    m.ich_list[2][2] = -1;
     m.set_mct(m.c331_fd, 2, 0);
     EXPECT_EQ((U{reg(0, 0x08 + 3), reg(0, 0x08 + 5), reg(0x40, 0x09), reg(0x60, 0x09)}), (U{17, 17, 1, 11}));
     // A window on input 1 (state 4: S = 17) with channels 1 and 3, by mode, block noise
@@ -408,11 +378,6 @@ TEST_F(ScalerOutput, EditsOfARecordReachTheWindowOfThatRecord)
     EXPECT_EQ((std::vector<int>{m.PM_INPUT[0], m.PM_INPUT[1]}), (std::vector<int>{1, 0}));
     EXPECT_EQ((U{reg(0, 0x10 + m.ich_list[1][0]), reg(0, 0x10 + m.ich_list[0][0])}), (U{0, 2}));
 
-    // Record 1 mirrored vertically: cell 0 reads upwards (OMWI 256 - 64), cell 1 does not.
-    setWord(window(1, 4), 2);
-    apply();
-    EXPECT_EQ((U{reg(0x16, 0x30, 1, 0), reg(0x16, 0x30, 1, 1)}), (U{192, 64}));
-
     // Record 2 black: the background of cell 1 only.
     setWord(window(2, 18), 1);
     apply();
@@ -492,24 +457,8 @@ TEST_F(ScalerOutput, FreezeHoldsEveryWindowOnTheFirstWindowsField)
                                  {5, 0x09, 1, 1}, {0, 0x29, 1, 0x80}, {5, 0x09, 1, 0}, {0, 0x29, 1, 0},
                                  {0x16 + 0x10 * a, 0x66, 3, 0x23410}, {0x16 + 0x10 * b, 0x66, 3, 0x23410},
                                  {0x16, 0x6C, 2, 0x2222}, {0x26, 0x6C, 2, 0x2222}}));
-    sim::ScalerModel::clearFrames();
-    m.set_freeze(m.c331_fd, 0);
-    EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0x16, 0x6C, 2, 0x4103}, {0x26, 0x6C, 2, 0x4103}}));
+    m.set_freeze(m.c331_fd, 0);   // the return to the rotation is the memory check's
     EXPECT_EQ(m.frozen[0] + m.frozen[1], 0);
-}
-
-TEST_F(ScalerOutput, InterlacedFieldsAreJoinedOnTheFirstFourChannels)
-{
-    // 1080i fields of 540 lines on ICH 0 shown 540 lines high: the input side sees 1080
-    // lines and halves them, ((540 - 1) << 16) / (1080 - 1) + 1, in packing 2.
-    twoCellWindow();
-    setWindow(0, 1, 0, 0, 1920, 540);
-    publish(1, 1920, 540, 2200, 562, 60, 1);
-    relayout();
-    m.set_output(m.c331_fd);
-    ASSERT_EQ(m.ich_list[0][0], 0);
-    EXPECT_EQ((U{unsigned(m.IWIN[0].VW), reg(0x11, 0x49), reg(0x11, 0x4C, 2), unsigned(m.PM_MEM_WMODE[0])}),
-              (U{1080, 0x84, 32738, 2}));
 }
 
 TEST_F(ScalerOutput, TheTopPhaseOfAnEnlargedCellStaysTheLargest)

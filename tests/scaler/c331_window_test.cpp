@@ -314,16 +314,18 @@ TEST_F(ScalerWindows, InputWindowCropAndInterlace)
     m.PM_INPUT[0] = 1;
     m.PI_ACT[1] = {192, 1920, 20, 540};
     m.PI_PORT_INFO[1].IP = 1;
-    m.ich_list[0][0] = 4;
-    m.calc_iwin2(0);
-    EXPECT_EQ(m.IWIN[0].VW, 540);            // channel 4: fields are not doubled
+    for (auto [ich, vw] : {std::pair{0, 1080}, {4, 540}}) {   // fields are doubled on channels 0-3 only
+        m.ich_list[0][0] = ich;
+        m.calc_iwin2(0);
+        EXPECT_EQ(m.IWIN[0].VW, vw) << ich;
+    }
     m.PM_INPUT_OFFSET_EN[0] = 1;
     const int margins[4] = {1000, 1000, 10, 20};
     for (int i = 0; i < 4; ++i)
         m.PM_INPUT_OFFSET[0][i] = margins[i];
     m.calc_iwin2(0);
-    // With crop they are; margins that eat the whole width fall back to the whole line from 0.
-    EXPECT_EQ((V{m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}), (V{0, 1920, 10, 1080 - 30}));
+    // Nor with crop; margins that eat the whole width fall back to the whole line from 0.
+    EXPECT_EQ((V{m.IWIN[0].HST, m.IWIN[0].HW, m.IWIN[0].VST, m.IWIN[0].VW}), (V{0, 1920, 10, 540 - 30}));
     // Joined inputs: the joined size from the ports' sizes, from (0, 0).
     const int widths[6] = {100, 200, 400, 800, 1600, 3200};
     for (int q = 0; q < 6; ++q) {

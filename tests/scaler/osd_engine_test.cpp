@@ -73,10 +73,11 @@ TEST_F(OsdEngine, RedrawPitchFrameWaitsWindowModeAndScrollCodes)
     m.set_osd(fd, 0);
     EXPECT_EQ(reg(9, 0x08, 2), 0x6000u);
 
+    m.PS_BMP_HACT = 66000;   // set but not drawn yet: the scroll width is the clipped canvas's
     for (auto [mode, code] : {std::pair{0, 0x80u}, {9, 0x80u}, {1, 0x81u}, {3, 0xA1u}, {8, 0xF1u}}) {
         m.PM_OSD_SCROLL_MODE = mode;
         m.set_scroll(fd);
-        EXPECT_EQ(reg(9 + 16 * 3, 0x3C, 1), code) << mode;
+        EXPECT_EQ((V{int(reg(9 + 16 * 3, 0x3C, 1)), int(reg(9 + 16 * 3, 0x40, 2))}), (V{int(code), 65280})) << mode;
     }
 }
 

@@ -16,27 +16,29 @@ uint64_t value(int bank, int reg, int bytes, int channel = 0)
     return v;
 }
 
-// Bytes of a line of n pixels in the packing a channel's code names: whole pixel groups
-// (4 bytes a pixel; 16 bytes per 5; 8 bytes per 3; 2 bytes a pixel).
-uint64_t packedBytes(int code, uint64_t n)
+// Pixels in one pixel group of a packing code (4 bytes a pixel; 16 bytes per 5; 8 bytes per
+// 3; 2 bytes a pixel).
+uint64_t groupPixels(int code)
 {
-    uint64_t bytes = 4, pixels = 1;
-    if (code == 0x80) {
-        bytes = 16;
-        pixels = 5;
-    } else if (code == 0x01) {
-        bytes = 8;
-        pixels = 3;
-    } else if (code == 0x11) {
-        bytes = 2;
-    }
-    return (n + pixels - 1) / pixels * bytes;
+    return code == 0x80 ? 5 : code == 0x01 ? 3 : 1;
 }
 
-// Samples a reduction by a 16.16 step keeps of n: the first, and one per whole step.
-uint64_t reduced(uint64_t n, uint64_t step)
+// Bytes of a line of n pixels in the packing a channel's code names: whole pixel groups.
+uint64_t packedBytes(int code, uint64_t n)
 {
-    return n == 0 ? 0 : (((n - 1) * step) >> 16) + 1;
+    const uint64_t pixels = groupPixels(code);
+    return (n + pixels - 1) / pixels * ScalerMemoryMap::groupBytes(code);
+}
+
+// Samples a reduction by a 16.16 step keeps of n with an 8-bit first-sample phase: the
+// position starts at phase / 256 (phase 0: at a whole step, the first sample kept), moves
+// by the step a sample, and a sample is kept each time it passes a whole one.
+uint64_t reduced(uint64_t n, uint64_t step, uint64_t phase)
+{
+    if (n == 0)
+        return 0;
+    const uint64_t start = phase ? phase << 8 : 0x10000;
+    return (start + (n - 1) * step) >> 16;
 }
 
 std::vector<ScalerMemoryMap::Range> spread(uint64_t first, int64_t step, uint64_t bytes, uint64_t count)
@@ -84,6 +86,10 @@ std::vector<ScalerMemoryMap::Capture> ScalerMemoryMap::captures()
         Capture cap;
         cap.ich = c;
         cap.source = int(value(0, 0x10 + c, 1));
+        const uint64_t sync = value(0x10, 0x09, 1, c);
+        cap.held = sync == 2 || (sync >= 8 && sync < 16 && value(0x10, 0x09, 1, int(sync - 8)) == 2);
+        cap.deinterlaced = c < 4 && value(0x16, 0x5B, 1, c) == 1;
+        cap.packing = int(value(0, 0x71 + c, 1));
         cap.port = cap.source < 8 ? cap.source / 2 : cap.source < 12 ? 4 : cap.source < 16 ? 5 : -1;
         const uint64_t order = value(0x16, 0x66, 3, c);
         for (int k = 0; k < 5; ++k) {
@@ -91,10 +97,14 @@ std::vector<ScalerMemoryMap::Capture> ScalerMemoryMap::captures()
             cap.buffer[k] = value(0x16, 0x1C + 4 * k, 4, c);
         }
         cap.pitch = int64_t(value(0x16, 0x31, 1, c)) * 1024;
-        const uint64_t pixels = value(0x11, 0x44, 1, c) == 199 ? reduced(width, value(0x11, 0x47, 2, c)) : width;
-        const uint64_t height = value(0x10, 0x1D, 2, c);
-        cap.lines = value(0x11, 0x49, 1, c) == 0x84 ? reduced(height, value(0x11, 0x4C, 2, c)) : height;
-        cap.lineBytes = packedBytes(int(value(0, 0x71 + c, 1)), pixels);
+        const uint64_t pixels = value(0x11, 0x44, 1, c) == 199
+                                    ? reduced(width, value(0x11, 0x47, 2, c), value(0x11, 0x45, 1, c))
+                                    : width;
+        const uint64_t height = value(0x10, 0x1D, 2, c) * (cap.deinterlaced ? 2 : 1);
+        cap.lines = value(0x11, 0x49, 1, c) == 0x84
+                        ? reduced(height, value(0x11, 0x4C, 2, c), value(0x11, 0x4A, 1, c))
+                        : height;
+        cap.lineBytes = packedBytes(cap.packing, pixels);
         out.push_back(cap);
     }
     return out;
@@ -118,7 +128,8 @@ std::vector<ScalerMemoryMap::Readout> ScalerMemoryMap::readouts()
             r.buffer[k] = value(0x16, 0x08 + 4 * k, 4, c);
         r.step = int64_t(int8_t(uint8_t(value(0x16, 0x30, 1, c)))) * 1024;
         r.firstLine = value(0x0A, 0x4B, 1, c) == 5 ? uint64_t(r.step) : 0;
-        r.lineBytes = packedBytes(int(value(0, 0x69 + c, 1)), width);
+        r.packing = int(value(0, 0x69 + c, 1));
+        r.lineBytes = packedBytes(r.packing, width);
         r.lines = height - margin;
         out.push_back(r);
     }
@@ -133,10 +144,21 @@ std::set<int> ScalerMemoryMap::ports(const std::vector<Capture>& caps)
     return out;
 }
 
+uint64_t ScalerMemoryMap::groupBytes(int packing)
+{
+    return packing == 0x80 ? 16 : packing == 0x01 ? 8 : packing == 0x11 ? 2 : 4;
+}
+
 uint64_t ScalerMemoryMap::reservedStart()
 {
     const uint64_t v = value(4, 0x2B, 2);
-    return (v & 0x8000) ? (v & 0x7FFF) << 16 : 0;
+    uint64_t top = (v & 0x8000) ? (v & 0x7FFF) << 16 : 0;
+    std::vector<uint64_t> osd = {value(4, 0x0D, 4), value(4, 0x11, 4)};   // the drawing engine's last copy
+    for (int k = 0; k < 8; ++k)
+        osd.push_back(value(9, 0x1A, 4, k));   // what the OSD windows show: the canvas or its copy
+    for (uint64_t a : osd)
+        top = a && top ? std::min(top, a) : top;
+    return top;
 }
 
 std::vector<ScalerMemoryMap::Range> ScalerMemoryMap::lines(const Capture& c, int buffer)
@@ -171,67 +193,103 @@ std::string ScalerMemoryMap::outside(std::vector<Range> want, std::vector<Range>
     return "";
 }
 
-std::string ScalerMemoryMap::overlap(std::vector<Range> a, std::vector<Range> b)
-{
-    a = merged(std::move(a));
-    b = merged(std::move(b));
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        const uint64_t lo = std::max(a[i].begin, b[j].begin), hi = std::min(a[i].end, b[j].end);
-        if (lo < hi)
-            return text(lo, hi);
-        if (a[i].end < b[j].end)
-            ++i;
-        else
-            ++j;
-    }
-    return "";
-}
-
 std::string ScalerMemoryMap::clashes(const std::vector<Capture>& caps)
 {
     const uint64_t reserved = reservedStart();
     if (reserved == 0)
         return "no reserved top of memory";
+    // Every line of every buffer, tagged with its capture and buffer; swept in address order,
+    // a line that begins before the furthest end so far of another buffer shares bytes.
+    struct Tagged {
+        Range r;
+        int cap, buffer;
+    };
+    std::vector<Tagged> all;
+    auto name = [&](int cap, int buffer) {
+        return "ICH " + std::to_string(caps[size_t(cap)].ich) + " buffer " + std::to_string(buffer);
+    };
     for (size_t i = 0; i < caps.size(); ++i) {
-        const std::string ich = "ICH " + std::to_string(caps[i].ich);
-        if (caps[i].lineBytes > uint64_t(caps[i].pitch < 0 ? -caps[i].pitch : caps[i].pitch))
+        const Capture& c = caps[i];
+        const std::string ich = "ICH " + std::to_string(c.ich);
+        if (c.lineBytes > uint64_t(c.pitch < 0 ? -c.pitch : c.pitch))
             return ich + ": a line longer than its pitch";
-        for (int k = 0; k < 4; ++k) {
-            const auto mine = lines(caps[i], caps[i].order[k]);
-            if (mine.empty())
-                return ich + ": writes no line";   // nothing to compare would prove nothing
-            if (mine.back().end > reserved)
-                return ich + ": into the reserved top of memory";
-            for (size_t j = i + 1; j < caps.size(); ++j)
-                for (int l = 0; l < 4; ++l) {
-                    const std::string both = overlap(mine, lines(caps[j], caps[j].order[l]));
-                    if (!both.empty())
-                        return ich + " and ICH " + std::to_string(caps[j].ich) + " share " + both;
-                }
-        }
+        for (int k = 0; k < 4; ++k)
+            if (lines(c, c.order[k]).empty())
+                return ich + ": writes no line in slot " + std::to_string(k);   // nothing compared proves nothing
+        for (int b = 0; b < 5; ++b)
+            for (const Range& r : lines(c, b)) {
+                if (r.end > reserved)
+                    return name(int(i), b) + ": into the reserved top of memory";
+                all.push_back({r, int(i), b});
+            }
+    }
+    std::sort(all.begin(), all.end(), [](const Tagged& a, const Tagged& b) { return a.r.begin < b.r.begin; });
+    const Tagged* furthest = nullptr;
+    for (const Tagged& t : all) {
+        if (furthest && t.r.begin < furthest->r.end && (t.cap != furthest->cap || t.buffer != furthest->buffer))
+            return name(furthest->cap, furthest->buffer) + " and " + name(t.cap, t.buffer) + " share " +
+                   text(t.r.begin, std::min(t.r.end, furthest->r.end));
+        if (!furthest || t.r.end > furthest->r.end)
+            furthest = &t;
     }
     return "";
 }
 
-std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Capture>& caps)
+std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Capture>& own)
 {
+    const std::string och = "OCH " + std::to_string(r.och);
+    bool running = false;
+    for (const Capture& c : own)
+        running = running || !c.held;
     int compared = 0;   // field slots whose lines were compared
     for (int k = 0; k < 4; ++k) {
-        std::vector<Range> written;
-        for (const Capture& c : caps)
-            for (int j = 0; j < 4; ++j)
-                if (c.order[j] == r.order[k]) {
-                    const auto l = lines(c, r.order[k]);
-                    written.insert(written.end(), l.begin(), l.end());
-                }
-        const auto read = lines(r, r.order[k]);
-        const std::string out = outside(read, written);
+        const int b = r.order[k];
+        const std::string slot = och + " slot " + std::to_string(k);
+        // The lines finished for this slot, each with the packing it was written in.
+        struct Written {
+            Range r;
+            int packing;
+        };
+        std::vector<Written> written;
+        for (const Capture& c : own) {
+            if (!c.held && c.order[k] == b)
+                return slot + " reads buffer " + std::to_string(b) + " while ICH " + std::to_string(c.ich) +
+                       " writes it";
+            const bool finished = c.held ? !running && std::count(c.order, c.order + 5, b) > 0
+                                         : c.order[(k + 3) % 4] == b;
+            if (finished)
+                for (const Range& l : lines(c, b))
+                    written.push_back({l, c.packing});
+        }
+        std::sort(written.begin(), written.end(), [](const Written& x, const Written& y) { return x.r.begin < y.r.begin; });
+        const auto read = lines(r, b);
+        std::vector<Range> have;
+        for (const Written& w : written)
+            have.push_back(w.r);
+        const std::string out = outside(read, have);
         if (!out.empty())
-            return "OCH " + std::to_string(r.och) + " slot " + std::to_string(k) + " reads " + out;
+            return slot + " reads " + out + " not finished in buffer " + std::to_string(b);
+        // The read takes pixel groups from where a group begins, in the packing they were
+        // written in.
+        for (const Range& l : read) {
+            auto w = std::upper_bound(written.begin(), written.end(), l.begin,
+                                      [](uint64_t a, const Written& x) { return a < x.r.begin; });
+            if (w != written.begin())
+                --w;
+            for (; w != written.end() && w->r.begin < l.end; ++w) {
+                if (w->r.end <= l.begin)
+                    continue;
+                if (w->packing != r.packing)
+                    return slot + " reads packing " + std::to_string(r.packing) + " written as " + std::to_string(w->packing);
+                const int64_t apart = int64_t(l.begin) - int64_t(w->r.begin);
+                if (apart % int64_t(groupBytes(r.packing)) != 0)
+                    return slot + " reads from " + text(l.begin, l.end) + ", " + std::to_string(apart) +
+                           " bytes from a group of the line at " + text(w->r.begin, w->r.end);
+            }
+        }
         compared += read.empty() ? 0 : 1;
     }
-    return compared == 4 ? "" : "OCH " + std::to_string(r.och) + " reads no line in some field slot";
+    return compared == 4 ? "" : och + " reads no line in some field slot";
 }
 
 } // namespace sim
