@@ -150,24 +150,6 @@ TEST_F(TcpLink, UnknownGroupGetsTheElevenByteReplyOnBothPorts)
     }
 }
 
-// One byte a segment, escape pairs included (frames cut in two: the interleaving test).
-TEST_F(TcpLink, FrameInSegmentsIsAnsweredOnce)
-{
-    Client d(mainPort());
-    passes(0, 2);
-    Bytes escaped = request(0xF100, 0xF010, 0x62, {0xA5, 0x5A, 0x5B, 0xA6});
-    Bytes wire = escape(escaped);
-    ASSERT_GE(wire.size(), 10u);
-    for (uint8_t b : wire) {
-        d.send({b});
-        passes(0, 1);
-    }
-    serve(0, {&d}, 1);
-    passes(0, 3);
-    d.drain();
-    EXPECT_EQ(d.received(), escape(expectedReply(escaped, {})));
-}
-
 // Noise, a stray closer, a frame failing its check and an empty frame cost nothing of the
 // rest of the segment: its two good frames get their replies in order.
 TEST_F(TcpLink, OnlyTheGoodFramesOfASegmentAreAnsweredInOrder)
