@@ -61,12 +61,12 @@ struct Sut {
     }
 
     // PC i's request, with header bytes 4-8 drawn (the reply echoes them) and its address in
-    // bytes 2-3: on TCP a group without handler, with bytes that need escaping, answered
-    // with its header; on UDP a read of the identity bytes at 0x600440. It comes after
-    // what gets no answer (noise, a stray closer, an empty frame, a frame one bit off; on
-    // UDP also groups without handler and datagrams too short), in `pieces` parts
-    // (datagrams of 10 bytes or more); `crossed` on UDP: another PC's request in two
-    // datagrams goes between this one's.
+    // bytes 2-3: on TCP a group without handler, with bytes that need escaping, answered with
+    // its header (twice, in one write: answered in order); on UDP a read of the identity
+    // bytes at 0x600440. It comes after what gets no answer (noise, a stray closer, an empty
+    // frame, a frame one bit off; on UDP also a group without handler, datagrams too short,
+    // a frame's end that follows no opener), in `pieces` parts (UDP: datagrams of 10
+    // bytes or more); `crossed` on UDP: another PC's request in two datagrams goes between.
     void ask(int i, int pieces, bool crossed, pc::Frame f)
     {
         const int link = i % 4;
@@ -74,13 +74,21 @@ struct Sut {
         f.src = uint16_t(0xF000 + i);
         f.group = link < 2 ? 0x62 : 0x61;
         f.data = link < 2 ? Bytes{0xA5, 0x5A, 0x5B, 0xA6, f.b8} : pc::readRam(0x600440, 2).data;
-        const Bytes req = pc::encode(f), expected = expectedReply(req, link < 2 ? Bytes{} : Bytes{0, 0x52, 0x9C});
-        Bytes bad = req;
+        const Bytes req = pc::encode(f), reply = link < 2 ? Bytes{} : Bytes{0, 0x52, 0x9C};
+        ++f.b4;
+        const Bytes req2 = pc::encode(f), otherReq = pc::encode(pc::readRam(0x600440, 2));
+        Bytes bad = req, wire = escape(req), between = escape(otherReq);
         bad.back() ^= 1;
         std::vector<Bytes> junk = {{0x00, 0x5A, 0x13}, {0xA5, 0x5A}, escape(bad)};
-        if (link >= 2)
+        const Bytes cut = pc::wire(pc::Frame{0xF100, 0xF010, f.b4, 0, 0, 0, 0, 0x61, Bytes(18, 0x11)});
+        if (link >= 2)   // the last: a frame that loses its 9-byte middle datagram
             junk.insert(junk.end(), {pc::wire(pc::Frame{0xF100, 0xF010, f.b4, 0, 0, 0, 0, 0x62, {1, 2, 3}}),
-                                     {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 0x5A}});
+                                     {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 0x5A}, Bytes(between.begin() + 3, between.end()),
+                                     Bytes(cut.begin(), cut.begin() + 12), Bytes(cut.begin() + 12, cut.begin() + 21),
+                                     Bytes(cut.begin() + 21, cut.end())});
+        const Bytes wire2 = escape(req2);
+        if (link < 2)
+            wire.insert(wire.end(), wire2.begin(), wire2.end());
         for (int attempt = 0;; ++attempt) {
             if (!pcs[i]) {
                 pcs[i] = open(link);
@@ -89,23 +97,27 @@ struct Sut {
             RC_ASSERT(pcs[i] != nullptr);
             pc::PcClient& c = *pcs[i];
             std::unique_ptr<pc::PcClient> other = crossed && link >= 2 ? open(link) : nullptr;
-            const Bytes otherReq = pc::encode(pc::readRam(0x600440, 2)), between = escape(otherReq);
-            for (const Bytes& j : junk)
-                RC_ASSERT(c.sendRaw(j));
-            const Bytes wire = escape(req);
+            Bytes out;   // on TCP one stream: what gets no answer, then the two requests
+            for (const Bytes& j : junk) {
+                if (link < 2)
+                    out.insert(out.end(), j.begin(), j.end());
+                else
+                    RC_ASSERT(c.sendRaw(j));
+            }
+            out.insert(out.end(), wire.begin(), wire.end());
             const int n = link < 2 ? pieces : std::max(1, std::min<int>(pieces, int(wire.size() / 10)));
-            const size_t step = wire.size() / size_t(n);
+            const size_t step = out.size() / size_t(n);
             const auto asked = std::chrono::steady_clock::now();
             for (int k = 0; k < n; ++k) {
-                RC_ASSERT(c.sendRaw(Bytes(wire.begin() + long(size_t(k) * step), k == n - 1 ? wire.end() : wire.begin() + long(size_t(k + 1) * step))));
-                if (other && (k < 2 || n == 1))
+                RC_ASSERT(c.sendRaw(Bytes(out.begin() + long(size_t(k) * step), k == n - 1 ? out.end() : out.begin() + long(size_t(k + 1) * step))));
+                if (other && k < 2)
                     RC_ASSERT(other->sendRaw(k == 0 ? Bytes(between.begin(), between.begin() + 10) : Bytes(between.begin() + 10, between.end())));
             }
             if (other && n == 1)
                 RC_ASSERT(other->sendRaw(Bytes(between.begin() + 10, between.end())));
             const Bytes got = next(c);
             if (other)
-                RC_ASSERT(next(*other) == expectedReply(otherReq, {0, 0x52, 0x9C}));
+                RC_ASSERT(next(*other) == expectedReply(otherReq, reply));
             // A TCP PC quiet for 10 s (1000 ticks) may have been closed to make room, and a
             // new one whose frame was not read within 40 ticks of its place: it connects
             // again (the end of its stream comes at once, not after the bound).
@@ -114,7 +126,9 @@ struct Sut {
                 pcs[i].reset();
                 continue;
             }
-            RC_ASSERT(got == expected);
+            RC_ASSERT(got == expectedReply(req, reply));
+            if (link < 2)
+                RC_ASSERT(next(c) == expectedReply(req2, reply));
             lastAsk[i] = G_timeTicks;
             return;
         }

@@ -150,32 +150,6 @@ TEST_F(TcpLink, UnknownGroupGetsTheElevenByteReplyOnBothPorts)
     }
 }
 
-// Noise, a stray closer, a frame failing its check and an empty frame cost nothing of the
-// rest of the segment: its two good frames get their replies in order.
-TEST_F(TcpLink, OnlyTheGoodFramesOfASegmentAreAnsweredInOrder)
-{
-    Client c(mainPort());
-    passes(0, 2);
-    Bytes bad = request(0xF100, 0xF010, 0x62, {}, 0x01);
-    bad.back() ^= 0x01;
-    Bytes a = request(0xF100, 0xF010, 0x62, {}, 0x02);
-    Bytes b = ramWrite(0xA1000000u, {0x77}, 0x03);
-    g_4G_RAM[0] = 0;
-    Bytes wire = escape(bad);
-    wire.insert(wire.begin(), {0x00, 0x5A, 0x13});
-    wire.insert(wire.end(), {0xA5, 0x5A});
-    for (const Bytes& f : {a, b}) {
-        Bytes w = escape(f);
-        wire.insert(wire.end(), w.begin(), w.end());
-    }
-    c.send(wire);
-    serve(0, {&c}, 2);
-    passes(0, 3);
-    c.drain();
-    EXPECT_EQ(frames(c.received()), (std::vector<Bytes>{expectedReply(a, {}), expectedReply(b, {0x00})}));
-    EXPECT_EQ(g_4G_RAM[0], 0x77);
-}
-
 // Transfers PCs race for, two on UDP 5008 and two on the configured TCP port, through the
 // running links: each step is one PC's request after the clock moved on, and its reply is
 // what that PC must get (a boot image start is answered with nothing). Peers of one port
@@ -480,37 +454,6 @@ TEST_F(TcpLink, ChangedPortTakesEffectOnlyAfterRestart)
     serve(0, {&c}, 1);
     EXPECT_EQ(c.received(), escape(expectedReply(req, {})));
     EXPECT_EQ(fixedPort(), board::Network::listenPort(10002));   // and nothing on 5005
-}
-
-// A client that takes no replies has them queued (and is read no further) while the other
-// is served; it is closed once its queue has not moved for 2 s (200 ticks).
-TEST_F(TcpLink, AClientThatTakesNoRepliesHoldsNobodyBackAndIsClosed)
-{
-    Client stalled(mainPort()), pc(mainPort());
-    passes(0, 3);
-    ASSERT_EQ(net->server(0)->clients().size(), 2u);
-    pc::Frame read = pc::readRam(0x30000000u, 60000);
-    Bytes batch;
-    for (int i = 0; i < 40; ++i) {
-        Bytes w = escape(request(read.dest, read.src, read.group, read.data, uint8_t(i)));
-        batch.insert(batch.end(), w.begin(), w.end());
-    }
-    auto queued = [&] { return net->server(0)->queued(*net->server(0)->clients().begin()) + net->server(0)->queued(*net->server(0)->clients().rbegin()); };
-    for (int round = 0; round < 50 && queued() == 0; ++round) {
-        ::send(stalled.fd(), batch.data(), batch.size(), MSG_NOSIGNAL);
-        passes(0, 5);
-    }
-    ASSERT_GT(queued(), 0u);
-    Bytes req = request(0xF100, 0xF010, 0x62);
-    pc.send(escape(req));
-    serve(0, {&pc}, 1);
-    EXPECT_EQ(pc.received(), escape(expectedReply(req, {})));
-    G_timeTicks = G_timeTicks + TcpServer::STALL_CLOSE_TICKS - 1;
-    passes(0, 2);
-    EXPECT_EQ(net->server(0)->clients().size(), 2u);
-    G_timeTicks = G_timeTicks + 1;
-    passes(0, 2);
-    EXPECT_EQ(net->server(0)->clients().size(), 1u);
 }
 
 TEST_F(TcpLink, CardAnswerOfAClientThatLeftGoesToNobodyElse)
