@@ -25,7 +25,7 @@ public:
     static constexpr unsigned READ_SIZE = 0x1FFFF;
     // Clients served at once. Only a complete frame counts as a client's activity. A
     // connection beyond them takes the place of a client that completed no frame within
-    // FIRST_FRAME_TICKS of its accept (the longest there first), else of the client whose
+    // FIRST_FRAME_TICKS of taking its place (the longest there first), else of the client whose
     // last frame is longest ago, if that is IDLE_CLOSE_TICKS or more; a client holding a
     // transfer is never taken. While only clients still inside their first FIRST_FRAME_TICKS
     // stand in the way, newcomers wait (up to MAX_WAITING, in order of arrival) and take the
@@ -37,8 +37,9 @@ public:
     static constexpr unsigned FIRST_FRAME_TICKS = 40;
     static constexpr unsigned IDLE_CLOSE_TICKS = 1000;
     // Replies a client has not taken yet wait in its own queue, sent as its socket takes
-    // them; no client ever waits for another's. A queue past OUTPUT_LIMIT bytes, or one that
-    // has not moved for STALL_CLOSE_TICKS, closes its client.
+    // them; no client ever waits for another's. A queue past OUTPUT_LIMIT bytes (four of the
+    // longest escaped replies), or one that has not moved for STALL_CLOSE_TICKS, closes its
+    // client.
     static constexpr size_t OUTPUT_LIMIT = 4 * 0x40100;
     static constexpr unsigned STALL_CLOSE_TICKS = 200;
     // Out of descriptors, the listening socket stays readable: accepting rests this many
