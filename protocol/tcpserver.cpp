@@ -466,6 +466,16 @@ int TcpServer::sendData(const unsigned char* buf, unsigned int len, int socket)
         p.out.clear();
         p.sent = 0;
         p.moved = G_timeTicks.load();
+        // Most replies go out whole at once: only what the socket does not take is queued.
+        while (len > 0) {
+            ssize_t w = ::send(socket, buf, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (w <= 0)
+                break;
+            buf += w;
+            len -= unsigned(w);
+        }
+        if (len == 0)
+            return 0;
     } else if (p.sent > 0) {
         p.out.erase(p.out.begin(), p.out.begin() + std::ptrdiff_t(p.sent));
         p.sent = 0;

@@ -242,6 +242,13 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     // Each sender's datagrams are joined apart: frames that PCs send in pieces at the same
     // time are not mixed, and each is answered to its own sender.
     auto it = link.joining.find(rec.peer);
+    if (d[0] == 0xA5 && d.back() == 0x5A && it == link.joining.end()) {
+        // A whole frame in one datagram, its sender joining nothing: the frame as it came.
+        abandon_wait(link);
+        if (link.frames.size() < MAX_FRAMES && d.size() <= MAX_JOINED)
+            link.frames.push_back(std::move(rec));
+        return;
+    }
     if (d[0] == 0xA5) {
         if (it == link.joining.end()) {
             if (link.joining.size() >= MAX_JOINING) {
