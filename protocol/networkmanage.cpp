@@ -271,9 +271,8 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             ack = frame[9] == 2;
         }
         if (ack) {
-            // Sent without the port-path lock: a client that does not read must not stall
-            // the FPGA manager and the other links' passthrough for the send time-out. The
-            // card's answer cannot overtake it, as only this thread sends it, after this.
+            // Queued for the client without the port-path lock held. The card's answer
+            // cannot overtake it, as only this thread queues it, after this.
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
             link.frame.reached(12);   // the acknowledgement is built over the frame
             link.server->sendData(link.tx.data(), m, rec.socket);
@@ -318,8 +317,7 @@ void networkManage::send_passby_answer(Link& link)
         if (m)
             m->answer_ready = 0;
     }
-    // The send can take up to the send time-out when the client does not read; the
-    // port-path lock is not held through it.
+    // Queued for the client (never waiting for it), without the port-path lock held.
     if (answer.socket >= 0)
         link.server->sendData(answer.data.data(), unsigned(answer.data.size()), answer.socket);
 }
