@@ -8,6 +8,7 @@
 #include "protocol/protocol_phy.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
@@ -17,6 +18,8 @@ constexpr unsigned kFixedPort = 10002;
 // How long an idle thread blocks in poll: traffic ends the wait at once, so this only sets
 // how often a quiet link wakes for nothing.
 constexpr int kIdleWaitMs = 1000;
+// Frames of one client waiting to be handled beyond which it is not read.
+constexpr size_t kFramesWaitingMax = 16;
 
 // The passthrough and the FPGA interrupt service share the FPGA manager's port-path lock.
 // Before the manager exists there is nothing to share it with.
@@ -165,7 +168,11 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         m_idle.wait(uint64_t(wait_ms));
         return;
     }
-    link.server->recvData(wait_ms);
+    // Frames ready to be handled are not kept waiting for traffic.
+    bool ready = false;
+    for (const TcpServer::Record& r : link.frames)
+        ready = ready || (link.reply_state != 1 && link.server->queued(r.socket) == 0);
+    link.server->recvData(ready ? 0 : wait_ms);
 
     // A closed socket's number can come back with the next client: nothing may be sent
     // to it any more. A transfer its peer held is let go at once, not after the idle time.
@@ -204,11 +211,25 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         abandon_wait(link);
     }
 
-    while (!link.frames.empty() && link.reply_state != 1) {
+    // One frame of each client a pass, none of a client whose replies wait in its queue: a
+    // client that sends many frames at once, or takes no replies, holds nobody else back.
+    std::map<int, size_t> waiting;
+    for (auto it = link.frames.begin(); it != link.frames.end();) {
+        if (link.reply_state == 1 || waiting.count(it->socket) || link.server->queued(it->socket) > 0) {
+            ++waiting[it->socket];
+            ++it;
+            continue;
+        }
+        waiting[it->socket] = 0;
         link.reply_state = 0;
-        TcpServer::Record rec = std::move(link.frames.front());
-        link.frames.pop_front();
+        TcpServer::Record rec = std::move(*it);
+        it = link.frames.erase(it);
         handle_frame(link, configuredPort, rec);
+    }
+    // A client with frames enough waiting is not read until they are handled.
+    for (int c : link.server->clients()) {
+        auto w = waiting.find(c);
+        link.server->hold_reading(c, w != waiting.end() && w->second >= kFramesWaitingMax);
     }
 
     if (configuredPort && link.reply_state == 1)
@@ -255,9 +276,8 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             ack = frame[9] == 2;
         }
         if (ack) {
-            // Sent without the port-path lock: a client that does not read must not stall
-            // the FPGA manager and the other links' passthrough for the send time-out. The
-            // card's answer cannot overtake it, as only this thread sends it, after this.
+            // Queued for the client without the port-path lock held. The card's answer
+            // cannot overtake it, as only this thread queues it, after this.
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
             link.frame.reached(12);   // the acknowledgement is built over the frame
             link.server->sendData(link.tx.data(), m, rec.socket);
@@ -302,8 +322,7 @@ void networkManage::send_passby_answer(Link& link)
         if (m)
             m->answer_ready = 0;
     }
-    // The send can take up to the send time-out when the client does not read; the
-    // port-path lock is not held through it.
+    // Queued for the client (never waiting for it), without the port-path lock held.
     if (answer.socket >= 0)
         link.server->sendData(answer.data.data(), unsigned(answer.data.size()), answer.socket);
 }

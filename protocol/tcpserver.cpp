@@ -5,6 +5,7 @@
 #include "core/utils.h"
 #include "protocol/byte_scan.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -84,6 +85,9 @@ void TcpServer::unInitialize()
         ::close(c);
         m_closed.push_back(Closed{c, m_parsers[c].peer});
     }
+    for (int c : m_waiting)
+        ::close(c);
+    m_waiting.clear();
     m_clients.clear();
     m_parsers.clear();
     m_activeClient = -1;
@@ -111,21 +115,101 @@ void TcpServer::closeClient(int socket)
 
 bool TcpServer::closeLongestIdle()
 {
-    int idlest = -1;
-    uint32_t longest = 0;
+    int silent = -1, idlest = -1;
+    uint32_t silentAge = 0, longest = 0;
     for (int c : m_clients) {
         const Parser& p = m_parsers[c];
-        const uint32_t idle = Utils::getTimeSpace(p.lastBytes);
-        if (idle >= IDLE_CLOSE_TICKS && (idlest < 0 || idle > longest) && !(m_keep && m_keep(p.peer))) {
+        if (m_keep && m_keep(p.peer))
+            continue;
+        if (!p.framed) {
+            const uint32_t age = Utils::getTimeSpace(p.accepted);
+            if (age >= FIRST_FRAME_TICKS && (silent < 0 || age > silentAge)) {
+                silentAge = age;
+                silent = c;
+            }
+            continue;
+        }
+        const uint32_t idle = Utils::getTimeSpace(p.lastFrame);
+        if (idle >= IDLE_CLOSE_TICKS && (idlest < 0 || idle > longest)) {
             longest = idle;
             idlest = c;
         }
     }
-    if (idlest < 0)
+    const int victim = silent >= 0 ? silent : idlest;
+    if (victim < 0)
         return false;
-    KEL_TRACE("\n client table full: closing idle client %d\n", idlest);
-    closeClient(idlest);
+    KEL_TRACE("\n client table full: closing idle client %d\n", victim);
+    closeClient(victim);
     return true;
+}
+
+bool TcpServer::placeSoon()
+{
+    for (int c : m_clients) {
+        const Parser& p = m_parsers[c];
+        if (!p.framed && !(m_keep && m_keep(p.peer)))
+            return true;
+    }
+    return false;
+}
+
+void TcpServer::place(int c)
+{
+    // Each reply is the last thing sent until the client's next request: holding its tail
+    // back for an acknowledgement only delays the client.
+    int on = 1;
+    ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    timeval active{0, ACTIVE_WAIT_MS * 1000};
+    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &active, sizeof active);
+    m_clients.insert(c);
+    Parser& p = m_parsers[c];
+    p = Parser();
+    // Its first frame is awaited from now; the place makes no other client look idler.
+    p.accepted = G_timeTicks.load();
+    p.peer = ++m_connections;
+}
+
+void TcpServer::placeWaiting()
+{
+    while (!m_waiting.empty()) {
+        if (m_clients.size() < MAX_CLIENTS || closeLongestIdle()) {
+            place(m_waiting.front());
+            m_waiting.pop_front();
+        } else if (placeSoon()) {
+            return;
+        } else {
+            // Everyone is busy: the newcomers are turned away.
+            KEL_TRACE("\n client table full: refusing a new client\n");
+            ::close(m_waiting.front());
+            m_waiting.pop_front();
+        }
+    }
+}
+
+int TcpServer::adopt(int c)
+{
+    if (m_waiting.size() >= MAX_WAITING) {
+        ::close(c);
+        return -1;
+    }
+    m_waiting.push_back(c);
+    placeWaiting();
+    if (m_clients.count(c))
+        return 1;
+    return std::find(m_waiting.begin(), m_waiting.end(), c) != m_waiting.end() ? 0 : -1;
+}
+
+size_t TcpServer::queued(int socket) const
+{
+    auto it = m_parsers.find(socket);
+    return it == m_parsers.end() ? 0 : it->second.out.size() - it->second.sent;
+}
+
+void TcpServer::hold_reading(int socket, bool hold)
+{
+    auto it = m_parsers.find(socket);
+    if (it != m_parsers.end())
+        it->second.held = hold;
 }
 
 void TcpServer::delete_clinetSocket(int socket)
@@ -150,6 +234,8 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
                 r.socket = socket;
                 r.peer = p.peer;
                 m_records.push_back(std::move(r));
+                p.framed = true;
+                p.lastFrame = G_timeTicks.load();
                 i = j;
                 continue;
             }
@@ -205,6 +291,8 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
             r.socket = socket;
             r.peer = p.peer;
             m_records.push_back(std::move(r));
+            p.framed = true;
+            p.lastFrame = G_timeTicks.load();
             p.frame.clear();
             p.inFrame = false;
         }
@@ -215,9 +303,7 @@ size_t TcpServer::readClient(int c, int flags)
 {
     ssize_t got = ::recv(c, m_readBuf.data(), m_readBuf.size(), flags);
     if (got > 0) {
-        Parser& p = m_parsers[c];
-        p.lastBytes = G_timeTicks.load();
-        feed(c, p, m_readBuf.data(), size_t(got));
+        feed(c, m_parsers[c], m_readBuf.data(), size_t(got));
         return size_t(got);
     }
     if (got == 0) {
@@ -235,7 +321,7 @@ size_t TcpServer::readClient(int c, int flags)
 
 int TcpServer::recvData(int wait_ms)
 {
-    if (m_socket < 0) {
+    if (m_socket < 0 && m_clients.empty()) {
         // Nothing to serve; the thread keeps polling at its pace without spinning.
         if (wait_ms > 0)
             ::poll(nullptr, 0, wait_ms);
@@ -243,14 +329,26 @@ int TcpServer::recvData(int wait_ms)
     }
     if (m_acceptResting && Utils::getTimeSpace(m_acceptRestStamp) >= ACCEPT_REST_TICKS)
         m_acceptResting = false;
+    // A reply queue that does not move closes its client: a PC that does not read.
+    std::vector<int> stalled;
+    for (int c : m_clients) {
+        const Parser& p = m_parsers[c];
+        if (p.out.size() > p.sent && Utils::getTimeSpace(p.moved) >= STALL_CLOSE_TICKS)
+            stalled.push_back(c);
+    }
+    for (int c : stalled) {
+        KEL_TRACE("send error TcpServer:client %d takes no replies\n", c);
+        closeClient(c);
+    }
+    placeWaiting();
 
     // A PC that sends a request waits for its reply before it sends the next: while it is
     // the only client, the next request is waited for in the receive itself (its socket
     // times out after ACTIVE_WAIT_MS), which spares a poll per frame. New clients and
     // hang-ups are still seen by the full poll at least every ACTIVE_WAIT_MS.
     const auto now = std::chrono::steady_clock::now();
-    if (m_activeClient >= 0 && m_clients.size() == 1 && wait_ms >= ACTIVE_WAIT_MS
-        && now - m_lastPoll < std::chrono::milliseconds(ACTIVE_WAIT_MS)) {
+    if (m_activeClient >= 0 && m_clients.size() == 1 && wait_ms >= ACTIVE_WAIT_MS && queued(m_activeClient) == 0
+        && !m_parsers[m_activeClient].held && now - m_lastPoll < std::chrono::milliseconds(ACTIVE_WAIT_MS)) {
         const int c = m_activeClient;
         m_activeClient = -1;
         if (readClient(c, 0) > 0)
@@ -265,9 +363,21 @@ int TcpServer::recvData(int wait_ms)
     // While accepting rests, the listening socket is left out of the poll (a negative
     // descriptor is ignored), so a readable backlog does not wake the thread.
     fds.push_back(pollfd{m_acceptResting ? -1 : m_socket, POLLIN, 0});
-    for (int c : m_clients)
-        fds.push_back(pollfd{c, POLLIN, 0});
-    int ready = ::poll(fds.data(), fds.size(), wait_ms < 0 ? 0 : wait_ms);
+    for (int c : m_clients) {
+        const Parser& p = m_parsers[c];
+        // A client with replies queued is not read until they are taken: its requests wait
+        // in its own socket. A hang-up or an error is reported all the same.
+        const bool reading = p.out.size() == p.sent && !p.held;
+        fds.push_back(pollfd{c, short((reading ? POLLIN : 0) | (p.out.size() > p.sent ? POLLOUT : 0)), 0});
+    }
+    // Newcomers waiting for a place, and queues that may stall, are looked at every tick.
+    int wait = wait_ms < 0 ? 0 : wait_ms;
+    bool queues = false;
+    for (size_t i = 1; i < fds.size(); ++i)
+        queues = queues || (fds[i].events & POLLOUT);
+    if (!m_waiting.empty() || queues)
+        wait = std::min(wait, 10);
+    int ready = ::poll(fds.data(), fds.size(), wait);
     if (ready < 0) {
         if (errno == EINTR)
             return 0;
@@ -279,13 +389,23 @@ int TcpServer::recvData(int wait_ms)
 
     int result = 0;
     for (size_t i = 1; i < fds.size(); ++i) {
-        if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
+        const int c = fds[i].fd;
+        const short got = fds[i].revents;
+        if (!got || !m_clients.count(c))
             continue;
-        if (readClient(fds[i].fd, MSG_DONTWAIT) > 0 && fds.size() == 2)
-            m_activeClient = fds[i].fd;
+        if (got & POLLOUT) {
+            if (!flush(c, m_parsers[c]))
+                continue;
+        }
+        if (fds[i].events & POLLIN) {
+            if ((got & (POLLIN | POLLERR | POLLHUP)) && readClient(c, MSG_DONTWAIT) > 0 && fds.size() == 2)
+                m_activeClient = c;
+        } else if (got & (POLLERR | POLLHUP)) {
+            closeClient(c);   // gone, with its replies untaken
+        }
     }
 
-    if (fds[0].revents & POLLIN) {
+    if (fds[0].fd >= 0 && (fds[0].revents & POLLIN)) {
         for (int k = 0; k < kAcceptPerPass; ++k) {
             // Blocking, so that a lone active client can be waited for in its receive; every
             // other receive and every send says MSG_DONTWAIT.
@@ -305,61 +425,61 @@ int TcpServer::recvData(int wait_ms)
                 break;
             }
             m_acceptErrorBurst = false;
-            if (m_clients.size() >= MAX_CLIENTS && !closeLongestIdle()) {
-                // Everyone is busy or has only just come: the newcomer is turned away.
-                KEL_TRACE("\n client table full: refusing a new client\n");
-                ::close(c);
-                continue;
-            }
-            // Each reply is the last thing sent until the client's next request: holding its
-            // tail back for an acknowledgement only delays the client.
-            int on = 1;
-            ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            timeval active{0, ACTIVE_WAIT_MS * 1000};
-            ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &active, sizeof active);
-            m_clients.insert(c);
-            m_parsers[c] = Parser();
-            // Its idle time counts from now, but the accept makes no other client look idler.
-            m_parsers[c].lastBytes = G_timeTicks.load();
-            m_parsers[c].peer = ++m_connections;
+            adopt(c);
         }
     }
     return result;
+}
+
+bool TcpServer::flush(int socket, Parser& p)
+{
+    while (p.sent < p.out.size()) {
+        ssize_t w = ::send(socket, p.out.data() + p.sent, p.out.size() - p.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w > 0) {
+            p.sent += size_t(w);
+            p.moved = G_timeTicks.load();
+            continue;
+        }
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return true;   // the rest when the socket takes it
+        KEL_TRACE("send error TcpServer:%s\n", std::strerror(errno));
+        closeClient(socket);
+        return false;
+    }
+    p.out.clear();
+    p.sent = 0;
+    return true;
 }
 
 int TcpServer::sendData(const unsigned char* buf, unsigned int len, int socket)
 {
     if (!buf || socket < 0 || !m_clients.count(socket))
         return 255;
-    // The deadline is set when the socket first refuses more; most replies go out at once.
-    std::chrono::steady_clock::time_point deadline{};
-    bool waiting = false;
-    unsigned int sent = 0;
-    while (sent < len) {
-        ssize_t w = ::send(socket, buf + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (w > 0) {
-            sent += unsigned(w);
-            continue;
-        }
-        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            KEL_TRACE("send error TcpServer:%s\n", std::strerror(errno));
-            closeClient(socket);
-            return 255;
-        }
-        if (!waiting) {
-            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(send_timeout_ms);
-            waiting = true;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            // A client that does not read cannot hold the port; half a reply on its stream
-            // is of no use to it either.
-            KEL_TRACE("send error TcpServer:time-out\n");
-            closeClient(socket);
-            return 255;
-        }
-        pollfd p{socket, POLLOUT, 0};
-        ::poll(&p, 1, int(left));
+    Parser& p = m_parsers[socket];
+    if (p.out.size() - p.sent + len > OUTPUT_LIMIT) {
+        // Half a reply on its stream is of no use to the client either.
+        KEL_TRACE("send error TcpServer:client %d takes no replies\n", socket);
+        closeClient(socket);
+        return 255;
     }
-    return 0;
+    if (p.out.size() == p.sent) {
+        p.out.clear();
+        p.sent = 0;
+        p.moved = G_timeTicks.load();
+        // Most replies go out whole at once: only what the socket does not take is queued.
+        while (len > 0) {
+            ssize_t w = ::send(socket, buf, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (w <= 0)
+                break;
+            buf += w;
+            len -= unsigned(w);
+        }
+        if (len == 0)
+            return 0;
+    } else if (p.sent > 0) {
+        p.out.erase(p.out.begin(), p.out.begin() + std::ptrdiff_t(p.sent));
+        p.sent = 0;
+    }
+    p.out.insert(p.out.end(), buf, buf + len);
+    return flush(socket, p) ? 0 : 255;
 }

@@ -5,6 +5,7 @@
 // a frame split into many reads, several frames in one read and several clients sending
 // at once all come out whole.
 
+#include "core/global.h"
 #include "protocol/link_buffer.h"
 
 #include <chrono>
@@ -22,14 +23,25 @@ public:
     static constexpr unsigned MAX_RECORD = 0x20000;
     // Bytes taken from a client per read.
     static constexpr unsigned READ_SIZE = 0x1FFFF;
-    // A reply that cannot be sent within this time closes its client.
-    static constexpr int SEND_TIMEOUT_MS = 2000;
-    // Clients served at once. A connection beyond them takes the place of the client that
-    // has sent nothing for longest, if that is at least IDLE_CLOSE_TICKS and the client holds
-    // no transfer; with no such client the newcomer is closed at once. Connections left open
-    // then cannot shut every new PC out, and a burst of new ones cannot cut a working PC off.
+    // Clients served at once. Only a complete frame counts as a client's activity. A
+    // connection beyond them takes the place of a client that completed no frame within
+    // FIRST_FRAME_TICKS of taking its place (the longest there first), else of the client whose
+    // last frame is longest ago, if that is IDLE_CLOSE_TICKS or more; a client holding a
+    // transfer is never taken. While only clients still inside their first FIRST_FRAME_TICKS
+    // stand in the way, newcomers wait (up to MAX_WAITING, in order of arrival) and take the
+    // first places that free; with nobody to give way they are closed at once. Connections
+    // that never send a frame, or send one byte at a time, then cannot keep a PC out, and a
+    // burst of new ones cannot cut a working PC off.
     static constexpr size_t MAX_CLIENTS = 32;
+    static constexpr size_t MAX_WAITING = 64;
+    static constexpr unsigned FIRST_FRAME_TICKS = 40;
     static constexpr unsigned IDLE_CLOSE_TICKS = 1000;
+    // Replies a client has not taken yet wait in its own queue, sent as its socket takes
+    // them; no client ever waits for another's. A queue past OUTPUT_LIMIT bytes (four of the
+    // longest escaped replies), or one that has not moved for STALL_CLOSE_TICKS, closes its
+    // client.
+    static constexpr size_t OUTPUT_LIMIT = 4 * 0x40100;
+    static constexpr unsigned STALL_CLOSE_TICKS = 200;
     // Out of descriptors, the listening socket stays readable: accepting rests this many
     // 10 ms ticks instead of spinning on it.
     static constexpr unsigned ACCEPT_REST_TICKS = 10;
@@ -54,17 +66,25 @@ public:
     // clients, reads every readable client and queues its complete frames. 0, or 255 on a
     // poll or accept error.
     int recvData(int wait_ms = 0);
-    // Sends the whole buffer on a client socket (partial sends continue), bounded by
-    // send_timeout_ms; a client that cannot take it is closed. 0, or 255.
+    // Queues the whole buffer for a client and sends what its socket takes now, never
+    // waiting; the rest goes out in later passes. 0, or 255 (no such client, a send error or
+    // a queue over OUTPUT_LIMIT: the client is closed).
     int sendData(const unsigned char* buf, unsigned int len, int socket);
-    // SEND_TIMEOUT_MS; set before the link's thread starts (tests of a stalled client
-    // shorten it, or lengthen it to keep a loaded machine from racing it).
-    int send_timeout_ms = SEND_TIMEOUT_MS;
+    // Bytes queued for a client and not yet taken by its socket. Its owner hands a client
+    // with replies waiting no further frame, so a PC that does not read costs nobody else.
+    size_t queued(int socket) const;
+    // While held, a client is not read (its bytes wait in its socket): its owner has frames
+    // of it enough waiting.
+    void hold_reading(int socket, bool hold);
     void delete_clinetSocket(int socket);
+    // Offers a connected socket as accept would (the fuzz target offers socket pairs):
+    // placed in the table (1), waiting for a place (0), or closed (-1).
+    int adopt(int socket);
 
     int listenSocket() const { return m_socket; }
     unsigned short localPort() const { return m_port; }
     const std::set<int>& clients() const { return m_clients; }
+    size_t waiting() const { return m_waiting.size(); }
     unsigned acceptErrorsReported() const { return m_acceptErrorsReported; }
 
     // Frames queued so far, oldest first; the owner takes them out.
@@ -85,18 +105,26 @@ public:
     void feed_bytes(int socket, const unsigned char* data, size_t len)
     {
         Parser& p = m_parsers[socket];
-        if (p.peer == 0)
+        if (p.peer == 0) {
             p.peer = ++m_connections;
+            p.accepted = G_timeTicks.load();
+        }
         feed(socket, p, data, len);
     }
 
 private:
-    // What is left of a client's stream between reads: the frame begun so far.
+    // A client's state between passes: the frame begun so far, its activity, its replies.
     struct Parser {
         std::vector<unsigned char> frame;
         bool inFrame = false;
         bool overlong = false;
-        uint32_t lastBytes = 0;   // tick at which the client last sent bytes, or was accepted
+        bool framed = false;      // has completed a frame
+        uint32_t accepted = 0;    // tick of its accept
+        uint32_t lastFrame = 0;   // tick of its last complete frame
+        std::vector<unsigned char> out;   // replies queued; out[sent..] not yet taken
+        size_t sent = 0;
+        uint32_t moved = 0;       // tick at which its queue last moved, or filled from empty
+        bool held = false;        // not read (hold_reading)
         // Names the connection for as long as the server runs: a socket number comes back
         // with the next client, so a file transfer kept by a client that left must not pass
         // to whoever is given its number.
@@ -104,9 +132,15 @@ private:
     };
 
     void closeClient(int socket);
-    // Closes the client that has sent nothing for longest, when that is IDLE_CLOSE_TICKS or
-    // more and it holds no transfer; false when no client qualifies.
+    // Closes the client that gives way to a newcomer (see MAX_CLIENTS); false when none does.
     bool closeLongestIdle();
+    // Whether a client still inside its first FIRST_FRAME_TICKS will give way.
+    bool placeSoon();
+    // Newcomers take the places that free, in order; when nobody will give way, closed.
+    void placeWaiting();
+    void place(int socket);
+    // Sends what the client's socket takes; false when the client was closed.
+    bool flush(int socket, Parser& p);
     // Reads what client c has into its frames; the bytes read (0 when there were none, or
     // the client is gone: closed by it or on an error).
     size_t readClient(int c, int flags);
@@ -116,6 +150,7 @@ private:
     unsigned short m_port = 0;
     std::set<int> m_clients;
     std::map<int, Parser> m_parsers;
+    std::list<int> m_waiting;     // accepted, waiting for a place
     std::list<Record> m_records;
     std::vector<Closed> m_closed;
     std::function<bool(uint64_t)> m_keep;

@@ -239,43 +239,66 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     const std::vector<unsigned char>& d = rec.data;
     if (d.size() <= 9)
         return;   // too short to be part of a frame
+    // Each sender's datagrams are joined apart: frames that PCs send in pieces at the same
+    // time are not mixed, and each is answered to its own sender.
+    auto it = link.joining.find(rec.peer);
+    if (d[0] == 0xA5 && d.back() == 0x5A && it == link.joining.end()) {
+        // A whole frame in one datagram, its sender joining nothing: the frame as it came.
+        if (rec.peer == m_answer_peer)
+            abandon_wait(link);
+        if (link.frames.size() < MAX_FRAMES && d.size() <= MAX_JOINED)
+            link.frames.push_back(std::move(rec));
+        return;
+    }
     if (d[0] == 0xA5) {
-        link.joining.clear();
-        link.joining_flag = true;
-    } else if (!link.joining_flag) {
+        if (it == link.joining.end()) {
+            if (link.joining.size() >= MAX_JOINING) {
+                auto oldest = std::min_element(link.joining.begin(), link.joining.end(), [](const auto& a, const auto& b) {
+                    return a.second.last < b.second.last;
+                });
+                link.joining.erase(oldest);
+            }
+            it = link.joining.emplace(rec.peer, Link::Joining()).first;
+        }
+        it->second.bytes.clear();
+    } else if (it == link.joining.end()) {
         return;
     }
     // The waiting PC's next frame abandons its wait for the card; another PC's frame waits.
     if (rec.peer == m_answer_peer)
         abandon_wait(link);
-    if (link.joining.size() + d.size() > MAX_JOINED) {
-        // Longer than any frame record: the frame is dropped, and what follows it up to the
-        // next opener with it.
-        link.joining.clear();
-        link.joining_flag = false;
+    std::vector<unsigned char>& joined = it->second.bytes;
+    it->second.last = ++link.datagrams;
+    if (joined.size() + d.size() > MAX_JOINED) {
+        // Longer than any frame record: the frame is dropped, and what its sender sends after
+        // it up to the next opener with it.
+        link.joining.erase(it);
         return;
     }
-    if (link.joining.empty())
-        link.joining.swap(rec.data);   // a frame's first datagram is taken as it is, not copied
+    if (joined.empty())
+        joined.swap(rec.data);   // a frame's first datagram is taken as it is, not copied
     else
-        link.joining.insert(link.joining.end(), d.begin(), d.end());
-    if (link.joining.back() == 0x5A) {
-        link.joining_flag = false;
+        joined.insert(joined.end(), d.begin(), d.end());
+    if (joined.back() == 0x5A) {
         if (link.frames.size() < MAX_FRAMES) {
             UdpServer::Record frame;
-            frame.data.swap(link.joining);
+            frame.data.swap(joined);
             frame.addr = rec.addr;
             frame.peer = rec.peer;
             link.frames.push_back(std::move(frame));
         }
-        link.joining.clear();
+        link.joining.erase(it);
     }
 }
 
-void udpnetManage::join_datagram(int index, const unsigned char* data, size_t len)
+void udpnetManage::join_datagram(int index, const unsigned char* data, size_t len, uint64_t peer)
 {
     UdpServer::Record rec;
     rec.data.assign(data, data + len);
+    rec.peer = peer;
+    rec.addr.sin_family = AF_INET;
+    rec.addr.sin_addr.s_addr = htonl(uint32_t(peer >> 16));
+    rec.addr.sin_port = htons(uint16_t(peer));
     join(m_link[index], rec);
 }
 

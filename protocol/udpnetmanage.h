@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <list>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,6 +32,10 @@ public:
     static constexpr unsigned MAX_JOINED = 0x20000;
     // Joined frames waiting beyond this many are dropped (a flood cannot grow the list).
     static constexpr unsigned MAX_FRAMES = 256;
+    // Datagrams are joined per sender (address and port): senders with a frame begun and not
+    // yet closed, at most this many; a new one past them takes the place of the sender whose
+    // last datagram is oldest.
+    static constexpr size_t MAX_JOINING = 16;
 
     static udpnetManage* pInstance();
     static udpnetManage* p_udpnetManage;
@@ -78,9 +83,12 @@ public:
     void queue_13769_answer(const unsigned char* data, unsigned int len, const sockaddr_in& to);
 
     UdpServer* server(unsigned port) const;
-    // Joins one datagram as though received on port 5008 (index 0) or 10005 (index 1); the
-    // joined frames wait in joined(index) (the fuzz target feeds datagrams this way).
-    void join_datagram(int index, const unsigned char* data, size_t len);
+    // Joins one datagram as though received on port 5008 (index 0) or 10005 (index 1) from
+    // sender peer (address << 16 | port); the joined frames wait in joined(index) (the fuzz
+    // target feeds datagrams this way).
+    void join_datagram(int index, const unsigned char* data, size_t len, uint64_t peer = 0);
+    // Senders with a frame begun on port 5008 (index 0) or 10005 (index 1).
+    size_t joining(int index) const { return m_link[index].joining.size(); }
     std::list<UdpServer::Record>& joined(int index) { return m_link[index].frames; }
     unsigned char reply_state(unsigned port) const;
 
@@ -93,8 +101,12 @@ private:
         protocol_phy* phy = nullptr;
         message_deal* deal = nullptr;
         bool is5008 = false;
-        std::vector<unsigned char> joining;  // datagrams joined so far
-        bool joining_flag = false;
+        struct Joining {
+            std::vector<unsigned char> bytes;   // the sender's datagrams joined so far
+            uint64_t last = 0;                  // order of its last datagram
+        };
+        std::map<uint64_t, Joining> joining;  // by sender (UdpServer::Record::peer)
+        uint64_t datagrams = 0;               // datagrams joined so far: the order
         std::list<UdpServer::Record> frames; // joined frames waiting to be handled
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
         unsigned passby_stamp = 0;           // tick at which the card's answer was first awaited

@@ -5,17 +5,36 @@
 // [data]; an event has no data: an even index moves the clock on by 4 x the u16 ticks (past
 // the 30 s idle time and the 20 minute life of a claim), an odd one closes the peer's
 // connection (the link lets its transfers go; its next frame comes on a new connection).
-// Blocks up to 64 KiB, inputs up to 256 KiB.
+// Blocks up to 64 KiB, inputs up to 256 KiB. A record with bit 4 of its first byte is an
+// event of the links themselves: [0x10][op][u16 param] on a TCP client table fed through
+// socket pairs (op 0 a connection comes, 1 one sends a frame or a stray byte, 2 a reply of
+// param bytes is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or
+// ends) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an opener, a piece,
+// a closer or one too short).
 // Promises: every reply is a well-formed frame that fits its link; nothing is copied past
 // the shared buffer (the sanitizers watch); while one link and peer runs a 0xC0 upload or
 // read, no other link or peer has a block of it accepted; a closed peer holds nothing; a
-// watched stored file changes only in a sequence where some end was accepted.
+// watched stored file changes only in a sequence where some end was accepted. The table
+// closes a client only for a newcomer (one with no frame 40 ticks after its place, before
+// any with frames, or one whose last frame is 1000 ticks old; never a transfer's owner) or
+// for a reply queue that has not moved for 200 ticks or would pass its bound; a newcomer
+// waits or is closed only when the table is full as those rules say; a client reads its
+// replies whole and in order. A joined frame holds only its own sender's datagrams, and one
+// is lost only after 16 other senders came since its last.
 #include "tests/fuzz/FuzzPc.h"
 
 #include "core/global.h"
 #include "core/kel_file_deal.h"
 
+#include "protocol/tcpserver.h"
+#include "protocol/udpnetmanage.h"
+
 #include <QCryptographicHash>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -176,7 +195,221 @@ void makeSeeds(const std::string& dir)
     event(seq, 1, true, 0);
     add(seq, 0, 0xC0, start("ALIS", 100));
     kel_fuzz::writeSeed(dir, "links-reads-close", seq);
+
+    // The links' own events: a table filled by silent clients, some sending frames or a
+    // stray byte, one with a transfer; newcomers as the clock moves; replies queued for a
+    // client that reads late. Two senders' datagrams crossing, then seventeen others'.
+    seq.clear();
+    auto link = [&](uint8_t op, uint16_t param) {
+        seq.insert(seq.end(), {0x10, op});
+        pc::put16(seq, param);
+    };
+    for (uint16_t i = 0; i < 34; ++i)
+        link(0, 0);
+    for (uint16_t i = 1; i < 12; ++i)
+        link(1, uint16_t(i + (i % 3 == 0 ? 35 * 2 : 0)));
+    link(4, 1);
+    event(seq, 0, false, 10);
+    link(0, 0);
+    event(seq, 0, false, 250);
+    link(0, 0);
+    link(0, 0);
+    for (uint16_t i = 0; i < 20; ++i)
+        link(2, uint16_t(2 + 37 * 1700));
+    link(3, 30000);
+    event(seq, 0, false, 60);
+    link(6, 0);
+    for (uint16_t p : {0, 1, 64, 65})
+        link(5, p);
+    link(5, 2);
+    for (uint16_t i = 3; i < 20; ++i)
+        link(5, i);
+    link(5, 64 + 2);
+    kel_fuzz::writeSeed(dir, "links-table-queue-join", seq);
 }
+
+// The links' own state against what the rules allow; a model of each client and sender.
+struct LinkEvents {
+    struct Conn {
+        int fd = -1, server = -1;
+        bool placed = false, framed = false, gone = false;
+        uint64_t peer = 0;
+        uint32_t since = 0, last = 0, moved = 0;   // place, last frame, reply queue last moved
+        size_t queued = 0, sent = 0, read = 0;     // in the server's queue; bytes sent to it, read
+    };
+    TcpServer table;
+    std::vector<Conn> conns;
+    std::set<uint64_t> keep;
+    std::unique_ptr<udpnetManage> udp;
+    std::map<unsigned, Bytes> joining;
+    std::map<unsigned, uint64_t> lastDatagram;
+    uint64_t datagrams = 0;
+
+    LinkEvents() { table.set_keep([this](uint64_t peer) { return keep.count(peer) > 0; }); }
+    void reset()
+    {
+        table.unInitialize();
+        table.records().clear();
+        for (Conn& c : conns)
+            ::close(c.fd);
+        conns.clear();
+        keep.clear();
+        udp = std::make_unique<udpnetManage>();
+        joining.clear();
+        lastDatagram.clear();
+    }
+    bool free(const Conn& c, uint32_t now) const
+    {
+        return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS
+                                                : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
+    }
+    // After a pass: what the server closed was the rules' to close, and a reply queue that
+    // had not moved for STALL_CLOSE_TICKS is closed.
+    void settle(bool newcomer, bool pass = true)
+    {
+        const uint32_t now = G_timeTicks;
+        table.takeClosed();
+        std::vector<size_t> closed;
+        for (size_t i = 0; i < conns.size(); ++i) {
+            Conn& c = conns[i];
+            if (c.gone || table.clients().count(c.server)) {
+                KEL_FUZZ_CHECK(c.gone || !pass || !c.placed || c.queued == 0 || now - c.moved < TcpServer::STALL_CLOSE_TICKS);
+                if (!c.gone && !c.placed)
+                    c.since = now;
+                c.placed = !c.gone;
+                const size_t q = table.queued(c.server);
+                if (!c.gone && q != c.queued)
+                    c.moved = now;
+                c.queued = c.gone ? 0 : q;
+                continue;
+            }
+            if (!c.placed && table.waiting() > 0)
+                continue;   // still waiting (the one way it can be missing from the table)
+            c.gone = true;
+            closed.push_back(i);
+        }
+        for (size_t i : closed) {
+            const Conn& c = conns[i];
+            const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
+            KEL_FUZZ_CHECK(!c.placed || stalled || (newcomer && free(c, now)));
+            if (c.placed && c.framed && !stalled)
+                for (const Conn& o : conns)
+                    KEL_FUZZ_CHECK(o.gone || !o.placed || o.framed || !free(o, now));
+        }
+    }
+    void event(unsigned op, unsigned param)
+    {
+        // Waiting newcomers take their places in any pass.
+        const bool newcomer = op == 0 || table.waiting() > 0;
+        Conn* c = conns.empty() ? nullptr : &conns[param % conns.size()];
+        if (c && c->gone && op != 0)
+            return;
+        if (op == 0 && conns.size() < 200) {
+            int pair[2];
+            if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+                return;
+            ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
+            ::fcntl(pair[1], F_SETFL, O_NONBLOCK);
+            size_t full = 0, young = 0, waiting = table.waiting();
+            for (const Conn& o : conns)
+                if (o.placed && !o.gone)
+                    ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer);
+            bool roomy = full < TcpServer::MAX_CLIENTS;
+            for (const Conn& o : conns)
+                roomy = roomy || (o.placed && !o.gone && free(o, G_timeTicks));
+            conns.push_back(Conn{pair[0], pair[1]});
+            const int r = table.adopt(pair[1]);
+            KEL_FUZZ_CHECK(r >= 0 || (!roomy && young == 0) || waiting > 0);
+            KEL_FUZZ_CHECK(r != 0 || (!roomy && young > 0) || waiting > 0);
+            KEL_FUZZ_CHECK(r == 1 || !roomy || waiting > 0);
+            settle(true, false);
+        } else if (op == 1 && c) {
+            const Bytes frame = {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 6, 7, 0x5A};
+            const Bytes stray = {uint8_t(param & 1 ? 0xA5 : 0x11)};
+            const Bytes& b = param & 2 ? stray : frame;
+            if (::send(c->fd, b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()))
+                return;
+            table.recvData(0);
+            for (const TcpServer::Record& r : table.records())
+                for (Conn& o : conns)
+                    if (o.server == r.socket && !o.gone) {
+                        o.framed = true;
+                        o.last = G_timeTicks;
+                        o.peer = r.peer;
+                    }
+            table.records().clear();
+            settle(newcomer);
+        } else if (op == 2 && c && c->placed && param > 0) {
+            Bytes reply(param);
+            for (size_t i = 0; i < reply.size(); ++i)
+                reply[i] = uint8_t((c->sent + i) * 7);
+            const size_t before = table.queued(c->server);
+            if (table.sendData(reply.data(), unsigned(reply.size()), c->server) != 0) {
+                KEL_FUZZ_CHECK(before + reply.size() > TcpServer::OUTPUT_LIMIT);
+                c->gone = true;
+                return;
+            }
+            c->sent += reply.size();
+            // Bytes added to a queue that sends nothing do not count as its moving.
+            const size_t after = table.queued(c->server);
+            c->moved = before > 0 && after == before + reply.size() ? c->moved : uint32_t(G_timeTicks);
+            c->queued = after;
+            settle(false, false);
+        } else if (op == 3 && c) {
+            Bytes got(param);
+            const ssize_t n = ::recv(c->fd, got.data(), got.size(), 0);
+            for (ssize_t i = 0; i < n; ++i)
+                KEL_FUZZ_CHECK(got[size_t(i)] == uint8_t((c->read + size_t(i)) * 7));
+            c->read += size_t(std::max<ssize_t>(n, 0));
+            table.recvData(0);
+            settle(newcomer);
+        } else if (op == 4 && c && c->framed) {
+            if (!keep.erase(c->peer))
+                keep.insert(c->peer);
+        } else if (op == 5) {
+            join(param % 32, (param >> 5) % 4);
+        } else {
+            table.recvData(0);
+            settle(newcomer);
+        }
+    }
+    void join(unsigned sender, unsigned kind)
+    {
+        Bytes d(kind == 3 ? 9 : 10, uint8_t(sender | 0x80));
+        if (kind == 0)
+            d[0] = 0xA5;
+        if (kind == 2)
+            d.back() = 0x5A;
+        const uint64_t peer = (uint64_t(0x7F000001) << 16) | (40000 + sender);
+        udp->join_datagram(1, d.data(), d.size(), peer);
+        KEL_FUZZ_CHECK(udp->joining(1) <= udpnetManage::MAX_JOINING);
+        if (kind == 3 || (kind != 0 && !joining.count(sender)))
+            return;
+        const uint64_t previous = lastDatagram[sender];
+        lastDatagram[sender] = ++datagrams;
+        Bytes& mine = joining[sender];
+        mine = kind == 0 ? d : mine;
+        if (kind == 1)
+            mine.insert(mine.end(), d.begin(), d.end());
+        if (kind != 2)
+            return;
+        mine.insert(mine.end(), d.begin(), d.end());
+        std::list<UdpServer::Record>& frames = udp->joined(1);
+        if (frames.empty()) {
+            // Lost: only after MAX_JOINING other senders came since this one's last datagram.
+            size_t later = 0;
+            for (const auto& l : lastDatagram)
+                later += l.first != sender && l.second > previous;
+            KEL_FUZZ_CHECK(later >= udpnetManage::MAX_JOINING);
+        } else {
+            KEL_FUZZ_CHECK(frames.size() == 1 && frames.front().peer == peer && frames.front().data == mine);
+            frames.clear();
+        }
+        joining.erase(sender);
+    }
+};
+
+LinkEvents* g_links = nullptr;
 
 } // namespace
 
@@ -184,6 +417,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     kel_fuzz::seedMode(argc, argv, makeSeeds);
     kel_fuzz::PcBench::instance();
+    g_links = new LinkEvents();
     return 0;
 }
 
@@ -209,6 +443,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ++i;
     }
     bool ended = false;
+    g_links->reset();
     int owner = -1;    // link * 2 + peer of the running 0xC0 upload, as its replies tell
     int reader = -1;   // and of the 0xC0 read that has a file open
     uint64_t connection[3][2] = {{1, 2}, {1, 2}, {1, 2}}, connections = 2;
@@ -221,6 +456,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const unsigned limit = kLimits[link % 3];
         uint64_t& peer = connection[link % 3][who >> 2];
         const size_t param = size_t(data[at + 2]) | size_t(data[at + 3]) << 8;
+        if (data[at] & 0x10) {
+            g_links->event(data[at + 1], unsigned(param));
+            at += 4;
+            continue;
+        }
         if (data[at] & 0x08) {
             if (data[at + 1] % 2 == 0) {
                 G_timeTicks = G_timeTicks + uint32_t(param) * 4;

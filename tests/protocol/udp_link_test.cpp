@@ -63,55 +63,6 @@ Bytes ramAt(pc::PcClient& c, uint32_t address, uint16_t length)
 
 uint16_t ram16(int offset) { return KelRamPara::get16(KelRamPara::p_kelrampara_config->ram + offset); }
 
-TEST_F(UdpRunning, ReplyHeaderSwapsAddressesAndEchoesBytes4To9)
-{
-    auto c = client(5008);
-    for (uint16_t dest : {uint16_t(0xF100), uint16_t(0xF101)}) {
-        pc::Frame req = pc::readRam(0x600440, 2, dest);
-        req.src = 0xF010;
-        req.b5 = 0xB5;
-        req.mode = 0x06;
-        req.sub = 0x07;
-        req.b8 = 0xB8;
-        pc::Frame reply;
-        ASSERT_TRUE(ask(*c, req, reply, 0xB4));
-        EXPECT_EQ(reply.dest, 0xF010);
-        EXPECT_EQ(reply.src, dest);
-        EXPECT_EQ(reply.b4, 0xB4);
-        EXPECT_EQ(reply.b5, 0xB5);
-        EXPECT_EQ(reply.mode, 0x06);
-        EXPECT_EQ(reply.sub, 0x07);
-        EXPECT_EQ(reply.b8, 0xB8);
-        EXPECT_EQ(reply.group, 0x61);
-        EXPECT_EQ(reply.data, (Bytes{0, 0x52, 0x9C}));
-    }
-}
-
-TEST_F(UdpRunning, FramesWithoutAnswerSendNoDatagram)
-{
-    auto c = client(5008);
-    // Groups without a handler, a frame whose check byte is one bit off, a datagram of nine
-    // bytes and a closed frame too short to hold a header: none of them is answered, so the
-    // first datagram that comes back is the answer to the last, valid request.
-    for (uint8_t group : {uint8_t(0x00), uint8_t(0x62), uint8_t(0xFF)}) {
-        pc::Frame f;
-        f.group = group;
-        f.b4 = group;
-        f.data = {1, 2, 3};
-        ASSERT_TRUE(c->sendRaw(pc::wire(f)));
-    }
-    Bytes bad = pc::encode(pc::readRam(0x600440, 2));
-    bad.back() ^= 0x01;
-    ASSERT_TRUE(c->sendRaw(pc::escape(bad)));
-    ASSERT_TRUE(c->sendRaw({0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 0x5A}));
-    ASSERT_TRUE(c->sendRaw({0xA5, 0xA5, 0xA5, 0, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0x5A}));
-
-    pc::Frame reply;
-    ASSERT_TRUE(ask(*c, pc::readRam(0x600440, 2), reply, 0x77));
-    EXPECT_EQ(reply.b4, 0x77);
-    EXPECT_EQ(reply.group, 0x61);
-}
-
 TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
 {
     auto c = client(5008);

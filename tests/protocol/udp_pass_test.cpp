@@ -48,37 +48,6 @@ TEST_F(UdpPasses, ServersKeepTheSenderOn10005AndTheBroadcastAddressOn5008)
     EXPECT_EQ(ntohs(to10005.sin_port), b->localPort());
 }
 
-// A frame in pieces is joined and answered once; a 9-byte datagram or a piece that follows
-// no opener is never part of a frame.
-TEST_F(UdpPasses, ShortDatagramsAndStrayPiecesAreNotJoined)
-{
-    auto c = client(10005);
-    const uint8_t before = para()->ram[0x200];
-    ASSERT_NE(before, 0x42);
-    const Bytes split = pc::wire(tagged(pc::writeRam(0x300, {1, 2, 3, 4, 5, 6, 7, 8}), 3));
-    for (size_t at : {0, 10, 20})
-        ASSERT_TRUE(c->sendRaw(Bytes(split.begin() + long(at), at == 20 ? split.end() : split.begin() + long(at) + 10)));
-    Bytes w = pc::wire(tagged(pc::writeRam(0x200, Bytes(12, 0x42)), 1));
-    // A 9-byte datagram inside a frame is dropped, so the joined frame fails its check.
-    ASSERT_TRUE(c->sendRaw(Bytes(w.begin(), w.begin() + 12)));
-    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + 12, w.begin() + 21)));
-    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + 21, w.end())));
-    // A piece that follows no opener is ignored, closer or not.
-    ASSERT_TRUE(c->sendRaw(Bytes(w.begin() + 12, w.end())));
-    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x200, 1), 2))));
-    for (int i = 0; i < 9; ++i)
-        link->udpaccept_pass_10005(i == 0 ? kWait : 0);
-    pc::Frame reply;
-    ASSERT_TRUE(nextReply(*c, reply));
-    EXPECT_EQ(reply.b4, 3);
-    EXPECT_EQ(reply.data, Bytes{0});
-    EXPECT_EQ(Bytes(para()->ram + 0x300, para()->ram + 0x308), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-    ASSERT_TRUE(nextReply(*c, reply));
-    EXPECT_EQ(reply.b4, 2);
-    EXPECT_EQ(reply.data, (Bytes{0, before}));   // the write never happened
-    EXPECT_FALSE(nextReply(*c, reply, 50));
-}
-
 TEST_F(UdpPasses, AnOverlongJoinedFrameIsDropped)
 {
     auto c = client(10005);
