@@ -53,6 +53,7 @@ protected:
         for (int i = 0; i < n; ++i) {
             src->checksource_pass();
             ++G_timeTicks;
+            sim::SimBoard::advanceVirtual(velinsource::kPassPauseMs * 1000);   // the thread's pause
         }
     }
     int vstate(int dev = 0) { return drv->dev_data[dev].m_VState; }
@@ -221,11 +222,11 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
 
     // An interlaced 1080i source is measured per field.
     scenario("input0.timing", "1080i");
-    pass(4);
+    pass(20);   // the receiver re-locks on the new mode
     EXPECT_EQ((std::vector<unsigned>{record(0).ip, record(0).Vact, record(0).Vtotal}),
               (std::vector<unsigned>{1, 540, 562}));
     scenario({{"input0.timing", "1920x1080@60"}, {"input0.interlaced", "0"}});
-    pass(4);
+    pass(20);
     EXPECT_EQ(record(0).ip, 0u);
 
     // The source stops sending with the cable in: no signal, timing fields kept.

@@ -84,6 +84,7 @@ protected:
         for (int i = 0; i < n; ++i) {
             src->checksource_pass();
             ++G_timeTicks;
+            sim::SimBoard::advanceVirtual(velinsource::kPassPauseMs * 1000);   // the thread's pause
         }
     }
     // Passes until the thread reaches state; false after limit passes.
