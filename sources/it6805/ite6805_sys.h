@@ -160,7 +160,7 @@ public:
     // from kIdentifyRetryTicks up to kIdentifyRetryMaxTicks.
     static constexpr uint32_t kIdentifyRetryTicks = 10;
     // Ticks between in-place re-measures of a source that keeps changing (after two).
-    static constexpr uint32_t kRemeasureGapTicks = 500;
+    static constexpr uint32_t kRemeasureGapTicks = 200;
     static constexpr uint32_t kIdentifyRetryMaxTicks = 100;
     uint32_t identify_retry_stamp[2] = {0, 0};
     uint32_t identify_retry_ticks[2] = {0, 0};

@@ -213,23 +213,6 @@ TEST_F(It6805Test, HotPlugPinAndTheUnplugResetAreTheirRegisterSequences)
 
 // --- video machine, measurement and publication --------------------------------------------
 
-TEST_F(It6805Test, FourK60ReachesVideoStableAndIsPublishedOverEightLanes)
-{
-    source(3840, 2160, 4400, 2250, 60);
-    ASSERT_TRUE(runToAudioOn());
-    // Video state, its done flag, lane code (3: eight lanes), frame rate.
-    EXPECT_EQ((std::vector<int>{int(data().VidState), data().Flag_VidStable_Done, data().VBO_LaneCount,
-                                int(sys->timing[0].FrameRate)}),
-              (std::vector<int>{STATEV_VidStable, 1, 3, 60}));
-    const hdminfo h = record();
-    // Hact, Htotal, Vtotal, lanes, type, data mode, no signal, valid
-    EXPECT_EQ((std::vector<unsigned>{h.Hact, h.Htotal, h.Vtotal, h.lane, h.type, h.datamode, h.nosignal, h.valid}),
-              (std::vector<unsigned>{3840, 4400, 2250, 8, 1, 1, 0, 1}));
-    EXPECT_NEAR(h.pfreq, 594.0, 1.5);
-    EXPECT_EQ(std::make_pair(status(), chip().reg(5, 0xC9) & 0x01), std::make_pair(std::vector<int>{3840, 2160, 60}, 0)) << "V-by-One on";
-    EXPECT_EQ(bank(), 0);
-}
-
 TEST_F(It6805Test, PixelClockIsTwentySamplesOver2100MsAndZeroWithoutClock)
 {
     // 1600 x 1000 at 64 Hz is 102.4 MHz: with a 20 MHz oscillator every sample counts 100.
@@ -244,22 +227,6 @@ TEST_F(It6805Test, PixelClockIsTwentySamplesOver2100MsAndZeroWithoutClock)
     EXPECT_EQ((std::vector<unsigned>{drv->iTE6805_Get_PCLK(0), drv->iTE6805_Get_TMDS(10, 0)}), (std::vector<unsigned>{0, 0}));
     drv->iTE6805_Get_VID_Info(0);
     EXPECT_EQ(sys->timing[0].FrameRate, 0u);
-}
-
-TEST_F(It6805Test, Yuv420WidthIsDoubledOnlyWhenPublished)
-{
-    set("colour", 3);
-    source(3840, 2160, 4400, 2250, 60);
-    ASSERT_TRUE(runToAudioOn());
-    EXPECT_EQ(sys->timing[0].HActive, 1920) << "the chip measures half the width";
-    // The real width, 4K lane count, the published Hact and Htotal.
-    EXPECT_EQ((std::vector<unsigned>{sys->iTE6805_Real_HActive(0), data().VBO_LaneCount, record().Hact, record().Htotal}),
-              (std::vector<unsigned>{3840, 3, 3840, 4400}));
-
-    // Audio comes back to AudioOn while the video stays stable: published again, not doubled again.
-    sys->iTE6805_aud_chg(STATEA_RequestAudio, 0);
-    ASSERT_TRUE(runToAudioOn());
-    EXPECT_EQ((std::vector<int>{int(record().Hact), status()[0]}), (std::vector<int>{3840, 3840}));
 }
 
 TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
