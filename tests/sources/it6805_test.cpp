@@ -223,6 +223,15 @@ TEST_F(It6805Test, PixelClockIsTwentySamplesOver2100MsAndZeroWithoutClock)
     EXPECT_EQ((std::vector<uint64_t>{sim::SimBoard::virtualMicroseconds() - before, uint64_t(bank())}),
               (std::vector<uint64_t>{2100000u, 0}));
 
+    // A clock without sync: RefSUM, the TMDS count 0x48 shifted by 3 in range 0x80 (148.5 MHz:
+    // 136 >> 3 = 17) or by 2 in range 0x40 (74.25 MHz: 34), below RCLK in MHz (20) rewrites 0x47.
+    for (const auto& [hz, rewrites] : {std::pair<long, size_t>{60, 1}, {30, 0}}) {
+        source(1920, 1080, 2200, 1125, hz);
+        sim::I2cBusModel::clearLog();
+        drv->iTE6805_Set_47_By_TMDS(0);
+        const auto w = kel_test::i2cWrites(0x90);
+        EXPECT_EQ(size_t(std::count_if(w.begin(), w.end(), [](auto& p) { return p.first == 0x47; })), rewrites) << hz;
+    }
     set("signal", 0);
     EXPECT_EQ((std::vector<unsigned>{drv->iTE6805_Get_PCLK(0), drv->iTE6805_Get_TMDS(10, 0)}), (std::vector<unsigned>{0, 0}));
     drv->iTE6805_Get_VID_Info(0);
@@ -244,6 +253,26 @@ TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
     EXPECT_EQ((std::vector<unsigned>{sys->timing[0].HBackPorch, record().valid}), (std::vector<unsigned>{0, 0})) << "not published";
     EXPECT_GT(chip().hpdLog().size(), hpdBefore) << "the source is made to re-read the EDID instead";
     // The source keeps its sync through the bounce: the picture is not left dark.
+    EXPECT_EQ(status(), (std::vector<int>{1920, 1080, 60}));
+}
+
+TEST_F(It6805Test, SteadyAviTakesSixCheckPassesAndOnlyFieldsThatMatterAreMeasuredAgainTwiceInARow)
+{
+    source(1920, 1080, 2200, 1125, 60);
+    int checking = 0;
+    for (int i = 0; i < 200 && data().VidState != STATEV_VidStable; ++i, checking += data().VidState == STATEV_CheckSync)
+        pass();
+    EXPECT_EQ(checking, 6) << "a first reading of AVI byte 1 with the sync, five equal ones, stable at the next pass";
+    ASSERT_TRUE(runToAudioOn());
+    // Re-measures (about 4.2 s of board time each) while a source flips an AVI field six times.
+    auto remeasures = [&](const char* key, long a, long b) {
+        const uint64_t start = sim::SimBoard::virtualMicroseconds();
+        for (int k = 0; k < 6; ++k, pass(2))
+            set(key, k % 2 ? a : b);
+        return (sim::SimBoard::virtualMicroseconds() - start) / 4000000;
+    };
+    EXPECT_EQ(remeasures("scan", 1, 2), 0u) << "scan information alone changes nothing";
+    EXPECT_EQ(remeasures("colour", 2, 0), 2u) << "a colour format that keeps changing: twice, then spaced out";
     EXPECT_EQ(status(), (std::vector<int>{1920, 1080, 60}));
 }
 
