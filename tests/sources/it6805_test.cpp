@@ -341,17 +341,6 @@ TEST_F(It6805Test, VByOneOutputIsGatedByVideoStableAndCutOnAnScdtChange)
     }
 }
 
-TEST_F(It6805Test, DviSourceIsPublishedOnceStableWithAudioOff)
-{
-    set("dvi", 1);
-    source(1280, 720, 1650, 750, 60);
-    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
-    pass(20);
-    EXPECT_EQ((std::vector<int>{int(data().AudState), data().InputType}), (std::vector<int>{STATEA_AudioOff, 2}));
-    EXPECT_EQ((std::vector<unsigned>{record().Hact, record().valid}), (std::vector<unsigned>{1280, 1}));
-    EXPECT_EQ(status(), (std::vector<int>{1280, 720, 60}));
-}
-
 // --- audio -------------------------------------------------------------------------------
 
 TEST_F(It6805Test, AudioWaitsFourPassesTwiceMoreWithoutAudioThenSwitchesOn)

@@ -211,7 +211,8 @@ void It6602Model::derive()
     std::memcpy(seenAvi_, avi, sizeof avi);
     // The HDMI vendor-specific infoframe (bank 2 0x24..0x2E) of a 3D source.
     uint8_t vsif[11] = {};
-    if (hdmi && sig_.structure3d != 0xFF) {
+    // Packets arrive only with sync: after a re-lock the same frame counts as new.
+    if (scdt && hdmi && sig_.structure3d != 0xFF) {
         const uint8_t body[11] = {0x81, 0x01, 0x06, 0x00, 0x03, 0x0C, 0x00, 0x40, uint8_t(sig_.structure3d << 4), 0, 0};
         std::memcpy(vsif, body, sizeof vsif);
         uint8_t sum = 0;
