@@ -825,14 +825,14 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                     if (lanes == 4 && ((t.htotal / half) % 4 || (t.hact / half) % 4 || (hfp | hsync | hback) % 4))
                         lanes = 2;
                     RC_ASSERT(h.lane == lanes);
-                    RC_ASSERT(sim::It6805Model::instance().reg(5, 0xC7) == (mhz < 30 ? 0x49 : 0x00));
+                    RC_ASSERT(sim::It6805Model::instance().reg(5, 0xC7) == (link < 30 ? 0x49 : 0x00));
                     RC_ASSERT(x.colour == 4 || int(src->p_ite6805_sys->iTE6805_DATA[0].Force_Sampling_Frequency) == kAudio[x.audio].second);
                 }
             };
             Sources start;
             for (int i = 0; i < 4; ++i) {
                 Event plug;
-                plug.input = i, plug.kind = 0, plug.mode = Event::draw(0, 12), plug.value = 2;
+                plug.input = i, plug.kind = 0, plug.mode = Event::draw(0, 12), plug.value = Event::draw(0, 6);
                 plug.run(start, bench);
                 plug.apply(start);
             }
