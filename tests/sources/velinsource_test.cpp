@@ -685,7 +685,7 @@ const std::pair<int, int> kAudio[] = {{45500, 0}, {45950, 0}, {46500, 2}, {58500
 
 // What one source sends, kept by the test alone (colour 4 on input 3: DVI).
 struct Sent {
-    bool plugged = false;
+    bool plugged = false;   // mode: kModes; audio: kAudio
     int mode = 0, colour = 0, scan = 0, audio = 2;
     bool keepSync = false, packed = false, hdcp = false, inReset = false;
 };
@@ -825,6 +825,7 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                     if (lanes == 4 && ((t.htotal / half) % 4 || (t.hact / half) % 4 || (hfp | hsync | hback) % 4))
                         lanes = 2;
                     RC_ASSERT(h.lane == lanes);
+                    RC_ASSERT((sim::It6805Model::instance().reg(1, 0xC5) & 0x80) == 0);   // the picture leaves the chip
                     RC_ASSERT(sim::It6805Model::instance().reg(5, 0xC7) == (link < 30 ? 0x49 : 0x00));
                     RC_ASSERT(x.colour == 4 || int(src->p_ite6805_sys->iTE6805_DATA[0].Force_Sampling_Frequency) == kAudio[x.audio].second);
                 }
