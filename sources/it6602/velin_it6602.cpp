@@ -391,7 +391,8 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
         chgbank_it6602(fd, 0);
     }
 
-    if ((int08 & 0x04) && d->de3dframe == 0)
+    // Every new vendor infoframe counts, so a source that leaves 3D turns the generator off.
+    if (int08 & 0x04)
         d->de3dframe = uint8_t(IT6602_DE3DFrame(fd, 1, dev));
 
     if (int09 & 0x40) {

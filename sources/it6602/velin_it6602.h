@@ -256,6 +256,7 @@ public:
     uint32_t CP_OCLK(int fd);
     static int OSCvalueCompare(uint32_t count);   // 1 within range
     void IPLLOvw_chk(int fd, int port, int dev);
+    void IT6602_DE3DOff(int fd);
     int IT6602_DE3DFrame(int fd, int newframe, int dev);
     void Dump3DReg(int fd);
 

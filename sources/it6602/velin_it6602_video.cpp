@@ -97,6 +97,9 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         IT6602VideoOutputEnable(fd, 0, dev);
         d->m_ucStatus &= uint8_t(~kStatusAVIChanged);
         d->m_ucDeskewCount[0] = d->m_ucDeskewCount[1] = 0;
+        // Whatever comes next is measured as 2D until its own vendor infoframe says 3D.
+        if (d->de3dframe)
+            IT6602_DE3DOff(fd);
         d->de3dframe = 0;
         hdmirxwr_it6602(fd, 0x6A, 0x82);
         break;
@@ -528,11 +531,20 @@ void velin_it6602::Dump3DReg(int fd)
     KEL_TRACE("\n");
 }
 
+// The DE generator off: a 2D picture must not be cut into frame-packed halves.
+void velin_it6602::IT6602_DE3DOff(int fd)
+{
+    hdmirxset_it6602(fd, 0x66, 0x10, 0x00);
+    hdmirxset_it6602(fd, 0x85, 0x20, 0x00);
+}
+
 int velin_it6602::IT6602_DE3DFrame(int fd, int newframe, int dev)
 {
     (void)dev;
     if (!newframe)
         return 0;
+    // Any new vendor infoframe decides afresh; only frame packing turns the generator on.
+    IT6602_DE3DOff(fd);
     chgbank_it6602(fd, 2);
     uint8_t frame[11];
     for (int i = 0; i < 11; ++i)

@@ -5,6 +5,7 @@
 #include "core/kelrampara.h"
 #include "core/utils.h"
 #include "sources/drv_i2c.h"
+#include "sources/velinsource.h"
 #include "sources/it6805/ite6805_cec_drv.h"
 #include "sources/it6805/ite6805_cec_feture.h"
 #include "sources/it6805/ite6805_cec_sys.h"
@@ -13,6 +14,7 @@
 #include "sources/it6805/ite6805_i2c_rdwr.h"
 
 #include <cstdio>
+#include <mutex>
 
 namespace {
 constexpr int kRegChips = 37;
@@ -76,6 +78,15 @@ uint32_t ite6805_sys::iTE6805_Real_HActive(int dev) const
     return iTE6805_DATA[dev].YUV420 ? uint32_t(timing[dev].HActive) * 2 : timing[dev].HActive;
 }
 
+bool ite6805_sys::had_signal(int dev) const
+{
+    velinsource* src = velinsource::p_velin_source;
+    if (dev != 0 || !src)
+        return false;
+    std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+    return src->hdminfo[3].nosignal == 0 && src->hdminfo[3].Hact != 0;
+}
+
 int ite6805_sys::iTE6805_Identify_Chip(int dev)
 {
     uint8_t id[4];
@@ -110,6 +121,11 @@ void ite6805_sys::iTE6805_FSM(int dev)
             p_ite6805_drv->iTE6805_Init_fsm(dev);
             FsmState[dev] = 2;
         } else {
+            // A receiver that stopped answering (held in reset, or gone) carries no picture:
+            // an input that had one is published as no signal. One that never had a signal
+            // publishes nothing.
+            if (had_signal(dev))
+                p_ite6805_drv->iTE6805_Publish_NoSignal(dev, 1);
             identify_retry_stamp[dev] = G_timeTicks;
             const uint32_t next = identify_retry_ticks[dev] ? 2 * identify_retry_ticks[dev] : kIdentifyRetryTicks;
             identify_retry_ticks[dev] = next < kIdentifyRetryMaxTicks ? next : kIdentifyRetryMaxTicks;

@@ -117,6 +117,9 @@ struct iTE6805_COUNTERS {
     uint8_t deskewerrcnt = 0;
     uint8_t DeskewRestarts = 0;
     uint8_t NewAVIFlag = 0;
+    uint32_t RemeasureStamp = 0;            // tick the last in-place re-measure ended
+    uint8_t Remeasured = 0;                 // in-place re-measures since video became stable
+    uint8_t AVIFields[5] = {0, 0, 0, 0, 0}; // AVI bytes 1-5, the fields that matter, last seen
     uint8_t AudioFirstRead = 1;
     uint8_t HDCPChangeFlag = 0;
     uint8_t SymbolLockRst[3] = {0, 0, 0};   // CH0, CH1, CH2
@@ -156,6 +159,8 @@ public:
     // A chip that did not answer is identified again after a pause (ticks) that doubles
     // from kIdentifyRetryTicks up to kIdentifyRetryMaxTicks.
     static constexpr uint32_t kIdentifyRetryTicks = 10;
+    // Ticks between in-place re-measures of a source that keeps changing (after two).
+    static constexpr uint32_t kRemeasureGapTicks = 200;
     static constexpr uint32_t kIdentifyRetryMaxTicks = 100;
     uint32_t identify_retry_stamp[2] = {0, 0};
     uint32_t identify_retry_ticks[2] = {0, 0};
@@ -183,6 +188,8 @@ public:
     void iTE6805_aud_chg(uint32_t state, int dev);
     void iTE6805_INT_SCDT_Chg(int dev);
     bool iTE6805_SCDT_Moved(int dev);
+    bool iTE6805_AVI_Moved(int dev);
+    bool had_signal(int dev) const;   // input 3 published a picture last
     void iTE6805_Enable_Audio_Output(int dev);
     void iTE6805_Set_Audio_Tristate(int on, int dev);
     void iTE6805_Check_ColorChange_Update(int dev);

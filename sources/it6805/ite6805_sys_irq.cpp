@@ -8,6 +8,7 @@
 #include "sources/it6805/ite6805_i2c_rdwr.h"
 
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 void ite6805_sys::iTE6805_hdmirx_port0_SYS_irq(int dev) { port_sys_irq(0, dev); }
@@ -203,8 +204,12 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
         std::printf("# SCDT Change #\n");
         iTE6805_INT_SCDT_Chg(dev);
     }
-    if (r10 & 0x08)
+    if (r10 & 0x08) {
         std::printf("# Video Mode Change #\n");
+        // A new mode with the sync kept is measured again like a new AVI InfoFrame.
+        if (d.Flag_VidStable_Done == 1)
+            c.NewAVIFlag = 1;
+    }
     if (r10 & 0x04)
         std::printf("# Video Abnormal #\n");
     if (r10 & 0x01)
@@ -228,15 +233,9 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
         bank(2, dev);
         const uint8_t avi1 = rd(0x15, dev);
         bank(0, dev);
-        if (d.Flag_VidStable_Done != 1) {
-            c.prevAVIDB = avi1;
-        } else {
-            iTE6805_Check_ColorChange_Update(dev);
-            if (avi1 != c.prevAVIDB) {
-                c.prevAVIDB = avi1;
-                c.NewAVIFlag = 1;
-            }
-        }
+        if (iTE6805_AVI_Moved(dev) && d.Flag_VidStable_Done == 1)
+            c.NewAVIFlag = 1;
+        c.prevAVIDB = avi1;
     }
     if (r12 & 0x7E)
         std::printf("# Packet Received 0x%02X #\n", r12 & 0x7E);
@@ -394,4 +393,21 @@ void ite6805_sys::iTE6805_Port_Reset_Body(int port, int dev)
     p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
     delay1ms(300);
     iTE6805_INT_5VPWR_Chg(port, dev);
+}
+
+// Only the AVI fields that can change the timing or the colour path count: colour format,
+// colorimetry, extended colorimetry, quantisation ranges and VIC. Scan information, aspect
+// ratio and the like change nothing a re-measure would find.
+bool ite6805_sys::iTE6805_AVI_Moved(int dev)
+{
+    static const uint8_t kMask[5] = {0xE0, 0xC0, 0x7C, 0xFF, 0xC0};
+    uint8_t avi[5];
+    bank(2, dev);
+    for (int i = 0; i < 5; ++i)
+        avi[i] = uint8_t(rd(uint8_t(0x15 + i), dev) & kMask[i]);
+    bank(0, dev);
+    iTE6805_COUNTERS& c = cnt[dev];
+    const bool moved = std::memcmp(avi, c.AVIFields, sizeof avi) != 0;
+    std::memcpy(c.AVIFields, avi, sizeof avi);
+    return moved;
 }

@@ -3,6 +3,7 @@
 
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "core/utils.h"
 #include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_drv.h"
 #include "sources/it6805/ite6805_eq.h"
@@ -71,11 +72,14 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
     case STATEV_CheckSync:
         std::printf("VidState change to STATEV_CheckSync state\n");
         c.Current_SCDTCheck_Count = 6;
+        c.NewAVIFlag = 0;
+        c.Remeasured = 0;
         break;
     case STATEV_VidStable:
         std::printf("VidState change to STATEV_VidStable state\n");
         bank(0, dev);
         wr(0x90, 0x8F, dev);
+        iTE6805_AVI_Moved(dev);
         drv->iTE6805_Get_AVIInfoFrame_Info(dev);
         drv->iTE6805_Get_VID_Info(dev);
         iTE6805_Check_ColorChange_Update(dev);
@@ -150,16 +154,28 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             iTE6805_INT_SCDT_Chg(dev);
             break;
         }
-        if (c.NewAVIFlag == 1) {
+        // A re-measure holds the thread for two clock measurements: a source that keeps
+        // changing is measured again at most every kRemeasureGapTicks after the first two.
+        if (c.NewAVIFlag == 1
+            && (c.Remeasured < 2 || Utils::getTimeSpace(c.RemeasureStamp) >= kRemeasureGapTicks)) {
             std::printf("!!! New AVI InfoFrmae in STATEV_VidStable !!!\n");
+            c.NewAVIFlag = 0;
             drv->iTE6805_Get_AVIInfoFrame_Info(dev);
             iTE6805_Check_ColorChange_Update(dev);
             drv->iTE6805_Get_VID_Info(dev);
             iTE6807_Video_Output_Setting(dev);
+            if (c.Remeasured < 255)
+                ++c.Remeasured;
+            c.RemeasureStamp = G_timeTicks;
+            if (iTE6805_SCDT_Moved(dev)) {
+                iTE6805_INT_SCDT_Chg(dev);
+                break;
+            }
             drv->iTE6805_Set_1B0_By_PixelClock(dev);
             iTE6805_Enable_Video_Output(dev);
-            c.NewAVIFlag = 0;
             drv->iTE6805_Set_Video_Tristate(0, dev);
+            // What was measured is what the output now carries: publish it.
+            publish_stable(*this, dev);
         }
         bank(0, dev);
         if ((rd(0x4F, dev) & 0x20) && !drv->iTE6805_Check_AVMute(dev))

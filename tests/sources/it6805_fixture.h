@@ -49,7 +49,7 @@ protected:
     }
     void pass(int n = 1)
     {
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i, sim::SimBoard::advanceVirtual(10000))   // the thread's pause
             sys->iTE6805_FSM(0);
     }
     // Passes until done() holds; false after limit passes.

@@ -9,40 +9,11 @@
 
 namespace {
 
-struct It6805Output : It6805Test {
-    // A stable picture of the given timing; the lane count of its output setting.
-    int lanesFor(long hact, long vact, long htotal, long vtotal, long hz)
-    {
-        source(hact, vact, htotal, vtotal, hz);
-        sys->ite6805_sys_reset_init();
-        pass();   // identified and initialised again: the video machine starts over
-        EXPECT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
-        return data().VBO_LaneCount;
-    }
-};
+struct It6805Output : It6805Test {};
 
 } // namespace
 
 // --- output lanes and the V-by-One transmitter ---------------------------------------------
-
-TEST_F(It6805Output, LaneCountFollowsPixelClockWidthAndHorizontalMultiplesOfFour)
-{
-    EXPECT_EQ(lanesFor(1600, 900, 1600, 1000, 50), 0) << "80000 kHz: one lane";
-    EXPECT_EQ((std::vector<int64_t>{sys->timing[0].PCLK, chip().reg(1, 0xBD) & 0x30}), (std::vector<int64_t>{80000, 0x00}));
-
-    EXPECT_EQ(lanesFor(1920, 1080, 2200, 1125, 60), 1) << "148500 kHz, 1920 wide: two lanes";
-
-    set("hfp", 44);
-    set("hsync", 44);
-    EXPECT_EQ(lanesFor(2560, 1080, 2700, 1100, 50), 2) << "2560 wide: four lanes";
-    EXPECT_EQ(data()._iTE6807_EnableTwoSectionMode_, 1);
-    set("hsync", 22);
-    EXPECT_EQ(lanesFor(2560, 1080, 2700, 1100, 50), 1) << "a sync width not a multiple of 4: two lanes";
-
-    set("colour", 3);
-    EXPECT_EQ(lanesFor(3840, 2160, 4400, 2250, 60), 3) << "4K YUV 4:2:0 at 297000 kHz: eight lanes";
-    EXPECT_EQ(sys->timing[0].PCLK, 297242u);
-}
 
 TEST_F(It6805Output, TwoLaneOutputSettingIsItsRegisterSequence)
 {

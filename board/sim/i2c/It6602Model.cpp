@@ -1,5 +1,6 @@
 #include "board/sim/i2c/It6602Model.h"
 
+#include "board/Clock.h"
 #include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SocModel.h"
@@ -74,6 +75,7 @@ void It6602Model::readScenario(uint64_t generation)
     s.hdmi = num("hdmi", 1) != 0;
     s.colour = colourCode(SimBoard::scenario(k + "colour", "rgb"));
     s.range = uint8_t(num("range", 0) & 3);
+    s.scan = uint8_t(num("scan", 0) & 3);
     s.colorimetry = uint8_t(num("colorimetry", 0) & 3);
     s.vic = uint8_t(num("vic", cea(s.hact, s.vact, t.hz)) & 0x7F);
     s.depth = uint8_t(num("depth", 4) & 0x0F);
@@ -84,6 +86,7 @@ void It6602Model::readScenario(uint64_t generation)
     s.locks = num("scdt", 1) != 0;
     s.khzReading = num("pclkreg", 1) != 0;
     s.oscillator = uint32_t(num("osc", long(kOscillatorCount)));
+    s.relockMs = uint32_t(num("relock", long(kRelockMs)));
     const std::string three = SimBoard::scenario(k + "3d", "none");
     s.structure3d = three == "framepacking" ? 0 : three == "topbottom" ? 6 : three == "sidebyside" ? 8 : 0xFF;
     sig_ = s;
@@ -92,6 +95,10 @@ void It6602Model::readScenario(uint64_t generation)
 void It6602Model::update()
 {
     // Callers have read the scenario.
+    if (relockUntilUs_ && board::Clock::monotonicUs() >= relockUntilUs_) {
+        relockUntilUs_ = 0;
+        updatedGeneration_ = 0;
+    }
     if (generation_ != updatedGeneration_ || (regs_[1][0xB0] & 0x03) != updatedHpd_)
         derive();
 }
@@ -104,11 +111,16 @@ void It6602Model::derive()
     const bool hpd = (regs_[1][0xB0] & 0x03) == 0x03;
     const bool p5v = sig_.cable;
     const bool clock = p5v && sig_.sending && hpd;
-    const bool scdt = clock && sig_.locks;
     const bool hdmi = clock && sig_.hdmi;
-    const uint32_t timing = scdt ? (sig_.hact * 7919u) ^ (sig_.vact * 104729u) ^ (sig_.htotal * 31u) ^
-                                       (sig_.vtotal * 131u) ^ sig_.pclkKhz ^ (sig_.interlace ? 0x80000000u : 0)
-                                 : 0;
+    const uint32_t sent = clock ? (sig_.hact * 7919u) ^ (sig_.vact * 104729u) ^ (sig_.htotal * 31u) ^
+                                      (sig_.vtotal * 131u) ^ sig_.pclkKhz ^ (sig_.interlace ? 0x80000000u : 0)
+                                : 0;
+    // A new clock or mode makes the PLLs lose lock: no SCDT for the re-lock time.
+    if (clock && seenSent_ && sent != seenSent_ && sig_.relockMs)
+        relockUntilUs_ = board::Clock::monotonicUs() + uint64_t(sig_.relockMs) * 1000;
+    seenSent_ = sent;
+    const bool scdt = clock && sig_.locks && !relockUntilUs_;
+    const uint32_t timing = scdt ? sent : 0;
 
     if (p5v != seen5V_)
         b0[0x05] |= 0x01;
@@ -183,7 +195,7 @@ void It6602Model::derive()
     uint8_t* b2 = regs_[2];
     uint8_t avi[6] = {};
     if (hdmi) {
-        avi[1] = uint8_t(sig_.colour << 5 | 0x10);                 // Y, active format present
+        avi[1] = uint8_t(sig_.colour << 5 | 0x10 | sig_.scan);     // Y, active format present, S
         avi[2] = uint8_t(sig_.colorimetry << 6 | 0x28);            // C, 16:9, same as picture
         avi[3] = uint8_t(sig_.range << 2);                          // Q
         avi[4] = sig_.vic;
@@ -199,7 +211,8 @@ void It6602Model::derive()
     std::memcpy(seenAvi_, avi, sizeof avi);
     // The HDMI vendor-specific infoframe (bank 2 0x24..0x2E) of a 3D source.
     uint8_t vsif[11] = {};
-    if (hdmi && sig_.structure3d != 0xFF) {
+    // Packets arrive only with sync: after a re-lock the same frame counts as new.
+    if (scdt && hdmi && sig_.structure3d != 0xFF) {
         const uint8_t body[11] = {0x81, 0x01, 0x06, 0x00, 0x03, 0x0C, 0x00, 0x40, uint8_t(sig_.structure3d << 4), 0, 0};
         std::memcpy(vsif, body, sizeof vsif);
         uint8_t sum = 0;
@@ -208,7 +221,8 @@ void It6602Model::derive()
         vsif[3] = uint8_t(0x100 - sum);
     }
     std::memcpy(b2 + 0x24, vsif, sizeof vsif);
-    if (hdmi && sig_.structure3d != 0xFF && std::memcmp(vsif, seenVsif_, sizeof vsif) != 0)
+    // A new vendor-specific infoframe, or its end (a 3D source turned 2D).
+    if (hdmi && std::memcmp(vsif, seenVsif_, sizeof vsif) != 0)
         b0[0x08] |= 0x04;
     std::memcpy(seenVsif_, vsif, sizeof vsif);
     const uint32_t khz = scdt && sig_.khzReading ? sig_.pclkKhz : 0;
@@ -225,6 +239,8 @@ void It6602Model::powerOn()
     seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
     seenTiming_ = 0;
     seenClockRate_ = 0;
+    seenSent_ = 0;
+    relockUntilUs_ = 0;
     std::memset(seenAvi_, 0, sizeof seenAvi_);
     std::memset(seenVsif_, 0, sizeof seenVsif_);
     oscIndex_ = 0;

@@ -30,17 +30,19 @@ namespace sim {
 // .hact, .vact, .htotal, .vtotal, .hz, .interlaced: the source the scaler model sees too);
 // .cable (+5 V; default = signal), .hfp .hsync .vfp .vsync (CEA 88 44 4 5 where the
 // blanking holds them), .hpol .vpol (1 1), .pclk (kHz; default htotal x vtotal x hz),
-// .hdmi (1; 0 = DVI), .colour (rgb | yuv422 | yuv444), .range (AVI Q: 0, 1 limited,
+// .hdmi (1; 0 = DVI), .colour (rgb | yuv422 | yuv444), .scan (AVI byte 1 bits 0-1), .range (AVI Q: 0, 1 limited,
 // 2 full), .colorimetry (0, 1 BT.601, 2 BT.709), .vic (default the CEA code of 1080p/720p
 // at 60/50 Hz), .depth (0x99 bits 4-7, 4 = 24-bit), .audio (1), .audiofs (sample-rate
 // code, 2), .audioch (channel bits, 1), .rxaddr (0x90 | 0x94), .3d (none | framepacking |
 // topbottom | sidebyside), .scdt (1; 0 = the clock arrives but the PLLs never lock: no
 // SCDT, 0x0A bit 6 and 0x4E clear), .pclkreg (1; 0 = the chip's own kHz reading stays 0),
-// .osc (the oscillator count of the calibration read-out, 4870000).
+// .osc (the oscillator count of the calibration read-out, 4870000), .relock (ms without SCDT
+// after the source changes its clock or mode, as a real receiver's PLLs re-lock; 0 keeps it).
 class It6602Model {
 public:
     static constexpr uint32_t kResetLine = 0x207940;
     static constexpr uint32_t kOscillatorCount = 4870000;
+    static constexpr uint32_t kRelockMs = 40;
 
     explicit It6602Model(int input) : input_(input) {}
 
@@ -63,12 +65,13 @@ private:
         uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hfp = 0, hsync = 0, vfp = 0, vsync = 0;
         uint32_t pclkKhz = 0;
         bool hpol = true, vpol = true, interlace = false;
-        uint8_t colour = 0, range = 0, colorimetry = 0, vic = 0, depth = 4, fs = 2, channels = 1;
+        uint8_t colour = 0, scan = 0, range = 0, colorimetry = 0, vic = 0, depth = 4, fs = 2, channels = 1;
         uint8_t address = 0x90;
         uint8_t structure3d = 0xFF;               // 0 frame packing, 6 top-and-bottom, 8 side-by-side
         bool locks = true;                        // false: clock without PLL lock and SCDT
         bool khzReading = true;                   // false: bank 2 0xC0-0xC2 read 0
         uint32_t oscillator = kOscillatorCount;
+        uint32_t relockMs = kRelockMs;
     };
     void loadScenario();                        // reads it again only when it changed
     void readScenario(uint64_t generation);
@@ -95,6 +98,8 @@ private:
     bool seen5V_ = false, seenClock_ = false, seenHdmi_ = false, seenScdt_ = false;
     uint32_t seenTiming_ = 0;
     uint32_t seenClockRate_ = 0;
+    uint32_t seenSent_ = 0;                   // the clock and mode the source sent last
+    uint64_t relockUntilUs_ = 0;              // SCDT stays away until then; 0: locked
     uint8_t seenAvi_[6] = {};
     uint8_t seenVsif_[11] = {};
     int oscIndex_ = 0;

@@ -69,7 +69,8 @@ bool It6805Model::Signal::operator==(const Signal& o) const
 {
     return power == o.power && clock == o.clock && dvi == o.dvi && hdmi2 == o.hdmi2 && hact == o.hact
            && vact == o.vact && htotal == o.htotal && vtotal == o.vtotal && pclk == o.pclk && colour == o.colour
-           && colorimetry == o.colorimetry && extcolorimetry == o.extcolorimetry && vic == o.vic;
+           && colorimetry == o.colorimetry && extcolorimetry == o.extcolorimetry && vic == o.vic && scan == o.scan
+           && interlaced == o.interlaced;
 }
 
 It6805Model::Signal It6805Model::signal()
@@ -105,6 +106,7 @@ It6805Model::Signal It6805Model::signal()
     s.colorimetry = uint32_t(keys_.number("colorimetry", 0)) & 3;
     s.extcolorimetry = uint32_t(keys_.number("extcolorimetry", 0)) & 7;
     s.vic = uint32_t(keys_.number("vic", 0)) & 0x7F;
+    s.scan = uint32_t(keys_.number("scan", 0)) & 3;
     s.avmute = keys_.number("avmute", 0) ? 1 : 0;
     s.audio = !s.dvi && keys_.number("audio", 1) != 0;
     s.fs = uint32_t(keys_.number("audio_fs", 48000));
@@ -115,6 +117,16 @@ It6805Model::Signal It6805Model::signal()
 // raises.
 void It6805Model::refresh()
 {
+    // The re-lock after a new clock or mode ends: SCDT comes back.
+    if (relockUntilUs_ && board::Clock::monotonicUs() >= relockUntilUs_) {
+        relockUntilUs_ = 0;
+        if (sig_.clock) {
+            // The channels lock again as on a new clock: the driver's equaliser restarts.
+            common_[0x05] |= 0x04;
+            common_[0x06] |= 0x01;
+            banks_[0][0x10] |= 0x02;
+        }
+    }
     // The signal follows the scenario alone: unchanged scenario, nothing to compare.
     const uint64_t generation = SimBoard::scenarioGeneration();
     if (generation == signalGeneration_)
@@ -140,7 +152,20 @@ void It6805Model::refresh()
         common_[0x08] |= 0x01;
     if (sig_.clock != last_.clock)
         banks_[0][0x10] |= 0x02;
-    if (sig_.clock && (sig_.colour != last_.colour || sig_.colorimetry != last_.colorimetry || sig_.vic != last_.vic))
+    // A new clock or mode on a running link: the mode-change interrupt, and the PLLs lose
+    // lock for the re-lock time (SCDT off, then on again).
+    const bool moved = sig_.hact != last_.hact || sig_.vact != last_.vact || sig_.htotal != last_.htotal
+                       || sig_.vtotal != last_.vtotal || sig_.pclk != last_.pclk || sig_.interlaced != last_.interlaced;
+    if (sig_.clock && last_.clock && moved) {
+        banks_[0][0x10] |= 0x08;
+        const long relock = keys_.number("relock", 40);
+        if (relock > 0) {
+            relockUntilUs_ = board::Clock::monotonicUs() + uint64_t(relock) * 1000;
+            banks_[0][0x10] |= 0x02;
+        }
+    }
+    if (sig_.clock && (sig_.colour != last_.colour || sig_.colorimetry != last_.colorimetry || sig_.vic != last_.vic
+                       || sig_.extcolorimetry != last_.extcolorimetry || sig_.scan != last_.scan))
         banks_[0][0x12] |= 0x01;
     last_ = sig_;
 }
@@ -189,7 +214,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
         case 0x16:
         case 0x17:
         case 0x18: return 0x00;
-        case 0x19: return uint8_t(s.clock ? 0x82 : 0x00);
+        case 0x19: return uint8_t(s.clock && !relockUntilUs_ ? 0x82 : 0x00);
         case 0x43: {
             if (!s.tmds)
                 return 0;
@@ -261,7 +286,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
                 return 0x00;
             switch (r) {
             case 0x15: {
-                uint8_t b1 = uint8_t(s.colour << 5);
+                uint8_t b1 = uint8_t(s.colour << 5 | s.scan);
                 if (keys_.number("avi_flip", 0))
                     b1 ^= uint8_t(aviReads_++ & 1);   // scan information changes on every reading
                 return b1;
@@ -537,6 +562,7 @@ void It6805Model::reset()
     banks_[3][0x5F] = 0x50;
     banks_[3][0x60] = 0x20;
     sig_ = last_ = Signal();
+    relockUntilUs_ = 0;
     signalGeneration_ = 0;
     absentGeneration_ = 0;
     pclkIndex_ = tmdsIndex_ = pclkSample_ = 0;

@@ -42,10 +42,11 @@ namespace sim {
 //    and a fire while a frame is on the bus is not taken.
 // Scenario keys (prefix input3.): the input's timing as the scaler model reads it
 // (InputTiming: timing, signal, hact, vact, htotal, vtotal, hz, interlaced), then 5v, hfp, hsync, vfp, vsync, hpol, vpol, colour (0 RGB, 1 YUV 4:2:2,
-// 2 YUV 4:4:4, 3 YUV 4:2:0), depth (colour-depth code of 0x98 bits 4-7, e.g. 0x10), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
+// 2 YUV 4:4:4, 3 YUV 4:2:0), scan (AVI byte 1 bits 0-1), depth (colour-depth code of 0x98 bits 4-7, e.g. 0x10), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
 // default above 340 MHz), avmute, audio, audio_fs (Hz; audio_status_fs makes the channel status claim another rate), osc (kHz), osc_ready, caof,
 // eq_passes (-1 = never), err0/err1/err2, eq_saturated, vbo_clock, chipid, id2, avi_flip,
-// chip (= absent), cec_tx_result.
+// chip (= absent), cec_tx_result, relock (ms without SCDT after a new clock or mode while the
+// cable stays, as a real receiver re-locks; default 40, 0 keeps SCDT).
 class It6805Model {
 public:
     static constexpr uint8_t kAddrRx = 0x90;
@@ -97,7 +98,7 @@ private:
     struct Signal {
         bool power = false, clock = false, dvi = false, hdmi2 = false, audio = false, interlaced = false;
         uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hfp = 0, hsync = 0, vfp = 0, vsync = 0;
-        uint32_t hpol = 1, vpol = 1, colour = 0, colorimetry = 0, extcolorimetry = 0, vic = 0, avmute = 0;
+        uint32_t hpol = 1, vpol = 1, colour = 0, colorimetry = 0, extcolorimetry = 0, vic = 0, avmute = 0, scan = 0;
         uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000, depth = 0;
         bool operator==(const Signal& o) const;
     };
@@ -111,6 +112,7 @@ private:
     uint8_t lvds_[256] = {};
     uint8_t pointer_[4] = {0, 0, 0, 0};
     Signal sig_, last_;
+    uint64_t relockUntilUs_ = 0;      // SCDT stays away until then; 0: locked
     uint64_t signalGeneration_ = 0;   // scenario generation sig_ was read at; 0: never
     uint64_t absentGeneration_ = 0;   // the same for absent_
     bool absent_ = false;
