@@ -22,8 +22,6 @@
 #include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 
-#include <QAbstractButton>
-#include <QLabel>
 #include <cstring>
 #include <thread>
 
@@ -257,7 +255,7 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
         SCOPED_TRACE(round);
         kel_test::pressKey(PanelKey::Ok, 1, s);
         EXPECT_EQ(sim::FpgaModel::reg(0, 0) & 0x80, round == 0 ? 0x80 : 0);
-        EXPECT_EQ((std::vector<int>{g_send_para.mapping, g_send_para.job}), (std::vector<int>{values[round], 4}));
+        EXPECT_EQ((std::vector<int>{int(g_send_para.mapping), g_send_para.job}), (std::vector<int>{values[round], 4}));
         EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), round == 0 ? "button_on" : "button_off");
         // A toggle while the job runs writes nothing.
         const uint8_t before = sim::FpgaModel::reg(0, 0);

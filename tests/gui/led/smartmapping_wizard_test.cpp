@@ -15,7 +15,6 @@
 #include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 
-#include <QAbstractButton>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
