@@ -7,7 +7,6 @@
 #include <QThread>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <map>
 
 namespace fs = std::filesystem;

@@ -70,9 +70,8 @@ TEST(SimFilesSafety, SymbolicLinksOutOfTheRootAreNotFollowedAndCopiedAsLinks)
     root.writeFile("/mnt/usb1/pack/plain", "stick");
     fs::create_symlink(outside + "/secret", root.host("/mnt/usb1/pack/secret"));
     ASSERT_TRUE(board::Files::copy("/mnt/usb1/pack", "/data/pack"));
-    EXPECT_EQ(root.readFile("/data/pack/plain"), "stick");
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(root.path() + "/data/pack/secret")));
-    EXPECT_EQ(root.readFile("/data/pack/secret"), "");
+    EXPECT_EQ((std::vector<std::string>{root.readFile("/data/pack/plain"), root.readFile("/data/pack/secret")}), (std::vector<std::string>{"stick", ""}));
     fs::remove_all(outside);
 }
 

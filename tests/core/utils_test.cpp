@@ -91,8 +91,7 @@ TEST(UtilsText, StringToIntUpperAndIntToString)
     for (const auto& [text, value] : {std::pair<const char*, unsigned>{"0x1F", 31}, {"0xff", 255}, {"0x", 0},
                                        {"250", 250}, {"", 0}, {"12ab", 12}})
         EXPECT_EQ(Utils::stringToInt(text), value) << text;
-    EXPECT_EQ(Utils::upper("ab1c"), "AB1C");
-    EXPECT_EQ(Utils::intToString(-42), "-42");
+    EXPECT_EQ((std::vector<std::string>{Utils::upper("ab1c"), Utils::intToString(-42)}), (std::vector<std::string>{"AB1C", "-42"}));
 }
 
 TEST(UtilsText, JsonNestingLimit)
@@ -110,14 +109,11 @@ TEST(UtilsText, CharacterSetConversions)
     EXPECT_TRUE(empty.empty());
 
     std::string text = "\xC4\xE3\xBA\xC3";           // "ni hao" in GB2312
-    EXPECT_EQ(Utils::GB2312ToUTF8(text), 0);
-    EXPECT_EQ(text, "\xE4\xBD\xA0\xE5\xA5\xBD");
-    EXPECT_EQ(Utils::UTF8ToGB2312(text), 0);
-    EXPECT_EQ(text, "\xC4\xE3\xBA\xC3");
+    EXPECT_EQ(std::make_tuple(Utils::GB2312ToUTF8(text), text), std::make_tuple(0, std::string("\xE4\xBD\xA0\xE5\xA5\xBD")));
+    EXPECT_EQ(std::make_tuple(Utils::UTF8ToGB2312(text), text), std::make_tuple(0, std::string("\xC4\xE3\xBA\xC3")));
     // A conversion that stops on a bad byte keeps what it produced before it.
     std::string bad = "AB\xFF";
-    EXPECT_EQ(Utils::GB2312ToUTF8(bad), -1);
-    EXPECT_EQ(bad, "AB");
+    EXPECT_EQ(std::make_tuple(Utils::GB2312ToUTF8(bad), bad), std::make_tuple(-1, std::string("AB")));
 
     std::string ascii = "AB";
     Utils::UTF8ToUnicode(ascii);

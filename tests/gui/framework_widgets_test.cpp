@@ -17,12 +17,10 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDirIterator>
-#include <QFrame>
 #include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <gtest/gtest.h>
 #include <vector>
 
 using kel_test::PanelKey;
@@ -107,8 +105,7 @@ TEST_F(Widgets, ToastShowsForThreeHundredTicks)
 {
     int visibleAt299 = -1;
     kel_test::whenModal([&](QWidget* modal) {
-        EXPECT_EQ(modal, g_tip);
-        EXPECT_EQ(g_tip->geometry(), QRect(100, 60, 120, 120));
+        EXPECT_TRUE(modal == g_tip && g_tip->geometry() == QRect(100, 60, 120, 120));
         ASSERT_NE(g_tip->tip_frame(), nullptr);
         EXPECT_EQ(g_tip->tip_frame()->styleSheet(), "background-color:rgb(136, 138, 133);");
         QLabel* image = g_tip->tip_frame()->findChild<QLabel*>("tip_image");
@@ -137,8 +134,7 @@ TEST_F(Widgets, ToastReplacedWhileShowingKeepsTheRemainingTime)
         second_returned = true;
         QLabel* text = g_tip->tip_frame()->findChild<QLabel*>("tip_text");
         ASSERT_NE(text, nullptr);
-        EXPECT_EQ(text->text(), "USB drive is unplugged.");
-        EXPECT_EQ(text->styleSheet(), "font: 15px");
+        EXPECT_EQ((QStringList{text->text(), text->styleSheet()}), (QStringList{"USB drive is unplugged.", "font: 15px"}));
         kel_test::grab(g_tip, "toast-usb-removed");
         kel_test::tick(199);
         EXPECT_TRUE(g_tip->isVisible());
@@ -232,20 +228,17 @@ TEST_F(Widgets, NumberKeyboardEntry)
 TEST_F(Widgets, NumberKeyboardFocusFrame)
 {
     // After construction index 0 is selected but unframed; the first right frames "2".
-    EXPECT_EQ(kb->ui_select, 0);
-    EXPECT_EQ(key("Button1")->styleSheet(), "background-color: rgb(255, 255, 255);");
+    EXPECT_EQ(std::make_tuple(int(kb->ui_select), key("Button1")->styleSheet()), std::make_tuple(0, QString("background-color: rgb(255, 255, 255);")));
     kel_test::pressKey(PanelKey::Right, 0, kb);
     EXPECT_EQ(std::make_tuple(int(kb->ui_select), key("Button2")->styleSheet()),
               std::make_tuple(1, QString("background-color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);")));
     kel_test::pressKey(PanelKey::Left, 1, kb);
     kel_test::pressKey(PanelKey::Left, 0, kb);
-    EXPECT_EQ(kb->ui_select, 13);
-    EXPECT_EQ(key("Button_ok")->styleSheet(),
-              "background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);");
-    EXPECT_EQ(key("Button1")->styleSheet(), "background-color: rgb(255, 255, 255);border:1px ;");
+    EXPECT_EQ(std::make_tuple(int(kb->ui_select), key("Button_ok")->styleSheet(), key("Button1")->styleSheet()),
+              std::make_tuple(13, QString("background-color: rgb(71, 119, 255);border:1px solid rgb(255,171,84);"),
+                              QString("background-color: rgb(255, 255, 255);border:1px ;")));
     kel_test::pressKey(PanelKey::Right, 1, kb);
-    EXPECT_EQ(kb->ui_select, 0);
-    EXPECT_EQ(key("Button_ok")->styleSheet(), "background-color: rgb(71, 119, 255);border:1px ;");
+    EXPECT_EQ(std::make_tuple(int(kb->ui_select), key("Button_ok")->styleSheet()), std::make_tuple(0, QString("background-color: rgb(71, 119, 255);border:1px ;")));
 
     // Keypad letter keys and the mode key do nothing here.
     kb->label_show("W", "5");
@@ -326,9 +319,8 @@ TEST_F(Widgets, SourceNamesPositionsTemplatesAndIcons)
     EXPECT_TRUE(sourceinfo::get_source_specialstyle1_by_sourceid(4, "X", 1).isEmpty());
 
     // HDMI1 and HDMI2 share icons; HDMI3's offline icon is its plain icon.
-    EXPECT_EQ(sourceinfo::source_icon(1), sourceinfo::source_icon(2));
-    EXPECT_EQ(sourceinfo::source_icon_online(3, 0), sourceinfo::source_icon(3));
-    EXPECT_EQ(sourceinfo::source_icon_online(0, 1), ":/png/dvilv.png");
+    EXPECT_EQ((QStringList{sourceinfo::source_icon(1), sourceinfo::source_icon_online(3, 0), sourceinfo::source_icon_online(0, 1)}),
+              (QStringList{sourceinfo::source_icon(2), sourceinfo::source_icon(3), ":/png/dvilv.png"}));
     QLabel label;
     sourceinfo::set_sourceonline_pixmap(&label, 1, 1);
     const QImage online = label.pixmap(Qt::ReturnByValue).toImage();
@@ -338,10 +330,8 @@ TEST_F(Widgets, SourceNamesPositionsTemplatesAndIcons)
     EXPECT_EQ(label.pixmap(Qt::ReturnByValue).toImage(), online);
     sourceinfo::set_source_pixmap(&label, 0);
     EXPECT_EQ(label.pixmap(Qt::ReturnByValue).toImage(), QPixmap(":/png/DVI.png").toImage());
-    for (unsigned char id = 0; id < 4; ++id) {
-        EXPECT_FALSE(QPixmap(sourceinfo::source_icon_online(id, 0)).isNull());
-        EXPECT_FALSE(QPixmap(sourceinfo::source_icon_online(id, 1)).isNull());
-    }
+    for (unsigned char id = 0; id < 4; ++id)
+        EXPECT_FALSE(QPixmap(sourceinfo::source_icon_online(id, 0)).isNull() || QPixmap(sourceinfo::source_icon_online(id, 1)).isNull()) << int(id);
 }
 
 // The program looks for no plugins after start-up: each built-in picture must be a PNG
@@ -372,8 +362,7 @@ TEST_F(Widgets, FocusBoxFrames)
                            box.rightLabel->text()}),
               (QStringList{orangeLabel, orangeLabel, "kelcontrol", "<", ">"}));
     EXPECT_TRUE(box.comboBox->styleSheet().contains("border:1px solid rgb(255,171,84);"));
-    EXPECT_EQ(box.comboBox->focusPolicy(), Qt::NoFocus);
-    EXPECT_EQ(box.comboBox->geometry(), QRect(19, 0, 100, 22));
+    EXPECT_TRUE(box.comboBox->focusPolicy() == Qt::NoFocus && box.comboBox->geometry() == QRect(19, 0, 100, 22));
 
     box.set_box_modify();
     EXPECT_EQ(box.leftLabel->styleSheet(), blueLabel);

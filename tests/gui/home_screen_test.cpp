@@ -100,8 +100,7 @@ TEST_F(HomeScreen, SoundIconFollowsTheAudioWindow)
     para()->ram[P::kAudioWindow] = 2;
     para()->ram[layer(2) + P::kLayerSound] = 0x80;
     LockWindow* lw = open();
-    EXPECT_TRUE(lw->volume_check());
-    EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_open.png");
+    EXPECT_TRUE(lw->volume_check() && lw->ui->label_volume_icon->property("iconPath").toString() == ":/png/volume_open.png");
 
     // An audio window number above 5 means window 0, in the constructor and the refresh.
     para()->ram[P::kAudioWindow] = 7;
@@ -224,11 +223,9 @@ TEST_F(HomeScreen, AliasNamesWholeOrElided)
     set_window(1, 1, 2);
     set_window(3, 1, 0);
     LockWindow* lw = open();
-    EXPECT_EQ(name(lw, 0), "Stage");
-    EXPECT_EQ(name(lw, 1), "HDMI2");   // switched-off alias: the input's own name
+    EXPECT_EQ((QStringList{name(lw, 0), name(lw, 1)}), (QStringList{"Stage", "HDMI2"}));   // switched-off alias: the input's own name
     const QString dvi = name(lw, 3);
-    EXPECT_TRUE(dvi.endsWith(QChar(0x2026))) << dvi.toStdString();
-    EXPECT_TRUE(dvi.startsWith("A very long"));
+    EXPECT_TRUE(dvi.endsWith(QChar(0x2026)) && dvi.startsWith("A very long")) << dvi.toStdString();
     EXPECT_LE(QFontMetrics(lw->image_name[3]->font()).horizontalAdvance(dvi), 206);
     EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");   // crops take no alias
 }
@@ -245,8 +242,7 @@ TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
     // Nothing differs from the saved copy: the numbers stay, the miniature and IP are redone.
     EXPECT_EQ((QStringList{lw->ui->label_bright->text(), lw->ui->label_contrast->text(), lw->ui->label_input->text()}),
               (QStringList{"x", "y", "z"}));
-    EXPECT_TRUE(oldFrame.isNull());
-    EXPECT_NE(lw->image_frame, nullptr);
+    EXPECT_TRUE(oldFrame.isNull() && lw->image_frame);
     EXPECT_EQ(lw->ui->label_IPaddr->text(), "192.168.7.7");
 
     put16(P::kBrightness, 33);
@@ -260,8 +256,7 @@ TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
     // A language change made elsewhere re-translates the screen.
     para()->ram[P::kLanguage] = 0;
     lw->syncUpdate();
-    EXPECT_EQ(g_language, 0);
-    EXPECT_EQ(lw->ui->label_input->text(), QString::fromUtf8("LED屏:1920 x 512"));
+    EXPECT_TRUE(g_language == 0 && lw->ui->label_input->text() == QString::fromUtf8("LED屏:1920 x 512"));
 }
 
 TEST_F(HomeScreen, NotificationReachesTheHomeScreenThroughTheDispatcher)
@@ -283,8 +278,7 @@ TEST_F(HomeScreen, TouchAnywhereOpensTheMainMenu)
         QPaintEvent paint(QRect(0, 0, 10, 10));
         EXPECT_FALSE(lw->eventFilter(target, &paint));
         QEvent layout(QEvent::LayoutRequest);
-        EXPECT_TRUE(!lw->eventFilter(target, &layout) && lw->isVisible());
-        EXPECT_EQ(g_page_focus, 0);
+        EXPECT_TRUE(!lw->eventFilter(target, &layout) && lw->isVisible() && g_page_focus == 0);
 
         QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
                             Qt::NoModifier);

@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <cstring>
-#include <gtest/gtest.h>
 
 using kel_test::PanelKey;
 using P = KelRamPara;

@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <future>
 #include <thread>
-#include <gtest/gtest.h>
 #include <vector>
 
 using P = KelRamPara;
@@ -122,14 +121,11 @@ TEST_F(ChangeNotification, AnEditNotYetAppliedIsNeitherSavedNorTakenIntoTheCopy)
             setApplyFlag(1);
         }
         notify(12);
-        EXPECT_FALSE(root.exists("/data/ram_device_info")) << byPc;
-        EXPECT_NE(para->ram_backup[at], byte) << byPc;
+        EXPECT_TRUE(!root.exists("/data/ram_device_info") && para->ram_backup[at] != byte) << byPc;
 
         setApplyFlag(1);
         scalerApplied(1);
-        EXPECT_EQ(applyFlag(), 0);
-        EXPECT_EQ(para->ram_backup[at], byte) << byPc;
-        EXPECT_EQ(uint8_t(paraFile()[2 + at - 768]), byte) << byPc;
+        EXPECT_EQ((std::vector<int>{applyFlag(), para->ram_backup[at], uint8_t(paraFile()[2 + at - 768])}), (std::vector<int>{0, byte, byte})) << byPc;
         board_remove("/data/ram_device_info");
     }
 }
@@ -403,14 +399,12 @@ TEST_F(ChangeNotification, KeypadLedReportBytes)
     P::put16(layer(1) + P::kLayerOutput, 0x01);
     g_image_current = 1;
     notify(1);
-    EXPECT_EQ(g_image_current, 0);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), Report({0xA5, 0x04, 0x00, 0x08, 0x00}));
+    EXPECT_EQ(std::make_tuple(int(g_image_current), sim::KeypadModel::reports().back()), std::make_tuple(0, Report({0xA5, 0x04, 0x00, 0x08, 0x00})));
     // The picture-layout page keeps its own selection.
     g_page_focus = 9;
     g_image_current = 1;
     notify(1);
-    EXPECT_EQ(g_image_current, 1);
-    EXPECT_EQ(sim::KeypadModel::reports().back(), Report({0xA5, 0x00, 0x00, 0x40, 0x04}));
+    EXPECT_EQ(std::make_tuple(int(g_image_current), sim::KeypadModel::reports().back()), std::make_tuple(1, Report({0xA5, 0x00, 0x00, 0x40, 0x04})));
     // A selection past the six windows has no window: no input, no output state.
     g_image_current = 6;
     notify(1);
@@ -423,8 +417,7 @@ TEST_F(ChangeNotification, KeypadLedReportBytes)
     para->ram[2500] = uint8_t(para->ram_backup[2500] + 1);
     notify(105);
     EXPECT_EQ(sim::KeypadModel::reports().back(), Report({0x5A, 0x04, 0x00, 0x08, 0x00}));
-    EXPECT_NE(para->ram_backup[2500], para->ram[2500]);
-    EXPECT_NE(uint8_t(paraFile()[2 + 2500 - 768]), para->ram[2500]);
+    EXPECT_TRUE(para->ram_backup[2500] != para->ram[2500] && uint8_t(paraFile()[2 + 2500 - 768]) != para->ram[2500]);
     g_update_flag = 0;
 }
 
@@ -436,8 +429,7 @@ TEST_F(ChangeNotification, KeypadReportCountsAsSentOnlyWhenWritten)
     enableWindow(0, true);
     g_image_current = 0;
     notify(1);
-    EXPECT_TRUE(sim::KeypadModel::reports().empty());
-    EXPECT_EQ(sync->key_led()[0], 0);
+    EXPECT_EQ((std::vector<int>{int(sim::KeypadModel::reports().size()), sync->key_led()[0]}), (std::vector<int>{0, 0}));
 
     sim::KeypadModel::setWriteFails(false);
     notify(12);

@@ -84,8 +84,7 @@ TEST_F(ScalerApply, NothingChangedStillReportsAndClears)
     pass();
     // Only the input measurement's hold and release: the apply itself writes nothing.
     EXPECT_EQ(kel_test::chipWrites(), kel_test::bytesOf({{0, 0x29, 1, 0x80}, {0, 0x29, 1, 0}}));
-    EXPECT_EQ(codes, std::vector<int>{1});
-    EXPECT_EQ(m.c331_apply_flag, 0);
+    EXPECT_EQ((V{codes.size() == 1 ? codes[0] : -1, m.c331_apply_flag}), (V{1, 0}));
     // Without the flag nothing is compared or reported.
     editByte(864, 3);
     m.c331_apply_flag = 0;
@@ -319,10 +318,8 @@ TEST_F(ScalerApply, DebugTriggers)
     pass();
     out = testing::internal::GetCapturedStdout();
     // Only the frame-lock test (bit 1): bank 8 0x0F is 0x84 after the V-by-One variant.
-    EXPECT_EQ(sim::ScalerModel::reg(0, 0x55), 0x40);
-    EXPECT_EQ(sim::ScalerModel::reg(8, 0x0F), 0x04);
-    EXPECT_EQ(countOf(out, "sync_c331_device_test"), 1);
-    EXPECT_EQ(para.reg_image[33], 0);
+    EXPECT_EQ((V{sim::ScalerModel::reg(0, 0x55), sim::ScalerModel::reg(8, 0x0F), countOf(out, "sync_c331_device_test"), para.reg_image[33]}),
+              (V{0x40, 0x04, 1, 0}));
     EXPECT_EQ(m.c331_stage, 0);                 // start-up again from the chip id
 }
 

@@ -24,13 +24,11 @@ TEST_F(ScalerSetters, CropRecordAttributeAndDbdMode)
     m.c331_SetInputsourceCrop(0, 0x8000 | 39);
     m.c331_SetInputsourceCrop(0, 0x8000 | 40);       // no record 40
     m.c331_SetInputsourceCrop(1, 0x8001);            // no window 1
-    EXPECT_EQ(m.gWininfo[0].crop * 10 + m.gWininfo[0].input, 392);
-    EXPECT_EQ(m.gWininfo[1].crop, 0);
+    EXPECT_EQ((std::vector<int>{m.gWininfo[0].crop, m.gWininfo[0].input, m.gWininfo[1].crop}), (std::vector<int>{39, 2, 0}));
     m.c331_SetWinAttr(1, 3);
     EXPECT_FALSE(reprogrammed());
     m.c331_SetWinAttr(0, 6);
-    EXPECT_EQ(m.gWininfo[0].attr, 2);
-    EXPECT_EQ(m.PM_WIN_ATTR0[0] * 10 + m.PM_WIN_ATTR1[0], 1);
+    EXPECT_EQ((std::vector<int>{m.gWininfo[0].attr, m.PM_WIN_ATTR0[0], m.PM_WIN_ATTR1[0]}), (std::vector<int>{2, 0, 1}));
     EXPECT_TRUE(reprogrammed());
     // Dot by dot on (output word bit 8): the record's words 0 to 9, and 12, out of range, a
     // single input.

@@ -60,9 +60,8 @@ TEST_F(ScalerStartup, AWrongIdIsRetriedAtAPacedRateAndPrintedWhenItChanges)
     nextRetry();
     m.c331manage_pass();
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(countOf(out, "error c331_id = 00"), 1);
-    EXPECT_EQ(countOf(out, "error c331_id = 31"), 1);
-    EXPECT_EQ(m.c331_stage, 0);
+    EXPECT_EQ((std::vector<int>{countOf(out, "error c331_id = 00"), countOf(out, "error c331_id = 31"), m.c331_stage}),
+              (std::vector<int>{1, 1, 0}));
 
     // A status bit stuck busy in the id register is a wrong id too.
     sim::ScalerModel::setChipId(0x24);
@@ -353,8 +352,7 @@ TEST_F(ScalerStartup, SignalRoutines)
     const int f = m.wait_ifld_change(m.c331_fd, 2);
     EXPECT_GE(f, 0);
     EXPECT_LE(f, 3);
-    EXPECT_EQ(m.wait_ifld_change(m.c331_fd, 6), 0);
-    EXPECT_EQ(m.wait_ofld_change(m.c331_fd, 8), 0);
+    EXPECT_EQ((std::vector<int>{m.wait_ifld_change(m.c331_fd, 6), m.wait_ofld_change(m.c331_fd, 8)}), std::vector<int>(2, 0));
 
     // Vertical-sync wait of ICH 3: request bit and update request, then both back to 0.
     sim::ScalerModel::clearFrames();

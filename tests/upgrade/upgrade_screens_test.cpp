@@ -12,8 +12,6 @@
 #include "upgrade/firmware_usbgrade.h"
 #include "upgrade/firmwareupdate.h"
 
-#include <QLabel>
-
 using kel_test::PanelKey;
 
 namespace {

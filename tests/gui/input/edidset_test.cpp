@@ -34,8 +34,7 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     set_edid(0, 1280, 720, 50);
     mark_saved();
     EDIDset* e = open_edid();
-    EXPECT_EQ(e->card_format->text(), "1920x1080@60Hz");
-    EXPECT_EQ(e->card_type->property("iconPath").toString(), ":/png/HDMI13.png");
+    EXPECT_EQ((QStringList{e->card_format->text(), e->card_type->property("iconPath").toString()}), (QStringList{"1920x1080@60Hz", ":/png/HDMI13.png"}));
     // A PC write of the shown input's EDID shows with the next notification.
     set_edid(1, 1280, 1024, 60);
     e->syncUpdate();
@@ -44,14 +43,12 @@ TEST_F(InputScreenTest, EdidInputChoiceAndSave)
     mark_saved();
     kel_test::pressKey(PanelKey::Left, 0, e);   // HDMI1 -> DVI
     EXPECT_EQ(e->source_id, 0);
-    EXPECT_EQ(e->card_format->text(), "1280x720@50Hz");
-    EXPECT_EQ(e->card_type->property("iconPath").toString(), ":/png/DVI.png");
+    EXPECT_EQ((QStringList{e->card_format->text(), e->card_type->property("iconPath").toString()}), (QStringList{"1280x720@50Hz", ":/png/DVI.png"}));
     kel_test::pressKey(PanelKey::Right, 1, e);
     EXPECT_EQ(e->source_id, 1);
 
     kel_test::pressKey(PanelKey::Ok, 0, e);
-    EXPECT_EQ(e->ui_seltype, 1);
-    EXPECT_TRUE(e->ui->frame_add->isVisibleTo(e));
+    EXPECT_TRUE(e->ui_seltype == 1 && e->ui->frame_add->isVisibleTo(e));
     EXPECT_EQ(e->ui->label_edid_source->text(), "EDID source:HDMI1");
     // While the edit is open a PC write does not redraw the card under it.
     set_edid(1, 1280, 1024, 60);
@@ -184,8 +181,7 @@ TEST_F(InputScreenTest, SavedEdidReachesTheInputsEeprom)
     ASSERT_EQ(inputs->edid_done[2], 1);
     const auto stored = sim::InputSideModel::eeprom(2).contents();
     const uint8_t* dtd = stored.data() + 54;   // the first timing the input announces
-    EXPECT_EQ(dtd[2] | (dtd[4] >> 4) << 8, 1600);
-    EXPECT_EQ(dtd[5] | (dtd[7] >> 4) << 8, 900);
+    EXPECT_EQ((std::vector<int>{dtd[2] | (dtd[4] >> 4) << 8, dtd[5] | (dtd[7] >> 4) << 8}), (std::vector<int>{1600, 900}));
     delete velinsource::p_velin_source;
     velinsource::p_velin_source = nullptr;
 }

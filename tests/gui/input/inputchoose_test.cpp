@@ -60,8 +60,7 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
     c = open_choose();
     // Two windows, the second focused, HDMI2 highlighted in the input row.
     EXPECT_EQ((std::vector<int>{c->image_num, c->ui_select, c->source_listseq}), (std::vector<int>{2, 1, 1}));
-    EXPECT_EQ(c->image_focus->geometry(), QRect(57, 0, 51, 46));
-    EXPECT_EQ(c->image_label[2]->text(), "HDMI2");
+    EXPECT_EQ(std::make_tuple(c->image_focus->geometry(), c->image_label[2]->text()), std::make_tuple(QRect(57, 0, 51, 46), QString("HDMI2")));
     kel_test::pressKey(PanelKey::Left, 0, c);
     EXPECT_EQ((std::vector<int>{g_image_current, notified}), (std::vector<int>{0, 1}));
     kel_test::pressKey(PanelKey::Right, 0, c);
@@ -95,8 +94,7 @@ TEST_F(InputScreenTest, WindowsSwitchedOffUnderTheCursorTakeItToWindowOne)
     // The PC switches window 3 off under the cursor, in the window row.
     put16(layer(2) + P::kLayerFlags, 0);
     c->syncUpdate(1);
-    EXPECT_EQ((std::vector<int>{c->image_num, c->ui_select, g_image_current}), (std::vector<int>{2, 0, 0}));
-    EXPECT_EQ(c->image_focus->geometry(), QRect(7, 0, 51, 46));
+    EXPECT_EQ(std::make_tuple(c->image_num, c->ui_select, int(g_image_current), c->image_focus->geometry()), std::make_tuple(2, 0, 0, QRect(7, 0, 51, 46)));
     kel_test::pressKey(PanelKey::Left, 0, c);
     EXPECT_EQ(c->ui_select, 5);   // the ring holds no switched-off window
     kel_test::pressKey(PanelKey::Right, 0, c);
@@ -133,8 +131,7 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     kel_test::pressKeys({PanelKey::Ok});   // into the input row, on HDMI1
     EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{1, 0}));
     kel_test::pressKey(PanelKey::Right, 1);   // HDMI2
-    EXPECT_EQ(c->ui->frame1->geometry(), QRect(54, 95, 53, 33));
-    EXPECT_EQ(entry_names(c), QStringList({"HDMI2", "HDMI2_crop1"}));
+    EXPECT_EQ(std::make_tuple(c->ui->frame1->geometry(), entry_names(c)), std::make_tuple(QRect(54, 95, 53, 33), QStringList({"HDMI2", "HDMI2_crop1"})));
     QLabel* format = c->frame->findChildren<QLabel*>(QStringLiteral("entry_format")).value(0);
     ASSERT_NE(format, nullptr);
     EXPECT_EQ(format->text(), "1920x1080@60Hz");
@@ -142,8 +139,8 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     kel_test::pressKey(PanelKey::Ok);   // into the panel, cursor on the input itself
     EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{2, 0}));
     ok_with_toast();
-    EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag(), badges(c)}), (std::vector<int>{0x0002, 1, 1}));
-    EXPECT_EQ(c->image_label[0]->text(), "HDMI2");
+    EXPECT_EQ(std::make_tuple(para()->ram16(layer(0) + P::kLayerSource), apply_flag(), badges(c), c->image_label[0]->text()),
+              std::make_tuple(0x0002, 1, 1, QString("HDMI2")));
 
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKey(PanelKey::Right);
@@ -188,15 +185,13 @@ TEST_F(InputScreenTest, CropsAreNamedByTheirOwnNumbersAndPaged)
     mark_saved();
     c = open_choose();
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok, PanelKey::Left});
-    EXPECT_EQ((std::vector<int>{c->current_page, c->ui_select}), (std::vector<int>{1, 1}));
-    EXPECT_EQ(entry_names(c), QStringList({"HDMI1_crop3", "HDMI1_crop4"}));
+    EXPECT_EQ(std::make_tuple(c->current_page, c->ui_select, entry_names(c)), std::make_tuple(1, 1, QStringList({"HDMI1_crop3", "HDMI1_crop4"})));
     kel_test::pressKey(PanelKey::Right);
     EXPECT_EQ((std::vector<int>{c->current_page, c->ui_select}), (std::vector<int>{0, 0}));
     // An input without crops has one entry; the cursor stays on it.
     kel_test::pressKey(PanelKey::Back);
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Right});
-    EXPECT_EQ((std::vector<int>{c->source_number, c->ui_select}), (std::vector<int>{0, 0}));
-    EXPECT_EQ(entry_names(c), QStringList({"DVI"}));
+    EXPECT_EQ(std::make_tuple(c->source_number, c->ui_select, entry_names(c)), std::make_tuple(0, 0, QStringList({"DVI"})));
     delete c;
 }
 

@@ -34,12 +34,7 @@ QStringList card_names(InputCut* c, const char* label = "card_name")
     return names;
 }
 
-int crop_id(int record)
-{
-    return para()->ram16(P::kCropRecords + P::kCropRecordSize * record);
-}
-
-int crop_field(int record, int field)
+int crop_field(int record, int field)   // field 0: the port and number word
 {
     return para()->ram16(P::kCropRecords + P::kCropRecordSize * record + 2 * field);
 }
@@ -71,7 +66,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
               (std::vector<int>{1 + 3, 1, 0}));
     EXPECT_EQ(kel_test::typeOnKeypad("720"), "H");
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Ok});   // OK
-    EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_id(0), crop_field(0, 4), apply_flag()}), (std::vector<int>{1, 0x8001, 720, 1}));
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_field(0, 0), crop_field(0, 4), apply_flag()}), (std::vector<int>{1, 0x8001, 720, 1}));
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
     EXPECT_EQ(card_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
     delete c;
@@ -85,7 +80,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});
     EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-2");
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(crop_id(2), 0x8101);
+    EXPECT_EQ(crop_field(2, 0), 0x8101);
     EXPECT_EQ(card_names(c), QStringList({"HDMI1", "HDMI1_crop1", "HDMI1_crop2", "HDMI1_crop3"}));
     // The panel of the fourth item shows its own number, 3.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
@@ -120,8 +115,7 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
     // Changing panel: all seven positions, Right from OK wraps to X.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     EXPECT_EQ((QStringList{QString::number(c->ui_seltype), c->ui->lineEdit_W->text()}), QStringList({"3", "105"}));
-    for (int i = 0; i < 6; ++i)
-        kel_test::pressKey(PanelKey::Right);
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right, PanelKey::Right});
     EXPECT_EQ(c->ui_select, 7 + 6);
     kel_test::pressKey(PanelKey::Right);
     EXPECT_EQ(c->ui_select, 7);
@@ -178,9 +172,8 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     c->ui->lineEdit_H->setText("480");
     press_ok_button();
     // Number and record kept; applied now, not with some later change.
-    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_id(0), crop_field(0, 1), crop_field(0, 3),
+    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_field(0, 0), crop_field(0, 1), crop_field(0, 3),
                                 apply_flag()}),
-              
               (std::vector<int>{1, 0, 0x8001, 16, 800, 1}));
     delete c;
 
@@ -203,8 +196,7 @@ TEST_F(InputScreenTest, CropScreenBackAndModeKey)
     c = open_cut();
     kel_test::pressKey(PanelKey::Mode, 1, c);
     kel_test::settle();
-    EXPECT_TRUE(menu.isNull());
-    EXPECT_EQ(g_page_focus, 4);
+    EXPECT_EQ((std::vector<int>{menu.isNull(), g_page_focus}), (std::vector<int>{1, 4}));
     ASSERT_NE(g_custommode, nullptr);
     delete g_custommode;
 
@@ -214,8 +206,7 @@ TEST_F(InputScreenTest, CropScreenBackAndModeKey)
     g_inputchoose = new InputChoose(nullptr);
     c = open_cut();
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});   // add a crop to HDMI1
-    kel_test::pressKey(PanelKey::Back);
-    kel_test::pressKey(PanelKey::Back);
+    kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
     EXPECT_EQ(g_page_focus, 3);
     EXPECT_TRUE(g_inputchoose->ui->sourcelistseq0name->text().contains(">2<"));
     delete g_inputchoose;

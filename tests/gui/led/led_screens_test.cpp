@@ -22,8 +22,6 @@
 #include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 
-#include <QAbstractButton>
-#include <QLabel>
 #include <cstring>
 #include <thread>
 
@@ -78,13 +76,12 @@ protected:
 TEST_F(LedScreens, EntriesAreCorrectedToTheLimits)
 {
     ledset* s = openLedset();
-    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "1920");
-    EXPECT_EQ(s->ui->lineEdit_ledh->text(), "1080");
+    auto size = [s] { return QStringList{s->ui->lineEdit_ledw->text(), s->ui->lineEdit_ledh->text()}; };
+    EXPECT_EQ(size(), (QStringList{"1920", "1080"}));
 
     // Through the keys and the keypad: OK on the width field, 9000 typed.
     kel_test::typeOnKeypad("9000", PanelKey::Ok, s);
-    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "8188");
-    EXPECT_EQ(s->ui->lineEdit_ledh->text(), "800");          // 1080 x 8188 > 6,553,600
+    EXPECT_EQ(size(), (QStringList{"8188", "800"}));         // 1080 x 8188 > 6,553,600
 
     s->ui->lineEdit_ledh->setText("2000");
     enter(s, "lineEdit_ledw", "4000");
@@ -98,8 +95,7 @@ TEST_F(LedScreens, EntriesAreCorrectedToTheLimits)
     EXPECT_EQ(s->ui->lineEdit_ledw->text(), "6500");
     for (const char* small : {"0", "63", ""}) {
         enter(s, "lineEdit_ledh", small);
-        EXPECT_EQ(s->ui->lineEdit_ledh->text(), "64") << small;
-        EXPECT_EQ(s->ui->lineEdit_ledw->text(), "6500");
+        EXPECT_EQ(size(), (QStringList{"6500", "64"})) << small;
     }
     enter(s, "lineEdit_ledw", "0100");
     EXPECT_EQ(s->ui->lineEdit_ledw->text(), "0100");
@@ -124,22 +120,17 @@ TEST_F(LedScreens, ApplyStoresTheSizeStartsTheHandShakeAndFreesTheScalerForTheTo
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right});
     EXPECT_TRUE(s->ui->Button_apply->styleSheet().contains(kOrange));
     kel_test::pressKey(PanelKey::Ok, 1, s);
-    EXPECT_TRUE(freeDuringToast);
-    EXPECT_EQ(flagDuringToast, 1);
-    EXPECT_EQ(para->ram16(P::kLedWidth), 100);
-    EXPECT_EQ(para->ram16(P::kLedHeight), 64);
-    EXPECT_EQ(para->ram16(P::kPanelMode), 0);
-    for (int at : {1408, 1416}) {
-        EXPECT_EQ(para->ram16(at), 0);
-        EXPECT_EQ(para->ram16(at + 4), 100);
-        EXPECT_EQ(para->ram16(at + 6), 64);
-    }
-    EXPECT_EQ(para->ram16(2286), 100);                       // window 0 fills the new area
-    EXPECT_EQ(para->ram16(2288), 64);
-    EXPECT_EQ(para->ram16(P::kLayers), 1);                   // window 0 stays open
-    for (int at : {2298, 2324, 2350, 2376, 2402})
-        EXPECT_EQ(para->ram16(at), 0) << at;
-    EXPECT_EQ(g_set_led_para, 1);
+    EXPECT_EQ((std::vector<int>{freeDuringToast, flagDuringToast, g_set_led_para}), (std::vector<int>{1, 1, 1}));
+    auto words = [&](std::vector<int> at) {
+        for (int& a : at)
+            a = para->ram16(a);
+        return at;
+    };
+    // Size and panel mode; both outputs' x, width and height; window 0 fills the new area and
+    // stays open; the others' output words.
+    EXPECT_EQ(words({P::kLedWidth, P::kLedHeight, P::kPanelMode, 1408, 1412, 1414, 1416, 1420, 1422, 2286, 2288, P::kLayers,
+                     2298, 2324, 2350, 2376, 2402}),
+              (std::vector<int>{100, 64, 0, 0, 100, 64, 0, 100, 64, 100, 64, 1, 0, 0, 0, 0, 0}));
 
     // The same size as saved: outputs and splice mode again, no windows, no hand-shake, no toast.
     std::memcpy(para->ram_backup, para->ram, sizeof para->ram);
@@ -148,19 +139,15 @@ TEST_F(LedScreens, ApplyStoresTheSizeStartsTheHandShakeAndFreesTheScalerForTheTo
     g_set_led_para = 0;
     setApplyFlag(0);
     s->on_Button_apply1_clicked();
-    EXPECT_EQ(para->ram16(P::kPanelMode), 0);
-    EXPECT_EQ(para->ram16(2298), 1);
-    EXPECT_EQ(g_set_led_para, 0);
-    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kPanelMode), para->ram16(2298), g_set_led_para, applyFlag()}),
+              (std::vector<int>{0, 1, 0, 1}));
 
     // A new size while FPGA 0 is not up: windows reset, no hand-shake.
     fpga_manage::MCU_REG_func[0][80] = 2;
     s->ui->lineEdit_ledw->setText("1024");
     kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
     s->on_Button_apply1_clicked();
-    EXPECT_EQ(para->ram16(P::kLedWidth), 1024);
-    EXPECT_EQ(para->ram16(2298), 0);
-    EXPECT_EQ(g_set_led_para, 0);
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kLedWidth), para->ram16(2298), g_set_led_para}), (std::vector<int>{1024, 0, 0}));
 }
 
 TEST_F(LedScreens, LedsetFocusBackAndLanguages)
@@ -193,8 +180,7 @@ TEST_F(LedScreens, LedsetFocusBackAndLanguages)
     }
     g_language = 1;
     kel_test::pressKey(PanelKey::Back, 0, s);
-    EXPECT_EQ(g_ledset, nullptr);
-    EXPECT_EQ(g_page_focus, 6);
+    EXPECT_TRUE(g_ledset == nullptr && g_page_focus == 6);
 }
 
 // --- smart set-up dialog ----------------------------------------------------------
@@ -211,14 +197,12 @@ TEST_F(LedScreens, FunctionListStepsOverLoadScanWithoutFiles)
     }
     EXPECT_EQ(seen, (std::vector<int>{2, 3, 0}));
     kel_test::pressKey(PanelKey::Left, 0, s);
-    EXPECT_EQ(s->menu_index, 3);
-    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), SmartMapping::kPageMapping);
+    EXPECT_EQ((std::vector<int>{s->menu_index, s->ui->stackedWidget->currentIndex()}), (std::vector<int>{3, SmartMapping::kPageMapping}));
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left});
     EXPECT_EQ(s->menu_index, 0);
     EXPECT_TRUE(s->ui->Button_shortcut->styleSheet().contains(kOrange));
     kel_test::pressKey(PanelKey::Back, 1, s);
-    EXPECT_EQ(g_smartmapping, nullptr);
-    EXPECT_EQ(g_page_focus, 5);
+    EXPECT_TRUE(g_smartmapping == nullptr && g_page_focus == 5);
     kel_test::settle();
 
     // A stored scan-parameter file (any name) makes Load scan reachable; 256 of them count
@@ -228,8 +212,7 @@ TEST_F(LedScreens, FunctionListStepsOverLoadScanWithoutFiles)
     s = openSmart();
     EXPECT_EQ(s->scan_file_avail, 255);
     kel_test::pressKey(PanelKey::Right, 0, s);
-    EXPECT_EQ(s->menu_index, 1);
-    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), SmartMapping::kPageLoadScan);
+    EXPECT_EQ((std::vector<int>{s->menu_index, s->ui->stackedWidget->currentIndex()}), (std::vector<int>{1, SmartMapping::kPageLoadScan}));
     EXPECT_TRUE(s->ui->Button_loadscan->styleSheet().contains(kOrange));   // shown, not entered
     // Closed by the PC from another thread: queued to the GUI thread.
     std::thread([] { SmartMapping::pc_close(); }).join();
@@ -248,8 +231,7 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
     // A job still pending in the manager (no ring shown): OK starts nothing.
     g_send_para.post(1);
     kel_test::pressKey(PanelKey::Ok, 0, s);
-    EXPECT_EQ(g_qround_bar, nullptr);
-    EXPECT_EQ(g_send_para.job, 1);
+    EXPECT_TRUE(g_qround_bar == nullptr && g_send_para.job == 1);
     g_send_para.end();
     kel_test::pressKey(PanelKey::Ok, 0, s);
     ASSERT_NE(g_qround_bar, nullptr);
@@ -273,8 +255,7 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
         SCOPED_TRACE(round);
         kel_test::pressKey(PanelKey::Ok, 1, s);
         EXPECT_EQ(sim::FpgaModel::reg(0, 0) & 0x80, round == 0 ? 0x80 : 0);
-        EXPECT_EQ(g_send_para.mapping, values[round]);
-        EXPECT_EQ(g_send_para.job, 4);
+        EXPECT_EQ((std::vector<int>{int(g_send_para.mapping), g_send_para.job}), (std::vector<int>{values[round], 4}));
         EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), round == 0 ? "button_on" : "button_off");
         // A toggle while the job runs writes nothing.
         const uint8_t before = sim::FpgaModel::reg(0, 0);
@@ -285,8 +266,7 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
             EXPECT_EQ(ReceivingCardModel::card(0, port, 1).mapping, values[round]);
     }
     kel_test::pressKey(PanelKey::Back, 0, s);   // leaves the page for the function list
-    EXPECT_EQ(s->menu_entered, 0);
-    EXPECT_EQ(g_smartmapping, s);
+    EXPECT_TRUE(s->menu_entered == 0 && g_smartmapping == s);
 }
 
 // Its entry in the settings menu is disabled; the menu's own action still opens it. (The
@@ -295,12 +275,10 @@ TEST_F(LedScreens, TheSettingsMenuOpensTheSmartSetUp)
 {
     kel_test::openScreen(g_option, 5);
     kel_test::whenModal([](QWidget* screen) {
-        EXPECT_EQ(screen, g_smartmapping);
-        EXPECT_EQ(g_page_focus, 24);
+        EXPECT_TRUE(screen == g_smartmapping && g_page_focus == 24);
         kel_test::pressKey(PanelKey::Back);
     });
     g_option->on_smart_mapping_clicked();
-    EXPECT_EQ(g_smartmapping, nullptr);
-    EXPECT_EQ(g_page_focus, 5);
+    EXPECT_TRUE(g_smartmapping == nullptr && g_page_focus == 5);
     kel_test::settle();
 }

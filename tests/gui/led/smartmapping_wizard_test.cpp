@@ -15,7 +15,6 @@
 #include "ui_numberkeyboard.h"
 #include "ui_smartmapping.h"
 
-#include <QAbstractButton>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
@@ -175,9 +174,7 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     EXPECT_EQ(line_type.port, 3);
     keys({R, R, OK});                             // Next: the file page
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 5);
-    EXPECT_EQ(s->file_num, 4);
-    EXPECT_EQ(s->smart_file_num, 2);
-    EXPECT_EQ(s->page_max, 1);
+    EXPECT_EQ((std::vector<int>{s->file_num, s->smart_file_num, s->page_max}), (std::vector<int>{4, 2, 1}));
     // The selected stored row filled blue with the orange border, a plain stored row, a
     // plain USB row in green.
     const char* const styles[3] = {"background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,171,84);",
@@ -192,14 +189,11 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     ASSERT_TRUE(next && !s->file_frame->findChild<QPushButton*>("prev"));
     EXPECT_EQ((std::vector<QRect>{next->geometry(), QRect(QPoint(), next->iconSize())}), (std::vector<QRect>{{200, 55, 15, 20}, {0, 0, 15, 20}}));
     keys({R, R, R});                              // past the last row: page 1, one USB row
-    EXPECT_EQ(s->current_page, 1);
-    EXPECT_EQ(s->file_labels[1], nullptr);
-    EXPECT_TRUE(s->file_frame->findChild<QPushButton*>("prev") && !s->file_frame->findChild<QPushButton*>("next"));
-    EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
-    EXPECT_TRUE(g_kxfile_name.startsWith("/mnt/usb1/"));
+    EXPECT_TRUE(s->current_page == 1 && !s->file_labels[1] && s->file_frame->findChild<QPushButton*>("prev") &&
+                !s->file_frame->findChild<QPushButton*>("next"));
+    EXPECT_TRUE(g_kxfile_name == s->file_paths[0] && g_kxfile_name.startsWith("/mnt/usb1/")) << g_kxfile_name.toStdString();
     keys({R});                                    // wraps to row 0 of page 0
-    EXPECT_EQ(s->current_page, 0);
-    EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
+    EXPECT_TRUE(s->current_page == 0 && g_kxfile_name == s->file_paths[0]);
     keys({OK});                                   // the row: selected, the keys on the buttons
     EXPECT_EQ(s->file_labels[0]->styleSheet(), "background-color:#4777FF;color: #FFFFFF;border:1px solid rgb(255,255,255);");
     keys({OK});                                   // Load
@@ -215,14 +209,12 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     keys({OK, OK});
     ASSERT_EQ(g_send_para.job, 2);
     keys({OK, L, BACK});                          // a row, Previous focused, Back
-    EXPECT_EQ(g_send_para.cancel.load(), 1);
-    EXPECT_EQ(s->file_buttons_active, 1);
+    EXPECT_EQ((std::vector<int>{g_send_para.cancel.load(), s->file_buttons_active}), (std::vector<int>{1, 1}));
     keys({OK});
     EXPECT_EQ(s->scan_step, 1);
     runJob();
     keys({R, OK});
-    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 5);
-    EXPECT_EQ(line_type.port, 5);
+    EXPECT_EQ((std::vector<int>{s->ui->stackedWidget->currentIndex(), line_type.port}), (std::vector<int>{5, 5}));
     ASSERT_EQ(g_send_para.job, 2);
     const auto toast = kel_test::nextToast("smartmapping-en-load-failed");   // not a success
     runJob();
@@ -232,9 +224,7 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     std::remove(root.host("/mnt/usb1/c.kxfile").c_str());
     std::remove(root.host("/mnt/usb1/d.kxfile").c_str());
     s->syncUpdate(101);
-    EXPECT_EQ(s->file_num, 2);
-    EXPECT_EQ(s->file_select, 0);
-    EXPECT_EQ(g_kxfile_name, s->file_paths[0]);
+    EXPECT_TRUE(s->file_num == 2 && s->file_select == 0 && g_kxfile_name == s->file_paths[0]);
     // A stick mounted again is listed afresh as well.
     root.writeFile("/mnt/usb1/c.kxfile", "x");
     s->syncUpdate(102);
@@ -244,15 +234,12 @@ TEST_F(SmartWizard, FileListsThreeAPageAndLoadToAPortWithAndWithoutCards)
     std::remove(root.host("/data/smartmapping/\xc9\xa8\xc3\xe8.kxfile").c_str());
     std::remove(root.host("/data/smartmapping/\xe9t\xe9.kxfile").c_str());
     s->syncUpdate(101);
-    EXPECT_EQ(s->file_num, 1);
-    EXPECT_EQ(s->smart_file_num, 0);
-    EXPECT_EQ(g_kxfile_name, "/mnt/usb1/c.kxfile");
+    EXPECT_TRUE(s->file_num == 1 && s->smart_file_num == 0 && g_kxfile_name == "/mnt/usb1/c.kxfile");
     ASSERT_NE(s->file_labels[0], nullptr);
     EXPECT_EQ(s->file_labels[0]->styleSheet(), "background-color:#4777FF;color: #00FF00;border:1px solid rgb(255,171,84);");
     std::remove(root.host("/mnt/usb1/c.kxfile").c_str());
     s->syncUpdate(101);
-    EXPECT_EQ(s->file_num, 0);
-    EXPECT_TRUE(g_kxfile_name.isEmpty());
+    EXPECT_TRUE(s->file_num == 0 && g_kxfile_name.isEmpty());
     const auto labels = s->file_frame->findChildren<QLabel*>();
     ASSERT_EQ(labels.size(), 1);
     EXPECT_EQ(labels[0]->text(), "No loaded file!");

@@ -109,8 +109,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     EXPECT_EQ(emptyText(s), "No receiving cards that need to be updated!");
     // Recovery with nothing listed: the focus goes back to Query and no job starts.
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(g_send_para.job, 0);
-    EXPECT_EQ(s->ui_select, 0);
+    EXPECT_TRUE(g_send_para.job == 0 && s->ui_select == 0);
     EXPECT_TRUE(s->ui->Button_check->styleSheet().contains(kOrange));
 
     kel_test::pressKey(PanelKey::Ok, 1);
@@ -118,9 +117,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     EXPECT_EQ(g_send_para.job, 5);
     // While the ring exists: no focus move, no second job, no mode key.
     kel_test::pressKeys({PanelKey::Right, PanelKey::Mode});
-    EXPECT_EQ(s->ui_select, 0);
-    EXPECT_EQ(g_rcv_recovery, s);
-    EXPECT_EQ(g_page_focus, 25);
+    EXPECT_TRUE(s->ui_select == 0 && g_rcv_recovery == s && g_page_focus == 25);
     runJob();
     EXPECT_EQ(g_qround_bar, nullptr);
     ASSERT_EQ(s->file_list, QStringList{"01/02/03/03"});
@@ -138,9 +135,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     EXPECT_EQ(g_send_para.job, 6);
     runJob();
     const auto ram = ReceivingCardModel::card(0, 1, 2).ram;
-    EXPECT_EQ(ram[0x300], 0x11);
-    EXPECT_EQ(ram[0x301], 2);
-    EXPECT_EQ(ReceivingCardModel::card(0, 1, 1).ram[0x300], 0);
+    EXPECT_EQ((std::vector<int>{ram[0x300], ram[0x301], ReceivingCardModel::card(0, 1, 1).ram[0x300]}), (std::vector<int>{0x11, 2, 0}));
     EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());
     EXPECT_TRUE(s->file_list.isEmpty());
 
@@ -167,8 +162,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     }
     g_language = 1;
     kel_test::pressKey(PanelKey::Back);
-    EXPECT_EQ(g_rcv_recovery, nullptr);
-    EXPECT_EQ(g_page_focus, 12);
+    EXPECT_TRUE(g_rcv_recovery == nullptr && g_page_focus == 12);
 }
 
 TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
@@ -177,8 +171,7 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
     // A job pending in the manager: OK starts nothing.
     g_send_para.post(3);
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ(g_qround_bar, nullptr);
-    EXPECT_EQ(g_send_para.job, 3);
+    EXPECT_TRUE(g_qround_bar == nullptr && g_send_para.job == 3);
     g_send_para.end();
 
     // A card beyond the package's count is red and cannot be recovered; a short entry is
@@ -202,28 +195,25 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
     ASSERT_NE(s->button_next, nullptr);
     // Next to page 1 (one entry), next again wraps to page 0; previous on 0 stays.
     s->kel_Button_next_clicked();
-    EXPECT_EQ(s->current_page, 1);
-    EXPECT_NE(s->button_previous, nullptr);
-    EXPECT_EQ(s->button_next, nullptr);
-    s->kel_Button_next_clicked();
-    EXPECT_EQ(s->current_page, 0);
-    s->kel_Button_previous_clicked();
-    EXPECT_EQ(s->current_page, 0);
+    EXPECT_TRUE(s->current_page == 1 && s->button_previous && !s->button_next);
+    for (auto click : {&rcv_recovery::kel_Button_next_clicked, &rcv_recovery::kel_Button_previous_clicked}) {
+        (s->*click)();
+        EXPECT_EQ(s->current_page, 0);
+    }
 
     s->set_file_list({"01/01/07/05"});
     s->syncUpdate(99);
     EXPECT_EQ(s->rcv_out_of_range, 1);
     kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});
-    EXPECT_EQ(g_send_para.job, 0);
-    EXPECT_EQ(g_qround_bar, nullptr);
+    EXPECT_TRUE(g_send_para.job == 0 && g_qround_bar == nullptr);
 
     // Chinese rows.
     g_language = 0;
     s->language_changed();
     QTextDocument doc;
     doc.setHtml(s->row_labels[0]->text());
-    EXPECT_EQ(doc.toPlainText(), QString::fromUtf8("发现 屏幕01, 网口LED01, 接收卡07"));
-    EXPECT_EQ(s->ui->Button_self_covery->text(), QString::fromUtf8("恢复"));
+    EXPECT_EQ((QStringList{doc.toPlainText(), s->ui->Button_self_covery->text()}),
+              (QStringList{QString::fromUtf8("发现 屏幕01, 网口LED01, 接收卡07"), QString::fromUtf8("恢复")}));
     kel_test::grab(s, "rcv_recovery-zh-red");
     g_language = 1;
 }
@@ -233,21 +223,18 @@ TEST_F(SettingsScreens, AdvancedMenuOffersRecoveryOnlyWithPackageFiles)
     kel_test::openScreen(g_advancedoption, 12);
     EXPECT_FALSE(g_advancedoption->Button_rcv_recovery->isEnabled());
     g_advancedoption->on_Button_rcv_recovery_clicked();
-    EXPECT_EQ(g_rcv_recovery, nullptr);
-    EXPECT_EQ(g_page_focus, 12);
+    EXPECT_TRUE(g_rcv_recovery == nullptr && g_page_focus == 12);
     kel_test::grab(g_advancedoption, "advancedoption-en-nofiles");
 
     root.writeFile("/data/rcvrecovery/DIVU", "x");
     g_advancedoption->language_changed();
     EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->isEnabled());
     kel_test::whenModal([](QWidget* screen) {
-        EXPECT_EQ(screen, g_rcv_recovery);
-        EXPECT_EQ(g_page_focus, 25);
+        EXPECT_TRUE(screen == g_rcv_recovery && g_page_focus == 25);
         kel_test::pressKey(PanelKey::Back);
     });
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(g_rcv_recovery, nullptr);
-    EXPECT_EQ(g_page_focus, 12);
+    EXPECT_TRUE(g_rcv_recovery == nullptr && g_page_focus == 12);
     EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(kOrange));
 }
 
@@ -268,14 +255,12 @@ TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
         kel_test::pressKey(PanelKey::Ok);
     };
     typeCode("1234", nullptr);
-    EXPECT_EQ(g_factoryage, nullptr);
-    EXPECT_EQ(g_page_focus, 12);
+    EXPECT_TRUE(g_factoryage == nullptr && g_page_focus == 12);
 
     factoryage_log = {"12-07 10:00 17 0 2", "12-07 10:03 19 0 2"};
     factoryage_log_diff3 = 1;
     typeCode("8888", [](QWidget* screen) {
-        EXPECT_EQ(screen, g_factoryage);
-        EXPECT_EQ(g_page_focus, 23);
+        EXPECT_TRUE(screen == g_factoryage && g_page_focus == 23);
         EXPECT_EQ(g_factoryage->label_log[0]->text(), "12-07 10:03 19 0 2");
         EXPECT_TRUE(g_factoryage->label_counts->text().startsWith("<3: 1   <5: 0"));
         // The tick redraws the screen at every 3-minute mark, also when it took no sample
@@ -290,8 +275,7 @@ TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
         kel_test::grab(g_factoryage, "factoryage-en");
         kel_test::pressKey(PanelKey::Back);
     });
-    EXPECT_EQ(g_factoryage, nullptr);
-    EXPECT_EQ(g_page_focus, 12);
+    EXPECT_TRUE(g_factoryage == nullptr && g_page_focus == 12);
     factoryage_log.clear();
     factoryage_log_diff3 = 0;
 }
@@ -346,11 +330,8 @@ TEST_F(SettingsScreens, EveryMenuEntryOpensItsScreenAndBackReturnsToTheMenu)
             kel_test::pressKey(PanelKey::Back, 1);
         });
         kel_test::pressKey(PanelKey::Ok, 0, menu);
-        EXPECT_EQ(c.pointer(), nullptr);
-        EXPECT_EQ(g_page_focus, c.opener);
-        if (c.opener == 5) {   // the focus stays on the entry that opened the screen
-            EXPECT_EQ(g_option->ui_select, c.rights);
-        }
+        EXPECT_TRUE(c.pointer() == nullptr && g_page_focus == c.opener);
+        EXPECT_TRUE(c.opener != 5 || g_option->ui_select == c.rights);   // the focus stays on the entry that opened the screen
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->close();
         kel_test::settle();
@@ -381,11 +362,8 @@ TEST_F(SettingsScreens, TheModeKeyClosesTheWholeMenuChain)
     kel_test::pressKey(PanelKey::Left, 0, g_option);   // to the last entry, the advanced settings
     kel_test::pressKey(PanelKey::Ok, 0, g_option);
     kel_test::settle();
-    EXPECT_EQ(g_lcdshow, nullptr);
-    EXPECT_EQ(g_advancedoption, nullptr);
-    EXPECT_EQ(g_option, nullptr);
+    EXPECT_TRUE(!g_lcdshow && !g_advancedoption && !g_option && g_custommode);
     EXPECT_EQ(g_page_focus, 4);
-    EXPECT_NE(g_custommode, nullptr);
 }
 
 TEST_F(SettingsScreens, FactoryResetsRestoreTheDefaultsAndRequestEveryEdid)
@@ -409,14 +387,9 @@ TEST_F(SettingsScreens, FactoryResetsRestoreTheDefaultsAndRequestEveryEdid)
             kel_test::tick(300);
         });
         factory::factory_reset(mode);
-        EXPECT_EQ(P::get16(para->ram + 2176), 100);
-        EXPECT_EQ(P::get16(para->ram + P::kEdid + 6), keep ? 3840 : defaultEdidWidth);
-        if (keep) {
-            EXPECT_EQ(P::get16(para->ram + P::kEdid + 8), 2160);
-        }
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(sources.edid_request[i], 1) << i;
-        EXPECT_EQ(applyFlag(), 2);
+        EXPECT_EQ((std::vector<int>{P::get16(para->ram + 2176), P::get16(para->ram + P::kEdid + 6), P::get16(para->ram + P::kEdid + 8), applyFlag()}),
+                  (std::vector<int>{100, keep ? 3840 : defaultEdidWidth, keep ? 2160 : P::get16(default_para_ramlist + 2 + P::kEdid + 8 - 768), 2}));
+        EXPECT_EQ(std::vector<int>(sources.edid_request, sources.edid_request + 4), std::vector<int>(4, 1));
     }
 
     // Everything: the network settings go back to their defaults too; the others keep them.
@@ -437,9 +410,8 @@ TEST_F(SettingsScreens, NetworkAddressFieldsTakeOctetsFromTheKeypad)
         g_str_gateway = "192.168.0.1";
     }
     kel_test::openScreen(g_linkwlan, 22);
-    EXPECT_EQ(g_linkwlan->line_edits[3]->text(), "199");
-    EXPECT_EQ(g_linkwlan->line_edits[6]->text(), "255");
-    EXPECT_EQ(g_linkwlan->line_edits[11]->text(), "1");
+    EXPECT_EQ((QStringList{g_linkwlan->line_edits[3]->text(), g_linkwlan->line_edits[6]->text(), g_linkwlan->line_edits[11]->text()}),
+              (QStringList{"199", "255", "1"}));
     // Left from the first field wraps to the gateway's last octet; OK opens the keypad.
     kel_test::pressKey(PanelKey::Left);
     EXPECT_TRUE(g_linkwlan->line_edits[11]->styleSheet().contains(kOrange));
