@@ -8,7 +8,7 @@
 
 #include "core/kel_file_deal.h"
 
-#include <QCryptographicHash>
+#include "tests/protocol/file_frames.h"
 
 namespace {
 
@@ -30,66 +30,35 @@ void storeKnownFiles()
     }
 }
 
-Bytes md5Of(const Bytes& b)
+// A record of one request's data: its sub-command, then the length of the rest.
+Bytes record(const Bytes& d)
 {
-    QByteArray d = QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())),
-                                            QCryptographicHash::Md5);
-    return Bytes(d.begin(), d.end());
-}
-
-Bytes record(uint8_t sub, const Bytes& rest)
-{
-    Bytes r = {sub, uint8_t(rest.size())};
-    r.insert(r.end(), rest.begin(), rest.end());
+    Bytes r = {d[0], uint8_t(d.size() - 1)};
+    r.insert(r.end(), d.begin() + 1, d.end());
     return r;
-}
-
-Bytes startRest(const std::string& name, uint8_t type, uint32_t size)
-{
-    Bytes d = {0, 0};
-    d.insert(d.end(), name.begin(), name.end());
-    d.push_back(type);
-    pc::put32(d, size);
-    return d;
 }
 
 void makeSeeds(const std::string& dir)
 {
+    using namespace fileframes;
     const Bytes content(100, 0x5C);
-    Bytes blk = {0, 0, 0, 0};
-    pc::put32(blk, 0);
-    pc::put32(blk, uint32_t(content.size()));
-    blk.insert(blk.end(), content.begin(), content.end());
-    Bytes end = {0, 0, 0, 0};
-    Bytes digest = md5Of(content);
-    end.insert(end.end(), digest.begin(), digest.end());
     int i = 0;
     for (const char* name : {"ALIS", "OSDS", "MO01", "DIVU", "KXFR", "LOGO"}) {
         for (uint8_t type : {1, 2, 5}) {
-            Bytes seq = record(1, startRest(name, type, uint32_t(content.size())));
-            Bytes b = record(2, blk), e = record(3, end);
-            seq.insert(seq.end(), b.begin(), b.end());
-            seq.insert(seq.end(), e.begin(), e.end());
-            // Read it back: start, one block, end.
-            Bytes rd = record(4, {0, 0, uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3]), type});
-            Bytes rb = {0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0};
-            Bytes r5 = record(5, rb), r6 = record(6, {});
-            seq.insert(seq.end(), rd.begin(), rd.end());
-            seq.insert(seq.end(), r5.begin(), r5.end());
-            seq.insert(seq.end(), r6.begin(), r6.end());
+            // Upload, then read it back: start, one block, end.
+            const Bytes readStart = {4, 0, 0, uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3]), type};
+            Bytes seq;
+            for (const Bytes& d : {start(name, type, 100), block(0, content, 0, 100), end(md5Of(content)), readStart,
+                                   Bytes{5, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0}, Bytes{6}}) {
+                const Bytes r = record(d);
+                seq.insert(seq.end(), r.begin(), r.end());
+            }
             kel_fuzz::writeSeed(dir, "transfer-" + std::to_string(i++), seq);
         }
     }
     // Named starts (sub-commands 7 and 8) and a delete.
-    for (uint8_t sub : {7, 8, 10}) {
-        Bytes d = {0, 0};
-        const std::string name = "a.kxfile";
-        pc::put16(d, uint16_t(name.size()));
-        d.insert(d.end(), name.begin(), name.end());
-        d.push_back(5);
-        pc::put32(d, 100);
-        kel_fuzz::writeSeed(dir, "transfer-" + std::to_string(i++), record(sub, d));
-    }
+    for (uint8_t sub : {7, 8, 10})
+        kel_fuzz::writeSeed(dir, "transfer-" + std::to_string(i++), record(named(sub, "a.kxfile", 5, 100)));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // One PC frame: escaped with the check byte appended, unescaped again, then dispatched by
-// message_deal::message_group_deal on a fresh parameter block. The reply must fit the link
-// and, once built, unescape to a frame whose check byte holds.
+// message_deal::message_group_deal on a fresh parameter block. The handler never fails a
+// frame (it answers with a status, or not at all); the reply must fit the link and, once
+// built, unescape to a frame whose check byte holds.
 #include "tests/fuzz/FuzzPc.h"
 
 namespace {
@@ -30,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The fuzzer's bytes are the frame without its check byte.
     kel_fuzz::Bytes plain(data, data + size);
     plain.push_back(pc::checkByte(plain.data(), plain.size()));
-    b.dealUnescaped(plain, 5, message_deal::REPLY_LIMIT_UDP);
+    KEL_FUZZ_CHECK(b.dealUnescaped(plain, 5, message_deal::REPLY_LIMIT_UDP) >= 0);
     return 0;
 }
