@@ -12,6 +12,7 @@
 #include "scaler/c331_manage.h"
 #include "tests/fpga/bringup_fixture.h"
 #include "tests/protocol/link_test_frames.h"
+#include "tests/protocol/udp_fixture.h"
 #include "tests/support/PcClient.h"
 #include "tests/support/PrivatePorts.h"
 
@@ -24,6 +25,7 @@
 namespace {
 
 using pc::Bytes;
+using udptest::nextFrame;
 constexpr int kWaitMs = 3000;
 
 // A PC frame for card `card` on output port `port` (byte 7 = port + 1).
@@ -62,12 +64,6 @@ pc::Frame wrapped(const pc::Frame& inner, uint8_t tag)
     outer.data[0] = pc::checkByte(head.data(), 10);
     outer.data.insert(outer.data.end(), packet.begin(), packet.end() - 1);
     return outer;
-}
-
-bool nextFrame(pc::PcClient& pc, pc::Frame& f)
-{
-    Bytes raw, plain;
-    return pc.receiveRaw(raw, kWaitMs) && pc::unescape(raw, plain) && pc::decode(plain, f);
 }
 
 class PassbyLinks : public ::testing::Test {

@@ -245,43 +245,29 @@ TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
 
 TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
 {
-    Client other(mainPort()), pc(mainPort()), second(mainPort());
+    Client pc(mainPort()), second(mainPort());
     passes(0, 3);
-    Bytes req = request(0x0003, 0xF010, 0x40, {0x01}, 0x66);
-    pc.send(escape(req));
-    serve(0, {&pc}, 0);
+    const Bytes req = request(0x0003, 0xF010, 0x40, {0x01}, 0x66), next = request(0xF100, 0xF010, 0x62, {}, 0x67);
+    const Bytes answer = request(0xF010, 0x0003, 0x40, {0x00, 0x09}, 0x66), reply = escape(expectedReply(next, {}));
+    // A frame that came in the same write as the passthrough, and another client's frame,
+    // wait for the card's answer (neither ends the wait); the FPGA manager hands the answer
+    // over, it goes to the client that asked, then both frames are served.
+    Bytes wire = escape(req);
+    const Bytes wn = escape(next);
+    wire.insert(wire.end(), wn.begin(), wn.end());
+    pc.send(wire);
+    serve(0, {&pc}, 1);
+    second.send(wn);
+    serve(0, {&pc, &second}, 1);
+    EXPECT_TRUE(pc.received().empty() && second.received().empty());
     EXPECT_EQ(net->reply_state(0), 1);
-    EXPECT_TRUE(pc.drain().empty());
-
-    // Another client's frame waits meanwhile (it does not end the wait); the FPGA manager
-    // hands over the card's answer, which goes to the client that asked, then the other
-    // client is served.
-    Bytes next = request(0xF100, 0xF010, 0x62, {}, 0x67);
-    Bytes reply = escape(expectedReply(next, {}));
-    second.send(escape(next));
-    serve(0, {&pc, &second}, 0);
-    EXPECT_TRUE(second.received().empty());
-    Bytes answer = request(0xF010, 0x0003, 0x40, {0x00, 0x09}, 0x66);
     EXPECT_TRUE(handOver(*net, answer));
-    serve(0, {&pc, &second}, 2);
-    EXPECT_EQ(pc.received(), escape(answer));
+    serve(0, {&pc, &second}, 3);
+    Bytes both = escape(answer);
+    both.insert(both.end(), reply.begin(), reply.end());
+    EXPECT_EQ(pc.received(), both);
     EXPECT_EQ(second.received(), reply);
     EXPECT_EQ(net->reply_state(0), 0);
-
-    // A frame that came in with a passthrough waits for the card's answer, then is served.
-    Bytes wire = escape(req), wn = escape(next);
-    for (uint8_t b : wn)
-        wire.push_back(b);
-    other.send(wire);
-    serve(0, {&other}, 1);
-    EXPECT_TRUE(other.received().empty());
-    EXPECT_EQ(net->reply_state(0), 1);
-    handOver(*net, answer);
-    serve(0, {&other}, 2);
-    Bytes both = escape(answer);
-    for (uint8_t b : reply)
-        both.push_back(b);
-    EXPECT_EQ(other.received(), both);
 
     // With no answer the wait ends after 300 ticks (3 s) and the queued frame is served.
     Client late(mainPort());

@@ -1,4 +1,4 @@
-// The UDP link driven pass by pass: joining of datagrams, senders, passthrough
+// The UDP link driven pass by pass: joining of datagrams, passthrough
 // acknowledgement, PC activity and the WiFi module's port.
 #include "tests/protocol/udp_fixture.h"
 
@@ -16,12 +16,6 @@ using pc::Bytes;
 using udptest::UdpPasses;
 
 constexpr int kWait = 2000;
-
-bool nextReply(pc::PcClient& c, pc::Frame& reply, int timeoutMs = kWait)
-{
-    Bytes raw, plain;
-    return c.receiveRaw(raw, timeoutMs) && pc::unescape(raw, plain) && pc::decode(plain, reply);
-}
 
 pc::Frame tagged(pc::Frame f, uint8_t tag)
 {
@@ -47,7 +41,7 @@ TEST_F(UdpPasses, AnOverlongJoinedFrameIsDropped)
     ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 2), 9))));
     link->udpaccept_pass_10005(kWait);
     pc::Frame reply;
-    ASSERT_TRUE(nextReply(*c, reply));
+    ASSERT_TRUE(udptest::nextFrame(*c, reply));
     EXPECT_EQ(reply.b4, 9);
     EXPECT_EQ(reply.data, (Bytes{0, 0x52, 0x9C}));
     EXPECT_EQ(link->server(10005)->recvData(1, 0), 0);   // nothing more to read is no error
@@ -109,11 +103,11 @@ TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
     link->udpaccept_pass(0);
     EXPECT_EQ(link->reply_state(5008), 0);
     EXPECT_EQ(g_passby_trans_port, 255);
-    ASSERT_TRUE(nextReply(*other, reply));
+    ASSERT_TRUE(udptest::nextFrame(*other, reply));
     EXPECT_EQ(reply.b4, 0x23);
     ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x24))));
     link->udpaccept_pass(kWait);
-    ASSERT_TRUE(nextReply(*c, reply));
+    ASSERT_TRUE(udptest::nextFrame(*c, reply));
     EXPECT_EQ(reply.b4, 0x24);
 
     // 10005 neither passes frames through nor marks the PC active.
@@ -124,7 +118,7 @@ TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
     ASSERT_TRUE(d->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x23))));
     link->udpaccept_pass_10005(kWait);
     link->udpaccept_pass_10005(0);
-    ASSERT_TRUE(nextReply(*d, reply));
+    ASSERT_TRUE(udptest::nextFrame(*d, reply));
     EXPECT_EQ(reply.b4, 0x23);   // the card frame went to the dispatcher: group 2 has no answer
     EXPECT_EQ(pc_cmd_valid, 0);
 }
