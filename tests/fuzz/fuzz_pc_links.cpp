@@ -1,6 +1,7 @@
-// Sequences of file, cloud-file, flash and network frames from three links (UDP, TCP,
-// serial handlers) and two peers on each, all sharing the one transfer record and buffer,
-// with the board clock moving on and peers' connections closing in between.
+// Sequences of file (every type: uploads, read-backs, named starts, deletes), cloud-file,
+// flash and network frames from three links (UDP, TCP, serial handlers) and two peers on
+// each, all sharing the one transfer record and buffer, with the board clock moving on and
+// peers' connections closing in between.
 // Input: records [link: bits 0-1 handler, bit 2 peer, bit 3 event][group index][u16 length]
 // [data]; an event has no data: an even index moves the clock on by 4 x the u16 ticks (past
 // the 30 s idle time and the 20 minute life of a claim), an odd one closes the peer's
@@ -44,8 +45,9 @@ using namespace fileframes;
 const uint8_t kGroups[] = {0xC0, 0xC0, 0xC0, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0x70, 0x71, 0x72, 0xA4};
 const unsigned kLimits[] = {message_deal::REPLY_LIMIT_UDP, message_deal::REPLY_LIMIT_TCP,
                             message_deal::REPLY_LIMIT_SERIAL};
-const char* const kWatched[] = {"/data/configs/alias.json", "/data/modes/MO01.json", "/data/modes/MO02.json",
-                                "/data/configs/cloud_cafile"};
+const char* const kWatched[] = {"/data/configs/alias.json", "/data/modes/MO01.json",  "/data/modes/MO02.json",
+                                "/data/configs/cloud_cafile", "/data/configs/omenu.json", "/data/rcvrecovery/DIVU",
+                                "/data/smartmapping/a.kxfile"};
 
 std::string known(int i) { return "stored file " + std::to_string(i) + "\n"; }
 
@@ -93,7 +95,7 @@ void makeSeeds(const std::string& dir)
 {
     // A cloud CA upload, an ask with a 4 GiB size, and blocks that would run past the buffer.
     Bytes seq;
-    auto seed = [&](const char* name) {
+    auto seed = [&](const std::string& name) {
         kel_fuzz::writeSeed(dir, name, seq);
         seq.clear();
     };
@@ -160,6 +162,22 @@ void makeSeeds(const std::string& dir)
     event(seq, 1, true, 0);
     add(seq, 0, 0xC0, start("ALIS", 0, 100));
     seed("links-reads-close");
+
+    // Every file type's upload and read-back on one link; named starts and a delete.
+    const Bytes content(100, 0x5C);
+    for (const char* name : {"ALIS", "OSDS", "MO01", "DIVU", "KXFR", "LOGO"}) {
+        for (uint8_t type : {1, 2, 5}) {
+            const Bytes readStart = {4, 0, 0, uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3]), type};
+            for (const Bytes& d : {start(name, type, 100), block(0, content, 0, 100), end(md5Of(content)), readStart,
+                                   Bytes{5, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0}, Bytes{6}})
+                add(seq, 1, 0xC0, d);
+            seed("links-transfer-" + std::string(name) + std::to_string(type));
+        }
+    }
+    for (uint8_t sub : {7, 8, 10}) {
+        add(seq, 1, 0xC0, named(sub, "a.kxfile", 5, 100));
+        seed("links-named-" + std::to_string(sub));
+    }
 
     // The links' own events: a table filled by silent clients, some sending frames or a
     // stray byte, one with a transfer; newcomers as the clock moves; replies queued for a
