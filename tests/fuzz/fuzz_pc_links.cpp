@@ -31,7 +31,9 @@
 #include "protocol/tcpserver.h"
 #include "protocol/udpnetmanage.h"
 
+#include <algorithm>
 #include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sys/socket.h>
@@ -51,14 +53,6 @@ const char* const kWatched[] = {"/data/configs/alias.json", "/data/modes/MO01.js
 
 std::string known(int i) { return "stored file " + std::to_string(i) + "\n"; }
 
-unsigned groupIndex(uint8_t group)
-{
-    for (unsigned i = 0; i < sizeof kGroups; ++i)
-        if (kGroups[i] == group)
-            return i;
-    return 0;
-}
-
 void event(Bytes& seq, unsigned link, bool close, uint16_t param)
 {
     seq.insert(seq.end(), {uint8_t(link | 8), uint8_t(close ? 1 : 0)});
@@ -68,7 +62,7 @@ void event(Bytes& seq, unsigned link, bool close, uint16_t param)
 void add(Bytes& seq, unsigned link, uint8_t group, const Bytes& data)
 {
     seq.push_back(uint8_t(link));
-    seq.push_back(uint8_t(groupIndex(group)));
+    seq.push_back(uint8_t(std::find(std::begin(kGroups), std::end(kGroups), group) - std::begin(kGroups)));
     pc::put16(seq, uint16_t(data.size()));
     seq.insert(seq.end(), data.begin(), data.end());
 }
@@ -367,12 +361,11 @@ struct LinkEvents {
         const uint64_t previous = lastDatagram[sender];
         lastDatagram[sender] = ++datagrams;
         Bytes& mine = joining[sender];
-        mine = kind == 0 ? d : mine;
-        if (kind == 1)
-            mine.insert(mine.end(), d.begin(), d.end());
+        if (kind == 0)
+            mine.clear();
+        mine.insert(mine.end(), d.begin(), d.end());
         if (kind != 2)
             return;
-        mine.insert(mine.end(), d.begin(), d.end());
         std::list<UdpServer::Record>& frames = udp->joined(1);
         if (frames.empty()) {
             // Lost: only after MAX_JOINING other senders came since this one's last datagram.
@@ -390,14 +383,6 @@ struct LinkEvents {
 
 LinkEvents* g_links = nullptr;
 
-// Nobody holds a transfer or an open read.
-void releaseTransfers()
-{
-    FileBufOwner::reset();
-    message_deal::file_read_hold.reset();
-    message_deal::cloud_read_hold.reset();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -414,19 +399,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     kel_fuzz::PcBench& b = kel_fuzz::PcBench::instance();
     b.fresh();
-    releaseTransfers();
-    if (file_velin)
-        std::fclose(file_velin);
-    file_velin = nullptr;
-    g_kel_file_deal_para = KelFileDeal{};
-    g_yp_s_file = YP_FILE{};
-    g_yp_r_file = YP_FILE{};
-    int i = 0;
-    for (const char* p : kWatched) {
-        if (kel_fuzz::readFile(p) != known(i))
-            kel_fuzz::writeFile(p, known(i));
-        ++i;
-    }
+    for (size_t i = 0; i < std::size(kWatched); ++i)
+        if (kel_fuzz::readFile(kWatched[i]) != known(int(i)))
+            kel_fuzz::writeFile(kWatched[i], known(int(i)));
     bool ended = false;
     g_links->reset();
     int owner = -1;    // link * 2 + peer of the running 0xC0 upload, as its replies tell
@@ -481,13 +456,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (r > 0 && b.reply(r)[0] == 0 && ((group == 0xC0 && (sub == 3 || sub == 10)) || group == 0xC6))
             ended = true;
     }
-    if (!ended) {
-        i = 0;
-        for (const char* p : kWatched)
-            KEL_FUZZ_CHECK(kel_fuzz::readFile(p) == known(i++));
-    }
+    for (size_t i = 0; !ended && i < std::size(kWatched); ++i)
+        KEL_FUZZ_CHECK(kel_fuzz::readFile(kWatched[i]) == known(int(i)));
     for (unsigned limit : kLimits)
         b.handler(limit).peer = 0;
-    releaseTransfers();
+    FileBufOwner::reset();
     return 0;
 }
