@@ -49,6 +49,16 @@ void PcBench::fresh()
     g_update_flag = 0;
     g_update_status = 0;
     G_timeTicks = 1000;
+    // No transfer, open read or file left from an earlier input.
+    FileBufOwner::reset();
+    message_deal::file_read_hold.reset();
+    message_deal::cloud_read_hold.reset();
+    if (file_velin)
+        std::fclose(file_velin);
+    file_velin = nullptr;
+    g_kel_file_deal_para = KelFileDeal{};
+    g_yp_s_file = YP_FILE{};
+    g_yp_r_file = YP_FILE{};
 }
 
 message_deal& PcBench::handler(unsigned replyLimit)

@@ -17,7 +17,7 @@ namespace kel_fuzz {
 class PcBench {
 public:
     static PcBench& instance();
-    // The parameter block and the run flags back to a known state.
+    // The parameter block and the run flags back to a known state; no transfer, read or file open.
     void fresh();
     // Escapes the frame, unescapes it through the link code (they must agree), dispatches it
     // on link and checks the reply against replyLimit. Returns the reply's data length, or

@@ -1,6 +1,7 @@
-// Sequences of file, cloud-file, flash and network frames from three links (UDP, TCP,
-// serial handlers) and two peers on each, all sharing the one transfer record and buffer,
-// with the board clock moving on and peers' connections closing in between.
+// Sequences of file (every type: uploads, read-backs, named starts, deletes), cloud-file,
+// flash and network frames from three links (UDP, TCP, serial handlers) and two peers on
+// each, all sharing the one transfer record and buffer, with the board clock moving on and
+// peers' connections closing in between.
 // Input: records [link: bits 0-1 handler, bit 2 peer, bit 3 event][group index][u16 length]
 // [data]; an event has no data: an even index moves the clock on by 4 x the u16 ticks (past
 // the 30 s idle time and the 20 minute life of a claim), an odd one closes the peer's
@@ -22,6 +23,7 @@
 // replies whole and in order. A joined frame holds only its own sender's datagrams, and one
 // is lost only after 16 other senders came since its last.
 #include "tests/fuzz/FuzzPc.h"
+#include "tests/protocol/file_frames.h"
 
 #include "core/global.h"
 #include "core/kel_file_deal.h"
@@ -29,8 +31,9 @@
 #include "protocol/tcpserver.h"
 #include "protocol/udpnetmanage.h"
 
-#include <QCryptographicHash>
+#include <algorithm>
 #include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sys/socket.h>
@@ -39,22 +42,16 @@
 namespace {
 
 using kel_fuzz::Bytes;
+using namespace fileframes;
 
 const uint8_t kGroups[] = {0xC0, 0xC0, 0xC0, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0x70, 0x71, 0x72, 0xA4};
 const unsigned kLimits[] = {message_deal::REPLY_LIMIT_UDP, message_deal::REPLY_LIMIT_TCP,
                             message_deal::REPLY_LIMIT_SERIAL};
-const char* const kWatched[] = {"/data/configs/alias.json", "/data/modes/MO01.json", "/data/modes/MO02.json",
-                                "/data/configs/cloud_cafile"};
+const char* const kWatched[] = {"/data/configs/alias.json", "/data/modes/MO01.json",  "/data/modes/MO02.json",
+                                "/data/configs/cloud_cafile", "/data/configs/omenu.json", "/data/rcvrecovery/DIVU",
+                                "/data/smartmapping/a.kxfile"};
 
 std::string known(int i) { return "stored file " + std::to_string(i) + "\n"; }
-
-unsigned groupIndex(uint8_t group)
-{
-    for (unsigned i = 0; i < sizeof kGroups; ++i)
-        if (kGroups[i] == group)
-            return i;
-    return 0;
-}
 
 void event(Bytes& seq, unsigned link, bool close, uint16_t param)
 {
@@ -65,41 +62,9 @@ void event(Bytes& seq, unsigned link, bool close, uint16_t param)
 void add(Bytes& seq, unsigned link, uint8_t group, const Bytes& data)
 {
     seq.push_back(uint8_t(link));
-    seq.push_back(uint8_t(groupIndex(group)));
+    seq.push_back(uint8_t(std::find(std::begin(kGroups), std::end(kGroups), group) - std::begin(kGroups)));
     pc::put16(seq, uint16_t(data.size()));
     seq.insert(seq.end(), data.begin(), data.end());
-}
-
-Bytes md5Of(const Bytes& b)
-{
-    QByteArray d = QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())),
-                                            QCryptographicHash::Md5);
-    return Bytes(d.begin(), d.end());
-}
-
-Bytes start(const char* name, uint32_t size)
-{
-    Bytes d = {1, 0, 0};
-    d.insert(d.end(), name, name + 4);
-    d.push_back(0);
-    pc::put32(d, size);
-    return d;
-}
-
-Bytes block(uint32_t offset, const Bytes& data)
-{
-    Bytes d = {2, 0, 0, 0, 0};
-    pc::put32(d, offset);
-    pc::put32(d, uint32_t(data.size()));
-    d.insert(d.end(), data.begin(), data.end());
-    return d;
-}
-
-Bytes end(const Bytes& digest)
-{
-    Bytes d = {3, 0, 0, 0, 0};
-    d.insert(d.end(), digest.begin(), digest.end());
-    return d;
 }
 
 Bytes cloudStart(const char* name, uint32_t size, uint8_t flag)
@@ -124,35 +89,33 @@ void makeSeeds(const std::string& dir)
 {
     // A cloud CA upload, an ask with a 4 GiB size, and blocks that would run past the buffer.
     Bytes seq;
+    auto seed = [&](const std::string& name) {
+        kel_fuzz::writeSeed(dir, name, seq);
+        seq.clear();
+    };
     add(seq, 0, 0xCC, cloudStart("F002", 30000, 1));
     add(seq, 0, 0xCC, cloudStart("F002", 0xFFFFFFF0u, 0));
     add(seq, 0, 0xC5, cloudBlock(101, 0, Bytes(30000, 0x41)));
     add(seq, 0, 0xC5, cloudBlock(101, 30000, Bytes(60000, 0x42)));
     add(seq, 1, 0xC5, cloudBlock(101, 30000, Bytes(100, 0x43)));
     add(seq, 0, 0xC6, {101, 0, 0x30, 0x75, 0, 0});
-    kel_fuzz::writeSeed(dir, "links-cloud-ask", seq);
+    seed("links-cloud-ask");
 
     // Uploads that cross: MO02 from UDP, MO01 from TCP, blocks and ends from both, then a
     // second peer on UDP.
     const Bytes b(5000, 0x62), a(5000, 0x61);
-    seq.clear();
-    add(seq, 0, 0xC0, start("MO02", 5000));
-    add(seq, 1, 0xC0, start("MO01", 5000));
-    add(seq, 1, 0xC0, block(0, a));
-    add(seq, 0, 0xC0, block(0, b));
-    add(seq, 4, 0xC0, block(0, a));
+    add(seq, 0, 0xC0, start("MO02", 0, 5000));
+    add(seq, 1, 0xC0, start("MO01", 0, 5000));
+    add(seq, 1, 0xC0, block(0, a, 0, a.size()));
+    add(seq, 0, 0xC0, block(0, b, 0, b.size()));
+    add(seq, 4, 0xC0, block(0, a, 0, a.size()));
     add(seq, 4, 0xC0, end(md5Of(a)));
     add(seq, 1, 0xC0, end(md5Of(a)));
     add(seq, 0, 0xC0, end(md5Of(b)));
-    kel_fuzz::writeSeed(dir, "links-crossing", seq);
+    seed("links-crossing");
 
     // A named start and a read on another link; flash and network frames between.
-    seq.clear();
-    Bytes named = {7, 0, 0};
-    pc::put16(named, 4);
-    named.insert(named.end(), {'s', 'c', 'a', 'n', 13});
-    pc::put32(named, 200);
-    add(seq, 2, 0xC0, named);
+    add(seq, 2, 0xC0, named(7, "scan", 13, 200));
     add(seq, 1, 0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'});
     add(seq, 1, 0xC0, {5, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0});
     add(seq, 0, 0x72, {0x10, 0x00, 0x02, 0x00, 0x01, 0x00});
@@ -160,30 +123,28 @@ void makeSeeds(const std::string& dir)
     add(seq, 2, 0xC0, end(md5Of({})));
     add(seq, 1, 0xC8, {'F', '0', '0', '2'});
     add(seq, 1, 0xC9, {101, 0, 0, 0, 0, 0});
-    kel_fuzz::writeSeed(dir, "links-named-read", seq);
+    seed("links-named-read");
 
     // A boot image start every 25 s, empty blocks, a cloud file's empty block: another
     // link's start after 30 s.
-    seq.clear();
-    add(seq, 0, 0xC0, start("FBOT", 64));
+    add(seq, 0, 0xC0, start("FBOT", 0, 64));
     event(seq, 0, false, 625);
-    add(seq, 0, 0xC0, start("FBOT", 64));
-    add(seq, 1, 0xC0, start("ALIS", 100));
+    add(seq, 0, 0xC0, start("FBOT", 0, 64));
+    add(seq, 1, 0xC0, start("ALIS", 0, 100));
     event(seq, 0, false, 125);
-    add(seq, 1, 0xC0, start("ALIS", 100));
-    add(seq, 0, 0xC0, block(0, Bytes(50, 0x35)));
-    add(seq, 4, 0xC0, start("MO03", 100));
-    add(seq, 4, 0xC0, block(0, {}));
+    add(seq, 1, 0xC0, start("ALIS", 0, 100));
+    add(seq, 0, 0xC0, block(0, Bytes(50, 0x35), 0, 50));
+    add(seq, 4, 0xC0, start("MO03", 0, 100));
+    add(seq, 4, 0xC0, block(0, {}, 0, 0));
     event(seq, 0, false, 750);
     add(seq, 4, 0xCC, cloudStart("F002", 100, 1));
     add(seq, 4, 0xC5, cloudBlock(101, 0, {}));
     event(seq, 0, false, 750);
-    add(seq, 0, 0xC0, start("MO03", 100));
-    kel_fuzz::writeSeed(dir, "links-idle", seq);
+    add(seq, 0, 0xC0, start("MO03", 0, 100));
+    seed("links-idle");
 
     // A read taken over by another link's start of a missing file; a cloud-file read
     // likewise; an upload whose connection closes.
-    seq.clear();
     add(seq, 1, 0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'});
     add(seq, 0, 0xC0, {4, 0, 0, 'M', 'O', '0', '5'});
     add(seq, 1, 0xC0, {5, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0});
@@ -191,15 +152,30 @@ void makeSeeds(const std::string& dir)
     add(seq, 1, 0xC8, {'F', '0', '0', '2'});
     add(seq, 0, 0xC8, {'F', '0', '0', '2'});
     add(seq, 1, 0xC9, {101, 0, 0, 0, 0, 0});
-    add(seq, 1, 0xC0, start("ALIS", 100));
+    add(seq, 1, 0xC0, start("ALIS", 0, 100));
     event(seq, 1, true, 0);
-    add(seq, 0, 0xC0, start("ALIS", 100));
-    kel_fuzz::writeSeed(dir, "links-reads-close", seq);
+    add(seq, 0, 0xC0, start("ALIS", 0, 100));
+    seed("links-reads-close");
+
+    // Every file type's upload and read-back on one link; named starts and a delete.
+    const Bytes content(100, 0x5C);
+    for (const char* name : {"ALIS", "OSDS", "MO01", "DIVU", "KXFR", "LOGO"}) {
+        for (uint8_t type : {1, 2, 5}) {
+            const Bytes readStart = {4, 0, 0, uint8_t(name[0]), uint8_t(name[1]), uint8_t(name[2]), uint8_t(name[3]), type};
+            for (const Bytes& d : {start(name, type, 100), block(0, content, 0, 100), end(md5Of(content)), readStart,
+                                   Bytes{5, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0}, Bytes{6}})
+                add(seq, 1, 0xC0, d);
+            seed("links-transfer-" + std::string(name) + std::to_string(type));
+        }
+    }
+    for (uint8_t sub : {7, 8, 10}) {
+        add(seq, 1, 0xC0, named(sub, "a.kxfile", 5, 100));
+        seed("links-named-" + std::to_string(sub));
+    }
 
     // The links' own events: a table filled by silent clients, some sending frames or a
     // stray byte, one with a transfer; newcomers as the clock moves; replies queued for a
     // client that reads late. Two senders' datagrams crossing, then seventeen others'.
-    seq.clear();
     auto link = [&](uint8_t op, uint16_t param) {
         seq.insert(seq.end(), {0x10, op});
         pc::put16(seq, param);
@@ -225,7 +201,7 @@ void makeSeeds(const std::string& dir)
     for (uint16_t i = 3; i < 20; ++i)
         link(5, i);
     link(5, 64 + 2);
-    kel_fuzz::writeSeed(dir, "links-table-queue-join", seq);
+    seed("links-table-queue-join");
 }
 
 // The links' own state against what the rules allow; a model of each client and sender.
@@ -310,35 +286,23 @@ struct LinkEvents {
                 return;
             ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
             ::fcntl(pair[1], F_SETFL, O_NONBLOCK);
-            size_t full = 0, young = 0, waiting = table.waiting();
+            size_t full = 0, young = 0, giving = 0, waiting = table.waiting();
             for (const Conn& o : conns)
                 if (o.placed && !o.gone)
-                    ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer);
-            bool roomy = full < TcpServer::MAX_CLIENTS;
-            for (const Conn& o : conns)
-                roomy = roomy || (o.placed && !o.gone && free(o, G_timeTicks));
+                    ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer), giving += free(o, G_timeTicks);
+            const bool roomy = full < TcpServer::MAX_CLIENTS || giving > 0;
             conns.push_back(Conn{pair[0], pair[1]});
+            // Placed (1) when there is room; else it waits (0) while young clients stand in
+            // the way, or is closed (-1).
             const int r = table.adopt(pair[1]);
-            KEL_FUZZ_CHECK(r >= 0 || (!roomy && young == 0) || waiting > 0);
-            KEL_FUZZ_CHECK(r != 0 || (!roomy && young > 0) || waiting > 0);
-            KEL_FUZZ_CHECK(r == 1 || !roomy || waiting > 0);
+            KEL_FUZZ_CHECK(waiting > 0 || r == 1 || (!roomy && r == (young > 0 ? 0 : -1)));
             settle(true, false);
         } else if (op == 1 && c) {
             const Bytes frame = {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 6, 7, 0x5A};
             const Bytes stray = {uint8_t(param & 1 ? 0xA5 : 0x11)};
             const Bytes& b = param & 2 ? stray : frame;
-            if (::send(c->fd, b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()))
-                return;
-            table.recvData(0);
-            for (const TcpServer::Record& r : table.records())
-                for (Conn& o : conns)
-                    if (o.server == r.socket && !o.gone) {
-                        o.framed = true;
-                        o.last = G_timeTicks;
-                        o.peer = r.peer;
-                    }
-            table.records().clear();
-            settle(newcomer);
+            if (::send(c->fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()))
+                pass(newcomer);
         } else if (op == 2 && c && c->placed && param > 0) {
             Bytes reply(param);
             for (size_t i = 0; i < reply.size(); ++i)
@@ -361,17 +325,26 @@ struct LinkEvents {
             for (ssize_t i = 0; i < n; ++i)
                 KEL_FUZZ_CHECK(got[size_t(i)] == uint8_t((c->read + size_t(i)) * 7));
             c->read += size_t(std::max<ssize_t>(n, 0));
-            table.recvData(0);
-            settle(newcomer);
+            pass(newcomer);
         } else if (op == 4 && c && c->framed) {
             if (!keep.erase(c->peer))
                 keep.insert(c->peer);
         } else if (op == 5) {
             join(param % 32, (param >> 5) % 4);
         } else {
-            table.recvData(0);
-            settle(newcomer);
+            pass(newcomer);
         }
+    }
+    // A read pass: the frames it completes mark their clients' activity.
+    void pass(bool newcomer)
+    {
+        table.recvData(0);
+        for (const TcpServer::Record& r : table.records())
+            for (Conn& o : conns)
+                if (o.server == r.socket && !o.gone)
+                    o.framed = true, o.last = G_timeTicks, o.peer = r.peer;
+        table.records().clear();
+        settle(newcomer);
     }
     void join(unsigned sender, unsigned kind)
     {
@@ -388,12 +361,11 @@ struct LinkEvents {
         const uint64_t previous = lastDatagram[sender];
         lastDatagram[sender] = ++datagrams;
         Bytes& mine = joining[sender];
-        mine = kind == 0 ? d : mine;
-        if (kind == 1)
-            mine.insert(mine.end(), d.begin(), d.end());
+        if (kind == 0)
+            mine.clear();
+        mine.insert(mine.end(), d.begin(), d.end());
         if (kind != 2)
             return;
-        mine.insert(mine.end(), d.begin(), d.end());
         std::list<UdpServer::Record>& frames = udp->joined(1);
         if (frames.empty()) {
             // Lost: only after MAX_JOINING other senders came since this one's last datagram.
@@ -427,21 +399,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     kel_fuzz::PcBench& b = kel_fuzz::PcBench::instance();
     b.fresh();
-    FileBufOwner::reset();
-    message_deal::file_read_hold.reset();
-    message_deal::cloud_read_hold.reset();
-    if (file_velin)
-        std::fclose(file_velin);
-    file_velin = nullptr;
-    g_kel_file_deal_para = KelFileDeal{};
-    g_yp_s_file = YP_FILE{};
-    g_yp_r_file = YP_FILE{};
-    int i = 0;
-    for (const char* p : kWatched) {
-        if (kel_fuzz::readFile(p) != known(i))
-            kel_fuzz::writeFile(p, known(i));
-        ++i;
-    }
+    for (size_t i = 0; i < std::size(kWatched); ++i)
+        if (kel_fuzz::readFile(kWatched[i]) != known(int(i)))
+            kel_fuzz::writeFile(kWatched[i], known(int(i)));
     bool ended = false;
     g_links->reset();
     int owner = -1;    // link * 2 + peer of the running 0xC0 upload, as its replies tell
@@ -456,13 +416,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const unsigned limit = kLimits[link % 3];
         uint64_t& peer = connection[link % 3][who >> 2];
         const size_t param = size_t(data[at + 2]) | size_t(data[at + 3]) << 8;
-        if (data[at] & 0x10) {
-            g_links->event(data[at + 1], unsigned(param));
-            at += 4;
-            continue;
-        }
-        if (data[at] & 0x08) {
-            if (data[at + 1] % 2 == 0) {
+        if (data[at] & 0x18) {
+            if (data[at] & 0x10) {
+                g_links->event(data[at + 1], unsigned(param));
+            } else if (data[at + 1] % 2 == 0) {
                 G_timeTicks = G_timeTicks + uint32_t(param) * 4;
             } else {
                 // What the link does when the connection closes.
@@ -499,15 +456,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (r > 0 && b.reply(r)[0] == 0 && ((group == 0xC0 && (sub == 3 || sub == 10)) || group == 0xC6))
             ended = true;
     }
-    if (!ended) {
-        i = 0;
-        for (const char* p : kWatched)
-            KEL_FUZZ_CHECK(kel_fuzz::readFile(p) == known(i++));
-    }
+    for (size_t i = 0; !ended && i < std::size(kWatched); ++i)
+        KEL_FUZZ_CHECK(kel_fuzz::readFile(kWatched[i]) == known(int(i)));
     for (unsigned limit : kLimits)
         b.handler(limit).peer = 0;
     FileBufOwner::reset();
-    message_deal::file_read_hold.reset();
-    message_deal::cloud_read_hold.reset();
     return 0;
 }

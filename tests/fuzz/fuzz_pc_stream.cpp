@@ -5,6 +5,8 @@
 //
 // Promises: TCP records follow the stream, not the cuts (the same records as one read of
 // the whole stream); every record is opener .. closer and no longer than a record may be;
+// a frame that passes its checks is escaped by the device as by the PC side and unescaped
+// back whole; the handler never fails a frame (it answers with a status, or not at all);
 // every reply is a well-formed frame that fits the link.
 #include "tests/fuzz/FuzzPc.h"
 
@@ -24,7 +26,8 @@ void dispatchRecord(const std::vector<unsigned char>& raw, unsigned limit, Bytes
     KEL_FUZZ_CHECK(n <= raw.size());
     if (!protocol_phy::frame_ok(frame.data(), n, done))
         return;
-    kel_fuzz::PcBench::instance().dispatch(frame.data(), n, 5, limit);
+    frame.resize(n);
+    KEL_FUZZ_CHECK(kel_fuzz::PcBench::instance().dealUnescaped(frame, 5, limit) >= 0);
 }
 
 void makeSeeds(const std::string& dir)

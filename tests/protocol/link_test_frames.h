@@ -6,6 +6,7 @@
 #include "fpga/fpga_manage.h"
 #include "tests/support/PcFrame.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdint>
 #include <initializer_list>
@@ -67,29 +68,15 @@ inline Bytes escape(const Bytes& f)
 inline std::vector<Bytes> frames(const Bytes& stream)
 {
     std::vector<Bytes> out;
-    Bytes cur;
-    bool in = false;
-    uint8_t esc = 0;
-    for (uint8_t b : stream) {
-        if (b == 0xA5) {
-            in = true;
-            cur.clear();
-            esc = 0;
-        } else if (!in) {
-            continue;
-        } else if (b == 0x5A) {
-            out.push_back(cur);
-            in = false;
-        } else if (b == 0xA6 || b == 0x5B) {
-            esc = b;
-        } else if (esc) {
-            cur.push_back(esc == 0xA6 ? (b == 1 ? 0xA6 : 0xA5) : (b == 1 ? 0x5B : 0x5A));
-            esc = 0;
-        } else {
-            cur.push_back(b);
-        }
+    for (auto at = stream.begin();;) {
+        const auto close = std::find(at, stream.end(), uint8_t(0x5A));
+        if (close == stream.end())
+            return out;
+        Bytes f;
+        if (pc::unescape(&*at, size_t(close - at) + 1, f))
+            out.push_back(f);
+        at = close + 1;
     }
-    return out;
 }
 
 // The reply the controller must give to req with reply data d (from byte 10).

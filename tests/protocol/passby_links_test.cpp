@@ -12,6 +12,7 @@
 #include "scaler/c331_manage.h"
 #include "tests/fpga/bringup_fixture.h"
 #include "tests/protocol/link_test_frames.h"
+#include "tests/protocol/udp_fixture.h"
 #include "tests/support/PcClient.h"
 #include "tests/support/PrivatePorts.h"
 
@@ -24,6 +25,7 @@
 namespace {
 
 using pc::Bytes;
+using udptest::nextFrame;
 constexpr int kWaitMs = 3000;
 
 // A PC frame for card `card` on output port `port` (byte 7 = port + 1).
@@ -62,12 +64,6 @@ pc::Frame wrapped(const pc::Frame& inner, uint8_t tag)
     outer.data[0] = pc::checkByte(head.data(), 10);
     outer.data.insert(outer.data.end(), packet.begin(), packet.end() - 1);
     return outer;
-}
-
-bool nextFrame(pc::PcClient& pc, pc::Frame& f)
-{
-    Bytes raw, plain;
-    return pc.receiveRaw(raw, kWaitMs) && pc::unescape(raw, plain) && pc::decode(plain, f);
 }
 
 class PassbyLinks : public ::testing::Test {
@@ -345,22 +341,13 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     }
 
     // The link's passes on their own thread: the answer waits in the client's own queue,
-    // sent as the client takes it, and nothing else waits for it.
+    // sent as the client takes it, and nothing else waits for it (nothing returns early
+    // until the thread is joined).
     std::atomic<bool> stop{false};
     std::thread link([&] {
         while (!stop)
             tcp->accept_pass(1);
     });
-    struct Joiner {
-        std::atomic<bool>& stop;
-        std::thread& t;
-        ~Joiner()
-        {
-            stop = true;
-            if (t.joinable())
-                t.join();
-        }
-    } joiner{stop, link};
     while (pending(fd) <= ackBytes)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
@@ -369,9 +356,8 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     G_timeTicks += fpga_manage::kPassbyWaitTicks + 1;
     {
         auto udpPc = client("udp");
-        ASSERT_TRUE(udpPc);
         pc::Frame reply;
-        ASSERT_TRUE(udpPc->request(cardFrame(1, 1, 0x61, ramRead(0x40, 4), 0x56), reply, kWaitMs));
+        EXPECT_TRUE(udpPc && udpPc->request(cardFrame(1, 1, 0x61, ramRead(0x40, 4), 0x56), reply, kWaitMs));
         EXPECT_EQ(reply.src, 0x1001);
         EXPECT_EQ(reply.b5, 0x56);
         EXPECT_EQ(reply.status(), 0);
@@ -380,11 +366,11 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     // The client reads at last: the acknowledgement, then the whole answer, on a
     // connection that was kept.
     const std::vector<Bytes> got = linktest::frames(readFrames(fd, 2));
+    stop = true;
+    link.join();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], linktest::expectedReply(request, {0x00}));
     EXPECT_TRUE(got[1] == answer) << "answer of " << got[1].size() << " bytes";
-    stop = true;
-    link.join();
     EXPECT_EQ(tcp->reply_state(0), 0);
     EXPECT_EQ(tcp->server(0)->clients().size(), 1u);
 }

@@ -37,6 +37,13 @@ inline void freshParameters()
     message_deal::cloud_read_hold.reset();
 }
 
+// The next frame c receives within timeoutMs, decoded; false when none came whole.
+inline bool nextFrame(pc::PcClient& c, pc::Frame& f, int timeoutMs = 3000)
+{
+    pc::Bytes raw, plain;
+    return c.receiveRaw(raw, timeoutMs) && pc::unescape(raw, plain) && pc::decode(plain, f);
+}
+
 inline void dropParameters()
 {
     delete KelRamPara::p_kelrampara_config;

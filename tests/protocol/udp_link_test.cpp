@@ -21,18 +21,11 @@ using udptest::UdpRunning;
 
 constexpr int kWait = 3000;   // bound on a reply that must come
 
-// The next datagram decoded as a reply.
-bool received(pc::PcClient& c, pc::Frame& reply)
-{
-    Bytes raw, plain;
-    return c.receiveRaw(raw, kWait) && pc::unescape(raw, plain) && pc::decode(plain, reply);
-}
-
 // Sends a request tagged in byte 4 and returns the next reply datagram decoded.
 bool ask(pc::PcClient& c, pc::Frame req, pc::Frame& reply, uint8_t tag = 0x5C)
 {
     req.b4 = tag;
-    return c.sendRaw(pc::wire(req)) && received(c, reply);
+    return c.sendRaw(pc::wire(req)) && udptest::nextFrame(c, reply);
 }
 
 // n zero bytes but the given (offset, value) pairs.
@@ -491,7 +484,7 @@ TEST_F(UdpRunning, Port5008AnswersTheBroadcastTargetAnd10005TheSender)
     req.b4 = 0x58;
     ASSERT_TRUE(sender->sendRaw(pc::wire(req)));
     pc::Frame reply;
-    ASSERT_TRUE(received(*other, reply));
+    ASSERT_TRUE(udptest::nextFrame(*other, reply));
     EXPECT_EQ(reply.b4, 0x58);
     EXPECT_EQ(ntohs(other->lastPeer().sin_port), 5008 + offset);
 
@@ -500,7 +493,7 @@ TEST_F(UdpRunning, Port5008AnswersTheBroadcastTargetAnd10005TheSender)
     sender->retarget("127.0.0.1", uint16_t(10005 + offset));
     req.b4 = 0x59;
     ASSERT_TRUE(sender->sendRaw(pc::wire(req)));
-    ASSERT_TRUE(received(*sender, reply));
+    ASSERT_TRUE(udptest::nextFrame(*sender, reply));
     EXPECT_EQ(reply.b4, 0x59);
     EXPECT_EQ(ntohs(sender->lastPeer().sin_port), 10005 + offset);
 
