@@ -181,8 +181,7 @@ TEST_F(CardJobs, RamWritesGoOutIn1000ByteChunks)
     ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
     packets = ReceivingCardModel::packets(0, 2);
     ASSERT_EQ(packets.size(), 3u);
-    EXPECT_EQ(packets[2].size(), 19u);
-    EXPECT_EQ(le32(packets[2], 10), 0x3000u + 2000u);
+    EXPECT_EQ(std::vector<uint32_t>({uint32_t(packets[2].size()), le32(packets[2], 10)}), (std::vector<uint32_t>{19, 0x3000 + 2000}));
 }
 
 TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySeconds)
@@ -224,9 +223,8 @@ TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
     // More than 850 ticks without an answer, and the repeat goes out on the next pass.
     for (size_t i = 1; i < sentAt.size(); ++i)
         EXPECT_EQ(sentAt[i] - sentAt[i - 1], 852u);
-    auto packets = ReceivingCardModel::packets(0, 1);
-    EXPECT_EQ(packets[0][9], 0x81);
-    EXPECT_EQ(le16(packets[0], 0), 0x0FFF);
+    const Bytes first = ReceivingCardModel::packets(0, 1).at(0);
+    EXPECT_EQ(std::vector<int>({first[9], le16(first, 0)}), (std::vector<int>{0x81, 0x0FFF}));
 
     // A register write likewise; a search of the port is sent once.
     ReceivingCardModel::clearPackets();
