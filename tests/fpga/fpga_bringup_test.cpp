@@ -37,7 +37,8 @@ TEST_F(FpgaBringUp, NothingHappensBeforeTheInputsAreInitialised)
     for (int i = 0; i < 800; ++i)
         pass();
     EXPECT_EQ(readsOf(31), 0u);
-    EXPECT_EQ(std::vector<int>({manager->link_stage[0], manager->get_fpga_status()}), (std::vector<int>{0, 0}));
+    EXPECT_EQ(std::vector<int>({manager->link_stage[0], manager->get_fpga_status(), manager->set_output_status(), manager->set_fpga_bri_val()}),
+              (std::vector<int>{0, 0, 0, 0}));
 }
 
 TEST_F(FpgaBringUp, TheDefaultBoardComesUpAndLightsTheScreenOnceThePictureIsThere)
@@ -73,11 +74,11 @@ TEST_F(FpgaBringUp, TheDefaultBoardComesUpAndLightsTheScreenOnceThePictureIsTher
             EXPECT_EQ(ram[size_t(at)], image.count(at) ? image.at(at) : 0) << at;
         }
     }
-    const uint16_t rectAt[10] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584};
-    for (int port = 0; port <= 9; ++port) {
+    const uint16_t rectAt[11] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584, 592};   // port 10 is left alone
+    for (int port = 0; port <= 10; ++port) {
         const uint16_t at = rectAt[port];
         EXPECT_EQ(std::vector<uint16_t>({ram16(at), ram16(at + 2), ram16(at + 4), ram16(at + 6)}),
-                  (std::vector<uint16_t>{0, 0, 1280, 512})) << port;
+                  (std::vector<uint16_t>{0, 0, uint16_t(port < 10 ? 1280 : 0), uint16_t(port < 10 ? 512 : 0)})) << port;
     }
     for (int i = 0; i < 16; ++i)
         EXPECT_EQ(std::vector<uint16_t>({ram16(296 + 4 * i), ram16(298 + 4 * i), ram[496], ram[498]}),
@@ -102,6 +103,8 @@ TEST_F(FpgaBringUp, TheDefaultBoardComesUpAndLightsTheScreenOnceThePictureIsTher
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 30));
     EXPECT_EQ(ScreenState, 1);
     EXPECT_EQ(para->ram16(KelRamPara::kScreenDark), darkWord);
+    // Once ready, a screen request follows the dark word; both requests report they were served.
+    EXPECT_EQ(std::vector<int>({manager->set_output_status(), manager->set_fpga_bri_val(), ScreenState}), (std::vector<int>{1, 1, darkWord ? 0 : 1}));
 }
 
 // Every register and RAM write of FPGA 0's bring-up, stage by stage and check step by check
@@ -243,22 +246,17 @@ TEST_F(FpgaBringUp, ARamThatDoesNotReadBackResetsTheFpgaAndBringUpStartsOver)
 {
     sim::SimBoard::setScenario("fpga.ram1.stuck", "13");   // high byte of port 0's width
     ASSERT_TRUE(passUntil([&] { return manager->link_stage[0] == 7; }, 3000));
-    EXPECT_EQ(manager->ram_check_ok[0], 0);
-    EXPECT_TRUE(FpgaModel::inReset(0));
-    EXPECT_EQ(manager->reset_pending[0], 1);
+    EXPECT_EQ(std::vector<int>({manager->ram_check_ok[0], FpgaModel::inReset(0), manager->reset_pending[0]}), (std::vector<int>{0, 1, 1}));
 
     // Held for 51 ticks, then released: bring-up begins again from its first stage.
     sim::SimBoard::setScenario("fpga.ram1.stuck", "-1");
     const uint32_t pulled = manager->reset_stamp[0];
     while (G_timeTicks - pulled < 50)
         pass();
-    EXPECT_TRUE(FpgaModel::inReset(0));
-    EXPECT_EQ(manager->get_fpga_status(), 0);
+    EXPECT_EQ(std::vector<int>({FpgaModel::inReset(0), manager->get_fpga_status()}), (std::vector<int>{1, 0}));
     pass();
-    EXPECT_FALSE(FpgaModel::inReset(0));
-    EXPECT_EQ(manager->link_stage[0], 0);
-    EXPECT_EQ(manager->reg_shadow(80, 0), 0);
-    EXPECT_EQ(g_change[CHG_RESET_RELEASE], G_timeTicks.load());
+    EXPECT_EQ(std::vector<uint32_t>({FpgaModel::inReset(0), uint32_t(manager->link_stage[0]), uint32_t(manager->reg_shadow(80, 0)),
+                                     g_change[CHG_RESET_RELEASE].load()}), (std::vector<uint32_t>{0, 0, 0, G_timeTicks.load()}));
     ASSERT_TRUE(bringUp());
     EXPECT_EQ(manager->ram_check_ok[0], 1);
 }
@@ -415,15 +413,13 @@ TEST_F(FpgaBringUp, LedSizeHandShakeStepsAfter11And31TicksThenTheScalersTwoReset
 
     setLedPara(1);
     pass();
-    EXPECT_EQ(g_set_led_setup, 1);
-    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0x04);      // dark
+    EXPECT_EQ(std::vector<int>({g_set_led_setup, FpgaModel::reg(0, 0) & 0x04}), (std::vector<int>{1, 0x04}));   // dark
     for (int i = 1; i <= 10; ++i) {
         pass();
         ASSERT_EQ(g_set_led_setup, 1) << i;
     }
     pass();
-    EXPECT_EQ(g_set_led_setup, 2);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0x20, 0);         // LED output off
+    EXPECT_EQ(std::vector<int>({g_set_led_setup, FpgaModel::reg(0, 3) & 0x20}), (std::vector<int>{2, 0}));   // LED output off
     // A second size change meanwhile restarts nothing.
     setLedPara(1);
     for (int i = 1; i <= 30; ++i) {
@@ -444,8 +440,7 @@ TEST_F(FpgaBringUp, LedSizeHandShakeStepsAfter11And31TicksThenTheScalersTwoReset
     EXPECT_TRUE(FpgaModel::inReset(0));
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 0; }, 100));
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 3000));
-    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0x20, 0x20);
+    EXPECT_EQ(std::vector<int>({FpgaModel::reg(0, 0) & 0x04, FpgaModel::reg(0, 3) & 0x20}), (std::vector<int>{0, 0x20}));
 }
 
 TEST_F(FpgaBringUp, OutputRefreshRunsItsStepsAndAFreezeRaisedMeanwhileRunsItAgain)
@@ -454,8 +449,7 @@ TEST_F(FpgaBringUp, OutputRefreshRunsItsStepsAndAFreezeRaisedMeanwhileRunsItAgai
     FpgaModel::clearLog();
     g_freeze_out = 1;
     pass();
-    EXPECT_EQ(g_freeze_out, 0);                        // taken by the refresh
-    EXPECT_EQ(manager->freeze_running, 1);
+    EXPECT_EQ(std::vector<int>({g_freeze_out, manager->freeze_running}), (std::vector<int>{0, 1}));   // taken by the refresh
     // After the first step five of at least 21 ticks and one of at least 11: 116 ticks.
     for (int i = 1; i < 116; ++i) {
         pass();
@@ -475,8 +469,7 @@ TEST_F(FpgaBringUp, OutputRefreshRunsItsStepsAndAFreezeRaisedMeanwhileRunsItAgai
 
     // The freeze raised meanwhile asks for a second refresh.
     pass();
-    EXPECT_EQ(g_freeze_out, 0);
-    EXPECT_EQ(manager->freeze_running, 1);
+    EXPECT_EQ(std::vector<int>({g_freeze_out, manager->freeze_running}), (std::vector<int>{0, 1}));
     ASSERT_TRUE(passUntil([&] { return manager->freeze_running == 0; }, 300));
     EXPECT_EQ(g_set_led_setup, 0);
 }
