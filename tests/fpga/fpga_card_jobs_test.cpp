@@ -734,9 +734,9 @@ TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)
               (Bytes{1, 17, 0, 0, 255, 1, 0, 0, 0, 0}));
     EXPECT_EQ(Bytes(fpga_manage::MCU_RAM_EXTEND + 48, fpga_manage::MCU_RAM_EXTEND + 52),
               (Bytes{0xEE, 159, 159, 0xEE}));
-    EXPECT_EQ(g_change[CHG_SEARCH_PERMIT], 15u);
-    EXPECT_EQ(g_change[CHG_BRINGUP_STAMP0], 777u);
-    EXPECT_EQ(g_change[CHG_JOB_STAMP], 777u);
+    // The bring-up stamps (33rd and 34th words) and the search stamp; the two words after them hold 15.
+    EXPECT_EQ(std::vector<uint32_t>({g_change[32].load(), g_change[33].load(), g_change[2].load(), g_change[34].load(), g_change[35].load()}),
+              (std::vector<uint32_t>{777, 777, 777, 15, 15}));
 }
 
 #include "fpga_card_jobs_test.moc"

@@ -98,6 +98,7 @@ TEST_F(FpgaReceive, ASearchAnswerWithoutItsPortIsFiledUnderThePortOfItsSource)
     // Pair 2 (ports 4 and 5): group 1; the card's address says port 5 (bits 12-13 = 1).
     sim::SimBoard::setScenario("fpga.link.port5", "1");   // a port without link loses its count
     FpgaModel::queueAnswer(0, 2, answer(0xF000, 0x1003, 0xAA, 0, 0x10, {0, 4, 0, 0}));
+    fpga_manage::MCU_REG_func[0][80] = 2;              // answers are taken in MCU state 2 as well
     service();
     EXPECT_EQ(std::vector<int>({count(5), count(4), FpgaModel::ram(0, 1, 564, 1)[0], FpgaModel::ram(0, 1, 565, 1)[0]}), (std::vector<int>{4, 0, 4, 0}));
 }
