@@ -435,9 +435,7 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     for (int c = 0; c < 4; ++c) {
         SCOPED_TRACE(c);
         EXPECT_EQ(cardRam(3, c, 0x2000, 1500), big);
-        const auto regs = ReceivingCardModel::card(0, 3, c).registerWrites;
-        ASSERT_EQ(regs.size(), 1u);
-        EXPECT_EQ(regs[0], (std::vector<uint8_t>{9, 8}));
+        EXPECT_EQ(ReceivingCardModel::card(0, 3, c).registerWrites, (std::vector<std::vector<uint8_t>>{{9, 8}}));
     }
     EXPECT_EQ(ReceivingCardModel::packets(0, 3).size(), 3u);    // two RAM chunks, one register write
     EXPECT_EQ(progress(smart).back(), 100);
@@ -449,6 +447,14 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     write("/data/smartmapping/t.kxfile", many);
     g_send_para.post(2);
     EXPECT_EQ(run(), 35);
+
+    // An empty folder of its own sends the job to the USB stick's.
+    ASSERT_TRUE(board::Files::remove("/data/smartmapping/t.kxfile"));
+    write("/mnt/usb1/t.kxfile", kxfile({op(1, 2, 0, 100, {9, 8})}));
+    scanFile("/mnt/usb1/t.kxfile");
+    g_send_para.post(2);
+    EXPECT_EQ(run(), 33);
+    ASSERT_TRUE(board::Files::remove("/mnt/usb1/t.kxfile"));
 
     // Without any folder the job ends with an error too, sending nothing.
     ASSERT_TRUE(board::Files::remove("/data/smartmapping"));

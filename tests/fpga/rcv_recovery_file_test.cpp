@@ -47,12 +47,9 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     put32(p.bytes, p.screenStart + 16, 0xD1D2D3D4);
     write(kPack, p.bytes);
 
-    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
-    EXPECT_EQ(r.pack_head.file_num, 3);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(r.get_rcvPackedFileInfo(kPack, i), 0);
-    EXPECT_EQ(r.pack_entry[1].file_type, 11);
-    EXPECT_EQ(r.member_start(12), p.paraStart);
+    ASSERT_EQ(std::vector<int>({r.get_rcvPackedFileNum(kPack), r.get_rcvPackedFileInfo(kPack, 0), r.get_rcvPackedFileInfo(kPack, 1),
+                                r.get_rcvPackedFileInfo(kPack, 2)}), std::vector<int>(4, 0));
+    EXPECT_EQ(std::vector<uint32_t>({r.pack_head.file_num, r.pack_entry[1].file_type, r.member_start(12)}), (std::vector<uint32_t>{3, 11, p.paraStart}));
 
     ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
     EXPECT_EQ(std::vector<uint64_t>({uint64_t(r.screen_head.screen_num), r.screen_head.rcv_para_crc32, r.screen_head.rcv_xy_crc32, r.screen_head.rcv_xy_len}),
@@ -105,9 +102,8 @@ TEST_F(RcvFile, EntryTableEdgeCases)
     p.entry(2, 12, p.paraStart);
     p.entry(3, 11, p.xyStart);
     write(kPack, p.bytes);
-    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
-    for (int i = 0; i < 4; ++i)
-        ASSERT_EQ(r.get_rcvPackedFileInfo(kPack, i), 0);
+    ASSERT_EQ(std::vector<int>({r.get_rcvPackedFileNum(kPack), r.get_rcvPackedFileInfo(kPack, 0), r.get_rcvPackedFileInfo(kPack, 1),
+                                r.get_rcvPackedFileInfo(kPack, 2), r.get_rcvPackedFileInfo(kPack, 3)}), std::vector<int>(5, 0));
     EXPECT_EQ(r.member_start(11), p.xyStart);
     ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
     ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 0);
