@@ -141,13 +141,9 @@ TEST_F(FpgaAccess, MaskedWriteRefreshesTheShadowThenSendsTheWholeByteWithTheMask
     manager->write_to_register(23, 0x01, 0x01, 0);
     auto log = FpgaModel::log(0);
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].kind, Kind::RegisterRead);
-    EXPECT_EQ(log[0].reg, 23);
-    EXPECT_EQ(log[1].kind, Kind::RegisterWrite);
-    EXPECT_EQ(log[1].mask, 0x01);
-    EXPECT_EQ(log[1].data, std::vector<uint8_t>{0x41});
-    EXPECT_EQ(manager->reg_shadow(23, 0), 0x41);
-    EXPECT_EQ(FpgaModel::reg(0, 23), 0x41);
+    EXPECT_EQ(std::vector<int>({int(log[0].kind), log[0].reg, int(log[1].kind), log[1].reg, log[1].mask, int(log[1].data.size()),
+                                log[1].data.at(0), manager->reg_shadow(23, 0), FpgaModel::reg(0, 23)}),
+              (std::vector<int>{int(Kind::RegisterRead), 23, int(Kind::RegisterWrite), 23, 0x01, 1, 0x41, 0x41, 0x41}));
 }
 
 TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateTheDarkWordTheOutputEnableAndTheLatch)
@@ -155,21 +151,16 @@ TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateTheDarkWordTheOutputEnableAn
     KelRamPara para;
     KelRamPara::p_kelrampara_config = &para;
     para.ram[KelRamPara::kScreenDark + 1] = 0x77;
-
+    auto state = [&para] {
+        return std::vector<int>({ScreenState, para.ram[KelRamPara::kScreenDark], para.ram[KelRamPara::kScreenDark + 1],
+                                 fpga_manage::MCU_RAM_EXTEND[29], FpgaModel::reg(0, 0) & 0x04});
+    };
     manager->write_to_register(0, 0x04, 0x04, 0);
-    EXPECT_EQ(ScreenState, 0);
-    EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 1);
-    EXPECT_EQ(para.ram[KelRamPara::kScreenDark + 1], 0);
-    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[29], 0);
-    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0x04);
-
+    EXPECT_EQ(state(), (std::vector<int>{0, 1, 0, 0, 0x04}));
     // During the LED-size hand-shake the block is left alone; the FPGA still changes.
     g_set_led_para = 1;
     manager->write_to_register(0, 0x04, 0x00, 0);
-    EXPECT_EQ(ScreenState, 1);
-    EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 1);
-    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0);
-    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[29], 1);
+    EXPECT_EQ(state(), (std::vector<int>{1, 1, 0, 1, 0}));
     g_set_led_para = 0;
 
     // Another mask, or the write without block side effects, changes only the state.
@@ -186,16 +177,13 @@ TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateTheDarkWordTheOutputEnableAn
 
     // Bit 3 is the output enable; bit 5 found clear while the status latch is up drops the
     // latch and asks for a size change.
+    auto flags = [this] { return std::vector<int>({manager->output_enable, manager->status_latch, manager->size_change_request}); };
     manager->write_to_register(0, 0x08, 0x08, 0);
-    EXPECT_EQ(manager->output_enable, 1);
     manager->write_to_register(0, 0x20, 0x20, 0);
-    EXPECT_EQ(manager->status_latch, 1);
-    EXPECT_EQ(manager->size_change_request, 0);
+    EXPECT_EQ(flags(), (std::vector<int>{1, 1, 0}));
     manager->write_to_register(0, 0x08, 0x00, 0);
     manager->write_to_register(0, 0x20, 0x00, 0);
-    EXPECT_EQ(manager->output_enable, 0);
-    EXPECT_EQ(manager->status_latch, 0);
-    EXPECT_EQ(manager->size_change_request, 1);
+    EXPECT_EQ(flags(), (std::vector<int>{0, 0, 1}));
 }
 
 TEST_F(FpgaAccess, RegisterTwoNeverSendsBitsOneAndTwo)

@@ -231,14 +231,23 @@ TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
     EXPECT_EQ(manager->reg_shadow(66, 0), 1);
     EXPECT_EQ(flash(0x30E000, 37), block);
 
-    clockAt(8, 30);
-    sim::FpgaModel::clearLog();
-    manager->Extension_function();
-    const auto reg0 = writesTo(0);
-    ASSERT_EQ(reg0.size(), 2u);
-    EXPECT_EQ(reg0[0].second & 0x04, 0);                // lit first
-    EXPECT_EQ(reg0[1].second & 0x04, 0x04);             // then dark, in the same pass
-    EXPECT_EQ(std::vector<int>({manager->onoff_dark, manager->power_armed}), (std::vector<int>{1, 1}));   // re-armed
+    // Each kept entry lights (0) and darkens (4) the screen at its own minutes once a day; entry 0
+    // lights, then darkens, in one pass; the entries past the fourth (11:11) were not kept.
+    const struct {
+        int hour, minute, day;
+        std::vector<int> dark;
+    } steps[] = {{1, 2, 7, {0}},   {3, 4, 7, {4}},   {5, 6, 7, {0}},    {7, 8, 7, {4}},  {8, 30, 7, {0, 4}}, {11, 11, 7, {}},
+                 {18, 0, 7, {0}}, {18, 0, 7, {}}, {23, 59, 7, {4}}, {0, 0, 8, {}}, {18, 0, 8, {0}}};
+    for (const auto& s : steps) {
+        clockAt(s.hour, s.minute, s.day);
+        sim::FpgaModel::clearLog();
+        manager->Extension_function();
+        std::vector<int> dark;
+        for (auto& w : writesTo(0))
+            dark.push_back(w.second & 0x04);
+        EXPECT_EQ(dark, s.dark) << s.hour << ":" << s.minute << " day " << s.day;
+    }
+    EXPECT_EQ(std::vector<int>({manager->onoff_dark, manager->power_armed}), (std::vector<int>{0, 1}));   // re-armed
 
     // A restart takes the stored schedule back.
     manager->onoff_count = 0;

@@ -37,7 +37,8 @@ TEST_F(FpgaBringUp, NothingHappensBeforeTheInputsAreInitialised)
     for (int i = 0; i < 800; ++i)
         pass();
     EXPECT_EQ(readsOf(31), 0u);
-    EXPECT_EQ(std::vector<int>({manager->link_stage[0], manager->get_fpga_status()}), (std::vector<int>{0, 0}));
+    EXPECT_EQ(std::vector<int>({manager->link_stage[0], manager->get_fpga_status(), manager->set_output_status(), manager->set_fpga_bri_val()}),
+              (std::vector<int>{0, 0, 0, 0}));
 }
 
 TEST_F(FpgaBringUp, TheDefaultBoardComesUpAndLightsTheScreenOnceThePictureIsThere)
@@ -73,11 +74,11 @@ TEST_F(FpgaBringUp, TheDefaultBoardComesUpAndLightsTheScreenOnceThePictureIsTher
             EXPECT_EQ(ram[size_t(at)], image.count(at) ? image.at(at) : 0) << at;
         }
     }
-    const uint16_t rectAt[10] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584};
-    for (int port = 0; port <= 9; ++port) {
+    const uint16_t rectAt[11] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584, 592};   // port 10 is left alone
+    for (int port = 0; port <= 10; ++port) {
         const uint16_t at = rectAt[port];
         EXPECT_EQ(std::vector<uint16_t>({ram16(at), ram16(at + 2), ram16(at + 4), ram16(at + 6)}),
-                  (std::vector<uint16_t>{0, 0, 1280, 512})) << port;
+                  (std::vector<uint16_t>{0, 0, uint16_t(port < 10 ? 1280 : 0), uint16_t(port < 10 ? 512 : 0)})) << port;
     }
     for (int i = 0; i < 16; ++i)
         EXPECT_EQ(std::vector<uint16_t>({ram16(296 + 4 * i), ram16(298 + 4 * i), ram[496], ram[498]}),
@@ -102,6 +103,8 @@ TEST_F(FpgaBringUp, TheDefaultBoardComesUpAndLightsTheScreenOnceThePictureIsTher
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 30));
     EXPECT_EQ(ScreenState, 1);
     EXPECT_EQ(para->ram16(KelRamPara::kScreenDark), darkWord);
+    // Once ready, a screen request follows the dark word; both requests report they were served.
+    EXPECT_EQ(std::vector<int>({manager->set_output_status(), manager->set_fpga_bri_val(), ScreenState}), (std::vector<int>{1, 1, darkWord ? 0 : 1}));
 }
 
 // Every register and RAM write of FPGA 0's bring-up, stage by stage and check step by check
@@ -172,14 +175,10 @@ TEST_F(FpgaBringUp, AStoredParameterImageIsLoadedWithTheOutputOffsets)
     for (auto [at, v] : std::map<int, uint16_t>{{60, 1024}, {62, 503}, {8, 17}, {10, 23}, {12, 300}, {14, 400},
                                                 {528, 47}, {530, 53}, {300, 8}})
         EXPECT_EQ(ram16(uint32_t(at)), v) << at;
-    EXPECT_EQ(FpgaModel::ram(0, 1, 56, 1)[0], 0x21);
-    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][100], 0);
-    EXPECT_EQ(FpgaModel::ram(0, 1, 277, 1)[0], 2);
-    const uint8_t* eth = fpga_manage::MCU_RAM_ETH_PARA_func[0];
-    EXPECT_EQ(eth[0] | eth[1] << 8, 1024);
-    EXPECT_EQ(eth[4] | eth[5] << 8, 17);
-    // The packed copy keeps the stored geometry, before the offsets.
-    EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0][4], 10);
+    // The packed copy (back) keeps the stored geometry, before the offsets.
+    const uint8_t *eth = fpga_manage::MCU_RAM_ETH_PARA_func[0], *back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    EXPECT_EQ(std::vector<int>({FpgaModel::ram(0, 1, 56, 1)[0], fpga_manage::MCU_RAM_PARA_func[0][100], FpgaModel::ram(0, 1, 277, 1)[0],
+                                eth[0] | eth[1] << 8, eth[4] | eth[5] << 8, back[4]}), (std::vector<int>{0x21, 0, 2, 1024, 17, 10}));
 
     uint16_t x = 0, y = 0, w = 0, h = 0;
     uint32_t right = 0, bottom = 0;
@@ -213,6 +212,20 @@ TEST_F(FpgaBringUp, ThePackedGeometryTakesEachRangeOfTheParameterRam)
     EXPECT_EQ(std::vector<uint8_t>(back, back + 136), expected);
 }
 
+TEST_F(FpgaBringUp, TheRamCheckReadsBackEveryPortRectangleAndTheRecordsFrom296To335Only)
+{
+    ASSERT_TRUE(bringUp());
+    const uint16_t rectAt[10] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584};
+    uint8_t* ram = fpga_manage::MCU_RAM_PARA_func[0];
+    for (uint16_t at = 0; at < 1024; ++at) {
+        const bool checked = (at >= 296 && at < 336) || std::any_of(rectAt, rectAt + 10, [at](uint16_t b) { return at >= b && at < b + 8; });
+        ram[at] ^= 0x5A;                                // the FPGA's copy no longer matches
+        FpgaModel::clearLog();
+        EXPECT_EQ(manager->check_fpga_ram_param(0), checked ? 0 : 1) << at;
+        ram[at] ^= 0x5A;
+    }
+}
+
 TEST_F(FpgaBringUp, AnFpgaWithItsIdentificationOutOfRangeStaysAtStageOne)
 {
     sim::SimBoard::setScenario("fpga.reg.31", "49");   // one past the highest known
@@ -220,10 +233,8 @@ TEST_F(FpgaBringUp, AnFpgaWithItsIdentificationOutOfRangeStaysAtStageOne)
         pass();
     EXPECT_EQ(std::vector<int>({manager->link_stage[0], manager->get_fpga_status()}), (std::vector<int>{1, 0}));
     // Every step reads the identification again and goes no further.
-    const size_t steps = readsOf(31);
-    EXPECT_GE(steps, 100u);
-    EXPECT_EQ(readsOf(7), steps);
-    EXPECT_EQ(readsOf(28), steps);
+    EXPECT_GE(readsOf(31), 100u);
+    EXPECT_EQ(std::vector<size_t>({readsOf(7), readsOf(28)}), std::vector<size_t>(2, readsOf(31)));
     EXPECT_TRUE(writesTo(3).empty());
 
     // 48, the highest identification known, lets bring-up go on.
@@ -235,22 +246,17 @@ TEST_F(FpgaBringUp, ARamThatDoesNotReadBackResetsTheFpgaAndBringUpStartsOver)
 {
     sim::SimBoard::setScenario("fpga.ram1.stuck", "13");   // high byte of port 0's width
     ASSERT_TRUE(passUntil([&] { return manager->link_stage[0] == 7; }, 3000));
-    EXPECT_EQ(manager->ram_check_ok[0], 0);
-    EXPECT_TRUE(FpgaModel::inReset(0));
-    EXPECT_EQ(manager->reset_pending[0], 1);
+    EXPECT_EQ(std::vector<int>({manager->ram_check_ok[0], FpgaModel::inReset(0), manager->reset_pending[0]}), (std::vector<int>{0, 1, 1}));
 
     // Held for 51 ticks, then released: bring-up begins again from its first stage.
     sim::SimBoard::setScenario("fpga.ram1.stuck", "-1");
     const uint32_t pulled = manager->reset_stamp[0];
     while (G_timeTicks - pulled < 50)
         pass();
-    EXPECT_TRUE(FpgaModel::inReset(0));
-    EXPECT_EQ(manager->get_fpga_status(), 0);
+    EXPECT_EQ(std::vector<int>({FpgaModel::inReset(0), manager->get_fpga_status()}), (std::vector<int>{1, 0}));
     pass();
-    EXPECT_FALSE(FpgaModel::inReset(0));
-    EXPECT_EQ(manager->link_stage[0], 0);
-    EXPECT_EQ(manager->reg_shadow(80, 0), 0);
-    EXPECT_EQ(g_change[CHG_RESET_RELEASE], G_timeTicks.load());
+    EXPECT_EQ(std::vector<uint32_t>({FpgaModel::inReset(0), uint32_t(manager->link_stage[0]), uint32_t(manager->reg_shadow(80, 0)),
+                                     g_change[CHG_RESET_RELEASE].load()}), (std::vector<uint32_t>{0, 0, 0, G_timeTicks.load()}));
     ASSERT_TRUE(bringUp());
     EXPECT_EQ(manager->ram_check_ok[0], 1);
 }
@@ -387,9 +393,8 @@ TEST_F(FpgaBringUp, AnFpgaThatLostItsSetUpIsBroughtUpAgain)
         manager->reg_IRQ_Dealwith(0, 1);
         EXPECT_EQ(manager->reg_shadow(80, 0), id >= 25 && id <= 48 ? 3 : 0) << int(id);
     }
-    EXPECT_EQ(manager->get_fpga_status(), 0);
-    EXPECT_EQ(g_change[CHG_RESET_RELEASE], G_timeTicks.load());
-    EXPECT_EQ(FpgaModel::reg(0, 22) & 0x60, 0);        // bits 5 and 6 cleared
+    EXPECT_EQ(std::vector<uint32_t>({uint32_t(manager->get_fpga_status()), g_change[CHG_RESET_RELEASE].load(), uint32_t(FpgaModel::reg(0, 22) & 0x60)}),
+              (std::vector<uint32_t>{0, G_timeTicks.load(), 0}));   // register 22's bits 5 and 6 cleared
     FpgaModel::setReg(0, 31, 33);
     EXPECT_TRUE(bringUp());
 }
@@ -407,15 +412,13 @@ TEST_F(FpgaBringUp, LedSizeHandShakeStepsAfter11And31TicksThenTheScalersTwoReset
 
     setLedPara(1);
     pass();
-    EXPECT_EQ(g_set_led_setup, 1);
-    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0x04);      // dark
+    EXPECT_EQ(std::vector<int>({g_set_led_setup, FpgaModel::reg(0, 0) & 0x04}), (std::vector<int>{1, 0x04}));   // dark
     for (int i = 1; i <= 10; ++i) {
         pass();
         ASSERT_EQ(g_set_led_setup, 1) << i;
     }
     pass();
-    EXPECT_EQ(g_set_led_setup, 2);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0x20, 0);         // LED output off
+    EXPECT_EQ(std::vector<int>({g_set_led_setup, FpgaModel::reg(0, 3) & 0x20}), (std::vector<int>{2, 0}));   // LED output off
     // A second size change meanwhile restarts nothing.
     setLedPara(1);
     for (int i = 1; i <= 30; ++i) {
@@ -436,8 +439,7 @@ TEST_F(FpgaBringUp, LedSizeHandShakeStepsAfter11And31TicksThenTheScalersTwoReset
     EXPECT_TRUE(FpgaModel::inReset(0));
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 0; }, 100));
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 3000));
-    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x04, 0);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0x20, 0x20);
+    EXPECT_EQ(std::vector<int>({FpgaModel::reg(0, 0) & 0x04, FpgaModel::reg(0, 3) & 0x20}), (std::vector<int>{0, 0x20}));
 }
 
 TEST_F(FpgaBringUp, OutputRefreshRunsItsStepsAndAFreezeRaisedMeanwhileRunsItAgain)
@@ -446,8 +448,7 @@ TEST_F(FpgaBringUp, OutputRefreshRunsItsStepsAndAFreezeRaisedMeanwhileRunsItAgai
     FpgaModel::clearLog();
     g_freeze_out = 1;
     pass();
-    EXPECT_EQ(g_freeze_out, 0);                        // taken by the refresh
-    EXPECT_EQ(manager->freeze_running, 1);
+    EXPECT_EQ(std::vector<int>({g_freeze_out, manager->freeze_running}), (std::vector<int>{0, 1}));   // taken by the refresh
     // After the first step five of at least 21 ticks and one of at least 11: 116 ticks.
     for (int i = 1; i < 116; ++i) {
         pass();
@@ -467,8 +468,7 @@ TEST_F(FpgaBringUp, OutputRefreshRunsItsStepsAndAFreezeRaisedMeanwhileRunsItAgai
 
     // The freeze raised meanwhile asks for a second refresh.
     pass();
-    EXPECT_EQ(g_freeze_out, 0);
-    EXPECT_EQ(manager->freeze_running, 1);
+    EXPECT_EQ(std::vector<int>({g_freeze_out, manager->freeze_running}), (std::vector<int>{0, 1}));
     ASSERT_TRUE(passUntil([&] { return manager->freeze_running == 0; }, 300));
     EXPECT_EQ(g_set_led_setup, 0);
 }

@@ -181,8 +181,7 @@ TEST_F(CardJobs, RamWritesGoOutIn1000ByteChunks)
     ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
     packets = ReceivingCardModel::packets(0, 2);
     ASSERT_EQ(packets.size(), 3u);
-    EXPECT_EQ(packets[2].size(), 19u);
-    EXPECT_EQ(le32(packets[2], 10), 0x3000u + 2000u);
+    EXPECT_EQ(std::vector<uint32_t>({uint32_t(packets[2].size()), le32(packets[2], 10)}), (std::vector<uint32_t>{19, 0x3000 + 2000}));
 }
 
 TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySeconds)
@@ -224,9 +223,8 @@ TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
     // More than 850 ticks without an answer, and the repeat goes out on the next pass.
     for (size_t i = 1; i < sentAt.size(); ++i)
         EXPECT_EQ(sentAt[i] - sentAt[i - 1], 852u);
-    auto packets = ReceivingCardModel::packets(0, 1);
-    EXPECT_EQ(packets[0][9], 0x81);
-    EXPECT_EQ(le16(packets[0], 0), 0x0FFF);
+    const Bytes first = ReceivingCardModel::packets(0, 1).at(0);
+    EXPECT_EQ(std::vector<int>({first[9], le16(first, 0)}), (std::vector<int>{0x81, 0x0FFF}));
 
     // A register write likewise; a search of the port is sent once.
     ReceivingCardModel::clearPackets();
@@ -239,18 +237,17 @@ TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
     EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), 1u);
 }
 
-TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDown)
+TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDownAndASilentCardGetsFourSends)
 {
     cards(4, 3);
+    ReceivingCardModel::setCardSilent(0, 4, 1, true);
     holdOperation(4, op(3, 1, 0, 100, {0x5A}));
     ASSERT_GT(runOperation("/data/op.bin", 0, true), 0);
-    auto packets = ReceivingCardModel::packets(0, 4);
-    ASSERT_EQ(packets.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(packets[i][9], 0xB4);
-        EXPECT_EQ(le16(packets[i], 0) & 0x0FFF, 2 - i);
-        EXPECT_EQ(ReceivingCardModel::card(0, 4, i).activations, 1u);
-    }
+    std::vector<int> order;
+    for (auto& packet : ReceivingCardModel::packets(0, 4))
+        order.push_back(packet[9] == 0xB4 ? le16(packet, 0) & 0x0FFF : -1);
+    EXPECT_EQ(order, (std::vector<int>{2, 1, 1, 1, 1, 0}));
+    EXPECT_EQ(ReceivingCardModel::card(0, 4, 2).activations + ReceivingCardModel::card(0, 4, 0).activations, 2u);
 }
 
 // Each kind of operation sends its own command to the card (a user-defined one the data's
@@ -438,9 +435,7 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     for (int c = 0; c < 4; ++c) {
         SCOPED_TRACE(c);
         EXPECT_EQ(cardRam(3, c, 0x2000, 1500), big);
-        const auto regs = ReceivingCardModel::card(0, 3, c).registerWrites;
-        ASSERT_EQ(regs.size(), 1u);
-        EXPECT_EQ(regs[0], (std::vector<uint8_t>{9, 8}));
+        EXPECT_EQ(ReceivingCardModel::card(0, 3, c).registerWrites, (std::vector<std::vector<uint8_t>>{{9, 8}}));
     }
     EXPECT_EQ(ReceivingCardModel::packets(0, 3).size(), 3u);    // two RAM chunks, one register write
     EXPECT_EQ(progress(smart).back(), 100);
@@ -452,6 +447,14 @@ TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
     write("/data/smartmapping/t.kxfile", many);
     g_send_para.post(2);
     EXPECT_EQ(run(), 35);
+
+    // An empty folder of its own sends the job to the USB stick's.
+    ASSERT_TRUE(board::Files::remove("/data/smartmapping/t.kxfile"));
+    write("/mnt/usb1/t.kxfile", kxfile({op(1, 2, 0, 100, {9, 8})}));
+    scanFile("/mnt/usb1/t.kxfile");
+    g_send_para.post(2);
+    EXPECT_EQ(run(), 33);
+    ASSERT_TRUE(board::Files::remove("/mnt/usb1/t.kxfile"));
 
     // Without any folder the job ends with an error too, sending nothing.
     ASSERT_TRUE(board::Files::remove("/data/smartmapping"));
@@ -737,9 +740,9 @@ TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)
               (Bytes{1, 17, 0, 0, 255, 1, 0, 0, 0, 0}));
     EXPECT_EQ(Bytes(fpga_manage::MCU_RAM_EXTEND + 48, fpga_manage::MCU_RAM_EXTEND + 52),
               (Bytes{0xEE, 159, 159, 0xEE}));
-    EXPECT_EQ(g_change[CHG_SEARCH_PERMIT], 15u);
-    EXPECT_EQ(g_change[CHG_BRINGUP_STAMP0], 777u);
-    EXPECT_EQ(g_change[CHG_JOB_STAMP], 777u);
+    // The bring-up stamps (33rd and 34th words) and the search stamp; the two words after them hold 15.
+    EXPECT_EQ(std::vector<uint32_t>({g_change[32].load(), g_change[33].load(), g_change[2].load(), g_change[34].load(), g_change[35].load()}),
+              (std::vector<uint32_t>{777, 777, 777, 15, 15}));
 }
 
 #include "fpga_card_jobs_test.moc"

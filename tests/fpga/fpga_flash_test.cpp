@@ -106,9 +106,8 @@ TEST_F(FpgaFlash, EraseUnitsAndAddressesOfEachKind)
     EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 3), 1);
     EXPECT_EQ(commands(0x20), (std::vector<Command>{{0x20, 5 * 4096, 4}, {0x20, 6 * 4096, 4}, {0x20, 7 * 4096, 4}}));
     // The select lines are idle again afterwards.
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0FlashSelect), 16);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 16);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 16);
+    for (uint32_t line : {fpga_manage::kGpioFpga0FlashSelect, fpga_manage::kGpioFpga0Select, fpga_manage::kGpioFpga1Select})
+        EXPECT_EQ(sim::SocModel::read16(line), 16) << line;
 }
 
 // Page programs never cross a 256-byte page, each after its own write enable; reads come in

@@ -107,25 +107,18 @@ TEST_F(FpgaPassthrough, LengthsAndKindsThatAreDropped)
     // 1024 bytes or more: nothing is written at all; 1023 are sent.
     Bytes big = pcFrame(0x0001, 1, 1, 0x60, Bytes(1024 - 11, 0x33));
     ASSERT_EQ(big.size(), 1024u);
-    auto sent = pass(big);
-    EXPECT_TRUE(sent.empty());
-    EXPECT_TRUE(FpgaModel::log(0).empty());
+    EXPECT_TRUE(pass(big).empty() && FpgaModel::log(0).empty());
     Bytes fits = pcFrame(0x0001, 1, 1, 0x60, Bytes(1023 - 11, 0x33));
-    sent = pass(fits);
+    auto sent = pass(fits);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].second.size(), 1023u);
-    // Only the low 16 bits of the length count.
-    sent = pass(fits, 0x10000u + 1023u);
-    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(pass(fits, 0x10000u + 1023u).size(), 1u);   // only the low 16 bits of the length count
 
     // Shorter than its fields: 10 bytes, or a wrapper with no card packet behind it.
     Bytes shortFrame = pcFrame(0x0001, 1, 1, 0x60, {});
     sent = pass(shortFrame, 10);
     EXPECT_TRUE(FpgaModel::log(0).empty());
-    Bytes wrapped(12, 0);
-    wrapped[6] = 1;
-    wrapped[7] = 1;
-    wrapped[9] = 2;
+    Bytes wrapped = {0, 0, 0, 0, 0, 0, 1, 1, 0, 2, 0, 0};
     sent = pass(wrapped);
     EXPECT_TRUE(FpgaModel::log(0).empty());
     wrapped.push_back(0x5C);
@@ -154,16 +147,31 @@ TEST_F(FpgaPassthrough, Byte7Of255GoesToEveryLinkedPortWithCards)
     Bytes f = pcFrame(0x0FFE, 1, 255, 0x61);
     auto sent = pass(f);
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0].first, 0);
-    EXPECT_EQ(sent[1].first, 1);
-    EXPECT_EQ(sent[1].second[1], 0x1F);
-    EXPECT_EQ(manager->multi_port_flag, 1);
-    EXPECT_EQ(manager->passby_fffe, 1);
-    EXPECT_EQ(manager->passby_tag, 0x42);
-    EXPECT_EQ(manager->await_answer, 1);
+    EXPECT_EQ(std::vector<int>({sent[0].first, sent[1].first, sent[1].second[1], manager->multi_port_flag, manager->passby_fffe,
+                                manager->passby_tag, manager->await_answer}), (std::vector<int>{0, 1, 0x1F, 1, 1, 0x42, 1}));
 
     // The next single frame ends the broadcast.
     Bytes single = pcFrame(0x0001, 1, 1, 0x61);
     pass(single);
     EXPECT_EQ(manager->multi_port_flag, 0);
+}
+
+// While another link's answer is due a frame waits and goes out once that wait ran out; a
+// link that went away takes its waiting frame with it.
+TEST_F(FpgaPassthrough, AWaitingFrameGoesOutAfterTheDueAnswerUnlessItsLinkWentAway)
+{
+    Bytes tcp = pcFrame(0x0001, 1, 1, 0x61), serial = pcFrame(0x0001, 1, 2, 0x61), udp = pcFrame(0x0001, 1, 3, 0x61);
+    FpgaModel::clearLog();
+    std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+    fpga_manage::pass_through(fpga_manage::kPassbyTcp, uint32_t(tcp.size()), tcp.data());
+    G_timeTicks += fpga_manage::kPassbyWaitTicks - 100;
+    fpga_manage::pass_through(fpga_manage::kPassbySerial, uint32_t(serial.size()), serial.data());
+    fpga_manage::pass_through(fpga_manage::kPassbyUdp, uint32_t(udp.size()), udp.data());
+    fpga_manage::withdraw_passby(fpga_manage::kPassbySerial);
+    G_timeTicks += 101;                                // the TCP frame's wait runs out, not theirs
+    manager->reg_IRQ_Dealwith(0, 0);                   // the interrupt service looks after the waits
+    std::vector<int> ports;                            // byte 7 is the port plus one
+    for (auto& op : ops(0, Kind::Send))
+        ports.push_back(op.port);
+    EXPECT_EQ(ports, (std::vector<int>{0, 2}));
 }

@@ -98,10 +98,9 @@ TEST_F(FpgaReceive, ASearchAnswerWithoutItsPortIsFiledUnderThePortOfItsSource)
     // Pair 2 (ports 4 and 5): group 1; the card's address says port 5 (bits 12-13 = 1).
     sim::SimBoard::setScenario("fpga.link.port5", "1");   // a port without link loses its count
     FpgaModel::queueAnswer(0, 2, answer(0xF000, 0x1003, 0xAA, 0, 0x10, {0, 4, 0, 0}));
+    fpga_manage::MCU_REG_func[0][80] = 2;              // answers are taken in MCU state 2 as well
     service();
-    EXPECT_EQ(count(5), 4);
-    EXPECT_EQ(count(4), 0);
-    EXPECT_EQ(FpgaModel::ram(0, 1, 564, 2), (Bytes{4, 0}));
+    EXPECT_EQ(std::vector<int>({count(5), count(4), FpgaModel::ram(0, 1, 564, 1)[0], FpgaModel::ram(0, 1, 565, 1)[0]}), (std::vector<int>{4, 0, 4, 0}));
 }
 
 TEST_F(FpgaReceive, WrongCheckBytesAndStubsAreAcknowledgedAndDropped)
@@ -110,9 +109,7 @@ TEST_F(FpgaReceive, WrongCheckBytesAndStubsAreAcknowledgedAndDropped)
     bad.back() ^= 0x55;
     FpgaModel::queueAnswer(0, 0, bad);
     service();
-    EXPECT_EQ(count(0), 0);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
-    EXPECT_EQ(manager->answer_word & 1, 0u);
+    EXPECT_EQ(std::vector<uint32_t>({count(0), uint32_t(FpgaModel::pendingAnswers(0, 0)), manager->answer_word & 1}), (std::vector<uint32_t>{0, 0, 0}));
 
     // A job reply with a wrong check byte sets no reply; a 3-byte stub neither.
     Bytes job = answer(0xF000, 0x0001, 0x67, 1, 0x60, {0});
@@ -121,10 +118,11 @@ TEST_F(FpgaReceive, WrongCheckBytesAndStubsAreAcknowledgedAndDropped)
     service();
     FpgaModel::queueAnswer(0, 0, {0x00, 0xF0, 0x00});
     service();
-    EXPECT_EQ(g_send_para.reply, 0);
-    EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
-    // A search answer too short for its count is not filed either.
+    EXPECT_EQ(std::vector<uint32_t>({uint32_t(g_send_para.reply), uint32_t(FpgaModel::pendingAnswers(0, 0))}), (std::vector<uint32_t>{0, 0}));
+    // A search answer too short for its count is not filed either, nor a function-card reply.
     FpgaModel::queueAnswer(0, 0, answer(0xF000, 0x0001, 0xAA, 1, 0x10, {0, 7}));
+    service();
+    FpgaModel::queueAnswer(0, 0, answer(0xF000, 0x0001, 0xAA, 1, 0x61, {0, 7, 0, 1}));
     service();
     EXPECT_EQ(count(0), 0);
 }
@@ -337,25 +335,30 @@ TEST_F(FpgaReceive, WhileAPcCommandWaitsTheFpgaIsPolledWithoutItsLine)
 
 TEST_F(FpgaReceive, LinkBitsFollowRegisters128And144AndDownPortsLoseTheirCards)
 {
-    setShadowCards(0, 2);
-    setShadowCards(3, 4);
-    fpga_manage::MCU_RAM_PARA_func[0][114] = 1;
     sim::SimBoard::setScenario("fpga.link.port3", "1");
     sim::SimBoard::setScenario("fpga.link.port6", "1");
     sim::SimBoard::setScenario("fpga.link.port9", "1");
     fpga_manage::MCU_RAM_PARA_func[0][96] = 0xE4;      // bits 2 and 5-7 are not link bits
     manager->update_eth_state(0);
     const uint8_t* ram = fpga_manage::MCU_RAM_PARA_func[0];
-    EXPECT_EQ(ram[96], 0xE4 | 0x03 | 0x10);            // ports 0, 1 -> bits 0, 1; port 3 -> bit 4
-    EXPECT_EQ(ram[512], 0x04);                         // port 6
-    EXPECT_EQ(ram[513], 0x02);                         // port 9
-    EXPECT_EQ(FpgaModel::ram(0, 1, 96, 1)[0], ram[96]);
-    EXPECT_EQ(FpgaModel::ram(0, 1, 512, 2), (Bytes{0x04, 0x02}));
-    EXPECT_EQ(count(0), 2);
-    EXPECT_EQ(count(3), 4);
+    // Byte 96: ports 0, 1 -> bits 0, 1, port 3 -> bit 4; 512: port 6 -> bit 2; 513: port 9 -> bit 1; the FPGA's too.
+    const Bytes held0 = FpgaModel::ram(0, 1, 0, 1024);
+    EXPECT_EQ(Bytes({ram[96], ram[512], ram[513], held0[96], held0[512], held0[513]}), (Bytes{0xF7, 4, 2, 0xF7, 4, 2}));
+    // Port 3 goes down: each of ports 0-9 without a link loses its card count and card flag,
+    // in the image and in the FPGA; ports 10-15 are not looked at.
+    const uint16_t at[16] = {100, 102, 108, 110, 560, 564, 568, 572, 640, 644, 648, 652, 656, 660, 664, 668};
+    for (int p = 0; p < 16; ++p) {
+        setShadowCards(p, uint16_t(0x101 * (p + 1)));
+        fpga_manage::MCU_RAM_PARA_func[0][at[p] + (p < 4 ? 4 : 2)] = 1;
+    }
+    FpgaModel::setRam(0, 1, 0, Bytes(ram, ram + 1024));
     sim::SimBoard::setScenario("fpga.link.port3", "0");
     manager->update_eth_state(0);
-    EXPECT_EQ(count(3), 0);
-    EXPECT_EQ(ram[114], 0);
-    EXPECT_EQ(FpgaModel::ram(0, 1, 110, 5), (Bytes{0, 0, 0, 0, 0}));
+    const Bytes held = FpgaModel::ram(0, 1, 0, 1024);
+    for (int p = 0; p < 16; ++p) {
+        const int flag = at[p] + (p < 4 ? 4 : 2);
+        const uint8_t kept = p > 9 || p == 0 || p == 1 || p == 6 || p == 9, n = uint8_t(kept * (p + 1));
+        EXPECT_EQ(Bytes({ram[at[p]], ram[at[p] + 1], ram[flag], held[at[p]], held[at[p] + 1], held[flag]}),
+                  (Bytes{n, n, kept, n, n, kept})) << p;
+    }
 }

@@ -78,9 +78,12 @@ TEST_F(FpgaSearch, TheSearchPacketByteForByte)
 TEST_F(FpgaSearch, OddSweepsPreferTheOddPortEvenSweepsTheEvenAndNoLinkSendsNothing)
 {
     links({0, 1, 3});
-    g_change[CHG_SWEEP_COUNT] = 1;
+    g_change[CHG_SWEEP_COUNT] = g_change[5] = 1;   // the sixth word is cleared on arming
     EXPECT_EQ(sweep(), (std::vector<int>{1, 3}));
-    EXPECT_EQ(manager->searched_mask, (1u << 1) | (1u << 3));
+    EXPECT_EQ(std::vector<uint32_t>({manager->searched_mask, g_change[5]}), (std::vector<uint32_t>{0x0A, 0}));
+    // The words' places: armed 2nd, stamp 3rd, link watch 4th and 5th, sweep count 9th, permit 35th.
+    EXPECT_EQ(std::vector<int>({CHG_SEARCH_ARMED, CHG_JOB_STAMP, CHG_LINK_WATCH_STAMP0, CHG_LINK_WATCH_STAMP1, CHG_SWEEP_COUNT,
+                                CHG_SEARCH_PERMIT, CHG_JOB_PROGRESS}), (std::vector<int>{1, 2, 3, 4, 8, 34, 46}));
     EXPECT_EQ(sweep(), (std::vector<int>{0, 3}));
     EXPECT_EQ(g_change[CHG_SEARCH_ARMED], 0u);
     // Before 80 ticks have passed nothing is sent.

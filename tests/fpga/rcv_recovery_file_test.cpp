@@ -47,18 +47,13 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     put32(p.bytes, p.screenStart + 16, 0xD1D2D3D4);
     write(kPack, p.bytes);
 
-    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
-    EXPECT_EQ(r.pack_head.file_num, 3);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(r.get_rcvPackedFileInfo(kPack, i), 0);
-    EXPECT_EQ(r.pack_entry[1].file_type, 11);
-    EXPECT_EQ(r.member_start(12), p.paraStart);
+    ASSERT_EQ(std::vector<int>({r.get_rcvPackedFileNum(kPack), r.get_rcvPackedFileInfo(kPack, 0), r.get_rcvPackedFileInfo(kPack, 1),
+                                r.get_rcvPackedFileInfo(kPack, 2)}), std::vector<int>(4, 0));
+    EXPECT_EQ(std::vector<uint32_t>({r.pack_head.file_num, r.pack_entry[1].file_type, r.member_start(12)}), (std::vector<uint32_t>{3, 11, p.paraStart}));
 
     ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
-    EXPECT_EQ(r.screen_head.screen_num, 2);
-    EXPECT_EQ(r.screen_head.rcv_para_crc32, 0xC1C2C3C4u);
-    EXPECT_EQ(r.screen_head.rcv_xy_crc32, 0xD1D2D3D4u);
-    EXPECT_EQ(r.screen_head.rcv_xy_len, p.paraStart - p.xyStart);
+    EXPECT_EQ(std::vector<uint64_t>({uint64_t(r.screen_head.screen_num), r.screen_head.rcv_para_crc32, r.screen_head.rcv_xy_crc32, r.screen_head.rcv_xy_len}),
+              (std::vector<uint64_t>{2, 0xC1C2C3C4u, 0xD1D2D3D4u, uint64_t(p.paraStart - p.xyStart)}));
     ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 1), 0);
     EXPECT_EQ(r.screen_info.config_id, 0x55u);
     // A screen index at screen_num reads nothing and keeps the record held.
@@ -70,18 +65,14 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     ASSERT_EQ(r.update_rcvXYscreenNetnum(kPack), 0);
     EXPECT_EQ(r.screen_net_num, 2);
     ASSERT_EQ(r.update_rcvXYscreenNetpara(kPack, 1), 0);
-    EXPECT_EQ(r.net_para.net_ledx, 3);
-    EXPECT_EQ(r.net_para.net_rcv_num, 3);
+    EXPECT_EQ(std::vector<int>({int(r.net_para.net_ledx), int(r.net_para.net_rcv_num)}), (std::vector<int>{3, 3}));
 
     ASSERT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 2, false), 0);
-    EXPECT_EQ(r.running_offset, 44u);
-    EXPECT_EQ(r.rcv_operate_times, 5);
+    EXPECT_EQ(std::vector<uint64_t>({uint64_t(r.running_offset), uint64_t(r.rcv_operate_times)}), (std::vector<uint64_t>{44, 5}));
     EXPECT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 3, false), 1);     // no fourth card
     ASSERT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 2, false), 0);
     ASSERT_EQ(r.update_rcvXYrcvOperatepara(kPack, 4, false), 0);
-    EXPECT_EQ(r.operate_para.type, 16);
-    EXPECT_EQ(r.operate_para.targetAddr, 0x204u);
-    EXPECT_EQ(r.operate_para.dataLen, 1u);
+    EXPECT_EQ(std::vector<uint64_t>({r.operate_para.type, r.operate_para.targetAddr, r.operate_para.dataLen}), (std::vector<uint64_t>{16, 0x204, 1}));
     uint8_t byte = 0;
     ASSERT_EQ(r.update_rcvOperatedata(kPack, r.xy_data_offset(), &byte, 1), 0);
     EXPECT_EQ(byte, 0xA4);
@@ -96,10 +87,8 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     EXPECT_EQ(two[0], 9);
     // The record's data only into a buffer that holds it.
     uint32_t length = 0;
-    EXPECT_EQ(r.update_rcvDealData(kPack, two, &length, 1), 1);
-    EXPECT_EQ(r.update_rcvDealData(kPack, nullptr, &length, 2), 1);
-    EXPECT_EQ(r.update_rcvDealData(kPack, two, &length, 2), 0);
-    EXPECT_EQ(length, 2u);
+    EXPECT_EQ(std::vector<int>({r.update_rcvDealData(kPack, two, &length, 1), r.update_rcvDealData(kPack, nullptr, &length, 2),
+                                r.update_rcvDealData(kPack, two, &length, 2), int(length)}), (std::vector<int>{1, 1, 0, 2}));
 }
 
 TEST_F(RcvFile, EntryTableEdgeCases)
@@ -113,9 +102,8 @@ TEST_F(RcvFile, EntryTableEdgeCases)
     p.entry(2, 12, p.paraStart);
     p.entry(3, 11, p.xyStart);
     write(kPack, p.bytes);
-    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
-    for (int i = 0; i < 4; ++i)
-        ASSERT_EQ(r.get_rcvPackedFileInfo(kPack, i), 0);
+    ASSERT_EQ(std::vector<int>({r.get_rcvPackedFileNum(kPack), r.get_rcvPackedFileInfo(kPack, 0), r.get_rcvPackedFileInfo(kPack, 1),
+                                r.get_rcvPackedFileInfo(kPack, 2), r.get_rcvPackedFileInfo(kPack, 3)}), std::vector<int>(5, 0));
     EXPECT_EQ(r.member_start(11), p.xyStart);
     ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
     ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 0);
@@ -166,7 +154,7 @@ TEST_F(RcvFile, TruncatedAndMissingFilesKeepWhatWasHeld)
     EXPECT_EQ(r.update_rcvOperatedata(kPack, p.bytes.size() - 2, data, 3), 1);
 
     EXPECT_EQ(r.get_rcvPackedFileNum("/data/rcvrecovery/none"), 1);
-    EXPECT_EQ(r.update_smartDebugingOperateTimes("/mnt/usb1/none.kxfile", true), 1);
+    EXPECT_EQ(std::vector<int>({r.update_smartDebugingOperateTimes("/mnt/usb1/none.kxfile", true), r.update_smartDebugingHead("/mnt/usb1/none.kxfile")}), (std::vector<int>{1, 1}));
     // Offsets far past any file, as a hostile file might give, are simply not there.
     EXPECT_EQ(r.update_rcvOperatedata(kPack, 0xFFFFFFFFull * 3, data, 3), 1);
 }
@@ -178,7 +166,8 @@ TEST_F(RcvFile, StandaloneScanFileAndFolderLists)
     write("/data/smartmapping/b.kxfile", file);
     write("/data/rcvrecovery/DIVU", {0, 0, 0, 0});
     const QString path = "/data/smartmapping/a.kxfile";
-    ASSERT_EQ(r.update_smartDebugingOperateTimes(path, true), 0);
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(path, true) + r.update_smartDebugingHead(path), 0);
+    EXPECT_EQ(Bytes(r.smart_head, r.smart_head + 16), Bytes(file.begin(), file.begin() + 16));
     EXPECT_EQ(r.rcv_operate_times, 3);
     ASSERT_EQ(r.update_smartDebugingOperatepara(path, 1, true), 0);
     EXPECT_EQ(r.operate_para.dataLen, 2u);
