@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using kel_test::HostApp;
 
 namespace {
@@ -45,12 +48,15 @@ TEST(BrightnessHostRun, APcBrightnessChangeReachesTheCards)
     ASSERT_EQ(pc->writeRam(2176, pc::Bytes{40, 0}), 0);
     ASSERT_GE(pc->writeRegister(11, 0x02, 0x02), 0);
 
+    // Polled until it arrives, with a bound far above its path's time on a loaded machine.
     int seen = -1;
-    for (int i = 0; i < 60 && seen != 102; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (uint8_t tag = 0x40; seen != 102 && std::chrono::steady_clock::now() < deadline; ++tag) {
         pc::Frame reply;
-        if (pc->request(cardRead(sim::FpgaModel::kBrightnessAddress, uint8_t(0x40 + i)), reply, 1000) &&
+        if (pc->request(cardRead(sim::FpgaModel::kBrightnessAddress, tag), reply, 1000) &&
             reply.src == 0x0000 && reply.group == 0x61 && reply.data.size() >= 2 && reply.data[0] == 0)
             seen = reply.data[1];
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));   // a PC's pace, not a spin
     }
     EXPECT_EQ(seen, 102) << host.outputSoFar();
 }
