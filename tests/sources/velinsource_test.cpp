@@ -830,7 +830,9 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                     RC_ASSERT(x.colour == 4 || int(src->p_ite6805_sys->iTE6805_DATA[0].Force_Sampling_Frequency) == kAudio[x.audio].second);
                 }
             };
-            Sources start;
+            Sources start;   // every input starts empty, whatever the default scenario connects
+            for (int i = 0; i < 4; ++i)
+                sim::SimBoard::setScenario("input" + std::to_string(i) + ".signal", "0");
             for (int i = 0; i < 4; ++i) {
                 Event plug;
                 plug.input = i, plug.kind = 0, plug.mode = Event::draw(0, 12), plug.value = Event::draw(0, 6);
