@@ -209,7 +209,7 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     }
     EXPECT_EQ(seen, (std::vector<int>{VSTATE_SWReset, VSTATE_SyncChecking, VSTATE_VideoOn}))
         << "SyncWait is passed through within the pass that sees +5 V and SCDT";
-    EXPECT_EQ((std::vector<int>{para->reg_image[37] & 0x04, rx().hpd(), rx().videoOutput()}), (std::vector<int>{0x04, 1, 1}));
+    EXPECT_EQ((std::vector<int>{para->reg_image[37] & 0x04, rx().hpd(), rx().videoOutput(), rx().reg(0, 0xC0) & 3}), (std::vector<int>{4, 1, 1, 3})) << "0xC0: the port set-up after the wait";
 
     const struct hdminfo r = record(0);
     EXPECT_EQ(sizes(r), (std::vector<unsigned>{1920, 2200, 44, 148, 1080, 1125, 5, 36}));

@@ -67,6 +67,14 @@ TEST_F(It66121, IdentityAndBringUpSteps)
     EXPECT_EQ((std::vector<uint32_t>{sys->VIC, sys->VideoPixelClock, sys->bInputColorMode,
                                      uint32_t(Model::instance().reg(0, 0x0F) & 0x01)}),
               (std::vector<uint32_t>{16, 148500000u, 0x31, 0}));
+    // The device record as copied at initialisation (type, audio configuration, control, Fs code, TMDS clock, flags,
+    // audio delay, FIFO reading, address), the sink's plug state cleared.
+    const _HDMITXDEV_STRUCT& d = drv->hdmiTxDev[0];
+    sys->HPDStatus = sys->HPDChangeStatus = 1;
+    sys->InitHDMITX_Variable();
+    EXPECT_EQ((std::vector<uint32_t>{d.video_signal_type, d.audio_input_config, d.audio_control, d.audio_fs, d.tmds_clock, d.flags,
+                                     d.audio_delay, d.last_fifo, d.address, sys->HPDStatus, sys->HPDChangeStatus}),
+              (std::vector<uint32_t>{0, 1, 1, 2, 0, 0, 0, 0, 0x98, 0, 0}));
     src->it66121_sdi_enable();               // the loop, not enabled: the chip is left alone
     sim::I2cBusModel::clearLog();
     src->it66121_sdi_enable();

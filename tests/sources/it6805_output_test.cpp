@@ -252,3 +252,23 @@ TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
                   (std::vector<int>{c7, 0x21, 0x00, 0})) << pclk;
     }
 }
+
+TEST_F(It6805Test, DownscalerTakesExactlyTheSixUhdTimings)
+{
+    // HActive, HTotal, HFrontPorch, HBackPorch; all with HSync 88, 2160 of 2250 lines, VFP 8, VSync 10, VBP 72.
+    const uint16_t rows[6][4] = {{3840, 5280, 1056, 296}, {4096, 5280, 968, 128}, {3840, 4400, 176, 296},
+                                 {4096, 5500, 1020, 296}, {3840, 5500, 1276, 296}, {4096, 4400, 88, 128}};
+    iTE6805_TIMING& t = sys->timing[0];
+    uint16_t* fields[10] = {&t.HActive, &t.HTotal, &t.HFrontPorch, &t.HBackPorch, &t.HSyncWidth,
+                            &t.VActive, &t.VTotal, &t.VFrontPorch, &t.VSyncWidth, &t.VBackPorch};
+    for (int f = 0; f < 2; ++f)   // a 4:2:0 input measures half the horizontal values
+        for (const auto& r : rows)
+            for (int off = -1; off < 10; ++off) {   // each field one off, or none
+                const uint16_t want[10] = {r[0], r[1], r[2], r[3], 88, 2160, 2250, 8, 10, 72};
+                for (int i = 0; i < 10; ++i)
+                    *fields[i] = uint16_t(i < 5 ? want[i] >> f : want[i]) + (i == off);
+                data().YUV420 = uint8_t(f);
+                EXPECT_EQ(drv->iTE6805_Check_Support4KTiming(0), off < 0) << f << " " << r[0] << "x" << r[1] << " field " << off;
+            }
+
+}

@@ -173,6 +173,16 @@ TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
     EXPECT_EQ(eq->iTE6805_BitErr_Check(0), 0) << "240 fails the first check";
     EXPECT_EQ((std::vector<int>{eq->eq[0].ChannelOK[0], eq->iTE6805_BitErr_Check_Again(0)}), (std::vector<int>{0, 1})) << "passes again";
 
+    // Counts without a valid bit on any channel (clock gone) on an HDMI 1.x link switch the
+    // scrambling override, 0xE5 bits 2-4: off when bit 4 was on, else 7; the equaliser stops.
+    set("signal", 0);
+    for (const auto& [before, after] : {std::pair{0x00, 0x1C}, {0x1C, 0x00}}) {
+        eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
+        chip().setReg(3, 0xE5, uint8_t(before | 0x23));
+        data().EQState = STATEEQ_CheckBitErr;
+        eq->iTE6805_EQ_fsm(0);
+        EXPECT_EQ((std::vector<int>{chip().reg(3, 0xE5), int(data().EQState)}), (std::vector<int>{after | 0x23, STATEEQ_Off}));
+    }
     data().EQState = STATEEQ_KeepEQStateUntil5VOff;
     eq->eq[0].BestRS[1] = 0x3F;
     eq->iTE6805_EQ_chg(STATEEQ_Start, 0);
@@ -190,12 +200,8 @@ TEST_F(It6805Test, EccErrorsEscalateToAnHpdBounceAndAtTheThirdTimeOutAFullReset)
         chip().raise(0x05, 0x20);
         chip().setReg(0, 0xD9, 0);
         pass();
-        if (k == 7 || k == 10) {
-            EXPECT_EQ(chip().reg(0, 0xD9) & 0x04, 0x04) << k;
-        }
-        if (k < 12) {
-            EXPECT_NE(data().EQState, STATEEQ_KeepEQStateUntil5VOff) << k;
-        }
+        EXPECT_EQ(chip().reg(0, 0xD9) & 0x04, (k == 7 || k == 10) ? 0x04 : chip().reg(0, 0xD9) & 0x04) << k;
+        EXPECT_TRUE(k == 12 || data().EQState != STATEEQ_KeepEQStateUntil5VOff) << k;
     }
     EXPECT_EQ((std::vector<int>{int(data().EQState), sys->cnt[0].ECCTimeOut}), (std::vector<int>{STATEEQ_KeepEQStateUntil5VOff, 1}))
         << "first time-out";
@@ -261,6 +267,13 @@ TEST_F(It6805Test, SymbolLockLossWithAClockChangeSendsVideoBackToWaitSync)
     EXPECT_EQ(sys->cnt[0].SymbolLockRst[0], 1);
     EXPECT_NE(data().VidState, STATEV_VidStable);
     ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; })) << "and the picture comes back";
+
+    // Lock resets on every channel of an HDMI 1.x link with the equaliser off: the 21st of
+    // each forces the scrambling override, bank 3 register 0xE5 bits 2-4.
+    sys->cnt[0].SymbolLockRst[0] = sys->cnt[0].SymbolLockRst[1] = sys->cnt[0].SymbolLockRst[2] = 0;
+    chip().setReg(3, 0xE5, 0x00);
+    for (int k = 0; k <= 21; ++k, data().EQState = STATEEQ_Off, chip().raise(0x06, 0x70), pass())
+        EXPECT_EQ(chip().reg(3, 0xE5) & 0x1C, k < 21 ? 0 : 0x1C) << k;
 
     // Mute packet and its end in one pass: the output stays muted.
     set("avmute", 1);
