@@ -353,12 +353,11 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
     cec.erase(std::remove_if(cec.begin(), cec.end(), [](const auto& w) { return w.first == 0x0C || w.first == 0x52; }),
               cec.end());
     EXPECT_EQ(cec, init);
-    chip().cecReceive({0x40, 0x82, 0x10, 0x00});             // Active Source sent to us directly
-    chip().cecReceive({0x4F, 0x36});                         // broadcast Standby: accepted, no reply
-    chip().cecReceive({0x40, 0x90});                         // Report Power Status without its operand
-    chip().cecReceive({0x04, 0x83});                         // from ourselves
-    chip().cecReceive({0x45, 0x83});                         // for another device
-    chip().cecReceive({0x40, 0x83}, 0x20);                   // receive error
+    // Active Source sent to us directly, broadcast Standby (accepted, no reply), Report Power Status without its
+    // operand, one from ourselves, one for another device; then one with a receive error.
+    for (const Message& m : {Message{0x40, 0x82, 0x10, 0x00}, Message{0x4F, 0x36}, Message{0x40, 0x90}, Message{0x04, 0x83}, Message{0x45, 0x83}})
+        chip().cecReceive(m);
+    chip().cecReceive({0x40, 0x83}, 0x20);
     pass();
     EXPECT_EQ((std::vector<size_t>{chip().cecSent().size(), size_t(chip().cecQueued())}), (std::vector<size_t>{0, 0}));
 
