@@ -41,11 +41,8 @@ protected:
                                          {"vtotal", vtotal}, {"hz", hz}})
             set(key, value);
     }
-    void pass(int n = 1)
-    {
-        for (int i = 0; i < n; ++i, sim::SimBoard::advanceVirtual(10000))   // the thread's pause
-            sys->iTE6805_FSM(0);
-    }
+    // Passes of the driver, each followed by the thread's pause.
+    void pass(int n = 1) { for (int i = 0; i < n; ++i, sim::SimBoard::advanceVirtual(10000)) sys->iTE6805_FSM(0); }
     // Passes until done() holds; false after limit passes.
     bool runUntil(const std::function<bool()>& done, int limit = 80)
     {
