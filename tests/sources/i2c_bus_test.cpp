@@ -21,15 +21,8 @@ protected:
     void TearDown() override { board::I2cBus::close(fd); }
 
     // Opens the EEPROM branch of an input through switch 0xE0.
-    void selectEeprom(uint8_t channel)
-    {
-        ASSERT_EQ(drv.i2c_write(fd, 0xE0, 0x00, &channel, 1), 1);
-    }
-    void protect(bool on)
-    {
-        uint8_t v = on ? 0x01 : 0x00;
-        ASSERT_EQ(drv.i2c_write(fd, 0x40, 0x00, &v, 1), 1);
-    }
+    void selectEeprom(uint8_t channel) { ASSERT_EQ(drv.i2c_write(fd, 0xE0, 0x00, &channel, 1), 1); }
+    void protect(uint8_t on) { ASSERT_EQ(drv.i2c_write(fd, 0x40, 0x00, &on, 1), 1); }
 
     kel_test::TestRoot root;
     Drv_I2C0 drv;
@@ -131,12 +124,12 @@ TEST_F(I2cBusAccess, EepromPagesWriteCycleAndProtection)
     const uint8_t page[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 
     // Protected: acknowledged, not stored, no write cycle.
-    protect(true);
+    protect(1);
     EXPECT_EQ(drv.i2c_write(fd, 0xA0, 0x10, page, 8), 1);
     EXPECT_EQ((std::vector<int64_t>{part.contents()[0x10], part.storedPages(), drv.i2c_write(fd, 0xA0, 0x10, nullptr, 0)}),
               (std::vector<int64_t>{0xFF, 0, 1}));
 
-    protect(false);
+    protect(0);
     EXPECT_EQ((std::vector<int64_t>{drv.i2c_write(fd, 0xA0, 0x10, page, 8), part.contents()[0x10], part.contents()[0x17]}),
               (std::vector<int64_t>{1, 1, 8}));
     // Busy during the write cycle: nothing is acknowledged.

@@ -19,10 +19,7 @@ namespace {
 constexpr uint32_t kResetLine = 0x207940;
 
 // The published sizes in one list: Hact, Htotal, Hsync, Hback, Vact, Vtotal, Vsync, Vback.
-std::vector<unsigned> sizes(const struct hdminfo& r)
-{
-    return {r.Hact, r.Htotal, r.Hsync, r.Hback, r.Vact, r.Vtotal, r.Vsync, r.Vback};
-}
+std::vector<unsigned> sizes(const struct hdminfo& r) { return {r.Hact, r.Htotal, r.Hsync, r.Hback, r.Vact, r.Vtotal, r.Vsync, r.Vback}; }
 
 class It6602 : public kel_test::SourcesFixture {
 protected:
@@ -43,11 +40,7 @@ protected:
         sim::SocModel::write16(kResetLine, 16);
         QObject::connect(para, &KelRamPara::sig_update_para, [this](int code) { codes.push_back(code); });
     }
-    void TearDown() override
-    {
-        SourcesFixture::TearDown();
-        kel_test::resetSourceGlobals();
-    }
+    void TearDown() override { SourcesFixture::TearDown(); kel_test::resetSourceGlobals(); }
     void pass(int n = 1)
     {
         for (int i = 0; i < n; ++i) {
@@ -103,11 +96,7 @@ protected:
         }
         return 0;
     }
-    std::vector<uint8_t> status(int input)
-    {
-        const uint8_t* s = para->ram + 256 + 6 * input;
-        return std::vector<uint8_t>(s, s + 6);
-    }
+    std::vector<uint8_t> status(int input) { const uint8_t* s = para->ram + 256 + 6 * input; return std::vector<uint8_t>(s, s + 6); }
     struct hdminfo record(int input)
     {
         std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
@@ -209,7 +198,8 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     }
     EXPECT_EQ(seen, (std::vector<int>{VSTATE_SWReset, VSTATE_SyncChecking, VSTATE_VideoOn}))
         << "SyncWait is passed through within the pass that sees +5 V and SCDT";
-    EXPECT_EQ((std::vector<int>{para->reg_image[37] & 0x04, rx().hpd(), rx().videoOutput()}), (std::vector<int>{0x04, 1, 1}));
+    EXPECT_EQ((std::vector<int>{para->reg_image[37] & 0x04, rx().hpd(), rx().videoOutput(), rx().reg(0, 0xC0) & 3}),
+              (std::vector<int>{4, 1, 1, 3})) << "0xC0: the port set-up after the wait";
 
     const struct hdminfo r = record(0);
     EXPECT_EQ(sizes(r), (std::vector<unsigned>{1920, 2200, 44, 148, 1080, 1125, 5, 36}));

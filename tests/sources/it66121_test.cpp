@@ -67,6 +67,14 @@ TEST_F(It66121, IdentityAndBringUpSteps)
     EXPECT_EQ((std::vector<uint32_t>{sys->VIC, sys->VideoPixelClock, sys->bInputColorMode,
                                      uint32_t(Model::instance().reg(0, 0x0F) & 0x01)}),
               (std::vector<uint32_t>{16, 148500000u, 0x31, 0}));
+    // The device record as copied at initialisation (type, audio configuration, control, Fs code, TMDS clock, flags,
+    // audio delay, FIFO reading, address), the sink's plug state cleared.
+    const _HDMITXDEV_STRUCT& d = drv->hdmiTxDev[0];
+    sys->HPDStatus = sys->HPDChangeStatus = 1;
+    sys->InitHDMITX_Variable();
+    EXPECT_EQ((std::vector<uint32_t>{d.video_signal_type, d.audio_input_config, d.audio_control, d.audio_fs, d.tmds_clock, d.flags,
+                                     d.audio_delay, d.last_fifo, d.address, sys->HPDStatus, sys->HPDChangeStatus}),
+              (std::vector<uint32_t>{0, 1, 1, 2, 0, 0, 0, 0, 0x98, 0, 0}));
     src->it66121_sdi_enable();               // the loop, not enabled: the chip is left alone
     sim::I2cBusModel::clearLog();
     src->it66121_sdi_enable();
@@ -149,8 +157,7 @@ TEST_F(It66121, AudioOptionTakesTypeChannelsAndRateByFsCode)
     for (const auto& [code, rate] : rates) {
         sys->bChangeAudio = 0;
         sys->HDMITX_ChangeAudioOption(0x80, 2, uint8_t(code));
-        EXPECT_EQ(sys->ulAudioSampleFS, rate) << code;
-        EXPECT_EQ(sys->bChangeAudio, 1);
+        EXPECT_EQ(std::make_pair(sys->ulAudioSampleFS, int(sys->bChangeAudio)), std::make_pair(rate, 1)) << code;
     }
     for (const auto& [asked, kept] : {std::pair{0, 1}, {6, 6}, {9, 8}}) {
         sys->HDMITX_ChangeAudioOption(0x80, uint8_t(asked), 2);

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 class It6805Test : public kel_test::SourcesFixture {
@@ -30,28 +31,18 @@ protected:
         sys = src->p_ite6805_sys;
         drv = sys->p_ite6805_drv;
     }
-    void TearDown() override
-    {
-        SourcesFixture::TearDown();
-        g_source_online = 0;
-    }
+    void TearDown() override { SourcesFixture::TearDown(), g_source_online = 0; }
 
     static sim::It6805Model& chip() { return sim::It6805Model::instance(); }
     static void set(const std::string& key, long value) { sim::SimBoard::setScenario("input3." + key, std::to_string(value)); }
     static void source(long hact, long vact, long htotal, long vtotal, long hz)
     {
-        set("signal", 1);
-        set("hact", hact);
-        set("vact", vact);
-        set("htotal", htotal);
-        set("vtotal", vtotal);
-        set("hz", hz);
+        for (const auto& [key, value] : {std::pair<const char*, long>{"signal", 1}, {"hact", hact}, {"vact", vact}, {"htotal", htotal},
+                                         {"vtotal", vtotal}, {"hz", hz}})
+            set(key, value);
     }
-    void pass(int n = 1)
-    {
-        for (int i = 0; i < n; ++i, sim::SimBoard::advanceVirtual(10000))   // the thread's pause
-            sys->iTE6805_FSM(0);
-    }
+    // Passes of the driver, each followed by the thread's pause.
+    void pass(int n = 1) { for (int i = 0; i < n; ++i, sim::SimBoard::advanceVirtual(10000)) sys->iTE6805_FSM(0); }
     // Passes until done() holds; false after limit passes.
     bool runUntil(const std::function<bool()>& done, int limit = 80)
     {
@@ -62,10 +53,7 @@ protected:
         }
         return done();
     }
-    bool runToAudioOn(int limit = 80)
-    {
-        return runUntil([&] { return sys->iTE6805_DATA[0].AudState == STATEA_AudioOn; }, limit);
-    }
+    bool runToAudioOn(int limit = 80) { return runUntil([&] { return sys->iTE6805_DATA[0].AudState == STATEA_AudioOn; }, limit); }
     // Long enough for any CEC reply to leave the bus.
     static void cecBusTime() { sim::SimBoard::advanceVirtual(200000); }
     iTE6805_DATA_TYPE& data() { return sys->iTE6805_DATA[0]; }
@@ -92,11 +80,7 @@ protected:
             return os << "{" << w.bank << ", 0x" << std::hex << w.reg << ", 0x" << w.value << std::dec << "}";
         }
     };
-    void startLog()
-    {
-        logBank_ = bank();
-        sim::I2cBusModel::clearLog();
-    }
+    void startLog() { logBank_ = bank(), sim::I2cBusModel::clearLog(); }
     std::vector<RegWrite> rxWrites()
     {
         std::vector<RegWrite> out;

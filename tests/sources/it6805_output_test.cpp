@@ -252,3 +252,38 @@ TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
                   (std::vector<int>{c7, 0x21, 0x00, 0})) << pclk;
     }
 }
+
+TEST_F(It6805Test, DownscalerTakesExactlyTheSixUhdTimingsAndProgramsHalfTheMeasuredOne)
+{
+    // HActive, HTotal, HFrontPorch, HBackPorch; all with HSync 88, 2160 of 2250 lines, VFP 8, VSync 10, VBP 72.
+    const uint16_t rows[6][4] = {{3840, 5280, 1056, 296}, {4096, 5280, 968, 128}, {3840, 4400, 176, 296},
+                                 {4096, 5500, 1020, 296}, {3840, 5500, 1276, 296}, {4096, 4400, 88, 128}};
+    iTE6805_TIMING& t = sys->timing[0];
+    uint16_t* fields[10] = {&t.HActive, &t.HTotal, &t.HFrontPorch, &t.HBackPorch, &t.HSyncWidth,
+                            &t.VActive, &t.VTotal, &t.VFrontPorch, &t.VSyncWidth, &t.VBackPorch};
+    for (int f = 0; f < 2; ++f)   // a 4:2:0 input measures half the horizontal values
+        for (const auto& r : rows)
+            for (int off = -1; off < 10; ++off) {   // each field one off, or none
+                const uint16_t want[10] = {r[0], r[1], r[2], r[3], 88, 2160, 2250, 8, 10, 72};
+                for (int i = 0; i < 10; ++i)
+                    *fields[i] = uint16_t(i < 5 ? want[i] >> f : want[i]) + (i == off);
+                data().YUV420 = uint8_t(f);
+                EXPECT_EQ(drv->iTE6805_Check_Support4KTiming(0), off < 0) << f << " " << r[0] << "x" << r[1] << " field " << off;
+            }
+
+    // 4:2:0 3840x2160 halved: bank 5 from 0x21 holds H, V (2159 kept), H - 2, H / 2 - 1 twice, two 0xFF 0x00 0x0F
+    // windows, 0x18 + 3 for a positive sync, then the halved porches, syncs and sizes; low byte, then high bits.
+    t.HActive = 1920, t.HFrontPorch = 88, t.HSyncWidth = 44, t.HBackPorch = 148, t.VActive = 2159, t.VFrontPorch = 8, t.VSyncWidth = 10;
+    t.VBackPorch = 72, t.HSyncPol = 1, data().YUV420 = 1;
+    chip().setReg(5, 0x20, 0xFF);
+    startLog();
+    drv->iTE6805_Set_DNScale(0);
+    std::vector<int> bank5;   // a register out of order shows as its negated number
+    for (const RegWrite& w : rxWrites())
+        if (w.bank == 5 && w.reg > 0x20)
+            bank5.push_back(w.reg == 0x21 + int(bank5.size()) ? w.value : -w.reg);
+    EXPECT_EQ(bank5, (std::vector<int>{0x00, 0x0F, 0x6F, 0x08, 0xFE, 0x0E, 0x7F, 0x07, 0x7F, 0x07, 0xFF, 0x00, 0x0F, 0xFF, 0x00, 0x0F,
+                                       0x1B, 88, 0, 44, 0, 148, 0, 0x80, 0x07, 4, 0, 5, 0, 36, 0, 0x38, 0x04}));
+    EXPECT_EQ((std::vector<int>{chip().reg(5, 0x20), chip().reg(0, 0x33) & 0x08}), (std::vector<int>{0xBF, 0}));
+
+}

@@ -173,6 +173,16 @@ TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
     EXPECT_EQ(eq->iTE6805_BitErr_Check(0), 0) << "240 fails the first check";
     EXPECT_EQ((std::vector<int>{eq->eq[0].ChannelOK[0], eq->iTE6805_BitErr_Check_Again(0)}), (std::vector<int>{0, 1})) << "passes again";
 
+    // Counts without a valid bit on any channel (clock gone) on an HDMI 1.x link switch the
+    // scrambling override, 0xE5 bits 2-4: off when bit 4 was on, else 7; the equaliser stops.
+    set("signal", 0);
+    for (const auto& [before, after] : {std::pair{0x00, 0x1C}, {0x1C, 0x00}}) {
+        eq->iTE6805_EQ_chg(STATEEQ_Off, 0);
+        chip().setReg(3, 0xE5, uint8_t(before | 0x23));
+        data().EQState = STATEEQ_CheckBitErr;
+        eq->iTE6805_EQ_fsm(0);
+        EXPECT_EQ((std::vector<int>{chip().reg(3, 0xE5), int(data().EQState)}), (std::vector<int>{after | 0x23, STATEEQ_Off}));
+    }
     data().EQState = STATEEQ_KeepEQStateUntil5VOff;
     eq->eq[0].BestRS[1] = 0x3F;
     eq->iTE6805_EQ_chg(STATEEQ_Start, 0);
@@ -262,6 +272,13 @@ TEST_F(It6805Test, SymbolLockLossWithAClockChangeSendsVideoBackToWaitSync)
     EXPECT_NE(data().VidState, STATEV_VidStable);
     ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; })) << "and the picture comes back";
 
+    // Lock resets on every channel of an HDMI 1.x link with the equaliser off: the 21st of
+    // each forces the scrambling override, bank 3 register 0xE5 bits 2-4.
+    sys->cnt[0].SymbolLockRst[0] = sys->cnt[0].SymbolLockRst[1] = sys->cnt[0].SymbolLockRst[2] = 0;
+    chip().setReg(3, 0xE5, 0x00);
+    for (int k = 0; k <= 21; ++k, data().EQState = STATEEQ_Off, chip().raise(0x06, 0x70), pass())
+        EXPECT_EQ(chip().reg(3, 0xE5) & 0x1C, k < 21 ? 0 : 0x1C) << k;
+
     // Mute packet and its end in one pass: the output stays muted.
     set("avmute", 1);
     chip().raise(0x10, 0x30);
@@ -340,12 +357,11 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
     cec.erase(std::remove_if(cec.begin(), cec.end(), [](const auto& w) { return w.first == 0x0C || w.first == 0x52; }),
               cec.end());
     EXPECT_EQ(cec, init);
-    chip().cecReceive({0x40, 0x82, 0x10, 0x00});             // Active Source sent to us directly
-    chip().cecReceive({0x4F, 0x36});                         // broadcast Standby: accepted, no reply
-    chip().cecReceive({0x40, 0x90});                         // Report Power Status without its operand
-    chip().cecReceive({0x04, 0x83});                         // from ourselves
-    chip().cecReceive({0x45, 0x83});                         // for another device
-    chip().cecReceive({0x40, 0x83}, 0x20);                   // receive error
+    // Active Source sent to us directly, broadcast Standby (accepted, no reply), Report Power Status without its
+    // operand, one from ourselves, one for another device; then one with a receive error.
+    for (const Message& m : {Message{0x40, 0x82, 0x10, 0x00}, Message{0x4F, 0x36}, Message{0x40, 0x90}, Message{0x04, 0x83}, Message{0x45, 0x83}})
+        chip().cecReceive(m);
+    chip().cecReceive({0x40, 0x83}, 0x20);
     pass();
     EXPECT_EQ((std::vector<size_t>{chip().cecSent().size(), size_t(chip().cecQueued())}), (std::vector<size_t>{0, 0}));
 

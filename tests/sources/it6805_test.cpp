@@ -281,11 +281,9 @@ TEST_F(It6805Test, FourK24PorchesAbove255ReadTheirHighBitsInBothLayouts)
     for (long chipid : {0xA1L, 0x10L}) {
         SCOPED_TRACE(chipid);
         set("chipid", chipid);
-        set("hfp", 1276);
-        set("hsync", 88);
-        set("vfp", 8);
-        set("vsync", 10);
-        set("hpol", 0);   // a negative horizontal sync, the vertical one positive
+        // A negative horizontal sync, the vertical one positive.
+        for (const auto& [key, value] : {std::pair<const char*, long>{"hfp", 1276}, {"hsync", 88}, {"vfp", 8}, {"vsync", 10}, {"hpol", 0}})
+            set(key, value);
         source(3840, 2160, 5500, 2250, 24);
         sys->ite6805_sys_reset_init();
         ASSERT_TRUE(runToAudioOn());

@@ -23,16 +23,8 @@ protected:
         sim::SiI9022Model::instance().reset();
         sim::I2cBusModel::clearLog();
     }
-    void TearDown() override
-    {
-        SourcesFixture::TearDown();
-        drop9022();
-    }
-    static void drop9022()
-    {
-        delete SiI9022::p_9022;
-        SiI9022::p_9022 = nullptr;
-    }
+    void TearDown() override { SourcesFixture::TearDown(); drop9022(); }
+    static void drop9022() { delete SiI9022::p_9022; SiI9022::p_9022 = nullptr; }
     // The register/value pairs written at 0x76, in order.
     static std::vector<std::pair<int, int>> writes() { return kel_test::i2cWrites(0x76); }
 };
@@ -41,11 +33,7 @@ TEST_F(SiI9022Test, FullHd60ProgramsTimingDeAndAvi)
 {
     SiI9022::pInstance()->I2C_set_SiI9022(1920, 1080, 60);
     auto& m = sim::SiI9022Model::instance();
-    auto regs = [&](std::vector<int> list) {
-        for (int& r : list)
-            r = m.reg(r);
-        return list;
-    };
+    auto regs = [&](std::vector<int> list) { for (int& r : list) r = m.reg(r); return list; };
     // TPI 0-7: pixel clock word 6245, refresh 6000, totals 895 x 1163.
     EXPECT_EQ(regs({0, 1, 2, 3, 4, 5, 6, 7}), (std::vector<int>{0x65, 0x18, 0x70, 0x17, 0x7F, 0x03, 0x8B, 0x04}));
     // DE delay 140, top 63, 1920 x 1080.

@@ -32,11 +32,7 @@ constexpr uint32_t kClock0Enable = 0x207858;
 constexpr uint32_t kClock1Enable = 0x207864;
 constexpr uint32_t kPulseLine = 0x2848;
 
-void setCheckEdid(const char* mode)
-{
-    std::lock_guard<std::mutex> hold(g_str_globals_mutex);
-    g_check_edid = mode;
-}
+void setCheckEdid(const char* mode) { std::lock_guard<std::mutex> hold(g_str_globals_mutex); g_check_edid = mode; }
 
 std::vector<sim::I2cRecord> recordsAt(uint8_t address8)
 {
@@ -74,11 +70,7 @@ protected:
         openSources();
         sim::I2cBusModel::clearLog();
     }
-    void TearDown() override
-    {
-        drop();
-        kel_test::resetSourceGlobals();
-    }
+    void TearDown() override { drop(); kel_test::resetSourceGlobals(); }
     static void drop()
     {
         // The FPGA manager goes after the source manager and before the block.
@@ -114,10 +106,7 @@ protected:
     }
     uint8_t& reg(int n) { return para->reg_image[n]; }
     // The IT6602 and IT6805 reset lines.
-    static std::vector<int> resetLines()
-    {
-        return {sim::SocModel::read16(kIt6602Reset), sim::SocModel::read16(kIt6805Reset)};
-    }
+    static std::vector<int> resetLines() { return {sim::SocModel::read16(kIt6602Reset), sim::SocModel::read16(kIt6805Reset)}; }
     void requestEdid(int input, int w, int h, int hz)
     {
         uint8_t* at = para->ram + 896 + 6 * input;
@@ -126,10 +115,7 @@ protected:
         KelRamPara::put16(at + 4, uint16_t(hz));
         src->raise_edid_request(input);
     }
-    static std::string edidCheckSetting()
-    {
-        return ConfigEngine::p_config->read_config_variant(ConfigItem::EDIDCheck).toString().toStdString();
-    }
+    static std::string edidCheckSetting() { return ConfigEngine::p_config->read_config_variant(ConfigItem::EDIDCheck).toString().toStdString(); }
 
     kel_test::TestRoot root;
 };
