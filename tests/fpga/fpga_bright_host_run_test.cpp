@@ -7,7 +7,6 @@
 #include "tests/support/PcClient.h"
 
 #include <gtest/gtest.h>
-
 #include <chrono>
 #include <thread>
 
@@ -27,8 +26,7 @@ pc::Frame cardRead(uint32_t address, uint8_t tag)
     f.group = 0x61;
     pc::put32(f.data, address);
     pc::put16(f.data, 1);
-    f.data.push_back(0);
-    f.data.push_back(0);
+    f.data.insert(f.data.end(), {0, 0});
     return f;
 }
 } // namespace
@@ -38,17 +36,13 @@ TEST(BrightnessHostRun, APcBrightnessChangeReachesTheCards)
     KEL_SKIP_UNDER_EMULATION();
     HostApp host;
     ASSERT_TRUE(host.start()) << host.output;
-    const int offset = host.offset;
-    ASSERT_TRUE(host.waitFor("fpga0 over to enable lcd", 90)) << host.output;
-    ASSERT_TRUE(host.waitFor("start-up done", 60)) << host.output;
+    ASSERT_TRUE(host.waitFor("fpga0 over to enable lcd", 90) && host.waitFor("start-up done", 60)) << host.output;
 
-    auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
+    auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
     ASSERT_NE(pc, nullptr);
-    // 40 % of 255.
-    ASSERT_EQ(pc->writeRam(2176, pc::Bytes{40, 0}), 0);
+    ASSERT_EQ(pc->writeRam(2176, pc::Bytes{40, 0}), 0);   // 40 % of 255
     ASSERT_GE(pc->writeRegister(11, 0x02, 0x02), 0);
 
-    // Polled until it arrives, with a bound far above its path's time on a loaded machine.
     int seen = -1;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (uint8_t tag = 0x40; seen != 102 && std::chrono::steady_clock::now() < deadline; ++tag) {
@@ -56,7 +50,7 @@ TEST(BrightnessHostRun, APcBrightnessChangeReachesTheCards)
         if (pc->request(cardRead(sim::FpgaModel::kBrightnessAddress, tag), reply, 1000) &&
             reply.src == 0x0000 && reply.group == 0x61 && reply.data.size() >= 2 && reply.data[0] == 0)
             seen = reply.data[1];
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));   // a PC's pace, not a spin
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));   // a PC's pace, until a bound far above the path's time
     }
     EXPECT_EQ(seen, 102) << host.outputSoFar();
 }
