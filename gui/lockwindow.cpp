@@ -154,8 +154,10 @@ void LockWindow::syncUpdate()
     if (para.changed16(KelRamPara::kBrightness + 2))
         ui->label_contrast->setText(QString::asprintf("%d", int(para.ram16(KelRamPara::kBrightness + 2))));
 
+    // The sound is the audio window's: a PC may change which window that is as well as the
+    // window's own sound bit.
     const int sound = layer_offset(audio_window(para)) + KelRamPara::kLayerVolume;
-    if (para.changed16(sound))
+    if (para.changed16(sound) || para.ram[KelRamPara::kAudioWindow] != para.saved[KelRamPara::kAudioWindow])
         set_volume_icon((para.ram16(sound) & 0x8000) != 0);
 
     image_init();

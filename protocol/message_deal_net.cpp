@@ -201,7 +201,8 @@ int message_deal::get_device_info(unsigned char* frame)
     std::memcpy(frame + 21, barcode.constData(), size_t(std::min(barcode.size(), 16)));
     std::memcpy(frame + 37, g_pid, 32);
     put_parts(frame + 197, 6, t.mac, ':', 16);
-    put16(frame + 203, uint16_t(g_port.load()));
+    // The port a PC finds the device on is the one it listens on (a host run may move it).
+    put16(frame + 203, board::Network::listenPort(uint16_t(g_port.load())));
     put_parts(frame + 205, 4, t.ip, '.', 10);
     put_parts(frame + 209, 4, t.mask, '.', 10);
     put_parts(frame + 213, 4, t.gateway, '.', 10);

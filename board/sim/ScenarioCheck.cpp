@@ -242,6 +242,7 @@ std::string ScenarioCheck::problem(const std::string& key, const std::string& va
     for (size_t i = 0; i < key.size(); ++i)
         if (!std::isdigit(static_cast<unsigned char>(key[i])) || i == 0 || !std::isdigit(static_cast<unsigned char>(key[i - 1])))
             normal += std::isdigit(static_cast<unsigned char>(key[i])) ? '0' : key[i];
+    // Only a key a slip of the fingers away is named: a quarter of its letters, at least two.
     std::string nearest;
     size_t best = std::string::npos;
     for (const Key& k : kKeys) {
@@ -250,12 +251,12 @@ std::string ScenarioCheck::problem(const std::string& key, const std::string& va
         for (size_t at; (at = p.find("<N>")) != std::string::npos;)
             p.replace(at, 3, "0");
         const size_t d = distance(normal, p);
-        if (d < best) {
+        if (d < best && d <= std::max<size_t>(2, p.size() / 4)) {
             best = d;
             nearest = name;
         }
     }
-    return "unknown key; the nearest is " + nearest;
+    return nearest.empty() ? "unknown key" : "unknown key; the nearest is " + nearest;
 }
 
 } // namespace sim

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 namespace sim {
@@ -230,7 +231,15 @@ bool start()
     if (const char* file = std::getenv("KEL_SCENARIO"); file && *file) {
         std::vector<std::string> warnings;
         if (!sim::SimBoard::loadScenario(file, &warnings)) {
-            board::Console::warn("kelM57N: the scenario file %s cannot be read: %s\n", file, std::strerror(errno));
+            // A relative name is taken from the working folder: the line names where it looked.
+            const int error = errno;
+            std::string tried = file;
+            if (file[0] != '/') {
+                char here[4096];
+                if (::getcwd(here, sizeof here))
+                    tried = std::string(file) + " (" + here + "/" + file + ")";
+            }
+            board::Console::warn("kelM57N: the scenario file %s cannot be read: %s\n", tried.c_str(), std::strerror(error));
             return false;
         }
         for (const std::string& w : warnings)

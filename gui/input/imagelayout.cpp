@@ -169,10 +169,11 @@ void ImageLayout::mirror_select(int value)
 
 void ImageLayout::syncUpdate()
 {
-    if (!KelRamPara::pInstance()->KelLanguageChanged())
-        return;
-    language_changed();
-    ui_select = g_image_current;
+    if (KelRamPara::pInstance()->KelLanguageChanged()) {
+        language_changed();
+        ui_select = g_image_current;
+    }
+    // A PC may have moved, resized, re-sourced or switched off the window shown.
     image_init();
     image_para_update();
 }

@@ -324,7 +324,7 @@ void InputChoose::initSource()
         format->setFont(font);
 
         if (j == 0) {
-            kel_fit_text_px(name, source_name, 10);
+            kel_fit_text_px(name, kel_source_alias_name(source_number, font, name->width()), 10);
             const std::array<uint8_t, 6> copy = input_status(source_number);
             const uint8_t* status = copy.data();
             const int16_t w = int16_t(P::get16(status)), h = int16_t(P::get16(status + 2)),

@@ -221,7 +221,7 @@ void InputCut::source_init()
 
         QString name, format;
         if (k == 0) {
-            name = source_name;
+            name = kel_source_alias_name(source_id, card_font, card.name->width());
             const Status status = input_status(source_id);
             const uint8_t* s = status.data();
             const int w = P::get16(s), h = P::get16(s + 2), hz = P::get16(s + 4);
@@ -338,6 +338,7 @@ void InputCut::kel_button_source_clicked()
         return;
     }
     button_add->hide();
+    crop_open = uint8_t(crop_number_of(crop));
     crop_suffix = QStringLiteral("-Crop-%1").arg(crop_number_of(crop));
     crop_name = source_name + crop_suffix;
     kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
@@ -377,9 +378,37 @@ bool InputCut::crop_values_ok(QString* why) const
     return true;
 }
 
+int InputCut::open_crop_place()
+{
+    KelRamPara* p = KelRamPara::pInstance();
+    p->KelCropSourceInit();
+    for (int k = 1; k <= P::kCropCount; ++k)
+        if (p->KelGetCropID(source_id, k) == crop_open)
+            return k;
+    return 0;
+}
+
+bool InputCut::open_crop_there()
+{
+    if (panel_level != 3 || open_crop_place() != 0)
+        return true;
+    kel_fit_text(label_refuse,
+                 kel_text("该截取已被删除", "This crop was deleted", "Обрезка удалена", "Vùng cắt đã bị xoá", "該截取已被刪除"), 8);
+    label_refuse->show();
+    return false;
+}
+
 void InputCut::kel_button_ok_clicked()
 {
     KelRamPara* p = KelRamPara::pInstance();
+    // The crop's place now, not the one it had when the panel opened; the setter finds the
+    // record by the crop's number under the block's lock, so a deletion in between writes
+    // nothing rather than another crop.
+    if (panel_level == 3) {
+        if (!open_crop_there())
+            return;
+        crop_number = uint8_t(open_crop_place());
+    }
     CROP_PARA crop{source_id, ui->lineEdit_X->text().toShort(), ui->lineEdit_Y->text().toShort(),
                    ui->lineEdit_W->text().toShort(), ui->lineEdit_H->text().toShort()};
     if (panel_level == 3) {
@@ -407,6 +436,9 @@ void InputCut::kel_button_cancel_clicked()
 void InputCut::kel_button_delete_clicked()
 {
     KelRamPara* p = KelRamPara::pInstance();
+    if (!open_crop_there())
+        return;
+    crop_number = uint8_t(open_crop_place());
     p->KelDeleteCrop(char(source_id), char(crop_number));
     p->KelCropSourceInit();
     crop_source_num_update();
@@ -462,6 +494,9 @@ void InputCut::syncUpdate(int code)
         p->KelCropSourceInit();
         crop_source_num_update();
         source_init();
+        // The changing panel says at once that a PC took its crop away.
+        if (!ui->frame_add->isHidden())
+            open_crop_there();
     }
 }
 
@@ -492,7 +527,10 @@ void InputCut::keyPressEvent(QKeyEvent* event)
 
 void InputCut::keyReleaseEvent(QKeyEvent* event)
 {
-    const int n = source_current_check();
+    // The panel's positions are counted from the item count it was opened with: a crop a PC
+    // adds or deletes meanwhile must not move the keys onto another field or button.
+    const int items = source_current_check();
+    const int n = ui_seltype >= 2 ? panel_n : items;
     screen_key_release(this, "InputCut", event->key(), keyboard,
                        {[this, n](int step) { key_move(step, n); }, [this, n] { key_ok(n); },
                         [this, n] { key_back(n); },
@@ -573,7 +611,7 @@ void InputCut::key_ok(int n)
     } else if (ui_seltype == 1) {
         if (current_pag == 0 && ui_select == 0) {
             ui_list_backup = 0;
-            ui_select = uint8_t(n);
+            ui_select = panel_n = uint8_t(n);
             kel_button_add_clicked();
             ui_seltype = 2;
             kel_sel_info(n, 1, n);
@@ -591,7 +629,7 @@ void InputCut::key_ok(int n)
             kel_button_input_clicked();
             kel_button_source_clicked();
             ui_list_backup = position;
-            ui_select = uint8_t(n);
+            ui_select = panel_n = uint8_t(n);
             kel_sel_info(n, 1, n);
         }
     } else {
@@ -601,6 +639,8 @@ void InputCut::key_ok(int n)
             emit fields[j]->send_show(fields[j]->objectName());
         } else if (j >= 4 && j <= 6) {
             QString why;
+            if (j != 5 && !open_crop_there())
+                return;   // its crop is gone: only Cancel and Back close the panel
             if (j == 6 && !crop_values_ok(&why)) {
                 // Refused: the panel stays open and says why.
                 kel_fit_text(label_refuse, why, 8);

@@ -50,6 +50,8 @@ public:
     unsigned char max_pag = 0;
     unsigned char source_id = 1;
     unsigned char crop_number = 0;
+    unsigned char panel_n = 0;        // the item count the edit panel's positions start from
+    unsigned char crop_open = 0;      // the number (1-40) of the crop the changing panel holds
     unsigned char panel_level = 0;    // the level (2 add, 3 change) the panel was opened at
     QString source_name;
     QString crop_suffix;
@@ -91,6 +93,11 @@ private:
     void select_item(int k);
     int selected_item() const;
     QString name_prefix() const;
+    // The list place (k) of the crop the changing panel holds, looked up afresh; 0 when a PC
+    // has deleted it. The panel's crop is its number, not its place: a deletion moves places.
+    int open_crop_place();
+    // At the changing panel: false, with the reason shown, when its crop is gone.
+    bool open_crop_there();
 };
 
 extern InputCut* g_inputcut;

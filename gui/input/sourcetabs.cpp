@@ -17,19 +17,21 @@ void kel_source_tabs_init(QLabel* const names[4], QLabel* const icons[4])
     }
 }
 
+QString kel_source_alias_name(int id, const QFont& font, int width)
+{
+    ALIAS_PARA alias{0, std::string(), std::string()};
+    if (get_json_alias_para(&alias, "source", id))
+        return QFontMetrics(font).elidedText(QString::fromStdString(alias.name), Qt::ElideRight, width, Qt::TextShowMnemonic);
+    return sourceinfo::get_source_name_by_sourceid(uint8_t(id));
+}
+
 void kel_source_tabs_counts(QLabel* const names[4], const unsigned char counts[4])
 {
     QFont measure;
     measure.setPixelSize(9);
     for (int k = 0; k < 4; ++k) {
         const unsigned char id = sourceinfo::get_source_id_by_listseq(uint8_t(k));
-        ALIAS_PARA alias{0, std::string(), std::string()};
-        QString name;
-        if (get_json_alias_para(&alias, "source", id))
-            name = QFontMetrics(measure).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
-                                                    names[k]->width() - 16, Qt::TextShowMnemonic);
-        else
-            name = sourceinfo::get_source_name_by_listseq(uint8_t(k));
+        const QString name = kel_source_alias_name(id, measure, names[k]->width() - 16);
         names[k]->setText(sourceinfo::get_source_specialstyle1_by_sourceid(id, name, counts[id]));
     }
 }

@@ -5,6 +5,9 @@
 
 // Plain names in their colours and the input-type icons.
 void kel_source_tabs_init(QLabel* const names[4], QLabel* const icons[4]);
+// The name an input is shown by: its alias of group "source" elided to width in font, else
+// its fixed name. The tabs and the input's own card show the same.
+QString kel_source_alias_name(int id, const QFont& font, int width);
 // Names with their entry counts (counts indexed by source id): the alias of group "source"
 // elided to the label less 16 px in a 9 px font, else the fixed name.
 void kel_source_tabs_counts(QLabel* const names[4], const unsigned char counts[4]);

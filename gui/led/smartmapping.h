@@ -148,6 +148,7 @@ public:
     uint8_t file_select = 0;
     QFrame* file_frame = nullptr;
     QLabel* file_labels[3] = {};
+    QLabel* label_refuse = nullptr;   // why the wizard refused a typed number
     QPushButton* file_buttons[3] = {};
     QString file_names[3];
     QString file_paths[3];
@@ -232,6 +233,9 @@ private:
     uint8_t rows_on_page() const;
     void set_file_style(int row, int style);
     void loadscan_page1_move(int step);
+    // Whether text is a number the cards take for the wizard field; when not, the field's
+    // page says which numbers are allowed.
+    bool wizard_value_ok(QLineEdit* field, const QString& text);
 };
 
 extern SmartMapping* g_smartmapping;

@@ -6,6 +6,7 @@
 #include "core/global.h"
 #include "fpga/fpga_manage.h"
 #include "gui/QRoundProgressBar.h"
+#include "gui/input/editpanel.h"
 #include "gui/kel_keys.h"
 #include "gui/textfit.h"
 #include "gui/my_lineedit.h"
@@ -164,8 +165,38 @@ void SmartMapping::kel_button_wlan_clicked()
 // ------------------------------------------------------------------------------------
 // Pages
 
+// What the cards take: the cabinet size and the offsets are 16-bit words of the set-up and
+// of each card's position, rows and columns bytes; no rows or columns place no card.
+bool SmartMapping::wizard_value_ok(QLineEdit* field, const QString& text)
+{
+    const bool count = field == ui->lineEdit_line || field == ui->lineEdit_column;
+    const bool offset = field == ui->lineEdit_horzion || field == ui->lineEdit_vert;
+    const qlonglong low = offset ? 0 : 1, high = count ? 255 : 65535;
+    bool ok = false;
+    const qlonglong v = text.trimmed().toLongLong(&ok, 10);
+    QWidget* page = field->parentWidget();
+    if (ok && v >= low && v <= high) {
+        if (label_refuse && label_refuse->parentWidget() == page)
+            label_refuse->hide();
+        return true;
+    }
+    // Over the step's title, which the page has no other room for.
+    if (!label_refuse)
+        label_refuse = kel_refusal_label(page, QRect(10, 10, 220, 17));
+    label_refuse->setParent(page);
+    label_refuse->setStyleSheet(QStringLiteral("color: rgb(255, 80, 80);background-color: rgb(16, 16, 28);"));
+    kel_fit_text(label_refuse,
+                 kel_text("须为%1至%2", "Must be %1 to %2", "Допустимо: %1–%2", "Phải từ %1 đến %2", "須為%1至%2").arg(low).arg(high), 8);
+    label_refuse->show();
+    label_refuse->raise();
+    return false;
+}
+
 void SmartMapping::on_Button_next_clicked()
 {
+    for (QLineEdit* field : {ui->lineEdit_X, ui->lineEdit_Y})
+        if (!wizard_value_ok(field, field->text()))
+            return;
     line_type.width = u16(field_value(ui->lineEdit_X));
     line_type.height = u16(field_value(ui->lineEdit_Y));
     on_Button_wlan1_clicked();
@@ -245,6 +276,9 @@ void SmartMapping::on_Button_send_clicked()
     // The record is the running job's: not touched while any job runs.
     if (g_qround_bar || g_send_para.job != 0)
         return;
+    for (QLineEdit* field : {ui->lineEdit_line, ui->lineEdit_column, ui->lineEdit_horzion, ui->lineEdit_vert})
+        if (!wizard_value_ok(field, field->text()))
+            return;
     line_type.rows = u8(field_value(ui->lineEdit_line));
     line_type.cols = u8(field_value(ui->lineEdit_column));
     line_type.x_offset = u16(field_value(ui->lineEdit_horzion));
@@ -285,7 +319,7 @@ void SmartMapping::confirmString(QString text)
     // The keypad is shared: only a field of this dialog takes its answer.
     for (QLineEdit* field : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_line, ui->lineEdit_column,
                              ui->lineEdit_horzion, ui->lineEdit_vert})
-        if (g_lineedit == field)
+        if (g_lineedit == field && wizard_value_ok(field, text))
             field->setText(text);
 }
 
@@ -458,7 +492,8 @@ void SmartMapping::menulist_shortcut_button_ok_page()
             emit field->send_show(field->objectName());
         } else {
             on_Button_next_clicked();
-            menulist_shortcut_page2_init();
+            if (ui->stackedWidget->currentIndex() == 1)   // not refused
+                menulist_shortcut_page2_init();
         }
         break;
     case 1:

@@ -113,6 +113,9 @@ TEST_F(HomeScreen, SoundIconFollowsTheAudioWindow)
     EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
     LockWindow second;
     EXPECT_EQ(second.ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
+    mark_saved(), para()->ram[P::kAudioWindow] = 2;   // a PC moves the sound back to window 2, whose sound is on
+    lw->syncUpdate();
+    EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_open.png");
 
     // Window 5 is the last audio window of its own; 6 already means window 0.
     para()->ram[layer(5) + P::kLayerSound] = 0x80;

@@ -3,6 +3,9 @@
 #include "tests/support/PcClient.h"
 
 #include <QApplication>
+#include <QDir>
+#include <cerrno>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 // Qt keeps its platform objects until process exit; the leak checker would report them on
@@ -16,6 +19,9 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's per-user runtime folder, where the session has none (programs a test starts too).
+    if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") && (::mkdir("xdg-runtime", 0700) == 0 || errno == EEXIST))
+        qputenv("XDG_RUNTIME_DIR", QDir::currentPath().toLocal8Bit() + "/xdg-runtime");
     // The device's threads edit and read the parameter block under its lock. A socket
     // orders the PC's request before the device's answer, but a thread checker does not
     // count a socket as ordering; so a test's PC client takes that lock once before it sends

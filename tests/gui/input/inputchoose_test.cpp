@@ -115,7 +115,8 @@ TEST_F(InputScreenTest, WindowsSwitchedOffUnderTheCursorTakeItToWindowOne)
 
 TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
 {
-    set_window(0, 1, 1);
+    set_window(0, 1, 0), set_window(2, 1, 1);   // window 3 at the row's second place: window 2 is hidden
+    g_image_current = 2;
     set_input(2, 1920, 1080, 60);
     set_input(1, 1920, 0, 60);     // a width and a rate without a height: no signal
     set_crop(0, 2, 1, 640, 480);   // HDMI2 crop 1
@@ -139,22 +140,22 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     kel_test::pressKey(PanelKey::Ok);   // into the panel, cursor on the input itself
     EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{2, 0}));
     ok_with_toast();
-    EXPECT_EQ(std::make_tuple(para()->ram16(layer(0) + P::kLayerSource), apply_flag(), badges(c), c->image_label[0]->text()),
-              std::make_tuple(0x0002, 1, 1, QString("HDMI2")));
+    EXPECT_EQ(std::make_tuple(para()->ram16(layer(2) + P::kLayerSource), para()->ram16(layer(1) + P::kLayerSource), apply_flag(), badges(c),
+                              c->image_label[2]->text()), std::make_tuple(0x0002, 0, 1, 1, QString("HDMI2")));
 
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKey(PanelKey::Right);
     ok_with_toast();
     // The crop record as source, applied, the panel stays open.
-    EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag(), c->ui_seltype}), (std::vector<int>{0x8000, 1, 2}));
-    EXPECT_EQ(c->image_label[0]->text(), "HDMI2\n_Crop1");
+    EXPECT_EQ((std::vector<int>{para()->ram16(layer(2) + P::kLayerSource), apply_flag(), c->ui_seltype}), (std::vector<int>{0x8000, 1, 2}));
+    EXPECT_EQ(c->image_label[2]->text(), "HDMI2\n_Crop1");
 
     // A crop gone from the records meanwhile switches nothing and shows no toast.
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     put16(P::kCropRecords, 0);
     para()->KelCropSourceInit();
     kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ((std::vector<int>{para()->ram16(layer(0) + P::kLayerSource), apply_flag()}), (std::vector<int>{0x8000, 0}));
+    EXPECT_EQ((std::vector<int>{para()->ram16(layer(2) + P::kLayerSource), apply_flag()}), (std::vector<int>{0x8000, 0}));
 
     kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
     EXPECT_EQ(c->ui_seltype, 0);
@@ -198,13 +199,15 @@ TEST_F(InputScreenTest, CropsAreNamedByTheirOwnNumbersAndPaged)
 TEST_F(InputScreenTest, InputChoiceRefreshModeKeyAndTexts)
 {
     set_window(0, 1, 1);
+    write_alias(R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Cam"}]}})");   // the tab's and the input's entry name
     mark_saved();
     InputChoose* c = open_choose();
     // A PC write of a crop record (or code 103) recounts the entries.
     set_crop(4, 1, 1, 10, 10);
     c->syncUpdate(1);
-    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
-    EXPECT_EQ(entry_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
+    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">Cam<") && c->ui->sourcelistseq0name->text().contains(">2<"));
+    EXPECT_EQ(entry_names(c), QStringList({"Cam", "HDMI1_crop1"}));
+    write_alias("{}");
 
     kel_test::pressKey(PanelKey::Mode, 1, c);
     EXPECT_EQ((std::vector<int>{g_inputchoose == nullptr, g_page_focus}), (std::vector<int>{1, 4}));

@@ -16,6 +16,7 @@
 
 #include <QPointer>
 #include <algorithm>
+#include <array>
 
 using namespace input_test;
 using kel_test::PanelKey;
@@ -44,10 +45,11 @@ int crop_field(int record, int field)   // field 0: the port and number word
 TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
 {
     set_input(1, 1920, 1080, 60);
+    write_alias(R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Cam"}]}})");   // the tab's and the card's name
     mark_saved();
     InputCut* c = open_cut();
-    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">1<"));
-    EXPECT_EQ(card_names(c) + card_names(c, "card_format"), QStringList({"HDMI1", "1920x1080@60Hz"}));
+    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">Cam<") && c->ui->sourcelistseq0name->text().contains(">1<"));
+    EXPECT_EQ(card_names(c) + card_names(c, "card_format"), QStringList({"Cam", "1920x1080@60Hz"}));
     EXPECT_EQ(c->button_add->styleSheet(), "border:0px solid rgb(0,0,0);");
     kel_test::pressKey(PanelKey::Ok, 0, c);   // into the list, on the add button
     EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{1, 0}));
@@ -68,8 +70,9 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Ok});   // OK
     EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_field(0, 0), crop_field(0, 4), apply_flag()}), (std::vector<int>{1, 0x8001, 720, 1}));
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
-    EXPECT_EQ(card_names(c), QStringList({"HDMI1", "HDMI1_crop1"}));
+    EXPECT_EQ(card_names(c), QStringList({"Cam", "HDMI1_crop1"}));
     delete c;
+    write_alias("{}");
 
     // Crops 1 and 3 in use: the panel proposes 2, the number the new crop takes.
     std::memset(para()->ram + P::kCropRecords, 0, P::kCropCount * P::kCropRecordSize);
@@ -147,19 +150,27 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
         c->ui_select = uint8_t(n + 6);
         kel_test::pressKey(PanelKey::Ok);
     };
-    for (const char* w : {"0", "", "4096"}) {
-        c->ui->lineEdit_W->setText(QString::fromLatin1(w));
+    // Refused: the message shown, the record and the flag as they were. Both edges of the
+    // picture an input can be asked for (4095 square), on either axis.
+    const char* const refused[][4] = {{"0", "0", "0", "480"}, {"0", "0", "", "480"}, {"0", "0", "4096", "480"},
+        {"1", "0", "4095", "480"}, {"0", "1", "640", "4095"}, {"0", "4095", "640", "1"}, {"0", "0", "640", "0"}};
+    for (const auto& v : refused) {
+        for (int f = 0; f < 4; ++f)
+            c->findChild<QLineEdit*>(c->field_names[f])->setText(QString::fromLatin1(v[f]));
         press_ok_button();
-        // Refused: the message shown, the record and the flag as they were.
         EXPECT_EQ((std::vector<int>{c->ui_seltype, c->label_refuse->isVisibleTo(c), crop_field(0, 3), apply_flag()}),
-                  (std::vector<int>{3, 1, 640, 0}))
-            << w;
+                  (std::vector<int>{3, 1, 640, 0})) << v[0] << "," << v[1] << " " << v[2] << "x" << v[3];
     }
-    EXPECT_EQ(c->label_refuse->text(), "Crop must lie within 4095x4095");
-    c->ui->lineEdit_W->setText("800");
-    c->ui->lineEdit_X->setText("3300");
+    EXPECT_EQ(c->label_refuse->text(), "W and H must be 1 or more");
+    QString why;
+    for (const auto& v : {std::array<const char*, 4>{"0", "0", "4095", "4095"}, {"4094", "4094", "1", "1"}}) {
+        for (int f = 0; f < 4; ++f)
+            c->findChild<QLineEdit*>(c->field_names[f])->setText(QString::fromLatin1(v[f]));
+        EXPECT_TRUE(c->crop_values_ok(&why)) << v[0] << "," << v[1];
+    }
+    c->ui->lineEdit_X->setText("3300"), c->ui->lineEdit_Y->setText("0"), c->ui->lineEdit_W->setText("800"), c->ui->lineEdit_H->setText("480");
     press_ok_button();
-    EXPECT_EQ(c->ui_seltype, 3);
+    EXPECT_EQ((QStringList{QString::number(c->ui_seltype), c->label_refuse->text()}), QStringList({"3", "Crop must lie within 4095x4095"}));
     // A crop of a 4K source may be made while the 1080p one is connected.
     c->ui->lineEdit_X->setText("3000");
     c->ui->lineEdit_H->setText("2000");
@@ -182,6 +193,22 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     const auto calls = scaler->deferred_calls_copy();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "c331_SetCrop(0,1,16,8,800,480)"), calls.end());
     EXPECT_EQ(apply_flag(), 0);
+
+    // A PC deletes the crop the changing panel holds (crop 1, with crop 2 beside it): the panel
+    // says so at once, and neither its OK nor its Delete writes crop 2 in its place.
+    set_crop(1, 1, 2, 800, 600);
+    c = open_cut();
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
+    put16(P::kCropRecords, 0);
+    c->syncUpdate(1);
+    uint8_t left[2 * P::kCropRecordSize];
+    std::memcpy(left, para()->ram + P::kCropRecords, sizeof left);
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Left, PanelKey::Ok});   // OK, then Delete
+    EXPECT_EQ((QStringList{QString::number(std::memcmp(left, para()->ram + P::kCropRecords, sizeof left)), QString::number(c->ui_seltype),
+                           c->label_refuse->text()}), QStringList({"0", "3", "This crop was deleted"}));
+    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});   // Cancel closes the panel
+    EXPECT_EQ(c->ui_seltype, 1);
+    delete c;
 }
 
 TEST_F(InputScreenTest, CropScreenBackAndModeKey)
@@ -215,9 +242,8 @@ TEST_F(InputScreenTest, CropScreenBackAndModeKey)
 
 TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)
 {
-    set_crop(0, 1, 1, 640, 480);
-    set_crop(1, 1, 2, 320, 240);
     for (int lang = 0; lang < 5; ++lang) {
+        set_crop(0, 1, 1, 640, 480), set_crop(1, 1, 2, 320, 240);
         set_language(lang, 0x1F);
         InputCut* c = open_cut();
         kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
@@ -241,6 +267,9 @@ TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)
             kel_test::expectPlaced({{c->findChild<QLabel*>(QString("sourcelistseq%1name").arg(k)), 2 + 53 * k, 43, 51, 14},
                 {c->findChild<QLabel*>(QString("sourcelistseq%1pixmap").arg(k)), 7 + 53 * k, 58, 40, 12}}, tag);
         kel_test::grab(c, "inputcut_" + std::to_string(lang));
+        put16(P::kCropRecords, 0), c->syncUpdate(1);   // a PC deletes the panel's crop: the panel says so
+        EXPECT_TRUE(kel_test::allTextsFit(c) && c->label_refuse->isVisibleTo(c)) << lang;
+        kel_test::grab(c, "inputcut_deleted_" + std::to_string(lang));
         delete c;
     }
 }

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 using kel_test::PanelKey;
@@ -134,11 +135,25 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
         EXPECT_EQ(cardWord(1, i, 0x180), expected[i][0]) << i;
         EXPECT_EQ(cardWord(1, i, 0x182), expected[i][1]) << i;
     }
-    // Rows typed as 300 keep their low 8 bits.
-    g_lineedit = s->ui->lineEdit_line;
-    s->confirmString("300");
-    s->on_Button_send_clicked();
-    EXPECT_EQ(line_type.rows, 44);
+    // A number the cards cannot take is refused at entry with the range, the field keeps its
+    // number; each field's edges, from the set-up's words and bytes (no row or column: no card).
+    const std::tuple<QLineEdit*, const char*, const char*, const char*, const char*> edges[] = {
+        {s->ui->lineEdit_X, "0", "65536", "65535", "1 to 65535"}, {s->ui->lineEdit_Y, "", "70000", "1", "1 to 65535"},
+        {s->ui->lineEdit_line, "0", "256", "255", "1 to 255"}, {s->ui->lineEdit_column, "0", "300", "1", "1 to 255"},
+        {s->ui->lineEdit_horzion, "-1", "65536", "65535", "0 to 65535"}, {s->ui->lineEdit_vert, "x", "99999", "0", "0 to 65535"}};
+    for (const auto& [field, low, high, edge, range] : edges) {
+        const QString before = field->text();
+        for (const char* refused : {low, high}) {
+            g_lineedit = field, s->confirmString(refused);
+            EXPECT_EQ((QStringList{field->text(), s->label_refuse->isHidden() ? "" : s->label_refuse->text()}),
+                      (QStringList{before, QString("Must be ") + range})) << refused;
+        }
+        s->confirmString(edge);
+        EXPECT_EQ((QStringList{field->text(), QString::number(s->label_refuse->isHidden())}), (QStringList{edge, "1"}));
+    }
+    s->on_Button_next_clicked(), s->on_Button_send_clicked();
+    EXPECT_EQ((std::vector<int>{line_type.width, line_type.height, line_type.rows, line_type.cols, line_type.x_offset, line_type.y_offset}),
+              (std::vector<int>{65535, 1, 255, 1, 65535, 0}));
 }
 
 TEST_F(SmartWizard, SixteenDistinctRoutePictures)
@@ -268,6 +283,8 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
             [s] { s->on_Button_mapping_clicked(); }};
         for (int page = 0; page < 8; ++page) {
             show[page]();
+            if (page == 0 || page == 2)   // a number refused, with the widest range
+                g_lineedit = page ? s->ui->lineEdit_horzion : s->ui->lineEdit_X, s->confirmString("70000");
             ASSERT_EQ(s->ui->stackedWidget->currentIndex(), page);
             kel_test::expectTextsFit(s, std::string(tags[lang]) + " page " + std::to_string(page));
             for (int k = 1; page == 3 && k <= 16; ++k)   // each route's number whole, whatever is cut
