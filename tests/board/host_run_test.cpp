@@ -83,6 +83,9 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
         shown = {source[1], status[0] | status[1] << 8, status[2] | status[3] << 8, status[4]};
     }
     EXPECT_EQ(shown, (std::vector<int>{0, 1920, 1080, 60}));
+    pc::Frame discovery, found;   // a PC finds the device on the TCP port it listens on
+    discovery.group = 0xA4, discovery.data = {0x10};
+    EXPECT_TRUE(pc->request(discovery, found) && found.data.size() > 194 && pc::get16(found.data.data() + 193) == 5005 + host.offset);
     EXPECT_EQ(host.app.state(), QProcess::Running);
 
     // pcclient reads a stored file back through the read transfer, and says a type that is
@@ -115,7 +118,8 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     // number or moves a port past 65535, the root being free again.
     const std::string stopped = tree(root);
     for (const auto& [key, value, line] : {std::tuple<QString, QString, std::string>{"KEL_SCENARIO", host.root.path() + "/missing",
-              "the scenario file " + dir + "/missing cannot be read: No such file or directory"}, {"KEL_PORT_OFFSET", "x12",
+              "the scenario file " + dir + "/missing cannot be read: No such file or directory"}, {"KEL_SCENARIO", "gone",
+              "the scenario file gone (" + fs::current_path().string() + "/gone) cannot be read: No such file or directory"}, {"KEL_PORT_OFFSET", "x12",
               "KEL_PORT_OFFSET=x12 is not a number; not starting"}, {"KEL_PORT_OFFSET", "52000", "KEL_PORT_OFFSET=52000 moves port 13769 to 65769, outside 1-65535; not starting"}})
         EXPECT_EQ(runBeside(host, {{key, value}}), std::make_pair(1, "kelM57N: " + line + "\n"));
     EXPECT_EQ(tree(root), stopped);

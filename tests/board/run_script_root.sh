@@ -3,19 +3,21 @@
 # where the script was started), else on build/sim-root: run from a copy with the set-up and
 # the build stubbed and a stand-in program that prints its root. Given the built program, it
 # also runs it on the VNC screen: a key shows in the VNC frame (the time printed, bounded far
-# above the 0.2 s aimed at), and a second run on the taken VNC port stops with the reason.
+# above the 0.2 s aimed at); a second run on the root in use, or on the taken VNC port, stops
+# with the reason.
 # Usage: run_script_root.sh <source dir> [<built kelM57N>]
 work="$(mktemp -d)"
 trap '[ -n "${run:-}" ] && kill -- -"$run" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/tree/scripts" "$work/tree/build" "$work/bin" "$work/caller"
 cp "$1/scripts/run" "$work/tree/scripts/"
 touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n' >"$work/bin/cmake"
-printf '#!/bin/sh\necho "root $KEL_ROOT" >&2\n' >"$work/tree/build/kelM57N"
+printf '#!/bin/sh\necho "root $KEL_ROOT" >&2; echo "scenario $KEL_SCENARIO" >&2\n' >"$work/tree/build/kelM57N"
 chmod +x "$work/bin/cmake" "$work/tree/build/kelM57N"
 fail=0
 for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x|$work/caller/rel/x"; do
-  got="$(cd "$work/caller" && env ${row%%|*} PATH="$work/bin:$PATH" KEL_PLATFORM=offscreen bash "$work/tree/scripts/run" 2>&1)"
-  [ "$(echo "$got" | sed -n 's/^root //p')" = "${row#*|}" ] && [ -d "${row#*|}" ] || { echo "${row%%|*}: not ${row#*|}: $got"; fail=1; }
+  got="$(cd "$work/caller" && env ${row%%|*} PATH="$work/bin:$PATH" KEL_PLATFORM=offscreen KEL_SCENARIO=s.txt bash "$work/tree/scripts/run" 2>&1)"
+  [ "$(echo "$got" | sed -n 's/^root //p') $(echo "$got" | sed -n 's/^scenario //p')" = "${row#*|} $work/caller/s.txt" ] && [ -d "${row#*|}" ] ||
+    { echo "${row%%|*}: not ${row#*|}: $got"; fail=1; }
 done
 [ -n "${2:-}" ] || exit "$fail"
 ln -sf "$2" "$work/tree/build/kelM57N"
@@ -36,6 +38,13 @@ grep -q "^run: the LCD is on VNC 127.0.0.1:$port$" "$work/first.txt" || { echo "
 timing="$(python3 "$1/bench/lcd_key/key_to_frame.py" "$port" 6 q 2>&1)"
 echo "$timing"
 awk '/^key to frame: [0-9.]+ s$/ && $4 < 2.5 { ok = 1 } END { exit !ok }' <<<"$timing" || fail=1
+# A second run on the root in use refuses first: the first one's logs as they were, no VNC line.
+cp "$work/vnc/kelM57N.log" "$work/log" && cp "$work/vnc/x11vnc.log" "$work/vnclog"
+same="$(KEL_ROOT="$work/vnc" KEL_VNC_PORT=$((port + 1)) bash "$work/tree/scripts/run" 2>&1)"
+status=$?
+[ "$status" = 1 ] && grep -qx "run: the data root $work/vnc is in use by process [0-9]*; not starting (KEL_ROOT names another root)" <<<"$same" &&
+  cmp -s -n "$(stat -c %s "$work/log")" "$work/log" "$work/vnc/kelM57N.log" && cmp -s "$work/vnclog" "$work/vnc/x11vnc.log" &&
+  ! grep -q VNC <<<"$same" || { echo "run on the root in use, status $status: $same"; fail=1; }
 second="$(KEL_ROOT="$work/vnc2" bash "$work/tree/scripts/run" 2>&1)"
 status=$?
 [ "$status" = 1 ] && grep -q "^run: the VNC port 127.0.0.1:$port is taken by another program; not starting" <<<"$second" \

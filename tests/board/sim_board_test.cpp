@@ -264,7 +264,7 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
         {"fpga1.fault.port15=silent", ""}, {"net.wlan1.gateway=10.0.0.1", ""}, {"i2c.eeprom3=corrupt", ""},
         {"bad line", "bad line: not key=value; accepted: key=value, or # and a comment"},
         {"inptu1.timing=1920x1080@60", "inptu1.timing: unknown key; the nearest is input<N>.timing"},
-        {"fpga.cards.port16=1", "fpga.cards.port16: unknown key; the nearest is fpga.cards.port<N>"},
+        {"fpga.cards.port16=1", "fpga.cards.port16: unknown key; the nearest is fpga.cards.port<N>"}, {"bogus.key=1", "bogus.key: unknown key"},
         {"input1.timing=4k", "input1.timing: not a timing; accepted: WIDTHxHEIGHT@HZ (1920x1080@60), an i after the "
                              "height for interlaced (1920x1080i@60), or none"},
         {"fpga.cards.port0=four", "fpga.cards.port0: not a number; accepted: a whole number (0x.. hexadecimal)"},
