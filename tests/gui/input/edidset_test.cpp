@@ -12,6 +12,8 @@
 #include "ui_edidset.h"
 #include "ui_numberkeyboard.h"
 
+#include <array>
+
 using namespace input_test;
 using kel_test::PanelKey;
 
@@ -97,22 +99,16 @@ TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
     mark_saved();
     EDIDset* e = open_edid();
     kel_test::pressKey(PanelKey::Ok, 0, e);
-    for (const char* bad : {"0", "4096", "40000", ""}) {
-        e->ui->lineEdit_W->setText(QString::fromLatin1(bad));
-        e->ui_line_select = 5;
+    // Each refused with its reason, the record and the flag as they were; a rate other than 30
+    // or 60 is refused unless it is the stored one left as it is.
+    const char* const size = "W and H must be 1 to 4095", *const rate = "Refresh rate must be 30 or 60";
+    const std::array<const char*, 3> bad[] = {{"0", "60", size}, {"4096", "60", size}, {"40000", "60", size}, {"", "60", size},
+        {"4095", "0", rate}, {"4095", "50", rate}, {"4095", "256", rate}};
+    for (const auto& [w, hz, why] : bad) {
+        e->ui->lineEdit_W->setText(w), e->ui->label_rate->setText(hz), e->ui_line_select = 5;
         kel_test::pressKey(PanelKey::Ok);
-        EXPECT_EQ(e->label_refuse->text(), "W and H must be 1 to 4095");
-        EXPECT_EQ((std::vector<int>{e->ui_seltype, e->label_refuse->isVisibleTo(e), para()->ram16(P::kEdid + 6), apply_flag()}),
-                  (std::vector<int>{1, 1, 1920, 0}))
-            << bad;
-    }
-    // A rate other than 30 or 60 is refused unless it is the stored one left as it is.
-    e->ui->lineEdit_W->setText("4095");
-    for (const char* bad : {"0", "50", "256"}) {
-        e->ui->label_rate->setText(QString::fromLatin1(bad));
-        kel_test::pressKey(PanelKey::Ok);
-        EXPECT_EQ(e->ui_seltype, 1) << bad;
-        EXPECT_EQ(e->label_refuse->text(), "Refresh rate must be 30 or 60") << bad;
+        EXPECT_EQ((QStringList{QString::number(e->ui_seltype), e->label_refuse->isVisibleTo(e) ? e->label_refuse->text() : "",
+                               QString::number(para()->ram16(P::kEdid + 6)), QString::number(apply_flag())}), (QStringList{"1", why, "1920", "0"})) << w << "@" << hz;
     }
     e->ui->label_rate->setText("60");
     kel_test::pressKey(PanelKey::Ok);

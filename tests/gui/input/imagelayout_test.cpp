@@ -86,20 +86,6 @@ TEST_F(InputScreenTest, LayoutStepsThroughFourWindows)
     kel_test::settle();
 }
 
-TEST_F(InputScreenTest, LayoutModeKeyLeavesNoMenu)
-{
-    QPointer<Option> menu(new Option(nullptr));
-    g_option = menu;
-    QPointer<ImageLayout> l(open_layout());
-    kel_test::pressKey(PanelKey::Mode, 1, l);
-    kel_test::settle();
-    EXPECT_TRUE(l.isNull() && menu.isNull() && g_option == nullptr);
-    EXPECT_EQ((std::vector<int>{g_page_focus, g_mode_shortcut_key}), (std::vector<int>{4, 1}));
-    ASSERT_NE(g_custommode, nullptr);
-    EXPECT_TRUE(g_custommode->isVisible());
-    delete g_custommode;
-}
-
 TEST_F(InputScreenTest, LayoutTextsFitInEveryLanguage)
 {
     layout_picture();

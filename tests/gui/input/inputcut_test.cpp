@@ -3,6 +3,7 @@
 // the way back and the mode key, texts per language.
 
 #include "gui/input/custommode.h"
+#include "gui/input/imagelayout.h"
 #include "gui/input/inputchoose.h"
 #include "gui/input/inputcut.h"
 #include "gui/numberkeyboard.h"
@@ -17,6 +18,7 @@
 #include <QPointer>
 #include <algorithm>
 #include <array>
+#include <functional>
 
 using namespace input_test;
 using kel_test::PanelKey;
@@ -204,27 +206,30 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     delete c;
 }
 
-TEST_F(InputScreenTest, CropScreenBackAndModeKey)
+TEST_F(InputScreenTest, CropAndLayoutScreensBackAndModeKey)   // the layout screen's mode key folded in
 {
-    // From the settings menu: back to page 5; the mode key closes the menu too.
-    QPointer<Option> menu(new Option(nullptr));
-    g_option = menu;
-    InputCut* c = open_cut();
-    kel_test::pressKey(PanelKey::Back, 1, c);
-    EXPECT_EQ((std::vector<int>{g_page_focus, g_inputcut == nullptr}), (std::vector<int>{5, 1}));
-    kel_test::settle();
-    c = open_cut();
-    kel_test::pressKey(PanelKey::Mode, 1, c);
-    kel_test::settle();
-    EXPECT_EQ((std::vector<int>{menu.isNull(), g_page_focus}), (std::vector<int>{1, 4}));
-    ASSERT_NE(g_custommode, nullptr);
-    delete g_custommode;
+    // From the settings menu: back to page 5; the mode key closes the menu too and shows the
+    // user modes straight over the main window.
+    const std::function<QDialog*()> opens[] = {open_cut, [] { return kel_test::openScreen(g_imagelayout, 9); }};
+    for (const auto& open : opens) {
+        QPointer<Option> menu(new Option(nullptr));
+        g_option = menu, g_mode_shortcut_key = 0;
+        kel_test::pressKey(PanelKey::Back, 1, open());
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_inputcut == nullptr, g_imagelayout == nullptr}), (std::vector<int>{5, 1, 1}));
+        kel_test::settle();
+        QPointer<QDialog> screen(open());
+        kel_test::pressKey(PanelKey::Mode, 1, screen);
+        kel_test::settle();
+        EXPECT_TRUE(screen.isNull() && menu.isNull() && g_option == nullptr && g_custommode && g_custommode->isVisible());
+        EXPECT_EQ((std::vector<int>{g_page_focus, g_mode_shortcut_key}), (std::vector<int>{4, 1}));
+        delete g_custommode;
+    }
 
     // From the input selection screen: back to page 3 with its counts refreshed.
     set_window(0, 1, 1);
     mark_saved();
     g_inputchoose = new InputChoose(nullptr);
-    c = open_cut();
+    open_cut();
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});   // add a crop to HDMI1
     kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
     EXPECT_EQ(g_page_focus, 3);
