@@ -83,8 +83,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
         shown = {source[1], status[0] | status[1] << 8, status[2] | status[3] << 8, status[4]};
     }
     EXPECT_EQ(shown, (std::vector<int>{0, 1920, 1080, 60}));
-    pc::Frame discovery, found;   // a PC finds the device on the TCP port it listens on
-    discovery.group = 0xA4, discovery.data = {0x10};
+    pc::Frame discovery{pc::kController, pc::kPc, 0, 0, 0, 0, 0, 0xA4, {0x10}}, found;   // a PC finds the device on its TCP port
     EXPECT_TRUE(pc->request(discovery, found) && found.data.size() > 194 && pc::get16(found.data.data() + 193) == 5005 + host.offset);
     EXPECT_EQ(host.app.state(), QProcess::Running);
 

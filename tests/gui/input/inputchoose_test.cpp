@@ -207,7 +207,6 @@ TEST_F(InputScreenTest, InputChoiceRefreshModeKeyAndTexts)
     c->syncUpdate(1);
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">Cam<") && c->ui->sourcelistseq0name->text().contains(">2<"));
     EXPECT_EQ(entry_names(c), QStringList({"Cam", "HDMI1_crop1"}));
-    write_alias("{}");
 
     kel_test::pressKey(PanelKey::Mode, 1, c);
     EXPECT_EQ((std::vector<int>{g_inputchoose == nullptr, g_page_focus}), (std::vector<int>{1, 4}));
