@@ -108,9 +108,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     // A second program on the same root stops at once with one line naming the root and the
     // first one's process, having written nothing.
     const std::string running = tree(root);
-    EXPECT_EQ(runBeside(host),
-              std::make_pair(1, "kelM57N: the data root " + root + " is in use by process " +
-                                    std::to_string(host.app.processId()) + "; not starting\n"));
+    EXPECT_EQ(runBeside(host), std::make_pair(1, "kelM57N: the data root " + root + " is in use by process " + std::to_string(host.app.processId()) + "; not starting\n"));
     EXPECT_EQ(tree(root), running);
     host.stop();
     // So does one given a scenario file that is not there, or a port offset that is not a
@@ -152,11 +150,9 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
         std::ofstream(dataRoot + "/data") << "a file where the folder should be";
     };
     ASSERT_TRUE(host.start()) << host.output;
-    EXPECT_NE(host.output.find("kelM57N: /data (" + root + "/data) cannot be written: Not a directory (errno 20)"),
-              std::string::npos) << host.output;
+    EXPECT_NE(host.output.find("kelM57N: /data (" + root + "/data) cannot be written: Not a directory (errno 20)"), std::string::npos) << host.output;
     host.output.clear();
     pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
     ASSERT_TRUE(pc && pc->writeRam(0x880, {77}) == 0 && pc->writeRegister(11, 2, 2) == 0);
-    EXPECT_TRUE(host.waitFor("cannot store /data/ram_device_info (" + root + "/data/ram_device_info): Not a directory (errno 20)", 60))
-        << host.outputSoFar();
+    EXPECT_TRUE(host.waitFor("cannot store /data/ram_device_info (" + root + "/data/ram_device_info): Not a directory (errno 20)", 60)) << host.outputSoFar();
 }
