@@ -701,6 +701,11 @@ bool render(const Icon& icon, const QString& caption, bool cjk, const QString& f
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's per-user runtime folder, where the build's session has none (nothing is kept there).
+    const QString runtime = QStringLiteral("xdg-runtime");
+    if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") && QDir().mkpath(runtime) &&
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        qputenv("XDG_RUNTIME_DIR", QDir(runtime).absolutePath().toLocal8Bit());
     QGuiApplication app(argc, argv);
     QString outDir, qrc;
     QStringList descriptions;
