@@ -91,6 +91,7 @@ Idle run(const char* program, int seconds, int settle)
         setenv("KEL_ROOT", (std::string(rootTemplate) + "/root").c_str(), 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("KEL_PORT_OFFSET", "23000", 0);   // unless the caller moved the ports
+        setenv("XDG_RUNTIME_DIR", rootTemplate, 0);   // Qt's runtime folder: the private one, unless the session has one
         if (!freopen(log.c_str(), "w", stdout))
             _exit(127);
         execl(program, program, static_cast<char*>(nullptr));
