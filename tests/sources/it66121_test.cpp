@@ -159,12 +159,11 @@ TEST_F(It66121, AudioOptionTakesTypeChannelsAndRateByFsCode)
         sys->HDMITX_ChangeAudioOption(0x80, 2, uint8_t(code));
         EXPECT_EQ(std::make_pair(sys->ulAudioSampleFS, int(sys->bChangeAudio)), std::make_pair(rate, 1)) << code;
     }
-    for (const auto& [asked, kept] : {std::pair{0, 1}, {6, 6}, {9, 8}}) {
-        sys->HDMITX_ChangeAudioOption(0x80, uint8_t(asked), 2);
-        EXPECT_EQ((std::vector<int>{sys->bOutputAudioType, sys->bAudioChannelCount}), (std::vector<int>{0x80, kept})) << asked;
+    // LPCM keeps 1 to 8 channels; any other type two.
+    for (const auto& [type, asked, kept] : {std::tuple{0x80, 0, 1}, {0x80, 6, 6}, {0x80, 9, 8}, {0x90, 6, 2}}) {
+        sys->HDMITX_ChangeAudioOption(uint8_t(type), uint8_t(asked), 2);
+        EXPECT_EQ((std::vector<int>{sys->bOutputAudioType, sys->bAudioChannelCount}), (std::vector<int>{type, kept})) << type << " " << asked;
     }
-    sys->HDMITX_ChangeAudioOption(0x90, 6, 2);
-    EXPECT_EQ((std::vector<int>{sys->bOutputAudioType, sys->bAudioChannelCount}), (std::vector<int>{0x90, 2}));
     // High bit rate returns at once, with no change pending: type, channels, rate, pending.
     sys->bChangeAudio = 0;
     sys->HDMITX_ChangeAudioOption(0xC0, 2, 2);
@@ -175,9 +174,8 @@ TEST_F(It66121, AudioOptionTakesTypeChannelsAndRateByFsCode)
 TEST_F(It66121, AudioChangeIsAFifoMoveOfFourOrMore)
 {
     auto& bus = drv->bus;
-    bus.HDMITX_WriteI2C_Byte(0x5F, 0x00);
-    bus.HDMITX_WriteI2C_Byte(0xC5, 0x00);
-    bus.HDMITX_WriteI2C_Byte(0xE0, 0xDF);
+    for (const auto& [r, v] : {std::pair{0x5F, 0x00}, {0xC5, 0x00}, {0xE0, 0xDF}})
+        bus.HDMITX_WriteI2C_Byte(uint8_t(r), uint8_t(v));
     drv->hdmiTxDev[0].last_fifo = 10;
     bus.HDMITX_WriteI2C_Byte(0x60, 13);
     EXPECT_EQ((std::vector<int>{drv->hdmitx_IsAudioChang(), Model::instance().reg(0, 0xC5)}), (std::vector<int>{0, 0x00}));
@@ -301,16 +299,14 @@ TEST_F(It66121, InfoframesCarryTheirHeadersAndPayloads)
         v.erase(v.begin() + 3);
         return v;
     };
-    sys->bOutputColorMode = 2;   // YUV 4:4:4
-    sys->aspec = 1;
-    sys->Colorimetry = 1;
-    sys->ConfigAVIInfoFrame(16, 5);
-    EXPECT_EQ(frame(13), (std::vector<int>{0x82, 2, 13, 0x50, 0xA8, 0, 16, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
-    sys->bOutputColorMode = 0;
-    sys->aspec = 0;
-    sys->Colorimetry = 0;
-    sys->ConfigAVIInfoFrame(4, 0);
-    EXPECT_EQ(frame(13), (std::vector<int>{0x82, 2, 13, 0x10, 0x58, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    // (colour mode, aspect and colorimetry, video code, pixel repetition) -> PB1, PB2, PB5:
+    // YUV 4:4:4 with both 1, then RGB with both 0.
+    for (const auto& [mode, flags, code, repetition, pb1, pb2, pb5] : {std::tuple{2, 1, 16, 5, 0x50, 0xA8, 1}, {0, 0, 4, 0, 0x10, 0x58, 0}}) {
+        sys->bOutputColorMode = uint8_t(mode);
+        sys->aspec = sys->Colorimetry = uint32_t(flags);
+        sys->ConfigAVIInfoFrame(uint8_t(code), uint8_t(repetition));
+        EXPECT_EQ(frame(13), (std::vector<int>{0x82, 2, 13, pb1, pb2, 0, code, pb5, 0, 0, 0, 0, 0, 0, 0, 0})) << code;
+    }
     sys->ConfigAudioInfoFrm();
     EXPECT_EQ(frame(10), (std::vector<int>{0x84, 1, 10, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     for (const auto& [structure, length, pb5] : {std::tuple{8, 6, 0x80}, {6, 5, 0x60}, {0, 5, 0x00}, {3, 5, 0x00}}) {
