@@ -112,14 +112,13 @@ TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
     layer(0)[P::kLayerVolume] = 0;
     layer(0)[P::kLayerSound] = 0;
     kel_test::pressKey(PanelKey::Right, 0, w);   // toolButton2
-    kel_test::pressKey(PanelKey::Ok, 0, w);
-    // Audio window, window 0's volume and sound flag, the apply request.
-    EXPECT_EQ((std::vector<int>{para->ram16(P::kAudioWindow), layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound], applyFlag()}),
-              (std::vector<int>{0, 255, 0x80, 1}));
-    EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("unslience"), 24, 36));
-    kel_test::pressKey(PanelKey::Ok, 1, w);
-    EXPECT_EQ((std::vector<int>{layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound]}), (std::vector<int>{0, 0}));
-    EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("slience"), 24, 36));
+    // Audio window, window 0's volume and sound flag, the apply request, the icon: on, then off.
+    for (int on : {1, 0}) {
+        kel_test::pressKey(PanelKey::Ok, 1 - on, w);
+        EXPECT_EQ((std::vector<int>{para->ram16(P::kAudioWindow), layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound], applyFlag()}),
+                  (std::vector<int>{0, on ? 255 : 0, on ? 0x80 : 0, 1}));
+        EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon(on ? "unslience" : "slience"), 24, 36));
+    }
 
     // A disabled audio window falls back to window 0 as well.
     para->ram[P::kAudioWindow] = 3;
