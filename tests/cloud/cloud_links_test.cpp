@@ -45,15 +45,16 @@ TEST(CloudLinks, FourGLineAnswersAsLinkFourAndTakesTheModuleStatus)
             return Bytes{};
         return reply.data;
     };
-    EXPECT_EQ((std::vector<Bytes>{exchange({1, 3, 0, 0xAA, 7, 9}), Bytes(g_4G_RAM, g_4G_RAM + 4)}), (std::vector<Bytes>{{0, 1}, {0xAA, 7, 9, 0}}));
-    EXPECT_EQ(exchange({2}), (Bytes{1, 2}));   // an unknown sub-command is refused
+    // An unknown sub-command is refused.
+    EXPECT_EQ((std::vector<Bytes>{exchange({1, 3, 0, 0xAA, 7, 9}), Bytes(g_4G_RAM, g_4G_RAM + 4), exchange({2})}),
+              (std::vector<Bytes>{{0, 1}, {0xAA, 7, 9, 0}, {1, 2}}));
 
     // New cloud settings: the line reloads the properties once.
     root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x06\x00" "ABCD", 7));
     g_reconfig_4g = 1;
     line.receive_pass_4G(0);
-    EXPECT_EQ((std::vector<unsigned>{g_reconfig_4g, line.reconfigurations}), (std::vector<unsigned>{0, 1}));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(g_4G_property), 4), "ABCD");
+    EXPECT_EQ(std::make_tuple(unsigned(g_reconfig_4g), unsigned(line.reconfigurations), std::string(reinterpret_cast<char*>(g_4G_property), 4)),
+              std::make_tuple(0u, 1u, std::string("ABCD")));
     udptest::dropParameters();
 }
 
@@ -87,8 +88,7 @@ TEST_F(WifiAt, AtDatagramsAreAnsweredOnlyWhileTheAccessPointRuns)
 
     wifi.wifi_ip = "192.168.10.1";
     ASSERT_EQ(wifi.wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
-    EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf") && link->udp_13769_pass(1000));
-    EXPECT_EQ(answer(), "OK\r\n");
+    EXPECT_TRUE(sim::Journal::hasShell("hostapd -B /etc/rtl_hostapd_2G.conf") && link->udp_13769_pass(1000) && answer() == "OK\r\n");
     ASSERT_TRUE(module->sendRaw(Bytes{'A', 'T', '+', 'X'}));
     EXPECT_TRUE(link->udp_13769_pass(1000) && answer() == "ERROR\r\n");
     EXPECT_TRUE(wifi.field(M57_WIFI_CONFIG::kMode) == "2" && wifi.field(M57_WIFI_CONFIG::kWlan1Port) == "5005");
@@ -124,9 +124,9 @@ TEST(CloudLinks, CloudClientConnectsToTheBoundServerAndReconnectsOnRequest)
         md.message_group_deal(f, 10, 5);
         return Bytes(f + 10, f + 13);
     };
-    EXPECT_EQ(online(), (Bytes{1, 2, 0}));
+    const Bytes before = online();
     client.client_pass(0);
-    EXPECT_EQ(client.connected, 1);
+    EXPECT_EQ(std::make_pair(before, int(client.connected)), std::make_pair(Bytes{1, 2, 0}, 1));
     int peer = ::accept(server, nullptr, nullptr);
     ASSERT_GE(peer, 0);
     EXPECT_EQ(online(), (Bytes{0, 2, 1}));

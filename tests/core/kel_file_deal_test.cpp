@@ -13,28 +13,27 @@ TEST(FileBuffer, OneHolderAtATimeUntilItsClaimLapses)
     G_timeTicks = 0;
     int linkA = 0, linkB = 0;
     const O::Holder a{&linkA, 1}, b{&linkB, 1};
-    EXPECT_TRUE(O::acquire(O::PcFileTransfer, a));
-    EXPECT_FALSE(O::use(O::PcCloudFile, a));
-    EXPECT_FALSE(O::begin_store(O::PcFileTransfer, b));
-    EXPECT_TRUE(O::begin_store(O::PcFileTransfer, a));
+    // Taken; not for another use, nor by another holder; stored by its holder, and not taken
+    // from it while it stores.
+    std::vector<bool> got{O::acquire(O::PcFileTransfer, a), O::use(O::PcCloudFile, a), O::begin_store(O::PcFileTransfer, b),
+                          O::begin_store(O::PcFileTransfer, a)};
     G_timeTicks = 20000;
-    EXPECT_FALSE(O::acquire(O::UsbUpgrade));
+    got.push_back(O::acquire(O::UsbUpgrade));
+    EXPECT_EQ(got, (std::vector<bool>{true, false, false, true, false}));
     O::end_store(O::PcFileTransfer, a);
     for (uint32_t t = 20000; t < 120000; t += 2000) {   // a new byte every 20 s for 20 minutes
         G_timeTicks = t;
         O::progress(O::PcFileTransfer, a, t, 1);
-        EXPECT_TRUE(O::busy_with(a)) << t;
-        EXPECT_FALSE(O::acquire(O::UsbUpgrade)) << t;
+        EXPECT_EQ((std::vector<bool>{O::busy_with(a), O::acquire(O::UsbUpgrade)}), (std::vector<bool>{true, false})) << t;
     }
     G_timeTicks = 120000;
-    EXPECT_FALSE(O::busy_with(a));
-    EXPECT_TRUE(O::acquire(O::UsbUpgrade));            // lived too long: taken over
-    EXPECT_FALSE(O::use(O::PcFileTransfer, a));
+    // Lived too long: taken over.
+    EXPECT_EQ((std::vector<bool>{O::busy_with(a), O::acquire(O::UsbUpgrade), O::use(O::PcFileTransfer, a)}), (std::vector<bool>{false, true, false}));
     // Only the holder releases it (settling: the cloud-file tests).
     O::release(O::PcFileTransfer, a);
-    EXPECT_EQ(O::owner(), O::UsbUpgrade);
+    const auto afterStranger = O::owner();
     O::release(O::UsbUpgrade);
-    EXPECT_EQ(O::owner(), O::None);
+    EXPECT_EQ(std::make_pair(afterStranger, O::owner()), std::make_pair(O::UsbUpgrade, O::None));
     O::reset();
     G_timeTicks = 0;
 }

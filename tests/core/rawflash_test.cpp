@@ -38,12 +38,12 @@ TEST(RawFlash, EraseCoversPartialBlocksRefusalsAndMissingGeometryReturnEightAndL
     EXPECT_TRUE(Utils::non_region_erase(f.fd, 0, 0x10000, 1) == 8 && sim::MtdModel::eraseCount("/dev/mtd8") == 13);
     sim::MtdModel::setUnlockRefused("/dev/mtd8", false);
     sim::MtdModel::setEraseRefused("/dev/mtd8", true);
-    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 8);
+    const int refused = Utils::non_region_erase(f.fd, 0, 0x10000, 0);
     sim::MtdModel::setEraseRefused("/dev/mtd8", false);
     // The caller's descriptor still works after a refusal.
-    EXPECT_EQ(Utils::non_region_erase(f.fd, 0, 0x10000, 0), 0);
     board::MtdInfo info;
-    EXPECT_EQ(board::MtdDevice::getInfo(f.fd, info), 0);
+    EXPECT_EQ((std::vector<int>{refused, Utils::non_region_erase(f.fd, 0, 0x10000, 0), board::MtdDevice::getInfo(f.fd, info)}),
+              (std::vector<int>{8, 0, 0}));
 
     // Missing geometry fails instead of dividing.
     sim::MtdModel::setInfoFails("/dev/mtd8", true);
@@ -61,14 +61,14 @@ TEST(RawFlash, WriteSplitsIntoPagesAndRemainderAndStopsAtTheEnd)
     std::vector<uint8_t> image(5000);
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = uint8_t(i * 31 + 7);
-    EXPECT_EQ(Utils::non_region_write(f.fd, image.data(), int(image.size()), 0x10000), 0);
-    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 3);     // two pages and 904 bytes
-    EXPECT_EQ(f.read(0x10000, 5000), image);
-    EXPECT_EQ(f.read(0x10000 + 5000, 4), std::vector<uint8_t>(4, 0xFF));
-
+    // Two pages and 904 bytes; then one write of a whole 10.
     unsigned char small[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    EXPECT_EQ(Utils::non_region_write(f.fd, small, 10, 0), 0);
-    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd8"), 4);     // one write of the whole 10
+    EXPECT_EQ((std::vector<int>{Utils::non_region_write(f.fd, image.data(), int(image.size()), 0x10000), sim::MtdModel::writeCount("/dev/mtd8"),
+                                Utils::non_region_write(f.fd, small, 10, 0), sim::MtdModel::writeCount("/dev/mtd8")}),
+              (std::vector<int>{0, 3, 0, 4}));
+    auto written = image;
+    written.insert(written.end(), 4, 0xFF);   // and nothing after it
+    EXPECT_EQ(f.read(0x10000, 5004), written);
     std::vector<uint8_t> exact(4096, 0x5A);
     // No remainder write, and nothing written for nothing.
     EXPECT_EQ((std::vector<int>{Utils::non_region_write(f.fd, exact.data(), 4096, 0x4000), sim::MtdModel::writeCount("/dev/mtd8"),

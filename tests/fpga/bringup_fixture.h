@@ -75,6 +75,11 @@ protected:
         FpgaFixture::TearDown();
     }
     void pass(uint32_t ticks = 1) { BringUpWorld::pass(*manager, ticks); }
+    void passes(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            pass();
+    }
     bool passUntil(const std::function<bool()>& done, int limit, uint32_t ticks = 1)
     {
         return BringUpWorld::passUntil(*manager, done, limit, ticks);

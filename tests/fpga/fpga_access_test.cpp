@@ -21,12 +21,12 @@ std::vector<uint8_t> le(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8
 
 TEST(FpgaCommandWord, BitsOfRamAndRegisterWords)
 {
-    // bit 0 read, bits 1-4 op, bits 8-15 RAM, bits 16-27 address (low 12 bits only).
-    EXPECT_EQ(fpga_manage::fpga_cmd_to_spi_data(1, 5, 0x1ABC, 1), 0x0ABC0503u);
-    EXPECT_EQ(fpga_manage::fpga_cmd_to_spi_data(1, 17, 0, 0), 0x00001102u);
-    // Register: bits 16-23 register, bits 24-31 data (the mask), 0 for a read.
-    EXPECT_EQ(fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x84, 0, 0xF0), 0xF0840004u);
-    EXPECT_EQ(fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x84, 1, 0xF0), 0x00840005u);
+    // RAM: bit 0 read, bits 1-4 op, bits 8-15 RAM, bits 16-27 address (low 12 bits only);
+    // register: bits 16-23 register, bits 24-31 data (the mask), 0 for a read.
+    EXPECT_EQ((std::vector<uint32_t>{fpga_manage::fpga_cmd_to_spi_data(1, 5, 0x1ABC, 1), fpga_manage::fpga_cmd_to_spi_data(1, 17, 0, 0),
+                                     fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x84, 0, 0xF0),
+                                     fpga_manage::fpga_reg_cmd_to_spi_data(2, 0, 0x84, 1, 0xF0)}),
+              (std::vector<uint32_t>{0x0ABC0503u, 0x00001102u, 0xF0840004u, 0x00840005u}));
 }
 
 TEST_F(FpgaAccess, RegisterWriteIsCommandThenOneValueByteAndTheFpgaAppliesTheMask)
@@ -35,23 +35,21 @@ TEST_F(FpgaAccess, RegisterWriteIsCommandThenOneValueByteAndTheFpgaAppliesTheMas
     ASSERT_EQ(manager->write_fpga_register(0x55, 0xA5, 0, 0x0F), 0);
     auto msgs = spi(1);
     ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(msgs[0].tx, le(0x0F550004));
-    EXPECT_EQ(msgs[1].tx, std::vector<uint8_t>{0xA5});
-    EXPECT_EQ(FpgaModel::reg(0, 0x55), 0xF5);
-    // Both selects idle afterwards; the command-phase line left at the data phase.
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 16);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 16);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Command), 0);
+    EXPECT_EQ((std::vector<std::vector<uint8_t>>{msgs[0].tx, msgs[1].tx}), (std::vector<std::vector<uint8_t>>{le(0x0F550004), {0xA5}}));
+    // The masked value in the FPGA; both selects idle afterwards; the command-phase line left
+    // at the data phase.
+    EXPECT_EQ((std::vector<int>{FpgaModel::reg(0, 0x55), sim::SocModel::read16(fpga_manage::kGpioFpga0Select),
+                                sim::SocModel::read16(fpga_manage::kGpioFpga1Select), sim::SocModel::read16(fpga_manage::kGpioFpga0Command)}),
+              (std::vector<int>{0xF5, 16, 16, 0}));
 }
 
 TEST_F(FpgaAccess, RegisterReadAndRamRoundTrip)
 {
     uint8_t id = 0;
     ASSERT_EQ(manager->read_fpga_register(31, &id, 0), 0);
-    EXPECT_EQ(id, 33);
     auto msgs = spi(1);
     ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(msgs[1].tx, std::vector<uint8_t>{0xFF});
+    EXPECT_EQ(std::make_pair(int(id), msgs[1].tx), std::make_pair(33, std::vector<uint8_t>{0xFF}));
     // The shadow is refreshed by the links' threads too: a reader waits for its lock.
     manager->read_from_register(31, 0);
     {
@@ -82,14 +80,11 @@ TEST_F(FpgaAccess, RegisterReadAndRamRoundTrip)
 TEST_F(FpgaAccess, TransfersOutsideTheRamOrTheOpenedFpgaAreRefused)
 {
     unsigned char buf[16] = {};
-    EXPECT_EQ(manager->read_fpga_ram(buf, 4090, 7, 1, 0), 255);
-    EXPECT_EQ(manager->write_fpga_ram(buf, 0xFFFFFFF0u, 16, 1, 0), 255);
     uint8_t v = 0x77;
-    EXPECT_EQ(manager->read_fpga_register(31, &v, 1), 255);
-    EXPECT_EQ(v, 0x77);
-    EXPECT_EQ(manager->write_fpga_register(3, 1, 1, 0xFF), 255);
-    EXPECT_EQ(manager->read_fpga_register(31, &v, 2), 255);
-    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    EXPECT_EQ((std::vector<int>{manager->read_fpga_ram(buf, 4090, 7, 1, 0), manager->write_fpga_ram(buf, 0xFFFFFFF0u, 16, 1, 0),
+                                manager->read_fpga_register(31, &v, 1), manager->write_fpga_register(3, 1, 1, 0xFF),
+                                manager->read_fpga_register(31, &v, 2), v, int(sim::SpiBusModel::log().size())}),
+              (std::vector<int>{255, 255, 255, 255, 255, 0x77, 0}));
     EXPECT_EQ(manager->read_fpga_ram(buf, 4080, 16, 1, 0), 0);   // ends exactly at 4096
     EXPECT_EQ(spi(1).size(), 2u);
 }
@@ -104,14 +99,13 @@ TEST_F(FpgaAccess, WithoutTheWindowTransfersAreRefused)
     EXPECT_EQ(manager->gpio_fpga0_cs, nullptr);
     sim::SpiBusModel::clearLog();
     uint8_t v = 0;
-    EXPECT_EQ(manager->read_fpga_register(31, &v, 0), 255);
     manager->write_to_register(3, 0xFF, 1, 0);
     unsigned char buf[8] = {};
-    EXPECT_EQ(manager->read_fpga_ram(buf, 0, 8, 1, 0), 255);
-    // The configuration flash is refused as well.
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 4, buf), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(2, 0, buf, 2), 0);
-    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    // Register, RAM, and the configuration flash as well.
+    EXPECT_EQ((std::vector<int>{manager->read_fpga_register(31, &v, 0), manager->read_fpga_ram(buf, 0, 8, 1, 0),
+                                fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 4, buf), fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(2, 0, buf, 2),
+                                int(sim::SpiBusModel::log().size())}),
+              (std::vector<int>{255, 255, 0, 0, 0}));
 }
 
 TEST_F(FpgaAccess, ShadowOnlyAndIgnoredRegisterNumbers)
@@ -168,8 +162,7 @@ TEST_F(FpgaAccess, RegisterZeroMirrorsTheScreenStateTheDarkWordTheOutputEnableAn
     EXPECT_EQ(ScreenState, 0);
     para.ram[KelRamPara::kScreenDark] = 9;
     manager->write_to_0x00_register(0, 0x04, 0x00, 0);
-    EXPECT_EQ(ScreenState, 1);
-    EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 9);
+    EXPECT_EQ((std::vector<int>{ScreenState, para.ram[KelRamPara::kScreenDark]}), (std::vector<int>{1, 9}));
 
     manager->write_to_register(0, 0x04, 0x00, 0);
     EXPECT_EQ(para.ram[KelRamPara::kScreenDark], 0);
@@ -192,11 +185,10 @@ TEST_F(FpgaAccess, RegisterTwoNeverSendsBitsOneAndTwo)
     const uint8_t command[13] = {0xAA, 2, 0xAA, 0, 0, 0, 5, 0, 1, 0x08, 0x00, 0x20, 0x00};
     std::memcpy(fpga_manage::MCU_RAM_CMD, command, sizeof command);
     manager->write_to_register(2, 0x0E, 0x0E, 0);
-    // Bit 2 ran the mailbox and was cleared, bit 1 is always cleared: only bit 3 arrives.
-    EXPECT_EQ(FpgaModel::reg(0, 2), 0x08);
-    EXPECT_EQ(manager->reg_shadow(66, 0), 1);
-    // The shadow keeps what was asked for.
-    EXPECT_EQ(manager->reg_shadow(2, 0), 0x0E);
+    // Bit 2 ran the mailbox and was cleared, bit 1 is always cleared: only bit 3 arrives;
+    // the shadow keeps what was asked for.
+    EXPECT_EQ((std::vector<int>{FpgaModel::reg(0, 2), manager->reg_shadow(66, 0), manager->reg_shadow(2, 0)}),
+              (std::vector<int>{0x08, 1, 0x0E}));
     manager->write_to_0x00_register(2, 0x02, 0x02, 0);
     EXPECT_EQ(FpgaModel::reg(0, 2), 0x0A);
 }
@@ -213,7 +205,6 @@ TEST_F(FpgaAccess, BringUpWritesOfTheWindowLines)
     ASSERT_EQ(manager->initialize(), 0);
     for (const auto& l : lines)
         EXPECT_EQ(sim::SocModel::read16(l.offset), l.level) << std::hex << l.offset;
-    EXPECT_EQ(manager->gpio_line(0x2848), manager->gpio_sdi_rst);
-    EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength), nullptr);
-    EXPECT_EQ(manager->gpio_line(sim::SocModel::kWindowLength - 2) != nullptr, true);
+    EXPECT_TRUE(manager->gpio_line(0x2848) == manager->gpio_sdi_rst && manager->gpio_line(sim::SocModel::kWindowLength) == nullptr &&
+                manager->gpio_line(sim::SocModel::kWindowLength - 2) != nullptr);
 }

@@ -64,32 +64,25 @@ unsigned char program(uint32_t address, const std::vector<unsigned char>& data)
 
 TEST_F(FpgaFlash, RangesAreLimitedAtTheEndOfTheFlash)
 {
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2032, 2, 1), 1);   // ends at sector 2048
+    auto erase = [](unsigned sector, int kind, unsigned count) { return int(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, sector, uint8_t(kind), count)); };
+    EXPECT_EQ(erase(2032, 2, 1), 1);   // ends at sector 2048
     sim::SpiBusModel::clearLog();
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2032, 2, 2), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2040, 1, 2), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2048, 0, 1), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 3, 1), 0);
-    // Counts that would wrap a 32-bit sum are refused too.
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 16, 2, 0xF0000000u), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 0xFFFFFFFFu, 0, 1), 0);
-    EXPECT_TRUE(sim::SpiBusModel::log().empty());
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2047, 0, 1), 1);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 2047, 0, 0), 1);     // erases nothing
-    EXPECT_EQ(FpgaFlashModel::eraseCount(0), 2u);
+    // Past the end, an unknown kind, and counts that would wrap a 32-bit sum: refused unsent.
+    EXPECT_EQ((std::vector<int>{erase(2032, 2, 2), erase(2040, 1, 2), erase(2048, 0, 1), erase(0, 3, 1), erase(16, 2, 0xF0000000u),
+                                erase(0xFFFFFFFFu, 0, 1), int(sim::SpiBusModel::log().size())}),
+              (std::vector<int>{0, 0, 0, 0, 0, 0, 0}));
+    // The last sector, and a count of 0 that erases nothing.
+    EXPECT_EQ((std::vector<int>{erase(2047, 0, 1), erase(2047, 0, 0), int(FpgaFlashModel::eraseCount(0))}), (std::vector<int>{1, 1, 2}));
 
     // Reads and programs end at 8 MiB as well.
     std::vector<unsigned char> out(16);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x800000 - 16, 16, out.data()), 1);
-    EXPECT_EQ(program(0x800000 - 16, pattern(16, 4)), 1);
+    auto read = [&out](unsigned address, unsigned n) { return int(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, address, n, out.data())); };
+    EXPECT_EQ((std::vector<int>{read(0x800000 - 16, 16), program(0x800000 - 16, pattern(16, 4))}), (std::vector<int>{1, 1}));
     EXPECT_EQ(FpgaFlashModel::read(0, 0x800000 - 16, 16), pattern(16, 4));
     sim::SpiBusModel::clearLog();
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0x800000 - 15, 16, out.data()), 0);
-    EXPECT_EQ(program(0x800000 - 15, pattern(16, 4)), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0xFFFFFFF0u, 32, out.data()), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(2, 0, 0, out.data()), 0);
-    EXPECT_EQ(program(0, {}), 0);
-    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    EXPECT_EQ((std::vector<int>{read(0x800000 - 15, 16), program(0x800000 - 15, pattern(16, 4)), read(0xFFFFFFF0u, 32), read(0, 0),
+                                program(0, {}), int(sim::SpiBusModel::log().size())}),
+              (std::vector<int>{0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(FpgaFlash, EraseUnitsAndAddressesOfEachKind)
@@ -125,8 +118,7 @@ TEST_F(FpgaFlash, WritesAreSplitAtPageBoundariesAndReadsComeInChunks)
         sim::SpiBusModel::clearLog();
         const auto data = pattern(r.n, unsigned(r.address));
         EXPECT_EQ(program(r.address, data), 1);
-        EXPECT_EQ(commands(0x02), r.pages);
-        EXPECT_EQ(commands(0x06).size(), r.pages.size());
+        EXPECT_EQ(std::make_pair(commands(0x02), commands(0x06).size()), std::make_pair(r.pages, r.pages.size()));
         EXPECT_EQ(FpgaFlashModel::read(0, r.address, uint32_t(r.n)), data);
     }
 
@@ -144,11 +136,11 @@ TEST_F(FpgaFlash, WritesAreSplitAtPageBoundariesAndReadsComeInChunks)
 
 TEST_F(FpgaFlash, ProgramOnlyClearsBitsAndEraseSetsThemAgain)
 {
-    EXPECT_EQ(program(0x5000, {0xF0, 0x3C}), 1);
-    EXPECT_EQ(program(0x5000, {0x0F, 0xFF}), 1);
+    EXPECT_EQ((std::vector<int>{program(0x5000, {0xF0, 0x3C}), program(0x5000, {0x0F, 0xFF})}), (std::vector<int>{1, 1}));
     EXPECT_EQ(FpgaFlashModel::read(0, 0x5000, 2), (std::vector<uint8_t>{0x00, 0x3C}));
-    EXPECT_EQ(program(0x5FFE, {0x11, 0x22, 0x33, 0x44}), 1);                // into the next sector
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 1), 1);
+    // Into the next sector, then the first erased.
+    EXPECT_EQ((std::vector<int>{program(0x5FFE, {0x11, 0x22, 0x33, 0x44}), fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 5, 0, 1)}),
+              (std::vector<int>{1, 1}));
     EXPECT_EQ(FpgaFlashModel::read(0, 0x5000, 4096), std::vector<uint8_t>(4096, 0xFF));
     EXPECT_EQ(FpgaFlashModel::read(0, 0x6000, 2), (std::vector<uint8_t>{0x33, 0x44}));
 }
@@ -177,15 +169,14 @@ TEST_F(FpgaFlash, AFlashThatStaysBusyEndsTheOperationAfterTheTimeLimit)
     EXPECT_GE(waited, uint64_t(fpga_drv::kBusyLimitMs) * 1000);
     EXPECT_LT(waited, uint64_t(fpga_drv::kBusyLimitMs) * 1000 + 100000);
     // The lock is free again and the later operations fail the same way.
-    EXPECT_EQ(program(0x100, {1}), 0);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0FlashSelect), 16);
+    EXPECT_EQ((std::vector<int>{program(0x100, {1}), sim::SocModel::read16(fpga_manage::kGpioFpga0FlashSelect)}), (std::vector<int>{0, 16}));
     FpgaFlashModel::setStuckBusy(false);
 
     // The limit outlasts a slow part's 64 KiB erase (2 s).
     sim::SimBoard::setScenario("fpga.flash.erase64k_us", "2000000");   // a slow part: 2 s
     const auto before = FpgaFlashModel::eraseCount(0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 32, 2, 2), 1);
-    EXPECT_EQ(FpgaFlashModel::eraseCount(0) - before, 2u);
+    EXPECT_EQ((std::vector<unsigned>{fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(2, 32, 2, 2), FpgaFlashModel::eraseCount(0) - before}),
+              (std::vector<unsigned>{1, 2}));
 }
 
 TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
@@ -201,11 +192,9 @@ TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
 
     // FPGA 1's flash was never opened: every operation fails without touching the bus.
     sim::SpiBusModel::clearLog();
-    std::vector<unsigned char> out(4, 0x11);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(3, 0, 4, out.data()), 0);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(3, 0, 0, 1), 0);
-    std::vector<unsigned char> work(8);
-    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(3, 0, work.data(), 4), 0);
-    EXPECT_TRUE(sim::SpiBusModel::log().empty());
+    std::vector<unsigned char> out(4, 0x11), work(8);
+    EXPECT_EQ((std::vector<int>{fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(3, 0, 4, out.data()), fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(3, 0, 0, 1),
+                                fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(3, 0, work.data(), 4), int(sim::SpiBusModel::log().size())}),
+              (std::vector<int>{0, 0, 0, 0}));
     EXPECT_EQ(out, std::vector<unsigned char>(4, 0x11));
 }

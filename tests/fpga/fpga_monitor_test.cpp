@@ -43,16 +43,17 @@ TEST_F(FpgaMonitor, LedSizeMapsAndTheChangeSteps)
 
     world->source->open_bus();
     // State 3 waits for the transmitter; any other state ignores it.
+    std::vector<unsigned> states;
     manager->monitor_state[0] = 2;
     manager->set_9022_para(0);
-    EXPECT_EQ(manager->monitor_state[0], 2u);
+    states.push_back(manager->monitor_state[0]);
     manager->set_lcd_change_flag();
-    sim::SiI9022Model::instance().setPresent(false);
-    manager->set_9022_para(0);
-    EXPECT_EQ(manager->monitor_state[0], 3u);
-    sim::SiI9022Model::instance().setPresent(true);
-    manager->set_9022_para(0);
-    EXPECT_EQ(manager->monitor_state[0], 4u);
+    for (bool present : {false, true}) {
+        sim::SiI9022Model::instance().setPresent(present);
+        manager->set_9022_para(0);
+        states.push_back(manager->monitor_state[0]);
+    }
+    EXPECT_EQ(states, (std::vector<unsigned>{2, 3, 4}));
 
     FpgaModel::clearLog();
     manager->check_monitor_change(0);
@@ -63,25 +64,22 @@ TEST_F(FpgaMonitor, LedSizeMapsAndTheChangeSteps)
                                             {1034, 0, 512},
                                             {2, 0x01, 0x01},
                                             {23, 0x10, 0x10}}));
-    EXPECT_EQ(FpgaModel::ram(0, 1, 424, 8), (std::vector<uint8_t>{0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}));
-    // 1920 columns to 1024 (every 1.875th): columns 1 and 3 kept, 2 dropped ...
-    EXPECT_EQ(FpgaModel::ram(0, 35, 0, 1)[0] & 0x07, 0x05);
-    // ... 1080 rows to 768: of rows 1073-1080 the map keeps 1074, 1075, 1077, 1078 and 1080.
-    EXPECT_EQ(FpgaModel::ram(0, 34, 134, 2), (std::vector<uint8_t>{0xB6, 0}));
-    EXPECT_EQ(manager->monitor_state[0], 0u);
+    // The size words; 1920 columns to 1024 (every 1.875th): columns 1 and 3 kept, 2 dropped;
+    // 1080 rows to 768: of rows 1073-1080 the map keeps 1074, 1075, 1077, 1078 and 1080.
+    EXPECT_EQ(std::make_tuple(FpgaModel::ram(0, 1, 424, 8), FpgaModel::ram(0, 35, 0, 1)[0] & 0x07, FpgaModel::ram(0, 34, 134, 2),
+                              unsigned(manager->monitor_state[0])),
+              std::make_tuple(std::vector<uint8_t>{0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}, 0x05, std::vector<uint8_t>{0xB6, 0}, 0u));
 
     // A new change clears register 23 bit 4 and waits for a measured picture.
     manager->monitor_state[0] = 1;
     manager->check_monitor_change(0);
-    EXPECT_EQ(FpgaModel::reg(0, 23) & 0x10, 0);
-    EXPECT_EQ(manager->monitor_state[0], 2u);
+    EXPECT_EQ((std::vector<unsigned>{unsigned(FpgaModel::reg(0, 23) & 0x10), manager->monitor_state[0]}), (std::vector<unsigned>{0, 2}));
     G_timeTicks += 101;
     FpgaModel::clearLog();
     manager->check_monitor_change(0);
     EXPECT_EQ(manager->monitor_state[0], 2u);             // no picture measured yet
     ASSERT_EQ(FpgaModel::log(0).size(), 1u);              // the measured width and height
-    EXPECT_EQ(FpgaModel::log(0)[0].address, 116u);
-    EXPECT_EQ(FpgaModel::log(0)[0].data.size(), 4u);
+    EXPECT_EQ(std::make_pair(FpgaModel::log(0)[0].address, FpgaModel::log(0)[0].data.size()), std::make_pair(116u, size_t(4)));
     FpgaModel::setRam(0, 1, 116, {0x80, 0x07, 0x38, 0x04});
     G_timeTicks += 101;
     manager->check_monitor_change(0);

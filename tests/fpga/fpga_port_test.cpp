@@ -57,17 +57,12 @@ TEST_F(FpgaPorts, SendToPortUsesThePairsRamAndRegistersOnAllSixteenPorts)
                                                         {pair < 4 ? 27 : 158, 0x03 << shift, (last >> 8 & 3) << shift},
                                                         {pair < 4 ? 130 : 146, 0xF0, 0x10 << (pair % 4)}}));
 
-        auto ramWrites = ops(0, Kind::RamWrite);
-        ASSERT_EQ(ramWrites.size(), 1u);
-        EXPECT_EQ(ramWrites[0].ram, 3 + 2 * pair);
-        EXPECT_EQ(ramWrites[0].address, 0u);
-        EXPECT_EQ(ramWrites[0].data, packet);
-
-        // The FPGA put exactly that packet out on the port.
-        auto sends = ops(0, Kind::Send);
-        ASSERT_EQ(sends.size(), 1u);
-        EXPECT_EQ(sends[0].port, port);
-        EXPECT_EQ(sends[0].data, packet);
+        // The packet into the pair's RAM from address 0; the FPGA put exactly that packet out
+        // on the port.
+        auto ramWrites = ops(0, Kind::RamWrite), sends = ops(0, Kind::Send);
+        ASSERT_EQ(std::make_pair(ramWrites.size(), sends.size()), std::make_pair(size_t(1), size_t(1)));
+        EXPECT_EQ(std::make_tuple(ramWrites[0].ram, ramWrites[0].address, ramWrites[0].data, sends[0].port, sends[0].data),
+                  std::make_tuple(3 + 2 * pair, 0u, packet, port, packet));
     }
 }
 
@@ -86,20 +81,15 @@ TEST_F(FpgaPorts, SendReadyWaitEndsWhenTheBusyBitNeverClears)
     // Pairs 1 (ports 2-3) and 4 (ports 8-9) busy: only their own bit holds a port back.
     sim::SimBoard::setScenario("fpga.sendbusy", "18");
     FpgaModel::powerOn(0);
-    EXPECT_EQ(manager->wait_fpga_send_ready(3, 0), 0);
-    EXPECT_EQ(manager->wait_fpga_send_ready(2, 0), 0);
-    EXPECT_EQ(manager->wait_fpga_send_ready(9, 0), 0);
+    auto ready = [this](int port) { return int(manager->wait_fpga_send_ready(port, 0)); };
+    EXPECT_EQ((std::vector<int>{ready(3), ready(2), ready(9)}), (std::vector<int>{0, 0, 0}));
     FpgaModel::clearLog();
-    EXPECT_EQ(manager->wait_fpga_send_ready(1, 0), 1);
-    EXPECT_EQ(manager->wait_fpga_send_ready(4, 0), 1);
-    EXPECT_EQ(manager->wait_fpga_send_ready(10, 0), 1);
-    EXPECT_EQ(manager->wait_fpga_send_ready(16, 0), 0);
+    EXPECT_EQ((std::vector<int>{ready(1), ready(4), ready(10), ready(16)}), (std::vector<int>{1, 1, 1, 0}));
     // The busy bit of the pair: register 129 for ports 0-7, 145 for 8-15.
-    auto reads = ops(0, Kind::RegisterRead);
-    ASSERT_EQ(reads.size(), 3u);
-    EXPECT_EQ(reads[0].reg, 129);
-    EXPECT_EQ(reads[1].reg, 129);
-    EXPECT_EQ(reads[2].reg, 145);
+    std::vector<int> reads;
+    for (const auto& r : ops(0, Kind::RegisterRead))
+        reads.push_back(r.reg);
+    EXPECT_EQ(reads, (std::vector<int>{129, 129, 145}));
     sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
@@ -170,12 +160,13 @@ TEST_F(FpgaPorts, BuildersRefusePacketsLongerThan1024Bytes)
     std::vector<unsigned char> data(1100, 1), buf(1200, 0xEE);
     for (uint16_t n : {1013, 1014}) {                  // 1024 bytes, then one past
         const unsigned want = n == 1013 ? 1024 : 0;
-        EXPECT_EQ(manager->load_write_reg_cmd_create(0, 0, data.data(), n, buf.data(), false), want);
-        EXPECT_EQ(manager->rcv_active_firmware_cmd_create(0, 4, data.data(), n, buf.data()), want);
-        EXPECT_EQ(manager->rcv_reconfig_cmd_create(0, 4, data.data(), n, buf.data()), want);
-        EXPECT_EQ(manager->load_search_rxc_cmd_create(0, data.data(), n, buf.data()), want);
+        std::vector<unsigned> got{manager->load_write_reg_cmd_create(0, 0, data.data(), n, buf.data(), false),
+                                  manager->rcv_active_firmware_cmd_create(0, 4, data.data(), n, buf.data()),
+                                  manager->rcv_reconfig_cmd_create(0, 4, data.data(), n, buf.data()),
+                                  manager->load_search_rxc_cmd_create(0, data.data(), n, buf.data())};
         manager->load_write_ram_cmd_create(0, 0, 0, data.data(), uint16_t(n - 8), buf.data(), false);
-        EXPECT_EQ(g_send_para.length, want);
+        got.push_back(g_send_para.length);
+        EXPECT_EQ(got, std::vector<unsigned>(5, want)) << n;
     }
     EXPECT_EQ(buf[1030], 0xEE);
 }
@@ -211,8 +202,7 @@ TEST(FpgaRoutes, CardPositionsOfEveryRoute)
             SCOPED_TRACE(testing::Message() << "route " << route << " card " << i);
             uint16_t x = 0xFFFF, y = 0xFFFF;
             m.get_rcvcard_x_y(i, &x, &y);
-            EXPECT_EQ(x, expected[route - 1][i].c * W);
-            EXPECT_EQ(y, expected[route - 1][i].r * H);
+            EXPECT_EQ((std::vector<int>{x, y}), (std::vector<int>{expected[route - 1][i].c * W, expected[route - 1][i].r * H}));
         }
     }
     // Outside the routes, or without rows or columns: the position is left as it was.
@@ -221,8 +211,7 @@ TEST(FpgaRoutes, CardPositionsOfEveryRoute)
         line_type = lt;
         uint16_t x = 7, y = 8;
         m.get_rcvcard_x_y(1, &x, &y);
-        EXPECT_EQ(x, 7);
-        EXPECT_EQ(y, 8);
+        EXPECT_EQ((std::vector<int>{x, y}), (std::vector<int>{7, 8})) << int(lt.route);
     }
 }
 
@@ -269,9 +258,8 @@ TEST_F(FpgaPorts, MultiPortSendStampsEachLinkedPortWithCards)
     auto sends = ops(0, Kind::Send);
     ASSERT_EQ(portsOf(sends), (std::vector<int>{0, 3, 9}));
     // Port 3: target bits 12-13 = 3 and the check byte still right.
-    EXPECT_EQ(sends[1].data[1], 0x30);
-    EXPECT_EQ(Utils::BCC(sends[1].data.data(), unsigned(sends[1].data.size() - 1)), sends[1].data.back());
-    EXPECT_EQ(manager->await_answer, 1);
+    EXPECT_EQ((std::vector<unsigned>{sends[1].data[1], Utils::BCC(sends[1].data.data(), unsigned(sends[1].data.size() - 1)), manager->await_answer.load()}),
+              (std::vector<unsigned>{0x30, sends[1].data.back(), 1}));
 
     // The multicast mask chooses the ports itself, 0..7 only.
     FpgaModel::clearLog();
@@ -280,8 +268,8 @@ TEST_F(FpgaPorts, MultiPortSendStampsEachLinkedPortWithCards)
     broadcast(frame);
     sends = ops(0, Kind::Send);
     ASSERT_EQ(portsOf(sends), (std::vector<int>{0, 2, 5, 7}));
-    EXPECT_EQ(sends[2].data[1], 0x10);
-    EXPECT_EQ(Utils::BCC(sends[2].data.data(), unsigned(sends[2].data.size() - 1)), sends[2].data.back());
+    EXPECT_EQ((std::vector<unsigned>{sends[2].data[1], Utils::BCC(sends[2].data.data(), unsigned(sends[2].data.size() - 1))}),
+              (std::vector<unsigned>{0x10, sends[2].data.back()}));
 }
 
 TEST_F(FpgaPorts, MultiPortSendWithEveryLinkDownSendsNothingButWaits)
@@ -294,9 +282,8 @@ TEST_F(FpgaPorts, MultiPortSendWithEveryLinkDownSendsNothingButWaits)
     G_timeTicks = 4242;
     auto frame = withBcc({0x05, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x00, 0x00, 0x61});
     broadcast(frame);
-    EXPECT_TRUE(ops(0, Kind::Send).empty());
-    EXPECT_EQ(manager->await_answer, 1);
-    EXPECT_EQ(manager->await_answer_stamp, 4242u);
+    EXPECT_EQ((std::vector<size_t>{ops(0, Kind::Send).size(), size_t(manager->await_answer), manager->await_answer_stamp}),
+              (std::vector<size_t>{0, 1, 4242}));
 
     // An FPGA that is not running has no links either.
     sim::SimBoard::setScenario("fpga.link.port0", "1");
@@ -327,13 +314,12 @@ TEST_F(FpgaPorts, ABroadcastWaitingForABusyPortDoesNotHoldThePortPathLock)
     // for port 0: nothing is sent and no answer awaited yet.
     {
         std::lock_guard<std::mutex> path(manager->port_path_mutex);
-        EXPECT_EQ(manager->await_answer, 0);
-        EXPECT_TRUE(ops(0, Kind::Send).empty());
+        EXPECT_EQ(std::make_pair(int(manager->await_answer), ops(0, Kind::Send).size()), std::make_pair(0, size_t(0)));
         G_timeTicks += 1000;                               // the 300-tick wait runs out
     }
     link.join();
-    ASSERT_EQ(ops(0, Kind::Send).size(), 1u);               // sent when the wait gave up
-    EXPECT_EQ(manager->await_answer, 1);
+    // Sent when the wait gave up.
+    EXPECT_EQ(std::make_pair(int(manager->await_answer), ops(0, Kind::Send).size()), std::make_pair(1, size_t(1)));
     sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
@@ -343,10 +329,8 @@ TEST_F(FpgaPorts, ABroadcastWaitingForABusyPortDoesNotHoldThePortPathLock)
 TEST_F(FpgaPorts, ConcurrentSendersNeverMixTheirPackets)
 {
     std::vector<uint8_t> a(40), b(60);
-    for (size_t i = 0; i < a.size(); ++i)
-        a[i] = uint8_t(0x10 + i);
-    for (size_t i = 0; i < b.size(); ++i)
-        b[i] = uint8_t(0xA0 + i);
+    std::iota(a.begin(), a.end(), uint8_t(0x10));
+    std::iota(b.begin(), b.end(), uint8_t(0xA0));
     constexpr int kPackets = 150;
     std::thread first([&] {
         std::vector<uint8_t> p = a;
@@ -364,13 +348,8 @@ TEST_F(FpgaPorts, ConcurrentSendersNeverMixTheirPackets)
     ASSERT_EQ(sends.size(), size_t(2 * kPackets));
     int onZero = 0;
     for (const auto& s : sends) {
-        if (s.port == 0) {
-            ++onZero;
-            EXPECT_EQ(s.data, a);
-        } else {
-            EXPECT_EQ(s.port, 1);
-            EXPECT_EQ(s.data, b);
-        }
+        onZero += s.port == 0;
+        EXPECT_EQ(std::make_pair(int(s.port), s.data), s.port == 0 ? std::make_pair(0, a) : std::make_pair(1, b));
     }
     EXPECT_EQ(onZero, kPackets);
 }

@@ -63,11 +63,10 @@ TEST_F(FpgaSearch, TheSearchPacketByteForByte)
     manager->check_error_rcv_search_card_cmd(10, 0, 0xA1B2C3D4, 0x01020304, 3);
     auto sends = ops(0, Kind::Send);
     ASSERT_EQ(sends.size(), 1u);
-    EXPECT_EQ(sends[0].port, 10);
     Bytes expected = {0xFE, 0x2F, 0x00, 0xF0, 0x10, 0xAA, 0xFF, 11, 0x00, 0x10, 0, 0, 0, 0, 0, 0, 0x01,
                       0xD4, 0xC3, 0xB2, 0xA1, 0xFF, 0x00, 0x04, 0x03, 0x02, 0x01, 0, 0};
     expected.push_back(uint8_t(Utils::BCC(expected.data(), unsigned(expected.size()))));
-    EXPECT_EQ(sends[0].data, expected);
+    EXPECT_EQ(std::make_pair(int(sends[0].port), sends[0].data), std::make_pair(10, expected));
     // The pair bit of the port is cleared first: port 10 is pair 5, bit 1 of register 147.
     bool cleared = false;
     for (auto& op : ops(0, Kind::RegisterWrite))
@@ -92,20 +91,17 @@ TEST_F(FpgaSearch, OddSweepsPreferTheOddPortEvenSweepsTheEvenAndNoLinkSendsNothi
     manager->Search_Card_Cmd();
     EXPECT_TRUE(sentPorts().empty());
 
-    // With every link down nothing is sent and the stamp moves on.
-    links({});
-    FpgaModel::clearLog();
-    G_timeTicks += 80;
-    manager->Search_Card_Cmd();
-    EXPECT_TRUE(sentPorts().empty());
-    EXPECT_EQ(g_change[CHG_JOB_STAMP], G_timeTicks.load());
-    // Register 0 bit 3 (FPGA not ready) holds the sweep off too.
-    links({0});
-    fpga_manage::MCU_REG_func[0][0] = 0x08;
-    G_timeTicks += 80;
-    manager->Search_Card_Cmd();
-    EXPECT_TRUE(sentPorts().empty());
-    EXPECT_EQ(g_change[CHG_JOB_STAMP], G_timeTicks.load());
+    // With every link down, or with register 0 bit 3 (FPGA not ready), nothing is sent and
+    // the stamp moves on.
+    for (bool ready : {true, false}) {
+        links(ready ? std::initializer_list<int>{} : std::initializer_list<int>{0});
+        if (!ready)
+            fpga_manage::MCU_REG_func[0][0] = 0x08;
+        FpgaModel::clearLog();
+        G_timeTicks += 80;
+        manager->Search_Card_Cmd();
+        EXPECT_EQ(std::make_pair(sentPorts().size(), uint32_t(g_change[CHG_JOB_STAMP])), std::make_pair(size_t(0), G_timeTicks.load())) << ready;
+    }
 }
 
 TEST_F(FpgaSearch, SweepsFillTheCardTableAndASilentPairLosesItsCountAfterAnOddSweep)
@@ -115,9 +111,8 @@ TEST_F(FpgaSearch, SweepsFillTheCardTableAndASilentPairLosesItsCountAfterAnOddSw
     g_change[CHG_SWEEP_COUNT] = 0;
     sweep();                                           // even: ports 0 and 2
     sweep();                                           // odd: ports 1 and 2
-    EXPECT_EQ(manager->get_port_card_num(0), 2);
-    EXPECT_EQ(manager->get_port_card_num(1), 2);
-    EXPECT_EQ(manager->get_port_card_num(2), 3);
+    auto counts = [this] { return std::vector<int>{manager->get_port_card_num(0), manager->get_port_card_num(1), manager->get_port_card_num(2)}; };
+    EXPECT_EQ(counts(), (std::vector<int>{2, 2, 3}));
 
     // Port 1's chain falls silent; the odd sweep's evaluation forgets it.
     ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);
@@ -127,12 +122,9 @@ TEST_F(FpgaSearch, SweepsFillTheCardTableAndASilentPairLosesItsCountAfterAnOddSw
     sweep();                                           // odd: port 1 is silent
     EXPECT_EQ(manager->get_port_card_num(1), 2);       // not yet evaluated
     sweep();                                           // evaluation at the next sweep
-    EXPECT_EQ(manager->get_port_card_num(1), 0);
-    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][106], 0);
-    EXPECT_EQ(FpgaModel::ram(0, 1, 102, 5), (Bytes{0, 0, 0, 0, 0}));
-    EXPECT_EQ(manager->get_port_card_num(0), 2);
-    EXPECT_EQ(manager->get_port_card_num(2), 3);
-    EXPECT_EQ(manager->netport_card_result, 5);
+    EXPECT_EQ(counts(), (std::vector<int>{2, 0, 3}));
+    EXPECT_EQ(std::make_tuple(int(fpga_manage::MCU_RAM_PARA_func[0][106]), FpgaModel::ram(0, 1, 102, 5), int(manager->netport_card_result)),
+              std::make_tuple(0, Bytes{0, 0, 0, 0, 0}, 5));
 
     // An even sweep leaves nothing to evaluate: a silent even port keeps its count.
     ReceivingCardModel::setFault(0, 0, ReceivingCardModel::Fault::Silent);
@@ -149,31 +141,27 @@ TEST_F(FpgaSearch, FourReadingsWithoutALaneStartTheReLockThreeDoNotAndItEndsAfte
     manager->write_to_register(3, 0xC0, 0xC0, 0);
     FpgaModel::scriptReads(0, 40, {0x14, 0x14, 0x14, 0x1C, 0x1C, 0x1C, 0x1C, 0x1C});
     G_timeTicks += 10;
-    EXPECT_EQ(manager->check_vbo_status(0), 0);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0xC0, 0xC0);
+    EXPECT_EQ((std::vector<int>{manager->check_vbo_status(0), FpgaModel::reg(0, 3) & 0xC0}), (std::vector<int>{0, 0xC0}));
 
     FpgaModel::scriptReads(0, 40, {0x0C, 0x1C, 0x14, 0x18, 0x1C, 0x0C, 0x1C, 0x1C});   // each lane missing
     G_timeTicks += 9;
     EXPECT_EQ(manager->check_vbo_status(0), 0);        // not yet 10 ticks: nothing read
     G_timeTicks += 1;
-    EXPECT_EQ(manager->check_vbo_status(0), 1);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0xC0, 0x00);
-    EXPECT_FALSE(FpgaModel::linkTrained(0));
+    EXPECT_EQ((std::vector<int>{manager->check_vbo_status(0), FpgaModel::reg(0, 3) & 0xC0, FpgaModel::linkTrained(0)}),
+              (std::vector<int>{1, 0x00, 0}));
 
     // Step 0 sets bit 6; step 1 waits for register 22 bit 3 to clear, then sets bit 7.
     FpgaModel::setLinkError(0, true);
     G_timeTicks += 10;
-    EXPECT_EQ(manager->check_vbo_status(0), 1);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0xC0, 0x40);
+    EXPECT_EQ((std::vector<int>{manager->check_vbo_status(0), FpgaModel::reg(0, 3) & 0xC0}), (std::vector<int>{1, 0x40}));
     for (int i = 0; i < 5; ++i) {
         G_timeTicks += 10;
         EXPECT_EQ(manager->check_vbo_status(0), 1);
     }
     FpgaModel::setLinkError(0, false);
     G_timeTicks += 10;
-    EXPECT_EQ(manager->check_vbo_status(0), 0);
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0xC0, 0xC0);
-    EXPECT_TRUE(FpgaModel::linkTrained(0));
+    EXPECT_EQ((std::vector<int>{manager->check_vbo_status(0), FpgaModel::reg(0, 3) & 0xC0, FpgaModel::linkTrained(0)}),
+              (std::vector<int>{0, 0xC0, 1}));
 
     // A re-lock that never ends is released at its 1000th poll.
     FpgaModel::scriptReads(0, 40, Bytes(8, 0x00));
@@ -187,8 +175,7 @@ TEST_F(FpgaSearch, FourReadingsWithoutALaneStartTheReLockThreeDoNotAndItEndsAfte
         G_timeTicks += 10;
         ++polls;
     } while (manager->check_vbo_status(0) == 1 && polls < 2000);
-    EXPECT_EQ(polls, 1000);                            // the 1000th poll ends it
-    EXPECT_EQ(FpgaModel::reg(0, 3) & 0x80, 0x80);
+    EXPECT_EQ((std::vector<int>{polls, FpgaModel::reg(0, 3) & 0x80}), (std::vector<int>{1000, 0x80}));   // the 1000th poll ends it
 }
 
 TEST_F(FpgaSearch, AnAnswerFiledWhileTheEvaluationWaitsForThePortPathKeepsItsCount)
@@ -215,6 +202,5 @@ TEST_F(FpgaSearch, AnAnswerFiledWhileTheEvaluationWaitsForThePortPathKeepsItsCou
     path.unlock();
     evaluation.join();
     // Port 1 answered this sweep: its count stays.
-    EXPECT_EQ(manager->get_port_card_num(1), 4);
-    EXPECT_EQ(FpgaModel::ram(0, 1, 102, 2), (Bytes{4, 0}));
+    EXPECT_EQ(std::make_pair(int(manager->get_port_card_num(1)), FpgaModel::ram(0, 1, 102, 2)), std::make_pair(4, Bytes{4, 0}));
 }

@@ -12,20 +12,15 @@ namespace rcv_test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void put16(Bytes& b, size_t at, uint32_t v)
+// The low n bytes of v at `at`, least significant first; b grows to hold them.
+inline void putLe(Bytes& b, size_t at, uint32_t v, size_t n)
 {
-    if (b.size() < at + 2)
-        b.resize(at + 2);
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-inline void put32(Bytes& b, size_t at, uint32_t v)
-{
-    if (b.size() < at + 4)
-        b.resize(at + 4);
-    for (int i = 0; i < 4; ++i)
+    b.resize(std::max(b.size(), at + n));
+    for (size_t i = 0; i < n; ++i)
         b[at + i] = uint8_t(v >> (8 * i));
 }
+inline void put16(Bytes& b, size_t at, uint32_t v) { putLe(b, at, v, 2); }
+inline void put32(Bytes& b, size_t at, uint32_t v) { putLe(b, at, v, 4); }
 
 // One stored operation with its data.
 struct Op {

@@ -54,22 +54,18 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
     EXPECT_EQ(std::vector<uint64_t>({uint64_t(r.screen_head.screen_num), r.screen_head.rcv_para_crc32, r.screen_head.rcv_xy_crc32, r.screen_head.rcv_xy_len}),
               (std::vector<uint64_t>{2, 0xC1C2C3C4u, 0xD1D2D3D4u, uint64_t(p.paraStart - p.xyStart)}));
-    ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 1), 0);
-    EXPECT_EQ(r.screen_info.config_id, 0x55u);
-    // A screen index at screen_num reads nothing and keeps the record held.
-    EXPECT_EQ(r.update_rcvScreenIDinfo(kPack, 2), 1);
-    EXPECT_EQ(r.screen_info.config_id, 0x55u);
-    ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 0);
-    EXPECT_EQ(r.screen_info.config_id, 0x11223344u);
+    // Screen index -> result, config id held after: one at screen_num reads nothing and keeps
+    // the record held.
+    for (const auto& [screen, result, id] : {std::tuple{1, 0, 0x55u}, {2, 1, 0x55u}, {0, 0, 0x11223344u}})
+        EXPECT_EQ(std::make_pair(r.update_rcvScreenIDinfo(kPack, screen), r.screen_info.config_id), std::make_pair(result, id)) << screen;
 
-    ASSERT_EQ(r.update_rcvXYscreenNetnum(kPack), 0);
-    EXPECT_EQ(r.screen_net_num, 2);
-    ASSERT_EQ(r.update_rcvXYscreenNetpara(kPack, 1), 0);
-    EXPECT_EQ(std::vector<int>({int(r.net_para.net_ledx), int(r.net_para.net_rcv_num)}), (std::vector<int>{3, 3}));
+    EXPECT_EQ((std::vector<int>{r.update_rcvXYscreenNetnum(kPack), r.screen_net_num, r.update_rcvXYscreenNetpara(kPack, 1),
+                                int(r.net_para.net_ledx), int(r.net_para.net_rcv_num)}),
+              (std::vector<int>{0, 2, 0, 3, 3}));
 
-    ASSERT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 2, false), 0);
-    EXPECT_EQ(std::vector<uint64_t>({uint64_t(r.running_offset), uint64_t(r.rcv_operate_times)}), (std::vector<uint64_t>{44, 5}));
-    EXPECT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 3, false), 1);     // no fourth card
+    EXPECT_EQ((std::vector<uint64_t>{uint64_t(r.update_rcvXYrcvOperateTimes(kPack, 2, false)), uint64_t(r.running_offset),
+                                     uint64_t(r.rcv_operate_times), uint64_t(r.update_rcvXYrcvOperateTimes(kPack, 3, false))}),
+              (std::vector<uint64_t>{0, 44, 5, 1}));   // no fourth card
     ASSERT_EQ(r.update_rcvXYrcvOperateTimes(kPack, 2, false), 0);
     ASSERT_EQ(r.update_rcvXYrcvOperatepara(kPack, 4, false), 0);
     EXPECT_EQ(std::vector<uint64_t>({r.operate_para.type, r.operate_para.targetAddr, r.operate_para.dataLen}), (std::vector<uint64_t>{16, 0x204, 1}));
@@ -78,13 +74,11 @@ TEST_F(RcvFile, PackageScreensPortsCardsAndOperations)
     EXPECT_EQ(byte, 0xA4);
 
     // The screen's scan parameters in the type-12 member.
-    ASSERT_EQ(r.update_smartDebugingOperateTimes(kPack, false), 0);
-    EXPECT_EQ(r.rcv_operate_times, 1);
-    ASSERT_EQ(r.update_smartDebugingOperatepara(kPack, 0, false), 0);
-    EXPECT_EQ(r.operate_para.target, 2);
     uint8_t two[2] = {};
-    ASSERT_EQ(r.update_rcvOperatedata(kPack, r.para_data_offset(false), two, 2), 0);
-    EXPECT_EQ(two[0], 9);
+    EXPECT_EQ((std::vector<int>{r.update_smartDebugingOperateTimes(kPack, false), r.rcv_operate_times,
+                                r.update_smartDebugingOperatepara(kPack, 0, false), r.operate_para.target,
+                                r.update_rcvOperatedata(kPack, r.para_data_offset(false), two, 2), two[0]}),
+              (std::vector<int>{0, 1, 0, 2, 0, 9}));
     // The record's data only into a buffer that holds it.
     uint32_t length = 0;
     EXPECT_EQ(std::vector<int>({r.update_rcvDealData(kPack, two, &length, 1), r.update_rcvDealData(kPack, nullptr, &length, 2),
@@ -105,10 +99,9 @@ TEST_F(RcvFile, EntryTableEdgeCases)
     ASSERT_EQ(std::vector<int>({r.get_rcvPackedFileNum(kPack), r.get_rcvPackedFileInfo(kPack, 0), r.get_rcvPackedFileInfo(kPack, 1),
                                 r.get_rcvPackedFileInfo(kPack, 2), r.get_rcvPackedFileInfo(kPack, 3)}), std::vector<int>(5, 0));
     EXPECT_EQ(r.member_start(11), p.xyStart);
-    ASSERT_EQ(r.update_rcvScreenHead(kPack), 0);
-    ASSERT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 0);
-    ASSERT_EQ(r.update_rcvXYscreenNetpara(kPack, 0), 0);
-    EXPECT_EQ(r.net_para.net_ledx, 5);
+    EXPECT_EQ((std::vector<int>{r.update_rcvScreenHead(kPack), r.update_rcvScreenIDinfo(kPack, 0), r.update_rcvXYscreenNetpara(kPack, 0),
+                                r.net_para.net_ledx}),
+              (std::vector<int>{0, 0, 0, 5}));
 
     // No type-11 entry: its start is 0 (the package's own first bytes).
     p.bytes[4 + 12 * 3] = 10;
@@ -117,17 +110,15 @@ TEST_F(RcvFile, EntryTableEdgeCases)
     ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
     for (int i = 0; i < 4; ++i)
         r.get_rcvPackedFileInfo(kPack, i);
-    EXPECT_FALSE(r.has_member(11));
-    EXPECT_EQ(r.member_start(11), 0u);
+    EXPECT_EQ(std::make_pair(r.has_member(11), r.member_start(11)), std::make_pair(false, 0u));
 
     // A header announcing 9 entries: only the table's 6 are read.
     Bytes nine(4 + 12 * 9, 0);
     nine[3] = 9;
     write(kPack, nine);
-    ASSERT_EQ(r.get_rcvPackedFileNum(kPack), 0);
-    EXPECT_EQ(r.announced_entries(), 6);
-    EXPECT_EQ(r.get_rcvPackedFileInfo(kPack, 5), 0);
-    EXPECT_EQ(r.get_rcvPackedFileInfo(kPack, 6), 1);
+    EXPECT_EQ((std::vector<int>{r.get_rcvPackedFileNum(kPack), r.announced_entries(), r.get_rcvPackedFileInfo(kPack, 5),
+                                r.get_rcvPackedFileInfo(kPack, 6)}),
+              (std::vector<int>{0, 6, 0, 1}));
 }
 
 TEST_F(RcvFile, TruncatedAndMissingFilesKeepWhatWasHeld)
@@ -147,16 +138,17 @@ TEST_F(RcvFile, TruncatedAndMissingFilesKeepWhatWasHeld)
     Bytes cut(p.bytes.begin(), p.bytes.begin() + p.screenStart + 32 + 20);
     write(kPack, cut);
     r.screen_info.config_id = 1;
-    EXPECT_EQ(r.update_rcvScreenIDinfo(kPack, 0), 1);
-    EXPECT_EQ(r.screen_info.config_id, 1u);
-    EXPECT_EQ(r.update_rcvXYscreenNetnum(kPack), 1);
     uint8_t data[3] = {};
-    EXPECT_EQ(r.update_rcvOperatedata(kPack, p.bytes.size() - 2, data, 3), 1);
-
-    EXPECT_EQ(r.get_rcvPackedFileNum("/data/rcvrecovery/none"), 1);
-    EXPECT_EQ(std::vector<int>({r.update_smartDebugingOperateTimes("/mnt/usb1/none.kxfile", true), r.update_smartDebugingHead("/mnt/usb1/none.kxfile")}), (std::vector<int>{1, 1}));
-    // Offsets far past any file, as a hostile file might give, are simply not there.
-    EXPECT_EQ(r.update_rcvOperatedata(kPack, 0xFFFFFFFFull * 3, data, 3), 1);
+    // The cut record, the XY member past the cut, data past the end, missing files and offsets
+    // far past any file (as a hostile file might give) are simply not there.
+    EXPECT_EQ((std::vector<uint32_t>{uint32_t(r.update_rcvScreenIDinfo(kPack, 0)), r.screen_info.config_id,
+                                     uint32_t(r.update_rcvXYscreenNetnum(kPack)),
+                                     uint32_t(r.update_rcvOperatedata(kPack, p.bytes.size() - 2, data, 3)),
+                                     uint32_t(r.get_rcvPackedFileNum("/data/rcvrecovery/none")),
+                                     uint32_t(r.update_smartDebugingOperateTimes("/mnt/usb1/none.kxfile", true)),
+                                     uint32_t(r.update_smartDebugingHead("/mnt/usb1/none.kxfile")),
+                                     uint32_t(r.update_rcvOperatedata(kPack, 0xFFFFFFFFull * 3, data, 3))}),
+              (std::vector<uint32_t>(8, 1)));
 }
 
 TEST_F(RcvFile, StandaloneScanFileAndFolderLists)
@@ -168,23 +160,19 @@ TEST_F(RcvFile, StandaloneScanFileAndFolderLists)
     const QString path = "/data/smartmapping/a.kxfile";
     ASSERT_EQ(r.update_smartDebugingOperateTimes(path, true) + r.update_smartDebugingHead(path), 0);
     EXPECT_EQ(Bytes(r.smart_head, r.smart_head + 16), Bytes(file.begin(), file.begin() + 16));
-    EXPECT_EQ(r.rcv_operate_times, 3);
-    ASSERT_EQ(r.update_smartDebugingOperatepara(path, 1, true), 0);
-    EXPECT_EQ(r.operate_para.dataLen, 2u);
+    EXPECT_EQ((std::vector<uint32_t>{uint32_t(r.rcv_operate_times), uint32_t(r.update_smartDebugingOperatepara(path, 1, true)),
+                                     r.operate_para.dataLen}),
+              (std::vector<uint32_t>{3, 0, 2}));
     r.init_para();
     uint8_t two[2] = {};
     ASSERT_EQ(r.update_rcvOperatedata(path, r.para_data_offset(true), two, 2), 0);
-    EXPECT_EQ(two[0], 2);
-    EXPECT_EQ(r.para_data_offset(true), 16u + r.operate_para.offset);
+    EXPECT_EQ(std::make_pair(int(two[0]), r.para_data_offset(true)), std::make_pair(2, uint64_t(16u + r.operate_para.offset)));
 
-    EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 0);
-    EXPECT_EQ(r.smart_file_list.size(), 2);
-    EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 0);
+    // Another path than the folder's own stores nothing.
+    EXPECT_EQ((std::vector<int>{r.get_dir_file("/data/smartmapping"), int(r.smart_file_list.size()), r.get_dir_file("/data/rcvrecovery"),
+                                r.get_dir_file("/data/smartmapping/"), int(r.smart_file_list.size()), r.get_dir_file("/mnt/usb1/"),
+                                rcvRecovery::check_file_dir("/data/smartmapping"), rcvRecovery::check_file_dir("/data/new"),
+                                root->exists("/data/new")}),
+              (std::vector<int>{0, 2, 0, 0, 2, 1, 0, 1, 1}));
     EXPECT_EQ(r.rcv_file_list, QStringList{"DIVU"});
-    EXPECT_EQ(r.get_dir_file("/data/smartmapping/"), 0);      // another path stores nothing
-    EXPECT_EQ(r.smart_file_list.size(), 2);
-    EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 1);
-    EXPECT_EQ(rcvRecovery::check_file_dir("/data/smartmapping"), 0);
-    EXPECT_EQ(rcvRecovery::check_file_dir("/data/new"), 1);
-    EXPECT_TRUE(root->exists("/data/new"));
 }

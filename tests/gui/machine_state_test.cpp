@@ -74,23 +74,21 @@ TEST_F(DeviceState, InputNamesAndSignalIcons)
 TEST_F(DeviceState, VersionsAndSerialNumber)
 {
     EXPECT_EQ(MachineState::mcu_version(), "V11.02.00 2026-09-28");
+    // Registers 28-31: the version's last part, day, month, year in hex.
     unsigned char regs[32] = {};
-    regs[28] = 0x07;
-    regs[29] = 0x17;
-    regs[30] = 0x05;
-    regs[31] = 0x24;
-    EXPECT_EQ(MachineState::fpga_version(regs), "V11.00.07 2024-05-17");
+    const unsigned char release[4] = {0x07, 0x17, 0x05, 0x24};
+    std::copy(release, release + 4, regs + 28);
+    const QString first = MachineState::fpga_version(regs);
     regs[28] = 0xab;
     regs[31] = 0x3c;
-    EXPECT_EQ(MachineState::fpga_version(regs), "V11.00.ab 203c-05-17");
+    EXPECT_EQ((QStringList{first, MachineState::fpga_version(regs)}), (QStringList{"V11.00.07 2024-05-17", "V11.00.ab 203c-05-17"}));
 
     // A barcode of one space stands for none yet.
     const char* const serials[][2] = {{" ", "SN:KX9999"}, {"", "SN:"}, {"KX2026A0001", "SN:KX2026A0001"}};
     for (const auto& sn : serials) {
         set_barcode(sn[0]);
         MachineState* ms = open();
-        EXPECT_EQ(ms->ui->label_MCU->text(), "MCU:V11.02.00 2026-09-28");
-        EXPECT_EQ(ms->ui->label_2->text(), sn[1]) << sn[0];
+        EXPECT_EQ((QStringList{ms->ui->label_MCU->text(), ms->ui->label_2->text()}), (QStringList{"MCU:V11.02.00 2026-09-28", sn[1]})) << sn[0];
         EXPECT_EQ(g_machinestate, ms);
         delete ms;
         EXPECT_EQ(g_machinestate, nullptr);
@@ -104,10 +102,8 @@ TEST_F(DeviceState, WithoutTheFpgaManagerTenPortsAreOffline)
     ASSERT_NE(ms->wlan_frame, nullptr);
     EXPECT_EQ(std::make_tuple(ms->wlan_frame->parentWidget(), ms->wlan_frame->geometry(), online_ports(ms)),
               std::make_tuple(static_cast<QWidget*>(ms->ui->frame), QRect(20, 20, 288, 65), 0));
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(ms->wlan_number[i]->text(), QString::number(i + 1));
-        EXPECT_EQ(ms->wlan_icon[i]->geometry(), QRect(56 + 18 * i, 27, 16, 14));
-    }
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(std::make_pair(ms->wlan_number[i]->text(), ms->wlan_icon[i]->geometry()), std::make_pair(QString::number(i + 1), QRect(56 + 18 * i, 27, 16, 14)));
     EXPECT_EQ(ms->ui->label_FPGA1->text(), "FPGA:V11.00.00 2000-00-00");
     QFrame* strip = ms->wlan_frame;
     ms->syncUpdate(11);
@@ -117,10 +113,8 @@ TEST_F(DeviceState, WithoutTheFpgaManagerTenPortsAreOffline)
 TEST_F(DeviceState, FpgaVersionFromTheRegisterImage)
 {
     fpga_manage::pInstance();
-    fpga_manage::MCU_REG_func[0][28] = 0x12;
-    fpga_manage::MCU_REG_func[0][29] = 0x01;
-    fpga_manage::MCU_REG_func[0][30] = 0x11;
-    fpga_manage::MCU_REG_func[0][31] = 0x25;
+    const unsigned char release[4] = {0x12, 0x01, 0x11, 0x25};
+    std::copy(release, release + 4, fpga_manage::MCU_REG_func[0] + 28);
     MachineState* ms = open();
     EXPECT_EQ(ms->ui->label_FPGA1->text(), "FPGA:V11.00.12 2025-11-01");
 }
@@ -145,9 +139,9 @@ TEST_F(DeviceState, OutputPortStripFromThePortLinks)
     // A link lost on port 2 shows with the next notification 11, not with others.
     link(0x0201);
     ms->syncUpdate(12);
-    EXPECT_EQ(online_ports(ms), 0x0203);
+    const int afterOther = online_ports(ms);
     ms->syncUpdate(11);
-    EXPECT_EQ(online_ports(ms), 0x0201);
+    EXPECT_EQ((std::vector<int>{afterOther, online_ports(ms)}), (std::vector<int>{0x0203, 0x0201}));
     kel_test::grab(ms, "device_state_links");
 }
 
@@ -172,10 +166,10 @@ TEST_F(DeviceState, TitleAndCaptionsPerLanguage)
     for (const Case& c : cases) {
         set_language(c.language, c.valid);
         ms->language_changed();
-        EXPECT_EQ(ms->ui->label_title->text(), QString::fromUtf8(c.title)) << c.language;
-        EXPECT_EQ(ms->ui->label_state3->property("iconPath").toString(), c.version) << c.language;
-        EXPECT_EQ(ms->ui->label_state1->property("iconPath").toString(), c.output) << c.language;
-        EXPECT_EQ(ms->ui->label_state2->property("iconPath").toString(), c.input) << c.language;
+        EXPECT_EQ((QStringList{ms->ui->label_title->text(), ms->ui->label_state3->property("iconPath").toString(),
+                               ms->ui->label_state1->property("iconPath").toString(), ms->ui->label_state2->property("iconPath").toString()}),
+                  (QStringList{QString::fromUtf8(c.title), c.version, c.output, c.input}))
+            << c.language << " " << c.valid;
     }
     // A language changed by the PC shows with the next notification.
     set_language(1, 0x1F);

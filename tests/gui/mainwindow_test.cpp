@@ -99,12 +99,12 @@ TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
 
     // LED screen dark: toggles the word and asks the scaler to apply.
     P::put16(para->ram + P::kScreenDark, 0);
-    kel_test::pressKey(PanelKey::Ok, 1, w);
-    EXPECT_EQ((std::vector<int>{para->ram16(P::kScreenDark), applyFlag()}), (std::vector<int>{1, 1}));
-    EXPECT_EQ(iconImage(B("toolButton1"), 24, 36), resourceImage(kel_icon("closeled"), 24, 36));
-    setApplyFlag(0);
-    kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ((std::vector<int>{para->ram16(P::kScreenDark), applyFlag()}), (std::vector<int>{0, 1}));
+    for (int dark : {1, 0}) {   // each key-code variant once
+        setApplyFlag(0);
+        kel_test::pressKey(PanelKey::Ok, dark, w);
+        EXPECT_EQ((std::vector<int>{para->ram16(P::kScreenDark), applyFlag()}), (std::vector<int>{dark, 1}));
+        EXPECT_TRUE(!dark || iconImage(B("toolButton1"), 24, 36) == resourceImage(kel_icon("closeled"), 24, 36));
+    }
 
     // Sound with an audio window number above 5: window 0 is used and the number reset.
     setApplyFlag(0);
@@ -112,14 +112,13 @@ TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
     layer(0)[P::kLayerVolume] = 0;
     layer(0)[P::kLayerSound] = 0;
     kel_test::pressKey(PanelKey::Right, 0, w);   // toolButton2
-    kel_test::pressKey(PanelKey::Ok, 0, w);
-    // Audio window, window 0's volume and sound flag, the apply request.
-    EXPECT_EQ((std::vector<int>{para->ram16(P::kAudioWindow), layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound], applyFlag()}),
-              (std::vector<int>{0, 255, 0x80, 1}));
-    EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("unslience"), 24, 36));
-    kel_test::pressKey(PanelKey::Ok, 1, w);
-    EXPECT_EQ((std::vector<int>{layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound]}), (std::vector<int>{0, 0}));
-    EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon("slience"), 24, 36));
+    // Audio window, window 0's volume and sound flag, the apply request, the icon: on, then off.
+    for (int on : {1, 0}) {
+        kel_test::pressKey(PanelKey::Ok, 1 - on, w);
+        EXPECT_EQ((std::vector<int>{para->ram16(P::kAudioWindow), layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound], applyFlag()}),
+                  (std::vector<int>{0, on ? 255 : 0, on ? 0x80 : 0, 1}));
+        EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon(on ? "unslience" : "slience"), 24, 36));
+    }
 
     // A disabled audio window falls back to window 0 as well.
     para->ram[P::kAudioWindow] = 3;
@@ -138,24 +137,22 @@ TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
     ASSERT_EQ(para->ram16(P::kKeyLock), 0);
 
     kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ((std::vector<int>{para->ram16(P::kKeyLock), w->l_lock_state}), (std::vector<int>{1, 1}));
-    EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("lock"), 16, 16));
     // The toggle raised a notification: the word reached the saved copy (and so the file).
-    EXPECT_EQ(P::get16(para->ram_backup + P::kKeyLock), 1);
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kKeyLock), w->l_lock_state, P::get16(para->ram_backup + P::kKeyLock)}), (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(iconImage(B("Button_lock"), 16, 16), resourceImage(kel_icon_plain("lock"), 16, 16));
 
     // Locked: the mode key does nothing and is not handed to the keypad handler.
     for (int variant = 0; variant < 2; ++variant) {
         testing::internal::CaptureStdout();
         kel_test::pressKey(PanelKey::Mode, variant, w);
         const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out.find("update_usb_keyEvent"), std::string::npos);
-        EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 1}));
+        EXPECT_EQ((std::vector<int>{out.find("update_usb_keyEvent") != std::string::npos, g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 0, 1}));
     }
     // Other keys still move the focus and still reach the keypad handler.
     testing::internal::CaptureStdout();
     kel_test::pressKey(PanelKey::Right, 1, w);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("update_usb_keyEvent"), std::string::npos);
-    EXPECT_EQ(w->focused_widget(), B("tools"));
+    EXPECT_EQ(std::make_pair(testing::internal::GetCapturedStdout().find("update_usb_keyEvent") != std::string::npos, w->focused_widget()),
+              std::make_pair(true, static_cast<QWidget*>(B("tools"))));
 
     // Unlocked again: the mode key opens the user modes through the shortcut.
     kel_test::pressKeys({PanelKey::Left});
@@ -195,17 +192,16 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     for (int k = 0; k < 16; ++k)
         for (int j = 1; j <= 3; ++j)
             kel_test::expectPlaced({{qobject_cast<QWidget*>(bar.value(3 * k + j)), 15 + 63 * (k % 4), 33 + 45 * (k / 4), j == 2 ? 12 : 50, j == 2 ? 12 : 40}}, std::to_string(k));
-    EXPECT_EQ(w->mode_index, 0);
-    EXPECT_EQ(style(w->mode_button(0)),
-              "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");
+    EXPECT_EQ(std::make_pair(int(w->mode_index), style(w->mode_button(0))),
+              std::make_pair(0, QString("background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);")));
     // No slot saved: the save icon is not lit.
     EXPECT_EQ(iconImage(B("toolButton4"), 24, 36), resourceImage(kel_icon("unsave"), 24, 36));
 
     // Any slot can be chosen for a save, with wrapping.
     kel_test::pressKey(PanelKey::Left, 1, w);
-    EXPECT_EQ(w->mode_index, 15);
+    const int wrapped = w->mode_index;
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right});
-    EXPECT_EQ(w->mode_index, 2);
+    EXPECT_EQ((std::vector<int>{wrapped, w->mode_index}), (std::vector<int>{15, 2}));
     kel_test::grabScreen("mainwindow-usermode-save");
 
     // OK on slot 3 (index 2): the request is written under the scaler lock; the bar is
@@ -217,8 +213,8 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
               (std::vector<int>{3, 1, 1, 2, 1}));
     EXPECT_EQ(g_mode[2]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
     kel_test::settle();
-    EXPECT_TRUE(oldBar.isNull());
-    EXPECT_EQ(P::get16(para->ram_backup + P::kModeSaveRequest), 0);   // not saved before the apply
+    // Not saved before the apply.
+    EXPECT_EQ(std::make_pair(oldBar.isNull(), int(P::get16(para->ram_backup + P::kModeSaveRequest))), std::make_pair(true, 0));
 
     // The same slot again before the scaler applied: no second write.
     setApplyFlag(0);
@@ -239,25 +235,22 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
 
     // Recall: leave the bar, arm recall on toolButton3; the first saved slot is highlighted.
     kel_test::pressKey(PanelKey::Back, 0, w);
-    EXPECT_TRUE(w->mode_bar()->isHidden());
-    EXPECT_EQ(w->focused_widget(), B("toolButton4"));
+    EXPECT_EQ(std::make_pair(w->mode_bar()->isHidden(), w->focused_widget()), std::make_pair(true, static_cast<QWidget*>(B("toolButton4"))));
     para->ram[1000] = 0x11;
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
     ASSERT_EQ(w->l_call_state, 1);
     EXPECT_EQ((std::vector<int>{w->l_save_state, w->mode_index}), (std::vector<int>{0, 2}));
     EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("call"), 24, 36));
-    EXPECT_EQ(style(w->mode_button(2)),
-              "background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);");
-    EXPECT_EQ(style(w->mode_button(3)), "background-color:transparent;");
+    EXPECT_EQ((QStringList{style(w->mode_button(2)), style(w->mode_button(3))}),
+              (QStringList{"background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);", "background-color:transparent;"}));
     // Recall moves only between saved slots: there is one.
     kel_test::pressKey(PanelKey::Right, 1, w);
     EXPECT_EQ(w->mode_index, 2);
     kel_test::grabScreen("mainwindow-usermode-recall");
     // The slot of the current mode (3) shows the in-use label under its raised icon.
     const auto slotLabels = [](int k) { return g_mode[k]->findChildren<QLabel*>(); };
-    ASSERT_EQ(slotLabels(2).size(), 2);
+    ASSERT_EQ(std::make_pair(slotLabels(2).size(), slotLabels(3).size()), std::make_pair(2, 1));
     EXPECT_EQ(slotLabels(2)[1]->text(), "Using");
-    ASSERT_EQ(slotLabels(3).size(), 1);
     EXPECT_EQ((std::vector<QRect>{slotLabels(2)[0]->geometry(), slotLabels(2)[1]->geometry(), slotLabels(3)[0]->geometry()}),
               (std::vector<QRect>{{17, 7, 16, 16}, {7, 23, 36, 17}, {17, 12, 16, 16}}));
 
@@ -278,8 +271,7 @@ TEST_F(MainMenu, RecallWithNoSavedModeChangesNothing)
     MainWindow* w = mainWindow();
     kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
     ASSERT_EQ(w->l_call_state, 1);
-    EXPECT_EQ(w->mode_index, 0);
-    EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("uncall"), 24, 36));
+    EXPECT_EQ(std::make_pair(int(w->mode_index), iconImage(B("toolButton3"), 24, 36)), std::make_pair(0, resourceImage(kel_icon("uncall"), 24, 36)));
     for (int k = 0; k < 16; ++k)
         EXPECT_EQ(style(w->mode_button(k)), "background-color:transparent;") << k;
 
@@ -290,9 +282,8 @@ TEST_F(MainMenu, RecallWithNoSavedModeChangesNothing)
     EXPECT_EQ(g_mode[0]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
     // Back on the bar disarms the recall and hides the bar.
     kel_test::pressKey(PanelKey::Back, 1, w);
-    EXPECT_EQ(w->l_call_state, 0);
-    EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("uncall"), 24, 36));
-    EXPECT_TRUE(w->mode_bar()->isHidden());
+    EXPECT_EQ(std::make_tuple(w->l_call_state, iconImage(B("toolButton3"), 24, 36), w->mode_bar()->isHidden()),
+              std::make_tuple(0, resourceImage(kel_icon("uncall"), 24, 36), true));
 }
 
 TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
@@ -305,9 +296,9 @@ TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
         QPointer<QPushButton> b(w->mode_button(k));
         ASSERT_FALSE(b.isNull());
         b->click();
-        EXPECT_EQ(para->ram16(P::kModeSaveRequest), k + 1);
+        const int request = para->ram16(P::kModeSaveRequest);
         kel_test::settle();
-        EXPECT_TRUE(b.isNull());
+        EXPECT_EQ(std::make_pair(request, b.isNull()), std::make_pair(k + 1, true));
     }
     // A slot button whose name is not a slot number is ignored.
     QPushButton stray;
@@ -324,9 +315,9 @@ TEST_F(MainMenu, TickRebootsOnceAndEnablesTheUsbServer)
     G_reboot_tickTicks = 1000;
     g_app_reset_flag = 1;
     kel_test::tick(299);
-    EXPECT_FALSE(sim::Journal::hasShell("reboot"));
+    const bool early = sim::Journal::hasShell("reboot");
     kel_test::tick(1);
-    EXPECT_TRUE(sim::Journal::hasShell("reboot"));
+    EXPECT_EQ(std::make_pair(early, sim::Journal::hasShell("reboot")), std::make_pair(false, true));
     kel_test::tick(600);
     int reboots = 0;
     for (const auto& c : sim::Journal::shellCommands())
@@ -336,11 +327,12 @@ TEST_F(MainMenu, TickRebootsOnceAndEnablesTheUsbServer)
     // The USB server's start is held 1000 ticks from its stamp.
     g_delay_usbserver = 0;
     g_delay_usbserver_ticks = 1000;
-    EXPECT_EQ(g_delay_usbserver, 0u);
-    kel_test::tick(99);
-    EXPECT_EQ(g_delay_usbserver, 0u);
-    kel_test::tick(1);
-    EXPECT_EQ(g_delay_usbserver, 1u);
+    std::vector<unsigned> held{g_delay_usbserver};
+    for (int ticks : {99, 1}) {
+        kel_test::tick(ticks);
+        held.push_back(g_delay_usbserver);
+    }
+    EXPECT_EQ(held, (std::vector<unsigned>{0, 0, 1}));
     g_delay_usbserver_ticks = 0;
 }
 
@@ -350,8 +342,7 @@ TEST_F(MainMenu, LanguageSetsPrefixedIconsAndFallsBackToEnglish)
     g_language = 2;
     g_lcd_lang_valid = 0x1F & ~0x04;
     w->language_changed();
-    EXPECT_EQ(kel_icon_prefix(), "en_");
-    EXPECT_EQ(iconImage(B("option"), 100, 70), resourceImage(":/png/en_option.png", 100, 70));
+    EXPECT_EQ(std::make_pair(kel_icon_prefix(), iconImage(B("option"), 100, 70)), std::make_pair(QString("en_"), resourceImage(":/png/en_option.png", 100, 70)));
     g_lcd_lang_valid = 0x1F;   // the Russian icon, taken on a notification: see the change-notification tests
     EXPECT_NE(resourceImage(":/png/ru_option.png", 100, 70), resourceImage(":/png/en_option.png", 100, 70));
     g_language = 0;
@@ -359,6 +350,5 @@ TEST_F(MainMenu, LanguageSetsPrefixedIconsAndFallsBackToEnglish)
     EXPECT_EQ(iconImage(B("option"), 100, 70), resourceImage(":/png/option.png", 100, 70));
     kel_test::grab(w, "mainwindow-zh");
     // Language-independent icons never take a prefix.
-    EXPECT_EQ(kel_icon_plain("tools"), ":/png/tools.png");
-    EXPECT_FALSE(QIcon(":/png/tools.png").pixmap(16, 16).isNull());
+    EXPECT_EQ(std::make_pair(kel_icon_plain("tools"), QIcon(":/png/tools.png").pixmap(16, 16).isNull()), std::make_pair(QString(":/png/tools.png"), false));
 }

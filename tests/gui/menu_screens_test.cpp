@@ -48,8 +48,7 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         o->show();
         EXPECT_TRUE(o->ui_select == 0 && focused(o->ui->output_set));
         kel_test::pressKey(PanelKey::Left, variant, o);
-        EXPECT_TRUE(o->ui_select == 7 && o->focus_widget == o->ui->AdvanceButton);
-        EXPECT_TRUE(focused(o->ui->AdvanceButton) && !focused(o->ui->output_set));
+        EXPECT_TRUE(o->ui_select == 7 && o->focus_widget == o->ui->AdvanceButton && focused(o->ui->AdvanceButton) && !focused(o->ui->output_set));
         kel_test::pressKey(PanelKey::Right, variant, o);
         EXPECT_EQ(o->ui_select, 0);
         for (int i = 0; i < 6; ++i)
@@ -60,9 +59,9 @@ TEST_F(Menus, SettingsMenuFocusWrapsBothWays)
         EXPECT_TRUE(focused(o->ui->smart_mapping) && !o->ui->smart_mapping->isEnabled());
         // A pointer click on the disabled entry opens nothing.
         o->ui->smart_mapping->click();
-        EXPECT_EQ(g_page_focus, 0);
+        const int afterClick = g_page_focus;
         kel_test::pressKey(PanelKey::Back, variant, o);
-        EXPECT_EQ((std::vector<int>{g_option == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
+        EXPECT_EQ((std::vector<int>{afterClick, g_option == nullptr, g_page_focus}), (std::vector<int>{0, 1, 1}));
         kel_test::settle();
         g_page_focus = 0;
     }
@@ -88,23 +87,22 @@ TEST_F(Menus, SettingsMenuTitleAndIconsPerLanguage)
     for (const auto& c : cases) {
         set_language(c.language, c.valid);
         o.language_changed();
-        EXPECT_EQ(o.ui->label_title->text(), QString::fromUtf8(c.title)) << c.language;
-        EXPECT_EQ(c.entry->property("iconPath").toString(), c.icon) << c.language;
+        EXPECT_EQ((QStringList{o.ui->label_title->text(), c.entry->property("iconPath").toString()}), (QStringList{QString::fromUtf8(c.title), c.icon}))
+            << c.language;
         // Every entry's icon is drawn at one size (one caption scale) in every language.
         for (QPushButton* b : {o.ui->output_set, o.ui->input_cut, o.ui->image_layout, o.ui->link_set,
-                               o.ui->image_quality, o.ui->test_chart, o.ui->smart_mapping, o.ui->AdvanceButton}) {
-            EXPECT_EQ(b->iconSize(), QSize(66, 60)) << b->objectName().toStdString();
-            EXPECT_EQ(QPixmap(b->property("iconPath").toString()).size(), QSize(66, 60)) << b->objectName().toStdString();
-        }
+                               o.ui->image_quality, o.ui->test_chart, o.ui->smart_mapping, o.ui->AdvanceButton})
+            EXPECT_EQ(std::make_pair(b->iconSize(), QPixmap(b->property("iconPath").toString()).size()), std::make_pair(QSize(66, 60), QSize(66, 60)))
+                << b->objectName().toStdString();
     }
 
     // The refresh re-translates only after a language change.
     o.ui->label_title->setText("x");
     o.syncUpdate();
-    EXPECT_EQ(o.ui->label_title->text(), "x");
+    const QString unchanged = o.ui->label_title->text();
     para()->ram[P::kLanguage] = 1;
     o.syncUpdate();
-    EXPECT_EQ(o.ui->label_title->text(), "Setting");
+    EXPECT_EQ((QStringList{unchanged, o.ui->label_title->text()}), (QStringList{"x", "Setting"}));
 }
 
 TEST_F(Menus, UsbStickScanCountsOnlyPlainKxfiles)
@@ -146,9 +144,9 @@ TEST_F(Menus, OutputMenuFocusTextsAndSize)
     put16(P::kLedWidth, 3840);
     put16(P::kLedHeight, 1200);
     m->syncUpdate();
-    EXPECT_EQ(m->ui->label_info->text(), "LED Screen can be set:1920x1080");
+    const QString before = m->ui->label_info->text();
     m->language_changed();
-    EXPECT_EQ(m->ui->label_info->text(), "LED Screen can be set:3840x1200");
+    EXPECT_EQ((QStringList{before, m->ui->label_info->text()}), (QStringList{"LED Screen can be set:1920x1080", "LED Screen can be set:3840x1200"}));
 
     const struct {
         int language;
@@ -180,8 +178,7 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     m->show();
     EXPECT_EQ((QStringList{m->label_title->text(), m->Button_com->text(), m->Button_wlan->text(), m->Button_usb->text()}),
               (QStringList{"Communication", "Serial port", "Net connect", "USB UPDATE"}));
-    EXPECT_EQ(m->Button_usb->geometry(), QRect(215, 47, 90, 80));
-    EXPECT_TRUE(focused(m->Button_com));
+    EXPECT_TRUE(m->Button_usb->geometry() == QRect(215, 47, 90, 80) && focused(m->Button_com));
 
     for (int i = 0; i < 5; ++i) {   // Left wraps to the last entry; Right goes round: 0, 1, 2, 0
         kel_test::pressKey(i ? PanelKey::Right : PanelKey::Left, i % 2, m);
@@ -189,9 +186,8 @@ TEST_F(Menus, CommunicationMenuFocusTextsAndNoClicks)
     }
 
     // Pointer clicks do nothing.
-    m->Button_com->click();
-    m->Button_wlan->click();
-    m->Button_usb->click();
+    for (QPushButton* b : {m->Button_com, m->Button_wlan, m->Button_usb})
+        b->click();
     EXPECT_TRUE(g_page_focus == 10 && m->isVisible());
 
     const struct {
@@ -242,14 +238,11 @@ TEST_F(Menus, MainMenuEntriesOpenTheirPagesAndBackReturns)
                 kel_test::pressKey(PanelKey::Back, v);
             });
             kel_test::pressKey(PanelKey::Ok, v, g_mainwindow);
-            EXPECT_TRUE(seen) << e.page;
-            EXPECT_EQ(g_page_focus, 1) << e.page;
-            EXPECT_EQ(e.screen(), nullptr) << e.page;
+            EXPECT_EQ(std::make_tuple(seen, int(g_page_focus), e.screen()), std::make_tuple(true, 1, static_cast<QWidget*>(nullptr))) << e.page;
         }
         kel_test::pressKey(PanelKey::Back, v, g_mainwindow);
         EXPECT_EQ(g_page_focus, 0);
-        ASSERT_NE(g_lockwindow, nullptr);
-        EXPECT_TRUE(g_lockwindow->isVisible());
+        ASSERT_TRUE(g_lockwindow != nullptr && g_lockwindow->isVisible());
         g_lockwindow->setAttribute(Qt::WA_DeleteOnClose);
         g_lockwindow->close();
         kel_test::settle();
@@ -294,7 +287,6 @@ TEST_F(Menus, ModeKeyOnEveryScreen)
     });
     kel_test::pressKey(PanelKey::Ok, 0, g_mainwindow);
     kel_test::settle();
-    EXPECT_TRUE(sawOutput);
-    EXPECT_EQ((std::vector<int>{g_page_focus, g_option == nullptr, g_outputset == nullptr}), (std::vector<int>{4, 1, 1}));
-    EXPECT_TRUE(g_custommode != nullptr && g_mode_shortcut_key == 1);
+    EXPECT_EQ((std::vector<int>{sawOutput, g_page_focus, g_option == nullptr, g_outputset == nullptr, g_custommode != nullptr, g_mode_shortcut_key}),
+              (std::vector<int>{1, 4, 1, 1, 1, 1}));
 }

@@ -66,8 +66,7 @@ TEST(UsbHeaders, AddRemoveAndTheFirstDisksPartitions)
         int code = -1;
         bool storage = !c.storage;
         UsbServer::parse_header(c.header, code, storage);
-        EXPECT_EQ(code, c.code) << c.header;
-        EXPECT_EQ(storage, c.storage) << c.header;
+        EXPECT_EQ(std::make_pair(code, storage), std::make_pair(c.code, c.storage)) << c.header;
     }
 }
 
@@ -75,25 +74,23 @@ TEST_F(UsbWatch, APartitionGivesAddedAtOnceAndReadyThreeSecondsAfterTheStorageDr
 {
     ASSERT_TRUE(sim::UeventModel::inject("add", kDisk + "/sda1"));
     EXPECT_EQ(server.recvData(), 0);
+    // The codes after each step: a removal meanwhile waits in the socket until the step is over.
+    std::vector<std::vector<int>> seen;
+    auto step = [&](uint32_t ticks) {
+        G_timeTicks += ticks;
+        server.usb_pass();
+        kel_test::settle();
+        seen.push_back(codes);
+    };
     kel_test::settle();
-    EXPECT_EQ(codes, std::vector<int>{100});
-    // A removal meanwhile waits in the socket until the step is over.
+    seen.push_back(codes);
     ASSERT_TRUE(sim::UeventModel::inject("remove", kDisk + "/sda1"));
-    G_timeTicks += 1000;
-    server.usb_pass();                          // no storage driver yet
-    EXPECT_EQ(codes, std::vector<int>{100});
+    step(1000);                                 // no storage driver yet
     storageAppears();
     server.usb_pass();                          // the driver is there: 3 s from now
-    G_timeTicks += 300;
-    server.usb_pass();
-    EXPECT_EQ(codes, std::vector<int>{100});
-    G_timeTicks += 1;
-    server.usb_pass();
-    kel_test::settle();
-    EXPECT_EQ(codes, (std::vector<int>{100, 102}));
-    server.usb_pass();
-    kel_test::settle();
-    EXPECT_EQ(codes, (std::vector<int>{100, 102, 101}));
+    for (uint32_t ticks : {300, 1, 0})
+        step(ticks);
+    EXPECT_EQ(seen, (std::vector<std::vector<int>>{{100}, {100}, {100}, {100, 102}, {100, 102, 101}}));
 }
 
 TEST_F(UsbWatch, AFloodOfEventsReachesTheGuiAsOneNotificationOfTheLatestState)
@@ -105,10 +102,10 @@ TEST_F(UsbWatch, AFloodOfEventsReachesTheGuiAsOneNotificationOfTheLatestState)
     server.usb_signal(102);
     server.usb_signal(100);
     kel_test::settle();
-    EXPECT_EQ(codes, (std::vector<int>{102, 100}));
+    const std::vector<int> afterFlood = codes;
     server.usb_signal(101);
     kel_test::settle();
-    EXPECT_EQ(codes, (std::vector<int>{102, 100, 101}));
+    EXPECT_EQ(std::make_pair(afterFlood, codes), std::make_pair(std::vector<int>{102, 100}, std::vector<int>{102, 100, 101}));
 }
 
 TEST_F(UsbWatch, TheStorageWaitGivesUpAndTheWatcherGoesOn)
@@ -141,13 +138,10 @@ TEST_F(UsbWatch, AReadyStickClosesTheSettingsMenuOnlyWhenItIsShown)
         G_timeTicks += 301;
         server.usb_pass();
         kel_test::settle();
-        EXPECT_EQ(codes.back(), 102);
-        if (page == 5) {
-            EXPECT_EQ((std::vector<int>{g_option == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
-        } else {
-            EXPECT_EQ((std::vector<int>{g_option == o, g_page_focus}), (std::vector<int>{1, 6}));
+        // Shown (page 5): closed, back on the main menu; otherwise left open.
+        EXPECT_EQ((std::vector<int>{codes.back(), g_option == (page == 5 ? nullptr : o), g_page_focus}), (std::vector<int>{102, 1, page == 5 ? 1 : 6}));
+        if (page == 6)
             Option::close_menu();
-        }
         codes.clear();
     }
 }
@@ -172,25 +166,22 @@ TEST_F(AgeingLog, RecordsRegisterStepsAndKeepsSevenDays)
     ASSERT_EQ(factoryage_log.size(), 1);
     EXPECT_TRUE(QRegularExpression("^\\d\\d-\\d\\d \\d\\d:\\d\\d 17 0 2$").match(factoryage_log[0]).hasMatch())
         << factoryage_log[0].toStdString();
-    sample(17);                                  // unchanged: nothing counted
-    sample(19);                                  // 2
-    sample(23);                                  // 4
-    sample(250);                                 // 227
-    sample(3);                                   // wraps: 9
-    sample(15);                                  // 12
+    // Steps 0 (unchanged: nothing counted), 2, 4, 227, 9 (wrapping) and 12.
+    for (uint8_t r42 : {17, 19, 23, 250, 3, 15})
+        sample(r42);
     EXPECT_EQ((std::vector<int>{factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10, factoryage_log_diff20,
                                 factoryage_log_diffmore}),
               
               std::vector<int>(5, 1));
     for (int i = 0; i < 3360 - 7; ++i)
         sample(15);
-    ASSERT_EQ(factoryage_log.size(), 3360);
-    EXPECT_TRUE(factoryage_log.first().endsWith(" 17 0 2"));
-    sample(15);
-    ASSERT_EQ(factoryage_log.size(), 3360);
-    EXPECT_TRUE(factoryage_log.first().endsWith(" 17 0 2"));   // the second sample is now first
-    sample(15);
-    EXPECT_TRUE(factoryage_log.first().endsWith(" 19 0 2"));
+    // Full at 3360: each new sample drops the oldest (the second sample was also 17).
+    std::vector<std::pair<int, bool>> firsts;
+    for (const char* first : {" 17 0 2", " 17 0 2", " 19 0 2"}) {
+        firsts.emplace_back(factoryage_log.size(), factoryage_log.first().endsWith(first));
+        sample(15);
+    }
+    EXPECT_EQ(firsts, (std::vector<std::pair<int, bool>>(3, {3360, true})));
 
     // The link threads refresh the register shadow while the tick samples it (the
     // thread-checked stage runs this).
@@ -212,16 +203,13 @@ TEST_F(AgeingLog, RecordsRegisterStepsAndKeepsSevenDays)
     manager.check_step[0] = 16;
     factoryage_log.clear();
     G_factoryage_ticks = G_timeTicks.load();
-    kel_test::tick(17999);
-    EXPECT_EQ(factoryage_log.size(), 0);
-    kel_test::tick(1);
-    EXPECT_EQ(factoryage_log.size(), 1);
-    pc_cmd_valid = 1;
-    kel_test::tick(18000);
+    std::vector<int> sizes;
+    for (const auto& [ticks, pc] : {std::pair{17999, 0}, {1, 0}, {18000, 1}, {17999, 0}, {1, 0}}) {
+        pc_cmd_valid = uint8_t(pc);
+        kel_test::tick(ticks);
+        sizes.push_back(factoryage_log.size());
+    }
     pc_cmd_valid = 0;
-    kel_test::tick(17999);
-    EXPECT_EQ(factoryage_log.size(), 1);
-    kel_test::tick(1);
-    EXPECT_EQ(factoryage_log.size(), 2);
+    EXPECT_EQ(sizes, (std::vector<int>{0, 1, 1, 1, 2}));
     fpga_manage::p_fpga_manage = nullptr;
 }

@@ -34,17 +34,15 @@ TEST_F(ScalerPattern, SolidColoursLinesAndBlanks)
     for (int i = 0; i < 5; ++i) {
         const unsigned* c = colours[i];
         EXPECT_EQ(m.c331_SetPattern(i == 0 ? 21 : i + 1), 0);
-        EXPECT_EQ(regs(2), (V{4, 0, 0, 0, 0, 0, 0, 0, c[0], c[1], c[2], 3, 3, 3})) << i;
-        EXPECT_EQ(regs(3), (V{4, 0, 0, 0, 3, 0, 0, 0, c[0], c[1], c[2], 3, 3, 3})) << i;
+        EXPECT_EQ(std::make_pair(regs(2), regs(3)), std::make_pair(V{4, 0, 0, 0, 0, 0, 0, 0, c[0], c[1], c[2], 3, 3, 3},
+                                                                  V{4, 0, 0, 0, 3, 0, 0, 0, c[0], c[1], c[2], 3, 3, 3})) << i;
     }
-    EXPECT_TRUE(m.kelApi_IsPatternGen());
-    EXPECT_EQ(reg(0x08, 0x41, 1, 2), 0u);   // the pattern, not the no-signal background
-    EXPECT_EQ(regs(0), V(14, 0));
+    // The pattern, not the no-signal background; channel 0 untouched.
+    EXPECT_EQ(std::make_tuple(m.kelApi_IsPatternGen(), reg(0x08, 0x41, 1, 2), regs(0)), std::make_tuple(true, 0u, V(14, 0)));
     m.pattern_gen_on = 0;
     for (int v : {9, 10}) {   // no pattern, but the flag is on
-        EXPECT_EQ(m.c331_SetPattern(v), 0);
-        EXPECT_TRUE(m.kelApi_IsPatternGen());
-        EXPECT_EQ(regs(3), V(14, 0)) << v;
+        const int result = m.c331_SetPattern(v);
+        EXPECT_EQ(std::make_tuple(result, m.kelApi_IsPatternGen(), regs(3)), std::make_tuple(0, true, V(14, 0))) << v;
     }
     m.c331_SetPattern(7);   // index 6, then index 7: 0x5F back to 0
     m.c331_SetPattern(8);
@@ -59,15 +57,12 @@ TEST_F(ScalerPattern, TwoWindowsRefuseButOffAlwaysClearsEveryChannel)
     m.c331_SetPattern(15);
     m.wincnt = 2;
     sim::ScalerModel::clearFrames();
-    EXPECT_EQ(m.c331_SetPattern(3), -1);
-    EXPECT_TRUE(sim::ScalerModel::frames().empty());
+    EXPECT_EQ(std::make_pair(m.c331_SetPattern(3), sim::ScalerModel::frames().size()), std::make_pair(-1, size_t(0)));
     // The layout changed under the pattern: window 0 is on channel 5 alone now.
     m.gWininfo[0].totalh = 1;
     m.gWininfo[0].ochLst[0] = 5;
-    EXPECT_EQ(m.c331_SetPattern(0), 0);
-    EXPECT_FALSE(m.kelApi_IsPatternGen());
-    for (int ch : {2, 3})
-        EXPECT_EQ(regs(ch), V(14, 0)) << ch;
+    const int result = m.c331_SetPattern(0);
+    EXPECT_EQ(std::make_tuple(result, m.kelApi_IsPatternGen(), regs(2), regs(3)), std::make_tuple(0, false, V(14, 0), V(14, 0)));
 }
 
 TEST_F(ScalerPattern, EveryLineAndGridPatternHasItsRegisterRow)
@@ -88,7 +83,6 @@ TEST_F(ScalerPattern, EveryLineAndGridPatternHasItsRegisterRow)
     };
     for (const auto& [index, row] : rows) {
         ASSERT_EQ(m.c331_SetPattern(index + 1), 0);
-        EXPECT_EQ(regs(2), row) << index;
-        EXPECT_EQ(regs(3), row) << index;
+        EXPECT_EQ(std::make_pair(regs(2), regs(3)), std::make_pair(row, row)) << index;
     }
 }

@@ -139,10 +139,10 @@ TEST_F(ScalerPicture, RangesBandsAndTraces)
         EXPECT_EQ(got, b.r) << b.out;
     }
     m.c331_SetSharpness(25);   // above 20 is full sharpness, not a wrap of the 1-byte gain
-    EXPECT_EQ(reg(0x0B, 0x09, 1, 4), 128u);
+    const unsigned full = reg(0x0B, 0x09, 1, 4);
     m.c331_SetSharpness(10);   // 0..10: off
-    EXPECT_EQ((std::vector<unsigned>{reg(0x0B, 0x0C, 1, 4), reg(0x0B, 0x09, 1, 4), reg(0x0B, 0x11, 1, 4)}),
-              (std::vector<unsigned>{0, 0, 0}));
+    EXPECT_EQ((std::vector<unsigned>{full, reg(0x0B, 0x0C, 1, 4), reg(0x0B, 0x09, 1, 4), reg(0x0B, 0x11, 1, 4)}),
+              (std::vector<unsigned>{128, 0, 0, 0}));
     // An input with state 0 is left alone.
     m.PI_PORT_INFO[1].STATE = 0;
     m.c331_SetSharpness(20);

@@ -26,25 +26,25 @@ TEST_F(ScalerSetters, CropRecordAttributeAndDbdMode)
     m.c331_SetInputsourceCrop(1, 0x8001);            // no window 1
     EXPECT_EQ((std::vector<int>{m.gWininfo[0].crop, m.gWininfo[0].input, m.gWininfo[1].crop}), (std::vector<int>{39, 2, 0}));
     m.c331_SetWinAttr(1, 3);
-    EXPECT_FALSE(reprogrammed());
+    const bool noWindow = reprogrammed();
     m.c331_SetWinAttr(0, 6);
-    EXPECT_EQ((std::vector<int>{m.gWininfo[0].attr, m.PM_WIN_ATTR0[0], m.PM_WIN_ATTR1[0]}), (std::vector<int>{2, 0, 1}));
-    EXPECT_TRUE(reprogrammed());
+    EXPECT_EQ((std::vector<int>{noWindow, m.gWininfo[0].attr, m.PM_WIN_ATTR0[0], m.PM_WIN_ATTR1[0], reprogrammed()}),
+              (std::vector<int>{0, 2, 0, 1, 1}));
     // Dot by dot on (output word bit 8): the record's words 0 to 9, and 12, out of range, a
     // single input.
     setWord(window(0, 18), 0x100);
-    const int modes[11] = {1, 20, 21, 22, 23, 30, 40, 41, 50, 51, 1};
+    std::vector<int> modes;
     for (int d = 0; d < 11; ++d) {
         m.c331_SetWinDbdMode(m.c331_fd, 0, d < 10 ? d : 12);
-        EXPECT_EQ(m.PM_WIN_DBD_MODE[0], modes[d]) << d;
+        modes.push_back(m.PM_WIN_DBD_MODE[0]);
     }
+    EXPECT_EQ(modes, (std::vector<int>{1, 20, 21, 22, 23, 30, 40, 41, 50, 51, 1}));
     EXPECT_TRUE(reprogrammed());
     // Off: the window stays plain until dot by dot is switched on.
     setWord(window(0, 18), 0);
     m.PM_WIN_DBD_MODE[0] = 0;
     m.c331_SetWinDbdMode(m.c331_fd, 0, 5);
-    EXPECT_EQ(m.PM_WIN_DBD_MODE[0], 0);
-    EXPECT_FALSE(reprogrammed());
+    EXPECT_EQ((std::vector<int>{m.PM_WIN_DBD_MODE[0], reprogrammed()}), (std::vector<int>{0, 0}));
 }
 
 TEST_F(ScalerSetters, OutputWordBlackFreezeFadeAndDbd)
@@ -56,14 +56,13 @@ TEST_F(ScalerSetters, OutputWordBlackFreezeFadeAndDbd)
     const int och = m.gWininfo[0].ochLst[0], ich = m.ich_list[0][0];
     ASSERT_LT(och, 8);
     m.c331_SetWinOutput(m.c331_fd, 0, 1);   // black
-    EXPECT_EQ(reg(0x08, 0x41, 1, och), 1u);
+    const unsigned black = reg(0x08, 0x41, 1, och);
     m.c331_SetWinOutput(m.c331_fd, 0, 0);
-    EXPECT_EQ(reg(0x08, 0x41, 1, och), 0u);
+    EXPECT_EQ((std::vector<unsigned>{black, reg(0x08, 0x41, 1, och)}), (std::vector<unsigned>{1, 0}));
     // Freeze alone holds the capture and reprograms nothing.
     reprogrammed();
     m.c331_SetWinOutput(m.c331_fd, 0, 2);
-    EXPECT_EQ(reg(0x10, 0x09, 1, ich), 2u);
-    EXPECT_FALSE(reprogrammed());
+    EXPECT_EQ((std::vector<unsigned>{reg(0x10, 0x09, 1, ich), reprogrammed()}), (std::vector<unsigned>{2, 0}));
     m.c331_SetWinOutput(m.c331_fd, 0, 0);
     EXPECT_EQ(reg(0x10, 0x09, 1, ich), 1u);
     // Freeze, fade and dot by dot (record mode 12) in one write: all three apply.

@@ -57,9 +57,8 @@ protected:
 TEST_F(ScalerWindows, WindowTableFromTheBlock)
 {
     m.kelApi_PnlInit2(1920, 1080, 1920, 1080, 0);
-    ASSERT_EQ(m.wincnt, 1);   // the default block: window 0, full screen, source 1
-    EXPECT_EQ(m.gWininfo[0].width, 1920);
-    EXPECT_EQ(m.PM_INPUT[0], 1);
+    // The default block: window 0, full screen, source 1.
+    EXPECT_EQ((V{m.wincnt, m.gWininfo[0].width, m.PM_INPUT[0]}), (V{1, 1920, 1}));
 
     // Three windows: priorities 3, 3 and 7 become layers 3, 0 (lowest free) and 1 (7 mod 6).
     setWindow(1, 0x8003, 0, 0, 960, 540);   // crop record 3
@@ -81,19 +80,17 @@ TEST_F(ScalerWindows, WindowTableFromTheBlock)
     EXPECT_EQ((V{dbd[0], dbd[1], dbd[2], g[2].blackfreeze, m.PM_WIN_FADE_EN[2]}),
               (V{0, 41, 1, 2, 1}));
     // Flags 0x0100 (enabled byte 0) count the window in and are no range failure.
-    setWord(window(2, 0), 0x0100);
-    m.kelApi_initEnvC331();
-    ASSERT_EQ(m.wincnt, 3);
-    EXPECT_EQ((V{g[2].x, g[2].enable}), (V{960, 0}));
-    setWord(window(2, 0), 0x0101);   // the enabled byte is the low byte alone
-    m.kelApi_initEnvC331();
-    EXPECT_EQ(m.gWininfo[2].enable, 1);
+    // The enabled byte is the low byte alone.
+    for (const auto& [flags, enable] : {std::pair{0x0100, 0}, {0x0101, 1}}) {
+        setWord(window(2, 0), uint16_t(flags));
+        m.kelApi_initEnvC331();
+        EXPECT_EQ((V{m.wincnt, g[2].x, g[2].enable}), (V{3, 960, enable})) << flags;
+    }
 
     // A window 10 pixels wider than the panel: the whole table becomes the default layout.
     setWindow(2, 0, 970, 0, 960, 540);
     m.kelApi_initEnvC331();
-    ASSERT_EQ(m.wincnt, 1);
-    EXPECT_EQ((V{g[0].x, g[0].y, g[0].width, g[0].height}), (V{0, 0, 1920, 1080}));
+    EXPECT_EQ((V{m.wincnt, g[0].x, g[0].y, g[0].width, g[0].height}), (V{1, 0, 0, 1920, 1080}));
     // No window enabled: the default layout as well.
     for (int w = 0; w < 6; ++w)
         setWord(window(w, 0), 0);
@@ -164,8 +161,7 @@ TEST_F(ScalerWindows, PresetLayoutsByArrangement)
     m.pnl.ledW = 2048;
     m.pnl.ledH = 8000;
     m.kelApi_MultiWinInit();
-    EXPECT_EQ(rects(2, 2), Rects(2, {0, 0, 0, 0}));
-    EXPECT_EQ(rects(10, 6), Rects(6, {0, 0, 0, 0}));
+    EXPECT_EQ(std::make_pair(rects(2, 2), rects(10, 6)), std::make_pair(Rects(2, {0, 0, 0, 0}), Rects(6, {0, 0, 0, 0})));
     m.pnl.ledH = 8640;
     m.pnl.ochW = 2048;
     m.pnl.ochH = 2160;
@@ -182,8 +178,7 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
             m.PM_WIN_SHAPE[w][0] = m.PM_WIN_SHAPE[w][1] = 0;
         std::fill(std::begin(m.ich_owner), std::end(m.ich_owner), -1);
         active(0, 0, mode);
-        EXPECT_EQ(m.set_input(0, 0), need ? 0 : 2) << mode;
-        EXPECT_EQ(std::count(std::begin(m.ich_owner), std::end(m.ich_owner), 0), need) << mode;
+        EXPECT_EQ((V{m.set_input(0, 0), int(std::count(std::begin(m.ich_owner), std::end(m.ich_owner), 0))}), (V{need ? 0 : 2, need})) << mode;
     }
 
     // A V-by-One window when only channels 0 and 2 are free: the owner of channel 1 moves
@@ -193,15 +188,12 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     const int owners[8] = {-1, 1, -1, 2, 3, 3, 4, 4};
     for (int c = 0; c < 8; ++c)
         m.ich_owner[c] = owners[c];
-    active(1, 0);
-    active(2, 1);
-    active(3, 4);
-    active(4, 5);
-    active(0, 5);
+    for (const auto& [w, port] : {std::pair{1, 0}, {2, 1}, {3, 4}, {4, 5}, {0, 5}})
+        active(w, port);
     m.g_chg_input[1] = 0;
     EXPECT_EQ(m.set_input(0, 5), 1);
-    EXPECT_EQ((V{m.ich_owner[0], m.ich_owner[1], m.ich_owner[2], m.g_chg_input[1]}), (V{0, 0, 1, 2}));
-    EXPECT_EQ((V{m.ich_list[0][0], m.ich_list[0][1], m.ich_list[0][2]}), (V{0, 1, -1}));
+    EXPECT_EQ((V{m.ich_owner[0], m.ich_owner[1], m.ich_owner[2], m.g_chg_input[1], m.ich_list[0][0], m.ich_list[0][1], m.ich_list[0][2]}),
+              (V{0, 0, 1, 2, 0, 1, -1}));
 
     // A single channel goes next to a used one, so whole pairs stay free: (channels in
     // use, interlaced port) -> channel found.
@@ -234,18 +226,17 @@ TEST_F(ScalerWindows, InputChannelDemandAndMoves)
     for (const Move& mv : moves) {
         std::copy(std::begin(mv.before), std::end(mv.before), std::begin(m.ich_owner));
         m.g_chg_input[1] = 0;
-        EXPECT_EQ(m.adjust_ich(0, 1, 0), mv.moved ? 0 : -1) << mv.before[0] << mv.before[1];
-        EXPECT_TRUE(std::equal(std::begin(mv.after), std::end(mv.after), std::begin(m.ich_owner)))
+        const int result = m.adjust_ich(0, 1, 0);
+        EXPECT_EQ(std::make_tuple(result, V(std::begin(m.ich_owner), std::end(m.ich_owner)), m.g_chg_input[1]),
+                  std::make_tuple(mv.moved ? 0 : -1, V(std::begin(mv.after), std::end(mv.after)), mv.moved ? 2 : 0))
             << mv.before[0] << mv.before[1];
-        EXPECT_EQ(m.g_chg_input[1], mv.moved ? 2 : 0);
     }
     // An interlaced window finding ICH 0-3 taken: the first of them whose owner is not
     // interlaced (ICH 1, window 2) moves to the lowest free of ICH 4-7 and is re-applied.
     const int taken[8] = {1, 2, 3, 3, 4, -1, -1, -1};
     std::copy(std::begin(taken), std::end(taken), std::begin(m.ich_owner));
-    m.PM_INPUT[1] = 0;
+    m.PM_INPUT[1] = m.PM_INPUT[3] = 0;
     m.PM_INPUT[2] = 1;
-    m.PM_INPUT[3] = 0;
     m.PI_PORT_INFO[0].IP = 1;
     m.PI_PORT_INFO[1].IP = 0;
     m.g_chg_input[2] = 0;
@@ -268,8 +259,10 @@ TEST_F(ScalerWindows, ChannelSourceCodes)
         m.PM_INPUT[1] = c.port;
         m.PM_WIN_DBD_MODE[1] = c.dbd;
         m.set_ichsel(m.c331_fd, 1);
+        std::vector<unsigned> got;
         for (size_t i = 0; i < c.codes.size(); ++i)
-            EXPECT_EQ(reg(0, 0x10 + 7 - int(i)), c.codes[i]) << c.port << "/" << c.dbd << " #" << i;
+            got.push_back(reg(0, 0x10 + 7 - int(i)));
+        EXPECT_EQ(got, c.codes) << c.port << "/" << c.dbd;
     }
 }
 
@@ -285,12 +278,10 @@ TEST_F(ScalerWindows, ScalingAndCellSlices)
     m.PS_ACTVW = 1080;
     m.PM_WIN_SHAPE[0][0] = 2;
     m.PM_WIN_SHAPE[0][1] = 1;
-    m.PM_WIN_OFFSET[0][0] = m.PM_WIN_OFFSET[0][1] = 100;
-    m.PM_WIN_OFFSET[0][2] = 30;
-    m.PM_WIN_OFFSET[0][3] = 50;
+    const int32_t offsets[4] = {100, 100, 30, 50};
+    std::copy(offsets, offsets + 4, m.PM_WIN_OFFSET[0]);
     m.calc_owin2(0);
-    EXPECT_EQ(std::vector<int>({m.OWIN[0].HST, m.OWIN[0].HW, m.OWIN[0].VST, m.OWIN[0].VW}),
-              std::vector<int>({100, 3640, 30, 1000}));
+    EXPECT_EQ((V{m.OWIN[0].HST, m.OWIN[0].HW, m.OWIN[0].VST, m.OWIN[0].VW}), (V{100, 3640, 30, 1000}));
     m.PM_WIN_OFFSET[0][2] = m.PM_WIN_OFFSET[0][3] = 0;
     m.calc_owin2(0);
     _ImageWindowDef2_St sl[8];
@@ -382,16 +373,13 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     place(0, 0, 0, 1920, 1080);
     place(1, 1000, 0, 1920, 1080);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_EQ(list(0), (V{0}));
-    EXPECT_EQ(list(1), (V{0, 1}));
-    EXPECT_EQ((V{m.gWininfo[1].totalh, m.gWininfo[1].totalv}), (V{2, 1}));
+    EXPECT_EQ((std::vector<V>{list(0), list(1), {m.gWininfo[1].totalh, m.gWininfo[1].totalv}}), (std::vector<V>{{0}, {0, 1}, {2, 1}}));
 
     // Two windows in cell 0: the second one borrows idle channel 1, mixed onto cell 0.
     place(1, 960, 0, 960, 1080);
     m.kelApi_MultiWinChAlloc(1);
     m.kelApi_MultiWinChOverlay();
-    EXPECT_EQ(list(1), (V{1}));
-    EXPECT_EQ((V{m.PM_OVERLAY[0], m.PM_OVERLAY[1]}), (V{1, 1}));
+    EXPECT_EQ((std::vector<V>{list(1), {m.PM_OVERLAY[0], m.PM_OVERLAY[1]}}), (std::vector<V>{{1}, {1, 1}}));
 
     // A window beyond every cell gets nothing, not the cells of the window before it.
     place(1, 5000, 0, 100, 100);
@@ -403,8 +391,7 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     m.wincnt = 1;
     place(0, 0, 500, 1920, 1080);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_EQ((V{m.gWininfo[0].totalh, m.gWininfo[0].totalv}), (V{1, 2}));
-    EXPECT_EQ(list(0), (V{0, 1}));
+    EXPECT_EQ((std::vector<V>{{m.gWininfo[0].totalh, m.gWininfo[0].totalv}, list(0)}), (std::vector<V>{{1, 2}, {0, 1}}));
 
     // Two by two, the screen cut into a left and a right half: each half is one column
     // across and two rows down, cells 0 and 2 on the left, 1 and 3 on the right.
@@ -413,17 +400,15 @@ TEST_F(ScalerWindows, OutputChannelAllocation)
     place(0, 0, 0, 1920, 2160);
     place(1, 1920, 0, 1000, 2160);
     m.kelApi_MultiWinChAlloc(1);
-    EXPECT_EQ(list(0), (V{0, 2}));
-    EXPECT_EQ(list(1), (V{1, 3}));
-    for (int w = 0; w < 2; ++w)
-        EXPECT_EQ((V{m.gWininfo[w].totalh, m.gWininfo[w].totalv}), (V{1, 2})) << w;
+    EXPECT_EQ((std::vector<V>{list(0), list(1), {m.gWininfo[0].totalh, m.gWininfo[0].totalv}, {m.gWininfo[1].totalh, m.gWininfo[1].totalv}}),
+              (std::vector<V>{{0, 2}, {1, 3}, {1, 2}, {1, 2}}));
 
     // The channels' enable bits follow their owners.
     m.wincnt = 1;
     m.kelApi_MultiWinChInit();
     // The rebuild asks for an output update.
-    EXPECT_EQ((V{m.g_chg_output[0], m.PM_WIN_NUM[2], m.PM_AREA_NUM[2], m.PM_WIN_NUM[1]}), (V{1, 0, 1, 6}));
-    EXPECT_EQ((V{int(reg(0, 0x0A) & 1), int(reg(0, 0x09) & 1)}), (V{1, 0}));
+    EXPECT_EQ((V{m.g_chg_output[0], m.PM_WIN_NUM[2], m.PM_AREA_NUM[2], m.PM_WIN_NUM[1], int(reg(0, 0x0A) & 1), int(reg(0, 0x09) & 1)}),
+              (V{1, 0, 1, 6, 1, 0}));
     m.wincnt = 2;
     m.kelApi_MultiWinChInit();
     // 1920 - 1000 to the cell's right edge.
@@ -447,6 +432,5 @@ TEST_F(ScalerWindows, CropOffsets)
     // A packed V-by-One port counts its doubled width.
     m.PI_ACT[5] = {0, 1920, 0, 2160};
     m.PI_PORT_INFO[5].STATE = 2;
-    EXPECT_EQ(m.kelApi_CropGetOffset(5, &r, 1), 3840 - 900);
-    EXPECT_EQ(m.kelApi_CropGetOffset(6, &r, 0), 0);   // no input
+    EXPECT_EQ((V{m.kelApi_CropGetOffset(5, &r, 1), m.kelApi_CropGetOffset(6, &r, 0)}), (V{3840 - 900, 0}));   // port 6: no input
 }

@@ -35,12 +35,11 @@ pc::Frame flashRequest(uint8_t group, uint32_t address, const pc::Bytes& tail)
 TEST_F(OsdDiagnostics, PcFlashCommandsReachTheScalersFlashAsChip4)
 {
     // Write 4 bytes at 0x10FE (length, two spare bytes, data), read them back, erase the sector.
-    EXPECT_EQ(deal(flashRequest(0x71, 0x040010FE, {4, 0, 0, 0, 1, 2, 3, 4})), 0);
-    EXPECT_EQ(sim::ScalerFlashModel::read(0x10FE, 4), (pc::Bytes{1, 2, 3, 4}));
     pc::Bytes data;
-    EXPECT_EQ(deal(flashRequest(0x72, 0x040010FE, {4, 0}), &data), 0);
-    EXPECT_EQ(data, (pc::Bytes{1, 2, 3, 4}));
-    EXPECT_EQ(deal(flashRequest(0x70, 0x04001000, {1, 1})), 0);
+    EXPECT_EQ(deal(flashRequest(0x71, 0x040010FE, {4, 0, 0, 0, 1, 2, 3, 4})), 0);
+    EXPECT_EQ(std::make_pair(sim::ScalerFlashModel::read(0x10FE, 4), deal(flashRequest(0x72, 0x040010FE, {4, 0}), &data)),
+              std::make_pair(pc::Bytes{1, 2, 3, 4}, 0));
+    EXPECT_EQ(std::make_pair(data, deal(flashRequest(0x70, 0x04001000, {1, 1}))), std::make_pair(pc::Bytes{1, 2, 3, 4}, 0));
     EXPECT_EQ(sim::ScalerFlashModel::read(0x10FE, 4), pc::Bytes(4, 0xFF));
 }
 
@@ -50,15 +49,13 @@ TEST_F(OsdDiagnostics, PcRegistersDumpTheChipAndReloadTheFonts)
     testing::internal::CaptureStdout();
     EXPECT_EQ(deal(pc::writeRegister(0xA1, 0x02, 0x02)), 0);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(kel_test::countOf(out, "h\n"), 7967);
-    EXPECT_NE(out.find("031001  000000ABh\n"), std::string::npos);
+    EXPECT_EQ((std::vector<int>{kel_test::countOf(out, "h\n"), kel_test::countOf(out, "031001  000000ABh\n")}), (std::vector<int>{7967, 1}));
 
     // A font written by the PC is found and copied in again.
     sim::ScalerFlashModel::write(0x410000, {'P'});
     sim::ScalerFlashModel::write(0x410023, {0x5A});
-    EXPECT_EQ(deal(pc::writeRegister(14, 0x08, 0x08)), 0);
-    EXPECT_EQ(m.font_present, 0x08);
-    EXPECT_EQ(sim::ScalerOsdModel::memory(m.g_font_addr_64ASCII, 1)[0], 0x5A);
+    EXPECT_EQ((std::vector<int>{deal(pc::writeRegister(14, 0x08, 0x08)), m.font_present, sim::ScalerOsdModel::memory(m.g_font_addr_64ASCII, 1)[0]}),
+              (std::vector<int>{0, 0x08, 0x5A}));
 }
 
 TEST_F(OsdDiagnostics, TestBarsOnAndOff)
@@ -93,9 +90,8 @@ TEST_F(OsdDiagnostics, PixelClockTotalsAndGlyphPrint)
     testing::internal::CaptureStdout();
     m.c331_calc_PixelCLK();
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.find("htt:"), out.find("htt:100\nhtt:110\nhtt:120\nhtt:125\nhtt:132\n"));
-    EXPECT_EQ(out.rfind("htt:"), out.find("htt:16500\n"));
-    EXPECT_EQ(kel_test::countOf(out, "htt:"), 92);
+    EXPECT_EQ((std::vector<size_t>{out.find("htt:"), out.rfind("htt:"), size_t(kel_test::countOf(out, "htt:"))}),
+              (std::vector<size_t>{out.find("htt:100\nhtt:110\nhtt:120\nhtt:125\nhtt:132\n"), out.find("htt:16500\n"), 92}));
 
     // The 32-dot glyph of 'A', row by row from the top, bit 0 leftmost.
     std::vector<uint8_t> glyph(128, 0);
@@ -114,8 +110,8 @@ TEST_F(OsdDiagnostics, ThePanelSetUpLeavesTheFullParameterDump)
     testing::internal::CaptureStdout();
     m.kelApi_PnlInit2(3840, 2160, 1920, 1080, 0);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("[kelDbg_c331_param] output ACTHW="), std::string::npos);
-    EXPECT_NE(out.find("[0,0x4f] [0,0x4b] "), std::string::npos);   // the text lines as pairs
+    // The text lines as pairs.
+    EXPECT_TRUE(out.find("[kelDbg_c331_param] output ACTHW=") != std::string::npos && out.find("[0,0x4f] [0,0x4b] ") != std::string::npos);
 }
 
 TEST_F(OsdDiagnostics, FrameLockTestsAndObservationGroupsReachEveryChannel)

@@ -16,15 +16,13 @@ TEST_F(OsdEngine, FontPresenceBitsAndTheFontStatusRegister)
     sim::ScalerFlashModel::write(0x450000, {'P'});   // 64-dot CJK
     para.reg_image[43] = 0xFF;
     m.read_c331_font(fd);
-    EXPECT_EQ(m.font_present, 0x06);
-    EXPECT_EQ(para.reg_image[43], 0xA9);   // 32 CJK bit 1 and 64 ASCII bits 2, 4, 6 cleared
+    EXPECT_EQ((V{m.font_present, para.reg_image[43]}), (V{0x06, 0xA9}));   // 32 CJK bit 1 and 64 ASCII bits 2, 4, 6 cleared
 
     sim::ScalerFlashModel::write(0x410000, {'P'});
     sim::ScalerFlashModel::write(0x010000, {'P'});
     para.reg_image[43] = 0;
     m.read_c331_font(fd);
-    EXPECT_EQ(m.font_present, 0x0F);
-    EXPECT_EQ(para.reg_image[43], 0xFF);
+    EXPECT_EQ((V{m.font_present, para.reg_image[43]}), (V{0x0F, 0xFF}));
 }
 
 TEST_F(OsdEngine, FontsArePackedIntoOsdMemoryAsciiBeforeCjk)
@@ -36,7 +34,7 @@ TEST_F(OsdEngine, FontsArePackedIntoOsdMemoryAsciiBeforeCjk)
     EXPECT_EQ((U{m.g_font_addr_32ASCII, m.g_font_addr_32CHN, m.g_font_addr_64ASCII, m.g_font_addr_64CHN}),
               (U{0x7F000000, 0x7F003000, 0x7F293000, 0x7F29F000}));
     EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F000000, 3), (std::vector<uint8_t>{0x11, 0x22, 0xFF}));
-    EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F29F100, 1)[0], 0x33);
+    EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F29F100, 1), std::vector<uint8_t>{0x33});
 }
 
 TEST_F(OsdEngine, RedrawPitchFrameWaitsWindowModeAndScrollCodes)
@@ -66,8 +64,8 @@ TEST_F(OsdEngine, RedrawPitchFrameWaitsWindowModeAndScrollCodes)
     m.PM_OSD_HZOOM_EN = m.PM_OSD_VZOOM_EN = 1;
     m.g_osd_layer_bottom = 1;
     m.set_osd(fd, 1);
-    EXPECT_EQ(reg(9 + 16 * 2, 0x08, 2), 0xF803u);   // 0x6000 + 0x800 | 0x1000 | 3 | 0x8000
-    EXPECT_EQ(reg(9 + 16 * 2, 0x1E, 1), 30u);
+    // 0x6000 + 0x800 | 0x1000 | 3 | 0x8000; the pitch.
+    EXPECT_EQ((std::vector<unsigned>{reg(9 + 16 * 2, 0x08, 2), reg(9 + 16 * 2, 0x1E, 1)}), (std::vector<unsigned>{0xF803u, 30u}));
     m.PM_OSD_DATA_MODE = 0;
     m.PM_OSD_EN = m.PM_OSD_HZOOM_EN = m.PM_OSD_VZOOM_EN = m.g_osd_layer_bottom = 0;
     m.set_osd(fd, 0);
@@ -89,12 +87,10 @@ TEST_F(OsdEngine, TheWindowIsCutIntoOneTilePerOutputChannel)
     m.PM_OSD_DATA_MODE = 1;
     c331_manage::OSD_TILE t[8];
     m.calc_osd(t);
-    EXPECT_EQ(m.OSD_WIN.HW, 3680);
-    EXPECT_EQ(m.OSD_WIN.VW, 2000);
-    EXPECT_EQ((V{t[0].hst, t[1].hst, t[2].hst, t[3].hst, t[0].hw, t[1].hw, t[2].hw, t[3].hw, t[0].vst, t[0].vw}),
-              (V{1000, 0, 0, 0, 920, 1920, 840, 0, 100, 2000}));
-    EXPECT_EQ(t[0].first_col + t[2].last_col + t[0].first_row + t[0].last_row, 4);
-    EXPECT_EQ(t[1].first_col + t[1].last_col + t[3].last_col, 0);
+    // The window, each tile's start and width, and which tiles hold its edges.
+    EXPECT_EQ((V{m.OSD_WIN.HW, m.OSD_WIN.VW, t[0].hst, t[1].hst, t[2].hst, t[3].hst, t[0].hw, t[1].hw, t[2].hw, t[3].hw, t[0].vst, t[0].vw,
+                 t[0].first_col, t[2].last_col, t[0].first_row, t[0].last_row, t[1].first_col, t[1].last_col, t[3].last_col}),
+              (V{3680, 2000, 1000, 0, 0, 0, 920, 1920, 840, 0, 100, 2000, 1, 1, 1, 1, 0, 0, 0}));
 
     // Margins wider than the panel: width 0, every tile empty.
     m.PM_OSD_OUTPUT_OFFSET[1] = 8000;
@@ -115,14 +111,13 @@ TEST_F(OsdEngine, CharactersOutsideTheFontsAreSpacesAndLinesStopAt128)
     EXPECT_EQ(sim::ScalerOsdModel::charList(0, 35),
               (std::vector<uint8_t>{0x21, 0, 2, 1, 31, 97, 0, 2, 1, 63, 0, 0, 2, 1, 31, 0, 0, 2, 1, 31,
                                     0,    0, 2, 1, 63, 0,  0, 2, 1, 63, 0, 0, 2, 1, 63}));
-    EXPECT_EQ(sim::ScalerOsdModel::charList(0xA00, 1)[0], 63);   // glyph height - 1
-    EXPECT_EQ(reg(4, 0x24, 1), 6u);
-    EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 1u);   // the empty second line drew nothing
+    // Glyph height - 1, the last character's index; the empty second line drew nothing.
+    EXPECT_EQ((std::vector<unsigned>{sim::ScalerOsdModel::charList(0xA00, 1)[0], reg(4, 0x24, 1), unsigned(sim::ScalerOsdModel::commandCount(3))}),
+              (std::vector<unsigned>{63, 6, 1}));
 
     setLines({std::vector<uint32_t>(130, 'B')});
     m.gen_char(fd);
-    EXPECT_EQ(reg(4, 0x24, 1), 127u);
-    EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 2u);
+    EXPECT_EQ((std::vector<unsigned>{reg(4, 0x24, 1), unsigned(sim::ScalerOsdModel::commandCount(3))}), (std::vector<unsigned>{127, 2}));
 }
 
 TEST_F(OsdEngine, AFontReloadFromAnotherThreadNeverMixesWithDrawing)
@@ -160,12 +155,12 @@ TEST_F(OsdEngine, ABitmapComesFromTheFlashWithItsPalette)
     m.PM_OSD_DATA_MODE = 0;
     m.PM_OSD_EN = 1;
     m.update_osd(fd);
-    EXPECT_EQ(m.g_osd_mwi, 32);   // 1920 wide: 4096-byte canvas lines
-    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000, 3), (std::vector<uint8_t>{5, 6, 7}));
-    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000 + 4096, 1)[0], 8);
-    EXPECT_EQ(sim::ScalerOsdModel::memory(0x74B80000 + 1920, 3), (std::vector<uint8_t>{5, 6, 7}));
-    EXPECT_EQ(sim::ScalerOsdModel::palette(0, 2), (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0xFF, 0xFF}));
-    EXPECT_EQ(reg(9, 0x08, 2), 0x4002u);   // bitmap mode
+    // 1920 wide: 4096-byte canvas lines; bitmap mode.
+    EXPECT_EQ((std::vector<unsigned>{unsigned(m.g_osd_mwi), reg(9, 0x08, 2)}), (std::vector<unsigned>{32, 0x4002u}));
+    using B = std::vector<uint8_t>;
+    EXPECT_EQ((std::vector<B>{sim::ScalerOsdModel::memory(0x725C0000, 3), sim::ScalerOsdModel::memory(0x725C0000 + 4096, 1),
+                              sim::ScalerOsdModel::memory(0x74B80000 + 1920, 3), sim::ScalerOsdModel::palette(0, 2)}),
+              (std::vector<B>{{5, 6, 7}, {8}, {5, 6, 7}, {0x11, 0x22, 0x33, 0x44, 0xFF, 0xFF}}));
 }
 
 TEST_F(OsdEngine, InputOffsetsBeyondTheCanvasLeaveTheWindowsOnTheCanvas)
@@ -175,8 +170,8 @@ TEST_F(OsdEngine, InputOffsetsBeyondTheCanvasLeaveTheWindowsOnTheCanvas)
     m.PS_BG_VACT = 8;
     m.PM_OSD_INPUT_OFFSET[0] = 5000;
     m.update_osd(fd);
-    EXPECT_EQ(reg(9, 0x1A, 4), 0x725C0000u + 5000);
-    EXPECT_EQ(sim::ScalerOsdModel::commandCount(2), 0u);   // no copy into the display memory
+    // No copy into the display memory.
+    EXPECT_EQ(std::make_pair(reg(9, 0x1A, 4), unsigned(sim::ScalerOsdModel::commandCount(2))), std::make_pair(0x725C0000u + 5000, 0u));
 }
 
 TEST_F(OsdEngine, JustifiedLinesAreDrawnCharacterByCharacter)
@@ -190,8 +185,7 @@ TEST_F(OsdEngine, JustifiedLinesAreDrawnCharacterByCharacter)
     testing::internal::CaptureStdout();
     m.gen_char(fd);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(sim::ScalerOsdModel::commandCount(3), 2u);
-    EXPECT_EQ(reg(4, 0x11, 4), 0x725C0000u + 27);   // 16 + 10 + 1
+    EXPECT_EQ(std::make_pair(unsigned(sim::ScalerOsdModel::commandCount(3)), reg(4, 0x11, 4)), std::make_pair(2u, 0x725C0000u + 27));   // 16 + 10 + 1
     EXPECT_NE(out.find("1char[2] hst= 53 k=1"), std::string::npos);
 }
 
@@ -244,8 +238,7 @@ TEST_F(OsdEngine, FrameWaitsOfARedrawDoNotHoldTheFlash)
     EXPECT_EQ(m.write_flash(fd, 0x1000, 1, &byte), 0);
     const bool servedDuringRedraw = redrawing;
     scaler.join();
-    EXPECT_TRUE(servedDuringRedraw);
-    EXPECT_EQ(sim::ScalerFlashModel::read(0x1000, 1)[0], 0x5A);
+    EXPECT_EQ(std::make_pair(servedDuringRedraw, int(sim::ScalerFlashModel::read(0x1000, 1)[0])), std::make_pair(true, 0x5A));
 }
 
 TEST_F(OsdEngine, FontReloadsOnAPcLinkShareTheFontTableAndRegisterImageSafely)
@@ -268,8 +261,7 @@ TEST_F(OsdEngine, FontReloadsOnAPcLinkShareTheFontTableAndRegisterImageSafely)
         para.reg_image[44] = uint8_t(para.reg_image[43] + 1);
     }
     pc.join();
-    EXPECT_EQ(para.reg_image[43] & 0x03, 0x01);   // 32-dot ASCII present, CJK not
-    EXPECT_EQ(m.g_font_addr_32CHN, 0x7F003000u);
+    EXPECT_EQ((std::vector<uint32_t>{uint32_t(para.reg_image[43] & 0x03), m.g_font_addr_32CHN}), (std::vector<uint32_t>{0x01, 0x7F003000u}));   // 32-dot ASCII present, CJK not
 }
 
 TEST_F(OsdEngine, WindowAndScrollRegistersOfEachChannel)

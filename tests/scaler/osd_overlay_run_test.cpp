@@ -37,21 +37,17 @@ TEST_F(OsdOverlayRun, TextFromTheOverlayFileIsDrawnIntoTheChipMemory)
     for (int pass = 0; pass < 9 && m.c331_stage < 8; ++pass)
         m.c331manage_pass();
     ASSERT_EQ(m.c331_stage, 8);
-    EXPECT_EQ(para.reg_image[43] & 0x54, 0x54);   // the 64-dot ASCII font was found
+    const int fonts = para.reg_image[43] & 0x54;
     m.c331manage_pass();                          // the redraw
-    EXPECT_EQ(m.osd_redraw_request, 0);
+    EXPECT_EQ((std::vector<int>{fonts, m.osd_redraw_request}), (std::vector<int>{0x54, 0}));   // the 64-dot ASCII font was found
 
     const uint32_t pitch = 15360;   // a 7680-wide canvas: 120 units of 128 bytes
     std::vector<uint8_t> row0(33, 2), row1(33, 1);
     row0[32] = 1;
     row1[0] = 2;
-    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000, 33), row0);
-    EXPECT_EQ(sim::ScalerOsdModel::memory(0x725C0000 + pitch, 33), row1);
-    // The display copy holds the 1920 x 1080 window two by two.
-    for (uint32_t at : {0u, 1920u, pitch * 1080, pitch * 1080 + 1920}) {
-        EXPECT_EQ(sim::ScalerOsdModel::memory(0x74B80000 + at, 33), row0) << at;
-        EXPECT_EQ(sim::ScalerOsdModel::memory(0x74B80000 + at + pitch, 33), row1) << at;
-    }
+    // The canvas, then the display copy holding the 1920 x 1080 window two by two.
+    for (uint32_t at : {0x725C0000u, 0x74B80000u, 0x74B80000u + 1920, 0x74B80000u + pitch * 1080, 0x74B80000u + pitch * 1080 + 1920})
+        EXPECT_EQ(std::make_pair(sim::ScalerOsdModel::memory(at, 33), sim::ScalerOsdModel::memory(at + pitch, 33)), std::make_pair(row0, row1)) << at;
     // Background and character colours in palette entries 1 and 2: red, green, blue.
     EXPECT_EQ(sim::ScalerOsdModel::palette(1, 2), (std::vector<uint8_t>{0x10, 0x20, 0x30, 0xFF, 0x80, 0x00}));
     // Channel 0's OSD window shows the display copy, text mode, 512-byte pitch units.
@@ -74,8 +70,7 @@ TEST_F(OsdOverlayRun, PositionsFromTheFileStayOnTheScreenAndOffTheFonts)
     for (int pass = 0; pass < 10 && (m.c331_stage < 8 || m.osd_redraw_request); ++pass)
         m.c331manage_pass();
     ASSERT_EQ(m.c331_stage, 8);
-    EXPECT_EQ(m.osd_redraw_request, 0);
-    EXPECT_EQ(sim::ScalerOsdModel::memory(0x7F000000, 0x3000), font);
+    EXPECT_EQ(std::make_pair(int(m.osd_redraw_request), sim::ScalerOsdModel::memory(0x7F000000, 0x3000)), std::make_pair(0, font));
     // x at the right edge, width 0; h brought to the screen's height, and the text origin.
     EXPECT_EQ((std::vector<int>{m.PM_OSD_OUTPUT_OFFSET[0], m.OSD_WIN.HW, m.OSD_WIN.VW, m.PS_CHAR_VST}),
               (std::vector<int>{3840, 0, 2160, 2160}));

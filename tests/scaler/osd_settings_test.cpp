@@ -37,10 +37,10 @@ TEST_F(OsdSettings, LinesAreCappedAndAlignmentFollowsTheCounts)
 {
     std::vector<std::vector<uint32_t>> lines(65, std::vector<uint32_t>{'x'});
     setLines(lines);
-    EXPECT_EQ(m.g_unicode_line, 64);
+    const int of65 = m.g_unicode_line;
     lines.pop_back();
     setLines(lines);
-    EXPECT_EQ(m.g_unicode_line, 64);
+    EXPECT_EQ((V{of65, m.g_unicode_line}), (V{64, 64}));
 
     // 32-dot characters: setting 10 leaves the canvas and its crop alone.
     m.PM_OSD_CHAR_64DOT = 0;
@@ -84,15 +84,14 @@ TEST_F(OsdSettings, TheOverlayFileReachesTheEngine)
     root.writeFile(kFile, kel_test::omenuJson(item, 1, 4));   // four items: the fourth ignored
     OSD_LIST list;
     get_json_omenu_para(kFile, &list);
-    ASSERT_EQ(list.item[0].osdcount, 1);
-    EXPECT_EQ(list.item[2].texts, item.text);
+    ASSERT_EQ(std::make_pair(list.item[0].osdcount, list.item[2].texts), std::make_pair(1, item.text));
     set_OSD_para(&list.item[0]);
     // 0xRRGGBB becomes 0xBBGGRR; "OFF" is not "off"; speed 300 is 44 (modulo 256); of 70
     // lines the last six are dropped.
-    EXPECT_EQ((std::vector<unsigned>{m.PS_CHAR_COLOR, m.PS_BG_COLOR}), (std::vector<unsigned>{0x0080FF, 0x302010}));
-    EXPECT_EQ((V{m.PS_BG_TRANS, m.PM_OSD_SCROLL_MODE, m.PM_OSD_SCROLL_SPEED, m.g_osd_layer_bottom,
-                 m.g_osd_h_alignment_velin, m.g_unicode_line, m.PM_OSD_EN}),
-              (V{0, 3, 44, 1, 1, 64, 1}));
+    EXPECT_EQ((std::vector<unsigned>{m.PS_CHAR_COLOR, m.PS_BG_COLOR, unsigned(m.PS_BG_TRANS), unsigned(m.PM_OSD_SCROLL_MODE),
+                                     unsigned(m.PM_OSD_SCROLL_SPEED), unsigned(m.g_osd_layer_bottom), unsigned(m.g_osd_h_alignment_velin),
+                                     unsigned(m.g_unicode_line), unsigned(m.PM_OSD_EN)}),
+              (std::vector<unsigned>{0x0080FF, 0x302010, 0, 3, 44, 1, 1, 64, 1}));
 
     // Sizes: 32, 64, 128, 256 square; another pair sends only the 64-dot switch.
     struct Size {
@@ -115,20 +114,20 @@ TEST_F(OsdSettings, TheOverlayFileReachesTheEngine)
     }
 
     // Effects 0 to 4 are the scroll modes 0, 3, 4, 1, 2.
-    const int scroll[5] = {0, 3, 4, 1, 2};
+    V scroll;
     for (int effect = 0; effect < 5; ++effect) {
         OMENU_PARA p = list.item[0];
         p.effect = effect;
         set_OSD_para(&p);
-        EXPECT_EQ(m.PM_OSD_SCROLL_MODE, scroll[effect]) << effect;
+        scroll.push_back(m.PM_OSD_SCROLL_MODE);
     }
+    EXPECT_EQ(scroll, (V{0, 3, 4, 1, 2}));
 
     // osdcount 0: nothing beyond the counts is read.
     OSD_LIST other;
     root.writeFile(kFile, kel_test::omenuJson(item, 0));
     get_json_omenu_para(kFile, &other);
-    EXPECT_EQ(other.item[0].osdcount, 0);
-    EXPECT_TRUE(other.item[0].texts.empty());
+    EXPECT_EQ(std::make_pair(other.item[0].osdcount, other.item[0].texts), std::make_pair(0, std::string()));
 }
 
 TEST_F(OsdSettings, BrokenFilesApplyNothingAndOnlyTheOverlayFileIsDeleted)
@@ -159,13 +158,11 @@ TEST_F(OsdSettings, BrokenFilesApplyNothingAndOnlyTheOverlayFileIsDeleted)
         root.writeFile(kFile, text);
         root.writeFile("/data/modes/MO01.json", text);
         get_json_omenu_para(kFile, &list);
-        const std::string shown = text.substr(0, 80);
-        EXPECT_EQ(list.item[0].osdcount, 0) << shown;
-        EXPECT_EQ(list.item[0].texts, "kept") << shown;
-        EXPECT_FALSE(root.exists(kFile)) << shown;
+        const auto overlay = std::make_tuple(list.item[0].osdcount, list.item[0].texts, root.exists(kFile));
         get_json_omenu_para("/data/modes/MO01.json", &list);
-        EXPECT_EQ(list.item[0].osdcount, 0) << shown;
-        EXPECT_TRUE(root.exists("/data/modes/MO01.json")) << shown;
+        EXPECT_EQ(std::make_tuple(overlay, list.item[0].osdcount, root.exists("/data/modes/MO01.json")),
+                  std::make_tuple(std::make_tuple(0, std::string("kept"), false), 0, true))
+            << text.substr(0, 80);
     }
 }
 
@@ -176,10 +173,8 @@ TEST_F(OsdSettings, WithLargeCharactersTheCanvasGrowsToTheWidestLine)
     m.g_osd_line_en[0] = 100, m.g_osd_line_cn[0] = 50;   // 6400 wide: fits
     m.g_osd_line_en[1] = 10, m.g_osd_line_cn[1] = 10;
     m.kelApi_OsdSet(10, 1000);
-    EXPECT_EQ(m.PS_BG_HACT, 7680);
-    EXPECT_EQ(m.PM_OSD_INPUT_OFFSET[1], 7680 - 1000);
+    EXPECT_EQ((V{m.PS_BG_HACT, m.PM_OSD_INPUT_OFFSET[1]}), (V{7680, 7680 - 1000}));
     m.g_osd_line_en[1] = m.g_osd_line_cn[1] = 100;   // 9600 wide: the canvas grows, to 8191 at most
     m.kelApi_OsdSet(10, 1000);
-    EXPECT_EQ(m.PS_BG_HACT, 8191);
-    EXPECT_EQ(m.PM_OSD_INPUT_OFFSET[1], 0);
+    EXPECT_EQ((V{m.PS_BG_HACT, m.PM_OSD_INPUT_OFFSET[1]}), (V{8191, 0}));
 }

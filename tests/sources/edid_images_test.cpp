@@ -114,12 +114,11 @@ TEST(EdidImages, EveryStoredImageHasHeaderExtensionAndBothChecksums)
     for (const Stored& s : allStoredImages()) {
         SCOPED_TRACE(s.name);
         ASSERT_NE(s.image, nullptr);
-        EXPECT_EQ((std::vector<int>{std::memcmp(s.image, kHeader, 8), s.image[126]}), (std::vector<int>{0, 1})) << "one extension block";
-        EXPECT_EQ(sum(s.image, 128), 0u) << "base block checksum";
-        EXPECT_EQ(s.image[128], 0x02) << "CEA-861 extension tag";
-        EXPECT_EQ(s.image[129], 0x03) << "CEA-861 revision 3";
-        EXPECT_EQ(sum(s.image + 128, 128), 0u) << "extension checksum";
-        EXPECT_TRUE(velinsource::edid_block0_valid(s.image));
+        // Header, one extension block, base checksum, CEA-861 tag and revision 3, extension
+        // checksum, and the base block taken as valid.
+        EXPECT_EQ((std::vector<int>{std::memcmp(s.image, kHeader, 8), s.image[126], int(sum(s.image, 128)), s.image[128], s.image[129],
+                                    int(sum(s.image + 128, 128)), velinsource::edid_block0_valid(s.image)}),
+                  (std::vector<int>{0, 1, 0, 0x02, 0x03, 0, 1}));
         // The data block collection ends where the timing area begins.
         int d = s.image[130];
         int at = 132;
@@ -138,10 +137,10 @@ TEST(EdidImages, DefaultsCarryTheirIdentityAndTimings)
         EXPECT_EQ(std::make_pair(maker(e), productCode(e)), std::make_pair(std::string("VLN"), 0x0001));
         // serial number, week, year, version
         EXPECT_EQ(std::vector<int>(e + 12, e + 20), (std::vector<int>{1, 1, 1, 1, 4, 2018 - 1990, 1, 4}));
-        EXPECT_EQ(descriptorText(e, 0xFC), names[i]);
-        EXPECT_EQ(decode(e + 54), (Dtd{14850, 1920, 280, 1080, 45, 88, 44, 4, 5}));
-        EXPECT_EQ(e[72 + 3], 0xFD) << "second descriptor: range limits";
-        EXPECT_EQ(decode(e + 90), (Dtd{26850, 2560, 160, 1600, 46, 48, 32, 3, 6}));
+        // The name, the first timing, range limits in the second descriptor, the fourth timing.
+        EXPECT_EQ(std::make_tuple(descriptorText(e, 0xFC), decode(e + 54), int(e[72 + 3]), decode(e + 90)),
+                  std::make_tuple(std::string(names[i]), Dtd{14850, 1920, 280, 1080, 45, 88, 44, 4, 5}, 0xFD,
+                                  Dtd{26850, 2560, 160, 1600, 46, 48, 32, 3, 6}));
     }
     EXPECT_EQ((std::vector<const unsigned char*>{velinsource::default_image(0), velinsource::default_image(2),
                                                  velinsource::default_image(3),
@@ -165,10 +164,10 @@ TEST(EdidImages, PresetsFirstTimingsFollowTheirIndex)
         for (int input : {0, 3}) {
             const unsigned char* e = velinsource::preset_image(input, k);
             SCOPED_TRACE(std::to_string(k) + (input == 3 ? " 4k" : " 1080p"));
-            EXPECT_EQ(std::make_tuple(decode(e + 54), productCode(e), descriptorText(e, 0xFC)),
-                      std::make_tuple(kPresetTimings[k], int(codes[k]), std::string("KEL-HDMI")));
-            EXPECT_EQ(std::vector<int>(e + 12, e + 20), (std::vector<int>{1, 1, 1, 1, 42, 2024 - 1990, 1, 4}));
-            EXPECT_EQ(e[130], 4 + (input == 3 ? 28 : 18) + 4 + 4 + 8 + 4 + (input == 3 ? 5 : 3));
+            // The first timing, product code, name, serial/week/year/version, data block length.
+            EXPECT_EQ(std::make_tuple(decode(e + 54), productCode(e), descriptorText(e, 0xFC), std::vector<int>(e + 12, e + 20), int(e[130])),
+                      std::make_tuple(kPresetTimings[k], int(codes[k]), std::string("KEL-HDMI"), std::vector<int>{1, 1, 1, 1, 42, 2024 - 1990, 1, 4},
+                                      4 + (input == 3 ? 28 : 18) + 4 + 4 + 8 + 4 + (input == 3 ? 5 : 3)));
         }
     }
     EXPECT_TRUE(velinsource::preset_image(0, 8) == nullptr && velinsource::preset_image(5, 0) == nullptr);
@@ -210,10 +209,10 @@ TEST_F(EdidChoice, PresetIsNamedForItsInputAndHdmi3TakesThe4kFamily)
     // HDMI3 takes the 4K family and its own product code.
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 3), 0);
     e = source.edidTable;
-    EXPECT_EQ(descriptorText(e, 0xFC), "KEL-HD3");
-    EXPECT_EQ((std::vector<unsigned>{unsigned(productCode(e)), unsigned(sum(e, 128))}), (std::vector<unsigned>{0x0014, 0}));
-    EXPECT_EQ(std::memcmp(e + 128, edid_table_4k_3 + 128, 128), 0) << "4K family extension";
-    EXPECT_EQ(productCode(edid_table_4k_3), 0x0043);
+    // Its name, product code, checksum, the 4K family's extension; the stored preset's own code.
+    EXPECT_EQ(std::make_tuple(descriptorText(e, 0xFC), productCode(e), sum(e, 128), std::memcmp(e + 128, edid_table_4k_3 + 128, 128),
+                              productCode(edid_table_4k_3)),
+              std::make_tuple(std::string("KEL-HD3"), 0x0014, 0u, 0, 0x0043));
 }
 
 TEST_F(EdidChoice, UnlistedModeGetsAComputedFirstTiming)
@@ -235,10 +234,10 @@ TEST_F(EdidChoice, UnlistedModeGetsAComputedFirstTiming)
     // HDMI3 uses the 4K blanking: 60 x 2160 x 1290 / 10000 = 16718. Neither size shares its
     // low byte with the default's 3840 x 2160, so each byte is seen written.
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1600, 1200, 60, 3), 0);
-    EXPECT_EQ(decode(source.edidTable + 54), (Dtd{16718, 1600, 560, 1200, 90, 176, 88, 8, 10}));
-    EXPECT_EQ(sum(source.edidTable, 128), 0u);
-    EXPECT_EQ(descriptorText(source.edidTable, 0xFF), "KEL_M57HDMI20") << "second descriptor untouched";
-    EXPECT_EQ(decode(velinsource::velin_default_edid_6805[0] + 54).width, 3840) << "stored default untouched";
+    // The checksum; the second descriptor and the stored default untouched.
+    EXPECT_EQ(std::make_tuple(decode(source.edidTable + 54), sum(source.edidTable, 128), descriptorText(source.edidTable, 0xFF),
+                              decode(velinsource::velin_default_edid_6805[0] + 54).width),
+              std::make_tuple(Dtd{16718, 1600, 560, 1200, 90, 176, 88, 8, 10}, 0u, std::string("KEL_M57HDMI20"), 3840));
 }
 
 TEST_F(EdidChoice, ModesTheTimingCannotDescribeKeepTheDefaultImage)
@@ -272,8 +271,7 @@ TEST_F(EdidChoice, PcImageIsUsedAsReceivedOncePerArrival)
         edid_ram_table_from[2] = 1;
     }
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 2), 0);
-    EXPECT_EQ(std::memcmp(source.edidTable, edid_ram_table[2], kEdidSize), 0);
-    EXPECT_EQ(edid_ram_table_from[2], 0);
+    EXPECT_EQ((std::vector<int>{std::memcmp(source.edidTable, edid_ram_table[2], kEdidSize), edid_ram_table_from[2]}), (std::vector<int>{0, 0}));
     // Next time the requested mode decides again.
     ASSERT_EQ(source.Set_Custom_HDMI_EDID(1920, 1080, 60, 2), 0);
     EXPECT_EQ(descriptorText(source.edidTable, 0xFC), "KEL-HD2");

@@ -42,11 +42,11 @@ void save_mode_three()
     para()->mode_slot[2][2 + P::kAudioWindow - P::kModeArea] = 1;
     slot_put16(2, P::kLayers + P::kLayerSize + P::kLayerVolume, 0x8000);   // window 1 sound on
     for (int w = 0; w < 4; ++w) {
-        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerFlags, w == 2 ? 0 : 1);
-        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow, 0);
-        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow + 2, 0);
-        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow + 4, 1920);
-        slot_put16(2, P::kLayers + P::kLayerSize * w + P::kLayerWindow + 6, 1080);
+        const int layer = P::kLayers + P::kLayerSize * w;
+        slot_put16(2, layer + P::kLayerFlags, w == 2 ? 0 : 1);
+        const uint16_t rect[4] = {0, 0, 1920, 1080};
+        for (int i = 0; i < 4; ++i)
+            slot_put16(2, layer + P::kLayerWindow + 2 * i, rect[i]);
     }
     // Window 2 shows crop record 3, which cuts HDMI1 (port 1).
     slot_put16(2, P::kLayers + P::kLayerSize * 2 + P::kLayerSource, 0x8003);
@@ -59,11 +59,10 @@ void save_mode_three()
 TEST_F(InputScreenTest, UserModesOpenOnTheCurrentModeAndWrap)
 {
     CustomMode* m = open_screen();
-    EXPECT_EQ(m->ui->label_ID->text(), "ID:1");
-    EXPECT_EQ((QStringList{QString::number(m->mode_box->comboBox->count()), m->mode_box->comboBox->itemText(15)}), (QStringList{"16", "MODE 16"}));
+    EXPECT_EQ((QStringList{m->ui->label_ID->text(), QString::number(m->mode_box->comboBox->count()), m->mode_box->comboBox->itemText(15)}),
+              (QStringList{"ID:1", "16", "MODE 16"}));
     kel_test::pressKey(PanelKey::Left, 0, m);
-    EXPECT_EQ(m->ui->label_ID->text(), "ID:16");
-    EXPECT_EQ((std::vector<int>{g_mode_select, m->mode_box->comboBox->currentIndex()}), (std::vector<int>{15, 15}));
+    EXPECT_EQ(std::make_tuple(m->ui->label_ID->text(), int(g_mode_select), m->mode_box->comboBox->currentIndex()), std::make_tuple(QString("ID:16"), 15, 15));
     kel_test::pressKey(PanelKey::Right, 1, m);
     EXPECT_EQ(g_mode_select, 0);
     // OK on an empty slot does not enter the action row; the notice replaces the lines.
@@ -96,12 +95,10 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     ASSERT_EQ(labels.size(), 12);
     for (int w = 0; w < 4; ++w) {
         const auto& e = windows[w];
-        EXPECT_EQ(labels[3 * w]->geometry(), QRect(e.tileX, e.y, 24, 24)) << w;
-        EXPECT_EQ(labels[3 * w]->text(), QString::number(w + 1));
-        EXPECT_EQ(labels[3 * w + 1]->geometry(), QRect(e.lineX, e.y, 100, 12)) << w;
-        EXPECT_EQ(labels[3 * w + 1]->text(), e.source);
-        EXPECT_EQ(labels[3 * w + 2]->geometry(), QRect(e.lineX, e.y + 14, 140, 12)) << w;
-        EXPECT_EQ(labels[3 * w + 2]->text(), "[0,0]1920x1080");
+        EXPECT_EQ((std::vector<QRect>{labels[3 * w]->geometry(), labels[3 * w + 1]->geometry(), labels[3 * w + 2]->geometry()}),
+                  (std::vector<QRect>{{e.tileX, e.y, 24, 24}, {e.lineX, e.y, 100, 12}, {e.lineX, e.y + 14, 140, 12}})) << w;
+        EXPECT_EQ((QStringList{labels[3 * w]->text(), labels[3 * w + 1]->text(), labels[3 * w + 2]->text()}),
+                  (QStringList{QString::number(w + 1), e.source, "[0,0]1920x1080"})) << w;
     }
 
     // An audio window past the six windows has no sound.
@@ -128,10 +125,9 @@ TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
 
     CustomMode* m = open_screen();
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right});
-    EXPECT_EQ(g_mode_select, 2);
+    const int selected = g_mode_select;
     kel_test::pressKey(PanelKey::Ok, 1, m);
-    EXPECT_EQ(m->edit_state, 1);
-    EXPECT_TRUE(m->ui->Button_use->styleSheet().contains(kFocus));
+    EXPECT_EQ((std::vector<int>{selected, m->edit_state, m->ui->Button_use->styleSheet().contains(kFocus)}), (std::vector<int>{2, 1, 1}));
     // Without More: Invoke and Delete only.
     for (int i = 0; i < 3; ++i) {   // Right to Delete, Right wraps to Invoke, Left back to Delete
         kel_test::pressKey(i < 2 ? PanelKey::Right : PanelKey::Left, i % 2, m);
@@ -151,12 +147,11 @@ TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
 
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Ok});   // Delete
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
-    // Slot empty, no current mode, applied, the blank label instead of the in-use one.
-    EXPECT_EQ((std::vector<int>{para()->KelUserModeSaved(2), para()->ram16(P::kCurrentMode), apply_flag(),
+    // File gone, slot empty, no current mode, applied, the blank label instead of the in-use one.
+    EXPECT_EQ((std::vector<int>{root.exists("/data/modes/custom_mode3"), para()->KelUserModeSaved(2), para()->ram16(P::kCurrentMode), apply_flag(),
                                 m->ui->label_blank->isVisibleTo(m),
                                 m->ui->label_using->isVisibleTo(m)}),
-              (std::vector<int>{0, 0, 1, 1, 0}));
+              (std::vector<int>{0, 0, 0, 1, 1, 0}));
     delete m;
 }
 
@@ -183,8 +178,7 @@ TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
     OMENU_PARA item;
     item.pos_w = 256;
     item.pos_h = 32;
-    item.fontw = 16;
-    item.fonth = 16;
+    item.fontw = item.fonth = 16;
     item.speed = 2;
     item.effect = 4;
     EXPECT_EQ(CustomMode::osd_detail_text(item),
@@ -202,9 +196,8 @@ TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageKeepsNames)
     set_language(0, 0x1F);
     para()->ram_backup[P::kLanguage] = 1;
     m->syncUpdate();
-    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_use->text()}),
-              (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用")}));
-    EXPECT_EQ(m->mode_box->comboBox->itemText(0), "MODE 1");
+    EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_use->text(), m->mode_box->comboBox->itemText(0)}),
+              (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用"), "MODE 1"}));
     kel_test::pressKey(PanelKey::Back, 1, m);
     EXPECT_EQ((std::vector<int>{g_custommode == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
     kel_test::settle();
@@ -213,8 +206,7 @@ TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageKeepsNames)
     m = open_screen();
     kel_test::pressKey(PanelKey::Back, 0, m);
     EXPECT_EQ((std::vector<int>{g_mode_shortcut_key, g_page_focus}), (std::vector<int>{0, 0}));
-    ASSERT_NE(g_lockwindow, nullptr);
-    EXPECT_TRUE(g_lockwindow->isVisible());
+    ASSERT_TRUE(g_lockwindow != nullptr && g_lockwindow->isVisible());
     kel_test::settle();
 }
 
