@@ -1,6 +1,8 @@
 // Brightness by hand, by half-hour table and from the light sensor, the on/off schedule and
 // the PC's command mailbox, against the simulated FPGA, its flash and a function card.
 #include "tests/fpga/bringup_fixture.h"
+#include "tests/support/Emulation.h"
+#include "tests/support/PropertyCheck.h"
 
 #include <cstring>
 #include <ctime>
@@ -231,23 +233,15 @@ TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
     EXPECT_EQ(manager->reg_shadow(66, 0), 1);
     EXPECT_EQ(flash(0x30E000, 37), block);
 
-    // Each kept entry lights (0) and darkens (4) the screen at its own minutes once a day; entry 0
-    // lights, then darkens, in one pass; the entries past the fourth (11:11) were not kept.
-    const struct {
-        int hour, minute, day;
-        std::vector<int> dark;
-    } steps[] = {{1, 2, 7, {0}},   {3, 4, 7, {4}},   {5, 6, 7, {0}},    {7, 8, 7, {4}},  {8, 30, 7, {0, 4}}, {11, 11, 7, {}},
-                 {18, 0, 7, {0}}, {18, 0, 7, {}}, {23, 59, 7, {4}}, {0, 0, 8, {}}, {18, 0, 8, {0}}};
-    for (const auto& s : steps) {
-        clockAt(s.hour, s.minute, s.day);
-        sim::FpgaModel::clearLog();
-        manager->Extension_function();
-        std::vector<int> dark;
-        for (auto& w : writesTo(0))
-            dark.push_back(w.second & 0x04);
-        EXPECT_EQ(dark, s.dark) << s.hour << ":" << s.minute << " day " << s.day;
-    }
-    EXPECT_EQ(std::vector<int>({manager->onoff_dark, manager->power_armed}), (std::vector<int>{0, 1}));   // re-armed
+    // Entry 0 lights, then darkens, the screen in one pass at 08:30; each switch re-arms the
+    // power control. (When the screen switches over days, clock moves and PC traffic: below.)
+    clockAt(8, 29);
+    manager->Extension_function();   // a new schedule takes its day's state first
+    clockAt(8, 30);
+    sim::FpgaModel::clearLog();
+    manager->Extension_function();
+    EXPECT_EQ(writesTo(0), (std::vector<std::pair<uint8_t, uint8_t>>{{4, 0}, {4, 4}}));
+    EXPECT_EQ(std::vector<int>({manager->onoff_dark, manager->power_armed}), (std::vector<int>{1, 1}));
 
     // A restart takes the stored schedule back.
     manager->onoff_count = 0;
@@ -257,6 +251,86 @@ TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
     mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
     EXPECT_EQ(manager->reg_shadow(66, 0), 0);
     EXPECT_EQ(flash(0x30E000, 1)[0], 0xFF);
+}
+
+// Over drawn schedules, clock moves (on, back, over midnight and days) and passes with a PC
+// talking before each or with the FPGA not ready: after every pass the FPGA is ready for, the
+// screen (bit 2 of the simulated FPGA's register 0) stands as the day's schedule has it at that
+// minute: the latest switch at or before it that day or, before the day's first, the day's
+// last; of one minute the dark switch counts as the later. Times that are no time of day never
+// switch; without a switch the screen stays lit.
+TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
+{
+    struct Move { int minutes; bool pc, ready; int passes, ticks; };
+    // Drawn over the whole range at every case, not growing with RapidCheck's size.
+    const auto in = [](int low, int high) { return rc::gen::resize(rc::kNominalSize, rc::gen::inRange(low, high)); };
+    const auto minuteGen = rc::gen::weightedOneOf<int>({{6, in(0, 1440)}, {1, rc::gen::element(0, 1439, 1440 + 61)}});
+    const auto moveGen = rc::gen::weightedOneOf<int>({{4, in(0, 4)}, {3, in(1, 600)}, {2, in(-60, 0)}, {2, in(-1500, -60)},
+                                                      {1, in(1440, 4 * 1440)}});
+    kel_test::checkProperty("the screen follows the day schedule", [&] {
+        const int asked = *in(0, 8);
+        std::vector<std::pair<int, int>> entries;   // lit and dark minute; 1501: 25:01, no time
+        for (int i = 0; i < std::min(asked, 4); ++i) {
+            const int on = *minuteGen;
+            entries.emplace_back(on, *rc::gen::weightedOneOf<int>({{4, minuteGen}, {1, rc::gen::just(on)}}));
+        }
+        const auto moves = *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(moveGen,
+            rc::gen::arbitrary<bool>(), rc::gen::weightedOneOf<bool>({{4, rc::gen::just(true)}, {1, rc::gen::just(false)}}),
+            in(1, 4), in(1, 200)));
+        const auto bcd = [](int v) { return uint8_t(v / 10 * 16 + v % 10); };
+        std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, uint8_t(1 + 4 * entries.size()), 0, uint8_t(asked)};
+        for (const auto& [on, off] : entries)
+            for (int m : {on, off})
+                block.insert(block.end(), {bcd(m / 60), bcd(m % 60)});
+        // The day's schedule at a minute, from the entries alone: 1 dark, 0 lit, -1 no switch.
+        const auto scheduled = [&entries](int minute) {
+            int latest = -1, last = -1;
+            for (const auto& [on, off] : entries)
+                for (int key : {2 * on, 2 * off + 1})
+                    if (key < 2 * 1440) {
+                        last = std::max(last, key);
+                        latest = key / 2 <= minute ? std::max(latest, key) : latest;
+                    }
+            return (latest >= 0 ? latest : last) < 0 ? -1 : (latest >= 0 ? latest : last) & 1;
+        };
+        FpgaModel::setReg(0, 0, 0);
+        fpga_manage::MCU_REG_func[0][0] = 0;
+        clockAt(0, 0, 20);
+        std::time_t now = sim::SimBoard::fixedWallTime() - 3 * 86400 + *in(0, 1440) * 60;
+        sim::SimBoard::fixWallTime(now);
+        mailbox(block);
+        bool missed = false, back = false, midnight = false;
+        for (const Move& m : moves) {
+            std::tm before{}, at{};
+            localtime_r(&now, &before);
+            now += std::time_t(m.minutes) * 60;
+            sim::SimBoard::fixWallTime(now);
+            localtime_r(&now, &at);
+            back |= m.minutes < 0;
+            midnight |= at.tm_mday != before.tm_mday;
+            const int minute = at.tm_hour * 60 + at.tm_min, was = before.tm_hour * 60 + before.tm_min;
+            missed |= !m.ready && scheduled(minute) != scheduled(was);
+            fpga_manage::MCU_REG_func[0][0] = uint8_t((fpga_manage::MCU_REG_func[0][0] & ~0x08) | (m.ready ? 0 : 0x08));
+            for (int i = 0; i < m.passes; ++i) {
+                if (m.pc) {
+                    pc_cmd_valid = 1;
+                    pc_cmd_time = G_timeTicks.load();
+                }
+                BringUpWorld::pass(*manager, uint32_t(m.ticks));
+            }
+            const int want = scheduled(minute);
+            if (m.ready)
+                RC_ASSERT((FpgaModel::reg(0, 0) & 0x04) == (want == 1 ? 4 : 0));
+        }
+        RC_CLASSIFY(std::min(asked, 4) == 0, "no entry");
+        RC_CLASSIFY(asked > 4, "more than 4 asked");
+        RC_CLASSIFY(missed, "a switch fell due while the FPGA was not ready");
+        RC_CLASSIFY(back, "clock set back");
+        RC_CLASSIFY(midnight, "another day");
+        RC_CLASSIFY(std::any_of(moves.begin(), moves.end(), [](const Move& m) { return m.pc && m.ticks < 80; }), "PC every pass, under 0.8 s");
+        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](auto& e) { return e.first == e.second; }), "lit and dark the same minute");
+        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](auto& e) { return e.first > 1439 || e.second > 1439; }), "no time of day");
+    }, {kel_test::underEmulation() ? 15 : 60, 30});
 }
 
 TEST_F(FpgaBright, MailboxClockCommandAndOversizedBlocks)
