@@ -1,5 +1,6 @@
 // Brightness by hand, by half-hour table and from the light sensor, the on/off schedule and
 // the PC's command mailbox, against the simulated FPGA, its flash and a function card.
+#include "core/utils.h"
 #include "tests/fpga/bringup_fixture.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/PropertyCheck.h"
@@ -187,9 +188,11 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     manager->Extension_function();                      // reload: automatic mode
     ASSERT_EQ(manager->bri_mode, 2);
     g_change[fpga_manage::CHG_BRI_TARGET] = 27;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 5; ++i) {                      // while a PC talks before every pass
         G_timeTicks += 200;
-        manager->Extension_function();
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+        manager->Check_search_card();
     }
     // One step per read toward the suggested 30, then it stays.
     EXPECT_EQ(FpgaModel::reg(0, 6), 30);
@@ -210,11 +213,16 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
         manager->Extension_function();
     }
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
-    // An answer with another tag or a status other than 0 counts one error in register 85 each.
-    for (uint8_t bad : {0, 1, 1}) {
-        const uint8_t reply[3] = {1, uint8_t(97 + !bad), bad};
-        std::memcpy(manager->func_card_reply, reply, 3);
-        manager->VMF_data_back_result();
+    // An answer that lacks sensor bytes (51 of 128, the valid mark among them), another command
+    // or a status other than 0 counts one error in register 85 each and moves nothing.
+    for (const auto& [n, command, status] : {std::tuple<int, uint8_t, uint8_t>{51, 0x61, 0}, {128, 0xA0, 0}, {128, 0x61, 1}}) {
+        std::vector<uint8_t> answer = {0x00, 0xF0, 0x00, 0x50, 0x10, 0xBB, 0x03, 0x00, 0x00, command, status};
+        answer.resize(11 + n, 255);
+        answer.push_back(uint8_t(Utils::BCC(answer.data(), unsigned(answer.size()))));
+        FpgaModel::queueAnswer(0, 0, answer);
+        G_timeTicks += 200;
+        manager->Extension_function();
+        EXPECT_EQ(FpgaModel::reg(0, 6), 255) << n;
     }
     EXPECT_EQ(manager->reg_shadow(85, 0), 3);
 }

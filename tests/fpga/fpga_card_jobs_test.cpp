@@ -95,11 +95,11 @@ protected:
         service();
         G_timeTicks += ticks;
     }
-    // Passes without ticks until the job reaches `step`.
-    bool reach(int step)
+    // Passes (of `ticks` each, none by default) until the job reaches `step`.
+    bool reach(int step, uint32_t ticks = 0)
     {
         for (int looks = 0; looks < 1000 && g_send_para.step != step; ++looks)
-            pass(0);
+            pass(ticks);
         return g_send_para.step == step;
     }
     // Runs the job to its end; the last step it was in before ending.
@@ -318,7 +318,9 @@ TEST_F(CardJobs, ShortcutSetUpSkipsASilentCardAndEndsOnAPortWithoutCards)
     cards(0, 4);
     ReceivingCardModel::setCardSilent(0, 0, 1, true);
     g_send_para.post(1);
-    run();
+    const uint32_t start = G_timeTicks.load();
+    run();                                            // the silent card is waited for 1200 ticks
+    EXPECT_GT(G_timeTicks - start, 1200u);
     EXPECT_EQ(cardRam(0, 0, 0x180, 4), (Bytes{100, 0, 50, 0}));
     EXPECT_EQ(cardRam(0, 1, 0x180, 4), (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(cardRam(0, 2, 0x180, 4), (Bytes{0, 0, 0, 0}));
@@ -510,8 +512,6 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheChosenFile)
 // writes registers 9 8; the set-up for port 1: 1 row of 8, route 10.
 TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
 {
-    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
-    write("/data/smartmapping/t.kxfile", kxfile({op(1, 2, 0, 100, {9, 8})}));
     scanFile("/data/smartmapping/t.kxfile");
     line_type = LINE_TYPE{64, 32, 5, 6, 1, 1, 8, 10};
     g_send_para.mapping = 9;
@@ -542,7 +542,15 @@ TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
         progress(smart);
         smart.values.clear();
         recovery.values.clear();
+        write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+        write("/data/smartmapping/t.kxfile", kxfile({op(1, 2, 0, 100, {9, 8})}));
         g_send_para.post(r.job);
+        // A PC that stores either file anew while a job reads it changes nothing the job sends.
+        if (r.job == 2 || r.job >= 5) {
+            ASSERT_TRUE(reach(r.job == 2 ? 17 : 3, 1));
+            write("/data/rcvrecovery/DIVU", pattern(screenPackage().bytes.size(), 3));
+            write("/data/smartmapping/t.kxfile", kxfile({op(1, 2, 0, 100, {7, 7})}));
+        }
         run();
         std::string packets;
         char one[24];
