@@ -148,6 +148,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     kel_test::pressKey(PanelKey::Back);           // ends the query; the dialog stays, no toast
     EXPECT_EQ(g_rcv_recovery, s);
     runJob();
+    EXPECT_TRUE(ReceivingCardModel::packets(0, 0).empty());   // ended before its first check packet
     // A query that cannot run (a second file in the folder) says so, toast and list.
     root.writeFile("/data/rcvrecovery/other", "x");
     const char* const failed[5] = {"查询失败!", "Query failed!", "Ошибка запроса!", "Tìm hiểu thất bại!", "查詢失敗!"};
