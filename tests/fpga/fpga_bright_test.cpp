@@ -160,15 +160,7 @@ TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
             EXPECT_EQ(manager->bri_mode, running);
         }
     }
-    EXPECT_EQ(flash(0x30F000, 57), block);
-    clockAt(13, 0);
-    G_timeTicks += 1000;
-    manager->Extension_function();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 126);
-    clockAt(23, 59);
-    G_timeTicks += 1000;
-    manager->Extension_function();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 147);
+    EXPECT_EQ(flash(0x30F000, 57), block);   // the table's slots as the time goes: below
 
     // A stored hand block of mode 0 becomes the running hand task at the next idle pass.
     mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 2, 0, 0, 5});
@@ -227,117 +219,104 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     EXPECT_EQ(manager->reg_shadow(85, 0), 3);
 }
 
-TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
+TEST_F(FpgaBright, TheSameMinuteLightsThenDarkens)
 {
-    // Seven entries asked for, four kept; entry 0 lights and darkens at 08:30.
-    std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, 29, 0, 7};
-    const uint8_t times[4][4] = {{0x08, 0x30, 0x08, 0x30}, {0x18, 0x00, 0x23, 0x59}, {1, 2, 3, 4}, {5, 6, 7, 8}};
-    for (auto& t : times)
-        block.insert(block.end(), t, t + 4);
-    block.resize(8 + 29, 0x11);
-    mailbox(block);
-    EXPECT_EQ(std::vector<int>({manager->onoff_count, manager->onoff[1].off_hour, manager->onoff[1].off_minute}),
-              (std::vector<int>{4, 23, 59}));
-    EXPECT_EQ(manager->reg_shadow(66, 0), 1);
-    EXPECT_EQ(flash(0x30E000, 37), block);
-
-    // Entry 0 lights, then darkens, the screen in one pass at 08:30; each switch re-arms the
-    // power control. (When the screen switches over days, clock moves and PC traffic: below.)
-    clockAt(8, 29);
-    manager->Extension_function();   // a new schedule takes its day's state first
-    clockAt(8, 30);
-    sim::FpgaModel::clearLog();
-    manager->Extension_function();
+    // After the new schedule's first pass, at 08:30 the screen is lit, then made dark, each
+    // switch re-arming the power control.
+    mailbox({0xAA, 0x02, 0xAA, 0, 0, 0, 5, 0, 1, 0x08, 0x30, 0x08, 0x30});
+    for (int minute : {29, 30}) {
+        clockAt(8, minute);
+        sim::FpgaModel::clearLog();
+        manager->Extension_function();
+    }
     EXPECT_EQ(writesTo(0), (std::vector<std::pair<uint8_t, uint8_t>>{{4, 0}, {4, 4}}));
     EXPECT_EQ(std::vector<int>({manager->onoff_dark, manager->power_armed}), (std::vector<int>{1, 1}));
-
-    // A restart takes the stored schedule back.
-    manager->onoff_count = 0;
-    manager->record_onoff_time(2);
-    EXPECT_EQ(std::vector<int>({manager->onoff_count, manager->onoff[3].on_minute}), (std::vector<int>{4, 6}));
-    // Erasing it stops the schedule.
-    mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
-    EXPECT_EQ(manager->reg_shadow(66, 0), 0);
-    EXPECT_EQ(flash(0x30E000, 1)[0], 0xFF);
 }
 
-// Over drawn schedules, clock moves (on, back, over midnight and days) and passes with a PC
-// talking before each or with the FPGA not ready: after every pass the FPGA is ready for, the
-// screen (bit 2 of the simulated FPGA's register 0) stands as the day's schedule has it at that
-// minute: the latest switch at or before it that day or, before the day's first, the day's
-// last; of one minute the dark switch counts as the later. Times that are no time of day never
-// switch; without a switch the screen stays lit.
+// Over drawn schedules (up to 7 entries asked, 4 kept; kept in flash, taken back at restarts and
+// erased at the end), clock moves (on, back, over midnight and days) and passes with a PC talking
+// before each or with the FPGA not ready: after every move the FPGA is ready for, the screen (bit 2 of the simulated FPGA's register 0) stands as the
+// day's schedule has it: the latest switch at or before the minute that day or, before the
+// day's first, the day's last; of one minute, dark after lit. A time that is no time of day
+// (25:01) never switches; without a switch the screen stays lit. And after a pass a second or
+// more after the one before, the brightness is the drawn half-hour table's value of that time.
 TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
 {
-    struct Move { int minutes; bool pc, ready; int passes, ticks; };
+    struct Move { int minutes; bool pc; int ready, passes, ticks; };   // ready 2: after a restart
     // Drawn over the whole range at every case, not growing with RapidCheck's size.
     const auto in = [](int low, int high) { return rc::gen::resize(rc::kNominalSize, rc::gen::inRange(low, high)); };
-    const auto minuteGen = rc::gen::weightedOneOf<int>({{6, in(0, 1440)}, {1, rc::gen::element(0, 1439, 1440 + 61)}});
+    const auto minuteGen = rc::gen::weightedOneOf<int>({{6, in(0, 1440)}, {1, rc::gen::element(0, 1439, 1501)}});
     const auto moveGen = rc::gen::weightedOneOf<int>({{4, in(0, 4)}, {3, in(1, 600)}, {2, in(-60, 0)}, {2, in(-1500, -60)},
-                                                      {1, in(1440, 4 * 1440)}});
+                                                      {1, in(1440, 5760)}});
     kel_test::checkProperty("the screen follows the day schedule", [&] {
         const int asked = *in(0, 8);
-        std::vector<std::pair<int, int>> entries;   // lit and dark minute; 1501: 25:01, no time
-        for (int i = 0; i < std::min(asked, 4); ++i) {
-            const int on = *minuteGen;
-            entries.emplace_back(on, *rc::gen::weightedOneOf<int>({{4, minuteGen}, {1, rc::gen::just(on)}}));
-        }
-        const auto moves = *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(moveGen,
-            rc::gen::arbitrary<bool>(), rc::gen::weightedOneOf<bool>({{4, rc::gen::just(true)}, {1, rc::gen::just(false)}}),
-            in(1, 4), in(1, 200)));
-        const auto bcd = [](int v) { return uint8_t(v / 10 * 16 + v % 10); };
-        std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, uint8_t(1 + 4 * entries.size()), 0, uint8_t(asked)};
-        for (const auto& [on, off] : entries)
+        std::vector<std::pair<int, int>> kept;   // lit and dark minute of the day
+        std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, uint8_t(1 + 4 * std::min(asked, 5)), 0, uint8_t(asked)};
+        for (int i = 0; i < std::min(asked, 5); ++i) {
+            const int on = *minuteGen, off = *rc::gen::weightedOneOf<int>({{4, minuteGen}, {1, rc::gen::just(on)}});
             for (int m : {on, off})
-                block.insert(block.end(), {bcd(m / 60), bcd(m % 60)});
-        // The day's schedule at a minute, from the entries alone: 1 dark, 0 lit, -1 no switch.
-        const auto scheduled = [&entries](int minute) {
+                block.insert(block.end(), {uint8_t(m / 600 * 16 + m / 60 % 10), uint8_t(m % 60 / 10 * 16 + m % 10)});
+            if (i < 4)
+                kept.emplace_back(on, off);
+        }
+        const auto scheduled = [&kept](int minute) {   // 1 dark, 0 lit or no switch
             int latest = -1, last = -1;
-            for (const auto& [on, off] : entries)
+            for (const auto& [on, off] : kept)
                 for (int key : {2 * on, 2 * off + 1})
                     if (key < 2 * 1440) {
                         last = std::max(last, key);
                         latest = key / 2 <= minute ? std::max(latest, key) : latest;
                     }
-            return (latest >= 0 ? latest : last) < 0 ? -1 : (latest >= 0 ? latest : last) & 1;
+            return (latest >= 0 ? latest : std::max(last, 0)) & 1;
         };
         FpgaModel::setReg(0, 0, 0);
         fpga_manage::MCU_REG_func[0][0] = 0;
         clockAt(0, 0, 20);
         std::time_t now = sim::SimBoard::fixedWallTime() - 3 * 86400 + *in(0, 1440) * 60;
+        std::tm at{}, before{};
+        localtime_r(&now, &at);
         sim::SimBoard::fixWallTime(now);
+        std::vector<uint8_t> table = {0xAA, 0x03, 0xAA, 0, 0, 0, 49, 0, 17};   // raw values, by half hour
+        for (int i = 0; i < 48; ++i)
+            table.push_back(*rc::gen::arbitrary<uint8_t>());
+        mailbox(table);
         mailbox(block);
-        bool missed = false, back = false, midnight = false;
-        for (const Move& m : moves) {
-            std::tm before{}, at{};
-            localtime_r(&now, &before);
-            now += std::time_t(m.minutes) * 60;
+        RC_ASSERT(manager->reg_shadow(66, 0) == 1 && flash(0x30E000, uint32_t(block.size())) == block);
+        bool missed = false, back = false, midnight = false, busy = false, restart = false;
+        for (const Move& m : *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(moveGen, rc::gen::arbitrary<bool>(),
+                 rc::gen::weightedOneOf<int>({{8, rc::gen::just(1)}, {2, rc::gen::just(0)}, {1, rc::gen::just(2)}}), in(1, 4),
+                 rc::gen::weightedOneOf<int>({{4, in(1, 200)}, {1, in(1000, 1200)}})))) {
+            before = at;
+            now += m.minutes * 60;
             sim::SimBoard::fixWallTime(now);
             localtime_r(&now, &at);
+            const int minute = at.tm_hour * 60 + at.tm_min, want = scheduled(minute);
+            missed |= !m.ready && want != scheduled(before.tm_hour * 60 + before.tm_min);
             back |= m.minutes < 0;
             midnight |= at.tm_mday != before.tm_mday;
-            const int minute = at.tm_hour * 60 + at.tm_min, was = before.tm_hour * 60 + before.tm_min;
-            missed |= !m.ready && scheduled(minute) != scheduled(was);
+            busy |= m.pc && m.ticks < 80;
+            if ((restart |= m.ready == 2) && m.ready == 2)
+                manager->onoff_count = 0, manager->record_onoff_time(2);
             fpga_manage::MCU_REG_func[0][0] = uint8_t((fpga_manage::MCU_REG_func[0][0] & ~0x08) | (m.ready ? 0 : 0x08));
             for (int i = 0; i < m.passes; ++i) {
-                if (m.pc) {
-                    pc_cmd_valid = 1;
-                    pc_cmd_time = G_timeTicks.load();
-                }
+                if (m.pc)
+                    pc_cmd_valid = 1, pc_cmd_time = G_timeTicks.load();
                 BringUpWorld::pass(*manager, uint32_t(m.ticks));
             }
-            const int want = scheduled(minute);
-            if (m.ready)
-                RC_ASSERT((FpgaModel::reg(0, 0) & 0x04) == (want == 1 ? 4 : 0));
+            RC_ASSERT(!m.ready || (FpgaModel::reg(0, 0) & 0x04) == 4 * want);
+            RC_ASSERT(!m.ready || m.ticks < 1000 || FpgaModel::reg(0, 6) == table[9 + minute / 30]);
         }
-        RC_CLASSIFY(std::min(asked, 4) == 0, "no entry");
+        mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
+        RC_ASSERT(manager->reg_shadow(66, 0) == 0 && flash(0x30E000, 1)[0] == 0xFF);
+        RC_CLASSIFY(kept.empty(), "no entry");
         RC_CLASSIFY(asked > 4, "more than 4 asked");
         RC_CLASSIFY(missed, "a switch fell due while the FPGA was not ready");
         RC_CLASSIFY(back, "clock set back");
+        RC_CLASSIFY(restart, "a restart");
         RC_CLASSIFY(midnight, "another day");
-        RC_CLASSIFY(std::any_of(moves.begin(), moves.end(), [](const Move& m) { return m.pc && m.ticks < 80; }), "PC every pass, under 0.8 s");
-        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](auto& e) { return e.first == e.second; }), "lit and dark the same minute");
-        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](auto& e) { return e.first > 1439 || e.second > 1439; }), "no time of day");
+        RC_CLASSIFY(busy, "a PC every pass, under 0.8 s apart");
+        RC_CLASSIFY(std::any_of(kept.begin(), kept.end(), [](auto& e) { return e.first == e.second || e.first > 1439 || e.second > 1439; }),
+                    "lit and dark the same minute, or no time of day");
     }, {kel_test::underEmulation() ? 15 : 60, 30});
 }
 
