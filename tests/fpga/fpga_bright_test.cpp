@@ -240,6 +240,7 @@ TEST_F(FpgaBright, TheSameMinuteLightsThenDarkens)
 // day's first, the day's last; of one minute, dark after lit. A time that is no time of day
 // (25:01) never switches; without a switch the screen stays lit. And after a pass a second or
 // more after the one before, the brightness is the drawn half-hour table's value of that time.
+// A PC's flag drops once more than 80 ticks passed since its last frame.
 TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
 {
     struct Move { int minutes; bool pc; int ready, passes, ticks; };   // ready 2: after a restart
@@ -282,7 +283,10 @@ TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
         mailbox(table);
         mailbox(block);
         RC_ASSERT(manager->reg_shadow(66, 0) == 1 && flash(0x30E000, uint32_t(block.size())) == block);
-        bool missed = false, back = false, midnight = false, busy = false, restart = false;
+        bool missed = false, back = false, midnight = false, busy = false, restart = false, pcSeen = false;
+        uint32_t lastPc = 0;
+        pc_cmd_valid = 0;
+        g_send_para.post(uint8_t(*rc::gen::element(0, 7)));   // 7, a code of no job: the idle work too
         for (const Move& m : *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(moveGen, rc::gen::arbitrary<bool>(),
                  rc::gen::weightedOneOf<int>({{8, rc::gen::just(1)}, {2, rc::gen::just(0)}, {1, rc::gen::just(2)}}), in(1, 4),
                  rc::gen::weightedOneOf<int>({{4, in(1, 200)}, {1, in(1000, 1200)}})))) {
@@ -300,11 +304,13 @@ TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
             fpga_manage::MCU_REG_func[0][0] = uint8_t((fpga_manage::MCU_REG_func[0][0] & ~0x08) | (m.ready ? 0 : 0x08));
             for (int i = 0; i < m.passes; ++i) {
                 if (m.pc)
-                    pc_cmd_valid = 1, pc_cmd_time = G_timeTicks.load();
+                    pc_cmd_valid = 1, pc_cmd_time = lastPc = G_timeTicks.load(), pcSeen = true;
                 BringUpWorld::pass(*manager, uint32_t(m.ticks));
             }
             RC_ASSERT(!m.ready || (FpgaModel::reg(0, 0) & 0x04) == 4 * want);
             RC_ASSERT(!m.ready || m.ticks < 1000 || FpgaModel::reg(0, 6) == table[9 + minute / 30]);
+            // The PC's flag drops once more than 80 ticks passed since its last frame.
+            RC_ASSERT(int(pc_cmd_valid) == int(pcSeen && G_timeTicks - lastPc <= 80));
         }
         mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
         RC_ASSERT(manager->reg_shadow(66, 0) == 0 && flash(0x30E000, 1)[0] == 0xFF);
@@ -315,6 +321,7 @@ TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
         RC_CLASSIFY(restart, "a restart");
         RC_CLASSIFY(midnight, "another day");
         RC_CLASSIFY(busy, "a PC every pass, under 0.8 s apart");
+        RC_CLASSIFY(g_send_para.job == 7, "job code 7");
         RC_CLASSIFY(std::any_of(kept.begin(), kept.end(), [](auto& e) { return e.first == e.second || e.first > 1439 || e.second > 1439; }),
                     "lit and dark the same minute, or no time of day");
     }, {kel_test::underEmulation() ? 15 : 60, 30});

@@ -698,7 +698,7 @@ TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen
 
 class FpgaLoop : public FpgaFixture {};
 
-TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLogAndRunsIdleWorkForUnknownJobs)
+TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLog)
 {
     manager->bri_update_flag = 1;
     manager->screen_update_flag = 1;
@@ -718,18 +718,8 @@ TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLogAndRunsIdle
     // Register 0 bit 3 set means not ready again.
     fpga_manage::MCU_REG_func[0][0] = 0x08;
     EXPECT_EQ(manager->get_fpga_status(), 0);
-
-    // An unknown job code runs the idle work: the PC flag drops after 80 ticks.
-    pc_cmd_valid = 1;
-    pc_cmd_time = G_timeTicks.load();
-    g_send_para.post(7);
-    G_timeTicks += 80;
-    manager->fpga_manage_deal(nullptr);
-    EXPECT_EQ(pc_cmd_valid, 1);
-    G_timeTicks += 1;
-    manager->fpga_manage_deal(nullptr);
-    EXPECT_EQ(pc_cmd_valid, 0);
-    EXPECT_EQ(g_send_para.job, 7);
+    // An unknown job code running the idle work, the PC flag's drop after 80 ticks: in
+    // FpgaBright.TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo.
 }
 
 TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)
