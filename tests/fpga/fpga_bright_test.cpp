@@ -289,7 +289,7 @@ TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
         g_send_para.post(uint8_t(*rc::gen::element(0, 7)));   // 7, a code of no job: the idle work too
         for (const Move& m : *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(moveGen, rc::gen::arbitrary<bool>(),
                  rc::gen::weightedOneOf<int>({{8, rc::gen::just(1)}, {2, rc::gen::just(0)}, {1, rc::gen::just(2)}}), in(1, 4),
-                 rc::gen::weightedOneOf<int>({{4, in(1, 200)}, {1, in(1000, 1200)}})))) {
+                 rc::gen::weightedOneOf<int>({{4, in(1, 200)}, {1, rc::gen::element(80, 81)}, {1, in(1000, 1200)}})))) {
             before = at;
             now += m.minutes * 60;
             sim::SimBoard::fixWallTime(now);
