@@ -71,12 +71,10 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][256], 1);
 
-    // Table values through the scaling of mode 1: 0 gives 255, 1 gives 15; mode 17 is raw.
+    // A table value through the scaling of mode 1 (each mode's table values: the schedule check
+    // below): the block follows the value.
     setPercent(100);
     manager->bri_mode = 1;
-    manager->write_to_register(64, 0xFF, 0, 0);
-    manager->Brightness_hand_dealwith();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 255);
     std::vector<int> codes;
     QObject::connect(para, &KelRamPara::sig_update_para, [&codes](int code) { codes.push_back(code); });
     manager->write_to_register(64, 0xFF, 1, 0);
@@ -84,10 +82,6 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     EXPECT_EQ(FpgaModel::reg(0, 6), 15);
     EXPECT_EQ(para->ram16(KelRamPara::kBrightness), 5);   // the block follows the value
     EXPECT_EQ(codes, std::vector<int>{1});
-    manager->bri_mode = 17;
-    manager->write_to_register(64, 0xFF, 100, 0);
-    manager->Brightness_hand_dealwith();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 100);
 
     // A PC percentage waiting for its apply is not overwritten by the table value.
     manager->bri_mode = 1;
@@ -239,7 +233,8 @@ TEST_F(FpgaBright, TheSameMinuteLightsThenDarkens)
 // day's schedule has it: the latest switch at or before the minute that day or, before the
 // day's first, the day's last; of one minute, dark after lit. A time that is no time of day
 // (25:01) never switches; without a switch the screen stays lit. And after a pass a second or
-// more after the one before, the brightness is the drawn half-hour table's value of that time.
+// more after the one before, the brightness is the drawn half-hour table's value of that time
+// (mode 1 or 17).
 // A PC's flag drops once more than 80 ticks passed since its last frame.
 TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
 {
@@ -277,9 +272,10 @@ TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
         std::tm at{}, before{};
         localtime_r(&now, &at);
         sim::SimBoard::fixWallTime(now);
-        std::vector<uint8_t> table = {0xAA, 0x03, 0xAA, 0, 0, 0, 49, 0, 17};   // raw values, by half hour
+        // By half hour, in mode 17 as they are, in mode 1 as 16 x v - 1 (0 gives 255, 1 gives 15).
+        std::vector<uint8_t> table = {0xAA, 0x03, 0xAA, 0, 0, 0, 49, 0, uint8_t(*rc::gen::element(1, 17))};
         for (int i = 0; i < 48; ++i)
-            table.push_back(*rc::gen::arbitrary<uint8_t>());
+            table.push_back(*rc::gen::weightedOneOf<uint8_t>({{6, rc::gen::arbitrary<uint8_t>()}, {1, rc::gen::element<uint8_t>(0, 1)}}));
         mailbox(table);
         mailbox(block);
         RC_ASSERT(manager->reg_shadow(66, 0) == 1 && flash(0x30E000, uint32_t(block.size())) == block);
@@ -308,7 +304,8 @@ TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
                 BringUpWorld::pass(*manager, uint32_t(m.ticks));
             }
             RC_ASSERT(!m.ready || (FpgaModel::reg(0, 0) & 0x04) == 4 * want);
-            RC_ASSERT(!m.ready || m.ticks < 1000 || FpgaModel::reg(0, 6) == table[9 + minute / 30]);
+            const int v = table[9 + minute / 30];
+            RC_ASSERT(!m.ready || m.ticks < 1000 || FpgaModel::reg(0, 6) == (table[8] == 17 ? v : (v * 16 - 1) & 0xFF));
             // The PC's flag drops once more than 80 ticks passed since its last frame.
             RC_ASSERT(int(pc_cmd_valid) == int(pcSeen && G_timeTicks - lastPc <= 80));
         }
