@@ -628,6 +628,11 @@ void fpga_manage::Check_search_card()
         check_wlanonline_state();
         return;
     }
+    // The card searches wait for a PC to fall silent, the schedules do not: the screen's
+    // on/off and brightness follow them whatever a PC does. Their one card read (the light
+    // sensor's) is told apart from a PC's answers by its address.
+    if (get_fpga_status())
+        Extension_function();
     if (Utils::getTimeSpace(pc_cmd_time) > 80) {
         pc_cmd_valid = 0;
         pc_cmd_word = 0;

@@ -428,6 +428,11 @@ public:
     void Brightness_auto_filter();
     void Extension_function();
     void dealwith_onoff();
+    // Minute of the day of a schedule time; kOnOffNever for one that is no time of day.
+    static constexpr int kOnOffNever = 24 * 60;
+    static int onoff_minute_of(u8 hour, u8 minute);
+    // Makes the pending switches whose minute is at most `until`.
+    void onoff_switch(int until);
     // Half-hour slot 0..47 of a time of day.
     static u8 half_hour_slot(u8 hour, u8 minute);
 
@@ -443,7 +448,8 @@ public:
     u8 VMF_sensor_data[128] = {};        // the light sensor's data image
     u8 onoff_count = 0;
     OnOffEntry onoff[4] = {};
-    u8 onoff_day = 0;
+    u8 onoff_day = 0;                    // 0: no day yet (a new schedule counts as a new day)
+    int onoff_minute = 0;                // minute of the day of the last pass, to see the clock set back
     u8 onoff_dark = 0;                   // the schedule made the screen dark
 
     // =====================================================================================
@@ -576,6 +582,7 @@ public:
     // bytes from byte 10 on, as many as fit. Written and read under port_path_mutex.
     static constexpr unsigned kFuncReplySize = 128 + 3;
     u8 func_card_reply[kFuncReplySize] = {};
+    unsigned func_card_reply_len = 0;   // answer bytes from byte 10 on, check byte not counted
     // Set by the check job when it sends the check packet of a screen record: the
     // configuration identity whose answers carry the check result into g_send_para.
     std::atomic<u32> check_config_id{0};

@@ -160,6 +160,8 @@ void fpga_manage::OnOff_time(const u8* block)
         const u8* r = block + 9 + 4 * i;
         onoff[i] = OnOffEntry{bcd(r[0]), bcd(r[1]), bcd(r[2]), bcd(r[3]), 1, 1};
     }
+    // Taken up as a new day: the screen stands as the new schedule has it now.
+    onoff_day = 0;
 }
 
 // ------------------------------------------------------------------------------------
@@ -409,7 +411,10 @@ void fpga_manage::VMF_data_back_result()
     // Called under port_path_mutex, which guards the reply buffer.
     if (!func_card_reply[0])
         return;
-    if (func_card_reply[2] == 0 && func_card_reply[1] == g_change[CHG_VMF_EXPECT]) {
+    // An answer that does not carry all the sensor bytes asked for is not taken: the bytes
+    // it lacks would read as zeros (a suggested brightness of 0).
+    if (func_card_reply[2] == 0 && func_card_reply[1] == g_change[CHG_VMF_EXPECT] &&
+        func_card_reply_len >= 1 + sizeof VMF_sensor_data) {
         std::memcpy(VMF_sensor_data, func_card_reply + 3, sizeof VMF_sensor_data);
         g_change[CHG_VMF_VALID] = 1;
         g_change[CHG_VMF_STATE] = 1;
@@ -453,32 +458,61 @@ void fpga_manage::dealwith_onoff()
 {
     std::lock_guard<std::recursive_mutex> hold(bri_mutex);
     const u8 day = time_now.day;
+    const int now = onoff_minute_of(time_now.hour, time_now.minute);
     if (onoff_count == 0) {
         onoff_day = day;
+        onoff_minute = now;
         return;
     }
-    const u8 hour = time_now.hour, minute = time_now.minute;
-    for (int i = 0; i < onoff_count; ++i) {
-        OnOffEntry& e = onoff[i];
-        if (e.on_pending && e.on_hour == hour && e.on_minute == minute) {
-            SCREEN_fpgactrl_status(1);
-            e.on_pending = 0;
-            onoff_dark = 0;
-            Power_ctrl_reset();
-        }
-    }
-    for (int i = 0; i < onoff_count; ++i) {
-        OnOffEntry& e = onoff[i];
-        if (e.off_pending && e.off_hour == hour && e.off_minute == minute) {
-            SCREEN_fpgactrl_status(0);
-            e.off_pending = 0;
-            onoff_dark = 1;
-            Power_ctrl_reset();
-        }
-    }
-    if (day != onoff_day) {
+    // A switch is made at its minute or, when no pass came then (a job, the FPGA not ready,
+    // the clock moved on), at the first pass after it. On a new day, or with the clock set
+    // back, what is left of the day that ends is made first, so that the screen stands as
+    // that day's last switch left it; then every switch of the day is due again.
+    if (day != onoff_day || now < onoff_minute) {
+        onoff_switch(kOnOffNever - 1);
         for (int i = 0; i < onoff_count; ++i)
             onoff[i].on_pending = onoff[i].off_pending = 1;
         onoff_day = day;
+    }
+    onoff_minute = now;
+    onoff_switch(now);
+}
+
+int fpga_manage::onoff_minute_of(u8 hour, u8 minute)
+{
+    return hour < 24 && minute < 60 ? hour * 60 + minute : kOnOffNever;
+}
+
+void fpga_manage::onoff_switch(int until)
+{
+    // In the order of their minutes; of one minute the lit switches before the dark ones.
+    for (;;) {
+        int key = 2 * kOnOffNever, which = -1;
+        for (int i = 0; i < onoff_count; ++i) {
+            const OnOffEntry& e = onoff[i];
+            const int on = onoff_minute_of(e.on_hour, e.on_minute);
+            const int off = onoff_minute_of(e.off_hour, e.off_minute);
+            if (e.on_pending && on <= until && 2 * on < key) {
+                key = 2 * on;
+                which = i;
+            }
+            if (e.off_pending && off <= until && 2 * off + 1 < key) {
+                key = 2 * off + 1;
+                which = i;
+            }
+        }
+        if (which < 0)
+            return;
+        OnOffEntry& e = onoff[which];
+        if (key % 2 == 0) {
+            SCREEN_fpgactrl_status(1);
+            e.on_pending = 0;
+            onoff_dark = 0;
+        } else {
+            SCREEN_fpgactrl_status(0);
+            e.off_pending = 0;
+            onoff_dark = 1;
+        }
+        Power_ctrl_reset();
     }
 }

@@ -96,6 +96,7 @@ void fpga_manage::check_deal_step(u8 mode)
         job.progress = kNoAnswer;
         check_config_valid = 0;
         check_cancelled = 0;
+        file.release_file();
         if (!get_fpga_status()) {
             fail("\n there is a error about fpga!!! ");
             break;
@@ -136,6 +137,7 @@ void fpga_manage::check_deal_step(u8 mode)
             }
             KEL_TRACE("\n recovery_files_nmae  %s  !/n", file.rcv_file_list.first().toStdString().c_str());
             file.file_path = kPackagePath;
+            file.hold_file(file.file_path);
             // The one file may be named otherwise: the package is still looked for as DIVU,
             // and the entry reads that follow end the job when it is not there.
             if (file.get_rcvPackedFileNum(file.file_path) != 0)
@@ -159,6 +161,7 @@ void fpga_manage::check_deal_step(u8 mode)
             file.init_para();
             // A name outside the two folders reads nothing: the operation count fails.
             file.file_path = chosen_kxfile();
+            file.hold_file(file.file_path);
             KEL_TRACE("\n smart_files_nmae  %s  !/n", file.file_path.toStdString().c_str());
             g_change[CHG_JOB_STAMP] = now;
             show(timeValue());
@@ -462,6 +465,7 @@ void fpga_manage::check_deal_step(u8 mode)
             }
             signalScreens(1);
         }
+        file.release_file();
         job.end();
         KEL_TRACE("\n over!!! ");
         show(100);
@@ -477,6 +481,7 @@ void fpga_manage::check_deal_step(u8 mode)
 
     case kErrorClose:
         if (waited() > 100) {
+            file.release_file();
             job.end();
             g_change[CHG_JOB_STAMP] = now;
             signalScreens(1);

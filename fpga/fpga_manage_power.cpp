@@ -298,15 +298,17 @@ void checkFunctionCardAnswer(fpga_manage& m, u8 f, bool ram0)
         m.write_to_register(85, 0xFF, u8(m.reg_shadow(85, f) + 1), f);
         return;
     }
-    if (len < 12 || answer[9] != g_change[fpga_manage::CHG_VMF_EXPECT] || answer[10] != 0) {
+    // An answer shorter than the RAM it was asked for is not taken: the image would keep
+    // stale bytes in what the answer did not carry.
+    const unsigned need = ram0 ? 12 + sizeof m.VMF_RAM0 : 12;
+    if (len < need || answer[9] != g_change[fpga_manage::CHG_VMF_EXPECT] || answer[10] != 0) {
         g_change[fpga_manage::CHG_VMF_STATE] = 2;
         return;
     }
     g_change[fpga_manage::CHG_VMF_VALID] = 1;
     g_change[fpga_manage::CHG_VMF_STATE] = 1;
-    // Only the bytes the answer carries: a short answer leaves the rest of the image.
     if (ram0)
-        std::memcpy(m.VMF_RAM0, answer + 11, std::min<unsigned>(sizeof m.VMF_RAM0, len - 12));
+        std::memcpy(m.VMF_RAM0, answer + 11, sizeof m.VMF_RAM0);
 }
 } // namespace
 

@@ -252,6 +252,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
         // Only as much as the buffer holds.
         const unsigned n = std::min<unsigned>(len - 10, kFuncReplySize - 2);
         std::memcpy(func_card_reply + 2, a + 10, n);
+        func_card_reply_len = std::min<unsigned>(len - 11, kFuncReplySize - 2);   // no check byte
         func_card_reply[1] = command;
         func_card_reply[0] = 1;
     }

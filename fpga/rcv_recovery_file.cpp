@@ -4,6 +4,7 @@
 #include "core/global.h"
 #include "core/utils.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -94,18 +95,55 @@ void RcvOperatePara::decode(const u8* b)
 
 // ------------------------------------------------------------------------------------
 
-bool rcvRecovery::readPiece(const QString& path, uint64_t offset, u8* out, size_t n)
+bool rcvRecovery::hold_file(const QString& path)
 {
+    held_path = path;
+    held.clear();
+    held_whole = false;
     const std::string mapped = board::Files::map(Utils::fileNameBytes(path));
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
     // Read-only, so a write-protected USB stick serves as well as the data folder.
     std::FILE* f = std::fopen(mapped.c_str(), "rb");
     if (!f)
         return false;
-    KEL_TRACE("file exists\n");
-    bool whole = offset <= uint64_t(INT64_MAX) && fseeko(f, off_t(offset), SEEK_SET) == 0;
+    u8 chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && held.size() + n <= kHoldLimit)
+        held.insert(held.end(), chunk, chunk + n);
+    held_whole = n == 0 && !std::ferror(f);
+    std::fclose(f);
+    if (!held_whole) {
+        KEL_TRACE("\n %s not read whole \n", mapped.c_str());
+        held.clear();
+    }
+    return held_whole;
+}
+
+void rcvRecovery::release_file()
+{
+    held_path.clear();
+    held.clear();
+    held.shrink_to_fit();
+    held_whole = false;
+}
+
+bool rcvRecovery::readPiece(const QString& path, uint64_t offset, u8* out, size_t n)
+{
     // A piece that is not wholly in the file is not taken: a truncated file is an error,
     // not a record made of what happened to be in the object before.
+    if (!held_path.isEmpty() && path == held_path) {
+        if (!held_whole || offset > held.size() || n > held.size() - offset)
+            return false;
+        std::copy(held.begin() + std::ptrdiff_t(offset), held.begin() + std::ptrdiff_t(offset + n), out);
+        return true;
+    }
+    const std::string mapped = board::Files::map(Utils::fileNameBytes(path));
+    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+    std::FILE* f = std::fopen(mapped.c_str(), "rb");
+    if (!f)
+        return false;
+    KEL_TRACE("file exists\n");
+    bool whole = offset <= uint64_t(INT64_MAX) && fseeko(f, off_t(offset), SEEK_SET) == 0;
     if (whole && n)
         whole = std::fread(out, 1, n, f) == n;
     std::fclose(f);

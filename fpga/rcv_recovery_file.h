@@ -1,10 +1,11 @@
 #pragma once
 // Reader of the receiving-card configuration package ("/data/rcvrecovery/DIVU") and of the
 // standalone scan-parameter files ("...kxfile" in "/data/smartmapping" or "/mnt/usb1/").
-// The receiving-card jobs of the FPGA manager read these files piece by piece: every read
-// opens the file, seeks, reads one fixed-size piece into this object and closes the file
-// again under Utils::_file_deal_mutex, so a PC transfer that rewrites the file between two
-// pieces never meets an open handle. Used on the FPGA manager thread only.
+// A receiving-card job of the FPGA manager takes a copy of its whole file when it starts
+// (hold_file, under Utils::_file_deal_mutex) and reads its pieces from that copy: a PC
+// that stores a file of the same name meanwhile changes nothing the cards are sent, so
+// they get one whole file, never part of one and part of its replacement. A path that is
+// not held is read from the disc piece by piece. Used on the FPGA manager thread only.
 //
 // All numbers in the files are little-endian. Each record below is decoded from its bytes
 // with explicit helpers; kSize is its length in the file.
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <vector>
 
 typedef uint8_t u8;
 typedef uint16_t u16;
@@ -104,6 +106,12 @@ public:
     int get_dir_file(const QString& dir);
     void init_para();
 
+    // Copies the whole file for the job that starts; false (and every read of that path
+    // fails until release_file) when it is missing or larger than kHoldLimit.
+    static constexpr uint64_t kHoldLimit = 64u << 20;
+    bool hold_file(const QString& path);
+    void release_file();
+
     // Readers: 0 on success; 1 when the file is missing or the piece is not wholly in it
     // (the object then keeps what it held before).
     int get_rcvPackedFileNum(const QString& path);
@@ -153,6 +161,10 @@ public:
     u16 rcv_operate_times = 0;
 
 private:
-    static bool readPiece(const QString& path, uint64_t offset, u8* out, size_t n);
+    bool readPiece(const QString& path, uint64_t offset, u8* out, size_t n);
     static void printOperate(const RcvOperatePara& op);
+
+    QString held_path;                   // the file of the running job, empty when none
+    bool held_whole = false;
+    std::vector<u8> held;
 };

@@ -1,6 +1,9 @@
 // Brightness by hand, by half-hour table and from the light sensor, the on/off schedule and
 // the PC's command mailbox, against the simulated FPGA, its flash and a function card.
+#include "core/utils.h"
 #include "tests/fpga/bringup_fixture.h"
+#include "tests/support/Emulation.h"
+#include "tests/support/PropertyCheck.h"
 
 #include <cstring>
 #include <ctime>
@@ -68,12 +71,10 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][256], 1);
 
-    // Table values through the scaling of mode 1: 0 gives 255, 1 gives 15; mode 17 is raw.
+    // A table value through the scaling of mode 1 (each mode's table values: the schedule check
+    // below): the block follows the value.
     setPercent(100);
     manager->bri_mode = 1;
-    manager->write_to_register(64, 0xFF, 0, 0);
-    manager->Brightness_hand_dealwith();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 255);
     std::vector<int> codes;
     QObject::connect(para, &KelRamPara::sig_update_para, [&codes](int code) { codes.push_back(code); });
     manager->write_to_register(64, 0xFF, 1, 0);
@@ -81,10 +82,6 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     EXPECT_EQ(FpgaModel::reg(0, 6), 15);
     EXPECT_EQ(para->ram16(KelRamPara::kBrightness), 5);   // the block follows the value
     EXPECT_EQ(codes, std::vector<int>{1});
-    manager->bri_mode = 17;
-    manager->write_to_register(64, 0xFF, 100, 0);
-    manager->Brightness_hand_dealwith();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 100);
 
     // A PC percentage waiting for its apply is not overwritten by the table value.
     manager->bri_mode = 1;
@@ -157,15 +154,7 @@ TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
             EXPECT_EQ(manager->bri_mode, running);
         }
     }
-    EXPECT_EQ(flash(0x30F000, 57), block);
-    clockAt(13, 0);
-    G_timeTicks += 1000;
-    manager->Extension_function();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 126);
-    clockAt(23, 59);
-    G_timeTicks += 1000;
-    manager->Extension_function();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 147);
+    EXPECT_EQ(flash(0x30F000, 57), block);   // the table's slots as the time goes: below
 
     // A stored hand block of mode 0 becomes the running hand task at the next idle pass.
     mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 2, 0, 0, 5});
@@ -185,9 +174,11 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     manager->Extension_function();                      // reload: automatic mode
     ASSERT_EQ(manager->bri_mode, 2);
     g_change[fpga_manage::CHG_BRI_TARGET] = 27;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 5; ++i) {                      // while a PC talks before every pass
         G_timeTicks += 200;
-        manager->Extension_function();
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+        manager->Check_search_card();
     }
     // One step per read toward the suggested 30, then it stays.
     EXPECT_EQ(FpgaModel::reg(0, 6), 30);
@@ -208,55 +199,129 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
         manager->Extension_function();
     }
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
-    // An answer with another tag or a status other than 0 counts one error in register 85 each.
-    for (uint8_t bad : {0, 1, 1}) {
-        const uint8_t reply[3] = {1, uint8_t(97 + !bad), bad};
-        std::memcpy(manager->func_card_reply, reply, 3);
-        manager->VMF_data_back_result();
+    // An answer that lacks sensor bytes (51 of 128, the valid mark among them), another command
+    // or a status other than 0 counts one error in register 85 each and moves nothing.
+    for (const auto& [n, command, status] : {std::tuple<int, uint8_t, uint8_t>{51, 0x61, 0}, {128, 0xA0, 0}, {128, 0x61, 1}}) {
+        std::vector<uint8_t> answer = {0x00, 0xF0, 0x00, 0x50, 0x10, 0xBB, 0x03, 0x00, 0x00, command, status};
+        answer.resize(11 + n, 255);
+        answer.push_back(uint8_t(Utils::BCC(answer.data(), unsigned(answer.size()))));
+        FpgaModel::queueAnswer(0, 0, answer);
+        G_timeTicks += 200;
+        manager->Extension_function();
+        EXPECT_EQ(FpgaModel::reg(0, 6), 255) << n;
     }
     EXPECT_EQ(manager->reg_shadow(85, 0), 3);
 }
 
-TEST_F(FpgaBright, ScheduleLoadingAndTheSameMinute)
+TEST_F(FpgaBright, TheSameMinuteLightsThenDarkens)
 {
-    // Seven entries asked for, four kept; entry 0 lights and darkens at 08:30.
-    std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, 29, 0, 7};
-    const uint8_t times[4][4] = {{0x08, 0x30, 0x08, 0x30}, {0x18, 0x00, 0x23, 0x59}, {1, 2, 3, 4}, {5, 6, 7, 8}};
-    for (auto& t : times)
-        block.insert(block.end(), t, t + 4);
-    block.resize(8 + 29, 0x11);
-    mailbox(block);
-    EXPECT_EQ(std::vector<int>({manager->onoff_count, manager->onoff[1].off_hour, manager->onoff[1].off_minute}),
-              (std::vector<int>{4, 23, 59}));
-    EXPECT_EQ(manager->reg_shadow(66, 0), 1);
-    EXPECT_EQ(flash(0x30E000, 37), block);
-
-    // Each kept entry lights (0) and darkens (4) the screen at its own minutes once a day; entry 0
-    // lights, then darkens, in one pass; the entries past the fourth (11:11) were not kept.
-    const struct {
-        int hour, minute, day;
-        std::vector<int> dark;
-    } steps[] = {{1, 2, 7, {0}},   {3, 4, 7, {4}},   {5, 6, 7, {0}},    {7, 8, 7, {4}},  {8, 30, 7, {0, 4}}, {11, 11, 7, {}},
-                 {18, 0, 7, {0}}, {18, 0, 7, {}}, {23, 59, 7, {4}}, {0, 0, 8, {}}, {18, 0, 8, {0}}};
-    for (const auto& s : steps) {
-        clockAt(s.hour, s.minute, s.day);
+    // After the new schedule's first pass, at 08:30 the screen is lit, then made dark, each
+    // switch re-arming the power control.
+    mailbox({0xAA, 0x02, 0xAA, 0, 0, 0, 5, 0, 1, 0x08, 0x30, 0x08, 0x30});
+    for (int minute : {29, 30}) {
+        clockAt(8, minute);
         sim::FpgaModel::clearLog();
         manager->Extension_function();
-        std::vector<int> dark;
-        for (auto& w : writesTo(0))
-            dark.push_back(w.second & 0x04);
-        EXPECT_EQ(dark, s.dark) << s.hour << ":" << s.minute << " day " << s.day;
     }
-    EXPECT_EQ(std::vector<int>({manager->onoff_dark, manager->power_armed}), (std::vector<int>{0, 1}));   // re-armed
+    EXPECT_EQ(writesTo(0), (std::vector<std::pair<uint8_t, uint8_t>>{{4, 0}, {4, 4}}));
+    EXPECT_EQ(std::vector<int>({manager->onoff_dark, manager->power_armed}), (std::vector<int>{1, 1}));
+}
 
-    // A restart takes the stored schedule back.
-    manager->onoff_count = 0;
-    manager->record_onoff_time(2);
-    EXPECT_EQ(std::vector<int>({manager->onoff_count, manager->onoff[3].on_minute}), (std::vector<int>{4, 6}));
-    // Erasing it stops the schedule.
-    mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
-    EXPECT_EQ(manager->reg_shadow(66, 0), 0);
-    EXPECT_EQ(flash(0x30E000, 1)[0], 0xFF);
+// Over drawn schedules (up to 7 entries asked, 4 kept; kept in flash, taken back at restarts and
+// erased at the end), clock moves (on, back, over midnight and days) and passes with a PC talking
+// before each or with the FPGA not ready: after every move the FPGA is ready for, the screen (bit 2 of the simulated FPGA's register 0) stands as the
+// day's schedule has it: the latest switch at or before the minute that day or, before the
+// day's first, the day's last; of one minute, dark after lit. A time that is no time of day
+// (25:01) never switches; without a switch the screen stays lit. And after a pass a second or
+// more after the one before, the brightness is the drawn half-hour table's value of that time
+// (mode 1 or 17).
+// A PC's flag drops once more than 80 ticks passed since its last frame.
+TEST_F(FpgaBright, TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo)
+{
+    struct Move { int minutes; bool pc; int ready, passes, ticks; };   // ready 2: after a restart
+    // Drawn over the whole range at every case, not growing with RapidCheck's size.
+    const auto in = [](int low, int high) { return rc::gen::resize(rc::kNominalSize, rc::gen::inRange(low, high)); };
+    const auto minuteGen = rc::gen::weightedOneOf<int>({{6, in(0, 1440)}, {1, rc::gen::element(0, 1439, 1501)}});
+    const auto moveGen = rc::gen::weightedOneOf<int>({{4, in(0, 4)}, {3, in(1, 600)}, {2, in(-60, 0)}, {2, in(-1500, -60)},
+                                                      {1, in(1440, 5760)}});
+    kel_test::checkProperty("the screen follows the day schedule", [&] {
+        const int asked = *in(0, 8);
+        std::vector<std::pair<int, int>> kept;   // lit and dark minute of the day
+        std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, uint8_t(1 + 4 * std::min(asked, 5)), 0, uint8_t(asked)};
+        for (int i = 0; i < std::min(asked, 5); ++i) {
+            const int on = *minuteGen, off = *rc::gen::weightedOneOf<int>({{4, minuteGen}, {1, rc::gen::just(on)}});
+            for (int m : {on, off})
+                block.insert(block.end(), {uint8_t(m / 600 * 16 + m / 60 % 10), uint8_t(m % 60 / 10 * 16 + m % 10)});
+            if (i < 4)
+                kept.emplace_back(on, off);
+        }
+        const auto scheduled = [&kept](int minute) {   // 1 dark, 0 lit or no switch
+            int latest = -1, last = -1;
+            for (const auto& [on, off] : kept)
+                for (int key : {2 * on, 2 * off + 1})
+                    if (key < 2 * 1440) {
+                        last = std::max(last, key);
+                        latest = key / 2 <= minute ? std::max(latest, key) : latest;
+                    }
+            return (latest >= 0 ? latest : std::max(last, 0)) & 1;
+        };
+        FpgaModel::setReg(0, 0, 0);
+        fpga_manage::MCU_REG_func[0][0] = 0;
+        clockAt(0, 0, 20);
+        std::time_t now = sim::SimBoard::fixedWallTime() - 3 * 86400 + *in(0, 1440) * 60;
+        std::tm at{}, before{};
+        localtime_r(&now, &at);
+        sim::SimBoard::fixWallTime(now);
+        // By half hour, in mode 17 as they are, in mode 1 as 16 x v - 1 (0 gives 255, 1 gives 15).
+        std::vector<uint8_t> table = {0xAA, 0x03, 0xAA, 0, 0, 0, 49, 0, uint8_t(*rc::gen::element(1, 17))};
+        for (int i = 0; i < 48; ++i)
+            table.push_back(*rc::gen::weightedOneOf<uint8_t>({{6, rc::gen::arbitrary<uint8_t>()}, {1, rc::gen::element<uint8_t>(0, 1)}}));
+        mailbox(table);
+        mailbox(block);
+        RC_ASSERT(manager->reg_shadow(66, 0) == 1 && flash(0x30E000, uint32_t(block.size())) == block);
+        bool missed = false, back = false, midnight = false, busy = false, restart = false, pcSeen = false;
+        uint32_t lastPc = 0;
+        pc_cmd_valid = 0;
+        g_send_para.post(uint8_t(*rc::gen::element(0, 7)));   // 7, a code of no job: the idle work too
+        for (const Move& m : *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(moveGen, rc::gen::arbitrary<bool>(),
+                 rc::gen::weightedOneOf<int>({{8, rc::gen::just(1)}, {2, rc::gen::just(0)}, {1, rc::gen::just(2)}}), in(1, 4),
+                 rc::gen::weightedOneOf<int>({{4, in(1, 200)}, {1, rc::gen::element(80, 81)}, {1, in(1000, 1200)}})))) {
+            before = at;
+            now += m.minutes * 60;
+            sim::SimBoard::fixWallTime(now);
+            localtime_r(&now, &at);
+            const int minute = at.tm_hour * 60 + at.tm_min, want = scheduled(minute);
+            missed |= !m.ready && want != scheduled(before.tm_hour * 60 + before.tm_min);
+            back |= m.minutes < 0;
+            midnight |= at.tm_mday != before.tm_mday;
+            busy |= m.pc && m.ticks < 80;
+            if ((restart |= m.ready == 2) && m.ready == 2)
+                manager->onoff_count = 0, manager->record_onoff_time(2);
+            fpga_manage::MCU_REG_func[0][0] = uint8_t((fpga_manage::MCU_REG_func[0][0] & ~0x08) | (m.ready ? 0 : 0x08));
+            for (int i = 0; i < m.passes; ++i) {
+                if (m.pc)
+                    pc_cmd_valid = 1, pc_cmd_time = lastPc = G_timeTicks.load(), pcSeen = true;
+                BringUpWorld::pass(*manager, uint32_t(m.ticks));
+            }
+            RC_ASSERT(!m.ready || (FpgaModel::reg(0, 0) & 0x04) == 4 * want);
+            const int v = table[9 + minute / 30];
+            RC_ASSERT(!m.ready || m.ticks < 1000 || FpgaModel::reg(0, 6) == (table[8] == 17 ? v : (v * 16 - 1) & 0xFF));
+            // The PC's flag drops once more than 80 ticks passed since its last frame.
+            RC_ASSERT(int(pc_cmd_valid) == int(pcSeen && G_timeTicks - lastPc <= 80));
+        }
+        mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
+        RC_ASSERT(manager->reg_shadow(66, 0) == 0 && flash(0x30E000, 1)[0] == 0xFF);
+        RC_CLASSIFY(kept.empty(), "no entry");
+        RC_CLASSIFY(asked > 4, "more than 4 asked");
+        RC_CLASSIFY(missed, "a switch fell due while the FPGA was not ready");
+        RC_CLASSIFY(back, "clock set back");
+        RC_CLASSIFY(restart, "a restart");
+        RC_CLASSIFY(midnight, "another day");
+        RC_CLASSIFY(busy, "a PC every pass, under 0.8 s apart");
+        RC_CLASSIFY(g_send_para.job == 7, "job code 7");
+        RC_CLASSIFY(std::any_of(kept.begin(), kept.end(), [](auto& e) { return e.first == e.second || e.first > 1439 || e.second > 1439; }),
+                    "lit and dark the same minute, or no time of day");
+    }, {kel_test::underEmulation() ? 15 : 60, 30});
 }
 
 TEST_F(FpgaBright, MailboxClockCommandAndOversizedBlocks)

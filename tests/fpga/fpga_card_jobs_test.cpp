@@ -95,11 +95,11 @@ protected:
         service();
         G_timeTicks += ticks;
     }
-    // Passes without ticks until the job reaches `step`.
-    bool reach(int step)
+    // Passes (of `ticks` each, none by default) until the job reaches `step`.
+    bool reach(int step, uint32_t ticks = 0)
     {
         for (int looks = 0; looks < 1000 && g_send_para.step != step; ++looks)
-            pass(0);
+            pass(ticks);
         return g_send_para.step == step;
     }
     // Runs the job to its end; the last step it was in before ending.
@@ -318,7 +318,9 @@ TEST_F(CardJobs, ShortcutSetUpSkipsASilentCardAndEndsOnAPortWithoutCards)
     cards(0, 4);
     ReceivingCardModel::setCardSilent(0, 0, 1, true);
     g_send_para.post(1);
-    run();
+    const uint32_t start = G_timeTicks.load();
+    run();                                            // the silent card is waited for 1200 ticks
+    EXPECT_GT(G_timeTicks - start, 1200u);
     EXPECT_EQ(cardRam(0, 0, 0x180, 4), (Bytes{100, 0, 50, 0}));
     EXPECT_EQ(cardRam(0, 1, 0x180, 4), (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(cardRam(0, 2, 0x180, 4), (Bytes{0, 0, 0, 0}));
@@ -423,23 +425,13 @@ TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
     EXPECT_TRUE(recovery.lists.empty());
 }
 
-TEST_F(CardJobs, ScanParameterLoadSendsEveryOperationToAllCardsOfThePort)
+// Every operation of a scan file reaching every card of the port: the job 2 row of
+// EachJobCodeRunsItsOwnJobThroughTheLoopPass.
+TEST_F(CardJobs, ScanParameterLoadStopsOnTooManyOperationsAndLooksOnTheStick)
 {
     cards(3, 4);
-    const Bytes big = pattern(1500, 1);
-    write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, big), op(1, 2, 0, 100, {9, 8}), op(6, 1, 0, 200, {})}));
     scanFile("/data/smartmapping/t.kxfile");
     line_type.port = 3;
-    g_send_para.post(2);
-    EXPECT_EQ(run(), 33);
-    for (int c = 0; c < 4; ++c) {
-        SCOPED_TRACE(c);
-        EXPECT_EQ(cardRam(3, c, 0x2000, 1500), big);
-        EXPECT_EQ(ReceivingCardModel::card(0, 3, c).registerWrites, (std::vector<std::vector<uint8_t>>{{9, 8}}));
-    }
-    EXPECT_EQ(ReceivingCardModel::packets(0, 3).size(), 3u);    // two RAM chunks, one register write
-    EXPECT_EQ(progress(smart).back(), 100);
-
     // A file announcing more operations than the job counts ends it with an error.
     Bytes many = kxfile({});
     many[16] = 0x2C;
@@ -510,8 +502,6 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheChosenFile)
 // writes registers 9 8; the set-up for port 1: 1 row of 8, route 10.
 TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
 {
-    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
-    write("/data/smartmapping/t.kxfile", kxfile({op(1, 2, 0, 100, {9, 8})}));
     scanFile("/data/smartmapping/t.kxfile");
     line_type = LINE_TYPE{64, 32, 5, 6, 1, 1, 8, 10};
     g_send_para.mapping = 9;
@@ -526,7 +516,7 @@ TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
     } rows[] = {
         {1, "1/000:60:80 1/001:60:80 1/002:60:80 1/003:60:80 1/004:60:80 1/005:60:80 1/006:60:80 "
             "1/007:60:80 1/FFE:A0:01 ", &smart, {}},
-        {2, "1/FFF:A0:09 ", &smart, {}},
+        {2, "1/FFF:60:00 1/FFF:60:E8 1/FFF:A0:09 ", &smart, {}},   // two RAM chunks, a register, a sleep
         {3, "0/FFF:81:FF 1/FFF:81:FF 2/FFF:81:FF ", &smart, {0, 9, 18, 95, 100}},
         {4, "0/FFF:A0:03 1/FFF:A0:03 2/FFF:A0:03 ", &smart, {0, 9, 18, 95, 100}},
         {5, "0/FFE:10:00 1/FFE:10:00 ", &recovery, {}},             // lists card 5 of port 2
@@ -542,8 +532,17 @@ TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
         progress(smart);
         smart.values.clear();
         recovery.values.clear();
+        write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+        write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, pattern(1500, 1)), op(1, 2, 0, 100, {9, 8}), op(6, 1, 0, 200, {})}));
         g_send_para.post(r.job);
+        // A PC that stores either file anew while a job reads it changes nothing the job sends.
+        if (r.job == 2 || r.job >= 5) {
+            ASSERT_TRUE(reach(r.job == 2 ? 17 : 3, 1));
+            write("/data/rcvrecovery/DIVU", pattern(400, 3)), write("/data/smartmapping/t.kxfile", kxfile({op(1, 2, 0, 100, {7, 7})}));
+        }
         run();
+        for (int c = 0; r.job == 2 && c < 8; ++c)   // the scan file's RAM data in every card
+            EXPECT_EQ(cardRam(1, c, 0x2000, 1500), pattern(1500, 1)) << c;
         std::string packets;
         char one[24];
         for (int port = 0; port < 10; ++port)
@@ -690,7 +689,7 @@ TEST_F(CardJobs, ProgressWaitsAsOneEventWithTheNewestValueAndOnlyForAnOpenScreen
 
 class FpgaLoop : public FpgaFixture {};
 
-TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLogAndRunsIdleWorkForUnknownJobs)
+TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLog)
 {
     manager->bri_update_flag = 1;
     manager->screen_update_flag = 1;
@@ -710,18 +709,8 @@ TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLogAndRunsIdle
     // Register 0 bit 3 set means not ready again.
     fpga_manage::MCU_REG_func[0][0] = 0x08;
     EXPECT_EQ(manager->get_fpga_status(), 0);
-
-    // An unknown job code runs the idle work: the PC flag drops after 80 ticks.
-    pc_cmd_valid = 1;
-    pc_cmd_time = G_timeTicks.load();
-    g_send_para.post(7);
-    G_timeTicks += 80;
-    manager->fpga_manage_deal(nullptr);
-    EXPECT_EQ(pc_cmd_valid, 1);
-    G_timeTicks += 1;
-    manager->fpga_manage_deal(nullptr);
-    EXPECT_EQ(pc_cmd_valid, 0);
-    EXPECT_EQ(g_send_para.job, 7);
+    // An unknown job code running the idle work, the PC flag's drop after 80 ticks: in
+    // FpgaBright.TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo.
 }
 
 TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)

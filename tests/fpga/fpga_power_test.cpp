@@ -1,5 +1,6 @@
 // Power control through a function card on port 0: the stop and start sequences into the
 // card's channel fields, their timing, and the raw LCD register write.
+#include "core/utils.h"
 #include "tests/fpga/bringup_fixture.h"
 
 using namespace fpga_test;
@@ -70,6 +71,15 @@ TEST_F(FpgaPower, SettingsReadChannelWritePacketsAndTheEnableByte)
                                                  {0x00, 0x40, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0, 0x03,
                                                   0x0C, 0x00, 0x0C, 0xBB}}));
     EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0x0C);
+
+    // A RAM 0 answer shorter than the 256 bytes asked for is not taken, whatever it carries.
+    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
+    std::vector<uint8_t> shortAnswer = {0x00, 0xF0, 0x00, 0x40, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61, 0x00};
+    shortAnswer.resize(11 + 100, 2);                  // byte 44 = 2 would forbid power control
+    shortAnswer.push_back(uint8_t(Utils::BCC(shortAnswer.data(), unsigned(shortAnswer.size()))));
+    FpgaModel::queueAnswer(0, 0, shortAnswer);
+    manager->Power_ctrl_task();
+    EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 1u);
 }
 
 // The first port with a function card gives the card's address and group, and its pair

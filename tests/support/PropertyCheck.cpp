@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -50,9 +51,11 @@ void checkPropertyOf(const std::string& name, const rc::detail::Property& proper
         metadata.id = name;
         metadata.description = name;
         const TestResult result = checkProperty(property, metadata, params);
-        if (!result.is<SuccessResult>()) {
-            std::ostringstream ss;
-            printResultMessage(result, ss);
+        std::ostringstream ss;
+        printResultMessage(result, ss);
+        if (result.is<SuccessResult>()) {   // the cases passed, with their spread (RC_TAG, RC_CLASSIFY)
+            std::cout << name << " from seed " << seed << ": " << ss.str() << std::endl;
+        } else {
             ADD_FAILURE() << name << " failed from seed " << seed << " (replay with RC_PARAMS=\"seed=" << seed
                           << "\"):\n"
                           << ss.str();

@@ -142,12 +142,12 @@ TEST_F(LedScreens, ApplyStoresTheSizeStartsTheHandShakeAndFreesTheScalerForTheTo
     EXPECT_EQ((std::vector<int>{para->ram16(P::kPanelMode), para->ram16(2298), g_set_led_para, applyFlag()}),
               (std::vector<int>{0, 1, 0, 1}));
 
-    // A new size while FPGA 0 is not up: windows reset, no hand-shake.
+    // A new height alone while FPGA 0 is not up: windows reset, no hand-shake.
     fpga_manage::MCU_REG_func[0][80] = 2;
-    s->ui->lineEdit_ledw->setText("1024");
+    s->ui->lineEdit_ledh->setText("128");
     kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
     s->on_Button_apply1_clicked();
-    EXPECT_EQ((std::vector<int>{para->ram16(P::kLedWidth), para->ram16(2298), g_set_led_para}), (std::vector<int>{1024, 0, 0}));
+    EXPECT_EQ((std::vector<int>{para->ram16(P::kLedHeight), para->ram16(2298), g_set_led_para}), (std::vector<int>{128, 0, 0}));
 }
 
 TEST_F(LedScreens, LedsetFocusBackAndLanguages)
