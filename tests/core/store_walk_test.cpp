@@ -2,17 +2,22 @@
 // rename, move, copy, removal) and refused at each step (a full disc, a folder where its
 // temporary file goes), read back from the files alone and started again. A cut leaves the
 // old or the new state; what the PC or the panel was told is what the next start loads.
+#include "board/Files.h"
 #include "board/sim/PowerCut.h"
 #include "board/sim/Sim.h"
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/ini_text.h"
 #include "core/kelrampara.h"
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
 #include "scaler/c331_manage.h"
 #include "tests/support/PcFrame.h"
+#include "tests/support/PropertyCheck.h"
 #include "tests/support/TestRoot.h"
 
+#include <QSettings>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -190,4 +195,35 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
             EXPECT_TRUE(told <= 0 && row.stored() == 0 && row.restart(0)) << row.name << ": a folder at " << temp;
         }
     }
+}
+
+// The settings files are composed by the program and read by QSettings: every group, key and
+// value it composes reads back the same, whatever characters they hold.
+TEST_F(StoreWalk, ComposedSettingsReadBackThroughQSettingsAsWritten)
+{
+    int file = 0;
+    const auto text = [](bool key) {
+        return rc::gen::map(rc::gen::container<std::vector<ushort>>(rc::gen::weightedOneOf<ushort>({
+                                {6, rc::gen::inRange<ushort>('a', 'z' + 1)}, {2, rc::gen::element<ushort>(' ', '@', ',', ';', '=', '"', '\\', '%', '.', '-', '0', 'f')},
+                                {1, rc::gen::inRange<ushort>(0, 0x20)}, {1, rc::gen::inRange<ushort>(0x7F, 0xD800)}})),
+                            [key](std::vector<ushort> u) { return QString::fromUtf16(u.data(), int(u.size())) + (key ? "k" : ""); });
+    };
+    kel_test::checkProperty("composed settings read back", [&] {
+        const auto groups = *rc::gen::container<std::vector<QString>>(rc::gen::weightedOneOf<QString>({{1, rc::gen::element(QString(), QString("config"), QString("General"))}, {2, text(true)}}));
+        IniText::Entries entries;
+        for (const QString& group : groups) {
+            const QString key = (group.isEmpty() ? "" : group + "/") + *text(true);
+            if (std::none_of(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key; }))
+                entries.append({key, *rc::gen::arbitrary<bool>() ? QVariant(*rc::gen::arbitrary<int>())
+                                                                   : QVariant(*rc::gen::weightedOneOf<QString>({{4, text(false)}, {1, rc::gen::element(QString("@Invalid()"), QString("@@"), QString("@ByteArray(ab)"), QString(" "))}}))});
+        }
+        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](const auto& e) { return e.second.toString().startsWith('@'); }), "a value starts with @");
+        RC_TAG(entries.size());
+        const std::string path = "/data/configs/composed" + std::to_string(file++) + ".ini";
+        RC_ASSERT(IniText::store(path, entries));
+        const QSettings read(board::Files::map(QString::fromStdString(path)), QSettings::IniFormat);
+        RC_ASSERT(read.allKeys().size() == entries.size());
+        for (const auto& [key, value] : entries)
+            RC_ASSERT(read.value(key).toString() == value.toString());
+    });
 }
