@@ -8,7 +8,9 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/ini_text.h"
+#include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
+#include "cloud/message_deal_4g.h"
 #include "fpga/fpga_manage.h"
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
@@ -105,6 +107,7 @@ protected:
         return manager.get();
     }
     std::unique_ptr<fpga_manage> manager;
+    message_deal md{message_deal::REPLY_LIMIT_UDP};
     static void drop()
     {
         delete ConfigEngine::p_config;
@@ -120,15 +123,15 @@ protected:
     {
         text.empty() ? void(fs::remove(root.host(path))) : root.writeFile(path, text);
     }
-    // The reply's bytes from [10] on.
-    static Bytes deal(uint8_t group, const Bytes& data)
+    // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
+    Bytes deal(uint8_t group, const Bytes& data)
     {
         pc::Frame f;
         f.group = group, f.data = data;
         Bytes plain = pc::encode(f);
         const unsigned len = unsigned(plain.size() - 1);
         plain.resize(message_deal::FRAME_BUF_SIZE, 0);
-        const int n = message_deal(message_deal::REPLY_LIMIT_UDP).message_group_deal(plain.data(), len, 5);
+        const int n = md.message_group_deal(plain.data(), len, 5);
         return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
     }
     kel_test::TestRoot root;
@@ -205,6 +208,22 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
     stores.push_back({"flash: FPGA parameter image (PC 0x81)", [&] { fpga(), sector(0x308000, oldImage), std::memset(fpga_manage::MCU_RAM_PARA_func[0], 0x5C, 1024); },
                       [&] { return deal(0x81, {}) == Bytes{0}; }, [&] { return flashBlock(0x308000, oldImage, newImage); },
                       [](int now) { return now >= 0; }, {}, nullptr, true});
+    // A cloud settings file from the PC: it replaces the stored one, and the barcode record,
+    // which would be read first, goes.
+    const std::string cloudSet = "/data/configs/cloud_setinfo", cloudCode = "/data/configs/cloud_barcode";
+    const auto cloudId = [] { return std::string(reinterpret_cast<const char*>(g_4G_property), 4); };
+    const auto record = [](const char* data) { return std::string("\xAA\x06\0", 3) + data; };
+    stores.push_back({"cloud settings file from the PC", [&] {
+                          put(cloudSet, record("SETO")), put(cloudCode, record("OLD!")), start(), FileBufOwner::reset(), g_yp_s_file = YP_FILE{};
+                      },
+                      [&] {
+                          deal(0xCC, {'F', '0', '0', '4', 4, 0, 0, 0, 1}), deal(0xC5, {102, 0, 0, 0, 0, 0, 4, 0, 'W', 'X', 'Y', 'Z'});
+                          const Bytes end = deal(0xC6, {102, 0, 4, 0, 0, 0});
+                          return end == Bytes{0, 200, 0, 102, 0} ? 1 : end[0] == 1 ? 0 : -9;
+                      },
+                      [&] { return !file(cloudCode).empty() ? 0 : file(cloudSet) == record("WXYZ") ? 1 : -1; },
+                      [&](int now) { return md.p_message_deal_4g->get_4G_property() == 0 && cloudId() == (now ? "WXYZ" : "OLD!"); },
+                      {cloudSet + ".tmp"}});
     for (const Store& row : stores) {
         uint64_t steps = 0;
         const auto attempt = [&](const std::function<void()>& arm) {
