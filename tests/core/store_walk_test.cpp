@@ -169,9 +169,16 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
          [&] { return file(kIfaces) == "#old\n" ? 0 : file(kIfaces).find("\nhwaddress ether 02:1a:2b:3c:4d:5e\n") != std::string::npos ? 1 : -1; },
          [&](int now) { return (file(kIfaces) == "#old\n") == (now == 0); }, {kIfaces + ".tmp"}},
         // The register write that ends an application upgrade answers nothing about the file.
-        {"loader settings: application upgrade", [&] { put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n"), start(); },
+        // The application image is moved into place first; each file is old or new on its own.
+        {"application image and loader settings: upgrade end", [&] {
+             put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n"), put("/data/app/kelM57N", "old"), put("/data/app/kelM57N2", "new"), start();
+             g_kel_file_deal_para.app_image_ready = true;
+         },
          [&] { return g_app_reset_flag = 0, message_deal().RegUpdate0E(0, 1), g_app_reset_flag = 0, -1; },
-         [&] { return file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}}); },
+         [&] {
+             const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
+             return !image || file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
+         },
          [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".tmp"}},
         {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
          [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
