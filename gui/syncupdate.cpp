@@ -420,7 +420,7 @@ void SyncUpdate::save_user_mode_request()
             P::put16(p->ram + P::kCurrentMode, currentBefore);
         }
         if (g_tip)
-            g_tip->tip_create(6);
+            g_tip->tip_message(TIP::not_saved_text());
     }
     KEL_TRACE("\n user mode save change ,%#x \n", unsigned(p->mode_slot[slot][0]));
 }
@@ -462,7 +462,7 @@ void SyncUpdate::network_defaults()
         values.append({ConfigItem::TcpPort, 5005});
     if (!config->write_config_variants(values)) {
         if (g_tip)
-            g_tip->tip_create(6);
+            g_tip->tip_message(TIP::not_saved_text());
         return;
     }
     Utils::initIPAddress();

@@ -39,11 +39,14 @@ QString TIP::tip_text(int type)
     case 5:
         return kel_text("正在读取中，请稍候…", "Reading the data,pls wait", "Прочитайте данные,\nпожалуйста,подождите",
                         "Đang đọc,xin vui lòng chờ …", "正在讀取中，請稍候…");
-    case 6:
-        return kel_text("保存失败!", "Not saved!", "Не сохранено!", "Lưu thất bại!", "保存失敗!");
     default:
         return QString();
     }
+}
+
+QString TIP::not_saved_text()
+{
+    return kel_text("保存失败!", "Not saved!", "Не сохранено!", "Lưu thất bại!", "保存失敗!");
 }
 
 void TIP::tip_create(int type)
@@ -52,7 +55,7 @@ void TIP::tip_create(int type)
         delete frame_;
         frame_ = nullptr;
     }
-    if (type != 1 && (type < 3 || type > 6))
+    if (type != 1 && type != 3 && type != 4 && type != 5)
         return;
 
     if (type == 1) {

@@ -73,7 +73,7 @@ void factory::factory_reset(Reset which)
         para->test_signal(3);
     // Defaults that could not be stored stay a change that the next save retries: not done yet.
     if (g_tip)
-        g_tip->tip_create(stored ? 1 : 6);
+        stored ? g_tip->tip_create(1) : g_tip->tip_message(TIP::not_saved_text());
 }
 
 void factory::open_entry(int index)
