@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -34,6 +36,11 @@ bool Files::move(const std::string& from, const std::string& to)
     fs::path src = map(from), dst = map(to);
     if (fs::is_directory(dst, ec))
         dst /= src.filename();
+    if (const int fault = stepFault()) {
+        if (fault > 0)
+            reportFailedStore(to, fault);
+        return false;
+    }
     fs::rename(src, dst, ec);
     if (!ec)
         return true;
@@ -52,6 +59,21 @@ bool Files::copy(const std::string& from, const std::string& to)
     fs::path src = map(from), dst = map(to);
     if (fs::is_directory(dst, ec))
         dst /= src.filename();
+    if (fs::is_regular_file(fs::symlink_status(src, ec))) {
+        // A file lands whole or not at all: copied beside the target, flushed, renamed.
+        std::ifstream in(src, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            reportFailedStore(to, EIO);
+            return false;
+        }
+        return writeAtomically(dst.string(), bytes.data(), bytes.size());
+    }
+    if (const int fault = stepFault()) {
+        if (fault > 0)
+            reportFailedStore(to, fault);
+        return false;
+    }
     fs::copy(src, dst, kCopyOptions, ec);
     if (ec)
         reportFailedStore(to, ec.value());
@@ -60,6 +82,8 @@ bool Files::copy(const std::string& from, const std::string& to)
 
 bool Files::remove(const std::string& path)
 {
+    if (stepFault() != 0)
+        return false;
     std::error_code ec;
     fs::remove_all(map(path), ec);
     return !ec;
@@ -94,8 +118,10 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
         reportFailedStore(path, error);
         return false;
     };
-    if (!powerHeld())
-        return false;
+    // Each step asks first: a cut loses it and all after it, a refusal fails the store.
+    int fault = stepFault();
+    if (fault)
+        return fault < 0 ? false : failed(fault);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return failed(errno);
@@ -112,16 +138,16 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
         }
         done += size_t(n);
     }
-    if (!powerHeld()) {
+    if ((fault = stepFault()) != 0) {
         ::close(fd);
-        return false;
+        return fault < 0 ? false : failed(fault);
     }
     const int synced = ::fsync(fd) == 0 ? 0 : errno;
     const int closed = ::close(fd) == 0 ? 0 : errno;   // closed whether or not the flush worked
     if (synced || closed)
         return failed(synced ? synced : closed);
-    if (!powerHeld())
-        return false;
+    if ((fault = stepFault()) != 0)
+        return fault < 0 ? false : failed(fault);
     if (std::rename(temp.c_str(), target.c_str()) != 0)
         return failed(errno);
     return true;

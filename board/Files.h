@@ -16,7 +16,9 @@ public:
     static std::string map(const char* systemPath) { return map(std::string(systemPath)); }
 
     // File operations that the board does with "mv", "cp" and "rm"; done here as file
-    // operations on mapped paths (no shell, so no quoting problems). true on success.
+    // operations on mapped paths (no shell, so no quoting problems). true on success. Each is
+    // one step that a power cut finds done or not done: a move is a rename, a file is copied
+    // to a temporary beside the target and renamed over it.
     static bool move(const std::string& from, const std::string& to);
     static bool copy(const std::string& from, const std::string& to);
     static bool remove(const std::string& path);           // a file, or a folder with its contents
@@ -43,10 +45,11 @@ public:
     static uint64_t freeSpace(const std::string& path);
 
 private:
-    // Asked before each step of an atomic write (the temporary written, flushed, renamed):
-    // false when the supply failed there, so the step and everything after it is lost. Always
-    // true on the board; the simulated board can cut the supply at any step.
-    static bool powerHeld();
+    // Asked before each step of a store (the temporary written, flushed, renamed; a move, a
+    // copy, a removal): 0 to go on; -1 when the supply failed there, so the step and
+    // everything after it is lost; else the error the step fails with. Always 0 on the board;
+    // the simulated board can cut the supply or fail the store at any step.
+    static int stepFault();
     // What the board itself leaves of that space, beyond what the host's file system says:
     // no limit on the board; on the simulated board a data root may stand for a small /data.
     static uint64_t spaceLimit(const std::string& mappedPath);

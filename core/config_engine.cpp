@@ -3,11 +3,10 @@
 #include "board/Files.h"
 #include "board/SocWindow.h"
 #include "core/global.h"
+#include "core/ini_text.h"
 #include "core/utils.h"
 
 #include <QSettings>
-#include <cerrno>
-#include <memory>
 
 ConfigEngine* ConfigEngine::p_config = nullptr;
 QMap<QString, ConfigItem::ConfigName> ConfigEngine::_itemMap;
@@ -83,29 +82,26 @@ bool readUniqueId(uint16_t& u, uint16_t& v, uint16_t& w)
 }
 } // namespace
 
-namespace {
-// QSettings keeps the reason of a failed write to itself: the file is asked directly.
-void reportFailedSave(const QSettings& settings, const QString& file)
-{
-    if (settings.status() == QSettings::NoError)
-        return;
-    const int error = board::Files::writeError(file.toStdString());
-    board::Files::reportFailedStore(file.toStdString(), error != 0 ? error : EIO);
-}
-} // namespace
-
 ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
 {
     const QString file = QString(kSettingsFile);
     board::Files::makeDirs("/data/configs");
-    auto settings = std::make_unique<QSettings>(board::Files::map(file), QSettings::IniFormat);
     Utils::system_mutex(QString("chattr +S %1").arg(file), nullptr);
-    const ItemDef* table = itemTable();
-    for (int i = 0; i < ConfigItem::ConfigNameCount; ++i)
-        items_.append(new ConfigItem(QString(table[i].key), ConfigItem::ConfigName(i), table[i].def, false,
-                                     table[i].numeric, file, settings.get()));
-    settings->sync();
-    reportFailedSave(*settings, file);
+    bool missing = false;
+    {
+        // Read only: what a missing key takes is stored below, through the board layer.
+        QSettings settings(board::Files::map(file), QSettings::IniFormat);
+        const ItemDef* table = itemTable();
+        for (int i = 0; i < ConfigItem::ConfigNameCount; ++i) {
+            items_.append(new ConfigItem(QString(table[i].key), ConfigItem::ConfigName(i), table[i].def, false,
+                                         table[i].numeric, file, &settings));
+            missing = missing || settings.value(table[i].key).toString().isEmpty();
+        }
+    }
+    if (missing) {
+        std::lock_guard<std::mutex> hold(values_mutex_);
+        store({});
+    }
 }
 
 ConfigEngine::~ConfigEngine()
@@ -123,28 +119,37 @@ QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName name)
     return items_[name]->value;
 }
 
-void ConfigEngine::write_config_variant(ConfigItem::ConfigName name, QVariant value)
+bool ConfigEngine::write_config_variant(ConfigItem::ConfigName name, QVariant value)
 {
-    if (name < 0 || name >= items_.size())
-        return;
+    return write_config_variants({{name, value}});
+}
+
+bool ConfigEngine::write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values)
+{
+    for (const auto& v : values)
+        if (v.first < 0 || v.first >= items_.size())
+            return false;
     std::lock_guard<std::mutex> hold(values_mutex_);
-    ConfigItem* item = items_[name];
-    item->value = value;
-    if (item->memoryOnly || item->file.isEmpty())
-        return;
-    QString key;
-    for (auto it = _itemMap.constBegin(); it != _itemMap.constEnd(); ++it) {
-        if (it.value() == name) {
-            key = it.key();
-            break;
-        }
+    if (!store(values))
+        return false;
+    for (const auto& v : values)
+        items_[v.first]->value = v.second;
+    return true;
+}
+
+bool ConfigEngine::store(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values)
+{
+    IniText::Entries entries;
+    for (const ConfigItem* item : items_) {
+        if (item->memoryOnly || item->file.isEmpty() || !item->value.isValid())
+            continue;
+        QVariant value = item->value;
+        for (const auto& v : values)
+            if (v.first == item->name)
+                value = v.second;
+        entries.append({item->key, value});
     }
-    if (key.isEmpty())
-        return;
-    QSettings settings(board::Files::map(item->file), QSettings::IniFormat);
-    settings.setValue(key, value);
-    settings.sync();
-    reportFailedSave(settings, item->file);
+    return IniText::store(kSettingsFile, entries);
 }
 
 bool ConfigEngine::containsItemStr(QString text)

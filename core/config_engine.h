@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVariant>
 #include <mutex>
@@ -20,8 +21,11 @@ public:
     // A copy of the setting's value (memory only).
     QVariant read_config_variant(ConfigItem::ConfigName name);
     // Sets the value and writes it to the settings file at once. The shared globals are
-    // not refreshed here: callers set them or call Utils::getIPAddress.
-    void write_config_variant(ConfigItem::ConfigName name, QVariant value);
+    // not refreshed here: callers set them or call Utils::getIPAddress. false when the file
+    // could not be stored: then the value in memory stays as the file holds it.
+    bool write_config_variant(ConfigItem::ConfigName name, QVariant value);
+    // Several settings in one replacement of the file: all stored, or none (false).
+    bool write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
 
     bool containsItemStr(QString text);
     // Index of a key ("config/" is put in front when missing); ConfigNameCount when the
@@ -39,6 +43,9 @@ public:
     static void derivePid(uint16_t u, uint16_t v, uint16_t w, char out[32]);
 
 private:
+    // The file as the items hold it, with these values in place; under values_mutex_.
+    bool store(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
+
     QList<ConfigItem*> items_;
     // Readers and writers come from several threads; each call copies one value under it.
     std::mutex values_mutex_;

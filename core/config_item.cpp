@@ -17,9 +17,7 @@ ConfigItem::ConfigItem(const QString& key_, ConfigName name_, const QVariant& de
             return;
         }
     }
-    if (!defaultValue.toString().isEmpty()) {
+    // The engine stores the defaults that were taken, with the rest of the file.
+    if (!defaultValue.toString().isEmpty())
         value = defaultValue;
-        if (!memoryOnly && settings)
-            settings->setValue(key, defaultValue);
-    }
 }

@@ -6,8 +6,8 @@
 class QSettings;
 
 // One keyed setting of the settings file: its key (with its group), its index, its
-// default and its current value. The value lives in memory; the file is written only when
-// a missing key takes its default and by ConfigEngine::write_config_variant.
+// default and its current value. The value lives in memory; the engine writes the file when
+// a missing key takes its default and in ConfigEngine::write_config_variant.
 class ConfigItem {
 public:
     // Index of a keyed setting; the order is the order of the settings file's table.
@@ -34,7 +34,7 @@ public:
     };
 
     // Takes the stored value for key from settings when it holds non-empty text; otherwise
-    // the default becomes the value and, unless memory-only, is written under the key.
+    // the default becomes the value (ConfigEngine stores it).
     ConfigItem(const QString& key, ConfigName name, const QVariant& defaultValue, bool memoryOnly,
                uint8_t numeric, const QString& file, QSettings* settings);
 

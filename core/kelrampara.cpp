@@ -436,6 +436,18 @@ int KelRamPara::mode_file_write(int slot, int flag)
     }
     file[0] = 0xAA;
     file[1] = 0xAA;
+    // The overlay copy first: a mode file is only there, and marked saved, with its overlay.
+    if (flag == 0 && overlay) {
+        const std::string target = mode_osd_file_name(slot + 1);
+        KEL_TRACE("\n cp  %s %s \n", kOsdFile, target.c_str());
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        QFile src(board::Files::map(QString(kOsdFile)));
+        if (src.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = src.readAll();
+            if (!board::Files::writeAtomically(target, bytes.constData(), size_t(bytes.size())))
+                return 0;
+        }
+    }
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
         if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
@@ -451,20 +463,6 @@ int KelRamPara::mode_file_write(int slot, int flag)
         board::Files::sync();
         pauseMs(100);
     }
-    if (flag == 0) {
-        const std::string target = mode_osd_file_name(slot + 1);
-        const std::string command = std::string("cp  ") + kOsdFile + " " + target;
-        KEL_TRACE("\n %s \n", command.c_str());
-        if (overlay) {
-            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-            QFile src(board::Files::map(QString(kOsdFile)));
-            if (src.open(QIODevice::ReadOnly)) {
-                const QByteArray bytes = src.readAll();
-                board::Files::writeAtomically(target, bytes.constData(), size_t(bytes.size()));
-            }
-        }
-    }
-    board::Files::sync();
     pauseUs(100);
     return 1;
 }
@@ -478,14 +476,19 @@ int KelRamPara::ram_para_reset()
         if (recreateParameterFile())
             n = readFile(kParaFile, block, kSavedLength, 2);
     }
-    if (n != kSavedLength)
+    const bool stored = n == kSavedLength;
+    if (!stored)
         std::memcpy(block, default_para_ramlist + 2, kSavedLength);
     // The file lock is released first: the scaler manager's mutex is never taken inside it.
     ScalerEdit edit;
     std::memcpy(ram + kSavedStart, block, kSavedLength);
-    std::lock_guard<std::mutex> status(mutex);   // the input-status bytes are copied too
-    std::memcpy(ram_backup, ram, sizeof ram);
-    return n == kSavedLength ? 0 : 1;
+    // The saved copy is the file: defaults that were not stored stay a change, which the
+    // next block save stores.
+    if (stored) {
+        std::lock_guard<std::mutex> status(mutex);   // the input-status bytes are copied too
+        std::memcpy(ram_backup, ram, sizeof ram);
+    }
+    return stored ? 0 : 1;
 }
 
 int KelRamPara::ram_para_file_save()

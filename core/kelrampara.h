@@ -153,10 +153,11 @@ public:
     // file was read, 0 when there is none (the slot is then marked empty, 0xFF 0xFF).
     int mode_file_deal(int slot, int op);
     // Writes slot 0-15 to its file (marker set to 0xAA 0xAA); flag 0 also copies the OSD
-    // overlay file when the live block's overlay word is 1. 1 on success, else 0.
+    // overlay file (first) when the live block's overlay word is 1. 1 on success, else 0.
     int mode_file_write(int slot, int flag);
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
-    // from it; the saved copy follows. 0 on success, 1 when the file could not be written.
+    // from it; the saved copy follows. 0 on success, 1 when the file could not be written:
+    // the block then holds the defaults and the saved copy what the file holds.
     int ram_para_reset();
     // The one save path of the parameter file (SyncUpdate's change handler calls it): when
     // block bytes 768-4095 differ from the saved copy and no edit waits for the scaler's

@@ -53,10 +53,14 @@ bool storeBlock(u32 address, u32 sector, const u8* block)
         return false;
     }
     fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(fpga_manage::kFlashDevice, sector, 0, 1);
-    // The flash writer works in the four bytes in front of the data.
+    // The flash writer works in the four bytes in front of the data. The valid mark goes in
+    // last: a block longer than a page that is cut short is no block, never part of one.
     std::vector<u8> work(n + 4);
     std::memcpy(work.data() + 4, block, n);
+    work[4] = 0xFF;
     fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(fpga_manage::kFlashDevice, address, work.data(), n);
+    work[4] = block[0];
+    fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(fpga_manage::kFlashDevice, address, work.data(), 1);
     return true;
 }
 

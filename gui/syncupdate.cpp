@@ -385,6 +385,8 @@ void SyncUpdate::save_user_mode_request()
 {
     KelRamPara* p = KelRamPara::pInstance();
     int slot = -1;
+    std::vector<uint8_t> before(P::kModeSlotSize);
+    uint16_t currentBefore = 0;
     {
         ApplyGate gate;
         const uint16_t n = p->ram16(P::kModeSaveRequest);
@@ -402,13 +404,24 @@ void SyncUpdate::save_user_mode_request()
         if (gate.pending())
             return;
         slot = n - 1;
+        std::memcpy(before.data(), p->mode_slot[slot], before.size());
+        currentBefore = p->ram16(P::kCurrentMode);
         p->mode_slot[slot][0] = 0xAA;
         p->mode_slot[slot][1] = 0xAA;
         P::put16(p->ram + P::kCurrentMode, n);
         std::memcpy(&p->mode_slot[slot][2], p->ram + P::kModeArea, P::kModeAreaLength);
         P::put16(p->ram + P::kModeSaveRequest, 0);
     }
-    p->mode_file_write(slot, 0);
+    if (!p->mode_file_write(slot, 0)) {
+        // Not written: the slot stays as its file has it, and the operator is told.
+        {
+            ApplyGate gate;
+            std::memcpy(p->mode_slot[slot], before.data(), before.size());
+            P::put16(p->ram + P::kCurrentMode, currentBefore);
+        }
+        if (g_tip)
+            g_tip->tip_message(TIP::not_saved_text());
+    }
     KEL_TRACE("\n user mode save change ,%#x \n", unsigned(p->mode_slot[slot][0]));
 }
 
@@ -440,12 +453,20 @@ void SyncUpdate::save_block()
 void SyncUpdate::network_defaults()
 {
     ConfigEngine* config = ConfigEngine::pInstance();
-    config->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199"));
-    config->write_config_variant(ConfigItem::GateWay, QStringLiteral("192.168.0.1"));
-    config->write_config_variant(ConfigItem::SubNetMask, QStringLiteral("255.255.255.0"));
+    // One replacement of the settings file; defaults not stored are not applied either.
+    const bool portChanged = g_port != 5005;
+    QList<QPair<ConfigItem::ConfigName, QVariant>> values = {{ConfigItem::IPAddress, QStringLiteral("192.168.0.199")},
+                                                             {ConfigItem::GateWay, QStringLiteral("192.168.0.1")},
+                                                             {ConfigItem::SubNetMask, QStringLiteral("255.255.255.0")}};
+    if (portChanged)
+        values.append({ConfigItem::TcpPort, 5005});
+    if (!config->write_config_variants(values)) {
+        if (g_tip)
+            g_tip->tip_message(TIP::not_saved_text());
+        return;
+    }
     Utils::initIPAddress();
-    if (g_port != 5005) {
-        config->write_config_variant(ConfigItem::TcpPort, 5005);
+    if (portChanged) {
         g_port = 5005;
         // The reboot follows 300 ticks from now, not from some older stamp.
         G_reboot_tickTicks = G_timeTicks.load();

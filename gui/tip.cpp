@@ -44,6 +44,11 @@ QString TIP::tip_text(int type)
     }
 }
 
+QString TIP::not_saved_text()
+{
+    return kel_text("保存失败!", "Not saved!", "Не сохранено!", "Lưu thất bại!", "保存失敗!");
+}
+
 void TIP::tip_create(int type)
 {
     if (frame_) {

@@ -27,6 +27,8 @@ public:
 
     // The text of a toast type in the current language (empty for type 1 and unknown types).
     static QString tip_text(int type);
+    // The text of a toast telling that a setting could not be stored (a full or broken disc).
+    static QString not_saved_text();
     QFrame* tip_frame() const { return frame_; }
     int tip_counter() const { return counter_; }
 

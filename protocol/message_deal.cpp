@@ -4,6 +4,7 @@
 #include "board/Files.h"
 #include "cloud/message_deal_4g.h"
 #include "core/global.h"
+#include "core/ini_text.h"
 #include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
@@ -22,7 +23,6 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
-#include <QSettings>
 #include <QThread>
 #include <algorithm>
 #include <condition_variable>
@@ -1200,12 +1200,9 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         }
         if (g_update_status == 0) {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-            QSettings ini(board::Files::map(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
-            ini.beginGroup("app-1");
-            ini.setValue("app_path", "/data/app/kelM57N -platform linuxfb");
-            ini.setValue("app_name", "kelM57N");
-            ini.endGroup();
-            ini.sync();
+            IniText::update("/data/configs/led_load_config.ini",
+                            {{"app-1/app_path", QStringLiteral("/data/app/kelM57N -platform linuxfb")},
+                             {"app-1/app_name", QStringLiteral("kelM57N")}});
         }
         board::Clock::sleepMs(10);
         Utils::system_mutex("sync", nullptr);

@@ -129,7 +129,12 @@ int message_deal::YP_SendFile(unsigned char* frame)
     rec.offset = 0;
     if (kind == kBarcode) {
         if (ConfigEngine* c = ConfigEngine::p_config) {
-            c->write_config_variant(ConfigItem::Barcode, QString(" "));
+            // A barcode clear that could not be stored is refused: the next start has it still.
+            if (!c->write_config_variant(ConfigItem::Barcode, QString(" "))) {
+                rec = YP_FILE{};
+                FileBufOwner::release(FileBufOwner::PcCloudFile, holder());
+                return reply5(frame, 1, kNoFile, id);
+            }
             board::Files::sync();
             board::Clock::sleepMs(100);
             const QString stored = c->read_config_variant(ConfigItem::Barcode).toString();
@@ -205,10 +210,11 @@ int message_deal::YP_SendFileEND(unsigned char* frame)
     // The record and the buffer stay as they are: a second end stores the file again,
     // until anyone else takes the buffer.
     FileBufOwner::settle(FileBufOwner::PcCloudFile, holder());
+    // The barcode file is read before the settings file: one left behind hides the new settings.
+    if (stored && rec.kind == kSetInfo)
+        stored = board::Files::remove(kBarcodePath) && !board::Files::exists(kBarcodePath);
     if (!stored)
         return reply5(frame, 1, kNoFile, rec.id);
-    if (rec.kind == kSetInfo)
-        board::Files::remove(kBarcodePath);
     board::Files::sync();
     board::Clock::sleepMs(100);
     if (rec.kind == kSetInfo) {

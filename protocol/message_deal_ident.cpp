@@ -24,10 +24,11 @@ namespace {
 
 constexpr unsigned char kVersionStamp[6] = {11, 0, 0x28, 0x09, 0x26, 2};
 
-void write_setting(ConfigItem::ConfigName item, const QVariant& value)
+// false when the settings file could not be stored (nothing changed then).
+bool write_settings(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values)
 {
-    if (ConfigEngine* c = ConfigEngine::p_config)
-        c->write_config_variant(item, value);
+    ConfigEngine* c = ConfigEngine::p_config;
+    return !c || c->write_config_variants(values);
 }
 
 QVariant read_setting(ConfigItem::ConfigName item)
@@ -76,7 +77,7 @@ int message_deal::barcode_group(unsigned char* frame)
         const char* text = reinterpret_cast<const char*>(frame + 13);
         const QString barcode = QString::fromUtf8(text, int(strnlen(text, n - 2)));
         KEL_TRACE("\n DataLen = %d \n", int(n - 2));
-        write_setting(ConfigItem::Barcode, barcode);
+        const bool written = write_settings({{ConfigItem::Barcode, barcode}});
         board::Files::sync();
         board::Clock::sleepMs(100);
         const QString stored = read_setting(ConfigItem::Barcode).toString();
@@ -97,7 +98,7 @@ int message_deal::barcode_group(unsigned char* frame)
             std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
             std::memcpy(g_4G_property + 25, id, sizeof id);
         }
-        frame[10] = stored == barcode ? 0 : 2;
+        frame[10] = written && stored == barcode ? 0 : 2;
         frame[11] = 30;
         return 2;
     }
@@ -127,8 +128,11 @@ int message_deal::barcode_group(unsigned char* frame)
         frame[10] = 0;
         if (valid == g_lcd_lang_valid)
             return 2;
+        if (!write_settings({{ConfigItem::KelLCDLang, valid}})) {
+            frame[10] = 1;   // not stored: the languages stay as the next start has them
+            return 2;
+        }
         g_lcd_lang_valid = valid;
-        write_setting(ConfigItem::KelLCDLang, valid);
         KelRamPara* p = para();
         const int lang = g_language;
         if (!(valid & (1 << lang))) {
@@ -314,6 +318,12 @@ int message_deal::project_set_setproperty(unsigned char* frame, unsigned char)
         return 3;   // a length that runs past the frame
     KEL_TRACE("\n cloud binding: %u bytes, server %s:%u user %s name %s\n", total, server.toUtf8().constData(), port,
               user.toUtf8().constData(), name.toUtf8().constData());
+    // One replacement of the settings file; not stored, nothing is taken ([10] stays 1).
+    if (!write_settings({{ConfigItem::uTorcloudserverip, server},
+                         {ConfigItem::uTorcloudserverport, int(port)},
+                         {ConfigItem::uTorclouduserip, user},
+                         {ConfigItem::uTorcloudcontrollername, name}}))
+        return 3;
     {
         std::lock_guard<std::mutex> hold(g_str_globals_mutex);
         g_uTor_cloudserverip = server;
@@ -321,10 +331,6 @@ int message_deal::project_set_setproperty(unsigned char* frame, unsigned char)
         g_uTor_controllername = name;
     }
     g_uTor_cloudserverport = int(port);
-    write_setting(ConfigItem::uTorcloudserverip, server);
-    write_setting(ConfigItem::uTorcloudserverport, int(port));
-    write_setting(ConfigItem::uTorclouduserip, user);
-    write_setting(ConfigItem::uTorcloudcontrollername, name);
     board::Files::sync();
     board::Clock::sleepUs(100);
     g_uTor_cloud = 1;

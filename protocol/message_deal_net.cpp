@@ -91,12 +91,7 @@ int message_deal::net_eth_group(unsigned char* frame)
             return 2;
         }
         const QString mac = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
-        NetTexts t;
-        {
-            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
-            g_str_mac = mac;
-        }
-        t = net_texts();
+        const NetTexts t = net_texts();
         KEL_TRACE("\n mac = %s ip = %s mask = %s gateway = %s port = %d\n", mac.toLatin1().constData(),
                   t.ip.toLatin1().constData(), t.mask.toLatin1().constData(), t.gateway.toLatin1().constData(),
                   g_int_tcp_port.load());
@@ -105,8 +100,15 @@ int message_deal::net_eth_group(unsigned char* frame)
                                         "hwaddress ether %3\n#\n\n#end\n")
                                     .arg(t.ip, t.mask, mac)
                                     .toLatin1();
-        if (!board::Files::writeAtomically("/etc/network/interfaces", file.constData(), size_t(file.size())))
-            KEL_TRACE("\n /etc/network/interfaces not written\n");
+        // The MAC lives only in the interface file: one not stored is not taken at all.
+        if (!board::Files::writeAtomically("/etc/network/interfaces", file.constData(), size_t(file.size()))) {
+            frame[10] = 1;
+            return 2;
+        }
+        {
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            g_str_mac = mac;
+        }
         Utils::system_mutex("sync", nullptr);
         if (Utils::system_mutex("ifdown eth0 -f;ifup eth0 -f", nullptr) != 0)
             KEL_TRACE("Network device eth0 restart failed ... \n");
@@ -130,6 +132,16 @@ int message_deal::net_eth_group(unsigned char* frame)
         const QString sIp = dotted(frame + 14), sMask = dotted(frame + 18), sGw = dotted(frame + 22);
         KEL_TRACE("\n ip = %s\n mask = %s\n gateway = %s\n port = %u\n", sIp.toLatin1().constData(),
                   sMask.toLatin1().constData(), sGw.toLatin1().constData(), port);
+        // One replacement of the settings file; a setting that could not be stored is not
+        // applied either, so the PC is told what the next start comes up with.
+        ConfigEngine* c = ConfigEngine::p_config;
+        if (c && !c->write_config_variants({{ConfigItem::IPAddress, sIp},
+                                            {ConfigItem::GateWay, sGw},
+                                            {ConfigItem::SubNetMask, sMask},
+                                            {ConfigItem::TcpPort, int(port)}})) {
+            frame[10] = 1;
+            return 1;
+        }
         {
             std::lock_guard<std::mutex> hold(g_str_globals_mutex);
             g_str_ip = sIp;
@@ -139,12 +151,6 @@ int message_deal::net_eth_group(unsigned char* frame)
         g_int_tcp_port = int(port);
         // The port in use, before the settings are reloaded into the globals.
         const bool portChanged = int(port) != g_port;
-        if (ConfigEngine* c = ConfigEngine::p_config) {
-            c->write_config_variant(ConfigItem::IPAddress, sIp);
-            c->write_config_variant(ConfigItem::GateWay, sGw);
-            c->write_config_variant(ConfigItem::SubNetMask, sMask);
-            c->write_config_variant(ConfigItem::TcpPort, int(port));
-        }
         Utils::initIPAddress();
         g_port = int(port);
         if (portChanged) {

@@ -31,7 +31,7 @@ const char* backendName() { return "linux"; }
 
 std::string Files::map(const std::string& systemPath) { return systemPath; }
 uint64_t Files::spaceLimit(const std::string&) { return UINT64_MAX; }
-bool Files::powerHeld() { return true; }
+int Files::stepFault() { return 0; }
 
 in_addr_t Network::bindAddress() { return htonl(INADDR_ANY); }
 in_addr_t Network::destination(in_addr_t address) { return address; }

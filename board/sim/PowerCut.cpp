@@ -10,6 +10,8 @@ namespace sim {
 namespace {
 std::atomic<uint64_t> g_done{0};
 std::atomic<uint64_t> g_limit{std::numeric_limits<uint64_t>::max()};
+std::atomic<uint64_t> g_failFrom{std::numeric_limits<uint64_t>::max()};
+std::atomic<int> g_failError{0};
 
 struct Registrar {
     Registrar() { SimBoard::addResetHook([] { PowerCut::restore(); }); }
@@ -21,6 +23,7 @@ void PowerCut::after(uint64_t steps) { g_limit = g_done + steps; }
 void PowerCut::restore()
 {
     g_limit = std::numeric_limits<uint64_t>::max();
+    g_failFrom = std::numeric_limits<uint64_t>::max();
     g_done = 0;
 }
 
@@ -31,6 +34,19 @@ bool PowerCut::step()
         if (g_done.compare_exchange_weak(done, done + 1))
             return true;
     return false;
+}
+
+void PowerCut::failAfter(uint64_t steps, int error)
+{
+    g_failError = error;
+    g_failFrom = g_done + steps;
+}
+
+int PowerCut::fileStep()
+{
+    if (g_done >= g_failFrom)
+        return g_failError;                  // refused: not done, so not counted
+    return step() ? 0 : -1;
 }
 
 uint64_t PowerCut::steps() { return g_done; }

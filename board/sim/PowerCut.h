@@ -9,11 +9,16 @@ namespace sim {
 // supply is gone: no later step reaches the flash or the files, and what was stored before
 // stays, until restore() (the next start). Steps are counted whether or not a cut is armed,
 // so a test can first count the steps of an operation and then cut after each of them.
+// A store can also fail with the supply held (a full disc, a folder that cannot take files):
+// after failAfter(n, error) every file step from the n-th on answers error and stores nothing.
 class PowerCut {
 public:
     static void after(uint64_t steps);   // the supply fails once that many more steps are done
     static void restore();               // supply back, nothing armed; the count starts again
+    static void failAfter(uint64_t steps, int error);
     static bool step();                  // a step about to be stored: false when it is lost
+    // A step of a file store: 0 stored, -1 the supply failed, else the error it fails with.
+    static int fileStep();
     static uint64_t steps();             // steps done since the last restore
     static bool cut();                   // the supply has failed
 };

@@ -109,6 +109,6 @@ uint64_t Files::spaceLimit(const std::string& mappedPath)
     return used < uint64_t(capacity) ? uint64_t(capacity) - used : 0;
 }
 
-bool Files::powerHeld() { return sim::PowerCut::step(); }
+int Files::stepFault() { return sim::PowerCut::fileStep(); }
 
 } // namespace board

@@ -53,8 +53,8 @@ void factory::factory_reset(Reset which)
     constexpr int kEdidBytes = 36;   // six inputs: width, height, rate
     uint8_t edid[kEdidBytes];
     para->copy_bytes(KelRamPara::kEdid, edid, kEdidBytes);
-    // The file and the block from the built-in defaults (the saved copy follows).
-    para->ram_para_reset();
+    // The file and the block from the built-in defaults (the saved copy follows once stored).
+    const bool stored = para->ram_para_reset() == 0;
     {
         c331_manage* scaler = c331_manage::p_c331_manage;
         std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
@@ -71,8 +71,9 @@ void factory::factory_reset(Reset which)
     // The network defaults are restored by the change notification's code 3.
     if (which == Everything)
         para->test_signal(3);
+    // Defaults that could not be stored stay a change that the next save retries: not done yet.
     if (g_tip)
-        g_tip->tip_create(1);
+        stored ? g_tip->tip_create(1) : g_tip->tip_message(TIP::not_saved_text());
 }
 
 void factory::open_entry(int index)

@@ -57,17 +57,6 @@ const std::vector<std::string> kDefaultBringUp = {
     "route del 255.255.255.255 wlan1",
 };
 
-std::string fullSettings(const std::string& tcpPort, const std::string& ip)
-{
-    return "[config]\nTcpPort=" + tcpPort +
-           "\nUdpPort=5008\nIPAddress=" + ip +
-           "\nSubNetMask=255.255.255.0\nGateWay=192.168.0.1\nMAC=FF:FF:FF:FF:FF:FF\n"
-           "Barcode=\" \"\nWifiIPAddress=192.168.22.101\nEDIDCheck=Once\nSourceCheck=255\n"
-           "ImageLayoutPassword=No\nuTorcloudserverip=\" \"\nuTorcloudserverport=\" \"\n"
-           "uTorclouduserip=\" \"\nuTorcloudcontrollername=\" \"\nKelMaxPixel_UINT=6553600\n"
-           "usbupgradedir=KEL-W46\nKelLCDLang=65567\n";
-}
-
 } // namespace
 
 TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
@@ -143,29 +132,6 @@ TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
               (std::vector<int>{5005, 5005, 255, 0x1001F, 6553600, 0, 0, 0}));
     EXPECT_EQ(g_usb_grade_path, "KEL-W46");
     EXPECT_EQ((std::vector<int>{int(factoryage_log.size()), factoryage_log_num}), (std::vector<int>{0, 0}));
-}
-
-TEST_F(Settings, StoredValuesAreReadBackWithoutRewritingTheFile)
-{
-    const std::string content = fullSettings("6000", "10.1.2.3");
-    root.writeFile("/data/configs/tcpip.ini", content);
-    ConfigEngine* engine = ConfigEngine::pInstance();
-    EXPECT_EQ((std::vector<int>{engine->read_config_variant(ConfigItem::TcpPort).toInt(), g_port}), (std::vector<int>{6000, 6000}));
-    EXPECT_TRUE(g_str_ip == "10.1.2.3" && root.readFile("/data/configs/tcpip.ini") == content);
-    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 10.1.2.3 netmask 255.255.255.0 up"));
-}
-
-TEST_F(Settings, AKeyWithEmptyTextTakesItsDefaultAndWritesItBack)
-{
-    root.writeFile("/data/configs/tcpip.ini", "[config]\nTcpPort=\nIPAddress=10.0.0.5\n");
-    ConfigEngine* engine = ConfigEngine::pInstance();
-    EXPECT_EQ(engine->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
-    QSettings file(QString::fromStdString(root.host("/data/configs/tcpip.ini")), QSettings::IniFormat);
-    // The default written back, the other key kept, every key written.
-    EXPECT_EQ((QStringList{file.value("config/TcpPort").toString(), file.value("config/IPAddress").toString(),
-                           QString::number(file.allKeys().size())}),
-              
-              (QStringList{"5005", "10.0.0.5", "18"}));
 }
 
 TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddressAndUnknownKeysNowhere)

@@ -252,6 +252,8 @@ TEST_F(ClockRecord, EveryOperationKeepsTheTotalAndTheSequenceThroughAPowerCutAtE
     walk("first start on a blank flash", [&] { start(); }, 0);
     walk("the first group opens", [&] { minutes(32); }, 32);
     walk("a start after a partial group", [&] { start(); }, 0);
+    put(kA, V(4096, 0xFF));                       // copy A erased, as a cut in a clock set leaves it
+    walk("a start repairs the erased copy from the other", [&] { start(); }, 0);
     walk("clock set while the first group waits", [&] { log.dealwith_record_timing(); minutes(30); }, 30);
     walk("clock set in an open group", [&] { log.dealwith_record_timing(); }, 0);
     fillGroup();

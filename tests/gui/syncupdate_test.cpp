@@ -186,21 +186,6 @@ TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
     EXPECT_EQ((std::vector<int>{para->ram_backup[1600], uint8_t(paraFile()[2 + 1600 - 768])}), std::vector<int>(2, para->ram[1600]));
 }
 
-TEST_F(ChangeNotification, AFailedSaveIsRetriedAtTheNextNotification)
-{
-    // The temporary file cannot be created: the write fails.
-    std::filesystem::create_directories(root.host("/data/ram_device_info.tmp"));
-    para->ram[900] = uint8_t(para->ram_backup[900] + 3);
-    notify(1);
-    EXPECT_FALSE(root.exists("/data/ram_device_info"));
-    EXPECT_NE(para->ram_backup[900], para->ram[900]);
-
-    std::filesystem::remove_all(root.host("/data/ram_device_info.tmp"));
-    notify(12);
-    ASSERT_EQ(paraFile().size(), 4096u);
-    EXPECT_EQ((std::vector<int>{para->ram_backup[900], uint8_t(paraFile()[2 + 900 - 768])}), std::vector<int>(2, para->ram[900]));
-}
-
 TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApply)
 {
     para->ram[3000] = 0x77;

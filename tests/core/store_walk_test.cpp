@@ -1,0 +1,295 @@
+// Every store the program makes, as one table: cut after each of its steps (write, flush,
+// rename, move, copy, removal) and refused at each step (a full disc, a folder where its
+// temporary file goes), read back from the files alone and started again. A cut leaves the
+// old or the new state; what the PC or the panel was told is what the next start loads.
+#include "board/Files.h"
+#include "board/sim/PowerCut.h"
+#include "board/sim/Sim.h"
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/ini_text.h"
+#include "core/kel_file_deal.h"
+#include "core/kelrampara.h"
+#include "cloud/message_deal_4g.h"
+#include "fpga/fpga_manage.h"
+#include "gui/syncupdate.h"
+#include "protocol/message_deal.h"
+#include "scaler/c331_manage.h"
+#include "tests/support/PcFrame.h"
+#include "tests/support/PropertyCheck.h"
+#include "tests/support/TestRoot.h"
+
+#include <QSettings>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+namespace fs = std::filesystem;
+using pc::Bytes;
+using P = KelRamPara;
+
+const std::string kIni = "/data/configs/tcpip.ini", kLoader = "/data/configs/led_load_config.ini", kPara = "/data/ram_device_info",
+                  kMode = "/data/modes/custom_mode10", kOverlay = "/data/modes/MO0a.json", kIfaces = "/etc/network/interfaces";
+// The settings file with every default, as the program has always written it.
+const std::string kDefaults = "[config]\nTcpPort=5005\nUdpPort=5008\nIPAddress=192.168.0.199\nSubNetMask=255.255.255.0\n"
+                              "GateWay=192.168.0.1\nMAC=FF:FF:FF:FF:FF:FF\nBarcode=\" \"\nWifiIPAddress=192.168.22.101\n"
+                              "EDIDCheck=Once\nSourceCheck=255\nImageLayoutPassword=No\nuTorcloudserverip=\" \"\n"
+                              "uTorcloudserverport=\" \"\nuTorclouduserip=\" \"\nuTorcloudcontrollername=\" \"\n"
+                              "KelMaxPixel_UINT=6553600\nusbupgradedir=KEL-W46\nKelLCDLang=65567\n";
+
+// 1 when the text holds every "key=new" line, 0 when every "key=old" line, else -1.
+int lines(const std::string& text, const std::vector<std::array<std::string, 3>>& keys)
+{
+    size_t olds = 0, news = 0;
+    for (const auto& [key, before, after] : keys)
+        olds += ("\n" + text).find("\n" + key + "=" + before + "\n") != std::string::npos,
+            news += ("\n" + text).find("\n" + key + "=" + after + "\n") != std::string::npos;
+    return news == keys.size() ? 1 : olds == keys.size() ? 0 : -1;
+}
+
+std::string image(int language, int brightness)
+{
+    std::string s(reinterpret_cast<const char*>(default_para_ramlist), 4096);
+    s[2] = char(language), s[2 + P::kBrightness - 768] = char(brightness);
+    return s;
+}
+
+struct Store {
+    const char* name;
+    std::function<void()> before;          // a start with the old state stored
+    std::function<int()> store;            // told "stored" 1, "not stored" 0, nothing told -1
+    std::function<int()> stored;           // from the files alone: 0 old, 1 new, -1 neither
+    std::function<bool(int)> restart;      // the next start loads that state, without error
+    std::vector<std::string> temps;        // where its temporary files go
+    std::function<bool()> retry = nullptr; // a refused change is kept and this stores it
+    bool erasedBetween = false;            // erased in place, then programmed: "none" (2) between
+};
+
+// A flash block as read back: 1 the new one, 0 the old one, 2 none (not marked), -1 anything else.
+int flashBlock(uint32_t address, const Bytes& before, const Bytes& after)
+{
+    const Bytes now = sim::FpgaFlashModel::read(0, address, uint32_t(std::max(before.size(), after.size())));
+    const auto starts = [&](const Bytes& b) { return std::equal(b.begin(), b.end(), now.begin()); };
+    return starts(after) ? 1 : starts(before) ? 0 : now[0] == 0xFF ? 2 : -1;
+}
+
+class StoreWalk : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!c331_manage::p_c331_manage)
+            c331_manage::p_c331_manage = new c331_manage();
+        g_lcd_lang_valid = 0x1F, g_update_status = 0, g_port = 5005;
+    }
+    void TearDown() override
+    {
+        drop();
+        manager.reset();
+        fpga_manage::p_fpga_manage = nullptr;
+    }
+    // The FPGA manager with its devices up (no threads), made once.
+    fpga_manage* fpga()
+    {
+        if (!manager) {
+            manager = std::make_unique<fpga_manage>();
+            fpga_manage::p_fpga_manage = manager.get();
+            EXPECT_EQ(manager->initialize(), 0);
+            manager->softinit();
+        }
+        return manager.get();
+    }
+    std::unique_ptr<fpga_manage> manager;
+    message_deal md{message_deal::REPLY_LIMIT_UDP};
+    static void drop()
+    {
+        delete ConfigEngine::p_config;
+        delete P::p_kelrampara_config;
+        P::p_kelrampara_config = nullptr;
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+    }
+    static void start() { drop(), ConfigEngine::pInstance(), P::pInstance(); }   // as main does
+    static P* para() { return P::p_kelrampara_config; }
+    static QString setting(ConfigItem::ConfigName n) { return ConfigEngine::p_config->read_config_variant(n).toString(); }
+    std::string file(const std::string& path) const { return root.exists(path) ? root.readFile(path) : ""; }
+    void put(const std::string& path, const std::string& text) const
+    {
+        text.empty() ? void(fs::remove(root.host(path))) : root.writeFile(path, text);
+    }
+    // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
+    Bytes deal(uint8_t group, const Bytes& data)
+    {
+        pc::Frame f;
+        f.group = group, f.data = data;
+        Bytes plain = pc::encode(f);
+        const unsigned len = unsigned(plain.size() - 1);
+        plain.resize(message_deal::FRAME_BUF_SIZE, 0);
+        const int n = md.message_group_deal(plain.data(), len, 5);
+        return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
+    }
+    kel_test::TestRoot root;
+};
+
+} // namespace
+
+TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsThroughARefusal)
+{
+    const std::string oldMode = "\xAA\xAA" + std::string(4094, char(0x11)), overlay = "{\"osd\":1}";
+    Bytes binding(50, 0);                  // the cloud binding with a zero key: server, port, user, name
+    binding[0] = 11;
+    for (const uint8_t b : Bytes{0, 0, 13, 'c', 'l', 'o', 'u', 'd', '.', 'e', 'x', 'a', 'm', 'p', 'l', 'e', 0xFB, 0x20, 2, 'u', '7', 4, 'h', 'a', 'l', 'l'})
+        binding.push_back(b);
+    const auto settings = [&] { put(kIni, kDefaults), start(); };
+    // New settings differ from the old in length: QSettings keeps a file it read whose size and
+    // time are unchanged, and a store and the next start can fall in one millisecond.
+    std::vector<Store> stores = {
+        // A settings file with a key of empty text and the others missing: every default is stored.
+        {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n"), drop(); }, [&] { return start(), -1; },
+         [&] { return file(kIni) == "[config]\nTcpPort=\n" ? 0 : file(kIni) == kDefaults ? 1 : -1; },
+         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && file(kIni) == kDefaults; }, {kIni + ".tmp"}},
+        {"settings: PC address", settings, [&] { return deal(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8D, 0x13}) == Bytes{0}; },
+         [&] { return lines(file(kIni), {{{"IPAddress", "192.168.0.199", "10.1.2.3"}}, {{"SubNetMask", "255.255.255.0", "255.255.0.0"}}, {{"GateWay", "192.168.0.1", "10.1.0.1"}}}); },
+         [&](int now) { return start(), setting(ConfigItem::IPAddress) == (now ? "10.1.2.3" : "192.168.0.199") && g_str_ip == setting(ConfigItem::IPAddress); },
+         {kIni + ".tmp"}},
+        {"settings: barcode", settings, [&] { return deal(0xA2, {0x1E, 7, 0, 'K', 'B', '1', '2', '3'}) == Bytes{0, 30}; },
+         [&] { return lines(file(kIni), {{{"Barcode", "\" \"", "KB123"}}}); },
+         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".tmp"}},
+        {"settings: cloud binding", settings, [&] { return deal(0xC3, binding) == Bytes{0, 11, 0}; },
+         [&] { return lines(file(kIni), {{{"uTorcloudserverip", "\" \"", "cloud.example"}}, {{"uTorcloudserverport", "\" \"", "8443"}}, {{"uTorcloudcontrollername", "\" \"", "hall"}}}); },
+         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".tmp"}},
+        {"settings: LCD languages", [&] { settings(), g_lcd_lang_valid = 0x1001F; }, [&] { return deal(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}) == Bytes{0, 32}; },
+         [&] { return lines(file(kIni), {{{"KelLCDLang", "65567", "131102"}}}); },
+         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".tmp"}},
+        {"interface file: PC MAC", [&] { put(kIfaces, "#old\n"), start(); }, [&] { return deal(0xA4, {0, 0, 0, 0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}) == Bytes{0, 0}; },
+         [&] { return file(kIfaces) == "#old\n" ? 0 : file(kIfaces).find("\nhwaddress ether 02:1a:2b:3c:4d:5e\n") != std::string::npos ? 1 : -1; },
+         [&](int now) { return (file(kIfaces) == "#old\n") == (now == 0); }, {kIfaces + ".tmp"}},
+        // The register write that ends an application upgrade answers nothing about the file.
+        // The application image is moved into place first; each file is old or new on its own.
+        {"application image and loader settings: upgrade end", [&] {
+             put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n"), put("/data/app/kelM57N", "old"), put("/data/app/kelM57N2", "new"), start();
+             g_kel_file_deal_para.app_image_ready = true;
+         },
+         [&] { return g_app_reset_flag = 0, message_deal().RegUpdate0E(0, 1), g_app_reset_flag = 0, -1; },
+         [&] {
+             const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
+             return !image || file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
+         },
+         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".tmp"}},
+        {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
+         [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
+         [&](int) { return start(), para()->ram[P::kBrightness] == 100 && file(kPara) == image(0, 100); }, {kPara + ".tmp"}},
+        {"parameter block: language only", [&] { put(kPara, image(0, 100)), start(), para()->ram[P::kLanguage] = 2; },
+         [&] { return para()->ram_para_file_save() == 1; },
+         [&] { return file(kPara) == image(0, 100) ? 0 : file(kPara).size() == 4096 && file(kPara).substr(0, 3) == "\xAA\xAA\x02" ? 1 : -1; },
+         [&](int now) { return start(), para()->ram[P::kLanguage] == 2 * now; }, {kPara + ".tmp"}, [&] { return para()->ram_para_file_save() == 1; }},
+        {"parameter block: factory reset", [&] { put(kPara, image(0, 77)), start(); }, [&] { return para()->ram_para_reset() == 0; },
+         [&] { return file(kPara) == image(0, 77) ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
+         [&](int now) { return start(), para()->ram[P::kBrightness] == (now ? 100 : 77); }, {kPara + ".tmp"},
+         [&] { return para()->ram_para_file_save() == 1; }},
+        {"user mode: panel save with its overlay", [&] {
+             put(kMode, oldMode), put(kOverlay, ""), put("/data/configs/omenu.json", overlay), start();
+             std::memset(para()->ram + P::kModeArea, 0x33, P::kModeAreaLength);
+             P::put16(para()->ram + P::kOsdOn, 1), P::put16(para()->ram + P::kModeSaveRequest, 10);
+         },
+         [&] { return SyncUpdate::pInstance()->para_sync(1), para()->KelUserModeSaved(9) && para()->mode_slot[9][2] == 0x33; },
+         [&] { return file(kMode) == oldMode ? 0 : file(kMode).substr(0, 3) == "\xAA\xAA\x33" && file(kOverlay) == overlay ? 1 : -1; },
+         [&](int now) { return start(), para()->KelUserModeSaved(9) && para()->mode_slot[9][2] == (now ? 0x33 : 0x11); },
+         {kMode + ".tmp", kOverlay + ".tmp"}},
+        // A mode whose own overlay word is on: its overlay copy goes with it.
+        {"user mode: delete", [&] { put(kMode, oldMode.substr(0, 1230) + std::string("\x01\0", 2) + oldMode.substr(1232)), put(kOverlay, overlay), start(); },
+         [&] { return para()->mode_file_deal(9, 1) == 0 && !para()->KelUserModeSaved(9); },
+         [&] { return int(file(kMode).empty()); }, [&](int now) { return start(), para()->KelUserModeSaved(9) == !now; }, {}},
+    };
+    // A brightness table block three pages long, and the FPGA's parameter image behind its mark.
+    Bytes oldBlock = {0xAA, 3, 0xAA, 0, 0, 0, 0x31, 0, 1}, newBlock = {0xAA, 3, 0xAA, 0, 0, 0, 0x58, 2, 1}, oldImage(1025, 0x11), newImage(1025, 0x5C);
+    oldBlock.resize(57, 40), newBlock.resize(8 + 600, 90), oldImage[0] = newImage[0] = 0xAA;
+    const auto sector = [](uint32_t address, Bytes b) { b.resize(4096, 0xFF), sim::FpgaFlashModel::write(0, address, b); };
+    stores.push_back({"flash: brightness block from the mailbox", [&] { fpga(), sector(0x30F000, oldBlock); },
+                      [&] { return std::memcpy(fpga_manage::MCU_RAM_CMD, newBlock.data(), newBlock.size()), fpga()->Dealwith_mcu_ram(), -1; },
+                      [&] { return flashBlock(0x30F000, oldBlock, newBlock); }, [](int now) { return now >= 0; }, {}, nullptr, true});
+    stores.push_back({"flash: FPGA parameter image (PC 0x81)", [&] { fpga(), sector(0x308000, oldImage), std::memset(fpga_manage::MCU_RAM_PARA_func[0], 0x5C, 1024); },
+                      [&] { return deal(0x81, {}) == Bytes{0}; }, [&] { return flashBlock(0x308000, oldImage, newImage); },
+                      [](int now) { return now >= 0; }, {}, nullptr, true});
+    // A cloud settings file from the PC: it replaces the stored one, and the barcode record,
+    // which would be read first, goes.
+    const std::string cloudSet = "/data/configs/cloud_setinfo", cloudCode = "/data/configs/cloud_barcode";
+    const auto cloudId = [] { return std::string(reinterpret_cast<const char*>(g_4G_property), 4); };
+    const auto record = [](const char* data) { return std::string("\xAA\x06\0", 3) + data; };
+    stores.push_back({"cloud settings file from the PC", [&] {
+                          put(cloudSet, record("SETO")), put(cloudCode, record("OLD!")), start(), FileBufOwner::reset(), g_yp_s_file = YP_FILE{};
+                      },
+                      [&] {
+                          deal(0xCC, {'F', '0', '0', '4', 4, 0, 0, 0, 1}), deal(0xC5, {102, 0, 0, 0, 0, 0, 4, 0, 'W', 'X', 'Y', 'Z'});
+                          const Bytes end = deal(0xC6, {102, 0, 4, 0, 0, 0});
+                          return end == Bytes{0, 200, 0, 102, 0} ? 1 : end[0] == 1 ? 0 : -9;
+                      },
+                      [&] { return !file(cloudCode).empty() ? 0 : file(cloudSet) == record("WXYZ") ? 1 : -1; },
+                      [&](int now) { return md.p_message_deal_4g->get_4G_property() == 0 && cloudId() == (now ? "WXYZ" : "OLD!"); },
+                      {cloudSet + ".tmp"}});
+    for (const Store& row : stores) {
+        uint64_t steps = 0;
+        const auto attempt = [&](const std::function<void()>& arm) {
+            row.before(), sim::PowerCut::restore(), arm();
+            const int told = row.store();
+            steps = sim::PowerCut::steps();
+            sim::PowerCut::restore();
+            return told;
+        };
+        ASSERT_NE(attempt([] {}), 0) << row.name;
+        const uint64_t all = steps;
+        std::printf("store walk: %s, %llu steps\n", row.name, static_cast<unsigned long long>(all));
+        EXPECT_TRUE(all >= 1 && row.stored() == 1 && row.restart(1)) << row.name;
+        for (uint64_t n = 0; n < all; ++n) {
+            attempt([n] { sim::PowerCut::after(n); });
+            const int now = row.stored();
+            EXPECT_TRUE((now == 0 || now == 1 || (now == 2 && row.erasedBetween)) && row.restart(now)) << row.name << ": cut after step " << n;
+            const int told = attempt([n] { sim::PowerCut::failAfter(n, ENOSPC); });
+            EXPECT_TRUE(told < 0 || row.stored() == told) << row.name << ": disc full at step " << n;
+            EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
+            EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
+        }
+        for (const std::string& temp : row.temps) {
+            const int told = attempt([&] { fs::create_directories(root.host(temp) + "/x"); });
+            fs::remove_all(root.host(temp));
+            EXPECT_TRUE(told <= 0 && row.stored() == 0 && row.restart(0)) << row.name << ": a folder at " << temp;
+        }
+    }
+}
+
+// The settings files are composed by the program and read by QSettings: every group, key and
+// value it composes reads back the same, whatever characters they hold.
+TEST_F(StoreWalk, ComposedSettingsReadBackThroughQSettingsAsWritten)
+{
+    int file = 0;
+    const auto text = [](bool key) {
+        return rc::gen::map(rc::gen::container<std::vector<ushort>>(rc::gen::weightedOneOf<ushort>({
+                                {6, rc::gen::inRange<ushort>('a', 'z' + 1)}, {2, rc::gen::element<ushort>(' ', '@', ',', ';', '=', '"', '\\', '%', '.', '-', '0', 'f')},
+                                {1, rc::gen::inRange<ushort>(0, 0x20)}, {1, rc::gen::inRange<ushort>(0x7F, 0xD800)}})),
+                            [key](std::vector<ushort> u) { return QString::fromUtf16(u.data(), int(u.size())) + (key ? "k" : ""); });
+    };
+    kel_test::checkProperty("composed settings read back", [&] {
+        const auto groups = *rc::gen::container<std::vector<QString>>(rc::gen::weightedOneOf<QString>({{1, rc::gen::element(QString(), QString("config"), QString("General"))}, {2, text(true)}}));
+        IniText::Entries entries;
+        for (const QString& group : groups) {
+            const QString key = (group.isEmpty() ? "" : group + "/") + *text(true);
+            if (std::none_of(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key; }))
+                entries.append({key, *rc::gen::arbitrary<bool>() ? QVariant(*rc::gen::arbitrary<int>())
+                                                                   : QVariant(*rc::gen::weightedOneOf<QString>({{4, text(false)}, {1, rc::gen::element(QString("@Invalid()"), QString("@@"), QString("@ByteArray(ab)"), QString(" "))}}))});
+        }
+        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](const auto& e) { return e.second.toString().startsWith('@'); }), "a value starts with @");
+        RC_TAG(entries.size());
+        const std::string path = "/data/configs/composed" + std::to_string(file++) + ".ini";
+        RC_ASSERT(IniText::store(path, entries));
+        const QSettings read(board::Files::map(QString::fromStdString(path)), QSettings::IniFormat);
+        RC_ASSERT(read.allKeys().size() == entries.size());
+        for (const auto& [key, value] : entries)
+            RC_ASSERT(read.value(key).toString() == value.toString());
+    });
+}
