@@ -52,7 +52,7 @@ protected:
     int vstate(int dev = 0) { return drv->dev_data[dev].m_VState; }
     int astate(int dev = 0) { return drv->dev_data[dev].m_AState; }
     // Passes until input dev's video state is state; false after limit passes.
-    bool runTo(int state, int dev = 0, int limit = 40)
+    bool runTo(int state, int dev = 0, int limit = 100)
     {
         for (int i = 0; i < limit && vstate(dev) != state; ++i)
             pass();
@@ -191,7 +191,7 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHo
 TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
 {
     std::vector<int> seen;
-    for (int i = 0; i < 20 && vstate() != VSTATE_VideoOn; ++i) {
+    for (int i = 0; i < 80 && vstate() != VSTATE_VideoOn; ++i) {
         pass();
         if (seen.empty() || seen.back() != vstate())
             seen.push_back(vstate());

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <set>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -50,6 +53,15 @@ void checkPropertyOf(const std::string& name, const rc::detail::Property& proper
         metadata.id = name;
         metadata.description = name;
         const TestResult result = checkProperty(property, metadata, params);
+        // The spread: how many cases carried each tag (RC_TAG, RC_CLASSIFY).
+        if (const SuccessResult* ok = result.is<SuccessResult>() ? &result.get<SuccessResult>() : nullptr) {
+            std::map<std::string, int> counts;
+            for (const auto& [tags, n] : ok->distribution)
+                for (const std::string& tag : std::set<std::string>(tags.begin(), tags.end()))
+                    counts[tag] += n;
+            for (const auto& [tag, n] : counts)
+                std::printf("%s, seed %llu: %d of %d cases: %s\n", name.c_str(), (unsigned long long)seed, n, ok->numSuccess, tag.c_str());
+        }
         if (!result.is<SuccessResult>()) {
             std::ostringstream ss;
             printResultMessage(result, ss);
