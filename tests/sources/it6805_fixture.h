@@ -43,6 +43,8 @@ protected:
     }
     // Passes of the driver, each followed by the thread's pause.
     void pass(int n = 1) { for (int i = 0; i < n; ++i, sim::SimBoard::advanceVirtual(10000)) sys->iTE6805_FSM(0); }
+    // Passes until the driver is identified and has settled: its main body runs.
+    void up() { runUntil([&] { return sys->FsmState[0] == 1; }); }
     // Passes until done() holds; false after limit passes.
     bool runUntil(const std::function<bool()>& done, int limit = 400)
     {
