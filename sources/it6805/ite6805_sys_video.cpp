@@ -158,9 +158,9 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             iTE6805_INT_SCDT_Chg(dev);
             break;
         }
-        // A new AVI InfoFrame is taken once the pixel clock has been measured again over
-        // the following passes; a frame that comes during the measurement is taken with it.
-        if (c.NewAVIFlag == 1 && !c.Remeasuring) {
+        // A new AVI InfoFrame or mode is taken once the pixel clock has been measured again
+        // over the following passes; one that comes during the measurement starts it anew.
+        if (c.NewAVIFlag == 1) {
             c.NewAVIFlag = 0;
             c.Remeasuring = 1;
             drv->iTE6805_PCLK_Start(dev);
@@ -168,7 +168,6 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
         if (c.Remeasuring && drv->iTE6805_PCLK_Step(dev)) {
             std::printf("!!! New AVI InfoFrmae in STATEV_VidStable !!!\n");
             c.Remeasuring = 0;
-            c.NewAVIFlag = 0;
             drv->iTE6805_Get_AVIInfoFrame_Info(dev);
             iTE6805_Check_ColorChange_Update(dev);
             drv->iTE6805_Get_VID_Info(dev);

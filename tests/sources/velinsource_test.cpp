@@ -718,8 +718,8 @@ struct Event : rc::state::Command<Sources, Bench> {
         unsigned hfp = 0, hsync = 0;
         std::sscanf(kModes[mode], "%*s %*u %u %u", &hfp, &hsync);
         const bool stated = porch < 400;
-        x.hfp = stated && hfp ? hfp : stated ? hb / 16 * 4 : 1 + unsigned(porch) % (hb / 2);
-        x.hsync = stated && hsync ? hsync : stated ? hb / 32 * 4 : 1 + unsigned(porch * 7) % std::min(hb / 4, 511u);
+        x.hfp = stated && hfp ? hfp : stated ? hb / 16 * 4 : 2 + unsigned(porch) % (hb / 4) * 2;
+        x.hsync = stated && hsync ? hsync : stated ? hb / 32 * 4 : 2 + unsigned(porch * 7) % std::min(hb / 8, 255u) * 2;
         x.vfp = stated ? std::max(1u, vb / 9) : 1 + unsigned(porch * 3) % std::min(vb / 3, input == 3 ? 4095u : 63u);
         x.vsync = stated ? std::max(1u, vb / 9) : 1 + unsigned(porch * 11) % std::min(vb / 3, v3);
         x.hpol = stated || (porch & 1);
@@ -740,7 +740,7 @@ struct Event : rc::state::Command<Sources, Bench> {
         case 6: (input == 3 ? x.hdcp : x.packed) ^= true; break;                          // HDCP, 3D frame packing
         case 7: x.inReset = input == 3 && !x.inReset;                                     // input 3 held in reset; 0-2 pulsed,
                 x.plugged = x.plugged && (input == 3 || !(value & 1)); break;             // the source pulled meanwhile
-        case 10: x.audio = value % 8; x.statusAudio = porch % 3 ? x.audio : porch % 8; break;   // sample rate, channel status
+        case 10: (input == 3 ? x.statusAudio : x.audio) = value % 8; break;              // channel status rate, sample rate
         default: break;                                                                   // EDID written, hot-plug pulsed
         }
     }
@@ -854,15 +854,15 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                 }
             };
             bench.check = [&](const Sources& sent) {
-                // Whatever another input does, a change is published within a second: the
-                // thread is never held long, and 400 passes (4 s) settle any one source.
+                // Whatever another input does, a change is seen within a second: no pass holds
+                // the thread longer than input 3's hot-plug bounces and start (0.6 s). 400 passes
+                // (4 s) settle any source, after which the last 100 blocked it less than a second.
                 took.clear();
                 bench.pass(400);
-                RC_ASSERT(*std::max_element(took.begin(), took.end()) <= 250000u);
-                for (size_t k = 100; k <= took.size(); ++k)
-                    RC_ASSERT(std::accumulate(took.begin() + long(k) - 100, took.begin() + long(k), uint64_t(0)) < 1000000u);
+                RC_ASSERT(*std::max_element(took.begin(), took.end()) <= 600000u);
+                RC_ASSERT(std::accumulate(took.end() - 100, took.end(), uint64_t(0)) < 1000000u);
                 // Every key the history sets is one a model reads.
-                RC_ASSERT(sim::SimBoard::scenarioKeysUnread().empty());
+                RC_ASSERT(sim::SimBoard::scenarioKeysUnread() == std::vector<std::string>{});
                 for (int i = 0; i < 4; ++i) {
                     const Sent& x = sent[size_t(i)];
                     const sim::InputTiming t = sim::inputTiming(i);
@@ -872,10 +872,11 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                     RC_ASSERT(status(i) == (shown ? std::vector<int>{int(t.hact), int(t.vact), rate} : std::vector<int>{0, 0, 0}));
                     const hdminfo h = src->hdminfo[i];
                     RC_ASSERT(h.nosignal == (shown ? 0u : 1u));
-                    if (i < 3) {   // a 2D source never goes through the frame-packing generator
+                    if (i < 3) {   // only a frame-packed HDMI source goes through the 3D generator
                         sim::It6602Model& rx = sim::InputSideModel::it6602(i);
+                        const bool packed = shown && x.packed && x.colour != 4;
                         RC_ASSERT(std::make_pair((rx.reg(0, 0x66) & 0x10) != 0, (rx.reg(0, 0x85) & 0x20) != 0)
-                                  == std::make_pair(shown && x.packed, shown && x.packed));
+                                  == std::make_pair(packed, packed));
                         RC_ASSERT(rx.videoOutput() == shown);   // tristate without a picture
                     }
                     if (!shown)
@@ -900,7 +901,8 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                     RC_ASSERT(h.lane == lanes);
                     RC_ASSERT((sim::It6805Model::instance().reg(1, 0xC5) & 0x80) == 0);   // the picture leaves the chip
                     RC_ASSERT(sim::It6805Model::instance().reg(5, 0xC7) == (link < 30 ? 0x49 : 0x00));
-                    RC_ASSERT(x.colour == 4 || int(src->p_ite6805_sys->iTE6805_DATA[0].Force_Sampling_Frequency) == kAudio[x.audio].second);
+                    if (x.colour != 4)   // the rate the stream's N and CTS give, whatever the channel status says
+                        RC_ASSERT(int(src->p_ite6805_sys->iTE6805_DATA[0].Force_Sampling_Frequency) == kAudio[x.audio].second);
                     RC_TAG(x.colour == 3 ? "input 3 4:2:0 shown" : x.colour == 4 ? "input 3 DVI shown" : "input 3 HDMI shown");
                     RC_CLASSIFY(link < 30, "input 3 below 30 MHz shown");
                     RC_CLASSIFY(t.hact / half == 2176 && link > 80 && link <= 160, "input 3 2176 wide at 80-160 MHz shown");
