@@ -855,11 +855,12 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
             };
             bench.check = [&](const Sources& sent) {
                 // Whatever another input does, a change is seen within a second: no pass holds
-                // the thread longer than input 3's hot-plug bounces and start (0.6 s). 400 passes
-                // (4 s) settle any source, after which the last 100 blocked it less than a second.
+                // the thread longer than input 3's sync loss (two hot-plug bounces and a restart,
+                // 0.65 s). 400 passes (4 s) settle any source; the last 100 then blocked it less
+                // than a second.
                 took.clear();
                 bench.pass(400);
-                RC_ASSERT(*std::max_element(took.begin(), took.end()) <= 600000u);
+                RC_ASSERT(*std::max_element(took.begin(), took.end()) < 800000u);
                 RC_ASSERT(std::accumulate(took.end() - 100, took.end(), uint64_t(0)) < 1000000u);
                 // Every key the history sets is one a model reads.
                 RC_ASSERT(sim::SimBoard::scenarioKeysUnread() == std::vector<std::string>{});
