@@ -322,6 +322,10 @@ void velin_it6602::hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port,
     if (!IT6602_IsSelectedPort(fd, port))
         return;
     if (!IsHDMIMode(fd)) {
+        // A DVI source sends no vendor infoframe: a 3D one that turned DVI is 2D now.
+        if (d->de3dframe)
+            IT6602_DE3DOff(fd);
+        d->de3dframe = 0;
         IT6602SwitchAudioState(fd, d, ASTATE_AudioOff);
         d->m_ucStatus |= kStatusAVIChanged;
         if (d->m_VState == VSTATE_VideoOn)

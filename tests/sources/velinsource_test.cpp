@@ -683,6 +683,7 @@ struct Sent {
     int mode = 0, colour = 0, scan = 0, audio = 2, statusAudio = 2, extra = 0;
     unsigned hfp = 0, hsync = 0, vfp = 0, vsync = 0, hpol = 1, vpol = 1;
     bool keepSync = false, packed = false, hdcp = false, inReset = false;
+    bool altChip = false;   // input 3's receiver revision with the second counter layout
 };
 using Sources = std::array<Sent, 4>;
 struct Bench {
@@ -732,15 +733,16 @@ struct Event : rc::state::Command<Sources, Bench> {
         static const int kColours3[] = {3, 3, 4, 0, 1, 2, 0, 0}, kColours[] = {4, 4, 0, 1, 2, 0, 0, 0};
         const int* colours = input == 3 ? kColours3 : kColours;
         switch (kind) {
-        case 0: case 8: x = Sent{true, false, 0, colours[2 + porch / 7 % 6], 0, value % 8, value % 8, 0, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset};
+        case 0: case 8: x = Sent{true, false, 0, colours[2 + porch / 7 % 6], 0, value % 8, value % 8, 0, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset, x.altChip};
                 timing(x); break;                                                         // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
         case 4: x.colour = colours[value % 6]; break;                                     // AVI colour format, DVI
         case 5: x.scan = value % 4; x.extra = porch; break;                               // AVI scan, colorimetry, range, VIC
         case 6: (input == 3 ? x.hdcp : x.packed) ^= true; break;                          // HDCP, 3D frame packing
-        case 7: x.inReset = input == 3 && !x.inReset;                                     // input 3 held in reset; 0-2 pulsed,
-                x.plugged = x.plugged && (input == 3 || !(value & 1)); break;             // the source pulled meanwhile
+        case 7: x.inReset = input == 3 && !x.inReset;                                     // input 3 held in reset (and
+                x.altChip = x.inReset ? x.altChip : value & 1;                            // found another revision); 0-2
+                x.plugged = x.plugged && (input == 3 || !(value & 1)); break;             // pulsed, the source pulled meanwhile
         case 10: (input == 3 ? x.statusAudio : x.audio) = value % 8; break;              // channel status rate, sample rate
         default: break;                                                                   // EDID written, hot-plug pulsed
         }
@@ -775,7 +777,8 @@ struct Event : rc::state::Command<Sources, Bench> {
         if (input == 3) {
             keys.insert(keys.end(), {{"5v", x.plugged || x.power ? "1" : "0"}, {"dvi", dvi ? "1" : "0"},
                                      {"colour", std::to_string(dvi ? 0 : x.colour)}, {"audio_fs", std::to_string(kAudio[x.audio].first)},
-                                     {"audio_status_fs", std::to_string(kAudio[x.statusAudio].first)}, {"chip", x.inReset ? "absent" : "present"}});
+                                     {"audio_status_fs", std::to_string(kAudio[x.statusAudio].first)}, {"chip", x.inReset ? "absent" : "present"},
+                                     {"chipid", x.altChip ? "16" : "161"}});
         } else {
             keys.insert(keys.end(), {{"cable", x.plugged || x.power ? "1" : "0"}, {"hdmi", dvi ? "0" : "1"},
                                      {"colour", x.colour == 1 ? "yuv422" : x.colour == 2 ? "yuv444" : "rgb"},
@@ -833,6 +836,11 @@ struct Event : rc::state::Command<Sources, Bench> {
     }
 };
 int Event::first = 0, Event::last = 2;
+#ifdef __SANITIZE_THREAD__
+constexpr bool kThreadChecker = true;   // some ten times slower: fewer cases
+#else
+constexpr bool kThreadChecker = false;
+#endif
 } // namespace
 
 TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
@@ -856,12 +864,12 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
             };
             bench.check = [&](const Sources& sent) {
                 // Whatever another input does, a change is seen within a second: no pass holds
-                // the thread longer than input 3's sync loss (two hot-plug bounces and a restart,
-                // 0.65 s). 400 passes (4 s) settle any source; the last 100 then blocked it less
-                // than a second.
+                // the thread that long (input 3's own sync loss, hot-plug bounces and restart,
+                // takes up to 0.85 s). 400 passes (4 s) settle any source; the last 100 then
+                // blocked it less than a second.
                 took.clear();
                 bench.pass(400);
-                RC_ASSERT(*std::max_element(took.begin(), took.end()) < 800000u);
+                RC_ASSERT(*std::max_element(took.begin(), took.end()) < 1000000u);
                 RC_ASSERT(std::accumulate(took.end() - 100, took.end(), uint64_t(0)) < 1000000u);
                 // Every key the history sets is one a model reads.
                 RC_ASSERT(sim::SimBoard::scenarioKeysUnread() == std::vector<std::string>{});
@@ -932,6 +940,6 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                 RC_CLASSIFY(ev.wait, "an event inside the last one's measurement");
                 RC_TAG("event " + std::to_string(ev.kind));
             }
-        }, {kel_test::underEmulation() ? 3 : 12, 16});
+        }, {kel_test::underEmulation() ? 3 : kThreadChecker ? 4 : 12, 16});
     }
 }
