@@ -53,15 +53,12 @@ void checkPropertyOf(const std::string& name, const rc::detail::Property& proper
         metadata.id = name;
         metadata.description = name;
         const TestResult result = checkProperty(property, metadata, params);
-        // The spread: how many cases carried each tag (RC_TAG, RC_CLASSIFY).
-        if (const SuccessResult* ok = result.is<SuccessResult>() ? &result.get<SuccessResult>() : nullptr) {
-            std::map<std::string, int> counts;
-            for (const auto& [tags, n] : ok->distribution)
-                for (const std::string& tag : std::set<std::string>(tags.begin(), tags.end()))
-                    counts[tag] += n;
-            for (const auto& [tag, n] : counts)
-                std::printf("%s, seed %llu: %d of %d cases: %s\n", name.c_str(), (unsigned long long)seed, n, ok->numSuccess, tag.c_str());
-        }
+        std::map<std::string, int> spread;   // cases that carried each tag (RC_TAG, RC_CLASSIFY)
+        for (const auto& [tags, n] : result.is<SuccessResult>() ? result.get<SuccessResult>().distribution : Distribution())
+            for (const std::string& tag : std::set<std::string>(tags.begin(), tags.end()))
+                spread[tag] += n;
+        for (const auto& [tag, n] : spread)
+            std::printf("%s, seed %llu: %d of %d cases: %s\n", name.c_str(), (unsigned long long)seed, n, params.maxSuccess, tag.c_str());
         if (!result.is<SuccessResult>()) {
             std::ostringstream ss;
             printResultMessage(result, ss);
