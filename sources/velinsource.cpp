@@ -663,6 +663,7 @@ void velinsource::poll_receiver(int input)
         if (p_velin_it6602->IT6602_fsm_init(fd, input)) {
             it6602_step[input] = 3;
             it6602_retry_ticks[input] = 0;
+            it6602_settle_until_us[input] = board::Clock::monotonicUs() + kSettleMs * 1000;
         } else {
             it6602_retry_stamp[input] = G_timeTicks;
             const uint32_t next = it6602_retry_ticks[input] ? 2 * it6602_retry_ticks[input] : kIdentifyRetryTicks;
@@ -670,14 +671,23 @@ void velinsource::poll_receiver(int input)
         }
         break;
     case 3:
-        velin_it6602::delay1ms(500);
-        it6602_step[input] = 1;
+        // Half a second for the chip to settle; the thread polls the other inputs meanwhile.
+        if (board::Clock::monotonicUs() >= it6602_settle_until_us[input])
+            it6602_step[input] = 1;
         break;
     case 1:
         p_velin_it6602->IT6602_fsm_init_1(fd, input);
         it6602_step[input] = 2;
         break;
     default:
+        if (p_velin_it6602->IT6602_setup_lost(fd, input)) {
+            // Identified and reset at once: "no signal" and the output off until the chip
+            // is up again and reports what its source sends now.
+            it6602_step[input] = 0;
+            it6602_retry_ticks[input] = 0;
+            poll_receiver(input);
+            break;
+        }
         p_velin_it6602->IT6602_fsm(fd, input);
         break;
     }

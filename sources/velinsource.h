@@ -164,8 +164,10 @@ public:
     // doubling after each failure up to the maximum.
     static constexpr uint32_t kIdentifyRetryTicks = 10;
     static constexpr uint32_t kIdentifyRetryMaxTicks = 100;
+    static constexpr uint32_t kSettleMs = 500;   // after identification, before port 0 is selected
     uint32_t it6602_retry_stamp[3] = {0, 0, 0};
     uint32_t it6602_retry_ticks[3] = {0, 0, 0};
+    uint64_t it6602_settle_until_us[3] = {0, 0, 0};
 
     // Bring-up of the SDI stage's transmitter, one step per call: 0 prepare, 1 identify
     // (repeated until the chip answers), 2 initialise, then the device loop. Nothing in the

@@ -40,6 +40,8 @@ const Key kKeys[] = {
     {"input<0-3>.colorimetry", Form::Number},
     {"input<0-3>.vic", Form::Number},
     {"input<0-3>.audio", Form::Flag},
+    {"input<0-3>.scan", Form::Number},
+    {"input<0-3>.relock", Form::Number},
     {"input<0-2>.cable", Form::Flag},
     {"input<0-2>.pclk", Form::Number},
     {"input<0-2>.hdmi", Form::Flag},
@@ -190,8 +192,15 @@ bool isTiming(const std::string& v)
         return false;
     if (i < v.size() && v[i] == 'i')
         ++i;
-    if (i < v.size() && v[i] == '@')
-        return digits(v, ++i) && i == v.size();
+    if (i < v.size() && v[i] == '@') {
+        // The rate may have decimals ("@59.94").
+        if (!digits(v, ++i))
+            return false;
+        if (i < v.size() && v[i] == '.')
+            while (++i < v.size() && std::isdigit(static_cast<unsigned char>(v[i])))
+                ;
+        return i == v.size() && v.back() != '.';
+    }
     return i == v.size();
 }
 

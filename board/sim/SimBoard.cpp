@@ -17,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <unistd.h>
 #include <vector>
 
@@ -116,10 +117,25 @@ bool SimBoard::loadScenario(const std::string& file, std::vector<std::string>* w
     return true;
 }
 
+namespace {
+// The keys set and the keys asked for since reset(), under g_lock.
+std::set<std::string>& keysSet()
+{
+    static std::set<std::string> keys;
+    return keys;
+}
+std::set<std::string>& keysAsked()
+{
+    static std::set<std::string> keys;
+    return keys;
+}
+} // namespace
+
 void SimBoard::setScenario(const std::string& key, const std::string& value)
 {
     std::lock_guard<std::mutex> hold(g_lock);
     scenarioMap()[key] = value;
+    keysSet().insert(key);
     ++g_scenarioGeneration;
 }
 
@@ -138,8 +154,19 @@ uint64_t SimBoard::scenarioGeneration()
 std::string SimBoard::scenario(const std::string& key, const std::string& fallback)
 {
     std::lock_guard<std::mutex> hold(g_lock);
+    keysAsked().insert(key);
     auto it = scenarioMap().find(key);
     return it == scenarioMap().end() ? fallback : it->second;
+}
+
+std::vector<std::string> SimBoard::scenarioKeysUnread()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    std::vector<std::string> out;
+    for (const std::string& key : keysSet())
+        if (!keysAsked().count(key))
+            out.push_back(key);
+    return out;
 }
 
 long SimBoard::scenarioInt(const std::string& key, long fallback)
@@ -168,6 +195,7 @@ void SimBoard::advanceVirtual(uint64_t microseconds)
             continue;
         }
         scenarioMap()[it->key] = it->value;
+        keysSet().insert(it->key);
         ++g_scenarioGeneration;
         it = changes.erase(it);
     }
@@ -192,6 +220,8 @@ void SimBoard::reset()
     {
         std::lock_guard<std::mutex> hold(g_lock);
         scenarioMap().clear();
+        keysSet().clear();
+        keysAsked().clear();
         timedChanges().clear();
         g_timedPending = 0;
         ++g_scenarioGeneration;

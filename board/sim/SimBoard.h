@@ -30,6 +30,9 @@ public:
     static void setScenarioAt(uint64_t atUs, const std::string& key, const std::string& value);
     // Counts scenario changes, so a model can keep what it read until the scenario moves.
     static uint64_t scenarioGeneration();
+    // The keys set since reset() that no model has asked for since then: a key no model
+    // reads (misspelt, or meant for another input's chip) changes nothing it seems to.
+    static std::vector<std::string> scenarioKeysUnread();
 
     // Virtual clock for tests: sleeps return at once and advance it.
     static void useVirtualClock(bool on);

@@ -10,6 +10,7 @@
 namespace {
 constexpr uint8_t kIdentity[4] = {0x54, 0x49, 0x02, 0x68};
 constexpr int kRegChips = 37;
+constexpr uint8_t kStartUpMarker = 0x36;   // register 0x86 as the start-up table leaves it
 
 Drv_I2C0& bus()
 {
@@ -61,7 +62,7 @@ constexpr IT6602_REG_INI kInitTable[] = {
     {0x6B, 0x11, 0x11}, {0x6C, 0xFF, 0x00}, {0x6D, 0xFF, 0x00},
     {0x71, 0x08, 0x00}, {0x73, 0xFF, 0x00}, {0x74, 0x0C, 0x00}, {0x75, 0xFF, 0x40},
     {0x7A, 0xFF, 0x00}, {0x7D, 0x30, 0x00}, {0x7E, 0xFF, 0x40},
-    {0x81, 0xFF, 0x00}, {0x84, 0xFF, 0x00}, {0x85, 0x20, 0x00}, {0x86, 0xFF, 0x36}, {0x87, 0xFF, 0x00},
+    {0x81, 0xFF, 0x00}, {0x84, 0xFF, 0x00}, {0x85, 0x20, 0x00}, {0x86, 0xFF, kStartUpMarker}, {0x87, 0xFF, 0x00},
     {0x8C, 0xFF, 0x00}, {0x9B, 0xFF, 0x03},
     {0xA9, 0xFF, 0x00}, {0xAC, 0xFF, 0x00}, {0xAD, 0xFF, 0x00},
     {0xC4, 0xFF, 0x00}, {0xC5, 0xFF, 0x00}, {0xC6, 0xFF, 0x00}, {0xC7, 0xFF, 0x00},
@@ -214,6 +215,22 @@ void velin_it6602::IT6602_fsm_init_1(int fd, int dev)
     IT6602PortSelect(fd, 0, cur_dev);
 }
 
+// A pulse of the shared reset line brings the chip back at its power-on settings, output
+// driven; it then raises interrupts only for signals present, so a source that left while
+// the line was low is never reported. A chip held in reset does not answer at all. Either
+// way the start-up table must be written again: register 0x86 is set by the table alone.
+int velin_it6602::IT6602_setup_lost(int fd, int dev)
+{
+    select(dev);
+    unsigned char bank = 0;
+    if (bus().i2c_read(fd, address(), 0x0F, &bank, 1) != 1)
+        return 1;
+    if (bank & 0x03)
+        chgbank_it6602(fd, 0);
+    unsigned char marker = 0;
+    return bus().i2c_read(fd, address(), 0x86, &marker, 1) != 1 || marker != kStartUpMarker;
+}
+
 void velin_it6602::IT6602PortSelect(int fd, int port, int dev)
 {
     select(dev);
@@ -305,6 +322,10 @@ void velin_it6602::hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port,
     if (!IT6602_IsSelectedPort(fd, port))
         return;
     if (!IsHDMIMode(fd)) {
+        // A DVI source sends no vendor infoframe: a 3D one that turned DVI is 2D now.
+        if (d->de3dframe)
+            IT6602_DE3DOff(fd);
+        d->de3dframe = 0;
         IT6602SwitchAudioState(fd, d, ASTATE_AudioOff);
         d->m_ucStatus |= kStatusAVIChanged;
         if (d->m_VState == VSTATE_VideoOn)

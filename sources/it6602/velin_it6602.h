@@ -188,6 +188,7 @@ public:
     void IT6602_Rst(int fd, int dev, IT6602_dev_data* d);
     void hdmirx_Var_init(int dev, IT6602_dev_data* d);
     void IT6602_fsm_init_1(int fd, int dev);
+    int IT6602_setup_lost(int fd, int dev);   // 1 the chip no longer holds its start-up settings
     void IT6602_fsm(int fd, int dev);
     void IT6602PortSelect(int fd, int port, int dev);
     // Port 0 only: HPD high (value 1) or low (0) while +5 V is present; low without it.

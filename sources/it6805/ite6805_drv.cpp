@@ -1,5 +1,6 @@
 #include "sources/it6805/ite6805_drv.h"
 
+#include "board/Clock.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
 #include "sources/it6805/ite6805_cec_sys.h"
@@ -167,20 +168,45 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
 
 uint32_t ite6805_drv::iTE6805_Get_PCLK(int dev)
 {
-    chgbank(0, dev);
-    uint32_t sum = 0;
-    for (int k = 1; k <= 20; ++k) {
-        ite6805_sys::delay1ms(10u * unsigned(k));
-        set(0x9A, 0x80, 0x00, dev);
-        const uint32_t high = rd(0x9A, dev) & 0x03;
-        const uint32_t low = rd(0x99, dev);
-        set(0x9A, 0x80, 0x80, dev);
-        sum += high * 256 + low;
+    iTE6805_PCLK_Start(dev);
+    while (!iTE6805_PCLK_Step(dev)) {
+        const uint64_t now = board::Clock::monotonicUs();
+        ite6805_sys::delay1ms(unsigned((pclk_due_us_[dev & 1] - now + 999) / 1000));
     }
+    return owner_->timing[dev].PCLK;
+}
+
+// Before sample k (k = 1..20) the counter runs 10 x k ms: 2.1 s in all.
+void ite6805_drv::iTE6805_PCLK_Start(int dev)
+{
+    pclk_sample_[dev & 1] = 1;
+    pclk_sum_[dev & 1] = 0;
+    pclk_due_us_[dev & 1] = board::Clock::monotonicUs() + 10000;
+}
+
+bool ite6805_drv::iTE6805_PCLK_Step(int dev)
+{
+    uint8_t& k = pclk_sample_[dev & 1];
+    if (k == 0)
+        return true;
+    if (board::Clock::monotonicUs() < pclk_due_us_[dev & 1])
+        return false;
+    chgbank(0, dev);
+    set(0x9A, 0x80, 0x00, dev);
+    const uint32_t high = rd(0x9A, dev) & 0x03;
+    const uint32_t low = rd(0x99, dev);
+    set(0x9A, 0x80, 0x80, dev);
+    uint32_t& sum = pclk_sum_[dev & 1];
+    sum += high * 256 + low;
+    if (k < 20) {
+        ++k;
+        pclk_due_us_[dev & 1] = board::Clock::monotonicUs() + 10000u * k;
+        return false;
+    }
+    k = 0;
     // A clock that never ticked gives 0 rather than a division by zero.
-    const uint32_t pclk = sum ? uint32_t(uint64_t(10240) * RCLK[dev] / sum) : 0;
-    owner_->timing[dev].PCLK = pclk;
-    return pclk;
+    owner_->timing[dev].PCLK = sum ? uint32_t(uint64_t(10240) * RCLK[dev] / sum) : 0;
+    return true;
 }
 
 uint32_t ite6805_drv::iTE6805_Get_TMDS(int samples, int dev)
@@ -244,7 +270,7 @@ void ite6805_drv::iTE6805_Get_VID_Info(int dev)
     const bool altMap = owner_->iTE6805_DATA[dev].ChipID == 0x10 || owner_->iTE6805_DATA[dev].ChipID == 0xE0;
     chgbank(0, dev);
     iTE6805_Get_TMDS(1, dev);
-    iTE6805_Get_PCLK(dev);
+    // The pixel clock is the one measured over the passes before (iTE6805_PCLK_Step).
     auto w6 = [&](uint8_t high, uint8_t low) { return uint16_t((rd(high, dev) & 0x3F) * 256 + rd(low, dev)); };
     read_sizes(dev);
     if (altMap) {

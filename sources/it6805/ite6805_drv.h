@@ -41,6 +41,12 @@ public:
     // --- measurement, InfoFrames, publication ---
     void iTE6805_Get_VID_Info(int dev);
     uint32_t iTE6805_Get_PCLK(int dev);
+    // The same measurement spread over passes: Start begins it, each Step takes the sample
+    // that is due (the waits of iTE6805_Get_PCLK between them) and answers true once no
+    // sample is left, the result stored in timing[dev].PCLK. The input-source thread polls
+    // every input between two samples instead of sleeping through them.
+    void iTE6805_PCLK_Start(int dev);
+    bool iTE6805_PCLK_Step(int dev);
     uint32_t iTE6805_Get_TMDS(int samples, int dev);
     void iTE6805_Set_47_By_TMDS(int dev);
     void iTE6805_Get_AVIInfoFrame_Info(int dev);
@@ -88,6 +94,9 @@ private:
     void set(uint8_t reg, uint8_t mask, uint8_t value, int dev);
     ite6805_sys* owner_;
     bool timing_ok_[2] = {false, false};
+    uint8_t pclk_sample_[2] = {0, 0};     // the next sample, 1..20; 0: none pending
+    uint32_t pclk_sum_[2] = {0, 0};
+    uint64_t pclk_due_us_[2] = {0, 0};
 };
 
 // One row of the supported 4K timings of the downscaler.

@@ -378,7 +378,8 @@ void ite6805_drv::iTE6805_Reset_ALL_Logic(int port, int dev)
 
 int ite6805_drv::iTE6805_Check_4K_Resolution(int dev)
 {
-    const uint32_t pclk = iTE6805_Get_PCLK(dev);
+    // The clock measured for this very timing, not measured a second time.
+    const uint32_t pclk = owner_->timing[dev].PCLK;
     std::printf("PCLK = %ld.%03ldMHz\n", long(pclk / 1000), long(pclk % 1000));
     const bool is4k = pclk > 320000 || (pclk > 160000 && owner_->iTE6805_DATA[dev].YUV420);
     std::printf(is4k ? "iTE6805_Check_4K_Resolution = TRUE!!!\n" : "iTE6805_Check_4K_Resolution = FALSE!!!\n");

@@ -120,6 +120,7 @@ void ite6805_sys::iTE6805_FSM(int dev)
             identify_retry_ticks[dev] = 0;
             p_ite6805_drv->iTE6805_Init_fsm(dev);
             FsmState[dev] = 2;
+            settle_until_us[dev] = board::Clock::monotonicUs() + kSettleMs * 1000;
         } else {
             // A receiver that stopped answering (held in reset, or gone) carries no picture:
             // an input that had one is published as no signal. One that never had a signal
@@ -132,8 +133,9 @@ void ite6805_sys::iTE6805_FSM(int dev)
         }
         break;
     case 2:
-        delay1ms(1000);
-        FsmState[dev] = 1;
+        // The chip settles for a second; the thread polls the other inputs meanwhile.
+        if (board::Clock::monotonicUs() >= settle_until_us[dev])
+            FsmState[dev] = 1;
         break;
     default:
         iTE6805_MainBody(dev);

@@ -117,8 +117,7 @@ struct iTE6805_COUNTERS {
     uint8_t deskewerrcnt = 0;
     uint8_t DeskewRestarts = 0;
     uint8_t NewAVIFlag = 0;
-    uint32_t RemeasureStamp = 0;            // tick the last in-place re-measure ended
-    uint8_t Remeasured = 0;                 // in-place re-measures since video became stable
+    uint8_t Remeasuring = 0;                // the clock is measured again for a new AVI InfoFrame
     uint8_t AVIFields[5] = {0, 0, 0, 0, 0}; // AVI bytes 1-5, the fields that matter, last seen
     uint8_t AudioFirstRead = 1;
     uint8_t HDCPChangeFlag = 0;
@@ -159,9 +158,9 @@ public:
     // A chip that did not answer is identified again after a pause (ticks) that doubles
     // from kIdentifyRetryTicks up to kIdentifyRetryMaxTicks.
     static constexpr uint32_t kIdentifyRetryTicks = 10;
-    // Ticks between in-place re-measures of a source that keeps changing (after two).
-    static constexpr uint32_t kRemeasureGapTicks = 200;
     static constexpr uint32_t kIdentifyRetryMaxTicks = 100;
+    static constexpr uint32_t kSettleMs = 1000;   // after identification, before the main body
+    uint64_t settle_until_us[2] = {0, 0};
     uint32_t identify_retry_stamp[2] = {0, 0};
     uint32_t identify_retry_ticks[2] = {0, 0};
 

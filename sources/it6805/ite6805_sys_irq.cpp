@@ -206,9 +206,12 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     }
     if (r10 & 0x08) {
         std::printf("# Video Mode Change #\n");
-        // A new mode with the sync kept is measured again like a new AVI InfoFrame.
+        // A new mode with the sync kept is measured again like a new AVI InfoFrame; one
+        // that comes while the sync is checked restarts the clock's measurement.
         if (d.Flag_VidStable_Done == 1)
             c.NewAVIFlag = 1;
+        else if (d.VidState == STATEV_CheckSync)
+            drv->iTE6805_PCLK_Start(dev);
     }
     if (r10 & 0x04)
         std::printf("# Video Abnormal #\n");

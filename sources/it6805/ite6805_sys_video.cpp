@@ -73,7 +73,9 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
         std::printf("VidState change to STATEV_CheckSync state\n");
         c.Current_SCDTCheck_Count = 6;
         c.NewAVIFlag = 0;
-        c.Remeasured = 0;
+        c.Remeasuring = 0;
+        // The pixel clock is measured while the AVI InfoFrame settles, over the passes.
+        drv->iTE6805_PCLK_Start(dev);
         break;
     case STATEV_VidStable:
         std::printf("VidState change to STATEV_VidStable state\n");
@@ -134,8 +136,10 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
         break;
     case STATEV_CheckSync:
         if (c.Current_SCDTCheck_Count == 0) {
-            iTE6805_vid_chg(STATEV_VidStable, dev);
+            if (drv->iTE6805_PCLK_Step(dev))
+                iTE6805_vid_chg(STATEV_VidStable, dev);
         } else {
+            drv->iTE6805_PCLK_Step(dev);
             bank(2, dev);
             const uint8_t avi1 = rd(0x15, dev);
             bank(0, dev);
@@ -154,19 +158,20 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             iTE6805_INT_SCDT_Chg(dev);
             break;
         }
-        // A re-measure holds the thread for two clock measurements: a source that keeps
-        // changing is measured again at most every kRemeasureGapTicks after the first two.
-        if (c.NewAVIFlag == 1
-            && (c.Remeasured < 2 || Utils::getTimeSpace(c.RemeasureStamp) >= kRemeasureGapTicks)) {
-            std::printf("!!! New AVI InfoFrmae in STATEV_VidStable !!!\n");
+        // A new AVI InfoFrame or mode is taken once the pixel clock has been measured again
+        // over the following passes; one that comes during the measurement starts it anew.
+        if (c.NewAVIFlag == 1) {
             c.NewAVIFlag = 0;
+            c.Remeasuring = 1;
+            drv->iTE6805_PCLK_Start(dev);
+        }
+        if (c.Remeasuring && drv->iTE6805_PCLK_Step(dev)) {
+            std::printf("!!! New AVI InfoFrmae in STATEV_VidStable !!!\n");
+            c.Remeasuring = 0;
             drv->iTE6805_Get_AVIInfoFrame_Info(dev);
             iTE6805_Check_ColorChange_Update(dev);
             drv->iTE6805_Get_VID_Info(dev);
             iTE6807_Video_Output_Setting(dev);
-            if (c.Remeasured < 255)
-                ++c.Remeasured;
-            c.RemeasureStamp = G_timeTicks;
             if (iTE6805_SCDT_Moved(dev)) {
                 iTE6805_INT_SCDT_Chg(dev);
                 break;
@@ -198,7 +203,7 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
 }
 
 // The video-logic reset of the output setting acknowledges a pending sync change along
-// with its own bit, and the sync may move during the two-second clock measurements: the
+// with its own bit, and the sync may move while the clock is measured: the
 // sync is compared with the last one handled rather than left to an interrupt that may
 // never come.
 bool ite6805_sys::iTE6805_SCDT_Moved(int dev)

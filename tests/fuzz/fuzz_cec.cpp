@@ -32,7 +32,7 @@ void setUp()
     src->open_bus();
     src->set_switch(velinsource::kSwitchReceiver, 0x20);
     sys = src->p_ite6805_sys;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 300 && sys->FsmState[0] != 1; ++i, sim::SimBoard::advanceVirtual(10000))   // identified, settled
         sys->iTE6805_FSM(0);
 }
 

@@ -23,7 +23,7 @@ TEST_F(ScreenTest, HomeScreenShowsTheFourKSourceOfInput3)
     velinsource* src = velinsource::pInstance();
     src->open_bus();
     src->set_switch(velinsource::kSwitchReceiver, 0x20);
-    for (int i = 0; i < 80 && src->p_ite6805_sys->iTE6805_DATA[0].AudState != STATEA_AudioOn; ++i)
+    for (int i = 0; i < 400 && src->p_ite6805_sys->iTE6805_DATA[0].AudState != STATEA_AudioOn; ++i, sim::SimBoard::advanceVirtual(10000))
         src->p_ite6805_sys->iTE6805_FSM(0);
 
     kel_test::openScreen(g_lockwindow, 0);

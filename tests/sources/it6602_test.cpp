@@ -18,9 +18,6 @@ namespace {
 
 constexpr uint32_t kResetLine = 0x207940;
 
-// The published sizes in one list: Hact, Htotal, Hsync, Hback, Vact, Vtotal, Vsync, Vback.
-std::vector<unsigned> sizes(const struct hdminfo& r) { return {r.Hact, r.Htotal, r.Hsync, r.Hback, r.Vact, r.Vtotal, r.Vsync, r.Vback}; }
-
 class It6602 : public kel_test::SourcesFixture {
 protected:
     void SetUp() override
@@ -52,7 +49,7 @@ protected:
     int vstate(int dev = 0) { return drv->dev_data[dev].m_VState; }
     int astate(int dev = 0) { return drv->dev_data[dev].m_AState; }
     // Passes until input dev's video state is state; false after limit passes.
-    bool runTo(int state, int dev = 0, int limit = 40)
+    bool runTo(int state, int dev = 0, int limit = 100)
     {
         for (int i = 0; i < limit && vstate(dev) != state; ++i)
             pass();
@@ -191,7 +188,7 @@ TEST_F(It6602, IdentificationKeepsEachChipsOwnAddressTheInitTableIs81WritesAndHo
 TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
 {
     std::vector<int> seen;
-    for (int i = 0; i < 20 && vstate() != VSTATE_VideoOn; ++i) {
+    for (int i = 0; i < 80 && vstate() != VSTATE_VideoOn; ++i) {
         pass();
         if (seen.empty() || seen.back() != vstate())
             seen.push_back(vstate());
@@ -201,25 +198,13 @@ TEST_F(It6602, A1080p60SourceGoesFromResetToVideoOnAndIsPublished)
     EXPECT_EQ((std::vector<int>{para->reg_image[37] & 0x04, rx().hpd(), rx().videoOutput(), rx().reg(0, 0xC0) & 3}),
               (std::vector<int>{4, 1, 1, 3})) << "0xC0: the port set-up after the wait";
 
-    const struct hdminfo r = record(0);
-    EXPECT_EQ(sizes(r), (std::vector<unsigned>{1920, 2200, 44, 148, 1080, 1125, 5, 36}));
-    // Hpol, Vpol, interlaced, type, no signal, valid
-    EXPECT_EQ((std::vector<unsigned>{r.Hpol, r.Vpol, r.ip, r.type, r.nosignal, r.valid}),
-              (std::vector<unsigned>{1, 1, 0, 0, 0, 1}));
-    EXPECT_FLOAT_EQ(r.pfreq, 148.5f);
-    EXPECT_EQ(drv->vid_timing[0].PCLK, 150u) << "31620 / 21 / 10";
-    EXPECT_EQ(std::make_pair(status(0), int(codes.back())), std::make_pair(k1080p60, 12));
-
-    // The source stops sending with the cable in: no signal, timing fields kept.
-    codes.clear();
+    // The record and status of every timing: AllInputs.WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories.
+    EXPECT_EQ(std::make_pair(drv->vid_timing[0].PCLK, int(codes.back())), std::make_pair(150u, 12)) << "31620 / 21 / 10";
+    // The source stops sending with the cable in: the timing fields are kept.
     scenario({{"input0.cable", "1"}, {"input0.signal", "0"}});
     pass();
-    EXPECT_EQ(status(0), kNone);
-    // Video state, no signal, Hact, valid, video output, audio state.
-    EXPECT_EQ((std::vector<int>{vstate(), int(record(0).nosignal), int(record(0).Hact), int(record(0).valid), rx().videoOutput(),
-                                astate()}),
-              (std::vector<int>{VSTATE_SyncWait, 1, 1920, 1, 0, ASTATE_AudioOff}));
-    EXPECT_FALSE(codes.empty());
+    EXPECT_EQ((std::vector<int>{vstate(), int(record(0).Hact), int(record(0).valid), astate()}),
+              (std::vector<int>{VSTATE_SyncWait, 1920, 1, ASTATE_AudioOff}));
 }
 
 TEST_F(It6602, AMeasurementWithoutPixelClockOrWithNegativePorchesIsNotPublished)

@@ -43,8 +43,10 @@ protected:
     }
     // Passes of the driver, each followed by the thread's pause.
     void pass(int n = 1) { for (int i = 0; i < n; ++i, sim::SimBoard::advanceVirtual(10000)) sys->iTE6805_FSM(0); }
+    // Passes until the driver is identified and has settled: its main body runs.
+    void up() { runUntil([&] { return sys->FsmState[0] == 1; }); }
     // Passes until done() holds; false after limit passes.
-    bool runUntil(const std::function<bool()>& done, int limit = 80)
+    bool runUntil(const std::function<bool()>& done, int limit = 400)
     {
         for (int i = 0; i < limit; ++i) {
             if (done())
@@ -53,7 +55,7 @@ protected:
         }
         return done();
     }
-    bool runToAudioOn(int limit = 80) { return runUntil([&] { return sys->iTE6805_DATA[0].AudState == STATEA_AudioOn; }, limit); }
+    bool runToAudioOn(int limit = 400) { return runUntil([&] { return sys->iTE6805_DATA[0].AudState == STATEA_AudioOn; }, limit); }
     // Long enough for any CEC reply to leave the bus.
     static void cecBusTime() { sim::SimBoard::advanceVirtual(200000); }
     iTE6805_DATA_TYPE& data() { return sys->iTE6805_DATA[0]; }

@@ -21,7 +21,7 @@ TEST_F(It6805Output, TwoLaneOutputSettingIsItsRegisterSequence)
     // after initialisation restarts the video logic.
     source(1920, 1080, 2200, 1125, 60);
     ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_CheckSync; }));
-    drv->iTE6805_Get_VID_Info(0);
+    drv->iTE6805_Get_PCLK(0), drv->iTE6805_Get_VID_Info(0);
     for (int r : {0x64, 0x22})
         chip().setReg(0, r, 0x00);
     for (int r : {0x20, 0xCB, 0xD3, 0xC7, 0xC0, 0xD2, 0xC6, 0xC1})
@@ -122,11 +122,11 @@ TEST_F(It6805Output, GoingBetweenOneAndSeveralLanesRestartsTheVideoLogic)
     set("hsync", 44);
     source(2560, 1080, 2700, 1100, 50);
     sys->iTE6807_Video_Output_Setting(0);
-    sys->p_ite6805_drv->iTE6805_Get_VID_Info(0);
+    drv->iTE6805_Get_PCLK(0), drv->iTE6805_Get_VID_Info(0);
     sys->iTE6807_Video_Output_Setting(0);
     EXPECT_EQ((std::vector<int>{data().VBO_LaneCount, data().PrevLaneCount}), (std::vector<int>{2, 1}));
     source(1600, 900, 1600, 1000, 50);
-    sys->p_ite6805_drv->iTE6805_Get_VID_Info(0);
+    drv->iTE6805_Get_PCLK(0), drv->iTE6805_Get_VID_Info(0);
     sys->iTE6807_Video_Output_Setting(0);
     EXPECT_EQ((std::vector<int>{data().VBO_LaneCount, data().PrevLaneCount, bank()}), (std::vector<int>{0, 0, 0}));
 }

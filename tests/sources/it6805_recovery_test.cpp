@@ -83,7 +83,7 @@ TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
     // A 4K60 source (HDMI 2.0 clock ratio) whose channel 2 keeps failing. The symbol-lock
     // interrupt of the new clock starts the equaliser.
     set("err2", 500);
-    pass(2);
+    up(), pass();
     startLog();
     source(3840, 2160, 4400, 2250, 60);
     ASSERT_TRUE(runUntil([&] { return inOrder(rxWrites(), {{3, 0x30, 0x94}}); }, 60)) << "the RS-skew step is reached";
@@ -289,7 +289,7 @@ TEST_F(It6805Test, SymbolLockLossWithAClockChangeSendsVideoBackToWaitSync)
 TEST_F(It6805Test, PortSelectionAndReset)
 {
     source(1920, 1080, 2200, 1125, 60);
-    pass(3);
+    up(), pass();
     sys->iTE6805_Port_Select(2, 0);
     EXPECT_EQ(data().PortSelectRequest, 0) << "port 2 does not exist";
     sys->iTE6805_Port_Select(0, 0);
@@ -346,7 +346,7 @@ TEST_F(It6805Test, PortSelectionAndReset)
 
 TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
 {
-    pass(3);
+    up(), pass();
     // Initialisation of the CEC page (the timing unit at 0x0C and the receive FIFO reset aside).
     sim::I2cBusModel::clearLog();
     sys->p_cec_sys->iTE6805_CEC_INIT(0);
@@ -395,7 +395,7 @@ TEST_F(It6805Test, CecIgnoresMisaddressedShortLongAndFaultyMessages)
 
 TEST_F(It6805Test, CecAnswersAsATvOneReplyPerTransmitDoneWholeAndInOrderWithoutWaitingInAPass)
 {
-    pass(3);
+    up(), pass();
     // Four 15-byte messages make four 16-byte entries, exactly the 64 bytes of the ring: the
     // fourth waits for the next event instead of making the full ring look empty. A
     // discovery burst comes on top of it.

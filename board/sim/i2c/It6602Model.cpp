@@ -113,9 +113,11 @@ void It6602Model::derive()
     const bool clock = p5v && sig_.sending && hpd;
     const bool hdmi = clock && sig_.hdmi;
     const uint32_t sent = clock ? (sig_.hact * 7919u) ^ (sig_.vact * 104729u) ^ (sig_.htotal * 31u) ^
-                                      (sig_.vtotal * 131u) ^ sig_.pclkKhz ^ (sig_.interlace ? 0x80000000u : 0)
+                                      (sig_.vtotal * 131u) ^ sig_.pclkKhz ^ (sig_.interlace ? 0x80000000u : 0) ^
+                                      (sig_.hfp * 65537u) ^ (sig_.hsync * 257u) ^ (sig_.vfp * 8191u) ^ (sig_.vsync * 127u) ^
+                                      (sig_.hpol ? 0x40000000u : 0) ^ (sig_.vpol ? 0x20000000u : 0)
                                 : 0;
-    // A new clock or mode makes the PLLs lose lock: no SCDT for the re-lock time.
+    // A new clock or mode (sync placed anew included) makes the PLLs lose lock: no SCDT for the re-lock time.
     if (clock && seenSent_ && sent != seenSent_ && sig_.relockMs)
         relockUntilUs_ = board::Clock::monotonicUs() + uint64_t(sig_.relockMs) * 1000;
     seenSent_ = sent;

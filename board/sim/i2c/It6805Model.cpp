@@ -70,7 +70,8 @@ bool It6805Model::Signal::operator==(const Signal& o) const
     return power == o.power && clock == o.clock && dvi == o.dvi && hdmi2 == o.hdmi2 && hact == o.hact
            && vact == o.vact && htotal == o.htotal && vtotal == o.vtotal && pclk == o.pclk && colour == o.colour
            && colorimetry == o.colorimetry && extcolorimetry == o.extcolorimetry && vic == o.vic && scan == o.scan
-           && interlaced == o.interlaced;
+           && interlaced == o.interlaced && hfp == o.hfp && hsync == o.hsync && vfp == o.vfp && vsync == o.vsync
+           && hpol == o.hpol && vpol == o.vpol;
 }
 
 It6805Model::Signal It6805Model::signal()
@@ -80,10 +81,14 @@ It6805Model::Signal It6805Model::signal()
     s.power = keys_.number("5v", t.present ? 1 : 0) != 0;
     s.clock = t.present && s.power;
     s.osc = uint32_t(keys_.number("osc", 20000));
+    s.relock = keys_.number("relock", 40);
+    s.fs = uint32_t(keys_.number("audio_fs", 48000));
+    s.statusFs = uint32_t(keys_.number("audio_status_fs", long(s.fs)));
     if (!s.clock)
         return s;
     s.dvi = keys_.number("dvi", 0) != 0;
-    s.colour = s.dvi ? 0 : uint32_t(keys_.number("colour", 0)) & 3;
+    const uint32_t colour = uint32_t(keys_.number("colour", 0)) & 3;   // a DVI source sends no AVI InfoFrame
+    s.colour = s.dvi ? 0 : colour;
     const uint32_t div = s.colour == 3 ? 2 : 1;   // YUV 4:2:0 is measured at half width
     const uint32_t hact = t.hact, vact = t.vact, htotal = t.htotal, vtotal = t.vtotal, millihz = t.millihz;
     // Default porches in the proportions of the CEA timings (1080p, 2160p).
@@ -109,7 +114,6 @@ It6805Model::Signal It6805Model::signal()
     s.scan = uint32_t(keys_.number("scan", 0)) & 3;
     s.avmute = keys_.number("avmute", 0) ? 1 : 0;
     s.audio = !s.dvi && keys_.number("audio", 1) != 0;
-    s.fs = uint32_t(keys_.number("audio_fs", 48000));
     return s;
 }
 
@@ -152,15 +156,16 @@ void It6805Model::refresh()
         common_[0x08] |= 0x01;
     if (sig_.clock != last_.clock)
         banks_[0][0x10] |= 0x02;
-    // A new clock or mode on a running link: the mode-change interrupt, and the PLLs lose
+    // A new clock or mode (sync placed anew included) on a running link: the mode-change interrupt, and the PLLs lose
     // lock for the re-lock time (SCDT off, then on again).
     const bool moved = sig_.hact != last_.hact || sig_.vact != last_.vact || sig_.htotal != last_.htotal
-                       || sig_.vtotal != last_.vtotal || sig_.pclk != last_.pclk || sig_.interlaced != last_.interlaced;
+                       || sig_.vtotal != last_.vtotal || sig_.pclk != last_.pclk || sig_.interlaced != last_.interlaced
+                       || sig_.hfp != last_.hfp || sig_.hsync != last_.hsync || sig_.vfp != last_.vfp
+                       || sig_.vsync != last_.vsync || sig_.hpol != last_.hpol || sig_.vpol != last_.vpol;
     if (sig_.clock && last_.clock && moved) {
         banks_[0][0x10] |= 0x08;
-        const long relock = keys_.number("relock", 40);
-        if (relock > 0) {
-            relockUntilUs_ = board::Clock::monotonicUs() + uint64_t(relock) * 1000;
+        if (sig_.relock > 0) {
+            relockUntilUs_ = board::Clock::monotonicUs() + uint64_t(sig_.relock) * 1000;
             banks_[0][0x10] |= 0x02;
         }
     }
@@ -274,7 +279,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
         case 0xB0: return 0x00;
         case 0xB1: return uint8_t(s.audio ? 0x81 : 0x00);
         case 0xB2: return 0x00;
-        case 0xB5: return s.audio ? fsCode(uint32_t(keys_.number("audio_status_fs", long(s.fs)))) : 0x00;
+        case 0xB5: return s.audio ? fsCode(s.statusFs) : 0x00;
         default: return banks_[0][r];
         }
     }

@@ -100,6 +100,8 @@ private:
         uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hfp = 0, hsync = 0, vfp = 0, vsync = 0;
         uint32_t hpol = 1, vpol = 1, colour = 0, colorimetry = 0, extcolorimetry = 0, vic = 0, avmute = 0, scan = 0;
         uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000, depth = 0;
+        uint32_t statusFs = 48000;   // the rate the channel status claims
+        long relock = 40;            // ms without SCDT after a new clock or mode
         bool operator==(const Signal& o) const;
     };
     Signal signal();
