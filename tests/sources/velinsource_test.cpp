@@ -720,11 +720,11 @@ struct Event : rc::state::Command<Sources, Bench> {
     void apply(Sources& s) const override
     {
         Sent& x = s[size_t(input)];
-        // 4:2:0 and DVI sources weighted in; a new source is more often RGB.
+        // 4:2:0 and DVI sources weighted in, on a plug too; a new source is more often RGB.
         static const int kColours3[] = {3, 3, 4, 0, 1, 2, 0, 0}, kColours[] = {4, 4, 0, 1, 2, 0, 0, 0};
         const int* colours = input == 3 ? kColours3 : kColours;
         switch (kind) {
-        case 0: case 8: x = Sent{true, false, 0, colours[2 + porch / 7 % 6], 0, value % 8, value % 8, 0, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset, x.altChip};
+        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, 0, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset, x.altChip};
                 timing(x); break;                                                         // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
