@@ -110,12 +110,8 @@ TEST_F(ParamBlock, FirstStartWritesTheDefaultImageAndCleansTheBlockUp)
     // The register image's start values; what the start leaves unset is zero.
     std::vector<uint8_t> regs(1064, 0);
     std::fill(regs.begin() + 54, regs.begin() + 1061, 0xFF);
-    regs[37] = 0x80;
-    regs[38] = 0x1F;
-    regs[39] = 0x07;
-    regs[53] = 0xC3;
-    regs[54] = 0x10;
-    regs[59] = 0xC0;
+    for (const auto& [at, value] : {std::pair<int, uint8_t>{37, 0x80}, {38, 0x1F}, {39, 0x07}, {53, 0xC3}, {54, 0x10}, {59, 0xC0}})
+        regs[size_t(at)] = value;
     EXPECT_EQ(std::vector<uint8_t>(p->reg_image, p->reg_image + 1064), regs);
 }
 
@@ -256,10 +252,10 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     ASSERT_EQ(p->mode_file_write(2, 2), 1);
     ASSERT_EQ(p->mode_file_write(3, 2), 1);       // overlay word 0 in this slot
 
-    EXPECT_EQ(p->mode_file_deal(2, 1), 0);
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode3") || root.exists("/data/modes/MO03.json"));
-    EXPECT_EQ(bytes(p->mode_slot[2], 2), (Bytes{0xFF, 0xFF}));
-    EXPECT_EQ(le16(p->mode_slot[2] + 1230), 0);
+    // The result, both files, the slot's marker and its overlay word.
+    EXPECT_EQ((std::vector<int>{p->mode_file_deal(2, 1), root.exists("/data/modes/custom_mode3"), root.exists("/data/modes/MO03.json"),
+                                p->mode_slot[2][0], p->mode_slot[2][1], le16(p->mode_slot[2] + 1230)}),
+              (std::vector<int>{0, 0, 0, 0xFF, 0xFF, 0}));
 
     EXPECT_EQ((std::vector<int>{p->mode_file_deal(3, 1), root.exists("/data/modes/custom_mode4"), root.exists("/data/modes/MO04.json"),
                                 p->KelUserModeSaved(3)}),
@@ -338,16 +334,13 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     CROP_PARA got{};
     int index = -1;
     p->KelGetCropPara(2, 3, &got, &index);
-    EXPECT_EQ(index, 3);
-    EXPECT_EQ((std::vector<int>{got.id, got.x, got.y, got.width, got.height}),
-              (std::vector<int>{0x8302, 13, 20, 300, 400}));
+    EXPECT_EQ((std::vector<int>{index, got.id, got.x, got.y, got.width, got.height}), (std::vector<int>{3, 0x8302, 13, 20, 300, 400}));
 
     // A changed rectangle waits for the next raise of the flag.
     clearFlag();
     CROP_PARA moved{0x1234, 1, 2, 3, 4};
     p->KelSetCropPara(2, 3, &moved);
-    EXPECT_EQ(flag(), 0);
-    EXPECT_EQ(bytes(cropRecord(p->ram, 3), 10), (Bytes{0x02, 0x83, 1, 0, 2, 0, 3, 0, 4, 0}));
+    EXPECT_EQ(std::make_pair(flag(), bytes(cropRecord(p->ram, 3), 10)), std::make_pair(uint8_t(0), Bytes{0x02, 0x83, 1, 0, 2, 0, 3, 0, 4, 0}));
 
     // The next new crop takes the free number 3 and the first free record.
     ASSERT_EQ(p->KelAddNewCrop(2, &c), 0);
@@ -369,9 +362,9 @@ TEST_F(ParamBlock, ANewCropNeverTakesARecordThePcFilledMeanwhile)
         KelRamPara::put16(cropRecord(p->ram, 0) + 2, 99);
         pcWrite.unlock();
     }
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(bytes(cropRecord(p->ram, 0), 4), (Bytes{0x04, 0x80, 99, 0}));   // the PC's crop is kept
-    EXPECT_EQ(bytes(cropRecord(p->ram, 1), 4), (Bytes{0x01, 0x80, 7, 0}));    // the new one goes to the next
+    // Added; the PC's crop is kept and the new one goes to the next record.
+    EXPECT_EQ(std::make_tuple(result, bytes(cropRecord(p->ram, 0), 4), bytes(cropRecord(p->ram, 1), 4)),
+              std::make_tuple(0, Bytes{0x04, 0x80, 99, 0}, Bytes{0x01, 0x80, 7, 0}));
 }
 
 TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
@@ -411,10 +404,9 @@ TEST_F(ParamBlock, CropLookupsStayInsideTheirTablesAndLeaveNothingUninitialised)
     KelRamPara::put16(cropRecord(p->ram, 1), 0x8000 | (99 << 8)); // crop number 100, port 0
     KelRamPara::put16(cropRecord(p->ram, 2), 0x8000 | (39 << 8) | 5);
     p->KelCropSourceInit();
-    for (int i = 0; i < 25; ++i)
-        EXPECT_EQ(g_cut_source_state[i], 0) << i;
-    EXPECT_EQ(g_cut_source_state[29], 0x80);    // port 5, crop 40
-    EXPECT_EQ(p->KelGetCropID(5, 1), 40);
+    // Only port 5's crop 40 is in the bitmap.
+    EXPECT_EQ((std::make_tuple(Bytes(g_cut_source_state, g_cut_source_state + 25), g_cut_source_state[29], p->KelGetCropID(5, 1))),
+              std::make_tuple(Bytes(25, 0), uint8_t(0x80), 40));
 
     // A slot whose layer names crop record 45 does not read beyond the records.
     uint8_t* stored = p->mode_slot[0] + 2;
@@ -502,9 +494,9 @@ TEST_F(ParamBlock, EdidRequestAndLanguageFallBack)
     KelRamPara* p = fresh();
     p->KelSetEDIDPara(5, 2560, 1440, 75);
     p->KelSetEDIDPara(0, 1280, 720, 50);
-    EXPECT_EQ(bytes(p->ram + 926, 6), (Bytes{0x00, 0x0A, 0xA0, 0x05, 75, 0}));   // 2560 x 1440 at 75
-    EXPECT_EQ(bytes(p->ram + 896, 6), (Bytes{0x00, 0x05, 0xD0, 0x02, 50, 0}));   // 1280 x 720 at 50
-    EXPECT_EQ(flag(), 1);
+    // 2560 x 1440 at 75, 1280 x 720 at 50, and the scaler asked to apply.
+    EXPECT_EQ(std::make_tuple(bytes(p->ram + 926, 6), bytes(p->ram + 896, 6), flag()),
+              std::make_tuple(Bytes{0x00, 0x0A, 0xA0, 0x05, 75, 0}, Bytes{0x00, 0x05, 0xD0, 0x02, 50, 0}, uint8_t(1)));
     uint8_t before[4096];
     std::memcpy(before, p->ram, 4096);
     p->KelSetEDIDPara(6, 1, 1, 1);

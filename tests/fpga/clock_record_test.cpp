@@ -195,14 +195,12 @@ TEST_F(ClockRecord, ABlankFlashGetsItsHeaderAndTheFirstGroupOpensAfter30MinutesL
     const V time = bcdTime(kStart);
     for (uint32_t copy : {kA, kB}) {
         const V rec = flash(copy, 53);
-        EXPECT_EQ(V(rec.begin(), rec.begin() + 8), (V{0xAA, time[0], time[1], time[2], time[3], time[4], time[5], time[6]}));
-        EXPECT_EQ(V(rec.begin() + 8, rec.begin() + 16), (V{0, 0, 0, 0, 0xFF, 0, 0, 0}));
-        EXPECT_EQ(V(rec.begin() + 33, rec.begin() + 40), time);
-        EXPECT_EQ(V(rec.begin() + 48, rec.end()), (V{0x55, 0x55, 0x55, 0xD5, 0xFF}));
+        const auto at = [&rec](long from, long to) { return V(rec.begin() + from, rec.begin() + to); };
+        EXPECT_EQ((std::vector<V>{at(0, 8), at(8, 16), at(33, 40), at(48, 53)}),
+                  (std::vector<V>{{0xAA, time[0], time[1], time[2], time[3], time[4], time[5], time[6]}, {0, 0, 0, 0, 0xFF, 0, 0, 0}, time, {0x55, 0x55, 0x55, 0xD5, 0xFF}}));
     }
-    const V slot = flash(kSlots, 16);
-    EXPECT_EQ(V(slot.begin(), slot.begin() + 8), (V{0xAA, time[0], time[1], time[2], time[3], time[4], time[5], time[6]}));
-    EXPECT_EQ(V(slot.begin() + 8, slot.end()), (V{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0}));   // minutes at the close
+    // The slot: marker and start time, then the minutes at the close still blank.
+    EXPECT_EQ(flash(kSlots, 16), (V{0xAA, time[0], time[1], time[2], time[3], time[4], time[5], time[6], 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0}));
     minutes(4);                                   // units 15 and 16
     EXPECT_EQ((std::vector<V>{flash(kA + 51, 3), flash(kB + 51, 3)}), (std::vector<V>{{0x55, 0xFD, 0xFF}, {0x55, 0xFD, 0xFF}}));
 

@@ -227,14 +227,12 @@ TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
     EXPECT_EQ(std::vector<int>({first[9], le16(first, 0)}), (std::vector<int>{0x81, 0x0FFF}));
 
     // A register write likewise; a search of the port is sent once.
-    ReceivingCardModel::clearPackets();
-    holdOperation(1, op(1, 2, 0, 100, {1, 2}));
-    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
-    EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), 4u);
-    ReceivingCardModel::clearPackets();
-    holdOperation(1, op(7, 1, 0, 100, {0}));
-    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
-    EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), 1u);
+    for (const auto& [o, sends] : {std::pair<Op, size_t>{op(1, 2, 0, 100, {1, 2}), 4}, {op(7, 1, 0, 100, {0}), 1}}) {
+        ReceivingCardModel::clearPackets();
+        holdOperation(1, o);
+        ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
+        EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), sends);
+    }
 }
 
 TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDownAndASilentCardGetsFourSends)
@@ -300,12 +298,9 @@ TEST_F(CardJobs, ShortcutSetUpGivesEveryCardItsPositionThenResetsThePort)
     for (int i = 0; i < 6; ++i) {
         SCOPED_TRACE(i);
         const Bytes at = cardRam(1, i, 0x180, 4);
-        EXPECT_EQ(le16(at, 0), expected[i][0]);
-        EXPECT_EQ(le16(at, 2), expected[i][1]);
-        // The RAM reset to every card of the port: 1 and 65535.
-        const auto regs = ReceivingCardModel::card(0, 1, i).registerWrites;
-        ASSERT_EQ(regs.size(), 1u);
-        EXPECT_EQ(regs[0], (std::vector<uint8_t>{1, 0xFF, 1, 0xFF}));
+        EXPECT_EQ((std::vector<int>{le16(at, 0), le16(at, 2)}), (std::vector<int>{expected[i][0], expected[i][1]}));
+        // The RAM reset to every card of the port, once: 1 and 65535.
+        EXPECT_EQ(ReceivingCardModel::card(0, 1, i).registerWrites, (std::vector<std::vector<uint8_t>>{{1, 0xFF, 1, 0xFF}}));
     }
     EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), 7u);
     EXPECT_EQ(progress(smart), (std::vector<int>{14, 28, 42, 57, 71, 85, 85, 90, 100}));
@@ -321,10 +316,8 @@ TEST_F(CardJobs, ShortcutSetUpSkipsASilentCardAndEndsOnAPortWithoutCards)
     const uint32_t start = G_timeTicks.load();
     run();                                            // the silent card is waited for 1200 ticks
     EXPECT_GT(G_timeTicks - start, 1200u);
-    EXPECT_EQ(cardRam(0, 0, 0x180, 4), (Bytes{100, 0, 50, 0}));
-    EXPECT_EQ(cardRam(0, 1, 0x180, 4), (Bytes{0, 0, 0, 0}));
-    EXPECT_EQ(cardRam(0, 2, 0x180, 4), (Bytes{0, 0, 0, 0}));
-    EXPECT_EQ(cardRam(0, 3, 0x180, 4), (Bytes{100, 0, 0, 0}));
+    EXPECT_EQ((std::vector<Bytes>{cardRam(0, 0, 0x180, 4), cardRam(0, 1, 0x180, 4), cardRam(0, 2, 0x180, 4), cardRam(0, 3, 0x180, 4)}),
+              (std::vector<Bytes>{{100, 0, 50, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {100, 0, 0, 0}}));
 
     progress(smart);
     smart.values.clear();
@@ -382,12 +375,9 @@ TEST_F(CardJobs, ACheckOfMatchingCardsVisitsEveryPortAndListsNothing)
         auto packets = ReceivingCardModel::packets(0, p);
         ASSERT_EQ(packets.size(), 1u);
         ASSERT_EQ(packets[0].size(), 30u);
-        EXPECT_EQ(packets[0][16], 1);
-        EXPECT_EQ(le32(packets[0], 17), kConfig);
+        EXPECT_EQ(std::make_pair(int(packets[0][16]), le32(packets[0], 17)), std::make_pair(1, kConfig));
     }
-    EXPECT_EQ(progress(recovery).back(), 100);
-    EXPECT_TRUE(recovery.lists.empty());
-    EXPECT_EQ(manager->recovery_list_filled(), 0);
+    EXPECT_EQ(std::make_tuple(progress(recovery).back(), recovery.lists.size(), int(manager->recovery_list_filled())), std::make_tuple(100, size_t(0), 0));
 }
 
 TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
@@ -480,12 +470,8 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheChosenFile)
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 2), 1);       // not wholly in the chosen file
     EXPECT_FALSE(sim::Journal::hasShell("sync"));
     ASSERT_EQ(manager->get_operate_deal_para(&rec, 1), 0);
-    EXPECT_EQ(rec.head, 0x2011);
-    EXPECT_EQ(rec.value[0], 0x04030201u);
-    EXPECT_EQ(rec.value[1], 0x08070605u);
-    EXPECT_EQ(rec.value[2], 0x0C0B0A09u);
-    EXPECT_EQ(rec.value[3], 0x100F0E0Du);
-    EXPECT_EQ(rec.value[4], 123u);                                 // 1235 / 10
+    EXPECT_EQ((std::vector<uint32_t>{rec.head, rec.value[0], rec.value[1], rec.value[2], rec.value[3], rec.value[4]}),
+              (std::vector<uint32_t>{0x2011, 0x04030201u, 0x08070605u, 0x0C0B0A09u, 0x100F0E0Du, 123u}));   // 1235 / 10
     EXPECT_TRUE(sim::Journal::hasShell("sync"));
 
     // A name that leads out of the two folders is not read.
@@ -558,9 +544,9 @@ TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
         EXPECT_TRUE(progress(r.ring == &smart ? recovery : smart).empty());
     }
     QCoreApplication::processEvents();
-    EXPECT_EQ(recovery.lists, (std::vector<QStringList>{{"01/02/05/08"}, {}}));   // listed, then recovered
-    EXPECT_EQ(cardRam(1, 4, 0x400, 3), (Bytes{0xAB, 0xCD, 0xEF}));                  // its scan parameters
-    EXPECT_EQ(cardRam(1, 4, 0x300, 2), (Bytes{1, 4}));                              // its own operation
+    // Card 4 of port 1 listed, then recovered: its scan parameters and its own operation.
+    EXPECT_EQ(std::make_tuple(recovery.lists, cardRam(1, 4, 0x400, 3), cardRam(1, 4, 0x300, 2)),
+              std::make_tuple(std::vector<QStringList>{{"01/02/05/08"}, {}}, Bytes{0xAB, 0xCD, 0xEF}, Bytes{1, 4}));
 }
 
 // Back on a screen ends a job wherever it waits, and its ring is told 100 at once: a port
@@ -638,8 +624,7 @@ TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance
         EXPECT_EQ(g_send_para.job, r.job);
         G_timeTicks += 1;
         pass(0);
-        EXPECT_EQ(g_send_para.job, 0);
-        EXPECT_EQ(progress(smart).back(), 100);
+        EXPECT_EQ(std::make_pair(int(g_send_para.job), progress(smart).back()), std::make_pair(0, 100));
         ReceivingCardModel::clearPackets();
     }
 }
@@ -655,14 +640,11 @@ TEST_F(CardJobs, APcCommandPausesTheJobAndItsTimeOut)
         pc_cmd_time = G_timeTicks.load();
         pass(20);
     }
-    EXPECT_EQ(g_send_para.step, 3);
-    EXPECT_EQ(pc_cmd_valid, 1);
-    EXPECT_EQ(g_send_para.stamp, G_timeTicks - 20);
+    EXPECT_EQ((std::vector<uint32_t>{g_send_para.step, pc_cmd_valid, g_send_para.stamp}), (std::vector<uint32_t>{3, 1, G_timeTicks - 20}));
     // More than 80 ticks since the PC's last frame: the flag drops.
     pc_cmd_time = G_timeTicks - 81;
     pass(0);
-    EXPECT_EQ(pc_cmd_valid, 0);
-    EXPECT_EQ(g_send_para.step, 3);
+    EXPECT_EQ((std::vector<uint32_t>{pc_cmd_valid, g_send_para.step}), (std::vector<uint32_t>{0, 3}));
     G_timeTicks += 1301;
     pass(0);
     EXPECT_EQ(g_send_para.step, 1);
@@ -693,18 +675,15 @@ TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLog)
 {
     manager->bri_update_flag = 1;
     manager->screen_update_flag = 1;
+    // The brightness and screen flags, the running-time log and its set-up: untouched, then done.
+    const auto state = [this] {
+        return std::vector<int>{manager->bri_update_flag, manager->screen_update_flag, g_clock_record.running, manager->clock_record_initialised};
+    };
     manager->fpga_manage_deal(nullptr);
-    EXPECT_EQ(manager->bri_update_flag, 1);
-    EXPECT_EQ(manager->screen_update_flag, 1);
-    EXPECT_EQ(g_clock_record.running, 0);
-    EXPECT_EQ(manager->clock_record_initialised, 0);
-
+    EXPECT_EQ(state(), (std::vector<int>{1, 1, 0, 0}));
     makeReady();
     manager->fpga_manage_deal(nullptr);
-    EXPECT_EQ(manager->bri_update_flag, 0);
-    EXPECT_EQ(manager->screen_update_flag, 0);
-    EXPECT_EQ(manager->clock_record_initialised, 1);
-    EXPECT_EQ(g_clock_record.running, 1);
+    EXPECT_EQ(state(), (std::vector<int>{0, 0, 1, 1}));
 
     // Register 0 bit 3 set means not ready again.
     fpga_manage::MCU_REG_func[0][0] = 0x08;
@@ -721,9 +700,7 @@ TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)
     std::memset(fpga_manage::MCU_RAM_CMD + 24, 0xEE, 10);
     std::memset(fpga_manage::MCU_RAM_EXTEND + 48, 0xEE, 4);
     manager->softinit();
-    EXPECT_EQ(g_send_para.job, 0);
-    EXPECT_EQ(g_send_para.step, 255);
-    EXPECT_EQ(g_send_para.reply, 0);
+    EXPECT_EQ((std::vector<int>{g_send_para.job, g_send_para.step, g_send_para.reply}), (std::vector<int>{0, 255, 0}));
     // The version, the two command bytes and the cleared PHY status; the extension's pair.
     EXPECT_EQ(Bytes(fpga_manage::MCU_RAM_CMD + 24, fpga_manage::MCU_RAM_CMD + 34),
               (Bytes{1, 17, 0, 0, 255, 1, 0, 0, 0, 0}));

@@ -50,15 +50,12 @@ protected:
 
 TEST_F(FpgaPower, SettingsReadChannelWritePacketsAndTheEnableByte)
 {
-    // RAM 0 byte 44 of 2 does not allow power control.
-    FunctionCardModel::setRam0(0, 0, 44, {2});
-    manager->Power_ctrl_task();
-    EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 0u);
-    EXPECT_EQ(manager->reg_shadow(67, 0), 0);
-    FunctionCardModel::setRam0(0, 0, 44, {1});
-    manager->Power_ctrl_task();
-    EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 1u);
-    EXPECT_EQ(manager->reg_shadow(67, 0), 1);
+    // RAM 0 byte 44 of 2 does not allow power control, 1 does: the flag and register 67.
+    for (const uint8_t allowed : {0, 1}) {
+        FunctionCardModel::setRam0(0, 0, 44, {uint8_t(2 - allowed)});
+        manager->Power_ctrl_task();
+        EXPECT_EQ((std::vector<unsigned>{g_change[fpga_manage::CHG_POWER_ENABLE], manager->reg_shadow(67, 0)}), (std::vector<unsigned>{allowed, allowed}));
+    }
 
     manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_START, 6);
     manager->Send_write_VMF_reg_cmd(fpga_manage::VMF_STOP, 9);
@@ -101,10 +98,10 @@ TEST_F(FpgaPower, TheSettingsAnswerIsReadThroughThePairOfTheCardsPort)
             if (op.kind == FpgaModel::OpKind::RamRead)
                 lastRead = {op.ram, op.data.size()};
         EXPECT_EQ(lastRead, std::make_pair(2 + 2 * (port / 2), size_t(268))) << port;
-        EXPECT_EQ(g_change[fpga_manage::CHG_VMF_ADDRESS], 0x4000u + 0x1000u * (port & 3)) << port;
-        EXPECT_EQ(g_change[fpga_manage::CHG_VMF_GROUP], uint32_t(port / 4 + 1)) << port;
-        EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 1u) << port;
-        EXPECT_EQ(sim::ReceivingCardModel::packets(0, port).size(), 1u) << port;
+        // The card's address and group, the enable flag, the one packet to the port.
+        EXPECT_EQ((std::vector<uint32_t>{g_change[fpga_manage::CHG_VMF_ADDRESS], g_change[fpga_manage::CHG_VMF_GROUP], g_change[fpga_manage::CHG_POWER_ENABLE],
+                                         uint32_t(sim::ReceivingCardModel::packets(0, port).size())}),
+                  (std::vector<uint32_t>{0x4000u + 0x1000u * (port & 3), uint32_t(port / 4 + 1), 1, 1})) << port;
     }
 }
 
@@ -125,8 +122,7 @@ TEST_F(FpgaPower, StopAfterALostPictureAndStartWhenItReturns)
         step(100);
     EXPECT_TRUE(cardWrites().empty());                   // nothing up to 1000 ticks
     step(1);
-    ASSERT_EQ(cardWrites().size(), 1u);
-    EXPECT_EQ(cardWrites()[0], (std::vector<uint8_t>{0x02, 0x03, 0x00, 0x01}));
+    EXPECT_EQ(cardWrites(), (std::vector<std::vector<uint8_t>>{{0x02, 0x03, 0x00, 0x01}}));
     step(50);
     EXPECT_EQ(cardWrites().size(), 1u);                  // channels go at least 51 ticks apart
     step(1);
@@ -141,10 +137,11 @@ TEST_F(FpgaPower, StopAfterALostPictureAndStartWhenItReturns)
     EXPECT_EQ(cardWrites()[3], (std::vector<uint8_t>{0x02, 0x03, 0x00, 0x03}));
     for (int i = 0; i < 8; ++i)
         step(51);
-    EXPECT_EQ(cardWrites().size(), 11u);
-    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[2], 0xFF);
-    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0xFF);
-    EXPECT_EQ(manager->power_send_stopped, 0);
+    // The writes, the channel fields of registers 2 and 3, whether the channels are stopped.
+    const auto state = [this] {
+        return std::vector<int>{int(cardWrites().size()), FunctionCardModel::card(0, 0).regs[2], FunctionCardModel::card(0, 0).regs[3], manager->power_send_stopped};
+    };
+    EXPECT_EQ(state(), (std::vector<int>{11, 0xFF, 0xFF, 0}));
 
     // Lost again: a full stop writes field value 1 into all eight channels.
     picture(false);
@@ -152,9 +149,8 @@ TEST_F(FpgaPower, StopAfterALostPictureAndStartWhenItReturns)
     step(1001);
     for (int i = 0; i < 9; ++i)
         step(51);
-    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[2], 0x55);
-    EXPECT_EQ(FunctionCardModel::card(0, 0).regs[3], 0x55);
-    EXPECT_EQ(manager->power_send_stopped, 1);
+    const std::vector<int> stopped = state();
+    EXPECT_EQ(std::vector<int>(stopped.begin() + 1, stopped.end()), (std::vector<int>{0x55, 0x55, 1}));
 }
 
 TEST_F(FpgaPower, ASecondWindowSuspendsEverything)
@@ -162,8 +158,7 @@ TEST_F(FpgaPower, ASecondWindowSuspendsEverything)
     KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * 3, 1);
     picture(true);
     step(2000);
-    EXPECT_EQ(g_change[fpga_manage::CHG_SIGNAL_STAMP], 0u);
-    EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
+    EXPECT_EQ(std::make_pair(uint32_t(g_change[fpga_manage::CHG_SIGNAL_STAMP]), sim::ReceivingCardModel::packets(0, 0).size()), std::make_pair(0u, size_t(0)));
 }
 
 TEST_F(FpgaPower, RawLcdRegisterWrite)
@@ -175,7 +170,7 @@ TEST_F(FpgaPower, RawLcdRegisterWrite)
     for (auto& r : spi(1))
         sent.push_back(r.tx);
     EXPECT_EQ(sent, (std::vector<std::vector<uint8_t>>{{0x34}, {0xA1}, {0xB2}, {0x34}}));
-    EXPECT_TRUE(spi(2).empty());
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga1Select), 16);
-    EXPECT_EQ(sim::SocModel::read16(fpga_manage::kGpioFpga0Select), 16);
+    // Nothing to FPGA 2; both select lines back at rest.
+    EXPECT_EQ((std::vector<int>{int(spi(2).size()), sim::SocModel::read16(fpga_manage::kGpioFpga1Select), sim::SocModel::read16(fpga_manage::kGpioFpga0Select)}),
+              (std::vector<int>{0, 16, 16}));
 }

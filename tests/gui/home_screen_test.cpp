@@ -127,22 +127,18 @@ TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
     LockWindow* lw = open();
     ASSERT_NE(lw->image_frame, nullptr);
     EXPECT_EQ(lw->image_frame->geometry(), QRect(0, 74, 320, 160));
-    for (int w = 0; w < 4; ++w) {
-        ASSERT_NE(lw->image_tile[w], nullptr);
-        EXPECT_EQ(lw->image_tile[w]->text(), QString::number(w + 1));
-    }
-    EXPECT_EQ(lw->image_tile[3]->geometry(), QRect(165, 60, 40, 40));
-    EXPECT_TRUE(lw->image_tile[1]->styleSheet().contains("#EBA83A"));
+    for (int w = 0; w < 4; ++w)
+        ASSERT_TRUE(lw->image_tile[w] && lw->image_tile[w]->text() == QString::number(w + 1)) << w;
+    EXPECT_EQ(std::make_pair(lw->image_tile[3]->geometry(), lw->image_tile[1]->styleSheet().contains("#EBA83A")), std::make_pair(QRect(165, 60, 40, 40), true));
 
     EXPECT_EQ(names(lw), QStringList({"HDMI1", "", "HDMI2_Crop3", "DVI"}));
     // Window 2 shows the crop's size at its input's rate.
-    EXPECT_EQ(states(lw), QStringList({"1920x1080@60Hz", "Close", "960x540@50Hz", "No signal"}));
-    EXPECT_EQ(lw->image_state[1]->geometry(), QRect(210, 20, 40, 15));
+    EXPECT_EQ(std::make_pair(states(lw), lw->image_state[1]->geometry()),
+              std::make_pair(QStringList({"1920x1080@60Hz", "Close", "960x540@50Hz", "No signal"}), QRect(210, 20, 40, 15)));
 
     // Marks: the selected window and the frozen one, nothing on the closed window.
     ASSERT_NE(lw->image_select, nullptr);
-    EXPECT_EQ(lw->image_select->parentWidget(), lw->image_tile[2]);
-    EXPECT_EQ(frozen(lw), (std::vector<bool>{false, false, false, true}));
+    EXPECT_EQ(std::make_pair(lw->image_select->parentWidget(), frozen(lw)), std::make_pair(static_cast<QWidget*>(lw->image_tile[2]), std::vector<bool>{false, false, false, true}));
 
     // The selection mark moves on the next build only.
     g_image_current = 0;
@@ -202,8 +198,7 @@ TEST_F(HomeScreen, WindowTextsForFlagsAndSources)
     for (const auto& c : cases) {
         set_window(1, c.flags, c.source);
         lw->image_init();
-        EXPECT_EQ(name(lw, 1), c.name) << c.flags << " " << c.source;
-        EXPECT_EQ(state(lw, 1), c.state) << c.flags << " " << c.source;
+        EXPECT_EQ((QStringList{name(lw, 1), state(lw, 1)}), (QStringList{c.name, c.state})) << c.flags << " " << c.source;
     }
     set_window(0, 0, 1);   // window 0 is open whatever its flag
     lw->image_init();
@@ -239,8 +234,7 @@ TEST_F(HomeScreen, RefreshResetsOnlyWhatDiffersFromTheSavedCopy)
     // Nothing differs from the saved copy: the numbers stay, the miniature and IP are redone.
     EXPECT_EQ((QStringList{lw->ui->label_bright->text(), lw->ui->label_contrast->text(), lw->ui->label_input->text()}),
               (QStringList{"x", "y", "z"}));
-    EXPECT_TRUE(oldFrame.isNull() && lw->image_frame);
-    EXPECT_EQ(lw->ui->label_IPaddr->text(), "192.168.7.7");
+    EXPECT_TRUE(oldFrame.isNull() && lw->image_frame && lw->ui->label_IPaddr->text() == "192.168.7.7") << lw->ui->label_IPaddr->text().toStdString();
 
     put16(P::kBrightness, 33);   // the refresh as the dispatcher calls it on a notification
     put16(P::kLedHeight, 512);

@@ -186,7 +186,7 @@ TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
     EXPECT_EQ((std::vector<int>{para->ram_backup[1600], uint8_t(paraFile()[2 + 1600 - 768])}), std::vector<int>(2, para->ram[1600]));
 }
 
-TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApply)
+TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApplyAndOnlyForASlot)
 {
     para->ram[3000] = 0x77;
     P::put16(para->ram + P::kModeSaveRequest, 5);
@@ -195,19 +195,18 @@ TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApply)
     EXPECT_EQ((std::vector<int>{para->KelUserModeSaved(4), para->ram16(P::kModeSaveRequest)}), (std::vector<int>{0, 5}));
 
     scalerApplied(1);
-    // Slot 5 saved with the byte, the current mode, the request cleared.
-    EXPECT_EQ((std::vector<int>{para->KelUserModeSaved(4), para->mode_slot[4][2 + 3000 - P::kModeArea], para->ram16(P::kCurrentMode),
-                                para->ram16(P::kModeSaveRequest)}),
-              (std::vector<int>{1, 0x77, 5, 0}));
-    EXPECT_TRUE(root.exists("/data/modes/custom_mode5"));
+    // Slot 5 saved with the byte and its file, the current mode, the request cleared.
+    EXPECT_EQ((std::vector<int>{para->KelUserModeSaved(4), para->mode_slot[4][2 + 3000 - P::kModeArea], root.exists("/data/modes/custom_mode5"),
+                                para->ram16(P::kCurrentMode), para->ram16(P::kModeSaveRequest)}),
+              (std::vector<int>{1, 0x77, 1, 5, 0}));
     // The changed mode number and the cleared request went into the same file write.
     const std::string file = paraFile();
     EXPECT_EQ((std::vector<int>{uint8_t(file[2 + P::kCurrentMode - 768]), uint8_t(file[2 + P::kModeSaveRequest - 768])}),
               (std::vector<int>{5, 0}));
-}
 
-TEST_F(ChangeNotification, SaveRequestOutsideTheSlotsIsIgnoredAndCleared)
-{
+    // A request outside the slots is ignored and cleared; only slot 5 stays saved.
+    std::vector<int> want(18, 0);
+    want[2 + 4] = 1;
     for (int n : {17, 0xFFFF}) {
         P::put16(para->ram + P::kModeSaveRequest, uint16_t(n));
         P::put16(para->ram + P::kCurrentMode, 0);
@@ -215,7 +214,7 @@ TEST_F(ChangeNotification, SaveRequestOutsideTheSlotsIsIgnoredAndCleared)
         std::vector<int> got{para->ram16(P::kModeSaveRequest), para->ram16(P::kCurrentMode)};
         for (int s = 0; s < 16; ++s)
             got.push_back(para->KelUserModeSaved(s));
-        EXPECT_EQ(got, std::vector<int>(18, 0)) << n;
+        EXPECT_EQ(got, want) << n;
     }
 }
 

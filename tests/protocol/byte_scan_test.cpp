@@ -14,6 +14,7 @@ namespace board_build {
 #pragma pop_macro("__SSE2__")
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -22,16 +23,13 @@ using namespace board_build::byte_scan;
 TEST(ByteScanWithoutSse2, EachMarkedLaneGivesItsOwnBit)
 {
     unsigned char block[16] = {};
-    EXPECT_FALSE(any_lane(marker_lanes(load16(block))));
-    EXPECT_EQ(lane_bits(marker_lanes(load16(block))), 0u);
+    EXPECT_EQ(std::make_pair(any_lane(marker_lanes(load16(block))), lane_bits(marker_lanes(load16(block)))), std::make_pair(false, 0u));
     for (int lane = 0; lane < 16; ++lane) {
         unsigned char one[16] = {};
         one[lane] = lane % 2 ? 0x5A : 0xA5;
         block[lane] = 0x5A;
         const Block16 m = marker_lanes(load16(one));
-        EXPECT_TRUE(any_lane(m)) << lane;
-        EXPECT_EQ(lane_bits(m), 1u << lane) << lane;
-        EXPECT_EQ(first_lane(m), size_t(lane)) << lane;
+        EXPECT_EQ(std::make_tuple(any_lane(m), lane_bits(m), first_lane(m)), std::make_tuple(true, 1u << lane, size_t(lane))) << lane;
     }
     EXPECT_EQ(lane_bits(marker_lanes(load16(block))), 0xFFFFu);
     // The escaped values, and a long run with the first marker far in.
@@ -40,8 +38,7 @@ TEST(ByteScanWithoutSse2, EachMarkedLaneGivesItsOwnBit)
     unsigned char run[200];
     std::memset(run, 0x11, sizeof run);
     run[150] = 0x5A;
-    EXPECT_EQ(find_marker(run, 0, sizeof run), 150u);
-    EXPECT_EQ(find_marker(run, 151, sizeof run), sizeof run);
+    EXPECT_EQ(std::make_pair(find_marker(run, 0, sizeof run), find_marker(run, 151, sizeof run)), std::make_pair(size_t(150), sizeof run));
 }
 
 } // namespace

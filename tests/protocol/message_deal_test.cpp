@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -67,20 +68,16 @@ TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)
     // 65535 bytes do not fit a UDP datagram; over TCP they are answered.
     EXPECT_EQ(reply(deal(pc::readRam(0, 0xFFFF), udp)), (Bytes{1, 0}));
     int r = deal(pc::readRam(0, 0xFFFF), tcp);
-    ASSERT_EQ(r, 0x10000);
-    EXPECT_EQ(buf[11], 0xA5);
-    EXPECT_EQ(buf[11 + 0xFFE], 0xA5);
+    ASSERT_EQ(std::make_tuple(r, buf[11], buf[11 + 0xFFE]), std::make_tuple(0x10000, uint8_t(0xA5), uint8_t(0xA5)));
     // The escaped reply is measured: a reply of 0xA5 bytes needs twice the room.
     for (int k = 0; k < KelRamPara::kModeSlots; ++k)
         std::memset(KelRamPara::p_kelrampara_config->mode_slot[k], 0xA5, KelRamPara::kModeSlotSize);
     EXPECT_EQ(reply(deal(pc::readRam(0x1000, 0x8000), udp)), (Bytes{1, 0}));
     KelRamPara::p_kelrampara_config->mode_slot[1][4097] = 0x42;
     KelRamPara::p_kelrampara_config->mode_slot[2][0] = 0x43;
-    r = deal(pc::readRam(0x1000, 0x7FE0), udp);
-    EXPECT_EQ(r, 0x7FE1);
     // The read runs on through the slots as they lie, back to back.
-    EXPECT_EQ(buf[11 + 4098 + 4097], 0x42);
-    EXPECT_EQ(buf[11 + 4098 + 4098], 0x43);
+    r = deal(pc::readRam(0x1000, 0x7FE0), udp);
+    EXPECT_EQ(std::make_tuple(r, buf[11 + 4098 + 4097], buf[11 + 4098 + 4098]), std::make_tuple(0x7FE1, uint8_t(0x42), uint8_t(0x43)));
     EXPECT_EQ(deal(pc::readRam(0x11000, 0xFF00), udp), 0xFF01);
 }
 
@@ -95,10 +92,9 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
 
     // Parameter RAM of FPGA 1 (byte 7 = 2): the mirrored bytes follow into the back-up copy.
     EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(60, {0x11, 0x22, 0x33, 0x44}), 2))), Bytes{0});
-    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[1][60], 0x11);
-    EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][0], 0x11);
-    EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][3], 0x44);
-    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][60], 0);
+    EXPECT_EQ((Bytes{fpga_manage::MCU_RAM_PARA_func[1][60], fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][0],
+                     fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][3], fpga_manage::MCU_RAM_PARA_func[0][60]}),
+              (Bytes{0x11, 0x11, 0x44, 0}));
     // Running: the read refreshes the image and puts the mirrored bytes back from the copy.
     reg(1)[80] = 3;
     fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][1] = 0x99;
@@ -120,12 +116,9 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     // Address bits above the type select nothing outside the images.
     EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x10000010, {0x66})))), Bytes{0});
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][0x10], 0x66);
-}
 
-// An extension RAM read first fills its fixed bytes, FPGA 0's register 64 and the clock in
-// BCD (the weekday's encoding is not fixed).
-TEST_F(MessageDeal, ExtensionRamReadCarriesTheClockAndFixedBytes)
-{
+    // An extension RAM read first fills its fixed bytes, FPGA 0's register 64 and the clock
+    // in BCD (the weekday's encoding is not fixed).
     std::tm t{};
     t.tm_year = 126, t.tm_mon = 8, t.tm_mday = 28, t.tm_hour = 11, t.tm_min = 2, t.tm_sec = 3, t.tm_isdst = -1;
     sim::SimBoard::fixWallTime(std::mktime(&t) - std::time_t(sim::SimBoard::virtualMicroseconds() / 1000000));
@@ -134,10 +127,8 @@ TEST_F(MessageDeal, ExtensionRamReadCarriesTheClockAndFixedBytes)
     sim::SimBoard::fixWallTime(0);
     ASSERT_EQ(r, 76);
     const Bytes x = reply(r);
-    EXPECT_EQ(Bytes(x.begin() + 17, x.begin() + 24), (Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x03}));
-    EXPECT_EQ(x[1 + 28], 0x37);
-    EXPECT_EQ(x[1 + 49], 0x9F);
-    EXPECT_EQ(Bytes(x.begin() + 73, x.end()), (Bytes{1, 0, 0}));
+    EXPECT_EQ(std::make_tuple(Bytes(x.begin() + 17, x.begin() + 24), x[1 + 28], x[1 + 49], Bytes(x.begin() + 73, x.end())),
+              std::make_tuple(Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x03}, uint8_t(0x37), uint8_t(0x9F), Bytes{1, 0, 0}));
 }
 
 // The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
@@ -164,9 +155,9 @@ TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
     sim::FpgaFlashModel::setUniqueId(0, {9, 8, 7, 6, 5, 4, 3, 2});
     manager->netport_card_result = 0x1234;
     const Bytes block = reply(deal(pc::readRam(0xA0000000, 0x80)));
-    EXPECT_EQ(Bytes(block.begin() + 1 + 0x2C, block.begin() + 1 + 0x30), (Bytes{0x2F, 0x2E, 0x2D, 0x2C}));
-    EXPECT_EQ(Bytes(block.begin() + 1 + 0x6B, block.begin() + 1 + 0x73), (Bytes{9, 8, 7, 6, 5, 4, 3, 2}));
-    EXPECT_EQ(Bytes(block.begin() + 1 + 0x7C, block.end()), (Bytes{0x34, 0x12, 0x34, 0x12}));
+    const auto at = [&block](size_t from, size_t to) { return Bytes(block.begin() + 1 + long(from), block.begin() + 1 + long(to)); };
+    EXPECT_EQ((std::vector<Bytes>{at(0x2C, 0x30), at(0x6B, 0x73), at(0x7C, 0x80)}),
+              (std::vector<Bytes>{{0x2F, 0x2E, 0x2D, 0x2C}, {9, 8, 7, 6, 5, 4, 3, 2}, {0x34, 0x12, 0x34, 0x12}}));
 }
 
 // A write of the whole parameter RAM carries every mirrored range into the back-up copy,
@@ -215,15 +206,14 @@ TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
         uint8_t flag;
     } cases[] = {{0x04, 0x0123, 5, 0x0023, 5, 1}, {0x08, 0x0023, 5, 0x0123, 0, 1}, {0x10, 0x0023, 5, 0x0123, 8, 1},
                  {0x20, 0x0023, 5, 0x0123, 9, 1}, {0x3C, 0x0123, 5, 0x0023, 5, 1}, {0x30, 0x0023, 5, 0x0123, 8, 1},
-                 {0x20, 0x0123, 9, 0x0123, 9, 0}, {0x21, 0x0023, 5, 0x0123, 9, 1}};
+                 {0x20, 0x0123, 9, 0x0123, 9, 0}, {0x21, 0x0023, 5, 0x0123, 9, 1}, {0x10, 0x0123, 5, 0x0123, 8, 1}};
     for (const auto& c : cases) {
         KelRamPara::put16(ram + 2290, c.w0);
         KelRamPara::put16(ram + 2294, c.d0);
         c331_manage::p_c331_manage->c331_apply_flag = 0;
         EXPECT_EQ(reply(deal(pc::writeRegister(0xA1, 0xFF, c.bits))), Bytes{0});
-        EXPECT_EQ(KelRamPara::get16(ram + 2290), c.w) << int(c.bits);
-        EXPECT_EQ(KelRamPara::get16(ram + 2294), c.d) << int(c.bits);
-        EXPECT_EQ(c331_manage::p_c331_manage->c331_apply_flag, c.flag) << int(c.bits);
+        EXPECT_EQ(std::make_tuple(KelRamPara::get16(ram + 2290), KelRamPara::get16(ram + 2294), uint8_t(c331_manage::p_c331_manage->c331_apply_flag)),
+                  std::make_tuple(c.w, c.d, c.flag)) << int(c.bits);
     }
 }
 
@@ -314,8 +304,7 @@ TEST_F(MessageDealSpi, TypedRamWritesAndReadsReachTheirFpgaRam)
     for (const Row& w : rows) {
         const Bytes data = {uint8_t(w.ram), 2, 3};
         EXPECT_EQ(reply(deal(pc::writeRam(w.a, data))), Bytes{0}) << w.ram;
-        EXPECT_EQ(FpgaModel::ram(0, w.ram, 0x010, 3), data) << w.ram;
-        EXPECT_EQ(Bytes(w.image, w.image + 3), data) << w.ram;
+        EXPECT_EQ(std::make_pair(FpgaModel::ram(0, w.ram, 0x010, 3), Bytes(w.image, w.image + 3)), std::make_pair(data, data)) << w.ram;
     }
     // Reads of a running FPGA come from its RAM through the same image, whatever the index
     // bits above.

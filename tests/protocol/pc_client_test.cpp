@@ -39,8 +39,7 @@ TEST(PcClientStream, SerialFramesAreCutFromTheByteStream)
     ASSERT_EQ(::write(master, wb.data() + 7, wb.size() - 7), ssize_t(wb.size() - 7));
     ASSERT_TRUE(c->receiveRaw(raw, 2000));
     ASSERT_TRUE(pc::unescape(raw, plain) && pc::decode(plain, got));
-    EXPECT_EQ(got.b4, 2);
-    EXPECT_EQ(got.data, pc::writeRam(0x10, {0xA5, 0x5A}).data);
+    EXPECT_EQ(std::make_pair(int(got.b4), got.data), std::make_pair(2, pc::writeRam(0x10, {0xA5, 0x5A}).data));
 
     // What the client sends arrives as the escaped frame.
     ASSERT_TRUE(c->sendRaw(wa));

@@ -48,11 +48,11 @@ TEST_F(PcEdid, RecordStoredHandedOverAndReadBack)
     const Bytes rec = record();
     c331_manage::p_c331_manage->c331_apply_flag = 0;
     EXPECT_EQ(reply(deal(req(0xC1, writeReq(2, rec, 288)))), (Bytes{0, 1}));
-    EXPECT_EQ(root.readFile("/data/edidramtable/0002.bin"), std::string(rec.begin(), rec.end()));
-    EXPECT_EQ(Bytes(edid_ram_table[2], edid_ram_table[2] + 256), Bytes(rec.begin() + 32, rec.end()));
-    EXPECT_EQ(edid_ram_table_from[2], 1);
-    EXPECT_EQ(Bytes(para()->ram + 908, para()->ram + 914), (Bytes{0x80, 0x07, 0x38, 0x04, 60, 0}));
-    EXPECT_EQ(c331_manage::p_c331_manage->c331_apply_flag, 1);
+    // The file, the image after the record's head and where it came from, the input's
+    // requested timing, the scaler's apply.
+    EXPECT_EQ(std::make_tuple(root.readFile("/data/edidramtable/0002.bin"), Bytes(edid_ram_table[2], edid_ram_table[2] + 256), int(edid_ram_table_from[2]),
+                              Bytes(para()->ram + 908, para()->ram + 914), int(c331_manage::p_c331_manage->c331_apply_flag)),
+              std::make_tuple(std::string(rec.begin(), rec.end()), Bytes(rec.begin() + 32, rec.end()), 1, Bytes{0x80, 0x07, 0x38, 0x04, 60, 0}, 1));
 
     Bytes want = {0, 2, 2, 0, 32, 0, 32, 1};
     want.insert(want.end(), rec.begin(), rec.end());
@@ -67,8 +67,7 @@ TEST_F(PcEdid, RefusedRecordsAndMissingFiles)
     // (2 would say the input does not exist).
     EXPECT_EQ(reply(deal(req(0xC1, writeReq(1, Bytes(rec.begin(), rec.begin() + 200), 200)))), (Bytes{1, 1}));
     EXPECT_EQ(reply(deal(req(0xC1, writeReq(1, Bytes(rec.begin(), rec.begin() + 200), 288)))), (Bytes{1, 1}));
-    EXPECT_FALSE(root.exists("/data/edidramtable/0001.bin"));
-    EXPECT_EQ(edid_ram_table_from[1], 0);
+    EXPECT_EQ(std::make_pair(root.exists("/data/edidramtable/0001.bin"), int(edid_ram_table_from[1])), std::make_pair(false, 0));
     EXPECT_EQ(reply(deal(req(0xC1, {2, 1, 0}))), (Bytes{0, 2, 1, 0, 0, 0, 0, 0}));
     // A stored record cut short reads as not found.
     root.writeFile("/data/edidramtable/0003.bin", std::string(100, 'x'));

@@ -4,6 +4,7 @@
 #include "core/config_engine.h"
 
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -34,10 +35,8 @@ TEST_F(PcIdentity, VersionOfTheControllerAndUniqueIdOfTheFlash)
     // The FPGA side's version: registers 21 and 28..31 of the selected FPGA.
     uint8_t* reg = fpga_manage::MCU_REG_func[0];
     reg[21] = 0x55;
-    reg[28] = 1;
-    reg[29] = 2;
-    reg[30] = 3;
-    reg[31] = 4;
+    for (int k = 0; k < 4; ++k)
+        reg[28 + k] = uint8_t(1 + k);
     Bytes v = reply(deal(req(0x82, {}, 0x0001)));
     ASSERT_EQ(v.size(), 17u);
     EXPECT_EQ(Bytes(v.begin(), v.begin() + 12), (Bytes{0, 0x55, 0, 0x48, 11, 11, 1, 2, 3, 4, 0, 0}));
@@ -73,11 +72,10 @@ TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
         manager->check_step[0] = 5;
         manager->check_retry[0] = 7;
         EXPECT_EQ(reply(deal(req(0x84, c.data, c.dest))), c.reply) << c.data.size();
-        EXPECT_EQ(sim::FpgaModel::ram(0, 10, 0, 257), c.starts ? boot : Bytes(257, 0));
-        EXPECT_EQ(sim::FpgaModel::reg(0, 23), c.starts ? 0x41 : 0x01);
-        EXPECT_EQ(manager->reset_pending[0], c.starts ? 1 : 0);
-        EXPECT_EQ(manager->check_step[0], c.starts ? 0 : 5);
-        EXPECT_EQ(manager->check_retry[0], c.starts ? 0 : 7);
+        // RAM 10, register 23, and the bring-up's reset, step and retry count.
+        EXPECT_EQ(std::make_tuple(sim::FpgaModel::ram(0, 10, 0, 257), int(sim::FpgaModel::reg(0, 23)), int(manager->reset_pending[0]),
+                                  int(manager->check_step[0]), int(manager->check_retry[0])),
+                  c.starts ? std::make_tuple(boot, 0x41, 1, 0, 0) : std::make_tuple(Bytes(257, 0), 0x01, 0, 5, 7)) << c.data.size();
     }
 }
 
@@ -89,8 +87,8 @@ TEST_F(PcIdentity, BarcodeStoredReadBackAndGivesTheCloudDeviceId)
     for (char c : std::string("0123456789AB"))
         set.push_back(uint8_t(c));
     EXPECT_EQ(reply(deal(req(0xA2, set))), (Bytes{0, 30}));
-    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::Barcode).toString(), "0123456789AB");
-    EXPECT_EQ(Bytes(g_4G_property + 25, g_4G_property + 31), (Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}));
+    EXPECT_EQ(std::make_pair(ConfigEngine::p_config->read_config_variant(ConfigItem::Barcode).toString(), Bytes(g_4G_property + 25, g_4G_property + 31)),
+              std::make_pair(QString("0123456789AB"), Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}));
     Bytes want = {0, 31, 14, 0};
     want.insert(want.end(), set.begin() + 3, set.end());
     EXPECT_EQ(reply(deal(req(0xA2, {0x1F}))), want);
@@ -104,10 +102,9 @@ TEST_F(PcIdentity, LanguageMaskVariantsAndTheCurrentLanguage)
     para()->ram[768] = 0;
     g_lcd_lang_valid = 0x1001F;
     EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x55, 1, 0x02, 0}))), (Bytes{0, 32}));
-    EXPECT_EQ(g_lcd_lang_valid, 0x10002);
-    EXPECT_EQ(g_language, 1);
-    EXPECT_EQ(para()->ram[768], 1);
-    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::KelLCDLang).toInt(), 0x10002);
+    // The mask, the language global and block byte, the stored mask.
+    EXPECT_EQ((std::vector<int>{g_lcd_lang_valid, g_language, para()->ram[768], ConfigEngine::p_config->read_config_variant(ConfigItem::KelLCDLang).toInt()}),
+              (std::vector<int>{0x10002, 1, 1, 0x10002}));
     EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}))), (Bytes{0, 32}));
     EXPECT_EQ(g_lcd_lang_valid, 0x2001E);
     EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x56, 2, 0x1F, 0}))), (Bytes{5, 32}));
@@ -159,13 +156,11 @@ TEST_F(PcIdentity, CloudBindingIsUnmaskedAndStored)
         d.push_back(uint8_t(plain[i] ^ key[i % 32]));
     g_uTor_cloud = 0;
     ASSERT_EQ(deal(req(0xC3, d)), 3);
-    EXPECT_EQ(Bytes(buf.begin() + 10, buf.begin() + 12), (Bytes{0, 11}));
-    EXPECT_EQ(g_uTor_cloud, 1);
-    EXPECT_EQ(g_uTor_cloudserverport, 0x1F50);
+    EXPECT_EQ(std::make_tuple(Bytes(buf.begin() + 10, buf.begin() + 12), int(g_uTor_cloud), int(g_uTor_cloudserverport)), std::make_tuple(Bytes{0, 11}, 1, 0x1F50));
     auto* c = ConfigEngine::p_config;
-    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudserverip).toString(), "10.0.0.9");
-    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorclouduserip).toString(), "u1");
-    EXPECT_EQ(c->read_config_variant(ConfigItem::uTorcloudcontrollername).toString(), QString::fromStdString(name));
+    EXPECT_EQ((QStringList{c->read_config_variant(ConfigItem::uTorcloudserverip).toString(), c->read_config_variant(ConfigItem::uTorclouduserip).toString(),
+                           c->read_config_variant(ConfigItem::uTorcloudcontrollername).toString()}),
+              (QStringList{"10.0.0.9", "u1", QString::fromStdString(name)}));
     // A text length running past the frame is refused.
     d.resize(d.size() - 2);
     EXPECT_EQ(deal(req(0xC3, d)), 3);

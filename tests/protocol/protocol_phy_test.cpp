@@ -3,6 +3,7 @@
 #include "tests/support/PcFrame.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -53,79 +54,61 @@ TEST(ProtocolPhyCodec, EveryByteValueSurvivesEscapingBothWays)
     Bytes back;
     ASSERT_TRUE(pc::unescape(wire, back));
     EXPECT_EQ(back, all);
-}
-
-TEST(ProtocolPhyCodec, EscapeTable)
-{
+    // Each marked value's own pair, and the empty frame.
     EXPECT_EQ(deviceEscape({0xA5, 0xA6, 0x5A, 0x5B, 0x01, 0x02}),
               (Bytes{0xA5, 0xA5, 0xA5, 0xA6, 0x02, 0xA6, 0x01, 0x5B, 0x02, 0x5B, 0x01, 0x01, 0x02, 0x5A}));
     EXPECT_EQ(deviceEscape({}), (Bytes{0xA5, 0xA5, 0xA5, 0x5A}));
 }
 
-TEST(ProtocolPhyCodec, EmptyFrameAndGarbage)
+// Each row: what arrives on the wire, the frame taken from it, whether a closer was seen,
+// and whether the frame passes the length and check-byte test.
+TEST(ProtocolPhyCodec, UnescapingKeepsTheFirstClosedFrameAndDropsLoneEscapeBytes)
 {
-    unsigned char done = 9;
-    // 0xA5 directly followed by 0x5A: a closed frame of no bytes, which no link accepts.
-    EXPECT_TRUE(deviceUnescape({0xA5, 0x5A}, done).empty());
-    EXPECT_EQ(done, 1);
-    EXPECT_FALSE(protocol_phy::frame_ok(nullptr, 0, done));
-
+    const Bytes plain = pc::encode(pc::writeRam(0x100, {0xA5, 0x5A, 0xA6, 0x5B}));
     // Garbage before the openers is dropped; everything after the first closer too.
-    pc::Frame f = pc::readRam(0x600440, 2);
-    Bytes plain = pc::encode(f);
-    Bytes wire = {0x00, 0x5A, 0x17};
-    Bytes one = pc::escape(plain);
-    wire.insert(wire.end(), one.begin(), one.end());
-    Bytes other = pc::escape(pc::encode(pc::readRam(0x10, 1)));
-    wire.insert(wire.end(), other.begin(), other.end());
-    EXPECT_EQ(deviceUnescape(wire, done), plain);
-    EXPECT_EQ(done, 1);
-}
-
-TEST(ProtocolPhyCodec, EscapesAnywhereInLongRunsAndLoneEscapeBytes)
-{
+    Bytes garbage = {0x00, 0x5A, 0x17}, one = pc::escape(plain), other = pc::escape(pc::encode(pc::readRam(0x10, 1)));
+    garbage.insert(garbage.end(), one.begin(), one.end());
+    garbage.insert(garbage.end(), other.begin(), other.end());
+    Bytes open = pc::escape(plain);
+    open.pop_back();   // no closing 0x5A
     // Plain runs long enough to be copied in blocks, with an escape pair at the last byte
     // of a block and a lone escape byte (followed by a plain one) inside a block: the lone
     // escape byte is dropped and the byte (or pair) after it kept.
-    Bytes wire = {0xA5, 0xA5, 0xA5};
-    Bytes plain;
+    Bytes runs = {0xA5, 0xA5, 0xA5}, runsPlain;
     for (int k = 0; k < 15; ++k)
-        wire.push_back(0x30 + k), plain.push_back(0x30 + k);
-    wire.insert(wire.end(), {0xA6, 0x02});   // the pair begins at the first block's last byte
-    plain.push_back(0xA5);
+        runs.push_back(0x30 + k), runsPlain.push_back(0x30 + k);
+    runs.insert(runs.end(), {0xA6, 0x02});   // the pair begins at the first block's last byte
+    runsPlain.push_back(0xA5);
     for (int k = 0; k < 20; ++k)
-        wire.push_back(0x40 + k), plain.push_back(0x40 + k);
-    wire.insert(wire.end(), {0x5B, 0x33});   // a lone escape byte
-    plain.push_back(0x33);
+        runs.push_back(0x40 + k), runsPlain.push_back(0x40 + k);
+    runs.insert(runs.end(), {0x5B, 0x33});   // a lone escape byte
+    runsPlain.push_back(0x33);
     for (int k = 0; k < 40; ++k)
-        wire.push_back(0x10), plain.push_back(0x10);
+        runs.push_back(0x10), runsPlain.push_back(0x10);
     // A lone escape byte followed by a pair: the pair still stands for its byte.
-    wire.insert(wire.end(), {0xA6, 0x5B, 0x02, 0x5B, 0xA6, 0x02, 0xA6, 0xA6, 0x01, 0x5B, 0x5B, 0x01});
-    plain.insert(plain.end(), {0x5A, 0xA5, 0xA6, 0x5B});
-    wire.insert(wire.end(), {0x5B, 0x01, 0x5A});
-    plain.push_back(0x5B);
-    unsigned char done = 0;
-    EXPECT_EQ(deviceUnescape(wire, done), plain);
-    EXPECT_EQ(done, 1);
-}
-
-TEST(ProtocolPhyCodec, MissingCloserOrBadCheckByteIsRefused)
-{
-    Bytes plain = pc::encode(pc::writeRam(0x100, {0xA5, 0x5A, 0xA6, 0x5B}));
-    Bytes wire = pc::escape(plain);
-    wire.pop_back();   // no closing 0x5A
-    unsigned char done = 1;
-    Bytes got = deviceUnescape(wire, done);
-    EXPECT_EQ(done, 0);
-    EXPECT_FALSE(protocol_phy::frame_ok(got.data(), unsigned(got.size()), done));
-
-    got = deviceUnescape(pc::escape(plain), done);
-    ASSERT_EQ(got, plain);
-    EXPECT_TRUE(protocol_phy::frame_ok(got.data(), unsigned(got.size()), done));
+    runs.insert(runs.end(), {0xA6, 0x5B, 0x02, 0x5B, 0xA6, 0x02, 0xA6, 0xA6, 0x01, 0x5B, 0x5B, 0x01, 0x5B, 0x01, 0x5A});
+    runsPlain.insert(runsPlain.end(), {0x5A, 0xA5, 0xA6, 0x5B, 0x5B});
+    const struct {
+        const char* what;
+        Bytes wire, frame;
+        unsigned char done;
+        bool ok;
+    } cases[] = {
+        {"0xA5 then 0x5A: a closed frame of no bytes, which no link accepts", {0xA5, 0x5A}, {}, 1, false},
+        {"garbage around", garbage, plain, 1, true},
+        {"long runs", runs, runsPlain, 1, false},
+        {"no closer", open, plain, 0, false},
+    };
+    for (const auto& c : cases) {
+        unsigned char done = 9;
+        const Bytes got = deviceUnescape(c.wire, done);
+        EXPECT_EQ(std::make_tuple(got, done, protocol_phy::frame_ok(got.empty() ? nullptr : got.data(), unsigned(got.size()), done)),
+                  std::make_tuple(c.frame, c.done, c.ok)) << c.what;
+    }
     for (int bit = 0; bit < 8; ++bit) {
-        Bytes bad = got;
+        Bytes bad = plain;
         bad.back() ^= uint8_t(1 << bit);
-        EXPECT_FALSE(protocol_phy::frame_ok(bad.data(), unsigned(bad.size()), done)) << bit;
+        EXPECT_FALSE(protocol_phy::frame_ok(bad.data(), unsigned(bad.size()), 1)) << bit;
     }
     // Shorter than header and check byte: refused even when the XOR happens to match.
     Bytes shortFrame = {0x00, 0xF1, 0x10, 0xF0, 0, 0, 0, 0, 0, 0};

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <poll.h>
 #include <string>
+#include <tuple>
+#include <vector>
 
 using namespace linktest;
 
@@ -69,48 +71,42 @@ TEST(TcpClient, ConnectSendReceiveAndServerClose)
     kel_test::TestRoot root;
     Server server;
     TcpClinet client;
-    EXPECT_EQ(client.initialize(nullptr, 0), 0);
-    EXPECT_EQ(client.initialize_cloud(), 1);
-    EXPECT_EQ(client.m_clinetSocket, -1);
+    // Braced lists are evaluated in order: each value is read after the call before it.
+    EXPECT_EQ((std::vector<int>{client.initialize(nullptr, 0), client.initialize_cloud(), client.m_clinetSocket}), (std::vector<int>{0, 1, -1}));
 
     ASSERT_EQ(client.sockerConnect("127.0.0.1", server.port), 1);
     int sock = client.m_clinetSocket;
     ASSERT_GE(sock, 0);
     ASSERT_TRUE(server.accept());
     // Connected already: nothing is touched.
-    EXPECT_EQ(client.sockerConnect("127.0.0.1", server.port), 0);
-    EXPECT_EQ(client.m_clinetSocket, sock);
+    EXPECT_EQ((std::vector<int>{client.sockerConnect("127.0.0.1", server.port), client.m_clinetSocket}), (std::vector<int>{0, sock}));
 
+    // Sent and read by the server; a null buffer is refused and keeps the connection.
     const std::string hello = "{\"cmd\":\"login\"}";
-    EXPECT_EQ(client.sendData(reinterpret_cast<const unsigned char*>(hello.data()), unsigned(hello.size()), sock), 0);
-    EXPECT_EQ(server.read(hello.size()), hello);
-    EXPECT_EQ(client.sendData(nullptr, 4, sock), 255);
-    EXPECT_EQ(client.m_clinetSocket, sock);   // a null buffer keeps the connection
+    EXPECT_EQ((std::tuple<int, std::string, int, int>{client.sendData(reinterpret_cast<const unsigned char*>(hello.data()), unsigned(hello.size()), sock),
+                                                       server.read(hello.size()), client.sendData(nullptr, 4, sock), client.m_clinetSocket}),
+              std::make_tuple(0, hello, 255, sock));
 
     const std::string answer = "{\"ack\":1}";
     ASSERT_EQ(::send(server.peer, answer.data(), answer.size(), 0), ssize_t(answer.size()));
     unsigned char closed = 9;
-    EXPECT_EQ(client.recvData(&closed), 0);
-    EXPECT_EQ(closed, 0);
-    ASSERT_EQ(client.m_recvList.size(), 1u);
-    EXPECT_EQ(std::string(client.m_recvList.front().data.begin(), client.m_recvList.front().data.end()), answer);
-    EXPECT_EQ(client.m_recvList.front().socket, sock);
+    ASSERT_EQ((std::vector<int>{client.recvData(&closed), closed, int(client.m_recvList.size())}), (std::vector<int>{0, 0, 1}));
+    const auto& got = client.m_recvList.front();
+    EXPECT_EQ(std::make_pair(std::string(got.data.begin(), got.data.end()), got.socket), std::make_pair(answer, sock));
 
     // The server ends the connection: the client closes and says so.
     ::close(server.peer);
     server.peer = -1;
-    EXPECT_EQ(client.recvData(&closed), 0);
-    EXPECT_EQ(closed, 1);
-    EXPECT_EQ(client.m_clinetSocket, -1);
-    EXPECT_EQ(client.recvData(&closed), 255);   // nothing to receive on
+    // Then there is nothing to receive on.
+    EXPECT_EQ((std::vector<int>{client.recvData(&closed), closed, client.m_clinetSocket, client.recvData(&closed)}), (std::vector<int>{0, 1, -1, 255}));
 
     // And connects again. A connection that can no longer send (shut for writing, or both
     // ways) fails the send, which closes it.
     for (int how : {SHUT_WR, SHUT_RDWR}) {
         ASSERT_EQ(client.sockerConnect("127.0.0.1", server.port), 1);
         ::shutdown(client.m_clinetSocket, how);
-        EXPECT_EQ(client.sendData(reinterpret_cast<const unsigned char*>(hello.data()), 4, 0), 255) << how;
-        EXPECT_EQ(client.m_clinetSocket, -1) << how;
+        EXPECT_EQ((std::vector<int>{client.sendData(reinterpret_cast<const unsigned char*>(hello.data()), 4, 0), client.m_clinetSocket}),
+                  (std::vector<int>{255, -1})) << how;
     }
 }
 
@@ -123,11 +119,9 @@ TEST(TcpClient, RefusedAndMalformedConnects)
         port = gone.port;
     }
     TcpClinet client;
-    EXPECT_EQ(client.sockerConnect("127.0.0.1", port), 0);
-    EXPECT_EQ(client.m_clinetSocket, -1);
-    EXPECT_EQ(client.sockerConnect("not an address", port), 0);
-    EXPECT_EQ(client.sockerConnect(nullptr, port), 0);
-    EXPECT_EQ(client.m_clinetSocket, -1);
+    EXPECT_EQ((std::vector<int>{client.sockerConnect("127.0.0.1", port), client.m_clinetSocket, client.sockerConnect("not an address", port),
+                                client.sockerConnect(nullptr, port), client.m_clinetSocket}),
+              (std::vector<int>{0, -1, 0, 0, -1}));
 }
 
 TEST(TcpClient, WaitsEndAfterTheirTimeOut)
@@ -144,9 +138,7 @@ TEST(TcpClient, WaitsEndAfterTheirTimeOut)
         ASSERT_EQ(client.sockerConnect("127.0.0.1", server.port), 1);
         ASSERT_TRUE(server.accept());
         unsigned char closed = 9;
-        EXPECT_EQ(client.recvData(&closed), 0);
-        EXPECT_EQ(closed, 0);
-        EXPECT_TRUE(client.m_recvList.empty());
+        EXPECT_EQ((std::vector<int>{client.recvData(&closed), closed, int(client.m_recvList.size())}), (std::vector<int>{0, 0, 0}));
         EXPECT_GE(client.m_clinetSocket, 0);   // a quiet server is not an error
     }
 
@@ -159,8 +151,7 @@ TEST(TcpClient, WaitsEndAfterTheirTimeOut)
         ASSERT_EQ(client.sockerConnect("127.0.0.1", server.port), 1);
         ASSERT_TRUE(server.accept());
         std::vector<unsigned char> big(64u << 20, 0x41);
-        EXPECT_EQ(client.sendData(big.data(), unsigned(big.size()), client.m_clinetSocket), 255);
-        EXPECT_EQ(client.m_clinetSocket, -1);
+        EXPECT_EQ((std::vector<int>{client.sendData(big.data(), unsigned(big.size()), client.m_clinetSocket), client.m_clinetSocket}), (std::vector<int>{255, -1}));
     }
 
     // Connect: a server whose accept queue is full leaves new connections unanswered.
@@ -178,8 +169,7 @@ TEST(TcpClient, WaitsEndAfterTheirTimeOut)
             stalled = ::poll(&p, 1, 200) == 0;
         }
         ASSERT_TRUE(stalled) << "the loopback stack accepted every connection";
-        EXPECT_EQ(client.sockerConnect("127.0.0.1", server.port), 0);
-        EXPECT_EQ(client.m_clinetSocket, -1);
+        EXPECT_EQ((std::vector<int>{client.sockerConnect("127.0.0.1", server.port), client.m_clinetSocket}), (std::vector<int>{0, -1}));
         for (int f : fillers)
             ::close(f);
     }

@@ -65,8 +65,7 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
     EXPECT_EQ((std::vector<int>{g_image_current, notified}), (std::vector<int>{0, 1}));
     kel_test::pressKey(PanelKey::Right, 0, c);
     kel_test::pressKey(PanelKey::Right, 0, c);
-    EXPECT_EQ(c->ui_select, 4);
-    EXPECT_EQ(g_image_current, 2);   // a button changes nothing but the styles
+    EXPECT_EQ((std::vector<int>{c->ui_select, g_image_current}), (std::vector<int>{4, 2}));   // a button changes nothing but the styles
 
     // Back closes to the main menu, or to the picture layout screen when one is open.
     kel_test::pressKey(PanelKey::Back, 0, c);
@@ -122,8 +121,8 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     set_crop(0, 2, 1, 640, 480);   // HDMI2 crop 1
     mark_saved();
     InputChoose* c = open_choose();
-    EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains("HDMI2"));
-    EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains(">2<"));   // input and one crop
+    EXPECT_TRUE(c->ui->sourcelistseq1name->text().contains("HDMI2") && c->ui->sourcelistseq1name->text().contains(">2<"))   // input and one crop
+        << c->ui->sourcelistseq1name->text().toStdString();
     EXPECT_EQ((std::vector<bool>{c->ui->sourcelistseq0pixmap->property("online").toBool(),
                                  c->ui->sourcelistseq1pixmap->property("online").toBool()}),
               (std::vector<bool>{false, true}));
@@ -147,8 +146,8 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     kel_test::pressKey(PanelKey::Right);
     ok_with_toast();
     // The crop record as source, applied, the panel stays open.
-    EXPECT_EQ((std::vector<int>{para()->ram16(layer(2) + P::kLayerSource), apply_flag(), c->ui_seltype}), (std::vector<int>{0x8000, 1, 2}));
-    EXPECT_EQ(c->image_label[2]->text(), "HDMI2\n_Crop1");
+    EXPECT_EQ(std::make_tuple(std::vector<int>{para()->ram16(layer(2) + P::kLayerSource), apply_flag(), c->ui_seltype}, c->image_label[2]->text()),
+              std::make_tuple(std::vector<int>{0x8000, 1, 2}, QString("HDMI2\n_Crop1")));
 
     // A crop gone from the records meanwhile switches nothing and shows no toast.
     c331_manage::p_c331_manage->c331_apply_flag = 0;

@@ -188,8 +188,7 @@ TEST_F(LedScreens, LedsetFocusBackAndLanguages)
 TEST_F(LedScreens, FunctionListStepsOverLoadScanWithoutFiles)
 {
     SmartMapping* s = openSmart();
-    EXPECT_EQ(s->scan_file_avail, 0);
-    EXPECT_TRUE(s->ui->Button_loadscan->styleSheet().contains("gray"));
+    EXPECT_EQ(std::make_pair(int(s->scan_file_avail), s->ui->Button_loadscan->styleSheet().contains("gray")), std::make_pair(0, true));
     std::vector<int> seen;
     for (int i = 0; i < 3; ++i) {
         kel_test::pressKey(PanelKey::Right, i & 1, s);
@@ -199,8 +198,7 @@ TEST_F(LedScreens, FunctionListStepsOverLoadScanWithoutFiles)
     kel_test::pressKey(PanelKey::Left, 0, s);
     EXPECT_EQ((std::vector<int>{s->menu_index, s->ui->stackedWidget->currentIndex()}), (std::vector<int>{3, SmartMapping::kPageMapping}));
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left});
-    EXPECT_EQ(s->menu_index, 0);
-    EXPECT_TRUE(s->ui->Button_shortcut->styleSheet().contains(kOrange));
+    EXPECT_EQ(std::make_pair(int(s->menu_index), s->ui->Button_shortcut->styleSheet().contains(kOrange)), std::make_pair(0, true));
     kel_test::pressKey(PanelKey::Back, 1, s);
     EXPECT_TRUE(g_smartmapping == nullptr && g_page_focus == 5);
     kel_test::settle();
@@ -226,16 +224,14 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
     SmartMapping* s = openSmart();
     // Parameter curing: to the third entry, OK enters it, OK starts job 3.
     kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});
-    EXPECT_EQ(s->menu_entered, 1);
-    EXPECT_TRUE(s->ui->Button_confirm->styleSheet().contains(kOrange));
+    EXPECT_EQ(std::make_pair(int(s->menu_entered), s->ui->Button_confirm->styleSheet().contains(kOrange)), std::make_pair(1, true));
     // A job still pending in the manager (no ring shown): OK starts nothing.
     g_send_para.post(1);
     kel_test::pressKey(PanelKey::Ok, 0, s);
     EXPECT_TRUE(g_qround_bar == nullptr && g_send_para.job == 1);
     g_send_para.end();
     kel_test::pressKey(PanelKey::Ok, 0, s);
-    ASSERT_NE(g_qround_bar, nullptr);
-    EXPECT_EQ(g_send_para.job, 3);
+    ASSERT_TRUE(g_qround_bar != nullptr && g_send_para.job == 3) << int(g_send_para.job);
     // While the ring is shown Back only ends the job: the page stays, and the job ends before
     // any card was told.
     kel_test::pressKey(PanelKey::Back, 0, s);
@@ -247,8 +243,7 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
 
     // Mapping: the entry shows the state read from the FPGA; two toggles give on, then off.
     kel_test::pressKeys({PanelKey::Back, PanelKey::Right});
-    EXPECT_EQ(s->menu_index, 3);
-    EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), "button_off");
+    EXPECT_EQ(std::make_pair(int(s->menu_index), s->ui->Button_mapping_state->property("iconPath").toString()), std::make_pair(3, QString("button_off")));
     kel_test::pressKey(PanelKey::Ok, 0, s);
     const uint8_t values[2] = {9, 0};
     for (int round = 0; round < 2; ++round) {

@@ -71,9 +71,8 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     cards(1, 6);
     SmartMapping* s = openSmart();
     keys({OK});                                   // Shortcut entered, width field focused
-    EXPECT_EQ(s->menu_entered, 1);
-    EXPECT_TRUE(s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)"));
-    EXPECT_EQ(s->ui->label_step1->text(), "Step 1 Cabinet setup");
+    EXPECT_EQ(std::make_tuple(int(s->menu_entered), s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)"), s->ui->label_step1->text()),
+              std::make_tuple(1, true, QString("Step 1 Cabinet setup")));
     keys({L, OK});                                // Next, the width field no longer focused
     EXPECT_EQ((std::vector<int>{s->ui->stackedWidget->currentIndex(), s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)")}), (std::vector<int>{1, 0}));
     EXPECT_EQ(s->ui->Button_wlan1->text(), "LED1~8");
@@ -91,8 +90,7 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     for (int i = 0; i < 3000; ++i, ++G_timeTicks)
         fpga->fpga_manage_deal(nullptr);
     keys({L, OK, BACK});
-    EXPECT_EQ(line_type.rows, 7);
-    EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 2);
+    EXPECT_EQ((std::vector<int>{line_type.rows, s->ui->stackedWidget->currentIndex()}), (std::vector<int>{7, 2}));
     line_type.rows = 1;
     runJob();
     EXPECT_EQ(ReceivingCardModel::packets(0, 0).size(), 3u);
@@ -102,21 +100,19 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 3);
     EXPECT_EQ(s->route_focus, 0);
     keys({R, R, R, R, R, R, R, R, R, OK});
-    EXPECT_EQ(line_type.route, 10);
-    EXPECT_EQ(s->ui->Button_route->text().simplified(), "Routing 10");   // on one line or two
-    EXPECT_EQ(s->ui->Button_route->property("iconPath").toString(), "line10");
+    // The route, its caption (on one line or two) and its icon.
+    EXPECT_EQ(std::make_tuple(int(line_type.route), s->ui->Button_route->text().simplified(), s->ui->Button_route->property("iconPath").toString()),
+              std::make_tuple(10, QString("Routing 10"), QString("line10")));
     // Port LED2 in the grid: Back to page 1, to the first tab, OK, one right, OK.
     keys({BACK});                                 // page 2's Back: page 1
     EXPECT_EQ(s->ui->stackedWidget->currentIndex(), 1);
     keys({R, OK, R});
     keys({OK});
-    EXPECT_EQ(line_type.port, 1);
-    EXPECT_TRUE(s->port_frames[1]->styleSheet().contains("#00D65B"));
+    EXPECT_EQ(std::make_pair(int(line_type.port), s->port_frames[1]->styleSheet().contains("#00D65B")), std::make_pair(1, true));
     keys({L, OK});                                // Next of page 1
     ASSERT_EQ(s->ui->stackedWidget->currentIndex(), 2);
     // Rows through the keys and the shared keypad (OK on the focused rows field).
-    EXPECT_EQ(kel_test::typeOnKeypad("2"), "rows");
-    EXPECT_EQ(s->ui->lineEdit_line->text(), "2");
+    EXPECT_EQ((QStringList{kel_test::typeOnKeypad("2"), s->ui->lineEdit_line->text()}), (QStringList{"rows", "2"}));
     const std::pair<QLineEdit*, const char*> fields[] = {
         {s->ui->lineEdit_column, "3"}, {s->ui->lineEdit_horzion, "10"}, {s->ui->lineEdit_vert, "20"}};
     for (const auto& f : fields) {
@@ -132,10 +128,8 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     runJob();
     EXPECT_EQ(*toast, "No receiving card\non this port!");
     const uint16_t expected[6][2] = {{10, 20}, {138, 20}, {266, 20}, {10, 116}, {138, 116}, {266, 116}};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(cardWord(1, i, 0x180), expected[i][0]) << i;
-        EXPECT_EQ(cardWord(1, i, 0x182), expected[i][1]) << i;
-    }
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ((std::vector<int>{cardWord(1, i, 0x180), cardWord(1, i, 0x182)}), (std::vector<int>{expected[i][0], expected[i][1]})) << i;
     // A number the cards cannot take is refused at entry with the range, the field keeps its
     // number; each field's edges, from the set-up's words and bytes (no row or column: no card).
     const std::tuple<QLineEdit*, const char*, const char*, const char*, const char*> edges[] = {
