@@ -183,6 +183,7 @@ TEST_F(PassbyLinks, EachPcGetsOnlyItsOwnCardAnswer)
         pc::Frame stamped = read, answer = read;
         stamped.dest = 0x1001;
         std::swap(answer.dest, answer.src);
+        answer.src = 0x1001;   // the card names its port
         answer.data = {0x00, 0x00, tag};
         ASSERT_TRUE(first->sendRaw(pc::wire(read)));
         for (int i = 0; i < kWaitMs && packets().empty(); ++i)
@@ -335,10 +336,11 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     const Bytes answer = linktest::request(pc::kPc, 0x0000, 0x61, data, 0x54);
     {
         std::lock_guard<std::mutex> path(manager->port_path_mutex);
+        const unsigned ticket = manager->passby.due_ticket();
+        manager->passby.end();   // the quiet card's answer came, by hand
         g_passby_trans_port = 255;
         manager->answer_ready = 1;
-        manager->passby_due = false;   // the quiet card's answer came, by hand
-        ASSERT_TRUE(tcp->passby_answer(answer.data(), unsigned(answer.size())));
+        ASSERT_TRUE(tcp->passby_answer(ticket, answer.data(), unsigned(answer.size())));
     }
 
     // The link's passes on their own thread: the answer waits in the client's own queue,
