@@ -171,7 +171,8 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     // Frames ready to be handled are not kept waiting for traffic.
     bool ready = false;
     for (const TcpServer::Record& r : link.frames)
-        ready = ready || (!link.waits.count(r.socket) && link.server->queued(r.socket) == 0);
+        ready = ready || (link.server->queued(r.socket) == 0
+                          && (!link.waits.count(r.socket) || !protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()))));
     link.server->recvData(ready ? 0 : wait_ms);
 
     // A closed socket's number can come back with the next client: nothing may be sent
@@ -184,27 +185,24 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
             abandon_wait(link, closed);   // nobody is left to take the card's answer
     }
 
-    // What a waiting client sends next abandons its wait for the card; frames that came in
-    // with its request wait for the card's answer, or for the wait to end. No other client
-    // waits for it.
-    if (configuredPort)
-        for (const TcpServer::Record& r : link.server->records())
-            if (link.waits.count(r.socket))
-                abandon_wait(link, r.socket);
     link.frames.splice(link.frames.end(), link.server->records());
     if (configuredPort && !link.waits.empty())
         send_passby_answers(link);
 
-    // One frame of each client a pass, none of a client whose replies wait in its queue or
-    // who waits for a card: a client that sends many frames at once, takes no replies or
-    // asks a silent card holds nobody else back.
+    // One frame of each client a pass, none of a client whose replies wait in its queue: a
+    // client that sends many frames at once or takes no replies holds nobody else back. A
+    // client waiting for a card keeps its next card frame waiting behind that wait; any
+    // other frame of it abandons the wait. No other client waits for it.
     std::map<int, size_t> waiting;
     for (auto it = link.frames.begin(); it != link.frames.end();) {
-        if (waiting.count(it->socket) || link.waits.count(it->socket) || link.server->queued(it->socket) > 0) {
+        const bool held = link.waits.count(it->socket)
+                          && protocol_phy::is_passby_wire(it->data.data(), unsigned(it->data.size()));
+        if (held || waiting.count(it->socket) || link.server->queued(it->socket) > 0) {
             ++waiting[it->socket];
             ++it;
             continue;
         }
+        abandon_wait(link, it->socket);
         waiting[it->socket] = 0;
         TcpServer::Record rec = std::move(*it);
         it = link.frames.erase(it);

@@ -211,7 +211,7 @@ void udpnetManage::pass(Link& link, int wait_ms)
     // tick (frames of its sender wait with it, without spinning).
     bool ready = false;
     for (const UdpServer::Record& r : link.frames)
-        ready = ready || !link.waits.count(r.peer);
+        ready = ready || !link.waits.count(r.peer) || !protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()));
     int wait = ready ? 0 : link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
     link.server->recvData(link.is5008 ? 0 : 1, wait);
 
@@ -225,11 +225,17 @@ void udpnetManage::pass(Link& link, int wait_ms)
     if (!link.waits.empty())
         send_passby_answers(link);
 
-    // One frame a pass, the first of a sender that does not wait for a card: a sender
-    // that asks a silent card holds nobody else back.
+    // One frame a pass. A sender waiting for a card keeps its next card frame waiting behind
+    // that wait; any other frame of it abandons the wait. No other sender waits for it.
+    std::set<uint64_t> held;
     for (auto it = link.frames.begin(); it != link.frames.end(); ++it) {
-        if (link.waits.count(it->peer))
+        if (held.count(it->peer))
             continue;
+        if (link.waits.count(it->peer) && protocol_phy::is_passby_wire(it->data.data(), unsigned(it->data.size()))) {
+            held.insert(it->peer);
+            continue;
+        }
+        abandon_wait(link, it->peer);
         UdpServer::Record rec = std::move(*it);
         link.frames.erase(it);
         handle_frame(link, rec);
@@ -248,7 +254,6 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     auto it = link.joining.find(rec.peer);
     if (d[0] == 0xA5 && d.back() == 0x5A && it == link.joining.end()) {
         // A whole frame in one datagram, its sender joining nothing: the frame as it came.
-        abandon_wait(link, rec.peer);
         if (link.frames.size() < MAX_FRAMES && d.size() <= MAX_JOINED)
             link.frames.push_back(std::move(rec));
         return;
@@ -267,8 +272,6 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     } else if (it == link.joining.end()) {
         return;
     }
-    // The waiting PC's next frame abandons its wait for the card.
-    abandon_wait(link, rec.peer);
     std::vector<unsigned char>& joined = it->second.bytes;
     it->second.last = ++link.datagrams;
     if (joined.size() + d.size() > MAX_JOINED) {
