@@ -495,8 +495,8 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         // asking for 400 replies of 60 KB each and reading none; PCs' frames in datagrams
         // crossing on each UDP port; a late answer of port 0 while a PC on another link asks
         // port 2; ten requests in one write to a card that is not there, and six sockets of
-        // one PC asking such cards, while others ask the controller; a PC asking a silent
-        // card twice, then another asking a prompt one; 32 connections of one address that
+        // one PC asking such cards, while others ask the controller; PCs on two links asking
+        // a silent card (one twice), then another asking a prompt one behind them; 32 connections of one address that
         // keep sending, and a PC of another address.
         using Cmds = std::vector<std::shared_ptr<const Command>>;
         auto cmd = [](auto c) { return std::shared_ptr<const Command>(std::make_shared<decltype(c)>(c)); };
@@ -512,7 +512,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         Cmds late = {cmd(Cards(0, Late)), cmd(Cards(2, Slow)), cmd(CardAsk({{0, 0, 0}}, 2000, false)),
                      cmd(CardAsk({{2, 2, 0}}, 0, true)), cmd(Cards(0, Prompt)), cmd(Cards(2, Prompt))};
         Cmds held = {cmd(Many(0, 1, 10, 2)), cmd(Ask(4, 1, false)), cmd(Many(2, 6, 1, 2)), cmd(Ask(6, 1, false)), cmd(Ask(8, 1, false))};
-        Cmds unsent = {cmd(Cards(1, Silent)), cmd(CardAsk({{0, 1, 1}}, 50, false)), cmd(CardAsk({{0, 1, 1}}, 500, false)),
+        Cmds unsent = {cmd(Cards(1, Silent)), cmd(CardAsk({{0, 1, 1}, {6, 1, 1}}, 50, false)), cmd(CardAsk({{0, 1, 1}}, 500, false)),
                        cmd(CardAsk({{2, 0, 0}}, 0, true)), cmd(Cards(1, Prompt))};
         Cmds crowd = {cmd(Open(0, 32, 2, 0)), cmd(Ask(4, 1, false))};
         for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held}) {
