@@ -98,8 +98,7 @@ struct Sut {
     {
         std::unique_ptr<pc::PcClient> c = open(link, h);
         RC_ASSERT(c != nullptr);
-        const int fd = ::dup(c->fd());
-        return fd;
+        return ::dup(c->fd());
     }
     pc::PcClient& ear(int i) { return ears[i] && i % 4 == 2 ? *ears[i] : *pcs[i]; }
     void connect(int i)
@@ -381,14 +380,8 @@ struct CardAsk : Command {
         for (const auto& w : who) {
             if (!s.pcs[w[0]])
                 s.connect(w[0]);
-            pc::Frame f = pc::readRam(0x80, 2);
-            f.data.insert(f.data.end(), {0, 0});
-            f.dest = uint16_t(w[2]);
-            f.src = pc::kPc;
-            f.b4 = 0x10;
-            f.mode = 1;
-            f.sub = uint8_t(w[1] + 1);
-            f.b5 = s.asked.tag = uint8_t(s.asked.tag == 0xFF ? 0x80 : s.asked.tag + 1);
+            s.asked.tag = uint8_t(s.asked.tag == 0xFF ? 0x80 : s.asked.tag + 1);
+            const pc::Frame f{uint16_t(w[2]), pc::kPc, 0x10, s.asked.tag, 1, uint8_t(w[1] + 1), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}};
             s.asked.by[endOf(*s.pcs[w[0]])].push_back({w[1], w[2], f.b5});
             RC_ASSERT(s.pcs[w[0]]->sendRaw(pc::wire(f)));
         }
@@ -409,10 +402,9 @@ struct CardAsk : Command {
     }
     void show(std::ostream& os) const override
     {
-        os << "CardAsk(";
         for (const auto& w : who)
-            os << "pc " << w[0] << " port " << w[1] << " card " << w[2] << ", ";
-        os << waitMs << " ms" << (must ? ", must" : "") << ")";
+            os << "CardAsk(pc " << w[0] << " port " << w[1] << " card " << w[2] << ") ";
+        os << waitMs << " ms" << (must ? ", must" : "");
     }
 };
 
@@ -477,8 +469,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     ASSERT_TRUE(udp && udp->start_threads() == 0 && tcp->start_threads() == 0);
     auto serial = std::make_unique<Kx_uart_inout>();
     ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
-    const uint16_t ports[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort(), uint16_t(5008 + offset),
-                              uint16_t(10005 + offset)};
+    const uint16_t ports[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort(), uint16_t(5008 + offset), uint16_t(10005 + offset)};
     std::atomic<bool> stop{false};
     std::thread clock([&] {
         for (; !stop; G_timeTicks = G_timeTicks + 1) {
