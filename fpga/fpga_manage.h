@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fpga/clock_record_run.h"
+#include "fpga/passby_queue.h"
 
 class fpga_drv;
 class rcvRecovery;
@@ -306,26 +307,28 @@ public:
     // The links that wait for passthrough answers hand the manager a way to queue one on
     // their send list (kPassbySerial, kPassbyTcp, kPassbyUdp: the values of
     // g_passby_trans_port). A link registers when it is built and withdraws (null answer)
-    // before it goes; the answer is called under the port-path mutex and returns whether
-    // the link took it (a link that no longer waits refuses a late answer).
+    // before it goes; the answer is called under the port-path mutex with the ticket of the
+    // request it answers and returns whether the link took it (a PC that no longer waits
+    // refuses it).
     enum { kPassbySerial = 1, kPassbyTcp = 2, kPassbyUdp = 3, kPassbyNone = 255 };
-    using PassbyAnswer = std::function<bool(const unsigned char* frame, unsigned int len)>;
+    using PassbyAnswer = std::function<bool(u32 ticket, const unsigned char* frame, unsigned int len)>;
     static void set_passby_link(u8 link, const void* owner, PassbyAnswer answer);
 
     // --- PC passthrough to the receiving cards ---
-    // How long a card's answer is waited for, in 10 ms ticks (as long as the links wait).
-    static constexpr u32 kPassbyWaitTicks = 300;
-    // A link's frame for the cards, on behalf of the one PC that waits on that link (the
-    // link's earlier request, answered or not, is given up). The cards answer one request
-    // at a time and their answer names no link: while another request's answer is still
-    // due, the frame is kept (a copy) and goes out once that answer came or its wait ran
-    // out, so an answer always reaches the link that asked. Without a manager nothing goes
-    // out and only the link is recorded. The caller holds port_path_mutex.
-    static void pass_through(u8 link, u32 length, unsigned char* frame);
-    // The link's PC stopped waiting (its next frame, its time-out, its connection closed):
-    // its kept frame is dropped, and an answer still due to it goes to nobody. The caller
-    // holds port_path_mutex.
-    static void withdraw_passby(u8 link);
+    // How long a card's answer is waited for once its request went out, in 10 ms ticks.
+    static constexpr u32 kPassbyWaitTicks = PassbyQueue::WAIT_TICKS;
+    // A PC's frame for the cards, from link on behalf of the PC at host (its address; 0 on
+    // the serial line). The frame is kept (a copy) and goes out in turn (see PassbyQueue);
+    // the card's answer goes to that PC's ticket alone. Returns the ticket, or 0 when
+    // nothing will go out (no manager: only the link is recorded; too many kept). The
+    // caller holds port_path_mutex.
+    static u32 pass_through(u8 link, u32 host, u32 length, unsigned char* frame);
+    // The PC stopped waiting (its next frame, its connection closed): its kept frame is
+    // dropped, and an answer still due to it goes to nobody. The caller holds port_path_mutex.
+    static void withdraw_passby(u32 ticket);
+    // Whether a ticket's request is still kept or due: once it is not, and its answer was
+    // not handed over, none will come. The caller holds port_path_mutex.
+    static bool passby_waiting(u32 ticket);
     // The caller holds port_path_mutex. Returns 1.
     u8 Dealwith1_PC_to_eth(u32 length, unsigned char* frame);
 
@@ -594,13 +597,7 @@ public:
     u8 multi_reply_count = 0;
     u8 passby_tag = 0;                   // byte 5 of that passthrough
     u8 passby_fffe = 0;                  // its target was 0x0FFE
-    bool passby_due = false;             // a request's answer is due from the cards
-    u32 passby_sent = 0;                 // tick at which that request went out
-    struct KeptPassby {
-        u32 asked = 0;                   // tick at which the link handed it over
-        std::vector<unsigned char> frame;   // empty: nothing kept for the link
-    };
-    KeptPassby passby_kept[4];           // by link (1-3)
+    PassbyQueue passby;                  // the PCs' requests, kept and due
 
     // --- screen states and hand-shake (manager thread) ---
     u32 led_setup_stamp = 0;
@@ -660,11 +657,12 @@ private:
     unsigned read_pair_answer(u8 fpga, int pair, u8* out);
     void acknowledge_pair(u8 fpga, int pair);
     void store_card_count(u8 fpga, int port, u16 count, u8 flag);
-    void deliver_passby(const u8* answer, unsigned len);
+    // A passthrough answer that came in on port (16 f + 4 group + port bits; -1 for the
+    // gathered all-port answer): to the request it answers, else dropped.
+    void deliver_passby(const u8* answer, unsigned len, int port);
     // Puts a request out for link; true when a packet went to the cards.
     bool send_passby(u32 length, unsigned char* frame);
-    void start_passby(u8 link, u32 length, unsigned char* frame);
-    // Ends a wait that ran out and sends the longest kept frame whose link still waits.
+    // Ends a wait that ran out and puts the next kept request out in turn.
     void service_passby();
     void zero_card_entry(int port);
     void output_refresh_step();

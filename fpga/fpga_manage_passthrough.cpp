@@ -1,8 +1,6 @@
-// PC frames for the receiving cards: the links hand them over unescaped and the manager
-// puts them out of FPGA 0's LED output ports; the card's answer returns through the
-// receive path to the link recorded in g_passby_trans_port. One request is answered at a
-// time: the answer carries nothing that names the link or PC that asked, so a second
-// request waits until the first one's answer came or its wait ran out.
+// PC frames for the receiving cards: the links hand them over unescaped, the manager keeps
+// them (PassbyQueue) and puts them out of FPGA 0's LED output ports one at a time; the
+// card's answer returns through the receive path to the PC whose request it answers.
 
 #include "fpga/fpga_manage.h"
 
@@ -50,89 +48,84 @@ void fpga_manage::set_passby_link(u8 link, const void* owner, PassbyAnswer answe
     }
 }
 
-void fpga_manage::deliver_passby(const u8* answer, unsigned len)
+void fpga_manage::deliver_passby(const u8* answer, unsigned len, int port)
 {
-    const u8 link = g_passby_trans_port;
+    u32 ticket = 0;
+    u8 link = kPassbyNone;
+    if (!answer || len < kMinFrame || !passby.match(port, u16(answer[2] | answer[3] << 8), answer[5], ticket, link)) {
+        // A late answer to a request whose wait ran out, or one nobody asked for.
+        KEL_TRACE("\n passby answer dropped, it answers no request\n");
+        return;
+    }
     bool delivered = false;
-    if (link >= kPassbySerial && link <= kPassbyUdp) {
+    if (ticket != 0 && link >= kPassbySerial && link <= kPassbyUdp) {
         std::lock_guard<std::mutex> hold(linksMutex());
         PassbyLink& entry = linkEntry(link);
         if (entry.answer)
-            delivered = entry.answer(answer, len);
+            delivered = entry.answer(ticket, answer, len);
     }
     // Whoever it was for, the answer came: the next request may go out.
     g_passby_trans_port = kPassbyNone;
-    passby_due = false;
     if (delivered)
         answer_ready = 1;
     else
-        KEL_TRACE("\n passby answer dropped, no link waits (%d)\n", int(link));
+        KEL_TRACE("\n passby answer dropped, its PC waits no more (%d)\n", int(link));
     service_passby();
 }
 
-void fpga_manage::pass_through(u8 link, u32 length, unsigned char* frame)
+u32 fpga_manage::pass_through(u8 link, u32 host, u32 length, unsigned char* frame)
 {
     if (link < kPassbySerial || link > kPassbyUdp)
-        return;
-    withdraw_passby(link);
+        return 0;
     fpga_manage* m = p_fpga_manage;
     if (!m) {
         g_passby_trans_port = link;
-        return;
+        return 0;
     }
+    const u32 ticket = m->passby.keep(link, host, frame, length);
+    if (ticket == 0)
+        KEL_TRACE("\n passby request refused, too many kept (%d)\n", int(link));
     m->service_passby();
-    if (!m->passby_due) {
-        m->start_passby(link, length, frame);
-        return;
-    }
-    // Longer frames are dropped when they are sent, kept or not.
-    KeptPassby& kept = m->passby_kept[link];
-    const u32 len = std::min<u32>(length & 0xFFFF, kPacketMax);
-    kept.asked = G_timeTicks.load();
-    kept.frame.assign(frame, frame + len);
-    if (kept.frame.empty())
-        kept.frame.push_back(0);
+    return ticket;
 }
 
-void fpga_manage::withdraw_passby(u8 link)
+void fpga_manage::withdraw_passby(u32 ticket)
 {
-    if (g_passby_trans_port == link)
-        g_passby_trans_port = kPassbyNone;   // an answer still due goes to nobody
     if (fpga_manage* m = p_fpga_manage)
-        if (link < 4)
-            m->passby_kept[link].frame.clear();
+        m->passby.withdraw(ticket);
 }
 
-void fpga_manage::start_passby(u8 link, u32 length, unsigned char* frame)
+bool fpga_manage::passby_waiting(u32 ticket)
 {
-    g_passby_trans_port = link;
-    passby_due = send_passby(length, frame);
-    passby_sent = G_timeTicks.load();
+    fpga_manage* m = p_fpga_manage;
+    return m && m->passby.waiting(ticket);
 }
 
 void fpga_manage::service_passby()
 {
-    if (passby_due && Utils::getTimeSpace(passby_sent) > kPassbyWaitTicks) {
-        KEL_TRACE("\n passby answer time-out (%d)\n", int(g_passby_trans_port.load()));
-        passby_due = false;
+    if (const u8 link = passby.expire(G_timeTicks.load())) {
+        KEL_TRACE("\n passby answer time-out (%d)\n", int(link));
         g_passby_trans_port = kPassbyNone;
     }
-    while (!passby_due) {
-        int oldest = -1;
-        for (int l = kPassbySerial; l <= kPassbyUdp; ++l) {
-            KeptPassby& k = passby_kept[l];
-            if (k.frame.empty())
-                continue;
-            if (Utils::getTimeSpace(k.asked) > kPassbyWaitTicks)
-                k.frame.clear();   // its link has stopped waiting by now
-            else if (oldest < 0 || Utils::getTimeSpace(k.asked) > Utils::getTimeSpace(passby_kept[oldest].asked))
-                oldest = l;
+    PassbyQueue::Kept next;
+    while (!passby.busy() && passby.take(next)) {
+        PassbyQueue::Target target;
+        if (!PassbyQueue::target_of(next.frame.data(), u32(next.frame.size()), target)) {
+            // No card answers it as a request of its own (no port, or no card packet behind
+            // its wrapper): it goes out as it may, and nothing waits for an answer.
+            send_passby(u32(next.frame.size()), next.frame.data());
+            continue;
         }
-        if (oldest < 0)
-            return;
-        std::vector<unsigned char> frame;
-        frame.swap(passby_kept[oldest].frame);
-        start_passby(u8(oldest), u32(frame.size()), frame.data());
+        g_passby_trans_port = next.link;
+        passby.start(next, target, G_timeTicks.load());
+        // A send to every port may wait for busy ports with the port-path lock let go: the
+        // wait counts from when it went out.
+        if (send_passby(u32(next.frame.size()), next.frame.data())) {
+            passby.sent(next.ticket, G_timeTicks.load());
+        } else {
+            passby.end();
+            g_passby_trans_port = kPassbyNone;
+        }
     }
 }
 

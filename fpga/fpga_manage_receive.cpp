@@ -259,8 +259,9 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
     if (dest != kPc)
         return;
 
-    // A passthrough answer.
+    // A passthrough answer. The port it came in on, with its source, names the card.
     const u8 group = groupOf(pair);
+    const int fromPort = 16 * fpga + 4 * group + sourcePortBits(a);
     u8& check = a[len - 1];
     if (a[7] == 0) {
         a[7] = u8(sourcePortBits(a) + 1 + 16 * fpga + 4 * group);
@@ -304,6 +305,8 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
             multi_reply_mask = 0;
             multi_reply_count = 0;
         }
+        deliver_passby(a, len, -1);
+        return;
     }
-    deliver_passby(a, len);
+    deliver_passby(a, len, fromPort);
 }

@@ -58,7 +58,7 @@ networkManage::networkManage()
         if (l.server)
             l.server->set_keep([deal = l.deal](uint64_t peer) { return deal->holds_transfer(peer); });
     fpga_manage::set_passby_link(fpga_manage::kPassbyTcp, this,
-                                 [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
+                                 [this](u32 t, const unsigned char* f, unsigned int n) { return passby_answer(t, f, n); });
 }
 
 networkManage::~networkManage()
@@ -171,7 +171,8 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     // Frames ready to be handled are not kept waiting for traffic.
     bool ready = false;
     for (const TcpServer::Record& r : link.frames)
-        ready = ready || (link.reply_state != 1 && link.server->queued(r.socket) == 0);
+        ready = ready || (link.server->queued(r.socket) == 0
+                          && (!link.waits.count(r.socket) || !protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()))));
     link.server->recvData(ready ? 0 : wait_ms);
 
     // A closed socket's number can come back with the next client: nothing may be sent
@@ -180,48 +181,29 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         const int closed = gone.socket;
         link.deal->release_peer(gone.peer);
         link.frames.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
-        if (configuredPort) {
-            bool asker;
-            {
-                // A card's answer already queued for that socket goes with it. Under the
-                // port-path lock, so the FPGA manager cannot queue one for the old number
-                // in between.
-                std::unique_lock<std::mutex> path = lock_port_path();
-                int expected = closed;
-                asker = m_passby_socket.compare_exchange_strong(expected, -1);
-                std::lock_guard<std::mutex> hold(m_answer_mutex);
-                m_answers.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
-            }
-            if (asker)
-                abandon_wait(link);   // nobody is left to take the card's answer
-        }
+        if (configuredPort)
+            abandon_wait(link, closed);   // nobody is left to take the card's answer
     }
 
-    // What the waiting client sends next abandons its wait for the card; frames that came
-    // in with it, and other clients' frames, wait for the card's answer, or for the wait
-    // to run out.
-    const int asker = m_passby_socket;
-    const std::list<TcpServer::Record>& arrived = link.server->records();
-    if (link.reply_state == 1 &&
-        std::any_of(arrived.begin(), arrived.end(), [asker](const TcpServer::Record& r) { return r.socket == asker; }))
-        abandon_wait(link);
     link.frames.splice(link.frames.end(), link.server->records());
-    if (link.reply_state == 1 && Utils::getTimeSpace(link.passby_stamp) > protocol_phy::PASSBY_WAIT_TICKS) {
-        KEL_TRACE("\n card answer time-out, tcp\n");
-        abandon_wait(link);
-    }
+    if (configuredPort && !link.waits.empty())
+        send_passby_answers(link);
 
     // One frame of each client a pass, none of a client whose replies wait in its queue: a
-    // client that sends many frames at once, or takes no replies, holds nobody else back.
+    // client that sends many frames at once or takes no replies holds nobody else back. A
+    // client waiting for a card keeps its next card frame waiting behind that wait; any
+    // other frame of it abandons the wait. No other client waits for it.
     std::map<int, size_t> waiting;
     for (auto it = link.frames.begin(); it != link.frames.end();) {
-        if (link.reply_state == 1 || waiting.count(it->socket) || link.server->queued(it->socket) > 0) {
+        const bool held = link.waits.count(it->socket)
+                          && protocol_phy::is_passby_wire(it->data.data(), unsigned(it->data.size()));
+        if (held || waiting.count(it->socket) || link.server->queued(it->socket) > 0) {
             ++waiting[it->socket];
             ++it;
             continue;
         }
+        abandon_wait(link, it->socket);
         waiting[it->socket] = 0;
-        link.reply_state = 0;
         TcpServer::Record rec = std::move(*it);
         it = link.frames.erase(it);
         handle_frame(link, configuredPort, rec);
@@ -231,9 +213,7 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         auto w = waiting.find(c);
         link.server->hold_reading(c, w != waiting.end() && w->second >= kFramesWaitingMax);
     }
-
-    if (configuredPort && link.reply_state == 1)
-        send_passby_answer(link);
+    link.reply_state = link.waits.empty() ? 0 : 1;
 }
 
 void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServer::Record& rec)
@@ -256,26 +236,19 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     if (!protocol_phy::frame_ok(frame, n, done))
         return;   // dropped without a reply
 
-    if (configuredPort)
-        m_passby_socket = rec.socket;
-
     if (configuredPort && protocol_phy::is_passby_frame(frame)) {
-        bool ack = false;
         {
             std::unique_lock<std::mutex> path = lock_port_path();
-            // Waiting before the lock is let go: a card's answer handed over while the
-            // acknowledgement is still being sent is queued for this link, not refused.
-            link.reply_state = 1;
-            link.passby_stamp = G_timeTicks.load();
-            {
-                // An answer to an abandoned passthrough is not this frame's answer.
+            // Waiting before the lock is let go: the card's answer, handed over under it,
+            // is queued for this client, not refused.
+            const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyTcp, link.server->host(rec.socket), n, frame);
+            if (ticket != 0) {
+                link.waits[rec.socket] = ticket;
                 std::lock_guard<std::mutex> hold(m_answer_mutex);
-                m_answers.clear();
+                m_tickets.insert(ticket);
             }
-            fpga_manage::pass_through(fpga_manage::kPassbyTcp, n, frame);
-            ack = frame[9] == 2;
         }
-        if (ack) {
+        if (frame[9] == 2) {
             // Queued for the client without the port-path lock held. The card's answer
             // cannot overtake it, as only this thread queues it, after this.
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
@@ -285,7 +258,6 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
         return;
     }
 
-    link.reply_state = 2;
     // One handler serves every client of the port: a file transfer belongs to the
     // connection that started it.
     link.deal->peer = rec.peer;
@@ -296,64 +268,66 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     // TCP answers every accepted frame; with no reply data that is header and check byte.
     unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());
     link.server->sendData(link.tx.data(), m, rec.socket);
-    link.reply_state = 0;
 }
 
-void networkManage::send_passby_answer(Link& link)
+void networkManage::send_passby_answers(Link& link)
 {
-    TcpServer::Record answer;
+    std::vector<std::pair<int, std::vector<unsigned char>>> out;
     {
         std::unique_lock<std::mutex> path = lock_port_path();
-        fpga_manage* m = fpga_manage::p_fpga_manage;
-        if (m)
+        if (fpga_manage* m = fpga_manage::p_fpga_manage)
             m->reg_IRQ_Dealwith(0, 0);
-        // Only the manager fills the list, with this link's own answer: the shared ready
-        // flag may already have been cleared by another link that sent its answer.
-        {
-            std::lock_guard<std::mutex> hold(m_answer_mutex);
-            if (m_answers.empty())
-                return;
-            answer = std::move(m_answers.front());
-            m_answers.pop_front();
+        std::lock_guard<std::mutex> hold(m_answer_mutex);
+        for (auto it = link.waits.begin(); it != link.waits.end();) {
+            auto answer = m_answers.find(it->second);
+            if (answer != m_answers.end()) {
+                out.emplace_back(it->first, std::move(answer->second));
+                m_answers.erase(answer);
+            } else if (fpga_manage::passby_waiting(it->second)) {
+                ++it;
+                continue;   // still kept, or its answer is still due
+            }
+            // Answered, or its wait ended without an answer.
+            m_tickets.erase(it->second);
+            it = link.waits.erase(it);
         }
-        // Done with it under the lock: the flag is not cleared after another link's
-        // passthrough has set it meanwhile.
-        link.reply_state = 0;
-        if (m)
-            m->answer_ready = 0;
+        if (!out.empty())
+            if (fpga_manage* m = fpga_manage::p_fpga_manage)
+                m->answer_ready = 0;
     }
-    // Queued for the client (never waiting for it), without the port-path lock held.
-    if (answer.socket >= 0)
-        link.server->sendData(answer.data.data(), unsigned(answer.data.size()), answer.socket);
+    // Queued for the clients (never waiting for them), without the port-path lock held.
+    for (auto& a : out)
+        link.server->sendData(a.second.data(), unsigned(a.second.size()), a.first);
 }
 
-void networkManage::abandon_wait(Link& link)
+void networkManage::abandon_wait(Link& link, int socket)
 {
+    auto it = link.waits.find(socket);
+    if (it == link.waits.end())
+        return;
     std::unique_lock<std::mutex> path = lock_port_path();
-    if (link.reply_state == 1)
-        fpga_manage::withdraw_passby(fpga_manage::kPassbyTcp);
-    link.reply_state = 0;
-    std::lock_guard<std::mutex> hold(m_answer_mutex);
-    m_answers.clear();
+    fpga_manage::withdraw_passby(it->second);
+    {
+        std::lock_guard<std::mutex> hold(m_answer_mutex);
+        m_tickets.erase(it->second);
+        m_answers.erase(it->second);
+    }
+    link.waits.erase(it);
 }
 
-bool networkManage::passby_answer(const unsigned char* frame, unsigned int len)
+bool networkManage::passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len)
 {
-    // Only a port that still waits takes an answer.
-    if (m_port[0].reply_state != 1)
-        return false;
     if (!frame || len > TcpServer::MAX_RECORD)
         return false;
-    TcpServer::Record rec;
-    rec.socket = m_passby_socket;
-    rec.data.resize(protocol_phy::escaped_size_max(len));
+    std::vector<unsigned char> data(protocol_phy::escaped_size_max(len));
     // Escaping needs no state of the link's unescaper, so it is safe from the FPGA thread.
     protocol_phy phy;
     unsigned char flag = 0;
-    unsigned int m = phy.data_re_transf_meaning(rec.data.data(), const_cast<unsigned char*>(frame), len, &flag);
-    rec.data.resize(m);
+    data.resize(phy.data_re_transf_meaning(data.data(), const_cast<unsigned char*>(frame), len, &flag));
+    // Only a client that still waits with that ticket takes it.
     std::lock_guard<std::mutex> hold(m_answer_mutex);
-    m_answers.clear();
-    m_answers.push_back(std::move(rec));
+    if (!m_tickets.count(ticket))
+        return false;
+    m_answers[ticket] = std::move(data);
     return true;
 }

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <list>
+#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -42,14 +44,14 @@ public:
     void accept_pass_10002(int wait_ms);
 
     // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
-    // byte), under its port-path mutex: while g_port waits for a card, the answer becomes
-    // the only record of the answer list, addressed to the socket of the last frame
-    // accepted on g_port (true); otherwise it is refused (false).
-    bool passby_answer(const unsigned char* frame, unsigned int len);
+    // byte) to the request with that ticket, under its port-path mutex: while a client of
+    // g_port waits with that ticket, the answer is queued for it (true); otherwise it is
+    // refused (false).
+    bool passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len);
 
     TcpServer* server(int index) const { return index == 0 ? m_port[0].server : m_port[1].server; }
+    // 1 while a client of the port waits for a card's answer, else 0.
     unsigned char reply_state(int index) const { return m_port[index == 0 ? 0 : 1].reply_state; }
-    int passby_socket() const { return m_passby_socket; }
 
 private:
     // Everything one port's thread owns.
@@ -58,24 +60,28 @@ private:
         protocol_phy* phy = nullptr;
         message_deal* deal = nullptr;
         std::list<TcpServer::Record> frames;   // complete frames waiting to be handled
-        std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
-        unsigned passby_stamp = 0;             // tick at which the card's answer was first awaited
+        std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a client waits for a card
+        std::map<int, unsigned> waits;         // clients waiting for a card: socket, ticket
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
         LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };
 
     void pass(Link& link, bool configuredPort, int wait_ms);
     void handle_frame(Link& link, bool configuredPort, const TcpServer::Record& rec);
-    void send_passby_answer(Link& link);
-    // The next frame abandons g_port's wait for a card: a late answer is dropped, not sent
-    // as a later frame's reply.
-    void abandon_wait(Link& link);
+    // Sends the card answers that came to the waiting clients and ends the waits whose
+    // request went unanswered.
+    void send_passby_answers(Link& link);
+    // A client's wait for a card ends (what it sends next, its connection closed): a late
+    // answer is dropped, not sent as a later frame's reply.
+    void abandon_wait(Link& link, int socket);
     void loop(int index);
 
     Link m_port[2];                         // 0: g_port, 1: 10002
-    std::list<TcpServer::Record> m_answers; // passthrough answers (escaped), under m_answer_mutex
+    // Under m_answer_mutex: the tickets g_port's clients wait for, and the answers
+    // (escaped) that came.
+    std::set<unsigned> m_tickets;
+    std::map<unsigned, std::vector<unsigned char>> m_answers;
     std::mutex m_answer_mutex;
-    std::atomic<int> m_passby_socket{-1};   // socket of the last frame accepted on g_port
     std::atomic<bool> m_stop{false};
     StopSignal m_idle;                      // a thread with no listening socket waits on it
     std::thread m_threads[2];

@@ -219,6 +219,17 @@ bool protocol_phy::is_passby_frame(const unsigned char* frame)
     return dest < 0xF000 && src == 0xF010;
 }
 
+bool protocol_phy::is_passby_wire(const unsigned char* raw, unsigned int len)
+{
+    // The header's four address bytes take at most eight escaped ones after the openers.
+    unsigned char head[24], plain[24];
+    const unsigned int n = std::min(len, unsigned(sizeof head));
+    std::memcpy(head, raw, n);
+    protocol_phy phy;
+    unsigned char done = 0;
+    return phy.data_transf_meaning(head, plain, n, &done) >= 4 && is_passby_frame(plain);
+}
+
 bool protocol_phy::reply_fits(const unsigned char* frame, unsigned int r, unsigned int limit)
 {
     // Most replies cannot exceed the limit even if every byte were escaped: no need to count.

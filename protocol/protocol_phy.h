@@ -58,6 +58,8 @@ public:
     // A frame for a receiving card behind the LED outputs: destination below 0xF000 and
     // source 0xF010.
     static bool is_passby_frame(const unsigned char* frame);
+    // Whether a raw (escaped) frame of len bytes is one for a receiving card, by its header.
+    static bool is_passby_wire(const unsigned char* raw, unsigned int len);
 
     // Finishes a handler's reply of r data bytes (from byte 10) in frame: swaps the
     // addresses, appends the check byte at r + 10 and escapes the r + 11 bytes into out.

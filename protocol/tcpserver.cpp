@@ -85,8 +85,8 @@ void TcpServer::unInitialize()
         ::close(c);
         m_closed.push_back(Closed{c, m_parsers[c].peer});
     }
-    for (int c : m_waiting)
-        ::close(c);
+    for (const Waiting& w : m_waiting)
+        ::close(w.socket);
     m_waiting.clear();
     m_clients.clear();
     m_parsers.clear();
@@ -113,12 +113,14 @@ void TcpServer::closeClient(int socket)
     m_records.remove_if([socket](const Record& r) { return r.socket == socket; });
 }
 
-bool TcpServer::closeLongestIdle()
+bool TcpServer::closeLongestIdle(uint32_t host)
 {
     int silent = -1, idlest = -1;
     uint32_t silentAge = 0, longest = 0;
+    std::map<uint32_t, size_t> places;   // by address
     for (int c : m_clients) {
         const Parser& p = m_parsers[c];
+        ++places[p.host];
         if (m_keep && m_keep(p.peer))
             continue;
         if (!p.framed) {
@@ -135,10 +137,29 @@ bool TcpServer::closeLongestIdle()
             idlest = c;
         }
     }
-    const int victim = silent >= 0 ? silent : idlest;
+    int victim = silent >= 0 ? silent : idlest;
+    if (victim < 0) {
+        // Nobody is idle: an address holding more places than the newcomer's gives one up,
+        // the one holding the most first, its client quiet the longest.
+        const size_t own = places[host];
+        size_t most = 0;
+        uint32_t quiet = 0;
+        for (int c : m_clients) {
+            const Parser& p = m_parsers[c];
+            const size_t held = places[p.host];
+            if (p.host == host || held <= own || (m_keep && m_keep(p.peer)))
+                continue;
+            const uint32_t age = Utils::getTimeSpace(p.framed ? p.lastFrame : p.accepted);
+            if (victim < 0 || held > most || (held == most && age > quiet)) {
+                victim = c;
+                most = held;
+                quiet = age;
+            }
+        }
+    }
     if (victim < 0)
         return false;
-    KEL_TRACE("\n client table full: closing idle client %d\n", victim);
+    KEL_TRACE("\n client table full: closing client %d\n", victim);
     closeClient(victim);
     return true;
 }
@@ -153,8 +174,9 @@ bool TcpServer::placeSoon()
     return false;
 }
 
-void TcpServer::place(int c)
+void TcpServer::place(const Waiting& w)
 {
+    const int c = w.socket;
     // Each reply is the last thing sent until the client's next request: holding its tail
     // back for an acknowledgement only delays the client.
     int on = 1;
@@ -167,20 +189,22 @@ void TcpServer::place(int c)
     // Its first frame is awaited from now; the place makes no other client look idler.
     p.accepted = G_timeTicks.load();
     p.peer = ++m_connections;
+    p.host = w.host;
 }
 
 void TcpServer::placeWaiting()
 {
     while (!m_waiting.empty()) {
-        if (m_clients.size() < MAX_CLIENTS || closeLongestIdle()) {
-            place(m_waiting.front());
+        const Waiting w = m_waiting.front();
+        if (m_clients.size() < MAX_CLIENTS || closeLongestIdle(w.host)) {
+            place(w);
             m_waiting.pop_front();
         } else if (placeSoon()) {
             return;
         } else {
             // Everyone is busy: the newcomers are turned away.
             KEL_TRACE("\n client table full: refusing a new client\n");
-            ::close(m_waiting.front());
+            ::close(w.socket);
             m_waiting.pop_front();
         }
     }
@@ -188,15 +212,29 @@ void TcpServer::placeWaiting()
 
 int TcpServer::adopt(int c)
 {
+    sockaddr_in from{};
+    socklen_t n = sizeof from;
+    const bool inet = ::getpeername(c, reinterpret_cast<sockaddr*>(&from), &n) == 0 && from.sin_family == AF_INET;
+    return adopt(c, inet ? ntohl(from.sin_addr.s_addr) : 0);
+}
+
+int TcpServer::adopt(int c, uint32_t host)
+{
     if (m_waiting.size() >= MAX_WAITING) {
         ::close(c);
         return -1;
     }
-    m_waiting.push_back(c);
+    m_waiting.push_back(Waiting{c, host});
     placeWaiting();
     if (m_clients.count(c))
         return 1;
-    return std::find(m_waiting.begin(), m_waiting.end(), c) != m_waiting.end() ? 0 : -1;
+    return std::any_of(m_waiting.begin(), m_waiting.end(), [c](const Waiting& w) { return w.socket == c; }) ? 0 : -1;
+}
+
+uint32_t TcpServer::host(int socket) const
+{
+    auto it = m_parsers.find(socket);
+    return it == m_parsers.end() ? 0 : it->second.host;
 }
 
 size_t TcpServer::queued(int socket) const

@@ -27,11 +27,14 @@ public:
     // connection beyond them takes the place of a client that completed no frame within
     // FIRST_FRAME_TICKS of taking its place (the longest there first), else of the client whose
     // last frame is longest ago, if that is IDLE_CLOSE_TICKS or more; a client holding a
-    // transfer is never taken. While only clients still inside their first FIRST_FRAME_TICKS
-    // stand in the way, newcomers wait (up to MAX_WAITING, in order of arrival) and take the
-    // first places that free; with nobody to give way they are closed at once. Connections
-    // that never send a frame, or send one byte at a time, then cannot keep a PC out, and a
-    // burst of new ones cannot cut a working PC off.
+    // transfer is never taken. Failing those, a newcomer from an address that holds fewer
+    // places than another takes a place of the address that holds the most (its client
+    // whose last frame is longest ago), so one PC cannot hold every place. While only
+    // clients still inside their first FIRST_FRAME_TICKS stand in the way, newcomers wait
+    // (up to MAX_WAITING, in order of arrival) and take the first places that free; with
+    // nobody to give way they are closed at once. Connections that never send a frame, or
+    // send one byte at a time, then cannot keep a PC out, and a burst of new ones cannot
+    // cut a working PC off.
     static constexpr size_t MAX_CLIENTS = 32;
     static constexpr size_t MAX_WAITING = 64;
     static constexpr unsigned FIRST_FRAME_TICKS = 40;
@@ -77,9 +80,13 @@ public:
     // of it enough waiting.
     void hold_reading(int socket, bool hold);
     void delete_clinetSocket(int socket);
-    // Offers a connected socket as accept would (the fuzz target offers socket pairs):
-    // placed in the table (1), waiting for a place (0), or closed (-1).
+    // Offers a connected socket as accept would (the fuzz target offers socket pairs, with
+    // the address they stand for): placed in the table (1), waiting for a place (0), or
+    // closed (-1).
     int adopt(int socket);
+    int adopt(int socket, uint32_t host);
+    // The IPv4 address a client connected from (0 when it has none).
+    uint32_t host(int socket) const;
 
     int listenSocket() const { return m_socket; }
     unsigned short localPort() const { return m_port; }
@@ -129,16 +136,22 @@ private:
         // with the next client, so a file transfer kept by a client that left must not pass
         // to whoever is given its number.
         uint64_t peer = 0;
+        uint32_t host = 0;        // the address it connected from
+    };
+    struct Waiting {
+        int socket;
+        uint32_t host;
     };
 
     void closeClient(int socket);
-    // Closes the client that gives way to a newcomer (see MAX_CLIENTS); false when none does.
-    bool closeLongestIdle();
+    // Closes the client that gives way to a newcomer from host (see MAX_CLIENTS); false
+    // when none does.
+    bool closeLongestIdle(uint32_t host);
     // Whether a client still inside its first FIRST_FRAME_TICKS will give way.
     bool placeSoon();
     // Newcomers take the places that free, in order; when nobody will give way, closed.
     void placeWaiting();
-    void place(int socket);
+    void place(const Waiting& w);
     // Sends what the client's socket takes; false when the client was closed.
     bool flush(int socket, Parser& p);
     // Reads what client c has into its frames; the bytes read (0 when there were none, or
@@ -150,7 +163,7 @@ private:
     unsigned short m_port = 0;
     std::set<int> m_clients;
     std::map<int, Parser> m_parsers;
-    std::list<int> m_waiting;     // accepted, waiting for a place
+    std::list<Waiting> m_waiting; // accepted, waiting for a place
     std::list<Record> m_records;
     std::vector<Closed> m_closed;
     std::function<bool(uint64_t)> m_keep;

@@ -57,7 +57,7 @@ Kx_uart_inout::Kx_uart_inout(unsigned char link)
     m_rx->len = 0;
     if (m_link == 5)
         fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this,
-                                     [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
+                                     [this](u32 t, const unsigned char* f, unsigned int n) { return passby_answer(t, f, n); });
 }
 
 Kx_uart_inout::~Kx_uart_inout()
@@ -172,14 +172,15 @@ void Kx_uart_inout::handle_frame()
 
     if (m_link == 5 && protocol_phy::is_passby_frame(frame)) {
         std::unique_lock<std::mutex> path = lock_port_path();
-        m_pending = 1;
-        m_passby_stamp = G_timeTicks.load();
+        abandon_wait();
         {
             // Nothing queued before this frame is its answer.
             std::lock_guard<std::mutex> hold(m_tx_mutex);
             m_tx.clear();
         }
-        fpga_manage::pass_through(fpga_manage::kPassbySerial, n, frame);
+        // One line, one PC: its requests take their turns with the other links' PCs.
+        m_ticket = fpga_manage::pass_through(fpga_manage::kPassbySerial, 0, n, frame);
+        m_pending = m_ticket != 0 ? 1 : 0;
         if (frame[9] == 2) {
             // The acknowledgement leaves the line before the port-path lock is let go: the
             // card's answer, handed over under that lock, replaces the transmit list and
@@ -215,11 +216,6 @@ void Kx_uart_inout::handle_frame()
 
 void Kx_uart_inout::send_step()
 {
-    if (m_pending == 1 && Utils::getTimeSpace(m_passby_stamp) > protocol_phy::PASSBY_WAIT_TICKS) {
-        KEL_TRACE("\n card answer time-out, serial\n");
-        std::unique_lock<std::mutex> path = lock_port_path();
-        abandon_wait();
-    }
     if (m_pending == 1) {
         std::unique_lock<std::mutex> path = lock_port_path();
         fpga_manage* m = fpga_manage::p_fpga_manage;
@@ -230,8 +226,13 @@ void Kx_uart_inout::send_step()
         if (transmit_count() > 0) {
             send_uart_data();
             m_pending = 0;
+            m_ticket = 0;
             if (m)
                 m->answer_ready = 0;
+        } else if (!fpga_manage::passby_waiting(m_ticket)) {
+            KEL_TRACE("\n card answer time-out, serial\n");
+            m_pending = 0;   // its wait ended without an answer
+            m_ticket = 0;
         }
     } else if (m_pending == 2) {
         if (transmit_count() > 0) {
@@ -244,7 +245,8 @@ void Kx_uart_inout::send_step()
 void Kx_uart_inout::abandon_wait()
 {
     if (m_pending == 1)
-        fpga_manage::withdraw_passby(fpga_manage::kPassbySerial);
+        fpga_manage::withdraw_passby(m_ticket);
+    m_ticket = 0;
     m_pending = 0;
 }
 
@@ -280,11 +282,11 @@ int Kx_uart_inout::send_uart_data()
     return 0;
 }
 
-bool Kx_uart_inout::passby_answer(const unsigned char* frame, unsigned int len)
+bool Kx_uart_inout::passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len)
 {
     // Only a link that still waits takes an answer: one that arrives after the wait was
     // abandoned would go out in place of a later reply.
-    if (m_pending != 1)
+    if (m_pending != 1 || ticket == 0 || ticket != m_ticket)
         return false;
     if (!frame || protocol_phy::escaped_size_max(len) > sizeof(Uart_Rec_Send_Data::data))
         return false;

@@ -50,9 +50,10 @@ public:
     int send_uart_data();
 
     // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
-    // byte), under its port-path mutex: while the link waits for a card, the escaped answer
-    // becomes the only record of the transmit list (true); otherwise it is refused (false).
-    bool passby_answer(const unsigned char* frame, unsigned int len);
+    // byte) to the request with that ticket, under its port-path mutex: while the link
+    // waits with that ticket, the escaped answer becomes the only record of the transmit
+    // list (true); otherwise it is refused (false).
+    bool passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len);
 
     int fd() const { return m_fd; }
     unsigned char pending() const { return m_pending; }
@@ -75,7 +76,7 @@ private:
     message_deal* m_deal;
     int m_fd = -1;
     std::atomic<unsigned char> m_pending{0};   // 0 none, 1 waiting for a card, 2 own reply
-    unsigned m_passby_stamp = 0;               // tick at which the card's answer was first awaited
+    unsigned m_ticket = 0;                     // the card request waited for (port-path mutex)
 
     std::unique_ptr<Uart_Rec_Send_Data> m_rx;  // the chunk being read
     std::list<std::unique_ptr<Uart_Rec_Send_Data>> m_tx;   // under m_tx_mutex

@@ -80,7 +80,7 @@ udpnetManage::udpnetManage()
         m_link[1].server = new UdpServer();
     }
     fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this,
-                                 [this](const unsigned char* f, unsigned int n) { return passby_answer(f, n); });
+                                 [this](u32 t, const unsigned char* f, unsigned int n) { return passby_answer(t, f, n); });
 }
 
 udpnetManage::~udpnetManage()
@@ -208,9 +208,11 @@ void udpnetManage::pass(Link& link, int wait_ms)
     if (!link.server)
         return;
     // Frames ready to be handled are not kept waiting; a card's answer is polled for each
-    // tick (frames queued behind it wait with it, without spinning).
-    int wait = link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS)
-                                     : (!link.frames.empty() ? 0 : wait_ms);
+    // tick (frames of its sender wait with it, without spinning).
+    bool ready = false;
+    for (const UdpServer::Record& r : link.frames)
+        ready = ready || !link.waits.count(r.peer) || !protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()));
+    int wait = ready ? 0 : link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
     link.server->recvData(link.is5008 ? 0 : 1, wait);
 
     size_t c = link.server->recv_list.size();
@@ -220,18 +222,26 @@ void udpnetManage::pass(Link& link, int wait_ms)
         join(link, rec);
     }
 
-    if (link.reply_state == 1 && Utils::getTimeSpace(link.passby_stamp) > protocol_phy::PASSBY_WAIT_TICKS) {
-        KEL_TRACE("\n card answer time-out, udp\n");
-        abandon_wait(link);
-    }
+    if (!link.waits.empty())
+        send_passby_answers(link);
 
-    if (!link.frames.empty() && link.reply_state == 0) {
-        handle_frame(link, link.frames.front());
-        link.frames.pop_front();
+    // One frame a pass. A sender waiting for a card keeps its next card frame waiting behind
+    // that wait; any other frame of it abandons the wait. No other sender waits for it.
+    std::set<uint64_t> held;
+    for (auto it = link.frames.begin(); it != link.frames.end(); ++it) {
+        if (held.count(it->peer))
+            continue;
+        if (link.waits.count(it->peer) && protocol_phy::is_passby_wire(it->data.data(), unsigned(it->data.size()))) {
+            held.insert(it->peer);
+            continue;
+        }
+        abandon_wait(link, it->peer);
+        UdpServer::Record rec = std::move(*it);
+        link.frames.erase(it);
+        handle_frame(link, rec);
+        break;
     }
-
-    if (link.is5008 && link.reply_state == 1)
-        send_passby_answer(link);
+    link.reply_state = link.waits.empty() ? 0 : 1;
 }
 
 void udpnetManage::join(Link& link, UdpServer::Record& rec)
@@ -244,8 +254,6 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     auto it = link.joining.find(rec.peer);
     if (d[0] == 0xA5 && d.back() == 0x5A && it == link.joining.end()) {
         // A whole frame in one datagram, its sender joining nothing: the frame as it came.
-        if (rec.peer == m_answer_peer)
-            abandon_wait(link);
         if (link.frames.size() < MAX_FRAMES && d.size() <= MAX_JOINED)
             link.frames.push_back(std::move(rec));
         return;
@@ -264,9 +272,6 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     } else if (it == link.joining.end()) {
         return;
     }
-    // The waiting PC's next frame abandons its wait for the card; another PC's frame waits.
-    if (rec.peer == m_answer_peer)
-        abandon_wait(link);
     std::vector<unsigned char>& joined = it->second.bytes;
     it->second.last = ++link.datagrams;
     if (joined.size() + d.size() > MAX_JOINED) {
@@ -323,30 +328,24 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
 
     if (link.is5008 && protocol_phy::is_passby_frame(frame)) {
         std::unique_lock<std::mutex> path = lock_port_path();
-        link.reply_state = 1;
-        link.passby_stamp = G_timeTicks.load();
-        {
-            // An answer to an abandoned passthrough is not this frame's answer.
+        // Waiting before the lock is let go: the card's answer, handed over under it, is
+        // queued for this sender, not refused.
+        const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyUdp, uint32_t(rec.peer >> 16), n, frame);
+        if (ticket != 0) {
+            link.waits[rec.peer] = Link::Wait{ticket, rec.addr};
             std::lock_guard<std::mutex> hold(udp_mutex[0]);
-            m_answer_addr = rec.addr;
-            m_answer_peer = rec.peer;
-            m_answers.clear();
+            m_tickets.insert(ticket);
         }
-        fpga_manage::pass_through(fpga_manage::kPassbyUdp, n, frame);
         if (frame[9] == 2) {
-            // The acknowledgement goes out at once (the card's answer cannot overtake it
-            // while the port-path lock is held); the card's answer follows, so the link
-            // goes on waiting for it.
-            link.reply_state = 2;
+            // The acknowledgement goes out at once (the card's answer cannot overtake it:
+            // only this thread sends it, later); the card's answer follows.
             unsigned int m = link.phy->build_passby_ack(frame, link.tx.data());
             link.frame.reached(12);   // the acknowledgement is built over the frame
             link.server->sendData(link.tx.data(), m, rec.addr);
-            link.reply_state = 1;
         }
         return;
     }
 
-    link.reply_state = 2;
     // One handler serves every PC that sends to the port: a file transfer belongs to the
     // sender that started it.
     link.deal->peer = rec.peer;
@@ -356,62 +355,66 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
         unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());
         link.server->sendData(link.tx.data(), m, rec.addr);
     }
-    link.reply_state = 0;
 }
 
-void udpnetManage::send_passby_answer(Link& link)
+void udpnetManage::send_passby_answers(Link& link)
 {
-    std::unique_lock<std::mutex> path = lock_port_path();
-    fpga_manage* m = fpga_manage::p_fpga_manage;
-    if (!m)
+    std::vector<std::pair<sockaddr_in, std::vector<unsigned char>>> out;
+    {
+        std::unique_lock<std::mutex> path = lock_port_path();
+        if (fpga_manage* m = fpga_manage::p_fpga_manage)
+            m->reg_IRQ_Dealwith(0, 0);
+        std::lock_guard<std::mutex> hold(udp_mutex[0]);
+        for (auto it = link.waits.begin(); it != link.waits.end();) {
+            auto answer = m_answers.find(it->second.ticket);
+            if (answer != m_answers.end()) {
+                out.emplace_back(it->second.to, std::move(answer->second));
+                m_answers.erase(answer);
+            } else if (fpga_manage::passby_waiting(it->second.ticket)) {
+                ++it;
+                continue;   // still kept, or its answer is still due
+            }
+            // Answered, or its wait ended without an answer.
+            m_tickets.erase(it->second.ticket);
+            it = link.waits.erase(it);
+        }
+        if (!out.empty())
+            if (fpga_manage* m = fpga_manage::p_fpga_manage)
+                m->answer_ready = 0;
+    }
+    for (auto& a : out)
+        link.server->sendData(a.second.data(), unsigned(a.second.size()), a.first);
+}
+
+void udpnetManage::abandon_wait(Link& link, uint64_t peer)
+{
+    auto it = link.waits.find(peer);
+    if (it == link.waits.end())
         return;
-    m->reg_IRQ_Dealwith(0, 0);
-    // Only the manager fills the list, with this link's own answer: the shared ready flag
-    // may already have been cleared by another link that sent its answer.
-    UdpServer::Record answer;
+    std::unique_lock<std::mutex> path = lock_port_path();
+    fpga_manage::withdraw_passby(it->second.ticket);
     {
         std::lock_guard<std::mutex> hold(udp_mutex[0]);
-        if (m_answers.empty())
-            return;
-        answer = std::move(m_answers.front());
-        m_answers.pop_front();
+        m_tickets.erase(it->second.ticket);
+        m_answers.erase(it->second.ticket);
     }
-    link.server->sendData(answer.data.data(), unsigned(answer.data.size()), answer.addr);
-    link.reply_state = 0;
-    m->answer_ready = 0;
+    link.waits.erase(it);
 }
 
-void udpnetManage::abandon_wait(Link& link)
+bool udpnetManage::passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len)
 {
-    if (!link.is5008 || link.reply_state != 1) {
-        link.reply_state = 0;
-        return;
-    }
-    std::unique_lock<std::mutex> path = lock_port_path();
-    fpga_manage::withdraw_passby(fpga_manage::kPassbyUdp);
-    link.reply_state = 0;
-    std::lock_guard<std::mutex> hold(udp_mutex[0]);
-    m_answers.clear();
-}
-
-bool udpnetManage::passby_answer(const unsigned char* frame, unsigned int len)
-{
-    // Only a 5008 link that still waits takes an answer.
-    if (m_link[0].reply_state != 1)
-        return false;
     if (!frame || len > MAX_JOINED)
         return false;
-    UdpServer::Record rec;
-    rec.data.resize(protocol_phy::escaped_size_max(len));
+    std::vector<unsigned char> data(protocol_phy::escaped_size_max(len));
     // Escaping keeps no state of the link's unescaper, so a private one is safe here.
     protocol_phy phy;
     unsigned char flag = 0;
-    unsigned int m = phy.data_re_transf_meaning(rec.data.data(), const_cast<unsigned char*>(frame), len, &flag);
-    rec.data.resize(m);
+    data.resize(phy.data_re_transf_meaning(data.data(), const_cast<unsigned char*>(frame), len, &flag));
+    // Only a sender that still waits with that ticket takes it.
     std::lock_guard<std::mutex> hold(udp_mutex[0]);
-    rec.addr = m_answer_addr;
-    m_answers.clear();
-    m_answers.push_back(std::move(rec));
+    if (!m_tickets.count(ticket))
+        return false;
+    m_answers[ticket] = std::move(data);
     return true;
 }
 

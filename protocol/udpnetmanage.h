@@ -16,6 +16,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -67,10 +68,10 @@ public:
     static void* udp_13769_acceptThread(void* arg);
 
     // The FPGA manager's hand-over of a receiving card's answer (unescaped, with its check
-    // byte), under its port-path mutex: while 5008 waits for a card, the answer becomes the
-    // only record of the answer list, addressed to where the 5008 request that asked for
-    // it was answered (true); otherwise it is refused (false).
-    bool passby_answer(const unsigned char* frame, unsigned int len);
+    // byte) to the request with that ticket, under its port-path mutex: while a 5008 sender
+    // waits with that ticket, the answer is queued for it, to where its request was answered
+    // (true); otherwise it is refused (false).
+    bool passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len);
 
     // --- the WiFi link's side of port 13769 ---
     // Set by the WiFi link once it exists (any thread): whether its access point runs
@@ -90,9 +91,10 @@ public:
     // Senders with a frame begun on port 5008 (index 0) or 10005 (index 1).
     size_t joining(int index) const { return m_link[index].joining.size(); }
     std::list<UdpServer::Record>& joined(int index) { return m_link[index].frames; }
+    // 1 while a sender on the port waits for a card's answer, else 0.
     unsigned char reply_state(unsigned port) const;
 
-    // [0] 5008 answer list and address, [1] the WiFi link's handler, [2] 13769 transmit list
+    // [0] 5008 tickets and answers, [1] the WiFi link's handler, [2] 13769 transmit list
     std::mutex udp_mutex[3];
 
 private:
@@ -108,8 +110,12 @@ private:
         std::map<uint64_t, Joining> joining;  // by sender (UdpServer::Record::peer)
         uint64_t datagrams = 0;               // datagrams joined so far: the order
         std::list<UdpServer::Record> frames; // joined frames waiting to be handled
-        std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 waiting for a card, 2 handling
-        unsigned passby_stamp = 0;           // tick at which the card's answer was first awaited
+        std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a sender waits for a card
+        struct Wait {
+            unsigned ticket;
+            sockaddr_in to;                  // where its request was answered
+        };
+        std::map<uint64_t, Wait> waits;      // 5008 senders waiting for a card, by peer
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
         LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };
@@ -117,17 +123,19 @@ private:
     void pass(Link& link, int wait_ms);
     void join(Link& link, UdpServer::Record& rec);
     void handle_frame(Link& link, const UdpServer::Record& rec);
-    void send_passby_answer(Link& link);
-    // A new frame ends the link's reply state; on 5008 it abandons a wait for a card, and a
-    // late answer is then dropped, not sent as a later frame's reply.
-    void abandon_wait(Link& link);
+    // Sends the card answers that came to the waiting senders and ends the waits whose
+    // request went unanswered.
+    void send_passby_answers(Link& link);
+    // A sender's next frame abandons its wait for a card: a late answer is then dropped,
+    // not sent as a later frame's reply.
+    void abandon_wait(Link& link, uint64_t peer);
     void loop(int index);
 
     Link m_link[2];                          // 0: 5008, 1: 10005
     UdpServer* m_server_13769 = nullptr;
-    std::list<UdpServer::Record> m_answers;  // 5008 passthrough answers (escaped), udp_mutex[0]
-    sockaddr_in m_answer_addr{};             // the 5008 sender (as rewritten to broadcast)
-    uint64_t m_answer_peer = 0;              // that sender, as it came (its frames abandon the wait)
+    // udp_mutex[0]: the tickets 5008's senders wait for, and the answers (escaped) that came.
+    std::set<unsigned> m_tickets;
+    std::map<unsigned, std::vector<unsigned char>> m_answers;
     std::list<UdpServer::Record> m_tx_13769; // udp_mutex[2]
     ApRunning m_wifi_ap_running;             // udp_mutex[1]
     AtHandler m_wifi_AT_cmd_manage;          // udp_mutex[1]

@@ -41,10 +41,11 @@ protected:
         g_send_para.reply = 0;
         g_send_para.progress = 65535;
         fpga_manage::set_passby_link(fpga_manage::kPassbyUdp, this,
-                                     [this](const unsigned char* f, unsigned n) {
+                                     [this](uint32_t t, const unsigned char* f, unsigned n) {
                                          if (refuse)
                                              return false;
                                          delivered.emplace_back(f, f + n);
+                                         tickets.push_back(t);
                                          return true;
                                      });
     }
@@ -66,7 +67,15 @@ protected:
         manager->reg_IRQ_Dealwith(0, 0);
     }
 
+    // A PC's request on link from address 0, handed over as the link does: its ticket.
+    uint32_t ask(uint8_t link, Bytes frame)
+    {
+        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+        return fpga_manage::pass_through(link, 0, unsigned(frame.size()), frame.data());
+    }
+
     std::vector<Bytes> delivered;
+    std::vector<uint32_t> tickets;
     bool refuse = false;                               // the link no longer waits
 };
 
@@ -224,36 +233,50 @@ TEST_F(FpgaReceive, CheckAnswersCarryTheResultOfTheCurrentScreenRecord)
     EXPECT_EQ(g_send_para.progress, 65535);
 }
 
-TEST_F(FpgaReceive, PassthroughAnswersGoToTheWaitingLinkOrNowhere)
+// A card's answer goes to the request it answers, named by the port it came in on, the
+// card's address and the tag, or nowhere.
+TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
 {
-    const Bytes reply = answer(0xF010, 0x1002, 0x42, 2, 0x61, {0, 1, 2, 3});
+    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);   // answers by hand
+    const Bytes reply = answer(0xF010, 0x1002, 0x42, 2, 0x61, {0, 1, 2, 3}), request = answer(2, 0xF010, 0x42, 2, 0x61, {0});
     FpgaModel::queueAnswer(0, 0, reply);
-    service();                                         // no link waits: dropped
+    service();                                         // nothing asked: dropped
     EXPECT_TRUE(delivered.empty());
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
-    g_passby_trans_port = fpga_manage::kPassbyUdp;
+    // Card 2 of port 1 asked: another card, port or tag does not answer it.
+    const uint32_t ticket = ask(fpga_manage::kPassbyUdp, request);
+    EXPECT_EQ(g_passby_trans_port, fpga_manage::kPassbyUdp);
+    for (const Bytes& other : {answer(0xF010, 0x1003, 0x42, 2, 0x61, {0}), answer(0xF010, 0x0002, 0x42, 1, 0x61, {0}),
+                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0})}) {
+        FpgaModel::queueAnswer(0, 0, other);
+        service();
+    }
+    EXPECT_TRUE(delivered.empty() && fpga_manage::passby_waiting(ticket));
     FpgaModel::queueAnswer(0, 0, reply);
     service();
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0], reply);
+    EXPECT_EQ(delivered, std::vector<Bytes>{reply});
+    EXPECT_EQ(tickets, std::vector<uint32_t>{ticket});
     EXPECT_EQ(g_passby_trans_port, 255);
     EXPECT_EQ(manager->answer_ready, 1);
+    EXPECT_FALSE(fpga_manage::passby_waiting(ticket));
 
-    // A link that is not there (the serial link was never built here) gets nothing.
-    g_passby_trans_port = fpga_manage::kPassbySerial;
-    FpgaModel::queueAnswer(0, 0, reply);
-    service();
-    EXPECT_EQ(delivered.size(), 1u);
-
-    // A link that stopped waiting refuses a late answer: it is dropped, nothing is marked
-    // ready and the link is no longer named.
+    // A link that is not there (the serial link was never built here) gets nothing; a link
+    // whose PC stopped waiting refuses a late answer: dropped, nothing is marked ready and
+    // the next request may go out. Unanswered, a wait ends 300 ticks after the request went.
     manager->answer_ready = 0;
-    refuse = true;
-    g_passby_trans_port = fpga_manage::kPassbyUdp;
-    FpgaModel::queueAnswer(0, 0, reply);
-    service();
+    for (uint8_t link : {fpga_manage::kPassbySerial, fpga_manage::kPassbyUdp, fpga_manage::kPassbyTcp}) {
+        refuse = link == fpga_manage::kPassbyUdp;
+        const uint32_t t = ask(link, request);
+        if (link == fpga_manage::kPassbyTcp) {
+            G_timeTicks += 301;
+        } else {
+            FpgaModel::queueAnswer(0, 0, reply);
+        }
+        service();
+        EXPECT_FALSE(fpga_manage::passby_waiting(t));
+    }
     EXPECT_EQ(delivered.size(), 1u);
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(g_passby_trans_port, 255);
@@ -263,7 +286,7 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheWaitingLinkOrNowhere)
     // and 7): group 1; the card's address carries port bits 3 (port 7).
     refuse = false;
     delivered.clear();
-    g_passby_trans_port = fpga_manage::kPassbyUdp;
+    ask(fpga_manage::kPassbyUdp, answer(0x0005, 0xF010, 0x42, 8, 0x61, {0}));
     FpgaModel::queueAnswer(0, 3, answer(0xF010, 0x3005, 0x42, 0, 0x61, {0, 9}));
     service();
     ASSERT_EQ(delivered.size(), 1u);
@@ -284,15 +307,7 @@ TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
     for (uint16_t target : {0x0FFE, 0x0FFF}) {
         SCOPED_TRACE(target);
         delivered.clear();
-        g_passby_trans_port = fpga_manage::kPassbyUdp;
-        Bytes frame = answer(target, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0});
-        frame[4] = 0x10;
-        frame[6] = 0x01;
-        frame.back() = uint8_t(Utils::BCC(frame.data(), unsigned(frame.size() - 1)));
-        {
-            std::lock_guard<std::mutex> hold(manager->port_path_mutex);
-            manager->Dealwith1_PC_to_eth(unsigned(frame.size()), frame.data());
-        }
+        ask(fpga_manage::kPassbyUdp, answer(target, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0}));
         EXPECT_EQ(manager->multi_port_flag, 1);
         EXPECT_EQ(manager->passby_fffe, target == 0x0FFE);
         EXPECT_EQ(manager->await_answer, 1);

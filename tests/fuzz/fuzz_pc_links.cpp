@@ -8,7 +8,8 @@
 // connection (the link lets its transfers go; its next frame comes on a new connection).
 // Blocks up to 64 KiB, inputs up to 256 KiB. A record with bit 4 of its first byte is an
 // event of the links themselves: [0x10][op][u16 param] on a TCP client table fed through
-// socket pairs (op 0 a connection comes, 1 one sends a frame or a stray byte, 2 a reply of
+// socket pairs (op 0 a connection comes from address param % 3, 1 one sends a frame or a
+// stray byte, 2 a reply of
 // param bytes is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or
 // ends) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an opener, a piece,
 // a closer or one too short).
@@ -17,7 +18,8 @@
 // read, no other link or peer has a block of it accepted; a closed peer holds nothing; a
 // watched stored file changes only in a sequence where some end was accepted. The table
 // closes a client only for a newcomer (one with no frame 40 ticks after its place, before
-// any with frames, or one whose last frame is 1000 ticks old; never a transfer's owner) or
+// any with frames, or one whose last frame is 1000 ticks old, else one of an address that
+// holds more places than the newcomer's; never a transfer's owner) or
 // for a reply queue that has not moved for 200 ticks or would pass its bound; a newcomer
 // waits or is closed only when the table is full as those rules say; a client reads its
 // replies whole and in order. A joined frame holds only its own sender's datagrams, and one
@@ -181,7 +183,7 @@ void makeSeeds(const std::string& dir)
         pc::put16(seq, param);
     };
     for (uint16_t i = 0; i < 34; ++i)
-        link(0, 0);
+        link(0, uint16_t(i / 30));
     for (uint16_t i = 1; i < 12; ++i)
         link(1, uint16_t(i + (i % 3 == 0 ? 35 * 2 : 0)));
     link(4, 1);
@@ -208,6 +210,7 @@ void makeSeeds(const std::string& dir)
 struct LinkEvents {
     struct Conn {
         int fd = -1, server = -1;
+        uint32_t host = 0;
         bool placed = false, framed = false, gone = false;
         uint64_t peer = 0;
         uint32_t since = 0, last = 0, moved = 0;   // place, last frame, reply queue last moved
@@ -239,11 +242,28 @@ struct LinkEvents {
         return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS
                                                 : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
     }
+    // Places held by address h.
+    size_t places(uint32_t h) const
+    {
+        return size_t(std::count_if(conns.begin(), conns.end(), [h](const Conn& o) { return o.placed && !o.gone && o.host == h; }));
+    }
+    // Whether c may give its place to a newcomer from address h: it is free, or its address
+    // holds more places than h does.
+    bool gives(const Conn& c, uint32_t h, uint32_t now) const
+    {
+        return !keep.count(c.peer) && (free(c, now) || places(c.host) > places(h));
+    }
     // After a pass: what the server closed was the rules' to close, and a reply queue that
     // had not moved for STALL_CLOSE_TICKS is closed.
     void settle(bool newcomer, bool pass = true)
     {
         const uint32_t now = G_timeTicks;
+        // The newcomers waiting (or the one just offered) that may be placed now.
+        std::set<uint32_t> newHosts;
+        for (const Conn& o : conns)
+            if (!o.placed && !o.gone)
+                newHosts.insert(o.host);
+        std::vector<Conn> before = conns;
         table.takeClosed();
         std::vector<size_t> closed;
         for (size_t i = 0; i < conns.size(); ++i) {
@@ -267,7 +287,10 @@ struct LinkEvents {
         for (size_t i : closed) {
             const Conn& c = conns[i];
             const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
-            KEL_FUZZ_CHECK(!c.placed || stalled || (newcomer && free(c, now)));
+            std::swap(before, conns);
+            const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now); });
+            std::swap(before, conns);
+            KEL_FUZZ_CHECK(!c.placed || stalled || (newcomer && gave));
             if (c.placed && c.framed && !stalled)
                 for (const Conn& o : conns)
                     KEL_FUZZ_CHECK(o.gone || !o.placed || o.framed || !free(o, now));
@@ -286,15 +309,16 @@ struct LinkEvents {
                 return;
             ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
             ::fcntl(pair[1], F_SETFL, O_NONBLOCK);
+            const uint32_t h = param % 3;
             size_t full = 0, young = 0, giving = 0, waiting = table.waiting();
             for (const Conn& o : conns)
                 if (o.placed && !o.gone)
-                    ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer), giving += free(o, G_timeTicks);
+                    ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer), giving += gives(o, h, G_timeTicks);
             const bool roomy = full < TcpServer::MAX_CLIENTS || giving > 0;
-            conns.push_back(Conn{pair[0], pair[1]});
+            conns.push_back(Conn{pair[0], pair[1], h});
             // Placed (1) when there is room; else it waits (0) while young clients stand in
             // the way, or is closed (-1).
-            const int r = table.adopt(pair[1]);
+            const int r = table.adopt(pair[1], h);
             KEL_FUZZ_CHECK(waiting > 0 || r == 1 || (!roomy && r == (young > 0 ? 0 : -1)));
             settle(true, false);
         } else if (op == 1 && c) {

@@ -1,14 +1,21 @@
-// Several PCs on every network link at once (TCP on the configured port and on 10002, UDP
-// 5008 and 10005), against the running links, while others on the same links misbehave:
-// connections that stay silent, are re-opened, trickle bytes of frames that never end, or
-// ask for large replies and never read them; senders that begin frames they never finish or
-// cut theirs into datagrams between another PC's. Drawn as command sequences; every
-// well-behaved PC gets each reply, whole, its own and no other. The clock runs as on the
-// device (a tick every 10 ms) and jumps ahead on command.
+// Several PCs on every link at once (TCP on the configured port and on 10002, UDP 5008 and
+// 10005, the RS-485 line), from more than one address, against the running links and an
+// FPGA manager with receiving cards on the simulated board, while others misbehave:
+// connections that stay silent, are re-opened, trickle bytes of frames that never end, ask
+// for large replies and never read them, or, many from one address, ask cards and wait;
+// senders that begin frames they never finish or cut theirs into datagrams between another
+// PC's; cards that answer late, slowly or never. Drawn as command sequences; every
+// well-behaved PC gets each reply to a request that needs no card within the bound, whole,
+// its own and no other, and a card's answer only if it answers its own request. The clock
+// runs as on the device (a tick every 10 ms) and jumps ahead.
 
+#include "board/sim/ReceivingCardModel.h"
+#include "board/sim/SerialModel.h"
 #include "core/global.h"
 #include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
 #include "protocol/udpnetmanage.h"
+#include "tests/fpga/bringup_fixture.h"
 #include "tests/protocol/link_test_frames.h"
 #include "tests/protocol/udp_fixture.h"
 #include "tests/support/Emulation.h"
@@ -17,6 +24,7 @@
 #include <rapidcheck/state.h>
 
 #include <atomic>
+#include <map>
 #include <chrono>
 #include <fcntl.h>
 #include <thread>
@@ -25,16 +33,44 @@ using namespace linktest;
 
 namespace {
 
-constexpr int kPcs = 8;          // PC i talks on link i % 4: TCP g_port, TCP 10002, UDP 5008, UDP 10005
+// PC i < 8 talks on link i % 4 (TCP g_port, TCP 10002, UDP 5008, UDP 10005) from 127.0.0.(1 + i / 4);
+// PC 8 on the RS-485 line (link 4). Cards are asked on links 0, 2 and 4.
+constexpr int kPcs = 9;
 constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most
+bool asksCards(int pc) { return pc == 8 || pc % 2 == 0; }
+std::string host(int h) { return "127.0.0." + std::to_string(1 + h); }
+// A card's answer at once, after 1 s, after 3.5 s (past the 3 s wait), never.
+enum Behaviour { Prompt, Slow, Late, Silent };
 
 struct Model {
     int others[2] = {0, 0};
     int noReads[2] = {0, 0};   // of them asking without reading (active: they send frames)
 };
 
+// What a PC asked of a card: its answer names port (bits 12-13 of its source), card and tag.
+struct CardAsked {
+    int port, card;
+    uint8_t tag;
+};
+
+// What each end asked of cards, by the address and port it sends from (1: the line), kept
+// across cases: a card's late answer reaches whoever holds that end next (the line, a UDP
+// port given again), as it would a PC there.
+struct Asked {
+    std::map<uint64_t, std::vector<CardAsked>> by;
+    uint8_t tag = 0x80;
+};
+uint64_t endOf(const pc::PcClient& c)
+{
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    if (c.kind() == pc::PcClient::Kind::Serial || ::getsockname(c.fd(), reinterpret_cast<sockaddr*>(&a), &n) != 0)
+        return 1;
+    return uint64_t(ntohl(a.sin_addr.s_addr)) << 16 | ntohs(a.sin_port);
+}
+
 struct Sut {
-    explicit Sut(const uint16_t* p) : ports(p) {}
+    Sut(const uint16_t* p, Asked& a) : ports(p), asked(a) {}
     ~Sut()
     {
         for (int fd : silent)
@@ -42,34 +78,72 @@ struct Sut {
         for (auto& t : trickling)
             ::close(t.first);
     }
-    std::unique_ptr<pc::PcClient> open(int link)
+    // A PC's end of link from address h. 5008 answers the broadcast address, 127.0.0.1 on a
+    // host: a UDP socket of another address comes with one on 127.0.0.1 at its port (ear),
+    // which hears its answers and keeps its port from any socket of 127.0.0.1.
+    std::unique_ptr<pc::PcClient> open(int link, int h = 0, std::unique_ptr<pc::PcClient>* ear = nullptr)
     {
-        return link < 2 ? pc::PcClient::tcp("127.0.0.1", ports[link]) : pc::PcClient::udp("127.0.0.1", ports[link]);
+        if (link == 4)
+            return pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS2"));
+        if (link < 2)
+            return pc::PcClient::tcp("127.0.0.1", ports[link], host(h));
+        for (;;) {
+            std::unique_ptr<pc::PcClient> c = pc::PcClient::udp("127.0.0.1", ports[link], host(h)), e;
+            RC_ASSERT(c != nullptr);
+            if (h == 0 || (e = pc::PcClient::udp("127.0.0.1", ports[link], "127.0.0.1", c->localPort())))
+                return ear ? (*ear = std::move(e), std::move(c)) : (askers.push_back(std::move(e)), std::move(c));
+        }
     }
-    int connectTcp(int link)
+    int connectTcp(int link, int h = 0)
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        RC_ASSERT(connectLoopback(fd, ports[link]) == 0);
-        return fd;
+        std::unique_ptr<pc::PcClient> c = open(link, h);
+        RC_ASSERT(c != nullptr);
+        return ::dup(c->fd());
     }
-    // The next whole frame c receives, unescaped; empty when none came within the bound.
-    static Bytes next(pc::PcClient& c)
+    pc::PcClient& ear(int i) { return ears[i] && i % 4 == 2 ? *ears[i] : *pcs[i]; }
+    void connect(int i)
     {
-        Bytes raw;
-        std::vector<Bytes> got = c.receiveRaw(raw, pc::PcClient::kReplyWaitMs) ? frames(raw) : std::vector<Bytes>{};
-        return got.size() == 1 ? got[0] : Bytes{};
+        pcs[i] = open(i == 8 ? 4 : i % 4, i / 4, &ears[i]);
+        RC_ASSERT(pcs[i] != nullptr);
+        lastAsk[i] = 0;   // nothing answered on this connection yet
     }
-
+    // Whether f answers one of the card requests sent from c: its card, port bits and tag.
+    bool own(const pc::PcClient& c, const pc::Frame& f) const
+    {
+        auto it = asked.by.find(endOf(c));
+        for (const CardAsked& a : it == asked.by.end() ? std::vector<CardAsked>{} : it->second)
+            if (f.dest == pc::kPc && f.src == uint16_t((a.port & 3) << 12 | a.card) && f.b5 == a.tag && f.group == 0x61
+                && f.sub == a.port + 1 && f.status() == 0)
+                return true;
+        return false;
+    }
+    // The next whole frame c hears (on ear) that is not a card's answer, unescaped; empty
+    // when none came within the bound. Card answers on the way must answer c's requests.
+    Bytes next(pc::PcClient& c, pc::PcClient& ear)
+    {
+        for (;;) {
+            Bytes raw, plain;
+            pc::Frame f;
+            if (!ear.receiveRaw(raw, pc::PcClient::kReplyWaitMs) || !pc::unescape(raw, plain))
+                return {};
+            if (!pc::decode(plain, f) || f.src >= 0xF000 || f.dest != pc::kPc)
+                return plain;
+            RC_ASSERT(own(c, f));
+        }
+    }
+    Bytes next(int i) { return next(*pcs[i], ear(i)); }
     // PC i's request, with header bytes 4-8 drawn (the reply echoes them) and its address in
     // bytes 2-3: on TCP a group without handler, with bytes that need escaping, answered with
-    // its header (twice, in one write: answered in order); on UDP a read of the identity
-    // bytes at 0x600440. It comes after what gets no answer (noise, a stray closer, an empty
-    // frame, a frame one bit off; on UDP also a group without handler, datagrams too short,
-    // a frame's end that follows no opener), in `pieces` parts (UDP: datagrams of 10
-    // bytes or more); `crossed` on UDP: another PC's request in two datagrams goes between.
+    // its header; elsewhere a read of the identity bytes at 0x600440; on TCP and the line
+    // twice in one write (answered in order). It comes after what gets no answer (noise, a
+    // stray closer, an empty frame, a frame one bit off; on UDP also a group without
+    // handler, datagrams too short, a frame's end that follows no opener), in `pieces` parts
+    // (UDP: datagrams of 10 bytes or more); `crossed` on UDP: another PC's request in two
+    // datagrams goes between.
     void ask(int i, int pieces, bool crossed, pc::Frame f)
     {
-        const int link = i % 4;
+        const int link = i == 8 ? 4 : i % 4;
+        const bool stream = link < 2 || link == 4, udp = !stream;
         f.dest = uint16_t(0xF100 + (f.b5 & 1));
         f.src = uint16_t(0xF000 + i);
         f.group = link < 2 ? 0x62 : 0x61;
@@ -81,33 +155,30 @@ struct Sut {
         bad.back() ^= 1;
         std::vector<Bytes> junk = {{0x00, 0x5A, 0x13}, {0xA5, 0x5A}, escape(bad)};
         const Bytes cut = pc::wire(pc::Frame{0xF100, 0xF010, f.b4, 0, 0, 0, 0, 0x61, Bytes(18, 0x11)});
-        if (link >= 2)   // the last: a frame that loses its 9-byte middle datagram
+        if (udp)   // the last: a frame that loses its 9-byte middle datagram
             junk.insert(junk.end(), {pc::wire(pc::Frame{0xF100, 0xF010, f.b4, 0, 0, 0, 0, 0x62, {1, 2, 3}}),
                                      {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 0x5A}, Bytes(between.begin() + 3, between.end()),
                                      Bytes(cut.begin(), cut.begin() + 12), Bytes(cut.begin() + 12, cut.begin() + 21),
                                      Bytes(cut.begin() + 21, cut.end())});
         const Bytes wire2 = escape(req2);
-        if (link < 2)
+        if (stream)
             wire.insert(wire.end(), wire2.begin(), wire2.end());
         for (int attempt = 0;; ++attempt) {
-            if (!pcs[i]) {
-                pcs[i] = open(link);
-                lastAsk[i] = 0;   // nothing answered on this connection yet
-            }
-            RC_ASSERT(pcs[i] != nullptr);
+            if (!pcs[i])
+                connect(i);
             pc::PcClient& c = *pcs[i];
-            std::unique_ptr<pc::PcClient> other = crossed && link >= 2 ? open(link) : nullptr;
-            Bytes out;   // on TCP one stream: what gets no answer, then the two requests
+            std::unique_ptr<pc::PcClient> other = crossed && udp ? open(link) : nullptr;
+            Bytes out;   // on TCP and the line one stream: what gets no answer, then the two requests
             for (const Bytes& j : junk) {
-                if (link < 2)
+                if (stream)
                     out.insert(out.end(), j.begin(), j.end());
                 else
                     RC_ASSERT(c.sendRaw(j));
             }
             out.insert(out.end(), wire.begin(), wire.end());
-            const int n = link < 2 ? pieces : std::max(1, std::min<int>(pieces, int(wire.size() / 10)));
+            const int n = stream ? pieces : std::max(1, std::min<int>(pieces, int(wire.size() / 10)));
             const size_t step = out.size() / size_t(n);
-            const auto asked = std::chrono::steady_clock::now();
+            const auto sent = std::chrono::steady_clock::now();
             for (int k = 0; k < n; ++k) {
                 RC_ASSERT(c.sendRaw(Bytes(out.begin() + long(size_t(k) * step), k == n - 1 ? out.end() : out.begin() + long(size_t(k + 1) * step))));
                 if (other && k < 2)
@@ -115,28 +186,43 @@ struct Sut {
             }
             if (other && n == 1)
                 RC_ASSERT(other->sendRaw(Bytes(between.begin() + 10, between.end())));
-            const Bytes got = next(c);
+            const Bytes got = next(i);
             if (other)
-                RC_ASSERT(next(*other) == expectedReply(otherReq, reply));
-            // A TCP PC quiet for 10 s (1000 ticks) may have been closed to make room, and a
-            // new one whose frame was not read within 40 ticks of its place: it connects
-            // again (the end of its stream comes at once, not after the bound).
-            const bool ended = got.empty() && std::chrono::steady_clock::now() - asked < std::chrono::seconds(5);
-            if (ended && link < 2 && attempt == 0 && (lastAsk[i] == 0 || G_timeTicks - lastAsk[i] >= TcpServer::IDLE_CLOSE_TICKS)) {
+                RC_ASSERT(next(*other, *other) == expectedReply(otherReq, reply));
+            // A TCP PC may have been closed to make room: quiet for 10 s (1000 ticks), a new
+            // one whose frame was not read within 40 ticks of its place, or one whose address
+            // held more places than a newcomer's: it connects again (the end of its stream
+            // comes at once, not after the bound).
+            const bool ended = got.empty() && std::chrono::steady_clock::now() - sent < std::chrono::seconds(5);
+            if (ended && link < 2 && attempt == 0
+                && (lastAsk[i] == 0 || foreign[i] > 0 || G_timeTicks - lastAsk[i] >= TcpServer::IDLE_CLOSE_TICKS)) {
                 pcs[i].reset();
                 continue;
             }
             RC_ASSERT(got == expectedReply(req, reply));
-            if (link < 2)
-                RC_ASSERT(next(c) == expectedReply(req2, reply));
+            if (stream)
+                RC_ASSERT(next(i) == expectedReply(req2, reply));
             lastAsk[i] = G_timeTicks;
+            foreign[i] = 0;
+            waiting[i] = false;
             return;
         }
     }
+    // A connection or socket from address h to link, asking cards or not: the PCs of other
+    // addresses may lose a place to it.
+    void opened(int h)
+    {
+        for (int i = 0; i < kPcs; ++i)
+            foreign[i] += i / 4 != h;
+    }
 
     const uint16_t* ports;
-    std::unique_ptr<pc::PcClient> pcs[kPcs];
+    std::unique_ptr<pc::PcClient> pcs[kPcs], ears[kPcs];
     uint32_t lastAsk[kPcs] = {};
+    int foreign[kPcs] = {};
+    bool waiting[kPcs] = {};   // a card request of the PC may still wait
+    Asked& asked;
+    std::vector<std::unique_ptr<pc::PcClient>> askers;   // many from one address, never reading
     std::vector<int> silent;
     std::vector<std::pair<int, size_t>> trickling;   // socket and bytes sent of its frame
     std::vector<std::unique_ptr<pc::PcClient>> unfinished;
@@ -162,25 +248,31 @@ struct Ask : Command {
     void show(std::ostream& os) const override { os << "Ask(pc " << pc << ", " << pieces << " pieces, crossed " << crossed << ")"; }
 };
 
-// Connections that send nothing, or now and then one byte of a frame that never ends.
+// Connections from address h that send nothing, now and then one byte of a frame that
+// never ends, or a request whose reply they never read.
 struct Open : Command {
-    Open() : Open(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 61), *rc::gen::arbitrary<bool>()) {}
-    Open(int l, int n, bool t) : link(l), count(n), trickles(t) {}
-    int link, count;
-    bool trickles;
+    Open() : Open(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 61), *rc::gen::inRange(0, 3), *rc::gen::inRange(0, 3)) {}
+    // Connections that keep a place by sending come from an address no PC uses: a PC
+    // whose own address holds the most places has no place to take.
+    Open(int l, int n, int k, int a) : link(l), count(n), kind(k), h(k == 2 && a < 2 ? 2 : a) {}
+    int link, count, kind, h;
     void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] + count <= kOthersMax); }
     void apply(Model& m) const override { m.others[link] += count; }
     void run(const Model&, Sut& s) const override
     {
+        const Bytes read = pc::wire(pc::readRam(0x600440, 2));
         for (int k = 0; k < count; ++k) {
-            const int fd = s.connectTcp(link);
-            if (trickles)
+            const int fd = s.connectTcp(link, h);
+            if (kind == 1)
                 s.trickling.emplace_back(fd, 0);
             else
                 s.silent.push_back(fd);
+            if (kind == 2)
+                ::send(fd, read.data(), read.size(), MSG_NOSIGNAL);
         }
+        s.opened(h);
     }
-    void show(std::ostream& os) const override { os << "Open(" << count << " on link " << link << ", trickles " << trickles << ")"; }
+    void show(std::ostream& os) const override { os << "Open(" << count << " on link " << link << ", kind " << kind << ", from " << host(h) << ")"; }
 };
 
 struct Trickle : Command {
@@ -200,10 +292,15 @@ struct Reopen : Command {
         for (int& fd : s.silent) {
             sockaddr_in peer{};
             socklen_t n = sizeof peer;
+            sockaddr_in self{};
             ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &n);
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &n);
             ::close(fd);
             fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            self.sin_port = 0;
+            ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self);
             RC_ASSERT(connectLoopback(fd, ntohs(peer.sin_port)) == 0);
+            s.opened(int((ntohl(self.sin_addr.s_addr) & 0xFF) - 1));
         }
     }
 };
@@ -242,6 +339,102 @@ struct Unfinished : Command {
     }
 };
 
+// The cards of a port answer at once, after 1 s, after 3.5 s (past the wait) or never.
+struct Cards : Command {
+    Cards() : Cards(*rc::gen::inRange(0, 4), *rc::gen::weightedElement<int>({{2, Prompt}, {1, Slow}, {1, Late}, {2, Silent}})) {}
+    Cards(int p, int b) : port(p), behaviour(b) {}
+    int port, behaviour;
+    void run(const Model&, Sut&) const override
+    {
+        sim::ReceivingCardModel::setFault(0, port, behaviour == Silent ? sim::ReceivingCardModel::Fault::Silent : sim::ReceivingCardModel::Fault::None);
+        sim::ReceivingCardModel::setDelayUs(0, port, behaviour == Slow ? 1000000 : behaviour == Late ? 3500000 : 0);
+        RC_TAG(behaviour == Prompt ? "cards prompt" : behaviour == Slow ? "cards slow" : behaviour == Late ? "cards late" : "cards silent");
+    }
+    void show(std::ostream& os) const override { os << "Cards(port " << port << ", " << behaviour << ")"; }
+};
+
+// PCs ask cards at once (card 0-2 of port 0-3: card 2 is on port 2 only) and wait up to
+// waitMs: what comes is an answer to a request of their own. `must`: the answer comes.
+struct CardAsk : Command {
+    CardAsk()
+    {
+        for (int i = 0; i < kPcs; ++i)
+            if (asksCards(i) && *rc::gen::arbitrary<bool>())
+                who.push_back({i, *rc::gen::inRange(0, 4), *rc::gen::inRange(0, 3)});
+        waitMs = *rc::gen::weightedElement<int>({{4, 0}, {2, 300}, {1, 1500}});
+        drawn = true;
+    }
+    CardAsk(std::vector<std::array<int, 3>> w, int ms, bool m) : who(std::move(w)), waitMs(ms), must(m) {}
+    std::vector<std::array<int, 3>> who;   // PC, port, card
+    int waitMs = 0;
+    bool must = false, drawn = false;
+    void run(const Model&, Sut& s) const override
+    {
+        // A drawn PC asks again only once its last card request was answered or given up by
+        // its next frame: card frames of a PC wait behind its own wait, and what it asks next
+        // behind them.
+        std::vector<std::array<int, 3>> who;
+        for (const auto& w : this->who)
+            if (!std::exchange(s.waiting[w[0]], true) || !drawn)
+                who.push_back(w);
+        for (const auto& w : who) {
+            if (!s.pcs[w[0]])
+                s.connect(w[0]);
+            s.asked.tag = uint8_t(s.asked.tag == 0xFF ? 0x80 : s.asked.tag + 1);
+            const pc::Frame f{uint16_t(w[2]), pc::kPc, 0x10, s.asked.tag, 1, uint8_t(w[1] + 1), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}};
+            s.asked.by[endOf(*s.pcs[w[0]])].push_back({w[1], w[2], f.b5});
+            RC_ASSERT(s.pcs[w[0]]->sendRaw(pc::wire(f)));
+        }
+        RC_CLASSIFY(who.size() > 1, "cards asked at once");
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(must ? 15000 : waitMs);
+        for (const auto& w : who) {
+            bool got = false;
+            Bytes raw, plain;
+            pc::Frame f;
+            while (!got && s.ear(w[0]).receiveRaw(raw, int(std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count())))) {
+                RC_ASSERT(pc::unescape(raw, plain) && pc::decode(plain, f) && s.own(*s.pcs[w[0]], f));
+                got = f.b5 == s.asked.by[endOf(*s.pcs[w[0]])].back().tag;
+            }
+            RC_ASSERT(got || !must);
+            s.waiting[w[0]] = !got;
+            RC_CLASSIFY(got, "card answered");
+        }
+    }
+    void show(std::ostream& os) const override
+    {
+        for (const auto& w : who)
+            os << "CardAsk(pc " << w[0] << " port " << w[1] << " card " << w[2] << ") ";
+        os << waitMs << " ms" << (must ? ", must" : "");
+    }
+};
+
+// One PC with many connections (TCP g_port) or sockets (UDP 5008) from address h, each
+// asking `asks` cards at once in one write (a card that is not there never answers), and
+// never reading.
+struct Many : Command {
+    Many() : Many(*rc::gen::element(0, 2), *rc::gen::inRange(1, 7), *rc::gen::inRange(1, 11), 2) {}
+    Many(int l, int n, int a, int hh) : link(l), count(n), asks(a), h(hh) {}
+    int link, count, asks, h;
+    void checkPreconditions(const Model& m) const override { RC_PRE(link == 2 || m.others[0] + count <= kOthersMax); }
+    void apply(Model& m) const override { m.others[0] += link == 0 ? count : 0; }
+    void run(const Model&, Sut& s) const override
+    {
+        Bytes out;
+        for (int k = 0; k < asks; ++k) {
+            const Bytes w = pc::wire(pc::Frame{uint16_t(5 - k % 2 * 4), pc::kPc, 0x10, uint8_t(0x40 + k), 1, uint8_t(1 + k % 4), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}});
+            out.insert(out.end(), w.begin(), w.end());
+        }
+        for (int k = 0; k < count; ++k) {
+            s.askers.push_back(s.open(link, h));
+            RC_ASSERT(s.askers.back());
+            for (const Bytes& w : link == 0 ? std::vector<Bytes>{out} : linktest::frames(out))
+                RC_ASSERT(s.askers.back()->sendRaw(link == 0 ? w : pc::escape(w)));
+        }
+        s.opened(h);
+    }
+    void show(std::ostream& os) const override { os << "Many(" << count << " on link " << link << " from " << host(h) << ", " << asks << " asks)"; }
+};
+
 struct Clock : Command {
     Clock() : Clock(*rc::gen::inRange<uint32_t>(0, 1500)) {}
     explicit Clock(uint32_t t) : ticks(t) {}
@@ -254,51 +447,82 @@ struct Clock : Command {
 
 TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
 {
-    kel_test::TestRoot root;
+    kel_test::TestRoot root(false);   // the cards' delays on the clock the ticks follow
     udptest::freshParameters();
+    fpga_test::BringUpWorld world;
+    auto manager = std::make_unique<fpga_manage>();
+    fpga_manage::p_fpga_manage = manager.get();
+    ASSERT_EQ(manager->initialize(), 0);
+    manager->softinit();
+    ASSERT_TRUE(fpga_test::BringUpWorld::bringUp(*manager));
+    sim::ReceivingCardModel::setCards(0, 2, 3);
+    sim::ReceivingCardModel::setCards(0, 3, 1);
     int offset = 0;
     auto udp = udptest::openLink(offset);
     std::unique_ptr<networkManage> tcp;
+    g_port = 5005;
     ASSERT_GT(kel_test::bindPrivatePorts(10002, [&](int) {
         tcp = std::make_unique<networkManage>();
         tcp->open_servers();
         return tcp->server(0)->listenSocket() >= 0 && tcp->server(1)->listenSocket() >= 0;
     }), 0);
     ASSERT_TRUE(udp && udp->start_threads() == 0 && tcp->start_threads() == 0);
-    const uint16_t ports[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort(), uint16_t(5008 + offset),
-                              uint16_t(10005 + offset)};
+    auto serial = std::make_unique<Kx_uart_inout>();
+    ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+    const uint16_t ports[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort(), uint16_t(5008 + offset), uint16_t(10005 + offset)};
     std::atomic<bool> stop{false};
     std::thread clock([&] {
-        for (; !stop; G_timeTicks = G_timeTicks + 1)
+        for (; !stop; G_timeTicks = G_timeTicks + 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::lock_guard<std::mutex> path(manager->port_path_mutex);   // the manager's loop
+            manager->reg_IRQ_Dealwith(0, 1);
+        }
     });
+    bool reproduce = true;   // in the first case only: they take real seconds of card waits
+    Asked asked;
     kel_test::checkProperty("fair links", [&] {
         // The reproductions: a table full of silent connections, re-opened, or of ones
         // trickling bytes of frames that never end, with new PCs coming; eight connections
         // asking for 400 replies of 60 KB each and reading none; PCs' frames in datagrams
-        // crossing on each UDP port.
+        // crossing on each UDP port; a late answer of port 0 while a PC on another link asks
+        // port 2; ten requests in one write to a card that is not there, and six sockets of
+        // one PC asking such cards, while others ask the controller; PCs on two links asking
+        // a silent card (one twice), then another asking a prompt one behind them; 32 connections of one address that
+        // keep sending, and a PC of another address.
         using Cmds = std::vector<std::shared_ptr<const Command>>;
         auto cmd = [](auto c) { return std::shared_ptr<const Command>(std::make_shared<decltype(c)>(c)); };
-        Cmds silent = {cmd(Open(0, 60, false)), cmd(Open(1, 60, false)), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)),
+        Cmds silent = {cmd(Open(0, 60, 0, 0)), cmd(Open(1, 60, 0, 0)), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)),
                        cmd(Reopen()), cmd(Ask(4, 1, false)), cmd(Ask(5, 1, false)), cmd(Ask(0, 1, false))};
-        Cmds trickling = {cmd(Open(0, 60, true)), cmd(Open(1, 60, true)), cmd(Trickle()), cmd(Clock(300)),
+        Cmds trickling = {cmd(Open(0, 60, 1, 0)), cmd(Open(1, 60, 1, 0)), cmd(Trickle()), cmd(Clock(300)),
                           cmd(Trickle()), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)), cmd(Trickle()), cmd(Ask(4, 2, false))};
         Cmds reading, crossing = {cmd(Ask(2, 2, true)), cmd(Ask(3, 2, true)), cmd(Ask(6, 3, true)), cmd(Ask(7, 2, true))};
         for (int k = 0; k < 8; ++k)
             reading.push_back(cmd(NoReads(0, 400)));
         for (int pc : {0, 4, 1, 0})
             reading.push_back(cmd(Ask(pc, 1, false)));
-        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing}) {
-            Sut sut(ports);
-            rc::state::runAll(*seq, Model{}, sut);
+        Cmds late = {cmd(Cards(0, Late)), cmd(Cards(2, Slow)), cmd(CardAsk({{0, 0, 0}}, 2000, false)),
+                     cmd(CardAsk({{2, 2, 0}}, 0, true)), cmd(Cards(0, Prompt)), cmd(Cards(2, Prompt))};
+        Cmds held = {cmd(Many(0, 1, 10, 2)), cmd(Ask(4, 1, false)), cmd(Many(2, 6, 1, 2)), cmd(Ask(6, 1, false)), cmd(Ask(8, 1, false))};
+        Cmds unsent = {cmd(Cards(1, Silent)), cmd(CardAsk({{0, 1, 1}, {6, 1, 1}}, 50, false)), cmd(CardAsk({{0, 1, 1}}, 500, false)),
+                       cmd(CardAsk({{2, 0, 0}}, 0, true)), cmd(Cards(1, Prompt))};
+        Cmds crowd = {cmd(Open(0, 32, 2, 0)), cmd(Ask(4, 1, false))};
+        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held}) {
+            Sut sut(ports, asked);
+            if (reproduce)
+                rc::state::runAll(*seq, Model{}, sut);
         }
-        Sut sut(ports);
+        reproduce = false;
+        Sut sut(ports, asked);
         rc::state::check(Model{}, sut,
-                         rc::state::gen::execOneOfWithArgs<Ask, Ask, Ask, Open, Trickle, Reopen, NoReads, Unfinished, Clock>());
+                         rc::state::gen::execOneOfWithArgs<Ask, Ask, Ask, CardAsk, CardAsk, Cards, Many, Open, Trickle,
+                                                           Reopen, NoReads, Unfinished, Clock>());
     }, {kel_test::underEmulation() ? 2 : 6, 24});
     stop = true;
     clock.join();
+    serial.reset();
     tcp.reset();
     udp.reset();
+    fpga_manage::p_fpga_manage = nullptr;
+    manager.reset();
     udptest::dropParameters();
 }

@@ -91,17 +91,4 @@ inline Bytes expectedReply(const Bytes& req, const Bytes& d)
     return r;
 }
 
-// What the FPGA manager's receive path does when a card answers: under its port-path lock
-// the answer is marked ready and handed to the link that waits for it.
-template <class Link>
-bool handOver(Link& link, const Bytes& answer)
-{
-    std::unique_lock<std::mutex> path;
-    if (fpga_manage* m = fpga_manage::p_fpga_manage) {
-        path = std::unique_lock<std::mutex>(m->port_path_mutex);
-        m->answer_ready = 1;
-    }
-    return link.passby_answer(answer.data(), unsigned(answer.size()));
-}
-
 } // namespace linktest

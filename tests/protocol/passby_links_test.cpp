@@ -1,13 +1,10 @@
-// End to end through the running links: a PC frame for a receiving card sent over UDP 5008,
-// the configured TCP port and the RS-485 line reaches a simulated card behind an FPGA that
-// came up on the simulated board, and the card's answer comes back on the same link; the
-// ports that carry no passthrough hand the same frame to the command handler.
+// End to end through the running links (each PC's own answers across links: the fair-sharing
+// check): the ports that carry no passthrough hand a card's frame to the command handler, and
+// a client that does not read its card answer holds up no other passthrough.
 
 #include "board/sim/FpgaModel.h"
 #include "board/sim/ReceivingCardModel.h"
-#include "board/sim/SerialModel.h"
 #include "protocol/networkmanage.h"
-#include "protocol/uart_inout.h"
 #include "protocol/udpnetmanage.h"
 #include "scaler/c331_manage.h"
 #include "tests/fpga/bringup_fixture.h"
@@ -25,7 +22,6 @@
 namespace {
 
 using pc::Bytes;
-using udptest::nextFrame;
 constexpr int kWaitMs = 3000;
 
 // A PC frame for card `card` on output port `port` (byte 7 = port + 1).
@@ -43,10 +39,8 @@ pc::Frame cardFrame(uint16_t card, int port, uint8_t command, const Bytes& data,
     return f;
 }
 
-// Write-RAM (0x60) and read-RAM (0x61) payloads of a card packet: the controller's RAM
-// requests' layout, the read with the two spare bytes as well.
-Bytes ramWrite(uint32_t address, const Bytes& bytes) { return pc::writeRam(address, bytes).data; }
-
+// The read-RAM (0x61) payload of a card packet: the controller's RAM request's layout with
+// the two spare bytes as well.
 Bytes ramRead(uint32_t address, uint16_t length)
 {
     Bytes d = pc::readRam(address, length).data;
@@ -101,15 +95,11 @@ protected:
             ASSERT_EQ(tcp->start_threads(), 0);
         }
         ASSERT_EQ(udp->start_threads(), 0);
-        serial = std::make_unique<Kx_uart_inout>();
-        ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
-        ASSERT_GE(serial->fd(), 0);
         sim::ReceivingCardModel::clearPackets();
     }
 
     void TearDown() override
     {
-        serial.reset();
         udp.reset();
         tcp.reset();
         manager.reset();
@@ -124,11 +114,7 @@ protected:
             return pc::PcClient::udp("127.0.0.1", uint16_t(5008 + offset));
         if (link == "udp10005")
             return pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset));
-        if (link == "tcp")
-            return pc::PcClient::tcp("127.0.0.1", uint16_t(5005 + offset));
-        if (link == "tcp10002")
-            return pc::PcClient::tcp("127.0.0.1", uint16_t(10002 + offset));
-        return pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS2"));
+        return pc::PcClient::tcp("127.0.0.1", uint16_t(10002 + offset));
     }
 
     static size_t cardPackets()
@@ -145,91 +131,7 @@ protected:
     std::unique_ptr<fpga_manage> manager;
     std::unique_ptr<networkManage> tcp;
     std::unique_ptr<udpnetManage> udp;
-    std::unique_ptr<Kx_uart_inout> serial;
 };
-
-// Two PCs on two links ask cards of port 1, the second while the first one's answer is
-// still due: the first a plain read (the port stamped into its target), which the cards
-// leave unanswered until its answer is put in the receive RAM by hand; the second a wrapped
-// write (acknowledged at once) of bytes the links must escape, which the card answers
-// itself. It goes out only once the first one's answer came, its PC's next frame abandoned
-// it (the late answer then goes nowhere) or its wait ran out; each PC gets its own answer
-// and nothing else.
-TEST_F(PassbyLinks, EachPcGetsOnlyItsOwnCardAnswer)
-{
-    enum End { Answered, Abandoned, TimedOut };
-    struct Row { const char* first; const char* second; End end; };
-    const Row rows[] = {{"tcp", "udp", Answered},    {"udp", "serial", Answered}, {"serial", "tcp", Answered},
-                        {"udp", "tcp", Abandoned},   {"serial", "udp", Abandoned}, {"tcp", "serial", TimedOut}};
-    uint8_t tag = 0x30;
-    // The next frame the PC gets is the controller's reply to a request of its own.
-    auto ownReply = [](pc::PcClient& pc, uint8_t marker) {
-        pc::Frame own = pc::readRegister(11), reply;
-        own.b4 = marker;
-        ASSERT_TRUE(pc.sendRaw(pc::wire(own)));
-        ASSERT_TRUE(nextFrame(pc, reply));
-        EXPECT_EQ(reply.src, pc::kController);
-        EXPECT_EQ(reply.b4, marker);
-    };
-    auto packets = [] { return sim::ReceivingCardModel::packets(0, 1); };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.first) + " then " + row.second);
-        std::unique_ptr<pc::PcClient> first = client(row.first), second = client(row.second);
-        ASSERT_TRUE(first && second);
-        sim::ReceivingCardModel::clearPackets();
-        sim::ReceivingCardModel::setFault(0, 1, sim::ReceivingCardModel::Fault::Silent);
-        const uint32_t start = G_timeTicks;
-        const pc::Frame read = cardFrame(1, 1, 0x61, ramRead(0x80, 2), tag);
-        pc::Frame stamped = read, answer = read;
-        stamped.dest = 0x1001;
-        std::swap(answer.dest, answer.src);
-        answer.data = {0x00, 0x00, tag};
-        ASSERT_TRUE(first->sendRaw(pc::wire(read)));
-        for (int i = 0; i < kWaitMs && packets().empty(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        G_timeTicks = start + 100;
-        const Bytes data = {tag, 0xA5, 0x5A, 0x77};
-        const pc::Frame write = cardFrame(1, 1, 0x60, ramWrite(0x100u + tag, data), uint8_t(tag + 1));
-        // Acknowledged at once: the first 10 bytes, addresses swapped, then 0.
-        const pc::Frame outer = wrapped(write, uint8_t(tag + 2));
-        Bytes raw, ack;
-        ASSERT_TRUE(second->sendRaw(pc::wire(outer)) && second->receiveRaw(raw, kWaitMs) && pc::unescape(raw, ack));
-        EXPECT_EQ(ack, linktest::expectedReply(pc::encode(outer), {0x00}));
-        // Only the first request has gone to the cards.
-        EXPECT_EQ(packets(), std::vector<Bytes>{pc::encode(stamped)});
-        sim::ReceivingCardModel::setFault(0, 1, sim::ReceivingCardModel::Fault::None);
-        pc::Frame got;
-        if (row.end == Answered) {
-            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer));
-            ASSERT_TRUE(nextFrame(*first, got));
-            EXPECT_EQ(pc::encode(got), pc::encode(answer));
-        } else if (row.end == Abandoned) {
-            ownReply(*first, 0x70);
-            sim::FpgaModel::queueAnswer(0, 0, pc::encode(answer));   // late
-        } else {
-            G_timeTicks = start + fpga_manage::kPassbyWaitTicks + 1;
-        }
-        // Then the second goes out without its wrapper, and the card's answer comes back
-        // to its own PC.
-        ASSERT_TRUE(nextFrame(*second, got));
-        EXPECT_EQ(packets(), (std::vector<Bytes>{pc::encode(stamped), pc::encode(write)}));
-        EXPECT_EQ(got.dest, pc::kPc);
-        EXPECT_EQ(got.src, 0x1001);                    // the card, with its port bits
-        EXPECT_EQ(got.b5, tag + 1);
-        EXPECT_EQ(got.group, 0x60);
-        EXPECT_EQ(got.status(), 0);
-        const sim::ReceivingCard card = sim::ReceivingCardModel::card(0, 1, 1);
-        EXPECT_EQ(Bytes(card.ram.begin() + 0x100 + tag, card.ram.begin() + 0x104 + tag), data);
-        // Neither PC was sent anything more.
-        ownReply(*first, 0x71);
-        ownReply(*second, 0x72);
-        EXPECT_EQ(g_passby_trans_port, 255);
-        tag = uint8_t(tag + 4);
-    }
-    // The other card and the other port saw nothing of it.
-    EXPECT_EQ(sim::ReceivingCardModel::card(0, 1, 0).ram[0x130], 0);
-    EXPECT_TRUE(sim::ReceivingCardModel::packets(0, 0).empty());
-}
 
 TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)
 {
@@ -335,10 +237,11 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     const Bytes answer = linktest::request(pc::kPc, 0x0000, 0x61, data, 0x54);
     {
         std::lock_guard<std::mutex> path(manager->port_path_mutex);
+        const unsigned ticket = manager->passby.due_ticket();
+        manager->passby.end();   // the quiet card's answer came, by hand
         g_passby_trans_port = 255;
         manager->answer_ready = 1;
-        manager->passby_due = false;   // the quiet card's answer came, by hand
-        ASSERT_TRUE(tcp->passby_answer(answer.data(), unsigned(answer.size())));
+        ASSERT_TRUE(tcp->passby_answer(ticket, answer.data(), unsigned(answer.size())));
     }
 
     // The link's passes on their own thread: the answer waits in the client's own queue,

@@ -116,26 +116,6 @@ TEST_F(SerialLink, OnlyAnswerableFramesOfAReadAreAnsweredEachWithItsOwnSend)
     EXPECT_EQ(sim::SerialModel::rtsChanges(kDevice), std::vector<bool>({false, true, false, true}));
 }
 
-// A frame for a receiving card waits for the card's answer, which must fit a line record
-// whole: one that cannot is refused, not cut. Without an answer the wait runs out, and an
-// answer that comes after that is refused as well.
-TEST_F(SerialLink, ACardFrameWaitsForAnAnswerThatFitsTheLineUntilTheWaitRunsOut)
-{
-    G_timeTicks = 5000;
-    deliver(escape(request(0x0003, 0xF010, 0x40, {0x01}, 0x66)));
-    EXPECT_EQ(link->pending(), 1);
-    EXPECT_EQ(g_passby_trans_port, 1);
-    // Every data byte escapes to two: more than the 65556 bytes of a record.
-    EXPECT_FALSE(handOver(*link, request(0xF010, 0x0003, 0x40, Bytes(32800, 0xA5), 0x66)));
-    EXPECT_EQ(link->transmit_count(), 0u);
-    G_timeTicks = 5000 + 6000;   // a minute without an answer
-    link->receive_pass(0);
-    EXPECT_EQ(link->pending(), 0);
-    EXPECT_EQ(g_passby_trans_port, 255);
-    EXPECT_FALSE(handOver(*link, request(0xF010, 0x0003, 0x40, {0x00}, 0x66)));
-    EXPECT_TRUE(readPeer().empty());
-}
-
 TEST_F(SerialLink, AnAssemblyOf65555BytesIsTakenAndOneByteLongerIsDropped)
 {
     // A frame opens with three 0xA5 and is assembled from the last one to the closing 0x5A.

@@ -243,47 +243,6 @@ TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
     udptest::dropParameters();
 }
 
-TEST_F(TcpLink, PassthroughWaitsForTheCardsAnswerOnTheRequestingClient)
-{
-    Client pc(mainPort()), second(mainPort());
-    passes(0, 3);
-    const Bytes req = request(0x0003, 0xF010, 0x40, {0x01}, 0x66), next = request(0xF100, 0xF010, 0x62, {}, 0x67);
-    const Bytes answer = request(0xF010, 0x0003, 0x40, {0x00, 0x09}, 0x66), reply = escape(expectedReply(next, {}));
-    // A frame that came in the same write as the passthrough, and another client's frame,
-    // wait for the card's answer (neither ends the wait); the FPGA manager hands the answer
-    // over, it goes to the client that asked, then both frames are served.
-    Bytes wire = escape(req);
-    const Bytes wn = escape(next);
-    wire.insert(wire.end(), wn.begin(), wn.end());
-    pc.send(wire);
-    serve(0, {&pc}, 1);
-    second.send(wn);
-    serve(0, {&pc, &second}, 1);
-    EXPECT_TRUE(pc.received().empty() && second.received().empty());
-    EXPECT_EQ(net->reply_state(0), 1);
-    EXPECT_TRUE(handOver(*net, answer));
-    serve(0, {&pc, &second}, 3);
-    Bytes both = escape(answer);
-    both.insert(both.end(), reply.begin(), reply.end());
-    EXPECT_EQ(pc.received(), both);
-    EXPECT_EQ(second.received(), reply);
-    EXPECT_EQ(net->reply_state(0), 0);
-
-    // With no answer the wait ends after 300 ticks (3 s) and the queued frame is served.
-    Client late(mainPort());
-    late.send(wire);
-    G_timeTicks = 10000;
-    serve(0, {&late}, 1);
-    EXPECT_TRUE(late.received().empty());
-    G_timeTicks = 10300;
-    passes(0, 2);
-    EXPECT_TRUE(late.drain().empty());
-    G_timeTicks = 10301;
-    serve(0, {&late}, 1);
-    EXPECT_EQ(late.received(), reply);
-    EXPECT_EQ(net->reply_state(0), 0);
-}
-
 // Through the accept path on both ports, a full table gives way to the client whose last
 // frame is longest ago but never to a transfer's owner, and clients that leave (an orderly
 // end with half a frame sent, or a reset) give their places up. Each port answers a group
@@ -384,46 +343,6 @@ TEST_F(TcpLink, ChangedPortTakesEffectOnlyAfterRestart)
     serve(0, {&c}, 1);
     EXPECT_EQ(c.received(), escape(expectedReply(req, {})));
     EXPECT_EQ(fixedPort(), board::Network::listenPort(10002));   // and nothing on 5005
-}
-
-TEST_F(TcpLink, CardAnswerOfAClientThatLeftGoesToNobodyElse)
-{
-    auto asker = std::make_unique<Client>(mainPort());
-    passes(0, 3);
-    Bytes req = request(0x0003, 0xF010, 0x40, {0x01}, 0x66);
-    asker->send(escape(req));
-    serve(0, {asker.get()}, 0);
-    ASSERT_EQ(net->reply_state(0), 1);
-    const int asked = net->passby_socket();
-    ASSERT_GE(asked, 0);
-    // The card answers while the asking client is already leaving: the answer is queued
-    // for its socket before the link has seen the close.
-    Bytes answer = request(0xF010, 0x0003, 0x40, {0x00, 0x09}, 0x66);
-    ASSERT_TRUE(net->passby_answer(answer.data(), unsigned(answer.size())));
-
-    // Every descriptor number below the asker's is taken, so the next client accepted in
-    // the same pass gets the asker's number once it is closed.
-    std::vector<int> fillers;
-    for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
-        if (fd > asked) {
-            ::close(fd);
-            break;
-        }
-        fillers.push_back(fd);
-    }
-    asker->close();
-    Client newcomer(mainPort());
-    net->accept_pass(20);
-    for (int fd : fillers)
-        ::close(fd);
-    ASSERT_EQ(net->server(0)->clients().count(asked), 1u) << "the number was not reused";
-
-    // The newcomer gets its own reply and nothing of the card's answer.
-    passes(0, 3);
-    Bytes next = request(0xF100, 0xF010, 0x62, {}, 0x67);
-    newcomer.send(escape(next));
-    serve(0, {&newcomer}, 1);
-    EXPECT_EQ(newcomer.received(), escape(expectedReply(next, {})));
 }
 
 // A frame of 0x20000 bytes is kept and one a byte longer dropped, whether it comes in

@@ -72,13 +72,14 @@ std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, 
     return c;
 }
 
-std::unique_ptr<PcClient> PcClient::tcp(const std::string& host, uint16_t port)
+std::unique_ptr<PcClient> PcClient::tcp(const std::string& host, uint16_t port, const std::string& localHost)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return nullptr;
-    sockaddr_in to = address(host, port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+    sockaddr_in to = address(host, port), local = address(localHost, 0);
+    if ((!localHost.empty() && ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
+        || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
         ::close(fd);
         return nullptr;
     }
@@ -128,7 +129,9 @@ bool PcClient::sendRaw(const Bytes& bytes)
     }
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+        // A connection the device closed fails the write; it does not end the program.
+        ssize_t n = m_kind == Kind::Tcp ? ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                                        : ::write(m_fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

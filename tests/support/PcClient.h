@@ -22,8 +22,8 @@ public:
     // null when it cannot be bound.
     static std::unique_ptr<PcClient> udp(const std::string& host, uint16_t port,
                                          const std::string& localHost = "127.0.0.1", uint16_t localPort = 0);
-    // A TCP connection to host:port; null when it cannot connect.
-    static std::unique_ptr<PcClient> tcp(const std::string& host, uint16_t port);
+    // A TCP connection to host:port from localHost; null when it cannot connect.
+    static std::unique_ptr<PcClient> tcp(const std::string& host, uint16_t port, const std::string& localHost = "");
     // A serial device (raw, 115200 8N1); null when it cannot be opened.
     static std::unique_ptr<PcClient> serial(const std::string& path);
 

@@ -1,0 +1,104 @@
+#pragma once
+// The PCs' requests for the receiving cards, from every link: kept until the card path is
+// free, put out one at a time, each answer handed only to the request it answers.
+//
+// The cards answer one request at a time, and an answer carries no link or PC: it names
+// its card (the port it came in on, the card's address, the request's tag). So one request
+// is due at a time, and an answer is taken only when it names the due request's card and
+// tag; a late answer to a request whose wait ran out names another card and is dropped.
+// A withdrawn due request keeps the path until its answer came or its wait ran out, so
+// that its late answer cannot be taken for the next request to the same card.
+//
+// Kept requests go out in turn: the links take turns, and on each link the PCs' addresses
+// take turns, so a PC with many connections or sockets is one address among the others.
+// Each request's wait counts from when it goes out.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <vector>
+
+class PassbyQueue {
+public:
+    using u8 = uint8_t;
+    using u16 = uint16_t;
+    using u32 = uint32_t;
+
+    // How long a card's answer is waited for once its request went out, in 10 ms ticks.
+    static constexpr u32 WAIT_TICKS = 300;
+    // Requests kept at most for one address on one link, and in all.
+    static constexpr size_t KEPT_PER_HOST = 32;
+    static constexpr size_t KEPT_MAX = 256;
+    // Links 1-3 (serial, TCP, UDP 5008).
+    static constexpr int LINKS = 4;
+
+    // What an answer must name to be the answer of a request.
+    struct Target {
+        bool allPorts = false;   // sent to every port: the receive path gathers the answers
+        int port = 0;            // output port of FPGA 0
+        bool anyCard = false;    // every card of the port, a search or the function card:
+                                 // the card that closes the chain answers
+        u16 card = 0;            // bits 0-11 of the target
+        u8 tag = 0;              // byte 5
+    };
+    // The target of a PC frame as the passthrough puts it out (wrapped frames: the card
+    // packet behind the wrapper); false when it cannot go out.
+    static bool target_of(const unsigned char* frame, u32 len, Target& t);
+
+    struct Kept {
+        u32 ticket = 0;
+        u8 link = 0;
+        u32 host = 0;            // the PC's address (0 on the serial line)
+        std::vector<unsigned char> frame;
+    };
+
+    // Keeps a request; its ticket (never 0), or 0 when it is refused (its address keeps
+    // KEPT_PER_HOST on the link already, or KEPT_MAX are kept).
+    u32 keep(u8 link, u32 host, const unsigned char* frame, u32 len);
+    // Whether a ticket is kept or due (its PC may still be answered).
+    bool waiting(u32 ticket) const;
+    // The asker went (its next frame, its connection closed): a kept request is dropped, a
+    // due one's answer goes to nobody.
+    void withdraw(u32 ticket);
+
+    // Whether a request is due (the path is busy).
+    bool busy() const { return m_due.active; }
+    // Takes the next kept request in turn; false when none is kept.
+    bool take(Kept& out);
+    // The taken request goes out now: it is due from now.
+    void start(const Kept& k, const Target& t, u32 now);
+    // It went out (the send may have taken a while): its wait counts from now.
+    void sent(u32 ticket, u32 now);
+    // Ends the due request when its wait ran out; its link (0 when none ended).
+    u8 expire(u32 now);
+    // Ends the due request (it could not go out, or the path is reset).
+    void end() { m_due = Due(); }
+
+    // An answer from port (16 f + 4 group + port bits; -1: the all-port answer gathered by
+    // the receive path) of card (bits 0-11 of its source) with tag: true when it answers
+    // the due request, which ends; ticket and link are then its asker's (ticket 0 when the
+    // asker went).
+    bool match(int port, u16 card, u8 tag, u32& ticket, u8& link);
+
+    size_t kept() const { return m_kept.size(); }
+    u32 due_ticket() const { return m_due.active ? m_due.ticket : 0; }
+
+private:
+    struct Due {
+        bool active = false;
+        u32 ticket = 0;          // 0: its asker went
+        u8 link = 0;
+        Target target;
+        u32 sent = 0;
+        bool sending = false;    // not timed out while the send itself goes on
+    };
+    size_t count(u8 link, u32 host) const;
+    void forget_host(u8 link, u32 host);
+
+    std::list<Kept> m_kept;          // in order of arrival
+    std::deque<u32> m_hosts[LINKS];  // per link, the addresses with kept requests, in turn
+    u8 m_lastLink = 0;
+    u32 m_tickets = 0;
+    Due m_due;
+};
