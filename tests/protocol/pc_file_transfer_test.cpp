@@ -618,13 +618,16 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
             message_deal::file_read_hold.reset();
             g_kel_file_deal_para = KelFileDeal{};
             md5.reset();
+            if (file_velin)
+                std::fclose(file_velin);
+            file_velin = nullptr;
         }
         g_app_reset_flag = 0;
         g_update_status = 0;
         Sut s{root};
         for (int k = 0; k < 3; ++k)
             s.links.push_back(std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP));
-        rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<Start, Start, Block, Block, Block, Block, End, ReadStart,
+        rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<Start, Start, Block, Block, Block, Block, End, ReadStart, ReadStart,
                                                                  ReadBlock, ReadEnd, Release, Finish>());
         for (const auto& [what, n] : s.seen) {
             RC_CLASSIFY(n > 0, what);
