@@ -61,40 +61,10 @@ protected:
                       (Bytes{0, 2}));
         return reply(deal(req(0xC0, end(digest))));
     }
-    bool fileHolds(const std::string& path, const Bytes& data) const
-    {
-        return root.readFile(path) == std::string(data.begin(), data.end());
-    }
-    // Reads a file back through start (sub-command 4 or 8), blocks and end; its bytes.
-    Bytes download(const Bytes& startReq, uint8_t echo)
-    {
-        Bytes s = reply(deal(req(0xC0, startReq)));
-        EXPECT_EQ(Bytes(s.begin(), s.begin() + 3), (Bytes{0, echo, 1}));
-        const uint32_t size = pc::get32(&s[3]);
-        Bytes out;
-        for (uint32_t at = 0; at < size; at += 3000) {
-            Bytes d = {5, 0, 0, 0, 0};
-            pc::put32(d, at);
-            pc::put32(d, std::min<uint32_t>(3000, size - at));
-            Bytes r = reply(deal(req(0xC0, d)));
-            EXPECT_EQ(Bytes(r.begin(), r.begin() + 2), (Bytes{0, 5}));
-            out.insert(out.end(), r.begin() + 2, r.end());
-        }
-        Bytes e = reply(deal(req(0xC0, {6})));
-        EXPECT_EQ(Bytes(e.begin(), e.begin() + 2), (Bytes{0, 6}));
-        EXPECT_EQ(Bytes(e.begin() + 2, e.end()), md5Of(out));
-        return out;
-    }
 };
 
 TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
 {
-    const Bytes kernel = content(200000, 3);
-    EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{0, 3, 0}));
-    std::string k = root.readFile(sim::MtdModel::backingFile("/dev/mtd10")).substr(0, 200100);
-    EXPECT_TRUE(k.substr(0, 200000) == std::string(kernel.begin(), kernel.end()));
-    EXPECT_EQ(k.substr(200000), std::string(100, '\0'));   // the rest of the cleared buffer
-
     const Bytes logo = content(1001, 5);
     EXPECT_EQ(upload(start("LOGO", 0, 1001), logo, md5Of(logo)), (Bytes{0, 3, 0}));
     std::string l = root.readFile(sim::MtdModel::backingFile("/dev/mtd8")).substr(0, 372 + 1001);
@@ -123,6 +93,7 @@ TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
     EXPECT_TRUE(l.substr(372) == std::string(logo.begin(), logo.end()));
 
     // A partition whose erase fails is closed and never written.
+    const Bytes kernel = content(200000, 3);
     sim::MtdModel::setEraseRefused("/dev/mtd10", true);
     const int writes = sim::MtdModel::writeCount("/dev/mtd10");
     EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
@@ -130,8 +101,7 @@ TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
 }
 
 // A stored file is the old one or the whole new one: a store that cannot be written, or
-// that would eat into the reserve free space, keeps the old file and reports failure. A
-// start never stores another upload's bytes.
+// that would eat into the reserve free space, keeps the old file and reports failure.
 TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
     root.writeFile("/data/configs/alias.json", "old names");
@@ -148,21 +118,6 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     e[2] = 0x5A;
     EXPECT_EQ(reply(deal(req(0xC0, e))), (Bytes{1, 3, 0x5A}));
     EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
-
-    // A named start of 200 bytes and no blocks stores 200 zero bytes, not the last upload's.
-    const Bytes mode = json(false, 3000);
-    EXPECT_EQ(upload(start("MO03", 0, 3000), mode, md5Of(mode)), (Bytes{0, 3, 0}));
-    // A file that cannot serve what it is stored for is refused; the old one stays.
-    for (const char* bad : {"names", "{\"namelist\":", "{\"x\":1}", "{\"name\":\"m\",\"osdcount\":1,\"oactcount\":0}"})
-        for (const auto& c : {std::make_pair("ALIS", "/data/configs/alias.json"), {"OSDS", "/data/configs/omenu.json"},
-                              {"MO03", "/data/modes/MO03.json"}}) {
-            const std::string old = root.exists(c.second) ? root.readFile(c.second) : "", text = bad;
-            const Bytes b(text.begin(), text.end());
-            EXPECT_EQ(upload(start(c.first, 0, uint32_t(b.size())), b, md5Of(b)), (Bytes{0, 3, 1})) << c.first << bad;
-            EXPECT_EQ(root.readFile(c.second), old);
-        }
-    EXPECT_EQ(upload(named(7, "empty", 9, 200), {}, md5Of({})), (Bytes{0, 3, 0}));
-    EXPECT_EQ(root.readFile("/data/rcvrecovery/empty"), std::string(200, '\0'));
 
     // A 4 MiB /data with alias.json (300 KiB) and omenu.json (1.5 MiB): either is replaced by one of its size; a new
     // file that leaves less than 2 MiB free is refused at its start, or at its end when others took the room.
@@ -204,7 +159,7 @@ TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
 
 // Sequences of every transfer frame from five PCs: two peers of one link, two programs on
 // the serial line (both peer 0, so one to the device), one on a third link. Each step's reply
-// and the files and kernel partition after it must be what a model of the transfers says: an
+// and the files, kernel partition and loader settings after it must be what a model says: an
 // upload is its holder's from an accepted start to its end or its holder's release, and
 // stores the blocks it was given (an image only whole, a name or overlay file only when its
 // reader takes it) when its end carries their digest; a read serves its opener the file as it
@@ -212,36 +167,31 @@ TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
 // names it to the loader. The PCs send what they believe: their own blocks' digest.
 namespace transfers {
 
-constexpr int kPcs = 5;
-const int kLink[kPcs] = {0, 0, 1, 1, 2};
-const uint64_t kPeer[kPcs] = {1, 2, 0, 0, 0};
-int holderOf(int pc) { return kLink[pc] * 4 + int(kPeer[pc]); }
+constexpr int kPcs = 5, kLink[kPcs] = {0, 0, 1, 1, 2}, kPeer[kPcs] = {1, 2, 0, 0, 0};
+int holderOf(int pc) { return kLink[pc] * 4 + kPeer[pc]; }
 const std::string kApp = "/data/app/kelM57N", kImage = kApp + "2", kAlias = "/data/configs/alias.json",
-                  kUtf = "\xe5\xb1\x8f P2.bin", kLongest = "\xe5\xb1\x8f" + std::string(252, 's');
+                  kOsd = "/data/configs/omenu.json", kMode = "/data/modes/MO0a.json", kUtf = "\xe5\xb1\x8f P2.bin",
+                  kLongest = "\xe5\xb1\x8f" + std::string(252, 's');
 enum Type { App = 1, Boot = 2, Kernel = 3, Alias = 5, Mode = 7, Osd = 8, Package = 9, Scan = 13 };
-
 struct Target { Bytes req; int type; std::string dest; };
 constexpr int kUploads = 11, kStartKinds = kUploads + 24;
 // The uploads a PC starts; then starts the device refuses whatever runs.
-Target target(int kind, uint32_t size)
+Target target(int kind, uint32_t n)
 {
     const std::vector<Target> ok = {
-        {start("FMCU", 0, size), App, kImage}, {start("FKRN", 0, size), Kernel, ""}, {start("FBOT", 0, size), Boot, ""},
-        {start("ALIS", 0, size), Alias, kAlias}, {start("OSDS", 0, size), Osd, "/data/configs/omenu.json"},
-        {start("MO0A", 0, size), Mode, "/data/modes/MO0a.json"}, {start("DIVU", 9, size), Package, "/data/rcvrecovery/DIVU"},
-        {start("KXFR", 13, size), Scan, "/data/smartmapping/KXFR"}, {named(7, "P1", 9, size), Package, "/data/rcvrecovery/P1"},
-        {named(7, kUtf, 9, size), Package, "/data/rcvrecovery/" + kUtf},
-        {named(7, kLongest, 13, size), Scan, "/data/smartmapping/" + kLongest}};
-    if (kind < kUploads)
-        return ok[size_t(kind)];
+        {start("FMCU", 0, n), App, kImage}, {start("FKRN", 0, n), Kernel, ""}, {start("FBOT", 0, n), Boot, ""},
+        {start("ALIS", 0, n), Alias, kAlias}, {start("OSDS", 0, n), Osd, kOsd}, {start("MO0A", 0, n), Mode, kMode},
+        {start("DIVU", 9, n), Package, "/data/rcvrecovery/DIVU"}, {start("KXFR", 13, n), Scan, "/data/smartmapping/KXFR"},
+        {named(7, "P1", 9, n), Package, "/data/rcvrecovery/P1"}, {named(7, kUtf, 9, n), Package, "/data/rcvrecovery/" + kUtf},
+        {named(7, kLongest, 13, n), Scan, "/data/smartmapping/" + kLongest}};
     const std::vector<Bytes> refused = {
-        start("MO00", 0, size), start("MO11", 0, size), start("MOG1", 0, size), start("ABCD", 0, size),
-        start("DIVU", 13, size), start("KXFR", 9, size), start("FMCU", 0, 0), start("FKRN", 0, 0), start("LOGO", 0, 0),
-        start("LOGO", 0, 0x60000 - 371), start("ALIS", 0, 0x60001), start("OSDS", 0, 0x400001), start("FMCU", 0, 0x500001),
-        named(7, "P1", 5, size), named(7, "../x", 9, size), named(7, ".hidden", 9, size), named(7, std::string(256, 'a'), 9, size),
-        named(7, "", 13, size), named(7, "a/b", 9, size), named(7, "\\b", 9, size), named(7, std::string("a\0b", 3), 9, size),
-        named(7, "a\tb", 13, size), named(7, "a\x7f", 9, size), named(7, "a\xc2\x85", 9, size)};
-    return {refused[size_t(kind - kUploads)], 0, ""};
+        start("MO00", 0, n), start("MO11", 0, n), start("MOG1", 0, n), start("ABCD", 0, n), start("DIVU", 13, n),
+        start("KXFR", 9, n), start("FMCU", 0, 0), start("FKRN", 0, 0), start("LOGO", 0, 0), start("LOGO", 0, 0x60000 - 371),
+        start("ALIS", 0, 0x60001), start("OSDS", 0, 0x400001), start("FMCU", 0, 0x500001), named(7, "P1", 5, n),
+        named(7, "../x", 9, n), named(7, ".hidden", 9, n), named(7, std::string(256, 'a'), 9, n), named(7, "", 13, n),
+        named(7, "a/b", 9, n), named(7, "\\b", 9, n), named(7, std::string("a\0b", 3), 9, n), named(7, "a\tb", 13, n),
+        named(7, "a\x7f", 9, n), named(7, "a\xc2\x85", 9, n)};
+    return kind < kUploads ? ok[size_t(kind)] : Target{refused[size_t(kind - kUploads)], 0, ""};
 }
 uint32_t capacity(int type) { return type == Alias ? 0x60000 : type == Osd || type == Mode ? 0x400000 : 0x500000; }
 bool json(int type) { return type == Alias || type == Osd || type == Mode; }
@@ -252,9 +202,9 @@ Bytes document(int type, uint32_t size, int bad)
 {
     std::string t = bad == 2 ? "{\"x\":0," : bad == 3 ? "{\"name\":\"m\",\"osdcount\":1,\"oactcount\":0,"
                     : type == Alias ? "{\"namelist\":{}," : "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0,";
-    t += "\"pad\":\"";
     if (bad == 1 || size < 80)
         return Bytes(size, 'n');
+    t += "\"pad\":\"";
     t.resize(size - 2, 'p');
     t += bad == 4 ? "\"," : "\"}";
     return Bytes(t.begin(), t.end());
@@ -264,8 +214,8 @@ struct Upload {
     int holder, type;
     std::string dest;
     uint32_t size;
-    Bytes sent, doc;   // the blocks' bytes in arrival order; the document a PC sends
-    bool usable = false;
+    Bytes sent, doc;   // the blocks' bytes in arrival order; the document its PC sends
+    bool usable = true;
     uint32_t next = 0;
     Bytes buf = Bytes(size, 0);
     std::vector<bool> covered = std::vector<bool>(size);
@@ -273,10 +223,8 @@ struct Upload {
 struct Model {
     std::optional<Upload> up;
     std::map<std::string, Bytes> files;   // the files uploads may write that exist, as they should read
-    Bytes kernel;                         // the partition's first bytes, as last stored
-    int kernels = 0;
-    Bytes sent[kPcs];                     // what each PC sent in blocks since its last start or end
-    int reader = -1, upPc = 0, readerPc = 0;   // holders, and the PC that began each
+    Bytes kernel, sent[kPcs];             // the partition's start as last stored; each PC's blocks since its start or end
+    int kernels = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0;
     Bytes readFile, read;
     bool imageReady = false, finishArmed = false;
     std::string loader = "/usr/app/kelM57N";
@@ -285,17 +233,21 @@ struct Model {
 struct Sut {
     explicit Sut(kel_test::TestRoot& r) : root(r) {}
     kel_test::TestRoot& root;
-    std::vector<std::unique_ptr<message_deal>> links;
+    std::unique_ptr<message_deal> links[3];
     Bytes buf = Bytes(message_deal::FRAME_BUF_SIZE);
     std::map<std::string, int> seen;
-    Bytes deal(int pc, uint8_t group, const Bytes& data)
+    // The request's group, then its data; an empty one: the PC's connection closes.
+    Bytes deal(int pc, const Bytes& req)
     {
-        pc::Frame f;
-        f.group = group, f.data = data;
-        const Bytes plain = pc::encode(f);
+        message_deal& md = *links[kLink[pc]];
+        if (req.empty()) {
+            md.release_peer(uint64_t(kPeer[pc]));
+            RC_ASSERT(!md.holds_transfer(uint64_t(kPeer[pc])));
+            return {};
+        }
+        const Bytes plain = pc::encode(pc::Frame{pc::kController, pc::kPc, 0, 0, 0, 0, 0, req[0], Bytes(req.begin() + 1, req.end())});
         std::copy(plain.begin(), plain.end(), buf.begin());
-        message_deal& md = *links[size_t(kLink[pc])];
-        md.peer = kPeer[pc];
+        md.peer = uint64_t(kPeer[pc]);
         const int r = md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
         return Bytes(buf.begin() + 10, buf.begin() + 10 + std::max(r, 0));
     }
@@ -315,68 +267,80 @@ struct Sut {
         flash.read(reinterpret_cast<char*>(k.data()), std::streamsize(k.size()));
         RC_ASSERT(k == m.kernel);
         const std::string ini = root.readFile("/data/configs/led_load_config.ini");
-        RC_ASSERT(ini.find("app_path=" + m.loader + (m.loader == kApp ? " -platform linuxfb\n" : "\n")) != std::string::npos);
+        RC_ASSERT(ini.find(m.loader == kApp ? "app_name=kelM57N\napp_path=" + kApp + " -platform linuxfb\n" : "app_path=" + m.loader + "\n") != std::string::npos);
         RC_ASSERT(root.exists(m.loader));
     }
 };
 
-using Command = rc::state::Command<Model, Sut>;
-// Each step computes its reply from the model, changing the model as the device should change.
-struct Step : Command {
+Bytes c0(Bytes data)
+{
+    data.insert(data.begin(), 0xC0);
+    return data;
+}
+
+struct Step : rc::state::Command<Model, Sut> {
     // Mostly the PC whose transfer runs, when given one.
     explicit Step(int running = -1)
-        : pc(running < 0 ? *rc::gen::inRange(0, kPcs)
-                         : *rc::gen::weightedOneOf<int>({{4, rc::gen::just(running)}, {1, rc::gen::inRange(0, kPcs)}}))
+        : pc(running < 0 ? *rc::gen::inRange(0, kPcs) : *rc::gen::weightedOneOf<int>({{4, rc::gen::just(running)}, {1, rc::gen::inRange(0, kPcs)}}))
     {
     }
     int pc;
-    virtual Bytes expect(Model& m) const = 0;
-    virtual Bytes request(const Model& m) const = 0;
-    virtual uint8_t group() const { return 0xC0; }
-    virtual std::string note(const Model&, const Model&) const { return "other"; }
-    void apply(Model& m) const override { expect(m); }
+    // The request (from the model as it was) and the reply the device owes; the model moves
+    // on as the device should.
+    virtual Bytes step(Model& m, Bytes& request) const = 0;
+    bool holds(const Model& m) const { return m.up && m.up->holder == holderOf(pc); }
+    void apply(Model& m) const override
+    {
+        Bytes request;
+        step(m, request);
+    }
     void run(const Model& m0, Sut& s) const override
     {
         Model m = m0;
-        const Bytes want = expect(m);
+        Bytes req;
+        const Bytes want = step(m, req);
         const int flashed = sim::MtdModel::writeCount("/dev/mtd10");
-        RC_ASSERT(pc::hex(s.deal(pc, group(), request(m0))) == pc::hex(want));
+        sim::Journal::clear();
+        RC_ASSERT(pc::hex(s.deal(pc, req)) == pc::hex(want));
         RC_ASSERT((sim::MtdModel::writeCount("/dev/mtd10") != flashed) == (m.kernels != m0.kernels));
+        if (m.finishes != m0.finishes)   // a finish acts once: its shell commands, its reboot stamped now
+            RC_ASSERT(sim::Journal::shellCommands() == (std::vector<std::string>{"chmod 777 -R /data/app", "sync"}) && G_reboot_tickTicks == G_timeTicks);
+        else
+            RC_ASSERT(!sim::Journal::hasShell("chmod 777 -R /data/app"));
         s.check(m);
-        ++s.seen[note(m0, m)];
+        ++s.seen[tag(m0, m, req, want)];
     }
-    bool holds(const Model& m) const { return m.up && m.up->holder == holderOf(pc); }
+    // The spread: the sub-command, its reply's status, whether the PC held the transfer.
+    std::string tag(const Model& m0, const Model& m, const Bytes& req, const Bytes& want) const
+    {
+        if (req.empty() || req[0] == 0xA0)
+            return req.empty() ? "release" : m.finishes == m0.finishes ? "finish again" : m.loader != m0.loader ? "finish, image moved" : "finish, nothing moved";
+        const bool read = req[1] == 4 || req[1] == 5 || req[1] == 6 || req[1] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
+        return pc::hex(Bytes{req[1]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[1] == 5 || req[1] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "");
+    }
 };
 
 struct Start : Step {
-    int kind = *rc::gen::weightedOneOf<int>(
-        {{2, rc::gen::just(0)}, {6, rc::gen::inRange(0, kUploads)}, {1, rc::gen::inRange(kUploads, kStartKinds)}});
-    uint32_t size = *rc::gen::weightedOneOf<uint32_t>(
-        {{4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::just<uint32_t>(0)}});
+    int kind = *rc::gen::weightedOneOf<int>({{5, rc::gen::just(0)}, {6, rc::gen::inRange(0, kUploads)}, {1, rc::gen::inRange(kUploads, kStartKinds)}});
+    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::just<uint32_t>(0)}});
     int bad = *rc::gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}});
-    Bytes request(const Model&) const override { return target(kind, size).req; }
-    Bytes expect(Model& m) const override
+    Bytes step(Model& m, Bytes& request) const override
     {
         const Target t = target(kind, size);
+        request = c0(t.req);
         m.sent[pc].clear();
         const bool free = !m.up || holds(m);
         if (t.type == Boot && free) {   // answered with nothing; its digest goes on from the holder's
-            m.up = Upload{holderOf(pc), Boot, "", 0, m.up ? m.up->sent : Bytes{}, {}, true};
+            m.up = Upload{holderOf(pc), Boot, "", 0, m.up ? m.up->sent : Bytes{}, {}};
             m.upPc = pc;
             return {};
         }
         if (t.type == 0 || !free || (size == 0 && (t.type == App || t.type == Kernel)))
             return {1, t.req[0], 2};
         m.imageReady = m.imageReady && t.type != App;
-        const Bytes doc = json(t.type) ? document(t.type, size, bad) : Bytes{};
-        m.up = Upload{holderOf(pc), t.type, t.dest, size, {}, doc, !json(t.type) || (bad == 0 && size >= 80)};
+        m.up = Upload{holderOf(pc), t.type, t.dest, size, {}, json(t.type) ? document(t.type, size, bad) : Bytes{}, !json(t.type) || (bad == 0 && size >= 80)};
         m.upPc = pc;
         return {0, t.req[0], 0};
-    }
-    std::string note(const Model& m0, const Model& m) const override
-    {
-        const bool kept = holds(m0) && m.up->sent == m0.up->sent && m.up->next == m0.up->next && m.up->type == m0.up->type;
-        return kept && !m0.up->sent.empty() ? "start refused mid-upload" : "start";
     }
     void show(std::ostream& os) const override { os << "Start(pc " << pc << ", kind " << kind << ", " << size << ", bad " << bad << ")"; }
 };
@@ -386,30 +350,16 @@ struct Block : Step {
     int where = *rc::gen::weightedElement<int>({{8, 0}, {1, 1}, {2, 2}, {1, 3}, {1, 4}});   // next, gap, anywhere, past, lying
     uint32_t n = *rc::gen::weightedOneOf<uint32_t>({{9, rc::gen::inRange<uint32_t>(1, 4001)}, {1, rc::gen::just<uint32_t>(0)}});
     uint32_t seed = *rc::gen::arbitrary<uint32_t>();
-    uint32_t offset(const Model& m) const
+    Bytes step(Model& m, Bytes& request) const override
     {
         const uint32_t next = holds(m) ? m.up->next : 0, size = holds(m) ? m.up->size : 0;
-        return where == 1 ? next + 1 + seed % 500 : where == 2 ? seed % (size + 1) : where == 3 ? 0x500000 - n / 2 : next;
-    }
-    // The PC's file: an uploaded document's own bytes, else its seed's.
-    Bytes data(const Model& m) const
-    {
-        Bytes d(n);
+        const uint32_t at = where == 1 ? next + 1 + seed % 500 : where == 2 ? seed % (size + 1) : where == 3 ? 0x500000 - n / 2 : next;
+        Bytes d(n);   // the PC's file: an uploaded document's own bytes, else its seed's
         const Bytes doc = holds(m) ? m.up->doc : Bytes{};
-        for (uint32_t i = 0, at = offset(m); i < n; ++i)
+        for (uint32_t i = 0; i < n; ++i)
             d[i] = !doc.empty() ? (at + i < doc.size() ? doc[at + i] : 'p') : uint8_t((seed >> (i % 24)) + i);
-        return d;
-    }
-    Bytes request(const Model& m) const override
-    {
-        Bytes r = block(offset(m), data(m), 0, n);
-        r[10] = uint8_t(r[10] + (where == 4 ? 1 : 0));   // announces 256 bytes more than it carries
-        return r;
-    }
-    Bytes expect(Model& m) const override
-    {
-        const Bytes d = data(m);
-        const uint32_t at = offset(m);
+        request = c0(block(at, d, 0, n));
+        request[11] = uint8_t(request[11] + (where == 4 ? 1 : 0));   // announces 256 bytes more than it carries
         m.sent[pc].insert(m.sent[pc].end(), d.begin(), d.end());
         if (!holds(m) || where == 4 || (m.up->type != Boot && uint64_t(at) + n > capacity(m.up->type)))
             return {1, 2};
@@ -420,21 +370,16 @@ struct Block : Step {
         u.next = at + n;
         return {0, 2};
     }
-    std::string note(const Model& m0, const Model&) const override { return holds(m0) ? "block" : "block with no upload of its own"; }
     void show(std::ostream& os) const override { os << "Block(pc " << pc << ", where " << where << ", " << n << ", seed " << seed << ")"; }
 };
 
 struct End : Step {
     explicit End(const Model& m) : Step(m.up ? m.upPc : -1) {}
     bool right = *rc::gen::weightedElement<bool>({{5, true}, {1, false}});
-    Bytes request(const Model& m) const override
+    Bytes step(Model& m, Bytes& request) const override
     {
-        Bytes e = end(md5Of(m.sent[pc]));
-        e[5] = uint8_t(e[5] ^ (right ? 0 : 1));
-        return e;
-    }
-    Bytes expect(Model& m) const override
-    {
+        request = c0(end(md5Of(m.sent[pc])));
+        request[6] = uint8_t(request[6] ^ (right ? 0 : 1));
         const Bytes pcSent = m.sent[pc];
         m.sent[pc].clear();
         if (!holds(m)) {
@@ -453,51 +398,31 @@ struct End : Step {
         m.imageReady = m.imageReady || u.type == App;
         return {0, 3, 0};
     }
-    std::string note(const Model& m0, const Model& m) const override
-    {
-        if (!holds(m0))
-            return "end with no upload of its own";
-        const bool image = m0.up->type == App || m0.up->type == Kernel;
-        if (m.files != m0.files || m.kernels != m0.kernels || (m0.up->type == Boot && m0.up->sent == m0.sent[pc]))
-            return "stored, type " + std::to_string(m0.up->type);
-        return image && m0.up->sent == m0.sent[pc] ? "image refused" : "ended, nothing stored";
-    }
     void show(std::ostream& os) const override { os << "End(pc " << pc << ", right " << right << ")"; }
 };
 
 struct ReadStart : Step {
     int what = *rc::gen::inRange(0, 10);
-    std::pair<Bytes, std::string> target() const
+    Bytes step(Model& m, Bytes& request) const override
     {
-        const std::vector<std::pair<Bytes, std::string>> t = {
-            {{4, 0, 0, 'A', 'L', 'I', 'S'}, kAlias}, {{4, 0, 0, 'O', 'S', 'D', 'S'}, "/data/configs/omenu.json"},
-            {{4, 0, 0, 'A', 'B', 'C', 'D'}, ""}, {named(8, "MO0A", 7, 0), "/data/modes/MO0a.json"},
-            {named(8, "P1", 9, 0), "/data/rcvrecovery/P1"}, {named(8, kUtf, 9, 0), "/data/rcvrecovery/" + kUtf},
-            {named(8, kLongest, 13, 0), "/data/smartmapping/" + kLongest}, {named(8, "../P1", 9, 0), ""},
-            {named(8, "../../etc/x", 13, 0), ""}, {named(8, "P1", 7, 0), ""}};
-        return t[size_t(what)];
-    }
-    Bytes request(const Model&) const override { return target().first; }
-    Bytes expect(Model& m) const override
-    {
-        const auto [req, path] = target();
+        const std::pair<Bytes, std::string> t[] = {
+            {{4, 0, 0, 'A', 'L', 'I', 'S'}, kAlias}, {{4, 0, 0, 'O', 'S', 'D', 'S'}, kOsd}, {{4, 0, 0, 'A', 'B', 'C', 'D'}, ""},
+            {named(8, "MO0A", 7, 0), kMode}, {named(8, "P1", 9, 0), "/data/rcvrecovery/P1"},
+            {named(8, kUtf, 9, 0), "/data/rcvrecovery/" + kUtf}, {named(8, kLongest, 13, 0), "/data/smartmapping/" + kLongest},
+            {named(8, "../P1", 9, 0), ""}, {named(8, "../../etc/x", 13, 0), ""}, {named(8, "P1", 7, 0), ""}};
+        const auto& [req, path] = t[what];
+        request = c0(req);
         const uint8_t echo = req[0] == 8 && (req[req.size() - 5] == 9 || req[req.size() - 5] == 13) ? 8 : 4;
-        if (m.reader != -1 && m.reader != holderOf(pc))
+        if (m.reader != -1 && m.reader != holderOf(pc))   // another's read: its file stays its own
             return {uint8_t(path.empty() ? 0 : 1), echo, 0, 0, 0, 0, 0};
-        m.reader = -1;
-        if (!m.files.count(path))
+        m.reader = m.files.count(path) ? holderOf(pc) : -1, m.readerPc = pc;
+        if (m.reader == -1)
             return {0, echo, 0, 0, 0, 0, 0};
-        m.reader = holderOf(pc);
-        m.readerPc = pc;
         m.readFile = m.files[path];
         m.read.clear();
         Bytes r = {0, echo, 1};
         pc::put32(r, uint32_t(m.readFile.size()));
         return r;
-    }
-    std::string note(const Model& m0, const Model& m) const override
-    {
-        return m0.reader == holderOf(pc) && m.reader == -1 ? "read, then one finding nothing" : "read start";
     }
     void show(std::ostream& os) const override { os << "ReadStart(pc " << pc << ", " << what << ")"; }
 };
@@ -506,39 +431,31 @@ struct ReadBlock : Step {
     explicit ReadBlock(const Model& m) : Step(m.reader != -1 ? m.readerPc : -1) {}
     uint32_t offset = *rc::gen::weightedOneOf<uint32_t>({{3, rc::gen::just<uint32_t>(0)}, {2, rc::gen::inRange<uint32_t>(0, 8000)}});
     uint32_t n = *rc::gen::inRange<uint32_t>(0, 2000);
-    Bytes request(const Model&) const override
+    Bytes step(Model& m, Bytes& request) const override
     {
-        Bytes d = {5, 0, 0, 0, 0};
-        pc::put32(d, offset);
-        pc::put32(d, n);
-        return d;
-    }
-    Bytes expect(Model& m) const override
-    {
+        request = {0xC0, 5, 0, 0, 0, 0};
+        pc::put32(request, offset);
+        pc::put32(request, n);
         if (m.reader != -1 && m.reader != holderOf(pc))
             return {1, 5};
-        Bytes r(2 + n, 0);
+        Bytes r(2 + n, 0);   // no file: n zero bytes
         r[1] = 5;
         for (uint32_t i = 0; m.reader != -1 && i < n && offset + i < m.readFile.size(); ++i)
             m.read.push_back(r[2 + i] = m.readFile[offset + i]);
         return r;
     }
-    std::string note(const Model& m0, const Model&) const override { return m0.reader == -1 ? "read block, no file" : "read block"; }
     void show(std::ostream& os) const override { os << "ReadBlock(pc " << pc << ", " << offset << ", " << n << ")"; }
 };
 
 struct ReadEnd : Step {
     explicit ReadEnd(const Model& m) : Step(m.reader != -1 ? m.readerPc : -1) {}
-    Bytes request(const Model&) const override { return {6}; }
-    Bytes expect(Model& m) const override
+    Bytes step(Model& m, Bytes& request) const override
     {
-        Bytes r(18, 0);
+        request = {0xC0, 6};
+        Bytes r(18, 0), d = md5Of(m.read);
         r[0] = m.reader != -1 && m.reader != holderOf(pc) ? 1 : 0, r[1] = 6;
-        if (m.reader == holderOf(pc)) {
-            const Bytes d = md5Of(m.read);
-            std::copy(d.begin(), d.end(), r.begin() + 2);
-            m.reader = -1;
-        }
+        if (m.reader == holderOf(pc))
+            std::copy(d.begin(), d.end(), r.begin() + 2), m.reader = -1;
         return r;
     }
     void show(std::ostream& os) const override { os << "ReadEnd(pc " << pc << ")"; }
@@ -546,22 +463,11 @@ struct ReadEnd : Step {
 
 // The PC's connection closes: whatever it held is let go.
 struct Release : Step {
-    Bytes request(const Model&) const override { return {}; }
-    Bytes expect(Model& m) const override
+    Bytes step(Model& m, Bytes&) const override
     {
-        if (holds(m))
-            m.up.reset();
+        m.up = holds(m) ? std::nullopt : m.up;
         m.reader = m.reader == holderOf(pc) ? -1 : m.reader;
         return {};
-    }
-    void run(const Model& m0, Sut& s) const override
-    {
-        Model m = m0;
-        expect(m);
-        s.links[size_t(kLink[pc])]->release_peer(kPeer[pc]);
-        RC_ASSERT(!s.links[size_t(kLink[pc])]->holds_transfer(kPeer[pc]));
-        s.check(m);
-        ++s.seen[holds(m0) ? "release mid-upload" : "release"];
     }
     void show(std::ostream& os) const override { os << "Release(pc " << pc << ")"; }
 };
@@ -570,29 +476,21 @@ struct Release : Step {
 // restart it asks for would).
 struct Finish : Step {
     bool cleared = *rc::gen::arbitrary<bool>();
-    uint8_t group() const override { return 0xA0; }
-    Bytes request(const Model&) const override
+    Bytes step(Model& m, Bytes& request) const override
     {
-        if (cleared)
-            g_app_reset_flag = 0;
-        return pc::writeRegister(14, 1, 1).data;
-    }
-    Bytes expect(Model& m) const override
-    {
+        request = {0xA0, 14, 1, 0, 1};
         if (m.finishArmed && !cleared)
             return {0};
-        m.finishArmed = true;
-        if (m.imageReady) {
-            m.files[kApp] = m.files[kImage];
-            m.files.erase(kImage);
-            m.loader = kApp;
-        }
+        m.finishArmed = true, ++m.finishes;
+        if (m.imageReady)
+            m.files[kApp] = m.files[kImage], m.files.erase(kImage), m.loader = kApp;
         m.imageReady = false;
         return {0};
     }
-    std::string note(const Model& m0, const Model& m) const override
+    void run(const Model& m0, Sut& s) const override
     {
-        return m.files != m0.files ? "finish, image moved" : m0.files.count(kImage) ? "finish, unverified image kept" : "finish, no image";
+        g_app_reset_flag = cleared ? 0 : g_app_reset_flag.load();
+        Step::run(m0, s);
     }
     void show(std::ostream& os) const override { os << "Finish(cleared " << cleared << ")"; }
 };
@@ -606,13 +504,12 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
     kel_test::checkProperty("transfer sequences", [&] {
         for (const char* dir : {"/data/app", "/data/rcvrecovery", "/data/smartmapping", "/data/modes", "/data/configs"})
             std::filesystem::remove_all(root.host(dir));
-        root.writeFile(kAlias, "ten bytes.");
-        root.writeFile(kApp, "old");
-        root.writeFile("/usr/app/kelM57N", "first");
-        root.writeFile("/data/configs/led_load_config.ini", "[app-1]\napp_path=/usr/app/kelM57N\n");
+        for (const auto& [path, text] : {std::make_pair(kAlias, "ten bytes."), {kApp, "old"}, {"/usr/app/kelM57N", "first"},
+                                         {"/data/configs/led_load_config.ini", "[app-1]\napp_path=/usr/app/kelM57N\n"}})
+            root.writeFile(path, text);
         Model m;
         m.files = {{kAlias, {'t', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}}, {kApp, {'o', 'l', 'd'}}};
-        {
+        {   // as the program starts
             std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
             FileBufOwner::reset();
             message_deal::file_read_hold.reset();
@@ -622,11 +519,10 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
                 std::fclose(file_velin);
             file_velin = nullptr;
         }
-        g_app_reset_flag = 0;
-        g_update_status = 0;
-        Sut s{root};
-        for (int k = 0; k < 3; ++k)
-            s.links.push_back(std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP));
+        g_app_reset_flag = 0, g_update_status = 0;
+        Sut s(root);
+        for (auto& l : s.links)
+            l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
         rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<Start, Start, Block, Block, Block, Block, End, ReadStart, ReadStart,
                                                                  ReadBlock, ReadEnd, Release, Finish>());
         for (const auto& [what, n] : s.seen) {
