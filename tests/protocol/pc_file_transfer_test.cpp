@@ -63,47 +63,16 @@ protected:
     }
 };
 
-TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
+// A stored file is the old one or the whole new one: a store that cannot be written, or
+// that would eat into the reserve free space, keeps the old file and reports failure; a
+// partition whose erase fails is closed and never written.
+TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
-    const Bytes logo = content(1001, 5);
-    EXPECT_EQ(upload(start("LOGO", 0, 1001), logo, md5Of(logo)), (Bytes{0, 3, 0}));
-    std::string l = root.readFile(sim::MtdModel::backingFile("/dev/mtd8")).substr(0, 372 + 1001);
-    // The whole 372-byte header: every byte not listed is 0; the length is 1001 rounded up.
-    Bytes h(372, 0);
-    auto le = [&h](size_t at, uint32_t v, int width) {
-        for (int i = 0; i < width; ++i)
-            h[at + size_t(i)] = uint8_t(v >> (8 * i));
-    };
-    for (const auto& t : {std::make_pair(0, "SSTA"), {12, "DISP"}, {72, "LMT050_NAD"}, {328, "LOGO"}})
-        std::copy(t.second, t.second + std::strlen(t.second), h.begin() + t.first);
-    for (const auto& b : {std::make_pair(4, 0x52), {8, 2},    {48, 0x38},  {52, 1},    {56, 0x44}, {62, 0x30},
-                          {68, 1},             {116, 1},  {125, 1},    {134, 1},   {136, 1},   {138, 1},
-                          {140, 1},            {142, 1},  {144, 10},   {146, 12},  {148, 4},   {150, 12},
-                          {158, 0xF0},         {172, 7},  {174, 7},    {176, 6},   {178, 25},  {180, 0xC0},
-                          {184, 0x50},         {188, 1},  {196, 2},    {200, 2},   {220, 2},   {232, 1},
-                          {236, 2},            {240, 3},  {244, 4},    {364, 0x2C}, {368, 1}})
-        h[size_t(b.first)] = uint8_t(b.second);
-    for (const auto& w : {std::make_pair(44, 260), {66, 816}, {126, 0x0101}, {132, 0x0101}, {156, 320}, {160, 360},
-                          {162, 360}, {164, 360}, {166, 280}, {168, 280}, {170, 280}, {182, 0xFFA0}})
-        le(size_t(w.first), uint32_t(w.second), 2);
-    le(104, 0x08049630, 4);
-    le(128, 0x01020201, 4);
-    le(360, 1004, 4);
-    EXPECT_EQ(Bytes(l.begin(), l.begin() + 372), h);
-    EXPECT_TRUE(l.substr(372) == std::string(logo.begin(), logo.end()));
-
-    // A partition whose erase fails is closed and never written.
     const Bytes kernel = content(200000, 3);
     sim::MtdModel::setEraseRefused("/dev/mtd10", true);
     const int writes = sim::MtdModel::writeCount("/dev/mtd10");
     EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
     EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10"), writes);
-}
-
-// A stored file is the old one or the whole new one: a store that cannot be written, or
-// that would eat into the reserve free space, keeps the old file and reports failure.
-TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
-{
     root.writeFile("/data/configs/alias.json", "old names");
     const Bytes data = json(true, 3000);
     // The staging file cannot be created.
@@ -159,7 +128,7 @@ TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
 
 // Sequences of every transfer frame from five PCs: two peers of one link, two programs on
 // the serial line (both peer 0, so one to the device), one on a third link. Each step's reply
-// and the files, kernel partition and loader settings after it must be what a model says: an
+// and the files, partitions and loader settings after it must be what a model says: an
 // upload is its holder's from an accepted start to its end or its holder's release, and
 // stores the blocks it was given (an image only whole, a name or overlay file only when its
 // reader takes it) when its end carries their digest; a read serves its opener the file as it
@@ -172,18 +141,18 @@ int holderOf(int pc) { return kLink[pc] * 4 + kPeer[pc]; }
 const std::string kApp = "/data/app/kelM57N", kImage = kApp + "2", kAlias = "/data/configs/alias.json",
                   kOsd = "/data/configs/omenu.json", kMode = "/data/modes/MO0a.json", kUtf = "\xe5\xb1\x8f P2.bin",
                   kLongest = "\xe5\xb1\x8f" + std::string(252, 's');
-enum Type { App = 1, Boot = 2, Kernel = 3, Alias = 5, Mode = 7, Osd = 8, Package = 9, Scan = 13 };
+enum Type { App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Osd = 8, Package = 9, Scan = 13 };
 struct Target { Bytes req; int type; std::string dest; };
-constexpr int kUploads = 11, kStartKinds = kUploads + 24;
+constexpr int kUploads = 12, kStartKinds = kUploads + 24;
 // The uploads a PC starts; then starts the device refuses whatever runs.
 Target target(int kind, uint32_t n)
 {
     const std::vector<Target> ok = {
-        {start("FMCU", 0, n), App, kImage}, {start("FKRN", 0, n), Kernel, ""}, {start("FBOT", 0, n), Boot, ""},
+        {start("FMCU", 0, n), App, kImage}, {start("FKRN", 0, n), Kernel, "/dev/mtd10"}, {start("FBOT", 0, n), Boot, ""},
         {start("ALIS", 0, n), Alias, kAlias}, {start("OSDS", 0, n), Osd, kOsd}, {start("MO0A", 0, n), Mode, kMode},
         {start("DIVU", 9, n), Package, "/data/rcvrecovery/DIVU"}, {start("KXFR", 13, n), Scan, "/data/smartmapping/KXFR"},
         {named(7, "P1", 9, n), Package, "/data/rcvrecovery/P1"}, {named(7, kUtf, 9, n), Package, "/data/rcvrecovery/" + kUtf},
-        {named(7, kLongest, 13, n), Scan, "/data/smartmapping/" + kLongest}};
+        {named(7, kLongest, 13, n), Scan, "/data/smartmapping/" + kLongest}, {start("LOGO", 0, n), Logo, "/dev/mtd8"}};
     const std::vector<Bytes> refused = {
         start("MO00", 0, n), start("MO11", 0, n), start("MOG1", 0, n), start("ABCD", 0, n), start("DIVU", 13, n),
         start("KXFR", 9, n), start("FMCU", 0, 0), start("FKRN", 0, 0), start("LOGO", 0, 0), start("LOGO", 0, 0x60000 - 371),
@@ -193,7 +162,35 @@ Target target(int kind, uint32_t n)
         named(7, "a\x7f", 9, n), named(7, "a\xc2\x85", 9, n)};
     return kind < kUploads ? ok[size_t(kind)] : Target{refused[size_t(kind - kUploads)], 0, ""};
 }
-uint32_t capacity(int type) { return type == Alias ? 0x60000 : type == Osd || type == Mode ? 0x400000 : 0x500000; }
+uint32_t capacity(int type) { return type == Logo ? 0x60000 - 372 : type == Alias ? 0x60000 : type == Osd || type == Mode ? 0x400000 : 0x500000; }
+bool image(int type) { return type == App || type == Kernel || type == Logo; }
+
+// The 372 bytes the boot loader reads in front of a logo of length bytes: every byte not
+// listed is 0.
+Bytes logoHeader(uint32_t length)
+{
+    Bytes h(372, 0);
+    auto le = [&h](size_t at, uint32_t v, int width) {
+        for (int i = 0; i < width; ++i)
+            h[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    for (const auto& t : {std::make_pair(0, "SSTA"), {12, "DISP"}, {72, "LMT050_NAD"}, {328, "LOGO"}})
+        std::copy(t.second, t.second + std::strlen(t.second), h.begin() + t.first);
+    for (const auto& b : {std::make_pair(4, 0x52), {8, 2},    {48, 0x38},  {52, 1},    {56, 0x44}, {62, 0x30},
+                          {68, 1},             {116, 1},  {125, 1},    {134, 1},   {136, 1},   {138, 1},
+                          {140, 1},            {142, 1},  {144, 10},   {146, 12},  {148, 4},   {150, 12},
+                          {158, 0xF0},         {172, 7},  {174, 7},    {176, 6},   {178, 25},  {180, 0xC0},
+                          {184, 0x50},         {188, 1},  {196, 2},    {200, 2},   {220, 2},   {232, 1},
+                          {236, 2},            {240, 3},  {244, 4},    {364, 0x2C}, {368, 1}})
+        h[size_t(b.first)] = uint8_t(b.second);
+    for (const auto& w : {std::make_pair(44, 260), {66, 816}, {126, 0x0101}, {132, 0x0101}, {156, 320}, {160, 360},
+                          {162, 360}, {164, 360}, {166, 280}, {168, 280}, {170, 280}, {182, 0xFFA0}})
+        le(size_t(w.first), uint32_t(w.second), 2);
+    le(104, 0x08049630, 4);
+    le(128, 0x01020201, 4);
+    le(360, length, 4);
+    return h;
+}
 bool json(int type) { return type == Alias || type == Osd || type == Mode; }
 
 // A name or overlay file of size bytes as its reader takes it (bad 0, from 80 bytes), or one
@@ -222,9 +219,9 @@ struct Upload {
 };
 struct Model {
     std::optional<Upload> up;
-    std::map<std::string, Bytes> files;   // the files uploads may write that exist, as they should read
-    Bytes kernel, sent[kPcs];             // the partition's start as last stored; each PC's blocks since its start or end
-    int kernels = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0;
+    std::map<std::string, Bytes> files, flash;   // the files uploads may write that exist; the partitions' starts
+    Bytes sent[kPcs];                            // each PC's blocks since its start or end
+    int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0;
     Bytes readFile, read;
     bool imageReady = false, finishArmed = false;
     std::string loader = "/usr/app/kelM57N";
@@ -256,16 +253,19 @@ struct Sut {
     {
         static std::set<std::string> paths;
         for (int kind = 0; paths.empty() && kind < kUploads; ++kind)
-            paths.insert({kApp, target(kind, 0).dest});
+            if (target(kind, 0).dest.rfind("/data", 0) == 0)
+                paths.insert({kApp, target(kind, 0).dest});
         for (const std::string& path : paths) {
             const auto f = m.files.find(path);
             const std::string want = f == m.files.end() ? "(none)" : std::string(f->second.begin(), f->second.end());
-            RC_ASSERT(path.empty() || (root.exists(path) ? root.readFile(path) : "(none)") == want);
+            RC_ASSERT((root.exists(path) ? root.readFile(path) : "(none)") == want);
         }
-        std::ifstream flash(sim::MtdModel::backingFile("/dev/mtd10"), std::ios::binary);
-        Bytes k(m.kernel.size());
-        flash.read(reinterpret_cast<char*>(k.data()), std::streamsize(k.size()));
-        RC_ASSERT(k == m.kernel);
+        for (const auto& [partition, start] : m.flash) {
+            std::ifstream in(sim::MtdModel::backingFile(partition), std::ios::binary);
+            Bytes k(start.size());
+            in.read(reinterpret_cast<char*>(k.data()), std::streamsize(k.size()));
+            RC_ASSERT(k == start);
+        }
         const std::string ini = root.readFile("/data/configs/led_load_config.ini");
         RC_ASSERT(ini.find(m.loader == kApp ? "app_name=kelM57N\napp_path=" + kApp + " -platform linuxfb\n" : "app_path=" + m.loader + "\n") != std::string::npos);
         RC_ASSERT(root.exists(m.loader));
@@ -299,10 +299,11 @@ struct Step : rc::state::Command<Model, Sut> {
         Model m = m0;
         Bytes req;
         const Bytes want = step(m, req);
-        const int flashed = sim::MtdModel::writeCount("/dev/mtd10");
+        auto writes = [] { return sim::MtdModel::writeCount("/dev/mtd10") + sim::MtdModel::writeCount("/dev/mtd8"); };
+        const int flashed = writes();
         sim::Journal::clear();
         RC_ASSERT(pc::hex(s.deal(pc, req)) == pc::hex(want));
-        RC_ASSERT((sim::MtdModel::writeCount("/dev/mtd10") != flashed) == (m.kernels != m0.kernels));
+        RC_ASSERT((writes() != flashed) == (m.flashes != m0.flashes));
         if (m.finishes != m0.finishes)   // a finish acts once: its shell commands, its reboot stamped now
             RC_ASSERT(sim::Journal::shellCommands() == (std::vector<std::string>{"chmod 777 -R /data/app", "sync"}) && G_reboot_tickTicks == G_timeTicks);
         else
@@ -335,7 +336,7 @@ struct Start : Step {
             m.upPc = pc;
             return {};
         }
-        if (t.type == 0 || !free || (size == 0 && (t.type == App || t.type == Kernel)))
+        if (t.type == 0 || !free || (size == 0 && image(t.type)))
             return {1, t.req[0], 2};
         m.imageReady = m.imageReady && t.type != App;
         m.up = Upload{holderOf(pc), t.type, t.dest, size, {}, json(t.type) ? document(t.type, size, bad) : Bytes{}, !json(t.type) || (bad == 0 && size >= 80)};
@@ -389,12 +390,15 @@ struct End : Step {
         const Upload u = *m.up;
         m.up.reset();
         const bool whole = std::find(u.covered.begin(), u.covered.end(), false) == u.covered.end();
-        if (!right || pcSent != u.sent || ((u.type == App || u.type == Kernel) && !whole) || !u.usable || (json(u.type) && u.buf != u.doc))
+        if (!right || pcSent != u.sent || (image(u.type) && !whole) || !u.usable || (json(u.type) && u.buf != u.doc))
             return {0, 3, 1};
-        if (u.type == Kernel)
-            m.kernel = u.buf, ++m.kernels;
+        Bytes stored = u.type == Logo ? logoHeader((u.size + 3) & ~3u) : Bytes{};   // a logo: rounded up to words
+        stored.insert(stored.end(), u.buf.begin(), u.buf.end());
+        stored.resize(u.type == Logo ? 372 + ((u.size + 3) & ~3u) : stored.size(), 0);
+        if (u.type == Kernel || u.type == Logo)
+            m.flash[u.dest] = stored, ++m.flashes;
         else if (u.type != Boot)
-            m.files[u.dest] = u.buf;
+            m.files[u.dest] = stored;
         m.imageReady = m.imageReady || u.type == App;
         return {0, 3, 0};
     }
