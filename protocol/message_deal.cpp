@@ -124,9 +124,7 @@ void message_deal::release_peer(uint64_t of_peer)
     std::lock_guard<std::mutex> hold(transfer_mutex);
     switch (FileBufOwner::owner_of(h)) {
     case FileBufOwner::PcFileTransfer:
-        g_kel_file_deal_para.type = 0;
-        g_kel_file_deal_para.path.clear();
-        FileBufOwner::release(FileBufOwner::PcFileTransfer, h);
+        drop_write(h);
         break;
     case FileBufOwner::PcCloudFile:
         g_yp_s_file = YP_FILE{};
@@ -1190,15 +1188,18 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         board::Clock::sleepMs(10);
         // Only an image that arrived whole and read back right replaces the program; the
         // flag and the image change together under the transfer lock, so a transfer that
-        // ends on another link meanwhile is either moved whole or not at all.
+        // ends on another link meanwhile is either moved whole or not at all. The loader is
+        // pointed at the program only once such an image was moved there: with no new image
+        // it keeps starting the one it names.
+        bool moved = false;
         {
             std::lock_guard<std::mutex> hold(transfer_mutex);
-            if (g_kel_file_deal_para.app_image_ready) {
-                board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+            if (g_kel_file_deal_para.app_image_ready)
+                moved = board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+            if (moved)
                 g_kel_file_deal_para.app_image_ready = false;
-            }
         }
-        if (g_update_status == 0) {
+        if (moved && g_update_status == 0) {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
             IniText::update("/data/configs/led_load_config.ini",
                             {{"app-1/app_path", QStringLiteral("/data/app/kelM57N -platform linuxfb")},

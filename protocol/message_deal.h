@@ -179,9 +179,9 @@ private:
     void build_property_block(unsigned char* property);
     int read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
     // File transfer: arms the shared record for a write of the type (false, nothing armed,
-    // when the size exceeds the type's area or the buffer is in other hands); disarms it.
+    // when the size exceeds the type's area or the buffer is in other hands); drops it.
     bool arm_write(uint8_t type, const std::string& path, uint32_t size, uint32_t clear);
-    void disarm_write();
+    static void drop_write(const FileBufOwner::Holder& by);
     int read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path);
     int write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
     void led_para_handshake();

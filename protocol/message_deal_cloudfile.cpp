@@ -102,13 +102,11 @@ int message_deal::YP_SendFile(unsigned char* frame)
     uint8_t kind;
     uint16_t id;
     name_of(frame + 10, kind, id);
-    // Asks and unknown names answer from the request alone: the record may be another
-    // peer's transfer in progress (an unknown name clears only the caller's own).
-    if (kind == 0) {
-        if (FileBufOwner::use(FileBufOwner::PcCloudFile, holder()))
-            rec = YP_FILE{};
+    // Asks and unknown names answer from the request alone: the record may be a transfer in
+    // progress, another peer's or, on the serial line where every PC is one peer, another
+    // program's.
+    if (kind == 0)
         return reply5(frame, 1, kNoFile, 0);
-    }
     if (!start) {
         bool exists = false;
         if (kind != kBarcode) {

@@ -325,6 +325,15 @@ Stored store_file(const std::string& path, uint32_t size)
     return Stored::Ok;
 }
 
+// Closes the file a read transfer has open, if any.
+void close_read()
+{
+    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+    if (file_velin)
+        std::fclose(file_velin);
+    file_velin = nullptr;
+}
+
 // Opens a file for a read transfer (closing one left open); its size, or -1.
 long open_for_read(const std::string& path)
 {
@@ -418,15 +427,17 @@ int message_deal::write_file_group(unsigned char* frame)
     }
 }
 
-// Clears the record, but only for the transfer's own peer or when no PC transfer runs: a
-// refused start from another peer leaves a running transfer alone.
-void message_deal::disarm_write()
+// The write transfer is over (ended, or its holder gone): no record, received range or
+// digest of it is left for a later block or end, of this peer or any other, to build on.
+void message_deal::drop_write(const FileBufOwner::Holder& by)
 {
-    if (FileBufOwner::owner() == FileBufOwner::PcFileTransfer && !FileBufOwner::use(FileBufOwner::PcFileTransfer, holder()))
-        return;
-    g_kel_file_deal_para.type = 0;
-    g_kel_file_deal_para.path.clear();
-    FileBufOwner::release(FileBufOwner::PcFileTransfer, holder());
+    KelFileDeal& rec = g_kel_file_deal_para;
+    rec.type = 0;
+    rec.path.clear();
+    rec.size = 0;
+    g_received.clear();
+    md5.reset();
+    FileBufOwner::release(FileBufOwner::PcFileTransfer, by);
 }
 
 // Arms the record for a write transfer; false when the size does not fit the type's area
@@ -491,8 +502,8 @@ int message_deal::write_file_start(unsigned char* frame)
         else
             ok = false;
     }
-    if (!ok)
-        disarm_write();
+    // A refused start leaves the transfer running as it was: on the serial line every PC is
+    // the same peer, and one program's wrong start must not end another's upload.
     frame[10] = ok ? 0 : 1;
     frame[11] = 1;
     frame[12] = ok ? 0 : 2;
@@ -515,8 +526,6 @@ int message_deal::write_defined_file_start(unsigned char* frame)
             ok = false;
         }
     }
-    if (!ok)
-        disarm_write();
     frame[10] = ok ? 0 : 1;
     frame[11] = 7;
     frame[12] = ok ? 0 : 2;
@@ -530,12 +539,10 @@ int message_deal::write_file_block(unsigned char* frame)
     const uint32_t offset = ok ? rd32(frame + 15) : 0;
     const uint32_t n = ok ? rd32(frame + 19) : 0;
     ok = ok && uint64_t(23) + n <= frame_len;
-    // Only the peer that started the transfer adds to it; a block with no transfer running
-    // is counted into the digest only, as before any start.
-    const bool running = rec.type != 0;
-    if (ok && running)
-        ok = FileBufOwner::use(FileBufOwner::PcFileTransfer, holder());
-    if (ok && running && rec.type != kBoot) {
+    // Only the peer that started the transfer adds to it; with no transfer running a block
+    // belongs to nothing and is refused.
+    ok = ok && rec.type != 0 && FileBufOwner::use(FileBufOwner::PcFileTransfer, holder());
+    if (ok && rec.type != kBoot) {
         // Within the type's area, which lies inside the buffer.
         ok = uint64_t(offset) + n <= capacity(rec.type);
         if (ok) {
@@ -548,7 +555,7 @@ int message_deal::write_file_block(unsigned char* frame)
     }
     // Only bytes the transfer had not had keep it alive; the boot image's (kept nowhere)
     // count as far as the largest image reaches.
-    if (ok && running && uint64_t(offset) + n <= kFirmwareArea)
+    if (ok && uint64_t(offset) + n <= kFirmwareArea)
         FileBufOwner::progress(FileBufOwner::PcFileTransfer, holder(), offset, n);
     if (ok)
         md5.update(frame + 23, n);
@@ -568,27 +575,28 @@ int message_deal::write_file_end(unsigned char* frame)
         return 3;
     }
     const FileBufOwner::Holder me = holder();
-    const bool running = rec.type != 0;
-    if (running && !FileBufOwner::use(FileBufOwner::PcFileTransfer, me)) {
+    if (rec.type == 0) {
+        // No upload of this peer's own to end: what the digest may hold was nobody's, so
+        // nothing is answered as stored. A read this peer left open is closed, as an end
+        // before any upload always did.
+        if (file_read_hold.heldBy(me)) {
+            close_read();
+            file_read_hold.release();
+        }
+        frame[10] = 1;
+        frame[12] = 1;
+        return 3;
+    }
+    if (!FileBufOwner::use(FileBufOwner::PcFileTransfer, me)) {
         frame[10] = 1;   // another peer's transfer, or the buffer went to another user
         frame[12] = 1;
         return 3;
     }
-    const uint8_t type = running ? rec.type : 0;
+    const uint8_t type = rec.type;
     const unsigned char* got = md5.digest();
     const bool match = std::memcmp(got, frame + 15, 16) == 0;
-    if (type == 0 && file_velin && file_read_hold.heldBy(me)) {
-        std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
-        std::fclose(file_velin);
-        file_velin = nullptr;
-        file_read_hold.release();
-    }
     auto finish = [&](unsigned char status, unsigned char result) {
-        if (running) {
-            FileBufOwner::release(FileBufOwner::PcFileTransfer, me);
-            rec.type = 0;   // a second end finds no transfer
-            rec.path.clear();
-        }
+        drop_write(me);   // a second end finds no transfer
         frame[10] = status;
         frame[12] = result;
         return 3;
@@ -602,7 +610,7 @@ int message_deal::write_file_end(unsigned char* frame)
                   r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13], r[14], r[15]);
         return finish(0, 1);
     }
-    if (type == 0 || type == kBoot) {
+    if (type == kBoot) {
         KEL_TRACE("\n md5 OK!!! ");
         return finish(0, 0);
     }
@@ -640,9 +648,7 @@ int message_deal::write_file_end(unsigned char* frame)
 
     if (s == Stored::NotOpened && type == kApp) {
         // The image file could not be written: refused, [12] as the request left it.
-        FileBufOwner::release(FileBufOwner::PcFileTransfer, me);
-        rec.type = 0;
-        rec.path.clear();
+        drop_write(me);
         frame[10] = 1;
         return 3;
     }
@@ -671,15 +677,20 @@ int message_deal::write_file_end(unsigned char* frame)
 int message_deal::read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path)
 {
     long size = -1;
-    // Another link's or peer's read in progress keeps its file: this start is refused.
-    const bool refused = !path.empty() && !file_read_hold.take(holder());
-    if (!path.empty() && !refused) {
+    // Another link's or peer's read in progress keeps its file: a start of a file is
+    // refused, one that names nothing finds nothing and leaves that read alone.
+    const bool mine = file_read_hold.take(holder());
+    if (mine && !path.empty()) {
         size = open_for_read(path);
         read_md5.reset();
-        if (size < 0)
-            file_read_hold.release();   // nothing to read: nothing held
     }
-    frame[10] = refused ? 1 : 0;
+    if (mine && size < 0) {
+        // Nothing to read: the last read's file is closed and nothing is held, so the
+        // blocks that follow carry no file.
+        close_read();
+        file_read_hold.release();
+    }
+    frame[10] = !mine && !path.empty() ? 1 : 0;
     frame[11] = echo;
     frame[12] = size >= 0 ? 1 : 0;
     put32(frame + 13, size >= 0 ? uint32_t(size) : 0);
@@ -766,11 +777,9 @@ int message_deal::read_file_end(unsigned char* frame)
         frame[10] = 1;
         return 18;
     }
-    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
     if (file_velin) {
         std::memcpy(frame + 12, read_md5.digest(), 16);
-        std::fclose(file_velin);
-        file_velin = nullptr;
+        close_read();
         file_read_hold.release();
     }
     return 18;

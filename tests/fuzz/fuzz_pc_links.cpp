@@ -469,8 +469,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             owner = id;
         else if (group == 0xC0 && r == 0 && sub == 1 && n >= 12)
             owner = id;   // the boot image's start, answered with nothing
-        else if (group == 0xC0 && r >= 0 && owner == id && (sub == 1 || sub == 7 || (sub == 3 && n >= 21)))
-            owner = -1;   // the owner's refused start or its end closes the transfer
+        else if (group == 0xC0 && r >= 0 && owner == id && sub == 3 && n >= 21)
+            owner = -1;   // its end closes the transfer; its refused start leaves it running
         if (group == 0xC0 && r == 7 && (sub == 4 || sub == 8) && b.reply(r)[0] == 0)
             reader = b.reply(r)[2] == 1 ? id : -1;   // found; else none, or not known to be
         else if (group == 0xC0 && reader == id && (sub == 6 || sub == 3))

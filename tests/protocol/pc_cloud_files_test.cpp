@@ -123,8 +123,9 @@ TEST_F(PcCloudFiles, CaFileReadInBlocksOf768)
     EXPECT_EQ(reply(deal(req(0xC7, {101, 0}))), (Bytes{1, 74, 1, 0, 0}));
 }
 
-// An ask never changes a record in use (it once left a 4 GiB size there, and the blocks
-// then ran past the buffer); blocks, ends and cancels belong to the peer that started.
+// An ask or a refused start never changes a record in use (an ask once left a 4 GiB size
+// there, and the blocks then ran past the buffer); blocks, ends and cancels belong to the
+// peer that started.
 TEST_F(PcCloudFiles, AsksAndOtherPeersLeaveARunningUploadAlone)
 {
     message_deal other{message_deal::REPLY_LIMIT_TCP};
@@ -133,7 +134,7 @@ TEST_F(PcCloudFiles, AsksAndOtherPeersLeaveARunningUploadAlone)
     ASSERT_EQ(dealOn(md, 0xCC, start("F002", 1000, 1)), (Bytes{0, 200, 0, 101, 0}));
     EXPECT_EQ(dealOn(md, 0xCC, start("F002", 0xFFFFFFF0u, 0)), (Bytes{1, 66, 1, 101, 0}));
     EXPECT_EQ(dealOn(other, 0xCC, start("F004", 10, 0)), (Bytes{1, 64, 1, 102, 0}));
-    EXPECT_EQ(dealOn(other, 0xCC, start("F009", 10, 1)), (Bytes{1, 64, 1, 0, 0}));
+    EXPECT_EQ(dealOn(md, 0xCC, start("F009", 10, 1)), (Bytes{1, 64, 1, 0, 0}));   // the holder's own refused start
     EXPECT_EQ(dealOn(other, 0xCC, start("F002", 10, 1)), (Bytes{1, 64, 1, 101, 0}));
     EXPECT_EQ(dealOn(md, 0xC5, block(101, 0, Bytes(1001, 1))), (Bytes{1, 76, 1, 101, 0}));
     EXPECT_EQ(dealOn(other, 0xC5, block(101, 0, ca)), (Bytes{1, 74, 1, 101, 0}));

@@ -7,10 +7,19 @@
 #include "board/Files.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
+#include "tests/support/Emulation.h"
 #include "tests/support/KeyDriver.h"
+
+#include "tests/support/PropertyCheck.h"
+
+#include <rapidcheck/state.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
 
 namespace {
 
@@ -52,164 +61,18 @@ protected:
                       (Bytes{0, 2}));
         return reply(deal(req(0xC0, end(digest))));
     }
-    bool fileHolds(const std::string& path, const Bytes& data) const
-    {
-        return root.readFile(path) == std::string(data.begin(), data.end());
-    }
-    // Reads a file back through start (sub-command 4 or 8), blocks and end; its bytes.
-    Bytes download(const Bytes& startReq, uint8_t echo)
-    {
-        Bytes s = reply(deal(req(0xC0, startReq)));
-        EXPECT_EQ(Bytes(s.begin(), s.begin() + 3), (Bytes{0, echo, 1}));
-        const uint32_t size = pc::get32(&s[3]);
-        Bytes out;
-        for (uint32_t at = 0; at < size; at += 3000) {
-            Bytes d = {5, 0, 0, 0, 0};
-            pc::put32(d, at);
-            pc::put32(d, std::min<uint32_t>(3000, size - at));
-            Bytes r = reply(deal(req(0xC0, d)));
-            EXPECT_EQ(Bytes(r.begin(), r.begin() + 2), (Bytes{0, 5}));
-            out.insert(out.end(), r.begin() + 2, r.end());
-        }
-        Bytes e = reply(deal(req(0xC0, {6})));
-        EXPECT_EQ(Bytes(e.begin(), e.begin() + 2), (Bytes{0, 6}));
-        EXPECT_EQ(Bytes(e.begin() + 2, e.end()), md5Of(out));
-        return out;
-    }
 };
 
-TEST_F(PcFileTransfer, StoredFilesRoundTripThroughTheirDigests)
-{
-    const std::string longest = "\xe5\xb1\x8f scan" + std::string(240, 's') + ".kxfile";   // 255 bytes, the longest
-    struct Case { Bytes start; std::string path; Bytes readStart; uint8_t echo; int json = 0; };   // 1 alias, 2 overlay
-    const std::vector<Case> cases = {
-        {start("ALIS", 0, 0), "/data/configs/alias.json", {4, 0, 0, 'A', 'L', 'I', 'S'}, 4, 1},
-        {start("OSDS", 0, 0), "/data/configs/omenu.json", named(8, "OSDS", 8, 0), 4, 2},
-        {start("MO0A", 0, 0), "/data/modes/MO0a.json", {4, 0, 0, 'M', 'O', '0', 'A'}, 4, 2},
-        {start("MO10", 0, 0), "/data/modes/MO10.json", named(8, "MO10", 7, 0), 4, 2},
-        {start("DIVU", 9, 0), "/data/rcvrecovery/DIVU", named(8, "DIVU", 9, 0), 8},
-        {start("KXFR", 13, 0), "/data/smartmapping/KXFR", named(8, "KXFR", 13, 0), 8},
-        {named(7, longest, 13, 0), "/data/smartmapping/" + longest, named(8, longest, 13, 0), 8},
-    };
-    unsigned seed = 1;
-    for (Case c : cases) {
-        const Bytes data = c.json ? json(c.json == 1, 10000 + seed * 777) : content(10000 + seed * 777, seed);
-        Bytes s(c.start.begin(), c.start.end() - 4);   // the size goes last
-        pc::put32(s, uint32_t(data.size()));
-        EXPECT_EQ(upload(s, data, md5Of(data)), (Bytes{0, 3, 0})) << c.path;
-        EXPECT_TRUE(fileHolds(c.path, data)) << c.path;
-        EXPECT_TRUE(download(c.readStart, c.echo) == data) << c.path;
-        ++seed;
-    }
-    // The application image waits as kelM57N2 and is marked whole.
-    const Bytes app = content(70000, 9);
-    EXPECT_EQ(upload(start("FMCU", 0, 70000), app, md5Of(app)), (Bytes{0, 3, 0}));
-    EXPECT_TRUE(fileHolds("/data/app/kelM57N2", app));
-    EXPECT_TRUE(g_kel_file_deal_para.app_image_ready);
-    EXPECT_EQ(g_update_flag, 1);
-    // A digest that differs stores nothing; the image is no longer whole.
-    EXPECT_EQ(upload(start("FMCU", 0, 70000), app, Bytes(16, 0)), (Bytes{0, 3, 1}));
-    EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
-    // No image is installed from blocks that left a gap, though their digest matches.
-    const Bytes half(app.begin(), app.begin() + 35000);
-    for (const char* image : {"FMCU", "FKRN", "LOGO"})
-        EXPECT_EQ(upload(start(image, 0, 70000), half, md5Of(half)), (Bytes{0, 3, 1})) << image;
-    EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
-    EXPECT_TRUE(fileHolds("/data/app/kelM57N2", app));
-    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10") + sim::MtdModel::writeCount("/dev/mtd8"), 0);
-}
-
-TEST_F(PcFileTransfer, KernelAndLogoGoToTheirPartitions)
+// A stored file is the old one or the whole new one: a store that cannot be written, or
+// that would eat into the reserve free space, keeps the old file and reports failure; a
+// partition whose erase fails is closed and never written.
+TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
     const Bytes kernel = content(200000, 3);
-    EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{0, 3, 0}));
-    std::string k = root.readFile(sim::MtdModel::backingFile("/dev/mtd10")).substr(0, 200100);
-    EXPECT_TRUE(k.substr(0, 200000) == std::string(kernel.begin(), kernel.end()));
-    EXPECT_EQ(k.substr(200000), std::string(100, '\0'));   // the rest of the cleared buffer
-
-    const Bytes logo = content(1001, 5);
-    EXPECT_EQ(upload(start("LOGO", 0, 1001), logo, md5Of(logo)), (Bytes{0, 3, 0}));
-    std::string l = root.readFile(sim::MtdModel::backingFile("/dev/mtd8")).substr(0, 372 + 1001);
-    // The whole 372-byte header: every byte not listed is 0; the length is 1001 rounded up.
-    Bytes h(372, 0);
-    auto le = [&h](size_t at, uint32_t v, int width) {
-        for (int i = 0; i < width; ++i)
-            h[at + size_t(i)] = uint8_t(v >> (8 * i));
-    };
-    for (const auto& t : {std::make_pair(0, "SSTA"), {12, "DISP"}, {72, "LMT050_NAD"}, {328, "LOGO"}})
-        std::copy(t.second, t.second + std::strlen(t.second), h.begin() + t.first);
-    for (const auto& b : {std::make_pair(4, 0x52), {8, 2},    {48, 0x38},  {52, 1},    {56, 0x44}, {62, 0x30},
-                          {68, 1},             {116, 1},  {125, 1},    {134, 1},   {136, 1},   {138, 1},
-                          {140, 1},            {142, 1},  {144, 10},   {146, 12},  {148, 4},   {150, 12},
-                          {158, 0xF0},         {172, 7},  {174, 7},    {176, 6},   {178, 25},  {180, 0xC0},
-                          {184, 0x50},         {188, 1},  {196, 2},    {200, 2},   {220, 2},   {232, 1},
-                          {236, 2},            {240, 3},  {244, 4},    {364, 0x2C}, {368, 1}})
-        h[size_t(b.first)] = uint8_t(b.second);
-    for (const auto& w : {std::make_pair(44, 260), {66, 816}, {126, 0x0101}, {132, 0x0101}, {156, 320}, {160, 360},
-                          {162, 360}, {164, 360}, {166, 280}, {168, 280}, {170, 280}, {182, 0xFFA0}})
-        le(size_t(w.first), uint32_t(w.second), 2);
-    le(104, 0x08049630, 4);
-    le(128, 0x01020201, 4);
-    le(360, 1004, 4);
-    EXPECT_EQ(Bytes(l.begin(), l.begin() + 372), h);
-    EXPECT_TRUE(l.substr(372) == std::string(logo.begin(), logo.end()));
-
-    // A partition whose erase fails is closed and never written.
     sim::MtdModel::setEraseRefused("/dev/mtd10", true);
     const int writes = sim::MtdModel::writeCount("/dev/mtd10");
     EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
     EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10"), writes);
-}
-
-TEST_F(PcFileTransfer, RefusedStartsBlocksAndNames)
-{
-    for (const Bytes& s : {start("MO00", 0, 10), start("MO11", 0, 10), start("DIVU", 13, 10), start("MOG1", 0, 10),
-                           start("LOGO", 0, 0x60000 - 371), start("FMCU", 0, 0x500001), start("ALIS", 0, 0x60001),
-                           start("FMCU", 0, 0), start("FKRN", 0, 0), start("LOGO", 0, 0)}) {
-        EXPECT_EQ(reply(deal(req(0xC0, s))), (Bytes{1, 1, 2}));
-        EXPECT_EQ(g_kel_file_deal_para.type, 0);
-    }
-    // An end before any upload closes the file a read left open: the read's end then finds
-    // none ([12] = 0).
-    root.writeFile("/data/configs/alias.json", "names");
-    EXPECT_EQ(reply(deal(req(0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'}))), (Bytes{0, 4, 1, 5, 0, 0, 0}));
-    deal(req(0xC0, end(md5Of({}))));
-    EXPECT_EQ(deal(req(0xC0, {6})), 18);
-    EXPECT_EQ(buf[12], 0);
-    // Names: only separators, NUL and control characters, a leading dot and more than 255
-    // bytes are refused (spaces and Chinese are names a PC sends: stored above).
-    for (const std::string& name : {std::string("../x"), std::string(".hidden"), std::string(256, 'a'), std::string(),
-                                    std::string("a/b"), std::string("\\b"), std::string("a\0b", 3),
-                                    std::string("a\tb"), std::string("a\x7f"), std::string("a\xc2\x85")})
-        EXPECT_EQ(reply(deal(req(0xC0, named(7, name, 9, 10)))), (Bytes{1, 7, 2})) << name;
-    EXPECT_EQ(reply(deal(req(0xC0, named(7, "ok.bin", 5, 10)))), (Bytes{1, 7, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, named(8, "../../etc/x", 9, 0)))), (Bytes{0, 8, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(reply(deal(req(0xC0, named(8, "nothing", 7, 0)))), (Bytes{0, 4, 0, 0, 0, 0, 0}));
-
-    // Blocks past the type's area or longer than the frame are refused.
-    ASSERT_EQ(reply(deal(req(0xC0, start("ALIS", 0, 100)))), (Bytes{0, 1, 0}));
-    const Bytes data = content(64, 1);
-    EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 0)))), (Bytes{0, 2}));   // an empty block is one
-    EXPECT_EQ(reply(deal(req(0xC0, block(0x60000 - 32, data, 0, 64)))), (Bytes{1, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, block(0xFFFFFFF0u, data, 0, 64)))), (Bytes{1, 2}));
-    Bytes lying = block(0, data, 0, 64);
-    lying[9] = 0xE8, lying[10] = 0x03;   // announces 1000 bytes
-    EXPECT_EQ(reply(deal(req(0xC0, lying))), (Bytes{1, 2}));
-
-    // Reading what does not exist; the directory query.
-    EXPECT_EQ(reply(deal(req(0xC0, {4, 0, 0, 'O', 'S', 'D', 'S'}))), (Bytes{0, 4, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(reply(deal(req(0xC0, {9}))), (Bytes{0, 6}));
-    // The boot image: no reply at its start, its blocks kept nowhere, its end checks the digest.
-    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 64))), 0);
-    EXPECT_EQ(reply(deal(req(0xC0, block(0, data, 0, 64)))), (Bytes{0, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of(data))))), (Bytes{0, 3, 0}));
-}
-
-// A stored file is the old one or the whole new one: a store that cannot be written, or
-// that would eat into the reserve free space, keeps the old file and reports failure. A
-// start never stores another upload's bytes.
-TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
-{
     root.writeFile("/data/configs/alias.json", "old names");
     const Bytes data = json(true, 3000);
     // The staging file cannot be created.
@@ -224,21 +87,6 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     e[2] = 0x5A;
     EXPECT_EQ(reply(deal(req(0xC0, e))), (Bytes{1, 3, 0x5A}));
     EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
-
-    // A named start of 200 bytes and no blocks stores 200 zero bytes, not the last upload's.
-    const Bytes mode = json(false, 3000);
-    EXPECT_EQ(upload(start("MO03", 0, 3000), mode, md5Of(mode)), (Bytes{0, 3, 0}));
-    // A file that cannot serve what it is stored for is refused; the old one stays.
-    for (const char* bad : {"names", "{\"namelist\":", "{\"x\":1}", "{\"name\":\"m\",\"osdcount\":1,\"oactcount\":0}"})
-        for (const auto& c : {std::make_pair("ALIS", "/data/configs/alias.json"), {"OSDS", "/data/configs/omenu.json"},
-                              {"MO03", "/data/modes/MO03.json"}}) {
-            const std::string old = root.exists(c.second) ? root.readFile(c.second) : "", text = bad;
-            const Bytes b(text.begin(), text.end());
-            EXPECT_EQ(upload(start(c.first, 0, uint32_t(b.size())), b, md5Of(b)), (Bytes{0, 3, 1})) << c.first << bad;
-            EXPECT_EQ(root.readFile(c.second), old);
-        }
-    EXPECT_EQ(upload(named(7, "empty", 9, 200), {}, md5Of({})), (Bytes{0, 3, 0}));
-    EXPECT_EQ(root.readFile("/data/rcvrecovery/empty"), std::string(200, '\0'));
 
     // A 4 MiB /data with alias.json (300 KiB) and omenu.json (1.5 MiB): either is replaced by one of its size; a new
     // file that leaves less than 2 MiB free is refused at its start, or at its end when others took the room.
@@ -277,3 +125,439 @@ TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
 }
 
 } // namespace
+
+// Sequences of every transfer frame from five PCs: two peers of one link, two programs on
+// the serial line (both peer 0, so one to the device), one on a third link. Each step's reply
+// and the files, partitions and loader settings after it must be what a model says: an
+// upload is its holder's from an accepted start to its end or its holder's release, and
+// stores the blocks it was given (an image only whole, a name or overlay file only when its
+// reader takes it) when its end carries their digest; a read serves its opener the file as it
+// was at its start; register 14 puts a verified image in the program's place and only then
+// names it to the loader. The PCs send what they believe: their own blocks' digest.
+namespace transfers {
+
+constexpr int kPcs = 5, kLink[kPcs] = {0, 0, 1, 1, 2}, kPeer[kPcs] = {1, 2, 0, 0, 0};
+int holderOf(int pc) { return kLink[pc] * 4 + kPeer[pc]; }
+const std::string kApp = "/data/app/kelM57N", kImage = kApp + "2", kAlias = "/data/configs/alias.json",
+                  kOsd = "/data/configs/omenu.json", kMode = "/data/modes/MO0a.json", kUtf = "\xe5\xb1\x8f P2.bin",
+                  kLongest = "\xe5\xb1\x8f" + std::string(252, 's');
+enum Type { App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Osd = 8, Package = 9, Scan = 13 };
+struct Target { Bytes req; int type; std::string dest; };
+constexpr int kUploads = 12, kStartKinds = kUploads + 24;
+// The uploads a PC starts; then starts the device refuses whatever runs.
+Target target(int kind, uint32_t n)
+{
+    const std::vector<Target> ok = {
+        {start("FMCU", 0, n), App, kImage}, {start("FKRN", 0, n), Kernel, "/dev/mtd10"}, {start("FBOT", 0, n), Boot, ""},
+        {start("ALIS", 0, n), Alias, kAlias}, {start("OSDS", 0, n), Osd, kOsd}, {start("MO0A", 0, n), Mode, kMode},
+        {start("DIVU", 9, n), Package, "/data/rcvrecovery/DIVU"}, {start("KXFR", 13, n), Scan, "/data/smartmapping/KXFR"},
+        {named(7, "P1", 9, n), Package, "/data/rcvrecovery/P1"}, {named(7, kUtf, 9, n), Package, "/data/rcvrecovery/" + kUtf},
+        {named(7, kLongest, 13, n), Scan, "/data/smartmapping/" + kLongest}, {start("LOGO", 0, n), Logo, "/dev/mtd8"}};
+    const std::vector<Bytes> refused = {
+        start("MO00", 0, n), start("MO11", 0, n), start("MOG1", 0, n), start("ABCD", 0, n), start("DIVU", 13, n),
+        start("KXFR", 9, n), start("FMCU", 0, 0), start("FKRN", 0, 0), start("LOGO", 0, 0), start("LOGO", 0, 0x60000 - 371),
+        start("ALIS", 0, 0x60001), start("OSDS", 0, 0x400001), start("FMCU", 0, 0x500001), named(7, "P1", 5, n),
+        named(7, "../x", 9, n), named(7, ".hidden", 9, n), named(7, std::string(256, 'a'), 9, n), named(7, "", 13, n),
+        named(7, "a/b", 9, n), named(7, "\\b", 9, n), named(7, std::string("a\0b", 3), 9, n), named(7, "a\tb", 13, n),
+        named(7, "a\x7f", 9, n), named(7, "a\xc2\x85", 9, n)};
+    return kind < kUploads ? ok[size_t(kind)] : Target{refused[size_t(kind - kUploads)], 0, ""};
+}
+uint32_t capacity(int type) { return type == Logo ? 0x60000 - 372 : type == Alias ? 0x60000 : type == Osd || type == Mode ? 0x400000 : 0x500000; }
+bool image(int type) { return type == App || type == Kernel || type == Logo; }
+
+// The 372 bytes the boot loader reads in front of a logo of length bytes: every byte not
+// listed is 0.
+Bytes logoHeader(uint32_t length)
+{
+    Bytes h(372, 0);
+    auto le = [&h](size_t at, uint32_t v, int width) {
+        for (int i = 0; i < width; ++i)
+            h[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    for (const auto& t : {std::make_pair(0, "SSTA"), {12, "DISP"}, {72, "LMT050_NAD"}, {328, "LOGO"}})
+        std::copy(t.second, t.second + std::strlen(t.second), h.begin() + t.first);
+    for (const auto& b : {std::make_pair(4, 0x52), {8, 2},    {48, 0x38},  {52, 1},    {56, 0x44}, {62, 0x30},
+                          {68, 1},             {116, 1},  {125, 1},    {134, 1},   {136, 1},   {138, 1},
+                          {140, 1},            {142, 1},  {144, 10},   {146, 12},  {148, 4},   {150, 12},
+                          {158, 0xF0},         {172, 7},  {174, 7},    {176, 6},   {178, 25},  {180, 0xC0},
+                          {184, 0x50},         {188, 1},  {196, 2},    {200, 2},   {220, 2},   {232, 1},
+                          {236, 2},            {240, 3},  {244, 4},    {364, 0x2C}, {368, 1}})
+        h[size_t(b.first)] = uint8_t(b.second);
+    for (const auto& w : {std::make_pair(44, 260), {66, 816}, {126, 0x0101}, {132, 0x0101}, {156, 320}, {160, 360},
+                          {162, 360}, {164, 360}, {166, 280}, {168, 280}, {170, 280}, {182, 0xFFA0}})
+        le(size_t(w.first), uint32_t(w.second), 2);
+    le(104, 0x08049630, 4);
+    le(128, 0x01020201, 4);
+    le(360, length, 4);
+    return h;
+}
+bool json(int type) { return type == Alias || type == Osd || type == Mode; }
+
+// A name or overlay file of size bytes as its reader takes it (bad 0, from 80 bytes), or one
+// it cannot take: no JSON, without its keys, an overlay counting an item it lacks, cut short.
+Bytes document(int type, uint32_t size, int bad)
+{
+    std::string t = bad == 2 ? "{\"x\":0," : bad == 3 ? "{\"name\":\"m\",\"osdcount\":1,\"oactcount\":0,"
+                    : type == Alias ? "{\"namelist\":{}," : "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0,";
+    if (bad == 1 || size < 80)
+        return Bytes(size, 'n');
+    t += "\"pad\":\"";
+    t.resize(size - 2, 'p');
+    t += bad == 4 ? "\"," : "\"}";
+    return Bytes(t.begin(), t.end());
+}
+
+struct Upload {
+    int holder, type;
+    std::string dest;
+    uint32_t size;
+    Bytes sent, doc;   // the blocks' bytes in arrival order; the document its PC sends
+    bool usable = true;
+    uint32_t next = 0;
+    Bytes buf = Bytes(size, 0);
+    std::vector<bool> covered = std::vector<bool>(size);
+};
+struct Model {
+    std::optional<Upload> up;
+    std::map<std::string, Bytes> files, flash;   // the files uploads may write that exist; the partitions' starts
+    Bytes sent[kPcs];                            // each PC's blocks since its start or end
+    int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0;
+    Bytes readFile, read;
+    bool imageReady = false, finishArmed = false;
+    std::string loader = "/usr/app/kelM57N";
+};
+
+struct Sut {
+    explicit Sut(kel_test::TestRoot& r) : root(r) {}
+    kel_test::TestRoot& root;
+    std::unique_ptr<message_deal> links[3];
+    Bytes buf = Bytes(message_deal::FRAME_BUF_SIZE);
+    std::map<std::string, int> seen;
+    // The request's group, then its data; an empty one: the PC's connection closes.
+    Bytes deal(int pc, const Bytes& req)
+    {
+        message_deal& md = *links[kLink[pc]];
+        if (req.empty()) {
+            md.release_peer(uint64_t(kPeer[pc]));
+            RC_ASSERT(!md.holds_transfer(uint64_t(kPeer[pc])));
+            return {};
+        }
+        const Bytes plain = pc::encode(pc::Frame{pc::kController, pc::kPc, 0, 0, 0, 0, 0, req[0], Bytes(req.begin() + 1, req.end())});
+        std::copy(plain.begin(), plain.end(), buf.begin());
+        md.peer = uint64_t(kPeer[pc]);
+        const int r = md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+        return Bytes(buf.begin() + 10, buf.begin() + 10 + std::max(r, 0));
+    }
+    // The data root holds what the model says, and the loader names a program that is there.
+    void check(const Model& m) const
+    {
+        static std::set<std::string> paths;
+        for (int kind = 0; paths.empty() && kind < kUploads; ++kind)
+            if (target(kind, 0).dest.rfind("/data", 0) == 0)
+                paths.insert({kApp, target(kind, 0).dest});
+        for (const std::string& path : paths) {
+            const auto f = m.files.find(path);
+            const std::string want = f == m.files.end() ? "(none)" : std::string(f->second.begin(), f->second.end());
+            RC_ASSERT((root.exists(path) ? root.readFile(path) : "(none)") == want);
+        }
+        for (const auto& [partition, start] : m.flash) {
+            std::ifstream in(sim::MtdModel::backingFile(partition), std::ios::binary);
+            Bytes k(start.size());
+            in.read(reinterpret_cast<char*>(k.data()), std::streamsize(k.size()));
+            RC_ASSERT(k == start);
+        }
+        const std::string ini = root.readFile("/data/configs/led_load_config.ini");
+        RC_ASSERT(ini.find(m.loader == kApp ? "app_name=kelM57N\napp_path=" + kApp + " -platform linuxfb\n" : "app_path=" + m.loader + "\n") != std::string::npos);
+        RC_ASSERT(root.exists(m.loader));
+    }
+};
+
+Bytes c0(Bytes data)
+{
+    data.insert(data.begin(), 0xC0);
+    return data;
+}
+
+struct Step : rc::state::Command<Model, Sut> {
+    // Mostly the PC whose transfer runs, when given one.
+    explicit Step(int running = -1)
+        : pc(running < 0 ? *rc::gen::inRange(0, kPcs) : *rc::gen::weightedOneOf<int>({{4, rc::gen::just(running)}, {1, rc::gen::inRange(0, kPcs)}}))
+    {
+    }
+    int pc;
+    // The request (from the model as it was) and the reply the device owes; the model moves
+    // on as the device should.
+    virtual Bytes step(Model& m, Bytes& request) const = 0;
+    bool holds(const Model& m) const { return m.up && m.up->holder == holderOf(pc); }
+    void apply(Model& m) const override
+    {
+        Bytes request;
+        step(m, request);
+    }
+    void run(const Model& m0, Sut& s) const override
+    {
+        Model m = m0;
+        Bytes req;
+        const Bytes want = step(m, req);
+        auto writes = [] { return sim::MtdModel::writeCount("/dev/mtd10") + sim::MtdModel::writeCount("/dev/mtd8"); };
+        const int flashed = writes();
+        sim::Journal::clear();
+        RC_ASSERT(pc::hex(s.deal(pc, req)) == pc::hex(want));
+        RC_ASSERT((writes() != flashed) == (m.flashes != m0.flashes));
+        if (m.finishes != m0.finishes)   // a finish acts once: its shell commands, its reboot stamped now
+            RC_ASSERT(sim::Journal::shellCommands() == (std::vector<std::string>{"chmod 777 -R /data/app", "sync"}) && G_reboot_tickTicks == G_timeTicks);
+        else
+            RC_ASSERT(!sim::Journal::hasShell("chmod 777 -R /data/app"));
+        s.check(m);
+        ++s.seen[tag(m0, m, req, want)];
+    }
+    // The spread: the sub-command, its reply's status, whether the PC held the transfer.
+    std::string tag(const Model& m0, const Model& m, const Bytes& req, const Bytes& want) const
+    {
+        if (req.empty() || req[0] == 0xA0)
+            return req.empty() ? "release" : m.finishes == m0.finishes ? "finish again" : m.loader != m0.loader ? "finish, image moved" : "finish, nothing moved";
+        const bool read = req[1] == 4 || req[1] == 5 || req[1] == 6 || req[1] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
+        const std::string stored = req[1] == 3 && want == Bytes{0, 3, 0} ? ", type " + std::to_string(m0.up->type) : "";
+        return pc::hex(Bytes{req[1]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[1] == 5 || req[1] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "") + stored;
+    }
+};
+
+struct Start : Step {
+    int kind = *rc::gen::weightedOneOf<int>({{5, rc::gen::just(0)}, {3, rc::gen::just(kUploads - 1)}, {6, rc::gen::inRange(0, kUploads)},
+                                             {1, rc::gen::inRange(kUploads, kStartKinds)}});   // images weighted in
+    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::just<uint32_t>(0)}});
+    int bad = *rc::gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}});
+    Bytes step(Model& m, Bytes& request) const override
+    {
+        const Target t = target(kind, size);
+        request = c0(t.req);
+        m.sent[pc].clear();
+        const bool free = !m.up || holds(m);
+        if (t.type == Boot && free) {   // answered with nothing; its digest goes on from the holder's
+            m.up = Upload{holderOf(pc), Boot, "", 0, m.up ? m.up->sent : Bytes{}, {}};
+            m.upPc = pc;
+            return {};
+        }
+        if (t.type == 0 || !free || (size == 0 && image(t.type)))
+            return {1, t.req[0], 2};
+        m.imageReady = m.imageReady && t.type != App;
+        m.up = Upload{holderOf(pc), t.type, t.dest, size, {}, json(t.type) ? document(t.type, size, bad) : Bytes{}, !json(t.type) || (bad == 0 && size >= 80)};
+        m.up->buf.resize(t.type == Logo ? (size + 3) & ~3u : size);   // a logo is stored rounded up to words
+        m.upPc = pc;
+        return {0, t.req[0], 0};
+    }
+    void show(std::ostream& os) const override { os << "Start(pc " << pc << ", kind " << kind << ", " << size << ", bad " << bad << ")"; }
+};
+
+struct Block : Step {
+    explicit Block(const Model& m) : Step(m.up ? m.upPc : -1) {}
+    int where = *rc::gen::weightedElement<int>({{8, 0}, {1, 1}, {2, 2}, {1, 3}, {1, 4}});   // next, gap, anywhere, past, lying
+    uint32_t n = *rc::gen::weightedOneOf<uint32_t>({{9, rc::gen::inRange<uint32_t>(1, 4001)}, {1, rc::gen::just<uint32_t>(0)}});
+    uint32_t seed = *rc::gen::arbitrary<uint32_t>();
+    Bytes step(Model& m, Bytes& request) const override
+    {
+        const uint32_t next = holds(m) ? m.up->next : 0, size = holds(m) ? m.up->size : 0;
+        const uint32_t at = where == 1 ? next + 1 + seed % 500 : where == 2 ? seed % (size + 1) : where == 3 ? 0x500000 - n / 2 : next;
+        Bytes d(n);   // the PC's file: an uploaded document's own bytes, else its seed's
+        const Bytes doc = holds(m) ? m.up->doc : Bytes{};
+        for (uint32_t i = 0; i < n; ++i)
+            d[i] = !doc.empty() ? (at + i < doc.size() ? doc[at + i] : 'p') : uint8_t((seed >> (i % 24)) + i);
+        request = c0(block(at, d, 0, n));
+        request[11] = uint8_t(request[11] + (where == 4 ? 1 : 0));   // announces 256 bytes more than it carries
+        m.sent[pc].insert(m.sent[pc].end(), d.begin(), d.end());
+        if (!holds(m) || where == 4 || (m.up->type != Boot && uint64_t(at) + n > capacity(m.up->type)))
+            return {1, 2};
+        Upload& u = *m.up;
+        for (uint32_t i = 0; u.type != Boot && i < n && at + i < u.buf.size(); ++i) {
+            u.buf[at + i] = d[i];
+            if (at + i < u.size)
+                u.covered[at + i] = true;
+        }
+        u.sent.insert(u.sent.end(), d.begin(), d.end());
+        u.next = at + n;
+        return {0, 2};
+    }
+    void show(std::ostream& os) const override { os << "Block(pc " << pc << ", where " << where << ", " << n << ", seed " << seed << ")"; }
+};
+
+struct End : Step {
+    explicit End(const Model& m) : Step(m.up ? m.upPc : -1) {}
+    bool right = *rc::gen::weightedElement<bool>({{5, true}, {1, false}});
+    Bytes step(Model& m, Bytes& request) const override
+    {
+        request = c0(end(md5Of(m.sent[pc])));
+        request[6] = uint8_t(request[6] ^ (right ? 0 : 1));
+        const Bytes pcSent = m.sent[pc];
+        m.sent[pc].clear();
+        if (!holds(m)) {
+            m.reader = !m.up && m.reader == holderOf(pc) ? -1 : m.reader;   // an end of nothing closes a read
+            return {1, 3, 1};
+        }
+        const Upload u = *m.up;
+        m.up.reset();
+        const bool whole = std::find(u.covered.begin(), u.covered.end(), false) == u.covered.end();
+        if (!right || pcSent != u.sent || (image(u.type) && !whole) || !u.usable || (json(u.type) && u.buf != u.doc))
+            return {0, 3, 1};
+        Bytes stored = u.type == Logo ? logoHeader(uint32_t(u.buf.size())) : Bytes{};
+        stored.insert(stored.end(), u.buf.begin(), u.buf.end());
+        if (u.type == Kernel || u.type == Logo)
+            m.flash[u.dest] = stored, ++m.flashes;
+        else if (u.type != Boot)
+            m.files[u.dest] = stored;
+        m.imageReady = m.imageReady || u.type == App;
+        return {0, 3, 0};
+    }
+    void show(std::ostream& os) const override { os << "End(pc " << pc << ", right " << right << ")"; }
+};
+
+struct ReadStart : Step {
+    int what = *rc::gen::inRange(0, 10);
+    Bytes step(Model& m, Bytes& request) const override
+    {
+        const std::pair<Bytes, std::string> t[] = {
+            {{4, 0, 0, 'A', 'L', 'I', 'S'}, kAlias}, {{4, 0, 0, 'O', 'S', 'D', 'S'}, kOsd}, {{4, 0, 0, 'A', 'B', 'C', 'D'}, ""},
+            {named(8, "MO0A", 7, 0), kMode}, {named(8, "P1", 9, 0), "/data/rcvrecovery/P1"},
+            {named(8, kUtf, 9, 0), "/data/rcvrecovery/" + kUtf}, {named(8, kLongest, 13, 0), "/data/smartmapping/" + kLongest},
+            {named(8, "../P1", 9, 0), ""}, {named(8, "../../etc/x", 13, 0), ""}, {named(8, "P1", 7, 0), ""}};
+        const auto& [req, path] = t[what];
+        request = c0(req);
+        const uint8_t echo = req[0] == 8 && (req[req.size() - 5] == 9 || req[req.size() - 5] == 13) ? 8 : 4;
+        if (m.reader != -1 && m.reader != holderOf(pc))   // another's read: its file stays its own
+            return {uint8_t(path.empty() ? 0 : 1), echo, 0, 0, 0, 0, 0};
+        m.reader = m.files.count(path) ? holderOf(pc) : -1, m.readerPc = pc;
+        if (m.reader == -1)
+            return {0, echo, 0, 0, 0, 0, 0};
+        m.readFile = m.files[path];
+        m.read.clear();
+        Bytes r = {0, echo, 1};
+        pc::put32(r, uint32_t(m.readFile.size()));
+        return r;
+    }
+    void show(std::ostream& os) const override { os << "ReadStart(pc " << pc << ", " << what << ")"; }
+};
+
+struct ReadBlock : Step {
+    explicit ReadBlock(const Model& m) : Step(m.reader != -1 ? m.readerPc : -1) {}
+    uint32_t offset = *rc::gen::weightedOneOf<uint32_t>({{3, rc::gen::just<uint32_t>(0)}, {2, rc::gen::inRange<uint32_t>(0, 8000)}});
+    uint32_t n = *rc::gen::inRange<uint32_t>(0, 2000);
+    Bytes step(Model& m, Bytes& request) const override
+    {
+        request = {0xC0, 5, 0, 0, 0, 0};
+        pc::put32(request, offset);
+        pc::put32(request, n);
+        if (m.reader != -1 && m.reader != holderOf(pc))
+            return {1, 5};
+        Bytes r(2 + n, 0);   // no file: n zero bytes
+        r[1] = 5;
+        for (uint32_t i = 0; m.reader != -1 && i < n && offset + i < m.readFile.size(); ++i)
+            m.read.push_back(r[2 + i] = m.readFile[offset + i]);
+        return r;
+    }
+    void show(std::ostream& os) const override { os << "ReadBlock(pc " << pc << ", " << offset << ", " << n << ")"; }
+};
+
+struct ReadEnd : Step {
+    explicit ReadEnd(const Model& m) : Step(m.reader != -1 ? m.readerPc : -1) {}
+    Bytes step(Model& m, Bytes& request) const override
+    {
+        request = {0xC0, 6};
+        Bytes r(18, 0), d = md5Of(m.read);
+        r[0] = m.reader != -1 && m.reader != holderOf(pc) ? 1 : 0, r[1] = 6;
+        if (m.reader == holderOf(pc))
+            std::copy(d.begin(), d.end(), r.begin() + 2), m.reader = -1;
+        return r;
+    }
+    void show(std::ostream& os) const override { os << "ReadEnd(pc " << pc << ")"; }
+};
+
+// The PC's connection closes: whatever it held is let go.
+struct Release : Step {
+    Bytes step(Model& m, Bytes&) const override
+    {
+        m.up = holds(m) ? std::nullopt : m.up;
+        m.reader = m.reader == holderOf(pc) ? -1 : m.reader;
+        return {};
+    }
+    void show(std::ostream& os) const override { os << "Release(pc " << pc << ")"; }
+};
+
+// Register 14 bit 0 finishes an application upgrade, once until the flag is cleared (as the
+// restart it asks for would).
+struct Finish : Step {
+    bool cleared = *rc::gen::arbitrary<bool>();
+    Bytes step(Model& m, Bytes& request) const override
+    {
+        request = {0xA0, 14, 1, 0, 1};
+        if (m.finishArmed && !cleared)
+            return {0};
+        m.finishArmed = true, ++m.finishes;
+        if (m.imageReady)
+            m.files[kApp] = m.files[kImage], m.files.erase(kImage), m.loader = kApp;
+        m.imageReady = false;
+        return {0};
+    }
+    void run(const Model& m0, Sut& s) const override
+    {
+        g_app_reset_flag = cleared ? 0 : g_app_reset_flag.load();
+        Step::run(m0, s);
+    }
+    void show(std::ostream& os) const override { os << "Finish(cleared " << cleared << ")"; }
+};
+
+} // namespace transfers
+
+TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelSays)
+{
+    using namespace transfers;
+    std::map<std::string, int> total;
+    auto fresh = [this] {   // the data root and the transfer state as the program starts
+        for (const char* dir : {"/data/app", "/data/rcvrecovery", "/data/smartmapping", "/data/modes", "/data/configs"})
+            std::filesystem::remove_all(root.host(dir));
+        for (const auto& [path, text] : {std::make_pair(kAlias, "ten bytes."), {kApp, "old"}, {"/usr/app/kelM57N", "first"},
+                                         {"/data/configs/led_load_config.ini", "[app-1]\napp_path=/usr/app/kelM57N\n"}})
+            root.writeFile(path, text);
+        std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
+        FileBufOwner::reset();
+        message_deal::file_read_hold.reset();
+        g_kel_file_deal_para = KelFileDeal{};
+        md5.reset();
+        if (file_velin)
+            std::fclose(file_velin);
+        file_velin = nullptr;
+        g_app_reset_flag = 0, g_update_status = 0;
+        Model m;
+        m.files = {{kAlias, {'t', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}}, {kApp, {'o', 'l', 'd'}}};
+        return m;
+    };
+    auto sequences = [&](bool drawn) {
+        Model m = fresh();
+        Sut s(root);
+        for (auto& l : s.links)
+            l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
+        std::vector<std::shared_ptr<const Step>> whole;   // every kind of upload whole once, then the finish
+        for (int kind = 0; !drawn && kind < kUploads; ++kind) {
+            Start st;
+            Block b{Model{}};
+            End e{Model{}};
+            st.pc = b.pc = e.pc = 0, st.kind = kind, st.size = b.n = 3000 + uint32_t(kind), st.bad = b.where = 0, e.right = true;
+            whole.insert(whole.end(), {std::make_shared<Start>(st), std::make_shared<Block>(b), std::make_shared<End>(e)});
+        }
+        whole.push_back(std::make_shared<Finish>());
+        if (drawn)
+            rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<Start, Start, Block, Block, Block, Block, End, ReadStart,
+                                                                     ReadStart, ReadBlock, ReadEnd, Release, Finish>());
+        else
+            rc::state::runAll(whole, m, s);
+        for (const auto& [what, n] : s.seen) {
+            RC_CLASSIFY(n > 0, what);
+            total[what] += n;
+        }
+        for (auto& l : s.links)
+            for (uint64_t peer : {0, 1, 2})
+                l->release_peer(peer);
+    };
+    kel_test::checkProperty("whole uploads", [&] { sequences(false); }, {1, 1});
+    kel_test::checkProperty("transfer sequences", [&] { sequences(true); }, {kel_test::underEmulation() ? 20 : 150, 100});
+    for (const auto& [what, n] : total)
+        std::cout << "  " << what << ": " << n << "\n";
+}
