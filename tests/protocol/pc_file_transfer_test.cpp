@@ -267,7 +267,8 @@ struct Sut {
             RC_ASSERT(k == start);
         }
         const std::string ini = root.readFile("/data/configs/led_load_config.ini");
-        RC_ASSERT(ini.find(m.loader == kApp ? "app_name=kelM57N\napp_path=" + kApp + " -platform linuxfb\n" : "app_path=" + m.loader + "\n") != std::string::npos);
+        const std::string path = m.loader == kApp ? kApp + " -platform linuxfb" : m.loader;   // keys in any order
+        RC_ASSERT(ini.find("app_path=" + path + "\n") != std::string::npos && (m.loader != kApp || ini.find("app_name=kelM57N\n") != std::string::npos));
         RC_ASSERT(root.exists(m.loader));
     }
 };
