@@ -36,6 +36,7 @@ void c331_manage::set_output(int fd)
                         ich_owner[c] = -1;
                 for (auto& e : ich_list[w])
                     e = -1;
+                g_chg_och[w] = 1;   // and its cells go dark now, not when it next changes
             }
         }
     }
@@ -71,7 +72,7 @@ void c331_manage::set_output(int fd)
             reset_dbd_mem(w);
     for (int w = 0; w < kWindows; ++w) {
         venl_marker[w] = 1;
-        width_limited[w] = 0;
+        width_limited[w] = limit_hw[w] = height_limited[w] = limit_vw[w] = 0;
         if (!active[w])
             continue;
         calc_iwin2(w);
@@ -86,7 +87,10 @@ void c331_manage::set_output(int fd)
             _ImageWindowDef_st out = OWIN[w];
             out.HW = kWidthLimit;
             set_display_window_ich(fd, IWIN[w], out, w);
-            width_limited[w] = stored_pixels(IWIN[w], kWidthLimit);
+            if (!width_limited[w]) {
+                width_limited[w] = stored_pixels(IWIN[w], kWidthLimit);
+                limit_hw[w] = kWidthLimit;
+            }
         } else {
             set_display_window_ich(fd, IWIN[w], OWIN[w], w);
         }
@@ -103,15 +107,19 @@ void c331_manage::set_output(int fd)
         if (!active[w] && !g_chg_och[w])
             continue;
         _ImageWindowDef_st in = IWIN[w];
-        if (width_limited[w]) {
-            // The input side stored the line reduced from its first pixel: the crop starts
-            // where its first pixel landed in the reduced line, read from there for the
-            // width the input side produced, ending at its last stored pixel at most.
-            const int64_t f = (int64_t(kWidthLimit - 1) << 16) / (in.HW - 1) + 1;
-            in.HST = in.HST > 0 ? int(((f * (in.HST - 1)) >> 16) + 1) : 0;
-            in.HST = std::max(std::min(in.HST, width_limited[w] - kWidthLimit), 0);
-            in.HW = kWidthLimit;
-        }
+        // The input side stored the picture reduced from its first pixel (line): the crop
+        // starts where its first pixel landed, read from there for the size the input side
+        // produced, ending at its last stored pixel (line) at most.
+        auto limited = [](int32_t& st, int32_t& size, int to, int kept) {
+            const int64_t f = (int64_t(to - 1) << 16) / (size - 1) + 1;
+            st = st > 0 ? int(((f * (st - 1)) >> 16) + 1) : 0;
+            st = std::max(std::min(st, kept - to), 0);
+            size = to;
+        };
+        if (width_limited[w])
+            limited(in.HST, in.HW, limit_hw[w], width_limited[w]);
+        if (height_limited[w])
+            limited(in.VST, in.VW, limit_vw[w], height_limited[w]);
         set_display_window_och(fd, in, OWIN[w], w);
         set_input_bkg2(fd, w, 0);
     }
