@@ -423,7 +423,7 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 fromPx -= back;
                 shift -= int(back);
             }
-            read = int(std::max<int64_t>(std::min<int64_t>(read, stored.pixels - fromPx), 1));
+            read = sl[i].hw ? int(std::max<int64_t>(std::min<int64_t>(read, stored.pixels - fromPx), 1)) : 0;   // an empty slice stays empty
             const int64_t hbytes = stored.start + fromPx / g * b;
             for (uint32_t k = 0; k < 5; ++k) {
                 const int64_t base = ownMemory ? dbd_mem_base[w][k] : PS_MEM_SC[ich][k];

@@ -553,7 +553,8 @@ void c331_manage::set_input_bkg2(int fd, int win, int on)
     const int port = PM_INPUT[win];
     const bool nosig = port >= 0 && port < kPorts && PI_PORT_INFO[port].NOSIG != 0 && !kelApi_IsPatternGen();
     const bool black = (gWininfo[win].blackfreeze & 1) != 0;
-    const uint32_t enable = PM_WIN_DBD_MODE[win] > 1 ? 0 : (on || black || nosig) ? 1 : 0;
+    // A black window is black in every mode; a joined one is not blanked for a port alone.
+    const uint32_t enable = black ? 1 : PM_WIN_DBD_MODE[win] > 1 ? 0 : (on || nosig) ? 1 : 0;
     const int cells = gWininfo[win].totalh * gWininfo[win].totalv;
     for (int i = 0; i < cells && i < 8; ++i) {
         const int k = gWininfo[win].ochLst[i];
