@@ -211,21 +211,29 @@ void c331_manage::set_freeze(int fd, int on)
                 wr(fd, R(0, 0x08 + uint32_t(prev_ich_list[h.win][i]), 1), 1);
         wait1_povs(fd, 0);
 
-        int32_t* r = field_rec[held[0].win];
-        std::swap(r[(fld + 3) % 4], r[4]);
-        const uint32_t order = uint32_t(r[0]) | uint32_t(r[1]) << 4 | uint32_t(r[2]) << 8 | uint32_t(r[3]) << 12 |
-                               uint32_t(r[4]) << 16;
+        // Each window holds the frame its own buffers finished last, by its own field record
+        // (records of windows changed apart need not agree): the entry before the field it
+        // was held in goes to the spare, which its output channels then read.
+        bool swapped[kWindows] = {};
+        int spare[kWindows] = {};
         for (const Held& h : held) {
+            const int master = kelApi_IsWinValid(PM_WIN_STITCHING[h.win]) ? PM_WIN_STITCHING[h.win] : h.win;
+            int32_t* r = field_rec[master];
+            const bool late = std::any_of(waiting.begin(), waiting.end(), [&](const Held& x) { return x.win == h.win; });
+            if (!swapped[master] && h.ich >= 0 && h.ich < kChannels)
+                std::swap(r[((late ? field(h.ich) : fld) + 3) % 4], r[4]);
+            swapped[master] = true;
+            const uint32_t order = uint32_t(r[0]) | uint32_t(r[1]) << 4 | uint32_t(r[2]) << 8 |
+                                   uint32_t(r[3]) << 12 | uint32_t(r[4]) << 16;
             for (int i = 0; i < kChannels && ich_list[h.win][i] >= 0; ++i)
                 wr(fd, R(0x16, 0x66, 3), order, 0x10 * ich_list[h.win][i]);
-            if (h.win != held[0].win)
-                std::memcpy(field_rec[h.win], r, sizeof field_rec[h.win]);
             frozen[h.win] = 1;
+            spare[h.win] = r[4];
         }
-        const uint32_t b = uint32_t(r[4]);
         for (int ch = 0; ch < kChannels; ++ch)
             for (const Held& h : held)
                 if (prev_win_num[ch] == h.win) {
+                    const uint32_t b = uint32_t(spare[h.win]);
                     wr(fd, R(0x16, 0x6C, 2), b | b << 4 | b << 8 | b << 12, 0x10 * ch);
                     break;
                 }

@@ -218,6 +218,9 @@ uint8_t readReg(State& s, int bank, int reg)
         // bits 2-3, output field in bits 0-1; each register may run in its own phase.
         const uint64_t fields = board::Clock::monotonicUs() / kFieldUs;
         unsigned f = unsigned(fields + uint64_t(s.fieldOffset[reg - 0x40] & 3)) & 3;
+        const int ich = reg - 0x47;   // a held input channel's field stops where it was held
+        if (ich >= 0 && ich < 8 && s.holds[ich].slot >= 0)
+            f = unsigned(s.holds[ich].slot);
         v = uint8_t((f << 2) | f);
     } else {
         uint8_t m;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -50,7 +51,11 @@ void checkPropertyOf(const std::string& name, const rc::detail::Property& proper
         metadata.id = name;
         metadata.description = name;
         const TestResult result = checkProperty(property, metadata, params);
-        if (!result.is<SuccessResult>()) {
+        if (result.is<SuccessResult>()) {   // with the spread of its tags and classes
+            std::cout << name << " from seed " << seed << ": ";
+            printResultMessage(result, std::cout);
+            std::cout << std::endl;
+        } else {
             std::ostringstream ss;
             printResultMessage(result, ss);
             ADD_FAILURE() << name << " failed from seed " << seed << " (replay with RC_PARAMS=\"seed=" << seed
