@@ -347,7 +347,7 @@ protected:
             }
             for (const auto& c : caps)
                 for (size_t i = 0; i < own.size(); ++i)
-                    if (reg(0x10, 0x09, 1, c.ich) == unsigned(8 + own[i].ich) &&
+                    if ((reg(0x10, 0x09, 1, c.ich) == unsigned(8 + own[i].ich) || reg(0x10, 0x09, 1, own[i].ich) == unsigned(8 + c.ich)) &&
                         std::none_of(own.begin(), own.end(), [&](auto& x) { return x.ich == c.ich; }))
                         own.push_back(c);
             // Of windows alike in place, the one alike in ports, mirroring, and not yet seen there.
@@ -385,6 +385,15 @@ protected:
                 return och + " mirrored otherwise than its record" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
+            // A line is stored narrower than the window shows only past 2176 pixels (the
+            // input side's limit) or where no packing fits: never below 2176 pixels.
+            uint64_t stored = 0;
+            for (const auto& c : own)
+                stored += c.lineBytes / Map::groupBytes(c.packing) * (c.packing == 0x80 ? 5 : c.packing == 0x01 ? 3 : 1);
+            const Port& q = s.ports[std::max(sourcePort(w), 0)];
+            const int input = w.crop[2] ? w.crop[2] : q.w * (sourcePort(w) >= 4 && q.state < 4 ? 2 : 1);
+            if (w.dbd < 0 && int(stored) + 2 < std::min({w.w, input, 2176}))
+                return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
             lit.insert({shows, cell});
         }
         // Each shown window lights each cell it covers, unless a named rule keeps it dark.
@@ -479,6 +488,10 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
     };
     const Port p1440x2560{1440, 2560}, none{0}, wide{4096, 1080}, vbo{2160, 3840, 4, 0, 8};
     // Named layouts: the windows the rules keep dark, and the sequences whose earlier steps matter.
+    Step six = on(3840, 2160, {{2, 0, 0, 960, 540}, {2, 960, 0, 960, 540}, {2, 1920, 0, 960, 540}, {2, 2880, 0, 960, 540},
+                              {2, 0, 540, 960, 540}, {2, 960, 540, 960, 540}});
+    Step pair = six;
+    pair.wins[4].source = 3, pair.how = 1;   // V-by-One: ICH 4 is free, ICH 5 is not
     Step four = on(3840, 2160, {{1, 0, 0, 1920, 1080}, {0, 1920, 0, 1920, 1080}, {1, 0, 1080, 3840, 1080, 6}});
     Step nine = four;
     nine.wins[1].dbd = 6, nine.how = 1;
@@ -490,9 +503,13 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
                                                         {0, 2880, 0, 960, 540, 6}, {3, 0, 540, 960, 540}}), 0}}},
         {"portrait picture taller than a buffer", {{on(3840, 4320, {{2, 0, 0, 1920, 4320}, {3, 1920, 0, 1920, 4320}},
                                                        {p1440x2560, none, none, none, none, vbo}), 0}}},
-        {"a 4096 wide line on ICH 4 and 6", {{on(7680, 1080, {{2, 0, 0, 1280, 1080}, {2, 1280, 0, 1280, 1080}, {2, 2560, 0, 1280, 1080},
-                                                               {2, 3840, 0, 1280, 1080}, {2, 5120, 0, 1280, 1080}, {2, 6400, 0, 1280, 1080}},
-                                                 {wide}), 0}}},
+        {"a 4096 wide line on ICH 4 and 5", {{on(7680, 1080, {{2, 0, 0, 16, 16}, {2, 16, 0, 16, 16}, {2, 32, 0, 16, 16}, {2, 48, 0, 16, 16},
+                                                               {2, 0, 0, 7680, 1080}, {2, 3000, 500, 1280, 500}}, {wide}), 0}}},
+        {"interlaced on ICH 4-7", {{on(1920, 1080, {{2, 0, 0, 960, 540}, {2, 960, 0, 960, 540}, {2, 0, 540, 960, 540},
+                                                     {2, 960, 540, 960, 540}, {2, 0, 0, 1920, 1080}, {2, 500, 500, 700, 500}}, {{1920, 540, 5, 1}}), 0}}},
+        {"right edges on a cell border", {{on(3840, 2600, {{2, 0, 0, 1920, 500}, {2, 0, 500, 1920, 500}, {2, 100, 1000, 1820, 500},
+                                                           {2, 0, 1500, 1920, 500}, {2, 0, 2000, 1920, 600}, {2, 1920, 0, 1920, 2600}}), 0}}},
+        {"a pair where one half is taken", {{six, 0}, {pair, 4}}},
         {"720 x 576 filling two cells", {{on(7680, 2160, {{2, 0, 0, 7680, 2160}}, {{720, 576}}), 0}}},
         {"a window left without channels", {{four, 0}, {nine, 1}, {back, 2}}},
     };
