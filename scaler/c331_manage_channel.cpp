@@ -345,6 +345,10 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                     if (lead == 0 || cellStart + (startIndex - S) >= (horizontal ? 10 : 3))
                         break;
                 }
+                if (horizontal && !first && cellStart + (startIndex - S) < 10) {
+                    from = p0 + (g - (hoff + p0) % g) % g;   // from the next group: its start moves in instead
+                    startIndex = from != p0 ? ((from << 16) + fct - 1) / fct : S;
+                }
                 int64_t to = p1;
                 if (!last)
                     to = std::min<int64_t>(p1 + 4, totalIn);

@@ -57,6 +57,17 @@ int sourcePort(const Win& w)
     static const int port[4] = {2, 1, 0, 5};
     return w.source < 4 ? port[w.source] : -1;
 }
+// Units of joined-window memory the shown records ask for (six in all).
+int unitsOf(const Step& s)
+{
+    int units = 0;
+    for (const Win& w : s.wins) {
+        const int p = sourcePort(w);
+        const bool big = p >= 0 && (s.ports[p].w > (p >= 4 ? 5120 : 2560) || s.ports[p].h > 2176);
+        units += !w.w ? 0 : w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && big ? 1 + (p >= 4) : 0;
+    }
+    return units;
+}
 // Input channels a record asks for: one a port, a pair a V-by-One port, one per joined port
 // (four for the joined V-by-One ports).
 int demandOf(const Win& w)
@@ -137,8 +148,8 @@ Step drawn()
     using namespace rc::gen;
     static const int panels[][5] = {{1920, 1080, 1920, 1080, 0}, {3840, 2600, 3840, 2600, 0}, {3840, 4320, 3840, 2160, 1},
                                     {1920, 2160, 1920, 1080, 1}, {3840, 1080, 1920, 1080, 3}, {3840, 2600, 3840, 2600, 4},
-                                    {7680, 1080, 7680, 1080, 0}, {7680, 2160, 7680, 2160, 5}};
-    const int* p = panels[*inRange(0, 9) % 8];
+                                    {7680, 1080, 7680, 1080, 0}, {7680, 2160, 7680, 2160, 5}, {3840, 5200, 3840, 2600, 2}};
+    const int* p = panels[*inRange(0, 10) % 9];
     Step s{p[0], p[1], p[2], p[3], p[4], {}, {}, 0, *inRange(1, 3), *element(0, 0, 1)};
     if (*element(0, 1)) {   // any size: splice 2 keeps output 1 the taller half
         s.splice = *element(0, 2, 4, 5);
@@ -291,7 +302,7 @@ protected:
     }
 
     // The first fault of the chip after a step ("" when none).
-    std::string fault(const Step& s, const std::set<int>& holding)
+    std::string fault(const Step& s, const std::set<int>& holding, const std::set<int>& spare)
     {
         const auto caps = Map::captures();
         std::string out = Map::clashes(caps);
@@ -302,8 +313,7 @@ protected:
         const int vst = int(reg(8, 0x2C, 2)), ch = int(reg(8, 0x2E, 2)) - vst;
         if (cw <= 0 || ch <= 0)   // splice 5 leaves the outputs without a size: nothing is shown
             return Map::readouts().empty() ? "" : "a screen without cells shows a picture";
-        int demand = 0, cellsAsked = 0, units = 0;   // input channels, cells and joined-memory units asked for
-        auto big = [&](int p) { return s.ports[p].w > (p >= 4 ? 5120 : 2560) || s.ports[p].h > 2176; };
+        int demand = 0, cellsAsked = 0;   // input channels and cells asked for
         auto covers = [&](const Win& w, int cell) {   // the cells its corners fall in, the right (bottom) edge inclusive
             const int c = cell % cols, r = cell / cols;
             return cell < cols * rows && w.x / cw <= c && c <= (oneColumn ? w.x / cw : std::max(w.x + w.w - 1, 0) / cw) && w.y / ch <= r &&
@@ -312,8 +322,6 @@ protected:
         for (const Win& w : s.wins)
             if (w.w) {
                 demand += demandOf(w);
-                const std::set<int> ports = portsOf(w);
-                units += w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && !ports.empty() && big(*ports.begin()) ? 1 + (*ports.begin() >= 4) : 0;
                 for (int cell = 0; cell < cols * rows; ++cell)
                     cellsAsked += covers(w, cell);
             }
@@ -414,14 +422,14 @@ protected:
                 const bool shown = covers(w, cell) && !sliver && (w.dbd < 0 || (cx <= w.x && cy <= w.y));
                 if (lit.count({k, cell}) && dark && !(part && !(w.out & 1) && holding.count(k)))
                     return "window " + std::to_string(k) + " lit on cell " + std::to_string(cell) + " (no channel, source or picture)";
-                if (shown && !dark && !lit.count({k, cell}) && cellsAsked <= 8 && demand <= 8 && (w.dbd < 0 || units <= 6))
+                if (shown && !dark && !lit.count({k, cell}) && cellsAsked <= 8 && demand <= 8 && !spare.count(k))
                     return "window " + std::to_string(k) + " dark on cell " + std::to_string(cell);
             }
         }
         return "";
     }
-    // The records that hold channels after a step.
-    std::set<int> held;
+    // The records that hold channels after a step, and the joined ones that may hold no memory.
+    std::set<int> held, memoryless;
 };
 
 } // namespace
@@ -449,24 +457,30 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         Step before = steps[0].first;
         std::string told;
         held.clear();
+        memoryless.clear();
         for (auto& [s, changed] : steps) {
             const std::set<int> ask = asking(before, s, changed);
             int demand = 0;
             for (const Win& w : s.wins)
                 demand += w.w ? demandOf(w) : 0;
-            for (int r : ask)
+            for (int r : ask) {
                 if (demand <= 8 && s.wins[r].w)
                     held.insert(r);
                 else
                     held.erase(r);
+                if (unitsOf(s) > 6 && s.wins[r].dbd >= 0)   // a joined window may find no memory left
+                    memoryless.insert(r);
+                else
+                    memoryless.erase(r);
+            }
             apply(*chip, s);
             told += text(s) + "\n";
-            std::string f = fault(s, held);
+            std::string f = fault(s, held, memoryless);
             if (f.empty() && &s == &steps.back().first) {
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
                 chip->set_freeze(chip->c331_fd, 1);
-                f = fault(s, held);
+                f = fault(s, held, memoryless);
                 told += f.empty() ? "" : "held for a change\n";
             }
             if (!f.empty()) {
