@@ -57,16 +57,19 @@ int sourcePort(const Win& w)
     static const int port[4] = {2, 1, 0, 5};
     return w.source < 4 ? port[w.source] : -1;
 }
-// Units of joined-window memory the shown records ask for (six in all).
-int unitsOf(const Step& s)
+// Units of joined-window memory the shown records ask for (six in all), and how many of
+// them ask.
+std::pair<int, int> unitsOf(const Step& s)
 {
-    int units = 0;
+    int units = 0, holders = 0;
     for (const Win& w : s.wins) {
         const int p = sourcePort(w);
         const bool big = p >= 0 && (s.ports[p].w > (p >= 4 ? 5120 : 2560) || s.ports[p].h > 2176);
-        units += !w.w ? 0 : w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && big ? 1 + (p >= 4) : 0;
+        const int u = !w.w ? 0 : w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && big ? 1 + (p >= 4) : 0;
+        units += u;
+        holders += u > 0;
     }
-    return units;
+    return {units, holders};
 }
 // Input channels a record asks for: one a port, a pair a V-by-One port, one per joined port
 // (four for the joined V-by-One ports).
@@ -468,7 +471,8 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
                     held.insert(r);
                 else
                     held.erase(r);
-                if (unitsOf(s) > 6 && s.wins[r].dbd >= 0)   // a joined window may find no memory left
+                // a joined window may find no memory left, or none left in one run
+                if ((unitsOf(s).first > 6 || unitsOf(s).second > 1) && s.wins[r].dbd >= 0)
                     memoryless.insert(r);
                 else
                     memoryless.erase(r);
