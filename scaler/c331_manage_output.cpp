@@ -36,6 +36,7 @@ void c331_manage::set_output(int fd)
                         ich_owner[c] = -1;
                 for (auto& e : ich_list[w])
                     e = -1;
+                reset_dbd_mem(w);   // nor its joined memory, which no capture writes now
                 g_chg_och[w] = 1;   // and its cells go dark now, not when it next changes
             }
         }

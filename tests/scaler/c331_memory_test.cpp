@@ -396,6 +396,8 @@ protected:
                 return och + " mirrored otherwise than its record" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
+            if ((w.out & 2) && std::none_of(own.begin(), own.end(), [](auto& c) { return c.heldSlot >= 0; }))
+                return och + " of a frozen window reads a running capture" + win;
             // A line is stored narrower than the window shows only past 2176 pixels (the
             // input side's limit) or where no packing fits: never below 2176 pixels.
             uint64_t stored = 0;
