@@ -329,7 +329,7 @@ protected:
                     cellsAsked += covers(w, cell);
             }
         // Each output channel on its cell: the record it shows, the captures it reads.
-        std::map<int, int> ichWindow;
+        std::map<int, int> ichWindow, ochWindow;
         std::set<std::pair<int, int>> lit;   // (record, cell)
         for (const auto& r : Map::readouts()) {
             int cell = -1;
@@ -408,6 +408,28 @@ protected:
             if (w.dbd < 0 && int(stored) + 2 < std::min({w.w, input, 2176}))
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
             lit.insert({shows, cell});
+            ochWindow[o] = shows;
+        }
+        // A cell's layers are stacked by the records' priorities, the highest (lowest word) on
+        // top; a priority another window took first becomes the lowest free one.
+        int layer[6] = {}, taken = 0;
+        for (int k = 0; k < 6; ++k)
+            if (s.wins[k].w) {
+                layer[k] = s.wins[k].prio % 6;
+                for (int l = 0; l < 6 && (taken >> layer[k] & 1); ++l)
+                    layer[k] = l;
+                taken |= 1 << layer[k];
+            }
+        for (int m = 0; m < 8; ++m) {
+            int below = -1;
+            for (uint32_t word = reg(0x0E + 0x10 * m, 0x08, 4); word; word >>= 4) {
+                const auto o = ochWindow.find(int(word & 15) - 8);
+                if (o == ochWindow.end())
+                    continue;
+                if (below >= 0 && layer[below] < layer[o->second])
+                    return "cell " + std::to_string(m) + ": window " + std::to_string(o->second) + " above window " + std::to_string(below);
+                below = o->second;
+            }
         }
         // Each shown window lights each cell it covers, unless a named rule keeps it dark.
         for (int k = 0; k < 6; ++k) {
