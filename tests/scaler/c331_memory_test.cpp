@@ -192,7 +192,7 @@ Step followUp(Step s, int& changed)
     case 3: w.dbd = fresh.dbd; break;
     case 4: w.dbd = w.dbd < 0 ? -1 : *element(6, 7, 8, 9); break;   // channel demand above 8
     case 5: std::tie(w.x, w.y, w.w, w.h) = std::tie(fresh.x, fresh.y, fresh.w, fresh.h); break;
-    case 6: std::swap(w.prio, s.wins[*inRange(0, 6)].prio); break;
+    case 6: std::swap(w.prio, s.wins[*inRange(0, r + 1)].prio); break;   // with a shown record: distinct still
     case 7: w.out ^= 2; break;   // freeze or thaw
     default: {
         const int q = *inRange(0, 6);
@@ -411,7 +411,8 @@ protected:
             ochWindow[o] = shows;
         }
         // A cell's layers are stacked by the records' priorities, the highest (lowest word) on
-        // top; a priority another window took first becomes the lowest free one.
+        // top; a priority another window took first becomes the lowest free one (equal words,
+        // as a setter may leave them, stack either way).
         int layer[6] = {}, taken = 0;
         for (int k = 0; k < 6; ++k)
             if (s.wins[k].w) {
@@ -426,7 +427,7 @@ protected:
                 const auto o = ochWindow.find(int(word & 15) - 8);
                 if (o == ochWindow.end())
                     continue;
-                if (below >= 0 && layer[below] < layer[o->second])
+                if (below >= 0 && layer[below] < layer[o->second] && s.wins[below].prio % 6 != s.wins[o->second].prio % 6)
                     return "cell " + std::to_string(m) + ": window " + std::to_string(o->second) + " above window " + std::to_string(below);
                 below = o->second;
             }
