@@ -55,7 +55,9 @@ std::vector<ScalerMemoryMap::Range> spread(uint64_t first, int64_t step, uint64_
 
 std::vector<ScalerMemoryMap::Range> merged(std::vector<ScalerMemoryMap::Range> v)
 {
-    std::sort(v.begin(), v.end(), [](const auto& a, const auto& b) { return a.begin < b.begin; });
+    auto before = [](const auto& a, const auto& b) { return a.begin < b.begin; };
+    if (!std::is_sorted(v.begin(), v.end(), before))   // lines mostly come in address order
+        std::sort(v.begin(), v.end(), before);
     std::vector<ScalerMemoryMap::Range> out;
     for (const auto& r : v) {
         if (r.end <= r.begin)
