@@ -392,6 +392,17 @@ int c331_manage::ich_line_room(int ich, bool pair) const
     return end > own ? int(end - own) : 0;
 }
 
+// From the lowest buffer plane to the next (the last to the joined windows' memory): the
+// lines of a field one buffer holds at the system pitch.
+int c331_manage::ich_buffer_lines() const
+{
+    const int64_t pitch = int64_t(std::max(PS_MEM_PITCH, 1)) * 1024;
+    int64_t lines = (int64_t(PS_MEM_BASE[0]) - int64_t(PS_FB_BASE[3])) / pitch;
+    for (int i = 0; i < 4; ++i)
+        lines = std::min(lines, (int64_t(PS_FB_BASE[i]) - (i ? int64_t(PS_FB_BASE[i - 1]) : 0)) / pitch);
+    return int(std::max<int64_t>(lines, 1));
+}
+
 void c331_manage::define_param()
 {
     PS_CLK_DERIVED = PS_CLK_800M / 4;

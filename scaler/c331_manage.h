@@ -181,8 +181,9 @@ public:
     static bool port_ok(int port) { return port >= 0 && port < kPorts; }
     int usable_width(int port) const;                    // 0 for no input
     static uint32_t ich_slot_offset(int ich);            // a channel's place in each buffer plane
-    int ich_line_room(int ich, bool pair) const;
-    static int stored_pixels(_ImageWindowDef_st in, int outW);   // pixels of a stored line         // bytes of a line the channel (pair) may store
+    int ich_line_room(int ich, bool pair) const;          // bytes of a line the channel (pair) may store
+    int ich_buffer_lines() const;                         // lines a field buffer of a channel holds
+    static int stored_pixels(_ImageWindowDef_st in, int outW);   // pixels of a stored line
     int port_packing(int port) const { return port_ok(port) ? PI_PORT_INFO[port].STATE : 0; }
     int port_interlaced(int port) const { return port_ok(port) && PI_PORT_INFO[port].IP == 1 ? 1 : 0; }
     uint8_t port_status[kPorts] = {};    // bit 7 check the port, bit 0 no signal (_check_nosig_mutex)
@@ -274,7 +275,13 @@ public:
     int32_t prev_win_num[kChannels];         // channel owners of the last pass
     int32_t prev_ich_list[kWindows][kChannels];
     int32_t venl_marker[kWindows] = {};      // vertical-enlarge marker (set_output)
-    int32_t width_limited[kWindows] = {};    // pixels the input side stored, 0: not limited
+    // What the input side stored when it had to store less than the window asks: the
+    // pixels of a line (lines of a field) and the width (height) it reduced the crop to;
+    // 0: not limited.
+    int32_t width_limited[kWindows] = {};
+    int32_t limit_hw[kWindows] = {};
+    int32_t height_limited[kWindows] = {};
+    int32_t limit_vw[kWindows] = {};
     // A wait for an output update that timed out: the other waits of the same operation
     // are skipped (the chip is not taking updates). Every operation that waits holds a
     // PovsOperation, so a time-out never reaches past the operation it happened in; one held

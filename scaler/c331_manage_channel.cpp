@@ -118,9 +118,9 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
     int wmode = port_interlaced(p) ? 2 : PS_MEM_WMODE[w];
     if (dual && (wmode == 1 || wmode == 2))
         wmode = 0;
-    const int64_t f = factor(in.HW, out.HW);
-    const int64_t g = factor(in.VW, out.VW);
-    const bool hreduce = f != 0x10000, vreduce = g != 0x10000;
+    int64_t f = factor(in.HW, out.HW);
+    int64_t g = factor(in.VW, out.VW);
+    bool hreduce = f != 0x10000, vreduce = g != 0x10000;
 
     // 4, 5. The captured line: from the start of the active picture to the end of the
     // input window, and under reduction as far beyond as its last sample needs.
@@ -153,6 +153,37 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
                   line.start + line.bytes, wmode, room, denser);
         wmode = denser;
         line = stored_line(wmode, in.HST, in.HW, f);
+    }
+    // When no packing holds it, the line is stored narrower (reduced further), never over
+    // the next channel's slot; the output side enlarges what was kept.
+    int outW = out.HW;
+    while (line.start + line.bytes > room && std::min(outW, in.HW) > 1) {
+        outW = std::min(outW, in.HW) - 1;
+        f = factor(in.HW, outW);
+        line = stored_line(wmode, in.HST, in.HW, f);
+    }
+    if (outW != out.HW) {
+        KEL_TRACE("[set_display_window_ich] win_%d: line reduced to %d of %d pixels to fit %d bytes\n", w, outW,
+                  in.HW, room);
+        hreduce = true;
+        pixels = std::max(int(((int64_t(line.pixels - 1) * 65536) + f - 1) / f) + 1, n);
+        width_limited[w] = line.pixels;
+        limit_hw[w] = outW;
+    }
+    // Likewise a field taller than a buffer (a portrait picture) is stored in fewer lines:
+    // the buffer after it is the next field's, or another window's memory.
+    const int height = PI_ACT[p].VW * (port_interlaced(p) && ich <= 3 ? 2 : 1);   // ICH 0-3 deinterlace
+    auto storedLines = [&](int64_t step) { return height > 0 ? int(((int64_t(height - 1) * step) >> 16) + 1) : 0; };
+    int outV = out.VW;
+    while (storedLines(g) > ich_buffer_lines() && std::min(outV, in.VW) > 1) {
+        outV = std::min(outV, in.VW) - 1;
+        g = factor(in.VW, outV);
+    }
+    if (outV != out.VW) {
+        KEL_TRACE("[set_display_window_ich] win_%d: %d lines stored as %d\n", w, height, storedLines(g));
+        vreduce = true;
+        height_limited[w] = storedLines(g);
+        limit_vw[w] = outV;
     }
     PM_MEM_WMODE[master] = wmode;
     const int phase = line.phase;
@@ -303,12 +334,21 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 const int64_t p0 = pos(S), p1 = pos(S + sw);
                 int64_t from = p0;
                 int64_t startIndex = S;
-                if (!first && p0 >= 5)
-                    from = p0 - 4;
-                if (horizontal && !first && (hoff + from) % g <= from)
-                    from -= (hoff + from) % g;   // from a pixel group's first pixel
-                if (from != p0)
-                    startIndex = ((from << 16) + fct - 1) / fct;
+                // The lead-in moves the cell's output start back: as much of it as keeps the
+                // cell clear of the timing start is taken, the rest from the cell's own start.
+                const int cellStart = horizontal ? sl[i].hst + PS_ACTHST : sl[i].vst + PS_ACTVST;
+                for (int lead = !first && p0 >= 5 ? 4 : 0;; --lead) {
+                    from = p0 - lead;
+                    if (horizontal && !first && (hoff + from) % g <= from)
+                        from -= (hoff + from) % g;   // from a pixel group's first pixel
+                    startIndex = from != p0 ? ((from << 16) + fct - 1) / fct : S;
+                    if (lead == 0 || cellStart + (startIndex - S) >= (horizontal ? 10 : 3))
+                        break;
+                }
+                if (horizontal && !first && cellStart + (startIndex - S) < 10) {
+                    from = p0 + (g - (hoff + p0) % g) % g;   // from the next group: its start moves in instead
+                    startIndex = from != p0 ? ((from << 16) + fct - 1) / fct : S;
+                }
                 int64_t to = p1;
                 if (!last)
                     to = std::min<int64_t>(p1 + 4, totalIn);
@@ -381,11 +421,13 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
             int read = hp[i].read, shift = hp[i].shift;
             const int64_t over = fromPx + read - stored.pixels;
             if (over > 0 && sl[i].hst == 0) {
-                const int64_t back = std::min<int64_t>((over + g - 1) / g * g, fromPx);
+                // no further back than the timing start allows
+                const int64_t spare = std::max<int64_t>(sl[i].hst + shift + PS_ACTHST - 10, 0) / g * g;
+                const int64_t back = std::min<int64_t>({(over + g - 1) / g * g, fromPx, spare});
                 fromPx -= back;
                 shift -= int(back);
             }
-            read = int(std::max<int64_t>(std::min<int64_t>(read, stored.pixels - fromPx), 1));
+            read = sl[i].hw ? int(std::max<int64_t>(std::min<int64_t>(read, stored.pixels - fromPx), 1)) : 0;   // an empty slice stays empty
             const int64_t hbytes = stored.start + fromPx / g * b;
             for (uint32_t k = 0; k < 5; ++k) {
                 const int64_t base = ownMemory ? dbd_mem_base[w][k] : PS_MEM_SC[ich][k];

@@ -36,6 +36,8 @@ void c331_manage::set_output(int fd)
                         ich_owner[c] = -1;
                 for (auto& e : ich_list[w])
                     e = -1;
+                reset_dbd_mem(w);   // nor its joined memory, which no capture writes now
+                g_chg_och[w] = 1;   // and its cells go dark now, not when it next changes
             }
         }
     }
@@ -71,7 +73,7 @@ void c331_manage::set_output(int fd)
             reset_dbd_mem(w);
     for (int w = 0; w < kWindows; ++w) {
         venl_marker[w] = 1;
-        width_limited[w] = 0;
+        width_limited[w] = limit_hw[w] = height_limited[w] = limit_vw[w] = 0;
         if (!active[w])
             continue;
         calc_iwin2(w);
@@ -86,7 +88,10 @@ void c331_manage::set_output(int fd)
             _ImageWindowDef_st out = OWIN[w];
             out.HW = kWidthLimit;
             set_display_window_ich(fd, IWIN[w], out, w);
-            width_limited[w] = stored_pixels(IWIN[w], kWidthLimit);
+            if (!width_limited[w]) {
+                width_limited[w] = stored_pixels(IWIN[w], kWidthLimit);
+                limit_hw[w] = kWidthLimit;
+            }
         } else {
             set_display_window_ich(fd, IWIN[w], OWIN[w], w);
         }
@@ -103,15 +108,19 @@ void c331_manage::set_output(int fd)
         if (!active[w] && !g_chg_och[w])
             continue;
         _ImageWindowDef_st in = IWIN[w];
-        if (width_limited[w]) {
-            // The input side stored the line reduced from its first pixel: the crop starts
-            // where its first pixel landed in the reduced line, read from there for the
-            // width the input side produced, ending at its last stored pixel at most.
-            const int64_t f = (int64_t(kWidthLimit - 1) << 16) / (in.HW - 1) + 1;
-            in.HST = in.HST > 0 ? int(((f * (in.HST - 1)) >> 16) + 1) : 0;
-            in.HST = std::max(std::min(in.HST, width_limited[w] - kWidthLimit), 0);
-            in.HW = kWidthLimit;
-        }
+        // The input side stored the picture reduced from its first pixel (line): the crop
+        // starts where its first pixel landed, read from there for the size the input side
+        // produced, ending at its last stored pixel (line) at most.
+        auto limited = [](int32_t& st, int32_t& size, int to, int kept) {
+            const int64_t f = (int64_t(to - 1) << 16) / (size - 1) + 1;
+            st = st > 0 ? int(((f * (st - 1)) >> 16) + 1) : 0;
+            st = std::max(std::min(st, kept - to), 0);
+            size = to;
+        };
+        if (width_limited[w])
+            limited(in.HST, in.HW, limit_hw[w], width_limited[w]);
+        if (height_limited[w])
+            limited(in.VST, in.VW, limit_vw[w], height_limited[w]);
         set_display_window_och(fd, in, OWIN[w], w);
         set_input_bkg2(fd, w, 0);
     }
@@ -203,21 +212,29 @@ void c331_manage::set_freeze(int fd, int on)
                 wr(fd, R(0, 0x08 + uint32_t(prev_ich_list[h.win][i]), 1), 1);
         wait1_povs(fd, 0);
 
-        int32_t* r = field_rec[held[0].win];
-        std::swap(r[(fld + 3) % 4], r[4]);
-        const uint32_t order = uint32_t(r[0]) | uint32_t(r[1]) << 4 | uint32_t(r[2]) << 8 | uint32_t(r[3]) << 12 |
-                               uint32_t(r[4]) << 16;
+        // Each window holds the frame its own buffers finished last, by its own field record
+        // (records of windows changed apart need not agree): the entry before the field it
+        // was held in goes to the spare, which its output channels then read.
+        bool swapped[kWindows] = {};
+        int spare[kWindows] = {};
         for (const Held& h : held) {
+            const int master = kelApi_IsWinValid(PM_WIN_STITCHING[h.win]) ? PM_WIN_STITCHING[h.win] : h.win;
+            int32_t* r = field_rec[master];
+            const bool late = std::any_of(waiting.begin(), waiting.end(), [&](const Held& x) { return x.win == h.win; });
+            if (!swapped[master] && h.ich >= 0 && h.ich < kChannels)
+                std::swap(r[((late ? field(h.ich) : fld) + 3) % 4], r[4]);
+            swapped[master] = true;
+            const uint32_t order = uint32_t(r[0]) | uint32_t(r[1]) << 4 | uint32_t(r[2]) << 8 |
+                                   uint32_t(r[3]) << 12 | uint32_t(r[4]) << 16;
             for (int i = 0; i < kChannels && ich_list[h.win][i] >= 0; ++i)
                 wr(fd, R(0x16, 0x66, 3), order, 0x10 * ich_list[h.win][i]);
-            if (h.win != held[0].win)
-                std::memcpy(field_rec[h.win], r, sizeof field_rec[h.win]);
             frozen[h.win] = 1;
+            spare[h.win] = r[4];
         }
-        const uint32_t b = uint32_t(r[4]);
         for (int ch = 0; ch < kChannels; ++ch)
             for (const Held& h : held)
                 if (prev_win_num[ch] == h.win) {
+                    const uint32_t b = uint32_t(spare[h.win]);
                     wr(fd, R(0x16, 0x6C, 2), b | b << 4 | b << 8 | b << 12, 0x10 * ch);
                     break;
                 }

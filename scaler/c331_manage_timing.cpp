@@ -164,11 +164,12 @@ void c331_manage::write_initial_setting(int fd, int full)
             wr(fd, R(0x11, r, 1), 0, off);
     }
 
-    // 7. Frame-buffer memory map: four planes, one slot per channel.
-    static const uint32_t plane[4] = {0, 0x08800000, 0x11000000, 0x19800000};
+    // 7. Frame-buffer memory map: four planes and the spare, one slot per channel (left at
+    // 0, every channel's spare would be channel 0's first buffer).
+    static const uint32_t plane[5] = {0, 0x08800000, 0x11000000, 0x19800000, 0x22000000};
     for (int c = 0; c < 8; ++c) {
         const int off = 0x10 * c;
-        for (uint32_t i = 0; i < 4; ++i)
+        for (uint32_t i = 0; i < 5; ++i)
             wr(fd, R(0x16, 0x1C + 4 * i, 4), plane[i] + ich_slot_offset(c), off);
         wr(fd, R(0x16, 0x30, 1), 64, off);
         wr(fd, R(0x16, 0x31, 1), 64, off);
@@ -552,7 +553,8 @@ void c331_manage::set_input_bkg2(int fd, int win, int on)
     const int port = PM_INPUT[win];
     const bool nosig = port >= 0 && port < kPorts && PI_PORT_INFO[port].NOSIG != 0 && !kelApi_IsPatternGen();
     const bool black = (gWininfo[win].blackfreeze & 1) != 0;
-    const uint32_t enable = PM_WIN_DBD_MODE[win] > 1 ? 0 : (on || black || nosig) ? 1 : 0;
+    // A black window is black in every mode; a joined one is not blanked for a port alone.
+    const uint32_t enable = black ? 1 : PM_WIN_DBD_MODE[win] > 1 ? 0 : (on || nosig) ? 1 : 0;
     const int cells = gWininfo[win].totalh * gWininfo[win].totalv;
     for (int i = 0; i < cells && i < 8; ++i) {
         const int k = gWininfo[win].ochLst[i];

@@ -12,7 +12,8 @@ constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t bytes)
 void c331_manage::VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd)
 {
     // Four field buffers of their own, clear of the channels' power-on slots.
-    static const uint32_t planes[4] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000};
+    // The fifth is the spare a freeze writes into: each channel needs its own there too.
+    static const uint32_t planes[5] = {0x2A800000, 0x2BCC0000, 0x2D190000, 0x2E658000, 0x2FB20000};
     constexpr int inW = 4240, inH = 1360;
     constexpr int half = inW / 2;            // each ICH takes one lane group: half the line
     // Each ICH captures its half line of two-byte pixels as it comes (4240 bytes): the
@@ -40,7 +41,7 @@ void c331_manage::VBORX1_4240x1360IN_ICH56_OCH1_1360x4240_setting(int fd)
         for (uint32_t r = 0x42; r <= 0x4C; ++r)
             wr(fd, R(0x11, r, 1), 0, off);   // no input-side scaling
         const uint32_t start = uint32_t(i) * uint32_t(inH) * pitchKiB * 1024;
-        for (uint32_t k = 0; k < 4; ++k)
+        for (uint32_t k = 0; k < 5; ++k)
             wr(fd, R(0x16, 0x1C + 4 * k, 4), planes[k] + start, off);
         wr(fd, R(0x16, 0x31, 1), pitchKiB, off);
         wr(fd, R(0, 0x71 + uint32_t(ich), 1), twoBytePacking);

@@ -45,6 +45,7 @@ struct State {
     int fieldOffset[16] = {};
     uint8_t withheldIn = 0, withheldOut = 0;   // done bits that never come
     std::vector<ScalerFrame> frames;
+    ScalerModel::Hold holds[8];
 };
 
 std::mutex& lock()
@@ -68,6 +69,8 @@ void defaults(State& s)
         o = 0;
     s.withheldIn = s.withheldOut = 0;
     s.frames.clear();
+    for (auto& h : s.holds)
+        h = ScalerModel::Hold();
     s.regs[kEngineBank][kSflDtCtl] = 0x20;                // write buffer empty, no read pending
     s.regs[kVboLockBank][kVboLockReg] = 0xA0;             // both V-by-One receivers locked
 }
@@ -215,6 +218,9 @@ uint8_t readReg(State& s, int bank, int reg)
         // bits 2-3, output field in bits 0-1; each register may run in its own phase.
         const uint64_t fields = board::Clock::monotonicUs() / kFieldUs;
         unsigned f = unsigned(fields + uint64_t(s.fieldOffset[reg - 0x40] & 3)) & 3;
+        const int ich = reg - 0x47;   // a held input channel's field stops where it was held
+        if (ich >= 0 && ich < 8 && s.holds[ich].slot >= 0)
+            f = unsigned(s.holds[ich].slot);
         v = uint8_t((f << 2) | f);
     } else {
         uint8_t m;
@@ -224,9 +230,43 @@ uint8_t readReg(State& s, int bank, int reg)
     return s.stuck.empty() ? v : uint8_t(v | s.stuck[size_t(bank) * kRegs + size_t(reg)]);
 }
 
+unsigned inputField(const State& s, int ich)
+{
+    const uint64_t fields = board::Clock::monotonicUs() / kFieldUs;
+    return unsigned(fields + uint64_t(s.fieldOffset[7 + ich] & 3)) & 3;
+}
+
+// Input channel c's sync register (bank 0x10 + 0x10 c, 0x09): 2 holds the capture, which
+// stops in the field slot it is writing (that buffer stays unfinished); 8 + an even channel
+// follows that channel. What a held capture leaves is noted at the hold, for itself and its
+// followers: the slot, the write order and the five buffer addresses.
+void syncWritten(State& s, int ich, uint8_t old, uint8_t value)
+{
+    auto sync = [&](int c) { return s.regs[0x10 + 0x10 * c][0x09]; };
+    for (int c = 0; c < 8; ++c) {
+        const uint8_t mine = c == ich ? value : sync(c);
+        const int leader = mine == 2 ? c : mine >= 8 && mine < 16 ? mine - 8 : -1;
+        const bool held = leader >= 0 && leader < 8 && (leader == ich ? value : sync(leader)) == 2;
+        if (!held) {
+            s.holds[c] = ScalerModel::Hold();
+        } else if (leader == ich && old != 2 && value == 2) {
+            ScalerModel::Hold& h = s.holds[c];
+            h.slot = int(inputField(s, ich));
+            const uint8_t* r = s.regs[0x16 + 0x10 * c];
+            h.order = uint32_t(r[0x66]) | uint32_t(r[0x67]) << 8 | uint32_t(r[0x68]) << 16;
+            for (int k = 0; k < 5; ++k)
+                h.buffer[k] = uint32_t(r[0x1C + 4 * k]) | uint32_t(r[0x1D + 4 * k]) << 8 |
+                              uint32_t(r[0x1E + 4 * k]) << 16 | uint32_t(r[0x1F + 4 * k]) << 24;
+        }
+    }
+}
+
 void writeReg(State& s, int bank, int reg, uint8_t value)
 {
+    const uint8_t old = s.regs[bank][reg];
     s.regs[bank][reg] = value;
+    if (reg == 0x09 && bank >= 0x10 && bank <= 0x80 && bank % 0x10 == 0)
+        syncWritten(s, bank / 0x10 - 1, old, value);
     if (bank == kUpdBank && reg == kInVsReq)
         s.regs[kUpdBank][kInVsDone] = uint8_t(value & ~s.withheldIn);     // taken at once
     else if (bank == kUpdBank && reg == kOutUpdReq)
@@ -355,6 +395,12 @@ void ScalerModel::withholdDoneBits(uint8_t inputSyncMask, uint8_t outputUpdateMa
     std::lock_guard<std::mutex> hold(lock());
     state().withheldIn = inputSyncMask;
     state().withheldOut = outputUpdateMask;
+}
+
+ScalerModel::Hold ScalerModel::hold(int ich)
+{
+    std::lock_guard<std::mutex> hold(lock());
+    return ich >= 0 && ich < 8 ? state().holds[ich] : Hold();
 }
 
 void ScalerModel::setFieldPhase(int reg, int offset)

@@ -61,6 +61,15 @@ public:
     static void setFieldPhase(int reg, int offset);
 
     static void reset();                                 // registers, faults and log to defaults
+
+    // A held input channel (its own sync register 2, or following one that is): the field
+    // slot it stopped in (-1: running), the write-field order and the buffer addresses then.
+    struct Hold {
+        int slot = -1;
+        uint32_t order = 0;
+        uint32_t buffer[5] = {};
+    };
+    static Hold hold(int ich);
 };
 
 } // namespace sim

@@ -55,7 +55,9 @@ std::vector<ScalerMemoryMap::Range> spread(uint64_t first, int64_t step, uint64_
 
 std::vector<ScalerMemoryMap::Range> merged(std::vector<ScalerMemoryMap::Range> v)
 {
-    std::sort(v.begin(), v.end(), [](const auto& a, const auto& b) { return a.begin < b.begin; });
+    auto before = [](const auto& a, const auto& b) { return a.begin < b.begin; };
+    if (!std::is_sorted(v.begin(), v.end(), before))   // lines mostly come in address order
+        std::sort(v.begin(), v.end(), before);
     std::vector<ScalerMemoryMap::Range> out;
     for (const auto& r : v) {
         if (r.end <= r.begin)
@@ -86,8 +88,10 @@ std::vector<ScalerMemoryMap::Capture> ScalerMemoryMap::captures()
         Capture cap;
         cap.ich = c;
         cap.source = int(value(0, 0x10 + c, 1));
-        const uint64_t sync = value(0x10, 0x09, 1, c);
-        cap.held = sync == 2 || (sync >= 8 && sync < 16 && value(0x10, 0x09, 1, int(sync - 8)) == 2);
+        const ScalerModel::Hold hold = ScalerModel::hold(c);
+        cap.heldSlot = hold.slot;
+        if (hold.slot >= 0)
+            cap.heldFrame = hold.buffer[((hold.order >> (4 * ((hold.slot + 3) % 4))) & 7) % 5];
         cap.deinterlaced = c < 4 && value(0x16, 0x5B, 1, c) == 1;
         cap.packing = int(value(0, 0x71 + c, 1));
         cap.port = cap.source < 8 ? cap.source / 2 : cap.source < 12 ? 4 : cap.source < 16 ? 5 : -1;
@@ -193,6 +197,21 @@ std::string ScalerMemoryMap::outside(std::vector<Range> want, std::vector<Range>
     return "";
 }
 
+bool ScalerMemoryMap::sharing(std::vector<Range> a, std::vector<Range> b)
+{
+    a = merged(std::move(a));
+    b = merged(std::move(b));
+    for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+        if (a[i].end <= b[j].begin)
+            ++i;
+        else if (b[j].end <= a[i].begin)
+            ++j;
+        else
+            return true;
+    }
+    return false;
+}
+
 std::string ScalerMemoryMap::clashes(const std::vector<Capture>& caps)
 {
     const uint64_t reserved = reservedStart();
@@ -213,9 +232,8 @@ std::string ScalerMemoryMap::clashes(const std::vector<Capture>& caps)
         const std::string ich = "ICH " + std::to_string(c.ich);
         if (c.lineBytes > uint64_t(c.pitch < 0 ? -c.pitch : c.pitch))
             return ich + ": a line longer than its pitch";
-        for (int k = 0; k < 4; ++k)
-            if (lines(c, c.order[k]).empty())
-                return ich + ": writes no line in slot " + std::to_string(k);   // nothing compared proves nothing
+        if (c.lines == 0)
+            continue;   // a port without a picture: nothing is written (nor can it be read)
         for (int b = 0; b < 5; ++b)
             for (const Range& r : lines(c, b)) {
                 if (r.end > reserved)
@@ -238,11 +256,14 @@ std::string ScalerMemoryMap::clashes(const std::vector<Capture>& caps)
 std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Capture>& own)
 {
     const std::string och = "OCH " + std::to_string(r.och);
-    bool running = false;
+    int heldSlot = -1;   // the read-out's field stops where its held capture's did
     for (const Capture& c : own)
-        running = running || !c.held;
-    int compared = 0;   // field slots whose lines were compared
+        heldSlot = c.heldSlot >= 0 ? c.heldSlot : heldSlot;
+    int compared = 0, slots = 0;   // field slots whose lines were compared, and to compare
     for (int k = 0; k < 4; ++k) {
+        if (heldSlot >= 0 && k != heldSlot)
+            continue;
+        ++slots;
         const int b = r.order[k];
         const std::string slot = och + " slot " + std::to_string(k);
         // The lines finished for this slot, each with the packing it was written in.
@@ -252,12 +273,13 @@ std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Captu
         };
         std::vector<Written> written;
         for (const Capture& c : own) {
-            if (!c.held && c.order[k] == b)
+            if (c.heldSlot < 0 && c.order[k] == b)
                 return slot + " reads buffer " + std::to_string(b) + " while ICH " + std::to_string(c.ich) +
                        " writes it";
-            const bool finished = c.held ? !running && std::count(c.order, c.order + 5, b) > 0
-                                         : c.order[(k + 3) % 4] == b;
-            if (finished)
+            if (c.heldSlot >= 0)
+                for (const Range& l : spread(c.heldFrame, c.pitch, c.lineBytes, c.lines))
+                    written.push_back({l, c.packing});
+            else if (c.order[(k + 3) % 4] == b)
                 for (const Range& l : lines(c, b))
                     written.push_back({l, c.packing});
         }
@@ -289,7 +311,7 @@ std::string ScalerMemoryMap::unwritten(const Readout& r, const std::vector<Captu
         }
         compared += read.empty() ? 0 : 1;
     }
-    return compared == 4 ? "" : och + " reads no line in some field slot";
+    return compared == slots ? "" : och + " reads no line in some field slot";
 }
 
 } // namespace sim

@@ -14,7 +14,8 @@ namespace sim {
 //
 // Registers read, per channel c (bank + 0x10 c):
 //  - capture: source select (bank 0, 0x10 + c), the sync mode (bank 0x10, 0x09: 2 holds the
-//    capture, 8 + an even ICH follows that ICH), input active width and height (0x19, 0x1D);
+//    capture in the field slot it is writing, 8 + an even ICH follows that ICH; the model
+//    notes the slot, order and addresses at the hold), input active width and height (0x19, 0x1D);
 //    the input-side reduction (bank 0x11: 0x44 = 199 with the horizontal phase at 0x45 and
 //    the step at 0x47, 0x49 = 0x84 with the vertical phase at 0x4A and the step at 0x4C); the
 //    deinterlacer of ICH 0-3 (bank 0x16, 0x5B = 1: a field is stored as a frame of twice its
@@ -40,7 +41,8 @@ public:
         int ich = -1;
         int source = 0;          // source code: 2 p for ports 0-3, 8-11 port 4, 12-15 port 5
         int port = -1;
-        bool held = false;       // the capture is stopped (a frozen picture)
+        int heldSlot = -1;       // the field slot a held capture stopped in (-1: running)
+        uint64_t heldFrame = 0;  // then: the buffer it had finished last, the frame it holds
         bool deinterlaced = false;
         int packing = 0;         // packing code
         int order[5] = {};       // buffer of field slots 0-3, then the spare
@@ -74,15 +76,18 @@ public:
     // Bytes of want not inside any range of have, as a text for a failure message ("" when
     // all are inside). Both lists are sorted and merged first.
     static std::string outside(std::vector<Range> want, std::vector<Range> have);
+    // Whether the two lists share a byte.
+    static bool sharing(std::vector<Range> a, std::vector<Range> b);
 
     // What the captures write that is not theirs alone: a line longer than its pitch, bytes
-    // from the reserved top of memory up, a slot without lines, or bytes two buffers share,
+    // from the reserved top of memory up, or bytes two buffers share,
     // of two captures or of one (all five buffers of each: the four slots and the spare).
     static std::string clashes(const std::vector<Capture>& caps);
     // What the read-out reads that is not what its own captures finished: in field slot k a
-    // running capture's buffer of slot k - 1 (never the buffer it writes in slot k), a held
-    // capture's buffers while nothing runs into them; read in the capture's packing from a
-    // pixel-group boundary of its line ("" when all is so and every slot read some lines).
+    // running capture's buffer of slot k - 1 (never the buffer it writes in slot k); under a
+    // held capture the read-out's field stops with it, and in that slot it reads the frame
+    // the capture held; read in the capture's packing from a pixel-group boundary of its
+    // line ("" when all is so and every slot read some lines).
     static std::string unwritten(const Readout& r, const std::vector<Capture>& own);
 };
 
