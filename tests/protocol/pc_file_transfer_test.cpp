@@ -16,31 +16,19 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <set>
 
+namespace transfers {
+pc::Bytes document(int type, uint32_t size, int bad);   // a name (5) or overlay (8) file
+}
 namespace {
 
 using handler_test::Bytes;
 using namespace fileframes;
-
-Bytes content(size_t n, unsigned seed)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = uint8_t((i * 31 + seed + (i >> 9)) & 0xFF);
-    return b;
-}
-
-// A file of n bytes its reader takes: alias names or an overlay description, padded.
-Bytes json(bool alias, size_t n)
-{
-    std::string t = alias ? "{\"namelist\":{}," : "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0,";
-    t += "\"pad\":\"" + std::string(n - t.size() - 9, 'p') + "\"}";
-    return Bytes(t.begin(), t.end());
-}
 
 class PcFileTransfer : public handler_test::HandlerFixture {
 protected:
@@ -68,13 +56,13 @@ protected:
 // partition whose erase fails is closed and never written.
 TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
-    const Bytes kernel = content(200000, 3);
+    const Bytes kernel(200000, 3);
     sim::MtdModel::setEraseRefused("/dev/mtd10", true);
     const int writes = sim::MtdModel::writeCount("/dev/mtd10");
     EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
     EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10"), writes);
     root.writeFile("/data/configs/alias.json", "old names");
-    const Bytes data = json(true, 3000);
+    const Bytes data = transfers::document(5, 3000, 0);
     // The staging file cannot be created.
     std::filesystem::create_directories(board::Files::map("/data/configs/.upload.part.tmp"));
     EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
@@ -94,7 +82,7 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
     root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
     root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
-    const Bytes osd = json(false, 1536 << 10);
+    const Bytes osd = transfers::document(8, 1536 << 10, 0);
     EXPECT_EQ(upload(start("OSDS", 0, uint32_t(osd.size())), osd, md5Of(osd)), (Bytes{0, 3, 0}));
     EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 512 << 10)))), (Bytes{1, 1, 2}));
     EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 512 << 10)))), (Bytes{1, 7, 2}));
@@ -228,10 +216,9 @@ struct Model {
 };
 
 struct Sut {
-    explicit Sut(kel_test::TestRoot& r) : root(r) {}
     kel_test::TestRoot& root;
+    std::function<Bytes(message_deal&, const Bytes&)> via;   // the fixture's handler call and reply
     std::unique_ptr<message_deal> links[3];
-    Bytes buf = Bytes(message_deal::FRAME_BUF_SIZE);
     std::map<std::string, int> seen;
     // The request's group, then its data; an empty one: the PC's connection closes.
     Bytes deal(int pc, const Bytes& req)
@@ -242,11 +229,8 @@ struct Sut {
             RC_ASSERT(!md.holds_transfer(uint64_t(kPeer[pc])));
             return {};
         }
-        const Bytes plain = pc::encode(pc::Frame{pc::kController, pc::kPc, 0, 0, 0, 0, 0, req[0], Bytes(req.begin() + 1, req.end())});
-        std::copy(plain.begin(), plain.end(), buf.begin());
         md.peer = uint64_t(kPeer[pc]);
-        const int r = md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
-        return Bytes(buf.begin() + 10, buf.begin() + 10 + std::max(r, 0));
+        return via(md, req);
     }
     // The data root holds what the model says, and the loader names a program that is there.
     void check(const Model& m) const
@@ -532,7 +516,7 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
     };
     auto sequences = [&](bool drawn) {
         Model m = fresh();
-        Sut s(root);
+        Sut s{root, [this](message_deal& md, const Bytes& r) { return reply(std::max(deal(req(r[0], Bytes(r.begin() + 1, r.end())), md), 0)); }, {}, {}};
         for (auto& l : s.links)
             l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
         std::vector<std::shared_ptr<const Step>> whole;   // every kind of upload whole once, then the finish
