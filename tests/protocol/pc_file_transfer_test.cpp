@@ -158,25 +158,16 @@ bool image(int type) { return type == App || type == Kernel || type == Logo; }
 Bytes logoHeader(uint32_t length)
 {
     Bytes h(372, 0);
-    auto le = [&h](size_t at, uint32_t v, int width) {
-        for (int i = 0; i < width; ++i)
-            h[at + size_t(i)] = uint8_t(v >> (8 * i));
-    };
     for (const auto& t : {std::make_pair(0, "SSTA"), {12, "DISP"}, {72, "LMT050_NAD"}, {328, "LOGO"}})
         std::copy(t.second, t.second + std::strlen(t.second), h.begin() + t.first);
-    for (const auto& b : {std::make_pair(4, 0x52), {8, 2},    {48, 0x38},  {52, 1},    {56, 0x44}, {62, 0x30},
-                          {68, 1},             {116, 1},  {125, 1},    {134, 1},   {136, 1},   {138, 1},
-                          {140, 1},            {142, 1},  {144, 10},   {146, 12},  {148, 4},   {150, 12},
-                          {158, 0xF0},         {172, 7},  {174, 7},    {176, 6},   {178, 25},  {180, 0xC0},
-                          {184, 0x50},         {188, 1},  {196, 2},    {200, 2},   {220, 2},   {232, 1},
-                          {236, 2},            {240, 3},  {244, 4},    {364, 0x2C}, {368, 1}})
-        h[size_t(b.first)] = uint8_t(b.second);
-    for (const auto& w : {std::make_pair(44, 260), {66, 816}, {126, 0x0101}, {132, 0x0101}, {156, 320}, {160, 360},
-                          {162, 360}, {164, 360}, {166, 280}, {168, 280}, {170, 280}, {182, 0xFFA0}})
-        le(size_t(w.first), uint32_t(w.second), 2);
-    le(104, 0x08049630, 4);
-    le(128, 0x01020201, 4);
-    le(360, length, 4);
+    for (auto [at, v] : std::initializer_list<std::pair<size_t, uint32_t>>{{4, 0x52}, {8, 2}, {44, 260}, {48, 0x38},
+        {52, 1}, {56, 0x44}, {62, 0x30}, {66, 816}, {68, 1}, {104, 0x08049630}, {116, 1}, {125, 1}, {126, 0x0101},
+        {128, 0x01020201}, {132, 0x0101}, {134, 1}, {136, 1}, {138, 1}, {140, 1}, {142, 1}, {144, 10}, {146, 12},
+        {148, 4}, {150, 12}, {156, 320}, {158, 0xF0}, {160, 360}, {162, 360}, {164, 360}, {166, 280}, {168, 280},
+        {170, 280}, {172, 7}, {174, 7}, {176, 6}, {178, 25}, {180, 0xC0}, {182, 0xFFA0}, {184, 0x50}, {188, 1},
+        {196, 2}, {200, 2}, {220, 2}, {232, 1}, {236, 2}, {240, 3}, {244, 4}, {364, 0x2C}, {368, 1}, {360, length}})
+        for (uint32_t x = v; x; x >>= 8)   // little-endian, as wide as the value
+            h[at++] = uint8_t(x);
     return h;
 }
 bool json(int type) { return type == Alias || type == Osd || type == Mode; }
