@@ -208,11 +208,11 @@ struct Model {
 
 struct Sut {
     kel_test::TestRoot& root;
-    std::function<Bytes(message_deal&, const Bytes&)> via;   // the fixture's handler call and reply
+    std::function<Bytes(message_deal&, uint8_t, const Bytes&)> via;   // the fixture's handler call and reply
     std::unique_ptr<message_deal> links[3];
     std::map<std::string, int> seen;
-    // The request's group, then its data; an empty one: the PC's connection closes.
-    Bytes deal(int pc, const Bytes& req)
+    // The request's group and data; no data: the PC's connection closes.
+    Bytes deal(int pc, uint8_t group, const Bytes& req)
     {
         message_deal& md = *links[kLink[pc]];
         if (req.empty()) {
@@ -221,7 +221,7 @@ struct Sut {
             return {};
         }
         md.peer = uint64_t(kPeer[pc]);
-        return via(md, req);
+        return via(md, group, req);
     }
     // The data root holds what the model says, and the loader names a program that is there.
     void check(const Model& m) const
@@ -248,12 +248,6 @@ struct Sut {
     }
 };
 
-Bytes c0(Bytes data)
-{
-    data.insert(data.begin(), 0xC0);
-    return data;
-}
-
 struct Step : rc::state::Command<Model, Sut> {
     // Mostly the PC whose transfer runs, when given one.
     explicit Step(int running = -1)
@@ -261,6 +255,7 @@ struct Step : rc::state::Command<Model, Sut> {
     {
     }
     int pc;
+    uint8_t group = 0xC0;
     // The request (from the model as it was) and the reply the device owes; the model moves
     // on as the device should.
     virtual Bytes step(Model& m, Bytes& request) const = 0;
@@ -278,7 +273,7 @@ struct Step : rc::state::Command<Model, Sut> {
         auto writes = [] { return sim::MtdModel::writeCount("/dev/mtd10") + sim::MtdModel::writeCount("/dev/mtd8"); };
         const int flashed = writes();
         sim::Journal::clear();
-        RC_ASSERT(pc::hex(s.deal(pc, req)) == pc::hex(want));
+        RC_ASSERT(pc::hex(s.deal(pc, group, req)) == pc::hex(want));
         RC_ASSERT((writes() != flashed) == (m.flashes != m0.flashes));
         if (m.finishes != m0.finishes)   // a finish acts once: its shell commands, its reboot stamped now
             RC_ASSERT(sim::Journal::shellCommands() == (std::vector<std::string>{"chmod 777 -R /data/app", "sync"}) && G_reboot_tickTicks == G_timeTicks);
@@ -290,11 +285,11 @@ struct Step : rc::state::Command<Model, Sut> {
     // The spread: the sub-command, its reply's status, whether the PC held the transfer.
     std::string tag(const Model& m0, const Model& m, const Bytes& req, const Bytes& want) const
     {
-        if (req.empty() || req[0] == 0xA0)
+        if (req.empty() || group == 0xA0)
             return req.empty() ? "release" : m.finishes == m0.finishes ? "finish again" : m.loader != m0.loader ? "finish, image moved" : "finish, nothing moved";
-        const bool read = req[1] == 4 || req[1] == 5 || req[1] == 6 || req[1] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
-        const std::string stored = req[1] == 3 && want == Bytes{0, 3, 0} ? ", type " + std::to_string(m0.up->type) : "";
-        return pc::hex(Bytes{req[1]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[1] == 5 || req[1] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "") + stored;
+        const bool read = req[0] == 4 || req[0] == 5 || req[0] == 6 || req[0] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
+        const std::string stored = req[0] == 3 && want == Bytes{0, 3, 0} ? ", type " + std::to_string(m0.up->type) : "";
+        return pc::hex(Bytes{req[0]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[0] == 5 || req[0] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "") + stored;
     }
 };
 
@@ -306,7 +301,7 @@ struct Start : Step {
     Bytes step(Model& m, Bytes& request) const override
     {
         const Target t = target(kind, size);
-        request = c0(t.req);
+        request = t.req;
         m.sent[pc].clear();
         const bool free = !m.up || holds(m);
         if (t.type == Boot && free) {   // answered with nothing; its digest goes on from the holder's
@@ -338,8 +333,8 @@ struct Block : Step {
         const Bytes doc = holds(m) ? m.up->doc : Bytes{};
         for (uint32_t i = 0; i < n; ++i)
             d[i] = !doc.empty() ? (at + i < doc.size() ? doc[at + i] : 'p') : uint8_t((seed >> (i % 24)) + i);
-        request = c0(block(at, d, 0, n));
-        request[11] = uint8_t(request[11] + (where == 4 ? 1 : 0));   // announces 256 bytes more than it carries
+        request = block(at, d, 0, n);
+        request[10] = uint8_t(request[10] + (where == 4 ? 1 : 0));   // announces 256 bytes more than it carries
         m.sent[pc].insert(m.sent[pc].end(), d.begin(), d.end());
         if (!holds(m) || where == 4 || (m.up->type != Boot && uint64_t(at) + n > capacity(m.up->type)))
             return {1, 2};
@@ -361,8 +356,8 @@ struct End : Step {
     bool right = *rc::gen::weightedElement<bool>({{5, true}, {1, false}});
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = c0(end(md5Of(m.sent[pc])));
-        request[6] = uint8_t(request[6] ^ (right ? 0 : 1));
+        request = end(md5Of(m.sent[pc]));
+        request[5] = uint8_t(request[5] ^ (right ? 0 : 1));
         const Bytes pcSent = m.sent[pc];
         m.sent[pc].clear();
         if (!holds(m)) {
@@ -396,7 +391,7 @@ struct ReadStart : Step {
             {named(8, kUtf, 9, 0), "/data/rcvrecovery/" + kUtf}, {named(8, kLongest, 13, 0), "/data/smartmapping/" + kLongest},
             {named(8, "../P1", 9, 0), ""}, {named(8, "../../etc/x", 13, 0), ""}, {named(8, "P1", 7, 0), ""}};
         const auto& [req, path] = t[what];
-        request = c0(req);
+        request = req;
         const uint8_t echo = req[0] == 8 && (req[req.size() - 5] == 9 || req[req.size() - 5] == 13) ? 8 : 4;
         if (m.reader != -1 && m.reader != holderOf(pc))   // another's read: its file stays its own
             return {uint8_t(path.empty() ? 0 : 1), echo, 0, 0, 0, 0, 0};
@@ -418,7 +413,7 @@ struct ReadBlock : Step {
     uint32_t n = *rc::gen::inRange<uint32_t>(0, 2000);
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = {0xC0, 5, 0, 0, 0, 0};
+        request = {5, 0, 0, 0, 0};
         pc::put32(request, offset);
         pc::put32(request, n);
         if (m.reader != -1 && m.reader != holderOf(pc))
@@ -436,7 +431,7 @@ struct ReadEnd : Step {
     explicit ReadEnd(const Model& m) : Step(m.reader != -1 ? m.readerPc : -1) {}
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = {0xC0, 6};
+        request = {6};
         Bytes r(18, 0), d = md5Of(m.read);
         r[0] = m.reader != -1 && m.reader != holderOf(pc) ? 1 : 0, r[1] = 6;
         if (m.reader == holderOf(pc))
@@ -460,10 +455,11 @@ struct Release : Step {
 // Register 14 bit 0 finishes an application upgrade, once until the flag is cleared (as the
 // restart it asks for would).
 struct Finish : Step {
+    Finish() { group = 0xA0; }
     bool cleared = *rc::gen::arbitrary<bool>();
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = {0xA0, 14, 1, 0, 1};
+        request = {14, 1, 0, 1};
         if (m.finishArmed && !cleared)
             return {0};
         m.finishArmed = true, ++m.finishes;
@@ -507,7 +503,7 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
     };
     auto sequences = [&](bool drawn) {
         Model m = fresh();
-        Sut s{root, [this](message_deal& md, const Bytes& r) { return reply(std::max(deal(req(r[0], Bytes(r.begin() + 1, r.end())), md), 0)); }, {}, {}};
+        Sut s{root, [this](message_deal& md, uint8_t g, const Bytes& r) { return reply(std::max(deal(req(g, r), md), 0)); }, {}, {}};
         for (auto& l : s.links)
             l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
         std::vector<std::shared_ptr<const Step>> whole;   // every kind of upload whole once, then the finish
