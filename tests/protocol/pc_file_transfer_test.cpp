@@ -198,7 +198,7 @@ struct Upload {
 };
 struct Model {
     std::optional<Upload> up;
-    std::map<std::string, Bytes> files, flash;   // the files uploads may write that exist; the partitions' starts
+    std::map<std::string, Bytes> files, flash;   // files there (those uploads may write are checked); the partitions' starts
     Bytes sent[kPcs];                            // each PC's blocks since its start or end
     int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0;
     Bytes readFile, read;
@@ -485,9 +485,10 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
     auto fresh = [this] {   // the data root and the transfer state as the program starts
         for (const char* dir : {"/data/app", "/data/rcvrecovery", "/data/smartmapping", "/data/modes", "/data/configs"})
             std::filesystem::remove_all(root.host(dir));
+        Model m;   // the files it tracks as written here
         for (const auto& [path, text] : {std::make_pair(kAlias, "ten bytes."), {kApp, "old"}, {"/usr/app/kelM57N", "first"},
                                          {"/data/configs/led_load_config.ini", "[app-1]\napp_path=/usr/app/kelM57N\n"}})
-            root.writeFile(path, text);
+            root.writeFile(path, text), m.files[path] = Bytes(text, text + std::strlen(text));
         std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
         FileBufOwner::reset();
         message_deal::file_read_hold.reset();
@@ -497,8 +498,6 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
             std::fclose(file_velin);
         file_velin = nullptr;
         g_app_reset_flag = 0, g_update_status = 0;
-        Model m;
-        m.files = {{kAlias, {'t', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}}, {kApp, {'o', 'l', 'd'}}};
         return m;
     };
     auto sequences = [&](bool drawn) {
