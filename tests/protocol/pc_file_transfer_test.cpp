@@ -16,31 +16,19 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <set>
 
+namespace transfers {
+pc::Bytes document(int type, uint32_t size, int bad);   // a name (5) or overlay (8) file
+}
 namespace {
 
 using handler_test::Bytes;
 using namespace fileframes;
-
-Bytes content(size_t n, unsigned seed)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = uint8_t((i * 31 + seed + (i >> 9)) & 0xFF);
-    return b;
-}
-
-// A file of n bytes its reader takes: alias names or an overlay description, padded.
-Bytes json(bool alias, size_t n)
-{
-    std::string t = alias ? "{\"namelist\":{}," : "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0,";
-    t += "\"pad\":\"" + std::string(n - t.size() - 9, 'p') + "\"}";
-    return Bytes(t.begin(), t.end());
-}
 
 class PcFileTransfer : public handler_test::HandlerFixture {
 protected:
@@ -68,13 +56,13 @@ protected:
 // partition whose erase fails is closed and never written.
 TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
-    const Bytes kernel = content(200000, 3);
+    const Bytes kernel(200000, 3);
     sim::MtdModel::setEraseRefused("/dev/mtd10", true);
     const int writes = sim::MtdModel::writeCount("/dev/mtd10");
     EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
     EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10"), writes);
     root.writeFile("/data/configs/alias.json", "old names");
-    const Bytes data = json(true, 3000);
+    const Bytes data = transfers::document(5, 3000, 0);
     // The staging file cannot be created.
     std::filesystem::create_directories(board::Files::map("/data/configs/.upload.part.tmp"));
     EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
@@ -94,7 +82,7 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
     root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
     root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
-    const Bytes osd = json(false, 1536 << 10);
+    const Bytes osd = transfers::document(8, 1536 << 10, 0);
     EXPECT_EQ(upload(start("OSDS", 0, uint32_t(osd.size())), osd, md5Of(osd)), (Bytes{0, 3, 0}));
     EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 512 << 10)))), (Bytes{1, 1, 2}));
     EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 512 << 10)))), (Bytes{1, 7, 2}));
@@ -170,25 +158,16 @@ bool image(int type) { return type == App || type == Kernel || type == Logo; }
 Bytes logoHeader(uint32_t length)
 {
     Bytes h(372, 0);
-    auto le = [&h](size_t at, uint32_t v, int width) {
-        for (int i = 0; i < width; ++i)
-            h[at + size_t(i)] = uint8_t(v >> (8 * i));
-    };
     for (const auto& t : {std::make_pair(0, "SSTA"), {12, "DISP"}, {72, "LMT050_NAD"}, {328, "LOGO"}})
         std::copy(t.second, t.second + std::strlen(t.second), h.begin() + t.first);
-    for (const auto& b : {std::make_pair(4, 0x52), {8, 2},    {48, 0x38},  {52, 1},    {56, 0x44}, {62, 0x30},
-                          {68, 1},             {116, 1},  {125, 1},    {134, 1},   {136, 1},   {138, 1},
-                          {140, 1},            {142, 1},  {144, 10},   {146, 12},  {148, 4},   {150, 12},
-                          {158, 0xF0},         {172, 7},  {174, 7},    {176, 6},   {178, 25},  {180, 0xC0},
-                          {184, 0x50},         {188, 1},  {196, 2},    {200, 2},   {220, 2},   {232, 1},
-                          {236, 2},            {240, 3},  {244, 4},    {364, 0x2C}, {368, 1}})
-        h[size_t(b.first)] = uint8_t(b.second);
-    for (const auto& w : {std::make_pair(44, 260), {66, 816}, {126, 0x0101}, {132, 0x0101}, {156, 320}, {160, 360},
-                          {162, 360}, {164, 360}, {166, 280}, {168, 280}, {170, 280}, {182, 0xFFA0}})
-        le(size_t(w.first), uint32_t(w.second), 2);
-    le(104, 0x08049630, 4);
-    le(128, 0x01020201, 4);
-    le(360, length, 4);
+    for (auto [at, v] : std::initializer_list<std::pair<size_t, uint32_t>>{{4, 0x52}, {8, 2}, {44, 260}, {48, 0x38},
+        {52, 1}, {56, 0x44}, {62, 0x30}, {66, 816}, {68, 1}, {104, 0x08049630}, {116, 1}, {125, 1}, {126, 0x0101},
+        {128, 0x01020201}, {132, 0x0101}, {134, 1}, {136, 1}, {138, 1}, {140, 1}, {142, 1}, {144, 10}, {146, 12},
+        {148, 4}, {150, 12}, {156, 320}, {158, 0xF0}, {160, 360}, {162, 360}, {164, 360}, {166, 280}, {168, 280},
+        {170, 280}, {172, 7}, {174, 7}, {176, 6}, {178, 25}, {180, 0xC0}, {182, 0xFFA0}, {184, 0x50}, {188, 1},
+        {196, 2}, {200, 2}, {220, 2}, {232, 1}, {236, 2}, {240, 3}, {244, 4}, {364, 0x2C}, {368, 1}, {360, length}})
+        for (uint32_t x = v; x; x >>= 8)   // little-endian, as wide as the value
+            h[at++] = uint8_t(x);
     return h;
 }
 bool json(int type) { return type == Alias || type == Osd || type == Mode; }
@@ -219,7 +198,7 @@ struct Upload {
 };
 struct Model {
     std::optional<Upload> up;
-    std::map<std::string, Bytes> files, flash;   // the files uploads may write that exist; the partitions' starts
+    std::map<std::string, Bytes> files, flash;   // files there (those uploads may write are checked); the partitions' starts
     Bytes sent[kPcs];                            // each PC's blocks since its start or end
     int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0;
     Bytes readFile, read;
@@ -228,13 +207,12 @@ struct Model {
 };
 
 struct Sut {
-    explicit Sut(kel_test::TestRoot& r) : root(r) {}
     kel_test::TestRoot& root;
+    std::function<Bytes(message_deal&, uint8_t, const Bytes&)> via;   // the fixture's handler call and reply
     std::unique_ptr<message_deal> links[3];
-    Bytes buf = Bytes(message_deal::FRAME_BUF_SIZE);
     std::map<std::string, int> seen;
-    // The request's group, then its data; an empty one: the PC's connection closes.
-    Bytes deal(int pc, const Bytes& req)
+    // The request's group and data; no data: the PC's connection closes.
+    Bytes deal(int pc, uint8_t group, const Bytes& req)
     {
         message_deal& md = *links[kLink[pc]];
         if (req.empty()) {
@@ -242,11 +220,8 @@ struct Sut {
             RC_ASSERT(!md.holds_transfer(uint64_t(kPeer[pc])));
             return {};
         }
-        const Bytes plain = pc::encode(pc::Frame{pc::kController, pc::kPc, 0, 0, 0, 0, 0, req[0], Bytes(req.begin() + 1, req.end())});
-        std::copy(plain.begin(), plain.end(), buf.begin());
         md.peer = uint64_t(kPeer[pc]);
-        const int r = md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
-        return Bytes(buf.begin() + 10, buf.begin() + 10 + std::max(r, 0));
+        return via(md, group, req);
     }
     // The data root holds what the model says, and the loader names a program that is there.
     void check(const Model& m) const
@@ -273,12 +248,6 @@ struct Sut {
     }
 };
 
-Bytes c0(Bytes data)
-{
-    data.insert(data.begin(), 0xC0);
-    return data;
-}
-
 struct Step : rc::state::Command<Model, Sut> {
     // Mostly the PC whose transfer runs, when given one.
     explicit Step(int running = -1)
@@ -286,6 +255,7 @@ struct Step : rc::state::Command<Model, Sut> {
     {
     }
     int pc;
+    uint8_t group = 0xC0;
     // The request (from the model as it was) and the reply the device owes; the model moves
     // on as the device should.
     virtual Bytes step(Model& m, Bytes& request) const = 0;
@@ -303,7 +273,7 @@ struct Step : rc::state::Command<Model, Sut> {
         auto writes = [] { return sim::MtdModel::writeCount("/dev/mtd10") + sim::MtdModel::writeCount("/dev/mtd8"); };
         const int flashed = writes();
         sim::Journal::clear();
-        RC_ASSERT(pc::hex(s.deal(pc, req)) == pc::hex(want));
+        RC_ASSERT(pc::hex(s.deal(pc, group, req)) == pc::hex(want));
         RC_ASSERT((writes() != flashed) == (m.flashes != m0.flashes));
         if (m.finishes != m0.finishes)   // a finish acts once: its shell commands, its reboot stamped now
             RC_ASSERT(sim::Journal::shellCommands() == (std::vector<std::string>{"chmod 777 -R /data/app", "sync"}) && G_reboot_tickTicks == G_timeTicks);
@@ -315,11 +285,11 @@ struct Step : rc::state::Command<Model, Sut> {
     // The spread: the sub-command, its reply's status, whether the PC held the transfer.
     std::string tag(const Model& m0, const Model& m, const Bytes& req, const Bytes& want) const
     {
-        if (req.empty() || req[0] == 0xA0)
+        if (req.empty() || group == 0xA0)
             return req.empty() ? "release" : m.finishes == m0.finishes ? "finish again" : m.loader != m0.loader ? "finish, image moved" : "finish, nothing moved";
-        const bool read = req[1] == 4 || req[1] == 5 || req[1] == 6 || req[1] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
-        const std::string stored = req[1] == 3 && want == Bytes{0, 3, 0} ? ", type " + std::to_string(m0.up->type) : "";
-        return pc::hex(Bytes{req[1]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[1] == 5 || req[1] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "") + stored;
+        const bool read = req[0] == 4 || req[0] == 5 || req[0] == 6 || req[0] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
+        const std::string stored = req[0] == 3 && want == Bytes{0, 3, 0} ? ", type " + std::to_string(m0.up->type) : "";
+        return pc::hex(Bytes{req[0]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[0] == 5 || req[0] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "") + stored;
     }
 };
 
@@ -331,7 +301,7 @@ struct Start : Step {
     Bytes step(Model& m, Bytes& request) const override
     {
         const Target t = target(kind, size);
-        request = c0(t.req);
+        request = t.req;
         m.sent[pc].clear();
         const bool free = !m.up || holds(m);
         if (t.type == Boot && free) {   // answered with nothing; its digest goes on from the holder's
@@ -363,8 +333,8 @@ struct Block : Step {
         const Bytes doc = holds(m) ? m.up->doc : Bytes{};
         for (uint32_t i = 0; i < n; ++i)
             d[i] = !doc.empty() ? (at + i < doc.size() ? doc[at + i] : 'p') : uint8_t((seed >> (i % 24)) + i);
-        request = c0(block(at, d, 0, n));
-        request[11] = uint8_t(request[11] + (where == 4 ? 1 : 0));   // announces 256 bytes more than it carries
+        request = block(at, d, 0, n);
+        request[10] = uint8_t(request[10] + (where == 4 ? 1 : 0));   // announces 256 bytes more than it carries
         m.sent[pc].insert(m.sent[pc].end(), d.begin(), d.end());
         if (!holds(m) || where == 4 || (m.up->type != Boot && uint64_t(at) + n > capacity(m.up->type)))
             return {1, 2};
@@ -386,8 +356,8 @@ struct End : Step {
     bool right = *rc::gen::weightedElement<bool>({{5, true}, {1, false}});
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = c0(end(md5Of(m.sent[pc])));
-        request[6] = uint8_t(request[6] ^ (right ? 0 : 1));
+        request = end(md5Of(m.sent[pc]));
+        request[5] = uint8_t(request[5] ^ (right ? 0 : 1));
         const Bytes pcSent = m.sent[pc];
         m.sent[pc].clear();
         if (!holds(m)) {
@@ -421,7 +391,7 @@ struct ReadStart : Step {
             {named(8, kUtf, 9, 0), "/data/rcvrecovery/" + kUtf}, {named(8, kLongest, 13, 0), "/data/smartmapping/" + kLongest},
             {named(8, "../P1", 9, 0), ""}, {named(8, "../../etc/x", 13, 0), ""}, {named(8, "P1", 7, 0), ""}};
         const auto& [req, path] = t[what];
-        request = c0(req);
+        request = req;
         const uint8_t echo = req[0] == 8 && (req[req.size() - 5] == 9 || req[req.size() - 5] == 13) ? 8 : 4;
         if (m.reader != -1 && m.reader != holderOf(pc))   // another's read: its file stays its own
             return {uint8_t(path.empty() ? 0 : 1), echo, 0, 0, 0, 0, 0};
@@ -443,7 +413,7 @@ struct ReadBlock : Step {
     uint32_t n = *rc::gen::inRange<uint32_t>(0, 2000);
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = {0xC0, 5, 0, 0, 0, 0};
+        request = {5, 0, 0, 0, 0};
         pc::put32(request, offset);
         pc::put32(request, n);
         if (m.reader != -1 && m.reader != holderOf(pc))
@@ -461,7 +431,7 @@ struct ReadEnd : Step {
     explicit ReadEnd(const Model& m) : Step(m.reader != -1 ? m.readerPc : -1) {}
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = {0xC0, 6};
+        request = {6};
         Bytes r(18, 0), d = md5Of(m.read);
         r[0] = m.reader != -1 && m.reader != holderOf(pc) ? 1 : 0, r[1] = 6;
         if (m.reader == holderOf(pc))
@@ -485,10 +455,11 @@ struct Release : Step {
 // Register 14 bit 0 finishes an application upgrade, once until the flag is cleared (as the
 // restart it asks for would).
 struct Finish : Step {
+    Finish() { group = 0xA0; }
     bool cleared = *rc::gen::arbitrary<bool>();
     Bytes step(Model& m, Bytes& request) const override
     {
-        request = {0xA0, 14, 1, 0, 1};
+        request = {14, 1, 0, 1};
         if (m.finishArmed && !cleared)
             return {0};
         m.finishArmed = true, ++m.finishes;
@@ -514,9 +485,10 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
     auto fresh = [this] {   // the data root and the transfer state as the program starts
         for (const char* dir : {"/data/app", "/data/rcvrecovery", "/data/smartmapping", "/data/modes", "/data/configs"})
             std::filesystem::remove_all(root.host(dir));
+        Model m;   // the files it tracks as written here
         for (const auto& [path, text] : {std::make_pair(kAlias, "ten bytes."), {kApp, "old"}, {"/usr/app/kelM57N", "first"},
                                          {"/data/configs/led_load_config.ini", "[app-1]\napp_path=/usr/app/kelM57N\n"}})
-            root.writeFile(path, text);
+            root.writeFile(path, text), m.files[path] = Bytes(text, text + std::strlen(text));
         std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
         FileBufOwner::reset();
         message_deal::file_read_hold.reset();
@@ -526,13 +498,11 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
             std::fclose(file_velin);
         file_velin = nullptr;
         g_app_reset_flag = 0, g_update_status = 0;
-        Model m;
-        m.files = {{kAlias, {'t', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'}}, {kApp, {'o', 'l', 'd'}}};
         return m;
     };
     auto sequences = [&](bool drawn) {
         Model m = fresh();
-        Sut s(root);
+        Sut s{root, [this](message_deal& md, uint8_t g, const Bytes& r) { return reply(std::max(deal(req(g, r), md), 0)); }, {}, {}};
         for (auto& l : s.links)
             l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
         std::vector<std::shared_ptr<const Step>> whole;   // every kind of upload whole once, then the finish
