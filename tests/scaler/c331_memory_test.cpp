@@ -412,24 +412,13 @@ protected:
             lit.insert({shows, cell});
             ochWindow[o] = shows;
         }
-        // A cell's layers are stacked by the records' priorities, the highest (lowest word) on
-        // top; a priority another window took first becomes the lowest free one (equal words,
-        // as a setter may leave them, stack either way).
-        int layer[6] = {}, taken = 0;
-        for (int k = 0; k < 6; ++k)
-            if (s.wins[k].w) {
-                layer[k] = s.wins[k].prio % 6;
-                for (int l = 0; l < 6 && (taken >> layer[k] & 1); ++l)
-                    layer[k] = l;
-                taken |= 1 << layer[k];
-            }
         for (int m = 0; m < 8; ++m) {
             int below = -1;
             for (uint32_t word = reg(0x0E + 0x10 * m, 0x08, 4); word; word >>= 4) {
                 const auto o = ochWindow.find(int(word & 15) - 8);
                 if (o == ochWindow.end())
                     continue;
-                if (below >= 0 && layer[below] < layer[o->second] && s.wins[below].prio % 6 != s.wins[o->second].prio % 6)
+                if (below >= 0 && layer[below] < layer[o->second])   // lowest layer on top, equal either way
                     return "cell " + std::to_string(m) + ": window " + std::to_string(o->second) + " above window " + std::to_string(below);
                 below = o->second;
             }
@@ -462,6 +451,7 @@ protected:
     }
     // The records that hold channels after a step, and the joined ones that may hold no memory.
     std::set<int> held, memoryless;
+    int layer[6] = {};   // each record's layer: see run
 };
 
 } // namespace
@@ -510,6 +500,16 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
                 else
                     memoryless.erase(r);
             }
+            // A set-up or a rebuild (all six ask) numbers the layers from the words, a word taken first
+            // giving the lowest free layer; the apply step stores a changed word as it is, equal or not.
+            const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
+            for (int k = 0, taken = 0; k < 6; ++k)
+                if (rebuilt ? s.wins[k].w != 0 : s.wins[k].prio != before.wins[k].prio) {
+                    layer[k] = s.wins[k].prio % 6;
+                    for (int l = 0; l < 6 && (taken >> layer[k] & 1); ++l)
+                        layer[k] = l;
+                    taken |= int(rebuilt) << layer[k];
+                }
             apply(*chip, s);
             told += text(s) + "\n";
             std::string f = fault(s, held, memoryless);
