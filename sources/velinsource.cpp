@@ -592,6 +592,10 @@ void velinsource::register0_commands(int input)
             gpio_write(kLineIt6805Reset, kLineHigh);
             p_ite6805_sys->FsmState[0] = 0;
             p_ite6805_sys->FsmState[1] = 0;
+            // The misses while it was held were the reset, not an absent chip: it is looked
+            // for again at once, not after the pause they grew to (up to a second).
+            p_ite6805_sys->identify_retry_ticks[0] = 0;
+            p_ite6805_sys->identify_retry_ticks[1] = 0;
             break;
         case 4: drv->iTE6805_Set_HPD_Ctrl(0, 0, 1); break;
         case 5: drv->iTE6805_Set_HPD_Ctrl(0, 1, 1); break;
