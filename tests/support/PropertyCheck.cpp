@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -15,6 +17,49 @@ bool paramsName(const char* key)
 {
     const char* p = std::getenv("RC_PARAMS");
     return p && std::string(p).find(key) != std::string::npos;
+}
+
+// Shrinking a long command sequence can take minutes when each case runs a whole device; past
+// this much shrinking the smallest failing case found so far is reported instead.
+constexpr std::chrono::seconds kShrinkBudget{20};
+
+struct ShrinkClock {
+    std::chrono::steady_clock::time_point started;
+    bool running = false;
+    bool cut = false;
+
+    void start()
+    {
+        if (!running) {
+            running = true;
+            started = std::chrono::steady_clock::now();
+        }
+    }
+    bool spent()
+    {
+        cut = cut || (running && std::chrono::steady_clock::now() - started > kShrinkBudget);
+        return cut;
+    }
+};
+
+using Case = rc::Shrinkable<rc::detail::CaseDescription>;
+
+// RapidCheck asks a case for its shrinks only once it failed, so the first request starts the
+// clock; once it has run out, no further candidate is offered and the search ends where it is.
+Case withinBudget(Case c, std::shared_ptr<ShrinkClock> clock)
+{
+    return rc::shrinkable::mapShrinks(std::move(c), [clock](rc::Seq<Case>&& shrinks) {
+        clock->start();
+        return rc::seq::map(rc::seq::takeWhile(std::move(shrinks), [clock](const Case&) { return !clock->spent(); }),
+                            [clock](Case&& shrink) { return withinBudget(std::move(shrink), clock); });
+    });
+}
+
+rc::detail::Property budgeted(const rc::detail::Property& property, std::shared_ptr<ShrinkClock> clock)
+{
+    return rc::detail::Property([property, clock](const rc::Random& random, int size) {
+        return withinBudget(property(random, size), clock);
+    });
 }
 
 } // namespace
@@ -50,9 +95,12 @@ void checkPropertyOf(const std::string& name, const rc::detail::Property& proper
         TestMetadata metadata;
         metadata.id = name;
         metadata.description = name;
-        const TestResult result = checkProperty(property, metadata, params);
+        auto clock = std::make_shared<ShrinkClock>();
+        const TestResult result = checkProperty(budgeted(property, clock), metadata, params);
         std::ostringstream ss;
         printResultMessage(result, ss);
+        if (clock->cut)
+            ss << "\n(shrinking stopped after " << kShrinkBudget.count() << " s: the case above is the smallest found by then)";
         if (result.is<SuccessResult>()) {   // the cases passed, with their spread (RC_TAG, RC_CLASSIFY)
             std::cout << name << " from seed " << seed << ": " << ss.str() << std::endl;
         } else {

@@ -1,7 +1,8 @@
 #pragma once
 // Runs a RapidCheck property twice: once from a fixed seed, so CI meets the same cases every
 // run, and once from a seed drawn for this run, so each run also meets new ones. A failure
-// names its seed and the RC_PARAMS that replays it; RapidCheck shrinks the case first.
+// names its seed and the RC_PARAMS that replays it; RapidCheck shrinks the case first, for at
+// most a bounded time, so a failing seed reports in seconds with the smallest case found by then.
 // RC_PARAMS="seed=N" runs that seed alone; RC_PARAMS="max_success=N" runs N cases a seed.
 #include <gtest/gtest.h>
 #include <rapidcheck.h>
