@@ -72,7 +72,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
         for (const std::string& f : left)
             fs::create_directories(fs::path(at + f).parent_path()), std::ofstream(at + f) << "x";
     };
-    ASSERT_TRUE(host.start()) << host.output;
+    KEL_START_HOST(host);
     // It stays up in its event loop, answering a PC's RAM reads. The first window's input carries the default scenario's 1080p60 source (once the input
     // thread has measured it): a first run shows a picture.
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
@@ -87,17 +87,23 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     EXPECT_TRUE(pc->request(discovery, found) && found.data.size() > 194 && pc::get16(found.data.data() + 193) == 5005 + host.offset);
     EXPECT_EQ(host.app.state(), QProcess::Running);
 
-    // pcclient reads a stored file back through the read transfer, and says a type that is
-    // not stored; another root on the same ports names every PC port it cannot open in one
-    // line, and a scenario flag outside 0/1 in the scenario's warning.
+    // pcclient sends a file of two blocks and reads it back on the --tcp and --udp ports the
+    // offset moves, and says why a name or a file is refused; another root on the same ports
+    // names every PC port it cannot open in one line (on ports shifted so that only UDP 13769
+    // collides, that one), and a scenario flag outside 0/1 in the scenario's warning.
     const QString other = host.root.path() + "/other", tool = "/tools/pcclient/pcclient";
+    const std::string alias = dir + "/other/alias.json", flag = dir + "/other/flag", aliasText = R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Cam"}]}})" + std::string(20000, ' ');
     fs::create_directories(other.toStdString());
-    std::ofstream((other + "/alias.json").toStdString()) << R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Cam"}]}})";
-    std::ofstream((other + "/flag").toStdString()) << "keypad.present=2\n";
-    EXPECT_EQ(runBeside(host, {}, tool, {"send-file", "ALIS", other + "/alias.json"}).first + runBeside(host, {}, tool, {"get-file", "ALIS", other + "/back"}).first, 0);
-    EXPECT_EQ(slurp((other + "/back").toStdString()), slurp((other + "/alias.json").toStdString()));
-    EXPECT_EQ(runBeside(host, {}, tool, {"send-file", "ALIX", other + "/flag"}),
-              std::make_pair(1, dir + "/other/flag not stored (the start was refused: status 1, result 2)\n"));
+    std::ofstream(alias) << aliasText, std::ofstream(flag) << "keypad.present=2\n";
+    for (const auto& [args, result] : std::vector<std::pair<QStringList, std::pair<int, std::string>>>{
+             {{"--tcp", "127.0.0.1:5005", "send-file", "ALIS", other + "/alias.json"}, {0, alias + " stored as ALIS\n"}},
+             {{"--udp", "127.0.0.1:10005", "get-file", "ALIS", other + "/back"}, {0, "ALIS read into " + dir + "/other/back (" + std::to_string(aliasText.size()) + " bytes)\n"}},
+             {{"send-file", "ALIX", other + "/flag"}, {1, flag + " not stored: the start was refused (status 1, result 2): ALIX is not a name the device stores: use ALIS, OSDS, MO01-MO10, FMCU, FKRN, LOGO, DIVU, KXFR or FBOT\n"}},
+             {{"send-file", "ALIS", other + "/flag"}, {1, flag + " not stored (the end was answered with status 0, result 1): the device found it damaged on the way or not a file it can use (a JSON file it cannot read, say); the stored ALIS stays as it was\n"}}})
+        EXPECT_EQ(runBeside(host, {}, tool, args), result) << args.join(' ').toStdString();
+    EXPECT_EQ(slurp(dir + "/other/back"), aliasText);
+    const std::string only13769 = runBeside(host, {{"KEL_ROOT", other}, {"KEL_PORT_OFFSET", QString::number(host.offset - 3764)}}).second;
+    EXPECT_NE(only13769.find(" UDP " + std::to_string(host.offset + 10005) + " (Address already in use)"), std::string::npos) << only13769;
     const std::string busy = runBeside(host, {{"KEL_ROOT", other}, {"KEL_SCENARIO", other + "/flag"}}).second;
     std::string ports;
     for (const auto& [kind, port] : {std::pair{"TCP", 5005}, {"TCP", 10002}, {"UDP", 5008}, {"UDP", 10005}, {"UDP", 13769}})
@@ -149,10 +155,10 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
         fs::create_directories(dataRoot);
         std::ofstream(dataRoot + "/data") << "a file where the folder should be";
     };
-    ASSERT_TRUE(host.start()) << host.output;
+    KEL_START_HOST(host);
     EXPECT_NE(host.output.find("kelM57N: /data (" + root + "/data) cannot be written: Not a directory (errno 20)"), std::string::npos) << host.output;
     host.output.clear();
     pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
     ASSERT_TRUE(pc && pc->writeRam(0x880, {77}) == 0 && pc->writeRegister(11, 2, 2) == 0);
-    EXPECT_TRUE(host.waitFor("cannot store /data/ram_device_info (" + root + "/data/ram_device_info): Not a directory (errno 20)", 60)) << host.outputSoFar();
+    EXPECT_TRUE(host.waitFor("kelM57N: cannot store /data/ram_device_info (" + root + "/data/ram_device_info): Not a directory (errno 20)", 60)) << host.outputSoFar();
 }
