@@ -241,8 +241,7 @@ TEST(SimNetwork, EverythingStaysOnLoopback)
                                       board::Network::destination(inet_addr("192.168.0.10")), board::Network::destination(inet_addr("127.0.0.5"))}),
               (std::vector<in_addr_t>{htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), inet_addr("127.0.0.5")}));
     // Ports a test moved, and whatever else it set on the board, are back for the next one.
-    sim::SimBoard::setPortOffset(17), sim::SimBoard::fixWallTime(5), sim::SimBoard::setRecording(false), sim::SimBoard::advanceVirtual(9);
-    sim::SimBoard::reset();
+    sim::SimBoard::setPortOffset(17), sim::SimBoard::fixWallTime(5), sim::SimBoard::setRecording(false), sim::SimBoard::advanceVirtual(9), sim::SimBoard::reset();
     EXPECT_EQ(std::make_tuple(board::Network::listenPort(5005), sim::SimBoard::fixedWallTime(), sim::SimBoard::recording(), sim::SimBoard::virtualMicroseconds()),
               std::make_tuple(uint16_t(5005), std::time_t(0), true, uint64_t(0)));
 }

@@ -23,8 +23,7 @@ HostApp::HostApp()
 
 bool HostApp::start(const std::string& scenario)
 {
-    // The program sees only what the test gives it, whatever the caller's environment says
-    // (a KEL_SCENARIO, KEL_TRACE or KEL_PORT_OFFSET of a user's own runs).
+    // Nothing of the caller's own runs (a KEL_SCENARIO, KEL_PORT_OFFSET, KEL_TRACE) reaches the program.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& key : env.keys())
         if (key.startsWith("KEL_") && key != "KEL_EMULATED")
@@ -61,8 +60,7 @@ bool HostApp::start(const std::string& scenario)
         return taken.empty();
     }, 10);
     if (offset < 0 && maxPortOffset(13769) <= 100)
-        skipped = "no room for the program's ports (5005-13769 moved) below the ephemeral range, which starts at " +
-                  std::to_string(ephemeralStart());
+        skipped = "no room below the ephemeral range (from " + std::to_string(ephemeralStart()) + ") for the program's ports 5005-13769";
     else if (offset < 0 && !taken.empty())
         skipped = "10 port offsets tried, each with ports other programs hold; the last: " + taken;
     if (!taken.empty() || output.find(kStarted) == std::string::npos)

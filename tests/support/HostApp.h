@@ -8,14 +8,8 @@
 
 // Starts the HostApp host (start's arguments follow) or ends the test: skipped, saying why,
 // when no ports free of other programs were found; failed, with the output, otherwise.
-#define KEL_START_HOST(host, ...)                                                                                    \
-    do {                                                                                                             \
-        if (!(host).start(__VA_ARGS__)) {                                                                            \
-            if (!(host).skipped.empty())                                                                             \
-                GTEST_SKIP() << (host).skipped;                                                                      \
-            FAIL() << (host).output;                                                                                 \
-        }                                                                                                            \
-    } while (0)
+#define KEL_START_HOST(host, ...) \
+    do { if (!(host).start(__VA_ARGS__)) { if (!(host).skipped.empty()) GTEST_SKIP() << (host).skipped; FAIL() << (host).output; } } while (0)
 
 namespace kel_test {
 
