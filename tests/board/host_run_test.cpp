@@ -88,8 +88,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     // collides, that one), and a scenario flag outside 0/1 in the scenario's warning.
     const QString other = host.root.path() + "/other", tool = "/tools/pcclient/pcclient";
     const std::string alias = dir + "/other/alias.json", flag = dir + "/other/flag", aliasText = R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Cam"}]}})" + std::string(20000, ' ');
-    fs::create_directories(other.toStdString());
-    std::ofstream(alias) << aliasText, std::ofstream(flag) << "keypad.present=2\n";
+    fs::create_directories(other.toStdString()), std::ofstream(alias) << aliasText, std::ofstream(flag) << "keypad.present=2\n";
     for (const auto& [args, result] : std::vector<std::pair<QStringList, std::pair<int, std::string>>>{
              {{"--tcp", "127.0.0.1:5005", "send-file", "ALIS", other + "/alias.json"}, {0, alias + " stored as ALIS\n"}},
              {{"--udp", "127.0.0.1:10005", "get-file", "ALIS", other + "/back"}, {0, "ALIS read into " + dir + "/other/back (" + std::to_string(aliasText.size()) + " bytes)\n"}},
