@@ -125,7 +125,7 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     const std::string journal = slurp(root + "/sim-journal.log");
     // Nothing was written beside the root in the working directory.
     for (const auto& entry : fs::directory_iterator(dir))
-        EXPECT_TRUE(std::set<fs::path>{"root", "before", "other"}.count(entry.path().filename())) << entry.path();
+        EXPECT_TRUE((std::set<fs::path>{"root", "before", "other"}.count(entry.path().filename()))) << entry.path();
     EXPECT_EQ(fs::last_write_time(marker), before);
 
     for (int i = 0; i < 3; ++i)
