@@ -173,9 +173,9 @@ void Files::reportFailedStore(const std::string& path, int error)
 {
     const std::string mapped = map(path);
     if (mapped == path)
-        Console::warn("cannot store %s: %s (errno %d)\n", path.c_str(), std::strerror(error), error);
+        Console::warn("kelM57N: cannot store %s: %s (errno %d)\n", path.c_str(), std::strerror(error), error);
     else
-        Console::warn("cannot store %s (%s): %s (errno %d)\n", path.c_str(), mapped.c_str(), std::strerror(error),
+        Console::warn("kelM57N: cannot store %s (%s): %s (errno %d)\n", path.c_str(), mapped.c_str(), std::strerror(error),
                       error);
 }
 

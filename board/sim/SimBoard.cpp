@@ -228,9 +228,13 @@ void SimBoard::reset()
         hooks = resetHooks();
     }
     Journal::reset();
+    // Whatever a test changed goes back, so the next starts from the same board: ports an
+    // earlier test moved (to bind private ones) would move every port the next one reads.
+    // Whether the clock is virtual is the caller's choice, kept across a reset.
     g_recording = true;
     g_virtualUs = 0;
     g_fixedWall = 0;
+    g_portOffset = 0;
     for (auto& h : hooks)
         h();
 }

@@ -53,8 +53,10 @@ public:
     static void setPortOffset(int offset);
     static int portOffset();
 
-    // Device models register a reset hook; reset() puts every model, the journal and the
-    // scenario back to their defaults (each test starts from a known board).
+    // Device models register a reset hook; reset() puts every model, the journal, the
+    // scenario, the virtual time, the fixed wall time, the recording and the port offset back
+    // to their defaults (each test starts from a known board; the root and whether the clock
+    // is virtual stay).
     static void addResetHook(const std::function<void()>& hook);
     static void reset();
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # scripts/run starts the program on the data root KEL_ROOT names (a relative name taken from
-# where the script was started), else on build/sim-root: run from a copy with the set-up and
-# the build stubbed and a stand-in program that prints its root. Given the built program, it
+# where the script was started), else on build/sim-root, and keeps the last run's log: run
+# from a copy, set-up and build stubbed, with a stand-in program that prints its root. Given the built program, it
 # also runs it on the VNC screen: a key shows in the VNC frame (the time printed, bounded far
 # above the 0.2 s aimed at); a second run on the root in use, or on the taken VNC port, stops
 # with the reason.
@@ -14,11 +14,12 @@ touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n' >"$work/bin/cmake"
 printf '#!/bin/sh\necho "root $KEL_ROOT" >&2; echo "scenario $KEL_SCENARIO" >&2\n' >"$work/tree/build/kelM57N"
 chmod +x "$work/bin/cmake" "$work/tree/build/kelM57N"
 fail=0
-for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x|$work/caller/rel/x"; do
+for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x|$work/caller/rel/x" "KEL_ROOT=$work/mine|$work/mine"; do
   got="$(cd "$work/caller" && env ${row%%|*} PATH="$work/bin:$PATH" KEL_PLATFORM=offscreen KEL_SCENARIO=s.txt bash "$work/tree/scripts/run" 2>&1)"
   [ "$(echo "$got" | sed -n 's/^root //p') $(echo "$got" | sed -n 's/^scenario //p')" = "${row#*|} $work/caller/s.txt" ] && [ -d "${row#*|}" ] ||
     { echo "${row%%|*}: not ${row#*|}: $got"; fail=1; }
-done
+done   # the second run on $work/mine keeps the first one's log
+grep -q "^root $work/mine$" "$work/mine/kelM57N.log.1" || { echo "the previous log is not kept: $(ls "$work/mine")"; fail=1; }
 [ -n "${2:-}" ] || exit "$fail"
 ln -sf "$2" "$work/tree/build/kelM57N"
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"

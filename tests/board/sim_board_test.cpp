@@ -240,6 +240,10 @@ TEST(SimNetwork, EverythingStaysOnLoopback)
     EXPECT_EQ((std::vector<in_addr_t>{board::Network::bindAddress(), board::Network::destination(htonl(INADDR_BROADCAST)),
                                       board::Network::destination(inet_addr("192.168.0.10")), board::Network::destination(inet_addr("127.0.0.5"))}),
               (std::vector<in_addr_t>{htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK), inet_addr("127.0.0.5")}));
+    // Ports a test moved, and whatever else it set on the board, are back for the next one.
+    sim::SimBoard::setPortOffset(17), sim::SimBoard::fixWallTime(5), sim::SimBoard::setRecording(false), sim::SimBoard::advanceVirtual(9), sim::SimBoard::reset();
+    EXPECT_EQ(std::make_tuple(board::Network::listenPort(5005), sim::SimBoard::fixedWallTime(), sim::SimBoard::recording(), sim::SimBoard::virtualMicroseconds()),
+              std::make_tuple(uint16_t(5005), std::time_t(0), true, uint64_t(0)));
 }
 
 // Models keep what they read of the scenario until it changes; a change must reach them.
@@ -250,7 +254,8 @@ TEST(SimScenario, KeysFromAFileAndReadOnceKeysFollowAChange)
     // left out; every other line applies.
     const std::pair<std::string, std::string> lines[] = {
         {"fpga.cards.port0 = 4", ""}, {"soc.uid0=0x10", ""}, {"input2.timing=1920x1080i@50", ""}, {"fpga1.reg.255=7", ""},
-        {"fpga1.fault.port15=silent", ""}, {"net.wlan1.gateway=10.0.0.1", ""}, {"i2c.eeprom3=corrupt", ""},
+        {"fpga1.fault.port15=silent", ""}, {"net.wlan1.gateway=10.0.0.1", ""}, {"i2c.eeprom3=corrupt", ""}, {"keypad.present=1", ""},
+        {"input0.hpol=2", "input0.hpol: not a flag; accepted: 0 or 1"},
         {"bad line", "bad line: not key=value; accepted: key=value, or # and a comment"},
         {"inptu1.timing=1920x1080@60", "inptu1.timing: unknown key; the nearest is input<N>.timing"},
         {"fpga.cards.port16=1", "fpga.cards.port16: unknown key; the nearest is fpga.cards.port<N>"}, {"bogus.key=1", "bogus.key: unknown key"},

@@ -35,7 +35,7 @@ TEST(BrightnessHostRun, APcBrightnessChangeReachesTheCards)
 {
     KEL_SKIP_UNDER_EMULATION();
     HostApp host;
-    ASSERT_TRUE(host.start()) << host.output;
+    KEL_START_HOST(host);
     ASSERT_TRUE(host.waitFor("fpga0 over to enable lcd", 90) && host.waitFor("start-up done", 60)) << host.output;
 
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));

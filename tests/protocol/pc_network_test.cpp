@@ -19,13 +19,9 @@ protected:
         HandlerFixture::SetUp();
         ConfigEngine::pInstance();
         g_port = 5005;
-        {
-            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
-            g_str_ip = "192.168.0.50";
-            g_srt_mask = "255.255.255.0";
-            g_str_gateway = "192.168.0.1";
-            g_str_barcode = "BC-0001";
-        }
+        std::unique_lock<std::mutex> hold(g_str_globals_mutex);
+        g_str_ip = "192.168.0.50", g_srt_mask = "255.255.255.0", g_str_gateway = "192.168.0.1", g_str_barcode = "BC-0001";
+        hold.unlock();
         std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
         std::memcpy(g_4G_property, "AABBCCDDEEFF001122334455", 24);
         sim::SimBoard::setScenario("net.eth0.mac", "00:1a:2b:3c:4d:5e");
@@ -37,13 +33,11 @@ protected:
         delete ConfigEngine::p_config;
         HandlerFixture::TearDown();
     }
-    static Bytes setIp(Bytes ip, Bytes mask, Bytes gw, uint16_t port)
+    static Bytes setIp(const Bytes& ip, const Bytes& mask, const Bytes& gw, uint16_t port)
     {
         Bytes d = {1, 0, 0, 0};
-        d.reserve(d.size() + ip.size() + mask.size() + gw.size() + 2);
-        d.insert(d.end(), ip.begin(), ip.end());
-        d.insert(d.end(), mask.begin(), mask.end());
-        d.insert(d.end(), gw.begin(), gw.end());
+        for (const Bytes* part : {&ip, &mask, &gw})
+            d.insert(d.end(), part->begin(), part->end());
         pc::put16(d, port);
         return d;
     }
@@ -58,47 +52,37 @@ TEST_F(PcNetwork, NetworkReadAndTheDiscoveryRecordShortWithoutWifiAndWholeWithIt
     Bytes d = reply(deal(req(0xA4, {0x10})));
     ASSERT_EQ(d.size(), 233u);
     EXPECT_EQ(Bytes(d.begin(), d.begin() + 11), (Bytes{0, 0x10, 0x8D, 1, 1, 0x52, 0x9C, 0x48, 0x0B, 0, 2}));
-    EXPECT_EQ(std::string(d.begin() + 11, d.begin() + 18), "BC-0001");
-    EXPECT_EQ(d[18], 0);
+    EXPECT_EQ(std::string(d.begin() + 11, d.begin() + 19), std::string("BC-0001", 8));
     EXPECT_EQ(std::string(d.begin() + 27, d.begin() + 59), "0123456789abcdef0123456789abcdef");
-    EXPECT_EQ(Bytes(d.begin() + 187, d.begin() + 207),
-              (Bytes{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 0x8D, 0x13, 192, 168, 0, 50, 255, 255, 255, 0, 192, 168, 0, 1}));
+    EXPECT_EQ(Bytes(d.begin() + 187, d.begin() + 207), (Bytes{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 0x8D, 0x13, 192, 168, 0, 50, 255, 255, 255, 0, 192, 168, 0, 1}));
     EXPECT_EQ(Bytes(d.begin() + 207, d.end()), Bytes(26, 0));
 
-    sim::SimBoard::setScenario("net.wlan1.address", "10.8.0.7");
-    sim::SimBoard::setScenario("net.wlan1.mask", "255.255.0.0");
-    sim::SimBoard::setScenario("net.wlan1.gateway", "10.8.0.1");
-    sim::SimBoard::setScenario("net.wlan1.mac", "02:aa:bb:cc:dd:ee");
+    for (const auto& [key, value] : {std::pair{"address", "10.8.0.7"}, {"mask", "255.255.0.0"}, {"gateway", "10.8.0.1"}, {"mac", "02:aa:bb:cc:dd:ee"}})
+        sim::SimBoard::setScenario(std::string("net.wlan1.") + key, value);
     M57_WIFI_CONFIG::p_wifi = new M57_WIFI_CONFIG();
     M57_WIFI_CONFIG::p_wifi->wifi_ip = "192.168.10.1";
     ASSERT_EQ(M57_WIFI_CONFIG::p_wifi->wifi_start_pass(), M57_WIFI_CONFIG::kApRunning);
     EXPECT_TRUE(sim::Journal::hasShell("ifconfig wlan0 192.168.10.1 netmask 255.255.255.0 up"));
     d = reply(deal(req(0xA4, {0x10})));
     ASSERT_EQ(d.size(), 394u);
-    EXPECT_EQ(d[207], 2);                                                           // mode
-    EXPECT_EQ(Bytes(d.begin() + 208, d.begin() + 214), (Bytes{2, 0, 0, 0, 0, 2})); // wlan0 MAC
+    EXPECT_EQ(Bytes(d.begin() + 207, d.begin() + 214), (Bytes{2, 2, 0, 0, 0, 0, 2}));   // the mode, wlan0's MAC
     EXPECT_EQ(Bytes(d.begin() + 278, d.begin() + 290), (Bytes{0x8D, 0x13, 192, 168, 10, 1, 2, 0xaa, 0xbb, 0xcc, 0xdd, 0xee}));
-    EXPECT_EQ(Bytes(d.begin() + 354, d.begin() + 368),
-              (Bytes{0x8D, 0x13, 10, 8, 0, 7, 255, 255, 0, 0, 10, 8, 0, 1}));
-    EXPECT_EQ(d[368], 24);
-    EXPECT_EQ(std::string(d.begin() + 369, d.begin() + 393), "AABBCCDDEEFF001122334455");
-    EXPECT_EQ(d[393], 0);
+    EXPECT_EQ(Bytes(d.begin() + 354, d.begin() + 368), (Bytes{0x8D, 0x13, 10, 8, 0, 7, 255, 255, 0, 0, 10, 8, 0, 1}));
+    EXPECT_EQ(std::string(d.begin() + 368, d.end()), std::string("\x18" "AABBCCDDEEFF001122334455", 25) + '\0');
 }
 
 TEST_F(PcNetwork, MacRewritesTheInterfaceFileAndRestartsEth0)
 {
     // Any unicast address that is not all zeros is taken, whichever byte is set.
-    for (int k = 0; k < 6; ++k) {
-        Bytes d = {0, 0, 0, 0, 0, 0, 0, 0, 0};
-        d[size_t(3 + k)] = 0x02;
-        EXPECT_EQ(reply(deal(req(0xA4, d))), (Bytes{0, 0})) << k;
+    for (size_t k = 3; k < 9; ++k) {
+        Bytes d(9, 0);
+        EXPECT_EQ((d[k] = 0x02, reply(deal(req(0xA4, d)))), (Bytes{0, 0})) << k;
     }
     EXPECT_EQ(reply(deal(req(0xA4, {0, 0, 0, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}))), (Bytes{0, 0}));
     EXPECT_EQ(root.readFile("/etc/network/interfaces"),
               "#start 180503\n\nauto lo\niface lo inet loopback\n\nauto eth0\niface eth0 inet static\n"
               "address 192.168.0.50\nnetmask 255.255.255.0\nmetric 1\nhwaddress ether 00:1a:2b:3c:4d:5e\n#\n\n#end\n");
-    EXPECT_TRUE(sim::Journal::hasShell("ifdown eth0 -f;ifup eth0 -f"));
-    EXPECT_TRUE(sim::Journal::hasShell("ifconfig eth0 192.168.0.50 netmask 255.255.255.0"));
+    EXPECT_TRUE(sim::Journal::hasShell("ifdown eth0 -f;ifup eth0 -f") && sim::Journal::hasShell("ifconfig eth0 192.168.0.50 netmask 255.255.255.0"));
     // Multicast and all-zero addresses are refused and change nothing.
     sim::Journal::clear();
     EXPECT_EQ(reply(deal(req(0xA4, {0, 0, 0, 0x01, 0, 0, 0, 0, 1}))), (Bytes{1, 0}));

@@ -13,7 +13,7 @@ TEST(ScalerHostRun, BringsTheChipUpAndAppliesAPcWrite)
 {
     KEL_SKIP_UNDER_EMULATION();
     HostApp host;
-    ASSERT_TRUE(host.start()) << host.output;
+    KEL_START_HOST(host);
     const int offset = host.offset;
     ASSERT_TRUE(host.waitFor("ok c331_id  setup= 8", 60)) << host.output;
     EXPECT_TRUE(host.output.find("c331_id = 24") != std::string::npos && host.output.find("error c331_id") == std::string::npos) << host.output;

@@ -14,7 +14,7 @@ TEST(ReceiverHostRun, A1080p60SourceOnInputZeroAndA4kOneOnInput3ArePublishedAndL
 {
     KEL_SKIP_UNDER_EMULATION();
     kel_test::HostApp host;
-    ASSERT_TRUE(host.start("input0.timing=1920x1080@60\ninput3.timing=3840x2160@30\n")) << host.output;
+    KEL_START_HOST(host, "input0.timing=1920x1080@60\ninput3.timing=3840x2160@30\n");
     ASSERT_TRUE(host.waitFor("VSTATE_VideoOn 0 stable=1", 60)) << host.output;
     ASSERT_TRUE(host.waitFor("[load_hdmi]Hact=1920", 60)) << "the scaler takes the timing\n" << host.output;
     auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));

@@ -12,7 +12,8 @@ namespace kel_test {
 namespace {
 // The program opens every listening port before it reports this.
 const char kStarted[] = "start-up done";
-const char kPortTaken[] = "bind error:Address already in use";
+// The line that names the PC ports the program could not open (held by another program).
+const char kPortTaken[] = "PC ports that cannot be opened: ";
 } // namespace
 
 HostApp::HostApp()
@@ -22,7 +23,11 @@ HostApp::HostApp()
 
 bool HostApp::start(const std::string& scenario)
 {
+    // Nothing of the caller's own runs (a KEL_SCENARIO, KEL_PORT_OFFSET, KEL_TRACE) reaches the program.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& key : env.keys())
+        if (key.startsWith("KEL_") && key != "KEL_EMULATED")
+            env.remove(key);
     env.insert("KEL_ROOT", root.path() + "/root");
     env.insert("QT_QPA_PLATFORM", "offscreen");
     if (!scenario.empty()) {
@@ -36,7 +41,8 @@ bool HostApp::start(const std::string& scenario)
     app.setProcessChannelMode(QProcess::MergedChannels);
     // 13769 is the highest port the program listens on. Only a port held elsewhere makes
     // it start again; a program that stops or never reports its start-up fails the launch.
-    bool portTaken = false;
+    std::string taken;
+    skipped.clear();
     offset = bindPrivatePorts(13769, [&](int tried) {
         stop();
         QDir(root.path() + "/root").removeRecursively();
@@ -49,10 +55,15 @@ bool HostApp::start(const std::string& scenario)
         // Bounded generously: under the thread checker on a loaded machine start-up is slow.
         app.waitForStarted(10000);
         waitFor(kStarted, 300);
-        portTaken = output.find(kPortTaken) != std::string::npos;
-        return !portTaken;
+        const size_t at = output.find(kPortTaken);
+        taken = at == std::string::npos ? std::string() : output.substr(at, output.find('\n', at) - at);
+        return taken.empty();
     }, 10);
-    if (portTaken || output.find(kStarted) == std::string::npos)
+    if (offset < 0 && maxPortOffset(13769) <= 100)
+        skipped = "no room below the ephemeral range (from " + std::to_string(ephemeralStart()) + ") for the program's ports 5005-13769";
+    else if (offset < 0 && !taken.empty())
+        skipped = "10 port offsets tried, each with ports other programs hold; the last: " + taken;
+    if (!taken.empty() || output.find(kStarted) == std::string::npos)
         offset = -1;
     return offset >= 0;
 }

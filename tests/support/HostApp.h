@@ -3,7 +3,13 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
+
+// Starts the HostApp host (start's arguments follow) or ends the test: skipped, saying why,
+// when no ports free of other programs were found; failed, with the output, otherwise.
+#define KEL_START_HOST(host, ...) \
+    do { if (!(host).start(__VA_ARGS__)) { if (!(host).skipped.empty()) GTEST_SKIP() << (host).skipped; FAIL() << (host).output; } } while (0)
 
 namespace kel_test {
 
@@ -31,7 +37,8 @@ public:
     QTemporaryDir root;
     QProcess app;
     std::string output;
-    int offset = -1;   // the port offset of the running program
+    int offset = -1;       // the port offset of the running program
+    std::string skipped;   // why no start could be tried on ports nobody else holds
 };
 
 } // namespace kel_test

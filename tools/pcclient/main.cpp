@@ -25,6 +25,7 @@
 #include <QCryptographicHash>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -47,31 +48,59 @@ void usage()
                  "  send-file NAME PATH | get-file NAME PATH\n");
 }
 
-bool number(const char* text, unsigned long& out)
+// A usage error: what is wrong first, then the usage; exit status 2.
+int wrong(const std::string& what)
+{
+    std::fprintf(stderr, "pcclient: %s\n", what.c_str());
+    usage();
+    return 2;
+}
+
+std::string hex(unsigned long long value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", value);
+    return text;
+}
+
+// A number the tool takes (C syntax) up to max; an empty text when it is one, else what is
+// wrong with it. A sign is refused: the conversion would wrap "-1" onto the largest value.
+std::string number(const char* what, const char* text, unsigned long long max, unsigned long& out)
 {
     char* end = nullptr;
     errno = 0;
-    out = std::strtoul(text, &end, 0);
-    return end && *end == 0 && end != text && errno == 0;
+    const unsigned long long value = std::strtoull(text, &end, 0);
+    if (*text == 0 || std::strchr("+- \t", *text) || *end != 0 || errno != 0)
+        return std::string(what) + " '" + text + "' is not a number (decimal, or 0x.. hexadecimal)";
+    if (value > max)
+        return std::string(what) + " " + text + " is above " + std::to_string(max) + " (" + hex(max) + ")";
+    out = static_cast<unsigned long>(value);
+    return std::string();
 }
 
-bool hostPort(const std::string& arg, std::string& host, uint16_t& port)
+// What is wrong with HOST:PORT, or an empty text.
+std::string hostPort(const std::string& arg, std::string& host, uint16_t& port)
 {
-    size_t colon = arg.rfind(':');
+    const size_t colon = arg.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return "'" + arg + "' is not HOST:PORT";
     unsigned long p = 0;
-    if (colon == std::string::npos || !number(arg.c_str() + colon + 1, p) || p > 65535)
-        return false;
+    std::string why = number("the port", arg.c_str() + colon + 1, 65535, p);
+    if (!why.empty() || p == 0)
+        return why.empty() ? "the port 0 is not a port (1-65535)" : why;
     host = arg.substr(0, colon);
     port = uint16_t(p);
-    return true;
+    return std::string();
 }
 
+// Each line the address and up to 16 bytes, both hexadecimal with 0x: a byte written as 50
+// reads back as 0x32, never as a bare "32" that could pass for decimal.
 void dump(uint32_t address, const pc::Bytes& data)
 {
     for (size_t i = 0; i < data.size(); i += 16) {
-        std::printf("%08x:", unsigned(address + i));
+        std::printf("0x%08X:", unsigned(address + i));
         for (size_t j = i; j < i + 16 && j < data.size(); ++j)
-            std::printf(" %02x", data[j]);
+            std::printf(" 0x%02X", data[j]);
         std::printf("\n");
     }
 }
@@ -89,9 +118,53 @@ pc::Bytes file_request(pc::PcClient& c, const pc::Bytes& data, uint16_t dest, in
 // Where the requests went ("UDP 127.0.0.1:5008"), for the line that says no reply came.
 std::string g_peer;
 
-void no_reply(const char* what = "")
+void no_reply(const char* what = "", const char* after = "")
 {
-    std::printf("%sno reply from %s\n", what, g_peer.c_str());
+    std::printf("%sno reply from %s%s\n", what, g_peer.c_str(), after);
+}
+
+// The names the device stores and how many bytes each takes (0: any); the device answers
+// every refused start alike, so the line that reports one says which of these applies.
+struct FileName {
+    const char* name;
+    uint32_t most;
+    bool image;   // an empty one would leave the device without it
+};
+const FileName kStored[] = {{"ALIS", 0x60000, false},  {"OSDS", 0x400000, false}, {"MO", 0x400000, false},
+                            {"FMCU", 0x500000, true},  {"FKRN", 0x500000, true},  {"LOGO", 0x60000 - 372, true},
+                            {"DIVU", 0x500000, false}, {"KXFR", 0x500000, false}, {"FBOT", 0, false}};
+const char kStoredNames[] = "ALIS, OSDS, MO01-MO10, FMCU, FKRN, LOGO, DIVU, KXFR or FBOT";
+
+// User modes 1-16 are MO01 to MO10 (hexadecimal).
+bool modeName(const std::string& name)
+{
+    unsigned long mode = 0;
+    return name.compare(0, 2, "MO") == 0 && std::isxdigit(uint8_t(name[2])) && std::isxdigit(uint8_t(name[3])) &&
+           number("", ("0x" + name.substr(2)).c_str(), 16, mode).empty() && mode >= 1;
+}
+
+const FileName* storedName(const std::string& name)
+{
+    for (const FileName& f : kStored)
+        if (name == f.name || (std::string(f.name) == "MO" && modeName(name)))
+            return &f;
+    return nullptr;
+}
+
+// Why the device refused the start of a file of size bytes as name, and what to do.
+std::string refusedStart(const std::string& name, size_t size)
+{
+    const FileName* f = storedName(name);
+    if (!f)
+        return name + " is not a name the device stores: use " + kStoredNames;
+    if (f->most != 0 && size > f->most)
+        return "its " + std::to_string(size) + " bytes are more than the " + std::to_string(f->most) + " the device takes as " +
+               name + ": send a smaller file";
+    if (f->image && size == 0)
+        return "an empty " + name + " would leave the device without it: send the whole file";
+    return "another PC's file transfer is in progress, or /data has no room for " + std::to_string(size) +
+           " bytes beside the 2 MiB it keeps free: send again once the other transfer has ended, and free space on "
+           "/data if it is refused again";
 }
 
 int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16_t dest, int timeout)
@@ -112,10 +185,10 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
     const bool silentStart = name == "FBOT" && r.empty();
     if (!silentStart && (r.size() < 3 || r[0] != 0)) {
         if (r.empty())
-            no_reply("start: ");
+            no_reply("start: ", "; nothing sent");
         else
-            std::printf("%s not stored (the start was refused: status %d, result %d)\n", path, r[0],
-                        r.size() > 2 ? r[2] : -1);
+            std::printf("%s not stored: the start was refused (status %d, result %d): %s\n", path, r[0],
+                        r.size() > 2 ? r[2] : -1, refusedStart(name, file.size()).c_str());
         return 1;
     }
     // Blocks small enough for a UDP datagram even when every byte needs escaping.
@@ -128,7 +201,8 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
         b.insert(b.end(), file.begin() + long(at), file.begin() + long(at + len));
         r = file_request(c, b, dest, timeout);
         if (r.size() < 2 || r[0] != 0) {
-            std::printf("block at %zu refused or lost\n", at);
+            std::printf("%s not stored: the block at %zu was %s: send the file again\n", path, at,
+                        r.empty() ? "not answered" : "refused (another PC took over the transfer)");
             return 1;
         }
     }
@@ -138,14 +212,18 @@ int send_file(pc::PcClient& c, const std::string& name, const char* path, uint16
     end.insert(end.end(), digest.begin(), digest.end());
     r = file_request(c, end, dest, timeout * 10);
     if (r.size() < 3) {
-        no_reply("end: ");
+        no_reply("end: ", "; whether it was stored is not known: read it back (get-file) or send it again");
         return 1;
     }
     const bool stored = r[0] == 0 && r[2] == 0;
     if (stored)
         std::printf("%s stored as %s\n", path, name.c_str());
     else
-        std::printf("%s not stored (the end was answered with status %d, result %d)\n", path, r[0], r[2]);
+        std::printf("%s not stored (the end was answered with status %d, result %d): %s; the stored %s stays as it was\n",
+                    path, r[0], r[2],
+                    r[0] == 0 ? "the device found it damaged on the way or not a file it can use (a JSON file it cannot read, say)"
+                              : "the device could not write it (no room on /data, or another PC took over the transfer)",
+                    name.c_str());
     return stored ? 0 : 1;
 }
 
@@ -155,13 +233,21 @@ int get_file(pc::PcClient& c, const std::string& name, const char* path, uint16_
     pc::Bytes start = {4, 0, 0};
     start.insert(start.end(), name.begin(), name.end());
     pc::Bytes r = file_request(c, start, dest, timeout);
-    if (r.size() < 7 || r[0] != 0) {
+    if (r.size() < 7) {
         no_reply("start: ");
+        return 1;
+    }
+    const char* again = "; read it again once the other PC's read has ended";
+    if (r[0] != 0) {
+        std::printf("%s not read: the start was refused (status %d): another PC is reading a file%s\n", name.c_str(), r[0], again);
         return 1;
     }
     const uint32_t size = uint32_t(r[3]) | uint32_t(r[4]) << 8 | uint32_t(r[5]) << 16 | uint32_t(r[6]) << 24;
     if (r[2] != 1) {
-        std::printf("%s is not stored\n", name.c_str());
+        if (name == "ALIS" || name == "OSDS" || modeName(name))
+            std::printf("%s is not stored\n", name.c_str());
+        else
+            std::printf("%s is not a file the device reads back: use ALIS, OSDS or MO01-MO10\n", name.c_str());
         return 1;
     }
     pc::Bytes file;
@@ -173,7 +259,8 @@ int get_file(pc::PcClient& c, const std::string& name, const char* path, uint16_
         pc::put32(b, len);
         r = file_request(c, b, dest, timeout);
         if (r.size() != len + 2 || r[0] != 0) {
-            std::printf("block at %u refused or lost\n", unsigned(at));
+            std::printf("%s not read: the block at %u was %s; read it again\n", name.c_str(), unsigned(at),
+                        r.empty() ? "not answered" : "refused or cut short");
             return 1;
         }
         file.insert(file.end(), r.begin() + 2, r.end());
@@ -181,8 +268,16 @@ int get_file(pc::PcClient& c, const std::string& name, const char* path, uint16_
     r = file_request(c, {6}, dest, timeout);
     const QByteArray digest = QCryptographicHash::hash(
         QByteArray(reinterpret_cast<const char*>(file.data()), int(file.size())), QCryptographicHash::Md5);
-    if (r.size() < 18 || std::memcmp(digest.constData(), r.data() + 2, 16) != 0) {
-        std::printf("%s read, but its digest does not match the device's: not written\n", name.c_str());
+    if (r.size() < 18) {
+        no_reply("end: ", "; nothing written: read it again");
+        return 1;
+    }
+    if (r[0] != 0) {
+        std::printf("%s not read: the end was refused (status %d): another PC is reading a file%s\n", name.c_str(), r[0], again);
+        return 1;
+    }
+    if (std::memcmp(digest.constData(), r.data() + 2, 16) != 0) {
+        std::printf("%s read, but its digest does not match the device's: not written; read it again\n", name.c_str());
         return 1;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -218,62 +313,124 @@ bool resolve(std::string& host)
 
 int main(int argc, char** argv)
 {
+    if (argc < 2) {
+        usage();
+        return 2;
+    }
     int offset = 0;
     if (const char* o = std::getenv("KEL_PORT_OFFSET"); o && *o) {
         char* end = nullptr;
+        errno = 0;
         const long value = std::strtol(o, &end, 10);
-        if (*end != 0 || value < -65535 || value > 65535) {
+        if (*end != 0 || errno != 0 || value < -65535 || value > 65535) {
             std::fprintf(stderr, "pcclient: KEL_PORT_OFFSET=%s is not a port offset\n", o);
             return 2;
         }
         offset = int(value);
     }
     std::string kind = "udp", host = "127.0.0.1", path;
-    uint16_t port = uint16_t(5008 + offset);
+    int port = 5008 + offset;
     unsigned long dest = pc::kController, timeout = 1000;
 
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
-        std::string opt = argv[i];
-        if (i + 1 >= argc) {
-            usage();
-            return 2;
-        }
+        const std::string opt = argv[i];
+        const char* what = opt == "--udp" || opt == "--tcp" ? "HOST:PORT" : opt == "--serial" ? "PATH" : opt == "--dest" ? "ADDR" : "MS";
+        if (opt != "--udp" && opt != "--tcp" && opt != "--serial" && opt != "--dest" && opt != "--timeout")
+            return wrong("unknown option " + opt);
+        if (i + 1 >= argc)
+            return wrong(opt + " needs " + what);
         const char* val = argv[++i];
-        bool ok = true;
+        std::string why;
         if (opt == "--udp" || opt == "--tcp") {
             kind = opt.substr(2);
             // The port as the README names it (5005, 10002, ...): the offset that moved the
             // program's ports moves it too.
-            ok = hostPort(val, host, port) && int(port) + offset >= 1 && int(port) + offset <= 0xFFFF;
-            port = uint16_t(int(port) + offset);
+            uint16_t given = 0;
+            why = hostPort(val, host, given);
+            port = given + offset;
+            if (why.empty() && (port < 1 || port > 0xFFFF))
+                why = "the port " + std::to_string(given) + " moved by KEL_PORT_OFFSET=" + std::to_string(offset) + " is " +
+                      std::to_string(port) + ", outside 1-65535";
         } else if (opt == "--serial") {
             kind = "serial";
             path = val;
         } else if (opt == "--dest") {
-            ok = number(val, dest) && dest <= 0xFFFF;
-        } else if (opt == "--timeout") {
-            ok = number(val, timeout);
+            why = number("--dest", val, 0xFFFF, dest);
         } else {
-            ok = false;
+            // The end of a file transfer waits ten times as long: it must still fit an int.
+            why = number("--timeout", val, 100000000, timeout);
+            if (why.empty() && timeout == 0)
+                why = "--timeout 0 would give no reply time: give milliseconds, 1 or more";
         }
-        if (!ok) {
-            usage();
-            return 2;
-        }
+        if (!why.empty())
+            return wrong(why);
     }
-    if (i >= argc) {
-        usage();
-        return 2;
+    if (i >= argc)
+        return wrong("no command given");
+
+    // The command and its arguments are checked whole before anything is sent.
+    const std::string cmd = argv[i++];
+    const int count = argc - i;
+    char** args = argv + i;
+    std::vector<unsigned long> n;
+    std::vector<std::pair<uint8_t, uint16_t>> items;
+    // The argument names of each command and the largest value each takes (the last
+    // repeats); file commands take text.
+    struct Shape {
+        const char* cmd;
+        const char* args;
+        int least, most;
+        std::vector<std::pair<const char*, unsigned long long>> values;
+    };
+    const Shape shapes[] = {
+        {"read-ram", "ADDR LEN", 2, 2, {{"ADDR", 0xFFFFFFFF}, {"LEN", 0xFFFF}}},
+        {"write-ram", "ADDR BYTE...", 2, 1 << 16, {{"ADDR", 0xFFFFFFFF}, {"BYTE", 0xFF}}},
+        {"read-reg", "REG", 1, 1, {{"REG", 0xFF}}},
+        {"write-reg", "REG VALUE [MASK]", 2, 3, {{"REG", 0xFF}, {"VALUE", 0xFF}, {"MASK", 0xFF}}},
+        {"settings", "ITEM=VALUE...", 1, 255, {}},
+        {"raw", "GROUP BYTE...", 1, 1 << 16, {{"GROUP", 0xFF}, {"BYTE", 0xFF}}},
+        {"send-file", "NAME PATH", 2, 2, {}},
+        {"get-file", "NAME PATH", 2, 2, {}},
+    };
+    const Shape* shape = nullptr;
+    for (const Shape& s : shapes)
+        if (cmd == s.cmd)
+            shape = &s;
+    if (!shape)
+        return wrong("unknown command '" + cmd + "'");
+    if (count < shape->least || count > shape->most)
+        return wrong(cmd + " takes " + shape->args + ": " + (count < shape->least ? "too few arguments" : "too many arguments"));
+    if ((cmd == "send-file" || cmd == "get-file") && std::strlen(args[0]) != 4)
+        return wrong(std::string("NAME '") + args[0] + "' is not four characters (ALIS, OSDS, MO01 ...)");
+    for (int k = 0; k < count && !shape->values.empty(); ++k) {
+        const auto& [what, most] = shape->values[std::min(size_t(k), shape->values.size() - 1)];
+        unsigned long v = 0;
+        const std::string why = number(what, args[k], most, v);
+        if (!why.empty())
+            return wrong(why);
+        n.push_back(v);
+    }
+    for (int k = 0; k < count && cmd == "settings"; ++k) {
+        const char* eq = std::strchr(args[k], '=');
+        if (!eq)
+            return wrong(std::string("'") + args[k] + "' is not ITEM=VALUE");
+        unsigned long item = 0, value = 0;
+        std::string why = number("ITEM", std::string(args[k], size_t(eq - args[k])).c_str(), 0xFF, item);
+        if (why.empty())
+            why = number("VALUE", eq + 1, 0xFFFF, value);
+        if (!why.empty())
+            return wrong(why);
+        items.emplace_back(uint8_t(item), uint16_t(value));
     }
 
     if (kind != "serial" && !resolve(host))
         return 1;
     std::unique_ptr<pc::PcClient> c;
     if (kind == "udp")
-        c = pc::PcClient::udp(host, port);
+        c = pc::PcClient::udp(host, uint16_t(port));
     else if (kind == "tcp")
-        c = pc::PcClient::tcp(host, port);
+        c = pc::PcClient::tcp(host, uint16_t(port));
     else
         c = pc::PcClient::serial(path);
     g_peer = kind == "serial" ? "the serial line " + path : (kind == "udp" ? "UDP " : "TCP ") + host + ":" + std::to_string(port);
@@ -281,31 +438,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pcclient: cannot open %s\n", g_peer.c_str());
         return 1;
     }
-
-    const std::string cmd = argv[i++];
-    if (cmd == "send-file" && argc - i == 2 && std::strlen(argv[i]) == 4)
-        return send_file(*c, argv[i], argv[i + 1], uint16_t(dest), int(timeout));
-    if (cmd == "get-file" && argc - i == 2 && std::strlen(argv[i]) == 4)
-        return get_file(*c, argv[i], argv[i + 1], uint16_t(dest), int(timeout));
-    std::vector<unsigned long> n;
-    std::vector<std::pair<uint8_t, uint16_t>> items;
-    for (; i < argc; ++i) {
-        unsigned long v = 0, w = 0;
-        const char* eq = std::strchr(argv[i], '=');
-        if (cmd == "settings" && eq && number(std::string(argv[i], size_t(eq - argv[i])).c_str(), v) && number(eq + 1, w)
-            && v <= 0xFF && w <= 0xFFFF) {
-            items.emplace_back(uint8_t(v), uint16_t(w));
-        } else if (cmd != "settings" && number(argv[i], v)) {
-            n.push_back(v);
-        } else {
-            std::fprintf(stderr, "pcclient: bad argument '%s'\n", argv[i]);
-            return 2;
-        }
-    }
     const uint16_t d = uint16_t(dest);
     const int t = int(timeout);
 
-    if (cmd == "read-ram" && n.size() == 2 && n[1] <= 0xFFFF) {
+    if (cmd == "send-file")
+        return send_file(*c, args[0], args[1], d, t);
+    if (cmd == "get-file")
+        return get_file(*c, args[0], args[1], d, t);
+    if (cmd == "read-ram") {
         pc::Bytes data;
         int st = c->readRam(uint32_t(n[0]), uint16_t(n[1]), data, d, t);
         if (st < 0) {
@@ -317,15 +457,8 @@ int main(int argc, char** argv)
             dump(uint32_t(n[0]), data);
         return st == 0 ? 0 : 1;
     }
-    if (cmd == "write-ram" && n.size() >= 2) {
-        pc::Bytes data;
-        for (size_t k = 1; k < n.size(); ++k) {
-            if (n[k] > 0xFF) {
-                std::fprintf(stderr, "pcclient: %lu is not a byte\n", n[k]);
-                return 2;
-            }
-            data.push_back(uint8_t(n[k]));
-        }
+    if (cmd == "write-ram") {
+        const pc::Bytes data(n.begin() + 1, n.end());
         int st = c->writeRam(uint32_t(n[0]), data, d, t);
         if (st < 0)
             no_reply();
@@ -333,18 +466,17 @@ int main(int argc, char** argv)
             std::printf("status %d\n", st);
         return st == 0 ? 0 : 1;
     }
-    if (cmd == "read-reg" && n.size() == 1 && n[0] <= 0xFF) {
+    if (cmd == "read-reg") {
         int v = c->readRegister(uint8_t(n[0]), d, t);
         if (v == -1)
             no_reply();
         else if (v == -2)
             std::printf("refused\n");
         else
-            std::printf("register %lu = 0x%02x\n", n[0], unsigned(v));
+            std::printf("register %lu = 0x%02X (%d)\n", n[0], unsigned(v), v);
         return v >= 0 ? 0 : 1;
     }
-    if (cmd == "write-reg" && (n.size() == 2 || n.size() == 3) && n[0] <= 0xFF && n[1] <= 0xFF
-        && (n.size() == 2 || n[2] <= 0xFF)) {
+    if (cmd == "write-reg") {
         uint8_t mask = n.size() == 3 ? uint8_t(n[2]) : 0xFF;
         int st = c->writeRegister(uint8_t(n[0]), mask, uint8_t(n[1]), d, t);
         if (st < 0)
@@ -353,9 +485,10 @@ int main(int argc, char** argv)
             std::printf("status %d\n", st);
         return st == 0 ? 0 : 1;
     }
-    if (cmd == "settings" && !items.empty()) {
-        pc::Frame reply;
-        pc::Frame req = pc::singleSettings(items);
+    pc::Frame req, reply;
+    req.dest = d;
+    if (cmd == "settings") {
+        req = pc::singleSettings(items);
         req.dest = d;
         if (!c->request(req, reply, t) || reply.data.empty()) {
             no_reply();
@@ -364,24 +497,12 @@ int main(int argc, char** argv)
         std::printf("error flag %d\n", reply.data[0]);
         return reply.data[0] == 0 ? 0 : 1;
     }
-    if (cmd == "raw" && !n.empty() && n[0] <= 0xFF) {
-        pc::Frame req, reply;
-        req.dest = d;
-        req.group = uint8_t(n[0]);
-        for (size_t k = 1; k < n.size(); ++k) {
-            if (n[k] > 0xFF) {
-                std::fprintf(stderr, "pcclient: %lu is not a byte\n", n[k]);
-                return 2;
-            }
-            req.data.push_back(uint8_t(n[k]));
-        }
-        if (!c->request(req, reply, t)) {
-            no_reply();
-            return 1;
-        }
-        dump(0, reply.data);
-        return 0;
+    req.group = uint8_t(n[0]);
+    req.data.assign(n.begin() + 1, n.end());
+    if (!c->request(req, reply, t)) {
+        no_reply();
+        return 1;
     }
-    usage();
-    return 2;
+    dump(0, reply.data);
+    return 0;
 }
