@@ -19,7 +19,11 @@
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/TestRoot.h"
 
+#include <QDebug>
+#include <QPoint>
+#include <QRect>
 #include <QSettings>
+#include <QSize>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -29,6 +33,20 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+
+// How RapidCheck shows a failing case's texts and values.
+void showValue(const QString& s, std::ostream& os) { os << '"' << s.toStdString() << '"'; }
+void showValue(const QVariant& v, std::ostream& os)
+{
+    QString shown;
+    QDebug(&shown) << v;
+    os << shown.toStdString();
+}
+void showValue(const QMap<QString, QVariant>& m, std::ostream& os)
+{
+    for (auto it = m.begin(); it != m.end(); ++it)
+        showValue(it.key(), os), os << " = ", showValue(it.value(), os), os << "\n";
+}
 
 namespace {
 
@@ -81,6 +99,54 @@ int flashBlock(uint32_t address, const Bytes& before, const Bytes& after)
     return starts(after) ? 1 : starts(before) ? 0 : now[0] == 0xFF ? 2 : -1;
 }
 
+using Entries = QMap<QString, QVariant>;
+// Text with every character QSettings escapes; a key's text ends in 'k', so it names none of
+// the program's keys.
+rc::Gen<QString> text(bool key)
+{
+    return rc::gen::map(rc::gen::container<std::vector<ushort>>(rc::gen::weightedOneOf<ushort>({
+                            {6, rc::gen::inRange<ushort>('a', 'z' + 1)}, {2, rc::gen::element<ushort>(' ', '@', ',', ';', '=', '"', '%', '.', '-', '0', 'f', '[', '#')},
+                            {1, rc::gen::inRange<ushort>(0, 0x20)}, {1, rc::gen::inRange<ushort>(0x7F, 0xD800)}, {key ? 0 : 1, rc::gen::element<ushort>('\\', '/')}})),
+                        [key](std::vector<ushort> u) { return QString::fromUtf16(u.data(), int(u.size())) + (key ? "k" : ""); });
+}
+// A value of every type QSettings writes.
+rc::Gen<QVariant> value()
+{
+    using namespace rc::gen;
+    const auto n = [] { return inRange(-70000, 70000); };
+    return weightedOneOf<QVariant>({
+        {4, map(text(false), [](QString t) { return QVariant(t); })},
+        {1, element(QVariant(QString("@Invalid()")), QVariant(QString("@ByteArray(x)")), QVariant(QString(" ")), QVariant(QString()))},
+        {3, map(weightedOneOf<std::vector<QString>>({{1, just(std::vector<QString>())}, {3, container<std::vector<QString>>(text(false))}}),
+                [](std::vector<QString> l) { return QVariant(QStringList(l.begin(), l.end())); })},
+        {1, map(arbitrary<int>(), [](int i) { return QVariant(i); })},
+        {3, map(container<std::string>(arbitrary<char>()), [](std::string b) { return QVariant(QByteArray(b.data(), int(b.size()))); })},
+        {1, map(tuple(n(), n(), n(), n()), [](std::tuple<int, int, int, int> r) { return QVariant(QRect(std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r))); })},
+        {1, map(pair(n(), n()), [](std::pair<int, int> v) { return QVariant(QSize(v.first, v.second)); })},
+        {1, map(pair(n(), n()), [](std::pair<int, int> v) { return QVariant(QPoint(v.first, v.second)); })},
+        {1, map(container<std::map<QString, int>>(text(true), arbitrary<int>()), [](std::map<QString, int> m) {
+             QVariantMap out;
+             for (const auto& [k, v] : m)
+                 out.insert(k, (v & 1) ? QVariant(v) : QVariant(QString::number(v)));
+             return QVariant(out);
+         })},
+    });
+}
+// Keys and groups the program does not know, in its own groups too and in "general" of any case.
+rc::Gen<Entries> unknownEntries()
+{
+    const auto group = rc::gen::weightedOneOf<QString>({{3, rc::gen::element(QString(), QString("config"), QString("app-1"), QString("General"),
+                                                                             QString("general"), QString("GENERAL"), QString("gEnErAl"))},
+                                                        {1, text(true)}});
+    return rc::gen::map(rc::gen::container<std::vector<std::tuple<QString, QString, QVariant>>>(rc::gen::tuple(group, text(true), value())),
+                        [](const std::vector<std::tuple<QString, QString, QVariant>>& drawn) {
+                            Entries out;
+                            for (const auto& [g, k, v] : drawn)
+                                out.insert(g.isEmpty() ? k : g + "/" + k, v);
+                            return out;
+                        });
+}
+
 class StoreWalk : public ::testing::Test {
 protected:
     void SetUp() override
@@ -119,9 +185,52 @@ protected:
     static P* para() { return P::p_kelrampara_config; }
     static QString setting(ConfigItem::ConfigName n) { return ConfigEngine::p_config->read_config_variant(n).toString(); }
     std::string file(const std::string& path) const { return root.exists(path) ? root.readFile(path) : ""; }
+    // Each file put gets a time of its own: QSettings keeps a file it read whose size and
+    // time are unchanged.
     void put(const std::string& path, const std::string& text) const
     {
+        static int puts = 0;
         text.empty() ? void(fs::remove(root.host(path))) : root.writeFile(path, text);
+        if (!text.empty())
+            fs::last_write_time(root.host(path), fs::file_time_type::clock::now() - std::chrono::hours(1) + std::chrono::milliseconds(++puts));
+    }
+    // Every entry of a settings file as QSettings reads it, read afresh.
+    Entries fresh(const std::string& path) const
+    {
+        static int reads = 0;
+        const std::string copy = "/check/" + std::to_string(++reads) + ".ini";
+        root.writeFile(copy, file(path));
+        const QSettings read(QString::fromStdString(root.host(copy)), QSettings::IniFormat);
+        Entries out;
+        for (const QString& key : read.allKeys())
+            out.insert(key, read.value(key));
+        return out;
+    }
+    // The known text with these entries added by QSettings, as the file. QSettings writes a
+    // group "general" of any case as [%General]: such a group is written as [%general].
+    void put(const std::string& path, const std::string& known, const Entries& others) const
+    {
+        static int writes = 0;
+        const std::string source = "/check/w" + std::to_string(++writes) + ".ini";
+        root.writeFile(source, known);
+        QStringList generals;
+        {
+            QSettings write(QString::fromStdString(root.host(source)), QSettings::IniFormat);
+            for (auto it = others.begin(); it != others.end(); ++it) {
+                QString group = it.key().section('/', 0, 0), key = it.key();
+                if (key.contains('/') && group != "General" && group.compare("general", Qt::CaseInsensitive) == 0) {
+                    generals.removeAll(group), generals << group;
+                    key = QString("aside%1/").arg(generals.indexOf(group)) + key.section('/', 1);
+                }
+                write.setValue(key, it.value());
+            }
+        }
+        std::string text = root.readFile(source);
+        for (int i = 0; i < generals.size(); ++i) {
+            const std::string header = "[aside" + std::to_string(i) + "]";
+            text.replace(text.find(header), header.size(), "[%" + generals[i].toStdString() + "]");
+        }
+        put(path, text);
     }
     // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
     Bytes deal(uint8_t group, const Bytes& data)
@@ -263,33 +372,57 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
     }
 }
 
-// The settings files are composed by the program and read by QSettings: every group, key and
-// value it composes reads back the same, whatever characters they hold.
-TEST_F(StoreWalk, ComposedSettingsReadBackThroughQSettingsAsWritten)
+// An update sets its keys and keeps every other key, group and value of the file as it was,
+// whatever its type; a file changed beside the program with its size and time is read afresh.
+TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
 {
-    int file = 0;
-    const auto text = [](bool key) {
-        return rc::gen::map(rc::gen::container<std::vector<ushort>>(rc::gen::weightedOneOf<ushort>({
-                                {6, rc::gen::inRange<ushort>('a', 'z' + 1)}, {2, rc::gen::element<ushort>(' ', '@', ',', ';', '=', '"', '\\', '%', '.', '-', '0', 'f')},
-                                {1, rc::gen::inRange<ushort>(0, 0x20)}, {1, rc::gen::inRange<ushort>(0x7F, 0xD800)}})),
-                            [key](std::vector<ushort> u) { return QString::fromUtf16(u.data(), int(u.size())) + (key ? "k" : ""); });
-    };
-    kel_test::checkProperty("composed settings read back", [&] {
-        const auto groups = *rc::gen::container<std::vector<QString>>(rc::gen::weightedOneOf<QString>({{1, rc::gen::element(QString(), QString("config"), QString("General"))}, {2, text(true)}}));
-        IniText::Entries entries;
-        for (const QString& group : groups) {
-            const QString key = (group.isEmpty() ? "" : group + "/") + *text(true);
-            if (std::none_of(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key; }))
-                entries.append({key, *rc::gen::arbitrary<bool>() ? QVariant(*rc::gen::arbitrary<int>())
-                                                                   : QVariant(*rc::gen::weightedOneOf<QString>({{4, text(false)}, {1, rc::gen::element(QString("@Invalid()"), QString("@@"), QString("@ByteArray(ab)"), QString(" "))}}))});
+    const std::string path = "/data/configs/tcpip.ini";
+    kel_test::checkProperty("settings update keeps every other entry", [&] {
+        const Entries others = *unknownEntries();
+        put(path, "[config]\nUdpPort=5008\n", others);
+        const Entries before = fresh(path);
+        // The file holds what was drawn: every key, and each value of a type kept exactly.
+        QStringList keys = others.keys() << "config/UdpPort";
+        keys.sort();
+        RC_ASSERT(before.keys() == keys);
+        bool bytes = false, emptyList = false, geometry = false, map = false, general = false;
+        for (auto it = others.begin(); it != others.end(); ++it) {
+            const int type = it.value().userType();
+            bytes |= type == QMetaType::QByteArray, map |= type == QMetaType::QVariantMap;
+            emptyList |= type == QMetaType::QStringList && it.value().toStringList().isEmpty();
+            geometry |= type == QMetaType::QRect || type == QMetaType::QSize || type == QMetaType::QPoint;
+            general |= it.key().startsWith("general/", Qt::CaseInsensitive) && !it.key().startsWith("General/");
+            if (type != QMetaType::Int && type != QMetaType::QString && type != QMetaType::QStringList)
+                RC_ASSERT(before.value(it.key()) == it.value());
         }
-        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](const auto& e) { return e.second.toString().startsWith('@'); }), "a value starts with @");
-        RC_TAG(entries.size());
-        const std::string path = "/data/configs/composed" + std::to_string(file++) + ".ini";
-        RC_ASSERT(IniText::store(path, entries));
-        const QSettings read(board::Files::map(QString::fromStdString(path)), QSettings::IniFormat);
-        RC_ASSERT(read.allKeys().size() == entries.size());
-        for (const auto& [key, value] : entries)
-            RC_ASSERT(read.value(key).toString() == value.toString());
+        RC_CLASSIFY(bytes, "bytes");
+        RC_CLASSIFY(emptyList, "empty list");
+        RC_CLASSIFY(geometry && map, "geometry and map");
+        RC_CLASSIFY(general, "a group general, not General");
+        IniText::Entries changes;
+        std::vector<QString> settable;   // keys outside a group "general" not named "General"
+        for (const QString& key : others.keys())
+            if (!key.contains('/') || key.startsWith("General/") || !key.startsWith("general/", Qt::CaseInsensitive))
+                settable.push_back(key);
+        for (const QString& key : *rc::gen::container<std::vector<QString>>(rc::gen::weightedOneOf<QString>({
+                 {2, rc::gen::element(QString("config/Barcode"), QString("config/TcpPort"), QString("app-1/app_path"))},
+                 {settable.empty() ? 0 : 1, rc::gen::elementOf(settable)}})))
+            changes.append({key, *rc::gen::arbitrary<bool>() ? QVariant(*rc::gen::arbitrary<int>()) : QVariant(*text(false))});
+        RC_TAG(others.size() < 4 ? "few others" : others.size() < 20 ? "some others" : "many others");
+        for (int round = 0; round < 2; ++round) {
+            Entries expected = fresh(path);
+            for (const auto& [key, value] : changes)
+                expected.insert(key, QVariant(value.toString()));
+            RC_ASSERT(IniText::update(path, changes));
+            RC_ASSERT(fresh(path) == expected);
+            // The same file with another port, of the same size and time.
+            const auto time = fs::last_write_time(root.host(path));
+            std::string changed = file(path);
+            const size_t at = changed.find("\nUdpPort=");
+            RC_ASSERT(at != std::string::npos);
+            changed[at + 9] = char('1' + round);
+            root.writeFile(path, changed);
+            fs::last_write_time(root.host(path), time);
+        }
     });
 }
