@@ -89,6 +89,8 @@ struct Store {
     std::vector<std::string> temps;        // where its temporary files go
     std::function<bool()> retry = nullptr; // a refused change is kept and this stores it
     bool erasedBetween = false;            // erased in place, then programmed: "none" (2) between
+    std::string keeps = "";                // a settings file whose other entries stay as they were
+    QStringList sets = {};                 // the keys of that file the store sets
 };
 
 // A flash block as read back: 1 the new one, 0 the old one, 2 none (not marked), -1 anything else.
@@ -208,7 +210,7 @@ protected:
     }
     // The known text with these entries added by QSettings, as the file. QSettings writes a
     // group "general" of any case as [%General]: such a group is written as [%general].
-    void put(const std::string& path, const std::string& known, const Entries& others) const
+    void put(const std::string& path, const std::string& known, const Entries& others)
     {
         static int writes = 0;
         const std::string source = "/check/w" + std::to_string(++writes) + ".ini";
@@ -231,7 +233,32 @@ protected:
             text.replace(text.find(header), header.size(), "[%" + generals[i].toStdString() + "]");
         }
         put(path, text);
+        kept[path] = fresh(path);
     }
+    // Keys and groups the program does not know, drawn from the walk's seed; small or large.
+    Entries others(bool large)
+    {
+        static rc::Random random = [] {
+            const char* params = std::getenv("RC_PARAMS");
+            const uint64_t seed = params && std::string(params).find("seed=") != std::string::npos ? rc::detail::configuration().testParams.seed
+                                                                                                  : kel_test::drawnPropertySeed();
+            std::printf("store walk: unknown keys drawn from seed %llu (RC_PARAMS=\"seed=N\" replays)\n", static_cast<unsigned long long>(seed));
+            return rc::Random({seed, 0, 0, 0});
+        }();
+        rc::Random draw = random.split();
+        return unknownEntries()(draw, large ? 60 : 4).value();
+    }
+    // Every entry of the file but the keys the store sets reads back as it was put.
+    bool keepsOthers(const Store& row)
+    {
+        if (row.keeps.empty())
+            return true;
+        Entries before = kept.at(row.keeps), now = fresh(row.keeps);
+        for (const QString& key : row.sets)
+            before.remove(key), now.remove(key);
+        return before == now;
+    }
+    std::map<std::string, Entries> kept;
     // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
     Bytes deal(uint8_t group, const Bytes& data)
     {
@@ -255,42 +282,71 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
     binding[0] = 11;
     for (const uint8_t b : Bytes{0, 0, 13, 'c', 'l', 'o', 'u', 'd', '.', 'e', 'x', 'a', 'm', 'p', 'l', 'e', 0xFB, 0x20, 2, 'u', '7', 4, 'h', 'a', 'l', 'l'})
         binding.push_back(b);
-    const auto settings = [&] { put(kIni, kDefaults), start(); };
-    // New settings differ from the old in length: QSettings keeps a file it read whose size and
-    // time are unchanged, and a store and the next start can fall in one millisecond.
+    Bytes cleared(50, 0);                  // the binding with empty texts and port 0
+    cleared[0] = 11, cleared.resize(57, 0);
+    // The settings files hold keys and groups the program does not know, drawn large for a
+    // store that is cut and small for the store after it (a shorter file than the cut left).
+    bool large = true;
+    const auto settings = [&] { put(kIni, kDefaults, others(large)), start(); };
+    put("/check/defaults.ini", kDefaults);
+    const Entries defaults = fresh("/check/defaults.ini");
+    const auto defaultsStored = [&] {
+        const Entries now = fresh(kIni);
+        return std::all_of(defaults.keyBegin(), defaults.keyEnd(), [&](const QString& key) { return now.value(key) == defaults.value(key); });
+    };
+    const auto cloud = [] { return std::make_tuple(g_uTor_cloudserverip, g_uTor_clouduserid, g_uTor_controllername, int(g_uTor_cloudserverport), int(g_uTor_cloud)); };
+    const auto in = [](std::initializer_list<const char*> keys) {
+        QStringList out;
+        for (const char* key : keys)
+            out << QString("config/") + key;
+        return out;
+    };
     std::vector<Store> stores = {
         // A settings file with a key of empty text and the others missing: every default is stored.
-        {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n"), drop(); }, [&] { return start(), -1; },
-         [&] { return file(kIni) == "[config]\nTcpPort=\n" ? 0 : file(kIni) == kDefaults ? 1 : -1; },
-         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && file(kIni) == kDefaults; }, {kIni + ".tmp"}},
+        {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n", others(large)), drop(); }, [&] { return start(), -1; },
+         [&] { return fresh(kIni).value("config/TcpPort") == "" && !fresh(kIni).contains("config/UdpPort") ? 0 : defaultsStored() ? 1 : -1; },
+         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && defaultsStored(); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, defaults.keys()},
         {"settings: PC address", settings, [&] { return deal(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8D, 0x13}) == Bytes{0}; },
          [&] { return lines(file(kIni), {{{"IPAddress", "192.168.0.199", "10.1.2.3"}}, {{"SubNetMask", "255.255.255.0", "255.255.0.0"}}, {{"GateWay", "192.168.0.1", "10.1.0.1"}}}); },
          [&](int now) { return start(), setting(ConfigItem::IPAddress) == (now ? "10.1.2.3" : "192.168.0.199") && g_str_ip == setting(ConfigItem::IPAddress); },
-         {kIni + ".tmp"}},
+         {kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, in({"IPAddress", "SubNetMask", "GateWay", "TcpPort"})},
         {"settings: barcode", settings, [&] { return deal(0xA2, {0x1E, 7, 0, 'K', 'B', '1', '2', '3'}) == Bytes{0, 30}; },
          [&] { return lines(file(kIni), {{{"Barcode", "\" \"", "KB123"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".tmp"}},
+         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, in({"Barcode"})},
         {"settings: cloud binding", settings, [&] { return deal(0xC3, binding) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "\" \"", "cloud.example"}}, {{"uTorcloudserverport", "\" \"", "8443"}}, {{"uTorcloudcontrollername", "\" \"", "hall"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".tmp"}},
+         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni,
+         in({"uTorcloudserverip", "uTorcloudserverport", "uTorclouduserip", "uTorcloudcontrollername"})},
+        // Cleared: the device holds what the next start loads, the binding unset.
+        {"settings: cloud binding cleared", [&] { settings(), deal(0xC3, binding); }, [&] { return deal(0xC3, cleared) == Bytes{0, 11, 0}; },
+         [&] { return lines(file(kIni), {{{"uTorcloudserverip", "cloud.example", "\" \""}}, {{"uTorcloudserverport", "8443", "0"}}, {{"uTorclouduserip", "u7", "\" \""}}}); },
+         [&](int now) {
+             const auto held = cloud();
+             return start(), cloud() == held && g_uTor_cloud == 1 - now;
+         }, {kIni + ".edit.tmp"}, nullptr, false, kIni, in({"uTorcloudserverip", "uTorcloudserverport", "uTorclouduserip", "uTorcloudcontrollername"})},
         {"settings: LCD languages", [&] { settings(), g_lcd_lang_valid = 0x1001F; }, [&] { return deal(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}) == Bytes{0, 32}; },
          [&] { return lines(file(kIni), {{{"KelLCDLang", "65567", "131102"}}}); },
-         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".tmp"}},
+         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, in({"KelLCDLang"})},
         {"interface file: PC MAC", [&] { put(kIfaces, "#old\n"), start(); }, [&] { return deal(0xA4, {0, 0, 0, 0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}) == Bytes{0, 0}; },
          [&] { return file(kIfaces) == "#old\n" ? 0 : file(kIfaces).find("\nhwaddress ether 02:1a:2b:3c:4d:5e\n") != std::string::npos ? 1 : -1; },
          [&](int now) { return (file(kIfaces) == "#old\n") == (now == 0); }, {kIfaces + ".tmp"}},
-        // The register write that ends an application upgrade answers nothing about the file.
-        // The application image is moved into place first; each file is old or new on its own.
+        // The register write that ends an application upgrade answers status 1 when the image or
+        // the loader's settings could not be stored; each file is old or new on its own.
         {"application image and loader settings: upgrade end", [&] {
-             put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n"), put("/data/app/kelM57N", "old"), put("/data/app/kelM57N2", "new"), start();
+             put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n", others(large)), put("/data/app/kelM57N", "old"), put("/data/app/kelM57N2", "new"), start();
              g_kel_file_deal_para.app_image_ready = true;
          },
-         [&] { return g_app_reset_flag = 0, message_deal().RegUpdate0E(0, 1), g_app_reset_flag = 0, -1; },
+         [&] {
+             g_app_reset_flag = 0;
+             const int status = message_deal().RegUpdate0E(0, 1);
+             return g_app_reset_flag = 0, 1 - status;
+         },
          [&] {
              const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
              return !image || file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
          },
-         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".tmp"}},
+         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", kLoader + ".edit"}, nullptr, false, kLoader,
+         {"app-1/app_path", "app-1/app_name"}},
         {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
          [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
          [&](int) { return start(), para()->ram[P::kBrightness] == 100 && file(kPara) == image(0, 100); }, {kPara + ".tmp"}},
@@ -354,20 +410,25 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         ASSERT_NE(attempt([] {}), 0) << row.name;
         const uint64_t all = steps;
         std::printf("store walk: %s, %llu steps\n", row.name, static_cast<unsigned long long>(all));
-        EXPECT_TRUE(all >= 1 && row.stored() == 1 && row.restart(1)) << row.name;
+        EXPECT_TRUE(all >= 1 && row.stored() == 1 && keepsOthers(row) && row.restart(1)) << row.name;
         for (uint64_t n = 0; n < all; ++n) {
             attempt([n] { sim::PowerCut::after(n); });
             const int now = row.stored();
-            EXPECT_TRUE((now == 0 || now == 1 || (now == 2 && row.erasedBetween)) && row.restart(now)) << row.name << ": cut after step " << n;
+            EXPECT_TRUE((now == 0 || now == 1 || (now == 2 && row.erasedBetween)) && keepsOthers(row) && row.restart(now)) << row.name << ": cut after step " << n;
+            if (!row.keeps.empty()) {
+                large = false;
+                EXPECT_TRUE(attempt([] {}) != 0 && row.stored() == 1 && keepsOthers(row)) << row.name << ": a smaller file stored after a cut at " << n;
+                large = true;
+            }
             const int told = attempt([n] { sim::PowerCut::failAfter(n, ENOSPC); });
-            EXPECT_TRUE(told < 0 || row.stored() == told) << row.name << ": disc full at step " << n;
+            EXPECT_TRUE((told < 0 || row.stored() == told) && keepsOthers(row)) << row.name << ": disc full at step " << n;
             EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
             EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
         }
         for (const std::string& temp : row.temps) {
             const int told = attempt([&] { fs::create_directories(root.host(temp) + "/x"); });
             fs::remove_all(root.host(temp));
-            EXPECT_TRUE(told <= 0 && row.stored() == 0 && row.restart(0)) << row.name << ": a folder at " << temp;
+            EXPECT_TRUE(told <= 0 && row.stored() == 0 && keepsOthers(row) && row.restart(0)) << row.name << ": a folder at " << temp;
         }
     }
 }
@@ -424,5 +485,5 @@ TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
             root.writeFile(path, changed);
             fs::last_write_time(root.host(path), time);
         }
-    });
+    }, {30});
 }
