@@ -35,18 +35,9 @@
 #include <memory>
 
 // How RapidCheck shows a failing case's texts and values.
-void showValue(const QString& s, std::ostream& os) { os << '"' << s.toStdString() << '"'; }
-void showValue(const QVariant& v, std::ostream& os)
-{
-    QString shown;
-    QDebug(&shown) << v;
-    os << shown.toStdString();
-}
-void showValue(const QMap<QString, QVariant>& m, std::ostream& os)
-{
-    for (auto it = m.begin(); it != m.end(); ++it)
-        showValue(it.key(), os), os << " = ", showValue(it.value(), os), os << "\n";
-}
+void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
+void showValue(const QString& s, std::ostream& os) { showValue(QVariant(s), os); }
+void showValue(const QMap<QString, QVariant>& m, std::ostream& os) { showValue(QVariant(QVariantMap(m)), os); }
 
 namespace {
 
@@ -123,14 +114,15 @@ rc::Gen<QVariant> value()
                 [](std::vector<QString> l) { return QVariant(QStringList(l.begin(), l.end())); })},
         {1, map(arbitrary<int>(), [](int i) { return QVariant(i); })},
         {3, map(container<std::string>(arbitrary<char>()), [](std::string b) { return QVariant(QByteArray(b.data(), int(b.size()))); })},
-        {1, map(tuple(n(), n(), n(), n()), [](std::tuple<int, int, int, int> r) { return QVariant(QRect(std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r))); })},
-        {1, map(pair(n(), n()), [](std::pair<int, int> v) { return QVariant(QSize(v.first, v.second)); })},
-        {1, map(pair(n(), n()), [](std::pair<int, int> v) { return QVariant(QPoint(v.first, v.second)); })},
-        {1, map(container<std::map<QString, int>>(text(true), arbitrary<int>()), [](std::map<QString, int> m) {
-             QVariantMap out;
-             for (const auto& [k, v] : m)
-                 out.insert(k, (v & 1) ? QVariant(v) : QVariant(QString::number(v)));
-             return QVariant(out);
+        {3, map(tuple(n(), n(), n(), n(), inRange(0, 3)), [](std::tuple<int, int, int, int, int> r) {
+             const auto [x, y, w, h, type] = r;
+             return type == 0 ? QVariant(QRect(x, y, w, h)) : type == 1 ? QVariant(QSize(x, y)) : QVariant(QPoint(x, y));
+         })},
+        {1, map(container<std::vector<QString>>(text(true)), [](std::vector<QString> keys) {
+             QVariantMap m;
+             for (const QString& k : keys)
+                 m.insert(k, k.size() % 2 ? QVariant(k) : QVariant(k.toUtf8()));
+             return QVariant(m);
          })},
     });
 }
