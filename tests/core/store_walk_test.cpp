@@ -287,12 +287,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         return std::all_of(defaults.keyBegin(), defaults.keyEnd(), [&](const QString& key) { return now.value(key) == defaults.value(key); });
     };
     const auto cloud = [] { return std::make_tuple(g_uTor_cloudserverip, g_uTor_clouduserid, g_uTor_controllername, int(g_uTor_cloudserverport), int(g_uTor_cloud)); };
-    const auto in = [](std::initializer_list<const char*> keys) {
-        QStringList out;
-        for (const char* key : keys)
-            out << QString("config/") + key;
-        return out;
-    };
+    const QStringList binds = {"config/uTorcloudserverip", "config/uTorcloudserverport", "config/uTorclouduserip", "config/uTorcloudcontrollername"};
     std::vector<Store> stores = {
         // A settings file with a key of empty text and the others missing: every default is stored.
         {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n", others(large)), drop(); }, [&] { return start(), -1; },
@@ -301,24 +296,20 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         {"settings: PC address", settings, [&] { return deal(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8D, 0x13}) == Bytes{0}; },
          [&] { return lines(file(kIni), {{{"IPAddress", "192.168.0.199", "10.1.2.3"}}, {{"SubNetMask", "255.255.255.0", "255.255.0.0"}}, {{"GateWay", "192.168.0.1", "10.1.0.1"}}}); },
          [&](int now) { return start(), setting(ConfigItem::IPAddress) == (now ? "10.1.2.3" : "192.168.0.199") && g_str_ip == setting(ConfigItem::IPAddress); },
-         {kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, in({"IPAddress", "SubNetMask", "GateWay", "TcpPort"})},
+         {kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, {"config/IPAddress", "config/SubNetMask", "config/GateWay", "config/TcpPort"}},
         {"settings: barcode", settings, [&] { return deal(0xA2, {0x1E, 7, 0, 'K', 'B', '1', '2', '3'}) == Bytes{0, 30}; },
          [&] { return lines(file(kIni), {{{"Barcode", "\" \"", "KB123"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, in({"Barcode"})},
+         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/Barcode"}},
         {"settings: cloud binding", settings, [&] { return deal(0xC3, binding) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "\" \"", "cloud.example"}}, {{"uTorcloudserverport", "\" \"", "8443"}}, {{"uTorcloudcontrollername", "\" \"", "hall"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni,
-         in({"uTorcloudserverip", "uTorcloudserverport", "uTorclouduserip", "uTorcloudcontrollername"})},
+         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
         // Cleared: the device holds what the next start loads, the binding unset.
         {"settings: cloud binding cleared", [&] { settings(), deal(0xC3, binding); }, [&] { return deal(0xC3, cleared) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "cloud.example", "\" \""}}, {{"uTorcloudserverport", "8443", "0"}}, {{"uTorclouduserip", "u7", "\" \""}}}); },
-         [&](int now) {
-             const auto held = cloud();
-             return start(), cloud() == held && g_uTor_cloud == 1 - now;
-         }, {kIni + ".edit.tmp"}, nullptr, false, kIni, in({"uTorcloudserverip", "uTorcloudserverport", "uTorclouduserip", "uTorcloudcontrollername"})},
+         [&](int now) { const auto held = cloud(); return start(), cloud() == held && g_uTor_cloud == 1 - now; }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
         {"settings: LCD languages", [&] { settings(), g_lcd_lang_valid = 0x1001F; }, [&] { return deal(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}) == Bytes{0, 32}; },
          [&] { return lines(file(kIni), {{{"KelLCDLang", "65567", "131102"}}}); },
-         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, in({"KelLCDLang"})},
+         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/KelLCDLang"}},
         {"interface file: PC MAC", [&] { put(kIfaces, "#old\n"), start(); }, [&] { return deal(0xA4, {0, 0, 0, 0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}) == Bytes{0, 0}; },
          [&] { return file(kIfaces) == "#old\n" ? 0 : file(kIfaces).find("\nhwaddress ether 02:1a:2b:3c:4d:5e\n") != std::string::npos ? 1 : -1; },
          [&](int now) { return (file(kIfaces) == "#old\n") == (now == 0); }, {kIfaces + ".tmp"}},
@@ -328,11 +319,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
              put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n", others(large)), put("/data/app/kelM57N", "old"), put("/data/app/kelM57N2", "new"), start();
              g_kel_file_deal_para.app_image_ready = true;
          },
-         [&] {
-             g_app_reset_flag = 0;
-             const int status = message_deal().RegUpdate0E(0, 1);
-             return g_app_reset_flag = 0, 1 - status;
-         },
+         [&] { g_app_reset_flag = 0; const int status = message_deal().RegUpdate0E(0, 1); return g_app_reset_flag = 0, 1 - status; },
          [&] {
              const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
              return !image || file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
@@ -422,6 +409,17 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
             fs::remove_all(root.host(temp));
             EXPECT_TRUE(told <= 0 && row.stored() == 0 && keepsOthers(row) && row.restart(0)) << row.name << ": a folder at " << temp;
         }
+    }
+}
+
+// Apply and save stores the parameter file after the reply: a /data that cannot take it is
+// answered status 1 at once.
+TEST_F(StoreWalk, ApplyAndSaveAnswersADataThatCannotTakeTheFileAsNotStored)
+{
+    start();
+    for (const char* capacity : {"0", "1", "0"}) {
+        sim::SimBoard::setScenario("data.capacity", capacity);
+        EXPECT_EQ(deal(0xA0, {11, 0x04, 0, 0x04}), Bytes{uint8_t(capacity[0] - '0')}) << capacity;
     }
 }
 
