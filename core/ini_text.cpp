@@ -4,12 +4,12 @@
 
 #include <QSettings>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <algorithm>
 
 namespace fs = std::filesystem;
 
@@ -87,11 +87,15 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
         }
     }
     if (!kept.empty()) {
-        std::ofstream out(board::Files::map(scratch), std::ios::binary | std::ios::app);
-        if (!(out << "\n" << kept).flush()) {
+        std::ifstream in(board::Files::map(scratch), std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
             board::Files::reportFailedStore(scratch, EIO);
             return false;
         }
+        text += "\n" + kept;
+        if (!board::Files::writeAtomically(scratch, text.data(), text.size()))
+            return false;
     }
     return board::Files::move(scratch, systemPath);
 }
