@@ -87,7 +87,7 @@ ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
     const QString file = QString(kSettingsFile);
     board::Files::makeDirs("/data/configs");
     Utils::system_mutex(QString("chattr +S %1").arg(file), nullptr);
-    bool missing = false;
+    QList<QPair<ConfigItem::ConfigName, QVariant>> missing;
     {
         // Read only: what a missing key takes is stored below, through the board layer.
         QSettings settings(board::Files::map(file), QSettings::IniFormat);
@@ -95,12 +95,13 @@ ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
         for (int i = 0; i < ConfigItem::ConfigNameCount; ++i) {
             items_.append(new ConfigItem(QString(table[i].key), ConfigItem::ConfigName(i), table[i].def, false,
                                          table[i].numeric, file, &settings));
-            missing = missing || settings.value(table[i].key).toString().isEmpty();
+            if (settings.value(table[i].key).toString().isEmpty() && items_.last()->value.isValid())
+                missing.append({ConfigItem::ConfigName(i), items_.last()->value});
         }
     }
-    if (missing) {
+    if (!missing.isEmpty()) {
         std::lock_guard<std::mutex> hold(values_mutex_);
-        store({});
+        store(missing);
     }
 }
 
@@ -126,30 +127,33 @@ bool ConfigEngine::write_config_variant(ConfigItem::ConfigName name, QVariant va
 
 bool ConfigEngine::write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values)
 {
-    for (const auto& v : values)
+    QList<QPair<ConfigItem::ConfigName, QVariant>> held;
+    for (const auto& v : values) {
         if (v.first < 0 || v.first >= items_.size())
             return false;
+        // A key of empty text counts as missing at the next start, which then takes the
+        // default: the default is what is held and stored now.
+        const QVariant& def = items_[v.first]->defaultValue;
+        held.append({v.first, v.second.toString().isEmpty() && !def.toString().isEmpty() ? def : v.second});
+    }
     std::lock_guard<std::mutex> hold(values_mutex_);
-    if (!store(values))
+    if (!store(held))
         return false;
-    for (const auto& v : values)
+    for (const auto& v : held)
         items_[v.first]->value = v.second;
     return true;
 }
 
 bool ConfigEngine::store(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values)
 {
+    // Only these keys change: every other key and group of the file stays as it is.
     IniText::Entries entries;
-    for (const ConfigItem* item : items_) {
-        if (item->memoryOnly || item->file.isEmpty() || !item->value.isValid())
-            continue;
-        QVariant value = item->value;
-        for (const auto& v : values)
-            if (v.first == item->name)
-                value = v.second;
-        entries.append({item->key, value});
+    for (const auto& v : values) {
+        const ConfigItem* item = items_[v.first];
+        if (!item->memoryOnly && !item->file.isEmpty())
+            entries.append({item->key, v.second});
     }
-    return IniText::store(kSettingsFile, entries);
+    return entries.isEmpty() || IniText::update(kSettingsFile, entries);
 }
 
 bool ConfigEngine::containsItemStr(QString text)

@@ -24,7 +24,8 @@ public:
     // not refreshed here: callers set them or call Utils::getIPAddress. false when the file
     // could not be stored: then the value in memory stays as the file holds it.
     bool write_config_variant(ConfigItem::ConfigName name, QVariant value);
-    // Several settings in one replacement of the file: all stored, or none (false).
+    // Several settings in one replacement of the file: all stored, or none (false). A value
+    // of empty text stores and holds the default, as the next start would load it.
     bool write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
 
     bool containsItemStr(QString text);
@@ -43,7 +44,7 @@ public:
     static void derivePid(uint16_t u, uint16_t v, uint16_t w, char out[32]);
 
 private:
-    // The file as the items hold it, with these values in place; under values_mutex_.
+    // These values set in the file, every other entry of it kept; under values_mutex_.
     bool store(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
 
     QList<ConfigItem*> items_;

@@ -1166,7 +1166,13 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
         }
         lock.apply(1);
     }
+    // Apply and save: the scaler's thread applies, then the parameter file is stored, after
+    // this reply. A /data that cannot take the file (read-only, full) is answered status 1
+    // now; the change is still applied.
+    bool storable = true;
     if (mask & 0x04) {
+        const char* const file = "/data/ram_device_info";   // replaced whole: 4096 bytes beside it
+        storable = board::Files::writeError(file) == 0 && board::Files::freeSpace(file) >= 4096;
         ScalerLock lock;
         lock.apply(2);
     }
@@ -1175,11 +1181,12 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
         lock.apply(1);
         g_osd_update = 1;
     }
-    return 0;
+    return storable ? 0 : 1;
 }
 
 int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
 {
+    bool failed = false;
     if ((mask & 0x01) && !g_app_reset_flag) {
         // Finish an application upgrade, once; the tick reboots 300 ticks after the stamp.
         G_reboot_tickTicks = G_timeTicks.load();
@@ -1191,20 +1198,23 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         // ends on another link meanwhile is either moved whole or not at all. The loader is
         // pointed at the program only once such an image was moved there: with no new image
         // it keeps starting the one it names.
-        bool moved = false;
+        bool moved = false, stored = true;
         {
             std::lock_guard<std::mutex> hold(transfer_mutex);
             if (g_kel_file_deal_para.app_image_ready)
-                moved = board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+                stored = moved = board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
             if (moved)
                 g_kel_file_deal_para.app_image_ready = false;
         }
+        // Status 1 when the image or the loader's settings could not be stored: the loader
+        // then keeps starting the old program.
         if (moved && g_update_status == 0) {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-            IniText::update("/data/configs/led_load_config.ini",
-                            {{"app-1/app_path", QStringLiteral("/data/app/kelM57N -platform linuxfb")},
-                             {"app-1/app_name", QStringLiteral("kelM57N")}});
+            stored = IniText::update("/data/configs/led_load_config.ini",
+                                     {{"app-1/app_path", QStringLiteral("/data/app/kelM57N -platform linuxfb")},
+                                      {"app-1/app_name", QStringLiteral("kelM57N")}});
         }
+        failed = !stored;
         board::Clock::sleepMs(10);
         Utils::system_mutex("sync", nullptr);
         board::Clock::sleepMs(10);
@@ -1219,7 +1229,7 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
             c->update_font(c->c331_fd);
         }
     }
-    return 0;
+    return failed ? 1 : 0;
 }
 
 int message_deal::RegUpdate10(unsigned char, unsigned char mask)

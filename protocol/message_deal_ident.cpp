@@ -324,16 +324,24 @@ int message_deal::project_set_setproperty(unsigned char* frame, unsigned char)
                          {ConfigItem::uTorclouduserip, user},
                          {ConfigItem::uTorcloudcontrollername, name}}))
         return 3;
+    // Held as the next start loads it: an empty text is held as unset (one space), and the
+    // binding counts only while one of its settings is set.
+    const auto kept = [](ConfigItem::ConfigName item, const QString& sent) {
+        const QVariant v = read_setting(item);
+        return v.isValid() ? v.toString() : sent;
+    };
+    const QString held[] = {kept(ConfigItem::uTorcloudserverip, server), kept(ConfigItem::uTorclouduserip, user),
+                            kept(ConfigItem::uTorcloudcontrollername, name)};
     {
         std::lock_guard<std::mutex> hold(g_str_globals_mutex);
-        g_uTor_cloudserverip = server;
-        g_uTor_clouduserid = user;
-        g_uTor_controllername = name;
+        g_uTor_cloudserverip = held[0];
+        g_uTor_clouduserid = held[1];
+        g_uTor_controllername = held[2];
     }
     g_uTor_cloudserverport = int(port);
     board::Files::sync();
     board::Clock::sleepUs(100);
-    g_uTor_cloud = 1;
+    g_uTor_cloud = held[0] == " " && held[1] == " " && held[2] == " " && port == 0 ? 0 : 1;
     frame[10] = 0;
     return 3;
 }

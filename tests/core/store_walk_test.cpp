@@ -19,7 +19,11 @@
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/TestRoot.h"
 
+#include <QDebug>
+#include <QPoint>
+#include <QRect>
 #include <QSettings>
+#include <QSize>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -29,6 +33,11 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+
+// How RapidCheck shows a failing case's texts and values.
+void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
+void showValue(const QString& s, std::ostream& os) { showValue(QVariant(s), os); }
+void showValue(const QMap<QString, QVariant>& m, std::ostream& os) { showValue(QVariant(QVariantMap(m)), os); }
 
 namespace {
 
@@ -71,6 +80,8 @@ struct Store {
     std::vector<std::string> temps;        // where its temporary files go
     std::function<bool()> retry = nullptr; // a refused change is kept and this stores it
     bool erasedBetween = false;            // erased in place, then programmed: "none" (2) between
+    std::string keeps = "";                // a settings file whose other entries stay as they were
+    QStringList sets = {};                 // the keys of that file the store sets
 };
 
 // A flash block as read back: 1 the new one, 0 the old one, 2 none (not marked), -1 anything else.
@@ -79,6 +90,55 @@ int flashBlock(uint32_t address, const Bytes& before, const Bytes& after)
     const Bytes now = sim::FpgaFlashModel::read(0, address, uint32_t(std::max(before.size(), after.size())));
     const auto starts = [&](const Bytes& b) { return std::equal(b.begin(), b.end(), now.begin()); };
     return starts(after) ? 1 : starts(before) ? 0 : now[0] == 0xFF ? 2 : -1;
+}
+
+using Entries = QMap<QString, QVariant>;
+// Text with every character QSettings escapes; a key's text ends in 'k', so it names none of
+// the program's keys.
+rc::Gen<QString> text(bool key)
+{
+    return rc::gen::map(rc::gen::container<std::vector<ushort>>(rc::gen::weightedOneOf<ushort>({
+                            {6, rc::gen::inRange<ushort>('a', 'z' + 1)}, {2, rc::gen::element<ushort>(' ', '@', ',', ';', '=', '"', '%', '.', '-', '0', 'f', '[', '#')},
+                            {1, rc::gen::inRange<ushort>(0, 0x20)}, {1, rc::gen::inRange<ushort>(0x7F, 0xD800)}, {key ? 0 : 1, rc::gen::element<ushort>('\\', '/')}})),
+                        [key](std::vector<ushort> u) { return QString::fromUtf16(u.data(), int(u.size())) + (key ? "k" : ""); });
+}
+// A value of every type QSettings writes.
+rc::Gen<QVariant> value()
+{
+    using namespace rc::gen;
+    const auto n = [] { return inRange(-70000, 70000); };
+    return weightedOneOf<QVariant>({
+        {4, map(text(false), [](QString t) { return QVariant(t); })},
+        {1, element(QVariant(QString("@Invalid()")), QVariant(QString("@ByteArray(x)")), QVariant(QString(" ")), QVariant(QString()))},
+        {3, map(weightedOneOf<std::vector<QString>>({{1, just(std::vector<QString>())}, {3, container<std::vector<QString>>(text(false))}}),
+                [](std::vector<QString> l) { return QVariant(QStringList(l.begin(), l.end())); })},
+        {1, map(arbitrary<int>(), [](int i) { return QVariant(i); })},
+        {3, map(container<std::string>(arbitrary<char>()), [](std::string b) { return QVariant(QByteArray(b.data(), int(b.size()))); })},
+        {3, map(tuple(n(), n(), n(), n(), inRange(0, 3)), [](std::tuple<int, int, int, int, int> r) {
+             const auto [x, y, w, h, type] = r;
+             return type == 0 ? QVariant(QRect(x, y, w, h)) : type == 1 ? QVariant(QSize(x, y)) : QVariant(QPoint(x, y));
+         })},
+        {1, map(container<std::vector<QString>>(text(true)), [](std::vector<QString> keys) {
+             QVariantMap m;
+             for (const QString& k : keys)
+                 m.insert(k, k.size() % 2 ? QVariant(k) : QVariant(k.toUtf8()));
+             return QVariant(m);
+         })},
+    });
+}
+// Keys and groups the program does not know, in its own groups too and in "general" of any case.
+rc::Gen<Entries> unknownEntries()
+{
+    const auto group = rc::gen::weightedOneOf<QString>({{3, rc::gen::element(QString(), QString("config"), QString("app-1"), QString("General"),
+                                                                             QString("general"), QString("GENERAL"), QString("gEnErAl"))},
+                                                        {1, text(true)}});
+    return rc::gen::map(rc::gen::container<std::vector<std::tuple<QString, QString, QVariant>>>(rc::gen::tuple(group, text(true), value())),
+                        [](const std::vector<std::tuple<QString, QString, QVariant>>& drawn) {
+                            Entries out;
+                            for (const auto& [g, k, v] : drawn)
+                                out.insert(g.isEmpty() ? k : g + "/" + k, v);
+                            return out;
+                        });
 }
 
 class StoreWalk : public ::testing::Test {
@@ -119,10 +179,78 @@ protected:
     static P* para() { return P::p_kelrampara_config; }
     static QString setting(ConfigItem::ConfigName n) { return ConfigEngine::p_config->read_config_variant(n).toString(); }
     std::string file(const std::string& path) const { return root.exists(path) ? root.readFile(path) : ""; }
+    // Each file put gets a time of its own: QSettings keeps a file it read whose size and
+    // time are unchanged.
     void put(const std::string& path, const std::string& text) const
     {
+        static int puts = 0;
         text.empty() ? void(fs::remove(root.host(path))) : root.writeFile(path, text);
+        if (!text.empty())
+            fs::last_write_time(root.host(path), fs::file_time_type::clock::now() - std::chrono::hours(1) + std::chrono::milliseconds(++puts));
     }
+    // Every entry of a settings file as QSettings reads it, read afresh.
+    Entries fresh(const std::string& path) const
+    {
+        static int reads = 0;
+        const std::string copy = "/check/" + std::to_string(++reads) + ".ini";
+        root.writeFile(copy, file(path));
+        const QSettings read(QString::fromStdString(root.host(copy)), QSettings::IniFormat);
+        Entries out;
+        for (const QString& key : read.allKeys())
+            out.insert(key, read.value(key));
+        return out;
+    }
+    // The known text with these entries added by QSettings, as the file. QSettings writes a
+    // group "general" of any case as [%General]: such a group is written as [%general].
+    void put(const std::string& path, const std::string& known, const Entries& others)
+    {
+        static int writes = 0;
+        const std::string source = "/check/w" + std::to_string(++writes) + ".ini";
+        root.writeFile(source, known);
+        QStringList generals;
+        {
+            QSettings write(QString::fromStdString(root.host(source)), QSettings::IniFormat);
+            for (auto it = others.begin(); it != others.end(); ++it) {
+                QString group = it.key().section('/', 0, 0), key = it.key();
+                if (key.contains('/') && group != "General" && group.compare("general", Qt::CaseInsensitive) == 0) {
+                    generals.removeAll(group), generals << group;
+                    key = QString("aside%1/").arg(generals.indexOf(group)) + key.section('/', 1);
+                }
+                write.setValue(key, it.value());
+            }
+        }
+        std::string text = root.readFile(source);
+        for (int i = 0; i < generals.size(); ++i) {
+            const std::string header = "[aside" + std::to_string(i) + "]";
+            text.replace(text.find(header), header.size(), "[%" + generals[i].toStdString() + "]");
+        }
+        put(path, text);
+        kept[path] = fresh(path);
+    }
+    // Keys and groups the program does not know, drawn from the walk's seed; small or large.
+    Entries others(bool large)
+    {
+        static rc::Random random = [] {
+            const char* params = std::getenv("RC_PARAMS");
+            const uint64_t seed = params && std::string(params).find("seed=") != std::string::npos ? rc::detail::configuration().testParams.seed
+                                                                                                  : kel_test::drawnPropertySeed();
+            std::printf("store walk: unknown keys drawn from seed %llu (RC_PARAMS=\"seed=N\" replays)\n", static_cast<unsigned long long>(seed));
+            return rc::Random({seed, 0, 0, 0});
+        }();
+        rc::Random draw = random.split();
+        return unknownEntries()(draw, large ? 60 : 4).value();
+    }
+    // Every entry of the file but the keys the store sets reads back as it was put.
+    bool keepsOthers(const Store& row)
+    {
+        if (row.keeps.empty())
+            return true;
+        Entries before = kept.at(row.keeps), now = fresh(row.keeps);
+        for (const QString& key : row.sets)
+            before.remove(key), now.remove(key);
+        return before == now;
+    }
+    std::map<std::string, Entries> kept;
     // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
     Bytes deal(uint8_t group, const Bytes& data)
     {
@@ -146,42 +274,58 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
     binding[0] = 11;
     for (const uint8_t b : Bytes{0, 0, 13, 'c', 'l', 'o', 'u', 'd', '.', 'e', 'x', 'a', 'm', 'p', 'l', 'e', 0xFB, 0x20, 2, 'u', '7', 4, 'h', 'a', 'l', 'l'})
         binding.push_back(b);
-    const auto settings = [&] { put(kIni, kDefaults), start(); };
-    // New settings differ from the old in length: QSettings keeps a file it read whose size and
-    // time are unchanged, and a store and the next start can fall in one millisecond.
+    Bytes cleared(50, 0);                  // the binding with empty texts and port 0
+    cleared[0] = 11, cleared.resize(57, 0);
+    // The settings files hold keys and groups the program does not know, drawn large for a
+    // store that is cut and small for the store after it (a shorter file than the cut left).
+    bool large = true;
+    const auto settings = [&] { put(kIni, kDefaults, others(large)), start(); };
+    put("/check/defaults.ini", kDefaults);
+    const Entries defaults = fresh("/check/defaults.ini");
+    const auto defaultsStored = [&] {
+        const Entries now = fresh(kIni);
+        return std::all_of(defaults.keyBegin(), defaults.keyEnd(), [&](const QString& key) { return now.value(key) == defaults.value(key); });
+    };
+    const auto cloud = [] { return std::make_tuple(g_uTor_cloudserverip, g_uTor_clouduserid, g_uTor_controllername, int(g_uTor_cloudserverport), int(g_uTor_cloud)); };
+    const QStringList binds = {"config/uTorcloudserverip", "config/uTorcloudserverport", "config/uTorclouduserip", "config/uTorcloudcontrollername"};
     std::vector<Store> stores = {
         // A settings file with a key of empty text and the others missing: every default is stored.
-        {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n"), drop(); }, [&] { return start(), -1; },
-         [&] { return file(kIni) == "[config]\nTcpPort=\n" ? 0 : file(kIni) == kDefaults ? 1 : -1; },
-         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && file(kIni) == kDefaults; }, {kIni + ".tmp"}},
+        {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n", others(large)), drop(); }, [&] { return start(), -1; },
+         [&] { return fresh(kIni).value("config/TcpPort") == "" && !fresh(kIni).contains("config/UdpPort") ? 0 : defaultsStored() ? 1 : -1; },
+         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && defaultsStored(); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, defaults.keys()},
         {"settings: PC address", settings, [&] { return deal(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8D, 0x13}) == Bytes{0}; },
          [&] { return lines(file(kIni), {{{"IPAddress", "192.168.0.199", "10.1.2.3"}}, {{"SubNetMask", "255.255.255.0", "255.255.0.0"}}, {{"GateWay", "192.168.0.1", "10.1.0.1"}}}); },
          [&](int now) { return start(), setting(ConfigItem::IPAddress) == (now ? "10.1.2.3" : "192.168.0.199") && g_str_ip == setting(ConfigItem::IPAddress); },
-         {kIni + ".tmp"}},
+         {kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, {"config/IPAddress", "config/SubNetMask", "config/GateWay", "config/TcpPort"}},
         {"settings: barcode", settings, [&] { return deal(0xA2, {0x1E, 7, 0, 'K', 'B', '1', '2', '3'}) == Bytes{0, 30}; },
          [&] { return lines(file(kIni), {{{"Barcode", "\" \"", "KB123"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".tmp"}},
+         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/Barcode"}},
         {"settings: cloud binding", settings, [&] { return deal(0xC3, binding) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "\" \"", "cloud.example"}}, {{"uTorcloudserverport", "\" \"", "8443"}}, {{"uTorcloudcontrollername", "\" \"", "hall"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".tmp"}},
+         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
+        // Cleared: the device holds what the next start loads, the binding unset.
+        {"settings: cloud binding cleared", [&] { settings(), deal(0xC3, binding); }, [&] { return deal(0xC3, cleared) == Bytes{0, 11, 0}; },
+         [&] { return lines(file(kIni), {{{"uTorcloudserverip", "cloud.example", "\" \""}}, {{"uTorcloudserverport", "8443", "0"}}, {{"uTorclouduserip", "u7", "\" \""}}}); },
+         [&](int now) { const auto held = cloud(); return start(), cloud() == held && g_uTor_cloud == 1 - now; }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
         {"settings: LCD languages", [&] { settings(), g_lcd_lang_valid = 0x1001F; }, [&] { return deal(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}) == Bytes{0, 32}; },
          [&] { return lines(file(kIni), {{{"KelLCDLang", "65567", "131102"}}}); },
-         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".tmp"}},
+         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/KelLCDLang"}},
         {"interface file: PC MAC", [&] { put(kIfaces, "#old\n"), start(); }, [&] { return deal(0xA4, {0, 0, 0, 0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}) == Bytes{0, 0}; },
          [&] { return file(kIfaces) == "#old\n" ? 0 : file(kIfaces).find("\nhwaddress ether 02:1a:2b:3c:4d:5e\n") != std::string::npos ? 1 : -1; },
          [&](int now) { return (file(kIfaces) == "#old\n") == (now == 0); }, {kIfaces + ".tmp"}},
-        // The register write that ends an application upgrade answers nothing about the file.
-        // The application image is moved into place first; each file is old or new on its own.
+        // The register write that ends an application upgrade answers status 1 when the image or
+        // the loader's settings could not be stored; each file is old or new on its own.
         {"application image and loader settings: upgrade end", [&] {
-             put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n"), put("/data/app/kelM57N", "old"), put("/data/app/kelM57N2", "new"), start();
+             put(kLoader, "[app-1]\napp_path=/data/app/old\n\n[app-2]\nkeep=1\n", others(large)), put("/data/app/kelM57N", "old"), put("/data/app/kelM57N2", "new"), start();
              g_kel_file_deal_para.app_image_ready = true;
          },
-         [&] { return g_app_reset_flag = 0, message_deal().RegUpdate0E(0, 1), g_app_reset_flag = 0, -1; },
+         [&] { g_app_reset_flag = 0; const int status = message_deal().RegUpdate0E(0, 1); return g_app_reset_flag = 0, 1 - status; },
          [&] {
              const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
              return !image || file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
          },
-         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".tmp"}},
+         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", kLoader + ".edit"}, nullptr, false, kLoader,
+         {"app-1/app_path", "app-1/app_name"}},
         {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
          [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
          [&](int) { return start(), para()->ram[P::kBrightness] == 100 && file(kPara) == image(0, 100); }, {kPara + ".tmp"}},
@@ -245,51 +389,91 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         ASSERT_NE(attempt([] {}), 0) << row.name;
         const uint64_t all = steps;
         std::printf("store walk: %s, %llu steps\n", row.name, static_cast<unsigned long long>(all));
-        EXPECT_TRUE(all >= 1 && row.stored() == 1 && row.restart(1)) << row.name;
+        EXPECT_TRUE(all >= 1 && row.stored() == 1 && keepsOthers(row) && row.restart(1)) << row.name;
         for (uint64_t n = 0; n < all; ++n) {
             attempt([n] { sim::PowerCut::after(n); });
             const int now = row.stored();
-            EXPECT_TRUE((now == 0 || now == 1 || (now == 2 && row.erasedBetween)) && row.restart(now)) << row.name << ": cut after step " << n;
+            EXPECT_TRUE((now == 0 || now == 1 || (now == 2 && row.erasedBetween)) && keepsOthers(row) && row.restart(now)) << row.name << ": cut after step " << n;
+            if (!row.keeps.empty()) {
+                large = false;
+                EXPECT_TRUE(attempt([] {}) != 0 && row.stored() == 1 && keepsOthers(row)) << row.name << ": a smaller file stored after a cut at " << n;
+                large = true;
+            }
             const int told = attempt([n] { sim::PowerCut::failAfter(n, ENOSPC); });
-            EXPECT_TRUE(told < 0 || row.stored() == told) << row.name << ": disc full at step " << n;
+            EXPECT_TRUE((told < 0 || row.stored() == told) && keepsOthers(row)) << row.name << ": disc full at step " << n;
             EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
             EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
         }
         for (const std::string& temp : row.temps) {
             const int told = attempt([&] { fs::create_directories(root.host(temp) + "/x"); });
             fs::remove_all(root.host(temp));
-            EXPECT_TRUE(told <= 0 && row.stored() == 0 && row.restart(0)) << row.name << ": a folder at " << temp;
+            EXPECT_TRUE(told <= 0 && row.stored() == 0 && keepsOthers(row) && row.restart(0)) << row.name << ": a folder at " << temp;
         }
     }
 }
 
-// The settings files are composed by the program and read by QSettings: every group, key and
-// value it composes reads back the same, whatever characters they hold.
-TEST_F(StoreWalk, ComposedSettingsReadBackThroughQSettingsAsWritten)
+// Apply and save stores the parameter file after the reply: a /data that cannot take it is
+// answered status 1 at once.
+TEST_F(StoreWalk, ApplyAndSaveAnswersADataThatCannotTakeTheFileAsNotStored)
 {
-    int file = 0;
-    const auto text = [](bool key) {
-        return rc::gen::map(rc::gen::container<std::vector<ushort>>(rc::gen::weightedOneOf<ushort>({
-                                {6, rc::gen::inRange<ushort>('a', 'z' + 1)}, {2, rc::gen::element<ushort>(' ', '@', ',', ';', '=', '"', '\\', '%', '.', '-', '0', 'f')},
-                                {1, rc::gen::inRange<ushort>(0, 0x20)}, {1, rc::gen::inRange<ushort>(0x7F, 0xD800)}})),
-                            [key](std::vector<ushort> u) { return QString::fromUtf16(u.data(), int(u.size())) + (key ? "k" : ""); });
-    };
-    kel_test::checkProperty("composed settings read back", [&] {
-        const auto groups = *rc::gen::container<std::vector<QString>>(rc::gen::weightedOneOf<QString>({{1, rc::gen::element(QString(), QString("config"), QString("General"))}, {2, text(true)}}));
-        IniText::Entries entries;
-        for (const QString& group : groups) {
-            const QString key = (group.isEmpty() ? "" : group + "/") + *text(true);
-            if (std::none_of(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key; }))
-                entries.append({key, *rc::gen::arbitrary<bool>() ? QVariant(*rc::gen::arbitrary<int>())
-                                                                   : QVariant(*rc::gen::weightedOneOf<QString>({{4, text(false)}, {1, rc::gen::element(QString("@Invalid()"), QString("@@"), QString("@ByteArray(ab)"), QString(" "))}}))});
+    start();
+    for (const char* capacity : {"0", "1", "0"}) {
+        sim::SimBoard::setScenario("data.capacity", capacity);
+        EXPECT_EQ(deal(0xA0, {11, 0x04, 0, 0x04}), Bytes{uint8_t(capacity[0] - '0')}) << capacity;
+    }
+}
+
+// An update sets its keys and keeps every other key, group and value of the file as it was,
+// whatever its type; a file changed beside the program with its size and time is read afresh.
+TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
+{
+    const std::string path = "/data/configs/tcpip.ini";
+    kel_test::checkProperty("settings update keeps every other entry", [&] {
+        const Entries others = *unknownEntries();
+        put(path, "[config]\nUdpPort=5008\n", others);
+        const Entries before = fresh(path);
+        // The file holds what was drawn: every key, and each value of a type kept exactly.
+        QStringList keys = others.keys() << "config/UdpPort";
+        keys.sort();
+        RC_ASSERT(before.keys() == keys);
+        bool bytes = false, emptyList = false, geometry = false, map = false, general = false;
+        for (auto it = others.begin(); it != others.end(); ++it) {
+            const int type = it.value().userType();
+            bytes |= type == QMetaType::QByteArray, map |= type == QMetaType::QVariantMap;
+            emptyList |= type == QMetaType::QStringList && it.value().toStringList().isEmpty();
+            geometry |= type == QMetaType::QRect || type == QMetaType::QSize || type == QMetaType::QPoint;
+            general |= it.key().startsWith("general/", Qt::CaseInsensitive) && !it.key().startsWith("General/");
+            if (type != QMetaType::Int && type != QMetaType::QString && type != QMetaType::QStringList)
+                RC_ASSERT(before.value(it.key()) == it.value());
         }
-        RC_CLASSIFY(std::any_of(entries.begin(), entries.end(), [](const auto& e) { return e.second.toString().startsWith('@'); }), "a value starts with @");
-        RC_TAG(entries.size());
-        const std::string path = "/data/configs/composed" + std::to_string(file++) + ".ini";
-        RC_ASSERT(IniText::store(path, entries));
-        const QSettings read(board::Files::map(QString::fromStdString(path)), QSettings::IniFormat);
-        RC_ASSERT(read.allKeys().size() == entries.size());
-        for (const auto& [key, value] : entries)
-            RC_ASSERT(read.value(key).toString() == value.toString());
-    });
+        RC_CLASSIFY(bytes, "bytes");
+        RC_CLASSIFY(emptyList, "empty list");
+        RC_CLASSIFY(geometry && map, "geometry and map");
+        RC_CLASSIFY(general, "a group general, not General");
+        IniText::Entries changes;
+        std::vector<QString> settable;   // keys outside a group "general" not named "General"
+        for (const QString& key : others.keys())
+            if (!key.contains('/') || key.startsWith("General/") || !key.startsWith("general/", Qt::CaseInsensitive))
+                settable.push_back(key);
+        for (const QString& key : *rc::gen::container<std::vector<QString>>(rc::gen::weightedOneOf<QString>({
+                 {2, rc::gen::element(QString("config/Barcode"), QString("config/TcpPort"), QString("app-1/app_path"))},
+                 {settable.empty() ? 0 : 1, rc::gen::elementOf(settable)}})))
+            changes.append({key, *rc::gen::arbitrary<bool>() ? QVariant(*rc::gen::arbitrary<int>()) : QVariant(*text(false))});
+        RC_TAG(others.size() < 4 ? "few others" : others.size() < 20 ? "some others" : "many others");
+        for (int round = 0; round < 2; ++round) {
+            Entries expected = fresh(path);
+            for (const auto& [key, value] : changes)
+                expected.insert(key, QVariant(value.toString()));
+            RC_ASSERT(IniText::update(path, changes));
+            RC_ASSERT(fresh(path) == expected);
+            // The same file with another port, of the same size and time.
+            const auto time = fs::last_write_time(root.host(path));
+            std::string changed = file(path);
+            const size_t at = changed.find("\nUdpPort=");
+            RC_ASSERT(at != std::string::npos);
+            changed[at + 9] = char('1' + round);
+            root.writeFile(path, changed);
+            fs::last_write_time(root.host(path), time);
+        }
+    }, {30});
 }
