@@ -35,15 +35,10 @@ TEST(CloudLinks, FourGLineAnswersAsLinkFourAndTakesTheModuleStatus)
     // One group 0xC4 frame through the line and its reply's data.
     auto exchange = [&](const Bytes& data) {
         pc::Frame status, reply;
-        status.group = 0xC4;
-        status.data = data;
-        Bytes raw, plain;
-        if (!pcSide->sendRaw(pc::wire(status)))
-            return Bytes{};
+        status.group = 0xC4, status.data = data;
+        const bool sent = pcSide->sendRaw(pc::wire(status));
         line.receive_pass_4G(200);
-        if (!pcSide->receiveRaw(raw, 1000) || !pc::unescape(raw, plain) || !pc::decode(plain, reply))
-            return Bytes{};
-        return reply.data;
+        return sent && udptest::nextFrame(*pcSide, reply, 1000) ? reply.data : Bytes{};
     };
     // An unknown sub-command is refused.
     EXPECT_EQ((std::vector<Bytes>{exchange({1, 3, 0, 0xAA, 7, 9}), Bytes(g_4G_RAM, g_4G_RAM + 4), exchange({2})}),
