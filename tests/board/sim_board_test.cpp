@@ -58,8 +58,6 @@ TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
     ASSERT_NE(w, nullptr);
     *reinterpret_cast<volatile uint16_t*>(w + 0x207810) = 16;
     EXPECT_EQ(sim::SocModel::read16(0x207810), 16);
-    sim::SocModel::setUniqueId(1, 2, 3);
-    EXPECT_EQ(*reinterpret_cast<volatile uint16_t*>(w + sim::SocModel::kUniqueId2), 3);
     EXPECT_EQ(board::SocWindow::map(mem, record[1], record[3] + 1), nullptr);
     board::SocWindow::close(msys), board::SocWindow::close(mem);
     // Register offsets at the top of the range are refused.

@@ -39,7 +39,6 @@ TEST(UtilsChecksums, ValuesOfKnownInputs)
     // Table entries of the reflected rule.
     EXPECT_EQ((std::vector<uint32_t>{Utils::crc16_tabel[0], Utils::crc16_tabel[1], Utils::zedoCrc16_tabel[1], Utils::CRC32_Table[1],
                                      Utils::CRC32_Table[255]}),
-              
               (std::vector<uint32_t>{0, 0xC0C1, 0x1189, 0x77073096u, 0x2D02EF8Du}));
 }
 
@@ -57,7 +56,6 @@ TEST(UtilsTime, TimeSpaceAcrossTheWrapAndSleeps)
     const uint64_t before = board::Clock::monotonicUs();
     EXPECT_EQ((std::vector<uint64_t>{uint64_t(Utils::msleep_mutex(12000)), uint64_t(Utils::usleep_mutex(25)),
                                      board::Clock::monotonicUs() - before}),
-              
               (std::vector<uint64_t>{0, 0, 12000025u}));
     sim::SimBoard::fixWallTime(1700000000);
     EXPECT_EQ(board::Clock::wallTime(), 1700000000 + std::time_t(board::Clock::monotonicUs() / 1000000));
