@@ -41,7 +41,7 @@ namespace {
 // PC i < 8 talks on link i % 4 (TCP g_port, TCP 10002, UDP 5008, UDP 10005) from 127.0.0.(1 + i / 4);
 // PC 8 on the RS-485 line (link 4). Cards are asked on links 0, 2 and 4.
 constexpr int kPcs = 9;
-constexpr int kOthersMax = 100;   // misbehaving connections per TCP port at most
+constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most, but for a flood
 bool asksCards(int pc) { return pc == 8 || pc % 2 == 0; }
 std::string host(int h) { return "127.0.0." + std::to_string(1 + h); }
 // A card's answer at once, after 1 s, after 3.5 s (past the 3 s wait), never.
@@ -57,7 +57,7 @@ struct Model {
 // follow that frame's reply.
 struct CardAsked {
     int port, card;
-    uint8_t tag;
+    uint8_t tag, count;   // count: card RAM bytes read
     bool given = false;
 };
 
@@ -132,7 +132,7 @@ struct Sut {
         auto it = asked.by.find(endOf(c));
         for (const CardAsked& a : it == asked.by.end() ? std::vector<CardAsked>{} : it->second)
             if (!a.given && f.dest == pc::kPc && f.src == uint16_t((a.port & 3) << 12 | a.card) && f.b5 == a.tag && f.group == 0x61
-                && f.sub == a.port + 1 && f.status() == 0)
+                && f.sub == a.port + 1 && f.status() == 0 && f.data.size() == 1u + a.count)
                 return true;
         return false;
     }
@@ -151,6 +151,17 @@ struct Sut {
         }
     }
     Bytes next(int i) { return next(*pcs[i], ear(i)); }
+    // PC i's request to card of port: a read of 2 card RAM bytes with the next tag, or
+    // (again) of 4 with the last one.
+    Bytes cardAsk(int i, int port, int card, bool again = false)
+    {
+        if (!again)
+            asked.tag = uint8_t(asked.tag == 0xFF ? 0x80 : asked.tag + 1);
+        const uint8_t count = again ? 4 : 2;
+        const pc::Frame f{uint16_t(card), pc::kPc, 0x10, asked.tag, 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, count, 0, 0, 0}};
+        asked.by[endOf(*pcs[i])].push_back({port, card, f.b5, count});
+        return pc::wire(f);
+    }
     // The card requests sent from c before a frame whose reply came are given up.
     void gaveUp(const pc::PcClient& c)
     {
@@ -175,7 +186,7 @@ struct Sut {
     // handler, datagrams too short, a frame's end that follows no opener), in `pieces` parts
     // (UDP: datagrams of 10 bytes or more); `crossed` on UDP: another PC's request in two
     // datagrams goes between.
-    void ask(int i, int pieces, bool crossed, pc::Frame f, int joiners = 0)
+    void ask(int i, int pieces, bool crossed, pc::Frame f, int joiners = 0, int cards = 0)
     {
         const int link = i == 8 ? 4 : i % 4;
         const bool stream = link < 2 || link == 4, udp = !stream;
@@ -209,6 +220,15 @@ struct Sut {
                     out.insert(out.end(), j.begin(), j.end());
                 else
                     RC_ASSERT(c.sendRaw(j));
+            }
+            // Card requests just ahead: the request waits behind them (the second behind the
+            // first's wait) and gives up the last.
+            for (int k = 0; asksCards(i) && k < cards; ++k) {
+                const Bytes card = cardAsk(i, f.b8 % 4, 0);
+                if (stream)
+                    out.insert(out.end(), card.begin(), card.end());
+                else
+                    RC_ASSERT(c.sendRaw(card));
             }
             out.insert(out.end(), wire.begin(), wire.end());
             const int n = stream ? pieces : std::max(1, std::min<int>(pieces, int(wire.size() / 10)));
@@ -281,8 +301,8 @@ using Command = rc::state::Command<Model, Sut>;
 // Each command draws its values, or is given them (the reproductions below).
 struct Ask : Command {
     Ask() : Ask(*rc::gen::inRange(0, kPcs), *rc::gen::inRange(1, 13), *rc::gen::arbitrary<bool>(),
-                *rc::gen::weightedElement<int>({{6, 0}, {1, 20}})) {}
-    Ask(int p, int n, bool c, int j = 0) : pc(p), pieces(n), crossed(c), joiners(j)
+                *rc::gen::weightedElement<int>({{6, 0}, {1, 20}}), *rc::gen::weightedElement<int>({{6, 0}, {1, 2}})) {}
+    Ask(int p, int n, bool c, int j = 0, int k = 0) : pc(p), pieces(n), crossed(c), joiners(j), cards(k)
     {
         header.b4 = *rc::gen::arbitrary<uint8_t>();
         header.b5 = *rc::gen::arbitrary<uint8_t>();
@@ -292,14 +312,18 @@ struct Ask : Command {
     }
     int pc, pieces;
     bool crossed;
-    int joiners;
+    int joiners, cards;
     pc::Frame header;
     void run(const Model&, Sut& s) const override
     {
+        RC_CLASSIFY(cards > 0 && asksCards(pc), "a request behind the PC's card requests");
         RC_CLASSIFY(joiners > 0 && pc % 4 >= 2 && pc < 8, "frames begun by one address between a PC's pieces");
-        s.ask(pc, pieces, crossed, header, joiners);
+        s.ask(pc, pieces, crossed, header, joiners, cards);
     }
-    void show(std::ostream& os) const override { os << "Ask(pc " << pc << ", " << pieces << " pieces, crossed " << crossed << ", " << joiners << " joiners)"; }
+    void show(std::ostream& os) const override
+    {
+        os << "Ask(pc " << pc << ", " << pieces << " pieces, crossed " << crossed << ", " << joiners << " joiners, " << cards << " cards)";
+    }
 };
 
 // Connections from address h that send nothing, now and then one byte of a frame that
@@ -307,11 +331,12 @@ struct Ask : Command {
 struct Open : Command {
     Open() : Open(*rc::gen::inRange(0, 2), *rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 61)}, {1, rc::gen::just(96)}}),
                   *rc::gen::inRange(0, 3), *rc::gen::inRange(0, 3)) {}
-    // Connections that keep a place by sending come from an address no PC uses: a PC
-    // whose own address holds the most places has no place to take.
-    Open(int l, int n, int k, int a) : link(l), count(n), kind(k), h(k == 2 && a < 2 ? 2 : a) {}
+    // Connections that keep a place by sending, or fill the waiting list too, come from an
+    // address no PC uses: a PC whose own address holds the most places or waits the most
+    // has none to take. A flood comes only onto a nearly quiet port.
+    Open(int l, int n, int k, int a) : link(l), count(n), kind(k), h((k == 2 || n > kOthersMax) && a < 2 ? 2 : a) {}
     int link, count, kind, h;
-    void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] + count <= kOthersMax); }
+    void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] + count <= (count > kOthersMax ? 100 : kOthersMax)); }
     void apply(Model& m) const override { m.others[link] += count; }
     void run(const Model&, Sut& s) const override
     {
@@ -416,12 +441,13 @@ struct CardAsk : Command {
             if (asksCards(i) && *rc::gen::arbitrary<bool>())
                 who.push_back({i, *rc::gen::inRange(0, 4), *rc::gen::inRange(0, 3)});
         waitMs = *rc::gen::weightedElement<int>({{4, 0}, {2, 300}, {1, 1500}});
+        again = *rc::gen::weightedElement<bool>({{6, false}, {1, true}});
         drawn = true;
     }
-    CardAsk(std::vector<std::array<int, 3>> w, int ms, bool m) : who(std::move(w)), waitMs(ms), must(m) {}
+    CardAsk(std::vector<std::array<int, 3>> w, int ms, bool m, bool a = false) : who(std::move(w)), waitMs(ms), must(m), again(a) {}
     std::vector<std::array<int, 3>> who;   // PC, port, card
     int waitMs = 0;
-    bool must = false, drawn = false;
+    bool must = false, again = false, drawn = false;   // again: with the last request's tag
     void run(const Model&, Sut& s) const override
     {
         // A drawn PC asks again only once its last card request was answered or given up by
@@ -434,12 +460,10 @@ struct CardAsk : Command {
         for (const auto& w : who) {
             if (!s.pcs[w[0]])
                 s.connect(w[0]);
-            s.asked.tag = uint8_t(s.asked.tag == 0xFF ? 0x80 : s.asked.tag + 1);
-            const pc::Frame f{uint16_t(w[2]), pc::kPc, 0x10, s.asked.tag, 1, uint8_t(w[1] + 1), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}};
-            s.asked.by[endOf(*s.pcs[w[0]])].push_back({w[1], w[2], f.b5});
-            RC_ASSERT(s.pcs[w[0]]->sendRaw(pc::wire(f)));
+            RC_ASSERT(s.pcs[w[0]]->sendRaw(s.cardAsk(w[0], w[1], w[2], again)));
         }
         RC_CLASSIFY(who.size() > 1, "cards asked at once");
+        RC_CLASSIFY(again, "a card asked again with the same tag");
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(must ? 15000 : waitMs);
         for (const auto& w : who) {
             bool got = false;
@@ -459,7 +483,7 @@ struct CardAsk : Command {
     {
         for (const auto& w : who)
             os << "CardAsk(pc " << w[0] << " port " << w[1] << " card " << w[2] << ") ";
-        os << waitMs << " ms" << (must ? ", must" : "");
+        os << waitMs << " ms" << (must ? ", must" : "") << (again ? ", again" : "");
     }
 };
 
@@ -672,8 +696,10 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
             reading.push_back(cmd(NoReads(0, 400)));
         for (int pc : {0, 4, 1, 0})
             reading.push_back(cmd(Ask(pc, 1, false)));
-        Cmds late = {cmd(Cards(0, Late)), cmd(Cards(2, Slow)), cmd(CardAsk({{0, 0, 0}}, 2000, false)),
-                     cmd(CardAsk({{2, 2, 0}}, 0, true)), cmd(Cards(0, Prompt)), cmd(Cards(2, Prompt))};
+        Cmds late = {cmd(Cards(0, Late)), cmd(CardAsk({{0, 0, 0}}, 2000, false)), cmd(Cards(0, Slow)),
+                     cmd(CardAsk({{2, 0, 0}}, 0, true)), cmd(Ask(2, 1, false)), cmd(CardAsk({{4, 0, 0}}, 0, false)), cmd(Ask(4, 1, false)),
+                     cmd(CardAsk({{2, 0, 0}}, 0, true, true)), cmd(Ask(4, 1, false)), cmd(Ask(2, 1, false, 0, 2)), cmd(Ask(2, 1, false)),
+                     cmd(Ask(0, 1, false, 0, 2)), cmd(Ask(0, 1, false)), cmd(Cards(0, Prompt))};
         Cmds held = {cmd(Many(0, 1, 10, 2)), cmd(Ask(4, 1, false)), cmd(Many(2, 6, 1, 2)), cmd(Ask(6, 1, false)), cmd(Ask(8, 1, false))};
         Cmds unsent = {cmd(Cards(1, Silent)), cmd(CardAsk({{0, 1, 1}, {6, 1, 1}}, 50, false)), cmd(CardAsk({{0, 1, 1}}, 500, false)),
                        cmd(CardAsk({{2, 0, 0}}, 0, true)), cmd(Cards(1, Prompt))};
