@@ -47,29 +47,6 @@ TEST_F(UdpPasses, AnOverlongJoinedFrameIsDropped)
     EXPECT_EQ(link->server(10005)->recvData(1, 0), 0);   // nothing more to read is no error
 }
 
-TEST_F(UdpPasses, AtMost256JoinedFramesWait)
-{
-    // Frames that address 0..256 tell the waiting ones apart.
-    auto datagram = [](uint32_t n) { return pc::wire(pc::readRam(n, 1)); };
-    auto join = [&](uint32_t n) {
-        const Bytes d = datagram(n);
-        link->join_datagram(1, d.data(), d.size());
-    };
-    std::list<UdpServer::Record>& frames = link->joined(1);
-    for (uint32_t n = 0; n < 256; ++n)
-        join(n);
-    ASSERT_EQ(frames.size(), 256u);
-    EXPECT_EQ(frames.back().data, datagram(255));   // the 256th is kept
-    join(256);
-    ASSERT_EQ(frames.size(), 256u);                 // the 257th is dropped
-    EXPECT_EQ(frames.back().data, datagram(255));
-    frames.pop_front();                             // one handled: room for one more
-    join(257);
-    ASSERT_EQ(frames.size(), 256u);
-    EXPECT_EQ(frames.front().data, datagram(1));
-    EXPECT_EQ(frames.back().data, datagram(257));
-}
-
 TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
 {
     auto c = client(5008);
