@@ -233,7 +233,7 @@ struct Sut {
             out.insert(out.end(), wire.begin(), wire.end());
             const int n = stream ? pieces : std::max(1, std::min<int>(pieces, int(wire.size() / 10)));
             const size_t step = out.size() / size_t(n);
-            const auto sent = std::chrono::steady_clock::now();
+            auto sent = std::chrono::steady_clock::now();
             for (int k = 0; k < n; ++k) {
                 RC_ASSERT(c.sendRaw(Bytes(out.begin() + long(size_t(k) * step), k == n - 1 ? out.end() : out.begin() + long(size_t(k + 1) * step))));
                 if (other && k < 2)
@@ -243,6 +243,8 @@ struct Sut {
             }
             if (other && n == 1)
                 RC_ASSERT(other->sendRaw(Bytes(between.begin() + 10, between.end())));
+            if (cards > 0)   // the request waits for its card requests, and they for those kept before
+                drain(), sent = std::chrono::steady_clock::now();
             const Bytes got = next(i);
             if (other)
                 RC_ASSERT(next(*other, *other) == expectedReply(otherReq, reply));
@@ -273,6 +275,20 @@ struct Sut {
     {
         for (int i = 0; i < kPcs; ++i)
             foreign[i] += i / 4 != h;
+    }
+    // The cards' waits run out at once, one after another, until no request is kept or due.
+    void drain()
+    {
+        for (int k = 0;; ++k) {
+            {
+                std::lock_guard<std::mutex> path(world.manager->port_path_mutex);
+                if (!world.manager->passby.busy() && world.manager->passby.kept() == 0)
+                    return;
+            }
+            RC_ASSERT(k < 2000);
+            G_timeTicks = G_timeTicks + PassbyQueue::WAIT_TICKS + 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the clock's next tick serves the path
+        }
     }
     // A sender of 127.0.0.3 that begins a frame on a UDP link and never ends it.
     void begin(int link)
@@ -518,19 +534,7 @@ struct Many : Command {
 
 // The cards' waits run out at once, one after another, until no request is kept or due.
 struct Drain : Command {
-    void run(const Model&, Sut& s) const override
-    {
-        for (int k = 0;; ++k) {
-            {
-                std::lock_guard<std::mutex> path(s.world.manager->port_path_mutex);
-                if (!s.world.manager->passby.busy() && s.world.manager->passby.kept() == 0)
-                    return;
-            }
-            RC_ASSERT(k < 2000);
-            G_timeTicks = G_timeTicks + PassbyQueue::WAIT_TICKS + 1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the clock's next tick serves the path
-        }
-    }
+    void run(const Model&, Sut& s) const override { s.drain(); }
 };
 
 // Two addresses hold every TCP place equally, each connection having asked once: a newcomer
@@ -578,8 +582,7 @@ struct RamRace : Command {
             return f;
         };
         for (int i = 0; i < 4; ++i)
-            if (!s.pcs[i])
-                s.connect(i);
+            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1});   // each link up (a TCP PC closed to make room comes again)
         Bytes written[4];
         for (int r = 0; r < rounds; ++r) {
             // Each round every PC sends its three requests at once, then takes the replies.
