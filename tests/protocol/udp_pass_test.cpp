@@ -23,30 +23,6 @@ pc::Frame tagged(pc::Frame f, uint8_t tag)
     return f;
 }
 
-TEST_F(UdpPasses, AnOverlongJoinedFrameIsDropped)
-{
-    auto c = client(10005);
-    const size_t piece = 50000;
-    Bytes first(piece, 0x11);
-    first[0] = 0xA5;
-    Bytes middle(piece, 0x22);
-    Bytes last(piece, 0x33);
-    last.back() = 0x5A;
-    for (const Bytes* d : {&first, &middle, &last}) {
-        ASSERT_TRUE(c->sendRaw(*d));
-        link->udpaccept_pass_10005(kWait);
-    }
-    // What follows the dropped frame up to the next opener is ignored with it; the next
-    // frame is joined and answered as usual.
-    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 2), 9))));
-    link->udpaccept_pass_10005(kWait);
-    pc::Frame reply;
-    ASSERT_TRUE(udptest::nextFrame(*c, reply));
-    EXPECT_EQ(reply.b4, 9);
-    EXPECT_EQ(reply.data, (Bytes{0, 0x52, 0x9C}));
-    EXPECT_EQ(link->server(10005)->recvData(1, 0), 0);   // nothing more to read is no error
-}
-
 TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
 {
     auto c = client(5008);
