@@ -227,7 +227,7 @@ struct Sut {
             // Card requests just ahead: the request waits behind them (the second behind the
             // first's wait) and gives up the last.
             for (int k = 0; asksCards(i) && k < cards; ++k) {
-                const Bytes card = cardAsk(i, f.b8 % 4, 0);
+                const Bytes card = cardAsk(i, 2 + f.b8 % 2, 0);
                 if (stream)
                     out.insert(out.end(), card.begin(), card.end());
                 else
