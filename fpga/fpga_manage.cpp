@@ -37,6 +37,7 @@ u8 fpga_manage::MCU_RAM_CMD[1024] = {};
 u8 fpga_manage::MCU_RAM_EXTEND[1024] = {};
 u8 fpga_manage::MCU_RAM_ZOOM[1024] = {};
 u8 fpga_manage::MCU_RAM_DEFAULT[2048] = {};
+std::mutex fpga_manage::ram_image_mutex;
 
 namespace {
 
@@ -272,7 +273,16 @@ u8 fpga_manage::transfer(int fpga, u32 command, Transfer kind, unsigned char* da
     unsigned char word[4];
     putLe32(word, command);
     int ok = 1;
-    std::lock_guard<std::mutex> hold(Utils::_spi_mutex);
+    // RAM bytes travel through a buffer of this transfer's own: the caller's may be an image
+    // that other threads copy from at the same time (see ram_image_mutex).
+    std::vector<unsigned char> ram;
+    if (kind == Transfer::RamWrite && len) {
+        std::lock_guard<std::mutex> image(ram_image_mutex);
+        ram.assign(data, data + len);
+    } else if (kind == Transfer::RamRead && len) {
+        ram.assign(len, 0xFF);
+    }
+    std::unique_lock<std::mutex> hold(Utils::_spi_mutex);
     *phase = kLineIdle;                  // 16 while the command word is sent
     *own = kLineActive;
     *other = kLineIdle;
@@ -293,21 +303,24 @@ u8 fpga_manage::transfer(int fpga, u32 command, Transfer kind, unsigned char* da
         break;
     }
     case Transfer::RamWrite:
-        if (ok && len && fpga_drv::SPI_Transfer_Write(fd, data, int(len)) <= 0)
+        if (ok && len && fpga_drv::SPI_Transfer_Write(fd, ram.data(), int(len)) <= 0)
             ok = 0;
         break;
     case Transfer::RamRead:
-        if (ok && len) {
-            std::memset(data, 0xFF, len);
-            if (fpga_drv::SPI_Transfer(fd, data, data, int(len)) <= 0)
-                ok = 0;
-        }
+        if (ok && len && fpga_drv::SPI_Transfer(fd, ram.data(), ram.data(), int(len)) <= 0)
+            ok = 0;
         break;
     }
     if (gpio_fpga0_cs)
         *gpio_fpga0_cs = kLineIdle;
     if (gpio_fpga1_cs)
         *gpio_fpga1_cs = kLineIdle;
+    hold.unlock();
+    if (kind == Transfer::RamRead && ok && len) {
+        // A failed read leaves the caller's bytes as they were.
+        std::lock_guard<std::mutex> image(ram_image_mutex);
+        std::memcpy(data, ram.data(), len);
+    }
     return ok ? 0 : 255;
 }
 

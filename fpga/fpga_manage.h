@@ -634,6 +634,10 @@ public:
     static u8 MCU_RAM_EXTEND[1024];
     static u8 MCU_RAM_ZOOM[1024];
     static u8 MCU_RAM_DEFAULT[2048];
+    // The RAM images above are filled from the FPGA and pushed to it by the manager and by
+    // every PC link at once: a transfer reads into and sends from a copy of its own, and an
+    // image changes, or is copied whole, only under this lock.
+    static std::mutex ram_image_mutex;
 
 private:
     enum class Transfer { RegisterWrite, RegisterRead, RamWrite, RamRead };

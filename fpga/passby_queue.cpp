@@ -1,6 +1,7 @@
 #include "fpga/passby_queue.h"
 
 #include <algorithm>
+#include <map>
 
 namespace {
 constexpr uint32_t kWrapper = 12;   // bytes in front of a wrapped card packet
@@ -50,10 +51,10 @@ size_t PassbyQueue::count(u8 link, u32 host) const
 
 PassbyQueue::u32 PassbyQueue::keep(u8 link, u32 host, const unsigned char* frame, u32 len)
 {
-    if (link == 0 || link >= LINKS || !frame || m_kept.size() >= KEPT_MAX)
+    if (link == 0 || link >= LINKS || !frame)
         return 0;
     const size_t held = count(link, host);
-    if (held >= KEPT_PER_HOST)
+    if (held >= KEPT_PER_HOST || (m_kept.size() >= KEPT_MAX && !give_way(held)))
         return 0;
     if (held == 0)
         m_hosts[link].push_back(host);   // a new address takes the last turn
@@ -84,6 +85,26 @@ void PassbyQueue::forget_host(u8 link, u32 host)
         return;
     std::deque<u32>& hosts = m_hosts[link];
     hosts.erase(std::remove(hosts.begin(), hosts.end(), host), hosts.end());
+}
+
+bool PassbyQueue::give_way(size_t held)
+{
+    // The address (on its link) keeping the most gives up its latest request, if it keeps
+    // more than the newcomer's: a full queue does not shut the other PCs out.
+    std::map<std::pair<u8, u32>, size_t> kept;
+    const Kept* most = nullptr;
+    size_t mostCount = 0;
+    for (const Kept& k : m_kept) {
+        const size_t n = ++kept[{k.link, k.host}];
+        if (n > mostCount || (n == mostCount && most && k.link == most->link && k.host == most->host)) {
+            most = &k;
+            mostCount = n;
+        }
+    }
+    if (!most || mostCount <= held)
+        return false;
+    withdraw(most->ticket);
+    return true;
 }
 
 void PassbyQueue::withdraw(u32 ticket)

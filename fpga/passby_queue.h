@@ -54,7 +54,9 @@ public:
     };
 
     // Keeps a request; its ticket (never 0), or 0 when it is refused (its address keeps
-    // KEPT_PER_HOST on the link already, or KEPT_MAX are kept).
+    // KEPT_PER_HOST on the link already, or KEPT_MAX are kept and no address keeps more than
+    // its own: else the one keeping the most gives up its latest request, whose asker then
+    // waits no more).
     u32 keep(u8 link, u32 host, const unsigned char* frame, u32 len);
     // Whether a ticket is kept or due (its PC may still be answered).
     bool waiting(u32 ticket) const;
@@ -94,6 +96,8 @@ private:
         bool sending = false;    // not timed out while the send itself goes on
     };
     size_t count(u8 link, u32 host) const;
+    // Drops the latest request of the address keeping the most, if that is more than held.
+    bool give_way(size_t held);
     void forget_host(u8 link, u32 host);
 
     std::list<Kept> m_kept;          // in order of arrival

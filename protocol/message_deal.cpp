@@ -275,6 +275,16 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
     };
     if (!f)
         return refuse();
+    // The FPGA is sent the request's own bytes; the shared image takes them under its lock,
+    // so a read of it by another PC sees the image before or after, never half of it.
+    unsigned char* own = frame + kRamHeader;
+    auto push = [&](unsigned char* image, unsigned char ram) {
+        {
+            std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
+            std::memcpy(image, data, L);
+        }
+        f->write_fpga_ram(own, ramAddr, L, ram, F);
+    };
 
     auto extension_write = [&](uint32_t offset) {
         std::memcpy(fpga_manage::MCU_RAM_EXTEND + offset, data, L);
@@ -289,10 +299,13 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
             return refuse();
         unsigned char* image = fpga_manage::MCU_RAM_PARA_func[F];
         unsigned char* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[F];
-        std::memcpy(image + off24, data, L);
-        for (const MirrorRow& m : kMirror)
-            std::memcpy(back + m.back, image + m.para, m.len);
-        f->write_fpga_ram(image + off24, ramAddr, L, 1, F);
+        {
+            std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
+            std::memcpy(image + off24, data, L);
+            for (const MirrorRow& m : kMirror)
+                std::memcpy(back + m.back, image + m.para, m.len);
+        }
+        f->write_fpga_ram(own, ramAddr, L, 1, F);
     } else if (T == 0) {
         // Extension RAM: the area above 2 KiB of the address.
         if (off24 - 2048 + L > 1024)
@@ -302,24 +315,18 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
         if (offT + L > 1024)
             return refuse();
         if (T == 1) {
-            if (I != 0) {
-                unsigned char* image = (I & 1) ? fpga_manage::MCU_RAM_RX_func[F] : fpga_manage::MCU_RAM_TX_func[F];
-                std::memcpy(image, data, L);
-                f->write_fpga_ram(image, ramAddr, L, (unsigned char)(I + 1), F);
-            }
+            if (I != 0)
+                push((I & 1) ? fpga_manage::MCU_RAM_RX_func[F] : fpga_manage::MCU_RAM_TX_func[F], (unsigned char)(I + 1));
         } else if (I == 0) {
-            std::memcpy(fpga_manage::MCU_RAM_DEFAULT, data, L);
-            f->write_fpga_ram(fpga_manage::MCU_RAM_DEFAULT, ramAddr, L, 33, F);
+            push(fpga_manage::MCU_RAM_DEFAULT, 33);
         } else {
-            std::memcpy(fpga_manage::MCU_RAM_ZOOM, data, L);
-            f->write_fpga_ram(fpga_manage::MCU_RAM_ZOOM, ramAddr, L, (unsigned char)(33 + I), F);
+            push(fpga_manage::MCU_RAM_ZOOM, (unsigned char)(33 + I));
         }
     } else {
         if (off24 + L > 1024)
             return refuse();
         if (T == 4) {
-            std::memcpy(fpga_manage::MCU_RAM_TX_func[F], data, L);
-            f->write_fpga_ram(fpga_manage::MCU_RAM_TX_func[F], ramAddr, L, 50, F);
+            push(fpga_manage::MCU_RAM_TX_func[F], 50);
         } else if (T == 5) {
             std::memcpy(fpga_manage::MCU_RAM_CMD, data, L);
         } else if (T == 6) {
@@ -672,13 +679,19 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
     frame[10] = 0;
     const bool running = f && fpga_reg(80, F) == 3;
     // A fetched reply: the image is refreshed from the FPGA when its MCU runs, else zeros.
+    // The FPGA's bytes come into the reply itself (this link's own buffer); the shared image
+    // takes them, or gives its last bytes when the read failed, under its lock: another PC's
+    // read or write of the same image never shows through half done.
+    auto refresh = [&](unsigned char* image, unsigned char ram) {
+        const bool ok = f->read_fpga_ram(out, off, L, ram, F) == 0;
+        std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
+        std::memcpy(ok ? image : out, ok ? out : image, L);
+    };
     auto fetched = [&](unsigned char* image, unsigned char ram, uint32_t from) {
-        if (!running) {
+        if (!running)
             std::memset(out, 0, L);
-            return;
-        }
-        f->read_fpga_ram(image + from, off, L, ram, F);
-        std::memcpy(out, image + from, L);
+        else
+            refresh(image + from, ram);
     };
 
     if (extension) {
@@ -691,7 +704,8 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
         } else {
             unsigned char* image = fpga_manage::MCU_RAM_PARA_func[F];
             unsigned char* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[F];
-            f->read_fpga_ram(image + off, off, L, 1, F);
+            refresh(image + off, 1);
+            std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
             for (const MirrorRow& m : kMirror)
                 std::memcpy(image + m.para, back + m.back, m.len);
             std::memcpy(out, image + off, L);

@@ -168,11 +168,12 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         m_idle.wait(uint64_t(wait_ms));
         return;
     }
-    // Frames ready to be handled are not kept waiting for traffic.
+    // Frames ready to be handled are not kept waiting for traffic. Only a client's first
+    // frame can be: the others wait behind it.
     bool ready = false;
+    std::set<int> first;
     for (const TcpServer::Record& r : link.frames)
-        ready = ready || (link.server->queued(r.socket) == 0
-                          && (!link.waits.count(r.socket) || !protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()))));
+        ready = ready || (first.insert(r.socket).second && !held(link, r));
     link.server->recvData(ready ? 0 : wait_ms);
 
     // A closed socket's number can come back with the next client: nothing may be sent
@@ -181,39 +182,47 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         const int closed = gone.socket;
         link.deal->release_peer(gone.peer);
         link.frames.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
-        if (configuredPort)
-            abandon_wait(link, closed);   // nobody is left to take the card's answer
+        link.waits.abandon(uint64_t(closed));   // nobody is left to take the card's answer
     }
 
     link.frames.splice(link.frames.end(), link.server->records());
     if (configuredPort && !link.waits.empty())
-        send_passby_answers(link);
+        for (CardWaits::Answer& a : link.waits.sweep())
+            link.server->sendData(a.bytes.data(), unsigned(a.bytes.size()), int(a.key));
 
     // One frame of each client a pass, none of a client whose replies wait in its queue: a
     // client that sends many frames at once or takes no replies holds nobody else back. A
     // client waiting for a card keeps its next card frame waiting behind that wait; any
     // other frame of it abandons the wait. No other client waits for it.
     std::map<int, size_t> waiting;
+    size_t handled = 0;
     for (auto it = link.frames.begin(); it != link.frames.end();) {
-        const bool held = link.waits.count(it->socket)
-                          && protocol_phy::is_passby_wire(it->data.data(), unsigned(it->data.size()));
-        if (held || waiting.count(it->socket) || link.server->queued(it->socket) > 0) {
+        if (waiting.count(it->socket) || held(link, *it)) {
             ++waiting[it->socket];
             ++it;
             continue;
         }
-        abandon_wait(link, it->socket);
+        link.waits.abandon(uint64_t(it->socket));
         waiting[it->socket] = 0;
         TcpServer::Record rec = std::move(*it);
         it = link.frames.erase(it);
         handle_frame(link, configuredPort, rec);
+        ++handled;
     }
+    if (ready && handled == 0)
+        ++m_spins;
     // A client with frames enough waiting is not read until they are handled.
     for (int c : link.server->clients()) {
         auto w = waiting.find(c);
         link.server->hold_reading(c, w != waiting.end() && w->second >= kFramesWaitingMax);
     }
     link.reply_state = link.waits.empty() ? 0 : 1;
+}
+
+bool networkManage::held(Link& link, const TcpServer::Record& r)
+{
+    return link.server->queued(r.socket) > 0
+           || (link.waits.waits(uint64_t(r.socket)) && protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size())));
 }
 
 void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServer::Record& rec)
@@ -242,11 +251,8 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             // Waiting before the lock is let go: the card's answer, handed over under it,
             // is queued for this client, not refused.
             const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyTcp, link.server->host(rec.socket), n, frame);
-            if (ticket != 0) {
-                link.waits[rec.socket] = ticket;
-                std::lock_guard<std::mutex> hold(m_answer_mutex);
-                m_tickets.insert(ticket);
-            }
+            if (ticket != 0)
+                link.waits.add(uint64_t(rec.socket), ticket);
         }
         if (frame[9] == 2) {
             // Queued for the client without the port-path lock held. The card's answer
@@ -270,64 +276,8 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     link.server->sendData(link.tx.data(), m, rec.socket);
 }
 
-void networkManage::send_passby_answers(Link& link)
-{
-    std::vector<std::pair<int, std::vector<unsigned char>>> out;
-    {
-        std::unique_lock<std::mutex> path = lock_port_path();
-        if (fpga_manage* m = fpga_manage::p_fpga_manage)
-            m->reg_IRQ_Dealwith(0, 0);
-        std::lock_guard<std::mutex> hold(m_answer_mutex);
-        for (auto it = link.waits.begin(); it != link.waits.end();) {
-            auto answer = m_answers.find(it->second);
-            if (answer != m_answers.end()) {
-                out.emplace_back(it->first, std::move(answer->second));
-                m_answers.erase(answer);
-            } else if (fpga_manage::passby_waiting(it->second)) {
-                ++it;
-                continue;   // still kept, or its answer is still due
-            }
-            // Answered, or its wait ended without an answer.
-            m_tickets.erase(it->second);
-            it = link.waits.erase(it);
-        }
-        if (!out.empty())
-            if (fpga_manage* m = fpga_manage::p_fpga_manage)
-                m->answer_ready = 0;
-    }
-    // Queued for the clients (never waiting for them), without the port-path lock held.
-    for (auto& a : out)
-        link.server->sendData(a.second.data(), unsigned(a.second.size()), a.first);
-}
-
-void networkManage::abandon_wait(Link& link, int socket)
-{
-    auto it = link.waits.find(socket);
-    if (it == link.waits.end())
-        return;
-    std::unique_lock<std::mutex> path = lock_port_path();
-    fpga_manage::withdraw_passby(it->second);
-    {
-        std::lock_guard<std::mutex> hold(m_answer_mutex);
-        m_tickets.erase(it->second);
-        m_answers.erase(it->second);
-    }
-    link.waits.erase(it);
-}
-
 bool networkManage::passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len)
 {
-    if (!frame || len > TcpServer::MAX_RECORD)
-        return false;
-    std::vector<unsigned char> data(protocol_phy::escaped_size_max(len));
-    // Escaping needs no state of the link's unescaper, so it is safe from the FPGA thread.
-    protocol_phy phy;
-    unsigned char flag = 0;
-    data.resize(phy.data_re_transf_meaning(data.data(), const_cast<unsigned char*>(frame), len, &flag));
-    // Only a client that still waits with that ticket takes it.
-    std::lock_guard<std::mutex> hold(m_answer_mutex);
-    if (!m_tickets.count(ticket))
-        return false;
-    m_answers[ticket] = std::move(data);
-    return true;
+    static_assert(CardWaits::ANSWER_MAX >= TcpServer::MAX_RECORD, "a card's answer fits a record");
+    return len <= TcpServer::MAX_RECORD && m_port[0].waits.answer(ticket, frame, len);
 }

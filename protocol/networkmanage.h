@@ -4,6 +4,7 @@
 // thread per port.
 
 #include "core/stop_signal.h"
+#include "protocol/card_waits.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
 #include "protocol/tcpserver.h"
@@ -50,6 +51,8 @@ public:
     bool passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len);
 
     TcpServer* server(int index) const { return index == 0 ? m_port[0].server : m_port[1].server; }
+    // Passes of both threads that did not wait for traffic and handled no frame.
+    uint64_t spins() const { return m_spins; }
     // 1 while a client of the port waits for a card's answer, else 0.
     unsigned char reply_state(int index) const { return m_port[index == 0 ? 0 : 1].reply_state; }
 
@@ -61,27 +64,20 @@ private:
         message_deal* deal = nullptr;
         std::list<TcpServer::Record> frames;   // complete frames waiting to be handled
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a client waits for a card
-        std::map<int, unsigned> waits;         // clients waiting for a card: socket, ticket
+        CardWaits waits;                       // clients waiting for a card, by socket
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
         LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };
 
     void pass(Link& link, bool configuredPort, int wait_ms);
+    // Whether a client's first waiting frame must wait on: replies of the client wait in
+    // its queue, or it is a card frame behind the client's own card wait.
+    static bool held(Link& link, const TcpServer::Record& r);
     void handle_frame(Link& link, bool configuredPort, const TcpServer::Record& rec);
-    // Sends the card answers that came to the waiting clients and ends the waits whose
-    // request went unanswered.
-    void send_passby_answers(Link& link);
-    // A client's wait for a card ends (what it sends next, its connection closed): a late
-    // answer is dropped, not sent as a later frame's reply.
-    void abandon_wait(Link& link, int socket);
     void loop(int index);
 
     Link m_port[2];                         // 0: g_port, 1: 10002
-    // Under m_answer_mutex: the tickets g_port's clients wait for, and the answers
-    // (escaped) that came.
-    std::set<unsigned> m_tickets;
-    std::map<unsigned, std::vector<unsigned char>> m_answers;
-    std::mutex m_answer_mutex;
+    std::atomic<uint64_t> m_spins{0};
     std::atomic<bool> m_stop{false};
     StopSignal m_idle;                      // a thread with no listening socket waits on it
     std::thread m_threads[2];

@@ -221,8 +221,21 @@ int TcpServer::adopt(int c)
 int TcpServer::adopt(int c, uint32_t host)
 {
     if (m_waiting.size() >= MAX_WAITING) {
-        ::close(c);
-        return -1;
+        // The address with the most connections waiting gives up its latest, if it has more
+        // waiting than the newcomer's: a flood from one address does not turn the others away.
+        std::map<uint32_t, size_t> waiting;
+        for (const Waiting& w : m_waiting)
+            ++waiting[w.host];
+        const auto most = std::max_element(waiting.begin(), waiting.end(),
+                                           [](const auto& a, const auto& b) { return a.second < b.second; });
+        if (most->second <= waiting[host]) {
+            ::close(c);
+            return -1;
+        }
+        const uint32_t giver = most->first;
+        auto latest = std::find_if(m_waiting.rbegin(), m_waiting.rend(), [giver](const Waiting& w) { return w.host == giver; });
+        ::close(latest->socket);
+        m_waiting.erase(std::next(latest).base());
     }
     m_waiting.push_back(Waiting{c, host});
     placeWaiting();

@@ -31,8 +31,9 @@ public:
     // places than another takes a place of the address that holds the most (its client
     // whose last frame is longest ago), so one PC cannot hold every place. While only
     // clients still inside their first FIRST_FRAME_TICKS stand in the way, newcomers wait
-    // (up to MAX_WAITING, in order of arrival) and take the first places that free; with
-    // nobody to give way they are closed at once. Connections that never send a frame, or
+    // (up to MAX_WAITING, in order of arrival; past them the address with the most waiting,
+    // if more than the newcomer's, gives up its latest) and take the first places that free;
+    // with nobody to give way they are closed at once. Connections that never send a frame, or
     // send one byte at a time, then cannot keep a PC out, and a burst of new ones cannot
     // cut a working PC off.
     static constexpr size_t MAX_CLIENTS = 32;

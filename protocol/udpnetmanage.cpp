@@ -208,10 +208,15 @@ void udpnetManage::pass(Link& link, int wait_ms)
     if (!link.server)
         return;
     // Frames ready to be handled are not kept waiting; a card's answer is polled for each
-    // tick (frames of its sender wait with it, without spinning).
+    // tick (frames of its sender wait with it, without spinning). Only a sender's first
+    // frame can be ready: the others wait behind it.
+    auto heldBack = [&link](const UdpServer::Record& r) {
+        return link.waits.waits(r.peer) && protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()));
+    };
     bool ready = false;
+    std::set<uint64_t> first;
     for (const UdpServer::Record& r : link.frames)
-        ready = ready || !link.waits.count(r.peer) || !protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()));
+        ready = ready || (first.insert(r.peer).second && !heldBack(r));
     int wait = ready ? 0 : link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
     link.server->recvData(link.is5008 ? 0 : 1, wait);
 
@@ -223,24 +228,29 @@ void udpnetManage::pass(Link& link, int wait_ms)
     }
 
     if (!link.waits.empty())
-        send_passby_answers(link);
+        for (CardWaits::Answer& a : link.waits.sweep())
+            link.server->sendData(a.bytes.data(), unsigned(a.bytes.size()), a.to);
 
     // One frame a pass. A sender waiting for a card keeps its next card frame waiting behind
     // that wait; any other frame of it abandons the wait. No other sender waits for it.
     std::set<uint64_t> held;
+    bool handled = false;
     for (auto it = link.frames.begin(); it != link.frames.end(); ++it) {
         if (held.count(it->peer))
             continue;
-        if (link.waits.count(it->peer) && protocol_phy::is_passby_wire(it->data.data(), unsigned(it->data.size()))) {
+        if (heldBack(*it)) {
             held.insert(it->peer);
             continue;
         }
-        abandon_wait(link, it->peer);
+        link.waits.abandon(it->peer);
         UdpServer::Record rec = std::move(*it);
         link.frames.erase(it);
         handle_frame(link, rec);
+        handled = true;
         break;
     }
+    if (ready && !handled)
+        ++m_spins;
     link.reply_state = link.waits.empty() ? 0 : 1;
 }
 
@@ -254,16 +264,25 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     auto it = link.joining.find(rec.peer);
     if (d[0] == 0xA5 && d.back() == 0x5A && it == link.joining.end()) {
         // A whole frame in one datagram, its sender joining nothing: the frame as it came.
-        if (link.frames.size() < MAX_FRAMES && d.size() <= MAX_JOINED)
-            link.frames.push_back(std::move(rec));
+        if (d.size() <= MAX_JOINED)
+            admit(link, std::move(rec));
         return;
     }
     if (d[0] == 0xA5) {
         if (it == link.joining.end()) {
             if (link.joining.size() >= MAX_JOINING) {
-                auto oldest = std::min_element(link.joining.begin(), link.joining.end(), [](const auto& a, const auto& b) {
-                    return a.second.last < b.second.last;
-                });
+                // The address joining the most frames gives up its sender whose last
+                // datagram is oldest: one PC beginning many frames cannot drop another's.
+                std::map<uint32_t, size_t> frames;
+                for (const auto& j : link.joining)
+                    ++frames[uint32_t(j.first >> 16)];
+                const uint32_t most = std::max_element(frames.begin(), frames.end(), [](const auto& a, const auto& b) {
+                    return a.second < b.second;
+                })->first;
+                auto oldest = link.joining.end();
+                for (auto j = link.joining.begin(); j != link.joining.end(); ++j)
+                    if (uint32_t(j->first >> 16) == most && (oldest == link.joining.end() || j->second.last < oldest->second.last))
+                        oldest = j;
                 link.joining.erase(oldest);
             }
             it = link.joining.emplace(rec.peer, Link::Joining()).first;
@@ -285,15 +304,38 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     else
         joined.insert(joined.end(), d.begin(), d.end());
     if (joined.back() == 0x5A) {
-        if (link.frames.size() < MAX_FRAMES) {
-            UdpServer::Record frame;
-            frame.data.swap(joined);
-            frame.addr = rec.addr;
-            frame.peer = rec.peer;
-            link.frames.push_back(std::move(frame));
-        }
+        UdpServer::Record frame;
+        frame.data.swap(joined);
+        frame.addr = rec.addr;
+        frame.peer = rec.peer;
+        admit(link, std::move(frame));
         link.joining.erase(it);
     }
+}
+
+void udpnetManage::admit(Link& link, UdpServer::Record&& frame)
+{
+    const uint32_t address = uint32_t(frame.peer >> 16);
+    size_t sender = 0;
+    std::map<uint32_t, size_t> frames;   // by address
+    for (const UdpServer::Record& r : link.frames) {
+        sender += r.peer == frame.peer;
+        ++frames[uint32_t(r.peer >> 16)];
+    }
+    if (sender >= MAX_FRAMES_PER_SENDER)
+        return;
+    if (link.frames.size() >= MAX_FRAMES) {
+        const auto most = std::max_element(frames.begin(), frames.end(), [](const auto& a, const auto& b) {
+            return a.second < b.second;
+        });
+        if (most->second <= frames[address])
+            return;
+        const uint32_t giver = most->first;
+        auto latest = std::find_if(link.frames.rbegin(), link.frames.rend(),
+                                   [giver](const UdpServer::Record& r) { return uint32_t(r.peer >> 16) == giver; });
+        link.frames.erase(std::next(latest).base());
+    }
+    link.frames.push_back(std::move(frame));
 }
 
 void udpnetManage::join_datagram(int index, const unsigned char* data, size_t len, uint64_t peer)
@@ -331,11 +373,8 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
         // Waiting before the lock is let go: the card's answer, handed over under it, is
         // queued for this sender, not refused.
         const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyUdp, uint32_t(rec.peer >> 16), n, frame);
-        if (ticket != 0) {
-            link.waits[rec.peer] = Link::Wait{ticket, rec.addr};
-            std::lock_guard<std::mutex> hold(udp_mutex[0]);
-            m_tickets.insert(ticket);
-        }
+        if (ticket != 0)
+            link.waits.add(rec.peer, ticket, rec.addr);
         if (frame[9] == 2) {
             // The acknowledgement goes out at once (the card's answer cannot overtake it:
             // only this thread sends it, later); the card's answer follows.
@@ -357,65 +396,10 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     }
 }
 
-void udpnetManage::send_passby_answers(Link& link)
-{
-    std::vector<std::pair<sockaddr_in, std::vector<unsigned char>>> out;
-    {
-        std::unique_lock<std::mutex> path = lock_port_path();
-        if (fpga_manage* m = fpga_manage::p_fpga_manage)
-            m->reg_IRQ_Dealwith(0, 0);
-        std::lock_guard<std::mutex> hold(udp_mutex[0]);
-        for (auto it = link.waits.begin(); it != link.waits.end();) {
-            auto answer = m_answers.find(it->second.ticket);
-            if (answer != m_answers.end()) {
-                out.emplace_back(it->second.to, std::move(answer->second));
-                m_answers.erase(answer);
-            } else if (fpga_manage::passby_waiting(it->second.ticket)) {
-                ++it;
-                continue;   // still kept, or its answer is still due
-            }
-            // Answered, or its wait ended without an answer.
-            m_tickets.erase(it->second.ticket);
-            it = link.waits.erase(it);
-        }
-        if (!out.empty())
-            if (fpga_manage* m = fpga_manage::p_fpga_manage)
-                m->answer_ready = 0;
-    }
-    for (auto& a : out)
-        link.server->sendData(a.second.data(), unsigned(a.second.size()), a.first);
-}
-
-void udpnetManage::abandon_wait(Link& link, uint64_t peer)
-{
-    auto it = link.waits.find(peer);
-    if (it == link.waits.end())
-        return;
-    std::unique_lock<std::mutex> path = lock_port_path();
-    fpga_manage::withdraw_passby(it->second.ticket);
-    {
-        std::lock_guard<std::mutex> hold(udp_mutex[0]);
-        m_tickets.erase(it->second.ticket);
-        m_answers.erase(it->second.ticket);
-    }
-    link.waits.erase(it);
-}
-
 bool udpnetManage::passby_answer(unsigned int ticket, const unsigned char* frame, unsigned int len)
 {
-    if (!frame || len > MAX_JOINED)
-        return false;
-    std::vector<unsigned char> data(protocol_phy::escaped_size_max(len));
-    // Escaping keeps no state of the link's unescaper, so a private one is safe here.
-    protocol_phy phy;
-    unsigned char flag = 0;
-    data.resize(phy.data_re_transf_meaning(data.data(), const_cast<unsigned char*>(frame), len, &flag));
-    // Only a sender that still waits with that ticket takes it.
-    std::lock_guard<std::mutex> hold(udp_mutex[0]);
-    if (!m_tickets.count(ticket))
-        return false;
-    m_answers[ticket] = std::move(data);
-    return true;
+    static_assert(CardWaits::ANSWER_MAX >= MAX_JOINED, "a card's answer fits a joined frame");
+    return len <= MAX_JOINED && m_link[0].waits.answer(ticket, frame, len);
 }
 
 void udpnetManage::queue_13769_answer(const unsigned char* data, unsigned int len, const sockaddr_in& to)

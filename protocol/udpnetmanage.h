@@ -6,6 +6,7 @@
 // port; each thread's work is one pass function that tests drive directly.
 
 #include "core/stop_signal.h"
+#include "protocol/card_waits.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
 #include "protocol/udpserver.h"
@@ -31,11 +32,15 @@ public:
     static constexpr unsigned PORT_13769 = 13769;
     // A joined frame (openers to closer) longer than a record is dropped.
     static constexpr unsigned MAX_JOINED = 0x20000;
-    // Joined frames waiting beyond this many are dropped (a flood cannot grow the list).
+    // Joined frames waiting, at most this many in all and this many of one sender (address
+    // and port); past the first, a sender's frame is dropped, and with the list full the
+    // address with the most frames waiting, if more than the newcomer's, gives up its latest
+    // (a flood cannot grow the list, nor shut other PCs out of it).
     static constexpr unsigned MAX_FRAMES = 256;
-    // Datagrams are joined per sender (address and port): senders with a frame begun and not
-    // yet closed, at most this many; a new one past them takes the place of the sender whose
-    // last datagram is oldest.
+    static constexpr size_t MAX_FRAMES_PER_SENDER = 16;
+    // Datagrams are joined per sender: senders with a frame begun and not yet closed, at
+    // most this many; a new one past them takes the place of the sender whose last datagram
+    // is oldest among those of the address joining the most frames.
     static constexpr size_t MAX_JOINING = 16;
 
     static udpnetManage* pInstance();
@@ -93,8 +98,10 @@ public:
     std::list<UdpServer::Record>& joined(int index) { return m_link[index].frames; }
     // 1 while a sender on the port waits for a card's answer, else 0.
     unsigned char reply_state(unsigned port) const;
+    // Passes of the 5008 and 10005 threads that did not wait for traffic and handled no frame.
+    uint64_t spins() const { return m_spins; }
 
-    // [0] 5008 tickets and answers, [1] the WiFi link's handler, [2] 13769 transmit list
+    // [0] not used, [1] the WiFi link's handler, [2] 13769 transmit list
     std::mutex udp_mutex[3];
 
 private:
@@ -111,31 +118,21 @@ private:
         uint64_t datagrams = 0;               // datagrams joined so far: the order
         std::list<UdpServer::Record> frames; // joined frames waiting to be handled
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a sender waits for a card
-        struct Wait {
-            unsigned ticket;
-            sockaddr_in to;                  // where its request was answered
-        };
-        std::map<uint64_t, Wait> waits;      // 5008 senders waiting for a card, by peer
+        CardWaits waits;                     // 5008 senders waiting for a card, by peer
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
         LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };
 
     void pass(Link& link, int wait_ms);
     void join(Link& link, UdpServer::Record& rec);
+    // Queues a joined frame, within the shares of its sender and its address.
+    static void admit(Link& link, UdpServer::Record&& frame);
     void handle_frame(Link& link, const UdpServer::Record& rec);
-    // Sends the card answers that came to the waiting senders and ends the waits whose
-    // request went unanswered.
-    void send_passby_answers(Link& link);
-    // A sender's next frame abandons its wait for a card: a late answer is then dropped,
-    // not sent as a later frame's reply.
-    void abandon_wait(Link& link, uint64_t peer);
     void loop(int index);
 
     Link m_link[2];                          // 0: 5008, 1: 10005
     UdpServer* m_server_13769 = nullptr;
-    // udp_mutex[0]: the tickets 5008's senders wait for, and the answers (escaped) that came.
-    std::set<unsigned> m_tickets;
-    std::map<unsigned, std::vector<unsigned char>> m_answers;
+    std::atomic<uint64_t> m_spins{0};
     std::list<UdpServer::Record> m_tx_13769; // udp_mutex[2]
     ApRunning m_wifi_ap_running;             // udp_mutex[1]
     AtHandler m_wifi_AT_cmd_manage;          // udp_mutex[1]

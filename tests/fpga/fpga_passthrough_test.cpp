@@ -155,33 +155,3 @@ TEST_F(FpgaPassthrough, Byte7Of255GoesToEveryLinkedPortWithCards)
     pass(single);
     EXPECT_EQ(manager->multi_port_flag, 0);
 }
-
-// Requests kept while another's answer is due go out in turn, each once the wait of the one
-// before ran out (counted from when it went out): the links take turns, and on a link the
-// PCs' addresses; a withdrawn request never goes.
-TEST_F(FpgaPassthrough, KeptRequestsGoOutInTurnAcrossLinksAndAddresses)
-{
-    const int tcp = fpga_manage::kPassbyTcp, udp = fpga_manage::kPassbyUdp, serial = fpga_manage::kPassbySerial;
-    const int asks[][2] = {{tcp, 1}, {tcp, 1}, {tcp, 1}, {tcp, 2}, {udp, 5}, {serial, 0}, {udp, 5}, {serial, 0}};
-    FpgaModel::clearLog();
-    std::lock_guard<std::mutex> hold(manager->port_path_mutex);
-    uint32_t ticket = 0;
-    for (uint8_t port = 0; port < 8; ++port) {   // byte 7 names each request's port plus one
-        Bytes f = pcFrame(0x0009, 1, uint8_t(port + 1), 0x61);   // no such card: no answer
-        ticket = fpga_manage::pass_through(uint8_t(asks[port][0]), uint32_t(asks[port][1]), uint32_t(f.size()), f.data());
-        EXPECT_NE(ticket, 0u);
-    }
-    fpga_manage::withdraw_passby(ticket);
-    EXPECT_FALSE(fpga_manage::passby_waiting(ticket));
-    for (int i = 0; i < 8; ++i) {
-        G_timeTicks += fpga_manage::kPassbyWaitTicks;
-        manager->reg_IRQ_Dealwith(0, 0);
-        EXPECT_EQ(ops(0, Kind::Send).size(), size_t(std::min(i + 1, 7)));   // not yet
-        G_timeTicks += 1;
-        manager->reg_IRQ_Dealwith(0, 0);                // the interrupt service looks after the waits
-    }
-    std::vector<int> ports;
-    for (auto& op : ops(0, Kind::Send))
-        ports.push_back(op.port);
-    EXPECT_EQ(ports, (std::vector<int>{0, 4, 5, 1, 6, 3, 2}));
-}

@@ -363,10 +363,12 @@ struct LinkEvents {
     void pass(bool newcomer)
     {
         table.recvData(0);
-        for (const TcpServer::Record& r : table.records())
+        for (const TcpServer::Record& r : table.records()) {
+            KEL_FUZZ_CHECK(table.clients().count(r.socket));   // a closed client's frames went with it
             for (Conn& o : conns)
                 if (o.server == r.socket && !o.gone)
                     o.framed = true, o.last = G_timeTicks, o.peer = r.peer;
+        }
         table.records().clear();
         settle(newcomer);
     }

@@ -6,9 +6,13 @@
 // senders that begin frames they never finish or cut theirs into datagrams between another
 // PC's; cards that answer late, slowly or never. Drawn as command sequences; every
 // well-behaved PC gets each reply to a request that needs no card within the bound, whole,
-// its own and no other, and a card's answer only if it answers its own request. The clock
-// runs as on the device (a tick every 10 ms) and jumps ahead.
+// its own and no other, and a card's answer only if it answers its own request not given
+// up; one PC or address filling a shared list (held frames, kept card requests, the TCP
+// waiting list, frames being joined) shuts nobody else out; no link thread turns without
+// waiting while nothing can be handled; PCs reading and writing FPGA RAM at once get the
+// FPGA's bytes. The clock runs as on the device (a tick every 10 ms) and jumps ahead.
 
+#include "board/sim/FpgaModel.h"
 #include "board/sim/ReceivingCardModel.h"
 #include "board/sim/SerialModel.h"
 #include "core/global.h"
@@ -24,6 +28,7 @@
 #include <rapidcheck/state.h>
 
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <chrono>
 #include <fcntl.h>
@@ -36,7 +41,7 @@ namespace {
 // PC i < 8 talks on link i % 4 (TCP g_port, TCP 10002, UDP 5008, UDP 10005) from 127.0.0.(1 + i / 4);
 // PC 8 on the RS-485 line (link 4). Cards are asked on links 0, 2 and 4.
 constexpr int kPcs = 9;
-constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most
+constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most, but for a flood
 bool asksCards(int pc) { return pc == 8 || pc % 2 == 0; }
 std::string host(int h) { return "127.0.0." + std::to_string(1 + h); }
 // A card's answer at once, after 1 s, after 3.5 s (past the 3 s wait), never.
@@ -48,9 +53,12 @@ struct Model {
 };
 
 // What a PC asked of a card: its answer names port (bits 12-13 of its source), card and tag.
+// A request is given up by the PC's next frame that is not for a card: no answer to it may
+// follow that frame's reply.
 struct CardAsked {
     int port, card;
-    uint8_t tag;
+    uint8_t tag, count;   // count: card RAM bytes read
+    bool given = false;
 };
 
 // What each end asked of cards, by the address and port it sends from (1: the line), kept
@@ -69,8 +77,19 @@ uint64_t endOf(const pc::PcClient& c)
     return uint64_t(ntohl(a.sin_addr.s_addr)) << 16 | ntohs(a.sin_port);
 }
 
+// The links and the manager under test; link thread turns are counted against the clock's
+// own ticks (not its jumps).
+struct World {
+    const uint16_t* ports;
+    networkManage* tcp;
+    udpnetManage* udp;
+    fpga_manage* manager;
+    std::atomic<uint32_t> ticked{0};
+    uint64_t spins() const { return tcp->spins() + udp->spins(); }
+};
+
 struct Sut {
-    Sut(const uint16_t* p, Asked& a) : ports(p), asked(a) {}
+    Sut(World& w, Asked& a) : world(w), ports(w.ports), asked(a), spins(w.spins()), ticked(w.ticked) {}
     ~Sut()
     {
         for (int fd : silent)
@@ -112,8 +131,8 @@ struct Sut {
     {
         auto it = asked.by.find(endOf(c));
         for (const CardAsked& a : it == asked.by.end() ? std::vector<CardAsked>{} : it->second)
-            if (f.dest == pc::kPc && f.src == uint16_t((a.port & 3) << 12 | a.card) && f.b5 == a.tag && f.group == 0x61
-                && f.sub == a.port + 1 && f.status() == 0)
+            if (!a.given && f.dest == pc::kPc && f.src == uint16_t((a.port & 3) << 12 | a.card) && f.b5 == a.tag && f.group == 0x61
+                && f.sub == a.port + 1 && f.status() == 0 && f.data.size() == 1u + a.count)
                 return true;
         return false;
     }
@@ -132,15 +151,43 @@ struct Sut {
         }
     }
     Bytes next(int i) { return next(*pcs[i], ear(i)); }
+    // PC i's request to card of port: a read of 2 card RAM bytes with the next tag, or
+    // (again) of 4 with the last one.
+    Bytes cardAsk(int i, int port, int card, bool again = false)
+    {
+        if (!again)
+            asked.tag = uint8_t(asked.tag == 0xFF ? 0x80 : asked.tag + 1);
+        const uint8_t count = again ? 4 : 2;
+        const pc::Frame f{uint16_t(card), pc::kPc, 0x10, asked.tag, 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, count, 0, 0, 0}};
+        asked.by[endOf(*pcs[i])].push_back({port, card, f.b5, count});
+        return pc::wire(f);
+    }
+    // The card requests sent from c before a frame whose reply came are given up.
+    void gaveUp(const pc::PcClient& c)
+    {
+        for (CardAsked& a : asked.by[endOf(c)])
+            a.given = true;
+    }
+    // Link threads turn without waiting only while they have frames to handle: passes that
+    // handle nothing stay within the clock's ticks since the last look.
+    void noSpinning()
+    {
+        const uint64_t now = world.spins();
+        const uint32_t t = world.ticked;
+        RC_ASSERT(now - spins <= uint64_t(t - ticked) + 4);
+        spins = now;
+        ticked = t;
+    }
     // PC i's request, with header bytes 4-8 drawn (the reply echoes them) and its address in
     // bytes 2-3: on TCP a group without handler, with bytes that need escaping, answered with
     // its header; elsewhere a read of the identity bytes at 0x600440; on TCP and the line
     // twice in one write (answered in order). It comes after what gets no answer (noise, a
     // stray closer, an empty frame, a frame one bit off; on UDP also a group without
-    // handler, datagrams too short, a frame's end that follows no opener), in `pieces` parts
+    // handler, datagrams too short, a frame's end that follows no opener, a frame of 150,000
+    // bytes in three datagrams, longer than any joined frame may be), in `pieces` parts
     // (UDP: datagrams of 10 bytes or more); `crossed` on UDP: another PC's request in two
     // datagrams goes between.
-    void ask(int i, int pieces, bool crossed, pc::Frame f)
+    void ask(int i, int pieces, bool crossed, pc::Frame f, int joiners = 0, int cards = 0)
     {
         const int link = i == 8 ? 4 : i % 4;
         const bool stream = link < 2 || link == 4, udp = !stream;
@@ -159,7 +206,9 @@ struct Sut {
             junk.insert(junk.end(), {pc::wire(pc::Frame{0xF100, 0xF010, f.b4, 0, 0, 0, 0, 0x62, {1, 2, 3}}),
                                      {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 0x5A}, Bytes(between.begin() + 3, between.end()),
                                      Bytes(cut.begin(), cut.begin() + 12), Bytes(cut.begin() + 12, cut.begin() + 21),
-                                     Bytes(cut.begin() + 21, cut.end())});
+                                     Bytes(cut.begin() + 21, cut.end()), Bytes(50000, 0x11), Bytes(50000, 0x22), Bytes(50000, 0x33)});
+        if (udp)
+            junk.rbegin()[2][0] = 0xA5, junk.back().back() = 0x5A;
         const Bytes wire2 = escape(req2);
         if (stream)
             wire.insert(wire.end(), wire2.begin(), wire2.end());
@@ -175,17 +224,32 @@ struct Sut {
                 else
                     RC_ASSERT(c.sendRaw(j));
             }
+            // Card requests just ahead: the request waits behind them (the second behind the
+            // first's wait) and gives up the last.
+            for (int k = 0; asksCards(i) && k < cards; ++k) {
+                const Bytes card = cardAsk(i, 2 + f.b8 % 2, 0);
+                if (stream)
+                    out.insert(out.end(), card.begin(), card.end());
+                else
+                    RC_ASSERT(c.sendRaw(card));
+            }
             out.insert(out.end(), wire.begin(), wire.end());
             const int n = stream ? pieces : std::max(1, std::min<int>(pieces, int(wire.size() / 10)));
             const size_t step = out.size() / size_t(n);
-            const auto sent = std::chrono::steady_clock::now();
+            auto sent = std::chrono::steady_clock::now();
+            bool sentAll = true;   // a TCP PC closed to make room finds its stream's end below
             for (int k = 0; k < n; ++k) {
-                RC_ASSERT(c.sendRaw(Bytes(out.begin() + long(size_t(k) * step), k == n - 1 ? out.end() : out.begin() + long(size_t(k + 1) * step))));
+                sentAll = sentAll && c.sendRaw(Bytes(out.begin() + long(size_t(k) * step), k == n - 1 ? out.end() : out.begin() + long(size_t(k + 1) * step)));
+                RC_ASSERT(sentAll || link < 2);
                 if (other && k < 2)
                     RC_ASSERT(other->sendRaw(k == 0 ? Bytes(between.begin(), between.begin() + 10) : Bytes(between.begin() + 10, between.end())));
+                for (int j = 0; udp && k == 0 && n > 1 && j < joiners; ++j)
+                    begin(link);   // senders of one address begin frames between the PC's pieces
             }
             if (other && n == 1)
                 RC_ASSERT(other->sendRaw(Bytes(between.begin() + 10, between.end())));
+            if (cards > 0)   // the request waits for its card requests, and they for those kept before
+                drain(), sent = std::chrono::steady_clock::now();
             const Bytes got = next(i);
             if (other)
                 RC_ASSERT(next(*other, *other) == expectedReply(otherReq, reply));
@@ -199,9 +263,13 @@ struct Sut {
                 pcs[i].reset();
                 continue;
             }
+            if (got.empty() && udp && attempt == 0)
+                continue;   // a burst of others' datagrams overflowed the socket: a PC asks again
             RC_ASSERT(got == expectedReply(req, reply));
+            gaveUp(c);
             if (stream)
                 RC_ASSERT(next(i) == expectedReply(req2, reply));
+            noSpinning();
             lastAsk[i] = G_timeTicks;
             foreign[i] = 0;
             waiting[i] = false;
@@ -215,13 +283,36 @@ struct Sut {
         for (int i = 0; i < kPcs; ++i)
             foreign[i] += i / 4 != h;
     }
+    // The cards' waits run out at once, one after another, until no request is kept or due.
+    void drain()
+    {
+        for (int k = 0;; ++k) {
+            {
+                std::lock_guard<std::mutex> path(world.manager->port_path_mutex);
+                if (!world.manager->passby.busy() && world.manager->passby.kept() == 0)
+                    return;
+            }
+            RC_ASSERT(k < 2000);
+            G_timeTicks = G_timeTicks + PassbyQueue::WAIT_TICKS + 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the clock's next tick serves the path
+        }
+    }
+    // A sender of 127.0.0.3 that begins a frame on a UDP link and never ends it.
+    void begin(int link)
+    {
+        unfinished.push_back(open(link, 2));
+        RC_ASSERT(unfinished.back() && unfinished.back()->sendRaw(Bytes{0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 6, 7}));
+    }
 
+    World& world;
     const uint16_t* ports;
     std::unique_ptr<pc::PcClient> pcs[kPcs], ears[kPcs];
     uint32_t lastAsk[kPcs] = {};
     int foreign[kPcs] = {};
     bool waiting[kPcs] = {};   // a card request of the PC may still wait
     Asked& asked;
+    uint64_t spins;
+    uint32_t ticked;
     std::vector<std::unique_ptr<pc::PcClient>> askers;   // many from one address, never reading
     std::vector<int> silent;
     std::vector<std::pair<int, size_t>> trickling;   // socket and bytes sent of its frame
@@ -232,8 +323,9 @@ using Command = rc::state::Command<Model, Sut>;
 
 // Each command draws its values, or is given them (the reproductions below).
 struct Ask : Command {
-    Ask() : Ask(*rc::gen::inRange(0, kPcs), *rc::gen::inRange(1, 13), *rc::gen::arbitrary<bool>()) {}
-    Ask(int p, int n, bool c) : pc(p), pieces(n), crossed(c)
+    Ask() : Ask(*rc::gen::inRange(0, kPcs), *rc::gen::inRange(1, 13), *rc::gen::arbitrary<bool>(),
+                *rc::gen::weightedElement<int>({{6, 0}, {1, 20}}), *rc::gen::weightedElement<int>({{6, 0}, {1, 2}})) {}
+    Ask(int p, int n, bool c, int j = 0, int k = 0) : pc(p), pieces(n), crossed(c), joiners(j), cards(k)
     {
         header.b4 = *rc::gen::arbitrary<uint8_t>();
         header.b5 = *rc::gen::arbitrary<uint8_t>();
@@ -243,23 +335,32 @@ struct Ask : Command {
     }
     int pc, pieces;
     bool crossed;
+    int joiners, cards;
     pc::Frame header;
-    void run(const Model&, Sut& s) const override { s.ask(pc, pieces, crossed, header); }
-    void show(std::ostream& os) const override { os << "Ask(pc " << pc << ", " << pieces << " pieces, crossed " << crossed << ")"; }
+    void run(const Model&, Sut& s) const override
+    {
+        RC_CLASSIFY(cards > 0 && asksCards(pc), "a request behind the PC's card requests");
+        RC_CLASSIFY(joiners > 0 && pc % 4 >= 2 && pc < 8, "frames begun by one address between a PC's pieces");
+        s.ask(pc, pieces, crossed, header, joiners, cards);
+    }
+    void show(std::ostream& os) const override { os << "Ask(pc " << pc << ", " << pieces << " pieces, crossed " << crossed << ", " << joiners << " joiners, " << cards << " cards)"; }
 };
 
 // Connections from address h that send nothing, now and then one byte of a frame that
 // never ends, or a request whose reply they never read.
 struct Open : Command {
-    Open() : Open(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 61), *rc::gen::inRange(0, 3), *rc::gen::inRange(0, 3)) {}
-    // Connections that keep a place by sending come from an address no PC uses: a PC
-    // whose own address holds the most places has no place to take.
-    Open(int l, int n, int k, int a) : link(l), count(n), kind(k), h(k == 2 && a < 2 ? 2 : a) {}
+    Open() : Open(*rc::gen::inRange(0, 2), *rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 61)}, {1, rc::gen::just(96)}}),
+                  *rc::gen::inRange(0, 3), *rc::gen::inRange(0, 3)) {}
+    // Connections that keep a place by sending, or fill the waiting list too, come from an
+    // address no PC uses: a PC whose own address holds the most places or waits the most
+    // has none to take. A flood comes only onto a nearly quiet port.
+    Open(int l, int n, int k, int a) : link(l), count(n), kind(k), h((k == 2 || n > kOthersMax) && a < 2 ? 2 : a) {}
     int link, count, kind, h;
-    void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] + count <= kOthersMax); }
+    void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] + count <= (count > kOthersMax ? 100 : kOthersMax)); }
     void apply(Model& m) const override { m.others[link] += count; }
     void run(const Model&, Sut& s) const override
     {
+        RC_CLASSIFY(count > int(TcpServer::MAX_CLIENTS), "places and waiting list filled by one address");
         const Bytes read = pc::wire(pc::readRam(0x600440, 2));
         for (int k = 0; k < count; ++k) {
             const int fd = s.connectTcp(link, h);
@@ -332,10 +433,8 @@ struct Unfinished : Command {
     int link = *rc::gen::inRange(2, 4), senders = *rc::gen::inRange(1, 5);
     void run(const Model&, Sut& s) const override
     {
-        for (int k = 0; k < senders; ++k) {
-            s.unfinished.push_back(s.open(link));
-            RC_ASSERT(s.unfinished.back() && s.unfinished.back()->sendRaw(Bytes{0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 6, 7}));
-        }
+        for (int k = 0; k < senders; ++k)
+            s.begin(link);
     }
 };
 
@@ -362,12 +461,13 @@ struct CardAsk : Command {
             if (asksCards(i) && *rc::gen::arbitrary<bool>())
                 who.push_back({i, *rc::gen::inRange(0, 4), *rc::gen::inRange(0, 3)});
         waitMs = *rc::gen::weightedElement<int>({{4, 0}, {2, 300}, {1, 1500}});
+        again = *rc::gen::weightedElement<bool>({{6, false}, {1, true}});
         drawn = true;
     }
-    CardAsk(std::vector<std::array<int, 3>> w, int ms, bool m) : who(std::move(w)), waitMs(ms), must(m) {}
+    CardAsk(std::vector<std::array<int, 3>> w, int ms, bool m, bool a = false) : who(std::move(w)), waitMs(ms), must(m), again(a) {}
     std::vector<std::array<int, 3>> who;   // PC, port, card
     int waitMs = 0;
-    bool must = false, drawn = false;
+    bool must = false, again = false, drawn = false;   // again: with the last request's tag
     void run(const Model&, Sut& s) const override
     {
         // A drawn PC asks again only once its last card request was answered or given up by
@@ -380,12 +480,10 @@ struct CardAsk : Command {
         for (const auto& w : who) {
             if (!s.pcs[w[0]])
                 s.connect(w[0]);
-            s.asked.tag = uint8_t(s.asked.tag == 0xFF ? 0x80 : s.asked.tag + 1);
-            const pc::Frame f{uint16_t(w[2]), pc::kPc, 0x10, s.asked.tag, 1, uint8_t(w[1] + 1), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}};
-            s.asked.by[endOf(*s.pcs[w[0]])].push_back({w[1], w[2], f.b5});
-            RC_ASSERT(s.pcs[w[0]]->sendRaw(pc::wire(f)));
+            RC_ASSERT(s.pcs[w[0]]->sendRaw(s.cardAsk(w[0], w[1], w[2], again)));
         }
         RC_CLASSIFY(who.size() > 1, "cards asked at once");
+        RC_CLASSIFY(again, "a card asked again with the same tag");
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(must ? 15000 : waitMs);
         for (const auto& w : who) {
             bool got = false;
@@ -399,29 +497,35 @@ struct CardAsk : Command {
             s.waiting[w[0]] = !got;
             RC_CLASSIFY(got, "card answered");
         }
+        s.noSpinning();
     }
     void show(std::ostream& os) const override
     {
         for (const auto& w : who)
             os << "CardAsk(pc " << w[0] << " port " << w[1] << " card " << w[2] << ") ";
-        os << waitMs << " ms" << (must ? ", must" : "");
+        os << waitMs << " ms" << (must ? ", must" : "") << (again ? ", again" : "");
     }
 };
 
 // One PC with many connections (TCP g_port) or sockets (UDP 5008) from address h, each
-// asking `asks` cards at once in one write (a card that is not there never answers), and
-// never reading.
+// asking `asks` cards at once in one write (a card that is not there never answers), then
+// (tail) the controller, and never reading. Rare: enough sockets of one address to fill
+// its share of kept card requests, or card frames enough to fill the held frames.
 struct Many : Command {
-    Many() : Many(*rc::gen::element(0, 2), *rc::gen::inRange(1, 7), *rc::gen::inRange(1, 11), 2) {}
-    Many(int l, int n, int a, int hh) : link(l), count(n), asks(a), h(hh) {}
+    Many() : Many(*rc::gen::element(0, 2), *rc::gen::weightedElement<int>({{8, 1}, {4, 6}, {1, 32}}),
+                  *rc::gen::weightedElement<int>({{8, 1}, {4, 10}, {1, 300}}), *rc::gen::inRange(2, 11), *rc::gen::arbitrary<bool>()) {}
+    Many(int l, int n, int a, int hh, bool t = false) : link(l), count(n), asks(a), h(hh), tail(t) {}
     int link, count, asks, h;
+    bool tail;
     void checkPreconditions(const Model& m) const override { RC_PRE(link == 2 || m.others[0] + count <= kOthersMax); }
     void apply(Model& m) const override { m.others[0] += link == 0 ? count : 0; }
     void run(const Model&, Sut& s) const override
     {
+        RC_CLASSIFY(count * asks >= 32, "one address fills a shared list");
+        RC_CLASSIFY(tail && asks > 1, "a frame behind held card frames");
         Bytes out;
-        for (int k = 0; k < asks; ++k) {
-            const Bytes w = pc::wire(pc::Frame{uint16_t(5 - k % 2 * 4), pc::kPc, 0x10, uint8_t(0x40 + k), 1, uint8_t(1 + k % 4), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}});
+        for (int k = 0; k < asks + tail; ++k) {
+            const Bytes w = pc::wire(k == asks ? pc::readRam(0x600440, 2) : pc::Frame{uint16_t(5 - k % 2 * 4), pc::kPc, 0x10, uint8_t(0x40 + k), 1, uint8_t(1 + k % 4), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}});
             out.insert(out.end(), w.begin(), w.end());
         }
         for (int k = 0; k < count; ++k) {
@@ -432,7 +536,95 @@ struct Many : Command {
         }
         s.opened(h);
     }
-    void show(std::ostream& os) const override { os << "Many(" << count << " on link " << link << " from " << host(h) << ", " << asks << " asks)"; }
+    void show(std::ostream& os) const override { os << "Many(" << count << " on link " << link << " from " << host(h) << ", " << asks << " asks" << (tail ? ", tail)" : ")"); }
+};
+
+// The cards' waits run out at once, one after another, until no request is kept or due.
+struct Drain : Command {
+    void run(const Model&, Sut& s) const override { s.drain(); }
+};
+
+// Two addresses hold every TCP place equally, each connection having asked once: a newcomer
+// from one of them takes no place of the other (it is closed, never answered).
+struct Even : Command {
+    void run(const Model&, Sut& s) const override
+    {
+        const Bytes read = pc::wire(pc::readRam(0x600440, 2));
+        for (int k = 0; k <= int(TcpServer::MAX_CLIENTS); ++k) {
+            const int fd = s.connectTcp(0, 2 + k % 2);
+            s.silent.push_back(fd);
+            RC_ASSERT(::send(fd, read.data(), read.size(), MSG_NOSIGNAL) == ssize_t(read.size()));
+            Bytes got(64);   // every place asked and answered (framed) before the newcomer comes
+            for (size_t c = 0; k == int(TcpServer::MAX_CLIENTS) - 1 && c < s.silent.size(); ++c)
+                RC_ASSERT(::recv(s.silent[c], got.data(), got.size(), 0) > 0);
+        }
+        char b = 0;
+        timeval bound{10, 0};
+        ::setsockopt(s.silent.back(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        const ssize_t got = ::recv(s.silent.back(), &b, 1, 0);
+        RC_ASSERT(got == 0 || (got < 0 && errno == ECONNRESET));   // its request unread: reset
+    }
+};
+
+// PCs on the four network links at once read the FPGA's default RAM (33), which nobody
+// writes, and write and read back each a RAM of its own, picked by the type and index bits
+// above the 12 address bits: zoom RAMs 34 and 35, the transmit image's RAM 50, the receive
+// image's RAM 16. All go through RAM images the links share. Each read answers the FPGA's
+// bytes as they are, each write reaches the FPGA whole.
+struct RamRace : Command {
+    int rounds = *rc::gen::weightedElement<int>({{2, 4}, {1, 40}});
+    int length = *rc::gen::weightedElement<int>({{2, *rc::gen::inRange(1, 64)}, {1, 1024}});
+    uint8_t seed = *rc::gen::arbitrary<uint8_t>();
+    void run(const Model&, Sut& s) const override
+    {
+        RC_TAG(rounds > 4 ? "FPGA RAM raced, long" : "FPGA RAM raced");
+        const std::pair<uint32_t, int> kOwn[4] = {{0x02001000, 34}, {0x02002000, 35}, {0x04000000, 50}, {0x0100F000, 16}};
+        Bytes fixed(1024);
+        for (size_t k = 0; k < fixed.size(); ++k)
+            fixed[k] = uint8_t(k * 7 + seed) | 1;   // never all 0xFF
+        sim::FpgaModel::setRam(0, 33, 0, fixed);
+        auto fpgaSide = [](pc::Frame f, int i) {
+            f.dest = 0x0001;   // not the controller: the FPGA's RAM
+            f.src = uint16_t(0xF000 + i);
+            return f;
+        };
+        for (int i = 0; i < 4; ++i)
+            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1});   // each link up (a TCP PC closed to make room comes again)
+        Bytes written[4];
+        for (int r = 0; r < rounds; ++r) {
+            // Each round every PC sends its three requests at once, then takes the replies.
+            const uint32_t at = uint32_t(r * 131 % (1025 - length));
+            std::vector<Bytes> expected[4];
+            for (int i = 0; i < 4; ++i) {
+                const uint32_t own = kOwn[i].first | at;
+                Bytes& mine = written[i] = Bytes(size_t(length));
+                for (size_t k = 0; k < mine.size(); ++k)
+                    mine[k] = uint8_t(seed + r * 3 + i * 5 + k);
+                Bytes out;
+                for (const pc::Frame& f : {pc::readRam(0x02000000u | at, uint16_t(length)), pc::writeRam(own, mine), pc::readRam(own, uint16_t(length))}) {
+                    const Bytes w = pc::wire(fpgaSide(f, i));
+                    out.insert(out.end(), w.begin(), w.end());
+                }
+                for (const Bytes& w : i < 2 ? std::vector<Bytes>{out} : linktest::frames(out))
+                    RC_ASSERT(s.pcs[i]->sendRaw(i < 2 ? w : pc::escape(w)));
+                Bytes read = {0}, back = {0};
+                read.insert(read.end(), fixed.begin() + at, fixed.begin() + at + length);
+                back.insert(back.end(), mine.begin(), mine.end());
+                expected[i] = {read, {0}, back};
+            }
+            for (int i = 0; i < 4; ++i) {
+                for (const Bytes& want : expected[i]) {
+                    pc::Frame f;
+                    RC_ASSERT(pc::decode(s.next(i), f));
+                    RC_ASSERT(f.data == want);
+                }
+                s.gaveUp(*s.pcs[i]);
+                RC_ASSERT(sim::FpgaModel::ram(0, kOwn[i].second, at, uint32_t(length)) == written[i]);
+            }
+        }
+        s.noSpinning();
+    }
+    void show(std::ostream& os) const override { os << "RamRace(" << rounds << " rounds of " << length << " bytes)"; }
 };
 
 struct Clock : Command {
@@ -470,9 +662,10 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     auto serial = std::make_unique<Kx_uart_inout>();
     ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
     const uint16_t ports[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort(), uint16_t(5008 + offset), uint16_t(10005 + offset)};
+    World links{ports, tcp.get(), udp.get(), manager.get()};
     std::atomic<bool> stop{false};
     std::thread clock([&] {
-        for (; !stop; G_timeTicks = G_timeTicks + 1) {
+        for (; !stop; G_timeTicks = G_timeTicks + 1, ++links.ticked) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             std::lock_guard<std::mutex> path(manager->port_path_mutex);   // the manager's loop
             manager->reg_IRQ_Dealwith(0, 1);
@@ -484,11 +677,16 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         // The reproductions: a table full of silent connections, re-opened, or of ones
         // trickling bytes of frames that never end, with new PCs coming; eight connections
         // asking for 400 replies of 60 KB each and reading none; PCs' frames in datagrams
-        // crossing on each UDP port; a late answer of port 0 while a PC on another link asks
-        // port 2; ten requests in one write to a card that is not there, and six sockets of
-        // one PC asking such cards, while others ask the controller; PCs on two links asking
-        // a silent card (one twice), then another asking a prompt one behind them; 32 connections of one address that
-        // keep sending, and a PC of another address.
+        // crossing on each UDP port; a late answer of a card while another PC asks it again,
+        // a withdrawn request's answer while another asks with its tag, requests behind a
+        // PC's own card requests; ten requests in one write to a card that is not there, and six sockets of
+        // one PC asking such cards, while others ask the controller, one sender's 300 card
+        // frames, frames behind held ones; PCs on two links asking a silent card (one twice),
+        // then another asking a prompt one behind them; 32 connections of one address that
+        // keep sending, and a PC of another address; FPGA RAM raced; one address's 32 requests
+        // kept ahead of a PC's, then nine addresses filling the kept requests; two addresses
+        // holding the TCP places evenly; one address filling places and waiting list, or
+        // beginning frames between a PC's pieces.
         using Cmds = std::vector<std::shared_ptr<const Command>>;
         auto cmd = [](auto c) { return std::shared_ptr<const Command>(std::make_shared<decltype(c)>(c)); };
         Cmds silent = {cmd(Open(0, 60, 0, 0)), cmd(Open(1, 60, 0, 0)), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)),
@@ -500,22 +698,33 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
             reading.push_back(cmd(NoReads(0, 400)));
         for (int pc : {0, 4, 1, 0})
             reading.push_back(cmd(Ask(pc, 1, false)));
-        Cmds late = {cmd(Cards(0, Late)), cmd(Cards(2, Slow)), cmd(CardAsk({{0, 0, 0}}, 2000, false)),
-                     cmd(CardAsk({{2, 2, 0}}, 0, true)), cmd(Cards(0, Prompt)), cmd(Cards(2, Prompt))};
-        Cmds held = {cmd(Many(0, 1, 10, 2)), cmd(Ask(4, 1, false)), cmd(Many(2, 6, 1, 2)), cmd(Ask(6, 1, false)), cmd(Ask(8, 1, false))};
+        Cmds late = {cmd(Cards(0, Late)), cmd(CardAsk({{0, 0, 0}}, 2000, false)), cmd(Cards(0, Slow)),
+                     cmd(CardAsk({{2, 0, 0}}, 0, true)), cmd(Ask(2, 1, false)), cmd(CardAsk({{4, 0, 0}}, 0, false)), cmd(Ask(4, 1, false)),
+                     cmd(CardAsk({{2, 0, 0}}, 0, true, true)), cmd(Ask(4, 1, false)), cmd(Ask(2, 1, false, 0, 2)), cmd(CardAsk({{2, 2, 0}}, 0, true)),
+                     cmd(Ask(0, 1, false, 0, 2)), cmd(CardAsk({{0, 2, 0}}, 0, true)), cmd(Cards(0, Prompt))};
         Cmds unsent = {cmd(Cards(1, Silent)), cmd(CardAsk({{0, 1, 1}, {6, 1, 1}}, 50, false)), cmd(CardAsk({{0, 1, 1}}, 500, false)),
                        cmd(CardAsk({{2, 0, 0}}, 0, true)), cmd(Cards(1, Prompt))};
-        Cmds crowd = {cmd(Open(0, 32, 2, 0)), cmd(Ask(4, 1, false))};
-        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held}) {
-            Sut sut(ports, asked);
+        Cmds crowd = {cmd(Open(0, 32, 2, 0)), cmd(Ask(4, 1, false)), cmd(RamRace())};
+        Cmds held = {cmd(Many(0, 1, 10, 2)), cmd(Ask(4, 1, false)), cmd(Many(2, 6, 1, 2)), cmd(Ask(6, 1, false)), cmd(Ask(8, 1, false)),
+                     cmd(Many(2, 1, 300, 2)), cmd(Ask(2, 1, false)), cmd(Ask(6, 1, false)), cmd(Many(0, 1, 3, 2, true)),
+                     cmd(Many(2, 1, 3, 3, true)), cmd(Ask(4, 1, false)), cmd(Ask(6, 1, false)), cmd(Drain())};
+        Cmds kept = {cmd(Many(2, 32, 1, 2)), cmd(CardAsk({{2, 2, 0}}, 0, true))};
+        for (int h = 3; h <= 10; ++h)
+            kept.push_back(cmd(Many(2, 32, 1, h)));
+        kept.insert(kept.end(), {cmd(CardAsk({{0, 2, 1}}, 0, true)), cmd(Drain())});
+        Cmds even = {cmd(Even())};
+        Cmds waiting = {cmd(Open(0, 96, 0, 2)), cmd(Ask(0, 1, false)), cmd(Ask(4, 1, false)), cmd(Unfinished()),
+                        cmd(Ask(2, 2, false, 20)), cmd(Ask(6, 3, true, 20)), cmd(Ask(3, 2, false, 20))};
+        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held, &kept, &even, &waiting}) {
+            Sut sut(links, asked);
             if (reproduce)
                 rc::state::runAll(*seq, Model{}, sut);
         }
         reproduce = false;
-        Sut sut(ports, asked);
+        Sut sut(links, asked);
         rc::state::check(Model{}, sut,
                          rc::state::gen::execOneOfWithArgs<Ask, Ask, Ask, CardAsk, CardAsk, Cards, Many, Open, Trickle,
-                                                           Reopen, NoReads, Unfinished, Clock>());
+                                                           Reopen, NoReads, Unfinished, Clock, RamRace, Drain>());
     }, {kel_test::underEmulation() ? 2 : 6, 24});
     stop = true;
     clock.join();

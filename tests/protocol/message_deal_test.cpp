@@ -282,40 +282,4 @@ TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)
     EXPECT_EQ(Bytes(p->ram_backup, p->ram_backup + KelRamPara::kRamSize), backup);
 }
 
-// The FPGA side's RAM groups reach the FPGA over SPI: the type and index bits of the PC
-// address select the RAM, only the low 12 bits address it.
-class MessageDealSpi : public MessageDeal {
-protected:
-    int deal(const pc::Frame& f) { return MessageDeal::deal(fpgaSide(f)); }
-};
-
-TEST_F(MessageDealSpi, TypedRamWritesAndReadsReachTheirFpgaRam)
-{
-    using sim::FpgaModel;
-    // Type 1: an odd index the receive image, an even one the transmit image, into RAM
-    // index + 1; type 2: index 0 the default image (RAM 33), others the zoom image (RAM
-    // 33 + index); type 4: the transmit image, RAM 50. Images are filled from byte 0.
-    struct Row { uint32_t a; int ram; uint8_t* image; };
-    uint8_t* const rx = fpga_manage::MCU_RAM_RX_func[0];
-    uint8_t* const tx = fpga_manage::MCU_RAM_TX_func[0];
-    const Row rows[] = {{0x01001010, 2, rx}, {0x01002010, 3, tx}, {0x01003010, 4, rx},
-                        {0x02000010, 33, fpga_manage::MCU_RAM_DEFAULT}, {0x02002010, 35, fpga_manage::MCU_RAM_ZOOM},
-                        {0x04000010, 50, tx}};
-    for (const Row& w : rows) {
-        const Bytes data = {uint8_t(w.ram), 2, 3};
-        EXPECT_EQ(reply(deal(pc::writeRam(w.a, data))), Bytes{0}) << w.ram;
-        EXPECT_EQ(std::make_pair(FpgaModel::ram(0, w.ram, 0x010, 3), Bytes(w.image, w.image + 3)), std::make_pair(data, data)) << w.ram;
-    }
-    // Reads of a running FPGA come from its RAM through the same image, whatever the index
-    // bits above.
-    fpga_manage::MCU_REG_func[0][80] = 3;
-    for (const Row& w : rows) {
-        FpgaModel::setRam(0, w.ram, 0x040, {0x11, uint8_t(w.ram)});
-        EXPECT_EQ(reply(deal(pc::readRam(w.a + 0x30, 2))), (Bytes{0, 0x11, uint8_t(w.ram)})) << w.ram;
-        EXPECT_EQ(Bytes(w.image, w.image + 2), (Bytes{0x11, uint8_t(w.ram)})) << w.ram;
-    }
-    FpgaModel::setRam(0, 1, 0x050, {0x33, 0x44});
-    EXPECT_EQ(reply(deal(pc::readRam(0x00003050, 2))), (Bytes{0, 0x33, 0x44}));
-}
-
 } // namespace

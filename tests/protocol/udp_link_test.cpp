@@ -453,40 +453,6 @@ TEST_F(UdpRunning, FirmwareUpdateDisplayStartsOnceAndEnds)
     EXPECT_EQ(codes, (std::vector<int>{105, 105, 106}));
 }
 
-TEST_F(UdpRunning, Port5008AnswersTheBroadcastTargetAnd10005TheSender)
-{
-    // The PC sends from 127.0.0.2; a second socket on 127.0.0.1 has the same port number.
-    // On a host the broadcast address maps to 127.0.0.1, so the 5008 answer reaches only
-    // the second socket and the 10005 answer only the sender.
-    auto sender = client(5008, "127.0.0.2");
-    ASSERT_TRUE(sender);
-    auto other = client(5008, "127.0.0.1", sender->localPort());
-    ASSERT_TRUE(other);
-
-    pc::Frame req = pc::readRam(0x600440, 2);
-    req.b4 = 0x58;
-    ASSERT_TRUE(sender->sendRaw(pc::wire(req)));
-    pc::Frame reply;
-    ASSERT_TRUE(udptest::nextFrame(*other, reply));
-    EXPECT_EQ(reply.b4, 0x58);
-    EXPECT_EQ(ntohs(other->lastPeer().sin_port), 5008 + offset);
-
-    // The same socket now asks on 10005: the answer comes back to it, and it is the first
-    // datagram it sees (the 5008 answer did not reach it).
-    sender->retarget("127.0.0.1", uint16_t(10005 + offset));
-    req.b4 = 0x59;
-    ASSERT_TRUE(sender->sendRaw(pc::wire(req)));
-    ASSERT_TRUE(udptest::nextFrame(*sender, reply));
-    EXPECT_EQ(reply.b4, 0x59);
-    EXPECT_EQ(ntohs(sender->lastPeer().sin_port), 10005 + offset);
-
-    // Nor did the 10005 answer reach the other socket: its next datagram answers its own
-    // request.
-    pc::Frame own;
-    ASSERT_TRUE(ask(*other, req, own, 0x5D));
-    EXPECT_EQ(own.b4, 0x5D);
-}
-
 } // namespace
 
 TEST_F(UdpRunning, ReplyBytesTheHandlerDoesNotFillAreZeroNotAnEarlierRequestsBytes)

@@ -23,53 +23,6 @@ pc::Frame tagged(pc::Frame f, uint8_t tag)
     return f;
 }
 
-TEST_F(UdpPasses, AnOverlongJoinedFrameIsDropped)
-{
-    auto c = client(10005);
-    const size_t piece = 50000;
-    Bytes first(piece, 0x11);
-    first[0] = 0xA5;
-    Bytes middle(piece, 0x22);
-    Bytes last(piece, 0x33);
-    last.back() = 0x5A;
-    for (const Bytes* d : {&first, &middle, &last}) {
-        ASSERT_TRUE(c->sendRaw(*d));
-        link->udpaccept_pass_10005(kWait);
-    }
-    // What follows the dropped frame up to the next opener is ignored with it; the next
-    // frame is joined and answered as usual.
-    ASSERT_TRUE(c->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 2), 9))));
-    link->udpaccept_pass_10005(kWait);
-    pc::Frame reply;
-    ASSERT_TRUE(udptest::nextFrame(*c, reply));
-    EXPECT_EQ(reply.b4, 9);
-    EXPECT_EQ(reply.data, (Bytes{0, 0x52, 0x9C}));
-    EXPECT_EQ(link->server(10005)->recvData(1, 0), 0);   // nothing more to read is no error
-}
-
-TEST_F(UdpPasses, AtMost256JoinedFramesWait)
-{
-    // Frames that address 0..256 tell the waiting ones apart.
-    auto datagram = [](uint32_t n) { return pc::wire(pc::readRam(n, 1)); };
-    auto join = [&](uint32_t n) {
-        const Bytes d = datagram(n);
-        link->join_datagram(1, d.data(), d.size());
-    };
-    std::list<UdpServer::Record>& frames = link->joined(1);
-    for (uint32_t n = 0; n < 256; ++n)
-        join(n);
-    ASSERT_EQ(frames.size(), 256u);
-    EXPECT_EQ(frames.back().data, datagram(255));   // the 256th is kept
-    join(256);
-    ASSERT_EQ(frames.size(), 256u);                 // the 257th is dropped
-    EXPECT_EQ(frames.back().data, datagram(255));
-    frames.pop_front();                             // one handled: room for one more
-    join(257);
-    ASSERT_EQ(frames.size(), 256u);
-    EXPECT_EQ(frames.front().data, datagram(1));
-    EXPECT_EQ(frames.back().data, datagram(257));
-}
-
 TEST_F(UdpPasses, PassthroughOn5008AndPcActivity)
 {
     auto c = client(5008);
