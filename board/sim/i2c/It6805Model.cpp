@@ -3,6 +3,7 @@
 #include "board/Clock.h"
 #include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
+#include "board/sim/SocModel.h"
 
 #include <string>
 
@@ -182,7 +183,29 @@ bool It6805Model::absent()
         absentGeneration_ = generation;
         absent_ = keys_.is("chip", "absent");
     }
-    return absent_;
+    return heldInReset() || absent_;
+}
+
+bool It6805Model::heldInReset()
+{
+    if (SocModel::read16(kResetLine) & 0x10) {
+        lineDriven_ = true;
+        if (lineLow_) {
+            // Released: the chip starts from its power-on registers, hot-plug low.
+            lineLow_ = false;
+            std::vector<HpdChange> hpd = hpd_;
+            const int level = hpdLevel_;
+            reset();
+            lineDriven_ = true;
+            hpd_ = hpd;
+            hpdLevel_ = 0;
+            if (level)
+                hpd_.push_back({board::Clock::monotonicUs(), 0});
+        }
+        return false;
+    }
+    lineLow_ = lineDriven_;
+    return lineLow_;
 }
 
 uint8_t It6805Model::rxRead(uint8_t r)
@@ -576,6 +599,7 @@ void It6805Model::reset()
     aviReads_ = 0;
     hpd_.clear();
     hpdLevel_ = 0;
+    lineDriven_ = lineLow_ = false;
     cecFifo_.clear();
     cecCurrent_ = CecMessage{0, 0, 0, {}};
     cecOperand_ = 0;
