@@ -148,6 +148,7 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     chgbank(0, dev);
     wr(0x28, 0x88, dev);
     iTE6805_Set_Video_Tristate(1, dev);
+    owner_->iTE6805_Set_Audio_Tristate(1, dev);   // no sound until a source sends some
     iTE6805_OCLK_Cal(dev);
     d.PortSelectRequest = 0;
     d.PortResetRequest = 0;

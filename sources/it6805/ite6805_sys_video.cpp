@@ -62,6 +62,7 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
         p_cec_sys->iTE6805_CEC_INIT(dev);
         std::printf("VidState change to STATEV_Unplug state\n");
         drv->iTE6805_Set_Video_Tristate(1, dev);
+        iTE6805_aud_chg(STATEA_AudioOff, dev);   // no picture, no sound
         break;
     case STATEV_WaitSync:
         d.Flag_VidStable_Done = 0;
@@ -69,6 +70,7 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
         c.ClockStableCount = 0;
         std::printf("VidState change to STATEV_WaitSync state\n");
         drv->iTE6805_Set_Video_Tristate(1, dev);
+        iTE6805_aud_chg(STATEA_AudioOff, dev);
         break;
     case STATEV_CheckSync:
         std::printf("VidState change to STATEV_CheckSync state\n");

@@ -85,6 +85,7 @@ It6805Model::Signal It6805Model::signal()
     s.relock = keys_.number("relock", 40);
     s.fs = uint32_t(keys_.number("audio_fs", 48000));
     s.statusFs = uint32_t(keys_.number("audio_status_fs", long(s.fs)));
+    s.vboClock = keys_.number("vbo_clock", 1) != 0;
     if (!s.clock)
         return s;
     s.dvi = keys_.number("dvi", 0) != 0;
@@ -188,6 +189,11 @@ bool It6805Model::absent()
 
 bool It6805Model::heldInReset()
 {
+    const uint32_t pulses = SocModel::lowPulses(kResetLine);
+    if (pulses != pulsesSeen_) {
+        pulsesSeen_ = pulses;
+        lineLow_ = lineDriven_;
+    }
     if (SocModel::read16(kResetLine) & 0x10) {
         lineDriven_ = true;
         if (lineLow_) {
@@ -203,6 +209,10 @@ bool It6805Model::heldInReset()
                 hpd_.push_back({board::Clock::monotonicUs(), 0});
         }
         return false;
+    }
+    if (lineDriven_ && hpdLevel_) {   // held in reset, the chip lets its hot-plug pin fall
+        hpdLevel_ = 0;
+        hpd_.push_back({board::Clock::monotonicUs(), 0});
     }
     lineLow_ = lineDriven_;
     return lineLow_;
@@ -352,7 +362,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
             return r == 0x63 ? 0xFF : 0x3F;
     }
     if (bank == 5 && r == 0xDB)
-        return keys_.number("vbo_clock", 1) ? 0x1C : 0x0C;
+        return sig_.vboClock ? 0x1C : 0x0C;
     return banks_[bank][r];
 }
 
@@ -600,6 +610,7 @@ void It6805Model::reset()
     hpd_.clear();
     hpdLevel_ = 0;
     lineDriven_ = lineLow_ = false;
+    pulsesSeen_ = SocModel::lowPulses(kResetLine);
     cecFifo_.clear();
     cecCurrent_ = CecMessage{0, 0, 0, {}};
     cecOperand_ = 0;

@@ -17,7 +17,7 @@ namespace sim {
 //
 // What the driver relies on:
 //  - identification 54 49 05|07 68 at 0x00-0x03, chip id at 0x04;
-//  - silent while its reset line (SoC word 0x207944 bit 4) is low, once the line was driven
+//  - silent (hot-plug low) while its reset line (SoC word 0x207944 bit 4) is low, once the line was driven
 //    high; released, it starts from its power-on registers with hot-plug low;
 //  - port 0 status from the scenario: 0x13 (+5 V, HDMI mode, clock valid/stable), 0x14
 //    (TMDS above 1 GHz, symbol locks, HDMI 2.0 clock ratio), 0x15 (scrambling), 0x19 (SCDT,
@@ -106,6 +106,7 @@ private:
         uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000, depth = 0;
         uint32_t statusFs = 48000;   // the rate the channel status claims
         long relock = 40;            // ms without SCDT after a new clock or mode
+        bool vboClock = true;        // the V-by-One transmitter clock settles
         bool operator==(const Signal& o) const;
     };
     Signal signal();
@@ -125,6 +126,7 @@ private:
     // The reset line (SoC word kResetLine, bit 4) counts once the board has driven it high:
     // a test that starts on the main pass never releases it.
     bool lineDriven_ = false, lineLow_ = false;
+    uint32_t pulsesSeen_ = 0;
     ScenarioKeys keys_{"input3."};
     uint32_t pclkIndex_ = 0, tmdsIndex_ = 0;
     uint32_t pclkSample_ = 0;
