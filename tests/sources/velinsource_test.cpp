@@ -526,18 +526,11 @@ TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTriesA
 
 TEST_F(InputSource, Register32IsTakenOncePerPassAndCleared)
 {
+    // The reset bits: AllInputs.WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories.
     mainPassesOnly();
-    src->p_ite6805_sys->FsmState[0] = 1;
-    sim::SocModel::write16(kIt6805Reset, 16);
     reg(32) = 0x16;   // bit 4 re-identify, bit 1 raise, bit 2 lower: lower wins
     pass();
-    EXPECT_EQ((std::vector<int>{reg(32), src->p_ite6805_sys->FsmState[0], sim::SocModel::read16(kIt6805Reset)}),
-              (std::vector<int>{0, 0, 0}));
-
-    reg(32) = 0x0C;   // lower, then raise
-    pass();
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
-
+    EXPECT_EQ((std::vector<int>{reg(32), sim::SocModel::read16(kIt6805Reset)}), (std::vector<int>{0, 0}));
     sim::I2cBusModel::clearLog();
     reg(32) = 0x41;   // HPD low on device 0 and the IT6805 initialisation, both on branch 0x20
     pass();
@@ -557,14 +550,7 @@ TEST_F(InputSource, Register0RunsAtTheFirstPolledInput)
     EXPECT_EQ(reg(0), 0x01) << "no input polled, nothing executed";
 
     src->check_mask = 0x20;
-    sim::SocModel::write16(kIt6805Reset, 16);
-    src->p_ite6805_sys->FsmState[0] = 1;
-    src->p_ite6805_sys->FsmState[1] = 1;
-    pass();
-    EXPECT_EQ((std::vector<int>{reg(0), sim::SocModel::read16(kIt6805Reset), src->p_ite6805_sys->FsmState[1]}),
-              (std::vector<int>{0, 0, 0}));
-
-    reg(0) = 0x09;    // bit 0 lowers, bit 3 raises: taken in bit order
+    reg(0) = 0x09;    // bit 0 lowers, bit 3 raises: taken in bit order (their effect: the history check)
     pass();
     EXPECT_EQ((std::vector<int>{sim::SocModel::read16(kIt6805Reset), reg(0)}), (std::vector<int>{16, 0}));
 
@@ -740,6 +726,7 @@ struct Event : rc::state::Command<Sources, Bench> {
                 x.altChip = x.inReset ? x.altChip : value & 1;                            // found another revision); 0-2
                 x.plugged = x.plugged && (input == 3 || value % 3 == 0 || !(value & 1)); break;   // pulsed (between two polls,
                                                                                           // or the source pulled meanwhile)
+        case 13: x.packed ^= input < 3 && (value & 1); break;                              // (an unanswered transfer)
         case 14: x.vboStuck = input == 3 && !x.vboStuck; break;                           // input 3's transmitter clock
         case 10: (input == 3 ? x.statusAudio : x.audio) = value % 8; break;              // channel status rate, sample rate
         default: break;   // EDID written, hot-plug pulsed, a round trip to DVI, an unanswered transfer
@@ -818,13 +805,11 @@ struct Event : rc::state::Command<Sources, Bench> {
             bench.pass(1 + value * 30);
             set(input == 3 ? "dvi" : "hdmi", input == 3 ? "0" : "1");
         }
-        if (kind == 13) {   // one transfer unanswered: a read anywhere, or a receiver's bank select
+        if (kind == 13) {   // one transfer unanswered: a read anywhere, or the return from bank 2 as a 3D source turns 2D or back
             RC_CLASSIFY(settled, "an unanswered transfer on settled inputs");
-            std::vector<std::vector<int>> shown;
-            for (int i = 0; i < 4; ++i)
-                shown.push_back(status(i));
+            const std::vector<std::vector<int>> shown{status(0), status(1), status(2), status(3)};
             if (input < 3 && (value & 1))
-                sim::InputSideModel::it6602(input).nakWrite(0x0F, 1 + porch % 12);
+                sim::InputSideModel::it6602(input).nakBankReturn(1);
             else
                 sim::I2cBusModel::nakReadNumber(1 + porch % 300);
             for (int k = 0; k < 150; ++k) {   // nothing the user sees changes meanwhile
@@ -854,12 +839,11 @@ struct Event : rc::state::Command<Sources, Bench> {
                && sim::SimBoard::virtualMicroseconds() - pulled <= 1000000)
             bench.pass(1);
         RC_ASSERT(kind != 1 || !before[size_t(input)].plugged || x.inReset || KelRamPara::get16(status) == 0);
-        if (wait) {   // the next event comes inside this one's measurement
+        if (wait)   // the next event comes inside this one's measurement
             bench.pass(wait);
-        } else {
+        else
             bench.check(after);
-            bench.settled = true;
-        }
+        bench.settled = !wait;
     }
     void show(std::ostream& os) const override
     {
@@ -913,12 +897,8 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                     // After every EDID write the hot-plug pin stays low at least 100 ms, so the
                     // source reads the new one.
                     std::vector<std::pair<uint64_t, int>> hpd;
-                    if (i < 3)
-                        for (const auto& c : sim::InputSideModel::it6602(i).hpdLog())
-                            hpd.emplace_back(c.us, c.level);
-                    else
-                        for (const auto& c : chip3.hpdLog())
-                            hpd.emplace_back(c.us, c.level);
+                    auto take = [&](const auto& log) { for (const auto& c : log) hpd.emplace_back(c.us, c.level); };
+                    i < 3 ? take(sim::InputSideModel::it6602(i).hpdLog()) : take(chip3.hpdLog());
                     for (const uint64_t written : bench.edidWrites[i]) {
                         bool held = false;
                         for (size_t k = 0; k < hpd.size(); ++k) {

@@ -282,10 +282,9 @@ void It6602Model::noteHpd()
     }
 }
 
-void It6602Model::nakWrite(int r, int n)
+void It6602Model::nakBankReturn(int n)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    nakRegister_ = r;
     nakIn_ = n;
 }
 
@@ -361,7 +360,7 @@ bool It6602Model::write(uint8_t address8, const uint8_t* data, uint16_t length)
     update();
     if (length == 0)
         return true;
-    if (length > 1 && data[0] == nakRegister_ && nakIn_ > 0 && --nakIn_ == 0)
+    if (length > 1 && data[0] == 0x0F && (regs_[0][0x0F] & 0x03) == 2 && !(data[1] & 0x03) && nakIn_ > 0 && --nakIn_ == 0)
         return false;
     pointer_ = data[0];
     for (uint16_t i = 1; i < length; ++i)

@@ -64,7 +64,7 @@ public:
         int level;   // 1 high, 0 low
     };
     std::vector<HpdChange> hpdLog();            // changes of the hot-plug pin, with their time
-    void nakWrite(int r, int n);                // the n-th write from now that starts at register r is not acknowledged
+    void nakBankReturn(int n);                  // the n-th write from now selecting bank 0 from bank 2 is not acknowledged
     void reset();
 
 private:
@@ -113,7 +113,7 @@ private:
     int oscIndex_ = 0;
     int writes_ = 0;
     uint32_t pulsesSeen_ = 0;                 // reset-line pulses already taken
-    int nakRegister_ = -1, nakIn_ = 0;        // nakWrite
+    int nakIn_ = 0;                           // nakBankReturn
     std::vector<HpdChange> hpd_;
     void noteHpd();
 };
