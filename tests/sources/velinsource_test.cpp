@@ -688,7 +688,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 10 : 8)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
-    Event() : input(draw(first, last + 1)), kind(draw(0, 14)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
+    Event() : input(draw(first, last + 1)), kind(draw(0, 15)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
               wait(draw(0, 3) ? 0 : draw(1, 260)) {}
     // The porches and polarities a new timing comes with: as the mode states them, else
     // drawn within what the blanking and the receivers' counters hold.
@@ -715,7 +715,7 @@ struct Event : rc::state::Command<Sources, Bench> {
         static const int kColours3[] = {3, 3, 4, 0, 1, 2, 0, 0}, kColours[] = {4, 4, 0, 1, 2, 0, 0, 0};
         const int* colours = input == 3 ? kColours3 : kColours;
         switch (kind) {
-        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, 0, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset, x.altChip, x.vboStuck};
+        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, porch % 6, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset, x.altChip, x.vboStuck};
                 timing(x); break;                                                         // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
@@ -825,7 +825,7 @@ struct Event : rc::state::Command<Sources, Bench> {
             para->reg_image[0] = 0x80;
         }
         if (kind == 8) {
-            bench.pass(400);
+            bench.pass(x.vboStuck ? 900 : 400);
             // Shown in a window: held back; not shown: published as it became stable.
             const uint8_t* held = para->ram + KelRamPara::kInputStatus + 6 * input;
             const bool shown = (porch >> input) & 1, live = x.plugged && !x.inReset;
