@@ -715,7 +715,7 @@ struct Event : rc::state::Command<Sources, Bench> {
         static const int kColours3[] = {3, 3, 4, 0, 1, 2, 0, 0}, kColours[] = {4, 4, 0, 1, 2, 0, 0, 0};
         const int* colours = input == 3 ? kColours3 : kColours;
         switch (kind) {
-        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, porch % 6, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset, x.altChip, x.vboStuck};
+        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, porch % 6, 0, 0, 0, 0, 1, 1, false, input < 3 && porch % 4 == 1, false, x.inReset, x.altChip, x.vboStuck};
                 timing(x); break;                                                         // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
@@ -796,13 +796,13 @@ struct Event : rc::state::Command<Sources, Bench> {
         }
         for (int k = 0; kind == 9 && k < 3; ++k)   // a new EDID for the input: written, then hot-plug low
             KelRamPara::put16(para->ram + 896 + 6 * input + 2 * k, uint16_t(k == 2 ? 60 : value % 2 ? 1920 - 840 * k : 3840 - 1680 * k));
-        if (kind == 9) {
-            bench.edidWrites[input].push_back(sim::SimBoard::virtualMicroseconds());
-            velinsource::p_velin_source->raise_edid_request(input);
-        }
+        if (kind == 9)
+            bench.edidWrites[input].push_back(sim::SimBoard::virtualMicroseconds()), velinsource::p_velin_source->raise_edid_request(input);
         if (kind == 12 && x.colour != 4) {   // DVI for a while, then HDMI again with the same InfoFrames
             set(input == 3 ? "dvi" : "hdmi", input == 3 ? "1" : "0");
             bench.pass(1 + value * 30);
+            if (input < 3 && value)   // meanwhile: no 3D generator, no conversion
+                RC_ASSERT((sim::InputSideModel::it6602(input).reg(0, 0x66) & 0x10) == 0 && (sim::InputSideModel::it6602(input).reg(0, 0x65) & 0x03) == 0);
             set(input == 3 ? "dvi" : "hdmi", input == 3 ? "0" : "1");
         }
         if (kind == 13) {   // one transfer unanswered: a read anywhere, or the return from bank 2 as a 3D source turns 2D or back
