@@ -985,6 +985,6 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
             for (const auto& e : events)
                 e->apply(end);
             bench.check(end);
-        }, {kel_test::underEmulation() ? 3 : kThreadChecker ? 4 : 12, 16});
+        }, {kel_test::underEmulation() ? 3 : kThreadChecker ? 4 : 8, 16});
     }
 }
