@@ -44,7 +44,15 @@ int Drv_I2C0::i2c_read(int fd, unsigned char addr, unsigned char reg, unsigned c
     messages[1].read = true;
     messages[1].length = uint16_t(n > 0 ? n : 0);
     messages[1].data = buffer;
+    // One unanswered read is a disturbance, not a chip gone or in reset (such a chip
+    // answers nothing at all): it is asked once more before the failure counts. A read
+    // has no effect on the chip until it is acknowledged, so asking again is safe.
     bool ok = board::I2cBus::transfer(fd, messages, 2) >= 0;
+    if (!ok) {
+        if (n > 0)
+            std::memset(buffer, 0, size_t(n));
+        ok = board::I2cBus::transfer(fd, messages, 2) >= 0;
+    }
     // A device that does not acknowledge leaves the caller's buffer untouched: callers
     // start from their own defaults.
     if (ok && n > 0 && data)

@@ -558,11 +558,26 @@ void velinsource::register32_commands()
         drv->iTE6805_Init_fsm(0);
     }
     if (command & 0x02)
-        gpio_write(kLineIt6805Reset, kLineHigh);
+        it6805_reset_line(true);
     if (command & 0x04)
-        gpio_write(kLineIt6805Reset, kLineLow);
+        it6805_reset_line(false);
     if (command & 0x08)
-        gpio_write(kLineIt6805Reset, kLineHigh);
+        it6805_reset_line(true);
+}
+
+void velinsource::it6805_reset_line(bool high)
+{
+    gpio_write(kLineIt6805Reset, high ? kLineHigh : kLineLow);
+    // Either way the chip comes back at its power-on settings: the driver identifies and
+    // sets it up again.
+    p_ite6805_sys->FsmState[0] = 0;
+    p_ite6805_sys->FsmState[1] = 0;
+    if (high) {
+        // The misses while it was held were the reset, not an absent chip: it is looked
+        // for again at once, not after the pause they grew to (up to a second).
+        p_ite6805_sys->identify_retry_ticks[0] = 0;
+        p_ite6805_sys->identify_retry_ticks[1] = 0;
+    }
 }
 
 void velinsource::register0_commands(int input)
@@ -582,21 +597,9 @@ void velinsource::register0_commands(int input)
             continue;
         switch (bit) {
         case 0:
-        case 2:
-            gpio_write(kLineIt6805Reset, kLineLow);
-            p_ite6805_sys->FsmState[0] = 0;
-            p_ite6805_sys->FsmState[1] = 0;
-            break;
+        case 2: it6805_reset_line(false); break;
         case 1:
-        case 3:
-            gpio_write(kLineIt6805Reset, kLineHigh);
-            p_ite6805_sys->FsmState[0] = 0;
-            p_ite6805_sys->FsmState[1] = 0;
-            // The misses while it was held were the reset, not an absent chip: it is looked
-            // for again at once, not after the pause they grew to (up to a second).
-            p_ite6805_sys->identify_retry_ticks[0] = 0;
-            p_ite6805_sys->identify_retry_ticks[1] = 0;
-            break;
+        case 3: it6805_reset_line(true); break;
         case 4: drv->iTE6805_Set_HPD_Ctrl(0, 0, 1); break;
         case 5: drv->iTE6805_Set_HPD_Ctrl(0, 1, 1); break;
         case 6: drv->iTE6805_Set_HPD_Ctrl(0, 0, 0); break;
@@ -662,7 +665,8 @@ void velinsource::poll_receiver(int input)
     case 0:
         // A chip that did not answer is tried again after a pause that doubles up to a
         // second: resetting an absent chip costs some 180 failed transfers.
-        if (Utils::getTimeSpace(it6602_retry_stamp[input]) < it6602_retry_ticks[input])
+        if (Utils::getTimeSpace(it6602_retry_stamp[input]) < it6602_retry_ticks[input]
+            || board::Clock::monotonicUs() < it6602_hpd_low_until_us[input])
             break;
         if (p_velin_it6602->IT6602_fsm_init(fd, input)) {
             it6602_step[input] = 3;
@@ -725,6 +729,8 @@ void velinsource::sourcecheck(void* /*arg*/)
             } else {
                 p_velin_it6602->IT6602HPDCtrl(fd, 0, 0, i);
                 it6602_step[i] = 0;
+                it6602_retry_ticks[i] = 0;
+                it6602_hpd_low_until_us[i] = board::Clock::monotonicUs() + kEdidHotPlugLowMs * 1000;
             }
         }
         register0_commands(i);

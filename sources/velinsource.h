@@ -168,6 +168,11 @@ public:
     uint32_t it6602_retry_stamp[3] = {0, 0, 0};
     uint32_t it6602_retry_ticks[3] = {0, 0, 0};
     uint64_t it6602_settle_until_us[3] = {0, 0, 0};
+    // After an EDID rewrite the hot-plug line stays low this long before the receiver is
+    // set up again (which raises it): a source takes a shorter pulse for a glitch and
+    // never reads the new EDID.
+    static constexpr uint32_t kEdidHotPlugLowMs = 100;
+    uint64_t it6602_hpd_low_until_us[3] = {0, 0, 0};
 
     // Bring-up of the SDI stage's transmitter, one step per call: 0 prepare, 1 identify
     // (repeated until the chip answers), 2 initialise, then the device loop. Nothing in the
@@ -218,6 +223,7 @@ private:
     void edid_requests();
     void register32_commands();
     void register0_commands(int input);   // input: the one being polled
+    void it6805_reset_line(bool high);    // input 3's reset line, from registers 0 and 32
     void audio_route();
     void line_pulse();
     void poll_receiver(int input);

@@ -63,6 +63,7 @@ std::vector<I2cRecord>& records()
     return r;
 }
 int g_nakIn = 0;
+int g_nakReadIn = 0;
 constexpr size_t kLogLimit = 200000;
 
 bool visible(const Attached& a, int depth = 0)
@@ -139,6 +140,12 @@ void I2cBusModel::nakTransferNumber(int n)
     g_nakIn = n;
 }
 
+void I2cBusModel::nakReadNumber(int n)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_nakReadIn = n;
+}
+
 std::vector<I2cRecord> I2cBusModel::log()
 {
     std::lock_guard<std::mutex> hold(g_lock);
@@ -159,6 +166,7 @@ void I2cBusModel::reset()
     ++g_topology;
     records().clear();
     g_nakIn = 0;
+    g_nakReadIn = 0;
     for (int address = 0; address < 256; address += 2)
         for (auto& a : at(uint8_t(address)))
             if (a.asSwitch)
@@ -191,6 +199,11 @@ int I2cBus::transfer(int fd, I2cMessage* messages, unsigned count)
     const bool recording = sim::SimBoard::recording();
     bool nak = false;
     if (sim::g_nakIn > 0 && --sim::g_nakIn == 0)
+        nak = true;
+    bool reads = false;
+    for (unsigned i = 0; i < count; ++i)
+        reads = reads || messages[i].read;
+    if (reads && sim::g_nakReadIn > 0 && --sim::g_nakReadIn == 0)
         nak = true;
     sim::I2cModel* last = nullptr;
     bool ok = !nak;

@@ -41,6 +41,7 @@ public:
     static void detachAll();
     static void setAbsent(uint8_t address8, bool absent);   // every device at that address NAKs
     static void nakTransferNumber(int n);                   // the n-th transfer from now NAKs (1 = next); 0 = off
+    static void nakReadNumber(int n);                       // the same, counting only transfers that read
     static std::vector<I2cRecord> log();
     static void clearLog();
     static void reset();                                    // faults and log; devices stay

@@ -5,6 +5,8 @@
 #include "board/sim/SimBoard.h"
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
@@ -26,6 +28,8 @@ uint8_t* store()
     return bytes;
 }
 std::atomic<bool> g_available{true};
+std::mutex g_pulseLock;
+std::map<uint32_t, uint32_t> g_pulses;   // offset -> low pulses
 
 void setDefaultUniqueId()
 {
@@ -77,6 +81,21 @@ void SocModel::reset()
         std::memset(store(), 0, kWindowLength);
     g_available = true;
     setDefaultUniqueId();
+    std::lock_guard<std::mutex> hold(g_pulseLock);
+    g_pulses.clear();
+}
+
+void SocModel::pulseLow(uint32_t offset)
+{
+    std::lock_guard<std::mutex> hold(g_pulseLock);
+    ++g_pulses[offset];
+}
+
+uint32_t SocModel::lowPulses(uint32_t offset)
+{
+    std::lock_guard<std::mutex> hold(g_pulseLock);
+    const auto it = g_pulses.find(offset);
+    return it == g_pulses.end() ? 0 : it->second;
 }
 
 } // namespace sim

@@ -28,6 +28,10 @@ public:
     static bool available();
     static void setUniqueId(uint16_t w0, uint16_t w1, uint16_t w2);
     static void reset();                 // zeroed window, default unique id, available
+    // A line pulsed low and back between two looks of the chip it resets: the chip models
+    // count the pulses of their reset line besides reading its level.
+    static void pulseLow(uint32_t offset);
+    static uint32_t lowPulses(uint32_t offset);
 };
 
 } // namespace sim

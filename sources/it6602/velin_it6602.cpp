@@ -7,6 +7,8 @@
 #include "core/kelrampara.h"
 #include "sources/drv_i2c.h"
 
+#include <cstring>
+
 namespace {
 constexpr uint8_t kIdentity[4] = {0x54, 0x49, 0x02, 0x68};
 constexpr int kRegChips = 37;
@@ -331,10 +333,16 @@ void velin_it6602::hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port,
         if (d->m_VState == VSTATE_VideoOn)
             IT6602VideoOutputConfigure(fd, dev);
         d->m_ucStatus &= uint8_t(~kStatusHDMI);
+        // The InfoFrame a DVI source does not send is not the one in force: the same
+        // bytes after a return to HDMI are news.
+        std::memset(d->m_ucLastAVI, 0, sizeof d->m_ucLastAVI);
     } else {
         if (d->m_VState == VSTATE_VideoOn)
             IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);
         d->m_ucStatus |= kStatusHDMI;
+        // Back from DVI the output was set up for RGB as sent: set it up from the
+        // InfoFrame again (colour conversion, range expansion), even an unchanged one.
+        d->m_ucStatus |= kStatusAVIChanged;
     }
 }
 

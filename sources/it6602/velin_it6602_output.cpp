@@ -141,7 +141,12 @@ void velin_it6602::SetColorimetryByMode(int fd, IT6602_dev_data* d)
 void velin_it6602::SetNewInfoVideoOutput(int fd, IT6602_dev_data* d)
 {
     SetVideoInputFormatWithInfoFrame(fd, d);
-    SetColorimetryByInfoFrame(d);
+    // An InfoFrame that states no colorimetry means the default of the format: BT.709 for
+    // HD, BT.601 for SD (not whatever the last source stated).
+    if (d->avi_C == 0)
+        SetColorimetryByMode(fd, d);
+    else
+        SetColorimetryByInfoFrame(d);
     SetColorSpaceConvert(fd, d);
     SetVideoOutputColorFormat(fd, d);
 }

@@ -126,6 +126,10 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     if (dev < 0 || dev > 1)
         return;
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
+    // The start-up below tristates the output until the source is found again: a picture
+    // published before (a reset pulse, an EDID rewrite, the PC's restart) is gone meanwhile.
+    if (owner_->had_signal(dev))
+        iTE6805_Publish_NoSignal(dev, 1);
     chgbank(0, dev);
     d.ChipID = rd(0x04, dev);
     d.DSMode = 1;
@@ -144,6 +148,7 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     chgbank(0, dev);
     wr(0x28, 0x88, dev);
     iTE6805_Set_Video_Tristate(1, dev);
+    owner_->iTE6805_Set_Audio_Tristate(1, dev);   // no sound until a source sends some
     iTE6805_OCLK_Cal(dev);
     d.PortSelectRequest = 0;
     d.PortResetRequest = 0;

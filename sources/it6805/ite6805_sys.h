@@ -118,6 +118,11 @@ struct iTE6805_COUNTERS {
     uint8_t DeskewRestarts = 0;
     uint8_t NewAVIFlag = 0;
     uint8_t Remeasuring = 0;                // the clock is measured again for a new AVI InfoFrame
+    // The transmitter clock is awaited over the passes: 1 for a video-stable entry, 2 for a
+    // new measurement; the output is set up and published once it settled.
+    uint8_t VboWaiting = 0;
+    uint16_t VboTries = 0;
+    uint64_t VboDueUs = 0;
     uint8_t AVIFields[5] = {0, 0, 0, 0, 0}; // AVI bytes 1-5, the fields that matter, last seen
     uint8_t AudioFirstRead = 1;
     uint8_t HDCPChangeFlag = 0;
@@ -195,8 +200,14 @@ public:
     static uint8_t iTE6805_SamplingFreq_Code(uint32_t fsKhz, uint8_t previous);
 
     // --- output setting ---
+    // Sets the V-by-One output up and restarts its transmitter clock; the clock is then
+    // checked each pass by iTE6807_VBO_Clock_Step (at most 500 restarts, 10 ms apart),
+    // true once it settled (or the restarts ran out) and the transmitter is set up.
     void iTE6807_Video_Output_Setting(int dev);
+    bool iTE6807_VBO_Clock_Step(int dev);
     void iTE6805_Enable_Video_Output(int dev);
+    // The rest of a video-stable entry (1) or a new measurement (2) once the clock settled.
+    void iTE6805_Output_Ready(int how, int dev);
 
     // --- interrupt service, recovery, port control ---
     void iTE6805_hdmirx_port0_SYS_irq(int dev);

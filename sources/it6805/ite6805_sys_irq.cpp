@@ -261,13 +261,16 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
 void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    // A video-stable entry still waiting for the transmitter clock sets the output up
+    // (and asks for audio) itself once it is ready, from the mode then.
+    const bool stable = d.VidState == STATEV_VidStable && cnt[dev].VboWaiting != 1;
     if (p_ite6805_drv->iTE6805_Check_HDMI_OR_DVI_Mode(port, dev) == 2) {
         iTE6805_aud_chg(STATEA_AudioOff, dev);
-        if (d.VidState == STATEV_VidStable)
+        if (stable)
             iTE6805_Enable_Video_Output(dev);
         std::printf("# HDMI/DVI Mode : DVI #\n");
     } else {
-        if (d.VidState == STATEV_VidStable) {
+        if (stable) {
             iTE6805_Enable_Video_Output(dev);
             iTE6805_aud_chg(STATEA_RequestAudio, dev);
         }

@@ -2,6 +2,7 @@
 // stable and when the source changes its AVI InfoFrame.
 #include "sources/it6805/ite6805_sys.h"
 
+#include "board/Clock.h"
 #include "sources/it6805/ite6805_drv.h"
 #include "sources/it6805/ite6805_i2c_rdwr.h"
 
@@ -81,17 +82,33 @@ void ite6805_sys::iTE6807_Video_Output_Setting(int dev)
     bank(5, dev);
     set(0xC0, 0xF0, uint8_t((d.VBO_ByteMode * 4 + d.VBO_LaneCount) << 4), dev);
 
-    // Transmitter clock: restart until stable, at most 500 times, then carry on.
+    // Transmitter clock: restarted, then checked 10 ms later, pass by pass.
     set(0xD2, 0x10, 0x00, dev);
     set(0xD2, 0x10, 0x10, dev);
-    delay1ms(10);
-    uint8_t db = rd(0xDB, dev);
-    for (int i = 0; i < 500 && !(db & 0x10); ++i) {
+    bank(0, dev);
+    iTE6805_COUNTERS& c = cnt[dev];
+    c.VboTries = 0;
+    c.VboDueUs = board::Clock::monotonicUs() + 10000;
+}
+
+bool ite6805_sys::iTE6807_VBO_Clock_Step(int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    if (board::Clock::monotonicUs() < c.VboDueUs)
+        return false;
+    bank(5, dev);
+    const uint8_t db = rd(0xDB, dev);
+    // Restarted until stable, at most 500 times, then the output goes on regardless.
+    if (!(db & 0x10) && c.VboTries < 500) {
+        ++c.VboTries;
         set(0xD2, 0x10, 0x00, dev);
         set(0xD2, 0x10, 0x10, dev);
-        delay1ms(10);
-        db = rd(0xDB, dev);
-        std::printf("Wait VBOTX Clock Stable! i = %d\n", i);
+        bank(0, dev);
+        c.VboDueUs = board::Clock::monotonicUs() + 10000;
+        std::printf("Wait VBOTX Clock Stable! i = %d\n", int(c.VboTries));
+        return false;
     }
     set(0xC6, 0x07, ((db >> 2) & 0x03) == 3 ? 4 : 3, dev);
     set(0xC1, 0x04, 0x00, dev);
@@ -113,6 +130,7 @@ void ite6805_sys::iTE6807_Video_Output_Setting(int dev)
     }
     set(0xC9, 0x01, 0x00, dev);
     bank(0, dev);
+    return true;
 }
 
 void ite6805_sys::iTE6805_Enable_Video_Output(int dev)

@@ -36,6 +36,7 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
     iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
     d.VidState = state;
+    c.VboWaiting = 0;
     switch (state) {
     case STATEV_Unplug:
         bank(d.CurrentPort == 1 ? 7 : 3, dev);
@@ -61,6 +62,7 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
         p_cec_sys->iTE6805_CEC_INIT(dev);
         std::printf("VidState change to STATEV_Unplug state\n");
         drv->iTE6805_Set_Video_Tristate(1, dev);
+        iTE6805_aud_chg(STATEA_AudioOff, dev);   // no picture, no sound
         break;
     case STATEV_WaitSync:
         d.Flag_VidStable_Done = 0;
@@ -68,6 +70,7 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
         c.ClockStableCount = 0;
         std::printf("VidState change to STATEV_WaitSync state\n");
         drv->iTE6805_Set_Video_Tristate(1, dev);
+        iTE6805_aud_chg(STATEA_AudioOff, dev);
         break;
     case STATEV_CheckSync:
         std::printf("VidState change to STATEV_CheckSync state\n");
@@ -86,31 +89,45 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
         drv->iTE6805_Get_VID_Info(dev);
         iTE6805_Check_ColorChange_Update(dev);
         iTE6807_Video_Output_Setting(dev);
-        if (iTE6805_SCDT_Moved(dev)) {
-            iTE6805_INT_SCDT_Chg(dev);
-            break;
-        }
-        drv->iTE6805_Set_1B0_By_PixelClock(dev);
-        iTE6805_Enable_Video_Output(dev);
-        drv->iTE6805_Set_AVMute(1, dev);
-        iTE6805_aud_chg(STATEA_RequestAudio, dev);
-        drv->iTE6805_Set_Video_Tristate(0, dev);
-        d.Flag_VidStable_Done = 1;
-        if (d.EQState == STATEEQ_KeepEQStateUntil5VOff) {
-            std::printf("Release state STATEEQ_KeepEQStateUntil5VOff to normal state(STATEEQ_EQDone)!!!\n");
-            d.EQState = STATEEQ_EQDone;
-            p_eq->iTE6805_EQ_chg(STATEEQ_EQDone, dev);
-        }
-        // A DVI source carries no audio, so the audio machine never reaches the step that
-        // publishes; its timing is published here instead.
-        if (drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2) {
-            iTE6805_aud_chg(STATEA_AudioOff, dev);
-            publish_stable(*this, dev);
-        }
+        // The rest once the transmitter clock settled (vid_fsm, the following passes).
+        c.VboWaiting = 1;
         break;
     default:
         std::printf("ERROR: VidState change to Unknown state !!!\n");
         break;
+    }
+}
+
+void ite6805_sys::iTE6805_Output_Ready(int how, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    ite6805_drv* drv = p_ite6805_drv;
+    if (iTE6805_SCDT_Moved(dev)) {
+        iTE6805_INT_SCDT_Chg(dev);
+        return;
+    }
+    drv->iTE6805_Set_1B0_By_PixelClock(dev);
+    iTE6805_Enable_Video_Output(dev);
+    if (how == 2) {
+        drv->iTE6805_Set_Video_Tristate(0, dev);
+        // What was measured is what the output now carries: publish it.
+        publish_stable(*this, dev);
+        return;
+    }
+    drv->iTE6805_Set_AVMute(1, dev);
+    iTE6805_aud_chg(STATEA_RequestAudio, dev);
+    drv->iTE6805_Set_Video_Tristate(0, dev);
+    d.Flag_VidStable_Done = 1;
+    if (d.EQState == STATEEQ_KeepEQStateUntil5VOff) {
+        std::printf("Release state STATEEQ_KeepEQStateUntil5VOff to normal state(STATEEQ_EQDone)!!!\n");
+        d.EQState = STATEEQ_EQDone;
+        p_eq->iTE6805_EQ_chg(STATEEQ_EQDone, dev);
+    }
+    // A DVI source carries no audio, so the audio machine never reaches the step that
+    // publishes; its timing is published here instead.
+    if (drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2) {
+        iTE6805_aud_chg(STATEA_AudioOff, dev);
+        publish_stable(*this, dev);
     }
 }
 
@@ -172,15 +189,16 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             iTE6805_Check_ColorChange_Update(dev);
             drv->iTE6805_Get_VID_Info(dev);
             iTE6807_Video_Output_Setting(dev);
-            if (iTE6805_SCDT_Moved(dev)) {
-                iTE6805_INT_SCDT_Chg(dev);
+            c.VboWaiting = 2;
+        }
+        if (c.VboWaiting) {
+            if (!iTE6807_VBO_Clock_Step(dev))
                 break;
-            }
-            drv->iTE6805_Set_1B0_By_PixelClock(dev);
-            iTE6805_Enable_Video_Output(dev);
-            drv->iTE6805_Set_Video_Tristate(0, dev);
-            // What was measured is what the output now carries: publish it.
-            publish_stable(*this, dev);
+            const int how = c.VboWaiting;
+            c.VboWaiting = 0;
+            iTE6805_Output_Ready(how, dev);
+            if (d.VidState != STATEV_VidStable)
+                break;
         }
         bank(0, dev);
         if ((rd(0x4F, dev) & 0x20) && !drv->iTE6805_Check_AVMute(dev))

@@ -456,54 +456,6 @@ TEST_F(It6602, DeskewBurstsToggleTheDeskewAndEqFailuresTogglePolaritySixteenTime
 
 // --- colour conversion --------------------------------------------------------------------------
 
-TEST_F(It6602, TheAviInfoframeChoosesTheColourConversion)
-{
-    auto matrix = [&] {
-        std::vector<uint8_t> m;
-        for (int r = 0x70; r <= 0x84; ++r)
-            m.push_back(rx().reg(1, r));
-        return m;
-    };
-    // 1080p60 RGB with a default range: limited for a CEA mode, expanded to full range.
-    ASSERT_TRUE(runTo(VSTATE_VideoOn));
-    EXPECT_EQ((std::vector<int>{drv->dev_data[0].avi_VIC, drv->dev_data[0].avi_Q}), (std::vector<int>{16, 1}));
-    EXPECT_EQ(matrix(), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                              0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x09}));
-    // 0x65 conversion, 0x68, 0x67 bits 3-6, 0x65 RGB out, 0x50 after a matrix load.
-    EXPECT_EQ((std::vector<int>{rx().reg(0, 0x65) & 0x03, rx().reg(0, 0x68), (rx().reg(0, 0x67) >> 3) & 0x0F,
-                                rx().reg(0, 0x65) & 0x30, rx().reg(0, 0x50) & 0x03}),
-              (std::vector<int>{2, 0xED, 0x0F, 0x00, 0x02}));
-
-    // A new AVI infoframe: YCbCr 4:4:4, BT.709 -> the BT.709 matrix into full-range RGB.
-    scenario({{"input0.colour", "yuv444"}, {"input0.colorimetry", "2"}});
-    pass(2);
-    EXPECT_EQ(drv->dev_data[0].m_bInputVideoMode & 0x13, 0x12);
-    const auto m = matrix();
-    EXPECT_EQ(std::vector<uint8_t>(m.begin(), m.begin() + 5), (std::vector<uint8_t>{0xED, 0xED, 0x00, 0x4F, 0x09}));
-    // Each row scales the limited-range luma by 0x094F, with BT.709 and with BT.601.
-    EXPECT_EQ((std::vector<uint8_t>{m[9], m[10], m[15], m[16]}), (std::vector<uint8_t>{0x4F, 0x09, 0x4F, 0x09}));
-    scenario("input0.colorimetry", "1");
-    pass(2);
-    const auto m601 = matrix();
-    EXPECT_NE(m601, m);
-    EXPECT_EQ((std::vector<uint8_t>{m601[3], m601[4], m601[9], m601[10], m601[15], m601[16]}),
-              (std::vector<uint8_t>{0x4F, 0x09, 0x4F, 0x09, 0x4F, 0x09}));
-    EXPECT_EQ(rx().reg(0, 0x65) & 0x03, 3);
-
-    // Full-range RGB: bypass.
-    scenario({{"input0.colour", "rgb"}, {"input0.range", "2"}});
-    pass(2);
-    EXPECT_EQ((std::vector<int>{rx().reg(0, 0x65) & 0x03, rx().reg(0, 0x68)}), (std::vector<int>{0, 0x00}));
-
-    // A DVI source at 1080p: RGB with BT.709, no matrix.
-    scenario("input0.hdmi", "0");
-    sim::I2cBusModel::clearLog();
-    pass(2);
-    EXPECT_EQ((std::vector<size_t>{size_t(drv->dev_data[0].m_bInputVideoMode & 0x33), size_t(rx().reg(0, 0x65) & 0x03),
-                                   writesTo(0x70).size()}),
-              (std::vector<size_t>{0x10, 0, 0}));
-}
-
 TEST_F(It6602, EachOutputModeSetsItsColourBusAndSyncBits)
 {
     // 0x51: bit 6 DDR, bit 5 half bus, bit 2 CCIR 656 (bits 0, 1, 3, 4, 7 kept); 0x65 bits

@@ -270,7 +270,7 @@ TEST_F(It6805Test, SymbolLockLossWithAClockChangeSendsVideoBackToWaitSync)
     pass();
     EXPECT_EQ(sys->cnt[0].SymbolLockRst[0], 1);
     EXPECT_NE(data().VidState, STATEV_VidStable);
-    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; })) << "and the picture comes back";
+    ASSERT_TRUE(runUntil([&] { return data().Flag_VidStable_Done == 1; })) << "and the picture comes back";
 
     // Lock resets on every channel of an HDMI 1.x link with the equaliser off: the 21st of
     // each forces the scrambling override, bank 3 register 0xE5 bits 2-4.

@@ -247,7 +247,7 @@ TEST_F(It6805Test, ChangingAviKeepsCheckSyncAndANegativeBackPorchIsNotPublished)
 
     set("avi_flip", 0), set("relock", 0);
     set("hfp", 400);   // front porch and sync larger than the blanking; the sync is kept
-    ASSERT_TRUE(runUntil([&] { return data().VidState == STATEV_VidStable; }));
+    ASSERT_TRUE(runUntil([&] { return data().Flag_VidStable_Done == 1; }));
     const size_t hpdBefore = chip().hpdLog().size();
     ASSERT_TRUE(runToAudioOn());
     EXPECT_EQ((std::vector<unsigned>{sys->timing[0].HBackPorch, record().valid}), (std::vector<unsigned>{0, 0})) << "not published";

@@ -133,12 +133,7 @@ protected:
         g_source_online = 2;
         g_fpga_lcd_on = g_c331_source_online = 1;
         sim::SocModel::write16(kIt6602Reset, 16);
-    }
-    // Width, height and rate of input i's status bytes.
-    std::vector<int> status(int i)
-    {
-        const uint8_t* s = para->ram + KelRamPara::kInputStatus + 6 * i;
-        return {KelRamPara::get16(s), KelRamPara::get16(s + 2), KelRamPara::get16(s + 4)};
+        sim::SocModel::write16(kIt6805Reset, 16);
     }
 };
 
@@ -531,18 +526,11 @@ TEST_F(InputSource, AnEepromThatNeverTakesItsImageEndsTheRequestAfterThreeTriesA
 
 TEST_F(InputSource, Register32IsTakenOncePerPassAndCleared)
 {
+    // The reset bits: AllInputs.WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories.
     mainPassesOnly();
-    src->p_ite6805_sys->FsmState[0] = 1;
-    sim::SocModel::write16(kIt6805Reset, 16);
     reg(32) = 0x16;   // bit 4 re-identify, bit 1 raise, bit 2 lower: lower wins
     pass();
-    EXPECT_EQ((std::vector<int>{reg(32), src->p_ite6805_sys->FsmState[0], sim::SocModel::read16(kIt6805Reset)}),
-              (std::vector<int>{0, 0, 0}));
-
-    reg(32) = 0x0C;   // lower, then raise
-    pass();
-    EXPECT_EQ(sim::SocModel::read16(kIt6805Reset), 16);
-
+    EXPECT_EQ((std::vector<int>{reg(32), sim::SocModel::read16(kIt6805Reset)}), (std::vector<int>{0, 0}));
     sim::I2cBusModel::clearLog();
     reg(32) = 0x41;   // HPD low on device 0 and the IT6805 initialisation, both on branch 0x20
     pass();
@@ -562,14 +550,7 @@ TEST_F(InputSource, Register0RunsAtTheFirstPolledInput)
     EXPECT_EQ(reg(0), 0x01) << "no input polled, nothing executed";
 
     src->check_mask = 0x20;
-    sim::SocModel::write16(kIt6805Reset, 16);
-    src->p_ite6805_sys->FsmState[0] = 1;
-    src->p_ite6805_sys->FsmState[1] = 1;
-    pass();
-    EXPECT_EQ((std::vector<int>{reg(0), sim::SocModel::read16(kIt6805Reset), src->p_ite6805_sys->FsmState[1]}),
-              (std::vector<int>{0, 0, 0}));
-
-    reg(0) = 0x09;    // bit 0 lowers, bit 3 raises: taken in bit order
+    reg(0) = 0x09;    // bit 0 lowers, bit 3 raises: taken in bit order (their effect: the history check)
     pass();
     EXPECT_EQ((std::vector<int>{sim::SocModel::read16(kIt6805Reset), reg(0)}), (std::vector<int>{16, 0}));
 
@@ -683,12 +664,22 @@ struct Sent {
     int mode = 0, colour = 0, scan = 0, audio = 2, statusAudio = 2, extra = 0;
     unsigned hfp = 0, hsync = 0, vfp = 0, vsync = 0, hpol = 1, vpol = 1;
     bool keepSync = false, packed = false, hdcp = false, inReset = false, altChip = false;   // altChip: input 3's second layout
+    bool vboStuck = false;   // input 3's transmitter clock never settles
 };
 using Sources = std::array<Sent, 4>;
 struct Bench {
     std::function<void(int)> pass;   // passes of the thread, each with its pause
     std::function<void(const Sources&)> check;
+    bool settled = false;            // the last event ended with a check
+    std::vector<uint64_t> edidWrites[4];   // when each input's EDID was rewritten
 };
+
+// Width, height and rate of input i's status bytes.
+std::vector<int> status(int i)
+{
+    const uint8_t* s = KelRamPara::p_kelrampara_config->ram + KelRamPara::kInputStatus + 6 * i;
+    return {KelRamPara::get16(s), KelRamPara::get16(s + 2), KelRamPara::get16(s + 4)};
+}
 
 // One source event on one input of the family [first, last].
 struct Event : rc::state::Command<Sources, Bench> {
@@ -697,7 +688,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 10 : 8)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
-    Event() : input(draw(first, last + 1)), kind(draw(0, 12)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
+    Event() : input(draw(first, last + 1)), kind(draw(0, 15)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
               wait(draw(0, 3) ? 0 : draw(1, 260)) {}
     // The porches and polarities a new timing comes with: as the mode states them, else
     // drawn within what the blanking and the receivers' counters hold.
@@ -724,7 +715,7 @@ struct Event : rc::state::Command<Sources, Bench> {
         static const int kColours3[] = {3, 3, 4, 0, 1, 2, 0, 0}, kColours[] = {4, 4, 0, 1, 2, 0, 0, 0};
         const int* colours = input == 3 ? kColours3 : kColours;
         switch (kind) {
-        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, 0, 0, 0, 0, 0, 1, 1, false, false, false, x.inReset, x.altChip};
+        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, porch % 6, 0, 0, 0, 0, 1, 1, false, input < 3 && porch % 4 == 1, false, x.inReset, x.altChip, x.vboStuck};
                 timing(x); break;                                                         // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
@@ -733,15 +724,20 @@ struct Event : rc::state::Command<Sources, Bench> {
         case 6: (input == 3 ? x.hdcp : x.packed) ^= true; break;                          // HDCP, 3D frame packing
         case 7: x.inReset = input == 3 && !x.inReset;                                     // input 3 held in reset (and
                 x.altChip = x.inReset ? x.altChip : value & 1;                            // found another revision); 0-2
-                x.plugged = x.plugged && (input == 3 || !(value & 1)); break;             // pulsed, the source pulled meanwhile
+                x.plugged = x.plugged && (input == 3 || value % 3 == 0 || !(value & 1)); break;   // pulsed (between two polls,
+                                                                                          // or the source pulled meanwhile)
+        case 13: x.packed ^= input < 3 && (value & 1); break;                              // (an unanswered transfer)
+        case 14: x.vboStuck = input == 3 && !x.vboStuck; break;                           // input 3's transmitter clock
         case 10: (input == 3 ? x.statusAudio : x.audio) = value % 8; break;              // channel status rate, sample rate
-        default: break;                                                                   // EDID written, hot-plug pulsed
+        default: break;   // EDID written, hot-plug pulsed, a round trip to DVI, an unanswered transfer
         }
     }
     void run(const Sources& before, Bench& bench) const override
     {
         RC_TAG("event " + std::to_string(kind));   // the spread: the kinds of events, and those inside measurements
         RC_CLASSIFY(wait, "an event inside the last one's measurement");
+        const bool settled = bench.settled;
+        bench.settled = false;
         Sources after = before;
         apply(after);
         const Sent& x = after[size_t(input)];
@@ -759,7 +755,7 @@ struct Event : rc::state::Command<Sources, Bench> {
             set("signal", "0");
             bench.pass(30);
         }
-        if (kind == 7 && input < 3)   // inputs 0-2 share one reset line: their sources may leave meanwhile
+        if (kind == 7 && input < 3 && value % 3)   // inputs 0-2 share one reset line: their sources may leave meanwhile
             sim::SocModel::write16(0x207940, 0);
         char timing[24] = "", total[8] = "";
         std::sscanf(kModes[x.mode], "%23s %7s", timing, total);
@@ -772,8 +768,8 @@ struct Event : rc::state::Command<Sources, Bench> {
         if (input == 3) {
             keys.insert(keys.end(), {{"5v", x.plugged || x.power ? "1" : "0"}, {"dvi", dvi ? "1" : "0"},
                                      {"colour", std::to_string(dvi ? 0 : x.colour)}, {"audio_fs", std::to_string(kAudio[x.audio].first)},
-                                     {"audio_status_fs", std::to_string(kAudio[x.statusAudio].first)}, {"chip", x.inReset ? "absent" : "present"},
-                                     {"chipid", x.altChip ? "16" : "161"}});
+                                     {"audio_status_fs", std::to_string(kAudio[x.statusAudio].first)},
+                                     {"chipid", x.altChip ? "16" : "161"}, {"vbo_clock", x.vboStuck ? "0" : "1"}});
         } else {
             keys.insert(keys.end(), {{"cable", x.plugged || x.power ? "1" : "0"}, {"hdmi", dvi ? "0" : "1"},
                                      {"colour", x.colour == 1 ? "yuv422" : x.colour == 2 ? "yuv444" : "rgb"},
@@ -787,8 +783,13 @@ struct Event : rc::state::Command<Sources, Bench> {
         sim::It6805Model& chip3 = sim::It6805Model::instance();   // encryption on or off, with its interrupts
         if (kind == 6 && input == 3)
             chip3.setReg(0, 0xCF, x.hdcp ? 0x20 : 0x00), chip3.raise(0x09, 0x04), chip3.raise(0x1D, 0x08);
-        if (kind == 7 && input == 3) {   // through controller register 0; the chip is silent in reset
-            para->reg_image[0] = x.inReset ? 0x01 : 0x02;
+        if (kind == 7 && input == 3) {   // through controller register 0 or 32; the chip is silent in reset
+            if (value & 2)
+                para->reg_image[32] = x.inReset ? 0x04 : value & 4 ? 0x02 : 0x08;
+            else
+                para->reg_image[0] = x.inReset ? 0x01 : 0x02;
+        } else if (kind == 7 && value % 3 == 0) {   // a pulse that falls between two polls
+            sim::SocModel::pulseLow(0x207940);
         } else if (kind == 7) {   // held low for a pulse or seconds
             bench.pass(value < 4 ? 5 : 400);
             sim::SocModel::write16(0x207940, 16);
@@ -796,14 +797,35 @@ struct Event : rc::state::Command<Sources, Bench> {
         for (int k = 0; kind == 9 && k < 3; ++k)   // a new EDID for the input: written, then hot-plug low
             KelRamPara::put16(para->ram + 896 + 6 * input + 2 * k, uint16_t(k == 2 ? 60 : value % 2 ? 1920 - 840 * k : 3840 - 1680 * k));
         if (kind == 9)
-            velinsource::p_velin_source->raise_edid_request(input);
+            bench.edidWrites[input].push_back(sim::SimBoard::virtualMicroseconds()), velinsource::p_velin_source->raise_edid_request(input);
+        if (kind == 12 && x.colour != 4) {   // DVI for a while, then HDMI again with the same InfoFrames
+            set(input == 3 ? "dvi" : "hdmi", input == 3 ? "1" : "0");
+            bench.pass(1 + value * 30);
+            if (input < 3 && value)   // meanwhile: no 3D generator, no conversion
+                RC_ASSERT((sim::InputSideModel::it6602(input).reg(0, 0x66) & 0x10) == 0 && (sim::InputSideModel::it6602(input).reg(0, 0x65) & 0x03) == 0);
+            set(input == 3 ? "dvi" : "hdmi", input == 3 ? "0" : "1");
+        }
+        if (kind == 13) {   // one transfer unanswered: a read anywhere, or the return from bank 2 as a 3D source turns 2D or back
+            RC_CLASSIFY(settled, "an unanswered transfer on settled inputs");
+            const std::vector<std::vector<int>> shown{status(0), status(1), status(2), status(3)};
+            if (input < 3 && (value & 1))
+                sim::InputSideModel::it6602(input).nakBankReturn(1);
+            else
+                sim::I2cBusModel::nakReadNumber(1 + porch % 300);
+            for (int k = 0; k < 150; ++k) {   // nothing the user sees changes meanwhile
+                bench.pass(1);
+                for (int i = 0; settled && i < 4; ++i)
+                    RC_ASSERT(status(i) == shown[size_t(i)]);
+            }
+            sim::I2cBusModel::nakReadNumber(0);
+        }
         if (kind == 11 && input == 3) {   // the PC pulses input 3's hot-plug line
             para->reg_image[0] = 0x40;
             bench.pass(1 + value * 10);
             para->reg_image[0] = 0x80;
         }
         if (kind == 8) {
-            bench.pass(400);
+            bench.pass(x.vboStuck ? 900 : 400);
             // Shown in a window: held back; not shown: published as it became stable.
             const uint8_t* held = para->ram + KelRamPara::kInputStatus + 6 * input;
             const bool shown = (porch >> input) & 1, live = x.plugged && !x.inReset;
@@ -821,6 +843,7 @@ struct Event : rc::state::Command<Sources, Bench> {
             bench.pass(wait);
         else
             bench.check(after);
+        bench.settled = !wait;
     }
     void show(std::ostream& os) const override
     {
@@ -860,15 +883,35 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                 // takes up to 0.85 s). 400 passes (4 s) settle any source; the last 100 then
                 // blocked it less than a second.
                 took.clear();
-                bench.pass(400);
+                // An input 3 transmitter clock that never settles is waited for 5 s besides.
+                bench.pass(sent[3].vboStuck && sent[3].plugged && !sent[3].inReset ? 900 : 400);
                 RC_ASSERT(*std::max_element(took.begin(), took.end()) < 1000000u);
                 RC_ASSERT(std::accumulate(took.end() - 100, took.end(), uint64_t(0)) < 1000000u);
                 // Every key the history sets is one a model reads.
                 RC_ASSERT(sim::SimBoard::scenarioKeysUnread() == std::vector<std::string>{});
+                sim::It6805Model& chip3 = sim::It6805Model::instance();
                 for (int i = 0; i < 4; ++i) {
                     const Sent& x = sent[size_t(i)];
                     const sim::InputTiming t = sim::inputTiming(i);
                     const bool shown = x.plugged && !x.inReset;
+                    // After every EDID write the hot-plug pin stays low at least 100 ms, so the
+                    // source reads the new one.
+                    std::vector<std::pair<uint64_t, int>> hpd;
+                    auto take = [&](const auto& log) { for (const auto& c : log) hpd.emplace_back(c.us, c.level); };
+                    i < 3 ? take(sim::InputSideModel::it6602(i).hpdLog()) : take(chip3.hpdLog());
+                    for (const uint64_t written : bench.edidWrites[i]) {
+                        bool held = false;
+                        for (size_t k = 0; k < hpd.size(); ++k) {
+                            const uint64_t from = std::max(hpd[k].first, written);
+                            const uint64_t to = k + 1 < hpd.size() ? hpd[k + 1].first : sim::SimBoard::virtualMicroseconds();
+                            held = held || (hpd[k].second == 0 && to >= from + 100000);
+                        }
+                        RC_ASSERT(held);
+                    }
+                    bench.edidWrites[i].clear();
+                    // Audio leaves a receiver only with an HDMI source (each sends some).
+                    const bool audio = i < 3 ? sim::InputSideModel::it6602(i).audioOutput() : chip3.reg(1, 0xC7) == 0;
+                    RC_ASSERT(x.inReset || audio == (shown && x.colour != 4));
                     const double hz = double(t.millihz) / 1000, mhz = double(t.htotal) * t.vtotal * hz / 1e6;
                     const int rate = int(hz + 0.5) > 54 ? 60 : int(hz + 0.5);
                     RC_ASSERT(status(i) == (shown ? std::vector<int>{int(t.hact), int(t.vact), rate} : std::vector<int>{0, 0, 0}));
@@ -880,6 +923,22 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                         RC_ASSERT(std::make_pair((rx.reg(0, 0x66) & 0x10) != 0, (rx.reg(0, 0x85) & 0x20) != 0)
                                   == std::make_pair(packed, packed));
                         RC_ASSERT(rx.videoOutput() == shown);   // tristate without a picture
+                        // RGB out: YCbCr converted, limited-range RGB expanded (the default
+                        // range: full for VIC 0 and 1, limited for the others), full RGB and
+                        // DVI passed; YCbCr with the matrix of its colorimetry (by default
+                        // BT.709 for HD clocks, BT.601 for SD).
+                        const int range = x.extra % 3, vic = x.extra % 128, colorimetry = x.extra % 3;
+                        const bool yuv = x.colour == 1 || x.colour == 2, limited = range == 1 || (range == 0 && vic > 1);
+                        const int convert = !shown || x.colour == 4 ? 0 : yuv ? 3 : limited ? 2 : 0;
+                        RC_ASSERT(!shown || (rx.reg(0, 0x65) & 0x33) == convert);
+                        RC_ASSERT(convert != 2 || std::make_pair(rx.reg(1, 0x70), rx.reg(0, 0x68)) == std::make_pair(uint8_t(0xED), uint8_t(0xED)));
+                        const double clock = double(t.htotal) * t.vtotal * t.millihz / 1e9;
+                        const int bt709 = colorimetry == 2 || (colorimetry == 0 && clock > 70) ? 1 : colorimetry == 1 || clock < 30 ? 0 : -1;
+                        RC_ASSERT(convert != 3 || bt709 < 0 || rx.reg(1, 0x75) == (bt709 ? 0xBD : 0x7F));
+                        RC_TAG(!shown ? "input 0-2 none" : x.colour == 4 ? "input 0-2 DVI" : yuv ? "input 0-2 YCbCr" : limited ? "input 0-2 RGB limited" : "input 0-2 RGB full");
+                    } else if (!x.inReset) {   // tristate exactly while nothing is published
+                        RC_ASSERT((chip3.reg(1, 0xC5) & 0x80) == (shown ? 0 : 0x80));
+                        RC_ASSERT(!shown || (chip3.reg(0, 0x6C) & 0x03) == (x.colour == 0 || x.colour == 4 ? 0 : 3));
                     }
                     if (!shown)
                         continue;
@@ -926,6 +985,6 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
             for (const auto& e : events)
                 e->apply(end);
             bench.check(end);
-        }, {kel_test::underEmulation() ? 3 : kThreadChecker ? 4 : 12, 16});
+        }, {kel_test::underEmulation() ? 3 : kThreadChecker ? 4 : 8, 16});
     }
 }

@@ -253,15 +253,45 @@ void It6602Model::powerOn()
 
 bool It6602Model::powered()
 {
+    const uint32_t pulses = SocModel::lowPulses(kResetLine);
+    if (pulses != pulsesSeen_) {
+        pulsesSeen_ = pulses;
+        inReset_ = true;
+    }
     if (!(SocModel::read16(kResetLine) & 0x10)) {
+        if (!hpd_.empty() && hpd_.back().level)   // held in reset, the chip lets its hot-plug pin fall
+            hpd_.push_back({board::Clock::monotonicUs(), 0});
         inReset_ = true;
         return false;
     }
     if (inReset_) {
         inReset_ = false;
         powerOn();
+        noteHpd();
     }
     return true;
+}
+
+void It6602Model::noteHpd()
+{
+    const int level = (regs_[1][0xB0] & 0x03) == 0x03 ? 1 : 0;
+    if (hpd_.empty() || hpd_.back().level != level) {
+        hpd_.push_back({board::Clock::monotonicUs(), level});
+        if (hpd_.size() > 4096)
+            hpd_.erase(hpd_.begin(), hpd_.begin() + 2048);
+    }
+}
+
+void It6602Model::nakBankReturn(int n)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    nakIn_ = n;
+}
+
+std::vector<It6602Model::HpdChange> It6602Model::hpdLog()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return hpd_;
 }
 
 uint8_t& It6602Model::at(int r)
@@ -317,6 +347,8 @@ void It6602Model::store(int r, uint8_t value)
     }
     if (bank == 1 && r == 0x53)
         oscIndex_ = 0;
+    if (bank == 1 && r == 0xB0)
+        noteHpd();
 }
 
 bool It6602Model::write(uint8_t address8, const uint8_t* data, uint16_t length)
@@ -328,6 +360,8 @@ bool It6602Model::write(uint8_t address8, const uint8_t* data, uint16_t length)
     update();
     if (length == 0)
         return true;
+    if (length > 1 && data[0] == 0x0F && (regs_[0][0x0F] & 0x03) == 2 && !(data[1] & 0x03) && nakIn_ > 0 && --nakIn_ == 0)
+        return false;
     pointer_ = data[0];
     for (uint16_t i = 1; i < length; ++i)
         store(pointer_++, data[i]);
@@ -400,6 +434,9 @@ void It6602Model::reset()
     std::lock_guard<std::mutex> hold(lock_);
     powerOn();
     inReset_ = true;
+    hpd_.clear();
+    pulsesSeen_ = SocModel::lowPulses(kResetLine);
+    nakIn_ = 0;
 }
 
 } // namespace sim

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace sim {
 
@@ -11,8 +12,9 @@ namespace sim {
 // 0x0F; registers 0x00-0x0F are the same in every bank. As the driver relies on:
 //  - identification 0x54 0x49 0x02 0x68 in registers 0-3, at 0x90 (or 0x94 when the
 //    scenario says input<d>.rxaddr=0x94); the other address is not acknowledged;
-//  - held in reset (no acknowledge) while its reset line, the SoC word at 0x207940, is low;
-//    released, it starts from its power-on registers;
+//  - held in reset (no acknowledge, hot-plug low) while its reset line, the SoC word at 0x207940, is low;
+//    released, or after a pulse of the line (SocModel::pulseLow), it starts from its
+//    power-on registers (hot-plug low);
 //  - read-only status from the scenario: 0x0A bit 0 +5 V, bit 1 HDMI mode, bit 3 clock,
 //    bit 6 PLL lock, bit 7 SCDT (0x0B port 1 stays empty); 0x0C/0x4E lock bits 6-7. The
 //    source drives clock and video only while port 0's hot-plug (bank 1 0xB0 bits 0-1) is
@@ -57,6 +59,12 @@ public:
     bool videoOutput();                         // 0x53 bits 0-3 clear (not tristated)
     bool audioOutput();                         // 0x52 bits 0-4 clear
     int registerWrites();                       // register bytes written since power-on
+    struct HpdChange {
+        uint64_t us;
+        int level;   // 1 high, 0 low
+    };
+    std::vector<HpdChange> hpdLog();            // changes of the hot-plug pin, with their time
+    void nakBankReturn(int n);                  // the n-th write from now selecting bank 0 from bank 2 is not acknowledged
     void reset();
 
 private:
@@ -104,6 +112,10 @@ private:
     uint8_t seenVsif_[11] = {};
     int oscIndex_ = 0;
     int writes_ = 0;
+    uint32_t pulsesSeen_ = 0;                 // reset-line pulses already taken
+    int nakIn_ = 0;                           // nakBankReturn
+    std::vector<HpdChange> hpd_;
+    void noteHpd();
 };
 
 } // namespace sim

@@ -3,6 +3,7 @@
 #include "board/Clock.h"
 #include "board/sim/InputTiming.h"
 #include "board/sim/SimBoard.h"
+#include "board/sim/SocModel.h"
 
 #include <string>
 
@@ -84,6 +85,7 @@ It6805Model::Signal It6805Model::signal()
     s.relock = keys_.number("relock", 40);
     s.fs = uint32_t(keys_.number("audio_fs", 48000));
     s.statusFs = uint32_t(keys_.number("audio_status_fs", long(s.fs)));
+    s.vboClock = keys_.number("vbo_clock", 1) != 0;
     if (!s.clock)
         return s;
     s.dvi = keys_.number("dvi", 0) != 0;
@@ -182,7 +184,38 @@ bool It6805Model::absent()
         absentGeneration_ = generation;
         absent_ = keys_.is("chip", "absent");
     }
-    return absent_;
+    return heldInReset() || absent_;
+}
+
+bool It6805Model::heldInReset()
+{
+    const uint32_t pulses = SocModel::lowPulses(kResetLine);
+    if (pulses != pulsesSeen_) {
+        pulsesSeen_ = pulses;
+        lineLow_ = lineDriven_;
+    }
+    if (SocModel::read16(kResetLine) & 0x10) {
+        lineDriven_ = true;
+        if (lineLow_) {
+            // Released: the chip starts from its power-on registers, hot-plug low.
+            lineLow_ = false;
+            std::vector<HpdChange> hpd = hpd_;
+            const int level = hpdLevel_;
+            reset();
+            lineDriven_ = true;
+            hpd_ = hpd;
+            hpdLevel_ = 0;
+            if (level)
+                hpd_.push_back({board::Clock::monotonicUs(), 0});
+        }
+        return false;
+    }
+    if (lineDriven_ && hpdLevel_) {   // held in reset, the chip lets its hot-plug pin fall
+        hpdLevel_ = 0;
+        hpd_.push_back({board::Clock::monotonicUs(), 0});
+    }
+    lineLow_ = lineDriven_;
+    return lineLow_;
 }
 
 uint8_t It6805Model::rxRead(uint8_t r)
@@ -329,7 +362,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
             return r == 0x63 ? 0xFF : 0x3F;
     }
     if (bank == 5 && r == 0xDB)
-        return keys_.number("vbo_clock", 1) ? 0x1C : 0x0C;
+        return sig_.vboClock ? 0x1C : 0x0C;
     return banks_[bank][r];
 }
 
@@ -576,6 +609,8 @@ void It6805Model::reset()
     aviReads_ = 0;
     hpd_.clear();
     hpdLevel_ = 0;
+    lineDriven_ = lineLow_ = false;
+    pulsesSeen_ = SocModel::lowPulses(kResetLine);
     cecFifo_.clear();
     cecCurrent_ = CecMessage{0, 0, 0, {}};
     cecOperand_ = 0;

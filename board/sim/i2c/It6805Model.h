@@ -17,6 +17,8 @@ namespace sim {
 //
 // What the driver relies on:
 //  - identification 54 49 05|07 68 at 0x00-0x03, chip id at 0x04;
+//  - silent (hot-plug low) while its reset line (SoC word 0x207944 bit 4) is low, once the line was driven
+//    high; released, it starts from its power-on registers with hot-plug low;
 //  - port 0 status from the scenario: 0x13 (+5 V, HDMI mode, clock valid/stable), 0x14
 //    (TMDS above 1 GHz, symbol locks, HDMI 2.0 clock ratio), 0x15 (scrambling), 0x19 (SCDT,
 //    video stable);
@@ -55,6 +57,7 @@ public:
     static constexpr uint8_t kAddrCec = 0xC8;
     static constexpr uint8_t kSwitch = 0xEE;
     static constexpr uint8_t kChannel = 0x20;
+    static constexpr uint32_t kResetLine = 0x207944;
 
     static It6805Model& instance();
 
@@ -89,7 +92,8 @@ private:
     bool write(uint8_t address, const uint8_t* data, uint16_t length);
     bool read(uint8_t address, uint8_t* data, uint16_t length);
     void refresh();
-    bool absent();                        // the scenario leaves the chip out (chip=absent)
+    bool absent();                        // the scenario leaves the chip out (chip=absent), or held in reset
+    bool heldInReset();                   // the reset line low after it was driven high once
     uint8_t rxRead(uint8_t r);
     void rxWrite(uint8_t r, uint8_t value);
     uint8_t cecRead(uint8_t r);
@@ -102,6 +106,7 @@ private:
         uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000, depth = 0;
         uint32_t statusFs = 48000;   // the rate the channel status claims
         long relock = 40;            // ms without SCDT after a new clock or mode
+        bool vboClock = true;        // the V-by-One transmitter clock settles
         bool operator==(const Signal& o) const;
     };
     Signal signal();
@@ -118,6 +123,10 @@ private:
     uint64_t signalGeneration_ = 0;   // scenario generation sig_ was read at; 0: never
     uint64_t absentGeneration_ = 0;   // the same for absent_
     bool absent_ = false;
+    // The reset line (SoC word kResetLine, bit 4) counts once the board has driven it high:
+    // a test that starts on the main pass never releases it.
+    bool lineDriven_ = false, lineLow_ = false;
+    uint32_t pulsesSeen_ = 0;
     ScenarioKeys keys_{"input3."};
     uint32_t pclkIndex_ = 0, tmdsIndex_ = 0;
     uint32_t pclkSample_ = 0;
