@@ -137,6 +137,7 @@ void MainWindow::set_icon(QPushButton* button, const QString& path, int w, int h
 {
     button->setIcon(QIcon(path));
     button->setIconSize(QSize(w, h));
+    button->setProperty("iconPath", path);
 }
 
 QPushButton* MainWindow::mode_button(int slot) const
