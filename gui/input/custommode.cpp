@@ -436,6 +436,8 @@ void CustomMode::on_Button_use_clicked()
     });
     if (!recalled)
         slot_as_shown();
+    else
+        preview();   // now the mode in use
 }
 
 void CustomMode::on_Button_delete_clicked()

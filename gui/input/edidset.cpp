@@ -397,10 +397,12 @@ void EDIDset::key_ok()
         } else if (ui_line_select == 5) {
             // Closed before the save, so the card is rebuilt in its active style.
             ui_seltype = 0;
-            if (kel_button_ok_clicked())
+            if (kel_button_ok_clicked()) {
                 ui_line_select = 0;
-            else
+                syncUpdate();   // the drawn copy takes the saved timing in
+            } else {
                 ui_seltype = 1;   // refused: the edit stays open
+            }
         } else {   // Delete behaves as Cancel
             ui_seltype = 0;
             kel_button_cancel_clicked();

@@ -690,6 +690,9 @@ void InputChoose::key_ok()
     } else {
         kel_source_button_clicked();
         TextCreate(char(image_id), 0);
+        // What the switch changed is drawn; the drawn copy takes it in, so that a PC setting
+        // the old source back is drawn too.
+        syncUpdate(0);
     }
 }
 

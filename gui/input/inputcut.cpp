@@ -707,6 +707,7 @@ void InputCut::key_ok(int n)
             else
                 kel_button_delete_clicked();
             kel_sel_info(0, 2, n);
+            syncUpdate(0);   // the drawn copy takes the panel's own write in
         }
     }
 }

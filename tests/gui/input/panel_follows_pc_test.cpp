@@ -328,14 +328,13 @@ bool only_changed(const Block& before, std::vector<std::pair<int, int>> allowed)
     return true;
 }
 
-void key_step(Model& m)
+// One key on the screen in front, and what it wrote checked against the operator's choice.
+void press(Model& m, PanelKey key)
 {
     const int page = g_page_focus;
     QWidget* target = front();
-    const auto just = [](PanelKey k) { return rc::gen::just(k); };
-    const PanelKey key = page == 9 ? *rc::gen::element(PanelKey::Left, PanelKey::Right, PanelKey::Back)
-                                   : *rc::gen::weightedOneOf<PanelKey>({{3, just(PanelKey::Left)}, {3, just(PanelKey::Right)},
-                                                                        {5, just(PanelKey::Ok)}, {1, just(PanelKey::Back)}});
+    if (!target || page <= 1)
+        return;
     Block before;
     std::memcpy(before.data(), para()->ram, before.size());
     const std::vector<uint8_t> slot(para()->mode_slot[g_mode_select], para()->mode_slot[g_mode_select] + P::kModeSlotSize);
@@ -439,6 +438,37 @@ void key_step(Model& m)
     if (front() != target)
         ++g_seen["back to the front"];
     kel_test::settle();
+    check_front(m);
+}
+
+// A key, or what an operator does in one go: into a crop's or an entry's panel, on to a
+// button of it and OK. PC changes fall between such steps.
+void key_step(Model& m)
+{
+    const int page = g_page_focus;
+    const int level = page == 7 ? g_inputcut->ui_seltype : page == 3 ? g_inputchoose->ui_seltype
+                    : page == 8 ? g_edidset->ui_seltype : page == 4 ? g_custommode->edit_state : 0;
+    if (page == 9 || *rc::gen::inRange(0, 3) == 0) {
+        const bool panel = (page == 7 && level >= 2) || (page == 8 && level == 1);
+        const int left = page == 9 ? 3 : panel ? 4 : 1, right = page == 9 ? 3 : level == 1 ? 3 : 1, ok = page == 9 ? 0 : 5;
+        const auto just = [](PanelKey k) { return rc::gen::just(k); };
+        press(m, *rc::gen::weightedOneOf<PanelKey>({{left, just(PanelKey::Left)}, {right, just(PanelKey::Right)},
+                                                     {ok, just(PanelKey::Ok)}, {1, just(PanelKey::Back)}}));
+        return;
+    }
+    const int moves = *rc::gen::inRange(page == 7 ? 2 : 0, page == 7 ? 5 : 4);
+    if ((page == 7 && level == 1) || (page == 3 && level == 2) || (page == 4 && level == 1))
+        for (int i = 0; i < moves; ++i)
+            press(m, PanelKey::Right);
+    if (page == 7 && level >= 2) {   // Left from X reaches OK, Cancel, Delete
+        const int button = *rc::gen::element(6, 6, 4, 5);
+        for (int i = 0; i < 8 && g_inputcut && g_inputcut->ui_select - g_inputcut->panel_n != button; ++i)
+            press(m, PanelKey::Left);
+    }
+    if (page == 8 && level == 1)
+        for (int i = 0; i < 8 && g_edidset && g_edidset->ui_line_select != 5; ++i)
+            press(m, PanelKey::Left);
+    press(m, PanelKey::Ok);
 }
 
 } // namespace
@@ -473,15 +503,19 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             }
             slot_put16(s, P::kBrightness, unsigned(10 * s));
         }
+        for (int r = 0, n = *rc::gen::inRange(0, 6); r < n; ++r)   // crops of HDMI1 and HDMI2
+            set_crop(r, 1 + r % 2, 1 + r / 2, 640, 480);
         mark_saved();
         Model m;
         g_seen.clear();
         const int steps = *rc::gen::inRange(5, 60);
         for (int i = 0; i < steps; ++i) {
-            if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {12, rc::gen::just(0)}})) {
+            // The home and main-menu screens take no keys here: another screen opens soon.
+            const bool keys = front() && g_page_focus > 1;
+            if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {keys ? 20 : 2, rc::gen::just(0)}})) {
                 close_all();
                 m = Model{};
-                const int page = *rc::gen::element(0, 1, 3, 4, 7, 8, 9);
+                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7);
                 g_mainwindow->show();
                 g_page_focus = 1;
                 g_mainwindow->language_changed();
@@ -499,7 +533,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
                     kel_test::openScreen(g_imagelayout, 9);
                 ++g_seen["screen " + std::to_string(page)];
                 RC_LOG() << "open page " << page << "\n";
-            } else if (g_page_focus <= 1 || *rc::gen::inRange(0, 2) == 0) {
+            } else if (!keys || *rc::gen::inRange(0, 3) == 0) {
                 pc_step(m);
             } else {
                 key_step(m);
