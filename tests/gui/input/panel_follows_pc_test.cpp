@@ -202,8 +202,10 @@ void pc_step(Model& m)
         for (const Crop& c : crops_of(p))
             all.push_back(c);
     Crop pick = all.empty() ? Crop{-1, 0, {}} : all[size_t(in(0, int(all.size()) - 1))];
+    // The held crop, or another of its input (whose deletion moves the held one's place).
+    const bool other = *rc::gen::inRange(0, 2);
     for (const Crop& c : all)
-        if (aim && m.held && c.number == m.crop.number && c.record == m.crop.record)
+        if (aim && m.held && (c.number == m.crop.number) != other && r16(crop_at(c.record)) == (0x8000 | ((c.number - 1) << 8) | m.heldPort))
             pick = c;
     switch (kind) {
     case 0: {   // a window on or off
@@ -405,8 +407,14 @@ void press(Model& m, PanelKey key)
                     RC_ASSERT(r16(crop_at(m.crop.record) + 2 + 2 * f) == uint16_t(fields[f].toShort()));
             RC_ASSERT(!gone || j != 4 || r16(crop_at(m.crop.record)) == 0);
             ++g_seen[j == 6 ? "crop changed on the panel" : "crop deleted on the panel"];
-        } else {
-            RC_ASSERT(changed.size() <= 1 && (changed.empty() || !(P::get16(before.data() + crop_at(changed[0])) & 0x8000)));
+        } else if (j == 6) {
+            // Added, unless its values were refused (the panel then stays open) or no record is free.
+            const bool open = g_inputcut && g_inputcut->ui_seltype >= 2;
+            int used = 0;
+            for (int r = 0; r < P::kCropCount; ++r)
+                used += (P::get16(before.data() + crop_at(r)) & 0x8000) != 0;
+            RC_ASSERT(changed.size() == (open || used == P::kCropCount ? 0u : 1u));
+            RC_ASSERT(changed.empty() || !(P::get16(before.data() + crop_at(changed[0])) & 0x8000));
             ++g_seen["crop added on the panel"];
         }
         if (write && t == 3 && m.lost)
@@ -456,10 +464,11 @@ void key_step(Model& m)
                                                      {ok, just(PanelKey::Ok)}, {1, just(PanelKey::Back)}}));
         return;
     }
-    const int moves = *rc::gen::inRange(page == 7 ? 2 : 0, page == 7 ? 5 : 4);
+    // Into the crop list: the add button (no move), a crop (two moves on), the last (one back).
+    const int moves = page == 7 ? *rc::gen::element(2, 3, 0, -1, 4) : *rc::gen::inRange(0, 4);
     if ((page == 7 && level == 1) || (page == 3 && level == 2) || (page == 4 && level == 1))
-        for (int i = 0; i < moves; ++i)
-            press(m, PanelKey::Right);
+        for (int i = 0; i < std::abs(moves); ++i)
+            press(m, moves < 0 ? PanelKey::Left : PanelKey::Right);
     if (page == 7 && level >= 2) {   // Left from X reaches OK, Cancel, Delete
         const int button = *rc::gen::element(6, 6, 4, 5);
         for (int i = 0; i < 8 && g_inputcut && g_inputcut->ui_select - g_inputcut->panel_n != button; ++i)
@@ -503,8 +512,10 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             }
             slot_put16(s, P::kBrightness, unsigned(10 * s));
         }
-        for (int r = 0, n = *rc::gen::inRange(0, 6); r < n; ++r)   // crops of HDMI1 and HDMI2
-            set_crop(r, 1 + r % 2, 1 + r / 2, 640, 480);
+        // Crops of HDMI1 and HDMI2; now and then all 40 records HDMI1's.
+        const bool full = *rc::gen::inRange(0, 8) == 0;
+        for (int r = 0, n = full ? P::kCropCount : *rc::gen::inRange(0, 6); r < n; ++r)
+            set_crop(r, full ? 1 : 1 + r % 2, full ? 1 + r : 1 + r / 2, 640 + r, 480);
         mark_saved();
         Model m;
         g_seen.clear();
