@@ -547,7 +547,8 @@ void InputChoose::syncUpdate(int code)
                 initSource();
         }
     } else if (ui_seltype == 0) {
-        if (image_id != g_image_current && g_image_current < 4) {
+        // The current window, chosen elsewhere (the layout screen), is followed while it is on.
+        if (image_id != g_image_current && g_image_current < 4 && window_shown(g_image_current)) {
             image_id = g_image_current;
             for (int pos = 0; pos < image_num; ++pos)
                 if (image_list[pos] == image_id)

@@ -130,11 +130,13 @@ void check_front(const Model& m)
         int n = 0;
         for (int w = 0; w < 4; ++w) {
             n += shown(w);
-            RC_ASSERT(!shown(w) || (c->image_label[w] && c->image_label[w]->property("source").toString() == source_name(w)));
+            RC_ASSERT((!shown(w) || (c->image_label[w] && c->image_label[w]->property("source").toString() == source_name(w))));
         }
         QLabel* const tabs[4] = {c->ui->sourcelistseq0name, c->ui->sourcelistseq1name, c->ui->sourcelistseq2name, c->ui->sourcelistseq3name};
-        RC_ASSERT(c->image_num == n && shown(c->image_id) && counts_shown(tabs));
-        RC_ASSERT(m.window < 0 || c->ui_seltype == 0 || c->image_id == m.window);
+        RC_ASSERT(c->image_num == n);
+        RC_ASSERT(shown(c->image_id));
+        RC_ASSERT(counts_shown(tabs));;
+        RC_ASSERT((m.window < 0 || c->ui_seltype == 0 || c->image_id == m.window));
     } else if (g_page_focus == 7 && g_inputcut) {
         InputCut* c = g_inputcut;
         QLabel* const tabs[4] = {c->ui->sourcelistseq0name, c->ui->sourcelistseq1name, c->ui->sourcelistseq2name, c->ui->sourcelistseq3name};
@@ -148,7 +150,7 @@ void check_front(const Model& m)
         if (c->current_pag == 0 && !got.isEmpty())
             got.removeFirst();   // the input itself
         RC_ASSERT(got == want);
-        RC_ASSERT(!(m.held && m.lost) || c->label_refuse->isVisibleTo(c));
+        RC_ASSERT((!(m.held && m.lost) || c->label_refuse->isVisibleTo(c)));
     } else if (g_page_focus == 8 && g_edidset) {
         const int at = P::kEdid + 6 * g_edidset->source_id;
         RC_ASSERT(g_edidset->card_format->text() ==
@@ -162,7 +164,7 @@ void check_front(const Model& m)
         CustomMode* c = g_custommode;
         const int s = g_mode_select;
         RC_ASSERT(c->ui->label_blank->isVisibleTo(c) == !slot_saved(s));
-        RC_ASSERT(c->ui->label_using->isVisibleTo(c) == (slot_saved(s) && ram[P::kCurrentMode] == s + 1));
+        RC_ASSERT((c->ui->label_using->isVisibleTo(c) == (slot_saved(s) && ram[P::kCurrentMode] == s + 1)));
     }
 }
 
@@ -394,18 +396,18 @@ void press(Model& m, PanelKey key)
         const bool write = key == PanelKey::Ok && !keypad && t >= 2 && (j == 6 || j == 4);
         if (t == 1 && key == PanelKey::Ok && g_inputcut && g_inputcut->ui_seltype == 3) {
             const std::vector<Crop> crops = crops_of(g_inputcut->source_id);
-            RC_ASSERT(place >= 1 && place <= int(crops.size()));
+            RC_ASSERT((place >= 1 && place <= int(crops.size())));
             m.held = true, m.lost = false, m.heldPort = g_inputcut->source_id, m.crop = crops[size_t(place - 1)];
         }
         if (!write || (t == 3 && m.lost)) {
             RC_ASSERT(changed.empty());
         } else if (t == 3) {
-            RC_ASSERT(changed.empty() || (changed.size() == 1 && changed[0] == m.crop.record));
+            RC_ASSERT((changed.empty() || (changed.size() == 1 && changed[0] == m.crop.record)));
             const bool gone = g_inputcut && g_inputcut->ui_seltype < 2;
             if (gone && j == 6)
                 for (int f = 0; f < 4; ++f)
                     RC_ASSERT(r16(crop_at(m.crop.record) + 2 + 2 * f) == uint16_t(fields[f].toShort()));
-            RC_ASSERT(!gone || j != 4 || r16(crop_at(m.crop.record)) == 0);
+            RC_ASSERT((!gone || j != 4 || r16(crop_at(m.crop.record)) == 0));
             ++g_seen[j == 6 ? "crop changed on the panel" : "crop deleted on the panel"];
         } else if (j == 6) {
             // Added, unless its values were refused (the panel then stays open) or no record is free.
@@ -413,8 +415,8 @@ void press(Model& m, PanelKey key)
             int used = 0;
             for (int r = 0; r < P::kCropCount; ++r)
                 used += (P::get16(before.data() + crop_at(r)) & 0x8000) != 0;
-            RC_ASSERT(changed.size() == (open || used == P::kCropCount ? 0u : 1u));
-            RC_ASSERT(changed.empty() || !(P::get16(before.data() + crop_at(changed[0])) & 0x8000));
+            RC_ASSERT((changed.size() == (open || used == P::kCropCount ? 0u : 1u)));
+            RC_ASSERT((changed.empty() || !(P::get16(before.data() + crop_at(changed[0])) & 0x8000)));
             ++g_seen["crop added on the panel"];
         }
         if (write && t == 3 && m.lost)
