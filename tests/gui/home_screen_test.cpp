@@ -90,37 +90,6 @@ TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
     }
 }
 
-TEST_F(HomeScreen, SoundIconFollowsTheAudioWindow)
-{
-    para()->ram[P::kAudioWindow] = 2;
-    para()->ram[layer(2) + P::kLayerSound] = 0x80;
-    LockWindow* lw = open();
-    EXPECT_TRUE(lw->volume_check() && lw->ui->label_volume_icon->property("iconPath").toString() == ":/png/volume_open.png");
-
-    // An audio window number above 5 means window 0, in the constructor and the refresh.
-    para()->ram[P::kAudioWindow] = 7;
-    EXPECT_FALSE(lw->volume_check());
-    para()->ram[layer(0) + P::kLayerSound] = 0x80;
-    EXPECT_TRUE(lw->volume_check());
-    mark_saved(), para()->ram[layer(0) + P::kLayerSound] = 0x00;
-    lw->syncUpdate();
-    EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
-    LockWindow second;
-    EXPECT_EQ(second.ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_close.png");
-    mark_saved(), para()->ram[P::kAudioWindow] = 2;   // a PC moves the sound back to window 2, whose sound is on
-    lw->syncUpdate();
-    EXPECT_EQ(lw->ui->label_volume_icon->property("iconPath").toString(), ":/png/volume_open.png");
-
-    // Window 5 is the last audio window of its own; 6 already means window 0.
-    para()->ram[layer(5) + P::kLayerSound] = 0x80;
-    para()->ram[P::kAudioWindow] = 5;
-    EXPECT_TRUE(lw->volume_check());
-    para()->ram[layer(5) + P::kLayerSound] = 0x00;
-    para()->ram[layer(0) + P::kLayerSound] = 0x80;
-    para()->ram[P::kAudioWindow] = 6;
-    EXPECT_TRUE(lw->volume_check());
-}
-
 TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
 {
     g_image_current = 2;
