@@ -146,20 +146,10 @@ void LockWindow::syncUpdate()
     if (KelRamPara::pInstance()->KelLanguageChanged())
         language_changed();
 
-    const KelRamPara::BlockCopy& para = fresh_block();
-    if (para.changed16(KelRamPara::kLedWidth) || para.changed16(KelRamPara::kLedHeight))
-        set_led_size_text();
-    if (para.changed16(KelRamPara::kBrightness))
-        ui->label_bright->setText(QString::asprintf("%d", int(para.ram16(KelRamPara::kBrightness))));
-    if (para.changed16(KelRamPara::kBrightness + 2))
-        ui->label_contrast->setText(QString::asprintf("%d", int(para.ram16(KelRamPara::kBrightness + 2))));
-
-    // The sound is the audio window's: a PC may change which window that is as well as the
-    // window's own sound bit.
-    const int sound = layer_offset(audio_window(para)) + KelRamPara::kLayerVolume;
-    if (para.changed16(sound) || para.ram[KelRamPara::kAudioWindow] != para.saved[KelRamPara::kAudioWindow])
-        set_volume_icon((para.ram16(sound) & 0x8000) != 0);
-
+    // Every value is drawn from the live block, not only those that differ from the saved
+    // copy: a change made while another screen was in front, or one back to the saved value
+    // (the sound handed back to window 0), must show too. The sound is the audio window's.
+    para_init();
     image_init();
     ip_changed();
 }

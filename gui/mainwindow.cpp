@@ -9,6 +9,7 @@
 #include "gui/numberkeyboard.h"
 #include "gui/textfit.h"
 #include "gui/tip.h"
+#include "protocol/message_deal.h"
 #include "scaler/c331_manage.h"
 #include "ui_mainwindow.h"
 
@@ -136,6 +137,7 @@ void MainWindow::set_icon(QPushButton* button, const QString& path, int w, int h
 {
     button->setIcon(QIcon(path));
     button->setIconSize(QSize(w, h));
+    button->setProperty("iconPath", path);
 }
 
 QPushButton* MainWindow::mode_button(int slot) const
@@ -226,13 +228,9 @@ void MainWindow::syncUpdate()
     KelRamPara* p = KelRamPara::pInstance();
     if (p->KelLanguageChanged())
         language_changed();
-    std::unique_ptr<P::BlockCopy> block(new P::BlockCopy);
-    p->copy_block(*block);
-    const int sound = P::kLayers + P::kLayerSize * audio_window(block->ram) + P::kLayerVolume;
-    const bool same =
-        !block->changed16(P::kScreenDark) && !block->changed16(sound) && !block->changed16(P::kKeyLock);
-    if (!same)
-        para_init();
+    // The tool bar is drawn from the live block whatever the saved copy holds: the audio
+    // window and its sound, the screen and the key lock may have changed and changed back.
+    para_init();
     ip_changed();
 }
 
@@ -841,6 +839,8 @@ void MainWindow::slot_update_timer_ticks()
     if (g_update_flag && g_move_update)
         g_move_update->update_time_deal();
 #endif
+    if (g_update_flag)
+        message_deal::update_watch();
 
     if (g_tip_flag && g_tip)
         g_tip->tip_outtime_deal();

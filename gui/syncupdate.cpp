@@ -123,6 +123,11 @@ void SyncUpdate::para_sync(int code)
     save_user_mode_request();
     if (code == 2)
         resync_user_mode_files();
+#ifdef KEL_HAVE_CUSTOMMODE
+    // The user-mode screen draws the slots, which the two steps above may have just changed.
+    if (g_page_focus == 4)
+        refresh(g_custommode);
+#endif
     // 7.
     save_block();
     // 8.

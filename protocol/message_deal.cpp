@@ -96,6 +96,20 @@ void queue_mainwindow(void (MainWindow::*call)())
         Qt::QueuedConnection);
 }
 
+// Who started the firmware update the panel shows, whether it came with an image transfer
+// of theirs, and the tick they were last seen at work on it (under its own lock).
+struct UpdateStarter {
+    std::mutex mutex;
+    FileBufOwner::Holder holder;
+    bool transfer = false;
+    uint32_t heard = 0;
+};
+UpdateStarter& update_starter()
+{
+    static UpdateStarter s;
+    return s;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -121,6 +135,15 @@ bool message_deal::holds_transfer(uint64_t of_peer)
 void message_deal::release_peer(uint64_t of_peer)
 {
     const FileBufOwner::Holder h{this, of_peer};
+    {
+        // A PC gone away finishes no firmware update it started.
+        UpdateStarter& u = update_starter();
+        std::unique_lock<std::mutex> starter(u.mutex);
+        if (g_update_flag && u.holder == h) {
+            starter.unlock();
+            update_over();
+        }
+    }
     std::lock_guard<std::mutex> hold(transfer_mutex);
     switch (FileBufOwner::owner_of(h)) {
     case FileBufOwner::PcFileTransfer:
@@ -1062,6 +1085,13 @@ int message_deal::REG_FLASH_STATUS1_flag(unsigned char, unsigned char) { return 
 
 void message_deal::REG_comm_flag()
 {
+    {
+        UpdateStarter& u = update_starter();
+        std::lock_guard<std::mutex> hold(u.mutex);
+        u.holder = holder();
+        u.transfer = FileBufOwner::owner_of(u.holder) == FileBufOwner::PcFileTransfer;
+        u.heard = G_timeTicks;
+    }
     if (!g_update_flag)
         queue_mainwindow(&MainWindow::update_start);
     g_update_flag = 1;
@@ -1071,11 +1101,43 @@ void message_deal::REG_comm_flag()
 
 void message_deal::REG_comm_flag_over()
 {
+    update_over();
+}
+
+void message_deal::update_over()
+{
     if (g_update_flag)
         queue_mainwindow(&MainWindow::update_over);
     g_update_flag = 0;
     if (KelRamPara* p = para())
         p->test_signal(106);
+}
+
+void message_deal::update_watch()
+{
+    if (!g_update_flag)
+        return;
+    bool over = false;
+    {
+        UpdateStarter& u = update_starter();
+        std::lock_guard<std::mutex> hold(u.mutex);
+        if (FileBufOwner::busy_with(u.holder)) {
+            u.heard = G_timeTicks;   // its transfer is going on
+        } else if (u.transfer) {
+            // The image transfer is over. Stored whole, the PC goes on to finish the update
+            // and is waited for; dropped (closed, lapsed, a failed end), the update is over.
+            bool ready = false;
+            {
+                std::lock_guard<std::mutex> transfer(transfer_mutex);
+                ready = g_kel_file_deal_para.app_image_ready;
+            }
+            u.transfer = false;
+            over = !ready;
+        }
+        over = over || Utils::getTimeSpace(u.heard) >= kUpdateSilentTicks;
+    }
+    if (over)
+        update_over();
 }
 
 int message_deal::REG_comm_flag(unsigned char, unsigned char)

@@ -88,6 +88,13 @@ public:
     // and announces 106.
     void REG_comm_flag();
     void REG_comm_flag_over();
+    static void update_over();
+    // 10 ms ticks a started update may go without its PC at work on it (an image transfer
+    // in progress, a register write) before the display ends: the PC went silent or away.
+    static constexpr uint32_t kUpdateSilentTicks = 5 * 60 * 100;
+    // Called on the GUI's tick while the display is up: ends the update once its image
+    // transfer was dropped (connection closed, lapse, a failed end) or its PC went silent.
+    static void update_watch();
 
     // --- groups served by the file, flash, network, EDID, identity and cloud commands ---
     int cmd_erase_flash(unsigned char* frame);

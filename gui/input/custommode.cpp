@@ -4,6 +4,7 @@
 #include "core/alias.h"
 #include "core/global.h"
 #include "core/kelrampara.h"
+#include "gui/input/editpanel.h"
 #include "gui/input/scaler_edit.h"
 #include "gui/textfit.h"
 #include "gui/kel_keys.h"
@@ -92,9 +93,9 @@ CustomMode::CustomMode(QWidget* parent) : QWidget(parent), ui(new Ui::CustomMode
     mode_box = new kelcontrol(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), this);
     mode_box->setGeometry(3, 28, 320, 24);
 
+    label_refuse = kel_refusal_label(this, QRect(6, 194, 308, 14));
     init();
-    lcd_para_init();
-    image_para_init();
+    preview();
     menulist_init();
     ui->label_ID->setText(QStringLiteral("ID:%1").arg(int(g_mode_select) + 1));
     ui->Button_use->setStyleSheet(style_normal);
@@ -147,6 +148,37 @@ void CustomMode::syncUpdate()
 {
     if (KelRamPara::pInstance()->KelLanguageChanged())
         language_changed();
+    if (slot_copy(g_mode_select) == shown_slot &&
+        KelRamPara::pInstance()->KelGetCurrentModeIndex() == shown_current)
+        return;
+    // A PC saved, deleted or recalled a mode: the preview shows the slot as it is now, and
+    // the buttons of a mode that is gone close.
+    if (edit_state == 1 && !get_mode_status()) {
+        edit_state = 0;
+        mode_box->set_box_default();
+        kel_button_selinfo(2, 0);
+    }
+    preview();
+}
+
+void CustomMode::preview()
+{
+    shown_slot = slot_copy(g_mode_select);
+    shown_current = KelRamPara::pInstance()->KelGetCurrentModeIndex();
+    lcd_para_init();
+    image_para_init();
+}
+
+bool CustomMode::slot_as_shown()
+{
+    if (slot_copy(g_mode_select) == shown_slot) {
+        label_refuse->hide();
+        return true;
+    }
+    kel_fit_text(label_refuse,
+                 kel_text("该模式已被更改", "This mode was changed", "Слот изменён", "Chế độ đã bị đổi", "該模式已被更改"), 8);
+    label_refuse->show();
+    return false;
 }
 
 int CustomMode::get_mode_status()
@@ -158,8 +190,8 @@ void CustomMode::kel_button_mode_clicked()
 {
     g_mode_select = ui_select;
     ui->label_ID->setText(QStringLiteral("ID:%1").arg(int(ui_select) + 1));
-    lcd_para_init();
-    image_para_init();
+    label_refuse->hide();
+    preview();
 }
 
 void CustomMode::kel_button_selinfo(char op, char index)
@@ -391,27 +423,35 @@ void CustomMode::on_Button_use_clicked()
 {
     const int s = g_mode_select;
     KelRamPara* p = KelRamPara::pInstance();
-    if (!p->KelUserModeSaved(s))
+    if (!p->KelUserModeSaved(s) || !slot_as_shown())
         return;
+    // The slot recalled is the one drawn: compared and copied under one hold of the lock.
+    bool recalled = false;
     kel_scaler_edit([&] {
+        if (!std::equal(shown_slot.begin(), shown_slot.end(), p->mode_slot[s]))
+            return;
         P::put16(p->ram + P::kCurrentMode, uint16_t(s + 1));
         std::memcpy(p->ram + P::kModeArea, p->mode_slot[s] + 2, P::kModeAreaLength);
+        recalled = true;
     });
+    if (!recalled)
+        slot_as_shown();
+    else
+        preview();   // now the mode in use
 }
 
 void CustomMode::on_Button_delete_clicked()
 {
     const int s = g_mode_select;
     KelRamPara* p = KelRamPara::pInstance();
-    if (!p->KelUserModeSaved(s))
+    if (!p->KelUserModeSaved(s) || !slot_as_shown())
         return;
     p->mode_file_deal(s, 1);
     // The current-mode number must not name a mode that no longer exists; the change is
     // applied (and so saved) like any other.
     if (!p->KelUserModeSaved(s) && p->KelGetCurrentModeIndex() == s + 1)
         kel_scaler_edit([&] { P::put16(p->ram + P::kCurrentMode, 0); });
-    lcd_para_init();
-    image_para_init();
+    preview();
 }
 
 void CustomMode::slot_Button_back_clicked()

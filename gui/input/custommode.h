@@ -9,6 +9,9 @@
 
 #include "gui/kel_keyboard.h"
 
+#include <cstdint>
+#include <vector>
+
 #include <QFont>
 #include <QString>
 #include <QWidget>
@@ -38,6 +41,10 @@ public:
     void color_fill(QLabel* label, char index);
     int get_mode_status();
     void kel_button_selinfo(char op, char index);
+    // Draws slot g_mode_select and records it as drawn.
+    void preview();
+    // False, with the reason shown, when the previewed slot is no longer as drawn.
+    bool slot_as_shown();
 
     // The two lines of the OSD page for an overlay item, in the current language.
     static QString osd_detail_text(const OMENU_PARA& item);
@@ -55,6 +62,12 @@ public:
     QString style_focus;
     QString style_normal;
     kel_keyboard keyboard;
+    // The previewed mode as drawn: its slot and the current-mode number. A notification or
+    // a PC's save, delete or recall redraws what differs; Invoke and Delete act only on
+    // the mode as drawn.
+    std::vector<uint8_t> shown_slot;
+    int shown_current = -1;
+    QLabel* label_refuse = nullptr;   // why Invoke or Delete was refused
 
 public slots:
     void on_Button_delete_clicked();

@@ -158,6 +158,8 @@ void EDIDset::kel_button_source_clicked()
     frame_source->setStyleSheet(style_card_inactive);
     kel_fit_text(ui->label_edid_source,
                  kel_text("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + source_name, 7);
+    for (int f = 0; f < 3; ++f)
+        edid_opened[f] = edid16(source_id, f);
     ui->lineEdit_W->setText(QString::number(edid16(source_id, 0)));
     ui->lineEdit_H->setText(QString::number(edid16(source_id, 1)));
     ui->label_rate->setText(QString::number(edid16(source_id, 2)));
@@ -214,6 +216,8 @@ bool EDIDset::kel_button_ok_clicked()
     else if (refresh != 30 && refresh != 60 && !(refresh == stored && refresh >= 1 && refresh <= 255))
         refusal = kel_text("刷新率须为30或60", "Refresh rate must be 30 or 60", "Частота: 30 или 60",
                            "Tần số phải là 30 hoặc 60", "刷新率須為30或60");
+    if (!edid_unchanged())
+        return false;
     if (!refusal.isEmpty()) {
         kel_fit_text(label_refuse, refusal, 8);
         label_refuse->show();
@@ -273,9 +277,29 @@ void EDIDset::syncUpdate()
     KelRamPara* p = KelRamPara::pInstance();
     if (p->KelLanguageChanged())
         language_changed();
-    const int at = P::kEdid + 6 * source_id;
-    if (p->changed_bytes(at, 4) && ui_seltype == 0)
+    drawn_.take_live();
+    // The card shows width, height and rate.
+    if (drawn_.changed(P::kEdid + 6 * source_id, 6)) {
         source_init();
+        if (ui_seltype != 0)
+            edid_unchanged();
+    }
+    drawn_.drawn();
+}
+
+bool EDIDset::edid_unchanged()
+{
+    for (int f = 0; f < 3; ++f) {
+        if (edid16(source_id, f) != edid_opened[f]) {
+            kel_fit_text(label_refuse,
+                         kel_text("该EDID已被更改", "This EDID was changed", "EDID изменён", "EDID đã bị đổi",
+                                  "該EDID已被更改"),
+                         8);
+            label_refuse->show();
+            return false;
+        }
+    }
+    return true;
 }
 
 void EDIDset::slot_Button_back_clicked()
@@ -287,7 +311,8 @@ void EDIDset::slot_Button_back_clicked()
     if (g_inputchoose) {
         g_inputchoose->language_changed();
         g_page_focus = 3;
-        g_inputchoose->initSource();
+        // Back in front: whatever a PC changed meanwhile is drawn.
+        g_inputchoose->syncUpdate(0);
     }
 }
 
@@ -372,10 +397,12 @@ void EDIDset::key_ok()
         } else if (ui_line_select == 5) {
             // Closed before the save, so the card is rebuilt in its active style.
             ui_seltype = 0;
-            if (kel_button_ok_clicked())
+            if (kel_button_ok_clicked()) {
                 ui_line_select = 0;
-            else
+                syncUpdate();   // the drawn copy takes the saved timing in
+            } else {
                 ui_seltype = 1;   // refused: the edit stays open
+            }
         } else {   // Delete behaves as Cancel
             ui_seltype = 0;
             kel_button_cancel_clicked();

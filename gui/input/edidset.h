@@ -6,6 +6,7 @@
 // the scaler's apply passes the request to the input side, which rewrites the input's EDID
 // EEPROM. Opened from the input selection screen, which back returns to.
 
+#include "gui/drawn_block.h"
 #include "gui/kel_keyboard.h"
 
 #include <QDialog>
@@ -42,6 +43,9 @@ public:
     unsigned char ui_select = 0;
     unsigned char ui_line_select = 0;
     unsigned char ui_seltype = 0;
+    // At the open edit: false, with the reason shown, when the input's EDID timing is no
+    // longer the one the edit opened with (a PC changed it).
+    bool edid_unchanged();
     unsigned char ui_freq_select = 0;
     unsigned char ui_freq_backup = 0;
     QWidget* line_widget = nullptr;
@@ -59,6 +63,8 @@ public:
     QPushButton* button_save = nullptr;
     QLabel* label_refuse = nullptr;   // why a save was refused
     kel_keyboard keyboard;
+    DrawnBlock drawn_;
+    int edid_opened[3] = {};          // the input's width, height and rate when the edit opened
 
     QString style_field, style_field_focus, style_button, style_button_focus, style_rate_choice;
     QString style_select_active, style_select_inactive, style_card_active, style_card_inactive;

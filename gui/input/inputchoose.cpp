@@ -300,6 +300,8 @@ void InputChoose::initSource()
     QFont font;
     font.setPixelSize(10);
     const QString white = QStringLiteral("color: rgb(255, 255, 255)");
+    for (int& n : entry_crop)
+        n = 0;
     for (int i = 0; i < onPage; ++i) {
         const int j = 3 * current_page + i;
         QFrame* entry = new QFrame(frame);
@@ -338,6 +340,7 @@ void InputChoose::initSource()
             p->KelGetCropPara(source_number, j, &crop, &r);
             // A crop the records no longer hold shows nothing.
             if (r < P::kCropCount) {
+                entry_crop[i] = ((crop.id >> 8) & 0x7F) + 1;
                 ALIAS_PARA alias{0, std::string(), std::string()};
                 QString text;
                 if (get_json_alias_para(&alias, "crop", r))
@@ -441,9 +444,12 @@ void InputChoose::kel_source_button_clicked()
         CROP_PARA crop{0, 0, 0, 0, 0};
         int r = P::kCropCount;
         p->KelGetCropPara(source_number, k, &crop, &r);
-        // An entry whose crop the records no longer hold switches nothing.
-        if (r >= P::kCropCount)
+        // An entry whose crop the records no longer hold, or that now holds another crop
+        // than the one drawn there, switches nothing: the panel is drawn again instead.
+        if (r >= P::kCropCount || ui_select >= 3 || ((crop.id >> 8) & 0x7F) + 1 != entry_crop[ui_select]) {
+            initSource();
             return;
+        }
         source_type = 1;
         crop_id = uint8_t(r);
     }
@@ -494,37 +500,55 @@ void InputChoose::syncUpdate(int code)
     KelRamPara* p = KelRamPara::pInstance();
     if (p->KelLanguageChanged())
         language_changed();
-    auto differs = [p](int offset, int length) { return p->changed_bytes(offset, length); };
+    drawn_.take_live();
+    auto differs = [this](int offset, int length) { return drawn_.changed(offset, length); };
+    // A window box names its crop by the record's own number: a crop deleted and another
+    // added in its record renames the box without touching the window's source word.
+    const bool cropsChanged = code == 103 || differs(P::kCropRecords, P::kCropCount * P::kCropRecordSize);
     bool layoutChanged = false;
     for (int w = 0; w < 4; ++w) {
         const int rec = P::kLayers + P::kLayerSize * w;
         if (differs(rec + P::kLayerFlags, 2))
             layoutChanged = true;
-        if (differs(rec + P::kLayerSource, 2) && image_label[w])
+        if ((cropsChanged || differs(rec + P::kLayerSource, 2)) && image_label[w])
             input_source_changed(char(w));
     }
-    const bool sourceChanged = differs(P::kLayers + P::kLayerSize * image_id + P::kLayerSource, 2);
+    const bool sourceChanged = cropsChanged || differs(P::kLayers + P::kLayerSize * image_id + P::kLayerSource, 2);
     const bool formatChanged = !sourceChanged && differs(P::kInputStatus + 6 * source_number, 6);
-    const bool cropsChanged = differs(P::kCropRecords, P::kCropCount * P::kCropRecordSize);
+    if (cropsChanged)
+        p->KelCropSourceInit();
 
     if (layoutChanged) {
-        image_id = 0;
-        image_select();
+        // The chosen window stays chosen while it is on; only when it is gone does the row
+        // fall back to window 1, and an open choice for it closes, so that no switch meant
+        // for it lands on another window.
+        if (!window_shown(image_id)) {
+            image_id = 0;
+            if (ui_seltype != 0) {
+                ui_seltype = 0;
+                ui_select = 0;
+            }
+        }
         initMenu();
-        // The window under the cursor may be gone: the cursor goes where the focus box now
-        // stands, on window 1, and window 1 becomes the current window. A cursor on a
-        // button stays there.
+        const int position = row_position(image_id);
         if (image_menu_select < 4)
-            image_menu_select = 0;
+            image_menu_select = uint8_t(position);
         if (ui_seltype == 0) {
             if (ui_select < 4)
-                ui_select = 0;
+                ui_select = uint8_t(position);
             imagemenu();
+            image_select();
         } else {
             image_focus->setStyleSheet(style_focus_open);
+            image_focus->setGeometry(7 + 50 * position, 0, 51, 46);
+            if (ui_seltype == 1)
+                image_select();
+            else
+                initSource();
         }
     } else if (ui_seltype == 0) {
-        if (image_id != g_image_current && g_image_current < 4) {
+        // The current window, chosen elsewhere (the layout screen), is followed while it is on.
+        if (image_id != g_image_current && g_image_current < 4 && window_shown(g_image_current)) {
             image_id = g_image_current;
             for (int pos = 0; pos < image_num; ++pos)
                 if (image_list[pos] == image_id)
@@ -548,11 +572,9 @@ void InputChoose::syncUpdate(int code)
     } else if (formatChanged) {
         initSource();
     }
-    if (code == 103 || cropsChanged) {
-        p->KelCropSourceInit();
-        initSource();
+    if (cropsChanged || differs(P::kInputStatus, 6 * 4))
         crop_source_num_update();
-    }
+    drawn_.drawn();
 }
 
 void InputChoose::slot_Button_back_clicked()
@@ -669,6 +691,9 @@ void InputChoose::key_ok()
     } else {
         kel_source_button_clicked();
         TextCreate(char(image_id), 0);
+        // What the switch changed is drawn; the drawn copy takes it in, so that a PC setting
+        // the old source back is drawn too.
+        syncUpdate(0);
     }
 }
 

@@ -7,6 +7,7 @@
 // check-mark toast. Opened from the main menu; back returns there, or to the picture layout
 // screen when one is open.
 
+#include "gui/drawn_block.h"
 #include "gui/kel_keyboard.h"
 
 #include <QDialog>
@@ -42,6 +43,8 @@ public:
     int kel_button_inputcut_clicked();
     int kel_button_EDID_clicked();
     void input_source_changed(char window);
+    // Redraws what differs from what it last drew: on a notification and when the screen
+    // comes back to the front (code 0).
     void syncUpdate(int code);
     void language_changed();
 
@@ -67,6 +70,9 @@ public:
     QLabel* image_label[4] = {};
     QFrame* frame = nullptr;
     kel_keyboard keyboard;
+    DrawnBlock drawn_;
+    // The crop number each entry of the panel's page shows (0: the input itself or none).
+    int entry_crop[3] = {};
 
     // The nine style sheets that carry state.
     QString style_focus_active, style_focus_open, style_focus_hidden;

@@ -339,6 +339,11 @@ void InputCut::kel_button_source_clicked()
     }
     button_add->hide();
     crop_open = uint8_t(crop_number_of(crop));
+    crop_held[0] = crop.x;
+    crop_held[1] = crop.y;
+    crop_held[2] = crop.width;
+    crop_held[3] = crop.height;
+    crop_lost = false;
     crop_suffix = QStringLiteral("-Crop-%1").arg(crop_number_of(crop));
     crop_name = source_name + crop_suffix;
     kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
@@ -388,12 +393,42 @@ int InputCut::open_crop_place()
     return 0;
 }
 
+int InputCut::held_crop_record(const uint8_t* records, bool* changed) const
+{
+    *changed = false;
+    for (int r = 0; r < P::kCropCount; ++r) {
+        const uint8_t* rec = records + P::kCropRecordSize * r;
+        const uint16_t id = P::get16(rec);
+        if (!(id & 0x8000) || (id & 0xFF) != source_id || ((id >> 8) & 0x7F) + 1 != crop_open)
+            continue;
+        for (int f = 0; f < 4; ++f)
+            if (P::get16(rec + 2 + 2 * f) != uint16_t(crop_held[f]))
+                *changed = true;
+        return r;
+    }
+    return -1;
+}
+
 bool InputCut::open_crop_there()
 {
-    if (panel_level != 3 || open_crop_place() != 0)
+    if (panel_level != 3)
         return true;
+    if (!crop_lost) {
+        bool changed = false;
+        std::array<uint8_t, P::kCropCount * P::kCropRecordSize> records{};
+        KelRamPara::pInstance()->copy_bytes(P::kCropRecords, records.data(), int(records.size()));
+        const int r = held_crop_record(records.data(), &changed);
+        if (r >= 0 && !changed)
+            return true;
+        crop_lost = true;
+        crop_gone = r < 0;
+    }
     kel_fit_text(label_refuse,
-                 kel_text("该截取已被删除", "This crop was deleted", "Обрезка удалена", "Vùng cắt đã bị xoá", "該截取已被刪除"), 8);
+                 crop_gone ? kel_text("该截取已被删除", "This crop was deleted", "Обрезка удалена", "Vùng cắt đã bị xoá",
+                                      "該截取已被刪除")
+                           : kel_text("该截取已被更改", "This crop was changed", "Обрезка изменена",
+                                      "Vùng cắt đã bị đổi", "該截取已被更改"),
+                 8);
     label_refuse->show();
     return false;
 }
@@ -401,21 +436,34 @@ bool InputCut::open_crop_there()
 void InputCut::kel_button_ok_clicked()
 {
     KelRamPara* p = KelRamPara::pInstance();
-    // The crop's place now, not the one it had when the panel opened; the setter finds the
-    // record by the crop's number under the block's lock, so a deletion in between writes
-    // nothing rather than another crop.
-    if (panel_level == 3) {
-        if (!open_crop_there())
-            return;
-        crop_number = uint8_t(open_crop_place());
-    }
     CROP_PARA crop{source_id, ui->lineEdit_X->text().toShort(), ui->lineEdit_Y->text().toShort(),
                    ui->lineEdit_W->text().toShort(), ui->lineEdit_H->text().toShort()};
     if (panel_level == 3) {
-        KEL_TRACE("\n kel_button_ok_clicked soureinfo [source_number = %d] [crop_number=%d]\n", source_id, crop_number);
-        p->KelSetCropPara(char(source_id), char(crop_number), &crop);
-        // The changed rectangle is applied now, not with some later change.
-        kel_scaler_edit([] {});
+        if (!open_crop_there())
+            return;
+        KEL_TRACE("\n kel_button_ok_clicked soureinfo [source_number = %d] [crop_open=%d]\n", source_id, crop_open);
+        // The held crop is looked for and written under one hold of the block's lock: a
+        // crop deleted or changed in between is not written, nor one that took its number.
+        bool written = false;
+        bool changed = false;
+        kel_scaler_edit([&] {
+            const int r = held_crop_record(p->ram + P::kCropRecords, &changed);
+            if (r < 0 || changed) {
+                crop_gone = r < 0;
+                return;
+            }
+            uint8_t* rec = p->ram + P::kCropRecords + P::kCropRecordSize * r;
+            P::put16(rec + 2, uint16_t(crop.x));
+            P::put16(rec + 4, uint16_t(crop.y));
+            P::put16(rec + 6, uint16_t(crop.width));
+            P::put16(rec + 8, uint16_t(crop.height));
+            written = true;
+        });
+        if (!written) {
+            crop_lost = true;
+            open_crop_there();
+            return;
+        }
     } else {
         KEL_TRACE("\n kel_button_ok_clicked add [source_number = %d] \n", source_id);
         p->KelAddNewCrop(source_id, &crop);
@@ -489,8 +537,10 @@ void InputCut::syncUpdate(int code)
         if (!ui->frame_add->isHidden())
             kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
     }
+    drawn_.take_live();
     const int records = P::kCropCount * P::kCropRecordSize;
-    if (code == 103 || p->changed_bytes(P::kCropRecords, records)) {
+    // The list shows the crops and, on its first card, the input's own signal.
+    if (code == 103 || drawn_.changed(P::kCropRecords, records) || drawn_.changed(P::kInputStatus + 6 * source_id, 6)) {
         p->KelCropSourceInit();
         crop_source_num_update();
         source_init();
@@ -498,6 +548,7 @@ void InputCut::syncUpdate(int code)
         if (!ui->frame_add->isHidden())
             open_crop_there();
     }
+    drawn_.drawn();
 }
 
 void InputCut::slot_Button_back_clicked()
@@ -509,8 +560,8 @@ void InputCut::slot_Button_back_clicked()
     if (g_inputchoose) {
         g_inputchoose->language_changed();
         g_page_focus = 3;
-        g_inputchoose->initSource();
-        g_inputchoose->crop_source_num_update();
+        // Back in front: whatever changed meanwhile (here or by a PC) is drawn.
+        g_inputchoose->syncUpdate(0);
     } else {
         if (g_option)
             g_option->language_changed();
@@ -656,6 +707,7 @@ void InputCut::key_ok(int n)
             else
                 kel_button_delete_clicked();
             kel_sel_info(0, 2, n);
+            syncUpdate(0);   // the drawn copy takes the panel's own write in
         }
     }
 }

@@ -6,6 +6,7 @@
 // crop operations once it lies within the input; the scaler applies it. Opened from the
 // settings menu and from the input selection screen, which back returns to.
 
+#include "gui/drawn_block.h"
 #include "gui/kel_keyboard.h"
 
 #include <QDialog>
@@ -53,6 +54,9 @@ public:
     unsigned char panel_n = 0;        // the item count the edit panel's positions start from
     unsigned char crop_open = 0;      // the number (1-40) of the crop the changing panel holds
     unsigned char panel_level = 0;    // the level (2 add, 3 change) the panel was opened at
+    int crop_held[4] = {};            // the held crop's x, y, width, height when the panel opened
+    bool crop_lost = false;           // the panel saw its crop gone or changed: it writes no more
+    bool crop_gone = false;           // ... and which of the two
     QString source_name;
     QString crop_suffix;
     QString crop_name;
@@ -68,6 +72,7 @@ public:
     QString style_field, style_field_focus;
     QString field_names[4];
     kel_keyboard keyboard;
+    DrawnBlock drawn_;
 
 public slots:
     void slot_Button_back_clicked();
@@ -96,8 +101,13 @@ private:
     // The list place (k) of the crop the changing panel holds, looked up afresh; 0 when a PC
     // has deleted it. The panel's crop is its number, not its place: a deletion moves places.
     int open_crop_place();
-    // At the changing panel: false, with the reason shown, when its crop is gone.
+    // At the changing panel: false, with the reason shown, when its crop is gone or was
+    // changed by someone else since the panel opened; once false, false for good.
     bool open_crop_there();
+    // The place (0-39) among the 40 crop records of the held crop (its input and number), or
+    // -1; *changed when its rectangle is no longer the one the panel opened with. Given the
+    // records under the block's lock or a copy of them.
+    int held_crop_record(const uint8_t* records, bool* changed) const;
 };
 
 extern InputCut* g_inputcut;

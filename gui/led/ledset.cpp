@@ -119,11 +119,12 @@ void ledset::syncUpdate()
 {
     // Width and height are neighbouring words.
     static_assert(P::kLedHeight == P::kLedWidth + 2, "LED width and height are one range");
-    const bool sizeChanged = P::pInstance()->changed_bytes(P::kLedWidth, 4);
     if (P::pInstance()->KelLanguageChanged())
         language_changed();
-    if (sizeChanged)
+    drawn_.take_live();
+    if (drawn_.changed(P::kLedWidth, 4))
         para_init();
+    drawn_.drawn();
 }
 
 void ledset::show_numberkeyboard_ui(QString)

@@ -5,6 +5,7 @@
 // size also makes window 0 fill it, closes windows 1 to 5 and starts the LED-parameter
 // hand-shake with the FPGA manager.
 
+#include "gui/drawn_block.h"
 #include "gui/kel_keyboard.h"
 
 #include <QDialog>
@@ -46,6 +47,7 @@ public:
     QString style_button;
     QString style_button_focus;
     kel_keyboard keyboard;
+    DrawnBlock drawn_;
 
 public slots:
     void slot_Button_back_clicked();

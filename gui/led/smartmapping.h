@@ -236,6 +236,8 @@ private:
     // Whether text is a number the cards take for the wizard field; when not, the field's
     // page says which numbers are allowed.
     bool wizard_value_ok(QLineEdit* field, const QString& text);
+    // Shows why the wizard refused, on the page (over its step's title).
+    void wizard_refuse(QWidget* page, const QString& why);
 };
 
 extern SmartMapping* g_smartmapping;

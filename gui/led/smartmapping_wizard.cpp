@@ -180,16 +180,22 @@ bool SmartMapping::wizard_value_ok(QLineEdit* field, const QString& text)
             label_refuse->hide();
         return true;
     }
+    wizard_refuse(page, kel_text("须为%1至%2", "Must be %1 to %2", "Допустимо: %1–%2", "Phải từ %1 đến %2", "須為%1至%2")
+                            .arg(low)
+                            .arg(high));
+    return false;
+}
+
+void SmartMapping::wizard_refuse(QWidget* page, const QString& why)
+{
     // Over the step's title, which the page has no other room for.
     if (!label_refuse)
         label_refuse = kel_refusal_label(page, QRect(10, 10, 220, 17));
     label_refuse->setParent(page);
     label_refuse->setStyleSheet(QStringLiteral("color: rgb(255, 80, 80);background-color: rgb(16, 16, 28);"));
-    kel_fit_text(label_refuse,
-                 kel_text("须为%1至%2", "Must be %1 to %2", "Допустимо: %1–%2", "Phải từ %1 đến %2", "須為%1至%2").arg(low).arg(high), 8);
+    kel_fit_text(label_refuse, why, 8);
     label_refuse->show();
     label_refuse->raise();
-    return false;
 }
 
 void SmartMapping::on_Button_next_clicked()
@@ -279,8 +285,19 @@ void SmartMapping::on_Button_send_clicked()
     for (QLineEdit* field : {ui->lineEdit_line, ui->lineEdit_column, ui->lineEdit_horzion, ui->lineEdit_vert})
         if (!wizard_value_ok(field, field->text()))
             return;
-    line_type.rows = u8(field_value(ui->lineEdit_line));
-    line_type.cols = u8(field_value(ui->lineEdit_column));
+    // Each card's position is a 16-bit word: the far row and column must still fit in one,
+    // or their positions would wrap round to the left and top of the screen.
+    const unsigned rows = field_value(ui->lineEdit_line), cols = field_value(ui->lineEdit_column);
+    const unsigned right = field_value(ui->lineEdit_horzion) + (cols - 1) * unsigned(line_type.width);
+    const unsigned bottom = field_value(ui->lineEdit_vert) + (rows - 1) * unsigned(line_type.height);
+    if (right > 65535 || bottom > 65535) {
+        wizard_refuse(ui->lineEdit_line->parentWidget(),
+                      kel_text("箱体位置超出65535", "Cabinets go past 65535", "Позиция > 65535", "Vị trí quá 65535",
+                               "箱體位置超出65535"));
+        return;
+    }
+    line_type.rows = u8(rows);
+    line_type.cols = u8(cols);
     line_type.x_offset = u16(field_value(ui->lineEdit_horzion));
     line_type.y_offset = u16(field_value(ui->lineEdit_vert));
     qDebug("\n set the route_way = %d \n", line_type.route);

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
+#include "gui/input/inputcut.h"
 #include "gui/kel_keys.h"
 #include "gui/led/smartmapping.h"
 #include "gui/mainwindow.h"
@@ -15,6 +16,7 @@
 #include "tests/support/GuiFixture.h"
 
 #include <QIcon>
+#include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <cstring>
@@ -293,13 +295,15 @@ TEST_F(ChangeNotification, RefreshGoesToTheCurrentPage)
     // A language change by the PC re-texts every screen there is, not only the page in front
     // (none here): the main menu, the keypad, the smart set-up's load page; then it is saved.
     SmartMapping* smart = g_smartmapping = new SmartMapping(nullptr);
+    InputCut* cut = g_inputcut = new InputCut(nullptr);
     smart->on_Button_loadscan_clicked(), smart->on_Button_next_5_clicked();
     para->ram[768] = 2;
     notify(1);
     EXPECT_EQ(g_language, 2);
     EXPECT_EQ(w->findChild<QPushButton*>("option")->icon().pixmap(100, 70).toImage(), QIcon(":/png/ru_option.png").pixmap(100, 70).toImage());
-    EXPECT_EQ((QStringList{g_numberkeyboard->findChild<QPushButton*>("Button_close")->text(), smart->ui->Button_load->text()}), QStringList({"Отмена", "Загрузка"}));
-    delete smart;
+    EXPECT_EQ((QStringList{g_numberkeyboard->findChild<QPushButton*>("Button_close")->text(), smart->ui->Button_load->text(),
+                           cut->findChild<QLabel*>("label_title")->text()}), QStringList({"Отмена", "Загрузка", "Источник"}));
+    delete smart, delete cut;
     EXPECT_EQ(para->ram_backup[768], 2);
     g_language = 1;   // a second notification must not translate again
     notify(1);

@@ -7,6 +7,7 @@
 #include "gui/QRoundProgressBar.h"
 #include "gui/linkoption.h"
 #include "gui/mainwindow.h"
+#include "protocol/message_deal.h"
 #include "tests/support/GuiFixture.h"
 #include "tests/support/Screens.h"
 #include "upgrade/firmware_usbgrade.h"
@@ -102,4 +103,20 @@ TEST_F(UpgradeScreens, UpdateDialogOpensAnimatesWithTheTickAndCloses)
     g_mainwindow->update_over();
     kel_test::settle();
     EXPECT_EQ(g_move_update, nullptr);
+
+    // A PC that starts an update and goes away or silent does not keep the panel for ever:
+    // another PC's connection closing ends nothing, its own does; so does its silence.
+    message_deal pc(1024);
+    pc.peer = 7;
+    pc.REG_comm_flag();
+    pc.release_peer(8);
+    EXPECT_EQ(int(g_update_flag), 1);
+    pc.release_peer(7);
+    EXPECT_EQ(int(g_update_flag), 0);
+    pc.REG_comm_flag();
+    kel_test::tick(message_deal::kUpdateSilentTicks - 1);
+    EXPECT_EQ(int(g_update_flag), 1);
+    kel_test::tick(2);
+    kel_test::settle();
+    EXPECT_TRUE(g_update_flag == 0 && g_move_update == nullptr);
 }

@@ -225,6 +225,9 @@ TEST_F(InputScreenTest, UserModeTextsFitInEveryLanguage)
             {u->label_LED, 86, 30, 191, 12}, {u->label_brightness, 86, 42, 225, 12}, {u->label_using, 140, 4, lang == 2 ? 90 : 60, 12, 11},
             {u->Button_more, 220, 155, 60, 20}, {m->mode_box, 3, 28, 320, 24}}, std::to_string(lang), KelFit::Ink);
         kel_test::grab(m, "custommode_" + std::to_string(lang));
+        kel_test::pressKey(PanelKey::Ok), slot_put16(2, P::kBrightness, 7 + lang), kel_test::pressKey(PanelKey::Ok);   // a PC changed it: Invoke refused
+        EXPECT_EQ((std::vector<int>{kel_test::allTextsFit(m), m->label_refuse->isVisibleTo(m), para()->ram16(P::kBrightness) != 7 + lang}), (std::vector<int>{1, 1, 1})) << lang;
+        kel_test::grab(m, "custommode_changed_" + std::to_string(lang));
         if (lang <= 1) {
             g_mode_select = 0;
             m->ui_select = 0;

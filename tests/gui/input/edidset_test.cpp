@@ -4,6 +4,7 @@
 
 #include "board/sim/Sim.h"
 #include "gui/input/edidset.h"
+#include "gui/kel_keys.h"
 #include "scaler/c331_drv.h"
 #include "gui/numberkeyboard.h"
 #include "sources/velinsource.h"
@@ -138,6 +139,10 @@ TEST_F(InputScreenTest, EdidTextsFitInEveryLanguage)
         for (int k = 0; k < 4; ++k)
             kel_test::expectPlaced({{e->findChild<QLabel*>(QString("sourcelistseq%1name").arg(k)), 10 + 52 * k, 40, 40, 12, 10}}, std::to_string(lang), KelFit::Ink);
         kel_test::grab(e, "edidset_" + std::to_string(lang));
+        set_edid(1, 1280, 720, 60), e->syncUpdate();   // a PC changed it: the edit says so
+        EXPECT_TRUE(kel_test::allTextsFit(e) && e->label_refuse->text() == kel_text("该EDID已被更改", "This EDID was changed", "EDID изменён", "EDID đã bị đổi", "該EDID已被更改")) << lang;
+        kel_test::grab(e, "edidset_changed_" + std::to_string(lang));
+        set_edid(1, 1920, 1080, 60);
         delete e;
     }
 }

@@ -79,39 +79,6 @@ TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
     kel_test::settle();
 }
 
-TEST_F(InputScreenTest, WindowsSwitchedOffUnderTheCursorTakeItToWindowOne)
-{
-    // Shown is the flags' first byte equal to 1, whatever the high byte holds.
-    set_window(1, 0x0101, 1);
-    set_window(2, 1, 2);
-    set_window(3, 0x0100, 3);
-    mark_saved();
-    g_image_current = 2;
-    InputChoose* c = open_choose();
-    EXPECT_EQ((std::vector<int>{c->image_num, c->ui_select}), (std::vector<int>{3, 2}));
-
-    // The PC switches window 3 off under the cursor, in the window row.
-    put16(layer(2) + P::kLayerFlags, 0);
-    c->syncUpdate(1);
-    EXPECT_EQ(std::make_tuple(c->image_num, c->ui_select, int(g_image_current), c->image_focus->geometry()), std::make_tuple(2, 0, 0, QRect(7, 0, 51, 46)));
-    kel_test::pressKey(PanelKey::Left, 0, c);
-    EXPECT_EQ(c->ui_select, 5);   // the ring holds no switched-off window
-    kel_test::pressKey(PanelKey::Right, 0, c);
-    kel_test::pressKey(PanelKey::Right, 0, c);
-    EXPECT_EQ((std::vector<int>{c->ui_select, g_image_current}), (std::vector<int>{1, 1}));
-    mark_saved();
-
-    // And with the input row open on window 2: Back returns to window 1.
-    kel_test::pressKey(PanelKey::Ok, 0, c);
-    ASSERT_EQ(c->ui_seltype, 1);
-    put16(layer(1) + P::kLayerFlags, 0);
-    c->syncUpdate(1);
-    EXPECT_EQ(c->image_num, 1);
-    kel_test::pressKey(PanelKey::Back, 0, c);
-    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select, c->image_id}), (std::vector<int>{0, 0, 0}));
-    delete c;
-}
-
 TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
 {
     set_window(0, 1, 0), set_window(2, 1, 1);   // window 3 at the row's second place: window 2 is hidden

@@ -188,49 +188,20 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     EXPECT_NE(std::find(calls.begin(), calls.end(), "c331_SetCrop(0,1,16,8,800,480)"), calls.end());
     EXPECT_EQ(apply_flag(), 0);
 
-    // A PC deletes the crop the changing panel holds (crop 1, with crop 2 beside it): the panel
-    // says so at once, and neither its OK nor its Delete writes crop 2 in its place.
-    set_crop(1, 1, 2, 800, 600), c = open_cut();
-    kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
-    put16(P::kCropRecords, 0), c->syncUpdate(1);
-    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Left, PanelKey::Ok});   // OK, then Delete
-    EXPECT_EQ((std::vector<int>{crop_field(1, 0), crop_field(1, 1), crop_field(1, 3), crop_field(1, 4), c->ui_seltype}), (std::vector<int>{0x8101, 0, 800, 600, 3}));
-    EXPECT_EQ(c->label_refuse->text(), "This crop was deleted");
-    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok});   // Cancel closes the panel
-    EXPECT_EQ(c->ui_seltype, 1);
+    // Delete takes the held crop where it is now: crop 2 after a PC deleted crop 1 before it;
+    // the last of forty crops.
+    std::memset(para()->ram + P::kCropRecords, 0, P::kCropCount * P::kCropRecordSize);
+    set_crop(0, 1, 1, 640, 480), set_crop(1, 1, 2, 320, 240), c = open_cut();
+    kel_test::pressKeys({PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
+    put16(P::kCropRecords, 0), c->syncUpdate(103);
+    kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ(crop_field(1, 0), 0);
+    for (int r = 0; r < P::kCropCount; ++r)
+        set_crop(r, 1, r + 1, 100, 100);
+    c->syncUpdate(103);
+    kel_test::pressKeys({PanelKey::Back, PanelKey::Ok, PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
+    EXPECT_EQ((std::vector<int>{crop_field(38, 0), crop_field(39, 0)}), (std::vector<int>{0x8000 | (38 << 8) | 1, 0}));
     delete c;
-}
-
-TEST_F(InputScreenTest, CropAndLayoutScreensBackAndModeKey)   // the layout screen's mode key folded in
-{
-    // From the settings menu: back to page 5; the mode key closes the menu too and shows the
-    // user modes straight over the main window.
-    const std::function<QDialog*()> opens[] = {open_cut, [] { return kel_test::openScreen(g_imagelayout, 9); }};
-    for (const auto& open : opens) {
-        QPointer<Option> menu(new Option(nullptr));
-        g_option = menu, g_mode_shortcut_key = 0;
-        kel_test::pressKey(PanelKey::Back, 1, open());
-        EXPECT_EQ((std::vector<int>{g_page_focus, g_inputcut == nullptr, g_imagelayout == nullptr}), (std::vector<int>{5, 1, 1}));
-        kel_test::settle();
-        QPointer<QDialog> screen(open());
-        kel_test::pressKey(PanelKey::Mode, 1, screen);
-        kel_test::settle();
-        EXPECT_TRUE(screen.isNull() && menu.isNull() && g_option == nullptr && g_custommode && g_custommode->isVisible());
-        EXPECT_EQ((std::vector<int>{g_page_focus, g_mode_shortcut_key}), (std::vector<int>{4, 1}));
-        delete g_custommode;
-    }
-
-    // From the input selection screen: back to page 3 with its counts refreshed.
-    set_window(0, 1, 1);
-    mark_saved();
-    g_inputchoose = new InputChoose(nullptr);
-    open_cut();
-    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});   // add a crop to HDMI1
-    kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
-    EXPECT_EQ(g_page_focus, 3);
-    EXPECT_TRUE(g_inputchoose->ui->sourcelistseq0name->text().contains(">2<"));
-    delete g_inputchoose;
-    kel_test::settle();
 }
 
 TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)
@@ -263,6 +234,12 @@ TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)
         put16(P::kCropRecords, 0), c->syncUpdate(1);   // a PC deletes the panel's crop: the panel says so
         EXPECT_TRUE(kel_test::allTextsFit(c) && c->label_refuse->isVisibleTo(c)) << lang;
         kel_test::grab(c, "inputcut_deleted_" + std::to_string(lang));
+        delete c;
+        set_crop(0, 1, 1, 640, 480), c = open_cut();
+        kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Right, PanelKey::Ok});
+        put16(P::kCropRecords + 6, 100), c->syncUpdate(1);   // a PC resizes it: the panel says so
+        EXPECT_TRUE(kel_test::allTextsFit(c) && c->label_refuse->isVisibleTo(c)) << lang;
+        kel_test::grab(c, "inputcut_changed_" + std::to_string(lang));
         delete c;
     }
 }

@@ -73,7 +73,12 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
     keys({OK});                                   // Shortcut entered, width field focused
     EXPECT_EQ(std::make_tuple(int(s->menu_entered), s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)"), s->ui->label_step1->text()),
               std::make_tuple(1, true, QString("Step 1 Cabinet setup")));
-    keys({L, OK});                                // Next, the width field no longer focused
+    const QString width = s->ui->lineEdit_X->text();
+    s->ui->lineEdit_X->setText("0");              // Next refused: the keys stay on page 0
+    keys({L, OK});
+    EXPECT_EQ((std::vector<int>{s->ui->stackedWidget->currentIndex(), s->shortcut_step}), (std::vector<int>{0, 0}));
+    s->ui->lineEdit_X->setText(width);
+    keys({OK});                                   // Next, the width field no longer focused
     EXPECT_EQ((std::vector<int>{s->ui->stackedWidget->currentIndex(), s->ui->lineEdit_X->styleSheet().contains("rgb(255,171,84)")}), (std::vector<int>{1, 0}));
     EXPECT_EQ(s->ui->Button_wlan1->text(), "LED1~8");
     keys({L, OK});                                // Next of page 1
@@ -144,7 +149,12 @@ TEST_F(SmartWizard, DefaultsThenTheSixCabinetExampleReachTheCards)
                       (typed == edge ? QStringList{edge, ""} : QStringList{before, QString("Must be ") + range})) << typed;
         }
     }
+    // A far column past 65535 (two columns of 65535 px) would wrap round: Send refuses it.
+    g_lineedit = s->ui->lineEdit_column, s->confirmString("2");
     s->on_Button_next_clicked(), s->on_Button_send_clicked();
+    EXPECT_EQ((QStringList{QString::number(g_send_para.job), s->label_refuse->isHidden() ? "" : s->label_refuse->text()}), (QStringList{"0", "Cabinets go past 65535"}));
+    g_lineedit = s->ui->lineEdit_column, s->confirmString("1");
+    s->on_Button_send_clicked();
     EXPECT_EQ((std::vector<int>{line_type.width, line_type.height, line_type.rows, line_type.cols, line_type.x_offset, line_type.y_offset}),
               (std::vector<int>{65535, 1, 255, 1, 65535, 0}));
 }

@@ -13,6 +13,7 @@
 #include "upgrade/firmwareupdate.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <functional>
 #include <string>
 #include <vector>
@@ -119,4 +120,12 @@ TEST_F(TextFit, DeviceStateCaptionsAreDrawnPerLanguageAndSoftHyphensAreNotDrawn)
     g_language = 0;
     EXPECT_EQ(kel_text("使用中\u00AD", "Using", "Использовать", "sử dụng", "使用中\u00AD"), QString::fromUtf8("使用中"));
     g_language = 1;
+    // A number that ends a line stays whole; words with no room for one letter go, not
+    // leaving an ellipsis alone before it.
+    QLabel label;
+    for (int width = 10; width < 80; ++width) {
+        label.setFixedSize(width, 14);
+        kel_fit_text_px(&label, QStringLiteral("Routing 12"), 8, KelFit::LineBox);
+        EXPECT_FALSE(label.text().startsWith(QChar(0x2026)) || !label.text().endsWith("12")) << width << " " << label.text().toStdString();
+    }
 }
