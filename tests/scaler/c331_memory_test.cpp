@@ -17,6 +17,7 @@
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/ScalerHarness.h"
 
+#include <array>
 #include <map>
 #include <memory>
 #include <set>
@@ -58,6 +59,22 @@ int sourcePort(const Win& w)
 {
     static const int port[4] = {2, 1, 0, 5};
     return w.source < 4 ? port[w.source] : -1;
+}
+// The part of its port's picture a record shows (x, width, y, height): its crop record's
+// margins within the picture (a margin past the edge counts as none, a crop left empty as the
+// whole picture), in pixels of the line the port carries and lines of its field.
+std::array<int, 4> inputOf(const Step& s, const Win& w)
+{
+    const int p = std::max(sourcePort(w), 0);
+    const Port& q = s.ports[p];
+    const int W = q.w * (p >= 4 && q.state < 4 ? 2 : 1), H = q.h;
+    auto part = [](int from, int size, int whole) {
+        const int cut = whole - from - std::max(whole - (from + size), 0);
+        return cut > 0 ? std::make_pair(from < whole ? from : 0, cut) : std::make_pair(0, whole);
+    };
+    const auto [x, cw] = w.crop[2] ? part(w.crop[0], w.crop[2], W) : std::make_pair(0, W);
+    const auto [y, ch] = w.crop[2] ? part(w.crop[1], w.crop[3], H) : std::make_pair(0, H);
+    return {x, cw, y, ch};
 }
 // Units of joined-window memory the shown records ask for (six in all), and how many of
 // them ask.
@@ -381,8 +398,9 @@ protected:
             const Win& w = s.wins[shows];
             const std::string win = "; window " + std::to_string(shows);
             if (reg(8, 0x41, 1, o)) {   // the background: black, or no picture
-                if (!(w.out & 1) && std::all_of(portsOf(w).begin(), portsOf(w).end(), [&](int p) { return s.ports[p].w; }) &&
-                    !portsOf(w).empty() && w.dbd < 0)
+                const std::set<int> ports = portsOf(w);   // one set: its begin and end must be of the same one
+                if (!(w.out & 1) && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; }) &&
+                    !ports.empty() && w.dbd < 0)
                     return och + " shows the background" + win;
                 continue;
             }
@@ -405,8 +423,9 @@ protected:
             uint64_t stored = 0;
             for (const auto& c : own)
                 stored += c.lineBytes / Map::groupBytes(c.packing) * (c.packing == 0x80 ? 5 : c.packing == 0x01 ? 3 : 1);
-            const Port& q = s.ports[std::max(sourcePort(w), 0)];
-            const int input = w.crop[2] ? w.crop[2] : q.w * (sourcePort(w) >= 4 && q.state < 4 ? 2 : 1);
+            // (a crop record reaching past the picture, drawn for another port or left by a
+            // port that shrank, asks for what it leaves of the picture)
+            const int input = inputOf(s, w)[1];
             if (w.dbd < 0 && int(stored) + 2 < std::min({w.w, input, 2176}))
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
             lit.insert({shows, cell});
@@ -548,7 +567,12 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
     nine.wins[1].dbd = 6, nine.how = 1;
     Step back = nine;
     back.wins[2].dbd = -1;
+    Step narrow = on(960, 480, {{0, 893, 0, 67, 16, -1, 0, 2}}, {none, none, {64, 1080, 3}});
+    narrow.splice = 4;
+    Step wider = narrow;   // a crop wider than the picture: the picture's 64 pixels are stored
+    wider.how = 1, wider.wins[0].crop[2] = 215, wider.wins[0].crop[3] = 1080;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
+        {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"no input", {{on(3840, 2600, {{1, 0, 0, 3840, 1080, -1, 1}, {4, 1920, 1900, 960, 540}}), 0}}},
         {"nine channels, none given", {{on(3840, 2600, {{0, 0, 0, 960, 540}, {1, 960, 0, 960, 540}, {2, 1920, 0, 960, 540},
                                                         {0, 2880, 0, 960, 540, 6}, {3, 0, 540, 960, 540}}), 0}}},
