@@ -326,6 +326,8 @@ protected:
     // The first fault of the chip after a step ("" when none).
     std::string fault(const Step& s, const std::set<int>& holding, const std::set<int>& spare)
     {
+        if (picture)
+            noteStarts();
         const auto caps = Map::captures();
         std::string out = Map::clashes(caps);
         if (!out.empty())
@@ -416,8 +418,8 @@ protected:
                 return och + " mirrored otherwise than its record" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
-            if ((w.out & 2) && std::none_of(own.begin(), own.end(), [](auto& c) { return c.heldSlot >= 0; }))
-                return och + " of a frozen window reads a running capture" + win;
+            if ((w.out & 2 || holdAll) && std::none_of(own.begin(), own.end(), [](auto& c) { return c.heldSlot >= 0; }))
+                return och + (holdAll ? " of a window held for a change" : " of a frozen window") + " reads a running capture" + win;
             // A line is stored narrower than the window shows only past 2176 pixels (the
             // input side's limit) or where no packing fits: never below 2176 pixels.
             uint64_t stored = 0;
@@ -428,6 +430,8 @@ protected:
             const int input = inputOf(s, w)[1];
             if (w.dbd < 0 && int(stored) + 2 < std::min({w.w, input, 2176}))
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
+            if (picture && w.dbd < 0 && !(out = shown(s, w, r, own, cx, cy, cw, ch)).empty())
+                return och + out + win;
             lit.insert({shows, cell});
             ochWindow[o] = shows;
         }
@@ -471,12 +475,110 @@ protected:
     // The records that hold channels after a step, and the joined ones that may hold no memory.
     std::set<int> held, memoryless;
     int layer[6] = {};   // each record's layer: see run
+    bool picture = false, holdAll = false;   // the picture check; every window held for a change
+    int starts[8] = {};   // each output channel's start on the line, as last written whole
+
+    // The output start and the background switch share a byte: the start is the last write of
+    // both its bytes together, taken from the chip's transfers since the last look.
+    void noteStarts()
+    {
+        const auto frames = sim::ScalerModel::frames();
+        for (size_t i = 0; i + 1 < frames.size(); ++i) {
+            const auto &a = frames[i], &b = frames[i + 1];
+            if (a.write && b.write && a.reg == 0x40 && b.reg == 0x41 && a.bank == b.bank && (a.bank & 15) == 8 && a.bank < 0x88)
+                starts[a.bank >> 4] = a.value | b.value << 8;
+        }
+        sim::ScalerModel::clearFrames();
+    }
+
+    // What one output channel shows of its window on a cell, against what the window asks:
+    // at sampled columns (the window's edges, the cell's, a few inside) the input pixel, and at
+    // sampled rows the input line, within a stored pixel or two of the input and two of the
+    // output. Everything shown is taken from the registers: the output area, the read's start
+    // address against the capture's buffer (line and pixel group), the enlargement step and
+    // phase, mirroring, and the capture's start, reduction step and deinterlacing.
+    std::string shown(const Step& s, const Win& w, const Map::Readout& r, const std::vector<Map::Capture>& own, int cx, int cy,
+                      int cw, int ch)
+    {
+        const Map::Capture* c = &own[0];   // a split line is stored from its first part's buffer on
+        for (const auto& k : own)
+            c = k.buffer[0] < c->buffer[0] ? &k : c;
+        const int o = r.och, hst = int(reg(8, 0x28, 2)), vst = int(reg(8, 0x2C, 2));
+        const int64_t at = int32_t(uint32_t(r.buffer[0] + r.firstLine - c->buffer[0]));   // addresses wrap at 32 bits
+        const int64_t line0 = at >= 0 ? at / c->pitch : -1 - (-1 - at) / c->pitch;
+        const int gp = c->packing == 0x80 ? 5 : c->packing == 0x01 ? 3 : 1;
+        const int64_t px0 = (at - line0 * c->pitch) / int64_t(Map::groupBytes(c->packing)) * gp;
+        const bool hm = reg(8, 0x22, 1, o) & 1, vm = r.step < 0;
+        const int S = starts[o], E = int(reg(8, 0x32, 2, o)), T = int(reg(8, 0x44, 2, o)), readH = int(reg(8, 0x42, 2, o));
+        const bool hEnl = reg(0x0A, 0x46, 1, o) == 199, vEnl = reg(0x0A, 0x44, 1, o) == 3;
+        const double hf = hEnl ? reg(0x0A, 0x49, 2, o) / 65536.0 : 1, vf = vEnl ? reg(0x0A, 0x4E, 2, o) / 65536.0 : 1;
+        const double hph = hEnl ? reg(0x0A, 0x47, 1, o) / 256.0 : 0, vph = vEnl ? reg(0x0A, 0x4C, 1, o) / 256.0 : 0;
+        const int ic = c->ich;
+        const double hr = reg(0x11, 0x44, 1, ic) == 199 ? 65536.0 / std::max(1u, reg(0x11, 0x47, 2, ic)) : 1;
+        const double vr = reg(0x11, 0x49, 1, ic) == 0x84 ? 65536.0 / std::max(1u, reg(0x11, 0x4C, 2, ic)) : 1;
+        const int p = sourcePort(w);
+        const Port& q = s.ports[p];
+        const int u0 = int(reg(0x10, 0x17, 2, ic)) + 7 - q.hst, v0 = int(reg(0x10, 0x1B, 2, ic)) - 1 - q.vst;
+        // Asked: the record's part of the picture over its rectangle (an interlaced port's crop
+        // is not looked at down the picture: its lines are the field's).
+        const std::array<int, 4> in = inputOf(s, w);
+        const int lines = c->deinterlaced ? 2 : 1;
+        const bool rows = !(q.ip && w.crop[2]);
+        const double uAsk = double(in[1]) / w.w, vAsk = double(in[3] * lines) / w.h;
+        // (a port measured to start under 7 pixels loses its first pixels: the capture's start
+        // counts 7 behind the measurement)
+        const double tolH = 2 * std::max({1.0, uAsk, hr}) + (gp - 1) * hr + std::max(7 - q.hst, 0), tolV = 2 * std::max({1.0, vAsk, vr});
+        const int wr = w.x + w.w, wb = w.y + w.h, right = std::min(wr, cx + cw), bottom = std::min(wb, cy + ch);
+        const int left = std::max(w.x, cx), top = std::max(w.y, cy);
+        const std::string at0 = " (start " + std::to_string(S) + ", end " + std::to_string(E) + ")";
+        // Columns: a join may stay dark for the few pixels the timing start forces at a cell's edge.
+        for (int x : {w.x, w.x + 1, wr - 2, wr - 1, cx - 1, cx, cx + 4, cx + cw - 1, w.x + w.w / 3, w.x + w.w / 2, w.x + 2 * w.w / 3}) {
+            if (x < left || x >= right)
+                continue;
+            const int t = x - cx + hst, i = t - S;
+            if (t < S || t >= E) {
+                if (t >= E || !(x < cx + 4 && w.x < cx))
+                    return " leaves column " + std::to_string(x) + " dark" + at0;
+                continue;
+            }
+            const double k = hph + i * hf;
+            if (k >= readH + 1)
+                return " shows column " + std::to_string(x) + " past its read of " + std::to_string(readH) + at0;
+            const double stored = hm ? px0 + readH - 1 - k : px0 + k;
+            const double got = u0 + stored * hr, rel = (x - w.x + 0.5) * uAsk - 0.5;
+            const double ask = in[0] + (w.attr & 1 ? in[1] - 1 - rel : rel);
+            if (std::abs(got - ask) > tolH)
+                return " shows input pixel " + std::to_string(int(got)) + " at column " + std::to_string(x) + " for " +
+                       std::to_string(int(ask)) + at0;
+        }
+        if (S >= hst && cx + S - hst < left)   // (columns before the line's start are not seen)
+            return " starts at column " + std::to_string(cx + S - hst) + ", outside its window" + at0;
+        if (cx + E - hst > right)
+            return " ends at column " + std::to_string(cx + E - hst) + ", outside its window" + at0;
+        if (T >= vst && cy + T - vst < top)   // (rows before the frame's start are not seen)
+            return " starts at row " + std::to_string(cy + T - vst) + ", above its window";
+        for (int y : {w.y, w.y + 1, wb - 2, wb - 1, cy - 1, cy, cy + ch - 1, w.y + w.h / 3, w.y + w.h / 2}) {
+            if (y < top || y >= bottom || !rows)
+                continue;
+            const int j = y - cy + vst - T;
+            const double k = vph + j * vf;
+            if (j < 0 || k >= r.lines + 1)
+                return " leaves row " + std::to_string(y) + " dark (top " + std::to_string(T) + ", " + std::to_string(r.lines) + " lines)";
+            const double got = v0 * lines + (line0 + (vm ? -k : k)) * vr, rel = (y - w.y + 0.5) * vAsk - 0.5;
+            const double ask = in[2] * lines + (w.attr & 2 ? in[3] * lines - 1 - rel : rel);
+            if (std::abs(got - ask) > tolV)
+                return " shows input line " + std::to_string(int(got)) + " at row " + std::to_string(y) + " for " + std::to_string(int(ask));
+        }
+        return "";
+    }
+    void check(bool pictures);   // the memory check, or the picture check beside it
 };
 
-} // namespace
 
-TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
+
+void ScalerMemory::check(bool pictures)
 {
+    picture = pictures;
     for (auto& r : source.hdminfo)
         r.valid = 0;   // the ports are as each step sets them, not measured from receivers
     kel_test::OmenuItem item;
@@ -503,6 +605,7 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         std::string told;
         held.clear();
         memoryless.clear();
+        std::fill_n(starts, 8, 0);
         for (auto& [s, changed] : steps) {
             const std::set<int> ask = asking(before, s, changed);
             int demand = 0;
@@ -536,7 +639,9 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
                 chip->set_freeze(chip->c331_fd, 1);
+                holdAll = true;
                 f = fault(s, held, memoryless);
+                holdAll = false;
                 told += f.empty() ? "" : "held for a change\n";
             }
             if (!f.empty()) {
@@ -592,9 +697,9 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         EXPECT_EQ(run(steps), "") << name;
 
     // Random layouts, one to six steps each on a chip fresh from power-on (its transfers
-    // not logged: nothing here reads them).
-    sim::SimBoard::setRecording(false);
-    kel_test::checkProperty("memory over random layouts", [&] {
+    // logged only for the picture check, which reads the output starts from them).
+    sim::SimBoard::setRecording(picture);
+    kel_test::checkProperty(picture ? "picture over random layouts" : "memory over random layouts", [&] {
         std::vector<std::pair<Step, int>> steps{{drawn(), -1}};
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
@@ -628,4 +733,17 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
             RC_FAIL(f);
     }, {kel_test::underEmulation() ? 10 : 60, 100});
     sim::SimBoard::setRecording(true);
+}
+
+} // namespace
+
+TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
+{
+    check(false);
+}
+
+// Every lit cell shows the input pixels its window asks for, where its window lies.
+TEST_F(ScalerMemory, EveryCellShowsThePictureItsWindowAsks)
+{
+    check(true);
 }
