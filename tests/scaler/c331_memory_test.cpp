@@ -690,6 +690,7 @@ void ScalerMemory::check(bool pictures)
     wider.how = 1, wider.wins[0].crop[2] = 215, wider.wins[0].crop[3] = 1080;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
+        {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
         {"no channel in the lowest window held for a change", {{on(3840, 2160, {{4, 0, 0, 1920, 1080}, {1, 1920, 0, 1920, 1080}}), 0}}},
         {"no input", {{on(3840, 2600, {{1, 0, 0, 3840, 1080, -1, 1}, {4, 1920, 1900, 960, 540}}), 0}}},
         {"nine channels, none given", {{on(3840, 2600, {{0, 0, 0, 960, 540}, {1, 960, 0, 960, 540}, {2, 1920, 0, 960, 540},
