@@ -219,7 +219,9 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st in, _ImageWi
         wr(fd, R(0x16, 0x31, 1), uint32_t(PS_MEM_PITCH), off);
         wr(fd, R(0x16, 0x66, 3), order, off);
     };
-    const int hst = PI_ACT[p].HST + PM_IACTHST[w] - 7;
+    // The capture's start counts 7 pixels behind the measurement: a port measured to start
+    // sooner loses those first pixels rather than wrapping to a start no line reaches.
+    const int hst = std::max(PI_ACT[p].HST + PM_IACTHST[w] - 7, 0);
     capture(ich, hst, firstPart, uint32_t(line.start), phase);
     if (dual) {
         const int second = ich_list[w][1];

@@ -175,10 +175,13 @@ void c331_manage::set_freeze(int fd, int on)
             if (!(g_chg_shape[w] || g_chg_output[w] || g_chg_input[w]))
                 continue;
             const int ich = prev_ich_list[w][0] >= 0 ? prev_ich_list[w][0] : ich_list[w][0];
-            held.push_back({w, ich});
+            // A window without an input channel has no capture to hold; the first one that
+            // has gives the field the others are held on.
+            if (ich >= 0 && ich < kChannels)
+                held.push_back({w, ich});
         }
         set_rtct(fd, 0);
-        if (held.empty() || held[0].ich < 0 || held[0].ich >= kChannels)
+        if (held.empty())
             return;
         auto field = [&](int ich) { return int((rd(fd, R(0xAB, 0x47 + uint32_t(ich), 1)) >> 2) & 3); };
         const int first = held[0].ich;
@@ -186,9 +189,6 @@ void c331_manage::set_freeze(int fd, int on)
         const int fld = field(first);
         // The other windows are held on the same field as the first.
         std::vector<Held> waiting(held.begin() + 1, held.end());
-        waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
-                                     [](const Held& h) { return h.ich < 0 || h.ich >= kChannels; }),
-                      waiting.end());
         // A field lasts some 16-20 ms: the passes are 1 ms apart, so the bound covers a
         // dozen fields and a window in another phase passes through the first one's field.
         for (int pass = 0; pass < 250 && !waiting.empty(); ++pass) {
@@ -221,7 +221,7 @@ void c331_manage::set_freeze(int fd, int on)
             const int master = kelApi_IsWinValid(PM_WIN_STITCHING[h.win]) ? PM_WIN_STITCHING[h.win] : h.win;
             int32_t* r = field_rec[master];
             const bool late = std::any_of(waiting.begin(), waiting.end(), [&](const Held& x) { return x.win == h.win; });
-            if (!swapped[master] && h.ich >= 0 && h.ich < kChannels)
+            if (!swapped[master])
                 std::swap(r[((late ? field(h.ich) : fld) + 3) % 4], r[4]);
             swapped[master] = true;
             const uint32_t order = uint32_t(r[0]) | uint32_t(r[1]) << 4 | uint32_t(r[2]) << 8 |

@@ -17,6 +17,7 @@
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/ScalerHarness.h"
 
+#include <array>
 #include <map>
 #include <memory>
 #include <set>
@@ -59,6 +60,22 @@ int sourcePort(const Win& w)
     static const int port[4] = {2, 1, 0, 5};
     return w.source < 4 ? port[w.source] : -1;
 }
+// The part of its port's picture a record shows (x, width, y, height): its crop record's
+// margins within the picture (a margin past the edge counts as none, a crop left empty as the
+// whole picture), in pixels of the line the port carries and lines of its field.
+std::array<int, 4> inputOf(const Step& s, const Win& w)
+{
+    const int p = std::max(sourcePort(w), 0);
+    const Port& q = s.ports[p];
+    const int W = q.w * (p >= 4 && q.state < 4 ? 2 : 1), H = q.h;
+    auto part = [](int from, int size, int whole) {
+        const int cut = whole - from - std::max(whole - (from + size), 0);
+        return cut > 0 ? std::make_pair(from < whole ? from : 0, cut) : std::make_pair(0, whole);
+    };
+    const auto [x, cw] = w.crop[2] ? part(w.crop[0], w.crop[2], W) : std::make_pair(0, W);
+    const auto [y, ch] = w.crop[2] ? part(w.crop[1], w.crop[3], H) : std::make_pair(0, H);
+    return {x, cw, y, ch};
+}
 // Units of joined-window memory the shown records ask for (six in all), and how many of
 // them ask.
 std::pair<int, int> unitsOf(const Step& s)
@@ -100,7 +117,8 @@ Port drawnPort(int q)
     using namespace rc::gen;
     Port o;
     const bool portrait = *element(0, 0, 1);
-    o.w = portrait ? *oneOf(element(1080, 1440, 2160), inRange(64, 2561)) : *oneOf(element(1920, 3840, 1280, 4096), inRange(64, 4097));
+    // (narrow pictures enlarged past 8 times move a cell's lead-in before the line's start)
+    o.w = portrait ? *oneOf(element(1080, 1440, 2160), inRange(64, 2561)) : *oneOf(element(1920, 3840, 1280, 4096), inRange(64, 4097), inRange(64, 241));
     o.h = portrait ? *oneOf(element(1920, 2560, 3840, 4096), inRange(2161, 4097)) : *oneOf(element(1080, 2160, 720), inRange(64, 2161));
     o.hst = *element(192, 0, 7, 300);
     o.vst = *element(41, 0, 3, 90);
@@ -309,6 +327,8 @@ protected:
     // The first fault of the chip after a step ("" when none).
     std::string fault(const Step& s, const std::set<int>& holding, const std::set<int>& spare)
     {
+        if (picture)
+            noteStarts();
         const auto caps = Map::captures();
         std::string out = Map::clashes(caps);
         if (!out.empty())
@@ -381,8 +401,9 @@ protected:
             const Win& w = s.wins[shows];
             const std::string win = "; window " + std::to_string(shows);
             if (reg(8, 0x41, 1, o)) {   // the background: black, or no picture
-                if (!(w.out & 1) && std::all_of(portsOf(w).begin(), portsOf(w).end(), [&](int p) { return s.ports[p].w; }) &&
-                    !portsOf(w).empty() && w.dbd < 0)
+                const std::set<int> ports = portsOf(w);   // one set: its begin and end must be of the same one
+                if (!(w.out & 1) && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; }) &&
+                    !ports.empty() && w.dbd < 0)
                     return och + " shows the background" + win;
                 continue;
             }
@@ -398,17 +419,20 @@ protected:
                 return och + " mirrored otherwise than its record" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
-            if ((w.out & 2) && std::none_of(own.begin(), own.end(), [](auto& c) { return c.heldSlot >= 0; }))
-                return och + " of a frozen window reads a running capture" + win;
+            if ((w.out & 2 || holdAll) && std::none_of(own.begin(), own.end(), [](auto& c) { return c.heldSlot >= 0; }))
+                return och + (holdAll ? " of a window held for a change" : " of a frozen window") + " reads a running capture" + win;
             // A line is stored narrower than the window shows only past 2176 pixels (the
             // input side's limit) or where no packing fits: never below 2176 pixels.
             uint64_t stored = 0;
             for (const auto& c : own)
                 stored += c.lineBytes / Map::groupBytes(c.packing) * (c.packing == 0x80 ? 5 : c.packing == 0x01 ? 3 : 1);
-            const Port& q = s.ports[std::max(sourcePort(w), 0)];
-            const int input = w.crop[2] ? w.crop[2] : q.w * (sourcePort(w) >= 4 && q.state < 4 ? 2 : 1);
+            // (a crop record reaching past the picture, drawn for another port or left by a
+            // port that shrank, asks for what it leaves of the picture)
+            const int input = inputOf(s, w)[1];
             if (w.dbd < 0 && int(stored) + 2 < std::min({w.w, input, 2176}))
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
+            if (picture && w.dbd < 0 && !(out = shown(s, w, r, own, cx, cy, cw, ch)).empty())
+                return och + out + win;
             lit.insert({shows, cell});
             ochWindow[o] = shows;
         }
@@ -452,12 +476,121 @@ protected:
     // The records that hold channels after a step, and the joined ones that may hold no memory.
     std::set<int> held, memoryless;
     int layer[6] = {};   // each record's layer: see run
+    bool picture = false, holdAll = false;   // the picture check; every window held for a change
+    int starts[8] = {};   // each output channel's start on the line, as last written whole
+
+    // The output start and the background switch share a byte: the start is the last write of
+    // both its bytes together, taken from the chip's transfers since the last look.
+    void noteStarts()
+    {
+        const auto frames = sim::ScalerModel::frames();
+        for (size_t i = 0; i + 1 < frames.size(); ++i) {
+            const auto &a = frames[i], &b = frames[i + 1];
+            if (a.write && b.write && a.reg == 0x40 && b.reg == 0x41 && a.bank == b.bank && (a.bank & 15) == 8 && a.bank < 0x88)
+                starts[a.bank >> 4] = a.value | b.value << 8;
+        }
+        sim::ScalerModel::clearFrames();
+    }
+
+    // What one output channel shows of its window on a cell, against what the window asks:
+    // at sampled columns (the window's edges, the cell's, a few inside) the input pixel, and at
+    // sampled rows the input line, within a stored pixel or two of the input and two of the
+    // output. Everything shown is taken from the registers: the output area, the read's start
+    // address against the capture's buffer (line and pixel group), the enlargement step and
+    // phase, mirroring, and the capture's start, reduction step and deinterlacing.
+    std::string shown(const Step& s, const Win& w, const Map::Readout& r, const std::vector<Map::Capture>& own, int cx, int cy,
+                      int cw, int ch)
+    {
+        const Map::Capture* c = &own[0];   // a split line is stored from its first part's buffer on
+        for (const auto& k : own)
+            c = k.buffer[0] < c->buffer[0] ? &k : c;
+        const int o = r.och, hst = int(reg(8, 0x28, 2)), vst = int(reg(8, 0x2C, 2));
+        const int64_t at = int32_t(uint32_t(r.buffer[0] + r.firstLine - c->buffer[0]));   // addresses wrap at 32 bits
+        const int64_t line0 = at >= 0 ? at / c->pitch : -1 - (-1 - at) / c->pitch;
+        const int gp = c->packing == 0x80 ? 5 : c->packing == 0x01 ? 3 : 1;
+        const int64_t px0 = (at - line0 * c->pitch) / int64_t(Map::groupBytes(c->packing)) * gp;
+        const bool hm = reg(8, 0x22, 1, o) & 1, vm = r.step < 0;
+        const int S = starts[o], E = int(reg(8, 0x32, 2, o)), T = int(reg(8, 0x44, 2, o)), readH = int(reg(8, 0x42, 2, o));
+        const bool hEnl = reg(0x0A, 0x46, 1, o) == 199, vEnl = reg(0x0A, 0x44, 1, o) == 3;
+        const double hf = hEnl ? reg(0x0A, 0x49, 2, o) / 65536.0 : 1, vf = vEnl ? reg(0x0A, 0x4E, 2, o) / 65536.0 : 1;
+        const double hph = hEnl ? reg(0x0A, 0x47, 1, o) / 256.0 : 0, vph = vEnl ? reg(0x0A, 0x4C, 1, o) / 256.0 : 0;
+        const int ic = c->ich;
+        const double hr = reg(0x11, 0x44, 1, ic) == 199 ? 65536.0 / std::max(1u, reg(0x11, 0x47, 2, ic)) : 1;
+        const double vr = reg(0x11, 0x49, 1, ic) == 0x84 ? 65536.0 / std::max(1u, reg(0x11, 0x4C, 2, ic)) : 1;
+        const int p = sourcePort(w);
+        const Port& q = s.ports[p];
+        const int u0 = int(reg(0x10, 0x17, 2, ic)) + 7 - q.hst, v0 = int(reg(0x10, 0x1B, 2, ic)) - 1 - q.vst;
+        // Asked: the record's part of the picture over its rectangle (an interlaced port's crop
+        // is not looked at down the picture: its lines are the field's).
+        const std::array<int, 4> in = inputOf(s, w);
+        const int lines = c->deinterlaced ? 2 : 1;
+        const bool rows = !(q.ip && w.crop[2]);
+        const double uAsk = double(in[1]) / w.w, vAsk = double(in[3] * lines) / w.h;
+        // (a port measured to start under 7 pixels loses its first pixels: the capture's start
+        // counts 7 behind the measurement)
+        const double tolH = 2 * std::max({1.0, uAsk, hr}) + (gp - 1) * hr + std::max(7 - q.hst, 0), tolV = 2 * std::max({1.0, vAsk, vr});
+        const int wr = w.x + w.w, wb = w.y + w.h, right = std::min(wr, cx + cw), bottom = std::min(wb, cy + ch);
+        const int left = std::max(w.x, cx), top = std::max(w.y, cy);
+        const std::string at0 = " (start " + std::to_string(S) + ", end " + std::to_string(E) + ")";
+        if (S < 10 || T < 3)   // the chip shows nothing of a channel starting there
+            return " starts within the first 10 pixels or 3 lines" + at0;
+        // At a join (5 pixels or more into the line) the read starts before the join's first pixel,
+        // so the filter has its taps: as many as the line's start leaves room for, up to 4 (less a
+        // pixel for the whole output pixel the start moves by, and one for the join's fraction).
+        const double lead = hph + (hst - S) * hf, room = std::min(4.0, std::floor((hst - 10) * hf)) - 2;
+        if (hEnl && !hm && (cx - w.x) * hf >= 5 && cx < right && lead < room)
+            return " reads " + std::to_string(lead) + " pixels before its join, not " + std::to_string(room) + at0;
+        // Columns: a join may stay dark where the read cannot start before the line's start at the
+        // pixel group the join falls in (the group's pixels, and four more).
+        const double darkJoin = 4 + (gp - 1) / hf;
+        for (int x : {w.x, w.x + 1, wr - 2, wr - 1, cx - 1, cx, cx + int(darkJoin), cx + cw - 1, w.x + w.w / 3, w.x + w.w / 2, w.x + 2 * w.w / 3}) {
+            if (x < left || x >= right)
+                continue;
+            const int t = x - cx + hst, i = t - S;
+            if (t < S || t >= E) {
+                if (t >= E || !(x < cx + darkJoin && w.x < cx))
+                    return " leaves column " + std::to_string(x) + " dark" + at0;
+                continue;
+            }
+            const double k = hph + i * hf;
+            if (k >= readH + 1)
+                return " shows column " + std::to_string(x) + " past its read of " + std::to_string(readH) + at0;
+            const double stored = hm ? px0 + readH - 1 - k : px0 + k;
+            const double got = u0 + stored * hr, rel = (x - w.x + 0.5) * uAsk - 0.5;
+            const double ask = in[0] + (w.attr & 1 ? in[1] - 1 - rel : rel);
+            // (a mirrored part narrower than a read's least 16 pixels cannot always be placed)
+            if (std::abs(got - ask) > tolH && !(hm && (right - left) * hf < 16))
+                return " shows input pixel " + std::to_string(int(got)) + " at column " + std::to_string(x) + " for " +
+                       std::to_string(int(ask)) + at0;
+        }
+        if (S >= hst && cx + S - hst < left)   // (columns before the line's start are not seen)
+            return " starts at column " + std::to_string(cx + S - hst) + ", outside its window" + at0;
+        if (cx + E - hst > right)
+            return " ends at column " + std::to_string(cx + E - hst) + ", outside its window" + at0;
+        if (T >= vst && cy + T - vst < top)   // (rows before the frame's start are not seen)
+            return " starts at row " + std::to_string(cy + T - vst) + ", above its window";
+        for (int y : {w.y, w.y + 1, wb - 2, wb - 1, cy - 1, cy, cy + ch - 1, w.y + w.h / 3, w.y + w.h / 2}) {
+            if (y < top || y >= bottom || !rows)
+                continue;
+            const int j = y - cy + vst - T;
+            const double k = vph + j * vf;
+            if (j < 0 || k >= r.lines + 1)
+                return " leaves row " + std::to_string(y) + " dark (top " + std::to_string(T) + ", " + std::to_string(r.lines) + " lines)";
+            const double got = v0 * lines + (line0 + (vm ? -k : k)) * vr, rel = (y - w.y + 0.5) * vAsk - 0.5;
+            const double ask = in[2] * lines + (w.attr & 2 ? in[3] * lines - 1 - rel : rel);
+            if (std::abs(got - ask) > tolV)
+                return " shows input line " + std::to_string(int(got)) + " at row " + std::to_string(y) + " for " + std::to_string(int(ask));
+        }
+        return "";
+    }
+    void check(bool pictures);   // the memory check, or the picture check beside it
 };
 
-} // namespace
 
-TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
+
+void ScalerMemory::check(bool pictures)
 {
+    picture = pictures;
     for (auto& r : source.hdminfo)
         r.valid = 0;   // the ports are as each step sets them, not measured from receivers
     kel_test::OmenuItem item;
@@ -484,6 +617,7 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         std::string told;
         held.clear();
         memoryless.clear();
+        std::fill_n(starts, 8, 0);
         for (auto& [s, changed] : steps) {
             const std::set<int> ask = asking(before, s, changed);
             int demand = 0;
@@ -517,7 +651,9 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
                 chip->set_freeze(chip->c331_fd, 1);
+                holdAll = true;
                 f = fault(s, held, memoryless);
+                holdAll = false;
                 told += f.empty() ? "" : "held for a change\n";
             }
             if (!f.empty()) {
@@ -548,7 +684,14 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
     nine.wins[1].dbd = 6, nine.how = 1;
     Step back = nine;
     back.wins[2].dbd = -1;
+    Step narrow = on(960, 480, {{0, 893, 0, 67, 16, -1, 0, 2}}, {none, none, {64, 1080, 3}});
+    narrow.splice = 4;
+    Step wider = narrow;   // a crop wider than the picture: the picture's 64 pixels are stored
+    wider.how = 1, wider.wins[0].crop[2] = 215, wider.wins[0].crop[3] = 1080;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
+        {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
+        {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
+        {"no channel in the lowest window held for a change", {{on(3840, 2160, {{4, 0, 0, 1920, 1080}, {1, 1920, 0, 1920, 1080}}), 0}}},
         {"no input", {{on(3840, 2600, {{1, 0, 0, 3840, 1080, -1, 1}, {4, 1920, 1900, 960, 540}}), 0}}},
         {"nine channels, none given", {{on(3840, 2600, {{0, 0, 0, 960, 540}, {1, 960, 0, 960, 540}, {2, 1920, 0, 960, 540},
                                                         {0, 2880, 0, 960, 540, 6}, {3, 0, 540, 960, 540}}), 0}}},
@@ -556,6 +699,8 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
                                                        {p1440x2560, none, none, none, none, vbo}), 0}}},
         {"a 4096 wide line on ICH 4 and 5", {{on(7680, 1080, {{2, 0, 0, 16, 16}, {2, 16, 0, 16, 16}, {2, 32, 0, 16, 16}, {2, 48, 0, 16, 16},
                                                                {2, 0, 0, 7680, 1080}, {2, 3000, 500, 1280, 500}}, {wide}), 0}}},
+        {"a cropped 4096 wide line stored narrower, mirrored", {{on(7680, 1080, {{2, 0, 0, 16, 16}, {2, 16, 0, 16, 16}, {2, 32, 0, 16, 16},
+                                                                    {2, 48, 0, 16, 16}, {2, 0, 0, 7680, 1080, -1, 1, 0, 0, {600, 0, 3496, 1080}}}, {wide}), 0}}},
         {"interlaced on ICH 4-7", {{on(1920, 1080, {{2, 0, 0, 960, 540}, {2, 960, 0, 960, 540}, {2, 0, 540, 960, 540},
                                                      {2, 960, 540, 960, 540}, {2, 0, 0, 1920, 1080}, {2, 500, 500, 700, 500}}, {{1920, 540, 5, 1}}), 0}}},
         {"right edges on a cell border", {{on(3840, 2600, {{2, 0, 0, 1920, 500}, {2, 0, 500, 1920, 500}, {2, 100, 1000, 1820, 500},
@@ -568,9 +713,9 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         EXPECT_EQ(run(steps), "") << name;
 
     // Random layouts, one to six steps each on a chip fresh from power-on (its transfers
-    // not logged: nothing here reads them).
-    sim::SimBoard::setRecording(false);
-    kel_test::checkProperty("memory over random layouts", [&] {
+    // logged only for the picture check, which reads the output starts from them).
+    sim::SimBoard::setRecording(picture);
+    kel_test::checkProperty(picture ? "picture over random layouts" : "memory over random layouts", [&] {
         std::vector<std::pair<Step, int>> steps{{drawn(), -1}};
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
@@ -578,8 +723,13 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         }
         const Step& s = steps[0].first;
         const auto [cols, rows, oneColumn] = gridOf(s);
-        int shown = 0, dbd = 0, tall = 0, crop = 0, frozen = 0, demand = 0;
+        int shown = 0, dbd = 0, tall = 0, crop = 0, frozen = 0, demand = 0, enlarged = 0, wide = 0, mirrored = 0, black = 0;
         for (const Win& w : s.wins) {
+            const int p = std::max(sourcePort(w), 0);
+            enlarged += w.w && w.w > 8 * s.ports[p].w;
+            wide += w.w > 2176 && s.ports[p].w > 2176;
+            mirrored += w.w && w.attr;
+            black += w.w && (w.out & 5);
             shown += w.w != 0;
             dbd += w.w && w.dbd > 0;
             crop += w.w && w.crop[2];
@@ -597,6 +747,10 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
         RC_CLASSIFY(frozen > 0, "frozen");
         RC_CLASSIFY(s.osd, "OSD");
         RC_CLASSIFY(shown > 3, "four or more windows");
+        RC_CLASSIFY(enlarged > 0, "enlarged past 8 times");
+        RC_CLASSIFY(wide > 0, "a window and its picture over 2176 wide");
+        RC_CLASSIFY(mirrored > 0, "mirrored");
+        RC_CLASSIFY(black > 0, "black or fading");
         for (const auto& step : steps)
             RC_CLASSIFY(step.first.how == 2, "a port change");
         const std::string f = run(steps);
@@ -604,4 +758,17 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
             RC_FAIL(f);
     }, {kel_test::underEmulation() ? 10 : 60, 100});
     sim::SimBoard::setRecording(true);
+}
+
+} // namespace
+
+TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
+{
+    check(false);
+}
+
+// Every lit cell shows the input pixels its window asks for, where its window lies.
+TEST_F(ScalerMemory, EveryCellShowsThePictureItsWindowAsks)
+{
+    check(true);
 }
