@@ -130,7 +130,7 @@ TEST_F(ParamBlock, PausesAfterTheFileWork)
                                      micros([&] { p->mode_file_deal(0, 1); })}),
               (std::vector<uint64_t>{100100, 100000, 300}));
     KelRamPara::put16(p->ram + 2176, 1);
-    EXPECT_EQ(micros([&] { p->ram_para_file_save(); }), 100000u);
+    EXPECT_EQ(micros([&] { p->ram_para_file_save(); }), 0u);   // on the GUI thread: no pause
     EXPECT_EQ(micros([&] { p = fresh(); }), 100000u + 16 * 100u);   // file read
 }
 
@@ -353,8 +353,8 @@ TEST_F(ParamBlock, ANewCropNeverTakesARecordThePcFilledMeanwhile)
     CROP_PARA c{0, 7, 7, 70, 70};
     int result = -1;
     {
-        // The PC's RAM write holds the scaler manager's mutex while it fills record 0.
-        std::unique_lock<std::mutex> pcWrite(c331_manage::p_c331_manage->c331_mutex);
+        // The PC's RAM write holds the block's lock while it fills record 0.
+        std::unique_lock<std::mutex> pcWrite = KelRamPara::lock_block();
         kel_test::LockWaiter adder([&] { result = p->KelAddNewCrop(1, &c); });
         std::string why;
         EXPECT_TRUE(adder.waitsOnLock(&why)) << why;
