@@ -268,12 +268,20 @@ void KelRamPara::setRegisterStartValues()
 
 int KelRamPara::test_signal(int code)
 {
+    if (merge_notes && code >= 0 && code < 32 && (notes_waiting.fetch_or(1u << code) & (1u << code)))
+        return 1;
     std::lock_guard<std::mutex> hold(Utils::_test_signal_mutex);
     emit sig_update_para(code);
     return 1;
 }
 
 int KelRamPara::ram_para_save() { return test_signal(1); }
+
+void KelRamPara::take_note(int code)
+{
+    if (code >= 0 && code < 32)
+        notes_waiting &= ~(1u << code);
+}
 
 // --- PC writes --------------------------------------------------------------------------
 

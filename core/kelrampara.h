@@ -110,7 +110,13 @@ public:
 
     // --- change notification ---
     // Emits sig_update_para(code) under Utils::_test_signal_mutex; returns 1. Any thread.
+    // With merge_notes set, a code 0-31 whose last notification the consumer has not taken
+    // yet (take_note) is merged into it rather than queued again: its handler reads the
+    // block as it then is, so a burst of applies costs one refresh and one save, not one each.
     int test_signal(int code);
+    void take_note(int code);   // the consumer, first in its handler
+    std::atomic<bool> merge_notes{false};
+    std::atomic<uint32_t> notes_waiting{0};   // bit per code
     int ram_para_save();                           // test_signal(1)
 
     // The lock under which the block's settings, the user-mode slots and the register image

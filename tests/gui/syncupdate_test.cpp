@@ -10,8 +10,10 @@
 #include "ui_smartmapping.h"
 #include "gui/syncupdate.h"
 #include "gui/tip.h"
+#include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
-#include "tests/support/LockWaiter.h"
+#include "protocol/message_deal.h"
+#include "board/sim/SpiBusModel.h"
 #include "tests/support/GuiFixture.h"
 
 #include <QIcon>
@@ -130,60 +132,104 @@ TEST_F(ChangeNotification, AnEditNotYetAppliedIsNeitherSavedNorTakenIntoTheCopy)
     }
 }
 
-TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
-{
-    // The scaler thread sends its notification before it clears the flag, all under its
-    // lock; the refresh must not mistake that flag for an edit still pending.
-    para->ram[1500] = uint8_t(para->ram_backup[1500] + 1);
-    std::promise<void> holding;
-    std::atomic<bool> notifying{false};
-    const long gui = kel_test::currentThreadId();
-    std::thread scaler([&] {
-        std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
-        c331_manage::p_c331_manage->c331_apply_flag = 1;
-        holding.set_value();
-        while (!notifying)
-            std::this_thread::yield();
-        kel_test::sleepsOnLock(gui);   // the notification waits for the apply step
-        c331_manage::p_c331_manage->c331_apply_flag = 0;
-    });
-    holding.get_future().wait();
-    notifying = true;
-    notify(1);
-    scaler.join();
-    EXPECT_EQ((std::vector<int>{para->ram_backup[1500], uint8_t(paraFile()[2 + 1500 - 768])}), std::vector<int>(2, para->ram[1500]));
-}
+// Stands in front of the scaler model and holds the scaler thread at a chip transfer inside
+// its apply (the place of its frame waits) until the test lets it go, ten seconds at most.
+struct ApplyHold : sim::SpiModel {
+    sim::SpiModel* chip = sim::SpiBusModel::model(0);
+    std::mutex m;
+    std::condition_variable cv;
+    std::thread::id scaler;
+    int armed = 0, held = 0;   // holds still to make; the one in progress (1)
+    void transfer(const uint8_t* tx, uint8_t* rx, uint32_t n, uint32_t hz) override
+    {
+        std::unique_lock<std::mutex> lk(m);
+        if (std::this_thread::get_id() == scaler && armed > 0 && !held && KelRamPara::p_kelrampara_config->scaler_applying) {
+            --armed, held = 1;
+            cv.notify_all();
+            cv.wait_for(lk, std::chrono::seconds(10), [this] { return held == 0; });
+            held = 0;
+        }
+        lk.unlock();
+        chip->transfer(tx, rx, n, hz);
+    }
+    void endMessage() override { chip->endMessage(); }
+    uint8_t spiMode() const override { return chip->spiMode(); }
+};
 
-TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
+TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
 {
-    // The scaler thread takes its mutex while the refresh is writing the file (after the
-    // snapshot); the copy it compares against must stay as it is until it lets go.
-    para->ram[1600] = uint8_t(para->ram_backup[1600] + 1);
-    const uint8_t before = para->ram_backup[1600];
-    bool changedWhileHeld = false;
-    std::promise<void> fileHeld;
-    std::atomic<bool> notifying{false};
-    const long gui = kel_test::currentThreadId();
+    // The scaler and two PC links on threads of their own, the LCD on this one; the device's
+    // time is the virtual clock, which stands still while the scaler is held in its apply.
+    sim::SimBoard::useVirtualClock(true);
+    para->merge_notes = true;
+    c331_manage* m = c331_manage::p_c331_manage;
+    m->c331_fd = m->drv->initialize();
+    m->load_system_param();
+    m->define_param();
+    m->c331_stage = 8;
+    std::atomic<int> notes{0};
+    QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { notes += code == 1; });
+    ApplyHold hold;
+    sim::SpiBusModel::attach(0, &hold);
+    std::atomic<bool> stop{false};
     std::thread scaler([&] {
-        std::unique_lock<std::mutex> fileLock(Utils::_file_deal_mutex);
-        fileHeld.set_value();
-        while (!notifying)
+        while (!stop) {
+            m->c331manage_pass();
+            m->pass_wake.pauseMs(1);
             std::this_thread::yield();
-        // The refresh has taken its snapshot and waits on the file lock.
-        kel_test::sleepsOnLock(gui);
-        std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
-        fileLock.unlock();
-        // It has written the file and waits for the scaler's lock to refresh the copy (or,
-        // were it not to wait, has changed the copy and returned to join this thread).
-        kel_test::sleepsOnLock(gui);
-        changedWhileHeld = para->ram_backup[1600] != before;
+        }
     });
-    fileHeld.get_future().wait();
-    notifying = true;
-    notify(1);
+    hold.scaler = scaler.get_id();
+    {
+        std::lock_guard<std::mutex> lk(hold.m);
+        hold.armed = 4;
+    }
+    std::vector<std::thread> pcs;
+    for (int pc = 0; pc < 2; ++pc)
+        pcs.emplace_back([&, pc] {
+            for (int i = 0; i < 40; ++i) {   // window pc's x, then register 11 (apply)
+                const uint8_t x[2] = {uint8_t(8 * i), uint8_t(pc)};
+                para->KelRamParaDeal(x, 2, P::kLayers + P::kLayerSize * pc + P::kLayerWindow);
+                std::unique_lock<std::mutex> block = P::lock_block();
+                m->raise_apply_flag(1);
+            }
+        });
+    // Each hold: the LCD's block copy and a PC's capture while the scaler is in its apply.
+    std::vector<uint64_t> served;
+    for (int h = 0; h < 4; ++h) {
+        std::unique_lock<std::mutex> lk(hold.m);
+        ASSERT_TRUE(hold.cv.wait_for(lk, std::chrono::seconds(10), [&] { return hold.held == 1; })) << h;
+        lk.unlock();
+        const uint64_t t0 = sim::SimBoard::virtualMicroseconds();
+        auto copy = std::make_unique<P::BlockCopy>();
+        para->copy_block(*copy);
+        auto capture = std::async(std::launch::async, [] { return message_deal::capture_screen(); });
+        while (capture.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        lk.lock();
+        served.push_back(hold.held == 1 ? sim::SimBoard::virtualMicroseconds() - t0 : ~0ull);
+        hold.held = 0;
+        hold.cv.notify_all();
+    }
+    EXPECT_EQ(served, std::vector<uint64_t>(4, 0));   // no device time passed: within any bound
+    for (std::thread& pc : pcs)
+        pc.join();
+    // At rest once the load stops: what was queued is merged into at most one more apply
+    // and one more notification, then nothing is left, and the file holds what was applied.
+    const int notesAtStop = notes;
+    for (int spin = 0; spin < 100000 && (m->c331_apply_flag || para->scaler_applying || para->notes_waiting); ++spin)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    stop = true;
     scaler.join();
-    EXPECT_FALSE(changedWhileHeld);
-    EXPECT_EQ((std::vector<int>{para->ram_backup[1600], uint8_t(paraFile()[2 + 1600 - 768])}), std::vector<int>(2, para->ram[1600]));
+    sim::SpiBusModel::attach(0, hold.chip);
+    kel_test::settle();
+    auto copy = std::make_unique<P::BlockCopy>();
+    para->copy_block(*copy);
+    EXPECT_EQ((std::vector<int>{m->c331_apply_flag, para->scaler_applying, int(para->notes_waiting), notes - notesAtStop <= 2,
+                                copy->ram16(P::kLayers + P::kLayerWindow), copy->ram16(P::kLayers + P::kLayerSize + P::kLayerWindow),
+                                std::memcmp(paraFile().data() + 2, copy->ram + 768, 3328), std::memcmp(copy->saved, copy->ram, 4096)}),
+              (std::vector<int>{0, 0, 0, 1, (8 * 39) % 256, 0x100 + (8 * 39) % 256, 0, 0}));
+    RecordProperty("notes", notes.load());
 }
 
 TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApplyAndOnlyForASlot)
