@@ -92,21 +92,6 @@ TEST_F(ScalerApply, NothingChangedStillReportsAndClears)
     EXPECT_EQ(std::make_pair(called("c331_SetPattern"), codes.size()), std::make_pair(false, size_t(1)));
 }
 
-TEST_F(ScalerApply, APcWriteIsAppliedWithTheNextApplyAndNoLongerPending)
-{
-    const uint8_t pattern = 3;
-    ASSERT_EQ(para.KelRamParaDeal(&pattern, 1, 864), 0);
-    EXPECT_EQ(para.pc_edit_pending, 1);
-    pass();                                   // no apply requested yet
-    EXPECT_EQ((V{called("c331_SetPattern"), para.pc_edit_pending}), (V{0, 1}));
-    {
-        std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
-        m.raise_apply_flag(1);                // the PC's register 11
-    }
-    pass();
-    EXPECT_EQ((V{count("c331_SetPattern"), para.pc_edit_pending, m.c331_apply_flag}), (V{1, 0, 0}));
-}
-
 TEST_F(ScalerApply, APendingTwoIsNotLostToALaterOne)
 {
     edit(window(0, 18), 1, 2);
