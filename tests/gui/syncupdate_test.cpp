@@ -149,7 +149,6 @@ struct ApplyHold : sim::SpiModel {
         chip->transfer(tx, rx, n, hz);
     }
     void endMessage() override { chip->endMessage(); }
-    uint8_t spiMode() const override { return chip->spiMode(); }
 };
 
 TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
@@ -159,20 +158,13 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
     sim::SimBoard::useVirtualClock(true);
     para->merge_notes = true;
     c331_manage* m = c331_manage::p_c331_manage;
-    m->c331_fd = m->drv->initialize();
-    m->load_system_param();
-    m->define_param();
-    m->c331_stage = 8;
+    m->c331_fd = m->drv->initialize(), m->load_system_param(), m->define_param(), m->c331_stage = 8;
     std::atomic<int> notes{0}, taken{0};   // sent; delivered on this (the GUI) thread
     QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { notes += code == 1; });
     QObject::connect(para, &KelRamPara::sig_update_para, sync, [&](int code) { taken += code == 1; }, Qt::QueuedConnection);
     ApplyHold hold;
     sim::SpiBusModel::attach(0, &hold);
-    std::atomic<bool> stop{false};
-    auto spin = [](const std::function<bool()>& busy) {
-        for (int n = 0; n < 1000000 && busy(); ++n)
-            std::this_thread::yield();
-    };
+    std::atomic<bool> stop{false};   // the scaler thread's end
     std::thread scaler([&] {
         std::unique_lock<std::mutex>(hold.m), hold.scaler = std::this_thread::get_id();
         for (; !stop; std::this_thread::yield())
@@ -182,45 +174,40 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
     for (int pc = 0; pc < 2; ++pc)
         pcs.emplace_back([&, pc] {
             for (int i = 0; i < 40; ++i) {   // once its last apply was taken: window pc's x, then register 11
-                spin([&] { return m->c331_apply_flag != 0; });
+                for (int n = 0; n < 1000000 && m->c331_apply_flag; ++n)
+                    std::this_thread::yield();
                 const uint8_t x[2] = {uint8_t(8 * i), uint8_t(pc)};
                 para->KelRamParaDeal(x, 2, P::kLayers + P::kLayerSize * pc + P::kLayerWindow);
-                std::unique_lock<std::mutex> block = P::lock_block();
-                m->raise_apply_flag(1);
+                P::lock_block(), m->raise_apply_flag(1);   // register 11: under the block's lock
             }
         });
     // Each hold: the LCD's block copy and a PC's capture while the scaler is in its apply.
-    std::vector<uint64_t> served;
+    std::vector<uint64_t> served;   // device time from the LCD's request to the capture's reply
     auto copy = std::make_unique<P::BlockCopy>();
     for (std::unique_lock<std::mutex> lk(hold.m); served.size() < 4; hold.fresh = 1) {
         if (!hold.cv.wait_for(lk, std::chrono::seconds(10), [&] { return hold.held == 1; }))
             break;   // no apply held again: nothing was served in one
         lk.unlock();
         const uint64_t t0 = sim::SimBoard::virtualMicroseconds();
-        para->copy_block(*copy);
+        para->copy_block(*copy);   // what LockWindow::fresh_block takes
         auto capture = std::async(std::launch::async, [] { return message_deal::capture_screen(); });
         while (capture.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         lk.lock();
         served.push_back(hold.held == 1 ? sim::SimBoard::virtualMicroseconds() - t0 : ~0ull);
-        hold.held = 0, hold.armed = served.size() < 4 ? hold.armed : 0;
-        hold.cv.notify_all();
-        lk.unlock();
-        spin([&] { return para->scaler_applying != 0; });   // the next hold is in the next apply
+        hold.held = 0, hold.cv.notify_all(), lk.unlock();
+        for (int n = 0; n < 1000000 && para->scaler_applying; ++n)
+            std::this_thread::yield();   // the next hold: in the next apply
         lk.lock();
     }
     EXPECT_EQ(served, std::vector<uint64_t>(4, 0));   // no device time passed: within any bound
-    for (std::thread& pc : pcs)
-        pc.join();
+    std::for_each(pcs.begin(), pcs.end(), [](std::thread& pc) { pc.join(); });
     // At rest once the load stops: what was queued while this thread took no events is one
     // notification, not one per apply; then nothing is left, and the file holds the block.
     const int notesAtStop = notes, queuedAtStop = notes - taken;
     for (int n = 0; n < 100000 && (m->c331_apply_flag || para->scaler_applying || para->notes_waiting); ++n)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    stop = true;
-    scaler.join();
-    sim::SpiBusModel::attach(0, hold.chip);
-    kel_test::settle();
+    stop = true, scaler.join(), sim::SpiBusModel::attach(0, hold.chip), kel_test::settle();
     para->copy_block(*copy);
     EXPECT_EQ((std::vector<int>{m->c331_apply_flag, para->scaler_applying, para->pc_edit_pending, int(para->notes_waiting),
                                 notes - notesAtStop <= 2 && queuedAtStop <= 1, copy->ram16(P::kLayers + P::kLayerWindow),
