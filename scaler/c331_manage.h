@@ -102,7 +102,8 @@ struct PI_PORT_INFO_st {
 // (PS_ system and panel, PM_ windows and channels, PI_ input ports) and the thread that
 // brings the chip up in stages and then applies every change of the scaler settings in the
 // parameter block. Every writer of scaler settings in the block edits it while holding
-// c331_mutex and then raises the apply flag.
+// the block's lock (KelRamPara::lock_block) and then raises the apply flag; c331_mutex keeps
+// the manager's own tables and is taken by its thread only.
 class c331_manage {
 public:
     static constexpr int kWindows = 6;
@@ -128,7 +129,7 @@ public:
     int initialize();
 
     // Raises the apply flag to value unless it already holds a larger one, so a pending 2
-    // (user-mode files to re-synchronise) is not lost to a later 1. Call with c331_mutex held.
+    // (user-mode files to re-synchronise) is not lost to a later 1. Call with the block's lock held.
     void raise_apply_flag(uint8_t value);
 
     // --- the thread and its pass ---
