@@ -107,9 +107,9 @@ private:
     std::unique_lock<std::mutex> hold_;
 };
 
-// The block's lock while no scaler manager exists: the links' threads still write the
-// block and read it for the PC.
-std::mutex g_block_mutex_without_scaler;
+// The block's own lock (see lock_block): a leaf, no other lock is taken while it is held
+// but the input-status lock, so that every thread's wait for it is one copy long.
+std::mutex g_block_mutex;
 
 void pauseMs(unsigned ms) { board::Clock::sleepMs(ms); }
 void pauseUs(unsigned us) { board::Clock::sleepUs(us); }
@@ -170,7 +170,6 @@ bool KelRamPara::recreateParameterFile()
 {
     const bool ok = board::Files::writeAtomically(kParaFile, default_para_ramlist, sizeof default_para_ramlist);
     board::Files::sync();
-    pauseMs(100);
     return ok;
 }
 
@@ -201,6 +200,7 @@ void KelRamPara::loadParameterFile()
     if (valid)
         return;
     const bool written = recreateParameterFile();
+    pauseMs(100);
     const long n = written ? readFile(path, ram + kSavedStart, kSavedLength, 2) : -1;
     if (n != kSavedLength) {
         // The file could not be written back; the block still starts from the defaults.
@@ -268,6 +268,8 @@ void KelRamPara::setRegisterStartValues()
 
 int KelRamPara::test_signal(int code)
 {
+    if (merge_notes && code >= 0 && code < 32 && (notes_waiting.fetch_or(1u << code) & (1u << code)))
+        return 1;
     std::lock_guard<std::mutex> hold(Utils::_test_signal_mutex);
     emit sig_update_para(code);
     return 1;
@@ -275,26 +277,35 @@ int KelRamPara::test_signal(int code)
 
 int KelRamPara::ram_para_save() { return test_signal(1); }
 
+void KelRamPara::take_note(int code)
+{
+    if (code >= 0 && code < 32)
+        notes_waiting &= ~(1u << code);
+}
+
 // --- PC writes --------------------------------------------------------------------------
 
-std::unique_lock<std::mutex> KelRamPara::lock_block()
-{
-    c331_manage* scaler = c331_manage::p_c331_manage;
-    return std::unique_lock<std::mutex>(scaler ? scaler->c331_mutex : g_block_mutex_without_scaler);
-}
+std::unique_lock<std::mutex> KelRamPara::lock_block() { return std::unique_lock<std::mutex>(g_block_mutex); }
+std::unique_lock<std::mutex> KelRamPara::lock_block(std::try_to_lock_t t) { return std::unique_lock<std::mutex>(g_block_mutex, t); }
 
 bool KelRamPara::apply_pending() const
 {
     const c331_manage* scaler = c331_manage::p_c331_manage;
-    return (scaler && scaler->c331_apply_flag != 0) || pc_edit_pending != 0;
+    return (scaler && scaler->c331_apply_flag != 0) || pc_edit_pending != 0 || scaler_applying != 0;
 }
 
 void KelRamPara::copy_block(BlockCopy& out)
 {
     std::unique_lock<std::mutex> block = lock_block();
+    copy_block_locked(out.ram, out.saved);
+}
+
+void KelRamPara::copy_block_locked(uint8_t ram_out[kRamSize], uint8_t saved_out[kRamSize])
+{
     std::lock_guard<std::mutex> status(mutex);
-    std::memcpy(out.ram, ram, kRamSize);
-    std::memcpy(out.saved, ram_backup, kRamSize);
+    std::memcpy(ram_out, ram, kRamSize);
+    if (saved_out)
+        std::memcpy(saved_out, ram_backup, kRamSize);
 }
 
 void KelRamPara::copy_bytes(int offset, uint8_t* out, int n, bool saved)
@@ -461,8 +472,9 @@ int KelRamPara::mode_file_write(int slot, int flag)
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
         board::Files::sync();
-        pauseMs(100);
     }
+    // The flash's settling pause is taken without the file lock the PC's transfers need.
+    pauseMs(100);
     pauseUs(100);
     return 1;
 }
@@ -476,10 +488,11 @@ int KelRamPara::ram_para_reset()
         if (recreateParameterFile())
             n = readFile(kParaFile, block, kSavedLength, 2);
     }
+    pauseMs(100);   // the flash's settling pause, without the file lock
     const bool stored = n == kSavedLength;
     if (!stored)
         std::memcpy(block, default_para_ramlist + 2, kSavedLength);
-    // The file lock is released first: the scaler manager's mutex is never taken inside it.
+    // The file lock is released first: the block's lock is never taken inside it.
     ScalerEdit edit;
     std::memcpy(ram + kSavedStart, block, kSavedLength);
     // The saved copy is the file: defaults that were not stored stay a change, which the
@@ -526,15 +539,16 @@ int KelRamPara::ram_para_file_save()
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
         written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
         board::Files::sync();
-        pauseMs(100);
     }
+    // No settling pause here: this runs on the GUI thread after every apply, and the LCD and
+    // the PC's screen capture wait for that thread; sync() has returned once the data is down.
     if (!written) {
         // Not counted as saved: the difference stays and the next notification retries.
         KEL_TRACE("\n ram_device_info write error\n");
         return -1;
     }
-    // The scaler thread compares the block with the copy while it holds its mutex: the copy
-    // changes only under that mutex too, never in the middle of a comparison.
+    // The scaler compares its own copies, taken under the block's lock; an apply it began
+    // since the snapshot kept apply_pending() raised and its edits a difference still.
     ScalerEdit edit;
     std::memcpy(ram_backup, snapshot.data(), kRamSize);
     return 1;

@@ -95,6 +95,9 @@ public:
     // asks for it with register 11). Until then the saved copy must not take the written bytes
     // in, or the scaler, which applies what differs from the copy, would never apply them.
     std::atomic<uint8_t> pc_edit_pending{0};
+    // 1 while the scaler programs the chip from the copy it took for an apply: the saved copy
+    // must not take the block in until that apply is known to have been done.
+    std::atomic<uint8_t> scaler_applying{0};
 
     // --- little-endian access ---
     static uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
@@ -107,13 +110,21 @@ public:
 
     // --- change notification ---
     // Emits sig_update_para(code) under Utils::_test_signal_mutex; returns 1. Any thread.
+    // With merge_notes set, a code 0-31 whose last notification the consumer has not taken
+    // yet (take_note) is merged into it rather than queued again: its handler reads the
+    // block as it then is, so a burst of applies costs one refresh and one save, not one each.
     int test_signal(int code);
+    void take_note(int code);   // the consumer, first in its handler
+    std::atomic<bool> merge_notes{false};
+    std::atomic<uint32_t> notes_waiting{0};   // bit per code
     int ram_para_save();                           // test_signal(1)
 
     // The lock under which the block's settings, the user-mode slots and the register image
-    // are edited and read across threads: the scaler manager's mutex (its thread applies the
-    // block under it), or one of the parameter object's own while there is no scaler manager.
+    // are edited and read across threads. It is held for an edit or a copy only, never
+    // across a wait: the scaler manager programs the chip from its own copy of the block,
+    // so the screens and the PC links are never held up by the chip's frames.
     static std::unique_lock<std::mutex> lock_block();
+    static std::unique_lock<std::mutex> lock_block(std::try_to_lock_t);   // owns_lock() says if taken
 
     // The live block and the saved copy as they stood at one moment, for a reader that must
     // not hold the block's lock while it works (the screens draw, read files and take the
@@ -126,6 +137,8 @@ public:
         bool changed16(int offset) const { return get16(ram + offset) != get16(saved + offset); }
     };
     void copy_block(BlockCopy& out);
+    // The same copy for a caller that holds lock_block() already.
+    void copy_block_locked(uint8_t ram_out[kRamSize], uint8_t saved_out[kRamSize]);
     // An edit of the block the scaler has not applied yet: its apply flag raised, or a PC
     // write still waiting for the PC's apply command. Call under lock_block().
     bool apply_pending() const;
@@ -141,7 +154,7 @@ public:
     // Whether bytes offset .. offset + n - 1 differ from the saved copy, under the locks.
     bool changed_bytes(int offset, int n);
 
-    // --- PC writes (take the scaler manager's mutex while copying; call without it) ---
+    // --- PC writes (take the block's lock while copying; call without it) ---
     // 1 and nothing written when address + length passes 4096, else 0.
     int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
     // address = M << 12 | O, M = user mode 1-16, O = byte of its slot; 1 for another M or a
@@ -179,7 +192,7 @@ public:
     // Index 40 and a zeroed crop when the port has no k-th crop.
     void KelGetCropPara(int port, int k, CROP_PARA* crop, int* index);
 
-    // --- crop edits (under the scaler manager's mutex) ---
+    // --- crop edits (under the block's lock) ---
     int KelAddNewCrop(int port, CROP_PARA* crop);   // 0 added, 1 nothing changed
     void KelSetCropPara(char port, char k, CROP_PARA* crop);
     void KelDeleteCrop(char port, char k);

@@ -188,6 +188,7 @@ int main(int argc, char* argv[])
     //     inside test_signal while it holds Utils::_test_signal_mutex.
     QObject::connect(KelRamPara::pInstance(), &KelRamPara::sig_update_para, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync, Qt::QueuedConnection);
+    KelRamPara::pInstance()->merge_notes = true;   // notifications queued while busy are merged
     // 14. The keypad's first LED report.
     if (g_kel_keys)
         SyncUpdate::pInstance()->update_usb_keyLed();

@@ -454,8 +454,12 @@ void fpga_manage::set_screen_dark_word(u8 dark)
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     if (!para)
         return;
-    para->ram[KelRamPara::kScreenDark] = dark;
-    para->ram[KelRamPara::kScreenDark + 1] = 0;
+    {
+        // PC links and the screens write the block on their threads.
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        para->ram[KelRamPara::kScreenDark] = dark;
+        para->ram[KelRamPara::kScreenDark + 1] = 0;
+    }
     para->test_signal(1);
 }
 

@@ -38,15 +38,11 @@ const char kFrameSaved[] = "background-color: #212435;border-radius:5px;";
 const char kFrameEmpty[] = "background-color: #B2B2B2;border-radius:5px;";
 const char kFrameClicked[] = "background-color: #00D65B;border-radius:5px;";
 
-// A write of scaler settings: the block is edited under the scaler manager's mutex and the
-// apply flag raised before the mutex is released.
+// A write of scaler settings: the block is edited under its lock and the apply flag raised
+// before the lock is released.
 class ScalerEdit {
 public:
-    ScalerEdit() : manager_(c331_manage::p_c331_manage)
-    {
-        if (manager_)
-            lock_ = std::unique_lock<std::mutex>(manager_->c331_mutex);
-    }
+    ScalerEdit() : manager_(c331_manage::p_c331_manage), lock_(KelRamPara::lock_block()) {}
     ~ScalerEdit()
     {
         if (manager_)

@@ -67,9 +67,8 @@ void usb_toasts(int code)
 }
 
 // An edit of the block that the scaler has not applied yet: its apply flag is raised under
-// its mutex by every writer and cleared, again under the mutex, only after the apply. The
-// lock is taken so that a notification sent from inside the apply step (before the flag is
-// cleared) waits for the end of that step instead of seeing the flag still raised.
+// the block's lock by every writer, and taken by the scaler, with its copy of the block,
+// under that lock; an apply in progress counts as pending until it is done.
 class ApplyGate {
 public:
     ApplyGate() : lock_(KelRamPara::lock_block()) {}
@@ -98,6 +97,8 @@ SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent)
 
 void SyncUpdate::para_sync(int code)
 {
+    // What is changed from here on is notified anew; what was changed before is read below.
+    KelRamPara::pInstance()->take_note(code);
     // 1. The picture-layout screen keeps its own selection; elsewhere a disabled window
     //    cannot stay selected.
     if (g_page_focus != 9) {

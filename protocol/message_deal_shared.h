@@ -13,7 +13,7 @@ namespace mdshared {
 inline KelRamPara* para() { return KelRamPara::p_kelrampara_config; }
 inline c331_manage* scaler() { return c331_manage::p_c331_manage; }
 
-// Block edits are made under the block's lock (the scaler manager's mutex), as every other
+// Block edits are made under the block's lock, as every other
 // writer of scaler settings does; without a scaler manager there is nothing to apply.
 class ScalerLock {
 public:

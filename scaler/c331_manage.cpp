@@ -219,9 +219,14 @@ void c331_manage::c331manage_pass()
     // One pass is one waiting operation: once the chip has not taken an output update for a
     // whole time-out, the pass's later waits (the next setter's freeze, a fade's steps, the
     // OSD's frames) go on without waiting. Otherwise every setter of an apply pass would wait
-    // its own time-out, with c331_mutex, and so the PC's and the panel's access to the
-    // parameter block, held all along.
+    // its own time-out, and the apply's changes would wait behind them.
     PovsOperation waits(*this);
+    // The pass reads its own copy of the block (block_source), taken at its first read.
+    struct PassCopy {
+        c331_manage& m;
+        explicit PassCopy(c331_manage& owner) : m(owner) { m.in_pass = true, m.view_taken = false; }
+        ~PassCopy() { m.in_pass = false; }
+    } copy(*this);
     const uint8_t stage = c331_stage;
     if (stage < 5) {
         // A wrong id is read again only after kIdRetryUs, and printed when it changes.
@@ -260,13 +265,12 @@ void c331_manage::c331manage_pass()
     }
     if (stage == 6) {
         int w[5] = {1920, 1080, 1920, 1080, 0};
-        if (k) {
-            std::lock_guard<std::mutex> hold(c331_mutex);
-            w[0] = block16(k->ram, 1378);
-            w[1] = block16(k->ram, 1380);
-            w[2] = block16(k->ram, 1412);
-            w[3] = block16(k->ram, 1414);
-            w[4] = block16(k->ram, 1376);
+        if (const uint8_t* ram = block_source()) {
+            w[0] = block16(ram, 1378);
+            w[1] = block16(ram, 1380);
+            w[2] = block16(ram, 1412);
+            w[3] = block16(ram, 1414);
+            w[4] = block16(ram, 1376);
         }
         {
             // The panel set-up reads the window records and reports its geometry in the block.
@@ -284,14 +288,13 @@ void c331_manage::c331manage_pass()
     if (stage == 7) {
         int contrast = 50, sharpness = 10, saturation = 50, osd = 0;
         uint32_t colour = 2 | 64u << 8 | 64u << 16 | 64u << 24;
-        if (k) {
-            std::lock_guard<std::mutex> hold(c331_mutex);
-            contrast = block16(k->ram, 2178);
-            sharpness = block16(k->ram, 2180);
-            saturation = block16(k->ram, 2182);
-            colour = uint32_t(k->ram[2184]) | uint32_t(k->ram[2190]) << 8 | uint32_t(k->ram[2188]) << 16 |
-                     uint32_t(k->ram[2186]) << 24;
-            osd = block16(k->ram, 2124);
+        if (const uint8_t* ram = block_source()) {
+            contrast = block16(ram, 2178);
+            sharpness = block16(ram, 2180);
+            saturation = block16(ram, 2182);
+            colour = uint32_t(ram[2184]) | uint32_t(ram[2190]) << 8 | uint32_t(ram[2188]) << 16 |
+                     uint32_t(ram[2186]) << 24;
+            osd = block16(ram, 2124);
         }
         c331_SetBrightness(50);
         c331_SetContrast(contrast);

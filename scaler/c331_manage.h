@@ -102,7 +102,8 @@ struct PI_PORT_INFO_st {
 // (PS_ system and panel, PM_ windows and channels, PI_ input ports) and the thread that
 // brings the chip up in stages and then applies every change of the scaler settings in the
 // parameter block. Every writer of scaler settings in the block edits it while holding
-// c331_mutex and then raises the apply flag.
+// the block's lock (KelRamPara::lock_block) and then raises the apply flag; c331_mutex keeps
+// the manager's own tables and is taken by its thread only.
 class c331_manage {
 public:
     static constexpr int kWindows = 6;
@@ -128,16 +129,24 @@ public:
     int initialize();
 
     // Raises the apply flag to value unless it already holds a larger one, so a pending 2
-    // (user-mode files to re-synchronise) is not lost to a later 1. Call with c331_mutex held.
+    // (user-mode files to re-synchronise) is not lost to a later 1. Call with the block's lock held.
     void raise_apply_flag(uint8_t value);
 
     // --- the thread and its pass ---
     static void* c331manageThread(void* arg);
     void c331manage_pass();            // one pass: the current start-up stage, or the apply step
     void c331managerdeal();            // the apply step (stage 8 and above)
-    // Its locked half; call with c331_mutex held. false when the pass was left for a later
-    // one (the LED-size hand-shake is still with the FPGA manager), the flag still raised.
+    // Its locked half; call with c331_mutex held. Takes the raised flag and a copy of the
+    // block under the block's lock, then programs the chip from the copy without it. false
+    // when the pass was left for a later one (the LED-size hand-shake is still with the FPGA
+    // manager), the flag raised again. Edits made meanwhile wait for the next apply, which
+    // takes them all at once.
     bool c331_apply_changes();
+    // The parameter block the scaler's operations read. Within a pass of the manager thread
+    // it is the pass's own copy, taken under the block's lock at the first read (or with the
+    // apply flag), so no wait of the pass holds a lock the screens or the PC links need;
+    // outside a pass (the thread not started) the live block. Null without a block.
+    const uint8_t* block_source();
     void c331_follow_inputs();         // its unlocked half
     void Sleep(int ms);
 
@@ -605,6 +614,15 @@ private:
     void apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt);
     void serve_debug_triggers(uint8_t* regs);
     uint32_t ch_processing_constant(int c) const;
+
+    bool apply_block(const uint8_t* ram, const uint8_t* bak);
+    // The pass's copies of the block and of its saved copy (block_source); the manager
+    // thread's own.
+    static constexpr int kBlockSize = 4096;
+    uint8_t block_view[kBlockSize] = {};
+    uint8_t saved_view[kBlockSize] = {};
+    bool in_pass = false;
+    bool view_taken = false;
 
     std::thread c331_thread;
     std::mutex deferred_mutex;

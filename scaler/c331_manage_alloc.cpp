@@ -204,7 +204,7 @@ void c331_manage::kelApi_MultiWinChInit()
             reset_dbd_mem(w);
         }
     }
-    KelRamPara* k = KelRamPara::p_kelrampara_config;
+    const uint8_t* ram = block_source();
     for (int w = 0; w < wincnt && w < kWindows; ++w) {
         const ST_WIN_INFO& e = gWininfo[w];
         g_chg_shape[w] = g_chg_output[w] = g_chg_input[w] = 1;
@@ -213,8 +213,8 @@ void c331_manage::kelApi_MultiWinChInit()
         PM_INPUT[w] = kelApi_inputCvtC331(e.input);
         for (int s = 0; s < 4; ++s)
             PM_WIN_OFFSET[w][s] = kelApi_OchGetWinOffset1(&e, s);
-        if (PM_INPUT_OFFSET_EN[w] && k && e.crop < 40) {
-            const uint8_t* rec = k->ram + kCropRecords + kCropSize * e.crop;
+        if (PM_INPUT_OFFSET_EN[w] && ram && e.crop < 40) {
+            const uint8_t* rec = ram + kCropRecords + kCropSize * e.crop;
             const ST_RECT r{KelRamPara::get16(rec + 2), KelRamPara::get16(rec + 4), KelRamPara::get16(rec + 6),
                             KelRamPara::get16(rec + 8)};
             KEL_TRACE("\t win_%d, crop(%d,%d,%d,%d)\n", w, r.x, r.y, r.width, r.height);

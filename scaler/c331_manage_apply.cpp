@@ -42,6 +42,7 @@ uint8_t lowestBit(uint8_t v)
 void c331_manage::c331managerdeal()
 {
     if (c331_apply_flag != 0) {
+        // c331_mutex keeps the scaler's own tables; the block's lock is held for its copy only.
         std::lock_guard<std::mutex> hold(c331_mutex);
         if (c331_apply_flag != 0)
             c331_apply_changes();
@@ -51,7 +52,7 @@ void c331_manage::c331managerdeal()
 
 // The LED panel group. Returns false while the FPGA manager still has to take over an LED
 // size request (g_set_led_para 1): the set-up must follow it, and waiting for it here would
-// hold c331_mutex for as long as the FPGA manager needs; the pass is left with the apply
+// hold the scaler for as long as the FPGA manager needs; the pass is left with the apply
 // flag raised and tried again later.
 bool c331_manage::apply_panel_group(const uint8_t* ram, const uint8_t* bak)
 {
@@ -142,15 +143,76 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
     }
 }
 
+const uint8_t* c331_manage::block_source()
+{
+    KelRamPara* k = KelRamPara::p_kelrampara_config;
+    if (!k)
+        return nullptr;
+    if (!in_pass)
+        return k->ram;
+    if (!view_taken) {
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        k->copy_block_locked(block_view, saved_view);
+        view_taken = true;
+    }
+    return block_view;
+}
+
 bool c331_manage::c331_apply_changes()
 {
     KelRamPara* k = KelRamPara::p_kelrampara_config;
     if (!k)
         return false;
-    const uint8_t* ram = k->ram;
-    const uint8_t* bak = k->ram_backup;
-    auto changed = [&](int off) { return w16(ram, off) != w16(bak, off); };
+    // The flag and the copy are taken together: an edit is either in this copy or raises the
+    // flag again for the next apply. Edits queued meanwhile are merged into that one apply.
+    uint8_t flag, pcPending;
+    {
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        flag = c331_apply_flag.exchange(0);
+        pcPending = k->pc_edit_pending.exchange(0);
+        k->scaler_applying = 1;
+        k->copy_block_locked(block_view, saved_view);
+    }
+    const bool inPass = in_pass;
+    in_pass = view_taken = true;   // what the operations read is this copy
+    const bool done = apply_block(block_view, saved_view);
+    in_pass = inPass;
+    uint8_t regs[37] = {};
+    {
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        k->scaler_applying = 0;
+        if (!done) {
+            // Kept for a later pass; not woken for it, the FPGA manager needs its time.
+            if (flag > c331_apply_flag)
+                c331_apply_flag = flag;
+            if (pcPending)
+                k->pc_edit_pending = pcPending;
+            return false;
+        }
+        // The debug triggers of the controller register image, taken and cleared.
+        std::copy(k->reg_image + 33, k->reg_image + 37, regs + 33);
+        std::fill(k->reg_image + 34, k->reg_image + 37, uint8_t(0));
+        if (k->reg_image[33] & 0x0F)
+            k->reg_image[33] = 0;
+    }
+    // 11. Report (the PC writes that waited for an apply were in the copy as well).
+    k->test_signal(flag);
 
+    // 12. Overlay file.
+    if (g_osd_update == 1) {
+        g_osd_update = 0;
+        get_json_omenu_para("/data/configs/omenu.json", &g_osd_list);
+        set_OSD_para(&g_osd_list.item[0]);
+    }
+
+    // 13. Debug triggers of the controller register image.
+    serve_debug_triggers(regs);
+    return true;
+}
+
+bool c331_manage::apply_block(const uint8_t* ram, const uint8_t* bak)
+{
+    auto changed = [&](int off) { return w16(ram, off) != w16(bak, off); };
     // 1. LED panel, first: the FPGA manager's hand-shake depends on its order.
     if (!apply_panel_group(ram, bak))
         return false;
@@ -258,21 +320,6 @@ bool c331_manage::c331_apply_changes()
             g_osd_update = 1;
     }
 
-    // 11. Report and clear. The comparison above covered every byte, so PC writes that were
-    //     waiting for an apply are applied now as well.
-    k->test_signal(c331_apply_flag);
-    c331_apply_flag = 0;
-    k->pc_edit_pending = 0;
-
-    // 12. Overlay file.
-    if (g_osd_update == 1) {
-        g_osd_update = 0;
-        get_json_omenu_para("/data/configs/omenu.json", &g_osd_list);
-        set_OSD_para(&g_osd_list.item[0]);
-    }
-
-    // 13. Debug triggers of the controller register image.
-    serve_debug_triggers(k->reg_image);
     return true;
 }
 

@@ -70,13 +70,13 @@ void c331_manage::c331_SetCrop(int win, int enable, ST_RECT* rect)
 
 void c331_manage::kelApi_updateCrop(int input)
 {
-    KelRamPara* k = KelRamPara::p_kelrampara_config;
-    if (!k)
+    const uint8_t* ram = block_source();
+    if (!ram)
         return;
     for (int w = 0; w < kWindows && w < wincnt; ++w) {
         if (PM_INPUT[w] != input || !PM_INPUT_OFFSET_EN[w] || gWininfo[w].crop >= kCropCount)
             continue;
-        const uint8_t* rec = k->ram + kCropRecords + kCropSize * gWininfo[w].crop;
+        const uint8_t* rec = ram + kCropRecords + kCropSize * gWininfo[w].crop;
         const ST_RECT r{KelRamPara::get16(rec + 2), KelRamPara::get16(rec + 4), KelRamPara::get16(rec + 6),
                         KelRamPara::get16(rec + 8)};
         for (int s = 0; s < 4; ++s)

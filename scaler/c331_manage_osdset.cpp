@@ -144,8 +144,8 @@ int c331_manage::kelApi_OsdSet(uint32_t type, uint32_t value)
         OSDSET_TRACE("\t OSD scroll mode %d\n", PM_OSD_SCROLL_MODE);
         break;
     case 5: {
-        const KelRamPara* k = KelRamPara::p_kelrampara_config;
-        out[0] = (k ? KelRamPara::get16(k->ram + kPortHOffset) : 0) + v;
+        const uint8_t* ram = block_source();
+        out[0] = (ram ? KelRamPara::get16(ram + kPortHOffset) : 0) + v;
         break;
     }
     case 6: out[1] = PS_PANEL_HW - v - out[0]; break;

@@ -327,16 +327,20 @@ void c331_manage::kelApi_WriteRam(int address)
         across = one ? 1 : 2;
         down = 2;
     }
-    uint8_t* ram = k->ram;
-    KelRamPara::put16(ram + 0x566, pnl.xoff);
-    KelRamPara::put16(ram + 0x568, pnl.yoff);
-    ram[0x56A] = uint8_t(across);
-    ram[0x56B] = 0;
-    ram[0x56C] = uint8_t(down);
-    ram[0x56D] = 0;
-    KelRamPara::put16(ram + 0x56E, uint16_t(pnl.ochW));
-    KelRamPara::put16(ram + 0x570, uint16_t(pnl.ochH));
-    KelRamPara::put16(ram + 0x572, uint16_t(pnl.bw));
+    // The live block and the pass's copy both: a later read in this pass sees the geometry.
+    std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+    for (uint8_t* ram : {k->ram, block_view}) {
+        KelRamPara::put16(ram + 0x566, pnl.xoff);
+        KelRamPara::put16(ram + 0x568, pnl.yoff);
+        ram[0x56A] = uint8_t(across);
+        ram[0x56B] = 0;
+        ram[0x56C] = uint8_t(down);
+        ram[0x56D] = 0;
+        KelRamPara::put16(ram + 0x56E, uint16_t(pnl.ochW));
+        KelRamPara::put16(ram + 0x570, uint16_t(pnl.ochH));
+        KelRamPara::put16(ram + 0x572, uint16_t(pnl.bw));
+    }
+    block.unlock();
     KEL_TRACE("\t och_num_h:   %d\n", across);
     KEL_TRACE("\t och_num_v:   %d\n", down);
     KEL_TRACE("\t och_w:       %d\n", pnl.ochW);

@@ -17,10 +17,9 @@ std::string call(const char* name, long a, long b)
 }
 
 // A word of window record rec, 0 without a parameter block or a record.
-int recordWord(int rec, int field)
+int recordWord(const uint8_t* ram, int rec, int field)
 {
-    KelRamPara* k = KelRamPara::p_kelrampara_config;
-    return k && rec >= 0 && rec < 6 ? KelRamPara::get16(k->ram + kWinRecords + kWinRecordSize * rec + field) : 0;
+    return ram && rec >= 0 && rec < 6 ? KelRamPara::get16(ram + kWinRecords + kWinRecordSize * rec + field) : 0;
 }
 } // namespace
 
@@ -32,13 +31,13 @@ void c331_manage::c331_SetInputsourceCrop(int win, int cropIdx)
         return;
     }
     const int index = cropIdx & 0xFF;
-    KelRamPara* k = KelRamPara::p_kelrampara_config;
-    if (index >= kCropCount || !k) {
+    const uint8_t* ram = block_source();
+    if (index >= kCropCount || !ram) {
         KEL_TRACE("\t !!!!!!!!!cropIdx OOR,return !!!!!!!!!!!!!");
         return;
     }
     gWininfo[win].crop = uint8_t(index);
-    gWininfo[win].input = k->ram[kCropRecords + kCropSize * index];
+    gWininfo[win].input = ram[kCropRecords + kCropSize * index];
 }
 
 void c331_manage::c331_SetWinPriority(int win, int value)
@@ -77,7 +76,7 @@ void c331_manage::c331_SetWinDbdMode(int fd, int win, int value)
     record_call(call("c331_SetWinDbdMode", win, value));
     if (!kelApi_IsWinValid(win))
         return;
-    const int output = recordWord(record_of_entry(win), 18);
+    const int output = recordWord(block_source(), record_of_entry(win), 18);
     // With dot-by-dot off the window stays a plain window (0); the new mode is read from
     // the record when dot-by-dot is switched on.
     if (!(output & kDbdEnable))
@@ -96,7 +95,7 @@ void c331_manage::c331_SetWinOutput(int fd, int win, int value)
         KEL_TRACE("[c331_SetWinOutput], win OOR\n");
     ST_WIN_INFO& e = gWininfo[win];
     const int fade = (value >> 2) & 1;
-    const int dbd = (value & kDbdEnable) ? dbd_mode_of(recordWord(record_of_entry(win), 22)) : 0;
+    const int dbd = (value & kDbdEnable) ? dbd_mode_of(recordWord(block_source(), record_of_entry(win), 22)) : 0;
     const int d = value & 3;
     if (d != e.blackfreeze) {
         if ((d ^ e.blackfreeze) & 1) {

@@ -31,12 +31,11 @@ int c331_manage::dbd_mode_of(int recordWord)
 void c331_manage::kelApi_initEnvC331()
 {
     record_call("kelApi_initEnvC331()");
-    KelRamPara* k = KelRamPara::p_kelrampara_config;
-    if (!k) {
+    const uint8_t* ram = block_source();
+    if (!ram) {
         kelApi_initEnvC331Default();
         return;
     }
-    const uint8_t* ram = k->ram;
     auto w16 = [&](int off) { return int(KelRamPara::get16(ram + off)); };
 
     KEL_TRACE("[kelApi_initEnvC331]\r");

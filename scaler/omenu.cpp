@@ -188,11 +188,11 @@ void set_OSD_para(OMENU_PARA* item)
     c331_manage* m = c331_manage::p_c331_manage;
     if (!item || !m || item->osdcount == 0)
         return;
-    if (const KelRamPara* k = KelRamPara::p_kelrampara_config) {
+    if (const uint8_t* ram = m->block_source()) {
         // Every position from the file stays on the screen: start within it, size within
         // what is left after the start. A negative value compares as a large one and is
         // brought to the edge like any other too large value.
-        const uint32_t ledW = KelRamPara::get16(k->ram + kLedWidth), ledH = KelRamPara::get16(k->ram + kLedHeight);
+        const uint32_t ledW = KelRamPara::get16(ram + kLedWidth), ledH = KelRamPara::get16(ram + kLedHeight);
         auto bound = [](int& field, uint32_t limit) {
             if (uint32_t(field) > limit)
                 field = int(limit);

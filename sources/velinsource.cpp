@@ -500,6 +500,7 @@ void velinsource::edid_requests()
             continue;
         int width = 0, height = 0, hz = 0;
         if (para) {
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();   // PC links write them
             width = KelRamPara::get16(para->ram + kEdidEntry + 6 * k);
             height = KelRamPara::get16(para->ram + kEdidEntry + 6 * k + 2);
             hz = KelRamPara::get16(para->ram + kEdidEntry + 6 * k + 4);
@@ -617,6 +618,9 @@ void velinsource::audio_route()
         return;
     uint8_t bits = 0;
     if (KelRamPara* para = KelRamPara::p_kelrampara_config) {
+        // PC single settings write these bytes on their threads: read under the block's lock,
+        // released before the expander is written.
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
         const uint8_t window = para->ram[KelRamPara::kAudioWindow];
         if (window < KelRamPara::kLayerCount) {
             const uint8_t* layer = para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * window;

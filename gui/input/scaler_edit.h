@@ -1,6 +1,6 @@
 #pragma once
 // A screen's own edit of the scaler settings in the parameter block: made under the block's
-// lock (the scaler manager's mutex, which every writer of those settings holds), and followed
+// lock (which every writer of those settings holds, held for the edit only), and followed
 // under the same hold by the apply flag, so that the scaler thread applies it and notifies
 // the screens.
 #include "core/kelrampara.h"

@@ -130,7 +130,7 @@ TEST_F(ParamBlock, PausesAfterTheFileWork)
                                      micros([&] { p->mode_file_deal(0, 1); })}),
               (std::vector<uint64_t>{100100, 100000, 300}));
     KelRamPara::put16(p->ram + 2176, 1);
-    EXPECT_EQ(micros([&] { p->ram_para_file_save(); }), 100000u);
+    EXPECT_EQ(micros([&] { p->ram_para_file_save(); }), 0u);   // on the GUI thread: no pause
     EXPECT_EQ(micros([&] { p = fresh(); }), 100000u + 16 * 100u);   // file read
 }
 
@@ -347,26 +347,6 @@ TEST_F(ParamBlock, CropsAreAddedChangedAndDeletedByNumber)
     EXPECT_EQ(le16(cropRecord(p->ram, 2)), 0x8202);
 }
 
-TEST_F(ParamBlock, ANewCropNeverTakesARecordThePcFilledMeanwhile)
-{
-    KelRamPara* p = fresh();
-    CROP_PARA c{0, 7, 7, 70, 70};
-    int result = -1;
-    {
-        // The PC's RAM write holds the scaler manager's mutex while it fills record 0.
-        std::unique_lock<std::mutex> pcWrite(c331_manage::p_c331_manage->c331_mutex);
-        kel_test::LockWaiter adder([&] { result = p->KelAddNewCrop(1, &c); });
-        std::string why;
-        EXPECT_TRUE(adder.waitsOnLock(&why)) << why;
-        KelRamPara::put16(cropRecord(p->ram, 0), 0x8004);
-        KelRamPara::put16(cropRecord(p->ram, 0) + 2, 99);
-        pcWrite.unlock();
-    }
-    // Added; the PC's crop is kept and the new one goes to the next record.
-    EXPECT_EQ(std::make_tuple(result, bytes(cropRecord(p->ram, 0), 4), bytes(cropRecord(p->ram, 1), 4)),
-              std::make_tuple(0, Bytes{0x04, 0x80, 99, 0}, Bytes{0x01, 0x80, 7, 0}));
-}
-
 TEST_F(ParamBlock, NoCropIsAddedWhenAllFortyRecordsAreUsed)
 {
     KelRamPara* p = fresh();
@@ -546,8 +526,8 @@ TEST_F(ParamBlock, ScreenReadsOfTheBlockWaitForAPcWriteAndStayInsideTheBlock)
     uint8_t out[10] = {};
     int16_t isCrop = 0;
     char index = 0;
-    CROP_PARA para{0, 0, 0, 0, 0};
-    int record = 0;
+    CROP_PARA para{0, 0, 0, 0, 0}, fresh{0, 7, 7, 70, 70};
+    int record = 0, added = -1;
     const std::function<void()> readers[] = {
         [&] { p->copy_bytes(1492, out, 10); },
         [&] { p->changed_bytes(1492, 10); },
@@ -556,14 +536,17 @@ TEST_F(ParamBlock, ScreenReadsOfTheBlockWaitForAPcWriteAndStayInsideTheBlock)
         [&] { p->KelGetCropPara(1, 1, &para, &record); },
         [&] { p->live_image_source(1, &isCrop, &index); },
         [&] { p->locked16(1492); },
+        [&] { added = p->KelAddNewCrop(3, &fresh); },   // never takes the record the PC fills meanwhile
     };
     for (const auto& read : readers) {
         std::unique_lock<std::mutex> pcWrite = KelRamPara::lock_block();
         kel_test::LockWaiter reader(read);
         std::string why;
         EXPECT_TRUE(reader.waitsOnLock(&why)) << why;
+        KelRamPara::put16(cropRecord(p->ram, 0), 0x8004);   // the PC's write: port 4's crop 1
         pcWrite.unlock();
     }
+    EXPECT_EQ(std::make_pair(added, bytes(cropRecord(p->ram, 1), 4)), std::make_pair(0, Bytes{0x03, 0x80, 7, 0}));
     EXPECT_EQ(std::vector<uint8_t>(out, out + 10), std::vector<uint8_t>(crop, crop + 10));
     EXPECT_EQ((std::vector<int>{p->KelGetSourceNum(1, 40), record, para.width, p->live_image_source(1, &isCrop, &index)}),
               (std::vector<int>{1, 2, 640, 1}));

@@ -11,8 +11,10 @@
 #include "ui_smartmapping.h"
 #include "gui/syncupdate.h"
 #include "gui/tip.h"
+#include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
-#include "tests/support/LockWaiter.h"
+#include "protocol/message_deal.h"
+#include "board/sim/SpiBusModel.h"
 #include "tests/support/GuiFixture.h"
 
 #include <QIcon>
@@ -91,15 +93,11 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
     notify(12);
     EXPECT_FALSE(root.exists("/data/ram_device_info"));
 
-    // One byte of 768..4095 changes: the whole file is written, the copy follows.
+    // One byte of 768..4095 changes: the whole file is written (what it holds: the threads
+    // test below).
     para->ram[4095] = uint8_t(para->ram[4095] + 1);
     notify(1);
-    const std::string file = paraFile();
-    ASSERT_EQ(file.size(), 4096u);
-    // Marker, the block's bytes, the copy.
-    EXPECT_EQ((std::vector<int>{uint8_t(file[0]), uint8_t(file[1]), std::memcmp(file.data() + 2, para->ram + 768, 3328),
-                                std::memcmp(para->ram_backup, para->ram, P::kRamSize)}),
-              (std::vector<int>{0xAA, 0xAA, 0, 0}));
+    EXPECT_EQ(paraFile().size(), 4096u);
 
     // A second notification without a change leaves the file alone.
     board_remove("/data/ram_device_info");
@@ -132,60 +130,94 @@ TEST_F(ChangeNotification, AnEditNotYetAppliedIsNeitherSavedNorTakenIntoTheCopy)
     }
 }
 
-TEST_F(ChangeNotification, ANotificationFromInsideTheApplyStepWaitsForItsEnd)
-{
-    // The scaler thread sends its notification before it clears the flag, all under its
-    // lock; the refresh must not mistake that flag for an edit still pending.
-    para->ram[1500] = uint8_t(para->ram_backup[1500] + 1);
-    std::promise<void> holding;
-    std::atomic<bool> notifying{false};
-    const long gui = kel_test::currentThreadId();
-    std::thread scaler([&] {
-        std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
-        c331_manage::p_c331_manage->c331_apply_flag = 1;
-        holding.set_value();
-        while (!notifying)
-            std::this_thread::yield();
-        kel_test::sleepsOnLock(gui);   // the notification waits for the apply step
-        c331_manage::p_c331_manage->c331_apply_flag = 0;
-    });
-    holding.get_future().wait();
-    notifying = true;
-    notify(1);
-    scaler.join();
-    EXPECT_EQ((std::vector<int>{para->ram_backup[1500], uint8_t(paraFile()[2 + 1500 - 768])}), std::vector<int>(2, para->ram[1500]));
-}
+// Stands in front of the scaler model and holds the scaler thread at a chip transfer inside
+// its apply (the place of its frame waits), once per apply, until the test lets it go.
+struct ApplyHold : sim::SpiModel {
+    sim::SpiModel* chip = sim::SpiBusModel::model(0);
+    std::mutex m;
+    std::condition_variable cv;
+    std::thread::id scaler;
+    int armed = 4, held = 0, fresh = 1;   // holds to make; one in progress; none in this apply
+    void transfer(const uint8_t* tx, uint8_t* rx, uint32_t n, uint32_t hz) override
+    {
+        std::unique_lock<std::mutex> lk(m);
+        if (std::this_thread::get_id() == scaler && armed > 0 && fresh && KelRamPara::p_kelrampara_config->scaler_applying) {
+            --armed, held = 1, fresh = 0;
+            cv.notify_all();
+            cv.wait_for(lk, std::chrono::seconds(10), [this] { return held == 0; });   // a bound for a failing run
+            held = 0;
+        }
+        lk.unlock();
+        chip->transfer(tx, rx, n, hz);
+    }
+    void endMessage() override { chip->endMessage(); }
+};
 
-TEST_F(ChangeNotification, TheCopyNeverChangesWhileTheScalerComparesAgainstIt)
+TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
 {
-    // The scaler thread takes its mutex while the refresh is writing the file (after the
-    // snapshot); the copy it compares against must stay as it is until it lets go.
-    para->ram[1600] = uint8_t(para->ram_backup[1600] + 1);
-    const uint8_t before = para->ram_backup[1600];
-    bool changedWhileHeld = false;
-    std::promise<void> fileHeld;
-    std::atomic<bool> notifying{false};
-    const long gui = kel_test::currentThreadId();
+    // The scaler and two PC links on threads of their own, the LCD on this one; the device's
+    // time is the virtual clock, which stands still while the scaler is held in its apply.
+    sim::SimBoard::useVirtualClock(true);
+    para->merge_notes = true;
+    c331_manage* m = c331_manage::p_c331_manage;
+    m->c331_fd = m->drv->initialize(), m->load_system_param(), m->define_param(), m->c331_stage = 8;
+    std::atomic<int> notes{0}, taken{0};   // sent; delivered on this (the GUI) thread
+    QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { notes += code == 1; });
+    QObject::connect(para, &KelRamPara::sig_update_para, sync, [&](int code) { taken += code == 1; }, Qt::QueuedConnection);
+    ApplyHold hold;
+    sim::SpiBusModel::attach(0, &hold);
+    std::atomic<bool> stop{false};   // the scaler thread's end
     std::thread scaler([&] {
-        std::unique_lock<std::mutex> fileLock(Utils::_file_deal_mutex);
-        fileHeld.set_value();
-        while (!notifying)
-            std::this_thread::yield();
-        // The refresh has taken its snapshot and waits on the file lock.
-        kel_test::sleepsOnLock(gui);
-        std::lock_guard<std::mutex> hold(c331_manage::p_c331_manage->c331_mutex);
-        fileLock.unlock();
-        // It has written the file and waits for the scaler's lock to refresh the copy (or,
-        // were it not to wait, has changed the copy and returned to join this thread).
-        kel_test::sleepsOnLock(gui);
-        changedWhileHeld = para->ram_backup[1600] != before;
+        std::unique_lock<std::mutex>(hold.m), hold.scaler = std::this_thread::get_id();
+        for (; !stop; std::this_thread::yield())
+            m->c331manage_pass(), m->pass_wake.pauseMs(1);
     });
-    fileHeld.get_future().wait();
-    notifying = true;
-    notify(1);
-    scaler.join();
-    EXPECT_FALSE(changedWhileHeld);
-    EXPECT_EQ((std::vector<int>{para->ram_backup[1600], uint8_t(paraFile()[2 + 1600 - 768])}), std::vector<int>(2, para->ram[1600]));
+    std::vector<std::thread> pcs;
+    for (int pc = 0; pc < 2; ++pc)
+        pcs.emplace_back([&, pc] {
+            for (int i = 0; i < 40; ++i) {   // once its last apply was taken: window pc's x, then register 11
+                for (int n = 0; n < 1000000 && m->c331_apply_flag; ++n)
+                    std::this_thread::yield();
+                const uint8_t x[2] = {uint8_t(8 * i), uint8_t(pc)};
+                para->KelRamParaDeal(x, 2, P::kLayers + P::kLayerSize * pc + P::kLayerWindow);
+                P::lock_block(), m->raise_apply_flag(1);   // register 11: under the block's lock
+            }
+        });
+    // Each hold: the LCD's block copy and a PC's capture while the scaler is in its apply.
+    std::vector<uint64_t> served;   // device time from the LCD's request to the capture's reply
+    auto copy = std::make_unique<P::BlockCopy>();
+    for (std::unique_lock<std::mutex> lk(hold.m); served.size() < 4; hold.fresh = 1) {
+        if (!hold.cv.wait_for(lk, std::chrono::seconds(10), [&] { return hold.held == 1; }))
+            break;   // no apply held again: nothing was served in one
+        lk.unlock();
+        const uint64_t t0 = sim::SimBoard::virtualMicroseconds();
+        para->copy_block(*copy);   // what LockWindow::fresh_block takes
+        auto capture = std::async(std::launch::async, [] { return message_deal::capture_screen(); });
+        while (capture.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        lk.lock();
+        served.push_back(hold.held == 1 ? sim::SimBoard::virtualMicroseconds() - t0 : ~0ull);
+        hold.held = 0, hold.cv.notify_all(), lk.unlock();
+        for (int n = 0; n < 1000000 && para->scaler_applying; ++n)
+            std::this_thread::yield();   // the next hold: in the next apply
+        lk.lock();
+    }
+    EXPECT_EQ(served, std::vector<uint64_t>(4, 0));   // no device time passed: within any bound
+    std::for_each(pcs.begin(), pcs.end(), [](std::thread& pc) { pc.join(); });
+    // At rest once the load stops: what was queued while this thread took no events is one
+    // notification, not one per apply; then nothing is left, and the file holds the block.
+    const int notesAtStop = notes, queuedAtStop = notes - taken;
+    for (int n = 0; n < 100000 && (m->c331_apply_flag || para->scaler_applying || para->notes_waiting); ++n)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    stop = true, scaler.join(), sim::SpiBusModel::attach(0, hold.chip), kel_test::settle();
+    para->copy_block(*copy);
+    EXPECT_EQ((std::vector<int>{m->c331_apply_flag, para->scaler_applying, para->pc_edit_pending, int(para->notes_waiting),
+                                notes - notesAtStop <= 2 && queuedAtStop <= 1, copy->ram16(P::kLayers + P::kLayerWindow),
+                                copy->ram16(P::kLayers + P::kLayerSize + P::kLayerWindow),
+                                std::memcmp(paraFile().data(), "\xAA\xAA", 2), std::memcmp(paraFile().data() + 2, copy->ram + 768, 3328),
+                                std::memcmp(copy->saved, copy->ram, 4096)}),
+              (std::vector<int>{0, 0, 0, 0, 1, (8 * 39) % 256, 0x100 + (8 * 39) % 256, 0, 0, 0}));
+    std::printf("applies notified %d, queued at the end of the load %d\n", notes.load(), queuedAtStop);
 }
 
 TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApplyAndOnlyForASlot)

@@ -41,16 +41,16 @@ protected:
         g_set_led_para = 0;
     }
 
-    // A writer: edit under the scaler mutex, then raise the flag.
+    // A writer: edit under the block's lock, then raise the flag.
     void edit(int off, uint16_t v, uint8_t flag = 1)
     {
-        std::lock_guard<std::mutex> hold(m.c331_mutex);
+        std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
         KelRamPara::put16(para.ram + off, v);
         m.raise_apply_flag(flag);
     }
     void editByte(int off, uint8_t v)
     {
-        std::lock_guard<std::mutex> hold(m.c331_mutex);
+        std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
         para.ram[off] = v;
         m.raise_apply_flag(1);
     }
@@ -92,21 +92,6 @@ TEST_F(ScalerApply, NothingChangedStillReportsAndClears)
     EXPECT_EQ(std::make_pair(called("c331_SetPattern"), codes.size()), std::make_pair(false, size_t(1)));
 }
 
-TEST_F(ScalerApply, APcWriteIsAppliedWithTheNextApplyAndNoLongerPending)
-{
-    const uint8_t pattern = 3;
-    ASSERT_EQ(para.KelRamParaDeal(&pattern, 1, 864), 0);
-    EXPECT_EQ(para.pc_edit_pending, 1);
-    pass();                                   // no apply requested yet
-    EXPECT_EQ((V{called("c331_SetPattern"), para.pc_edit_pending}), (V{0, 1}));
-    {
-        std::lock_guard<std::mutex> hold(m.c331_mutex);
-        m.raise_apply_flag(1);                // the PC's register 11
-    }
-    pass();
-    EXPECT_EQ((V{count("c331_SetPattern"), para.pc_edit_pending, m.c331_apply_flag}), (V{1, 0, 0}));
-}
-
 TEST_F(ScalerApply, APendingTwoIsNotLostToALaterOne)
 {
     edit(window(0, 18), 1, 2);
@@ -141,8 +126,8 @@ TEST_F(ScalerApply, LedSizeWaitsForTheFpgaWithoutHoldingTheMutex)
     // Nothing ahead of the panel: no call, no report, the flag kept.
     EXPECT_EQ(counts({"kelApi_PnlInit2", "c331_SetContrast"}), (V{0, 0}));
     EXPECT_EQ((V{int(codes.size()), m.c331_apply_flag, int(g_set_led_para)}), (V{0, 1, 1}));
-    EXPECT_TRUE(m.c331_mutex.try_lock());       // writers are not held up meanwhile
-    m.c331_mutex.unlock();
+    EXPECT_TRUE(KelRamPara::lock_block(std::try_to_lock).owns_lock());   // writers are not held up
+    EXPECT_EQ(para.apply_pending(), true);
 
     {
         std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);

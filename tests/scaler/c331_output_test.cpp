@@ -330,7 +330,7 @@ TEST_F(ScalerOutput, AnUpdateThatNeverComesEndsTheManagerPassOnce)
     m.c331_apply_flag = 1;
     const uint64_t before = sim::SimBoard::virtualMicroseconds();
     m.c331manage_pass();
-    // The apply half holds c331_mutex, so the block's writers, all along: one wait of
+    // The apply half holds the scaler all along: one wait of
     // 70,000 polls of 1 ms in the whole pass (70 s), then every other wait goes on at once.
     const int seconds = int((sim::SimBoard::virtualMicroseconds() - before) / 1000000);
     EXPECT_EQ((std::vector<int>{count("c331_SetWinAttr(0,1)"), count("c331_SetWinAttr(1,1)"),

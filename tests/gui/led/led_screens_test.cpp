@@ -112,7 +112,7 @@ TEST_F(LedScreens, ApplyStoresTheSizeStartsTheHandShakeAndFreesTheScalerForTheTo
     bool freeDuringToast = false;
     int flagDuringToast = -1;
     kel_test::whenModal([&](QWidget*) {
-        std::unique_lock<std::mutex> probe(c331_manage::p_c331_manage->c331_mutex, std::try_to_lock);
+        std::unique_lock<std::mutex> probe = KelRamPara::lock_block(std::try_to_lock);
         freeDuringToast = probe.owns_lock();
         flagDuringToast = applyFlag();
         kel_test::tick(300);

@@ -1,0 +1,196 @@
+// Usage: bench_capture_load [seconds per phase, default 6]
+// Starts kelM57N offscreen on the simulated board with a fresh data root (ports moved by
+// KEL_PORT_OFFSET, default 24000), waits for the end of its start-up, then times a PC's
+// screen capture (a RAM read at 0x800000, served by the GUI thread) on UDP 10005, one after
+// another: first at rest, then while two other PCs each write a window record and apply it
+// (register 11, mask 2) every 0.1 s, then at rest again. Prints the median, mean and largest
+// capture time of each phase, the ratios of the loaded mean and largest to the resting ones, and the
+// program's CPU in the second after the load stops and in the seconds after that.
+// Offscreen the grab itself is empty; the wait for the GUI thread is what is timed.
+
+#include "tests/support/PcFrame.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long cpuTicks(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::atol(field.c_str());
+        if (i == 15)
+            stime = std::atol(field.c_str());
+    }
+    return utime + stime;
+}
+
+// A UDP client of the controller on loopback; replies time out after five seconds.
+int client(uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One request and its reply; false without a reply.
+bool ask(int fd, const pc::Frame& request)
+{
+    const pc::Bytes out = pc::wire(request);
+    if (::send(fd, out.data(), out.size(), 0) != ssize_t(out.size()))
+        return false;
+    uint8_t in[70000];
+    return ::recv(fd, in, sizeof in, 0) > 0;
+}
+
+struct Times {
+    double median = -1, mean = -1, largest = -1;
+    int count = 0, lost = 0;
+};
+
+// Captures one after another for the given seconds.
+Times captures(uint16_t port, int seconds)
+{
+    Times t;
+    const int fd = client(port);
+    if (fd < 0)
+        return t;
+    std::vector<double> all;
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        const auto t0 = Clock::now();
+        if (!ask(fd, pc::readRam(0x800000, 2))) {
+            ++t.lost;
+            continue;
+        }
+        all.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+    }
+    ::close(fd);
+    if (all.empty())
+        return t;
+    std::sort(all.begin(), all.end());
+    t.median = all[all.size() / 2];
+    double sum = 0;
+    for (double v : all)
+        sum += v;
+    t.mean = sum / double(all.size());
+    t.largest = all.back();
+    t.count = int(all.size());
+    return t;
+}
+
+void print(const char* phase, const Times& t)
+{
+    std::printf("%-18s captures %6d  lost %2d  median %8.5f s  mean %8.5f s  largest %7.4f s\n", phase, t.count, t.lost,
+                t.median, t.mean, t.largest);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int seconds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 6;
+    const char* given = std::getenv("KEL_PORT_OFFSET");
+    const int offset = given && *given ? std::atoi(given) : 24000;
+    char rootTemplate[] = "/tmp/kel-bench-capture-XXXXXX";
+    if (!mkdtemp(rootTemplate)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string log = std::string(rootTemplate) + "/out.log";
+    const char* program = KEL_BINARY_DIR "/kelM57N";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("KEL_ROOT", (std::string(rootTemplate) + "/root").c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("KEL_PORT_OFFSET", std::to_string(offset).c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", rootTemplate, 0);
+        if (!freopen(log.c_str(), "w", stdout))
+            _exit(127);
+        execl(program, program, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 300; ++i) {
+        std::ifstream in(log);
+        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (all.find("start-up done") != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(8));   // the LED outputs come up meanwhile
+    const uint16_t port = uint16_t(10005 + offset);
+
+    const Times rest = captures(port, seconds);
+    std::atomic<bool> loaded{true};
+    std::vector<std::thread> pcs;
+    for (int w = 0; w < 2; ++w)
+        pcs.emplace_back([&, w] {
+            const int fd = client(port);
+            for (int i = 0; fd >= 0 && loaded; ++i) {
+                const uint16_t x = uint16_t((i * 64) % 1600);
+                ask(fd, pc::writeRam(0x8E0 + 26 * w + 10, {uint8_t(x), uint8_t(x >> 8)}));
+                ask(fd, pc::writeRegister(11, 2, 2));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+    const Times load = captures(port, seconds);
+    loaded = false;
+    for (std::thread& t : pcs)
+        t.join();
+    const long hz = sysconf(_SC_CLK_TCK);
+    const long c0 = cpuTicks(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long c1 = cpuTicks(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const long c2 = cpuTicks(pid);
+    const Times after = captures(port, seconds);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    std::filesystem::remove_all(rootTemplate);
+
+    print("at rest", rest);
+    print("two PCs applying", load);
+    print("at rest again", after);
+    std::printf("ratio loaded/rest: mean %.1f, largest %.1f\n", rest.mean > 0 ? load.mean / rest.mean : -1.0,
+                rest.largest > 0 ? load.largest / rest.largest : -1.0);
+    std::printf("CPU after the load: first second %.0f %%, next three seconds %.0f %%\n",
+                100.0 * double(c1 - c0) / double(hz), 100.0 * double(c2 - c1) / double(hz) / 3);
+    return 0;
+}
