@@ -304,8 +304,8 @@ struct Start : Step {
         request = t.req;
         m.sent[pc].clear();
         const bool free = !m.up || holds(m);
-        if (t.type == Boot && free) {   // answered with nothing; its digest goes on from the holder's
-            m.up = Upload{holderOf(pc), Boot, "", 0, m.up ? m.up->sent : Bytes{}, {}};
+        if (t.type == Boot && free) {   // answered with nothing; its digest starts empty
+            m.up = Upload{holderOf(pc), Boot, "", 0, {}, {}};
             m.upPc = pc;
             return {};
         }
