@@ -1,5 +1,6 @@
 // Brightness by hand, by half-hour table and from the light sensor, the on/off schedule and
 // the PC's command mailbox, against the simulated FPGA, its flash and a function card.
+#include "board/sim/PowerCut.h"
 #include "core/utils.h"
 #include "tests/fpga/bringup_fixture.h"
 #include "tests/support/Emulation.h"
@@ -200,9 +201,9 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
         manager->Extension_function();
     }
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
-    // An answer that lacks sensor bytes (51 of 128, the valid mark among them), another command
-    // or a status other than 0 counts one error in register 85 each and moves nothing.
-    for (const auto& [n, command, status] : {std::tuple<int, uint8_t, uint8_t>{51, 0x61, 0}, {128, 0xA0, 0}, {128, 0x61, 1}}) {
+    // An answer that lacks a sensor byte (127 of 128), another command or a status other than 0
+    // counts one error in register 85 each and moves nothing.
+    for (const auto& [n, command, status] : {std::tuple<int, uint8_t, uint8_t>{127, 0x61, 0}, {128, 0xA0, 0}, {128, 0x61, 1}}) {
         std::vector<uint8_t> answer = {0x00, 0xF0, 0x00, 0x50, 0x10, 0xBB, 0x03, 0x00, 0x00, command, status};
         answer.resize(11 + n, 255);
         answer.push_back(uint8_t(Utils::BCC(answer.data(), unsigned(answer.size()))));
@@ -436,4 +437,18 @@ TEST_F(FpgaBright, MailboxClockCommandAndOversizedBlocks)
     mailbox({0xAA, 0x02, 0xAA, 0, 0, 0, 0xF9, 0x03, 1, 0x10, 0x00, 0x11, 0x00});
     EXPECT_EQ(manager->onoff_count, 1);
     EXPECT_EQ(flash(0x30E000, 1)[0], 0xFF);
+
+    // A power cut at any flash step of a store, tearing a program after any of its bytes,
+    // leaves no block or the whole one: the valid mark goes in last.
+    const std::vector<uint8_t> block = {0xAA, 0x02, 0xAA, 0, 0, 0, 9, 0, 2, 0x08, 0x00, 0x22, 0x00, 0x01, 0x02, 0x03, 0x04};
+    for (uint64_t cut = 0; cut < 3; ++cut)
+        for (size_t torn = 0; torn <= block.size(); ++torn) {
+            sim::FpgaFlashModel::write(0, 0x30E000, std::vector<uint8_t>(block.size(), 0xFF));
+            sim::SimBoard::setScenario("fpga.flash.torn_bytes", std::to_string(torn));
+            sim::PowerCut::after(cut);
+            mailbox(block);
+            sim::PowerCut::restore();
+            const std::vector<uint8_t> back = flash(0x30E000, uint32_t(block.size()));
+            EXPECT_TRUE(back[0] == 0xFF || back == block) << cut << "/" << torn;
+        }
 }
