@@ -7,6 +7,8 @@
 #include "tests/support/PropertyCheck.h"
 
 #include <cstring>
+#include <iostream>
+#include <map>
 #include <set>
 #include <ctime>
 #include <tuple>
@@ -73,19 +75,8 @@ TEST_F(FpgaBright, BrightnessValuesPerMode)
     EXPECT_EQ(FpgaModel::reg(0, 6), 255);
     EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][256], 1);
 
-    // A table value through the scaling of mode 1 (each mode's table values: the schedule check
-    // below): the block follows the value.
-    setPercent(100);
-    manager->bri_mode = 1;
-    std::vector<int> codes;
-    QObject::connect(para, &KelRamPara::sig_update_para, [&codes](int code) { codes.push_back(code); });
-    manager->write_to_register(64, 0xFF, 1, 0);
-    manager->Brightness_hand_dealwith();
-    EXPECT_EQ(FpgaModel::reg(0, 6), 15);
-    EXPECT_EQ(para->ram16(KelRamPara::kBrightness), 5);   // the block follows the value
-    EXPECT_EQ(codes, std::vector<int>{1});
-
-    // A PC percentage waiting for its apply is not overwritten by the table value.
+    // A PC percentage waiting for its apply is not overwritten by the table value (the block
+    // following each mode's values: the schedule check below).
     manager->bri_mode = 1;
     manager->write_to_register(64, 0xFF, 0, 0);   // the FPGA runs at 255
     setPercent(40);
@@ -122,49 +113,6 @@ TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
     setPercent(30);
     applyRequest();
     EXPECT_EQ(FpgaModel::reg(0, 6), 76);
-    // The stored hand setting becomes the running mode at the next idle pass.
-    manager->Extension_function();
-    EXPECT_EQ(manager->bri_mode, 16);
-    EXPECT_EQ(g_change[fpga_manage::CHG_BRI_TASK], 1u);
-}
-
-TEST_F(FpgaBright, HalfHourSlotsAndTheTable)
-{
-    EXPECT_EQ(fpga_manage::half_hour_slot(23, 59), 47);
-    EXPECT_EQ(fpga_manage::half_hour_slot(0, 0), 0);
-    EXPECT_EQ(fpga_manage::half_hour_slot(12, 30), 25);
-
-    // A hand command that is not stored is on its own scale (16 raw, 0 as 16 x 5 - 1 = 79)
-    // and leaves the running mode as it is (hand, automatic, table), whose re-apply in the
-    // same slot or step keeps the value as sent; the table's next slot (26) takes over.
-    std::vector<uint8_t> block = {0xAA, 0x03, 0xAA, 0, 0, 0, 49, 0, 17};
-    for (int i = 0; i < 48; ++i)
-        block.push_back(uint8_t(100 + i));
-    clockAt(12, 40);
-    for (uint8_t running : {0, 16, 2, 17}) {
-        block[8] = running;
-        mailbox(block);
-        G_timeTicks += 1000;
-        manager->Extension_function();                  // reload, then the mode's first run
-        for (const auto& [mode, value, fpga] : {std::tuple<uint8_t, uint8_t, int>{16, 50, 50}, {0, 5, 79}}) {
-            SCOPED_TRACE(testing::Message() << int(running) << "/" << int(mode));
-            mailbox({0xAA, 0x03, 0x00, 0, 0, 0, 2, 0, mode, value});
-            EXPECT_EQ(FpgaModel::reg(0, 6), fpga);
-            G_timeTicks += 1000;
-            manager->Extension_function();
-            EXPECT_EQ(FpgaModel::reg(0, 6), fpga);
-            EXPECT_EQ(manager->bri_mode, running);
-        }
-    }
-    EXPECT_EQ(flash(0x30F000, 57), block);   // the table's slots as the time goes: below
-
-    // A stored hand block of mode 0 becomes the running hand task at the next idle pass.
-    mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 2, 0, 0, 5});
-    EXPECT_EQ(FpgaModel::reg(0, 6), 79);
-    g_change[fpga_manage::CHG_BRI_TASK] = 0;
-    manager->Extension_function();
-    EXPECT_EQ(manager->bri_mode, 0);
-    EXPECT_EQ(g_change[fpga_manage::CHG_BRI_TASK], 1u);
 }
 
 TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
@@ -173,17 +121,7 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     sim::FunctionCardModel::setLightSensor(0, 1, true, 30);
     fpga_manage::MCU_RAM_PARA_func[0][106] = 1;
     mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 1, 0, 2});
-    manager->Extension_function();                      // reload: automatic mode
-    ASSERT_EQ(manager->bri_mode, 2);
-    g_change[fpga_manage::CHG_BRI_TARGET] = 27;
-    for (int i = 0; i < 5; ++i) {                      // while a PC talks before every pass
-        G_timeTicks += 200;
-        pc_cmd_valid = 1;
-        pc_cmd_time = G_timeTicks.load();
-        manager->Check_search_card();
-    }
-    // One step per read toward the suggested 30, then it stays.
-    EXPECT_EQ(FpgaModel::reg(0, 6), 30);
+    manager->Extension_function();   // reload: automatic mode, its first read (its steps: the schedule check below)
     EXPECT_EQ(g_change[fpga_manage::CHG_VMF_ADDRESS], 0x5000u);
     std::vector<std::vector<uint8_t>> reads;
     for (auto& p : sim::ReceivingCardModel::packets(0, 1))
@@ -215,24 +153,21 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     EXPECT_EQ(manager->reg_shadow(85, 0), 3);
 }
 
-// Over drawn day schedules (up to 7 entries asked, 4 kept; stored or not, sent again as they
-// are or edited, taken back from flash at restarts, erased at the end) and brightness modes (a
-// hand value on either scale, a half-hour table of mode 1 or 17, the light sensor, no stored
-// block; each after any other, hand commands between), with clock moves (on, back, within the
-// day, over midnight and days), passes with a PC talking, the FPGA not ready, and a shortcut
-// set-up of a port of silent cards running through switch minutes: every write to the screen's
-// on/off (register 0 bit 2, the block's dark word the panel shows, read at each of its change
-// signals) and brightness (register 6) is held against what the schedule, the table and the
-// sensor call for at that moment, and after every pass the FPGA is ready for the screen
-// stands as they have it.
-// The schedule: the latest switch at or before the minute or, before the day's first, the
-// day's last; of one minute dark after lit; a time that is no time of day (25:01) never
-// switches; without one the screen stays as it is. Only a switch fallen due since the last
-// pass, a new schedule or the clock set back switches it, straight to that state, re-arming
-// the power control. Brightness by the mode's scale (16, 17 and 2 raw; 0 and 1 as 16 x v - 1,
-// 0 giving 255): the hand value, the table's value of the half hour once a second, the sensor
-// one step per read from what the screen shows toward what it suggests. A PC's flag drops
-// once more than 80 ticks passed since its last frame.
+// Over drawn day schedules (up to 7 entries asked, 4 kept; stored or not, sent again or edited,
+// taken back from flash at restarts, erased at the end) and brightness modes (a hand value on
+// either scale, a half-hour table of mode 1 or 17, the light sensor, none; each after any other,
+// hand commands between), with clock moves (on, back, within the day, over midnight and days),
+// passes with a PC talking, the FPGA not ready, and a shortcut set-up of a port of silent cards
+// running through switch minutes: every write to the screen's on/off (register 0 bit 2, the
+// block's dark word the panel shows at each change signal) and brightness (register 6) is what
+// the schedule, the table or the sensor call for at that moment, and after every pass the FPGA
+// is ready for the screen stands as they have it. The schedule: the latest switch at or before
+// the minute or, before the day's first, the day's last; of one minute dark after lit; 25:01
+// never switches; without a switch the screen stays as it is. Only a switch fallen due since the
+// last pass, a new schedule or the clock set back switches it, once, re-arming the power
+// control. Brightness on the mode's scale (16, 17 and 2 raw; 0 and 1 as 16 x v - 1): the hand
+// value, the table's half hour once a second, the sensor one step per read from what the screen
+// shows toward its suggestion. A PC's flag drops once more than 80 ticks passed since its frame.
 TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
 {
     enum { kClock, kSameSchedule, kNewSchedule, kBright, kHand, kSuggest, kJob, kRestart };
@@ -240,17 +175,18 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
     // Drawn over the whole range at every case, not growing with RapidCheck's size.
     const auto in = [](int low, int high) { return rc::gen::resize(rc::kNominalSize, rc::gen::inRange(low, high)); };
     const auto minuteGen = rc::gen::weightedOneOf<int>({{6, in(0, 1440)}, {1, rc::gen::element(0, 1439, 1501)}});
-    const auto moveGen = rc::gen::weightedOneOf<int>({{4, in(0, 4)}, {3, in(1, 600)}, {2, in(-60, 0)}, {2, in(-1500, -60)},
-                                                      {1, in(1440, 5760)}});
     const auto byteGen = rc::gen::weightedOneOf<uint8_t>({{6, rc::gen::arbitrary<uint8_t>()}, {1, rc::gen::element<uint8_t>(0, 1, 5, 16)}});
     const auto fpgaOf = [](int v, int mode) { return mode == 16 || mode == 17 || mode == 2 ? v : (v * 16 - 1) & 0xFF; };
+    const auto hand = [](int mode) { return mode == 0 || mode == 16; };
+    const auto halfHours = [](int mode) { return mode == 1 || mode == 17; };
     sim::ReceivingCardModel::setFunctionCard(0, 1, true);
     fpga_manage::MCU_RAM_PARA_func[0][106] = 1;
     std::vector<int> toggles;   // the dark word at each change signal the panel takes
     QObject::connect(para, &KelRamPara::sig_update_para, [&](int code) { if (code == 1) toggles.push_back(para->ram16(KelRamPara::kScreenDark)); });
+    std::map<std::string, int> spread;
     kel_test::checkProperty("every write to the screen follows the schedule, the table and the sensor", [&] {
         std::vector<std::pair<int, int>> kept, stored;   // lit and dark minute of the day
-        std::vector<uint8_t> schedule, storedSchedule;
+        std::vector<uint8_t> schedule, storedSchedule, table(48, 0);
         const auto drawSchedule = [&] {
             const int asked = *in(0, 8);
             schedule = {0xAA, 0x02, *rc::gen::weightedElement<uint8_t>({{3, 0xAA}, {1, 0x00}}), 0, 0, 0, uint8_t(1 + 4 * std::min(asked, 5)), 0, uint8_t(asked)};
@@ -267,89 +203,80 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
             int latest = -1, last = -1;
             for (const auto& [on, off] : kept)
                 for (int key : {2 * on, 2 * off + 1})
-                    if (key < 2 * 1440) {
-                        last = std::max(last, key);
-                        latest = key / 2 <= minute ? std::max(latest, key) : latest;
-                    }
+                    if (key < 2 * 1440)
+                        last = std::max(last, key), latest = key / 2 <= minute ? std::max(latest, key) : latest;
             return latest >= 0 ? latest & 1 : last >= 0 ? last & 1 : -1;
         };
-        int mode = -1, hand = 0, suggested = 0;   // the running brightness mode (-1 none) and its hand value
-        bool valid = true, handSince = false;   // a hand command since the mode was taken up
-        int reload = 0;                           // a restart's reload: 1 to come, 2 its mode's first run to come
-        std::vector<uint8_t> table;
+        // The running brightness mode (-1 none), its hand value, the sensor; a hand command since
+        // the mode was taken up; a restart's reload to come (1) or its mode's first run (2).
+        int mode = -1, value = 0, suggested = *byteGen, reload = 0;
+        bool valid = true, handSince = false;
         const auto drawBright = [&] {
             const uint8_t m = *rc::gen::weightedElement<uint8_t>({{2, 0}, {2, 16}, {2, 1}, {2, 17}, {3, 2}, {1, 255}});   // 255: erased
             std::vector<uint8_t> b = {0xAA, 0x03, uint8_t(m == 255 ? 0x55 : 0xAA), 0, 0, 0, 1, 0, uint8_t(m == 255 ? 1 : m)};
-            for (int i = 0; i < (m == 1 || m == 17 ? 48 : m == 0 || m == 16 ? 1 : 0); ++i)
+            for (int i = 0; i < (halfHours(m) ? 48 : hand(m) ? 1 : 0); ++i)
                 b.push_back(*byteGen);
             b[6] = uint8_t(b.size() - 8);
-            if (m == 1 || m == 17)
-                table.assign(b.begin() + 9, b.end());
-            mode = m == 255 ? -1 : m, hand = m == 0 || m == 16 ? fpgaOf(b[9], m) : hand, handSince = false;
+            table = halfHours(m) ? std::vector<uint8_t>(b.begin() + 9, b.end()) : table;
+            mode = m == 255 ? -1 : m, value = hand(m) ? fpgaOf(b[9], m) : value, handSince = false;
             return b;
         };
         FpgaModel::setReg(0, 0, 0);
         fpga_manage::MCU_REG_func[0][0] = 0;
         KelRamPara::put16(para->ram + KelRamPara::kScreenDark, 0);
+        sim::FunctionCardModel::setLightSensor(0, 1, valid, uint8_t(suggested));
         clockAt(0, 0, 20);
         std::time_t now = sim::SimBoard::fixedWallTime() - 3 * 86400 + *in(0, 1440) * 60;
-        std::tm at{}, before{};
+        std::tm at{};
         localtime_r(&now, &at);
         sim::SimBoard::fixWallTime(now);
-        // Every write of an action against the schedule and the brightness mode at the minute;
-        // hand: the value a hand command shows, -1 none. True when the screen was switched.
+        // Every write of an action, at a minute; handed: the value a hand command shows, else -1.
+        // True when the screen was switched.
         const auto observe = [&](const std::function<void()>& act, int minute, int handed) {
-            const int want = scheduled(minute), dark0 = para->ram16(KelRamPara::kScreenDark);
-            int shown = (FpgaModel::reg(0, 0) >> 2) & 1, shown6 = FpgaModel::reg(0, 6), changes = 0;
+            const int want = scheduled(minute), start6 = FpgaModel::reg(0, 6);
+            int shown = (FpgaModel::reg(0, 0) >> 2) & 1, shown6 = FpgaModel::reg(0, 6), cur = para->ram16(KelRamPara::kScreenDark), changes = 0, flips = 0;
             FpgaModel::clearLog();
             toggles.clear();
             manager->power_armed = 0;
             act();
             for (const auto& op : FpgaModel::log(0)) {
-                if (op.kind != FpgaModel::OpKind::RegisterWrite || op.data.empty())
-                    continue;
-                if (op.reg == 0 && (op.mask & 0x04)) {
-                    const int d = (op.data[0] >> 2) & 1;
-                    RC_ASSERT(d == shown || d == want);
-                    changes += d != shown, shown = d;
-                } else if (op.reg == 6 && op.data[0] != shown6) {
-                    const int w = op.data[0], step = suggested > shown6 ? 1 : -1;
-                    RC_ASSERT(w == handed || (handed < 0 && (mode == 0 || mode == 16) && w == hand) ||
-                              (handed < 0 && (mode == 1 || mode == 17) && w == fpgaOf(table[size_t(minute / 30)], mode)) ||
-                              (handed < 0 && mode == 2 && valid && w == shown6 + step));
+                const int w = op.data.empty() ? -1 : op.data[0], step = suggested > shown6 ? 1 : -1;
+                if (op.kind == FpgaModel::OpKind::RegisterWrite && op.reg == 0 && (op.mask & 0x04)) {
+                    RC_ASSERT((w >> 2 & 1) == shown || (w >> 2 & 1) == want);
+                    changes += (w >> 2 & 1) != shown, shown = w >> 2 & 1;
+                } else if (op.kind == FpgaModel::OpKind::RegisterWrite && op.reg == 6 && w != shown6) {
+                    RC_ASSERT(w == handed || (handed < 0 && ((hand(mode) && w == value) || (halfHours(mode) && w == fpgaOf(table[size_t(minute / 30)], mode)) ||
+                                                             (mode == 2 && valid && w == shown6 + step))));
                     shown6 = w;
                 }
             }
+            const int p = para->ram16(KelRamPara::kBrightness);   // the block follows the brightness shown
+            RC_ASSERT(shown6 == FpgaModel::reg(0, 6) && (shown6 == start6 || shown6 * 100 / 255 == p || std::min(p, 100) * 255 / 100 == shown6));
             toggles.push_back(para->ram16(KelRamPara::kScreenDark));
-            int cur = dark0, flips = 0;
             for (const int t : toggles) {
                 RC_ASSERT(t == cur || t == want);
                 flips += t != cur, cur = t;
             }
-            RC_ASSERT(flips <= 1);
-            RC_ASSERT(manager->power_armed == (changes > 0) && changes <= 1);
+            RC_ASSERT(flips <= 1 && changes <= 1 && manager->power_armed == (changes > 0));
             return changes > 0;
         };
-        table.assign(48, 0);
-        sim::FunctionCardModel::setLightSensor(0, 1, valid, uint8_t(suggested = *byteGen));
         const std::vector<uint8_t> first = drawBright();
-        observe([&] { mailbox(first); }, 0, mode == 0 || mode == 16 ? hand : -1);
+        observe([&] { mailbox(first); }, 0, hand(mode) ? value : -1);
         drawSchedule();
         schedule[2] = 0xAA, stored = kept, storedSchedule = schedule;
         mailbox(schedule);
         RC_ASSERT(manager->reg_shadow(66, 0) == 1 && flash(0x30E000, uint32_t(schedule.size())) == schedule);
         std::set<std::string> seen;
-        std::vector<int> modes = {mode};
         uint32_t lastPc = 0;
         bool pcSeen = false;
         pc_cmd_valid = 0;
         g_send_para.post(uint8_t(*rc::gen::element(0, 7)));   // 7, a code of no job: the idle work too
         for (const Move& m : *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(
                  rc::gen::weightedElement<int>({{8, kClock}, {1, kSameSchedule}, {1, kNewSchedule}, {2, kBright}, {1, kHand}, {1, kSuggest}, {1, kJob}, {1, kRestart}}),
-                 moveGen, rc::gen::arbitrary<bool>(), rc::gen::weightedOneOf<int>({{8, rc::gen::just(1)}, {2, rc::gen::just(0)}}), in(1, 4),
+                 rc::gen::weightedOneOf<int>({{4, in(0, 4)}, {3, in(1, 600)}, {2, in(-60, 0)}, {2, in(-1500, -60)}, {1, in(1440, 5760)}}),
+                 rc::gen::arbitrary<bool>(), rc::gen::weightedElement<int>({{4, 1}, {1, 0}}), in(1, 4),
                  rc::gen::weightedOneOf<int>({{4, in(1, 200)}, {1, rc::gen::element(80, 81, 200)}, {2, in(1000, 1200)}})))) {
-            const int minuteBefore = at.tm_hour * 60 + at.tm_min;
-            before = at;
+            const int minuteBefore = at.tm_hour * 60 + at.tm_min, dayBefore = at.tm_mday;
             if (m.what == kSameSchedule || m.what == kNewSchedule) {
                 if (m.what == kNewSchedule)
                     drawSchedule();
@@ -358,26 +285,25 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
                 seen.insert(m.what == kSameSchedule ? "the schedule sent again" : "an edited schedule");
                 observe([&] { mailbox(schedule); }, minuteBefore, -1);
             } else if (m.what == kBright) {
+                const int before = mode;
                 const std::vector<uint8_t> b = drawBright();
-                seen.insert(modes.back() < 0 ? "a mode after none" : "mode " + std::to_string(mode) + " after " + std::to_string(modes.back()));
-                modes.push_back(mode);
-                observe([&] { mailbox(b); }, minuteBefore, mode == 0 || mode == 16 ? hand : -1);
+                seen.insert("mode " + std::to_string(mode) + " after " + std::to_string(before));
+                observe([&] { mailbox(b); }, minuteBefore, hand(mode) ? value : -1);
             } else if (m.what == kHand) {
                 const uint8_t scale = *rc::gen::element<uint8_t>(0, 16), v = *byteGen;
-                handSince = true, reload = reload == 2 ? 0 : reload;   // a reload done is overridden
+                handSince = true, reload = reload == 2 ? 0 : reload, seen.insert("a hand command");   // overrides a reload done
                 observe([&] { mailbox({0xAA, 0x03, 0x00, 0, 0, 0, 2, 0, scale, v}); }, minuteBefore, fpgaOf(v, scale));
             } else if (m.what == kSuggest) {
                 valid = *rc::gen::weightedElement<bool>({{4, true}, {1, false}});
                 sim::FunctionCardModel::setLightSensor(0, 1, valid, uint8_t(suggested = *byteGen));
             } else if (m.what == kJob && g_send_para.job == 0) {
-                // The shortcut set-up of port 2: ten cards that never answer, 12 s each.
-                line_type = LINE_TYPE{64, 32, 0, 0, 2, 2, 5, 10};
+                line_type = LINE_TYPE{64, 32, 0, 0, 2, 2, 5, 10};   // port 2: ten cards that never answer, 12 s each
                 sim::ReceivingCardModel::setCards(0, 2, 10);
                 setShadowCards(2, 10);
                 sim::ReceivingCardModel::setFault(0, 2, sim::ReceivingCardModel::Fault::Silent);
                 g_send_para.post(1);
             } else if (m.what == kRestart) {
-                kept = stored, schedule = storedSchedule, reload = 1;
+                kept = stored, schedule = storedSchedule, reload = 1, seen.insert("a restart");
                 manager->onoff_count = 0, manager->record_onoff_time(2), manager->bri_reload = 1;
             }
             now += m.minutes * 60;
@@ -395,37 +321,33 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
                     continue;
                 handSince = handSince && !(reload == 2 && m.ticks >= 1000);
                 reload = reload == 1 ? 2 : reload == 2 && m.ticks >= 1000 ? 0 : reload;
-                if (want >= 0)
-                    RC_ASSERT(((FpgaModel::reg(0, 0) >> 2) & 1) == want && para->ram16(KelRamPara::kScreenDark) == want);
                 const int v = FpgaModel::reg(0, 6);
-                if ((mode == 0 || mode == 16) && !handSince)
-                    RC_ASSERT(v == hand);
-                if ((mode == 1 || mode == 17) && !handSince && m.ticks >= 1000)
-                    RC_ASSERT(v == fpgaOf(table[size_t(minute / 30)], mode));
-                if (mode == 2 && m.ticks >= 200)
-                    RC_ASSERT(v == (valid ? shown6 + (suggested > shown6) - (suggested < shown6) : shown6));
-                // The PC's flag drops once more than 80 ticks passed since its last frame.
-                if (job == 0)
-                    RC_ASSERT(int(pc_cmd_valid) == int(pcSeen && G_timeTicks - lastPc <= 80));
+                RC_ASSERT(want < 0 || (((FpgaModel::reg(0, 0) >> 2) & 1) == want && para->ram16(KelRamPara::kScreenDark) == want));
+                RC_ASSERT(!hand(mode) || handSince || v == value);
+                RC_ASSERT(!halfHours(mode) || handSince || m.ticks < 1000 || v == fpgaOf(table[size_t(minute / 30)], mode));
+                RC_ASSERT(mode != 2 || m.ticks < 200 || v == (valid ? shown6 + (suggested > shown6) - (suggested < shown6) : shown6));
+                RC_ASSERT(job != 0 || int(pc_cmd_valid) == int(pcSeen && G_timeTicks - lastPc <= 80));
             }
             if (m.minutes < 0 && m.minutes > -minuteBefore)
                 seen.insert("clock set back within the day");
-            if (m.minutes > 0 && at.tm_mday == before.tm_mday && scheduled(minuteBefore) != want)
+            if (m.minutes > 0 && at.tm_mday == dayBefore && scheduled(minuteBefore) != want)
                 seen.insert("clock on over a switch within the day");
-            if (at.tm_mday != before.tm_mday)
-                seen.insert("another day");
             if (!m.ready && want != scheduled(minuteBefore))
                 seen.insert("a switch fell due while the FPGA was not ready");
+            seen.insert(at.tm_mday != dayBefore ? "another day" : "the same day");
         }
         mailbox({0xAA, 0x02, 0x55, 0, 0, 0, 1, 0, 0});
         RC_ASSERT(manager->reg_shadow(66, 0) == 0 && flash(0x30E000, 1)[0] == 0xFF);
-        for (const std::string& s : seen)
+        seen.insert(kept.empty() ? "no entry" : std::any_of(kept.begin(), kept.end(), [](auto& e) { return e.first == e.second || e.first > 1439 || e.second > 1439; })
+                                                    ? "lit and dark the same minute, or no time of day" : "entries");
+        for (const std::string& s : seen) {
             RC_CLASSIFY(true, s);
-        RC_CLASSIFY(kept.empty(), "no entry");
-        RC_CLASSIFY(std::any_of(kept.begin(), kept.end(), [](auto& e) { return e.first == e.second || e.first > 1439 || e.second > 1439; }),
-                    "lit and dark the same minute, or no time of day");
+            ++spread[s];
+        }
         g_send_para.end();
     }, {kel_test::underEmulation() ? 15 : 60, 30});
+    for (const auto& [what, n] : spread)
+        std::cout << "  " << what << ": " << n << " cases\n";
 }
 
 TEST_F(FpgaBright, MailboxClockCommandAndOversizedBlocks)

@@ -690,7 +690,7 @@ TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLog)
     fpga_manage::MCU_REG_func[0][0] = 0x08;
     EXPECT_EQ(manager->get_fpga_status(), 0);
     // An unknown job code running the idle work, the PC flag's drop after 80 ticks: in
-    // FpgaBright.TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo.
+    // FpgaBright.EveryWriteToTheScreenFollowsTheScheduleTableAndSensor.
 }
 
 TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)
