@@ -123,12 +123,8 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     mailbox({0xAA, 0x03, 0xAA, 0, 0, 0, 1, 0, 2});
     manager->Extension_function();   // reload: automatic mode, its first read (its steps: the schedule check below)
     EXPECT_EQ(g_change[fpga_manage::CHG_VMF_ADDRESS], 0x5000u);
-    std::vector<std::vector<uint8_t>> reads;
-    for (auto& p : sim::ReceivingCardModel::packets(0, 1))
-        if (p.size() > 5 && p[5] == 0xBB)
-            reads.push_back(p);
-    ASSERT_FALSE(reads.empty());
-    EXPECT_EQ(reads.back(), (std::vector<uint8_t>{0x00, 0x50, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61, 0x00,
+    ASSERT_EQ(sim::ReceivingCardModel::packets(0, 1).size(), 1u);
+    EXPECT_EQ(sim::ReceivingCardModel::packets(0, 1)[0], (std::vector<uint8_t>{0x00, 0x50, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61, 0x00,
                                                     0x00, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00, 0xEB}));
 
     // A sensor that stops answering: after ten misses full brightness.
