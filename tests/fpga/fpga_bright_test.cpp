@@ -153,21 +153,17 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
     EXPECT_EQ(manager->reg_shadow(85, 0), 3);
 }
 
-// Over drawn day schedules (up to 7 entries asked, 4 kept; stored or not, sent again or edited,
-// taken back from flash at restarts, erased at the end) and brightness modes (a hand value on
-// either scale, a half-hour table of mode 1 or 17, the light sensor, none; each after any other,
-// hand commands between), with clock moves (on, back, within the day, over midnight and days),
-// passes with a PC talking, the FPGA not ready, and a shortcut set-up of a port of silent cards
-// running through switch minutes: every write to the screen's on/off (register 0 bit 2, the
-// block's dark word the panel shows at each change signal) and brightness (register 6) is what
-// the schedule, the table or the sensor call for at that moment, and after every pass the FPGA
-// is ready for the screen stands as they have it. The schedule: the latest switch at or before
-// the minute or, before the day's first, the day's last; of one minute dark after lit; 25:01
-// never switches; without a switch the screen stays as it is. Only a switch fallen due since the
-// last pass, a new schedule or the clock set back switches it, once, re-arming the power
-// control. Brightness on the mode's scale (16, 17 and 2 raw; 0 and 1 as 16 x v - 1): the hand
-// value, the table's half hour once a second, the sensor one step per read from what the screen
-// shows toward its suggestion. A PC's flag drops once more than 80 ticks passed since its frame.
+// Over drawn schedules (up to 7 entries asked, 4 kept; stored, cut short or not, sent again or
+// edited, read back at restarts) and brightness modes (hand on either scale, half-hour table of
+// mode 1 or 17, sensor, none; each after any other, hand commands between), with clock moves,
+// passes with a PC talking or the FPGA not ready, and a card job running through switches: every
+// write to the screen's on/off (register 0 bit 2, the dark word at each change signal) and its
+// brightness (register 6) is what the schedule, the table or the sensor call for then, and after
+// each pass the FPGA is ready for the screen stands so. Schedule: the latest switch at or before
+// the minute, else the day's last; of one minute dark after lit; 25:01 never switches; only a
+// switch fallen due, a new schedule or the clock set back switches, once, re-arming the power
+// control. Brightness (16, 17, 2 raw; 0, 1 as 16 x v - 1): the hand value, the table's half hour
+// once a second, the sensor a step per read from what is shown. A PC's flag drops 80 ticks on.
 TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
 {
     enum { kClock, kSameSchedule, kNewSchedule, kBright, kHand, kSuggest, kJob, kRestart };
@@ -230,8 +226,7 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
         std::tm at{};
         localtime_r(&now, &at);
         sim::SimBoard::fixWallTime(now);
-        // Every write of an action, at a minute; handed: the value a hand command shows, else -1.
-        // True when the screen was switched.
+        // Every write of an action at a minute (handed: a hand command's value); true: switched.
         const auto observe = [&](const std::function<void()>& act, int minute, int handed) {
             const int want = scheduled(minute), start6 = FpgaModel::reg(0, 6);
             int shown = (FpgaModel::reg(0, 0) >> 2) & 1, shown6 = FpgaModel::reg(0, 6), cur = para->ram16(KelRamPara::kScreenDark), changes = 0, flips = 0;

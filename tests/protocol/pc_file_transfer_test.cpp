@@ -303,7 +303,7 @@ struct Start : Step {
         const Target t = target(kind, size);
         request = t.req;
         m.sent[pc].clear();
-        const bool free = !m.up || holds(m) || m.upLapsed == m.up->holder;   // a take by another holder is a fresh claim
+        const bool free = !m.up || holds(m) || m.upLapsed == m.up->holder;   // a lapsed claim is anyone's; its holder's retake keeps its age
         m.upLapsed = free && (t.type == Boot || (t.type != 0 && (size || !image(t.type)))) && m.upLapsed != holderOf(pc) ? -1 : m.upLapsed;
         if (t.type == Boot && free) {   // answered with nothing; its digest starts empty
             m.up = Upload{holderOf(pc), Boot, "", 0, {}, {}};
@@ -442,15 +442,13 @@ struct ReadEnd : Step {
     void show(std::ostream& os) const override { os << "ReadEnd(pc " << pc << ")"; }
 };
 
-// The PC's connection closes: whatever it held is let go; or no PC sends a new byte for longer
-// than a claim lives: the claims held lapse, for anyone to take (their holder's retake keeps their age).
+// The PC's connection closes, letting go what it held; or all fall silent past a claim's life: claims lapse.
 struct Release : Step {
     bool lapse = *rc::gen::weightedElement<bool>({{2, false}, {1, true}});
     Bytes step(Model& m, Bytes&) const override
     {
         m.upLapsed = lapse ? (m.up ? m.up->holder : -1) : m.upLapsed, m.readLapsed = lapse ? m.reader : m.readLapsed;
-        m.up = holds(m) && !lapse ? std::nullopt : m.up;
-        m.reader = m.reader == holderOf(pc) && !lapse ? -1 : m.reader;
+        m.up = holds(m) && !lapse ? std::nullopt : m.up, m.reader = m.reader == holderOf(pc) && !lapse ? -1 : m.reader;
         return {};
     }
     void run(const Model& m0, Sut& s) const override { lapse ? (void)(G_timeTicks = G_timeTicks + TransferHold::kLifeTicks, ++s.seen["lapse"]) : Step::run(m0, s); }
