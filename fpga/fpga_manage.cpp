@@ -579,7 +579,7 @@ void* fpga_manage::fpga_manage_deal(void*)
         break;
     }
     // A card job lasts minutes to hours and takes the place of the card searches, not of the
-    // day schedule and the brightness, which follow the clock job or not (the idle work above
+    // day schedule and the brightness, which follow the clock, job or not (the idle work above
     // runs them itself).
     if (job >= 1 && job <= 6 && get_fpga_status())
         Extension_function();
