@@ -571,7 +571,8 @@ void* fpga_manage::fpga_manage_deal(void*)
     if (g_set_led_para != 0 || g_freeze_out != 0 || freeze_running != 0)
         set_led_para_deal();
 
-    switch (g_send_para.job.load(std::memory_order_acquire)) {
+    const u8 job = g_send_para.job.load(std::memory_order_acquire);
+    switch (job) {
     case 1:
         SmartMapping_deal();
         break;
@@ -594,6 +595,11 @@ void* fpga_manage::fpga_manage_deal(void*)
         Check_search_card();
         break;
     }
+    // A card job lasts minutes to hours and takes the place of the card searches, not of the
+    // day schedule and the brightness, which follow the clock, job or not (the idle work above
+    // runs them itself).
+    if (job >= 1 && job <= 6 && get_fpga_status())
+        Extension_function();
 
     if (screen_update_flag == 1 && get_fpga_status()) {
         {

@@ -412,7 +412,6 @@ public:
     };
     struct OnOffEntry {
         u8 on_hour, on_minute, off_hour, off_minute;
-        u8 on_pending, off_pending;
     };
 
     void Dealwith_mcu_ram();
@@ -434,8 +433,10 @@ public:
     // Minute of the day of a schedule time; kOnOffNever for one that is no time of day.
     static constexpr int kOnOffNever = 24 * 60;
     static int onoff_minute_of(u8 hour, u8 minute);
-    // Makes the pending switches whose minute is at most `until`.
-    void onoff_switch(int until);
+    // Whether a switch of the schedule falls in the minutes (from, to] of the running count.
+    bool onoff_due(int64_t from, int64_t to) const;
+    // The schedule's state at a minute of the day: 1 dark, 0 lit, -1 no switch at all.
+    int onoff_state(int minute) const;
     // Half-hour slot 0..47 of a time of day.
     static u8 half_hour_slot(u8 hour, u8 minute);
 
@@ -451,8 +452,8 @@ public:
     u8 VMF_sensor_data[128] = {};        // the light sensor's data image
     u8 onoff_count = 0;
     OnOffEntry onoff[4] = {};
-    u8 onoff_day = 0;                    // 0: no day yet (a new schedule counts as a new day)
-    int onoff_minute = 0;                // minute of the day of the last pass, to see the clock set back
+    u8 onoff_fresh = 0;                  // a new schedule: the screen is set as it has it now
+    int64_t onoff_last = 0;              // minute count of the last pass, to see the clock set back
     u8 onoff_dark = 0;                   // the schedule made the screen dark
 
     // =====================================================================================

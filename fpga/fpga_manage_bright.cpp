@@ -126,8 +126,6 @@ void fpga_manage::Dealwith_mcu_ram()
         // mode is left as it is; only a stored block becomes the running mode.
         write_to_register(64, 0xFF, block[9], 0);
         bri_hand_scale = mode;
-        // The light sensor's steps go on from the brightness the LED screen shows.
-        g_change[CHG_BRI_TARGET] = handValue(block[9], mode);
         Brightness_hand_dealwith();
         if (store == kStore) {
             storeBlock(kBrightFlash, kBrightSector, block);
@@ -158,14 +156,12 @@ void fpga_manage::OnOff_time(const u8* block)
         return;
     std::lock_guard<std::recursive_mutex> hold(bri_mutex);
     onoff_count = std::min<u8>(block[8], 4);
-    for (OnOffEntry& e : onoff)
-        e.on_pending = e.off_pending = 0;
     for (int i = 0; i < onoff_count; ++i) {
         const u8* r = block + 9 + 4 * i;
-        onoff[i] = OnOffEntry{bcd(r[0]), bcd(r[1]), bcd(r[2]), bcd(r[3]), 1, 1};
+        onoff[i] = OnOffEntry{bcd(r[0]), bcd(r[1]), bcd(r[2]), bcd(r[3])};
     }
-    // Taken up as a new day: the screen stands as the new schedule has it now.
-    onoff_day = 0;
+    // The next pass sets the screen as the new schedule has it then, once.
+    onoff_fresh = 1;
 }
 
 // ------------------------------------------------------------------------------------
@@ -192,7 +188,6 @@ void fpga_manage::record_bright_change()
     u8 block[kBrightRead];
     if (!readBlock(kBrightFlash, block, sizeof block)) {
         g_change[CHG_BRI_TASK] = 0;
-        g_change[CHG_BRI_TARGET] = 16;
         return;
     }
     Brightness_init(block);
@@ -210,13 +205,16 @@ void fpga_manage::Brightness_init(const u8* block)
     g_change[CHG_BRI_TASK] = 0;
     if (handMode(bri_mode)) {
         write_to_register(64, 0xFF, block[9], 0);
-        g_change[CHG_BRI_TARGET] = block[9];
         g_change[CHG_BRI_REPEAT] = 0;
         g_change[CHG_BRI_TASK] = 1;
     } else if (tableMode(bri_mode)) {
         std::memcpy(HalfHourValue, block + 9, sizeof HalfHourValue);
         g_change[CHG_BRI_TASK] = 1;
     } else if (bri_mode == 2) {
+        // The sensor goes on from what the screen shows, on its own (raw) scale: the hand
+        // value left behind may be on another (16 x v - 1), and re-applied raw it would drop
+        // the screen while the sensor has no valid reading.
+        write_to_register(64, 0xFF, u8(g_change[CHG_BRI_TARGET]), 0);
         g_change[CHG_BRI_TASK] = 1;
     }
 }
@@ -267,6 +265,9 @@ void fpga_manage::Brightness_hand_dealwith()
                 para->test_signal(1);
         }
     }
+    // Whatever set it, the light sensor's steps go on from the brightness the screen shows,
+    // never from a value on another scale.
+    g_change[CHG_BRI_TARGET] = value;
     if (link) {
         write_to_register(6, 0xFF, u8(value), 0);
         write_to_register(3, 0x04, 0x04, 0);
@@ -341,7 +342,6 @@ void fpga_manage::Brightness_time_change()
     }
     g_change[CHG_BRI_FORCE] = 0;
     g_change[CHG_BRI_REPEAT] = 0;
-    g_change[CHG_BRI_TARGET] = HalfHourValue[slot];
     write_to_register(64, 0xFF, HalfHourValue[slot], 0);
     bri_hand_scale = kNoMode;
     Brightness_hand_dealwith();
@@ -458,28 +458,43 @@ void fpga_manage::Brightness_auto_filter()
 // ------------------------------------------------------------------------------------
 // On/off schedule
 
+namespace {
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t days_of(int year, unsigned month, unsigned day)
+{
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yoe = unsigned(year - era * 400);
+    const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+} // namespace
+
 void fpga_manage::dealwith_onoff()
 {
     std::lock_guard<std::recursive_mutex> hold(bri_mutex);
-    const u8 day = time_now.day;
-    const int now = onoff_minute_of(time_now.hour, time_now.minute);
-    if (onoff_count == 0) {
-        onoff_day = day;
-        onoff_minute = now;
+    const int minute = onoff_minute_of(time_now.hour, time_now.minute);
+    const int64_t now = days_of(time_now.year, time_now.month, time_now.day) * kOnOffNever + minute;
+    // The screen is switched when a switch fell due since the last pass (at its minute or,
+    // when no pass came then, at the first pass after it), when the schedule is new, or
+    // when the clock was set back; and then straight to the state the schedule gives for
+    // now: switches that the clock or a late pass ran past are not replayed one by one,
+    // which would flash the screen dark and lit.
+    const bool due = onoff_fresh || now < onoff_last || onoff_due(onoff_last, now);
+    onoff_fresh = 0;
+    onoff_last = now;
+    const int dark = onoff_state(minute);
+    if (!due || dark < 0)
         return;
-    }
-    // A switch is made at its minute or, when no pass came then (a job, the FPGA not ready,
-    // the clock moved on), at the first pass after it. On a new day, or with the clock set
-    // back, what is left of the day that ends is made first, so that the screen stands as
-    // that day's last switch left it; then every switch of the day is due again.
-    if (day != onoff_day || now < onoff_minute) {
-        onoff_switch(kOnOffNever - 1);
-        for (int i = 0; i < onoff_count; ++i)
-            onoff[i].on_pending = onoff[i].off_pending = 1;
-        onoff_day = day;
-    }
-    onoff_minute = now;
-    onoff_switch(now);
+    read_from_register(0, 0);
+    if (((reg_shadow(0, 0) & 0x04) != 0) == (dark != 0))
+        return;                                    // already so: nothing to flash or re-arm
+    SCREEN_fpgactrl_status(dark ? 0 : 1);
+    onoff_dark = u8(dark);
+    Power_ctrl_reset();
 }
 
 int fpga_manage::onoff_minute_of(u8 hour, u8 minute)
@@ -487,36 +502,41 @@ int fpga_manage::onoff_minute_of(u8 hour, u8 minute)
     return hour < 24 && minute < 60 ? hour * 60 + minute : kOnOffNever;
 }
 
-void fpga_manage::onoff_switch(int until)
+bool fpga_manage::onoff_due(int64_t from, int64_t to) const
 {
-    // In the order of their minutes; of one minute the lit switches before the dark ones.
-    for (;;) {
-        int key = 2 * kOnOffNever, which = -1;
-        for (int i = 0; i < onoff_count; ++i) {
-            const OnOffEntry& e = onoff[i];
-            const int on = onoff_minute_of(e.on_hour, e.on_minute);
-            const int off = onoff_minute_of(e.off_hour, e.off_minute);
-            if (e.on_pending && on <= until && 2 * on < key) {
-                key = 2 * on;
-                which = i;
-            }
-            if (e.off_pending && off <= until && 2 * off + 1 < key) {
-                key = 2 * off + 1;
-                which = i;
-            }
+    if (to <= from)
+        return false;
+    for (int i = 0; i < onoff_count; ++i) {
+        const OnOffEntry& e = onoff[i];
+        for (const int m : {onoff_minute_of(e.on_hour, e.on_minute), onoff_minute_of(e.off_hour, e.off_minute)}) {
+            if (m == kOnOffNever)
+                continue;
+            // The first minute after `from` that has this time of day.
+            int64_t at = from - ((from % kOnOffNever) + kOnOffNever) % kOnOffNever + m;
+            if (at <= from)
+                at += kOnOffNever;
+            if (at <= to)
+                return true;
         }
-        if (which < 0)
-            return;
-        OnOffEntry& e = onoff[which];
-        if (key % 2 == 0) {
-            SCREEN_fpgactrl_status(1);
-            e.on_pending = 0;
-            onoff_dark = 0;
-        } else {
-            SCREEN_fpgactrl_status(0);
-            e.off_pending = 0;
-            onoff_dark = 1;
-        }
-        Power_ctrl_reset();
     }
+    return false;
+}
+
+int fpga_manage::onoff_state(int minute) const
+{
+    // The latest switch at or before the minute; before the day's first, the day's last
+    // (the one the day before ended with). Of one minute, dark after lit.
+    int latest = -1, last = -1;
+    for (int i = 0; i < onoff_count; ++i) {
+        const OnOffEntry& e = onoff[i];
+        for (const int key : {2 * onoff_minute_of(e.on_hour, e.on_minute), 2 * onoff_minute_of(e.off_hour, e.off_minute) + 1}) {
+            if (key >= 2 * kOnOffNever)
+                continue;
+            last = std::max(last, key);
+            if (key / 2 <= minute)
+                latest = std::max(latest, key);
+        }
+    }
+    const int key = latest >= 0 ? latest : last;
+    return key < 0 ? -1 : key & 1;
 }

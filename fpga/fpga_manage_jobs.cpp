@@ -182,6 +182,9 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
     case kSubKind: {
         job.sent = 0;
         job.count = 1;
+        // The file's time of an operation, a sleep or an answer wait, is held to a minute: a
+        // wrong or hostile value must not hold the job (and the searches) for days.
+        op.timeticks = std::min(op.timeticks, RcvOperatePara::kMaxSleepMs);
         const bool onePacket = !(op.type == RcvOperatePara::kWrite && op.target == RcvOperatePara::kRam)
                                && op.type != RcvOperatePara::kRam2Flash && op.type != RcvOperatePara::kSleep;
         if (onePacket && op.dataLen > packetRoom(op.type)) {
@@ -301,7 +304,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         send(save_para2flash_cmd_create(port, job.index, packet, allCards));
         return 0;
     case kSubSleep:
-        if (Utils::getTimeSpace(job.stamp) >= std::min(op.timeticks, RcvOperatePara::kMaxSleepMs) / 10)
+        if (Utils::getTimeSpace(job.stamp) >= op.timeticks / 10)
             job.sub_step = kSubDone;
         return 0;
     case kSubWait: {

@@ -73,8 +73,8 @@ struct RcvNetPara {
 // One stored operation on a card: what to write, where, and how long to wait.
 struct RcvOperatePara {
     static constexpr unsigned kSize = 18;
-    // A sleep of a stick's file lasts at most this long: its 32-bit time in milliseconds
-    // would otherwise hold the front panel for up to 497 days.
+    // An operation's time (a sleep, or the wait for each answer) is at most this long: its
+    // 32-bit milliseconds would otherwise hold the front panel for up to 497 days.
     static constexpr u32 kMaxSleepMs = 60000;
     enum Type : u8 {
         kWrite = 1, kRam2Flash = 2, kActiveFirmware = 3, kUpgradeRcv = 4, kReconfig = 5,

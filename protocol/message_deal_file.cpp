@@ -477,9 +477,14 @@ int message_deal::write_file_start(unsigned char* frame)
         if (is("FBOT")) {
             // Accepted without an answer; its blocks are not kept. It still holds the
             // record, so it cannot take another peer's running transfer.
+            // A start begins its digest and received range empty: nothing of an earlier
+            // transfer (another peer's that lapsed, or this peer's own) is judged with it.
             if (FileBufOwner::acquire(FileBufOwner::PcFileTransfer, holder())) {
                 rec.type = kBoot;
                 rec.path.clear();
+                rec.size = 0;
+                g_received.clear();
+                md5.reset();
                 return 0;
             }
             ok = false;

@@ -225,8 +225,16 @@ public:
 
     void program()
     {
-        if (!PowerCut::step())
-            return;                                 // the supply failed: nothing is programmed
+        size_t clocked = m_message.size();
+        const bool torn = !PowerCut::step();
+        if (torn) {
+            // The supply failed: nothing is programmed, unless it failed during this program
+            // and the part had programmed the first bytes clocked in (fpga.flash.torn_bytes).
+            const long bytes = PowerCut::lost() == 1 ? SimBoard::scenarioInt("fpga.flash.torn_bytes", 0) : 0;
+            if (bytes <= 0)
+                return;
+            clocked = std::min(m_message.size(), 4 + size_t(bytes));
+        }
         const uint32_t start = address();
         const uint32_t page = start & ~(FpgaFlashModel::kPage - 1);
         size_t first = 4;
@@ -236,11 +244,13 @@ public:
         // Each byte keeps the place in the page that wrapping gave it: the first byte that
         // stays was clocked (first - 4) bytes after the start address.
         uint32_t offset = uint32_t(start + (first - 4)) & (FpgaFlashModel::kPage - 1);
-        for (size_t i = first; i < m_message.size(); ++i) {
+        for (size_t i = first; i < clocked; ++i) {
             m_mem.clearBits(page + offset, m_message[i]);
             offset = (offset + 1) & (FpgaFlashModel::kPage - 1);
         }
         save(page, FpgaFlashModel::kPage);
+        if (torn)
+            return;                                 // the part lost its supply
         m_programs++;
         startBusy("fpga.flash.program_us", 700);
     }

@@ -22,7 +22,8 @@ namespace sim {
 // root ("<root>/sim/fpga<N>-flash.bin"), so it survives a restart of the program.
 //
 // Scenario keys: fpga.flash.stuck_busy=1 (every program or erase stays busy for ever),
-// fpga.flash.program_us, fpga.flash.erase4k_us, .erase32k_us, .erase64k_us (busy times).
+// fpga.flash.program_us, fpga.flash.erase4k_us, .erase32k_us, .erase64k_us (busy times),
+// fpga.flash.torn_bytes=N (a program that a PowerCut falls on programs its first N bytes).
 class FpgaFlashModel {
 public:
     static constexpr uint32_t kSize = 0x800000;

@@ -12,19 +12,25 @@ std::atomic<uint64_t> g_done{0};
 std::atomic<uint64_t> g_limit{std::numeric_limits<uint64_t>::max()};
 std::atomic<uint64_t> g_failFrom{std::numeric_limits<uint64_t>::max()};
 std::atomic<int> g_failError{0};
+std::atomic<uint64_t> g_lost{0};
 
 struct Registrar {
     Registrar() { SimBoard::addResetHook([] { PowerCut::restore(); }); }
 } g_registrar;
 } // namespace
 
-void PowerCut::after(uint64_t steps) { g_limit = g_done + steps; }
+void PowerCut::after(uint64_t steps)
+{
+    g_limit = g_done + steps;
+    g_lost = 0;
+}
 
 void PowerCut::restore()
 {
     g_limit = std::numeric_limits<uint64_t>::max();
     g_failFrom = std::numeric_limits<uint64_t>::max();
     g_done = 0;
+    g_lost = 0;
 }
 
 bool PowerCut::step()
@@ -33,6 +39,7 @@ bool PowerCut::step()
     while (done < g_limit.load())
         if (g_done.compare_exchange_weak(done, done + 1))
             return true;
+    ++g_lost;
     return false;
 }
 
@@ -52,5 +59,7 @@ int PowerCut::fileStep()
 uint64_t PowerCut::steps() { return g_done; }
 
 bool PowerCut::cut() { return g_done >= g_limit; }
+
+uint64_t PowerCut::lost() { return g_lost; }
 
 } // namespace sim

@@ -21,6 +21,9 @@ public:
     static int fileStep();
     static uint64_t steps();             // steps done since the last restore
     static bool cut();                   // the supply has failed
+    // Steps lost since the last after() or restore(): the first lost is the one the supply
+    // failed during (a flash program may then be torn).
+    static uint64_t lost();
 };
 
 } // namespace sim

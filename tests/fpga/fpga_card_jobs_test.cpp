@@ -226,11 +226,12 @@ TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
     const Bytes first = ReceivingCardModel::packets(0, 1).at(0);
     EXPECT_EQ(std::vector<int>({first[9], le16(first, 0)}), (std::vector<int>{0x81, 0x0FFF}));
 
-    // A register write likewise; a search of the port is sent once.
-    for (const auto& [o, sends] : {std::pair<Op, size_t>{op(1, 2, 0, 100, {1, 2}), 4}, {op(7, 1, 0, 100, {0}), 1}}) {
+    // A register write likewise, the file's wait (0xFFFFFFFF ms) held to a minute: 4 x 6002
+    // passes; a search of the port is sent once.
+    for (const auto& [o, sends, passes] : {std::tuple<Op, size_t, int>{op(1, 2, 0, 0xFFFFFFFF, {1, 2}), 4, 4 * 6002 + 4}, {op(7, 1, 0, 100, {0}), 1, 16}}) {
         ReceivingCardModel::clearPackets();
         holdOperation(1, o);
-        ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
+        EXPECT_EQ(runOperation("/data/op.bin", 0, false, 30000), passes);
         EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), sends);
     }
 }
@@ -689,7 +690,7 @@ TEST_F(FpgaLoop, PassWaitsForTheReadyFpgaBeforeBrightnessScreenAndLog)
     fpga_manage::MCU_REG_func[0][0] = 0x08;
     EXPECT_EQ(manager->get_fpga_status(), 0);
     // An unknown job code running the idle work, the PC flag's drop after 80 ticks: in
-    // FpgaBright.TheScreenFollowsTheDayScheduleWhateverThePcAndTheClockDo.
+    // FpgaBright.EveryWriteToTheScreenFollowsTheScheduleTableAndSensor.
 }
 
 TEST_F(FpgaLoop, SoftinitPreparesTheJobRecordAndTheImages)

@@ -200,7 +200,7 @@ struct Model {
     std::optional<Upload> up;
     std::map<std::string, Bytes> files, flash;   // files there (those uploads may write are checked); the partitions' starts
     Bytes sent[kPcs];                            // each PC's blocks since its start or end
-    int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0;
+    int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0, upLapsed = -1, readLapsed = -1;   // whose claim lapsed
     Bytes readFile, read;
     bool imageReady = false, finishArmed = false;
     std::string loader = "/usr/app/kelM57N";
@@ -296,16 +296,17 @@ struct Step : rc::state::Command<Model, Sut> {
 struct Start : Step {
     int kind = *rc::gen::weightedOneOf<int>({{5, rc::gen::just(0)}, {3, rc::gen::just(kUploads - 1)}, {6, rc::gen::inRange(0, kUploads)},
                                              {1, rc::gen::inRange(kUploads, kStartKinds)}});   // images weighted in
-    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::just<uint32_t>(0)}});
+    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::element<uint32_t>(0, 0x60000 - 372)}});   // none, a logo's capacity
     int bad = *rc::gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}});
     Bytes step(Model& m, Bytes& request) const override
     {
         const Target t = target(kind, size);
         request = t.req;
         m.sent[pc].clear();
-        const bool free = !m.up || holds(m);
-        if (t.type == Boot && free) {   // answered with nothing; its digest goes on from the holder's
-            m.up = Upload{holderOf(pc), Boot, "", 0, m.up ? m.up->sent : Bytes{}, {}};
+        const bool free = !m.up || holds(m) || m.upLapsed == m.up->holder;   // a lapsed claim is anyone's; its holder's retake keeps its age
+        m.upLapsed = free && (t.type == Boot || (t.type != 0 && (size || !image(t.type)))) && m.upLapsed != holderOf(pc) ? -1 : m.upLapsed;
+        if (t.type == Boot && free) {   // answered with nothing; its digest starts empty
+            m.up = Upload{holderOf(pc), Boot, "", 0, {}, {}};
             m.upPc = pc;
             return {};
         }
@@ -393,9 +394,9 @@ struct ReadStart : Step {
         const auto& [req, path] = t[what];
         request = req;
         const uint8_t echo = req[0] == 8 && (req[req.size() - 5] == 9 || req[req.size() - 5] == 13) ? 8 : 4;
-        if (m.reader != -1 && m.reader != holderOf(pc))   // another's read: its file stays its own
+        if (m.reader != -1 && m.reader != holderOf(pc) && m.readLapsed != m.reader)   // another's read: its file stays its own
             return {uint8_t(path.empty() ? 0 : 1), echo, 0, 0, 0, 0, 0};
-        m.reader = m.files.count(path) ? holderOf(pc) : -1, m.readerPc = pc;
+        m.readLapsed = m.readLapsed == holderOf(pc) ? m.readLapsed : -1, m.reader = m.files.count(path) ? holderOf(pc) : -1, m.readerPc = pc;
         if (m.reader == -1)
             return {0, echo, 0, 0, 0, 0, 0};
         m.readFile = m.files[path];
@@ -441,15 +442,17 @@ struct ReadEnd : Step {
     void show(std::ostream& os) const override { os << "ReadEnd(pc " << pc << ")"; }
 };
 
-// The PC's connection closes: whatever it held is let go.
+// The PC's connection closes, letting go what it held; or all fall silent past a claim's life: claims lapse.
 struct Release : Step {
+    bool lapse = *rc::gen::weightedElement<bool>({{2, false}, {1, true}});
     Bytes step(Model& m, Bytes&) const override
     {
-        m.up = holds(m) ? std::nullopt : m.up;
-        m.reader = m.reader == holderOf(pc) ? -1 : m.reader;
+        m.upLapsed = lapse ? (m.up ? m.up->holder : -1) : m.upLapsed, m.readLapsed = lapse ? m.reader : m.readLapsed;
+        m.up = holds(m) && !lapse ? std::nullopt : m.up, m.reader = m.reader == holderOf(pc) && !lapse ? -1 : m.reader;
         return {};
     }
-    void show(std::ostream& os) const override { os << "Release(pc " << pc << ")"; }
+    void run(const Model& m0, Sut& s) const override { lapse ? (void)(G_timeTicks = G_timeTicks + TransferHold::kLifeTicks, ++s.seen["lapse"]) : Step::run(m0, s); }
+    void show(std::ostream& os) const override { os << (lapse ? "Lapse(pc " : "Release(pc ") << pc << ")"; }
 };
 
 // Register 14 bit 0 finishes an application upgrade, once until the flag is cleared (as the

@@ -176,9 +176,6 @@ TEST_F(TcpLink, TransfersBelongToOnePcUntilItGoesQuietOrLeaves)
          {'t', 5000, 0xC0, upAlis, {0, 1, 0}}},
         {{'u', 0, 0xCC, {'F', '0', '0', '2', 100, 0, 0, 0, 1}, {0, 200, 0, 101, 0}},
          {'u', 2500, 0xC5, {101, 0, 0, 0, 0, 0, 0, 0}, {0, 200, 0, 101, 0}}, {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
-        // Cut short on purpose and begun again, an upload goes on from where it was.
-        {{'u', 0, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'u', 2500, 0xC0, end(Bytes(16, 0)), {0, 3, 1}},
-         {'u', 2500, 0xC0, start("MO03", 0, 100), {0, 1, 0}}, {'t', 3000, 0xC0, upAlis, {0, 1, 0}}},
         {{'t', 0, 0xC8, {'F', '0', '0', '2'}, {0, 200, 0, 101, 0, 3, 0, 0, 0}},
          {'u', 0, 0xC8, {'F', '0', '0', '2'}, {1, 'N', 1, 101, 0, 0, 0, 0, 0}},
          {'u', 0, 0xC9, {101, 0, 0, 0, 0, 0}, {1, 75, 1, 101, 0, 0, 0, 0, 0, 0, 0}},
