@@ -85,21 +85,17 @@ TEST_F(FpgaPassthrough, FramesGoToThePortOfByte7OrOfTheTarget)
 
 TEST_F(FpgaPassthrough, WrappedFramesLoseTheirTwelveBytesAndSetRegisterZeroBit6)
 {
-    Bytes card = pcFrame(0x0002, 1, 2, 0x61);
-    Bytes f = {0x02, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x01, 0x02, 0x00, 0x02, 0x00, 0x00};
-    f.insert(f.end(), card.begin(), card.end());
-    auto sent = pass(f);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].first, 1);
-    EXPECT_EQ(sent[0].second, card);                   // no port bits folded in
-    EXPECT_EQ(FpgaModel::reg(0, 0) & 0x40, 0x40);
-
-    // A plain wrapped frame with byte 7 = 0 goes to port 0.
-    Bytes g = {0x02, 0x00, 0x10, 0xF0, 0x10, 0x42, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
-    g.insert(g.end(), card.begin(), card.end());
-    sent = pass(g);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].first, 0);
+    // The wrapper's byte 7 names the port plus one (a plain wrapper's 0: port 0); no port bits
+    // are folded into the card packet.
+    const Bytes card = pcFrame(0x0002, 1, 2, 0x61);
+    for (const auto& [kind, portByte, port] : {std::tuple<uint8_t, uint8_t, int>{1, 2, 1}, {0, 0, 0}}) {
+        Bytes f = {0x02, 0x00, 0x10, 0xF0, 0x10, 0x42, kind, portByte, 0x00, 0x02, 0x00, 0x00};
+        f.insert(f.end(), card.begin(), card.end());
+        const auto sent = pass(f);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0], std::make_pair(port, card));
+        EXPECT_EQ(FpgaModel::reg(0, 0) & 0x40, 0x40);
+    }
 }
 
 TEST_F(FpgaPassthrough, LengthsAndKindsThatAreDropped)
