@@ -113,18 +113,10 @@ struct Model {
     }
 };
 
-QWidget* front()
+QWidget* front()   // by page number
 {
-    switch (g_page_focus) {
-    case 0: return g_lockwindow;
-    case 1: return g_mainwindow;
-    case 3: return g_inputchoose;
-    case 4: return g_custommode;
-    case 7: return g_inputcut;
-    case 8: return g_edidset;
-    case 9: return g_imagelayout;
-    default: return nullptr;
-    }
+    QWidget* const screens[10] = {g_lockwindow, g_mainwindow, nullptr, g_inputchoose, g_custommode, nullptr, nullptr, g_inputcut, g_edidset, g_imagelayout};
+    return g_page_focus >= 0 && g_page_focus < 10 ? screens[g_page_focus] : nullptr;
 }
 
 // Each value the screen in front shows against the RAM.
