@@ -281,10 +281,10 @@ void pc_step(Model& m)
     case 8:
         pc([&](uint8_t* ram) { ram[layer(in(0, 5)) + P::kLayerSound] ^= 0x80; });
         break;
-    case 9:
-        pc([&](uint8_t* ram) {
+    case 9:   // now and then the rate alone
+        pc([&, rate = in(0, 2) == 0](uint8_t* ram) {
             for (int f = 0; f < 3; ++f)
-                P::put16(ram + P::kEdid + 6 * port + 2 * f, uint16_t(f < 2 ? any16() : *rc::gen::element(30, 60, 50, 24, 255)));
+                P::put16(ram + P::kEdid + 6 * port + 2 * f, uint16_t(f < 2 ? (rate ? r16(P::kEdid + 6 * port + 2 * f) : any16()) : *rc::gen::element(30, 60, 50, 24, 255)));
         });
         break;
     case 10:
