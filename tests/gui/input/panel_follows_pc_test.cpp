@@ -69,12 +69,30 @@ QString source_name(int w)
 
 bool slot_saved(int s) { return para()->mode_slot[s][0] == 0xAA && para()->mode_slot[s][1] == 0xAA; }
 
-bool counts_shown(QLabel* const tabs[4])
+// The tabs' crop counts; the input and crop screens share the tab names.
+template <typename Screen>
+bool counts_shown(const Screen* c)
 {
+    const QLabel* const tabs[4] = {c->ui->sourcelistseq0name, c->ui->sourcelistseq1name, c->ui->sourcelistseq2name, c->ui->sourcelistseq3name};
+    bool all = true;
     for (int k = 0; k < 4; ++k)
-        if (!tabs[k]->text().contains(QStringLiteral(">%1<").arg(1 + crops_of(kTabPort[k]).size())))
-            return false;
-    return true;
+        all = all && tabs[k]->text().contains(QStringLiteral(">%1<").arg(1 + crops_of(kTabPort[k]).size()));
+    return all;
+}
+
+// Whether the audio window's sound is on (an audio window past the last counts as window 0).
+bool sound_on()
+{
+    const int aw = para()->ram[P::kAudioWindow] > 5 ? 0 : para()->ram[P::kAudioWindow];
+    return para()->ram[layer(aw) + P::kLayerSound] & 0x80;
+}
+
+// The level of the screen in front: in a list, in a panel.
+int level()
+{
+    const int page = g_page_focus;
+    return page == 7 ? g_inputcut->ui_seltype : page == 3 ? g_inputchoose->ui_seltype : page == 8 ? g_edidset->ui_seltype
+         : page == 4 ? g_custommode->edit_state : 0;
 }
 
 // What the operator chose and whether it is still there, followed through the PC's changes.
@@ -95,18 +113,10 @@ struct Model {
     }
 };
 
-QWidget* front()
+QWidget* front()   // by page number
 {
-    switch (g_page_focus) {
-    case 0: return g_lockwindow;
-    case 1: return g_mainwindow;
-    case 3: return g_inputchoose;
-    case 4: return g_custommode;
-    case 7: return g_inputcut;
-    case 8: return g_edidset;
-    case 9: return g_imagelayout;
-    default: return nullptr;
-    }
+    QWidget* const screens[10] = {g_lockwindow, g_mainwindow, nullptr, g_inputchoose, g_custommode, nullptr, nullptr, g_inputcut, g_edidset, g_imagelayout};
+    return g_page_focus >= 0 && g_page_focus < 10 ? screens[g_page_focus] : nullptr;
 }
 
 // Each value the screen in front shows against the RAM.
@@ -115,16 +125,12 @@ void check_front(const Model& m)
     const uint8_t* ram = para()->ram;
     if (g_page_focus == 0 && g_lockwindow) {
         LockWindow* l = g_lockwindow;
-        const int aw = ram[P::kAudioWindow] > 5 ? 0 : ram[P::kAudioWindow];
         RC_ASSERT(l->ui->label_bright->text() == QString::number(r16(P::kBrightness)));
-        RC_ASSERT(l->ui->label_volume_icon->property("iconPath").toString() ==
-                  ((ram[layer(aw) + P::kLayerSound] & 0x80) ? ":/png/volume_open.png" : ":/png/volume_close.png"));
+        RC_ASSERT(l->ui->label_volume_icon->property("iconPath").toString() == (sound_on() ? ":/png/volume_open.png" : ":/png/volume_close.png"));
         for (int w = 0; w < 4; ++w)   // a window switched off names no source
             RC_ASSERT(l->image_name[w]->text() == (shown(w) ? source_name(w) : QString()));
     } else if (g_page_focus == 1) {
-        const int aw = ram[P::kAudioWindow] > 5 ? 0 : ram[P::kAudioWindow];
-        RC_ASSERT(g_mainwindow->findChild<QPushButton*>("toolButton2")->property("iconPath").toString() ==
-                  kel_icon((ram[layer(aw) + P::kLayerSound] & 0x80) ? "unslience" : "slience"));
+        RC_ASSERT(g_mainwindow->findChild<QPushButton*>("toolButton2")->property("iconPath").toString() == kel_icon(sound_on() ? "unslience" : "slience"));
     } else if (g_page_focus == 3 && g_inputchoose) {
         InputChoose* c = g_inputchoose;
         int n = 0;
@@ -132,15 +138,13 @@ void check_front(const Model& m)
             n += shown(w);
             RC_ASSERT((!shown(w) || (c->image_label[w] && c->image_label[w]->property("source").toString() == source_name(w))));
         }
-        QLabel* const tabs[4] = {c->ui->sourcelistseq0name, c->ui->sourcelistseq1name, c->ui->sourcelistseq2name, c->ui->sourcelistseq3name};
         RC_ASSERT(c->image_num == n);
         RC_ASSERT(shown(c->image_id));
-        RC_ASSERT(counts_shown(tabs));;
+        RC_ASSERT(counts_shown(c));
         RC_ASSERT((m.window < 0 || c->ui_seltype == 0 || c->image_id == m.window));
     } else if (g_page_focus == 7 && g_inputcut) {
         InputCut* c = g_inputcut;
-        QLabel* const tabs[4] = {c->ui->sourcelistseq0name, c->ui->sourcelistseq1name, c->ui->sourcelistseq2name, c->ui->sourcelistseq3name};
-        RC_ASSERT(counts_shown(tabs));
+        RC_ASSERT(counts_shown(c));
         const std::vector<Crop> crops = crops_of(c->source_id);
         QStringList want, got;
         for (int k = std::max(1, 6 * c->current_pag); k < std::min(6 * c->current_pag + 6, int(crops.size()) + 1); ++k)
@@ -193,9 +197,12 @@ void pc_step(Model& m)
 {
     const auto in = [](int low, int high) { return *rc::gen::inRange(low, high + 1); };
     const auto any16 = [&] { return *rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(0, 2000)}, {1, rc::gen::element(0, 1, 65535, 4095)}}); };
+    static const char* const kKind[] = {"window on/off", "window source", "window rectangle", "crop added", "crop deleted", "crop resized",
+                                        "mode ", "audio window", "sound", "EDID timing", "language", "notification alone"};
     const int kind = *rc::gen::weightedOneOf<int>({{4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)}, {4, rc::gen::just(3)},
                                                    {4, rc::gen::just(4)}, {2, rc::gen::just(5)}, {2, rc::gen::just(6)}, {2, rc::gen::just(7)},
                                                    {2, rc::gen::just(8)}, {3, rc::gen::just(9)}, {2, rc::gen::just(10)}, {1, rc::gen::just(11)}});
+    std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
     const bool aim = *rc::gen::inRange(0, 2) == 0;
     const int w = aim && m.window >= 0 ? m.window : in(0, 3), port = aim && m.held ? m.heldPort : in(0, 3);
@@ -212,27 +219,18 @@ void pc_step(Model& m)
             break;
         }
     switch (kind) {
-    case 0: {   // a window on or off
-        const int on = in(0, 1);
-        pc([&](uint8_t* ram) { P::put16(ram + layer(w ? w : 1), uint16_t(on)); });
-        ++g_seen["window on/off"];
+    case 0:   // a window on or off
+        pc([&](uint8_t* ram) { P::put16(ram + layer(w ? w : 1), uint16_t(in(0, 1))); });
         break;
-    }
-    case 1: {   // its source: an input or a crop
-        const int word = pick.record >= 0 && in(0, 1) ? 0x8000 | pick.record : port;
-        pc([&](uint8_t* ram) { P::put16(ram + layer(w) + P::kLayerSource, uint16_t(word)); });
-        ++g_seen["window source"];
+    case 1:   // its source: an input or a crop
+        pc([&](uint8_t* ram) { P::put16(ram + layer(w) + P::kLayerSource, uint16_t(pick.record >= 0 && in(0, 1) ? 0x8000 | pick.record : port)); });
         break;
-    }
-    case 2: {
-        const int x = any16(), y = any16(), cw = any16(), ch = any16();
+    case 2:   // its rectangle
         pc([&](uint8_t* ram) {
             for (int f = 0; f < 4; ++f)
-                P::put16(ram + layer(w) + P::kLayerWindow + 2 * f, uint16_t(f == 0 ? x : f == 1 ? y : f == 2 ? cw : ch));
+                P::put16(ram + layer(w) + P::kLayerWindow + 2 * f, uint16_t(any16()));
         });
-        ++g_seen["window rectangle"];
         break;
-    }
     case 3: {   // a crop added: the port's lowest free number, the first free record
         int n = 1;
         for (const Crop& c : crops_of(port))
@@ -247,7 +245,6 @@ void pc_step(Model& m)
                 for (int f = 0; f < 4; ++f)
                     P::put16(ram + crop_at(r) + 2 + 2 * f, uint16_t(f < 2 ? 0 : f == 2 ? cw : ch));
             }, 103);
-        ++g_seen["crop added"];
         break;
     }
     case 4:   // a crop deleted; the windows on it go back to its input
@@ -258,18 +255,14 @@ void pc_step(Model& m)
                         P::put16(ram + layer(l) + P::kLayerSource, uint16_t(P::get16(ram + crop_at(pick.record)) & 0xFF));
                 std::memset(ram + crop_at(pick.record), 0, P::kCropRecordSize);
             }, 103);
-        ++g_seen["crop deleted"];
         break;
-    case 5: {
-        const int cw = *rc::gen::element(320, 640, 1280);
+    case 5:
         if (pick.record >= 0)
-            pc([&](uint8_t* ram) { P::put16(ram + crop_at(pick.record) + 6, uint16_t(cw)); }, 103);
-        ++g_seen["crop resized"];
+            pc([&](uint8_t* ram) { P::put16(ram + crop_at(pick.record) + 6, uint16_t(*rc::gen::element(320, 640, 1280))); }, 103);
         break;
-    }
     case 6: {   // a mode saved (the save request), deleted or recalled
         const int s = *rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 4)}, {1, rc::gen::inRange(0, 16)}});
-        const int op = in(0, 2);
+        const int op = *rc::gen::element(0, 1, 2);   // inRange leans to its low end at small sizes
         if (op == 0)   // 17: a request naming no mode
             pc([&](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(s + 1 + (*rc::gen::inRange(0, 8) == 0))); });
         else if (op == 1)
@@ -279,42 +272,29 @@ void pc_step(Model& m)
                 std::memcpy(ram + P::kModeArea, para()->mode_slot[s] + 2, P::kModeAreaLength);
                 P::put16(ram + P::kCurrentMode, uint16_t(s + 1));
             });
-        ++g_seen[op == 0 ? "mode saved" : op == 1 ? "mode deleted" : "mode recalled"];
+        seen += op == 0 ? "saved" : op == 1 ? "deleted" : "recalled";
         break;
     }
-    case 7: {
-        const int aw = *rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(0, 6)}, {1, rc::gen::inRange(6, 256)}});
-        pc([&](uint8_t* ram) { ram[P::kAudioWindow] = uint8_t(aw); });
-        ++g_seen["audio window"];
+    case 7:
+        pc([&](uint8_t* ram) { ram[P::kAudioWindow] = uint8_t(*rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(0, 6)}, {1, rc::gen::inRange(6, 256)}})); });
         break;
-    }
-    case 8: {
-        const int l = in(0, 5);
-        pc([&](uint8_t* ram) { ram[layer(l) + P::kLayerSound] ^= 0x80; });
-        ++g_seen["sound"];
+    case 8:
+        pc([&](uint8_t* ram) { ram[layer(in(0, 5)) + P::kLayerSound] ^= 0x80; });
         break;
-    }
-    case 9: {
-        const int ew = any16(), eh = any16(), hz = *rc::gen::element(30, 60, 50, 24, 255);
-        pc([&](uint8_t* ram) {
-            P::put16(ram + P::kEdid + 6 * port, uint16_t(ew));
-            P::put16(ram + P::kEdid + 6 * port + 2, uint16_t(eh));
-            P::put16(ram + P::kEdid + 6 * port + 4, uint16_t(hz));
+    case 9:   // now and then the rate alone
+        pc([&, rate = in(0, 2) == 0](uint8_t* ram) {
+            for (int f = 0; f < 3; ++f)
+                P::put16(ram + P::kEdid + 6 * port + 2 * f, uint16_t(f < 2 ? (rate ? r16(P::kEdid + 6 * port + 2 * f) : any16()) : *rc::gen::element(30, 60, 50, 24, 255)));
         });
-        ++g_seen["EDID timing"];
         break;
-    }
-    case 10: {
-        const int lang = in(0, 4);
-        pc([&](uint8_t* ram) { ram[P::kLanguage] = uint8_t(lang); });
-        ++g_seen["language"];
+    case 10:
+        pc([&](uint8_t* ram) { ram[P::kLanguage] = uint8_t(in(0, 4)); });
         break;
-    }
     default:
         pc([](uint8_t*) {}, *rc::gen::element(1, 103));
-        ++g_seen["notification alone"];
         break;
     }
+    ++g_seen[seen];
     RC_LOG() << "pc " << kind << " window " << w << " port " << port << " crop record " << pick.record << "\n";
     m.pc_changed();
 }
@@ -349,8 +329,7 @@ void press(Model& m, PanelKey key)
     bool keypad = false;
     QString typed = QString::number(*rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 2000)}, {1, rc::gen::element(0, 4095, 5000)}}));
     InputCut* cut = g_inputcut;
-    const int t = page == 7 ? cut->ui_seltype : page == 3 ? g_inputchoose->ui_seltype : page == 8 ? g_edidset->ui_seltype
-                : page == 4 ? g_custommode->edit_state : 0;
+    const int t = level();
     const int j = page == 7 ? cut->ui_select - cut->panel_n : 0;
     const int row = page == 3 ? g_inputchoose->ui_select : 0;
     const int place = page == 7 ? (cut->current_pag == 0 ? cut->ui_select - 1 : 6 * cut->current_pag + cut->ui_select) : 0;
@@ -458,8 +437,7 @@ void press(Model& m, PanelKey key)
 void key_step(Model& m)
 {
     const int page = g_page_focus;
-    const int level = page == 7 ? g_inputcut->ui_seltype : page == 3 ? g_inputchoose->ui_seltype
-                    : page == 8 ? g_edidset->ui_seltype : page == 4 ? g_custommode->edit_state : 0;
+    const int level = ::level();
     if (page == 9 || *rc::gen::inRange(0, 3) == 0) {
         const bool panel = (page == 7 && level >= 2) || (page == 8 && level == 1);
         const int left = page == 9 ? 3 : panel ? 4 : 1, right = page == 9 ? 3 : level == 1 ? 3 : 1, ok = page == 9 ? 0 : 5;
@@ -538,14 +516,9 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
                     kel_test::openScreen(g_lockwindow, 0);
                 if (page == 3 || page == 7 || page == 8)
                     kel_test::openScreen(g_inputchoose, 3);
-                if (page == 7)
-                    kel_test::openScreen(g_inputcut, 7);
-                if (page == 8)
-                    kel_test::openScreen(g_edidset, 8);
-                if (page == 4)
-                    kel_test::openScreen(g_custommode, 4);
-                if (page == 9)
-                    kel_test::openScreen(g_imagelayout, 9);
+                if (page == 7 || page == 8 || page == 4 || page == 9)
+                    page == 7 ? (void)kel_test::openScreen(g_inputcut, 7) : page == 8 ? (void)kel_test::openScreen(g_edidset, 8)
+                    : page == 4 ? (void)kel_test::openScreen(g_custommode, 4) : (void)kel_test::openScreen(g_imagelayout, 9);
                 ++g_seen["screen " + std::to_string(page)];
                 RC_LOG() << "open page " << page << "\n";
             } else if (!keys || *rc::gen::inRange(0, 3) == 0) {
