@@ -735,3 +735,26 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     manager.reset();
     udptest::dropParameters();
 }
+
+// A frame read from a client, then the client closed to make room for a newcomer before its
+// frame is handled: no frame of a closed client is left to handle (its number comes back).
+TEST(FairLinks, AClientClosedForANewcomerLeavesNoFrameToHandle)
+{
+    TcpServer server;
+    std::vector<std::array<int, 2>> ends(TcpServer::MAX_CLIENTS + 1);
+    for (size_t k = 0; k < ends.size(); ++k) {
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends[k].data()), 0);
+        // The first asks and then is the quietest of one address holding every place.
+        ASSERT_GE(server.adopt(ends[k][0], k < TcpServer::MAX_CLIENTS ? 0x7F000002u : 0x7F000003u), 0);
+        const Bytes w = pc::wire(pc::readRam(0x600440, 2));
+        for (; k == 0 && server.records().empty(); server.recvData(10))
+            ASSERT_EQ(::send(ends[0][1], w.data(), w.size(), 0), ssize_t(w.size()));
+        G_timeTicks = G_timeTicks + (k == 0 ? 5 : 0);
+    }
+    char b;
+    ASSERT_EQ(::recv(ends[0][1], &b, 1, MSG_DONTWAIT), 0);   // closed for the newcomer
+    for (const TcpServer::Record& r : server.records())
+        EXPECT_NE(r.socket, ends[0][0]);
+    for (const auto& e : ends)
+        ::close(e[1]);
+}
