@@ -50,6 +50,7 @@ enum Behaviour { Prompt, Slow, Late, Silent };
 struct Model {
     int others[2] = {0, 0};
     int noReads[2] = {0, 0};   // of them asking without reading (active: they send frames)
+    int cardFrames = 0;        // sent to cards by TCP connections that never read: Drain ends each wait
 };
 
 // What a PC asked of a card: its answer names port (bits 12-13 of its source), card and tag.
@@ -517,8 +518,11 @@ struct Many : Command {
     Many(int l, int n, int a, int hh, bool t = false) : link(l), count(n), asks(a), h(hh), tail(t) {}
     int link, count, asks, h;
     bool tail;
-    void checkPreconditions(const Model& m) const override { RC_PRE(link == 2 || m.others[0] + count <= kOthersMax); }
-    void apply(Model& m) const override { m.others[0] += link == 0 ? count : 0; }
+    void checkPreconditions(const Model& m) const override
+    {
+        RC_PRE(link == 2 || (m.others[0] + count <= kOthersMax && m.cardFrames + count * asks <= 1000));
+    }
+    void apply(Model& m) const override { m.others[0] += link == 0 ? count : 0, m.cardFrames += link == 0 ? count * asks : 0; }
     void run(const Model&, Sut& s) const override
     {
         RC_CLASSIFY(count * asks >= 32, "one address fills a shared list");
@@ -589,7 +593,7 @@ struct RamRace : Command {
             return f;
         };
         for (int i = 0; i < 4; ++i)
-            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1});   // each link up (a TCP PC closed to make room comes again)
+            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});   // each link up (a TCP PC closed to make room comes again)
         Bytes written[4];
         for (int r = 0; r < rounds; ++r) {
             // Each round every PC sends its three requests at once, then takes the replies.
