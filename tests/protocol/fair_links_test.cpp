@@ -50,6 +50,7 @@ enum Behaviour { Prompt, Slow, Late, Silent };
 struct Model {
     int others[2] = {0, 0};
     int noReads[2] = {0, 0};   // of them asking without reading (active: they send frames)
+    int cardFrames = 0;        // sent to cards by TCP connections that never read: Drain ends each wait
 };
 
 // What a PC asked of a card: its answer names port (bits 12-13 of its source), card and tag.
@@ -517,8 +518,11 @@ struct Many : Command {
     Many(int l, int n, int a, int hh, bool t = false) : link(l), count(n), asks(a), h(hh), tail(t) {}
     int link, count, asks, h;
     bool tail;
-    void checkPreconditions(const Model& m) const override { RC_PRE(link == 2 || m.others[0] + count <= kOthersMax); }
-    void apply(Model& m) const override { m.others[0] += link == 0 ? count : 0; }
+    void checkPreconditions(const Model& m) const override
+    {
+        RC_PRE(link == 2 || (m.others[0] + count <= kOthersMax && m.cardFrames + count * asks <= 1000));
+    }
+    void apply(Model& m) const override { m.others[0] += link == 0 ? count : 0, m.cardFrames += link == 0 ? count * asks : 0; }
     void run(const Model&, Sut& s) const override
     {
         RC_CLASSIFY(count * asks >= 32, "one address fills a shared list");
@@ -589,7 +593,7 @@ struct RamRace : Command {
             return f;
         };
         for (int i = 0; i < 4; ++i)
-            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1});   // each link up (a TCP PC closed to make room comes again)
+            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});   // each link up (a TCP PC closed to make room comes again)
         Bytes written[4];
         for (int r = 0; r < rounds; ++r) {
             // Each round every PC sends its three requests at once, then takes the replies.
@@ -734,4 +738,27 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     fpga_manage::p_fpga_manage = nullptr;
     manager.reset();
     udptest::dropParameters();
+}
+
+// A frame read from a client, then the client closed to make room for a newcomer before its
+// frame is handled: no frame of a closed client is left to handle (its number comes back).
+TEST(FairLinks, AClientClosedForANewcomerLeavesNoFrameToHandle)
+{
+    TcpServer server;
+    std::vector<std::array<int, 2>> ends(TcpServer::MAX_CLIENTS + 1);
+    for (size_t k = 0; k < ends.size(); ++k) {
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends[k].data()), 0);
+        // The first asks and then is the quietest of one address holding every place.
+        ASSERT_GE(server.adopt(ends[k][0], k < TcpServer::MAX_CLIENTS ? 0x7F000002u : 0x7F000003u), 0);
+        const Bytes w = pc::wire(pc::readRam(0x600440, 2));
+        for (; k == 0 && server.records().empty(); server.recvData(10))
+            ASSERT_EQ(::send(ends[0][1], w.data(), w.size(), 0), ssize_t(w.size()));
+        G_timeTicks = G_timeTicks + (k == 0 ? 5 : 0);
+    }
+    char b;
+    ASSERT_EQ(::recv(ends[0][1], &b, 1, MSG_DONTWAIT), 0);   // closed for the newcomer
+    for (const TcpServer::Record& r : server.records())
+        EXPECT_NE(r.socket, ends[0][0]);
+    for (const auto& e : ends)
+        ::close(e[1]);
 }
