@@ -477,7 +477,8 @@ protected:
     }
     // The records that hold channels after a step, and the joined ones that may hold no memory.
     std::set<int> held, memoryless;
-    int layer[6] = {};   bool frozen[6] = {};   // each record's layer, and its freeze as taken: see run
+    int layer[6] = {};   // each record's layer: see run
+    bool frozen[6] = {};   // each record's freeze as taken: see run
     bool picture = false, holdAll = false;   // the picture check; every window held for a change
     int starts[8] = {};   // each output channel's start on the line, as last written whole
 
