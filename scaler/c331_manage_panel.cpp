@@ -359,8 +359,8 @@ void c331_manage::kelApi_forceColorDisable(int fd)
         const int cells = std::min(gWininfo[w].totalh * gWininfo[w].totalv, 8);
         for (int i = 0; i < cells; ++i) {
             const int c = gWininfo[w].ochLst[i];
-            if (c > 7)
-                continue;
+            if (c > 7 || PM_WIN_NUM[c] != w)
+                continue;   // (a channel listed twice is its owner's)
             wr(fd, R(0x08, 0x48, 1), nosig, 0x10 * c);
         }
     }

@@ -97,7 +97,7 @@ void c331_manage::c331_SetSharpness(int value)
             continue;
         std::vector<int> L;
         for (int i = 0; i < std::min(gWininfo[w].totalh * gWininfo[w].totalv, 8); ++i)
-            if (gWininfo[w].ochLst[i] < kChannels)
+            if (gWininfo[w].ochLst[i] < kChannels && PM_WIN_NUM[gWininfo[w].ochLst[i]] == w)
                 L.push_back(gWininfo[w].ochLst[i]);
         for (int ch : L)
             wr(c331_fd, R(0x0B, 0x08, 1), e, 0x10 * ch);

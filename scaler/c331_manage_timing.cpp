@@ -539,6 +539,8 @@ void c331_manage::set_input_bkg(int fd, int port, int on)
             const int k = gWininfo[w].ochLst[i];
             if (k > 7)
                 break;
+            if (PM_WIN_NUM[k] != w)
+                continue;   // listed, but given to another window when none was left
             wr(fd, R(0x08, 0x4A, 3), 0, 0x10 * k);
             wr(fd, R(0x08, 0x41, 1), enable, 0x10 * k);
         }
@@ -560,6 +562,10 @@ void c331_manage::set_input_bkg2(int fd, int win, int on)
         const int k = gWininfo[win].ochLst[i];
         if (k > 7)
             break;
+        // A channel two windows listed when none was left idle is the one its owner
+        // programs: another window's black must not blank it.
+        if (PM_WIN_NUM[k] != win)
+            continue;
         wr(fd, R(0x08, 0x4A, 3), 0, 0x10 * k);
         wr(fd, R(0x08, 0x41, 1), enable, 0x10 * k);
     }

@@ -390,8 +390,10 @@ protected:
                 const bool starts = w.y > cy ? top == w.y : top <= cy;
                 const bool ends = w.dbd >= 0 ? right > std::max(w.x, cx) && right <= std::min(w.x + w.w, cx + cw)
                                              : right == std::min(w.x + w.w, cx + cw);
-                const int score = 4 * (portsOf(w) == Map::ports(own)) + 2 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) +
-                                  !lit.count({k, cell});
+                // (windows of one port alike in place: the captures each was seen reading, and held ones, tell them apart)
+                const bool mapped = std::all_of(own.begin(), own.end(), [&](auto& c) { return !ichWindow.count(c.ich) || ichWindow[c.ich] == k; });
+                const int score = 16 * (portsOf(w) == Map::ports(own)) + 8 * mapped + 4 * ((holdAll || frozen[k]) == Map::held(own)) +
+                                  2 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) + !lit.count({k, cell});
                 if (w.w && covers(w, cell) && starts && ends && score > best)
                     std::tie(shows, best) = std::tie(k, score);
             }
@@ -419,7 +421,7 @@ protected:
                 return och + " mirrored otherwise than its record" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
-            if ((w.out & 2 || holdAll) && std::none_of(own.begin(), own.end(), [](auto& c) { return c.heldSlot >= 0; }))
+            if ((frozen[shows] || holdAll) && !Map::held(own))
                 return och + (holdAll ? " of a window held for a change" : " of a frozen window") + " reads a running capture" + win;
             // A line is stored narrower than the window shows only past 2176 pixels (the
             // input side's limit) or where no packing fits: never below 2176 pixels.
@@ -476,6 +478,7 @@ protected:
     // The records that hold channels after a step, and the joined ones that may hold no memory.
     std::set<int> held, memoryless;
     int layer[6] = {};   // each record's layer: see run
+    bool frozen[6] = {};   // each record's freeze as taken: see run
     bool picture = false, holdAll = false;   // the picture check; every window held for a change
     int starts[8] = {};   // each output channel's start on the line, as last written whole
 
@@ -644,6 +647,11 @@ void ScalerMemory::check(bool pictures)
                         layer[k] = l;
                     taken |= int(rebuilt) << layer[k];
                 }
+            // A set-up or a rebuild freezes as the words say; the apply step takes a changed freeze only
+            // on a port with a picture (nothing to hold otherwise) and keeps it through other changes.
+            for (int k = 0; k < 6; ++k)
+                if (rebuilt || (k == changed && ((s.wins[k].out ^ before.wins[k].out) & 2) && s.wins[k].w))
+                    frozen[k] = (s.wins[k].out & 2) && (rebuilt || (sourcePort(s.wins[k]) >= 0 && s.ports[sourcePort(s.wins[k])].w));
             apply(*chip, s);
             told += text(s) + "\n";
             std::string f = fault(s, held, memoryless);

@@ -421,8 +421,8 @@ TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
     m.PM_INPUT[1] = 2;
     m.gWininfo[1].totalh = 2;
     m.gWininfo[1].totalv = 1;
-    m.gWininfo[1].ochLst[0] = 1;
-    m.gWininfo[1].ochLst[1] = 2;
+    m.gWininfo[1].ochLst[0] = 1, m.PM_WIN_NUM[1] = 1;   // its own channels
+    m.gWininfo[1].ochLst[1] = 2, m.PM_WIN_NUM[2] = 1;
     m.PI_PORT_INFO[2].NOSIG = 1;
     m.set_input_bkg(m.c331_fd, 2, 0);   // off, but the port has no signal
     EXPECT_EQ((U{reg(0x18, 0x41), reg(0x28, 0x41), reg(0x38, 0x41)}), (U{1, 1, 0}));

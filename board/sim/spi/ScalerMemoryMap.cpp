@@ -140,6 +140,11 @@ std::vector<ScalerMemoryMap::Readout> ScalerMemoryMap::readouts()
     return out;
 }
 
+bool ScalerMemoryMap::held(const std::vector<Capture>& caps)
+{
+    return std::any_of(caps.begin(), caps.end(), [](const Capture& c) { return c.heldSlot >= 0; });
+}
+
 std::set<int> ScalerMemoryMap::ports(const std::vector<Capture>& caps)
 {
     std::set<int> out;

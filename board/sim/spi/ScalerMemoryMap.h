@@ -65,6 +65,7 @@ public:
     static std::vector<Capture> captures();   // every ICH whose input active width is non-zero
     static std::vector<Readout> readouts();   // every OCH whose output active area is non-empty
     static std::set<int> ports(const std::vector<Capture>& caps);   // the ports they capture
+    static bool held(const std::vector<Capture>& caps);   // is any of them held on a frame?
     static uint64_t reservedStart();          // 0 when the flash window is off
     // Bytes and pixels of one pixel group of a packing code (4/1, 16/5, 8/3, 2/1).
     static uint64_t groupBytes(int packing);
