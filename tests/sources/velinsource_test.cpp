@@ -801,7 +801,7 @@ struct Event : rc::state::Command<Sources, Bench> {
         if (kind == 12 && x.colour != 4) {   // DVI for a while, then HDMI again with the same InfoFrames
             set(input == 3 ? "dvi" : "hdmi", input == 3 ? "1" : "0");
             bench.pass(1 + value * 30);
-            if (input < 3 && value)   // meanwhile: no 3D generator, no conversion
+            if (input < 3 && value && x.plugged)   // meanwhile: no 3D generator, no conversion (nothing to convert without a source)
                 RC_ASSERT((sim::InputSideModel::it6602(input).reg(0, 0x66) & 0x10) == 0 && (sim::InputSideModel::it6602(input).reg(0, 0x65) & 0x03) == 0);
             set(input == 3 ? "dvi" : "hdmi", input == 3 ? "0" : "1");
         }
