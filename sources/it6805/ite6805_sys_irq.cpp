@@ -206,9 +206,10 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     }
     if (r10 & 0x08) {
         std::printf("# Video Mode Change #\n");
-        // A new mode with the sync kept is measured again like a new AVI InfoFrame; one
-        // that comes while the sync is checked restarts the clock's measurement.
-        if (d.Flag_VidStable_Done == 1)
+        // A new mode with the sync kept is measured again like a new AVI InfoFrame, also
+        // while the entry still awaits the transmitter clock; one that comes while the
+        // sync is checked restarts the clock's measurement.
+        if (d.VidState == STATEV_VidStable)
             c.NewAVIFlag = 1;
         else if (d.VidState == STATEV_CheckSync)
             drv->iTE6805_PCLK_Start(dev);
@@ -236,7 +237,7 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
         bank(2, dev);
         const uint8_t avi1 = rd(0x15, dev);
         bank(0, dev);
-        if (iTE6805_AVI_Moved(dev) && d.Flag_VidStable_Done == 1)
+        if (iTE6805_AVI_Moved(dev) && d.VidState == STATEV_VidStable)
             c.NewAVIFlag = 1;
         c.prevAVIDB = avi1;
     }

@@ -189,9 +189,12 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             iTE6805_Check_ColorChange_Update(dev);
             drv->iTE6805_Get_VID_Info(dev);
             iTE6807_Video_Output_Setting(dev);
-            c.VboWaiting = 2;
+            // An entry still awaiting the clock finishes as an entry, with these values.
+            if (c.VboWaiting != 1)
+                c.VboWaiting = 2;
         }
-        if (c.VboWaiting) {
+        // The clock of a setting that a new measurement will replace is not waited for.
+        if (c.VboWaiting && !c.Remeasuring) {
             if (!iTE6807_VBO_Clock_Step(dev))
                 break;
             const int how = c.VboWaiting;
