@@ -309,7 +309,7 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
     // phase and configuration.
     struct Plan {
         int shift = 0, read = 0, phase = 0, conf = 0;
-        int64_t offset = 0;
+        int64_t offset = 0, index = 0;   // index: the output pixel the read's start maps to
     };
     const int cols = std::min(std::max(PM_WIN_SHAPE[w][0], 0), 8);
     const int rows = std::min(std::max(PM_WIN_SHAPE[w][1], 0), 8);
@@ -358,6 +358,7 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 // The 16-pixel minimum is of a line's read: lines are read as far as they go.
                 p.read = int(horizontal ? std::max<int64_t>(to - from, 16) : to - from);
                 p.offset = from;
+                p.index = startIndex;
                 // Rounded to nearest, and the top of the range stays the largest phase.
                 p.phase = int(std::min<int64_t>((((startIndex * fct) & 0xFFFF) + 128) / 256, 255));
                 p.conf = horizontal ? 199 : (venl_marker[w] ? 5 : 0x84);
@@ -420,14 +421,25 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
             // earlier where the slice begins at its cell's edge, its output start with it, and
             // is cut where it cannot.
             int64_t fromPx = (hoff + hp[i].offset) / g * g;
-            int read = hp[i].read, shift = hp[i].shift;
+            int read = hp[i].read, shift = hp[i].shift, phase = hp[i].phase;
             const int64_t over = fromPx + read - stored.pixels;
             if (over > 0 && sl[i].hst == 0) {
-                // no further back than the timing start allows
-                const int64_t spare = std::max<int64_t>(sl[i].hst + shift + PS_ACTHST - 10, 0) / g * g;
-                const int64_t back = std::min<int64_t>({(over + g - 1) / g * g, fromPx, spare});
+                // An enlarged read moving back by some input pixels moves its output start back
+                // by as many enlarged pixels, with the phase of the new start; no further back
+                // than the timing start allows.
+                const bool enl = hp[i].conf == 199 && sc.henlarge > 0 && !hmirror;
+                const int64_t fct = sc.henlarge;
+                auto indexAt = [&](int64_t back) { return (((hp[i].offset - back) << 16) + fct - 1) / fct; };
+                auto outBack = [&](int64_t back) { return enl ? hp[i].index - indexAt(back) : back; };
+                const int64_t spare = std::max<int64_t>(sl[i].hst + shift + PS_ACTHST - 10, 0);
+                int64_t back = std::min<int64_t>((over + g - 1) / g * g, enl ? hp[i].offset / g * g : fromPx);
+                while (back > 0 && outBack(back) > spare)
+                    back -= g;
+                back = std::max<int64_t>(back, 0);
                 fromPx -= back;
-                shift -= int(back);
+                shift -= int(outBack(back));
+                if (enl && back > 0)
+                    phase = int(std::min<int64_t>((((indexAt(back) * fct) & 0xFFFF) + 128) / 256, 255));
             }
             read = sl[i].hw ? int(std::max<int64_t>(std::min<int64_t>(read, stored.pixels - fromPx), 1)) : 0;   // an empty slice stays empty
             const int64_t hbytes = stored.start + fromPx / g * b;
@@ -443,8 +455,8 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
             wr(fd, R(0x08, 0x22, 1), hmirror ? 1 : 0, off);
             wr(fd, R(0x08, 0x32, 2), uint32_t(sl[i].hst + sl[i].hw + PS_OAOIHST), off);
             wr(fd, R(0x0A, 0x46, 1), uint32_t(hp[i].conf), off);
-            wr(fd, R(0x0A, 0x47, 1), uint32_t(hp[i].phase), off);
-            wr(fd, R(0x0A, 0x48, 1), uint32_t(hp[i].phase), off);
+            wr(fd, R(0x0A, 0x47, 1), uint32_t(phase), off);
+            wr(fd, R(0x0A, 0x48, 1), uint32_t(phase), off);
             wr(fd, R(0x0A, 0x49, 2), uint32_t(sc.henlarge), off);
             wr(fd, R(0x0A, 0x44, 1), sc.vmode == 2 ? 3 : 0, off);
             wr(fd, R(0x0A, 0x4B, 1), uint32_t(vp[j].conf), off);

@@ -539,8 +539,9 @@ protected:
             return " starts within the first 10 pixels or 3 lines" + at0;
         // At a join (5 pixels or more into the line) the read starts before the join's first pixel,
         // so the filter has its taps: as many as the line's start leaves room for, up to 4 (less a
-        // pixel for the whole output pixel the start moves by, and one for the join's fraction).
-        const double lead = hph + (hst - S) * hf, room = std::min(4.0, std::floor((hst - 10) * hf)) - 2;
+        // pixel for the whole output pixel the start moves by, and one for the join's fraction; a
+        // read kept to pixel groups that finds none in that room starts after it: the dark join).
+        const double lead = hph + (hst - S) * hf, room = std::min(std::min(4.0, std::floor((hst - 10) * hf)) - 2, gp > 1 ? 1 - gp - 4 * hf : 4.0);
         if (hEnl && !hm && (cx - w.x) * hf >= 5 && cx < right && lead < room)
             return " reads " + std::to_string(lead) + " pixels before its join, not " + std::to_string(room) + at0;
         // Columns: a join may stay dark where the read cannot start before the line's start at the
