@@ -10,6 +10,8 @@
 
 #include "tests/support/PcFrame.h"
 
+#include "../proc_stat.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
@@ -30,26 +32,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long cpuTicks(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14)
-            utime = std::atol(field.c_str());
-        if (i == 15)
-            stime = std::atol(field.c_str());
-    }
-    return utime + stime;
-}
 
 // A UDP client of the controller on loopback; replies time out after five seconds.
 int client(uint16_t port)
@@ -175,11 +157,11 @@ int main(int argc, char** argv)
     for (std::thread& t : pcs)
         t.join();
     const long hz = sysconf(_SC_CLK_TCK);
-    const long c0 = cpuTicks(pid);
+    const long c0 = bench::cpuTicks(pid);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const long c1 = cpuTicks(pid);
+    const long c1 = bench::cpuTicks(pid);
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    const long c2 = cpuTicks(pid);
+    const long c2 = bench::cpuTicks(pid);
     const Times after = captures(port, seconds);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);

@@ -5,6 +5,8 @@
 // switches of all its threads) and its resident size while nobody talks to it; then the same
 // of bench_idle_anchor, a bare Qt program with a 10 ms timer, on the same platform.
 
+#include "../proc_stat.h"
+
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
@@ -19,26 +21,6 @@
 #include <unistd.h>
 
 namespace {
-long cpuTicks(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    size_t close = line.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14)
-            utime = std::stol(field);
-        if (i == 15)
-            stime = std::stol(field);
-    }
-    return utime + stime;
-}
-
 long residentKiB(pid_t pid)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -107,10 +89,10 @@ Idle run(const char* program, int seconds, int settle)
     }
     std::this_thread::sleep_for(std::chrono::seconds(settle));
     const long hz = sysconf(_SC_CLK_TCK);
-    const long before = cpuTicks(pid);
+    const long before = bench::cpuTicks(pid);
     const long wakeBefore = wakeUps(pid);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const long after = cpuTicks(pid);
+    const long after = bench::cpuTicks(pid);
     const long wakeAfter = wakeUps(pid);
     r.rssKiB = residentKiB(pid);
     kill(pid, SIGTERM);
