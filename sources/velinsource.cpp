@@ -688,8 +688,8 @@ void velinsource::poll_receiver(int input)
             it6602_step[input] = 1;
         break;
     case 1:
-        p_velin_it6602->IT6602_fsm_init_1(fd, input);
-        it6602_step[input] = 2;
+        if (p_velin_it6602->IT6602_fsm_init_1(fd, input))
+            it6602_step[input] = 2;
         break;
     default:
         if (p_velin_it6602->IT6602_setup_lost(fd, input)) {
@@ -727,14 +727,20 @@ void velinsource::sourcecheck(void* /*arg*/)
         }
         if (rewritten) {
             // The source reads the new EDID after the hot-plug line was low.
+            // A line the chip did not take low is taken low on the next pass.
+            bool low;
             if (i == 3) {
-                p_ite6805_sys->p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
+                low = p_ite6805_sys->p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, 0, 0) == 0;
                 p_ite6805_sys->FsmState[0] = 0;
             } else {
-                p_velin_it6602->IT6602HPDCtrl(fd, 0, 0, i);
+                low = p_velin_it6602->IT6602HPDCtrl(fd, 0, 0, i) == 0;
                 it6602_step[i] = 0;
                 it6602_retry_ticks[i] = 0;
                 it6602_hpd_low_until_us[i] = board::Clock::monotonicUs() + kEdidHotPlugLowMs * 1000;
+            }
+            if (!low) {
+                std::lock_guard<std::mutex> hold(Utils::_system_mutex);
+                edid_request[i] = 1;
             }
         }
         register0_commands(i);

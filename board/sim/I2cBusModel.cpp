@@ -63,7 +63,8 @@ std::vector<I2cRecord>& records()
     return r;
 }
 int g_nakIn = 0;
-int g_nakReadIn = 0;
+I2cBusModel::Drop g_drop;
+int g_dropped = 0;
 constexpr size_t kLogLimit = 200000;
 
 bool visible(const Attached& a, int depth = 0)
@@ -140,10 +141,17 @@ void I2cBusModel::nakTransferNumber(int n)
     g_nakIn = n;
 }
 
-void I2cBusModel::nakReadNumber(int n)
+void I2cBusModel::drop(const Drop& d)
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    g_nakReadIn = n;
+    g_drop = d;
+    g_dropped = 0;
+}
+
+int I2cBusModel::dropped()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_dropped;
 }
 
 std::vector<I2cRecord> I2cBusModel::log()
@@ -166,7 +174,8 @@ void I2cBusModel::reset()
     ++g_topology;
     records().clear();
     g_nakIn = 0;
-    g_nakReadIn = 0;
+    g_drop = Drop();
+    g_dropped = 0;
     for (int address = 0; address < 256; address += 2)
         for (auto& a : at(uint8_t(address)))
             if (a.asSwitch)
@@ -203,8 +212,16 @@ int I2cBus::transfer(int fd, I2cMessage* messages, unsigned count)
     bool reads = false;
     for (unsigned i = 0; i < count; ++i)
         reads = reads || messages[i].read;
-    if (reads && sim::g_nakReadIn > 0 && --sim::g_nakReadIn == 0)
-        nak = true;
+    sim::I2cBusModel::Drop& drop = sim::g_drop;
+    if (drop.run > 0 && count && (reads ? drop.reads : drop.writes) && (!drop.on || drop.on(uint8_t(messages[0].address << 1)))) {
+        if (drop.after > 0) {
+            --drop.after;
+        } else {
+            --drop.run;
+            ++sim::g_dropped;
+            nak = true;
+        }
+    }
     sim::I2cModel* last = nullptr;
     bool ok = !nak;
     for (unsigned i = 0; i < count && ok; ++i) {

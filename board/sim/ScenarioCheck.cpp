@@ -46,7 +46,7 @@ const Key kKeys[] = {
     {"input<0-2>.pclk", Form::Number},
     {"input<0-2>.hdmi", Form::Flag},
     {"input<0-2>.colour", Form::Choice, "rgb|yuv422|yuv444"},
-    {"input<0-2>.range", Form::Number},
+    {"input<0-3>.range", Form::Number},
     {"input<0-2>.depth", Form::Number},
     {"input<0-2>.audiofs", Form::Number},
     {"input<0-2>.audioch", Form::Number},

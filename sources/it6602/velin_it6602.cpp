@@ -98,19 +98,28 @@ int velin_it6602::select(int dev)
 unsigned char velin_it6602::hdmirxrd_it6602(int fd, unsigned char reg)
 {
     unsigned char value = 0;   // a failed read reads as 0
-    if (bus().i2c_read(fd, address(), reg, &value, 1) != 1)
+    if (bus().i2c_read(fd, address(), reg, &value, 1) != 1) {
         value = 0;
+        ++io_errors;
+    }
     return value;
 }
 
 int velin_it6602::hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value)
 {
-    return bus().i2c_write(fd, address(), reg, &value, 1) ? 0 : 1;
+    if (bus().i2c_write(fd, address(), reg, &value, 1))
+        return 0;
+    ++io_errors;
+    return 1;
 }
 
 int velin_it6602::hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value)
 {
+    const uint32_t errors = io_errors;
     unsigned char old = hdmirxrd_it6602(fd, reg);
+    // A register whose value is unknown is not written: the other bits would be lost.
+    if (io_errors != errors)
+        return 1;
     return hdmirxwr_it6602(fd, reg, uint8_t((old & ~mask) | (value & mask)));
 }
 
@@ -118,12 +127,23 @@ int velin_it6602::hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsig
 {
     if (n <= 0 || !data)
         return 0;
-    return bus().i2c_write(fd, address(), reg, data, unsigned(n)) ? 0 : 1;
+    if (bus().i2c_write(fd, address(), reg, data, unsigned(n)))
+        return 0;
+    ++io_errors;
+    return 1;
 }
 
-void velin_it6602::chgbank_it6602(int fd, int bank)
+int velin_it6602::chgbank_it6602(int fd, int bank)
 {
-    hdmirxset_it6602(fd, 0x0F, 0x03, uint8_t(bank & 3));
+    return hdmirxset_it6602(fd, 0x0F, 0x03, uint8_t(bank & 3));
+}
+
+int velin_it6602::bank1_write(int fd, unsigned char reg, int n, const unsigned char* data)
+{
+    int failed = chgbank_it6602(fd, 1);
+    if (!failed)
+        failed = hdmirxbwr_it6602(fd, reg, n, data);
+    return chgbank_it6602(fd, 0) | failed;
 }
 
 void velin_it6602::hdimrx_write_init_it6602(int fd, const IT6602_REG_INI* table)
@@ -205,16 +225,20 @@ int velin_it6602::IT6602_fsm_init(int fd, int dev)
     if (dev < 0 || dev > 2 || !missing_told[dev])
         KEL_TRACE("IT6602_fsm_init(%d )\n", dev);
     const int found = IT6602_Identify_Chip(fd, dev);
-    // Reset whatever the result: the writes of an absent chip simply fail.
+    // Reset whatever the result: the writes of an absent chip simply fail. A chip that
+    // did not take its whole start-up table is started again.
+    const uint32_t errors = io_errors;
     IT6602_Rst(fd, cur_dev, &dev_data[cur_dev]);
-    return found;
+    return found && io_errors == errors;
 }
 
-void velin_it6602::IT6602_fsm_init_1(int fd, int dev)
+int velin_it6602::IT6602_fsm_init_1(int fd, int dev)
 {
     select(dev);
+    const uint32_t errors = io_errors;
     hdmirxset_it6602(fd, 0xC0, 0x03, 0x03);
     IT6602PortSelect(fd, 0, cur_dev);
+    return io_errors == errors;
 }
 
 // A pulse of the shared reset line brings the chip back at its power-on settings, output
@@ -249,6 +273,8 @@ void velin_it6602::IT6602PortSelect(int fd, int port, int dev)
 void velin_it6602::IT6602_fsm(int fd, int dev)
 {
     select(dev);
+    if (hpd_retry[cur_dev] >= 0)
+        IT6602HPDCtrl(fd, 0, hpd_retry[cur_dev]);
     IT6602HDMIInterruptHandler(fd, cur_dev);
     IT6602VideoHandler(fd, cur_dev);
     IT6602AudioHandler(fd, cur_dev);
@@ -282,17 +308,27 @@ int velin_it6602::IsHDMIMode(int fd)
     return (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x02) != 0;
 }
 
-void velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
+int velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
 {
     if (dev >= 0)
         select(dev);
     if (port != 0)
-        return;
+        return 0;
+    const uint32_t errors = io_errors;
     const bool power = (hdmirxrd_it6602(fd, 0x0A) & 0x01) != 0;
-    chgbank_it6602(fd, 1);
+    // A chip that answers nothing is held in reset or gone: its line is low.
+    if (io_errors != errors) {
+        hpd_retry[cur_dev] = -1;
+        return 0;
+    }
     const uint8_t bits = power ? (value ? 0x03 : 0x01) : 0x00;
-    hdmirxset_it6602(fd, 0xB0, 0x03, bits);
+    if (chgbank_it6602(fd, 1) == 0)
+        hdmirxset_it6602(fd, 0xB0, 0x03, bits);
     chgbank_it6602(fd, 0);
+    // A source reads the EDID and sends only by this line: a level not taken is set again.
+    const bool failed = io_errors != errors;
+    hpd_retry[cur_dev] = failed ? int8_t(value ? 1 : 0) : int8_t(-1);
+    return failed ? 1 : 0;
 }
 
 void velin_it6602::hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, int dev)
@@ -433,13 +469,18 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
         hdmirx_INT_P0_Deskew(fd, d, dev);
     }
     if (int09 & 0x01) {
+        // Only the fields that decide the colour path count (colour format; colorimetry;
+        // extended colorimetry and range; VIC; YCC range): a checksum can stay the same
+        // while they move. A frame not read whole counts as a change.
+        static const uint8_t kMask[5] = {0x60, 0xC0, 0x7C, 0x7F, 0xC0};
+        const uint32_t errors = io_errors;
+        uint8_t avi[5];
         chgbank_it6602(fd, 2);
-        const uint8_t r14 = hdmirxrd_it6602(fd, 0x14);
-        const uint8_t r15 = hdmirxrd_it6602(fd, 0x15);
+        for (int i = 0; i < 5; ++i)
+            avi[i] = uint8_t(hdmirxrd_it6602(fd, uint8_t(0x15 + i)) & kMask[i]);
         chgbank_it6602(fd, 0);
-        if (r14 != d->m_ucLastAVI[0] || r15 != d->m_ucLastAVI[1]) {
-            d->m_ucLastAVI[0] = r14;
-            d->m_ucLastAVI[1] = r15;
+        if (io_errors != errors || std::memcmp(avi, d->m_ucLastAVI, sizeof avi) != 0) {
+            std::memcpy(d->m_ucLastAVI, avi, sizeof avi);
             d->m_ucStatus |= kStatusAVIChanged;
         }
     }

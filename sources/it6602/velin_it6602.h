@@ -128,7 +128,7 @@ struct IT6602_dev_data {
     uint8_t avi_Y = 0, avi_C = 0, avi_EC = 0, avi_Q = 0, avi_VIC = 0, avi_YQ = 0;
     uint8_t m_HDCP_ContentOff = 0;
     uint8_t m_ucColorDepth = 0;
-    uint8_t m_ucLastAVI[2] = {0, 0};   // bank 2 registers 0x14, 0x15 last seen
+    uint8_t m_ucLastAVI[5] = {0, 0, 0, 0, 0};   // AVI fields last seen (bank 2 0x15-0x19, masked)
     uint8_t m_ucStatus = 0;            // bit 3 HDMI mode, bit 5 AVI changed
 };
 
@@ -159,6 +159,11 @@ public:
     uint32_t tmds_clock[3] = {0, 0, 0};       // MHz
     uint32_t osc_count[3] = {0, 0, 0};        // calibrated oscillator count (/100)
     IT6602_VIDEO_TIMING vid_timing[3];
+    float pfreq[3] = {0, 0, 0};               // MHz, measured with vid_timing
+    // Transfers that failed on the bus (after the read's own retry). A set-up or a
+    // measurement during which this moved is not in force and is done again.
+    uint32_t io_errors = 0;
+    int8_t hpd_retry[3] = {-1, -1, -1};       // a hot-plug level the chip did not take
 
     static const IT6602_REG_INI* const IT6602_HDMI_INIT_TABLE;   // 81 rows, then register 0xFF
     static const uint8_t IT6602EQTable[3];
@@ -172,28 +177,30 @@ public:
     IT6602_dev_data* get_IT6602_dev_data(int dev) { return &dev_data[dev < 0 || dev > 2 ? 0 : dev]; }
     uint8_t address() const { return i2c_addr[cur_dev]; }
 
-    // --- register access on the selected branch (failed reads yield 0) ---
+    // --- register access on the selected branch (failed reads yield 0; every failure
+    // counts in io_errors) ---
     unsigned char hdmirxrd_it6602(int fd, unsigned char reg);
     int hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value);   // 0 ok, 1 failed
     int hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value);
     int hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsigned char* data);
-    void chgbank_it6602(int fd, int bank);
+    int chgbank_it6602(int fd, int bank);   // 0 ok, 1 failed
     void hdimrx_write_init_it6602(int fd, const IT6602_REG_INI* table);
     static void delay1ms(unsigned ms);
     static void delay1ms_real(unsigned ticks);
 
     // --- start-up and service, driven by velinsource::sourcecheck ---
-    int IT6602_fsm_init(int fd, int dev);     // 1 chip found
+    int IT6602_fsm_init(int fd, int dev);     // 1 chip found and its start-up table taken
     int IT6602_Identify_Chip(int fd, int dev);
     void IT6602_Rst(int fd, int dev, IT6602_dev_data* d);
     void hdmirx_Var_init(int dev, IT6602_dev_data* d);
-    void IT6602_fsm_init_1(int fd, int dev);
+    int IT6602_fsm_init_1(int fd, int dev);   // 1 done, 0 a write failed
     int IT6602_setup_lost(int fd, int dev);   // 1 the chip no longer holds its start-up settings
     void IT6602_fsm(int fd, int dev);
     void IT6602PortSelect(int fd, int port, int dev);
     // Port 0 only: HPD high (value 1) or low (0) while +5 V is present; low without it.
     // dev names the chip on the selected branch (-1: the one last addressed).
-    void IT6602HPDCtrl(int fd, int port, int value, int dev = -1);
+    // 0 ok, 1 the chip did not take it (set again on its next pass).
+    int IT6602HPDCtrl(int fd, int port, int value, int dev = -1);
     int CheckPlg5VPwr(int fd, int port);
     int CLKCheck(int fd, int port);
     int IsHDMIMode(int fd);
@@ -245,7 +252,8 @@ public:
     int CheckAVMute(int fd, int port);
     void IT6602_AFE_Rst(int fd, int dev);
     // 1 when the registers hold a usable timing (a pixel-clock count, totals that hold
-    // the active area and porches that do not go negative).
+    // the active area and porches that do not go negative) and every read was answered;
+    // measures the pixel clock (pfreq) too.
     int get_vid_info(int fd, int dev);
     void show_vid_info(int fd, int dev);
     void it6602_Get_Hdmi(int fd, int dev);
@@ -272,6 +280,9 @@ public:
     void SetColorimetryByInfoFrame(IT6602_dev_data* d);
     void SetColorimetryByMode(int fd, IT6602_dev_data* d);
     void SetColorSpaceConvert(int fd, IT6602_dev_data* d);
+    // Bank 1 selected, n bytes written from reg, bank 0 again; a block is written only
+    // when bank 1 was selected (it would land on bank 0's registers). 0 ok, 1 failed.
+    int bank1_write(int fd, unsigned char reg, int n, const unsigned char* data);
     void SetVideoOutputColorFormat(int fd, IT6602_dev_data* d);
     void IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d);
     void IT6602_HalfPCLKFinetune(int fd, IT6602_dev_data* d);

@@ -68,6 +68,7 @@ void velin_it6602::IT6602_VideoOutputConfigure_Init(IT6602_dev_data* d, int mode
 void velin_it6602::IT6602VideoOutputConfigure(int fd, int dev)
 {
     IT6602_dev_data* d = &dev_data[dev];
+    const uint32_t errors = io_errors;
     chgbank_it6602(fd, 0);
     if (IsHDMIMode(fd)) {
         d->m_ucStatus |= kStatusHDMI;
@@ -82,6 +83,10 @@ void velin_it6602::IT6602VideoOutputConfigure(int fd, int dev)
     d->m_ucColorDepth = depth;
     hdmirxset_it6602(fd, 0x65, 0x0C, depth == 5 ? 0x04 : depth == 6 ? 0x08 : 0x00);
     IT6602_VideoOutputModeSet(fd, d);
+    // A set-up a transfer of which failed (an InfoFrame not read, a matrix or a select
+    // not taken) is not the one in force: the video handler does it again next pass.
+    if (io_errors != errors)
+        d->m_ucStatus |= kStatusAVIChanged;
 }
 
 void velin_it6602::GetAVIInfoFrame(int fd, IT6602_dev_data* d)
@@ -193,9 +198,8 @@ void velin_it6602::SetColorSpaceConvert(int fd, IT6602_dev_data* d)
 
     const uint8_t outBits = uint8_t((d->m_bOutputVideoMode >> 6) & 0x03);
     if (matrix) {
-        chgbank_it6602(fd, 1);
-        hdmirxbwr_it6602(fd, 0x70, 21, matrix);
-        chgbank_it6602(fd, 0);
+        if (bank1_write(fd, 0x70, 21, matrix))
+            return;   // done again whole on the next pass
         hdmirxset_it6602(fd, 0x65, 0x03, select);
         if (out == kRGB444) {
             hdmirxset_it6602(fd, 0x67, 0x78, uint8_t(r67 << 3));
@@ -237,10 +241,12 @@ void velin_it6602::IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d)
     if (sync == 1 || sync == 3)
         r65 |= 0x40;
     hdmirxset_it6602(fd, 0x65, 0xF0, r65);
-    chgbank_it6602(fd, 1);
-    hdmirxwr_it6602(fd, 0x8D, 0x00);
-    hdmirxwr_it6602(fd, 0x8E, 0x00);
-    chgbank_it6602(fd, 0);
+    if (chgbank_it6602(fd, 1) == 0) {   // else these would land on bank 0's registers
+        hdmirxwr_it6602(fd, 0x8D, 0x00);
+        hdmirxwr_it6602(fd, 0x8E, 0x00);
+    }
+    if (chgbank_it6602(fd, 0))
+        return;
     if (ddr && !ccir) {
         IT6602_HalfPCLKFinetune(fd, d);
     } else if (ccir) {

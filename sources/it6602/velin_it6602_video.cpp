@@ -121,13 +121,12 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         IT6602VideoOutputEnable(fd, 1, dev);
         IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);
         show_vid_info(fd, dev);
-        const float pfreq = measure_pfreq(fd, dev);   // register reads stay outside the lock
         if (struct hdminfo* rec = record_of(dev)) {
             struct hdminfo copy;
             {
                 std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
                 rec->nosignal = 0;
-                fill_record(*rec, vid_timing[dev], pfreq);
+                fill_record(*rec, vid_timing[dev], pfreq[dev]);
                 rec->valid = 1;
                 copy = *rec;
             }
@@ -323,6 +322,8 @@ void velin_it6602::IT6602_AFE_Rst(int fd, int dev)
 int velin_it6602::get_vid_info(int fd, int dev)
 {
     IT6602_VIDEO_TIMING t;
+    // A read that failed (and failed again) reads as 0: 1920 would be taken for 1792.
+    const uint32_t errors = io_errors;
     chgbank_it6602(fd, 0);
     uint8_t r[0x100 - 0x99];
     for (int i = 0x99; i <= 0xA8; ++i)
@@ -360,7 +361,8 @@ int velin_it6602::get_vid_info(int fd, int dev)
     t.HBackPorch = uint16_t(hback > 0 ? hback : 0);
     t.VBackPorch = uint16_t(vback > 0 ? vback : 0);
     vid_timing[dev] = t;
-    return usable ? 1 : 0;
+    pfreq[dev] = measure_pfreq(fd, dev);   // sets vid_timing's kHz reading, which gives the rate
+    return usable && io_errors == errors ? 1 : 0;
 }
 
 void velin_it6602::show_vid_info(int fd, int dev)

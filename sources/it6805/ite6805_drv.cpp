@@ -16,9 +16,9 @@ uint8_t ite6805_drv::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(r
 void ite6805_drv::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirxwr(reg, value, dev); }
 void ite6805_drv::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
 
-void ite6805_drv::chgbank(int bank, int dev)
+int ite6805_drv::chgbank(int bank, int dev)
 {
-    set(0x0F, 0x07, uint8_t(bank & 7), dev);
+    return owner_->p_i2c->hdmirxset(0x0F, 0x07, uint8_t(bank & 7), dev);
 }
 
 // --- status checks -------------------------------------------------------------------------
@@ -94,31 +94,47 @@ void ite6805_drv::iTE6805_GET_InputType(int dev)
 
 // --- hot-plug line and initialisation ----------------------------------------------------------
 
-void ite6805_drv::iTE6805_Set_HPD_Ctrl(int port, int level, int dev)
+int ite6805_drv::iTE6805_Set_HPD_Ctrl(int port, int level, int dev)
 {
     if (dev < 0 || dev > 1)
-        return;
+        return 0;
     std::printf("iTE6805_Set_HPD_Ctrl PORT%d_HPD = %d \r\n", port, level);
     if (port != 0) {
         owner_->iTE6805_DATA[dev].InputType = 0;
-        return;
+        return 0;
     }
-    if (!iTE6805_Check_5V_State(0, dev)) {
-        chgbank(3, dev);
-        set(0xAB, 0xC0, 0x00, dev);
+    // A source reads the EDID and sends only by this line: a level not taken is set again.
+    const uint32_t before = owner_->p_i2c->errors;
+    const bool failed = hpd_line(level, dev) && owner_->p_i2c->errors != before;
+    hpd_retry_[dev] = failed ? int8_t(level ? 1 : 0) : int8_t(-1);
+    return failed ? 1 : 0;
+}
+
+bool ite6805_drv::hpd_line(int level, int dev)
+{
+    const uint32_t before = owner_->p_i2c->errors;
+    const bool power = iTE6805_Check_5V_State(0, dev);
+    // A chip that answers nothing is held in reset or gone: its line is low.
+    if (owner_->p_i2c->errors != before)
+        return false;
+    if (!power) {
+        if (chgbank(3, dev) == 0)
+            set(0xAB, 0xC0, 0x00, dev);
         chgbank(0, dev);
         // Device 1 has no input record of its own.
         if (level == 0 && dev == 0)
             iTE6805_Publish_NoSignal(dev, 1);
-        return;
+        return true;
     }
     if (iTE6805_Check_PORT0_IS_MHL_Mode(0, dev))
-        return;
+        return true;
     owner_->iTE6805_DATA[dev].InputType = 0;
-    chgbank(3, dev);
-    set(0xAB, 0xC0, level ? 0xC0 : 0x40, dev);
-    set(0xAC, 0x7C, 0x40, dev);
+    if (chgbank(3, dev) == 0) {   // else these would land on bank 0's registers
+        set(0xAB, 0xC0, level ? 0xC0 : 0x40, dev);
+        set(0xAC, 0x7C, 0x40, dev);
+    }
     chgbank(0, dev);
+    return true;
 }
 
 void ite6805_drv::iTE6805_Init_fsm(int dev)
@@ -196,11 +212,16 @@ bool ite6805_drv::iTE6805_PCLK_Step(int dev)
         return true;
     if (board::Clock::monotonicUs() < pclk_due_us_[dev & 1])
         return false;
+    const uint32_t before = owner_->p_i2c->errors;
     chgbank(0, dev);
     set(0x9A, 0x80, 0x00, dev);
     const uint32_t high = rd(0x9A, dev) & 0x03;
     const uint32_t low = rd(0x99, dev);
     set(0x9A, 0x80, 0x80, dev);
+    if (owner_->p_i2c->errors != before) {   // a sample not read whole: the clock is measured anew
+        iTE6805_PCLK_Start(dev);
+        return false;
+    }
     uint32_t& sum = pclk_sum_[dev & 1];
     sum += high * 256 + low;
     if (k < 20) {
@@ -273,6 +294,8 @@ void ite6805_drv::iTE6805_Get_VID_Info(int dev)
 {
     iTE6805_TIMING& t = owner_->timing[dev];
     const bool altMap = owner_->iTE6805_DATA[dev].ChipID == 0x10 || owner_->iTE6805_DATA[dev].ChipID == 0xE0;
+    // A read that failed (and failed again) reads as 0: such a measurement is not used.
+    const uint32_t before = owner_->p_i2c->errors;
     chgbank(0, dev);
     iTE6805_Get_TMDS(1, dev);
     // The pixel clock is the one measured over the passes before (iTE6805_PCLK_Step).
@@ -293,7 +316,6 @@ void ite6805_drv::iTE6805_Get_VID_Info(int dev)
     // measurement is not used (a back porch never goes below zero).
     const int hback = int(t.HTotal) - t.HActive - t.HFrontPorch - t.HSyncWidth;
     const int vback = int(t.VTotal) - t.VActive - t.VFrontPorch - t.VSyncWidth;
-    timing_ok_[dev] = hback >= 0 && vback >= 0 && t.HActive && t.VActive;
     t.HBackPorch = uint16_t(hback > 0 ? hback : 0);
     t.VBackPorch = uint16_t(vback > 0 ? vback : 0);
     const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
@@ -303,6 +325,8 @@ void ite6805_drv::iTE6805_Get_VID_Info(int dev)
     const uint8_t pol = rd(0xAA, dev);
     if (port1)
         chgbank(0, dev);
+    read_ok_[dev] = owner_->p_i2c->errors == before;
+    timing_ok_[dev] = read_ok_[dev] && hback >= 0 && vback >= 0 && t.HActive && t.VActive;
     t.VSyncPol = (pol & 0x40) ? 1 : 0;
     t.HSyncPol = (pol & 0x20) ? 1 : 0;
     const uint64_t frame = uint64_t(t.HTotal) * t.VTotal;
@@ -544,7 +568,7 @@ void ite6805_drv::iTE6805_Show_VID_Info(int dev, int skip_publication)
         // is not left dark.
         iTE6805_Get_VID_Info(dev);
         const bool whole = timing_ok_[dev & 1];
-        if (whole || (t.HActive && t.VActive))
+        if (whole || (read_ok_[dev & 1] && t.HActive && t.VActive))
             publish(dev, skip_publication == 0, skip_publication == 0, whole, whole ? 0 : -1);
         return;
     }

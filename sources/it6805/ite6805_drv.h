@@ -18,7 +18,7 @@ public:
     static constexpr int kDSTimingRows = 6;
     int DSTimingRows = kDSTimingRows;
 
-    void chgbank(int bank, int dev);
+    int chgbank(int bank, int dev);   // 0 ok, 1 failed
 
     // --- status checks (bank 0) ---
     int iTE6805_Check_5V_State(int port, int dev);
@@ -35,7 +35,9 @@ public:
 
     // Port 0: without +5 V the line is held low; with +5 V (and not in MHL mode) it follows
     // level. Port 1's line is not driven.
-    void iTE6805_Set_HPD_Ctrl(int port, int level, int dev);
+    // 0 ok, 1 the chip did not take it (set again on its next pass).
+    int iTE6805_Set_HPD_Ctrl(int port, int level, int dev);
+    int8_t hpd_retry_[2] = {-1, -1};   // a port-0 level the chip did not take
     void iTE6805_Init_fsm(int dev);
 
     // --- measurement, InfoFrames, publication ---
@@ -81,6 +83,7 @@ public:
     int iTE6805_Check_DS_Condition(int dev);
     // 11 rows of the colour-space matrix, 22 bytes each (bank 1 registers 0x70-0x85).
     static const uint8_t CSC_Matrix[11][22];
+    static const uint8_t CSC_RGB_Limited_To_Full[22];
     // The CSC row a YUV input uses: 7 BT.709, 8 extended colorimetry 5 or 6, else 5.
     static int iTE6805_CSC_Row(uint32_t colorimetry, uint8_t extendedColorimetry);
 
@@ -88,12 +91,14 @@ private:
     bool port_caof(int port, int dev);
     // HTotal, HActive, VTotal and VActive from the counters (the layout follows ChipID).
     void read_sizes(int dev);
+    bool hpd_line(int level, int dev);   // port 0's hot-plug pin; false: the chip answers nothing
     void publish(int dev, bool statusBytes, bool notify, bool valid, int nosignal);
     uint8_t rd(uint8_t reg, int dev);
     void wr(uint8_t reg, uint8_t value, int dev);
     void set(uint8_t reg, uint8_t mask, uint8_t value, int dev);
     ite6805_sys* owner_;
     bool timing_ok_[2] = {false, false};
+    bool read_ok_[2] = {false, false};    // every read of the last measurement was answered
     uint8_t pclk_sample_[2] = {0, 0};     // the next sample, 1..20; 0: none pending
     uint32_t pclk_sum_[2] = {0, 0};
     uint64_t pclk_due_us_[2] = {0, 0};

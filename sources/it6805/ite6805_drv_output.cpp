@@ -25,6 +25,11 @@ const uint8_t ite6805_drv::CSC_Matrix[11][22] = {
     {}, {},
 };
 
+// RGB 16-235 to RGB 0-255 (select 2): each channel times 255/219 (0x0950, 0x0800 = 1.0) on
+// the diagonal, then the offset 0xED (-19) of the first byte.
+const uint8_t ite6805_drv::CSC_RGB_Limited_To_Full[22] = {0xED, 0xED, 0x00, 0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                        0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x09, 0x00};
+
 const iTE6805_DSTiming iTE6805_SupportedDSTiming[ite6805_drv::kDSTimingRows] = {
     {3840, 2160, 5280, 2250, 297000, 1056, 88, 296, 8, 10, 72, 25000, 0, 0x0101, 0x0101, "CEA Fmt94 3840x2160P@25Hz/50Hz", 94, 0},
     {4096, 2160, 5280, 2250, 297000, 968, 88, 128, 8, 10, 72, 25000, 0, 0x0101, 0x0101, "CEA Fmt99 4096x2160P@25Hz/50Hz", 99, 0},

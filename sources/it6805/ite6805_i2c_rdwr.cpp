@@ -21,8 +21,10 @@ bool ite6805_i2c_rdwr::trace(int dev) const
 uint8_t ite6805_i2c_rdwr::hdmirxrd(uint8_t reg, int /*dev*/)
 {
     uint8_t value = 0;
-    if (!bus().i2c_read(owner_->fd, kAddrRx, reg, &value, 1))
+    if (!bus().i2c_read(owner_->fd, kAddrRx, reg, &value, 1)) {
+        ++errors;
         std::printf("=====HDMI Read ERROR Read Reg0x%X=\n", reg);
+    }
     return value;
 }
 
@@ -32,13 +34,18 @@ int ite6805_i2c_rdwr::hdmirxwr(uint8_t reg, uint8_t value, int dev)
         std::printf("i2c_single_write(0x90, 0x%02X, 1, 0x%02X);\n", reg, value);
     if (bus().i2c_write(owner_->fd, kAddrRx, reg, &value, 1))
         return 0;
+    ++errors;
     std::printf("=====HDMI I2C ERROR Write Reg0x%X=%X =====\n", reg, value);
     return 1;
 }
 
 int ite6805_i2c_rdwr::hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int dev)
 {
+    const uint32_t before = errors;
     const uint8_t old = hdmirxrd(reg, dev);
+    // A register whose value is unknown is not written: its other bits would be lost.
+    if (errors != before)
+        return 1;
     return hdmirxwr(reg, uint8_t((old & ~mask) | (value & mask)), dev);
 }
 
@@ -48,6 +55,7 @@ int ite6805_i2c_rdwr::hdmirxbrd(uint8_t reg, int count, uint8_t* buffer)
         return 0;
     if (bus().i2c_read(owner_->fd, kAddrRx, reg, buffer, count))
         return 1;
+    ++errors;
     std::printf("HDMI Read ERROR !!!");
     std::printf("=====  Read Reg0x%X=\n", reg);
     return 0;
@@ -62,6 +70,7 @@ int ite6805_i2c_rdwr::hdmirxbwr(uint8_t reg, int count, const uint8_t* buffer, i
     }
     if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer
         || !bus().i2c_write(owner_->fd, kAddrRx, reg, buffer, unsigned(count))) {
+        ++errors;
         std::printf("=====IT6805 I2C ERROR Write Reg0x%X=%X =====\n", reg, count);
         return 0;
     }

@@ -3,8 +3,9 @@
 // the chip only through here: the receiver register file (0x90, eight banks selected by
 // register 0x0F bits 0-2), the EDID RAM (0xA8), the LVDS block (0xB4) and the CEC page
 // (0xC8). The device index only selects the per-device trace flag; both indices address
-// the same chip. Single writes return 0 on success and 1 on failure; nothing retries,
-// the state machines recover through their own time-outs.
+// the same chip. Single writes return 0 on success and 1 on failure; nothing retries here
+// (the bus asks a failed read once more). Every failure counts in `errors`: a set-up or a
+// measurement during which it moved is not in force and is done again.
 
 #include <cstdint>
 
@@ -29,6 +30,8 @@ public:
     static constexpr uint8_t kAddrCec = 0xC8;
 
     explicit ite6805_i2c_rdwr(ite6805_sys* owner) : owner_(owner) {}
+
+    uint32_t errors = 0;   // transfers that failed
 
     uint8_t hdmirxrd(uint8_t reg, int dev);
     int hdmirxwr(uint8_t reg, uint8_t value, int dev);

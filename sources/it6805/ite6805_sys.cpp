@@ -69,7 +69,7 @@ void ite6805_sys::delay1ms(unsigned ms)
 uint8_t ite6805_sys::rd(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev); }
 void ite6805_sys::wr(uint8_t reg, uint8_t value, int dev) { p_i2c->hdmirxwr(reg, value, dev); }
 void ite6805_sys::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { p_i2c->hdmirxset(reg, mask, value, dev); }
-void ite6805_sys::bank(int b, int dev) { p_ite6805_drv->chgbank(b, dev); }
+int ite6805_sys::bank(int b, int dev) { return p_ite6805_drv->chgbank(b, dev); }
 
 uint32_t ite6805_sys::iTE6805_Real_HActive(int dev) const
 {
@@ -111,16 +111,20 @@ void ite6805_sys::iTE6805_FSM(int dev)
     if (dev < 0 || dev > 1)
         return;
     switch (FsmState[dev]) {
-    case 0:
+    case 0: {
         // An absent chip costs failed transfers on the bus every other input uses: after a
         // miss it is tried again only after a pause that doubles up to a second.
         if (Utils::getTimeSpace(identify_retry_stamp[dev]) < identify_retry_ticks[dev])
             break;
+        const uint32_t before = p_i2c->errors;
         if (iTE6805_Identify_Chip(dev)) {
             identify_retry_ticks[dev] = 0;
             p_ite6805_drv->iTE6805_Init_fsm(dev);
-            FsmState[dev] = 2;
-            settle_until_us[dev] = board::Clock::monotonicUs() + kSettleMs * 1000;
+            // A chip that did not take its whole start-up is started again.
+            if (p_i2c->errors == before) {
+                FsmState[dev] = 2;
+                settle_until_us[dev] = board::Clock::monotonicUs() + kSettleMs * 1000;
+            }
         } else {
             // A receiver that stopped answering (held in reset, or gone) carries no picture:
             // an input that had one is published as no signal. One that never had a signal
@@ -132,6 +136,7 @@ void ite6805_sys::iTE6805_FSM(int dev)
             identify_retry_ticks[dev] = next < kIdentifyRetryMaxTicks ? next : kIdentifyRetryMaxTicks;
         }
         break;
+    }
     case 2:
         // The chip settles for a second; the thread polls the other inputs meanwhile.
         if (board::Clock::monotonicUs() >= settle_until_us[dev])
@@ -146,6 +151,8 @@ void ite6805_sys::iTE6805_FSM(int dev)
 void ite6805_sys::iTE6805_MainBody(int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    if (p_ite6805_drv->hpd_retry_[dev] >= 0)
+        p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, p_ite6805_drv->hpd_retry_[dev], dev);
     iTE6805_Port_Reset_Body(d.ResetPort, dev);
     iTE6805_Port_Select_Body(d.RequestedPort, dev);
     if (d.VidState > STATEV_Unplug) {

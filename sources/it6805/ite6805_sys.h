@@ -118,6 +118,10 @@ struct iTE6805_COUNTERS {
     uint8_t DeskewRestarts = 0;
     uint8_t NewAVIFlag = 0;
     uint8_t Remeasuring = 0;                // the clock is measured again for a new AVI InfoFrame
+    // A state entry (video) or change (audio) a transfer of which failed is made again on
+    // the next pass: 1 video, audio state + 1.
+    uint8_t VidRetry = 0;
+    uint8_t AudRetry = 0;
     // The transmitter clock is awaited over the passes: 1 for a video-stable entry, 2 for a
     // new measurement; the output is set up and published once it settled.
     uint8_t VboWaiting = 0;
@@ -222,10 +226,13 @@ public:
 
 private:
     void port_sys_irq(int port, int dev);
+    void vid_enter(uint32_t state, int dev);
+    void aud_enter(uint32_t state, int dev);
+    void output_ready(int how, int dev);
     void reset_device_fields(int dev);
     // Bank helpers over the register-access object.
     uint8_t rd(uint8_t reg, int dev);
     void wr(uint8_t reg, uint8_t value, int dev);
     void set(uint8_t reg, uint8_t mask, uint8_t value, int dev);
-    void bank(int b, int dev);
+    int bank(int b, int dev);   // 0 ok, 1 failed
 };

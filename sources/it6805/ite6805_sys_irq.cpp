@@ -265,6 +265,7 @@ void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
     // A video-stable entry still waiting for the transmitter clock sets the output up
     // (and asks for audio) itself once it is ready, from the mode then.
     const bool stable = d.VidState == STATEV_VidStable && cnt[dev].VboWaiting != 1;
+    const uint32_t before = p_i2c->errors;
     if (p_ite6805_drv->iTE6805_Check_HDMI_OR_DVI_Mode(port, dev) == 2) {
         iTE6805_aud_chg(STATEA_AudioOff, dev);
         if (stable)
@@ -277,6 +278,9 @@ void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
         }
         std::printf("# HDMI/DVI Mode : HDMI #\n");
     }
+    // An output not set up whole: the video-stable entry is made again.
+    if (stable && p_i2c->errors != before)
+        cnt[dev].VidRetry = 1;
 }
 
 void ite6805_sys::iTE6805_INT_ECC_ERROR(int dev)

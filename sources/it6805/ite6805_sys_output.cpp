@@ -165,11 +165,20 @@ void ite6805_sys::iTE6805_Enable_Video_Output(int dev)
     std::printf("AVIInfoFrame_Input_ColorFormat = %d \n", int(d.AVIInfoFrame_Input_ColorFormat));
     // A DVI source is RGB; the input format read from the AVI InfoFrame counts for HDMI only.
     const uint32_t input = d.InputType == 2 ? 0 : d.AVIInfoFrame_Input_ColorFormat;
-    if (input == 0) {
+    // Limited-range RGB (16-235) is expanded to the full range the output carries, as
+    // inputs 0-2 do: passed as sent its blacks are grey and its whites dim.
+    const bool expand = input == 0 && d.InputType != 2 && d.RGBQuantRange == 1;
+    if (expand) {
+        std::printf("---- limited RGB to full RGB ----\n");
+        set(0x6C, 0x03, 0x02, dev);
+        if (bank(1, dev) == 0)   // else the block would land on bank 0's registers
+            p_i2c->hdmirxbwr(0x70, 22, ite6805_drv::CSC_RGB_Limited_To_Full, dev);
+        bank(0, dev);
+    } else if (input == 0) {
         std::printf("---- YUV to YUV or RGB to RGB ----\n");
         set(0x6C, 0x03, 0x00, dev);
-        bank(1, dev);
-        wr(0x85, 0x00, dev);
+        if (bank(1, dev) == 0)
+            wr(0x85, 0x00, dev);
         bank(0, dev);
     } else {
         std::printf("---- input YUV to output RGB ----\n");
@@ -177,8 +186,8 @@ void ite6805_sys::iTE6805_Enable_Video_Output(int dev)
         const int row = ite6805_drv::iTE6805_CSC_Row(d.Colorimetry, d.ExtendedColorimetry);
         std::printf("--- CSC_TABLE != NULL --- ");
         std::printf("--- Using CSC_TABLE = %d --- \n", row);
-        bank(1, dev);
-        p_i2c->hdmirxbwr(0x70, 22, ite6805_drv::CSC_Matrix[row], dev);
+        if (bank(1, dev) == 0)
+            p_i2c->hdmirxbwr(0x70, 22, ite6805_drv::CSC_Matrix[row], dev);
         bank(0, dev);
     }
     drv->iTE6805_Set_ColorDepth(dev);

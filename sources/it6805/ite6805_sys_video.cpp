@@ -34,6 +34,17 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
     iTE6805_COUNTERS& c = cnt[dev];
+    const uint32_t before = p_i2c->errors;
+    vid_enter(state, dev);
+    // An entry a transfer of which failed (a tristate, a measurement, an output setting)
+    // is not in force: made again on the next pass, unless the state moved meanwhile.
+    c.VidRetry = p_i2c->errors != before && d.VidState == state;
+}
+
+void ite6805_sys::vid_enter(uint32_t state, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
     d.VidState = state;
     c.VboWaiting = 0;
@@ -101,6 +112,16 @@ void ite6805_sys::iTE6805_vid_chg(uint32_t state, int dev)
 void ite6805_sys::iTE6805_Output_Ready(int how, int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    const uint32_t before = p_i2c->errors;
+    output_ready(how, dev);
+    // An output not set up whole: the video-stable entry is made again.
+    if (p_i2c->errors != before && d.VidState == STATEV_VidStable)
+        cnt[dev].VidRetry = 1;
+}
+
+void ite6805_sys::output_ready(int how, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
     ite6805_drv* drv = p_ite6805_drv;
     if (iTE6805_SCDT_Moved(dev)) {
         iTE6805_INT_SCDT_Chg(dev);
@@ -136,6 +157,11 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
     iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
+    if (c.VidRetry) {
+        c.VidRetry = 0;
+        iTE6805_vid_chg(d.VidState, dev);
+        return;
+    }
     switch (d.VidState) {
     case STATEV_Unplug:
         if (drv->iTE6805_Check_5V_State(d.CurrentPort, dev))
@@ -182,6 +208,7 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             c.Remeasuring = 1;
             drv->iTE6805_PCLK_Start(dev);
         }
+        const uint32_t before = p_i2c->errors;
         if (c.Remeasuring && drv->iTE6805_PCLK_Step(dev)) {
             std::printf("!!! New AVI InfoFrmae in STATEV_VidStable !!!\n");
             c.Remeasuring = 0;
@@ -193,10 +220,19 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             if (c.VboWaiting != 1)
                 c.VboWaiting = 2;
         }
+        // A new measurement or setting a transfer of which failed: the entry is made again.
+        if (!c.Remeasuring && p_i2c->errors != before) {
+            c.VidRetry = 1;
+            break;
+        }
         // The clock of a setting that a new measurement will replace is not waited for.
         if (c.VboWaiting && !c.Remeasuring) {
             if (!iTE6807_VBO_Clock_Step(dev))
                 break;
+            if (p_i2c->errors != before) {
+                c.VidRetry = 1;
+                break;
+            }
             const int how = c.VboWaiting;
             c.VboWaiting = 0;
             iTE6805_Output_Ready(how, dev);
@@ -290,6 +326,16 @@ void ite6805_sys::iTE6805_aud_chg(uint32_t state, int dev)
     iTE6805_COUNTERS& c = cnt[dev];
     if (d.AudState == state)
         return;
+    const uint32_t before = p_i2c->errors;
+    aud_enter(state, dev);
+    // A change a transfer of which failed (the tristate, the rate) is made again next pass.
+    c.AudRetry = p_i2c->errors != before && d.AudState == state ? uint8_t(state + 1) : 0;
+}
+
+void ite6805_sys::aud_enter(uint32_t state, int dev)
+{
+    iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    iTE6805_COUNTERS& c = cnt[dev];
     d.AudState = state;
     switch (state) {
     case STATEA_AudioOff:
@@ -324,6 +370,13 @@ void ite6805_sys::iTE6805_aud_fsm(int dev)
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
     iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
+    if (c.AudRetry) {
+        const uint32_t state = c.AudRetry - 1u;
+        c.AudRetry = 0;
+        d.AudState = state == STATEA_AudioOff ? STATEA_RequestAudio : STATEA_AudioOff;   // not the same: made again
+        iTE6805_aud_chg(state, dev);
+        return;
+    }
     switch (d.AudState) {
     case STATEA_AudioOff:
         break;

@@ -649,14 +649,19 @@ const char* const kModes[] = {"1920x1080@60 2200 88 44", "1920x1080@50 2640 528 
                               "3840x2160@30", "3840x2160@24", "2176x1080@50 2496 88 44", "2180x1080@50 2500 88 44",
                               "640x480@59.9 1000 16 96", "640x480@60 1000 16 96", "1920x1080i@60 2200 88 44", "1920x1080i@50",
                               "720x480@59.94 858 16 62", "720x576@50 864 12 64", "1440x480i@59.94 1716 38 124",
-                              "1440x576i@50 1728 24 128", "800x600@60 1056 40 128",
+                              "1440x576i@50 1728 24 128", "800x600@60 1056 40 128", "1920x1080@56",
                               "3840x2160@24 5500 1276 88", "3840x2160@60", "2180x1080@50 2502 88 44"};
 constexpr int kModeCount = sizeof kModes / sizeof kModes[0];
-// Drawn half the time: the modes at a bound the drivers decide by (the last two: input 3 only).
-const int kBoundModes[] = {13, 14, 15, 18, 20, 22, 16, 12, 24, 12};
+// Drawn half the time: the modes at a bound the drivers decide by, 54/55/56 Hz among them
+// (the last two: input 3 only).
+const int kBoundModes[] = {13, 14, 15, 18, 20, 22, 16, 12, 5, 6, 23, 25, 12};
 // Audio rates (Hz) across the 46-58 kHz band with their channel-status codes, 0.4% or more off the
 // driver's bounds: at 594 MHz ten TMDS samples count ~345 ticks, so 0.3% is all the rate resolves to.
-const std::pair<int, int> kAudio[] = {{45500, 0}, {45800, 0}, {46500, 2}, {58500, 2}, {59500, 11}, {96000, 10}, {44100, 0}, {32000, 3}};
+// Each side of each band's bound (0.6% off it), then the common rates.
+const std::pair<int, int> kAudio[] = {{38770, 3}, {39230, 0}, {45720, 0}, {46280, 2}, {58650, 2}, {59350, 11}, {78520, 11},
+                                      {79480, 8}, {91450, 8}, {92550, 10}, {106360, 10}, {107640, 43}, {166000, 43},
+                                      {168000, 12}, {181900, 12}, {184100, 14}, {96000, 10}, {44100, 0}, {32000, 3}, {48000, 2}};
+constexpr int kAudioCount = sizeof kAudio / sizeof kAudio[0];
 
 // What one source sends, kept by the test alone: its timing as it states it (porches,
 // polarities) and its InfoFrames. Colour 3 is YUV 4:2:0 (input 3 only), 4 a DVI source.
@@ -685,12 +690,35 @@ std::vector<int> status(int i)
 // One source event on one input of the family [first, last].
 struct Event : rc::state::Command<Sources, Bench> {
     int input, kind, mode, value, porch, wait;
+    int fault, at, length;   // transfers to the input's receiver that fail: see strike()
     static int first, last;
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
-    static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 10 : 8)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
+    static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 13 : 11)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
     Event() : input(draw(first, last + 1)), kind(draw(0, 15)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
-              wait(draw(0, 3) ? 0 : draw(1, 260)) {}
+              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind == 13 || draw(0, 3) ? 0 : draw(1, 4)),
+              at(draw(0, 2) ? draw(0, 60) : draw(0, 1500)), length(draw(2, 40)) {}
+    // AVI fields of `extra`: VIC, colorimetry, range (0 by VIC, 1 limited, 2 full).
+    static int vicOf(int e) { return e % 128; }
+    static int colorimetryOf(int e) { return e / 128 % 3; }
+    static int rangeOf(int e) { return e / 384 % 3; }
+    static int aviFields(int vic, int colorimetry, int range) { return vic + 128 * (colorimetry + 3 * range); }
+    // A new colorimetry whose AVI checksum is the old one's: the VIC moves 64 the other way.
+    static int checksumKept(int e)
+    {
+        const int vic = vicOf(e), c = colorimetryOf(e);
+        return vic >= 64 && c < 2 ? aviFields(vic - 64, c + 1, rangeOf(e)) : vic < 64 && c > 0 ? aviFields(vic + 64, c - 1, rangeOf(e)) : e;
+    }
+    // Arms the failing transfers, counted on the input's receiver alone: one write, one read
+    // and its retry, or a run of reads and writes, after `at` that pass.
+    void strike() const
+    {
+        const int in = input;
+        sim::I2cBusModel::drop({at, fault == 3 ? length : fault, fault != 1, fault != 2, [in](uint8_t a) {
+                                    return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
+                                           && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8));
+                                }});
+    }
     // The porches and polarities a new timing comes with: as the mode states them, else
     // drawn within what the blanking and the receivers' counters hold.
     void timing(Sent& x) const
@@ -716,12 +744,14 @@ struct Event : rc::state::Command<Sources, Bench> {
         static const int kColours3[] = {3, 3, 4, 0, 1, 2, 0, 0}, kColours[] = {4, 4, 0, 1, 2, 0, 0, 0};
         const int* colours = input == 3 ? kColours3 : kColours;
         switch (kind) {
-        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, value % 8, value % 8, porch % 6, 0, 0, 0, 0, 1, 1, false, input < 3 && porch % 4 == 1, false, x.inReset, x.altChip, x.vboStuck};
+        case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, (value + porch) % kAudioCount, (value + porch) % kAudioCount,
+                                 aviFields(porch % 6, porch / 6 % 3, porch / 18 % 3), 0, 0, 0, 0, 1, 1, false, input < 3 && porch % 4 == 1, false, x.inReset, x.altChip, x.vboStuck};
                 timing(x); break;                                                         // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
         case 4: x.colour = colours[value % 6]; break;                                     // AVI colour format, DVI
-        case 5: x.scan = value % 4; x.extra = porch; break;                               // AVI scan, colorimetry, range, VIC
+        case 5: x.scan = value % 4;                                                       // AVI scan, colorimetry, range, VIC
+                x.extra = value == 7 ? checksumKept(x.extra) : value > 4 ? aviFields(porch % 3, porch / 3 % 3, porch / 9 % 3) : porch; break;
         case 6: (input == 3 ? x.hdcp : x.packed) ^= true; break;                          // HDCP, 3D frame packing
         case 7: x.inReset = input == 3 && !x.inReset;                                     // input 3 held in reset (and
                 x.altChip = x.inReset ? x.altChip : value & 1;                            // found another revision); 0-2
@@ -729,7 +759,7 @@ struct Event : rc::state::Command<Sources, Bench> {
                                                                                           // or the source pulled meanwhile)
         case 13: x.packed ^= input < 3 && (value & 1); break;                              // (an unanswered transfer)
         case 14: x.vboStuck = input == 3 && !x.vboStuck; break;                           // input 3's transmitter clock
-        case 10: (input == 3 ? x.statusAudio : x.audio) = value % 8; break;              // channel status rate, sample rate
+        case 10: (input == 3 ? x.statusAudio : x.audio) = porch % kAudioCount; break;     // channel status rate, sample rate
         default: break;   // EDID written, hot-plug pulsed, a round trip to DVI, an unanswered transfer
         }
     }
@@ -737,6 +767,9 @@ struct Event : rc::state::Command<Sources, Bench> {
     {
         RC_TAG("event " + std::to_string(kind));   // the spread: the kinds of events, and those inside measurements
         RC_CLASSIFY(wait, "an event inside the last one's measurement");
+        RC_TAG(fault ? "fault " + std::to_string(fault) : "no fault");
+        if (fault)
+            strike();
         const bool settled = bench.settled;
         bench.settled = false;
         Sources after = before;
@@ -765,7 +798,8 @@ struct Event : rc::state::Command<Sources, Bench> {
             {"relock", x.keepSync ? "0" : "40"}, {"signal", x.plugged ? "1" : "0"}, {"timing", timing}, {"htotal", total},
             {"hfp", std::to_string(x.hfp)}, {"hsync", std::to_string(x.hsync)}, {"vfp", std::to_string(x.vfp)},
             {"vsync", std::to_string(x.vsync)}, {"hpol", std::to_string(x.hpol)}, {"vpol", std::to_string(x.vpol)},
-            {"scan", std::to_string(x.scan)}, {"colorimetry", std::to_string(x.extra % 3)}, {"vic", std::to_string(x.extra % 128)}};
+            {"scan", std::to_string(x.scan)}, {"colorimetry", std::to_string(colorimetryOf(x.extra))}, {"vic", std::to_string(vicOf(x.extra))},
+            {"range", std::to_string(rangeOf(x.extra))}};
         if (input == 3) {
             keys.insert(keys.end(), {{"5v", x.plugged || x.power ? "1" : "0"}, {"dvi", dvi ? "1" : "0"},
                                      {"colour", std::to_string(dvi ? 0 : x.colour)}, {"audio_fs", std::to_string(kAudio[x.audio].first)},
@@ -774,7 +808,7 @@ struct Event : rc::state::Command<Sources, Bench> {
         } else {
             keys.insert(keys.end(), {{"cable", x.plugged || x.power ? "1" : "0"}, {"hdmi", dvi ? "0" : "1"},
                                      {"colour", x.colour == 1 ? "yuv422" : x.colour == 2 ? "yuv444" : "rgb"},
-                                     {"audiofs", std::to_string(kAudio[x.audio].second)}, {"range", std::to_string(x.extra % 3)},
+                                     {"audiofs", std::to_string(kAudio[x.audio].second)},
                                      {"3d", x.packed ? "framepacking" : "none"}});
         }
         for (const auto& [key, v] : keys) {
@@ -812,13 +846,13 @@ struct Event : rc::state::Command<Sources, Bench> {
             if (input < 3 && (value & 1))
                 sim::InputSideModel::it6602(input).nakBankReturn(1);
             else
-                sim::I2cBusModel::nakReadNumber(1 + porch % 300);
+                sim::I2cBusModel::drop({porch % 300, 1, true, false, nullptr});
             for (int k = 0; k < 150; ++k) {   // nothing the user sees changes meanwhile
                 bench.pass(1);
                 for (int i = 0; settled && i < 4; ++i)
                     RC_ASSERT(status(i) == shown[size_t(i)]);
             }
-            sim::I2cBusModel::nakReadNumber(0);
+            sim::I2cBusModel::drop({});
         }
         if (kind == 11 && input == 3) {   // the PC pulses input 3's hot-plug line
             para->reg_image[0] = 0x40;
@@ -848,7 +882,8 @@ struct Event : rc::state::Command<Sources, Bench> {
     }
     void show(std::ostream& os) const override
     {
-        os << "input " << input << " event " << kind << " " << kModes[mode] << " value " << value << " porch " << porch << " wait " << wait;
+        os << "input " << input << " event " << kind << " " << kModes[mode] << " value " << value << " porch " << porch << " wait " << wait
+           << " fault " << fault << " at " << at << " length " << length;
     }
 };
 int Event::first = 0, Event::last = 2;
@@ -884,6 +919,8 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                 // takes up to 0.85 s). 400 passes (4 s) settle any source; the last 100 then
                 // blocked it less than a second.
                 took.clear();
+                RC_CLASSIFY(sim::I2cBusModel::dropped() > 0, "transfers failed before the check");
+                sim::I2cBusModel::drop({});   // the bus is quiet for the measurement
                 // An input 3 transmitter clock that never settles is waited for 5 s besides.
                 bench.pass(sent[3].vboStuck && sent[3].plugged && !sent[3].inReset ? 900 : 400);
                 RC_ASSERT(*std::max_element(took.begin(), took.end()) < 1000000u);
@@ -895,6 +932,9 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                     const Sent& x = sent[size_t(i)];
                     const sim::InputTiming t = sim::inputTiming(i);
                     const bool shown = x.plugged && !x.inReset;
+                    // The range of RGB: as stated, else full for VIC 0 and 1, limited for the others.
+                    const int range = Event::rangeOf(x.extra), vic = Event::vicOf(x.extra), colorimetry = Event::colorimetryOf(x.extra);
+                    const bool limited = range == 1 || (range == 0 && vic > 1);
                     // After every EDID write the hot-plug pin stays low at least 100 ms, so the
                     // source reads the new one.
                     std::vector<std::pair<uint64_t, int>> hpd;
@@ -928,8 +968,7 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                         // range: full for VIC 0 and 1, limited for the others), full RGB and
                         // DVI passed; YCbCr with the matrix of its colorimetry (by default
                         // BT.709 for HD clocks, BT.601 for SD).
-                        const int range = x.extra % 3, vic = x.extra % 128, colorimetry = x.extra % 3;
-                        const bool yuv = x.colour == 1 || x.colour == 2, limited = range == 1 || (range == 0 && vic > 1);
+                        const bool yuv = x.colour == 1 || x.colour == 2;
                         const int convert = !shown || x.colour == 4 ? 0 : yuv ? 3 : limited ? 2 : 0;
                         RC_ASSERT(!shown || (rx.reg(0, 0x65) & 0x33) == convert);
                         RC_ASSERT(convert != 2 || std::make_pair(rx.reg(1, 0x70), rx.reg(0, 0x68)) == std::make_pair(uint8_t(0xED), uint8_t(0xED)));
@@ -939,7 +978,13 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                         RC_TAG(!shown ? "input 0-2 none" : x.colour == 4 ? "input 0-2 DVI" : yuv ? "input 0-2 YCbCr" : limited ? "input 0-2 RGB limited" : "input 0-2 RGB full");
                     } else if (!x.inReset) {   // tristate exactly while nothing is published
                         RC_ASSERT((chip3.reg(1, 0xC5) & 0x80) == (shown ? 0 : 0x80));
-                        RC_ASSERT(!shown || (chip3.reg(0, 0x6C) & 0x03) == (x.colour == 0 || x.colour == 4 ? 0 : 3));
+                        // RGB leaves at full range: a limited source's black (16) and white
+                        // (235) as 0 and 255, a full one's and DVI's as sent; YUV converted.
+                        const bool expand = x.colour == 0 && limited;
+                        RC_ASSERT(!shown || (x.colour == 0 || x.colour == 4 ? std::make_pair(chip3.rgbOut(16), chip3.rgbOut(235))
+                                                                                  == (expand ? std::make_pair(0, 255) : std::make_pair(16, 235))
+                                                                            : (chip3.reg(0, 0x6C) & 0x03) == 3));
+                        RC_CLASSIFY(shown && expand, "input 3 RGB limited shown");
                     }
                     if (!shown)
                         continue;

@@ -5,6 +5,7 @@
 #include "board/sim/SimBoard.h"
 #include "board/sim/SocModel.h"
 
+#include <algorithm>
 #include <string>
 
 namespace sim {
@@ -71,6 +72,7 @@ bool It6805Model::Signal::operator==(const Signal& o) const
     return power == o.power && clock == o.clock && dvi == o.dvi && hdmi2 == o.hdmi2 && hact == o.hact
            && vact == o.vact && htotal == o.htotal && vtotal == o.vtotal && pclk == o.pclk && colour == o.colour
            && colorimetry == o.colorimetry && extcolorimetry == o.extcolorimetry && vic == o.vic && scan == o.scan
+           && range == o.range
            && interlaced == o.interlaced && hfp == o.hfp && hsync == o.hsync && vfp == o.vfp && vsync == o.vsync
            && hpol == o.hpol && vpol == o.vpol;
 }
@@ -113,6 +115,7 @@ It6805Model::Signal It6805Model::signal()
     s.colorimetry = uint32_t(keys_.number("colorimetry", 0)) & 3;
     s.extcolorimetry = uint32_t(keys_.number("extcolorimetry", 0)) & 7;
     s.vic = uint32_t(keys_.number("vic", 0)) & 0x7F;
+    s.range = uint32_t(keys_.number("range", 0)) & 3;
     s.scan = uint32_t(keys_.number("scan", 0)) & 3;
     s.avmute = keys_.number("avmute", 0) ? 1 : 0;
     s.audio = !s.dvi && keys_.number("audio", 1) != 0;
@@ -172,9 +175,35 @@ void It6805Model::refresh()
         }
     }
     if (sig_.clock && (sig_.colour != last_.colour || sig_.colorimetry != last_.colorimetry || sig_.vic != last_.vic
-                       || sig_.extcolorimetry != last_.extcolorimetry || sig_.scan != last_.scan))
+                       || sig_.extcolorimetry != last_.extcolorimetry || sig_.scan != last_.scan || sig_.range != last_.range))
         banks_[0][0x12] |= 0x01;
     last_ = sig_;
+}
+
+int It6805Model::rgbOut(int level)
+{
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    const uint8_t* m = banks_[1] + 0x70;
+    const auto coefficient = [&](int k) { return int(int16_t(uint16_t((m[3 + 2 * k] | m[4 + 2 * k] << 8) << 2))) / 4; };   // 14 bits, signed
+    switch (banks_[0][0x6C] & 0x03) {
+    case 0:
+        return level;
+    case 2: {
+        for (int k : {1, 2, 3, 5, 6, 7})
+            if (coefficient(k))
+                return -1;   // mixes the channels: no longer a grey
+        int out = -1;
+        for (int k : {0, 4, 8}) {
+            const int v = std::clamp((level * coefficient(k) + 1024) / 2048 + int8_t(m[0]), 0, 255);
+            if (out >= 0 && v != out)
+                return -1;
+            out = v;
+        }
+        return out;
+    }
+    default:
+        return -1;
+    }
 }
 
 bool It6805Model::absent()
@@ -330,7 +359,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
                 return b1;
             }
             case 0x16: return uint8_t(s.colorimetry << 6);
-            case 0x17: return uint8_t(s.extcolorimetry << 4);
+            case 0x17: return uint8_t(s.extcolorimetry << 4 | s.range << 2);
             case 0x18: return uint8_t(s.vic);
             default: return 0x00;
             }

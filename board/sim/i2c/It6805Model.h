@@ -44,7 +44,7 @@ namespace sim {
 //    and a fire while a frame is on the bus is not taken.
 // Scenario keys (prefix input3.): the input's timing as the scaler model reads it
 // (InputTiming: timing, signal, hact, vact, htotal, vtotal, hz, interlaced), then 5v, hfp, hsync, vfp, vsync, hpol, vpol, colour (0 RGB, 1 YUV 4:2:2,
-// 2 YUV 4:4:4, 3 YUV 4:2:0), scan (AVI byte 1 bits 0-1), depth (colour-depth code of 0x98 bits 4-7, e.g. 0x10), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
+// 2 YUV 4:4:4, 3 YUV 4:2:0), scan (AVI byte 1 bits 0-1), range (AVI Q, byte 3 bits 2-3: 0 by VIC, 1 limited, 2 full), depth (colour-depth code of 0x98 bits 4-7, e.g. 0x10), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
 // default above 340 MHz), avmute, audio, audio_fs (Hz; audio_status_fs makes the channel status claim another rate), osc (kHz), osc_ready, caof,
 // eq_passes (-1 = never), err0/err1/err2, eq_saturated, vbo_clock, chipid, id2, avi_flip,
 // chip (= absent), cec_tx_result, relock (ms without SCDT after a new clock or mode while the
@@ -66,6 +66,13 @@ public:
     void setReg(int bank, int reg, uint8_t value);
     // Latches interrupt bits in a write-1-to-clear register of bank 0.
     void raise(int reg, uint8_t bits);
+    // The level the chip drives on each channel for an RGB source's grey of this level
+    // (0-255), by its colour-space converter (bank 0 0x6C bits 0-1): 0 passes the source
+    // as sent; 2 (RGB range) takes each channel times its diagonal coefficient of the
+    // bank 1 0x70-0x85 block (14-bit words from 0x73, 0x0800 = 1.0) plus the signed offset
+    // at 0x70, clamped to 0-255. -1 when the path is no RGB-to-RGB one (3: YUV to RGB) or
+    // does not keep a grey grey.
+    int rgbOut(int level);
 
     struct HpdChange {
         uint64_t us;
@@ -102,7 +109,7 @@ private:
     struct Signal {
         bool power = false, clock = false, dvi = false, hdmi2 = false, audio = false, interlaced = false;
         uint32_t hact = 0, vact = 0, htotal = 0, vtotal = 0, hfp = 0, hsync = 0, vfp = 0, vsync = 0;
-        uint32_t hpol = 1, vpol = 1, colour = 0, colorimetry = 0, extcolorimetry = 0, vic = 0, avmute = 0, scan = 0;
+        uint32_t hpol = 1, vpol = 1, colour = 0, colorimetry = 0, extcolorimetry = 0, vic = 0, avmute = 0, scan = 0, range = 0;
         uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000, depth = 0;
         uint32_t statusFs = 48000;   // the rate the channel status claims
         long relock = 40;            // ms without SCDT after a new clock or mode
