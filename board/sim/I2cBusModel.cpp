@@ -213,7 +213,7 @@ int I2cBus::transfer(int fd, I2cMessage* messages, unsigned count)
     for (unsigned i = 0; i < count; ++i)
         reads = reads || messages[i].read;
     sim::I2cBusModel::Drop& drop = sim::g_drop;
-    if (drop.run > 0 && count && (reads ? drop.reads : drop.writes) && (!drop.on || drop.on(uint8_t(messages[0].address << 1)))) {
+    if (drop.run > 0 && count && (reads ? drop.reads : drop.writes) && (!drop.on || drop.on(uint8_t(messages[0].address << 1), messages[0].data, messages[0].length))) {
         if (drop.after > 0) {
             --drop.after;
         } else {

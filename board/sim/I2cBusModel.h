@@ -43,13 +43,14 @@ public:
     static void setAbsent(uint8_t address8, bool absent);   // every device at that address NAKs
     static void nakTransferNumber(int n);                   // the n-th transfer from now NAKs (1 = next); 0 = off
     // Transfers that fail as a bus that drops them: of the transfers that match (reads,
-    // writes, or both, to the devices `on` accepts by their 8-bit address; none: any), the
-    // first `after` pass, the next `run` are not acknowledged, the rest pass again. One
-    // drop at a time; a new one replaces it, run 0 ends it.
+    // writes, or both, that `on` accepts by their 8-bit address and first message: the
+    // register byte, with a write's data after it; none: any), the first `after` pass, the
+    // next `run` are not acknowledged, the rest pass again. One drop at a time; a new one
+    // replaces it, run 0 ends it.
     struct Drop {
         int after = 0, run = 0;
         bool reads = true, writes = true;
-        std::function<bool(uint8_t address8)> on;
+        std::function<bool(uint8_t address8, const uint8_t* data, uint16_t length)> on;
     };
     static void drop(const Drop& d);
     static int dropped();                                   // transfers the drop failed so far

@@ -669,14 +669,17 @@ struct Event : rc::state::Command<Sources, Bench> {
         const int vic = vicOf(e), c = colorimetryOf(e);
         return vic >= 64 && c < 2 ? aviFields(vic - 64, c + 1, rangeOf(e)) : vic < 64 && c > 0 ? aviFields(vic + 64, c - 1, rangeOf(e)) : e;
     }
-    // Arms the failing transfers, counted on the input's receiver alone: one write, one read
-    // and its retry, or a run of reads and writes, after `at` that pass.
+    // Arms the failing transfers, counted on the input's receiver alone: one write (any, a
+    // bank select or a block), one read and its retry, or a run of reads and writes.
     void strike() const
     {
-        const int in = input;
-        sim::I2cBusModel::drop({at, fault == 3 ? length : fault, fault != 1, fault != 2, [in](uint8_t a) {
+        // Which: 0 any, 1 a bank select, 2 a block write, 3 a read of the timing counters.
+        const int in = input, only = fault == 1 ? length % 3 : fault == 2 ? 3 * (length % 2) : 0;
+        sim::I2cBusModel::drop({only == 1 ? at % 12 : only == 2 ? at % 3 : only == 3 ? at % 40 : at, fault == 3 ? length : fault,
+                                fault != 1, fault != 2, [in, only](uint8_t a, const uint8_t* d, uint16_t n) {
                                     return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
-                                           && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8));
+                                           && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8))
+                                           && (only == 0 || (only == 1 ? n == 2 && d[0] == 0x0F : only == 2 ? n > 3 : d[0] >= 0x99 && d[0] <= 0xAB));
                                 }});
     }
     // The porches and polarities a new timing comes with: as the mode states them, else
@@ -727,7 +730,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     {
         RC_TAG("event " + std::to_string(kind));   // the spread: the kinds of events, and those inside measurements
         RC_CLASSIFY(wait, "an event inside the last one's measurement");
-        RC_TAG(fault ? "fault " + std::to_string(fault) : "no fault");
+        RC_TAG(fault ? "fault " + std::to_string(fault) + (fault < 3 ? " on " + std::to_string(length % (fault == 1 ? 3 : 2)) : "") : "no fault");
         if (fault)
             strike();
         const bool settled = bench.settled;
@@ -823,7 +826,7 @@ struct Event : rc::state::Command<Sources, Bench> {
                 para->ram[KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * crop] = uint8_t(0x10 | source);
             KelRamPara::put16(layer + KelRamPara::kLayerSource, uint16_t(porch & 1 ? 0x8000 | crop : source));
             // The expander misses a few writes: the route stays asked for until it took one.
-            sim::I2cBusModel::drop({0, length % 4, false, true, [](uint8_t a) { return a == 0x40; }});
+            sim::I2cBusModel::drop({0, length % 4, false, true, [](uint8_t a, const uint8_t*, uint16_t) { return a == 0x40; }});
             velinsource::p_velin_source->raise_audio_route();
             bench.pass(5);
             const int bits[] = {0x40, 0x20, 0x10, 0x04, 0x00};   // DVI (input 0), HDMI1, HDMI2, input 3, none
