@@ -656,7 +656,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 13 : 11)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
     Event() : input(draw(first, last + 1)), kind(draw(0, 16)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
-              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind >= 13 || draw(0, 3) ? 0 : draw(1, 4)),
+              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind >= 13 || draw(0, 2) ? 0 : draw(1, 4)),
               at(draw(0, 2) ? draw(0, 60) : draw(0, 1500)), length(draw(2, 40)) {}
     // AVI fields of `extra`: VIC, colorimetry, range (0 by VIC, 1 limited, 2 full).
     static int vicOf(int e) { return e % 128; }
@@ -673,13 +673,13 @@ struct Event : rc::state::Command<Sources, Bench> {
     // bank select or a block), one read and its retry, or a run of reads and writes.
     void strike() const
     {
-        // Which: 0 any, 1 a bank select, 2 a block write, 3 a read of the timing counters.
+        // Which: 0 any, 1 a select of bank 1, 2 a block write, 3 a read of the timing counters.
         const int in = input, only = fault == 1 ? length % 3 : fault == 2 ? 3 * (length % 2) : 0;
-        sim::I2cBusModel::drop({only == 1 ? at % 12 : only == 2 ? at % 3 : only == 3 ? at % 40 : at, fault == 3 ? length : fault,
+        sim::I2cBusModel::drop({only == 1 ? at % 6 : only == 2 ? at % 3 : only == 3 ? at % 20 : at, fault == 3 ? length : fault,
                                 fault != 1, fault != 2, [in, only](uint8_t a, const uint8_t* d, uint16_t n) {
                                     return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
                                            && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8))
-                                           && (only == 0 || (only == 1 ? n == 2 && d[0] == 0x0F : only == 2 ? n > 3 : d[0] >= 0x99 && d[0] <= 0xAB));
+                                           && (only == 0 || (only == 1 ? n == 2 && d[0] == 0x0F && (d[1] & 7) == 1 : only == 2 ? n > 3 : d[0] >= 0x99 && d[0] <= 0xAB));
                                 }});
     }
     // The porches and polarities a new timing comes with: as the mode states them, else
@@ -731,8 +731,6 @@ struct Event : rc::state::Command<Sources, Bench> {
         RC_TAG("event " + std::to_string(kind));   // the spread: the kinds of events, and those inside measurements
         RC_CLASSIFY(wait, "an event inside the last one's measurement");
         RC_TAG(fault ? "fault " + std::to_string(fault) + (fault < 3 ? " on " + std::to_string(length % (fault == 1 ? 3 : 2)) : "") : "no fault");
-        if (fault)
-            strike();
         const bool settled = bench.settled;
         bench.settled = false;
         Sources after = before;
@@ -774,6 +772,8 @@ struct Event : rc::state::Command<Sources, Bench> {
                                      {"audiofs", std::to_string(kAudio[x.audio].second)},
                                      {"3d", x.packed ? "framepacking" : "none"}});
         }
+        if (fault)   // from here on: the source's news is set up under failing transfers
+            strike();
         for (const auto& [key, v] : keys) {
             RC_ASSERT(v.empty() || sim::ScenarioCheck::problem("input" + std::to_string(input) + "." + key, v).empty());
             set(key, v);
