@@ -457,8 +457,12 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
     }
 
     // Every new vendor infoframe counts, so a source that leaves 3D turns the generator off.
-    if (int08 & 0x04)
+    // One not read whole, or a generator not set, is decided again on the next pass.
+    if ((int08 & 0x04) || de3d_retry[dev]) {
+        const uint32_t errors = io_errors;
         d->de3dframe = uint8_t(IT6602_DE3DFrame(fd, 1, dev));
+        de3d_retry[dev] = io_errors != errors;
+    }
 
     if (int09 & 0x40) {
         hdmirxwr_it6602(fd, 0x09, address() == 0x94 ? 0x20 : 0x40);

@@ -130,6 +130,7 @@ struct IT6602_dev_data {
     uint8_t m_ucColorDepth = 0;
     uint8_t m_ucLastAVI[5] = {0, 0, 0, 0, 0};   // AVI fields last seen (bank 2 0x15-0x19, masked)
     uint8_t m_ucStatus = 0;            // bit 3 HDMI mode, bit 5 AVI changed
+    uint8_t m_AudioRetry = 0;          // an audio state whose change failed, + 1: made again
 };
 
 // Per device and port: the equaliser bookkeeping that lives beside the search record.
@@ -164,6 +165,7 @@ public:
     // measurement during which this moved is not in force and is done again.
     uint32_t io_errors = 0;
     int8_t hpd_retry[3] = {-1, -1, -1};       // a hot-plug level the chip did not take
+    bool de3d_retry[3] = {false, false, false};   // the 3D generator not set as decided
 
     static const IT6602_REG_INI* const IT6602_HDMI_INIT_TABLE;   // 81 rows, then register 0xFF
     static const uint8_t IT6602EQTable[3];
@@ -306,4 +308,5 @@ private:
     void deskew_burst(int fd, IT6602_dev_data* d, int port, int dev);
     int select(int dev);                      // cur_dev = dev (clamped); returns it
     void set_source_online_status(int dev, bool zero);
+    void switch_audio(int fd, IT6602_dev_data* d, int state);
 };

@@ -57,6 +57,14 @@ void velin_it6602::IT6602SwitchAudioState(int fd, IT6602_dev_data* d, int state)
 {
     if (d->m_AState == state)
         return;
+    const uint32_t errors = io_errors;
+    switch_audio(fd, d, state);
+    // A change a transfer of which failed (the output enable, a reset) is made again.
+    d->m_AudioRetry = io_errors != errors && d->m_AState == state ? uint8_t(state + 1) : 0;
+}
+
+void velin_it6602::switch_audio(int fd, IT6602_dev_data* d, int state)
+{
     d->m_AState = uint8_t(state);
     KEL_TRACE("+++ %s\n", AStateStr[state < 6 ? state : 5]);
     switch (state) {
@@ -87,6 +95,13 @@ void velin_it6602::IT6602AudioHandler(int fd, int dev)
     IT6602_dev_data* d = &dev_data[dev];
     if (d->m_bHold == 1)
         return;
+    if (d->m_AudioRetry) {
+        const int state = d->m_AudioRetry - 1;
+        d->m_AudioRetry = 0;
+        d->m_AState = uint8_t(state == ASTATE_AudioOff ? ASTATE_RequestAudio : ASTATE_AudioOff);   // not the same: made again
+        IT6602SwitchAudioState(fd, d, state);
+        return;
+    }
     d->m_AudioCountingTimer = d->m_AudioCountingTimer > 100 ? uint16_t(d->m_AudioCountingTimer - 100) : 0;
     switch (d->m_AState) {
     case ASTATE_WaitForReady:

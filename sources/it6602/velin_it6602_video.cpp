@@ -536,8 +536,11 @@ void velin_it6602::Dump3DReg(int fd)
 // The DE generator off: a 2D picture must not be cut into frame-packed halves.
 void velin_it6602::IT6602_DE3DOff(int fd)
 {
+    const uint32_t errors = io_errors;
     hdmirxset_it6602(fd, 0x66, 0x10, 0x00);
     hdmirxset_it6602(fd, 0x85, 0x20, 0x00);
+    if (io_errors != errors)
+        de3d_retry[cur_dev] = 1;
 }
 
 int velin_it6602::IT6602_DE3DFrame(int fd, int newframe, int dev)

@@ -209,27 +209,12 @@ TEST_F(It6805Test, CaofThatNeverFinishesIsAbandonedAfterSixRestarts)
 
 // --- colour conversion ---------------------------------------------------------------------
 
-TEST_F(It6805Test, YuvInputsAreConvertedWithTheMatrixOfTheirColorimetry)
+// What each source's colours become on the output: the history check (velinsource_test).
+TEST_F(It6805Test, ColorimetryPicksTheMatrixRowAndThePixelClockTheColourDepth)
 {
     EXPECT_EQ((std::vector<int>{ite6805_drv::iTE6805_CSC_Row(2, 0), ite6805_drv::iTE6805_CSC_Row(3, 5), ite6805_drv::iTE6805_CSC_Row(3, 6),
                                 ite6805_drv::iTE6805_CSC_Row(3, 4), ite6805_drv::iTE6805_CSC_Row(1, 0)}),
               (std::vector<int>{7, 8, 8, 5, 5}));
-
-    set("colour", 2);
-    set("colorimetry", 2);
-    source(1920, 1080, 2200, 1125, 60);
-    ASSERT_TRUE(runUntil([&] { return data().Flag_VidStable_Done == 1; }));
-    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x6C) & 0x03, chip().reg(0, 0x6B) & 0x30}), (std::vector<int>{3, 0x20}))
-        << "input format YUV 4:4:4";
-    const uint8_t bt709[22] = {0x04, 0x00, 0xA7, 0x4F, 0x09, 0xBA, 0x3B, 0x4B, 0x3E, 0x4F, 0x09,
-                               0x57, 0x0E, 0x02, 0x00, 0x4F, 0x09, 0xFE, 0x3F, 0xE8, 0x10, 0x00};
-    for (int i = 0; i < 22; ++i)
-        EXPECT_EQ(chip().reg(1, 0x70 + i), bt709[i]) << i;
-
-    set("colour", 0);
-    sys->iTE6805_Enable_Video_Output(0);
-    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x6C) & 0x03, chip().reg(1, 0x85), bank()}), (std::vector<int>{0, 0x00, 0}))
-        << "RGB passes unconverted";
 
     // The colour depth step: bank 5 0xC7 by the pixel clock, bank 0 0x6B bits 0-1 = 1.
     for (const auto& [pclk, c7] : {std::pair{29999u, 0x49}, {30000u, 0x00}}) {

@@ -615,13 +615,15 @@ constexpr int kModeCount = sizeof kModes / sizeof kModes[0];
 // Drawn half the time: the modes at a bound the drivers decide by, 54/55/56 Hz among them
 // (the last two: input 3 only).
 const int kBoundModes[] = {13, 14, 15, 18, 20, 22, 16, 12, 5, 6, 23, 25, 12};
-// Audio rates (Hz) across the 46-58 kHz band with their channel-status codes, 0.4% or more off the
-// driver's bounds: at 594 MHz ten TMDS samples count ~345 ticks, so 0.3% is all the rate resolves to.
-// Each side of each band's bound (0.6% off it), then the common rates.
+// Audio rates (Hz) with their channel-status codes on each side of each band's bound, 0.6% off it (at
+// 594 MHz ten TMDS samples count ~345 ticks, so 0.3% is all the rate resolves to), then common rates.
 const std::pair<int, int> kAudio[] = {{38770, 3}, {39230, 0}, {45720, 0}, {46280, 2}, {58650, 2}, {59350, 11}, {78520, 11},
                                       {79480, 8}, {91450, 8}, {92550, 10}, {106360, 10}, {107640, 43}, {166000, 43},
                                       {168000, 12}, {181900, 12}, {184100, 14}, {96000, 10}, {44100, 0}, {32000, 3}, {48000, 2}};
 constexpr int kAudioCount = sizeof kAudio / sizeof kAudio[0];
+// Input 3's YUV-to-RGB rows (bank 1 0x70-0x85): BT.709, and every colorimetry but BT.709 and BT.2020.
+const uint8_t kRow709[22] = {0x04, 0x00, 0xA7, 0x4F, 0x09, 0xBA, 0x3B, 0x4B, 0x3E, 0x4F, 0x09, 0x57, 0x0E, 0x02, 0x00, 0x4F, 0x09, 0xFE, 0x3F, 0xE8, 0x10, 0x00},
+              kRow601[22] = {0x04, 0x00, 0xA7, 0x4F, 0x09, 0x81, 0x39, 0xDD, 0x3C, 0x4F, 0x09, 0xC4, 0x0C, 0x01, 0x00, 0x4F, 0x09, 0xFD, 0x3F, 0x1F, 0x10, 0x00};
 
 // What one source sends, kept by the test alone: its timing as it states it (porches,
 // polarities) and its InfoFrames. Colour 3 is YUV 4:2:0 (input 3 only), 4 a DVI source.
@@ -656,7 +658,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 13 : 11)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
     Event() : input(draw(first, last + 1)), kind(draw(0, 16)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
-              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind >= 13 || draw(0, 2) ? 0 : draw(1, 4)),
+              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind >= 13 || (kind != 4 && kind != 5 && draw(0, 2)) ? 0 : draw(1, 4)),
               at(draw(0, 2) ? draw(0, 60) : draw(0, 1500)), length(draw(2, 40)) {}
     // AVI fields of `extra`: VIC, colorimetry, range (0 by VIC, 1 limited, 2 full).
     static int vicOf(int e) { return e % 128; }
@@ -664,18 +666,15 @@ struct Event : rc::state::Command<Sources, Bench> {
     static int rangeOf(int e) { return e / 384 % 3; }
     static int aviFields(int vic, int colorimetry, int range) { return vic + 128 * (colorimetry + 3 * range); }
     // A new colorimetry whose AVI checksum is the old one's: the VIC moves 64 the other way.
-    static int checksumKept(int e)
-    {
-        const int vic = vicOf(e), c = colorimetryOf(e);
-        return vic >= 64 && c < 2 ? aviFields(vic - 64, c + 1, rangeOf(e)) : vic < 64 && c > 0 ? aviFields(vic + 64, c - 1, rangeOf(e)) : e;
-    }
+    static int checksumKept(int e) { const int v = vicOf(e), c = colorimetryOf(e), up = v >= 64 && c < 2, down = v < 64 && c > 0;
+                                     return up || down ? aviFields(up ? v - 64 : v + 64, up ? c + 1 : c - 1, rangeOf(e)) : e; }
     // Arms the failing transfers, counted on the input's receiver alone: one write (any, a
     // bank select or a block), one read and its retry, or a run of reads and writes.
     void strike() const
     {
         // Which: 0 any, 1 a select of bank 1, 2 a block write, 3 a read of the timing counters.
         const int in = input, only = fault == 1 ? length % 3 : fault == 2 ? 3 * (length % 2) : 0;
-        sim::I2cBusModel::drop({only == 1 ? at % 6 : only == 2 ? at % 3 : only == 3 ? at % 20 : at, fault == 3 ? length : fault,
+        sim::I2cBusModel::drop({only == 1 ? at % (in < 3 ? 3 : 6) : only == 2 ? at % 3 : only == 3 ? at % 20 : at, fault == 3 ? length : fault,
                                 fault != 1, fault != 2, [in, only](uint8_t a, const uint8_t* d, uint16_t n) {
                                     return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
                                            && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8))
@@ -965,6 +964,9 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                                                                                   == (expand ? std::make_pair(0, 255) : std::make_pair(16, 235))
                                                                             : (chip3.reg(0, 0x6C) & 0x03) == 3));
                         RC_CLASSIFY(shown && expand, "input 3 RGB limited shown");
+                        RC_ASSERT(!shown || (chip3.reg(0, 0x6B) & 0x30) == (x.colour == 4 ? 0x10 : x.colour << 4));   // the input format
+                        for (int k = 0; shown && x.colour % 4 && k < 22; ++k)
+                            RC_ASSERT(chip3.reg(1, 0x70 + k) == (colorimetry == 2 ? kRow709 : kRow601)[k]);
                     }
                     if (!shown)
                         continue;
