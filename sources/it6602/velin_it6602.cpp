@@ -207,6 +207,8 @@ void velin_it6602::hdmirx_Var_init(int dev, IT6602_dev_data* d)
         link[dev][p] = IT6602_link();
     }
     ipll_count[dev] = 0;
+    hpd_retry[dev] = -1;   // made by the start-up that follows
+    de3d_retry[dev] = false;
 }
 
 void velin_it6602::IT6602_Rst(int fd, int dev, IT6602_dev_data* d)

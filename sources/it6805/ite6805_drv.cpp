@@ -152,6 +152,9 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     d.VidState = STATEV_Unplug;
     d.AudState = STATEA_AudioOff;
     d.EQState = STATEEQ_Off;
+    // What an earlier start left to be made again is made by this one.
+    owner_->cnt[dev].VidRetry = owner_->cnt[dev].AudRetry = 0;
+    hpd_retry_[dev] = -1;
     d.TraceI2C = 0;
     d.PrevLaneCount = 7;
     owner_->p_i2c->hdimrx_write_init(iTE6805_INIT_HDMI_TABLE, dev);

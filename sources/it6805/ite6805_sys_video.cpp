@@ -169,6 +169,7 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
         break;
     case STATEV_WaitSync:
         if (drv->iTE6805_Check_SCDT(dev)) {
+            c.LastSCDT = 1;   // the sync this check is for is handled: it is no change at video stable
             iTE6805_vid_chg(STATEV_CheckSync, dev);
         } else if (drv->iTE6805_Check_CLK_Stable(dev)) {
             if (++c.ClockStableCount > 6) {

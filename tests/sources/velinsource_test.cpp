@@ -612,8 +612,7 @@ const char* const kModes[] = {"1920x1080@60 2200 88 44", "1920x1080@50 2640 528 
                               "1440x576i@50 1728 24 128", "800x600@60 1056 40 128", "1920x1080@56",
                               "3840x2160@24 5500 1276 88", "3840x2160@60", "2180x1080@50 2502 88 44"};
 constexpr int kModeCount = sizeof kModes / sizeof kModes[0];
-// Drawn half the time: the modes at a bound the drivers decide by, 54/55/56 Hz among them
-// (the last two: input 3 only).
+// Drawn half the time: the modes at a bound the drivers decide by, 54-56 Hz too (the last two: input 3 only).
 const int kBoundModes[] = {13, 14, 15, 18, 20, 22, 16, 12, 5, 6, 23, 25, 12};
 // Audio rates (Hz) with their channel-status codes on each side of each band's bound, 0.6% off it (at
 // 594 MHz ten TMDS samples count ~345 ticks, so 0.3% is all the rate resolves to), then common rates.
@@ -652,13 +651,15 @@ std::vector<int> status(int i)
 // One source event on one input of the family [first, last].
 struct Event : rc::state::Command<Sources, Bench> {
     int input, kind, mode, value, porch, wait;
-    int fault, at, length;   // transfers to the input's receiver that fail: see strike()
+    // Transfers to the input's receiver that fail as its news is set up: one write (0 any, 1 a select of bank 1,
+    // 2 a block; InfoFrame news mostly 1 or 2), one read and its retry (0 any, 3 of the timing counters), or a run.
+    int fault, at, length;
     static int first, last;
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 13 : 11)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
     Event() : input(draw(first, last + 1)), kind(draw(0, 16)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
-              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind >= 13 || (kind != 4 && kind != 5 && draw(0, 2)) ? 0 : draw(1, 4)),
+              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind >= 13 || (kind != 4 && kind != 5 && draw(0, 2)) ? 0 : draw(0, 3) ? draw(1, 4) : 1),
               at(draw(0, 2) ? draw(0, 60) : draw(0, 1500)), length(draw(2, 40)) {}
     // AVI fields of `extra`: VIC, colorimetry, range (0 by VIC, 1 limited, 2 full).
     static int vicOf(int e) { return e % 128; }
@@ -668,19 +669,6 @@ struct Event : rc::state::Command<Sources, Bench> {
     // A new colorimetry whose AVI checksum is the old one's: the VIC moves 64 the other way.
     static int checksumKept(int e) { const int v = vicOf(e), c = colorimetryOf(e), up = v >= 64 && c < 2, down = v < 64 && c > 0;
                                      return up || down ? aviFields(up ? v - 64 : v + 64, up ? c + 1 : c - 1, rangeOf(e)) : e; }
-    // Arms the failing transfers, counted on the input's receiver alone: one write (any, a
-    // bank select or a block), one read and its retry, or a run of reads and writes.
-    void strike() const
-    {
-        // Which: 0 any, 1 a select of bank 1, 2 a block write, 3 a read of the timing counters.
-        const int in = input, only = fault == 1 ? length % 3 : fault == 2 ? 3 * (length % 2) : 0;
-        sim::I2cBusModel::drop({only == 1 ? at % (in < 3 ? 3 : 6) : only == 2 ? at % 3 : only == 3 ? at % 20 : at, fault == 3 ? length : fault,
-                                fault != 1, fault != 2, [in, only](uint8_t a, const uint8_t* d, uint16_t n) {
-                                    return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
-                                           && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8))
-                                           && (only == 0 || (only == 1 ? n == 2 && d[0] == 0x0F && (d[1] & 7) == 1 : only == 2 ? n > 3 : d[0] >= 0x99 && d[0] <= 0xAB));
-                                }});
-    }
     // The porches and polarities a new timing comes with: as the mode states them, else
     // drawn within what the blanking and the receivers' counters hold.
     void timing(Sent& x) const
@@ -771,8 +759,15 @@ struct Event : rc::state::Command<Sources, Bench> {
                                      {"audiofs", std::to_string(kAudio[x.audio].second)},
                                      {"3d", x.packed ? "framepacking" : "none"}});
         }
-        if (fault)   // from here on: the source's news is set up under failing transfers
-            strike();
+        if (fault) {
+            const int in = input, only = fault == 1 ? (kind == 4 || kind == 5 ? 1 + length % 2 : length % 3) : fault == 2 ? 3 * (length % 2) : 0;
+            sim::I2cBusModel::drop({only == 1 ? at % (in < 3 ? 3 : 6) : only == 2 ? at % 3 : only == 3 ? at % 20 : at, fault == 3 ? length : fault,
+                                    fault != 1, fault != 2, [in, only](uint8_t a, const uint8_t* d, uint16_t n) {
+                                        return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
+                                               && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8))
+                                               && (only == 0 || (only == 1 ? n == 2 && d[0] == 0x0F && (d[1] & 7) == 1 : only == 2 ? n > 3 : d[0] >= 0x99 && d[0] <= 0xAB));
+                                    }});
+        }
         for (const auto& [key, v] : keys) {
             RC_ASSERT(v.empty() || sim::ScenarioCheck::problem("input" + std::to_string(input) + "." + key, v).empty());
             set(key, v);
@@ -814,21 +809,18 @@ struct Event : rc::state::Command<Sources, Bench> {
                 for (int i = 0; settled && i < 4; ++i)
                     RC_ASSERT(status(i) == shown[size_t(i)]);
             }
-            sim::I2cBusModel::drop({});
         }
-        if (kind == 15) {   // the sound window's source: an input (4: none), one through a crop record, or none
+        if (kind == 15) {   // the sound window's source: an input (4: none), one through a crop record (from 40 on: none), or none
             uint8_t* layer = para->ram + KelRamPara::kLayers + KelRamPara::kLayerSize * (value % 4);
-            const int source = porch % 5, crop = porch / 5 % 48;   // records from 40 on do not exist
+            const int source = porch % 5, crop = porch / 5 % 48, bits[] = {0x40, 0x20, 0x10, 0x04, 0x00};   // DVI (0), HDMI1, HDMI2, 3, none
             para->ram[KelRamPara::kAudioWindow] = uint8_t(value < 6 ? value % 4 : 9);
             layer[KelRamPara::kLayerSound] = porch % 7 ? 0x80 : 0x00;
-            if (crop < KelRamPara::kCropCount)
-                para->ram[KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * crop] = uint8_t(0x10 | source);
+            para->ram[KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * (crop % KelRamPara::kCropCount)] = uint8_t(0x10 | source);
             KelRamPara::put16(layer + KelRamPara::kLayerSource, uint16_t(porch & 1 ? 0x8000 | crop : source));
             // The expander misses a few writes: the route stays asked for until it took one.
             sim::I2cBusModel::drop({0, length % 4, false, true, [](uint8_t a, const uint8_t*, uint16_t) { return a == 0x40; }});
             velinsource::p_velin_source->raise_audio_route();
             bench.pass(5);
-            const int bits[] = {0x40, 0x20, 0x10, 0x04, 0x00};   // DVI (input 0), HDMI1, HDMI2, input 3, none
             const bool routed = value < 6 && (porch % 7) && (!(porch & 1) || crop < KelRamPara::kCropCount);
             RC_ASSERT(int(sim::InputSideModel::expander().output()) == (routed ? bits[source] : 0) + 1);
             RC_CLASSIFY(routed && source == 4, "sound from source 4");
@@ -861,8 +853,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     }
     void show(std::ostream& os) const override
     {
-        os << "input " << input << " event " << kind << " " << kModes[mode] << " value " << value << " porch " << porch << " wait " << wait
-           << " fault " << fault << " at " << at << " length " << length;
+        os << "input " << input << " event " << kind << " " << kModes[mode] << " value " << value << " porch " << porch << " wait " << wait << " fault " << fault << " at " << at << " length " << length;
     }
 };
 int Event::first = 0, Event::last = 2;
@@ -943,10 +934,9 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                         RC_ASSERT(std::make_pair((rx.reg(0, 0x66) & 0x10) != 0, (rx.reg(0, 0x85) & 0x20) != 0)
                                   == std::make_pair(packed, packed));
                         RC_ASSERT(rx.videoOutput() == shown);   // tristate without a picture
-                        // RGB out: YCbCr converted, limited-range RGB expanded (the default
-                        // range: full for VIC 0 and 1, limited for the others), full RGB and
-                        // DVI passed; YCbCr with the matrix of its colorimetry (by default
-                        // BT.709 for HD clocks, BT.601 for SD).
+                        // RGB out: YCbCr converted, limited-range RGB expanded, full RGB and DVI
+                        // passed; YCbCr with the matrix of its colorimetry (by default BT.709 for
+                        // HD clocks, BT.601 for SD).
                         const bool yuv = x.colour == 1 || x.colour == 2;
                         const int convert = !shown || x.colour == 4 ? 0 : yuv ? 3 : limited ? 2 : 0;
                         RC_ASSERT(!shown || (rx.reg(0, 0x65) & 0x33) == convert);
@@ -960,9 +950,8 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                         // RGB leaves at full range: a limited source's black (16) and white
                         // (235) as 0 and 255, a full one's and DVI's as sent; YUV converted.
                         const bool expand = x.colour == 0 && limited;
-                        RC_ASSERT(!shown || (x.colour == 0 || x.colour == 4 ? std::make_pair(chip3.rgbOut(16), chip3.rgbOut(235))
-                                                                                  == (expand ? std::make_pair(0, 255) : std::make_pair(16, 235))
-                                                                            : (chip3.reg(0, 0x6C) & 0x03) == 3));
+                        const std::pair<int, int> levels{chip3.rgbOut(16), chip3.rgbOut(235)};
+                        RC_ASSERT(!shown || (x.colour % 4 ? (chip3.reg(0, 0x6C) & 0x03) == 3 : levels == (expand ? std::make_pair(0, 255) : std::make_pair(16, 235))));
                         RC_CLASSIFY(shown && expand, "input 3 RGB limited shown");
                         RC_ASSERT(!shown || (chip3.reg(0, 0x6B) & 0x30) == (x.colour == 4 ? 0x10 : x.colour << 4));   // the input format
                         for (int k = 0; shown && x.colour % 4 && k < 22; ++k)
