@@ -523,11 +523,10 @@ protected:
         const int p = sourcePort(w);
         const Port& q = s.ports[p];
         const int u0 = int(reg(0x10, 0x17, 2, ic)) + 7 - q.hst, v0 = int(reg(0x10, 0x1B, 2, ic)) - 1 - q.vst;
-        // Asked: the record's part of the picture over its rectangle (an interlaced port's crop
-        // is not looked at down the picture: its lines are the field's).
+        // Asked: the record's part of the picture over its rectangle (a crop in the field's
+        // lines, so twice as many of a deinterlaced frame's).
         const std::array<int, 4> in = inputOf(s, w);
         const int lines = c->deinterlaced ? 2 : 1;
-        const bool rows = !(q.ip && w.crop[2]);
         const double uAsk = double(in[1]) / w.w, vAsk = double(in[3] * lines) / w.h;
         // (a port measured to start under 7 pixels loses its first pixels: the capture's start
         // counts 7 behind the measurement)
@@ -574,7 +573,7 @@ protected:
         if (T >= vst && cy + T - vst < top)   // (rows before the frame's start are not seen)
             return " starts at row " + std::to_string(cy + T - vst) + ", above its window";
         for (int y : {w.y, w.y + 1, wb - 2, wb - 1, cy - 1, cy, cy + ch - 1, w.y + w.h / 3, w.y + w.h / 2}) {
-            if (y < top || y >= bottom || !rows)
+            if (y < top || y >= bottom)
                 continue;
             const int j = y - cy + vst - T;
             const double k = vph + j * vf;
