@@ -142,6 +142,9 @@ public:
     // manager), the flag raised again. Edits made meanwhile wait for the next apply, which
     // takes them all at once.
     bool c331_apply_changes();
+    // The block as the chip was last programmed from it (the start-up's copy, then each
+    // apply's), published to the parameter object for its save.
+    void take_as_applied(const uint8_t* block);
     // The parameter block the scaler's operations read. Within a pass of the manager thread
     // it is the pass's own copy, taken under the block's lock at the first read (or with the
     // apply flag), so no wait of the pass holds a lock the screens or the PC links need;
@@ -619,9 +622,6 @@ private:
     uint32_t ch_processing_constant(int c) const;
 
     bool apply_block(const uint8_t* ram, const uint8_t* applied);
-    // The block as the chip was last programmed from it (the start-up's copy, then each
-    // apply's), published to the parameter object for its save.
-    void take_as_applied(const uint8_t* block);
     // The pass's copy of the block (block_source) and what the chip holds: an apply programs
     // what differs from the applied copy, never from the saved one, or an edit undone before
     // the save would leave the chip as it was edited. The manager thread's own.
