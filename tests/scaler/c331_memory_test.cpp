@@ -49,7 +49,7 @@ struct Port {
 // and pressed back to the step's own state (undo 1 before the apply, 2 at a chip transfer of
 // it, 3 after it before the save; 0 never); the save's power cut after `cut` steps (-1 none).
 struct History {
-    int rec = 0, via = 0, undo = 0, cut = -1, audio0 = 0;
+    int rec = 0, via = 0, undo = 0, cut = -1, audio0 = 0, kind = 0;
     Win pressed{};
 };
 struct Step {
@@ -246,19 +246,25 @@ Step edited(Step s, int& changed)
     while (!s.wins[r].w && r > 0)
         --r;
     History& h = s.h;
-    h = History{r, *inRange(0, 3), *inRange(0, 4), *element(-1, -1, -1, 0, 1, 2, 3), s.audio, s.wins[r]};
+    h = History{r, *inRange(0, 3), *inRange(0, 4), *inRange(0, 10) < 8 ? -1 : *inRange(0, 4), s.audio, *element(0, 1, 2, 3, 4, 5, 5, 5)};
+    h.pressed = s.wins[r];
     Win& w = *element(0, 1) ? h.pressed : s.wins[r];   // undone: the step keeps what was there
     const Win fresh = drawnWin(s, s.ports, r);
-    switch (*inRange(0, 6)) {
+    switch (h.kind) {
     case 0: w.out ^= 1; break;
     case 1: w.attr ^= *inRange(1, 4); break;
     case 2: w.out ^= 2; break;
-    case 3:
-        if (w.crop[2] && fresh.crop[2])
-            std::copy(fresh.crop, fresh.crop + 4, w.crop);
-        break;
+    case 3: std::copy(fresh.crop, fresh.crop + 4, w.crop[2] && fresh.crop[2] ? w.crop : h.pressed.crop); break;
     case 4: w.source = w.crop[2] ? fresh.source % 4 : w.source; break;   // the crop record's input
     default: (&w == &h.pressed ? h.audio0 : s.audio) = *inRange(0, 6);
+    }
+    // (kept within its picture: a crop past the edge is taken whole by the apply, cut at the
+    // edge by a set-up)
+    const Port& q = s.ports[std::max(sourcePort(w), 0)];
+    for (int d = 0; d < 2 && w.crop[2]; ++d) {
+        const int whole = std::max(d ? q.h : q.w, 16);
+        w.crop[d] = std::min(w.crop[d], whole - 16);
+        w.crop[d + 2] = std::min(w.crop[d + 2], whole - w.crop[d]);
     }
     h.undo = &w == &h.pressed ? std::max(h.undo, 1) : 0;
     changed = r;
@@ -801,7 +807,7 @@ void ScalerMemory::check(bool pictures, bool histories)
                 if (rebuilt || (k == changed && ((s.wins[k].out ^ before.wins[k].out) & 2) && s.wins[k].w))
                     frozen[k] = (s.wins[k].out & 2) && (rebuilt || (sourcePort(s.wins[k]) >= 0 && s.ports[sourcePort(s.wins[k])].w));
             apply(*chip, s);
-            told += text(s) + (s.how == 3 ? " history " + std::to_string(s.h.rec) + " via " + std::to_string(s.h.via) + " undo " +
+            told += text(s) + (s.how == 3 ? " history " + std::to_string(s.h.rec) + " kind " + std::to_string(s.h.kind) + " via " + std::to_string(s.h.via) + " undo " +
                                                 std::to_string(s.h.undo) + " cut " + std::to_string(s.h.cut) + " audio " + std::to_string(s.audio) : "") + "\n";
             std::string f = historyFault.empty() ? fault(s, held, memoryless) : historyFault;
             historyFault.clear();
@@ -881,7 +887,9 @@ void ScalerMemory::check(bool pictures, bool histories)
             int changed = -1;
             steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed), changed});
             const History& h = steps.back().first.h;
-            RC_CLASSIFY(histories, "via " + std::to_string(h.via) + ", undone " + std::to_string(h.undo) + (h.cut >= 0 ? ", cut" : ""));
+            static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window"};
+            RC_CLASSIFY(histories, kinds[h.kind] + std::string(h.undo ? " undone " + std::to_string(h.undo) : "") + " via " +
+                                       std::to_string(h.via) + (h.cut >= 0 ? ", cut" : ""));
         }
         const Step& s = steps[0].first;
         const auto [cols, rows, oneColumn] = gridOf(s);
