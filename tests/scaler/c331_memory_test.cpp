@@ -242,7 +242,7 @@ Step edited(Step s, int& changed)
 {
     using namespace rc::gen;
     s.how = 3;
-    int r = *inRange(0, 6);
+    int r = *element(0, 1) ? s.audio : *inRange(0, 6);   // (the audio window's input often)
     while (!s.wins[r].w && r > 0)
         --r;
     History& h = s.h;
@@ -285,6 +285,8 @@ std::string text(const Step& s)
             for (int v : {w.source, w.x, w.y, w.w, w.h, w.dbd, w.attr, w.out, w.prio, w.crop[0], w.crop[1], w.crop[2], w.crop[3], w.packing})
                 t += " " + std::to_string(v);
         }
+    for (int v : {s.h.rec, s.h.kind, s.h.via, s.h.undo, s.h.cut, s.h.audio0, s.audio})   // a history
+        t += s.how == 3 ? " " + std::to_string(v) : "";
     return t;
 }
 
@@ -318,11 +320,6 @@ protected:
     {
         return std::string(block + kFrom, block + kTo) + std::string(block + kUnapplied, block + kUnapplied + 2);
     }
-    std::string stored() const
-    {
-        const std::string f = root.readFile("/data/ram_device_info");
-        return f.size() == 4096 ? words(reinterpret_cast<const uint8_t*>(f.data()) + 2 - 768) : "no file";
-    }
     std::string historyFault;
     std::string applied, file;   // the words as the chip was last set from them, as last stored
     int routed = -1;             // the input whose sound was last routed
@@ -334,7 +331,8 @@ protected:
             sim::PowerCut::after(uint64_t(cut));
         para.ram_para_file_save();
         sim::PowerCut::restore();
-        const std::string now = stored();
+        const std::string f = root.readFile("/data/ram_device_info"),
+                          now = f.size() == 4096 ? words(reinterpret_cast<const uint8_t*>(f.data()) + 2 - 768) : "no file";
         if (now != applied && (cut < 0 || now != file))
             return "the file holds other words than were applied" + std::string(cut < 0 ? "" : " after a cut") + "\n";
         file = now;
@@ -366,11 +364,9 @@ protected:
             std::unique_lock<std::mutex> bus(Utils::_c331_bnk_mutex);
             std::atomic<long> tid{0};
             std::atomic<bool> done{false};
-            const std::string taken = words(para.ram);
             std::thread t([&] {
                 tid = kel_test::currentThreadId();
-                if (m.c331_apply_changes())
-                    applied = taken;
+                applyNow();
                 done = true;
             });
             while (!tid)
@@ -807,8 +803,7 @@ void ScalerMemory::check(bool pictures, bool histories)
                 if (rebuilt || (k == changed && ((s.wins[k].out ^ before.wins[k].out) & 2) && s.wins[k].w))
                     frozen[k] = (s.wins[k].out & 2) && (rebuilt || (sourcePort(s.wins[k]) >= 0 && s.ports[sourcePort(s.wins[k])].w));
             apply(*chip, s);
-            told += text(s) + (s.how == 3 ? " history " + std::to_string(s.h.rec) + " kind " + std::to_string(s.h.kind) + " via " + std::to_string(s.h.via) + " undo " +
-                                                std::to_string(s.h.undo) + " cut " + std::to_string(s.h.cut) + " audio " + std::to_string(s.audio) : "") + "\n";
+            told += text(s) + "\n";
             std::string f = historyFault.empty() ? fault(s, held, memoryless) : historyFault;
             historyFault.clear();
             if (f.empty() && &s == &steps.back().first) {
