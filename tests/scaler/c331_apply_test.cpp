@@ -179,8 +179,13 @@ TEST_F(ScalerApply, GeometryChangeRebuildsOnceAndEndsTheRecordScan)
 
 // (Which part of which input a window shows after a source or crop change, and the sound it
 // routes, are the picture check's and the histories check's.)
-TEST_F(ScalerApply, CropIndicesPastTheRecordsAndSourcesWithoutAPort)
+TEST_F(ScalerApply, CropOffCropIndicesPastTheRecordsAndSourcesWithoutAPort)
 {
+    edit(window(2, 8), 0x8003);
+    pass();
+    edit(window(2, 8), 2);   // the crop off before the input
+    pass();
+    EXPECT_EQ(counts({"c331_SetCrop(2,0", "c331_SetInputsource(2,2)", "c331_SetInputsourceCrop"}), (V{1, 1, 0}));
     // A crop index past the forty records is not followed into other settings.
     edit(window(3, 8), 0x8000 | 200);
     pass();
