@@ -507,25 +507,30 @@ int KelRamPara::ram_para_reset()
 int KelRamPara::ram_para_file_save()
 {
     std::vector<uint8_t> snapshot(kRamSize);
+    bool appliedOnly;
+    uint32_t applied;
     {
         ScalerEdit edit;
-        int first = -1;
-        for (int i = kSavedStart; i < kRamSize; ++i) {
-            if (ram[i] != ram_backup[i]) {
-                first = i;
-                break;
-            }
+        // What is stored is what the chip holds: an edit the scaler has not applied yet (a
+        // PC's write waiting for its apply command) stays a difference, saved after its
+        // apply, and holds back nothing applied before it.
+        appliedOnly = apply_pending();
+        applied = applied_count;
+        if (appliedOnly && applied == applied_saved)
+            return 0;
+        {
+            // The receivers publish the input-status bytes under the object's own lock.
+            std::lock_guard<std::mutex> status(mutex);
+            std::memcpy(snapshot.data(), ram, kRamSize);
         }
-        if (first < 0)
+        if (appliedOnly)
+            std::memcpy(snapshot.data() + kSavedStart, ram_applied + kSavedStart, kSavedLength);
+        const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
+        if (diff.first == snapshot.end()) {
+            applied_saved = applied;
             return 0;
-        // The saved copy is what the scaler compares against: an edit it has not applied
-        // yet must stay a difference. The scaler's own notification saves it afterwards.
-        if (apply_pending())
-            return 0;
-        KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", first, ram[first], ram_backup[first]);
-        // The receivers publish the input-status bytes under the object's own lock.
-        std::lock_guard<std::mutex> status(mutex);
-        std::memcpy(snapshot.data(), ram, kRamSize);
+        }
+        KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", int(diff.first - snapshot.begin()), *diff.first, *diff.second);
     }
     // The file: the two marker bytes, block bytes 768 to 4095 and the zero tail of a file
     // made from the default image, replaced whole so that a power cut leaves the old or the
@@ -547,10 +552,12 @@ int KelRamPara::ram_para_file_save()
         KEL_TRACE("\n ram_device_info write error\n");
         return -1;
     }
-    // The scaler compares its own copies, taken under the block's lock; an apply it began
-    // since the snapshot kept apply_pending() raised and its edits a difference still.
+    // Edits since the snapshot stay a difference from the saved copy.
     ScalerEdit edit;
     std::memcpy(ram_backup, snapshot.data(), kRamSize);
+    // What was applied since the snapshot is saved with the next notification (its apply
+    // sends one). With no edit waiting the live block held every apply the count names.
+    applied_saved = applied;
     return 1;
 }
 

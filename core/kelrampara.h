@@ -98,6 +98,12 @@ public:
     // 1 while the scaler programs the chip from the copy it took for an apply: the saved copy
     // must not take the block in until that apply is known to have been done.
     std::atomic<uint8_t> scaler_applying{0};
+    // The block as the scaler last programmed the chip from it, counted per apply, and the
+    // count a save last stored: while an edit waits for an apply, a save stores this, so that
+    // what was applied (and answered stored) reaches the file without the waiting edit.
+    // Written under lock_block().
+    uint8_t ram_applied[kRamSize] = {};
+    uint32_t applied_count = 0, applied_saved = 0;
 
     // --- little-endian access ---
     static uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
@@ -172,11 +178,12 @@ public:
     // from it; the saved copy follows. 0 on success, 1 when the file could not be written:
     // the block then holds the defaults and the saved copy what the file holds.
     int ram_para_reset();
-    // The one save path of the parameter file (SyncUpdate's change handler calls it): when
-    // block bytes 768-4095 differ from the saved copy and no edit waits for the scaler's
-    // apply, writes the whole file (temporary file, flush, rename) and refreshes the saved
-    // copy. 1 saved, 0 nothing to save or an apply pending, -1 the write failed (the copy is
-    // unchanged, so the next notification retries).
+    // The one save path of the parameter file (SyncUpdate's change handler calls it): stores
+    // the live block when no edit waits for the scaler's apply, else what the scaler last
+    // applied (when not saved yet); the edit waiting stays a difference, saved after its
+    // apply. When block bytes 768-4095 of that differ from the saved copy, writes the whole
+    // file (temporary file, flush, rename) and refreshes the saved copy. 1 saved, 0 nothing
+    // to save, -1 the write failed (the copy is unchanged, so the next notification retries).
     int ram_para_file_save();
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
     static std::string mode_file_name(int mode);

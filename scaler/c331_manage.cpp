@@ -280,6 +280,10 @@ void c331_manage::c331manage_pass()
             kelApi_PnlInit2(w[0], w[1], w[2], w[3], w[4]);
             set_output(c331_fd);
         }
+        // The rest of the start-up, and every pass until an apply, programs this copy; an
+        // edit made since raised the apply flag.
+        if (view_taken)
+            take_as_applied(block_view);
         c331_stage = 7;
         g_fpga_c331_start = 1;
         KEL_TRACE("\n ok c331_id  setup= %d \n", 7);

@@ -142,10 +142,16 @@ public:
     // manager), the flag raised again. Edits made meanwhile wait for the next apply, which
     // takes them all at once.
     bool c331_apply_changes();
+    // The block as the chip was last programmed from it (the start-up's copy, then each
+    // apply's), published to the parameter object for its save.
+    void take_as_applied(const uint8_t* block);
     // The parameter block the scaler's operations read. Within a pass of the manager thread
     // it is the pass's own copy, taken under the block's lock at the first read (or with the
     // apply flag), so no wait of the pass holds a lock the screens or the PC links need;
-    // outside a pass (the thread not started) the live block. Null without a block.
+    // once the start-up has programmed the chip, a pass that re-programs it outside an apply
+    // (an input that changed) reads the applied copy: an edit it took early and that was
+    // undone before the apply would otherwise stay on the chip. Outside a pass (the thread
+    // not started) the live block. Null without a block.
     const uint8_t* block_source();
     void c331_follow_inputs();         // its unlocked half
     void Sleep(int ms);
@@ -610,17 +616,19 @@ private:
     // traced when they do not. A base outside those pieces is not bounded here.
     bool osd_fits(uint32_t base, uint64_t offset, uint64_t width, uint64_t rows, const char* what) const;
 
-    bool apply_panel_group(const uint8_t* ram, const uint8_t* bak);
-    void apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt);
+    bool apply_panel_group(const uint8_t* ram, const uint8_t* applied);
+    void apply_window_records(const uint8_t* ram, const uint8_t* applied, bool& rebuilt);
     void serve_debug_triggers(uint8_t* regs);
     uint32_t ch_processing_constant(int c) const;
 
-    bool apply_block(const uint8_t* ram, const uint8_t* bak);
-    // The pass's copies of the block and of its saved copy (block_source); the manager
-    // thread's own.
+    bool apply_block(const uint8_t* ram, const uint8_t* applied);
+    // The pass's copy of the block (block_source) and what the chip holds: an apply programs
+    // what differs from the applied copy, never from the saved one, or an edit undone before
+    // the save would leave the chip as it was edited. The manager thread's own.
     static constexpr int kBlockSize = 4096;
     uint8_t block_view[kBlockSize] = {};
-    uint8_t saved_view[kBlockSize] = {};
+    uint8_t applied_view[kBlockSize] = {};
+    bool applied_known = false;   // false until the start-up (or a first apply) set it
     bool in_pass = false;
     bool view_taken = false;
 

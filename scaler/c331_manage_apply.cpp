@@ -37,6 +37,20 @@ uint8_t lowestBit(uint8_t v)
 {
     return uint8_t(v & (~v + 1));
 }
+
+// The input whose sound a block routes: the audio window's source, through the crop record it
+// names; -1 none.
+int audioInput(const uint8_t* block)
+{
+    const int w = block[kAudioWindow];
+    if (w >= 6)
+        return -1;
+    const uint16_t source = w16(block, kWinRecords + kWinRecordSize * w + 8);
+    if (!(source & 0x8000))
+        return source;
+    const int index = source & 0xFF;
+    return index < kCropCount ? block[kCropRecords + kCropSize * index] & 0x0F : -1;
+}
 } // namespace
 
 void c331_manage::c331managerdeal()
@@ -81,7 +95,6 @@ bool c331_manage::apply_panel_group(const uint8_t* ram, const uint8_t* bak)
 void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, bool& rebuilt)
 {
     rebuilt = false;
-    const int audioWindow = w16(ram, kAudioWindow);
     for (int w = 0; w < kWindows; ++w) {
         for (int field = 0; field < kWinRecordSize; field += 2) {
             const int off = kWinRecords + kWinRecordSize * w + field;
@@ -127,8 +140,6 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
                     }
                     c331_SetInputsource(e, newv);
                 }
-                if (w == audioWindow && velinsource::p_velin_source)
-                    velinsource::p_velin_source->raise_audio_route();
                 break;
             case 18:
                 c331_SetWinOutput(c331_fd, e, newv);
@@ -150,12 +161,29 @@ const uint8_t* c331_manage::block_source()
         return nullptr;
     if (!in_pass)
         return k->ram;
-    if (!view_taken) {
+    if (view_taken)
+        return block_view;
+    if (applied_known && c331_stage >= 7)
+        return applied_view;
+    {
         std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-        k->copy_block_locked(block_view, saved_view);
+        k->copy_block_locked(block_view, nullptr);
         view_taken = true;
     }
     return block_view;
+}
+
+void c331_manage::take_as_applied(const uint8_t* block)
+{
+    KelRamPara* k = KelRamPara::p_kelrampara_config;
+    std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
+    if (block != applied_view)
+        std::memcpy(applied_view, block, kBlockSize);
+    applied_known = true;
+    if (k) {
+        std::memcpy(k->ram_applied, block, kBlockSize);
+        ++k->applied_count;
+    }
 }
 
 bool c331_manage::c331_apply_changes()
@@ -171,12 +199,21 @@ bool c331_manage::c331_apply_changes()
         flag = c331_apply_flag.exchange(0);
         pcPending = k->pc_edit_pending.exchange(0);
         k->scaler_applying = 1;
-        k->copy_block_locked(block_view, saved_view);
+        k->copy_block_locked(block_view, nullptr);
+        // A scaler whose start-up did not run here took the chip over as it was saved.
+        if (!applied_known) {
+            std::memcpy(applied_view, k->ram_backup, kBlockSize);
+            applied_known = true;
+        }
     }
     const bool inPass = in_pass;
     in_pass = view_taken = true;   // what the operations read is this copy
-    const bool done = apply_block(block_view, saved_view);
+    const bool done = apply_block(block_view, applied_view);
     in_pass = inPass;
+    // A pass whose apply waits goes on from what the chip holds.
+    view_taken = done;
+    if (done)
+        take_as_applied(block_view);
     uint8_t regs[37] = {};
     {
         std::unique_lock<std::mutex> block = KelRamPara::lock_block();
@@ -298,14 +335,13 @@ bool c331_manage::apply_block(const uint8_t* ram, const uint8_t* bak)
         }
     }
 
-    // 8. Volume and sound of any window.
-    for (int w = 0; w < kWindows; ++w) {
-        if (changed(kWinRecords + kWinRecordSize * w + 20)) {
-            if (velinsource::p_velin_source)
-                velinsource::p_velin_source->raise_audio_route();
-            break;
-        }
-    }
+    // 8. Audio: routed again when the audio window, the input it shows (its source word, or
+    // the crop record it names edited in place) or the volume and sound of any window changed.
+    bool audio = changed(kAudioWindow) || audioInput(ram) != audioInput(bak);
+    for (int w = 0; w < kWindows; ++w)
+        audio = audio || changed(kWinRecords + kWinRecordSize * w + 20);
+    if (audio && velinsource::p_velin_source)
+        velinsource::p_velin_source->raise_audio_route();
 
     // 9. Screen dark: the FPGA manager takes it from the block.
     if (changed(kScreenDark))

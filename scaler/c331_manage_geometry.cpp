@@ -44,10 +44,12 @@ void c331_manage::calc_iwin2(int win)
             in.HW = W;
             in.VW = PI_ACT[p].VW * ((port_interlaced(p) && lowIch) ? 2 : 1);
         } else {
-            // Only ICH 0-3 deinterlace: elsewhere a field is stored as it comes.
-            const int H = PI_ACT[p].VW * ((port_interlaced(p) && lowIch) ? 2 : 1);
+            // Only ICH 0-3 deinterlace: elsewhere a field is stored as it comes. The crop's
+            // margins are in the field's lines, so they double with the stored height.
+            const int lines = (port_interlaced(p) && lowIch) ? 2 : 1;
+            const int H = PI_ACT[p].VW * lines;
             const int L = PM_INPUT_OFFSET[win][0], R = PM_INPUT_OFFSET[win][1];
-            const int T = PM_INPUT_OFFSET[win][2], B = PM_INPUT_OFFSET[win][3];
+            const int T = PM_INPUT_OFFSET[win][2] * lines, B = PM_INPUT_OFFSET[win][3] * lines;
             // A width that falls back to the whole input starts at 0 as well, so the input
             // window never reaches past the input (likewise vertically).
             in.HST = L < W ? L : 0;

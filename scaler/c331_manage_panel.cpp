@@ -327,9 +327,9 @@ void c331_manage::kelApi_WriteRam(int address)
         across = one ? 1 : 2;
         down = 2;
     }
-    // The live block and the pass's copy both: a later read in this pass sees the geometry.
+    // The live block, the pass's copy and what the chip holds: a later read sees the geometry.
     std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-    for (uint8_t* ram : {k->ram, block_view}) {
+    for (uint8_t* ram : {k->ram, block_view, applied_view}) {
         KelRamPara::put16(ram + 0x566, pnl.xoff);
         KelRamPara::put16(ram + 0x568, pnl.yoff);
         ram[0x56A] = uint8_t(across);

@@ -9,10 +9,12 @@
 // channels when the demand is above 8), no source, black; a frozen window reads the frame it
 // held; no two buffers share a byte or reach the OSD's memory.
 #include "board/SpiDevice.h"
+#include "board/sim/PowerCut.h"
 #include "board/sim/ScalerModel.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/spi/ScalerMemoryMap.h"
 #include "tests/support/Emulation.h"
+#include "tests/support/LockWaiter.h"
 #include "tests/support/OmenuFile.h"
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/ScalerHarness.h"
@@ -21,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -41,11 +44,20 @@ struct Port {
 // The panel (LED size, output 1's size, splice), the records and ports, and how the step
 // reaches the chip: 0 a whole set-up (passes of set_output), 1 the apply step over the
 // edited block, 2 a port that changed.
+// A history (how 3): record rec pressed to `pressed` (the audio window to `audio0`) by the
+// panel (via 0) or a PC applying it (1; 2: another PC then writes a word it does not apply),
+// and pressed back to the step's own state (undo 1 before the apply, 2 at a chip transfer of
+// it, 3 after it before the save; 0 never); the save's power cut after `cut` steps (-1 none).
+struct History {
+    int rec = 0, via = 0, undo = 0, cut = -1, audio0 = 0, kind = 0;
+    Win pressed{};
+};
 struct Step {
     int ledW, ledH, out1W, out1H, splice;
     Win wins[6];
     Port ports[6];
-    int how = 0, passes = 1, osd = 0;
+    int how = 0, passes = 1, osd = 0, audio = 0;
+    History h{};
 };
 
 // The ports a record shows: its source's, or those its DBD word joins.
@@ -224,6 +236,41 @@ Step followUp(Step s, int& changed)
     return s;
 }
 
+// A history: black, mirror or freeze pressed (twice, when undone), a crop record edited in
+// place (its picture or its input), or the audio window moved.
+Step edited(Step s, int& changed)
+{
+    using namespace rc::gen;
+    s.how = 3;
+    int r = *element(0, 1) ? s.audio : *inRange(0, 6);   // (the audio window's input often)
+    while (!s.wins[r].w && r > 0)
+        --r;
+    History& h = s.h;
+    h = History{r, *inRange(0, 3), *inRange(0, 4), *inRange(0, 10) < 8 ? -1 : *inRange(0, 4), s.audio, *element(0, 1, 2, 3, 4, 5, 5, 5)};
+    h.pressed = s.wins[r];
+    Win& w = *element(0, 1) ? h.pressed : s.wins[r];   // undone: the step keeps what was there
+    const Win fresh = drawnWin(s, s.ports, r);
+    switch (h.kind) {
+    case 0: w.out ^= 1; break;
+    case 1: w.attr ^= *inRange(1, 4); break;
+    case 2: w.out ^= 2; break;
+    case 3: std::copy(fresh.crop, fresh.crop + 4, w.crop[2] && fresh.crop[2] ? w.crop : h.pressed.crop); break;
+    case 4: w.source = w.crop[2] ? fresh.source % 4 : w.source; break;   // the crop record's input
+    default: (&w == &h.pressed ? h.audio0 : s.audio) = *inRange(0, 6);
+    }
+    // (kept within its picture: a crop past the edge is taken whole by the apply, cut at the
+    // edge by a set-up)
+    const Port& q = s.ports[std::max(sourcePort(w), 0)];
+    for (int d = 0; d < 2 && w.crop[2]; ++d) {
+        const int whole = std::max(d ? q.h : q.w, 16);
+        w.crop[d] = std::min(w.crop[d], whole - 16);
+        w.crop[d + 2] = std::min(w.crop[d + 2], whole - w.crop[d]);
+    }
+    h.undo = &w == &h.pressed ? std::max(h.undo, 1) : 0;
+    changed = r;
+    return s;
+}
+
 std::string text(const Step& s)
 {
     std::string t = std::to_string(s.ledW) + "x" + std::to_string(s.ledH) + " out1 " + std::to_string(s.out1W) + "x" +
@@ -238,6 +285,8 @@ std::string text(const Step& s)
             for (int v : {w.source, w.x, w.y, w.w, w.h, w.dbd, w.attr, w.out, w.prio, w.crop[0], w.crop[1], w.crop[2], w.crop[3], w.packing})
                 t += " " + std::to_string(v);
         }
+    for (int v : {s.h.rec, s.h.kind, s.h.via, s.h.undo, s.h.cut, s.h.audio0, s.audio})   // a history
+        t += s.how == 3 ? " " + std::to_string(v) : "";
     return t;
 }
 
@@ -245,7 +294,7 @@ class ScalerMemory : public ScalerHarness {
 protected:
     // The chip and the block as the step sets them: records, crop records (one a record),
     // priorities and the overlay switch into the block, then the step's path to the chip.
-    void apply(c331_manage& m, const Step& s)
+    void write(const Step& s)
     {
         for (int r = 0; r < 6; ++r) {
             const Win& w = s.wins[r];
@@ -259,8 +308,100 @@ protected:
                                       uint16_t(w.crop[2]), uint16_t(w.crop[3])};
             for (int k = 0; k < 5; ++k)
                 setWord(1472 + 10 * r + 2 * k, crop[k]);
+            setWord(window(r, 20), 0x8000);   // sound on
         }
         setWord(2124, uint16_t(s.osd));
+        setWord(2112, uint16_t(s.audio));
+    }
+    // What the check looks at in the block and the file: the words the steps write, and the
+    // word a PC leaves unapplied.
+    static constexpr int kFrom = 1472, kTo = 2428, kUnapplied = 2178;
+    std::string words(const uint8_t* block) const
+    {
+        return std::string(block + kFrom, block + kTo) + std::string(block + kUnapplied, block + kUnapplied + 2);
+    }
+    std::string historyFault;
+    std::string applied, file;   // the words as the chip was last set from them, as last stored
+    int routed = -1;             // the input whose sound was last routed
+    // A save: it stores what was applied, or after a power cut (the end of the history) that
+    // or what it stored before.
+    std::string save(int cut = -1)
+    {
+        if (cut >= 0)
+            sim::PowerCut::after(uint64_t(cut));
+        para.ram_para_file_save();
+        sim::PowerCut::restore();
+        const std::string f = root.readFile("/data/ram_device_info"),
+                          now = f.size() == 4096 ? words(reinterpret_cast<const uint8_t*>(f.data()) + 2 - 768) : "no file";
+        if (now != applied && (cut < 0 || now != file))
+            return "the file holds other words than were applied" + std::string(cut < 0 ? "" : " after a cut") + "\n";
+        file = now;
+        return "";
+    }
+    // The history of a step, its edit pressed and undone around the apply and the save.
+    std::string history(c331_manage& m, const Step& s)
+    {
+        Step p = s;
+        p.wins[s.h.rec] = s.h.pressed, p.audio = s.h.audio0;
+        auto edit = [&](const Step& to) {
+            std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
+            write(to);
+            para.pc_edit_pending = s.h.via > 0 ? 1 : para.pc_edit_pending.load();
+            hold.unlock();
+            m.raise_apply_flag(1);   // the panel's edit, or the PC's apply command
+        };
+        auto applyNow = [&] {
+            const std::string taken = words(para.ram);
+            if (m.c331_apply_changes())
+                applied = taken;
+        };
+        std::string f;
+        edit(s.h.undo ? p : s);
+        if (s.h.undo == 1)
+            edit(s);
+        if (s.h.undo == 2) {
+            // Held at a chip transfer: the edit and a save land while the apply programs.
+            std::unique_lock<std::mutex> bus(Utils::_c331_bnk_mutex);
+            std::atomic<long> tid{0};
+            std::atomic<bool> done{false};
+            std::thread t([&] {
+                tid = kel_test::currentThreadId();
+                applyNow();
+                done = true;
+            });
+            while (!tid)
+                std::this_thread::yield();
+            kel_test::sleepsOnLock(tid, &done);
+            edit(s);
+            f += done ? "" : save();
+            bus.unlock();
+            t.join();
+        } else {
+            applyNow();
+        }
+        if (s.h.via == 2) {   // another PC's word, not applied
+            std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
+            KelRamPara::put16(para.ram + kUnapplied, uint16_t(KelRamPara::get16(para.ram + kUnapplied) + 1));
+            para.pc_edit_pending = 1;
+        }
+        if (s.h.undo == 3) {
+            edit(s);
+            f += save();
+        }
+        while (m.c331_apply_flag)
+            applyNow();
+        f += save(s.h.cut);
+        // The sound follows the audio window's input, whatever moved it.
+        const Win& a = s.wins[s.audio];
+        const int input = a.source < 4 ? a.source : -1;
+        if (source.audio_route_request.exchange(0) == 0 && input != routed)
+            f += "the sound of input " + std::to_string(routed) + " stays for " + std::to_string(input) + "\n";
+        routed = input;
+        return f;
+    }
+    void apply(c331_manage& m, const Step& s)
+    {
+        write(s);
         std::vector<int> entry;
         for (int r = 0; r < 6; ++r)
             if (s.wins[r].w)
@@ -268,6 +409,14 @@ protected:
         if (s.how == 0) {
             std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
             m.kelApi_PnlInit2(s.ledW, s.ledH, s.out1W, s.out1H, s.splice);
+            m.take_as_applied(para.ram);   // the start-up's copy
+            applied = file = words(para.ram);
+            routed = s.wins[s.audio].source < 4 ? s.wins[s.audio].source : -1;
+            source.audio_route_request = 0;
+            root.writeFile("/data/ram_device_info", std::string(2, char(0xAA)) + std::string(para.ram + 768, para.ram + 4096) +
+                                                        std::string(766, '\0'));
+        } else if (s.how == 3) {
+            historyFault = history(m, s);
         } else if (s.how == 1) {
             m.c331_apply_flag = 1;
             m.c331_apply_changes();
@@ -523,11 +672,10 @@ protected:
         const int p = sourcePort(w);
         const Port& q = s.ports[p];
         const int u0 = int(reg(0x10, 0x17, 2, ic)) + 7 - q.hst, v0 = int(reg(0x10, 0x1B, 2, ic)) - 1 - q.vst;
-        // Asked: the record's part of the picture over its rectangle (an interlaced port's crop
-        // is not looked at down the picture: its lines are the field's).
+        // Asked: the record's part of the picture over its rectangle (a crop in the field's
+        // lines, so twice as many of a deinterlaced frame's).
         const std::array<int, 4> in = inputOf(s, w);
         const int lines = c->deinterlaced ? 2 : 1;
-        const bool rows = !(q.ip && w.crop[2]);
         const double uAsk = double(in[1]) / w.w, vAsk = double(in[3] * lines) / w.h;
         // (a port measured to start under 7 pixels loses its first pixels: the capture's start
         // counts 7 behind the measurement)
@@ -574,7 +722,7 @@ protected:
         if (T >= vst && cy + T - vst < top)   // (rows before the frame's start are not seen)
             return " starts at row " + std::to_string(cy + T - vst) + ", above its window";
         for (int y : {w.y, w.y + 1, wb - 2, wb - 1, cy - 1, cy, cy + ch - 1, w.y + w.h / 3, w.y + w.h / 2}) {
-            if (y < top || y >= bottom || !rows)
+            if (y < top || y >= bottom)
                 continue;
             const int j = y - cy + vst - T;
             const double k = vph + j * vf;
@@ -587,12 +735,13 @@ protected:
         }
         return "";
     }
-    void check(bool pictures);   // the memory check, or the picture check beside it
+    // The memory check, or the picture check beside it; over histories of edits, applies and saves.
+    void check(bool pictures, bool histories = false);
 };
 
 
 
-void ScalerMemory::check(bool pictures)
+void ScalerMemory::check(bool pictures, bool histories)
 {
     picture = pictures;
     for (auto& r : source.hdminfo)
@@ -655,7 +804,8 @@ void ScalerMemory::check(bool pictures)
                     frozen[k] = (s.wins[k].out & 2) && (rebuilt || (sourcePort(s.wins[k]) >= 0 && s.ports[sourcePort(s.wins[k])].w));
             apply(*chip, s);
             told += text(s) + "\n";
-            std::string f = fault(s, held, memoryless);
+            std::string f = historyFault.empty() ? fault(s, held, memoryless) : historyFault;
+            historyFault.clear();
             if (f.empty() && &s == &steps.back().first) {
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
@@ -669,6 +819,8 @@ void ScalerMemory::check(bool pictures)
                 c331_manage::p_c331_manage = &m;
                 return told + f;
             }
+            if (s.how == 3 && s.h.cut >= 0)
+                break;   // the power is gone: what the next start loads was looked at
             before = s;
         }
         c331_manage::p_c331_manage = &m;
@@ -719,16 +871,20 @@ void ScalerMemory::check(bool pictures)
         {"a window left without channels", {{four, 0}, {nine, 1}, {back, 2}}},
     };
     for (const auto& [name, steps] : layouts)
-        EXPECT_EQ(run(steps), "") << name;
+        EXPECT_EQ(histories ? "" : run(steps), "") << name;
 
     // Random layouts, one to six steps each on a chip fresh from power-on (its transfers
     // logged only for the picture check, which reads the output starts from them).
     sim::SimBoard::setRecording(picture);
-    kel_test::checkProperty(picture ? "picture over random layouts" : "memory over random layouts", [&] {
+    kel_test::checkProperty(histories ? "histories" : picture ? "picture over random layouts" : "memory over random layouts", [&] {
         std::vector<std::pair<Step, int>> steps{{drawn(), -1}};
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
-            steps.push_back({followUp(steps.back().first, changed), changed});
+            steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed), changed});
+            const History& h = steps.back().first.h;
+            static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window"};
+            RC_CLASSIFY(histories, kinds[h.kind] + std::string(h.undo ? " undone " + std::to_string(h.undo) : "") + " via " +
+                                       std::to_string(h.via) + (h.cut >= 0 ? ", cut" : ""));
         }
         const Step& s = steps[0].first;
         const auto [cols, rows, oneColumn] = gridOf(s);
@@ -780,4 +936,11 @@ TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
 TEST_F(ScalerMemory, EveryCellShowsThePictureItsWindowAsks)
 {
     check(true);
+}
+
+// After black, mirror, freeze, a crop or the audio window pressed and pressed back at any
+// point of an apply and a save, the chip shows, routes and stores what the block says.
+TEST_F(ScalerMemory, EditsUndoneAtAnyStepLeaveTheChipAndTheFileAsTheBlockSays)
+{
+    check(true, true);
 }
