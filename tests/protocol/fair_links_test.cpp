@@ -31,6 +31,7 @@
 #include <cerrno>
 #include <map>
 #include <chrono>
+#include <ctime>
 #include <fcntl.h>
 #include <thread>
 
@@ -761,4 +762,164 @@ TEST(FairLinks, AClientClosedForANewcomerLeavesNoFrameToHandle)
         EXPECT_NE(r.socket, ends[0][0]);
     for (const auto& e : ends)
         ::close(e[1]);
+}
+
+namespace {
+// Replies c has received so far, taken without waiting.
+size_t replies(pc::PcClient& c)
+{
+    size_t n = 0;
+    for (Bytes raw; c.receiveRaw(raw, 0);)
+        ++n;
+    return n;
+}
+double cpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+} // namespace
+
+// Whose turn it is, pass by pass, on UDP 10005 and TCP 10002 driven without their threads:
+// addresses queue frames from up to 16 ports or 31 connections, up to and past the UDP
+// list's cap, alone or beside others, and PCs of other addresses send one frame behind
+// them. Each such PC is answered within one turn of the addresses waiting, however long
+// their queues; no UDP sender gets more than its share answered, and every address at least
+// its share of the list; every TCP frame is answered. One TCP client's burst of 9,000
+// frames in one write is answered in as many passes, each costing the same.
+TEST(FairLinks, EveryAddressTakesItsTurnHoweverManyFramesAnotherQueues)
+{
+    kel_test::TestRoot root;
+    udptest::freshParameters();
+    int offset = 0;
+    auto udp = udptest::openLink(offset);
+    ASSERT_TRUE(udp);
+    std::unique_ptr<networkManage> tcp;
+    ASSERT_GT(kel_test::bindPrivatePorts(10002, [&](int) {
+        tcp = std::make_unique<networkManage>();
+        tcp->open_servers();
+        return tcp->server(1)->listenSocket() >= 0;
+    }), 0);
+    const uint16_t port = tcp->server(1)->localPort();
+    const Bytes ask = pc::wire(pc::readRam(0x600440, 2));
+    auto placed = [&](size_t n) {
+        for (int k = 0; k < 500 && (tcp->server(1)->clients().size() != n || tcp->server(1)->waiting() != 0); ++k)
+            tcp->accept_pass_10002(0);
+        return tcp->server(1)->clients().size() == n;
+    };
+    {
+        auto c = pc::PcClient::tcp("127.0.0.1", port, host(2));
+        ASSERT_TRUE(c && placed(1));
+        Bytes burst;
+        for (int k = 0; k < 9000; ++k)
+            burst.insert(burst.end(), ask.begin(), ask.end());
+        std::thread writer([&] { EXPECT_TRUE(c->sendRaw(burst)); });
+        size_t got = 0;
+        int passes = 0;
+        double early = 0, late = 0, rest = 0;   // CPU of the passes answering frames 500-1999 and 7000-8499
+        for (; got < 9000 && passes < 9200; ++passes) {
+            const double t = cpuSeconds();
+            tcp->accept_pass_10002(0);
+            (got >= 500 && got < 2000 ? early : got >= 7000 && got < 8500 ? late : rest) += cpuSeconds() - t;
+            got += replies(*c);
+        }
+        writer.join();
+        // Against 1,500 passes of one frame each, sent one at a time.
+        double alone = 0;
+        for (int k = 0; k < 1500; ++k) {
+            ASSERT_TRUE(c->sendRaw(ask));
+            for (int n = 0; n < 10 && !replies(*c); ++n) {
+                const double t = cpuSeconds();
+                tcp->accept_pass_10002(0);
+                alone += cpuSeconds() - t;
+            }
+        }
+        EXPECT_EQ(got, 9000u);
+        EXPECT_LE(passes, 9100);
+        EXPECT_LT(std::max(early, late), 3 * alone + 0.05) << "a pass costs more the more frames wait";
+        std::printf("9,000 frames: %d passes, CPU of 1,500 passes %.3f s early, %.3f s late, %.3f s one frame at a time\n", passes, early, late, alone);
+    }
+    kel_test::checkProperty("turns", [&] {
+        const int hosts = *rc::gen::weightedElement<int>({{3, 1}, {1, 2}, {1, 8}});
+        const int ports = *rc::gen::weightedElement<int>({{1, 1}, {1, 4}, {3, 16}});
+        const int each = *rc::gen::weightedElement<int>({{1, 1}, {1, 8}, {3, 16}, {2, 40}});
+        const int probes = *rc::gen::inRange(1, 4);
+        const bool interleaved = *rc::gen::arbitrary<bool>();
+        const int conns = *rc::gen::weightedElement<int>({{1, 1}, {1, 8}, {3, 31 - probes}});
+        const int frames = *rc::gen::weightedElement<int>({{1, 1}, {3, 16}});
+        const int offered = hosts * ports * each;
+        RC_CLASSIFY(offered > int(udpnetManage::MAX_FRAMES), hosts == 1 ? "UDP list past its cap, one address" : "UDP list past its cap, many");
+        RC_CLASSIFY(each > int(udpnetManage::MAX_FRAMES_PER_SENDER), "UDP senders past their share");
+        RC_CLASSIFY(conns > 16, "TCP: many connections of the others");
+
+        // UDP: each sender a socket of its own address, so its replies come back to it.
+        std::vector<std::unique_ptr<pc::PcClient>> senders, pcs;
+        for (int k = 0; k < hosts * ports; ++k)
+            senders.push_back(pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset), host(2 + k / ports)));
+        for (int k = 0; k < probes; ++k)
+            pcs.push_back(pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset), host(20 + k)));
+        auto join = [&](pc::PcClient& c) {
+            RC_ASSERT(c.fd() >= 0);
+            sockaddr_in a{};
+            socklen_t n = sizeof a;
+            ::getsockname(c.fd(), reinterpret_cast<sockaddr*>(&a), &n);
+            udp->join_datagram(1, ask.data(), ask.size(), uint64_t(ntohl(a.sin_addr.s_addr)) << 16 | ntohs(a.sin_port));
+        };
+        for (int k = 0; k < offered; ++k)
+            join(*senders[size_t(interleaved ? k % (hosts * ports) : k / each)]);
+        for (auto& c : pcs)
+            join(*c);
+        std::vector<size_t> got(senders.size()), answered(pcs.size());
+        for (int pass = 1; pass <= 2 * int(udpnetManage::MAX_FRAMES) && !udp->joined(1).empty(); ++pass) {
+            udp->udpaccept_pass_10005(0);
+            for (size_t k = 0; k < pcs.size(); ++k)
+                answered[k] = answered[k] ? answered[k] : replies(*pcs[k]) ? size_t(pass) : 0;
+            for (size_t k = 0; k < senders.size(); ++k)
+                got[k] += replies(*senders[k]);
+        }
+        for (size_t a : answered)   // within one turn of every address waiting
+            RC_ASSERT(a >= 1 && a <= size_t(hosts + probes));
+        const size_t share = udpnetManage::MAX_FRAMES / size_t(hosts + probes) - 1;
+        for (int h = 0; h < hosts; ++h) {
+            size_t all = 0;
+            for (int k = 0; k < ports; ++k) {
+                all += got[size_t(h * ports + k)];
+                RC_ASSERT(got[size_t(h * ports + k)] <= udpnetManage::MAX_FRAMES_PER_SENDER);
+            }
+            RC_ASSERT(all >= std::min(share, size_t(ports * std::min<int>(each, udpnetManage::MAX_FRAMES_PER_SENDER))));
+        }
+
+        // TCP: every connection placed, then the others' frames sent, each PC's one last.
+        std::vector<std::unique_ptr<pc::PcClient>> others;
+        pcs.clear();
+        for (int k = 0; k < conns; ++k)
+            others.push_back(pc::PcClient::tcp("127.0.0.1", port, host(2 + k % hosts)));
+        for (int k = 0; k < probes; ++k)
+            pcs.push_back(pc::PcClient::tcp("127.0.0.1", port, host(20 + k)));
+        RC_ASSERT(placed(size_t(conns + probes)));
+        Bytes out;
+        for (int k = 0; k < frames; ++k)
+            out.insert(out.end(), ask.begin(), ask.end());
+        for (auto& c : others)
+            RC_ASSERT(c->sendRaw(out));
+        for (auto& c : pcs)
+            RC_ASSERT(c->sendRaw(ask));
+        size_t all = 0, pcsAnswered = 0;
+        for (int pass = 0; pass < 2000 && (all < size_t(conns * frames) || pcsAnswered < pcs.size()); ++pass) {
+            tcp->accept_pass_10002(0);
+            for (auto& c : others)
+                all += replies(*c);
+            for (auto& c : pcs) {
+                if (replies(*c) == 0)
+                    continue;
+                RC_ASSERT(all <= size_t(hosts));   // behind one frame of each address at most
+                ++pcsAnswered;
+            }
+        }
+        RC_ASSERT(all == size_t(conns * frames) && pcsAnswered == pcs.size());
+    }, {30, 100});
+    tcp.reset();
+    udp.reset();
+    udptest::dropParameters();
 }
