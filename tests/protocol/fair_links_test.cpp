@@ -30,6 +30,7 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
+#include <set>
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
@@ -44,6 +45,21 @@ namespace {
 constexpr int kPcs = 9;
 constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most, but for a flood
 bool asksCards(int pc) { return pc == 8 || pc % 2 == 0; }
+// Longest the port-path lock may stay out of the manager's reach: a line write waits up to
+// 2 s, a transmitter up to 3 s.
+constexpr int64_t kLockWaitUs = 1000000;
+// A card request for port (0-15; ports 8 and 9 have no cards, 8's transmitter stays busy)
+// from the PC, tagged tag; wrapped: behind the 12 bytes of a wrapper, acknowledged at once.
+Bytes cardFrame(int port, int card, uint8_t tag, uint8_t count = 2, bool wrapped = false)
+{
+    const pc::Frame f{uint16_t(card), pc::kPc, 0x10, tag, 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, count, 0, 0, 0}};
+    if (!wrapped)
+        return pc::wire(f);
+    pc::Frame w{uint16_t(card), pc::kPc, 0x10, tag, 1, uint8_t(port + 1), 0, 2, {0, 0}};
+    const Bytes inner = pc::encode(f);
+    w.data.insert(w.data.end(), inner.begin(), inner.end());
+    return pc::wire(w);
+}
 std::string host(int h) { return "127.0.0." + std::to_string(1 + h); }
 // A card's answer at once, after 1 s, after 3.5 s (past the 3 s wait), never.
 enum Behaviour { Prompt, Slow, Late, Silent };
@@ -86,7 +102,9 @@ struct World {
     networkManage* tcp;
     udpnetManage* udp;
     fpga_manage* manager;
+    Kx_uart_inout* line;
     std::atomic<uint32_t> ticked{0};
+    std::atomic<int64_t> lockWaitUs{0};   // the longest the manager's loop waited for the port-path lock
     uint64_t spins() const { return tcp->spins() + udp->spins(); }
 };
 
@@ -160,9 +178,8 @@ struct Sut {
         if (!again)
             asked.tag = uint8_t(asked.tag == 0xFF ? 0x80 : asked.tag + 1);
         const uint8_t count = again ? 4 : 2;
-        const pc::Frame f{uint16_t(card), pc::kPc, 0x10, asked.tag, 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, count, 0, 0, 0}};
-        asked.by[endOf(*pcs[i])].push_back({port, card, f.b5, count});
-        return pc::wire(f);
+        asked.by[endOf(*pcs[i])].push_back({port, card, asked.tag, count});
+        return cardFrame(port, card, asked.tag, count);
     }
     // The card requests sent from c before a frame whose reply came are given up.
     void gaveUp(const pc::PcClient& c)
@@ -179,6 +196,8 @@ struct Sut {
         RC_ASSERT(now - spins <= uint64_t(t - ticked) + 4);
         spins = now;
         ticked = t;
+        // No link holds the port-path lock across a wait (a line, a transmitter, a frame).
+        RC_ASSERT(world.lockWaitUs.exchange(0) < kLockWaitUs);
     }
     // PC i's request, with header bytes 4-8 drawn (the reply echoes them) and its address in
     // bytes 2-3: on TCP a group without handler, with bytes that need escaping, answered with
@@ -410,9 +429,10 @@ struct Reopen : Command {
 
 // A connection that asks for large replies and never reads one.
 struct NoReads : Command {
-    NoReads() : NoReads(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 401)) {}
-    NoReads(int l, int n) : link(l), reads(n) {}
+    NoReads() : NoReads(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 401), -1) {}
+    NoReads(int l, int n, int w = 0) : link(l), reads(n), watch(w < 0 ? n >= 390 : w > 0) {}
     int link, reads;
+    bool watch;   // its replies fill every buffer on the way: its queue stalls, it is closed
     void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] < kOthersMax && m.noReads[link] < 8); }
     void apply(Model& m) const override { ++m.others[link], ++m.noReads[link]; }
     void run(const Model&, Sut& s) const override
@@ -426,6 +446,19 @@ struct NoReads : Command {
         }
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::send(fd, all.data(), all.size(), MSG_NOSIGNAL);
+        RC_CLASSIFY(watch, "a reply queue stalls");
+        // Closed once its queue has not moved for STALL_CLOSE_TICKS: when it reads at last,
+        // what comes ends.
+        for (const uint32_t from = s.world.ticked; watch && s.world.ticked - from < TcpServer::STALL_CLOSE_TICKS + 50;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the ticks the server counts
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        timeval bound{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        Bytes buf(1 << 16);
+        ssize_t n = 1;
+        while (watch && (n = ::recv(fd, buf.data(), buf.size(), 0)) > 0) {
+        }
+        RC_ASSERT(n >= 0 || errno == ECONNRESET);
     }
     void show(std::ostream& os) const override { os << "NoReads(" << reads << " on link " << link << ")"; }
 };
@@ -530,7 +563,7 @@ struct Many : Command {
         RC_CLASSIFY(tail && asks > 1, "a frame behind held card frames");
         Bytes out;
         for (int k = 0; k < asks + tail; ++k) {
-            const Bytes w = pc::wire(k == asks ? pc::readRam(0x600440, 2) : pc::Frame{uint16_t(5 - k % 2 * 4), pc::kPc, 0x10, uint8_t(0x40 + k), 1, uint8_t(1 + k % 4), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}});
+            const Bytes w = k == asks ? pc::wire(pc::readRam(0x600440, 2)) : cardFrame(k % 4, 5 - k % 2 * 4, uint8_t(0x40 + k));
             out.insert(out.end(), w.begin(), w.end());
         }
         for (int k = 0; k < count; ++k) {
@@ -575,7 +608,9 @@ struct Even : Command {
 // writes, and write and read back each a RAM of its own, picked by the type and index bits
 // above the 12 address bits: zoom RAMs 34 and 35, the transmit image's RAM 50, the receive
 // image's RAM 16. All go through RAM images the links share. Each read answers the FPGA's
-// bytes as they are, each write reaches the FPGA whole.
+// bytes as they are, each write reaches the FPGA whole. Meanwhile another PC's cards answer
+// through the receive path, and the PCs on TCP write the LED size (width and height of
+// four equal bytes) and read it from the description: always as one PC wrote it.
 struct RamRace : Command {
     int rounds = *rc::gen::weightedElement<int>({{2, 4}, {1, 40}});
     int length = *rc::gen::weightedElement<int>({{2, *rc::gen::inRange(1, 64)}, {1, 1024}});
@@ -595,6 +630,12 @@ struct RamRace : Command {
         };
         for (int i = 0; i < 4; ++i)
             s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});   // each link up (a TCP PC closed to make room comes again)
+        s.askers.push_back(s.open(2, 3));
+        for (int k = 0; k < 8; ++k)
+            RC_ASSERT(s.askers.back()->sendRaw(cardFrame(2, k % 3, uint8_t(0x50 + k))));
+        uint8_t size[4];
+        KelRamPara::p_kelrampara_config->copy_bytes(KelRamPara::kLedWidth, size, 4);
+        std::set<uint8_t> sizes;   // written so far
         Bytes written[4];
         for (int r = 0; r < rounds; ++r) {
             // Each round every PC sends its three requests at once, then takes the replies.
@@ -610,26 +651,101 @@ struct RamRace : Command {
                     const Bytes w = pc::wire(fpgaSide(f, i));
                     out.insert(out.end(), w.begin(), w.end());
                 }
+                const uint8_t led = uint8_t(seed + r * 7 + i) | 1;
+                for (const pc::Frame& f : {pc::writeRam(KelRamPara::kLedWidth, Bytes(4, led)), pc::readRam(0xA0000080u, 4)}) {
+                    const Bytes w = pc::wire(f);
+                    out.insert(out.end(), w.begin(), i < 2 ? w.end() : w.begin());
+                }
+                if (i < 2)
+                    sizes.insert(led);
                 for (const Bytes& w : i < 2 ? std::vector<Bytes>{out} : linktest::frames(out))
                     RC_ASSERT(s.pcs[i]->sendRaw(i < 2 ? w : pc::escape(w)));
                 Bytes read = {0}, back = {0};
                 read.insert(read.end(), fixed.begin() + at, fixed.begin() + at + length);
                 back.insert(back.end(), mine.begin(), mine.end());
                 expected[i] = {read, {0}, back};
+                if (i < 2)
+                    expected[i].insert(expected[i].end(), {{0}, {}});   // {}: a size as one PC wrote it
             }
             for (int i = 0; i < 4; ++i) {
                 for (const Bytes& want : expected[i]) {
                     pc::Frame f;
                     RC_ASSERT(pc::decode(s.next(i), f));
-                    RC_ASSERT(f.data == want);
+                    const bool asWritten = f.data.size() == 5 && f.data[0] == 0 && f.data[1] == f.data[2] && f.data[1] == f.data[3]
+                                           && f.data[1] == f.data[4] && sizes.count(f.data[1]);
+                    RC_ASSERT((want.empty() ? asWritten : f.data == want));
                 }
                 s.gaveUp(*s.pcs[i]);
                 RC_ASSERT(sim::FpgaModel::ram(0, kOwn[i].second, at, uint32_t(length)) == written[i]);
             }
         }
+        KelRamPara::p_kelrampara_config->KelRamParaDeal(size, 4, KelRamPara::kLedWidth);
         s.noSpinning();
     }
     void show(std::ostream& os) const override { os << "RamRace(" << rounds << " rounds of " << length << " bytes)"; }
+};
+
+// The PC on the line stops reading: it asks for two replies of 60,000 bytes, more than
+// the line holds, then sends a card a wrapped frame (acknowledged at once) for a port
+// without cards; while the line cannot take the acknowledgement, PCs on TCP and UDP ask
+// cards that answer. Then it reads what came and connects again.
+struct Line : Command {
+    void run(const Model&, Sut& s) const override
+    {
+        if (!s.pcs[8])
+            s.connect(8);
+        Bytes out;
+        for (const Bytes& w : {pc::wire(pc::readRam(0x30000000u, 60000)), pc::wire(pc::readRam(0x30000000u, 60000)), cardFrame(1, 0, 0x45, 2, true)})
+            out.insert(out.end(), w.begin(), w.end());
+        RC_ASSERT(s.pcs[8]->sendRaw(out));
+        for (int k = 0; k < 3000 && s.world.line->pending() != 1; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the line thread's own state, polled
+        sim::ReceivingCardModel::setFault(0, 2, sim::ReceivingCardModel::Fault::None);
+        sim::ReceivingCardModel::setDelayUs(0, 2, 0);
+        CardAsk({{0, 2, 0}, {2, 2, 1}}, 0, true).run(Model{}, s);
+        for (Bytes raw; s.pcs[8]->receiveRaw(raw, 500);) {
+        }
+        s.pcs[8].reset();
+        s.noSpinning();
+    }
+};
+
+// A card request for port 8, whose transmitter stays busy for 3 s, from a PC on TCP or UDP,
+// while the PCs of the other links ask the controller: they are answered in time, and the
+// port-path lock stays within reach.
+struct Busy : Command {
+    int pc = *rc::gen::element(0, 2);
+    void run(const Model&, Sut& s) const override
+    {
+        RC_TAG("a transmitter stays busy");
+        if (!s.pcs[pc])
+            s.connect(pc);
+        RC_ASSERT(s.pcs[pc]->sendRaw(cardFrame(8, 0, 0x46)));
+        for (int i : {1, 3, 8, pc == 0 ? 2 : 4})
+            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});
+    }
+    void show(std::ostream& os) const override { os << "Busy(pc " << pc << ")"; }
+};
+
+// A TCP PC asks a card that answers after 0.3 s and closes its connection; a PC of its
+// address connects at once (taking its socket number) and hears nothing, the card's
+// answer least of all, until it asks.
+struct Gone : Command {
+    void run(const Model&, Sut& s) const override
+    {
+        sim::ReceivingCardModel::setFault(0, 2, sim::ReceivingCardModel::Fault::None);
+        sim::ReceivingCardModel::setDelayUs(0, 2, 300000);
+        if (!s.pcs[0])
+            s.connect(0);
+        RC_ASSERT(s.pcs[0]->sendRaw(s.cardAsk(0, 2, 0)));
+        s.gaveUp(*s.pcs[0]);
+        s.waiting[0] = false;
+        s.pcs[0].reset();
+        s.connect(0);
+        Bytes raw;
+        RC_ASSERT(!s.pcs[0]->receiveRaw(raw, 1000));
+        s.ask(0, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});
+    }
 };
 
 struct Clock : Command {
@@ -647,6 +763,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     kel_test::TestRoot root(false);   // the cards' delays on the clock the ticks follow
     udptest::freshParameters();
     fpga_test::BringUpWorld world;
+    sim::SimBoard::setScenario("fpga.sendbusy", "16");   // port 8's transmitter stays busy
     auto manager = std::make_unique<fpga_manage>();
     fpga_manage::p_fpga_manage = manager.get();
     ASSERT_EQ(manager->initialize(), 0);
@@ -667,12 +784,15 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     auto serial = std::make_unique<Kx_uart_inout>();
     ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
     const uint16_t ports[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort(), uint16_t(5008 + offset), uint16_t(10005 + offset)};
-    World links{ports, tcp.get(), udp.get(), manager.get()};
+    World links{ports, tcp.get(), udp.get(), manager.get(), serial.get()};
     std::atomic<bool> stop{false};
     std::thread clock([&] {
         for (; !stop; G_timeTicks = G_timeTicks + 1, ++links.ticked) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const auto asked = std::chrono::steady_clock::now();
             std::lock_guard<std::mutex> path(manager->port_path_mutex);   // the manager's loop
+            const int64_t waited = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - asked).count();
+            links.lockWaitUs = std::max<int64_t>(links.lockWaitUs, waited);
             manager->reg_IRQ_Dealwith(0, 1);
         }
     });
@@ -681,7 +801,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     kel_test::checkProperty("fair links", [&] {
         // The reproductions: a table full of silent connections, re-opened, or of ones
         // trickling bytes of frames that never end, with new PCs coming; eight connections
-        // asking for 400 replies of 60 KB each and reading none; PCs' frames in datagrams
+        // asking for 400 replies of 60 KB each and reading none (one's queue stalls); PCs' frames in datagrams
         // crossing on each UDP port; a late answer of a card while another PC asks it again,
         // a withdrawn request's answer while another asks with its tag, requests behind a
         // PC's own card requests; ten requests in one write to a card that is not there, and six sockets of
@@ -691,7 +811,8 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         // keep sending, and a PC of another address; FPGA RAM raced; one address's 32 requests
         // kept ahead of a PC's, then nine addresses filling the kept requests; two addresses
         // holding the TCP places evenly; one address filling places and waiting list, or
-        // beginning frames between a PC's pieces.
+        // beginning frames between a PC's pieces; a line PC that stops reading, a busy
+        // transmitter, a closed client's card answer.
         using Cmds = std::vector<std::shared_ptr<const Command>>;
         auto cmd = [](auto c) { return std::shared_ptr<const Command>(std::make_shared<decltype(c)>(c)); };
         Cmds silent = {cmd(Open(0, 60, 0, 0)), cmd(Open(1, 60, 0, 0)), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)),
@@ -700,7 +821,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
                           cmd(Trickle()), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)), cmd(Trickle()), cmd(Ask(4, 2, false))};
         Cmds reading, crossing = {cmd(Ask(2, 2, true)), cmd(Ask(3, 2, true)), cmd(Ask(6, 3, true)), cmd(Ask(7, 2, true))};
         for (int k = 0; k < 8; ++k)
-            reading.push_back(cmd(NoReads(0, 400)));
+            reading.push_back(cmd(NoReads(0, 400, k == 0)));
         for (int pc : {0, 4, 1, 0})
             reading.push_back(cmd(Ask(pc, 1, false)));
         Cmds late = {cmd(Cards(0, Late)), cmd(CardAsk({{0, 0, 0}}, 2000, false)), cmd(Cards(0, Slow)),
@@ -717,10 +838,10 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         for (int h = 3; h <= 10; ++h)
             kept.push_back(cmd(Many(2, 32, 1, h)));
         kept.insert(kept.end(), {cmd(CardAsk({{0, 2, 1}}, 0, true)), cmd(Drain())});
-        Cmds even = {cmd(Even())};
+        Cmds even = {cmd(Even())}, stalls = {cmd(Line()), cmd(Busy()), cmd(Gone())};
         Cmds waiting = {cmd(Open(0, 96, 0, 2)), cmd(Ask(0, 1, false)), cmd(Ask(4, 1, false)), cmd(Unfinished()),
                         cmd(Ask(2, 2, false, 20)), cmd(Ask(6, 3, true, 20)), cmd(Ask(3, 2, false, 20))};
-        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held, &kept, &even, &waiting}) {
+        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held, &kept, &even, &waiting, &stalls}) {
             Sut sut(links, asked);
             if (reproduce)
                 rc::state::runAll(*seq, Model{}, sut);
