@@ -727,24 +727,51 @@ struct Busy : Command {
     void show(std::ostream& os) const override { os << "Busy(pc " << pc << ")"; }
 };
 
-// A TCP PC asks a card that answers after 0.3 s and closes its connection; a PC of its
-// address connects at once (taking its socket number) and hears nothing, the card's
-// answer least of all, until it asks.
+// A TCP PC asks a card that answers after 0.5 s and closes its connection; a new one is
+// given its socket number at once (the program's descriptors are this process's) and hears
+// nothing, the card's answer least of all.
 struct Gone : Command {
     void run(const Model&, Sut& s) const override
     {
         sim::ReceivingCardModel::setFault(0, 2, sim::ReceivingCardModel::Fault::None);
-        sim::ReceivingCardModel::setDelayUs(0, 2, 300000);
-        if (!s.pcs[0])
-            s.connect(0);
+        sim::ReceivingCardModel::setDelayUs(0, 2, 500000);
+        s.ask(0, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});
+        // The server's end of the PC's connection: this process's socket that faces it.
+        sockaddr_in mine{}, theirs{}, a{}, b{};
+        socklen_t n = sizeof a;
+        ::getsockname(s.pcs[0]->fd(), reinterpret_cast<sockaddr*>(&mine), &n);
+        ::getpeername(s.pcs[0]->fd(), reinterpret_cast<sockaddr*>(&theirs), &n);
+        int end = 3;
+        for (; end < 4096; ++end)
+            if (::getpeername(end, reinterpret_cast<sockaddr*>(&a), &(n = sizeof a)) == 0 && ::getsockname(end, reinterpret_cast<sockaddr*>(&b), &(n = sizeof b)) == 0
+                && a.sin_port == mine.sin_port && b.sin_port == theirs.sin_port && end != s.pcs[0]->fd())
+                break;
+        RC_ASSERT(end < 4096);
+        const int next = ::socket(AF_INET, SOCK_STREAM, 0);
         RC_ASSERT(s.pcs[0]->sendRaw(s.cardAsk(0, 2, 0)));
         s.gaveUp(*s.pcs[0]);
         s.waiting[0] = false;
         s.pcs[0].reset();
-        s.connect(0);
-        Bytes raw;
-        RC_ASSERT(!s.pcs[0]->receiveRaw(raw, 1000));
-        s.ask(0, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});
+        auto open = [end] { return ::fcntl(end, F_GETFD) != -1; };
+        for (int k = 0; k < 2000 && open(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));   // the server closes its end
+        std::vector<int> below;   // every free number under it taken: the next accept is given it
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0; below.push_back(fd))
+            if (fd >= end) {
+                ::close(fd);
+                break;
+            }
+        if (!open())
+            RC_ASSERT(connectLoopback(next, s.ports[0]) == 0);
+        for (int k = 0; k < 2000 && !open(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));   // the server accepts
+        for (int fd : below)
+            ::close(fd);
+        Bytes got(64);
+        timeval bound{1, 0};
+        ::setsockopt(next, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        RC_ASSERT(::recv(next, got.data(), got.size(), 0) <= 0);
+        ::close(next);
     }
 };
 
@@ -812,7 +839,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         // kept ahead of a PC's, then nine addresses filling the kept requests; two addresses
         // holding the TCP places evenly; one address filling places and waiting list, or
         // beginning frames between a PC's pieces; a line PC that stops reading, a busy
-        // transmitter, a closed client's card answer.
+        // transmitter, a closed client's card answer; two PCs of one link waiting at once.
         using Cmds = std::vector<std::shared_ptr<const Command>>;
         auto cmd = [](auto c) { return std::shared_ptr<const Command>(std::make_shared<decltype(c)>(c)); };
         Cmds silent = {cmd(Open(0, 60, 0, 0)), cmd(Open(1, 60, 0, 0)), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)),
@@ -838,7 +865,9 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         for (int h = 3; h <= 10; ++h)
             kept.push_back(cmd(Many(2, 32, 1, h)));
         kept.insert(kept.end(), {cmd(CardAsk({{0, 2, 1}}, 0, true)), cmd(Drain())});
-        Cmds even = {cmd(Even())}, stalls = {cmd(Line()), cmd(Busy()), cmd(Gone())};
+        Cmds even = {cmd(Even())}, stalls = {cmd(Line()), cmd(Busy()), cmd(Drain()), cmd(Gone()), cmd(Cards(2, Slow)),
+                                             cmd(CardAsk({{6, 2, 0}, {2, 2, 1}}, 0, true)), cmd(CardAsk({{4, 2, 0}, {0, 2, 1}}, 0, true)),
+                                             cmd(CardAsk({{0, 2, 2}, {4, 2, 0}}, 0, true)), cmd(Cards(2, Prompt))};
         Cmds waiting = {cmd(Open(0, 96, 0, 2)), cmd(Ask(0, 1, false)), cmd(Ask(4, 1, false)), cmd(Unfinished()),
                         cmd(Ask(2, 2, false, 20)), cmd(Ask(6, 3, true, 20)), cmd(Ask(3, 2, false, 20))};
         for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held, &kept, &even, &waiting, &stalls}) {
@@ -941,7 +970,7 @@ TEST(FairLinks, EveryAddressTakesItsTurnHoweverManyFramesAnotherQueues)
         double early = 0, late = 0, rest = 0;   // CPU of the passes answering frames 500-1999 and 7000-8499
         for (; got < 9000 && passes < 9200; ++passes) {
             const double t = cpuSeconds();
-            tcp->accept_pass_10002(0);
+            tcp->accept_pass_10002(100);   // waits only while the writer is behind
             (got >= 500 && got < 2000 ? early : got >= 7000 && got < 8500 ? late : rest) += cpuSeconds() - t;
             got += replies(*c);
         }
