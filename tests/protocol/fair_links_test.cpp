@@ -692,8 +692,7 @@ struct RamRace : Command {
 struct Line : Command {
     void run(const Model&, Sut& s) const override
     {
-        if (!s.pcs[8])
-            s.connect(8);
+        s.ask(8, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});   // no card wait of the line left
         Bytes out;
         for (const Bytes& w : {pc::wire(pc::readRam(0x30000000u, 60000)), pc::wire(pc::readRam(0x30000000u, 60000)), cardFrame(1, 0, 0x45, 2, true)})
             out.insert(out.end(), w.begin(), w.end());
@@ -865,7 +864,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         for (int h = 3; h <= 10; ++h)
             kept.push_back(cmd(Many(2, 32, 1, h)));
         kept.insert(kept.end(), {cmd(CardAsk({{0, 2, 1}}, 0, true)), cmd(Drain())});
-        Cmds even = {cmd(Even())}, stalls = {cmd(Line()), cmd(Busy()), cmd(Drain()), cmd(Gone()), cmd(Cards(2, Slow)),
+        Cmds even = {cmd(Even())}, stalls = {cmd(Drain()), cmd(Line()), cmd(Drain()), cmd(Busy()), cmd(Drain()), cmd(Gone()), cmd(Cards(2, Slow)),
                                              cmd(CardAsk({{6, 2, 0}, {2, 2, 1}}, 0, true)), cmd(CardAsk({{4, 2, 0}, {0, 2, 1}}, 0, true)),
                                              cmd(CardAsk({{0, 2, 2}, {4, 2, 0}}, 0, true)), cmd(Cards(2, Prompt))};
         Cmds waiting = {cmd(Open(0, 96, 0, 2)), cmd(Ask(0, 1, false)), cmd(Ask(4, 1, false)), cmd(Unfinished()),
