@@ -335,7 +335,11 @@ int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t ad
     if (!data)
         return 1;
     ScalerEdit edit;
-    std::memcpy(ram + address, data, length);
+    {
+        // The input-status bytes are also read under the status lock alone.
+        std::lock_guard<std::mutex> status(mutex);
+        std::memcpy(ram + address, data, length);
+    }
     // Only bytes the scaler applies (the stored part of the block) wait for its apply; the
     // volatile bytes below it are never applied, so a write there must not hold saves back.
     if (address + length > uint32_t(kSavedStart))

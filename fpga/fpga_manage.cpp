@@ -802,7 +802,7 @@ u16 fpga_manage::check_netport_card(int fpga)
     return sum;
 }
 
-u8 fpga_manage::wait_fpga_send_ready(int port, int fpga)
+u8 fpga_manage::wait_fpga_send_ready(int port, int fpga, std::unique_lock<std::mutex>* sending, std::mutex* held)
 {
     if (port < 0 || port > 15)
         return 0;
@@ -819,18 +819,31 @@ u8 fpga_manage::wait_fpga_send_ready(int port, int fpga)
         if (Utils::getTimeSpace(start) >= kSendReadyTicks ||
             board::Clock::monotonicUs() - startUs >= kSendReadyLimitUs)
             return 0;
+        // Nobody else waits on the locks meanwhile; taken again in the order they were.
+        if (sending)
+            sending->unlock();
+        if (held)
+            held->unlock();
         board::Clock::sleepMs(1);
+        if (held)
+            held->lock();
+        if (sending)
+            sending->lock();
     }
 }
 
-void fpga_manage::Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga)
+void fpga_manage::Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga, std::mutex* held)
 {
     if (!buf || len == 0 || len > kPacketMax) {
         KEL_TRACE("\n Send_to_port: length %u refused\n", len);
         return;
     }
-    std::lock_guard<std::mutex> sending(send_mutex);
-    wait_fpga_send_ready(port, fpga);
+    // A transmitter may stay busy for up to 3 s: the send lock (the manager's sweeps and
+    // every link's passthrough take it) and the caller's own lock (`held`, the port-path
+    // lock) are let go while it is, and the port is found idle under the send lock before
+    // the packet goes in.
+    std::unique_lock<std::mutex> sending(send_mutex);
+    wait_fpga_send_ready(port, fpga, &sending, held);
     if (port < 0 || port > 15)
         return;
     if (port < 8)
@@ -875,11 +888,8 @@ void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len)
     // 3 s; that wait runs with the lock let go, so the other links and the manager's
     // interrupt service go on meanwhile, and each packet is handed over under the lock.
     const auto sendOne = [&](int port) {
-        port_path_mutex.unlock();
-        wait_fpga_send_ready(port, 0);
-        port_path_mutex.lock();
         stamp_port(buf, len, port);
-        Send_to_port(buf, len, port, 0);
+        Send_to_port(buf, len, port, 0, &port_path_mutex);
     };
     if (enable == 0) {
         read_from_register(128, 0);

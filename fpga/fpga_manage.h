@@ -236,8 +236,11 @@ public:
     // --- output ports and receiving-card packets ---
     u16 get_port_card_num(int port);
     u16 check_netport_card(int fpga);
-    u8 wait_fpga_send_ready(int port, int fpga);
-    void Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga);
+    // Waits up to 3 s for the port's transmitter; 1 when idle. Between looks it lets go of
+    // `sending` (held) and `held` (locked by the caller).
+    u8 wait_fpga_send_ready(int port, int fpga, std::unique_lock<std::mutex>* sending = nullptr, std::mutex* held = nullptr);
+    // `held`: a lock the caller holds, let go while the transmitter is busy.
+    void Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga, std::mutex* held = nullptr);
     // The caller holds port_path_mutex; it is let go while a busy port is waited for.
     void multi_port_send(unsigned char* buf, unsigned int len);
     static void stamp_port(unsigned char* buf, unsigned int len, int port);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -43,8 +44,9 @@ u16 packedPortOffset(int port)
 
 u16 blockWord(int offset)
 {
+    // A PC's write of the block changes it on a link's thread: read under its lock.
     KelRamPara* para = KelRamPara::p_kelrampara_config;
-    return para ? para->ram16(offset) : 0;
+    return para ? para->locked16(offset) : 0;
 }
 
 } // namespace
@@ -225,9 +227,12 @@ void fpga_manage::fpgainit(u8 fpga)
                         marker == kFlashMarkerValid &&
                         fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(u8(fpga + 2), kFlashParaImage, kRamSize, image);
     if (stored) {
-        std::memcpy(ram, image, kRamSize);
-        // Link bits, card counts and the measured picture are the FPGA's, not the image's.
-        std::memset(ram + 96, 0, 32);
+        {
+            std::lock_guard<std::mutex> hold(ram_image_mutex);
+            std::memcpy(ram, image, kRamSize);
+            // Link bits, card counts and the measured picture are the FPGA's, not the image's.
+            std::memset(ram + 96, 0, 32);
+        }
         M57_back_mcu_set_net_para(fpga);
         if (fpga == 0)
             M57_mcu_set_net_para(0);
@@ -298,7 +303,9 @@ void fpga_manage::FPGA_to_RAM(u8 fpga)
         return;
     for (int i = 0; i < 4; ++i) {
         read_from_register(28 + i, fpga);
-        MCU_RAM_CMD[12 + i] = MCU_REG_func[fpga][28 + i];
+        const u8 value = reg_shadow(28 + i, fpga);
+        std::lock_guard<std::mutex> hold(ram_image_mutex);   // the PC links read the mailbox
+        MCU_RAM_CMD[12 + i] = value;
     }
 }
 
@@ -310,36 +317,45 @@ void fpga_manage::update_eth_state(u8 fpga)
     read_from_register(144, fpga);
     const u8 r128 = reg_shadow(128, fpga);
     const u8 r144 = reg_shadow(144, fpga);
+    // The image is shared with the PC links (their RAM reads and writes) and with the
+    // receive path: it changes under its lock, and the FPGA is sent the bytes changed from
+    // a copy taken there.
     u8* ram = MCU_RAM_PARA_func[fpga];
-    const struct {
-        u16 address;
-        u8 value;
-    } bytes[3] = {
-        {96, u8((ram[96] & ~0x1B) | (r128 & 0x03) | ((r128 & 0x0C) << 1))},
-        {512, u8((ram[512] & 0xF0) | (r128 >> 4))},
-        {513, r144},
-    };
-    for (const auto& b : bytes) {
-        if (ram[b.address] == b.value)
-            continue;
-        ram[b.address] = b.value;
-        write_fpga_ram(ram + b.address, b.address, 1, 1, fpga);
-    }
-    const u16 links = u16(r144 << 8 | r128);
-    for (int port = 0; port <= 9; ++port) {
-        if (links >> port & 1)
-            continue;
-        u8* count = ram + kCardCountOffset[port];
-        u8* flag = ram + kCardFlagOffset[port];
-        if (count[0] || count[1]) {
-            count[0] = count[1] = 0;
-            write_fpga_ram(count, kCardCountOffset[port], 2, 1, fpga);
+    std::vector<std::pair<u16, std::vector<u8>>> writes;
+    {
+        std::lock_guard<std::mutex> hold(ram_image_mutex);
+        const struct {
+            u16 address;
+            u8 value;
+        } bytes[3] = {
+            {96, u8((ram[96] & ~0x1B) | (r128 & 0x03) | ((r128 & 0x0C) << 1))},
+            {512, u8((ram[512] & 0xF0) | (r128 >> 4))},
+            {513, r144},
+        };
+        for (const auto& b : bytes) {
+            if (ram[b.address] == b.value)
+                continue;
+            ram[b.address] = b.value;
+            writes.push_back({b.address, {b.value}});
         }
-        if (*flag) {
-            *flag = 0;
-            write_fpga_ram(flag, kCardFlagOffset[port], 1, 1, fpga);
+        const u16 links = u16(r144 << 8 | r128);
+        for (int port = 0; port <= 9; ++port) {
+            if (links >> port & 1)
+                continue;
+            u8* count = ram + kCardCountOffset[port];
+            u8* flag = ram + kCardFlagOffset[port];
+            if (count[0] || count[1]) {
+                count[0] = count[1] = 0;
+                writes.push_back({kCardCountOffset[port], {0, 0}});
+            }
+            if (*flag) {
+                *flag = 0;
+                writes.push_back({kCardFlagOffset[port], {0}});
+            }
         }
     }
+    for (auto& w : writes)
+        write_fpga_ram(w.second.data(), w.first, u32(w.second.size()), 1, fpga);
 }
 
 void fpga_manage::M57_back_mcu_set_net_para(u8 fpga)
@@ -348,6 +364,7 @@ void fpga_manage::M57_back_mcu_set_net_para(u8 fpga)
         return;
     const u8* ram = MCU_RAM_PARA_func[fpga];
     u8* back = MCU_RAM_ETH_BACK_PARA_func[fpga];
+    std::lock_guard<std::mutex> hold(ram_image_mutex);   // images the PC links read and write
     std::memcpy(back + 0, ram + 60, 4);
     std::memcpy(back + 4, ram + 8, 8);
     std::memcpy(back + 12, ram + 19, 8);
@@ -366,6 +383,7 @@ void fpga_manage::M57_mcu_set_net_para(u8 fpga)
     const u8* back = MCU_RAM_ETH_BACK_PARA_func[fpga];
     u8* eth = MCU_RAM_ETH_PARA_func[fpga];
     u8* ram = MCU_RAM_PARA_func[fpga];
+    std::lock_guard<std::mutex> hold(ram_image_mutex);   // images the PC links read and write
     // The network image is the packed geometry with the offsets applied.
     std::memcpy(eth, back, kEthParaSize);
     const u16 width = u16((u32(rd16(back)) + dx + 31) & ~u32(31));

@@ -191,6 +191,7 @@ bool fpga_manage::send_passby(u32 length, unsigned char* frame)
         frame += kWrapper;
         len -= kWrapper;
     }
-    Send_to_port(frame, len, port, 0);
+    // The caller holds the port-path lock: it is let go while the port's transmitter is busy.
+    Send_to_port(frame, len, port, 0, &port_path_mutex);
     return port <= 15;   // higher numbers reach no port
 }

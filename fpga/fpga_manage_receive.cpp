@@ -15,6 +15,7 @@
 namespace {
 
 constexpr int kReceivePairs = 5;
+constexpr unsigned kAnswerMax = 1024;      // a pair's length field counts 1..1024 bytes
 constexpr u8 kReceiveBits = 0x55;          // answer-ready bits of registers 129 and 145
 constexpr unsigned kMinAnswer = 11;        // header, command and check byte
 constexpr unsigned kMinSearchAnswer = 15;  // ... plus done byte, card count and flag
@@ -84,17 +85,24 @@ void fpga_manage::store_card_count(u8 fpga, int port, u16 count, u8 flag)
 {
     if (!validFpga(fpga) || port < 0 || port > 15)
         return;
+    // The image is shared with the PC links: changed under its lock, the FPGA sent a copy.
     u8* ram = MCU_RAM_PARA_func[fpga];
     u8* c = ram + kCardCountOffset[port];
     u8* f = ram + kCardFlagOffset[port];
-    if (rd16(c) != count) {
+    u8 words[2];
+    KelRamPara::put16(words, count);
+    bool newCount, newFlag;
+    {
+        std::lock_guard<std::mutex> hold(ram_image_mutex);
+        newCount = rd16(c) != count;
+        newFlag = *f != flag;
         KelRamPara::put16(c, count);
-        write_fpga_ram(c, kCardCountOffset[port], 2, 1, fpga);
-    }
-    if (*f != flag) {
         *f = flag;
-        write_fpga_ram(f, kCardFlagOffset[port], 1, 1, fpga);
     }
+    if (newCount)
+        write_fpga_ram(words, kCardCountOffset[port], 2, 1, fpga);
+    if (newFlag)
+        write_fpga_ram(&flag, kCardFlagOffset[port], 1, 1, fpga);
 }
 
 // ------------------------------------------------------------------------------------
@@ -168,7 +176,9 @@ u8 fpga_manage::deal_with_search_concurrent(u8 fpga)
     if (!validFpga(fpga))
         return 0;
     u8 taken = 0;
-    u8* a = MCU_RAM_RX_func[fpga];
+    // Answers are read into a buffer of the receive path's own: the receive RAM's image is
+    // the PC links' to read and write.
+    u8 a[kAnswerMax];
     for (int pair = 0; pair < kReceivePairs; ++pair) {
         if (!pair_ready(fpga, pair))
             continue;
@@ -223,7 +233,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
         ++pair;
     if (pair == kReceivePairs)
         return;
-    u8* a = MCU_RAM_RX_func[fpga];
+    u8 a[kAnswerMax];   // the receive path's own (see deal_with_search_concurrent)
     const unsigned len = read_pair_answer(fpga, pair, a);
     const bool whole = len >= kMinAnswer && checkByteRight(a, len);
     const u16 dest = whole ? rd16(a) : 0;

@@ -351,6 +351,7 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
         if (T == 4) {
             push(fpga_manage::MCU_RAM_TX_func[F], 50);
         } else if (T == 5) {
+            std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);   // other links read it
             std::memcpy(fpga_manage::MCU_RAM_CMD, data, L);
         } else if (T == 6) {
             extension_write(off24);
@@ -471,7 +472,12 @@ void message_deal::build_property_block(unsigned char* pb)
         pb[0x7D] = pb[0x7F] = uint8_t(cards >> 8);
     }
     if (KelRamPara* p = para()) {
-        uint16_t w = p->ram16(KelRamPara::kLedWidth), h = p->ram16(KelRamPara::kLedHeight);
+        // One copy under the block's lock: a PC's write of the size on another link never
+        // shows half done.
+        uint8_t size[4] = {};
+        static_assert(KelRamPara::kLedHeight == KelRamPara::kLedWidth + 2, "width and height adjoin");
+        p->copy_bytes(KelRamPara::kLedWidth, size, 4);
+        uint16_t w = KelRamPara::get16(size), h = KelRamPara::get16(size + 2);
         pb[0x80] = uint8_t(w >> 8);
         pb[0x81] = uint8_t(w);
         pb[0x82] = uint8_t(h >> 8);
@@ -754,6 +760,7 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
         if (fpga_manage::MCU_RAM_TX_func[F])
             fetched(fpga_manage::MCU_RAM_TX_func[F], 50, 0);
     } else if (T == 5) {
+        std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);   // other links write it
         std::memcpy(out, fpga_manage::MCU_RAM_CMD, L);
     }
     return int(L) + 1;

@@ -11,6 +11,7 @@
 #include <map>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <sys/socket.h>
 
 namespace {
@@ -171,9 +172,8 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     // Frames ready to be handled are not kept waiting for traffic. Only a client's first
     // frame can be: the others wait behind it.
     bool ready = false;
-    std::set<int> first;
-    for (const TcpServer::Record& r : link.frames)
-        ready = ready || (first.insert(r.socket).second && !held(link, r));
+    for (const auto& q : link.queues)
+        ready = ready || !held(link, q.second.front());
     link.server->recvData(ready ? 0 : wait_ms);
 
     // A closed socket's number can come back with the next client: nothing may be sent
@@ -181,41 +181,62 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     for (const TcpServer::Closed& gone : link.server->takeClosed()) {
         const int closed = gone.socket;
         link.deal->release_peer(gone.peer);
-        link.frames.remove_if([closed](const TcpServer::Record& r) { return r.socket == closed; });
+        link.queues.erase(closed);
         link.waits.abandon(uint64_t(closed));   // nobody is left to take the card's answer
     }
 
-    link.frames.splice(link.frames.end(), link.server->records());
+    // Each client's frames wait in its own queue, so a pass looks at clients, not at every
+    // frame waiting: a burst of thousands of small frames costs each pass nothing more.
+    for (TcpServer::Record& r : link.server->records())
+        link.queues[r.socket].push_back(std::move(r));
+    link.server->records().clear();
     if (configuredPort && !link.waits.empty())
         for (CardWaits::Answer& a : link.waits.sweep())
             link.server->sendData(a.bytes.data(), unsigned(a.bytes.size()), int(a.key));
 
-    // One frame of each client a pass, none of a client whose replies wait in its queue: a
-    // client that sends many frames at once or takes no replies holds nobody else back. A
-    // client waiting for a card keeps its next card frame waiting behind that wait; any
-    // other frame of it abandons the wait. No other client waits for it.
-    std::map<int, size_t> waiting;
-    size_t handled = 0;
-    for (auto it = link.frames.begin(); it != link.frames.end();) {
-        if (waiting.count(it->socket) || held(link, *it)) {
-            ++waiting[it->socket];
-            ++it;
+    // One frame of each address a pass, from its clients in turns (the next after the one
+    // of it served last), none of a client whose replies wait in its queue: many
+    // connections of one address, sending many frames at once or taking no replies, hold a
+    // PC of another address back by one frame at most. A client waiting for a card keeps its
+    // next card frame waiting behind that wait; any other frame of it abandons the wait. No
+    // other client waits for it.
+    std::map<uint32_t, int> turn;   // address -> its client served this pass
+    auto after = [](int c, int last) { return std::make_pair(c <= last, c); };   // cyclic order
+    for (const auto& q : link.queues) {
+        if (held(link, q.second.front()))
             continue;
-        }
-        link.waits.abandon(uint64_t(it->socket));
-        waiting[it->socket] = 0;
-        TcpServer::Record rec = std::move(*it);
-        it = link.frames.erase(it);
+        const uint32_t a = link.server->host(q.first);
+        const auto last = link.lastClient.find(a);
+        const int l = last == link.lastClient.end() ? -1 : last->second;
+        auto t = turn.find(a);
+        if (t == turn.end() || after(q.first, l) < after(t->second, l))
+            turn[a] = q.first;
+    }
+    size_t handled = 0;
+    for (const auto& t : turn) {
+        auto q = link.queues.find(t.second);
+        link.waits.abandon(uint64_t(t.second));
+        TcpServer::Record rec = std::move(q->second.front());
+        q->second.pop_front();
+        if (q->second.empty())
+            link.queues.erase(q);
+        link.lastClient[t.first] = t.second;
         handle_frame(link, configuredPort, rec);
         ++handled;
     }
     if (ready && handled == 0)
         ++m_spins;
-    // A client with frames enough waiting is not read until they are handled.
+    // A client with frames enough waiting is not read until they are handled; only
+    // addresses with frames waiting keep their place in the turn.
+    std::set<uint32_t> addresses;
     for (int c : link.server->clients()) {
-        auto w = waiting.find(c);
-        link.server->hold_reading(c, w != waiting.end() && w->second >= kFramesWaitingMax);
+        auto q = link.queues.find(c);
+        link.server->hold_reading(c, q != link.queues.end() && q->second.size() >= kFramesWaitingMax);
+        if (q != link.queues.end())
+            addresses.insert(link.server->host(c));
     }
+    for (auto l = link.lastClient.begin(); l != link.lastClient.end();)
+        l = addresses.count(l->first) ? std::next(l) : link.lastClient.erase(l);
     link.reply_state = link.waits.empty() ? 0 : 1;
 }
 

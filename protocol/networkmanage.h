@@ -10,6 +10,7 @@
 #include "protocol/tcpserver.h"
 
 #include <atomic>
+#include <deque>
 #include <list>
 #include <map>
 #include <mutex>
@@ -62,7 +63,9 @@ private:
         TcpServer* server = nullptr;
         protocol_phy* phy = nullptr;
         message_deal* deal = nullptr;
-        std::list<TcpServer::Record> frames;   // complete frames waiting to be handled
+        // Complete frames waiting to be handled, by client (socket); never an empty queue.
+        std::map<int, std::deque<TcpServer::Record>> queues;
+        std::map<uint32_t, int> lastClient;    // of each address with frames waiting, its client served last
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a client waits for a card
         CardWaits waits;                       // clients waiting for a card, by socket
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it

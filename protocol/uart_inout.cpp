@@ -171,25 +171,31 @@ void Kx_uart_inout::handle_frame()
         return;   // dropped without a reply
 
     if (m_link == 5 && protocol_phy::is_passby_frame(frame)) {
-        std::unique_lock<std::mutex> path = lock_port_path();
-        abandon_wait();
         {
-            // Nothing queued before this frame is its answer.
-            std::lock_guard<std::mutex> hold(m_tx_mutex);
-            m_tx.clear();
+            std::unique_lock<std::mutex> path = lock_port_path();
+            abandon_wait();
+            {
+                // Nothing queued before this frame is its answer.
+                std::lock_guard<std::mutex> hold(m_tx_mutex);
+                m_tx.clear();
+            }
+            // One line, one PC: its requests take their turns with the other links' PCs.
+            m_ticket = fpga_manage::pass_through(fpga_manage::kPassbySerial, 0, n, frame);
+            m_pending = m_ticket != 0 ? 1 : 0;
         }
-        // One line, one PC: its requests take their turns with the other links' PCs.
-        m_ticket = fpga_manage::pass_through(fpga_manage::kPassbySerial, 0, n, frame);
-        m_pending = m_ticket != 0 ? 1 : 0;
         if (frame[9] == 2) {
-            // The acknowledgement leaves the line before the port-path lock is let go: the
-            // card's answer, handed over under that lock, replaces the transmit list and
-            // would otherwise take the unsent acknowledgement's place. The link then goes
-            // on waiting for that answer.
+            // The acknowledgement is written with the port-path lock let go (the line may
+            // take seconds). The card's answer, handed over meanwhile, waits on the transmit
+            // list, which only this thread sends, after this: it cannot overtake it.
             unsigned int m = m_phy->build_passby_ack(frame, m_out.data());
             m_frame.reached(12);   // the acknowledgement is built over the frame
-            set_transmit(m_out.data(), m);
-            send_uart_data();
+            auto ack = std::make_unique<Uart_Rec_Send_Data>();
+            if (m <= sizeof ack->data) {
+                std::memcpy(ack->data, m_out.data(), m);
+                ack->len = int(m);
+                ack->fd = m_fd;
+                m_serial->uart_send(*ack);
+            }
         }
         pc_cmd_time = G_timeTicks.load();
     } else {
@@ -217,23 +223,30 @@ void Kx_uart_inout::handle_frame()
 void Kx_uart_inout::send_step()
 {
     if (m_pending == 1) {
-        std::unique_lock<std::mutex> path = lock_port_path();
-        fpga_manage* m = fpga_manage::p_fpga_manage;
-        if (m)
-            m->reg_IRQ_Dealwith(0, 0);
-        // Only the card's answer fills the list now; the shared ready flag may already
-        // have been cleared by another link that sent its own.
-        if (transmit_count() > 0) {
-            send_uart_data();
-            m_pending = 0;
-            m_ticket = 0;
+        bool answered = false;
+        {
+            std::unique_lock<std::mutex> path = lock_port_path();
+            fpga_manage* m = fpga_manage::p_fpga_manage;
             if (m)
-                m->answer_ready = 0;
-        } else if (!fpga_manage::passby_waiting(m_ticket)) {
-            KEL_TRACE("\n card answer time-out, serial\n");
-            m_pending = 0;   // its wait ended without an answer
-            m_ticket = 0;
+                m->reg_IRQ_Dealwith(0, 0);
+            // Only the card's answer fills the list now; the shared ready flag may already
+            // have been cleared by another link that sent its own.
+            if (transmit_count() > 0) {
+                answered = true;
+                m_pending = 0;
+                m_ticket = 0;
+                if (m)
+                    m->answer_ready = 0;
+            } else if (!fpga_manage::passby_waiting(m_ticket)) {
+                KEL_TRACE("\n card answer time-out, serial\n");
+                m_pending = 0;   // its wait ended without an answer
+                m_ticket = 0;
+            }
         }
+        // The line is written with the port-path lock let go: a slow or stopped line holds
+        // up nobody else's cards.
+        if (answered)
+            send_uart_data();
     } else if (m_pending == 2) {
         if (transmit_count() > 0) {
             send_uart_data();
@@ -271,12 +284,18 @@ void Kx_uart_inout::set_transmit(const unsigned char* data, unsigned int len)
 
 int Kx_uart_inout::send_uart_data()
 {
-    std::lock_guard<std::mutex> hold(m_tx_mutex);
-    if (m_tx.empty())
+    // Taken under the list's lock and written after it: the FPGA manager hands a card's
+    // answer over under its port-path lock and then takes this one, so it never waits for
+    // the line.
+    std::list<std::unique_ptr<Uart_Rec_Send_Data>> out;
+    {
+        std::lock_guard<std::mutex> hold(m_tx_mutex);
+        out.swap(m_tx);
+    }
+    if (out.empty())
         return 0;
-    for (const auto& rec : m_tx)
+    for (const auto& rec : out)
         m_serial->uart_send(*rec);
-    m_tx.clear();
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
     return 0;

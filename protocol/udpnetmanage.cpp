@@ -231,23 +231,41 @@ void udpnetManage::pass(Link& link, int wait_ms)
         for (CardWaits::Answer& a : link.waits.sweep())
             link.server->sendData(a.bytes.data(), unsigned(a.bytes.size()), a.to);
 
-    // One frame a pass. A sender waiting for a card keeps its next card frame waiting behind
-    // that wait; any other frame of it abandons the wait. No other sender waits for it.
-    std::set<uint64_t> held;
-    bool handled = false;
+    // One frame a pass, taken in turns: the next address after the one served last, and of
+    // it the next sender after the one of it served last, whatever order the frames came
+    // in. An address queueing many frames, from as many ports as it likes, holds every
+    // other PC back by one frame at most. A sender waiting for a card keeps its next card
+    // frame waiting behind that wait; any other frame of it abandons the wait. No other
+    // sender waits for it.
+    std::set<uint64_t> seen;
+    std::set<uint32_t> addresses;   // with frames waiting
+    auto pick = link.frames.end();
+    auto after = [](uint64_t v, uint64_t last) { return std::make_pair(v <= last, v); };   // cyclic order
     for (auto it = link.frames.begin(); it != link.frames.end(); ++it) {
-        if (held.count(it->peer))
+        addresses.insert(uint32_t(it->peer >> 16));
+        if (!seen.insert(it->peer).second || heldBack(*it))
             continue;
-        if (heldBack(*it)) {
-            held.insert(it->peer);
+        if (pick == link.frames.end()) {
+            pick = it;
             continue;
         }
-        link.waits.abandon(it->peer);
-        UdpServer::Record rec = std::move(*it);
-        link.frames.erase(it);
+        const uint32_t a = uint32_t(it->peer >> 16), b = uint32_t(pick->peer >> 16);
+        const auto ka = after(a, link.lastAddress), kb = after(b, link.lastAddress);
+        if (ka < kb || (a == b && after(it->peer, link.lastSender[a]) < after(pick->peer, link.lastSender[a])))
+            pick = it;
+    }
+    bool handled = false;
+    if (pick != link.frames.end()) {
+        link.waits.abandon(pick->peer);
+        UdpServer::Record rec = std::move(*pick);
+        link.frames.erase(pick);
+        link.lastAddress = uint32_t(rec.peer >> 16);
+        link.lastSender[link.lastAddress] = rec.peer;
+        // Only addresses with frames waiting keep their place in the turn.
+        for (auto t = link.lastSender.begin(); t != link.lastSender.end();)
+            t = addresses.count(t->first) ? std::next(t) : link.lastSender.erase(t);
         handle_frame(link, rec);
         handled = true;
-        break;
     }
     if (ready && !handled)
         ++m_spins;

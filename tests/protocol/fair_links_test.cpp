@@ -30,7 +30,9 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
+#include <set>
 #include <chrono>
+#include <ctime>
 #include <fcntl.h>
 #include <thread>
 
@@ -43,6 +45,21 @@ namespace {
 constexpr int kPcs = 9;
 constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most, but for a flood
 bool asksCards(int pc) { return pc == 8 || pc % 2 == 0; }
+// Longest the port-path lock may stay out of the manager's reach: a line write waits up to
+// 2 s, a transmitter up to 3 s.
+constexpr int64_t kLockWaitUs = 1000000;
+// A card request for port (0-15; ports 8 and 9 have no cards, 8's transmitter stays busy)
+// from the PC, tagged tag; wrapped: behind the 12 bytes of a wrapper, acknowledged at once.
+Bytes cardFrame(int port, int card, uint8_t tag, uint8_t count = 2, bool wrapped = false)
+{
+    const pc::Frame f{uint16_t(card), pc::kPc, 0x10, tag, 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, count, 0, 0, 0}};
+    if (!wrapped)
+        return pc::wire(f);
+    pc::Frame w{uint16_t(card), pc::kPc, 0x10, tag, 1, uint8_t(port + 1), 0, 2, {0, 0}};
+    const Bytes inner = pc::encode(f);
+    w.data.insert(w.data.end(), inner.begin(), inner.end());
+    return pc::wire(w);
+}
 std::string host(int h) { return "127.0.0." + std::to_string(1 + h); }
 // A card's answer at once, after 1 s, after 3.5 s (past the 3 s wait), never.
 enum Behaviour { Prompt, Slow, Late, Silent };
@@ -85,7 +102,9 @@ struct World {
     networkManage* tcp;
     udpnetManage* udp;
     fpga_manage* manager;
+    Kx_uart_inout* line;
     std::atomic<uint32_t> ticked{0};
+    std::atomic<int64_t> lockWaitUs{0};   // the longest the manager's loop waited for the port-path lock
     uint64_t spins() const { return tcp->spins() + udp->spins(); }
 };
 
@@ -159,9 +178,8 @@ struct Sut {
         if (!again)
             asked.tag = uint8_t(asked.tag == 0xFF ? 0x80 : asked.tag + 1);
         const uint8_t count = again ? 4 : 2;
-        const pc::Frame f{uint16_t(card), pc::kPc, 0x10, asked.tag, 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, count, 0, 0, 0}};
-        asked.by[endOf(*pcs[i])].push_back({port, card, f.b5, count});
-        return pc::wire(f);
+        asked.by[endOf(*pcs[i])].push_back({port, card, asked.tag, count});
+        return cardFrame(port, card, asked.tag, count);
     }
     // The card requests sent from c before a frame whose reply came are given up.
     void gaveUp(const pc::PcClient& c)
@@ -178,6 +196,8 @@ struct Sut {
         RC_ASSERT(now - spins <= uint64_t(t - ticked) + 4);
         spins = now;
         ticked = t;
+        // No link holds the port-path lock across a wait (a line, a transmitter, a frame).
+        RC_ASSERT(world.lockWaitUs.exchange(0) < kLockWaitUs);
     }
     // PC i's request, with header bytes 4-8 drawn (the reply echoes them) and its address in
     // bytes 2-3: on TCP a group without handler, with bytes that need escaping, answered with
@@ -409,9 +429,10 @@ struct Reopen : Command {
 
 // A connection that asks for large replies and never reads one.
 struct NoReads : Command {
-    NoReads() : NoReads(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 401)) {}
-    NoReads(int l, int n) : link(l), reads(n) {}
+    NoReads() : NoReads(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 401), -1) {}
+    NoReads(int l, int n, int w = 0) : link(l), reads(n), watch(w < 0 ? n >= 390 : w > 0) {}
     int link, reads;
+    bool watch;   // its replies fill every buffer on the way: its queue stalls, it is closed
     void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] < kOthersMax && m.noReads[link] < 8); }
     void apply(Model& m) const override { ++m.others[link], ++m.noReads[link]; }
     void run(const Model&, Sut& s) const override
@@ -425,6 +446,19 @@ struct NoReads : Command {
         }
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::send(fd, all.data(), all.size(), MSG_NOSIGNAL);
+        RC_CLASSIFY(watch, "a reply queue stalls");
+        // Closed once its queue has not moved for STALL_CLOSE_TICKS: when it reads at last,
+        // what comes ends.
+        for (const uint32_t from = s.world.ticked; watch && s.world.ticked - from < TcpServer::STALL_CLOSE_TICKS + 50;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the ticks the server counts
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        timeval bound{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        Bytes buf(1 << 16);
+        ssize_t n = 1;
+        while (watch && (n = ::recv(fd, buf.data(), buf.size(), 0)) > 0) {
+        }
+        RC_ASSERT(n >= 0 || errno == ECONNRESET);
     }
     void show(std::ostream& os) const override { os << "NoReads(" << reads << " on link " << link << ")"; }
 };
@@ -529,7 +563,7 @@ struct Many : Command {
         RC_CLASSIFY(tail && asks > 1, "a frame behind held card frames");
         Bytes out;
         for (int k = 0; k < asks + tail; ++k) {
-            const Bytes w = pc::wire(k == asks ? pc::readRam(0x600440, 2) : pc::Frame{uint16_t(5 - k % 2 * 4), pc::kPc, 0x10, uint8_t(0x40 + k), 1, uint8_t(1 + k % 4), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}});
+            const Bytes w = k == asks ? pc::wire(pc::readRam(0x600440, 2)) : cardFrame(k % 4, 5 - k % 2 * 4, uint8_t(0x40 + k));
             out.insert(out.end(), w.begin(), w.end());
         }
         for (int k = 0; k < count; ++k) {
@@ -574,7 +608,9 @@ struct Even : Command {
 // writes, and write and read back each a RAM of its own, picked by the type and index bits
 // above the 12 address bits: zoom RAMs 34 and 35, the transmit image's RAM 50, the receive
 // image's RAM 16. All go through RAM images the links share. Each read answers the FPGA's
-// bytes as they are, each write reaches the FPGA whole.
+// bytes as they are, each write reaches the FPGA whole. Meanwhile another PC's cards answer
+// through the receive path, and the PCs on TCP write the LED size (width and height of
+// four equal bytes) and read it from the description: always as one PC wrote it.
 struct RamRace : Command {
     int rounds = *rc::gen::weightedElement<int>({{2, 4}, {1, 40}});
     int length = *rc::gen::weightedElement<int>({{2, *rc::gen::inRange(1, 64)}, {1, 1024}});
@@ -594,6 +630,12 @@ struct RamRace : Command {
         };
         for (int i = 0; i < 4; ++i)
             s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});   // each link up (a TCP PC closed to make room comes again)
+        s.askers.push_back(s.open(2, 3));
+        for (int k = 0; k < 8; ++k)
+            RC_ASSERT(s.askers.back()->sendRaw(cardFrame(2, k % 3, uint8_t(0x50 + k))));
+        uint8_t size[4];
+        KelRamPara::p_kelrampara_config->copy_bytes(KelRamPara::kLedWidth, size, 4);
+        std::set<uint8_t> sizes;   // written so far
         Bytes written[4];
         for (int r = 0; r < rounds; ++r) {
             // Each round every PC sends its three requests at once, then takes the replies.
@@ -609,26 +651,127 @@ struct RamRace : Command {
                     const Bytes w = pc::wire(fpgaSide(f, i));
                     out.insert(out.end(), w.begin(), w.end());
                 }
+                const uint8_t led = uint8_t(seed + r * 7 + i) | 1;
+                for (const pc::Frame& f : {pc::writeRam(KelRamPara::kLedWidth, Bytes(4, led)), pc::readRam(0xA0000080u, 4)}) {
+                    const Bytes w = pc::wire(f);
+                    out.insert(out.end(), w.begin(), i < 2 ? w.end() : w.begin());
+                }
+                if (i < 2)
+                    sizes.insert(led);
                 for (const Bytes& w : i < 2 ? std::vector<Bytes>{out} : linktest::frames(out))
                     RC_ASSERT(s.pcs[i]->sendRaw(i < 2 ? w : pc::escape(w)));
                 Bytes read = {0}, back = {0};
                 read.insert(read.end(), fixed.begin() + at, fixed.begin() + at + length);
                 back.insert(back.end(), mine.begin(), mine.end());
                 expected[i] = {read, {0}, back};
+                if (i < 2)
+                    expected[i].insert(expected[i].end(), {{0}, {}});   // {}: a size as one PC wrote it
             }
             for (int i = 0; i < 4; ++i) {
                 for (const Bytes& want : expected[i]) {
                     pc::Frame f;
                     RC_ASSERT(pc::decode(s.next(i), f));
-                    RC_ASSERT(f.data == want);
+                    const bool asWritten = f.data.size() == 5 && f.data[0] == 0 && f.data[1] == f.data[2] && f.data[1] == f.data[3]
+                                           && f.data[1] == f.data[4] && sizes.count(f.data[1]);
+                    RC_ASSERT((want.empty() ? asWritten : f.data == want));
                 }
                 s.gaveUp(*s.pcs[i]);
                 RC_ASSERT(sim::FpgaModel::ram(0, kOwn[i].second, at, uint32_t(length)) == written[i]);
             }
         }
+        KelRamPara::p_kelrampara_config->KelRamParaDeal(size, 4, KelRamPara::kLedWidth);
         s.noSpinning();
     }
     void show(std::ostream& os) const override { os << "RamRace(" << rounds << " rounds of " << length << " bytes)"; }
+};
+
+// The PC on the line stops reading: it asks for two replies of 60,000 bytes, more than
+// the line holds, then sends a card a wrapped frame (acknowledged at once) for a port
+// without cards; while the line cannot take the acknowledgement, PCs on TCP and UDP ask
+// cards that answer. Then it reads what came and connects again.
+struct Line : Command {
+    void run(const Model&, Sut& s) const override
+    {
+        s.ask(8, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});   // no card wait of the line left
+        Bytes out;
+        for (const Bytes& w : {pc::wire(pc::readRam(0x30000000u, 60000)), pc::wire(pc::readRam(0x30000000u, 60000)), cardFrame(1, 0, 0x45, 2, true)})
+            out.insert(out.end(), w.begin(), w.end());
+        RC_ASSERT(s.pcs[8]->sendRaw(out));
+        for (int k = 0; k < 3000 && s.world.line->pending() != 1; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the line thread's own state, polled
+        sim::ReceivingCardModel::setFault(0, 2, sim::ReceivingCardModel::Fault::None);
+        sim::ReceivingCardModel::setDelayUs(0, 2, 0);
+        CardAsk({{0, 2, 0}, {2, 2, 1}}, 0, true).run(Model{}, s);
+        for (Bytes raw; s.pcs[8]->receiveRaw(raw, 500);) {
+        }
+        s.pcs[8].reset();
+        s.noSpinning();
+    }
+};
+
+// A card request for port 8, whose transmitter stays busy for 3 s, from a PC on TCP or UDP,
+// while the PCs of the other links ask the controller: they are answered in time, and the
+// port-path lock stays within reach.
+struct Busy : Command {
+    int pc = *rc::gen::element(0, 2);
+    void run(const Model&, Sut& s) const override
+    {
+        RC_TAG("a transmitter stays busy");
+        if (!s.pcs[pc])
+            s.connect(pc);
+        RC_ASSERT(s.pcs[pc]->sendRaw(cardFrame(8, 0, 0x46)));
+        for (int i : {1, 3, 8, pc == 0 ? 2 : 4})
+            s.ask(i, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});
+    }
+    void show(std::ostream& os) const override { os << "Busy(pc " << pc << ")"; }
+};
+
+// A TCP PC asks a card that answers after 0.5 s and closes its connection; a new one is
+// given its socket number at once (the program's descriptors are this process's) and hears
+// nothing, the card's answer least of all.
+struct Gone : Command {
+    void run(const Model&, Sut& s) const override
+    {
+        sim::ReceivingCardModel::setFault(0, 2, sim::ReceivingCardModel::Fault::None);
+        sim::ReceivingCardModel::setDelayUs(0, 2, 500000);
+        s.ask(0, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});
+        // The server's end of the PC's connection: this process's socket that faces it.
+        sockaddr_in mine{}, theirs{}, a{}, b{};
+        socklen_t n = sizeof a;
+        ::getsockname(s.pcs[0]->fd(), reinterpret_cast<sockaddr*>(&mine), &n);
+        ::getpeername(s.pcs[0]->fd(), reinterpret_cast<sockaddr*>(&theirs), &n);
+        int end = 3;
+        for (; end < 4096; ++end)
+            if (::getpeername(end, reinterpret_cast<sockaddr*>(&a), &(n = sizeof a)) == 0 && ::getsockname(end, reinterpret_cast<sockaddr*>(&b), &(n = sizeof b)) == 0
+                && a.sin_port == mine.sin_port && b.sin_port == theirs.sin_port && end != s.pcs[0]->fd())
+                break;
+        RC_ASSERT(end < 4096);
+        const int next = ::socket(AF_INET, SOCK_STREAM, 0);
+        RC_ASSERT(s.pcs[0]->sendRaw(s.cardAsk(0, 2, 0)));
+        s.gaveUp(*s.pcs[0]);
+        s.waiting[0] = false;
+        s.pcs[0].reset();
+        auto open = [end] { return ::fcntl(end, F_GETFD) != -1; };
+        for (int k = 0; k < 2000 && open(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));   // the server closes its end
+        std::vector<int> below;   // every free number under it taken: the next accept is given it
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0; below.push_back(fd))
+            if (fd >= end) {
+                ::close(fd);
+                break;
+            }
+        if (!open())
+            RC_ASSERT(connectLoopback(next, s.ports[0]) == 0);
+        for (int k = 0; k < 2000 && !open(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));   // the server accepts
+        for (int fd : below)
+            ::close(fd);
+        Bytes got(64);
+        timeval bound{1, 0};
+        ::setsockopt(next, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        RC_ASSERT(::recv(next, got.data(), got.size(), 0) <= 0);
+        ::close(next);
+    }
 };
 
 struct Clock : Command {
@@ -646,6 +789,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     kel_test::TestRoot root(false);   // the cards' delays on the clock the ticks follow
     udptest::freshParameters();
     fpga_test::BringUpWorld world;
+    sim::SimBoard::setScenario("fpga.sendbusy", "16");   // port 8's transmitter stays busy
     auto manager = std::make_unique<fpga_manage>();
     fpga_manage::p_fpga_manage = manager.get();
     ASSERT_EQ(manager->initialize(), 0);
@@ -666,12 +810,15 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     auto serial = std::make_unique<Kx_uart_inout>();
     ASSERT_EQ(serial->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
     const uint16_t ports[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort(), uint16_t(5008 + offset), uint16_t(10005 + offset)};
-    World links{ports, tcp.get(), udp.get(), manager.get()};
+    World links{ports, tcp.get(), udp.get(), manager.get(), serial.get()};
     std::atomic<bool> stop{false};
     std::thread clock([&] {
         for (; !stop; G_timeTicks = G_timeTicks + 1, ++links.ticked) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const auto asked = std::chrono::steady_clock::now();
             std::lock_guard<std::mutex> path(manager->port_path_mutex);   // the manager's loop
+            const int64_t waited = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - asked).count();
+            links.lockWaitUs = std::max<int64_t>(links.lockWaitUs, waited);
             manager->reg_IRQ_Dealwith(0, 1);
         }
     });
@@ -680,7 +827,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     kel_test::checkProperty("fair links", [&] {
         // The reproductions: a table full of silent connections, re-opened, or of ones
         // trickling bytes of frames that never end, with new PCs coming; eight connections
-        // asking for 400 replies of 60 KB each and reading none; PCs' frames in datagrams
+        // asking for 400 replies of 60 KB each and reading none (one's queue stalls); PCs' frames in datagrams
         // crossing on each UDP port; a late answer of a card while another PC asks it again,
         // a withdrawn request's answer while another asks with its tag, requests behind a
         // PC's own card requests; ten requests in one write to a card that is not there, and six sockets of
@@ -690,7 +837,8 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         // keep sending, and a PC of another address; FPGA RAM raced; one address's 32 requests
         // kept ahead of a PC's, then nine addresses filling the kept requests; two addresses
         // holding the TCP places evenly; one address filling places and waiting list, or
-        // beginning frames between a PC's pieces.
+        // beginning frames between a PC's pieces; a line PC that stops reading, a busy
+        // transmitter, a closed client's card answer; two PCs of one link waiting at once.
         using Cmds = std::vector<std::shared_ptr<const Command>>;
         auto cmd = [](auto c) { return std::shared_ptr<const Command>(std::make_shared<decltype(c)>(c)); };
         Cmds silent = {cmd(Open(0, 60, 0, 0)), cmd(Open(1, 60, 0, 0)), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)),
@@ -699,7 +847,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
                           cmd(Trickle()), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)), cmd(Trickle()), cmd(Ask(4, 2, false))};
         Cmds reading, crossing = {cmd(Ask(2, 2, true)), cmd(Ask(3, 2, true)), cmd(Ask(6, 3, true)), cmd(Ask(7, 2, true))};
         for (int k = 0; k < 8; ++k)
-            reading.push_back(cmd(NoReads(0, 400)));
+            reading.push_back(cmd(NoReads(0, 400, k == 0)));
         for (int pc : {0, 4, 1, 0})
             reading.push_back(cmd(Ask(pc, 1, false)));
         Cmds late = {cmd(Cards(0, Late)), cmd(CardAsk({{0, 0, 0}}, 2000, false)), cmd(Cards(0, Slow)),
@@ -716,10 +864,12 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         for (int h = 3; h <= 10; ++h)
             kept.push_back(cmd(Many(2, 32, 1, h)));
         kept.insert(kept.end(), {cmd(CardAsk({{0, 2, 1}}, 0, true)), cmd(Drain())});
-        Cmds even = {cmd(Even())};
+        Cmds even = {cmd(Even())}, stalls = {cmd(Drain()), cmd(Line()), cmd(Drain()), cmd(Busy()), cmd(Drain()), cmd(Gone()), cmd(Cards(2, Slow)),
+                                             cmd(CardAsk({{6, 2, 0}, {2, 2, 1}}, 0, true)), cmd(CardAsk({{4, 2, 0}, {0, 2, 1}}, 0, true)),
+                                             cmd(CardAsk({{0, 2, 2}, {4, 2, 0}}, 0, true)), cmd(Cards(2, Prompt))};
         Cmds waiting = {cmd(Open(0, 96, 0, 2)), cmd(Ask(0, 1, false)), cmd(Ask(4, 1, false)), cmd(Unfinished()),
                         cmd(Ask(2, 2, false, 20)), cmd(Ask(6, 3, true, 20)), cmd(Ask(3, 2, false, 20))};
-        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held, &kept, &even, &waiting}) {
+        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held, &kept, &even, &waiting, &stalls}) {
             Sut sut(links, asked);
             if (reproduce)
                 rc::state::runAll(*seq, Model{}, sut);
@@ -761,4 +911,164 @@ TEST(FairLinks, AClientClosedForANewcomerLeavesNoFrameToHandle)
         EXPECT_NE(r.socket, ends[0][0]);
     for (const auto& e : ends)
         ::close(e[1]);
+}
+
+namespace {
+// Replies c has received so far, taken without waiting.
+size_t replies(pc::PcClient& c)
+{
+    size_t n = 0;
+    for (Bytes raw; c.receiveRaw(raw, 0);)
+        ++n;
+    return n;
+}
+double cpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+} // namespace
+
+// Whose turn it is, pass by pass, on UDP 10005 and TCP 10002 driven without their threads:
+// addresses queue frames from up to 16 ports or 31 connections, up to and past the UDP
+// list's cap, alone or beside others, and PCs of other addresses send one frame behind
+// them. Each such PC is answered within one turn of the addresses waiting, however long
+// their queues; no UDP sender gets more than its share answered, and every address at least
+// its share of the list; every TCP frame is answered. One TCP client's burst of 9,000
+// frames in one write is answered in as many passes, each costing the same.
+TEST(FairLinks, EveryAddressTakesItsTurnHoweverManyFramesAnotherQueues)
+{
+    kel_test::TestRoot root;
+    udptest::freshParameters();
+    int offset = 0;
+    auto udp = udptest::openLink(offset);
+    ASSERT_TRUE(udp);
+    std::unique_ptr<networkManage> tcp;
+    ASSERT_GT(kel_test::bindPrivatePorts(10002, [&](int) {
+        tcp = std::make_unique<networkManage>();
+        tcp->open_servers();
+        return tcp->server(1)->listenSocket() >= 0;
+    }), 0);
+    const uint16_t port = tcp->server(1)->localPort();
+    const Bytes ask = pc::wire(pc::readRam(0x600440, 2));
+    auto placed = [&](size_t n) {
+        for (int k = 0; k < 500 && (tcp->server(1)->clients().size() != n || tcp->server(1)->waiting() != 0); ++k)
+            tcp->accept_pass_10002(0);
+        return tcp->server(1)->clients().size() == n;
+    };
+    {
+        auto c = pc::PcClient::tcp("127.0.0.1", port, host(2));
+        ASSERT_TRUE(c && placed(1));
+        Bytes burst;
+        for (int k = 0; k < 9000; ++k)
+            burst.insert(burst.end(), ask.begin(), ask.end());
+        std::thread writer([&] { EXPECT_TRUE(c->sendRaw(burst)); });
+        size_t got = 0;
+        int passes = 0;
+        double early = 0, late = 0, rest = 0;   // CPU of the passes answering frames 500-1999 and 7000-8499
+        for (; got < 9000 && passes < 9200; ++passes) {
+            const double t = cpuSeconds();
+            tcp->accept_pass_10002(100);   // waits only while the writer is behind
+            (got >= 500 && got < 2000 ? early : got >= 7000 && got < 8500 ? late : rest) += cpuSeconds() - t;
+            got += replies(*c);
+        }
+        writer.join();
+        // Against 1,500 passes of one frame each, sent one at a time.
+        double alone = 0;
+        for (int k = 0; k < 1500; ++k) {
+            ASSERT_TRUE(c->sendRaw(ask));
+            for (int n = 0; n < 10 && !replies(*c); ++n) {
+                const double t = cpuSeconds();
+                tcp->accept_pass_10002(0);
+                alone += cpuSeconds() - t;
+            }
+        }
+        EXPECT_EQ(got, 9000u);
+        EXPECT_LE(passes, 9100);
+        EXPECT_LT(std::max(early, late), 3 * alone + 0.05) << "a pass costs more the more frames wait";
+        std::printf("9,000 frames: %d passes, CPU of 1,500 passes %.3f s early, %.3f s late, %.3f s one frame at a time\n", passes, early, late, alone);
+    }
+    kel_test::checkProperty("turns", [&] {
+        const int hosts = *rc::gen::weightedElement<int>({{3, 1}, {1, 2}, {1, 8}});
+        const int ports = *rc::gen::weightedElement<int>({{1, 1}, {1, 4}, {3, 16}});
+        const int each = *rc::gen::weightedElement<int>({{1, 1}, {1, 8}, {3, 16}, {2, 40}});
+        const int probes = *rc::gen::inRange(1, 4);
+        const bool interleaved = *rc::gen::arbitrary<bool>();
+        const int conns = *rc::gen::weightedElement<int>({{1, 1}, {1, 8}, {3, 31 - probes}});
+        const int frames = *rc::gen::weightedElement<int>({{1, 1}, {3, 16}});
+        const int offered = hosts * ports * each;
+        RC_CLASSIFY(offered > int(udpnetManage::MAX_FRAMES), hosts == 1 ? "UDP list past its cap, one address" : "UDP list past its cap, many");
+        RC_CLASSIFY(each > int(udpnetManage::MAX_FRAMES_PER_SENDER), "UDP senders past their share");
+        RC_CLASSIFY(conns > 16, "TCP: many connections of the others");
+
+        // UDP: each sender a socket of its own address, so its replies come back to it.
+        std::vector<std::unique_ptr<pc::PcClient>> senders, pcs;
+        for (int k = 0; k < hosts * ports; ++k)
+            senders.push_back(pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset), host(2 + k / ports)));
+        for (int k = 0; k < probes; ++k)
+            pcs.push_back(pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset), host(20 + k)));
+        auto join = [&](pc::PcClient& c) {
+            RC_ASSERT(c.fd() >= 0);
+            sockaddr_in a{};
+            socklen_t n = sizeof a;
+            ::getsockname(c.fd(), reinterpret_cast<sockaddr*>(&a), &n);
+            udp->join_datagram(1, ask.data(), ask.size(), uint64_t(ntohl(a.sin_addr.s_addr)) << 16 | ntohs(a.sin_port));
+        };
+        for (int k = 0; k < offered; ++k)
+            join(*senders[size_t(interleaved ? k % (hosts * ports) : k / each)]);
+        for (auto& c : pcs)
+            join(*c);
+        std::vector<size_t> got(senders.size()), answered(pcs.size());
+        for (int pass = 1; pass <= 2 * int(udpnetManage::MAX_FRAMES) && !udp->joined(1).empty(); ++pass) {
+            udp->udpaccept_pass_10005(0);
+            for (size_t k = 0; k < pcs.size(); ++k)
+                answered[k] = answered[k] ? answered[k] : replies(*pcs[k]) ? size_t(pass) : 0;
+            for (size_t k = 0; k < senders.size(); ++k)
+                got[k] += replies(*senders[k]);
+        }
+        for (size_t a : answered)   // within one turn of every address waiting
+            RC_ASSERT(a >= 1 && a <= size_t(hosts + probes));
+        const size_t share = udpnetManage::MAX_FRAMES / size_t(hosts + probes) - 1;
+        for (int h = 0; h < hosts; ++h) {
+            size_t all = 0;
+            for (int k = 0; k < ports; ++k) {
+                all += got[size_t(h * ports + k)];
+                RC_ASSERT(got[size_t(h * ports + k)] <= udpnetManage::MAX_FRAMES_PER_SENDER);
+            }
+            RC_ASSERT(all >= std::min(share, size_t(ports * std::min<int>(each, udpnetManage::MAX_FRAMES_PER_SENDER))));
+        }
+
+        // TCP: every connection placed, then the others' frames sent, each PC's one last.
+        std::vector<std::unique_ptr<pc::PcClient>> others;
+        pcs.clear();
+        for (int k = 0; k < conns; ++k)
+            others.push_back(pc::PcClient::tcp("127.0.0.1", port, host(2 + k % hosts)));
+        for (int k = 0; k < probes; ++k)
+            pcs.push_back(pc::PcClient::tcp("127.0.0.1", port, host(20 + k)));
+        RC_ASSERT(placed(size_t(conns + probes)));
+        Bytes out;
+        for (int k = 0; k < frames; ++k)
+            out.insert(out.end(), ask.begin(), ask.end());
+        for (auto& c : others)
+            RC_ASSERT(c->sendRaw(out));
+        for (auto& c : pcs)
+            RC_ASSERT(c->sendRaw(ask));
+        size_t all = 0, pcsAnswered = 0;
+        for (int pass = 0; pass < 2000 && (all < size_t(conns * frames) || pcsAnswered < pcs.size()); ++pass) {
+            tcp->accept_pass_10002(0);
+            for (auto& c : others)
+                all += replies(*c);
+            for (auto& c : pcs) {
+                if (replies(*c) == 0)
+                    continue;
+                RC_ASSERT(all <= size_t(hosts));   // behind one frame of each address at most
+                ++pcsAnswered;
+            }
+        }
+        RC_ASSERT(all == size_t(conns * frames) && pcsAnswered == pcs.size());
+    }, {30, 100});
+    tcp.reset();
+    udp.reset();
+    udptest::dropParameters();
 }
