@@ -77,7 +77,7 @@ TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
         {0, 0x1F, "LED屏:1920 x 1080", "黑屏", "未开启", "无信号"},
         {1, 0x1F, "LED size:1920 x 1080", "Black", "Close", "No signal"},
         {2, 0x1F, "Размер LED:1920 x 1080", "Черный", "Откл", "Нет сигнала"},
-        {3, 0x1F, "Led:1920 x 1080", "Quay lại", "Đóng", "Không có tín hiệu"},
+        {3, 0x1F, "Led:1920 x 1080", "Màn đen", "Đóng", "Không có tín hiệu"},
         {4, 0x1F, "LED屏:1920 x 1080", "黑屏", "未開啟", "無信號"},
         {2, 0x1B, "LED size:1920 x 1080", "Black", "Close", "No signal"},   // Russian not enabled
         {0, 0x02, "LED size:1920 x 1080", "Black", "Close", "No signal"},
