@@ -410,7 +410,7 @@ void EDIDset::key_ok()
             ui_line_select = 0;
         }
     } else {
-        on_Button_freq_clicked();
+        // The rate shown is the one chosen: a PC's 50, say, stays 50 when no key changed it.
         ui->label_rate->setStyleSheet(style_field_focus);
         ui_seltype = 1;
     }

@@ -190,14 +190,14 @@ TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
     EXPECT_TRUE(CustomMode::osd_detail_text(item).endsWith("effect:static"));
 }
 
-TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageKeepsNames)
+TEST_F(InputScreenTest, BackLeadsToTheMenuOrHomeAndLanguageRetextsTheList)
 {
     CustomMode* m = open_screen();
     set_language(0, 0x1F);
     para()->ram_backup[P::kLanguage] = 1;
     m->syncUpdate();
     EXPECT_EQ((QStringList{m->ui->label_title->text(), m->ui->Button_use->text(), m->mode_box->comboBox->itemText(0)}),
-              (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用"), "MODE 1"}));
+              (QStringList{QString::fromUtf8("用户模式"), QString::fromUtf8("调用"), QString::fromUtf8("用户模式1")}));
     kel_test::pressKey(PanelKey::Back, 1, m);
     EXPECT_EQ((std::vector<int>{g_custommode == nullptr, g_page_focus}), (std::vector<int>{1, 1}));
     kel_test::settle();
