@@ -500,7 +500,7 @@ bool press(Model& m, PanelKey key)
     bool keypad = false;
     QString typed = QString::number(*rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 2000)}, {1, rc::gen::element(0, 4095, 5000)}}));
     InputCut* cut = g_inputcut;
-    const int j = page == 7 ? cut->ui_select - cut->panel_n : 0;
+    const int j = page == 7 ? cut->ui_select - cut->panel_n : 0, cutPort = page == 7 ? cut->source_id : 0;
     const int row = page == 3 ? g_inputchoose->ui_select : 0;
     const int place = page == 7 ? (cut->current_pag == 0 ? cut->ui_select - 1 : 6 * cut->current_pag + cut->ui_select) : 0;
     const int entry = page == 3 ? 3 * g_inputchoose->current_page + g_inputchoose->ui_select : 0, port = page == 3 ? g_inputchoose->source_number : 0;
@@ -525,7 +525,7 @@ bool press(Model& m, PanelKey key)
             allowed = {{layer(m.window) + P::kLayerSource, 2}, {P::kCurrentMode, 2}};
     } else if (page == 8) {
         keypad = t == 1 && key == PanelKey::Ok && line <= 1;
-        allowed = {{P::kEdid + 6 * g_edidset->source_id, 6}};
+        allowed = {{P::kEdid + 6 * g_edidset->source_id, t == 1 && key == PanelKey::Ok && line == 5 ? 6 : 0}};   // Save alone
     } else if (page == 4 || page == 1) {
         allowed = {{P::kModeArea, P::kModeAreaLength}, {P::kCurrentMode, 2}, {P::kModeSaveRequest, 2}, {P::kKeyLock, page == 1 ? 2 : 0}};
     }
@@ -583,6 +583,10 @@ bool press(Model& m, PanelKey key)
                 used += (P::get16(before.data() + crop_at(r)) & 0x8000) != 0;
             RC_ASSERT((changed.size() == (open || used == P::kCropCount ? 0u : 1u)));
             RC_ASSERT((changed.empty() || !(P::get16(before.data() + crop_at(changed[0])) & 0x8000)));
+            int n = 1;   // the input's lowest number free in the records
+            for (const Crop& c : crops_of(cutPort, before.data()))
+                n += c.number == n;
+            RC_ASSERT((changed.empty() || r16(crop_at(changed[0])) == (0x8000 | ((n - 1) << 8) | cutPort)));
             ++g_seen["crop added on the panel"];
         }
         if (write && t == 3 && m.lost)
@@ -702,7 +706,8 @@ void act(Model& m, bool single)
     } else if (page == 1) {   // a mode
         for (int i = 0, n = *rc::gen::inRange(int(page == 3 && level == 2), 5); i < n && front(); ++i)
             press(m, *rc::gen::element(PanelKey::Left, PanelKey::Right));
-    } else if (page == 3) {   // on to a window's row
+    } else if (page == 3) {   // on to a window's row, often another one
+        step(*rc::gen::inRange(0, 3), PanelKey::Right);
         for (int i = 0; i < 4 && g_inputchoose && g_inputchoose->ui_select >= g_inputchoose->image_num; ++i)
             press(m, PanelKey::Right);
     } else if (page == 4 && level == 0) {   // on to a saved mode
@@ -794,6 +799,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             slot_put16(s, P::kBrightness, unsigned(10 * s));
         }
         for (int p = 0; p < 4; ++p) {
+            set_window(p, p == 0 || *rc::gen::inRange(0, 2), unsigned(p));
             if (*rc::gen::inRange(0, 2))
                 set_input(p, 1920, 1080, 60);
             for (int f = 0; f < 3; ++f)   // the timings asked of the inputs
