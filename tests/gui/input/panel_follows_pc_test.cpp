@@ -321,15 +321,16 @@ void pc_step(Model& m)
     const int page = g_page_focus;
     const int kind = *rc::gen::weightedOneOf<int>({{page == 3 ? 10 : 4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)},
                                                    {4, rc::gen::just(3)}, {4, rc::gen::just(4)}, {2, rc::gen::just(5)},
-                                                   {page == 4 || page == 1 ? 8 : 2, rc::gen::just(6)}, {2, rc::gen::just(7)},
-                                                   {2, rc::gen::just(8)}, {3, rc::gen::just(9)}, {2, rc::gen::just(10)},
+                                                   {page == 4 || page == 1 ? 8 : 2, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
+                                                   {page == 0 ? 6 : 2, rc::gen::just(8)}, {3, rc::gen::just(9)}, {2, rc::gen::just(10)},
                                                    {1, rc::gen::just(11)}, {page == 6 || page == 0 ? 4 : 1, rc::gen::just(12)},
                                                    {page <= 1 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
                                                    {page <= 1 ? 4 : 1, rc::gen::just(15)}});
     std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
     const bool aim = *rc::gen::inRange(0, 2) == 0;
-    const int w = aim && m.window >= 0 ? m.window : in(0, 3), port = aim && m.held ? m.heldPort : in(0, 3);
+    const int w = aim && m.window >= 0 ? m.window : in(0, 3);
+    const int port = aim && m.held ? m.heldPort : aim && page == 8 ? int(g_edidset->source_id) : in(0, 3);
     std::vector<Crop> all;
     for (int p = 0; p < 4; ++p)
         for (const Crop& c : crops_of(p))
@@ -402,7 +403,7 @@ void pc_step(Model& m)
         break;
     }
     case 7:   // 6 and 7 are the first numbers past the windows
-        pc([&](uint8_t* ram) { ram[P::kAudioWindow] = uint8_t(*rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(0, 6)}, {2, rc::gen::element(6, 7)}, {1, rc::gen::inRange(6, 256)}})); });
+        pc([&](uint8_t* ram) { ram[P::kAudioWindow] = uint8_t(*rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(0, 6)}, {2, rc::gen::element(6, 6, 7)}, {1, rc::gen::inRange(6, 256)}})); });
         break;
     case 8:
         pc([&](uint8_t* ram) { ram[layer(in(0, 5)) + P::kLayerSound] ^= 0x80; });
@@ -728,12 +729,12 @@ void act(Model& m, bool single)
         const int button = *rc::gen::element(6, 4, 6, 6, 4, 5);
         for (int i = 0; i < 8 && g_inputcut && g_inputcut->ui_select - g_inputcut->panel_n != button; ++i)
             press(m, PanelKey::Left);
-    } else if (page == 8 && level == 1 && m.edidLost) {   // a PC changed the timing: closed, to open again
+    } else if (page == 8 && level == 1 && m.edidLost && *rc::gen::inRange(0, 2)) {   // a PC changed the timing: closed, to open again
         press(m, PanelKey::Back);
         return;
     } else if (page == 8 && level == 1) {   // a field, the rate, or Save once something was changed
         const bool refused = g_edidset->label_refuse->isVisibleTo(g_edidset);
-        const int to = refused ? *rc::gen::element(0, 1) : m.edited ? *rc::gen::element(5, 5, 5, 2) : *rc::gen::element(0, 1, 2, 2, 5);
+        const int to = m.edidLost ? 5 : refused ? *rc::gen::element(0, 1) : m.edited ? *rc::gen::element(5, 5, 5, 2) : *rc::gen::element(0, 1, 2, 2, 5);
         for (int i = 0; i < 8 && g_edidset && g_edidset->ui_line_select != to; ++i)
             press(m, PanelKey::Left);
     } else if (page == 8 && level == 2) {
@@ -755,7 +756,7 @@ void key_step(Model& m)
     for (int i = 0; i < 10 && g_page_focus == page && front(); ++i) {
         const std::map<int, std::array<int, 2>> before = g_writes;
         act(m, false);
-        if (g_writes != before)
+        if (g_writes != before || *rc::gen::inRange(0, 3) == 0)   // or a PC's change comes between
             break;
     }
 }
@@ -800,6 +801,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         }
         for (int p = 0; p < 4; ++p) {
             set_window(p, p == 0 || *rc::gen::inRange(0, 2), unsigned(p));
+            para()->ram[layer(p) + P::kLayerSound] = uint8_t(*rc::gen::element(0, 0x80));
             if (*rc::gen::inRange(0, 2))
                 set_input(p, 1920, 1080, 60);
             for (int f = 0; f < 3; ++f)   // the timings asked of the inputs
@@ -809,6 +811,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         const bool full = *rc::gen::inRange(0, 4) == 0;
         for (int r = 0, n = full ? P::kCropCount : *rc::gen::inRange(0, 6); r < n; ++r)
             set_crop(r, full ? 1 : 1 + r % 2, full ? 1 + r : 1 + r / 2, 640 + r, 480);
+        para()->ram[P::kAudioWindow] = uint8_t(*rc::gen::element(0, 1, 6, 6, 7));   // 6 and 7: past the windows
         mark_saved();
         std::memcpy(g_drawn.data(), para()->ram, g_drawn.size());
         Model m;
@@ -822,7 +825,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
                     notify(g_pending);
                 close_all();
                 m = Model{};
-                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8);
+                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0);
                 g_mainwindow->show();
                 g_page_focus = 1;
                 g_mainwindow->language_changed();
