@@ -322,9 +322,9 @@ void pc_step(Model& m)
     const int kind = *rc::gen::weightedOneOf<int>({{page == 3 ? 10 : 4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)},
                                                    {4, rc::gen::just(3)}, {4, rc::gen::just(4)}, {2, rc::gen::just(5)},
                                                    {page == 4 || page == 1 ? 8 : 2, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
-                                                   {page == 0 ? 6 : 2, rc::gen::just(8)}, {3, rc::gen::just(9)}, {2, rc::gen::just(10)},
+                                                   {page == 0 ? 6 : 2, rc::gen::just(8)}, {page == 8 ? 6 : 3, rc::gen::just(9)}, {2, rc::gen::just(10)},
                                                    {1, rc::gen::just(11)}, {page == 6 || page == 0 ? 4 : 1, rc::gen::just(12)},
-                                                   {page <= 1 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
+                                                   {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
                                                    {page <= 1 ? 4 : 1, rc::gen::just(15)}});
     std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
@@ -499,7 +499,7 @@ bool press(Model& m, PanelKey key)
     const bool calling = page == 1 && mw->l_call_state;
     std::vector<std::pair<int, int>> allowed;
     bool keypad = false;
-    QString typed = QString::number(*rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 2000)}, {1, rc::gen::element(0, 4095, 5000)}}));
+    QString typed = QString::number(*rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 2000)}, {1, rc::gen::element(0, 4095, 4096, 40000)}}));
     InputCut* cut = g_inputcut;
     const int j = page == 7 ? cut->ui_select - cut->panel_n : 0, cutPort = page == 7 ? cut->source_id : 0;
     const int row = page == 3 ? g_inputchoose->ui_select : 0;
@@ -543,6 +543,9 @@ bool press(Model& m, PanelKey key)
     for (int s = 0; s < P::kModeSlots; ++s)
         wrote = wrote || !std::equal(kept[size_t(s)].begin(), kept[size_t(s)].end(), para()->mode_slot[s]);
     RC_ASSERT(only_changed(before, allowed));
+    // The lock icon shows the word the key wrote, before any notification redraws it.
+    RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
+               mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
     // What was written is applied and notified, as the scaler does; a PC's write awaiting
     // its apply goes with it.
     if (wrote || g_pending || P::pInstance()->apply_pending())
@@ -635,6 +638,9 @@ bool press(Model& m, PanelKey key)
             RC_ASSERT((!changed || !m.edidLost));
             RC_ASSERT((!changed || (QStringList{QString::number(r16(at)), QString::number(r16(at + 2)), QString::number(r16(at + 4))} ==
                                     QStringList{QString::number(fields[0].toShort()), QString::number(fields[1].toShort()), m.rate})));
+            // What an EDID timing can describe: 1 to 4095 square, 30 or 60 Hz or the rate the input had.
+            RC_ASSERT((!changed || (r16(at) >= 1 && r16(at) <= 4095 && r16(at + 2) >= 1 && r16(at + 2) <= 4095 &&
+                                    (r16(at + 4) == 30 || r16(at + 4) == 60 || r16(at + 4) == m.edidOpened[2]))));
             ++g_seen[changed ? "EDID saved on the panel" : m.edidLost ? "refused: the EDID was changed" : "EDID save refused or unchanged"];
         }
         if (!g_edidset || g_edidset->ui_seltype == 0)
@@ -741,7 +747,7 @@ void act(Model& m, bool single)
         step(*rc::gen::inRange(0, 4), PanelKey::Right);
     }
     if (front())
-        press(m, page == 8 && level == 2 && *rc::gen::inRange(0, 3) == 0 ? PanelKey::Back : PanelKey::Ok);
+        press(m, page == 8 && level == 2 && *rc::gen::inRange(0, 2) == 0 ? PanelKey::Back : PanelKey::Ok);
 }
 
 // A key alone, or a gesture: the moves that end in a write (into the list, the item, the
@@ -805,7 +811,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             if (*rc::gen::inRange(0, 2))
                 set_input(p, 1920, 1080, 60);
             for (int f = 0; f < 3; ++f)   // the timings asked of the inputs
-                put16(P::kEdid + 6 * p + 2 * f, unsigned(f == 0 ? 1920 : f == 1 ? 1080 : *rc::gen::element(60, 50, 30)));
+                put16(P::kEdid + 6 * p + 2 * f, unsigned(f == 0 ? 1920 : f == 1 ? 1080 : *rc::gen::element(60, 50, 30, 50, 24)));
         }
         // Crops of HDMI1 and HDMI2; now and then all 40 records HDMI1's.
         const bool full = *rc::gen::inRange(0, 4) == 0;
