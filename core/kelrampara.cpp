@@ -676,8 +676,17 @@ int KelRamPara::KelAddNewCrop(int port, CROP_PARA* crop)
     // The free record is looked for under the lock: a PC RAM write in between could put
     // it in use, and that crop would be overwritten.
     ScalerEdit edit;
-    const int n = KelAddCropID(port);
-    if (n == 0)
+    // The number too comes from the records under this hold, not from the number table the
+    // screens last rebuilt: a PC's crop awaiting its apply already holds its number.
+    int n = 1;
+    for (bool taken = true; taken && n <= kCropCount; n += taken) {
+        taken = false;
+        for (int k = 0; k < kCropCount && !taken; ++k) {
+            const uint16_t id = get16(ram + kCropRecords + kCropRecordSize * k);
+            taken = (id & 0x8000) && (id & 0xFF) == port && ((id >> 8) & 0x7F) + 1 == n;
+        }
+    }
+    if (n > kCropCount)
         return 1;
     int r = 0;
     while (r < kCropCount && (get16(ram + kCropRecords + kCropRecordSize * r) & 0x8000))

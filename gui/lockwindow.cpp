@@ -36,7 +36,7 @@ QString text_close()
 
 QString text_black()
 {
-    return kel_text("黑屏", "Black", "Черный", "Quay lại", "黑屏");
+    return kel_text("黑屏", "Black", "Черный", "Màn đen", "黑屏");
 }
 
 QString text_no_signal()

@@ -200,7 +200,7 @@ void MainWindow::para_init()
     set_icon(ui->toolButton1, kel_icon(block->ram16(P::kScreenDark) == 1 ? "closeled" : "uncloseled"), 24, 36);
     const uint8_t sound = block->ram[P::kLayers + P::kLayerSize * audio_window(block->ram) + P::kLayerSound];
     set_icon(ui->toolButton2, kel_icon((sound & 0x80) ? "unslience" : "slience"), 24, 36);
-    if (block->ram16(P::kKeyLock) == 1) {
+    if (block->ram16(P::kKeyLock) != 0) {   // any non-zero word locks the keys
         set_icon(ui->Button_lock, kel_icon_plain(QStringLiteral("lock")), 16, 16);
         l_lock_state = 1;
     } else {
@@ -228,6 +228,16 @@ void MainWindow::syncUpdate()
     // window and its sound, the screen and the key lock may have changed and changed back.
     para_init();
     ip_changed();
+}
+
+void MainWindow::mode_bar_changed()
+{
+    if (!widget_mode || !widget_mode->isVisible())
+        return;
+    mode_init();
+    place_mode_bar();
+    set_mode_title();
+    widget_mode->show();
 }
 
 // --- firmware-update dialog (called from worker threads too) ---
@@ -333,11 +343,10 @@ void MainWindow::on_Button_lock_clicked()
     {
         // A PC link may write the block meanwhile.
         std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-        const uint16_t lock = uint16_t((p->ram16(P::kKeyLock) + 1) & 1);
-        P::put16(p->ram + P::kKeyLock, lock);
+        // From what the word holds now (a PC may have locked), not from the icon's copy.
+        P::put16(p->ram + P::kKeyLock, p->ram16(P::kKeyLock) != 0 ? 0 : 1);
     }
-    l_lock_state = l_lock_state ? 0 : 1;
-    set_icon(ui->Button_lock, kel_icon_plain(l_lock_state ? "lock" : "unlock"), 16, 16);
+    para_init();   // the icon reads the word back
     // No scaler setting: nothing else would announce it, and it must reach the file.
     p->test_signal(1);
 }

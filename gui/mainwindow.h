@@ -38,6 +38,7 @@ public:
     void para_init();
     void ip_changed();
     void syncUpdate();
+    void mode_bar_changed();   // the user-mode bar, when up, drawn again from the slots
     // Opens and closes the firmware-update progress dialog; callable from any thread.
     void update_start();
     void update_over();

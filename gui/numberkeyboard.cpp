@@ -56,7 +56,7 @@ void NumberKeyboard::menulist_init()
 
 void NumberKeyboard::language_changed()
 {
-    kel_fit_text_designed(ui->Button_close, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
+    kel_fit_text_designed(ui->Button_close, kel_text("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"));
     kel_fit_text_designed(ui->Button_ok, kel_text("确定", "OK", "OK", "Đồng ý", "確定"));
 }
 

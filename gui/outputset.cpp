@@ -56,20 +56,20 @@ void OutputSet::language_changed()
     KelRamPara* para = KelRamPara::pInstance();
     const int width = para->locked16(KelRamPara::kLedWidth);
     const int height = para->locked16(KelRamPara::kLedHeight);
-    kel_fit_text_designed(ui->label_title, kel_text("输出设置", "Output Seeting", "Выход", "Thông số đầu ra", "輸出設置"));
+    kel_fit_text_designed(ui->label_title, kel_text("输出设置", "Output Setting", "Выход", "Thông số đầu ra", "輸出設置"));
     ui->Button_ledset->setText(kel_text("LED设置", "LED Setting", "Настройки\nLED", "Cài đặt\nLED", "LED設置"));
     ui->Button_lanset->setText(
         kel_text("网口输出", "Port output", "Настройка\nLAN", "Cài đặt\ncổng MẠNG", "網口輸出"));
     const QString info = kel_text("当前设置LED屏宽高为: %dx%d", "LED Screen can be set:%dx%d",
                                   "Текущий размер LED (px): %dx%d",
-                                  "Gợi ý: Kích thước màn hình LED hiện tại::%dx%d", "當前設置LED屏寬高爲: %dx%d");
+                                  "Gợi ý: Kích thước màn hình LED hiện tại:%dx%d", "當前設置LED屏寬高爲: %dx%d");
     kel_fit_text(ui->label_info, QString::asprintf(info.toUtf8().constData(), width, height), 7);
 }
 
 void OutputSet::syncUpdate()
 {
-    if (KelRamPara::pInstance()->KelLanguageChanged())
-        language_changed();
+    // Drawn anew every time: besides the language, a PC may have changed the LED size shown.
+    language_changed();
 }
 
 void OutputSet::slot_Button_back_clicked()

@@ -124,19 +124,26 @@ void SyncUpdate::para_sync(int code)
     save_user_mode_request();
     if (code == 2)
         resync_user_mode_files();
+    // The user-mode screen and the main menu's user-mode bar draw the slots, which the two
+    // steps above may have just changed (a PC's save or delete, or the panel's own save).
 #ifdef KEL_HAVE_CUSTOMMODE
-    // The user-mode screen draws the slots, which the two steps above may have just changed.
     if (g_page_focus == 4)
         refresh(g_custommode);
 #endif
+    if (g_page_focus == 1 && g_mainwindow)
+        g_mainwindow->mode_bar_changed();
     // 7.
     save_block();
     // 8.
     if (g_page_focus == 10 && g_tip)
         g_tip->tip_create(1);
     // 9.
-    if (code == 3)
+    if (code == 3) {
         network_defaults();
+        // The pages that show the address were drawn above, before the reset took it back.
+        if (g_page_focus == 0 || g_page_focus == 1 || g_page_focus == 22)
+            refresh_page(code);
+    }
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "gui/kel_keys.h"
+#include "gui/textfit.h"
 #include "ui_tip.h"
 
 #include <QFrame>
@@ -86,9 +87,9 @@ void TIP::tip_message(const QString& message)
     QLabel* text = new QLabel(frame_);
     text->setObjectName(QStringLiteral("tip_text"));
     text->setGeometry(5, 5, 200, 100);
-    text->setStyleSheet(QStringLiteral("font: 15px"));
-    text->setText(message);
     text->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    // 15 px where the message fits the box at that size, as large as fits otherwise.
+    kel_fit_text_px(text, message, 15);
     frame_->show();
     tip_show();
 }

@@ -65,6 +65,13 @@ QString fill(const QString& format, int a, int b)
 
 const double kLinePt = 8;
 
+// The mode's name in the alias file a PC sends, "" when it names none.
+std::string alias_name(int slot)
+{
+    ALIAS_PARA alias{0, std::string(), std::string()};
+    return get_json_alias_para(&alias, "usermode", slot) ? alias.name : std::string();
+}
+
 // A colour text of the overlay file ("0x" and hex digits) as a style-sheet colour; the
 // file comes from the PC, so anything but hex digits is left out of the style sheet.
 QString osd_colour(const std::string& text)
@@ -111,11 +118,10 @@ CustomMode::~CustomMode()
 
 void CustomMode::init()
 {
-    const QString format = kel_text("用户模式%d", "MODE %d", "Слот %d", "Chế độ %d", "用戶模式%d");
     mode_box->setFocusPolicy(Qt::NoFocus);
     mode_box->comboBox->setFocusPolicy(Qt::NoFocus);
     for (int i = 1; i <= P::kModeSlots; ++i)
-        mode_box->comboBox->addItem(fill(format, i));
+        mode_box->comboBox->addItem(QString());   // named by language_changed
     mode_box->comboBox->setCurrentIndex(g_mode_select);
 }
 
@@ -129,6 +135,9 @@ void CustomMode::menulist_init()
 
 void CustomMode::language_changed()
 {
+    const QString format = kel_text("用户模式%d", "MODE %d", "Слот %d", "Chế độ %d", "用戶模式%d");
+    for (int i = 1; i <= P::kModeSlots; ++i)
+        mode_box->comboBox->setItemText(i - 1, fill(format, i));
     kel_fit_text(ui->label_title, kel_text("用户模式", "User mode", "Слот", "Chế độ người dùng", "用戶模式"), 11);
     kel_fit_text(ui->Button_delete, kel_text("删除", "Delete", "Удалить", "Xoá bỏ", "删除"), 8);
     kel_fit_text(ui->Button_use, kel_text("调用", "Invoke", "Вызвать", "Dùng", "調用"), 8);
@@ -146,10 +155,12 @@ void CustomMode::language_changed()
 
 void CustomMode::syncUpdate()
 {
-    if (KelRamPara::pInstance()->KelLanguageChanged())
+    // A new language or new names from the alias file re-text the preview as well.
+    const bool retexted = KelRamPara::pInstance()->KelLanguageChanged();
+    if (retexted)
         language_changed();
-    if (slot_copy(g_mode_select) == shown_slot &&
-        KelRamPara::pInstance()->KelGetCurrentModeIndex() == shown_current)
+    if (!retexted && slot_copy(g_mode_select) == shown_slot &&
+        KelRamPara::pInstance()->KelGetCurrentModeIndex() == shown_current && alias_name(g_mode_select) == shown_alias)
         return;
     // A PC saved, deleted or recalled a mode: the preview shows the slot as it is now, and
     // the buttons of a mode that is gone close.
@@ -232,12 +243,12 @@ void CustomMode::lcd_para_init()
     KelRamPara* p = KelRamPara::pInstance();
     const Slot slot = slot_copy(s);
 
-    ALIAS_PARA alias{0, std::string(), std::string()};
     QFont nameFont = ui->label_name->font();
     nameFont.setPixelSize(kel_lcd_px(kLinePt));
     ui->label_name->setFont(nameFont);
-    if (get_json_alias_para(&alias, "usermode", s)) {
-        const QString text = kel_text("名称:", "Name:", "Название:", "Tên:", "名稱:") + QString::fromStdString(alias.name);
+    shown_alias = alias_name(s);
+    if (!shown_alias.empty()) {
+        const QString text = kel_text("名称:", "Name:", "Название:", "Tên:", "名稱:") + QString::fromStdString(shown_alias);
         ui->label_name->setText(QFontMetrics(nameFont).elidedText(text, Qt::ElideRight, ui->label_name->width(),
                                                                    Qt::TextShowMnemonic));
     } else {

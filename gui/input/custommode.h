@@ -10,6 +10,7 @@
 #include "gui/kel_keyboard.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <QFont>
@@ -67,6 +68,7 @@ public:
     // the mode as drawn.
     std::vector<uint8_t> shown_slot;
     int shown_current = -1;
+    std::string shown_alias;   // the name the alias file gave the mode ("" for none)
     QLabel* label_refuse = nullptr;   // why Invoke or Delete was refused
 
 public slots:

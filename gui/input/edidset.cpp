@@ -267,7 +267,7 @@ void EDIDset::language_changed()
         kel_fit_text_px(b, text, 9);
         b->setStyleSheet(buttonStyle.arg(b->font().pixelSize()));
     };
-    fitButton(button_cancel, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
+    fitButton(button_cancel, kel_text("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"));
     fitButton(button_save, kel_text("保存", "SAVE", "Сохранить", "lưu", "保存"));
     fitButton(button_delete, kel_text("删除", "Delete", "Удалить", "Xoá bỏ", "删除"));
 }
@@ -394,6 +394,7 @@ void EDIDset::key_ok()
             ui_seltype = 2;
             ui->label_rate->setStyleSheet(style_rate_choice);
             ui_freq_backup = ui_freq_select;
+            rate_backup = ui->label_rate->text();
         } else if (ui_line_select == 5) {
             // Closed before the save, so the card is rebuilt in its active style.
             ui_seltype = 0;
@@ -409,7 +410,7 @@ void EDIDset::key_ok()
             ui_line_select = 0;
         }
     } else {
-        on_Button_freq_clicked();
+        // The rate shown is the one chosen: a PC's 50, say, stays 50 when no key changed it.
         ui->label_rate->setStyleSheet(style_field_focus);
         ui_seltype = 1;
     }
@@ -424,9 +425,10 @@ void EDIDset::key_back()
         ui_line_select = 0;
         kel_button_cancel_clicked();
     } else {
+        // Back shows what was shown before the choice, which may be no choice of the keys.
         ui_freq_select = ui_freq_backup;
         ui_seltype = 1;
-        on_Button_freq_clicked();
+        ui->label_rate->setText(rate_backup);
         ui->label_rate->setStyleSheet(style_field_focus);
     }
 }

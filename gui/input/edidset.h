@@ -48,6 +48,7 @@ public:
     bool edid_unchanged();
     unsigned char ui_freq_select = 0;
     unsigned char ui_freq_backup = 0;
+    QString rate_backup;              // the rate shown when the choice opened (a PC's 50, say)
     QWidget* line_widget = nullptr;
     QWidget* button_widget = nullptr;
     QWidget* menulist[5] = {};

@@ -45,22 +45,11 @@ ImageLayout::ImageLayout(QWidget* parent) : QDialog(parent), ui(new Ui::ImageLay
     for (QLabel* icon : {ui->mirror1, ui->mirror2, ui->mirror3, ui->mirror4})
         icon->clear();
     menulist_init();
-    const QString items[4] = {
-        kel_text("点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"),
-        kel_text("点对点开启", "ON", "Вкл", "Mở", "點對點開啟"),
-        kel_text("HD3,HD4水平拼接", "HD3,HD4 Hor", "Гор HD3,HD4", "Nối ngang HD3,HD4", "HD3,HD4水平拼接"),
-        kel_text("HD3,HD4垂直拼接", "HD3,HD4 Ver", "Вер HD3,HD4", "Ghép dọc HD3,HD4", "HD3,HD4垂直拼接"),
-    };
-    QString widest;
-    for (const QString& item : items) {
-        ui->comboBox_P2P->addItem(item);
-        if (item.size() > widest.size())
-            widest = item;
-    }
-    // The Vietnamese splicing items need more than the form's 90 px at a legible size; the
-    // row has the room to the right.
+    // The form's 90 px cannot hold the Vietnamese splicing items at a legible size; the row
+    // has the room to the right.
     ui->comboBox_P2P->resize(120, ui->comboBox_P2P->height());
-    kel_fit_font(ui->comboBox_P2P, widest, kFramePt);
+    for (int k = 0; k < 4; ++k)
+        ui->comboBox_P2P->addItem(QString());   // named by language_changed
     image_init();
     image_para_update();
     language_changed();
@@ -80,7 +69,7 @@ void ImageLayout::menulist_init()
 
 void ImageLayout::language_changed()
 {
-    kel_fit_text(ui->label_title, kel_text("画面布局", "Screen layout", "Расположение", "Bố cục màn hình", "畫麵佈局"), 11);
+    kel_fit_text(ui->label_title, kel_text("画面布局", "Screen layout", "Расположение", "Bố cục màn hình", "畫面佈局"), 11);
     kel_fit_text(ui->label_P2P, kel_text("点对点", "DBD", "Пиксель к пикселю", "Điểm tới điểm", "點對點"), kFramePt);
     // The width and height captions may use the gaps after the fields before them.
     ui->label_W->setGeometry(131, 88, 39, 16);
@@ -88,12 +77,25 @@ void ImageLayout::language_changed()
     kel_fit_text(ui->label_W, kel_text("宽", "W", "Ширина", "Rộng", "寬"), kFramePt);
     kel_fit_text(ui->label_H, kel_text("高", "H", "Высота", "Cao", "高"), kFramePt);
     kel_fit_text(ui->label_mirror, kel_text("镜像", "mirror", "Отражение", "Ảnh phản chiếu", "鏡像"), kFramePt);
+    const QString items[4] = {
+        kel_text("点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"),
+        kel_text("点对点开启", "ON", "Вкл", "Mở", "點對點開啟"),
+        kel_text("HD3,HD4水平拼接", "HD3,HD4 Hor", "Гор HD3,HD4", "Nối ngang HD3,HD4", "HD3,HD4水平拼接"),
+        kel_text("HD3,HD4垂直拼接", "HD3,HD4 Ver", "Вер HD3,HD4", "Ghép dọc HD3,HD4", "HD3,HD4垂直拼接"),
+    };
+    QString widest;
+    for (int k = 0; k < 4; ++k) {
+        ui->comboBox_P2P->setItemText(k, items[k]);
+        if (items[k].size() > widest.size())
+            widest = items[k];
+    }
+    kel_fit_font(ui->comboBox_P2P, widest, kFramePt);
 }
 
 void ImageLayout::image_init()
 {
     const int w = ui_select;
-    const QString prefix = kel_text("画面状态:", "Image state:", "Состояние:", "Trạng thái:", "畫麵狀態:");
+    const QString prefix = kel_text("画面状态:", "Image state:", "Состояние:", "Trạng thái:", "畫面狀態:");
     const QString state = P::get16(record(w).data() + P::kLayerFlags) == 0 ? kel_text("关闭", "OFF", "Откл", "Đóng", "關閉")
                                                                    : kel_text("开启", "ON", "Вкл", "Mở", "開啟");
     kel_fit_text(ui->image_state, prefix + state, kFramePt);
@@ -122,7 +124,7 @@ void ImageLayout::image_para_update()
         ui->image_name->setText(prefix + name);
     } else {
         const QString format =
-            kel_text("画面名称:画面%d", "Name:Image%d", "Название:Канал%d", "Tên:Hình ảnh%d", "畫麵名稱:畫麵%d");
+            kel_text("画面名称:画面%d", "Name:Image%d", "Название:Канал%d", "Tên:Hình ảnh%d", "畫面名稱:畫面%d");
         kel_fit_text(ui->image_name, QString(format).replace(QStringLiteral("%d"), QString::number(w + 1)), kFramePt);
     }
 

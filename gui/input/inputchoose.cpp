@@ -498,7 +498,9 @@ void InputChoose::language_changed()
 void InputChoose::syncUpdate(int code)
 {
     KelRamPara* p = KelRamPara::pInstance();
-    if (p->KelLanguageChanged())
+    // A new language re-texts the entries too ("No signal", "Using"): the panel is redrawn.
+    const bool retexted = p->KelLanguageChanged();
+    if (retexted)
         language_changed();
     drawn_.take_live();
     auto differs = [this](int offset, int length) { return drawn_.changed(offset, length); };
@@ -514,7 +516,7 @@ void InputChoose::syncUpdate(int code)
             input_source_changed(char(w));
     }
     const bool sourceChanged = cropsChanged || differs(P::kLayers + P::kLayerSize * image_id + P::kLayerSource, 2);
-    const bool formatChanged = !sourceChanged && differs(P::kInputStatus + 6 * source_number, 6);
+    const bool formatChanged = !sourceChanged && (retexted || differs(P::kInputStatus + 6 * source_number, 6));
     if (cropsChanged)
         p->KelCropSourceInit();
 

@@ -150,7 +150,7 @@ void InputCut::language_changed()
     ui->label_W->setGeometry(146, 30, 38, 14);
     kel_fit_text(ui->label_W, kel_text("宽", "W", "Ширина", "Rộng", "寬"), 7);
     kel_fit_text(ui->label_H, kel_text("高", "H", "Высота", "Cao", "高"), 7);
-    button_cancel->setText(kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"));
+    button_cancel->setText(kel_text("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"));
     button_ok->setText(kel_text("确定", "OK", "OK", "Đồng ý", "確定"));
     button_delete->setText(kel_text("删除", "Delete", "Удалить", "Xoá bỏ", "删除"));
 }
@@ -532,15 +532,17 @@ void InputCut::confirmString(QString text)
 void InputCut::syncUpdate(int code)
 {
     KelRamPara* p = KelRamPara::pInstance();
-    if (p->KelLanguageChanged()) {
+    const bool retexted = p->KelLanguageChanged();
+    if (retexted) {
         language_changed();
         if (!ui->frame_add->isHidden())
             kel_fit_text(ui->label_change_source, name_prefix() + crop_name, 7);
     }
     drawn_.take_live();
     const int records = P::kCropCount * P::kCropRecordSize;
-    // The list shows the crops and, on its first card, the input's own signal.
-    if (code == 103 || drawn_.changed(P::kCropRecords, records) || drawn_.changed(P::kInputStatus + 6 * source_id, 6)) {
+    // The list shows the crops and, on its first card, the input's own signal (or "No
+    // signal" in the language of the moment).
+    if (retexted || code == 103 || drawn_.changed(P::kCropRecords, records) || drawn_.changed(P::kInputStatus + 6 * source_id, 6)) {
         p->KelCropSourceInit();
         crop_source_num_update();
         source_init();

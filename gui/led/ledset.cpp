@@ -110,7 +110,7 @@ void ledset::language_changed()
                                  "Điểm ảnh lớn nhất:%d(ngang),%d(dọc)", "可設LED屏最大點數:%d(寬),%d(高)");
     kel_fit_text(ui->label_tip, QString::asprintf(tip.toUtf8().constData(), kMaxSide, kMaxSide), 8, KelFit::LineBox);
     kel_fit_text(ui->Button_apply, kel_text("应用", "Apply", "OK", "Đồng ý", "應用"), 11, KelFit::LineBox);
-    kel_fit_text(ui->Button_cancle, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"), 11, KelFit::LineBox);
+    kel_fit_text(ui->Button_cancle, kel_text("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"), 11, KelFit::LineBox);
     kel_fit_font(ui->lineEdit_ledw, QStringLiteral("8188"), 11, KelFit::LineBox);
     kel_fit_font(ui->lineEdit_ledh, QStringLiteral("8188"), 11, KelFit::LineBox);
 }

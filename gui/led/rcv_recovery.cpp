@@ -34,7 +34,7 @@ const char kPageButton[] = "background-color: rgb(33, 36, 53);";
 QString failure_text(int job)
 {
     return job == 5 ? kel_text("查询失败!", "Query failed!", "Ошибка запроса!", "Tìm hiểu thất bại!", "查詢失敗!")
-                    : kel_text("恢复失败!", "Recovery failed!", "Ошибка восстановления!", "Phục hồi thất bại!", "恢複失敗!");
+                    : kel_text("恢复失败!", "Recovery failed!", "Ошибка восстановления!", "Phục hồi thất bại!", "恢復失敗!");
 }
 
 QPushButton* page_button(QWidget* parent, const char* icon, int y)
@@ -84,7 +84,7 @@ void rcv_recovery::language_changed()
 {
     kel_fit_text(ui->label_title,
                  kel_text("接收卡自恢复", "Receiving card self recovery", "Самовосстановление приемной карты",
-                          "Thẻ nhận tự phục hồi", "接收卡自恢複"),
+                          "Thẻ nhận tự phục hồi", "接收卡自恢復"),
                  11, KelFit::LineBox);
     kel_fit_text(ui->label_rcv_update,
                  kel_text("接收卡更新", "Receiving card update", "Получить обновление карты",
@@ -92,7 +92,7 @@ void rcv_recovery::language_changed()
                  9, KelFit::LineBox);
     const double points = kel_lang() == KEL_LANG_VN ? 7 : 9;
     kel_fit_text(ui->Button_check, kel_text("查询", "Query", "Считать", "Tìm hiểu", "查詢"), points, KelFit::LineBox);
-    kel_fit_text(ui->Button_self_covery, kel_text("恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"), points, KelFit::LineBox);
+    kel_fit_text(ui->Button_self_covery, kel_text("恢复", "Recovery", "Восстановить", "Phục hồi", "恢復"), points, KelFit::LineBox);
     const u8 lang = kel_lang();
     if (lang == KEL_LANG_ZH || lang == KEL_LANG_TN)
         ui->Button_closetest->setText(lang == KEL_LANG_ZH ? QStringLiteral("查询") : QStringLiteral("查詢"));

@@ -402,7 +402,7 @@ void SmartMapping::language_for_shortcutt_page3()
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         kel_fit_text(b, kel_text("走线%1", "Routing %1", "Путь %1", "Dấu vết%1", "走線%1").arg(k), 7, KelFit::LineBox);
     }
-    kel_fit_text(ui->Button_cancel, kel_text("取消", "Cancle", "Отмена", "Hủy bỏ", "取消"), 9, KelFit::LineBox);
+    kel_fit_text(ui->Button_cancel, kel_text("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"), 9, KelFit::LineBox);
 }
 
 // ------------------------------------------------------------------------------------

@@ -51,10 +51,10 @@ void AdvancedOption::language_changed()
     set_entry_text(Button_lcdshow, kel_text("LCD显示", "LCD\ndisplay", "Дисплей\nLCD", "Màn hình\nLCD", "LCD顯示"));
     set_entry_text(Button_othersetup, kel_text("其他设置", "Other\nsettings", "Другие\nнастройки", "Cài đặt\nkhác", "其他設置"));
     set_entry_text(Button_factory,
-                   kel_text("恢复出厂", "Factory\nreset", "Заводские\nнастройки", "Khôi phục\ncài đặt gốc", "恢複出廠"));
+                   kel_text("恢复出厂", "Factory\nreset", "Заводские\nнастройки", "Khôi phục\ncài đặt gốc", "恢復出廠"));
     set_entry_text(Button_factoryage, kel_text("老化测试", "Ageing\ntest", "Тест\nстарения", "Kiểm tra\nlão hóa", "老化測試"));
     set_entry_text(Button_rcv_recovery,
-                   kel_text("接收卡自恢复", "Card\nrecovery", "Восстано-\nвление карт", "Phục hồi\nthẻ nhận", "接收卡自恢複"));
+                   kel_text("接收卡自恢复", "Card\nrecovery", "Восстано-\nвление карт", "Phục hồi\nthẻ nhận", "接收卡自恢復"));
     rcv_files = !Utils::fileNames(QStringLiteral("/data/rcvrecovery"), false).isEmpty();
     Button_rcv_recovery->setEnabled(rcv_files);
 }

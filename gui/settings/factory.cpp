@@ -34,17 +34,17 @@ void factory::clear_pointer()
 
 void factory::language_changed()
 {
-    set_title(kel_text("恢复出厂设置", "Factory reset", "Заводские настройки", "Khôi phục cài đặt gốc", "恢複出廠設置"));
+    set_title(kel_text("恢复出厂设置", "Factory reset", "Заводские настройки", "Khôi phục cài đặt gốc", "恢復出廠設置"));
     set_entry_text(Button_keep_ip_edid,
                    kel_text("恢复出厂(保留IP和EDID)", "Reset, keep IP and EDID", "Сброс, IP и EDID сохранить",
-                            "Khôi phục, giữ IP và EDID", "恢複出廠(保留IP和EDID)"),
+                            "Khôi phục, giữ IP và EDID", "恢復出廠(保留IP和EDID)"),
                    10);
     set_entry_text(Button_keep_ip,
                    kel_text("恢复出厂(保留IP)", "Reset, keep IP", "Сброс, IP сохранить", "Khôi phục, giữ IP",
-                            "恢複出廠(保留IP)"),
+                            "恢復出廠(保留IP)"),
                    10);
     set_entry_text(Button_all,
-                   kel_text("全部恢复出厂", "Reset everything", "Полный сброс", "Khôi phục toàn bộ", "全部恢複出廠"), 10);
+                   kel_text("全部恢复出厂", "Reset everything", "Полный сброс", "Khôi phục toàn bộ", "全部恢復出廠"), 10);
 }
 
 void factory::factory_reset(Reset which)

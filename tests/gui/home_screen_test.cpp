@@ -3,7 +3,6 @@
 
 #include "gui/kel_screens.h"
 #include "gui/lockwindow.h"
-#include "gui/syncupdate.h"
 #include "tests/gui/screen_fixture.h"
 #include "tests/support/Screens.h"
 #include "ui_lockwindow.h"
@@ -77,7 +76,7 @@ TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
         {0, 0x1F, "LED屏:1920 x 1080", "黑屏", "未开启", "无信号"},
         {1, 0x1F, "LED size:1920 x 1080", "Black", "Close", "No signal"},
         {2, 0x1F, "Размер LED:1920 x 1080", "Черный", "Откл", "Нет сигнала"},
-        {3, 0x1F, "Led:1920 x 1080", "Quay lại", "Đóng", "Không có tín hiệu"},
+        {3, 0x1F, "Led:1920 x 1080", "Màn đen", "Đóng", "Không có tín hiệu"},
         {4, 0x1F, "LED屏:1920 x 1080", "黑屏", "未開啟", "無信號"},
         {2, 0x1B, "LED size:1920 x 1080", "Black", "Close", "No signal"},   // Russian not enabled
         {0, 0x02, "LED size:1920 x 1080", "Black", "Close", "No signal"},
@@ -87,6 +86,7 @@ TEST_F(HomeScreen, StatusLineAndStateTextsPerLanguage)
         lw->language_changed();
         EXPECT_EQ(QStringList{lw->ui->label_input->text()} + states(lw), QStringList({QString::fromUtf8(c.led), QString::fromUtf8(c.black),
                   QString::fromUtf8(c.close), "960x540@50Hz", QString::fromUtf8(c.none)})) << c.language << " " << c.valid;
+        kel_test::grab(lw, "home-states-" + std::to_string(c.language) + "-" + std::to_string(c.valid));
     }
 }
 
@@ -189,31 +189,6 @@ TEST_F(HomeScreen, AliasNamesWholeOrElided)
     EXPECT_TRUE(dvi.endsWith(QChar(0x2026)) && dvi.startsWith("A very long")) << dvi.toStdString();
     EXPECT_LE(QFontMetrics(lw->image_name[3]->font()).horizontalAdvance(dvi), 206);
     EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");   // crops take no alias
-}
-
-TEST_F(HomeScreen, RefreshDrawsEveryValueFromTheLiveBlock)
-{
-    LockWindow* lw = open();
-    lw->ui->label_bright->setText("x");
-    QPointer<QFrame> oldFrame(lw->image_frame);
-    set_ip("192.168.7.7");
-    lw->syncUpdate();
-    // Nothing differs from the saved copy, yet what is shown is the block's, not what it was.
-    EXPECT_EQ(lw->ui->label_bright->text().toInt(), int(para()->ram16(P::kBrightness)));
-    EXPECT_TRUE(oldFrame.isNull() && lw->image_frame && lw->ui->label_IPaddr->text() == "192.168.7.7") << lw->ui->label_IPaddr->text().toStdString();
-
-    put16(P::kBrightness, 33);   // the refresh as the dispatcher calls it on a notification
-    put16(P::kLedHeight, 512);
-    set_input(1, 1280, 720, 60);
-    SyncUpdate::pInstance()->para_sync(1);
-    EXPECT_EQ((QStringList{lw->ui->label_bright->text(), lw->ui->label_input->text()}),
-              (QStringList{"33", "LED size:1920 x 512"}));
-    EXPECT_EQ(state(lw, 0), "1280x720@60Hz");
-
-    // A language change made elsewhere re-translates the screen.
-    para()->ram[P::kLanguage] = 0;
-    lw->syncUpdate();
-    EXPECT_TRUE(g_language == 0 && lw->ui->label_input->text() == QString::fromUtf8("LED屏:1920 x 512"));
 }
 
 TEST_F(HomeScreen, TouchAnywhereOpensTheMainMenu)

@@ -79,7 +79,6 @@ TEST_F(InputScreenTest, LayoutStepsThroughFourWindows)
     set_language(2, 0x1F);
     l->image_para_update();
     EXPECT_EQ(l->ui->image_name->text(), QString::fromUtf8("Название:Stage"));
-    EXPECT_EQ(l->ui->comboBox_P2P->itemText(1), "ON");   // items keep the opening language
 
     kel_test::pressKey(PanelKey::Back, 0, l);
     EXPECT_TRUE(g_imagelayout == nullptr && g_page_focus == 5);

@@ -116,13 +116,6 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     EXPECT_EQ(std::make_tuple(std::vector<int>{para()->ram16(layer(2) + P::kLayerSource), apply_flag(), c->ui_seltype}, c->image_label[2]->text()),
               std::make_tuple(std::vector<int>{0x8000, 1, 2}, QString("HDMI2\n_Crop1")));
 
-    // A crop gone from the records meanwhile switches nothing and shows no toast.
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-    put16(P::kCropRecords, 0);
-    para()->KelCropSourceInit();
-    kel_test::pressKey(PanelKey::Ok);
-    EXPECT_EQ((std::vector<int>{para()->ram16(layer(2) + P::kLayerSource), apply_flag()}), (std::vector<int>{0x8000, 0}));
-
     kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
     EXPECT_EQ(c->ui_seltype, 0);
     delete c;

@@ -75,31 +75,6 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     EXPECT_EQ(card_names(c), QStringList({"Cam", "HDMI1_crop1"}));
     delete c;
 
-    // Crops 1 and 3 in use: the panel proposes 2, the number the new crop takes.
-    std::memset(para()->ram + P::kCropRecords, 0, P::kCropCount * P::kCropRecordSize);
-    set_crop(0, 1, 1, 100, 100);
-    set_crop(1, 1, 3, 100, 100);
-    mark_saved();
-    c = open_cut();
-    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});
-    EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-2");
-    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(crop_field(2, 0), 0x8101);
-    EXPECT_EQ(card_names(c), QStringList({"Cam", "HDMI1_crop1", "HDMI1_crop2", "HDMI1_crop3"}));
-    // The panel of the fourth item shows its own number, 3.
-    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(c->ui->label_change_source->text(), "Name:HDMI1-Crop-3");
-    kel_test::pressKey(PanelKey::Back);
-    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui->frame_add->isVisibleTo(c)}), (std::vector<int>{1, 0}));
-
-    // All forty records in use: OK stores nothing.
-    for (int r = 0; r < P::kCropCount; ++r)
-        set_crop(r, 2, unsigned(r + 1), 10, 10);
-    para()->KelCropSourceInit();
-    uint8_t before[P::kCropCount * P::kCropRecordSize];
-    std::memcpy(before, para()->ram + P::kCropRecords, sizeof before);
-    kel_test::pressKeys({PanelKey::Back, PanelKey::Ok, PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(std::memcmp(before, para()->ram + P::kCropRecords, sizeof before), 0);
     delete c;
 }
 
@@ -187,21 +162,6 @@ TEST_F(InputScreenTest, CropValuesAreCheckedAndAChangeReachesTheScaler)
     const auto calls = scaler->deferred_calls_copy();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "c331_SetCrop(0,1,16,8,800,480)"), calls.end());
     EXPECT_EQ(apply_flag(), 0);
-
-    // Delete takes the held crop where it is now: crop 2 after a PC deleted crop 1 before it;
-    // the last of forty crops.
-    std::memset(para()->ram + P::kCropRecords, 0, P::kCropCount * P::kCropRecordSize);
-    set_crop(0, 1, 1, 640, 480), set_crop(1, 1, 2, 320, 240), c = open_cut();
-    kel_test::pressKeys({PanelKey::Ok, PanelKey::Left, PanelKey::Ok});
-    put16(P::kCropRecords, 0), c->syncUpdate(103);
-    kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ(crop_field(1, 0), 0);
-    for (int r = 0; r < P::kCropCount; ++r)
-        set_crop(r, 1, r + 1, 100, 100);
-    c->syncUpdate(103);
-    kel_test::pressKeys({PanelKey::Back, PanelKey::Ok, PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
-    EXPECT_EQ((std::vector<int>{crop_field(38, 0), crop_field(39, 0)}), (std::vector<int>{0x8000 | (38 << 8) | 1, 0}));
-    delete c;
 }
 
 TEST_F(InputScreenTest, CropTextsFitInEveryLanguage)

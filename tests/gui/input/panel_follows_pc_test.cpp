@@ -1,8 +1,12 @@
 // The panel shows what the device holds and writes only what the operator chose: random
 // interleavings of PC changes (windows, crops, user modes, the sound, EDID timings, the
-// language) with panel keys on the home, main-menu, input, crop, EDID, layout and user-mode
-// screens. Every value a screen in front shows is read back against the parameter RAM after
-// every step; every key's write is checked against the object the operator had chosen.
+// language, the LED size, the key lock, alias names, a network reset), some still awaiting
+// their apply, with panel keys on the home, main-menu, input, crop, EDID, layout, output
+// and user-mode screens, a third of them ending in a write. Every value a screen in front
+// shows is read back against the parameter RAM and files after every step; every key's
+// write is checked against the object the operator had chosen.
+#include "core/config_engine.h"
+#include "core/utils.h"
 #include "gui/input/custommode.h"
 #include "gui/input/edidset.h"
 #include "gui/input/imagelayout.h"
@@ -10,21 +14,30 @@
 #include "gui/input/inputcut.h"
 #include "gui/kel_keys.h"
 #include "gui/lockwindow.h"
+#include "gui/mainwindow.h"
+#include "gui/outputset.h"
 #include "gui/syncupdate.h"
 #include "gui/tip.h"
 #include "tests/gui/input/input_fixture.h"
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/Screens.h"
+#include "gui/kelcontrol.h"
 #include "ui_custommode.h"
+#include "ui_edidset.h"
 #include "ui_imagelayout.h"
 #include "ui_inputchoose.h"
 #include "ui_inputcut.h"
 #include "ui_lockwindow.h"
+#include "ui_mainwindow.h"
+#include "ui_outputset.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <string>
@@ -37,24 +50,39 @@ namespace {
 
 const char* const kName[4] = {"DVI", "HDMI1", "HDMI2", "HDMI3"};   // by port
 const int kTabPort[4] = {1, 2, 3, 0};                                 // the tabs' order
+// Texts of each language (0 simplified Chinese, 1 English, 2 Russian, 3 Vietnamese, 4
+// traditional Chinese), as the device's text tables give them.
+const char* const kNoSignal[5] = {"无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"};
+const char* const kModeItem[5] = {"用户模式", "MODE ", "Слот ", "Chế độ ", "用戶模式"};
+const char* const kNamePrefix[5] = {"名称:", "Name:", "Название:", "Tên:", "名稱:"};
+const char* const kP2POff[5] = {"点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"};
+const char* const kAlias[4] = {"Hall", "Stage B", "Zal", "Night"};
 using Block = std::array<uint8_t, P::kRamSize>;
-// What the case met, step by step; the run's total is printed at its end.
+// What the case met, step by step; the run's total is printed at its end. Panel writes and
+// steps by the screen in front.
 std::map<std::string, int> g_seen, g_total;
+std::map<int, std::array<int, 2>> g_writes;
+Block g_drawn;          // the block as the screens last drew it (at a notification or a key)
+int g_pending = 0;      // the code of a PC write that awaits its apply, 0 none
+bool g_alias = false;   // whether the PC sent the alias file naming modes 1-4
+const kel_test::TestRoot* g_root = nullptr;
 
-int r16(int at) { return P::get16(para()->ram + at); }
+int r16(int at, const uint8_t* ram = nullptr) { return P::get16((ram ? ram : para()->ram) + at); }
 int crop_at(int r) { return P::kCropRecords + P::kCropRecordSize * r; }
 bool shown(int w) { return w == 0 || para()->ram[layer(w)] == 1; }
+int language() { return para()->ram[P::kLanguage]; }
+QString text(const char* const (&table)[5]) { return QString::fromUtf8(table[language()]); }
 
 struct Crop { int record, number; std::array<int, 4> rect; };
 
 // The port's crops in the order of their numbers, as the lists show them.
-std::vector<Crop> crops_of(int port)
+std::vector<Crop> crops_of(int port, const uint8_t* ram = nullptr)
 {
     std::vector<Crop> out;
     for (int n = 1; n <= P::kCropCount; ++n)
         for (int r = 0; r < P::kCropCount; ++r)
-            if (r16(crop_at(r)) == (0x8000 | ((n - 1) << 8) | port))
-                out.push_back({r, n, {r16(crop_at(r) + 2), r16(crop_at(r) + 4), r16(crop_at(r) + 6), r16(crop_at(r) + 8)}});
+            if (r16(crop_at(r), ram) == (0x8000 | ((n - 1) << 8) | port))
+                out.push_back({r, n, {r16(crop_at(r) + 2, ram), r16(crop_at(r) + 4, ram), r16(crop_at(r) + 6, ram), r16(crop_at(r) + 8, ram)}});
     return out;
 }
 
@@ -68,6 +96,23 @@ QString source_name(int w)
 }
 
 bool slot_saved(int s) { return para()->mode_slot[s][0] == 0xAA && para()->mode_slot[s][1] == 0xAA; }
+
+QString format_of(int port)
+{
+    const int at = P::kInputStatus + 6 * port;
+    return r16(at) && r16(at + 2) && r16(at + 4) ? QStringLiteral("%1x%2@%3Hz").arg(r16(at)).arg(r16(at + 2)).arg(r16(at + 4))
+                                                 : text(kNoSignal);
+}
+
+// A shown text against the one meant: the same but for line breaks, or cut short with "...".
+bool shows(QString got, QString want)
+{
+    got.remove(QChar('\n')), got.remove(QChar(0xAD)), want.remove(QChar(0xAD));
+    for (const QString& cut : {QStringLiteral("..."), QString(QChar(0x2026))})
+        if (got.endsWith(cut) && want.startsWith(got.chopped(cut.size())))
+            return true;
+    return got == want;
+}
 
 // The tabs' crop counts; the input and crop screens share the tab names.
 template <typename Screen>
@@ -87,12 +132,19 @@ bool sound_on()
     return para()->ram[layer(aw) + P::kLayerSound] & 0x80;
 }
 
+QString address()
+{
+    return ConfigEngine::pInstance()->read_config_variant(ConfigItem::IPAddress).toString();
+}
+
+bool tool_bar() { return g_mainwindow->form()->widget->isVisible(); }
+
 // The level of the screen in front: in a list, in a panel.
 int level()
 {
     const int page = g_page_focus;
     return page == 7 ? g_inputcut->ui_seltype : page == 3 ? g_inputchoose->ui_seltype : page == 8 ? g_edidset->ui_seltype
-         : page == 4 ? g_custommode->edit_state : 0;
+         : page == 4 ? g_custommode->edit_state : page == 1 ? tool_bar() + (g_mainwindow->l_call_state || g_mainwindow->l_save_state) : 0;
 }
 
 // What the operator chose and whether it is still there, followed through the PC's changes.
@@ -101,6 +153,10 @@ struct Model {
     int heldPort = 0;
     Crop crop{};
     int window = -1;                   // the input screen's window, -1 when gone
+    bool edid = false, edidLost = false;   // the EDID edit, and whether a PC changed its timing
+    std::array<int, 3> edidOpened{};
+    QString rate, rateBefore;          // the rate the edit shows, and before its choice opened
+    bool sixty = false, sixtyBefore = false, edited = false;
     void pc_changed()
     {
         if (held && !lost) {
@@ -110,27 +166,59 @@ struct Model {
         }
         if (window >= 0 && !shown(window))
             window = -1;
+        if (edid && g_edidset)
+            for (int f = 0; f < 3; ++f)
+                edidLost = edidLost || r16(P::kEdid + 6 * g_edidset->source_id + 2 * f) != edidOpened[size_t(f)];
     }
 };
 
 QWidget* front()   // by page number
 {
-    QWidget* const screens[10] = {g_lockwindow, g_mainwindow, nullptr, g_inputchoose, g_custommode, nullptr, nullptr, g_inputcut, g_edidset, g_imagelayout};
+    QWidget* const screens[10] = {g_lockwindow, g_mainwindow, nullptr, g_inputchoose, g_custommode, nullptr, g_outputset, g_inputcut, g_edidset, g_imagelayout};
     return g_page_focus >= 0 && g_page_focus < 10 ? screens[g_page_focus] : nullptr;
 }
 
-// Each value the screen in front shows against the RAM.
+// Each value the screen in front shows against the RAM and the files.
 void check_front(const Model& m)
 {
     const uint8_t* ram = para()->ram;
+    for (int p = 0; p < 4; ++p) {   // two crops of an input never share a number
+        std::vector<int> numbers;
+        for (int r = 0; r < P::kCropCount; ++r)
+            if ((r16(crop_at(r)) & 0x80FF) == (0x8000 | p))
+                numbers.push_back((r16(crop_at(r)) >> 8) & 0x7F);
+        std::sort(numbers.begin(), numbers.end());
+        RC_ASSERT(std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end());
+    }
     if (g_page_focus == 0 && g_lockwindow) {
         LockWindow* l = g_lockwindow;
         RC_ASSERT(l->ui->label_bright->text() == QString::number(r16(P::kBrightness)));
         RC_ASSERT(l->ui->label_volume_icon->property("iconPath").toString() == (sound_on() ? ":/png/volume_open.png" : ":/png/volume_close.png"));
+        RC_ASSERT(l->ui->label_IPaddr->text() == address());
+        RC_ASSERT(l->ui->label_input->text().endsWith(QStringLiteral("%1 x %2").arg(r16(P::kLedWidth)).arg(r16(P::kLedWidth + 2))));
         for (int w = 0; w < 4; ++w)   // a window switched off names no source
             RC_ASSERT(l->image_name[w]->text() == (shown(w) ? source_name(w) : QString()));
     } else if (g_page_focus == 1) {
-        RC_ASSERT(g_mainwindow->findChild<QPushButton*>("toolButton2")->property("iconPath").toString() == kel_icon(sound_on() ? "unslience" : "slience"));
+        MainWindow* mw = g_mainwindow;
+        const auto icon = [&](const char* name) { return mw->findChild<QPushButton*>(name)->property("iconPath").toString(); };
+        RC_ASSERT(icon("toolButton2") == kel_icon(sound_on() ? "unslience" : "slience"));
+        RC_ASSERT(icon("toolButton1") == kel_icon(r16(P::kScreenDark) == 1 ? "closeled" : "uncloseled"));
+        RC_ASSERT(icon("Button_lock") == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock"));
+        RC_ASSERT(mw->form()->label_IPaddr->text() == address());
+        if (mw->mode_bar() && mw->mode_bar()->isVisible())
+            for (int k = 0; k < 16; ++k) {   // each slot saved or empty, the current one "in use"
+                const QImage want = QPixmap(kel_icon_plain(slot_saved(k) ? "mode_exist" : "mode_blank")).toImage();
+                int labels = 0;
+                bool drawn = false;
+                for (QLabel* l : g_mode[k]->findChildren<QLabel*>()) {
+                    labels += !l->text().isEmpty();
+                    drawn = drawn || (l->pixmap() && l->pixmap()->toImage() == want);
+                }
+                RC_ASSERT(drawn);
+                RC_ASSERT(labels == (r16(P::kCurrentMode) == k + 1));
+            }
+    } else if (g_page_focus == 6 && g_outputset) {
+        RC_ASSERT(g_outputset->ui->label_info->text().endsWith(QStringLiteral("%1x%2").arg(r16(P::kLedWidth)).arg(r16(P::kLedWidth + 2))));
     } else if (g_page_focus == 3 && g_inputchoose) {
         InputChoose* c = g_inputchoose;
         int n = 0;
@@ -141,7 +229,11 @@ void check_front(const Model& m)
         RC_ASSERT(c->image_num == n);
         RC_ASSERT(shown(c->image_id));
         RC_ASSERT(counts_shown(c));
-        RC_ASSERT((m.window < 0 || c->ui_seltype == 0 || c->image_id == m.window));
+        // An open choice is for the window chosen, and closes when a PC switches that off.
+        RC_ASSERT((c->ui_seltype == 0 || (m.window >= 0 && c->image_id == m.window)));
+        const QList<QLabel*> formats = c->findChildren<QLabel*>(QStringLiteral("entry_format"));
+        if (c->current_page == 0 && !formats.isEmpty() && formats[0]->isVisibleTo(c))
+            RC_ASSERT(shows(formats[0]->text(), format_of(c->source_number)));
     } else if (g_page_focus == 7 && g_inputcut) {
         InputCut* c = g_inputcut;
         RC_ASSERT(counts_shown(c));
@@ -152,45 +244,69 @@ void check_front(const Model& m)
         for (QLabel* l : c->frame_source->findChildren<QLabel*>(QStringLiteral("card_format")))
             got << l->text();
         if (c->current_pag == 0 && !got.isEmpty())
-            got.removeFirst();   // the input itself
+            RC_ASSERT(shows(got.takeFirst(), format_of(c->source_id)));   // the input itself
         RC_ASSERT(got == want);
         RC_ASSERT((!(m.held && m.lost) || c->label_refuse->isVisibleTo(c)));
     } else if (g_page_focus == 8 && g_edidset) {
         const int at = P::kEdid + 6 * g_edidset->source_id;
         RC_ASSERT(g_edidset->card_format->text() ==
                   QStringLiteral("%1x%2@%3Hz").arg(int16_t(r16(at))).arg(int16_t(r16(at + 2))).arg(int16_t(r16(at + 4))));
+        RC_ASSERT((g_edidset->ui_seltype == 0 || g_edidset->ui->label_rate->text() == m.rate));
+        RC_ASSERT((g_edidset->ui_seltype == 0 || !m.edidLost || g_edidset->label_refuse->isVisibleTo(g_edidset)));
     } else if (g_page_focus == 9 && g_imagelayout) {
         const Ui::ImageLayout* ui = g_imagelayout->ui;
         const int at = layer(g_imagelayout->ui_select) + P::kLayerWindow;
         RC_ASSERT((QStringList{ui->lineEdit_X->text(), ui->lineEdit_Y->text(), ui->lineEdit_W->text(), ui->lineEdit_H->text()}) ==
                   (QStringList{QString::number(r16(at)), QString::number(r16(at + 2)), QString::number(r16(at + 4)), QString::number(r16(at + 6))}));
+        RC_ASSERT(ui->comboBox_P2P->itemText(0) == text(kP2POff));
     } else if (g_page_focus == 4 && g_custommode) {
         CustomMode* c = g_custommode;
         const int s = g_mode_select;
         RC_ASSERT(c->ui->label_blank->isVisibleTo(c) == !slot_saved(s));
         RC_ASSERT((c->ui->label_using->isVisibleTo(c) == (slot_saved(s) && ram[P::kCurrentMode] == s + 1)));
+        RC_ASSERT(c->mode_box->comboBox->itemText(15) == text(kModeItem) + "16");
+        // Named by the alias file the PC sent last, else by its number.
+        const QString name = c->ui->label_name->text();
+        RC_ASSERT(name.startsWith(text(kNamePrefix)));
+        RC_ASSERT((s >= 4 || (g_alias ? shows(name, text(kNamePrefix) + kAlias[s]) : !name.contains(kAlias[s]))));
     }
 }
 
 void close_all()
 {
-    delete g_inputcut, delete g_edidset, delete g_inputchoose, delete g_custommode, delete g_imagelayout, delete g_lockwindow;
+    delete g_inputcut, delete g_edidset, delete g_inputchoose, delete g_custommode, delete g_imagelayout, delete g_lockwindow, delete g_outputset;
     g_inputcut = nullptr, g_edidset = nullptr, g_inputchoose = nullptr, g_custommode = nullptr, g_imagelayout = nullptr, g_lockwindow = nullptr;
+    g_outputset = nullptr;
+    g_mainwindow->on_toolusermode_clicked();
     kel_test::settle();
 }
 
-// A PC's write into the block, then the notification that follows it; the scaler has
-// applied whatever was pending.
+// The scaler applies what awaits it and the screens are notified, as after every write.
+void notify(int code)
+{
+    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    para()->pc_edit_pending = 0;
+    g_pending = 0;
+    SyncUpdate::pInstance()->para_sync(code);
+    std::memcpy(g_drawn.data(), para()->ram, g_drawn.size());
+}
+
+// A PC's write into the block, then the notification that follows it; now and then the
+// write still awaits its apply (and its notification) when the next step comes.
 template <typename Write>
 void pc(Write write, int code = 1)
 {
     {
         std::unique_lock<std::mutex> block = P::lock_block();
         write(para()->ram);
+        para()->pc_edit_pending = 1;
     }
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-    para()->pc_edit_pending = 0;
-    SyncUpdate::pInstance()->para_sync(code);
+    if ((code == 1 || code == 103) && !g_pending && *rc::gen::inRange(0, 4) == 0) {
+        g_pending = code;
+        ++g_seen["a PC write awaiting its apply"];
+        return;
+    }
+    notify(g_pending == 103 ? 103 : code);
 }
 
 void pc_step(Model& m)
@@ -198,14 +314,23 @@ void pc_step(Model& m)
     const auto in = [](int low, int high) { return *rc::gen::inRange(low, high + 1); };
     const auto any16 = [&] { return *rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(0, 2000)}, {1, rc::gen::element(0, 1, 65535, 4095)}}); };
     static const char* const kKind[] = {"window on/off", "window source", "window rectangle", "crop added", "crop deleted", "crop resized",
-                                        "mode ", "audio window", "sound", "EDID timing", "language", "notification alone"};
-    const int kind = *rc::gen::weightedOneOf<int>({{4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)}, {4, rc::gen::just(3)},
-                                                   {4, rc::gen::just(4)}, {2, rc::gen::just(5)}, {2, rc::gen::just(6)}, {2, rc::gen::just(7)},
-                                                   {2, rc::gen::just(8)}, {3, rc::gen::just(9)}, {2, rc::gen::just(10)}, {1, rc::gen::just(11)}});
+                                        "mode ", "audio window", "sound", "EDID timing", "language", "notification alone",
+                                        "LED size", "key lock or dark screen", "alias names", "network "};
+    // Whatever the screen in front shows is changed more often: the input screen's window
+    // switched off while its choice is open, the previewed mode saved or recalled.
+    const int page = g_page_focus;
+    const int kind = *rc::gen::weightedOneOf<int>({{page == 3 ? 10 : 4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)},
+                                                   {4, rc::gen::just(3)}, {4, rc::gen::just(4)}, {2, rc::gen::just(5)},
+                                                   {page == 4 || page == 1 ? 8 : 2, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
+                                                   {page == 0 ? 6 : 2, rc::gen::just(8)}, {page == 8 ? 6 : 3, rc::gen::just(9)}, {2, rc::gen::just(10)},
+                                                   {1, rc::gen::just(11)}, {page == 6 || page == 0 ? 4 : 1, rc::gen::just(12)},
+                                                   {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
+                                                   {page <= 1 ? 4 : 1, rc::gen::just(15)}});
     std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
     const bool aim = *rc::gen::inRange(0, 2) == 0;
-    const int w = aim && m.window >= 0 ? m.window : in(0, 3), port = aim && m.held ? m.heldPort : in(0, 3);
+    const int w = aim && m.window >= 0 ? m.window : in(0, 3);
+    const int port = aim && m.held ? m.heldPort : aim && page == 8 ? int(g_edidset->source_id) : in(0, 3);
     std::vector<Crop> all;
     for (int p = 0; p < 4; ++p)
         for (const Crop& c : crops_of(p))
@@ -220,7 +345,7 @@ void pc_step(Model& m)
         }
     switch (kind) {
     case 0:   // a window on or off
-        pc([&](uint8_t* ram) { P::put16(ram + layer(w ? w : 1), uint16_t(in(0, 1))); });
+        pc([&](uint8_t* ram) { P::put16(ram + layer(w ? w : 1), uint16_t(aim && m.window > 0 ? 0 : in(0, 1))); });
         break;
     case 1:   // its source: an input or a crop
         pc([&](uint8_t* ram) { P::put16(ram + layer(w) + P::kLayerSource, uint16_t(pick.record >= 0 && in(0, 1) ? 0x8000 | pick.record : port)); });
@@ -260,8 +385,10 @@ void pc_step(Model& m)
         if (pick.record >= 0)
             pc([&](uint8_t* ram) { P::put16(ram + crop_at(pick.record) + 6, uint16_t(*rc::gen::element(320, 640, 1280))); }, 103);
         break;
-    case 6: {   // a mode saved (the save request), deleted or recalled
-        const int s = *rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 4)}, {1, rc::gen::inRange(0, 16)}});
+    case 6: {   // a mode saved (the save request), deleted or recalled; often the one in view
+        const int s = *rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 4)}, {1, rc::gen::inRange(0, 16)},
+                                                    {page == 4 ? 4 : 0, rc::gen::just(int(g_mode_select))},
+                                                    {page == 1 ? 4 : 0, rc::gen::just(int(g_mainwindow->mode_index))}});
         const int op = *rc::gen::element(0, 1, 2);   // inRange leans to its low end at small sizes
         if (op == 0)   // 17: a request naming no mode
             pc([&](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(s + 1 + (*rc::gen::inRange(0, 8) == 0))); });
@@ -275,8 +402,8 @@ void pc_step(Model& m)
         seen += op == 0 ? "saved" : op == 1 ? "deleted" : "recalled";
         break;
     }
-    case 7:
-        pc([&](uint8_t* ram) { ram[P::kAudioWindow] = uint8_t(*rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(0, 6)}, {1, rc::gen::inRange(6, 256)}})); });
+    case 7:   // 6 and 7 are the first numbers past the windows
+        pc([&](uint8_t* ram) { ram[P::kAudioWindow] = uint8_t(*rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(0, 6)}, {2, rc::gen::element(6, 6, 7)}, {1, rc::gen::inRange(6, 256)}})); });
         break;
     case 8:
         pc([&](uint8_t* ram) { ram[layer(in(0, 5)) + P::kLayerSound] ^= 0x80; });
@@ -290,12 +417,47 @@ void pc_step(Model& m)
     case 10:
         pc([&](uint8_t* ram) { ram[P::kLanguage] = uint8_t(in(0, 4)); });
         break;
+    case 12:
+        pc([&](uint8_t* ram) {
+            P::put16(ram + P::kLedWidth, uint16_t(*rc::gen::element(1920, 3840, 64, 1000)));
+            P::put16(ram + P::kLedWidth + 2, uint16_t(*rc::gen::element(1080, 2160, 32, 600)));
+        });
+        break;
+    case 13:   // any non-zero word locks the keys
+        pc([&, at = in(0, 1) ? P::kKeyLock : P::kScreenDark](uint8_t* ram) { P::put16(ram + at, uint16_t(*rc::gen::element(0, 1, 2, 0, 255))); });
+        break;
+    case 14:   // names for modes 1-4, or none
+        g_alias = in(0, 2) != 0;
+        if (g_alias) {
+            std::string list;
+            for (int s = 0; s < 4; ++s)
+                list += (s ? "," : "") + std::string(R"({"id":)") + std::to_string(s) + R"(,"valid":"on","name":")" + kAlias[s] + "\"}";
+            g_root->writeFile("/data/configs/alias.json", R"({"namelist":{"usermode":[)" + list + "]}}");
+        } else {
+            std::filesystem::remove(g_root->host("/data/configs/alias.json"));
+        }
+        pc([](uint8_t*) {}, 103);
+        break;
+    case 15:   // the address a PC set, or the network reset that takes it back
+        if (address() == QLatin1String("192.168.0.199")) {
+            ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.%1").arg(in(1, 254)));
+            Utils::getIPAddress();
+            pc([](uint8_t*) {});
+            seen += "address set";
+        } else {
+            pc([](uint8_t*) {}, 3);
+            seen += "reset";
+        }
+        break;
     default:
-        pc([](uint8_t*) {}, *rc::gen::element(1, 103));
+        if (g_pending)
+            notify(g_pending);
+        else
+            pc([](uint8_t*) {}, *rc::gen::element(1, 103));
         break;
     }
     ++g_seen[seen];
-    RC_LOG() << "pc " << kind << " window " << w << " port " << port << " crop record " << pick.record << "\n";
+    RC_LOG() << "pc " << kind << " window " << w << " port " << port << " crop record " << pick.record << (g_pending ? " pending" : "") << "\n";
     m.pc_changed();
 }
 
@@ -315,24 +477,35 @@ bool only_changed(const Block& before, std::vector<std::pair<int, int>> allowed)
 }
 
 // One key on the screen in front, and what it wrote checked against the operator's choice.
-void press(Model& m, PanelKey key)
+// Returns whether it wrote.
+bool press(Model& m, PanelKey key)
 {
     const int page = g_page_focus;
     QWidget* target = front();
-    if (!target || page <= 1)
-        return;
+    if (!target || page == 0 || page == 6)
+        return false;
+    const int t = level();
+    MainWindow* mw = g_mainwindow;
+    // OK on a main-menu entry opens that screen in a loop of its own: not from here.
+    if (page == 1 && key == PanelKey::Ok && t == 0 && mw->ui_select < 4)
+        key = PanelKey::Right;
     Block before;
     std::memcpy(before.data(), para()->ram, before.size());
-    const std::vector<uint8_t> slot(para()->mode_slot[g_mode_select], para()->mode_slot[g_mode_select] + P::kModeSlotSize);
-    const int mode = g_mode_select;
+    const Block drawn = g_drawn;   // what the operator saw
+    std::vector<std::vector<uint8_t>> kept;
+    for (int s = 0; s < P::kModeSlots; ++s)
+        kept.emplace_back(para()->mode_slot[s], para()->mode_slot[s] + P::kModeSlotSize);
+    const int mode = page == 1 ? int(mw->mode_index) : int(g_mode_select);
+    const bool calling = page == 1 && mw->l_call_state;
     std::vector<std::pair<int, int>> allowed;
     bool keypad = false;
-    QString typed = QString::number(*rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 2000)}, {1, rc::gen::element(0, 4095, 5000)}}));
+    QString typed = QString::number(*rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 2000)}, {1, rc::gen::element(0, 4095, 4096, 40000)}}));
     InputCut* cut = g_inputcut;
-    const int t = level();
-    const int j = page == 7 ? cut->ui_select - cut->panel_n : 0;
+    const int j = page == 7 ? cut->ui_select - cut->panel_n : 0, cutPort = page == 7 ? cut->source_id : 0;
     const int row = page == 3 ? g_inputchoose->ui_select : 0;
     const int place = page == 7 ? (cut->current_pag == 0 ? cut->ui_select - 1 : 6 * cut->current_pag + cut->ui_select) : 0;
+    const int entry = page == 3 ? 3 * g_inputchoose->current_page + g_inputchoose->ui_select : 0, port = page == 3 ? g_inputchoose->source_number : 0;
+    const int line = page == 8 ? g_edidset->ui_line_select : 0, menu = page == 1 ? mw->ui_select : 0;
     if (page == 7) {
         keypad = t >= 2 && key == PanelKey::Ok && j >= 0 && j <= 3;
         allowed = {{P::kCropRecords, P::kCropCount * P::kCropRecordSize}, {P::kCurrentMode, 2}};
@@ -347,26 +520,37 @@ void press(Model& m, PanelKey key)
             else
                 kel_test::openScreen(g_edidset, 8);
             ++g_seen[c->ui_select == 4 ? "crop screen from the input screen" : "EDID screen from the input screen"];
-            return;
+            return false;
         }
         if (t == 2 && key == PanelKey::Ok && m.window >= 0)
             allowed = {{layer(m.window) + P::kLayerSource, 2}, {P::kCurrentMode, 2}};
     } else if (page == 8) {
-        keypad = t == 1 && key == PanelKey::Ok && g_edidset->ui_line_select <= 1;
-        allowed = {{P::kEdid + 6 * g_edidset->source_id, 6}};
-    } else if (page == 4) {
-        allowed = {{P::kModeArea, P::kModeAreaLength}, {P::kCurrentMode, 2}};
+        keypad = t == 1 && key == PanelKey::Ok && line <= 1;
+        allowed = {{P::kEdid + 6 * g_edidset->source_id, t == 1 && key == PanelKey::Ok && line == 5 ? 6 : 0}};   // Save alone
+    } else if (page == 4 || page == 1) {
+        allowed = {{P::kModeArea, P::kModeAreaLength}, {P::kCurrentMode, 2}, {P::kModeSaveRequest, 2}, {P::kKeyLock, page == 1 ? 2 : 0}};
     }
     const int button = page == 4 ? g_custommode->button_select : 0;
-    const QStringList fields = page == 7 ? QStringList{cut->ui->lineEdit_X->text(), cut->ui->lineEdit_Y->text(),
-                                                       cut->ui->lineEdit_W->text(), cut->ui->lineEdit_H->text()} : QStringList();
+    const QStringList fields = page == 7 ? QStringList{cut->ui->lineEdit_X->text(), cut->ui->lineEdit_Y->text(), cut->ui->lineEdit_W->text(), cut->ui->lineEdit_H->text()}
+                             : page == 8 ? QStringList{g_edidset->ui->lineEdit_W->text(), g_edidset->ui->lineEdit_H->text()} : QStringList();
     if (keypad)
         kel_test::typeOnKeypad(typed, PanelKey::Ok, target);
     else
         kel_test::pressKey(key, 0, target);
     ++g_seen[keypad ? "key: a value typed" : key == PanelKey::Ok ? "key: OK" : key == PanelKey::Back ? "key: Back" : "key: left/right"];
     RC_LOG() << "page " << page << " level " << t << " key " << int(key) << (keypad ? " typed " + typed.toStdString() : "") << "\n";
+    bool wrote = std::memcmp(before.data(), para()->ram, before.size()) != 0;
+    for (int s = 0; s < P::kModeSlots; ++s)
+        wrote = wrote || !std::equal(kept[size_t(s)].begin(), kept[size_t(s)].end(), para()->mode_slot[s]);
     RC_ASSERT(only_changed(before, allowed));
+    // The lock icon shows the word the key wrote, before any notification redraws it.
+    RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
+               mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
+    // What was written is applied and notified, as the scaler does; a PC's write awaiting
+    // its apply goes with it.
+    if (wrote || g_pending || P::pInstance()->apply_pending())
+        notify(g_pending == 103 ? 103 : 1);
+    kel_test::settle();
 
     if (page == 7) {
         // The crop records that changed.
@@ -376,9 +560,14 @@ void press(Model& m, PanelKey key)
                 changed.push_back(r);
         const bool write = key == PanelKey::Ok && !keypad && t >= 2 && (j == 6 || j == 4);
         if (t == 1 && key == PanelKey::Ok && g_inputcut && g_inputcut->ui_seltype == 3) {
-            const std::vector<Crop> crops = crops_of(g_inputcut->source_id);
+            // The crop of the number on the card the operator saw, as the block holds it now (a
+            // PC's change awaiting its apply may have moved the cards): the panel shows that.
+            const std::vector<Crop> crops = crops_of(g_inputcut->source_id, drawn.data());
             RC_ASSERT((place >= 1 && place <= int(crops.size())));
             m.held = true, m.lost = false, m.heldPort = g_inputcut->source_id, m.crop = crops[size_t(place - 1)];
+            for (const Crop& c : crops_of(m.heldPort))
+                m.crop = c.number == m.crop.number ? c : m.crop;
+            m.pc_changed();
         }
         if (!write || (t == 3 && m.lost)) {
             RC_ASSERT(changed.empty());
@@ -398,6 +587,10 @@ void press(Model& m, PanelKey key)
                 used += (P::get16(before.data() + crop_at(r)) & 0x8000) != 0;
             RC_ASSERT((changed.size() == (open || used == P::kCropCount ? 0u : 1u)));
             RC_ASSERT((changed.empty() || !(P::get16(before.data() + crop_at(changed[0])) & 0x8000)));
+            int n = 1;   // the input's lowest number free in the records
+            for (const Crop& c : crops_of(cutPort, before.data()))
+                n += c.number == n;
+            RC_ASSERT((changed.empty() || r16(crop_at(changed[0])) == (0x8000 | ((n - 1) << 8) | cutPort)));
             ++g_seen["crop added on the panel"];
         }
         if (write && t == 3 && m.lost)
@@ -413,32 +606,82 @@ void press(Model& m, PanelKey key)
                     m.window = w;
         }
         if (t == 2 && key == PanelKey::Ok) {
-            if (m.window < 0)
-                ++g_seen["refused: the chosen window is gone"];
-            else if (r16(layer(m.window) + P::kLayerSource) != P::get16(before.data() + layer(m.window) + P::kLayerSource))
-                ++g_seen["window switched on the panel"];
+            // The entry as drawn: the input itself, or its crop of that number if a record still holds it.
+            const int source = r16(layer(std::max(m.window, 0)) + P::kLayerSource);
+            const std::vector<Crop> shown = crops_of(port, drawn.data());
+            const bool switched = m.window >= 0 && source != P::get16(before.data() + layer(m.window) + P::kLayerSource);
+            RC_ASSERT((!switched || (entry == 0 ? source == port
+                                     : entry <= int(shown.size()) && (source & 0x8000) &&
+                                           r16(crop_at(source & 0xFF)) == (0x8000 | ((shown[size_t(entry - 1)].number - 1) << 8) | port))));
+            ++g_seen[m.window < 0 ? "refused: the chosen window is gone" : switched ? "window switched on the panel" : "window kept its source"];
         }
         if (!c || c->ui_seltype == 0)
             m.window = -1;
-    } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 0 && std::memcmp(before.data(), para()->ram, before.size()) != 0) {
+    } else if (page == 8) {
+        // The edit follows the operator's keys: opened on the input's timing, a rate choice
+        // that Back takes back, a Save that stores what the edit shows unless a PC changed the timing.
+        const int at = P::kEdid + 6 * (g_edidset ? g_edidset->source_id : 0);
+        if (t == 0 && key == PanelKey::Ok && g_edidset && g_edidset->ui_seltype == 1) {
+            m.edid = true, m.edidLost = false, m.edited = false, m.rate = QString::number(r16(at + 4)), m.sixty = r16(at + 4) == 60;
+            for (int f = 0; f < 3; ++f)
+                m.edidOpened[size_t(f)] = r16(at + 2 * f);
+        } else if (keypad) {
+            m.edited = true;
+        } else if (t == 1 && key == PanelKey::Ok && line == 2) {
+            m.rateBefore = m.rate, m.sixtyBefore = m.sixty;
+        } else if (t == 2 && (key == PanelKey::Left || key == PanelKey::Right)) {
+            m.sixty = !m.sixty, m.rate = m.sixty ? "60" : "30", m.edited = true;
+        } else if (t == 2 && key == PanelKey::Back) {
+            m.rate = m.rateBefore, m.sixty = m.sixtyBefore;
+        } else if (t == 1 && key == PanelKey::Ok && line == 5) {
+            const bool changed = std::memcmp(before.data() + at, para()->ram + at, 6) != 0;
+            RC_ASSERT((!changed || !m.edidLost));
+            RC_ASSERT((!changed || (QStringList{QString::number(r16(at)), QString::number(r16(at + 2)), QString::number(r16(at + 4))} ==
+                                    QStringList{QString::number(fields[0].toShort()), QString::number(fields[1].toShort()), m.rate})));
+            // What an EDID timing can describe: 1 to 4095 square, 30 or 60 Hz or the rate the input had.
+            RC_ASSERT((!changed || (r16(at) >= 1 && r16(at) <= 4095 && r16(at + 2) >= 1 && r16(at + 2) <= 4095 &&
+                                    (r16(at + 4) == 30 || r16(at + 4) == 60 || r16(at + 4) == m.edidOpened[2]))));
+            ++g_seen[changed ? "EDID saved on the panel" : m.edidLost ? "refused: the EDID was changed" : "EDID save refused or unchanged"];
+        }
+        if (!g_edidset || g_edidset->ui_seltype == 0)
+            m.edid = false;
+    } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 0 && wrote) {
         // A recall loads the slot the operator saw, and names it.
-        RC_ASSERT(std::memcmp(para()->ram + P::kModeArea, slot.data() + 2, P::kModeAreaLength) == 0);
+        RC_ASSERT(std::memcmp(para()->ram + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0);
         RC_ASSERT(r16(P::kCurrentMode) == mode + 1);
         ++g_seen["mode recalled on the panel"];
+    } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 1 && wrote) {
+        RC_ASSERT((!slot_saved(mode) && r16(P::kCurrentMode) != mode + 1));
+        ++g_seen["mode deleted on the panel"];
+    } else if (page == 1 && key == PanelKey::Ok && t == 0 && menu == 4) {
+        RC_ASSERT(r16(P::kKeyLock) == (P::get16(before.data() + P::kKeyLock) ? 0 : 1));
+        ++g_seen["keys locked or freed on the panel"];
+    } else if (page == 1 && key == PanelKey::Ok && t == 2 && wrote) {
+        // A recall loads the slot as it was; a save stores the block into the slot chosen.
+        RC_ASSERT((!calling || std::memcmp(para()->ram + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0));
+        RC_ASSERT((calling || (slot_saved(mode) && std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[mode] + 2, P::kModeAreaLength) == 0)));
+        RC_ASSERT(r16(P::kCurrentMode) == mode + 1);
+        ++g_seen[calling ? "mode recalled from the tool bar" : "mode saved from the tool bar"];
     }
+    if (wrote)
+        ++g_writes[page][0];
     if (front() != target)
         ++g_seen["back to the front"];
     kel_test::settle();
     check_front(m);
+    return wrote;
 }
 
-// A key, or what an operator does in one go: into a crop's or an entry's panel, on to a
-// button of it and OK. PC changes fall between such steps.
-void key_step(Model& m)
+// One move of the operator: a key, or on to an item of the level in front and OK.
+void act(Model& m, bool single)
 {
     const int page = g_page_focus;
     const int level = ::level();
-    if (page == 9 || *rc::gen::inRange(0, 3) == 0) {
+    const auto step = [&](int n, PanelKey k) {
+        for (int i = 0; i < n && front(); ++i)
+            press(m, k);
+    };
+    if (page == 9 || single) {
         const bool panel = (page == 7 && level >= 2) || (page == 8 && level == 1);
         const int left = page == 9 ? 3 : panel ? 4 : 1, right = page == 9 ? 3 : level == 1 ? 3 : 1, ok = page == 9 ? 0 : 5;
         const auto just = [](PanelKey k) { return rc::gen::just(k); };
@@ -446,20 +689,82 @@ void key_step(Model& m)
                                                      {ok, just(PanelKey::Ok)}, {1, just(PanelKey::Back)}}));
         return;
     }
-    // Into the crop list: the add button (no move), a crop (two moves on), the last (one back).
-    const int moves = page == 7 ? *rc::gen::element(2, 3, 0, -1, 4) : *rc::gen::inRange(0, 4);
-    if ((page == 7 && level == 1) || (page == 3 && level == 2) || (page == 4 && level == 1))
-        for (int i = 0; i < std::abs(moves); ++i)
-            press(m, moves < 0 ? PanelKey::Left : PanelKey::Right);
-    if (page == 7 && level >= 2) {   // Left from X reaches OK, Cancel, Delete
-        const int button = *rc::gen::element(6, 4, 6, 4, 5);
+    MainWindow* mw = g_mainwindow;
+    if (page == 1 && level == 1 && *rc::gen::inRange(0, 4) == 0) {
+        press(m, PanelKey::Back);   // off the tool bar, to the lock
+        return;
+    }
+    if (page == 1 && level <= 1) {   // the lock, or a tool: dark, sound, recall, save
+        const int to = level == 0 ? *rc::gen::element(4, 5, 5) : *rc::gen::element(0, 1, 2, 3, 2, 3);
+        for (int i = 0; i < 8 && g_page_focus == 1 && mw->ui_select != to; ++i)
+            press(m, PanelKey::Right);
+    } else if (page == 3 && level >= 1) {   // a tab, mostly another input than the window's, then an entry
+        InputChoose* c = g_inputchoose;
+        const int src = r16(layer(c->image_id) + P::kLayerSource);
+        const int input = src & 0x8000 ? r16(crop_at(src & 0xFF)) & 0xF : src;
+        const int entries = 1 + int(crops_of(c->source_number).size());
+        if (level == 2 && entries == 1 && c->source_number == input) {
+            press(m, PanelKey::Back);
+            return;
+        }
+        step(*rc::gen::inRange(0, level == 1 ? 4 : entries), PanelKey::Right);
+        for (int i = 0; i < 4 && level == 1 && g_inputchoose && g_inputchoose->source_number == input && *rc::gen::inRange(0, 4); ++i)
+            press(m, PanelKey::Right);
+    } else if (page == 1) {   // a mode
+        for (int i = 0, n = *rc::gen::inRange(int(page == 3 && level == 2), 5); i < n && front(); ++i)
+            press(m, *rc::gen::element(PanelKey::Left, PanelKey::Right));
+    } else if (page == 3) {   // on to a window's row, often another one
+        step(*rc::gen::inRange(0, 3), PanelKey::Right);
+        for (int i = 0; i < 4 && g_inputchoose && g_inputchoose->ui_select >= g_inputchoose->image_num; ++i)
+            press(m, PanelKey::Right);
+    } else if (page == 4 && level == 0) {   // on to a saved mode
+        step(*rc::gen::inRange(0, 3), PanelKey::Right);
+        bool any = false;
+        for (int k = 0; k < P::kModeSlots; ++k)
+            any = any || slot_saved(k);
+        for (int i = 0; i < 16 && any && g_custommode && !slot_saved(g_mode_select); ++i)
+            press(m, PanelKey::Right);
+    } else if (page == 4) {   // Invoke, or Delete where Invoke would change nothing; More now and then
+        const bool same = r16(P::kCurrentMode) == g_mode_select + 1 &&
+                          std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[g_mode_select] + 2, P::kModeAreaLength) == 0;
+        step(*rc::gen::inRange(0, 6) == 0 ? 2 : same, PanelKey::Right);
+    } else if (page == 7 && level == 1) {   // the add button (no move), a crop (two moves on), the last (one back)
+        const int moves = *rc::gen::element(2, 3, 0, -1, 4);
+        step(std::abs(moves), moves < 0 ? PanelKey::Left : PanelKey::Right);
+    } else if (page == 7 && level >= 2) {   // Left from X reaches OK, Cancel, Delete
+        const int button = *rc::gen::element(6, 4, 6, 6, 4, 5);
         for (int i = 0; i < 8 && g_inputcut && g_inputcut->ui_select - g_inputcut->panel_n != button; ++i)
             press(m, PanelKey::Left);
-    }
-    if (page == 8 && level == 1)
-        for (int i = 0; i < 8 && g_edidset && g_edidset->ui_line_select != 5; ++i)
+    } else if (page == 8 && level == 1 && m.edidLost && *rc::gen::inRange(0, 2)) {   // a PC changed the timing: closed, to open again
+        press(m, PanelKey::Back);
+        return;
+    } else if (page == 8 && level == 1) {   // a field, the rate, or Save once something was changed
+        const bool refused = g_edidset->label_refuse->isVisibleTo(g_edidset);
+        const int to = m.edidLost ? 5 : refused ? *rc::gen::element(0, 1) : m.edited ? *rc::gen::element(5, 5, 5, 2) : *rc::gen::element(0, 1, 2, 2, 5);
+        for (int i = 0; i < 8 && g_edidset && g_edidset->ui_line_select != to; ++i)
             press(m, PanelKey::Left);
-    press(m, PanelKey::Ok);
+    } else if (page == 8 && level == 2) {
+        step(*rc::gen::inRange(0, 4), PanelKey::Right);
+    }
+    if (front())
+        press(m, page == 8 && level == 2 && *rc::gen::inRange(0, 2) == 0 ? PanelKey::Back : PanelKey::Ok);
+}
+
+// A key alone, or a gesture: the moves that end in a write (into the list, the item, the
+// panel and its OK); PC changes fall between gestures.
+void key_step(Model& m)
+{
+    const int page = g_page_focus;
+    if (*rc::gen::inRange(0, 6) == 0) {
+        act(m, true);
+        return;
+    }
+    for (int i = 0; i < 10 && g_page_focus == page && front(); ++i) {
+        const std::map<int, std::array<int, 2>> before = g_writes;
+        act(m, false);
+        if (g_writes != before || *rc::gen::inRange(0, 3) == 0)   // or a PC's change comes between
+            break;
+    }
 }
 
 } // namespace
@@ -480,12 +785,18 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         }
     });
     guard.start(0);
+    g_root = &root;
     kel_test::checkProperty("the panel shows the RAM and writes only what was chosen", [&] {
         SetUp();
+        std::filesystem::remove(root.host("/data/configs/alias.json"));
+        g_alias = false;
+        g_pending = 0;
+        ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199"));
+        Utils::getIPAddress();
         // Saved modes with windows switched on and off (a flags word of 0 or 1, as the
-        // screens agree on it) and sound on in some.
+        // screens agree on it) and sound on in some; inputs with and without a signal.
         for (int s = 0; s < 4; ++s) {
-            if (!*rc::gen::inRange(0, 2))
+            if (!*rc::gen::inRange(0, 3))
                 continue;
             save_slot(s, 0);
             for (int w = 0; w < 4; ++w) {
@@ -494,21 +805,33 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             }
             slot_put16(s, P::kBrightness, unsigned(10 * s));
         }
+        for (int p = 0; p < 4; ++p) {
+            set_window(p, p == 0 || *rc::gen::inRange(0, 2), unsigned(p));
+            para()->ram[layer(p) + P::kLayerSound] = uint8_t(*rc::gen::element(0, 0x80));
+            if (*rc::gen::inRange(0, 2))
+                set_input(p, 1920, 1080, 60);
+            for (int f = 0; f < 3; ++f)   // the timings asked of the inputs
+                put16(P::kEdid + 6 * p + 2 * f, unsigned(f == 0 ? 1920 : f == 1 ? 1080 : *rc::gen::element(60, 50, 30, 50, 24)));
+        }
         // Crops of HDMI1 and HDMI2; now and then all 40 records HDMI1's.
         const bool full = *rc::gen::inRange(0, 4) == 0;
         for (int r = 0, n = full ? P::kCropCount : *rc::gen::inRange(0, 6); r < n; ++r)
             set_crop(r, full ? 1 : 1 + r % 2, full ? 1 + r : 1 + r / 2, 640 + r, 480);
+        para()->ram[P::kAudioWindow] = uint8_t(*rc::gen::element(0, 1, 6, 6, 7));   // 6 and 7: past the windows
         mark_saved();
+        std::memcpy(g_drawn.data(), para()->ram, g_drawn.size());
         Model m;
         g_seen.clear();
         const int steps = *rc::gen::inRange(5, 60);
         for (int i = 0; i < steps; ++i) {
-            // The home and main-menu screens take no keys here: another screen opens soon.
-            const bool keys = front() && g_page_focus > 1;
-            if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {keys ? 20 : 2, rc::gen::just(0)}})) {
+            // The home and output screens take no keys here: another screen opens soon.
+            const bool keys = front() && g_page_focus != 0 && g_page_focus != 6;
+            if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {keys ? 20 : 4, rc::gen::just(0)}})) {
+                if (g_pending)
+                    notify(g_pending);
                 close_all();
                 m = Model{};
-                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7);
+                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0);
                 g_mainwindow->show();
                 g_page_focus = 1;
                 g_mainwindow->language_changed();
@@ -516,30 +839,37 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
                     kel_test::openScreen(g_lockwindow, 0);
                 if (page == 3 || page == 7 || page == 8)
                     kel_test::openScreen(g_inputchoose, 3);
-                if (page == 7 || page == 8 || page == 4 || page == 9)
+                if (page >= 4)
                     page == 7 ? (void)kel_test::openScreen(g_inputcut, 7) : page == 8 ? (void)kel_test::openScreen(g_edidset, 8)
-                    : page == 4 ? (void)kel_test::openScreen(g_custommode, 4) : (void)kel_test::openScreen(g_imagelayout, 9);
+                    : page == 4 ? (void)kel_test::openScreen(g_custommode, 4) : page == 6 ? (void)kel_test::openScreen(g_outputset, 6)
+                    : (void)kel_test::openScreen(g_imagelayout, 9);
                 ++g_seen["screen " + std::to_string(page)];
                 RC_LOG() << "open page " << page << "\n";
-            } else if (!keys || *rc::gen::inRange(0, 3) == 0) {
-                pc_step(m);
             } else {
-                key_step(m);
+                ++g_writes[g_page_focus][1];
+                if (!keys || *rc::gen::inRange(0, 5) == 0)
+                    pc_step(m);
+                else
+                    key_step(m);
             }
-            check_front(m);
+            if (!g_pending)
+                check_front(m);
         }
         close_all();
         RC_ASSERT(stray == 0);
         for (const auto& s : g_seen)
             g_total[s.first] += s.second;
-        RC_CLASSIFY(g_seen.count("refused: the held crop is gone or changed") || g_seen.count("refused: the chosen window is gone"), "a write refused");
-        RC_CLASSIFY(g_seen.count("crop changed on the panel") || g_seen.count("crop deleted on the panel") ||
-                    g_seen.count("window switched on the panel") || g_seen.count("mode recalled on the panel"), "a panel write");
+        RC_CLASSIFY(g_seen.count("refused: the held crop is gone or changed") || g_seen.count("refused: the chosen window is gone") ||
+                    g_seen.count("refused: the EDID was changed"), "a write refused");
+        RC_CLASSIFY(g_seen.count("a PC write awaiting its apply"), "a PC write awaiting its apply");
         RC_CLASSIFY(g_seen.count("back to the front"), "back to the front");
         RC_CLASSIFY(g_seen.count("crop deleted") && g_seen.count("crop added"), "crops deleted and added");
+        RC_CLASSIFY(g_seen.count("language") && g_seen.count("alias names"), "language and alias names");
     }, {50, 60});
     std::string spread;
     for (const auto& s : g_total)
         spread += "  " + s.first + ": " + std::to_string(s.second) + "\n";
-    std::cout << "steps met over the run:\n" << spread;
+    std::cout << "steps met over the run:\n" << spread << "panel writes by screen (writes / steps in front):\n";
+    for (const auto& w : g_writes)
+        std::cout << "  screen " << w.first << ": " << w.second[0] << " / " << w.second[1] << "\n";
 }
