@@ -77,51 +77,37 @@ TEST(PcClientStream, SerialFramesAreCutFromTheByteStreamAndOnlyTheAnswerIsTaken)
     char name[128] = {};
     ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
     auto c = pc::PcClient::serial(name);
-    ASSERT_TRUE(c);
-
-    pc::Frame a = pc::readRam(0x600440, 2), b = pc::writeRam(0x10, {0xA5, 0x5A});
-    a.b4 = 1, b.b4 = 2;
-    Bytes wa = pc::wire(a), wb = pc::wire(b);
+    auto put = [master](const Bytes& b) { return ::write(master, b.data(), b.size()) == ssize_t(b.size()); };
+    Bytes raw, plain, wa = pc::wire(pc::readRam(0x600440, 2)), wb = pc::wire(pc::writeRam(0x10, {0xA5, 0x5A}));
+    pc::Frame got;
+    auto next = [&](int ms) { return c->receiveRaw(raw, ms) && pc::unescape(raw, plain) && pc::decode(plain, got) ? got.data : Bytes{0xEE}; };
     // Garbage, a whole frame, then a second frame in two pieces.
     Bytes first = {0x00, 0x13};
-    first.insert(first.end(), wa.begin(), wa.end());
-    first.insert(first.end(), wb.begin(), wb.begin() + 7);
-    ASSERT_EQ(::write(master, first.data(), first.size()), ssize_t(first.size()));
-    Bytes raw, plain;
-    pc::Frame got;
-    ASSERT_TRUE(c->receiveRaw(raw, 2000) && pc::unescape(raw, plain) && pc::decode(plain, got));
-    EXPECT_EQ(got.b4, 1);
-    EXPECT_FALSE(c->receiveRaw(raw, 50));   // the second frame is not complete yet
-    ASSERT_EQ(::write(master, wb.data() + 7, wb.size() - 7), ssize_t(wb.size() - 7));
-    ASSERT_TRUE(c->receiveRaw(raw, 2000) && pc::unescape(raw, plain) && pc::decode(plain, got));
-    EXPECT_EQ(std::make_pair(int(got.b4), got.data), std::make_pair(2, pc::writeRam(0x10, {0xA5, 0x5A}).data));
+    first.insert(first.end(), wa.begin(), wa.end()), first.insert(first.end(), wb.begin(), wb.begin() + 7);
+    ASSERT_TRUE(c && put(first));
+    EXPECT_EQ(next(2000), pc::readRam(0x600440, 2).data);
+    EXPECT_EQ(next(50), Bytes{0xEE});   // the second frame is not complete yet
+    ASSERT_TRUE(put(Bytes(wb.begin() + 7, wb.end())));
+    EXPECT_EQ(next(2000), pc::writeRam(0x10, {0xA5, 0x5A}).data);
 
     // A request is answered only by its own reply: late ones of other lengths, bytes 4-5,
-    // addresses or groups, and whatever waited on the line before the open, are passed over.
+    // addresses or groups, and one that waited on the line before the open, are passed over.
     // What the client sent arrives as the escaped frame.
-    pc::Frame late = *answer(pc::readRam(0x880, 1));
-    late.data[1] = 0x47, late.b4 = 7;
-    const Bytes stale = pc::wire(late);
-    ASSERT_EQ(::write(master, stale.data(), stale.size()), ssize_t(stale.size()));
-    c = pc::PcClient::serial(name);
     pc::Frame q = pc::readRam(0x880, 1);
     q.b4 = 7;
-    std::vector<pc::Frame> replies(6, *answer(q));
-    replies[0].data.push_back(0x47), replies[1].b5 = 1, replies[2].src = 0xF101, replies[3].group = 0x60, replies[4].data[1] = 0x47;
-    replies[4].b4 = 0;
-    replies[5].data[1] = 0x32;
-    Bytes line;
-    for (const pc::Frame& r : replies)
-        for (uint8_t x : pc::wire(r))
+    std::vector<pc::Frame> replies(7, *answer(q));
+    replies[0].data[1] = replies[1].data[1] = 0x47, replies[1].b4 = 0, replies[2].data.push_back(0), replies[3].b5 = 1;
+    replies[4].src = 0xF101, replies[5].group = 0x60, replies[6].data[1] = 0x32;
+    ASSERT_TRUE(put(pc::wire(replies[0])));
+    c = pc::PcClient::serial(name);
+    Bytes line, echo(pc::wire(q).size());
+    for (size_t r = 1; r < replies.size(); ++r)
+        for (uint8_t x : pc::wire(replies[r]))
             line.push_back(x);
-    ASSERT_EQ(::write(master, line.data(), line.size()), ssize_t(line.size()));
-    EXPECT_TRUE(c->request(q, got, 2000) && got.data == replies[5].data) << pc::hex(got.data);
-    Bytes echo(pc::wire(q).size());
-    for (size_t n = 0; n < echo.size();) {
-        ssize_t k = ::read(master, echo.data() + n, echo.size() - n);
-        ASSERT_GT(k, 0);
-        n += size_t(k);
-    }
+    ASSERT_TRUE(put(line));
+    EXPECT_TRUE(c->request(q, got, 2000) && got.data == replies[6].data) << pc::hex(got.data);
+    for (ssize_t n = 0, k = 1; n < ssize_t(echo.size()) && k > 0; n += k)
+        k = ::read(master, echo.data() + n, echo.size() - size_t(n));
     EXPECT_EQ(echo, pc::wire(q));
     ::close(slave), ::close(master);
 }

@@ -141,13 +141,6 @@ std::unique_ptr<PcClient> PcClient::serial(const std::string& path)
     // A reply that came after its requester gave up waits on the line: the next user would
     // take it for the answer to its own request.
     ::tcflush(fd, TCIFLUSH);
-    const int flags = ::fcntl(fd, F_GETFL);
-    uint8_t stale[4096];
-    if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0) {
-        while (::read(fd, stale, sizeof stale) > 0) {
-        }
-        ::fcntl(fd, F_SETFL, flags);
-    }
     return std::unique_ptr<PcClient>(new PcClient(Kind::Serial, fd));
 }
 
