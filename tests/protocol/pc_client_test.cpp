@@ -174,11 +174,18 @@ TEST(PcClientTool, EachTripIsNamedInOneLine)
         r->data = q.group == 0xC0 ? Bytes{1, 1, 2} : Bytes{1, 0};
         return r;
     }, timeOut = [](const pc::Frame&) { return std::optional<pc::Frame>(); };
-    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in any{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof any;
-    ASSERT_TRUE(::bind(closed, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0 && ::getsockname(closed, reinterpret_cast<sockaddr*>(&any), &size) == 0);
-    const QString refused = "127.0.0.1:" + QString::number(ntohs(any.sin_port));
+    // TCP ports where nothing listens (refused) and where the queue is full (never answers).
+    std::vector<int> fds;
+    auto tcpPort = [&fds](bool full) {
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t size = sizeof a;
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        fds.push_back(fd), ::bind(fd, reinterpret_cast<sockaddr*>(&a), size), ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+        for (int n = 0; full && n < 3; ++n)
+            ::listen(fd, 0), fds.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)), ::connect(fds.back(), reinterpret_cast<sockaddr*>(&a), size);
+        return "127.0.0.1:" + QString::number(ntohs(a.sin_port));
+    };
+    const QString refused = tcpPort(false), silent = tcpPort(true);
     QStringList big{"--udp", "127.0.0.1:PORT", "write-ram", "0"};
     for (int i = 0; i < 33000; ++i)
         big << "0xA5";   // twice as long escaped
@@ -190,6 +197,7 @@ TEST(PcClientTool, EachTripIsNamedInOneLine)
         {{"read-reg", "0"}, answer, "KEL_PORT_OFFSET=-19944", 2, "pcclient: KEL_PORT_OFFSET=-19944 moves the default port 5008 to -14936, outside 1-65535\n"},
         {big, answer, "", 1, "the request could not be sent to UDP 127.0.0.1:PORT: Message too long (a UDP datagram takes at most 65507 bytes: send less at a time, or use --tcp)\n"},
         {{"--tcp", refused, "read-reg", "0"}, answer, "", 1, "pcclient: cannot connect to TCP " + refused.toStdString() + ": Connection refused (is the program running there, with the same KEL_PORT_OFFSET?)\n"},
+        {{"--timeout", "300", "--tcp", silent, "read-reg", "0"}, answer, "", 1, "pcclient: cannot connect to TCP " + silent.toStdString() + ": no answer within 300 ms (is the program running there, with the same KEL_PORT_OFFSET?)\n"},
         {{"--udp", "127.0.0.1:PORT", "--timeout", "100", "read-reg", "0"}, timeOut, "", 1, "no reply from UDP 127.0.0.1:PORT (is the program running there, with the same KEL_PORT_OFFSET?)\n"},
         {{"--udp", "127.0.0.1:PORT", "read-ram", "0", "65500"}, refuse, "", 1, "status 1: refused: the reply of 65500 bytes may not fit a UDP datagram (65507 bytes, escaped): read less at a time (up to 32740 bytes always fit), or use --tcp\n"},
         {{"--udp", "127.0.0.1:PORT", "send-file", "ALIS", d + "/image"}, refuse, "", 1, dir + "/image not stored: the start was refused (status 1, result 2): another PC's file transfer is in progress (or an interrupted one of this PC's own: its hold lapses 30 s after its last block), or /data has no room for 8 bytes beside the 2 MiB it keeps free: send again once the other transfer has ended, and free space on /data if it is refused again\n"},
@@ -200,7 +208,8 @@ TEST(PcClientTool, EachTripIsNamedInOneLine)
         EXPECT_EQ(std::make_tuple(r.status, r.out.substr(0, r.out.find(usage.toStdString())), status == 2 && !r.sent.empty()),
                   std::make_tuple(status, out, false)) << args.mid(0, 6).join(' ').toStdString();
     }
-    ::close(closed);
+    for (int fd : fds)
+        ::close(fd);
     std::filesystem::remove_all(dir);
 }
 

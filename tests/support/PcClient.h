@@ -40,15 +40,11 @@ public:
     int fd() const { return m_fd; }
     uint16_t localPort() const;   // UDP/TCP: the port this client sends from
 
-    // Raw bytes: one datagram on UDP, a write on TCP and serial; false when they could not be
-    // sent, sendError() then saying why.
+    // Raw bytes: one datagram on UDP, a write on TCP and serial; false when they did not go.
     bool sendRaw(const Bytes& bytes);
-    // The errno of the last send when it failed, else 0: a request that got no reply because
-    // it never left (a datagram too large, a broadcast the socket may not send) says so.
-    int sendError() const { return m_sendError; }
-    // From now on, requests whose bytes 4-5 are 0 carry a tag there that changes with every
-    // request, counted on from first: the device carries those bytes back, so a late reply to
-    // an earlier request, also one of an earlier program on the same line, is told apart.
+    int sendError() const { return m_sendError; }   // the errno of the last send that failed, else 0
+    // Requests with bytes 4-5 at 0 carry there a tag, counted on from first, that the device
+    // carries back: a late reply to an earlier request (of an earlier program too) is passed over.
     void tagRequests(uint16_t first) { m_tagging = true, m_tag = first; }
     // UDP: one datagram. TCP and serial: one wire frame (opener to closer) cut from the
     // stream. false when nothing came within timeoutMs.
@@ -85,7 +81,7 @@ private:
     Bytes m_stream;   // TCP/serial bytes not yet cut into frames
     int m_sendError = 0;
     bool m_tagging = false;
-    uint16_t m_tag = 0;
+    uint16_t m_tag = 0;   // the last request's
 };
 
 } // namespace pc
