@@ -17,9 +17,9 @@
 //                                "MO01" ...) into PATH, checked against the device's digest
 //
 // Numbers are decimal, or hexadecimal after 0x; a leading zero is decimal (050 is fifty), never
-// octal. The default link is UDP 127.0.0.1:5008; every
-// port, the default and those given with --udp or --tcp, is moved by KEL_PORT_OFFSET like
-// the simulated board's ports; --dest defaults to 0xF100.
+// octal. The default link is UDP 127.0.0.1:5008; every port, the default and those given with
+// --udp or --tcp, is moved by KEL_PORT_OFFSET like the simulated board's ports; --dest defaults
+// to 0xF100. --timeout (1000 ms) bounds each reply's wait and the TCP connect.
 
 #include "core/transfer_hold.h"
 #include "tests/support/PcClient.h"
@@ -272,8 +272,8 @@ int send_file(pc::PcClient& c, const std::string& name, const pc::Bytes& file, c
         b.insert(b.end(), file.begin() + long(at), file.begin() + long(at + len));
         r = file_request(c, b, dest, waitFor(b.size(), 2));
         if (r.size() < 2 || r[0] != 0) {
-            if (r.empty())
-                no_reply("", "");
+            if (r.empty() && c.sendError() != 0)
+                no_reply("block: ");
             std::printf("%s not stored: the block at %zu was %s: send the file again\n", path, at,
                         r.empty() ? "not answered" : "refused (another PC took over the transfer)");
             update_left_open(name, false);
