@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <pty.h>
@@ -59,14 +60,19 @@ void forgetPeerFile(const std::string& mapped)
         }
 }
 
+// A free slot, else the next in turn (a test program goes through many roots; the program opens
+// two ports).
 void rememberPeerFile(const std::string& mapped)
 {
+    static size_t next = 0;
+    PeerFile* slot = &g_peerFiles[next++ % std::size(g_peerFiles)];
     for (PeerFile& f : g_peerFiles)
-        if (!f.valid && mapped.size() < sizeof f.path) {
-            std::memcpy(f.path, mapped.c_str(), mapped.size() + 1);
-            f.valid = true;
-            return;
-        }
+        slot = f.valid ? slot : &f;
+    if (mapped.size() >= sizeof slot->path)
+        return;
+    slot->valid = false;
+    std::memcpy(slot->path, mapped.c_str(), mapped.size() + 1);
+    slot->valid = true;
 }
 
 void removePeerFiles()
