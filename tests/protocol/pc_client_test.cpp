@@ -5,13 +5,11 @@
 
 #include <QProcess>
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
-#include <poll.h>
 #include <pty.h>
 #include <random>
 #include <set>

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -96,25 +97,17 @@ std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, 
 std::unique_ptr<PcClient> PcClient::tcp(const std::string& host, uint16_t port, const std::string& localHost,
                                         int connectMs)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (connectMs >= 0 ? SOCK_NONBLOCK : 0), 0);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return nullptr;
+    // The send time-out bounds the connect too (then EINPROGRESS); it is taken off after.
+    timeval limit{connectMs / 1000, connectMs % 1000 * 1000}, none{};
     sockaddr_in to = address(host, port), local = address(localHost, 0);
-    int error = 0;
-    if (!localHost.empty() && ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
-        error = errno;
-    else if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
-        error = errno;
-    if (error == EINPROGRESS) {
-        // A bounded connect: the outcome once the socket can be written, or a time-out.
-        pollfd w{fd, POLLOUT, 0};
-        socklen_t size = sizeof error;
-        error = ::poll(&w, 1, connectMs) <= 0 ? ETIMEDOUT
-                : ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) < 0 ? errno : error;
-    }
-    if (error == 0 && connectMs >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) < 0)
-        error = errno;
-    if (error != 0) {
+    if ((connectMs > 0 && ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) < 0)
+        || (!localHost.empty() && ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
+        || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0
+        || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none) < 0) {
+        const int error = errno == EINPROGRESS ? ETIMEDOUT : errno;
         ::close(fd);
         errno = error;
         return nullptr;
