@@ -124,6 +124,22 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     const Bytes x = reply(r);
     EXPECT_EQ(std::make_tuple(Bytes(x.begin() + 17, x.begin() + 24), x[1 + 28], x[1 + 49], Bytes(x.begin() + 73, x.end())),
               std::make_tuple(Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x03}, uint8_t(0x37), uint8_t(0x9F), Bytes{1, 0, 0}));
+
+    // A write of FPGA 0's whole parameter RAM carries every mirrored range into the back-up
+    // copy, and nothing else.
+    Bytes image(1024);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = uint8_t(i * 7 + 1);
+    uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    std::memset(back, 0, 136);
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(0, image)))), Bytes{0});
+    Bytes want(136, 0);
+    const int mirror[][2] = {{60, 0},    {8, 4},     {19, 12},   {32, 20},   {43, 28},   {520, 36},
+                             {528, 44},  {536, 52},  {544, 60},  {576, 68},  {584, 76},  {592, 84},
+                             {600, 92},  {608, 100}, {616, 108}, {624, 116}, {632, 124}, {56, 132}};
+    for (const auto& m : mirror)
+        std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
+    EXPECT_EQ(Bytes(back, back + 136), want);
 }
 
 // The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
@@ -153,25 +169,6 @@ TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
     const auto at = [&block](size_t from, size_t to) { return Bytes(block.begin() + 1 + long(from), block.begin() + 1 + long(to)); };
     EXPECT_EQ((std::vector<Bytes>{at(0x2C, 0x30), at(0x6B, 0x73), at(0x7C, 0x80)}),
               (std::vector<Bytes>{{0x2F, 0x2E, 0x2D, 0x2C}, {9, 8, 7, 6, 5, 4, 3, 2}, {0x34, 0x12, 0x34, 0x12}}));
-}
-
-// A write of the whole parameter RAM carries every mirrored range into the back-up copy,
-// and nothing else.
-TEST_F(MessageDeal, ParameterRamMirrorTable)
-{
-    Bytes image(1024);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = uint8_t(i * 7 + 1);
-    uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
-    std::memset(back, 0, 136);
-    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(0, image)))), Bytes{0});
-    Bytes want(136, 0);
-    const int mirror[][2] = {{60, 0},    {8, 4},     {19, 12},   {32, 20},   {43, 28},   {520, 36},
-                             {528, 44},  {536, 52},  {544, 60},  {576, 68},  {584, 76},  {592, 84},
-                             {600, 92},  {608, 100}, {616, 108}, {624, 116}, {632, 124}, {56, 132}};
-    for (const auto& m : mirror)
-        std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
-    EXPECT_EQ(Bytes(back, back + 136), want);
 }
 
 TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
