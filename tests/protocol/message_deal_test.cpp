@@ -140,6 +140,19 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     for (const auto& m : mirror)
         std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
     EXPECT_EQ(Bytes(back, back + 136), want);
+
+    // FPGA 0 running behind a one-output-channel panel: the width word is halved in the reply.
+    c331_manage scaler;
+    c331_manage::p_c331_manage = &scaler;
+    scaler.pnl.oneOch = 1;
+    reg(0)[80] = 3;
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
+    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
+        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
+    scaler.pnl.oneOch = 0;
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
+    c331_manage::p_c331_manage = nullptr;
 }
 
 // The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
@@ -171,25 +184,10 @@ TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
               (std::vector<Bytes>{{0x2F, 0x2E, 0x2D, 0x2C}, {9, 8, 7, 6, 5, 4, 3, 2}, {0x34, 0x12, 0x34, 0x12}}));
 }
 
-TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
-{
-    c331_manage scaler;
-    c331_manage::p_c331_manage = &scaler;
-    scaler.pnl.oneOch = 1;
-    reg(0)[80] = 3;
-    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
-    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
-        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
-    scaler.pnl.oneOch = 0;
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
-    c331_manage::p_c331_manage = nullptr;
-}
-
 // Register 0xA1 bits 2-5 set window 0's output word (bit 8: dot by dot) and mode: bit 2 off
 // with the mode kept, else bit 3, 4, 5 on with mode 0, 8, 9; the scaler applies only a change.
 // Bit 0 (the reboot request) is no part of the choice.
-TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
+TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDotAndFpgaSideRegisters)
 {
     uint8_t* ram = KelRamPara::p_kelrampara_config->ram;
     const struct {
@@ -207,10 +205,8 @@ TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
         EXPECT_EQ(std::make_tuple(KelRamPara::get16(ram + 2290), KelRamPara::get16(ram + 2294), uint8_t(c331_manage::p_c331_manage->c331_apply_flag)),
                   std::make_tuple(c.w, c.d, c.flag)) << int(c.bits);
     }
-}
 
-TEST_F(MessageDeal, FpgaSideRegisters)
-{
+    // The FPGA side's registers.
     EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(40, 0x0F, 0x35), 2))), Bytes{0});
     EXPECT_EQ(fpga_manage::p_fpga_manage->reg_shadow(40, 1) & 0x0F, 0x05);
     EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(170, 0xFF, 1)))), Bytes{1});
