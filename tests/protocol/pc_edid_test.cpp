@@ -24,10 +24,7 @@ protected:
     }
     static Bytes writeReq(uint16_t input, const Bytes& rec, uint16_t L)
     {
-        Bytes d = {1};
-        pc::put16(d, input);
-        d.insert(d.end(), {0, 0, 0, 0});
-        pc::put16(d, L);
+        Bytes d = {1, uint8_t(input), uint8_t(input >> 8), 0, 0, 0, 0, uint8_t(L), uint8_t(L >> 8)};
         d.insert(d.end(), rec.begin(), rec.end());
         return d;
     }
