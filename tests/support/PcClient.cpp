@@ -57,14 +57,6 @@ bool answers(const Frame& req, const Frame& reply)
     }
 }
 
-// No client: fd closed, errno saying why.
-std::unique_ptr<PcClient> failed(int fd, int error)
-{
-    ::close(fd);
-    errno = error;
-    return nullptr;
-}
-
 // The status byte of the reply to req, -1 when none came.
 int replyStatus(PcClient& c, const Frame& req, int timeoutMs, Frame& reply)
 {
@@ -91,8 +83,12 @@ std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, 
     int big = 1 << 20;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
     sockaddr_in local = address(localHost, localPort);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
-        return failed(fd, errno);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
     std::unique_ptr<PcClient> c(new PcClient(Kind::Udp, fd));
     c->m_target = address(host, port);
     return c;
@@ -110,8 +106,12 @@ std::unique_ptr<PcClient> PcClient::tcp(const std::string& host, uint16_t port, 
     if ((connectMs > 0 && ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) < 0)
         || (!localHost.empty() && ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
         || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0
-        || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none) < 0)
-        return failed(fd, errno == EINPROGRESS ? ETIMEDOUT : errno);
+        || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none) < 0) {
+        const int error = errno == EINPROGRESS ? ETIMEDOUT : errno;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
     std::unique_ptr<PcClient> c(new PcClient(Kind::Tcp, fd));
     c->m_target = to;
     return c;
