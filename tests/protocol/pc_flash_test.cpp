@@ -76,7 +76,8 @@ TEST_F(PcFlash, EraseWriteAndReadOfEachChipAtTheEdgesOfItsRange)
                               FpgaFlashModel::read(0, 0x373FF8, 16), sim::ScalerFlashModel::read(0x100, 3)),
               std::make_tuple(Bytes(16, 0xFF), 3u, Bytes{1, 2, 3, 4}, windowEnd, Bytes{9, 8, 7}));
     // 256 bytes at the start of chip 2, 2 at the end of chip 8.
-    EXPECT_EQ(std::make_pair(deal(req(0x72, addr(0x02000000, {0, 1}))), deal(req(0x72, addr(0x0800FFFE, {2, 0})))), std::make_pair(257, 3));
+    EXPECT_EQ(std::make_pair(deal(req(0x72, addr(0x02000000, {0, 1}))), deal(req(0x72, addr(0x0800FFFE, {2, 0})))),
+              std::make_pair(257, 3));
 }
 
 } // namespace
