@@ -110,7 +110,11 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
     const std::string running = tree(root);
     EXPECT_EQ(runBeside(host), std::make_pair(1, "kelM57N: the data root " + root + " is in use by process " + std::to_string(host.app.processId()) + "; not starting\n"));
     EXPECT_EQ(tree(root), running);
+    // A stopped program's serial peer files go with it: the pseudo-terminals they name are handed
+    // to the next program that asks, and a PC tool following them would reach that one.
+    EXPECT_TRUE(fs::exists(root + "/dev/ttyS2.peer") && fs::exists(root + "/dev/ttyS1.peer"));
     host.stop();
+    EXPECT_FALSE(fs::exists(root + "/dev/ttyS2.peer") || fs::exists(root + "/dev/ttyS1.peer"));
     // So does one given a scenario file that is not there, or a port offset that is not a
     // number or moves a port past 65535, the root being free again.
     const std::string stopped = tree(root);
@@ -140,8 +144,11 @@ TEST(HostRun, StartsOnTheSimulatedBoardAndStaysInsideItsRoot)
 
     // Started again on a root whose /data cannot be written: one line at the start says so,
     // and a save the PC asks for names the file it could not store and why.
-    host.prepare = [](const std::string& at) { fs::create_directories(at), std::ofstream(at + "/data") << "a file where the folder should be"; };
+    // (and a peer file a program killed outright left is replaced)
+    host.prepare = [](const std::string& at) { fs::create_directories(at + "/dev"), std::ofstream(at + "/data") << "a file where the folder should be", std::ofstream(at + "/dev/ttyS2.peer") << "/dev/pts/stale\n"; };
     KEL_START_HOST(host);
+    const std::string peer = slurp(root + "/dev/ttyS2.peer");
+    EXPECT_TRUE(peer.rfind("/dev/pts/", 0) == 0 && peer != "/dev/pts/stale\n" && fs::exists(peer.substr(0, peer.size() - 1))) << peer;
     EXPECT_NE(host.output.find("kelM57N: /data (" + root + "/data) cannot be written: Not a directory (errno 20)"), std::string::npos) << host.output;
     host.output.clear();
     pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));

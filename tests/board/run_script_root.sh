@@ -4,14 +4,14 @@
 # from a copy, set-up and build stubbed, with a stand-in program that prints its root. Given the built program, it
 # also runs it on the VNC screen: a key shows in the VNC frame (the time printed, bounded far
 # above the 0.2 s aimed at); a second run on the root in use, or on the taken VNC port, stops
-# with the reason.
+# with the reason. KEL_VNC_PORT reaches Qt's VNC platform too; seed-runs -h and --help name every check.
 # Usage: run_script_root.sh <source dir> [<built kelM57N>]
 work="$(mktemp -d)"
 trap '[ -n "${run:-}" ] && kill -- -"$run" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/tree/scripts" "$work/tree/build" "$work/bin" "$work/caller"
 cp "$1/scripts/run" "$work/tree/scripts/"
 touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n' >"$work/bin/cmake"
-printf '#!/bin/sh\necho "root $KEL_ROOT" >&2; echo "scenario $KEL_SCENARIO" >&2\n' >"$work/tree/build/kelM57N"
+printf '#!/bin/sh\necho "root $KEL_ROOT" >&2; echo "scenario $KEL_SCENARIO" >&2; echo "args $*" >&2\n' >"$work/tree/build/kelM57N"
 chmod +x "$work/bin/cmake" "$work/tree/build/kelM57N"
 fail=0
 for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x|$work/caller/rel/x" "KEL_ROOT=$work/mine|$work/mine"; do
@@ -20,6 +20,11 @@ for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mi
     { echo "${row%%|*}: not ${row#*|}: $got"; fail=1; }
 done   # the second run on $work/mine keeps the first one's log
 grep -q "^root $work/mine$" "$work/mine/kelM57N.log.1" || { echo "the previous log is not kept: $(ls "$work/mine")"; fail=1; }
+got="$(cd "$work/caller" && PATH="$work/bin:$PATH" KEL_PLATFORM=vnc KEL_VNC_PORT=5999 KEL_ROOT=v bash "$work/tree/scripts/run" 2>&1)"
+grep -qx "args -platform vnc:size=320x240:mmsize=81.28x60.96:port=5999" <<<"$got" || { echo "KEL_VNC_PORT with vnc: $got"; fail=1; }
+help="$(bash "$1/scripts/seed-runs" --help)"; checks="$(sed -n 's/^  "\([a-z]*\) test_.*/\1/p' "$1/scripts/seed-runs")"
+bash "$1/scripts/seed-runs" --x >/dev/null 2>&1; [ $? = 2 ] && [ "$help" = "$(bash "$1/scripts/seed-runs" -h)" ] && [ -n "$checks" ] || { echo "seed-runs usage: $help"; fail=1; }
+for check in $checks; do grep -q "^  $check " <<<"$help" || { echo "seed-runs --help does not name $check"; fail=1; }; done
 [ -n "${2:-}" ] || exit "$fail"
 ln -sf "$2" "$work/tree/build/kelM57N"
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"

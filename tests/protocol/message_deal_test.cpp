@@ -35,17 +35,9 @@ protected:
     message_deal tcp{message_deal::REPLY_LIMIT_TCP};
 };
 
-TEST_F(MessageDeal, ScreenCaptureWindowHeaderAndMarkers)
-{
-    // No screen can be grabbed on the test platform: the capture is empty, the header and
-    // the markers are as always.
-    EXPECT_EQ(reply(deal(pc::readRam(0x800000, 0x10))), (Bytes{0, 0xAA, 0xAA, 0x40, 0x01, 0xF0, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(reply(deal(pc::readRam(0x800080, 4))), (Bytes{0, 0xAA, 0xAA, 0, 0}));
-    // The end of the window, then past it.
-    EXPECT_EQ(reply(deal(pc::readRam(0xA0007F, 2))), (Bytes{0, 0, 0}));
-}
-
-TEST_F(MessageDeal, ShortFramesGetTheirGroupsRefusal)
+// No screen can be grabbed on the test platform: the capture is empty, its header and markers
+// are as always, to the end of the window and past it. Short frames get their group's refusal.
+TEST_F(MessageDeal, ScreenCaptureWindowAndShortFrames)
 {
     pc::Frame noSpare = pc::writeRam(0x10, {1, 2, 3});
     noSpare.data.resize(7);   // no room for the spare bytes
@@ -56,9 +48,12 @@ TEST_F(MessageDeal, ShortFramesGetTheirGroupsRefusal)
     pc::Frame reg = pc::readRegister(4);
     reg.data.clear();
     const uint8_t before = KelRamPara::p_kelrampara_config->ram[0x10];
-    const std::pair<pc::Frame, Bytes> cases[] = {{noSpare, {1}}, {cut, {1}}, {read, {1, 0}}, {reg, {0, 1}}};
+    const std::pair<pc::Frame, Bytes> cases[] = {
+        {pc::readRam(0x800000, 0x10), {0, 0xAA, 0xAA, 0x40, 0x01, 0xF0, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {pc::readRam(0x800080, 4), {0, 0xAA, 0xAA, 0, 0}}, {pc::readRam(0xA0007F, 2), {0, 0, 0}},
+        {noSpare, {1}}, {cut, {1}}, {read, {1, 0}}, {reg, {0, 1}}};
     for (const auto& c : cases)
-        EXPECT_EQ(reply(deal(c.first)), c.second) << int(c.first.group) << " " << c.first.data.size();
+        EXPECT_EQ(reply(deal(c.first)), c.second) << int(c.first.group) << " " << pc::hex(c.first.data);
     EXPECT_EQ(KelRamPara::p_kelrampara_config->ram[0x10], before);
 }
 
@@ -129,6 +124,35 @@ TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
     const Bytes x = reply(r);
     EXPECT_EQ(std::make_tuple(Bytes(x.begin() + 17, x.begin() + 24), x[1 + 28], x[1 + 49], Bytes(x.begin() + 73, x.end())),
               std::make_tuple(Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x03}, uint8_t(0x37), uint8_t(0x9F), Bytes{1, 0, 0}));
+
+    // A write of FPGA 0's whole parameter RAM carries every mirrored range into the back-up
+    // copy, and nothing else.
+    Bytes image(1024);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = uint8_t(i * 7 + 1);
+    uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+    std::memset(back, 0, 136);
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(0, image)))), Bytes{0});
+    Bytes want(136, 0);
+    const int mirror[][2] = {{60, 0},    {8, 4},     {19, 12},   {32, 20},   {43, 28},   {520, 36},
+                             {528, 44},  {536, 52},  {544, 60},  {576, 68},  {584, 76},  {592, 84},
+                             {600, 92},  {608, 100}, {616, 108}, {624, 116}, {632, 124}, {56, 132}};
+    for (const auto& m : mirror)
+        std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
+    EXPECT_EQ(Bytes(back, back + 136), want);
+
+    // FPGA 0 running behind a one-output-channel panel: the width word is halved in the reply.
+    c331_manage scaler;
+    c331_manage::p_c331_manage = &scaler;
+    scaler.pnl.oneOch = 1;
+    reg(0)[80] = 3;
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
+    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
+        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
+    scaler.pnl.oneOch = 0;
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
+    c331_manage::p_c331_manage = nullptr;
 }
 
 // The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
@@ -160,44 +184,10 @@ TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
               (std::vector<Bytes>{{0x2F, 0x2E, 0x2D, 0x2C}, {9, 8, 7, 6, 5, 4, 3, 2}, {0x34, 0x12, 0x34, 0x12}}));
 }
 
-// A write of the whole parameter RAM carries every mirrored range into the back-up copy,
-// and nothing else.
-TEST_F(MessageDeal, ParameterRamMirrorTable)
-{
-    Bytes image(1024);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = uint8_t(i * 7 + 1);
-    uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
-    std::memset(back, 0, 136);
-    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(0, image)))), Bytes{0});
-    Bytes want(136, 0);
-    const int mirror[][2] = {{60, 0},    {8, 4},     {19, 12},   {32, 20},   {43, 28},   {520, 36},
-                             {528, 44},  {536, 52},  {544, 60},  {576, 68},  {584, 76},  {592, 84},
-                             {600, 92},  {608, 100}, {616, 108}, {624, 116}, {632, 124}, {56, 132}};
-    for (const auto& m : mirror)
-        std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
-    EXPECT_EQ(Bytes(back, back + 136), want);
-}
-
-TEST_F(MessageDeal, OneOutputChannelPanelHalvesTheWidthWordInTheReply)
-{
-    c331_manage scaler;
-    c331_manage::p_c331_manage = &scaler;
-    scaler.pnl.oneOch = 1;
-    reg(0)[80] = 3;
-    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
-    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
-        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
-    scaler.pnl.oneOch = 0;
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
-    c331_manage::p_c331_manage = nullptr;
-}
-
 // Register 0xA1 bits 2-5 set window 0's output word (bit 8: dot by dot) and mode: bit 2 off
 // with the mode kept, else bit 3, 4, 5 on with mode 0, 8, 9; the scaler applies only a change.
 // Bit 0 (the reboot request) is no part of the choice.
-TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
+TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDotAndFpgaSideRegisters)
 {
     uint8_t* ram = KelRamPara::p_kelrampara_config->ram;
     const struct {
@@ -215,10 +205,8 @@ TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
         EXPECT_EQ(std::make_tuple(KelRamPara::get16(ram + 2290), KelRamPara::get16(ram + 2294), uint8_t(c331_manage::p_c331_manage->c331_apply_flag)),
                   std::make_tuple(c.w, c.d, c.flag)) << int(c.bits);
     }
-}
 
-TEST_F(MessageDeal, FpgaSideRegisters)
-{
+    // The FPGA side's registers.
     EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(40, 0x0F, 0x35), 2))), Bytes{0});
     EXPECT_EQ(fpga_manage::p_fpga_manage->reg_shadow(40, 1) & 0x0F, 0x05);
     EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(170, 0xFF, 1)))), Bytes{1});

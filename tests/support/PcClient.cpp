@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,6 +38,25 @@ void orderWithTheDevice()
         PcClient::exchangeHook();
 }
 
+// Whether reply can answer req (see request()). A receiving card's answer is the card's own
+// frame: only its group is known.
+bool answers(const Frame& req, const Frame& reply)
+{
+    if (reply.group != req.group)
+        return false;
+    if (req.dest < 0xF000)
+        return true;
+    if (reply.dest != req.src || reply.src != req.dest || reply.b4 != req.b4 || reply.b5 != req.b5 || reply.b8 != req.b8)
+        return false;
+    const size_t n = reply.data.size();
+    switch (req.group) {
+    case 0x60: case 0xA0: return n == 1;
+    case 0xA1: return n == 2;
+    case 0x61: return req.data.size() < 6 || (n > 0 && reply.data[0] == 0 ? n == size_t(get16(req.data.data() + 4)) + 1 : n <= 2);
+    default: return true;
+    }
+}
+
 // The status byte of the reply to req, -1 when none came.
 int replyStatus(PcClient& c, const Frame& req, int timeoutMs, Frame& reply)
 {
@@ -64,7 +84,9 @@ std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, 
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
     sockaddr_in local = address(localHost, localPort);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+        const int error = errno;
         ::close(fd);
+        errno = error;
         return nullptr;
     }
     std::unique_ptr<PcClient> c(new PcClient(Kind::Udp, fd));
@@ -72,15 +94,22 @@ std::unique_ptr<PcClient> PcClient::udp(const std::string& host, uint16_t port, 
     return c;
 }
 
-std::unique_ptr<PcClient> PcClient::tcp(const std::string& host, uint16_t port, const std::string& localHost)
+std::unique_ptr<PcClient> PcClient::tcp(const std::string& host, uint16_t port, const std::string& localHost,
+                                        int connectMs)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return nullptr;
+    // The send time-out bounds the connect too (then EINPROGRESS); it is taken off after.
+    timeval limit{connectMs / 1000, connectMs % 1000 * 1000}, none{};
     sockaddr_in to = address(host, port), local = address(localHost, 0);
-    if ((!localHost.empty() && ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
-        || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+    if ((connectMs > 0 && ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) < 0)
+        || (!localHost.empty() && ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
+        || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0
+        || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none) < 0) {
+        const int error = errno == EINPROGRESS ? ETIMEDOUT : errno;
         ::close(fd);
+        errno = error;
         return nullptr;
     }
     std::unique_ptr<PcClient> c(new PcClient(Kind::Tcp, fd));
@@ -102,6 +131,9 @@ std::unique_ptr<PcClient> PcClient::serial(const std::string& path)
         t.c_cc[VTIME] = 0;
         ::tcsetattr(fd, TCSANOW, &t);
     }
+    // A reply that came after its requester gave up waits on the line: the next user would
+    // take it for the answer to its own request.
+    ::tcflush(fd, TCIFLUSH);
     return std::unique_ptr<PcClient>(new PcClient(Kind::Serial, fd));
 }
 
@@ -122,10 +154,13 @@ uint16_t PcClient::localPort() const
 bool PcClient::sendRaw(const Bytes& bytes)
 {
     orderWithTheDevice();
+    m_sendError = 0;
     if (m_kind == Kind::Udp) {
         ssize_t n = ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&m_target),
                              sizeof m_target);
-        return n == ssize_t(bytes.size());
+        if (n != ssize_t(bytes.size()))
+            m_sendError = n < 0 ? errno : EMSGSIZE;
+        return m_sendError == 0;
     }
     size_t done = 0;
     while (done < bytes.size()) {
@@ -140,6 +175,7 @@ bool PcClient::sendRaw(const Bytes& bytes)
                 if (::poll(&w, 1, 1000) > 0)
                     continue;
             }
+            m_sendError = errno;
             return false;
         }
         done += size_t(n);
@@ -197,8 +233,14 @@ bool PcClient::receiveRaw(Bytes& bytes, int timeoutMs)
     }
 }
 
-bool PcClient::request(const Frame& req, Frame& reply, int timeoutMs)
+bool PcClient::request(const Frame& given, Frame& reply, int timeoutMs)
 {
+    Frame req = given;
+    if (m_tagging && req.b4 == 0 && req.b5 == 0) {
+        m_tag = uint16_t(m_tag + 1);
+        m_tag += m_tag == 0;
+        req.b4 = uint8_t(m_tag), req.b5 = uint8_t(m_tag >> 8);
+    }
     if (!sendRaw(wire(req)))
         return false;
     const int64_t deadline = nowMs() + timeoutMs;
@@ -209,9 +251,8 @@ bool PcClient::request(const Frame& req, Frame& reply, int timeoutMs)
         Bytes raw, plain;
         if (!receiveRaw(raw, left))
             return false;
-        if (unescape(raw, plain) && decode(plain, reply) && reply.group == req.group)
+        if (unescape(raw, plain) && decode(plain, reply) && answers(req, reply))
             return true;
-        // Anything else (a late answer to an earlier request) is skipped.
     }
 }
 
