@@ -24,6 +24,9 @@ public:
     static bool remove(const std::string& path);           // a file, or a folder with its contents
     static bool makeDirs(const std::string& path);         // like "mkdir -p"
     static bool exists(const std::string& path);
+    // Sets the permission bits of a file ("chmod"): true on success. The loader starts the
+    // program by its path, so an image whose mode could not be set is no program to install.
+    static bool setMode(const std::string& path, unsigned mode);
 
     // Writes the whole content to a temporary file beside the target, flushes it and renames
     // it over the target, so a power cut leaves either the old or the new file. A failure

@@ -109,6 +109,8 @@ uint64_t Files::spaceLimit(const std::string& mappedPath)
     return used < uint64_t(capacity) ? uint64_t(capacity) - used : 0;
 }
 
+// A file's mode (Files::setMode) is kept by the data root's own file system: a test reads it
+// with stat(), since root may read, write and run a file whatever its mode says.
 int Files::stepFault() { return sim::PowerCut::fileStep(); }
 
 } // namespace board
