@@ -105,9 +105,11 @@ bool Files::setMode(const std::string& path, unsigned mode)
             reportFailedStore(path, fault);
         return false;
     }
-    if (::chmod(map(path).c_str(), mode_t(mode & 07777)) == 0)
+    const std::string mapped = map(path);
+    const int error = modeError(mapped);
+    if (error == 0 && ::chmod(mapped.c_str(), mode_t(mode & 07777)) == 0)
         return true;
-    reportFailedStore(path, errno);
+    reportFailedStore(path, error ? error : errno);
     return false;
 }
 

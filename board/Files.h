@@ -56,6 +56,9 @@ private:
     // What the board itself leaves of that space, beyond what the host's file system says:
     // no limit on the board; on the simulated board a data root may stand for a small /data.
     static uint64_t spaceLimit(const std::string& mappedPath);
+    // 0 when the file system at mappedPath keeps file modes, else the error a mode set fails
+    // with: always 0 on the board; the simulated board may stand for one that keeps none.
+    static int modeError(const std::string& mappedPath);
 };
 
 } // namespace board

@@ -491,8 +491,9 @@ struct Finish : Step {
     {
         g_app_reset_flag = cleared ? 0 : g_app_reset_flag.load();
         sim::Journal::setShellStatus("sync", syncStatus);
-        if (fail >= 0)
-            sim::PowerCut::failAfter(uint64_t(fail), EIO);
+        sim::SimBoard::setScenario("data.modes.refused", fail == 0 ? "1" : "0");   // a /data that keeps no modes
+        if (fail > 0)
+            sim::PowerCut::failAfter(uint64_t(fail), EIO);   // after the mode: the move, the loader's first step
         Step::run(m0, s);
         sim::PowerCut::restore();
         sim::Journal::setShellStatus("sync", 0);
