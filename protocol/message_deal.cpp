@@ -1264,16 +1264,14 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
 {
     bool failed = false;
     if (mask & 0x01) {
-        // Finish an application upgrade, once; the tick reboots 300 ticks after the stamp. A
-        // repeat while that restart is pending answers what the finish did: a failure stays a
-        // failure. A restart asked for otherwise (a reboot request, a new TCP port) does not
-        // stand in for the finish, which would then install nothing and answer done.
+        // Finish an application upgrade, once; the tick reboots 300 ticks after the stamp. The
+        // finish keeps what it answered in the pending restart's flag (2 done, 3 failed), so a
+        // repeat answers the same: a failure stays a failure until the restart. A restart asked
+        // for otherwise (flag 1: a reboot request, a new TCP port) does not stand in for the
+        // finish, which would then install nothing and answer done.
         static std::mutex finishing;
-        static int answer = -1;   // status of the finish that armed the pending restart; -1 none
         std::lock_guard<std::mutex> once(finishing);
-        if (!g_app_reset_flag)
-            answer = -1;
-        if (answer < 0) {
+        if (g_app_reset_flag < 2) {
             G_reboot_tickTicks = G_timeTicks.load();
             g_app_reset_flag = 1;
             // Only an image that arrived whole and read back right replaces the program, and
@@ -1304,12 +1302,14 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
                                          {{"app-1/app_path", QStringLiteral("/data/app/kelM57N -platform linuxfb")},
                                           {"app-1/app_name", QStringLiteral("kelM57N")}});
             }
-            answer = stored ? 0 : 1;
+            g_app_reset_flag = stored ? 2 : 3;
+            failed = !stored;
             board::Clock::sleepMs(10);
             Utils::system_mutex("sync", nullptr);
             board::Clock::sleepMs(10);
+        } else {
+            failed = g_app_reset_flag == 3;
         }
-        failed = answer != 0;
     }
     if (mask & 0x02) {
         board::Clock::sleepMs(100);

@@ -506,6 +506,14 @@ struct Finish : Step {
     void show(std::ostream& os) const override { os << "Finish(cleared " << cleared << ", fail " << fail << ", sync " << syncStatus << ")"; }
 };
 
+// A reboot asked for (register 0xA1 bit 0) is no finish: one that follows still installs.
+struct Reboot : Step {
+    Reboot() { group = 0xA0; }
+    Bytes step(Model&, Bytes& request) const override { return request = {0xA1, 1, 0, 1}, Bytes{0}; }
+    std::string tag(const Model&, const Model&, const Bytes&, const Bytes&) const override { return "reboot asked"; }
+    void show(std::ostream& os) const override { os << "Reboot"; }
+};
+
 } // namespace transfers
 
 TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelSays)
@@ -552,7 +560,7 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
         }
         if (drawn)
             rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<Start, Start, Block, Block, Block, Block, End, ReadStart,
-                                                                     ReadStart, ReadBlock, ReadEnd, Release, Finish, Finish>());
+                                                                     ReadStart, ReadBlock, ReadEnd, Release, Finish, Finish, Reboot>());
         else
             rc::state::runAll(whole, m, s);
         for (const auto& [what, n] : s.seen) {
