@@ -36,21 +36,6 @@ protected:
         d.push_back(flag);
         return d;
     }
-    static Bytes idOffset(uint16_t id, uint32_t v, const Bytes& tail = {})
-    {
-        Bytes d;
-        pc::put16(d, id);
-        pc::put32(d, v);
-        d.insert(d.end(), tail.begin(), tail.end());
-        return d;
-    }
-    static Bytes block(uint16_t id, uint32_t offset, const Bytes& data)
-    {
-        Bytes t;
-        pc::put16(t, uint16_t(data.size()));
-        t.insert(t.end(), data.begin(), data.end());
-        return idOffset(id, offset, t);
-    }
 };
 
 // Sequences of cloud-file frames from three PCs (two peers of one link, one on another):
