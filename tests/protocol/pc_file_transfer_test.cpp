@@ -53,34 +53,12 @@ protected:
     }
 };
 
-// A stored file is the old one or the whole new one: a store that cannot be written, or
-// that would eat into the reserve free space, keeps the old file and reports failure; a
-// partition whose erase fails is closed and never written.
+// A store that would eat into the reserve free space keeps the old file and reports failure
+// (a store refused otherwise: the transfer sequences' check).
 TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
-    const Bytes kernel(200000, 3);
-    sim::MtdModel::setEraseRefused("/dev/mtd10", true);
-    const int writes = sim::MtdModel::writeCount("/dev/mtd10");
-    EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
-    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10"), writes);
-    root.writeFile("/data/configs/alias.json", "old names");
-    const Bytes data = transfers::document(5, 3000, 0);
-    // The staging file cannot be created.
-    std::filesystem::create_directories(board::Files::map("/data/configs/.upload.part.tmp"));
-    EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
-    EXPECT_EQ(root.readFile("/data/configs/alias.json"), "old names");
-    // The image file cannot be written: refused, [12] as the request had it.
-    std::filesystem::create_directories(board::Files::map("/data/app/.upload.part.tmp"));
-    Bytes e = end(md5Of(data));
-    ASSERT_EQ(reply(deal(req(0xC0, start("FMCU", 0, 3000)))), (Bytes{0, 1, 0}));
-    ASSERT_EQ(reply(deal(req(0xC0, block(0, data, 0, 3000)))), (Bytes{0, 2}));
-    e[2] = 0x5A;
-    EXPECT_EQ(reply(deal(req(0xC0, e))), (Bytes{1, 3, 0x5A}));
-    EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
-
     // A 4 MiB /data with alias.json (300 KiB) and omenu.json (1.5 MiB): either is replaced by one of its size; a new
     // file that leaves less than 2 MiB free is refused at its start, or at its end when others took the room.
-    message_deal::remove_staging_files();   // as at start: the blocked staging names are free again
     sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
     root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
     root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
@@ -297,6 +275,8 @@ struct Step : rc::state::Command<Model, Sut> {
         if (req.empty() || group == 0xA0)
             return req.empty() ? "release" : (m.finishes == m0.finishes ? "finish again" : m0.imageReady ? "finish an image" : m0.appBegun ? "finish a failed upload" : "finish, nothing to move") + std::string(" -> ") + pc::hex(want);
         const bool read = req[0] == 4 || req[0] == 5 || req[0] == 6 || req[0] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
+        if (req[0] == 3 && own && want[0] == 1)
+            return "03 -> store refused, type " + std::to_string(m0.up->type);
         const std::string stored = req[0] == 3 && want == Bytes{0, 3, 0} ? ", type " + std::to_string(m0.up->type) : "";
         return pc::hex(Bytes{req[0]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[0] == 5 || req[0] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "") + stored;
     }
@@ -364,10 +344,12 @@ struct Block : Step {
 struct End : Step {
     explicit End(const Model& m) : Step(m.up ? m.upPc : -1) {}
     bool right = *rc::gen::weightedElement<bool>({{5, true}, {1, false}});
+    bool refused = *rc::gen::weightedElement<bool>({{4, false}, {1, true}});   // the partition's erase, the file's first write
+    uint8_t mark = *rc::gen::arbitrary<uint8_t>();   // request byte [12]: a refused image answers it back
     Bytes step(Model& m, Bytes& request) const override
     {
         request = end(md5Of(m.sent[pc]));
-        request[5] = uint8_t(request[5] ^ (right ? 0 : 1));
+        request[5] = uint8_t(request[5] ^ (right ? 0 : 1)), request[2] = mark;
         const Bytes pcSent = m.sent[pc];
         m.sent[pc].clear();
         if (!holds(m)) {
@@ -379,6 +361,8 @@ struct End : Step {
         const bool whole = std::find(u.covered.begin(), u.covered.end(), false) == u.covered.end();
         if (!right || pcSent != u.sent || (image(u.type) && !whole) || !u.usable || (json(u.type) && u.buf != u.doc))
             return {0, 3, 1};
+        if (refused && u.type != Boot)   // the old file or partition stays
+            return {1, 3, u.type == App ? mark : uint8_t(1)};
         Bytes stored = u.type == Logo ? logoHeader(uint32_t(u.buf.size())) : Bytes{};
         stored.insert(stored.end(), u.buf.begin(), u.buf.end());
         if (u.type == Kernel || u.type == Logo)
@@ -388,7 +372,18 @@ struct End : Step {
         m.imageReady = m.imageReady || u.type == App;
         return {0, 3, 0};
     }
-    void show(std::ostream& os) const override { os << "End(pc " << pc << ", right " << right << ")"; }
+    void run(const Model& m0, Sut& s) const override
+    {
+        for (const char* partition : {"/dev/mtd10", "/dev/mtd8"})
+            sim::MtdModel::setEraseRefused(partition, refused);
+        if (refused)
+            sim::PowerCut::failAfter(0, EIO);
+        Step::run(m0, s);
+        sim::PowerCut::restore();
+        for (const char* partition : {"/dev/mtd10", "/dev/mtd8"})
+            sim::MtdModel::setEraseRefused(partition, false);
+    }
+    void show(std::ostream& os) const override { os << "End(pc " << pc << ", right " << right << ", refused " << refused << ")"; }
 };
 
 struct ReadStart : Step {
@@ -552,7 +547,7 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
             Block b{Model{}};
             End e{Model{}};
             Finish f, again;
-            st.pc = b.pc = e.pc = 0, st.kind = i < kUploads ? i : 0, st.size = b.n = 3000 + uint32_t(i), st.bad = b.where = 0, e.right = true;
+            st.pc = b.pc = e.pc = 0, st.kind = i < kUploads ? i : 0, st.size = b.n = 3000 + uint32_t(i), st.bad = b.where = 0, e.right = true, e.refused = false;
             f.cleared = true, f.fail = std::max(-1, i - kUploads), again.cleared = false;
             whole.insert(whole.end(), {std::make_shared<Start>(st), std::make_shared<Block>(b), std::make_shared<End>(e)});
             if (i >= kUploads - 1)
