@@ -92,9 +92,11 @@ struct Step : rc::state::Command<Model, Sut> {
         } else {
             message_deal& md = *s.links[kLink[pc]];
             md.peer = uint64_t(kPeer[pc]);
-            g_reconfig_4g = 0;
+            g_reconfig_4g = 0, g_rconfig_device_utorcloud = 0, g_4G_RAM[56] = 1;
             RC_ASSERT(pc::hex(s.via(md, group, req)) == pc::hex(want));
-            RC_ASSERT(bool(g_reconfig_4g) == m.reconnect);   // a new settings file: reload and reconnect
+            // A new settings file: offline, reload and reconnect; the barcode record it replaces is gone.
+            RC_ASSERT(bool(g_reconfig_4g) == m.reconnect && g_rconfig_device_utorcloud == m.reconnect && g_4G_RAM[56] == !m.reconnect);
+            RC_ASSERT(s.root.exists("/data/configs/cloud_barcode") == (m.stored[2].size() == 1));
         }
         for (int kind : {1, 2})
             RC_ASSERT((s.root.exists(kPath[kind]) ? s.root.readFile(kPath[kind]) : "(none)") == (m.files.count(kind) ? std::string(m.files[kind].begin(), m.files[kind].end()) : "(none)"));
@@ -198,6 +200,12 @@ struct RecvStart : Step {
     void show(std::ostream& os) const override { os << "RecvStart(pc " << pc << ", " << kName[kind] << ")"; }
 };
 
+std::string replaced(const Model& m)
+{
+    const Bytes now = m.recv.kind == 0 ? Bytes(m.barcode.begin(), m.barcode.end()) : m.files.count(m.recv.kind) ? m.files.at(m.recv.kind) : Bytes{};
+    return now == m.copy ? "" : m.recv.kind == 0 ? ", the barcode changed meanwhile" : ", the file replaced meanwhile";
+}
+
 struct RecvNext : Step {
     explicit RecvNext(const Model& m) : Step(m.reader) {}
     int what = *rc::gen::weightedElement<int>({{6, 0}, {2, 1}, {1, 2}});   // block, end, cancel
@@ -224,7 +232,7 @@ struct RecvNext : Step {
             if (size != r.size)
                 return r5(1, 77, r.id);
             m.readSettled = true;
-            m.note = r.kind != 0 && m.files[r.kind] != m.copy ? ", the file replaced meanwhile" : r.kind == 0 && m.barcode != std::string(m.copy.begin(), m.copy.end()) ? ", the barcode changed meanwhile" : "";
+            m.note = replaced(m);
             return r5(0, 200, r.id);
         }
         group = 0xC9;
@@ -241,7 +249,7 @@ struct RecvNext : Step {
                 return std::equal(served.begin(), served.end(), f.begin() + long(from));
             }));
             r.offset += r.kind == 1 ? uint32_t(served.size()) : r.size;
-            m.note = r.kind != 0 && m.files[r.kind] != m.copy ? ", the file replaced meanwhile" : r.kind == 0 && m.barcode != std::string(m.copy.begin(), m.copy.end()) ? ", the barcode changed meanwhile" : "";
+            m.note = replaced(m);
             out = r5(0, 200, r.id);
         }
         pc::put32(out, r.offset), pc::put16(out, uint16_t(served.size()));
@@ -269,6 +277,7 @@ TEST_F(PcCloudFiles, EverySequenceOfCloudFileFramesAnswersAndStoresWhatTheModelS
             root.writeFile(kPath[kind], std::string(f.begin(), f.end())), m.files[kind] = f, m.stored[kind] = {f};
         }
         m.stored[0] = {Bytes(m.barcode.begin(), m.barcode.end())};
+        root.writeFile("/data/configs/cloud_barcode", "old");
         g_yp_s_file = YP_FILE{}, g_yp_r_file = YP_FILE{};
         FileBufOwner::reset();
         message_deal::cloud_read_hold.reset();
