@@ -71,9 +71,9 @@ int reply5(unsigned char* frame, unsigned char status, unsigned char code, uint1
 
 // The file a read serves, as it was at the read's start (the barcode: its text then): an upload
 // of the same file by another PC between two blocks replaces the stored file whole, and the
-// reader must get one file, not the start of one and the rest of another. Belongs to the
-// holder of the cloud-file read, as the record does. At most what one read can serve: the CA
-// file's header and its limit, the settings file's length word and the most it can announce.
+// reader must get one file, not the start of one and the rest of another. Under the transfer
+// lock, as the record is. At most what one read can serve: the CA file's header and its
+// limit, the settings file's length word and the most it can announce.
 std::vector<unsigned char> g_read_copy;
 constexpr size_t kReadCopyMax = 1 + 0xFFFF;
 static_assert(kReadCopyMax >= kCaHeader + kCaLimit, "a whole CA file fits the copy");
