@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -94,6 +95,22 @@ bool Files::makeDirs(const std::string& path)
     std::error_code ec;
     fs::create_directories(map(path), ec);
     return !ec && fs::is_directory(map(path), ec);
+}
+
+bool Files::setMode(const std::string& path, unsigned mode)
+{
+    // A step of what the disc stores: the simulated board can cut the supply or refuse it here.
+    if (const int fault = stepFault()) {
+        if (fault > 0)
+            reportFailedStore(path, fault);
+        return false;
+    }
+    const std::string mapped = map(path);
+    const int error = modeError(mapped);
+    if (error == 0 && ::chmod(mapped.c_str(), mode_t(mode & 07777)) == 0)
+        return true;
+    reportFailedStore(path, error ? error : errno);
+    return false;
 }
 
 bool Files::exists(const std::string& path)

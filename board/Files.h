@@ -24,6 +24,9 @@ public:
     static bool remove(const std::string& path);           // a file, or a folder with its contents
     static bool makeDirs(const std::string& path);         // like "mkdir -p"
     static bool exists(const std::string& path);
+    // Sets the permission bits of a file ("chmod"): true on success. The loader starts the
+    // program by its path, so an image whose mode could not be set is no program to install.
+    static bool setMode(const std::string& path, unsigned mode);
 
     // Writes the whole content to a temporary file beside the target, flushes it and renames
     // it over the target, so a power cut leaves either the old or the new file. A failure
@@ -53,6 +56,9 @@ private:
     // What the board itself leaves of that space, beyond what the host's file system says:
     // no limit on the board; on the simulated board a data root may stand for a small /data.
     static uint64_t spaceLimit(const std::string& mappedPath);
+    // 0 when the file system at mappedPath keeps file modes, else the error a mode set fails
+    // with: always 0 on the board; the simulated board may stand for one that keeps none.
+    static int modeError(const std::string& mappedPath);
 };
 
 } // namespace board

@@ -69,6 +69,8 @@ extern std::atomic<int> g_back_to_mainwindow_time;
 // --- ticks, flags and hand-over state ---
 extern std::atomic<u32> G_timeTicks;
 extern std::atomic<u32> G_reboot_tickTicks;
+// A restart is pending (non-zero): 1 asked for, 2 or 3 armed by an upgrade finish that
+// answered done or failed.
 extern std::atomic<u8> g_app_reset_flag;
 extern std::atomic<u8> g_update_flag;
 extern std::atomic<u8> g_tip_flag;

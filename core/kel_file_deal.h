@@ -16,10 +16,13 @@ struct KelFileDeal {
     uint8_t type = 0;         // type code of the current write transfer; 0 none
     std::string path;         // destination of a mode, package or scan-parameter file
     uint32_t size = 0;        // the size announced by the start command
-    // The application image "/data/app/kelM57N2" was written and read back whole since the
-    // last application transfer began: only then may the upgrade finish move it into place.
-    // Set, read and cleared only under message_deal::transfer_mutex.
+    // The application image "/data/app/kelM57N2" holds an image that arrived whole and read
+    // back right: only then may the upgrade finish move it into place. Only another such
+    // image replaces it there, so an upload that begins, lapses or fails leaves it ready.
+    // app_upload_begun: an application upload was accepted since the last finish. Both are
+    // set, read and cleared only under message_deal::transfer_mutex.
     bool app_image_ready = false;
+    bool app_upload_begun = false;
 };
 extern KelFileDeal g_kel_file_deal_para;
 // The file opened by a PC read transfer (null when none); under Utils::_file_deal_mutex.

@@ -1270,37 +1270,53 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
 int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
 {
     bool failed = false;
-    if ((mask & 0x01) && !g_app_reset_flag) {
-        // Finish an application upgrade, once; the tick reboots 300 ticks after the stamp.
-        G_reboot_tickTicks = G_timeTicks.load();
-        g_app_reset_flag = 1;
-        Utils::system_mutex("chmod 777 -R /data/app", nullptr);
-        board::Clock::sleepMs(10);
-        // Only an image that arrived whole and read back right replaces the program; the
-        // flag and the image change together under the transfer lock, so a transfer that
-        // ends on another link meanwhile is either moved whole or not at all. The loader is
-        // pointed at the program only once such an image was moved there: with no new image
-        // it keeps starting the one it names.
-        bool moved = false, stored = true;
-        {
-            std::lock_guard<std::mutex> hold(transfer_mutex);
-            if (g_kel_file_deal_para.app_image_ready)
-                stored = moved = board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
-            if (moved)
-                g_kel_file_deal_para.app_image_ready = false;
+    if (mask & 0x01) {
+        // Finish an application upgrade, once; the tick reboots 300 ticks after the stamp. The
+        // finish keeps what it answered in the pending restart's flag (2 done, 3 failed), so a
+        // repeat answers the same: a failure stays a failure until the restart. A restart asked
+        // for otherwise (flag 1: a reboot request, a new TCP port) does not stand in for the
+        // finish, which would then install nothing and answer done.
+        static std::mutex finishing;
+        std::lock_guard<std::mutex> once(finishing);
+        if (g_app_reset_flag < 2) {
+            G_reboot_tickTicks = G_timeTicks.load();
+            g_app_reset_flag = 1;
+            // Only an image that arrived whole and read back right replaces the program, and
+            // only once it can be started: the loader runs it by its path. The flag and the
+            // image change together under the transfer lock. With no such image the loader
+            // keeps starting the program it names: done when no application upload began
+            // since the last finish (a kernel or logo upgrade, a plain restart), failed when
+            // one did.
+            bool moved = false, stored = true;
+            {
+                std::lock_guard<std::mutex> hold(transfer_mutex);
+                KelFileDeal& rec = g_kel_file_deal_para;
+                if (rec.app_image_ready) {
+                    std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
+                    stored = moved = board::Files::setMode("/data/app/kelM57N2", 0777)
+                                     && board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
+                } else if (rec.app_upload_begun) {
+                    stored = false;
+                }
+                rec.app_image_ready = rec.app_image_ready && !moved;
+                rec.app_upload_begun = false;
+            }
+            // Status 1 when the image or the loader's settings could not be stored: the
+            // loader then keeps starting the old program.
+            if (moved && g_update_status == 0) {
+                std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+                stored = IniText::update("/data/configs/led_load_config.ini",
+                                         {{"app-1/app_path", QStringLiteral("/data/app/kelM57N -platform linuxfb")},
+                                          {"app-1/app_name", QStringLiteral("kelM57N")}});
+            }
+            g_app_reset_flag = stored ? 2 : 3;
+            failed = !stored;
+            board::Clock::sleepMs(10);
+            Utils::system_mutex("sync", nullptr);
+            board::Clock::sleepMs(10);
+        } else {
+            failed = g_app_reset_flag == 3;
         }
-        // Status 1 when the image or the loader's settings could not be stored: the loader
-        // then keeps starting the old program.
-        if (moved && g_update_status == 0) {
-            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-            stored = IniText::update("/data/configs/led_load_config.ini",
-                                     {{"app-1/app_path", QStringLiteral("/data/app/kelM57N -platform linuxfb")},
-                                      {"app-1/app_name", QStringLiteral("kelM57N")}});
-        }
-        failed = !stored;
-        board::Clock::sleepMs(10);
-        Utils::system_mutex("sync", nullptr);
-        board::Clock::sleepMs(10);
     }
     if (mask & 0x02) {
         board::Clock::sleepMs(100);

@@ -14,7 +14,9 @@
 #include "protocol/pc_fields.h"
 #include "protocol/protocol_phy.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 using pcf::put16;
 using pcf::put32;
@@ -67,18 +69,38 @@ int reply5(unsigned char* frame, unsigned char status, unsigned char code, uint1
     return 5;
 }
 
-// Reads n bytes of a stored file from position at into out; the count read.
-size_t read_stored(const char* path, long at, unsigned char* out, size_t n)
+// The file a read serves, as it was at the read's start (the barcode: its text then): an upload
+// of the same file by another PC between two blocks replaces the stored file whole, and the
+// reader must get one file, not the start of one and the rest of another. Under the transfer
+// lock, as the record is. At most what one read can serve: the CA file's header and its
+// limit, the settings file's length word and the most it can announce.
+std::vector<unsigned char> g_read_copy;
+constexpr size_t kReadCopyMax = 1 + 0xFFFF;
+static_assert(kReadCopyMax >= kCaHeader + kCaLimit, "a whole CA file fits the copy");
+
+// The stored file's first kReadCopyMax bytes; false when it cannot be opened.
+bool copy_stored(const char* path, std::vector<unsigned char>& out)
 {
+    out.assign(kReadCopyMax, 0);
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
     std::FILE* f = std::fopen(board::Files::map(path).c_str(), "rb");
-    if (!f)
-        return 0;
-    size_t got = 0;
-    if (std::fseek(f, at, SEEK_SET) == 0)
-        got = std::fread(out, 1, n, f);
+    if (!f) {
+        out.clear();
+        return false;
+    }
+    out.resize(std::fread(out.data(), 1, out.size(), f));
     std::fclose(f);
-    return got;
+    return true;
+}
+
+// Up to n bytes of the read's copy from at into out; the count there.
+size_t from_copy(size_t at, unsigned char* out, size_t n)
+{
+    if (at >= g_read_copy.size())
+        return 0;
+    n = std::min(n, g_read_copy.size() - at);
+    std::memcpy(out, g_read_copy.data() + at, n);
+    return n;
 }
 
 QByteArray barcode_text()
@@ -263,16 +285,18 @@ int message_deal::YP_RecvFile(unsigned char* frame)
     rec.kind = kind;
     rec.id = id;
     bool found = kind != 0;
+    g_read_copy.clear();
     if (kind == kBarcode) {
         // The barcode has no file: its text is what the blocks serve.
-        rec.size = uint32_t(barcode_text().size());
+        const QByteArray text = barcode_text();
+        g_read_copy.assign(text.constData(), text.constData() + text.size());
+        rec.size = uint32_t(g_read_copy.size());
     } else if (kind != 0) {
         // The size is the header's, whatever its first byte; a file shorter than its header
         // has none.
-        unsigned char head[kCaHeader];
         const unsigned h = header_of(kind);
-        found = read_stored(path_of(kind), 0, head, h) == h;
-        rec.size = found ? (kind == kCaFile ? rd32(head + 3) : rd16(head + 1)) : 0;
+        found = copy_stored(path_of(kind), g_read_copy) && g_read_copy.size() >= h;
+        rec.size = found ? (kind == kCaFile ? rd32(g_read_copy.data() + 3) : rd16(g_read_copy.data() + 1)) : 0;
         if (!found) {
             board::Files::sync();
             board::Clock::sleepMs(100);
@@ -298,7 +322,7 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
         code = (frame_len >= 16 && id != rec.id && offset == rec.offset) ? kWrongId : kWrongOffset;
     } else if (rec.kind == kCaFile) {
         const uint32_t want = std::min<uint32_t>(rec.size - std::min(rec.size, offset), kRecvBlock);
-        n = unsigned(read_stored(kCaPath, long(offset) + kCaHeader, frame + 21, want));
+        n = unsigned(from_copy(size_t(offset) + kCaHeader, frame + 21, want));
         board::Clock::sleepMs(1);
         rec.offset += n;
     } else if (rec.kind == kBarcode || rec.kind == kSetInfo) {
@@ -307,12 +331,7 @@ int message_deal::YP_RecvFileData(unsigned char* frame)
         n = rec.size;
         if (protocol_phy::reply_fits(frame, 11 + n, reply_limit)) {
             std::memset(frame + 21, 0, n);
-            if (rec.kind == kBarcode) {
-                const QByteArray text = barcode_text();
-                std::memcpy(frame + 21, text.constData(), std::min<unsigned>(unsigned(text.size()), n));
-            } else {
-                read_stored(kSetInfoPath, 1, frame + 21, n);
-            }
+            from_copy(rec.kind == kBarcode ? 0 : 1, frame + 21, n);
         }
         rec.offset += rec.size;
     }
@@ -354,6 +373,7 @@ int message_deal::YP_RecvFileCancel(unsigned char* frame)
         return reply5(frame, 1, kWrongId, rec.id);
     const uint16_t id = rec.id;
     rec = YP_FILE{};
+    g_read_copy.clear();
     cloud_read_hold.release();
     return reply5(frame, 0, kDone, id);
 }

@@ -454,8 +454,9 @@ bool message_deal::arm_write(uint8_t type, const std::string& path, uint32_t siz
         return false;
     if (type == kApp || type == kKernel)
         REG_comm_flag();   // the firmware-update display and its announcement
-    if (type == kApp)
-        rec.app_image_ready = false;
+    // A verified image waiting for the finish stays: only a new one that is stored whole
+    // replaces it (the end's rename), and until then the finish installs the waiting one.
+    rec.app_upload_begun = rec.app_upload_begun || type == kApp;
     std::memset(fileBuf_velin, 0, std::max(clear, size));
     rec.type = type;
     rec.path = path;

@@ -32,6 +32,7 @@ const char* backendName() { return "linux"; }
 std::string Files::map(const std::string& systemPath) { return systemPath; }
 uint64_t Files::spaceLimit(const std::string&) { return UINT64_MAX; }
 int Files::stepFault() { return 0; }
+int Files::modeError(const std::string&) { return 0; }
 
 in_addr_t Network::bindAddress() { return htonl(INADDR_ANY); }
 in_addr_t Network::destination(in_addr_t address) { return address; }

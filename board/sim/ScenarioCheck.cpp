@@ -100,6 +100,7 @@ const Key kKeys[] = {
     {"soc.uid<0-2>", Form::Number},
     {"keypad.present", Form::Flag},
     {"data.capacity", Form::Number},
+    {"data.modes.refused", Form::Flag},
     {"net.eth0.address", Form::Address},
     {"net.eth0.mask", Form::Address},
     {"net.eth0.gateway", Form::Address},

@@ -2,6 +2,7 @@
 #include "board/sim/PowerCut.h"
 #include "board/sim/SimBoard.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <iterator>
 #include <sys/stat.h>
@@ -109,6 +110,16 @@ uint64_t Files::spaceLimit(const std::string& mappedPath)
     return used < uint64_t(capacity) ? uint64_t(capacity) - used : 0;
 }
 
+// A file's mode (Files::setMode) is kept by the data root's own file system: a test reads it
+// with stat(), since root may read, write and run a file whatever its mode says.
 int Files::stepFault() { return sim::PowerCut::fileStep(); }
+
+// The scenario flag "data.modes.refused" makes /data a file system that keeps no modes (as a
+// FAT card's does): every mode set under it fails with EPERM.
+int Files::modeError(const std::string& mappedPath)
+{
+    const std::string data = sim::SimBoard::root() + "/data/";
+    return mappedPath.compare(0, data.size(), data) == 0 && sim::SimBoard::scenarioInt("data.modes.refused", 0) ? EPERM : 0;
+}
 
 } // namespace board

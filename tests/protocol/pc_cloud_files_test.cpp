@@ -4,8 +4,15 @@
 #include "tests/protocol/handler_fixture.h"
 
 #include "core/kel_file_deal.h"
+#include "tests/support/Emulation.h"
+#include "tests/support/PropertyCheck.h"
 
+#include <rapidcheck/state.h>
+
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
 
 namespace {
 
@@ -29,133 +36,266 @@ protected:
         d.push_back(flag);
         return d;
     }
-    static Bytes idOffset(uint16_t id, uint32_t v, const Bytes& tail = {})
+};
+
+// Sequences of cloud-file frames from three PCs (two peers of one link, one on another):
+// uploads of the CA and settings files, asks, reads of them and of the barcode, cancels, and
+// the barcode changed meanwhile. Every reply is the one a model written from the frame rules
+// gives: an upload is its starter's until it ends or cancels, and stores the file whole with
+// its header; a read serves its opener the file (or barcode) as it was at the read's start,
+// and a read confirmed done (200) holds one whole file that was stored.
+namespace cloudfiles {
+constexpr int kPcs = 3, kLink[kPcs] = {0, 0, 1}, kPeer[kPcs] = {1, 2, 0};
+const char* const kName[] = {"F001", "F002", "F004", "F009"};
+const uint16_t kId[] = {100, 101, 102, 0};
+const std::string kPath[] = {"", "/data/configs/cloud_cafile", "/data/configs/cloud_setinfo", ""};
+struct Record { int kind = -1; uint16_t id = 0; uint32_t offset = 0, size = 0; };   // kind: index into kName
+struct Model {
+    std::map<int, Bytes> files;                 // kind 1, 2: the stored file, header and all
+    std::vector<Bytes> stored[3];               // every file (or barcode) that ever was, per kind
+    std::string barcode = "KB-12345";
+    Record send, recv;
+    int bufHolder = -1, reader = -1;            // a pc; settled: done, anyone may take it
+    bool bufSettled = false, readSettled = false;
+    Bytes data, copy;                           // the upload's data; the read's copy
+    std::string note;                           // for the spread
+    bool reconnect = false;                     // this step stored a settings file
+};
+Bytes r5(int status, int code, uint16_t id) { return {uint8_t(status), uint8_t(code), uint8_t(status), uint8_t(id), uint8_t(id >> 8)}; }
+uint32_t limit(int kind) { return kind == 1 ? 32768 : 4096; }
+
+struct Sut {
+    std::function<Bytes(message_deal&, uint8_t, const Bytes&)> via;
+    kel_test::TestRoot& root;
+    std::unique_ptr<message_deal> links[2];
+    std::map<std::string, int> seen;
+};
+
+struct Step : rc::state::Command<Model, Sut> {
+    explicit Step(int likely = -1)
+        : pc(likely < 0 ? *rc::gen::inRange(0, kPcs) : *rc::gen::weightedOneOf<int>({{3, rc::gen::just(likely)}, {1, rc::gen::inRange(0, kPcs)}}))
     {
-        Bytes d;
-        pc::put16(d, id);
-        pc::put32(d, v);
-        d.insert(d.end(), tail.begin(), tail.end());
-        return d;
     }
-    static Bytes block(uint16_t id, uint32_t offset, const Bytes& data)
+    int pc;
+    virtual Bytes step(Model& m, uint8_t& group, Bytes& req) const = 0;
+    void apply(Model& m) const override { uint8_t g; Bytes r; step(m, g, r); }
+    void run(const Model& m0, Sut& s) const override
     {
-        Bytes t;
-        pc::put16(t, uint16_t(data.size()));
-        t.insert(t.end(), data.begin(), data.end());
-        return idOffset(id, offset, t);
+        Model m = m0;
+        m.note.clear(), m.reconnect = false;
+        uint8_t group;
+        Bytes req;
+        const Bytes want = step(m, group, req);
+        if (group == 0) {   // the barcode changes, as the panel or another command changes it
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            g_str_barcode = QString::fromStdString(m.barcode);
+        } else {
+            message_deal& md = *s.links[kLink[pc]];
+            md.peer = uint64_t(kPeer[pc]);
+            g_reconfig_4g = 0, g_rconfig_device_utorcloud = 0, g_4G_RAM[56] = 1;
+            RC_ASSERT(pc::hex(s.via(md, group, req)) == pc::hex(want));
+            // A new settings file: offline, reload and reconnect; the barcode record it replaces is gone.
+            RC_ASSERT(bool(g_reconfig_4g) == m.reconnect && g_rconfig_device_utorcloud == m.reconnect && g_4G_RAM[56] == !m.reconnect);
+            RC_ASSERT(s.root.exists("/data/configs/cloud_barcode") == (m.stored[2].size() == 1));
+        }
+        for (int kind : {1, 2})
+            RC_ASSERT((s.root.exists(kPath[kind]) ? s.root.readFile(kPath[kind]) : "(none)") == (m.files.count(kind) ? std::string(m.files[kind].begin(), m.files[kind].end()) : "(none)"));
+        ++s.seen[group ? pc::hex(Bytes{group}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(2, want.size()))) + m.note : "barcode changed"];
     }
 };
 
-TEST_F(PcCloudFiles, SettingsUploadStoresReloadsAndAsksForReconnection)
-{
-    // Asking before sending: no file yet, within or over the limit.
-    EXPECT_EQ(reply(deal(req(0xCC, start("F004", 4096, 0)))), (Bytes{1, 64, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xCC, start("F004", 4097, 0)))), (Bytes{1, 66, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xCC, start("F004", 4097, 1)))), (Bytes{1, 66, 1, 102, 0}));
-
-    Bytes data(20);
-    for (int i = 0; i < 20; ++i)
-        data[i] = uint8_t('A' + i);
-    g_4G_RAM[56] = 1;
-    // A file without data is refused at its end: nothing is replaced.
-    root.writeFile("/data/configs/cloud_barcode", "old");
-    EXPECT_EQ(reply(deal(req(0xCC, start("F004", 0, 1)))), (Bytes{0, 200, 0, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 0)))), (Bytes{1, 77, 1, 102, 0}));
-    EXPECT_TRUE(root.exists("/data/configs/cloud_barcode") && !root.exists("/data/configs/cloud_setinfo"));
-    EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 1)))), (Bytes{0, 200, 0, 102, 0}));
-    // A block cut short, one past the announced size, a wrong offset, a wrong id.
-    EXPECT_EQ(reply(deal(req(0xC5, Bytes(7, 0)))), (Bytes{1, 76, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC5, block(102, 0, Bytes(21, 1))))), (Bytes{1, 76, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC5, block(102, 4, Bytes(4, 1))))), (Bytes{1, 75, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC5, block(101, 0, Bytes(4, 1))))), (Bytes{1, 74, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC5, block(102, 0, Bytes(data.begin(), data.begin() + 8))))), (Bytes{0, 200, 0, 102, 0}));
-    // The end before all data came is refused.
-    EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 20)))), (Bytes{1, 77, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC5, block(102, 8, Bytes(data.begin() + 8, data.end()))))), (Bytes{0, 200, 0, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 19)))), (Bytes{1, 76, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xC6, idOffset(102, 20)))), (Bytes{0, 200, 0, 102, 0}));
-
-    // The file and the barcode record's removal, as the next start loads them: StoreWalk.
-    const std::string file = root.readFile("/data/configs/cloud_setinfo");
-    EXPECT_EQ(g_4G_RAM[56], 0);
-    EXPECT_EQ(g_reconfig_4g, 1);
-    EXPECT_EQ(g_rconfig_device_utorcloud, 1);
-    EXPECT_TRUE(FileBufOwner::acquire(FileBufOwner::UsbUpgrade));   // stored: free to others
-    // Now the file exists.
-    EXPECT_EQ(reply(deal(req(0xCC, start("F004", 20, 0)))), (Bytes{1, 65, 1, 102, 0}));
-
-    // Reading it back: the length word and the data in one block.
-    EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '4'}))), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0}));
-    Bytes got = reply(deal(req(0xC9, idOffset(102, 0))));
-    ASSERT_EQ(got.size(), 11u + 22);
-    EXPECT_EQ(Bytes(got.begin(), got.begin() + 11), (Bytes{0, 200, 0, 102, 0, 22, 0, 0, 0, 22, 0}));
-    EXPECT_EQ(Bytes(got.begin() + 11, got.end()), Bytes(file.begin() + 1, file.end()));
-    EXPECT_EQ(reply(deal(req(0xCA, idOffset(102, 22)))), (Bytes{0, 200, 0, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xCA, idOffset(101, 5)))), (Bytes{1, 77, 1, 102, 0}));
-    EXPECT_EQ(reply(deal(req(0xCA, idOffset(101, 22)))), (Bytes{1, 44, 1, 102, 0}));
-}
-
-TEST_F(PcCloudFiles, CaFileReadInBlocksOf768)
-{
-    Bytes ca(1000);
-    for (size_t i = 0; i < ca.size(); ++i)
-        ca[i] = uint8_t(i * 13);
-    ASSERT_EQ(reply(deal(req(0xCC, start("F002", 1000, 1)))), (Bytes{0, 200, 0, 101, 0}));
-    ASSERT_EQ(reply(deal(req(0xC5, block(101, 0, ca)))), (Bytes{0, 200, 0, 101, 0}));
-    ASSERT_EQ(reply(deal(req(0xC6, idOffset(101, 1000)))), (Bytes{0, 200, 0, 101, 0}));
-    std::string file = root.readFile("/data/configs/cloud_cafile");
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 7), (Bytes{0xAA, 101, 0, 0xE8, 0x03, 0, 0}));
-
-    EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '2'}))), (Bytes{0, 200, 0, 101, 0, 0xE8, 0x03, 0, 0}));
-    Bytes back;
-    for (uint32_t at : {0u, 768u}) {
-        Bytes b = reply(deal(req(0xC9, idOffset(101, at))));
-        back.insert(back.end(), b.begin() + 11, b.end());
+struct SendStart : Step {
+    int kind = *rc::gen::weightedElement<int>({{1, 0}, {4, 1}, {4, 2}, {1, 3}});
+    bool ask = *rc::gen::weightedElement<bool>({{4, false}, {1, true}});
+    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::inRange<uint32_t>(0, 100)}, {4, rc::gen::inRange<uint32_t>(0, 1600)}, {1, rc::gen::element<uint32_t>(4096, 4097, 32768, 32769)}});
+    Bytes step(Model& m, uint8_t& group, Bytes& req) const override
+    {
+        group = 0xCC, req = Bytes(kName[kind], kName[kind] + 4), pc::put32(req, size), req.push_back(ask ? 0 : 1);
+        if (kind == 3)
+            return r5(1, 64, 0);
+        if (ask)
+            return r5(1, m.files.count(kind) ? 65 : size <= limit(kind) ? 64 : 66, kId[kind]);
+        if (kind != 0 && size > limit(kind))
+            return r5(1, 66, kId[kind]);
+        if (m.bufHolder >= 0 && m.bufHolder != pc && !m.bufSettled)
+            return r5(1, 64, kId[kind]);
+        m.bufHolder = pc, m.bufSettled = false, m.send = {kind, kId[kind], 0, size}, m.data.clear();
+        return r5(0, 200, kId[kind]);
     }
-    EXPECT_EQ(back.size(), 1000u);
-    EXPECT_TRUE(back == ca);
-    EXPECT_EQ(reply(deal(req(0xCA, idOffset(101, 1000)))), (Bytes{0, 200, 0, 101, 0}));
-    // A missing file and an unknown name are refused with 'N'.
-    EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '4'}))), (Bytes{1, 'N', 1, 102, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(reply(deal(req(0xC8, {'F', '0', '0', '9'}))), (Bytes{1, 'N', 1, 0, 0, 0, 0, 0, 0}));
-    // The end keeps the send record; a cancel with its id clears it, a second one is refused.
-    EXPECT_EQ(reply(deal(req(0xC7, {101, 0}))), (Bytes{0, 200, 0, 101, 0}));
-    EXPECT_EQ(reply(deal(req(0xC7, {101, 0}))), (Bytes{1, 74, 1, 0, 0}));
+    void show(std::ostream& os) const override { os << "SendStart(pc " << pc << ", " << kName[kind] << (ask ? " ask, " : ", ") << size << ")"; }
+};
+
+// A block, an end or a cancel of an upload, or of a read (mostly with the record's id and place).
+struct Next : Step {
+    explicit Next(const Model& m) : Step(m.bufHolder), rest(std::min<uint32_t>(m.send.size - std::min(m.send.size, m.send.offset), 1600)) {}
+    uint32_t rest;   // what the upload still lacks, as far as one block carries
+    int what = *rc::gen::weightedElement<int>({{6, 0}, {2, 1}, {1, 2}});   // block, end, cancel
+    int wrong = *rc::gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}});  // right, id, offset or size
+    uint32_t n = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::just(rest)}, {2, rc::gen::inRange<uint32_t>(0, rest + 1)}, {1, rc::gen::inRange<uint32_t>(0, 1700)}});
+    uint8_t seed = *rc::gen::arbitrary<uint8_t>();
+    Bytes step(Model& m, uint8_t& group, Bytes& req) const override
+    {
+        const Record& r = m.send;
+        const uint16_t id = uint16_t(r.id + (wrong == 1 ? 1 : 0));
+        const uint32_t at = r.offset + (wrong == 2 ? 1 : 0), size = r.size + (wrong == 2 ? 1 : 0);
+        const bool mine = m.bufHolder == pc, right = id == r.id;
+        req.clear(), pc::put16(req, id);
+        if (what == 2) {
+            group = 0xC7;
+            if (!right || !mine)
+                return r5(1, 74, r.id);
+            m.send = {}, m.bufHolder = -1;
+            return r5(0, 200, id);
+        }
+        if (what == 1) {
+            group = 0xC6, pc::put32(req, size);
+            if (!mine)
+                return r5(1, 74, r.id);
+            if (!right || size != r.size)
+                return r5(1, size != r.size ? 76 : 74, r.id);
+            if (r.kind != 1 && r.kind != 2)
+                return m.bufSettled = true, r5(0, 200, r.id);
+            if (r.offset != r.size || (r.kind == 2 && r.size == 0))
+                return r5(1, 77, r.id);
+            Bytes file = {0xAA};
+            r.kind == 1 ? (pc::put16(file, r.id), pc::put32(file, r.size)) : pc::put16(file, uint16_t(r.size + 2));
+            file.insert(file.end(), m.data.begin(), m.data.end());
+            m.files[r.kind] = file, m.stored[r.kind].push_back(file), m.bufSettled = true, m.reconnect = r.kind == 2;
+            return r5(0, 200, r.id);
+        }
+        group = 0xC5, pc::put32(req, at), pc::put16(req, uint16_t(n));
+        Bytes d(n);
+        for (uint32_t i = 0; i < n; ++i)
+            d[i] = uint8_t(seed + i * 7);
+        req.insert(req.end(), d.begin(), d.end());
+        if (!mine)
+            return r5(1, 74, r.id);
+        const bool beyond = uint64_t(at) + n > r.size || uint64_t(at) + n > limit(r.kind);
+        if (!right || at != r.offset || beyond)
+            return r5(1, beyond ? 76 : !right && at == r.offset ? 74 : 75, r.id);
+        if (r.kind == 1 || r.kind == 2)
+            m.data.insert(m.data.end(), d.begin(), d.end()), m.send.offset += n;
+        return r5(0, 200, r.id);
+    }
+    void show(std::ostream& os) const override { os << "Next(pc " << pc << ", " << what << ", wrong " << wrong << ", " << n << ")"; }
+};
+
+struct RecvStart : Step {
+    int kind = *rc::gen::weightedElement<int>({{2, 0}, {4, 1}, {4, 2}, {1, 3}});
+    Bytes step(Model& m, uint8_t& group, Bytes& req) const override
+    {
+        group = 0xC8, req = Bytes(kName[kind], kName[kind] + 4);
+        Bytes r = r5(1, 'N', kId[kind]);
+        if (m.reader >= 0 && m.reader != pc && !m.readSettled)
+            return pc::put32(r, 0), r;
+        m.recv = {kind, kId[kind], 0, 0};
+        m.copy = kind == 0 ? Bytes(m.barcode.begin(), m.barcode.end()) : m.files.count(kind) ? m.files[kind] : Bytes{};
+        const bool found = kind == 0 || m.copy.size() >= (kind == 1 ? 7u : 3u);
+        m.recv.size = kind == 0 ? uint32_t(m.copy.size()) : !found ? 0 : kind == 1 ? m.copy[3] | m.copy[4] << 8 | m.copy[5] << 16 | uint32_t(m.copy[6]) << 24 : m.copy[1] | m.copy[2] << 8;
+        m.reader = found ? pc : -1, m.readSettled = false;
+        r = r5(found ? 0 : 1, found ? 200 : 'N', kId[kind]);
+        pc::put32(r, m.recv.size);
+        return r;
+    }
+    void show(std::ostream& os) const override { os << "RecvStart(pc " << pc << ", " << kName[kind] << ")"; }
+};
+
+std::string replaced(const Model& m)
+{
+    const Bytes now = m.recv.kind == 0 ? Bytes(m.barcode.begin(), m.barcode.end()) : m.files.count(m.recv.kind) ? m.files.at(m.recv.kind) : Bytes{};
+    return now == m.copy ? "" : m.recv.kind == 0 ? ", the barcode changed meanwhile" : ", the file replaced meanwhile";
 }
 
-// An ask or a refused start never changes a record in use (an ask once left a 4 GiB size
-// there, and the blocks then ran past the buffer); blocks, ends and cancels belong to the
-// peer that started.
-TEST_F(PcCloudFiles, AsksAndOtherPeersLeaveARunningUploadAlone)
-{
-    message_deal other{message_deal::REPLY_LIMIT_TCP};
-    auto dealOn = [&](message_deal& m, uint8_t group, const Bytes& d) { return reply(deal(req(group, d), m)); };
-    const Bytes ca(1000, 0x3C);
-    ASSERT_EQ(dealOn(md, 0xCC, start("F002", 1000, 1)), (Bytes{0, 200, 0, 101, 0}));
-    EXPECT_EQ(dealOn(md, 0xCC, start("F002", 0xFFFFFFF0u, 0)), (Bytes{1, 66, 1, 101, 0}));
-    EXPECT_EQ(dealOn(other, 0xCC, start("F004", 10, 0)), (Bytes{1, 64, 1, 102, 0}));
-    EXPECT_EQ(dealOn(md, 0xCC, start("F009", 10, 1)), (Bytes{1, 64, 1, 0, 0}));   // the holder's own refused start
-    EXPECT_EQ(dealOn(other, 0xCC, start("F002", 10, 1)), (Bytes{1, 64, 1, 101, 0}));
-    EXPECT_EQ(dealOn(md, 0xC5, block(101, 0, Bytes(1001, 1))), (Bytes{1, 76, 1, 101, 0}));
-    EXPECT_EQ(dealOn(other, 0xC5, block(101, 0, ca)), (Bytes{1, 74, 1, 101, 0}));
-    EXPECT_EQ(dealOn(md, 0xC5, block(101, 0, ca)), (Bytes{0, 200, 0, 101, 0}));
-    EXPECT_EQ(dealOn(other, 0xC6, idOffset(101, 1000)), (Bytes{1, 74, 1, 101, 0}));
-    EXPECT_EQ(dealOn(other, 0xC7, {101, 0}), (Bytes{1, 74, 1, 101, 0}));
-    EXPECT_EQ(dealOn(md, 0xC6, idOffset(101, 1000)), (Bytes{0, 200, 0, 101, 0}));
-    // A second end stores again; once another user took the buffer it is refused.
-    root.writeFile("/data/configs/cloud_cafile", "x");
-    EXPECT_EQ(dealOn(md, 0xC6, idOffset(101, 1000)), (Bytes{0, 200, 0, 101, 0}));
-    EXPECT_EQ(root.readFile("/data/configs/cloud_cafile").size(), 1007u);
-    ASSERT_TRUE(FileBufOwner::acquire(FileBufOwner::PcFileTransfer));
-    EXPECT_EQ(dealOn(md, 0xC6, idOffset(101, 1000)), (Bytes{1, 74, 1, 101, 0}));
+struct RecvNext : Step {
+    explicit RecvNext(const Model& m) : Step(m.reader) {}
+    int what = *rc::gen::weightedElement<int>({{6, 0}, {2, 1}, {1, 2}});   // block, end, cancel
+    int wrong = *rc::gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}});  // right, id, offset or size
+    Bytes step(Model& m, uint8_t& group, Bytes& req) const override
+    {
+        Record& r = m.recv;
+        const uint16_t id = uint16_t(r.id + (wrong == 1 ? 1 : 0));
+        const uint32_t at = r.offset + (wrong == 2 ? 1 : 0), size = r.size + (wrong == 2 ? 1 : 0);
+        const bool mine = m.reader == pc, right = id == r.id;
+        req.clear(), pc::put16(req, id);
+        if (what == 2) {
+            group = 0xCB;
+            if (!right || !mine)
+                return r5(1, 74, r.id);
+            m.recv = {}, m.reader = -1;
+            return r5(0, 200, id);
+        }
+        pc::put32(req, what == 1 ? size : at);
+        if (what == 1) {
+            group = 0xCA;
+            if (!right || !mine)
+                return r5(1, size == r.size ? 44 : 77, r.id);
+            if (size != r.size)
+                return r5(1, 77, r.id);
+            m.readSettled = true;
+            m.note = replaced(m);
+            return r5(0, 200, r.id);
+        }
+        group = 0xC9;
+        Bytes out, served;
+        if (!mine || !right || at != r.offset) {
+            out = r5(1, !right && at == r.offset ? 74 : 75, r.id);
+        } else {
+            const size_t from = r.kind == 1 ? 7 + at : r.kind == 2 ? 1 : 0, n = r.kind == 1 ? std::min<uint32_t>(r.size - std::min(r.size, at), 768) : r.size;
+            for (size_t i = 0; i < n && (r.kind != 1 || from + i < m.copy.size()); ++i)
+                served.push_back(from + i < m.copy.size() ? m.copy[from + i] : 0);
+            // Whatever the copy: the bytes of one file (or barcode) that was stored, at their place.
+            RC_ASSERT(std::any_of(m.stored[r.kind == 3 ? 0 : r.kind].begin(), m.stored[r.kind == 3 ? 0 : r.kind].end(), [&](Bytes f) {
+                f.resize(std::max(f.size(), from + served.size()));
+                return std::equal(served.begin(), served.end(), f.begin() + long(from));
+            }));
+            r.offset += r.kind == 1 ? uint32_t(served.size()) : r.size;
+            m.note = replaced(m);
+            out = r5(0, 200, r.id);
+        }
+        pc::put32(out, r.offset), pc::put16(out, uint16_t(served.size()));
+        out.insert(out.end(), served.begin(), served.end());
+        return out;
+    }
+    void show(std::ostream& os) const override { os << "RecvNext(pc " << pc << ", " << what << ", wrong " << wrong << ")"; }
+};
 
-    // The read side: a header without its 0xAA still gives the size; the settings file's
-    // every block carries the size.
-    root.writeFile("/data/configs/cloud_setinfo", std::string("\x00\x05\x00" "abc", 6));
-    EXPECT_EQ(dealOn(md, 0xC8, {'F', '0', '0', '4'}), (Bytes{0, 200, 0, 102, 0, 5, 0, 0, 0}));
-    const Bytes first = dealOn(md, 0xC9, idOffset(102, 0));
-    EXPECT_EQ(first, (Bytes{0, 200, 0, 102, 0, 5, 0, 0, 0, 5, 0, 5, 0, 'a', 'b', 'c'}));
-    EXPECT_EQ(dealOn(md, 0xC9, idOffset(102, 5)), (Bytes{0, 200, 0, 102, 0, 10, 0, 0, 0, 5, 0, 5, 0, 'a', 'b', 'c'}));
+struct Barcode : Step {
+    std::string text = *rc::gen::element<std::string>("KB-12345", "X", "LONGER-BARCODE-TEXT");
+    Bytes step(Model& m, uint8_t& group, Bytes&) const override { return group = 0, m.barcode = text, m.stored[0].push_back(Bytes(text.begin(), text.end())), Bytes{}; }
+    void show(std::ostream& os) const override { os << "Barcode(" << text << ")"; }
+};
+} // namespace cloudfiles
+
+TEST_F(PcCloudFiles, EverySequenceOfCloudFileFramesAnswersAndStoresWhatTheModelSays)
+{
+    using namespace cloudfiles;
+    std::map<std::string, int> total;
+    kel_test::checkProperty("cloud-file sequences", [&] {
+        Model m;
+        for (int kind : {1, 2}) {   // stored at the start, as an earlier upload left them
+            Bytes f = kind == 1 ? Bytes{0xAA, 101, 0, 5, 0, 0, 0, 'o', 'l', 'd', 'c', 'a'} : Bytes{0xAA, 6, 0, 'o', 'l', 'd', 's'};
+            root.writeFile(kPath[kind], std::string(f.begin(), f.end())), m.files[kind] = f, m.stored[kind] = {f};
+        }
+        m.stored[0] = {Bytes(m.barcode.begin(), m.barcode.end())};
+        root.writeFile("/data/configs/cloud_barcode", "old");
+        g_yp_s_file = YP_FILE{}, g_yp_r_file = YP_FILE{};
+        FileBufOwner::reset();
+        message_deal::cloud_read_hold.reset();
+        {
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            g_str_barcode = QString::fromStdString(m.barcode);
+        }
+        Sut s{[this](message_deal& md, uint8_t g, const Bytes& r) { return reply(deal(req(g, r), md)); }, root, {}, {}};
+        for (auto& l : s.links)
+            l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
+        rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<SendStart, Next, Next, Next, RecvStart, RecvNext, RecvNext, RecvNext, Barcode>());
+        for (const auto& [what, n] : s.seen) {
+            RC_CLASSIFY(n > 0, what);
+            total[what] += n;
+        }
+    }, {kel_test::underEmulation() ? 20 : 150, 100});
+    for (const auto& [what, n] : total)
+        std::cout << "  " << what << ": " << n << "\n";
 }
 
 TEST_F(PcCloudFiles, BufferBusyAndModuleStatus)

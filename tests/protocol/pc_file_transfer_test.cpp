@@ -5,6 +5,7 @@
 #include "tests/protocol/file_frames.h"
 
 #include "board/Files.h"
+#include "board/sim/PowerCut.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
 #include "tests/support/Emulation.h"
@@ -21,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sys/stat.h>
 
 namespace transfers {
 pc::Bytes document(int type, uint32_t size, int bad);   // a name (5) or overlay (8) file
@@ -51,34 +53,12 @@ protected:
     }
 };
 
-// A stored file is the old one or the whole new one: a store that cannot be written, or
-// that would eat into the reserve free space, keeps the old file and reports failure; a
-// partition whose erase fails is closed and never written.
+// A store that would eat into the reserve free space keeps the old file and reports failure
+// (a store refused otherwise: the transfer sequences' check).
 TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
 {
-    const Bytes kernel(200000, 3);
-    sim::MtdModel::setEraseRefused("/dev/mtd10", true);
-    const int writes = sim::MtdModel::writeCount("/dev/mtd10");
-    EXPECT_EQ(upload(start("FKRN", 0, 200000), kernel, md5Of(kernel)), (Bytes{1, 3, 1}));
-    EXPECT_EQ(sim::MtdModel::writeCount("/dev/mtd10"), writes);
-    root.writeFile("/data/configs/alias.json", "old names");
-    const Bytes data = transfers::document(5, 3000, 0);
-    // The staging file cannot be created.
-    std::filesystem::create_directories(board::Files::map("/data/configs/.upload.part.tmp"));
-    EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
-    EXPECT_EQ(root.readFile("/data/configs/alias.json"), "old names");
-    // The image file cannot be written: refused, [12] as the request had it.
-    std::filesystem::create_directories(board::Files::map("/data/app/.upload.part.tmp"));
-    Bytes e = end(md5Of(data));
-    ASSERT_EQ(reply(deal(req(0xC0, start("FMCU", 0, 3000)))), (Bytes{0, 1, 0}));
-    ASSERT_EQ(reply(deal(req(0xC0, block(0, data, 0, 3000)))), (Bytes{0, 2}));
-    e[2] = 0x5A;
-    EXPECT_EQ(reply(deal(req(0xC0, e))), (Bytes{1, 3, 0x5A}));
-    EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
-
     // A 4 MiB /data with alias.json (300 KiB) and omenu.json (1.5 MiB): either is replaced by one of its size; a new
     // file that leaves less than 2 MiB free is refused at its start, or at its end when others took the room.
-    message_deal::remove_staging_files();   // as at start: the blocked staging names are free again
     sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
     root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
     root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
@@ -120,8 +100,10 @@ TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
 // upload is its holder's from an accepted start to its end or its holder's release, and
 // stores the blocks it was given (an image only whole, a name or overlay file only when its
 // reader takes it) when its end carries their digest; a read serves its opener the file as it
-// was at its start; register 14 puts a verified image in the program's place and only then
-// names it to the loader. The PCs send what they believe: their own blocks' digest.
+// was at its start; register 14 makes a verified image startable, puts it in the program's
+// place and only then names it to the loader, and answers failure when an application upload
+// began and left no such image or a step of the install (drawn to fail) failed. The PCs send
+// what they believe: their own blocks' digest.
 namespace transfers {
 
 constexpr int kPcs = 5, kLink[kPcs] = {0, 0, 1, 1, 2}, kPeer[kPcs] = {1, 2, 0, 0, 0};
@@ -202,7 +184,9 @@ struct Model {
     Bytes sent[kPcs];                            // each PC's blocks since its start or end
     int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0, upLapsed = -1, readLapsed = -1;   // whose claim lapsed
     Bytes readFile, read;
-    bool imageReady = false, finishArmed = false;
+    bool imageReady = false, appBegun = false;
+    int answer = -1;                             // the finish's while its restart is pending
+    std::map<std::string, bool> exec;            // which of the program and the image may be run
     std::string loader = "/usr/app/kelM57N";
 };
 
@@ -223,9 +207,14 @@ struct Sut {
         md.peer = uint64_t(kPeer[pc]);
         return via(md, group, req);
     }
-    // The data root holds what the model says, and the loader names a program that is there.
+    // The data root holds what the model says, and the loader names a program that is there
+    // and can be started (the mode the data root keeps: root runs anything).
     void check(const Model& m) const
     {
+        auto exec = [&](const std::string& p) { struct stat st; return ::stat(root.host(p).c_str(), &st) == 0 && (st.st_mode & 0111); };
+        for (const std::string& p : {kApp, kImage})
+            RC_ASSERT(!root.exists(p) || bool(exec(p)) == (m.exec.count(p) && m.exec.at(p)));
+        RC_ASSERT(exec(m.loader));
         static std::set<std::string> paths;
         for (int kind = 0; paths.empty() && kind < kUploads; ++kind)
             if (target(kind, 0).dest.rfind("/data", 0) == 0)
@@ -244,7 +233,6 @@ struct Sut {
         const std::string ini = root.readFile("/data/configs/led_load_config.ini");
         const std::string path = m.loader == kApp ? kApp + " -platform linuxfb" : m.loader;   // keys in any order
         RC_ASSERT(ini.find("app_path=" + path + "\n") != std::string::npos && (m.loader != kApp || ini.find("app_name=kelM57N\n") != std::string::npos));
-        RC_ASSERT(root.exists(m.loader));
     }
 };
 
@@ -275,28 +263,29 @@ struct Step : rc::state::Command<Model, Sut> {
         sim::Journal::clear();
         RC_ASSERT(pc::hex(s.deal(pc, group, req)) == pc::hex(want));
         RC_ASSERT((writes() != flashed) == (m.flashes != m0.flashes));
-        if (m.finishes != m0.finishes)   // a finish acts once: its shell commands, its reboot stamped now
-            RC_ASSERT(sim::Journal::shellCommands() == (std::vector<std::string>{"chmod 777 -R /data/app", "sync"}) && G_reboot_tickTicks == G_timeTicks);
-        else
-            RC_ASSERT(!sim::Journal::hasShell("chmod 777 -R /data/app"));
+        // A finish acts once: its one command, its reboot stamped now.
+        RC_ASSERT(sim::Journal::shellCommands() == (m.finishes != m0.finishes ? std::vector<std::string>{"sync"} : std::vector<std::string>{}));
+        RC_ASSERT(m.finishes == m0.finishes || G_reboot_tickTicks == G_timeTicks);
         s.check(m);
         ++s.seen[tag(m0, m, req, want)];
     }
     // The spread: the sub-command, its reply's status, whether the PC held the transfer.
-    std::string tag(const Model& m0, const Model& m, const Bytes& req, const Bytes& want) const
+    virtual std::string tag(const Model& m0, const Model& m, const Bytes& req, const Bytes& want) const
     {
         if (req.empty() || group == 0xA0)
-            return req.empty() ? "release" : m.finishes == m0.finishes ? "finish again" : m.loader != m0.loader ? "finish, image moved" : "finish, nothing moved";
+            return req.empty() ? "release" : (m.finishes == m0.finishes ? "finish again" : m0.imageReady ? "finish an image" : m0.appBegun ? "finish a failed upload" : "finish, nothing to move") + std::string(" -> ") + pc::hex(want);
         const bool read = req[0] == 4 || req[0] == 5 || req[0] == 6 || req[0] == 8, own = read ? m0.reader == holderOf(pc) : holds(m0);
+        if (req[0] == 3 && own && want[0] == 1)
+            return "03 -> store refused, type " + std::to_string(m0.up->type);
         const std::string stored = req[0] == 3 && want == Bytes{0, 3, 0} ? ", type " + std::to_string(m0.up->type) : "";
         return pc::hex(Bytes{req[0]}) + " -> " + pc::hex(Bytes(want.begin(), want.begin() + std::min<size_t>(req[0] == 5 || req[0] == 6 ? 2 : 3, want.size()))) + (own ? ", holder" : "") + stored;
     }
 };
 
 struct Start : Step {
-    int kind = *rc::gen::weightedOneOf<int>({{5, rc::gen::just(0)}, {3, rc::gen::just(kUploads - 1)}, {6, rc::gen::inRange(0, kUploads)},
+    int kind = *rc::gen::weightedOneOf<int>({{8, rc::gen::just(0)}, {2, rc::gen::just(1)}, {3, rc::gen::just(kUploads - 1)}, {6, rc::gen::inRange(0, kUploads)},
                                              {1, rc::gen::inRange(kUploads, kStartKinds)}});   // images weighted in
-    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::element<uint32_t>(0, 0x60000 - 372)}});   // none, a logo's capacity
+    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{3, rc::gen::inRange<uint32_t>(1, 100)}, {4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::element<uint32_t>(0, 0x60000 - 372)}});   // none, a logo's capacity
     int bad = *rc::gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}});
     Bytes step(Model& m, Bytes& request) const override
     {
@@ -312,7 +301,7 @@ struct Start : Step {
         }
         if (t.type == 0 || !free || (size == 0 && image(t.type)))
             return {1, t.req[0], 2};
-        m.imageReady = m.imageReady && t.type != App;
+        m.appBegun = m.appBegun || t.type == App;   // a verified image waiting stays ready
         m.up = Upload{holderOf(pc), t.type, t.dest, size, {}, json(t.type) ? document(t.type, size, bad) : Bytes{}, !json(t.type) || (bad == 0 && size >= 80)};
         m.up->buf.resize(t.type == Logo ? (size + 3) & ~3u : size);   // a logo is stored rounded up to words
         m.upPc = pc;
@@ -355,10 +344,12 @@ struct Block : Step {
 struct End : Step {
     explicit End(const Model& m) : Step(m.up ? m.upPc : -1) {}
     bool right = *rc::gen::weightedElement<bool>({{5, true}, {1, false}});
+    bool refused = *rc::gen::weightedElement<bool>({{4, false}, {1, true}});   // the partition's erase, the file's first write
+    uint8_t mark = *rc::gen::arbitrary<uint8_t>();   // request byte [12]: a refused image answers it back
     Bytes step(Model& m, Bytes& request) const override
     {
         request = end(md5Of(m.sent[pc]));
-        request[5] = uint8_t(request[5] ^ (right ? 0 : 1));
+        request[5] = uint8_t(request[5] ^ (right ? 0 : 1)), request[2] = mark;
         const Bytes pcSent = m.sent[pc];
         m.sent[pc].clear();
         if (!holds(m)) {
@@ -370,16 +361,29 @@ struct End : Step {
         const bool whole = std::find(u.covered.begin(), u.covered.end(), false) == u.covered.end();
         if (!right || pcSent != u.sent || (image(u.type) && !whole) || !u.usable || (json(u.type) && u.buf != u.doc))
             return {0, 3, 1};
+        if (refused && u.type != Boot)   // the old file or partition stays
+            return {1, 3, u.type == App ? mark : uint8_t(1)};
         Bytes stored = u.type == Logo ? logoHeader(uint32_t(u.buf.size())) : Bytes{};
         stored.insert(stored.end(), u.buf.begin(), u.buf.end());
         if (u.type == Kernel || u.type == Logo)
             m.flash[u.dest] = stored, ++m.flashes;
         else if (u.type != Boot)
-            m.files[u.dest] = stored;
+            m.files[u.dest] = stored, m.exec[u.dest] = false;
         m.imageReady = m.imageReady || u.type == App;
         return {0, 3, 0};
     }
-    void show(std::ostream& os) const override { os << "End(pc " << pc << ", right " << right << ")"; }
+    void run(const Model& m0, Sut& s) const override
+    {
+        for (const char* partition : {"/dev/mtd10", "/dev/mtd8"})
+            sim::MtdModel::setEraseRefused(partition, refused);
+        if (refused)
+            sim::PowerCut::failAfter(0, EIO);
+        Step::run(m0, s);
+        sim::PowerCut::restore();
+        for (const char* partition : {"/dev/mtd10", "/dev/mtd8"})
+            sim::MtdModel::setEraseRefused(partition, false);
+    }
+    void show(std::ostream& os) const override { os << "End(pc " << pc << ", right " << right << ", refused " << refused << ")"; }
 };
 
 struct ReadStart : Step {
@@ -456,27 +460,53 @@ struct Release : Step {
 };
 
 // Register 14 bit 0 finishes an application upgrade, once until the flag is cleared (as the
-// restart it asks for would).
+// restart it asks for would); a repeat answers as the finish did. One file step of the
+// install may be refused: the image's mode, its move, the loader's store; the one command's
+// status never changes the answer.
 struct Finish : Step {
     Finish() { group = 0xA0; }
     bool cleared = *rc::gen::arbitrary<bool>();
+    int fail = *rc::gen::weightedElement<int>({{3, -1}, {1, 0}, {1, 1}, {1, 2}});
+    int syncStatus = *rc::gen::element(0, 256, -1);
     Bytes step(Model& m, Bytes& request) const override
     {
         request = {14, 1, 0, 1};
-        if (m.finishArmed && !cleared)
-            return {0};
-        m.finishArmed = true, ++m.finishes;
-        if (m.imageReady)
-            m.files[kApp] = m.files[kImage], m.files.erase(kImage), m.loader = kApp;
-        m.imageReady = false;
-        return {0};
+        if (m.answer >= 0 && !cleared)
+            return {uint8_t(m.answer)};
+        ++m.finishes;
+        const bool ready = m.imageReady, moved = ready && (fail < 0 || fail == 2);
+        m.exec[kImage] = ready && fail != 0 ? true : m.exec[kImage];
+        if (moved)
+            m.files[kApp] = m.files[kImage], m.files.erase(kImage), m.exec[kApp] = true, m.imageReady = false, m.loader = fail < 0 ? kApp : m.loader;
+        m.answer = (ready ? fail >= 0 : m.appBegun) ? 1 : 0;
+        m.appBegun = false;
+        return {uint8_t(m.answer)};
     }
     void run(const Model& m0, Sut& s) const override
     {
         g_app_reset_flag = cleared ? 0 : g_app_reset_flag.load();
+        sim::Journal::setShellStatus("sync", syncStatus);
+        sim::SimBoard::setScenario("data.modes.refused", fail == 0 ? "1" : "0");   // a /data that keeps no modes
+        if (fail > 0)
+            sim::PowerCut::failAfter(uint64_t(fail), EIO);   // after the mode: the move, the loader's first step
         Step::run(m0, s);
+        sim::PowerCut::restore();
+        sim::Journal::setShellStatus("sync", 0);
     }
-    void show(std::ostream& os) const override { os << "Finish(cleared " << cleared << ")"; }
+    std::string tag(const Model& m0, const Model& m, const Bytes& req, const Bytes& want) const override
+    {
+        const char* refused[] = {"", ", mode refused", ", move refused", ", loader refused"};
+        return Step::tag(m0, m, req, want) + (m0.imageReady && m.finishes != m0.finishes ? refused[fail + 1] : "");
+    }
+    void show(std::ostream& os) const override { os << "Finish(cleared " << cleared << ", fail " << fail << ", sync " << syncStatus << ")"; }
+};
+
+// A reboot asked for (register 0xA1 bit 0) is no finish: one that follows still installs.
+struct Reboot : Step {
+    Reboot() { group = 0xA0; }
+    Bytes step(Model&, Bytes& request) const override { return request = {0xA1, 1, 0, 1}, Bytes{0}; }
+    std::string tag(const Model&, const Model&, const Bytes&, const Bytes&) const override { return "reboot asked"; }
+    void show(std::ostream& os) const override { os << "Reboot"; }
 };
 
 } // namespace transfers
@@ -491,7 +521,8 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
         Model m;   // the files it tracks as written here
         for (const auto& [path, text] : {std::make_pair(kAlias, "ten bytes."), {kApp, "old"}, {"/usr/app/kelM57N", "first"},
                                          {"/data/configs/led_load_config.ini", "[app-1]\napp_path=/usr/app/kelM57N\n"}})
-            root.writeFile(path, text), m.files[path] = Bytes(text, text + std::strlen(text));
+            root.writeFile(path, text), m.files[path] = Bytes(text, text + std::strlen(text)), std::filesystem::permissions(root.host(path), std::filesystem::perms(0644));
+        std::filesystem::permissions(root.host("/usr/app/kelM57N"), std::filesystem::perms(0755));
         std::lock_guard<std::mutex> hold(message_deal::transfer_mutex);
         FileBufOwner::reset();
         message_deal::file_read_hold.reset();
@@ -508,18 +539,23 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
         Sut s{root, [this](message_deal& md, uint8_t g, const Bytes& r) { return reply(std::max(deal(req(g, r), md), 0)); }, {}, {}};
         for (auto& l : s.links)
             l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
-        std::vector<std::shared_ptr<const Step>> whole;   // every kind of upload whole once, then the finish
-        for (int kind = 0; !drawn && kind < kUploads; ++kind) {
+        // Every kind of upload whole once, then application images: each finished (a step of
+        // the install refused in turn) and the finish asked again.
+        std::vector<std::shared_ptr<const Step>> whole;
+        for (int i = 0; !drawn && i < kUploads + 3; ++i) {
             Start st;
             Block b{Model{}};
             End e{Model{}};
-            st.pc = b.pc = e.pc = 0, st.kind = kind, st.size = b.n = 3000 + uint32_t(kind), st.bad = b.where = 0, e.right = true;
+            Finish f, again;
+            st.pc = b.pc = e.pc = 0, st.kind = i < kUploads ? i : 0, st.size = b.n = 3000 + uint32_t(i), st.bad = b.where = 0, e.right = true, e.refused = false;
+            f.cleared = true, f.fail = std::max(-1, i - kUploads), again.cleared = false;
             whole.insert(whole.end(), {std::make_shared<Start>(st), std::make_shared<Block>(b), std::make_shared<End>(e)});
+            if (i >= kUploads - 1)
+                whole.insert(whole.end(), {std::make_shared<Finish>(f), std::make_shared<Finish>(again)});
         }
-        whole.push_back(std::make_shared<Finish>());
         if (drawn)
             rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<Start, Start, Block, Block, Block, Block, End, ReadStart,
-                                                                     ReadStart, ReadBlock, ReadEnd, Release, Finish>());
+                                                                     ReadStart, ReadBlock, ReadEnd, Release, Finish, Finish, Reboot>());
         else
             rc::state::runAll(whole, m, s);
         for (const auto& [what, n] : s.seen) {
