@@ -30,9 +30,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <regex>
+#include <set>
 
 // How RapidCheck shows a failing case's texts and values.
 void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
@@ -77,11 +81,13 @@ struct Store {
     std::function<int()> store;            // told "stored" 1, "not stored" 0, nothing told -1
     std::function<int()> stored;           // from the files alone: 0 old, 1 new, -1 neither
     std::function<bool(int)> restart;      // the next start loads that state, without error
-    std::vector<std::string> temps;        // where its temporary files go
+    std::vector<std::string> paths;        // its files: temporary (.tmp, .edit, .part), each a target's name
+                                           // and more, and targets
     std::function<bool()> retry = nullptr; // a refused change is kept and this stores it
     bool erasedBetween = false;            // erased in place, then programmed: "none" (2) between
     std::string keeps = "";                // a settings file whose other entries stay as they were
     QStringList sets = {};                 // the keys of that file the store sets
+    std::function<bool(const std::string&)> loadsNone = nullptr;   // a start with this target damaged loads none of it
 };
 
 // A flash block as read back: 1 the new one, 0 the old one, 2 none (not marked), -1 anything else.
@@ -322,9 +328,9 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
          [&] { g_app_reset_flag = 0; const int status = message_deal().RegUpdate0E(0, 1); return g_app_reset_flag = 0, 1 - status; },
          [&] {
              const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
-             return !image || file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
+             return !image ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
          },
-         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", kLoader + ".edit"}, nullptr, false, kLoader,
+         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", "/data/app/kelM57N"}, nullptr, false, kLoader,
          {"app-1/app_path", "app-1/app_name"}},
         {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
          [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
@@ -376,7 +382,10 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                       },
                       [&] { return !file(cloudCode).empty() ? 0 : file(cloudSet) == record("WXYZ") ? 1 : -1; },
                       [&](int now) { return md.p_message_deal_4g->get_4G_property() == 0 && cloudId() == (now ? "WXYZ" : "OLD!"); },
-                      {cloudSet + ".tmp"}});
+                      {cloudSet + ".tmp", "/data/configs/.upload.part.tmp"}});
+    for (Store& row : stores)
+        row.loadsNone = std::string(row.name).rfind("user mode", 0) ? row.loadsNone : [&](const std::string& path) { return path != kMode || !para()->KelUserModeSaved(9); };
+    std::map<std::string, int> spread;
     for (const Store& row : stores) {
         uint64_t steps = 0;
         const auto attempt = [&](const std::function<void()>& arm) {
@@ -404,12 +413,59 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
             EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
             EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
         }
-        for (const std::string& temp : row.temps) {
-            const int told = attempt([&] { fs::create_directories(root.host(temp) + "/x"); });
-            fs::remove_all(root.host(temp));
-            EXPECT_TRUE(told <= 0 && row.stored() == 0 && keepsOthers(row) && row.restart(0)) << row.name << ": a folder at " << temp;
-        }
+        // What a disc may hold where the store goes: at its temporary files (its own, cleared),
+        // its targets (a folder is refused and stays; anything else is replaced) and their
+        // folders. The program runs on, and the answer is what the next start loads.
+        std::set<std::string> paths, folders;
+        const std::regex temporary("\\.(tmp|edit|part)$"), named("\\.(tmp|edit)$");
+        for (std::string path : row.paths)
+            for (paths.insert(path); std::regex_search(path, named); paths.insert(path))
+                path.erase(path.rfind('.'));
+        std::map<std::string, std::string> full;   // each file as the whole store left it
+        attempt([] {});
+        for (const std::string& path : paths)
+            full[path] = fs::is_regular_file(root.host(path)) ? file(path) : "", folders.insert(fs::path(path).parent_path());
+        const char* kinds[] = {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short"};
+        for (const std::string& path : paths)
+            for (const std::string kind : kinds) {
+                const bool scratch = std::regex_search(path, temporary), folder = kind == "folder", settings = path == row.keeps;
+                const std::string host = root.host(path), role = scratch ? "temporary" : "target";
+                const auto plant = [&] {
+                    const std::string now = fs::is_regular_file(host) ? file(path) : "";
+                    if (folder || kind == "dangling link")
+                        fs::remove_all(host), folder ? root.writeFile(path + "/x", "x") : fs::create_symlink(root.host("/outside/nowhere"), host);
+                    else
+                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? full[path].substr(0, full[path].size() / 2)
+                                                                               : (settings ? now : "") + (kind == "stray lines" ? "\n# a comment\nstray line\n[config\n" : "stray\xff\xfe\x80\xc3(\n"));
+                    if (settings && !folder)
+                        kept[path] = fresh(path);
+                };
+                const int told = attempt(plant);
+                ++spread[role + ": " + kind];
+                EXPECT_FALSE(fs::exists(root.host("/outside/nowhere"))) << row.name << ": a link followed at " << path;
+                if (folder && !scratch)
+                    EXPECT_TRUE(told != 1 && fs::is_regular_file(host + "/x") && (start(), true)) << row.name << ": a folder at " << path;
+                else
+                    EXPECT_TRUE(told != 0 && row.stored() == 1 && keepsOthers(row) && row.restart(1)) << row.name << ": " << kind << " at " << path;
+                if (row.loadsNone && !folder && !scratch && kind != "dangling link") {
+                    EXPECT_TRUE((row.before(), plant(), start(), row.loadsNone(path))) << row.name << ": a start with " << kind << " at " << path;
+                }
+                fs::remove_all(host), fs::remove_all(root.host("/outside"));
+            }
+        // A folder's place taken by a file or a dangling link: nothing can be stored under it.
+        for (const std::string& folder : folders)
+            for (const std::string kind : {"dangling link", "file"}) {
+                const int told = attempt([&] {
+                    fs::remove_all(root.host(folder));
+                    kind == "file" ? root.writeFile(folder, "x") : fs::create_symlink(root.host("/outside/nowhere"), root.host(folder));
+                });
+                ++spread["folder: " + kind];
+                EXPECT_TRUE((told < 0 || (told == 1) == (row.stored() == 1)) && (start(), !fs::exists(root.host("/outside/nowhere")))) << row.name << ": " << kind << " at " << folder;
+                fs::remove_all(root.host(folder)), fs::remove_all(root.host("/outside"));
+            }
     }
+    for (const auto& [what, n] : spread)
+        std::printf("store walk: %s, %d cases\n", what.c_str(), n);
 }
 
 // Apply and save stores the parameter file after the reply: a /data that cannot take it is
