@@ -15,6 +15,7 @@
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
 #include "scaler/c331_manage.h"
+#include "tests/protocol/file_frames.h"
 #include "tests/support/PcFrame.h"
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/TestRoot.h"
@@ -382,7 +383,18 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                       },
                       [&] { return !file(cloudCode).empty() ? 0 : file(cloudSet) == record("WXYZ") ? 1 : -1; },
                       [&](int now) { return md.p_message_deal_4g->get_4G_property() == 0 && cloudId() == (now ? "WXYZ" : "OLD!"); },
-                      {cloudSet + ".tmp", "/data/configs/.upload.part.tmp"}});
+                      {cloudSet + ".tmp"}});
+    // A name file from the PC replaces the stored one, through a staging file beside it.
+    const std::string alias = "/data/configs/alias.json", names = "{\"namelist\":{\"n\":\"hall\"}}";
+    const Bytes nameBytes(names.begin(), names.end());
+    stores.push_back({"alias names from the PC", [&] { put(alias, "{\"namelist\":{}}"), start(), FileBufOwner::reset(); },
+                      [&] {
+                          deal(0xC0, fileframes::start("ALIS", 0, uint32_t(names.size()))), deal(0xC0, fileframes::block(0, nameBytes, 0, names.size()));
+                          const Bytes end = deal(0xC0, fileframes::end(fileframes::md5Of(nameBytes)));
+                          return end.size() == 3 && end[1] == 3 && end[0] < 2 ? 1 - end[0] : -9;
+                      },
+                      [&] { return file(alias) == names ? 1 : file(alias) == "{\"namelist\":{}}" ? 0 : -1; },
+                      [&](int now) { return start(), file(alias) == (now ? names : "{\"namelist\":{}}"); }, {"/data/configs/.upload.part.tmp", alias}});
     for (Store& row : stores)
         row.loadsNone = std::string(row.name).rfind("user mode", 0) ? row.loadsNone : [&](const std::string& path) { return path != kMode || !para()->KelUserModeSaved(9); };
     std::map<std::string, int> spread;
@@ -435,7 +447,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                     if (folder || kind == "dangling link")
                         fs::remove_all(host), folder ? root.writeFile(path + "/x", "x") : fs::create_symlink(root.host("/outside/nowhere"), host);
                     else
-                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? full[path].substr(0, full[path].size() / 2)
+                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? full[path].substr(0, settings ? full[path].rfind('\n', full[path].size() / 2) + 1 : full[path].size() / 2)
                                                                                : (settings ? now : "") + (kind == "stray lines" ? "\n# a comment\nstray line\n[config\n" : "stray\xff\xfe\x80\xc3(\n"));
                     if (settings && !folder)
                         kept[path] = fresh(path);
@@ -443,7 +455,9 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                 const int told = attempt(plant);
                 ++spread[role + ": " + kind];
                 EXPECT_FALSE(fs::exists(root.host("/outside/nowhere"))) << row.name << ": a link followed at " << path;
-                if (folder && !scratch)
+                if (folder && scratch && path.find(".part") + 5 == path.size())   // the PC's staging file: refused
+                    EXPECT_TRUE(told == 0 && row.stored() == 0) << row.name << ": a folder at " << path;
+                else if (folder && !scratch)
                     EXPECT_TRUE(told != 1 && fs::is_regular_file(host + "/x") && (start(), true)) << row.name << ": a folder at " << path;
                 else
                     EXPECT_TRUE(told != 0 && row.stored() == 1 && keepsOthers(row) && row.restart(1)) << row.name << ": " << kind << " at " << path;
