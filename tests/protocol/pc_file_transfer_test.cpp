@@ -5,6 +5,7 @@
 #include "tests/protocol/file_frames.h"
 
 #include "board/Files.h"
+#include "board/sim/PowerCut.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
 #include "tests/support/Emulation.h"
@@ -64,16 +65,18 @@ TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
     root.writeFile("/data/configs/alias.json", "old names");
     const Bytes data = transfers::document(5, 3000, 0);
     // The staging file cannot be created.
-    std::filesystem::create_directories(board::Files::map("/data/configs/.upload.part.tmp"));
+    sim::PowerCut::failAfter(0, EACCES);
     EXPECT_EQ(upload(start("ALIS", 0, 3000), data, md5Of(data)), (Bytes{1, 3, 1}));
+    sim::PowerCut::restore();
     EXPECT_EQ(root.readFile("/data/configs/alias.json"), "old names");
     // The image file cannot be written: refused, [12] as the request had it.
-    std::filesystem::create_directories(board::Files::map("/data/app/.upload.part.tmp"));
     Bytes e = end(md5Of(data));
     ASSERT_EQ(reply(deal(req(0xC0, start("FMCU", 0, 3000)))), (Bytes{0, 1, 0}));
     ASSERT_EQ(reply(deal(req(0xC0, block(0, data, 0, 3000)))), (Bytes{0, 2}));
     e[2] = 0x5A;
+    sim::PowerCut::failAfter(0, EACCES);
     EXPECT_EQ(reply(deal(req(0xC0, e))), (Bytes{1, 3, 0x5A}));
+    sim::PowerCut::restore();
     EXPECT_FALSE(g_kel_file_deal_para.app_image_ready);
 
     // A 4 MiB /data with alias.json (300 KiB) and omenu.json (1.5 MiB): either is replaced by one of its size; a new
