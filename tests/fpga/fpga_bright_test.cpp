@@ -217,7 +217,10 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
             mode = m == 255 ? -1 : m, value = hand(m) ? fpgaOf(b[9], m) : value, handSince = false;
             return b;
         };
-        FpgaModel::setReg(0, 0, 0);
+        // Each case begins as a start: the screen shows the block's brightness.
+        for (int w = fpga_manage::CHG_VMF_GROUP; w <= fpga_manage::CHG_BRI_MISS; ++w)
+            g_change[w] = 0;
+        FpgaModel::setReg(0, 0, 0), FpgaModel::setReg(0, 6, uint8_t(std::min<int>(para->ram16(KelRamPara::kBrightness), 100) * 255 / 100));
         fpga_manage::MCU_REG_func[0][0] = 0;
         KelRamPara::put16(para->ram + KelRamPara::kScreenDark, 0);
         sim::FunctionCardModel::setLightSensor(0, 1, valid, uint8_t(suggested));
