@@ -175,8 +175,7 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
     // The sixteen user-mode slots saved: an apply of register 11 with mask 4 rewrites their files.
     for (auto& slot : para->mode_slot)
         slot[0] = slot[1] = 0xAA, slot[100] = 0x5D;
-    std::atomic<bool> enough{false};   // the PCs apply until the four holds are served, under any load
-    std::atomic<int> last[2] = {{0}, {0}};
+    std::atomic<int> enough{0}, last[2] = {{0}, {0}};   // the PCs apply until the four holds are served, under any load
     const uint64_t sleptBefore = sim::SimBoard::virtualSleptHere();
     std::vector<std::thread> pcs;
     for (int pc = 0; pc < 2; ++pc)
@@ -210,7 +209,7 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
         lk.lock();
     }
     EXPECT_EQ(served, std::vector<uint64_t>(4, 0));   // no device time waited: within any bound
-    enough = true;
+    enough = 1;
     std::for_each(pcs.begin(), pcs.end(), [](std::thread& pc) { pc.join(); });
     // At rest once the load stops: what was queued while this thread took no events is one
     // notification, not one per apply; then nothing is left, and the file holds the block.
@@ -219,8 +218,7 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     stop = true, scaler.join(), sim::SpiBusModel::attach(0, hold.chip), kel_test::settle();
     const uint64_t slept = sim::SimBoard::virtualSleptHere() - sleptBefore;   // the mode files: on another thread
-    P::wait_mode_files();
-    int modeFiles = 0;
+    int modeFiles = (P::wait_mode_files(), 0);
     for (int n = 1; n <= 16; ++n)
         modeFiles += root.readFile(P::mode_file_name(n)).substr(0, 101) == "\xAA\xAA" + std::string(98, 0) + "\x5D";
     para->copy_block(*copy);
