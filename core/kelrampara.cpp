@@ -387,6 +387,8 @@ std::recursive_mutex& modeFiles()
     static std::recursive_mutex m;
     return m;
 }
+// Set on the thread that takes a file's settling pause itself, outside modeFiles().
+thread_local bool t_pauseAfter = false;
 
 // A PC's resynchronisation of the user-mode files, on a thread of its own: sixteen files with
 // a sync and a pause each would hold the GUI thread (its tick, the LCD, the PC's screen
@@ -433,17 +435,19 @@ private:
             const uint64_t upTo = asked;
             KelRamPara* p = para;
             hold.unlock();
+            t_pauseAfter = true;   // each file's pause is taken here, without the slots' lock
             for (int i = 0; i < KelRamPara::kModeSlots; ++i) {
-                std::lock_guard<std::recursive_mutex> files(modeFiles());
+                std::unique_lock<std::recursive_mutex> files(modeFiles());
                 uint8_t m0, m1;
                 {
                     std::unique_lock<std::mutex> block = KelRamPara::lock_block();
                     m0 = p->mode_slot[i][0], m1 = p->mode_slot[i][1];
                 }
-                if (m0 == 0xFF || m1 == 0xFF)
-                    p->mode_file_deal(i, 1);
-                else if (m0 == 0xAA || m1 == 0xAA)
-                    p->mode_file_write(i, 2);
+                const bool file = (m0 == 0xFF || m1 == 0xFF) ? (p->mode_file_deal(i, 1), true)
+                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2), true) : false;
+                files.unlock();
+                if (file)
+                    pauseMs(100);
             }
             hold.lock();
             done = upTo;
@@ -469,7 +473,7 @@ int KelRamPara::mode_file_deal(int slot, int op)
 {
     if (slot < 0 || slot >= kModeSlots)
         return 0;
-    std::lock_guard<std::recursive_mutex> files(modeFiles());
+    std::unique_lock<std::recursive_mutex> files(modeFiles());
     // The slots are written by PC links too: they change only under the block's lock, which
     // is never taken inside the file lock.
     uint8_t* s = mode_slot[slot];
@@ -521,7 +525,9 @@ int KelRamPara::mode_file_deal(int slot, int op)
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
         board::Files::sync();
     }
-    pauseMs(100);   // without the file lock the PC's transfers need
+    files.unlock();
+    if (!t_pauseAfter)
+        pauseMs(100);   // without the file lock the PC's transfers need
     return 1;
 }
 
@@ -529,7 +535,7 @@ int KelRamPara::mode_file_write(int slot, int flag)
 {
     if (slot < 0 || slot >= kModeSlots)
         return 0;
-    std::lock_guard<std::recursive_mutex> files(modeFiles());
+    std::unique_lock<std::recursive_mutex> files(modeFiles());
     std::vector<uint8_t> file(kModeFileSize);
     bool overlay;
     {
@@ -567,7 +573,9 @@ int KelRamPara::mode_file_write(int slot, int flag)
         board::Files::sync();
     }
     // The flash's settling pause is taken without the file lock the PC's transfers need.
-    pauseMs(100);
+    files.unlock();
+    if (!t_pauseAfter)
+        pauseMs(100);
     pauseUs(100);
     return 1;
 }
