@@ -172,9 +172,11 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
         for (; !stop; std::this_thread::yield())
             m->c331manage_pass(), m->pass_wake.pauseMs(1);
     });
-    // The sixteen user-mode slots saved: an apply of register 11 with mask 4 rewrites their files.
-    for (auto& slot : para->mode_slot)
-        slot[0] = slot[1] = 0xAA, slot[100] = 0x5D;
+    // User-mode slots saved, empty with a stale file, neither: an apply of register 11 with mask 4
+    // rewrites the files of the saved, removes those of the empty and leaves the others alone.
+    for (int i = 0; i < 16; ++i)
+        para->mode_slot[i][0] = para->mode_slot[i][1] = uint8_t("\xAA\xFF"[i % 3]), para->mode_slot[i][100] = 0x5D,
+        i % 3 == 1 ? root.writeFile(P::mode_file_name(i + 1), "stale") : void();
     std::atomic<int> enough{0}, last[2] = {{0}, {0}};   // the PCs apply until the four holds are served, under any load
     const uint64_t sleptBefore = sim::SimBoard::virtualSleptHere();
     std::vector<std::thread> pcs;
@@ -220,7 +222,7 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
     const uint64_t slept = sim::SimBoard::virtualSleptHere() - sleptBefore;   // the mode files: on another thread
     int modeFiles = (P::wait_mode_files(), 0);
     for (int n = 1; n <= 16; ++n)
-        modeFiles += root.readFile(P::mode_file_name(n)).substr(0, 101) == "\xAA\xAA" + std::string(98, 0) + "\x5D";
+        modeFiles += n % 3 == 1 ? root.readFile(P::mode_file_name(n)).substr(0, 101) == "\xAA\xAA" + std::string(98, 0) + "\x5D" : !root.exists(P::mode_file_name(n));
     para->copy_block(*copy);
     EXPECT_EQ((std::vector<int>{m->c331_apply_flag, para->scaler_applying, para->pc_edit_pending, int(para->notes_waiting),
                                 notes - notesAtStop <= 2 && queuedAtStop <= 1, copy->ram16(P::kLayers + P::kLayerWindow),
@@ -263,28 +265,11 @@ TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApplyAndOnlyFo
     }
 }
 
-TEST_F(ChangeNotification, CodeTwoResynchronisesTheUserModeFiles)
+// What code 2 does to the user-mode files: the threads test above. Other codes leave them alone.
+TEST_F(ChangeNotification, OnlyCodeTwoResynchronisesTheUserModeFiles)
 {
-    // Slot 0 saved without a file; slot 1 empty with a stale file; slot 2 neither.
-    para->mode_slot[0][0] = 0xAA;
-    para->mode_slot[0][1] = 0xAA;
-    para->mode_slot[0][10] = 0x42;
-    para->mode_slot[1][0] = 0xFF;
-    para->mode_slot[1][1] = 0xFF;
-    root.writeFile("/data/modes/custom_mode2", std::string(4096, '\x11'));
-    para->mode_slot[2][0] = 0x00;
-    para->mode_slot[2][1] = 0x00;
-    P::put16(para->ram + P::kModeSaveRequest, 0);
-
-    notify(2), P::wait_mode_files();
-    const std::string slot0 = root.readFile("/data/modes/custom_mode1");
-    ASSERT_EQ(slot0.size(), 4096u);
-    EXPECT_EQ((std::vector<int>{uint8_t(slot0[10]), para->ram16(P::kModeSaveRequest)}), (std::vector<int>{0x42, 0}));
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode2") || root.exists("/data/modes/custom_mode3"));
-
-    // Other codes leave the mode files alone.
-    std::filesystem::remove(root.host("/data/modes/custom_mode1"));
-    notify(1);
+    para->mode_slot[0][0] = para->mode_slot[0][1] = 0xAA;
+    notify(1), P::wait_mode_files();
     EXPECT_FALSE(root.exists("/data/modes/custom_mode1"));
 }
 
