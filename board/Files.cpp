@@ -33,22 +33,28 @@ QString Files::map(const QString& systemPath)
 
 bool Files::move(const std::string& from, const std::string& to)
 {
+    // A move replaces the file at the target or fails: unlike mv it never moves into a
+    // folder standing there, which would leave the folder where the file should be and
+    // report it stored.
     std::error_code ec;
-    fs::path src = map(from), dst = map(to);
-    if (fs::is_directory(dst, ec))
-        dst /= src.filename();
+    const fs::path src = map(from), dst = map(to);
+    if (fs::is_directory(fs::symlink_status(dst, ec))) {
+        reportFailedStore(to, EISDIR);
+        return false;
+    }
     if (const int fault = stepFault()) {
         if (fault > 0)
             reportFailedStore(to, fault);
         return false;
     }
     fs::rename(src, dst, ec);
-    if (!ec)
-        return true;
-    // A move across file systems: copy, then remove the source.
-    fs::copy(src, dst, kCopyOptions, ec);
-    if (!ec)
-        fs::remove_all(src, ec);
+    if (ec.value() == EXDEV) {
+        // A move across file systems: copy, then remove the source.
+        ec.clear();
+        fs::copy(src, dst, kCopyOptions, ec);
+        if (!ec)
+            fs::remove_all(src, ec);
+    }
     if (ec)
         reportFailedStore(to, ec.value());
     return !ec;
@@ -139,7 +145,10 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
     int fault = stepFault();
     if (fault)
         return fault < 0 ? false : failed(fault);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Whatever stands at the temporary's path is ours to replace; a link there is never
+    // followed, or the bytes would land where it points (outside the data root, say).
+    fs::remove_all(temp, ec);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         return failed(errno);
     const auto* p = static_cast<const uint8_t*>(data);

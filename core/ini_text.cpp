@@ -6,10 +6,10 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -42,6 +42,28 @@ std::string takeGeneralSections(std::string& text, QStringList& groups)
     return kept;
 }
 
+// The whole file into bytes: 0, or the reason it could not be read. Read by the descriptor,
+// not a stream: the library's stream throws on a folder, which nothing here could catch.
+int readAll(const std::string& systemPath, std::string& bytes)
+{
+    const int fd = ::open(board::Files::map(systemPath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    bytes.clear();
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : 0;
+            ::close(fd);
+            return error;
+        }
+        bytes.append(chunk, size_t(n));
+    }
+}
+
 } // namespace
 
 bool IniText::update(const std::string& systemPath, const Entries& changes)
@@ -50,20 +72,26 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
     static std::mutex updating;
     std::lock_guard<std::mutex> hold(updating);
     const std::string scratch = systemPath + ".edit";
-    // A scratch file a cut left goes first (anything else there fails the store below).
-    // QSettings keeps the content of a file it read whose size and time are unchanged; a
-    // scratch file that is not there when it is opened makes it read the copy afresh.
+    // Whatever a cut or anything else left at the scratch path goes first (a folder or a link
+    // there would fail every store). QSettings keeps the content of a file it read whose size
+    // and time are unchanged; a scratch file that is not there when it is opened makes it
+    // read the copy afresh.
     std::error_code ec;
-    if (fs::is_regular_file(fs::symlink_status(board::Files::map(scratch), ec)) && !board::Files::remove(scratch)) {
+    if (fs::symlink_status(board::Files::map(scratch), ec).type() != fs::file_type::not_found && !board::Files::remove(scratch)) {
         board::Files::reportFailedStore(systemPath, EIO);
         return false;
     }
+    // Only a file (or a link to one) is edited: anything else at the path (a folder, a
+    // device) is left as it is and the store refused; a dangling link is replaced.
     std::string bytes;
-    if (board::Files::exists(systemPath)) {
-        std::ifstream in(board::Files::map(systemPath), std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
-            board::Files::reportFailedStore(systemPath, EIO);
+    const fs::file_type type = fs::status(board::Files::map(systemPath), ec).type();
+    if (type != fs::file_type::not_found && type != fs::file_type::regular) {
+        board::Files::reportFailedStore(systemPath, type == fs::file_type::directory ? EISDIR : EINVAL);
+        return false;
+    }
+    if (type == fs::file_type::regular) {
+        if (const int error = readAll(systemPath, bytes)) {
+            board::Files::reportFailedStore(systemPath, error);
             return false;
         }
     }
@@ -81,16 +109,21 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
         for (const auto& change : changes)
             file.setValue(change.first, change.second);
         file.sync();
-        if (file.status() != QSettings::NoError) {
-            board::Files::reportFailedStore(scratch, file.status() == QSettings::AccessError ? EACCES : EINVAL);
+        // A line QSettings cannot read (a "#" comment, a stray line) is no reason to refuse:
+        // the entries it read are written back and that line is left out. Its status then
+        // says FormatError even when the write failed, so a rewrite is told by the bytes: a
+        // written file never holds a line that could not be read.
+        std::string now;
+        const bool rewritten = file.status() == QSettings::FormatError && readAll(scratch, now) == 0 && now != bytes;
+        if (file.status() != QSettings::NoError && !rewritten) {
+            board::Files::reportFailedStore(scratch, file.status() == QSettings::AccessError ? EACCES : EIO);
             return false;
         }
     }
     if (!kept.empty()) {
-        std::ifstream in(board::Files::map(scratch), std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
-            board::Files::reportFailedStore(scratch, EIO);
+        std::string text;
+        if (const int error = readAll(scratch, text)) {
+            board::Files::reportFailedStore(scratch, error);
             return false;
         }
         text += "\n" + kept;

@@ -8,8 +8,11 @@
 
 #include <QFile>
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 KelRamPara* KelRamPara::p_kelrampara_config = nullptr;
@@ -380,10 +383,101 @@ std::string KelRamPara::mode_osd_file_name(int mode)
     return name;
 }
 
+namespace {
+// A slot's marker looked at and its file written or removed as one step, whichever thread
+// does it: a resynchronisation must not remove the file of a slot the panel saved meanwhile.
+std::recursive_mutex& modeFiles()
+{
+    static std::recursive_mutex m;
+    return m;
+}
+// Set on the thread that takes a file's settling pause itself, outside modeFiles().
+thread_local bool t_pauseAfter = false;
+
+// A PC's resynchronisation of the user-mode files, on a thread of its own: sixteen files with
+// a sync and a pause each would hold the GUI thread (its tick, the LCD, the PC's screen
+// captures) for close to two seconds a request. Requests made while it runs are one more pass.
+class ModeFileResync {
+public:
+    static ModeFileResync& the()
+    {
+        static ModeFileResync r;
+        return r;
+    }
+    void request(KelRamPara* p)
+    {
+        std::lock_guard<std::mutex> hold(m);
+        if (!worker.joinable())
+            worker = std::thread([this] { run(); });
+        para = p, ++asked;
+        cv.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> hold(m);
+        cv.wait(hold, [this] { return done == asked; });
+    }
+    ~ModeFileResync()
+    {
+        {
+            std::lock_guard<std::mutex> hold(m);
+            stop = true;
+            cv.notify_all();
+        }
+        if (worker.joinable())
+            worker.join();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> hold(m);
+        for (;;) {
+            cv.wait(hold, [this] { return stop || done != asked; });
+            if (stop)
+                return;
+            const uint64_t upTo = asked;
+            KelRamPara* p = para;
+            hold.unlock();
+            t_pauseAfter = true;   // each file's pause is taken here, without the slots' lock
+            for (int i = 0; i < KelRamPara::kModeSlots; ++i) {
+                std::unique_lock<std::recursive_mutex> files(modeFiles());
+                uint8_t m0, m1;
+                {
+                    std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+                    m0 = p->mode_slot[i][0], m1 = p->mode_slot[i][1];
+                }
+                const bool file = (m0 == 0xFF || m1 == 0xFF) ? (p->mode_file_deal(i, 1), true)
+                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2), true) : false;
+                files.unlock();
+                if (file)
+                    pauseMs(100);
+            }
+            hold.lock();
+            done = upTo;
+            cv.notify_all();
+        }
+    }
+    std::mutex m;
+    std::condition_variable cv;
+    std::thread worker;
+    KelRamPara* para = nullptr;
+    uint64_t asked = 0, done = 0;
+    bool stop = false;
+};
+} // namespace
+
+void KelRamPara::mode_files_resync() { ModeFileResync::the().request(this); }
+
+void KelRamPara::wait_mode_files() { ModeFileResync::the().wait(); }
+
+KelRamPara::~KelRamPara() { wait_mode_files(); }
+
 int KelRamPara::mode_file_deal(int slot, int op)
 {
     if (slot < 0 || slot >= kModeSlots)
         return 0;
+    std::unique_lock<std::recursive_mutex> files(modeFiles());
     // The slots are written by PC links too: they change only under the block's lock, which
     // is never taken inside the file lock.
     uint8_t* s = mode_slot[slot];
@@ -431,9 +525,13 @@ int KelRamPara::mode_file_deal(int slot, int op)
             s[1] = 0xFF;
         }
     }
-    std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-    board::Files::sync();
-    pauseMs(100);
+    {
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        board::Files::sync();
+    }
+    files.unlock();
+    if (!t_pauseAfter)
+        pauseMs(100);   // without the file lock the PC's transfers need
     return 1;
 }
 
@@ -441,6 +539,7 @@ int KelRamPara::mode_file_write(int slot, int flag)
 {
     if (slot < 0 || slot >= kModeSlots)
         return 0;
+    std::unique_lock<std::recursive_mutex> files(modeFiles());
     std::vector<uint8_t> file(kModeFileSize);
     bool overlay;
     {
@@ -478,7 +577,9 @@ int KelRamPara::mode_file_write(int slot, int flag)
         board::Files::sync();
     }
     // The flash's settling pause is taken without the file lock the PC's transfers need.
-    pauseMs(100);
+    files.unlock();
+    if (!t_pauseAfter)
+        pauseMs(100);
     pauseUs(100);
     return 1;
 }

@@ -84,6 +84,7 @@ public:
 
     // Zero-filled; pInstance() loads the block, cleans it up and loads the slots.
     explicit KelRamPara(QObject* parent = nullptr);
+    ~KelRamPara() override;   // waits for the user-mode files asked for
 
     // --- members ---
     std::mutex mutex;                              // the input-status bytes 256-291 of ram
@@ -174,6 +175,10 @@ public:
     // Writes slot 0-15 to its file (marker set to 0xAA 0xAA); flag 0 also copies the OSD
     // overlay file (first) when the live block's overlay word is 1. 1 on success, else 0.
     int mode_file_write(int slot, int flag);
+    // A PC's resynchronisation: every slot's file rewritten (marker 0xAA) or removed (0xFF),
+    // one after another with its pause, on a thread of its own; returns at once.
+    void mode_files_resync();
+    static void wait_mode_files();   // until the files asked for so far are done
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy follows. 0 on success, 1 when the file could not be written:
     // the block then holds the defaults and the saved copy what the file holds.

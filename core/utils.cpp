@@ -221,7 +221,8 @@ bool Utils::isDirExists(const std::string& path)
 // handing the path to dos2unix and sed through an unquoted shell command.
 int Utils::change_file_formt(const std::string& path)
 {
-    if (!isFileExists(path, false))
+    // Only a file: the stream below throws on a folder.
+    if (!isFileExists(path, true))
         return -1;
     std::ifstream in(board::Files::map(path), std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -213,7 +213,14 @@ void fpga_manage::Brightness_init(const u8* block)
     } else if (bri_mode == 2) {
         // The sensor goes on from what the screen shows, on its own (raw) scale: the hand
         // value left behind may be on another (16 x v - 1), and re-applied raw it would drop
-        // the screen while the sensor has no valid reading.
+        // the screen while the sensor has no valid reading. Before anything was shown (at a
+        // start) that is the parameter block's brightness, which follows the screen (a screen
+        // at 0 keeps 0 there); 0 would leave it near black while the sensor climbs a step a read.
+        if (g_change[CHG_BRI_TARGET] == 0) {
+            KelRamPara* para = KelRamPara::p_kelrampara_config;
+            const u32 percent = std::min<u32>(para ? para->locked16(KelRamPara::kBrightness) : 100, 100);
+            g_change[CHG_BRI_TARGET] = percent * 255 / 100;
+        }
         write_to_register(64, 0xFF, u8(g_change[CHG_BRI_TARGET]), 0);
         g_change[CHG_BRI_TASK] = 1;
     }

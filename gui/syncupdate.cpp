@@ -440,22 +440,16 @@ void SyncUpdate::save_user_mode_request()
 
 void SyncUpdate::resync_user_mode_files()
 {
+    // The files are written on a thread of their own; the save request word, which goes into
+    // the block's save below, is cleared here.
     KelRamPara* p = KelRamPara::pInstance();
-    for (int i = 0; i < P::kModeSlots; ++i) {
-        uint8_t m0, m1;
-        {
-            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-            m0 = p->mode_slot[i][0];
-            m1 = p->mode_slot[i][1];
-        }
-        if (m0 == 0xFF || m1 == 0xFF) {
-            p->mode_file_deal(i, 1);
-            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-            P::put16(p->ram + P::kModeSaveRequest, 0);
-        } else if (m0 == 0xAA || m1 == 0xAA) {
-            p->mode_file_write(i, 2);
-        }
+    {
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        for (int i = 0; i < P::kModeSlots; ++i)
+            if (p->mode_slot[i][0] == 0xFF || p->mode_slot[i][1] == 0xFF)
+                P::put16(p->ram + P::kModeSaveRequest, 0);
     }
+    p->mode_files_resync();
 }
 
 void SyncUpdate::save_block()

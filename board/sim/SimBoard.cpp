@@ -182,8 +182,13 @@ long SimBoard::scenarioInt(const std::string& key, long fallback)
 void SimBoard::useVirtualClock(bool on) { g_virtual = on; }
 bool SimBoard::virtualClock() { return g_virtual; }
 uint64_t SimBoard::virtualMicroseconds() { return g_virtualUs; }
+namespace {
+thread_local uint64_t t_sleptUs = 0;
+}
+uint64_t SimBoard::virtualSleptHere() { return t_sleptUs; }
 void SimBoard::advanceVirtual(uint64_t microseconds)
 {
+    t_sleptUs += microseconds;
     const uint64_t now = g_virtualUs += microseconds;
     if (!g_timedPending)
         return;

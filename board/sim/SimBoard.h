@@ -39,6 +39,8 @@ public:
     static bool virtualClock();
     static uint64_t virtualMicroseconds();
     static void advanceVirtual(uint64_t microseconds);
+    // What the calling thread itself has slept of it: a wait that holds that thread.
+    static uint64_t virtualSleptHere();
     // Wall time: real unless fixed (tests fix it for deterministic time records).
     static void fixWallTime(std::time_t seconds);          // 0 = real time again
     static std::time_t fixedWallTime();

@@ -38,8 +38,9 @@ TEST(SimFiles, BoardPathsLandUnderTheDataRootAndAreMovedCopiedAndRemovedThere)
     EXPECT_TRUE(root.readFile("/data/a/file") == "hello" && !root.exists("/data/a/file.tmp"));
     ASSERT_TRUE(board::Files::copy("/data/a/file", "/data/b"));
     EXPECT_EQ(root.readFile("/data/b"), "hello");
-    ASSERT_TRUE(board::Files::makeDirs("/data/dir") && board::Files::move("/data/b", "/data/dir"));
-    EXPECT_TRUE(root.readFile("/data/dir/b") == "hello" && !root.exists("/data/b"));
+    // A move replaces a file or fails: never into a folder standing at the target.
+    ASSERT_TRUE(board::Files::makeDirs("/data/dir") && !board::Files::move("/data/b", "/data/dir") && board::Files::move("/data/b", "/data/c"));
+    EXPECT_TRUE(root.readFile("/data/c") == "hello" && !root.exists("/data/b") && !root.exists("/data/dir/b"));
     ASSERT_TRUE(board::Files::remove("/data/a"));
     EXPECT_TRUE(!root.exists("/data/a/file") && sim::Journal::shellCommands().empty());
 }

@@ -15,6 +15,7 @@
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
 #include "scaler/c331_manage.h"
+#include "tests/protocol/file_frames.h"
 #include "tests/support/PcFrame.h"
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/TestRoot.h"
@@ -30,9 +31,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <regex>
 
 // How RapidCheck shows a failing case's texts and values.
 void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
@@ -77,11 +81,12 @@ struct Store {
     std::function<int()> store;            // told "stored" 1, "not stored" 0, nothing told -1
     std::function<int()> stored;           // from the files alone: 0 old, 1 new, -1 neither
     std::function<bool(int)> restart;      // the next start loads that state, without error
-    std::vector<std::string> temps;        // where its temporary files go
+    std::vector<std::string> paths;        // its files (a temporary's name: its target's and .tmp, .edit)
     std::function<bool()> retry = nullptr; // a refused change is kept and this stores it
     bool erasedBetween = false;            // erased in place, then programmed: "none" (2) between
     std::string keeps = "";                // a settings file whose other entries stay as they were
     QStringList sets = {};                 // the keys of that file the store sets
+    std::function<bool(const std::string&)> loadsNone = nullptr;   // a start with this target damaged loads none of it
 };
 
 // A flash block as read back: 1 the new one, 0 the old one, 2 none (not marked), -1 anything else.
@@ -322,9 +327,9 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
          [&] { g_app_reset_flag = 0; const int status = message_deal().RegUpdate0E(0, 1); return g_app_reset_flag = 0, 1 - status; },
          [&] {
              const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
-             return !image || file(kLoader).find("keep=1\n") == std::string::npos ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
+             return !image ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
          },
-         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", kLoader + ".edit"}, nullptr, false, kLoader,
+         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", "/data/app/kelM57N"}, nullptr, false, kLoader,
          {"app-1/app_path", "app-1/app_name"}},
         {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
          [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
@@ -377,6 +382,20 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                       [&] { return !file(cloudCode).empty() ? 0 : file(cloudSet) == record("WXYZ") ? 1 : -1; },
                       [&](int now) { return md.p_message_deal_4g->get_4G_property() == 0 && cloudId() == (now ? "WXYZ" : "OLD!"); },
                       {cloudSet + ".tmp"}});
+    // A name file from the PC replaces the stored one, through a staging file beside it.
+    const std::string alias = "/data/configs/alias.json", names = "{\"namelist\":{\"n\":\"hall\"}}";
+    const Bytes nameBytes(names.begin(), names.end());
+    stores.push_back({"alias names from the PC", [&] { put(alias, "{\"namelist\":{}}"), start(), FileBufOwner::reset(); },
+                      [&] {
+                          deal(0xC0, fileframes::start("ALIS", 0, uint32_t(names.size()))), deal(0xC0, fileframes::block(0, nameBytes, 0, names.size()));
+                          const Bytes end = deal(0xC0, fileframes::end(fileframes::md5Of(nameBytes)));
+                          return end.size() == 3 && end[1] == 3 && end[0] < 2 ? 1 - end[0] : -9;
+                      },
+                      [&] { return file(alias) == names ? 1 : file(alias) == "{\"namelist\":{}}" ? 0 : -1; },
+                      [&](int now) { return start(), file(alias) == (now ? names : "{\"namelist\":{}}"); }, {"/data/configs/.upload.part.tmp", alias}});
+    for (Store& row : stores)
+        row.loadsNone = std::string(row.name).rfind("user mode", 0) ? row.loadsNone : [&](const std::string& path) { return path != kMode || (start(), !para()->KelUserModeSaved(9)); };
+    std::map<std::string, int> spread;
     for (const Store& row : stores) {
         uint64_t steps = 0;
         const auto attempt = [&](const std::function<void()>& arm) {
@@ -404,12 +423,49 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
             EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
             EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
         }
-        for (const std::string& temp : row.temps) {
-            const int told = attempt([&] { fs::create_directories(root.host(temp) + "/x"); });
-            fs::remove_all(root.host(temp));
-            EXPECT_TRUE(told <= 0 && row.stored() == 0 && keepsOthers(row) && row.restart(0)) << row.name << ": a folder at " << temp;
-        }
+        // What a disc may hold where the store goes: at its temporary files (its own, cleared), its
+        // targets (a folder is refused and stays; anything else is replaced) and in their folders'
+        // place. The program runs on, and the answer is what the next start loads.
+        std::map<std::string, std::string> full;   // path: each file as the whole store left it; folders ""
+        std::regex temporary("\\.(tmp|edit|part)$"), named("\\.(tmp|edit)$");
+        for (std::string path : (attempt([] {}), row.paths))
+            for (; full.emplace(fs::path(path).parent_path(), "\n").first, full[path] = fs::is_regular_file(root.host(path)) ? file(path) : "",
+                 std::regex_search(path, named);)
+                path.erase(path.rfind('.'));
+        for (const auto& [path, whole] : full)
+            for (const std::string kind : {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short"}) {
+                const bool scratch = std::regex_search(path, temporary), folder = kind == "folder", settings = path == row.keeps, place = whole == "\n";
+                const std::string host = root.host(path), role = place ? "a folder's place" : scratch ? "temporary" : "target";
+                const auto plant = [&, kind = kind] {
+                    const std::string now = fs::is_regular_file(host) ? file(path) : "", cut = whole.substr(0, settings ? whole.rfind('\n', whole.size() / 2) + 1 : whole.size() / 2);
+                    if (place || folder || kind == "dangling link")
+                        fs::remove_all(host), folder ? root.writeFile(path + "/x", "x") : kind == "dangling link" ? fs::create_symlink(root.host("/outside/nowhere"), host) : root.writeFile(path, cut);
+                    else
+                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? cut : (settings ? now : "") +
+                                                                                 (kind == "stray lines" ? "\n# a comment\nstray line\n[config\n" : "stray\xff\xfe\x80\xc3(\n"));
+                    if (settings && !folder)
+                        kept[path] = fresh(path);
+                };
+                if (place && kind != "dangling link" && kind != "empty")   // a file or a link there
+                    continue;
+                const int told = attempt(plant);
+                ++spread[role + ": " + kind];
+                if (place)
+                    EXPECT_TRUE(told < 0 || (told == 1) == (row.stored() == 1)) << row.name << ": " << kind << " in the place of " << path;
+                else if (folder && scratch && path.find(".part") + 5 == path.size())   // the PC's staging file: refused
+                    EXPECT_TRUE(told == 0 && row.stored() == 0) << row.name << ": a folder at " << path;
+                else if (folder && !scratch)
+                    EXPECT_TRUE(told != 1 && fs::is_regular_file(host + "/x")) << row.name << ": a folder at " << path;
+                else
+                    EXPECT_TRUE(told != 0 && row.stored() == 1 && keepsOthers(row) && row.restart(1)) << row.name << ": " << kind << " at " << path;
+                EXPECT_TRUE(!row.loadsNone || folder || scratch || place || kind == "dangling link" || (row.before(), plant(), row.loadsNone(path)))
+                    << row.name << ": a start with " << kind << " at " << path;
+                EXPECT_TRUE((start(), !fs::exists(root.host("/outside/nowhere")))) << row.name << ": a start after " << kind << " at " << path;
+                fs::remove_all(host), fs::remove_all(root.host("/outside"));
+            }
     }
+    for (const auto& [what, n] : spread)
+        std::printf("store walk: %s, %d cases\n", what.c_str(), n);
 }
 
 // Apply and save stores the parameter file after the reply: a /data that cannot take it is

@@ -121,10 +121,10 @@ TEST(UtilsFiles, ChangeFileFormatStripsCrAndByteOrderMarks)
 {
     kel_test::TestRoot root;
     root.writeFile("/data/a b;rm -rf x.txt", "\xEF\xBB\xBFline1\r\nline2\r\nmid\xEF\xBB\xBF" "end\r");
-    // A missing file; a name a shell would split, rewritten in place without any shell.
-    EXPECT_EQ((std::vector<int>{Utils::change_file_formt("/data/missing.txt"), Utils::change_file_formt("/data/a b;rm -rf x.txt"),
-                                int(sim::Journal::shellCommands().size())}),
-              (std::vector<int>{-1, 0, 0}));
+    // A missing file, a folder; a name a shell would split, rewritten in place without any shell.
+    EXPECT_EQ((std::vector<int>{Utils::change_file_formt("/data/missing.txt"), Utils::change_file_formt("/data"),
+                                Utils::change_file_formt("/data/a b;rm -rf x.txt"), int(sim::Journal::shellCommands().size())}),
+              (std::vector<int>{-1, -1, 0, 0}));
     EXPECT_EQ(root.readFile("/data/a b;rm -rf x.txt"), "line1\nline2\nmidend\r");
 }
 

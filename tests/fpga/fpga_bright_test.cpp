@@ -217,7 +217,10 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
             mode = m == 255 ? -1 : m, value = hand(m) ? fpgaOf(b[9], m) : value, handSince = false;
             return b;
         };
-        FpgaModel::setReg(0, 0, 0);
+        // Each case begins as a start: the screen shows the block's brightness.
+        for (int w = fpga_manage::CHG_VMF_GROUP; w <= fpga_manage::CHG_BRI_MISS; ++w)
+            g_change[w] = 0;
+        FpgaModel::setReg(0, 0, 0), FpgaModel::setReg(0, 6, uint8_t(std::min<int>(para->ram16(KelRamPara::kBrightness), 100) * 255 / 100));
         fpga_manage::MCU_REG_func[0][0] = 0;
         KelRamPara::put16(para->ram + KelRamPara::kScreenDark, 0);
         sim::FunctionCardModel::setLightSensor(0, 1, valid, uint8_t(suggested));
@@ -307,7 +310,14 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
                 sim::ReceivingCardModel::setFault(0, 2, sim::ReceivingCardModel::Fault::Silent);
                 g_send_para.post(1);
             } else if (m.what == kRestart) {
-                kept = stored, schedule = storedSchedule, reload = 1, seen.insert("a restart");
+                kept = stored, schedule = storedSchedule, reload = 1, seen.insert("a restart in mode " + std::to_string(mode));
+                // A fresh process, whose start in sensor mode shows the block's brightness (the screen held
+                // it too) and steps on from it.
+                const int shown = std::min<int>(para->ram16(KelRamPara::kBrightness), 100) * 255 / 100;
+                for (int w = fpga_manage::CHG_VMF_GROUP; w <= fpga_manage::CHG_BRI_MISS && mode == 2; ++w)
+                    g_change[w] = 0;
+                if (mode == 2)
+                    FpgaModel::setReg(0, 6, uint8_t(shown)), observe([&] { manager->record_bright_change(), manager->Brightness_hand_dealwith(); }, minuteBefore, shown);
                 manager->onoff_count = 0, manager->record_onoff_time(2), manager->bri_reload = 1;
             }
             now += m.minutes * 60;

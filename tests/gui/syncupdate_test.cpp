@@ -172,37 +172,46 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
         for (; !stop; std::this_thread::yield())
             m->c331manage_pass(), m->pass_wake.pauseMs(1);
     });
+    // User-mode slots saved, empty with a stale file, neither: an apply of register 11 with mask 4
+    // rewrites the files of the saved, removes those of the empty and leaves the others alone.
+    for (int i = 0; i < 16; ++i)
+        para->mode_slot[i][0] = para->mode_slot[i][1] = uint8_t("\xAA\xFF"[i % 3]), para->mode_slot[i][100] = 0x5D,
+        i % 3 == 1 ? root.writeFile(P::mode_file_name(i + 1), "stale") : void();
+    std::atomic<int> enough{0}, last[2] = {{0}, {0}};   // the PCs apply until the four holds are served, under any load
+    const uint64_t sleptBefore = sim::SimBoard::virtualSleptHere();
     std::vector<std::thread> pcs;
     for (int pc = 0; pc < 2; ++pc)
         pcs.emplace_back([&, pc] {
-            for (int i = 0; i < 40; ++i) {   // once its last apply was taken: window pc's x, then register 11
+            for (int i = 0; !enough; ++i) {   // once its last apply was taken: window pc's x, then register 11
                 for (int n = 0; n < 1000000 && m->c331_apply_flag; ++n)
                     std::this_thread::yield();
                 const uint8_t x[2] = {uint8_t(8 * i), uint8_t(pc)};
                 para->KelRamParaDeal(x, 2, P::kLayers + P::kLayerSize * pc + P::kLayerWindow);
-                P::lock_block(), m->raise_apply_flag(1);   // register 11: under the block's lock
+                last[pc] = pc << 8 | x[0];
+                P::lock_block(), m->raise_apply_flag(i % 4 == 3 ? 2 : 1);   // register 11: under the block's lock
             }
         });
     // Each hold: the LCD's block copy and a PC's capture while the scaler is in its apply.
-    std::vector<uint64_t> served;   // device time from the LCD's request to the capture's reply
+    std::vector<uint64_t> served;   // device time this thread waited from the LCD's request to the capture's reply
     auto copy = std::make_unique<P::BlockCopy>();
     for (std::unique_lock<std::mutex> lk(hold.m); served.size() < 4; hold.fresh = 1) {
         if (!hold.cv.wait_for(lk, std::chrono::seconds(10), [&] { return hold.held == 1; }))
             break;   // no apply held again: nothing was served in one
         lk.unlock();
-        const uint64_t t0 = sim::SimBoard::virtualMicroseconds();
+        const uint64_t t0 = sim::SimBoard::virtualSleptHere();
         para->copy_block(*copy);   // what LockWindow::fresh_block takes
         auto capture = std::async(std::launch::async, [] { return message_deal::capture_screen(); });
         while (capture.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         lk.lock();
-        served.push_back(hold.held == 1 ? sim::SimBoard::virtualMicroseconds() - t0 : ~0ull);
+        served.push_back(hold.held == 1 ? sim::SimBoard::virtualSleptHere() - t0 : ~0ull);
         hold.held = 0, hold.cv.notify_all(), lk.unlock();
         for (int n = 0; n < 1000000 && para->scaler_applying; ++n)
             std::this_thread::yield();   // the next hold: in the next apply
         lk.lock();
     }
-    EXPECT_EQ(served, std::vector<uint64_t>(4, 0));   // no device time passed: within any bound
+    EXPECT_EQ(served, std::vector<uint64_t>(4, 0));   // no device time waited: within any bound
+    enough = 1;
     std::for_each(pcs.begin(), pcs.end(), [](std::thread& pc) { pc.join(); });
     // At rest once the load stops: what was queued while this thread took no events is one
     // notification, not one per apply; then nothing is left, and the file holds the block.
@@ -210,13 +219,17 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
     for (int n = 0; n < 100000 && (m->c331_apply_flag || para->scaler_applying || para->notes_waiting); ++n)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     stop = true, scaler.join(), sim::SpiBusModel::attach(0, hold.chip), kel_test::settle();
+    const uint64_t slept = sim::SimBoard::virtualSleptHere() - sleptBefore;   // the mode files: on another thread
+    int modeFiles = (P::wait_mode_files(), 0);
+    for (int n = 1; n <= 16; ++n)
+        modeFiles += n % 3 == 1 ? root.readFile(P::mode_file_name(n)).substr(0, 101) == "\xAA\xAA" + std::string(98, 0) + "\x5D" : !root.exists(P::mode_file_name(n));
     para->copy_block(*copy);
     EXPECT_EQ((std::vector<int>{m->c331_apply_flag, para->scaler_applying, para->pc_edit_pending, int(para->notes_waiting),
                                 notes - notesAtStop <= 2 && queuedAtStop <= 1, copy->ram16(P::kLayers + P::kLayerWindow),
-                                copy->ram16(P::kLayers + P::kLayerSize + P::kLayerWindow),
+                                copy->ram16(P::kLayers + P::kLayerSize + P::kLayerWindow), int(slept), modeFiles,
                                 std::memcmp(paraFile().data(), "\xAA\xAA", 2), std::memcmp(paraFile().data() + 2, copy->ram + 768, 3328),
                                 std::memcmp(copy->saved, copy->ram, 4096)}),
-              (std::vector<int>{0, 0, 0, 0, 1, (8 * 39) % 256, 0x100 + (8 * 39) % 256, 0, 0, 0}));
+              (std::vector<int>{0, 0, 0, 0, 1, last[0], last[1], 0, 16, 0, 0, 0}));
     std::printf("applies notified %d, queued at the end of the load %d\n", notes.load(), queuedAtStop);
 }
 
@@ -252,28 +265,11 @@ TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApplyAndOnlyFo
     }
 }
 
-TEST_F(ChangeNotification, CodeTwoResynchronisesTheUserModeFiles)
+// What code 2 does to the user-mode files: the threads test above. Other codes leave them alone.
+TEST_F(ChangeNotification, OnlyCodeTwoResynchronisesTheUserModeFiles)
 {
-    // Slot 0 saved without a file; slot 1 empty with a stale file; slot 2 neither.
-    para->mode_slot[0][0] = 0xAA;
-    para->mode_slot[0][1] = 0xAA;
-    para->mode_slot[0][10] = 0x42;
-    para->mode_slot[1][0] = 0xFF;
-    para->mode_slot[1][1] = 0xFF;
-    root.writeFile("/data/modes/custom_mode2", std::string(4096, '\x11'));
-    para->mode_slot[2][0] = 0x00;
-    para->mode_slot[2][1] = 0x00;
-    P::put16(para->ram + P::kModeSaveRequest, 0);
-
-    notify(2);
-    const std::string slot0 = root.readFile("/data/modes/custom_mode1");
-    ASSERT_EQ(slot0.size(), 4096u);
-    EXPECT_EQ((std::vector<int>{uint8_t(slot0[10]), para->ram16(P::kModeSaveRequest)}), (std::vector<int>{0x42, 0}));
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode2") || root.exists("/data/modes/custom_mode3"));
-
-    // Other codes leave the mode files alone.
-    std::filesystem::remove(root.host("/data/modes/custom_mode1"));
-    notify(1);
+    para->mode_slot[0][0] = para->mode_slot[0][1] = 0xAA;
+    notify(1), P::wait_mode_files();
     EXPECT_FALSE(root.exists("/data/modes/custom_mode1"));
 }
 
