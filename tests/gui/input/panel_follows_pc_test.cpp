@@ -157,16 +157,18 @@ struct Model {
     std::array<int, 3> edidOpened{};
     QString rate, rateBefore;          // the rate the edit shows, and before its choice opened
     bool sixty = false, sixtyBefore = false, edited = false;
-    void pc_changed()
+    // The crop and EDID panels compare with the block itself when OK is pressed; the input
+    // screen learns of a window switched off with the notification.
+    void pc_changed(bool crops = true, bool windows = true)
     {
-        if (held && !lost) {
+        if (crops && held && !lost) {
             lost = true;
             for (const Crop& c : crops_of(heldPort))
                 lost = lost && !(c.number == crop.number && c.rect == crop.rect);
         }
-        if (window >= 0 && !shown(window))
+        if (windows && window >= 0 && !shown(window))
             window = -1;
-        if (edid && g_edidset)
+        if (crops && edid && g_edidset)
             for (int f = 0; f < 3; ++f)
                 edidLost = edidLost || r16(P::kEdid + 6 * g_edidset->source_id + 2 * f) != edidOpened[size_t(f)];
     }
@@ -458,7 +460,7 @@ void pc_step(Model& m)
     }
     ++g_seen[seen];
     RC_LOG() << "pc " << kind << " window " << w << " port " << port << " crop record " << pick.record << (g_pending ? " pending" : "") << "\n";
-    m.pc_changed();
+    m.pc_changed(true, !g_pending);
 }
 
 // Whether the block differs from before only within the given ranges (offset, length).
@@ -543,13 +545,17 @@ bool press(Model& m, PanelKey key)
     for (int s = 0; s < P::kModeSlots; ++s)
         wrote = wrote || !std::equal(kept[size_t(s)].begin(), kept[size_t(s)].end(), para()->mode_slot[s]);
     RC_ASSERT(only_changed(before, allowed));
+    Block after;   // as the key left it: a PC's save request awaiting its apply comes after it
+    std::memcpy(after.data(), para()->ram, after.size());
     // The lock icon shows the word the key wrote, before any notification redraws it.
     RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
                mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
     // What was written is applied and notified, as the scaler does; a PC's write awaiting
     // its apply goes with it.
-    if (wrote || g_pending || P::pInstance()->apply_pending())
+    if (wrote || g_pending || P::pInstance()->apply_pending()) {
         notify(g_pending == 103 ? 103 : 1);
+        m.pc_changed(false, true);
+    }
     kel_test::settle();
 
     if (page == 7) {
@@ -647,20 +653,21 @@ bool press(Model& m, PanelKey key)
             m.edid = false;
     } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 0 && wrote) {
         // A recall loads the slot the operator saw, and names it.
-        RC_ASSERT(std::memcmp(para()->ram + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0);
-        RC_ASSERT(r16(P::kCurrentMode) == mode + 1);
+        RC_ASSERT(std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0);
+        RC_ASSERT(P::get16(after.data() + P::kCurrentMode) == mode + 1);
         ++g_seen["mode recalled on the panel"];
     } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 1 && wrote) {
-        RC_ASSERT((!slot_saved(mode) && r16(P::kCurrentMode) != mode + 1));
+        RC_ASSERT((!slot_saved(mode) && P::get16(after.data() + P::kCurrentMode) != mode + 1));
         ++g_seen["mode deleted on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 0 && menu == 4) {
         RC_ASSERT(r16(P::kKeyLock) == (P::get16(before.data() + P::kKeyLock) ? 0 : 1));
         ++g_seen["keys locked or freed on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 2 && wrote) {
         // A recall loads the slot as it was; a save stores the block into the slot chosen.
-        RC_ASSERT((!calling || std::memcmp(para()->ram + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0));
-        RC_ASSERT((calling || (slot_saved(mode) && std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[mode] + 2, P::kModeAreaLength) == 0)));
-        RC_ASSERT(r16(P::kCurrentMode) == mode + 1);
+        RC_ASSERT((!calling || (std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0 &&
+                                P::get16(after.data() + P::kCurrentMode) == mode + 1)));
+        RC_ASSERT((calling || (slot_saved(mode) && std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[mode] + 2, P::kModeAreaLength) == 0 &&
+                               r16(P::kCurrentMode) == mode + 1)));
         ++g_seen[calling ? "mode recalled from the tool bar" : "mode saved from the tool bar"];
     }
     if (wrote)
