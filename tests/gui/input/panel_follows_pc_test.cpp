@@ -157,20 +157,20 @@ struct Model {
     std::array<int, 3> edidOpened{};
     QString rate, rateBefore;          // the rate the edit shows, and before its choice opened
     bool sixty = false, sixtyBefore = false, edited = false;
-    // The crop and EDID panels compare with the block itself when OK is pressed; the input
-    // screen learns of a window switched off with the notification.
-    void pc_changed(bool crops = true, bool windows = true)
+    // What the screens learn with a notification (a PC's write awaiting its apply is seen by
+    // a key that reads the block, which hands the block as it found it).
+    void pc_changed(const uint8_t* ram)
     {
-        if (crops && held && !lost) {
+        if (held && !lost) {
             lost = true;
-            for (const Crop& c : crops_of(heldPort))
+            for (const Crop& c : crops_of(heldPort, ram))
                 lost = lost && !(c.number == crop.number && c.rect == crop.rect);
         }
-        if (windows && window >= 0 && !shown(window))
+        if (window >= 0 && !shown(window))
             window = -1;
-        if (crops && edid && g_edidset)
+        if (edid && g_edidset)
             for (int f = 0; f < 3; ++f)
-                edidLost = edidLost || r16(P::kEdid + 6 * g_edidset->source_id + 2 * f) != edidOpened[size_t(f)];
+                edidLost = edidLost || r16(P::kEdid + 6 * g_edidset->source_id + 2 * f, ram) != edidOpened[size_t(f)];
     }
 };
 
@@ -460,7 +460,8 @@ void pc_step(Model& m)
     }
     ++g_seen[seen];
     RC_LOG() << "pc " << kind << " window " << w << " port " << port << " crop record " << pick.record << (g_pending ? " pending" : "") << "\n";
-    m.pc_changed(true, !g_pending);
+    if (!g_pending)
+        m.pc_changed(para()->ram);
 }
 
 // Whether the block differs from before only within the given ranges (offset, length).
@@ -553,8 +554,9 @@ bool press(Model& m, PanelKey key)
     // What was written is applied and notified, as the scaler does; a PC's write awaiting
     // its apply goes with it.
     if (wrote || g_pending || P::pInstance()->apply_pending()) {
+        if (g_pending)
+            m.pc_changed(before.data());
         notify(g_pending == 103 ? 103 : 1);
-        m.pc_changed(false, true);
     }
     kel_test::settle();
 
@@ -573,7 +575,7 @@ bool press(Model& m, PanelKey key)
             m.held = true, m.lost = false, m.heldPort = g_inputcut->source_id, m.crop = crops[size_t(place - 1)];
             for (const Crop& c : crops_of(m.heldPort))
                 m.crop = c.number == m.crop.number ? c : m.crop;
-            m.pc_changed();
+            m.pc_changed(para()->ram);
         }
         if (!write || (t == 3 && m.lost)) {
             RC_ASSERT(changed.empty());
@@ -641,13 +643,16 @@ bool press(Model& m, PanelKey key)
             m.rate = m.rateBefore, m.sixty = m.sixtyBefore;
         } else if (t == 1 && key == PanelKey::Ok && line == 5) {
             const bool changed = std::memcmp(before.data() + at, para()->ram + at, 6) != 0;
-            RC_ASSERT((!changed || !m.edidLost));
+            bool timingAsOpened = true;   // Save compares the block with the timing the edit opened on
+            for (int f = 0; f < 3; ++f)
+                timingAsOpened = timingAsOpened && P::get16(before.data() + at + 2 * f) == m.edidOpened[size_t(f)];
+            RC_ASSERT((!changed || timingAsOpened));
             RC_ASSERT((!changed || (QStringList{QString::number(r16(at)), QString::number(r16(at + 2)), QString::number(r16(at + 4))} ==
                                     QStringList{QString::number(fields[0].toShort()), QString::number(fields[1].toShort()), m.rate})));
             // What an EDID timing can describe: 1 to 4095 square, 30 or 60 Hz or the rate the input had.
             RC_ASSERT((!changed || (r16(at) >= 1 && r16(at) <= 4095 && r16(at + 2) >= 1 && r16(at + 2) <= 4095 &&
                                     (r16(at + 4) == 30 || r16(at + 4) == 60 || r16(at + 4) == m.edidOpened[2]))));
-            ++g_seen[changed ? "EDID saved on the panel" : m.edidLost ? "refused: the EDID was changed" : "EDID save refused or unchanged"];
+            ++g_seen[changed ? "EDID saved on the panel" : !timingAsOpened ? "refused: the EDID was changed" : "EDID save refused or unchanged"];
         }
         if (!g_edidset || g_edidset->ui_seltype == 0)
             m.edid = false;
