@@ -493,14 +493,13 @@ void InputChoose::language_changed()
     kel_fit_text(ui->button_inputcut,
                  kel_text("输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"), 8);
     kel_fit_text(ui->button_EDID, kel_text("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"), 8);
+    initSource();   // the entries say "No signal" and "Using" in the language too, also beneath another screen
 }
 
 void InputChoose::syncUpdate(int code)
 {
     KelRamPara* p = KelRamPara::pInstance();
-    // A new language re-texts the entries too ("No signal", "Using"): the panel is redrawn.
-    const bool retexted = p->KelLanguageChanged();
-    if (retexted)
+    if (p->KelLanguageChanged())
         language_changed();
     drawn_.take_live();
     auto differs = [this](int offset, int length) { return drawn_.changed(offset, length); };
@@ -516,7 +515,7 @@ void InputChoose::syncUpdate(int code)
             input_source_changed(char(w));
     }
     const bool sourceChanged = cropsChanged || differs(P::kLayers + P::kLayerSize * image_id + P::kLayerSource, 2);
-    const bool formatChanged = !sourceChanged && (retexted || differs(P::kInputStatus + 6 * source_number, 6));
+    const bool formatChanged = !sourceChanged && differs(P::kInputStatus + 6 * source_number, 6);
     if (cropsChanged)
         p->KelCropSourceInit();
 

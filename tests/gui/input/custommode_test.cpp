@@ -115,39 +115,6 @@ TEST_F(InputScreenTest, PreviewOfASavedMode)
     delete m;
 }
 
-TEST_F(InputScreenTest, InvokeLoadsTheModeAndDeleteClearsTheCurrentNumber)
-{
-    save_mode_three();
-    ASSERT_EQ(para()->mode_file_write(2, 0), 1);
-    ASSERT_TRUE(root.exists("/data/modes/custom_mode3"));
-
-    CustomMode* m = open_screen();
-    kel_test::pressKeys({PanelKey::Right, PanelKey::Right});
-    const int selected = g_mode_select;
-    kel_test::pressKey(PanelKey::Ok, 1, m);
-    EXPECT_EQ((std::vector<int>{selected, m->edit_state, m->ui->Button_use->styleSheet().contains(kFocus)}), (std::vector<int>{2, 1, 1}));
-    // Without More: Invoke and Delete only.
-    for (int i = 0; i < 3; ++i) {   // Right to Delete, Right wraps to Invoke, Left back to Delete
-        kel_test::pressKey(i < 2 ? PanelKey::Right : PanelKey::Left, i % 2, m);
-        EXPECT_EQ((std::vector<int>{m->button_select, m->ui->Button_delete->styleSheet().contains(kFocus)}), (std::vector<int>{i != 1, i != 1})) << i;
-    }
-    // Back returns to slot selection without closing.
-    kel_test::pressKey(PanelKey::Back, 0, m);
-    EXPECT_EQ(std::make_tuple(int(m->edit_state), g_custommode), std::make_tuple(0, m));
-
-    kel_test::pressKeys({PanelKey::Ok, PanelKey::Ok});   // Invoke, applied
-    EXPECT_EQ(apply_flag(), 1);
-
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-    kel_test::pressKeys({PanelKey::Ok, PanelKey::Right, PanelKey::Ok});   // Delete
-    // File gone, slot empty, no current mode, applied, the blank label instead of the in-use one.
-    EXPECT_EQ((std::vector<int>{root.exists("/data/modes/custom_mode3"), para()->KelUserModeSaved(2), para()->ram16(P::kCurrentMode), apply_flag(),
-                                m->ui->label_blank->isVisibleTo(m),
-                                m->ui->label_using->isVisibleTo(m)}),
-              (std::vector<int>{0, 0, 0, 1, 1, 0}));
-    delete m;
-}
-
 TEST_F(InputScreenTest, MoreShowsTheOverlayOfTheMode)
 {
     save_mode_three();

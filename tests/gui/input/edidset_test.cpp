@@ -31,40 +31,6 @@ void set_edid(int input, unsigned w, unsigned h, unsigned hz)
 
 } // namespace
 
-TEST_F(InputScreenTest, EdidInputChoiceAndSave)
-{
-    set_edid(1, 1920, 1080, 60);
-    set_edid(0, 1280, 720, 50);
-    mark_saved();
-    EDIDset* e = open_edid();
-    EXPECT_EQ((QStringList{e->card_format->text(), e->card_type->property("iconPath").toString()}), (QStringList{"1920x1080@60Hz", ":/png/HDMI13.png"}));
-    kel_test::pressKey(PanelKey::Left, 0, e);   // HDMI1 -> DVI
-    EXPECT_EQ((QStringList{QString::number(e->source_id), e->card_format->text(), e->card_type->property("iconPath").toString()}),
-              (QStringList{"0", "1280x720@50Hz", ":/png/DVI.png"}));
-    kel_test::pressKey(PanelKey::Right, 1, e);
-    EXPECT_EQ(e->source_id, 1);
-
-    kel_test::pressKey(PanelKey::Ok, 0, e);
-    EXPECT_EQ(std::make_tuple(int(e->ui_seltype), e->ui->frame_add->isVisibleTo(e), e->ui->label_edid_source->text()),
-              std::make_tuple(1, true, QString("EDID source:HDMI1")));
-    EXPECT_EQ((QStringList{kel_test::typeOnKeypad("3840"), e->ui->lineEdit_W->text()}), (QStringList{"W", "3840"}));
-    kel_test::pressKey(PanelKey::Right);
-    EXPECT_EQ(kel_test::typeOnKeypad("2160"), "H");
-    // Refresh: toggled with left/right, kept by OK. Left from the rate reaches Save.
-    kel_test::pressKeys({PanelKey::Right, PanelKey::Ok, PanelKey::Left, PanelKey::Ok, PanelKey::Left, PanelKey::Left, PanelKey::Left});
-    EXPECT_EQ(e->ui_line_select, 5);
-    kel_test::pressKey(PanelKey::Ok);
-    // Back on the list; input 1's width, height and rate; applied.
-    EXPECT_EQ((std::vector<int>{e->ui_seltype, para()->ram16(P::kEdid + 6), para()->ram16(P::kEdid + 8), para()->ram16(P::kEdid + 10),
-                                apply_flag()}),
-              (std::vector<int>{0, 3840, 2160, 30, 1}));
-    EXPECT_EQ(e->card_format->text(), "3840x2160@30Hz");
-    // Closed: the input list and the card take the keys again, orange.
-    EXPECT_EQ(e->frame_source->styleSheet(), "#frame_source{border:1px solid rgb(255,171,84);}");
-    EXPECT_TRUE(e->frame_select->styleSheet().contains("border-top-color:rgb(255,171,84)"));
-    delete e;
-}
-
 TEST_F(InputScreenTest, EdidOutOfRangeValuesAreRefused)
 {
     set_edid(1, 1920, 1080, 60);

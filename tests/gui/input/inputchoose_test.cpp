@@ -30,13 +30,6 @@ int badges(InputChoose* c)
     return c->frame->findChildren<QLabel*>(QStringLiteral("badge")).size();
 }
 
-// Presses OK with the toast it opens answered by 300 ticks.
-void ok_with_toast()
-{
-    kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
-    kel_test::pressKey(PanelKey::Ok);
-}
-
 } // namespace
 
 TEST_F(InputScreenTest, WindowRowRingsThroughWindowsAndButtons)
@@ -103,21 +96,6 @@ TEST_F(InputScreenTest, SwitchingAWindowToAnInputAndToACrop)
     ASSERT_NE(format, nullptr);
     EXPECT_EQ(format->text(), "1920x1080@60Hz");
 
-    kel_test::pressKey(PanelKey::Ok);   // into the panel, cursor on the input itself
-    EXPECT_EQ((std::vector<int>{c->ui_seltype, c->ui_select}), (std::vector<int>{2, 0}));
-    ok_with_toast();
-    EXPECT_EQ(std::make_tuple(para()->ram16(layer(2) + P::kLayerSource), para()->ram16(layer(1) + P::kLayerSource), apply_flag(), badges(c),
-                              c->image_label[2]->text()), std::make_tuple(0x0002, 0, 1, 1, QString("HDMI2")));
-
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-    kel_test::pressKey(PanelKey::Right);
-    ok_with_toast();
-    // The crop record as source, applied, the panel stays open.
-    EXPECT_EQ(std::make_tuple(std::vector<int>{para()->ram16(layer(2) + P::kLayerSource), apply_flag(), c->ui_seltype}, c->image_label[2]->text()),
-              std::make_tuple(std::vector<int>{0x8000, 1, 2}, QString("HDMI2\n_Crop1")));
-
-    kel_test::pressKeys({PanelKey::Back, PanelKey::Back});
-    EXPECT_EQ(c->ui_seltype, 0);
     delete c;
 }
 

@@ -74,8 +74,6 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
     EXPECT_EQ(card_names(c), QStringList({"Cam", "HDMI1_crop1"}));
     delete c;
-
-    delete c;
 }
 
 TEST_F(InputScreenTest, CropListPagesSixItems)

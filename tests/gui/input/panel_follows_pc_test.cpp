@@ -157,18 +157,20 @@ struct Model {
     std::array<int, 3> edidOpened{};
     QString rate, rateBefore;          // the rate the edit shows, and before its choice opened
     bool sixty = false, sixtyBefore = false, edited = false;
-    void pc_changed()
+    // What the screens learn with a notification (a PC's write awaiting its apply is seen by
+    // a key that reads the block, which hands the block as it found it).
+    void pc_changed(const uint8_t* ram)
     {
         if (held && !lost) {
             lost = true;
-            for (const Crop& c : crops_of(heldPort))
+            for (const Crop& c : crops_of(heldPort, ram))
                 lost = lost && !(c.number == crop.number && c.rect == crop.rect);
         }
         if (window >= 0 && !shown(window))
             window = -1;
         if (edid && g_edidset)
             for (int f = 0; f < 3; ++f)
-                edidLost = edidLost || r16(P::kEdid + 6 * g_edidset->source_id + 2 * f) != edidOpened[size_t(f)];
+                edidLost = edidLost || r16(P::kEdid + 6 * g_edidset->source_id + 2 * f, ram) != edidOpened[size_t(f)];
     }
 };
 
@@ -458,7 +460,8 @@ void pc_step(Model& m)
     }
     ++g_seen[seen];
     RC_LOG() << "pc " << kind << " window " << w << " port " << port << " crop record " << pick.record << (g_pending ? " pending" : "") << "\n";
-    m.pc_changed();
+    if (!g_pending)
+        m.pc_changed(para()->ram);
 }
 
 // Whether the block differs from before only within the given ranges (offset, length).
@@ -543,13 +546,18 @@ bool press(Model& m, PanelKey key)
     for (int s = 0; s < P::kModeSlots; ++s)
         wrote = wrote || !std::equal(kept[size_t(s)].begin(), kept[size_t(s)].end(), para()->mode_slot[s]);
     RC_ASSERT(only_changed(before, allowed));
+    Block after;   // as the key left it: a PC's save request awaiting its apply comes after it
+    std::memcpy(after.data(), para()->ram, after.size());
     // The lock icon shows the word the key wrote, before any notification redraws it.
     RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
                mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
     // What was written is applied and notified, as the scaler does; a PC's write awaiting
     // its apply goes with it.
-    if (wrote || g_pending || P::pInstance()->apply_pending())
+    if (wrote || g_pending || P::pInstance()->apply_pending()) {
+        if (g_pending)
+            m.pc_changed(before.data());
         notify(g_pending == 103 ? 103 : 1);
+    }
     kel_test::settle();
 
     if (page == 7) {
@@ -567,7 +575,7 @@ bool press(Model& m, PanelKey key)
             m.held = true, m.lost = false, m.heldPort = g_inputcut->source_id, m.crop = crops[size_t(place - 1)];
             for (const Crop& c : crops_of(m.heldPort))
                 m.crop = c.number == m.crop.number ? c : m.crop;
-            m.pc_changed();
+            m.pc_changed(para()->ram);
         }
         if (!write || (t == 3 && m.lost)) {
             RC_ASSERT(changed.empty());
@@ -635,32 +643,36 @@ bool press(Model& m, PanelKey key)
             m.rate = m.rateBefore, m.sixty = m.sixtyBefore;
         } else if (t == 1 && key == PanelKey::Ok && line == 5) {
             const bool changed = std::memcmp(before.data() + at, para()->ram + at, 6) != 0;
-            RC_ASSERT((!changed || !m.edidLost));
+            bool timingAsOpened = true;   // Save compares the block with the timing the edit opened on
+            for (int f = 0; f < 3; ++f)
+                timingAsOpened = timingAsOpened && P::get16(before.data() + at + 2 * f) == m.edidOpened[size_t(f)];
+            RC_ASSERT((!changed || timingAsOpened));
             RC_ASSERT((!changed || (QStringList{QString::number(r16(at)), QString::number(r16(at + 2)), QString::number(r16(at + 4))} ==
                                     QStringList{QString::number(fields[0].toShort()), QString::number(fields[1].toShort()), m.rate})));
             // What an EDID timing can describe: 1 to 4095 square, 30 or 60 Hz or the rate the input had.
             RC_ASSERT((!changed || (r16(at) >= 1 && r16(at) <= 4095 && r16(at + 2) >= 1 && r16(at + 2) <= 4095 &&
                                     (r16(at + 4) == 30 || r16(at + 4) == 60 || r16(at + 4) == m.edidOpened[2]))));
-            ++g_seen[changed ? "EDID saved on the panel" : m.edidLost ? "refused: the EDID was changed" : "EDID save refused or unchanged"];
+            ++g_seen[changed ? "EDID saved on the panel" : !timingAsOpened ? "refused: the EDID was changed" : "EDID save refused or unchanged"];
         }
         if (!g_edidset || g_edidset->ui_seltype == 0)
             m.edid = false;
     } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 0 && wrote) {
         // A recall loads the slot the operator saw, and names it.
-        RC_ASSERT(std::memcmp(para()->ram + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0);
-        RC_ASSERT(r16(P::kCurrentMode) == mode + 1);
+        RC_ASSERT(std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0);
+        RC_ASSERT(P::get16(after.data() + P::kCurrentMode) == mode + 1);
         ++g_seen["mode recalled on the panel"];
     } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 1 && wrote) {
-        RC_ASSERT((!slot_saved(mode) && r16(P::kCurrentMode) != mode + 1));
+        RC_ASSERT((!slot_saved(mode) && P::get16(after.data() + P::kCurrentMode) != mode + 1));
         ++g_seen["mode deleted on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 0 && menu == 4) {
         RC_ASSERT(r16(P::kKeyLock) == (P::get16(before.data() + P::kKeyLock) ? 0 : 1));
         ++g_seen["keys locked or freed on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 2 && wrote) {
         // A recall loads the slot as it was; a save stores the block into the slot chosen.
-        RC_ASSERT((!calling || std::memcmp(para()->ram + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0));
-        RC_ASSERT((calling || (slot_saved(mode) && std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[mode] + 2, P::kModeAreaLength) == 0)));
-        RC_ASSERT(r16(P::kCurrentMode) == mode + 1);
+        RC_ASSERT((!calling || (std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0 &&
+                                P::get16(after.data() + P::kCurrentMode) == mode + 1)));
+        RC_ASSERT((calling || (slot_saved(mode) && std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[mode] + 2, P::kModeAreaLength) == 0 &&
+                               r16(P::kCurrentMode) == mode + 1)));
         ++g_seen[calling ? "mode recalled from the tool bar" : "mode saved from the tool bar"];
     }
     if (wrote)
