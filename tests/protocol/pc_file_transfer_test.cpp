@@ -4,13 +4,11 @@
 #include "tests/protocol/handler_fixture.h"
 #include "tests/protocol/file_frames.h"
 
-#include "board/Files.h"
 #include "board/sim/PowerCut.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/KeyDriver.h"
-
 #include "tests/support/PropertyCheck.h"
 
 #include <rapidcheck/state.h>
