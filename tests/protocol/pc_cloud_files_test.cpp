@@ -29,13 +29,6 @@ protected:
         g_rconfig_device_utorcloud = 0;
         std::memset(g_4G_RAM, 0, sizeof g_4G_RAM);
     }
-    static Bytes start(const char* name, uint32_t size, uint8_t flag)
-    {
-        Bytes d(name, name + 4);
-        pc::put32(d, size);
-        d.push_back(flag);
-        return d;
-    }
 };
 
 // Sequences of cloud-file frames from three PCs (two peers of one link, one on another):
@@ -125,61 +118,6 @@ struct SendStart : Step {
     void show(std::ostream& os) const override { os << "SendStart(pc " << pc << ", " << kName[kind] << (ask ? " ask, " : ", ") << size << ")"; }
 };
 
-// A block, an end or a cancel of an upload, or of a read (mostly with the record's id and place).
-struct Next : Step {
-    explicit Next(const Model& m) : Step(m.bufHolder), rest(std::min<uint32_t>(m.send.size - std::min(m.send.size, m.send.offset), 1600)) {}
-    uint32_t rest;   // what the upload still lacks, as far as one block carries
-    int what = *rc::gen::weightedElement<int>({{6, 0}, {2, 1}, {1, 2}});   // block, end, cancel
-    int wrong = *rc::gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}});  // right, id, offset or size
-    uint32_t n = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::just(rest)}, {2, rc::gen::inRange<uint32_t>(0, rest + 1)}, {1, rc::gen::inRange<uint32_t>(0, 1700)}});
-    uint8_t seed = *rc::gen::arbitrary<uint8_t>();
-    Bytes step(Model& m, uint8_t& group, Bytes& req) const override
-    {
-        const Record& r = m.send;
-        const uint16_t id = uint16_t(r.id + (wrong == 1 ? 1 : 0));
-        const uint32_t at = r.offset + (wrong == 2 ? 1 : 0), size = r.size + (wrong == 2 ? 1 : 0);
-        const bool mine = m.bufHolder == pc, right = id == r.id;
-        req.clear(), pc::put16(req, id);
-        if (what == 2) {
-            group = 0xC7;
-            if (!right || !mine)
-                return r5(1, 74, r.id);
-            m.send = {}, m.bufHolder = -1;
-            return r5(0, 200, id);
-        }
-        if (what == 1) {
-            group = 0xC6, pc::put32(req, size);
-            if (!mine)
-                return r5(1, 74, r.id);
-            if (!right || size != r.size)
-                return r5(1, size != r.size ? 76 : 74, r.id);
-            if (r.kind != 1 && r.kind != 2)
-                return m.bufSettled = true, r5(0, 200, r.id);
-            if (r.offset != r.size || (r.kind == 2 && r.size == 0))
-                return r5(1, 77, r.id);
-            Bytes file = {0xAA};
-            r.kind == 1 ? (pc::put16(file, r.id), pc::put32(file, r.size)) : pc::put16(file, uint16_t(r.size + 2));
-            file.insert(file.end(), m.data.begin(), m.data.end());
-            m.files[r.kind] = file, m.stored[r.kind].push_back(file), m.bufSettled = true, m.reconnect = r.kind == 2;
-            return r5(0, 200, r.id);
-        }
-        group = 0xC5, pc::put32(req, at), pc::put16(req, uint16_t(n));
-        Bytes d(n);
-        for (uint32_t i = 0; i < n; ++i)
-            d[i] = uint8_t(seed + i * 7);
-        req.insert(req.end(), d.begin(), d.end());
-        if (!mine)
-            return r5(1, 74, r.id);
-        const bool beyond = uint64_t(at) + n > r.size || uint64_t(at) + n > limit(r.kind);
-        if (!right || at != r.offset || beyond)
-            return r5(1, beyond ? 76 : !right && at == r.offset ? 74 : 75, r.id);
-        if (r.kind == 1 || r.kind == 2)
-            m.data.insert(m.data.end(), d.begin(), d.end()), m.send.offset += n;
-        return r5(0, 200, r.id);
-    }
-    void show(std::ostream& os) const override { os << "Next(pc " << pc << ", " << what << ", wrong " << wrong << ", " << n << ")"; }
-};
-
 struct RecvStart : Step {
     int kind = *rc::gen::weightedElement<int>({{2, 0}, {4, 1}, {4, 2}, {1, 3}});
     Bytes step(Model& m, uint8_t& group, Bytes& req) const override
@@ -206,57 +144,92 @@ std::string replaced(const Model& m)
     return now == m.copy ? "" : m.recv.kind == 0 ? ", the barcode changed meanwhile" : ", the file replaced meanwhile";
 }
 
-struct RecvNext : Step {
-    explicit RecvNext(const Model& m) : Step(m.reader) {}
+// A block, an end or a cancel of an upload or of a read (mostly with the record's id and place).
+struct Next : Step {
+    explicit Next(const Model& m) : Next(m, *rc::gen::arbitrary<bool>()) {}
+    Next(const Model& m, bool read)
+        : Step(read ? m.reader : m.bufHolder), read(read), rest(std::min<uint32_t>(m.send.size - std::min(m.send.size, m.send.offset), 1600))
+    {
+    }
+    bool read;
+    uint32_t rest;   // what the upload still lacks, as far as one block carries
     int what = *rc::gen::weightedElement<int>({{6, 0}, {2, 1}, {1, 2}});   // block, end, cancel
     int wrong = *rc::gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}});  // right, id, offset or size
+    uint32_t n = *rc::gen::weightedOneOf<uint32_t>({{4, rc::gen::just(rest)}, {2, rc::gen::inRange<uint32_t>(0, rest + 1)}, {1, rc::gen::inRange<uint32_t>(0, 1700)}});
+    uint8_t seed = *rc::gen::arbitrary<uint8_t>();
     Bytes step(Model& m, uint8_t& group, Bytes& req) const override
     {
-        Record& r = m.recv;
+        Record& r = read ? m.recv : m.send;
+        int& holder = read ? m.reader : m.bufHolder;
         const uint16_t id = uint16_t(r.id + (wrong == 1 ? 1 : 0));
         const uint32_t at = r.offset + (wrong == 2 ? 1 : 0), size = r.size + (wrong == 2 ? 1 : 0);
-        const bool mine = m.reader == pc, right = id == r.id;
+        const bool mine = holder == pc, right = id == r.id;
         req.clear(), pc::put16(req, id);
         if (what == 2) {
-            group = 0xCB;
+            group = read ? 0xCB : 0xC7;
             if (!right || !mine)
                 return r5(1, 74, r.id);
-            m.recv = {}, m.reader = -1;
+            r = {}, holder = -1;
             return r5(0, 200, id);
         }
         pc::put32(req, what == 1 ? size : at);
-        if (what == 1) {
+        if (what == 1 && read) {
             group = 0xCA;
-            if (!right || !mine)
+            if (!right || !mine || size != r.size)
                 return r5(1, size == r.size ? 44 : 77, r.id);
-            if (size != r.size)
-                return r5(1, 77, r.id);
             m.readSettled = true;
             m.note = replaced(m);
             return r5(0, 200, r.id);
         }
-        group = 0xC9;
-        Bytes out, served;
-        if (!mine || !right || at != r.offset) {
-            out = r5(1, !right && at == r.offset ? 74 : 75, r.id);
-        } else {
-            const size_t from = r.kind == 1 ? 7 + at : r.kind == 2 ? 1 : 0, n = r.kind == 1 ? std::min<uint32_t>(r.size - std::min(r.size, at), 768) : r.size;
-            for (size_t i = 0; i < n && (r.kind != 1 || from + i < m.copy.size()); ++i)
-                served.push_back(from + i < m.copy.size() ? m.copy[from + i] : 0);
-            // Whatever the copy: the bytes of one file (or barcode) that was stored, at their place.
-            RC_ASSERT(std::any_of(m.stored[r.kind == 3 ? 0 : r.kind].begin(), m.stored[r.kind == 3 ? 0 : r.kind].end(), [&](Bytes f) {
-                f.resize(std::max(f.size(), from + served.size()));
-                return std::equal(served.begin(), served.end(), f.begin() + long(from));
-            }));
-            r.offset += r.kind == 1 ? uint32_t(served.size()) : r.size;
-            m.note = replaced(m);
-            out = r5(0, 200, r.id);
+        if (what == 1) {
+            group = 0xC6;
+            if (!mine || !right || size != r.size)
+                return r5(1, mine && size != r.size ? 76 : 74, r.id);
+            if (r.kind != 1 && r.kind != 2)
+                return m.bufSettled = true, r5(0, 200, r.id);
+            if (r.offset != r.size || (r.kind == 2 && r.size == 0))
+                return r5(1, 77, r.id);
+            Bytes file = {0xAA};
+            r.kind == 1 ? (pc::put16(file, r.id), pc::put32(file, r.size)) : pc::put16(file, uint16_t(r.size + 2));
+            file.insert(file.end(), m.data.begin(), m.data.end());
+            m.files[r.kind] = file, m.stored[r.kind].push_back(file), m.bufSettled = true, m.reconnect = r.kind == 2;
+            return r5(0, 200, r.id);
         }
-        pc::put32(out, r.offset), pc::put16(out, uint16_t(served.size()));
-        out.insert(out.end(), served.begin(), served.end());
-        return out;
+        if (read) {
+            group = 0xC9;
+            Bytes out, served;
+            if (!mine || !right || at != r.offset) {
+                out = r5(1, !right && at == r.offset ? 74 : 75, r.id);
+            } else {
+                const size_t from = r.kind == 1 ? 7 + at : r.kind == 2 ? 1 : 0, count = r.kind == 1 ? std::min<uint32_t>(r.size - std::min(r.size, at), 768) : r.size;
+                for (size_t i = 0; i < count && (r.kind != 1 || from + i < m.copy.size()); ++i)
+                    served.push_back(from + i < m.copy.size() ? m.copy[from + i] : 0);
+                // Whatever the copy: the bytes of one file (or barcode) that was stored, at their place.
+                RC_ASSERT(std::any_of(m.stored[r.kind == 3 ? 0 : r.kind].begin(), m.stored[r.kind == 3 ? 0 : r.kind].end(), [&](Bytes f) {
+                    f.resize(std::max(f.size(), from + served.size()));
+                    return std::equal(served.begin(), served.end(), f.begin() + long(from));
+                }));
+                r.offset += r.kind == 1 ? uint32_t(served.size()) : r.size;
+                m.note = replaced(m);
+                out = r5(0, 200, r.id);
+            }
+            pc::put32(out, r.offset), pc::put16(out, uint16_t(served.size()));
+            out.insert(out.end(), served.begin(), served.end());
+            return out;
+        }
+        group = 0xC5, pc::put16(req, uint16_t(n));
+        Bytes d(n);
+        for (uint32_t i = 0; i < n; ++i)
+            d[i] = uint8_t(seed + i * 7);
+        req.insert(req.end(), d.begin(), d.end());
+        const bool beyond = uint64_t(at) + n > r.size || uint64_t(at) + n > limit(r.kind);
+        if (!mine || !right || at != r.offset || beyond)
+            return r5(1, !mine ? 74 : beyond ? 76 : !right && at == r.offset ? 74 : 75, r.id);
+        if (r.kind == 1 || r.kind == 2)
+            m.data.insert(m.data.end(), d.begin(), d.end()), r.offset += n;
+        return r5(0, 200, r.id);
     }
-    void show(std::ostream& os) const override { os << "RecvNext(pc " << pc << ", " << what << ", wrong " << wrong << ")"; }
+    void show(std::ostream& os) const override { os << "Next(pc " << pc << (read ? ", read " : ", upload ") << what << ", wrong " << wrong << ", " << n << ")"; }
 };
 
 struct Barcode : Step {
@@ -288,7 +261,7 @@ TEST_F(PcCloudFiles, EverySequenceOfCloudFileFramesAnswersAndStoresWhatTheModelS
         Sut s{[this](message_deal& md, uint8_t g, const Bytes& r) { return reply(deal(req(g, r), md)); }, root, {}, {}};
         for (auto& l : s.links)
             l = std::make_unique<message_deal>(message_deal::REPLY_LIMIT_UDP);
-        rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<SendStart, Next, Next, Next, RecvStart, RecvNext, RecvNext, RecvNext, Barcode>());
+        rc::state::check(m, s, rc::state::gen::execOneOfWithArgs<SendStart, Next, Next, Next, RecvStart, Next, Next, Next, Barcode>());
         for (const auto& [what, n] : s.seen) {
             RC_CLASSIFY(n > 0, what);
             total[what] += n;
@@ -301,7 +274,7 @@ TEST_F(PcCloudFiles, EverySequenceOfCloudFileFramesAnswersAndStoresWhatTheModelS
 TEST_F(PcCloudFiles, BufferBusyAndModuleStatus)
 {
     ASSERT_TRUE(FileBufOwner::acquire(FileBufOwner::PcFileTransfer));
-    EXPECT_EQ(reply(deal(req(0xCC, start("F002", 100, 1)))), (Bytes{1, 64, 1, 101, 0}));
+    EXPECT_EQ(reply(deal(req(0xCC, {'F', '0', '0', '2', 100, 0, 0, 0, 1}))), (Bytes{1, 64, 1, 101, 0}));   // 100 bytes, no ask
 
     for (int i = 0; i < 256; ++i)
         g_4G_RAM[i] = uint8_t(i);

@@ -4,13 +4,11 @@
 #include "tests/protocol/handler_fixture.h"
 #include "tests/protocol/file_frames.h"
 
-#include "board/Files.h"
 #include "board/sim/PowerCut.h"
 #include "core/kel_file_deal.h"
 #include "gui/led/smartmapping.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/KeyDriver.h"
-
 #include "tests/support/PropertyCheck.h"
 
 #include <rapidcheck/state.h>
@@ -24,9 +22,6 @@
 #include <set>
 #include <sys/stat.h>
 
-namespace transfers {
-pc::Bytes document(int type, uint32_t size, int bad);   // a name (5) or overlay (8) file
-}
 namespace {
 
 using handler_test::Bytes;
@@ -52,47 +47,6 @@ protected:
         return reply(deal(req(0xC0, end(digest))));
     }
 };
-
-// A store that would eat into the reserve free space keeps the old file and reports failure
-// (a store refused otherwise: the transfer sequences' check).
-TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
-{
-    // A 4 MiB /data with alias.json (300 KiB) and omenu.json (1.5 MiB): either is replaced by one of its size; a new
-    // file that leaves less than 2 MiB free is refused at its start, or at its end when others took the room.
-    sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
-    root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
-    root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
-    const Bytes osd = transfers::document(8, 1536 << 10, 0);
-    EXPECT_EQ(upload(start("OSDS", 0, uint32_t(osd.size())), osd, md5Of(osd)), (Bytes{0, 3, 0}));
-    EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 512 << 10)))), (Bytes{1, 1, 2}));
-    EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 512 << 10)))), (Bytes{1, 7, 2}));
-    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 512 << 10))), 0);   // stores nothing
-    ASSERT_EQ(reply(deal(req(0xC0, named(7, "y", 9, 64 << 10)))), (Bytes{0, 7, 0}));
-    root.writeFile("/data/modes/other", std::string(256 << 10, 'x'));
-    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
-    EXPECT_FALSE(root.exists("/data/rcvrecovery/y"));
-}
-
-// A new scan file, or the folders' clean-up, closes the smart set-up screen.
-TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
-{
-    for (int round = 0; round < 2; ++round) {
-        g_smartmapping = new SmartMapping(nullptr);
-        g_smartmapping->show();
-        g_page_focus = 24;
-        if (round == 0)
-            EXPECT_EQ(upload(start("KXFR", 13, 0), {}, md5Of({})), (Bytes{0, 3, 0}));
-        else
-            EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));   // removal: through the links' tests
-        EXPECT_NE(g_smartmapping, nullptr);             // closed on the GUI thread, queued
-        kel_test::settle();
-        EXPECT_EQ(g_smartmapping, nullptr) << round;
-        EXPECT_EQ(g_page_focus, 5);
-    }
-    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));   // empty folders: done as well
-}
-
-} // namespace
 
 // Sequences of every transfer frame from five PCs: two peers of one link, two programs on
 // the serial line (both peer 0, so one to the device), one on a third link. Each step's reply
@@ -571,3 +525,44 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
     for (const auto& [what, n] : total)
         std::cout << "  " << what << ": " << n << "\n";
 }
+
+// A store that would eat into the reserve free space keeps the old file and reports failure
+// (a store refused otherwise: the transfer sequences' check).
+TEST_F(PcFileTransfer, AFailedStoreKeepsTheOldFile)
+{
+    // A 4 MiB /data with alias.json (300 KiB) and omenu.json (1.5 MiB): either is replaced by one of its size; a new
+    // file that leaves less than 2 MiB free is refused at its start, or at its end when others took the room.
+    sim::SimBoard::setScenario("data.capacity", std::to_string(4 << 20));
+    root.writeFile("/data/configs/alias.json", std::string(300 << 10, 'a'));
+    root.writeFile("/data/configs/omenu.json", std::string(1536 << 10, 'o'));
+    const Bytes osd = transfers::document(8, 1536 << 10, 0);
+    EXPECT_EQ(upload(start("OSDS", 0, uint32_t(osd.size())), osd, md5Of(osd)), (Bytes{0, 3, 0}));
+    EXPECT_EQ(reply(deal(req(0xC0, start("MO04", 0, 512 << 10)))), (Bytes{1, 1, 2}));
+    EXPECT_EQ(reply(deal(req(0xC0, named(7, "x", 13, 512 << 10)))), (Bytes{1, 7, 2}));
+    EXPECT_EQ(deal(req(0xC0, start("FBOT", 0, 512 << 10))), 0);   // stores nothing
+    ASSERT_EQ(reply(deal(req(0xC0, named(7, "y", 9, 64 << 10)))), (Bytes{0, 7, 0}));
+    root.writeFile("/data/modes/other", std::string(256 << 10, 'x'));
+    EXPECT_EQ(reply(deal(req(0xC0, end(md5Of({}))))), (Bytes{1, 3, 1}));
+    EXPECT_FALSE(root.exists("/data/rcvrecovery/y"));
+}
+
+// A new scan file, or the folders' clean-up, closes the smart set-up screen.
+TEST_F(PcFileTransfer, ANewOrDeletedScanFileClosesTheSmartSetUpScreen)
+{
+    for (int round = 0; round < 2; ++round) {
+        g_smartmapping = new SmartMapping(nullptr);
+        g_smartmapping->show();
+        g_page_focus = 24;
+        if (round == 0)
+            EXPECT_EQ(upload(start("KXFR", 13, 0), {}, md5Of({})), (Bytes{0, 3, 0}));
+        else
+            EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));   // removal: through the links' tests
+        EXPECT_NE(g_smartmapping, nullptr);             // closed on the GUI thread, queued
+        kel_test::settle();
+        EXPECT_EQ(g_smartmapping, nullptr) << round;
+        EXPECT_EQ(g_page_focus, 5);
+    }
+    EXPECT_EQ(reply(deal(req(0xC0, {10}))), (Bytes{0, 10}));   // empty folders: done as well
+}
+
+} // namespace
