@@ -209,6 +209,10 @@ void fpga_manage::Brightness_init(const u8* block)
         g_change[CHG_BRI_TASK] = 1;
     } else if (tableMode(bri_mode)) {
         std::memcpy(HalfHourValue, block + 9, sizeof HalfHourValue);
+        // The bring-up's end applies register 64 before the table's first run: it holds the
+        // slot's value then, not what it held before (0 in a fresh process: full or black).
+        IT8563WE_Get(&time_now);
+        write_to_register(64, 0xFF, HalfHourValue[half_hour_slot(time_now.hour, time_now.minute)], 0);
         g_change[CHG_BRI_TASK] = 1;
     } else if (bri_mode == 2) {
         // The sensor goes on from what the screen shows, on its own (raw) scale: the hand

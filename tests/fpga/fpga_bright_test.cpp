@@ -311,13 +311,19 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
                 g_send_para.post(1);
             } else if (m.what == kRestart) {
                 kept = stored, schedule = storedSchedule, reload = 1, seen.insert("a restart in mode " + std::to_string(mode));
-                // A fresh process, whose start in sensor mode shows the block's brightness (the screen held
-                // it too) and steps on from it.
+                // A fresh process (nothing held in register 64's shadow), whose start loads the block and
+                // at the bring-up's end shows the mode's value; in sensor mode the block's brightness (the
+                // screen held it too), stepped on from.
                 const int shown = std::min<int>(para->ram16(KelRamPara::kBrightness), 100) * 255 / 100;
-                for (int w = fpga_manage::CHG_VMF_GROUP; w <= fpga_manage::CHG_BRI_MISS && mode == 2; ++w)
+                for (int w = fpga_manage::CHG_VMF_GROUP; w <= fpga_manage::CHG_BRI_MISS && mode >= 0; ++w)
                     g_change[w] = 0;
-                if (mode == 2)
-                    FpgaModel::setReg(0, 6, uint8_t(shown)), observe([&] { manager->record_bright_change(), manager->Brightness_hand_dealwith(); }, minuteBefore, shown);
+                if (mode >= 0) {
+                    fpga_manage::MCU_REG_func[0][64] = 0;
+                    manager->bri_mode = fpga_manage::kNoMode;
+                    const int first = hand(mode) ? value : halfHours(mode) ? fpgaOf(table[size_t(minuteBefore / 30)], mode) : shown;
+                    FpgaModel::setReg(0, 6, uint8_t(mode == 2 ? shown : FpgaModel::reg(0, 6)));
+                    observe([&] { manager->record_bright_change(), manager->Brightness_hand_dealwith(); }, minuteBefore, first);
+                }
                 manager->onoff_count = 0, manager->record_onoff_time(2), manager->bri_reload = 1;
             }
             now += m.minutes * 60;
