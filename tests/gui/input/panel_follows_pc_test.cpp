@@ -177,7 +177,7 @@ struct Model {
 QWidget* front()   // by page number
 {
     QWidget* const screens[10] = {g_lockwindow, g_mainwindow, nullptr, g_inputchoose, g_custommode, nullptr, g_outputset, g_inputcut, g_edidset, g_imagelayout};
-    return g_page_focus >= 0 && g_page_focus < 10 ? screens[g_page_focus] : nullptr;
+    return g_page_focus < 10 ? screens[g_page_focus] : nullptr;
 }
 
 // Each value the screen in front shows against the RAM and the files.
@@ -214,7 +214,7 @@ void check_front(const Model& m)
                 bool drawn = false;
                 for (QLabel* l : g_mode[k]->findChildren<QLabel*>()) {
                     labels += !l->text().isEmpty();
-                    drawn = drawn || (l->pixmap() && l->pixmap()->toImage() == want);
+                    drawn = drawn || l->pixmap(Qt::ReturnByValue).toImage() == want;
                 }
                 RC_ASSERT(drawn);
                 RC_ASSERT(labels == (r16(P::kCurrentMode) == k + 1));
