@@ -459,8 +459,12 @@ protected:
             const Win &w = s.wins[r], &v = before.wins[r];
             const bool moved = w.w != v.w || w.x != v.x || w.y != v.y || w.h != v.h;
             const bool crop = !std::equal(w.crop, w.crop + 4, v.crop);
+            // a freeze switched on a port with a picture is done at once (a black switched with
+            // it as well) and asks for nothing, unless the fade switched too
+            const int out = w.out ^ v.out, port = sourcePort(v);
+            const bool frozen = (out & 2) && !(out & 4) && w.source == v.source && port >= 0 && before.ports[port].w;
             if (s.how == 0 || (w.w && (moved || (r == changed && (w.attr != v.attr || w.source != v.source || w.dbd != v.dbd ||
-                                                              crop || ((w.out ^ v.out) & ~2))))))
+                                                              crop || ((out & ~2) && !frozen))))))
                 a.insert(r);
             if (changed < 0 && sourcePort(w) == -1 - changed)   // the windows of its source
                 a.insert(r);
