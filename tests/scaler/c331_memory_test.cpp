@@ -510,7 +510,7 @@ protected:
                     wrote[i].push_back(l);
         // Each output channel on its cell: the record it shows, the captures it reads.
         std::map<int, int> ichWindow, ochWindow;
-        std::set<std::pair<int, int>> lit;   // (record, cell)
+        std::set<std::pair<int, int>> lit, seen;   // (record, cell): lit by its picture; shown at all
         for (const auto& r : Map::readouts()) {
             int cell = -1;
             for (int m = 0; m < 8 && cell < 0; ++m)
@@ -545,8 +545,11 @@ protected:
                                              : right == std::min(w.x + w.w, cx + cw);
                 // (windows of one port alike in place: the captures each was seen reading, and held ones, tell them apart)
                 const bool mapped = std::all_of(own.begin(), own.end(), [&](auto& c) { return !ichWindow.count(c.ich) || ichWindow[c.ich] == k; });
-                const int score = 16 * (portsOf(w) == Map::ports(own)) + 8 * mapped + 4 * ((holdAll || frozen[k]) == Map::held(own)) +
-                                  2 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) + !lit.count({k, cell});
+                // (a black one takes the channel showing the background, the other the one showing its picture)
+                const bool blank = reg(8, 0x41, 1, r.och) != 0;
+                const int score = 32 * (portsOf(w) == Map::ports(own)) + 16 * mapped + 8 * ((holdAll || frozen[k]) == Map::held(own)) +
+                                  4 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) +
+                                  2 * (blank == ((w.out & 1) != 0)) + !seen.count({k, cell});
                 if (w.w && covers(w, cell) && starts && ends && score > best)
                     std::tie(shows, best) = std::tie(k, score);
             }
@@ -555,6 +558,7 @@ protected:
                 return och + " shows no window from " + std::to_string(right) + ", " + std::to_string(top);
             const Win& w = s.wins[shows];
             const std::string win = "; window " + std::to_string(shows);
+            seen.insert({shows, cell});
             if (reg(8, 0x41, 1, o)) {   // the background: black, or no picture
                 const std::set<int> ports = portsOf(w);   // one set: its begin and end must be of the same one
                 if (!(w.out & 1) && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; }) &&
