@@ -255,7 +255,8 @@ Step edited(Step s, int& changed)
     case 1: w.attr ^= *inRange(1, 4); break;
     case 2: w.out ^= 2; break;
     case 3: std::copy(fresh.crop, fresh.crop + 4, w.crop[2] && fresh.crop[2] ? w.crop : h.pressed.crop); break;
-    case 4: w.source = w.crop[2] ? fresh.source % 4 : w.source; break;   // the crop record's input
+    // the crop record's input (one the setter refuses, above 3, cannot be pressed back to)
+    case 4: w.source = w.crop[2] && w.source < 4 ? fresh.source % 4 : w.source; break;
     default: (&w == &h.pressed ? h.audio0 : s.audio) = *inRange(0, 6);
     }
     // (kept within its picture: a crop past the edge is taken whole by the apply, cut at the
