@@ -308,7 +308,7 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
     // One dimension's plan per slice: output start shift, read length, byte or line offset,
     // phase and configuration.
     struct Plan {
-        int shift = 0, read = 0, phase = 0, conf = 0;
+        int shift = 0, read = 0, phase = 0, conf = 0, need = 0;   // need: the read before the 16-pixel minimum
         int64_t offset = 0, index = 0;   // index: the output pixel the read's start maps to
     };
     const int cols = std::min(std::max(PM_WIN_SHAPE[w][0], 0), 8);
@@ -356,6 +356,7 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                     to = std::min<int64_t>(p1 + 4, totalIn);
                 p.shift = int(startIndex - S);
                 // The 16-pixel minimum is of a line's read: lines are read as far as they go.
+                p.need = int(to - from);
                 p.read = int(horizontal ? std::max<int64_t>(to - from, 16) : to - from);
                 p.offset = from;
                 p.index = startIndex;
@@ -365,6 +366,7 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 if (!horizontal)
                     p.read += 2;
             } else {
+                p.need = sw;
                 p.read = std::max(sw, 16);
                 p.offset = S;
                 p.phase = 0;
@@ -422,6 +424,11 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
             // is cut where it cannot.
             int64_t fromPx = (hoff + hp[i].offset) / g * g;
             int read = hp[i].read, shift = hp[i].shift, phase = hp[i].phase;
+            // The read reaches the slice's last pixel from its group's first, and from as far
+            // back as a move below takes its start: the 16-pixel minimum alone falls short.
+            const int64_t lastPx = hoff + hp[i].offset + hp[i].need;
+            if (!hmirror)
+                read = int(std::max<int64_t>(read, lastPx - fromPx));
             const int64_t over = fromPx + read - stored.pixels;
             if (over > 0 && sl[i].hst == 0) {
                 // An enlarged read moving back by some input pixels moves its output start back
@@ -440,6 +447,8 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 shift -= int(outBack(back));
                 if (enl && back > 0)
                     phase = int(std::min<int64_t>((((indexAt(back) * fct) & 0xFFFF) + 128) / 256, 255));
+                if (!hmirror)
+                    read = int(std::max<int64_t>(read, lastPx - fromPx));
             }
             read = sl[i].hw ? int(std::max<int64_t>(std::min<int64_t>(read, stored.pixels - fromPx), 1)) : 0;   // an empty slice stays empty
             const int64_t hbytes = stored.start + fromPx / g * b;

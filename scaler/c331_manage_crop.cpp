@@ -1,7 +1,9 @@
 // Crop of an input: the user's crop rectangles turned into the four margins the scaler
-// cuts from the input, clamped to the input's real size; and a window's margins inside the
+// cuts from the input, cut at the input's edge; and a window's margins inside the
 // output-channel cells it covers.
 #include "scaler/c331_manage.h"
+
+#include <algorithm>
 
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -46,15 +48,15 @@ void c331_manage::c331_SetCrop(int win, int enable, ST_RECT* rect)
     const int input = kelApi_inputCvtC331(gWininfo[win].input);
     const int usable = usable_width(input);
     const int height = port_ok(input) ? PI_ACT[input].VW : 0;
+    // A rectangle reaching past the picture is cut at the picture's edge, as the set-up and a
+    // timing change cut it: the picture must not hang on which path applied the crop.
     if (rect->x + rect->width > usable) {
-        KEL_TRACE("    x:%d + w:%d OOR, reset it to C331input\r\n", rect->x, rect->width);
-        rect->width = usable;
-        rect->x = 0;
+        KEL_TRACE("    x:%d + w:%d OOR, cut at the input's edge\r\n", rect->x, rect->width);
+        rect->width = std::max(0, usable - rect->x);
     }
     if (rect->y + rect->height > height) {
-        KEL_TRACE("    y:%d + h:%d OOR, reset it to C331input\r\n", rect->y, rect->height);
-        rect->y = 0;
-        rect->height = height;
+        KEL_TRACE("    y:%d + h:%d OOR, cut at the input's edge\r\n", rect->y, rect->height);
+        rect->height = std::max(0, height - rect->y);
     }
     if (enable) {
         PM_INPUT_OFFSET_EN[win] = 1;

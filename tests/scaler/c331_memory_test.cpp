@@ -255,7 +255,8 @@ Step edited(Step s, int& changed)
     case 1: w.attr ^= *inRange(1, 4); break;
     case 2: w.out ^= 2; break;
     case 3: std::copy(fresh.crop, fresh.crop + 4, w.crop[2] && fresh.crop[2] ? w.crop : h.pressed.crop); break;
-    case 4: w.source = w.crop[2] ? fresh.source % 4 : w.source; break;   // the crop record's input
+    // the crop record's input (one the setter refuses, above 3, cannot be pressed back to)
+    case 4: w.source = w.crop[2] && w.source < 4 ? fresh.source % 4 : w.source; break;
     default: (&w == &h.pressed ? h.audio0 : s.audio) = *inRange(0, 6);
     }
     // (kept within its picture: a crop past the edge is taken whole by the apply, cut at the
@@ -459,8 +460,12 @@ protected:
             const Win &w = s.wins[r], &v = before.wins[r];
             const bool moved = w.w != v.w || w.x != v.x || w.y != v.y || w.h != v.h;
             const bool crop = !std::equal(w.crop, w.crop + 4, v.crop);
+            // a freeze switched on a port with a picture is done at once (a black switched with
+            // it as well) and asks for nothing, unless the fade switched too
+            const int out = w.out ^ v.out, port = sourcePort(v);
+            const bool frozen = (out & 2) && !(out & 4) && w.source == v.source && port >= 0 && before.ports[port].w;
             if (s.how == 0 || (w.w && (moved || (r == changed && (w.attr != v.attr || w.source != v.source || w.dbd != v.dbd ||
-                                                              crop || ((w.out ^ v.out) & ~2))))))
+                                                              crop || ((out & ~2) && !frozen))))))
                 a.insert(r);
             if (changed < 0 && sourcePort(w) == -1 - changed)   // the windows of its source
                 a.insert(r);
@@ -506,7 +511,7 @@ protected:
                     wrote[i].push_back(l);
         // Each output channel on its cell: the record it shows, the captures it reads.
         std::map<int, int> ichWindow, ochWindow;
-        std::set<std::pair<int, int>> lit;   // (record, cell)
+        std::set<std::pair<int, int>> lit, seen;   // (record, cell): lit by its picture; shown at all
         for (const auto& r : Map::readouts()) {
             int cell = -1;
             for (int m = 0; m < 8 && cell < 0; ++m)
@@ -541,8 +546,11 @@ protected:
                                              : right == std::min(w.x + w.w, cx + cw);
                 // (windows of one port alike in place: the captures each was seen reading, and held ones, tell them apart)
                 const bool mapped = std::all_of(own.begin(), own.end(), [&](auto& c) { return !ichWindow.count(c.ich) || ichWindow[c.ich] == k; });
-                const int score = 16 * (portsOf(w) == Map::ports(own)) + 8 * mapped + 4 * ((holdAll || frozen[k]) == Map::held(own)) +
-                                  2 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) + !lit.count({k, cell});
+                // (a black one takes the channel showing the background, the other the one showing its picture)
+                const bool blank = reg(8, 0x41, 1, r.och) != 0;
+                const int score = 32 * (portsOf(w) == Map::ports(own)) + 16 * mapped + 8 * ((holdAll || frozen[k]) == Map::held(own)) +
+                                  4 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) +
+                                  2 * (blank == ((w.out & 1) != 0)) + !seen.count({k, cell});
                 if (w.w && covers(w, cell) && starts && ends && score > best)
                     std::tie(shows, best) = std::tie(k, score);
             }
@@ -551,6 +559,7 @@ protected:
                 return och + " shows no window from " + std::to_string(right) + ", " + std::to_string(top);
             const Win& w = s.wins[shows];
             const std::string win = "; window " + std::to_string(shows);
+            seen.insert({shows, cell});
             if (reg(8, 0x41, 1, o)) {   // the background: black, or no picture
                 const std::set<int> ports = portsOf(w);   // one set: its begin and end must be of the same one
                 if (!(w.out & 1) && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; }) &&

@@ -351,10 +351,10 @@ TEST_F(ScalerWindows, CropOffsets)
     m.PI_ACT[1] = {192, 1920, 41, 1080};
     ST_RECT r{100, 50, 800, 600};
     const int32_t* offset = m.PM_INPUT_OFFSET[0];
-    // Wider than the input: the whole width from 0.
+    // Past the input's right edge: cut at the edge, as a timing change cuts it.
     ST_RECT wide{300, 0, 1800, 1080};
     m.c331_SetCrop(0, 1, &wide);
-    EXPECT_EQ((V{wide.x, wide.width, offset[0], offset[1]}), (V{0, 1920, 0, 0}));
+    EXPECT_EQ((V{wide.x, wide.width, offset[0], offset[1]}), (V{300, 1620, 300, 0}));
     m.c331_SetCrop(0, 0, &r);
     EXPECT_EQ((V{offset[0], offset[1], offset[2], offset[3], m.kelApi_CropGetOffset(6, &r, 0)}), (V{0, 0, 0, 0, 0}));   // port 6: no input
 }
