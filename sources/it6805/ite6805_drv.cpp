@@ -105,7 +105,8 @@ int ite6805_drv::iTE6805_Set_HPD_Ctrl(int port, int level, int dev)
     }
     // A source reads the EDID and sends only by this line: a level not taken is set again.
     const uint32_t before = owner_->p_i2c->errors;
-    const bool failed = hpd_line(level, dev) && owner_->p_i2c->errors != before;
+    hpd_line(level, dev);
+    const bool failed = owner_->p_i2c->errors != before;
     hpd_retry_[dev] = failed ? int8_t(level ? 1 : 0) : int8_t(-1);
     return failed ? 1 : 0;
 }
