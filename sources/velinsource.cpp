@@ -738,10 +738,19 @@ void velinsource::sourcecheck(void* /*arg*/)
                 it6602_retry_ticks[i] = 0;
                 it6602_hpd_low_until_us[i] = board::Clock::monotonicUs() + kEdidHotPlugLowMs * 1000;
             }
-            if (!low) {
-                std::lock_guard<std::mutex> hold(Utils::_system_mutex);
-                edid_request[i] = 1;
+            hpd_low_owed[i] = low ? 0 : kHotPlugLowTries;
+        } else if (hpd_low_owed[i] > 0) {
+            // Taken low late: the source's wait for the new EDID counts from then. A chip
+            // silent all along is in reset, with its line low.
+            const bool low = i == 3 ? p_ite6805_sys->p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, 0, 0) == 0
+                                    : p_velin_it6602->IT6602HPDCtrl(fd, 0, 0, i) == 0;
+            hpd_low_owed[i] = low ? 0 : hpd_low_owed[i] - 1;
+            if (low && i < 3) {
+                it6602_step[i] = 0;
+                it6602_hpd_low_until_us[i] = board::Clock::monotonicUs() + kEdidHotPlugLowMs * 1000;
             }
+            if (low && i == 3)
+                p_ite6805_sys->FsmState[0] = 0;
         }
         register0_commands(i);
         poll_receiver(i);

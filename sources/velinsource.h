@@ -146,6 +146,9 @@ public:
     void raise_audio_route() { audio_route_request = 1; }
 
     std::atomic<uint8_t> edid_request[4];    // 1 = rewrite the input's EEPROM
+    // Passes left to take an input's hot-plug line low after an EDID rewrite the chip did not take.
+    static constexpr int kHotPlugLowTries = 50;
+    int hpd_low_owed[4] = {0, 0, 0, 0};
     std::atomic<uint8_t> edid_done[4];       // 0 when requested, 1 once the EEPROM is written
     std::atomic<uint32_t> edid_generation[4];// counts raised requests (under Utils::_system_mutex)
     std::atomic<uint8_t> audio_route_request{1};

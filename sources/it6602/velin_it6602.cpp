@@ -318,13 +318,9 @@ int velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
         return 0;
     const uint32_t errors = io_errors;
     const bool power = (hdmirxrd_it6602(fd, 0x0A) & 0x01) != 0;
-    // A chip that answers nothing is held in reset or gone: its line is low.
-    if (io_errors != errors) {
-        hpd_retry[cur_dev] = -1;
-        return 0;
-    }
+    // Low needs no +5 V reading; high does.
     const uint8_t bits = power ? (value ? 0x03 : 0x01) : 0x00;
-    if (chgbank_it6602(fd, 1) == 0)
+    if ((!value || io_errors == errors) && chgbank_it6602(fd, 1) == 0)
         hdmirxset_it6602(fd, 0xB0, 0x03, bits);
     chgbank_it6602(fd, 0);
     // A source reads the EDID and sends only by this line: a level not taken is set again.

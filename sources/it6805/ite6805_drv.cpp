@@ -105,7 +105,8 @@ int ite6805_drv::iTE6805_Set_HPD_Ctrl(int port, int level, int dev)
     }
     // A source reads the EDID and sends only by this line: a level not taken is set again.
     const uint32_t before = owner_->p_i2c->errors;
-    const bool failed = hpd_line(level, dev) && owner_->p_i2c->errors != before;
+    hpd_line(level, dev);
+    const bool failed = owner_->p_i2c->errors != before;
     hpd_retry_[dev] = failed ? int8_t(level ? 1 : 0) : int8_t(-1);
     return failed ? 1 : 0;
 }
@@ -113,7 +114,11 @@ int ite6805_drv::iTE6805_Set_HPD_Ctrl(int port, int level, int dev)
 bool ite6805_drv::hpd_line(int level, int dev)
 {
     const uint32_t before = owner_->p_i2c->errors;
-    const bool power = iTE6805_Check_5V_State(0, dev);
+    // A return to bank 0 that failed earlier (this call's retry is often that) leaves the
+    // chip in another bank, where 0x13 is not the +5 V state: a source read as gone would
+    // be published gone while it still sends.
+    chgbank(0, dev);
+    const bool power = owner_->p_i2c->errors == before && iTE6805_Check_5V_State(0, dev);
     // A chip that answers nothing is held in reset or gone: its line is low.
     if (owner_->p_i2c->errors != before)
         return false;

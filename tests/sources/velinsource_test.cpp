@@ -652,7 +652,7 @@ std::vector<int> status(int i)
 struct Event : rc::state::Command<Sources, Bench> {
     int input, kind, mode, value, porch, wait;
     // Transfers to the input's receiver that fail as its news is set up: one write (0 any, 1 a select of bank 1,
-    // 2 a block; InfoFrame news mostly 1 or 2), one read and its retry (0 any, 3 of the timing counters), or a run.
+    // 2 a block: InfoFrame news mostly its first), one read and its retry (0 any, 3 of the timing counters), or a run.
     int fault, at, length;
     static int first, last;
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
@@ -760,8 +760,8 @@ struct Event : rc::state::Command<Sources, Bench> {
                                      {"3d", x.packed ? "framepacking" : "none"}});
         }
         if (fault) {
-            const int in = input, only = fault == 1 ? (kind == 4 || kind == 5 ? 1 + length % 2 : length % 3) : fault == 2 ? 3 * (length % 2) : 0;
-            sim::I2cBusModel::drop({only == 1 ? at % (in < 3 ? 3 : 6) : only == 2 ? at % 3 : only == 3 ? at % 20 : at, fault == 3 ? length : fault,
+            const int in = input, news = kind == 4 || kind == 5, only = fault == 1 ? (news ? 1 + (length % 3 > 0) : length % 3) : fault == 2 ? 3 * (length % 2) : 0;
+            sim::I2cBusModel::drop({only == 1 ? at % (in < 3 ? 3 : 6) : only == 2 ? (news ? 0 : at % 3) : only == 3 ? at % 16 : at, fault == 3 ? length : fault,
                                     fault != 1, fault != 2, [in, only](uint8_t a, const uint8_t* d, uint16_t n) {
                                         return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
                                                && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8))
