@@ -34,6 +34,7 @@
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <thread>
 
 using namespace linktest;
@@ -447,10 +448,15 @@ struct NoReads : Command {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::send(fd, all.data(), all.size(), MSG_NOSIGNAL);
         RC_CLASSIFY(watch, "a reply queue stalls");
-        // Closed once its queue has not moved for STALL_CLOSE_TICKS: when it reads at last,
-        // what comes ends.
-        for (const uint32_t from = s.world.ticked; watch && s.world.ticked - from < TcpServer::STALL_CLOSE_TICKS + 50;)
+        // Closed once its queue has not moved for STALL_CLOSE_TICKS (what it has been sent
+        // stops growing): when it reads at last, what comes ends.
+        int queued = -1;
+        for (uint32_t from = s.world.ticked, k = 0; watch && s.world.ticked - from < TcpServer::STALL_CLOSE_TICKS + 50 && k < 12000; ++k) {
+            int now = 0;
+            ::ioctl(fd, FIONREAD, &now);
+            from = now != std::exchange(queued, now) ? uint32_t(s.world.ticked) : from;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));   // the ticks the server counts
+        }
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         timeval bound{10, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
