@@ -451,7 +451,7 @@ struct NoReads : Command {
         // Closed once its queue has not moved for STALL_CLOSE_TICKS (what it has been sent
         // stops growing): when it reads at last, what comes ends.
         int queued = -1;
-        for (uint32_t from = s.world.ticked, k = 0; watch && (queued <= 0 || s.world.ticked - from < TcpServer::STALL_CLOSE_TICKS + 50) && k < 1000; ++k) {
+        for (uint32_t from = s.world.ticked, k = 0; watch && (queued <= 0 || s.world.ticked - from < 2 * TcpServer::STALL_CLOSE_TICKS) && k < 1500; ++k) {
             int now = 0;
             ::ioctl(fd, FIONREAD, &now);
             from = now != std::exchange(queued, now) ? uint32_t(s.world.ticked) : from;
