@@ -389,6 +389,10 @@ int TcpServer::recvData(int wait_ms)
     }
     for (int c : stalled) {
         KEL_TRACE("send error TcpServer:client %d takes no replies\n", c);
+        // Dropped at once, its backlog with it: an orderly end would wait behind megabytes
+        // the PC never reads, and it would not learn it was closed.
+        const linger drop{1, 0};
+        ::setsockopt(c, SOL_SOCKET, SO_LINGER, &drop, sizeof drop);
         closeClient(c);
     }
     placeWaiting();
