@@ -437,7 +437,9 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 const bool enl = hp[i].conf == 199 && sc.henlarge > 0 && !hmirror;
                 const int64_t fct = sc.henlarge;
                 auto indexAt = [&](int64_t back) { return (((hp[i].offset - back) << 16) + fct - 1) / fct; };
-                auto outBack = [&](int64_t back) { return enl ? hp[i].index - indexAt(back) : back; };
+                // (a read left where it starts keeps its output start: the plan's index of a
+                // start not moved back is the slice's own, not its pixel's rounded up)
+                auto outBack = [&](int64_t back) { return back <= 0 ? 0 : enl ? hp[i].index - indexAt(back) : back; };
                 const int64_t spare = std::max<int64_t>(sl[i].hst + shift + PS_ACTHST - 10, 0);
                 int64_t back = std::min<int64_t>((over + g - 1) / g * g, enl ? hp[i].offset / g * g : fromPx);
                 while (back > 0 && outBack(back) > spare)

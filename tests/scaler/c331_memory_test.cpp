@@ -659,8 +659,7 @@ protected:
     // output. Everything shown is taken from the registers: the output area, the read's start
     // address against the capture's buffer (line and pixel group), the enlargement step and
     // phase, mirroring, and the capture's start, reduction step and deinterlacing.
-    std::string shown(const Step& s, const Win& w, const Map::Readout& r, const std::vector<Map::Capture>& own, int cx, int cy,
-                      int cw, int ch)
+    std::string shown(const Step& s, const Win& w, const Map::Readout& r, const std::vector<Map::Capture>& own, int cx, int cy, int cw, int ch)
     {
         const Map::Capture* c = &own[0];   // a split line is stored from its first part's buffer on
         for (const auto& k : own)
@@ -861,6 +860,7 @@ void ScalerMemory::check(bool pictures, bool histories)
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
+        {"a last slice enlarged 59 times", {{on(3840, 2600, {{0, 1108, 0, 943, 16, -1, 0, 4, 0, {0, 0, 16, 4096}}}, {{2160, 2161, 4, 0, 0, 300, 90}}), 0}}},
         {"no channel in the lowest window held for a change", {{on(3840, 2160, {{4, 0, 0, 1920, 1080}, {1, 1920, 0, 1920, 1080}}), 0}}},
         {"no input", {{on(3840, 2600, {{1, 0, 0, 3840, 1080, -1, 1}, {4, 1920, 1900, 960, 540}}), 0}}},
         {"nine channels, none given", {{on(3840, 2600, {{0, 0, 0, 960, 540}, {1, 960, 0, 960, 540}, {2, 1920, 0, 960, 540},
