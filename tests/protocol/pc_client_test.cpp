@@ -1,6 +1,7 @@
 // The PC client cuts frames out of a byte stream whatever the pieces and takes only the reply
 // that answers its request; pcclient, run as a person runs it against a device the test plays,
 // sends what was typed and says in one line what went wrong.
+#include "tests/support/Emulation.h"
 #include "tests/support/PcClient.h"
 
 #include <QProcess>
@@ -109,6 +110,7 @@ TEST(PcClientStream, SerialFramesAreCutFromTheByteStreamAndOnlyTheAnswerIsTaken)
 // values drawn; anything else is a usage error and nothing is sent.
 TEST(PcClientTool, NumbersAreDecimalOrHexadecimalAsTyped)
 {
+    KEL_SKIP_UNDER_EMULATION();
     std::mt19937 draw(86);
     auto form = [&draw](uint64_t v) {
         char text[40];
@@ -158,6 +160,7 @@ TEST(PcClientTool, NumbersAreDecimalOrHexadecimalAsTyped)
 // that may be this PC's own interrupted transfer, and the step a firmware upload leaves open.
 TEST(PcClientTool, EachTripIsNamedInOneLine)
 {
+    KEL_SKIP_UNDER_EMULATION();
     const std::string dir = std::filesystem::temp_directory_path() / ("pcclient-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir + "/folder");
     std::ofstream(dir + "/image") << "firmware";
