@@ -188,8 +188,6 @@ TEST(PcClientTool, EachTripIsNamedInOneLine)
     const std::vector<std::tuple<QStringList, Device, QString, int, std::string>> trips{
         {{"--udp", "127.0.0.1:PORT", "send-file", "ALIS", d + "/folder"}, answer, "", 2, "pcclient: cannot read " + dir + "/folder: it is a folder, not a file; nothing sent\n"},
         {{"--udp", "127.0.0.1:PORT", "get-file", "ALIS", d + "/folder"}, answer, "", 2, "pcclient: cannot write " + dir + "/folder: it is a folder, not a file; nothing read\n"},
-        {{"read-reg", "0"}, answer, "KEL_PORT_OFFSET=61000", 2, "pcclient: KEL_PORT_OFFSET=61000 moves the default port 5008 to 66008, outside 1-65535\n"},
-        {{"read-reg", "0"}, answer, "KEL_PORT_OFFSET=-19944", 2, "pcclient: KEL_PORT_OFFSET=-19944 moves the default port 5008 to -14936, outside 1-65535\n"},
         {{"read-reg", "0"}, answer, "KEL_PORT_OFFSET=70000", 2, "pcclient: KEL_PORT_OFFSET=70000 moves the default port 5008 to 75008, outside 1-65535\n"},
         {{"read-reg", "0"}, answer, "KEL_PORT_OFFSET=-99999999999999999999", 2, "pcclient: KEL_PORT_OFFSET=-99999999999999999999 moves the default port 5008 to below 1, outside 1-65535\n"},
         {{"--tcp", "127.0.0.1:5005", "read-reg", "0"}, answer, "KEL_PORT_OFFSET=60531", 2, "pcclient: KEL_PORT_OFFSET=60531 moves the port 5005 to 65536, outside 1-65535\n"},
@@ -204,8 +202,8 @@ TEST(PcClientTool, EachTripIsNamedInOneLine)
     for (const auto& [args, device, env, status, out] : trips) {
         const ToolRun r = pcclient(args, device, env.isEmpty() ? "KEL_PORT_OFFSET=" : env);
         // An offset's usage error is followed by the usage; nothing is sent.
-        EXPECT_EQ(std::make_tuple(r.status, r.out.substr(0, r.out.find(usage.toStdString())), status == 2 && !r.sent.empty(),
-                                  r.out.find(usage.toStdString()) != std::string::npos),
+        const size_t at = r.out.find(usage.toStdString());
+        EXPECT_EQ(std::make_tuple(r.status, r.out.substr(0, at), status == 2 && !r.sent.empty(), at != std::string::npos),
                   std::make_tuple(status, out, false, !env.isEmpty())) << args.mid(0, 6).join(' ').toStdString();
     }
     for (int fd : fds)
