@@ -39,7 +39,7 @@ bogus="$(PATH="$work/bin:$PATH" bash "$work/tree/scripts/seed-runs" -n 1 links b
 ln -sf "$2" "$work/tree/build/kelM57N"
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 export PATH="$work/bin:$PATH" KEL_VNC_PORT="$port" KEL_PORT_OFFSET=$((20000 + RANDOM % 20000))
-taken=$((13769 + KEL_PORT_OFFSET)); python3 -c 'import socket, sys, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", int(sys.argv[1]))); time.sleep(900)' "$taken" & holder=$!   # the WiFi module's port: named
+taken=$((13769 + KEL_PORT_OFFSET)); python3 -c 'import os, socket, sys, time; p = os.getppid(); s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", int(sys.argv[1]))); any(time.sleep(0.5) for _ in iter(lambda: os.getppid() == p, False))' "$taken" & holder=$!   # the WiFi module's port, held while this test lives
 # In a session of its own, ended whole at the end; also when this script is killed outright
 # (a time-out), its watcher ends it.
 KEL_ROOT="$work/vnc" setsid bash -c 'bash "$1" & while kill -0 "$2" && kill -0 $!; do sleep 0.5; done 2>/dev/null; kill -- -$$' \
