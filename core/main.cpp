@@ -61,8 +61,8 @@ void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
     const QByteArray line = text.toLocal8Bit();
     if (type == QtDebugMsg || type == QtInfoMsg)
         board::Console::trace("%s\n", line.constData());
-    else
-        board::Console::warn("%s\n", line.constData());
+    else   // named as the program's own warnings are: scripts/run picks them out by it
+        board::Console::warn("kelM57N: %s\n", line.constData());
     if (type == QtFatalMsg)
         std::abort();
 }

@@ -4,31 +4,42 @@
 # from a copy, set-up and build stubbed, with a stand-in program that prints its root. Given the built program, it
 # also runs it on the VNC screen: a key shows in the VNC frame (the time printed, bounded far
 # above the 0.2 s aimed at); a second run on the root in use, or on the taken VNC port, stops
-# with the reason. KEL_VNC_PORT reaches Qt's VNC platform too; seed-runs -h and --help name every check.
+# with the reason; a taken PC port is named before "start-up done", on the terminal and in the log alike. KEL_VNC_PORT
+# reaches Qt's VNC platform, CMAKE_BUILD_PARALLEL_LEVEL the build. seed-runs -h names every check; options go anywhere.
 # Usage: run_script_root.sh <source dir> [<built kelM57N>]
 work="$(mktemp -d)"
-trap '[ -n "${run:-}" ] && kill -- -"$run" 2>/dev/null; rm -rf "$work"' EXIT
-mkdir -p "$work/tree/scripts" "$work/tree/build" "$work/bin" "$work/caller"
-cp "$1/scripts/run" "$work/tree/scripts/"
-touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n' >"$work/bin/cmake"
-printf '#!/bin/sh\necho "root $KEL_ROOT" >&2; echo "scenario $KEL_SCENARIO" >&2; echo "args $*" >&2\n' >"$work/tree/build/kelM57N"
-chmod +x "$work/bin/cmake" "$work/tree/build/kelM57N"
+trap '[ -n "${run:-}" ] && kill -- -"$run" 2>/dev/null; kill ${holder:-} 2>/dev/null; rm -rf "$work"' EXIT
+mkdir -p "$work/tree/scripts" "$work/tree/build" "$work/bin" "$work/caller" "$work/tree/build-test/tests"
+cp "$1/scripts/run" "$1/scripts/seed-runs" "$work/tree/scripts/"
+touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n[ "$1" != --build ] || echo "$CMAKE_BUILD_PARALLEL_LEVEL $*" >>%s/built\n' "$work" >"$work/bin/cmake"
+printf '#!/bin/sh\necho "kelM57N: root $KEL_ROOT" >&2; echo "kelM57N: scenario $KEL_SCENARIO" >&2; echo "kelM57N: args $*" >&2; for i in $(seq 50); do echo "trace $i"; echo "kelM57N: port $i taken" >&2; done; echo " kelM57N start-up done"\n' >"$work/tree/build/kelM57N"
+printf '#!/bin/sh\ncase "$RC_PARAMS" in *[13579]) exit 1 ;; esac\n' >"$work/tree/build-test/tests/test_scaler"   # odd seeds fail
+chmod +x "$work/bin/cmake" "$work/tree/build/kelM57N" "$work/tree/build-test/tests/test_scaler"
 fail=0
-for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x|$work/caller/rel/x" "KEL_ROOT=$work/mine|$work/mine"; do
+for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x CMAKE_BUILD_PARALLEL_LEVEL=2|$work/caller/rel/x" "KEL_ROOT=$work/mine|$work/mine"; do
   got="$(cd "$work/caller" && env ${row%%|*} PATH="$work/bin:$PATH" KEL_PLATFORM=offscreen KEL_SCENARIO=s.txt bash "$work/tree/scripts/run" 2>&1)"
-  [ "$(echo "$got" | sed -n 's/^root //p') $(echo "$got" | sed -n 's/^scenario //p')" = "${row#*|} $work/caller/s.txt" ] && [ -d "${row#*|}" ] ||
+  [ "$(echo "$got" | sed -n 's/^kelM57N: root //p') $(echo "$got" | sed -n 's/^kelM57N: scenario //p')" = "${row#*|} $work/caller/s.txt" ] && [ -d "${row#*|}" ] ||
     { echo "${row%%|*}: not ${row#*|}: $got"; fail=1; }
 done   # the second run on $work/mine keeps the first one's log
-grep -q "^root $work/mine$" "$work/mine/kelM57N.log.1" || { echo "the previous log is not kept: $(ls "$work/mine")"; fail=1; }
+grep -q "^kelM57N: root $work/mine$" "$work/mine/kelM57N.log.1" || { echo "the previous log is not kept: $(ls "$work/mine")"; fail=1; }
+order="$(for i in $(seq 50); do echo "trace $i"; echo "kelM57N: port $i taken"; done; echo " kelM57N start-up done")"
+[ "$(tail -n 101 "$work/mine/kelM57N.log")" = "$order" ] && [ "$(tail -n 51 <<<"$got")" = "$(grep -v trace <<<"$order")" ] || { echo "out of order: $got"; fail=1; }
+[ "$(grep -c . "$work/built")" = 4 ] && grep -qx "2 --build build --target kelM57N pcclient" "$work/built" && bash "$1/scripts/run" --help | grep -q CMAKE_BUILD_PARALLEL_LEVEL && [ "$(CMAKE_BUILD_PARALLEL_LEVEL=0 bash "$1/scripts/run" 2>&1; echo $?)" = $'run: CMAKE_BUILD_PARALLEL_LEVEL=0 is not a number of build jobs (1 or more); not starting\n2' ] || { echo "build jobs: $(cat "$work/built")"; fail=1; }
 got="$(cd "$work/caller" && PATH="$work/bin:$PATH" KEL_PLATFORM=vnc KEL_VNC_PORT=5999 KEL_ROOT=v bash "$work/tree/scripts/run" 2>&1)"
-grep -qx "args -platform vnc:size=320x240:mmsize=81.28x60.96:port=5999" <<<"$got" || { echo "KEL_VNC_PORT with vnc: $got"; fail=1; }
+grep -qx "kelM57N: args -platform vnc:size=320x240:mmsize=81.28x60.96:port=5999" <<<"$got" || { echo "KEL_VNC_PORT with vnc: $got"; fail=1; }
 help="$(bash "$1/scripts/seed-runs" --help)"; checks="$(sed -n 's/^  "\([a-z]*\) test_.*/\1/p' "$1/scripts/seed-runs")"
-bash "$1/scripts/seed-runs" --x >/dev/null 2>&1; [ $? = 2 ] && [ "$help" = "$(bash "$1/scripts/seed-runs" -h)" ] && [ -n "$checks" ] || { echo "seed-runs usage: $help"; fail=1; }
 for check in $checks; do grep -q "^  $check " <<<"$help" || { echo "seed-runs --help does not name $check"; fail=1; }; done
+seeds="$(PATH="$work/bin:$PATH" bash "$work/tree/scripts/seed-runs" memory -n 4 -j 2 2>&1)"   # as the README has it
+awk -v st=$? 'BEGIN { ok = 1 } /^memory seed / { f += odd = substr($3, length($3)) % 2; ok = ok && $4 == (odd ? "failed" : "passed") && $(NF - 3) == 3 - n++ }
+  $0 == "memory: 4 seeds drawn, " f " failed, 0 ran past 600 s" { done = n == 4 } END { exit !(ok && done && st == (f > 0)) }' <<<"$seeds" || { echo "seed-runs memory -n 4: $seeds"; fail=1; }
+bogus="$(PATH="$work/bin:$PATH" bash "$work/tree/scripts/seed-runs" -n 1 links bogus 2>&1)"
+[ $? = 2 ] && [ "${bogus%%$'\n'*}" = "seed-runs: no check named 'bogus'" ] && ! grep -q test_protocol "$work/built" && [ "$help" = "$(bash "$1/scripts/seed-runs" -h)" ] && [ -n "$checks" ] ||
+  { echo "seed-runs links bogus: $bogus"; fail=1; }   # an unknown name builds nothing
 [ -n "${2:-}" ] || exit "$fail"
 ln -sf "$2" "$work/tree/build/kelM57N"
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 export PATH="$work/bin:$PATH" KEL_VNC_PORT="$port" KEL_PORT_OFFSET=$((20000 + RANDOM % 20000))
+taken=$((13769 + KEL_PORT_OFFSET)); python3 -c 'import os, socket, sys, time; p = os.getppid(); s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", int(sys.argv[1]))); any(time.sleep(0.5) for _ in iter(lambda: os.getppid() == p, False))' "$taken" & holder=$!   # the WiFi module's port, held while this test lives
 # In a session of its own, ended whole at the end; also when this script is killed outright
 # (a time-out), its watcher ends it.
 KEL_ROOT="$work/vnc" setsid bash -c 'bash "$1" & while kill -0 "$2" && kill -0 $!; do sleep 0.5; done 2>/dev/null; kill -- -$$' \
@@ -44,6 +55,7 @@ grep -q "^run: the LCD is on VNC 127.0.0.1:$port$" "$work/first.txt" || { echo "
 timing="$(python3 "$1/bench/lcd_key/key_to_frame.py" "$port" 6 q 2>&1)"
 echo "$timing"
 awk '/^key to frame: [0-9.]+ s$/ && $4 < 2.5 { ok = 1 } END { exit !ok }' <<<"$timing" || fail=1
+for f in "$work/first.txt" "$work/vnc/kelM57N.log"; do grep -A 9999 "^kelM57N: PC ports that cannot be opened: UDP $taken (" "$f" | grep -q "kelM57N start-up done" || { echo "UDP $taken not named first: $(cat "$f")"; fail=1; }; done
 # A second run on the root in use refuses first, in one line: the first one's logs as they were.
 cp "$work/vnc/kelM57N.log" "$work/log" && cp "$work/vnc/x11vnc.log" "$work/vnclog"
 same="$(KEL_ROOT="$work/vnc" KEL_VNC_PORT=$((port + 1)) bash "$work/tree/scripts/run" 2>&1; echo "status $?")"

@@ -401,19 +401,27 @@ int main(int argc, char** argv)
         usage();
         return 2;
     }
-    int offset = 0;
-    if (const char* o = std::getenv("KEL_PORT_OFFSET"); o && *o) {
+    // The offset as the program takes it (a whole number, strtol's form); whether it moves a
+    // port out of range is known only once the port is, and is said the same way for each.
+    long long offset = 0;
+    bool huge = false;   // out of range whatever the port: said without the sum
+    const char* offsetText = std::getenv("KEL_PORT_OFFSET");
+    if (offsetText && *offsetText) {
         char* end = nullptr;
         errno = 0;
-        const long value = std::strtol(o, &end, 10);
-        if (*end != 0 || errno != 0 || value < -65535 || value > 65535) {
-            std::fprintf(stderr, "pcclient: KEL_PORT_OFFSET=%s is not a port offset\n", o);
-            return 2;
-        }
-        offset = int(value);
+        offset = std::strtoll(offsetText, &end, 10);
+        huge = errno == ERANGE || offset < -1000000000 || offset > 1000000000;
+        if (*end != 0 || end == offsetText)
+            return wrong("KEL_PORT_OFFSET=" + std::string(offsetText) + " is not a number: give a whole number that keeps the ports within 1-65535");
     }
+    const auto moved = [&](const char* which, long long given) {
+        return huge || given + offset < 1 || given + offset > 0xFFFF
+                   ? "KEL_PORT_OFFSET=" + std::string(offsetText) + " moves the " + which + std::to_string(given) + " to " +
+                         (huge ? offset < 0 ? "below 1" : "above 65535" : std::to_string(given + offset)) + ", outside 1-65535"
+                   : std::string();
+    };
     std::string kind = "udp", host = "127.0.0.1", path;
-    int port = 5008 + offset;
+    long long port = 5008;
 
     unsigned long dest = pc::kController, timeout = 1000;
 
@@ -433,10 +441,9 @@ int main(int argc, char** argv)
             // program's ports moves it too.
             uint16_t given = 0;
             why = hostPort(val, host, given);
-            port = given + offset;
-            if (why.empty() && (port < 1 || port > 0xFFFF))
-                why = "the port " + std::to_string(given) + " moved by KEL_PORT_OFFSET=" + std::to_string(offset) + " is " +
-                      std::to_string(port) + ", outside 1-65535";
+            port = given;
+            if (why.empty())
+                why = moved("port ", given);
         } else if (opt == "--serial") {
             kind = "serial";
             path = val;
@@ -453,9 +460,9 @@ int main(int argc, char** argv)
     }
     if (i >= argc)
         return wrong("no command given");
-    if (kind != "serial" && (port < 1 || port > 0xFFFF))
-        return wrong("KEL_PORT_OFFSET=" + std::to_string(offset) + " moves the default port 5008 to " + std::to_string(port) +
-                     ", outside 1-65535");
+    if (const std::string why = moved("default port ", port); kind != "serial" && !why.empty())
+        return wrong(why);
+    port += offset;
 
     // The command and its arguments are checked whole before anything is sent.
     const std::string cmd = argv[i++];
