@@ -4,7 +4,7 @@
 //  - busy: another PC of the same link port (UDP 5008, TCP on the configured port) asks a
 //    card behind output port 8, whose transmitter stays busy, every 50 ms.
 // The clock ticks as on the device, and the FPGA manager's loop serves the card path each
-// tick. For each case: requests, lost (no reply within 1 s), median and longest wait. The
+// tick. For each case: requests, lost (no reply within 5 s), median and longest wait. The
 // aim is none lost and the longest under 0.1 s.
 //
 //   bench_pc_turns [SECONDS per case, default 10] [flood rates per second, default 5000 20000]
@@ -40,7 +40,7 @@ struct Waits {
     int lost = 0;
 };
 
-// The PC's requests, one every 0.1 s for `secs`, each answered within 1 s or lost.
+// The PC's requests, one every 0.1 s for `secs`, each answered within 5 s or lost.
 Waits ask_every_tenth(pc::PcClient& pcClient, double secs)
 {
     Waits w;
@@ -49,7 +49,7 @@ Waits ask_every_tenth(pc::PcClient& pcClient, double secs)
         std::this_thread::sleep_until(start + std::chrono::milliseconds(100 * k));
         const auto t0 = Clock::now();
         pc::Frame reply;
-        if (pcClient.request(pc::readRam(0x1000, 16), reply, 1000) && reply.data.size() >= 16)
+        if (pcClient.request(pc::readRam(0x1000, 16), reply, 5000) && reply.data.size() >= 16)
             w.seconds.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         else
             ++w.lost;
@@ -117,9 +117,11 @@ int main(int argc, char** argv)
 
     // The device's clock, and the manager's loop serving the card path each tick.
     std::atomic<bool> stop{false};
+    std::mutex managerMutex;   // the manager is replaced between the cases
     std::thread ticker([&] {
         for (; !stop; G_timeTicks = G_timeTicks + 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::lock_guard<std::mutex> hold(managerMutex);
             std::lock_guard<std::mutex> path(manager->port_path_mutex);
             manager->reg_IRQ_Dealwith(0, 1);
         }
@@ -161,8 +163,10 @@ int main(int argc, char** argv)
         const char* what;
         std::function<std::unique_ptr<pc::PcClient>(const char*)> open;
     } busy[] = {
-        {"UDP 5008 beside a busy transmitter", [&](const char* h) { return pc::PcClient::udp("127.0.0.1", udp5008, h); }},
+        // TCP first: a closed connection leaves no card frame behind, while a UDP sender's
+        // held frames would go on to the cards after it.
         {"TCP 5005 beside a busy transmitter", [&](const char* h) { return pc::PcClient::tcp("127.0.0.1", tcpPort, h); }},
+        {"UDP 5008 beside a busy transmitter", [&](const char* h) { return pc::PcClient::udp("127.0.0.1", udp5008, h); }},
     };
     for (const auto& b : busy) {
         auto asker = b.open("127.0.0.2");
@@ -181,8 +185,18 @@ int main(int argc, char** argv)
         done = true;
         cards.join();
         ok = report(b.what, w) && ok;
+        // The next case begins with a card path of its own: what the PC asked is forgotten
+        // with the manager (no link sends meanwhile).
+        asker.reset();
+        pcClient.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::lock_guard<std::mutex> hold(managerMutex);
+        fpga_manage::p_fpga_manage = nullptr;
+        manager = std::make_unique<fpga_manage>();
+        manager->initialize();
+        manager->softinit();
+        fpga_manage::p_fpga_manage = manager.get();
     }
-
     stop = true;
     ticker.join();
     delete links;
