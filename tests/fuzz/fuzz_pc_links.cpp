@@ -178,7 +178,8 @@ void makeSeeds(const std::string& dir)
 
     // The links' own events: a table filled by silent clients, some sending frames or a
     // stray byte, one with a transfer; newcomers as the clock moves; replies queued for a
-    // client that reads late. Two senders' datagrams crossing, then seventeen others'.
+    // client that reads late. Two senders' datagrams crossing, then sixteen others' (the
+    // two addresses joining as many when the table is full).
     auto link = [&](uint8_t op, uint16_t param) {
         seq.insert(seq.end(), {0x10, op});
         pc::put16(seq, param);
@@ -201,7 +202,7 @@ void makeSeeds(const std::string& dir)
     for (uint16_t p : {0, 1, 64, 65})
         link(5, p);
     link(5, 2);
-    for (uint16_t i = 3; i < 20; ++i)
+    for (uint16_t i = 3; i < 19; ++i)
         link(5, i);
     link(5, 64 + 2);
     seed("links-table-queue-join");
@@ -299,6 +300,8 @@ struct LinkEvents {
     }
     void event(unsigned op, unsigned param)
     {
+        if (op == 5)   // the UDP joining, whatever the TCP clients
+            return join(param % 32, (param >> 5) % 4);
         // Waiting newcomers take their places in any pass.
         const bool newcomer = op == 0 || table.waiting() > 0;
         Conn* c = conns.empty() ? nullptr : &conns[param % conns.size()];
@@ -354,8 +357,6 @@ struct LinkEvents {
         } else if (op == 4 && c && c->framed) {
             if (!keep.erase(c->peer))
                 keep.insert(c->peer);
-        } else if (op == 5) {
-            join(param % 32, (param >> 5) % 4);
         } else {
             pass(newcomer);
         }
@@ -383,6 +384,7 @@ struct LinkEvents {
         const uint64_t peer = (uint64_t(sender % 2 ? 0x7F000001 : 0x7F0000F0) << 16) | (40000 + sender);
         udp->join_datagram(1, d.data(), d.size(), peer);
         KEL_FUZZ_CHECK(udp->joining(1) <= udpnetManage::MAX_JOINING);
+        KEL_FUZZ_CHECK(udp->joined(1).size() == (kind == 2 && joining.count(sender) ? 1u : 0u));   // only a closer completes a frame
         if (kind == 3 || (kind != 0 && !joining.count(sender)))
             return;
         if (kind == 0 && !joining.count(sender) && joining.size() >= udpnetManage::MAX_JOINING) {
