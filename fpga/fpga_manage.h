@@ -681,6 +681,7 @@ private:
     // transmitters allow, and then puts the next kept request out in turn. Never waits:
     // called by the links and by the manager's tick, which polls the busy transmitters.
     void service_passby();
+    // Sends what waits in passby.outgoing, oldest first, as far as the transmitters allow.
     void put_passby_out();
     // The packet into the port's transmit RAM and started (the port checked by the caller).
     void put_to_port(unsigned char* buf, unsigned int len, int port, int fpga);

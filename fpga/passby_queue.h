@@ -84,6 +84,7 @@ public:
     bool match(int port, u16 card, u8 tag, u32& ticket, u8& link);
 
     size_t kept() const { return m_kept.size(); }
+    u32 due_ticket() const { return m_due.active ? m_due.ticket : 0; }
 
     // A packet waiting for its output ports' transmitters: sent to each port in order, as
     // soon as the port's transmitter is idle or WAIT_TICKS after the port became the next
@@ -100,7 +101,6 @@ public:
     };
     // Oldest first; the next request waits behind them.
     std::deque<Outgoing> outgoing;
-    u32 due_ticket() const { return m_due.active ? m_due.ticket : 0; }
 
 private:
     struct Due {
