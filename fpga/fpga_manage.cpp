@@ -802,12 +802,18 @@ u16 fpga_manage::check_netport_card(int fpga)
     return sum;
 }
 
-u8 fpga_manage::wait_fpga_send_ready(int port, int fpga, std::unique_lock<std::mutex>* sending, std::mutex* held)
+namespace {
+// The port's transmitter busy bit: register 129 for ports 0-7, 145 for 8-15.
+int busyRegister(int port) { return port < 8 ? 129 : 145; }
+u8 busyBit(int port) { return u8(1u << (2 * ((port / 2) % 4) + 1)); }
+} // namespace
+
+u8 fpga_manage::wait_fpga_send_ready(int port, int fpga, std::unique_lock<std::mutex>* sending)
 {
     if (port < 0 || port > 15)
         return 0;
-    const int reg = port < 8 ? 129 : 145;
-    const u8 bit = u8(1u << (2 * ((port / 2) % 4) + 1));
+    const int reg = busyRegister(port);
+    const u8 bit = busyBit(port);
     const u32 start = G_timeTicks.load();
     const uint64_t startUs = board::Clock::monotonicUs();
     for (;;) {
@@ -819,33 +825,17 @@ u8 fpga_manage::wait_fpga_send_ready(int port, int fpga, std::unique_lock<std::m
         if (Utils::getTimeSpace(start) >= kSendReadyTicks ||
             board::Clock::monotonicUs() - startUs >= kSendReadyLimitUs)
             return 0;
-        // Nobody else waits on the locks meanwhile; taken again in the order they were.
+        // Nobody else waits on the send lock meanwhile.
         if (sending)
             sending->unlock();
-        if (held)
-            held->unlock();
         board::Clock::sleepMs(1);
-        if (held)
-            held->lock();
         if (sending)
             sending->lock();
     }
 }
 
-void fpga_manage::Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga, std::mutex* held)
+void fpga_manage::put_to_port(unsigned char* buf, unsigned int len, int port, int fpga)
 {
-    if (!buf || len == 0 || len > kPacketMax) {
-        KEL_TRACE("\n Send_to_port: length %u refused\n", len);
-        return;
-    }
-    // A transmitter may stay busy for up to 3 s: the send lock (the manager's sweeps and
-    // every link's passthrough take it) and the caller's own lock (`held`, the port-path
-    // lock) are let go while it is, and the port is found idle under the send lock before
-    // the packet goes in.
-    std::unique_lock<std::mutex> sending(send_mutex);
-    wait_fpga_send_ready(port, fpga, &sending, held);
-    if (port < 0 || port > 15)
-        return;
     if (port < 8)
         write_to_register(132, 0xFF, u8(1u << port), fpga);
     else
@@ -862,6 +852,36 @@ void fpga_manage::Send_to_port(unsigned char* buf, unsigned int len, int port, i
         write_to_register(146, 0xF0, u8(0x10 << (pair - 4)), fpga);
 }
 
+void fpga_manage::Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga)
+{
+    if (!buf || len == 0 || len > kPacketMax) {
+        KEL_TRACE("\n Send_to_port: length %u refused\n", len);
+        return;
+    }
+    // A transmitter may stay busy for up to 3 s: the send lock (the manager's sweeps and
+    // the PCs' packets take it) is let go while it is, and the port is found idle under
+    // it before the packet goes in. Only the manager's own sends wait here.
+    std::unique_lock<std::mutex> sending(send_mutex);
+    wait_fpga_send_ready(port, fpga, &sending);
+    if (port < 0 || port > 15)
+        return;
+    put_to_port(buf, len, port, fpga);
+}
+
+bool fpga_manage::send_when_ready(unsigned char* buf, unsigned int len, int port, int fpga, u32 since, uint64_t sinceUs)
+{
+    if (!buf || len == 0 || len > kPacketMax || port < 0 || port > 15)
+        return true;
+    std::lock_guard<std::mutex> sending(send_mutex);
+    // One look at the busy bit; the wait's bound is the one wait_fpga_send_ready keeps.
+    read_from_register(busyRegister(port), fpga);
+    if ((reg_shadow(busyRegister(port), fpga) & busyBit(port)) != 0 && Utils::getTimeSpace(since) < kSendReadyTicks &&
+        board::Clock::monotonicUs() - sinceUs < kSendReadyLimitUs)
+        return false;
+    put_to_port(buf, len, port, fpga);
+    return true;
+}
+
 void fpga_manage::stamp_port(unsigned char* buf, unsigned int len, int port)
 {
     if (!buf || len < 2)
@@ -872,7 +892,7 @@ void fpga_manage::stamp_port(unsigned char* buf, unsigned int len, int port)
     buf[len - 1] = u8(buf[len - 1] ^ old ^ now);
 }
 
-void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len)
+void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len, bool due)
 {
     if (!buf || len < 2 || len > kPacketMax) {
         KEL_TRACE("\n multi_port_send: length %u refused\n", len);
@@ -885,26 +905,28 @@ void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len)
         mask = multicast_mask;
     }
     // The caller holds the port-path lock. A port's transmitter may stay busy for up to
-    // 3 s; that wait runs with the lock let go, so the other links and the manager's
-    // interrupt service go on meanwhile, and each packet is handed over under the lock.
-    const auto sendOne = [&](int port) {
-        stamp_port(buf, len, port);
-        Send_to_port(buf, len, port, 0, &port_path_mutex);
-    };
+    // 3 s: the packet waits for it in the pass-through's outgoing list, polled by the
+    // manager's tick, so the link that asked goes on at once; the receive path awaits the
+    // answers once every port has it.
+    PassbyQueue::Outgoing out;
+    out.packet.assign(buf, buf + len);
+    out.stamp = true;
+    out.allPorts = true;
+    out.due = due;
     if (enable == 0) {
         read_from_register(128, 0);
         read_from_register(144, 0);
         const u32 links = reg_shadow(80, 0) == 3 ? (u32(reg_shadow(144, 0)) << 8 | reg_shadow(128, 0)) : 0;
         for (int port = 0; port <= 9; ++port)
             if ((links >> port & 1) && get_port_card_num(port))
-                sendOne(port);
+                out.ports.push_back(port);
     } else {
         for (int port = 0; port <= 7; ++port)
             if (mask >> port & 1)
-                sendOne(port);
+                out.ports.push_back(port);
     }
-    await_answer_stamp = G_timeTicks.load();
-    await_answer = 1;
+    passby.outgoing.push_back(std::move(out));
+    put_passby_out();
 }
 
 // ------------------------------------------------------------------------------------

@@ -237,12 +237,18 @@ public:
     u16 get_port_card_num(int port);
     u16 check_netport_card(int fpga);
     // Waits up to 3 s for the port's transmitter; 1 when idle. Between looks it lets go of
-    // `sending` (held) and `held` (locked by the caller).
-    u8 wait_fpga_send_ready(int port, int fpga, std::unique_lock<std::mutex>* sending = nullptr, std::mutex* held = nullptr);
-    // `held`: a lock the caller holds, let go while the transmitter is busy.
-    void Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga, std::mutex* held = nullptr);
-    // The caller holds port_path_mutex; it is let go while a busy port is waited for.
-    void multi_port_send(unsigned char* buf, unsigned int len);
+    // `sending` (held). The manager's own sends wait so; the PCs' packets never do (see
+    // send_when_ready).
+    u8 wait_fpga_send_ready(int port, int fpga, std::unique_lock<std::mutex>* sending = nullptr);
+    void Send_to_port(unsigned char* buf, unsigned int len, int port, int fpga);
+    // Sends the packet at once when the port's transmitter is idle, or when it has been
+    // waited for 300 ticks since `since` (the port gets it then anyway); false, touching
+    // nothing, while it is still to be waited for. True for a packet or port that gets
+    // nothing.
+    bool send_when_ready(unsigned char* buf, unsigned int len, int port, int fpga, u32 since, uint64_t sinceUs);
+    // The caller holds port_path_mutex. The packet goes to each port in turn as its
+    // transmitter allows (see put_passby_out); due: it puts out the request due.
+    void multi_port_send(unsigned char* buf, unsigned int len, bool due = false);
     static void stamp_port(unsigned char* buf, unsigned int len, int port);
     u8 rcv_card_cmd_create(unsigned char* buf, int port);
     u8 load_write_ram_cmd_create(int port, u16 card, u32 addr, const unsigned char* data, u16 n,
@@ -668,10 +674,17 @@ private:
     // A passthrough answer that came in on port (16 f + 4 group + port bits; -1 for the
     // gathered all-port answer): to the request it answers, else dropped.
     void deliver_passby(const u8* answer, unsigned len, int port);
-    // Puts a request out for link; true when a packet went to the cards.
-    bool send_passby(u32 length, unsigned char* frame);
-    // Ends a wait that ran out and puts the next kept request out in turn.
+    // Puts a request out for link (due: the request due); true when a packet goes to the
+    // cards, at once or once its transmitters allow.
+    bool send_passby(u32 length, unsigned char* frame, bool due = false);
+    // Ends a wait that ran out, sends what waits for a transmitter as far as the
+    // transmitters allow, and then puts the next kept request out in turn. Never waits:
+    // called by the links and by the manager's tick, which polls the busy transmitters.
     void service_passby();
+    // Sends what waits in passby.outgoing, oldest first, as far as the transmitters allow.
+    void put_passby_out();
+    // The packet into the port's transmit RAM and started (the port checked by the caller).
+    void put_to_port(unsigned char* buf, unsigned int len, int port, int fpga);
     void zero_card_entry(int port);
     void output_refresh_step();
     void save_or_mapping_step(bool save);

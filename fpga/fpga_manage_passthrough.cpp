@@ -6,6 +6,7 @@
 
 #include "core/global.h"
 #include "core/utils.h"
+#include "board/Clock.h"
 
 #include <algorithm>
 
@@ -107,8 +108,10 @@ void fpga_manage::service_passby()
         KEL_TRACE("\n passby answer time-out (%d)\n", int(link));
         g_passby_trans_port = kPassbyNone;
     }
+    put_passby_out();
     PassbyQueue::Kept next;
-    while (!passby.busy() && passby.take(next)) {
+    // What waits for a transmitter goes first: the next request waits behind it.
+    while (passby.outgoing.empty() && !passby.busy() && passby.take(next)) {
         PassbyQueue::Target target;
         if (!PassbyQueue::target_of(next.frame.data(), u32(next.frame.size()), target)) {
             // No card answers it as a request of its own (no port, or no card packet behind
@@ -118,14 +121,38 @@ void fpga_manage::service_passby()
         }
         g_passby_trans_port = next.link;
         passby.start(next, target, G_timeTicks.load());
-        // A send to every port may wait for busy ports with the port-path lock let go: the
-        // wait counts from when it went out.
-        if (send_passby(u32(next.frame.size()), next.frame.data())) {
-            passby.sent(next.ticket, G_timeTicks.load());
-        } else {
+        // Its wait counts from when it went out, which may be once its transmitter is idle.
+        if (!send_passby(u32(next.frame.size()), next.frame.data(), true)) {
             passby.end();
             g_passby_trans_port = kPassbyNone;
         }
+    }
+}
+
+void fpga_manage::put_passby_out()
+{
+    while (!passby.outgoing.empty()) {
+        PassbyQueue::Outgoing& out = passby.outgoing.front();
+        const unsigned len = unsigned(out.packet.size());
+        for (; !out.ports.empty(); out.started = false, out.ports.erase(out.ports.begin())) {
+            if (!out.started) {
+                out.started = true;
+                out.since = G_timeTicks.load();
+                out.sinceUs = board::Clock::monotonicUs();
+            }
+            const int port = out.ports.front();
+            if (out.stamp)
+                stamp_port(out.packet.data(), len, port);
+            if (!send_when_ready(out.packet.data(), len, port, 0, out.since, out.sinceUs))
+                return;   // looked at again on the next tick
+        }
+        if (out.allPorts) {
+            await_answer_stamp = G_timeTicks.load();
+            await_answer = 1;
+        }
+        if (out.due)
+            passby.sent(passby.due_ticket(), G_timeTicks.load());
+        passby.outgoing.pop_front();
     }
 }
 
@@ -135,7 +162,7 @@ u8 fpga_manage::Dealwith1_PC_to_eth(u32 length, unsigned char* frame)
     return 1;
 }
 
-bool fpga_manage::send_passby(u32 length, unsigned char* frame)
+bool fpga_manage::send_passby(u32 length, unsigned char* frame, bool due)
 {
     u32 len = length & 0xFFFF;
     if (!frame || len >= kPacketMax)
@@ -161,7 +188,7 @@ bool fpga_manage::send_passby(u32 length, unsigned char* frame)
             multi_reply_count = 0;
             passby_fffe = (frame[0] | frame[1] << 8) == 0x0FFE ? 1 : 0;
             passby_tag = frame[5];
-            multi_port_send(frame, len);
+            multi_port_send(frame, len, due);
             return true;
         }
         if (portByte == 0) {
@@ -191,7 +218,15 @@ bool fpga_manage::send_passby(u32 length, unsigned char* frame)
         frame += kWrapper;
         len -= kWrapper;
     }
-    // The caller holds the port-path lock: it is let go while the port's transmitter is busy.
-    Send_to_port(frame, len, port, 0, &port_path_mutex);
-    return port <= 15;   // higher numbers reach no port
+    if (port > 15)
+        return false;   // higher numbers reach no port
+    // The caller holds the port-path lock: the packet goes now if the port's transmitter is
+    // idle, else it waits in the outgoing list for the manager's tick to find it idle.
+    PassbyQueue::Outgoing out;
+    out.packet.assign(frame, frame + len);
+    out.ports.push_back(port);
+    out.due = due;
+    passby.outgoing.push_back(std::move(out));
+    put_passby_out();
+    return true;
 }

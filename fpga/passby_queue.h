@@ -86,6 +86,22 @@ public:
     size_t kept() const { return m_kept.size(); }
     u32 due_ticket() const { return m_due.active ? m_due.ticket : 0; }
 
+    // A packet waiting for its output ports' transmitters: sent to each port in order, as
+    // soon as the port's transmitter is idle or WAIT_TICKS after the port became the next
+    // (the port gets it then anyway). Whoever serves the path polls them; no link waits.
+    struct Outgoing {
+        std::vector<unsigned char> packet;
+        std::vector<int> ports;  // still to send to, in order
+        bool stamp = false;      // each port's number stamped into the target (all ports)
+        bool allPorts = false;   // the receive path gathers the answers once all went
+        bool due = false;        // it puts out the request due: its wait counts once all went
+        bool started = false;    // the next port is waited for since
+        u32 since = 0;
+        uint64_t sinceUs = 0;
+    };
+    // Oldest first; the next request waits behind them.
+    std::deque<Outgoing> outgoing;
+
 private:
     struct Due {
         bool active = false;

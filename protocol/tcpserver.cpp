@@ -223,17 +223,17 @@ int TcpServer::adopt(int c, uint32_t host)
     if (m_waiting.size() >= MAX_WAITING) {
         // The address with the most connections waiting gives up its latest, if it has more
         // waiting than the newcomer's: a flood from one address does not turn the others away.
+        // Of two addresses with as many, the one whose connection came last, not the one
+        // with the lower number.
         std::map<uint32_t, size_t> waiting;
+        size_t most = 0;
         for (const Waiting& w : m_waiting)
-            ++waiting[w.host];
-        const auto most = std::max_element(waiting.begin(), waiting.end(),
-                                           [](const auto& a, const auto& b) { return a.second < b.second; });
-        if (most->second <= waiting[host]) {
+            most = std::max(most, ++waiting[w.host]);
+        if (most <= waiting[host]) {
             ::close(c);
             return -1;
         }
-        const uint32_t giver = most->first;
-        auto latest = std::find_if(m_waiting.rbegin(), m_waiting.rend(), [giver](const Waiting& w) { return w.host == giver; });
+        auto latest = std::find_if(m_waiting.rbegin(), m_waiting.rend(), [&waiting, most](const Waiting& w) { return waiting[w.host] == most; });
         ::close(latest->socket);
         m_waiting.erase(std::next(latest).base());
     }

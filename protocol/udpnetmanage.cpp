@@ -218,7 +218,10 @@ void udpnetManage::pass(Link& link, int wait_ms)
     for (const UdpServer::Record& r : link.frames)
         ready = ready || (first.insert(r.peer).second && !heldBack(r));
     int wait = ready ? 0 : link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
-    link.server->recvData(link.is5008 ? 0 : 1, wait);
+    // Everything the socket holds (up to the bound) joins the lists below: the turns decide
+    // among every sender, and the socket is emptied each pass, so a flood cannot fill it
+    // ahead of another PC's datagram.
+    link.server->recvData(link.is5008 ? 0 : 1, wait, MAX_DRAIN);
 
     size_t c = link.server->recv_list.size();
     for (size_t i = 0; i < c; ++i) {
@@ -289,17 +292,16 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     if (d[0] == 0xA5) {
         if (it == link.joining.end()) {
             if (link.joining.size() >= MAX_JOINING) {
-                // The address joining the most frames gives up its sender whose last
-                // datagram is oldest: one PC beginning many frames cannot drop another's.
+                // Of the addresses joining the most frames, the sender whose last datagram
+                // is oldest gives way: one PC beginning many frames cannot drop another's,
+                // and among equals age decides, not the address's number.
                 std::map<uint32_t, size_t> frames;
+                size_t most = 0;
                 for (const auto& j : link.joining)
-                    ++frames[uint32_t(j.first >> 16)];
-                const uint32_t most = std::max_element(frames.begin(), frames.end(), [](const auto& a, const auto& b) {
-                    return a.second < b.second;
-                })->first;
+                    most = std::max(most, ++frames[uint32_t(j.first >> 16)]);
                 auto oldest = link.joining.end();
                 for (auto j = link.joining.begin(); j != link.joining.end(); ++j)
-                    if (uint32_t(j->first >> 16) == most && (oldest == link.joining.end() || j->second.last < oldest->second.last))
+                    if (frames[uint32_t(j->first >> 16)] == most && (oldest == link.joining.end() || j->second.last < oldest->second.last))
                         oldest = j;
                 link.joining.erase(oldest);
             }
@@ -343,14 +345,15 @@ void udpnetManage::admit(Link& link, UdpServer::Record&& frame)
     if (sender >= MAX_FRAMES_PER_SENDER)
         return;
     if (link.frames.size() >= MAX_FRAMES) {
-        const auto most = std::max_element(frames.begin(), frames.end(), [](const auto& a, const auto& b) {
-            return a.second < b.second;
-        });
-        if (most->second <= frames[address])
+        size_t most = 0;
+        for (const auto& f : frames)
+            most = std::max(most, f.second);
+        if (most <= frames[address])
             return;
-        const uint32_t giver = most->first;
+        // The latest frame of an address with that many: of two such addresses, the one
+        // whose frame came last, whatever their numbers.
         auto latest = std::find_if(link.frames.rbegin(), link.frames.rend(),
-                                   [giver](const UdpServer::Record& r) { return uint32_t(r.peer >> 16) == giver; });
+                                   [&frames, most](const UdpServer::Record& r) { return frames[uint32_t(r.peer >> 16)] == most; });
         link.frames.erase(std::next(latest).base());
     }
     link.frames.push_back(std::move(frame));

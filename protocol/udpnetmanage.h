@@ -34,14 +34,19 @@ public:
     static constexpr unsigned MAX_JOINED = 0x20000;
     // Joined frames waiting, at most this many in all and this many of one sender (address
     // and port); past the first, a sender's frame is dropped, and with the list full the
-    // address with the most frames waiting, if more than the newcomer's, gives up its latest
+    // address with the most frames waiting (of several, the one whose latest came last), if
+    // more than the newcomer's, gives up its latest
     // (a flood cannot grow the list, nor shut other PCs out of it).
     static constexpr unsigned MAX_FRAMES = 256;
     static constexpr size_t MAX_FRAMES_PER_SENDER = 16;
     // Datagrams are joined per sender: senders with a frame begun and not yet closed, at
     // most this many; a new one past them takes the place of the sender whose last datagram
-    // is oldest among those of the address joining the most frames.
+    // is oldest among those of the addresses joining the most frames.
     static constexpr size_t MAX_JOINING = 16;
+    // Datagrams a pass takes from its socket at most: all it holds, as a rule, so that the
+    // turns below choose among every PC that has sent, not the kernel's queue (which drops
+    // what comes while it is full); the bound keeps a pass short under any flood.
+    static constexpr size_t MAX_DRAIN = 512;
 
     static udpnetManage* pInstance();
     static udpnetManage* p_udpnetManage;
@@ -60,7 +65,8 @@ public:
     unsigned char start_threads();
 
     // --- one pass of each thread ---
-    // Waits up to wait_ms for datagrams (not at all while frames wait), joins them, handles
+    // Waits up to wait_ms for datagrams (not at all while frames wait), joins them and
+    // those the socket holds behind them (at most MAX_DRAIN), handles
     // at most one joined frame, and on 5008 serves a pending passthrough answer.
     void udpaccept_pass(int wait_ms);
     void udpaccept_pass_10005(int wait_ms);

@@ -55,12 +55,12 @@ void UdpServer::unInitialize()
     m_socket = -1;
 }
 
-int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
+int UdpServer::recvData(unsigned char keep_sender, int wait_ms, size_t most)
 {
     if (m_socket < 0)
         return 255;
-    // The receive blocks up to wait_ms itself (no poll before it); the socket's receive
-    // time-out is set only when the wait changes.
+    // The first receive blocks up to wait_ms itself (no poll before it); the socket's
+    // receive time-out is set only when the wait changes.
     int flags = MSG_DONTWAIT;
     if (wait_ms != 0) {
         flags = 0;
@@ -72,24 +72,26 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms)
             m_timeout_ms = wait_ms;
         }
     }
-    sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), flags, reinterpret_cast<sockaddr*>(&from), &fromLen);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-            return 0;
-        KEL_TRACE("accept error:%s\n", std::strerror(errno));
-        return 255;
+    for (size_t taken = 0; taken < most; ++taken, flags = MSG_DONTWAIT) {
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), flags, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return 0;
+            KEL_TRACE("accept error:%s\n", std::strerror(errno));
+            return 255;
+        }
+        if (n == 0)
+            continue;   // an empty datagram is not queued
+        Record rec;
+        rec.peer = (uint64_t(ntohl(from.sin_addr.s_addr)) << 16) | ntohs(from.sin_port);
+        if (!keep_sender)
+            from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        rec.data.assign(m_buf.data(), m_buf.data() + n);
+        rec.addr = from;
+        recv_list.push_back(std::move(rec));
     }
-    if (n == 0)
-        return 0;   // an empty datagram is not queued
-    Record rec;
-    rec.peer = (uint64_t(ntohl(from.sin_addr.s_addr)) << 16) | ntohs(from.sin_port);
-    if (!keep_sender)
-        from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    rec.data.assign(m_buf.data(), m_buf.data() + n);
-    rec.addr = from;
-    recv_list.push_back(std::move(rec));
     return 0;
 }
 

@@ -32,10 +32,12 @@ public:
     void unInitialize();
 
     // Waits up to wait_ms for a datagram (0: just looks; below 0: without limit), then
-    // queues that one datagram: a request answered at once costs a receive and a send.
-    // keep_sender 0 replaces the sender's address by the broadcast address, its port kept.
-    // Empty datagrams are not queued. 0, or 255 on a receive error.
-    int recvData(unsigned char keep_sender, int wait_ms = 0);
+    // queues it and those the socket holds behind it, up to most in all, without waiting
+    // for more: whoever serves the list, not the order datagrams reached the socket in,
+    // decides who is served, and a full socket cannot turn a PC's datagram away while
+    // others wait unread. keep_sender 0 replaces the sender's address by the broadcast
+    // address, its port kept. Empty datagrams are not queued. 0, or 255 on a receive error.
+    int recvData(unsigned char keep_sender, int wait_ms = 0, size_t most = 1);
     // One datagram to the board's mapping of to; 0, or 255 on a null buffer or send error.
     int sendData(const unsigned char* buf, unsigned int len, sockaddr_in to);
 

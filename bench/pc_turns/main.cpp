@@ -1,0 +1,207 @@
+// A PC of one address asks the controller for 16 bytes every 0.1 s while
+//  - flood: another address sends reads of 32,000 bytes from four UDP ports to port 10005,
+//    at each rate given, and reads none of the replies (the PC asks on 10005 too);
+//  - busy: another PC of the same link port (UDP 5008, TCP on the configured port) asks a
+//    card behind output port 8, whose transmitter stays busy, every 50 ms.
+// The clock ticks as on the device, and the FPGA manager's loop serves the card path each
+// tick. For each case: requests, lost (no reply within 5 s), median and longest wait. The
+// aim is none lost and the longest under 0.1 s.
+//
+//   bench_pc_turns [SECONDS per case, default 10] [flood rates per second, default 5000 20000]
+
+#include "bench/bench_board.h"
+#include "board/sim/FpgaModel.h"
+#include "core/global.h"
+#include "fpga/fpga_manage.h"
+#include "protocol/networkmanage.h"
+#include "protocol/udpnetmanage.h"
+#include "tests/support/PcClient.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <sys/socket.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Waits {
+    std::vector<double> seconds;
+    int lost = 0;
+};
+
+// The PC's requests, one every 0.1 s for `secs`, each answered within 5 s or lost.
+Waits ask_every_tenth(pc::PcClient& pcClient, double secs)
+{
+    Waits w;
+    const auto start = Clock::now();
+    for (int k = 0; std::chrono::duration<double>(Clock::now() - start).count() < secs; ++k) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(100 * k));
+        const auto t0 = Clock::now();
+        pc::Frame reply;
+        if (pcClient.request(pc::readRam(0x1000, 16), reply, 5000) && reply.data.size() >= 16)
+            w.seconds.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+        else
+            ++w.lost;
+        // A late reply is not taken for the next request's.
+        for (pc::Bytes raw; pcClient.receiveRaw(raw, 0);) {
+        }
+    }
+    return w;
+}
+
+bool report(const char* what, Waits w)
+{
+    std::sort(w.seconds.begin(), w.seconds.end());
+    const double median = w.seconds.empty() ? 99 : w.seconds[w.seconds.size() / 2];
+    const double longest = w.seconds.empty() ? 99 : w.seconds.back();
+    std::printf("%-44s %8zu %6d %10.4f %10.4f\n", what, w.seconds.size() + size_t(w.lost), w.lost, median, longest);
+    std::fflush(stdout);
+    return w.lost == 0 && longest < 0.1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    double secs = argc > 1 ? std::atof(argv[1]) : 10.0;
+    if (secs <= 0)
+        secs = 10.0;
+    std::vector<int> rates;
+    for (int i = 2; i < argc; ++i)
+        rates.push_back(std::max(1, std::atoi(argv[i])));
+    if (rates.empty())
+        rates = {5000, 20000};
+
+    const std::string root = bench::start_board();
+    auto manager = std::make_unique<fpga_manage>();
+    fpga_manage::p_fpga_manage = manager.get();
+    manager->initialize();
+    manager->softinit();
+    sim::SimBoard::setScenario("fpga.sendbusy", "16");   // port 8's transmitter stays busy
+    sim::FpgaModel::powerOn(0);
+
+    int offset = 0;
+    g_networkMode = 1;
+    g_port = 5005;
+    struct Links {
+        udpnetManage udp;
+        networkManage tcp;
+    };
+    Links* links = bench::open_link<Links>(offset, []() -> Links* {
+        auto* l = new Links();
+        l->udp.initialize_servers();
+        if (l->udp.server(10005)->socketFd() >= 0 && l->udp.server(5008)->socketFd() >= 0
+            && l->udp.server(13769)->socketFd() >= 0 && l->tcp.initialize() == 0 && l->tcp.server(0)
+            && l->tcp.server(0)->listenSocket() >= 0)
+            return l;
+        delete l;
+        return nullptr;
+    });
+    if (!links || links->udp.start_threads() != 0) {
+        std::fprintf(stderr, "bench: cannot open the links\n");
+        return 1;
+    }
+    const uint16_t udp10005 = uint16_t(10005 + offset), udp5008 = uint16_t(5008 + offset);
+    const uint16_t tcpPort = links->tcp.server(0)->localPort();
+
+    // The device's clock, and the manager's loop serving the card path each tick.
+    std::atomic<bool> stop{false};
+    std::mutex managerMutex;   // the manager is replaced between the cases
+    std::thread ticker([&] {
+        for (; !stop; G_timeTicks = G_timeTicks + 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::lock_guard<std::mutex> hold(managerMutex);
+            std::lock_guard<std::mutex> path(manager->port_path_mutex);
+            manager->reg_IRQ_Dealwith(0, 1);
+        }
+    });
+
+    bool ok = true;
+    std::printf("%-44s %8s %6s %10s %10s\n", "case", "asked", "lost", "median s", "longest s");
+    const pc::Bytes big = pc::wire(pc::readRam(0x30000000u, 32000));
+    for (int rate : rates) {
+        std::vector<std::unique_ptr<pc::PcClient>> flood;
+        for (int k = 0; k < 4; ++k)
+            flood.push_back(pc::PcClient::udp("127.0.0.1", udp10005, "127.0.0.3"));
+        std::atomic<bool> done{false};
+        std::atomic<long> sent{0};
+        std::thread flooder([&] {
+            const auto start = Clock::now();
+            for (long n = 0; !done;) {
+                const long due = long(std::chrono::duration<double>(Clock::now() - start).count() * rate);
+                for (; n < due && !done; ++n)
+                    flood[size_t(n % 4)]->sendRaw(big);
+                sent = n;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        auto pcClient = pc::PcClient::udp("127.0.0.1", udp10005, "127.0.0.2");
+        char what[64];
+        std::snprintf(what, sizeof what, "UDP 10005, %d reads of 32000 B/s", rate);
+        Waits w = ask_every_tenth(*pcClient, secs);
+        done = true;
+        flooder.join();
+        ok = report(what, w) && ok;
+        std::printf("%-44s %ld datagrams sent in %.0f s\n", "", sent.load(), secs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+
+    // A card frame for port 8 (tag 0x46, a read of 2 card RAM bytes).
+    const pc::Bytes card = pc::wire(pc::Frame{0, pc::kPc, 0x10, 0x46, 1, 9, 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}});
+    const struct {
+        const char* what;
+        std::function<std::unique_ptr<pc::PcClient>(const char*)> open;
+    } busy[] = {
+        // TCP first: a closed connection leaves no card frame behind, while a UDP sender's
+        // held frames would go on to the cards after it.
+        {"TCP 5005 beside a busy transmitter", [&](const char* h) { return pc::PcClient::tcp("127.0.0.1", tcpPort, h); }},
+        {"UDP 5008 beside a busy transmitter", [&](const char* h) { return pc::PcClient::udp("127.0.0.1", udp5008, h); }},
+    };
+    for (const auto& b : busy) {
+        auto asker = b.open("127.0.0.2");
+        std::atomic<bool> done{false};
+        std::thread cards([&] {
+            while (!done) {
+                asker->sendRaw(card);
+                for (pc::Bytes raw; asker->receiveRaw(raw, 0);) {
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto pcClient = b.open("127.0.0.1");
+        Waits w = ask_every_tenth(*pcClient, secs);
+        done = true;
+        cards.join();
+        ok = report(b.what, w) && ok;
+        // The next case begins with a card path of its own: what the PC asked is forgotten
+        // with the manager (no link sends meanwhile).
+        asker.reset();
+        pcClient.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::lock_guard<std::mutex> hold(managerMutex);
+        fpga_manage::p_fpga_manage = nullptr;
+        manager = std::make_unique<fpga_manage>();
+        manager->initialize();
+        manager->softinit();
+        fpga_manage::p_fpga_manage = manager.get();
+    }
+    stop = true;
+    ticker.join();
+    delete links;
+    fpga_manage::p_fpga_manage = nullptr;
+    manager.reset();
+    std::filesystem::remove_all(root);
+    return ok ? 0 : 1;
+}
