@@ -151,6 +151,9 @@ void ite6805_sys::iTE6805_FSM(int dev)
 void ite6805_sys::iTE6805_MainBody(int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    // A select not taken on an earlier pass: bank 0 again before anything else is addressed.
+    if (!p_i2c->bank_known && bank(0, dev))
+        return;
     if (p_ite6805_drv->hpd_retry_[dev] >= 0)
         p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, p_ite6805_drv->hpd_retry_[dev], dev);
     iTE6805_Port_Reset_Body(d.ResetPort, dev);
