@@ -22,11 +22,11 @@
 #include <numeric>
 #include <rapidcheck/state.h>
 #include <set>
+#include <iterator>
 #include <sstream>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <tuple>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
@@ -1043,76 +1043,51 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
 // --- every transfer of each sequence fails in turn --------------------------------------------
 
 namespace {
-// Inputs 0 (IT6602) and 3 (IT6805) are polled together: on the receiver switch each one's
-// branch follows the other's, and both receivers answer at 0x90.
+// Inputs 0 (IT6602) and 3 (IT6805) polled together: on the receiver switch each one's branch
+// follows the other's, and both receivers answer at 0x90.
 constexpr int kSweepInputs = 0x09;
-constexpr uint8_t kSweepMask = 0x22;
 
-struct Transfer {
-    uint8_t address8 = 0, branch = 0;
-    bool read = false;
-    std::vector<uint8_t> data;   // the register byte, with a write's data after it
-};
-std::string describe(const Transfer& t)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "%s %02X (branch %02X):", t.read ? "read" : "write", t.address8, t.branch);
-    std::string out = text;
-    for (size_t i = 0; i < t.data.size() && i < 9; ++i) {
-        std::snprintf(text, sizeof text, " %02X", t.data[i]);
-        out += text;
-    }
-    return out;
-}
-
-// The bus as the sweep sees it. While counting, transfers are numbered from 1 and number
-// `at` fails; a failed read is failed once more when it is asked again, which must be the
-// very next transfer (an unanswered read is a disturbance, asked once more). And the rules
-// of a select: after a switch write that failed nothing behind that switch is addressed, and
-// after a bank select of a receiver that failed (its read or its write) no register of a bank
-// is written, until a select is taken again; no EEPROM is written while the expander keeps
-// it protected.
+// The bus as the sweep sees it: while counting, transfers (the other receiver's polling
+// aside) are numbered from 1 and number `at` fails; a failed read must be asked again at
+// once, and fails again. And the rules of a select: nothing behind a switch whose write
+// failed is addressed, and no register of a bank is written after a receiver's bank select
+// failed (its read or its write), until one is taken; no EEPROM is written while protected.
 struct SweepBus {
-    bool counting = false, retryOwed = false;
-    uint8_t own = 0;   // the branch of the sequence's input: the other receiver's polling is not numbered
-    int seen = 0, at = 0;
-    Transfer failed;
-    std::string problem;
-    bool branchLost[2] = {false, false};          // switch 0xEE, switch 0xE0
-    std::set<std::pair<int, int>> bankLost;       // receiver address and branch
+    bool counting = false, retryOwed = false, branchLost[2] = {false, false};
+    int own = 0, seen = 0, at = 0;
+    std::string failed, problem;
+    std::set<std::pair<int, int>> bankLost;   // receiver address, branch
     void install()
     {
         sim::I2cBusModel::setFaultHook([this](uint8_t a, bool read, const uint8_t* d, uint16_t n) {
-            const bool receiver = a == 0x90 || a == 0x94 || a == 0xA8 || a == 0xB4 || a == 0xC8;
-            const bool behindE0 = a == 0xA0 || a == 0xD0;
-            const uint8_t branch = receiver ? sim::InputSideModel::switchReceiver().channels()
-                                   : behindE0 ? sim::InputSideModel::switchEeprom().channels() : 0;
+            const bool receiver = a == 0x90 || a == 0x94 || a == 0xA8 || a == 0xB4 || a == 0xC8, behindE0 = a == 0xA0 || a == 0xD0;
+            const int branch = receiver ? sim::InputSideModel::switchReceiver().channels() : behindE0 ? sim::InputSideModel::switchEeprom().channels() : 0;
+            char text[64];
+            std::snprintf(text, sizeof text, "%s %02X (branch %02X): %02X %02X", read ? "read" : "write", a, branch, n ? d[0] : 0, n > 1 ? d[1] : 0);
+            const bool banks = a == 0x90 || a == 0x94, select = banks && n && d[0] == 0x0F;
             bool fail = false;
             if (retryOwed) {
-                retryOwed = false;
-                fail = read && a == failed.address8 && n && !failed.data.empty() && d[0] == failed.data[0];
+                fail = read && failed.compare(0, 24, text, 24) == 0;
                 note(fail ? "" : "the unanswered read was not asked again");
             } else if (counting && !(receiver && branch != own) && ++seen == at) {
                 fail = true;
-                retryOwed = read;
-                failed = {a, branch, read, std::vector<uint8_t>(d, d + n)};
+                failed = text;
             }
-            const bool banks = (a == 0x90 || a == 0x94) && n >= 1;
+            retryOwed = fail && read && !retryOwed;
             if (fail) {
-                if (!read && (a == 0xEE || a == 0xE0))
-                    branchLost[a == 0xE0] = true;
-                if (banks && d[0] == 0x0F)
+                branchLost[a == 0xE0] |= !read && (a == 0xEE || a == 0xE0);
+                if (select)
                     bankLost.insert({a, branch});
                 return true;
             }
             if (!read && (a == 0xEE || a == 0xE0))
                 branchLost[a == 0xE0] = false;
             if ((receiver && branchLost[0]) || (behindE0 && branchLost[1]))
-                note(describe({a, branch, read, std::vector<uint8_t>(d, d + n)}) + " after its switch did not take the branch");
-            if (banks && !read && n >= 2 && d[0] == 0x0F)
+                note(std::string(text) + " after its switch did not take the branch");
+            if (select && !read && n > 1)
                 bankLost.erase({a, branch});
-            else if (banks && !read && d[0] > 0x0F && bankLost.count({a, branch}))
-                note(describe({a, branch, read, std::vector<uint8_t>(d, d + n)}) + " after a bank select that was not taken");
+            else if (banks && !read && n && d[0] > 0x0F && bankLost.count({a, branch}))
+                note(std::string(text) + " after a bank select that was not taken");
             if (a == 0xA0 && !read && n > 1 && sim::InputSideModel::expander().writeProtected())
                 note("an EEPROM written while protected");
             return false;
@@ -1125,143 +1100,82 @@ struct SweepBus {
     }
 };
 
-Sent source(int colour, int colorimetry, int range)
+Sent source(int colour, int colorimetry, int range, bool picture = true)
 {
     Sent x;
-    x.plugged = true;
-    x.mode = 0;   // 1920x1080@60, CEA porches
-    x.colour = colour;
-    x.extra = 16 + 128 * (colorimetry + 3 * range);   // VIC 16
+    x.plugged = picture, x.power = true;
+    x.colour = colour, x.extra = 16 + 128 * (colorimetry + 3 * range);   // 1920x1080@60 (CEA porches), VIC 16
     x.hfp = 88, x.hsync = 44, x.vfp = 4, x.vsync = 5;
     x.audio = x.statusAudio = 19;   // 48 kHz
     return x;
 }
 
-// One canonical sequence on one input: the state it starts from, and what changes.
+// A canonical sequence on one input: its start, and what changes (the source, or a request).
 struct Sequence {
-    const char* name;
+    std::string name;
     int input;
     Sent start;
     std::function<void(Sent&, velinsource*, KelRamPara*)> event;
     int routed = -1;   // the input whose sound the expander routes afterwards
-    bool clock = false;   // the clock chip is programmed again
 };
-
 std::vector<Sequence> sequences()
 {
+    using E = std::function<void(Sent&, velinsource*, KelRamPara*)>;
     std::vector<Sequence> out;
     for (int i : {0, 3}) {
-        const int yuv = 2;
-        // Input 3's video on is swept in its colorimetry change (measured and set up anew):
-        // its plug-in is the cable's +5 V and hot-plug, the picture following later.
-        out.push_back({"plug-in and video on", i, Sent{}, [i](Sent& x, velinsource*, KelRamPara*) {
-                           x = source(2, 1, 0);
-                           x.plugged = i < 3;
-                           x.power = true;
-                       }});
-        out.push_back({"colorimetry change", i, source(yuv, 1, 0), [](Sent& x, velinsource*, KelRamPara*) { x.extra += 128; }});
-        if (i < 3)   // input 3's range: the colorimetry change takes the same path, the history check the values
-            out.push_back({"range change", i, source(0, 0, 1), [](Sent& x, velinsource*, KelRamPara*) { x.extra += 384; }});
-        out.push_back({"signal off", i, source(0, 0, 0), [](Sent& x, velinsource*, KelRamPara*) { x.plugged = false, x.power = true; }});
-        out.push_back({"unplug", i, source(0, 0, 0), [](Sent& x, velinsource*, KelRamPara*) { x.plugged = false; }});
-        // Input 3 with +5 V and no picture: its start-up after the pulse, not a second measurement.
-        Sent powered;
-        powered.power = true;
-        out.push_back({"EDID rewrite", i, i == 3 ? powered : source(0, 0, 0), [i](Sent&, velinsource* src, KelRamPara* para) {
-                           const uint16_t mode[3] = {1920, 1080, 60};
-                           for (int k = 0; k < 3; ++k)
-                               KelRamPara::put16(para->ram + 896 + 6 * i + 2 * k, mode[k]);
-                           src->raise_edid_request(i);
-                       }});
+        const E edid = [i](Sent&, velinsource* src, KelRamPara* para) {
+            for (int k = 0; k < 3; ++k)
+                KelRamPara::put16(para->ram + 896 + 6 * i + 2 * k, uint16_t(k == 2 ? 60 : 1920 - 840 * k));
+            src->raise_edid_request(i);
+        };
+        const E sound = [i](Sent&, velinsource* src, KelRamPara* para) {
+            para->ram[KelRamPara::kAudioWindow] = 0;
+            para->ram[KelRamPara::kLayers + KelRamPara::kLayerSound] = 0x80;
+            KelRamPara::put16(para->ram + KelRamPara::kLayers + KelRamPara::kLayerSource, uint16_t(i));
+            src->raise_audio_route();
+        };
+        // Input 3 measures for 2.1 s: its plug-in is the cable's +5 V and hot-plug, and its
+        // video on is swept in the colorimetry change (measured and set up anew); its EDID
+        // rewrite goes without a picture.
+        out.push_back({i < 3 ? "plug-in and video on" : "plug-in", i, Sent{}, [i](Sent& x, velinsource*, KelRamPara*) { x = source(2, 1, 0, i < 3); }});
+        out.push_back({"colorimetry change", i, source(2, 1, 0), [](Sent& x, velinsource*, KelRamPara*) { x.extra += 128; }});
+        out.push_back({"signal off", i, source(0, 0, 0), [](Sent& x, velinsource*, KelRamPara*) { x.plugged = false; }});
+        out.push_back({"unplug", i, source(0, 0, 0), [](Sent& x, velinsource*, KelRamPara*) { x.plugged = x.power = false; }});
+        out.push_back({"EDID rewrite", i, source(0, 0, 0, i < 3), edid});
         // Input 3 takes the rate from the stream's N and CTS: its channel status moves alone.
         out.push_back({"audio change", i, source(0, 0, 0), [i](Sent& x, velinsource*, KelRamPara*) { x.statusAudio = 17, x.audio = i == 3 ? x.audio : 17; }});
-        if (i < 3)   // the expander's route of input 3 differs only in its bit
-            out.push_back({"sound window", i, source(0, 0, 0), [i](Sent&, velinsource* src, KelRamPara* para) {
-                           uint8_t* layer = para->ram + KelRamPara::kLayers;
-                           para->ram[KelRamPara::kAudioWindow] = 0;
-                           layer[KelRamPara::kLayerSound] = 0x80;
-                           KelRamPara::put16(layer + KelRamPara::kLayerSource, uint16_t(i));
-                           src->raise_audio_route();
-                       }, i});
-    }
-    out.push_back({"clock chip", 0, source(0, 0, 0), [](Sent&, velinsource* src, KelRamPara*) {
-                       src->clock_done[0] = 0;
-                       src->clock_state[0] = 0;
-                   }, -1, true});
-    return out;
-}
-} // namespace
-
-// Runs `fn` in a copy of this process, so each failure point starts from the same board
-// without bringing it there again; what `fn` returns, or why the copy did not end.
-std::string inCopy(const std::function<std::string()>& fn)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "no pipe";
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        alarm(60);   // a copy that hangs ends
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);   // the drivers' traces of thousands of runs
-        const std::string out = fn();
-        size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = write(fds[1], out.data() + done, out.size() - done);
-            if (n <= 0)
-                break;
-            done += size_t(n);
+        if (i < 3) {
+            out.push_back({"range change", i, source(0, 0, 1), [](Sent& x, velinsource*, KelRamPara*) { x.extra += 384; }});
+            out.push_back({"sound window", i, source(0, 0, 0), sound, i});
+            out.push_back({"clock chip", i, source(0, 0, 0), [](Sent&, velinsource* src, KelRamPara*) { src->clock_done[0] = 0, src->clock_state[0] = 0; }});
         }
-        _exit(0);
     }
-    close(fds[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return "the run did not end (status " + std::to_string(status) + ")";
     return out;
 }
 
-// Copies run side by side, at most `width` at once; each returns a short text.
+// Copies of this process, at most two at once: each failure point starts from the board as
+// it stands, without bringing it there again. Each returns a short text.
 class Copies {
 public:
-    explicit Copies(int width) : width_(width) {}
-    ~Copies() { finish(); }
     void start(int key, const std::function<std::string()>& fn)
     {
-        while (int(running_.size()) >= width_)
+        while (running_.size() >= 2)
             reap();
         int fds[2];
-        if (pipe(fds) != 0) {
-            done_.push_back({key, "no pipe"});
-            return;
-        }
+        if (pipe(fds) != 0)
+            return done_.push_back({key, "no pipe"});
         std::fflush(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
-            close(fds[0]);
-            alarm(60);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            const std::string out = fn().substr(0, 4000);   // within the pipe's buffer: the copy never waits
-            const ssize_t n = write(fds[1], out.data(), out.size());
-            _exit(n == ssize_t(out.size()) ? 0 : 1);
+            alarm(60);   // a copy that hangs ends
+            dup2(open("/dev/null", O_WRONLY), 1);   // the drivers' traces
+            const std::string out = fn().substr(0, 4000);   // within the pipe's buffer
+            _exit(write(fds[1], out.data(), out.size()) == ssize_t(out.size()) ? 0 : 1);
         }
         close(fds[1]);
-        if (pid < 0) {
-            close(fds[0]);
-            done_.push_back({key, "no copy"});
-            return;
-        }
         running_.push_back({pid, fds[0], key});
     }
-    // The results of every copy started, by key; "" for those that held.
+    // What each copy returned, by key ("" left out), once all ended.
     std::vector<std::pair<int, std::string>> finish()
     {
         while (!running_.empty())
@@ -1270,190 +1184,141 @@ public:
     }
 
 private:
-    struct Copy {
-        pid_t pid;
-        int fd, key;
-    };
     void reap()
     {
         int status = 0;
         const pid_t pid = waitpid(-1, &status, 0);
-        for (size_t i = 0; i < running_.size(); ++i) {
-            if (running_[i].pid != pid)
+        for (auto r = running_.begin(); r != running_.end(); ++r) {
+            if (r->pid != pid && pid > 0)
                 continue;
             std::string out;
             char buffer[4096];
-            for (ssize_t n; (n = read(running_[i].fd, buffer, sizeof buffer)) > 0;)
+            for (ssize_t n; (n = read(r->fd, buffer, sizeof buffer)) > 0;)
                 out.append(buffer, size_t(n));
-            close(running_[i].fd);
-            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-                out = "the run did not end (status " + std::to_string(status) + ") " + out;
+            close(r->fd);
+            if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status))
+                out = "the run did not end (" + std::to_string(status) + ") " + out;
             if (!out.empty())
-                done_.push_back({running_[i].key, out});
-            running_.erase(running_.begin() + long(i));
+                done_.push_back({r->key, out});
+            running_.erase(r);
             return;
         }
-        if (pid < 0)
-            running_.clear();
     }
-    int width_;
+    struct Copy {
+        pid_t pid;
+        int fd, key;
+    };
     std::vector<Copy> running_;
     std::vector<std::pair<int, std::string>> done_;
 };
+} // namespace
 
 class ReceiverSweep : public AllInputs {
 protected:
-    // The thread's passes come this far apart, as on a loaded board: the chips' own waits
-    // (the IT6805 measures its pixel clock over 2.1 s) take fewer passes, so every transfer
-    // of a sequence can be failed in turn within CI's time.
-    static constexpr int kPassMs = 250;
+    // Passes a quarter of a second apart, as on a loaded board: the chips' own waits take
+    // fewer passes, so every transfer of a sequence is failed in turn within CI's minute.
     void sweepPass(int n = 1)
     {
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n; ++i, G_timeTicks += 25, sim::SimBoard::advanceVirtual(250000))
             src->checksource_pass();
-            G_timeTicks += kPassMs / 10;
-            sim::SimBoard::advanceVirtual(kPassMs * 1000);
-        }
     }
-    static constexpr int kStartLimit = 300;   // passes for a state to be shown
-    static constexpr int kSettle = 80;        // passes of a quiet bus at most: a chip reset and a measurement
-    int routed = -1;                          // the input whose sound the expander routes
-
-    // A fresh board at the sequence's start state, what it shows checked; "" when reached.
+    // A fresh board at the sequence's start state; "" once what it shows holds.
     std::string start(const Sequence& q, Sources& sent)
     {
         TearDown();
         sim::SimBoard::reset();
         SetUp();
-        src->check_mask = kSweepMask;
-        src->clock_done[0] = 0;   // programmed and enabled on the first passes
-        src->clock_state[0] = 0;
+        sim::SimBoard::setRecording(false);
+        src->check_mask = 0x22;
+        src->clock_done[0] = 0, src->clock_state[0] = 0;   // programmed and enabled on the first passes
         routed = -1;
-        sim::SimBoard::setRecording(false);   // nothing reads the log here
         sent = Sources{};
+        sent[size_t(q.input)] = q.start;
         for (int i = 0; i < 4; ++i)
             send(i, sent[size_t(i)]);
-        sent[size_t(q.input)] = q.start;
-        send(q.input, q.start);
-        for (int n = 0; !settled(q, sent); ++n) {
-            if (n == kStartLimit)
-                return "start state not reached: " + whatsWrong(q, sent);
+        for (int n = 0; n < 300 && !whatsWrong(q, sent).empty(); ++n)
             sweepPass();
-        }
         sweepPass(2);
-        return "";
-    }
-    // The event, and passes until what the user sees holds; the transfers counted by the end
-    // of each pass. What differs then, or "".
-    std::string cleanRun(const Sequence& q, Sources sent, SweepBus& bus, std::vector<int>& marks)
-    {
-        event(q, sent, bus);
-        // Until it holds, and still holds three passes later (audio is requested anew a few
-        // passes after a change, for one).
-        for (int k = 0, held = 0; k < kStartLimit && held < 4; ++k) {
-            sweepPass();
-            marks.push_back(bus.seen);
-            held = settled(q, sent) ? held + 1 : 0;
-        }
-        bus.counting = false;
         return whatsWrong(q, sent);
     }
     void event(const Sequence& q, Sources& sent, SweepBus& bus)
     {
         bus.install();
         routed = q.routed;
-        Sent& x = sent[size_t(q.input)];
-        q.event(x, src, para);
-        send(q.input, x);
+        q.event(sent[size_t(q.input)], src, para);
+        send(q.input, sent[size_t(q.input)]);
         bus.own = velinsource::kChannel[q.input];
         bus.counting = true;
     }
-    // In a copy of the board within the sequence: transfer `at` fails, on this pass or a
-    // later one, then the bus is quiet until what the user sees holds. What differs then, or "".
-    std::string failedRun(const Sequence& q, const Sources& sent, SweepBus& bus, int at)
+    // Clean (at 0): passes until what the user sees holds and still holds three passes later,
+    // the transfers counted by each pass's end in marks. Else transfer `at` fails, on this pass
+    // or a later one, then the bus is quiet until it holds so. What differs then, or "".
+    std::string run(const Sequence& q, const Sources& sent, SweepBus& bus, int at, std::vector<int>* marks)
     {
         bus.at = at;
-        for (int k = 0; k < kStartLimit && bus.seen < at; ++k)
+        for (int k = 0, held = 0; k < 300 && held < 4; ++k) {
+            bus.counting = bus.counting && (!at || bus.seen < at);
             sweepPass();
-        bus.counting = false;
-        for (int n = 0, held = 0; n < kSettle && held < 4; ++n) {
-            sweepPass();
-            held = settled(q, sent) ? held + 1 : 0;
+            if (marks)
+                marks->push_back(bus.seen);
+            held = bus.counting && at ? 0 : whatsWrong(q, sent).empty() ? held + 1 : 0;
         }
-        if (!bus.problem.empty())
-            return bus.problem;
-        return whatsWrong(q, sent);
+        bus.counting = false;
+        return bus.problem.empty() ? whatsWrong(q, sent) : bus.problem;
     }
-    bool settled(const Sequence& q, const Sources& sent) { return whatsWrong(q, sent).empty(); }
     std::string whatsWrong(const Sequence& q, const Sources& sent)
     {
         const std::string seen = whatDiffers(src, sent, kSweepInputs);
-        if (!seen.empty())
-            return seen;
         const uint8_t bits[4] = {0x40, 0x20, 0x10, 0x04};
-        if (sim::InputSideModel::expander().output() != (routed < 0 ? 0x01 : 0x01 | bits[routed]))
-            return "expander (EEPROM protection, audio route) holds " + std::to_string(sim::InputSideModel::expander().output());
-        if (!sim::InputSideModel::clockChip().outputEnabled())
-            return "clock chip not running";
-        if (src->edid_request[q.input] != 0)
-            return "EDID request not served";
-        return "";
+        if (!seen.empty() || sim::InputSideModel::expander().output() != (routed < 0 ? 0x01 : 0x01 | bits[routed]))
+            return seen.empty() ? "the expander (EEPROM protection, audio route) holds " + std::to_string(sim::InputSideModel::expander().output()) : seen;
+        return !sim::InputSideModel::clockChip().outputEnabled() ? "the clock chip is not running"
+               : src->edid_request[q.input] ? "the EDID request is not served" : "";
     }
+    int routed = -1;   // the input whose sound the expander routes
 };
 
 TEST_F(ReceiverSweep, EachTransferOfEachSequenceFailsInTurnAndWhatTheUserSeesHoldsOnceTheBusIsQuiet)
 {
     if (kThreadChecker)
         GTEST_SKIP() << "one thread: the thread checker finds nothing here";
-    const std::vector<Sequence> all = sequences();
-    // Clean runs first: each sequence's transfers pass by pass.
-    std::vector<std::vector<int>> marks(all.size());
-    for (size_t s = 0; s < all.size(); ++s) {
-        const Sequence& q = all[s];
+    for (const Sequence& q : sequences()) {
+        const std::string name = q.name + " on input " + std::to_string(q.input);
         Sources sent;
-        ASSERT_EQ(start(q, sent), "") << q.name << " on input " << q.input;
-        const std::string out = inCopy([&] {
+        ASSERT_EQ(start(q, sent), "") << name;
+        // The clean run, in a copy: the transfers counted by the end of each pass.
+        Copies clean;
+        clean.start(0, [&] {
             SweepBus bus;
-            std::vector<int> passes;
-            const std::string seen = cleanRun(q, sent, bus, passes);
-            if (!seen.empty() || !bus.problem.empty())
-                return "!" + seen + bus.problem;
-            std::string text = std::to_string(passes.size());
-            for (int n : passes)
-                text += " " + std::to_string(n);
+            std::vector<int> marks;
+            event(q, sent, bus);
+            const std::string seen = run(q, sent, bus, 0, &marks);
+            std::string text = seen.empty() ? "" : "!" + seen;
+            for (int m : marks)
+                text += " " + std::to_string(m);
             return text;
         });
-        ASSERT_FALSE(out.empty() || out[0] == '!' || out[0] == 't') << q.name << " on input " << q.input << ", clean: " << out;
-        std::istringstream in(out);
-        size_t n = 0;
-        in >> n;
-        marks[s].resize(n);
-        for (int& m : marks[s])
-            in >> m;
-        std::printf("sweep: %s on input %d: N = %d transfers in %zu passes\n", q.name, q.input, marks[s].back(), n);
-    }
-    // Then every transfer of each in turn, each from a copy of the board taken at the start
-    // of the pass it falls in.
-    int failures = 0;
-    for (size_t s = 0; s < all.size() && failures < 10; ++s) {
-        const Sequence& q = all[s];
-        Sources sent;
-        ASSERT_EQ(start(q, sent), "") << q.name << " on input " << q.input;
+        const auto out = clean.finish();
+        ASSERT_TRUE(out.size() == 1 && out[0].second[0] == ' ') << name << ", clean: " << (out.empty() ? "" : out[0].second);
+        std::istringstream in(out[0].second);
+        std::vector<int> marks{std::istream_iterator<int>(in), std::istream_iterator<int>()};
+        std::printf("sweep: %s: N = %d transfers in %zu passes\n", name.c_str(), marks.back(), marks.size());
+        // Every transfer in turn, each from a copy of the board at the start of its pass.
         SweepBus bus;
         event(q, sent, bus);
-        Copies copies(2);
-        for (size_t p = 0; p < marks[s].size(); ++p) {
-            for (int k = bus.seen + 1; k <= marks[s][p]; ++k)
+        Copies copies;
+        for (size_t p = 0; p < marks.size(); ++p) {
+            for (int k = bus.seen + 1; k <= marks[p]; ++k)
                 copies.start(k, [&, k] {
-                    const std::string seen = failedRun(q, sent, bus, k);
-                    return seen.empty() ? "" : describe(bus.failed) + ": " + seen;
+                    const std::string seen = run(q, sent, bus, k, nullptr);
+                    return seen.empty() ? "" : bus.failed + ": " + seen;
                 });
             sweepPass();
-            ASSERT_EQ(bus.seen, marks[s][p]) << q.name << " on input " << q.input << ": the clean run differs at pass " << p;
+            ASSERT_EQ(bus.seen, marks[p]) << name << ": not the clean run at pass " << p;
         }
-        for (const auto& [k, out] : copies.finish()) {
-            ++failures;
-            ADD_FAILURE() << q.name << " on input " << q.input << ", transfer " << k << " of " << marks[s].back() << " failed: " << out;
-        }
+        for (const auto& [k, text] : copies.finish())
+            ADD_FAILURE() << name << ", transfer " << k << " of " << marks.back() << " failed: " << text;
+        if (HasFailure())
+            return;
     }
 }
