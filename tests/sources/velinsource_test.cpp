@@ -279,27 +279,6 @@ TEST_F(InputSource, ClockChipIsWrittenInOnePassAndEnabledInTheNext)
               (std::vector<int>{2, 16, 0x01}));
 }
 
-TEST_F(InputSource, ClockChipNakAtRegister40RestartsTheTable)
-{
-    ASSERT_EQ(src->set_switch(0xE0, 0x80), 1);
-    sim::I2cBusModel::clearLog();
-    sim::I2cBusModel::nakTransferNumber(41);   // the write of register 40
-    src->s5p210_setup(0);
-    EXPECT_EQ(src->clock_state[0], 0);
-    auto log = recordsAt(0xD0);
-    ASSERT_EQ(log.size(), 41u);
-    EXPECT_EQ((std::vector<int>{log.back().acked, sim::InputSideModel::clockChip().reg(41)}), (std::vector<int>{0, 0})) << "nothing after";
-
-    sim::I2cBusModel::clearLog();
-    src->s5p210_setup(0);
-    EXPECT_EQ(src->clock_state[0], 1);
-    log = recordsAt(0xD0);
-    ASSERT_EQ(log.size(), 63u);
-    EXPECT_EQ(log.front().data, (std::vector<uint8_t>{0x00, 0x00})) << "from register 0 again";
-    src->s5p210_setup(0);
-    EXPECT_EQ(src->clock_state[0], 2);
-}
-
 TEST_F(InputSource, WithoutTheClockChipOrItsSwitchTheFpgasWait)
 {
     src->thread_state = velinsource::kStateRun;
@@ -410,44 +389,6 @@ TEST_F(InputSource, EdidRequestProgramsTheEepromPageByPageAndVerifies)
     EXPECT_EQ(eeprom(1).storedPages(), stored) << "written once";
 }
 
-TEST_F(InputSource, EdidRequestStaysPendingUntilSwitchExpanderAndWriteSucceed)
-{
-    mainPassesOnly();
-    src->check_mask = 0x02;   // input 0 is polled, so a finished request would be cleared
-
-    // The EEPROM does not answer.
-    eeprom(0).setPresent(false);
-    requestEdid(0, 1280, 720, 60);
-    pass();
-    EXPECT_EQ((std::vector<int>{src->edid_done[0], src->edid_request[0]}), (std::vector<int>{0, 1}));
-    eeprom(0).setPresent(true);
-    pass();
-    EXPECT_EQ(eeprom(0).storedPages(), 0) << "retried after a pause, not every pass";
-    G_timeTicks += velinsource::kEdidRetryTicks;
-    pass();
-    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(1, image(src->edidTable)));
-    pass();
-    EXPECT_EQ(src->edid_request[0], 0);
-
-    // The expander does not answer: the EEPROM stays protected and keeps its content.
-    const auto before = eeprom(0).contents();
-    sim::I2cBusModel::setAbsent(0x40, true);
-    requestEdid(0, 1920, 1080, 60);
-    pass();
-    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(0, before));
-    sim::I2cBusModel::setAbsent(0x40, false);
-    G_timeTicks += velinsource::kEdidRetryTicks;
-    pass();
-    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), productName(eeprom(0).contents())), std::make_pair(1, std::string("KEL-DVI")));
-
-    // The switch does not answer.
-    pass();
-    sim::I2cBusModel::setAbsent(0xE0, true);
-    requestEdid(0, 2560, 1080, 60);
-    pass();
-    EXPECT_EQ((std::vector<int>{src->edid_done[0], src->edid_request[0]}), (std::vector<int>{0, 1}));
-}
-
 TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
 {
     mainPassesOnly();
@@ -474,12 +415,6 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
         if (!r.read && r.data.size() == 9)
             ++attempts;
     EXPECT_EQ(attempts, 3) << "no page after the one that failed";
-
-    // A NAK injected anywhere in the bus traffic of a write is recovered the same way.
-    G_timeTicks += velinsource::kEdidRetryTicks;
-    sim::I2cBusModel::nakTransferNumber(12);
-    pass();
-    EXPECT_EQ(std::make_pair(int(src->edid_done[1]), eeprom(1).contents()), std::make_pair(1, image(src->edidTable)));
 }
 
 TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
@@ -544,7 +479,7 @@ TEST_F(InputSource, Register32IsTakenOncePerPassAndCleared)
     for (const auto& r : recordsAt(0xEE))
         if (r.data == std::vector<uint8_t>{0x00, 0x20})
             ++selects;
-    EXPECT_EQ((std::vector<int>{selects, recordsAt(0x90).empty()}), (std::vector<int>{2, 0})) << "the receiver was addressed";
+    EXPECT_EQ((std::vector<int>{selects, recordsAt(0x90).empty()}), (std::vector<int>{1, 0})) << "the receiver was addressed";
     EXPECT_EQ(reg(32), 0);
 }
 
@@ -775,17 +710,13 @@ std::string whatDiffers(velinsource* src, const Sources& sent, int inputs = 0x0F
 
 // One source event on one input of the family [first, last].
 struct Event : rc::state::Command<Sources, Bench> {
-    int input, kind, mode, value, porch, wait;
-    // Transfers to the input's receiver that fail as its news is set up: one write (0 any, 1 a select of bank 1,
-    // 2 a block: InfoFrame news mostly its first), one read and its retry (0 any, 3 of the timing counters), or a run.
-    int fault, at, length;
+    int input, kind, mode, value, porch, wait;   // the failures of single transfers: ReceiverSweep
     static int first, last;
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 13 : 11)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
     Event() : input(draw(first, last + 1)), kind(draw(0, 16)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
-              wait(draw(0, 3) ? 0 : draw(1, 260)), fault(kind == 1 || kind == 8 || kind >= 13 || (kind != 4 && kind != 5 && draw(0, 2)) ? 0 : draw(0, 3) ? draw(1, 4) : 1),
-              at(draw(0, 2) ? draw(0, 60) : draw(0, 1500)), length(draw(2, 40)) {}
+              wait(draw(0, 3) ? 0 : draw(1, 260)) {}
     // AVI fields of `extra`: VIC, colorimetry, range (0 by VIC, 1 limited, 2 full).
     static int vicOf(int e) { return e % 128; }
     static int colorimetryOf(int e) { return e / 128 % 3; }
@@ -842,7 +773,6 @@ struct Event : rc::state::Command<Sources, Bench> {
     {
         RC_TAG("event " + std::to_string(kind));   // the spread: the kinds of events, and those inside measurements
         RC_CLASSIFY(wait, "an event inside the last one's measurement");
-        RC_TAG(fault ? "fault " + std::to_string(fault) + (fault < 3 ? " on " + std::to_string(length % (fault == 1 ? 3 : 2)) : "") : "no fault");
         const bool settled = bench.settled;
         bench.settled = false;
         Sources after = before;
@@ -864,15 +794,6 @@ struct Event : rc::state::Command<Sources, Bench> {
         }
         if (kind == 7 && input < 3 && value % 3)   // inputs 0-2 share one reset line: their sources may leave meanwhile
             sim::SocModel::write16(0x207940, 0);
-        if (fault) {
-            const int in = input, news = kind == 4 || kind == 5, only = fault == 1 ? (news ? 1 + (length % 3 > 0) : length % 3) : fault == 2 ? 3 * (length % 2) : 0;
-            sim::I2cBusModel::drop({only == 1 ? at % (in < 3 ? 3 : 6) : only == 2 ? (news ? 0 : at % 3) : only == 3 ? at % 16 : at, fault == 3 ? length : fault,
-                                    fault != 1, fault != 2, [in, only](uint8_t a, const uint8_t* d, uint16_t n) {
-                                        return (sim::InputSideModel::switchReceiver().channels() & sim::InputSideModel::kChannel[in])
-                                               && (a == 0x90 || (in < 3 ? a == 0x94 : a == 0xA8 || a == 0xB4 || a == 0xC8))
-                                               && (only == 0 || (only == 1 ? n == 2 && d[0] == 0x0F && (d[1] & 7) == 1 : only == 2 ? n > 3 : d[0] >= 0x99 && d[0] <= 0xAB));
-                                    }});
-        }
         RC_ASSERT(send(input, x).empty());
         sim::It6805Model& chip3 = sim::It6805Model::instance();   // encryption on or off, with its interrupts
         if (kind == 6 && input == 3)
@@ -899,13 +820,11 @@ struct Event : rc::state::Command<Sources, Bench> {
                 RC_ASSERT((sim::InputSideModel::it6602(input).reg(0, 0x66) & 0x10) == 0 && (sim::InputSideModel::it6602(input).reg(0, 0x65) & 0x03) == 0);
             set(input == 3 ? "dvi" : "hdmi", input == 3 ? "0" : "1");
         }
-        if (kind == 13) {   // one transfer unanswered: a read anywhere, or the return from bank 2 as a 3D source turns 2D or back
+        if (kind == 13) {   // the return from bank 2 unanswered as a 3D source turns 2D or back
             RC_CLASSIFY(settled, "an unanswered transfer on settled inputs");
             const std::vector<std::vector<int>> shown{status(0), status(1), status(2), status(3)};
             if (input < 3 && (value & 1))
                 sim::InputSideModel::it6602(input).nakBankReturn(1);
-            else
-                sim::I2cBusModel::drop({porch % 300, 1, true, false, nullptr});
             for (int k = 0; k < 150; ++k) {   // nothing the user sees changes meanwhile
                 bench.pass(1);
                 for (int i = 0; settled && i < 4; ++i)
@@ -919,8 +838,6 @@ struct Event : rc::state::Command<Sources, Bench> {
             layer[KelRamPara::kLayerSound] = porch % 7 ? 0x80 : 0x00;
             para->ram[KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * (crop % KelRamPara::kCropCount)] = uint8_t(0x10 | source);
             KelRamPara::put16(layer + KelRamPara::kLayerSource, uint16_t(porch & 1 ? 0x8000 | crop : source));
-            // The expander misses a few writes: the route stays asked for until it took one.
-            sim::I2cBusModel::drop({0, length % 4, false, true, [](uint8_t a, const uint8_t*, uint16_t) { return a == 0x40; }});
             velinsource::p_velin_source->raise_audio_route();
             bench.pass(5);
             const bool routed = value < 6 && (porch % 7) && (!(porch & 1) || crop < KelRamPara::kCropCount);
@@ -955,7 +872,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     }
     void show(std::ostream& os) const override
     {
-        os << "input " << input << " event " << kind << " " << kModes[mode] << " value " << value << " porch " << porch << " wait " << wait << " fault " << fault << " at " << at << " length " << length;
+        os << "input " << input << " event " << kind << " " << kModes[mode] << " value " << value << " porch " << porch << " wait " << wait;
     }
 };
 int Event::first = 0, Event::last = 2;
@@ -991,8 +908,6 @@ TEST_F(AllInputs, WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories)
                 // takes up to 0.85 s). 400 passes (4 s) settle any source; the last 100 then
                 // blocked it less than a second.
                 took.clear();
-                RC_CLASSIFY(sim::I2cBusModel::dropped() > 0, "transfers failed before the check");
-                sim::I2cBusModel::drop({});   // the bus is quiet for the measurement
                 // An input 3 transmitter clock that never settles is waited for 5 s besides.
                 bench.pass(sent[3].vboStuck && sent[3].plugged && !sent[3].inReset ? 900 : 400);
                 RC_ASSERT(*std::max_element(took.begin(), took.end()) < 1000000u);
