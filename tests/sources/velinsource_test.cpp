@@ -1134,6 +1134,11 @@ private:
 
 class ReceiverSweep : public AllInputs {
 protected:
+    void TearDown() override
+    {
+        sim::I2cBusModel::setFaultHook(nullptr);   // it points into the test's frame
+        AllInputs::TearDown();
+    }
     // Passes a quarter of a second apart, as on a loaded board: the chips' own waits take
     // fewer passes, so every transfer of a sequence is failed in turn within CI's minute.
     void sweepPass(int n = 1)
