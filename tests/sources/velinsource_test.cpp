@@ -1207,6 +1207,8 @@ TEST_F(ReceiverSweep, EachTransferOfEachSequenceFailsInTurnAndWhatTheUserSeesHol
     if (kThreadChecker)
         GTEST_SKIP() << "one thread: the thread checker finds nothing here";
     for (const Sequence& q : sequences()) {
+        if (kel_test::underEmulation() && q.input == 3)
+            continue;   // some ten times slower: the IT6602 sequences, each transfer still in turn
         const std::string name = q.name + " on input " + std::to_string(q.input);
         Sources sent;
         ASSERT_EQ(start(q, sent), "") << name;
