@@ -233,7 +233,9 @@ int velinsource::set_switch(uint8_t switchAddress, uint8_t channel)
 int velinsource::write_expander()
 {
     uint8_t value = uint8_t(audio_select_bits | eeprom_protect_bit);
-    return p_drv_i2c0->i2c_write(p_velin_it6602->fd, kExpander, 0x00, &value, 1);
+    const int ok = p_drv_i2c0->i2c_write(p_velin_it6602->fd, kExpander, 0x00, &value, 1);
+    expander_owed = ok != 1;
+    return ok;
 }
 
 int velinsource::eeprom_write_image(const unsigned char* image)
@@ -293,7 +295,8 @@ int velinsource::program_eeprom(int input, const unsigned char* image)
         KEL_TRACE("\n edid set error ,%d\n", channel);
 
     bool verified = false;
-    if (set_switch(kSwitchEeprom, channel)) {
+    // Nothing is written while the protection is on or another EEPROM's branch is.
+    if (unprotected && set_switch(kSwitchEeprom, channel)) {
         const bool written = eeprom_write_image(image) == 1;
         KEL_TRACE(written ? "\n write eeprom ok !!! %d\n" : "write eeprom error02 !!! %d\n", channel);
         unsigned char back[kEdidSize];
@@ -310,6 +313,7 @@ int velinsource::program_eeprom(int input, const unsigned char* image)
         KEL_TRACE("\n over to compare edid");
         verified = written && read && differences == 0;
     }
+    // Not taken, the protection is owed and written again on every pass until it is.
     eeprom_protect_bit = kProtectBit;
     write_expander();
     return unprotected && verified ? 1 : 0;
@@ -386,6 +390,8 @@ void velinsource::checksource_pass()
         } else {
             reg_clear_bits(kRegInputs, 0x20);
         }
+        if (expander_owed)
+            write_expander();
         edid_requests();
         register32_commands();
         audio_route();
@@ -426,10 +432,16 @@ void velinsource::edid_check()
         const uint8_t bit = uint8_t(1u << k);
         if (!(reg(kRegInputs) & bit))
             continue;
-        if (set_switch(kSwitchEeprom, kChannel[k]))
+        if (set_switch(kSwitchEeprom, kChannel[k])) {
             reg_set_bits(kRegInputs, 0x40);
-        else
+        } else {
             reg_clear_bits(kRegInputs, 0x40);
+            // Another input's EEPROM would be read, and perhaps repaired: the check is made
+            // again on the next pass, a bounded number of times.
+            if (++edid_check_tries < kEdidCheckTries)
+                return;
+            continue;
+        }
         board::Clock::sleepMs(10);
         bool read = eeprom_read_image(buffer) == 1;
         if (read)
@@ -470,6 +482,7 @@ void velinsource::edid_check()
     }
     eeprom_protect_bit = kProtectBit;
     write_expander();
+    edid_check_tries = 0;
     std::lock_guard<std::mutex> hold(Utils::_source_init_mutex);
     thread_state = kStateRun;
     thread_stamp = G_timeTicks;
@@ -540,24 +553,22 @@ void velinsource::register32_commands()
     if (!command)
         return;
     ite6805_drv* drv = p_ite6805_sys->p_ite6805_drv;
+    // The commands for the IT6805 need input 3's branch: not taken, they stay in the
+    // register for the next pass (with any the PC wrote meanwhile).
+    if ((command & 0xE1) && !set_switch(kSwitchReceiver, kChannel[3])) {
+        reg_set_bits(kRegCommand32, command);
+        return;
+    }
     if (command & 0x10)
         p_ite6805_sys->FsmState[0] = 0;
-    if (command & 0x20) {
-        set_switch(kSwitchReceiver, kChannel[3]);
+    if (command & 0x20)
         drv->iTE6805_Set_HPD_Ctrl(0, 1, 1);
-    }
-    if (command & 0x40) {
-        set_switch(kSwitchReceiver, kChannel[3]);
+    if (command & 0x40)
         drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
-    }
-    if (command & 0x80) {
-        set_switch(kSwitchReceiver, kChannel[3]);
+    if (command & 0x80)
         drv->iTE6805_Set_HPD_Ctrl(0, 1, 0);
-    }
-    if (command & 0x01) {
-        set_switch(kSwitchReceiver, kChannel[3]);
+    if (command & 0x01)
         drv->iTE6805_Init_fsm(0);
-    }
     if (command & 0x02)
         it6805_reset_line(true);
     if (command & 0x04)
@@ -581,18 +592,21 @@ void velinsource::it6805_reset_line(bool high)
     }
 }
 
-void velinsource::register0_commands(int input)
+bool velinsource::register0_commands(int input)
 {
     const uint8_t command = reg_take(kRegCommand0);
     if (!command)
-        return;
+        return true;
     ite6805_drv* drv = p_ite6805_sys->p_ite6805_drv;
     // The hot-plug requests (bits 4-7) are for the IT6805 of input 3; the receiver of the
     // input being polled answers at the same address, so input 3's branch is selected for
-    // them and the polled input's branch again afterwards.
+    // them and the polled input's branch again afterwards. A branch not taken leaves the
+    // requests in the register for the next pass.
     const bool hotPlug = (command & 0xF0) != 0;
-    if (hotPlug && input != 3)
-        set_switch(kSwitchReceiver, kChannel[3]);
+    if (hotPlug && input != 3 && !set_switch(kSwitchReceiver, kChannel[3])) {
+        reg_set_bits(kRegCommand0, command);
+        return false;
+    }
     for (int bit = 0; bit < 8; ++bit) {
         if (!(command & (1u << bit)))
             continue;
@@ -607,8 +621,7 @@ void velinsource::register0_commands(int input)
         default: drv->iTE6805_Set_HPD_Ctrl(0, 1, 0); break;
         }
     }
-    if (hotPlug && input != 3)
-        set_switch(kSwitchReceiver, kChannel[input & 3]);
+    return !(hotPlug && input != 3) || set_switch(kSwitchReceiver, kChannel[input & 3]);
 }
 
 void velinsource::audio_route()
@@ -639,8 +652,7 @@ void velinsource::audio_route()
         }
     }
     audio_select_bits = bits;
-    if (!write_expander())
-        audio_route_request = 1;
+    write_expander();
 }
 
 void velinsource::line_pulse()
@@ -691,8 +703,11 @@ void velinsource::poll_receiver(int input)
         if (p_velin_it6602->IT6602_fsm_init_1(fd, input))
             it6602_step[input] = 2;
         break;
-    default:
-        if (p_velin_it6602->IT6602_setup_lost(fd, input)) {
+    default: {
+        const int lost = p_velin_it6602->IT6602_setup_lost(fd, input);
+        if (lost < 0)
+            break;   // not known this pass: polled again on the next
+        if (lost) {
             // Identified and reset at once: "no signal" and the output off until the chip
             // is up again and reports what its source sends now.
             it6602_step[input] = 0;
@@ -703,6 +718,7 @@ void velinsource::poll_receiver(int input)
         p_velin_it6602->IT6602_fsm(fd, input);
         break;
     }
+    }
 }
 
 void velinsource::sourcecheck(void* /*arg*/)
@@ -711,10 +727,14 @@ void velinsource::sourcecheck(void* /*arg*/)
     for (int i = 0; i < 4; ++i) {
         if (!(check_mask & kChannel[i]))
             continue;
-        if (set_switch(kSwitchReceiver, kChannel[i]))
+        // Another receiver answers at the same address while the previous branch is still
+        // on: an input whose branch was not taken is not polled this pass.
+        if (set_switch(kSwitchReceiver, kChannel[i])) {
             reg_set_bits(kRegInputs, 0x20);
-        else
+        } else {
             reg_clear_bits(kRegInputs, 0x20);
+            continue;
+        }
         sleep_us(1);
 
         bool rewritten = false;
@@ -752,8 +772,8 @@ void velinsource::sourcecheck(void* /*arg*/)
             if (low && i == 3)
                 p_ite6805_sys->FsmState[0] = 0;
         }
-        register0_commands(i);
-        poll_receiver(i);
+        if (register0_commands(i))
+            poll_receiver(i);
         sleep_us(1);
     }
     update_vid_info_delay();

@@ -205,10 +205,19 @@ public:
     // (the hot-plug pulse still follows), so an absent or broken EEPROM is not retried for ever.
     static constexpr uint8_t kEdidTries = 3;
     uint8_t edid_failures[4] = {0, 0, 0, 0};
+    // The start-up EEPROM check is made again while a switch does not take its channel;
+    // after this many passes it goes on without it.
+    static constexpr uint8_t kEdidCheckTries = 50;
+    uint8_t edid_check_tries = 0;
 
     // --- bus helpers (1 success, 0 failure, as the bus driver) ---
     int set_switch(uint8_t switchAddress, uint8_t channel);
-    int write_expander();                    // audio_select_bits | eeprom_protect_bit
+    // audio_select_bits | eeprom_protect_bit. A write not taken is owed: the main pass
+    // writes the expander again until it takes one (the EEPROMs' protection, the audio route).
+    int write_expander();
+    bool expander_owed = false;
+    // A switch channel not taken leaves the previous branch on: nothing behind the switch
+    // is addressed then. A step that needs the branch is made again on a later pass.
     // Writes 256 bytes in 32 pages of 8, waiting out each page's write cycle and retrying
     // a failed page; 1 when every page was acknowledged.
     int eeprom_write_image(const unsigned char* image);
@@ -225,7 +234,7 @@ private:
     void edid_check();
     void edid_requests();
     void register32_commands();
-    void register0_commands(int input);   // input: the one being polled
+    bool register0_commands(int input);   // input: the one being polled; false: its branch is not on
     void it6805_reset_line(bool high);    // input 3's reset line, from registers 0 and 32
     void audio_route();
     void line_pulse();

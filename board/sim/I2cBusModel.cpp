@@ -65,6 +65,7 @@ std::vector<I2cRecord>& records()
 int g_nakIn = 0;
 I2cBusModel::Drop g_drop;
 int g_dropped = 0;
+I2cBusModel::FaultHook g_hook;
 constexpr size_t kLogLimit = 200000;
 
 bool visible(const Attached& a, int depth = 0)
@@ -148,6 +149,12 @@ void I2cBusModel::drop(const Drop& d)
     g_dropped = 0;
 }
 
+void I2cBusModel::setFaultHook(FaultHook hook)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_hook = std::move(hook);
+}
+
 int I2cBusModel::dropped()
 {
     std::lock_guard<std::mutex> hold(g_lock);
@@ -176,6 +183,7 @@ void I2cBusModel::reset()
     g_nakIn = 0;
     g_drop = Drop();
     g_dropped = 0;
+    g_hook = nullptr;
     for (int address = 0; address < 256; address += 2)
         for (auto& a : at(uint8_t(address)))
             if (a.asSwitch)
@@ -222,6 +230,8 @@ int I2cBus::transfer(int fd, I2cMessage* messages, unsigned count)
             nak = true;
         }
     }
+    if (sim::g_hook && count && sim::g_hook(uint8_t(messages[0].address << 1), reads, messages[0].data, messages[0].length))
+        nak = true;
     sim::I2cModel* last = nullptr;
     bool ok = !nak;
     for (unsigned i = 0; i < count && ok; ++i) {

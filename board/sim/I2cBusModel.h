@@ -54,6 +54,11 @@ public:
     };
     static void drop(const Drop& d);
     static int dropped();                                   // transfers the drop failed so far
+    // A test's own fault point: called for every transfer before it reaches the bus, with
+    // its 8-bit address, whether it reads, and its first message (the register byte, with a
+    // write's data after it); true fails it as a NAK. Empty: off (reset clears it too).
+    using FaultHook = std::function<bool(uint8_t address8, bool read, const uint8_t* data, uint16_t length)>;
+    static void setFaultHook(FaultHook hook);
     static std::vector<I2cRecord> log();
     static void clearLog();
     static void reset();                                    // faults and log; devices stay

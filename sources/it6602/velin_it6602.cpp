@@ -95,10 +95,16 @@ int velin_it6602::select(int dev)
     return cur_dev;
 }
 
+namespace {
+constexpr unsigned char kBankRegister = 0x0F;
+// Registers 0x00-0x0F are the same in every bank.
+bool banked(unsigned char reg) { return reg > kBankRegister; }
+} // namespace
+
 unsigned char velin_it6602::hdmirxrd_it6602(int fd, unsigned char reg)
 {
     unsigned char value = 0;   // a failed read reads as 0
-    if (bus().i2c_read(fd, address(), reg, &value, 1) != 1) {
+    if ((banked(reg) && !bank_known[cur_dev]) || bus().i2c_read(fd, address(), reg, &value, 1) != 1) {
         value = 0;
         ++io_errors;
     }
@@ -107,8 +113,13 @@ unsigned char velin_it6602::hdmirxrd_it6602(int fd, unsigned char reg)
 
 int velin_it6602::hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value)
 {
-    if (bus().i2c_write(fd, address(), reg, &value, 1))
+    if ((!banked(reg) || bank_known[cur_dev]) && bus().i2c_write(fd, address(), reg, &value, 1)) {
+        if (reg == kBankRegister)
+            bank_known[cur_dev] = true;
         return 0;
+    }
+    if (reg == kBankRegister)
+        bank_known[cur_dev] = false;
     ++io_errors;
     return 1;
 }
@@ -118,8 +129,11 @@ int velin_it6602::hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask
     const uint32_t errors = io_errors;
     unsigned char old = hdmirxrd_it6602(fd, reg);
     // A register whose value is unknown is not written: the other bits would be lost.
-    if (io_errors != errors)
+    if (io_errors != errors) {
+        if (reg == kBankRegister)
+            bank_known[cur_dev] = false;   // a select not made: what follows must not be written
         return 1;
+    }
     return hdmirxwr_it6602(fd, reg, uint8_t((old & ~mask) | (value & mask)));
 }
 
@@ -127,7 +141,7 @@ int velin_it6602::hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsig
 {
     if (n <= 0 || !data)
         return 0;
-    if (bus().i2c_write(fd, address(), reg, data, unsigned(n)))
+    if ((!banked(reg) || bank_known[cur_dev]) && bus().i2c_write(fd, address(), reg, data, unsigned(n)))
         return 0;
     ++io_errors;
     return 1;
@@ -135,7 +149,7 @@ int velin_it6602::hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsig
 
 int velin_it6602::chgbank_it6602(int fd, int bank)
 {
-    return hdmirxset_it6602(fd, 0x0F, 0x03, uint8_t(bank & 3));
+    return hdmirxset_it6602(fd, kBankRegister, 0x03, uint8_t(bank & 3));
 }
 
 int velin_it6602::bank1_write(int fd, unsigned char reg, int n, const unsigned char* data)
@@ -208,6 +222,8 @@ void velin_it6602::hdmirx_Var_init(int dev, IT6602_dev_data* d)
     }
     ipll_count[dev] = 0;
     hpd_retry[dev] = -1;   // made by the start-up that follows
+    pwr_retry[dev] = false;
+    tristate_owed[dev] = false;
     de3d_retry[dev] = false;
 }
 
@@ -251,12 +267,26 @@ int velin_it6602::IT6602_setup_lost(int fd, int dev)
 {
     select(dev);
     unsigned char bank = 0;
-    if (bus().i2c_read(fd, address(), 0x0F, &bank, 1) != 1)
+    if (bus().i2c_read(fd, address(), kBankRegister, &bank, 1) != 1) {
+        ++io_errors;
+        if (++silent_passes[cur_dev] < kSilentPasses)
+            return -1;
+        silent_passes[cur_dev] = 0;
         return 1;
-    if (bank & 0x03)
-        chgbank_it6602(fd, 0);
+    }
+    silent_passes[cur_dev] = 0;
+    if (bank & 0x03) {
+        if (chgbank_it6602(fd, 0))
+            return -1;
+    } else {
+        bank_known[cur_dev] = true;
+    }
     unsigned char marker = 0;
-    return bus().i2c_read(fd, address(), 0x86, &marker, 1) != 1 || marker != kStartUpMarker;
+    if (bus().i2c_read(fd, address(), 0x86, &marker, 1) != 1) {
+        ++io_errors;
+        return -1;
+    }
+    return marker != kStartUpMarker ? 1 : 0;
 }
 
 void velin_it6602::IT6602PortSelect(int fd, int port, int dev)
@@ -277,6 +307,10 @@ void velin_it6602::IT6602_fsm(int fd, int dev)
     select(dev);
     if (hpd_retry[cur_dev] >= 0)
         IT6602HPDCtrl(fd, 0, hpd_retry[cur_dev]);
+    if (pwr_retry[cur_dev])
+        hdmirx_INT_5V_Pwr_Chg(fd, &dev_data[cur_dev], 0, cur_dev);
+    if (tristate_owed[cur_dev] && dev_data[cur_dev].m_VState != VSTATE_VideoOn)
+        IT6602VideoOutputEnable(fd, 0, cur_dev);
     IT6602HDMIInterruptHandler(fd, cur_dev);
     IT6602VideoHandler(fd, cur_dev);
     IT6602AudioHandler(fd, cur_dev);
@@ -331,13 +365,20 @@ int velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
 
 void velin_it6602::hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, int dev)
 {
+    // The interrupt is acknowledged already: a reading not answered is not "no +5 V" but
+    // unknown, and the whole step is made again on the next pass until it was answered.
+    const uint32_t errors = io_errors;
     chgbank_it6602(fd, 1);
     hdmirxset_it6602(fd, 0xB1, 0x60, 0x00);
     hdmirxset_it6602(fd, 0xC1, 0x60, 0x00);
     chgbank_it6602(fd, 0);
-    ipll_count[dev] = 0;
     const bool power = CheckPlg5VPwr(fd, port) != 0;
-    if (IT6602_IsSelectedPort(fd, port)) {
+    const bool selected = IT6602_IsSelectedPort(fd, port) != 0;
+    pwr_retry[dev] = port == 0 && io_errors != errors;
+    if (io_errors != errors)
+        return;
+    ipll_count[dev] = 0;
+    if (selected) {
         if (power) {
             IT6602SwitchVideoState(fd, d, VSTATE_SyncWait, dev);
             IT6602HPDCtrl(fd, port, 1);

@@ -166,6 +166,19 @@ public:
     uint32_t io_errors = 0;
     int8_t hpd_retry[3] = {-1, -1, -1};       // a hot-plug level the chip did not take
     bool de3d_retry[3] = {false, false, false};   // the 3D generator not set as decided
+    // A bank select the chip did not take leaves its bank unknown: no register above the
+    // common ones (0x00-0x0F) is read or written until a select is taken again, so a value
+    // meant for one bank never lands in another.
+    bool bank_known[3] = {true, true, true};
+    // Steps redone from their start on the next pass because one of their transfers failed:
+    // the +5 V change (a reading not answered is unknown, not "no +5 V") and the output gate
+    // (tristate while nothing is published).
+    bool pwr_retry[3] = {false, false, false};
+    bool tristate_owed[3] = {false, false, false};
+    // Passes in a row the chip did not answer its bank register; only a chip silent this
+    // long is taken for one that was reset or lost (a single unanswered read is a disturbance).
+    static constexpr uint8_t kSilentPasses = 3;
+    uint8_t silent_passes[3] = {0, 0, 0};
 
     static const IT6602_REG_INI* const IT6602_HDMI_INIT_TABLE;   // 81 rows, then register 0xFF
     static const uint8_t IT6602EQTable[3];
@@ -196,7 +209,9 @@ public:
     void IT6602_Rst(int fd, int dev, IT6602_dev_data* d);
     void hdmirx_Var_init(int dev, IT6602_dev_data* d);
     int IT6602_fsm_init_1(int fd, int dev);   // 1 done, 0 a write failed
-    int IT6602_setup_lost(int fd, int dev);   // 1 the chip no longer holds its start-up settings
+    // 1 the chip no longer holds its start-up settings, 0 it does, -1 not known this pass
+    // (a read or the bank select not answered: the chip is not polled until next pass).
+    int IT6602_setup_lost(int fd, int dev);
     void IT6602_fsm(int fd, int dev);
     void IT6602PortSelect(int fd, int port, int dev);
     // Port 0 only: HPD high (value 1) or low (0) while +5 V is present; low without it.
@@ -246,7 +261,8 @@ public:
     void WaitingForSCDT(int fd, int dev);
     void hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev);
     int CheckSCDT(int fd, IT6602_dev_data* d);
-    void IT6602VideoOutputEnable(int fd, int on, int dev);
+    // 0 done; 1 a transfer failed (the gate is set again on the next pass).
+    int IT6602VideoOutputEnable(int fd, int on, int dev);
     void IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on);
     void IT6602_HDCP_ContentOff(int fd, int port, int dev);
     void IT6602_ManualVideoTristate(int fd, int port, int dev);

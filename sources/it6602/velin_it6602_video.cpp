@@ -106,7 +106,9 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
     case VSTATE_SWReset:
         IT6602VideoOutputEnable(fd, 0, dev);
         IT6602_AFE_Rst(fd, dev);
-        IT6602HPDCtrl(fd, 0, CheckPlg5VPwr(fd, 0));
+        // High only with +5 V, which the control reads itself: a reading not answered
+        // here is set again on the next pass, not taken for an unplugged cable.
+        IT6602HPDCtrl(fd, 0, 1);
         IT6602HPDCtrl(fd, 1, CheckPlg5VPwr(fd, 1));
         break;
     case VSTATE_SyncChecking:
@@ -118,7 +120,14 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         // black with a signal shown: the video handler unmutes once the flag is clear.
         d->m_HDCP_ContentOff = 0;
         IT6602VideoOutputConfigure(fd, dev);
-        IT6602VideoOutputEnable(fd, 1, dev);
+        // The input is published with a signal exactly while the picture leaves the chip:
+        // an output not taken out of tristate stays in the check and is tried again.
+        if (IT6602VideoOutputEnable(fd, 1, dev)) {
+            IT6602VideoOutputEnable(fd, 0, dev);
+            d->m_VState = VSTATE_SyncChecking;
+            d->m_VideoCountingTimer = 101;
+            return;
+        }
         IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);
         show_vid_info(fd, dev);
         if (struct hdminfo* rec = record_of(dev)) {
@@ -224,15 +233,18 @@ void velin_it6602::hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev)
 // ---------------------------------------------------------------------------------------
 // Output gating
 
-void velin_it6602::IT6602VideoOutputEnable(int fd, int on, int dev)
+int velin_it6602::IT6602VideoOutputEnable(int fd, int on, int dev)
 {
+    const uint32_t errors = io_errors;
     if (on) {
         IT6602_PulseVideoReset(fd);
         delay1ms(10);
         hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
-        return;
+        return io_errors != errors ? 1 : 0;
     }
     hdmirxset_it6602(fd, 0x53, 0x0F, 0x0F);
+    // A picture still driven while "no signal" is published is tristated on the next pass.
+    tristate_owed[dev] = io_errors != errors;
     // This is what marks inputs 0..2 "no signal". Only a change is notified: an input that
     // already had none (a chip that is reset again and again) must not refresh the screens.
     if (KelRamPara* para = KelRamPara::p_kelrampara_config) {
@@ -252,6 +264,7 @@ void velin_it6602::IT6602VideoOutputEnable(int fd, int on, int dev)
         if (changed)
             para->test_signal(12);
     }
+    return tristate_owed[dev] ? 1 : 0;
 }
 
 int velin_it6602::CheckAVMute(int fd, int port)

@@ -160,6 +160,7 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     // What an earlier start left to be made again is made by this one.
     owner_->cnt[dev].VidRetry = owner_->cnt[dev].AudRetry = 0;
     hpd_retry_[dev] = -1;
+    video_gate_owed_[dev] = -1;
     d.TraceI2C = 0;
     d.PrevLaneCount = 7;
     owner_->p_i2c->hdimrx_write_init(iTE6805_INIT_HDMI_TABLE, dev);

@@ -38,6 +38,9 @@ public:
     // 0 ok, 1 the chip did not take it (set again on its next pass).
     int iTE6805_Set_HPD_Ctrl(int port, int level, int dev);
     int8_t hpd_retry_[2] = {-1, -1};   // a port-0 level the chip did not take
+    // An output gate (the video tristate) a transfer of which failed: the level set again
+    // on the next pass, so the picture leaves the chip exactly while it is published (-1: none).
+    int8_t video_gate_owed_[2] = {-1, -1};
     void iTE6805_Init_fsm(int dev);
 
     // --- measurement, InfoFrames, publication ---

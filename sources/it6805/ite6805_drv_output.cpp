@@ -294,6 +294,7 @@ void ite6805_drv::iTE6805_Set_ColorDepth(int dev)
 void ite6805_drv::iTE6805_Set_Video_Tristate(int on, int dev)
 {
     iTE6805_TIMING& t = owner_->timing[dev];
+    const uint32_t before = owner_->p_i2c->errors;
     chgbank(0, dev);
     t.ColorDepthCode = uint16_t(rd(0x98, dev) & 0xF0);
     chgbank(1, dev);
@@ -320,6 +321,7 @@ void ite6805_drv::iTE6805_Set_Video_Tristate(int on, int dev)
         }
     }
     chgbank(0, dev);
+    video_gate_owed_[dev & 1] = owner_->p_i2c->errors != before ? int8_t(on ? 1 : 0) : int8_t(-1);
 }
 
 void ite6805_drv::iTE6805_Set_TTL_Video_Path(int dev)

@@ -11,6 +11,9 @@ Drv_I2C0& bus()
     static Drv_I2C0 fallback;
     return Drv_I2C0::p_drv_i2c0 ? *Drv_I2C0::p_drv_i2c0 : fallback;
 }
+constexpr uint8_t kBankRegister = 0x0F;
+// Registers 0x00-0x0F are the same in every bank.
+bool banked(uint8_t reg) { return reg > kBankRegister; }
 } // namespace
 
 bool ite6805_i2c_rdwr::trace(int dev) const
@@ -21,6 +24,10 @@ bool ite6805_i2c_rdwr::trace(int dev) const
 uint8_t ite6805_i2c_rdwr::hdmirxrd(uint8_t reg, int /*dev*/)
 {
     uint8_t value = 0;
+    if (banked(reg) && !bank_known) {
+        ++errors;
+        return 0;
+    }
     if (!bus().i2c_read(owner_->fd, kAddrRx, reg, &value, 1)) {
         ++errors;
         std::printf("=====HDMI Read ERROR Read Reg0x%X=\n", reg);
@@ -32,7 +39,14 @@ int ite6805_i2c_rdwr::hdmirxwr(uint8_t reg, uint8_t value, int dev)
 {
     if (trace(dev))
         std::printf("i2c_single_write(0x90, 0x%02X, 1, 0x%02X);\n", reg, value);
-    if (bus().i2c_write(owner_->fd, kAddrRx, reg, &value, 1))
+    if (banked(reg) && !bank_known) {
+        ++errors;
+        return 1;
+    }
+    const bool taken = bus().i2c_write(owner_->fd, kAddrRx, reg, &value, 1);
+    if (reg == kBankRegister)
+        bank_known = taken;
+    if (taken)
         return 0;
     ++errors;
     std::printf("=====HDMI I2C ERROR Write Reg0x%X=%X =====\n", reg, value);
@@ -44,8 +58,11 @@ int ite6805_i2c_rdwr::hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int de
     const uint32_t before = errors;
     const uint8_t old = hdmirxrd(reg, dev);
     // A register whose value is unknown is not written: its other bits would be lost.
-    if (errors != before)
+    if (errors != before) {
+        if (reg == kBankRegister)
+            bank_known = false;   // a select not made: what follows must not be written
         return 1;
+    }
     return hdmirxwr(reg, uint8_t((old & ~mask) | (value & mask)), dev);
 }
 
@@ -53,7 +70,7 @@ int ite6805_i2c_rdwr::hdmirxbrd(uint8_t reg, int count, uint8_t* buffer)
 {
     if (count <= 0 || count > Drv_I2C0::kMaxRead || !buffer)
         return 0;
-    if (bus().i2c_read(owner_->fd, kAddrRx, reg, buffer, count))
+    if ((!banked(reg) || bank_known) && bus().i2c_read(owner_->fd, kAddrRx, reg, buffer, count))
         return 1;
     ++errors;
     std::printf("HDMI Read ERROR !!!");
@@ -68,7 +85,7 @@ int ite6805_i2c_rdwr::hdmirxbwr(uint8_t reg, int count, const uint8_t* buffer, i
         for (int i = 0; i < count && buffer; ++i)
             std::printf("KK====  Write Reg0x1 %X=%X =====\n", reg + i, buffer[i]);
     }
-    if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer
+    if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer || (banked(reg) && !bank_known)
         || !bus().i2c_write(owner_->fd, kAddrRx, reg, buffer, unsigned(count))) {
         ++errors;
         std::printf("=====IT6805 I2C ERROR Write Reg0x%X=%X =====\n", reg, count);

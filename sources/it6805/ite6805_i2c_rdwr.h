@@ -32,6 +32,11 @@ public:
     explicit ite6805_i2c_rdwr(ite6805_sys* owner) : owner_(owner) {}
 
     uint32_t errors = 0;   // transfers that failed
+    // A bank select (register 0x0F) the chip did not take leaves its bank unknown: no
+    // register above the common ones is read or written until a select is taken again, so
+    // a value meant for one bank never lands in bank 0 or another (each refusal counts in
+    // errors).
+    bool bank_known = true;
 
     uint8_t hdmirxrd(uint8_t reg, int dev);
     int hdmirxwr(uint8_t reg, uint8_t value, int dev);

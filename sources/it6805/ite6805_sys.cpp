@@ -30,6 +30,7 @@ ite6805_sys::ite6805_sys()
     p_cec_feture = new ite6805_cec_feture(this);
     reset_device_fields(0);
     reset_device_fields(1);
+    p_i2c->bank_known = true;   // the chip starts in bank 0
 }
 
 ite6805_sys::~ite6805_sys()
@@ -48,6 +49,8 @@ void ite6805_sys::reset_device_fields(int dev)
     identify_fail[dev] = 0;
     identify_retry_stamp[dev] = 0;
     identify_retry_ticks[dev] = 0;
+    pwr_retry[dev] = false;
+    audio_gate_owed[dev] = -1;
     CECState[dev] = STATECEC_None;
     cnt[dev] = iTE6805_COUNTERS();
     cnt[dev].AudioFirstRead = 1;
@@ -151,8 +154,17 @@ void ite6805_sys::iTE6805_FSM(int dev)
 void ite6805_sys::iTE6805_MainBody(int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
+    // A select not taken on an earlier pass: bank 0 again before anything else is addressed.
+    if (!p_i2c->bank_known && bank(0, dev))
+        return;
     if (p_ite6805_drv->hpd_retry_[dev] >= 0)
         p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, p_ite6805_drv->hpd_retry_[dev], dev);
+    if (pwr_retry[dev])
+        iTE6805_INT_5VPWR_Chg(d.CurrentPort, dev);
+    if (p_ite6805_drv->video_gate_owed_[dev] >= 0)
+        p_ite6805_drv->iTE6805_Set_Video_Tristate(p_ite6805_drv->video_gate_owed_[dev], dev);
+    if (audio_gate_owed[dev] >= 0)
+        iTE6805_Set_Audio_Tristate(audio_gate_owed[dev], dev);
     iTE6805_Port_Reset_Body(d.ResetPort, dev);
     iTE6805_Port_Select_Body(d.RequestedPort, dev);
     if (d.VidState > STATEV_Unplug) {
@@ -195,7 +207,12 @@ void ite6805_sys::iTE6805_MainBody(int dev)
 void ite6805_sys::iTE6805_INT_5VPWR_Chg(int port, int dev)
 {
     ite6805_drv* drv = p_ite6805_drv;
-    if (!drv->iTE6805_Check_5V_State(port, dev)) {
+    const uint32_t before = p_i2c->errors;
+    const bool power = drv->iTE6805_Check_5V_State(port, dev) != 0;
+    pwr_retry[dev] = p_i2c->errors != before;
+    if (pwr_retry[dev])
+        return;
+    if (!power) {
         std::printf("# Power 5V OFF #\n");
         drv->iTE6805_Set_HPD_Ctrl(port, 0, dev);
         delay1ms(100);

@@ -172,6 +172,11 @@ public:
     uint64_t settle_until_us[2] = {0, 0};
     uint32_t identify_retry_stamp[2] = {0, 0};
     uint32_t identify_retry_ticks[2] = {0, 0};
+    // A +5 V change whose reading was not answered: unknown, not "no +5 V"; the step is
+    // made again from its start on the next pass.
+    bool pwr_retry[2] = {false, false};
+    // The audio output gate a transfer of which failed: set again on the next pass (-1: none).
+    int8_t audio_gate_owed[2] = {-1, -1};
 
     ite6805_sys();
     ~ite6805_sys();

@@ -413,12 +413,14 @@ bool ite6805_sys::iTE6805_AVI_Moved(int dev)
 {
     static const uint8_t kMask[5] = {0xE0, 0xC0, 0x7C, 0xFF, 0xC0};
     uint8_t avi[5];
+    const uint32_t before = p_i2c->errors;
     bank(2, dev);
     for (int i = 0; i < 5; ++i)
         avi[i] = uint8_t(rd(uint8_t(0x15 + i), dev) & kMask[i]);
     bank(0, dev);
     iTE6805_COUNTERS& c = cnt[dev];
-    const bool moved = std::memcmp(avi, c.AVIFields, sizeof avi) != 0;
+    // A frame not read whole counts as moved: an unanswered field reads as the old one may.
+    const bool moved = p_i2c->errors != before || std::memcmp(avi, c.AVIFields, sizeof avi) != 0;
     std::memcpy(c.AVIFields, avi, sizeof avi);
     return moved;
 }

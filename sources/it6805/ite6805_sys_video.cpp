@@ -316,9 +316,11 @@ void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
 
 void ite6805_sys::iTE6805_Set_Audio_Tristate(int on, int dev)
 {
+    const uint32_t before = p_i2c->errors;
     bank(1, dev);
     wr(0xC7, on ? 0x7F : 0x00, dev);
     bank(0, dev);
+    audio_gate_owed[dev & 1] = p_i2c->errors != before ? int8_t(on ? 1 : 0) : int8_t(-1);
 }
 
 void ite6805_sys::iTE6805_aud_chg(uint32_t state, int dev)
