@@ -81,13 +81,11 @@ constexpr unsigned kMirror[][3] = {{60, 0, 4},    {8, 4, 4},     {19, 12, 4},   
                                    {528, 44, 4},  {536, 52, 4},  {544, 60, 4},  {576, 68, 4},  {584, 76, 4},  {592, 84, 4},
                                    {600, 92, 4},  {608, 100, 4}, {616, 108, 4}, {624, 116, 4}, {632, 124, 4}, {56, 132, 4}};
 
-// The FPGA's parameter RAM keeps its measured picture (bytes 116-123) whatever is written.
+// The FPGA's RAM takes what is written (its link never trains here, so the parameter RAM's
+// measured picture is not its own yet).
 void fpgaRamWrite(Model& m, int ram, uint32_t at, const Bytes& d)
 {
-    auto& r = m.fram[ram];
-    for (size_t i = 0; i < d.size(); ++i)
-        if (!(ram == 1 && at + i >= 116 && at + i < 124))
-            r[at + i] = d[i];
+    std::copy(d.begin(), d.end(), m.fram.at(ram).begin() + at);
 }
 
 uint8_t bcdOf(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
@@ -186,7 +184,8 @@ rc::Gen<Step> drawStep()
         case Kind::Erase:
         case Kind::FlashWrite:
         case Kind::FlashRead: {
-            const uint32_t chip = *gen::weightedElement<uint32_t>({{6, 0}, {2, 1}, {4, 2}, {2, 3}, {4, 4}, {1, 5}, {2, 8}, {1, 9}, {1, 0xFF}});
+            s.own = *gen::weightedElement<bool>({{2, true}, {1, false}});
+            const uint32_t chip = *gen::weightedElement<uint32_t>({{8, 0}, {2, 1}, {4, 2}, {2, 3}, {4, 4}, {1, 5}, {2, 8}, {1, 9}, {1, 0xFF}});
             const uint32_t size = chip == 4 ? kScalerFlash : chip == 8 ? 0x10000 : kFpgaFlash;
             uint32_t addr;
             if (s.kind == Kind::Erase) {
@@ -194,7 +193,9 @@ rc::Gen<Step> drawStep()
                 s.count = *edge<uint8_t>({0, 1, 2, 4, 8, 16, 255}, gen::inRange<uint8_t>(0, 20));
                 const uint32_t unit = s.emode == 4 ? 16 : s.emode == 2 ? 8 : 1;
                 const uint32_t lastBlock = (chip == 4 ? 0x1000 : size / 4096) - unit;
-                uint32_t block = *gen::weightedOneOf<uint32_t>({{3, gen::elementOf(std::vector<uint32_t>{1152, 1160, 1168, 1200, 1208, 1214, 1215, 1216, 1151, 1144, 0, 1, lastBlock, lastBlock + 1})},
+                if (chip == 0 && s.own)   // chip 0's window: a count that fits it, mostly
+                    s.count = *gen::weightedElement<uint8_t>({{3, 1}, {2, 0}, {2, 2}, {1, 4}, {1, 8}, {1, 64}});
+                uint32_t block = *gen::weightedOneOf<uint32_t>({{3, gen::elementOf(std::vector<uint32_t>{1152, 1160, 1168, 1184, 1200, 1208, 1214, 1215, 1216, 1151, 1144, 0, 1, lastBlock, lastBlock + 1})},
                                                                  {2, gen::inRange<uint32_t>(0, size / 4096)}, {1, gen::inRange<uint32_t>(800, 880)}});
                 if (*gen::weightedElement<bool>({{5, true}, {1, false}}))
                     block -= block % unit;   // mostly aligned
@@ -585,7 +586,7 @@ protected:
             for (size_t i = 0; i < b.size(); ++i)
                 b[i] = pattern(uint32_t(i), seed + 30 + ram);
             FpgaModel::setRam(0, ram, 0, b);
-            m.fram[ram] = FpgaModel::ram(0, ram, 0, FpgaModel::kRamBytes);   // bytes the FPGA owns
+            m.fram[ram] = b;
         }
         for (int r = 0; r < 256; ++r) {
             const bool plain = r == 1 || r == 4 || r == 5 || r == 8 || r == 20 || r == 23 || r == 41 || r == 63 || (r >= 160 && r < 170);
@@ -764,8 +765,12 @@ protected:
         RC_ASSERT(std::memcmp(fpga_manage::MCU_RAM_ZOOM, m.zoom, 1024) == 0);
         RC_ASSERT(std::memcmp(fpga_manage::MCU_RAM_CMD, m.cmd, 1024) == 0);
         RC_ASSERT(std::memcmp(fpga_manage::MCU_RAM_EXTEND, m.ext, 1024) == 0);
-        for (const auto& [ram, bytes] : m.fram)
-            RC_ASSERT(FpgaModel::ram(0, ram, 0, FpgaModel::kRamBytes) == bytes);
+        for (const auto& [ram, bytes] : m.fram) {
+            const Bytes fpga = FpgaModel::ram(0, ram, 0, FpgaModel::kRamBytes);
+            for (size_t i = 0; i < bytes.size(); ++i)
+                if (fpga[i] != bytes[i])
+                    RC_FAIL("FPGA 0 RAM " + std::to_string(ram) + " byte " + std::to_string(i) + ": " + std::to_string(fpga[i]) + ", model " + std::to_string(bytes[i]));
+        }
         for (int r : {1, 4, 5, 8, 20, 23, 41, 63, 160, 169})
             RC_ASSERT(int(FpgaModel::reg(0, r)) == int(m.freg[r]));
         RC_ASSERT(FpgaFlashModel::read(0, 0, kFpgaFlash) == m.flash);
