@@ -200,4 +200,36 @@ TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)
     EXPECT_EQ(Bytes(p->ram_backup, p->ram_backup + KelRamPara::kRamSize), backup);
 }
 
+// Register 11's apply: of freeze (output bit 1) and dot by dot (bit 8), the one the PC set
+// since the block was last saved wins, for every window and every pair of old and new
+// bits (the rest of the block as saved, the switch effect bits 2-3 as the setting says).
+TEST_F(MessageDeal, Register11KeepsTheNewerOfFreezeAndDotByDotInEveryWindow)
+{
+    KelRamPara* p = KelRamPara::p_kelrampara_config;
+    const uint16_t bits[] = {0x000, 0x002, 0x100, 0x102};
+    std::vector<uint8_t> saved(p->ram_backup, p->ram_backup + KelRamPara::kRamSize);
+    for (int k = 0; k < KelRamPara::kLayerCount; ++k)
+        KelRamPara::put16(saved.data() + KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerOutput, 0);
+    for (int k = 0; k < KelRamPara::kLayerCount; ++k)
+        for (uint16_t old : bits)
+            for (uint16_t cur : bits) {
+                std::copy(saved.begin(), saved.end(), p->ram_backup);
+                std::copy(saved.begin(), saved.end(), p->ram);
+                const int o = KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerOutput;
+                const uint16_t effect = uint16_t((p->ram[2118] << 2) & 0x0C);
+                KelRamPara::put16(p->ram_backup + o, uint16_t(0x4000 | old | effect));
+                KelRamPara::put16(p->ram + o, uint16_t(0x4000 | cur | effect));
+                KelRamPara::put16(p->ram + 2114, 7);
+                ASSERT_EQ(reply(deal(pc::writeRegister(11, 0x02, 0x02))), Bytes{0});
+                // Freeze set now over a saved DBD: DBD off and its mode cleared; DBD set now
+                // over a saved freeze: freeze off; otherwise as the PC left it.
+                const bool freezeWins = (cur & 0x002) && (old & 0x100);
+                const bool dbdWins = !freezeWins && (old & 0x002) && (cur & 0x100);
+                const uint16_t want = uint16_t(0x4000 | effect | (freezeWins ? cur & ~0x100 : dbdWins ? cur & ~0x002 : cur));
+                EXPECT_EQ(std::make_pair(KelRamPara::get16(p->ram + o), KelRamPara::get16(p->ram + 2114)),
+                          std::make_pair(want, uint16_t(freezeWins ? 0 : 7)))
+                    << "window " << k << " saved " << old << " now " << cur;
+            }
+}
+
 } // namespace
