@@ -144,18 +144,13 @@ rc::Gen<Step> drawStep()
             s.a = *gen::weightedOneOf<uint32_t>({{4, gen::inRange<uint32_t>(0, 0x1000)},
                                                   {2, edge<uint32_t>({0xFFE, 0xFFC, 0x1000, 0x10000, 0x10FFF, 0x1FFE, 0x11000}, gen::inRange<uint32_t>(0x1000, 0x11000))},
                                                   {2, edge<uint32_t>({0xA1000000u, 0xA10000FFu, 0xA1000080u}, gen::inRange<uint32_t>(0xA1000000u, 0xA1000100u))},
-                                                  {w ? 1 : 2, gen::elementOf(std::vector<uint32_t>{0x600000, 0x600440, 0x600880, 0x600C00, 0x20000000, 0xFD000000})}});
-            s.len = *edge<unsigned>({0, 1, 2, 4, 0x81}, gen::inRange<unsigned>(0, 300));
+                                                  {w ? 1 : 3, gen::elementOf(std::vector<uint32_t>{0x600000, 0x600040, 0x600070, 0x600440, 0x600880, 0x600C7F,
+                                                                                                   0x20000000, 0xFD000000, 0xFFFF, 0xFFE, 0x5FFFFC, 0xA1000100u})}});
+            s.len = *edge<unsigned>({0, 1, 2, 4, 0x81, 0x400, 0x1100}, gen::inRange<unsigned>(0, 300));
             if (w) {
                 s.data = *bytes(s.len);
                 break;
             }
-            // A read stays in the row it starts in (past a row's end is the handler's choice).
-            if (s.a == 0x20000000 || s.a == 0x11000)
-                s.a = s.a == 0x11000 ? 0x10000 : 0;
-            const uint32_t end = s.a < 0x1000 ? 0x1000 : s.a <= 0x10FFF ? ((s.a >> 12) + 1) << 12 : s.a >= 0xA1000000u && s.a <= 0xA1000100u ? 0xA1000100u
-                               : s.a == 0x600000 ? 0x600028 : s.a == 0x600440 ? 0x600840 : s.a >= 0x600880 && s.a < 0x600C80 ? 0x600C80 : 0xFD000400u;
-            s.len = std::min<unsigned>(s.len, end - s.a);
             break;
         }
         case Kind::FpgaWrite:
@@ -238,13 +233,6 @@ rc::Gen<Step> drawStep()
 // `request` is the frame's bytes as the handler received them (the reply keeps bytes the
 // handler does not write).
 
-bool ownRow(uint32_t a)
-{
-    return (a >= 0x800000 && a <= 0xA0007F) || (a >= 0x600000 && a <= 0x600027) || (a >= 0x600040 && a <= 0x60083F)
-        || (a >= 0x1000 && a <= 0x10FFF) || (a >= 0xFE000000u && a <= 0xFEFFFFFFu) || (a >= 0x600880 && a <= 0x600C7F)
-        || (a >= 0xA1000000u && a <= 0xA1000100u) || (a >= 0xFD000000u && a <= 0xFD0003FFu) || (a >= 0xA0000000u && a <= 0xA0000FFFu);
-}
-
 uint8_t descBlock2(uint32_t d)
 {
     switch (d) {
@@ -283,22 +271,30 @@ Bytes predictOwnRam(Model& m, const Step& s, bool write)
         }
         return {1};
     }
+    // Past the rows the device reads 0: past the last slot, past the 4G block's 256 bytes,
+    // and anywhere nothing maps.
+    const int lang = g_lcd_lang_valid, pixels = g_kel_max_pixel;
     Bytes r = {0};
-    for (uint32_t a = A; a < A + L; ++a) {
+    for (uint64_t a = A; a < uint64_t(A) + L; ++a) {
+        const uint64_t d1 = a - 0x600040, k = (A >> 12) >= 1 ? (A >> 12) - 1 : 0, flat = k * KelRamPara::kModeSlotSize + (a - (k + 1) * 0x1000);
         if (a >= 0x600000 && a <= 0x600027)
             r.push_back(a == 0x600000 ? 3 : a == 0x600001 || a == 0x600002 ? 9 : a == 0x600003 ? 8 : 0);
+        else if (a >= 0x600040 && a <= 0x60043F)
+            r.push_back(d1 == 0 ? uint8_t(lang) : d1 == 2 ? 16 : d1 == 4 || d1 == 6 ? 0xFC : d1 == 5 || d1 == 7 || d1 == 56 ? 0x1F
+                        : d1 == 8 || d1 == 10 || d1 == 50 ? 0x40 : d1 >= 12 && d1 <= 15 ? uint8_t(uint32_t(pixels) >> (8 * (d1 - 12)))
+                        : d1 == 28 ? 4 : d1 == 30 ? 0x28 : d1 == 34 || d1 == 40 ? 8 : d1 == 36 ? 0x1C
+                        : d1 == 42 || d1 == 44 || d1 == 51 || d1 == 59 || d1 == 60 ? 1 : d1 == 52 ? 0xF0
+                        : d1 == 54 ? (m.g4g[0] == 0xAA ? 1 : 0) : d1 == 58 ? (lang & (1 << 17) ? 2 : 1) : 0);
         else if (a >= 0x600440 && a <= 0x60083F)
-            r.push_back(descBlock2(a - 0x600440));
-        else if (a >= 0x1000 && a <= 0x10FFF)
-            r.push_back(m.modes[(A >> 12) - 1][a - A + (A & 0xFFF)]);
+            r.push_back(descBlock2(uint32_t(a - 0x600440)));
+        else if (a >= 0x1000 && a <= 0x10FFF)   // slots back to back, from the start's slot
+            r.push_back(flat < 16u * KelRamPara::kModeSlotSize ? m.modes[flat / KelRamPara::kModeSlotSize][flat % KelRamPara::kModeSlotSize] : 0);
         else if (a >= 0x600880 && a <= 0x600C7F)
             r.push_back(m.reg[37 + a - 0x600880]);
-        else if (a >= 0xA1000000u && a <= 0xA10000FFu)
-            r.push_back(m.g4g[a - A]);
-        else if (a >= 0xFD000000u && a <= 0xFD0003FFu)
-            r.push_back(0);
+        else if (a >= 0xA1000000u && a <= 0xA1000100u)
+            r.push_back(a - A < 256 ? m.g4g[a - A] : 0);
         else
-            r.push_back(m.ram[a]);
+            r.push_back(a < 0x1000 ? m.ram[a] : 0);
     }
     return r;
 }
@@ -565,6 +561,8 @@ protected:
         c331_manage::p_c331_manage->c331_apply_flag = 0;
         for (int i = 0; i < 256; ++i)
             g_4G_RAM[i] = m.g4g[i] = pattern(uint32_t(i), seed + 3);
+        if (seed & 1)
+            g_4G_RAM[0] = m.g4g[0] = 0xAA;   // the module's status block is valid
 
         const Images im = images();
         auto lay = [&](uint8_t* dev, uint8_t* mod, size_t n, uint32_t salt) {
@@ -791,6 +789,8 @@ TEST_F(PcHandlers, DrawnSequencesFromTwoLinksAnswerAndStoreWhatTheModelSays)
         const uint32_t seed = *rc::gen::arbitrary<uint32_t>();
         const bool run0 = *rc::gen::weightedElement<bool>({{4, true}, {1, false}});
         const bool run1 = *rc::gen::arbitrary<bool>();
+        g_lcd_lang_valid = *rc::gen::elementOf(std::vector<int>{0x1001F, 0x2001F, 0x3, 0});
+        g_kel_max_pixel = *rc::gen::arbitrary<int>();
         Model m;
         start(m, seed, run0, run1);
         std::map<std::string, int> seen;

@@ -110,18 +110,6 @@ TEST_F(PcIdentity, BarcodeAndLanguageMask)
     EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x56, 2, 0x1F, 0}))), (Bytes{5, 32}));
 }
 
-TEST_F(PcIdentity, ClockTakesOnlyBcdDatesAndTellsTheRunningTimeLog)
-{
-    EXPECT_EQ(reply(deal(req(0x87, {0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x00}))), Bytes{0});
-    EXPECT_EQ(sim::Journal::shellCommands(), (std::vector<std::string>{"date \"2026-9-28 11:2:0\"", "hwclock -wu"}));
-    sim::Journal::clear();
-    // Not BCD, though the value would be a valid second or year; month 13; cut short.
-    for (const Bytes& bad : {Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x0A}, Bytes{0xA6, 0x20, 0x09, 0x28, 0x11, 0x02, 0x00},
-                             Bytes{0x26, 0x20, 0x13, 0x28, 0x11, 0x02, 0x00}, Bytes{0x26, 0x20, 0x09}})
-        EXPECT_EQ(reply(deal(req(0x87, bad))), Bytes{1}) << pc::hex(bad);
-    EXPECT_TRUE(sim::Journal::shellCommands().empty());
-}
-
 TEST_F(PcIdentity, ParameterSaveWritesTheImageBehindItsMarker)
 {
     // The image behind its mark, through a cut at every step: StoreWalk.
