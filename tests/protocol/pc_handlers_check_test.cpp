@@ -13,12 +13,14 @@
 #include "fpga/clock_record_run.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
+#include "sources/velinsource.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/PropertyCheck.h"
 
 #include <QDate>
 #include <QDateTime>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -59,6 +61,10 @@ struct Model {
     std::vector<uint8_t> flash = std::vector<uint8_t>(kFpgaFlash, 0xFF);
     std::vector<uint8_t> scaler = std::vector<uint8_t>(kScalerFlash, 0xFF);
     bool clockTold = false;
+    // EDID records stored per input, the images handed to the input side and their flags.
+    std::map<unsigned, Bytes> edid;
+    uint8_t edidTable[4][256] = {};
+    uint8_t edidFrom[4] = {};
 };
 
 // The FPGA-side images the handlers share.
@@ -93,7 +99,7 @@ uint8_t bcdOf(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
 // ---------------------------------------------------------------------------------------
 // Steps
 
-enum class Kind { OwnWrite, OwnRead, FpgaWrite, FpgaRead, RegWrite, RegRead, Erase, FlashWrite, FlashRead, Clock, Net };
+enum class Kind { OwnWrite, OwnRead, FpgaWrite, FpgaRead, RegWrite, RegRead, Erase, FlashWrite, FlashRead, Clock, Net, Edid };
 
 struct Step {
     Kind kind = Kind::OwnRead;
@@ -132,7 +138,7 @@ rc::Gen<Step> drawStep()
     return gen::exec([]() {
         Step s;
         s.link = *gen::inRange(0, 2);
-        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {1, 10}}));
+        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {1, 10}, {2, 11}}));
         s.mode = *gen::weightedElement<uint8_t>({{6, 0}, {1, 1}});
         s.sub = *gen::elementOf(std::vector<uint8_t>{0, 1, 2, 2, 3});
         s.own = *gen::weightedElement<bool>({{1, true}, {2, false}});
@@ -188,10 +194,13 @@ rc::Gen<Step> drawStep()
                 s.count = *edge<uint8_t>({0, 1, 2, 4, 8, 16, 255}, gen::inRange<uint8_t>(0, 20));
                 const uint32_t unit = s.emode == 4 ? 16 : s.emode == 2 ? 8 : 1;
                 const uint32_t lastBlock = (chip == 4 ? 0x1000 : size / 4096) - unit;
-                if (chip == 0 && s.own)   // chip 0's window: a count that fits it, mostly
-                    s.count = *gen::weightedElement<uint8_t>({{3, 1}, {2, 0}, {2, 2}, {1, 4}, {1, 8}, {1, 64}});
                 uint32_t block = *gen::weightedOneOf<uint32_t>({{3, gen::elementOf(std::vector<uint32_t>{1152, 1160, 1168, 1184, 1200, 1208, 1214, 1215, 1216, 1151, 1144, 0, 1, lastBlock, lastBlock + 1})},
                                                                  {2, gen::inRange<uint32_t>(0, size / 4096)}, {1, gen::inRange<uint32_t>(800, 880)}});
+                if (chip == 0 && s.own && *gen::weightedElement<bool>({{3, true}, {1, false}})) {
+                    // Chip 0's window: ranges that fit it (and some that run past its end).
+                    block = *gen::elementOf(std::vector<uint32_t>{1152, 1160, 1168, 1184, 1200, 1208});
+                    s.count = *gen::elementOf(std::vector<uint8_t>{0, 1, 1, 2, 3, 4, uint8_t(64 / unit)});
+                }
                 if (*gen::weightedElement<bool>({{5, true}, {1, false}}))
                     block -= block % unit;   // mostly aligned
                 addr = block * 4096 + (*gen::weightedElement<bool>({{9, true}, {1, false}}) ? 0 : 0x800);
@@ -221,6 +230,13 @@ rc::Gen<Step> drawStep()
         case Kind::Net:
             s.own = true;
             s.net = *gen::elementOf(std::vector<uint8_t>{3, 0x10});
+            break;
+        case Kind::Edid:
+            // Write (1) or read (2) of an input's record: whole, of another length, or cut short.
+            s.net = *gen::elementOf(std::vector<uint8_t>{1, 1, 2, 2, 3});
+            s.r = *gen::weightedElement<uint8_t>({{4, 0}, {3, 2}, {3, 3}, {1, 4}, {1, 5}});
+            s.len = *gen::weightedElement<unsigned>({{8, 288}, {1, 200}, {1, 300}});
+            s.data = *bytes(*gen::weightedElement<unsigned>({{8, s.len}, {1, 100}}));
             break;
         }
         s.salt = *gen::arbitrary<uint8_t>();
@@ -530,6 +546,34 @@ Bytes predictFlash(Model& m, const Step& s, const Bytes& request)
     return r;
 }
 
+// EDID records: a whole 288-byte record of inputs 0-3 is stored, its image handed over and
+// its timing requested; other lengths and records cut short are refused (1), inputs from 4
+// on too (2); a read gives back a stored record.
+Bytes predictEdid(Model& m, const Step& s)
+{
+    const unsigned input = s.r;
+    if (s.net == 2) {
+        Bytes r = {0, 2, uint8_t(input), 0};
+        if (!m.edid.count(input))
+            return r.insert(r.end(), 4, 0), r;
+        r.insert(r.end(), {32, 0, 0x20, 0x01});
+        r.insert(r.end(), m.edid[input].begin(), m.edid[input].end());
+        return r;
+    }
+    if (s.net != 1)
+        return {};
+    if (input >= 4)
+        return {2, 1};
+    if (s.len != 288 || s.data.size() < 288)
+        return {1, 1};
+    m.edid[input] = s.data;
+    std::copy(s.data.begin() + 32, s.data.end(), m.edidTable[input]);
+    m.edidFrom[input] = 1;
+    std::copy(s.data.begin() + 2, s.data.begin() + 8, m.ram.begin() + 896 + 6 * input);
+    m.apply = 1;
+    return {0, 1};
+}
+
 // ---------------------------------------------------------------------------------------
 // The check
 
@@ -541,6 +585,12 @@ protected:
         c331_manage* c = c331_manage::p_c331_manage;
         c->c331_fd = c->drv->initialize();
         ASSERT_GE(c->c331_fd, 0);
+        velinsource::pInstance();   // the input side that takes EDID images
+    }
+    void TearDown() override
+    {
+        delete velinsource::p_velin_source;
+        HandlerFixture::TearDown();
     }
 
     // Lays the state a case starts from into the device and the model alike.
@@ -620,6 +670,13 @@ protected:
             std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
             g_clock_record.clock_set_mark = 0;
         }
+        for (unsigned i = 0; i < 6; ++i)
+            std::remove(root.host(QString::asprintf("/data/edidramtable/%04x.bin", i).toStdString()).c_str());
+        for (int i = 0; i < 4; ++i) {
+            for (int b = 0; b < 256; ++b)
+                edid_ram_table[i][b] = m.edidTable[i][b] = pattern(uint32_t(b), seed + 80 + i);
+            edid_ram_table_from[i] = m.edidFrom[i] = 0;
+        }
         m.clockTold = false;
         {
             std::lock_guard<std::mutex> hold(g_str_globals_mutex);
@@ -670,6 +727,13 @@ protected:
         case Kind::Net:
             f.group = 0xA4;
             f.data = {s.net};
+            break;
+        case Kind::Edid:
+            f.group = 0xC1;
+            f.data = {s.net, s.r, 0, 0, 0, s.salt, 0, uint8_t(s.len), uint8_t(s.len >> 8)};
+            f.data.insert(f.data.end(), s.data.begin(), s.data.end());
+            if (s.net == 2)
+                f.data.resize(3);
             break;
         }
         return f;
@@ -734,6 +798,10 @@ protected:
             what = s.net == 3 ? "network read" : "discovery";
             break;
         }
+        case Kind::Edid:
+            want = predictEdid(m, s);
+            what = s.net == 1 ? "edid write" : s.net == 2 ? "edid read" : "edid, other sub-command";
+            break;
         }
         if (pc::hex(got) != pc::hex(want))
             RC_FAIL("step " + ::testing::PrintToString(s) + "\n  reply " + pc::hex(got) + "\n  model " + pc::hex(want));
@@ -773,6 +841,12 @@ protected:
             RC_ASSERT(int(FpgaModel::reg(0, r)) == int(m.freg[r]));
         RC_ASSERT(FpgaFlashModel::read(0, 0, kFpgaFlash) == m.flash);
         RC_ASSERT(ScalerFlashModel::read(0, kScalerFlash) == m.scaler);
+        for (unsigned i = 0; i < 6; ++i) {
+            const std::string path = QString::asprintf("/data/edidramtable/%04x.bin", i).toStdString();
+            RC_ASSERT((root.exists(path) ? root.readFile(path) : "(none)") == (m.edid.count(i) ? std::string(m.edid.at(i).begin(), m.edid.at(i).end()) : "(none)"));
+        }
+        for (int i = 0; i < 4; ++i)
+            RC_ASSERT(std::memcmp(edid_ram_table[i], m.edidTable[i], 256) == 0 && int(edid_ram_table_from[i]) == int(m.edidFrom[i]));
         std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
         RC_ASSERT((g_clock_record.clock_set_mark == 0x5A) == m.clockTold);
     }
