@@ -254,8 +254,11 @@ int message_deal::start_update(unsigned char* frame, unsigned int len)
         frame[10] = 1;
         return 1;
     }
-    f->write_fpga_ram(boot, 0, sizeof boot, 10, 0);
-    f->write_to_register(23, 0x40, 0x40, 0);
+    // A boot block or start bit that did not reach the FPGA starts nothing.
+    if (f->write_fpga_ram(boot, 0, sizeof boot, 10, 0) != 0 || f->write_to_register(23, 0x40, 0x40, 0) != 0) {
+        frame[10] = 1;
+        return 1;
+    }
     // The re-initialisation the bring-up itself asks for after an init error.
     // Handed to the manager's thread, which owns the reset line and the bring-up steps.
     f->update_reset_request = 1;
