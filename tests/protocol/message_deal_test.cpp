@@ -1,8 +1,8 @@
-// The command handler called directly: the FPGA side of the RAM and register groups, the
-// screen capture window, short frames, the link's reply limit, and random RAM requests at
-// the areas' edges under the sanitizers (every length and offset they carry is checked
-// before use, and every reply fits the link); random requests of every group are the
-// frame fuzz target's.
+// The command handler called directly: the screen capture window, short frames, the link's
+// reply limit, the property block, register 0xA1 and register 11's apply, and random RAM
+// requests at the areas' edges under the sanitizers (every length and offset they carry is
+// checked before use, and every reply fits the link); the RAM and register groups' replies
+// and stored bytes are the handler sequences' check (pc_handlers_check_test.cpp).
 #include "tests/protocol/handler_fixture.h"
 
 #include "core/kel_file_deal.h"

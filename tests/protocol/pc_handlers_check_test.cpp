@@ -1,4 +1,4 @@
-// Drawn sequences of RAM, register, flash, clock and network requests from two links, each
+// Drawn sequences of RAM, register, flash, EDID, clock and network requests from two links, each
 // reply and each stored byte (images, registers, the FPGA's RAMs, every byte of the flashes,
 // the block, the modes, the clock and the running-time log) against a model of the commands
 // written from what the PC is promised, not from the handlers. A second case runs two links
