@@ -1,8 +1,9 @@
-// Drawn sequences of RAM, register, flash, EDID, clock and network requests from two links, each
-// reply and each stored byte (images, registers, the FPGA's RAMs, every byte of the flashes,
-// the block, the user-mode slots, the EDID records, the clock and the running-time log) against a model of the commands
-// written from what the PC is promised, not from the handlers. A second case runs two links
-// on two threads at once against the same shared images, for the thread-checked build.
+// Drawn sequences of RAM, register, flash, EDID, clock and network requests from two links:
+// each reply and each stored byte (images, registers, the FPGA's RAMs, every byte of the
+// flashes, the block, the user-mode slots, the EDID records, the clock and the running-time
+// log) against a model of the commands written from what the PC is promised, not from the
+// handlers. A second case runs two links on two threads at once against the same shared
+// images, for the thread-checked build.
 #include "tests/protocol/handler_fixture.h"
 
 #include "board/Clock.h"
