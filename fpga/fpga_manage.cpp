@@ -383,9 +383,9 @@ u8 fpga_manage::reg_shadow(int reg, int fpga) const
     return MCU_REG_func[fpga][reg];
 }
 
-void fpga_manage::write_to_register(int reg, u8 mask, u8 value, int fpga)
+u8 fpga_manage::write_to_register(int reg, u8 mask, u8 value, int fpga)
 {
-    masked_write(reg, mask, value, fpga, true);
+    return masked_write(reg, mask, value, fpga, true);
 }
 
 void fpga_manage::write_to_0x00_register(int reg, u8 mask, u8 value, int fpga)
@@ -395,27 +395,36 @@ void fpga_manage::write_to_0x00_register(int reg, u8 mask, u8 value, int fpga)
 
 // The masked write through the shadow that both entries share; withBlock says whether the
 // register-0 and register-2 side effects that need the parameter block are made.
-void fpga_manage::masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock)
+u8 fpga_manage::masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock)
 {
     if (reg < 0 || reg >= kRegCount || !validFpga(fpga))
-        return;
+        return 255;
     if (reg >= 64 && reg <= 127) {
         // Registers 64..96 live only in the shadow; 97..127 are not used.
         if (reg <= 96) {
             std::lock_guard<std::mutex> hold(reg_image_mutex);
             MCU_REG_func[fpga][reg] = u8((MCU_REG_func[fpga][reg] & ~mask) | (value & mask));
         }
-        return;
+        return 0;
     }
     read_from_register(reg, fpga);
-    u8 byte;
+    u8 byte, before, written;
     {
         std::lock_guard<std::mutex> hold(reg_image_mutex);
-        MCU_REG_func[fpga][reg] = u8((MCU_REG_func[fpga][reg] & ~mask) | (value & mask));
-        byte = MCU_REG_func[fpga][reg];
+        before = MCU_REG_func[fpga][reg];
+        written = u8((before & ~mask) | (value & mask));
+        MCU_REG_func[fpga][reg] = written;
+        byte = written;
     }
     apply_register_side_effects(reg, mask, byte, withBlock);
-    write_fpga_register(u8(reg), byte, u8(fpga), mask);
+    const u8 r = write_fpga_register(u8(reg), byte, u8(fpga), mask);
+    if (r != 0) {
+        // Not sent: the shadow shows what the FPGA still holds.
+        std::lock_guard<std::mutex> hold(reg_image_mutex);
+        if (MCU_REG_func[fpga][reg] == written)
+            MCU_REG_func[fpga][reg] = before;
+    }
+    return r;
 }
 
 void fpga_manage::apply_register_side_effects(int reg, u8 mask, u8& byte, bool withBlock)

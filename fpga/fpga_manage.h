@@ -207,7 +207,9 @@ public:
 
     // --- registers through the shadow ---
     void read_from_register(int reg, int fpga);
-    void write_to_register(int reg, u8 mask, u8 value, int fpga);
+    // 0 when the byte reached the FPGA (or lives only in the shadow); else the shadow keeps
+    // what it had.
+    u8 write_to_register(int reg, u8 mask, u8 value, int fpga);
     void write_to_0x00_register(int reg, u8 mask, u8 value, int fpga);
     void fpga_flash_access();
     // The register image byte as last read or written (0 for numbers outside the image).
@@ -584,6 +586,9 @@ public:
     u8 ram_reset_seen[2] = {};
     u8 ram_check_ok[2] = {};             // 1 when the parameter RAM read back right
     u8 reset_pending[2] = {};
+    // A PC link's FPGA update start asks for FPGA 0's reset and a fresh bring-up; the
+    // manager's pass takes the request.
+    std::atomic<u8> update_reset_request{0};
     u32 reset_stamp[2] = {};
 
     // --- receive path ---
@@ -653,7 +658,7 @@ private:
     enum class Transfer { RegisterWrite, RegisterRead, RamWrite, RamRead };
     u8 transfer(int fpga, u32 command, Transfer kind, unsigned char* data, unsigned int len);
     void apply_register_side_effects(int reg, u8 mask, u8& byte, bool withBlock);
-    void masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
+    u8 masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
     void set_screen_dark_word(u8 dark);
     void job_pc_pause();
     void card_job_pc_pause();

@@ -85,6 +85,11 @@ void fpga_manage::reset_fpga_rst(u8 fpga)
 
 void fpga_manage::check_fpga_rst()
 {
+    if (update_reset_request.exchange(0)) {
+        reset_fpga_rst(0);
+        check_retry[0] = 0;
+        check_step[0] = 0;
+    }
     // FPGA 1's line is pulled by its bring-up, but only FPGA 0 is ever released.
     if (!reset_pending[0] || Utils::getTimeSpace(reset_stamp[0]) < kResetHoldTicks)
         return;

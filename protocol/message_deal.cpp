@@ -110,6 +110,81 @@ UpdateStarter& update_starter()
     return s;
 }
 
+// What the extension RAM's status, clock and running-time bytes are filled from, gathered
+// before its locks are taken (each source has a lock of its own).
+struct ExtendStamp {
+    uint8_t brightness;
+    QDateTime now;
+    CLOCK_RECORD rec;
+};
+ExtendStamp extend_stamp()
+{
+    ExtendStamp st;
+    st.brightness = fpga_reg(64, 0);
+    st.now = QDateTime::fromSecsSinceEpoch(qint64(board::Clock::wallTime()));
+    std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
+    st.rec = g_clock_record;
+    return st;
+}
+
+// The extension image changes under the image lock and, for the screen byte the manager
+// writes, the register lock: a link that fills or copies it holds both.
+class ExtendHold {
+public:
+    ExtendHold()
+        : m_image(fpga_manage::ram_image_mutex, std::defer_lock)
+    {
+        if (fpga_manage* f = fpga_manage::p_fpga_manage) {
+            m_reg = std::unique_lock<std::mutex>(f->reg_image_mutex, std::defer_lock);
+            std::lock(m_image, m_reg);
+        } else {
+            m_image.lock();
+        }
+    }
+private:
+    std::unique_lock<std::mutex> m_image;
+    std::unique_lock<std::mutex> m_reg;
+};
+
+void fill_extend_status(const ExtendStamp& st)
+{
+    fpga_manage::MCU_RAM_EXTEND[72] = 1;
+    fpga_manage::MCU_RAM_EXTEND[49] = 0x9F;
+    fpga_manage::MCU_RAM_EXTEND[28] = st.brightness;
+    fpga_manage::MCU_RAM_EXTEND[73] = 0;
+    fpga_manage::MCU_RAM_EXTEND[74] = 0;
+}
+
+void fill_extend_time(const ExtendStamp& st)
+{
+    unsigned char* x = fpga_manage::MCU_RAM_EXTEND;
+    QDate d = st.now.date();
+    QTime t = st.now.time();
+    x[16] = bcd(d.year() % 100);
+    x[17] = bcd(d.year() / 100);
+    x[18] = bcd(d.month());
+    x[19] = bcd(d.day());
+    x[20] = bcd(t.hour());
+    x[21] = bcd(t.minute());
+    x[22] = bcd(t.second());
+    // Day of the week, Monday 1 to Sunday 7.
+    x[23] = bcd(d.dayOfWeek());
+
+    const CLOCK_RECORD& rec = st.rec;
+    uint32_t run = rec.minutes_since_start2 + rec.total;
+    for (int i = 0; i < 4; ++i) {
+        x[76 + i] = uint8_t(run >> (8 * i));
+        x[80 + i] = uint8_t(rec.minutes_since_start >> (8 * i));
+        x[96 + i] = uint8_t(rec.minutes_since_start2 >> (8 * i));
+    }
+    x[84] = uint8_t(rec.sequence);
+    x[85] = uint8_t(rec.sequence >> 8);
+    x[86] = uint8_t(rec.sequence >> 16);
+    x[87] = 0;
+    std::memcpy(x + 88, rec.time, 7);
+    x[95] = 0xFF;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -298,37 +373,48 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
     };
     if (!f)
         return refuse();
-    // The FPGA is sent the request's own bytes; the shared image takes them under its lock,
-    // so a read of it by another PC sees the image before or after, never half of it.
+    // The FPGA is sent the request's own bytes first: an image takes them only when they
+    // reached the FPGA (else the PC is told the write failed and the image stays as the FPGA
+    // has it), and then under its lock, so a read of it by another PC sees the image before
+    // or after, never half of it.
     unsigned char* own = frame + kRamHeader;
+    auto reached = [&](unsigned char ram) { return f->write_fpga_ram(own, ramAddr, L, ram, F) == 0; };
     auto push = [&](unsigned char* image, unsigned char ram) {
-        {
-            std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
-            std::memcpy(image, data, L);
-        }
-        f->write_fpga_ram(own, ramAddr, L, ram, F);
+        if (!reached(ram))
+            return false;
+        std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
+        std::memcpy(image, data, L);
+        return true;
     };
 
+    // The extension image is rewritten by other links' reads (clock and running time) and
+    // its screen byte by the manager under the register lock: it changes under both.
     auto extension_write = [&](uint32_t offset) {
-        std::memcpy(fpga_manage::MCU_RAM_EXTEND + offset, data, L);
+        uint8_t mask;
+        {
+            ExtendHold hold;
+            std::memcpy(fpga_manage::MCU_RAM_EXTEND + offset, data, L);
+            fpga_manage::MCU_RAM_EXTEND[49] &= uint8_t(~0x40);
+            mask = fpga_manage::MCU_RAM_EXTEND[257];
+        }
         std::lock_guard<std::mutex> hold(Utils::_fpga_multicast_mutex);
         f->multicast_enable = 0;
-        f->multicast_mask = fpga_manage::MCU_RAM_EXTEND[257];
-        fpga_manage::MCU_RAM_EXTEND[49] &= uint8_t(~0x40);
+        f->multicast_mask = mask;
     };
+    bool done = true;
 
     if (T == 0 && (A & 0xFFF800) == 0) {
         if (off24 + L > 1024)
             return refuse();
         unsigned char* image = fpga_manage::MCU_RAM_PARA_func[F];
         unsigned char* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[F];
-        {
+        done = reached(1);
+        if (done) {
             std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
             std::memcpy(image + off24, data, L);
             for (const MirrorRow& m : kMirror)
                 std::memcpy(back + m.back, image + m.para, m.len);
         }
-        f->write_fpga_ram(own, ramAddr, L, 1, F);
     } else if (T == 0) {
         // Extension RAM: the area above 2 KiB of the address.
         if (off24 - 2048 + L > 1024)
@@ -339,17 +425,17 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
             return refuse();
         if (T == 1) {
             if (I != 0)
-                push((I & 1) ? fpga_manage::MCU_RAM_RX_func[F] : fpga_manage::MCU_RAM_TX_func[F], (unsigned char)(I + 1));
+                done = push((I & 1) ? fpga_manage::MCU_RAM_RX_func[F] : fpga_manage::MCU_RAM_TX_func[F], (unsigned char)(I + 1));
         } else if (I == 0) {
-            push(fpga_manage::MCU_RAM_DEFAULT, 33);
+            done = push(fpga_manage::MCU_RAM_DEFAULT, 33);
         } else {
-            push(fpga_manage::MCU_RAM_ZOOM, (unsigned char)(33 + I));
+            done = push(fpga_manage::MCU_RAM_ZOOM, (unsigned char)(33 + I));
         }
     } else {
         if (off24 + L > 1024)
             return refuse();
         if (T == 4) {
-            push(fpga_manage::MCU_RAM_TX_func[F], 50);
+            done = push(fpga_manage::MCU_RAM_TX_func[F], 50);
         } else if (T == 5) {
             std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);   // other links read it
             std::memcpy(fpga_manage::MCU_RAM_CMD, data, L);
@@ -357,7 +443,7 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
             extension_write(off24);
         }
     }
-    frame[10] = 0;
+    frame[10] = done ? 0 : 1;
     return 1;
 }
 
@@ -724,8 +810,12 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
     };
 
     if (extension) {
-        FPGA_Ex_ram_update();
-        Time_to_RAM();
+        // Filled and copied out in one hold: another link's read or write never shows
+        // through half done (a torn running-time counter).
+        const ExtendStamp st = extend_stamp();
+        ExtendHold hold;
+        fill_extend_status(st);
+        fill_extend_time(st);
         std::memcpy(out, fpga_manage::MCU_RAM_EXTEND + start, L);
     } else if (T == 0) {
         if (!running) {
@@ -768,46 +858,16 @@ int message_deal::read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L
 
 void message_deal::FPGA_Ex_ram_update()
 {
-    fpga_manage::MCU_RAM_EXTEND[72] = 1;
-    fpga_manage::MCU_RAM_EXTEND[49] = 0x9F;
-    fpga_manage::MCU_RAM_EXTEND[28] = fpga_reg(64, 0);
-    fpga_manage::MCU_RAM_EXTEND[73] = 0;
-    fpga_manage::MCU_RAM_EXTEND[74] = 0;
+    ExtendStamp st = extend_stamp();
+    ExtendHold hold;
+    fill_extend_status(st);
 }
 
 void message_deal::Time_to_RAM()
 {
-    unsigned char* x = fpga_manage::MCU_RAM_EXTEND;
-    QDateTime now = QDateTime::fromSecsSinceEpoch(qint64(board::Clock::wallTime()));
-    QDate d = now.date();
-    QTime t = now.time();
-    x[16] = bcd(d.year() % 100);
-    x[17] = bcd(d.year() / 100);
-    x[18] = bcd(d.month());
-    x[19] = bcd(d.day());
-    x[20] = bcd(t.hour());
-    x[21] = bcd(t.minute());
-    x[22] = bcd(t.second());
-    // Day of the week, Monday 1 to Sunday 7.
-    x[23] = bcd(d.dayOfWeek());
-
-    CLOCK_RECORD rec;
-    {
-        std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
-        rec = g_clock_record;
-    }
-    uint32_t run = rec.minutes_since_start2 + rec.total;
-    for (int i = 0; i < 4; ++i) {
-        x[76 + i] = uint8_t(run >> (8 * i));
-        x[80 + i] = uint8_t(rec.minutes_since_start >> (8 * i));
-        x[96 + i] = uint8_t(rec.minutes_since_start2 >> (8 * i));
-    }
-    x[84] = uint8_t(rec.sequence);
-    x[85] = uint8_t(rec.sequence >> 8);
-    x[86] = uint8_t(rec.sequence >> 16);
-    x[87] = 0;
-    std::memcpy(x + 88, rec.time, 7);
-    x[95] = 0xFF;
+    ExtendStamp st = extend_stamp();
+    ExtendHold hold;
+    fill_extend_time(st);
 }
 
 void message_deal::set_para_sync()
@@ -816,7 +876,11 @@ void message_deal::set_para_sync()
     KelRamPara* p = para();
     if (!f || !p)
         return;
-    const unsigned char* image = fpga_manage::MCU_RAM_PARA_func[0];
+    unsigned char image[64];   // the screen's extents, copied under the image's lock
+    {
+        std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
+        std::memcpy(image, fpga_manage::MCU_RAM_PARA_func[0], sizeof image);
+    }
     int W = rd16(image + 60) + rd16(image + 56);
     int H = rd16(image + 62) + rd16(image + 58);
     W = std::max(W, 64);
@@ -962,8 +1026,8 @@ int message_deal::write_register(unsigned char* frame)
             return 1;
         }
         int F = (frame[7] == 1 || frame[7] == 2) ? frame[7] - 1 : 0;
-        f->write_to_register(int(R), M, V, F);
-        frame[10] = 0;
+        // A write that did not reach the FPGA is answered as failed.
+        frame[10] = f->write_to_register(int(R), M, V, F) == 0 ? 0 : 1;
         return 1;
     }
     KelRamPara* p = para();

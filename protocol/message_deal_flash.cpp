@@ -103,8 +103,15 @@ int message_deal::cmd_erase_flash(unsigned char* frame)
         frame[10] = c && c->erase_flash(c->c331_fd, B, N, char(kind)) == 0 ? 0 : 1;
         return 1;
     }
-    const uint32_t block = chip.number == 0 ? B - (kWindowShift >> 12) : B;
-    frame[10] = fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(chip.select, block, (unsigned char)kind, N) ? 0 : 1;
+    if (chip.number == 0) {
+        // The window lies 0x14C000 lower on the flash, which is not a multiple of 32 or
+        // 64 KiB: a block erase there would clear the aligned block around the moved
+        // address, partly outside the window. The named range goes as 4 KiB sectors.
+        const uint32_t sector = B - (kWindowShift >> 12);
+        frame[10] = fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(chip.select, sector, 0, N * unit) ? 0 : 1;
+        return 1;
+    }
+    frame[10] = fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(chip.select, B, (unsigned char)kind, N) ? 0 : 1;
     return 1;
 }
 
@@ -123,8 +130,9 @@ int message_deal::cmd_write_flash(unsigned char* frame)
     const uint32_t addr = A & 0xFFFFFF;
     if (!range_ok(chip, addr, L))
         return 1;
-    if (chip.number == 8) {
-        KEL_TRACE("\n write flash 8: nothing to write\n");
+    if (chip.number == 8 || L == 0) {
+        // Nothing to write (as a read of nothing reads nothing): done.
+        KEL_TRACE("\n write flash %u: nothing to write\n", chip.number);
         frame[10] = 0;
         return 1;
     }

@@ -12,6 +12,7 @@
 #include "protocol/message_deal_shared.h"
 #include "protocol/pc_fields.h"
 
+#include <QDate>
 #include <cstring>
 
 using mdshared::fpga_reg;
@@ -170,14 +171,23 @@ int message_deal::param_save(unsigned char* frame)
     const unsigned char flash = (unsigned char)(2 + k);
     unsigned char* image = fpga_manage::MCU_RAM_PARA_func[k];
     // The flash driver writes each page's command into the four bytes before its data.
+    // Other links write the image meanwhile: it is copied out, and the read-back copied in,
+    // whole under its lock, never while the flash works.
     unsigned char buf[4 + fpga_manage::kRamSize];
-    std::memcpy(buf + 4, image, fpga_manage::kRamSize);
+    {
+        std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
+        std::memcpy(buf + 4, image, fpga_manage::kRamSize);
+    }
     unsigned char marker[5] = {0, 0, 0, 0, 0xAA};
     bool ok = fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(flash, 776, 0, 1)
               && fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(flash, 0x308001, buf, fpga_manage::kRamSize)
               && fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(flash, 0x308000, marker, 1);
     if (ok)
-        ok = fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(flash, 0x308001, fpga_manage::kRamSize, image);
+        ok = fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(flash, 0x308001, fpga_manage::kRamSize, buf + 4);
+    if (ok) {
+        std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
+        std::memcpy(image, buf + 4, fpga_manage::kRamSize);
+    }
     if (ok)
         f->M57_back_mcu_set_net_para(u8(k));
     frame[10] = ok ? 0 : 1;
@@ -244,12 +254,14 @@ int message_deal::start_update(unsigned char* frame, unsigned int len)
         frame[10] = 1;
         return 1;
     }
-    f->write_fpga_ram(boot, 0, sizeof boot, 10, 0);
-    f->write_to_register(23, 0x40, 0x40, 0);
+    // A boot block or start bit that did not reach the FPGA starts nothing.
+    if (f->write_fpga_ram(boot, 0, sizeof boot, 10, 0) != 0 || f->write_to_register(23, 0x40, 0x40, 0) != 0) {
+        frame[10] = 1;
+        return 1;
+    }
     // The re-initialisation the bring-up itself asks for after an init error.
-    f->reset_fpga_rst(0);
-    f->check_retry[0] = 0;
-    f->check_step[0] = 0;
+    // Handed to the manager's thread, which owns the reset line and the bring-up steps.
+    f->update_reset_request = 1;
     KEL_TRACE("\n update ok! sel_fpga : %d valid : %d,len = %#x\n", std::min<int>(frame[7], 2),
               (frame[7] == 1 || frame[7] == 2) ? 0 : 1, len);
     frame[10] = 0;
@@ -271,11 +283,16 @@ int message_deal::write_rtc_time(unsigned char* frame)
     if (!bcdOk)
         return 1;
     const int year = v[1] * 100 + v[0], month = v[2], day = v[3], hour = v[4], minute = v[5], second = v[6];
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+    // A day the month does not have (02-30, 04-31, 02-29 outside a leap year) is refused.
+    if (!QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return 1;
     const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
     const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
-    Utils::system_mutex(QString("date \"%1 %2\";hwclock -wu").arg(date, time), nullptr);
+    // The clock is set by the date step; the hardware clock only keeps it over a power cut,
+    // so its result is not what the PC is told.
+    if (Utils::system_mutex(QString("date \"%1 %2\"").arg(date, time), nullptr) != 0)
+        return 1;
+    Utils::system_mutex("hwclock -wu", nullptr);
     if (fpga_manage* f = fpga_manage::p_fpga_manage)
         f->m_clock_record.dealwith_record_timing();
     frame[10] = 0;

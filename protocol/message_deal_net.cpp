@@ -64,6 +64,18 @@ struct NetTexts {
     QString ip, mask, gateway, mac, barcode;
 };
 
+// The MAC the interface has now (after a restart with a new one, that one); an interface
+// that tells none leaves the last one known.
+void refresh_mac()
+{
+    const QString mac = QString::fromStdString(board::Network::interfaceValue("eth0", board::Network::IfValue::Mac)).trimmed();
+    KEL_TRACE("\n mac = %s\n", mac.toLatin1().constData());
+    if (mac.isEmpty())
+        return;
+    std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+    g_str_mac = mac;
+}
+
 NetTexts net_texts()
 {
     std::lock_guard<std::mutex> hold(g_str_globals_mutex);
@@ -167,12 +179,7 @@ int message_deal::net_eth_group(unsigned char* frame)
         return 1;
     }
     case 0x03: {
-        const std::string mac = board::Network::interfaceValue("eth0", board::Network::IfValue::Mac);
-        {
-            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
-            g_str_mac = QString::fromStdString(mac).trimmed();
-        }
-        KEL_TRACE("\n mac = %s\n", mac.c_str());
+        refresh_mac();
         const NetTexts t = net_texts();
         std::memset(frame + 10, 0, 25);
         frame[11] = 3;
@@ -193,6 +200,8 @@ int message_deal::net_eth_group(unsigned char* frame)
 
 int message_deal::get_device_info(unsigned char* frame)
 {
+    // A PC finds the device by this record, often before it ever read the network settings.
+    refresh_mac();
     const NetTexts t = net_texts();
     std::memset(frame + 10, 0, 394);
     frame[11] = 0x10;

@@ -1,8 +1,8 @@
-// The command handler called directly: the FPGA side of the RAM and register groups, the
-// screen capture window, short frames, the link's reply limit, and random RAM requests at
-// the areas' edges under the sanitizers (every length and offset they carry is checked
-// before use, and every reply fits the link); random requests of every group are the
-// frame fuzz target's.
+// The command handler called directly: the screen capture window, short frames, the link's
+// reply limit, the property block, register 0xA1 and register 11's apply, and random RAM
+// requests at the areas' edges under the sanitizers (every length and offset they carry is
+// checked before use, and every reply fits the link); the RAM and register groups' replies
+// and stored bytes are the handler sequences' check (pc_handlers_check_test.cpp).
 #include "tests/protocol/handler_fixture.h"
 
 #include "core/kel_file_deal.h"
@@ -76,85 +76,6 @@ TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)
     EXPECT_EQ(deal(pc::readRam(0x11000, 0xFF00), udp), 0xFF01);
 }
 
-TEST_F(MessageDeal, FpgaSideRamImagesBoundsAndMirror)
-{
-    // Not running: a fetched read answers zeros with status 0.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x10, 4)))), (Bytes{0, 0, 0, 0, 0}));
-    // Bounds: refused with status 1 and length 2.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x3FC, 5)))), (Bytes{1, 0}));
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4, 5})))), Bytes{1});
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x3FC, {1, 2, 3, 4})))), Bytes{0});
-
-    // Parameter RAM of FPGA 1 (byte 7 = 2): the mirrored bytes follow into the back-up copy.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(60, {0x11, 0x22, 0x33, 0x44}), 2))), Bytes{0});
-    EXPECT_EQ((Bytes{fpga_manage::MCU_RAM_PARA_func[1][60], fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][0],
-                     fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][3], fpga_manage::MCU_RAM_PARA_func[0][60]}),
-              (Bytes{0x11, 0x11, 0x44, 0}));
-    // Running: the read refreshes the image and puts the mirrored bytes back from the copy.
-    reg(1)[80] = 3;
-    fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][1] = 0x99;
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(60, 4), 2))), (Bytes{0, 0x11, 0x99, 0x33, 0x44}));
-
-    // The command image (type 5) needs no FPGA; the type's offset is not applied.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x05000010, {7, 8, 9})))), Bytes{0});
-    EXPECT_EQ(fpga_manage::MCU_RAM_CMD[0], 7);
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x05000000, 3)))), (Bytes{0, 7, 8, 9}));
-
-    // Extension RAM above 2 KiB of the address, and through type 6.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x00000900, {0x5A, 0x5B})))), Bytes{0});
-    EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[0x100], 0x5A);
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x06000100, 2)))), (Bytes{0, 0x5A, 0x5B}));
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x00000C00, Bytes(2, 1))))), Bytes{1});
-    // The extension read carries the running-time fields' end marker.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(0x00000800 + 95, 1)))), (Bytes{0, 0xFF}));
-
-    // Address bits above the type select nothing outside the images.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRam(0x10000010, {0x66})))), Bytes{0});
-    EXPECT_EQ(fpga_manage::MCU_RAM_PARA_func[0][0x10], 0x66);
-
-    // An extension RAM read first fills its fixed bytes, FPGA 0's register 64 and the clock
-    // in BCD (the weekday's encoding is not fixed).
-    std::tm t{};
-    t.tm_year = 126, t.tm_mon = 8, t.tm_mday = 28, t.tm_hour = 11, t.tm_min = 2, t.tm_sec = 3, t.tm_isdst = -1;
-    sim::SimBoard::fixWallTime(std::mktime(&t) - std::time_t(sim::SimBoard::virtualMicroseconds() / 1000000));
-    reg(0)[64] = 0x37;
-    int r = deal(fpgaSide(pc::readRam(0x00000800, 75)));
-    sim::SimBoard::fixWallTime(0);
-    ASSERT_EQ(r, 76);
-    const Bytes x = reply(r);
-    EXPECT_EQ(std::make_tuple(Bytes(x.begin() + 17, x.begin() + 24), x[1 + 28], x[1 + 49], Bytes(x.begin() + 73, x.end())),
-              std::make_tuple(Bytes{0x26, 0x20, 0x09, 0x28, 0x11, 0x02, 0x03}, uint8_t(0x37), uint8_t(0x9F), Bytes{1, 0, 0}));
-
-    // A write of FPGA 0's whole parameter RAM carries every mirrored range into the back-up
-    // copy, and nothing else.
-    Bytes image(1024);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = uint8_t(i * 7 + 1);
-    uint8_t* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
-    std::memset(back, 0, 136);
-    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(0, image)))), Bytes{0});
-    Bytes want(136, 0);
-    const int mirror[][2] = {{60, 0},    {8, 4},     {19, 12},   {32, 20},   {43, 28},   {520, 36},
-                             {528, 44},  {536, 52},  {544, 60},  {576, 68},  {584, 76},  {592, 84},
-                             {600, 92},  {608, 100}, {616, 108}, {624, 116}, {632, 124}, {56, 132}};
-    for (const auto& m : mirror)
-        std::copy(image.begin() + m[0], image.begin() + m[0] + 4, want.begin() + m[1]);
-    EXPECT_EQ(Bytes(back, back + 136), want);
-
-    // FPGA 0 running behind a one-output-channel panel: the width word is halved in the reply.
-    c331_manage scaler;
-    c331_manage::p_c331_manage = &scaler;
-    scaler.pnl.oneOch = 1;
-    reg(0)[80] = 3;
-    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
-    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
-        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
-    scaler.pnl.oneOch = 0;
-    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
-    c331_manage::p_c331_manage = nullptr;
-}
-
 // The property block's first byte is 0xAA only with the cloud settings read, FPGA 0's MCU
 // running (state 3) and its power-up finished (state 7).
 TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
@@ -184,10 +105,26 @@ TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
               (std::vector<Bytes>{{0x2F, 0x2E, 0x2D, 0x2C}, {9, 8, 7, 6, 5, 4, 3, 2}, {0x34, 0x12, 0x34, 0x12}}));
 }
 
+// FPGA 0 running behind a one-output-channel panel: the width word is halved in the reply.
+TEST_F(MessageDeal, OneChannelPanelHalvesTheWidthWordInTheReplyOnly)
+{
+    c331_manage scaler;
+    c331_manage::p_c331_manage = &scaler;
+    scaler.pnl.oneOch = 1;
+    reg(0)[80] = 3;
+    ASSERT_EQ(reply(deal(fpgaSide(pc::writeRam(116, {0x80, 0x07})))), Bytes{0});   // 1920
+    for (int pass = 0; pass < 2; ++pass)                                            // never halved twice
+        EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0xC0, 0x03}));   // 960
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(117, 1)))), (Bytes{0, 0x07}));   // half a word: left alone
+    scaler.pnl.oneOch = 0;
+    EXPECT_EQ(reply(deal(fpgaSide(pc::readRam(116, 2)))), (Bytes{0, 0x80, 0x07}));
+    c331_manage::p_c331_manage = nullptr;
+}
+
 // Register 0xA1 bits 2-5 set window 0's output word (bit 8: dot by dot) and mode: bit 2 off
 // with the mode kept, else bit 3, 4, 5 on with mode 0, 8, 9; the scaler applies only a change.
 // Bit 0 (the reboot request) is no part of the choice.
-TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDotAndFpgaSideRegisters)
+TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
 {
     uint8_t* ram = KelRamPara::p_kelrampara_config->ram;
     const struct {
@@ -206,13 +143,6 @@ TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDotAndFpgaSideRegisters)
                   std::make_tuple(c.w, c.d, c.flag)) << int(c.bits);
     }
 
-    // The FPGA side's registers.
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(40, 0x0F, 0x35), 2))), Bytes{0});
-    EXPECT_EQ(fpga_manage::p_fpga_manage->reg_shadow(40, 1) & 0x0F, 0x05);
-    EXPECT_EQ(reply(deal(fpgaSide(pc::writeRegister(170, 0xFF, 1)))), Bytes{1});
-    reg(0)[41] = 0x77;
-    EXPECT_EQ(deal(fpgaSide(pc::readRegister(41))), 2);
-    EXPECT_EQ(buf[10], 0);
     // A changed LED size applied by register 11 asks for the LED hand-shake while FPGA 0,
     // whatever FPGA 1 does, runs.
     KelRamPara* p = KelRamPara::p_kelrampara_config;
@@ -268,6 +198,38 @@ TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)
     }
     // RAM requests never touch the saved copy.
     EXPECT_EQ(Bytes(p->ram_backup, p->ram_backup + KelRamPara::kRamSize), backup);
+}
+
+// Register 11's apply: of freeze (output bit 1) and dot by dot (bit 8), the one the PC set
+// since the block was last saved wins, for every window and every pair of old and new
+// bits (the rest of the block as saved, the switch effect bits 2-3 as the setting says).
+TEST_F(MessageDeal, Register11KeepsTheNewerOfFreezeAndDotByDotInEveryWindow)
+{
+    KelRamPara* p = KelRamPara::p_kelrampara_config;
+    const uint16_t bits[] = {0x000, 0x002, 0x100, 0x102};
+    std::vector<uint8_t> saved(p->ram_backup, p->ram_backup + KelRamPara::kRamSize);
+    for (int k = 0; k < KelRamPara::kLayerCount; ++k)
+        KelRamPara::put16(saved.data() + KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerOutput, 0);
+    for (int k = 0; k < KelRamPara::kLayerCount; ++k)
+        for (uint16_t old : bits)
+            for (uint16_t cur : bits) {
+                std::copy(saved.begin(), saved.end(), p->ram_backup);
+                std::copy(saved.begin(), saved.end(), p->ram);
+                const int o = KelRamPara::kLayers + k * KelRamPara::kLayerSize + KelRamPara::kLayerOutput;
+                const uint16_t effect = uint16_t((p->ram[2118] << 2) & 0x0C);
+                KelRamPara::put16(p->ram_backup + o, uint16_t(0x4000 | old | effect));
+                KelRamPara::put16(p->ram + o, uint16_t(0x4000 | cur | effect));
+                KelRamPara::put16(p->ram + 2114, 7);
+                ASSERT_EQ(reply(deal(pc::writeRegister(11, 0x02, 0x02))), Bytes{0});
+                // Freeze set now over a saved DBD: DBD off and its mode cleared; DBD set now
+                // over a saved freeze: freeze off; otherwise as the PC left it.
+                const bool freezeWins = (cur & 0x002) && (old & 0x100);
+                const bool dbdWins = !freezeWins && (old & 0x002) && (cur & 0x100);
+                const uint16_t want = uint16_t(0x4000 | effect | (freezeWins ? cur & ~0x100 : dbdWins ? cur & ~0x002 : cur));
+                EXPECT_EQ(std::make_pair(KelRamPara::get16(p->ram + o), KelRamPara::get16(p->ram + 2114)),
+                          std::make_pair(want, uint16_t(freezeWins ? 0 : 7)))
+                    << "window " << k << " saved " << old << " now " << cur;
+            }
 }
 
 } // namespace

@@ -246,7 +246,10 @@ TEST_F(PcCloudFiles, EverySequenceOfCloudFileFramesAnswersAndStoresWhatTheModelS
     kel_test::checkProperty("cloud-file sequences", [&] {
         Model m;
         for (int kind : {1, 2}) {   // stored at the start, as an earlier upload left them
-            Bytes f = kind == 1 ? Bytes{0xAA, 101, 0, 5, 0, 0, 0, 'o', 'l', 'd', 'c', 'a'} : Bytes{0xAA, 6, 0, 'o', 'l', 'd', 's'};
+            // The CA file longer than a read's block: its reads cross blocks.
+            Bytes f = kind == 1 ? Bytes{0xAA, 101, 0, 0xE8, 0x03, 0, 0} : Bytes{0xAA, 6, 0, 'o', 'l', 'd', 's'};
+            for (int i = 0; kind == 1 && i < 1000; ++i)
+                f.push_back(uint8_t('a' + i % 26));
             root.writeFile(kPath[kind], std::string(f.begin(), f.end())), m.files[kind] = f, m.stored[kind] = {f};
         }
         m.stored[0] = {Bytes(m.barcode.begin(), m.barcode.end())};

@@ -67,7 +67,7 @@ const std::string kApp = "/data/app/kelM57N", kImage = kApp + "2", kAlias = "/da
                   kLongest = "\xe5\xb1\x8f" + std::string(252, 's');
 enum Type { App = 1, Boot = 2, Kernel = 3, Logo = 4, Alias = 5, Mode = 7, Osd = 8, Package = 9, Scan = 13 };
 struct Target { Bytes req; int type; std::string dest; };
-constexpr int kUploads = 12, kStartKinds = kUploads + 24;
+constexpr int kUploads = 14, kStartKinds = kUploads + 24;
 // The uploads a PC starts; then starts the device refuses whatever runs.
 Target target(int kind, uint32_t n)
 {
@@ -76,7 +76,8 @@ Target target(int kind, uint32_t n)
         {start("ALIS", 0, n), Alias, kAlias}, {start("OSDS", 0, n), Osd, kOsd}, {start("MO0A", 0, n), Mode, kMode},
         {start("DIVU", 9, n), Package, "/data/rcvrecovery/DIVU"}, {start("KXFR", 13, n), Scan, "/data/smartmapping/KXFR"},
         {named(7, "P1", 9, n), Package, "/data/rcvrecovery/P1"}, {named(7, kUtf, 9, n), Package, "/data/rcvrecovery/" + kUtf},
-        {named(7, kLongest, 13, n), Scan, "/data/smartmapping/" + kLongest}, {start("LOGO", 0, n), Logo, "/dev/mtd8"}};
+        {named(7, kLongest, 13, n), Scan, "/data/smartmapping/" + kLongest}, {start("MO01", 0, n), Mode, "/data/modes/MO01.json"},
+        {start("MO10", 0, n), Mode, "/data/modes/MO10.json"}, {start("LOGO", 0, n), Logo, "/dev/mtd8"}};
     const std::vector<Bytes> refused = {
         start("MO00", 0, n), start("MO11", 0, n), start("MOG1", 0, n), start("ABCD", 0, n), start("DIVU", 13, n),
         start("KXFR", 9, n), start("FMCU", 0, 0), start("FKRN", 0, 0), start("LOGO", 0, 0), start("LOGO", 0, 0x60000 - 371),
@@ -239,7 +240,7 @@ struct Step : rc::state::Command<Model, Sut> {
 struct Start : Step {
     int kind = *rc::gen::weightedOneOf<int>({{8, rc::gen::just(0)}, {2, rc::gen::just(1)}, {3, rc::gen::just(kUploads - 1)}, {6, rc::gen::inRange(0, kUploads)},
                                              {1, rc::gen::inRange(kUploads, kStartKinds)}});   // images weighted in
-    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{3, rc::gen::inRange<uint32_t>(1, 100)}, {4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::element<uint32_t>(0, 0x60000 - 372)}});   // none, a logo's capacity
+    uint32_t size = *rc::gen::weightedOneOf<uint32_t>({{3, rc::gen::inRange<uint32_t>(1, 100)}, {4, rc::gen::inRange<uint32_t>(1, 3000)}, {4, rc::gen::inRange<uint32_t>(1, 7000)}, {1, rc::gen::element<uint32_t>(0, 0x60000 - 372)}, {2, rc::gen::map(rc::gen::inRange<uint32_t>(1, 1750), [](uint32_t w) { return w * 4; })}});   // none, a logo's capacity, whole words
     int bad = *rc::gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}});
     Bytes step(Model& m, Bytes& request) const override
     {

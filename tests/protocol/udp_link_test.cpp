@@ -27,15 +27,6 @@ bool ask(pc::PcClient& c, pc::Frame req, pc::Frame& reply, uint8_t tag = 0x5C)
     return c.sendRaw(pc::wire(req)) && udptest::nextFrame(c, reply);
 }
 
-// n zero bytes but the given (offset, value) pairs.
-Bytes zerosBut(size_t n, std::initializer_list<std::pair<int, uint8_t>> set)
-{
-    Bytes b(n, 0);
-    for (const auto& v : set)
-        b[size_t(v.first)] = v.second;
-    return b;
-}
-
 // The reply data of a request (from byte 10); a request without a reply fails the test.
 Bytes answer(pc::PcClient& c, const pc::Frame& req)
 {
@@ -54,112 +45,6 @@ Bytes ramAt(pc::PcClient& c, uint32_t address, uint16_t length)
 }
 
 uint16_t ram16(int offset) { return KelRamPara::get16(KelRamPara::p_kelrampara_config->ram + offset); }
-
-TEST_F(UdpRunning, RamWriteAndReadAtTheBoundsOfTheBlockAndTheSlots)
-{
-    auto c = client(5008);
-    KelRamPara* p = para();
-
-    // The block ends at 0xFFF.
-    uint8_t before[2] = {p->ram[0xFFE], p->ram[0xFFF]};
-    EXPECT_EQ(c->writeRam(0xFFE, {1, 2, 3, 4}), 1);
-    EXPECT_EQ(p->ram[0xFFE], before[0]);
-    EXPECT_EQ(p->ram[0xFFF], before[1]);
-    EXPECT_EQ(c->writeRam(0xFFE, {0x5A, 0xA5}), 0);
-    const Bytes last = ramAt(*c, 0xFFC, 4);
-    EXPECT_EQ(Bytes(last.begin() + 2, last.end()), (Bytes{0x5A, 0xA5}));
-    // Reading on past the block: user-mode slot 0 from its first (marker) byte.
-    p->mode_slot[0][0] = 0xAA;
-    p->mode_slot[0][1] = 0xAB;
-    EXPECT_EQ(ramAt(*c, 0xFFE, 4), (Bytes{0x5A, 0xA5, 0xAA, 0xAB}));
-
-    EXPECT_EQ(c->writeRam(0x0, {9, 8, 7}), 0);
-    EXPECT_EQ(Bytes(p->ram, p->ram + 3), (Bytes{9, 8, 7}));
-
-    // A read of no bytes is answered with the status alone.
-    EXPECT_TRUE(ramAt(*c, 0x10, 0).empty());
-
-    // User-mode slots: 0x2000 is slot 1; the last four bytes of slot 15 are reached only by
-    // a write that starts at 0x10FFE.
-    EXPECT_EQ(c->writeRam(0x2000 + 5, {0x11, 0x22}), 0);
-    EXPECT_EQ(Bytes(p->mode_slot[1] + 5, p->mode_slot[1] + 7), (Bytes{0x11, 0x22}));
-    EXPECT_EQ(ramAt(*c, 0x2005, 2), (Bytes{0x11, 0x22}));
-    EXPECT_EQ(c->writeRam(0x10FFE, {0x33, 0x44, 0x55, 0x66}), 0);
-    EXPECT_EQ(Bytes(p->mode_slot[15] + 4094, p->mode_slot[15] + 4098), (Bytes{0x33, 0x44, 0x55, 0x66}));
-    EXPECT_EQ(c->writeRam(0x10FFE, {1, 2, 3, 4, 5}), 1);
-    EXPECT_EQ(p->mode_slot[15][4094], 0x33);
-    EXPECT_EQ(c->writeRam(0x11000, {1}), 1);
-    EXPECT_EQ(c->writeRam(0x20000000, {1}), 1);
-    // Past the slots' addresses (0x10FFF) a read gives 0.
-    EXPECT_EQ(ramAt(*c, 0x10FFE, 6), (Bytes{0x33, 0x44, 0, 0, 0, 0}));
-    // The start address picks the slot; a long read runs on through the slot's last two
-    // bytes into the next slot.
-    p->mode_slot[14][4095] = 0x66;
-    p->mode_slot[14][4096] = 0x67;
-    p->mode_slot[14][4097] = 0x77;
-    p->mode_slot[15][0] = 0x88;
-    EXPECT_EQ(ramAt(*c, 0xFFFF, 4), (Bytes{0x66, 0x67, 0x77, 0x88}));
-
-    // Addresses that nothing maps read 0.
-    EXPECT_EQ(ramAt(*c, 0x11000, 8), Bytes(8, 0));
-    EXPECT_EQ(ramAt(*c, 0x5FFFFC, 4), Bytes(4, 0));
-
-    // The 4G module's block is written from its start whatever the offset.
-    auto status4g = [](int from, int to) {
-        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
-        return Bytes(g_4G_RAM + from, g_4G_RAM + to);
-    };
-    {
-        std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
-        std::memset(g_4G_RAM, 0, k4GRamSize);
-    }
-    Bytes sixteen;
-    for (int i = 0; i < 16; ++i)
-        sixteen.push_back(uint8_t(0xC0 + i));
-    EXPECT_EQ(c->writeRam(0xA1000080, sixteen), 0);
-    EXPECT_EQ(status4g(0, 16), sixteen);
-    EXPECT_EQ(c->writeRam(0xA1000080, Bytes(0x81, 1)), 1);
-    EXPECT_EQ(status4g(16, 17), Bytes{0});
-    // ... and read relative to the start address, 0 past its 256 bytes.
-    EXPECT_EQ(ramAt(*c, 0xA1000000, 2), (Bytes{0xC0, 0xC1}));
-    EXPECT_EQ(ramAt(*c, 0xA1000100, 1), Bytes{0xC0});
-}
-
-TEST_F(UdpRunning, DescriptionBlocksAndRegisterWindow)
-{
-    auto c = client(5008);
-    g_lcd_lang_valid = 0x2001F;
-    g_kel_max_pixel = 0x00A1B2C3;
-    std::memset(g_4G_RAM, 0, k4GRamSize);
-    g_4G_RAM[0] = 0xAA;
-
-    EXPECT_EQ(ramAt(*c, 0x600000, 0x28), zerosBut(0x28, {{0, 3}, {1, 9}, {2, 9}, {3, 8}}));
-
-    EXPECT_EQ(ramAt(*c, 0x600040, 0x400),
-              zerosBut(0x400, {{0, 0x1F},  {2, 16},    {4, 0xFC},  {5, 0x1F},  {6, 0xFC},  {7, 0x1F}, {8, 0x40},
-                               {10, 0x40}, {12, 0xC3}, {13, 0xB2}, {14, 0xA1}, {28, 4},    {30, 0x28}, {34, 8},
-                               {36, 0x1C}, {40, 8},    {42, 1},    {44, 1},    {50, 0x40}, {51, 1},   {52, 0xF0},
-                               {54, 1},    {56, 0x1F}, {58, 2},    {59, 1},    {60, 1}}));
-    g_lcd_lang_valid = 0x1001F;
-    g_4G_RAM[0] = 0;
-    EXPECT_EQ(ramAt(*c, 0x600040 + 54, 5), (Bytes{0, 0, 0x1F, 0, 1}));
-
-    EXPECT_EQ(ramAt(*c, 0x600440, 0x400),
-              zerosBut(0x400, {{0, 0x52}, {1, 0x9C}, {2, 25},  {4, 12},  {6, 1},  {16, 2},  {18, 1},
-                               {20, 1},   {38, 2},   {40, 1},  {42, 1},  {64, 15}, {65, 15}, {66, 3},
-                               {67, 3},   {96, 15},  {97, 15}, {98, 3},  {99, 3}}));
-
-    // The register image from register 37 on; the last byte is register 1060.
-    KelRamPara* p = para();
-    p->reg_image[37] = 0x81;
-    p->reg_image[38] = 0x1F;
-    p->reg_image[1060] = 0x3C;
-    EXPECT_EQ(ramAt(*c, 0x600880, 2), (Bytes{0x81, 0x1F}));
-    EXPECT_EQ(ramAt(*c, 0x600C7F, 1), Bytes{0x3C});
-
-    // The FD area reads 0.
-    EXPECT_EQ(ramAt(*c, 0xFD000000, 4), Bytes(4, 0));
-}
 
 TEST_F(UdpRunning, PropertyBlockFixedBytesSizeAndCloudTexts)
 {
@@ -285,52 +170,6 @@ TEST_F(UdpRunning, SingleSettingsGroup)
     notOne.data[0] = 0x32;
     EXPECT_EQ(answer(*c, notOne), Bytes{1});
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 20);
-}
-
-TEST_F(UdpRunning, RegistersFrom170OnAreRefusedAndOwnRegistersReadZero)
-{
-    auto c = client(10005);
-    KelRamPara* p = para();
-
-    EXPECT_EQ(answer(*c, pc::writeRegister(170, 0xFF, 1)), Bytes{1});
-    EXPECT_EQ(answer(*c, pc::writeRegister(255, 0xFF, 1)), Bytes{1});
-    EXPECT_EQ(answer(*c, pc::readRegister(170)), (Bytes{170, 1}));
-    EXPECT_EQ(answer(*c, pc::readRegister(200)), (Bytes{200, 1}));
-
-    // A register without a handler is stored (masked) but answered with status 1.
-    p->reg_image[20] = 0xF0;
-    EXPECT_EQ(answer(*c, pc::writeRegister(20, 0x0F, 0x35)), Bytes{1});
-    EXPECT_EQ(p->reg_image[20], 0xF5);
-    EXPECT_EQ(answer(*c, pc::writeRegister(12, 0xFF, 0x35)), Bytes{0});
-    EXPECT_EQ(p->reg_image[12], 0);
-
-    // Own registers read back 0, except 4 and 6 which echo the request's byte 11.
-    pc::Frame r4 = pc::readRegister(4);
-    r4.data.push_back(0x55);
-    EXPECT_EQ(answer(*c, r4), (Bytes{0, 0x55}));
-    pc::Frame r5 = pc::readRegister(5);
-    r5.data.push_back(0x55);
-    EXPECT_EQ(answer(*c, r5), (Bytes{0, 0}));
-
-    // 0xA0 and 0xA2-0xA5 go to image bytes 32, 34, 35, 36, 33, masked, but 0xA3 is value + 1
-    // whatever the mask; all but 0xA0 ask the scaler to apply.
-    const struct {
-        uint8_t reg, mask, value;
-        int at;
-        uint8_t stored, flag;
-    } own[] = {{0xA0, 0x0F, 0xFF, 32, 0x0F, 0}, {0xA2, 0xF0, 0x3C, 34, 0x30, 1}, {0xA3, 0, 4, 35, 5, 1},
-               {0xA4, 0x0F, 0x3C, 36, 0x0C, 1}, {0xA5, 0xFF, 0x81, 33, 0x81, 1}};
-    for (const auto& o : own) {
-        c331_manage::p_c331_manage->c331_apply_flag = 0;
-        EXPECT_EQ(answer(*c, pc::writeRegister(o.reg, o.mask, o.value)), Bytes{0});
-        EXPECT_EQ(p->reg_image[o.at], o.stored) << int(o.reg);
-        EXPECT_EQ(applyFlag(), o.flag) << int(o.reg);
-    }
-
-    // A register write cut short is refused.
-    pc::Frame shortWrite = pc::writeRegister(20, 0xFF, 1);
-    shortWrite.data.resize(3);
-    EXPECT_EQ(answer(*c, shortWrite), Bytes{1});
 }
 
 TEST_F(UdpRunning, Register11AppliesTheBlockWrittenByThePc)

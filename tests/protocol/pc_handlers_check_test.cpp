@@ -1,0 +1,968 @@
+// Drawn sequences of RAM, register, flash, EDID, clock and network requests from two links:
+// each reply and each stored byte (images, registers, the FPGA's RAMs, every byte of the
+// flashes, the block, the user-mode slots, the EDID records, the clock and the running-time
+// log) against a model of the commands written from what the PC is promised, not from the
+// handlers. A second case runs two links on two threads at once against the same shared
+// images, for the thread-checked build.
+#include "tests/protocol/handler_fixture.h"
+
+#include "board/Clock.h"
+#include "board/sim/FpgaFlashModel.h"
+#include "board/sim/FpgaModel.h"
+#include "board/sim/Journal.h"
+#include "board/sim/spi/ScalerFlashModel.h"
+#include "fpga/clock_record_run.h"
+#include "scaler/c331_drv.h"
+#include "scaler/c331_manage.h"
+#include "sources/velinsource.h"
+#include "tests/support/Emulation.h"
+#include "tests/support/PropertyCheck.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <thread>
+
+namespace {
+
+using handler_test::Bytes;
+using sim::FpgaFlashModel;
+using sim::FpgaModel;
+using sim::ScalerFlashModel;
+
+constexpr uint32_t kFpgaFlash = 0x800000, kScalerFlash = 0x2000000;
+// The thread-checked build runs the drawn sequences for their threads' sake only, and few:
+// it is ten times slower, and the two-links case below is its own.
+#ifdef __SANITIZE_THREAD__
+constexpr bool kThreadChecked = true;
+#else
+constexpr bool kThreadChecked = false;
+#endif
+// Flash bytes given a pattern at the start of a case (the rest is erased): the window of
+// chip 0 as it lies on the flash with 64 KiB around it, and the ends of the parts.
+constexpr uint32_t kBandLo = 0x320000, kBandHi = 0x384000;
+
+uint8_t pattern(uint32_t a, uint32_t salt) { return uint8_t((a * 2654435761u + salt) >> 13); }
+
+// ---------------------------------------------------------------------------------------
+// The model
+
+struct Model {
+    // This controller: the block, the user-mode slots, the register image, the 4G block, the apply flag.
+    std::array<uint8_t, KelRamPara::kRamSize> ram{};
+    std::vector<std::array<uint8_t, KelRamPara::kModeSlotSize>> modes =
+        std::vector<std::array<uint8_t, KelRamPara::kModeSlotSize>>(KelRamPara::kModeSlots);
+    std::array<uint8_t, KelRamPara::kRegImageSize> reg{};
+    std::array<uint8_t, 256> g4g{};
+    int apply = 0;
+    // The FPGA side: images, the FPGAs' RAMs and registers, the shadow.
+    uint8_t para[2][1024], back[2][1024], rx[2][1024], tx[2][1024], def[2048], zoom[1024], cmd[1024], ext[1024];
+    std::map<int, std::vector<uint8_t>> fram;   // FPGA 0's RAM n (FPGA 1 is never reached)
+    uint8_t freg[256];                          // FPGA 0's registers
+    uint8_t shadow[2][256];
+    bool running[2] = {};
+    // The flashes: FPGA 0's (FPGA 1's is never reached) and the scaler's.
+    std::vector<uint8_t> flash = std::vector<uint8_t>(kFpgaFlash, 0xFF);
+    std::vector<uint8_t> scaler = std::vector<uint8_t>(kScalerFlash, 0xFF);
+    bool clockTold = false;
+    // EDID records stored per input, the images handed to the input side and their flags.
+    std::map<unsigned, Bytes> edid;
+    uint8_t edidTable[4][256] = {};
+    uint8_t edidFrom[4] = {};
+};
+
+// The FPGA-side images the handlers share.
+struct Images {
+    uint8_t* para[2];
+    uint8_t* back[2];
+    uint8_t* rx[2];
+    uint8_t* tx[2];
+};
+Images images()
+{
+    return {{fpga_manage::MCU_RAM_PARA_func[0], fpga_manage::MCU_RAM_PARA_func[1]},
+            {fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0], fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1]},
+            {fpga_manage::MCU_RAM_RX_func[0], fpga_manage::MCU_RAM_RX_func[1]},
+            {fpga_manage::MCU_RAM_TX_func[0], fpga_manage::MCU_RAM_TX_func[1]}};
+}
+
+// The mirror between parameter RAM and its back-up copy.
+constexpr unsigned kMirror[][3] = {{60, 0, 4},    {8, 4, 4},     {19, 12, 4},   {32, 20, 4},   {43, 28, 4},   {520, 36, 4},
+                                   {528, 44, 4},  {536, 52, 4},  {544, 60, 4},  {576, 68, 4},  {584, 76, 4},  {592, 84, 4},
+                                   {600, 92, 4},  {608, 100, 4}, {616, 108, 4}, {624, 116, 4}, {632, 124, 4}, {56, 132, 4}};
+
+// The FPGA's RAM takes what is written (its link never trains here, so the parameter RAM's
+// measured picture is not its own yet).
+void fpgaRamWrite(Model& m, int ram, uint32_t at, const Bytes& d)
+{
+    std::copy(d.begin(), d.end(), m.fram.at(ram).begin() + at);
+}
+
+uint8_t bcdOf(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
+
+// ---------------------------------------------------------------------------------------
+// Steps
+
+enum class Kind { OwnWrite, OwnRead, FpgaWrite, FpgaRead, RegWrite, RegRead, Erase, FlashWrite, FlashRead, Clock, Net, Edid };
+
+struct Step {
+    Kind kind = Kind::OwnRead;
+    int link = 0;
+    uint32_t a = 0;
+    unsigned len = 0;
+    uint8_t mode = 0, sub = 0;   // frame bytes 6 and 7
+    bool own = true;             // to the controller
+    uint8_t r = 0, mask = 0, value = 0;
+    uint8_t count = 0, emode = 0;
+    Bytes data;                  // RAM or flash data, or the clock's seven bytes
+    bool dateFails = false;
+    uint8_t net = 3;
+    uint8_t salt = 0;
+};
+
+std::ostream& operator<<(std::ostream& o, const Step& s)
+{
+    return o << "{kind " << int(s.kind) << " link " << s.link << " a 0x" << std::hex << s.a << std::dec << " len " << s.len
+             << " own " << s.own << " mode " << int(s.mode) << " sub " << int(s.sub) << " r " << int(s.r) << " m " << int(s.mask)
+             << " v " << int(s.value) << " erase " << int(s.emode) << "x" << int(s.count) << " data " << pc::hex(s.data)
+             << " datefail " << s.dateFails << " net " << int(s.net) << "}";
+}
+
+template <typename T>
+rc::Gen<T> edge(std::initializer_list<T> edges, rc::Gen<T> any)
+{
+    return rc::gen::weightedOneOf<T>({{3, rc::gen::elementOf(std::vector<T>(edges))}, {2, std::move(any)}});
+}
+
+rc::Gen<Bytes> bytes(unsigned n) { return rc::gen::container<Bytes>(n, rc::gen::arbitrary<uint8_t>()); }
+
+rc::Gen<Step> drawStep()
+{
+    using namespace rc;
+    return gen::exec([]() {
+        Step s;
+        s.link = *gen::inRange(0, 2);
+        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {1, 10}, {2, 11}}));
+        s.mode = *gen::weightedElement<uint8_t>({{6, 0}, {1, 1}});
+        s.sub = *gen::elementOf(std::vector<uint8_t>{0, 1, 2, 2, 3});
+        s.own = *gen::weightedElement<bool>({{1, true}, {2, false}});
+        switch (s.kind) {
+        case Kind::OwnWrite:
+        case Kind::OwnRead: {
+            const bool w = s.kind == Kind::OwnWrite;
+            s.own = true;
+            s.a = *gen::weightedOneOf<uint32_t>({{4, gen::inRange<uint32_t>(0, 0x1000)},
+                                                  {2, edge<uint32_t>({0xFFE, 0xFFC, 0x1000, 0x10000, 0x10FFF, 0x1FFE, 0x11000}, gen::inRange<uint32_t>(0x1000, 0x11000))},
+                                                  {2, edge<uint32_t>({0xA1000000u, 0xA10000FFu, 0xA1000080u}, gen::inRange<uint32_t>(0xA1000000u, 0xA1000100u))},
+                                                  {w ? 1 : 3, gen::elementOf(std::vector<uint32_t>{0x600000, 0x600040, 0x600070, 0x600440, 0x600880, 0x600C7F,
+                                                                                                   0x20000000, 0xFD000000, 0xFFFF, 0xFFE, 0x5FFFFC, 0xA1000100u})}});
+            s.len = *edge<unsigned>({0, 1, 2, 4, 0x81, 0x400, 0x1100}, gen::inRange<unsigned>(0, 300));
+            if (!w && *gen::weightedElement<bool>({{1, true}, {2, false}})) {
+                // Reads that run from one row into the next, or past the last.
+                s.a = *gen::elementOf(std::vector<uint32_t>{0xFFF, 0xFFFF, 0x10FFE, 0x10000, 0x60007A, 0x600040, 0x600C7E, 0xA10000FEu});
+                s.len = *gen::elementOf(std::vector<unsigned>{2, 4, 0x40, 0x1100, 0x2000});
+            }
+            if (w) {
+                s.data = *bytes(s.len);
+                break;
+            }
+            break;
+        }
+        case Kind::FpgaWrite:
+        case Kind::FpgaRead: {
+            s.own = false;
+            const uint32_t T = *gen::weightedElement<uint32_t>({{6, 0}, {3, 1}, {3, 2}, {1, 3}, {2, 4}, {2, 5}, {2, 6}, {1, 7}});
+            const uint32_t I = *gen::weightedElement<uint32_t>({{2, 0}, {2, 1}, {2, 2}, {1, 15}, {1, 5}});
+            const uint32_t off = *edge<uint32_t>({0, 1, 0x3FF, 0x400, 0x7FF, 0x800, 0x801, 0xBFF, 0xC00, 0xFFF, 56, 116, 520},
+                                                 gen::inRange<uint32_t>(0, 0x1000));
+            const uint32_t high = *gen::weightedElement<uint32_t>({{8, 0}, {1, 0x10000000}, {1, 0x00F00000}});
+            s.a = high | (T << 24) | (I << 12) | off;
+            s.len = *edge<unsigned>({0, 1, 4, 8, 1024}, gen::inRange<unsigned>(0, 160));
+            if (s.kind == Kind::FpgaWrite)
+                s.data = *bytes(s.len);
+            break;
+        }
+        case Kind::RegWrite:
+        case Kind::RegRead:
+            if (s.own)
+                s.r = *gen::elementOf(std::vector<uint8_t>{1, 4, 5, 6, 7, 12, 13, 20, 36, 37, 100, 169, 170, 255, 0xA0, 0xA2, 0xA3, 0xA4, 0xA5});
+            else
+                s.r = *gen::elementOf(std::vector<uint8_t>{1, 4, 5, 8, 20, 23, 41, 63, 64, 65, 96, 97, 127, 160, 169, 170, 255});
+            s.mask = *edge<uint8_t>({0, 0xFF, 0x0F}, gen::arbitrary<uint8_t>());
+            s.value = *gen::arbitrary<uint8_t>();
+            break;
+        case Kind::Erase:
+        case Kind::FlashWrite:
+        case Kind::FlashRead: {
+            s.own = *gen::weightedElement<bool>({{2, true}, {1, false}});
+            const uint32_t chip = *gen::weightedElement<uint32_t>({{8, 0}, {2, 1}, {4, 2}, {2, 3}, {4, 4}, {1, 5}, {2, 8}, {1, 9}, {1, 0xFF}});
+            const uint32_t size = chip == 4 ? kScalerFlash : chip == 8 ? 0x10000 : kFpgaFlash;
+            uint32_t addr;
+            if (s.kind == Kind::Erase) {
+                s.emode = *gen::weightedElement<uint8_t>({{3, 1}, {3, 2}, {3, 4}, {1, 3}, {1, 0}});
+                s.count = *edge<uint8_t>({0, 1, 2, 4, 8, 16, 255}, gen::inRange<uint8_t>(0, 20));
+                const uint32_t unit = s.emode == 4 ? 16 : s.emode == 2 ? 8 : 1;
+                const uint32_t lastBlock = (chip == 4 ? 0x1000 : size / 4096) - unit;
+                uint32_t block = *gen::weightedOneOf<uint32_t>({{3, gen::elementOf(std::vector<uint32_t>{1152, 1160, 1168, 1184, 1200, 1208, 1214, 1215, 1216, 1151, 1144, 0, 1, lastBlock, lastBlock + 1})},
+                                                                 {2, gen::inRange<uint32_t>(0, size / 4096)}, {1, gen::inRange<uint32_t>(800, 880)}});
+                if (chip == 0 && s.own && *gen::weightedElement<bool>({{3, true}, {1, false}})) {
+                    // Chip 0's window: ranges that fit it (and some that run past its end).
+                    block = *gen::elementOf(std::vector<uint32_t>{1152, 1160, 1168, 1184, 1200, 1208});
+                    s.count = *gen::elementOf(std::vector<uint8_t>{0, 1, 1, 2, 3, 4, uint8_t(64 / unit)});
+                }
+                if (*gen::weightedElement<bool>({{5, true}, {1, false}}))
+                    block -= block % unit;   // mostly aligned
+                addr = block * 4096 + (*gen::weightedElement<bool>({{9, true}, {1, false}}) ? 0 : 0x800);
+            } else {
+                s.len = *edge<unsigned>({0, 1, 16, 256, 257, 600}, gen::inRange<unsigned>(0, 700));
+                addr = *gen::weightedOneOf<uint32_t>({{3, edge<uint32_t>({0x480000, 0x4BFFF0, 0x47FFFF, 0x4C0000, 0x4BFF00, size - 1, size - 16, 0, 0x3400F0}, gen::inRange<uint32_t>(0x47F000, 0x4C1000))},
+                                                       {2, gen::inRange<uint32_t>(kBandLo, kBandHi)}, {1, gen::inRange<uint32_t>(0, size)}});
+                if (s.kind == Kind::FlashWrite)
+                    s.data = *bytes(s.len);
+            }
+            s.a = (s.own ? chip << 24 : uint32_t(*gen::elementOf(std::vector<uint32_t>{0, 0x02, 0x04}) << 24)) | (addr & 0xFFFFFF);
+            break;
+        }
+        case Kind::Clock: {
+            s.own = true;
+            int year = *gen::elementOf(std::vector<int>{2024, 2026, 2100, 2000, 1999, 2038});
+            int month = *edge<int>({2, 4, 6, 9, 11, 12, 1}, gen::inRange(0, 14));
+            int day = *edge<int>({28, 29, 30, 31, 1}, gen::inRange(0, 33));
+            Bytes d = {bcdOf(year % 100), bcdOf(year / 100), bcdOf(month % 100), bcdOf(day), bcdOf(*gen::inRange(0, 25)),
+                       bcdOf(*gen::inRange(0, 61)), bcdOf(*gen::inRange(0, 61))};
+            if (*gen::weightedElement<bool>({{1, true}, {8, false}}))
+                d[*gen::inRange(0, 7)] |= 0x0A;   // not BCD
+            s.data = d;
+            s.dateFails = *gen::weightedElement<bool>({{1, true}, {3, false}});
+            break;
+        }
+        case Kind::Net:
+            s.own = true;
+            s.net = *gen::elementOf(std::vector<uint8_t>{3, 0x10});
+            break;
+        case Kind::Edid:
+            // Write (1) or read (2) of an input's record: whole, of another length, or cut short.
+            s.net = *gen::elementOf(std::vector<uint8_t>{1, 1, 2, 2, 3});
+            s.r = *gen::weightedElement<uint8_t>({{4, 0}, {3, 2}, {3, 3}, {1, 4}, {1, 5}});
+            s.len = *gen::weightedElement<unsigned>({{8, 288}, {1, 200}, {1, 300}});
+            s.data = *bytes(*gen::weightedElement<unsigned>({{8, s.len}, {1, 100}}));
+            break;
+        }
+        s.salt = *gen::arbitrary<uint8_t>();
+        return s;
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// What the model predicts for a step (the reply from byte 10 on), moving the model on.
+// `request` is the frame's bytes as the handler received them (the reply keeps bytes the
+// handler does not write).
+
+uint8_t descBlock2(uint32_t d)
+{
+    switch (d) {
+    case 0: return 0x52;
+    case 1: return 0x9C;
+    case 2: return 25;
+    case 4: return 12;
+    case 6: case 18: case 20: case 40: case 42: return 1;
+    case 16: case 38: return 2;
+    case 64: case 65: case 96: case 97: return 15;
+    case 66: case 67: case 98: case 99: return 3;
+    default: return 0;
+    }
+}
+
+Bytes predictOwnRam(Model& m, const Step& s, bool write)
+{
+    const uint32_t A = s.a, L = s.len;
+    if (write) {
+        if (A < 0x1000) {
+            if (A + L > 4096)
+                return {1};
+            std::copy(s.data.begin(), s.data.end(), m.ram.begin() + A);
+            return {0};
+        }
+        if (A <= 0x10FFF) {
+            const uint32_t k = (A >> 12) - 1, o = A & 0xFFF;
+            if (k > 15 || o + L > KelRamPara::kModeSlotSize)
+                return {1};
+            std::copy(s.data.begin(), s.data.end(), m.modes[k].begin() + o);
+            return {0};
+        }
+        if (A >= 0xA1000000u && A <= 0xA10000FFu && uint64_t(A) + L <= 0xA1000100u) {
+            std::copy(s.data.begin(), s.data.end(), m.g4g.begin());
+            return {0};
+        }
+        return {1};
+    }
+    // Past the rows the device reads 0: past the last slot, past the 4G block's 256 bytes,
+    // and anywhere nothing maps.
+    const int lang = g_lcd_lang_valid, pixels = g_kel_max_pixel;
+    Bytes r = {0};
+    for (uint64_t a = A; a < uint64_t(A) + L; ++a) {
+        const uint64_t d1 = a - 0x600040, k = (A >> 12) >= 1 ? (A >> 12) - 1 : 0, flat = k * KelRamPara::kModeSlotSize + (a - (k + 1) * 0x1000);
+        if (a >= 0x600000 && a <= 0x600027)
+            r.push_back(a == 0x600000 ? 3 : a == 0x600001 || a == 0x600002 ? 9 : a == 0x600003 ? 8 : 0);
+        else if (a >= 0x600040 && a <= 0x60043F)
+            r.push_back(d1 == 0 ? uint8_t(lang) : d1 == 2 ? 16 : d1 == 4 || d1 == 6 ? 0xFC : d1 == 5 || d1 == 7 || d1 == 56 ? 0x1F
+                        : d1 == 8 || d1 == 10 || d1 == 50 ? 0x40 : d1 >= 12 && d1 <= 15 ? uint8_t(uint32_t(pixels) >> (8 * (d1 - 12)))
+                        : d1 == 28 ? 4 : d1 == 30 ? 0x28 : d1 == 34 || d1 == 40 ? 8 : d1 == 36 ? 0x1C
+                        : d1 == 42 || d1 == 44 || d1 == 51 || d1 == 59 || d1 == 60 ? 1 : d1 == 52 ? 0xF0
+                        : d1 == 54 ? (m.g4g[0] == 0xAA ? 1 : 0) : d1 == 58 ? (lang & (1 << 17) ? 2 : 1) : 0);
+        else if (a >= 0x600440 && a <= 0x60083F)
+            r.push_back(descBlock2(uint32_t(a - 0x600440)));
+        else if (a >= 0x1000 && a <= 0x10FFF)   // slots back to back, from the start's slot
+            r.push_back(flat < 16u * KelRamPara::kModeSlotSize ? m.modes[flat / KelRamPara::kModeSlotSize][flat % KelRamPara::kModeSlotSize] : 0);
+        else if (a >= 0x600880 && a <= 0x600C7F)
+            r.push_back(m.reg[37 + a - 0x600880]);
+        else if (a >= 0xA1000000u && a <= 0xA1000100u)
+            r.push_back(a - A < 256 ? m.g4g[a - A] : 0);
+        else
+            r.push_back(a < 0x1000 ? m.ram[a] : 0);
+    }
+    return r;
+}
+
+Bytes predictFpgaRam(Model& m, const Step& s, bool write, const Bytes& request)
+{
+    const uint32_t A = s.a, L = s.len, T = (A >> 24) & 0xF, I = (A >> 12) & 0xF;
+    const int F = (s.mode == 0 && (s.sub == 1 || s.sub == 2)) ? s.sub - 1 : 0;
+    const bool reach = F == 0;   // FPGA 1's device is never opened
+    if (write) {
+        const uint32_t off24 = A & 0xFFFFFF, offT = A & 0xFF0FFF, at = A & 0xFFF;
+        auto push = [&](uint8_t* image, int ram) -> Bytes {
+            if (!reach)
+                return {1};
+            std::copy(s.data.begin(), s.data.end(), image);
+            fpgaRamWrite(m, ram, at, s.data);
+            return {0};
+        };
+        auto extension = [&](uint32_t o) -> Bytes {
+            std::copy(s.data.begin(), s.data.end(), m.ext + o);
+            m.ext[49] &= uint8_t(~0x40);
+            return {0};
+        };
+        if (T == 0 && (A & 0xFFF800) == 0) {
+            if (off24 + L > 1024)
+                return {1};
+            if (!reach)
+                return {1};
+            std::copy(s.data.begin(), s.data.end(), m.para[F] + off24);
+            for (auto& r : kMirror)
+                std::memcpy(m.back[F] + r[1], m.para[F] + r[0], r[2]);
+            fpgaRamWrite(m, 1, at, s.data);
+            return {0};
+        }
+        if (T == 0)
+            return off24 - 2048 + L > 1024 ? Bytes{1} : extension(off24 - 2048);
+        if (T == 1 || T == 2) {
+            if (offT + L > 1024)
+                return {1};
+            if (T == 1)
+                return I == 0 ? Bytes{0} : push((I & 1) ? m.rx[F] : m.tx[F], int(I + 1));
+            return I == 0 ? push(m.def, 33) : push(m.zoom, int(33 + I));
+        }
+        if (off24 + L > 1024)
+            return {1};
+        if (T == 4)
+            return push(m.tx[F], 50);
+        if (T == 5) {
+            std::copy(s.data.begin(), s.data.end(), m.cmd);
+            return {0};
+        }
+        if (T == 6)
+            return extension(off24);
+        return {0};
+    }
+    const uint32_t off = A & 0xFFF;
+    const bool ext = (T == 0 && (A & 0x800)) || T == 6;
+    const uint32_t start = (T == 0 && (A & 0x800)) ? off - 2048 : off;
+    if (start + L > 1024)
+        return {1, 0};
+    Bytes r(request.begin() + 10, request.begin() + 11 + L);   // bytes not written stay
+    r.resize(L + 1, 0xEE);
+    r[0] = 0;
+    auto fetched = [&](uint8_t* image, int ram) {
+        if (!m.running[F]) {
+            std::fill(r.begin() + 1, r.end(), 0);
+            return;
+        }
+        if (reach)
+            std::copy(m.fram[ram].begin() + off, m.fram[ram].begin() + off + L, image);
+        std::copy(image, image + L, r.begin() + 1);
+    };
+    if (ext) {
+        m.ext[72] = 1, m.ext[49] = 0x9F, m.ext[28] = m.shadow[0][64], m.ext[73] = 0, m.ext[74] = 0;
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(qint64(board::Clock::wallTime()));
+        const int y = now.date().year();
+        const uint8_t when[8] = {bcdOf(y % 100), bcdOf(y / 100), bcdOf(now.date().month()), bcdOf(now.date().day()),
+                                 bcdOf(now.time().hour()), bcdOf(now.time().minute()), bcdOf(now.time().second()), bcdOf(now.date().dayOfWeek())};
+        std::memcpy(m.ext + 16, when, 8);
+        CLOCK_RECORD rec;
+        {
+            std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
+            rec = g_clock_record;
+        }
+        const uint8_t* b = reinterpret_cast<const uint8_t*>(&rec);
+        auto u32 = [&](int at) { uint32_t v = 0; for (int i = 3; i >= 0; --i) v = v << 8 | b[at + i]; return v; };
+        for (int i = 0; i < 4; ++i) {
+            m.ext[76 + i] = uint8_t((u32(48) + u32(52)) >> (8 * i));
+            m.ext[80 + i] = uint8_t(u32(44) >> (8 * i));
+            m.ext[96 + i] = uint8_t(u32(48) >> (8 * i));
+        }
+        m.ext[84] = b[20], m.ext[85] = b[21], m.ext[86] = b[22], m.ext[87] = 0;
+        std::memcpy(m.ext + 88, b + 7, 7);
+        m.ext[95] = 0xFF;
+        std::copy(m.ext + start, m.ext + start + L, r.begin() + 1);
+    } else if (T == 0) {
+        if (!m.running[F]) {
+            std::fill(r.begin() + 1, r.end(), 0);
+        } else {
+            if (reach)
+                std::copy(m.fram[1].begin() + off, m.fram[1].begin() + off + L, m.para[F] + off);
+            for (auto& row : kMirror)
+                std::memcpy(m.para[F] + row[0], m.back[F] + row[1], row[2]);
+            std::copy(m.para[F] + off, m.para[F] + off + L, r.begin() + 1);
+        }
+    } else if (T == 1) {
+        if (I != 0)
+            fetched((I & 1) ? m.rx[F] : m.tx[F], int(I + 1));
+    } else if (T == 2) {
+        fetched(I == 0 ? m.def : m.zoom, int(33 + I));
+    } else if (T == 4) {
+        fetched(m.tx[F], 50);
+    } else if (T == 5) {
+        std::copy(m.cmd, m.cmd + L, r.begin() + 1);
+    }
+    return r;
+}
+
+Bytes predictRegister(Model& m, const Step& s, bool write, const Bytes& request)
+{
+    const unsigned R = s.r;
+    if (!write) {
+        if (R >= 170)
+            return {uint8_t(R), 1};
+        if (s.own)
+            return {0, uint8_t(R == 4 || R == 6 ? request[11] : 0)};
+        const int F = (s.sub == 1 || s.sub == 2) ? s.sub - 1 : 0;   // byte 6 is not consulted
+        if (F == 0 && !(R >= 64 && R <= 127))
+            m.shadow[0][R] = m.freg[R];
+        return {0, m.shadow[F][R]};
+    }
+    if (R >= 170)
+        return {1};
+    const uint8_t M = s.mask, V = s.value;
+    if (!s.own) {
+        const int F = (s.sub == 1 || s.sub == 2) ? s.sub - 1 : 0;
+        if (R >= 64 && R <= 127) {
+            if (R <= 96)
+                m.shadow[F][R] = uint8_t((m.shadow[F][R] & ~M) | (V & M));
+            return {0};
+        }
+        if (F != 0)
+            return {1};   // never reached: the shadow keeps what the FPGA has
+        m.freg[R] = uint8_t((m.freg[R] & ~M) | (V & M));
+        m.shadow[0][R] = m.freg[R];
+        return {0};
+    }
+    switch (R) {
+    case 12: case 13: return {0};
+    case 0xA0: m.reg[32] = M & V; return {0};
+    case 0xA2: m.reg[34] = M & V; m.apply = 1; return {0};
+    case 0xA3: m.reg[35] = uint8_t(V + 1); m.apply = 1; return {0};
+    case 0xA4: m.reg[36] = M & V; m.apply = 1; return {0};
+    case 0xA5: m.reg[33] = M & V; m.apply = 1; return {0};
+    default:
+        m.reg[R] = uint8_t((V & M) | (m.reg[R] & ~M));
+        return {uint8_t(R == 4 || R == 5 ? 0 : 1)};
+    }
+}
+
+struct ChipOf {
+    int number;
+    uint32_t size;
+    int flash;   // 0 FPGA 0's, 1 FPGA 1's (never reached), -1 none, 4 the scaler's
+};
+ChipOf chipOf(const Step& s)
+{
+    int c;
+    if (s.own)
+        c = int(s.a >> 24);
+    else
+        c = s.mode != 0 ? 2 : (s.sub == 1 || s.sub == 2) ? s.sub + 1 : 2;
+    if (c == 4)
+        return {4, kScalerFlash, 4};
+    if (c == 8)
+        return {8, 0x10000, -1};
+    return {c, kFpgaFlash, c == 3 ? 1 : 0};
+}
+
+Bytes predictFlash(Model& m, const Step& s, const Bytes& request)
+{
+    const ChipOf c = chipOf(s);
+    if (s.kind == Kind::Erase) {
+        const uint32_t unit = s.emode == 1 ? 1 : s.emode == 2 ? 8 : s.emode == 4 ? 16 : 0;
+        const uint32_t B = (s.a >> 12) & 0xFFF, N = s.count ? s.count : 1;
+        if (!unit || (s.a & 0xFFF) || B % unit)
+            return {1};
+        uint64_t first = B, end = uint64_t(B) + N * unit;   // 4 KiB blocks
+        if (end * 4096 > c.size)
+            return {1};
+        if (c.number == 0) {
+            // Only the window, moved down 332 blocks; exactly the range it names.
+            if (first < 1152 || end > 1216)
+                return {1};
+            first -= 332, end -= 332;
+        }
+        if (c.number == 4 && end > 0x1000)
+            return {1};
+        if (c.flash == 1)
+            return {1};
+        if (c.flash >= 0) {
+            auto& f = c.flash == 4 ? m.scaler : m.flash;
+            std::fill(f.begin() + first * 4096, f.begin() + end * 4096, 0xFF);
+        }
+        return {0};
+    }
+    uint32_t addr = s.a & 0xFFFFFF;
+    const uint32_t L = s.len;
+    if (uint64_t(addr) + L > c.size)
+        return {1};
+    if (c.number == 0) {
+        if (addr < 0x480000 || addr + L > 0x4C0000)
+            return {1};
+        addr -= 0x14C000;
+    }
+    if (L == 0)
+        return {0};   // nothing to move, on any chip
+    if (c.flash == 1)
+        return {1};
+    auto* f = c.flash == 4 ? &m.scaler : c.flash == 0 ? &m.flash : nullptr;
+    if (s.kind == Kind::FlashWrite) {
+        if (f)
+            for (uint32_t i = 0; i < L; ++i)
+                (*f)[addr + i] &= s.data[i];   // programming only clears bits
+        return {0};
+    }
+    Bytes r = {0};
+    if (f)
+        r.insert(r.end(), f->begin() + addr, f->begin() + addr + L);
+    else
+        r.resize(L + 1, 0);
+    (void)request;
+    return r;
+}
+
+// EDID records: a whole 288-byte record of inputs 0-3 is stored, its image handed over and
+// its timing requested; other lengths and records cut short are refused (1), inputs from 4
+// on too (2); a read gives back a stored record.
+Bytes predictEdid(Model& m, const Step& s)
+{
+    const unsigned input = s.r;
+    if (s.net == 2) {
+        Bytes r = {0, 2, uint8_t(input), 0};
+        if (!m.edid.count(input))
+            return r.insert(r.end(), 4, 0), r;
+        r.insert(r.end(), {32, 0, 0x20, 0x01});
+        r.insert(r.end(), m.edid[input].begin(), m.edid[input].end());
+        return r;
+    }
+    if (s.net != 1)
+        return {};
+    if (input >= 4)
+        return {2, 1};
+    if (s.len != 288 || s.data.size() < 288)
+        return {1, 1};
+    m.edid[input] = s.data;
+    std::copy(s.data.begin() + 32, s.data.end(), m.edidTable[input]);
+    m.edidFrom[input] = 1;
+    std::copy(s.data.begin() + 2, s.data.begin() + 8, m.ram.begin() + 896 + 6 * input);
+    m.apply = 1;
+    return {0, 1};
+}
+
+// ---------------------------------------------------------------------------------------
+// The check
+
+class PcHandlers : public handler_test::HandlerFixture {
+protected:
+    void SetUp() override
+    {
+        HandlerFixture::SetUp();
+        c331_manage* c = c331_manage::p_c331_manage;
+        c->c331_fd = c->drv->initialize();
+        ASSERT_GE(c->c331_fd, 0);
+        velinsource::pInstance();   // the input side that takes EDID images
+    }
+    void TearDown() override
+    {
+        delete velinsource::p_velin_source;
+        HandlerFixture::TearDown();
+    }
+
+    // Lays the state a case starts from into the device and the model alike.
+    void start(Model& m, uint32_t seed, bool run0, bool run1)
+    {
+        KelRamPara* p = para();
+        for (int i = 0; i < KelRamPara::kRamSize; ++i)
+            p->ram[i] = pattern(uint32_t(i), seed);
+        for (int k = 0; k < KelRamPara::kModeSlots; ++k)
+            for (int i = 0; i < KelRamPara::kModeSlotSize; ++i)
+                p->mode_slot[k][i] = pattern(uint32_t(k * 5000 + i), seed + 1);
+        for (int i = 0; i < KelRamPara::kRegImageSize; ++i)
+            p->reg_image[i] = pattern(uint32_t(i), seed + 2);
+        std::memcpy(m.ram.data(), p->ram, sizeof p->ram);
+        for (int k = 0; k < KelRamPara::kModeSlots; ++k)
+            std::memcpy(m.modes[k].data(), p->mode_slot[k], KelRamPara::kModeSlotSize);
+        std::memcpy(m.reg.data(), p->reg_image, sizeof p->reg_image);
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+        for (int i = 0; i < 256; ++i)
+            g_4G_RAM[i] = m.g4g[i] = pattern(uint32_t(i), seed + 3);
+        if (seed & 1)
+            g_4G_RAM[0] = m.g4g[0] = 0xAA;   // the module's status block is valid
+
+        const Images im = images();
+        auto lay = [&](uint8_t* dev, uint8_t* mod, size_t n, uint32_t salt) {
+            for (size_t i = 0; i < n; ++i)
+                dev[i] = mod[i] = pattern(uint32_t(i), seed + salt);
+        };
+        for (int F = 0; F < 2; ++F) {
+            lay(im.para[F], m.para[F], 1024, 10 + F);
+            lay(im.back[F], m.back[F], fpga_manage::kEthParaSize, 12 + F);
+            lay(im.rx[F], m.rx[F], 1024, 14 + F);
+            lay(im.tx[F], m.tx[F], 1024, 16 + F);
+        }
+        lay(fpga_manage::MCU_RAM_DEFAULT, m.def, 2048, 20);
+        lay(fpga_manage::MCU_RAM_ZOOM, m.zoom, 1024, 21);
+        lay(fpga_manage::MCU_RAM_CMD, m.cmd, 1024, 22);
+        lay(fpga_manage::MCU_RAM_EXTEND, m.ext, 1024, 23);
+        for (int ram : {1, 2, 3, 6, 16, 33, 34, 35, 38, 48, 50}) {
+            Bytes b(FpgaModel::kRamBytes);
+            for (size_t i = 0; i < b.size(); ++i)
+                b[i] = pattern(uint32_t(i), seed + 30 + ram);
+            FpgaModel::setRam(0, ram, 0, b);
+            m.fram[ram] = b;
+        }
+        for (int r = 0; r < 256; ++r) {
+            const bool plain = r == 1 || r == 4 || r == 5 || r == 8 || r == 20 || r == 23 || r == 41 || r == 63 || (r >= 160 && r < 170);
+            if (plain)
+                FpgaModel::setReg(0, r, pattern(uint32_t(r), seed + 50));
+            m.freg[r] = FpgaModel::reg(0, r);
+        }
+        {
+            for (int F = 0; F < 2; ++F)
+                for (int r = 0; r < 170; ++r)
+                    fpga_manage::MCU_REG_func[F][r] = m.shadow[F][r] = pattern(uint32_t(r), seed + 60 + F);
+            fpga_manage::MCU_REG_func[0][80] = m.shadow[0][80] = run0 ? 3 : 0;
+            fpga_manage::MCU_REG_func[1][80] = m.shadow[1][80] = run1 ? 3 : 0;
+            m.running[0] = run0, m.running[1] = run1;
+        }
+
+        // The flashes: erased, with a pattern over the window's band and the parts' ends.
+        FpgaFlashModel::erase(0);
+        ScalerFlashModel::reset();
+        std::fill(m.flash.begin(), m.flash.end(), 0xFF);
+        std::fill(m.scaler.begin(), m.scaler.end(), 0xFF);
+        Bytes band(kBandHi - kBandLo);
+        for (size_t i = 0; i < band.size(); ++i)
+            band[i] = m.flash[kBandLo + i] = pattern(uint32_t(kBandLo + i), seed + 70);
+        FpgaFlashModel::write(0, kBandLo, band);
+        Bytes tail(0x2000);
+        for (size_t i = 0; i < tail.size(); ++i)
+            tail[i] = m.flash[kFpgaFlash - tail.size() + i] = m.scaler[0xFFE000 + i] = pattern(uint32_t(i), seed + 71);
+        FpgaFlashModel::write(0, uint32_t(kFpgaFlash - tail.size()), tail);
+        ScalerFlashModel::write(0xFFE000, tail);
+
+        {
+            std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
+            g_clock_record.clock_set_mark = 0;
+        }
+        for (unsigned i = 0; i < 6; ++i)
+            std::remove(root.host(QString::asprintf("/data/edidramtable/%04x.bin", i).toStdString()).c_str());
+        for (int i = 0; i < 4; ++i) {
+            for (int b = 0; b < 256; ++b)
+                edid_ram_table[i][b] = m.edidTable[i][b] = pattern(uint32_t(b), seed + 80 + i);
+            edid_ram_table_from[i] = m.edidFrom[i] = 0;
+        }
+        m.clockTold = false;
+        {
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            g_str_mac = "FF:FF:FF:FF:FF:FF";   // as the process starts
+        }
+    }
+
+    pc::Frame frameOf(const Step& s) const
+    {
+        pc::Frame f;
+        f.dest = s.own ? pc::kController : uint16_t(0x0001);
+        f.mode = s.mode;
+        f.sub = s.sub;
+        auto addrLen = [&](uint32_t a, unsigned l) {
+            Bytes b;
+            pc::put32(b, a);
+            pc::put16(b, uint16_t(l));
+            return b;
+        };
+        switch (s.kind) {
+        case Kind::OwnWrite: case Kind::FpgaWrite: case Kind::FlashWrite:
+            f.group = s.kind == Kind::FlashWrite ? 0x71 : 0x60;
+            f.data = addrLen(s.a, s.len);
+            f.data.insert(f.data.end(), {0, 0});
+            f.data.insert(f.data.end(), s.data.begin(), s.data.end());
+            break;
+        case Kind::OwnRead: case Kind::FpgaRead: case Kind::FlashRead:
+            f.group = s.kind == Kind::FlashRead ? 0x72 : 0x61;
+            f.data = addrLen(s.a, s.len);
+            break;
+        case Kind::RegWrite:
+            f.group = 0xA0;
+            f.data = {s.r, s.mask, s.salt, s.value};
+            break;
+        case Kind::RegRead:
+            f.group = 0xA1;
+            f.data = {s.r, s.salt};
+            break;
+        case Kind::Erase:
+            f.group = 0x70;
+            pc::put32(f.data, s.a);
+            f.data.insert(f.data.end(), {s.emode, s.count});
+            break;
+        case Kind::Clock:
+            f.group = 0x87;
+            f.data = s.data;
+            break;
+        case Kind::Net:
+            f.group = 0xA4;
+            f.data = {s.net};
+            break;
+        case Kind::Edid:
+            f.group = 0xC1;
+            f.data = {s.net, s.r, 0, 0, 0, s.salt, 0, uint8_t(s.len), uint8_t(s.len >> 8)};
+            f.data.insert(f.data.end(), s.data.begin(), s.data.end());
+            if (s.net == 2)
+                f.data.resize(3);
+            break;
+        }
+        return f;
+    }
+
+    // The step on its link, its reply checked against the model's, then the state.
+    void run(Model& m, const Step& s, std::map<std::string, int>& spread)
+    {
+        Bytes& b = bufs[s.link];
+        const Bytes plain = pc::encode(frameOf(s));
+        std::fill(b.begin(), b.end(), 0xEE);
+        std::copy(plain.begin(), plain.end(), b.begin());
+        const Bytes request(b.begin(), b.begin() + 16 + 1024 + 8);
+        sim::Journal::clear();
+        if (s.kind == Kind::Clock)
+            sim::Journal::setShellStatus("date", s.dateFails ? 256 : 0);
+        const int r = links[s.link].message_group_deal(b.data(), unsigned(plain.size() - 1), 5);
+        const Bytes got(b.begin() + 10, b.begin() + 10 + std::max(r, 0));
+        Bytes want;
+        std::string what;
+        switch (s.kind) {
+        case Kind::OwnWrite: want = predictOwnRam(m, s, true); what = "own write"; break;
+        case Kind::OwnRead:
+            want = predictOwnRam(m, s, false);
+            what = std::string("own read") + (s.len > 0x40 && (s.a == 0xFFF || s.a == 0xFFFF || s.a == 0x10FFE) ? " into the next row" : "");
+            break;
+        case Kind::FpgaWrite: want = predictFpgaRam(m, s, true, request); what = "fpga write T" + std::to_string((s.a >> 24) & 15); break;
+        case Kind::FpgaRead: want = predictFpgaRam(m, s, false, request); what = "fpga read T" + std::to_string((s.a >> 24) & 15); break;
+        case Kind::RegWrite: want = predictRegister(m, s, true, request); what = s.own ? "own register write" : "fpga register write"; break;
+        case Kind::RegRead: want = predictRegister(m, s, false, request); what = s.own ? "own register read" : "fpga register read"; break;
+        case Kind::Erase: want = predictFlash(m, s, request); what = "erase chip " + std::to_string(chipOf(s).number) + " mode " + std::to_string(s.emode); break;
+        case Kind::FlashWrite: want = predictFlash(m, s, request); what = "flash write chip " + std::to_string(chipOf(s).number); break;
+        case Kind::FlashRead: want = predictFlash(m, s, request); what = "flash read chip " + std::to_string(chipOf(s).number); break;
+        case Kind::Clock: {
+            int v[7];
+            bool ok = true;
+            for (int i = 0; i < 7; ++i) {
+                v[i] = (s.data[i] >> 4) * 10 + (s.data[i] & 15);
+                ok = ok && (s.data[i] >> 4) < 10 && (s.data[i] & 15) < 10;
+            }
+            const int year = v[1] * 100 + v[0];
+            ok = ok && QDate::isValid(year, v[2], v[3]) && v[4] < 24 && v[5] < 60 && v[6] < 60;
+            std::vector<std::string> shell;
+            if (ok)
+                shell.push_back(QString("date \"%1-%2-%3 %4:%5:%6\"").arg(year).arg(v[2]).arg(v[3]).arg(v[4]).arg(v[5]).arg(v[6]).toStdString());
+            if (ok && !s.dateFails)
+                shell.push_back("hwclock -wu");
+            const bool set = ok && !s.dateFails;
+            m.clockTold = m.clockTold || set;
+            want = {uint8_t(set ? 0 : 1)};
+            RC_ASSERT(sim::Journal::shellCommands() == shell);
+            what = std::string("clock ") + (ok ? (s.dateFails ? "date fails" : "set") : "refused");
+            break;
+        }
+        case Kind::Net: {
+            const std::string mac = sim::SimBoard::scenario("net.eth0.mac", "02:00:00:00:00:01");
+            Bytes macBytes;
+            for (const QString& part : QString::fromStdString(mac).split(':'))
+                macBytes.push_back(uint8_t(part.toUInt(nullptr, 16)));
+            RC_ASSERT(macBytes.size() == 6u);
+            const size_t at = s.net == 3 ? 15 : 197;
+            RC_ASSERT(r == (s.net == 3 ? 25 : 233));
+            RC_ASSERT(pc::hex(Bytes(b.begin() + at, b.begin() + at + 6)) == pc::hex(macBytes));
+            want = got;   // the rest of the record is the network check's
+            what = s.net == 3 ? "network read" : "discovery";
+            break;
+        }
+        case Kind::Edid:
+            want = predictEdid(m, s);
+            what = s.net == 1 ? "edid write" : s.net == 2 ? "edid read" : "edid, other sub-command";
+            break;
+        }
+        if (pc::hex(got) != pc::hex(want))
+            RC_FAIL("step " + ::testing::PrintToString(s) + "\n  reply " + pc::hex(got) + "\n  model " + pc::hex(want));
+        ++spread[what + (want.empty() ? "" : want[0] == 0 ? " -> 0" : " -> " + std::to_string(want[0]))];
+    }
+
+    void hold(const Model& m)
+    {
+        KelRamPara* p = para();
+        RC_ASSERT(std::memcmp(p->ram, m.ram.data(), sizeof p->ram) == 0);
+        for (int k = 0; k < KelRamPara::kModeSlots; ++k)
+            RC_ASSERT(std::memcmp(p->mode_slot[k], m.modes[k].data(), KelRamPara::kModeSlotSize) == 0);
+        RC_ASSERT(std::memcmp(p->reg_image, m.reg.data(), sizeof p->reg_image) == 0);
+        RC_ASSERT(std::memcmp(g_4G_RAM, m.g4g.data(), 256) == 0);
+        RC_ASSERT(int(c331_manage::p_c331_manage->c331_apply_flag) == m.apply);
+        const Images im = images();
+        for (int F = 0; F < 2; ++F) {
+            RC_ASSERT(std::memcmp(im.para[F], m.para[F], 1024) == 0);
+            RC_ASSERT(std::memcmp(im.back[F], m.back[F], fpga_manage::kEthParaSize) == 0);
+            RC_ASSERT(std::memcmp(im.rx[F], m.rx[F], 1024) == 0);
+            RC_ASSERT(std::memcmp(im.tx[F], m.tx[F], 1024) == 0);
+            for (int r = 0; r < 170; ++r)
+                if (r < 64 || r > 127 || r <= 96)
+                    RC_ASSERT(int(manager->reg_shadow(r, F)) == int(m.shadow[F][r]));
+        }
+        RC_ASSERT(std::memcmp(fpga_manage::MCU_RAM_DEFAULT, m.def, 2048) == 0);
+        RC_ASSERT(std::memcmp(fpga_manage::MCU_RAM_ZOOM, m.zoom, 1024) == 0);
+        RC_ASSERT(std::memcmp(fpga_manage::MCU_RAM_CMD, m.cmd, 1024) == 0);
+        RC_ASSERT(std::memcmp(fpga_manage::MCU_RAM_EXTEND, m.ext, 1024) == 0);
+        for (const auto& [ram, bytes] : m.fram) {
+            const Bytes fpga = FpgaModel::ram(0, ram, 0, FpgaModel::kRamBytes);
+            for (size_t i = 0; i < bytes.size(); ++i)
+                if (fpga[i] != bytes[i])
+                    RC_FAIL("FPGA 0 RAM " + std::to_string(ram) + " byte " + std::to_string(i) + ": " + std::to_string(fpga[i]) + ", model " + std::to_string(bytes[i]));
+        }
+        for (int r : {1, 4, 5, 8, 20, 23, 41, 63, 160, 169})
+            RC_ASSERT(int(FpgaModel::reg(0, r)) == int(m.freg[r]));
+        RC_ASSERT(FpgaFlashModel::read(0, 0, kFpgaFlash) == m.flash);
+        RC_ASSERT(ScalerFlashModel::read(0, kScalerFlash) == m.scaler);
+        for (unsigned i = 0; i < 6; ++i) {
+            const std::string path = QString::asprintf("/data/edidramtable/%04x.bin", i).toStdString();
+            RC_ASSERT((root.exists(path) ? root.readFile(path) : "(none)") == (m.edid.count(i) ? std::string(m.edid.at(i).begin(), m.edid.at(i).end()) : "(none)"));
+        }
+        for (int i = 0; i < 4; ++i)
+            RC_ASSERT(std::memcmp(edid_ram_table[i], m.edidTable[i], 256) == 0 && int(edid_ram_table_from[i]) == int(m.edidFrom[i]));
+        std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
+        RC_ASSERT((g_clock_record.clock_set_mark == 0x5A) == m.clockTold);
+    }
+
+    message_deal links[2] = {message_deal{message_deal::REPLY_LIMIT_UDP}, message_deal{message_deal::REPLY_LIMIT_TCP}};
+    Bytes bufs[2] = {Bytes(message_deal::FRAME_BUF_SIZE), Bytes(message_deal::FRAME_BUF_SIZE)};
+};
+
+TEST_F(PcHandlers, DrawnSequencesFromTwoLinksAnswerAndStoreWhatTheModelSays)
+{
+    std::map<std::string, int> spread;
+    kel_test::checkProperty("handler sequences", [&] {
+        const auto steps = *rc::gen::container<std::vector<Step>>(drawStep());
+        const uint32_t seed = *rc::gen::arbitrary<uint32_t>();
+        const bool run0 = *rc::gen::weightedElement<bool>({{4, true}, {1, false}});
+        const bool run1 = *rc::gen::arbitrary<bool>();
+        g_lcd_lang_valid = *rc::gen::elementOf(std::vector<int>{0x1001F, 0x2001F, 0x2001F, 0x3, 0});
+        g_kel_max_pixel = *rc::gen::arbitrary<int>();
+        Model m;
+        start(m, seed, run0, run1);
+        std::map<std::string, int> seen;
+        for (const Step& s : steps)
+            run(m, s, seen);
+        hold(m);
+        for (const auto& [what, n] : seen) {
+            RC_CLASSIFY(n > 0, what);
+            spread[what] += n;
+        }
+    }, {kel_test::underEmulation() || kThreadChecked ? 8 : 40, 120});
+    for (const auto& [what, n] : spread)
+        std::cout << "  " << what << ": " << n << "\n";
+}
+
+// Two links on two threads at once, as the PC's programs use them, over the shared images:
+// one writes the extension RAM and the parameter RAM and starts FPGA updates, the other
+// reads the extension RAM (which rewrites its clock and running time) and saves the
+// parameter RAM to flash, while the manager's pass takes the update's reset request. No
+// reply shows or stores half of a write, and the thread-checked build sees no race.
+TEST_F(PcHandlers, TwoLinksAtOnceNeverShowOrStoreHalfAWrite)
+{
+    fpga_manage::MCU_REG_func[0][80] = 3;
+    std::memset(fpga_manage::MCU_RAM_EXTEND + 200, 0x11, 100);
+    std::memset(fpga_manage::MCU_RAM_PARA_func[0], 0x40, 64);
+    FpgaFlashModel::write(0, 0x301001, Bytes(256, 0x5A));
+    constexpr int kRounds = 60;
+    auto send = [](message_deal& md, Bytes& b, const pc::Frame& f) {
+        const Bytes plain = pc::encode(f);
+        std::copy(plain.begin(), plain.end(), b.begin());
+        const int r = md.message_group_deal(b.data(), unsigned(plain.size() - 1), 5);
+        return Bytes(b.begin() + 10, b.begin() + 10 + std::max(r, 0));
+    };
+    std::vector<std::string> faults[2];
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            const uint8_t v = uint8_t(i & 1 ? 0x22 : 0x11);
+            Bytes ext(100, v), param(64, uint8_t(0x40 + i));
+            for (const pc::Frame& f : {pc::writeRam(0x06000000 + 200, ext, 1), pc::writeRam(0, param, 1), pc::writeRegister(20, 0xFF, uint8_t(i), 1)})
+                if (send(links[0], bufs[0], f) != Bytes{0})
+                    faults[0].push_back("write " + std::to_string(i) + " group " + std::to_string(f.group));
+            if (i == kRounds - 1) {   // it holds FPGA 0 in reset: the last write
+                pc::Frame start;
+                start.dest = 1;
+                start.group = 0x84;
+                if (send(links[0], bufs[0], start) != Bytes{0})
+                    faults[0].push_back("update start " + std::to_string(i));
+            }
+        }
+        writing = false;
+    });
+    std::thread reader([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            const Bytes got = send(links[1], bufs[1], pc::readRam(0x06000000 + 200, 100, 1));
+            if (got.size() != 101 || got[0] != 0 || std::any_of(got.begin() + 1, got.end(), [&](uint8_t b) { return b != got[1]; }))
+                faults[1].push_back("extension read " + std::to_string(i) + ": " + pc::hex(got));
+            if (i % 12 == 0) {
+                pc::Frame save;
+                save.dest = 1;
+                save.sub = 1;
+                save.group = 0x81;
+                if (send(links[1], bufs[1], save) != Bytes{0})
+                    faults[1].push_back("save " + std::to_string(i));
+                const Bytes saved = FpgaFlashModel::read(0, 0x308001, 64);
+                if (std::any_of(saved.begin(), saved.end(), [&](uint8_t b) { return b != saved[0]; }))
+                    faults[1].push_back("saved image torn: " + pc::hex(saved));
+            }
+        }
+    });
+    // The manager's pass, meanwhile.
+    while (writing)
+        manager->check_fpga_rst();
+    writer.join();
+    reader.join();
+    manager->check_fpga_rst();
+    EXPECT_EQ(faults[0], std::vector<std::string>{});
+    EXPECT_EQ(faults[1], std::vector<std::string>{});
+    // The last update start's reset was taken by the manager: the line is held, the
+    // bring-up starts over.
+    EXPECT_EQ((std::vector<int>{manager->reset_pending[0], manager->check_step[0], manager->check_retry[0], FpgaModel::inReset(0)}),
+              (std::vector<int>{1, 0, 0, 1}));
+}
+
+} // namespace
