@@ -12,7 +12,8 @@
 // stray byte, 2 a reply of
 // param bytes is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or
 // ends) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an opener, a piece,
-// a closer or one too short; odd senders from 127.0.0.1, even ones from 127.0.0.240).
+// a closer or one too short; senders 24-31 from 127.0.0.9, odd others from 127.0.0.1, even
+// ones from 127.0.0.240).
 // Promises: every reply is a well-formed frame that fits its link; nothing is copied past
 // the shared buffer (the sanitizers watch); while one link and peer runs a 0xC0 upload or
 // read, no other link or peer has a block of it accepted; a closed peer holds nothing; a
@@ -21,10 +22,11 @@
 // any with frames, or one whose last frame is 1000 ticks old, else one of an address that
 // holds more places than the newcomer's; never a transfer's owner) or
 // for a reply queue that has not moved for 200 ticks or would pass its bound; a newcomer
-// waits or is closed only when the table is full as those rules say; a client reads its
-// replies whole and in order. A joined frame holds only its own sender's datagrams, and one
-// is lost only when 16 others are joining as it begins and, of the addresses joining the
-// most, its last datagram is the oldest.
+// waits or is closed only when the table is full as those rules say (past 64 waiting, see
+// giver); a client reads its replies whole and in order; no frame of a closed client is left.
+// A joined frame holds only its own sender's datagrams, and one is lost only when 16 others
+// are joining as it begins and, of the addresses joining the most, its last datagram is the
+// oldest. A sender lists 16 frames at most, and past 256 see giver.
 #include "tests/fuzz/FuzzPc.h"
 #include "tests/protocol/file_frames.h"
 
@@ -206,6 +208,16 @@ void makeSeeds(const std::string& dir)
         link(5, i);
     link(5, 64 + 2);
     seed("links-table-queue-join");
+
+    // Ties of two addresses, the higher number's entry last. TCP: 16 places each, a client
+    // closed for a newcomer right after its frame is read, then 15 places and 32 waiting each
+    // when a third's newcomer comes. UDP: 128 frames each, 17 of a third's sender, one more.
+    for (uint16_t i = 0; i < 100; ++i)
+        link(uint8_t(i == 32), uint16_t(i < 32 ? 1 + i % 2 : i < 35 || i == 99 ? 0 : 1 + (i - 35) % 2));
+    for (uint16_t i = 1; i <= 256 + 18; ++i)
+        for (uint16_t k : {0, 64})
+            link(5, uint16_t(k + (i <= 256 ? i % 16 : i <= 273 ? 24 : 15)));
+    seed("links-ties");
 }
 
 // The links' own state against what the rules allow; a model of each client and sender.
@@ -225,6 +237,7 @@ struct LinkEvents {
     std::map<unsigned, Bytes> joining;
     std::map<unsigned, uint64_t> lastDatagram;
     uint64_t datagrams = 0;
+    std::vector<std::pair<unsigned, Bytes>> frames;   // the UDP frame list: sender, frame
 
     LinkEvents() { table.set_keep([this](uint64_t peer) { return keep.count(peer) > 0; }); }
     void reset()
@@ -238,12 +251,26 @@ struct LinkEvents {
         udp = std::make_unique<udpnetManage>();
         joining.clear();
         lastDatagram.clear();
+        frames.clear();
+    }
+    static uint64_t peer(unsigned s) { return uint64_t(s > 23 ? 0x7F000009 : s % 2 ? 0x7F000001 : 0x7F0000F0) << 16 | (40000 + s); }
+    // A full list (waiting TCP newcomers, UDP frames): of the addresses with the most entries,
+    // if more than address own's, the one whose latest entry came last gives it up. The
+    // entries (address, index) in order; the index given up, or -1 (the newcomer's).
+    static long giver(const std::vector<std::pair<uint32_t, size_t>>& entries, uint32_t own)
+    {
+        std::map<uint32_t, std::pair<size_t, size_t>> held;   // by address: entries, latest
+        for (const auto& e : entries)
+            held[e.first] = {held[e.first].first + 1, e.second};
+        const auto most = std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        return most != held.end() && most->second.first > held[own].first ? long(most->second.second) : -1;
     }
     bool free(const Conn& c, uint32_t now) const
     {
         return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS
                                                 : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
     }
+    static bool open(const Conn& c) { char b; return ::recv(c.fd, &b, 1, MSG_PEEK) != 0; }   // not closed by the server
     // Places held by address h.
     size_t places(uint32_t h) const
     {
@@ -260,6 +287,8 @@ struct LinkEvents {
     void settle(bool newcomer, bool pass = true)
     {
         const uint32_t now = G_timeTicks;
+        for (const TcpServer::Record& r : table.records())
+            KEL_FUZZ_CHECK(table.clients().count(r.socket));   // a closed client's frames went with it
         // The newcomers waiting (or the one just offered) that may be placed now.
         std::set<uint32_t> newHosts;
         for (const Conn& o : conns)
@@ -281,7 +310,7 @@ struct LinkEvents {
                 c.queued = c.gone ? 0 : q;
                 continue;
             }
-            if (!c.placed && table.waiting() > 0)
+            if (!c.placed && table.waiting() > 0 && open(c))
                 continue;   // still waiting (the one way it can be missing from the table)
             c.gone = true;
             closed.push_back(i);
@@ -300,8 +329,12 @@ struct LinkEvents {
     }
     void event(unsigned op, unsigned param)
     {
-        if (op == 5)   // the UDP joining, whatever the TCP clients
-            return join(param % 32, (param >> 5) % 4);
+        if (op == 5) {   // the UDP joining, whatever the TCP clients; the list as the model's
+            join(param % 32, (param >> 5) % 4);
+            const std::list<UdpServer::Record>& l = udp->joined(1);
+            KEL_FUZZ_CHECK(l.size() == frames.size() && std::equal(l.begin(), l.end(), frames.begin(), [](const auto& g, const auto& f) { return g.peer == peer(f.first) && g.data == f.second; }));
+            return;
+        }
         // Waiting newcomers take their places in any pass.
         const bool newcomer = op == 0 || table.waiting() > 0;
         Conn* c = conns.empty() ? nullptr : &conns[param % conns.size()];
@@ -319,11 +352,18 @@ struct LinkEvents {
                 if (o.placed && !o.gone)
                     ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer), giving += gives(o, h, G_timeTicks);
             const bool roomy = full < TcpServer::MAX_CLIENTS || giving > 0;
+            std::vector<std::pair<uint32_t, size_t>> queue;   // waiting: address, index
+            for (size_t i = 0; i < conns.size(); ++i)
+                if (!conns[i].placed && !conns[i].gone)
+                    queue.emplace_back(conns[i].host, i);
+            const long evicts = waiting >= TcpServer::MAX_WAITING ? giver(queue, h) : -2;
             conns.push_back(Conn{pair[0], pair[1], h});
             // Placed (1) when there is room; else it waits (0) while young clients stand in
             // the way, or is closed (-1).
             const int r = table.adopt(pair[1], h);
             KEL_FUZZ_CHECK(waiting > 0 || r == 1 || (!roomy && r == (young > 0 ? 0 : -1)));
+            // Past a full list, the newcomer or the one giving way is closed.
+            KEL_FUZZ_CHECK(evicts == -2 || (evicts < 0 ? r == -1 : !open(conns[size_t(evicts)])));
             settle(true, false);
         } else if (op == 1 && c) {
             const Bytes frame = {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 6, 7, 0x5A};
@@ -361,17 +401,15 @@ struct LinkEvents {
             pass(newcomer);
         }
     }
-    // A read pass: the frames it completes mark their clients' activity.
+    // A read pass: the frames it completes mark their clients' activity (and wait till the next).
     void pass(bool newcomer)
     {
+        table.records().clear();
         table.recvData(0);
-        for (const TcpServer::Record& r : table.records()) {
-            KEL_FUZZ_CHECK(table.clients().count(r.socket));   // a closed client's frames went with it
+        for (const TcpServer::Record& r : table.records())
             for (Conn& o : conns)
                 if (o.server == r.socket && !o.gone)
                     o.framed = true, o.last = G_timeTicks, o.peer = r.peer;
-        }
-        table.records().clear();
         settle(newcomer);
     }
     void join(unsigned sender, unsigned kind)
@@ -381,20 +419,19 @@ struct LinkEvents {
             d[0] = 0xA5;
         if (kind == 2)
             d.back() = 0x5A;
-        const uint64_t peer = (uint64_t(sender % 2 ? 0x7F000001 : 0x7F0000F0) << 16) | (40000 + sender);
-        udp->join_datagram(1, d.data(), d.size(), peer);
+        udp->join_datagram(1, d.data(), d.size(), peer(sender));
         KEL_FUZZ_CHECK(udp->joining(1) <= udpnetManage::MAX_JOINING);
-        KEL_FUZZ_CHECK(udp->joined(1).size() == (kind == 2 && joining.count(sender) ? 1u : 0u));   // only a closer completes a frame
         if (kind == 3 || (kind != 0 && !joining.count(sender)))
             return;
         if (kind == 0 && !joining.count(sender) && joining.size() >= udpnetManage::MAX_JOINING) {
             // Of the addresses joining the most, the sender whose last datagram is oldest.
-            size_t count[2] = {};
+            std::map<uint64_t, size_t> count;   // by address
+            size_t most = 0;
             for (const auto& j : joining)
-                ++count[j.first % 2];
+                most = std::max(most, ++count[peer(j.first) >> 16]);
             auto giver = joining.end();
             for (auto j = joining.begin(); j != joining.end(); ++j)
-                if (count[j->first % 2] == std::max(count[0], count[1]) && (giver == joining.end() || lastDatagram[j->first] < lastDatagram[giver->first]))
+                if (count[peer(j->first) >> 16] == most && (giver == joining.end() || lastDatagram[j->first] < lastDatagram[giver->first]))
                     giver = j;
             joining.erase(giver);
         }
@@ -405,9 +442,12 @@ struct LinkEvents {
         mine.insert(mine.end(), d.begin(), d.end());
         if (kind != 2)
             return;
-        std::list<UdpServer::Record>& frames = udp->joined(1);
-        KEL_FUZZ_CHECK(frames.size() == 1 && frames.front().peer == peer && frames.front().data == mine);
-        frames.clear();
+        std::vector<std::pair<uint32_t, size_t>> listed;   // a sender lists 16 at most
+        for (size_t i = 0; i < frames.size(); ++i)
+            listed.emplace_back(uint32_t(peer(frames[i].first) >> 16), i);
+        const long g = frames.size() < udpnetManage::MAX_FRAMES ? -2 : giver(listed, uint32_t(peer(sender) >> 16));
+        if (std::count_if(frames.begin(), frames.end(), [sender](const auto& f) { return f.first == sender; }) < long(udpnetManage::MAX_FRAMES_PER_SENDER) && g != -1)
+            frames.erase(frames.begin() + std::max(g, 0L), frames.begin() + std::max(g + 1, 0L)), frames.emplace_back(sender, mine);
         joining.erase(sender);
     }
 };

@@ -933,29 +933,6 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     udptest::dropParameters();
 }
 
-// A frame read from a client, then the client closed to make room for a newcomer before its
-// frame is handled: no frame of a closed client is left to handle (its number comes back).
-TEST(FairLinks, AClientClosedForANewcomerLeavesNoFrameToHandle)
-{
-    TcpServer server;
-    std::vector<std::array<int, 2>> ends(TcpServer::MAX_CLIENTS + 1);
-    for (size_t k = 0; k < ends.size(); ++k) {
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends[k].data()), 0);
-        // The first asks and then is the quietest of one address holding every place.
-        ASSERT_GE(server.adopt(ends[k][0], k < TcpServer::MAX_CLIENTS ? 0x7F000002u : 0x7F000003u), 0);
-        const Bytes w = pc::wire(pc::readRam(0x600440, 2));
-        for (; k == 0 && server.records().empty(); server.recvData(10))
-            ASSERT_EQ(::send(ends[0][1], w.data(), w.size(), 0), ssize_t(w.size()));
-        G_timeTicks = G_timeTicks + (k == 0 ? 5 : 0);
-    }
-    char b;
-    ASSERT_EQ(::recv(ends[0][1], &b, 1, MSG_DONTWAIT), 0);   // closed for the newcomer
-    for (const TcpServer::Record& r : server.records())
-        EXPECT_NE(r.socket, ends[0][0]);
-    for (const auto& e : ends)
-        ::close(e[1]);
-}
-
 namespace {
 // Replies c has received so far, taken without waiting.
 size_t replies(pc::PcClient& c)
@@ -977,8 +954,8 @@ double cpuSeconds()
 // addresses queue frames from up to 16 ports or 31 connections, up to and past the UDP
 // list's cap, alone or beside others, and PCs of other addresses send one frame behind
 // them. Each such PC is answered within one turn of the addresses waiting, however long
-// their queues; no UDP sender gets more than its share answered, and every address at least
-// its share of the list; every TCP frame is answered. One TCP client's burst of 9,000
+// their queues (which frames the UDP list keeps is the link fuzz target's model); every TCP
+// frame is answered. One TCP client's burst of 9,000
 // frames in one write is answered in as many passes, each costing the same.
 TEST(FairLinks, EveryAddressTakesItsTurnHoweverManyFramesAnotherQueues)
 {
@@ -1062,34 +1039,18 @@ TEST(FairLinks, EveryAddressTakesItsTurnHoweverManyFramesAnotherQueues)
             senders.push_back(pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset), host(2 + k / ports)));
         for (int k = 0; k < probes; ++k)
             pcs.push_back(pc::PcClient::udp("127.0.0.1", uint16_t(10005 + offset), host(20 + k)));
-        std::vector<size_t> sent(senders.size());
-        for (int k = 0; k < offered; ++k) {
-            const size_t from = size_t(interleaved ? k % (hosts * ports) : k / each);
-            RC_ASSERT(senders[from]->sendRaw(ask));
-            sent[from] = std::min(sent[from] + 1, udpnetManage::MAX_FRAMES_PER_SENDER);
-        }
+        for (int k = 0; k < offered; ++k)
+            RC_ASSERT(senders[size_t(interleaved ? k % (hosts * ports) : k / each)]->sendRaw(ask));
         for (auto& c : pcs)
             RC_ASSERT(c->sendRaw(ask));
-        std::vector<size_t> got(senders.size()), answered(pcs.size());
+        std::vector<size_t> answered(pcs.size());
         for (int pass = 1; pass <= 2 * int(udpnetManage::MAX_FRAMES) && (pass == 1 || !udp->joined(1).empty()); ++pass) {
             udp->udpaccept_pass_10005(0);
             for (size_t k = 0; k < pcs.size(); ++k)
                 answered[k] = answered[k] ? answered[k] : replies(*pcs[k]) ? size_t(pass) : 0;
-            for (size_t k = 0; k < senders.size(); ++k)
-                got[k] += replies(*senders[k]);
         }
         for (size_t a : answered)   // within one turn of every address waiting
             RC_ASSERT(a >= 1 && a <= size_t(hosts + probes));
-        const size_t share = udpnetManage::MAX_FRAMES / size_t(hosts + probes) - 1;
-        for (int h = 0; h < hosts; ++h) {
-            size_t all = 0, asked = 0;
-            for (int k = 0; k < ports; ++k) {
-                all += got[size_t(h * ports + k)];
-                asked += sent[size_t(h * ports + k)];
-                RC_ASSERT(got[size_t(h * ports + k)] <= udpnetManage::MAX_FRAMES_PER_SENDER);
-            }
-            RC_ASSERT(all >= std::min(share, asked));
-        }
 
         // TCP: every connection placed, then the others' frames sent, each PC's one last. The
         // previous case's connections are seen closed first, or a count of clients could
