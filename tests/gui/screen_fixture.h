@@ -7,6 +7,7 @@
 #include "core/kelrampara.h"
 #include "gui/mainwindow.h"
 #include "tests/support/KeyDriver.h"
+#include "tests/support/SharedManagers.h"
 #include "tests/support/TestRoot.h"
 
 #include <QApplication>
@@ -94,6 +95,7 @@ struct ScreenTest : ::testing::Test {
 
     void SetUp() override
     {
+        kel_test::resetSharedManagers();
         para();
         if (g_mainwindow == nullptr)
             g_mainwindow = new MainWindow(nullptr);   // lives for the process, as on the board

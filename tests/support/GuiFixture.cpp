@@ -1,4 +1,5 @@
 #include "tests/support/GuiFixture.h"
+#include "tests/support/SharedManagers.h"
 
 #include "core/global.h"
 #include "core/kelrampara.h"
@@ -20,9 +21,7 @@ void GuiFixture::SetUp()
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible() && !w->parentWidget())
             w->hide();
-    if (!c331_manage::p_c331_manage)
-        c331_manage::p_c331_manage = new c331_manage();
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    resetSharedManagers();
 
     G_timeTicks = 0;
     G_reboot_tickTicks = 0;
