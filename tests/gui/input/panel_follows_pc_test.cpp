@@ -292,7 +292,6 @@ void check_front(const Model& m)
         RC_ASSERT((QStringList{ui->lineEdit_X->text(), ui->lineEdit_Y->text(), ui->lineEdit_W->text(), ui->lineEdit_H->text()}) ==
                   (QStringList{QString::number(r16(at)), QString::number(r16(at + 2)), QString::number(r16(at + 4)), QString::number(r16(at + 6))}));
         RC_ASSERT(ui->comboBox_P2P->itemText(0) == text(kP2POff));
-        RC_ASSERT(g_image_current == g_imagelayout->ui_select);   // the keypad lights the window shown
     } else if (g_page_focus == 4 && g_custommode) {
         CustomMode* c = g_custommode;
         const int s = g_mode_select;
@@ -365,14 +364,14 @@ void notify_sent()
 // A PC's write into the block, then the notification that follows it; now and then the
 // write still awaits its apply (and its notification) when the next step comes.
 template <typename Write>
-void pc(Write write, int code = 1)
+void pc(Write write, int code = 1, bool wait = false)
 {
     {
         std::unique_lock<std::mutex> block = P::lock_block();
         write(para()->ram);
         para()->pc_edit_pending = 1;
     }
-    if ((code == 1 || code == 103) && *rc::gen::inRange(0, 4) == 0) {   // several may wait
+    if ((code == 1 || code == 103) && (wait || *rc::gen::inRange(0, 4) == 0)) {   // several may wait
         g_pending = std::max(g_pending, code);
         ++g_seen["a PC write awaiting its apply"];
         return;
@@ -393,9 +392,9 @@ void pc_step(Model& m)
     const int page = g_page_focus;
     const int kind = *rc::gen::weightedOneOf<int>({{page == 3 ? 10 : 4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)},
                                                    {4, rc::gen::just(3)}, {4, rc::gen::just(4)}, {2, rc::gen::just(5)},
-                                                   {page == 4 || page == 1 ? 8 : 2, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
+                                                   {page == 4 || page == 1 ? 8 : 4, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
                                                    {page == 0 ? 6 : 2, rc::gen::just(8)}, {page == 8 ? 6 : 3, rc::gen::just(9)}, {2, rc::gen::just(10)},
-                                                   {1, rc::gen::just(11)}, {page == 6 || page == 0 || page == 13 || page == 18 ? 4 : 1, rc::gen::just(12)},
+                                                   {1, rc::gen::just(11)}, {page == 13 ? 20 : page == 6 || page == 0 || page == 18 ? 4 : 1, rc::gen::just(12)},
                                                    {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
                                                    {page <= 1 || page == 22 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
                                                    {page == 12 ? 6 : 1, rc::gen::just(17)}});
@@ -462,9 +461,16 @@ void pc_step(Model& m)
         const int s = *rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 4)}, {1, rc::gen::inRange(0, 16)},
                                                     {page == 4 ? 4 : 0, rc::gen::just(int(g_mode_select))},
                                                     {page == 1 ? 4 : 0, rc::gen::just(int(g_mainwindow->mode_index))}});
-        const int op = *rc::gen::element(0, 1, 2);   // inRange leans to its low end at small sizes
+        const int op = *rc::gen::element(0, 0, 1, 2);   // inRange leans to its low end at small sizes
+        const bool edited = op == 0 && *rc::gen::element(0, 1) == 1;   // a window moved first, both awaiting the apply
+        if (edited)
+            pc([&](uint8_t* ram) { P::put16(ram + layer(in(0, 3)) + P::kLayerWindow, uint16_t(any16())); }, 1, true);
         if (op == 0)   // 17: a request naming no mode
-            pc([&](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(s + 1 + (*rc::gen::inRange(0, 8) == 0))); });
+            pc([&](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(s + 1 + (*rc::gen::inRange(0, 8) == 0))); }, 1, edited);
+        if (edited && *rc::gen::element(0, 1) == 1) {   // a file's notification meanwhile: the save waits for the apply
+            notify(103, false);
+            ++g_seen["mode save request with an edit, both waiting, a notification meanwhile"];
+        }
         else if (op == 1)
             pc([&](uint8_t*) { para()->mode_slot[s][0] = para()->mode_slot[s][1] = 0xFF; }, 2);
         else if (slot_saved(s))
@@ -491,7 +497,7 @@ void pc_step(Model& m)
         pc([&](uint8_t* ram) { ram[P::kLanguage] = uint8_t(in(0, 4)); });
         break;
     case 12:   // now and then the height alone
-        pc([&, height = in(0, 2) == 0](uint8_t* ram) {
+        pc([&, height = in(0, 1) == 0](uint8_t* ram) {
             if (!height)
                 P::put16(ram + P::kLedWidth, uint16_t(*rc::gen::element(1920, 3840, 64, 1000)));
             P::put16(ram + P::kLedHeight, uint16_t(*rc::gen::element(1080, 2160, 32, 600)));
@@ -557,8 +563,10 @@ void pc_step(Model& m)
         seen += store ? "stored" : "deleted";
         break;
     }
-    default:
-        if (g_pending)
+    default:   // a file's notification may come while a write awaits its apply
+        if (g_pending && in(0, 1))
+            notify(103, false);
+        else if (g_pending)
             notify(g_pending);
         else
             pc([](uint8_t*) {}, *rc::gen::element(1, 103));
@@ -643,6 +651,7 @@ bool press(Model& m, PanelKey key)
     }
     const int button = page == 4 ? g_custommode->button_select : 0;
     const int reset = page == 18 ? g_factory->ui_select : 0;
+    const bool waiting = g_pending != 0;
     const std::vector<uint8_t> shownSlot = page == 4 ? g_shown_slots[size_t(mode)] : std::vector<uint8_t>();
     // An FPGA 0 that runs takes the LED-size hand-shake.
     static fpga_manage fpga;
@@ -802,7 +811,7 @@ bool press(Model& m, PanelKey key)
         ++g_seen["mode deleted on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 0 && menu == 4) {
         RC_ASSERT(r16(P::kKeyLock) == (P::get16(before.data() + P::kKeyLock) ? 0 : 1));
-        ++g_seen["keys locked or freed on the panel"];
+        ++g_seen[waiting ? "keys locked or freed on the panel, a PC's write waiting" : "keys locked or freed on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 2 && wrote) {
         // A recall loads the slot as it was; a save stores the block into the slot chosen.
         RC_ASSERT((!calling || (std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0 &&
@@ -811,6 +820,8 @@ bool press(Model& m, PanelKey key)
                                r16(P::kCurrentMode) == mode + 1)));
         ++g_seen[calling ? "mode recalled from the tool bar" : "mode saved from the tool bar"];
     }
+    // A layout step selects the window it shows (the keypad lights it).
+    RC_ASSERT((page != 9 || (key != PanelKey::Left && key != PanelKey::Right) || !g_imagelayout || g_image_current == g_imagelayout->ui_select));
     if (wrote)
         ++g_writes[page][0];
     // The user-mode screen draws its slot again on a move, on opening a saved mode's buttons,
@@ -850,7 +861,9 @@ void act(Model& m, bool single)
         return;
     }
     if (page == 1 && level <= 1) {   // the lock, or a tool: dark, sound, recall, save
-        const int to = level == 0 ? *rc::gen::element(4, 5, 5) : *rc::gen::element(0, 1, 2, 3, 2, 3);
+        const int to = level == 0 ? *rc::gen::element(4, 4, 5) : *rc::gen::element(0, 1, 2, 3, 2, 3);
+        if (to == 4 && *rc::gen::inRange(0, 2) == 0)   // a PC's lock word awaiting its apply as the operator goes to the lock
+            pc([](uint8_t* ram) { P::put16(ram + P::kKeyLock, uint16_t(*rc::gen::element(0, 1, 2, 255))); }, 1, true);
         for (int i = 0; i < 8 && g_page_focus == 1 && mw->ui_select != to; ++i)
             press(m, PanelKey::Right);
     } else if (page == 3 && level >= 1) {   // a tab, mostly another input than the window's, then an entry
