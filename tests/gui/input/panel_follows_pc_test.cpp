@@ -343,6 +343,7 @@ void notify(int code, bool apply = true)
     }
     const std::vector<std::vector<uint8_t>> before = mode_slots();
     SyncUpdate::pInstance()->para_sync(code);
+    para()->wait_mode_files();   // code 2's resynchronisation of the files, on its own thread
     // A user mode is saved from the block as the scaler applied it, never with an edit that
     // still awaits its apply.
     for (int s = 0; s < P::kModeSlots; ++s)
@@ -377,6 +378,16 @@ void pc(Write write, int code = 1, bool wait = false)
         return;
     }
     notify(g_pending == 103 ? 103 : code);
+}
+
+// A saved slot's stored bytes changed by a PC, with no notification.
+void change_slot_unannounced(int s)
+{
+    if (slot_saved(s)) {
+        std::unique_lock<std::mutex> block = P::lock_block();
+        para()->mode_slot[s][2 + P::kBrightness - P::kModeArea] ^= uint8_t(1 + *rc::gen::inRange(0, 7));
+        ++g_seen["slot changed unannounced"];
+    }
 }
 
 void pc_step(Model& m)
@@ -529,14 +540,9 @@ void pc_step(Model& m)
             seen += "reset";
         }
         break;
-    case 16: {   // a saved slot's stored bytes, with no notification (often the one in view)
-        const int s = page == 4 && in(0, 3) ? int(g_mode_select) : in(0, 3);
-        if (slot_saved(s)) {
-            std::unique_lock<std::mutex> block = P::lock_block();
-            para()->mode_slot[s][2 + P::kBrightness - P::kModeArea] ^= uint8_t(1 + in(0, 6));
-        }
+    case 16:   // often the slot in view
+        change_slot_unannounced(page == 4 && in(0, 3) ? int(g_mode_select) : in(0, 3));
         break;
-    }
     case 17: {   // a card package stored through the PC's file transfer, or the folder emptied
         const bool store = !package_stored() || in(0, 2);
         if (store) {
@@ -896,6 +902,8 @@ void act(Model& m, bool single)
         const bool same = r16(P::kCurrentMode) == g_mode_select + 1 &&
                           std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[g_mode_select] + 2, P::kModeAreaLength) == 0;
         step(*rc::gen::inRange(0, 6) == 0 ? 2 : same, PanelKey::Right);
+        if (*rc::gen::element(0, 0, 1) == 1)   // the slot shown changed meanwhile
+            change_slot_unannounced(g_mode_select);
     } else if (page == 7 && level == 1) {   // the add button (no move), a crop (two moves on), the last (one back)
         const int moves = *rc::gen::element(2, 3, 0, -1, 4);
         step(std::abs(moves), moves < 0 ? PanelKey::Left : PanelKey::Right);
