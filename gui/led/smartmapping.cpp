@@ -54,7 +54,7 @@ SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent), ui(new Ui::SmartM
     style_normal = QStringLiteral("background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);");
     style_focused = QStringLiteral("background-color: rgb(33, 36, 53);color:rgb(255, 255, 255);border:1px solid rgb(255,171,84);");
     style_disabled = QStringLiteral(
-        "background-color: gray;border:2px solid gray;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
+        "background-color: gray;border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
     style_entered = QStringLiteral("color:rgb(255, 255, 255);border:1px solid rgb(71, 119, 255);");
     ui->setupUi(this);
     ui->stackedWidget->setCurrentIndex(kPageShortcut);
@@ -168,7 +168,7 @@ void SmartMapping::language_changed()
         kel_text("参数固化", "Curing\nparameter", "Сохранение\nнастроек", "Lưu thông\nsố", "參數固化"),
         kel_text("Mapping", "Mapping", "Маршрут", "Mapping", "Mapping")};
     const u8 lang = kel_lang();
-    // Fitted to the room the style they wear leaves (a greyed entry's frame is wider).
+    // Fitted to the room the style they wear leaves (a greyed entry's padding takes some).
     set_loadscan_style();
     for (int i = 0; i < kFunctions; ++i) {
         double points = 7;
