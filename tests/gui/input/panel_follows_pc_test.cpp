@@ -166,6 +166,8 @@ std::vector<std::vector<uint8_t>> mode_slots()
     return out;
 }
 
+Block ram_now() { Block b; std::memcpy(b.data(), para()->ram, b.size()); return b; }
+
 bool package_stored() { return !std::filesystem::is_empty(g_root->host("/data/rcvrecovery")); }
 
 // The level of the screen in front: in a list, in a panel.
@@ -318,12 +320,27 @@ void check_front(const Model& m)
     }
 }
 
+// Each screen the check opens, by its page: the one `open` names is opened (the crop and
+// EDID screens over the input screen), or (open -1) all are closed.
+template <typename S>
+void page(int open, S*& screen, int at, bool under = false)
+{
+    if (open < 0)
+        delete screen, screen = nullptr;
+    else if (open == at || under)
+        kel_test::openScreen(screen, at);
+}
+
+void pages(int open)
+{
+    page(open, g_inputchoose, 3, open == 7 || open == 8), page(open, g_inputcut, 7), page(open, g_edidset, 8), page(open, g_lockwindow, 0);
+    page(open, g_custommode, 4), page(open, g_outputset, 6), page(open, g_imagelayout, 9), page(open, g_advancedoption, 12);
+    page(open, g_ledset, 13), page(open, g_factory, 18), page(open, g_linkwlan, 22);
+}
+
 void close_all()
 {
-    delete g_inputcut, delete g_edidset, delete g_inputchoose, delete g_custommode, delete g_imagelayout, delete g_lockwindow, delete g_outputset;
-    delete g_ledset, delete g_linkwlan, delete g_advancedoption, delete g_factory;
-    g_inputcut = nullptr, g_edidset = nullptr, g_inputchoose = nullptr, g_custommode = nullptr, g_imagelayout = nullptr, g_lockwindow = nullptr;
-    g_outputset = nullptr, g_ledset = nullptr, g_linkwlan = nullptr, g_advancedoption = nullptr, g_factory = nullptr;
+    pages(-1);
     g_mainwindow->on_toolusermode_clicked();
     kel_test::settle();
 }
@@ -338,7 +355,7 @@ void notify(int code, bool apply = true)
         g_pending = 0;
     }
     if (!para()->apply_pending()) {   // nothing awaits the scaler: the outputs hold the block
-        std::memcpy(g_applied.data(), para()->ram, g_applied.size());
+        g_applied = ram_now();
         g_led_set = led_size(para()->ram);
     }
     const std::vector<std::vector<uint8_t>> before = mode_slots();
@@ -349,7 +366,7 @@ void notify(int code, bool apply = true)
     for (int s = 0; s < P::kModeSlots; ++s)
         if (slot_saved(s) && before[size_t(s)] != mode_slots()[size_t(s)])
             RC_ASSERT(std::memcmp(para()->mode_slot[s] + 2, g_applied.data() + P::kModeArea, P::kModeAreaLength) == 0);
-    std::memcpy(g_drawn.data(), para()->ram, g_drawn.size());
+    g_drawn = ram_now();
     g_shown_slots = mode_slots();
 }
 
@@ -584,6 +601,22 @@ void pc_step(Model& m)
         m.pc_changed(para()->ram);
 }
 
+// After a key, what waits for the scaler is applied and notified, as the scaler does, a PC's
+// write awaiting its apply with it (that alone now and then); a write the scaler takes no
+// part in (the key lock, a window chosen) sends its own notification, the PC's write still
+// waiting. A factory reset's apply notifies code 2.
+void after_key(Model& m, const Block& before, bool reset)
+{
+    const bool pcPending = g_pending != 0;
+    if (c331_manage::p_c331_manage->c331_apply_flag != 0 || (pcPending && *rc::gen::inRange(0, 6) == 0)) {
+        if (pcPending)
+            m.pc_changed(before.data());
+        notify(reset ? 2 : g_pending == 103 ? 103 : 1);
+    }
+    notify_sent();
+    kel_test::settle();
+}
+
 // Whether the block differs from before only within the given ranges (offset, length).
 bool only_changed(const Block& before, std::vector<std::pair<int, int>> allowed)
 {
@@ -612,12 +645,8 @@ bool press(Model& m, PanelKey key)
     // OK on a main-menu entry opens that screen in a loop of its own: not from here.
     if (page == 1 && key == PanelKey::Ok && t == 0 && mw->ui_select < 4)
         key = PanelKey::Right;
-    Block before;
-    std::memcpy(before.data(), para()->ram, before.size());
-    const Block drawn = g_drawn;   // what the operator saw
-    std::vector<std::vector<uint8_t>> kept;
-    for (int s = 0; s < P::kModeSlots; ++s)
-        kept.emplace_back(para()->mode_slot[s], para()->mode_slot[s] + P::kModeSlotSize);
+    const Block before = ram_now(), drawn = g_drawn;   // drawn: what the operator saw
+    const std::vector<std::vector<uint8_t>> kept = mode_slots();
     const int mode = page == 1 ? int(mw->mode_index) : int(g_mode_select);
     const bool calling = page == 1 && mw->l_call_state;
     std::vector<std::pair<int, int>> allowed;
@@ -677,8 +706,7 @@ bool press(Model& m, PanelKey key)
     for (int s = 0; s < P::kModeSlots; ++s)
         wrote = wrote || !std::equal(kept[size_t(s)].begin(), kept[size_t(s)].end(), para()->mode_slot[s]);
     RC_ASSERT(only_changed(before, allowed));
-    Block after;   // as the key left it: a PC's save request awaiting its apply comes after it
-    std::memcpy(after.data(), para()->ram, after.size());
+    const Block after = ram_now();   // as the key left it: a PC's save request awaiting its apply comes after it
     // The lock icon shows the word the key wrote, before any notification redraws it.
     RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
                mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
@@ -692,17 +720,7 @@ bool press(Model& m, PanelKey key)
         RC_ASSERT((reset != 0 || std::memcmp(after.data() + P::kEdid, before.data() + P::kEdid, 36) == 0));
         ++g_seen[resized ? "factory reset, LED size changed" : "factory reset"];
     }
-    // What waits for the scaler is applied and notified, as the scaler does, a PC's write
-    // awaiting its apply with it (that alone now and then); a write the scaler takes no part
-    // in (the key lock, a window chosen) sends its own notification, the PC's write still waiting.
-    const bool pcPending = g_pending != 0;
-    if (c331_manage::p_c331_manage->c331_apply_flag != 0 || (pcPending && *rc::gen::inRange(0, 6) == 0)) {
-        if (pcPending)
-            m.pc_changed(before.data());
-        notify(page == 18 && wrote ? 2 : g_pending == 103 ? 103 : 1);
-    }
-    notify_sent();
-    kel_test::settle();
+    after_key(m, before, page == 18 && wrote);
 
     if (page == 7) {
         // The crop records that changed.
@@ -932,16 +950,18 @@ void act(Model& m, bool single)
 // P blacks it, D G H do nothing.
 void letter_key(Model& m)
 {
-    const int key = *rc::gen::element(66, 67, 69, 70, 73, 74, 75, 76, 78, 80, 68, 71, 72);
+    // P is drawn often on a window already black: a second P must take the black back.
+    const int blacked = r16(layer(g_image_current) + P::kLayerOutput) & 1;
+    const int key = *rc::gen::weightedOneOf<int>({{12, rc::gen::element(66, 67, 69, 70, 73, 74, 75, 76, 78, 80, 68, 71, 72)},
+                                                  {blacked ? 12 : 1, rc::gen::just(80)}});
     if (*rc::gen::inRange(0, 3) == 0)   // a PC locks or frees the keys first
         pc([&](uint8_t* ram) { P::put16(ram + P::kKeyLock, uint16_t(*rc::gen::element(0, 0, 1, 2, 255))); });
-    Block before;
-    std::memcpy(before.data(), para()->ram, before.size());
+    const Block before = ram_now();
     const int selected = g_image_current, locked = r16(P::kKeyLock) != 0;
     const int at = layer(selected), flags = r16(at + P::kLayerFlags), output = r16(at + P::kLayerOutput);
     g_signals.clear();
     kel_test::sendKey(key, front());
-    ++g_seen[locked ? "letter key while locked" : "letter key"];
+    ++g_seen[locked ? "letter key while locked" : key == 80 && blacked ? "letter key: P on a black window" : "letter key"];
     RC_LOG() << "letter key " << key << (locked ? " locked" : "") << "\n";
     const int window = key == 66 ? 0 : key == 67 ? 1 : key == 69 ? 2 : key == 70 ? 3 : -1;
     const int port = key >= 73 && key <= 76 ? (key - 70) % 4 : -1;
@@ -951,13 +971,7 @@ void letter_key(Model& m)
     RC_ASSERT(int(g_image_current) == (!locked && window >= 0 && (r16(layer(window) + P::kLayerFlags, before.data()) & 1) ? window : selected));
     RC_ASSERT((port < 0 || locked || r16(at + P::kLayerSource) == port));
     RC_ASSERT(r16(at + P::kLayerOutput) == (output ^ (freeze ? 2 : 0) ^ (black ? 1 : 0)));
-    if (c331_manage::p_c331_manage->c331_apply_flag != 0) {
-        if (g_pending)
-            m.pc_changed(before.data());
-        notify(g_pending == 103 ? 103 : 1);
-    }
-    notify_sent();
-    kel_test::settle();
+    after_key(m, before, false);
     if (!g_pending)
         check_front(m);
 }
@@ -1021,7 +1035,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             slot_put16(s, P::kBrightness, unsigned(10 * s));
         }
         for (int p = 0; p < 4; ++p) {
-            set_window(p, p == 0 || *rc::gen::inRange(0, 2), unsigned(p));
+            set_window(p, p == 0 || *rc::gen::inRange(0, 2), unsigned(p), *rc::gen::element(0u, 0u, 1u));   // some black
             para()->ram[layer(p) + P::kLayerSound] = uint8_t(*rc::gen::element(0, 0x80));
             if (*rc::gen::inRange(0, 2))
                 set_input(p, 1920, 1080, 60);
@@ -1035,8 +1049,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         para()->ram[P::kAudioWindow] = uint8_t(*rc::gen::element(0, 1, 6, 6, 7));   // 6 and 7: past the windows
         put16(P::kLedWidth, unsigned(*rc::gen::element(1920, 3840, 1024))), put16(P::kLedHeight, unsigned(*rc::gen::element(1080, 2160, 768)));
         mark_saved();
-        std::memcpy(g_drawn.data(), para()->ram, g_drawn.size());
-        std::memcpy(g_applied.data(), para()->ram, g_applied.size());
+        g_drawn = g_applied = ram_now();
         g_led_set = led_size(para()->ram);
         g_signals.clear();
         std::filesystem::create_directories(root.host("/data/rcvrecovery"));
@@ -1057,16 +1070,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
                 g_mainwindow->show();
                 g_page_focus = 1;
                 g_mainwindow->language_changed();
-                if (page == 0)
-                    kel_test::openScreen(g_lockwindow, 0);
-                if (page == 3 || page == 7 || page == 8)
-                    kel_test::openScreen(g_inputchoose, 3);
-                if (page >= 4)
-                    page == 7 ? (void)kel_test::openScreen(g_inputcut, 7) : page == 8 ? (void)kel_test::openScreen(g_edidset, 8)
-                    : page == 4 ? (void)kel_test::openScreen(g_custommode, 4) : page == 6 ? (void)kel_test::openScreen(g_outputset, 6)
-                    : page == 9 ? (void)kel_test::openScreen(g_imagelayout, 9) : page == 12 ? (void)kel_test::openScreen(g_advancedoption, 12)
-                    : page == 13 ? (void)kel_test::openScreen(g_ledset, 13) : page == 18 ? (void)kel_test::openScreen(g_factory, 18)
-                    : (void)kel_test::openScreen(g_linkwlan, 22);
+                pages(page);
                 g_shown_slots = mode_slots();
                 ++g_seen["screen " + std::to_string(page)];
                 RC_LOG() << "open page " << page << "\n";
