@@ -6,8 +6,8 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/mainwindow.h"
+#include "tests/support/GuiFixture.h"
 #include "tests/support/KeyDriver.h"
-#include "tests/support/SharedManagers.h"
 #include "tests/support/TestRoot.h"
 
 #include <QApplication>

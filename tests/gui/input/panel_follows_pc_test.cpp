@@ -425,7 +425,7 @@ void pc_step(Model& m)
                                                    {1, rc::gen::just(11)}, {page == 13 ? 20 : page == 6 || page == 0 || page == 18 ? 4 : 1, rc::gen::just(12)},
                                                    {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
                                                    {page == 22 ? 16 : page <= 1 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
-                                                   {page == 12 ? 16 : 1, rc::gen::just(17)}});
+                                                   {page == 12 ? 40 : 1, rc::gen::just(17)}});
     std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
     const bool aim = *rc::gen::inRange(0, 2) == 0;
@@ -684,10 +684,9 @@ bool press(Model& m, PanelKey key)
     } else if (page == 18) {
         allowed = {{0, P::kRamSize}};   // the defaults
     }
-    const int button = page == 4 ? g_custommode->button_select : 0;
-    const int reset = page == 18 ? g_factory->ui_select : 0;
-    const bool waiting = g_pending != 0;
+    const int button = page == 4 ? g_custommode->button_select : 0, reset = page == 18 ? g_factory->ui_select : 0, waiting = g_pending != 0;
     const std::vector<uint8_t> shownSlot = page == 4 ? g_shown_slots[size_t(mode)] : std::vector<uint8_t>();
+    const bool savedBefore = page == 4 && kept[size_t(mode)][0] == 0xAA && kept[size_t(mode)][1] == 0xAA;
     // An FPGA 0 that runs takes the LED-size hand-shake.
     static fpga_manage fpga;
     fpga_manage::MCU_REG_func[0][80] = 3;
@@ -702,11 +701,9 @@ bool press(Model& m, PanelKey key)
         kel_test::pressKey(key, 0, target);
     ++g_seen[keypad ? "key: a value typed" : key == PanelKey::Ok ? "key: OK" : key == PanelKey::Back ? "key: Back" : "key: left/right"];
     RC_LOG() << "page " << page << " level " << t << " key " << int(key) << (keypad ? " typed " + typed.toStdString() : "") << "\n";
-    bool wrote = std::memcmp(before.data(), para()->ram, before.size()) != 0;
-    for (int s = 0; s < P::kModeSlots; ++s)
-        wrote = wrote || !std::equal(kept[size_t(s)].begin(), kept[size_t(s)].end(), para()->mode_slot[s]);
-    RC_ASSERT(only_changed(before, allowed));
     const Block after = ram_now();   // as the key left it: a PC's save request awaiting its apply comes after it
+    const bool wrote = after != before || mode_slots() != kept;
+    RC_ASSERT(only_changed(before, allowed));
     // The lock icon shows the word the key wrote, before any notification redraws it.
     RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
                mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
@@ -818,8 +815,7 @@ bool press(Model& m, PanelKey key)
         }
         if (!g_edidset || g_edidset->ui_seltype == 0)
             m.edid = false;
-    } else if (page == 4 && key == PanelKey::Ok && t == 1 && button <= 1 && kept[size_t(mode)][0] == 0xAA && kept[size_t(mode)][1] == 0xAA &&
-               shownSlot != kept[size_t(mode)]) {
+    } else if (page == 4 && key == PanelKey::Ok && t == 1 && button <= 1 && savedBefore && shownSlot != kept[size_t(mode)]) {
         // The slot changed since the screen drew it and no notification said so: Invoke and
         // Delete are refused, and the screen says why.
         RC_ASSERT(!wrote);
@@ -850,7 +846,6 @@ bool press(Model& m, PanelKey key)
         ++g_writes[page][0];
     // The user-mode screen draws its slot again on a move, on opening a saved mode's buttons,
     // on leaving them, and after an Invoke or Delete that was carried out.
-    const bool savedBefore = page == 4 && kept[size_t(mode)][0] == 0xAA && kept[size_t(mode)][1] == 0xAA;
     if (page == 4 && (key == PanelKey::Left || key == PanelKey::Right || (key == PanelKey::Back && t == 1) ||
                       (key == PanelKey::Ok && t == 0 && savedBefore) || (key == PanelKey::Ok && t == 1 && button <= 1 && wrote)))
         g_shown_slots = mode_slots();
@@ -950,10 +945,11 @@ void act(Model& m, bool single)
 // P blacks it, D G H do nothing.
 void letter_key(Model& m)
 {
-    // P is drawn often on a window already black: a second P must take the black back.
-    const int blacked = r16(layer(g_image_current) + P::kLayerOutput) & 1;
+    // N on a window switched off and P on one already black are drawn often: N must leave it
+    // alone, a second P must take the black back.
+    const int off = !(r16(layer(g_image_current) + P::kLayerFlags) & 1), blacked = r16(layer(g_image_current) + P::kLayerOutput) & 1;
     const int key = *rc::gen::weightedOneOf<int>({{12, rc::gen::element(66, 67, 69, 70, 73, 74, 75, 76, 78, 80, 68, 71, 72)},
-                                                  {blacked ? 12 : 1, rc::gen::just(80)}});
+                                                  {blacked ? 12 : 1, rc::gen::just(80)}, {off ? 12 : 1, rc::gen::just(78)}});
     if (*rc::gen::inRange(0, 3) == 0)   // a PC locks or frees the keys first
         pc([&](uint8_t* ram) { P::put16(ram + P::kKeyLock, uint16_t(*rc::gen::element(0, 0, 1, 2, 255))); });
     const Block before = ram_now();
@@ -961,7 +957,7 @@ void letter_key(Model& m)
     const int at = layer(selected), flags = r16(at + P::kLayerFlags), output = r16(at + P::kLayerOutput);
     g_signals.clear();
     kel_test::sendKey(key, front());
-    ++g_seen[locked ? "letter key while locked" : key == 80 && blacked ? "letter key: P on a black window" : "letter key"];
+    ++g_seen[locked ? "letter key while locked" : key == 80 && blacked ? "P on a black window" : key == 78 && off ? "N on a window off" : "letter key"];
     RC_LOG() << "letter key " << key << (locked ? " locked" : "") << "\n";
     const int window = key == 66 ? 0 : key == 67 ? 1 : key == 69 ? 2 : key == 70 ? 3 : -1;
     const int port = key >= 73 && key <= 76 ? (key - 70) % 4 : -1;
@@ -1052,6 +1048,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         g_drawn = g_applied = ram_now();
         g_led_set = led_size(para()->ram);
         g_signals.clear();
+        std::filesystem::remove_all(root.host("/data/rcvrecovery"));   // every case starts without a package
         std::filesystem::create_directories(root.host("/data/rcvrecovery"));
         Model m;
         g_seen.clear();
