@@ -600,12 +600,10 @@ int KelRamPara::ram_para_reset()
     // The file lock is released first: the block's lock is never taken inside it.
     ScalerEdit edit;
     std::memcpy(ram + kSavedStart, block, kSavedLength);
-    // The saved copy is the file: defaults that were not stored stay a change, which the
-    // next block save stores.
-    if (stored) {
-        std::lock_guard<std::mutex> status(mutex);   // the input-status bytes are copied too
-        std::memcpy(ram_backup, ram, sizeof ram);
-    }
+    // The saved copy is left as it was: it is what the screens were drawn and the outputs
+    // set up from, and what differs from it (the language, the LED size) is taken in with
+    // the next notification, whose save then stores the block again (defaults that were
+    // not stored stay a change the same way).
     return stored ? 0 : 1;
 }
 

@@ -180,8 +180,9 @@ public:
     void mode_files_resync();
     static void wait_mode_files();   // until the files asked for so far are done
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
-    // from it; the saved copy follows. 0 on success, 1 when the file could not be written:
-    // the block then holds the defaults and the saved copy what the file holds.
+    // from it; the saved copy is left as it was, so that the next notification takes the
+    // changes in and stores the block. 0 on success, 1 when the file could not be written
+    // (the block then holds the defaults).
     int ram_para_reset();
     // The one save path of the parameter file (SyncUpdate's change handler calls it): stores
     // the live block when no edit waits for the scaler's apply, else what the scaler last

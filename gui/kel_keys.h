@@ -62,7 +62,7 @@ inline KelKey kel_key(int code)
 #define KEL_COLOR_FOCUS "rgb(255,171,84)"   // the entry under the key focus
 #define KEL_COLOR_ENTER "rgb(71, 119, 255)" // the entry whose inner level holds the keys
 // Large buttons (10 px corners, 2 px border) and small ones (1 px), normal and focused.
-#define KEL_STYLE_LARGE "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px"
+#define KEL_STYLE_LARGE "background-color: rgb(33, 36, 53);border:2px solid rgb(33, 36, 53);border-radius:10px;padding:2px 4px"
 #define KEL_STYLE_LARGE_FOCUS \
     "background-color: rgb(33, 36, 53);border:2px solid rgb(255,171,84);border-radius:10px;padding:2px 4px;"
 #define KEL_STYLE_SMALL "background-color: rgb(33, 36, 53);border:1px;border-radius:1px;padding:1px 1px"

@@ -32,7 +32,7 @@ QPushButton* make_button(QWidget* parent, const char* name, int x)
     button->setFont(font);
     button->setFocusPolicy(Qt::NoFocus);
     button->setStyleSheet(QStringLiteral(
-        "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53) ;\nborder:2px;border-radius:10px;padding:2px 4px;"));
+        "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53) ;\nborder:2px solid rgb(33, 36, 53);border-radius:10px;padding:2px 4px;"));
     return button;
 }
 } // namespace
@@ -40,7 +40,7 @@ QPushButton* make_button(QWidget* parent, const char* name, int x)
 LinkOption::LinkOption(QWidget* parent) : QDialog(parent)
 {
     style_normal = QStringLiteral(
-        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px");
+        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px solid rgb(33, 36, 53);border-radius:10px;padding:2px 4px");
     style_focus = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
                                  "rgb(255,171,84);border-radius:10px;padding:2px 4px");
 

@@ -34,7 +34,7 @@ const char* const kEntryNames[Option::kEntries] = {
 Option::Option(QWidget* parent) : QDialog(parent), ui(new Ui::Option)
 {
     style_normal = QStringLiteral(
-        "background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
+        "background-color: rgb(33, 36, 53);border:2px solid rgb(33, 36, 53);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
     style_focus = QStringLiteral("background-color: rgb(33, 36, 53); border:2px solid "
                                  "rgb(255,171,84);border-radius:10px;padding:2px 4px;color:rgb(255,255,255)");
     ui->setupUi(this);

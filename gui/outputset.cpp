@@ -27,7 +27,7 @@ OutputSet::OutputSet(QWidget* parent) : QDialog(parent), ui(new Ui::OutputSet)
     style_focus = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
                                  "rgb(255,171,84);border-radius:10px;padding:2px 4px");
     style_normal = QStringLiteral(
-        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px");
+        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px solid rgb(33, 36, 53);border-radius:10px;padding:2px 4px");
     ui->setupUi(this);
     ui->label_note_OK->setPixmap(QPixmap(QStringLiteral(":/png/OK_Enter.png")));
     ui->label_note_back->setPixmap(QPixmap(QStringLiteral(":/png/back_return.png")));

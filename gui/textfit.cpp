@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QStringList>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QToolButton>
 #include <QVariant>
@@ -33,10 +34,23 @@ int widest_line(const QFontMetrics& m, const QStringList& lines)
 
 // The width a text may use inside w: buttons keep a few pixels of padding and border on
 // each side; labels lose at most their one-pixel frame.
+// A push button's text room is what its style sheet's border and padding leave (a menu
+// entry's focus style and its plain style draw the same box, so the focus frame cuts no
+// letter); without a style sheet a few pixels on each side.
+int button_room(const QPushButton* b)
+{
+    if (b->styleSheet().isEmpty())
+        return b->width() - 2 * kBorder - kButtonPadding;
+    const_cast<QPushButton*>(b)->ensurePolished();
+    QStyleOptionButton option;
+    option.initFrom(b);
+    return b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b).width();
+}
+
 int ink_room(const QWidget* w)
 {
-    if (qobject_cast<const QPushButton*>(w))
-        return w->width() - 8;
+    if (auto* button = qobject_cast<const QPushButton*>(w))
+        return button_room(button);
     if (auto* combo = qobject_cast<const QComboBox*>(w)) {
         // The current item is drawn in the edit field, left of the drop-down arrow's place.
         QStyleOptionComboBox option;
@@ -75,7 +89,8 @@ QSize line_box_room(const QWidget* w)
 {
     // A label draws no frame; buttons and fields draw their style sheet's border.
     const bool framed = !qobject_cast<const QLabel*>(w);
-    int roomW = w->width() - (framed ? 2 * kBorder + kButtonPadding : 0);
+    auto* push = qobject_cast<const QPushButton*>(w);
+    int roomW = push ? button_room(push) : w->width() - (framed ? 2 * kBorder + kButtonPadding : 0);
     int roomH = w->height() - (framed ? 2 * kBorder : 0);
     // A button's picture takes its room beside the text, or above it on a tool button
     // that shows the text under the picture.

@@ -10,6 +10,7 @@
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/led_size.h"
 #include "gui/mainwindow.h"
 #include "protocol/message_deal_shared.h"
 #include "protocol/pc_fields.h"
@@ -1424,12 +1425,7 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
             p->mode_slot[k][0] = 0xFF;
             p->mode_slot[k][1] = 0xFF;
         }
-        if (rd16(ram + KelRamPara::kLedWidth) != rd16(saved + KelRamPara::kLedWidth)
-            || rd16(ram + KelRamPara::kLedHeight) != rd16(saved + KelRamPara::kLedHeight)
-            || rd16(ram + KelRamPara::kPanelMode) != rd16(saved + KelRamPara::kPanelMode)) {
-            led_para_handshake();
-            put16(ram + KelRamPara::kAudioWindow, 0);
-        }
+        led_size::follow(ram, saved);
         lock.apply(1);
     }
     if (mask & 0x02) {

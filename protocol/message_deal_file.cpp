@@ -668,13 +668,9 @@ int message_deal::write_file_end(unsigned char* frame)
     // A new scan-parameter file: the open smart set-up screen closes, to be built anew with it.
     if (type == kScan && fpga_manage::p_fpga_manage)
         SmartMapping::pc_close();
-    // A new package: the visible advanced-settings menu re-reads whether recovery is possible.
-    if (type == kPackage && fpga_manage::p_fpga_manage && g_page_focus == 12)
-        on_gui_thread([] {
-            if (g_page_focus == 12 && g_advancedoption)
-                g_advancedoption->language_changed();
-        });
-    if (type == kAlias)
+    // A new package or alias file is notified: the screen in front re-reads it (the advanced
+    // settings menu whether recovery is possible).
+    if (type == kAlias || type == kPackage)
         if (KelRamPara* p = mdshared::para())
             p->test_signal(103);
     return finish(0, 0);

@@ -2,8 +2,7 @@
 
 #include "core/global.h"
 #include "core/kelrampara.h"
-#include "core/utils.h"
-#include "fpga/fpga_manage.h"
+#include "fpga/led_size.h"
 #include "gui/kel_keys.h"
 #include "gui/kel_screens.h"
 #include "gui/textfit.h"
@@ -191,7 +190,7 @@ void ledset::on_Button_apply1_clicked()
             put16(out + 4, width);
             put16(out + 6, height);
         }
-        changed = width != P::get16(para->ram_backup + P::kLedWidth) || height != P::get16(para->ram_backup + P::kLedHeight);
+        changed = led_size::follow(para->ram, para->ram_backup);
         if (changed) {
             const int window0 = P::kLayers + P::kLayerWindow;
             put16(window0, 0);
@@ -200,12 +199,6 @@ void ledset::on_Button_apply1_clicked()
             put16(window0 + 6, height);
             for (int w = 1; w < P::kLayerCount; ++w)
                 put16(P::kLayers + P::kLayerSize * w + P::kLayerFlags, 0);
-            fpga_manage* fpga = fpga_manage::p_fpga_manage;
-            if (fpga && fpga->reg_shadow(80, 0) == 3) {
-                std::lock_guard<std::mutex> led(Utils::_led_para_init_mutex);
-                g_set_led_para = 1;
-                g_set_led_setup = 0;
-            }
         }
         if (scaler)
             scaler->raise_apply_flag(1);

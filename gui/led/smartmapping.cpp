@@ -168,6 +168,8 @@ void SmartMapping::language_changed()
         kel_text("参数固化", "Curing\nparameter", "Сохранение\nнастроек", "Lưu thông\nsố", "參數固化"),
         kel_text("Mapping", "Mapping", "Маршрут", "Mapping", "Mapping")};
     const u8 lang = kel_lang();
+    // Fitted to the room the style they wear leaves (a greyed entry's padding takes some).
+    set_loadscan_style();
     for (int i = 0; i < kFunctions; ++i) {
         double points = 7;
         if (chinese())
@@ -182,7 +184,6 @@ void SmartMapping::language_changed()
             menu_list[i]->setGeometry(3, 42 + 45 * i, 70, 30);
         kel_fit_text(menu_list[i], texts[i], points, KelFit::LineBox);
     }
-    set_loadscan_style();
 }
 
 void SmartMapping::set_loadscan_style()

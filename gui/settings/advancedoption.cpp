@@ -55,6 +55,17 @@ void AdvancedOption::language_changed()
     set_entry_text(Button_factoryage, kel_text("老化测试", "Ageing\ntest", "Тест\nстарения", "Kiểm tra\nlão hóa", "老化測試"));
     set_entry_text(Button_rcv_recovery,
                    kel_text("接收卡自恢复", "Card\nrecovery", "Восстано-\nвление карт", "Phục hồi\nthẻ nhận", "接收卡自恢復"));
+    rcv_entry_init();
+}
+
+void AdvancedOption::syncUpdate()
+{
+    SettingsScreen::syncUpdate();
+    rcv_entry_init();
+}
+
+void AdvancedOption::rcv_entry_init()
+{
     rcv_files = !Utils::fileNames(QStringLiteral("/data/rcvrecovery"), false).isEmpty();
     Button_rcv_recovery->setEnabled(rcv_files);
 }

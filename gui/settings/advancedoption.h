@@ -20,6 +20,9 @@ public:
     ~AdvancedOption() override;
     // Texts for the language; greys the recovery entry when the package folder is empty.
     void language_changed() override;
+    // A stored or deleted card package (a file notification) enables or greys the
+    // recovery entry.
+    void syncUpdate() override;
 
     QPushButton* Button_lcdshow;
     QPushButton* Button_othersetup;
@@ -28,7 +31,7 @@ public:
     QPushButton* Button_rcv_recovery;
     // Where the keypad's text for the access code goes (not shown).
     My_lineEdit* lineEdit_password;
-    // Whether "/data/rcvrecovery" held files when the texts were last set.
+    // Whether "/data/rcvrecovery" held files when the entry was last drawn.
     bool rcv_files = false;
     // Set by confirmString when the typed text was the access code.
     bool access_granted = false;
@@ -44,6 +47,8 @@ public slots:
     void confirmString(QString text);
 
 protected:
+    // The recovery entry from what "/data/rcvrecovery" holds now.
+    void rcv_entry_init();
     void open_entry(int index) override;
     void clear_pointer() override;
 };

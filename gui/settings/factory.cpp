@@ -1,6 +1,7 @@
 #include "gui/settings/factory.h"
 
 #include "core/kelrampara.h"
+#include "fpga/led_size.h"
 #include "gui/kel_keys.h"
 #include "gui/tip.h"
 #include "scaler/c331_manage.h"
@@ -53,13 +54,16 @@ void factory::factory_reset(Reset which)
     constexpr int kEdidBytes = 36;   // six inputs: width, height, rate
     uint8_t edid[kEdidBytes];
     para->copy_bytes(KelRamPara::kEdid, edid, kEdidBytes);
-    // The file and the block from the built-in defaults (the saved copy follows once stored).
+    // The file and the block from the built-in defaults; the saved copy stays what the
+    // screens and the outputs were set up for, so that the next notification sees the
+    // language, the LED size and the rest as changed, as after a PC's factory defaults.
     const bool stored = para->ram_para_reset() == 0;
     {
         c331_manage* scaler = c331_manage::p_c331_manage;
         std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
         if (which == KeepIpAndEdid)
             std::memcpy(para->ram + KelRamPara::kEdid, edid, kEdidBytes);
+        led_size::follow(para->ram, para->ram_backup);
         // A full re-apply, the user-mode files included.
         if (scaler)
             scaler->raise_apply_flag(2);

@@ -13,7 +13,7 @@ public:
     explicit factoryage(QWidget* parent = nullptr);
     ~factoryage() override;
     void language_changed() override;
-    void syncUpdate();
+    void syncUpdate() override;
     // Redraws the log lines (newest first) and the five counts.
     void update_agelog();
 

@@ -59,17 +59,30 @@ void linkwlan::clear_pointer()
         g_linkwlan = nullptr;
 }
 
+namespace {
+void network_texts(QString (&texts)[3])
+{
+    std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+    texts[0] = g_str_ip;
+    texts[1] = g_srt_mask;
+    texts[2] = g_str_gateway;
+}
+} // namespace
+
+void linkwlan::syncUpdate()
+{
+    SettingsScreen::syncUpdate();
+    QString texts[3];
+    network_texts(texts);
+    if (texts[0] != drawn[0] || texts[1] != drawn[1] || texts[2] != drawn[2])
+        para_init();
+}
+
 void linkwlan::para_init()
 {
-    QString texts[3];
-    {
-        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
-        texts[0] = g_str_ip;
-        texts[1] = g_srt_mask;
-        texts[2] = g_str_gateway;
-    }
+    network_texts(drawn);
     for (int row = 0; row < 3; ++row) {
-        const QStringList octets = texts[row].split(QLatin1Char('.'));
+        const QStringList octets = drawn[row].split(QLatin1Char('.'));
         for (int col = 0; col < 4; ++col)
             line_edits[row * 4 + col]->setText(octets.size() == 4 ? octets[col] : QStringLiteral("0"));
     }

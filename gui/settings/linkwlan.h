@@ -19,11 +19,17 @@ public:
     void language_changed() override;
     // The octet fields from the device's address, mask and gateway.
     void para_init();
+    // A PC's address change or a network reset: the fields follow once what they were
+    // drawn from has changed (a field typed on the keypad is kept until then).
+    void syncUpdate() override;
 
     QLabel* label_rows[3];
     My_lineEdit* line_edits[kFields];
     QString style_field;
     QString style_field_focus;
+
+private:
+    QString drawn[3];   // address, mask and gateway as the fields were last drawn
 
 public slots:
     void show_numberkeyboard_ui(QString text);

@@ -20,7 +20,7 @@ SettingsScreen::SettingsScreen(const char* objectName, int opener, QWidget* pare
     : QDialog(parent), opener_page(opener)
 {
     style_normal = QStringLiteral(
-        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px ;border-radius:10px;padding:2px 4px");
+        "color:rgb(255,255,255);background-color: rgb(33, 36, 53) ; border:2px solid rgb(33, 36, 53);border-radius:10px;padding:2px 4px");
     style_focus = QStringLiteral("color:rgb(255,255,255);background-color: rgb(33, 36, 53); border:2px solid "
                                  "rgb(255,171,84);border-radius:10px;padding:2px 4px");
     setObjectName(QString::fromLatin1(objectName));

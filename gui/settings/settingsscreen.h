@@ -19,8 +19,9 @@ class SettingsScreen : public QDialog {
 public:
     // Re-sets every text of the screen for the current language.
     virtual void language_changed() = 0;
-    // The refresh while the screen's page is current: a language change is taken in.
-    void syncUpdate();
+    // The refresh while the screen's page is current: a language change is taken in, and a
+    // screen that shows what a PC can change redraws it.
+    virtual void syncUpdate();
     // The back operation: closes the screen, clears its pointer, re-runs the opener's
     // language_changed and makes the opener's page current again.
     virtual void slot_Button_back_clicked();

@@ -2,7 +2,6 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/check_hiddev.h"
-#include "gui/kel_keyboard.h"
 #include "gui/kel_keys.h"
 #include "gui/kelcontrol.h"
 #include "gui/mainwindow.h"
@@ -80,21 +79,9 @@ protected:
     }
     QString line() { return kb->findChild<QLineEdit*>("lineEdit")->text(); }
     QPushButton* key(const char* name) { return kb->findChild<QPushButton*>(name); }
-    uint8_t* layer(int w) { return para->ram + P::kLayers + P::kLayerSize * w; }
-    int notifications()
-    {
-        int n = count;
-        count = 0;
-        return n;
-    }
-    void countNotifications()
-    {
-        QObject::connect(para, &KelRamPara::sig_update_para, [this](int) { ++count; });
-    }
 
     NumberKeyboard* kb = nullptr;
     QStringList sent;
-    int count = 0;
 };
 
 } // namespace
@@ -376,59 +363,6 @@ TEST_F(Widgets, FocusBoxFrames)
 }
 
 // --- USB keypad ------------------------------------------------------------------------------
-
-TEST_F(Widgets, KeypadLetterKeysSelectWindowsAndEditTheCurrentOne)
-{
-    countNotifications();
-    kel_keyboard keys;
-    for (int w = 0; w < 6; ++w)
-        P::put16(layer(w) + P::kLayerFlags, w == 2 ? 0 : 1);
-    g_image_current = 0;
-
-    // B: window 0 is already selected; C: window 1; E: window 2 is disabled; F: window 3.
-    const int windowKeys[4][3] = {{66, 0, 0}, {67, 1, 1}, {69, 1, 0}, {70, 3, 1}};
-    for (const auto& k : windowKeys) {
-        keys.update_usb_keyEvent(k[0]);
-        EXPECT_EQ((std::vector<int>{g_image_current, notifications()}), (std::vector<int>{k[1], k[2]})) << k[0];
-    }
-
-    // Sources: I J K L put input 3, 0, 1, 2 on the current window.
-    const int sourceKeys[4][2] = {{73, 3}, {74, 0}, {75, 1}, {76, 2}};
-    for (const auto& k : sourceKeys) {
-        setApplyFlag(0);
-        keys.update_usb_keyEvent(k[0]);
-        EXPECT_EQ((std::vector<int>{P::get16(layer(3) + P::kLayerSource), applyFlag()}), (std::vector<int>{k[1], 1})) << k[0];
-    }
-    // N toggles freeze, P black.
-    P::put16(layer(3) + P::kLayerOutput, 0);
-    setApplyFlag(0);
-    keys.update_usb_keyEvent(78);
-    const std::vector<int> frozen{P::get16(layer(3) + P::kLayerOutput), applyFlag()};
-    keys.update_usb_keyEvent(80);
-    EXPECT_EQ((std::vector<int>{frozen[0], frozen[1], P::get16(layer(3) + P::kLayerOutput)}), (std::vector<int>{0x02, 1, 0x03}));
-
-    // Keys without an action, the panel letters and everything outside 66..80.
-    std::vector<uint8_t> before(para->ram, para->ram + P::kRamSize);
-    setApplyFlag(0);
-    for (int key : {68, 71, 72, 77, 79, 81, 82, 83, 65, 0x01000035})
-        keys.update_usb_keyEvent(key);
-    EXPECT_EQ(std::vector<uint8_t>(para->ram, para->ram + P::kRamSize), before);
-    EXPECT_EQ((std::vector<int>{applyFlag(), notifications(), g_image_current}), (std::vector<int>{0, 0, 3}));
-
-    // Key lock: no letter key acts.
-    P::put16(para->ram + P::kKeyLock, 1);
-    for (int key : {66, 67, 73, 78, 80})
-        keys.update_usb_keyEvent(key);
-    // Selection, window 3's source and output words, the apply flag and notifications unchanged.
-    EXPECT_EQ((std::vector<int>{g_image_current, P::get16(layer(3) + P::kLayerSource), P::get16(layer(3) + P::kLayerOutput), applyFlag(),
-                                notifications()}),
-              (std::vector<int>{3, 2, 0x03, 0, 0}));
-
-    // The main menu hands the letter keys on after its own handling.
-    P::put16(para->ram + P::kKeyLock, 0);
-    kel_test::sendKey(66, g_mainwindow);
-    EXPECT_EQ(g_image_current, 0);
-}
 
 TEST_F(Widgets, KeypadPresenceCheck)
 {

@@ -6,6 +6,7 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 #include "gui/mainwindow.h"
+#include "tests/support/GuiFixture.h"
 #include "tests/support/KeyDriver.h"
 #include "tests/support/TestRoot.h"
 
@@ -94,6 +95,7 @@ struct ScreenTest : ::testing::Test {
 
     void SetUp() override
     {
+        kel_test::resetSharedManagers();
         para();
         if (g_mainwindow == nullptr)
             g_mainwindow = new MainWindow(nullptr);   // lives for the process, as on the board

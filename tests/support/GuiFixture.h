@@ -17,6 +17,12 @@ class MainWindow;
 
 namespace kel_test {
 
+// The program keeps one of each manager (the scaler's, the inputs', the FPGAs', the keyed
+// settings); one a test set up would reach every test after it. Every fixture that touches
+// them starts here: a fresh scaler manager without its thread, no input or FPGA manager (a
+// test makes its own), the keyed settings read anew from the test's data root.
+void resetSharedManagers();
+
 class GuiFixture : public ::testing::Test {
 protected:
     void SetUp() override;

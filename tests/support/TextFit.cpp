@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTextDocument>
 
@@ -14,6 +15,18 @@ namespace kel_test {
 namespace {
 
 constexpr int kSmallestLegiblePx = 8;
+
+// The room Qt draws a push button's text in: inside the border and padding of the style
+// the button wears now (a focused entry's frame included), or a few pixels inside its
+// edges without a style sheet.
+int buttonRoom(QPushButton* b)
+{
+    if (b->styleSheet().isEmpty())
+        return b->width() - 6;
+    QStyleOptionButton option;
+    option.initFrom(b);
+    return b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b).width();
+}
 
 int widest(const QFontMetrics& m, const QString& text)
 {
@@ -91,7 +104,7 @@ QStringList textsThatDoNotFit(QWidget* screen)
     }
     for (QPushButton* b : screen->findChildren<QPushButton*>()) {
         if (b->isVisibleTo(screen))
-            check(b, b->text(), b->width() - 6, &out);
+            check(b, b->text(), buttonRoom(b), &out);
     }
     for (QComboBox* c : screen->findChildren<QComboBox*>()) {
         if (!c->isVisibleTo(screen))

@@ -48,9 +48,6 @@ struct InputScreenTest : ScreenTest {
     void SetUp() override
     {
         ScreenTest::SetUp();
-        if (!c331_manage::p_c331_manage)
-            c331_manage::p_c331_manage = new c331_manage();
-        c331_manage::p_c331_manage->c331_apply_flag = 0;
         empty_slots();
         put16(P::kCurrentMode, 0);
         mark_saved();

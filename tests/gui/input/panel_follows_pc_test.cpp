@@ -1,12 +1,23 @@
 // The panel shows what the device holds and writes only what the operator chose: random
-// interleavings of PC changes (windows, crops, user modes, the sound, EDID timings, the
-// language, the LED size, the key lock, alias names, a network reset), some still awaiting
-// their apply, with panel keys on the home, main-menu, input, crop, EDID, layout, output
-// and user-mode screens, a third of them ending in a write. Every value a screen in front
-// shows is read back against the parameter RAM and files after every step; every key's
-// write is checked against the object the operator had chosen.
+// interleavings of PC changes (windows, crops, user modes, slots changed unannounced, the
+// sound, EDID timings, the language, the LED size or its height alone, the key lock, alias
+// names, the address and a network reset, a card package stored or deleted), some still
+// awaiting their apply, with panel keys on the home, main-menu, input, crop, EDID, layout,
+// output, user-mode and factory-reset screens and the keypad's letter keys, a third of them
+// ending in a write; the LED size, network and advanced-settings screens follow the PC only.
+// Every value a screen in front shows is read back against the parameter RAM and files
+// after every step; every key's write is checked against the object the operator had
+// chosen; a user mode is saved from the block as applied; a factory reset re-texts the
+// screens and starts the LED-size hand-shake when the size changed.
 #include "core/config_engine.h"
 #include "core/utils.h"
+#include "fpga/fpga_manage.h"
+#include "gui/led/ledset.h"
+#include "gui/settings/advancedoption.h"
+#include "gui/settings/factory.h"
+#include "gui/settings/linkwlan.h"
+#include "protocol/message_deal.h"
+#include "tests/protocol/file_frames.h"
 #include "gui/input/custommode.h"
 #include "gui/input/edidset.h"
 #include "gui/input/imagelayout.h"
@@ -27,6 +38,7 @@
 #include "ui_imagelayout.h"
 #include "ui_inputchoose.h"
 #include "ui_inputcut.h"
+#include "ui_ledset.h"
 #include "ui_lockwindow.h"
 #include "ui_mainwindow.h"
 #include "ui_outputset.h"
@@ -57,12 +69,17 @@ const char* const kModeItem[5] = {"用户模式", "MODE ", "Слот ", "Chế �
 const char* const kNamePrefix[5] = {"名称:", "Name:", "Название:", "Tên:", "名稱:"};
 const char* const kP2POff[5] = {"点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"};
 const char* const kAlias[4] = {"Hall", "Stage B", "Zal", "Night"};
+const char* const kFactoryTitle[5] = {"恢复出厂设置", "Factory reset", "Заводские настройки", "Khôi phục cài đặt gốc", "恢復出廠設置"};
 using Block = std::array<uint8_t, P::kRamSize>;
 // What the case met, step by step; the run's total is printed at its end. Panel writes and
 // steps by the screen in front.
 std::map<std::string, int> g_seen, g_total;
 std::map<int, std::array<int, 2>> g_writes;
 Block g_drawn;          // the block as the screens last drew it (at a notification or a key)
+Block g_applied;        // the block as the scaler last applied it
+std::array<int, 3> g_led_set{};   // the LED width, height and panel mode the outputs were set up for
+std::vector<std::vector<uint8_t>> g_shown_slots;   // the user-mode slots as the screens last drew them
+std::vector<int> g_signals;   // notifications sent and not yet handled
 int g_pending = 0;      // the code of a PC write that awaits its apply, 0 none
 bool g_alias = false;   // whether the PC sent the alias file naming modes 1-4
 const kel_test::TestRoot* g_root = nullptr;
@@ -139,6 +156,20 @@ QString address()
 
 bool tool_bar() { return g_mainwindow->form()->widget->isVisible(); }
 
+std::array<int, 3> led_size(const uint8_t* ram) { return {r16(P::kLedWidth, ram), r16(P::kLedHeight, ram), r16(P::kPanelMode, ram)}; }
+
+std::vector<std::vector<uint8_t>> mode_slots()
+{
+    std::vector<std::vector<uint8_t>> out;
+    for (int s = 0; s < P::kModeSlots; ++s)
+        out.emplace_back(para()->mode_slot[s], para()->mode_slot[s] + P::kModeSlotSize);
+    return out;
+}
+
+Block ram_now() { Block b; std::memcpy(b.data(), para()->ram, b.size()); return b; }
+
+bool package_stored() { return !std::filesystem::is_empty(g_root->host("/data/rcvrecovery")); }
+
 // The level of the screen in front: in a list, in a panel.
 int level()
 {
@@ -176,8 +207,10 @@ struct Model {
 
 QWidget* front()   // by page number
 {
-    QWidget* const screens[10] = {g_lockwindow, g_mainwindow, nullptr, g_inputchoose, g_custommode, nullptr, g_outputset, g_inputcut, g_edidset, g_imagelayout};
-    return g_page_focus < 10 ? screens[g_page_focus] : nullptr;
+    QWidget* const screens[23] = {g_lockwindow, g_mainwindow, nullptr, g_inputchoose, g_custommode, nullptr, g_outputset, g_inputcut,
+                                  g_edidset, g_imagelayout, nullptr, nullptr, g_advancedoption, g_ledset, nullptr, nullptr, nullptr, nullptr,
+                                  g_factory, nullptr, nullptr, nullptr, g_linkwlan};
+    return g_page_focus < 23 ? screens[g_page_focus] : nullptr;
 }
 
 // Each value the screen in front shows against the RAM and the files.
@@ -271,44 +304,107 @@ void check_front(const Model& m)
         const QString name = c->ui->label_name->text();
         RC_ASSERT(name.startsWith(text(kNamePrefix)));
         RC_ASSERT((s >= 4 || (g_alias ? shows(name, text(kNamePrefix) + kAlias[s]) : !name.contains(kAlias[s]))));
+    } else if (g_page_focus == 13 && g_ledset) {
+        RC_ASSERT((QStringList{g_ledset->ui->lineEdit_ledw->text(), g_ledset->ui->lineEdit_ledh->text()}) ==
+                  (QStringList{QString::number(r16(P::kLedWidth)), QString::number(r16(P::kLedHeight))}));
+    } else if (g_page_focus == 22 && g_linkwlan) {
+        QStringList fields;
+        for (My_lineEdit* f : g_linkwlan->line_edits)
+            fields << f->text();
+        const auto setting = [](ConfigItem::ConfigName n) { return ConfigEngine::pInstance()->read_config_variant(n).toString().split('.'); };
+        RC_ASSERT(fields == setting(ConfigItem::IPAddress) + setting(ConfigItem::SubNetMask) + setting(ConfigItem::GateWay));
+    } else if (g_page_focus == 12 && g_advancedoption) {
+        RC_ASSERT(g_advancedoption->Button_rcv_recovery->isEnabled() == package_stored());
+    } else if (g_page_focus == 18 && g_factory) {
+        RC_ASSERT(shows(g_factory->label_title->text(), text(kFactoryTitle)));
     }
+}
+
+// Each screen the check opens, by its page: the one `open` names is opened (the crop and
+// EDID screens over the input screen), or (open -1) all are closed.
+template <typename S>
+void page(int open, S*& screen, int at, bool under = false)
+{
+    if (open < 0)
+        delete screen, screen = nullptr;
+    else if (open == at || under)
+        kel_test::openScreen(screen, at);
+}
+
+void pages(int open)
+{
+    page(open, g_inputchoose, 3, open == 7 || open == 8), page(open, g_inputcut, 7), page(open, g_edidset, 8), page(open, g_lockwindow, 0);
+    page(open, g_custommode, 4), page(open, g_outputset, 6), page(open, g_imagelayout, 9), page(open, g_advancedoption, 12);
+    page(open, g_ledset, 13), page(open, g_factory, 18), page(open, g_linkwlan, 22);
 }
 
 void close_all()
 {
-    delete g_inputcut, delete g_edidset, delete g_inputchoose, delete g_custommode, delete g_imagelayout, delete g_lockwindow, delete g_outputset;
-    g_inputcut = nullptr, g_edidset = nullptr, g_inputchoose = nullptr, g_custommode = nullptr, g_imagelayout = nullptr, g_lockwindow = nullptr;
-    g_outputset = nullptr;
+    pages(-1);
     g_mainwindow->on_toolusermode_clicked();
     kel_test::settle();
 }
 
-// The scaler applies what awaits it and the screens are notified, as after every write.
-void notify(int code)
+// The scaler applies what awaits it and the screens are notified, as after every write; or
+// (apply false) a notification of its own comes while a write may still await its apply.
+void notify(int code, bool apply = true)
 {
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-    para()->pc_edit_pending = 0;
-    g_pending = 0;
+    if (apply) {
+        c331_manage::p_c331_manage->c331_apply_flag = 0;
+        para()->pc_edit_pending = 0;
+        g_pending = 0;
+    }
+    if (!para()->apply_pending()) {   // nothing awaits the scaler: the outputs hold the block
+        g_applied = ram_now();
+        g_led_set = led_size(para()->ram);
+    }
+    const std::vector<std::vector<uint8_t>> before = mode_slots();
     SyncUpdate::pInstance()->para_sync(code);
-    std::memcpy(g_drawn.data(), para()->ram, g_drawn.size());
+    para()->wait_mode_files();   // code 2's resynchronisation of the files, on its own thread
+    // A user mode is saved from the block as the scaler applied it, never with an edit that
+    // still awaits its apply.
+    for (int s = 0; s < P::kModeSlots; ++s)
+        if (slot_saved(s) && before[size_t(s)] != mode_slots()[size_t(s)])
+            RC_ASSERT(std::memcmp(para()->mode_slot[s] + 2, g_applied.data() + P::kModeArea, P::kModeAreaLength) == 0);
+    g_drawn = ram_now();
+    g_shown_slots = mode_slots();
+}
+
+// The notifications the program sent meanwhile (a key's own, a stored file's).
+void notify_sent()
+{
+    const std::vector<int> sent = std::move(g_signals);
+    g_signals.clear();
+    for (int code : sent)
+        notify(code, false);
 }
 
 // A PC's write into the block, then the notification that follows it; now and then the
 // write still awaits its apply (and its notification) when the next step comes.
 template <typename Write>
-void pc(Write write, int code = 1)
+void pc(Write write, int code = 1, bool wait = false)
 {
     {
         std::unique_lock<std::mutex> block = P::lock_block();
         write(para()->ram);
         para()->pc_edit_pending = 1;
     }
-    if ((code == 1 || code == 103) && !g_pending && *rc::gen::inRange(0, 4) == 0) {
-        g_pending = code;
+    if ((code == 1 || code == 103) && (wait || *rc::gen::inRange(0, 4) == 0)) {   // several may wait
+        g_pending = std::max(g_pending, code);
         ++g_seen["a PC write awaiting its apply"];
         return;
     }
     notify(g_pending == 103 ? 103 : code);
+}
+
+// A saved slot's stored bytes changed by a PC, with no notification.
+void change_slot_unannounced(int s)
+{
+    if (slot_saved(s)) {
+        std::unique_lock<std::mutex> block = P::lock_block();
+        para()->mode_slot[s][2 + P::kBrightness - P::kModeArea] ^= uint8_t(1 + *rc::gen::inRange(0, 7));
+        ++g_seen["slot changed unannounced"];
+    }
 }
 
 void pc_step(Model& m)
@@ -317,17 +413,19 @@ void pc_step(Model& m)
     const auto any16 = [&] { return *rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(0, 2000)}, {1, rc::gen::element(0, 1, 65535, 4095)}}); };
     static const char* const kKind[] = {"window on/off", "window source", "window rectangle", "crop added", "crop deleted", "crop resized",
                                         "mode ", "audio window", "sound", "EDID timing", "language", "notification alone",
-                                        "LED size", "key lock or dark screen", "alias names", "network "};
+                                        "LED size", "key lock or dark screen", "alias names", "network ", "slot changed unannounced",
+                                        "card package "};
     // Whatever the screen in front shows is changed more often: the input screen's window
     // switched off while its choice is open, the previewed mode saved or recalled.
     const int page = g_page_focus;
     const int kind = *rc::gen::weightedOneOf<int>({{page == 3 ? 10 : 4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)},
                                                    {4, rc::gen::just(3)}, {4, rc::gen::just(4)}, {2, rc::gen::just(5)},
-                                                   {page == 4 || page == 1 ? 8 : 2, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
+                                                   {page == 4 || page == 1 ? 8 : 4, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
                                                    {page == 0 ? 6 : 2, rc::gen::just(8)}, {page == 8 ? 6 : 3, rc::gen::just(9)}, {2, rc::gen::just(10)},
-                                                   {1, rc::gen::just(11)}, {page == 6 || page == 0 ? 4 : 1, rc::gen::just(12)},
+                                                   {1, rc::gen::just(11)}, {page == 13 ? 20 : page == 6 || page == 0 || page == 18 ? 4 : 1, rc::gen::just(12)},
                                                    {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
-                                                   {page <= 1 ? 4 : 1, rc::gen::just(15)}});
+                                                   {page == 22 ? 16 : page <= 1 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
+                                                   {page == 12 ? 40 : 1, rc::gen::just(17)}});
     std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
     const bool aim = *rc::gen::inRange(0, 2) == 0;
@@ -391,9 +489,16 @@ void pc_step(Model& m)
         const int s = *rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 4)}, {1, rc::gen::inRange(0, 16)},
                                                     {page == 4 ? 4 : 0, rc::gen::just(int(g_mode_select))},
                                                     {page == 1 ? 4 : 0, rc::gen::just(int(g_mainwindow->mode_index))}});
-        const int op = *rc::gen::element(0, 1, 2);   // inRange leans to its low end at small sizes
+        const int op = *rc::gen::element(0, 0, 1, 2);   // inRange leans to its low end at small sizes
+        const bool edited = op == 0 && *rc::gen::element(0, 1) == 1;   // a window moved first, both awaiting the apply
+        if (edited)
+            pc([&](uint8_t* ram) { P::put16(ram + layer(in(0, 3)) + P::kLayerWindow, uint16_t(any16())); }, 1, true);
         if (op == 0)   // 17: a request naming no mode
-            pc([&](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(s + 1 + (*rc::gen::inRange(0, 8) == 0))); });
+            pc([&](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(s + 1 + (*rc::gen::inRange(0, 8) == 0))); }, 1, edited);
+        if (edited && *rc::gen::element(0, 1) == 1) {   // a file's notification meanwhile: the save waits for the apply
+            notify(103, false);
+            ++g_seen["mode save request with an edit, both waiting, a notification meanwhile"];
+        }
         else if (op == 1)
             pc([&](uint8_t*) { para()->mode_slot[s][0] = para()->mode_slot[s][1] = 0xFF; }, 2);
         else if (slot_saved(s))
@@ -419,10 +524,11 @@ void pc_step(Model& m)
     case 10:
         pc([&](uint8_t* ram) { ram[P::kLanguage] = uint8_t(in(0, 4)); });
         break;
-    case 12:
-        pc([&](uint8_t* ram) {
-            P::put16(ram + P::kLedWidth, uint16_t(*rc::gen::element(1920, 3840, 64, 1000)));
-            P::put16(ram + P::kLedWidth + 2, uint16_t(*rc::gen::element(1080, 2160, 32, 600)));
+    case 12:   // now and then the height alone
+        pc([&, height = in(0, 1) == 0](uint8_t* ram) {
+            if (!height)
+                P::put16(ram + P::kLedWidth, uint16_t(*rc::gen::element(1920, 3840, 64, 1000)));
+            P::put16(ram + P::kLedHeight, uint16_t(*rc::gen::element(1080, 2160, 32, 600)));
         });
         break;
     case 13:   // any non-zero word locks the keys
@@ -451,8 +557,39 @@ void pc_step(Model& m)
             seen += "reset";
         }
         break;
-    default:
-        if (g_pending)
+    case 16:   // often the slot in view
+        change_slot_unannounced(page == 4 && in(0, 3) ? int(g_mode_select) : in(0, 3));
+        break;
+    case 17: {   // a card package stored through the PC's file transfer, or the folder emptied
+        const bool store = !package_stored() || in(0, 2);
+        if (store) {
+            using namespace fileframes;
+            const pc::Bytes data(size_t(in(1, 64)), uint8_t(in(0, 255)));
+            message_deal md{message_deal::REPLY_LIMIT_UDP};
+            std::vector<unsigned char> buf(message_deal::FRAME_BUF_SIZE);
+            const auto deal = [&](const pc::Bytes& request) {
+                pc::Frame f;
+                f.group = 0xC0, f.data = request;
+                const pc::Bytes plain = pc::encode(f);
+                std::copy(plain.begin(), plain.end(), buf.begin());
+                md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+                return buf[10];
+            };
+            RC_ASSERT((deal(start("DIVU", 9, uint32_t(data.size()))) == 0 && deal(block(0, data, 0, data.size())) == 0 &&
+                       deal(end(md5Of(data))) == 0));
+        } else {
+            std::filesystem::remove_all(g_root->host("/data/rcvrecovery"));
+            std::filesystem::create_directories(g_root->host("/data/rcvrecovery"));
+            pc([](uint8_t*) {}, 103);   // the delete command's notification
+        }
+        notify_sent();
+        seen += store ? "stored" : "deleted";
+        break;
+    }
+    default:   // a file's notification may come while a write awaits its apply
+        if (g_pending && in(0, 1))
+            notify(103, false);
+        else if (g_pending)
             notify(g_pending);
         else
             pc([](uint8_t*) {}, *rc::gen::element(1, 103));
@@ -462,6 +599,22 @@ void pc_step(Model& m)
     RC_LOG() << "pc " << kind << " window " << w << " port " << port << " crop record " << pick.record << (g_pending ? " pending" : "") << "\n";
     if (!g_pending)
         m.pc_changed(para()->ram);
+}
+
+// After a key, what waits for the scaler is applied and notified, as the scaler does, a PC's
+// write awaiting its apply with it (that alone now and then); a write the scaler takes no
+// part in (the key lock, a window chosen) sends its own notification, the PC's write still
+// waiting. A factory reset's apply notifies code 2.
+void after_key(Model& m, const Block& before, bool reset)
+{
+    const bool pcPending = g_pending != 0;
+    if (c331_manage::p_c331_manage->c331_apply_flag != 0 || (pcPending && *rc::gen::inRange(0, 6) == 0)) {
+        if (pcPending)
+            m.pc_changed(before.data());
+        notify(reset ? 2 : g_pending == 103 ? 103 : 1);
+    }
+    notify_sent();
+    kel_test::settle();
 }
 
 // Whether the block differs from before only within the given ranges (offset, length).
@@ -485,19 +638,15 @@ bool press(Model& m, PanelKey key)
 {
     const int page = g_page_focus;
     QWidget* target = front();
-    if (!target || page == 0 || page == 6)
+    if (!target || page == 0 || page == 6 || page == 12 || page == 13 || page == 22)
         return false;
     const int t = level();
     MainWindow* mw = g_mainwindow;
     // OK on a main-menu entry opens that screen in a loop of its own: not from here.
     if (page == 1 && key == PanelKey::Ok && t == 0 && mw->ui_select < 4)
         key = PanelKey::Right;
-    Block before;
-    std::memcpy(before.data(), para()->ram, before.size());
-    const Block drawn = g_drawn;   // what the operator saw
-    std::vector<std::vector<uint8_t>> kept;
-    for (int s = 0; s < P::kModeSlots; ++s)
-        kept.emplace_back(para()->mode_slot[s], para()->mode_slot[s] + P::kModeSlotSize);
+    const Block before = ram_now(), drawn = g_drawn;   // drawn: what the operator saw
+    const std::vector<std::vector<uint8_t>> kept = mode_slots();
     const int mode = page == 1 ? int(mw->mode_index) : int(g_mode_select);
     const bool calling = page == 1 && mw->l_call_state;
     std::vector<std::pair<int, int>> allowed;
@@ -532,8 +681,18 @@ bool press(Model& m, PanelKey key)
         allowed = {{P::kEdid + 6 * g_edidset->source_id, t == 1 && key == PanelKey::Ok && line == 5 ? 6 : 0}};   // Save alone
     } else if (page == 4 || page == 1) {
         allowed = {{P::kModeArea, P::kModeAreaLength}, {P::kCurrentMode, 2}, {P::kModeSaveRequest, 2}, {P::kKeyLock, page == 1 ? 2 : 0}};
+    } else if (page == 18) {
+        allowed = {{0, P::kRamSize}};   // the defaults
     }
-    const int button = page == 4 ? g_custommode->button_select : 0;
+    const int button = page == 4 ? g_custommode->button_select : 0, reset = page == 18 ? g_factory->ui_select : 0, waiting = g_pending != 0;
+    const std::vector<uint8_t> shownSlot = page == 4 ? g_shown_slots[size_t(mode)] : std::vector<uint8_t>();
+    const bool savedBefore = page == 4 && kept[size_t(mode)][0] == 0xAA && kept[size_t(mode)][1] == 0xAA;
+    // An FPGA 0 that runs takes the LED-size hand-shake.
+    static fpga_manage fpga;
+    fpga_manage::MCU_REG_func[0][80] = 3;
+    fpga_manage::p_fpga_manage = page == 18 ? &fpga : nullptr;
+    g_set_led_para = 0;
+    g_signals.clear();
     const QStringList fields = page == 7 ? QStringList{cut->ui->lineEdit_X->text(), cut->ui->lineEdit_Y->text(), cut->ui->lineEdit_W->text(), cut->ui->lineEdit_H->text()}
                              : page == 8 ? QStringList{g_edidset->ui->lineEdit_W->text(), g_edidset->ui->lineEdit_H->text()} : QStringList();
     if (keypad)
@@ -542,23 +701,23 @@ bool press(Model& m, PanelKey key)
         kel_test::pressKey(key, 0, target);
     ++g_seen[keypad ? "key: a value typed" : key == PanelKey::Ok ? "key: OK" : key == PanelKey::Back ? "key: Back" : "key: left/right"];
     RC_LOG() << "page " << page << " level " << t << " key " << int(key) << (keypad ? " typed " + typed.toStdString() : "") << "\n";
-    bool wrote = std::memcmp(before.data(), para()->ram, before.size()) != 0;
-    for (int s = 0; s < P::kModeSlots; ++s)
-        wrote = wrote || !std::equal(kept[size_t(s)].begin(), kept[size_t(s)].end(), para()->mode_slot[s]);
+    const Block after = ram_now();   // as the key left it: a PC's save request awaiting its apply comes after it
+    const bool wrote = after != before || mode_slots() != kept;
     RC_ASSERT(only_changed(before, allowed));
-    Block after;   // as the key left it: a PC's save request awaiting its apply comes after it
-    std::memcpy(after.data(), para()->ram, after.size());
     // The lock icon shows the word the key wrote, before any notification redraws it.
     RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
                mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
-    // What was written is applied and notified, as the scaler does; a PC's write awaiting
-    // its apply goes with it.
-    if (wrote || g_pending || P::pInstance()->apply_pending()) {
-        if (g_pending)
-            m.pc_changed(before.data());
-        notify(g_pending == 103 ? 103 : 1);
+    fpga_manage::p_fpga_manage = nullptr;
+    if (page == 18 && key == PanelKey::Ok && t == 0) {
+        // The block from the defaults (the EDID kept by the first entry); a size other than the
+        // one the outputs were set up for starts the hand-shake, and the sound goes to window 0.
+        const bool resized = led_size(after.data()) != g_led_set;
+        RC_ASSERT(int(g_set_led_para) == int(resized));
+        RC_ASSERT((!resized || r16(P::kAudioWindow, after.data()) == 0));
+        RC_ASSERT((reset != 0 || std::memcmp(after.data() + P::kEdid, before.data() + P::kEdid, 36) == 0));
+        ++g_seen[resized ? "factory reset, LED size changed" : "factory reset"];
     }
-    kel_test::settle();
+    after_key(m, before, page == 18 && wrote);
 
     if (page == 7) {
         // The crop records that changed.
@@ -656,6 +815,12 @@ bool press(Model& m, PanelKey key)
         }
         if (!g_edidset || g_edidset->ui_seltype == 0)
             m.edid = false;
+    } else if (page == 4 && key == PanelKey::Ok && t == 1 && button <= 1 && savedBefore && shownSlot != kept[size_t(mode)]) {
+        // The slot changed since the screen drew it and no notification said so: Invoke and
+        // Delete are refused, and the screen says why.
+        RC_ASSERT(!wrote);
+        RC_ASSERT((g_custommode && g_custommode->label_refuse->isVisibleTo(g_custommode)));
+        ++g_seen["refused: the mode was changed"];
     } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 0 && wrote) {
         // A recall loads the slot the operator saw, and names it.
         RC_ASSERT(std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0);
@@ -666,7 +831,7 @@ bool press(Model& m, PanelKey key)
         ++g_seen["mode deleted on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 0 && menu == 4) {
         RC_ASSERT(r16(P::kKeyLock) == (P::get16(before.data() + P::kKeyLock) ? 0 : 1));
-        ++g_seen["keys locked or freed on the panel"];
+        ++g_seen[waiting ? "keys locked or freed on the panel, a PC's write waiting" : "keys locked or freed on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 2 && wrote) {
         // A recall loads the slot as it was; a save stores the block into the slot chosen.
         RC_ASSERT((!calling || (std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0 &&
@@ -675,12 +840,20 @@ bool press(Model& m, PanelKey key)
                                r16(P::kCurrentMode) == mode + 1)));
         ++g_seen[calling ? "mode recalled from the tool bar" : "mode saved from the tool bar"];
     }
+    // A layout step selects the window it shows (the keypad lights it).
+    RC_ASSERT((page != 9 || (key != PanelKey::Left && key != PanelKey::Right) || !g_imagelayout || g_image_current == g_imagelayout->ui_select));
     if (wrote)
         ++g_writes[page][0];
+    // The user-mode screen draws its slot again on a move, on opening a saved mode's buttons,
+    // on leaving them, and after an Invoke or Delete that was carried out.
+    if (page == 4 && (key == PanelKey::Left || key == PanelKey::Right || (key == PanelKey::Back && t == 1) ||
+                      (key == PanelKey::Ok && t == 0 && savedBefore) || (key == PanelKey::Ok && t == 1 && button <= 1 && wrote)))
+        g_shown_slots = mode_slots();
     if (front() != target)
         ++g_seen["back to the front"];
     kel_test::settle();
-    check_front(m);
+    if (!g_pending)
+        check_front(m);
     return wrote;
 }
 
@@ -707,7 +880,9 @@ void act(Model& m, bool single)
         return;
     }
     if (page == 1 && level <= 1) {   // the lock, or a tool: dark, sound, recall, save
-        const int to = level == 0 ? *rc::gen::element(4, 5, 5) : *rc::gen::element(0, 1, 2, 3, 2, 3);
+        const int to = level == 0 ? *rc::gen::element(4, 4, 5) : *rc::gen::element(0, 1, 2, 3, 2, 3);
+        if (to == 4 && *rc::gen::inRange(0, 2) == 0)   // a PC's lock word awaiting its apply as the operator goes to the lock
+            pc([](uint8_t* ram) { P::put16(ram + P::kKeyLock, uint16_t(*rc::gen::element(0, 1, 2, 255))); }, 1, true);
         for (int i = 0; i < 8 && g_page_focus == 1 && mw->ui_select != to; ++i)
             press(m, PanelKey::Right);
     } else if (page == 3 && level >= 1) {   // a tab, mostly another input than the window's, then an entry
@@ -740,6 +915,8 @@ void act(Model& m, bool single)
         const bool same = r16(P::kCurrentMode) == g_mode_select + 1 &&
                           std::memcmp(para()->ram + P::kModeArea, para()->mode_slot[g_mode_select] + 2, P::kModeAreaLength) == 0;
         step(*rc::gen::inRange(0, 6) == 0 ? 2 : same, PanelKey::Right);
+        if (*rc::gen::element(0, 0, 1) == 1)   // the slot shown changed meanwhile
+            change_slot_unannounced(g_mode_select);
     } else if (page == 7 && level == 1) {   // the add button (no move), a crop (two moves on), the last (one back)
         const int moves = *rc::gen::element(2, 3, 0, -1, 4);
         step(std::abs(moves), moves < 0 ? PanelKey::Left : PanelKey::Right);
@@ -760,6 +937,39 @@ void act(Model& m, bool single)
     }
     if (front())
         press(m, page == 8 && level == 2 && *rc::gen::inRange(0, 2) == 0 ? PanelKey::Back : PanelKey::Ok);
+}
+
+// A letter key of the keypad, which every screen hands on: while the keys are locked (a PC's
+// lock word awaiting its apply too) it changes nothing; else B C E F select their window
+// when it is on, I J K L put input 3 0 1 2 on the window selected, N freezes it (when on),
+// P blacks it, D G H do nothing.
+void letter_key(Model& m)
+{
+    // N on a window switched off and P on one already black are drawn often: N must leave it
+    // alone, a second P must take the black back.
+    const int off = !(r16(layer(g_image_current) + P::kLayerFlags) & 1), blacked = r16(layer(g_image_current) + P::kLayerOutput) & 1;
+    const int key = *rc::gen::weightedOneOf<int>({{12, rc::gen::element(66, 67, 69, 70, 73, 74, 75, 76, 78, 80, 68, 71, 72)},
+                                                  {blacked ? 12 : 1, rc::gen::just(80)}, {off ? 12 : 1, rc::gen::just(78)}});
+    if (*rc::gen::inRange(0, 3) == 0)   // a PC locks or frees the keys first
+        pc([&](uint8_t* ram) { P::put16(ram + P::kKeyLock, uint16_t(*rc::gen::element(0, 0, 1, 2, 255))); });
+    const Block before = ram_now();
+    const int selected = g_image_current, locked = r16(P::kKeyLock) != 0;
+    const int at = layer(selected), flags = r16(at + P::kLayerFlags), output = r16(at + P::kLayerOutput);
+    g_signals.clear();
+    kel_test::sendKey(key, front());
+    ++g_seen[locked ? "letter key while locked" : key == 80 && blacked ? "P on a black window" : key == 78 && off ? "N on a window off" : "letter key"];
+    RC_LOG() << "letter key " << key << (locked ? " locked" : "") << "\n";
+    const int window = key == 66 ? 0 : key == 67 ? 1 : key == 69 ? 2 : key == 70 ? 3 : -1;
+    const int port = key >= 73 && key <= 76 ? (key - 70) % 4 : -1;
+    const bool freeze = key == 78 && !locked && (flags & 1), black = key == 80 && !locked;
+    RC_ASSERT(only_changed(before, port >= 0 && !locked ? std::vector<std::pair<int, int>>{{at + P::kLayerSource, 2}, {P::kCurrentMode, 2}}
+                                                        : std::vector<std::pair<int, int>>{{at + P::kLayerOutput, freeze || black ? 2 : 0}}));
+    RC_ASSERT(int(g_image_current) == (!locked && window >= 0 && (r16(layer(window) + P::kLayerFlags, before.data()) & 1) ? window : selected));
+    RC_ASSERT((port < 0 || locked || r16(at + P::kLayerSource) == port));
+    RC_ASSERT(r16(at + P::kLayerOutput) == (output ^ (freeze ? 2 : 0) ^ (black ? 1 : 0)));
+    after_key(m, before, false);
+    if (!g_pending)
+        check_front(m);
 }
 
 // A key alone, or a gesture: the moves that end in a write (into the list, the item, the
@@ -798,6 +1008,9 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
     });
     guard.start(0);
     g_root = &root;
+    // The notifications the program sends itself (a key's, a stored file's) are handled as
+    // the steps come to them.
+    const QMetaObject::Connection sent = QObject::connect(para(), &KelRamPara::sig_update_para, [](int code) { g_signals.push_back(code); });
     kel_test::checkProperty("the panel shows the RAM and writes only what was chosen", [&] {
         SetUp();
         std::filesystem::remove(root.host("/data/configs/alias.json"));
@@ -818,7 +1031,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             slot_put16(s, P::kBrightness, unsigned(10 * s));
         }
         for (int p = 0; p < 4; ++p) {
-            set_window(p, p == 0 || *rc::gen::inRange(0, 2), unsigned(p));
+            set_window(p, p == 0 || *rc::gen::inRange(0, 2), unsigned(p), *rc::gen::element(0u, 0u, 1u));   // some black
             para()->ram[layer(p) + P::kLayerSound] = uint8_t(*rc::gen::element(0, 0x80));
             if (*rc::gen::inRange(0, 2))
                 set_input(p, 1920, 1080, 60);
@@ -830,36 +1043,39 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         for (int r = 0, n = full ? P::kCropCount : *rc::gen::inRange(0, 6); r < n; ++r)
             set_crop(r, full ? 1 : 1 + r % 2, full ? 1 + r : 1 + r / 2, 640 + r, 480);
         para()->ram[P::kAudioWindow] = uint8_t(*rc::gen::element(0, 1, 6, 6, 7));   // 6 and 7: past the windows
+        put16(P::kLedWidth, unsigned(*rc::gen::element(1920, 3840, 1024))), put16(P::kLedHeight, unsigned(*rc::gen::element(1080, 2160, 768)));
         mark_saved();
-        std::memcpy(g_drawn.data(), para()->ram, g_drawn.size());
+        g_drawn = g_applied = ram_now();
+        g_led_set = led_size(para()->ram);
+        g_signals.clear();
+        std::filesystem::remove_all(root.host("/data/rcvrecovery"));   // every case starts without a package
+        std::filesystem::create_directories(root.host("/data/rcvrecovery"));
         Model m;
         g_seen.clear();
         const int steps = *rc::gen::inRange(5, 60);
         for (int i = 0; i < steps; ++i) {
-            // The home and output screens take no keys here: another screen opens soon.
-            const bool keys = front() && g_page_focus != 0 && g_page_focus != 6;
+            // The home, output, advanced-settings, LED size and network screens take no keys
+            // here but the letter keys: another screen opens soon.
+            const int at = g_page_focus;
+            const bool keys = front() && at != 0 && at != 6 && at != 12 && at != 13 && at != 22;
             if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {keys ? 20 : 4, rc::gen::just(0)}})) {
                 if (g_pending)
                     notify(g_pending);
                 close_all();
                 m = Model{};
-                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0);
+                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0, 9, 12, 13, 18, 22, 18, 12, 22, 13);
                 g_mainwindow->show();
                 g_page_focus = 1;
                 g_mainwindow->language_changed();
-                if (page == 0)
-                    kel_test::openScreen(g_lockwindow, 0);
-                if (page == 3 || page == 7 || page == 8)
-                    kel_test::openScreen(g_inputchoose, 3);
-                if (page >= 4)
-                    page == 7 ? (void)kel_test::openScreen(g_inputcut, 7) : page == 8 ? (void)kel_test::openScreen(g_edidset, 8)
-                    : page == 4 ? (void)kel_test::openScreen(g_custommode, 4) : page == 6 ? (void)kel_test::openScreen(g_outputset, 6)
-                    : (void)kel_test::openScreen(g_imagelayout, 9);
+                pages(page);
+                g_shown_slots = mode_slots();
                 ++g_seen["screen " + std::to_string(page)];
                 RC_LOG() << "open page " << page << "\n";
             } else {
                 ++g_writes[g_page_focus][1];
-                if (!keys || *rc::gen::inRange(0, 5) == 0)
+                if (*rc::gen::inRange(0, 8) == 0)
+                    letter_key(m);
+                else if (!keys || *rc::gen::inRange(0, 5) == 0)
                     pc_step(m);
                 else
                     key_step(m);
@@ -877,7 +1093,10 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         RC_CLASSIFY(g_seen.count("back to the front"), "back to the front");
         RC_CLASSIFY(g_seen.count("crop deleted") && g_seen.count("crop added"), "crops deleted and added");
         RC_CLASSIFY(g_seen.count("language") && g_seen.count("alias names"), "language and alias names");
+        RC_CLASSIFY(g_seen.count("factory reset, LED size changed"), "a factory reset with a new LED size");
+        RC_CLASSIFY(g_seen.count("refused: the mode was changed"), "a changed mode refused");
     }, {50, 60});
+    QObject::disconnect(sent);
     std::string spread;
     for (const auto& s : g_total)
         spread += "  " + s.first + ": " + std::to_string(s.second) + "\n";
