@@ -795,11 +795,9 @@ TEST_F(PcHandlers, DrawnSequencesFromTwoLinksAnswerAndStoreWhatTheModelSays)
         std::cout << "  " << what << ": " << n << "\n";
 }
 
-// Two links on two threads at once, as the PC's programs use them, over the shared images:
-// one writes the extension RAM and the parameter RAM and starts FPGA updates, the other
-// reads the extension RAM (which rewrites its clock and running time) and saves the
-// parameter RAM to flash, while the manager's pass takes the update's reset request. No
-// reply shows or stores half of a write, and the thread-checked build sees no race.
+// One link writes the extension and parameter RAM and starts an update; the other reads the
+// extension RAM (which rewrites its clock and running time) and saves the parameter RAM, while
+// the manager's pass takes the reset request. No reply shows or stores half a write.
 TEST_F(PcHandlers, TwoLinksAtOnceNeverShowOrStoreHalfAWrite)
 {
     fpga_manage::MCU_REG_func[0][80] = 3;
@@ -824,10 +822,7 @@ TEST_F(PcHandlers, TwoLinksAtOnceNeverShowOrStoreHalfAWrite)
                 if (send(links[0], bufs[0], f) != Bytes{0})
                     faults[0].push_back("write " + std::to_string(i) + " group " + std::to_string(f.group));
             if (i == kRounds - 1) {   // it holds FPGA 0 in reset: the last write
-                pc::Frame start;
-                start.dest = 1;
-                start.group = 0x84;
-                if (send(links[0], bufs[0], start) != Bytes{0})
+                if (send(links[0], bufs[0], req(0x84, {}, 1)) != Bytes{0})
                     faults[0].push_back("update start " + std::to_string(i));
             }
         }
@@ -839,10 +834,8 @@ TEST_F(PcHandlers, TwoLinksAtOnceNeverShowOrStoreHalfAWrite)
             if (got.size() != 101 || got[0] != 0 || std::any_of(got.begin() + 1, got.end(), [&](uint8_t b) { return b != got[1]; }))
                 faults[1].push_back("extension read " + std::to_string(i) + ": " + pc::hex(got));
             if (i % 12 == 0) {
-                pc::Frame save;
-                save.dest = 1;
+                pc::Frame save = req(0x81, {}, 1);
                 save.sub = 1;
-                save.group = 0x81;
                 if (send(links[1], bufs[1], save) != Bytes{0})
                     faults[1].push_back("save " + std::to_string(i));
                 const Bytes saved = FpgaFlashModel::read(0, 0x308001, 64);
