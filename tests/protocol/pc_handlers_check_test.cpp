@@ -408,7 +408,7 @@ Bytes predictRegister(Model& m, const Step& s, bool write, const Bytes& request)
             return {uint8_t(R), 1};
         if (s.own)
             return {0, uint8_t(R == 4 || R == 6 ? request[11] : 0)};
-        const int F = (s.sub == 1 || s.sub == 2) ? s.sub - 1 : 0;   // byte 6 is not consulted
+        const int F = s.mode == 0 && (s.sub == 1 || s.sub == 2) ? s.sub - 1 : 0;   // unlike a write, byte 6 counts
         if (F == 0 && !(R >= 64 && R <= 127))
             m.shadow[0][R] = m.freg[R];
         return {0, m.shadow[F][R]};
