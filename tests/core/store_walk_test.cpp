@@ -14,6 +14,7 @@
 #include "fpga/fpga_manage.h"
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
+#include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "tests/protocol/file_frames.h"
 #include "tests/support/PcFrame.h"
@@ -36,7 +37,9 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
+#include <sys/stat.h>
 
 // How RapidCheck shows a failing case's texts and values.
 void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
@@ -256,6 +259,16 @@ protected:
         return before == now;
     }
     std::map<std::string, Entries> kept;
+    // What the files under /data take, in whole blocks, as a disc counts it.
+    uint64_t used() const
+    {
+        uint64_t bytes = 0;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(root.host("/data"), ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (struct stat st; ::lstat(it->path().c_str(), &st) == 0)
+                bytes += uint64_t(st.st_blocks) * 512;
+        return bytes;
+    }
     // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
     Bytes deal(uint8_t group, const Bytes& data)
     {
@@ -297,24 +310,24 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         // A settings file with a key of empty text and the others missing: every default is stored.
         {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n", others(large)), drop(); }, [&] { return start(), -1; },
          [&] { return fresh(kIni).value("config/TcpPort") == "" && !fresh(kIni).contains("config/UdpPort") ? 0 : defaultsStored() ? 1 : -1; },
-         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && defaultsStored(); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, defaults.keys()},
+         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && defaultsStored(); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, defaults.keys()},
         {"settings: PC address", settings, [&] { return deal(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8D, 0x13}) == Bytes{0}; },
          [&] { return lines(file(kIni), {{{"IPAddress", "192.168.0.199", "10.1.2.3"}}, {{"SubNetMask", "255.255.255.0", "255.255.0.0"}}, {{"GateWay", "192.168.0.1", "10.1.0.1"}}}); },
          [&](int now) { return start(), setting(ConfigItem::IPAddress) == (now ? "10.1.2.3" : "192.168.0.199") && g_str_ip == setting(ConfigItem::IPAddress); },
-         {kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, {"config/IPAddress", "config/SubNetMask", "config/GateWay", "config/TcpPort"}},
+         {kIni + ".edit.lock", kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, {"config/IPAddress", "config/SubNetMask", "config/GateWay", "config/TcpPort"}},
         {"settings: barcode", settings, [&] { return deal(0xA2, {0x1E, 7, 0, 'K', 'B', '1', '2', '3'}) == Bytes{0, 30}; },
          [&] { return lines(file(kIni), {{{"Barcode", "\" \"", "KB123"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/Barcode"}},
+         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/Barcode"}},
         {"settings: cloud binding", settings, [&] { return deal(0xC3, binding) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "\" \"", "cloud.example"}}, {{"uTorcloudserverport", "\" \"", "8443"}}, {{"uTorcloudcontrollername", "\" \"", "hall"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
+         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
         // Cleared: the device holds what the next start loads, the binding unset.
         {"settings: cloud binding cleared", [&] { settings(), deal(0xC3, binding); }, [&] { return deal(0xC3, cleared) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "cloud.example", "\" \""}}, {{"uTorcloudserverport", "8443", "0"}}, {{"uTorclouduserip", "u7", "\" \""}}}); },
-         [&](int now) { const auto held = cloud(); return start(), cloud() == held && g_uTor_cloud == 1 - now; }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
+         [&](int now) { const auto held = cloud(); return start(), cloud() == held && g_uTor_cloud == 1 - now; }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
         {"settings: LCD languages", [&] { settings(), g_lcd_lang_valid = 0x1001F; }, [&] { return deal(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}) == Bytes{0, 32}; },
          [&] { return lines(file(kIni), {{{"KelLCDLang", "65567", "131102"}}}); },
-         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/KelLCDLang"}},
+         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/KelLCDLang"}},
         {"interface file: PC MAC", [&] { put(kIfaces, "#old\n"), start(); }, [&] { return deal(0xA4, {0, 0, 0, 0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}) == Bytes{0, 0}; },
          [&] { return file(kIfaces) == "#old\n" ? 0 : file(kIfaces).find("\nhwaddress ether 02:1a:2b:3c:4d:5e\n") != std::string::npos ? 1 : -1; },
          [&](int now) { return (file(kIfaces) == "#old\n") == (now == 0); }, {kIfaces + ".tmp"}},
@@ -329,7 +342,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
              const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
              return !image ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
          },
-         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", "/data/app/kelM57N"}, nullptr, false, kLoader,
+         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.lock", kLoader + ".edit.tmp", "/data/app/kelM57N"}, nullptr, false, kLoader,
          {"app-1/app_path", "app-1/app_name"}},
         {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
          [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
@@ -423,11 +436,20 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
             EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
             EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
         }
+        // A full disc, and one with a block left: the store is refused, or answered as stored only
+        // when the next start loads it.
+        for (const uint64_t left : {0, 4096}) {
+            const int told = attempt([&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); });
+            const int now = row.stored();
+            sim::SimBoard::setScenario("data.capacity", "0");
+            EXPECT_TRUE((told < 0 || now == told) && (now >= 0 || (now == 2 && row.erasedBetween)) && keepsOthers(row) && row.restart(now))
+                << row.name << ": a disc with " << left << " bytes left";
+        }
         // What a disc may hold where the store goes: at its temporary files (its own, cleared), its
         // targets (a folder is refused and stays; anything else is replaced) and in their folders'
         // place. The program runs on, and the answer is what the next start loads.
         std::map<std::string, std::string> full;   // path: each file as the whole store left it; folders ""
-        std::regex temporary("\\.(tmp|edit|part)$"), named("\\.(tmp|edit)$");
+        std::regex temporary("\\.(tmp|edit|part|lock)$"), named("\\.(tmp|edit|lock)$");
         for (std::string path : (attempt([] {}), row.paths))
             for (; full.emplace(fs::path(path).parent_path(), "\n").first, full[path] = fs::is_regular_file(root.host(path)) ? file(path) : "",
                  std::regex_search(path, named);)
@@ -532,4 +554,165 @@ TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
             fs::last_write_time(root.host(path), time);
         }
     }, {30});
+}
+
+// Two PCs on one device: A saves, recalls and resets user modes, B edits the brightness and
+// window 0's x and applies, with or without the save; the scaler's passes and the GUI's
+// notifications come in any order between their frames. What the device shows after each
+// step, and what each start loads, is what a model of the block, its saved file and the
+// sixteen slots (written from the rules of the mode save, recall and apply) says: no edit
+// answered stored is lost, no save request is dropped and no mode outlives a reset.
+TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
+{
+    sim::SimBoard::useVirtualClock(true);
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    scaler->c331_fd = scaler->drv->initialize(), scaler->load_system_param(), scaler->define_param(), scaler->c331_stage = 8;
+    const int kX = P::kLayers + P::kLayerWindow;
+    const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
+    const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
+    message_deal b{message_deal::REPLY_LIMIT_UDP};
+    enum Kind { Edit, EditX, Apply, ApplySave, Save, Recall, Reset, Pass, Deliver, ResetInResync, Restart, Kinds };
+    using Act = std::tuple<int, int>;   // kind, value
+    kel_test::checkProperty("two PCs keep what they were answered", [&] {
+        const auto acts = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
+            {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX), rc::gen::inRange(0, 101))},
+            {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 18)}}))},
+            {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
+        // The model.
+        struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
+        Area live{brDefault, xDefault}, applied = live, saved = live;
+        std::array<std::optional<Area>, 16> modes{};
+        int liveCur = 0, wordCur = 0, liveReq = 0, flag = 0;
+        bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
+        std::vector<int> notes;
+        // The device, fresh: no mode files, the defaults stored.
+        fs::remove_all(root.host("/data")), start();
+        std::vector<int> codes;
+        const auto listen = [&] { QObject::connect(para(), &KelRamPara::sig_update_para, [&](int c) { codes.push_back(c); }); };
+        listen();
+        const auto ramWrite = [&](message_deal& via, int address, const Bytes& data) {
+            Bytes f = {uint8_t(address), uint8_t(address >> 8), 0, 0, uint8_t(data.size()), 0, 0, 0};
+            f.insert(f.end(), data.begin(), data.end());
+            pc::Frame fr;
+            fr.group = 0x60, fr.data = f;
+            Bytes plain = pc::encode(fr);
+            const unsigned len = unsigned(plain.size() - 1);
+            plain.resize(message_deal::FRAME_BUF_SIZE, 0);
+            via.message_group_deal(plain.data(), len, 5);
+            RC_ASSERT(plain[10] == 0);
+        };
+        const auto reg = [&](message_deal& via, int r, int mask) {
+            pc::Frame fr;
+            fr.group = 0xA0, fr.data = {uint8_t(r), uint8_t(mask), 0, uint8_t(mask)};
+            Bytes plain = pc::encode(fr);
+            const unsigned len = unsigned(plain.size() - 1);
+            plain.resize(message_deal::FRAME_BUF_SIZE, 0);
+            via.message_group_deal(plain.data(), len, 5);
+            return int(plain[10]);
+        };
+        // The apply command's mode rule and its flag, in the model.
+        const auto apply = [&](int mask) {
+            const int m = liveCur, s = wordCur;
+            const bool wasAsked = asked;
+            asked = false;
+            if (m != s && m != 0) {
+                if (wasAsked && m <= 16 && modes[m - 1])
+                    live = *modes[m - 1], liveCur = wordCur = m, liveReq = 0, wordsUnsaved = true;
+            } else if (m == s) {
+                liveCur = wordCur = 0, wordsUnsaved = true;
+            }
+            flag = std::max(flag, mask & 4 ? 2 : 1);
+        };
+        const auto pass = [&] {
+            if (!flag)
+                return;
+            for (int n = 0; n < 50 && !scaler->c331_apply_changes(); ++n) {}
+            applied = live, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true;
+        };
+        const auto deliver = [&](bool waitFiles) {
+            for (const int code : std::exchange(codes, {}))
+                SyncUpdate::pInstance()->para_sync(code);
+            if (waitFiles)
+                P::wait_mode_files();
+            for (size_t i = 0; i < notes.size(); ++i) {
+                const bool pending = flag || pendingEdit;
+                if (liveReq > 16)
+                    liveReq = 0;
+                else if (liveReq && !pending)
+                    modes[liveReq - 1] = live, liveCur = wordCur = liveReq, liveReq = 0, wordsUnsaved = true;
+                if (!pending || appliedUnsaved || wordsUnsaved) {
+                    saved = pending ? applied : live;
+                    wordCur = pending ? wordCur : liveCur;
+                    appliedUnsaved = wordsUnsaved = false;
+                }
+            }
+            notes.clear();
+        };
+        const auto reset = [&] {
+            live = {brDefault, xDefault}, liveCur = byDefault(P::kCurrentMode), liveReq = byDefault(P::kModeSaveRequest);
+            modes.fill(std::nullopt), flag = std::max(flag, 1);
+            RC_ASSERT(reg(md, 16, 1) == 0);
+        };
+        const auto shown = [&] { return Area{para()->ram[P::kBrightness], para()->ram16(kX)}; };
+        const auto restart = [&] {
+            P::wait_mode_files(), start(), listen(), codes.clear();
+            RC_ASSERT(shown() == saved);
+            for (int i = 0; i < 16; ++i) {
+                const bool there = para()->KelUserModeSaved(i);
+                RC_ASSERT(there == bool(modes[i]));
+                if (there)
+                    RC_ASSERT((Area{para()->mode_slot[i][2 + P::kBrightness - P::kModeArea], P::get16(para()->mode_slot[i] + 2 + kX - P::kModeArea)}) == *modes[i]);
+            }
+            live = applied = saved, liveCur = wordCur = liveReq = flag = 0;
+            asked = pendingEdit = appliedUnsaved = wordsUnsaved = false, notes.clear();
+        };
+        std::map<int, int> kinds;
+        for (const auto& [kind, value] : acts) {
+            ++kinds[kind];
+            switch (kind) {
+            case Edit: case EditX:
+                ramWrite(b, kind == Edit ? P::kBrightness : kX, kind == Edit ? Bytes{uint8_t(value)} : Bytes{uint8_t(value), 0});
+                (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
+                break;
+            case Apply: case ApplySave:
+                RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0);
+                apply(kind == Apply ? 2 : 6);
+                break;
+            case Save:
+                ramWrite(md, P::kModeSaveRequest, {uint8_t(value), 0}), liveReq = value, pendingEdit = true;
+                RC_ASSERT(reg(md, 11, 2) == 0);
+                apply(2);
+                break;
+            case Recall:
+                ramWrite(md, P::kCurrentMode, {uint8_t(value), 0}), liveCur = value, asked = pendingEdit = true;
+                RC_ASSERT(reg(md, 11, 2) == 0);
+                apply(2);
+                break;
+            case Reset:
+                reset();
+                break;
+            case Pass:
+                pass();
+                break;
+            case Deliver:
+                deliver(true);
+                break;
+            case ResetInResync:   // the files of an apply-and-save re-written while A resets the modes
+                RC_ASSERT(reg(b, 11, 4) == 0);
+                apply(4), pass(), deliver(false), reset(), P::wait_mode_files();
+                break;
+            case Restart:
+                restart();
+                break;
+            }
+            RC_ASSERT(shown() == live);
+        }
+        // Every reply's promise, at the next start once the device has settled.
+        pass(), deliver(true), restart();
+        RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
+        RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
+        RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
+        P::wait_mode_files();
+    }, {40, 40});
 }
