@@ -259,6 +259,36 @@ protected:
         return before == now;
     }
     std::map<std::string, Entries> kept;
+    // The scaler able to apply (the simulated chip up), on this thread.
+    static void scalerUp()
+    {
+        sim::SimBoard::useVirtualClock(true);
+        c331_manage* m = c331_manage::p_c331_manage;
+        m->c331_fd = m->drv->initialize(), m->load_system_param(), m->define_param(), m->c331_stage = 8;
+    }
+    // The notifications the block sends, taken on this thread as the GUI's would be.
+    std::vector<int> codes;
+    void listen() { QObject::connect(para(), &KelRamPara::sig_update_para, [this](int c) { codes.push_back(c); }); }
+    void deliver()
+    {
+        for (const int code : std::exchange(codes, {}))
+            SyncUpdate::pInstance()->para_sync(code);
+    }
+    // The scaler's applies and their notifications until none is left, the mode files written.
+    void settleDevice()
+    {
+        c331_manage* m = c331_manage::p_c331_manage;
+        for (int n = 0; n < 50 && (m->c331_apply_flag || !codes.empty()); ++n)
+            m->c331_apply_flag ? void(m->c331_apply_changes()) : deliver();
+        P::wait_mode_files();
+    }
+    // A PC's RAM write (group 0x60); its status.
+    static int ramWrite(message_deal& via, int address, const Bytes& data)
+    {
+        Bytes f = {uint8_t(address), uint8_t(address >> 8), 0, 0, uint8_t(data.size()), 0, 0, 0};
+        f.insert(f.end(), data.begin(), data.end());
+        return deal(via, 0x60, f).at(0);
+    }
     // What the files under /data take, in whole blocks, as a disc counts it.
     uint64_t used() const
     {
@@ -270,14 +300,15 @@ protected:
         return bytes;
     }
     // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
-    Bytes deal(uint8_t group, const Bytes& data)
+    Bytes deal(uint8_t group, const Bytes& data) { return deal(md, group, data); }
+    static Bytes deal(message_deal& via, uint8_t group, const Bytes& data)
     {
         pc::Frame f;
         f.group = group, f.data = data;
         Bytes plain = pc::encode(f);
         const unsigned len = unsigned(plain.size() - 1);
         plain.resize(message_deal::FRAME_BUF_SIZE, 0);
-        const int n = md.message_group_deal(plain.data(), len, 5);
+        const int n = via.message_group_deal(plain.data(), len, 5);
         return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
     }
     kel_test::TestRoot root;
@@ -490,14 +521,35 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         std::printf("store walk: %s, %d cases\n", what.c_str(), n);
 }
 
-// Apply and save stores the parameter file after the reply: a /data that cannot take it is
-// answered status 1 at once.
-TEST_F(StoreWalk, ApplyAndSaveAnswersADataThatCannotTakeTheFileAsNotStored)
+// Apply and save stores the parameter file and the user-mode files after its reply: it is
+// answered stored (0) exactly when the next start loads the edit and the mode a PC wrote into
+// its slot, whatever stands in the way on the disc.
+TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlockAndModes)
 {
-    start();
-    for (const char* capacity : {"0", "1", "0"}) {
-        sim::SimBoard::setScenario("data.capacity", capacity);
-        EXPECT_EQ(deal(0xA0, {11, 0x04, 0, 0x04}), Bytes{uint8_t(capacity[0] - '0')}) << capacity;
+    scalerUp();
+    const std::string modes = "/data/modes", mode3 = P::mode_file_name(3);
+    const std::vector<std::pair<const char*, std::function<void()>>> discs = {
+        {"nothing in the way", [] {}},
+        {"a full disc", [&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used())); }},
+        {"room for the parameter file alone", [&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + 4096)); }},
+        {"room for the parameter file and the mode", [&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + 8192)); }},
+        {"a folder at the parameter file", [&] { fs::remove_all(root.host(kPara)), root.writeFile(kPara + "/x", "x"); }},
+        {"a folder at the mode's file", [&] { root.writeFile(mode3 + "/x", "x"); }},
+        {"a file where the modes' folder goes", [&] { fs::remove_all(root.host(modes)), root.writeFile(modes, "x"); }},
+    };
+    for (const auto& [name, disc] : discs) {
+        fs::remove_all(root.host("/data")), start(), listen();
+        // The PC's edit, and mode 3 written into its slot directly (its file not there yet).
+        const int slotBrightness = 2 + P::kBrightness - P::kModeArea;
+        ramWrite(md, P::kBrightness, {37});
+        ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61});
+        disc();
+        const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
+        settleDevice();
+        sim::SimBoard::setScenario("data.capacity", "0");
+        start();
+        const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;
+        EXPECT_EQ(told, Bytes{uint8_t(loaded ? 0 : 1)}) << name;
     }
 }
 
@@ -564,9 +616,8 @@ TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
 // answered stored is lost, no save request is dropped and no mode outlives a reset.
 TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
 {
-    sim::SimBoard::useVirtualClock(true);
+    scalerUp();
     c331_manage* scaler = c331_manage::p_c331_manage;
-    scaler->c331_fd = scaler->drv->initialize(), scaler->load_system_param(), scaler->define_param(), scaler->c331_stage = 8;
     const int kX = P::kLayers + P::kLayerWindow;
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
@@ -588,29 +639,8 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         std::vector<int> notes;
         // The device, fresh: no mode files, the defaults stored.
         fs::remove_all(root.host("/data")), start();
-        std::vector<int> codes;
-        const auto listen = [&] { QObject::connect(para(), &KelRamPara::sig_update_para, [&](int c) { codes.push_back(c); }); };
         listen();
-        const auto ramWrite = [&](message_deal& via, int address, const Bytes& data) {
-            Bytes f = {uint8_t(address), uint8_t(address >> 8), 0, 0, uint8_t(data.size()), 0, 0, 0};
-            f.insert(f.end(), data.begin(), data.end());
-            pc::Frame fr;
-            fr.group = 0x60, fr.data = f;
-            Bytes plain = pc::encode(fr);
-            const unsigned len = unsigned(plain.size() - 1);
-            plain.resize(message_deal::FRAME_BUF_SIZE, 0);
-            via.message_group_deal(plain.data(), len, 5);
-            RC_ASSERT(plain[10] == 0);
-        };
-        const auto reg = [&](message_deal& via, int r, int mask) {
-            pc::Frame fr;
-            fr.group = 0xA0, fr.data = {uint8_t(r), uint8_t(mask), 0, uint8_t(mask)};
-            Bytes plain = pc::encode(fr);
-            const unsigned len = unsigned(plain.size() - 1);
-            plain.resize(message_deal::FRAME_BUF_SIZE, 0);
-            via.message_group_deal(plain.data(), len, 5);
-            return int(plain[10]);
-        };
+        const auto reg = [&](message_deal& via, int r, int mask) { return int(deal(via, 0xA0, {uint8_t(r), uint8_t(mask), 0, uint8_t(mask)}).at(0)); };
         // The apply command's mode rule and its flag, in the model.
         const auto apply = [&](int mask) {
             const int m = liveCur, s = wordCur;
@@ -631,8 +661,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             applied = live, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true;
         };
         const auto deliver = [&](bool waitFiles) {
-            for (const int code : std::exchange(codes, {}))
-                SyncUpdate::pInstance()->para_sync(code);
+            StoreWalk::deliver();
             if (waitFiles)
                 P::wait_mode_files();
             for (size_t i = 0; i < notes.size(); ++i) {
@@ -672,7 +701,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             ++kinds[kind];
             switch (kind) {
             case Edit: case EditX:
-                ramWrite(b, kind == Edit ? P::kBrightness : kX, kind == Edit ? Bytes{uint8_t(value)} : Bytes{uint8_t(value), 0});
+                RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, kind == Edit ? Bytes{uint8_t(value)} : Bytes{uint8_t(value), 0}) == 0);
                 (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
                 break;
             case Apply: case ApplySave:
@@ -680,12 +709,12 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 apply(kind == Apply ? 2 : 6);
                 break;
             case Save:
-                ramWrite(md, P::kModeSaveRequest, {uint8_t(value), 0}), liveReq = value, pendingEdit = true;
+                RC_ASSERT(ramWrite(md, P::kModeSaveRequest, {uint8_t(value), 0}) == 0), liveReq = value, pendingEdit = true;
                 RC_ASSERT(reg(md, 11, 2) == 0);
                 apply(2);
                 break;
             case Recall:
-                ramWrite(md, P::kCurrentMode, {uint8_t(value), 0}), liveCur = value, asked = pendingEdit = true;
+                RC_ASSERT(ramWrite(md, P::kCurrentMode, {uint8_t(value), 0}) == 0), liveCur = value, asked = pendingEdit = true;
                 RC_ASSERT(reg(md, 11, 2) == 0);
                 apply(2);
                 break;
