@@ -736,6 +736,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 break;
             }
             RC_ASSERT(shown() == live);
+            RC_ASSERT(int(para()->locked16(P::kCurrentMode)) == liveCur);   // the mode the screens name
         }
         // Every reply's promise, at the next start once the device has settled.
         pass(), deliver(true), restart();
