@@ -3,7 +3,10 @@
 #include "board/sim/SimBoard.h"
 
 #include <atomic>
+#include <utility>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 namespace sim {
 
@@ -13,6 +16,10 @@ std::atomic<uint64_t> g_limit{std::numeric_limits<uint64_t>::max()};
 std::atomic<uint64_t> g_failFrom{std::numeric_limits<uint64_t>::max()};
 std::atomic<int> g_failError{0};
 std::atomic<uint64_t> g_lost{0};
+
+std::mutex g_meanwhileMutex;
+std::function<void()> g_meanwhile;
+std::thread::id g_meanwhileThread;
 
 struct Registrar {
     Registrar() { SimBoard::addResetHook([] { PowerCut::restore(); }); }
@@ -25,8 +32,19 @@ void PowerCut::after(uint64_t steps)
     g_lost = 0;
 }
 
+void PowerCut::meanwhile(std::function<void()> act)
+{
+    std::lock_guard<std::mutex> hold(g_meanwhileMutex);
+    g_meanwhile = std::move(act);
+    g_meanwhileThread = std::this_thread::get_id();
+}
+
 void PowerCut::restore()
 {
+    {
+        std::lock_guard<std::mutex> hold(g_meanwhileMutex);
+        g_meanwhile = nullptr;
+    }
     g_limit = std::numeric_limits<uint64_t>::max();
     g_failFrom = std::numeric_limits<uint64_t>::max();
     g_done = 0;
@@ -51,6 +69,14 @@ void PowerCut::failAfter(uint64_t steps, int error)
 
 int PowerCut::fileStep()
 {
+    std::function<void()> act;
+    {
+        std::lock_guard<std::mutex> hold(g_meanwhileMutex);
+        if (g_meanwhile && g_meanwhileThread == std::this_thread::get_id())
+            act = std::exchange(g_meanwhile, nullptr);
+    }
+    if (act)
+        act();
     if (g_done >= g_failFrom)
         return g_failError;                  // refused: not done, so not counted
     return step() ? 0 : -1;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 
 namespace sim {
 
@@ -24,6 +25,10 @@ public:
     // Steps lost since the last after() or restore(): the first lost is the one the supply
     // failed during (a flash program may then be torn).
     static uint64_t lost();
+    // What happens on the board meanwhile: act runs once, just before the next file step this
+    // thread makes (another thread's PC frame arriving while this one stores, say); cleared by
+    // restore(). Nothing else runs it.
+    static void meanwhile(std::function<void()> act);
 };
 
 } // namespace sim

@@ -622,17 +622,19 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, Apply, ApplySave, Save, Recall, Reset, Pass, Deliver, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, Reset, Pass, Deliver, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         const auto acts = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
-            {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX), rc::gen::inRange(0, 101))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 18)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         // The model.
         struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
         Area live{brDefault, xDefault}, applied = live, saved = live;
+        int savedCur = 0;
+        std::optional<int> meanwhile;   // B's brightness, written while the GUI thread stores
         std::array<std::optional<Area>, 16> modes{};
         int liveCur = 0, wordCur = 0, liveReq = 0, flag = 0;
         bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
@@ -660,23 +662,41 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             for (int n = 0; n < 50 && !scaler->c331_apply_changes(); ++n) {}
             applied = live, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true;
         };
+        // B's edit lands at the GUI thread's next file step: after a mode save's slot copy, or
+        // after the block save's snapshot; with no store at all, once the notes are taken.
+        const auto lands = [&] {
+            if (meanwhile)
+                live.br = *meanwhile, pendingEdit = true, meanwhile.reset();
+        };
+        const auto meanwhileAct = [&] { ramWrite(b, P::kBrightness, {uint8_t(*meanwhile)}); };
         const auto deliver = [&](bool waitFiles) {
+            bool ran = false;
+            if (meanwhile)
+                sim::PowerCut::meanwhile([&] { meanwhileAct(), ran = true; });
             StoreWalk::deliver();
+            sim::PowerCut::meanwhile(nullptr);
+            if (meanwhile && !ran)
+                meanwhileAct();
             if (waitFiles)
                 P::wait_mode_files();
             for (size_t i = 0; i < notes.size(); ++i) {
-                const bool pending = flag || pendingEdit;
                 if (liveReq > 16)
                     liveReq = 0;
-                else if (liveReq && !pending)
-                    modes[liveReq - 1] = live, liveCur = wordCur = liveReq, liveReq = 0, wordsUnsaved = true;
+                else if (liveReq && !flag && !pendingEdit)
+                    modes[liveReq - 1] = live, liveCur = wordCur = liveReq, liveReq = 0, wordsUnsaved = true, lands();
+                const bool pending = flag || pendingEdit;
                 if (!pending || appliedUnsaved || wordsUnsaved) {
-                    saved = pending ? applied : live;
-                    wordCur = pending ? wordCur : liveCur;
+                    const Area snap = pending ? applied : live;
+                    const int snapCur = pending ? wordCur : liveCur;
+                    const bool writes = !(snap == saved) || snapCur != savedCur || wordsUnsaved;
+                    saved = snap, savedCur = snapCur, wordCur = snapCur;
                     appliedUnsaved = wordsUnsaved = false;
+                    if (writes)
+                        lands();
                 }
             }
             notes.clear();
+            lands();
         };
         const auto reset = [&] {
             live = {brDefault, xDefault}, liveCur = byDefault(P::kCurrentMode), liveReq = byDefault(P::kModeSaveRequest);
@@ -685,7 +705,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         };
         const auto shown = [&] { return Area{para()->ram[P::kBrightness], para()->ram16(kX)}; };
         const auto restart = [&] {
-            P::wait_mode_files(), start(), listen(), codes.clear();
+            P::wait_mode_files(), start(), listen(), codes.clear(), meanwhile.reset();
             RC_ASSERT(shown() == saved);
             for (int i = 0; i < 16; ++i) {
                 const bool there = para()->KelUserModeSaved(i);
@@ -703,6 +723,9 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             case Edit: case EditX:
                 RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, kind == Edit ? Bytes{uint8_t(value)} : Bytes{uint8_t(value), 0}) == 0);
                 (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
+                break;
+            case EditMeanwhile:   // B's next edit arrives while the GUI thread takes the notes
+                meanwhile = value;
                 break;
             case Apply: case ApplySave:
                 RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0);
