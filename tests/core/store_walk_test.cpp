@@ -622,13 +622,13 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, Reset, Pass, Deliver, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PanelRecall, Reset, Pass, Deliver, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         const auto acts = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
-            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 18)}}))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PanelRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 18)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         // The model.
         struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
@@ -740,6 +740,17 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 RC_ASSERT(ramWrite(md, P::kCurrentMode, {uint8_t(value), 0}) == 0), liveCur = value, asked = pendingEdit = true;
                 RC_ASSERT(reg(md, 11, 2) == 0);
                 apply(2);
+                break;
+            case PanelRecall:   // the panel's mode bar, as the operator uses it: the slot into the block, then an apply
+                if (value <= 16 && modes[value - 1]) {
+                    {
+                        std::unique_lock<std::mutex> block = P::lock_block();
+                        std::memcpy(para()->ram + P::kModeArea, para()->mode_slot[value - 1] + 2, P::kModeAreaLength);
+                        P::put16(para()->ram + P::kCurrentMode, uint16_t(value)), P::put16(para()->ram + P::kModeSaveRequest, 0);
+                        scaler->raise_apply_flag(1);
+                    }
+                    live = *modes[value - 1], liveCur = value, liveReq = 0, flag = std::max(flag, 1);
+                }
                 break;
             case Reset:
                 reset();
