@@ -622,12 +622,13 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PanelRecall, Reset, Pass, Deliver, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PanelRecall, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         const auto acts = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
+            {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PanelRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 18)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         // The model.
@@ -762,6 +763,9 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 break;
             case Deliver:
                 deliver(true);
+                break;
+            case Settle:   // the device at rest between the PCs' frames
+                pass(), deliver(true);
                 break;
             case ResetInResync:   // the files of an apply-and-save re-written while A resets the modes
                 RC_ASSERT(reg(b, 11, 4) == 0);
