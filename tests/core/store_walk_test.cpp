@@ -625,12 +625,17 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PanelRecall, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
-        const auto acts = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
+        // Modes 1-3 saved first, each with its own brightness and x, then what was drawn.
+        std::vector<Act> acts;
+        for (int n = 1; n <= 3; ++n)
+            acts.insert(acts.end(), {{Edit, 10 * n}, {EditX, 5 * n}, {Apply, 0}, {Settle, 0}, {Save, n}, {Settle, 0}});
+        const auto drawn = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PanelRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 18)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
+        acts.insert(acts.end(), drawn.begin(), drawn.end());
         // The model.
         struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
         Area live{brDefault, xDefault}, applied = live, saved = live;
@@ -644,6 +649,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         fs::remove_all(root.host("/data")), start();
         listen();
         const auto reg = [&](message_deal& via, int r, int mask) { return int(deal(via, 0xA0, {uint8_t(r), uint8_t(mask), 0, uint8_t(mask)}).at(0)); };
+        std::map<int, int> kinds;
         // The apply command's mode rule and its flag, in the model.
         const auto apply = [&](int mask) {
             flag = std::max(flag, mask & 4 ? 2 : 1);
@@ -651,6 +657,8 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 return;
             const int m = liveCur, s = wordCur;
             const bool wasAsked = asked;
+            if (m != s && m != 0 && m <= 16 && !asked && modes[m - 1])
+                ++kinds[Kinds];
             asked = false;
             if (m != s && m != 0) {
                 if (wasAsked && m <= 16 && modes[m - 1])
@@ -719,7 +727,6 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             live = applied = saved, liveCur = wordCur = liveReq = flag = 0;
             asked = pendingEdit = appliedUnsaved = wordsUnsaved = false, notes.clear();
         };
-        std::map<int, int> kinds;
         for (const auto& [kind, value] : acts) {
             ++kinds[kind];
             switch (kind) {
@@ -752,7 +759,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                         P::put16(para()->ram + P::kCurrentMode, uint16_t(value)), P::put16(para()->ram + P::kModeSaveRequest, 0);
                         scaler->raise_apply_flag(1);
                     }
-                    live = *modes[value - 1], liveCur = value, liveReq = 0, flag = std::max(flag, 1);
+                    live = *modes[value - 1], liveCur = value, liveReq = 0, flag = std::max(flag, 1), ++kinds[Kinds + 1];
                 }
                 break;
             case Reset:
@@ -781,6 +788,8 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         // Every reply's promise, at the next start once the device has settled.
         pass(), deliver(true), restart();
         RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
+        RC_CLASSIFY(kinds[Kinds] > 0, "an apply after the panel's recall of another mode");
+        RC_CLASSIFY(kinds[Kinds + 1] > 0, "panel recall");
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
         RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
         P::wait_mode_files();
