@@ -639,15 +639,12 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         // The model.
         struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
         Area live{brDefault, xDefault}, applied = live, saved = live;
-        int savedCur = 0;
         std::optional<int> meanwhile;   // B's brightness, written while the GUI thread stores
         std::array<std::optional<Area>, 16> modes{};
-        int liveCur = 0, wordCur = 0, liveReq = 0, flag = 0;
+        int liveCur = 0, wordCur = 0, savedCur = 0, liveReq = 0, flag = 0;
         bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
         std::vector<int> notes;
-        // The device, fresh: no mode files, the defaults stored.
-        fs::remove_all(root.host("/data")), start();
-        listen();
+        fs::remove_all(root.host("/data")), start(), listen();   // the device, fresh: no mode files, the defaults stored
         const auto reg = [&](message_deal& via, int r, int mask) { return int(deal(via, 0xA0, {uint8_t(r), uint8_t(mask), 0, uint8_t(mask)}).at(0)); };
         std::map<int, int> kinds;
         // The apply command's mode rule and its flag, in the model.
@@ -656,40 +653,26 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             if (!(mask & 2))
                 return;
             const int m = liveCur, s = wordCur;
-            const bool wasAsked = asked;
-            if (m != s && m != 0 && m <= 16 && !asked && modes[m - 1])
-                ++kinds[Kinds];
-            asked = false;
-            if (m != s && m != 0) {
-                if (wasAsked && m <= 16 && modes[m - 1])
-                    live = *modes[m - 1], liveCur = wordCur = m, liveReq = 0, wordsUnsaved = true;
-            } else if (m == s) {
+            const bool saved = m != s && m != 0 && m <= 16 && modes[m - 1], wasAsked = std::exchange(asked, false);
+            kinds[Kinds] += saved && !wasAsked;
+            if (saved && wasAsked)
+                live = *modes[m - 1], liveCur = wordCur = m, liveReq = 0, wordsUnsaved = true;
+            else if (m == s)
                 liveCur = wordCur = 0, wordsUnsaved = true;
-            }
         };
         const auto pass = [&] {
-            if (!flag)
-                return;
-            for (int n = 0; n < 50 && !scaler->c331_apply_changes(); ++n) {}
-            applied = live, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true;
+            for (int n = 0; flag && n < 50 && !scaler->c331_apply_changes(); ++n) {}
+            flag ? void((applied = live, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true)) : void();
         };
         // B's edit lands at the GUI thread's next file step: after a mode save's slot copy, or
         // after the block save's snapshot; with no store at all, once the notes are taken.
-        const auto lands = [&] {
-            if (meanwhile)
-                live.br = *meanwhile, pendingEdit = true, meanwhile.reset();
-        };
+        const auto lands = [&] { meanwhile ? void((live.br = *meanwhile, pendingEdit = true, meanwhile.reset())) : void(); };
         const auto meanwhileAct = [&] { ramWrite(b, P::kBrightness, {uint8_t(*meanwhile)}); };
         const auto deliver = [&](bool waitFiles) {
             bool ran = false;
-            if (meanwhile)
-                sim::PowerCut::meanwhile([&] { meanwhileAct(), ran = true; });
-            StoreWalk::deliver();
-            sim::PowerCut::meanwhile(nullptr);
-            if (meanwhile && !ran)
-                meanwhileAct();
-            if (waitFiles)
-                P::wait_mode_files();
+            sim::PowerCut::meanwhile(meanwhile ? std::function<void()>([&] { meanwhileAct(), ran = true; }) : nullptr);
+            StoreWalk::deliver(), sim::PowerCut::meanwhile(nullptr);
+            meanwhile && !ran ? meanwhileAct() : void(), waitFiles ? P::wait_mode_files() : void();
             for (size_t i = 0; i < notes.size(); ++i) {
                 if (liveReq > 16)
                     liveReq = 0;
@@ -700,14 +683,10 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                     const Area snap = pending ? applied : live;
                     const int snapCur = pending ? wordCur : liveCur;
                     const bool writes = !(snap == saved) || snapCur != savedCur || wordsUnsaved;
-                    saved = snap, savedCur = snapCur, wordCur = snapCur;
-                    appliedUnsaved = wordsUnsaved = false;
-                    if (writes)
-                        lands();
+                    saved = snap, savedCur = wordCur = snapCur, appliedUnsaved = wordsUnsaved = false, writes ? lands() : void();
                 }
             }
-            notes.clear();
-            lands();
+            notes.clear(), lands();
         };
         const auto reset = [&] {
             live = {brDefault, xDefault}, liveCur = byDefault(P::kCurrentMode), liveReq = byDefault(P::kModeSaveRequest);
@@ -718,69 +697,43 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         const auto restart = [&] {
             P::wait_mode_files(), start(), listen(), codes.clear(), meanwhile.reset();
             RC_ASSERT(shown() == saved);
-            for (int i = 0; i < 16; ++i) {
-                const bool there = para()->KelUserModeSaved(i);
-                RC_ASSERT(there == bool(modes[i]));
-                if (there)
-                    RC_ASSERT((Area{para()->mode_slot[i][2 + P::kBrightness - P::kModeArea], P::get16(para()->mode_slot[i] + 2 + kX - P::kModeArea)}) == *modes[i]);
-            }
+            for (int i = 0; i < 16; ++i)
+                RC_ASSERT((para()->KelUserModeSaved(i) ? modes[i] && *modes[i] == (Area{para()->mode_slot[i][2 + P::kBrightness - P::kModeArea],
+                                                                                          P::get16(para()->mode_slot[i] + 2 + kX - P::kModeArea)})
+                                                      : !modes[i]));
             live = applied = saved, liveCur = wordCur = liveReq = flag = 0;
             asked = pendingEdit = appliedUnsaved = wordsUnsaved = false, notes.clear();
         };
         for (const auto& [kind, value] : acts) {
             ++kinds[kind];
+            const bool recall = kind == Recall, panel = kind == PanelRecall && value <= 16 && modes[value - 1];
             switch (kind) {
             case Edit: case EditX:
                 RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, kind == Edit ? Bytes{uint8_t(value)} : Bytes{uint8_t(value), 0}) == 0);
                 (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
                 break;
-            case EditMeanwhile:   // B's next edit arrives while the GUI thread takes the notes
-                meanwhile = value;
-                break;
-            case Apply: case ApplySave:
-                RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0);
-                apply(kind == Apply ? 2 : 6);
-                break;
-            case Save:
-                RC_ASSERT(ramWrite(md, P::kModeSaveRequest, {uint8_t(value), 0}) == 0), liveReq = value, pendingEdit = true;
-                RC_ASSERT(reg(md, 11, 2) == 0);
-                apply(2);
-                break;
-            case Recall:
-                RC_ASSERT(ramWrite(md, P::kCurrentMode, {uint8_t(value), 0}) == 0), liveCur = value, asked = pendingEdit = true;
-                RC_ASSERT(reg(md, 11, 2) == 0);
-                apply(2);
+            case EditMeanwhile: meanwhile = value; break;   // B's next edit arrives while the GUI thread takes the notes
+            case Apply: case ApplySave: RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0), apply(kind == Apply ? 2 : 6); break;
+            case Save: case Recall:   // A's save request or recall: the word, then the apply
+                RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), 0}) == 0 && reg(md, 11, 2) == 0);
+                (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
                 break;
             case PanelRecall:   // the panel's mode bar, as the operator uses it: the slot into the block, then an apply
-                if (value <= 16 && modes[value - 1]) {
-                    {
-                        std::unique_lock<std::mutex> block = P::lock_block();
-                        std::memcpy(para()->ram + P::kModeArea, para()->mode_slot[value - 1] + 2, P::kModeAreaLength);
-                        P::put16(para()->ram + P::kCurrentMode, uint16_t(value)), P::put16(para()->ram + P::kModeSaveRequest, 0);
-                        scaler->raise_apply_flag(1);
-                    }
+                if (panel) {
+                    std::unique_lock<std::mutex> block = P::lock_block();
+                    std::memcpy(para()->ram + P::kModeArea, para()->mode_slot[value - 1] + 2, P::kModeAreaLength);
+                    P::put16(para()->ram + P::kCurrentMode, uint16_t(value)), P::put16(para()->ram + P::kModeSaveRequest, 0), scaler->raise_apply_flag(1);
                     live = *modes[value - 1], liveCur = value, liveReq = 0, flag = std::max(flag, 1), ++kinds[Kinds + 1];
                 }
                 break;
-            case Reset:
-                reset();
-                break;
-            case Pass:
-                pass();
-                break;
-            case Deliver:
-                deliver(true);
-                break;
-            case Settle:   // the device at rest between the PCs' frames
-                pass(), deliver(true);
-                break;
+            case Reset: reset(); break;
+            case Pass: pass(); break;
+            case Deliver: deliver(true); break;
+            case Settle: pass(), deliver(true); break;   // the device at rest between the PCs' frames
             case ResetInResync:   // the files of an apply-and-save re-written while A resets the modes
-                RC_ASSERT(reg(b, 11, 4) == 0);
-                apply(4), pass(), deliver(false), reset(), P::wait_mode_files();
+                RC_ASSERT(reg(b, 11, 4) == 0), apply(4), pass(), deliver(false), reset(), P::wait_mode_files();
                 break;
-            case Restart:
-                restart();
-                break;
+            case Restart: restart(); break;
             }
             RC_ASSERT(shown() == live);
             RC_ASSERT(int(para()->locked16(P::kCurrentMode)) == liveCur);   // the mode the screens name
