@@ -633,7 +633,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
-            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PanelRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 18)}}))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PanelRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         acts.insert(acts.end(), drawn.begin(), drawn.end());
         // The model.
@@ -715,7 +715,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             case EditMeanwhile: meanwhile = value; break;   // B's next edit arrives while the GUI thread takes the notes
             case Apply: case ApplySave: RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0), apply(kind == Apply ? 2 : 6); break;
             case Save: case Recall:   // A's save request or recall: the word, then the apply
-                RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), 0}) == 0 && reg(md, 11, 2) == 0);
+                RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
                 (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
                 break;
             case PanelRecall:   // the panel's mode bar, as the operator uses it: the slot into the block, then an apply
