@@ -11,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -206,6 +208,24 @@ int Files::flushWritten(const std::string& path)
     if (::lstat(mapped.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::truncate(mapped.c_str(), st.st_size / 2) != 0)
         error = error > 0 ? error : errno;
     return error > 0 ? error : EIO;
+}
+
+void Files::libraryWrite(const std::function<void()>& write)
+{
+    if (stepFault() == 0)
+        return write();
+    // No byte may reach the disc: every write of this process fails (EFBIG) while the
+    // library writes, and the signal that would end the process is ignored meanwhile.
+    struct rlimit was, none;
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    none = was, none.rlim_cur = 0;
+    ::sigaction(SIGXFSZ, &ignore, &before);
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    write();
+    ::setrlimit(RLIMIT_FSIZE, &was);
+    ::sigaction(SIGXFSZ, &before, nullptr);
 }
 
 int Files::writeError(const std::string& path)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace board {
@@ -38,6 +39,10 @@ public:
     // write that met a full disc or a cut does, and a disc the file did not fit on fails it
     // with ENOSPC.
     static int flushWritten(const std::string& path);
+    // Runs a library's own write of a file (QSettings writes its files itself) as a step of a
+    // store: where the supply is cut or the store refused at that step, the library meets a
+    // write that fails, as on a full disc, and only its own status tells.
+    static void libraryWrite(const std::function<void()>& write);
 
     // 0 when the folder or file at path can be written, else the reason (an errno value):
     // a read-only mount, missing permission, a file where a folder should be.

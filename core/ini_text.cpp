@@ -130,7 +130,7 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
             return false;
         for (const auto& change : changes)
             file.setValue(change.first, change.second);
-        file.sync();
+        board::Files::libraryWrite([&] { file.sync(); });
         // A line QSettings cannot read (a "#" comment, a stray line) is no reason to refuse:
         // the entries it read are written back and that line is left out. Its status then
         // says FormatError even when the write failed, so a rewrite is told by the bytes: a
