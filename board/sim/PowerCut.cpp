@@ -15,6 +15,7 @@ std::atomic<uint64_t> g_done{0};
 std::atomic<uint64_t> g_limit{std::numeric_limits<uint64_t>::max()};
 std::atomic<uint64_t> g_failFrom{std::numeric_limits<uint64_t>::max()};
 std::atomic<int> g_failError{0};
+std::atomic<bool> g_failOnce{false};
 std::atomic<uint64_t> g_lost{0};
 
 std::mutex g_meanwhileMutex;
@@ -47,6 +48,7 @@ void PowerCut::restore()
     }
     g_limit = std::numeric_limits<uint64_t>::max();
     g_failFrom = std::numeric_limits<uint64_t>::max();
+    g_failOnce = false;
     g_done = 0;
     g_lost = 0;
 }
@@ -64,7 +66,14 @@ bool PowerCut::step()
 void PowerCut::failAfter(uint64_t steps, int error)
 {
     g_failError = error;
+    g_failOnce = false;
     g_failFrom = g_done + steps;
+}
+
+void PowerCut::failOnce(uint64_t steps, int error)
+{
+    failAfter(steps, error);
+    g_failOnce = true;
 }
 
 int PowerCut::fileStep()
@@ -77,7 +86,11 @@ int PowerCut::fileStep()
     }
     if (act)
         act();
-    if (g_done >= g_failFrom)
+    if (g_failOnce && g_done == g_failFrom) {
+        ++g_done;                            // refused once: counted, so the next one goes on
+        return g_failError;
+    }
+    if (!g_failOnce && g_done >= g_failFrom)
         return g_failError;                  // refused: not done, so not counted
     return step() ? 0 : -1;
 }

@@ -17,6 +17,9 @@ public:
     static void after(uint64_t steps);   // the supply fails once that many more steps are done
     static void restore();               // supply back, nothing armed; the count starts again
     static void failAfter(uint64_t steps, int error);
+    // The one step that many steps on fails with error (a write the disc refused once); the
+    // steps after it are stored again.
+    static void failOnce(uint64_t steps, int error);
     static bool step();                  // a step about to be stored: false when it is lost
     // A step of a file store: 0 stored, -1 the supply failed, else the error it fails with.
     static int fileStep();

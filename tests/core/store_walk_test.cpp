@@ -466,6 +466,8 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
             EXPECT_TRUE((told < 0 || row.stored() == told) && keepsOthers(row)) << row.name << ": disc full at step " << n;
             EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
             EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
+            const int once = attempt([n] { sim::PowerCut::failOnce(n, EIO); });
+            EXPECT_TRUE((once < 0 || row.stored() == once) && keepsOthers(row) && row.restart(row.stored())) << row.name << ": step " << n << " refused alone";
         }
         // A full disc, and one with a block left: the store is refused, or answered as stored only
         // when the next start loads it.
