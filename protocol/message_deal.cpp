@@ -892,8 +892,7 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
                     const unsigned char* slot = p->mode_slot[s];
                     if (slot[0] == 0xAA && slot[1] == 0xAA) {
                         std::memcpy(ram + KelRamPara::kModeArea, slot + 2, KelRamPara::kModeAreaLength);
-                        put16(ram + KelRamPara::kCurrentMode, uint16_t(s + 1));
-                        put16(ram + KelRamPara::kModeSaveRequest, 0);
+                        p->set_mode_words_locked(int(s + 1), 0);
                         apply = 1;
                     }
                 }

@@ -624,7 +624,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PanelRecall, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         // Modes 1-3 saved first, each with its own brightness and x, then what was drawn.
@@ -635,7 +635,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
-            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PanelRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         acts.insert(acts.end(), drawn.begin(), drawn.end());
         // The model.
@@ -656,7 +656,6 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 return;
             const int m = liveCur, s = wordCur;
             const bool saved = m != s && m != 0 && m <= 16 && modes[m - 1], wasAsked = std::exchange(asked, false);
-            kinds[Kinds] += saved && !wasAsked;
             if (saved && wasAsked)
                 live = *modes[m - 1], liveCur = wordCur = m, liveReq = 0, wordsUnsaved = true;
             else if (m == s)
@@ -708,7 +707,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         };
         for (const auto& [kind, value] : acts) {
             ++kinds[kind];
-            const bool recall = kind == Recall, panel = kind == PanelRecall && value <= 16 && modes[value - 1];
+            const bool recall = kind == Recall;
             switch (kind) {
             case Edit: case EditX:
                 RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, kind == Edit ? Bytes{uint8_t(value)} : Bytes{uint8_t(value), 0}) == 0);
@@ -720,13 +719,10 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
                 (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
                 break;
-            case PanelRecall:   // the panel's mode bar, as the operator uses it: the slot into the block, then an apply
-                if (panel) {
-                    std::unique_lock<std::mutex> block = P::lock_block();
-                    std::memcpy(para()->ram + P::kModeArea, para()->mode_slot[value - 1] + 2, P::kModeAreaLength);
-                    P::put16(para()->ram + P::kCurrentMode, uint16_t(value)), P::put16(para()->ram + P::kModeSaveRequest, 0), scaler->raise_apply_flag(1);
-                    live = *modes[value - 1], liveCur = value, liveReq = 0, flag = std::max(flag, 1), ++kinds[Kinds + 1];
-                }
+            case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
+                RC_ASSERT(deal(md, 0xB0, {0x31, 0, 54, uint8_t(value <= 8 ? value - 1 : value <= 16 ? value + 7 : 8), 0}) == (Bytes{0, 0x31}));
+                if (value <= 16 && modes[value - 1])
+                    live = *modes[value - 1], liveCur = wordCur = value, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
                 break;
             case Reset: reset(); break;
             case Pass: pass(); break;
@@ -743,8 +739,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         // Every reply's promise, at the next start once the device has settled.
         pass(), deliver(true), restart();
         RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
-        RC_CLASSIFY(kinds[Kinds] > 0, "an apply after the panel's recall of another mode");
-        RC_CLASSIFY(kinds[Kinds + 1] > 0, "panel recall");
+        RC_CLASSIFY(kinds[Kinds] > 0, "a recall by item 54");
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
         RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
         P::wait_mode_files();
