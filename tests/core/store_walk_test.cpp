@@ -260,35 +260,24 @@ protected:
     }
     std::map<std::string, Entries> kept;
     // The scaler able to apply (the simulated chip up), on this thread.
-    static void scalerUp()
+    static void scalerUp(c331_manage* m = c331_manage::p_c331_manage)
     {
-        sim::SimBoard::useVirtualClock(true);
-        c331_manage* m = c331_manage::p_c331_manage;
-        m->c331_fd = m->drv->initialize(), m->load_system_param(), m->define_param(), m->c331_stage = 8;
+        sim::SimBoard::useVirtualClock(true), m->c331_fd = m->drv->initialize(), m->load_system_param(), m->define_param(), m->c331_stage = 8;
     }
     // The notifications the block sends, taken on this thread as the GUI's would be.
     std::vector<int> codes;
     void listen() { QObject::connect(para(), &KelRamPara::sig_update_para, [this](int c) { codes.push_back(c); }); }
-    void deliver()
-    {
-        for (const int code : std::exchange(codes, {}))
-            SyncUpdate::pInstance()->para_sync(code);
-    }
+    void deliver() { for (const int code : std::exchange(codes, {})) SyncUpdate::pInstance()->para_sync(code); }
     // The scaler's applies and their notifications until none is left, the mode files written.
-    void settleDevice()
+    void settleDevice(c331_manage* m = c331_manage::p_c331_manage)
     {
-        c331_manage* m = c331_manage::p_c331_manage;
         for (int n = 0; n < 50 && (m->c331_apply_flag || !codes.empty()); ++n)
             m->c331_apply_flag ? void(m->c331_apply_changes()) : deliver();
         P::wait_mode_files();
     }
-    // A PC's RAM write (group 0x60); its status.
-    static int ramWrite(message_deal& via, int address, const Bytes& data)
-    {
-        Bytes f = {uint8_t(address), uint8_t(address >> 8), 0, 0, uint8_t(data.size()), 0, 0, 0};
-        f.insert(f.end(), data.begin(), data.end());
-        return deal(via, 0x60, f).at(0);
-    }
+    // A PC's RAM write (group 0x60) or register write (0xA0, the mask as the value): its status.
+    static int ramWrite(message_deal& via, int address, const Bytes& data) { return deal(via, pc::writeRam(address, data)).at(0); }
+    static int reg(message_deal& via, int r, int mask) { return deal(via, pc::writeRegister(uint8_t(r), uint8_t(mask), uint8_t(mask))).at(0); }
     // What the files under /data take, in whole blocks, as a disc counts it.
     uint64_t used() const
     {
@@ -300,11 +289,9 @@ protected:
         return bytes;
     }
     // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
-    Bytes deal(uint8_t group, const Bytes& data) { return deal(md, group, data); }
-    static Bytes deal(message_deal& via, uint8_t group, const Bytes& data)
+    Bytes deal(uint8_t group, const Bytes& data) { pc::Frame f; return f.group = group, f.data = data, deal(md, f); }
+    static Bytes deal(message_deal& via, const pc::Frame& f)
     {
-        pc::Frame f;
-        f.group = group, f.data = data;
         Bytes plain = pc::encode(f);
         const unsigned len = unsigned(plain.size() - 1);
         plain.resize(message_deal::FRAME_BUF_SIZE, 0);
@@ -529,27 +516,19 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
 TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlockAndModes)
 {
     scalerUp();
-    const std::string modes = "/data/modes", mode3 = P::mode_file_name(3);
+    const auto room = [&](int left) { return [&, left] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); }; };
+    const auto folderAt = [&](const std::string& at) { return [&, at] { fs::remove_all(root.host(at)), root.writeFile(at + "/x", "x"); }; };
     const std::vector<std::pair<const char*, std::function<void()>>> discs = {
-        {"nothing in the way", [] {}},
-        {"a full disc", [&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used())); }},
-        {"room for the parameter file alone", [&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + 4096)); }},
-        {"room for the parameter file and the mode", [&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + 8192)); }},
-        {"a folder at the parameter file", [&] { fs::remove_all(root.host(kPara)), root.writeFile(kPara + "/x", "x"); }},
-        {"a folder at the mode's file", [&] { root.writeFile(mode3 + "/x", "x"); }},
-        {"a file where the modes' folder goes", [&] { fs::remove_all(root.host(modes)), root.writeFile(modes, "x"); }},
-    };
+        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"room for both", room(8192)},
+        {"a folder at the parameter file", folderAt(kPara)}, {"a folder at the mode's file", folderAt(P::mode_file_name(3))},
+        {"a file where the modes' folder goes", [&] { fs::remove_all(root.host("/data/modes")), root.writeFile("/data/modes", "x"); }}};
     for (const auto& [name, disc] : discs) {
-        fs::remove_all(root.host("/data")), start(), listen();
         // The PC's edit, and mode 3 written into its slot directly (its file not there yet).
         const int slotBrightness = 2 + P::kBrightness - P::kModeArea;
-        ramWrite(md, P::kBrightness, {37});
-        ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61});
-        disc();
+        fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
+        ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61}), disc();
         const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
-        settleDevice();
-        sim::SimBoard::setScenario("data.capacity", "0");
-        start();
+        settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), start();
         const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;
         EXPECT_EQ(told, Bytes{uint8_t(loaded ? 0 : 1)}) << name;
     }
@@ -610,12 +589,10 @@ TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
     }, {30});
 }
 
-// Two PCs on one device: A saves, recalls and resets user modes, B edits the brightness and
-// window 0's x and applies, with or without the save; the scaler's passes and the GUI's
-// notifications come in any order between their frames. What the device shows after each
-// step, and what each start loads, is what a model of the block, its saved file and the
-// sixteen slots (written from the rules of the mode save, recall and apply) says: no edit
-// answered stored is lost, no save request is dropped and no mode outlives a reset.
+// Two PCs: A saves, recalls and resets user modes, B edits and applies (with or without the
+// save); the scaler's passes and the GUI's notifications come between their frames in any
+// order. What the device shows after each step and each start loads is what a model of the
+// block, its file and the slots says: no edit answered stored lost, no mode outliving a reset.
 TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
 {
     scalerUp();
@@ -647,12 +624,10 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
         std::vector<int> notes;
         fs::remove_all(root.host("/data")), start(), listen();   // the device, fresh: no mode files, the defaults stored
-        const auto reg = [&](message_deal& via, int r, int mask) { return int(deal(via, 0xA0, {uint8_t(r), uint8_t(mask), 0, uint8_t(mask)}).at(0)); };
         std::map<int, int> kinds;
         // The apply command's mode rule and its flag, in the model.
         const auto apply = [&](int mask) {
-            flag = std::max(flag, mask & 4 ? 2 : 1);
-            if (!(mask & 2))
+            if (flag = std::max(flag, mask & 4 ? 2 : 1); !(mask & 2))
                 return;
             const int m = liveCur, s = wordCur;
             const bool saved = m != s && m != 0 && m <= 16 && modes[m - 1], wasAsked = std::exchange(asked, false);
@@ -706,12 +681,10 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             asked = pendingEdit = appliedUnsaved = wordsUnsaved = false, notes.clear();
         };
         for (const auto& [kind, value] : acts) {
-            ++kinds[kind];
-            const bool recall = kind == Recall;
+            const bool recall = ++kinds[kind] && kind == Recall;
             switch (kind) {
-            case Edit: case EditX:
-                RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, kind == Edit ? Bytes{uint8_t(value)} : Bytes{uint8_t(value), 0}) == 0);
-                (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
+            case Edit: case EditX:   // words, both
+                RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, {uint8_t(value), 0}) == 0), (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
                 break;
             case EditMeanwhile: meanwhile = value; break;   // B's next edit arrives while the GUI thread takes the notes
             case Apply: case ApplySave: RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0), apply(kind == Apply ? 2 : 6); break;
@@ -720,18 +693,16 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
                 break;
             case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
-                RC_ASSERT(deal(md, 0xB0, {0x31, 0, 54, uint8_t(value <= 8 ? value - 1 : value <= 16 ? value + 7 : 8), 0}) == (Bytes{0, 0x31}));
+                RC_ASSERT(deal(md, pc::singleSettings({{54, uint16_t(value <= 8 ? value - 1 : value <= 16 ? value + 7 : 8)}})) == (Bytes{0, 0x31}));
                 if (value <= 16 && modes[value - 1])
                     live = *modes[value - 1], liveCur = wordCur = value, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
                 break;
-            case Reset: reset(); break;
-            case Pass: pass(); break;
+            case Reset: case Restart: kind == Reset ? reset() : restart(); break;
+            case Pass: case Settle: pass(), kind == Settle ? deliver(true) : void(); break;   // Settle: the device at rest between frames
             case Deliver: deliver(true); break;
-            case Settle: pass(), deliver(true); break;   // the device at rest between the PCs' frames
             case ResetInResync:   // the files of an apply-and-save re-written while A resets the modes
                 RC_ASSERT(reg(b, 11, 4) == 0), apply(4), pass(), deliver(false), reset(), P::wait_mode_files();
                 break;
-            case Restart: restart(); break;
             }
             RC_ASSERT(shown() == live);
             RC_ASSERT(int(para()->locked16(P::kCurrentMode)) == liveCur);   // the mode the screens name
