@@ -11,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -24,6 +26,8 @@ namespace {
 // stick's, say) must not bring a file from outside the data root in.
 constexpr fs::copy_options kCopyOptions =
     fs::copy_options::overwrite_existing | fs::copy_options::recursive | fs::copy_options::copy_symlinks;
+// What a file of that length takes on the disc: whole 4 KiB blocks.
+uint64_t roundedToBlocks(uint64_t length) { return (length + 4095) / 4096 * 4096; }
 } // namespace
 
 QString Files::map(const QString& systemPath)
@@ -148,6 +152,10 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
     // Whatever stands at the temporary's path is ours to replace; a link there is never
     // followed, or the bytes would land where it points (outside the data root, say).
     fs::remove_all(temp, ec);
+    // A disc too small for the file refuses it as the file system would, whole: what the
+    // board leaves of it (the simulated board's capacity) counts as much as the host's.
+    if (const uint64_t room = spaceLimit(target); room != UINT64_MAX && roundedToBlocks(length) > room)
+        return failed(ENOSPC);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         return failed(errno);
@@ -177,6 +185,47 @@ bool Files::writeAtomically(const std::string& path, const void* data, size_t le
     if (std::rename(temp.c_str(), target.c_str()) != 0)
         return failed(errno);
     return true;
+}
+
+int Files::flushWritten(const std::string& path)
+{
+    const std::string mapped = map(path);
+    int error = stepFault();
+    // The file is written already: a disc it did not fit on has no room left at all.
+    if (error == 0 && spaceLimit(mapped) == 0)
+        error = ENOSPC;
+    if (error == 0) {
+        const int fd = ::open(mapped.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        error = ::fsync(fd) == 0 ? 0 : errno;
+        ::close(fd);
+        if (error == 0)
+            return 0;
+    }
+    // What did not reach the disc is not there: the file keeps its first half at most.
+    struct stat st;
+    if (::lstat(mapped.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::truncate(mapped.c_str(), st.st_size / 2) != 0)
+        error = error > 0 ? error : errno;
+    return error > 0 ? error : EIO;
+}
+
+void Files::libraryWrite(const std::function<void()>& write)
+{
+    if (stepFault() == 0)
+        return write();
+    // No byte may reach the disc: every write of this process fails (EFBIG) while the
+    // library writes, and the signal that would end the process is ignored meanwhile.
+    struct rlimit was, none;
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    none = was, none.rlim_cur = 0;
+    ::sigaction(SIGXFSZ, &ignore, &before);
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    write();
+    ::setrlimit(RLIMIT_FSIZE, &was);
+    ::sigaction(SIGXFSZ, &before, nullptr);
 }
 
 int Files::writeError(const std::string& path)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace board {
@@ -32,6 +33,16 @@ public:
     // it over the target, so a power cut leaves either the old or the new file. A failure
     // is reported (reportFailedStore) before false is returned.
     static bool writeAtomically(const std::string& path, const void* data, size_t length);
+    // Flushes a file that a library wrote itself (QSettings writes its own files), so that a
+    // rename of it stores what it holds: 0, or the reason it could not be (an errno value).
+    // A step of a store like the others; a flush that fails leaves the file cut short, as a
+    // write that met a full disc or a cut does, and a disc the file did not fit on fails it
+    // with ENOSPC.
+    static int flushWritten(const std::string& path);
+    // Runs a library's own write of a file (QSettings writes its files itself) as a step of a
+    // store: where the supply is cut or the store refused at that step, the library meets a
+    // write that fails, as on a full disc, and only its own status tells.
+    static void libraryWrite(const std::function<void()>& write);
 
     // 0 when the folder or file at path can be written, else the reason (an errno value):
     // a read-only mount, missing permission, a file where a folder should be.

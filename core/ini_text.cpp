@@ -2,6 +2,7 @@
 
 #include "board/Files.h"
 
+#include <QLockFile>
 #include <QSettings>
 #include <QStringList>
 #include <algorithm>
@@ -64,6 +65,10 @@ int readAll(const std::string& systemPath, std::string& bytes)
     }
 }
 
+// How long a store waits for the library's lock file beside its scratch copy: the library
+// itself would wait for ever.
+constexpr int kLockWaitMs = 200;
+
 } // namespace
 
 bool IniText::update(const std::string& systemPath, const Entries& changes)
@@ -80,6 +85,23 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
     if (fs::symlink_status(board::Files::map(scratch), ec).type() != fs::file_type::not_found && !board::Files::remove(scratch)) {
         board::Files::reportFailedStore(systemPath, EIO);
         return false;
+    }
+    // The library writes the scratch copy only once it holds its lock file beside it, and
+    // waits for that without end. One program runs per data root and its updates are one at
+    // a time here, so whatever stands at that path (a cut's leftover, a folder, a link) is
+    // left over and goes; what cannot be cleared, or a lock not had within a short wait,
+    // refuses the store instead of holding every later one behind it.
+    const std::string lock = scratch + ".lock";
+    if (fs::symlink_status(board::Files::map(lock), ec).type() != fs::file_type::not_found && !board::Files::remove(lock)) {
+        board::Files::reportFailedStore(systemPath, EIO);
+        return false;
+    }
+    {
+        QLockFile probe(board::Files::map(QString::fromStdString(lock)));
+        if (!probe.tryLock(kLockWaitMs)) {
+            board::Files::reportFailedStore(systemPath, EBUSY);
+            return false;
+        }
     }
     // Only a file (or a link to one) is edited: anything else at the path (a folder, a
     // device) is left as it is and the store refused; a dangling link is replaced.
@@ -108,7 +130,7 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
             return false;
         for (const auto& change : changes)
             file.setValue(change.first, change.second);
-        file.sync();
+        board::Files::libraryWrite([&] { file.sync(); });
         // A line QSettings cannot read (a "#" comment, a stray line) is no reason to refuse:
         // the entries it read are written back and that line is left out. Its status then
         // says FormatError even when the write failed, so a rewrite is told by the bytes: a
@@ -119,6 +141,11 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
             board::Files::reportFailedStore(scratch, file.status() == QSettings::AccessError ? EACCES : EIO);
             return false;
         }
+    }
+    // The library does not flush what it wrote: the rename below would store it unflushed.
+    if (const int error = board::Files::flushWritten(scratch)) {
+        board::Files::reportFailedStore(scratch, error);
+        return false;
     }
     if (!kept.empty()) {
         std::string text;

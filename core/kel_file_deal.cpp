@@ -49,6 +49,12 @@ bool FileBufOwner::busy_with(const Holder& by)
     return s_owner != None && s_hold.heldBy(by) && !s_settled && (s_storing || !s_hold.lapsed());
 }
 
+bool FileBufOwner::in_progress(Owner who)
+{
+    std::lock_guard<std::mutex> hold(s_mutex);
+    return s_owner == who && s_hold.held() && !s_settled && (s_storing || !s_hold.lapsed());
+}
+
 FileBufOwner::Owner FileBufOwner::owner_of(const Holder& by)
 {
     std::lock_guard<std::mutex> hold(s_mutex);

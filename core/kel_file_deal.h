@@ -52,6 +52,8 @@ public:
     // true while by holds the buffer for a transfer in progress (not finished with, not
     // lapsed), whatever the owner.
     static bool busy_with(const Holder& by);
+    // true while anyone holds the buffer for who with a transfer in progress.
+    static bool in_progress(Owner who);
     // The owner by holds the buffer for, None when it holds nothing.
     static Owner owner_of(const Holder& by);
     // The holder is done: it may still use what the buffer holds until anyone else

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -347,7 +348,20 @@ int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t ad
     // volatile bytes below it are never applied, so a write there must not hold saves back.
     if (address + length > uint32_t(kSavedStart))
         pc_edit_pending = 1;
+    if (address < uint32_t(kCurrentMode + 2) && address + length > uint32_t(kCurrentMode))
+        mode_recall_asked = 1;
     return 0;
+}
+
+void KelRamPara::set_mode_words_locked(int current, int request)
+{
+    for (uint8_t* copy : {ram, ram_applied, ram_backup}) {
+        if (current >= 0)
+            put16(copy + kCurrentMode, uint16_t(current));
+        if (request >= 0)
+            put16(copy + kModeSaveRequest, uint16_t(request));
+    }
+    ++mode_words_set;
 }
 
 int KelRamPara::KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address)
@@ -447,8 +461,11 @@ private:
                     std::unique_lock<std::mutex> block = KelRamPara::lock_block();
                     m0 = p->mode_slot[i][0], m1 = p->mode_slot[i][1];
                 }
+                // A slot whose file could not be written is what its file holds: what the
+                // next start loads, not a mode shown saved until then.
                 const bool file = (m0 == 0xFF || m1 == 0xFF) ? (p->mode_file_deal(i, 1), true)
-                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2), true) : false;
+                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2) || p->mode_file_deal(i, 0), true)
+                                                               : false;
                 files.unlock();
                 if (file)
                     pauseMs(100);
@@ -472,6 +489,49 @@ void KelRamPara::mode_files_resync() { ModeFileResync::the().request(this); }
 void KelRamPara::wait_mode_files() { ModeFileResync::the().wait(); }
 
 KelRamPara::~KelRamPara() { wait_mode_files(); }
+
+bool KelRamPara::reset_user_modes()
+{
+    std::unique_lock<std::recursive_mutex> files(modeFiles());
+    bool removed;
+    {
+        // Every user-mode file goes ("rm -rf /data/modes/*"); the folder itself stays.
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        removed = board::Files::remove("/data/modes");
+        removed = board::Files::makeDirs("/data/modes") && removed;
+    }
+    std::unique_lock<std::mutex> block = lock_block();
+    for (auto& slot : mode_slot)
+        slot[0] = slot[1] = 0xFF;
+    return removed;
+}
+
+int KelRamPara::block_store_error()
+{
+    namespace fs = std::filesystem;
+    // A file replaced whole: its folder takes files and no folder stands at its place.
+    const auto target = [](const std::string& path) {
+        std::error_code ec;
+        const int error = board::Files::writeError(path);
+        return error ? error : fs::is_directory(fs::symlink_status(board::Files::map(path), ec)) ? EISDIR : 0;
+    };
+    int error = target(kParaFile);
+    // One temporary at a time, and each mode file not there yet for good.
+    uint64_t need = kRamSize;
+    for (int i = 0; i < kModeSlots && !error; ++i) {
+        bool saved;
+        {
+            std::unique_lock<std::mutex> block = lock_block();
+            saved = (mode_slot[i][0] == 0xAA || mode_slot[i][1] == 0xAA) && mode_slot[i][0] != 0xFF && mode_slot[i][1] != 0xFF;
+        }
+        if (!saved)
+            continue;
+        error = target(mode_file_name(i + 1));
+        if (!board::Files::exists(mode_file_name(i + 1)))
+            need += kModeFileSize;
+    }
+    return error ? error : board::Files::freeSpace(kParaFile) < need ? ENOSPC : 0;
+}
 
 int KelRamPara::mode_file_deal(int slot, int op)
 {
@@ -611,7 +671,7 @@ int KelRamPara::ram_para_file_save()
 {
     std::vector<uint8_t> snapshot(kRamSize);
     bool appliedOnly;
-    uint32_t applied;
+    uint32_t applied, words;
     {
         ScalerEdit edit;
         // What is stored is what the chip holds: an edit the scaler has not applied yet (a
@@ -619,21 +679,29 @@ int KelRamPara::ram_para_file_save()
         // apply, and holds back nothing applied before it.
         appliedOnly = apply_pending();
         applied = applied_count;
-        if (appliedOnly && applied == applied_saved)
+        words = mode_words_set;
+        if (appliedOnly && applied == applied_saved && words == mode_words_saved)
             return 0;
         {
             // The receivers publish the input-status bytes under the object's own lock.
             std::lock_guard<std::mutex> status(mutex);
             std::memcpy(snapshot.data(), ram, kRamSize);
         }
-        if (appliedOnly)
+        if (appliedOnly) {
             std::memcpy(snapshot.data() + kSavedStart, ram_applied + kSavedStart, kSavedLength);
+            // The applied copy is the scaler's, taken before a save or recall set the mode
+            // words in every copy; the saved copy holds what they set.
+            std::memcpy(snapshot.data() + kCurrentMode, ram_backup + kCurrentMode, 2);
+        }
+        // A save request is carried out, never stored: one stored would read as done.
+        std::memcpy(snapshot.data() + kModeSaveRequest, ram_backup + kModeSaveRequest, 2);
         const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
-        if (diff.first == snapshot.end()) {
+        if (diff.first == snapshot.end() && words == mode_words_saved) {
             applied_saved = applied;
             return 0;
         }
-        KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", int(diff.first - snapshot.begin()), *diff.first, *diff.second);
+        if (diff.first != snapshot.end())
+            KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", int(diff.first - snapshot.begin()), *diff.first, *diff.second);
     }
     // The file: the two marker bytes, block bytes 768 to 4095 and the zero tail of a file
     // made from the default image, replaced whole so that a power cut leaves the old or the
@@ -655,12 +723,18 @@ int KelRamPara::ram_para_file_save()
         KEL_TRACE("\n ram_device_info write error\n");
         return -1;
     }
-    // Edits since the snapshot stay a difference from the saved copy.
+    // Edits since the snapshot stay a difference from the saved copy, and mode words set
+    // since then stay set in it (they are stored with the next save).
     ScalerEdit edit;
+    uint8_t modeWords[4];
+    std::memcpy(modeWords, ram_backup + kCurrentMode, sizeof modeWords);
     std::memcpy(ram_backup, snapshot.data(), kRamSize);
+    if (mode_words_set != words)
+        std::memcpy(ram_backup + kCurrentMode, modeWords, sizeof modeWords);
     // What was applied since the snapshot is saved with the next notification (its apply
     // sends one). With no edit waiting the live block held every apply the count names.
     applied_saved = applied;
+    mode_words_saved = words;
     return 1;
 }
 
@@ -839,7 +913,7 @@ void KelRamPara::KelDeleteCrop(char port, char k)
     std::fill(rec, rec + kCropRecordSize, uint8_t(0));
     // As for any source change: the layout no longer matches the stored mode.
     if (moved && get16(ram + kCurrentMode) == get16(ram_backup + kCurrentMode))
-        put16(ram + kCurrentMode, 0);
+        set_mode_words_locked(0, -1);
     edit.raise(1);
 }
 
@@ -893,7 +967,7 @@ void KelRamPara::KelSetImageSource(int k, char port, char layer)
     src[1] = uint8_t(word >> 8);
     // The layout no longer matches the stored mode; a mode change still pending keeps it.
     if (get16(ram + kCurrentMode) == get16(ram_backup + kCurrentMode))
-        put16(ram + kCurrentMode, 0);
+        set_mode_words_locked(0, -1);
     edit.raise(1);
 }
 

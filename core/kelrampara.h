@@ -105,6 +105,17 @@ public:
     // Written under lock_block().
     uint8_t ram_applied[kRamSize] = {};
     uint32_t applied_count = 0, applied_saved = 0;
+    // 1 from a PC write into the current-mode word (866) until the apply that looks at it
+    // (register 11): only such a write asks for a recall. Written under lock_block().
+    uint8_t mode_recall_asked = 0;
+    // What a mode save, a recall or the end of a mode sets of the current-mode word (866)
+    // and the save request (868) is set in the live block, the applied copy and the saved
+    // copy alike: the apply, the save and the screens compare those words between them, and
+    // a word set in one copy only reads as a request nobody made. Counted, so that the next
+    // save stores them though nothing else differs. current or request -1: left as it is.
+    // Call under lock_block().
+    void set_mode_words_locked(int current, int request);
+    uint32_t mode_words_set = 0, mode_words_saved = 0;
 
     // --- little-endian access ---
     static uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
@@ -179,6 +190,14 @@ public:
     // one after another with its pause, on a thread of its own; returns at once.
     void mode_files_resync();
     static void wait_mode_files();   // until the files asked for so far are done
+    // A PC's reset of the user modes: every mode file goes and every slot is marked empty, as
+    // one step under the mode files' lock, so a re-sync running meanwhile writes no file after
+    // it and sees the slots empty. false when the files could not all be removed.
+    bool reset_user_modes();
+    // 0 when the parameter file and the user-mode files a re-sync writes can all be stored
+    // now (their targets are no folders, the folders take files, the disc has room for them
+    // one after another), else the reason: what an apply-and-save is answered by.
+    int block_store_error();
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy is left as it was, so that the next notification takes the
     // changes in and stores the block. 0 on success, 1 when the file could not be written

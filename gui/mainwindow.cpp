@@ -650,8 +650,7 @@ void MainWindow::kel_button_mode_clicked()
             // Only the PC writes a slot meanwhile, and only whole records under this lock.
             ScalerEdit edit;
             std::memcpy(p->ram + P::kModeArea, &p->mode_slot[clicked][2], P::kModeAreaLength);
-            P::put16(p->ram + P::kCurrentMode, uint16_t(clicked + 1));
-            P::put16(p->ram + P::kModeSaveRequest, 0);
+            p->set_mode_words_locked(clicked + 1, 0);
         }
         l_call_state = 0;
         mode_index = uint8_t(clicked);

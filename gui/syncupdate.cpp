@@ -399,7 +399,7 @@ void SyncUpdate::save_user_mode_request()
     KelRamPara* p = KelRamPara::pInstance();
     int slot = -1;
     std::vector<uint8_t> before(P::kModeSlotSize);
-    uint16_t currentBefore = 0;
+    uint16_t currentBefore[3] = {};   // the live, applied and saved copies' word
     {
         ApplyGate gate;
         const uint16_t n = p->ram16(P::kModeSaveRequest);
@@ -418,19 +418,23 @@ void SyncUpdate::save_user_mode_request()
             return;
         slot = n - 1;
         std::memcpy(before.data(), p->mode_slot[slot], before.size());
-        currentBefore = p->ram16(P::kCurrentMode);
+        for (int c = 0; c < 3; ++c)
+            currentBefore[c] = P::get16((c == 0 ? p->ram : c == 1 ? p->ram_applied : p->ram_backup) + P::kCurrentMode);
         p->mode_slot[slot][0] = 0xAA;
         p->mode_slot[slot][1] = 0xAA;
-        P::put16(p->ram + P::kCurrentMode, n);
         std::memcpy(&p->mode_slot[slot][2], p->ram + P::kModeArea, P::kModeAreaLength);
-        P::put16(p->ram + P::kModeSaveRequest, 0);
+        // Set in every copy: in the live block alone the next apply would take the word for
+        // a recall, and the saved copy would keep the request as one still to be done.
+        p->set_mode_words_locked(n, 0);
     }
     if (!p->mode_file_write(slot, 0)) {
         // Not written: the slot stays as its file has it, and the operator is told.
         {
             ApplyGate gate;
             std::memcpy(p->mode_slot[slot], before.data(), before.size());
-            P::put16(p->ram + P::kCurrentMode, currentBefore);
+            p->set_mode_words_locked(-1, -1);
+            for (int c = 0; c < 3; ++c)
+                P::put16((c == 0 ? p->ram : c == 1 ? p->ram_applied : p->ram_backup) + P::kCurrentMode, currentBefore[c]);
         }
         if (g_tip)
             g_tip->tip_message(TIP::not_saved_text());
@@ -440,12 +444,15 @@ void SyncUpdate::save_user_mode_request()
 
 void SyncUpdate::resync_user_mode_files()
 {
-    // The files are written on a thread of their own; the save request word, which goes into
-    // the block's save below, is cleared here.
+    // The files are written on a thread of their own; the save request word is cleared here
+    // when it is no request (the saved copy's own word). One still waiting for its apply (the
+    // save request is carried out first, so a request left here waits) stays: a PC was
+    // answered for it.
     KelRamPara* p = KelRamPara::pInstance();
     {
         std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-        for (int i = 0; i < P::kModeSlots; ++i)
+        const bool waiting = p->ram16(P::kModeSaveRequest) != P::get16(p->ram_backup + P::kModeSaveRequest);
+        for (int i = 0; i < P::kModeSlots && !waiting; ++i)
             if (p->mode_slot[i][0] == 0xFF || p->mode_slot[i][1] == 0xFF)
                 P::put16(p->ram + P::kModeSaveRequest, 0);
     }

@@ -957,8 +957,7 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
                     const unsigned char* slot = p->mode_slot[s];
                     if (slot[0] == 0xAA && slot[1] == 0xAA) {
                         std::memcpy(ram + KelRamPara::kModeArea, slot + 2, KelRamPara::kModeAreaLength);
-                        put16(ram + KelRamPara::kCurrentMode, uint16_t(s + 1));
-                        put16(ram + KelRamPara::kModeSaveRequest, 0);
+                        p->set_mode_words_locked(int(s + 1), 0);
                         apply = 1;
                     }
                 }
@@ -1232,15 +1231,6 @@ int message_deal::REG_com1_flag(unsigned char, unsigned char)
     return 0;
 }
 
-void message_deal::led_para_handshake()
-{
-    if (!fpga_running(0))
-        return;
-    std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
-    g_set_led_para = 1;
-    g_set_led_setup = 0;
-}
-
 int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
 {
     KelRamPara* p = para();
@@ -1250,19 +1240,23 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
     const unsigned char* saved = p->ram_backup;
     if (mask & 0x02) {
         ScalerLock lock;
-        // 1. User mode.
+        // 1. User mode. Only a PC's write of the mode word asks for a recall: a word that a
+        // save or the panel's recall set in the live block alone is no request, and recalling
+        // for it would load the slot over every edit made since (other PCs' too).
         unsigned m = rd16(ram + KelRamPara::kCurrentMode);
         unsigned s = rd16(saved + KelRamPara::kCurrentMode);
+        const bool asked = p->mode_recall_asked != 0;
+        p->mode_recall_asked = 0;
         if (m != s && m != 0) {
-            if (m <= KelRamPara::kModeSlots) {
+            if (asked && m <= KelRamPara::kModeSlots) {
                 const unsigned char* slot = p->mode_slot[m - 1];
                 if (slot[0] == 0xAA && slot[1] == 0xAA) {
                     std::memcpy(ram + KelRamPara::kModeArea, slot + 2, KelRamPara::kModeAreaLength);
-                    put16(ram + KelRamPara::kModeSaveRequest, 0);
+                    p->set_mode_words_locked(int(m), 0);
                 }
             }
         } else if (m == s) {
-            put16(ram + KelRamPara::kCurrentMode, 0);
+            p->set_mode_words_locked(0, -1);
         }
         // 2. Audio window.
         if (rd16(ram + KelRamPara::kAudioWindow) > 5)
@@ -1293,8 +1287,7 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
                     continue;   // no such crop record
                 put16(src, uint16_t(ram[KelRamPara::kCropRecords + KelRamPara::kCropRecordSize * index] & 0x0F));
             }
-            led_para_handshake();
-            put16(ram + KelRamPara::kAudioWindow, 0);
+            led_size::follow(ram, saved);
         }
         // 4. Switch effect into every window's output word.
         for (int k = 0; k < KelRamPara::kLayerCount; ++k) {
@@ -1314,13 +1307,12 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
         }
         lock.apply(1);
     }
-    // Apply and save: the scaler's thread applies, then the parameter file is stored, after
-    // this reply. A /data that cannot take the file (read-only, full) is answered status 1
-    // now; the change is still applied.
+    // Apply and save: the scaler's thread applies, then the parameter file and the user-mode
+    // files are stored, after this reply. What cannot take them (a read-only or full /data, a
+    // folder where a file goes) is answered status 1 now; the change is still applied.
     bool storable = true;
     if (mask & 0x04) {
-        const char* const file = "/data/ram_device_info";   // replaced whole: 4096 bytes beside it
-        storable = board::Files::writeError(file) == 0 && board::Files::freeSpace(file) >= 4096;
+        storable = p->block_store_error() == 0;
         ScalerLock lock;
         lock.apply(2);
     }
@@ -1343,7 +1335,18 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         // finish, which would then install nothing and answer done.
         static std::mutex finishing;
         std::lock_guard<std::mutex> once(finishing);
-        if (g_app_reset_flag < 2) {
+        // An application upload still running (another PC's, most often) is not cut by a
+        // restart: the finish is answered 1, arms nothing and leaves the upload's record as
+        // it is, so the uploader's own finish installs its image.
+        bool uploading;
+        {
+            std::lock_guard<std::mutex> hold(transfer_mutex);
+            uploading = g_kel_file_deal_para.app_upload_begun && FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) &&
+                        g_kel_file_deal_para.type == 1;   // the application image's type code
+        }
+        if (uploading && g_app_reset_flag < 2) {
+            failed = true;
+        } else if (g_app_reset_flag < 2) {
             G_reboot_tickTicks = G_timeTicks.load();
             g_app_reset_flag = 1;
             // Only an image that arrived whole and read back right replaces the program, and
@@ -1413,18 +1416,10 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
             defaults(KelRamPara::kSavedStart, KelRamPara::kEdid);
             defaults(1376, KelRamPara::kRamSize);
         }
-        {
-            // Every user-mode file goes ("rm -rf /data/modes/*"); the folder itself stays.
-            std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-            board::Files::remove("/data/modes");
-            board::Files::makeDirs("/data/modes");
-        }
+        // Under the mode files' lock: a re-sync running meanwhile writes no mode after it.
+        p->reset_user_modes();
         board::Clock::sleepUs(100);
         ScalerLock lock;
-        for (int k = 0; k < KelRamPara::kModeSlots; ++k) {
-            p->mode_slot[k][0] = 0xFF;
-            p->mode_slot[k][1] = 0xFF;
-        }
         led_size::follow(ram, saved);
         lock.apply(1);
     }

@@ -191,5 +191,4 @@ private:
     static void drop_write(const FileBufOwner::Holder& by);
     int read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path);
     int write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
-    void led_para_handshake();
 };

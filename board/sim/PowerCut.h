@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 
 namespace sim {
 
@@ -16,6 +17,9 @@ public:
     static void after(uint64_t steps);   // the supply fails once that many more steps are done
     static void restore();               // supply back, nothing armed; the count starts again
     static void failAfter(uint64_t steps, int error);
+    // The one step that many steps on fails with error (a write the disc refused once); the
+    // steps after it are stored again.
+    static void failOnce(uint64_t steps, int error);
     static bool step();                  // a step about to be stored: false when it is lost
     // A step of a file store: 0 stored, -1 the supply failed, else the error it fails with.
     static int fileStep();
@@ -24,6 +28,10 @@ public:
     // Steps lost since the last after() or restore(): the first lost is the one the supply
     // failed during (a flash program may then be torn).
     static uint64_t lost();
+    // What happens on the board meanwhile: act runs once, just before the next file step this
+    // thread makes (another thread's PC frame arriving while this one stores, say); cleared by
+    // restore(). Nothing else runs it.
+    static void meanwhile(std::function<void()> act);
 };
 
 } // namespace sim

@@ -441,7 +441,7 @@ void CustomMode::on_Button_use_clicked()
     kel_scaler_edit([&] {
         if (!std::equal(shown_slot.begin(), shown_slot.end(), p->mode_slot[s]))
             return;
-        P::put16(p->ram + P::kCurrentMode, uint16_t(s + 1));
+        p->set_mode_words_locked(s + 1, -1);
         std::memcpy(p->ram + P::kModeArea, p->mode_slot[s] + 2, P::kModeAreaLength);
         recalled = true;
     });
@@ -461,7 +461,7 @@ void CustomMode::on_Button_delete_clicked()
     // The current-mode number must not name a mode that no longer exists; the change is
     // applied (and so saved) like any other.
     if (!p->KelUserModeSaved(s) && p->KelGetCurrentModeIndex() == s + 1)
-        kel_scaler_edit([&] { P::put16(p->ram + P::kCurrentMode, 0); });
+        kel_scaler_edit([&] { p->set_mode_words_locked(0, -1); });
     preview();
 }
 

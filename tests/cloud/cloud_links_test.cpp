@@ -40,9 +40,15 @@ TEST(CloudLinks, FourGLineAnswersAsLinkFourAndTakesTheModuleStatus)
         line.receive_pass_4G(200);
         return sent && udptest::nextFrame(*pcSide, reply, 1000) ? reply.data : Bytes{};
     };
-    // An unknown sub-command is refused.
+    // An unknown sub-command is refused, and so is a report longer than the status block (which
+    // keeps the last one that fitted, whole to its last byte).
+    const auto report = [](unsigned n) { Bytes r = {1, uint8_t(n), uint8_t(n >> 8)}; for (unsigned i = 0; i < n; ++i) r.push_back(uint8_t(0x40 + i)); return r; };
     EXPECT_EQ((std::vector<Bytes>{exchange({1, 3, 0, 0xAA, 7, 9}), Bytes(g_4G_RAM, g_4G_RAM + 4), exchange({2})}),
               (std::vector<Bytes>{{0, 1}, {0xAA, 7, 9, 0}, {1, 2}}));
+    const Bytes fits = report(k4GRamSize);
+    EXPECT_EQ((std::vector<Bytes>{exchange(fits), exchange(report(k4GRamSize + 1)), exchange(report(1000)),
+                                  Bytes(g_4G_RAM, g_4G_RAM + k4GRamSize)}),
+              (std::vector<Bytes>{{0, 1}, {1, 1}, {1, 1}, Bytes(fits.begin() + 3, fits.end())}));
 
     // New cloud settings: the line reloads the properties once.
     root.writeFile("/data/configs/cloud_setinfo", std::string("\xAA\x06\x00" "ABCD", 7));

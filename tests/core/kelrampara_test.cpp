@@ -403,7 +403,7 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     KelRamPara::put16(p->ram + 866, 4);
     KelRamPara::put16(p->ram_backup + 866, 4);
     p->KelSetImageSource(0, 3, 1);
-    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 8), le16(p->ram + 866), flag()}), (std::vector<int>{3, 0, 1}));
+    EXPECT_EQ((std::vector<int>{le16(layer(p, 1) + 8), le16(p->ram + 866), le16(p->ram_backup + 866), flag()}), (std::vector<int>{3, 0, 0, 1}));
 
     // A mode change still pending keeps the word.
     KelRamPara::put16(p->ram + 866, 6);
@@ -424,7 +424,7 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
 
     // A crop that does not exist leaves the layer without a source.
     clearFlag();
-    KelRamPara::put16(p->ram + 866, 4);
+    KelRamPara::put16(p->ram + 866, 4), KelRamPara::put16(p->ram_backup + 866, 4);
     p->KelSetImageSource(5, 2, 0);
     EXPECT_EQ((std::vector<int>{le16(layer(p, 0) + 8), le16(p->ram + 866), flag()}), (std::vector<int>{0, 0, 1}));
     clearFlag();

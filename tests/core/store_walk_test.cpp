@@ -14,6 +14,7 @@
 #include "fpga/fpga_manage.h"
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
+#include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "tests/protocol/file_frames.h"
 #include "tests/support/PcFrame.h"
@@ -36,7 +37,9 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
+#include <sys/stat.h>
 
 // How RapidCheck shows a failing case's texts and values.
 void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
@@ -256,15 +259,43 @@ protected:
         return before == now;
     }
     std::map<std::string, Entries> kept;
-    // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
-    Bytes deal(uint8_t group, const Bytes& data)
+    // The scaler able to apply (the simulated chip up), on this thread.
+    static void scalerUp(c331_manage* m = c331_manage::p_c331_manage)
     {
-        pc::Frame f;
-        f.group = group, f.data = data;
+        sim::SimBoard::useVirtualClock(true), m->c331_fd = m->drv->initialize(), m->load_system_param(), m->define_param(), m->c331_stage = 8;
+    }
+    // The notifications the block sends, taken on this thread as the GUI's would be.
+    std::vector<int> codes;
+    void listen() { QObject::connect(para(), &KelRamPara::sig_update_para, [this](int c) { codes.push_back(c); }); }
+    void deliver() { for (const int code : std::exchange(codes, {})) SyncUpdate::pInstance()->para_sync(code); }
+    // The scaler's applies and their notifications until none is left, the mode files written.
+    void settleDevice(c331_manage* m = c331_manage::p_c331_manage)
+    {
+        for (int n = 0; n < 50 && (m->c331_apply_flag || !codes.empty()); ++n)
+            m->c331_apply_flag ? void(m->c331_apply_changes()) : deliver();
+        P::wait_mode_files();
+    }
+    // A PC's RAM write (group 0x60) or register write (0xA0, the mask as the value): its status.
+    static int ramWrite(message_deal& via, int address, const Bytes& data) { return deal(via, pc::writeRam(address, data)).at(0); }
+    static int reg(message_deal& via, int r, int mask) { return deal(via, pc::writeRegister(uint8_t(r), uint8_t(mask), uint8_t(mask))).at(0); }
+    // What the files under /data take, in whole blocks, as a disc counts it.
+    uint64_t used() const
+    {
+        uint64_t bytes = 0;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(root.host("/data"), ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (struct stat st; ::lstat(it->path().c_str(), &st) == 0)
+                bytes += uint64_t(st.st_blocks) * 512;
+        return bytes;
+    }
+    // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
+    Bytes deal(uint8_t group, const Bytes& data) { pc::Frame f; return f.group = group, f.data = data, deal(md, f); }
+    static Bytes deal(message_deal& via, const pc::Frame& f)
+    {
         Bytes plain = pc::encode(f);
         const unsigned len = unsigned(plain.size() - 1);
         plain.resize(message_deal::FRAME_BUF_SIZE, 0);
-        const int n = md.message_group_deal(plain.data(), len, 5);
+        const int n = via.message_group_deal(plain.data(), len, 5);
         return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
     }
     kel_test::TestRoot root;
@@ -297,24 +328,24 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         // A settings file with a key of empty text and the others missing: every default is stored.
         {"settings: first start", [&] { put(kIni, "[config]\nTcpPort=\n", others(large)), drop(); }, [&] { return start(), -1; },
          [&] { return fresh(kIni).value("config/TcpPort") == "" && !fresh(kIni).contains("config/UdpPort") ? 0 : defaultsStored() ? 1 : -1; },
-         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && defaultsStored(); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, defaults.keys()},
+         [&](int) { return start(), setting(ConfigItem::TcpPort) == "5005" && defaultsStored(); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, defaults.keys()},
         {"settings: PC address", settings, [&] { return deal(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8D, 0x13}) == Bytes{0}; },
          [&] { return lines(file(kIni), {{{"IPAddress", "192.168.0.199", "10.1.2.3"}}, {{"SubNetMask", "255.255.255.0", "255.255.0.0"}}, {{"GateWay", "192.168.0.1", "10.1.0.1"}}}); },
          [&](int now) { return start(), setting(ConfigItem::IPAddress) == (now ? "10.1.2.3" : "192.168.0.199") && g_str_ip == setting(ConfigItem::IPAddress); },
-         {kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, {"config/IPAddress", "config/SubNetMask", "config/GateWay", "config/TcpPort"}},
+         {kIni + ".edit.lock", kIni + ".edit.tmp", kIni + ".edit"}, nullptr, false, kIni, {"config/IPAddress", "config/SubNetMask", "config/GateWay", "config/TcpPort"}},
         {"settings: barcode", settings, [&] { return deal(0xA2, {0x1E, 7, 0, 'K', 'B', '1', '2', '3'}) == Bytes{0, 30}; },
          [&] { return lines(file(kIni), {{{"Barcode", "\" \"", "KB123"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/Barcode"}},
+         [&](int now) { return start(), setting(ConfigItem::Barcode) == (now ? "KB123" : " "); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/Barcode"}},
         {"settings: cloud binding", settings, [&] { return deal(0xC3, binding) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "\" \"", "cloud.example"}}, {{"uTorcloudserverport", "\" \"", "8443"}}, {{"uTorcloudcontrollername", "\" \"", "hall"}}}); },
-         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
+         [&](int now) { return start(), setting(ConfigItem::uTorclouduserip) == (now ? "u7" : " "); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
         // Cleared: the device holds what the next start loads, the binding unset.
         {"settings: cloud binding cleared", [&] { settings(), deal(0xC3, binding); }, [&] { return deal(0xC3, cleared) == Bytes{0, 11, 0}; },
          [&] { return lines(file(kIni), {{{"uTorcloudserverip", "cloud.example", "\" \""}}, {{"uTorcloudserverport", "8443", "0"}}, {{"uTorclouduserip", "u7", "\" \""}}}); },
-         [&](int now) { const auto held = cloud(); return start(), cloud() == held && g_uTor_cloud == 1 - now; }, {kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
+         [&](int now) { const auto held = cloud(); return start(), cloud() == held && g_uTor_cloud == 1 - now; }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, binds},
         {"settings: LCD languages", [&] { settings(), g_lcd_lang_valid = 0x1001F; }, [&] { return deal(0xA2, {0x20, 36, 0, 0xAA, 0x55, 2, 0x1F, 0}) == Bytes{0, 32}; },
          [&] { return lines(file(kIni), {{{"KelLCDLang", "65567", "131102"}}}); },
-         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/KelLCDLang"}},
+         [&](int now) { return start(), g_lcd_lang_valid == (now ? 0x2001E : 0x1001F); }, {kIni + ".edit.lock", kIni + ".edit.tmp"}, nullptr, false, kIni, {"config/KelLCDLang"}},
         {"interface file: PC MAC", [&] { put(kIfaces, "#old\n"), start(); }, [&] { return deal(0xA4, {0, 0, 0, 0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}) == Bytes{0, 0}; },
          [&] { return file(kIfaces) == "#old\n" ? 0 : file(kIfaces).find("\nhwaddress ether 02:1a:2b:3c:4d:5e\n") != std::string::npos ? 1 : -1; },
          [&](int now) { return (file(kIfaces) == "#old\n") == (now == 0); }, {kIfaces + ".tmp"}},
@@ -329,7 +360,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
              const bool image = file("/data/app/kelM57N") == "new" ? file("/data/app/kelM57N2").empty() : file("/data/app/kelM57N") == "old";
              return !image ? -1 : lines(file(kLoader), {{{"app_path", "/data/app/old", "/data/app/kelM57N -platform linuxfb"}}});
          },
-         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.tmp", "/data/app/kelM57N"}, nullptr, false, kLoader,
+         [&](int now) { return g_update_status = 0, start(), g_update_status == now; }, {kLoader + ".edit.lock", kLoader + ".edit.tmp", "/data/app/kelM57N"}, nullptr, false, kLoader,
          {"app-1/app_path", "app-1/app_name"}},
         {"parameter block: first start", [&] { put(kPara, ""), drop(); }, [&] { return start(), -1; },
          [&] { return file(kPara).empty() ? 0 : file(kPara) == image(0, 100) ? 1 : -1; },
@@ -422,12 +453,23 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
             EXPECT_TRUE((told < 0 || row.stored() == told) && keepsOthers(row)) << row.name << ": disc full at step " << n;
             EXPECT_TRUE(told != 0 || !row.retry || (row.retry() && row.stored() == 1)) << row.name << ": retried after step " << n;
             EXPECT_TRUE(row.restart(row.stored())) << row.name << ": start after a refusal at step " << n;
+            const int once = attempt([n] { sim::PowerCut::failOnce(n, EIO); });
+            EXPECT_TRUE((once < 0 || row.stored() == once) && keepsOthers(row) && row.restart(row.stored())) << row.name << ": step " << n << " refused alone";
+        }
+        // A full disc, and one with a block left: the store is refused, or answered as stored only
+        // when the next start loads it.
+        for (const uint64_t left : {0, 4096}) {
+            const int told = attempt([&] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); });
+            const int now = row.stored();
+            sim::SimBoard::setScenario("data.capacity", "0");
+            EXPECT_TRUE((told < 0 || now == told) && (now >= 0 || (now == 2 && row.erasedBetween)) && keepsOthers(row) && row.restart(now))
+                << row.name << ": a disc with " << left << " bytes left";
         }
         // What a disc may hold where the store goes: at its temporary files (its own, cleared), its
         // targets (a folder is refused and stays; anything else is replaced) and in their folders'
         // place. The program runs on, and the answer is what the next start loads.
         std::map<std::string, std::string> full;   // path: each file as the whole store left it; folders ""
-        std::regex temporary("\\.(tmp|edit|part)$"), named("\\.(tmp|edit)$");
+        std::regex temporary("\\.(tmp|edit|part|lock)$"), named("\\.(tmp|edit|lock)$");
         for (std::string path : (attempt([] {}), row.paths))
             for (; full.emplace(fs::path(path).parent_path(), "\n").first, full[path] = fs::is_regular_file(root.host(path)) ? file(path) : "",
                  std::regex_search(path, named);)
@@ -468,14 +510,27 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         std::printf("store walk: %s, %d cases\n", what.c_str(), n);
 }
 
-// Apply and save stores the parameter file after the reply: a /data that cannot take it is
-// answered status 1 at once.
-TEST_F(StoreWalk, ApplyAndSaveAnswersADataThatCannotTakeTheFileAsNotStored)
+// Apply and save stores the parameter file and the user-mode files after its reply: it is
+// answered stored (0) exactly when the next start loads the edit and the mode a PC wrote into
+// its slot, whatever stands in the way on the disc.
+TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlockAndModes)
 {
-    start();
-    for (const char* capacity : {"0", "1", "0"}) {
-        sim::SimBoard::setScenario("data.capacity", capacity);
-        EXPECT_EQ(deal(0xA0, {11, 0x04, 0, 0x04}), Bytes{uint8_t(capacity[0] - '0')}) << capacity;
+    scalerUp();
+    const auto room = [&](int left) { return [&, left] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); }; };
+    const auto folderAt = [&](const std::string& at) { return [&, at] { fs::remove_all(root.host(at)), root.writeFile(at + "/x", "x"); }; };
+    const std::vector<std::pair<const char*, std::function<void()>>> discs = {
+        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"room for both", room(8192)},
+        {"a folder at the parameter file", folderAt(kPara)}, {"a folder at the mode's file", folderAt(P::mode_file_name(3))},
+        {"a file where the modes' folder goes", [&] { fs::remove_all(root.host("/data/modes")), root.writeFile("/data/modes", "x"); }}};
+    for (const auto& [name, disc] : discs) {
+        // The PC's edit, and mode 3 written into its slot directly (its file not there yet).
+        const int slotBrightness = 2 + P::kBrightness - P::kModeArea;
+        fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
+        ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61}), disc();
+        const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
+        settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), start();
+        const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;
+        EXPECT_EQ(told, Bytes{uint8_t(loaded ? 0 : 1)}) << name;
     }
 }
 
@@ -532,4 +587,132 @@ TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
             fs::last_write_time(root.host(path), time);
         }
     }, {30});
+}
+
+// Two PCs: A saves, recalls and resets user modes, B edits and applies (with or without the
+// save); the scaler's passes and the GUI's notifications come between their frames in any
+// order. What the device shows after each step and each start loads is what a model of the
+// block, its file and the slots says: no edit answered stored lost, no mode outliving a reset.
+TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
+{
+    scalerUp();
+    c331_manage* scaler = c331_manage::p_c331_manage;
+    const int kX = P::kLayers + P::kLayerWindow;
+    const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
+    const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
+    message_deal b{message_deal::REPLY_LIMIT_UDP};
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
+    using Act = std::tuple<int, int>;   // kind, value
+    kel_test::checkProperty("two PCs keep what they were answered", [&] {
+        // Modes 1-3 saved first, each with its own brightness and x, then what was drawn.
+        std::vector<Act> acts;
+        for (int n = 1; n <= 3; ++n)
+            acts.insert(acts.end(), {{Edit, 10 * n}, {EditX, 5 * n}, {Apply, 0}, {Settle, 0}, {Save, n}, {Settle, 0}});
+        const auto drawn = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
+            {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
+            {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
+            {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
+            {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
+        acts.insert(acts.end(), drawn.begin(), drawn.end());
+        // The model.
+        struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
+        Area live{brDefault, xDefault}, applied = live, saved = live;
+        std::optional<int> meanwhile;   // B's brightness, written while the GUI thread stores
+        std::array<std::optional<Area>, 16> modes{};
+        int liveCur = 0, wordCur = 0, savedCur = 0, liveReq = 0, flag = 0;
+        bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
+        std::vector<int> notes;
+        fs::remove_all(root.host("/data")), start(), listen();   // the device, fresh: no mode files, the defaults stored
+        std::map<int, int> kinds;
+        // The apply command's mode rule and its flag, in the model.
+        const auto apply = [&](int mask) {
+            if (flag = std::max(flag, mask & 4 ? 2 : 1); !(mask & 2))
+                return;
+            const int m = liveCur, s = wordCur;
+            const bool saved = m != s && m != 0 && m <= 16 && modes[m - 1], wasAsked = std::exchange(asked, false);
+            if (saved && wasAsked)
+                live = *modes[m - 1], liveCur = wordCur = m, liveReq = 0, wordsUnsaved = true;
+            else if (m == s)
+                liveCur = wordCur = 0, wordsUnsaved = true;
+        };
+        const auto pass = [&] {
+            for (int n = 0; flag && n < 50 && !scaler->c331_apply_changes(); ++n) {}
+            flag ? void((applied = live, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true)) : void();
+        };
+        // B's edit lands at the GUI thread's next file step: after a mode save's slot copy, or
+        // after the block save's snapshot; with no store at all, once the notes are taken.
+        const auto lands = [&] { meanwhile ? void((live.br = *meanwhile, pendingEdit = true, meanwhile.reset())) : void(); };
+        const auto meanwhileAct = [&] { ramWrite(b, P::kBrightness, {uint8_t(*meanwhile)}); };
+        const auto deliver = [&](bool waitFiles) {
+            bool ran = false;
+            sim::PowerCut::meanwhile(meanwhile ? std::function<void()>([&] { meanwhileAct(), ran = true; }) : nullptr);
+            StoreWalk::deliver(), sim::PowerCut::meanwhile(nullptr);
+            meanwhile && !ran ? meanwhileAct() : void(), waitFiles ? P::wait_mode_files() : void();
+            for (size_t i = 0; i < notes.size(); ++i) {
+                if (liveReq > 16)
+                    liveReq = 0;
+                else if (liveReq && !flag && !pendingEdit)
+                    modes[liveReq - 1] = live, liveCur = wordCur = liveReq, liveReq = 0, wordsUnsaved = true, lands();
+                const bool pending = flag || pendingEdit;
+                if (!pending || appliedUnsaved || wordsUnsaved) {
+                    const Area snap = pending ? applied : live;
+                    const int snapCur = pending ? wordCur : liveCur;
+                    const bool writes = !(snap == saved) || snapCur != savedCur || wordsUnsaved;
+                    saved = snap, savedCur = wordCur = snapCur, appliedUnsaved = wordsUnsaved = false, writes ? lands() : void();
+                }
+            }
+            notes.clear(), lands();
+        };
+        const auto reset = [&] {
+            live = {brDefault, xDefault}, liveCur = byDefault(P::kCurrentMode), liveReq = byDefault(P::kModeSaveRequest);
+            modes.fill(std::nullopt), flag = std::max(flag, 1);
+            RC_ASSERT(reg(md, 16, 1) == 0);
+        };
+        const auto shown = [&] { return Area{para()->ram[P::kBrightness], para()->ram16(kX)}; };
+        const auto restart = [&] {
+            P::wait_mode_files(), start(), listen(), codes.clear(), meanwhile.reset();
+            RC_ASSERT(shown() == saved);
+            for (int i = 0; i < 16; ++i)
+                RC_ASSERT((para()->KelUserModeSaved(i) ? modes[i] && *modes[i] == (Area{para()->mode_slot[i][2 + P::kBrightness - P::kModeArea],
+                                                                                          P::get16(para()->mode_slot[i] + 2 + kX - P::kModeArea)})
+                                                      : !modes[i]));
+            live = applied = saved, liveCur = wordCur = liveReq = flag = 0;
+            asked = pendingEdit = appliedUnsaved = wordsUnsaved = false, notes.clear();
+        };
+        for (const auto& [kind, value] : acts) {
+            const bool recall = ++kinds[kind] && kind == Recall;
+            switch (kind) {
+            case Edit: case EditX:   // words, both
+                RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, {uint8_t(value), 0}) == 0), (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
+                break;
+            case EditMeanwhile: meanwhile = value; break;   // B's next edit arrives while the GUI thread takes the notes
+            case Apply: case ApplySave: RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0), apply(kind == Apply ? 2 : 6); break;
+            case Save: case Recall:   // A's save request or recall: the word, then the apply
+                RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
+                (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
+                break;
+            case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
+                RC_ASSERT(deal(md, pc::singleSettings({{54, uint16_t(value <= 8 ? value - 1 : value <= 16 ? value + 7 : 8)}})) == (Bytes{0, 0x31}));
+                if (value <= 16 && modes[value - 1])
+                    live = *modes[value - 1], liveCur = wordCur = value, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
+                break;
+            case Reset: case Restart: kind == Reset ? reset() : restart(); break;
+            case Pass: case Settle: pass(), kind == Settle ? deliver(true) : void(); break;   // Settle: the device at rest between frames
+            case Deliver: deliver(true); break;
+            case ResetInResync:   // the files of an apply-and-save re-written while A resets the modes
+                RC_ASSERT(reg(b, 11, 4) == 0), apply(4), pass(), deliver(false), reset(), P::wait_mode_files();
+                break;
+            }
+            RC_ASSERT(shown() == live);
+            RC_ASSERT(int(para()->locked16(P::kCurrentMode)) == liveCur);   // the mode the screens name
+        }
+        // Every reply's promise, at the next start once the device has settled.
+        pass(), deliver(true), restart();
+        RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
+        RC_CLASSIFY(kinds[Kinds] > 0, "a recall by item 54");
+        RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
+        RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
+        P::wait_mode_files();
+    }, {100, 60});
 }

@@ -105,31 +105,6 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
     EXPECT_FALSE(root.exists("/data/ram_device_info"));
 }
 
-TEST_F(ChangeNotification, AnEditNotYetAppliedIsNeitherSavedNorTakenIntoTheCopy)
-{
-    // An edit under the scaler's apply flag, and a PC write of RAM whose apply the PC asks
-    // for only later (register 11): a notification in between (an input-signal change) must
-    // not take the byte into the copy, or it would never be applied.
-    for (const bool byPc : {false, true}) {
-        const int at = byPc ? 2200 : 2000;
-        const uint8_t byte = uint8_t(para->ram_backup[at] + 1);
-        if (byPc) {
-            ASSERT_EQ(para->KelRamParaDeal(&byte, 1, at), 0);
-            EXPECT_EQ(para->pc_edit_pending, 1);
-        } else {
-            para->ram[at] = byte;
-            setApplyFlag(1);
-        }
-        notify(12);
-        EXPECT_TRUE(!root.exists("/data/ram_device_info") && para->ram_backup[at] != byte) << byPc;
-
-        setApplyFlag(1);
-        scalerApplied(1);
-        EXPECT_EQ((std::vector<int>{applyFlag(), para->ram_backup[at], uint8_t(paraFile()[2 + at - 768])}), (std::vector<int>{0, byte, byte})) << byPc;
-        board_remove("/data/ram_device_info");
-    }
-}
-
 // Stands in front of the scaler model and holds the scaler thread at a chip transfer inside
 // its apply (the place of its frame waits), once per apply, until the test lets it go.
 struct ApplyHold : sim::SpiModel {
@@ -231,38 +206,6 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
                                 std::memcmp(copy->saved, copy->ram, 4096)}),
               (std::vector<int>{0, 0, 0, 0, 1, last[0], last[1], 0, 16, 0, 0, 0}));
     std::printf("applies notified %d, queued at the end of the load %d\n", notes.load(), queuedAtStop);
-}
-
-TEST_F(ChangeNotification, UserModeSaveRequestIsCarriedOutAfterTheApplyAndOnlyForASlot)
-{
-    para->ram[3000] = 0x77;
-    P::put16(para->ram + P::kModeSaveRequest, 5);
-    setApplyFlag(1);
-    notify(12);
-    EXPECT_EQ((std::vector<int>{para->KelUserModeSaved(4), para->ram16(P::kModeSaveRequest)}), (std::vector<int>{0, 5}));
-
-    scalerApplied(1);
-    // Slot 5 saved with the byte and its file, the current mode, the request cleared.
-    EXPECT_EQ((std::vector<int>{para->KelUserModeSaved(4), para->mode_slot[4][2 + 3000 - P::kModeArea], root.exists("/data/modes/custom_mode5"),
-                                para->ram16(P::kCurrentMode), para->ram16(P::kModeSaveRequest)}),
-              (std::vector<int>{1, 0x77, 1, 5, 0}));
-    // The changed mode number and the cleared request went into the same file write.
-    const std::string file = paraFile();
-    EXPECT_EQ((std::vector<int>{uint8_t(file[2 + P::kCurrentMode - 768]), uint8_t(file[2 + P::kModeSaveRequest - 768])}),
-              (std::vector<int>{5, 0}));
-
-    // A request outside the slots is ignored and cleared; only slot 5 stays saved.
-    std::vector<int> want(18, 0);
-    want[2 + 4] = 1;
-    for (int n : {17, 0xFFFF}) {
-        P::put16(para->ram + P::kModeSaveRequest, uint16_t(n));
-        P::put16(para->ram + P::kCurrentMode, 0);
-        notify(1);
-        std::vector<int> got{para->ram16(P::kModeSaveRequest), para->ram16(P::kCurrentMode)};
-        for (int s = 0; s < 16; ++s)
-            got.push_back(para->KelUserModeSaved(s));
-        EXPECT_EQ(got, want) << n;
-    }
 }
 
 // What code 2 does to the user-mode files: the threads test above. Other codes leave them alone.

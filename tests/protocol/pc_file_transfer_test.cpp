@@ -415,7 +415,8 @@ struct Release : Step {
 };
 
 // Register 14 bit 0 finishes an application upgrade, once until the flag is cleared (as the
-// restart it asks for would); a repeat answers as the finish did. One file step of the
+// restart it asks for would); a repeat answers as the finish did; one while an application
+// upload runs is refused and arms nothing. One file step of the
 // install may be refused: the image's mode, its move, the loader's store; the one command's
 // status never changes the answer.
 struct Finish : Step {
@@ -426,8 +427,12 @@ struct Finish : Step {
     Bytes step(Model& m, Bytes& request) const override
     {
         request = {14, 1, 0, 1};
-        if (m.answer >= 0 && !cleared)
+        m.answer = cleared ? -1 : m.answer;
+        if (m.answer >= 0)
             return {uint8_t(m.answer)};
+        // An application upload still running is not cut: refused, nothing armed or installed.
+        if (m.up && m.up->type == App && m.upLapsed != m.up->holder)
+            return {1};
         ++m.finishes;
         const bool ready = m.imageReady, moved = ready && (fail < 0 || fail == 2);
         m.exec[kImage] = ready && fail != 0 ? true : m.exec[kImage];
