@@ -494,32 +494,7 @@ TEST_F(InputSource, Register0RunsAtTheFirstPolledInput)
     pass();
     EXPECT_EQ((std::vector<int>{sim::SocModel::read16(kIt6805Reset), reg(0)}), (std::vector<int>{16, 0}));
 
-    // Hot-plug requests (bits 4-7) go to input 3's IT6805 even while input 0 is polled
-    // (its IT6602 answers at the same address), and input 0's branch is selected again.
-    src->check_mask = 0x22;
-    sim::SocModel::write16(kIt6602Reset, 16);
-    sim::SimBoard::setScenario("input3.timing", "1920x1080@60");
-    sim::I2cBusModel::clearLog();
-    reg(0) = 0xC0;
-    pass();
-    EXPECT_EQ(reg(0), 0);
-    uint8_t channel = 0;
-    int hotPlugWrites = 0;
-    bool backToInput0 = false;
-    for (const auto& r : sim::I2cBusModel::log()) {
-        if (r.address8 == 0xEE && !r.read && !r.data.empty())
-            channel = r.data.back();
-        if (r.address8 != 0x90 || !r.acked)
-            continue;
-        if (!r.read && r.data.size() == 2 && r.data[0] == 0xAB) {
-            EXPECT_EQ(channel, 0x20) << "IT6805 hot-plug register written on channel " << int(channel);
-            ++hotPlugWrites;
-        } else if (hotPlugWrites && channel == 0x02) {
-            backToInput0 = true;
-        }
-    }
-    EXPECT_GE(hotPlugWrites, 2);
-    EXPECT_TRUE(backToInput0) << "input 0's receiver is polled on its own branch";
+    // Hot-plug requests (bits 4-7) on input 3's branch and the polled input's again: ReceiverSweep.
 }
 
 TEST_F(InputSource, LinePulseIsLowForMoreThan15Ticks)
@@ -1031,6 +1006,7 @@ struct Sequence {
     Sent start;
     std::function<void(Sent&, velinsource*, KelRamPara*)> event;
     int routed = -1;   // the input whose sound the expander routes afterwards
+    bool pulse = false;   // hot-plug goes low once at least: the source reads the EDID again
 };
 std::vector<Sequence> sequences()
 {
@@ -1057,11 +1033,11 @@ std::vector<Sequence> sequences()
         out.push_back({"colorimetry change", i, source(2, i == 3, 0), [](Sent& x, velinsource*, KelRamPara*) { x.extra += 128; }});
         out.push_back({"signal off", i, source(0, 0, 0), [](Sent& x, velinsource*, KelRamPara*) { x.plugged = false; }});
         out.push_back({"unplug", i, source(0, 0, 0), [](Sent& x, velinsource*, KelRamPara*) { x.plugged = x.power = false; }});
-        out.push_back({"EDID rewrite", i, source(0, 0, 0, i < 3), edid});
+        out.push_back({"EDID rewrite", i, source(0, 0, 0, i < 3), edid, -1, true});
         // Input 3 takes the rate from the stream's N and CTS: its channel status moves alone.
         out.push_back({"audio change", i, source(0, 0, 0), [i](Sent& x, velinsource*, KelRamPara*) { x.statusAudio = 17, x.audio = i == 3 ? x.audio : 17; }});
         if (i == 3)   // the PC's hot-plug commands, taken at input 0's turn through input 3's branch
-            out.push_back({"hot-plug command", i, source(0, 0, 0, false), [](Sent&, velinsource*, KelRamPara* para) { para->reg_image[0] = 0xC0; }});
+            out.push_back({"hot-plug command", i, source(0, 0, 0, false), [](Sent&, velinsource*, KelRamPara* para) { para->reg_image[0] = 0xC0; }, -1, true});
         if (i < 3) {
             out.push_back({"range change", i, source(0, 0, 1), [](Sent& x, velinsource*, KelRamPara*) { x.extra += 384; }});
             out.push_back({"sound window", i, source(0, 0, 0), sound, i});
@@ -1096,7 +1072,7 @@ protected:
         sim::SimBoard::setRecording(false);
         src->check_mask = 0x22;
         src->clock_done[0] = 0, src->clock_state[0] = 0;   // programmed and enabled on the first passes
-        routed = -1;
+        routed = -1, lows = -1;
         sent = Sources{};
         sent[size_t(q.input)] = q.start;
         for (int i = 0; i < 4; ++i)
@@ -1106,7 +1082,7 @@ protected:
         sweepPass(2);
         const std::string before = whatsWrong(q, sent);
         bus.install();
-        routed = q.routed;
+        routed = q.routed, lows = q.pulse ? hpdLows(q.input) : lows;
         q.event(sent[size_t(q.input)], src, para);
         send(q.input, sent[size_t(q.input)]);
         bus.own = velinsource::kChannel[q.input];
@@ -1136,8 +1112,16 @@ protected:
         if (!seen.empty() || sim::InputSideModel::expander().output() != (routed < 0 ? 0x01 : 0x01 | bits[routed]))
             return seen.empty() ? "the expander (EEPROM protection, audio route) holds " + std::to_string(sim::InputSideModel::expander().output()) : seen;
         return !sim::InputSideModel::clockChip().outputEnabled() ? "the clock chip is not running"
-               : src->edid_request[q.input] ? "the EDID request is not served" : "";
+               : src->edid_request[q.input] ? "the EDID request is not served" : hpdLows(q.input) <= lows ? "no hot-plug pulse" : "";
     }
+    static long hpdLows(int input)
+    {
+        const auto log = input < 3 ? sim::InputSideModel::it6602(input).hpdLog() : std::vector<sim::It6602Model::HpdChange>{};
+        const auto log3 = input == 3 ? sim::It6805Model::instance().hpdLog() : std::vector<sim::It6805Model::HpdChange>{};
+        return long(std::count_if(log.begin(), log.end(), [](auto& c) { return !c.level; })
+                      + std::count_if(log3.begin(), log3.end(), [](auto& c) { return !c.level; }));
+    }
+    long lows = -1;   // hot-plug lows before the event, where it asks for a pulse
     int routed = -1;   // the input whose sound the expander routes
 };
 
