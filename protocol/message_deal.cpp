@@ -73,11 +73,6 @@ constexpr MirrorRow kMirror[] = {
     {56, 132, 4},
 };
 
-bool fpga_running(int fpga)
-{
-    return fpga_manage::p_fpga_manage && fpga_reg(80, fpga) == 3;
-}
-
 uint8_t bcd(int v)
 {
     v %= 100;
