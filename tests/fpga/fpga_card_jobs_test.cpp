@@ -6,6 +6,8 @@
 #include "tests/fpga/fpga_fixture.h"
 #include "tests/fpga/rcv_package.h"
 
+#include "board/sim/FpgaModel.h"
+
 #include "board/Files.h"
 #include "fpga/rcv_recovery_file.h"
 
@@ -25,8 +27,10 @@ class JobScreen : public QObject {
 public:
     std::vector<int> values;
     std::vector<QStringList> lists;
+    int failed = 0;
 public slots:
     void set_file_list(const QStringList& list) { lists.push_back(list); }
+    void card_job_failed() { ++failed; }
 signals:
     void sig_qround_bar_update(int percent);
 };
@@ -481,6 +485,231 @@ TEST_F(CardJobs, OldScanParameterRecordsAreReadFromTheChosenFile)
     testing::internal::CaptureStdout();
     EXPECT_EQ(manager->get_operate_deal_para(&rec, 0), 1);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("\n NO kxfile!!! "), std::string::npos);
+}
+
+
+// --- every card answer of every job failed in turn ---------------------------------
+
+namespace {
+
+using Fault = ReceivingCardModel::AnswerFault;
+const Fault kFaults[] = {Fault::Drop, Fault::Duplicate, Fault::Delay, Fault::Early};
+const char* const kFaultNames[] = {"", "dropped", "duplicated", "delayed past the next packet", "before its packet"};
+
+// A port of the swept screen: its cards, and the first whose identity differs (255: none).
+struct SweptPort {
+    int ledx, cards, differs;
+};
+
+// The scan parameters and each card's own operations of the swept screen.
+Package sweptPackage(const std::vector<SweptPort>& ports, bool reversed = false)
+{
+    Screen s;
+    s.configId = kConfig;
+    s.para = {op(1, 2, 0, 1000, {5, 6, 7}), op(1, 1, 0x400, 1000, pattern(1200, 4))};
+    for (const SweptPort& p : ports) {
+        Port port;
+        port.ledx = uint16_t(p.ledx);
+        for (int c = 0; c < p.cards; ++c)
+            port.cards.push_back({op(1, 1, 0x300, 1000, {uint8_t(p.ledx), uint8_t(c)}), op(1, 2, 0, 1000, {0x31, uint8_t(c)})});
+        s.ports.insert(reversed ? s.ports.begin() : s.ports.end(), port);
+    }
+    return standard({s});
+}
+
+// Register payloads a card took, a repeat of the same packet counted once.
+std::vector<std::vector<uint8_t>> registersOnce(int port, int card)
+{
+    auto all = ReceivingCardModel::card(0, port, card).registerWrites;
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    return all;
+}
+
+} // namespace
+
+class CardAnswerSweep : public CardJobs {
+protected:
+    struct End {
+        bool ended;
+        int failed;
+        std::vector<QStringList> lists;
+    };
+    // Runs the posted job to its end. Once `storeAt` answers have come, a PC stores the
+    // package and the scan file anew (the job works on what it read at its start).
+    End runJob(uint8_t code, uint64_t storeAt)
+    {
+        progress(smart);
+        progress(recovery);
+        smart.failed = recovery.failed = 0;
+        recovery.lists.clear();
+        g_send_para.post(code);
+        // 20 ticks a pass: an answer is taken within the pass it comes in, well inside an
+        // operation's wait of 100 ticks; a check's wait of 500 is 25 passes.
+        int i = 0;
+        for (; i < 20000 && g_send_para.job != 0; ++i) {
+            pass(20);
+            if (storeAt && ReceivingCardModel::jobAnswers() >= storeAt) {
+                write("/data/rcvrecovery/DIVU", pattern(300, 1));
+                write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, pattern(30, 9))}));
+                storeAt = 0;
+            }
+        }
+        QCoreApplication::processEvents();
+        return {g_send_para.job == 0, smart.failed + recovery.failed, recovery.lists};
+    }
+    // Arms answer k's fault; a copy of answer 1 that comes before its packet is waiting
+    // before the job starts.
+    void arm(uint64_t k, Fault f, const std::vector<sim::GivenAnswer>& clean)
+    {
+        ReceivingCardModel::setAnswerFault(k, f, clean.at(k - 1));
+        if (f == Fault::Early && k == 1)
+            sim::FpgaModel::queueAnswer(0, clean[0].port / 2, clean[0].bytes);
+    }
+    void portsOf(const std::vector<SweptPort>& ports)
+    {
+        ReceivingCardModel::reset();
+        for (int p = 0; p < 16; ++p)
+            cards(p, 0);
+        for (const SweptPort& p : ports) {
+            cards(p.ledx, p.cards);
+            ReceivingCardModel::setConfigId(0, p.ledx, -1, kConfig);
+            if (p.differs != 255)
+                ReceivingCardModel::setConfigId(0, p.ledx, p.differs, 0x1234);
+        }
+    }
+};
+
+// The scan-parameter load: RAM writes of under a chunk, a chunk (and the empty packet after
+// it) and several chunks, register writes of one byte and of a whole packet, and firmware
+// activation card by card. Done only when every card holds all of it.
+TEST_F(CardAnswerSweep, ScanParameterLoadHoldsEveryAnswerFault)
+{
+    const Bytes big = pattern(fpga_manage::kPacketMax - 11, 2);
+    const std::vector<Op> ops = {op(1, 1, 0x2000, 1000, pattern(2500, 1)), op(1, 1, 0x5000, 1000, pattern(1000, 3)),
+                                 op(1, 1, 0x6000, 1000, {0x77}), op(1, 2, 0, 1000, {9}), op(1, 2, 0, 1000, big),
+                                 op(3, 1, 0, 1000, {0x5A})};
+    scanFile("/data/smartmapping/t.kxfile");
+    for (const auto& [port, count] : {std::pair<int, int>{1, 1}, {3, 8}}) {
+        line_type.port = uint8_t(port);
+        auto expectLoaded = [&, port = port, count = count](const std::string& where, const End& end) {
+            EXPECT_TRUE(end.ended && end.failed == 0) << where << " failed " << end.failed;
+            for (int c = 0; c < count; ++c) {
+                const auto card = ReceivingCardModel::card(0, port, c);
+                EXPECT_TRUE(cardRam(port, c, 0x2000, 2500) == pattern(2500, 1) && cardRam(port, c, 0x5000, 1000) == pattern(1000, 3)
+                            && cardRam(port, c, 0x6000, 1) == Bytes{0x77} && card.activations >= 1
+                            && registersOnce(port, c) == (std::vector<Bytes>{{9}, big}))
+                    << where << ": card " << c << " of port " << port << " does not hold the file";
+            }
+        };
+        portsOf({{port, count, 255}});
+        write("/data/smartmapping/t.kxfile", kxfile(ops));
+        expectLoaded("clean", runJob(2, 0));
+        const auto clean = ReceivingCardModel::jobAnswerLog();
+        const uint64_t n = clean.size();
+        EXPECT_EQ(n, 8u + count) << "answers of the clean run";
+        for (uint64_t k = 1; k <= n; ++k) {
+            for (Fault f : kFaults) {
+                portsOf({{port, count, 255}});
+                write("/data/smartmapping/t.kxfile", kxfile(ops));
+                arm(k, f, clean);
+                expectLoaded("answer " + std::to_string(k) + " of " + std::to_string(n) + " " + kFaultNames[int(f)], runJob(2, k));
+            }
+        }
+        // A card that never answers its activation, a file cut short: failed, not done.
+        portsOf({{port, count, 255}});
+        write("/data/smartmapping/t.kxfile", kxfile(ops));
+        ReceivingCardModel::setCardSilent(0, port, count - 1, true);
+        EXPECT_EQ(runJob(2, 0).failed, 1) << "silent card";
+        portsOf({{port, count, 255}});
+        Bytes shortFile = kxfile(ops);
+        shortFile.resize(shortFile.size() - big.size() - 2);
+        write("/data/smartmapping/t.kxfile", shortFile);
+        EXPECT_EQ(runJob(2, 0).failed, 1) << "file cut short";
+        EXPECT_TRUE(registersOnce(port, 0).empty());
+    }
+}
+
+// The check over 1 to 4 ports, then the recovery of the card it lists. What the panel
+// lists follows from the identities the cards hold and the ports whose answer was lost:
+// the first differing card of a port that answered; failed when none and a port did not.
+TEST_F(CardAnswerSweep, CheckAndRecoveryHoldEveryAnswerFault)
+{
+    const std::vector<std::vector<SweptPort>> screens = {
+        {{0, 1, 255}}, {{0, 2, 1}, {1, 3, 255}, {2, 1, 255}}, {{0, 2, 255}, {1, 8, 4}, {2, 1, 255}},
+        {{0, 1, 255}, {1, 1, 255}, {2, 1, 255}, {3, 2, 255}}};
+    for (const auto& ports : screens) {
+        auto expected = [&ports](int lost) {
+            for (const SweptPort& p : ports)
+                if (p.ledx != lost && p.differs != 255)
+                    return QString::asprintf("01/%02d/%02d/%02d", p.ledx + 1, p.differs + 1, p.cards);
+            return QString(lost >= 0 ? "failed" : "");
+        };
+        auto shown = [](const End& e) {
+            if (e.failed)
+                return QString("failed");
+            return e.lists.empty() ? QString() : e.lists.back().join(",");
+        };
+        portsOf(ports);
+        write("/data/rcvrecovery/DIVU", sweptPackage(ports).bytes);
+        const End cleanEnd = runJob(5, 0);
+        EXPECT_EQ(shown(cleanEnd), expected(-1)) << "clean check";
+        const auto clean = ReceivingCardModel::jobAnswerLog();
+        for (uint64_t k = 1; k <= clean.size(); ++k) {
+            for (Fault f : kFaults) {
+                portsOf(ports);
+                write("/data/rcvrecovery/DIVU", sweptPackage(ports).bytes);
+                arm(k, f, clean);
+                const int lost = f == Fault::Duplicate ? -1 : clean[k - 1].port;
+                EXPECT_EQ(shown(runJob(5, k)), expected(lost)) << "check answer " << k << " of " << clean.size() << " (port "
+                                                              << clean[k - 1].port + 1 << ") " << kFaultNames[int(f)];
+            }
+        }
+        const QString listed = expected(-1);
+        if (listed.isEmpty())
+            continue;
+        // The recovery of the listed card, from the package stored anew between the two with
+        // its ports in the reverse order: the listed card gets its scan parameters and its
+        // own operations, no other card anything.
+        const int port = listed.mid(3, 2).toInt() - 1, card = listed.mid(6, 2).toInt() - 1;
+        auto expectRecovered = [&](const std::string& where, const End& end) {
+            EXPECT_TRUE(end.ended && end.failed == 0 && end.lists == std::vector<QStringList>{{}}) << where;
+            for (const SweptPort& p : ports)
+                for (int c = 0; c < p.cards; ++c) {
+                    const bool listedCard = p.ledx == port && c == card;
+                    EXPECT_EQ(std::make_tuple(cardRam(p.ledx, c, 0x300, 2), cardRam(p.ledx, c, 0x400, 1200), registersOnce(p.ledx, c)),
+                              listedCard ? std::make_tuple(Bytes{uint8_t(port), uint8_t(card)}, pattern(1200, 4),
+                                                           std::vector<Bytes>{{5, 6, 7}, {0x31, uint8_t(card)}})
+                                         : std::make_tuple(Bytes{0, 0}, Bytes(1200, 0), std::vector<Bytes>{}))
+                        << where << ": card " << c << " of port " << p.ledx;
+                }
+        };
+        auto query = [&] {
+            portsOf(ports);
+            write("/data/rcvrecovery/DIVU", sweptPackage(ports).bytes);
+            runJob(5, 0);
+            write("/data/rcvrecovery/DIVU", sweptPackage(ports, true).bytes);
+            ReceivingCardModel::setAnswerFault(0, Fault::None);
+        };
+        query();
+        expectRecovered("clean recovery", runJob(6, 0));
+        const auto recoveryAnswers = ReceivingCardModel::jobAnswerLog();
+        EXPECT_EQ(recoveryAnswers.size(), 5u) << "answers of the clean recovery";
+        for (uint64_t k = 1; k <= recoveryAnswers.size(); ++k)
+            for (Fault f : kFaults) {
+                query();
+                arm(k, f, recoveryAnswers);
+                expectRecovered("recovery answer " + std::to_string(k) + " " + kFaultNames[int(f)], runJob(6, k));
+            }
+        // A package without the listed card's port: the recovery refuses and loads nothing.
+        query();
+        std::vector<SweptPort> others;
+        for (const SweptPort& p : ports)
+            if (p.ledx != port)
+                others.push_back(p);
+        write("/data/rcvrecovery/DIVU", sweptPackage(others).bytes);
+        const End refused = runJob(6, 0);
+        EXPECT_EQ(std::make_pair(refused.failed, cardRam(port, card, 0x400, 3)), std::make_pair(1, Bytes(3, 0)));
+    }
 }
 
 // --- the loop's dispatch: each job code runs its own job --------------------------
