@@ -4,6 +4,9 @@
 
 #include "tests/fpga/bringup_fixture.h"
 
+#include <atomic>
+#include <thread>
+
 #include "board/sim/Sim.h"
 #include "core/utils.h"
 
@@ -489,4 +492,32 @@ TEST_F(FpgaBringUp, PortLinkStateAndItsChangeNotification)
     EXPECT_EQ(seen, (std::vector<std::vector<int>>{{}, {}, {11}, {11}}));
     sim::ReceivingCardModel::setCards(0, 1, 0);        // the cards of port 1 unplugged
     EXPECT_EQ(manager->get_wlan_state(), 0x0211);
+}
+
+// The input thread enables clock 0 on the word that is also FPGA 0's reset while the manager
+// resets the FPGA: the reset lasts until the manager lets it go, and the word ends high.
+TEST_F(FpgaBringUp, TheClockEnableNeverCutsShortAResetTheManagerHolds)
+{
+    auto held = [this] {
+        std::lock_guard<std::mutex> hold(manager->line_mutex);
+        return sim::FpgaModel::inReset(0);
+    };
+    ASSERT_FALSE(held());                  // and the board's pull-ups are on the lines
+    std::atomic<bool> stop{false};
+    std::thread input([this, &stop] {
+        while (!stop) {
+            world->source->clock_state[0] = 1;
+            world->source->s5p210_setup(0);
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        manager->reset_fpga_rst(0);
+        for (int look = 0; look < 20; ++look)
+            ASSERT_TRUE(held()) << "reset " << i << " cut short";
+        G_timeTicks += 51;
+        manager->check_fpga_rst();
+        ASSERT_FALSE(held()) << "reset " << i << " not let go";
+    }
+    stop = true;
+    input.join();
 }

@@ -66,6 +66,13 @@ protected:
         std::lock_guard<std::mutex> hold(manager->port_path_mutex);
         manager->reg_IRQ_Dealwith(0, 0);
     }
+    // A job's packet to the card of that address (bits 12-13 its port within the group of
+    // four) on a port of the group: its answer is the one the job waits for.
+    void expectFrom(uint16_t card, int group, uint8_t command)
+    {
+        const Bytes packet = answer(card & 0x0FFF, 0xF000, 0x67, 1, command, {});
+        manager->expect_job_answer(packet.data(), 4 * group + (card >> 12 & 3), 0);
+    }
 
     // A PC's request on link from address 0, handed over as the link does: its ticket.
     uint32_t ask(uint8_t link, Bytes frame)
@@ -149,7 +156,7 @@ TEST_F(FpgaReceive, EveryPairReadsItsOwnRamAndLengthAndAcknowledgesItsOwnBits)
     for (const auto& p : pairs) {
         FpgaModel::queueAnswer(0, p.pair, answer(0xF000, 0x0001, 0x67, 1, 0x60, Bytes(289, 0)));
         FpgaModel::clearLog();
-        g_send_para.reply = 0;
+        expectFrom(0x0001, p.pair / 2, 0x60);
         service();
         std::vector<Op> ops;
         for (auto& op : FpgaModel::log(0)) {
@@ -181,7 +188,7 @@ TEST_F(FpgaReceive, JobRepliesFunctionCardRepliesAndBrightnessAnswers)
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << r.dest << " " << r.source << " " << int(r.tag) << " "
                                         << int(r.command));
-        g_send_para.reply = 0;
+        expectFrom(r.source, 0, r.command);
         manager->func_card_reply[0] = 0;
         FpgaModel::queueAnswer(0, 1, answer(r.dest, r.source, r.tag, 3, r.command, {0}));
         service();
@@ -208,6 +215,7 @@ TEST_F(FpgaReceive, CheckAnswersCarryTheResultOfTheCurrentScreenRecord)
     ReceivingCardModel::setConfigId(0, 3, -1, 0x11223344);
     ReceivingCardModel::setConfigId(0, 3, 2, 0x55);
     manager->check_config_id = 0x11223344;
+    manager->check_port = 3;
     manager->check_config_valid = 1;
     manager->check_error_rcv_search_card_cmd(3, 0, 0x11223344, 0, 1);
     service();
@@ -215,11 +223,13 @@ TEST_F(FpgaReceive, CheckAnswersCarryTheResultOfTheCurrentScreenRecord)
     EXPECT_EQ(count(3), 4);
 
     ReceivingCardModel::setConfigId(0, 3, 2, 0x11223344);
+    manager->check_config_valid = 1;
     manager->check_error_rcv_search_card_cmd(3, 0, 0x11223344, 0, 1);
     service();
     EXPECT_EQ(g_send_para.progress, 255);              // every card matches
     // An answer for another record leaves the result alone.
     manager->check_config_id = 0x99;
+    manager->check_config_valid = 1;
     g_send_para.progress = 65535;
     manager->check_error_rcv_search_card_cmd(3, 0, 0x11223344, 0, 1);
     service();
@@ -326,6 +336,7 @@ TEST_F(FpgaReceive, WhileAPcCommandWaitsTheFpgaIsPolledWithoutItsLine)
 {
     pc_cmd_valid = 1;
     manager->await_answer = 1;
+    expectFrom(0x0001, 0, 0x60);
     FpgaModel::queueAnswer(0, 0, answer(0xF000, 0x0001, 0x67, 1, 0x60, {0}));
     // The line is missed (as if the edge was lost); the answer still waits in pair 0.
     sim::SocModel::write16(fpga_manage::kGpioFpga0Irq, 0);
