@@ -620,6 +620,7 @@ public:
     // before the packet goes out, disarmed by the one answer that settles it, so an answer
     // that comes twice, late or before its packet confirms nothing else.
     void expect_job_answer(const unsigned char* packet, int port, int fpga);
+    void file_check_answer(const unsigned char* answer, u8 group, u8 fpga, unsigned len);
     bool job_answer_matches(u8 fpga, int port, u16 card, u8 command);
     std::mutex job_answer_mutex;
     bool job_answer_armed = false;       // the rest under job_answer_mutex

@@ -209,6 +209,11 @@ void fpga_manage::Search_concurrent_back_result(unsigned char* answer, u8 group,
     if (port > 15)
         return;
     store_card_count(fpga, port, rd16(answer + 11), answer[13]);
+    file_check_answer(answer, group, fpga, len);
+}
+
+void fpga_manage::file_check_answer(const unsigned char* answer, u8 group, u8 fpga, unsigned len)
+{
     // The check answer carries the result for the screen record the check job works on,
     // from the port it checks: a late answer of the port checked before is not this one's.
     // The port is the one it came in on (pair and source), not the byte the card echoes.
@@ -276,8 +281,12 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
     // FPGA 1 numbers its ports 11 to 20.
     auto portOf = [fpga](u8 byte7) { return (fpga == 1 && byte7 > 10) ? byte7 - 10 : int(byte7); };
 
-    if (whole && dest == kController && command == 0x10 && len >= kMinSearchAnswer)
+    if (whole && dest == kController && command == 0x10 && len >= kMinSearchAnswer) {
         update_eth_rcv_num(a, portOf(a[7]), fpga);
+        // A check answer that came in behind another on its pair counts as well.
+        if (a[10] == 0)
+            file_check_answer(a, groupOf(pair), fpga, len);
+    }
     acknowledge_pair(fpga, pair);
     if (!whole) {
         KEL_TRACE("\n fpga%d pair %d: answer of %u bytes dropped\n", fpga, pair, len);

@@ -324,7 +324,8 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
     if (!broadcast && (index >= chain.cards.size() || chain.cards[index].silent))
         return {};
     // A job packet of the controller: the sweep's failure points count its answer.
-    const bool job = packet[5] == 0x67 && le16(packet + 2) == 0xF000 && chain.fault == Fault::None;
+    const bool check = length >= 30 && packet[9] == 0x10 && (packet[16] & 1);
+    const bool job = (packet[5] == 0x67 || check) && le16(packet + 2) == 0xF000 && chain.fault == Fault::None;
     std::vector<CardAnswer> released;
     uint64_t n = 0;
     if (job) {

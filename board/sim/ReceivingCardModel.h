@@ -78,7 +78,7 @@ public:
     static std::vector<CardAnswer> deliver(int fpga, int port, const uint8_t* packet, size_t length);
 
     // Failure points for sweeps. The answers of the cards to the controller's job packets
-    // (tag 0x67) are counted from 1 after each reset or setAnswerFault; answer k then is
+    // (tag 0x67) and check packets are counted from 1 after each reset or setAnswerFault; answer k then is
     //   Drop       lost on the way back (the card took its packet);
     //   Duplicate  given twice;
     //   Delay      held until the next job packet leaves the FPGA (on any port), then given

@@ -654,6 +654,10 @@ TEST_F(CardAnswerSweep, CheckAndRecoveryHoldEveryAnswerFault)
         const End cleanEnd = runJob(5, 0);
         EXPECT_EQ(shown(cleanEnd), expected(-1)) << "clean check";
         const auto clean = ReceivingCardModel::jobAnswerLog();
+        size_t checked = 0;
+        while (checked < ports.size() && ports[checked++].differs == 255) {
+        }
+        EXPECT_EQ(clean.size(), checked) << "answers of the clean check: one a port up to the first that differs";
         for (uint64_t k = 1; k <= clean.size(); ++k) {
             for (Fault f : kFaults) {
                 portsOf(ports);
