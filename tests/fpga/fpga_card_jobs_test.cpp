@@ -641,13 +641,13 @@ TEST_F(CardAnswerSweep, CheckAndRecoveryHoldEveryAnswerFault)
         auto expected = [&ports](int lost) {
             for (const SweptPort& p : ports)
                 if (p.ledx != lost && p.differs != 255)
-                    return QString::asprintf("01/%02d/%02d/%02d", p.ledx + 1, p.differs + 1, p.cards);
-            return QString(lost >= 0 ? "failed" : "");
+                    return QString::asprintf("01/%02d/%02d/%02d", p.ledx + 1, p.differs + 1, p.cards).toStdString();
+            return std::string(lost >= 0 ? "failed" : "");
         };
         auto shown = [](const End& e) {
             if (e.failed)
-                return QString("failed");
-            return e.lists.empty() ? QString() : e.lists.back().join(",");
+                return std::string("failed");
+            return e.lists.empty() ? std::string() : e.lists.back().join(",").toStdString();
         };
         portsOf(ports);
         write("/data/rcvrecovery/DIVU", sweptPackage(ports).bytes);
@@ -668,7 +668,7 @@ TEST_F(CardAnswerSweep, CheckAndRecoveryHoldEveryAnswerFault)
                                                               << clean[k - 1].port + 1 << ") " << kFaultNames[int(f)];
             }
         }
-        const QString listed = expected(-1);
+        const QString listed = QString::fromStdString(expected(-1));
         if (listed.isEmpty())
             continue;
         // The recovery of the listed card, from the package stored anew between the two with
