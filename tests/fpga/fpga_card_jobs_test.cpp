@@ -162,32 +162,6 @@ protected:
 
 // --- operation executor ------------------------------------------------------------
 
-TEST_F(CardJobs, RamWritesGoOutIn1000ByteChunks)
-{
-    cards(2, 1);
-    const Bytes data = pattern(2500, 3);
-    holdOperation(2, op(1, 1, 0x1000, 100, data));
-    g_send_para.card = 0;
-    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
-    auto packets = ReceivingCardModel::packets(0, 2);
-    ASSERT_EQ(packets.size(), 3u);
-    const size_t lengths[3] = {1019, 1019, 519};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(packets[i].size(), lengths[i]);
-        EXPECT_EQ(le32(packets[i], 10), 0x1000u + 1000u * i);
-        EXPECT_EQ(le16(packets[i], 0), 0);               // card 0
-    }
-    EXPECT_EQ(cardRam(2, 0, 0x1000, 2500), data);
-
-    // 2000 bytes: two full chunks and an empty third packet.
-    ReceivingCardModel::clearPackets();
-    holdOperation(2, op(1, 1, 0x3000, 100, pattern(2000, 9)));
-    ASSERT_GT(runOperation("/data/op.bin", 0, false), 0);
-    packets = ReceivingCardModel::packets(0, 2);
-    ASSERT_EQ(packets.size(), 3u);
-    EXPECT_EQ(std::vector<uint32_t>({uint32_t(packets[2].size()), le32(packets[2], 10)}), (std::vector<uint32_t>{19, 0x3000 + 2000}));
-}
-
 TEST_F(CardJobs, ASleepCountsItsMillisecondsInTicksAtMostSixtySeconds)
 {
     // 1500 ms sleeps 150 ticks; 0xFFFFFFFF ms (about 497 days) sleeps 60 s: 6000 ticks.
@@ -238,19 +212,6 @@ TEST_F(CardJobs, SilentCardsGetAPacketAtMostFourTimes)
         EXPECT_EQ(runOperation("/data/op.bin", 0, false, 30000), passes);
         EXPECT_EQ(ReceivingCardModel::packets(0, 1).size(), sends);
     }
-}
-
-TEST_F(CardJobs, FirmwareActivationForEveryCardGoesFromTheLastCardDownAndASilentCardGetsFourSends)
-{
-    cards(4, 3);
-    ReceivingCardModel::setCardSilent(0, 4, 1, true);
-    holdOperation(4, op(3, 1, 0, 100, {0x5A}));
-    ASSERT_GT(runOperation("/data/op.bin", 0, true), 0);
-    std::vector<int> order;
-    for (auto& packet : ReceivingCardModel::packets(0, 4))
-        order.push_back(packet[9] == 0xB4 ? le16(packet, 0) & 0x0FFF : -1);
-    EXPECT_EQ(order, (std::vector<int>{2, 1, 1, 1, 1, 0}));
-    EXPECT_EQ(ReceivingCardModel::card(0, 4, 2).activations + ReceivingCardModel::card(0, 4, 0).activations, 2u);
 }
 
 // Each kind of operation sends its own command to the card (a user-defined one the data's
@@ -364,26 +325,6 @@ Package screenPackage(bool withPara = true, bool withXy = true)
 }
 
 } // namespace
-
-TEST_F(CardJobs, ACheckOfMatchingCardsVisitsEveryPortAndListsNothing)
-{
-    cards(0, 2);
-    cards(1, 8);
-    cards(2, 1);
-    for (int p = 0; p < 3; ++p)
-        ReceivingCardModel::setConfigId(0, p, -1, kConfig);
-    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
-    g_send_para.post(5);
-    EXPECT_EQ(run(), 33);
-    for (int p = 0; p < 3; ++p) {
-        SCOPED_TRACE(p);
-        auto packets = ReceivingCardModel::packets(0, p);
-        ASSERT_EQ(packets.size(), 1u);
-        ASSERT_EQ(packets[0].size(), 30u);
-        EXPECT_EQ(std::make_pair(int(packets[0][16]), le32(packets[0], 17)), std::make_pair(1, kConfig));
-    }
-    EXPECT_EQ(std::make_tuple(progress(recovery).back(), recovery.lists.size(), int(manager->recovery_list_filled())), std::make_tuple(100, size_t(0), 0));
-}
 
 TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
 {
