@@ -83,9 +83,12 @@ protected:
         g_kxfile_name = path;
     }
 
-    // The receive path of a loop pass: interrupt service files answers and replies.
+    // The receive path of a loop pass: interrupt service files answers and replies. The
+    // model raises its line at a bus access only; the FPGA does when an answer falls due.
     void service()
     {
+        for (int pair = 0; pair < 8; ++pair)
+            sim::FpgaModel::pendingAnswers(0, pair);
         std::lock_guard<std::mutex> hold(manager->port_path_mutex);
         for (int i = 0; i < 3; ++i)
             manager->reg_IRQ_Dealwith(0, 0);
@@ -98,6 +101,7 @@ protected:
         manager->fpga_manage_deal(nullptr);
         service();
         G_timeTicks += ticks;
+        sim::SimBoard::advanceVirtual(uint64_t(ticks) * 10000);   // a tick is 10 ms: the cards' clock too
     }
     // Passes (of `ticks` each, none by default) until the job reaches `step`.
     bool reach(int step, uint32_t ticks = 0)
@@ -477,7 +481,7 @@ protected:
     };
     // Runs the posted job to its end. Once `storeAt` answers have come, a PC stores the
     // package and the scan file anew (the job works on what it read at its start).
-    End runJob(uint8_t code, uint64_t storeAt)
+    End runJob(uint8_t code, uint64_t storeAt, uint32_t ticks = 20)
     {
         progress(smart);
         progress(recovery);
@@ -488,7 +492,7 @@ protected:
         // operation's wait of 100 ticks; a check's wait of 500 is 25 passes.
         int i = 0;
         for (; i < 20000 && g_send_para.job != 0; ++i) {
-            pass(20);
+            pass(ticks);
             if (storeAt && ReceivingCardModel::jobAnswers() >= storeAt) {
                 write("/data/rcvrecovery/DIVU", pattern(300, 1));
                 write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, pattern(30, 9))}));
@@ -654,6 +658,20 @@ TEST_F(CardAnswerSweep, CheckAndRecoveryHoldEveryAnswerFault)
         write("/data/rcvrecovery/DIVU", sweptPackage(others).bytes);
         const End refused = runJob(6, 0);
         EXPECT_EQ(std::make_pair(refused.failed, cardRam(port, card, 0x400, 3)), std::make_pair(1, Bytes(3, 0)));
+    }
+}
+
+// A check waits 500 ticks for a port's answer: one 4.99 s late is heard, one after 5 s is not.
+TEST_F(CardAnswerSweep, ACheckHearsAPortsAnswerWithinFiveSecondsOnly)
+{
+    for (const auto& [ticks, shown] : {std::pair<int, int>{499, 0}, {501, 1}}) {
+        portsOf({{0, 2, 1}});
+        ReceivingCardModel::setDelayUs(0, 0, uint64_t(ticks) * 10000);
+        write("/data/rcvrecovery/DIVU", sweptPackage({{0, 2, 1}}).bytes);
+        const End end = runJob(5, 0, 1);
+        EXPECT_EQ(std::make_pair(end.failed, end.lists), shown ? std::make_pair(1, std::vector<QStringList>{})
+                                                               : std::make_pair(0, std::vector<QStringList>{{"01/01/02/02"}}))
+            << "answer " << ticks << " ticks late";
     }
 }
 
