@@ -514,34 +514,24 @@ TEST_F(FpgaBringUp, TheClockEnableNeverCutsShortAResetTheManagerHolds)
     ASSERT_FALSE(held());                  // and the board's pull-ups are on the lines
     std::atomic<bool> stop{false};
     std::atomic<int> rounds{0};
-    std::thread input([this, &stop, &rounds] {
-        while (!stop) {
-            world->source->clock_state[0] = 1;
-            world->source->s5p210_setup(0);
-            ++rounds;
-        }
+    std::thread input([&] {
+        for (; !stop; ++rounds)
+            world->source->clock_state[0] = 1, world->source->s5p210_setup(0);
     });
-    // Each reset is looked at after the input thread has enabled the clock twice during it.
-    auto twice = [&rounds] {
-        const int from = rounds;
-        while (rounds < from + 2)
+    // Each look comes after the input thread enabled the clock twice since the last step.
+    auto look = [&] {
+        for (const int from = rounds; rounds < from + 2;)
             std::this_thread::yield();
+        return held();
     };
-    for (int i = 0; i < 100; ++i) {
-        manager->reset_fpga_rst(0);
-        twice();
-        if (!held()) {
-            ADD_FAILURE() << "reset " << i << " cut short by the clock's enable";
-            break;
-        }
+    int i = 0;
+    for (; i < 100 && (manager->reset_fpga_rst(0), look()); ++i) {
         G_timeTicks += 51;
         manager->check_fpga_rst();
-        twice();
-        if (held()) {
-            ADD_FAILURE() << "reset " << i << " not let go";
+        if (look())
             break;
-        }
     }
     stop = true;
     input.join();
+    EXPECT_EQ(i, 100) << "reset " << i << (held() ? " not let go" : " cut short by the clock's enable");
 }
