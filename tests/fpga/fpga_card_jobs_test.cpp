@@ -309,21 +309,23 @@ namespace {
 
 constexpr uint32_t kConfig = 0xC0FFEE;
 
-// One screen on ports 0 (2 cards), 1 (8 cards) and 2 (1 card); each card's own operation
-// writes its number to RAM 0x300; the screen's scan parameters write registers and RAM.
-Package screenPackage(bool withPara = true, bool withXy = true)
+// A port of the swept screen: its cards, and the first whose identity differs (255: none).
+struct SweptPort {
+    int ledx, cards, differs;
+};
+
+// The scan parameters and each card's own operations of the swept screen.
+Package sweptPackage(const std::vector<SweptPort>& ports, bool reversed = false)
 {
     Screen s;
     s.configId = kConfig;
-    if (withPara)
-        s.para = {op(1, 2, 0, 100, {5, 6, 7}), op(1, 1, 0x400, 100, {0xAB, 0xCD, 0xEF})};
-    const int counts[3] = {2, 8, 1};
-    for (int p = 0; withXy && p < 3; ++p) {
+    s.para = {op(1, 2, 0, 1000, {5, 6, 7}), op(1, 1, 0x400, 1000, pattern(1200, 4))};
+    for (const SweptPort& p : ports) {
         Port port;
-        port.ledx = uint16_t(p);
-        for (int c = 0; c < counts[p]; ++c)
-            port.cards.push_back({op(1, 1, 0x300, 100, {uint8_t(p), uint8_t(c)})});
-        s.ports.push_back(port);
+        port.ledx = uint16_t(p.ledx);
+        for (int c = 0; c < p.cards; ++c)
+            port.cards.push_back({op(1, 1, 0x300, 1000, {uint8_t(p.ledx), uint8_t(c)}), op(1, 2, 0, 1000, {0x31, uint8_t(c)})});
+        s.ports.insert(reversed ? s.ports.begin() : s.ports.end(), port);
     }
     return standard({s});
 }
@@ -334,7 +336,7 @@ TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
 {
     cards(0, 2);
     // Two files in the package folder: the check ends through its error steps, list untouched.
-    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    write("/data/rcvrecovery/DIVU", sweptPackage({{0, 2, 255}, {1, 8, 255}, {2, 1, 255}}).bytes);
     write("/data/rcvrecovery/other", {1});
     g_send_para.post(5);
     EXPECT_EQ(run(), 35);
@@ -351,14 +353,14 @@ TEST_F(CardJobs, CheckAndRecoveryStopOnBadPackages)
     ASSERT_TRUE(board::Files::remove("/data/rcvrecovery/other"));
 
     // No screen file among the entries: the job ends through its error steps.
-    Package p = screenPackage();
+    Package p = sweptPackage({{0, 2, 255}, {1, 8, 255}, {2, 1, 255}});
     p.bytes[4] = 13;
     write("/data/rcvrecovery/DIVU", p.bytes);
     g_send_para.post(5);
     EXPECT_EQ(run(), 35);
 
     // A screen without scan parameters or XY area cannot be recovered.
-    write("/data/rcvrecovery/DIVU", screenPackage(false, false).bytes);
+    write("/data/rcvrecovery/DIVU", standard({Screen{kConfig, {}, {}}}).bytes);
     g_send_para.post(6);
     EXPECT_EQ(run(), 35);
     EXPECT_EQ(progress(recovery).back(), 100);
@@ -439,27 +441,6 @@ namespace {
 using Fault = ReceivingCardModel::AnswerFault;
 const Fault kFaults[] = {Fault::Drop, Fault::Duplicate, Fault::Delay, Fault::Early};
 const char* const kFaultNames[] = {"", "dropped", "duplicated", "delayed past the next packet", "before its packet"};
-
-// A port of the swept screen: its cards, and the first whose identity differs (255: none).
-struct SweptPort {
-    int ledx, cards, differs;
-};
-
-// The scan parameters and each card's own operations of the swept screen.
-Package sweptPackage(const std::vector<SweptPort>& ports, bool reversed = false)
-{
-    Screen s;
-    s.configId = kConfig;
-    s.para = {op(1, 2, 0, 1000, {5, 6, 7}), op(1, 1, 0x400, 1000, pattern(1200, 4))};
-    for (const SweptPort& p : ports) {
-        Port port;
-        port.ledx = uint16_t(p.ledx);
-        for (int c = 0; c < p.cards; ++c)
-            port.cards.push_back({op(1, 1, 0x300, 1000, {uint8_t(p.ledx), uint8_t(c)}), op(1, 2, 0, 1000, {0x31, uint8_t(c)})});
-        s.ports.insert(reversed ? s.ports.begin() : s.ports.end(), port);
-    }
-    return standard({s});
-}
 
 // Register payloads a card took, a repeat of the same packet counted once.
 std::vector<Bytes> registersOnce(int port, int card)
@@ -690,7 +671,7 @@ TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
 // of 300 silent cards (counted as 255), a file's minute-long sleep, a card check.
 TEST_F(CardJobs, BackEndsEveryJobThatWaits)
 {
-    write("/data/rcvrecovery/DIVU", screenPackage().bytes);
+    write("/data/rcvrecovery/DIVU", sweptPackage({{0, 2, 255}, {1, 8, 255}, {2, 1, 255}}).bytes);
     write("/data/smartmapping/t.kxfile", kxfile({op(6, 1, 0, 0xFFFFFFFFu, {})}));
     scanFile("/data/smartmapping/t.kxfile");
     line_type.port = 1;
