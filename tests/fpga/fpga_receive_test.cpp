@@ -261,7 +261,10 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
         refuse = link == fpga_manage::kPassbyUdp;
         const uint32_t t = ask(link, request);
         if (link == fpga_manage::kPassbyTcp) {
-            G_timeTicks += 301;
+            G_timeTicks += 300;
+            service();
+            EXPECT_TRUE(fpga_manage::passby_waiting(t)) << "300 ticks on";
+            G_timeTicks += 1;
         } else {
             FpgaModel::queueAnswer(0, 0, reply);
         }
