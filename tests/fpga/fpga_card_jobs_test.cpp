@@ -46,7 +46,6 @@ Bytes pattern(size_t n, uint8_t seed)
 }
 
 uint16_t le16(const Bytes& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
-uint32_t le32(const Bytes& b, size_t at) { return uint32_t(le16(b, at)) | uint32_t(le16(b, at + 2)) << 16; }
 
 class CardJobs : public FpgaFixture {
 protected:
