@@ -1152,6 +1152,7 @@ void fpga_manage::save_or_mapping_step(bool save)
     case 0:
         job.port = 0;
         job.step = 1;
+        job_incomplete = 0;
         break;
     case 1: {
         if (job.port > 9) {
@@ -1178,6 +1179,7 @@ void fpga_manage::save_or_mapping_step(bool save)
             mapping_enable_cmd_create(port, packet);
             len = 15;
         }
+        expect_job_answer(packet, port, 0);
         Send_to_port(packet, len, port, 0);
         emit_progress(kProgressSmartMapping, port * 100 / 11);
         job.port = u8(port + 1);
@@ -1198,6 +1200,7 @@ void fpga_manage::save_or_mapping_step(bool save)
             // The port's cards did not confirm: said, so a silent port is not taken for done.
             KEL_TRACE("\n port %d: no answer from the cards, %s not confirmed \n", job.port - 1,
                       save ? "parameter saving" : "mapping switch");
+            job_incomplete = 1;
             job.step = 1;
             break;
         }
@@ -1219,6 +1222,8 @@ void fpga_manage::save_or_mapping_step(bool save)
         if (Utils::getTimeSpace(job.stamp) > 200) {
             emit_progress(kProgressSmartMapping, 100);
             job.end();
+            if (job_incomplete)
+                emit_job_failed(kProgressSmartMapping);
         }
         break;
     default:

@@ -291,6 +291,13 @@ public:
     // --- FPGA bring-up, parameter RAM and link supervision ---
     void check_fpga_rst();
     void reset_fpga_rst(u8 fpga);
+    // The SoC words that two owners share go through here, under one lock: the reset
+    // line of each FPGA is also the enable of a clock chip that the input side drives.
+    // While the manager holds an FPGA in reset, a write of that word from elsewhere is
+    // kept and driven when the reset is let go, so it cannot cut the reset short.
+    void drive_line(uint32_t offset, u16 value);
+    void hold_reset_line(u8 fpga);
+    void release_reset_line(u8 fpga);
     void power_up_fpga_start(u8 check, u8 fpga);
     void power_up_check_fpga_status(u8 fpga);
     void fpgainit(u8 fpga);
@@ -378,7 +385,15 @@ public:
     u8 recover_net = 0;
     u8 recover_net_index = 0;
     u16 recover_card = 0;
+    // What the list showed of that card's port record: a package stored anew may describe
+    // its ports in another order, and a recovery must load the listed card or none.
+    u16 recover_cards = 0;
+    u32 recover_config_id = 0;
     u8 operate_read_failures = 0;        // unreadable data pieces of the current operation
+    // Packets or operations of the running job that did not reach their cards (skipped
+    // after their retries, unreadable, not to be carried out): the job cannot end as done.
+    u8 job_incomplete = 0;
+    u8 check_timed_out = 0;              // a port of the running check never gave a usable answer
     u8 check_time_emitted = 255;         // last waiting value sent to the ring
     u8 check_cancelled = 0;              // the running check/recovery/load was ended with Back
     u8 smart_no_cards = 0;               // the shortcut job found no card on its port
@@ -590,6 +605,9 @@ public:
     // manager's pass takes the request.
     std::atomic<u8> update_reset_request{0};
     u32 reset_stamp[2] = {};
+    std::mutex line_mutex;               // the shared SoC words (see drive_line)
+    bool reset_line_held[2] = {};        // under line_mutex
+    int line_after_reset[2] = {-1, -1};  // under line_mutex: a write kept for the release
 
     // --- receive path ---
     // Bit fpga x 8 + pair: the pair delivered a search answer; bits 30 and 31 belong to
@@ -605,6 +623,22 @@ public:
     // configuration identity whose answers carry the check result into g_send_para.
     std::atomic<u32> check_config_id{0};
     std::atomic<u8> check_config_valid{0};
+    std::atomic<u8> check_fpga{0};       // and the port it was sent to: only that port's answer counts
+    std::atomic<u8> check_port{0};
+
+    // The answer a card job waits for: that of the packet it sent last, from the port and
+    // the card it sent it to (any card of the port for a packet to all of them). Armed
+    // before the packet goes out, disarmed by the one answer that settles it, so an answer
+    // that comes twice, late or before its packet confirms nothing else.
+    void expect_job_answer(const unsigned char* packet, int port, int fpga);
+    void file_check_answer(const unsigned char* answer, u8 group, u8 fpga, unsigned len);
+    bool job_answer_matches(u8 fpga, int port, u16 card, u8 command);
+    std::mutex job_answer_mutex;
+    bool job_answer_armed = false;       // the rest under job_answer_mutex
+    u8 job_answer_fpga = 0;
+    u8 job_answer_port = 0;
+    u16 job_answer_card = 0;             // 0x0FFF: any card of the port
+    u8 job_answer_command = 0;
 
     // --- PC passthrough (under port_path_mutex) ---
     u8 multi_port_flag = 0;              // the last passthrough went to all ports

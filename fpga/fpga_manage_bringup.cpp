@@ -72,13 +72,50 @@ const u8 fpga_manage::RAM1[256] = {
 // ------------------------------------------------------------------------------------
 // Reset line
 
+void fpga_manage::drive_line(uint32_t offset, u16 value)
+{
+    volatile u16* line = gpio_line(offset);
+    if (!line)
+        return;
+    std::lock_guard<std::mutex> hold(line_mutex);
+    for (u8 fpga = 0; fpga < 2; ++fpga) {
+        if (offset == (fpga ? kGpioFpga1Reset : kGpioFpga0Reset) && reset_line_held[fpga]) {
+            line_after_reset[fpga] = value;
+            return;
+        }
+    }
+    *line = value;
+}
+
+void fpga_manage::hold_reset_line(u8 fpga)
+{
+    volatile u16* line = fpga == 0 ? gpio_fpga0_rst : gpio_fpga1_rst;
+    std::lock_guard<std::mutex> hold(line_mutex);
+    // Only FPGA 0's reset is let go here; FPGA 1's is let go by its clock's enable, as
+    // it always was.
+    reset_line_held[fpga] = fpga == 0;
+    if (line)
+        *line = kLineActive;
+}
+
+void fpga_manage::release_reset_line(u8 fpga)
+{
+    volatile u16* line = fpga == 0 ? gpio_fpga0_rst : gpio_fpga1_rst;
+    std::lock_guard<std::mutex> hold(line_mutex);
+    reset_line_held[fpga] = false;
+    // The release drives the line high, which is also the clock's enable; a write kept
+    // while the reset was held is the last word on it.
+    const int after = line_after_reset[fpga];
+    line_after_reset[fpga] = -1;
+    if (line)
+        *line = after < 0 ? kLineIdle : u16(after);
+}
+
 void fpga_manage::reset_fpga_rst(u8 fpga)
 {
     if (fpga > 1)
         return;
-    volatile u16* line = fpga == 0 ? gpio_fpga0_rst : gpio_fpga1_rst;
-    if (line)
-        *line = kLineActive;
+    hold_reset_line(fpga);
     reset_pending[fpga] = 1;
     reset_stamp[fpga] = G_timeTicks.load();
 }
@@ -93,8 +130,7 @@ void fpga_manage::check_fpga_rst()
     // FPGA 1's line is pulled by its bring-up, but only FPGA 0 is ever released.
     if (!reset_pending[0] || Utils::getTimeSpace(reset_stamp[0]) < kResetHoldTicks)
         return;
-    if (gpio_fpga0_rst)
-        *gpio_fpga0_rst = kLineIdle;
+    release_reset_line(0);
     {
         std::lock_guard<std::mutex> hold(reg_image_mutex);
         MCU_REG_func[0][80] = 0;

@@ -147,6 +147,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
     unsigned char data[kPacketMax];
 
     auto send = [&](unsigned len) {
+        expect_job_answer(packet, port, fpga);
         Send_to_port(packet, len, port, fpga);
         job.sub_step = kSubWait;
         job.stamp = G_timeTicks.load();
@@ -157,6 +158,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         job.stamp = G_timeTicks.load();
         if (++operate_read_failures >= kReadAttempts) {
             KEL_TRACE("\n %s error: data not in the file, operation skipped\n", what);
+            job_incomplete = 1;
             job.sub_step = kSubDone;
         }
     };
@@ -189,6 +191,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
                                && op.type != RcvOperatePara::kRam2Flash && op.type != RcvOperatePara::kSleep;
         if (onePacket && op.dataLen > packetRoom(op.type)) {
             KEL_TRACE("\n operation of %u bytes does not fit one packet: operate error\n", op.dataLen);
+            job_incomplete = 1;
             job.sub_step = kSubDone;
             return 0;
         }
@@ -198,6 +201,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
                 const u32 count = op.dataLen / kChunk + 1;
                 if (count > 0xFFFF) {
                     KEL_TRACE("\n ram write of %u bytes is too long: operate error\n", op.dataLen);
+                    job_incomplete = 1;
                     job.sub_step = kSubDone;
                     return 0;
                 }
@@ -209,6 +213,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
                 job.sub_step = kSubRegister;
             } else {
                 KEL_TRACE("\n send load scan write step : error!!1!!!,packet=%d \n", 1);
+                job_incomplete = 1;
                 job.sub_step = kSubDone;
             }
             return 0;
@@ -239,6 +244,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
             // "upgrade rcv" and unknown types cannot be carried out: the operation ends
             // rather than holding the job for ever.
             KEL_TRACE("\n operate type %#x not carried out: operate error\n", op.type);
+            job_incomplete = 1;
             job.sub_step = kSubDone;
             return 0;
         }
@@ -291,6 +297,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         }
         if (len == 0) {
             KEL_TRACE("\n operate data of %u bytes makes no packet: operate error\n", unsigned(n));
+            job_incomplete = 1;
             job.sub_step = kSubDone;
             return 0;
         }
@@ -331,9 +338,12 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         if (Utils::getTimeSpace(job.stamp) <= op.timeticks / 10)
             return 0;
         KEL_TRACE("\n timeout!!! ");
+        // A packet given up after its repeats did not reach its card: the job says so at
+        // its end, however the rest of it goes.
         if (perCard) {
             if (allCards && job.index > 0) {
                 if (job.retries >= kMaxRetries) {
+                    job_incomplete = 1;
                     job.retries = 0;
                     job.index = u16(job.index - 1);
                 } else {
@@ -344,6 +354,7 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
                 job.retries = u8(job.retries + 1);
                 job.sub_step = again;
             } else {
+                job_incomplete = 1;
                 job.sub_step = kSubDone;
             }
             return 0;
@@ -356,14 +367,17 @@ u8 fpga_manage::load_rcv_xy_operate(const QString& path, uint64_t dataOffset, bo
         else if (op.type == RcvOperatePara::kUserDefined)
             repeat = kSubUserDefined;
         if (!repeat) {
+            job_incomplete = 1;
             job.sub_step = kSubDone;
         } else if (job.retries < kMaxRetries) {
             job.retries = u8(job.retries + 1);
             job.sub_step = repeat;
         } else if (job.sent < job.count) {
+            job_incomplete = 1;
             job.retries = 0;
             job.sub_step = repeat;
         } else {
+            job_incomplete = 1;
             job.sub_step = kSubDone;
         }
         return 0;
@@ -457,6 +471,7 @@ void fpga_manage::SmartMapping_deal()
         job.port = line_type.port;
         job.step = 1;
         smart_no_cards = 0;
+        job_incomplete = 0;
         KEL_TRACE("\n start send rcv card smartmapping!!! ");
         break;
     case 1: {
@@ -479,6 +494,7 @@ void fpga_manage::SmartMapping_deal()
     case 2: {
         unsigned char packet[23];
         rcv_card_cmd_create(packet, job.port);
+        expect_job_answer(packet, job.port, 0);
         Send_to_port(packet, sizeof packet, job.port, 0);
         job.index = u16(job.index + 1);
         job.step = 3;
@@ -495,6 +511,7 @@ void fpga_manage::SmartMapping_deal()
             KEL_TRACE("\n rcv message back!!! ");
         } else if (Utils::getTimeSpace(job.stamp) > kSmartReplyTicks) {
             job.step = 1;                 // the card is skipped, and said so
+            job_incomplete = 1;
             KEL_TRACE("\n port %d: card %d did not answer, its position is not confirmed \n", int(job.port),
                       int(job.index) - 1);
         } else {
@@ -508,6 +525,7 @@ void fpga_manage::SmartMapping_deal()
         }
         unsigned char packet[15];
         ram_reset_cmd_create(packet, 1, 65535, job.port);
+        expect_job_answer(packet, job.port, 0);
         Send_to_port(packet, job.length, job.port, 0);
         emit_progress(kProgressSmartMapping, job.index * 100 / (job.cards + 1));
         job.index = u16(job.index + 1);
@@ -519,6 +537,8 @@ void fpga_manage::SmartMapping_deal()
     }
     case 6:
         if (job.reply == 1 || Utils::getTimeSpace(job.stamp) > kSmartReplyTicks) {
+            if (job.reply != 1)
+                job_incomplete = 1;
             job.reply = 0;
             job.step = 5;
         } else {
@@ -536,7 +556,8 @@ void fpga_manage::SmartMapping_deal()
             emit_progress(kProgressSmartMapping, 100);
             job.end();
             KEL_TRACE("\n send rcv card smartmapping ending !!! ");
-            if (smart_no_cards)
+            // A card that never confirmed its position is a job not done.
+            if (smart_no_cards || job_incomplete)
                 emit_job_failed(kProgressSmartMapping);
         }
         break;

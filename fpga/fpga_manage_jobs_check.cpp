@@ -96,6 +96,8 @@ void fpga_manage::check_deal_step(u8 mode)
         job.progress = kNoAnswer;
         check_config_valid = 0;
         check_cancelled = 0;
+        job_incomplete = 0;
+        check_timed_out = 0;
         file.release_file();
         if (!get_fpga_status()) {
             fail("\n there is a error about fpga!!! ");
@@ -218,6 +220,10 @@ void fpga_manage::check_deal_step(u8 mode)
             fail("\n screen record error ");
             break;
         }
+        if (recover && file.screen_info.config_id != recover_config_id) {
+            fail("\n the listed screen is not in this package ");
+            break;
+        }
         if (recover) {
             job.step = kRecoverLengths;
             KEL_TRACE("\n now start to check file ....");
@@ -237,6 +243,26 @@ void fpga_manage::check_deal_step(u8 mode)
         if ((s.rcv_xy_len != 0 && entries && !file.has_member(rcvRecovery::kXyFile))
             || (s.rcv_para_len != 0 && entries && !file.has_member(rcvRecovery::kScanParaFile))) {
             fail("\n no file type error ");
+            break;
+        }
+        // The listed card is found by its port in the package as it is now (stored anew,
+        // it may describe its ports in another order); a package without it loads nothing.
+        if (s.rcv_xy_len == 0 || file.update_rcvXYscreenNetnum(file.file_path) != 0) {
+            fail("\n the listed card is not in this package ");
+            break;
+        }
+        bool listed = false;
+        for (unsigned n = 0; n < file.screen_net_num && n <= kCounterLimit && !listed; ++n) {
+            if (file.update_rcvXYscreenNetpara(file.file_path, n) != 0)
+                break;
+            if (file.net_para.net_ledx == recover_net && file.net_para.net_rcv_num == recover_cards
+                && recover_card < file.net_para.net_rcv_num) {
+                recover_net_index = u8(n);
+                listed = true;
+            }
+        }
+        if (!listed) {
+            fail("\n the listed card is not in this package ");
             break;
         }
         job.step = s.rcv_para_len == 0 ? kNetNum : kParaOperations;
@@ -334,11 +360,16 @@ void fpga_manage::check_deal_step(u8 mode)
         if (port > 15) {
             // No such output: nothing can answer for it.
             KEL_TRACE("\n port %d of the package is no output port \n", ledx);
+            check_timed_out = 1;
             job.step = kNextNet;
             break;
         }
-        // Answers carrying this identity bring the check result (the receive path).
+        // Answers carrying this identity, from this port, bring the check result (the
+        // receive path).
+        job.progress = kNoAnswer;
         check_config_id = file.screen_info.config_id;
+        check_fpga = fpga;
+        check_port = u8(port);
         check_config_valid = 1;
         KEL_TRACE("\n fpga%d_sel, net%d ,config_id_enalbe = %#x\n", fpga, int(port), enable);
         check_error_rcv_search_card_cmd(port, fpga, file.screen_info.config_id, 0, enable);
@@ -360,8 +391,11 @@ void fpga_manage::check_deal_step(u8 mode)
                 KEL_TRACE("\n rcv back info ...%#x\n", answer);
             }
         } else if (Utils::getTimeSpace(job.stamp) > kCheckAnswerTicks) {
-            // No answer counts as a port whose cards all match.
+            // A port that never answered was not checked: the other ports are, and a check
+            // that finds no card ends failed rather than "none to update".
             KEL_TRACE("\n timeout!!! ");
+            check_config_valid = 0;
+            check_timed_out = 1;
             job.step = kNextNet;
         }
         card_job_animate(kProgressRcvRecovery);
@@ -449,7 +483,14 @@ void fpga_manage::check_deal_step(u8 mode)
         const u16 answer = job.progress;
         check_config_valid = 0;
         KEL_TRACE("\n the number of rcv need to recovery is %#x \n", answer);
-        if (answer == kNoAnswer || answer == kAllMatch) {
+        const bool found = !recover && !load && answer != kNoAnswer && answer != kAllMatch;
+        // An operation that did not reach its cards, or a check that could not hear a port
+        // and found no card, is a failed job, not a done one.
+        if (job_incomplete || (!recover && !load && check_timed_out && !found)) {
+            fail("\n job not complete: ended failed ");
+            break;
+        }
+        if (!found) {
             if (recover && progress_screen_open(kProgressRcvRecovery) && recovery_list_filled()) {
                 set_recovery_list(QStringList());
                 signalScreens(99);
@@ -460,6 +501,8 @@ void fpga_manage::check_deal_step(u8 mode)
                 recover_net = u8(file.net_para.net_ledx);
                 recover_net_index = job.net;
                 recover_card = answer;
+                recover_cards = file.net_para.net_rcv_num;
+                recover_config_id = file.screen_info.config_id;
                 set_recovery_list({QString::asprintf("%02d/%02d/%02d/%02d", job.screen + 1, file.net_para.net_ledx + 1,
                                                      answer + 1, file.net_para.net_rcv_num)});
             }

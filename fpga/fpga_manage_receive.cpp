@@ -187,6 +187,9 @@ u8 fpga_manage::deal_with_search_concurrent(u8 fpga)
             continue;                      // not a search answer: the next step files it
         if (checkByteRight(a, len) && len >= kMinSearchAnswer) {
             answer_word.fetch_or(1u << (fpga * 8 + pair));
+            // A job's own search of a port is answered here as well.
+            if (a[5] == kTagJob && job_answer_matches(fpga, 4 * groupOf(pair) + sourcePortBits(a), rd16(a + 2) & 0x0FFF, a[9]))
+                g_send_para.reply = 1;
             if (a[10] == 0)
                 Search_concurrent_back_result(a, groupOf(pair), fpga, len);
             taken = 1;
@@ -206,9 +209,45 @@ void fpga_manage::Search_concurrent_back_result(unsigned char* answer, u8 group,
     if (port > 15)
         return;
     store_card_count(fpga, port, rd16(answer + 11), answer[13]);
-    // The check answer carries the result for the screen record the check job works on.
-    if (len > 17 && len >= kMinCheckAnswer && check_config_valid && rd32(answer + 18) == check_config_id)
+    file_check_answer(answer, group, fpga, len);
+}
+
+void fpga_manage::file_check_answer(const unsigned char* answer, u8 group, u8 fpga, unsigned len)
+{
+    // The check answer carries the result for the screen record the check job works on,
+    // from the port it checks: a late answer of the port checked before is not this one's.
+    // The port is the one it came in on (pair and source), not the byte the card echoes.
+    const int from = group * 4 + sourcePortBits(answer);
+    if (len > 17 && len >= kMinCheckAnswer && check_config_valid && rd32(answer + 18) == check_config_id
+        && check_fpga == fpga && check_port == from) {
+        check_config_valid = 0;
         g_send_para.progress = rd16(answer + 22);
+    }
+}
+
+// ------------------------------------------------------------------------------------
+// The answer a card job waits for
+
+void fpga_manage::expect_job_answer(const unsigned char* packet, int port, int fpga)
+{
+    std::lock_guard<std::mutex> hold(job_answer_mutex);
+    const u16 target = u16(rd16(packet) & 0x0FFF);
+    job_answer_armed = true;
+    job_answer_fpga = u8(fpga);
+    job_answer_port = u8(port);
+    job_answer_card = target >= 0x0FFE ? 0x0FFF : target;
+    job_answer_command = packet[9];
+    g_send_para.reply = 0;
+}
+
+bool fpga_manage::job_answer_matches(u8 fpga, int port, u16 card, u8 command)
+{
+    std::lock_guard<std::mutex> hold(job_answer_mutex);
+    if (!job_answer_armed || fpga != job_answer_fpga || port != job_answer_port || command != job_answer_command
+        || (job_answer_card != 0x0FFF && card != job_answer_card))
+        return false;
+    job_answer_armed = false;
+    return true;
 }
 
 void fpga_manage::update_eth_rcv_num(unsigned char* answer, int port, u8 fpga)
@@ -242,8 +281,12 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
     // FPGA 1 numbers its ports 11 to 20.
     auto portOf = [fpga](u8 byte7) { return (fpga == 1 && byte7 > 10) ? byte7 - 10 : int(byte7); };
 
-    if (whole && dest == kController && command == 0x10 && len >= kMinSearchAnswer)
+    if (whole && dest == kController && command == 0x10 && len >= kMinSearchAnswer) {
         update_eth_rcv_num(a, portOf(a[7]), fpga);
+        // A check answer that came in behind another on its pair counts as well.
+        if (a[10] == 0)
+            file_check_answer(a, groupOf(pair), fpga, len);
+    }
     acknowledge_pair(fpga, pair);
     if (!whole) {
         KEL_TRACE("\n fpga%d pair %d: answer of %u bytes dropped\n", fpga, pair, len);
@@ -251,7 +294,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
     }
 
     if (dest >= kController && dest <= 0xF00F && source < 0xF000) {
-        if (a[5] == kTagJob)
+        if (a[5] == kTagJob && job_answer_matches(fpga, 4 * groupOf(pair) + sourcePortBits(a), source & 0x0FFF, command))
             g_send_para.reply = 1;
         else if (a[5] == kTagBrightness)
             return;

@@ -214,10 +214,11 @@ uint8_t velinsource::reg_take(int n)
 
 void velinsource::gpio_write(uint32_t offset, uint16_t value)
 {
+    // Some of these words are shared with the FPGA manager (a clock enable is an FPGA's
+    // reset): written through its one lock, never past a reset it holds.
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    volatile uint16_t* line = fpga ? fpga->gpio_line(offset) : nullptr;
-    if (line)
-        *line = value;
+    if (fpga && fpga->gpio_line(offset))
+        fpga->drive_line(offset, value);
     else
         KEL_TRACE("\n velinsource: GPIO window not mapped, line %#x not driven\n", offset);
 }

@@ -343,10 +343,12 @@ public:
         if (!linkUp(port))
             return;
         auto answers = ReceivingCardModel::deliver(m_index, port, packet.data(), packet.size());
-        const int pair = port / 2;
-        if (keepAnswers && pair < kReceivePairs)
-            for (auto& a : answers)
+        for (auto& a : answers) {
+            // An answer held back by a sweep comes in on its own port's pair.
+            const int pair = (a.port >= 0 ? a.port : port) / 2;
+            if (keepAnswers && pair < kReceivePairs)
                 m_answers[pair].push_back(std::move(a));
+        }
     }
 
     // The FPGA takes the brightness of register 6 over and hands it to the cards itself.

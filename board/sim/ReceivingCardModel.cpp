@@ -37,6 +37,17 @@ Chain g_chains[2][ReceivingCardModel::kPorts];
 bool g_configured = false;
 std::atomic<uint64_t> g_cardsVersion{1};
 
+// The sweep's failure point (under g_lock).
+struct AnswerPlan {
+    uint64_t k = 0;
+    ReceivingCardModel::AnswerFault fault = ReceivingCardModel::AnswerFault::None;
+    GivenAnswer early;
+    uint64_t given = 0;
+    std::vector<GivenAnswer> log;
+    std::vector<CardAnswer> held;
+};
+AnswerPlan g_plan;
+
 bool validPort(int fpga, int port)
 {
     return (fpga == 0 || fpga == 1) && port >= 0 && port < ReceivingCardModel::kPorts;
@@ -312,6 +323,17 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
     const bool broadcast = index == 0x0FFF || index == 0x0FFE;
     if (!broadcast && (index >= chain.cards.size() || chain.cards[index].silent))
         return {};
+    // A job packet of the controller: the sweep's failure points count its answer.
+    const bool check = length >= 30 && packet[9] == 0x10 && (packet[16] & 1);
+    const bool job = (packet[5] == 0x67 || check) && le16(packet + 2) == 0xF000 && chain.fault == Fault::None;
+    std::vector<CardAnswer> released;
+    uint64_t n = 0;
+    if (job) {
+        released.swap(g_plan.held);
+        n = ++g_plan.given;
+        if (n == g_plan.k && g_plan.fault == AnswerFault::Early)
+            return released;                     // the packet is lost on its way out
+    }
 
     std::vector<uint8_t> payload;
     uint16_t answering = index;
@@ -352,7 +374,47 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
     if (chain.fault == Fault::WrongCheck)
         answer.bytes.back() ^= 0xFF;
     answer.readyAtUs = board::Clock::monotonicUs() + chain.delayUs;
-    return {answer};
+    answer.port = port;
+    if (!job)
+        return {answer};
+    g_plan.log.push_back({port, answer.bytes});
+    std::vector<CardAnswer> out = released;
+    const bool hit = n == g_plan.k;
+    if (!hit || g_plan.fault == AnswerFault::Early)
+        out.push_back(answer);
+    else if (g_plan.fault == AnswerFault::Duplicate)
+        out.insert(out.end(), {answer, answer});
+    else if (g_plan.fault == AnswerFault::Delay)
+        g_plan.held.push_back(answer);
+    if (g_plan.fault == AnswerFault::Early && n + 1 == g_plan.k) {
+        CardAnswer early;
+        early.bytes = g_plan.early.bytes;
+        early.port = g_plan.early.port;
+        early.readyAtUs = answer.readyAtUs;
+        out.push_back(early);
+    }
+    return out;
+}
+
+void ReceivingCardModel::setAnswerFault(uint64_t k, AnswerFault fault, const GivenAnswer& early)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_plan = AnswerPlan();
+    g_plan.k = k;
+    g_plan.fault = fault;
+    g_plan.early = early;
+}
+
+uint64_t ReceivingCardModel::jobAnswers()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_plan.given;
+}
+
+std::vector<GivenAnswer> ReceivingCardModel::jobAnswerLog()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_plan.log;
 }
 
 void ReceivingCardModel::reset()
@@ -361,6 +423,7 @@ void ReceivingCardModel::reset()
     for (auto& fpga : g_chains)
         for (auto& chain : fpga)
             chain = Chain();
+    g_plan = AnswerPlan();
     g_configured = false;
     ++g_cardsVersion;
 }

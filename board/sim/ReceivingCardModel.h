@@ -23,6 +23,13 @@ struct ReceivingCard {
 struct CardAnswer {
     std::vector<uint8_t> bytes;
     uint64_t readyAtUs = 0;          // board clock time from which the FPGA shows it
+    int port = -1;                   // the port it comes in on; -1: that of the packet just sent
+};
+
+// A card answer as the chain gave it, with its port (the sweep's log).
+struct GivenAnswer {
+    int port = 0;
+    std::vector<uint8_t> bytes;
 };
 
 // The chains of receiving cards behind the output ports of both FPGAs. Packets follow the
@@ -69,6 +76,20 @@ public:
 
     // The FPGA model hands each packet that leaves a port here and queues the answers.
     static std::vector<CardAnswer> deliver(int fpga, int port, const uint8_t* packet, size_t length);
+
+    // Failure points for sweeps. The answers of the cards to the controller's job packets
+    // (tag 0x67) and check packets are counted from 1 after each reset or setAnswerFault; answer k then is
+    //   Drop       lost on the way back (the card took its packet);
+    //   Duplicate  given twice;
+    //   Delay      held until the next job packet leaves the FPGA (on any port), then given
+    //              on its own port ahead of that packet's answers;
+    //   Early      a copy of it (`early`, as a clean run logged it) comes back with answer
+    //              k - 1, before its packet was sent, and that packet is lost on its first
+    //              way out (the card neither takes nor answers it).
+    enum class AnswerFault { None, Drop, Duplicate, Delay, Early };
+    static void setAnswerFault(uint64_t k, AnswerFault fault, const GivenAnswer& early = {});
+    static uint64_t jobAnswers();                   // counted so far
+    static std::vector<GivenAnswer> jobAnswerLog();  // the counted answers as given clean
 
     static void reset();
 };

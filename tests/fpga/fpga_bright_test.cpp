@@ -166,7 +166,7 @@ TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
 // once a second, the sensor a step per read from what is shown. A PC's flag drops 80 ticks on.
 TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
 {
-    enum { kClock, kSameSchedule, kNewSchedule, kBright, kHand, kSuggest, kJob, kRestart };
+    enum { kClock, kSameSchedule, kNewSchedule, kBright, kHand, kSuggest, kJob, kRestart, kToSwitch = 99999 };
     struct Move { int what, minutes; bool pc; int ready, passes, ticks; };
     // Drawn over the whole range at every case, not growing with RapidCheck's size.
     const auto in = [](int low, int high) { return rc::gen::resize(rc::kNominalSize, rc::gen::inRange(low, high)); };
@@ -271,7 +271,7 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
         g_send_para.post(uint8_t(*rc::gen::element(0, 7)));   // 7, a code of no job: the idle work too
         for (const Move& m : *rc::gen::container<std::vector<Move>>(rc::gen::construct<Move>(
                  rc::gen::weightedElement<int>({{8, kClock}, {1, kSameSchedule}, {1, kNewSchedule}, {2, kBright}, {1, kHand}, {1, kSuggest}, {1, kJob}, {1, kRestart}}),
-                 rc::gen::weightedOneOf<int>({{4, in(0, 4)}, {3, in(1, 600)}, {2, in(-60, 0)}, {2, in(-1500, -60)}, {1, in(1440, 5760)}}),
+                 rc::gen::weightedOneOf<int>({{4, in(0, 4)}, {3, in(1, 600)}, {2, in(-60, 0)}, {2, in(-1500, -60)}, {1, in(1440, 5760)}, {3, rc::gen::just(int(kToSwitch))}}),
                  rc::gen::arbitrary<bool>(), rc::gen::weightedElement<int>({{4, 1}, {1, 0}}), in(1, 4),
                  rc::gen::weightedOneOf<int>({{4, in(1, 200)}, {1, rc::gen::element(80, 81, 200)}, {2, in(1000, 1200)}})))) {
             const int minuteBefore = at.tm_hour * 60 + at.tm_min, dayBefore = at.tm_mday;
@@ -326,7 +326,17 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
                 }
                 manager->onoff_count = 0, manager->record_onoff_time(2), manager->bri_reload = 1;
             }
-            now += m.minutes * 60;
+            int minutes = m.minutes;
+            if (minutes == kToSwitch) {   // on to the very minute of a kept switch
+                std::vector<int> switches;
+                for (const auto& [on, off] : kept)
+                    for (int w : {on, off})
+                        if (w < 1440)
+                            switches.push_back((w - minuteBefore + 1439) % 1440 + 1);
+                minutes = switches.empty() ? 1 : switches[size_t(*in(0, int(switches.size())))];
+                seen.insert("the clock on to a switch's minute");
+            }
+            now += minutes * 60;
             sim::SimBoard::fixWallTime(now);
             localtime_r(&now, &at);
             const int minute = at.tm_hour * 60 + at.tm_min, want = scheduled(minute);
@@ -348,9 +358,9 @@ TEST_F(FpgaBright, EveryWriteToTheScreenFollowsTheScheduleTableAndSensor)
                 RC_ASSERT(mode != 2 || m.ticks < 200 || v == (valid ? shown6 + (suggested > shown6) - (suggested < shown6) : shown6));
                 RC_ASSERT(job != 0 || int(pc_cmd_valid) == int(pcSeen && G_timeTicks - lastPc <= 80));
             }
-            if (m.minutes < 0 && m.minutes > -minuteBefore)
+            if (minutes < 0 && minutes > -minuteBefore)
                 seen.insert("clock set back within the day");
-            if (m.minutes > 0 && at.tm_mday == dayBefore && scheduled(minuteBefore) != want)
+            if (minutes > 0 && at.tm_mday == dayBefore && scheduled(minuteBefore) != want)
                 seen.insert("clock on over a switch within the day");
             if (!m.ready && want != scheduled(minuteBefore))
                 seen.insert("a switch fell due while the FPGA was not ready");

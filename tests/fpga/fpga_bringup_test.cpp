@@ -4,6 +4,9 @@
 
 #include "tests/fpga/bringup_fixture.h"
 
+#include <atomic>
+#include <thread>
+
 #include "board/sim/Sim.h"
 #include "core/utils.h"
 
@@ -251,19 +254,28 @@ TEST_F(FpgaBringUp, ARamThatDoesNotReadBackResetsTheFpgaAndBringUpStartsOver)
     EXPECT_EQ(manager->ram_check_ok[0], 1);
 }
 
-TEST_F(FpgaBringUp, APersistentLinkErrorIsRetriedWithTwoResetsThenBringUpGoesOn)
+// A link is looked at five times before the FPGA is reset, twice at most; then bring-up goes on
+// (stage 3 starts the retry count afresh).
+TEST_F(FpgaBringUp, ALinkIsLookedAtFiveTimesBeforeEachOfTwoResets)
 {
-    sim::SimBoard::setScenario("fpga.link.error", "1");
-    int resets = 0;
-    bool held = false;
-    for (int i = 0; i < 6000 && !manager->get_fpga_status(); ++i) {
-        pass();
-        const bool now = FpgaModel::inReset(0);
-        resets += now && !held;
-        held = now;
+    for (const auto& [errors, resetsWanted] : {std::pair<int, int>{4, 0}, {5, 1}, {-1, 2}}) {
+        TearDown();
+        SetUp();
+        FpgaModel::setLinkError(0, errors < 0);
+        ASSERT_TRUE(passUntil([&] { return manager->link_stage[0] == 2; }, 3000));
+        if (errors > 0)
+            FpgaModel::scriptReads(0, 22, std::vector<uint8_t>(size_t(errors), 0x08));
+        int resets = 0;
+        bool held = false;
+        for (int i = 0; i < 6000 && !manager->get_fpga_status(); ++i) {
+            pass();
+            const bool now = FpgaModel::inReset(0);
+            resets += now && !held;
+            held = now;
+        }
+        EXPECT_EQ((std::vector<int>{resets, manager->get_fpga_status(), manager->stage_retry[0]}), (std::vector<int>{resetsWanted, 1, 0}))
+            << "link error on the first " << errors << " looks";
     }
-    // Stage 3 starts the retry count afresh.
-    EXPECT_EQ((std::vector<int>{resets, manager->get_fpga_status(), manager->stage_retry[0]}), (std::vector<int>{2, 1, 0}));
 }
 
 TEST_F(FpgaBringUp, ALinkThatNeverTrainsGoesOnToStageSixWithoutAReset)
@@ -489,4 +501,37 @@ TEST_F(FpgaBringUp, PortLinkStateAndItsChangeNotification)
     EXPECT_EQ(seen, (std::vector<std::vector<int>>{{}, {}, {11}, {11}}));
     sim::ReceivingCardModel::setCards(0, 1, 0);        // the cards of port 1 unplugged
     EXPECT_EQ(manager->get_wlan_state(), 0x0211);
+}
+
+// The input thread enables clock 0 on the word that is also FPGA 0's reset while the manager
+// resets the FPGA: the reset lasts until the manager lets it go, and the word ends high.
+TEST_F(FpgaBringUp, TheClockEnableNeverCutsShortAResetTheManagerHolds)
+{
+    auto held = [this] {
+        std::lock_guard<std::mutex> hold(manager->line_mutex);
+        return sim::FpgaModel::inReset(0);
+    };
+    ASSERT_FALSE(held());                  // and the board's pull-ups are on the lines
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread input([&] {
+        for (; !stop; ++rounds)
+            world->source->clock_state[0] = 1, world->source->s5p210_setup(0);
+    });
+    // Each look comes after the input thread enabled the clock twice since the last step.
+    auto look = [&] {
+        for (const int from = rounds; rounds < from + 2;)
+            std::this_thread::yield();
+        return held();
+    };
+    int i = 0;
+    for (; i < 100 && (manager->reset_fpga_rst(0), look()); ++i) {
+        G_timeTicks += 51;
+        manager->check_fpga_rst();
+        if (look())
+            break;
+    }
+    stop = true;
+    input.join();
+    EXPECT_EQ(i, 100) << "reset " << i << (held() ? " not let go" : " cut short by the clock's enable");
 }
