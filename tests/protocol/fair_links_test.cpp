@@ -261,6 +261,7 @@ struct Sut {
             const int n = stream ? pieces : std::max(1, std::min<int>(pieces, int(wire.size() / 10)));
             const size_t step = out.size() / size_t(n);
             auto sent = std::chrono::steady_clock::now();
+            const uint32_t sentTick = G_timeTicks;   // its frames are the server's no earlier
             bool sentAll = true;   // a TCP PC closed to make room finds its stream's end below
             for (int k = 0; k < n; ++k) {
                 sentAll = sentAll && c.sendRaw(Bytes(out.begin() + long(size_t(k) * step), k == n - 1 ? out.end() : out.begin() + long(size_t(k + 1) * step)));
@@ -297,7 +298,7 @@ struct Sut {
             if (stream)
                 RC_ASSERT(next(i) == expectedReply(req2, reply));
             noSpinning();
-            lastAsk[i] = G_timeTicks;
+            lastAsk[i] = sentTick;   // the replies may have waited in its socket through drain()
             foreign[i] = 0;
             waiting[i] = false;
             return;
