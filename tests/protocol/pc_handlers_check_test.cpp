@@ -617,8 +617,9 @@ protected:
         ScalerFlashModel::write(0xFFE000, tail);
 
         {
+            // No log of an earlier test's start: a clock set then marks nothing on the flash.
             std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
-            g_clock_record.clock_set_mark = 0;
+            g_clock_record = CLOCK_RECORD{};
         }
         for (unsigned i = 0; i < 6; ++i)
             std::remove(root.host(QString::asprintf("/data/edidramtable/%04x.bin", i).toStdString()).c_str());
