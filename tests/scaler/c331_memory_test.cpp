@@ -240,7 +240,7 @@ Step followUp(Step s, int& changed)
         w.source = fresh.source % 4;
         std::copy(fresh.crop, fresh.crop + 4, w.crop);
         break;
-    case 2: w.out = fresh.out; break;
+    case 2: w.out = *resize(100, element(0, 1)) ? fresh.out : w.out ^ 3; break;   // (black and freeze at once)
     case 3: w.dbd = fresh.dbd; break;
     case 4: w.dbd = w.dbd < 0 ? -1 : *element(6, 7, 8, 9); break;   // channel demand above 8
     case 5: std::tie(w.x, w.y, w.w, w.h) = std::tie(fresh.x, fresh.y, fresh.w, fresh.h); break;
@@ -732,6 +732,24 @@ protected:
             if (reg(0x0B, 0x08, 1, o) != edge || reg(0x0B, 0x09, 1, o) != gain || reg(0x0B, 0x12, 1, o) != gain)
                 return och + " sharpens with " + std::to_string(reg(0x0B, 0x08, 1, o)) + "/" + std::to_string(reg(0x0B, 0x09, 1, o)) +
                        "/" + std::to_string(reg(0x0B, 0x12, 1, o)) + " for word " + std::to_string(s.sharp) + win;
+            // Its filter band follows the window's scaling ratio (above 2.5, 2, 1.25, or less): the
+            // first tap of each band (a ratio near a band's edge, or a line stored narrower, not held).
+            const auto part = inputOf(s, w);
+            const int scan = sourcePort(w) >= 0 && sourcePort(w) < 4 ? s.ports[sourcePort(w)].ip : 0;
+            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(part[3] * (1 + scan), 1);
+            auto band = [](double r) {
+                for (double edge : {2.5, 2.0, 1.25})
+                    if (std::abs(r - edge) < 0.03 * edge)
+                        return -1;
+                return r > 2.5 ? 0 : r > 2.0 ? 1 : r > 1.25 ? 2 : 3;
+            };
+            static const unsigned firstH[4] = {36, 30, 28, 44}, firstV[4] = {42, 34, 28, 44};
+            const int bH = band(rH), bV = band(rV);
+            const bool plain = w.dbd < 0 && sourcePort(w) < 4 && !(w.w > 2176 && part[1] > 2176);
+            if (plain && bH >= 0 && reg(0x0B, 0x0C, 1, o) != (sharp ? firstH[bH] : 0))
+                return och + " filters its columns in band " + std::to_string(reg(0x0B, 0x0C, 1, o)) + " for a ratio of " + std::to_string(rH) + win;
+            if (plain && bV >= 0 && reg(0x0B, 0x15, 1, o) != (sharp ? firstV[bV] : 0))
+                return och + " filters its rows in band " + std::to_string(reg(0x0B, 0x15, 1, o)) + " for a ratio of " + std::to_string(rV) + win;
             lit.insert({shows, cell});
             ochWindow[o] = shows;
         }
@@ -995,6 +1013,11 @@ void ScalerMemory::check(bool pictures, bool histories)
     narrow.splice = 4;
     Step wider = narrow;   // a crop wider than the picture: the picture's 64 pixels are stored
     wider.how = 1, wider.wins[0].crop[2] = 215, wider.wins[0].crop[3] = 1080;
+    // Window 0 lists the channels window 4 was given when none was left idle: its black is its own.
+    Step shared = on(3840, 2600, {{2, 0, 0, 3840, 2600}, {1, 0, 0, 3840, 500}, {0, 0, 500, 3840, 500}, {1, 0, 1000, 3840, 500},
+                                  {0, 0, 2000, 3840, 600}});
+    Step sharedBlack = shared;
+    sharedBlack.wins[0].out = 1, sharedBlack.how = 1;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
@@ -1016,6 +1039,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         {"a pair where one half is taken", {{six, 0}, {pair, 4}}},
         {"720 x 576 filling two cells", {{on(7680, 2160, {{2, 0, 0, 7680, 2160}}, {{720, 576}}), 0}}},
         {"a window left without channels", {{four, 0}, {nine, 1}, {back, 2}}},
+        {"a window going black over channels others own", {{shared, 0}, {sharedBlack, 0}}},
     };
     for (const auto& [name, steps] : layouts)
         EXPECT_EQ(histories ? "" : run(steps), "") << name;

@@ -116,9 +116,11 @@ TEST_F(OsdOverlayRun, AReloadShowsNothingOfThePreviousFile)
             then.type = type, then.text = "B", then.x = 100, then.y = 60, then.w = 800, then.h = 400;
             reload(first);
             reload(then);
-            std::cout << before << " " << type << " text " << text() << " regs";
-            for (int r = 0x08; r < 0x20; r += 2)
-                std::cout << " " << std::hex << reg(9, r, 2) << std::dec;
-            std::cout << " OUT " << m.PM_OSD_OUTPUT_OFFSET[0] << " " << m.OSD_WIN.HW << " " << m.OSD_WIN.VW << " EN " << m.PM_OSD_EN << "\n";
+            // A text item: its one character, in its window on channel 0; a bitmap item draws no
+            // character; an item of another type neither, and has no window.
+            const unsigned chars = type == 0 ? 32 : 0, w = type == 0 ? 800 : type == 1 ? reg(9, 0x14, 2) : 0,
+                           h = type == 0 ? 400 : type == 1 ? reg(9, 0x18, 2) : 0;
+            EXPECT_EQ((std::vector<unsigned>{unsigned(text()), reg(9, 0x14, 2), reg(9, 0x18, 2)}), (std::vector<unsigned>{chars, w, h}))
+                << "type " << type << " after type " << before;
         }
 }
