@@ -109,6 +109,10 @@ TEST_F(OsdOverlayRun, AReloadShowsNothingOfThePreviousFile)
         const auto row = sim::ScalerOsdModel::memory(0x725C0000u, 256);
         return std::count(row.begin(), row.end(), uint8_t(2));
     };
+    kel_test::OmenuItem origin;   // where a window at 0, 0 starts on channel 0
+    origin.w = 800, origin.h = 400;
+    reload(origin);
+    const unsigned x0 = reg(9, 0x12, 2), y0 = reg(9, 0x16, 2);
     for (int before : {0, 1, 2, 7})
         for (int type : {0, 1, 2, 7}) {
             kel_test::OmenuItem first, then;
@@ -117,10 +121,13 @@ TEST_F(OsdOverlayRun, AReloadShowsNothingOfThePreviousFile)
             reload(first);
             reload(then);
             // A text item: its one character, in its window on channel 0; a bitmap item draws no
-            // character; an item of another type neither, and has no window.
+            // character where its file places it; an item of another type draws nothing and has no
+            // window.
+            const bool placed = type == 0 || type == 1;
             const unsigned chars = type == 0 ? 32 : 0, w = type == 0 ? 800 : type == 1 ? reg(9, 0x14, 2) : 0,
                            h = type == 0 ? 400 : type == 1 ? reg(9, 0x18, 2) : 0;
-            EXPECT_EQ((std::vector<unsigned>{unsigned(text()), reg(9, 0x14, 2), reg(9, 0x18, 2)}), (std::vector<unsigned>{chars, w, h}))
+            EXPECT_EQ((std::vector<unsigned>{unsigned(text()), reg(9, 0x12, 2), reg(9, 0x16, 2), reg(9, 0x14, 2), reg(9, 0x18, 2)}),
+                      (std::vector<unsigned>{chars, x0 + (placed ? 100 : 0), y0 + (placed ? 60 : 0), w, h}))
                 << "type " << type << " after type " << before;
         }
 }
