@@ -587,6 +587,38 @@ protected:
         return a;
     }
 
+    // Each line a read-out reads lies inside one line its captures stored: past a line's end
+    // lies what memory holds beyond it (the gap to the next line, another channel's slot), even
+    // where another capture wrote it ("" when so; a held capture's frame is the held check's).
+    static std::string pastTheLine(const Map::Readout& r, const std::vector<Map::Capture>& own)
+    {
+        if (Map::held(own))
+            return "";
+        std::vector<Map::Range> stored;
+        for (const auto& c : own)
+            for (int b = 0; b < 5; ++b)
+                for (const auto& l : Map::lines(c, b))
+                    stored.push_back(l);
+        std::sort(stored.begin(), stored.end(), [](const Map::Range& a, const Map::Range& b) { return a.begin < b.begin; });
+        std::vector<Map::Range> lines;   // (a pair's halves, stored end to end, are one line)
+        for (const auto& l : stored)
+            if (!lines.empty() && l.begin <= lines.back().end)
+                lines.back().end = std::max(lines.back().end, l.end);
+            else
+                lines.push_back(l);
+        // (a read's last pixel group and its least 16 pixels may reach up to 8 pixels on)
+        const uint64_t gb = Map::groupBytes(r.packing), gp = r.packing == 0x80 ? 5 : r.packing == 0x01 ? 3 : 1;
+        for (int b = 0; b < 5; ++b)
+            for (const auto& l : Map::lines(r, b)) {
+                auto at = std::upper_bound(lines.begin(), lines.end(), l.begin, [](uint64_t v, const Map::Range& x) { return v < x.begin; });
+                if (at == lines.begin() || (--at)->end <= l.begin)
+                    continue;   // (a read outside every line is the unwritten check's)
+                if (at->end < l.end && (l.end - at->end) * gp > 8 * gb)
+                    return " reads " + std::to_string((l.end - at->end) * gp / gb) + " pixels past its stored line at " + std::to_string(at->begin);
+            }
+        return "";
+    }
+
     // The first fault of the chip after a step ("" when none).
     std::string fault(const Step& s, const std::set<int>& holding, const std::set<int>& spare)
     {
@@ -711,6 +743,8 @@ protected:
                 return och + " mirrored otherwise than its record" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
+            if (!(out = pastTheLine(r, own)).empty())
+                return och + out + win;
             if ((frozen[shows] || holdAll) && !Map::held(own))
                 return och + (holdAll ? " of a window held for a change" : " of a frozen window") + " reads a running capture" + win;
             // A line is stored narrower than the window shows only past 2176 pixels (the
