@@ -343,8 +343,8 @@ bool c331_manage::apply_block(const uint8_t* ram, const uint8_t* bak)
         }
     }
 
-    // 6. Test pattern.
-    if (ram[kTestPattern] != bak[kTestPattern])
+    // 6. Test pattern (a rebuild above has put the block's pattern on already).
+    if (ram[kTestPattern] != bak[kTestPattern] && !rebuilt)
         c331_SetPattern(ram[kTestPattern]);
 
     // 7. EDID requests: every receiver input whose requested EDID changed, or whose EDID

@@ -277,7 +277,11 @@ Step followUp(Step s, int& changed)
         if (s.device) {   // progressive, as the receiver's record says (its start offsets 192, 41)
             const Port d = s.ports[q];
             s.ports[q] = Port{d.w, d.h * (d.ip ? 2 : 1)};
-            if (!d.w)   // lost: the port keeps its mode, its active area empty from 16, 16
+            // (a frozen or joined window keeps what it holds when its port is lost: not held here)
+            const bool keeps = std::any_of(std::begin(s.wins), std::end(s.wins), [&](const Win& w) {
+                return w.w && (w.out & 2 || w.dbd >= 0) && (sourcePort(w) == q || portsOf(w).count(q));
+            });
+            if (!keeps && (!d.w || *resize(100, element(0, 0, 1))))   // lost: the port keeps its mode, its active area empty from 16, 16
                 s.ports[q] = Port{0, old.h, old.state, old.ip, old.lanes, 16, 16};
         }
         s.how = 2;
@@ -638,18 +642,13 @@ protected:
             return "the overlay is " + std::string(s.osd ? "off" : "on") + " for word " + std::to_string(s.osd);
         // A test pattern: every channel its single window shows runs the generator, and no other
         // channel (none at all with more windows, which show their inputs).
-        const auto outs = Map::readouts();
         for (int o = 0; o < 8; ++o) {
             int cell = -1;
             for (int m = 0; m < 8 && cell < 0; ++m)
                 for (uint32_t word = reg(0x0E + 0x10 * m, 0x08, 4); word; word >>= 4)
                     cell = int(word & 15) == o + 8 ? m : cell;
-            const bool read = std::any_of(outs.begin(), outs.end(), [&](const auto& r) { return r.och == o; });
-            const bool mine = patternShows(s) && read && cell >= 0 && cell < cols * rows &&
-                              std::any_of(std::begin(s.wins), std::end(s.wins), [&](const Win& w) {
-                                  return w.w && w.x < (cell % cols + 1) * cw && w.x + w.w > cell % cols * cw &&
-                                         w.y < (cell / cols + 1) * ch && w.y + w.h > cell / cols * ch;
-                              });
+            // (a channel in use is its window's, the only one, shown or dark)
+            const bool mine = patternShows(s) && (reg(0, 0x08 + o) & 1);
             if ((reg(8, 0x57, 1, o) != 0) != mine)
                 return "OCH " + std::to_string(o) + " on cell " + std::to_string(cell) + (mine ? " shows no" : " shows a") +
                        " test pattern for byte " + std::to_string(s.pattern);
@@ -767,10 +766,11 @@ protected:
                 return och + " sharpens with " + std::to_string(reg(0x0B, 0x08, 1, o)) + "/" + std::to_string(reg(0x0B, 0x09, 1, o)) +
                        "/" + std::to_string(reg(0x0B, 0x12, 1, o)) + " for word " + std::to_string(s.sharp) + win;
             // Its filter band follows the window's scaling ratio (above 2.5, 2, 1.25, or less): the
-            // first tap of each band (a ratio near a band's edge, or a line stored narrower, not held).
+            // first tap of each band (a ratio near a band's edge, a line stored narrower or the rows of
+            // fields, not held).
             const auto part = inputOf(s, w);
             const int scan = sourcePort(w) >= 0 && sourcePort(w) < 4 ? s.ports[sourcePort(w)].ip : 0;
-            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(part[3] * (1 + scan), 1);
+            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(part[3], 1);
             auto band = [](double r) {
                 for (double edge : {2.5, 2.0, 1.25})
                     if (std::abs(r - edge) < 0.03 * edge)
@@ -782,7 +782,7 @@ protected:
             const bool plain = w.dbd < 0 && sourcePort(w) < 4 && !(w.w > 2176 && part[1] > 2176);
             if (plain && bH >= 0 && reg(0x0B, 0x0C, 1, o) != (sharp ? firstH[bH] : 0))
                 return och + " filters its columns in band " + std::to_string(reg(0x0B, 0x0C, 1, o)) + " for a ratio of " + std::to_string(rH) + win;
-            if (plain && bV >= 0 && reg(0x0B, 0x15, 1, o) != (sharp ? firstV[bV] : 0))
+            if (plain && !scan && bV >= 0 && reg(0x0B, 0x15, 1, o) != (sharp ? firstV[bV] : 0))
                 return och + " filters its rows in band " + std::to_string(reg(0x0B, 0x15, 1, o)) + " for a ratio of " + std::to_string(rV) + win;
             lit.insert({shows, cell});
             ochWindow[o] = shows;
