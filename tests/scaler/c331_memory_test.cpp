@@ -711,9 +711,12 @@ protected:
                 const bool mapped = std::all_of(own.begin(), own.end(), [&](auto& c) { return !ichWindow.count(c.ich) || ichWindow[c.ich] == k; });
                 // (a black one takes the channel showing the background, the other the one showing its picture)
                 const bool blank = reg(8, 0x41, 1, r.och) != 0;
-                const int score = 32 * (portsOf(w) == Map::ports(own)) + 16 * mapped + 8 * ((holdAll || frozen[k]) == Map::held(own)) +
+                // (the background: of a black window, or of one without a picture, whose hold says nothing)
+                const std::set<int> ps = portsOf(w);
+                const bool dark = (w.out & 1) || ps.empty() || std::any_of(ps.begin(), ps.end(), [&](int p) { return !s.ports[p].w; });
+                const int score = 32 * (portsOf(w) == Map::ports(own)) + 16 * mapped + 8 * (blank || (holdAll || frozen[k]) == Map::held(own)) +
                                   4 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) +
-                                  2 * (blank == ((w.out & 1) != 0)) + !seen.count({k, cell});
+                                  2 * (blank == dark) + !seen.count({k, cell});
                 if (w.w && covers(w, cell) && starts && ends && score > best)
                     std::tie(shows, best) = std::tie(k, score);
             }
