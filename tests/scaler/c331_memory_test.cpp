@@ -332,7 +332,8 @@ std::string text(const Step& s)
 {
     std::string t = std::to_string(s.ledW) + "x" + std::to_string(s.ledH) + " out1 " + std::to_string(s.out1W) + "x" +
                     std::to_string(s.out1H) + " splice " + std::to_string(s.splice) + " how " + std::to_string(s.how) +
-                    " passes " + std::to_string(s.passes) + " osd " + std::to_string(s.osd) + "; ports";
+                    " passes " + std::to_string(s.passes) + " osd " + std::to_string(s.osd) + " sharpness " + std::to_string(s.sharp) +
+                    " pattern " + std::to_string(s.pattern) + (s.device ? " measured" : "") + "; ports";
     for (const Port& q : s.ports)
         for (int v : {q.w, q.h, q.state, q.ip, q.lanes, q.hst, q.vst})
             t += " " + std::to_string(v);
@@ -647,8 +648,11 @@ protected:
             for (int m = 0; m < 8 && cell < 0; ++m)
                 for (uint32_t word = reg(0x0E + 0x10 * m, 0x08, 4); word; word >>= 4)
                     cell = int(word & 15) == o + 8 ? m : cell;
-            // (a channel in use is its window's, the only one, shown or dark)
+            // (a channel in use is its window's, the only one, shown or dark; a joined window's
+            // picture, 1:1 from its corner, may reach channels past its rectangle's)
             const bool mine = patternShows(s) && (reg(0, 0x08 + o) & 1);
+            if (mine && std::any_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w && w.dbd >= 0; }))
+                continue;
             if ((reg(8, 0x57, 1, o) != 0) != mine)
                 return "OCH " + std::to_string(o) + " on cell " + std::to_string(cell) + (mine ? " shows no" : " shows a") +
                        " test pattern for byte " + std::to_string(s.pattern);
