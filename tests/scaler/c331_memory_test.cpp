@@ -276,13 +276,13 @@ Step followUp(Step s, int& changed)
         s.device = q < 3 && *resize(100, element(0, 1, 1, 1));
         if (s.device) {   // progressive, as the receiver's record says (its start offsets 192, 41)
             const Port d = s.ports[q];
-            s.ports[q] = Port{d.w, d.h * (d.ip ? 2 : 1)};
             // (a frozen or joined window keeps what it holds when its port is lost: not held here)
             const bool keeps = std::any_of(std::begin(s.wins), std::end(s.wins), [&](const Win& w) {
                 return w.w && (w.out & 2 || w.dbd >= 0) && (sourcePort(w) == q || portsOf(w).count(q));
             });
-            if (!keeps && (!d.w || *resize(100, element(0, 0, 1))))   // lost: the port keeps its mode, its active area empty from 16, 16
-                s.ports[q] = Port{0, old.h, old.state, old.ip, old.lanes, 16, 16};
+            const bool lost = !keeps && (!d.w || *resize(100, element(0, 0, 1)));
+            // lost: the port keeps its mode, its active area empty from 16, 16
+            s.ports[q] = lost ? Port{0, old.h, old.state, old.ip, old.lanes, 16, 16} : Port{std::max(d.w, 64), d.h * (d.ip ? 2 : 1)};
         }
         s.how = 2;
         changed = -1 - q;
@@ -638,27 +638,30 @@ protected:
         const int vst = int(reg(8, 0x2C, 2)), ch = int(reg(8, 0x2E, 2)) - vst;
         if (cw <= 0 || ch <= 0)   // splice 5 leaves the outputs without a size: nothing is shown
             return Map::readouts().empty() ? "" : "a screen without cells shows a picture";
-        // The overlay is on for any word but 0, whichever way the word came.
-        if (((reg(9, 0x08, 2) & 3) != 0) != (s.osd != 0))
-            return "the overlay is " + std::string(s.osd ? "off" : "on") + " for word " + std::to_string(s.osd);
         // A test pattern: every channel its single window shows runs the generator, and no other
         // channel (none at all with more windows, which show their inputs).
+        const auto outs = Map::readouts();
         for (int o = 0; o < 8; ++o) {
             int cell = -1;
             for (int m = 0; m < 8 && cell < 0; ++m)
                 for (uint32_t word = reg(0x0E + 0x10 * m, 0x08, 4); word; word >>= 4)
                     cell = int(word & 15) == o + 8 ? m : cell;
-            // (a channel in use is its window's, the only one, shown or dark; a joined window's
-            // picture, 1:1 from its corner, may reach channels past its rectangle's)
-            const bool mine = patternShows(s) && (reg(0, 0x08 + o) & 1);
-            if (mine && std::any_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w && w.dbd >= 0; }))
+            // (every channel that reads its window's picture, the only one, runs it; one in use
+            // without a picture may; a joined window's picture, 1:1 from its corner, may reach
+            // channels past its rectangle's)
+            const bool mine = patternShows(s) && std::any_of(outs.begin(), outs.end(), [&](const auto& r) { return r.och == o; });
+            if (patternShows(s) && (reg(0, 0x08 + o) & 1) &&
+                (!mine || std::any_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w && w.dbd >= 0; })))
                 continue;
             if ((reg(8, 0x57, 1, o) != 0) != mine)
                 return "OCH " + std::to_string(o) + " on cell " + std::to_string(cell) + (mine ? " shows no" : " shows a") +
                        " test pattern for byte " + std::to_string(s.pattern);
         }
         if (patternShows(s))
-            return "";   // (the pattern, not the picture, is what the cells show)
+            return "";   // (the pattern, not the picture or the overlay, is what the cells show)
+        // The overlay is on for any word but 0, whichever way the word came.
+        if (((reg(9, 0x08, 2) & 3) != 0) != (s.osd != 0))
+            return "the overlay is " + std::string(s.osd ? "off" : "on") + " for word " + std::to_string(s.osd);
         int demand = 0, cellsAsked = 0;   // input channels and cells asked for
         auto covers = [&](const Win& w, int cell) {   // the cells its corners fall in, the right (bottom) edge inclusive
             const int c = cell % cols, r = cell / cols;
