@@ -787,13 +787,16 @@ protected:
                         return -1;
                 return r > 2.5 ? 0 : r > 2.0 ? 1 : r > 1.25 ? 2 : 3;
             };
-            static const unsigned firstH[4] = {36, 30, 28, 44}, firstV[4] = {42, 34, 28, 44};
-            const int bH = band(rH), bV = band(rV);
+            // The taps across (0x0C-0x10) and down (0x15-0x19) of each band.
+            static const unsigned taps[2][4][5] = {{{36, 43, 58, 4, 5}, {30, 42, 0, 7, 0}, {28, 46, 5, 3, 60}, {44, 49, 56, 63, 2}},
+                                                   {{42, 48, 59, 0, 0}, {34, 47, 0, 0, 0}, {28, 45, 5, 0, 0}, {44, 50, 56, 0, 0}}};
+            const int bands[2] = {band(rH), band(rV)};
             const bool plain = w.dbd < 0 && sourcePort(w) < 4 && !(w.w > 2176 && part[1] > 2176);
-            if (plain && bH >= 0 && reg(0x0B, 0x0C, 1, o) != (sharp ? firstH[bH] : 0))
-                return och + " filters its columns in band " + std::to_string(reg(0x0B, 0x0C, 1, o)) + " for a ratio of " + std::to_string(rH) + win;
-            if (plain && !scan && bV >= 0 && reg(0x0B, 0x15, 1, o) != (sharp ? firstV[bV] : 0))
-                return och + " filters its rows in band " + std::to_string(reg(0x0B, 0x15, 1, o)) + " for a ratio of " + std::to_string(rV) + win;
+            for (int d = 0; d < 2 && plain && !(d && scan); ++d)
+                for (int i = 0; i < 5 && bands[d] >= 0; ++i)
+                    if (reg(0x0B, (d ? 0x15 : 0x0C) + i, 1, o) != (sharp ? taps[d][bands[d]][i] : 0))
+                        return och + " filters its " + (d ? "rows" : "columns") + " with tap " + std::to_string(reg(0x0B, (d ? 0x15 : 0x0C) + i, 1, o)) +
+                               " for a ratio of " + std::to_string(d ? rV : rH) + win;
             lit.insert({shows, cell});
             ochWindow[o] = shows;
         }
@@ -1062,6 +1065,8 @@ void ScalerMemory::check(bool pictures, bool histories)
                                   {0, 0, 2000, 3840, 600}});
     Step sharedBlack = shared;
     sharedBlack.wins[0].out = 1, sharedBlack.how = 1;
+    Step bands = on(3840, 2160, {{2, 0, 0, 1200, 1200}, {2, 1200, 0, 880, 880}, {2, 2080, 0, 600, 600}, {2, 2680, 0, 400, 400}}, {{400, 400}});
+    bands.sharp = 15;   // ratios 3, 2.2, 1.5 and 1: each band of the sharpness filter
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
@@ -1084,6 +1089,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         {"720 x 576 filling two cells", {{on(7680, 2160, {{2, 0, 0, 7680, 2160}}, {{720, 576}}), 0}}},
         {"a window left without channels", {{four, 0}, {nine, 1}, {back, 2}}},
         {"a window going black over channels others own", {{shared, 0}, {sharedBlack, 0}}},
+        {"each sharpness band", {{bands, 0}}},
     };
     for (const auto& [name, steps] : layouts)
         EXPECT_EQ(histories ? "" : run(steps), "") << name;
