@@ -62,10 +62,11 @@ struct Step {
     bool device = false;           // a port change measured by the device (receiver, chip), not set
 };
 
-// A test pattern shows on a single window; with more the windows follow their inputs.
+// A test pattern shows on a single window (the default one when no record is on); with more
+// the windows follow their inputs.
 bool patternShows(const Step& s)
 {
-    return s.pattern && std::count_if(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w != 0; }) == 1;
+    return s.pattern && std::count_if(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w != 0; }) <= 1;
 }
 
 // The ports a record shows: its source's, or those its DBD word joins.
@@ -646,12 +647,11 @@ protected:
             for (int m = 0; m < 8 && cell < 0; ++m)
                 for (uint32_t word = reg(0x0E + 0x10 * m, 0x08, 4); word; word >>= 4)
                     cell = int(word & 15) == o + 8 ? m : cell;
-            // (every channel that reads its window's picture, the only one, runs it; one in use
-            // without a picture may; a joined window's picture, 1:1 from its corner, may reach
-            // channels past its rectangle's)
+            // (every channel that reads its window's picture, the only one, runs it; one without a
+            // picture may; a joined window's picture, 1:1 from its corner, may reach channels past
+            // its rectangle's)
             const bool mine = patternShows(s) && std::any_of(outs.begin(), outs.end(), [&](const auto& r) { return r.och == o; });
-            if (patternShows(s) && (reg(0, 0x08 + o) & 1) &&
-                (!mine || std::any_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w && w.dbd >= 0; })))
+            if (patternShows(s) && (!mine || std::any_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w && w.dbd >= 0; })))
                 continue;
             if ((reg(8, 0x57, 1, o) != 0) != mine)
                 return "OCH " + std::to_string(o) + " on cell " + std::to_string(cell) + (mine ? " shows no" : " shows a") +
