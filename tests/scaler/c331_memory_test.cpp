@@ -987,7 +987,11 @@ void ScalerMemory::check(bool pictures, bool histories)
             int demand = 0;
             for (const Win& w : s.wins)
                 demand += w.w ? demandOf(w) : 0;
+            // (a joined window whose DBD word stays, outside a rebuild, keeps what it holds)
+            const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
             for (int r : ask) {
+                if (!rebuilt && s.wins[r].dbd > 0 && s.wins[r].dbd == before.wins[r].dbd && before.wins[r].w)
+                    continue;
                 if (demand <= 8 && s.wins[r].w)
                     held.insert(r);
                 else
@@ -1000,7 +1004,6 @@ void ScalerMemory::check(bool pictures, bool histories)
             }
             // A set-up or a rebuild (all six ask) numbers the layers from the words, a word taken first
             // giving the lowest free layer; the apply step stores a changed word as it is, equal or not.
-            const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
             for (int k = 0, taken = 0; k < 6; ++k)
                 if (rebuilt ? s.wins[k].w != 0 : s.wins[k].prio != before.wins[k].prio) {
                     layer[k] = s.wins[k].prio % 6;
