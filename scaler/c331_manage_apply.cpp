@@ -421,10 +421,8 @@ void c331_manage::serve_debug_triggers(uint8_t* regs)
 
 void c331_manage::c331_follow_inputs()
 {
-    if (kelApi_IsPatternGen())
-        return;   // while a test pattern is shown the inputs are not followed
-    load_hdmi();
-    check_port_valid(c331_fd);
+    // The overlay is no input: a switch or a new file made while a test pattern shows is laid out
+    // at once, not left showing the old overlay over the pattern until the pattern goes off.
     if (osd_redraw_request) {
         update_osd(c331_fd);
         osd_redraw_request = 0;
@@ -433,6 +431,10 @@ void c331_manage::c331_follow_inputs()
         set_scroll(c331_fd);
         osd_relayout_request = 0;
     }
+    if (kelApi_IsPatternGen())
+        return;   // while a test pattern is shown the inputs are not followed
+    load_hdmi();
+    check_port_valid(c331_fd);
     check_input_port(c331_fd);
     for (int p = 0; p < kPorts; ++p) {
         if (PI_UPDATE[p] == 0 && g_chg_hdmi[p] == 0)

@@ -229,8 +229,8 @@ Step followUp(Step s, int& changed)
     const Win fresh = drawnWin(s, s.ports, r);
     // (drawn at full size: every change as often at the start of a run as at its end)
     int what = *resize(100, inRange(0, 17));
-    if (what >= 11 && patternShows(s))
-        what = 9;   // (while a pattern shows the inputs are not followed: it goes off first)
+    if (what >= 11 && patternShows(s))   // (while a pattern shows the inputs are not followed: it goes
+        what = *element(9, 10);          // off first; the overlay follows at once)
     switch (what) {
     case 0: w.attr = fresh.attr; break;
     case 1:   // (the setter keeps the old source for one above 3)
@@ -657,11 +657,11 @@ protected:
                 return "OCH " + std::to_string(o) + " on cell " + std::to_string(cell) + (mine ? " shows no" : " shows a") +
                        " test pattern for byte " + std::to_string(s.pattern);
         }
-        if (patternShows(s))
-            return "";   // (the pattern, not the picture or the overlay, is what the cells show)
-        // The overlay is on for any word but 0, whichever way the word came.
+        // The overlay is on for any word but 0, whichever way the word came, a pattern shown or not.
         if (((reg(9, 0x08, 2) & 3) != 0) != (s.osd != 0))
             return "the overlay is " + std::string(s.osd ? "off" : "on") + " for word " + std::to_string(s.osd);
+        if (patternShows(s))
+            return "";   // (the pattern, not the picture, is what the cells show)
         int demand = 0, cellsAsked = 0;   // input channels and cells asked for
         auto covers = [&](const Win& w, int cell) {   // the cells its corners fall in, the right (bottom) edge inclusive
             const int c = cell % cols, r = cell / cols;
@@ -1105,6 +1105,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
             steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed), changed});
+            RC_CLASSIFY(patternShows(steps.back().first) && steps.back().first.osd != steps.end()[-2].first.osd, "overlay switched under a pattern");
             const History& h = steps.back().first.h;
             static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window", "crop height"};
             RC_CLASSIFY(histories, kinds[h.kind] + std::string(h.undo ? " undone " + std::to_string(h.undo) : "") + " via " +
@@ -1112,7 +1113,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         }
         const Step& s = steps[0].first;
         const auto [cols, rows, oneColumn] = gridOf(s);
-        int shown = 0, dbd = 0, tall = 0, crop = 0, frozen = 0, demand = 0, enlarged = 0, wide = 0, mirrored = 0, black = 0;
+        int shown = 0, dbd = 0, tall = 0, crop = 0, frozen = 0, demand = 0, enlarged = 0, wide = 0, mirrored = 0, black = 0, edge = 0;
         for (const Win& w : s.wins) {
             const int p = std::max(sourcePort(w), 0);
             enlarged += w.w && w.w > 8 * s.ports[p].w;
@@ -1122,6 +1123,7 @@ void ScalerMemory::check(bool pictures, bool histories)
             shown += w.w != 0;
             dbd += w.w && w.dbd > 0;
             crop += w.w && w.crop[2];
+            edge += w.w > w.crop[2] && w.crop[2] && w.crop[0] + w.crop[2] + 8 >= s.ports[p].w;
             frozen += w.w && (w.out & 2);
             demand += w.w ? demandOf(w) : 0;
         }
@@ -1133,6 +1135,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         RC_CLASSIFY(dbd > 0, "joined ports");
         RC_CLASSIFY(tall > 0, "a port taller than a buffer");
         RC_CLASSIFY(crop > 0, "a crop record");
+        RC_CLASSIFY(edge > 0, "a crop at its picture's right edge enlarged");
         RC_CLASSIFY(frozen > 0, "frozen");
         RC_CLASSIFY(s.osd, "OSD");
         RC_CLASSIFY(shown > 3, "four or more windows");
