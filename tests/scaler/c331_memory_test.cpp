@@ -184,6 +184,14 @@ Win drawnWin(const Step& s, const Port* ports, int i)
         w.crop[3] = side == 3 || side == 4 ? *inRange(16, p.h - w.crop[1] + 1) : p.h - w.crop[1];
     }
     w.packing = *inRange(0, 4);
+    // Width-limited: a few pixels from its picture's right edge, enlarged, so the read's least
+    // 16 pixels (and its move back a group) meet the stored line's end, mirrored or not.
+    if (*element(0, 0, 0, 1) && p.w > 64 && w.w) {
+        w.crop[2] = *inRange(16, std::max(17, p.w / 16));
+        w.crop[0] = std::max(p.w - w.crop[2] - *inRange(0, 9), 0);
+        w.crop[1] = 0, w.crop[3] = p.h;
+        w.w = std::max(w.w, std::min(s.ledW - w.x, 8 * w.crop[2]));
+    }
     return w;
 }
 
@@ -582,7 +590,7 @@ protected:
             if (s.how == 0 || (w.w && (moved || (r == changed && (w.attr != v.attr || w.source != v.source || w.dbd != v.dbd ||
                                                               crop || ((out & ~2) && !frozen))))))
                 a.insert(r);
-            if (changed < 0 && sourcePort(w) == -1 - changed)   // the windows of its source
+            if (changed < 0 && (sourcePort(w) == -1 - changed || (w.dbd > 0 && portsOf(w).count(-1 - changed))))   // the windows showing it
                 a.insert(r);
         }
         for (int r = 0; r < 6 && s.how == 1; ++r)   // a rectangle or switch rebuilds every window
@@ -987,11 +995,16 @@ void ScalerMemory::check(bool pictures, bool histories)
             int demand = 0;
             for (const Win& w : s.wins)
                 demand += w.w ? demandOf(w) : 0;
-            // (a joined window whose DBD word stays, outside a rebuild, keeps what it holds)
+            // (a joined window whose DBD word stays, outside a rebuild, keeps what it holds unless a
+            // mode change is still pending, from a rebuild whose channels it did not get: lit or
+            // dark, either is right)
             const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
             for (int r : ask) {
-                if (!rebuilt && s.wins[r].dbd > 0 && s.wins[r].dbd == before.wins[r].dbd && before.wins[r].w)
+                if (!rebuilt && s.wins[r].dbd > 0 && s.wins[r].dbd == before.wins[r].dbd && before.wins[r].w) {
+                    if (demand <= 8 && !held.count(r))
+                        held.insert(r), memoryless.insert(r);
                     continue;
+                }
                 if (demand <= 8 && s.wins[r].w)
                     held.insert(r);
                 else
