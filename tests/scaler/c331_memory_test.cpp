@@ -265,6 +265,7 @@ Step followUp(Step s, int& changed)
             s.wins[k] = drawnWin(s, s.ports, 1), s.wins[k].prio = prio;
         } else if (!s.pattern || *resize(100, element(0, 1, 1))) {   // on, often on a window left alone
             s.pattern = *element(1, 4, 6, 7, 8, 11, 13, 17, 20);
+            s.osd = *resize(100, element(0, 1)) ? (s.osd ? 0 : *element(1, 2, 300)) : s.osd;   // (the overlay switched in the same apply)
             if (s.wins[r].w && *resize(100, element(0, 1)))
                 for (int k = 0; k < 6; ++k)
                     s.wins[k].w = k == r ? s.wins[k].w : 0;
@@ -1118,7 +1119,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
             steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed), changed});
-            RC_CLASSIFY(patternShows(steps.back().first) && steps.back().first.osd != steps.end()[-2].first.osd, "overlay switched under a pattern");
+            RC_CLASSIFY(patternShows(steps.back().first) && !steps.back().first.osd != !steps.end()[-2].first.osd, "overlay switched under a pattern");
             const History& h = steps.back().first.h;
             static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window", "crop height"};
             RC_CLASSIFY(histories, kinds[h.kind] + std::string(h.undo ? " undone " + std::to_string(h.undo) : "") + " via " +
