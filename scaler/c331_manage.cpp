@@ -309,7 +309,7 @@ void c331_manage::c331manage_pass()
         c331_stage = 8;
         kelApi_forceColorDisable(c331_fd);
         KEL_TRACE("\n ok c331_id  setup= %d \n", 8);
-        if (osd == 1) {
+        if (osd != 0) {   // on as the apply step takes it: any value but 0
             kelApi_OsdSet(0, 1);
             get_json_omenu_para("/data/configs/omenu.json", &g_osd_list);
             set_OSD_para(&g_osd_list.item[0]);

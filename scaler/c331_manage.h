@@ -208,6 +208,7 @@ public:
     void kelApi_initEnvC331();
     void kelApi_initEnvC331Default();
     static int dbd_mode_of(int recordWord);              // block DBD word -> scaler DBD mode
+    static int layer_of(int priorityWord);               // block priority word -> layer 0..5
     // The window table holds one entry per enabled record, so record and entry numbers
     // differ as soon as a record before the last is off. Every setter works on entries;
     // these two maps are the one place that turns one into the other (-1: none).
@@ -618,6 +619,10 @@ private:
 
     bool apply_panel_group(const uint8_t* ram, const uint8_t* applied);
     void apply_window_records(const uint8_t* ram, const uint8_t* applied, bool& rebuilt);
+    // A rebuild of the window table under a test pattern: the generator was set on the old
+    // table's channels; off for the rebuild, the block's pattern put on the new table after it.
+    void pattern_off_for_rebuild();
+    void pattern_after_rebuild(const uint8_t* ram);
     void serve_debug_triggers(uint8_t* regs);
     uint32_t ch_processing_constant(int c) const;
 

@@ -81,8 +81,10 @@ bool c331_manage::apply_panel_group(const uint8_t* ram, const uint8_t* bak)
         if (g_set_led_para == 1)
             return false;
     }
+    pattern_off_for_rebuild();
     kelApi_PnlInit2(w16(ram, kLedWidth), w16(ram, kLedHeight), w16(ram, kOut1Width), w16(ram, kOut1Height),
                     w16(ram, kPanelFirst));
+    pattern_after_rebuild(ram);
     {
         std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
         g_set_led_para = 2;
@@ -112,10 +114,12 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
             switch (field) {
             case 0: case 10: case 12: case 14: case 16:
                 // The rebuild takes every window's fields from the block.
+                pattern_off_for_rebuild();
                 kelApi_initEnvC331();
                 kelApi_MultiWinChAlloc(1);
                 kelApi_MultiWinChInit();
                 set_output(c331_fd);
+                pattern_after_rebuild(ram);
                 rebuilt = true;
                 return;
             case 4:
@@ -152,6 +156,24 @@ void c331_manage::apply_window_records(const uint8_t* ram, const uint8_t* bak, b
             }
         }
     }
+}
+
+// While a pattern shows, the inputs are not followed: the windows of a new table would stay
+// unmeasured and uncaptured, and the generator would stay on channels the pattern's window
+// may no longer hold. The generator is off while the table is built, so every window is set
+// up (and one without signal blanked) as without it.
+void c331_manage::pattern_off_for_rebuild()
+{
+    if (kelApi_IsPatternGen())
+        c331_SetPattern(0);
+}
+
+// The block's pattern on the new table: refused, and so left off, with more than one window,
+// whose pictures then follow their inputs; the block keeps its pattern byte.
+void c331_manage::pattern_after_rebuild(const uint8_t* ram)
+{
+    if (ram && ram[kTestPattern] != 0)
+        c331_SetPattern(ram[kTestPattern]);
 }
 
 const uint8_t* c331_manage::block_source()
@@ -321,8 +343,8 @@ bool c331_manage::apply_block(const uint8_t* ram, const uint8_t* bak)
         }
     }
 
-    // 6. Test pattern.
-    if (ram[kTestPattern] != bak[kTestPattern])
+    // 6. Test pattern (a rebuild above has put the block's pattern on already).
+    if (ram[kTestPattern] != bak[kTestPattern] && !rebuilt)
         c331_SetPattern(ram[kTestPattern]);
 
     // 7. EDID requests: every receiver input whose requested EDID changed, or whose EDID
@@ -399,10 +421,8 @@ void c331_manage::serve_debug_triggers(uint8_t* regs)
 
 void c331_manage::c331_follow_inputs()
 {
-    if (kelApi_IsPatternGen())
-        return;   // while a test pattern is shown the inputs are not followed
-    load_hdmi();
-    check_port_valid(c331_fd);
+    // The overlay is no input: a switch or a new file made while a test pattern shows is laid out
+    // at once, not left showing the old overlay over the pattern until the pattern goes off.
     if (osd_redraw_request) {
         update_osd(c331_fd);
         osd_redraw_request = 0;
@@ -411,6 +431,10 @@ void c331_manage::c331_follow_inputs()
         set_scroll(c331_fd);
         osd_relayout_request = 0;
     }
+    if (kelApi_IsPatternGen())
+        return;   // while a test pattern is shown the inputs are not followed
+    load_hdmi();
+    check_port_valid(c331_fd);
     check_input_port(c331_fd);
     for (int p = 0; p < kPorts; ++p) {
         if (PI_UPDATE[p] == 0 && g_chg_hdmi[p] == 0)

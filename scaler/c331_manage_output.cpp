@@ -3,6 +3,7 @@
 #include "scaler/c331_manage.h"
 
 #include "core/global.h"
+#include "core/kelrampara.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +13,7 @@ constexpr uint32_t R(uint32_t bank, uint32_t reg, uint32_t bytes)
 {
     return bank << 16 | reg << 8 | bytes;
 }
+constexpr int kSharpness = 2180;   // the parameter block's sharpness word
 constexpr int kWidthLimit = 2176;   // input-side scaler width when the transmitter is in mode 2
 } // namespace
 
@@ -162,6 +164,13 @@ void c331_manage::set_output(int fd)
     for (int w = 0; w < wincnt && w < kWindows; ++w)
         if (gWininfo[w].blackfreeze & 2)
             win_freeze_sel(fd, w, 2);
+
+    // Sharpness lives in the channels a window holds and follows its scaling ratio: a window
+    // that moved, came on or scales otherwise takes the setting again (the start-up sets it
+    // once every window is up).
+    if (c331_stage >= 8)
+        if (const uint8_t* ram = block_source())
+            c331_SetSharpness(KelRamPara::get16(ram + kSharpness));
 }
 
 void c331_manage::set_freeze(int fd, int on)

@@ -45,7 +45,7 @@ void c331_manage::c331_SetWinPriority(int win, int value)
     record_call(call("c331_SetWinPriority", win, value));
     if (!kelApi_IsWinValid(win))
         return;
-    gWininfo[win].layer = uint8_t(value);
+    gWininfo[win].layer = uint8_t(layer_of(value));
 }
 
 void c331_manage::c331_SetWinPriority1(int fd)

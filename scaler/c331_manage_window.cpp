@@ -6,6 +6,8 @@
 #include "core/global.h"
 #include "core/kelrampara.h"
 
+#include <algorithm>
+
 namespace {
 constexpr int kPriority = 2208;
 constexpr int kWinRecords = 2272, kWinRecordSize = 26;
@@ -26,6 +28,16 @@ int c331_manage::dbd_mode_of(int recordWord)
         return modes[recordWord];
     KEL_TRACE("\t !!!!!!!!DBD_MODE OOR!!!!!!!");
     return 1;
+}
+
+// A priority word above 5 is folded into the six layers, the same on every path that takes it.
+int c331_manage::layer_of(int word)
+{
+    if (word > 5) {
+        KEL_TRACE(" PRIORITY:%x OOR,reset to %d\n", word, word % 6);
+        return word % 6;
+    }
+    return std::max(word, 0);
 }
 
 void c331_manage::kelApi_initEnvC331()
@@ -66,12 +78,7 @@ void c331_manage::kelApi_initEnvC331()
         entry_record[n] = w;
         ST_WIN_INFO& e = gWininfo[n];
         e = ST_WIN_INFO();
-        int layer = w16(kPriority + 2 * w);
-        if (layer > 5) {
-            KEL_TRACE(" WIN%d PRIORITY:%x OOR,reset to %d\n", w, layer, layer % 6);
-            layer %= 6;
-        }
-        e.layer = uint8_t(layer);
+        e.layer = uint8_t(layer_of(w16(kPriority + 2 * w)));
         const int x = int16_t(w16(rec + 10)), y = int16_t(w16(rec + 12));
         const int width = int16_t(w16(rec + 14)), height = int16_t(w16(rec + 16));
         e.x = int16_t(x + pnl.xoff);

@@ -133,6 +133,14 @@ bool parse_omenu(const QByteArray& text, OSD_LIST& list, std::string& why)
             const pt::ptree& menu = child(root, "menu");
             if (menu.empty())
                 throw BadOverlay("\"menu\" holds no item");
+            // Every item starts empty: what an item of this file does not hold (all but
+            // type and status for an item of another type) is none of the previous file's.
+            for (int i = 0; i < 3; ++i) {
+                OMENU_PARA empty;
+                empty.osdcount = l.item[i].osdcount;
+                empty.oactcount = l.item[i].oactcount;
+                l.item[i] = empty;
+            }
             int n = 0;
             for (const auto& element : menu) {
                 if (n == 3)

@@ -58,7 +58,16 @@ struct Step {
     Port ports[6];
     int how = 0, passes = 1, osd = 0, audio = 0;
     History h{};
+    int sharp = 10, pattern = 0;   // the sharpness word, the test pattern byte
+    bool device = false;           // a port change measured by the device (receiver, chip), not set
 };
+
+// A test pattern shows on a single window (the default one when no record is on); with more
+// the windows follow their inputs.
+bool patternShows(const Step& s)
+{
+    return s.pattern && std::count_if(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w != 0; }) <= 1;
+}
 
 // The ports a record shows: its source's, or those its DBD word joins.
 std::set<int> portsOf(const Win& w)
@@ -175,6 +184,14 @@ Win drawnWin(const Step& s, const Port* ports, int i)
         w.crop[3] = side == 3 || side == 4 ? *inRange(16, p.h - w.crop[1] + 1) : p.h - w.crop[1];
     }
     w.packing = *inRange(0, 4);
+    // Width-limited: a few pixels from its picture's right edge, enlarged, so the read's least
+    // 16 pixels (and its move back a group) meet the stored line's end, mirrored or not.
+    if (*element(0, 0, 0, 1) && p.w > 64 && w.w) {
+        w.crop[2] = *inRange(16, std::max(17, p.w / 16));
+        w.crop[0] = std::max(p.w - w.crop[2] - *inRange(0, 9), 0);
+        w.crop[1] = 0, w.crop[3] = p.h;
+        w.w = std::max(w.w, std::min(s.ledW - w.x, 8 * w.crop[2]));
+    }
     return w;
 }
 
@@ -185,7 +202,8 @@ Step drawn()
                                     {1920, 2160, 1920, 1080, 1}, {3840, 1080, 1920, 1080, 3}, {3840, 2600, 3840, 2600, 4},
                                     {7680, 1080, 7680, 1080, 0}, {7680, 2160, 7680, 2160, 5}, {3840, 5200, 3840, 2600, 2}};
     const int* p = panels[*inRange(0, 10) % 9];
-    Step s{p[0], p[1], p[2], p[3], p[4], {}, {}, 0, *inRange(1, 3), *element(0, 0, 1)};
+    Step s{p[0], p[1], p[2], p[3], p[4], {}, {}, 0, *inRange(1, 3), *element(0, 0, 1, 2)};
+    s.sharp = *oneOf(element(0, 10, 15, 20), inRange(0, 40));
     if (*element(0, 1)) {   // any size: splice 2 keeps output 1 the taller half
         s.splice = *element(0, 2, 4, 5);
         s.ledW = *inRange(640, 7681);
@@ -199,6 +217,8 @@ Step drawn()
         s.wins[i] = drawnWin(s, s.ports, i);
     for (int i = 5; i > 0; --i)   // distinct priorities
         std::swap(s.wins[i].prio, s.wins[*inRange(0, i + 1)].prio);
+    for (Win& w : s.wins)   // a word above 5 names the layer it folds to
+        w.prio += 6 * *element(0, 0, 0, 1, 10);
     return s;
 }
 
@@ -208,27 +228,72 @@ Step followUp(Step s, int& changed)
 {
     using namespace rc::gen;
     s.how = 1;
-    int r = *inRange(0, 6);
+    s.device = false;
+    int r = *element(0, 1) ? s.audio : *inRange(0, 6);   // (the audio window's input often)
     while (!s.wins[r].w && r > 0)
         --r;
     Win& w = s.wins[r];
     changed = r;
     const Win fresh = drawnWin(s, s.ports, r);
-    switch (*inRange(0, 9)) {
+    // (drawn at full size: every change as often at the start of a run as at its end)
+    int what = *resize(100, inRange(0, 17));
+    if (what >= 11 && patternShows(s))   // (while a pattern shows the inputs are not followed: it goes
+        what = *element(9, 10);          // off first; the overlay follows at once)
+    switch (what) {
     case 0: w.attr = fresh.attr; break;
     case 1:   // (the setter keeps the old source for one above 3)
+        if (w.crop[2] && fresh.crop[2] && *element(0, 1)) {   // a crop record's height alone, in place
+            w.crop[3] = std::max(16, std::min(fresh.crop[3], s.ports[std::max(sourcePort(w), 0)].h - w.crop[1]));
+            break;
+        }
         w.source = fresh.source % 4;
         std::copy(fresh.crop, fresh.crop + 4, w.crop);
         break;
-    case 2: w.out = fresh.out; break;
+    case 2: w.out = *resize(100, element(0, 1)) ? fresh.out : w.out ^ 3; break;   // (black and freeze at once)
     case 3: w.dbd = fresh.dbd; break;
     case 4: w.dbd = w.dbd < 0 ? -1 : *element(6, 7, 8, 9); break;   // channel demand above 8
     case 5: std::tie(w.x, w.y, w.w, w.h) = std::tie(fresh.x, fresh.y, fresh.w, fresh.h); break;
-    case 6: std::swap(w.prio, s.wins[*inRange(0, r + 1)].prio); break;   // with a shown record: distinct still
+    case 6:   // with a shown record: distinct still (a word above 5 folds to its layer)
+        std::swap(w.prio, s.wins[*inRange(0, r + 1)].prio);
+        w.prio = w.prio % 6 + 6 * *element(0, 0, 1, 7);
+        break;
     case 7: w.out ^= 2; break;   // freeze or thaw
+    case 8: s.sharp = *oneOf(element(0, 10, 12, 20), inRange(0, 40)); break;
+    case 9:
+        if (patternShows(s) && *resize(100, element(0, 1))) {   // a window switched on under the pattern
+            const int k = *resize(100, inRange(1, 6)), prio = s.wins[k].prio;
+            s.wins[k] = drawnWin(s, s.ports, 1), s.wins[k].prio = prio;
+        } else if (!s.pattern || *resize(100, element(0, 1, 1))) {   // on, often on a window left alone
+            s.pattern = *element(1, 4, 6, 7, 8, 11, 13, 17, 20);
+            s.osd = *resize(100, element(0, 1)) ? (s.osd ? 0 : *element(1, 2, 300)) : s.osd;   // (the overlay switched in the same apply)
+            if (s.wins[r].w && *resize(100, element(0, 1)))
+                for (int k = 0; k < 6; ++k)
+                    s.wins[k].w = k == r ? s.wins[k].w : 0;
+        } else {
+            s.pattern = 0;
+        }
+        break;
+    case 10: s.osd = *element(0, 1, 2, 300); break;
     default: {
-        const int q = *inRange(0, 6);
+        // A receiver port a shown window takes (0-2) as the device measures it, or the
+        // V-by-One port (5) or any port as published.
+        int q = *inRange(0, 6);
+        for (int k = 0; k < 6; ++k)
+            if (s.wins[k].w && sourcePort(s.wins[k]) >= 0 && sourcePort(s.wins[k]) < 3 && (s.wins[k].crop[2] || *resize(100, element(0, 1))))
+                q = sourcePort(s.wins[k]);
+        const Port old = s.ports[q];
         s.ports[q] = drawnPort(q);
+        s.device = q < 3 && *resize(100, element(0, 1, 1, 1));
+        if (s.device) {   // progressive, as the receiver's record says (its start offsets 192, 41)
+            const Port d = s.ports[q];
+            // (a frozen or joined window keeps what it holds when its port is lost: not held here)
+            const bool keeps = std::any_of(std::begin(s.wins), std::end(s.wins), [&](const Win& w) {
+                return w.w && (w.out & 2 || w.dbd >= 0) && (sourcePort(w) == q || portsOf(w).count(q));
+            });
+            const bool lost = !keeps && (!d.w || *resize(100, element(0, 0, 1)));
+            // lost: the port keeps its mode, its active area empty from 16, 16
+            s.ports[q] = lost ? Port{0, old.h, old.state, old.ip, old.lanes, 16, 16} : Port{std::max(d.w, 64), d.h * (d.ip ? 2 : 1)};
+        }
         s.how = 2;
         changed = -1 - q;
     }
@@ -246,7 +311,7 @@ Step edited(Step s, int& changed)
     while (!s.wins[r].w && r > 0)
         --r;
     History& h = s.h;
-    h = History{r, *inRange(0, 3), *inRange(0, 4), *inRange(0, 10) < 8 ? -1 : *inRange(0, 4), s.audio, *element(0, 1, 2, 3, 4, 5, 5, 5)};
+    h = History{r, *inRange(0, 3), *inRange(0, 4), *inRange(0, 10) < 8 ? -1 : *inRange(0, 4), s.audio, *element(0, 1, 2, 3, 4, 5, 5, 5, 6, 6)};
     h.pressed = s.wins[r];
     Win& w = *element(0, 1) ? h.pressed : s.wins[r];   // undone: the step keeps what was there
     const Win fresh = drawnWin(s, s.ports, r);
@@ -257,7 +322,8 @@ Step edited(Step s, int& changed)
     case 3: std::copy(fresh.crop, fresh.crop + 4, w.crop[2] && fresh.crop[2] ? w.crop : h.pressed.crop); break;
     // the crop record's input (one the setter refuses, above 3, cannot be pressed back to)
     case 4: w.source = w.crop[2] && w.source < 4 ? fresh.source % 4 : w.source; break;
-    default: (&w == &h.pressed ? h.audio0 : s.audio) = *inRange(0, 6);
+    case 6: w.crop[3] = w.crop[2] ? std::max(16, w.crop[3] - *inRange(1, 200)) : w.crop[3]; break;   // its height alone
+    case 5: (&w == &h.pressed ? h.audio0 : s.audio) = *inRange(0, 6); break;
     }
     // (kept within its picture: a crop past the edge is taken whole by the apply, cut at the
     // edge by a set-up)
@@ -276,7 +342,8 @@ std::string text(const Step& s)
 {
     std::string t = std::to_string(s.ledW) + "x" + std::to_string(s.ledH) + " out1 " + std::to_string(s.out1W) + "x" +
                     std::to_string(s.out1H) + " splice " + std::to_string(s.splice) + " how " + std::to_string(s.how) +
-                    " passes " + std::to_string(s.passes) + " osd " + std::to_string(s.osd) + "; ports";
+                    " passes " + std::to_string(s.passes) + " osd " + std::to_string(s.osd) + " sharpness " + std::to_string(s.sharp) +
+                    " pattern " + std::to_string(s.pattern) + (s.device ? " measured" : "") + "; ports";
     for (const Port& q : s.ports)
         for (int v : {q.w, q.h, q.state, q.ip, q.lanes, q.hst, q.vst})
             t += " " + std::to_string(v);
@@ -313,6 +380,8 @@ protected:
         }
         setWord(2124, uint16_t(s.osd));
         setWord(2112, uint16_t(s.audio));
+        setWord(2180, uint16_t(s.sharp));
+        para.ram[864] = uint8_t(s.pattern);
     }
     // What the check looks at in the block and the file: the words the steps write, and the
     // word a PC leaves unapplied.
@@ -392,13 +461,57 @@ protected:
         while (m.c331_apply_flag)
             applyNow();
         f += save(s.h.cut);
-        // The sound follows the audio window's input, whatever moved it.
+        return f + routedSound(s);
+    }
+    // One pass of the manager as the device runs it (past start-up: the apply step, then the
+    // inputs followed).
+    static void pass(c331_manage& m)
+    {
+        m.c331manage_pass();
+    }
+    // The sound follows the audio window's input, whatever moved it.
+    std::string routedSound(const Step& s)
+    {
         const Win& a = s.wins[s.audio];
         const int input = a.source < 4 ? a.source : -1;
-        if (source.audio_route_request.exchange(0) == 0 && input != routed)
-            f += "the sound of input " + std::to_string(routed) + " stays for " + std::to_string(input) + "\n";
+        const bool asked = source.audio_route_request.exchange(0) != 0;
+        std::string f = !asked && input != routed ? "the sound of input " + std::to_string(routed) + " stays for " + std::to_string(input) + "\n" : "";
         routed = input;
         return f;
+    }
+    // A port change as the device takes it: the receiver publishes its record and the chip
+    // measures the new timing, while a PC's edit of every crop record lies unapplied in the
+    // block (taken back after the pass): the pass follows what was applied.
+    void measuredChange(c331_manage& m, int q, const Port& p)
+    {
+        static const int device[3] = {2, 1, 0};
+        const int d = device[q];
+        if (p.w)
+            publish(d, p.w, p.h, p.w + 280, p.h + 45, 60);
+        else
+            noSignal(d);
+        std::string before;
+        {
+            std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
+            before.assign(para.ram + 1472, para.ram + 1872);
+            for (int r = 0; r < 40; ++r) {
+                uint8_t* rec = para.ram + 1472 + 10 * r;
+                for (int k : {1, 2})   // x and y moved on, width and height cut by as much
+                    if (KelRamPara::get16(rec + 2 * k + 4) > 64) {
+                        KelRamPara::put16(rec + 2 * k, uint16_t(KelRamPara::get16(rec + 2 * k) + 24));
+                        KelRamPara::put16(rec + 2 * k + 4, uint16_t(KelRamPara::get16(rec + 2 * k + 4) - 24));
+                    }
+            }
+            para.pc_edit_pending = 1;
+        }
+        pass(m);
+        {
+            std::unique_lock<std::mutex> hold = KelRamPara::lock_block();
+            std::copy(before.begin(), before.end(), para.ram + 1472);
+            para.pc_edit_pending = 0;
+        }
+        std::lock_guard<std::mutex> hold(Utils::_source_hdminfo_mutex);
+        source.hdminfo[d].valid = 0;   // (the other steps set the ports themselves)
     }
     void apply(c331_manage& m, const Step& s)
     {
@@ -420,34 +533,45 @@ protected:
             historyFault = history(m, s);
         } else if (s.how == 1) {
             m.c331_apply_flag = 1;
-            m.c331_apply_changes();
+            pass(m);
             std::copy(std::begin(para.ram), std::end(para.ram), std::begin(para.ram_backup));
+            historyFault = routedSound(s);
         }
         // The ports as measured, and the input pass that applies again the windows on a port
-        // that changed (or that a rebuild left unmeasured).
+        // that changed (or that a rebuild left unmeasured); a receiver port's change the
+        // device measures itself.
         bool measured = false;
         for (int p = 0; p < 6; ++p) {
             const Port& q = s.ports[p];
             const bool same = m.PI_ACT[p].HW == q.w && m.PI_ACT[p].VW == (q.w ? q.h : 0) && m.PI_PORT_INFO[p].NOSIG == (q.w ? 0 : 1) &&
                               m.PI_PORT_INFO[p].STATE == q.state && m.PI_PORT_INFO[p].IP == q.ip && m.PI_ACT[p].HST == q.hst;
+            if (s.how == 2 && s.device && !same) {
+                measuredChange(m, p, q);
+                continue;
+            }
             m.PI_ACT[p] = {q.hst, q.w, q.vst, q.w ? q.h : 0};
             m.PI_PORT_INFO[p] = {0, 0, 0, 0, 0, q.state, q.w ? 0 : 1, q.ip};
             m.PI_HDMI_INFO[p].lane = q.lanes;
-            m.kelApi_updateCrop(p);
+            if (s.how == 0 || !same)
+                m.kelApi_updateCrop(p);
             m.PI_UPDATE[p] = !same && s.how;
             measured = measured || m.PI_UPDATE[p];
         }
         if (measured)
-            m.c331_follow_inputs();
+            pass(m);
+        if (s.how == 2)
+            historyFault += routedSound(s);
         for (size_t e = 0; e < entry.size(); ++e)
             m.PS_MEM_WMODE[e] = s.wins[entry[e]].packing;
         for (int pass = 0; pass < s.passes && s.how == 0; ++pass) {
             std::fill_n(m.g_chg_output, pass ? m.wincnt : 0, 1);
             m.set_output(m.c331_fd);
         }
-        if (s.osd && s.how == 0) {
-            m.kelApi_OsdSet(0, 1);
-            m.update_osd(m.c331_fd);
+        if (s.how == 0) {   // the start-up's last stage: the picture settings and the overlay
+            m.c331_stage = 7;
+            pass(m);
+            if (s.osd)
+                m.update_osd(m.c331_fd);
         }
     }
 
@@ -467,7 +591,7 @@ protected:
             if (s.how == 0 || (w.w && (moved || (r == changed && (w.attr != v.attr || w.source != v.source || w.dbd != v.dbd ||
                                                               crop || ((out & ~2) && !frozen))))))
                 a.insert(r);
-            if (changed < 0 && sourcePort(w) == -1 - changed)   // the windows of its source
+            if (changed < 0 && (sourcePort(w) == -1 - changed || (w.dbd > 0 && portsOf(w).count(-1 - changed))))   // the windows showing it
                 a.insert(r);
         }
         for (int r = 0; r < 6 && s.how == 1; ++r)   // a rectangle or switch rebuilds every window
@@ -476,6 +600,38 @@ protected:
                 for (int k = 0; k < 6; ++k)
                     a.insert(k);
         return a;
+    }
+
+    // Each line a read-out reads lies inside one line its captures stored: past a line's end
+    // lies what memory holds beyond it (the gap to the next line, another channel's slot), even
+    // where another capture wrote it ("" when so; a held capture's frame is the held check's).
+    static std::string pastTheLine(const Map::Readout& r, const std::vector<Map::Capture>& own)
+    {
+        if (Map::held(own))
+            return "";
+        std::vector<Map::Range> stored;
+        for (const auto& c : own)
+            for (int b = 0; b < 5; ++b)
+                for (const auto& l : Map::lines(c, b))
+                    stored.push_back(l);
+        std::sort(stored.begin(), stored.end(), [](const Map::Range& a, const Map::Range& b) { return a.begin < b.begin; });
+        std::vector<Map::Range> lines;   // (a pair's halves, stored end to end, are one line)
+        for (const auto& l : stored)
+            if (!lines.empty() && l.begin <= lines.back().end)
+                lines.back().end = std::max(lines.back().end, l.end);
+            else
+                lines.push_back(l);
+        // (a read's last pixel group and its least 16 pixels may reach up to 8 pixels on)
+        const uint64_t gb = Map::groupBytes(r.packing), gp = r.packing == 0x80 ? 5 : r.packing == 0x01 ? 3 : 1;
+        for (int b = 0; b < 5; ++b)
+            for (const auto& l : Map::lines(r, b)) {
+                auto at = std::upper_bound(lines.begin(), lines.end(), l.begin, [](uint64_t v, const Map::Range& x) { return v < x.begin; });
+                if (at == lines.begin() || (--at)->end <= l.begin)
+                    continue;   // (a read outside every line is the unwritten check's)
+                if (at->end < l.end && (l.end - at->end) * gp > 8 * gb)
+                    return " reads " + std::to_string((l.end - at->end) * gp / gb) + " pixels past its stored line at " + std::to_string(at->begin);
+            }
+        return "";
     }
 
     // The first fault of the chip after a step ("" when none).
@@ -492,6 +648,29 @@ protected:
         const int vst = int(reg(8, 0x2C, 2)), ch = int(reg(8, 0x2E, 2)) - vst;
         if (cw <= 0 || ch <= 0)   // splice 5 leaves the outputs without a size: nothing is shown
             return Map::readouts().empty() ? "" : "a screen without cells shows a picture";
+        // A test pattern: every channel its single window shows runs the generator, and no other
+        // channel (none at all with more windows, which show their inputs).
+        const auto outs = Map::readouts();
+        for (int o = 0; o < 8; ++o) {
+            int cell = -1;
+            for (int m = 0; m < 8 && cell < 0; ++m)
+                for (uint32_t word = reg(0x0E + 0x10 * m, 0x08, 4); word; word >>= 4)
+                    cell = int(word & 15) == o + 8 ? m : cell;
+            // (every channel that reads its window's picture, the only one, runs it; one without a
+            // picture may; a joined window's picture, 1:1 from its corner, may reach channels past
+            // its rectangle's)
+            const bool mine = patternShows(s) && std::any_of(outs.begin(), outs.end(), [&](const auto& r) { return r.och == o; });
+            if (patternShows(s) && (!mine || std::any_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w && w.dbd >= 0; })))
+                continue;
+            if ((reg(8, 0x57, 1, o) != 0) != mine)
+                return "OCH " + std::to_string(o) + " on cell " + std::to_string(cell) + (mine ? " shows no" : " shows a") +
+                       " test pattern for byte " + std::to_string(s.pattern);
+        }
+        // The overlay is on for any word but 0, whichever way the word came, a pattern shown or not.
+        if (((reg(9, 0x08, 2) & 3) != 0) != (s.osd != 0))
+            return "the overlay is " + std::string(s.osd ? "off" : "on") + " for word " + std::to_string(s.osd);
+        if (patternShows(s))
+            return "";   // (the pattern, not the picture, is what the cells show)
         int demand = 0, cellsAsked = 0;   // input channels and cells asked for
         auto covers = [&](const Win& w, int cell) {   // the cells its corners fall in, the right (bottom) edge inclusive
             const int c = cell % cols, r = cell / cols;
@@ -548,9 +727,12 @@ protected:
                 const bool mapped = std::all_of(own.begin(), own.end(), [&](auto& c) { return !ichWindow.count(c.ich) || ichWindow[c.ich] == k; });
                 // (a black one takes the channel showing the background, the other the one showing its picture)
                 const bool blank = reg(8, 0x41, 1, r.och) != 0;
-                const int score = 32 * (portsOf(w) == Map::ports(own)) + 16 * mapped + 8 * ((holdAll || frozen[k]) == Map::held(own)) +
+                // (the background: of a black window, or of one without a picture, whose hold says nothing)
+                const std::set<int> ps = portsOf(w);
+                const bool dark = (w.out & 1) || ps.empty() || std::any_of(ps.begin(), ps.end(), [&](int p) { return !s.ports[p].w; });
+                const int score = 32 * (portsOf(w) == Map::ports(own)) + 16 * mapped + 8 * (blank || (holdAll || frozen[k]) == Map::held(own)) +
                                   4 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) +
-                                  2 * (blank == ((w.out & 1) != 0)) + !seen.count({k, cell});
+                                  2 * (blank == dark) + !seen.count({k, cell});
                 if (w.w && covers(w, cell) && starts && ends && score > best)
                     std::tie(shows, best) = std::tie(k, score);
             }
@@ -579,6 +761,8 @@ protected:
                 return och + " mirrored otherwise than its record" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
+            if (!(out = pastTheLine(r, own)).empty())
+                return och + out + win;
             if ((frozen[shows] || holdAll) && !Map::held(own))
                 return och + (holdAll ? " of a window held for a change" : " of a frozen window") + " reads a running capture" + win;
             // A line is stored narrower than the window shows only past 2176 pixels (the
@@ -593,6 +777,35 @@ protected:
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
             if (picture && w.dbd < 0 && !(out = shown(s, w, r, own, cx, cy, cw, ch)).empty())
                 return och + out + win;
+            // Sharpness (0-9 none, 10-20 more and more, above 20 as 20) in every channel that shows
+            // a picture, however the window came there.
+            const int sharp = std::min(s.sharp, 20) <= 9 ? 0 : std::min(s.sharp, 20) - 10;
+            const unsigned gain = unsigned(sharp * 128 / 10), edge = sharp ? 6 : 0;
+            if (reg(0x0B, 0x08, 1, o) != edge || reg(0x0B, 0x09, 1, o) != gain || reg(0x0B, 0x12, 1, o) != gain)
+                return och + " sharpens with " + std::to_string(reg(0x0B, 0x08, 1, o)) + "/" + std::to_string(reg(0x0B, 0x09, 1, o)) +
+                       "/" + std::to_string(reg(0x0B, 0x12, 1, o)) + " for word " + std::to_string(s.sharp) + win;
+            // Its filter band follows the window's scaling ratio (above 2.5, 2, 1.25, or less): the
+            // first tap of each band (a ratio near a band's edge, a line stored narrower or the rows of
+            // fields, not held).
+            const auto part = inputOf(s, w);
+            const int scan = sourcePort(w) >= 0 && sourcePort(w) < 4 ? s.ports[sourcePort(w)].ip : 0;
+            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(part[3], 1);
+            auto band = [](double r) {
+                for (double edge : {2.5, 2.0, 1.25})
+                    if (std::abs(r - edge) < 0.03 * edge)
+                        return -1;
+                return r > 2.5 ? 0 : r > 2.0 ? 1 : r > 1.25 ? 2 : 3;
+            };
+            // The taps across (0x0C-0x10) and down (0x15-0x19) of each band.
+            static const unsigned taps[2][4][5] = {{{36, 43, 58, 4, 5}, {30, 42, 0, 7, 0}, {28, 46, 5, 3, 60}, {44, 49, 56, 63, 2}},
+                                                   {{42, 48, 59, 0, 0}, {34, 47, 0, 0, 0}, {28, 45, 5, 0, 0}, {44, 50, 56, 0, 0}}};
+            const int bands[2] = {band(rH), band(rV)};
+            const bool plain = w.dbd < 0 && sourcePort(w) < 4 && !(w.w > 2176 && part[1] > 2176);
+            for (int d = 0; d < 2 && plain && !(d && scan); ++d)
+                for (int i = 0; i < 5 && bands[d] >= 0; ++i)
+                    if (reg(0x0B, (d ? 0x15 : 0x0C) + i, 1, o) != (sharp ? taps[d][bands[d]][i] : 0))
+                        return och + " filters its " + (d ? "rows" : "columns") + " with tap " + std::to_string(reg(0x0B, (d ? 0x15 : 0x0C) + i, 1, o)) +
+                               " for a ratio of " + std::to_string(d ? rV : rH) + win;
             lit.insert({shows, cell});
             ochWindow[o] = shows;
         }
@@ -623,9 +836,8 @@ protected:
                 // a sliver of a cell under 8 pixels or lines may stay dark
                 const bool sliver = std::min(w.x + w.w, cx + cw) - std::max(w.x, cx) < 8 || std::min(w.y + w.h, cy + ch) - std::max(w.y, cy) < 8;
                 const bool shown = covers(w, cell) && !sliver && (w.dbd < 0 || (cx <= w.x && cy <= w.y));
-                // (a black window's background switch shares a byte with the cell's start, which
-                // a later write of the start may clear: black is not held against it here)
-                if (lit.count({k, cell}) && dark && !(w.out & 1) && !(part && holding.count(k)))
+                // (a black window is dark wherever it shows; a joined one may show part of its ports)
+                if (lit.count({k, cell}) && dark && ((w.out & 1) || !(part && holding.count(k))))
                     return "window " + std::to_string(k) + " lit on cell " + std::to_string(cell) + " (no channel, source or picture)";
                 if (shown && !dark && !lit.count({k, cell}) && cellsAsked <= 8 && demand <= 8 && !spare.count(k))
                     return "window " + std::to_string(k) + " dark on cell " + std::to_string(cell);
@@ -784,7 +996,16 @@ void ScalerMemory::check(bool pictures, bool histories)
             int demand = 0;
             for (const Win& w : s.wins)
                 demand += w.w ? demandOf(w) : 0;
+            // (a joined window whose DBD word stays, outside a rebuild, keeps what it holds unless a
+            // mode change is still pending, from a rebuild whose channels it did not get: lit or
+            // dark, either is right)
+            const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
             for (int r : ask) {
+                if (!rebuilt && s.wins[r].dbd > 0 && s.wins[r].dbd == before.wins[r].dbd && before.wins[r].w) {
+                    if (demand <= 8 && !held.count(r))
+                        held.insert(r), memoryless.insert(r);
+                    continue;
+                }
                 if (demand <= 8 && s.wins[r].w)
                     held.insert(r);
                 else
@@ -797,7 +1018,6 @@ void ScalerMemory::check(bool pictures, bool histories)
             }
             // A set-up or a rebuild (all six ask) numbers the layers from the words, a word taken first
             // giving the lowest free layer; the apply step stores a changed word as it is, equal or not.
-            const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
             for (int k = 0, taken = 0; k < 6; ++k)
                 if (rebuilt ? s.wins[k].w != 0 : s.wins[k].prio != before.wins[k].prio) {
                     layer[k] = s.wins[k].prio % 6;
@@ -857,6 +1077,13 @@ void ScalerMemory::check(bool pictures, bool histories)
     narrow.splice = 4;
     Step wider = narrow;   // a crop wider than the picture: the picture's 64 pixels are stored
     wider.how = 1, wider.wins[0].crop[2] = 215, wider.wins[0].crop[3] = 1080;
+    // Window 0 lists the channels window 4 was given when none was left idle: its black is its own.
+    Step shared = on(3840, 2600, {{2, 0, 0, 3840, 2600}, {1, 0, 0, 3840, 500}, {0, 0, 500, 3840, 500}, {1, 0, 1000, 3840, 500},
+                                  {0, 0, 2000, 3840, 600}});
+    Step sharedBlack = shared;
+    sharedBlack.wins[0].out = 1, sharedBlack.how = 1;
+    Step bands = on(3840, 2160, {{2, 0, 0, 1200, 1200}, {2, 1200, 0, 880, 880}, {2, 2080, 0, 600, 600}, {2, 2680, 0, 400, 400}}, {{400, 400}});
+    bands.sharp = 15;   // ratios 3, 2.2, 1.5 and 1: each band of the sharpness filter
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
@@ -878,6 +1105,8 @@ void ScalerMemory::check(bool pictures, bool histories)
         {"a pair where one half is taken", {{six, 0}, {pair, 4}}},
         {"720 x 576 filling two cells", {{on(7680, 2160, {{2, 0, 0, 7680, 2160}}, {{720, 576}}), 0}}},
         {"a window left without channels", {{four, 0}, {nine, 1}, {back, 2}}},
+        {"a window going black over channels others own", {{shared, 0}, {sharedBlack, 0}}},
+        {"each sharpness band", {{bands, 0}}},
     };
     for (const auto& [name, steps] : layouts)
         EXPECT_EQ(histories ? "" : run(steps), "") << name;
@@ -890,14 +1119,15 @@ void ScalerMemory::check(bool pictures, bool histories)
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
             steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed), changed});
+            RC_CLASSIFY(patternShows(steps.back().first) && !steps.back().first.osd != !steps.end()[-2].first.osd, "overlay switched under a pattern");
             const History& h = steps.back().first.h;
-            static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window"};
+            static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window", "crop height"};
             RC_CLASSIFY(histories, kinds[h.kind] + std::string(h.undo ? " undone " + std::to_string(h.undo) : "") + " via " +
                                        std::to_string(h.via) + (h.cut >= 0 ? ", cut" : ""));
         }
         const Step& s = steps[0].first;
         const auto [cols, rows, oneColumn] = gridOf(s);
-        int shown = 0, dbd = 0, tall = 0, crop = 0, frozen = 0, demand = 0, enlarged = 0, wide = 0, mirrored = 0, black = 0;
+        int shown = 0, dbd = 0, tall = 0, crop = 0, frozen = 0, demand = 0, enlarged = 0, wide = 0, mirrored = 0, black = 0, edge = 0;
         for (const Win& w : s.wins) {
             const int p = std::max(sourcePort(w), 0);
             enlarged += w.w && w.w > 8 * s.ports[p].w;
@@ -907,6 +1137,7 @@ void ScalerMemory::check(bool pictures, bool histories)
             shown += w.w != 0;
             dbd += w.w && w.dbd > 0;
             crop += w.w && w.crop[2];
+            edge += w.w > w.crop[2] && w.crop[2] && w.crop[0] + w.crop[2] + 8 >= s.ports[p].w;
             frozen += w.w && (w.out & 2);
             demand += w.w ? demandOf(w) : 0;
         }
@@ -918,6 +1149,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         RC_CLASSIFY(dbd > 0, "joined ports");
         RC_CLASSIFY(tall > 0, "a port taller than a buffer");
         RC_CLASSIFY(crop > 0, "a crop record");
+        RC_CLASSIFY(edge > 0, "a crop at its picture's right edge enlarged");
         RC_CLASSIFY(frozen > 0, "frozen");
         RC_CLASSIFY(s.osd, "OSD");
         RC_CLASSIFY(shown > 3, "four or more windows");
@@ -925,8 +1157,15 @@ void ScalerMemory::check(bool pictures, bool histories)
         RC_CLASSIFY(wide > 0, "a window and its picture over 2176 wide");
         RC_CLASSIFY(mirrored > 0, "mirrored");
         RC_CLASSIFY(black > 0, "black or fading");
-        for (const auto& step : steps)
-            RC_CLASSIFY(step.first.how == 2, "a port change");
+        for (const auto& step : steps) {
+            RC_CLASSIFY(step.first.how == 2, step.first.device ? "a port change measured" : "a port change");
+            RC_CLASSIFY(patternShows(step.first), "a test pattern shown");
+            RC_CLASSIFY(step.first.pattern && !patternShows(step.first), "a test pattern with more windows");
+            RC_CLASSIFY(step.first.sharp > 9, "sharpened");
+            RC_CLASSIFY(step.first.osd > 1, "overlay word above 1");
+            RC_CLASSIFY(std::any_of(std::begin(step.first.wins), std::end(step.first.wins), [](const Win& w) { return w.w && w.prio > 5; }),
+                        "a priority word above 5");
+        }
         const std::string f = run(steps);
         if (!f.empty())
             RC_FAIL(f);

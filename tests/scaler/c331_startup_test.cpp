@@ -432,10 +432,6 @@ TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
     m.PM_WIN_DBD_MODE[1] = 20;
     m.set_input_bkg(m.c331_fd, 2, 1);
     EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
-    m.PM_WIN_DBD_MODE[1] = 0;
-    m.gWininfo[1].blackfreeze = 1;   // the window's black bit forces the background
-    m.set_input_bkg2(m.c331_fd, 1, 0);
-    EXPECT_EQ(sim::ScalerModel::reg(0x28, 0x41), 1);
 }
 
 TEST_F(ScalerStartup, DbdMemoryAllocator)

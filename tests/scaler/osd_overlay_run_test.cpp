@@ -75,3 +75,59 @@ TEST_F(OsdOverlayRun, PositionsFromTheFileStayOnTheScreenAndOffTheFonts)
     EXPECT_EQ((std::vector<int>{m.PM_OSD_OUTPUT_OFFSET[0], m.OSD_WIN.HW, m.OSD_WIN.VW, m.PS_CHAR_VST}),
               (std::vector<int>{3840, 0, 2160, 2160}));
 }
+
+// Overlay files reloaded one after another, with items of every type, as a running device
+// reloads them (the PC sends a file, then switches the overlay on through the apply step):
+// what the screen shows is the new file's, nothing of the one before. An item of a type the
+// engine does not draw keeps only its type and status: no text, no window.
+TEST_F(OsdOverlayRun, AReloadShowsNothingOfThePreviousFile)
+{
+    sim::ScalerFlashModel::write(0x410000, {'P'});   // a 64-dot ASCII font: each glyph's top row full
+    for (char c : {'A', 'B'}) {
+        std::vector<uint8_t> glyph(512, 0);
+        std::fill_n(glyph.begin(), 4, 0xFF);
+        sim::ScalerFlashModel::write(0x410023 + (c - 0x20) * 512, glyph);
+    }
+    kel_test::OmenuItem item;
+    item.text = "A";
+    overlayOn(item);
+    for (int pass = 0; pass < 9 && m.c331_stage < 8; ++pass)
+        m.c331manage_pass();
+    ASSERT_EQ(m.c331_stage, 8);
+    auto reload = [&](const kel_test::OmenuItem& file) {
+        for (int word : {0, 1}) {
+            if (word)
+                root.writeFile("/data/configs/omenu.json", kel_test::omenuJson(file));
+            setWord(2124, uint16_t(word));
+            m.raise_apply_flag(1);
+            m.c331manage_pass();
+            m.c331manage_pass();   // the redraw
+        }
+    };
+    // Character pixels (palette entry 2) on the canvas's first row, where the text starts.
+    auto text = [] {
+        const auto row = sim::ScalerOsdModel::memory(0x725C0000u, 256);
+        return std::count(row.begin(), row.end(), uint8_t(2));
+    };
+    kel_test::OmenuItem origin;   // where a window at 0, 0 starts on channel 0
+    origin.w = 800, origin.h = 400;
+    reload(origin);
+    const unsigned x0 = reg(9, 0x12, 2), y0 = reg(9, 0x16, 2);
+    for (int before : {0, 1, 2, 7})
+        for (int type : {0, 1, 2, 7}) {
+            kel_test::OmenuItem first, then;
+            first.type = before, first.text = "AAAA", first.x = 40, first.y = 20, first.w = 900, first.h = 500;
+            then.type = type, then.text = "B", then.x = 100, then.y = 60, then.w = 800, then.h = 400;
+            reload(first);
+            reload(then);
+            // A text item: its one character, in its window on channel 0; a bitmap item draws no
+            // character where its file places it; an item of another type draws nothing and has no
+            // window.
+            const bool placed = type == 0 || type == 1;
+            const unsigned chars = type == 0 ? 32 : 0, w = type == 0 ? 800 : type == 1 ? reg(9, 0x14, 2) : 0,
+                           h = type == 0 ? 400 : type == 1 ? reg(9, 0x18, 2) : 0;
+            EXPECT_EQ((std::vector<unsigned>{unsigned(text()), reg(9, 0x12, 2), reg(9, 0x16, 2), reg(9, 0x14, 2), reg(9, 0x18, 2)}),
+                      (std::vector<unsigned>{chars, x0 + (placed ? 100 : 0), y0 + (placed ? 60 : 0), w, h}))
+                << "type " << type << " after type " << before;
+        }
+}

@@ -32,13 +32,14 @@ std::string omenuJson(const OmenuItem& i, int osdcount, int items)
     if (!i.vAlign.empty())
         act += ",\"v_align\":" + quoted(i.vAlign);
     act += "}";
-    const std::string item = "{\"type\":0,\"status\":" + quoted(i.status) + ",\"pos\":" + pos + ",\"act\":" + act +
+    const std::string item = "{\"type\":" + std::to_string(i.type) + ",\"status\":" + quoted(i.status) + ",\"pos\":" + pos + ",\"act\":" + act +
                              ",\"backpara\":{\"enable\":" + quoted(i.backEnable) + ",\"color\":" +
                              quoted(i.backColor) + "},\"fontpara\":{\"startx\":" + std::to_string(i.startx) +
                              ",\"starty\":" + std::to_string(i.starty) + ",\"fontw\":" + std::to_string(i.fontw) +
                              ",\"fonth\":" + std::to_string(i.fonth) +
                              ",\"wordspace\":0,\"verticalspace\":0,\"color\":" + quoted(i.fontColor) +
-                             "},\"texts\":[" + quoted(i.text) + "]}";
+                             "},\"texts\":[" + quoted(i.text) + "]" +
+                             (i.type == 1 ? ",\"bmppara\":{\"id\":0},\"start\":0,\"end\":0}" : "}");
     std::string menu;
     for (int n = 0; n < items; ++n)
         menu += (n ? "," : "") + item;

@@ -6,6 +6,7 @@ namespace kel_test {
 // One text item of an OSD overlay file ("/data/configs/omenu.json") as the PC software
 // writes it; every field has a plain default.
 struct OmenuItem {
+    int type = 0;   // 0 text; 1 a bitmap (its bitmap keys written too); any other as given
     std::string text = "AB";
     std::string status = "on";
     int x = 0, y = 0, w = 1920, h = 1080;
