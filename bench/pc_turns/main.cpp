@@ -10,6 +10,7 @@
 //   bench_pc_turns [SECONDS per case, default 10] [flood rates per second, default 5000 20000]
 
 #include "bench/bench_board.h"
+#include "bench/pc_links.h"
 #include "board/sim/FpgaModel.h"
 #include "core/global.h"
 #include "fpga/fpga_manage.h"
@@ -92,26 +93,9 @@ int main(int argc, char** argv)
     sim::FpgaModel::powerOn(0);
 
     int offset = 0;
-    g_networkMode = 1;
-    g_port = 5005;
-    struct Links {
-        udpnetManage udp;
-        networkManage tcp;
-    };
-    Links* links = bench::open_link<Links>(offset, []() -> Links* {
-        auto* l = new Links();
-        l->udp.initialize_servers();
-        if (l->udp.server(10005)->socketFd() >= 0 && l->udp.server(5008)->socketFd() >= 0
-            && l->udp.server(13769)->socketFd() >= 0 && l->tcp.initialize() == 0 && l->tcp.server(0)
-            && l->tcp.server(0)->listenSocket() >= 0)
-            return l;
-        delete l;
-        return nullptr;
-    });
-    if (!links || links->udp.start_threads() != 0) {
-        std::fprintf(stderr, "bench: cannot open the links\n");
+    bench::PcLinks* links = bench::open_pc_links(offset);
+    if (!links)
         return 1;
-    }
     const uint16_t udp10005 = uint16_t(10005 + offset), udp5008 = uint16_t(5008 + offset);
     const uint16_t tcpPort = links->tcp.server(0)->localPort();
 

@@ -8,6 +8,7 @@
 //   bench_roundtrip [SECONDS per case and side, default 2] [only cases whose name has this text]
 
 #include "bench/bench_board.h"
+#include "bench/pc_links.h"
 #include "core/global.h"
 #include "protocol/networkmanage.h"
 #include "protocol/udpnetmanage.h"
@@ -205,26 +206,9 @@ int main(int argc, char** argv)
 
     const std::string root = bench::start_board();
     int offset = 0;
-    g_networkMode = 1;
-    g_port = 5005;
-    struct Links {
-        udpnetManage udp;
-        networkManage tcp;
-    };
-    Links* links = bench::open_link<Links>(offset, []() -> Links* {
-        auto* l = new Links();
-        l->udp.initialize_servers();
-        if (l->udp.server(10005)->socketFd() >= 0 && l->udp.server(5008)->socketFd() >= 0
-            && l->udp.server(13769)->socketFd() >= 0 && l->tcp.initialize() == 0 && l->tcp.server(0)
-            && l->tcp.server(0)->listenSocket() >= 0)
-            return l;
-        delete l;
-        return nullptr;
-    });
-    if (!links || links->udp.start_threads() != 0) {
-        std::fprintf(stderr, "bench: cannot open the links\n");
+    bench::PcLinks* links = bench::open_pc_links(offset);
+    if (!links)
         return 1;
-    }
 
     // RAM reads from the user-mode slots (0x1000..0x10FFF), writes of 4 KiB into them.
     const Case cases[] = {
