@@ -760,7 +760,9 @@ protected:
         RC_ASSERT(ScalerFlashModel::read(0, kScalerFlash) == m.scaler);
         for (unsigned i = 0; i < 6; ++i) {
             const std::string path = QString::asprintf("/data/edidramtable/%04x.bin", i).toStdString();
-            RC_ASSERT((root.exists(path) ? root.readFile(path) : "(none)") == (m.edid.count(i) ? std::string(m.edid.at(i).begin(), m.edid.at(i).end()) : "(none)"));
+            const auto kept = m.edid.find(i);
+            RC_ASSERT((root.exists(path) ? root.readFile(path) : "(none)")
+                      == (kept != m.edid.end() ? std::string(kept->second.begin(), kept->second.end()) : "(none)"));
         }
         for (int i = 0; i < 4; ++i)
             RC_ASSERT(std::memcmp(edid_ram_table[i], m.edidTable[i], 256) == 0 && int(edid_ram_table_from[i]) == int(m.edidFrom[i]));
