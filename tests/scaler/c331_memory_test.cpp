@@ -223,8 +223,9 @@ Step drawn()
 }
 
 // One follow-up change: a record word through the apply step (attribute, source or crop,
-// output bits, DBD word, rectangle, switched on or off, priority), or a port.
-Step followUp(Step s, int& changed)
+// output bits, DBD word, rectangle, switched on or off, priority), or a port; `measured`: a
+// receiver port's change may be one the device measures itself.
+Step followUp(Step s, int& changed, bool measured)
 {
     using namespace rc::gen;
     s.how = 1;
@@ -283,7 +284,7 @@ Step followUp(Step s, int& changed)
                 q = sourcePort(s.wins[k]);
         const Port old = s.ports[q];
         s.ports[q] = drawnPort(q);
-        s.device = q < 3 && *resize(100, element(0, 1, 1, 1));
+        s.device = measured && q < 3 && *resize(100, element(0, 1, 1, 1));
         if (s.device) {   // progressive, as the receiver's record says (its start offsets 192, 41)
             const Port d = s.ports[q];
             // (a frozen or joined window keeps what it holds when its port is lost: not held here)
@@ -1118,7 +1119,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         std::vector<std::pair<Step, int>> steps{{drawn(), -1}};
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
-            steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed), changed});
+            steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed, !pictures), changed});
             RC_CLASSIFY(patternShows(steps.back().first) && !steps.back().first.osd != !steps.end()[-2].first.osd, "overlay switched under a pattern");
             const History& h = steps.back().first.h;
             static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window", "crop height"};
