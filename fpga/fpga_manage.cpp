@@ -416,18 +416,24 @@ u8 fpga_manage::masked_write(int reg, u8 mask, u8 value, int fpga, bool withBloc
         MCU_REG_func[fpga][reg] = written;
         byte = written;
     }
-    apply_register_side_effects(reg, mask, byte, withBlock);
+    apply_register_side_effects(reg, byte, withBlock);
     const u8 r = write_fpga_register(u8(reg), byte, u8(fpga), mask);
     if (r != 0) {
         // Not sent: the shadow shows what the FPGA still holds.
         std::lock_guard<std::mutex> hold(reg_image_mutex);
         if (MCU_REG_func[fpga][reg] == written)
             MCU_REG_func[fpga][reg] = before;
+    } else if (reg == 0 && withBlock && (mask & 0x04)) {
+        // A write that asks for the dark bit (a PC's register write) is a request for the
+        // screen's state: the word takes it, whatever else the mask holds and whether or not
+        // a size change runs, or the next bring-up would put back what the word said before.
+        // The manager's own passing dark (size change, bring-up) goes without the block.
+        set_screen_dark_word((byte & 0x04) ? 1 : 0);
     }
     return r;
 }
 
-void fpga_manage::apply_register_side_effects(int reg, u8 mask, u8& byte, bool withBlock)
+void fpga_manage::apply_register_side_effects(int reg, u8& byte, bool withBlock)
 {
     if (reg == 2) {
         if (!withBlock)
@@ -443,8 +449,6 @@ void fpga_manage::apply_register_side_effects(int reg, u8 mask, u8& byte, bool w
         return;
     const bool dark = (byte & 0x04) != 0;
     ScreenState = dark ? 0 : 1;
-    if (withBlock && mask == 0x04 && g_set_led_para == 0)
-        set_screen_dark_word(dark ? 1 : 0);
     {
         std::lock_guard<std::mutex> hold(reg_image_mutex);
         MCU_RAM_EXTEND[29] = ScreenState;
@@ -633,9 +637,10 @@ u8 fpga_manage::set_output_status()
 {
     if (!get_fpga_status())
         return 0;
-    KelRamPara* para = KelRamPara::p_kelrampara_config;
-    const bool dark = para && para->ram16(KelRamPara::kScreenDark) != 0;
-    SCREEN_fpgactrl_status(dark ? 0 : 1);
+    if (screen_from_word(0) != 0) {
+        // Not taken by the FPGA: asked again on the next pass.
+        screen_update_flag = 1;
+    }
     return 1;
 }
 

@@ -353,6 +353,12 @@ public:
     // --- screen states, LED-parameter hand-shake, port link state ---
     void SCREEN_fpgactrl_status(u8 state);
     void SCREEN_fpgactrl_status2(u8 state, u8 fpga);
+    // The screen's dark state has one owner, the parameter block's dark word (non-zero =
+    // dark): whoever wants the screen dark or lit for good writes the word, and register 0's
+    // dark bit is written from the word alone. A bring-up darkens the screen for its own
+    // steps and ends with it as the word says. Both return 0 when the FPGA took the write.
+    [[nodiscard]] u8 screen_from_word(u8 fpga);
+    [[nodiscard]] u8 set_screen_dark(u8 dark);
     void set_led_para_deal();
     u16 get_wlan_state();
     void check_wlanonline_state();
@@ -691,7 +697,7 @@ public:
 private:
     enum class Transfer { RegisterWrite, RegisterRead, RamWrite, RamRead };
     u8 transfer(int fpga, u32 command, Transfer kind, unsigned char* data, unsigned int len);
-    void apply_register_side_effects(int reg, u8 mask, u8& byte, bool withBlock);
+    void apply_register_side_effects(int reg, u8& byte, bool withBlock);
     u8 masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
     void set_screen_dark_word(u8 dark);
     void job_pc_pause();

@@ -500,10 +500,15 @@ void fpga_manage::dealwith_onoff()
     const int dark = onoff_state(minute);
     if (!due || dark < 0)
         return;
+    // The schedule asks for a state like any other owner of the screen: through the word,
+    // which the screen then follows (a bring-up later ends as the schedule left it).
     read_from_register(0, 0);
-    if (((reg_shadow(0, 0) & 0x04) != 0) == (dark != 0))
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    const bool wordDark = para && para->locked16(KelRamPara::kScreenDark) != 0;
+    if (((reg_shadow(0, 0) & 0x04) != 0) == (dark != 0) && wordDark == (dark != 0))
         return;                                    // already so: nothing to flash or re-arm
-    SCREEN_fpgactrl_status(dark ? 0 : 1);
+    if (set_screen_dark(u8(dark)) != 0)
+        screen_update_flag = 1;                    // the word holds it; the screen follows next pass
     onoff_dark = u8(dark);
     Power_ctrl_reset();
 }

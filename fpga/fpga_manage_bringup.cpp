@@ -238,6 +238,11 @@ void fpga_manage::power_up_fpga_start(u8 check, u8 fpga)
             reg[80] = kMcuRunning;
         }
         link_stage[fpga] = 7;
+        // The output check starts over with the set-up just loaded: an FPGA that lost its
+        // set-up comes back here without a reset of ours, its output off and its screen
+        // dark, and only the check's steps enable the output and set the screen again.
+        check_step[fpga] = 0;
+        ram_reset_seen[fpga] = 0;
         check_stamp[fpga] = G_timeTicks.load();
         break;
     }
@@ -649,7 +654,10 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga)
         write_to_register(2, 0x01, 0x01, fpga);
         check_step[fpga] = 18;
         KEL_TRACE("\n fpga%d last.... \n", fpga);
-        SCREEN_fpgactrl_status2(1, fpga);
+        // The bring-up ends with the screen as the word says: a screen set dark stays dark
+        // through a size change or an FPGA that lost its set-up.
+        if (screen_from_word(fpga) != 0)
+            screen_update_flag = 1;
         KEL_TRACE("\n fpga%d start to light on \n", fpga);
         break;
     default:

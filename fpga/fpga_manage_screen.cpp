@@ -49,6 +49,21 @@ void fpga_manage::SCREEN_fpgactrl_status2(u8 state, u8 fpga)
     }
 }
 
+u8 fpga_manage::screen_from_word(u8 fpga)
+{
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    const bool dark = para && para->locked16(KelRamPara::kScreenDark) != 0;
+    // Without the block's side effects: the word is where this comes from. An FPGA index
+    // other than 0 or 1 is refused (255) by the write.
+    return masked_write(0, 0x04, dark ? 0x04 : 0x00, fpga, false);
+}
+
+u8 fpga_manage::set_screen_dark(u8 dark)
+{
+    set_screen_dark_word(dark ? 1 : 0);
+    return screen_from_word(0);
+}
+
 // ------------------------------------------------------------------------------------
 // LED-size hand-shake and output refresh
 
@@ -74,7 +89,8 @@ void fpga_manage::set_led_para_deal()
     if (para == 1) {
         switch (g_set_led_setup.load()) {
         case 0:
-            SCREEN_fpgactrl_status(0);
+            // Dark while the size changes: the manager's own, the user's word is left.
+            SCREEN_fpgactrl_status2(0, 0);
             {
                 std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
                 g_set_led_setup = 1;
@@ -189,7 +205,9 @@ void fpga_manage::output_refresh_step()
         }
         led_setup_looks = 0;
         freeze_running = 0;
-        SCREEN_fpgactrl_status(1);
+        // The refresh ends with the screen as the word has it, not lit whatever it says.
+        if (screen_from_word(0) != 0)
+            screen_update_flag = 1;
         next(0);
         break;
     default:
