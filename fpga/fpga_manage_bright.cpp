@@ -34,6 +34,11 @@ constexpr u8 kSensorSuggested = 53;            // the brightness the sensor sugg
 constexpr u32 kMissLimit = 10;
 
 u8 bcd(u8 v) { return u8((v >> 4) * 10 + (v & 0x0F)); }
+// The FPGA's byte of a percentage is rounded down, and the percentage of a byte to the
+// nearest: each percentage then comes back as itself from its byte (50 % gives 127, which
+// gives 50 %, not 49), however often a restart or a re-apply takes it round.
+u32 byteOfPercent(u32 percent) { return std::min<u32>(percent, 100) * 255 / 100; }
+u32 percentOfByte(u32 value) { return (value * 100 + 127) / 255; }
 bool handMode(u8 mode) { return mode == 0 || mode == 16; }
 bool tableMode(u8 mode) { return mode == 1 || mode == 17; }
 // The FPGA value of a hand or table value: modes 16, 17 and 2 take it as it is, the others
@@ -222,8 +227,7 @@ void fpga_manage::Brightness_init(const u8* block)
         // at 0 keeps 0 there); 0 would leave it near black while the sensor climbs a step a read.
         if (g_change[CHG_BRI_TARGET] == 0) {
             KelRamPara* para = KelRamPara::p_kelrampara_config;
-            const u32 percent = std::min<u32>(para ? para->locked16(KelRamPara::kBrightness) : 100, 100);
-            g_change[CHG_BRI_TARGET] = percent * 255 / 100;
+            g_change[CHG_BRI_TARGET] = byteOfPercent(para ? para->locked16(KelRamPara::kBrightness) : 100);
         }
         write_to_register(64, 0xFF, u8(g_change[CHG_BRI_TARGET]), 0);
         g_change[CHG_BRI_TASK] = 1;
@@ -248,8 +252,7 @@ void fpga_manage::Brightness_hand_dealwith()
     // a change made while the screen is unplugged is not lost.
     u32 value;
     if (request) {
-        const u32 percent = std::min<u32>(para ? para->locked16(KelRamPara::kBrightness) : 100, 100);
-        value = percent * 255 / 100;
+        value = byteOfPercent(para ? para->locked16(KelRamPara::kBrightness) : 100);
         if (mode != 16 && mode != 17)
             value = std::max<u32>(value, 15);
         write_to_register(64, 0xFF, u8(value), 0);
@@ -266,9 +269,8 @@ void fpga_manage::Brightness_hand_dealwith()
                 // so the percentage does not creep down by rounding at every re-apply; and
                 // an edit the scaler has not applied yet (a PC's new percentage) is not
                 // overwritten by the value it is about to replace.
-                if (!para->apply_pending() && value * 100 / 255 != shown &&
-                    std::min<u32>(shown, 100) * 255 / 100 != value) {
-                    KelRamPara::put16(para->ram + KelRamPara::kBrightness, u16(value * 100 / 255));
+                if (!para->apply_pending() && percentOfByte(value) != shown && byteOfPercent(shown) != value) {
+                    KelRamPara::put16(para->ram + KelRamPara::kBrightness, u16(percentOfByte(value)));
                     changed = true;
                 }
             }
