@@ -665,7 +665,7 @@ public:
 
     // --- search sweeps and link watch (manager thread) ---
     std::atomic<u32> searched_mask{0};
-    u16 netport_card_result = 0;
+    u16 netport_card_result = 0;         // under port_path_mutex
     u8 link_fault[2] = {};
     u8 relock_step[2] = {};
     u16 relock_polls[2] = {};

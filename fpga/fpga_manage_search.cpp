@@ -138,9 +138,11 @@ u16 fpga_manage::CHECK_search_cmd_status()
         }
         searched_mask = 0;
         answer_word = 0;
+        // The count is summed from the counts just filed and kept in the same hold: the
+        // links read it under this lock for the device description.
+        netport_card_result = check_netport_card(0);
+        return netport_card_result;
     }
-    netport_card_result = check_netport_card(0);
-    return netport_card_result;
 }
 
 u8 fpga_manage::check_vbo_status(u8 fpga)

@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <atomic>
 #include <random>
+#include <set>
+#include <thread>
 #include <tuple>
 
 namespace {
@@ -103,6 +106,38 @@ TEST_F(MessageDeal, PropertyBlockReadyByteAndFpgaFields)
     const auto at = [&block](size_t from, size_t to) { return Bytes(block.begin() + 1 + long(from), block.begin() + 1 + long(to)); };
     EXPECT_EQ((std::vector<Bytes>{at(0x2C, 0x30), at(0x6B, 0x73), at(0x7C, 0x80)}),
               (std::vector<Bytes>{{0x2F, 0x2E, 0x2D, 0x2C}, {9, 8, 7, 6, 5, 4, 3, 2}, {0x34, 0x12, 0x34, 0x12}}));
+}
+
+// The card count is read on a link's thread while the FPGA manager's search sweep sums the
+// counts the receive path files: one lock for both (the thread-checked build sees a miss).
+TEST_F(MessageDeal, TheCardCountIsReadWhileTheSearchSweepSumsIt)
+{
+    uint8_t* ram = fpga_manage::MCU_RAM_PARA_func[0];
+    {
+        std::lock_guard<std::mutex> path(manager->port_path_mutex);
+        for (uint16_t at : fpga_manage::kCardCountOffset)
+            ram[at] = ram[at + 1] = 0;
+    }
+    std::atomic<bool> stop{false};
+    std::thread sweep([&] {
+        for (uint8_t n = 1; !stop; n = uint8_t(n % 40 + 1)) {
+            {
+                std::lock_guard<std::mutex> path(manager->port_path_mutex);   // as an answer files a count
+                ram[fpga_manage::kCardCountOffset[3]] = n;
+            }
+            manager->CHECK_search_cmd_status();
+        }
+    });
+    std::set<int> seen;
+    for (int i = 0; i < 300 && seen.size() < 3; ++i) {
+        const Bytes block = reply(deal(pc::readRam(0xA0000000, 0x80)));
+        ASSERT_EQ(block.size(), 0x81u);
+        const int cards = block[1 + 0x7C] | block[1 + 0x7D] << 8;
+        EXPECT_LE(cards, 40);
+        seen.insert(cards);
+    }
+    stop = true;
+    sweep.join();
 }
 
 // FPGA 0 running behind a one-output-channel panel: the width word is halved in the reply.
