@@ -751,7 +751,7 @@ void fpga_manage::emit_recovery_list(const QStringList& list)
         Qt::QueuedConnection);
 }
 
-void fpga_manage::emit_job_failed(int which)
+void fpga_manage::emit_job_failed(int which, int why)
 {
     QCoreApplication* app = QCoreApplication::instance();
     which &= 1;
@@ -760,10 +760,10 @@ void fpga_manage::emit_job_failed(int which)
     // Queued behind the job's last progress value, so the ring has closed when it runs.
     QMetaObject::invokeMethod(
         app,
-        [which] {
+        [which, why] {
             QObject* screen = progressScreen(which);
             if (screen)
-                QMetaObject::invokeMethod(screen, "card_job_failed", Qt::DirectConnection);
+                QMetaObject::invokeMethod(screen, "card_job_failed", Qt::DirectConnection, Q_ARG(int, why));
         },
         Qt::QueuedConnection);
 }
@@ -1158,6 +1158,8 @@ void fpga_manage::save_or_mapping_step(bool save)
         job.port = 0;
         job.step = 1;
         job_incomplete = 0;
+        job_ports = 0;
+        job_confirmed = 0;
         break;
     case 1: {
         if (job.port > 9) {
@@ -1186,6 +1188,7 @@ void fpga_manage::save_or_mapping_step(bool save)
         }
         expect_job_answer(packet, port, 0);
         Send_to_port(packet, len, port, 0);
+        ++job_ports;
         emit_progress(kProgressSmartMapping, port * 100 / 11);
         job.port = u8(port + 1);
         g_change[CHG_JOB_PROGRESS] = 0;
@@ -1198,6 +1201,7 @@ void fpga_manage::save_or_mapping_step(bool save)
         if (job.reply == 1) {
             job.reply = 0;
             job.step = 1;
+            ++job_confirmed;
             break;
         }
         const u32 limit = save ? 100u * job.cards + 1200u : 1200u;
@@ -1225,10 +1229,16 @@ void fpga_manage::save_or_mapping_step(bool save)
         break;
     case 9:
         if (Utils::getTimeSpace(job.stamp) > 200) {
+            // The controller's mapping bit follows the cards: set as asked once a card has
+            // switched, and left as it was when none did. Written before the ring closes, so
+            // the screen that reads it then shows what the cards hold.
+            if (!save && job_confirmed && write_to_register(0, 0x80, job.mapping ? 0x80 : 0x00, 0) != 0)
+                job_incomplete = 1;
             emit_progress(kProgressSmartMapping, 100);
             job.end();
-            if (job_incomplete)
-                emit_job_failed(kProgressSmartMapping);
+            // No port with cards is a job no card confirmed: not done either.
+            if (job_incomplete || job_ports == 0)
+                emit_job_failed(kProgressSmartMapping, job_ports == 0 ? kJobNoCard : kJobCardSilent);
         }
         break;
     default:

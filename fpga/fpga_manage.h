@@ -284,9 +284,11 @@ public:
     // set_file_list(QStringList) then runs on the GUI thread (an empty list: none).
     static void emit_recovery_list(const QStringList& list);
     // Queues the failed end of a job (it could not do what was asked: no usable file, no
-    // FPGA, no card on the port) to the registered screen, whose card_job_failed() then runs
-    // on the GUI thread after the ring has closed. A job ended with Back is not reported.
-    static void emit_job_failed(int which);
+    // FPGA, no card on the port, a card that did not confirm) to the registered screen, whose
+    // card_job_failed(int why) then runs on the GUI thread after the ring has closed. A job
+    // ended with Back is not reported.
+    enum { kJobFailed = 0, kJobNoCard = 1, kJobCardSilent = 2 };
+    static void emit_job_failed(int which, int why = kJobFailed);
 
     // --- FPGA bring-up, parameter RAM and link supervision ---
     void check_fpga_rst();
@@ -403,6 +405,8 @@ public:
     u8 check_time_emitted = 255;         // last waiting value sent to the ring
     u8 check_cancelled = 0;              // the running check/recovery/load was ended with Back
     u8 smart_no_cards = 0;               // the shortcut job found no card on its port
+    u8 job_ports = 0;                    // jobs 3 and 4: ports with cards that were sent to
+    u8 job_confirmed = 0;                // jobs 3 and 4: ports whose cards confirmed
     // The list of cards to recover. The manager keeps it (and whether it is filled) under
     // its lock; each change is queued to the open recovery screen on the GUI thread as a
     // call of its set_file_list(QStringList) (an empty list: nothing to recover).

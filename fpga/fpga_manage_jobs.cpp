@@ -558,7 +558,7 @@ void fpga_manage::SmartMapping_deal()
             KEL_TRACE("\n send rcv card smartmapping ending !!! ");
             // A card that never confirmed its position is a job not done.
             if (smart_no_cards || job_incomplete)
-                emit_job_failed(kProgressSmartMapping);
+                emit_job_failed(kProgressSmartMapping, smart_no_cards ? kJobNoCard : kJobCardSilent);
         }
         break;
     default:

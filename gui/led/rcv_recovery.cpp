@@ -254,7 +254,7 @@ bool rcv_recovery::start_job(uint8_t code)
     return true;
 }
 
-void rcv_recovery::card_job_failed()
+void rcv_recovery::card_job_failed(int)
 {
     check_failed = job_started == 5;
     rcv_self_recovery_file_list();

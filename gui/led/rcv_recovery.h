@@ -73,8 +73,9 @@ public slots:
     void kel_Button_previous_clicked();
     void kel_Button_next_clicked();
     void kel_button_file_clicked();
-    // The FPGA manager's report that the job ended without doing its work: a toast says so.
-    void card_job_failed();
+    // The FPGA manager's report that the job ended without doing its work (why: one of
+    // fpga_manage's kJob... reasons): a toast says so.
+    void card_job_failed(int why = 0);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -86,8 +86,13 @@ SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent), ui(new Ui::SmartM
     language_changed();
     menu_index = 0;
     file_page_open = 0;
-    // The FPGA manager's progress of jobs 1 to 4 comes to this dialog.
+    // The FPGA manager's progress of jobs 1 to 4 comes to this dialog; at the mapping
+    // switch's end (100, or Back) its icon shows what the register then holds.
     fpga_manage::set_progress_screen(fpga_manage::kProgressSmartMapping, this);
+    connect(this, &SmartMapping::sig_qround_bar_update, this, [this](int percent) {
+        if (percent >= 100 && job_started == 4)
+            show_mapping_state();
+    });
 }
 
 SmartMapping::~SmartMapping()
@@ -299,15 +304,24 @@ bool SmartMapping::start_job(uint8_t code)
     return true;
 }
 
-void SmartMapping::card_job_failed()
+void SmartMapping::card_job_failed(int why)
 {
     if (!g_tip)
         return;
-    if (job_started == 1)
+    if (job_started == 1 && why == fpga_manage::kJobNoCard)
         g_tip->tip_message(kel_text("该网口没有接收卡!", "No receiving card\non this port!", "На этом порту нет\nприемных карт!",
                                     "Cổng này không có\nthẻ nhận!", "該網口沒有接收卡!"));
+    else if (job_started == 1)
+        g_tip->tip_message(kel_text("有接收卡未应答!", "A receiving card\ndid not answer!", "Приемная карта\nне ответила!",
+                                    "Có thẻ nhận\nkhông phản hồi!", "有接收卡未應答!"));
     else if (job_started == 2)
         g_tip->tip_message(kel_text("加载失败!", "Load failed!", "Ошибка загрузки!", "Tải thất bại!", "加載失敗!"));
+    else if (job_started == 3)
+        g_tip->tip_message(kel_text("参数固化失败!", "Parameter curing\nfailed!", "Ошибка сохранения\nнастроек!",
+                                    "Lưu thông số\nthất bại!", "參數固化失敗!"));
+    else if (job_started == 4)
+        g_tip->tip_message(kel_text("Mapping开关失败!", "Mapping switch\nfailed!", "Ошибка переключения\nсопоставления!",
+                                    "Bật mapping\nthất bại!", "Mapping開關失敗!"));
 }
 
 // ------------------------------------------------------------------------------------
@@ -348,10 +362,7 @@ void SmartMapping::on_Button_mapping_clicked()
     if (g_qround_bar)
         return;
     button_select(ui->Button_mapping);
-    const bool on = function_register(true) & kMappingOn;
-    ui->Button_mapping_state->setIcon(QIcon(on ? QStringLiteral(":/png/button_on.png") : QStringLiteral(":/png/button_off.png")));
-    ui->Button_mapping_state->setIconSize(QSize(40, 20));
-    ui->Button_mapping_state->setProperty("iconPath", on ? "button_on" : "button_off");
+    show_mapping_state();
     ui->stackedWidget->setCurrentIndex(kPageMapping);
     file_page_open = 0;
     language_for_mapping_onoff_page7();
@@ -401,16 +412,21 @@ void SmartMapping::menulist_mapping_back_page()
     menu_entered = 0;
 }
 
+void SmartMapping::show_mapping_state()
+{
+    const bool on = function_register(true) & kMappingOn;
+    ui->Button_mapping_state->setIcon(QIcon(on ? QStringLiteral(":/png/button_on.png") : QStringLiteral(":/png/button_off.png")));
+    ui->Button_mapping_state->setIconSize(QSize(40, 20));
+    ui->Button_mapping_state->setProperty("iconPath", on ? "button_on" : "button_off");
+}
+
 void SmartMapping::on_Button_mapping_state_clicked()
 {
-    fpga_manage* fpga = fpga_manage::p_fpga_manage;
-    // Nothing while a job runs; the register is then not written either.
-    if (!fpga || g_qround_bar || g_send_para.job != 0)
+    // Nothing while a job runs. The register and the icon are left to the job: the FPGA
+    // manager sets the bit once a card has switched, and the icon follows when the job ends.
+    if (!fpga_manage::p_fpga_manage || g_qround_bar || g_send_para.job != 0)
         return;
     const bool on = function_register(true) & kMappingOn;
-    fpga->write_to_register(0, kMappingOn, on ? 0x00 : kMappingOn, 0);
-    ui->Button_mapping_state->setIcon(QIcon(on ? QStringLiteral(":/png/button_off.png") : QStringLiteral(":/png/button_on.png")));
-    ui->Button_mapping_state->setProperty("iconPath", on ? "button_off" : "button_on");
     g_send_para.mapping = on ? 0 : 9;
     start_job(4);
 }

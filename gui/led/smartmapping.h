@@ -158,13 +158,16 @@ public:
     uint8_t file_cursor = 0;
     uint8_t file_buttons_active = 0;
     uint8_t job_started = 0;   // the last job this dialog handed to the FPGA manager
+    // The mapping switch's icon as FPGA 0's function register holds it (bit 7 = on).
+    void show_mapping_state();
 
 signals:
     void sig_qround_bar_update(int percent);
 
 public slots:
-    // The FPGA manager's report that the job ended without doing its work: a toast says so.
-    void card_job_failed();
+    // The FPGA manager's report that the job ended without doing its work, and why (one of
+    // fpga_manage's kJob... reasons): a toast says so.
+    void card_job_failed(int why = 0);
     void on_Button_shortcut_clicked();
     void on_Button_loadscan_clicked();
     void on_Button_paraweld_clicked();

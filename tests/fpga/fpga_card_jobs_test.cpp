@@ -28,9 +28,10 @@ public:
     std::vector<int> values;
     std::vector<QStringList> lists;
     int failed = 0;
+    std::vector<int> why;   // the reasons the failures gave
 public slots:
     void set_file_list(const QStringList& list) { lists.push_back(list); }
-    void card_job_failed() { ++failed; }
+    void card_job_failed(int reason) { ++failed, why.push_back(reason); }
 signals:
     void sig_qround_bar_update(int percent);
 };
@@ -285,6 +286,8 @@ TEST_F(CardJobs, ShortcutSetUpSkipsASilentCardAndEndsOnAPortWithoutCards)
     const uint32_t start = G_timeTicks.load();
     run();                                            // the silent card is waited for 1200 ticks
     EXPECT_GT(G_timeTicks - start, 1200u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(smart.why, std::vector<int>{fpga_manage::kJobCardSilent});   // not "no card on this port"
     EXPECT_EQ((std::vector<Bytes>{cardRam(0, 0, 0x180, 4), cardRam(0, 1, 0x180, 4), cardRam(0, 2, 0x180, 4), cardRam(0, 3, 0x180, 4)}),
               (std::vector<Bytes>{{100, 0, 50, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {100, 0, 0, 0}}));
 
@@ -300,6 +303,8 @@ TEST_F(CardJobs, ShortcutSetUpSkipsASilentCardAndEndsOnAPortWithoutCards)
     run();
     EXPECT_EQ(progress(smart), (std::vector<int>{90, 100}));
     EXPECT_TRUE(ReceivingCardModel::packets(0, 5).empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(smart.why, (std::vector<int>{fpga_manage::kJobCardSilent, fpga_manage::kJobNoCard}));
 }
 
 // --- jobs 5, 6 and 2: check, recovery, scan-parameter load -------------------------
@@ -663,6 +668,8 @@ TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
         const auto told = progress(smart);
         EXPECT_EQ(std::make_pair(packets, r.job == 1 ? std::vector<int>{told.back()} : told), std::make_pair(r.packets, r.told));
         EXPECT_TRUE(progress(recovery).empty());
+        // Done: no failure said; the mapping bit set by the switch its cards confirmed.
+        EXPECT_EQ(std::make_pair(smart.failed, sim::FpgaModel::reg(0, 0) & 0x80), std::make_pair(0, r.job == 4 ? 0x80 : 0));
     }
 }
 
@@ -701,9 +708,12 @@ TEST_F(CardJobs, BackEndsEveryJobThatWaits)
 
 // A port without a good answer is left after 100 ticks per card plus 1200 when saving, after
 // 1200 for the mapping switch; meanwhile the ring counts up every 101 ticks, from 99 back to
-// 1. With no further port the job says 95, then 100 more than 200 ticks later.
+// 1. With no further port the job says 95, then 100 more than 200 ticks later, and that it
+// failed; the mapping bit of register 0 is left as it was, since no card switched. With no
+// port with cards at all both jobs fail the same way.
 TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance)
 {
+    g_send_para.mapping = 9;
     using Fault = ReceivingCardModel::Fault;
     const struct {
         int job, cards;
@@ -742,7 +752,18 @@ TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance
         G_timeTicks += 1;
         pass(0);
         EXPECT_EQ(std::make_pair(int(g_send_para.job), progress(smart).back()), std::make_pair(0, 100));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(std::make_pair(smart.why, sim::FpgaModel::reg(0, 0) & 0x80), std::make_pair(std::vector<int>{fpga_manage::kJobCardSilent}, 0));
+        smart.why.clear();
         ReceivingCardModel::clearPackets();
+    }
+    cards(4, 0);
+    for (uint8_t job : {3, 4}) {
+        g_send_para.post(job);
+        run();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(std::make_pair(smart.why, sim::FpgaModel::reg(0, 0) & 0x80), std::make_pair(std::vector<int>{fpga_manage::kJobNoCard}, 0)) << int(job);
+        smart.why.clear();
     }
 }
 

@@ -239,24 +239,36 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
     for (int port : {0, 3})
         EXPECT_EQ(ReceivingCardModel::card(0, port, 1).saves, 0u);
 
-    // Mapping: the entry shows the state read from the FPGA; two toggles give on, then off.
+    // Mapping: the entry shows the state read from the FPGA; two toggles give on, then off,
+    // each once the cards have switched; a third whose cards are silent, or that finds no
+    // card, says it failed and leaves the register and the icon as they were.
     kel_test::pressKeys({PanelKey::Back, PanelKey::Right});
     EXPECT_EQ(std::make_pair(int(s->menu_index), s->ui->Button_mapping_state->property("iconPath").toString()), std::make_pair(3, QString("button_off")));
     kel_test::pressKey(PanelKey::Ok, 0, s);
-    const uint8_t values[2] = {9, 0};
-    for (int round = 0; round < 2; ++round) {
+    const uint8_t values[4] = {9, 0, 9, 9};
+    const auto shown = [s] { return std::make_pair(sim::FpgaModel::reg(0, 0) & 0x80, s->ui->Button_mapping_state->property("iconPath").toString()); };
+    for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
-        kel_test::pressKey(PanelKey::Ok, 1, s);
-        EXPECT_EQ(sim::FpgaModel::reg(0, 0) & 0x80, round == 0 ? 0x80 : 0);
-        EXPECT_EQ((std::vector<int>{int(g_send_para.mapping), g_send_para.job}), (std::vector<int>{values[round], 4}));
-        EXPECT_EQ(s->ui->Button_mapping_state->property("iconPath").toString(), round == 0 ? "button_on" : "button_off");
-        // A toggle while the job runs writes nothing.
-        const uint8_t before = sim::FpgaModel::reg(0, 0);
-        s->on_Button_mapping_state_clicked();
-        EXPECT_EQ(sim::FpgaModel::reg(0, 0), before);
-        runJob();
         for (int port : {0, 3})
-            EXPECT_EQ(ReceivingCardModel::card(0, port, 1).mapping, values[round]);
+            ReceivingCardModel::setFault(0, port, round >= 2 ? ReceivingCardModel::Fault::Silent : ReceivingCardModel::Fault::None);
+        if (round == 3)
+            cards(0, 0), cards(3, 0);
+        const auto before = shown();
+        const auto toast = round >= 2 ? kel_test::nextToast("smartmapping-en-mapping-failed") : nullptr;
+        kel_test::pressKey(PanelKey::Ok, 1, s);
+        EXPECT_EQ((std::vector<int>{int(g_send_para.mapping), g_send_para.job}), (std::vector<int>{values[round], 4}));
+        EXPECT_EQ(shown(), before);   // nothing switched yet
+        // A toggle while the job runs writes nothing.
+        const uint8_t reg0 = sim::FpgaModel::reg(0, 0);
+        s->on_Button_mapping_state_clicked();
+        EXPECT_EQ(sim::FpgaModel::reg(0, 0), reg0);
+        runJob();
+        kel_test::settle();
+        for (int port : {0, 3})
+            EXPECT_TRUE(round >= 2 || ReceivingCardModel::card(0, port, 1).mapping == values[round]) << port;
+        EXPECT_EQ(shown(), round >= 2 ? before : std::make_pair(values[round] ? 0x80 : 0, QString(values[round] ? "button_on" : "button_off")));
+        if (toast)
+            EXPECT_EQ(*toast, "Mapping switch\nfailed!");
     }
     kel_test::pressKey(PanelKey::Back, 0, s);   // leaves the page for the function list
     EXPECT_TRUE(s->menu_entered == 0 && g_smartmapping == s);

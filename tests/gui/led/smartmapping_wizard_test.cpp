@@ -286,10 +286,16 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
             }
             kel_test::grab(s, std::string("smartmapping-") + tags[lang] + "-wizard" + std::to_string(page));
         }
-        for (uint8_t job : {1, 2}) {   // the failures of Send and Load
-            const auto toast = kel_test::nextToast(std::string("smartmapping-") + tags[lang] + "-failed" + std::to_string(job));
-            s->job_started = job, s->card_job_failed();
+        // The failures of Send (no card on the port, a card that did not answer), Load,
+        // curing and the mapping switch: each says its own.
+        std::set<QString> said;
+        for (const auto& [job, why] : {std::pair{1, fpga_manage::kJobNoCard}, {1, fpga_manage::kJobCardSilent}, {2, 0}, {3, 0}, {4, 0}}) {
+            const auto toast = kel_test::nextToast(std::string("smartmapping-") + tags[lang] + "-failed" + std::to_string(job) + "-" + std::to_string(why));
+            s->job_started = uint8_t(job), s->card_job_failed(why);
+            kel_test::settle();
+            said.insert(*toast);
         }
+        EXPECT_TRUE(said.size() == 5 && !said.count(QString())) << tags[lang];
         // Every page's widgets where the screen puts them; the function column two rows apart
         // in the longer languages (and wider, for their longest lines); fonts of 9, 7 and 6 pt
         // (13, 10 and 8 px) by language.
