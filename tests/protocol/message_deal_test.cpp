@@ -129,7 +129,7 @@ TEST_F(MessageDeal, TheCardCountIsReadWhileTheSearchSweepSumsIt)
         }
     });
     std::set<int> seen;
-    for (int i = 0; i < 300 && seen.size() < 3; ++i) {
+    for (int i = 0; i < 100; ++i) {
         const Bytes block = reply(deal(pc::readRam(0xA0000000, 0x80)));
         ASSERT_EQ(block.size(), 0x81u);
         const int cards = block[1 + 0x7C] | block[1 + 0x7D] << 8;
@@ -138,6 +138,7 @@ TEST_F(MessageDeal, TheCardCountIsReadWhileTheSearchSweepSumsIt)
     }
     stop = true;
     sweep.join();
+    EXPECT_GE(seen.size(), 2u);   // the reads met the sweep at work
 }
 
 // FPGA 0 running behind a one-output-channel panel: the width word is halved in the reply.

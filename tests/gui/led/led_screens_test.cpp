@@ -267,8 +267,9 @@ TEST_F(LedScreens, CuringAndMappingSwitchAgainstTheCards)
         for (int port : {0, 3})
             EXPECT_TRUE(round >= 2 || ReceivingCardModel::card(0, port, 1).mapping == values[round]) << port;
         EXPECT_EQ(shown(), round >= 2 ? before : std::make_pair(values[round] ? 0x80 : 0, QString(values[round] ? "button_on" : "button_off")));
-        if (toast)
+        if (toast) {
             EXPECT_EQ(*toast, "Mapping switch\nfailed!");
+        }
     }
     kel_test::pressKey(PanelKey::Back, 0, s);   // leaves the page for the function list
     EXPECT_TRUE(s->menu_entered == 0 && g_smartmapping == s);

@@ -289,7 +289,7 @@ TEST_F(SmartWizard, EveryPageFitsInEveryLanguage)
         // The failures of Send (no card on the port, a card that did not answer), Load,
         // curing and the mapping switch: each says its own.
         std::set<QString> said;
-        for (const auto& [job, why] : {std::pair{1, fpga_manage::kJobNoCard}, {1, fpga_manage::kJobCardSilent}, {2, 0}, {3, 0}, {4, 0}}) {
+        for (const auto& [job, why] : {std::pair<int, int>{1, fpga_manage::kJobNoCard}, {1, fpga_manage::kJobCardSilent}, {2, 0}, {3, 0}, {4, 0}}) {
             const auto toast = kel_test::nextToast(std::string("smartmapping-") + tags[lang] + "-failed" + std::to_string(job) + "-" + std::to_string(why));
             s->job_started = uint8_t(job), s->card_job_failed(why);
             kel_test::settle();
