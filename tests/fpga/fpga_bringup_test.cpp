@@ -394,136 +394,91 @@ TEST_F(FpgaBringUp, AnFpgaThatLostItsSetUpIsBroughtUpAgain)
 
 // --- The screen's dark state -------------------------------------------------------
 
-// Whoever asks for the screen dark or lit - the panel or a PC's setting (the word, handed
-// over as the scaler does on a change), a PC's write of register 0, the day schedule, a
-// factory reset - and whatever brings the FPGA up again around it (a size change, an FPGA
-// that lost its set-up, a reset, an output refresh), drawn in any order and at any step of
-// one another: once settled, the FPGA's register 0 shows what the last request asked, the
-// word says the same, and a screen made dark for a request is never seen lit again (output
-// on, dark bit clear) before a request for lit.
+// Whoever asks for dark or lit - the panel or a PC's setting (the word, handed over as the
+// scaler does on a change), a PC's write of register 0, the schedule, a factory reset - and
+// whatever brings the FPGA up again around it (a size change, a lost set-up, a reset, an
+// output refresh), in any order and at any step of one another: once settled register 0
+// shows what the last request asked, the word with it, and a screen made dark for a request
+// is never seen lit (output on, dark bit clear) before a request for lit.
 TEST_F(FpgaBringUp, TheScreenEndsAsTheLastDarkRequestAskedThroughEveryBringUp)
 {
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     g_source_online = 2;
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 5000));
     std::tm noon{};
-    noon.tm_year = 2026 - 1900, noon.tm_mon = 11, noon.tm_mday = 7, noon.tm_hour = 12, noon.tm_isdst = -1;
+    noon.tm_year = 126, noon.tm_mon = 11, noon.tm_mday = 7, noon.tm_hour = 12, noon.tm_isdst = -1;
     sim::SimBoard::fixWallTime(std::mktime(&noon));
-    enum Event { Panel, PcRegister, Schedule, FactoryReset, SizeChange, LostSetUp, Reset, Refresh };
-    const char* const names[] = {"panel or PC setting", "PC register write", "schedule", "factory reset",
-                                 "size change", "lost set-up", "reset", "output refresh"};
+    const char* const names[] = {"panel or PC setting", "PC register write", "schedule", "factory reset", "size change", "lost set-up", "reset", "output refresh"};
     std::map<std::string, int> spread;
     kel_test::checkProperty("the screen ends as the last dark request asked", [&] {
-        const auto in = [](int low, int high) { return rc::gen::resize(rc::kNominalSize, rc::gen::inRange(low, high)); };
         bool scalerDue = false, seenDark = false, want = false;
         std::set<std::string> seen;
-        const auto lit = [] { return (FpgaModel::reg(0, 3) & 0x20) && !(FpgaModel::reg(0, 0) & 0x04); };
+        const auto in = [](int low, int high) { return rc::gen::resize(rc::kNominalSize, rc::gen::inRange(low, high)); };
+        const auto request = [&](bool dark) { want = dark, seenDark = false; };
+        const auto setWord = [&](uint16_t v) {
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+            manager->screen_update_flag = manager->screen_update_flag || para->ram16(KelRamPara::kScreenDark) != v;
+            KelRamPara::put16(para->ram + KelRamPara::kScreenDark, v), request(v != 0);
+        };
         const auto step = [&](uint32_t ticks) {
             pass(ticks);
-            if (scalerDue && g_set_led_para == 0)   // the scaler has its panel set up: it answers 2
+            if (scalerDue && g_set_led_para == 0)   // the scaler has set its panel up: it answers 2
                 setLedPara(2), scalerDue = false;
-            if (want && (FpgaModel::reg(0, 0) & 0x04))
-                seenDark = true;
-            RC_ASSERT(!(want && seenDark && lit()));
-            if (manager->check_step[0] < 16)
-                seen.insert("a request during a bring-up");
+            seenDark = seenDark || (want && (FpgaModel::reg(0, 0) & 0x04));
+            RC_ASSERT(!(want && seenDark && (FpgaModel::reg(0, 3) & 0x20) && !(FpgaModel::reg(0, 0) & 0x04)));
         };
-        const auto settled = [&] {
-            return manager->get_fpga_status() == 1 && manager->check_step[0] == 18 && manager->screen_update_flag == 0 &&
-                   g_set_led_para == 0 && !scalerDue && manager->reset_pending[0] == 0 && manager->freeze_running == 0 && g_freeze_out == 0 && manager->onoff_fresh == 0;
+        const auto settle = [&] {
+            for (int i = 0; i < 6000 && !(manager->get_fpga_status() && manager->check_step[0] == 18 && !manager->screen_update_flag && !g_set_led_para &&
+                                           !scalerDue && !manager->reset_pending[0] && !manager->freeze_running && !g_freeze_out && !manager->onoff_fresh); ++i)
+                step(4);
         };
-        const auto request = [&](bool dark) { want = dark, seenDark = false; };
-        const auto setWord = [&](uint16_t v) {   // as the scaler hands a changed word over
-            bool changed;
-            {
-                std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-                changed = para->ram16(KelRamPara::kScreenDark) != v;
-                KelRamPara::put16(para->ram + KelRamPara::kScreenDark, v);
-            }
-            if (changed)
-                manager->screen_update_flag = 1;
-            request(v != 0);
-        };
-        // Each case starts settled from a word of its own.
-        setWord(*rc::gen::element<uint16_t>(0, 1));
-        for (int i = 0; i < 6000 && !settled(); ++i)
-            step(4);
-        RC_ASSERT(settled());
-        const int events = *in(1, 7);
-        for (int e = 0; e < events; ++e) {
-            const Event ev = *rc::gen::weightedElement<Event>({{4, Panel}, {3, PcRegister}, {2, Schedule}, {1, FactoryReset},
-                                                               {3, SizeChange}, {2, LostSetUp}, {2, Reset}, {2, Refresh}});
+        setWord(*rc::gen::element<uint16_t>(0, 1));   // each case starts settled from a word of its own
+        settle();
+        for (int e = *in(0, 7); e >= 0; --e) {
+            const int ev = *rc::gen::weightedElement<int>({{4, 0}, {3, 1}, {2, 2}, {1, 3}, {3, 4}, {2, 5}, {2, 6}, {2, 7}});
             seen.insert(names[ev]);
-            switch (ev) {
-            case Panel:
+            if (ev == 0) {
                 setWord(*rc::gen::weightedElement<uint16_t>({{4, 0}, {4, 1}, {1, 2}, {1, 0x100}, {1, 0xFFFF}}));
-                break;
-            case PcRegister: {
-                const uint8_t mask = *rc::gen::weightedElement<uint8_t>({{4, 0x04}, {2, 0xFF}, {2, 0x06}, {1, 0x80}, {1, 0x40}});
-                const uint8_t value = *rc::gen::arbitrary<uint8_t>();
+            } else if (ev == 1) {
+                const uint8_t mask = *rc::gen::weightedElement<uint8_t>({{4, 0x04}, {2, 0xFF}, {2, 0x06}, {1, 0x80}, {1, 0x40}}), value = *rc::gen::arbitrary<uint8_t>();
                 if (manager->write_to_register(0, mask, value, 0) == 0 && (mask & 0x04))
                     request(value & 0x04);
-                break;
-            }
-            case Schedule: {
-                // One entry whose latest switch before noon is dark (lit at 11:00, dark at
-                // 11:30) or lit (the other way round); a new schedule sets the screen at once.
+            } else if (ev == 2) {   // one entry whose last switch before noon is dark (lit 11:00, dark 11:30) or lit
                 const bool dark = *rc::gen::arbitrary<bool>();
-                const std::vector<uint8_t> block = {0xAA, 0x02, 0x00, 0, 0, 0, 5, 0, 1,
-                                                    0x11, uint8_t(dark ? 0x00 : 0x30), 0x11, uint8_t(dark ? 0x30 : 0x00)};
-                std::memset(fpga_manage::MCU_RAM_CMD, 0, 64);
-                std::memcpy(fpga_manage::MCU_RAM_CMD, block.data(), block.size());
+                const uint8_t block[] = {0xAA, 0x02, 0x00, 0, 0, 0, 5, 0, 1, 0x11, uint8_t(dark ? 0 : 0x30), 0x11, uint8_t(dark ? 0x30 : 0)};
+                std::memcpy(fpga_manage::MCU_RAM_CMD, block, sizeof block);
                 manager->write_to_register(66, 0xFF, 1, 0);
                 manager->write_to_register(2, 0x04, 0x04, 0);
                 request(dark);
-                // The schedule takes its turn at the FPGA's next ready pass; nothing else asks meanwhile.
-                for (int i = 0; i < 6000 && manager->onoff_fresh; ++i)
+                for (int i = 0; i < 6000 && manager->onoff_fresh; ++i)   // taken at the next ready pass
                     step(4);
-                RC_ASSERT(manager->onoff_fresh == 0);
-                break;
-            }
-            case FactoryReset: {
+            } else if (ev == 3) {
                 const uint16_t before = para->locked16(KelRamPara::kScreenDark);
                 RC_ASSERT(para->ram_para_reset() == 0);
-                if (para->locked16(KelRamPara::kScreenDark) != before)
-                    manager->screen_update_flag = 1;
+                manager->screen_update_flag = manager->screen_update_flag || para->locked16(KelRamPara::kScreenDark) != before;
                 request(false);   // the defaults: lit
-                break;
-            }
-            case SizeChange:
+            } else if (ev == 4) {
                 setLedPara(1), scalerDue = true;
-                break;
-            case LostSetUp: {
-                FpgaModel::powerOn(0);
-                FpgaModel::setReg(0, 22, 0x40);
-                FpgaModel::setReg(0, 31, 0x50);
-                {
-                    std::lock_guard<std::mutex> path(manager->port_path_mutex);
-                    manager->reg_IRQ_Dealwith(0, 1);
-                }
+            } else if (ev == 5) {
+                FpgaModel::powerOn(0), FpgaModel::setReg(0, 22, 0x40), FpgaModel::setReg(0, 31, 0x50);
+                std::lock_guard<std::mutex> path(manager->port_path_mutex);
+                manager->reg_IRQ_Dealwith(0, 1);
                 FpgaModel::setReg(0, 31, 33);
-                break;
-            }
-            case Reset:
+            } else if (ev == 6) {
                 manager->reset_fpga_rst(0);
-                break;
-            case Refresh: {
+            } else {
                 std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
                 g_freeze_out = 1;
-                break;
-            }
             }
             // Then a while of the loop: none, a step or two, or most of a bring-up.
             const int passes = *rc::gen::weightedOneOf<int>({{2, rc::gen::just(0)}, {3, in(1, 40)}, {2, in(40, 700)}});
             const uint32_t ticks = uint32_t(*rc::gen::element(1, 3, 8));
-            for (int i = 0; i < passes; ++i)
+            for (int i = 0; i < passes; ++i, seen.insert(manager->check_step[0] < 16 ? "a request during a bring-up" : "settled"))
                 step(ticks);
         }
-        for (int i = 0; i < 6000 && !settled(); ++i)
-            step(4);
-        RC_ASSERT(settled());
-        const bool shownDark = (FpgaModel::reg(0, 0) & 0x04) != 0, wordDark = para->locked16(KelRamPara::kScreenDark) != 0;
-        RC_ASSERT(shownDark == want && wordDark == want && (FpgaModel::reg(0, 3) & 0x20) != 0);
+        settle();
+        RC_ASSERT(manager->get_fpga_status() == 1 && manager->check_step[0] == 18 && !manager->onoff_fresh);
+        RC_ASSERT(bool(FpgaModel::reg(0, 0) & 0x04) == want && (para->locked16(KelRamPara::kScreenDark) != 0) == want && (FpgaModel::reg(0, 3) & 0x20));
         seen.insert(want ? "ends dark" : "ends lit");
         for (const std::string& s : seen) {
             RC_CLASSIFY(true, s);
