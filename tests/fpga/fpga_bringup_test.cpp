@@ -441,6 +441,8 @@ TEST_F(FpgaBringUp, TheScreenEndsAsTheLastDarkRequestAskedThroughEveryBringUp)
                 setWord(*rc::gen::weightedElement<uint16_t>({{4, 0}, {4, 1}, {1, 2}, {1, 0x100}, {1, 0xFFFF}}));
             } else if (ev == 1) {
                 const uint8_t mask = *rc::gen::weightedElement<uint8_t>({{4, 0x04}, {2, 0xFF}, {2, 0x06}, {1, 0x80}, {1, 0x40}}), value = *rc::gen::arbitrary<uint8_t>();
+                if (*rc::gen::weightedElement<int>({{3, 0}, {1, 1}}))   // within a size change's hand-shake
+                    setLedPara(1), scalerDue = true, seen.insert("PC write in a size change"), step(*rc::gen::element(1u, 20u));
                 if (manager->write_to_register(0, mask, value, 0) == 0 && (mask & 0x04))
                     request(value & 0x04);
             } else if (ev == 2) {   // one entry whose last switch before noon is dark (lit 11:00, dark 11:30) or lit
