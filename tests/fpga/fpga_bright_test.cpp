@@ -115,21 +115,6 @@ TEST_F(FpgaBright, ABlockChangeIsStoredAndReachesTheCardsEvenWithoutLink)
     EXPECT_EQ(FpgaModel::reg(0, 6), 76);
 }
 
-// A percentage applied but not stored (the disc full) is taken back at the next start from
-// the value the FPGA's flash keeps: every percentage comes back as itself, not one lower.
-TEST_F(FpgaBright, EveryPercentageComesBackFromTheFpgasFlashAsItself)
-{
-    manager->bri_mode = 16;
-    for (uint16_t percent = 0; percent <= 100; ++percent) {
-        setPercent(percent);
-        applyRequest();
-        setPercent(uint16_t((percent + 37) % 101));   // what the parameter file still held
-        manager->record_bright_change();
-        manager->Brightness_hand_dealwith();
-        ASSERT_EQ(para->ram16(KelRamPara::kBrightness), percent);
-    }
-}
-
 TEST_F(FpgaBright, TheLightSensorLeadsTheBrightnessStepByStep)
 {
     sim::ReceivingCardModel::setFunctionCard(0, 1, true);

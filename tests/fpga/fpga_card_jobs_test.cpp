@@ -668,8 +668,6 @@ TEST_F(CardJobs, EachJobCodeRunsItsOwnJobThroughTheLoopPass)
         const auto told = progress(smart);
         EXPECT_EQ(std::make_pair(packets, r.job == 1 ? std::vector<int>{told.back()} : told), std::make_pair(r.packets, r.told));
         EXPECT_TRUE(progress(recovery).empty());
-        // Done: no failure said; the mapping bit set by the switch its cards confirmed.
-        EXPECT_EQ(std::make_pair(smart.failed, sim::FpgaModel::reg(0, 0) & 0x80), std::make_pair(0, r.job == 4 ? 0x80 : 0));
     }
 }
 
