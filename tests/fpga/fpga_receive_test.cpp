@@ -78,7 +78,7 @@ protected:
     uint32_t ask(uint8_t link, Bytes frame)
     {
         std::lock_guard<std::mutex> hold(manager->port_path_mutex);
-        return fpga_manage::pass_through(link, 0, unsigned(frame.size()), frame.data());
+        return fpga_manage::pass_through(link, 0, unsigned(frame.size()), frame.data(), G_timeTicks.load());
     }
 
     std::vector<Bytes> delivered;
@@ -236,11 +236,11 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
-    // Card 2 of port 1 asked: another card, port or tag does not answer it.
+    // Card 2 of port 1 asked: another card, port, tag or command does not answer it.
     const uint32_t ticket = ask(fpga_manage::kPassbyUdp, request);
     EXPECT_EQ(g_passby_trans_port, fpga_manage::kPassbyUdp);
     for (const Bytes& other : {answer(0xF010, 0x1003, 0x42, 2, 0x61, {0}), answer(0xF010, 0x0002, 0x42, 1, 0x61, {0}),
-                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0})}) {
+                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0}), answer(0xF010, 0x1002, 0x42, 2, 0x60, {0})}) {
         FpgaModel::queueAnswer(0, 0, other);
         service();
     }
@@ -276,10 +276,35 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(g_passby_trans_port, 255);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
+    // The read's wait ran out: a write of that card with its tag takes its own answer, not
+    // the read's late one; a read like it waits till that late answer came, or 300 ticks.
+    refuse = false;
+    delivered.clear(), tickets.clear();
+    const Bytes written = answer(0xF010, 0x1002, 0x42, 2, 0x60, {0});
+    const uint32_t w = ask(fpga_manage::kPassbyUdp, answer(2, 0xF010, 0x42, 2, 0x60, {0})), r = ask(fpga_manage::kPassbyUdp, request);
+    for (const Bytes& late : {reply, written})
+        FpgaModel::queueAnswer(0, 0, late), service();
+    EXPECT_EQ(std::make_pair(tickets, manager->passby.due_ticket()), std::make_pair(std::vector<uint32_t>{w}, r));
+    G_timeTicks += 301;
+    service();
+    const uint32_t again = ask(fpga_manage::kPassbyUdp, request);
+    EXPECT_EQ(manager->passby.due_ticket(), 0u);
+    G_timeTicks += PassbyQueue::LATE_TICKS;
+    service();
+    EXPECT_EQ(manager->passby.due_ticket(), again);
+    // A request its PC no longer waits for is dropped, kept or not (1000 ticks since it came).
+    const uint32_t kept = ask(fpga_manage::kPassbyUdp, request);
+    G_timeTicks += PassbyQueue::PC_WAIT_TICKS;
+    service();
+    std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+    EXPECT_FALSE(fpga_manage::passby_waiting(kept) || manager->passby.busy());
+    EXPECT_EQ(fpga_manage::pass_through(fpga_manage::kPassbyUdp, 0, unsigned(request.size()), Bytes(request).data(), G_timeTicks - PassbyQueue::PC_WAIT_TICKS), 0u);
+}
+
+TEST_F(FpgaReceive, PassthroughAnswersWithoutTheirPortGetIt)
+{
     // An answer without its port gets it, with its check byte kept right. Pair 3 (ports 6
     // and 7): group 1; the card's address carries port bits 3 (port 7).
-    refuse = false;
-    delivered.clear();
     ask(fpga_manage::kPassbyUdp, answer(0x0005, 0xF010, 0x42, 8, 0x61, {0}));
     FpgaModel::queueAnswer(0, 3, answer(0xF010, 0x3005, 0x42, 0, 0x61, {0, 9}));
     service();

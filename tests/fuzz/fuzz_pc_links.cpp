@@ -19,7 +19,7 @@
 // read, no other link or peer has a block of it accepted; a closed peer holds nothing; a
 // watched stored file changes only in a sequence where some end was accepted. The table
 // closes a client only for a newcomer (one with no frame 40 ticks after its place, before
-// any with frames, or one whose last frame is 1000 ticks old, else one of an address that
+// any with frames, or one whose last frame is 1000 ticks old and no reply waits, else one of an address that
 // holds more places than the newcomer's; never a transfer's owner) or
 // for a reply queue that has not moved for 200 ticks or would pass its bound; a newcomer
 // waits or is closed only when the table is full as those rules say (past 64 waiting, see
@@ -267,7 +267,7 @@ struct LinkEvents {
     }
     bool free(const Conn& c, uint32_t now) const
     {
-        return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS
+        return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS && c.queued == 0
                                                 : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
     }
     static bool open(const Conn& c) { char b; return ::recv(c.fd, &b, 1, MSG_PEEK) != 0; }   // not closed by the server
