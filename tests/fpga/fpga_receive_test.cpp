@@ -292,6 +292,12 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     G_timeTicks += PassbyQueue::LATE_TICKS;
     service();
     EXPECT_EQ(manager->passby.due_ticket(), again);
+    // Requests of one address go in their turns, its last one too.
+    const uint32_t x = ask(fpga_manage::kPassbyUdp, request), y = ask(fpga_manage::kPassbyUdp, request);
+    for (const uint32_t next : {x, y}) {
+        FpgaModel::queueAnswer(0, 0, reply), service();
+        EXPECT_EQ(manager->passby.due_ticket(), next);
+    }
     // A request its PC no longer waits for is dropped, kept or not (1000 ticks since it came).
     const uint32_t kept = ask(fpga_manage::kPassbyUdp, request);
     G_timeTicks += PassbyQueue::PC_WAIT_TICKS;
@@ -299,6 +305,31 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     std::lock_guard<std::mutex> hold(manager->port_path_mutex);
     EXPECT_FALSE(fpga_manage::passby_waiting(kept) || manager->passby.busy());
     EXPECT_EQ(fpga_manage::pass_through(fpga_manage::kPassbyUdp, 0, unsigned(request.size()), Bytes(request).data(), G_timeTicks - PassbyQueue::PC_WAIT_TICKS), 0u);
+}
+
+// A transmitter that stays busy holds what goes out (300 ticks at most), not the waits: a
+// request's wait counts from when it went out, and one behind a waiting packet is still
+// kept, so that one its PC gave up meanwhile never goes out.
+TEST_F(FpgaReceive, ABusyTransmitterHoldsThePacketsNotTheWaits)
+{
+    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);   // answers by hand
+    sim::SimBoard::setScenario("fpga.sendbusy", "1");                         // ports 0 and 1
+    FpgaModel::powerOn(0);
+    const Bytes request = answer(2, 0xF010, 0x42, 2, 0x61, {0});
+    Bytes bare = {0, 0, 0x10, 0xF0, 0x10, 0x44, 0, 2, 0, 2, 0, 0, 0x11};      // a wrapper, no card packet
+    bare.push_back(uint8_t(Utils::BCC(bare.data(), unsigned(bare.size()))));
+    ask(fpga_manage::kPassbyUdp, bare);
+    const uint32_t gone = ask(fpga_manage::kPassbyTcp, request), t = ask(fpga_manage::kPassbyUdp, request);
+    {
+        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+        fpga_manage::withdraw_passby(gone);
+    }
+    for (int i = 0; i < 3; ++i)
+        G_timeTicks += 300, service();                 // out at 300 and 600 ticks
+    FpgaModel::queueAnswer(0, 0, answer(0xF010, 0x1002, 0x42, 2, 0x61, {0, 1}));
+    service();
+    EXPECT_EQ(std::make_pair(tickets, ReceivingCardModel::packets(0, 1).size()), std::make_pair(std::vector<uint32_t>{t}, size_t(2)));
+    sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
 TEST_F(FpgaReceive, PassthroughAnswersWithoutTheirPortGetIt)
