@@ -37,6 +37,7 @@
 #include "protocol/udpnetmanage.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <iterator>
 #include <map>
@@ -270,7 +271,13 @@ struct LinkEvents {
         return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS && c.queued == 0
                                                 : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
     }
-    static bool open(const Conn& c) { char b; return ::recv(c.fd, &b, 1, MSG_PEEK) != 0; }   // not closed by the server
+    // Not closed by the server: a close with bytes of ours unread resets the connection.
+    static bool open(const Conn& c)
+    {
+        char b;
+        const ssize_t n = ::recv(c.fd, &b, 1, MSG_PEEK);
+        return n > 0 || (n < 0 && errno != ECONNRESET);
+    }
     // Places held by address h.
     size_t places(uint32_t h) const
     {
