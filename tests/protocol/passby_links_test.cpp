@@ -149,6 +149,23 @@ TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)
     EXPECT_EQ(g_passby_trans_port, 255);
 }
 
+// Card frames of a UDP PC that left are dropped once no PC can still wait for them, not
+// sent: three for a card that keeps quiet, 10 s on; then a PC asking a card that answers is
+// answered with the clock standing still (nothing of the one that left goes out first).
+TEST_F(PassbyLinks, CardFramesNoPcWaitsForAreDroppedNotSent)
+{
+    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
+    auto gone = client("udp");
+    for (uint8_t t = 0; t < 3; ++t)
+        ASSERT_TRUE(gone->sendRaw(pc::wire(cardFrame(0, 0, 0x61, ramRead(0x80, 2), uint8_t(0x70 + t)))));
+    for (int i = 0; i < 2000 && sim::ReceivingCardModel::packets(0, 0).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    G_timeTicks += PassbyQueue::PC_WAIT_TICKS;
+    pc::Frame reply;
+    EXPECT_TRUE(client("udp")->request(cardFrame(1, 1, 0x61, ramRead(0x40, 4), 0x58), reply, kWaitMs) && reply.b5 == 0x58);
+    EXPECT_EQ(sim::ReceivingCardModel::packets(0, 0).size(), 1u);
+}
+
 // The 4G module's line carries frames for the cards as the PC's line does: out to the
 // card, whose answer comes back on the 4G line; the FPGA's own registers are not touched.
 TEST_F(PassbyLinks, TheFourGLinePassesCardFramesThroughAndTakesTheirAnswers)
