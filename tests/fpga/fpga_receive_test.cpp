@@ -276,9 +276,21 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(g_passby_trans_port, 255);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
+    refuse = false;
+    delivered.clear();
+    // An answer without its port gets it, with its check byte kept right. Pair 3 (ports 6
+    // and 7): group 1; the card's address carries port bits 3 (port 7).
+    ask(fpga_manage::kPassbyUdp, answer(0x0005, 0xF010, 0x42, 8, 0x61, {0}));
+    FpgaModel::queueAnswer(0, 3, answer(0xF010, 0x3005, 0x42, 0, 0x61, {0, 9}));
+    service();
+    ASSERT_EQ(delivered.size(), 1u);
+    const Bytes& a = delivered[0];
+    EXPECT_EQ(a[7], 8);                                // port 7 + 1
+    EXPECT_EQ(a[1], 0xC0);                             // port bits of byte 1 cleared
+    EXPECT_TRUE(checkRight(a));
+
     // The read's wait ran out: a write of that card with its tag takes its own answer, not
     // the read's late one; a read like it waits till that late answer came, or 300 ticks.
-    refuse = false;
     delivered.clear(), tickets.clear();
     const Bytes written = answer(0xF010, 0x1002, 0x42, 2, 0x60, {0});
     const uint32_t w = ask(fpga_manage::kPassbyUdp, answer(2, 0xF010, 0x42, 2, 0x60, {0})), r = ask(fpga_manage::kPassbyUdp, request);
@@ -330,20 +342,6 @@ TEST_F(FpgaReceive, ABusyTransmitterHoldsThePacketsNotTheWaits)
     service();
     EXPECT_EQ(std::make_pair(tickets, ReceivingCardModel::packets(0, 1).size()), std::make_pair(std::vector<uint32_t>{t}, size_t(2)));
     sim::SimBoard::setScenario("fpga.sendbusy", "0");
-}
-
-TEST_F(FpgaReceive, PassthroughAnswersWithoutTheirPortGetIt)
-{
-    // An answer without its port gets it, with its check byte kept right. Pair 3 (ports 6
-    // and 7): group 1; the card's address carries port bits 3 (port 7).
-    ask(fpga_manage::kPassbyUdp, answer(0x0005, 0xF010, 0x42, 8, 0x61, {0}));
-    FpgaModel::queueAnswer(0, 3, answer(0xF010, 0x3005, 0x42, 0, 0x61, {0, 9}));
-    service();
-    ASSERT_EQ(delivered.size(), 1u);
-    const Bytes& a = delivered[0];
-    EXPECT_EQ(a[7], 8);                                // port 7 + 1
-    EXPECT_EQ(a[1], 0xC0);                             // port bits of byte 1 cleared
-    EXPECT_TRUE(checkRight(a));
 }
 
 TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
