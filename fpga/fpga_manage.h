@@ -645,6 +645,7 @@ public:
     u32 multi_reply_mask = 0;            // ports that answered it (bit 16 f + port)
     u8 multi_reply_count = 0;
     u8 passby_tag = 0;                   // byte 5 of that passthrough
+    u8 passby_command = 0;               // and byte 9: its answers carry both
     u8 passby_fffe = 0;                  // its target was 0x0FFE
     PassbyQueue passby;                  // the PCs' requests, kept and due
 

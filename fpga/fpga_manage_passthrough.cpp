@@ -188,6 +188,7 @@ bool fpga_manage::send_passby(u32 length, unsigned char* frame, bool due)
             multi_reply_count = 0;
             passby_fffe = (frame[0] | frame[1] << 8) == 0x0FFE ? 1 : 0;
             passby_tag = frame[5];
+            passby_command = frame[9];
             multi_port_send(frame, len, due);
             return true;
         }
