@@ -144,8 +144,9 @@ bool TcpServer::closeLongestIdle(uint32_t host)
     }
     int victim = silent >= 0 ? silent : idlest;
     if (victim < 0) {
-        // Nobody is idle: an address holding more places than the newcomer's gives one up,
-        // the one holding the most first: of its clients, one that has sent no frame yet
+        // Nobody is idle: an address holding two places or more beyond the newcomer's gives
+        // one up (one more only would swap the two, and newcomers of two addresses would
+        // take each other's places in turn), the one holding the most first: of its clients, one that has sent no frame yet
         // (the latest placed: it loses least, and a working PC is not cut off because its
         // own address's newcomers were placed just before), else the one quiet the longest.
         const size_t own = places[host];
@@ -154,7 +155,7 @@ bool TcpServer::closeLongestIdle(uint32_t host)
         for (int c : m_clients) {
             const Parser& p = m_parsers[c];
             const size_t held = places[p.host];
-            if (p.host == host || held <= own || (m_keep && m_keep(p.peer)))
+            if (p.host == host || held <= own + 1 || (m_keep && m_keep(p.peer)))
                 continue;
             const std::pair<bool, uint32_t> r{p.framed, p.framed ? ~Utils::getTimeSpace(p.lastFrame) : Utils::getTimeSpace(p.accepted)};
             if (victim < 0 || held > most || (held == most && r < rank)) {

@@ -28,8 +28,8 @@ public:
     // FIRST_FRAME_TICKS of taking its place (the longest there first), else of the client whose
     // last frame is longest ago, if that is IDLE_CLOSE_TICKS or more and nothing of it is
     // queued, waited for or being answered (see set_busy); a client holding a
-    // transfer is never taken. Failing those, a newcomer from an address that holds fewer
-    // places than another takes a place of the address that holds the most (its client
+    // transfer is never taken. Failing those, a newcomer from an address that holds two
+    // places fewer than another takes a place of the address that holds the most (its client
     // that has sent nothing, placed last, else the one whose last frame is longest ago),
     // so one PC cannot hold every place. While only
     // clients still inside their first FIRST_FRAME_TICKS stand in the way, newcomers wait
