@@ -1,6 +1,7 @@
 #pragma once
 // The 4G module's serial link on port 1: the PC protocol's frames (the module passes on the
-// cloud's requests) answered as link 4, plus the module's own group 0xC4. New cloud
+// cloud's requests) answered as link 4, frames for the receiving cards passed through to
+// them and answered on this line, plus the module's own group 0xC4. New cloud
 // settings (g_reconfig_4g) make the link reload the cloud properties.
 
 #include "protocol/uart_inout.h"

@@ -325,12 +325,12 @@ public:
     void Rcv_data_from_eth(u8 fpga);
 
     // The links that wait for passthrough answers hand the manager a way to queue one on
-    // their send list (kPassbySerial, kPassbyTcp, kPassbyUdp: the values of
+    // their send list (kPassbySerial, kPassbyTcp, kPassbyUdp, kPassby4G: the values of
     // g_passby_trans_port). A link registers when it is built and withdraws (null answer)
     // before it goes; the answer is called under the port-path mutex with the ticket of the
     // request it answers and returns whether the link took it (a PC that no longer waits
     // refuses it).
-    enum { kPassbySerial = 1, kPassbyTcp = 2, kPassbyUdp = 3, kPassbyNone = 255 };
+    enum { kPassbySerial = 1, kPassbyTcp = 2, kPassbyUdp = 3, kPassby4G = 4, kPassbyNone = 255 };
     using PassbyAnswer = std::function<bool(u32 ticket, const unsigned char* frame, unsigned int len)>;
     static void set_passby_link(u8 link, const void* owner, PassbyAnswer answer);
 
@@ -338,11 +338,11 @@ public:
     // How long a card's answer is waited for once its request went out, in 10 ms ticks.
     static constexpr u32 kPassbyWaitTicks = PassbyQueue::WAIT_TICKS;
     // A PC's frame for the cards, from link on behalf of the PC at host (its address; 0 on
-    // the serial line). The frame is kept (a copy) and goes out in turn (see PassbyQueue);
-    // the card's answer goes to that PC's ticket alone. Returns the ticket, or 0 when
-    // nothing will go out (no manager: only the link is recorded; too many kept). The
-    // caller holds port_path_mutex.
-    static u32 pass_through(u8 link, u32 host, u32 length, unsigned char* frame);
+    // the serial line) that the link received at tick arrived. The frame is kept (a copy)
+    // and goes out in turn (see PassbyQueue); the card's answer goes to that PC's ticket
+    // alone. Returns the ticket, or 0 when nothing will go out (no manager: only the link
+    // is recorded; too many kept; its PC waits no more). The caller holds port_path_mutex.
+    static u32 pass_through(u8 link, u32 host, u32 length, unsigned char* frame, u32 arrived);
     // The PC stopped waiting (its next frame, its connection closed): its kept frame is
     // dropped, and an answer still due to it goes to nobody. The caller holds port_path_mutex.
     static void withdraw_passby(u32 ticket);
@@ -655,6 +655,7 @@ public:
     u32 multi_reply_mask = 0;            // ports that answered it (bit 16 f + port)
     u8 multi_reply_count = 0;
     u8 passby_tag = 0;                   // byte 5 of that passthrough
+    u8 passby_command = 0;               // and byte 9: its answers carry both
     u8 passby_fffe = 0;                  // its target was 0x0FFE
     PassbyQueue passby;                  // the PCs' requests, kept and due
 

@@ -28,15 +28,15 @@ std::mutex& linksMutex()
 
 PassbyLink& linkEntry(u8 link)
 {
-    static PassbyLink links[4];
-    return links[link & 3];
+    static PassbyLink links[PassbyQueue::LINKS];
+    return links[link % PassbyQueue::LINKS];
 }
 
 } // namespace
 
 void fpga_manage::set_passby_link(u8 link, const void* owner, PassbyAnswer answer)
 {
-    if (link < kPassbySerial || link > kPassbyUdp)
+    if (link < kPassbySerial || link > kPassby4G)
         return;
     std::lock_guard<std::mutex> hold(linksMutex());
     PassbyLink& entry = linkEntry(link);
@@ -53,13 +53,13 @@ void fpga_manage::deliver_passby(const u8* answer, unsigned len, int port)
 {
     u32 ticket = 0;
     u8 link = kPassbyNone;
-    if (!answer || len < kMinFrame || !passby.match(port, u16(answer[2] | answer[3] << 8), answer[5], ticket, link)) {
+    if (!answer || len < kMinFrame || !passby.match(port, u16(answer[2] | answer[3] << 8), answer[5], answer[9], ticket, link)) {
         // A late answer to a request whose wait ran out, or one nobody asked for.
         KEL_TRACE("\n passby answer dropped, it answers no request\n");
         return;
     }
     bool delivered = false;
-    if (ticket != 0 && link >= kPassbySerial && link <= kPassbyUdp) {
+    if (ticket != 0 && link >= kPassbySerial && link <= kPassby4G) {
         std::lock_guard<std::mutex> hold(linksMutex());
         PassbyLink& entry = linkEntry(link);
         if (entry.answer)
@@ -74,18 +74,18 @@ void fpga_manage::deliver_passby(const u8* answer, unsigned len, int port)
     service_passby();
 }
 
-u32 fpga_manage::pass_through(u8 link, u32 host, u32 length, unsigned char* frame)
+u32 fpga_manage::pass_through(u8 link, u32 host, u32 length, unsigned char* frame, u32 arrived)
 {
-    if (link < kPassbySerial || link > kPassbyUdp)
+    if (link < kPassbySerial || link > kPassby4G)
         return 0;
     fpga_manage* m = p_fpga_manage;
     if (!m) {
         g_passby_trans_port = link;
         return 0;
     }
-    const u32 ticket = m->passby.keep(link, host, frame, length);
+    const u32 ticket = m->passby.keep(link, host, frame, length, arrived, G_timeTicks.load());
     if (ticket == 0)
-        KEL_TRACE("\n passby request refused, too many kept (%d)\n", int(link));
+        KEL_TRACE("\n passby request refused, too many kept or its PC waits no more (%d)\n", int(link));
     m->service_passby();
     return ticket;
 }
@@ -111,7 +111,7 @@ void fpga_manage::service_passby()
     put_passby_out();
     PassbyQueue::Kept next;
     // What waits for a transmitter goes first: the next request waits behind it.
-    while (passby.outgoing.empty() && !passby.busy() && passby.take(next)) {
+    while (passby.outgoing.empty() && !passby.busy() && passby.take(next, G_timeTicks.load())) {
         PassbyQueue::Target target;
         if (!PassbyQueue::target_of(next.frame.data(), u32(next.frame.size()), target)) {
             // No card answers it as a request of its own (no port, or no card packet behind
@@ -188,6 +188,7 @@ bool fpga_manage::send_passby(u32 length, unsigned char* frame, bool due)
             multi_reply_count = 0;
             passby_fffe = (frame[0] | frame[1] << 8) == 0x0FFE ? 1 : 0;
             passby_tag = frame[5];
+            passby_command = frame[9];
             multi_port_send(frame, len, due);
             return true;
         }

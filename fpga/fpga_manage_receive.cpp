@@ -324,7 +324,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
         check ^= u8(old ^ a[1]);
     }
     if (multi_port_flag) {
-        if (a[5] == passby_tag) {
+        if (a[5] == passby_tag && a[9] == passby_command) {
             multi_reply_mask |= 1u << (16 * fpga + 4 * group + sourcePortBits(a));
             ++multi_reply_count;
         }

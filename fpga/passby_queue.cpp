@@ -23,6 +23,7 @@ bool PassbyQueue::target_of(const unsigned char* frame, u32 len, Target& t)
     const unsigned char* packet = wrapped ? frame + kWrapper : frame;
     t = Target();
     t.tag = packet[5];
+    t.command = packet[9];
     const u16 target = u16(packet[0] | packet[1] << 8);
     t.card = target & 0x0FFF;
     t.anyCard = t.card >= 0x0FFE || (target & kFunctionCard) || packet[9] == kSearch;
@@ -32,6 +33,7 @@ bool PassbyQueue::target_of(const unsigned char* frame, u32 len, Target& t)
             // that carry its byte 5.
             t.allPorts = true;
             t.tag = frame[5];
+            t.command = frame[9];
             return true;
         }
         t.port = portByte == 0 ? (frame[1] >> 4) & 3 : portByte - 1;
@@ -49,9 +51,9 @@ size_t PassbyQueue::count(u8 link, u32 host) const
                                 [&](const Kept& k) { return k.link == link && k.host == host; }));
 }
 
-PassbyQueue::u32 PassbyQueue::keep(u8 link, u32 host, const unsigned char* frame, u32 len)
+PassbyQueue::u32 PassbyQueue::keep(u8 link, u32 host, const unsigned char* frame, u32 len, u32 arrived, u32 now)
 {
-    if (link == 0 || link >= LINKS || !frame)
+    if (link == 0 || link >= LINKS || !frame || u32(now - arrived) >= PC_WAIT_TICKS)
         return 0;
     const size_t held = count(link, host);
     if (held >= KEPT_PER_HOST || (m_kept.size() >= KEPT_MAX && !give_way(held)))
@@ -64,6 +66,7 @@ PassbyQueue::u32 PassbyQueue::keep(u8 link, u32 host, const unsigned char* frame
     while (k.ticket == 0);
     k.link = link;
     k.host = host;
+    k.arrived = arrived;
     // Longer frames are dropped when they would go out.
     k.frame.assign(frame, frame + std::min<u32>(len & 0xFFFF, kPacketMax));
     m_kept.push_back(std::move(k));
@@ -124,25 +127,38 @@ void PassbyQueue::withdraw(u32 ticket)
     }
 }
 
-bool PassbyQueue::take(Kept& out)
+bool PassbyQueue::take(Kept& out, u32 now)
 {
+    m_late.erase(std::remove_if(m_late.begin(), m_late.end(), [now](const Late& l) { return int32_t(now - l.until) >= 0; }),
+                 m_late.end());
+    // Requests no PC waits for any more go first: they are dropped, whoever's turn it is.
+    for (auto it = m_kept.begin(); it != m_kept.end();) {
+        auto next = std::next(it);
+        if (u32(now - it->arrived) >= PC_WAIT_TICKS)
+            withdraw(it->ticket);
+        it = next;
+    }
     for (int step = 1; step < LINKS; ++step) {
         const u8 link = u8((m_lastLink + step - 1) % (LINKS - 1) + 1);
         std::deque<u32>& hosts = m_hosts[link];
-        if (hosts.empty())
-            continue;
-        const u32 host = hosts.front();
-        hosts.pop_front();
-        auto it = std::find_if(m_kept.begin(), m_kept.end(),
-                               [&](const Kept& k) { return k.link == link && k.host == host; });
-        if (it == m_kept.end())
-            continue;   // cannot happen: an address is in turn only while it keeps requests
-        out = std::move(*it);
-        m_kept.erase(it);
-        if (count(link, host) > 0)
-            hosts.push_back(host);   // its next request waits for the others' turns
-        m_lastLink = link;
-        return true;
+        for (auto h = hosts.begin(); h != hosts.end(); ++h) {
+            const u32 host = *h;
+            auto it = std::find_if(m_kept.begin(), m_kept.end(),
+                                   [&](const Kept& k) { return k.link == link && k.host == host; });
+            if (it == m_kept.end())
+                continue;   // cannot happen: an address is in turn only while it keeps requests
+            Target t;
+            if (target_of(it->frame.data(), u32(it->frame.size()), t)
+                && std::any_of(m_late.begin(), m_late.end(), [&t](const Late& l) { return alike(l.target, t); }))
+                continue;   // its answer could be taken for a late one: it keeps its place
+            out = std::move(*it);
+            m_kept.erase(it);
+            hosts.erase(h);
+            if (count(link, host) > 0)
+                hosts.push_back(host);   // its next request waits for the others' turns
+            m_lastLink = link;
+            return true;
+        }
     }
     return false;
 }
@@ -173,21 +189,32 @@ PassbyQueue::u8 PassbyQueue::expire(u32 now)
     if (!m_due.active || m_due.sending || u32(now - m_due.sent) <= WAIT_TICKS)
         return 0;
     const u8 link = m_due.link;
+    m_late.push_back(Late{m_due.target, now + LATE_TICKS});
     m_due = Due();
     return link;
 }
 
-bool PassbyQueue::match(int port, u16 card, u8 tag, u32& ticket, u8& link)
+bool PassbyQueue::answers(const Target& t, int port, u16 card, u8 tag, u8 command)
 {
-    if (!m_due.active)
+    return tag == t.tag && command == t.command && t.allPorts == (port < 0)
+           && (t.allPorts || (port == t.port && (t.anyCard || (card & 0x0FFF) == t.card)));
+}
+
+bool PassbyQueue::alike(const Target& a, const Target& b)
+{
+    return a.tag == b.tag && a.command == b.command && a.allPorts == b.allPorts
+           && (a.allPorts || (a.port == b.port && (a.anyCard || b.anyCard || a.card == b.card)));
+}
+
+bool PassbyQueue::match(int port, u16 card, u8 tag, u8 command, u32& ticket, u8& link)
+{
+    if (!m_due.active || !answers(m_due.target, port, card, tag, command)) {
+        // A late answer is taken by nobody; its request is answered now.
+        auto late = std::find_if(m_late.begin(), m_late.end(), [&](const Late& l) { return answers(l.target, port, card, tag, command); });
+        if (late != m_late.end())
+            m_late.erase(late);
         return false;
-    const Target& t = m_due.target;
-    if (tag != t.tag)
-        return false;
-    if (t.allPorts != (port < 0))
-        return false;
-    if (!t.allPorts && (port != t.port || (!t.anyCard && (card & 0x0FFF) != t.card)))
-        return false;
+    }
     ticket = m_due.ticket;
     link = m_due.link;
     m_due = Due();

@@ -3,11 +3,15 @@
 // free, put out one at a time, each answer handed only to the request it answers.
 //
 // The cards answer one request at a time, and an answer carries no link or PC: it names
-// its card (the port it came in on, the card's address, the request's tag). So one request
-// is due at a time, and an answer is taken only when it names the due request's card and
-// tag; a late answer to a request whose wait ran out names another card and is dropped.
-// A withdrawn due request keeps the path until its answer came or its wait ran out, so
-// that its late answer cannot be taken for the next request to the same card.
+// its card (the port it came in on, the card's address), the request's tag and command. So
+// one request is due at a time, and an answer is taken only when it names all of the due
+// request's; a late answer of a request whose wait ran out is dropped. A withdrawn due
+// request keeps the path until its answer came or its wait ran out. A request whose wait
+// ran out may still be answered for LATE_TICKS: meanwhile a request whose answer would
+// look the same is not sent (others are), so that the late answer cannot be its reply.
+//
+// A request that has waited PC_WAIT_TICKS since it reached the link is no longer waited
+// for by its PC: it is dropped, not sent, so that PCs that left hold nobody up.
 //
 // Kept requests go out in turn: the links take turns, and on each link the PCs' addresses
 // take turns, so a PC with many connections or sockets is one address among the others.
@@ -27,11 +31,16 @@ public:
 
     // How long a card's answer is waited for once its request went out, in 10 ms ticks.
     static constexpr u32 WAIT_TICKS = 300;
+    // How long after that its late answer may still come.
+    static constexpr u32 LATE_TICKS = WAIT_TICKS;
+    // The longest a PC waits for its reply (as the TCP server, which takes a client quiet
+    // that long for gone): a request older than that when its turn comes is dropped.
+    static constexpr u32 PC_WAIT_TICKS = 1000;
     // Requests kept at most for one address on one link, and in all.
     static constexpr size_t KEPT_PER_HOST = 32;
     static constexpr size_t KEPT_MAX = 256;
-    // Links 1-3 (serial, TCP, UDP 5008).
-    static constexpr int LINKS = 4;
+    // Links 1-4 (serial, TCP, UDP 5008, the 4G module's line).
+    static constexpr int LINKS = 5;
 
     // What an answer must name to be the answer of a request.
     struct Target {
@@ -41,6 +50,7 @@ public:
                                  // the card that closes the chain answers
         u16 card = 0;            // bits 0-11 of the target
         u8 tag = 0;              // byte 5
+        u8 command = 0;          // byte 9 of the card packet
     };
     // The target of a PC frame as the passthrough puts it out (wrapped frames: the card
     // packet behind the wrapper); false when it cannot go out.
@@ -50,14 +60,15 @@ public:
         u32 ticket = 0;
         u8 link = 0;
         u32 host = 0;            // the PC's address (0 on the serial line)
+        u32 arrived = 0;         // tick at which the link received it
         std::vector<unsigned char> frame;
     };
 
-    // Keeps a request; its ticket (never 0), or 0 when it is refused (its address keeps
-    // KEPT_PER_HOST on the link already, or KEPT_MAX are kept and no address keeps more than
-    // its own: else the one keeping the most gives up its latest request, whose asker then
-    // waits no more).
-    u32 keep(u8 link, u32 host, const unsigned char* frame, u32 len);
+    // Keeps a request that reached the link at tick arrived; its ticket (never 0), or 0 when
+    // it is refused (older than PC_WAIT_TICKS, or its address keeps KEPT_PER_HOST on the link
+    // already, or KEPT_MAX are kept and no address keeps more than its own: else the one
+    // keeping the most gives up its latest request, whose asker then waits no more).
+    u32 keep(u8 link, u32 host, const unsigned char* frame, u32 len, u32 arrived, u32 now);
     // Whether a ticket is kept or due (its PC may still be answered).
     bool waiting(u32 ticket) const;
     // The asker went (its next frame, its connection closed): a kept request is dropped, a
@@ -66,8 +77,10 @@ public:
 
     // Whether a request is due (the path is busy).
     bool busy() const { return m_due.active; }
-    // Takes the next kept request in turn; false when none is kept.
-    bool take(Kept& out);
+    // Takes the next kept request in turn, dropping those older than PC_WAIT_TICKS and
+    // passing over an address whose next one looks like a request still answered late;
+    // false when none can go.
+    bool take(Kept& out, u32 now);
     // The taken request goes out now: it is due from now.
     void start(const Kept& k, const Target& t, u32 now);
     // It went out (the send may have taken a while): its wait counts from now.
@@ -81,7 +94,7 @@ public:
     // the receive path) of card (bits 0-11 of its source) with tag: true when it answers
     // the due request, which ends; ticket and link are then its asker's (ticket 0 when the
     // asker went).
-    bool match(int port, u16 card, u8 tag, u32& ticket, u8& link);
+    bool match(int port, u16 card, u8 tag, u8 command, u32& ticket, u8& link);
 
     size_t kept() const { return m_kept.size(); }
     u32 due_ticket() const { return m_due.active ? m_due.ticket : 0; }
@@ -112,10 +125,18 @@ private:
         bool sending = false;    // not timed out while the send itself goes on
     };
     size_t count(u8 link, u32 host) const;
+    static bool answers(const Target& t, int port, u16 card, u8 tag, u8 command);
+    // Whether one answer could answer both (the card's address can be "any card").
+    static bool alike(const Target& a, const Target& b);
     // Drops the latest request of the address keeping the most, if that is more than held.
     bool give_way(size_t held);
     void forget_host(u8 link, u32 host);
 
+    struct Late {
+        Target target;
+        u32 until;
+    };
+    std::vector<Late> m_late;        // requests whose wait ran out, answered late until
     std::list<Kept> m_kept;          // in order of arrival
     std::deque<u32> m_hosts[LINKS];  // per link, the addresses with kept requests, in turn
     u8 m_lastLink = 0;

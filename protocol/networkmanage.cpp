@@ -55,9 +55,14 @@ networkManage::networkManage()
     if (g_networkMode)
         m_port[0].server = new TcpServer();
     m_port[1].server = new TcpServer();
-    for (Link& l : m_port)
-        if (l.server)
-            l.server->set_keep([deal = l.deal](uint64_t peer) { return deal->holds_transfer(peer); });
+    for (Link& l : m_port) {
+        if (!l.server)
+            continue;
+        l.server->set_keep([deal = l.deal](uint64_t peer) { return deal->holds_transfer(peer); });
+        // Asked on the link's own thread, inside its server's pass: a client whose frames
+        // wait their turn (or, held, in its socket) or who waits for a card is not idle.
+        l.server->set_busy([&l](int socket) { return l.queues.count(socket) != 0 || l.waits.waits(uint64_t(socket)); });
+    }
     fpga_manage::set_passby_link(fpga_manage::kPassbyTcp, this,
                                  [this](u32 t, const unsigned char* f, unsigned int n) { return passby_answer(t, f, n); });
 }
@@ -271,7 +276,7 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
             std::unique_lock<std::mutex> path = lock_port_path();
             // Waiting before the lock is let go: the card's answer, handed over under it,
             // is queued for this client, not refused.
-            const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyTcp, link.server->host(rec.socket), n, frame);
+            const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyTcp, link.server->host(rec.socket), n, frame, rec.tick);
             if (ticket != 0)
                 link.waits.add(uint64_t(rec.socket), ticket);
         }

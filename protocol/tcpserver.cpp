@@ -113,6 +113,11 @@ void TcpServer::closeClient(int socket)
     m_records.remove_if([socket](const Record& r) { return r.socket == socket; });
 }
 
+bool TcpServer::idle(int socket, const Parser& p) const
+{
+    return Utils::getTimeSpace(p.lastFrame) >= IDLE_CLOSE_TICKS && p.out.size() == p.sent && !(m_busy && m_busy(socket));
+}
+
 bool TcpServer::closeLongestIdle(uint32_t host)
 {
     int silent = -1, idlest = -1;
@@ -131,29 +136,32 @@ bool TcpServer::closeLongestIdle(uint32_t host)
             }
             continue;
         }
-        const uint32_t idle = Utils::getTimeSpace(p.lastFrame);
-        if (idle >= IDLE_CLOSE_TICKS && (idlest < 0 || idle > longest)) {
-            longest = idle;
+        const uint32_t quiet = Utils::getTimeSpace(p.lastFrame);
+        if (idle(c, p) && (idlest < 0 || quiet > longest)) {
+            longest = quiet;
             idlest = c;
         }
     }
     int victim = silent >= 0 ? silent : idlest;
     if (victim < 0) {
-        // Nobody is idle: an address holding more places than the newcomer's gives one up,
-        // the one holding the most first, its client quiet the longest.
+        // Nobody is idle: an address holding two places or more beyond the newcomer's gives
+        // one up (one more only would swap the two, and newcomers of two addresses would
+        // take each other's places in turn), the one holding the most first: of its clients, one that has sent no frame yet
+        // (the latest placed: it loses least, and a working PC is not cut off because its
+        // own address's newcomers were placed just before), else the one quiet the longest.
         const size_t own = places[host];
         size_t most = 0;
-        uint32_t quiet = 0;
+        std::pair<bool, uint32_t> rank{false, 0};   // (framed, age): the smaller gives way
         for (int c : m_clients) {
             const Parser& p = m_parsers[c];
             const size_t held = places[p.host];
-            if (p.host == host || held <= own || (m_keep && m_keep(p.peer)))
+            if (p.host == host || held <= own + 1 || (m_keep && m_keep(p.peer)))
                 continue;
-            const uint32_t age = Utils::getTimeSpace(p.framed ? p.lastFrame : p.accepted);
-            if (victim < 0 || held > most || (held == most && age > quiet)) {
+            const std::pair<bool, uint32_t> r{p.framed, p.framed ? ~Utils::getTimeSpace(p.lastFrame) : Utils::getTimeSpace(p.accepted)};
+            if (victim < 0 || held > most || (held == most && r < rank)) {
                 victim = c;
                 most = held;
-                quiet = age;
+                rank = r;
             }
         }
     }
@@ -284,9 +292,10 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
                 r.data.assign(data + i, data + j + 1);
                 r.socket = socket;
                 r.peer = p.peer;
-                m_records.push_back(std::move(r));
                 p.framed = true;
                 p.lastFrame = G_timeTicks.load();
+                r.tick = p.lastFrame;
+                m_records.push_back(std::move(r));
                 i = j;
                 continue;
             }
@@ -341,9 +350,10 @@ void TcpServer::feed(int socket, Parser& p, const unsigned char* data, size_t le
             r.data.assign(p.frame.begin(), p.frame.end());
             r.socket = socket;
             r.peer = p.peer;
-            m_records.push_back(std::move(r));
             p.framed = true;
             p.lastFrame = G_timeTicks.load();
+            r.tick = p.lastFrame;
+            m_records.push_back(std::move(r));
             p.frame.clear();
             p.inFrame = false;
         }

@@ -26,10 +26,12 @@ public:
     // Clients served at once. Only a complete frame counts as a client's activity. A
     // connection beyond them takes the place of a client that completed no frame within
     // FIRST_FRAME_TICKS of taking its place (the longest there first), else of the client whose
-    // last frame is longest ago, if that is IDLE_CLOSE_TICKS or more; a client holding a
-    // transfer is never taken. Failing those, a newcomer from an address that holds fewer
-    // places than another takes a place of the address that holds the most (its client
-    // whose last frame is longest ago), so one PC cannot hold every place. While only
+    // last frame is longest ago, if that is IDLE_CLOSE_TICKS or more and nothing of it is
+    // queued, waited for or being answered (see set_busy); a client holding a
+    // transfer is never taken. Failing those, a newcomer from an address that holds two
+    // places fewer than another takes a place of the address that holds the most (its client
+    // that has sent nothing, placed last, else the one whose last frame is longest ago),
+    // so one PC cannot hold every place. While only
     // clients still inside their first FIRST_FRAME_TICKS stand in the way, newcomers wait
     // (up to MAX_WAITING, in order of arrival; past them the address with the most waiting,
     // if more than the newcomer's, gives up its latest) and take the first places that free;
@@ -57,6 +59,7 @@ public:
         std::vector<unsigned char> data;   // one raw frame as it came off the wire
         int socket = -1;
         uint64_t peer = 0;                 // the connection it came on (see Parser::peer)
+        uint32_t tick = 0;                 // when it was complete
     };
 
     TcpServer();
@@ -108,6 +111,10 @@ public:
     std::vector<Closed> takeClosed();
     // Tells whether a peer holds a transfer, so that it is never closed to make room.
     void set_keep(std::function<bool(uint64_t)> keep) { m_keep = std::move(keep); }
+    // Tells whether the owner still works for a client (its frames wait to be handled, it
+    // waits for a card's answer): such a client is not idle, however long ago its last
+    // frame came. Replies of it still queued here count the same.
+    void set_busy(std::function<bool(int)> busy) { m_busy = std::move(busy); }
     // Cuts bytes as though read from client socket into frames queued on records(); what
     // recvData does with each read (the fuzz target feeds a stream this way).
     void feed_bytes(int socket, const unsigned char* data, size_t len)
@@ -145,6 +152,9 @@ private:
     };
 
     void closeClient(int socket);
+    // Whether a client that has framed is idle: quiet IDLE_CLOSE_TICKS with nothing of it
+    // queued, waited for or being answered.
+    bool idle(int socket, const Parser& p) const;
     // Closes the client that gives way to a newcomer from host (see MAX_CLIENTS); false
     // when none does.
     bool closeLongestIdle(uint32_t host);
@@ -168,6 +178,7 @@ private:
     std::list<Record> m_records;
     std::vector<Closed> m_closed;
     std::function<bool(uint64_t)> m_keep;
+    std::function<bool(int)> m_busy;
     LinkBuffer m_readBuf;
     uint64_t m_connections = 0;   // connections accepted so far: the last Parser::peer given
     int m_activeClient = -1;   // the lone client whose last read brought bytes

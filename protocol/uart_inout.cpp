@@ -55,15 +55,13 @@ Kx_uart_inout::Kx_uart_inout(unsigned char link)
 {
     m_rx->fd = -1;
     m_rx->len = 0;
-    if (m_link == 5)
-        fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this,
-                                     [this](u32 t, const unsigned char* f, unsigned int n) { return passby_answer(t, f, n); });
+    fpga_manage::set_passby_link(passby_link(), this,
+                                 [this](u32 t, const unsigned char* f, unsigned int n) { return passby_answer(t, f, n); });
 }
 
 Kx_uart_inout::~Kx_uart_inout()
 {
-    if (m_link == 5)
-        fpga_manage::set_passby_link(fpga_manage::kPassbySerial, this, nullptr);
+    fpga_manage::set_passby_link(passby_link(), this, nullptr);
     m_stop = true;
     m_serial->wake();   // ends the thread's wait on the line
     if (m_thread.joinable())
@@ -71,6 +69,11 @@ Kx_uart_inout::~Kx_uart_inout()
     delete m_deal;
     delete m_phy;
     delete m_serial;
+}
+
+unsigned char Kx_uart_inout::passby_link() const
+{
+    return m_link == 5 ? fpga_manage::kPassbySerial : fpga_manage::kPassby4G;
 }
 
 int Kx_uart_inout::open_port(int port, int speed, int flags)
@@ -170,7 +173,9 @@ void Kx_uart_inout::handle_frame()
     if (!protocol_phy::frame_ok(frame, n, done))
         return;   // dropped without a reply
 
-    if (m_link == 5 && protocol_phy::is_passby_frame(frame)) {
+    // The PC's line and the 4G module's both reach the cards; the answer goes back on the
+    // line that asked.
+    if (protocol_phy::is_passby_frame(frame)) {
         {
             std::unique_lock<std::mutex> path = lock_port_path();
             abandon_wait();
@@ -180,7 +185,7 @@ void Kx_uart_inout::handle_frame()
                 m_tx.clear();
             }
             // One line, one PC: its requests take their turns with the other links' PCs.
-            m_ticket = fpga_manage::pass_through(fpga_manage::kPassbySerial, 0, n, frame);
+            m_ticket = fpga_manage::pass_through(passby_link(), 0, n, frame, G_timeTicks.load());
             m_pending = m_ticket != 0 ? 1 : 0;
         }
         if (frame[9] == 2) {

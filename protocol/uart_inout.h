@@ -24,8 +24,8 @@ public:
 
     static Kx_uart_inout* pInstance();
 
-    // link: 5 for the PC's RS-485 line (with passthrough to the receiving cards), 4 for
-    // the 4G module's line (its frames are all the controller's own).
+    // link: 5 for the PC's RS-485 line, 4 for the 4G module's line (the link number its
+    // handler is given); both pass frames for the receiving cards through.
     explicit Kx_uart_inout(unsigned char link = 5);
     ~Kx_uart_inout();
     Kx_uart_inout(const Kx_uart_inout&) = delete;
@@ -62,6 +62,8 @@ public:
 
 private:
     int scan(const unsigned char* data, int len);
+    // The manager's name of this line for card answers.
+    unsigned char passby_link() const;
     void reset_assembly();
     void handle_frame();
     void send_step();

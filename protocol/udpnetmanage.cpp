@@ -285,6 +285,7 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     auto it = link.joining.find(rec.peer);
     if (d[0] == 0xA5 && d.back() == 0x5A && it == link.joining.end()) {
         // A whole frame in one datagram, its sender joining nothing: the frame as it came.
+        rec.tick = G_timeTicks.load();   // a card frame's age counts from here
         if (d.size() <= MAX_JOINED)
             admit(link, std::move(rec));
         return;
@@ -328,6 +329,7 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
         frame.data.swap(joined);
         frame.addr = rec.addr;
         frame.peer = rec.peer;
+        frame.tick = G_timeTicks.load();
         admit(link, std::move(frame));
         link.joining.erase(it);
     }
@@ -393,7 +395,7 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
         std::unique_lock<std::mutex> path = lock_port_path();
         // Waiting before the lock is let go: the card's answer, handed over under it, is
         // queued for this sender, not refused.
-        const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyUdp, uint32_t(rec.peer >> 16), n, frame);
+        const unsigned ticket = fpga_manage::pass_through(fpga_manage::kPassbyUdp, uint32_t(rec.peer >> 16), n, frame, rec.tick);
         if (ticket != 0)
             link.waits.add(rec.peer, ticket, rec.addr);
         if (frame[9] == 2) {

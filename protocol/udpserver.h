@@ -21,6 +21,7 @@ public:
         // The sender as it came, address and port (address << 16 | port), also where addr
         // was turned into the broadcast address: who the datagram came from.
         uint64_t peer = 0;
+        uint32_t tick = 0;             // when its frame was complete (set by the link)
     };
 
     UdpServer();

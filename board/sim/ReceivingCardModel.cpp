@@ -333,6 +333,14 @@ std::vector<CardAnswer> ReceivingCardModel::deliver(int fpga, int port, const ui
         n = ++g_plan.given;
         if (n == g_plan.k && g_plan.fault == AnswerFault::Early)
             return released;                     // the packet is lost on its way out
+        if (n == g_plan.k && g_plan.fault == AnswerFault::Stale && !g_plan.log.empty()) {
+            CardAnswer again;                    // lost too, and the last answer repeated
+            again.bytes = g_plan.log.back().bytes;
+            again.port = g_plan.log.back().port;
+            again.readyAtUs = board::Clock::monotonicUs() + chain.delayUs;
+            released.push_back(again);
+            return released;
+        }
     }
 
     std::vector<uint8_t> payload;

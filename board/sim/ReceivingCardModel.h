@@ -85,8 +85,10 @@ public:
     //              on its own port ahead of that packet's answers;
     //   Early      a copy of it (`early`, as a clean run logged it) comes back with answer
     //              k - 1, before its packet was sent, and that packet is lost on its first
-    //              way out (the card neither takes nor answers it).
-    enum class AnswerFault { None, Drop, Duplicate, Delay, Early };
+    //              way out (the card neither takes nor answers it);
+    //   Stale      packet k is lost on its first way out, and answer k - 1 comes again in
+    //              place of its answer (a late repeat the job must not take for k's).
+    enum class AnswerFault { None, Drop, Duplicate, Delay, Early, Stale };
     static void setAnswerFault(uint64_t k, AnswerFault fault, const GivenAnswer& early = {});
     static uint64_t jobAnswers();                   // counted so far
     static std::vector<GivenAnswer> jobAnswerLog();  // the counted answers as given clean

@@ -78,7 +78,7 @@ protected:
     uint32_t ask(uint8_t link, Bytes frame)
     {
         std::lock_guard<std::mutex> hold(manager->port_path_mutex);
-        return fpga_manage::pass_through(link, 0, unsigned(frame.size()), frame.data());
+        return fpga_manage::pass_through(link, 0, unsigned(frame.size()), frame.data(), G_timeTicks.load());
     }
 
     std::vector<Bytes> delivered;
@@ -236,11 +236,11 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
-    // Card 2 of port 1 asked: another card, port or tag does not answer it.
+    // Card 2 of port 1 asked: another card, port, tag or command does not answer it.
     const uint32_t ticket = ask(fpga_manage::kPassbyUdp, request);
     EXPECT_EQ(g_passby_trans_port, fpga_manage::kPassbyUdp);
     for (const Bytes& other : {answer(0xF010, 0x1003, 0x42, 2, 0x61, {0}), answer(0xF010, 0x0002, 0x42, 1, 0x61, {0}),
-                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0})}) {
+                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0}), answer(0xF010, 0x1002, 0x42, 2, 0x60, {0})}) {
         FpgaModel::queueAnswer(0, 0, other);
         service();
     }
@@ -276,10 +276,10 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(g_passby_trans_port, 255);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
-    // An answer without its port gets it, with its check byte kept right. Pair 3 (ports 6
-    // and 7): group 1; the card's address carries port bits 3 (port 7).
     refuse = false;
     delivered.clear();
+    // An answer without its port gets it, with its check byte kept right. Pair 3 (ports 6
+    // and 7): group 1; the card's address carries port bits 3 (port 7).
     ask(fpga_manage::kPassbyUdp, answer(0x0005, 0xF010, 0x42, 8, 0x61, {0}));
     FpgaModel::queueAnswer(0, 3, answer(0xF010, 0x3005, 0x42, 0, 0x61, {0, 9}));
     service();
@@ -288,6 +288,60 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(a[7], 8);                                // port 7 + 1
     EXPECT_EQ(a[1], 0xC0);                             // port bits of byte 1 cleared
     EXPECT_TRUE(checkRight(a));
+
+    // The read's wait ran out: a write of that card with its tag takes its own answer, not
+    // the read's late one; a read like it waits till that late answer came, or 300 ticks.
+    delivered.clear(), tickets.clear();
+    const Bytes written = answer(0xF010, 0x1002, 0x42, 2, 0x60, {0});
+    const uint32_t w = ask(fpga_manage::kPassbyUdp, answer(2, 0xF010, 0x42, 2, 0x60, {0})), r = ask(fpga_manage::kPassbyUdp, request);
+    for (const Bytes& late : {reply, written})
+        FpgaModel::queueAnswer(0, 0, late), service();
+    EXPECT_EQ(std::make_pair(tickets, manager->passby.due_ticket()), std::make_pair(std::vector<uint32_t>{w}, r));
+    G_timeTicks += 301;
+    service();
+    const uint32_t again = ask(fpga_manage::kPassbyUdp, request);
+    EXPECT_EQ(manager->passby.due_ticket(), 0u);
+    G_timeTicks += PassbyQueue::LATE_TICKS;
+    service();
+    EXPECT_EQ(manager->passby.due_ticket(), again);
+    // Requests of one address go in their turns, its last one too.
+    const uint32_t x = ask(fpga_manage::kPassbyUdp, request), y = ask(fpga_manage::kPassbyUdp, request);
+    for (const uint32_t next : {x, y}) {
+        FpgaModel::queueAnswer(0, 0, reply), service();
+        EXPECT_EQ(manager->passby.due_ticket(), next);
+    }
+    // A request its PC no longer waits for is dropped, kept or not (1000 ticks since it came).
+    const uint32_t kept = ask(fpga_manage::kPassbyUdp, request);
+    G_timeTicks += PassbyQueue::PC_WAIT_TICKS;
+    service();
+    std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+    EXPECT_FALSE(fpga_manage::passby_waiting(kept) || manager->passby.busy());
+    EXPECT_EQ(fpga_manage::pass_through(fpga_manage::kPassbyUdp, 0, unsigned(request.size()), Bytes(request).data(), G_timeTicks - PassbyQueue::PC_WAIT_TICKS), 0u);
+}
+
+// A transmitter that stays busy holds what goes out (300 ticks at most), not the waits: a
+// request's wait counts from when it went out, and one behind a waiting packet is still
+// kept, so that one its PC gave up meanwhile never goes out.
+TEST_F(FpgaReceive, ABusyTransmitterHoldsThePacketsNotTheWaits)
+{
+    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);   // answers by hand
+    sim::SimBoard::setScenario("fpga.sendbusy", "1");                         // ports 0 and 1
+    FpgaModel::powerOn(0);
+    const Bytes request = answer(2, 0xF010, 0x42, 2, 0x61, {0});
+    Bytes bare = {0, 0, 0x10, 0xF0, 0x10, 0x44, 0, 2, 0, 2, 0, 0, 0x11};      // a wrapper, no card packet
+    bare.push_back(uint8_t(Utils::BCC(bare.data(), unsigned(bare.size()))));
+    ask(fpga_manage::kPassbyUdp, bare);
+    const uint32_t gone = ask(fpga_manage::kPassbyTcp, request), t = ask(fpga_manage::kPassbyUdp, request);
+    {
+        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+        fpga_manage::withdraw_passby(gone);
+    }
+    for (int i = 0; i < 3; ++i)
+        G_timeTicks += 300, service();                 // out at 300 and 600 ticks
+    FpgaModel::queueAnswer(0, 0, answer(0xF010, 0x1002, 0x42, 2, 0x61, {0, 1}));
+    service();
+    EXPECT_EQ(std::make_pair(tickets, ReceivingCardModel::packets(0, 1).size()), std::make_pair(std::vector<uint32_t>{t}, size_t(2)));
+    sim::SimBoard::setScenario("fpga.sendbusy", "0");
 }
 
 TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
@@ -301,11 +355,14 @@ TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
     for (uint16_t target : {0x0FFE, 0x0FFF}) {
         SCOPED_TRACE(target);
         delivered.clear();
+        FpgaModel::queueAnswer(0, 2, answer(0xF010, 0x0001, 0x42, 0, 0x60, {0}));   // late, another command
         ask(fpga_manage::kPassbyUdp, answer(target, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0}));
         EXPECT_EQ(manager->multi_port_flag, 1);
         EXPECT_EQ(manager->passby_fffe, target == 0x0FFE);
         EXPECT_EQ(manager->await_answer, 1);
-        // Ports 0 and 1 share pair 0: three answers, one per service.
+        // Ports 0 and 1 share pair 0: three answers, one per service, and the late one,
+        // which counts for no port.
+        service();
         service();
         service();
         EXPECT_TRUE(delivered.empty());

@@ -19,8 +19,8 @@
 // read, no other link or peer has a block of it accepted; a closed peer holds nothing; a
 // watched stored file changes only in a sequence where some end was accepted. The table
 // closes a client only for a newcomer (one with no frame 40 ticks after its place, before
-// any with frames, or one whose last frame is 1000 ticks old, else one of an address that
-// holds more places than the newcomer's; never a transfer's owner) or
+// any with frames, or one whose last frame is 1000 ticks old and no reply waits, else one of an address that
+// holds two places more than the newcomer's; never a transfer's owner) or
 // for a reply queue that has not moved for 200 ticks or would pass its bound; a newcomer
 // waits or is closed only when the table is full as those rules say (past 64 waiting, see
 // giver); a client reads its replies whole and in order; no frame of a closed client is left.
@@ -37,6 +37,7 @@
 #include "protocol/udpnetmanage.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <iterator>
 #include <map>
@@ -267,20 +268,26 @@ struct LinkEvents {
     }
     bool free(const Conn& c, uint32_t now) const
     {
-        return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS
+        return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS && c.queued == 0
                                                 : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
     }
-    static bool open(const Conn& c) { char b; return ::recv(c.fd, &b, 1, MSG_PEEK) != 0; }   // not closed by the server
+    // Not closed by the server: a close with bytes of ours unread resets the connection.
+    static bool open(const Conn& c)
+    {
+        char b;
+        const ssize_t n = ::recv(c.fd, &b, 1, MSG_PEEK);
+        return n > 0 || (n < 0 && errno != ECONNRESET);
+    }
     // Places held by address h.
     size_t places(uint32_t h) const
     {
         return size_t(std::count_if(conns.begin(), conns.end(), [h](const Conn& o) { return o.placed && !o.gone && o.host == h; }));
     }
     // Whether c may give its place to a newcomer from address h: it is free, or its address
-    // holds more places than h does.
+    // holds two places more than h does.
     bool gives(const Conn& c, uint32_t h, uint32_t now) const
     {
-        return !keep.count(c.peer) && (free(c, now) || places(c.host) > places(h));
+        return !keep.count(c.peer) && (free(c, now) || places(c.host) > places(h) + 1);
     }
     // After a pass: what the server closed was the rules' to close, and a reply queue that
     // had not moved for STALL_CLOSE_TICKS is closed.

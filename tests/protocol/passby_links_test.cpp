@@ -4,6 +4,8 @@
 
 #include "board/sim/FpgaModel.h"
 #include "board/sim/ReceivingCardModel.h"
+#include "board/sim/SerialModel.h"
+#include "cloud/uart_inout_4G.h"
 #include "protocol/networkmanage.h"
 #include "protocol/udpnetmanage.h"
 #include "scaler/c331_manage.h"
@@ -147,6 +149,40 @@ TEST_F(PassbyLinks, TheCommandPortsHandTheSameFrameToTheCommandHandler)
     EXPECT_EQ(g_passby_trans_port, 255);
 }
 
+// Card frames of a UDP PC that left are dropped once no PC can still wait for them, not
+// sent: three for a card that keeps quiet, 10 s on; then a PC asking a card that answers is
+// answered with the clock standing still (nothing of the one that left goes out first).
+TEST_F(PassbyLinks, CardFramesNoPcWaitsForAreDroppedNotSent)
+{
+    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
+    auto gone = client("udp");
+    for (uint8_t t = 0; t < 3; ++t)
+        ASSERT_TRUE(gone->sendRaw(pc::wire(cardFrame(0, 0, 0x61, ramRead(0x80, 2), uint8_t(0x70 + t)))));
+    for (int i = 0; i < 2000 && sim::ReceivingCardModel::packets(0, 0).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    G_timeTicks += PassbyQueue::PC_WAIT_TICKS;
+    pc::Frame reply;
+    EXPECT_TRUE(client("udp")->request(cardFrame(1, 1, 0x61, ramRead(0x40, 4), 0x58), reply, kWaitMs) && reply.b5 == 0x58);
+    EXPECT_EQ(sim::ReceivingCardModel::packets(0, 0).size(), 1u);
+}
+
+// The 4G module's line carries frames for the cards as the PC's line does: out to the
+// card, whose answer comes back on the 4G line; the FPGA's own registers are not touched.
+TEST_F(PassbyLinks, TheFourGLinePassesCardFramesThroughAndTakesTheirAnswers)
+{
+    Kx_uart_inout_4G line;
+    ASSERT_GE(line.open_port(Kx_uart_inout_4G::kPort, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+    auto module = pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS1"));
+    ASSERT_TRUE(module && module->sendRaw(pc::wire(cardFrame(1, 1, 0xA0, {85, 0xFF, 0x5A}, 0x57))));
+    const uint8_t before = fpga_manage::MCU_REG_func[0][85];
+    pc::Frame reply;
+    for (int i = 0; i < 100 && !udptest::nextFrame(*module, reply, 10); ++i)
+        line.receive_pass_4G(10);
+    EXPECT_EQ(std::make_tuple(reply.src, reply.b5, reply.group, sim::ReceivingCardModel::card(0, 1, 1).registerWrites.size()),
+              std::make_tuple(uint16_t(0x1001), uint8_t(0x57), uint8_t(0xA0), size_t(1)));
+    EXPECT_EQ(fpga_manage::MCU_REG_func[0][85], before);
+}
+
 // The TCP link's passes are driven by the test, one of them on a thread of its own standing
 // in for the link's thread, so the test knows when that pass has ended.
 class PassbyStalledTcp : public PassbyLinks {
@@ -272,4 +308,40 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     EXPECT_TRUE(got[1] == answer) << "answer of " << got[1].size() << " bytes";
     EXPECT_EQ(tcp->reply_state(0), 0);
     EXPECT_EQ(tcp->server(0)->clients().size(), 1u);
+}
+
+// A client whose card frames wait their turn, or who waits for a card, is not idle however
+// long ago its last frame came: with the table full of PCs at work, a newcomer 11 s after
+// client A sent five frames for a card that keeps quiet (3 s each) leaves A connected.
+TEST_F(PassbyStalledTcp, AClientWaitingOnTheCardPathIsNotIdle)
+{
+    sim::ReceivingCardModel::setFault(0, 0, sim::ReceivingCardModel::Fault::Silent);
+    const uint16_t port = uint16_t(5005 + sim::SimBoard::portOffset());
+    std::vector<int> fds;
+    Bytes five;
+    for (uint8_t t = 0; t < 5; ++t) {
+        const Bytes w = pc::wire(cardFrame(0, 0, 0x61, ramRead(0x80, 2), uint8_t(0x70 + t)));
+        five.insert(five.end(), w.begin(), w.end());
+    }
+    const Bytes read = pc::wire(pc::readRam(0x600440, 2));
+    // Each second the others ask the controller; A's frames go out one by one.
+    for (int step = 0; step <= 11; ++step) {
+        while (step == 0 && fds.size() < TcpServer::MAX_CLIENTS)
+            fds.push_back(stalledClient(port));
+        for (size_t k = 0; k < fds.size(); ++k) {
+            const Bytes& out = k > 0 ? read : step == 0 ? five : Bytes{};
+            ASSERT_EQ(::send(fds[k], out.data(), out.size(), MSG_NOSIGNAL), ssize_t(out.size()));
+        }
+        if (step == 11)
+            fds.push_back(stalledClient(port));
+        for (int k = 0; k < 20; ++k)
+            tcp->accept_pass(1);
+        ASSERT_EQ(tcp->server(0)->clients().size(), TcpServer::MAX_CLIENTS);
+        G_timeTicks += 100;
+    }
+    char b;
+    EXPECT_TRUE(::recv(fds[0], &b, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN) << "client A was closed";
+    EXPECT_EQ(tcp->reply_state(0), 1);
+    for (int fd : fds)
+        ::close(fd);
 }
