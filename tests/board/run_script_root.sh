@@ -47,6 +47,7 @@ for row in "KEL_SCENARIO=nosuch.txt||run: the scenario file $work/caller/nosuch.
   got="$(cd "$work/caller" && env PATH="$work/bin:$PATH" KEL_ROOT="$work/mine" $vars bash "$work/tree/scripts/run" $args 2>&1; echo "status $?")"
   [ "$got" = "${args:+$ran$'\n'}$want"$'\n'"status $status" ] || { echo "$vars: $got"; fail=1; }   # refused by the program, once it ran
 done
+rm "$work/bin/Xvfb" "$work/bin/x11vnc"
 [ ! -e "$work/servers" ] && grep -q "^kelM57N: root $work/mine$" "$work/mine/kelM57N.log.1" && [ "$(cat "$work/mine/kelM57N.log")" = "kelM57N: refused" ] ||
   { echo "refused starts reached: $(cat "$work/servers" 2>/dev/null) $(ls "$work/mine")"; fail=1; }
 for seed in 0 abc 100000 -4; do   # a seed GoogleTest would not repeat

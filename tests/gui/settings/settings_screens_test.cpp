@@ -152,7 +152,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     root.writeFile("/data/rcvrecovery/other", "x");
     const char* const failed[5] = {"查询失败!", "Query failed!", "Ошибка запроса!", "Tìm hiểu thất bại!", "查詢失敗!"};
     for (int lang = 0; lang < 5; ++lang) {
-        g_language = uint8_t(lang), s->language_changed();
+        g_language = para->ram[768] = para->ram_backup[768] = uint8_t(lang), s->language_changed();
         const auto toast = kel_test::nextToast("rcv_recovery-failed-toast-" + std::to_string(lang));
         kel_test::pressKey(PanelKey::Ok);
         runJob();
@@ -160,7 +160,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
         EXPECT_TRUE(kel_test::allTextsFit(s)) << lang;
         kel_test::grab(s, "rcv_recovery-failed-" + std::to_string(lang));
     }
-    g_language = 1;
+    g_language = para->ram[768] = para->ram_backup[768] = 1;
     kel_test::pressKey(PanelKey::Back);
     EXPECT_TRUE(g_rcv_recovery == nullptr && g_page_focus == 12);
 }
