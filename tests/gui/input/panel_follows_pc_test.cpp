@@ -332,6 +332,7 @@ void check_front(const Model& m)
     } else if (g_page_focus == 12 && g_advancedoption) {
         RC_ASSERT(g_advancedoption->Button_rcv_recovery->isEnabled() == package_stored());
         RC_ASSERT(shows(g_advancedoption->Button_factoryage->text(), text(kAgeingEntry)));
+        RC_ASSERT(g_advancedoption->menulist.at(g_advancedoption->ui_select)->styleSheet() == g_advancedoption->style_focus);
     } else if (g_page_focus == 18 && g_factory) {
         RC_ASSERT(shows(g_factory->label_title->text(), text(kFactoryTitle)));
     }
@@ -758,7 +759,7 @@ bool press(Model& m, PanelKey key)
         ++g_seen[resized ? "factory reset, LED size changed" : "factory reset"];
     }
     after_key(m, before, page == 18 && wrote);
-    RC_ASSERT((page != 12 || key != PanelKey::Ok || entry12 != 3 || (g_page_focus == 12 && ageing == (code == QLatin1String("8888")))));
+    RC_ASSERT((page != 12 || key != PanelKey::Ok || (g_page_focus == 12 && (entry12 != 3 || ageing == (code == QLatin1String("8888"))))));
     if (page == 12 && key == PanelKey::Ok)
         ++g_seen[entry12 == 3 ? "advanced menu: access code " + code.toStdString() : "advanced menu: a screen and back"];
 
