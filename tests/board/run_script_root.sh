@@ -42,7 +42,8 @@ printf '#!/bin/sh\necho "$0" >>%s/servers\n' "$work" | tee "$work/bin/Xvfb" >"$w
 ran="run: the data root is $work/mine; the program's whole output goes to $work/mine/kelM57N.log"
 for row in "KEL_SCENARIO=nosuch.txt||run: the scenario file $work/caller/nosuch.txt cannot be read; not starting|1" \
            "KEL_VNC_PORT=abc||run: KEL_VNC_PORT=abc is not a port number (1-65535); not starting|2" "KEL_VNC_PORT=65536||run: KEL_VNC_PORT=65536 is not a port number (1-65535); not starting|2" \
-           "KEL_PORT_OFFSET=x1||run: KEL_PORT_OFFSET=x1 is not a number; not starting|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1"; do
+           "KEL_PORT_OFFSET=x1||run: KEL_PORT_OFFSET=x1 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|1" \
+           "KEL_PORT_OFFSET=51767||run: KEL_PORT_OFFSET=51767 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1"; do
   IFS='|' read -r vars args want status <<<"$row"
   got="$(cd "$work/caller" && env PATH="$work/bin:$PATH" KEL_ROOT="$work/mine" $vars bash "$work/tree/scripts/run" $args 2>&1; echo "status $?")"
   [ "$got" = "${args:+$ran$'\n'}$want"$'\n'"status $status" ] || { echo "$vars: $got"; fail=1; }   # refused by the program, once it ran
