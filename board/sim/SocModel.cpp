@@ -4,6 +4,7 @@
 #include "board/sim/FakeDescriptors.h"
 #include "board/sim/SimBoard.h"
 
+#include <array>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -62,18 +63,19 @@ void setUniqueIdLocked(uint16_t w0, uint16_t w1, uint16_t w2)
     store16(SocModel::kUniqueId2, w2);
 }
 
-void setDefaultUniqueIdLocked()
+// Read before the lock is taken: the scenario has a lock of its own.
+std::array<uint16_t, 3> defaultUniqueId()
 {
-    setUniqueIdLocked(uint16_t(SimBoard::scenarioInt("soc.uid0", 0x5a3c)),
-                          uint16_t(SimBoard::scenarioInt("soc.uid1", 0x1e07)),
-                          uint16_t(SimBoard::scenarioInt("soc.uid2", 0x00b4)));
+    return {uint16_t(SimBoard::scenarioInt("soc.uid0", 0x5a3c)), uint16_t(SimBoard::scenarioInt("soc.uid1", 0x1e07)),
+            uint16_t(SimBoard::scenarioInt("soc.uid2", 0x00b4))};
 }
 
 struct Registrar {
     Registrar()
     {
+        const std::array<uint16_t, 3> id = defaultUniqueId();
         std::lock_guard<std::mutex> hold(g_lock);
-        setDefaultUniqueIdLocked();
+        setUniqueIdLocked(id[0], id[1], id[2]);
         SimBoard::addResetHook([] { SocModel::reset(); });
     }
 } g_registrar;
@@ -116,6 +118,7 @@ void SocModel::setUniqueId(uint16_t w0, uint16_t w1, uint16_t w2)
 
 void SocModel::reset()
 {
+    const std::array<uint16_t, 3> id = defaultUniqueId();
     std::lock_guard<std::mutex> hold(g_lock);
     // Handing the pages back zeroes them without touching every one of them.
     if (::madvise(store(), kWindowLength, MADV_DONTNEED) != 0)
@@ -124,7 +127,7 @@ void SocModel::reset()
     for (const auto& [offset, level] : pullUps())
         store16(offset, level);
     g_available = true;
-    setDefaultUniqueIdLocked();
+    setUniqueIdLocked(id[0], id[1], id[2]);
     g_pulses.clear();
 }
 
