@@ -710,7 +710,7 @@ bool press(Model& m, PanelKey key)
     // log only after its access code, typed first): a PC changes the language or the card
     // packages while it is in front, then Back comes back to the menu.
     const int entry12 = page == 12 ? g_advancedoption->ui_select : 0;
-    const QString code = *rc::gen::element<QString>("8888", "88881", "88881", "888", "8889");
+    const QString code = page == 12 && entry12 == 3 ? *rc::gen::element<QString>("8888", "88881", "88881", "888", "8889") : QString();
     bool ageing = false;
     const auto meanwhile = [&m](QWidget*) {
         pc_step(m, *rc::gen::element(10, 17));
