@@ -442,7 +442,7 @@ void pc_step(Model& m, int forced = -1)
                                                    {page == 0 ? 6 : 2, rc::gen::just(8)}, {page == 8 ? 6 : 3, rc::gen::just(9)}, {2, rc::gen::just(10)},
                                                    {1, rc::gen::just(11)}, {page == 13 ? 20 : page == 6 || page == 0 || page == 18 ? 4 : 1, rc::gen::just(12)},
                                                    {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
-                                                   {page == 22 ? 16 : page <= 1 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
+                                                   {page == 22 ? 48 : page <= 1 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
                                                    {page == 12 ? 40 : 1, rc::gen::just(17)}});
     std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
