@@ -1029,9 +1029,11 @@ void KelRamPara::KelSetEDIDPara(int input, short width, short height, short rate
 
 int KelRamPara::KelLanguageChanged()
 {
-    // The language bytes are settings the PC writes too.
+    // The language bytes are settings the PC writes too. The screens show g_language: a
+    // language taken from an unsaved write and written back before the save would match the
+    // saved copy again and leave them in the other one.
     std::unique_lock<std::mutex> block = lock_block();
-    if (get16(ram + kLanguage) == get16(ram_backup + kLanguage))
+    if (get16(ram + kLanguage) == get16(ram_backup + kLanguage) && ram[kLanguage] == g_language)
         return 0;
     g_language = ram[kLanguage];
     const int mask = g_lcd_lang_valid;

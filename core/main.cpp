@@ -125,7 +125,7 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(qtMessage);
     if (!board::start())
         return 1;
-    KEL_TRACE("\n kelM57N starting on the %s board\n", board::backendName());
+    KEL_TRACE("\nkelM57N starting on the %s board\n", board::backendName());
     reportUnwritableData();
 
     // Staging files of stores a kill or power cut interrupted hold space nobody would free.
@@ -205,7 +205,7 @@ int main(int argc, char* argv[])
     udpnetManage::pInstance();
     reportClosedPorts();
 
-    KEL_TRACE("\n kelM57N start-up done\n");
+    KEL_TRACE("\nkelM57N start-up done\n");
     // 17. The event loop, for the life of the process.
     return app.exec();
 }

@@ -42,7 +42,6 @@ bool scalerPicture(long& width, long& height)
 }
 
 std::mutex g_lock;
-bool g_pullupsPending = true;
 
 struct Lines {
     uint32_t select, command, reset, irq;
@@ -52,16 +51,6 @@ constexpr Lines kLines[2] = {{0x207810, 0x207838, 0x207858, 0x207908},
 
 std::string prefix(int fpga) { return fpga ? "fpga1." : "fpga."; }
 
-// The reset lines have pull-ups on the board; the simulated window starts at zero.
-void applyPullups()
-{
-    if (!g_pullupsPending)
-        return;
-    g_pullupsPending = false;
-    SocModel::write16(kLines[0].reset, kLineIdle);
-    SocModel::write16(kLines[1].reset, kLineIdle);
-}
-
 class Fpga : public SpiModel {
 public:
     explicit Fpga(int index) : m_index(index) {}
@@ -69,7 +58,6 @@ public:
     void transfer(const uint8_t* tx, uint8_t* rx, uint32_t length, uint32_t) override
     {
         std::lock_guard<std::mutex> hold(g_lock);
-        applyPullups();
         const Lines& lines = kLines[m_index];
         if (SocModel::read16(lines.reset) == 0) {
             m_held = true;                        // in reset: the bus reads high
@@ -530,7 +518,6 @@ Fpga* powered(int fpga)
 {
     Fpga* f = fpgaOf(fpga);
     if (f) {
-        applyPullups();
         if (!f->m_powered)
             f->powerOnLocked();
     }
@@ -543,6 +530,10 @@ struct Registrar {
         SpiBusModel::attach(1, &g_fpga0);
         SpiBusModel::attach(2, &g_fpga1);
         SimBoard::addResetHook([] { FpgaModel::reset(); });
+        // The reset lines have pull-ups on the board: the window keeps them over its resets,
+        // applied at the reset itself, so a line the program drives afterwards stays driven.
+        SocModel::pullUp(kLines[0].reset, kLineIdle);
+        SocModel::pullUp(kLines[1].reset, kLineIdle);
     }
 } g_registrar;
 
@@ -628,7 +619,6 @@ void FpgaModel::queueAnswer(int fpga, int pair, const std::vector<uint8_t>& byte
 bool FpgaModel::inReset(int fpga)
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    applyPullups();
     return (fpga == 0 || fpga == 1) && SocModel::read16(kLines[fpga].reset) == 0;
 }
 
@@ -675,10 +665,6 @@ void FpgaModel::reset()
         f->m_commandBytes.clear();
         f->m_haveCommand = false;
     }
-    // Applied now and again at the next access, in case the window is cleared after this.
-    g_pullupsPending = true;
-    applyPullups();
-    g_pullupsPending = true;
 }
 
 } // namespace sim

@@ -19,15 +19,20 @@ public:
     static constexpr uint32_t kUniqueId1 = 0x405C;
     static constexpr uint32_t kUniqueId2 = 0x4060;
 
+    // Words in the board's byte order (little-endian); every access of a model or a test goes
+    // under the model's lock.
     static uint16_t read16(uint32_t offset);
     static void write16(uint32_t offset, uint16_t value);
+    // A line the board pulls to `level`: it reads so from now on and after every reset, until
+    // someone drives it; a model registers its lines once, at start-up.
+    static void pullUp(uint32_t offset, uint16_t level);
     static volatile uint8_t* base();
 
     // false: "/dev/mem" and "/dev/msys" cannot be opened (a board without the window).
     static void setAvailable(bool available);
     static bool available();
     static void setUniqueId(uint16_t w0, uint16_t w1, uint16_t w2);
-    static void reset();                 // zeroed window, default unique id, available
+    static void reset();                 // zeroed window but the pull-ups, default unique id, available
     // A line pulsed low and back between two looks of the chip it resets: the chip models
     // count the pulses of their reset line besides reading its level.
     static void pulseLow(uint32_t offset);

@@ -99,6 +99,9 @@ void AdvancedOption::on_Button_factoryage_clicked()
 
 void AdvancedOption::on_Button_rcv_recovery_clicked()
 {
+    // The folder is looked at again: a PC may have emptied it since the menu was drawn, and
+    // its notification may not have come yet.
+    rcv_entry_init();
     if (!rcv_files)
         return;
     KEL_OPEN_MODAL(rcv_recovery, g_rcv_recovery, 25);

@@ -10,10 +10,11 @@
 work="$(mktemp -d)"
 trap '[ -n "${run:-}" ] && kill -- -"$run" 2>/dev/null; kill ${holder:-} 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/tree/scripts" "$work/tree/build" "$work/bin" "$work/caller" "$work/tree/build-test/tests"
-cp "$1/scripts/run" "$1/scripts/seed-runs" "$work/tree/scripts/"
-touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n[ "$1" != --build ] || echo "$CMAKE_BUILD_PARALLEL_LEVEL $*" >>%s/built\n' "$work" >"$work/bin/cmake"
-printf '#!/bin/sh\necho "kelM57N: root $KEL_ROOT" >&2; echo "kelM57N: scenario $KEL_SCENARIO" >&2; echo "kelM57N: args $*" >&2; for i in $(seq 50); do echo "trace $i"; echo "kelM57N: port $i taken" >&2; done; echo " kelM57N start-up done"\n' >"$work/tree/build/kelM57N"
-printf '#!/bin/sh\ncase "$RC_PARAMS" in *[13579]) exit 1 ;; esac\n' >"$work/tree/build-test/tests/test_scaler"   # odd seeds fail
+touch "$work/caller/s.txt"
+cp "$1/scripts/run" "$1/scripts/seed-runs" "$1/scripts/test-shuffled" "$1/scripts/setup" "$work/tree/scripts/"
+mv "$work/tree/scripts/setup" "$work/setup" && touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n[ "$1" != --build ] || echo "$CMAKE_BUILD_PARALLEL_LEVEL $*" >>%s/built\n' "$work" >"$work/bin/cmake"
+printf '#!/bin/sh\ncase "$*" in *refuse) echo "kelM57N: refused" >&2; exit 1 ;; esac\necho "kelM57N starting on the sim board"; echo "kelM57N: root $KEL_ROOT" >&2; echo "kelM57N: scenario $KEL_SCENARIO" >&2; echo "kelM57N: args $*" >&2; for i in $(seq 50); do echo "trace $i"; echo "kelM57N: port $i taken" >&2; done; echo "kelM57N start-up done"\n' >"$work/tree/build/kelM57N"
+printf '#!/bin/sh\necho "$*" >>%s/shuffled\ncase "$RC_PARAMS" in *[13579]) exit 1 ;; esac\n' "$work" >"$work/tree/build-test/tests/test_scaler"   # odd seeds fail
 chmod +x "$work/bin/cmake" "$work/tree/build/kelM57N" "$work/tree/build-test/tests/test_scaler"
 fail=0
 for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mine" "KEL_ROOT=rel/x CMAKE_BUILD_PARALLEL_LEVEL=2|$work/caller/rel/x" "KEL_ROOT=$work/mine|$work/mine"; do
@@ -22,7 +23,7 @@ for row in "-u KEL_ROOT|$work/tree/build/sim-root" "KEL_ROOT=$work/mine|$work/mi
     { echo "${row%%|*}: not ${row#*|}: $got"; fail=1; }
 done   # the second run on $work/mine keeps the first one's log
 grep -q "^kelM57N: root $work/mine$" "$work/mine/kelM57N.log.1" || { echo "the previous log is not kept: $(ls "$work/mine")"; fail=1; }
-order="$(for i in $(seq 50); do echo "trace $i"; echo "kelM57N: port $i taken"; done; echo " kelM57N start-up done")"
+order="$(for i in $(seq 50); do echo "trace $i"; echo "kelM57N: port $i taken"; done; echo "kelM57N start-up done")"
 [ "$(tail -n 101 "$work/mine/kelM57N.log")" = "$order" ] && [ "$(tail -n 51 <<<"$got")" = "$(grep -v trace <<<"$order")" ] || { echo "out of order: $got"; fail=1; }
 [ "$(grep -c . "$work/built")" = 4 ] && grep -qx "2 --build build --target kelM57N pcclient" "$work/built" && bash "$1/scripts/run" --help | grep -q CMAKE_BUILD_PARALLEL_LEVEL && [ "$(CMAKE_BUILD_PARALLEL_LEVEL=0 bash "$1/scripts/run" 2>&1; echo $?)" = $'run: CMAKE_BUILD_PARALLEL_LEVEL=0 is not a number of build jobs (1 or more); not starting\n2' ] || { echo "build jobs: $(cat "$work/built")"; fail=1; }
 got="$(cd "$work/caller" && PATH="$work/bin:$PATH" KEL_PLATFORM=vnc KEL_VNC_PORT=5999 KEL_ROOT=v bash "$work/tree/scripts/run" 2>&1)"
@@ -35,6 +36,41 @@ awk -v st=$? 'BEGIN { ok = 1 } /^memory seed / { f += odd = substr($3, length($3
 bogus="$(PATH="$work/bin:$PATH" bash "$work/tree/scripts/seed-runs" -n 1 links bogus 2>&1)"
 [ $? = 2 ] && [ "${bogus%%$'\n'*}" = "seed-runs: no check named 'bogus'" ] && ! grep -q test_protocol "$work/built" && [ "$help" = "$(bash "$1/scripts/seed-runs" -h)" ] && [ -n "$checks" ] ||
   { echo "seed-runs links bogus: $bogus"; fail=1; }   # an unknown name builds nothing
+# Refused starts (a mistyped scenario, a port that is no number, one the program refuses) touch
+# neither the screen's servers nor the last run's log, however many come.
+printf '#!/bin/sh\necho "$0" >>%s/servers\n' "$work" | tee "$work/bin/Xvfb" >"$work/bin/x11vnc" && chmod +x "$work/bin/Xvfb" "$work/bin/x11vnc"
+ran="run: the data root is $work/mine; the program's whole output goes to $work/mine/kelM57N.log"
+for row in "KEL_SCENARIO=nosuch.txt||run: the scenario file $work/caller/nosuch.txt cannot be read; not starting|1" \
+           "KEL_VNC_PORT=abc||run: KEL_VNC_PORT=abc is not a port number (1-65535); not starting|2" "KEL_VNC_PORT=65536||run: KEL_VNC_PORT=65536 is not a port number (1-65535); not starting|2" \
+           "KEL_PORT_OFFSET=x1||run: KEL_PORT_OFFSET=x1 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|1" \
+           "KEL_PORT_OFFSET=51767||run: KEL_PORT_OFFSET=51767 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1"; do
+  IFS='|' read -r vars args want status <<<"$row"
+  got="$(cd "$work/caller" && env PATH="$work/bin:$PATH" KEL_ROOT="$work/mine" $vars bash "$work/tree/scripts/run" $args 2>&1; echo "status $?")"
+  [ "$got" = "${args:+$ran$'\n'}$want"$'\n'"status $status" ] || { echo "$vars: $got"; fail=1; }   # refused by the program, once it ran
+done
+rm "$work/bin/Xvfb" "$work/bin/x11vnc"
+[ ! -e "$work/servers" ] && grep -q "^kelM57N: root $work/mine$" "$work/mine/kelM57N.log.1" && [ "$(cat "$work/mine/kelM57N.log")" = "kelM57N: refused" ] ||
+  { echo "refused starts reached: $(cat "$work/servers" 2>/dev/null) $(ls "$work/mine")"; fail=1; }
+for seed in 0 abc 100000 -4; do   # a seed GoogleTest would not repeat
+  [ "$(KEL_SHUFFLE_SEED=$seed bash "$work/tree/scripts/test-shuffled" 2>&1; echo "status $?")" = "test-shuffled: KEL_SHUFFLE_SEED=$seed is not a seed that repeats an order (a whole number from 1 to 99999); not running"$'\nstatus 2' ] ||
+    { echo "KEL_SHUFFLE_SEED=$seed was taken"; fail=1; }
+done
+KEL_SHUFFLE_SEED=99999 bash "$work/tree/scripts/test-shuffled" >/dev/null 2>&1; grep -qx -- "--gtest_shuffle --gtest_random_seed=99999" "$work/shuffled" || { echo "seed 99999: $(cat "$work/shuffled")"; fail=1; }
+# scripts/setup on a fresh machine whose registry is mid-sync: the index update is tried four
+# times, 30 s apart, the index still failing named in one line before the install.
+mkdir "$work/apt" && cd "$work/apt" && printf '#!/bin/sh\necho "$0 $*" >>calls\n' | tee dpkg sleep >apt-get && printf '#!/bin/sh\nexit 1\n' >dpkg-query
+printf '[ "$1" != update ] || [ "$(grep -c update calls)" -gt "$FAILS" ] || { echo "E: Failed to fetch http://mirror/debian-security/dists/bookworm-security/main/binary-armhf/Packages.xz  File has unexpected size (2046 != 2072). Mirror sync in progress? [IP: 10.0.0.1 80]"; echo "E: Some index files failed to download."; exit 100; }\n' >>apt-get
+cd - >/dev/null && chmod +x "$work/apt/"*
+for fails in 2 9; do
+  : >"$work/apt/calls"
+  got="$(cd "$work/apt" && FAILS=$fails PATH="$work/apt:$PATH" bash "$work/setup" --board 2>&1)"
+  want="$(for i in $(seq $((fails < 4 ? fails + 1 : 4))); do [ "$i" = 1 ] || echo "sleep 30"; echo "apt-get update -qq"; done)"
+  named="setup: the package index update failed 4 times, 30 s apart: http://mirror/debian-security/dists/bookworm-security/main/binary-armhf/Packages.xz File has unexpected size (2046 != 2072). Mirror sync in progress?"
+  [ "$(sed -n 's|^.*/apt/||p' "$work/apt/calls" | grep -v -e ^dpkg -e install)" = "$want" ] && grep -q "^apt-get install -y -qq --no-install-recommends .*libgtest-dev:armhf" <(sed 's|^.*/apt/||' "$work/apt/calls") &&
+    [ "$(grep -c "^setup: the package" <<<"$got")" = $((fails > 3)) ] && { [ "$fails" -lt 4 ] || grep -qxF "$named" <<<"$got"; } || { echo "setup, $fails failed updates: $got $(cat "$work/apt/calls")"; fail=1; }
+done
+# The README lists every benchmark the build makes.
+for b in $(sed -n 's/^add_executable(\(bench_[a-z_]*\).*/\1/p' "$1"/bench/*/CMakeLists.txt); do grep -q "$b" "$1/README.md" || { echo "README: no $b"; fail=1; }; done
 [ -n "${2:-}" ] || exit "$fail"
 ln -sf "$2" "$work/tree/build/kelM57N"
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"

@@ -59,6 +59,11 @@ TEST(SimSoc, WindowMapsTheStoreAndCanBeUnavailable)
     ASSERT_NE(w, nullptr);
     *reinterpret_cast<volatile uint16_t*>(w + 0x207810) = 16;
     EXPECT_EQ(sim::SocModel::read16(0x207810), 16);
+    // The FPGA reset lines read their pull-up from the board's reset on; a level the program
+    // drives stays, whichever thread reaches the FPGA model first.
+    EXPECT_EQ((std::vector<int>{sim::SocModel::read16(0x207858), sim::SocModel::read16(0x207864)}), (std::vector<int>{16, 16}));
+    *reinterpret_cast<volatile uint16_t*>(w + 0x207858) = 0;
+    EXPECT_TRUE(sim::FpgaModel::inReset(0) && !sim::FpgaModel::inReset(1) && sim::SocModel::read16(0x207858) == 0);
     EXPECT_EQ(board::SocWindow::map(mem, record[1], record[3] + 1), nullptr);
     board::SocWindow::close(msys), board::SocWindow::close(mem);
     // Register offsets at the top of the range are refused.

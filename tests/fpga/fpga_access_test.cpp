@@ -8,6 +8,7 @@
 #include "tests/support/LockWaiter.h"
 
 #include <cstring>
+#include <thread>
 
 using fpga_test::FpgaFixture;
 using sim::FpgaModel;
@@ -180,6 +181,23 @@ TEST_F(FpgaAccess, RegisterTwoNeverSendsBitsOneAndTwo)
               (std::vector<int>{0x08, 1, 0x0E}));
     manager->write_to_0x00_register(2, 0x02, 0x02, 0);
     EXPECT_EQ(FpgaModel::reg(0, 2), 0x0A);
+}
+
+// The input manager drives FPGA 0's clock enable, which is its reset word, while a link reads
+// the FPGA: every read is answered and the word stays as driven.
+TEST_F(FpgaAccess, AResetWordDrivenBesideTransfersStaysDrivenAndEveryReadIsAnswered)
+{
+    std::thread input([this] {
+        for (int i = 0; i < 200; ++i)
+            manager->drive_line(fpga_manage::kGpioFpga0Reset, 16);
+    });
+    int answered = 0;
+    for (int i = 0; i < 200; ++i) {
+        uint8_t id = 0;
+        answered += manager->read_fpga_register(31, &id, 0) == 0 && id == 33;
+    }
+    input.join();
+    EXPECT_EQ((std::vector<int>{answered, sim::SocModel::read16(fpga_manage::kGpioFpga0Reset)}), (std::vector<int>{200, 16}));
 }
 
 // Each line that bring-up drives is found at the other level first.

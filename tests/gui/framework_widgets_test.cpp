@@ -13,6 +13,7 @@
 #include "tests/support/Screens.h"
 
 #include <QComboBox>
+#include <gtest/gtest-spi.h>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDirIterator>
@@ -136,6 +137,18 @@ TEST_F(Widgets, ToastReplacedWhileShowingKeepsTheRemainingTime)
         g_tip->tip_create(type);
         EXPECT_EQ((std::vector<int>{g_tip->isVisible(), g_tip_flag}), (std::vector<int>{0, 0})) << type;
     }
+}
+
+// A screen its test left open fails that test once nothing happened in it for the guard's
+// limit, named, and is closed: the test ends instead of waiting for CI's limit.
+TEST_F(Widgets, AScreenLeftOpenFailsItsTestNamingItAndIsClosed)
+{
+    QDialog screen;
+    screen.setObjectName("left_open");
+    kel_test::setModalLimit(300);
+    EXPECT_NONFATAL_FAILURE(screen.exec(), "a modal screen was left open: QDialog \"left_open\"");
+    kel_test::setModalLimit(0);
+    EXPECT_FALSE(screen.isVisible());
 }
 
 TEST_F(Widgets, ToastTextsFollowTheLanguageRule)

@@ -276,9 +276,10 @@ TEST_F(ChangeNotification, RefreshGoesToTheCurrentPage)
                            cut->findChild<QLabel*>("label_title")->text()}), QStringList({"Отмена", "Загрузка", "Источник"}));
     delete smart, delete cut;
     EXPECT_EQ(para->ram_backup[768], 2);
-    g_language = 1;   // a second notification must not translate again
+    QPushButton* close = g_numberkeyboard->findChild<QPushButton*>("Button_close");
+    close->setText("x");   // a second notification must not translate again
     notify(1);
-    EXPECT_EQ(g_language, 1);
+    EXPECT_EQ(close->text(), "x");
 }
 
 TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)

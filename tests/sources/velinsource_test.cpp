@@ -68,6 +68,9 @@ protected:
         drop();
         SourcesFixture::SetUp();
         fpga_manage::pInstance();   // maps the SoC window that carries the GPIO lines
+        // The clock chips' enables are the FPGAs' reset lines, pulled up on the board: held
+        // low, as the FPGA bring-up holds them, until the input manager enables a chip.
+        sim::SocModel::write16(kClock0Enable, 0), sim::SocModel::write16(kClock1Enable, 0);
         G_timeTicks = 1000;
         g_check_source = 0xFF;
         setCheckEdid("Never");

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPointer>
@@ -61,6 +63,40 @@ class DropPending : public ::testing::EmptyTestEventListener {
     }
 };
 
+// A modal screen whose loop runs with nothing done in it (no key, tick or scheduled action)
+// was left open by its test, which would wait in it until CI's time limit: the test fails,
+// naming the screen, and the screen is closed so that the test goes on to its end.
+struct ModalGuard {
+    QPointer<QWidget> seen;
+    QElapsedTimer idle;
+    int limitMs = 10000;
+};
+ModalGuard& modalGuard()
+{
+    static ModalGuard g;
+    return g;
+}
+
+void checkModal()
+{
+    ModalGuard& g = modalGuard();
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal != g.seen.data() || !g.idle.isValid()) {
+        g.seen = modal;
+        g.idle.start();
+        return;
+    }
+    if (g.idle.elapsed() < g.limitMs)
+        return;
+    ADD_FAILURE() << "a modal screen was left open: " << modal->metaObject()->className() << " \""
+                  << modal->objectName().toStdString() << "\" ran its loop " << g.idle.elapsed() << " ms with nothing done; closed";
+    g.idle.start();
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+        dialog->reject();
+    else
+        modal->hide();
+}
+
 } // namespace
 
 void watchWindows()
@@ -70,7 +106,20 @@ void watchWindows()
         watcher = new ShowWatcher;
         qApp->installEventFilter(watcher);
         ::testing::UnitTest::GetInstance()->listeners().Append(new DropPending);
+        auto* guard = new QTimer(qApp);
+        QObject::connect(guard, &QTimer::timeout, checkModal);
+        guard->start(100);
     }
+}
+
+void stillWorking()
+{
+    modalGuard().idle.start();
+}
+
+void setModalLimit(int ms)
+{
+    modalGuard().limitMs = ms > 0 ? ms : 10000;
 }
 
 int keyCode(PanelKey key, int variant)
@@ -118,6 +167,7 @@ bool sendKey(int qtKey, QWidget* target)
     QWidget* to = target ? target : currentScreen();
     if (!to)
         return false;
+    stillWorking();
     QPointer<QWidget> guard(to);
     QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier);
     QCoreApplication::sendEvent(to, &press);
@@ -152,6 +202,7 @@ void whenModal(std::function<void(QWidget*)> fn, int turns)
         if (modal && modal != before.data()) {
             timer->stop();
             timer->deleteLater();
+            stillWorking();
             fn(modal);
             return;
         }
@@ -167,6 +218,7 @@ void whenModal(std::function<void(QWidget*)> fn, int turns)
 
 void settle()
 {
+    stillWorking();
     for (int i = 0; i < 3; ++i) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();

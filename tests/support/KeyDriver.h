@@ -41,9 +41,13 @@ void pressKeys(std::initializer_list<PanelKey> keys, int variant = 0);
 // starts within `turns` event-loop turns.
 void whenModal(std::function<void(QWidget*)> fn, int turns = 5000);
 
-// Starts following which top-level windows are shown (for currentScreen); the screen
-// fixtures call it in SetUp, the other functions here on first use.
+// Starts following which top-level windows are shown (for currentScreen), and guarding
+// against a modal screen left open: one whose loop runs limit ms (10 s unless set; 0 sets
+// it back) with no key, tick, settle or whenModal action fails the test, naming the screen,
+// and is closed. Every test program calls it at its start.
 void watchWindows();
+void stillWorking();
+void setModalLimit(int ms);
 
 // Runs the events that are waiting, including deferred deletions.
 void settle();

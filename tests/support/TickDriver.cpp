@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "gui/mainwindow.h"
+#include "tests/support/KeyDriver.h"
 
 #include <QCoreApplication>
 
@@ -9,6 +10,7 @@ namespace kel_test {
 
 void tick(int count)
 {
+    stillWorking();
     for (int i = 0; i < count; ++i) {
         if (g_mainwindow)
             g_mainwindow->slot_update_timer_ticks();

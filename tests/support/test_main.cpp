@@ -1,5 +1,6 @@
 #include "core/kelrampara.h"
 #include "gui/textfit.h"
+#include "tests/support/KeyDriver.h"
 #include "tests/support/PcClient.h"
 
 #include <QApplication>
@@ -30,5 +31,6 @@ int main(int argc, char** argv)
     pc::PcClient::exchangeHook = [] { std::unique_lock<std::mutex> hold = KelRamPara::lock_block(); };
     QApplication app(argc, argv);
     kel_text_rendering_init();   // the panel's text rendering, as the program sets it
+    kel_test::watchWindows();    // a modal screen a test leaves open fails it, not the CI run
     return RUN_ALL_TESTS();
 }

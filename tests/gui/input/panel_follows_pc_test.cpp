@@ -4,7 +4,9 @@
 // names, the address and a network reset, a card package stored or deleted), some still
 // awaiting their apply, with panel keys on the home, main-menu, input, crop, EDID, layout,
 // output, user-mode and factory-reset screens and the keypad's letter keys, a third of them
-// ending in a write; the LED size, network and advanced-settings screens follow the PC only.
+// ending in a write; the LED size and network screens follow the PC only; the advanced menu
+// opens its screens (the ageing log after its access code alone), a PC changing the language or
+// the card packages meanwhile, and is found re-texted and re-read on coming back.
 // Every value a screen in front shows is read back against the parameter RAM and files
 // after every step; every key's write is checked against the object the operator had
 // chosen; a user mode is saved from the block as applied; a factory reset re-texts the
@@ -15,6 +17,7 @@
 #include "gui/led/ledset.h"
 #include "gui/settings/advancedoption.h"
 #include "gui/settings/factory.h"
+#include "gui/settings/factoryage.h"
 #include "gui/settings/linkwlan.h"
 #include "protocol/message_deal.h"
 #include "tests/protocol/file_frames.h"
@@ -69,6 +72,7 @@ const char* const kModeItem[5] = {"用户模式", "MODE ", "Слот ", "Chế �
 const char* const kNamePrefix[5] = {"名称:", "Name:", "Название:", "Tên:", "名稱:"};
 const char* const kP2POff[5] = {"点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"};
 const char* const kAlias[4] = {"Hall", "Stage B", "Zal", "Night"};
+const char* const kAgeingEntry[5] = {"老化测试", "Ageingtest", "Тестстарения", "Kiểm tralão hóa", "老化測試"};
 const char* const kFactoryTitle[5] = {"恢复出厂设置", "Factory reset", "Заводские настройки", "Khôi phục cài đặt gốc", "恢復出廠設置"};
 using Block = std::array<uint8_t, P::kRamSize>;
 // What the case met, step by step; the run's total is printed at its end. Panel writes and
@@ -266,6 +270,18 @@ void check_front(const Model& m)
         RC_ASSERT(counts_shown(c));
         // An open choice is for the window chosen, and closes when a PC switches that off.
         RC_ASSERT((c->ui_seltype == 0 || (m.window >= 0 && c->image_id == m.window)));
+        // With the window row in front, the panel is the chosen window's: its input's tab, and
+        // "Using" on the entry of its source when that entry is on the page shown.
+        if (c->ui_seltype == 0) {
+            const int src = r16(layer(c->image_id) + P::kLayerSource), input = src & 0x8000 ? r16(crop_at(src & 0xFF)) & 0xFF : src;
+            const std::vector<Crop> crops = crops_of(input);
+            int entry = 0;
+            for (size_t k = 0; k < crops.size(); ++k)
+                entry = (src & 0x8000) && crops[k].record == (src & 0xFF) ? int(k) + 1 : entry;
+            const QList<QLabel*> badges = c->findChildren<QLabel*>(QStringLiteral("badge"));
+            RC_ASSERT((c->source_number == input && c->ui->frame1->x() == 1 + 53 * int(std::find(kTabPort, kTabPort + 4, input) - kTabPort)));
+            RC_ASSERT((badges.size() == (entry / 3 == c->current_page) && (badges.isEmpty() || badges[0]->parentWidget()->x() == 14 + 95 * (entry % 3))));
+        }
         const QList<QLabel*> formats = c->findChildren<QLabel*>(QStringLiteral("entry_format"));
         if (c->current_page == 0 && !formats.isEmpty() && formats[0]->isVisibleTo(c))
             RC_ASSERT(shows(formats[0]->text(), format_of(c->source_number)));
@@ -315,6 +331,8 @@ void check_front(const Model& m)
         RC_ASSERT(fields == setting(ConfigItem::IPAddress) + setting(ConfigItem::SubNetMask) + setting(ConfigItem::GateWay));
     } else if (g_page_focus == 12 && g_advancedoption) {
         RC_ASSERT(g_advancedoption->Button_rcv_recovery->isEnabled() == package_stored());
+        RC_ASSERT(shows(g_advancedoption->Button_factoryage->text(), text(kAgeingEntry)));
+        RC_ASSERT(g_advancedoption->menulist.at(g_advancedoption->ui_select)->styleSheet() == g_advancedoption->style_focus);
     } else if (g_page_focus == 18 && g_factory) {
         RC_ASSERT(shows(g_factory->label_title->text(), text(kFactoryTitle)));
     }
@@ -407,7 +425,7 @@ void change_slot_unannounced(int s)
     }
 }
 
-void pc_step(Model& m)
+void pc_step(Model& m, int forced = -1)
 {
     const auto in = [](int low, int high) { return *rc::gen::inRange(low, high + 1); };
     const auto any16 = [&] { return *rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(0, 2000)}, {1, rc::gen::element(0, 1, 65535, 4095)}}); };
@@ -418,13 +436,13 @@ void pc_step(Model& m)
     // Whatever the screen in front shows is changed more often: the input screen's window
     // switched off while its choice is open, the previewed mode saved or recalled.
     const int page = g_page_focus;
-    const int kind = *rc::gen::weightedOneOf<int>({{page == 3 ? 10 : 4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)},
+    const int kind = forced >= 0 ? forced : *rc::gen::weightedOneOf<int>({{page == 3 ? 10 : 4, rc::gen::just(0)}, {3, rc::gen::just(1)}, {2, rc::gen::just(2)},
                                                    {4, rc::gen::just(3)}, {4, rc::gen::just(4)}, {2, rc::gen::just(5)},
                                                    {page == 4 || page == 1 ? 8 : 4, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
                                                    {page == 0 ? 6 : 2, rc::gen::just(8)}, {page == 8 ? 6 : 3, rc::gen::just(9)}, {2, rc::gen::just(10)},
                                                    {1, rc::gen::just(11)}, {page == 13 ? 20 : page == 6 || page == 0 || page == 18 ? 4 : 1, rc::gen::just(12)},
                                                    {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
-                                                   {page == 22 ? 16 : page <= 1 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
+                                                   {page == 22 ? 48 : page <= 1 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
                                                    {page == 12 ? 40 : 1, rc::gen::just(17)}});
     std::string seen = kKind[kind];
     // What the operator holds is picked often: the window, the crop and its input.
@@ -546,17 +564,19 @@ void pc_step(Model& m)
         }
         pc([](uint8_t*) {}, 103);
         break;
-    case 15:   // the address a PC set, or the network reset that takes it back
-        if (address() == QLatin1String("192.168.0.199")) {
-            ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.%1").arg(in(1, 254)));
+    case 15: {   // the address, mask or gateway a PC set, or the network reset that takes them back
+        const ConfigItem::ConfigName item = *rc::gen::element(ConfigItem::IPAddress, ConfigItem::SubNetMask, ConfigItem::GateWay);
+        if (address() == QLatin1String("192.168.0.199") || in(0, 1)) {
+            ConfigEngine::pInstance()->write_config_variant(item, QStringLiteral("%1.%2.0").arg(item == ConfigItem::SubNetMask ? "255.255" : "10.1").arg(in(1, 254)));
             Utils::getIPAddress();
             pc([](uint8_t*) {});
-            seen += "address set";
+            seen += item == ConfigItem::IPAddress ? "address set" : item == ConfigItem::SubNetMask ? "mask set" : "gateway set";
         } else {
             pc([](uint8_t*) {}, 3);
             seen += "reset";
         }
         break;
+    }
     case 16:   // often the slot in view
         change_slot_unannounced(page == 4 && in(0, 3) ? int(g_mode_select) : in(0, 3));
         break;
@@ -638,7 +658,7 @@ bool press(Model& m, PanelKey key)
 {
     const int page = g_page_focus;
     QWidget* target = front();
-    if (!target || page == 0 || page == 6 || page == 12 || page == 13 || page == 22)
+    if (!target || page == 0 || page == 6 || page == 13 || page == 22)
         return false;
     const int t = level();
     MainWindow* mw = g_mainwindow;
@@ -683,7 +703,28 @@ bool press(Model& m, PanelKey key)
         allowed = {{P::kModeArea, P::kModeAreaLength}, {P::kCurrentMode, 2}, {P::kModeSaveRequest, 2}, {P::kKeyLock, page == 1 ? 2 : 0}};
     } else if (page == 18) {
         allowed = {{0, P::kRamSize}};   // the defaults
+    } else if (page == 12) {
+        allowed = {{P::kLanguage, 1}};   // a PC's, while a screen of the menu was in front
     }
+    // OK on an entry of the advanced menu opens its screen in a loop of its own (the ageing
+    // log only after its access code, typed first): a PC changes the language or the card
+    // packages while it is in front, then Back comes back to the menu.
+    const int entry12 = page == 12 ? g_advancedoption->ui_select : 0;
+    const QString code = page == 12 && entry12 == 3 ? *rc::gen::element<QString>("8888", "88881", "88881", "888", "8889") : QString();
+    bool ageing = false;
+    const auto meanwhile = [&m](QWidget*) {
+        pc_step(m, *rc::gen::element(10, 17));
+        kel_test::pressKey(PanelKey::Back);
+    };
+    if (page == 12 && key == PanelKey::Ok && entry12 == 3)
+        kel_test::whenModal([&](QWidget*) {
+            if (code == QLatin1String("8888"))
+                kel_test::whenModal([&](QWidget* s) { ageing = s == g_factoryage, meanwhile(s); });
+            g_numberkeyboard->findChild<QLineEdit*>("lineEdit")->setText(code);
+            g_numberkeyboard->on_Button_ok_clicked();
+        });
+    else if (page == 12 && key == PanelKey::Ok && (entry12 != 4 || package_stored()))
+        kel_test::whenModal(meanwhile);
     const int button = page == 4 ? g_custommode->button_select : 0, reset = page == 18 ? g_factory->ui_select : 0, waiting = g_pending != 0;
     const std::vector<uint8_t> shownSlot = page == 4 ? g_shown_slots[size_t(mode)] : std::vector<uint8_t>();
     const bool savedBefore = page == 4 && kept[size_t(mode)][0] == 0xAA && kept[size_t(mode)][1] == 0xAA;
@@ -718,6 +759,9 @@ bool press(Model& m, PanelKey key)
         ++g_seen[resized ? "factory reset, LED size changed" : "factory reset"];
     }
     after_key(m, before, page == 18 && wrote);
+    RC_ASSERT((page != 12 || key != PanelKey::Ok || (g_page_focus == 12 && (entry12 != 3 || ageing == (code == QLatin1String("8888"))))));
+    if (page == 12 && key == PanelKey::Ok)
+        ++g_seen[entry12 == 3 ? "advanced menu: access code " + code.toStdString() : "advanced menu: a screen and back"];
 
     if (page == 7) {
         // The crop records that changed.
@@ -934,6 +978,10 @@ void act(Model& m, bool single)
             press(m, PanelKey::Left);
     } else if (page == 8 && level == 2) {
         step(*rc::gen::inRange(0, 4), PanelKey::Right);
+    } else if (page == 12) {   // on to an entry, the ageing log's and the card recovery's often
+        const int to = *rc::gen::element(0, 1, 2, 3, 3, 3, 4, 4);
+        for (int i = 0; i < 8 && g_advancedoption && g_advancedoption->ui_select != to; ++i)
+            press(m, PanelKey::Right);
     }
     if (front())
         press(m, page == 8 && level == 2 && *rc::gen::inRange(0, 2) == 0 ? PanelKey::Back : PanelKey::Ok);
@@ -1054,10 +1102,10 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         g_seen.clear();
         const int steps = *rc::gen::inRange(5, 60);
         for (int i = 0; i < steps; ++i) {
-            // The home, output, advanced-settings, LED size and network screens take no keys
-            // here but the letter keys: another screen opens soon.
+            // The home, output, LED size and network screens take no keys here but the letter
+            // keys: another screen opens soon.
             const int at = g_page_focus;
-            const bool keys = front() && at != 0 && at != 6 && at != 12 && at != 13 && at != 22;
+            const bool keys = front() && at != 0 && at != 6 && at != 13 && at != 22;
             if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {keys ? 20 : 4, rc::gen::just(0)}})) {
                 if (g_pending)
                     notify(g_pending);

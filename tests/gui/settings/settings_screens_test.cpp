@@ -152,7 +152,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
     root.writeFile("/data/rcvrecovery/other", "x");
     const char* const failed[5] = {"查询失败!", "Query failed!", "Ошибка запроса!", "Tìm hiểu thất bại!", "查詢失敗!"};
     for (int lang = 0; lang < 5; ++lang) {
-        g_language = uint8_t(lang), s->language_changed();
+        g_language = para->ram[768] = para->ram_backup[768] = uint8_t(lang), s->language_changed();
         const auto toast = kel_test::nextToast("rcv_recovery-failed-toast-" + std::to_string(lang));
         kel_test::pressKey(PanelKey::Ok);
         runJob();
@@ -160,7 +160,7 @@ TEST_F(SettingsScreens, RecoveryQueriesListsAndRecoversTheFoundCardOnly)
         EXPECT_TRUE(kel_test::allTextsFit(s)) << lang;
         kel_test::grab(s, "rcv_recovery-failed-" + std::to_string(lang));
     }
-    g_language = 1;
+    g_language = para->ram[768] = para->ram_backup[768] = 1;
     kel_test::pressKey(PanelKey::Back);
     EXPECT_TRUE(g_rcv_recovery == nullptr && g_page_focus == 12);
 }
@@ -218,24 +218,6 @@ TEST_F(SettingsScreens, RecoveryListRowsPagesAndRefusals)
     g_language = 1;
 }
 
-TEST_F(SettingsScreens, AdvancedMenuOffersRecoveryOnlyWithPackageFiles)
-{
-    kel_test::openScreen(g_advancedoption, 12);   // the entry follows the files: the panel check
-    g_advancedoption->on_Button_rcv_recovery_clicked();
-    EXPECT_TRUE(g_rcv_recovery == nullptr && g_page_focus == 12);
-    kel_test::grab(g_advancedoption, "advancedoption-en-nofiles");
-
-    root.writeFile("/data/rcvrecovery/DIVU", "x");
-    g_advancedoption->language_changed();
-    kel_test::whenModal([](QWidget* screen) {
-        EXPECT_TRUE(screen == g_rcv_recovery && g_page_focus == 25);
-        kel_test::pressKey(PanelKey::Back);
-    });
-    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});
-    EXPECT_TRUE(g_rcv_recovery == nullptr && g_page_focus == 12);
-    EXPECT_TRUE(g_advancedoption->Button_rcv_recovery->styleSheet().contains(kOrange));
-}
-
 TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
 {
     kel_test::openScreen(g_advancedoption, 12);
@@ -252,9 +234,6 @@ TEST_F(SettingsScreens, TheAgeingLogOpensOnlyWithTheAccessCode)
         });
         kel_test::pressKey(PanelKey::Ok);
     };
-    typeCode("1234", nullptr);
-    EXPECT_TRUE(g_factoryage == nullptr && g_page_focus == 12);
-
     factoryage_log = {"12-07 10:00 17 0 2", "12-07 10:03 19 0 2"};
     factoryage_log_diff3 = 1;
     typeCode("8888", [](QWidget* screen) {
