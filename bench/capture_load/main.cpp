@@ -1,12 +1,15 @@
 // Usage: bench_capture_load [seconds per phase, default 6]
-// Starts kelM57N offscreen on the simulated board with a fresh data root (ports moved by
-// KEL_PORT_OFFSET, default 24000), waits for the end of its start-up, then times a PC's
-// screen capture (a RAM read at 0x800000, served by the GUI thread) on UDP 10005, one after
-// another: first at rest, then while two other PCs each write a window record and apply it
-// (register 11, mask 2) every 0.1 s, then at rest again. Prints the median, mean and largest
-// capture time of each phase, the ratios of the loaded mean and largest to the resting ones, and the
-// program's CPU in the second after the load stops and in the seconds after that.
-// Offscreen the grab itself is empty; the wait for the GUI thread is what is timed.
+// Starts kelM57N on Qt's VNC platform (a 320 x 240 screen, VNC on port offset - 10000) on
+// the simulated board with a fresh data root (ports moved by KEL_PORT_OFFSET, default 24000),
+// waits for the end of its start-up, then times a PC's screen capture (a RAM read at
+// 0x800000, grabbed by the GUI thread) on UDP 10005, one after another: first at rest, then
+// while two other PCs each write a window record and apply it (register 11, mask 2) every
+// 0.1 s, then at rest again; then while 28 other PCs capture back to back, and while one
+// other PC writes a window record and applies and saves it (register 11, masks 2 and 4) back
+// to back. Prints the median, mean and largest capture time of each phase, the ratios of the
+// loaded mean and largest to the resting ones, the program's CPU in the second after the
+// load stops and in the seconds after that, and in the last two phases the time from a
+// front-panel key to the frame showing it (bench/lcd_key/key_to_frame.py, beside them).
 
 #include "tests/support/PcFrame.h"
 
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -98,8 +102,47 @@ Times captures(uint16_t port, int seconds)
 
 void print(const char* phase, const Times& t)
 {
-    std::printf("%-18s captures %6d  lost %2d  median %8.5f s  mean %8.5f s  largest %7.4f s\n", phase, t.count, t.lost,
+    std::printf("%-22s captures %6d  lost %2d  median %8.5f s  mean %8.5f s  largest %7.4f s\n", phase, t.count, t.lost,
                 t.median, t.mean, t.largest);
+}
+
+// The key-to-frame script's line, run once against the VNC port after a second's idle.
+std::string keyToFrame(int vncPort)
+{
+    const std::string command = "python3 " KEL_SOURCE_DIR "/bench/lcd_key/key_to_frame.py " + std::to_string(vncPort) + " 1";
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, p))
+            out += line;
+        ::pclose(p);
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out.empty() ? "key to frame: no answer" : out;
+}
+
+// Captures of one PC for the given seconds while `load` runs on `pcs` threads, with the key
+// to frame measured meanwhile.
+Times underLoad(uint16_t port, int seconds, int pcs, int vncPort, const std::function<void(int fd, int pc)>& load, std::string& key)
+{
+    std::atomic<bool> on{true};
+    std::vector<std::thread> others;
+    for (int k = 0; k < pcs; ++k)
+        others.emplace_back([&, k] {
+            const int fd = client(port);
+            while (fd >= 0 && on)
+                load(fd, k);
+            if (fd >= 0)
+                ::close(fd);
+        });
+    std::thread keys([&] { key = keyToFrame(vncPort); });
+    const Times t = captures(port, std::max(seconds, 4));
+    keys.join();
+    on = false;
+    for (std::thread& o : others)
+        o.join();
+    return t;
 }
 
 } // namespace
@@ -119,7 +162,7 @@ int main(int argc, char** argv)
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("KEL_ROOT", (std::string(rootTemplate) + "/root").c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("QT_QPA_PLATFORM", ("vnc:size=320x240:mmsize=81.28x60.96:port=" + std::to_string(offset - 10000)).c_str(), 1);
         setenv("KEL_PORT_OFFSET", std::to_string(offset).c_str(), 1);
         setenv("XDG_RUNTIME_DIR", rootTemplate, 0);
         if (!freopen(log.c_str(), "w", stdout))
@@ -163,6 +206,14 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const long c2 = bench::cpuTicks(pid);
     const Times after = captures(port, seconds);
+    std::string keyCapturing, keySaving;
+    const Times capturing = underLoad(port, seconds, 28, offset - 10000, [](int fd, int) { ask(fd, pc::readRam(0x800000, 2)); }, keyCapturing);
+    int i = 0;
+    const Times saving = underLoad(port, seconds, 1, offset - 10000, [&i](int fd, int) {
+        const uint16_t x = uint16_t((++i * 64) % 1600);
+        ask(fd, pc::writeRam(0x8E0 + 10, {uint8_t(x), uint8_t(x >> 8)}));
+        ask(fd, pc::writeRegister(11, 6, 6));
+    }, keySaving);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     std::filesystem::remove_all(rootTemplate);
@@ -170,6 +221,10 @@ int main(int argc, char** argv)
     print("at rest", rest);
     print("two PCs applying", load);
     print("at rest again", after);
+    print("28 PCs capturing", capturing);
+    std::printf("%-22s %s\n", "", keyCapturing.c_str());
+    print("one PC applying+saving", saving);
+    std::printf("%-22s %s\n", "", keySaving.c_str());
     std::printf("ratio loaded/rest: mean %.1f, largest %.1f\n", rest.mean > 0 ? load.mean / rest.mean : -1.0,
                 rest.largest > 0 ? load.largest / rest.largest : -1.0);
     std::printf("CPU after the load: first second %.0f %%, next three seconds %.0f %%\n",

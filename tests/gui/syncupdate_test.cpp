@@ -22,10 +22,13 @@
 #include <QPushButton>
 #include <QSettings>
 #include <cstring>
+#include <condition_variable>
 #include <filesystem>
 #include <future>
 #include <thread>
 #include <vector>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using P = KelRamPara;
 using Report = std::vector<uint8_t>;
@@ -61,6 +64,7 @@ protected:
         if (expected > 0)
             armToast();
         sync->para_sync(code);
+        P::wait_mode_files();   // the block's save, on its own thread
         return toasts;
     }
     void armToast()
@@ -103,6 +107,45 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
     board_remove("/data/ram_device_info");
     notify(1);
     EXPECT_FALSE(root.exists("/data/ram_device_info"));
+}
+
+// A PC applying and saving back to back: while one save waits for the disc (here, for the
+// file lock another thread holds), the GUI thread takes further notifications without
+// waiting, and the saves they ask for are at most one more write (the file's replacements
+// counted by the system), which stores the block as it is then.
+TEST_F(ChangeNotification, SavesAskedWhileOneIsWrittenAreOneMoreWriteOffTheGuiThread)
+{
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, root.host("/data").c_str(), IN_MOVED_TO), 0);
+    std::mutex m;
+    std::condition_variable cv;
+    int stage = 0;   // 1 the file lock held, 2 the notifications taken
+    bool heldOut = false;
+    std::thread disc([&] {
+        std::lock_guard<std::mutex> file(Utils::_file_deal_mutex);
+        std::unique_lock<std::mutex> lk(m);
+        stage = 1, cv.notify_all();
+        heldOut = !cv.wait_for(lk, std::chrono::seconds(10), [&] { return stage == 2; });   // a bound for a failing run
+    });
+    {
+        std::unique_lock<std::mutex> lk(m);
+        cv.wait(lk, [&] { return stage == 1; });
+    }
+    for (uint8_t v = 1; v <= 3; ++v)
+        para->ram[4095] = v, sync->para_sync(1);
+    {
+        std::lock_guard<std::mutex> lk(m);
+        stage = 2, cv.notify_all();
+    }
+    disc.join(), P::wait_mode_files();
+    int written = 0;
+    char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+        for (char* e = events; e < events + n; e += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(e)->len)
+            written += std::string(reinterpret_cast<inotify_event*>(e)->name) == "ram_device_info";
+    ::close(watch);
+    // The first save may have taken its copy after the later changes: then it is the only write.
+    EXPECT_EQ((std::vector<int>{heldOut, written == 1 || written == 2, uint8_t(paraFile().at(2 + 4095 - 768))}), (std::vector<int>{0, 1, 3}));
 }
 
 // Stands in front of the scaler model and holds the scaler thread at a chip transfer inside
