@@ -22,7 +22,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <cstring>
-#include <condition_variable>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -118,28 +117,18 @@ TEST_F(ChangeNotification, SavesAskedWhileOneIsWrittenAreOneMoreWriteOffTheGuiTh
 {
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(watch, root.host("/data").c_str(), IN_MOVED_TO), 0);
-    std::mutex m;
-    std::condition_variable cv;
-    int stage = 0;   // 1 the file lock held, 2 the notifications taken
+    std::promise<void> held, taken;   // the file lock held; the notifications taken
     bool heldOut = false;
     std::thread disc([&] {
         std::lock_guard<std::mutex> file(Utils::_file_deal_mutex);
-        std::unique_lock<std::mutex> lk(m);
-        stage = 1, cv.notify_all();
-        heldOut = !cv.wait_for(lk, std::chrono::seconds(10), [&] { return stage == 2; });   // a bound for a failing run
+        held.set_value();
+        heldOut = taken.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready;   // a bound for a failing run
     });
-    {
-        std::unique_lock<std::mutex> lk(m);
-        cv.wait(lk, [&] { return stage == 1; });
-    }
+    held.get_future().wait();
     const uint8_t was = para->ram[4095];   // changed, changed again, and back as the saved copy has it
     for (const uint8_t v : {uint8_t(was + 1), uint8_t(was + 2), was})
         para->ram[4095] = v, sync->para_sync(1);
-    {
-        std::lock_guard<std::mutex> lk(m);
-        stage = 2, cv.notify_all();
-    }
-    disc.join(), P::wait_mode_files();
+    taken.set_value(), disc.join(), P::wait_mode_files();
     int written = 0;
     char events[4096];
     for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
