@@ -486,7 +486,15 @@ private:
 
 void KelRamPara::mode_files_resync() { ModeFileResync::the().request(this); }
 
-void KelRamPara::wait_mode_files() { ModeFileResync::the().wait(); }
+namespace {
+void block_saves_wait();   // the block's saves asked for so far, done (below)
+} // namespace
+
+void KelRamPara::wait_mode_files()
+{
+    ModeFileResync::the().wait();
+    block_saves_wait();
+}
 
 KelRamPara::~KelRamPara() { wait_mode_files(); }
 
@@ -667,9 +675,91 @@ int KelRamPara::ram_para_reset()
     return stored ? 0 : 1;
 }
 
+namespace {
+// The block's saves, on a thread of their own: a save's fsync and whole-system sync wait for
+// everyone's data (the flash's, on the board), and on the GUI thread they would hold its
+// tick, the LCD and the PC's captures after every apply of a PC that applies and saves back
+// to back. What the PC is answered does not wait for them. What a save stores is taken when
+// it is asked for, as before; a copy taken while another waits to be written replaces it,
+// so saves that queue up while one is written are written once.
+class BlockSave {
+public:
+    static BlockSave& the()
+    {
+        static BlockSave s;
+        return s;
+    }
+    void request(KelRamPara* p)
+    {
+        // Taken under the saves' lock: the order of the copies is the order of their writes.
+        std::lock_guard<std::mutex> hold(m);
+        KelRamPara::BlockSnapshot s;
+        if (!p->block_save_snapshot(s, done != asked))
+            return;
+        if (!worker.joinable())
+            worker = std::thread([this] { run(); });
+        para = p, next = std::move(s), ++asked;
+        cv.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> hold(m);
+        cv.wait(hold, [this] { return done == asked; });
+    }
+    ~BlockSave()
+    {
+        {
+            std::lock_guard<std::mutex> hold(m);
+            stop = true;
+            cv.notify_all();
+        }
+        if (worker.joinable())
+            worker.join();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> hold(m);
+        for (;;) {
+            cv.wait(hold, [this] { return stop || done != asked; });
+            if (stop)
+                return;
+            const uint64_t upTo = asked;
+            KelRamPara* p = para;
+            const KelRamPara::BlockSnapshot s = std::move(next);
+            hold.unlock();
+            // Not saved (-1): the difference stays, and the next notification asks again.
+            (void)p->block_save_write(s);
+            hold.lock();
+            done = upTo;
+            cv.notify_all();
+        }
+    }
+    std::mutex m;
+    std::condition_variable cv;
+    std::thread worker;
+    KelRamPara* para = nullptr;
+    KelRamPara::BlockSnapshot next;
+    uint64_t asked = 0, done = 0;
+    bool stop = false;
+};
+
+void block_saves_wait() { BlockSave::the().wait(); }
+} // namespace
+
+void KelRamPara::block_save_request() { BlockSave::the().request(this); }
+
 int KelRamPara::ram_para_file_save()
 {
-    std::vector<uint8_t> snapshot(kRamSize);
+    BlockSnapshot s;
+    return block_save_snapshot(s, false) ? block_save_write(s) : 0;
+}
+
+bool KelRamPara::block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten)
+{
+    std::vector<uint8_t>& snapshot = s.bytes;
+    snapshot.assign(kRamSize, 0);
     bool appliedOnly;
     uint32_t applied, words;
     {
@@ -680,8 +770,9 @@ int KelRamPara::ram_para_file_save()
         appliedOnly = apply_pending();
         applied = applied_count;
         words = mode_words_set;
-        if (appliedOnly && applied == applied_saved && words == mode_words_saved)
-            return 0;
+        s.applied = applied, s.words = words;
+        if (!earlierUnwritten && appliedOnly && applied == applied_saved && words == mode_words_saved)
+            return false;
         {
             // The receivers publish the input-status bytes under the object's own lock.
             std::lock_guard<std::mutex> status(mutex);
@@ -696,13 +787,20 @@ int KelRamPara::ram_para_file_save()
         // A save request is carried out, never stored: one stored would read as done.
         std::memcpy(snapshot.data() + kModeSaveRequest, ram_backup + kModeSaveRequest, 2);
         const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
-        if (diff.first == snapshot.end() && words == mode_words_saved) {
+        if (!earlierUnwritten && diff.first == snapshot.end() && words == mode_words_saved) {
             applied_saved = applied;
-            return 0;
+            return false;
         }
         if (diff.first != snapshot.end())
             KEL_TRACE("\n ram_para diffrent %d,%d,%d!\n", int(diff.first - snapshot.begin()), *diff.first, *diff.second);
     }
+    return true;
+}
+
+int KelRamPara::block_save_write(const BlockSnapshot& s)
+{
+    const std::vector<uint8_t>& snapshot = s.bytes;
+    const uint32_t applied = s.applied, words = s.words;
     // The file: the two marker bytes, block bytes 768 to 4095 and the zero tail of a file
     // made from the default image, replaced whole so that a power cut leaves the old or the
     // new file.
@@ -716,8 +814,8 @@ int KelRamPara::ram_para_file_save()
         written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
         board::Files::sync();
     }
-    // No settling pause here: this runs on the GUI thread after every apply, and the LCD and
-    // the PC's screen capture wait for that thread; sync() has returned once the data is down.
+    // No settling pause here: the next save after an apply waits for this one; sync() has
+    // returned once the data is down.
     if (!written) {
         // Not counted as saved: the difference stays and the next notification retries.
         KEL_TRACE("\n ram_device_info write error\n");

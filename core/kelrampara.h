@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 #include <string>
 
 // One input crop as handed to and from the crop operations. In the block it is a 10-byte
@@ -189,7 +190,8 @@ public:
     // A PC's resynchronisation: every slot's file rewritten (marker 0xAA) or removed (0xFF),
     // one after another with its pause, on a thread of its own; returns at once.
     void mode_files_resync();
-    static void wait_mode_files();   // until the files asked for so far are done
+    // Until the files asked for so far are done: the mode files and the block's saves.
+    static void wait_mode_files();
     // A PC's reset of the user modes: every mode file goes and every slot is marked empty, as
     // one step under the mode files' lock, so a re-sync running meanwhile writes no file after
     // it and sees the slots empty. false when the files could not all be removed.
@@ -210,6 +212,18 @@ public:
     // file (temporary file, flush, rename) and refreshes the saved copy. 1 saved, 0 nothing
     // to save, -1 the write failed (the copy is unchanged, so the next notification retries).
     int ram_para_file_save();
+    // The same save in two steps: what is to be stored, taken on the caller's thread (false:
+    // nothing to save; always taken while an earlier one is still to be written, whose
+    // write the saved copy does not hold yet), and its write.
+    struct BlockSnapshot {
+        std::vector<uint8_t> bytes;
+        uint32_t applied = 0, words = 0;
+    };
+    bool block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten);
+    int block_save_write(const BlockSnapshot& s);
+    // The save with its copy taken here and its write made on a thread of its own; returns
+    // at once. A copy taken while another waits to be written replaces it.
+    void block_save_request();
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
     static std::string mode_file_name(int mode);
     static std::string mode_osd_file_name(int mode);

@@ -461,7 +461,7 @@ void SyncUpdate::resync_user_mode_files()
 
 void SyncUpdate::save_block()
 {
-    KelRamPara::pInstance()->ram_para_file_save();
+    KelRamPara::pInstance()->block_save_request();
 }
 
 void SyncUpdate::network_defaults()

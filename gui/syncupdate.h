@@ -3,8 +3,8 @@
 // UsbServer::sig_usb_update(int) are connected to para_sync, which runs on the GUI thread:
 // keypad LEDs, then the refresh of the current screen (by g_page_focus), the user-mode
 // save request (RAM 868), the user-mode file re-synchronisation (code 2), the saving of
-// bytes 768 to 4095 to "/data/ram_device_info" when they differ from the saved copy, and
-// the network defaults (code 3).
+// bytes 768 to 4095 to "/data/ram_device_info" when they differ from the saved copy (on the
+// block's save thread), and the network defaults (code 3).
 //
 // Codes: 1 settings applied, 2 user-mode files to re-synchronise, 3 network defaults,
 // 11 output links, 12 input signal, 99 receiving cards, 100/101/102 USB added/removed/disk

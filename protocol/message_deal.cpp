@@ -22,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
@@ -446,28 +447,55 @@ int message_deal::write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int 
 // ---------------------------------------------------------------------------------------
 // Group 0x61: read RAM
 
+namespace {
+// The captures PCs ask for, one at a time: a request that comes while one is made, or in
+// the tick that made the last, is served from that one. The screen changes at most once a
+// tick, and PCs capturing back to back would otherwise keep the GUI thread grabbing.
+struct CaptureTurn {
+    std::mutex m;
+    std::condition_variable made_cv;
+    bool making = false;
+    bool any = false;
+    uint64_t made = 0;          // captures made so far
+    uint32_t madeTick = 0;      // the tick the last was made in
+};
+CaptureTurn g_capture_turn;
+} // namespace
+
 unsigned int message_deal::capture_screen()
 {
-    auto grab = []() -> QByteArray {
-        QByteArray png;
+    // Only the grab is the GUI thread's; the PNG is encoded by whoever asked.
+    auto grab = []() -> QImage {
         QScreen* screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return png;
-        QPixmap pix = screen->grabWindow(0);
-        if (pix.isNull())
-            return png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        pix.save(&buffer, "png");
-        return png;
+        return screen ? screen->grabWindow(0).toImage() : QImage();
     };
-
-    QByteArray png;
+    CaptureTurn& turn = g_capture_turn;
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || !qobject_cast<QGuiApplication*>(app)) {
+    const bool screens = app && qobject_cast<QGuiApplication*>(app);
+    const bool onGui = screens && QThread::currentThread() == app->thread();
+    auto served = [] {
+        std::lock_guard<std::mutex> hold(capture_mutex);
+        return unsigned(capture_buf.size());
+    };
+    {
+        std::unique_lock<std::mutex> lk(turn.m);
+        // The GUI thread makes its own (a capture being made waits for it).
+        if (turn.making && !onGui) {
+            const uint64_t seen = turn.made;
+            if (turn.made_cv.wait_for(lk, std::chrono::seconds(3), [&] { return turn.made != seen; }))
+                return (lk.unlock(), served());
+        }
+        if (turn.any && turn.madeTick == G_timeTicks.load())
+            return (lk.unlock(), served());
+        if (!onGui)
+            turn.making = true;
+    }
+
+    QImage image;
+    if (!screens) {
         // No screen in this process.
-    } else if (QThread::currentThread() == app->thread()) {
-        png = grab();
+    } else if (onGui) {
+        image = grab();
     } else {
         // Widgets and screens belong to the GUI thread: the grab is queued there and this
         // link waits for it, bounded so a busy or stopped GUI cannot hang the link.
@@ -475,26 +503,41 @@ unsigned int message_deal::capture_screen()
             std::mutex m;
             std::condition_variable cv;
             bool done = false;
-            QByteArray png;
+            QImage image;
         };
         auto pending = std::make_shared<Pending>();
         QMetaObject::invokeMethod(
             app, [pending, grab]() {
-                QByteArray p = grab();
+                QImage i = grab();
                 std::lock_guard<std::mutex> hold(pending->m);
-                pending->png = p;
+                pending->image = i;
                 pending->done = true;
                 pending->cv.notify_all();
             },
             Qt::QueuedConnection);
         std::unique_lock<std::mutex> lk(pending->m);
         if (pending->cv.wait_for(lk, std::chrono::seconds(3), [&] { return pending->done; }))
-            png = pending->png;
+            image = pending->image;
+    }
+    QByteArray png;
+    if (!image.isNull()) {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "png");
     }
     if ((unsigned)png.size() > CAPTURE_WINDOW - 2)
         png.truncate(CAPTURE_WINDOW - 2);
-    std::lock_guard<std::mutex> hold(capture_mutex);
-    capture_buf = png;
+    {
+        std::lock_guard<std::mutex> hold(capture_mutex);
+        capture_buf = png;
+    }
+    std::lock_guard<std::mutex> hold(turn.m);
+    if (!onGui)
+        turn.making = false;
+    turn.any = true;
+    turn.madeTick = G_timeTicks.load();
+    ++turn.made;
+    turn.made_cv.notify_all();
     return (unsigned)png.size();
 }
 

@@ -169,8 +169,10 @@ public:
     static std::mutex capture_mutex;
     static QByteArray capture_buf;   // PNG bytes (without the two marker bytes)
     // Grabs window 0 of the primary screen into capture_buf (on the GUI thread; from any
-    // other thread the grab is queued there and waited for, at most 3 s). Returns the PNG
-    // length, 0 when there was nothing to grab.
+    // other thread the grab is queued there and waited for, at most 3 s, and the PNG encoded
+    // on the asking thread). A request made while another thread's capture is made, or in
+    // the tick the last was made in, is served from that capture. Returns the PNG length, 0
+    // when there was nothing to grab.
     static unsigned int capture_screen();
 
 private:

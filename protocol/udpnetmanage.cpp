@@ -107,11 +107,11 @@ udpnetManage::~udpnetManage()
 void udpnetManage::initialize_servers()
 {
     if (m_link[0].server)
-        m_link[0].server->initialize(PORT_5008);
+        m_link[0].server->initialize(PORT_5008, PASS_ROOM);
     if (m_server_13769)
         m_server_13769->initialize(PORT_13769);
     if (m_link[1].server)
-        m_link[1].server->initialize(PORT_10005);
+        m_link[1].server->initialize(PORT_10005, PASS_ROOM);
 }
 
 unsigned char udpnetManage::initialize()
@@ -260,8 +260,7 @@ void udpnetManage::pass(Link& link, int wait_ms)
     bool handled = false;
     if (pick != link.frames.end()) {
         link.waits.abandon(pick->peer);
-        UdpServer::Record rec = std::move(*pick);
-        link.frames.erase(pick);
+        UdpServer::Record rec = link.frames.take(pick);
         link.lastAddress = uint32_t(rec.peer >> 16);
         link.lastSender[link.lastAddress] = rec.peer;
         // Only addresses with frames waiting keep their place in the turn.
@@ -287,7 +286,7 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
         // A whole frame in one datagram, its sender joining nothing: the frame as it came.
         rec.tick = G_timeTicks.load();   // a card frame's age counts from here
         if (d.size() <= MAX_JOINED)
-            admit(link, std::move(rec));
+            (void)link.frames.admit(std::move(rec));   // past its shares a frame is dropped
         return;
     }
     if (d[0] == 0xA5) {
@@ -330,35 +329,9 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
         frame.addr = rec.addr;
         frame.peer = rec.peer;
         frame.tick = G_timeTicks.load();
-        admit(link, std::move(frame));
+        (void)link.frames.admit(std::move(frame));
         link.joining.erase(it);
     }
-}
-
-void udpnetManage::admit(Link& link, UdpServer::Record&& frame)
-{
-    const uint32_t address = uint32_t(frame.peer >> 16);
-    size_t sender = 0;
-    std::map<uint32_t, size_t> frames;   // by address
-    for (const UdpServer::Record& r : link.frames) {
-        sender += r.peer == frame.peer;
-        ++frames[uint32_t(r.peer >> 16)];
-    }
-    if (sender >= MAX_FRAMES_PER_SENDER)
-        return;
-    if (link.frames.size() >= MAX_FRAMES) {
-        size_t most = 0;
-        for (const auto& f : frames)
-            most = std::max(most, f.second);
-        if (most <= frames[address])
-            return;
-        // The latest frame of an address with that many: of two such addresses, the one
-        // whose frame came last, whatever their numbers.
-        auto latest = std::find_if(link.frames.rbegin(), link.frames.rend(),
-                                   [&frames, most](const UdpServer::Record& r) { return frames[uint32_t(r.peer >> 16)] == most; });
-        link.frames.erase(std::next(latest).base());
-    }
-    link.frames.push_back(std::move(frame));
 }
 
 void udpnetManage::join_datagram(int index, const unsigned char* data, size_t len, uint64_t peer)

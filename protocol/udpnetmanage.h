@@ -9,6 +9,7 @@
 #include "protocol/card_waits.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
+#include "protocol/udp_frame_list.h"
 #include "protocol/udpserver.h"
 
 #include <QObject>
@@ -47,6 +48,9 @@ public:
     // turns below choose among every PC that has sent, not the kernel's queue (which drops
     // what comes while it is full); the bound keeps a pass short under any flood.
     static constexpr size_t MAX_DRAIN = 512;
+    // The 5008 and 10005 sockets hold what one pass drains, of the largest datagrams: a burst
+    // that a pass takes whole is not cut by the system ahead of the turns.
+    static constexpr size_t PASS_ROOM = MAX_DRAIN * (UdpServer::MAX_UDP_PAYLOAD + UdpServer::DATAGRAM_CHARGE);
 
     static udpnetManage* pInstance();
     static udpnetManage* p_udpnetManage;
@@ -101,7 +105,7 @@ public:
     void join_datagram(int index, const unsigned char* data, size_t len, uint64_t peer = 0);
     // Senders with a frame begun on port 5008 (index 0) or 10005 (index 1).
     size_t joining(int index) const { return m_link[index].joining.size(); }
-    std::list<UdpServer::Record>& joined(int index) { return m_link[index].frames; }
+    UdpFrameList& joined(int index) { return m_link[index].frames; }
     // 1 while a sender on the port waits for a card's answer, else 0.
     unsigned char reply_state(unsigned port) const;
     // Passes of the 5008 and 10005 threads that did not wait for traffic and handled no frame.
@@ -122,7 +126,7 @@ private:
         };
         std::map<uint64_t, Joining> joining;  // by sender (UdpServer::Record::peer)
         uint64_t datagrams = 0;               // datagrams joined so far: the order
-        std::list<UdpServer::Record> frames; // joined frames waiting to be handled
+        UdpFrameList frames{MAX_FRAMES, MAX_FRAMES_PER_SENDER};   // joined frames waiting to be handled
         // Whose turn it is: the address served last, and of each address with frames
         // waiting its sender served last.
         uint32_t lastAddress = 0;
@@ -135,8 +139,6 @@ private:
 
     void pass(Link& link, int wait_ms);
     void join(Link& link, UdpServer::Record& rec);
-    // Queues a joined frame, within the shares of its sender and its address.
-    static void admit(Link& link, UdpServer::Record&& frame);
     void handle_frame(Link& link, const UdpServer::Record& rec);
     void loop(int index);
 

@@ -5,7 +5,9 @@
 #include "core/utils.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <sys/time.h>
 #include <sys/socket.h>
@@ -21,7 +23,7 @@ UdpServer::~UdpServer()
     unInitialize();
 }
 
-int UdpServer::initialize(unsigned int port)
+int UdpServer::initialize(unsigned int port, size_t room)
 {
     unInitialize();
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -45,7 +47,25 @@ int UdpServer::initialize(unsigned int port)
     }
     m_socket = fd;
     m_port = ntohs(addr.sin_port);
+    if (room > 0) {
+        // The system doubles what it is asked for (half is its own bookkeeping) and caps it
+        // unless the program may pass the cap.
+        const int asked = int(std::min<size_t>((room + 1) / 2, INT_MAX / 2));
+        if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &asked, sizeof asked) != 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &asked, sizeof asked);
+        if (receiveRoom() < room)
+            KEL_TRACE("UDP port %u holds %zu bytes unread, less than the %zu asked\n", unsigned(m_port), receiveRoom(), room);
+    }
     return 0;
+}
+
+size_t UdpServer::receiveRoom() const
+{
+    int room = 0;
+    socklen_t n = sizeof room;
+    if (m_socket < 0 || ::getsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &room, &n) != 0 || room < 0)
+        return 0;
+    return size_t(room);
 }
 
 void UdpServer::unInitialize()

@@ -14,6 +14,10 @@ class UdpServer {
 public:
     // Largest datagram read; a record holds at most 0x20000 bytes.
     static constexpr unsigned MAX_DATAGRAM = 0x1FFFF;
+    // Largest datagram IPv4 carries, and what the system charges a receive buffer for each
+    // datagram it holds beyond its bytes (its bookkeeping; about 0.8 KiB on Linux).
+    static constexpr size_t MAX_UDP_PAYLOAD = 65507;
+    static constexpr size_t DATAGRAM_CHARGE = 1024;
 
     struct Record {
         std::vector<unsigned char> data;
@@ -28,8 +32,10 @@ public:
     ~UdpServer();
 
     // Socket on board::Network::bindAddress() and board::Network::listenPort(port), with
-    // SO_BROADCAST; 0, or 255 on a socket or bind error.
-    int initialize(unsigned int port);
+    // SO_BROADCAST and, when room is given, a receive buffer that holds that many bytes as
+    // the system counts them (or as many as it allows, said once when fewer); 0, or 255 on a
+    // socket or bind error.
+    int initialize(unsigned int port, size_t room = 0);
     void unInitialize();
 
     // Waits up to wait_ms for a datagram (0: just looks; below 0: without limit), then
@@ -43,6 +49,8 @@ public:
     int sendData(const unsigned char* buf, unsigned int len, sockaddr_in to);
 
     int socketFd() const { return m_socket; }
+    // What the socket's receive buffer holds, as the system counts it (0 when closed).
+    size_t receiveRoom() const;
     unsigned short localPort() const { return m_port; }
 
     std::list<Record> recv_list;       // used only by the owning thread

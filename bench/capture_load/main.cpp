@@ -1,12 +1,15 @@
 // Usage: bench_capture_load [seconds per phase, default 6]
-// Starts kelM57N offscreen on the simulated board with a fresh data root (ports moved by
-// KEL_PORT_OFFSET, default 24000), waits for the end of its start-up, then times a PC's
-// screen capture (a RAM read at 0x800000, served by the GUI thread) on UDP 10005, one after
-// another: first at rest, then while two other PCs each write a window record and apply it
-// (register 11, mask 2) every 0.1 s, then at rest again. Prints the median, mean and largest
-// capture time of each phase, the ratios of the loaded mean and largest to the resting ones, and the
-// program's CPU in the second after the load stops and in the seconds after that.
-// Offscreen the grab itself is empty; the wait for the GUI thread is what is timed.
+// Starts kelM57N on a private X display of the LCD's size with a loopback VNC server (on port
+// offset - 10000), as scripts/run does, on the simulated board with a fresh data root (ports
+// moved by KEL_PORT_OFFSET, default 24000), waits for the end of its start-up, then times a PC's screen capture (a RAM read at
+// 0x800000, grabbed by the GUI thread) on UDP 10005, one after another: first at rest, then
+// while two other PCs each write a window record and apply it (register 11, mask 2) every
+// 0.1 s, then at rest again; then while 28 other PCs capture back to back, and while one
+// other PC writes a window record and applies and saves it (register 11, masks 2 and 4) back
+// to back. Prints the median, mean and largest capture time of each phase, the ratios of the
+// loaded mean and largest to the resting ones, the program's CPU in the second after the
+// load stops and in the seconds after that, and in the last two phases the time from a
+// front-panel key to the frame showing it (bench/lcd_key/key_to_frame.py, beside them).
 
 #include "tests/support/PcFrame.h"
 
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -98,8 +102,76 @@ Times captures(uint16_t port, int seconds)
 
 void print(const char* phase, const Times& t)
 {
-    std::printf("%-18s captures %6d  lost %2d  median %8.5f s  mean %8.5f s  largest %7.4f s\n", phase, t.count, t.lost,
+    std::printf("%-22s captures %6d  lost %2d  median %8.5f s  mean %8.5f s  largest %7.4f s\n", phase, t.count, t.lost,
                 t.median, t.mean, t.largest);
+}
+
+// The key-to-frame script's line, run once against the VNC port after a second's idle.
+std::string keyToFrame(int vncPort)
+{
+    const std::string command = "python3 " KEL_SOURCE_DIR "/bench/lcd_key/key_to_frame.py " + std::to_string(vncPort) + " 1 q";
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, p))
+            out += line;
+        ::pclose(p);
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out.empty() ? "key to frame: no answer" : out;
+}
+
+// Captures of one PC for the given seconds while `load` runs on `pcs` threads, with the key
+// to frame measured meanwhile.
+Times underLoad(uint16_t port, int seconds, int pcs, int vncPort, const std::function<void(int fd, int pc)>& load, std::string& key)
+{
+    std::atomic<bool> on{true};
+    std::vector<std::thread> others;
+    for (int k = 0; k < pcs; ++k)
+        others.emplace_back([&, k] {
+            const int fd = client(port);
+            while (fd >= 0 && on)
+                load(fd, k);
+            if (fd >= 0)
+                ::close(fd);
+        });
+    std::thread keys([&] { key = keyToFrame(vncPort); });
+    const Times t = captures(port, std::max(seconds, 4));
+    keys.join();
+    on = false;
+    for (std::thread& o : others)
+        o.join();
+    return t;
+}
+
+// Starts a helper program with its output dropped; its process id, or -1.
+pid_t spawn(const std::vector<std::string>& args)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
+            _exit(127);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool listening(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
 }
 
 } // namespace
@@ -116,10 +188,23 @@ int main(int argc, char** argv)
     }
     const std::string log = std::string(rootTemplate) + "/out.log";
     const char* program = KEL_BINARY_DIR "/kelM57N";
+    std::string display;
+    for (int n = 80; n < 100 && display.empty(); ++n)
+        if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) && !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+            display = ":" + std::to_string(n);
+    const int vncPort = offset - 10000;
+    const pid_t xvfb = spawn({"Xvfb", display, "-screen", "0", "320x240x24", "-dpi", "100", "-nolisten", "tcp"});
+    for (int i = 0; i < 50 && !std::filesystem::exists("/tmp/.X11-unix/X" + display.substr(1)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const pid_t vnc = spawn({"x11vnc", "-display", display, "-localhost", "-rfbport", std::to_string(vncPort), "-forever", "-shared",
+                             "-nopw", "-quiet", "-nocursor", "-noxdamage", "-nonap", "-sb", "0", "-wait", "10", "-defer", "10"});
+    for (int i = 0; i < 100 && !listening(vncPort); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("KEL_ROOT", (std::string(rootTemplate) + "/root").c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        setenv("DISPLAY", display.c_str(), 1);
         setenv("KEL_PORT_OFFSET", std::to_string(offset).c_str(), 1);
         setenv("XDG_RUNTIME_DIR", rootTemplate, 0);
         if (!freopen(log.c_str(), "w", stdout))
@@ -163,13 +248,28 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const long c2 = bench::cpuTicks(pid);
     const Times after = captures(port, seconds);
+    std::string keyCapturing, keySaving;
+    const Times capturing = underLoad(port, seconds, 28, vncPort, [](int fd, int) { ask(fd, pc::readRam(0x800000, 2)); }, keyCapturing);
+    int i = 0;
+    const Times saving = underLoad(port, seconds, 1, vncPort, [&i](int fd, int) {
+        const uint16_t x = uint16_t((++i * 64) % 1600);
+        ask(fd, pc::writeRam(0x8E0 + 10, {uint8_t(x), uint8_t(x >> 8)}));
+        ask(fd, pc::writeRegister(11, 6, 6));
+    }, keySaving);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
+    for (const pid_t helper : {vnc, xvfb})
+        if (helper > 0)
+            kill(helper, SIGTERM), waitpid(helper, nullptr, 0);
     std::filesystem::remove_all(rootTemplate);
 
     print("at rest", rest);
     print("two PCs applying", load);
     print("at rest again", after);
+    print("28 PCs capturing", capturing);
+    std::printf("%-22s %s\n", "", keyCapturing.c_str());
+    print("one PC applying+saving", saving);
+    std::printf("%-22s %s\n", "", keySaving.c_str());
     std::printf("ratio loaded/rest: mean %.1f, largest %.1f\n", rest.mean > 0 ? load.mean / rest.mean : -1.0,
                 rest.largest > 0 ? load.largest / rest.largest : -1.0);
     std::printf("CPU after the load: first second %.0f %%, next three seconds %.0f %%\n",

@@ -338,7 +338,7 @@ struct LinkEvents {
     {
         if (op == 5) {   // the UDP joining, whatever the TCP clients; the list as the model's
             join(param % 32, (param >> 5) % 4);
-            const std::list<UdpServer::Record>& l = udp->joined(1);
+            const UdpFrameList& l = udp->joined(1);
             KEL_FUZZ_CHECK(l.size() == frames.size() && std::equal(l.begin(), l.end(), frames.begin(), [](const auto& g, const auto& f) { return g.peer == peer(f.first) && g.data == f.second; }));
             return;
         }

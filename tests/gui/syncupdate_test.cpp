@@ -26,6 +26,8 @@
 #include <future>
 #include <thread>
 #include <vector>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using P = KelRamPara;
 using Report = std::vector<uint8_t>;
@@ -61,6 +63,7 @@ protected:
         if (expected > 0)
             armToast();
         sync->para_sync(code);
+        P::wait_mode_files();   // the block's save, on its own thread
         return toasts;
     }
     void armToast()
@@ -103,6 +106,37 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
     board_remove("/data/ram_device_info");
     notify(1);
     EXPECT_FALSE(root.exists("/data/ram_device_info"));
+}
+
+// A PC applying and saving back to back: while one save waits for the disc (here, for the
+// file lock another thread holds), the GUI thread takes further notifications without
+// waiting, and the saves they ask for are at most one more write (the file's replacements
+// counted by the system), which stores the block as it was at the last, even where that is
+// what the saved copy held before the first.
+TEST_F(ChangeNotification, SavesAskedWhileOneIsWrittenAreOneMoreWriteOffTheGuiThread)
+{
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, root.host("/data").c_str(), IN_MOVED_TO), 0);
+    std::promise<void> held, taken;   // the file lock held; the notifications taken
+    bool heldOut = false;
+    std::thread disc([&] {
+        std::lock_guard<std::mutex> file(Utils::_file_deal_mutex);
+        held.set_value();
+        heldOut = taken.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready;   // a bound for a failing run
+    });
+    held.get_future().wait();
+    const uint8_t was = para->ram[4095];   // changed, changed again, and back as the saved copy has it
+    for (const uint8_t v : {uint8_t(was + 1), uint8_t(was + 2), was})
+        para->ram[4095] = v, sync->para_sync(1);
+    taken.set_value(), disc.join(), P::wait_mode_files();
+    int written = 0;
+    char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+        for (char* e = events; e < events + n; e += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(e)->len)
+            written += std::string(reinterpret_cast<inotify_event*>(e)->name) == "ram_device_info";
+    ::close(watch);
+    // The first write may have been replaced before it began: then the last is the only one.
+    EXPECT_EQ((std::vector<int>{heldOut, written == 1 || written == 2, uint8_t(paraFile().at(2 + 4095 - 768))}), (std::vector<int>{0, 1, was}));
 }
 
 // Stands in front of the scaler model and holds the scaler thread at a chip transfer inside

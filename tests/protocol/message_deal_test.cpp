@@ -11,7 +11,13 @@
 #include "protocol/protocol_phy.h"
 #include "scaler/c331_manage.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <chrono>
 #include <cstdio>
+#include <future>
+#include <utility>
+#include <vector>
 #include <cstring>
 #include <ctime>
 #include <atomic>
@@ -58,6 +64,32 @@ TEST_F(MessageDeal, ScreenCaptureWindowAndShortFrames)
     for (const auto& c : cases)
         EXPECT_EQ(reply(deal(c.first)), c.second) << int(c.first.group) << " " << pc::hex(c.first.data);
     EXPECT_EQ(KelRamPara::p_kelrampara_config->ram[0x10], before);
+}
+
+// PCs capturing together: the requests that come while a capture is made, or in the tick
+// the last was made in, are served from it, so the GUI thread grabs once for all of them
+// (its grabs counted as the calls queued to it), and once again in a later tick.
+TEST_F(MessageDeal, CapturesAskedTogetherAreServedFromOneGrab)
+{
+    struct Calls : QObject {
+        int n = 0;
+        bool eventFilter(QObject* o, QEvent* e) override { return n += o == qApp && e->type() == QEvent::MetaCall, false; }
+    } calls;
+    QCoreApplication::processEvents();
+    qApp->installEventFilter(&calls);
+    std::vector<int> grabs;
+    for (const int pcs : {8, 1, 1}) {
+        G_timeTicks = G_timeTicks + (pcs == 8 ? 100000 : grabs.size() == 1 ? 0 : 1);
+        std::vector<std::future<unsigned>> asked;
+        for (int k = 0; k < pcs; ++k)
+            asked.push_back(std::async(std::launch::async, [] { return message_deal::capture_screen(); }));
+        for (auto& a : asked)
+            while (a.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        grabs.push_back(std::exchange(calls.n, 0));
+    }
+    qApp->removeEventFilter(&calls);
+    EXPECT_EQ(grabs, (std::vector<int>{1, 0, 1}));   // 8 PCs at once, again in that tick, in the next
 }
 
 TEST_F(MessageDeal, ReadsLargerThanTheLinkCanCarryAreRefused)

@@ -3,12 +3,18 @@
 #include "tests/protocol/udp_fixture.h"
 
 #include "board/Clock.h"
+#include "protocol/udp_frame_list.h"
+#include "tests/support/PropertyCheck.h"
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <list>
+#include <map>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -118,6 +124,99 @@ TEST_F(UdpPasses, WifiThreadRestsWhileItsHandlerKeepsADatagram)
     const uint64_t restedMs = (board::Clock::monotonicUs() - start) / 1000;
     ASSERT_GE(offers.load(), 20);
     EXPECT_LE(uint64_t(offers.load()), restedMs + 1);
+}
+
+// One burst as large as a pass takes, of the largest datagrams, from 64 addresses, then a
+// PC's request: the socket holds them all (the system drops none) wherever the system lets a
+// socket hold that much, and the PC is answered.
+TEST_F(UdpPasses, TheSocketHoldsWhatOnePassTakesAheadOfAPcsRequest)
+{
+    // What the system lets a socket hold: without the right to pass its cap, twice the cap.
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int big = 64 << 20;
+    const bool uncapped = ::setsockopt(probe, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) == 0;
+    ::close(probe);
+    size_t cap = 0;
+    std::ifstream("/proc/sys/net/core/rmem_max") >> cap;
+    const size_t charge = 65507 + 1024;   // IPv4's largest datagram and the system's bookkeeping
+    const size_t burst = uncapped ? udpnetManage::MAX_DRAIN : std::min<size_t>(udpnetManage::MAX_DRAIN, 2 * cap / charge - 1);
+    std::printf("burst of %zu datagrams of 65507 bytes (%s)\n", burst, uncapped ? "no cap" : "capped");
+    std::vector<std::unique_ptr<pc::PcClient>> others;
+    for (int k = 0; k < 64; ++k)
+        others.push_back(client(10005, "127.0.3." + std::to_string(k + 1)));
+    const Bytes piece(65507, 0x11);   // no opener: joined to nothing
+    for (size_t k = 0; k < burst; ++k)
+        ASSERT_TRUE(others[k % 64]->sendRaw(piece));
+    auto pcClient = client(10005, "127.0.0.2");
+    ASSERT_TRUE(pcClient->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x31))));
+    // The socket's drops: the last column of its line in the system's list.
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X ", unsigned(link->server(10005)->localPort()));
+    std::ifstream list("/proc/net/udp");
+    std::string line, drops = "none";
+    while (std::getline(list, line))
+        if (line.find(local) < 20)
+            for (std::istringstream fields(line); fields >> drops;) {
+            }
+    pc::Frame reply;
+    for (int pass = 0; pass < 3 && !udptest::nextFrame(*pcClient, reply, 0); ++pass)
+        link->udpaccept_pass_10005(0);
+    EXPECT_EQ((std::vector<std::string>{drops, std::to_string(reply.b4)}), (std::vector<std::string>{"0", "49"}));
+}
+
+// The waiting list's shares against the rule, list by list: every frame a flood from one
+// address, a few or hundreds brings (and the frames passes take from anywhere in between)
+// leaves the list as the rule, counted over the list itself, says.
+TEST(UdpFrameShares, TheListKeepsWhatTheRuleSaysWhateverItHolds)
+{
+    kel_test::checkProperty("frame shares", [] {
+        const int hosts = *rc::gen::weightedElement<int>({{1, 1}, {1, 3}, {2, 64}, {2, 300}});
+        const int ports = *rc::gen::weightedElement<int>({{1, 1}, {1, 4}, {2, 17}});
+        const int steps = *rc::gen::inRange(1, 1500);
+        UdpFrameList list(udpnetManage::MAX_FRAMES, udpnetManage::MAX_FRAMES_PER_SENDER);
+        std::vector<std::pair<uint64_t, int>> model;   // sender, frame number
+        auto count = [&](auto same) { return size_t(std::count_if(model.begin(), model.end(), same)); };
+        auto bytes = [](int id) { return std::vector<unsigned char>{uint8_t(id), uint8_t(id >> 8)}; };
+        int evicted = 0, full = 0, capped = 0;
+        for (int id = 0; id < steps; ++id) {
+            if (!model.empty() && *rc::gen::inRange(0, 8) == 0) {
+                const size_t k = *rc::gen::weightedOneOf<size_t>({{1, rc::gen::just<size_t>(0)}, {1, rc::gen::just(model.size() - 1)},
+                                                                  {2, rc::gen::inRange<size_t>(0, model.size())}});
+                const UdpServer::Record r = list.take(std::next(list.begin(), long(k)));
+                RC_ASSERT((r.peer == model[k].first && r.data == bytes(model[k].second)));
+                model.erase(model.begin() + long(k));
+            } else {
+                // One address in three sends as much as all the others.
+                const int host = *rc::gen::weightedOneOf<int>({{1, rc::gen::just(0)}, {2, rc::gen::inRange(0, hosts)}});
+                const uint64_t peer = uint64_t(0x7F000000u + uint32_t(host)) << 16 | uint64_t(40000 + *rc::gen::inRange(0, ports));
+                const auto address = [](uint64_t p) { return uint32_t(p >> 16); };
+                UdpServer::Record r{bytes(id), {}, peer};
+                bool kept = count([&](const auto& f) { return f.first == peer; }) < udpnetManage::MAX_FRAMES_PER_SENDER;
+                capped += !kept;
+                if (kept && model.size() >= udpnetManage::MAX_FRAMES) {
+                    ++full;
+                    std::map<uint32_t, size_t> of;   // frames by address, counted over the list
+                    size_t most = 0;
+                    for (const auto& f : model)
+                        most = std::max(most, ++of[address(f.first)]);
+                    kept = most > of[address(peer)];
+                    for (size_t i = model.size(); kept && i-- > 0;)
+                        if (of[address(model[i].first)] == most) {
+                            model.erase(model.begin() + long(i)), ++evicted;
+                            break;
+                        }
+                }
+                if (kept)
+                    model.emplace_back(peer, id);
+                RC_ASSERT(list.admit(std::move(r)) == kept);
+            }
+            const auto same = [&](const UdpServer::Record& r, const std::pair<uint64_t, int>& f) { return r.peer == f.first && r.data == bytes(f.second); };
+            RC_ASSERT(list.size() == model.size() && std::equal(list.begin(), list.end(), model.begin(), same));
+        }
+        RC_CLASSIFY(full > 0, "list full");
+        RC_CLASSIFY(evicted > 0, "an address gave up its latest");
+        RC_CLASSIFY(capped > 0, "a sender past its share");
+    }, {40, 100});
 }
 
 } // namespace

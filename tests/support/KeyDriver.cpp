@@ -1,5 +1,7 @@
 #include "tests/support/KeyDriver.h"
 
+#include "core/kelrampara.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
@@ -176,6 +178,7 @@ bool sendKey(int qtKey, QWidget* target)
         QCoreApplication::sendEvent(guard.data(), &release);
     }
     QCoreApplication::processEvents();
+    KelRamPara::wait_mode_files();   // what the key stores, written on the store threads
     return true;
 }
 

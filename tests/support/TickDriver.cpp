@@ -1,6 +1,7 @@
 #include "tests/support/TickDriver.h"
 
 #include "core/global.h"
+#include "core/kelrampara.h"
 #include "gui/mainwindow.h"
 #include "tests/support/KeyDriver.h"
 
@@ -18,6 +19,7 @@ void tick(int count)
             G_timeTicks = G_timeTicks + 1;
     }
     QCoreApplication::processEvents();
+    KelRamPara::wait_mode_files();   // what the notifications store, written on the store threads
 }
 
 } // namespace kel_test

@@ -1,0 +1,84 @@
+#include "protocol/udp_frame_list.h"
+
+#include <iterator>
+
+namespace {
+uint32_t address_of(uint64_t peer) { return uint32_t(peer >> 16); }
+} // namespace
+
+bool UdpFrameList::admit(Record&& frame)
+{
+    const uint32_t address = address_of(frame.peer);
+    if (of_sender(frame.peer) >= m_perSender)
+        return false;
+    if (m_frames.size() >= m_most) {
+        if (m_rank.empty() || std::get<0>(*m_rank.rbegin()) <= of_address(address))
+            return false;
+        const uint32_t giver = std::get<2>(*m_rank.rbegin());
+        forget(m_addresses.at(giver).frames.back().second);
+    }
+    const auto it = m_frames.insert(m_frames.end(), std::move(frame));
+    ++m_senders[it->peer];
+    Address& a = m_addresses[address];
+    if (!a.frames.empty())
+        m_rank.erase(rank_of(address, a));
+    a.frames.emplace_back(++m_joined, it);
+    m_rank.insert(rank_of(address, a));
+    return true;
+}
+
+UdpFrameList::Record UdpFrameList::take(const_iterator it)
+{
+    const auto own = m_frames.erase(it, it);   // the same place, writable
+    Record rec = std::move(*own);
+    forget(own);
+    return rec;
+}
+
+void UdpFrameList::forget(std::list<Record>::iterator it)
+{
+    const uint32_t address = address_of(it->peer);
+    const auto s = m_senders.find(it->peer);
+    if (s != m_senders.end() && --s->second == 0)
+        m_senders.erase(s);
+    const auto a = m_addresses.find(address);
+    if (a != m_addresses.end()) {
+        m_rank.erase(rank_of(address, a->second));
+        auto& mine = a->second.frames;
+        // A full list gives up an address's latest (its last, found at once); a pass takes
+        // a sender's oldest, once a pass.
+        if (mine.back().second == it)
+            mine.pop_back();
+        else
+            for (auto f = mine.begin(); f != mine.end(); ++f)
+                if (f->second == it) {
+                    mine.erase(f);
+                    break;
+                }
+        if (mine.empty())
+            m_addresses.erase(a);
+        else
+            m_rank.insert(rank_of(address, a->second));
+    }
+    m_frames.erase(it);
+}
+
+void UdpFrameList::clear()
+{
+    m_frames.clear();
+    m_senders.clear();
+    m_addresses.clear();
+    m_rank.clear();
+}
+
+size_t UdpFrameList::of_sender(uint64_t peer) const
+{
+    const auto s = m_senders.find(peer);
+    return s == m_senders.end() ? 0 : s->second;
+}
+
+size_t UdpFrameList::of_address(uint32_t address) const
+{
+    const auto a = m_addresses.find(address);
+    return a == m_addresses.end() ? 0 : a->second.frames.size();
+}
