@@ -441,9 +441,7 @@ void c331_manage::c331_follow_inputs()
             continue;
         for (int w = 0; w < kWindows; ++w) {
             // A joined window follows each of its ports, not only its source's.
-            int ports[6] = {6, 6, 6, 6, 6, 6};
-            const bool joined = PM_WIN_DBD_MODE[w] > 1 && kelApi_GetWinDbdMultiPort(w, ports);
-            if (PM_INPUT[w] != p && !(joined && std::count(ports, ports + 6, p)))
+            if (!window_uses_port(w, p))
                 continue;
             KEL_TRACE("\n [c331_main]PI_UPDATE[%d]=%d   g_chg_hdmi[%d]=%d   PI_ACT  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n",
                       p, PI_UPDATE[p], p, g_chg_hdmi[p], PI_ACT[p].HST, PI_ACT[p].HW, PI_ACT[p].VST, PI_ACT[p].VW);
