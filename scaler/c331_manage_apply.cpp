@@ -81,9 +81,12 @@ bool c331_manage::apply_panel_group(const uint8_t* ram, const uint8_t* bak)
         if (g_set_led_para == 1)
             return false;
     }
+    // As a rebuild of the windows: programmed on the new panel before the pattern goes back
+    // on, or the channels keep the panel set-up's areas under it.
     pattern_off_for_rebuild();
     kelApi_PnlInit2(w16(ram, kLedWidth), w16(ram, kLedHeight), w16(ram, kOut1Width), w16(ram, kOut1Height),
                     w16(ram, kPanelFirst));
+    set_output(c331_fd);
     pattern_after_rebuild(ram);
     {
         std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);

@@ -200,6 +200,10 @@ Win drawnWin(const Step& s, const Port* ports, int i)
         w.crop[1] = 0, w.crop[3] = p.h;
         w.w = std::max(w.w, std::min(s.ledW - w.x, 8 * w.crop[2]));
     }
+    if (p.w > 2176 && w.w > 2176 && p.h < s.ledH && *element(0, 0, 1)) {   // one row more than its picture: the width limit's edge
+        w.h = (w.crop[2] ? w.crop[3] : p.h) + 1;
+        w.y = std::min(w.y, s.ledH - w.h);
+    }
     return w;
 }
 
@@ -290,6 +294,9 @@ Step followUp(Step s, int& changed)
             for (int u : usedPorts(s.wins[k]))
                 if (s.wins[k].w && u < 3 && (s.wins[k].crop[2] || *resize(100, element(0, 1))))
                     q = u;
+        for (const Win& v : s.wins)   // (a joined record's source outside the ports it joins, without a picture yet)
+            if (v.w && v.dbd > 0 && sourcePort(v) >= 0 && sourcePort(v) < 3 && !portsOf(v).count(sourcePort(v)) && !s.ports[sourcePort(v)].w)
+                q = sourcePort(v);
         const Port old = s.ports[q];
         s.ports[q] = drawnPort(q);
         s.device = q < 3 && *resize(100, element(0, 1, 1, 1));
@@ -387,6 +394,8 @@ protected:
                 setWord(1472 + 10 * r + 2 * k, crop[k]);
             setWord(window(r, 20), 0x8000);   // sound on
         }
+        for (auto [at, v] : {std::pair{1376, s.splice}, {1378, s.ledW}, {1380, s.ledH}, {1412, s.out1W}, {1414, s.out1H}})
+            setWord(at, uint16_t(v));
         setWord(2124, uint16_t(s.osd));
         setWord(2112, uint16_t(s.audio));
         setWord(2180, uint16_t(s.sharp));
@@ -603,8 +612,8 @@ protected:
             if (changed < 0 && usedPorts(w).count(-1 - changed))   // the windows using it
                 a.insert(r);
         }
-        for (int r = 0; r < 6 && s.how == 1; ++r)   // a rectangle or switch rebuilds every window
-            if (s.wins[r].w != before.wins[r].w || s.wins[r].x != before.wins[r].x || s.wins[r].y != before.wins[r].y ||
+        for (int r = 0; r < 6 && s.how == 1; ++r)   // a rectangle, switch or LED size rebuilds every window
+            if (s.ledW != before.ledW || s.ledH != before.ledH || s.wins[r].w != before.wins[r].w || s.wins[r].x != before.wins[r].x || s.wins[r].y != before.wins[r].y ||
                 s.wins[r].h != before.wins[r].h)
                 for (int k = 0; k < 6; ++k)
                     a.insert(k);
@@ -768,6 +777,8 @@ protected:
                     return och + " reads ICH " + std::to_string(c.ich) + " of window " + std::to_string(ichWindow[c.ich]) + win;
             if (int(reg(8, 0x22, 1, o)) != (w.attr & 1) || (r.step < 0) != ((w.attr & 2) != 0))
                 return och + " mirrored otherwise than its record" + win;
+            if (s.how == 0 && reg(8, 0x48, 1, o))   // (the start-up's forced colour ends on the owner's signal)
+                return och + " shows the forced colour" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
             if (!(out = pastTheLine(r, own)).empty())
@@ -784,6 +795,10 @@ protected:
             const int input = inputOf(s, w)[1];
             if (w.dbd < 0 && int(stored) + 2 < std::min({w.w, input, 2176}))
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
+            // Enlarged downwards, it and its picture over 2176 wide: reduced to 2176 from the line's start on.
+            const int rows = inputOf(s, w)[3] * (!own.empty() && own[0].deinterlaced ? 2 : 1), x0 = inputOf(s, w)[0];
+            if (w.dbd < 0 && w.w > 2176 && input > 2176 && w.h > rows && int64_t(stored) > int64_t(x0 + input) * 2176 / input + 8)
+                return och + " reads a line stored in " + std::to_string(stored) + " pixels, past the width limit" + win;
             if (picture && w.dbd < 0 && !(out = shown(s, w, r, own, cx, cy, cw, ch)).empty())
                 return och + out + win;
             // Sharpness (0-9 none, 10-20 more and more, above 20 as 20) in every channel that shows
@@ -1084,6 +1099,9 @@ void ScalerMemory::check(bool pictures, bool histories)
     nine.wins[1].dbd = 6, nine.how = 1;
     Step back = nine;
     back.wins[2].dbd = -1;
+    Step plain = on(960, 540, {{2, 0, 0, 960, 540}}), pattern = plain, larger = plain;
+    pattern.pattern = larger.pattern = 4, pattern.how = larger.how = 1;
+    larger.ledH = larger.out1H = 600;   // the LED size under a pattern
     Step narrow = on(960, 480, {{0, 893, 0, 67, 16, -1, 0, 2}}, {none, none, {64, 1080, 3}});
     narrow.splice = 4;
     Step wider = narrow;   // a crop wider than the picture: the picture's 64 pixels are stored
@@ -1119,6 +1137,8 @@ void ScalerMemory::check(bool pictures, bool histories)
         {"720 x 576 filling two cells", {{on(7680, 2160, {{2, 0, 0, 7680, 2160}}, {{720, 576}}), 0}}},
         {"a window left without channels", {{four, 0}, {nine, 1}, {back, 2}}},
         {"a window going black over channels others own", {{shared, 0}, {sharedBlack, 0}}},
+        {"a pattern over a new LED size", {{plain, 0}, {pattern, 0}, {larger, 0}}},
+        {"one row enlarged past the width limit", {{on(3840, 2600, {{2, 0, 0, 3840, 1081}}, {{3840, 1080}}), 0}}},
         {"each sharpness band, then fields enlarged", {{bands, 0}, {fields, 0}}},
         {"a width-limited line cropped, read over two cells", {{on(3840, 1080, {{2, 0, 0, 3840, 1080, -1, 0, 0, 0, {200, 0, 3640, 540}}}, {{3840, 540}}), 0}}},
     };
