@@ -85,9 +85,7 @@ int sourcePort(const Win& w)
 std::set<int> usedPorts(const Win& w)
 {
     std::set<int> p = portsOf(w);
-    if (sourcePort(w) >= 0)
-        p.insert(sourcePort(w));
-    return p;
+    return sourcePort(w) < 0 ? p : (p.insert(sourcePort(w)), p);
 }
 // The part of its port's picture a record shows (x, width, y, height): its crop record's
 // margins within the picture (a margin past the edge counts as none, a crop left empty as the
@@ -200,10 +198,6 @@ Win drawnWin(const Step& s, const Port* ports, int i)
         w.crop[1] = 0, w.crop[3] = p.h;
         w.w = std::max(w.w, std::min(s.ledW - w.x, 8 * w.crop[2]));
     }
-    if (p.w > 2176 && w.w > 2176 && p.h < s.ledH && *element(0, 0, 1)) {   // one row more than its picture: the width limit's edge
-        w.h = (w.crop[2] ? w.crop[3] : p.h) + 1;
-        w.y = std::min(w.y, s.ledH - w.h);
-    }
     return w;
 }
 
@@ -294,9 +288,6 @@ Step followUp(Step s, int& changed)
             for (int u : usedPorts(s.wins[k]))
                 if (s.wins[k].w && u < 3 && (s.wins[k].crop[2] || *resize(100, element(0, 1))))
                     q = u;
-        for (const Win& v : s.wins)   // (a joined record's source outside the ports it joins, without a picture yet)
-            if (v.w && v.dbd > 0 && sourcePort(v) >= 0 && sourcePort(v) < 3 && !portsOf(v).count(sourcePort(v)) && !s.ports[sourcePort(v)].w)
-                q = sourcePort(v);
         const Port old = s.ports[q];
         s.ports[q] = drawnPort(q);
         s.device = q < 3 && *resize(100, element(0, 1, 1, 1));
@@ -777,8 +768,6 @@ protected:
                     return och + " reads ICH " + std::to_string(c.ich) + " of window " + std::to_string(ichWindow[c.ich]) + win;
             if (int(reg(8, 0x22, 1, o)) != (w.attr & 1) || (r.step < 0) != ((w.attr & 2) != 0))
                 return och + " mirrored otherwise than its record" + win;
-            if (s.how == 0 && reg(8, 0x48, 1, o))   // (the start-up's forced colour ends on the owner's signal)
-                return och + " shows the forced colour" + win;
             if (!(out = Map::unwritten(r, own)).empty())
                 return out + win;
             if (!(out = pastTheLine(r, own)).empty())
@@ -809,11 +798,10 @@ protected:
                 return och + " sharpens with " + std::to_string(reg(0x0B, 0x08, 1, o)) + "/" + std::to_string(reg(0x0B, 0x09, 1, o)) +
                        "/" + std::to_string(reg(0x0B, 0x12, 1, o)) + " for word " + std::to_string(s.sharp) + win;
             // Its filter band follows the window's scaling ratio (above 2.5, 2, 1.25, or less): the
-            // first tap of each band (a ratio near a band's edge, a line stored narrower or the rows of
-            // fields, not held).
-            // (rows: of the frame a deinterlacing capture stores, else of the field)
+            // first tap of each band (a ratio near a band's edge or a line stored narrower, not held); rows
+            // of the frame a deinterlacing capture stores, else of the field.
             const auto part = inputOf(s, w);
-            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(part[3] * (!own.empty() && own[0].deinterlaced ? 2 : 1), 1);
+            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(rows, 1);
             auto band = [](double r) {
                 for (double edge : {2.5, 2.0, 1.25})
                     if (std::abs(r - edge) < 0.03 * edge)
