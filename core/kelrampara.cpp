@@ -614,7 +614,7 @@ int KelRamPara::mode_file_write(int slot, int flag)
         // Slot and block are written by PC links too.
         std::unique_lock<std::mutex> block = lock_block();
         std::memcpy(file.data(), mode_slot[slot], kModeFileSize);
-        overlay = get16(ram + kOsdOn) == 1;
+        overlay = get16(ram + kOsdOn) != 0;
     }
     file[0] = 0xAA;
     file[1] = 0xAA;

@@ -1354,7 +1354,7 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
         ScalerLock lock;
         lock.apply(2);
     }
-    if ((mask & 0x08) && rd16(ram + KelRamPara::kOsdOn) == 1) {
+    if ((mask & 0x08) && rd16(ram + KelRamPara::kOsdOn) != 0) {
         ScalerLock lock;
         lock.apply(1);
         g_osd_update = 1;

@@ -576,6 +576,29 @@ bool c331_manage::kelApi_GetWinDbdMultiPort(int win, int ports[6]) const
     }
 }
 
+std::vector<int> c331_manage::window_ports(int win) const
+{
+    std::vector<int> used;
+    if (!kelApi_IsWinValid(win))
+        return used;
+    // A joined window still takes its picture's size and signal from its source port
+    // (calc_iwin2), so that port is used even when it is none of the joined ones.
+    if (port_ok(PM_INPUT[win]))
+        used.push_back(PM_INPUT[win]);
+    int joined[6];
+    if (PM_WIN_DBD_MODE[win] > 1 && kelApi_GetWinDbdMultiPort(win, joined))
+        for (int p : joined)
+            if (port_ok(p) && std::find(used.begin(), used.end(), p) == used.end())
+                used.push_back(p);
+    return used;
+}
+
+bool c331_manage::window_uses_port(int win, int port) const
+{
+    const std::vector<int> used = window_ports(win);
+    return std::find(used.begin(), used.end(), port) != used.end();
+}
+
 void c331_manage::c331_SetInputsource(int win, int source)
 {
     record_call("c331_SetInputsource(" + std::to_string(win) + "," + std::to_string(source) + ")");

@@ -188,6 +188,10 @@ public:
     static int kelApi_inputCvtC331(int source);          // 0,1,2,3 -> port 2,1,0,5; else 255
     static int kelApi_GetPortDevId(int port);            // receiver device, 255 none
     bool kelApi_GetWinDbdMultiPort(int win, int ports[6]) const;
+    // The ports a window uses: its source port and, joined, each port it joins (each once).
+    // Whatever measures, follows or blanks a port takes its windows from here.
+    std::vector<int> window_ports(int win) const;
+    bool window_uses_port(int win, int port) const;
     void c331_SetInputsource(int win, int source);
     void load_hdmi();
     void check_port_valid(int fd);

@@ -81,9 +81,12 @@ bool c331_manage::apply_panel_group(const uint8_t* ram, const uint8_t* bak)
         if (g_set_led_para == 1)
             return false;
     }
+    // As a rebuild of the windows: programmed on the new panel before the pattern goes back
+    // on, or the channels keep the panel set-up's areas under it.
     pattern_off_for_rebuild();
     kelApi_PnlInit2(w16(ram, kLedWidth), w16(ram, kLedHeight), w16(ram, kOut1Width), w16(ram, kOut1Height),
                     w16(ram, kPanelFirst));
+    set_output(c331_fd);
     pattern_after_rebuild(ram);
     {
         std::lock_guard<std::mutex> hold(Utils::_led_para_init_mutex);
@@ -441,9 +444,7 @@ void c331_manage::c331_follow_inputs()
             continue;
         for (int w = 0; w < kWindows; ++w) {
             // A joined window follows each of its ports, not only its source's.
-            int ports[6] = {6, 6, 6, 6, 6, 6};
-            const bool joined = PM_WIN_DBD_MODE[w] > 1 && kelApi_GetWinDbdMultiPort(w, ports);
-            if (PM_INPUT[w] != p && !(joined && std::count(ports, ports + 6, p)))
+            if (!window_uses_port(w, p))
                 continue;
             KEL_TRACE("\n [c331_main]PI_UPDATE[%d]=%d   g_chg_hdmi[%d]=%d   PI_ACT  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n",
                       p, PI_UPDATE[p], p, g_chg_hdmi[p], PI_ACT[p].HST, PI_ACT[p].HW, PI_ACT[p].VST, PI_ACT[p].VW);

@@ -333,23 +333,31 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st in, _ImageWi
                 continue;
             }
             if (enlarge && fct > 0) {
-                const int64_t p0 = pos(S), p1 = pos(S + sw);
-                int64_t from = p0;
+                // The slice's first output pixel lies in input pixel q (pos rounds up: it is the
+                // previous slice's end): a read from q keeps the slice's own start and phase.
+                const int64_t q = (fct * S) >> 16, p1 = pos(S + sw);
+                int64_t from = q;
                 int64_t startIndex = S;
+                auto indexOf = [&](int64_t px) { return px != q ? ((px << 16) + fct - 1) / fct : S; };
                 // The lead-in moves the cell's output start back: as much of it as keeps the
                 // cell clear of the timing start is taken, the rest from the cell's own start.
                 const int cellStart = horizontal ? sl[i].hst + PS_ACTHST : sl[i].vst + PS_ACTVST;
-                for (int lead = !first && p0 >= 5 ? 4 : 0;; --lead) {
-                    from = p0 - lead;
+                for (int lead = !first && q >= 5 ? 4 : 0;; --lead) {
+                    from = q - lead;
                     if (horizontal && !first && (hoff + from) % g <= from)
                         from -= (hoff + from) % g;   // from a pixel group's first pixel
-                    startIndex = from != p0 ? ((from << 16) + fct - 1) / fct : S;
+                    startIndex = indexOf(from);
                     if (lead == 0 || cellStart + (startIndex - S) >= (horizontal ? 10 : 3))
                         break;
                 }
                 if (horizontal && !first && cellStart + (startIndex - S) < 10) {
-                    from = p0 + (g - (hoff + p0) % g) % g;   // from the next group: its start moves in instead
-                    startIndex = from != p0 ? ((from << 16) + fct - 1) / fct : S;
+                    // From the next group: its start moves in instead. Where no group starts
+                    // before the line's end, from q's own group, its start kept: placed within
+                    // a group, never read past the line.
+                    from = q + (g - (hoff + q) % g) % g;
+                    if (from >= totalIn)
+                        from = std::max<int64_t>(q - (hoff + q) % g, -hoff);
+                    startIndex = from > q ? indexOf(from) : S;
                 }
                 int64_t to = p1;
                 if (!last)

@@ -100,17 +100,13 @@ void c331_manage::load_hdmi()
             continue;
         KEL_TRACE("[load_hdmi] chg_input[PI_HDMI_INFO], port:%d, dev_id:%d\n", p, d);
         for (int w = 0; w < kWindows; ++w) {
-            int ports[6];
-            bool inList = false;
-            if (kelApi_GetWinDbdMultiPort(w, ports))
-                for (int i = 0; i < 6; ++i)
-                    inList = inList || ports[i] == p;
-            if (inList) {
-                g_chg_input[w] = 1;
+            if (!window_uses_port(w, p))
+                continue;
+            g_chg_input[w] = 1;
+            if (PM_WIN_DBD_MODE[w] > 1) {
                 KEL_TRACE("\n[load_hdmi] g_chg_input[%d] = 1 for dbd:%d\n", w, PM_WIN_DBD_MODE[w]);
                 set_ichsel(c331_fd, w);
-            } else if (PM_INPUT[w] == p) {
-                g_chg_input[w] = 1;
+            } else {
                 KEL_TRACE("\n[load_hdmi] g_chg_input[%d] = 1\n", w);
             }
         }
@@ -120,12 +116,7 @@ void c331_manage::load_hdmi()
 void c331_manage::check_port_valid(int fd)
 {
     for (int w = 0; w < kWindows; ++w) {
-        int ports[6] = {6, 6, 6, 6, 6, 6};
-        if (!(PM_WIN_DBD_MODE[w] > 1 && kelApi_GetWinDbdMultiPort(w, ports)))
-            ports[0] = PM_INPUT[w];
-        for (int p : ports) {
-            if (!port_ok(p))
-                continue;
+        for (int p : window_ports(w)) {
             {
                 std::lock_guard<std::mutex> hold(Utils::_check_nosig_mutex);
                 if (!(port_status[p] & 0x80))
@@ -167,15 +158,8 @@ void c331_manage::check_input_port(int fd)
     velinsource* src = velinsource::p_velin_source;
     for (int p = 0; p < kPorts; ++p) {
         bool used = false;
-        for (int w = 0; w < kWindows && !used; ++w) {
-            int ports[6];
-            if (PM_WIN_DBD_MODE[w] > 1 && kelApi_GetWinDbdMultiPort(w, ports)) {
-                for (int i = 0; i < 6; ++i)
-                    used = used || ports[i] == p;
-            } else {
-                used = PM_INPUT[w] == p;
-            }
-        }
+        for (int w = 0; w < kWindows && !used; ++w)
+            used = window_uses_port(w, p);
         const int d = kelApi_GetPortDevId(p);
         if (!used || !src || d < 0 || d > 3)
             continue;
@@ -252,14 +236,13 @@ void c331_manage::check_input_port(int fd)
             info.VTOTAL = m.vtotal;
             info.FHW = m.fhw;
             info.FVM = m.fvm;
-            for (int w = 0; w < kWindows; ++w) {
-                if (PM_INPUT[w] != p)
-                    continue;
-                if (g_chg_input[w]) {
+            // A change marked on any window using the port (a joined one through its list alike)
+            // reprograms it: the receiver's format may change while the chip's totals stay.
+            for (int w = 0; w < kWindows && !change; ++w) {
+                if (window_uses_port(w, p) && g_chg_input[w]) {
                     KEL_TRACE("\t port_info_chg:%d, g_chg_input[win_%d]:%d\n", 0, w, g_chg_input[w]);
                     change = true;
                 }
-                break;
             }
         }
 

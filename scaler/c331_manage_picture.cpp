@@ -116,8 +116,8 @@ void c331_manage::c331_SetSharpness(int value)
         }
         for (int ch : L)
             wr(c331_fd, R(0x0B, 0x11, 1), e, 0x10 * ch);
-        const int scan = port_interlaced(input);
-        const float ih = float(IWIN[w].VW) * float(1 + scan);
+        // The rows the input side stores: a deinterlaced field's already doubled in IWIN.
+        const float ih = float(IWIN[w].VW);
         const float rV = ih > 0 ? float(OWIN[w].VW) / ih : 0.f;
         uint32_t vc[5] = {0, 0, 0, 0, 0};
         if (s > 0) {

@@ -529,22 +529,11 @@ int c331_manage::set_dbd_mem(int fd, int win)
 void c331_manage::set_input_bkg(int fd, int port, int on)
 {
     set_rtct(fd, 2);
-    for (int w = 0; w < kWindows; ++w) {
-        if (PM_INPUT[w] != port)
-            continue;
-        const bool nosig = port >= 0 && port < kPorts && PI_PORT_INFO[port].NOSIG != 0;
-        const uint32_t enable = PM_WIN_DBD_MODE[w] > 1 ? 0 : (on || nosig) ? 1 : 0;
-        const int cells = gWininfo[w].totalh * gWininfo[w].totalv;
-        for (int i = 0; i < cells && i < 8; ++i) {
-            const int k = gWininfo[w].ochLst[i];
-            if (k > 7)
-                break;
-            if (PM_WIN_NUM[k] != w)
-                continue;   // listed, but given to another window when none was left
-            wr(fd, R(0x08, 0x4A, 3), 0, 0x10 * k);
-            wr(fd, R(0x08, 0x41, 1), enable, 0x10 * k);
-        }
-    }
+    // Each window using the port, as its own background is set: a black one stays black, a
+    // joined one is not blanked for one of its ports.
+    for (int w = 0; w < kWindows; ++w)
+        if (window_uses_port(w, port))
+            set_input_bkg2(fd, w, on);
     set_rtct(fd, 1);
 }
 

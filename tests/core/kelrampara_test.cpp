@@ -237,11 +237,11 @@ TEST_F(ParamBlock, ModeFilesAreWrittenWithTheOverlayCopyAndDeletedWithIt)
     // Saved with the overlay copy, deleted with it, refused: StoreWalk.
     KelRamPara* p = fresh();
     root.writeFile("/data/configs/omenu.json", "{\"osd\":1}");
-    KelRamPara::put16(p->ram + 2124, 2);
+    KelRamPara::put16(p->ram + 2124, 2);   // on as any word but 0: copied
     EXPECT_EQ(p->mode_file_write(4, 0), 1);
     KelRamPara::put16(p->ram + 2124, 1);
     EXPECT_EQ(p->mode_file_write(5, 2), 1);      // flag 2: no overlay copy
-    EXPECT_FALSE(root.exists("/data/modes/MO05.json") || root.exists("/data/modes/MO06.json"));
+    EXPECT_EQ((std::vector<bool>{root.exists("/data/modes/MO05.json"), root.exists("/data/modes/MO06.json")}), (std::vector<bool>{true, false}));
     EXPECT_EQ(p->mode_file_write(16, 0), 0);
 
     // Deleting a mode removes its files (the overlay copy only where the slot's own overlay

@@ -220,6 +220,13 @@ TEST_F(MessageDeal, Register0xA1SetsWindowZerosDotByDot)
         EXPECT_EQ(reply(deal(pc::writeRegister(11, 0x02, 0x02))), Bytes{0});
         EXPECT_EQ(g_set_led_para, state0 == 3 ? 1 : 0);
     }
+    // The overlay reload (bit 3) for every overlay word that is on.
+    for (uint16_t on : {0, 1, 2, 300}) {
+        KelRamPara::put16(p->ram + KelRamPara::kOsdOn, on);
+        g_osd_update = 0;
+        EXPECT_EQ(reply(deal(pc::writeRegister(11, 0x08, 0x08))), Bytes{0});
+        EXPECT_EQ(int(g_osd_update), on ? 1 : 0) << on;
+    }
 }
 
 TEST_F(MessageDeal, RandomRequestsStayInsideTheirBuffers)

@@ -155,3 +155,17 @@ TEST_F(ScalerInput, LostSignalResetsTheReceiverChannel)
     m.check_port_valid(m.c331_fd);
     EXPECT_EQ(m.port_status[1], 0x80);
 }
+
+// A joined window uses its source port too: HDMI2 and HDMI1 joined with source DVI measure DVI,
+// and HDMI1 turning YUV 4:2:2, its totals the same, sets its format bit.
+TEST_F(ScalerInput, AJoinedWindowMeasuresAndFollowsEveryPortItUses)
+{
+    m.PM_WIN_DBD_MODE[0] = 20, m.PM_INPUT[0] = 2;
+    for (int d : {0, 1, 2})
+        publish(d, 1920, 1080, 2200, 1125, 60);
+    measure();
+    m.g_chg_input[0] = m.PI_UPDATE[1] = 0;
+    source.hdminfo[1].datamode = 1;   // (no receiver thread here)
+    measure();
+    EXPECT_EQ((V{m.PI_ACT[2].HW, int(reg(0, 0x18, 2) & 0x10), m.PI_UPDATE[1]}), (V{1920, 0x10, 1}));
+}

@@ -81,6 +81,12 @@ int sourcePort(const Win& w)
     static const int port[4] = {2, 1, 0, 5};
     return w.source < 4 ? port[w.source] : -1;
 }
+// The ports a record uses: those it shows and its source's (a joined record's size and signal).
+std::set<int> usedPorts(const Win& w)
+{
+    std::set<int> p = portsOf(w);
+    return sourcePort(w) < 0 ? p : (p.insert(sourcePort(w)), p);
+}
 // The part of its port's picture a record shows (x, width, y, height): its crop record's
 // margins within the picture (a margin past the edge counts as none, a crop left empty as the
 // whole picture), in pixels of the line the port carries and lines of its field.
@@ -223,9 +229,8 @@ Step drawn()
 }
 
 // One follow-up change: a record word through the apply step (attribute, source or crop,
-// output bits, DBD word, rectangle, switched on or off, priority), or a port; `measured`: a
-// receiver port's change may be one the device measures itself.
-Step followUp(Step s, int& changed, bool measured)
+// output bits, DBD word, rectangle, switched on or off, priority), or a port.
+Step followUp(Step s, int& changed)
 {
     using namespace rc::gen;
     s.how = 1;
@@ -276,20 +281,21 @@ Step followUp(Step s, int& changed, bool measured)
         break;
     case 10: s.osd = *element(0, 1, 2, 300); break;
     default: {
-        // A receiver port a shown window takes (0-2) as the device measures it, or the
+        // A receiver port a shown window uses (0-2) as the device measures it, or the
         // V-by-One port (5) or any port as published.
         int q = *inRange(0, 6);
         for (int k = 0; k < 6; ++k)
-            if (s.wins[k].w && sourcePort(s.wins[k]) >= 0 && sourcePort(s.wins[k]) < 3 && (s.wins[k].crop[2] || *resize(100, element(0, 1))))
-                q = sourcePort(s.wins[k]);
+            for (int u : usedPorts(s.wins[k]))
+                if (s.wins[k].w && u < 3 && (s.wins[k].crop[2] || *resize(100, element(0, 1))))
+                    q = u;
         const Port old = s.ports[q];
         s.ports[q] = drawnPort(q);
-        s.device = measured && q < 3 && *resize(100, element(0, 1, 1, 1));
+        s.device = q < 3 && *resize(100, element(0, 1, 1, 1));
         if (s.device) {   // progressive, as the receiver's record says (its start offsets 192, 41)
             const Port d = s.ports[q];
             // (a frozen or joined window keeps what it holds when its port is lost: not held here)
             const bool keeps = std::any_of(std::begin(s.wins), std::end(s.wins), [&](const Win& w) {
-                return w.w && (w.out & 2 || w.dbd >= 0) && (sourcePort(w) == q || portsOf(w).count(q));
+                return w.w && (w.out & 2 || w.dbd >= 0) && usedPorts(w).count(q);
             });
             const bool lost = !keeps && (!d.w || *resize(100, element(0, 0, 1)));
             // lost: the port keeps its mode, its active area empty from 16, 16
@@ -379,6 +385,8 @@ protected:
                 setWord(1472 + 10 * r + 2 * k, crop[k]);
             setWord(window(r, 20), 0x8000);   // sound on
         }
+        for (auto [at, v] : {std::pair{1376, s.splice}, {1378, s.ledW}, {1380, s.ledH}, {1412, s.out1W}, {1414, s.out1H}})
+            setWord(at, uint16_t(v));
         setWord(2124, uint16_t(s.osd));
         setWord(2112, uint16_t(s.audio));
         setWord(2180, uint16_t(s.sharp));
@@ -592,11 +600,11 @@ protected:
             if (s.how == 0 || (w.w && (moved || (r == changed && (w.attr != v.attr || w.source != v.source || w.dbd != v.dbd ||
                                                               crop || ((out & ~2) && !frozen))))))
                 a.insert(r);
-            if (changed < 0 && (sourcePort(w) == -1 - changed || (w.dbd > 0 && portsOf(w).count(-1 - changed))))   // the windows showing it
+            if (changed < 0 && usedPorts(w).count(-1 - changed))   // the windows using it
                 a.insert(r);
         }
-        for (int r = 0; r < 6 && s.how == 1; ++r)   // a rectangle or switch rebuilds every window
-            if (s.wins[r].w != before.wins[r].w || s.wins[r].x != before.wins[r].x || s.wins[r].y != before.wins[r].y ||
+        for (int r = 0; r < 6 && s.how == 1; ++r)   // a rectangle, switch or LED size rebuilds every window
+            if (s.ledW != before.ledW || s.ledH != before.ledH || s.wins[r].w != before.wins[r].w || s.wins[r].x != before.wins[r].x || s.wins[r].y != before.wins[r].y ||
                 s.wins[r].h != before.wins[r].h)
                 for (int k = 0; k < 6; ++k)
                     a.insert(k);
@@ -729,8 +737,8 @@ protected:
                 // (a black one takes the channel showing the background, the other the one showing its picture)
                 const bool blank = reg(8, 0x41, 1, r.och) != 0;
                 // (the background: of a black window, or of one without a picture, whose hold says nothing)
-                const std::set<int> ps = portsOf(w);
-                const bool dark = (w.out & 1) || ps.empty() || std::any_of(ps.begin(), ps.end(), [&](int p) { return !s.ports[p].w; });
+                const std::set<int> ps = usedPorts(w);
+                const bool dark = (w.out & 1) || w.source > 3 || std::any_of(ps.begin(), ps.end(), [&](int p) { return !s.ports[p].w; });
                 const int score = 32 * (portsOf(w) == Map::ports(own)) + 16 * mapped + 8 * (blank || (holdAll || frozen[k]) == Map::held(own)) +
                                   4 * (int(reg(8, 0x22, 1, r.och)) == (w.attr & 1) && (r.step < 0) == ((w.attr & 2) != 0)) +
                                   2 * (blank == dark) + !seen.count({k, cell});
@@ -776,6 +784,10 @@ protected:
             const int input = inputOf(s, w)[1];
             if (w.dbd < 0 && int(stored) + 2 < std::min({w.w, input, 2176}))
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels" + win;
+            // Enlarged downwards, it and its picture over 2176 wide: reduced to 2176 from the line's start on.
+            const int rows = inputOf(s, w)[3] * (!own.empty() && own[0].deinterlaced ? 2 : 1), x0 = inputOf(s, w)[0];
+            if (w.dbd < 0 && w.w > 2176 && input > 2176 && w.h > rows && int64_t(stored) > int64_t(x0 + input) * 2176 / input + 8)
+                return och + " reads a line stored in " + std::to_string(stored) + " pixels, past the width limit" + win;
             if (picture && w.dbd < 0 && !(out = shown(s, w, r, own, cx, cy, cw, ch)).empty())
                 return och + out + win;
             // Sharpness (0-9 none, 10-20 more and more, above 20 as 20) in every channel that shows
@@ -786,11 +798,10 @@ protected:
                 return och + " sharpens with " + std::to_string(reg(0x0B, 0x08, 1, o)) + "/" + std::to_string(reg(0x0B, 0x09, 1, o)) +
                        "/" + std::to_string(reg(0x0B, 0x12, 1, o)) + " for word " + std::to_string(s.sharp) + win;
             // Its filter band follows the window's scaling ratio (above 2.5, 2, 1.25, or less): the
-            // first tap of each band (a ratio near a band's edge, a line stored narrower or the rows of
-            // fields, not held).
+            // first tap of each band (a ratio near a band's edge or a line stored narrower, not held); rows
+            // of the frame a deinterlacing capture stores, else of the field.
             const auto part = inputOf(s, w);
-            const int scan = sourcePort(w) >= 0 && sourcePort(w) < 4 ? s.ports[sourcePort(w)].ip : 0;
-            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(part[3], 1);
+            const double rH = double(w.w) / std::max(part[1], 1), rV = double(w.h) / std::max(rows, 1);
             auto band = [](double r) {
                 for (double edge : {2.5, 2.0, 1.25})
                     if (std::abs(r - edge) < 0.03 * edge)
@@ -802,7 +813,7 @@ protected:
                                                    {{42, 48, 59, 0, 0}, {34, 47, 0, 0, 0}, {28, 45, 5, 0, 0}, {44, 50, 56, 0, 0}}};
             const int bands[2] = {band(rH), band(rV)};
             const bool plain = w.dbd < 0 && sourcePort(w) < 4 && !(w.w > 2176 && part[1] > 2176);
-            for (int d = 0; d < 2 && plain && !(d && scan); ++d)
+            for (int d = 0; d < 2 && plain; ++d)
                 for (int i = 0; i < 5 && bands[d] >= 0; ++i)
                     if (reg(0x0B, (d ? 0x15 : 0x0C) + i, 1, o) != (sharp ? taps[d][bands[d]][i] : 0))
                         return och + " filters its " + (d ? "rows" : "columns") + " with tap " + std::to_string(reg(0x0B, (d ? 0x15 : 0x0C) + i, 1, o)) +
@@ -824,10 +835,9 @@ protected:
         // Each shown window lights each cell it covers, unless a named rule keeps it dark.
         for (int k = 0; k < 6; ++k) {
             const Win& w = s.wins[k];
-            const std::set<int> ports = portsOf(w);
+            const std::set<int> ports = usedPorts(w);
             // a joined window needs a picture on its source's port as well
-            const bool picture = !ports.empty() && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; }) &&
-                                 w.source < 4 && s.ports[sourcePort(w)].w;
+            const bool picture = w.source < 4 && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; });
             const bool dark = !w.w || !picture || (w.out & 1) || !holding.count(k);
             const bool part = w.dbd > 0 && w.source < 4 && s.ports[sourcePort(w)].w &&
                               std::any_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; });
@@ -999,12 +1009,15 @@ void ScalerMemory::check(bool pictures, bool histories)
                 demand += w.w ? demandOf(w) : 0;
             // (a joined window whose DBD word stays, outside a rebuild, keeps what it holds unless a
             // mode change is still pending, from a rebuild whose channels it did not get: lit or
-            // dark, either is right)
+            // dark, either is right; a port change re-applying joined windows that ask for more than
+            // the memory hands it out again in window order, as a rebuild does: any may go without)
             const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
             for (int r : ask) {
                 if (!rebuilt && s.wins[r].dbd > 0 && s.wins[r].dbd == before.wins[r].dbd && before.wins[r].w) {
                     if (demand <= 8 && !held.count(r))
                         held.insert(r), memoryless.insert(r);
+                    if (s.how == 2 && unitsOf(s).first > 6)
+                        memoryless.insert(r);
                     continue;
                 }
                 if (demand <= 8 && s.wins[r].w)
@@ -1074,6 +1087,9 @@ void ScalerMemory::check(bool pictures, bool histories)
     nine.wins[1].dbd = 6, nine.how = 1;
     Step back = nine;
     back.wins[2].dbd = -1;
+    Step plain = on(960, 540, {{2, 0, 0, 960, 540}}), pattern = plain, larger = plain;
+    pattern.pattern = larger.pattern = 4, pattern.how = larger.how = 1;
+    larger.ledH = larger.out1H = 600;   // the LED size under a pattern
     Step narrow = on(960, 480, {{0, 893, 0, 67, 16, -1, 0, 2}}, {none, none, {64, 1080, 3}});
     narrow.splice = 4;
     Step wider = narrow;   // a crop wider than the picture: the picture's 64 pixels are stored
@@ -1085,6 +1101,8 @@ void ScalerMemory::check(bool pictures, bool histories)
     sharedBlack.wins[0].out = 1, sharedBlack.how = 1;
     Step bands = on(3840, 2160, {{2, 0, 0, 1200, 1200}, {2, 1200, 0, 880, 880}, {2, 2080, 0, 600, 600}, {2, 2680, 0, 400, 400}}, {{400, 400}});
     bands.sharp = 15;   // ratios 3, 2.2, 1.5 and 1: each band of the sharpness filter
+    Step fields = on(3840, 3240, {{2, 0, 0, 1920, 3240}}, {{1920, 540, 5, 1}});
+    fields.sharp = 15;   // 1080i on 3240 rows: three times the rows of its frame
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
@@ -1107,7 +1125,10 @@ void ScalerMemory::check(bool pictures, bool histories)
         {"720 x 576 filling two cells", {{on(7680, 2160, {{2, 0, 0, 7680, 2160}}, {{720, 576}}), 0}}},
         {"a window left without channels", {{four, 0}, {nine, 1}, {back, 2}}},
         {"a window going black over channels others own", {{shared, 0}, {sharedBlack, 0}}},
-        {"each sharpness band", {{bands, 0}}},
+        {"a pattern over a new LED size", {{plain, 0}, {pattern, 0}, {larger, 0}}},
+        {"one row enlarged past the width limit", {{on(3840, 2600, {{2, 0, 0, 3840, 1081}}, {{3840, 1080}}), 0}}},
+        {"each sharpness band, then fields enlarged", {{bands, 0}, {fields, 0}}},
+        {"a width-limited line cropped, read over two cells", {{on(3840, 1080, {{2, 0, 0, 3840, 1080, -1, 0, 0, 0, {200, 0, 3640, 540}}}, {{3840, 540}}), 0}}},
     };
     for (const auto& [name, steps] : layouts)
         EXPECT_EQ(histories ? "" : run(steps), "") << name;
@@ -1119,7 +1140,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         std::vector<std::pair<Step, int>> steps{{drawn(), -1}};
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
-            steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed, !pictures), changed});
+            steps.push_back({histories ? edited(steps.back().first, changed) : followUp(steps.back().first, changed), changed});
             RC_CLASSIFY(patternShows(steps.back().first) && !steps.back().first.osd != !steps.end()[-2].first.osd, "overlay switched under a pattern");
             const History& h = steps.back().first.h;
             static const char* const kinds[] = {"black", "mirror", "freeze", "crop", "crop input", "audio window", "crop height"};
