@@ -5,6 +5,7 @@
 #include "board/Files.h"
 #include "board/sim/PowerCut.h"
 #include "board/sim/Sim.h"
+#include "core/alias.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/ini_text.h"
@@ -39,7 +40,12 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // How RapidCheck shows a failing case's texts and values.
 void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
@@ -149,6 +155,22 @@ rc::Gen<Entries> unknownEntries()
                         });
 }
 
+// Puts a named pipe, a socket or a device node (a character device with the numbers of
+// /dev/null) at the host path: true when it is there.
+bool makeSpecial(const std::string& kind, const std::string& host)
+{
+    if (kind != "socket")
+        return kind == "named pipe" ? ::mkfifo(host.c_str(), 0644) == 0 : ::mknod(host.c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0;
+    // The path may be longer than a socket address holds: bound through its folder's descriptor.
+    const int dir = ::open(fs::path(host).parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC), s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "/proc/self/fd/%d/%s", dir, fs::path(host).filename().c_str());
+    const bool bound = dir >= 0 && s >= 0 && ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(s), ::close(dir);
+    return bound && fs::is_socket(host);
+}
+
 class StoreWalk : public ::testing::Test {
 protected:
     void SetUp() override
@@ -186,7 +208,7 @@ protected:
     static void start() { drop(), ConfigEngine::pInstance(), P::pInstance(); }   // as main does
     static P* para() { return P::p_kelrampara_config; }
     static QString setting(ConfigItem::ConfigName n) { return ConfigEngine::p_config->read_config_variant(n).toString(); }
-    std::string file(const std::string& path) const { return root.exists(path) ? root.readFile(path) : ""; }
+    std::string file(const std::string& path) const { return fs::is_regular_file(root.host(path)) ? root.readFile(path) : ""; }
     // Each file put gets a time of its own: QSettings keeps a file it read whose size and
     // time are unchanged.
     void put(const std::string& path, const std::string& text) const
@@ -297,6 +319,24 @@ protected:
         plain.resize(message_deal::FRAME_BUF_SIZE, 0);
         const int n = via.message_group_deal(plain.data(), len, 5);
         return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
+    }
+    // What a start loads and what the PC's reads of the stored files are answered.
+    std::string finds()
+    {
+        start();
+        std::string seen(reinterpret_cast<const char*>(para()->ram), P::kRamSize);
+        for (int i = 0; i < P::kModeSlots; ++i)
+            seen += char(para()->KelUserModeSaved(i));
+        for (int n = 0; n < ConfigItem::ConfigNameCount; ++n)
+            seen += setting(ConfigItem::ConfigName(n)).toStdString() + "\n";
+        seen += char(g_update_status), seen += char(md.p_message_deal_4g->get_4G_property()), seen.append(reinterpret_cast<const char*>(g_4G_property), 8);
+        for (const auto& [group, request] : std::vector<std::pair<uint8_t, Bytes>>{{0xC0, fileframes::named(4, "MO0a", 0, 0, false)}, {0xC0, {6, 0, 0}},
+                 {0xC0, fileframes::named(4, "ALIS", 0, 0, false)}, {0xC0, {6, 0, 0}}, {0xC8, {'F', '0', '0', '4'}}, {0xCB, {102, 0}}}) {
+            const Bytes reply = deal(group, request);
+            seen.append(reply.begin(), reply.end());
+        }
+        ALIAS_PARA name;
+        return seen += char(get_json_alias_para(&name, "n", 1));
     }
     kel_test::TestRoot root;
 };
@@ -475,20 +515,24 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                  std::regex_search(path, named);)
                 path.erase(path.rfind('.'));
         for (const auto& [path, whole] : full)
-            for (const std::string kind : {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short"}) {
+            for (const std::string kind : {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short", "named pipe", "socket", "device node"}) {
                 const bool scratch = std::regex_search(path, temporary), folder = kind == "folder", settings = path == row.keeps, place = whole == "\n";
+                const bool special = kind == "named pipe" || kind == "socket" || kind == "device node";
                 const std::string host = root.host(path), role = place ? "a folder's place" : scratch ? "temporary" : "target";
                 const auto plant = [&, kind = kind] {
                     const std::string now = fs::is_regular_file(host) ? file(path) : "", cut = whole.substr(0, settings ? whole.rfind('\n', whole.size() / 2) + 1 : whole.size() / 2);
-                    if (place || folder || kind == "dangling link")
+                    if (special) {
+                        fs::remove_all(host), fs::create_directories(fs::path(host).parent_path());
+                        EXPECT_TRUE(makeSpecial(kind, host)) << kind << " at " << path;
+                    } else if (place || folder || kind == "dangling link")
                         fs::remove_all(host), folder ? root.writeFile(path + "/x", "x") : kind == "dangling link" ? fs::create_symlink(root.host("/outside/nowhere"), host) : root.writeFile(path, cut);
                     else
                         put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? cut : (settings ? now : "") +
                                                                                  (kind == "stray lines" ? "\n# a comment\nstray line\n[config\n" : "stray\xff\xfe\x80\xc3(\n"));
                     if (settings && !folder)
-                        kept[path] = fresh(path);
+                        kept[path] = special ? Entries() : fresh(path);
                 };
-                if (place && kind != "dangling link" && kind != "empty")   // a file or a link there
+                if (place && kind != "dangling link" && kind != "empty" && !special)   // a file, a link or another kind of thing there
                     continue;
                 const int told = attempt(plant);
                 ++spread[role + ": " + kind];
@@ -502,6 +546,12 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                     EXPECT_TRUE(told != 0 && row.stored() == 1 && keepsOthers(row) && row.restart(1)) << row.name << ": " << kind << " at " << path;
                 EXPECT_TRUE(!row.loadsNone || folder || scratch || place || kind == "dangling link" || (row.before(), plant(), row.loadsNone(path)))
                     << row.name << ": a start with " << kind << " at " << path;
+                // Anything but a file is no file: a start and the PC's reads find what they find
+                // with nothing there, and answer at once.
+                if (special && !scratch) {
+                    const std::string with = (fs::remove_all(host), row.before(), plant(), finds());
+                    EXPECT_TRUE((fs::remove_all(host), row.before(), fs::remove_all(host), with == finds())) << row.name << ": " << kind << " at " << path;
+                }
                 EXPECT_TRUE((start(), !fs::exists(root.host("/outside/nowhere")))) << row.name << ": a start after " << kind << " at " << path;
                 fs::remove_all(host), fs::remove_all(root.host("/outside"));
             }
