@@ -484,6 +484,8 @@ private:
 
 void KelRamPara::mode_files_resync() { ModeFileResync::the().request(this); }
 
+std::unique_lock<std::recursive_mutex> KelRamPara::lock_mode_files() { return std::unique_lock<std::recursive_mutex>(modeFiles()); }
+
 void KelRamPara::wait_mode_files() { ModeFileResync::the().wait(); }
 
 KelRamPara::~KelRamPara() { wait_mode_files(); }
@@ -595,9 +597,14 @@ int KelRamPara::mode_file_deal(int slot, int op)
 
 int KelRamPara::mode_file_write(int slot, int flag)
 {
+    std::unique_lock<std::recursive_mutex> files = lock_mode_files();
+    return mode_file_write(slot, flag, files);
+}
+
+int KelRamPara::mode_file_write(int slot, int flag, std::unique_lock<std::recursive_mutex>& files)
+{
     if (slot < 0 || slot >= kModeSlots)
         return 0;
-    std::unique_lock<std::recursive_mutex> files(modeFiles());
     std::vector<uint8_t> file(kModeFileSize);
     bool overlay;
     {
