@@ -13,6 +13,8 @@
 #include "core/kelrampara.h"
 #include "cloud/message_deal_4g.h"
 #include "fpga/fpga_manage.h"
+#include "gui/input/custommode.h"
+#include "gui/mainwindow.h"
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
 #include "scaler/c331_drv.h"
@@ -24,6 +26,7 @@
 
 #include <QDebug>
 #include <QPoint>
+#include <QPushButton>
 #include <QRect>
 #include <QSettings>
 #include <QSize>
@@ -320,6 +323,10 @@ protected:
         const int n = via.message_group_deal(plain.data(), len, 5);
         return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
     }
+    // The panel's main menu (its user-mode bar) and user-mode screen, built once a case.
+    static MainWindow* bar() { return g_mainwindow ? g_mainwindow : (g_mainwindow = new MainWindow(nullptr)); }
+    static CustomMode* screen() { return g_custommode ? g_custommode : (g_custommode = new CustomMode(nullptr)); }
+    static void closeScreens() { delete std::exchange(g_custommode, nullptr), delete std::exchange(g_mainwindow, nullptr), g_page_focus = 0; }
     // What a start loads and what the PC's reads of the stored files are answered.
     std::string finds()
     {
@@ -651,7 +658,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         // Modes 1-3 saved first, each with its own brightness and x, then what was drawn.
@@ -662,7 +669,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
-            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         acts.insert(acts.end(), drawn.begin(), drawn.end());
         // The model.
@@ -742,6 +749,26 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
                 (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
                 break;
+            case BarSave: case BarRecall:   // the panel's mode bar: save or recall armed, then the slot's button
+                if (value > 16)
+                    break;
+                g_page_focus = 1, kind == BarSave ? bar()->on_toolButton4_clicked() : bar()->on_toolButton3_clicked(), bar()->mode_button(value - 1)->click();
+                bar()->tip_pending = 0;   // its toast waits for ticks this check does not give
+                if (kind == BarSave && liveReq != value)
+                    liveReq = value, flag = std::max(flag, 1);
+                else if (kind == BarRecall && modes[value - 1])
+                    live = *modes[value - 1], liveCur = wordCur = value, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1);
+                break;
+            case Invoke: case Delete:   // the user-mode screen's buttons on the slot it shows
+                if (value > 16)
+                    break;
+                g_page_focus = 4, screen()->ui_select = uint8_t(value - 1), screen()->kel_button_mode_clicked();
+                kind == Invoke ? screen()->on_Button_use_clicked() : screen()->on_Button_delete_clicked();
+                if (kind == Invoke && modes[value - 1])
+                    live = *modes[value - 1], liveCur = wordCur = value, wordsUnsaved = true, flag = std::max(flag, 1);
+                else if (kind == Delete && std::exchange(modes[value - 1], std::nullopt) && liveCur == value)
+                    liveCur = wordCur = 0, wordsUnsaved = true, flag = std::max(flag, 1);
+                break;
             case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
                 RC_ASSERT(deal(md, pc::singleSettings({{54, uint16_t(value <= 8 ? value - 1 : value <= 16 ? value + 7 : 8)}})) == (Bytes{0, 0x31}));
                 if (value <= 16 && modes[value - 1])
@@ -763,6 +790,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         RC_CLASSIFY(kinds[Kinds] > 0, "a recall by item 54");
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
         RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
-        P::wait_mode_files();
+        RC_CLASSIFY(kinds[BarSave] + kinds[BarRecall] + kinds[Invoke] + kinds[Delete] > 0, "the panel's mode bar or user-mode screen");
+        P::wait_mode_files(), closeScreens();
     }, {100, 60});
 }
