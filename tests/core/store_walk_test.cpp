@@ -473,6 +473,8 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                       [&](int now) { return start(), file(alias) == (now ? names : "{\"namelist\":{}}"); }, {"/data/configs/.upload.part.tmp", alias}});
     for (Store& row : stores)
         row.loadsNone = std::string(row.name).rfind("user mode", 0) ? row.loadsNone : [&](const std::string& path) { return path != kMode || (start(), !para()->KelUserModeSaved(9)); };
+    // A cloud record that is not whole (its marker, its length) is none.
+    stores[stores.size() - 2].loadsNone = [&](const std::string& path) { return path != cloudSet || (put(cloudCode, ""), md.p_message_deal_4g->get_4G_property() == 1); };
     std::map<std::string, int> spread;
     for (const Store& row : stores) {
         uint64_t steps = 0;
@@ -585,9 +587,11 @@ TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlo
         fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
         ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61}), disc();
         const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
-        settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), start();
+        settleDevice(), sim::SimBoard::setScenario("data.capacity", "0");
+        const bool shown = para()->KelUserModeSaved(2);   // what the screens show until the next start
+        start();
         const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;
-        EXPECT_EQ(told, Bytes{uint8_t(loaded ? 0 : 1)}) << name;
+        EXPECT_TRUE(told == Bytes{uint8_t(loaded ? 0 : 1)} && shown == para()->KelUserModeSaved(2)) << name;
     }
 }
 
@@ -658,7 +662,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, RecallMeanwhile, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         // Modes 1-3 saved first, each with its own brightness and x, then what was drawn.
@@ -669,13 +673,13 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
-            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, RecallMeanwhile), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         acts.insert(acts.end(), drawn.begin(), drawn.end());
         // The model.
         struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
         Area live{brDefault, xDefault}, applied = live, saved = live;
-        std::optional<int> meanwhile;   // B's brightness, written while the GUI thread stores
+        std::optional<Act> meanwhile;   // B's brightness (Edit) or recall (PcRecall), sent while the GUI thread stores
         std::array<std::optional<Area>, 16> modes{};
         int liveCur = 0, wordCur = 0, savedCur = 0, liveReq = 0, flag = 0;
         bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
@@ -699,8 +703,19 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         };
         // B's edit lands at the GUI thread's next file step: after a mode save's slot copy, or
         // after the block save's snapshot; with no store at all, once the notes are taken.
-        const auto lands = [&] { meanwhile ? void((live.br = *meanwhile, pendingEdit = true, meanwhile.reset())) : void(); };
-        const auto meanwhileAct = [&] { ramWrite(b, P::kBrightness, {uint8_t(*meanwhile)}); };
+        const auto recalled = [&](int m) {   // a recall of mode m by item 54
+            if (m <= 16 && modes[m - 1])
+                live = *modes[m - 1], liveCur = wordCur = m, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
+        };
+        const auto lands = [&] {
+            if (const auto act = std::exchange(meanwhile, std::nullopt))
+                std::get<0>(*act) == Edit ? void((live.br = std::get<1>(*act), pendingEdit = true)) : recalled(std::get<1>(*act));
+        };
+        const auto item54 = [](int m) { return pc::singleSettings({{54, uint16_t(m <= 8 ? m - 1 : m <= 16 ? m + 7 : 8)}}); };
+        const auto meanwhileAct = [&] {
+            const auto [k, v] = *meanwhile;
+            k == Edit ? void(ramWrite(b, P::kBrightness, {uint8_t(v)})) : void(deal(b, item54(v)));
+        };
         const auto deliver = [&](bool waitFiles) {
             bool ran = false;
             sim::PowerCut::meanwhile(meanwhile ? std::function<void()>([&] { meanwhileAct(), ran = true; }) : nullptr);
@@ -743,7 +758,9 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             case Edit: case EditX:   // words, both
                 RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, {uint8_t(value), 0}) == 0), (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
                 break;
-            case EditMeanwhile: meanwhile = value; break;   // B's next edit arrives while the GUI thread takes the notes
+            case EditMeanwhile: case RecallMeanwhile:   // B's next edit or recall arrives while the GUI thread takes the notes
+                meanwhile = Act{kind == EditMeanwhile ? Edit : PcRecall, value};
+                break;
             case Apply: case ApplySave: RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0), apply(kind == Apply ? 2 : 6); break;
             case Save: case Recall:   // A's save request or recall: the word, then the apply
                 RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
@@ -770,9 +787,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                     liveCur = wordCur = 0, wordsUnsaved = true, flag = std::max(flag, 1);
                 break;
             case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
-                RC_ASSERT(deal(md, pc::singleSettings({{54, uint16_t(value <= 8 ? value - 1 : value <= 16 ? value + 7 : 8)}})) == (Bytes{0, 0x31}));
-                if (value <= 16 && modes[value - 1])
-                    live = *modes[value - 1], liveCur = wordCur = value, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
+                RC_ASSERT(deal(md, item54(value)) == (Bytes{0, 0x31})), recalled(value);
                 break;
             case Reset: case Restart: kind == Reset ? reset() : restart(); break;
             case Pass: case Settle: pass(), kind == Settle ? deliver(true) : void(); break;   // Settle: the device at rest between frames
@@ -791,6 +806,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
         RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
         RC_CLASSIFY(kinds[BarSave] + kinds[BarRecall] + kinds[Invoke] + kinds[Delete] > 0, "the panel's mode bar or user-mode screen");
+        RC_CLASSIFY(kinds[RecallMeanwhile] > 0, "a recall sent while the GUI thread stores");
         P::wait_mode_files(), closeScreens();
     }, {100, 60});
 }
