@@ -524,7 +524,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                  std::regex_search(path, named);)
                 path.erase(path.rfind('.'));
         for (const auto& [path, whole] : full)
-            for (const std::string kind : {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short", "named pipe", "socket", "device node"}) {
+            for (const std::string kind : {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short", "first byte changed", "named pipe", "socket", "device node"}) {
                 const bool scratch = std::regex_search(path, temporary), folder = kind == "folder", settings = path == row.keeps, place = whole == "\n";
                 const bool special = kind == "named pipe" || kind == "socket" || kind == "device node";
                 const std::string host = root.host(path), role = place ? "a folder's place" : scratch ? "temporary" : "target";
@@ -536,7 +536,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                     } else if (place || folder || kind == "dangling link")
                         fs::remove_all(host), folder ? root.writeFile(path + "/x", "x") : kind == "dangling link" ? fs::create_symlink(root.host("/outside/nowhere"), host) : root.writeFile(path, cut);
                     else
-                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? cut : (settings ? now : "") +
+                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? cut : kind == "first byte changed" ? whole.empty() ? "" : char(~whole[0]) + whole.substr(1) : (settings ? now : "") +
                                                                                  (kind == "stray lines" ? "\n# a comment\nstray line\n[config\n" : "stray\xff\xfe\x80\xc3(\n"));
                     if (settings && !folder)
                         kept[path] = special ? Entries() : fresh(path);
