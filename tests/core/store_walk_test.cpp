@@ -331,19 +331,14 @@ protected:
     std::string finds()
     {
         start();
-        std::string seen(reinterpret_cast<const char*>(para()->ram), P::kRamSize);
-        for (int i = 0; i < P::kModeSlots; ++i)
-            seen += char(para()->KelUserModeSaved(i));
-        for (int n = 0; n < ConfigItem::ConfigNameCount; ++n)
-            seen += setting(ConfigItem::ConfigName(n)).toStdString() + "\n";
-        seen += char(g_update_status), seen += char(md.p_message_deal_4g->get_4G_property()), seen.append(reinterpret_cast<const char*>(g_4G_property), 8);
+        std::string seen = std::string(reinterpret_cast<const char*>(para()->ram), P::kRamSize) + char(md.p_message_deal_4g->get_4G_property()) + char(g_update_status);
+        for (int n = 0; n < std::max<int>(P::kModeSlots, ConfigItem::ConfigNameCount); ++n)
+            seen += char(para()->KelUserModeSaved(n)) + setting(ConfigItem::ConfigName(n % ConfigItem::ConfigNameCount)).toStdString() + "\n";
         for (const auto& [group, request] : std::vector<std::pair<uint8_t, Bytes>>{{0xC0, fileframes::named(4, "MO0a", 0, 0, false)}, {0xC0, {6, 0, 0}},
-                 {0xC0, fileframes::named(4, "ALIS", 0, 0, false)}, {0xC0, {6, 0, 0}}, {0xC8, {'F', '0', '0', '4'}}, {0xCB, {102, 0}}}) {
-            const Bytes reply = deal(group, request);
-            seen.append(reply.begin(), reply.end());
-        }
+                 {0xC0, fileframes::named(4, "ALIS", 0, 0, false)}, {0xC0, {6, 0, 0}}, {0xC8, {'F', '0', '0', '4'}}, {0xCB, {102, 0}}})
+            seen += pc::hex(deal(group, request));
         ALIAS_PARA name;
-        return seen += char(get_json_alias_para(&name, "n", 1));
+        return seen + std::string(reinterpret_cast<const char*>(g_4G_property), 8) + char(get_json_alias_para(&name, "n", 1));
     }
     kel_test::TestRoot root;
 };
@@ -587,8 +582,7 @@ TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlo
         fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
         ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61}), disc();
         const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
-        settleDevice(), sim::SimBoard::setScenario("data.capacity", "0");
-        const bool shown = para()->KelUserModeSaved(2);   // what the screens show until the next start
+        const bool shown = (settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), para()->KelUserModeSaved(2));   // shown until the next start
         start();
         const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;
         EXPECT_TRUE(told == Bytes{uint8_t(loaded ? 0 : 1)} && shown == para()->KelUserModeSaved(2)) << name;
@@ -703,13 +697,13 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         };
         // B's edit lands at the GUI thread's next file step: after a mode save's slot copy, or
         // after the block save's snapshot; with no store at all, once the notes are taken.
-        const auto recalled = [&](int m) {   // a recall of mode m by item 54
+        const auto recalled = [&](int m, int req) {   // mode m recalled, the save request word set to req
             if (m <= 16 && modes[m - 1])
-                live = *modes[m - 1], liveCur = wordCur = m, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
+                live = *modes[m - 1], liveCur = wordCur = m, liveReq = req, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
         };
         const auto lands = [&] {
             if (const auto act = std::exchange(meanwhile, std::nullopt))
-                std::get<0>(*act) == Edit ? void((live.br = std::get<1>(*act), pendingEdit = true)) : recalled(std::get<1>(*act));
+                std::get<0>(*act) == Edit ? void((live.br = std::get<1>(*act), pendingEdit = true)) : recalled(std::get<1>(*act), 0);
         };
         const auto item54 = [](int m) { return pc::singleSettings({{54, uint16_t(m <= 8 ? m - 1 : m <= 16 ? m + 7 : 8)}}); };
         const auto meanwhileAct = [&] {
@@ -766,28 +760,21 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
                 (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
                 break;
-            case BarSave: case BarRecall:   // the panel's mode bar: save or recall armed, then the slot's button
-                if (value > 16)
-                    break;
-                g_page_focus = 1, kind == BarSave ? bar()->on_toolButton4_clicked() : bar()->on_toolButton3_clicked(), bar()->mode_button(value - 1)->click();
-                bar()->tip_pending = 0;   // its toast waits for ticks this check does not give
-                if (kind == BarSave && liveReq != value)
-                    liveReq = value, flag = std::max(flag, 1);
-                else if (kind == BarRecall && modes[value - 1])
-                    live = *modes[value - 1], liveCur = wordCur = value, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1);
+            case BarSave: case BarRecall:   // the mode bar: save or recall armed, the slot's button (its toast waits for ticks: not shown)
+                if (value <= 16)
+                    g_page_focus = 1, kind == BarSave ? bar()->on_toolButton4_clicked() : bar()->on_toolButton3_clicked(), bar()->mode_button(value - 1)->click(), bar()->tip_pending = 0;
+                kind == BarRecall ? recalled(value, 0) : value > 16 || liveReq == value ? void() : void((liveReq = value, flag = std::max(flag, 1)));
                 break;
             case Invoke: case Delete:   // the user-mode screen's buttons on the slot it shows
-                if (value > 16)
-                    break;
-                g_page_focus = 4, screen()->ui_select = uint8_t(value - 1), screen()->kel_button_mode_clicked();
-                kind == Invoke ? screen()->on_Button_use_clicked() : screen()->on_Button_delete_clicked();
-                if (kind == Invoke && modes[value - 1])
-                    live = *modes[value - 1], liveCur = wordCur = value, wordsUnsaved = true, flag = std::max(flag, 1);
-                else if (kind == Delete && std::exchange(modes[value - 1], std::nullopt) && liveCur == value)
+                if (value <= 16)
+                    g_page_focus = 4, screen()->ui_select = uint8_t(value - 1), screen()->kel_button_mode_clicked();
+                if (value <= 16 && kind == Invoke)
+                    screen()->on_Button_use_clicked(), recalled(value, liveReq);
+                else if (value <= 16 && (screen()->on_Button_delete_clicked(), std::exchange(modes[value - 1], std::nullopt)) && liveCur == value)
                     liveCur = wordCur = 0, wordsUnsaved = true, flag = std::max(flag, 1);
                 break;
             case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
-                RC_ASSERT(deal(md, item54(value)) == (Bytes{0, 0x31})), recalled(value);
+                RC_ASSERT(deal(md, item54(value)) == (Bytes{0, 0x31})), recalled(value, 0);
                 break;
             case Reset: case Restart: kind == Reset ? reset() : restart(); break;
             case Pass: case Settle: pass(), kind == Settle ? deliver(true) : void(); break;   // Settle: the device at rest between frames
@@ -802,7 +789,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         // Every reply's promise, at the next start once the device has settled.
         pass(), deliver(true), restart();
         RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
-        RC_CLASSIFY(kinds[Kinds] > 0, "a recall by item 54");
+        RC_CLASSIFY(kinds[Kinds] > 0, "a mode recalled");
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
         RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
         RC_CLASSIFY(kinds[BarSave] + kinds[BarRecall] + kinds[Invoke] + kinds[Delete] > 0, "the panel's mode bar or user-mode screen");
