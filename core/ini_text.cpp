@@ -7,10 +7,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
