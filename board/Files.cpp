@@ -8,8 +8,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <csignal>
 #include <sys/resource.h>
@@ -28,7 +26,80 @@ constexpr fs::copy_options kCopyOptions =
     fs::copy_options::overwrite_existing | fs::copy_options::recursive | fs::copy_options::copy_symlinks;
 // What a file of that length takes on the disc: whole 4 KiB blocks.
 uint64_t roundedToBlocks(uint64_t length) { return (length + 4095) / 4096 * 4096; }
+
+// 0 when st is a regular file's, else the reason it is no file to read.
+int notAFile(const struct stat& st) { return S_ISREG(st.st_mode) ? 0 : S_ISDIR(st.st_mode) ? EISDIR : EINVAL; }
+
+// A descriptor on the regular file at the mapped path, or -1 with errno set. Anything else is
+// refused before it is opened (opening a pipe waits for a writer, a device node may act on its
+// opening); what is opened is opened without waiting and looked at again, in case the path
+// changed in between.
+int openRegular(const std::string& mapped)
+{
+    struct stat st;
+    if (::stat(mapped.c_str(), &st) != 0)
+        return -1;
+    if (const int error = notAFile(st))
+        return errno = error, -1;
+    const int fd = ::open(mapped.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int error = ::fstat(fd, &st) == 0 ? notAFile(st) : errno;
+    const int flags = error ? 0 : ::fcntl(fd, F_GETFL);
+    if (!error && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0))
+        error = errno;
+    if (error) {
+        ::close(fd);
+        return errno = error, -1;
+    }
+    return fd;
+}
 } // namespace
+
+std::FILE* Files::openRead(const std::string& path)
+{
+    const int fd = openRegular(map(path));
+    if (fd < 0)
+        return nullptr;
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return f;
+}
+
+int Files::readAll(const std::string& path, std::string& bytes, size_t max, uint64_t skip)
+{
+    bytes.clear();
+    const int fd = openRegular(map(path));
+    if (fd < 0)
+        return errno;
+    if (skip && ::lseek(fd, off_t(skip), SEEK_SET) < 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = bytes.size() < max ? ::read(fd, chunk, std::min(sizeof chunk, max - bytes.size())) : 0;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : 0;
+            ::close(fd);
+            return error;
+        }
+        bytes.append(chunk, size_t(n));
+    }
+}
+
+bool Files::isFile(const std::string& path)
+{
+    struct stat st;
+    return ::stat(map(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 QString Files::map(const QString& systemPath)
 {
@@ -72,10 +143,9 @@ bool Files::copy(const std::string& from, const std::string& to)
         dst /= src.filename();
     if (fs::is_regular_file(fs::symlink_status(src, ec))) {
         // A file lands whole or not at all: copied beside the target, flushed, renamed.
-        std::ifstream in(src, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
-            reportFailedStore(to, EIO);
+        std::string bytes;
+        if (const int error = readAll(src.string(), bytes)) {
+            reportFailedStore(to, error);
             return false;
         }
         return writeAtomically(dst.string(), bytes.data(), bytes.size());

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -15,6 +16,18 @@ public:
     static std::string map(const std::string& systemPath);
     static QString map(const QString& systemPath);
     static std::string map(const char* systemPath) { return map(std::string(systemPath)); }
+
+    // Reading never waits on what stands at a path: only a regular file (or a link to one)
+    // is a file. A folder (EISDIR), a named pipe, a socket or a device node (EINVAL) is none,
+    // as nothing there (ENOENT) is; none of them is opened, so nothing waits for a writer.
+    // A stream ("rb") on the file, or nullptr with errno set.
+    [[nodiscard]] static std::FILE* openRead(const std::string& path);
+    // At most max bytes of the file from skip on: 0, or the reason they could not be read (an
+    // errno value, as above).
+    [[nodiscard]] static int readAll(const std::string& path, std::string& bytes, size_t max = SIZE_MAX, uint64_t skip = 0);
+    // True when a regular file (or a link to one) is at path: the only thing a library that
+    // opens the file itself (QSettings) may be given to read.
+    [[nodiscard]] static bool isFile(const std::string& path);
 
     // File operations that the board does with "mv", "cp" and "rm"; done here as file
     // operations on mapped paths (no shell, so no quoting problems). true on success. Each is

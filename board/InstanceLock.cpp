@@ -10,7 +10,7 @@ bool InstanceLock::take(const std::string& path, int& holderPid)
     holderPid = 0;
     // Only the first program ever started on the root creates the file; a second one opens
     // it and writes nothing.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);   // never waits on a pipe there
     if (fd < 0)
         return true;
     struct flock lock {};

@@ -18,7 +18,7 @@ bool load_record(const char* path)
     std::vector<unsigned char> file;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        std::FILE* f = std::fopen(board::Files::map(path).c_str(), "rb");
+        std::FILE* f = board::Files::openRead(path);
         if (!f)
             return false;
         unsigned char chunk[512];

@@ -5,7 +5,7 @@
 #include "core/json_reader.h"
 #include "core/utils.h"
 
-#include <QFile>
+#include <QByteArray>
 #include <boost/property_tree/ptree.hpp>
 #include <mutex>
 
@@ -21,13 +21,11 @@ int get_json_alias_para(ALIAS_PARA* alias, std::string group, int id)
     {
         // The PC file transfer replaces the file under the same lock.
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        QFile file(board::Files::map(QString(kAliasFile)));
-        if (!file.open(QIODevice::ReadOnly))
+        std::string bytes;
+        if (board::Files::readAll(kAliasFile, bytes) != 0)
             return 0;
-        const QByteArray bytes = file.readAll();
-        file.close();
         std::string why;
-        if (!JsonReader::read(bytes, root, why)) {
+        if (!JsonReader::read(QByteArray::fromStdString(bytes), root, why)) {
             KEL_TRACE("json error: %s: %s", kAliasFile, why.c_str());
             // The screens fall back to their own labels until a new file is sent.
             board::Files::remove(kAliasFile);

@@ -7,6 +7,7 @@
 #include "core/utils.h"
 
 #include <QSettings>
+#include <optional>
 
 ConfigEngine* ConfigEngine::p_config = nullptr;
 QMap<QString, ConfigItem::ConfigName> ConfigEngine::_itemMap;
@@ -89,13 +90,17 @@ ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
     Utils::system_mutex(QString("chattr +S %1").arg(file), nullptr);
     QList<QPair<ConfigItem::ConfigName, QVariant>> missing;
     {
-        // Read only: what a missing key takes is stored below, through the board layer.
-        QSettings settings(board::Files::map(file), QSettings::IniFormat);
+        // Read only: what a missing key takes is stored below, through the board layer. The
+        // library opens the file itself and would wait for ever on a named pipe: anything but
+        // a file is read as no file.
+        std::optional<QSettings> settings;
+        if (board::Files::isFile(kSettingsFile))
+            settings.emplace(board::Files::map(file), QSettings::IniFormat);
         const ItemDef* table = itemTable();
         for (int i = 0; i < ConfigItem::ConfigNameCount; ++i) {
             items_.append(new ConfigItem(QString(table[i].key), ConfigItem::ConfigName(i), table[i].def, false,
-                                         table[i].numeric, file, &settings));
-            if (settings.value(table[i].key).toString().isEmpty() && items_.last()->value.isValid())
+                                         table[i].numeric, file, settings ? &*settings : nullptr));
+            if ((!settings || settings->value(table[i].key).toString().isEmpty()) && items_.last()->value.isValid())
                 missing.append({ConfigItem::ConfigName(i), items_.last()->value});
         }
     }
@@ -222,8 +227,10 @@ ConfigEngine* ConfigEngine::pInstance()
     Utils::initIPAddress();
 
     {
-        QSettings loader(board::Files::map(QString(kLoaderFile)), QSettings::IniFormat);
-        const QString path = loader.value("app-1/app_path").toString();
+        // Only a file is handed to the library, which would wait on a named pipe.
+        const QString path = board::Files::isFile(kLoaderFile)
+                                 ? QSettings(board::Files::map(QString(kLoaderFile)), QSettings::IniFormat).value("app-1/app_path").toString()
+                                 : QString();
         g_update_status = (path == QLatin1String(kLoaderCommandLine)) ? 1 : 0;
     }
 

@@ -7,10 +7,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -43,27 +41,8 @@ std::string takeGeneralSections(std::string& text, QStringList& groups)
     return kept;
 }
 
-// The whole file into bytes: 0, or the reason it could not be read. Read by the descriptor,
-// not a stream: the library's stream throws on a folder, which nothing here could catch.
-int readAll(const std::string& systemPath, std::string& bytes)
-{
-    const int fd = ::open(board::Files::map(systemPath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return errno;
-    bytes.clear();
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : 0;
-            ::close(fd);
-            return error;
-        }
-        bytes.append(chunk, size_t(n));
-    }
-}
+// The whole file into bytes: 0, or the reason it could not be read.
+int readAll(const std::string& systemPath, std::string& bytes) { return board::Files::readAll(systemPath, bytes); }
 
 // How long a store waits for the library's lock file beside its scratch copy: the library
 // itself would wait for ever.
@@ -103,12 +82,13 @@ bool IniText::update(const std::string& systemPath, const Entries& changes)
             return false;
         }
     }
-    // Only a file (or a link to one) is edited: anything else at the path (a folder, a
-    // device) is left as it is and the store refused; a dangling link is replaced.
+    // Only a file (or a link to one) is edited. A folder at the path is left as it is and the
+    // store refused; anything else (a dangling link, a named pipe, a socket, a device node)
+    // holds no settings and is replaced, as nothing there would be.
     std::string bytes;
     const fs::file_type type = fs::status(board::Files::map(systemPath), ec).type();
-    if (type != fs::file_type::not_found && type != fs::file_type::regular) {
-        board::Files::reportFailedStore(systemPath, type == fs::file_type::directory ? EISDIR : EINVAL);
+    if (type == fs::file_type::directory) {
+        board::Files::reportFailedStore(systemPath, EISDIR);
         return false;
     }
     if (type == fs::file_type::regular) {

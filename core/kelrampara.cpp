@@ -6,7 +6,6 @@
 #include "core/utils.h"
 #include "scaler/c331_manage.h"
 
-#include <QFile>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -118,16 +117,15 @@ std::mutex g_block_mutex;
 void pauseMs(unsigned ms) { board::Clock::sleepMs(ms); }
 void pauseUs(unsigned us) { board::Clock::sleepUs(us); }
 
-// Reads at most max bytes of a file under the data root; -1 when it cannot be opened.
+// Reads at most max bytes of a file under the data root; -1 when no file can be read there
+// (anything but a regular file is none: a pipe would hold the start for ever).
 long readFile(const std::string& systemPath, uint8_t* out, long max, long skip = 0)
 {
-    QFile f(board::Files::map(QString::fromStdString(systemPath)));
-    if (!f.open(QIODevice::ReadOnly))
+    std::string bytes;
+    if (board::Files::readAll(systemPath, bytes, size_t(max), uint64_t(skip)) != 0)
         return -1;
-    if (skip && !f.seek(skip))
-        return 0;
-    const qint64 n = f.read(reinterpret_cast<char*>(out), max);
-    return n < 0 ? 0 : long(n);
+    std::memcpy(out, bytes.data(), bytes.size());
+    return long(bytes.size());
 }
 
 int firstEnabledLanguage(int mask)
@@ -486,6 +484,8 @@ private:
 
 void KelRamPara::mode_files_resync() { ModeFileResync::the().request(this); }
 
+std::unique_lock<std::recursive_mutex> KelRamPara::lock_mode_files() { return std::unique_lock<std::recursive_mutex>(modeFiles()); }
+
 namespace {
 void block_saves_wait();   // the block's saves asked for so far, done (below)
 } // namespace
@@ -605,9 +605,14 @@ int KelRamPara::mode_file_deal(int slot, int op)
 
 int KelRamPara::mode_file_write(int slot, int flag)
 {
+    std::unique_lock<std::recursive_mutex> files = lock_mode_files();
+    return mode_file_write(slot, flag, files);
+}
+
+int KelRamPara::mode_file_write(int slot, int flag, std::unique_lock<std::recursive_mutex>& files)
+{
     if (slot < 0 || slot >= kModeSlots)
         return 0;
-    std::unique_lock<std::recursive_mutex> files(modeFiles());
     std::vector<uint8_t> file(kModeFileSize);
     bool overlay;
     {
@@ -623,12 +628,9 @@ int KelRamPara::mode_file_write(int slot, int flag)
         const std::string target = mode_osd_file_name(slot + 1);
         KEL_TRACE("\n cp  %s %s \n", kOsdFile, target.c_str());
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        QFile src(board::Files::map(QString(kOsdFile)));
-        if (src.open(QIODevice::ReadOnly)) {
-            const QByteArray bytes = src.readAll();
-            if (!board::Files::writeAtomically(target, bytes.constData(), size_t(bytes.size())))
-                return 0;
-        }
+        std::string bytes;
+        if (board::Files::readAll(kOsdFile, bytes) == 0 && !board::Files::writeAtomically(target, bytes.data(), bytes.size()))
+            return 0;
     }
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);

@@ -187,6 +187,14 @@ public:
     // Writes slot 0-15 to its file (marker set to 0xAA 0xAA); flag 0 also copies the OSD
     // overlay file (first) when the live block's overlay word is 1. 1 on success, else 0.
     int mode_file_write(int slot, int flag);
+    // The same with the caller's hold of the mode files' lock (lock_mode_files), taken before
+    // it filled the slot: it is let go before the settling pause once the file is written, and
+    // kept when the write failed (the slot is then put back under it).
+    int mode_file_write(int slot, int flag, std::unique_lock<std::recursive_mutex>& files);
+    // The lock a reset of the user modes and every mode file's write take: a save that fills a
+    // slot and writes its file under it has a reset before or after the whole of it, never in
+    // between. Taken without the block's lock (which is taken inside it).
+    static std::unique_lock<std::recursive_mutex> lock_mode_files();
     // A PC's resynchronisation: every slot's file rewritten (marker 0xAA) or removed (0xFF),
     // one after another with its pause, on a thread of its own; returns at once.
     void mode_files_resync();

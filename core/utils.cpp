@@ -15,7 +15,6 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iconv.h>
 #include <iterator>
 #include <sys/stat.h>
@@ -221,12 +220,10 @@ bool Utils::isDirExists(const std::string& path)
 // handing the path to dos2unix and sed through an unquoted shell command.
 int Utils::change_file_formt(const std::string& path)
 {
-    // Only a file: the stream below throws on a folder.
-    if (!isFileExists(path, true))
+    // Only a file: anything else at the path is none.
+    std::string text;
+    if (board::Files::readAll(path, text) != 0)
         return -1;
-    std::ifstream in(board::Files::map(path), std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
     std::string out;
     out.reserve(text.size());
     static const std::string bom = "\xEF\xBB\xBF";

@@ -433,7 +433,7 @@ u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
     u8 b[SCAN_PARA::kSize];
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        std::FILE* f = std::fopen(path.c_str(), "rb");
+        std::FILE* f = board::Files::openRead(path);
         if (!f) {
             KEL_TRACE("\n NO kxfile!!! ");
             return 1;

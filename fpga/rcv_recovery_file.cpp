@@ -103,7 +103,7 @@ bool rcvRecovery::hold_file(const QString& path)
     const std::string mapped = board::Files::map(Utils::fileNameBytes(path));
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
     // Read-only, so a write-protected USB stick serves as well as the data folder.
-    std::FILE* f = std::fopen(mapped.c_str(), "rb");
+    std::FILE* f = board::Files::openRead(mapped);
     if (!f)
         return false;
     u8 chunk[4096];
@@ -139,7 +139,7 @@ bool rcvRecovery::readPiece(const QString& path, uint64_t offset, u8* out, size_
     }
     const std::string mapped = board::Files::map(Utils::fileNameBytes(path));
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-    std::FILE* f = std::fopen(mapped.c_str(), "rb");
+    std::FILE* f = board::Files::openRead(mapped);
     if (!f)
         return false;
     KEL_TRACE("file exists\n");

@@ -402,6 +402,15 @@ void SyncUpdate::save_user_mode_request()
     uint16_t currentBefore[3] = {};   // the live, applied and saved copies' word
     {
         ApplyGate gate;
+        if (p->ram16(P::kModeSaveRequest) == 0)
+            return;
+    }
+    // The slot is filled and its file written under the mode files' lock, which a PC's reset
+    // of the user modes takes too: the reset falls before the slot's copy or after its file,
+    // and a mode it removed never comes back. Taken outside the block's lock, as everywhere.
+    std::unique_lock<std::recursive_mutex> files = KelRamPara::lock_mode_files();
+    {
+        ApplyGate gate;
         const uint16_t n = p->ram16(P::kModeSaveRequest);
         if (n == 0)
             return;
@@ -427,7 +436,7 @@ void SyncUpdate::save_user_mode_request()
         // a recall, and the saved copy would keep the request as one still to be done.
         p->set_mode_words_locked(n, 0);
     }
-    if (!p->mode_file_write(slot, 0)) {
+    if (!p->mode_file_write(slot, 0, files)) {
         // Not written: the slot stays as its file has it, and the operator is told.
         {
             ApplyGate gate;

@@ -83,7 +83,7 @@ bool copy_stored(const char* path, std::vector<unsigned char>& out)
 {
     out.assign(kReadCopyMax, 0);
     std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-    std::FILE* f = std::fopen(board::Files::map(path).c_str(), "rb");
+    std::FILE* f = board::Files::openRead(path);
     if (!f) {
         out.clear();
         return false;

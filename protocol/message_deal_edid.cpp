@@ -94,7 +94,7 @@ int message_deal::write_edid_table_group(unsigned char* frame)
         size_t got = 0;
         {
             std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-            if (std::FILE* file = std::fopen(board::Files::map(path).c_str(), "rb")) {
+            if (std::FILE* file = board::Files::openRead(path)) {
                 got = std::fread(record, 1, sizeof record, file);
                 std::fclose(file);
             }

@@ -299,7 +299,7 @@ Stored store_file(const std::string& path, uint32_t size)
     bool same = true;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        std::FILE* f = std::fopen(board::Files::map(staging).c_str(), "rb");
+        std::FILE* f = board::Files::openRead(staging);
         if (!f)
             same = false;
         unsigned char chunk[1024];
@@ -343,7 +343,7 @@ long open_for_read(const std::string& path)
         file_velin = nullptr;
     }
     KEL_TRACE("\n %s\n", path.c_str());
-    file_velin = std::fopen(board::Files::map(path).c_str(), "rb");
+    file_velin = board::Files::openRead(path);
     if (!file_velin)
         return -1;
     long size = -1;

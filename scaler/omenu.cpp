@@ -7,7 +7,7 @@
 #include "core/utils.h"
 #include "scaler/c331_manage.h"
 
-#include <QFile>
+#include <QByteArray>
 #include <QString>
 #include <boost/property_tree/ptree.hpp>
 #include <cstdlib>
@@ -174,11 +174,10 @@ void get_json_omenu_para(const char* path, OSD_LIST* list)
     {
         // The PC file transfer writes the file under this lock: never read it half written.
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        QFile file(board::Files::map(QString::fromUtf8(path)));
-        if (!file.open(QIODevice::ReadOnly))
+        std::string read;
+        if (board::Files::readAll(path, read) != 0)
             return;
-        bytes = file.readAll();
-        file.close();
+        bytes = QByteArray::fromStdString(read);
     }
     std::string why;
     if (!parse_omenu(bytes, *list, why)) {

@@ -18,8 +18,8 @@ TEST(FileBuffer, OneHolderAtATimeUntilItsClaimLapses)
     std::vector<bool> got{O::acquire(O::PcFileTransfer, a), O::use(O::PcCloudFile, a), O::begin_store(O::PcFileTransfer, b),
                           O::begin_store(O::PcFileTransfer, a)};
     G_timeTicks = 20000;
-    got.push_back(O::acquire(O::UsbUpgrade));
-    EXPECT_EQ(got, (std::vector<bool>{true, false, false, true, false}));
+    got.insert(got.end(), {O::acquire(O::UsbUpgrade), O::busy_with(a), O::in_progress(O::PcFileTransfer)});
+    EXPECT_EQ(got, (std::vector<bool>{true, false, false, true, false, true, true}));
     O::end_store(O::PcFileTransfer, a);
     for (uint32_t t = 20000; t < 120000; t += 2000) {   // a new byte every 20 s for 20 minutes
         G_timeTicks = t;

@@ -5,6 +5,7 @@
 #include "board/Files.h"
 #include "board/sim/PowerCut.h"
 #include "board/sim/Sim.h"
+#include "core/alias.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/ini_text.h"
@@ -12,6 +13,8 @@
 #include "core/kelrampara.h"
 #include "cloud/message_deal_4g.h"
 #include "fpga/fpga_manage.h"
+#include "gui/input/custommode.h"
+#include "gui/mainwindow.h"
 #include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
 #include "scaler/c331_drv.h"
@@ -23,6 +26,7 @@
 
 #include <QDebug>
 #include <QPoint>
+#include <QPushButton>
 #include <QRect>
 #include <QSettings>
 #include <QSize>
@@ -39,7 +43,12 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // How RapidCheck shows a failing case's texts and values.
 void showValue(const QVariant& v, std::ostream& os) { QString t; QDebug(&t) << v; os << t.toStdString(); }
@@ -149,6 +158,22 @@ rc::Gen<Entries> unknownEntries()
                         });
 }
 
+// Puts a named pipe, a socket or a device node (a character device with the numbers of
+// /dev/null) at the host path: true when it is there.
+bool makeSpecial(const std::string& kind, const std::string& host)
+{
+    if (kind != "socket")
+        return kind == "named pipe" ? ::mkfifo(host.c_str(), 0644) == 0 : ::mknod(host.c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0;
+    // The path may be longer than a socket address holds: bound through its folder's descriptor.
+    const int dir = ::open(fs::path(host).parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC), s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "/proc/self/fd/%d/%s", dir, fs::path(host).filename().c_str());
+    const bool bound = dir >= 0 && s >= 0 && ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(s), ::close(dir);
+    return bound && fs::is_socket(host);
+}
+
 class StoreWalk : public ::testing::Test {
 protected:
     void SetUp() override
@@ -186,7 +211,7 @@ protected:
     static void start() { drop(), ConfigEngine::pInstance(), P::pInstance(); }   // as main does
     static P* para() { return P::p_kelrampara_config; }
     static QString setting(ConfigItem::ConfigName n) { return ConfigEngine::p_config->read_config_variant(n).toString(); }
-    std::string file(const std::string& path) const { return root.exists(path) ? root.readFile(path) : ""; }
+    std::string file(const std::string& path) const { return fs::is_regular_file(root.host(path)) ? root.readFile(path) : ""; }
     // Each file put gets a time of its own: QSettings keeps a file it read whose size and
     // time are unchanged.
     void put(const std::string& path, const std::string& text) const
@@ -297,6 +322,23 @@ protected:
         plain.resize(message_deal::FRAME_BUF_SIZE, 0);
         const int n = via.message_group_deal(plain.data(), len, 5);
         return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
+    }
+    // The panel's main menu (its user-mode bar) and user-mode screen, built once a case.
+    static MainWindow* bar() { return g_mainwindow ? g_mainwindow : (g_mainwindow = new MainWindow(nullptr)); }
+    static CustomMode* screen() { return g_custommode ? g_custommode : (g_custommode = new CustomMode(nullptr)); }
+    static void closeScreens() { delete std::exchange(g_custommode, nullptr), delete std::exchange(g_mainwindow, nullptr), g_page_focus = 0; }
+    // What a start loads and what the PC's reads of the stored files are answered.
+    std::string finds()
+    {
+        start();
+        std::string seen = std::string(reinterpret_cast<const char*>(para()->ram), P::kRamSize) + char(md.p_message_deal_4g->get_4G_property()) + char(g_update_status);
+        for (int n = 0; n < std::max<int>(P::kModeSlots, ConfigItem::ConfigNameCount); ++n)
+            seen += char(para()->KelUserModeSaved(n)) + setting(ConfigItem::ConfigName(n % ConfigItem::ConfigNameCount)).toStdString() + "\n";
+        for (const auto& [group, request] : std::vector<std::pair<uint8_t, Bytes>>{{0xC0, fileframes::named(4, "MO0a", 0, 0, false)}, {0xC0, {6, 0, 0}},
+                 {0xC0, fileframes::named(4, "ALIS", 0, 0, false)}, {0xC0, {6, 0, 0}}, {0xC8, {'F', '0', '0', '4'}}, {0xCB, {102, 0}}})
+            seen += pc::hex(deal(group, request));
+        ALIAS_PARA name;
+        return seen + std::string(reinterpret_cast<const char*>(g_4G_property), 8) + char(get_json_alias_para(&name, "n", 1));
     }
     kel_test::TestRoot root;
 };
@@ -426,6 +468,8 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                       [&](int now) { return start(), file(alias) == (now ? names : "{\"namelist\":{}}"); }, {"/data/configs/.upload.part.tmp", alias}});
     for (Store& row : stores)
         row.loadsNone = std::string(row.name).rfind("user mode", 0) ? row.loadsNone : [&](const std::string& path) { return path != kMode || (start(), !para()->KelUserModeSaved(9)); };
+    // A cloud record that is not whole (its marker, its length) is none.
+    stores[stores.size() - 2].loadsNone = [&](const std::string& path) { return path != cloudSet || (put(cloudCode, ""), md.p_message_deal_4g->get_4G_property() == 1); };
     std::map<std::string, int> spread;
     for (const Store& row : stores) {
         uint64_t steps = 0;
@@ -475,20 +519,24 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                  std::regex_search(path, named);)
                 path.erase(path.rfind('.'));
         for (const auto& [path, whole] : full)
-            for (const std::string kind : {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short"}) {
+            for (const std::string kind : {"folder", "dangling link", "stray lines", "not UTF-8", "empty", "cut short", "first byte changed", "named pipe", "socket", "device node"}) {
                 const bool scratch = std::regex_search(path, temporary), folder = kind == "folder", settings = path == row.keeps, place = whole == "\n";
+                const bool special = kind == "named pipe" || kind == "socket" || kind == "device node";
                 const std::string host = root.host(path), role = place ? "a folder's place" : scratch ? "temporary" : "target";
                 const auto plant = [&, kind = kind] {
                     const std::string now = fs::is_regular_file(host) ? file(path) : "", cut = whole.substr(0, settings ? whole.rfind('\n', whole.size() / 2) + 1 : whole.size() / 2);
-                    if (place || folder || kind == "dangling link")
+                    if (special) {
+                        fs::remove_all(host), fs::create_directories(fs::path(host).parent_path());
+                        EXPECT_TRUE(makeSpecial(kind, host)) << kind << " at " << path;
+                    } else if (place || folder || kind == "dangling link")
                         fs::remove_all(host), folder ? root.writeFile(path + "/x", "x") : kind == "dangling link" ? fs::create_symlink(root.host("/outside/nowhere"), host) : root.writeFile(path, cut);
                     else
-                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? cut : (settings ? now : "") +
+                        put(path, ""), std::ofstream(host, std::ios::binary) << (kind == "empty" ? "" : kind == "cut short" ? cut : kind == "first byte changed" ? whole.empty() ? "" : char(~whole[0]) + whole.substr(1) : (settings ? now : "") +
                                                                                  (kind == "stray lines" ? "\n# a comment\nstray line\n[config\n" : "stray\xff\xfe\x80\xc3(\n"));
                     if (settings && !folder)
-                        kept[path] = fresh(path);
+                        kept[path] = special ? Entries() : fresh(path);
                 };
-                if (place && kind != "dangling link" && kind != "empty")   // a file or a link there
+                if (place && kind != "dangling link" && kind != "empty" && !special)   // a file, a link or another kind of thing there
                     continue;
                 const int told = attempt(plant);
                 ++spread[role + ": " + kind];
@@ -502,6 +550,12 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
                     EXPECT_TRUE(told != 0 && row.stored() == 1 && keepsOthers(row) && row.restart(1)) << row.name << ": " << kind << " at " << path;
                 EXPECT_TRUE(!row.loadsNone || folder || scratch || place || kind == "dangling link" || (row.before(), plant(), row.loadsNone(path)))
                     << row.name << ": a start with " << kind << " at " << path;
+                // Anything but a file is no file: a start and the PC's reads find what they find
+                // with nothing there, and answer at once.
+                if (special && !scratch) {
+                    const std::string with = (fs::remove_all(host), row.before(), plant(), finds());
+                    EXPECT_TRUE((fs::remove_all(host), row.before(), fs::remove_all(host), with == finds())) << row.name << ": " << kind << " at " << path;
+                }
                 EXPECT_TRUE((start(), !fs::exists(root.host("/outside/nowhere")))) << row.name << ": a start after " << kind << " at " << path;
                 fs::remove_all(host), fs::remove_all(root.host("/outside"));
             }
@@ -528,9 +582,10 @@ TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlo
         fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
         ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61}), disc();
         const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
-        settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), start();
+        const bool shown = (settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), para()->KelUserModeSaved(2));   // shown until the next start
+        start();
         const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;
-        EXPECT_EQ(told, Bytes{uint8_t(loaded ? 0 : 1)}) << name;
+        EXPECT_TRUE(told == Bytes{uint8_t(loaded ? 0 : 1)} && shown == para()->KelUserModeSaved(2)) << name;
     }
 }
 
@@ -601,7 +656,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, RecallMeanwhile, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         // Modes 1-3 saved first, each with its own brightness and x, then what was drawn.
@@ -612,13 +667,13 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
             {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
-            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
+            {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, RecallMeanwhile), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
             {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
         acts.insert(acts.end(), drawn.begin(), drawn.end());
         // The model.
         struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
         Area live{brDefault, xDefault}, applied = live, saved = live;
-        std::optional<int> meanwhile;   // B's brightness, written while the GUI thread stores
+        std::optional<Act> meanwhile;   // B's brightness (Edit) or recall (PcRecall), sent while the GUI thread stores
         std::array<std::optional<Area>, 16> modes{};
         int liveCur = 0, wordCur = 0, savedCur = 0, liveReq = 0, flag = 0;
         bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
@@ -642,8 +697,19 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         };
         // B's edit lands at the GUI thread's next file step: after a mode save's slot copy, or
         // after the block save's snapshot; with no store at all, once the notes are taken.
-        const auto lands = [&] { meanwhile ? void((live.br = *meanwhile, pendingEdit = true, meanwhile.reset())) : void(); };
-        const auto meanwhileAct = [&] { ramWrite(b, P::kBrightness, {uint8_t(*meanwhile)}); };
+        const auto recalled = [&](int m, int req) {   // mode m recalled, the save request word set to req
+            if (m <= 16 && modes[m - 1])
+                live = *modes[m - 1], liveCur = wordCur = m, liveReq = req, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
+        };
+        const auto lands = [&] {
+            if (const auto act = std::exchange(meanwhile, std::nullopt))
+                std::get<0>(*act) == Edit ? void((live.br = std::get<1>(*act), pendingEdit = true)) : recalled(std::get<1>(*act), 0);
+        };
+        const auto item54 = [](int m) { return pc::singleSettings({{54, uint16_t(m <= 8 ? m - 1 : m <= 16 ? m + 7 : 8)}}); };
+        const auto meanwhileAct = [&] {
+            const auto [k, v] = *meanwhile;
+            k == Edit ? void(ramWrite(b, P::kBrightness, {uint8_t(v)})) : void(deal(b, item54(v)));
+        };
         const auto deliver = [&](bool waitFiles) {
             bool ran = false;
             sim::PowerCut::meanwhile(meanwhile ? std::function<void()>([&] { meanwhileAct(), ran = true; }) : nullptr);
@@ -686,16 +752,29 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             case Edit: case EditX:   // words, both
                 RC_ASSERT(ramWrite(b, kind == Edit ? P::kBrightness : kX, {uint8_t(value), 0}) == 0), (kind == Edit ? live.br : live.x) = value, pendingEdit = true;
                 break;
-            case EditMeanwhile: meanwhile = value; break;   // B's next edit arrives while the GUI thread takes the notes
+            case EditMeanwhile: case RecallMeanwhile:   // B's next edit or recall arrives while the GUI thread takes the notes
+                meanwhile = Act{kind == EditMeanwhile ? Edit : PcRecall, value};
+                break;
             case Apply: case ApplySave: RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0), apply(kind == Apply ? 2 : 6); break;
             case Save: case Recall:   // A's save request or recall: the word, then the apply
                 RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
                 (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
                 break;
+            case BarSave: case BarRecall:   // the mode bar: save or recall armed, the slot's button (its toast waits for ticks: not shown)
+                if (value <= 16)
+                    g_page_focus = 1, kind == BarSave ? bar()->on_toolButton4_clicked() : bar()->on_toolButton3_clicked(), bar()->mode_button(value - 1)->click(), bar()->tip_pending = 0;
+                kind == BarRecall ? recalled(value, 0) : value > 16 || liveReq == value ? void() : void((liveReq = value, flag = std::max(flag, 1)));
+                break;
+            case Invoke: case Delete:   // the user-mode screen's buttons on the slot it shows
+                if (value <= 16)
+                    g_page_focus = 4, screen()->ui_select = uint8_t(value - 1), screen()->kel_button_mode_clicked();
+                if (value <= 16 && kind == Invoke)
+                    screen()->on_Button_use_clicked(), recalled(value, liveReq);
+                else if (value <= 16 && (screen()->on_Button_delete_clicked(), std::exchange(modes[value - 1], std::nullopt)) && liveCur == value)
+                    liveCur = wordCur = 0, wordsUnsaved = true, flag = std::max(flag, 1);
+                break;
             case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
-                RC_ASSERT(deal(md, pc::singleSettings({{54, uint16_t(value <= 8 ? value - 1 : value <= 16 ? value + 7 : 8)}})) == (Bytes{0, 0x31}));
-                if (value <= 16 && modes[value - 1])
-                    live = *modes[value - 1], liveCur = wordCur = value, liveReq = 0, wordsUnsaved = true, flag = std::max(flag, 1), ++kinds[Kinds];
+                RC_ASSERT(deal(md, item54(value)) == (Bytes{0, 0x31})), recalled(value, 0);
                 break;
             case Reset: case Restart: kind == Reset ? reset() : restart(); break;
             case Pass: case Settle: pass(), kind == Settle ? deliver(true) : void(); break;   // Settle: the device at rest between frames
@@ -710,9 +789,11 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         // Every reply's promise, at the next start once the device has settled.
         pass(), deliver(true), restart();
         RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
-        RC_CLASSIFY(kinds[Kinds] > 0, "a recall by item 54");
+        RC_CLASSIFY(kinds[Kinds] > 0, "a mode recalled");
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
         RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
-        P::wait_mode_files();
+        RC_CLASSIFY(kinds[BarSave] + kinds[BarRecall] + kinds[Invoke] + kinds[Delete] > 0, "the panel's mode bar or user-mode screen");
+        RC_CLASSIFY(kinds[RecallMeanwhile] > 0, "a recall sent while the GUI thread stores");
+        P::wait_mode_files(), closeScreens();
     }, {100, 60});
 }

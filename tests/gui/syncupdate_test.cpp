@@ -16,6 +16,7 @@
 #include "protocol/message_deal.h"
 #include "board/sim/SpiBusModel.h"
 #include "tests/support/GuiFixture.h"
+#include "tests/support/LockWaiter.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -248,6 +249,25 @@ TEST_F(ChangeNotification, OnlyCodeTwoResynchronisesTheUserModeFiles)
     para->mode_slot[0][0] = para->mode_slot[0][1] = 0xAA;
     notify(1), P::wait_mode_files();
     EXPECT_FALSE(root.exists("/data/modes/custom_mode1"));
+}
+
+// A PC resets the user modes (and the block) while the panel saves mode 3: the reset comes
+// before the slot is filled or after its file is written, never between, so the layout it
+// reset is stored in no mode after it. The PC's link holds the mode files' lock until the
+// panel's save waits for a lock, then resets.
+TEST_F(ChangeNotification, APanelSaveAndAPcResetOfTheModesAreOneBeforeTheOther)
+{
+    const int at = 2 + P::kBrightness - P::kModeArea;
+    para->ram[P::kBrightness] = 37, P::put16(para->ram + P::kModeSaveRequest, 3);
+    std::promise<void> held;
+    bool waited = false;
+    std::thread pc([&, gui = kel_test::currentThreadId()] {
+        std::unique_lock<std::recursive_mutex> files = P::lock_mode_files();
+        held.set_value(), waited = kel_test::sleepsOnLock(gui), message_deal(message_deal::REPLY_LIMIT_UDP).RegUpdate10(0, 1);
+    });
+    held.get_future().wait(), notify(1), pc.join(), P::wait_mode_files();
+    const std::string file = root.exists("/data/modes/custom_mode3") ? root.readFile("/data/modes/custom_mode3") : "";
+    EXPECT_TRUE(waited && (file.size() <= size_t(at) || file[at] != 37) && !(para->KelUserModeSaved(2) && para->mode_slot[2][at] == 37));
 }
 
 TEST_F(ChangeNotification, CodeThreeRestoresTheNetworkAndRebootsOnceWithAFreshStamp)
