@@ -12,9 +12,14 @@
 #include <cstring>
 #include <mutex>
 
-uint8_t ite6805_drv::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
-void ite6805_drv::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirxwr(reg, value, dev); }
-void ite6805_drv::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
+// Steps read through here compare the access object's errors before they count as done;
+// the value of an unanswered read is 0 and is not kept beyond such a step.
+uint8_t ite6805_drv::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev).value_or(0); }
+RegRead ite6805_drv::rd_result(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
+// Counted writes: a failure lands in the access object's errors, which the step that
+// makes them compares before it counts as done (else it is made again).
+void ite6805_drv::wr(uint8_t reg, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_drv::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
 
 int ite6805_drv::chgbank(int bank, int dev)
 {
@@ -23,16 +28,17 @@ int ite6805_drv::chgbank(int bank, int dev)
 
 // --- status checks -------------------------------------------------------------------------
 
-int ite6805_drv::iTE6805_Check_5V_State(int port, int dev)
+RegFlag ite6805_drv::iTE6805_Check_5V_State(int port, int dev)
 {
-    return rd(port == 0 ? 0x13 : 0x16, dev) & 0x01;
+    return rd_result(port == 0 ? 0x13 : 0x16, dev).any(0x01);
 }
 
-int ite6805_drv::iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev)
+RegResult<int> ite6805_drv::iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev)
 {
     if (port > 1)
-        return 2;
-    return (rd(port == 0 ? 0x13 : 0x16, dev) & 0x02) ? 0 : 2;
+        return RegResult<int>::answered(2);
+    const RegFlag hdmi = rd_result(port == 0 ? 0x13 : 0x16, dev).any(0x02);
+    return hdmi.ok() ? RegResult<int>::answered(hdmi.value() ? 0 : 2) : RegResult<int>();
 }
 
 int ite6805_drv::iTE6805_Check_CLK_Vaild(int dev)
@@ -86,8 +92,8 @@ void ite6805_drv::iTE6805_GET_InputType(int dev)
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
     if (d.CurrentPort == 0 && iTE6805_Check_PORT0_IS_MHL_Mode(0, dev))
         d.InputType = 1;
-    else if (iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2)
-        d.InputType = 2;
+    else if (iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev).value_or(d.InputType == 2 ? 2 : 0) == 2)
+        d.InputType = 2;   // not read: the type known stays (the set-up is counted and made again)
     else
         d.InputType = 0;
 }
@@ -118,10 +124,11 @@ bool ite6805_drv::hpd_line(int level, int dev)
     // chip in another bank, where 0x13 is not the +5 V state: a source read as gone would
     // be published gone while it still sends.
     chgbank(0, dev);
-    const bool power = owner_->p_i2c->errors == before && iTE6805_Check_5V_State(0, dev);
+    const RegFlag powered = owner_->p_i2c->errors == before ? iTE6805_Check_5V_State(0, dev) : RegFlag();
     // A chip that answers nothing is held in reset or gone: its line is low.
-    if (owner_->p_i2c->errors != before)
+    if (!powered.ok())
         return false;
+    const bool power = powered.value();
     if (!power) {
         if (chgbank(3, dev) == 0)
             set(0xAB, 0xC0, 0x00, dev);

@@ -13,9 +13,14 @@ const uint8_t ite6805_eq::iTE6805_EQ_Table_Hdmi10[4] = {0x01, 0x3F, 0x07, 0x0F};
 
 ite6805_eq::ite6805_eq(ite6805_sys* owner) : owner_(owner) {}
 
-uint8_t ite6805_eq::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
-void ite6805_eq::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirxwr(reg, value, dev); }
-void ite6805_eq::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
+// Steps read through here compare the access object's errors before they count as done;
+// the value of an unanswered read is 0 and is not kept beyond such a step.
+uint8_t ite6805_eq::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev).value_or(0); }
+RegRead ite6805_eq::rd_result(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
+// Counted writes: a failure lands in the access object's errors, which the step that
+// makes them compares before it counts as done (else it is made again).
+void ite6805_eq::wr(uint8_t reg, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_eq::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
 void ite6805_eq::bank(int b, int dev) { owner_->p_ite6805_drv->chgbank(b, dev); }
 int ite6805_eq::eqBank(int dev) const { return owner_->iTE6805_DATA[dev].CurrentPort == 1 ? 7 : 3; }
 // The clock ratio is a bank 0 status register; callers may have the EQ bank selected.

@@ -51,6 +51,7 @@ void ite6805_sys::reset_device_fields(int dev)
     identify_retry_ticks[dev] = 0;
     pwr_retry[dev] = false;
     audio_gate_owed[dev] = -1;
+    mode_chg_owed[dev] = false;
     CECState[dev] = STATECEC_None;
     cnt[dev] = iTE6805_COUNTERS();
     cnt[dev].AudioFirstRead = 1;
@@ -69,9 +70,14 @@ void ite6805_sys::delay1ms(unsigned ms)
     board::Clock::sleepMs(ms);
 }
 
-uint8_t ite6805_sys::rd(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev); }
-void ite6805_sys::wr(uint8_t reg, uint8_t value, int dev) { p_i2c->hdmirxwr(reg, value, dev); }
-void ite6805_sys::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { p_i2c->hdmirxset(reg, mask, value, dev); }
+// Steps read through here compare the access object's errors before they count as done;
+// the value of an unanswered read is 0 and is not kept beyond such a step.
+uint8_t ite6805_sys::rd(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev).value_or(0); }
+RegRead ite6805_sys::rd_result(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev); }
+// Counted writes: a failure lands in the access object's errors, which the step that
+// makes them compares before it counts as done (else it is made again).
+void ite6805_sys::wr(uint8_t reg, uint8_t value, int dev) { (void)p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_sys::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { (void)p_i2c->hdmirxset(reg, mask, value, dev); }
 int ite6805_sys::bank(int b, int dev) { return p_ite6805_drv->chgbank(b, dev); }
 
 uint32_t ite6805_sys::iTE6805_Real_HActive(int dev) const
@@ -157,8 +163,11 @@ void ite6805_sys::iTE6805_MainBody(int dev)
     // A select not taken on an earlier pass: bank 0 again before anything else is addressed.
     if (!p_i2c->bank_known && bank(0, dev))
         return;
-    if (p_ite6805_drv->hpd_retry_[dev] >= 0)
-        p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, p_ite6805_drv->hpd_retry_[dev], dev);
+    // Both device indices share the chip and only this one runs: a level either one did
+    // not get taken (device 1's come from the PC's hot-plug requests) is set again here.
+    for (int k = 0; k < 2; ++k)
+        if (p_ite6805_drv->hpd_retry_[k] >= 0)
+            p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, p_ite6805_drv->hpd_retry_[k], k);
     if (pwr_retry[dev])
         iTE6805_INT_5VPWR_Chg(d.CurrentPort, dev);
     if (p_ite6805_drv->video_gate_owed_[dev] >= 0)
@@ -208,10 +217,11 @@ void ite6805_sys::iTE6805_INT_5VPWR_Chg(int port, int dev)
 {
     ite6805_drv* drv = p_ite6805_drv;
     const uint32_t before = p_i2c->errors;
-    const bool power = drv->iTE6805_Check_5V_State(port, dev) != 0;
-    pwr_retry[dev] = p_i2c->errors != before;
+    const RegFlag powered = drv->iTE6805_Check_5V_State(port, dev);
+    pwr_retry[dev] = p_i2c->errors != before || !powered.ok();
     if (pwr_retry[dev])
         return;
+    const bool power = powered.value();
     if (!power) {
         std::printf("# Power 5V OFF #\n");
         drv->iTE6805_Set_HPD_Ctrl(port, 0, dev);

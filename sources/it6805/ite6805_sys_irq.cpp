@@ -22,24 +22,33 @@ void ite6805_sys::port_sys_irq(int port, int dev)
     const uint8_t base = port == 0 ? 0x05 : 0x0A;
     const uint8_t status = port == 0 ? 0x13 : 0x16;
     bank(0, dev);
-    const uint8_t r05 = rd(base, dev);
-    wr(base, r05, dev);
-    const uint8_t r06 = rd(uint8_t(base + 1), dev);
-    wr(uint8_t(base + 1), r06, dev);
-    const uint8_t r08 = rd(uint8_t(base + 3), dev);
-    wr(uint8_t(base + 3), r08, dev);
-    const uint8_t r09 = rd(uint8_t(base + 4), dev);
-    wr(uint8_t(base + 4), port == 0 ? uint8_t(r09 & ~0x04) : r09, dev);
-    const uint8_t s13 = rd(status, dev);
+    // An interrupt register not read is not acknowledged (the chip keeps its bits for the
+    // next pass); the status not read leaves what it would decide owed (mode_chg_owed).
+    uint8_t regs[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t reg = uint8_t(base + (i < 2 ? i : i + 1));
+        const RegRead r = rd_result(reg, dev);
+        if (!r.ok())
+            continue;
+        regs[i] = r.value();
+        wr(reg, i == 3 && port == 0 ? uint8_t(regs[i] & ~0x04) : regs[i], dev);
+    }
+    const uint8_t r05 = uint8_t(regs[0] | (mode_chg_owed[dev] ? 0x10 : 0)), r06 = regs[1], r08 = regs[2], r09 = regs[3];
+    mode_chg_owed[dev] = false;
+    const RegRead st13 = rd_result(status, dev);
+    const uint8_t s13 = st13.value_or(0);
     const uint8_t s14 = rd(uint8_t(status + 1), dev);
-    rd(uint8_t(status + 2), dev);
+    (void)rd_result(uint8_t(status + 2), dev);   // read as the chip's service does; nothing decided by it
     const bool hdmi2 = s14 & 0x40;
     const bool mhl = port == 0 && (s13 & 0x40);
     const char* name = port == 0 ? "Port 0" : "Port 1";
 
     bool clockChange = false;
-    if ((r05 & 0x10) && (s13 & 0x08))
-        iTE6805_INT_HDMI_DVI_Mode_Chg(port, dev);
+    // The mode change with the clock valid; one whose status or mode was not read is served
+    // on the next pass: after a switch to DVI the sound would stay on, after the return to
+    // HDMI off.
+    if ((r05 & 0x10) && (!st13.ok() || ((s13 & 0x08) && !iTE6805_INT_HDMI_DVI_Mode_Chg(port, dev))))
+        mode_chg_owed[dev] = true;
     if (r05 & 0x20) {
         std::printf("# %s ECC Error # \n", name);
         iTE6805_INT_ECC_ERROR(dev);
@@ -259,14 +268,17 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     bank(0, dev);
 }
 
-void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
+bool ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
     // A video-stable entry still waiting for the transmitter clock sets the output up
     // (and asks for audio) itself once it is ready, from the mode then.
     const bool stable = d.VidState == STATEV_VidStable && cnt[dev].VboWaiting != 1;
     const uint32_t before = p_i2c->errors;
-    if (p_ite6805_drv->iTE6805_Check_HDMI_OR_DVI_Mode(port, dev) == 2) {
+    const RegResult<int> mode = p_ite6805_drv->iTE6805_Check_HDMI_OR_DVI_Mode(port, dev);
+    if (!mode.ok())
+        return false;
+    if (mode.value() == 2) {
         iTE6805_aud_chg(STATEA_AudioOff, dev);
         if (stable)
             iTE6805_Enable_Video_Output(dev);
@@ -281,6 +293,7 @@ void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
     // An output not set up whole: the video-stable entry is made again.
     if (stable && p_i2c->errors != before)
         cnt[dev].VidRetry = 1;
+    return true;
 }
 
 void ite6805_sys::iTE6805_INT_ECC_ERROR(int dev)

@@ -146,7 +146,10 @@ void ite6805_sys::output_ready(int how, int dev)
     }
     // A DVI source carries no audio, so the audio machine never reaches the step that
     // publishes; its timing is published here instead.
-    if (drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2) {
+    const RegResult<int> mode = drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev);
+    if (!mode.ok())
+        cnt[dev].VidRetry = 1;   // the entry is made again once the mode is read
+    else if (mode.value() == 2) {
         iTE6805_aud_chg(STATEA_AudioOff, dev);
         publish_stable(*this, dev);
     }
@@ -164,7 +167,7 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
     }
     switch (d.VidState) {
     case STATEV_Unplug:
-        if (drv->iTE6805_Check_5V_State(d.CurrentPort, dev))
+        if (drv->iTE6805_Check_5V_State(d.CurrentPort, dev).value_or(false))   // not read: next pass
             iTE6805_INT_5VPWR_Chg(d.CurrentPort, dev);
         break;
     case STATEV_WaitSync:
