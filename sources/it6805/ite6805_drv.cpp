@@ -46,9 +46,9 @@ int ite6805_drv::iTE6805_Check_CLK_Vaild(int dev)
     return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev) & 0x08;
 }
 
-int ite6805_drv::iTE6805_Check_CLK_Stable(int dev)
+RegFlag ite6805_drv::iTE6805_Check_CLK_Stable(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev) & 0x10;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev).any(0x10);
 }
 
 int ite6805_drv::iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev)
@@ -66,14 +66,17 @@ int ite6805_drv::iTE6805_Check_HDMI2(int dev)
     return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev) & 0x40;
 }
 
-int ite6805_drv::iTE6805_Check_SCDT(int dev)
+RegFlag ite6805_drv::iTE6805_Check_SCDT(int dev)
 {
-    return rd(0x19, dev) & 0x80;
+    return rd_result(0x19, dev).any(0x80);
 }
 
-int ite6805_drv::iTE6805_Check_AUDT(int dev)
+RegFlag ite6805_drv::iTE6805_Check_AUDT(int dev)
 {
-    return ((rd(0xB1, dev) & 0x80) && !(rd(0x10, dev) & 0x80)) ? 1 : 0;
+    const RegRead b1 = rd_result(0xB1, dev), r10 = rd_result(0x10, dev);
+    if (!b1.ok() || !r10.ok())
+        return RegFlag();
+    return RegFlag::answered((b1.value() & 0x80) && !(r10.value() & 0x80));
 }
 
 int ite6805_drv::iTE6805_Check_AVMute(int dev)

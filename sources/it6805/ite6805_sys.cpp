@@ -52,6 +52,7 @@ void ite6805_sys::reset_device_fields(int dev)
     pwr_retry[dev] = false;
     audio_gate_owed[dev] = -1;
     mode_chg_owed[dev] = false;
+    scdt_chg_owed[dev] = false;
     CECState[dev] = STATECEC_None;
     cnt[dev] = iTE6805_COUNTERS();
     cnt[dev].AudioFirstRead = 1;
@@ -174,6 +175,8 @@ void ite6805_sys::iTE6805_MainBody(int dev)
         p_ite6805_drv->iTE6805_Set_Video_Tristate(p_ite6805_drv->video_gate_owed_[dev], dev);
     if (audio_gate_owed[dev] >= 0)
         iTE6805_Set_Audio_Tristate(audio_gate_owed[dev], dev);
+    if (scdt_chg_owed[dev])
+        iTE6805_INT_SCDT_Chg(dev);
     iTE6805_Port_Reset_Body(d.ResetPort, dev);
     iTE6805_Port_Select_Body(d.RequestedPort, dev);
     if (d.VidState > STATEV_Unplug) {

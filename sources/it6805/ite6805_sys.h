@@ -181,6 +181,8 @@ public:
     int8_t audio_gate_owed[2] = {-1, -1};
     // A mode change announced and acknowledged but not served for want of a read.
     bool mode_chg_owed[2] = {false, false};
+    // A sync change announced whose SCDT was not read: served on the next pass.
+    bool scdt_chg_owed[2] = {false, false};
 
     ite6805_sys();
     ~ite6805_sys();

@@ -171,10 +171,11 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             iTE6805_INT_5VPWR_Chg(d.CurrentPort, dev);
         break;
     case STATEV_WaitSync:
-        if (drv->iTE6805_Check_SCDT(dev)) {
+        // Not read: waited for again on the next pass.
+        if (drv->iTE6805_Check_SCDT(dev).value_or(false)) {
             c.LastSCDT = 1;   // the sync this check is for is handled: it is no change at video stable
             iTE6805_vid_chg(STATEV_CheckSync, dev);
-        } else if (drv->iTE6805_Check_CLK_Stable(dev)) {
+        } else if (drv->iTE6805_Check_CLK_Stable(dev).value_or(false)) {
             if (++c.ClockStableCount > 6) {
                 c.ClockStableCount = 0;
                 drv->iTE6805_Set_47_By_TMDS(dev);
@@ -270,8 +271,10 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
 bool ite6805_sys::iTE6805_SCDT_Moved(int dev)
 {
     bank(0, dev);
-    const uint8_t scdt = uint8_t(p_ite6805_drv->iTE6805_Check_SCDT(dev) ? 1 : 0);
-    return scdt != cnt[dev].LastSCDT;
+    // Not read: not moved (a sync taken for lost would pulse hot-plug and start the chip
+    // again while the source still sends); it is read again on the next pass.
+    const RegFlag scdt = p_ite6805_drv->iTE6805_Check_SCDT(dev);
+    return scdt.ok() && uint8_t(scdt.value() ? 1 : 0) != cnt[dev].LastSCDT;
 }
 
 void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
@@ -280,7 +283,13 @@ void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
     iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
     std::printf("# SCDT Chg #\n");
-    const uint8_t scdt = uint8_t(drv->iTE6805_Check_SCDT(dev) ? 1 : 0);
+    const RegFlag read = drv->iTE6805_Check_SCDT(dev);
+    if (!read.ok()) {
+        scdt_chg_owed[dev] = true;   // served on the next pass
+        return;
+    }
+    scdt_chg_owed[dev] = false;
+    const uint8_t scdt = uint8_t(read.value() ? 1 : 0);
     const bool altMap = d.ChipID == 0x10 || d.ChipID >= 0xE0;
     if (scdt != c.LastSCDT) {
         c.LastSCDT = scdt;
@@ -401,7 +410,7 @@ void ite6805_sys::iTE6805_aud_fsm(int dev)
         bank(0, dev);
         if (b9 & 0xC0)
             drv->iTE6805_Reset_Audio_Logic(dev);
-        if (drv->iTE6805_Check_SCDT(dev) && drv->iTE6805_Check_AUDT(dev)) {
+        if (drv->iTE6805_Check_SCDT(dev).value_or(false) && drv->iTE6805_Check_AUDT(dev).value_or(false)) {
             iTE6805_aud_chg(STATEA_AudioOn, dev);
         } else if (c.Current_AudioCheck_TryCount < 2) {
             ++c.Current_AudioCheck_TryCount;
