@@ -564,9 +564,10 @@ void velinsource::register32_commands()
         p_ite6805_sys->FsmState[0] = 0;
     if (command & 0x20)
         drv->iTE6805_Set_HPD_Ctrl(0, 1, 1);
-    if (command & 0x40)
-        drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
-    if (command & 0x80)
+    // A low not taken: the pulse (low and high) is asked again on the next pass.
+    if ((command & 0x40) && drv->iTE6805_Set_HPD_Ctrl(0, 0, 0))
+        reg_set_bits(kRegCommand32, uint8_t(command & 0xC0));
+    else if (command & 0x80)
         drv->iTE6805_Set_HPD_Ctrl(0, 1, 0);
     if (command & 0x01)
         drv->iTE6805_Init_fsm(0);
@@ -608,20 +609,28 @@ bool velinsource::register0_commands(int input)
         reg_set_bits(kRegCommand0, command);
         return false;
     }
+    // A low the chip did not take leaves no pulse: the request (its low and its high) stays
+    // in the register for the next pass, so the source does see the line go low.
+    uint8_t owed = 0;
     for (int bit = 0; bit < 8; ++bit) {
-        if (!(command & (1u << bit)))
+        if (!(command & (1u << bit)) || (owed & (1u << bit)))
             continue;
         switch (bit) {
         case 0:
         case 2: it6805_reset_line(false); break;
         case 1:
         case 3: it6805_reset_line(true); break;
-        case 4: drv->iTE6805_Set_HPD_Ctrl(0, 0, 1); break;
+        case 4:
+        case 6:
+            if (drv->iTE6805_Set_HPD_Ctrl(0, 0, bit == 4 ? 1 : 0))
+                owed = uint8_t(owed | (command & (3u << bit)));
+            break;
         case 5: drv->iTE6805_Set_HPD_Ctrl(0, 1, 1); break;
-        case 6: drv->iTE6805_Set_HPD_Ctrl(0, 0, 0); break;
         default: drv->iTE6805_Set_HPD_Ctrl(0, 1, 0); break;
         }
     }
+    if (owed)
+        reg_set_bits(kRegCommand0, owed);
     return !(hotPlug && input != 3) || set_switch(kSwitchReceiver, kChannel[input & 3]);
 }
 

@@ -541,7 +541,8 @@ void ite6805_drv::iTE6805_Publish_NoSignal(int dev, int valid)
 
 void ite6805_drv::iTE6805_update_hdmi(int dev)
 {
-    if (!(rd(0x19, dev) & 0x02) || !timing_ok_[dev & 1])
+    // Not read: not published this time (the caller's step is counted and made again).
+    if (!rd_result(0x19, dev).any(0x02).value_or(false) || !timing_ok_[dev & 1])
         return;
     publish(dev, false, false, true, 0);
 }
@@ -551,8 +552,8 @@ void ite6805_drv::iTE6805_Show_VID_Info(int dev, int skip_publication)
     const iTE6805_TIMING& t = owner_->timing[dev];
     const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
     std::printf("\n\n dev_id:%d -------Video Timing-------%d\n", dev, skip_publication);
-    std::printf((rd(port1 ? 0x18 : 0x15, dev) & 0x02) ? "HDMI2 Scramble Enable !! " : "HDMI2 Scramble Disable !! ");
-    std::printf((rd(port1 ? 0x17 : 0x14, dev) & 0x40) ? "HDMI2 CLK Ratio 1/40 !! " : "HDMI CLK Ratio 1/10  !! ");
+    std::printf(rd_result(port1 ? 0x18 : 0x15, dev).any(0x02).value_or(false) ? "HDMI2 Scramble Enable !! " : "HDMI2 Scramble Disable !! ");   // traces
+    std::printf(rd_result(port1 ? 0x17 : 0x14, dev).any(0x40).value_or(false) ? "HDMI2 CLK Ratio 1/40 !! " : "HDMI CLK Ratio 1/10  !! ");
     std::printf("TMDSCLK = %lu.%03luMHz\n", (unsigned long)(t.TMDSCLK / 1000), (unsigned long)(t.TMDSCLK % 1000));
     std::printf("PCLK = %ld.%03ldMHz\n", long(t.PCLK / 1000), long(t.PCLK % 1000));
     std::printf("HActive = %d\n", t.HActive);
@@ -569,8 +570,13 @@ void ite6805_drv::iTE6805_Show_VID_Info(int dev, int skip_publication)
     std::printf(t.ScanMode ? "ScanMode = InterLaced\n" : "ScanMode = Progressive\n");
     std::printf(t.VSyncPol ? "VSyncPol = Positive\n" : "VSyncPol = Negative\n");
     std::printf(t.HSyncPol ? "HSyncPol = Positive\n" : "HSyncPol = Negative\n");
-    const int hs = (rd(0x36, dev) >> 2) & 0x03;
-    const bool outputStable = rd(0x19, dev) & 0x02;
+    const int hs = (rd_result(0x36, dev).value_or(0) >> 2) & 0x03;   // a trace
+    // A stability or a timing not read is no doubt about the source: no bounce for it; the
+    // step that publishes is counted and made again.
+    const RegFlag stable = rd_result(0x19, dev).any(0x02);
+    if (!stable.ok() || !read_ok_[dev & 1])
+        return;
+    const bool outputStable = stable.value();
     if (!outputStable || !timing_ok_[dev & 1]) {
         // The source re-reads the EDID and sends again instead of a doubtful timing.
         std::printf("Video Output Detect Non-Stable   LVPCLK_HS=%d\n", hs);

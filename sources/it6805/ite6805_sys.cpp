@@ -53,6 +53,8 @@ void ite6805_sys::reset_device_fields(int dev)
     audio_gate_owed[dev] = -1;
     mode_chg_owed[dev] = false;
     scdt_chg_owed[dev] = false;
+    for (uint8_t& a : ack_owed[dev])
+        a = 0;
     CECState[dev] = STATECEC_None;
     cnt[dev] = iTE6805_COUNTERS();
     cnt[dev].AudioFirstRead = 1;
@@ -99,11 +101,16 @@ bool ite6805_sys::had_signal(int dev) const
 
 int ite6805_sys::iTE6805_Identify_Chip(int dev)
 {
+    // A byte not read is no identification: the chip is looked for again.
     uint8_t id[4];
-    for (int i = 0; i < 4; ++i)
-        id[i] = rd(uint8_t(i), dev);
+    bool answered = true;
+    for (int i = 0; i < 4; ++i) {
+        const RegRead r = rd_result(uint8_t(i), dev);
+        answered = answered && r.ok();
+        id[i] = r.value_or(0);
+    }
     // Register 2 reads 0x05 or 0x07 depending on the chip revision.
-    const bool found = id[0] == 0x54 && id[1] == 0x49 && (id[2] & 0xFD) == 0x05 && id[3] == 0x68;
+    const bool found = answered && id[0] == 0x54 && id[1] == 0x49 && (id[2] & 0xFD) == 0x05 && id[3] == 0x68;
     const uint8_t bit = dev == 0 ? 0x20 : 0x40;
     if (KelRamPara* para = KelRamPara::p_kelrampara_config) {
         if (found)
@@ -201,14 +208,14 @@ void ite6805_sys::iTE6805_MainBody(int dev)
         d.AVMuteStatus = uint8_t(p_ite6805_drv->iTE6805_Check_AVMute(dev));
         if (!selfGated) {
             bank(5, dev);
-            if (rd(0xC9, dev) & 0x01) {
+            if (rd_result(0xC9, dev).any(0x01).value_or(false)) {   // not read: looked at next pass
                 wr(0xC9, 0x78, dev);
                 std::printf("Video Stable Done but VB1 output off, need to turn on! \r");
             }
         }
     } else if (!selfGated && d.VidState != STATEV_VidStable) {
         bank(5, dev);
-        if (!(rd(0xC9, dev) & 0x01)) {
+        if (!rd_result(0xC9, dev).any(0x01).value_or(true)) {   // not read: looked at next pass
             wr(0xC9, 0x79, dev);
             std::printf("Video is not stable, need to turn of VB1 otuput! \r");
         }

@@ -183,6 +183,8 @@ public:
     bool mode_chg_owed[2] = {false, false};
     // A sync change announced whose SCDT was not read: served on the next pass.
     bool scdt_chg_owed[2] = {false, false};
+    // Port interrupt acknowledgements (0x05, 0x06, 0x08, 0x09) the chip did not take.
+    uint8_t ack_owed[2][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
 
     ite6805_sys();
     ~ite6805_sys();

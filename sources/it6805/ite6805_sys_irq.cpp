@@ -24,20 +24,27 @@ void ite6805_sys::port_sys_irq(int port, int dev)
     bank(0, dev);
     // An interrupt register not read is not acknowledged (the chip keeps its bits for the
     // next pass); the status not read leaves what it would decide owed (mode_chg_owed).
+    // An acknowledgement not taken is made first on the next pass, so what was served is
+    // not served twice (a +5 V change would pulse hot-plug again).
     uint8_t regs[4] = {0, 0, 0, 0};
     for (int i = 0; i < 4; ++i) {
         const uint8_t reg = uint8_t(base + (i < 2 ? i : i + 1));
-        const RegRead r = rd_result(reg, dev);
+        uint8_t& owed = ack_owed[dev][i];
+        if (owed && p_i2c->hdmirxwr(reg, owed, dev) == 0)
+            owed = 0;
+        const RegRead r = owed ? RegRead() : rd_result(reg, dev);
         if (!r.ok())
             continue;
         regs[i] = r.value();
-        wr(reg, i == 3 && port == 0 ? uint8_t(regs[i] & ~0x04) : regs[i], dev);
+        const uint8_t ack = i == 3 && port == 0 ? uint8_t(regs[i] & ~0x04) : regs[i];
+        if (ack && p_i2c->hdmirxwr(reg, ack, dev))
+            owed = ack;
     }
     const uint8_t r05 = uint8_t(regs[0] | (mode_chg_owed[dev] ? 0x10 : 0)), r06 = regs[1], r08 = regs[2], r09 = regs[3];
     mode_chg_owed[dev] = false;
     const RegRead st13 = rd_result(status, dev);
     const uint8_t s13 = st13.value_or(0);
-    const uint8_t s14 = rd(uint8_t(status + 1), dev);
+    const uint8_t s14 = rd_result(uint8_t(status + 1), dev).value_or(0);   // HDMI 2.0 only counts errors: not read, they act
     (void)rd_result(uint8_t(status + 2), dev);   // read as the chip's service does; nothing decided by it
     const bool hdmi2 = s14 & 0x40;
     const bool mhl = port == 0 && (s13 & 0x40);
@@ -126,8 +133,9 @@ void ite6805_sys::port_sys_irq(int port, int dev)
         std::printf("# CH0 CDR FIFO Aut0-Rst #\n");
     if (r06 & 0x01) {
         std::printf("# Symbol Lock State Change # ");
-        const uint8_t lock = rd(uint8_t(status + 1), dev);
-        if ((lock & 0x38) && d.EQState == STATEEQ_Off) {
+        const RegRead locks = rd_result(uint8_t(status + 1), dev);
+        const uint8_t lock = locks.value_or(0x38);   // not read: taken as locked, the equaliser is not restarted for it
+        if (locks.ok() && (lock & 0x38) && d.EQState == STATEEQ_Off) {
             p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
             p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
         }
@@ -164,10 +172,16 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
     bank(0, dev);
-    const uint8_t r09 = rd(0x09, dev);
-    wr(0x09, uint8_t(r09 & 0x04), dev);
-    const uint8_t r10 = rd(0x10, dev);
-    wr(0x10, r10, dev);
+    // An interrupt register not read announces nothing this pass and is not acknowledged:
+    // the chip keeps its bits for the next.
+    const auto take = [&](uint8_t reg, uint8_t ack) {
+        const RegRead r = rd_result(reg, dev);
+        if (r.ok())
+            wr(reg, uint8_t(r.value() & ack), dev);
+        return r.value_or(0);
+    };
+    const uint8_t r09 = take(0x09, 0x04);
+    const uint8_t r10 = take(0x10, 0xFF);
     const bool selfGated = d.ChipID == 0x10 || d.ChipID >= 0xE0;
     if (!selfGated && (r10 & 0x02)) {
         // The V-by-One output goes off before anything else on a sync change.
@@ -176,21 +190,19 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
         wr(0xC9, 0x79, dev);
         wr(0x0F, 0, dev);
     }
-    const uint8_t r11 = rd(0x11, dev);
-    wr(0x11, uint8_t(r11 & ~0x40), dev);
-    const uint8_t r12 = rd(0x12, dev);
-    wr(0x12, uint8_t(r12 & ~0xA0), dev);
-    const uint8_t r1d = rd(0x1D, dev);
-    wr(0x1D, r1d, dev);
-    const uint8_t rd4 = rd(0xD4, dev);
-    wr(0xD4, rd4, dev);
-    const uint8_t rd5 = rd(0xD5, dev);
-    wr(0xD5, rd5, dev);
+    const uint8_t r11 = take(0x11, uint8_t(~0x40));
+    const uint8_t r12 = take(0x12, uint8_t(~0xA0));
+    const uint8_t r1d = take(0x1D, 0xFF);
+    const uint8_t rd4 = take(0xD4, 0xFF);
+    const uint8_t rd5 = take(0xD5, 0xFF);
 
-    if (r09 & 0x04) {
-        if (rd(0xCF, dev) & 0x20) {
+    // The encryption state not read: the one known stays.
+    const RegFlag encrypted = (r09 & 0x04) ? rd_result(0xCF, dev).any(0x20) : RegFlag();
+    if (encrypted.ok()) {
+        if (encrypted.value()) {
             std::printf("HDCP Encryption ON! \n");
-            d.HDCPState = (rd(0xD6, dev) & 0xC0) ? 256 : 1;
+            const RegFlag hdcp2 = rd_result(0xD6, dev).any(0xC0);
+            d.HDCPState = hdcp2.ok() ? (hdcp2.value() ? 256 : 1) : d.HDCPState;
         } else {
             std::printf("HDCP Encryption OFF !\n");
             d.HDCPState = 0;
@@ -238,17 +250,17 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     bank(0, dev);
     if (r12 & 0x80) {
         std::printf("# Video Parameters Change #\n");
-        std::printf("Video Parameters 0x1B=%d 0x1A=%d\n", rd(0x1B, dev) & 0x07, rd(0x1A, dev));
+        std::printf("Video Parameters 0x1B=%d 0x1A=%d\n", rd_result(0x1B, dev).value_or(0) & 0x07, rd_result(0x1A, dev).value_or(0));   // a trace
         wr(0x12, 0x80, dev);
     }
     if (r12 & 0x01) {
         std::printf("# New AVI InfoFrame Received #\n");
         bank(2, dev);
-        const uint8_t avi1 = rd(0x15, dev);
+        const RegRead avi1 = rd_result(0x15, dev);
         bank(0, dev);
         if (iTE6805_AVI_Moved(dev) && d.VidState == STATEV_VidStable)
             c.NewAVIFlag = 1;
-        c.prevAVIDB = avi1;
+        c.prevAVIDB = avi1.value_or(c.prevAVIDB);
     }
     if (r12 & 0x7E)
         std::printf("# Packet Received 0x%02X #\n", r12 & 0x7E);
@@ -320,7 +332,7 @@ void ite6805_sys::iTE6805_INT_ECC_ERROR(int dev)
         delay1ms(100);
         bank(0, dev);
         const uint8_t reg = d.CurrentPort == 1 ? 0x2B : 0x23;
-        if (rd(reg, dev) & 0x02) {
+        if (rd_result(reg, dev).any(0x02).value_or(false)) {
             delay1ms(300);
         } else {
             set(reg, 0x02, 0x02, dev);
@@ -428,8 +440,8 @@ bool ite6805_sys::iTE6805_AVI_Moved(int dev)
     uint8_t avi[5];
     const uint32_t before = p_i2c->errors;
     bank(2, dev);
-    for (int i = 0; i < 5; ++i)
-        avi[i] = uint8_t(rd(uint8_t(0x15 + i), dev) & kMask[i]);
+    for (int i = 0; i < 5; ++i)   // one not read counts as moved below
+        avi[i] = uint8_t(rd_result(uint8_t(0x15 + i), dev).value_or(0) & kMask[i]);
     bank(0, dev);
     iTE6805_COUNTERS& c = cnt[dev];
     // A frame not read whole counts as moved: an unanswered field reads as the old one may.

@@ -99,7 +99,7 @@ bool ite6805_sys::iTE6807_VBO_Clock_Step(int dev)
     if (board::Clock::monotonicUs() < c.VboDueUs)
         return false;
     bank(5, dev);
-    const uint8_t db = rd(0xDB, dev);
+    const uint8_t db = rd_result(0xDB, dev).value_or(0);   // not read: not settled, asked again
     // Restarted until stable, at most 500 times, then the output goes on regardless.
     if (!(db & 0x10) && c.VboTries < 500) {
         ++c.VboTries;
@@ -148,7 +148,7 @@ void ite6805_sys::iTE6805_Enable_Video_Output(int dev)
         set(0x6B, 0x31, 0x11, dev);
         if (d.CurrentPort == 1)
             bank(4, dev);
-        d.Colorimetry = rd(0x48, dev) < 52 ? 2 : 1;
+        d.Colorimetry = rd_result(0x48, dev).value_or(d.Colorimetry == 2 ? 0 : 52) < 52 ? 2 : 1;   // not read: as known (counted)
         bank(0, dev);
     } else {
         std::printf("---- CSC HDMI mode ----\n");

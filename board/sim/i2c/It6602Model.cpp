@@ -79,7 +79,7 @@ void It6602Model::readScenario(uint64_t generation)
     s.colorimetry = uint8_t(num("colorimetry", 0) & 3);
     s.vic = uint8_t(num("vic", cea(s.hact, s.vact, t.hz)) & 0x7F);
     s.depth = uint8_t(num("depth", 4) & 0x0F);
-    s.audio = s.hdmi && num("audio", 1) != 0;
+    s.audio = num("audio", 1) != 0 && s.hdmi;   // read either way: a DVI source sends none
     s.fs = uint8_t(num("audiofs", 2) & 0x0F);
     s.channels = uint8_t(num("audioch", 1) & 0x0F);
     s.address = num("rxaddr", 0x90) == 0x94 ? 0x94 : 0x90;

@@ -86,6 +86,9 @@ It6805Model::Signal It6805Model::signal()
     s.osc = uint32_t(keys_.number("osc", 20000));
     s.relock = keys_.number("relock", 40);
     s.glitch = keys_.number("5v_glitch", 0);
+    // What the source sends whether or not its link is up (read with the rest).
+    s.depth = uint32_t(keys_.number("depth", 0));
+    const bool audio = keys_.number("audio", 1) != 0;
     s.fs = uint32_t(keys_.number("audio_fs", 48000));
     s.statusFs = uint32_t(keys_.number("audio_status_fs", long(s.fs)));
     s.vboClock = keys_.number("vbo_clock", 1) != 0;
@@ -109,7 +112,6 @@ It6805Model::Signal It6805Model::signal()
     s.hpol = uint32_t(keys_.number("hpol", 1)) & 1;
     s.vpol = uint32_t(keys_.number("vpol", 1)) & 1;
     s.interlaced = t.interlaced;
-    s.depth = uint32_t(keys_.number("depth", 0));
     s.pclk = uint32_t((uint64_t(htotal) * vtotal * millihz / div + 500000) / 1000000);
     // Deep colour runs the link faster: 30-bit (code 0x20) at 1.25 times, 36-bit (0x30) at 1.5 times.
     s.tmds = (s.depth & 0xF0) == 0x20 ? s.pclk * 5 / 4 : (s.depth & 0xF0) == 0x30 ? s.pclk * 3 / 2 : s.pclk;
@@ -120,7 +122,7 @@ It6805Model::Signal It6805Model::signal()
     s.range = uint32_t(keys_.number("range", 0)) & 3;
     s.scan = uint32_t(keys_.number("scan", 0)) & 3;
     s.avmute = keys_.number("avmute", 0) ? 1 : 0;
-    s.audio = !s.dvi && keys_.number("audio", 1) != 0;
+    s.audio = !s.dvi && audio;
     return s;
 }
 
