@@ -316,7 +316,7 @@ int velinsource::program_eeprom(int input, const unsigned char* image)
     }
     // Not taken, the protection is owed and written again on every pass until it is.
     eeprom_protect_bit = kProtectBit;
-    write_expander();
+    (void)write_expander();   // owed when not taken
     return unprotected && verified ? 1 : 0;
 }
 
@@ -362,7 +362,7 @@ void velinsource::checksource_pass()
         } else {
             audio_select_bits = 0;
             eeprom_protect_bit = kProtectBit;
-            write_expander();
+            (void)write_expander();   // owed when not taken: the main pass writes it again
             next(kStateRun);
         }
         if (thread_state == kStateRun) {
@@ -392,7 +392,7 @@ void velinsource::checksource_pass()
             reg_clear_bits(kRegInputs, 0x20);
         }
         if (expander_owed)
-            write_expander();
+            (void)write_expander();   // still owed when not taken
         edid_requests();
         register32_commands();
         audio_route();
@@ -427,7 +427,7 @@ void velinsource::edid_check()
 {
     audio_select_bits = 0;
     eeprom_protect_bit = kProtectBit;
-    write_expander();
+    (void)write_expander();   // owed when not taken
     unsigned char buffer[kEdidSize];
     for (int k = 0; k < 4; ++k) {
         const uint8_t bit = uint8_t(1u << k);
@@ -455,9 +455,16 @@ void velinsource::edid_check()
         // Blank or damaged: write the input's default image and test again.
         KEL_TRACE("\n eeprom %d invalid, writing the default edid\n", k);
         const unsigned char* image = default_image(k);
+        // The protection not lifted is no broken EEPROM: the check is made again on a later
+        // pass, a bounded number of times, as for a switch not taken.
         eeprom_protect_bit = 0;
-        write_expander();
-        eeprom_write_image(image);
+        if (write_expander() != 1) {
+            eeprom_protect_bit = kProtectBit;
+            if (++edid_check_tries < kEdidCheckTries)
+                return;
+            continue;
+        }
+        (void)eeprom_write_image(image);   // judged by the read-back below
         board::Clock::sleepMs(10);
         read = eeprom_read_image(buffer) == 1;
         for (int line = 0; line < 8; ++line) {
@@ -468,11 +475,11 @@ void velinsource::edid_check()
         eeprom_protect_bit = kProtectBit;
         if (read && edid_block0_valid(buffer) && std::memcmp(buffer, image, kEdidSize) == 0) {
             reg_set_bits(kRegInputs, bit);
-            write_expander();
+            (void)write_expander();   // owed when not taken
             continue;
         }
         reg_clear_bits(kRegInputs, bit);
-        write_expander();
+        (void)write_expander();   // owed when not taken
         KEL_TRACE("\n eeprom %d could not be repaired\n", k);
         reset_flag[0] = 1;
         reset_flag[3] = 1;
@@ -482,7 +489,7 @@ void velinsource::edid_check()
         return;
     }
     eeprom_protect_bit = kProtectBit;
-    write_expander();
+    (void)write_expander();   // owed when not taken
     edid_check_tries = 0;
     std::lock_guard<std::mutex> hold(Utils::_source_init_mutex);
     thread_state = kStateRun;
@@ -662,7 +669,7 @@ void velinsource::audio_route()
         }
     }
     audio_select_bits = bits;
-    write_expander();
+    (void)write_expander();   // owed when not taken: the main pass writes the route again
 }
 
 void velinsource::line_pulse()
