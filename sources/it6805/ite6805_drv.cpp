@@ -41,9 +41,9 @@ RegResult<int> ite6805_drv::iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev)
     return hdmi.ok() ? RegResult<int>::answered(hdmi.value() ? 0 : 2) : RegResult<int>();
 }
 
-int ite6805_drv::iTE6805_Check_CLK_Vaild(int dev)
+RegFlag ite6805_drv::iTE6805_Check_CLK_Vaild(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev) & 0x08;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev).any(0x08);
 }
 
 RegFlag ite6805_drv::iTE6805_Check_CLK_Stable(int dev)
@@ -51,19 +51,19 @@ RegFlag ite6805_drv::iTE6805_Check_CLK_Stable(int dev)
     return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev).any(0x10);
 }
 
-int ite6805_drv::iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev)
+RegFlag ite6805_drv::iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev)
 {
-    return port == 0 ? (rd(0x13, dev) & 0x40) : 0;
+    return port == 0 ? rd_result(0x13, dev).any(0x40) : RegFlag::answered(false);
 }
 
-int ite6805_drv::iTE6805_Check_TMDS_Bigger_Than_1G(int dev)
+RegFlag ite6805_drv::iTE6805_Check_TMDS_Bigger_Than_1G(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev) & 0x01;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev).any(0x01);
 }
 
-int ite6805_drv::iTE6805_Check_HDMI2(int dev)
+RegFlag ite6805_drv::iTE6805_Check_HDMI2(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev) & 0x40;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev).any(0x40);
 }
 
 RegFlag ite6805_drv::iTE6805_Check_SCDT(int dev)
@@ -79,12 +79,12 @@ RegFlag ite6805_drv::iTE6805_Check_AUDT(int dev)
     return RegFlag::answered((b1.value() & 0x80) && !(r10.value() & 0x80));
 }
 
-int ite6805_drv::iTE6805_Check_AVMute(int dev)
+RegFlag ite6805_drv::iTE6805_Check_AVMute(int dev)
 {
     const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
     if (port1)
         chgbank(4, dev);
-    const int mute = rd(0xAA, dev) & 0x08;
+    const RegFlag mute = rd_result(0xAA, dev).any(0x08);
     if (port1)
         chgbank(0, dev);
     return mute;
@@ -93,7 +93,9 @@ int ite6805_drv::iTE6805_Check_AVMute(int dev)
 void ite6805_drv::iTE6805_GET_InputType(int dev)
 {
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
-    if (d.CurrentPort == 0 && iTE6805_Check_PORT0_IS_MHL_Mode(0, dev))
+    // Not read: the type known stays (the set-up is counted and made again).
+    const RegFlag mhl = iTE6805_Check_PORT0_IS_MHL_Mode(0, dev);
+    if (d.CurrentPort == 0 && mhl.value_or(d.InputType == 1))
         d.InputType = 1;
     else if (iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev).value_or(d.InputType == 2 ? 2 : 0) == 2)
         d.InputType = 2;   // not read: the type known stays (the set-up is counted and made again)
@@ -141,7 +143,10 @@ bool ite6805_drv::hpd_line(int level, int dev)
             iTE6805_Publish_NoSignal(dev, 1);
         return true;
     }
-    if (iTE6805_Check_PORT0_IS_MHL_Mode(0, dev))
+    const RegFlag mhl = iTE6805_Check_PORT0_IS_MHL_Mode(0, dev);
+    if (!mhl.ok())
+        return false;   // counted: the level is set again on the next pass
+    if (mhl.value())
         return true;
     owner_->iTE6805_DATA[dev].InputType = 0;
     if (chgbank(3, dev) == 0) {   // else these would land on bank 0's registers

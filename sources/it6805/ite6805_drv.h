@@ -25,14 +25,14 @@ public:
     // --- status checks (bank 0) ---
     RegFlag iTE6805_Check_5V_State(int port, int dev);
     RegResult<int> iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev);   // 0 HDMI, 2 DVI
-    int iTE6805_Check_CLK_Vaild(int dev);
+    RegFlag iTE6805_Check_CLK_Vaild(int dev);
     RegFlag iTE6805_Check_CLK_Stable(int dev);
-    int iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev);
-    int iTE6805_Check_TMDS_Bigger_Than_1G(int dev);
-    int iTE6805_Check_HDMI2(int dev);
+    RegFlag iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev);
+    RegFlag iTE6805_Check_TMDS_Bigger_Than_1G(int dev);
+    RegFlag iTE6805_Check_HDMI2(int dev);
     RegFlag iTE6805_Check_SCDT(int dev);
     RegFlag iTE6805_Check_AUDT(int dev);
-    int iTE6805_Check_AVMute(int dev);
+    RegFlag iTE6805_Check_AVMute(int dev);
     void iTE6805_GET_InputType(int dev);
 
     // Port 0: without +5 V the line is held low; with +5 V (and not in MHL mode) it follows

@@ -264,11 +264,11 @@ void ite6805_drv::iTE6805_Set_1B0_By_PixelClock(int dev)
         set(0xB0, 0x01, 0x00, dev);
     set(0xB0, 0x01, d.VBO_LaneCount ? 0x01 : 0x00, dev);
     chgbank(0, dev);
-    const bool above1G = iTE6805_Check_TMDS_Bigger_Than_1G(dev);
+    const bool above1G = iTE6805_Check_TMDS_Bigger_Than_1G(dev).value_or(false);   // counted: the entry is made again
     chgbank(3, dev);
     set(0xB0, 0x08, above1G ? 0x00 : 0x08, dev);
     chgbank(0, dev);
-    if (d.CurrentPort == 0 && iTE6805_Check_PORT0_IS_MHL_Mode(0, dev) && t.HActive == 640 && t.VActive == 480) {
+    if (d.CurrentPort == 0 && iTE6805_Check_PORT0_IS_MHL_Mode(0, dev).value_or(false) && t.HActive == 640 && t.VActive == 480) {
         chgbank(3, dev);
         wr(0xA7, 0x1F, dev);
     }
@@ -361,7 +361,8 @@ void ite6805_drv::iTE6805_Set_AVMute(int on, int dev)
     if (owner_->iTE6805_DATA[dev].VidState != STATEV_VidStable)
         return;
     chgbank(0, dev);
-    if (iTE6805_Check_AVMute(dev)) {
+    // Muted by the source, or not read (the mute flag stays and this is made again).
+    if (iTE6805_Check_AVMute(dev).value_or(true)) {
         set(0x4F, 0x80, 0x80, dev);
         return;
     }

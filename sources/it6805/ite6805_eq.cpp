@@ -27,7 +27,8 @@ int ite6805_eq::eqBank(int dev) const { return owner_->iTE6805_DATA[dev].Current
 bool ite6805_eq::hdmi2(int dev)
 {
     bank(0, dev);
-    return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev) != 0;
+    // Not read: HDMI 1.x (counted in errors: the step that asked is made again).
+    return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev).value_or(false);
 }
 
 // --- interrupts ----------------------------------------------------------------------------
@@ -93,7 +94,7 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
         iTE6805_Reset_EQ(dev);
         break;
     case STATEEQ_Start:
-        e.TMDSAbove1G = (hdmi2(dev) || owner_->p_ite6805_drv->iTE6805_Check_TMDS_Bigger_Than_1G(dev)) ? 1 : 0;
+        e.TMDSAbove1G = (hdmi2(dev) || owner_->p_ite6805_drv->iTE6805_Check_TMDS_Bigger_Than_1G(dev).value_or(false)) ? 1 : 0;
         bank(eqBank(dev), dev);
         set(0xA7, 0x40, e.TMDSAbove1G ? 0x40 : 0x00, dev);
         break;
@@ -249,8 +250,8 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
     switch (d.EQState) {
     case STATEEQ_Start:
-        if (!owner_->p_ite6805_drv->iTE6805_Check_CLK_Vaild(dev))
-            break;
+        if (!owner_->p_ite6805_drv->iTE6805_Check_CLK_Vaild(dev).value_or(false))
+            break;   // not valid, or not read: looked at on the next pass
         e.HDMI1Mode = e.HDMI2Mode = 0;
         if (hdmi2(dev)) {
             EQTable = iTE6805_EQ_Table_Hdmi20;

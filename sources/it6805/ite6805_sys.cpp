@@ -205,7 +205,7 @@ void ite6805_sys::iTE6805_MainBody(int dev)
     // 0xE0 and later gate it themselves.
     const bool selfGated = d.ChipID == 0x10 || d.ChipID >= 0xE0;
     if (d.Flag_VidStable_Done == 1) {
-        d.AVMuteStatus = uint8_t(p_ite6805_drv->iTE6805_Check_AVMute(dev));
+        d.AVMuteStatus = uint8_t(p_ite6805_drv->iTE6805_Check_AVMute(dev).value_or(d.AVMuteStatus != 0) ? 0x08 : 0);
         if (!selfGated) {
             bank(5, dev);
             if (rd_result(0xC9, dev).any(0x01).value_or(false)) {   // not read: looked at next pass

@@ -267,7 +267,7 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
 
     if (r1d & 0x08) {
         std::printf("HDCP Encryption Change \n");
-        if (!drv->iTE6805_Check_HDMI2(dev) && c.HDCPChangeFlag == 1) {
+        if (!drv->iTE6805_Check_HDMI2(dev).value_or(true) && c.HDCPChangeFlag == 1) {
             c.HDCPChangeFlag = 0;
             if (!p_eq->iTE6805_BitErr_Check_Again(dev))
                 p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);

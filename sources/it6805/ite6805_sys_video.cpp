@@ -247,7 +247,7 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
                 break;
         }
         bank(0, dev);
-        if (rd_result(0x4F, dev).any(0x20).value_or(false) && !drv->iTE6805_Check_AVMute(dev))
+        if (rd_result(0x4F, dev).any(0x20).value_or(false) && !drv->iTE6805_Check_AVMute(dev).value_or(true))
             drv->iTE6805_Set_AVMute(0, dev);
         if (++c.VidStableTick >= 50) {
             c.VidStableTick = 0;
