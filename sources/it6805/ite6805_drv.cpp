@@ -361,10 +361,17 @@ void ite6805_drv::iTE6805_Get_AVIInfoFrame_Info(int dev)
 {
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
     chgbank(2, dev);
-    uint8_t db[5];
+    RegRead bytes[5];
     for (int i = 0; i < 5; ++i)
-        db[i] = rd(uint8_t(0x15 + i), dev);
+        bytes[i] = rd_result(uint8_t(0x15 + i), dev);
     chgbank(0, dev);
+    // A frame not read whole leaves the fields known (the set-up is counted and made again).
+    uint8_t db[5];
+    for (int i = 0; i < 5; ++i) {
+        if (!bytes[i].ok())
+            return;
+        db[i] = bytes[i].value();
+    }
     d.AVIInfoFrame_Input_ColorFormat = (db[0] >> 5) & 0x03;
     d.ScanInfo = db[0] & 0x03;
     d.Colorimetry = (db[1] >> 6) & 0x03;
