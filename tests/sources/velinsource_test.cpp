@@ -1109,9 +1109,9 @@ protected:
         sim::I2cBusModel::setFaultHook(nullptr);   // it points into the test's frame
         AllInputs::TearDown();
     }
-    // Passes a quarter of a second apart, as on a loaded board: the chips' own waits take
-    // fewer passes, so every transfer of a sequence is failed in turn within CI's minute.
-    // Input 3 measures for 2.1 s: its passes are 0.7 s apart.
+    // Passes a quarter of a second apart (input 3's 0.7 s), as on a loaded board: the chips'
+    // own waits in time take fewer passes. (Input 3's pixel clock is measured over 20 passes
+    // whatever their spacing.)
     void sweepPass(int n = 1)
     {
         for (int i = 0; i < n; ++i, G_timeTicks += passMs / 10, sim::SimBoard::advanceVirtual(passMs * 1000))
