@@ -20,10 +20,10 @@ public:
     int initialize();
     // One message: reg followed by n data bytes (n = 0 sends reg alone). 1 on success, 0 on
     // a NAK, a bus error or n beyond kMaxWrite.
-    int i2c_write(int fd, unsigned char addr, unsigned char reg, const unsigned char* data, unsigned int n);
+    [[nodiscard]] int i2c_write(int fd, unsigned char addr, unsigned char reg, const unsigned char* data, unsigned int n);
     // Write reg, then read n bytes without a stop between; a read not answered is asked
     // once more before it fails. 1 on success (n below 1 copies
     // nothing). On failure, or for n beyond kMaxRead, 0 and the caller's n bytes are zeroed
     //, so no stale bytes are ever taken for an answer.
-    int i2c_read(int fd, unsigned char addr, unsigned char reg, unsigned char* data, int n);
+    [[nodiscard]] int i2c_read(int fd, unsigned char addr, unsigned char reg, unsigned char* data, int n);
 };

@@ -316,7 +316,7 @@ int velinsource::program_eeprom(int input, const unsigned char* image)
     }
     // Not taken, the protection is owed and written again on every pass until it is.
     eeprom_protect_bit = kProtectBit;
-    write_expander();
+    (void)write_expander();   // owed when not taken
     return unprotected && verified ? 1 : 0;
 }
 
@@ -362,7 +362,7 @@ void velinsource::checksource_pass()
         } else {
             audio_select_bits = 0;
             eeprom_protect_bit = kProtectBit;
-            write_expander();
+            (void)write_expander();   // owed when not taken: the main pass writes it again
             next(kStateRun);
         }
         if (thread_state == kStateRun) {
@@ -392,7 +392,7 @@ void velinsource::checksource_pass()
             reg_clear_bits(kRegInputs, 0x20);
         }
         if (expander_owed)
-            write_expander();
+            (void)write_expander();   // still owed when not taken
         edid_requests();
         register32_commands();
         audio_route();
@@ -427,7 +427,7 @@ void velinsource::edid_check()
 {
     audio_select_bits = 0;
     eeprom_protect_bit = kProtectBit;
-    write_expander();
+    (void)write_expander();   // owed when not taken
     unsigned char buffer[kEdidSize];
     for (int k = 0; k < 4; ++k) {
         const uint8_t bit = uint8_t(1u << k);
@@ -455,9 +455,16 @@ void velinsource::edid_check()
         // Blank or damaged: write the input's default image and test again.
         KEL_TRACE("\n eeprom %d invalid, writing the default edid\n", k);
         const unsigned char* image = default_image(k);
+        // The protection not lifted is no broken EEPROM: the check is made again on a later
+        // pass, a bounded number of times, as for a switch not taken.
         eeprom_protect_bit = 0;
-        write_expander();
-        eeprom_write_image(image);
+        if (write_expander() != 1) {
+            eeprom_protect_bit = kProtectBit;
+            if (++edid_check_tries < kEdidCheckTries)
+                return;
+            continue;
+        }
+        (void)eeprom_write_image(image);   // judged by the read-back below
         board::Clock::sleepMs(10);
         read = eeprom_read_image(buffer) == 1;
         for (int line = 0; line < 8; ++line) {
@@ -468,11 +475,11 @@ void velinsource::edid_check()
         eeprom_protect_bit = kProtectBit;
         if (read && edid_block0_valid(buffer) && std::memcmp(buffer, image, kEdidSize) == 0) {
             reg_set_bits(kRegInputs, bit);
-            write_expander();
+            (void)write_expander();   // owed when not taken
             continue;
         }
         reg_clear_bits(kRegInputs, bit);
-        write_expander();
+        (void)write_expander();   // owed when not taken
         KEL_TRACE("\n eeprom %d could not be repaired\n", k);
         reset_flag[0] = 1;
         reset_flag[3] = 1;
@@ -482,7 +489,7 @@ void velinsource::edid_check()
         return;
     }
     eeprom_protect_bit = kProtectBit;
-    write_expander();
+    (void)write_expander();   // owed when not taken
     edid_check_tries = 0;
     std::lock_guard<std::mutex> hold(Utils::_source_init_mutex);
     thread_state = kStateRun;
@@ -564,9 +571,10 @@ void velinsource::register32_commands()
         p_ite6805_sys->FsmState[0] = 0;
     if (command & 0x20)
         drv->iTE6805_Set_HPD_Ctrl(0, 1, 1);
-    if (command & 0x40)
-        drv->iTE6805_Set_HPD_Ctrl(0, 0, 0);
-    if (command & 0x80)
+    // A low not taken: the pulse (low and high) is asked again on the next pass.
+    if ((command & 0x40) && drv->iTE6805_Set_HPD_Ctrl(0, 0, 0))
+        reg_set_bits(kRegCommand32, uint8_t(command & 0xC0));
+    else if (command & 0x80)
         drv->iTE6805_Set_HPD_Ctrl(0, 1, 0);
     if (command & 0x01)
         drv->iTE6805_Init_fsm(0);
@@ -608,20 +616,28 @@ bool velinsource::register0_commands(int input)
         reg_set_bits(kRegCommand0, command);
         return false;
     }
+    // A low the chip did not take leaves no pulse: the request (its low and its high) stays
+    // in the register for the next pass, so the source does see the line go low.
+    uint8_t owed = 0;
     for (int bit = 0; bit < 8; ++bit) {
-        if (!(command & (1u << bit)))
+        if (!(command & (1u << bit)) || (owed & (1u << bit)))
             continue;
         switch (bit) {
         case 0:
         case 2: it6805_reset_line(false); break;
         case 1:
         case 3: it6805_reset_line(true); break;
-        case 4: drv->iTE6805_Set_HPD_Ctrl(0, 0, 1); break;
+        case 4:
+        case 6:
+            if (drv->iTE6805_Set_HPD_Ctrl(0, 0, bit == 4 ? 1 : 0))
+                owed = uint8_t(owed | (command & (3u << bit)));
+            break;
         case 5: drv->iTE6805_Set_HPD_Ctrl(0, 1, 1); break;
-        case 6: drv->iTE6805_Set_HPD_Ctrl(0, 0, 0); break;
         default: drv->iTE6805_Set_HPD_Ctrl(0, 1, 0); break;
         }
     }
+    if (owed)
+        reg_set_bits(kRegCommand0, owed);
     return !(hotPlug && input != 3) || set_switch(kSwitchReceiver, kChannel[input & 3]);
 }
 
@@ -653,7 +669,7 @@ void velinsource::audio_route()
         }
     }
     audio_select_bits = bits;
-    write_expander();
+    (void)write_expander();   // owed when not taken: the main pass writes the route again
 }
 
 void velinsource::line_pulse()

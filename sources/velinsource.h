@@ -211,22 +211,22 @@ public:
     uint8_t edid_check_tries = 0;
 
     // --- bus helpers (1 success, 0 failure, as the bus driver) ---
-    int set_switch(uint8_t switchAddress, uint8_t channel);
+    [[nodiscard]] int set_switch(uint8_t switchAddress, uint8_t channel);
     // audio_select_bits | eeprom_protect_bit. A write not taken is owed: the main pass
     // writes the expander again until it takes one (the EEPROMs' protection, the audio route).
-    int write_expander();
+    [[nodiscard]] int write_expander();
     bool expander_owed = false;
     // A switch channel not taken leaves the previous branch on: nothing behind the switch
     // is addressed then. A step that needs the branch is made again on a later pass.
     // Writes 256 bytes in 32 pages of 8, waiting out each page's write cycle and retrying
     // a failed page; 1 when every page was acknowledged.
-    int eeprom_write_image(const unsigned char* image);
+    [[nodiscard]] int eeprom_write_image(const unsigned char* image);
     // 32 reads of 8 bytes; 1 when every read succeeded (failed reads leave zeros).
-    int eeprom_read_image(unsigned char* out);
+    [[nodiscard]] int eeprom_read_image(unsigned char* out);
     static bool edid_block0_valid(const unsigned char* image);
     // Switch, protection off, write, read back and compare, protection on. 1 when the
     // EEPROM of the input now holds the image.
-    int program_eeprom(int input, const unsigned char* image);
+    [[nodiscard]] int program_eeprom(int input, const unsigned char* image);
 
 private:
     void state_reset();
@@ -234,7 +234,7 @@ private:
     void edid_check();
     void edid_requests();
     void register32_commands();
-    bool register0_commands(int input);   // input: the one being polled; false: its branch is not on
+    [[nodiscard]] bool register0_commands(int input);   // input: the one being polled; false: its branch is not on
     void it6805_reset_line(bool high);    // input 3's reset line, from registers 0 and 32
     void audio_route();
     void line_pulse();

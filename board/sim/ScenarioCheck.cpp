@@ -42,6 +42,7 @@ const Key kKeys[] = {
     {"input<0-3>.audio", Form::Flag},
     {"input<0-3>.scan", Form::Number},
     {"input<0-3>.relock", Form::Number},
+    {"input<0-3>.5v_glitch", Form::Number},
     {"input<0-2>.cable", Form::Flag},
     {"input<0-2>.pclk", Form::Number},
     {"input<0-2>.hdmi", Form::Flag},

@@ -101,14 +101,14 @@ constexpr unsigned char kBankRegister = 0x0F;
 bool banked(unsigned char reg) { return reg > kBankRegister; }
 } // namespace
 
-unsigned char velin_it6602::hdmirxrd_it6602(int fd, unsigned char reg)
+RegRead velin_it6602::hdmirxrd_it6602(int fd, unsigned char reg)
 {
-    unsigned char value = 0;   // a failed read reads as 0
+    unsigned char value = 0;
     if ((banked(reg) && !bank_known[cur_dev]) || bus().i2c_read(fd, address(), reg, &value, 1) != 1) {
-        value = 0;
         ++io_errors;
+        return RegRead();
     }
-    return value;
+    return RegRead::answered(value);
 }
 
 int velin_it6602::hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value)
@@ -126,15 +126,14 @@ int velin_it6602::hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value
 
 int velin_it6602::hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value)
 {
-    const uint32_t errors = io_errors;
-    unsigned char old = hdmirxrd_it6602(fd, reg);
+    const RegRead old = hdmirxrd_it6602(fd, reg);
     // A register whose value is unknown is not written: the other bits would be lost.
-    if (io_errors != errors) {
+    if (!old.ok()) {
         if (reg == kBankRegister)
             bank_known[cur_dev] = false;   // a select not made: what follows must not be written
         return 1;
     }
-    return hdmirxwr_it6602(fd, reg, uint8_t((old & ~mask) | (value & mask)));
+    return hdmirxwr_it6602(fd, reg, uint8_t((old.value() & ~mask) | (value & mask)));
 }
 
 int velin_it6602::hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsigned char* data)
@@ -222,6 +221,8 @@ void velin_it6602::hdmirx_Var_init(int dev, IT6602_dev_data* d)
     }
     ipll_count[dev] = 0;
     hpd_retry[dev] = -1;   // made by the start-up that follows
+    intr_owed[dev][0] = intr_owed[dev][1] = 0;
+    int07_owed[dev] = 0;
     pwr_retry[dev] = false;
     tristate_owed[dev] = false;
     de3d_retry[dev] = false;
@@ -323,25 +324,28 @@ void velin_it6602::IT6602_fsm(int fd, int dev)
 // ---------------------------------------------------------------------------------------
 // Ports, hot-plug and +5 V
 
-int velin_it6602::CheckPlg5VPwr(int fd, int port)
+RegFlag velin_it6602::CheckPlg5VPwr(int fd, int port)
 {
-    return (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x01) != 0;
+    return hdmirxrd_it6602(fd, port ? 0x0B : 0x0A).any(0x01);
 }
 
-int velin_it6602::CLKCheck(int fd, int port)
+RegFlag velin_it6602::CLKCheck(int fd, int port)
 {
-    return (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x08) != 0;
+    return hdmirxrd_it6602(fd, port ? 0x0B : 0x0A).any(0x08);
 }
 
-int velin_it6602::IT6602_IsSelectedPort(int fd, int port)
+RegFlag velin_it6602::IT6602_IsSelectedPort(int fd, int port)
 {
-    return (hdmirxrd_it6602(fd, 0x51) & 0x01) == uint8_t(port & 1);
+    const RegRead r51 = hdmirxrd_it6602(fd, 0x51);
+    return r51.ok() ? RegFlag::answered((r51.value() & 0x01) == uint8_t(port & 1)) : RegFlag();
 }
 
-int velin_it6602::IsHDMIMode(int fd)
+RegFlag velin_it6602::IsHDMIMode(int fd)
 {
-    const int port = hdmirxrd_it6602(fd, 0x51) & 0x01;
-    return (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x02) != 0;
+    const RegRead r51 = hdmirxrd_it6602(fd, 0x51);
+    if (!r51.ok())
+        return RegFlag();
+    return hdmirxrd_it6602(fd, (r51.value() & 0x01) ? 0x0B : 0x0A).any(0x02);
 }
 
 int velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
@@ -351,10 +355,10 @@ int velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
     if (port != 0)
         return 0;
     const uint32_t errors = io_errors;
-    const bool power = (hdmirxrd_it6602(fd, 0x0A) & 0x01) != 0;
-    // Low needs no +5 V reading; high does.
-    const uint8_t bits = power ? (value ? 0x03 : 0x01) : 0x00;
-    if ((!value || io_errors == errors) && chgbank_it6602(fd, 1) == 0)
+    const RegFlag power = CheckPlg5VPwr(fd, 0);
+    // Low needs no +5 V reading (without one the line goes low as without +5 V); high does.
+    const uint8_t bits = power.value_or(false) ? (value ? 0x03 : 0x01) : 0x00;
+    if ((!value || power.ok()) && chgbank_it6602(fd, 1) == 0)
         hdmirxset_it6602(fd, 0xB0, 0x03, bits);
     chgbank_it6602(fd, 0);
     // A source reads the EDID and sends only by this line: a level not taken is set again.
@@ -372,13 +376,14 @@ void velin_it6602::hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, i
     hdmirxset_it6602(fd, 0xB1, 0x60, 0x00);
     hdmirxset_it6602(fd, 0xC1, 0x60, 0x00);
     chgbank_it6602(fd, 0);
-    const bool power = CheckPlg5VPwr(fd, port) != 0;
-    const bool selected = IT6602_IsSelectedPort(fd, port) != 0;
+    const RegFlag powered = CheckPlg5VPwr(fd, port);
+    const RegFlag chosen = IT6602_IsSelectedPort(fd, port);
     pwr_retry[dev] = port == 0 && io_errors != errors;
-    if (io_errors != errors)
+    if (io_errors != errors || !powered.ok() || !chosen.ok())
         return;
+    const bool power = powered.value();
     ipll_count[dev] = 0;
-    if (selected) {
+    if (chosen.value()) {
         if (power) {
             IT6602SwitchVideoState(fd, d, VSTATE_SyncWait, dev);
             IT6602HPDCtrl(fd, port, 1);
@@ -394,11 +399,18 @@ void velin_it6602::hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, i
     }
 }
 
-void velin_it6602::hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port, int dev)
+bool velin_it6602::hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port, int dev)
 {
-    if (!IT6602_IsSelectedPort(fd, port))
-        return;
-    if (!IsHDMIMode(fd)) {
+    // A mode not read is not taken for DVI or HDMI: the change is served again next pass.
+    const RegFlag selected = IT6602_IsSelectedPort(fd, port);
+    if (!selected.ok())
+        return false;
+    if (!selected.value())
+        return true;
+    const RegFlag hdmi = IsHDMIMode(fd);
+    if (!hdmi.ok())
+        return false;
+    if (!hdmi.value()) {
         // A DVI source sends no vendor infoframe: a 3D one that turned DVI is 2D now.
         if (d->de3dframe)
             IT6602_DE3DOff(fd);
@@ -419,6 +431,7 @@ void velin_it6602::hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port,
         // InfoFrame again (colour conversion, range expansion), even an unchanged one.
         d->m_ucStatus |= kStatusAVIChanged;
     }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -430,22 +443,26 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
     if (d->m_VState == VSTATE_Off)
         return;
     chgbank_it6602(fd, 0);
-    const uint8_t int05 = hdmirxrd_it6602(fd, 0x05);
-    const uint8_t int06 = hdmirxrd_it6602(fd, 0x06);
-    const uint8_t int07 = hdmirxrd_it6602(fd, 0x07);
-    const uint8_t int08 = hdmirxrd_it6602(fd, 0x08);
-    const uint8_t int09 = hdmirxrd_it6602(fd, 0x09);
-    const uint8_t status = hdmirxrd_it6602(fd, 0x0A);
-    const uint8_t intD0 = hdmirxrd_it6602(fd, 0xD0);
-    hdmirxwr_it6602(fd, 0x05, int05);
-    hdmirxwr_it6602(fd, 0x06, int06);
-    hdmirxwr_it6602(fd, 0x07, int07);
-    hdmirxwr_it6602(fd, 0x08, int08);
-    hdmirxwr_it6602(fd, 0x09, int09);
-    hdmirxwr_it6602(fd, 0xD0, uint8_t(intD0 & 0x0F));
+    // An interrupt register not read is not acknowledged: its bits stay set in the chip
+    // and are served on the next pass. One read is acknowledged at once (the chip latches
+    // what comes meanwhile); what it announced and could not be served for want of a read
+    // is kept in intr_owed and served again on the next pass.
+    static const uint8_t kIntRegs[7] = {0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0xD0};
+    RegRead reg[7];
+    for (int i = 0; i < 7; ++i)
+        reg[i] = hdmirxrd_it6602(fd, kIntRegs[i]);
+    for (int i = 0; i < 7; ++i)   // 0x0A is the status, not an interrupt
+        if (reg[i].ok() && i != 5)
+            hdmirxwr_it6602(fd, kIntRegs[i], i == 6 ? uint8_t(reg[i].value() & 0x0F) : reg[i].value());
+    // Unread: nothing announced this pass (the chip keeps it).
+    const uint8_t int05 = reg[0].value_or(0), int06 = reg[1].value_or(0), int07 = reg[2].value_or(0) | int07_owed[dev],
+                  int08 = reg[3].value_or(0), int09 = reg[4].value_or(0), intD0 = reg[6].value_or(0);
+    const RegRead status = reg[5];
 
     for (int port = 0; port < 2; ++port) {
-        const uint8_t intr = port ? int06 : int05;
+        uint8_t& owed = intr_owed[dev][port];
+        const uint8_t intr = uint8_t((port ? int06 : int05) | owed);
+        owed = 0;
         if (!intr)
             continue;
         if (intr & 0x80)
@@ -456,13 +473,18 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
             else
                 hdmirx_INT_P0_ECC(fd, d, dev);
         }
-        if ((intr & 0x20) && CLKCheck(fd, port))
-            hdmirx_INT_HDMIMode_Chg(fd, d, port, dev);
+        if (intr & 0x20) {
+            const RegFlag clock = CLKCheck(fd, port);
+            if (!clock.ok() || (clock.value() && !hdmirx_INT_HDMIMode_Chg(fd, d, port, dev)))
+                owed |= 0x20;
+        }
         if (intr & 0x18)
             hdmirx_INT_RxReset(fd, d, port, intr, dev);
         if (intr & 0x04) {
-            const uint8_t lock = hdmirxrd_it6602(fd, 0x0C);
-            if (!(lock & (port ? 0x80 : 0x40))) {
+            const RegFlag locked = hdmirxrd_it6602(fd, 0x0C).any(port ? 0x80 : 0x40);
+            if (!locked.ok()) {
+                owed |= 0x04;
+            } else if (!locked.value()) {
                 chgbank_it6602(fd, 1);
                 hdmirxset_it6602(fd, port ? 0xC1 : 0xB1, 0x60, 0x00);
                 chgbank_it6602(fd, 0);
@@ -472,7 +494,10 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
         if (intr & 0x02) {
             d->m_ucEccCount[port] = 0;
             d->m_ucDeskewCount[port] = 0;
-            if (CLKCheck(fd, port))
+            const RegFlag clock = CLKCheck(fd, port);
+            if (!clock.ok())
+                owed |= 0x02;
+            else if (clock.value())
                 TMDSCheck(fd, port, dev);
         }
         if (intr & 0x01)
@@ -485,9 +510,10 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
         IT6602_SetVideoMute(fd, d, 0);
     if (int07 & 0x10)
         IT6602_SetVideoMute(fd, d, 1);
-    if (int07 & 0x02)
-        hdmirx_INT_SCDT_Chg(fd, d, dev);
-    if ((int07 & 0x01) && !(status & 0x40) && address() == 0x94) {
+    int07_owed[dev] = 0;
+    if ((int07 & 0x02) && !hdmirx_INT_SCDT_Chg(fd, d, dev))
+        int07_owed[dev] = 0x02;
+    if ((int07 & 0x01) && status.ok() && !(status.value() & 0x40) && address() == 0x94) {
         chgbank_it6602(fd, 1);
         hdmirxset_it6602(fd, 0xB6, 0x07, 0x03);
         hdmirxset_it6602(fd, 0xB1, 0x20, 0x00);
@@ -519,8 +545,8 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
         const uint32_t errors = io_errors;
         uint8_t avi[5];
         chgbank_it6602(fd, 2);
-        for (int i = 0; i < 5; ++i)
-            avi[i] = uint8_t(hdmirxrd_it6602(fd, uint8_t(0x15 + i)) & kMask[i]);
+        for (int i = 0; i < 5; ++i)   // one not read counts as a change below
+            avi[i] = uint8_t(hdmirxrd_it6602(fd, uint8_t(0x15 + i)).value_or(0) & kMask[i]);
         chgbank_it6602(fd, 0);
         if (io_errors != errors || std::memcmp(avi, d->m_ucLastAVI, sizeof avi) != 0) {
             std::memcpy(d->m_ucLastAVI, avi, sizeof avi);

@@ -11,6 +11,8 @@
 //   velin_it6602_output.cpp   output format, AVI infoframe and colour-space conversion
 //   velin_it6602_audio.cpp    audio state machine
 
+#include "sources/RegRead.h"
+
 #include <cstdint>
 
 // Timing measured on an input (read by velinsource::update_vid_info_delay).
@@ -165,6 +167,10 @@ public:
     // measurement during which this moved is not in force and is done again.
     uint32_t io_errors = 0;
     int8_t hpd_retry[3] = {-1, -1, -1};       // a hot-plug level the chip did not take
+    // Per device and port: interrupt bits (0x20 mode, 0x04 lock, 0x02 clock) acknowledged
+    // but not served for want of a read; served on the next pass.
+    uint8_t intr_owed[3][2] = {{0, 0}, {0, 0}, {0, 0}};
+    uint8_t int07_owed[3] = {0, 0, 0};   // register 0x07: 0x02 SCDT change
     bool de3d_retry[3] = {false, false, false};   // the 3D generator not set as decided
     // A bank select the chip did not take leaves its bank unknown: no register above the
     // common ones (0x00-0x0F) is read or written until a select is taken again, so a value
@@ -192,9 +198,9 @@ public:
     IT6602_dev_data* get_IT6602_dev_data(int dev) { return &dev_data[dev < 0 || dev > 2 ? 0 : dev]; }
     uint8_t address() const { return i2c_addr[cur_dev]; }
 
-    // --- register access on the selected branch (failed reads yield 0; every failure
-    // counts in io_errors) ---
-    unsigned char hdmirxrd_it6602(int fd, unsigned char reg);
+    // --- register access on the selected branch (a read has a value only when answered;
+    // every failure counts in io_errors) ---
+    RegRead hdmirxrd_it6602(int fd, unsigned char reg);
     int hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value);   // 0 ok, 1 failed
     int hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value);
     int hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsigned char* data);
@@ -218,15 +224,16 @@ public:
     // dev names the chip on the selected branch (-1: the one last addressed).
     // 0 ok, 1 the chip did not take it (set again on its next pass).
     int IT6602HPDCtrl(int fd, int port, int value, int dev = -1);
-    int CheckPlg5VPwr(int fd, int port);
-    int CLKCheck(int fd, int port);
-    int IsHDMIMode(int fd);
-    int IT6602_IsSelectedPort(int fd, int port);
+    RegFlag CheckPlg5VPwr(int fd, int port);
+    RegFlag CLKCheck(int fd, int port);
+    RegFlag IsHDMIMode(int fd);
+    RegFlag IT6602_IsSelectedPort(int fd, int port);
 
     // --- interrupt service ---
     void IT6602HDMIInterruptHandler(int fd, int dev);
     void hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, int dev);
-    void hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port, int dev);
+    // false: the mode was not read, the change is served again on the next pass.
+    bool hdmirx_INT_HDMIMode_Chg(int fd, IT6602_dev_data* d, int port, int dev);
 
     // --- equaliser and link-error recovery ---
     void AmpValidCheck(int fd, int port, int dev);
@@ -244,7 +251,9 @@ public:
     void hdmirx_INT_EQ_FAIL(int fd, IT6602_dev_data* d, int port, int dev);
     void TogglePolarity(int fd, int port, int dev);
     void TMDSCheck(int fd, int port, int dev);
-    uint32_t tmds_clock_of(int fd, int port);
+    RegResult<uint32_t> tmds_clock_of(int fd, int port);
+    // Whether the port is the selected one; not read, the port known to be selected.
+    bool port_selected(int fd, int port, int dev);
     void hdmirx_INT_RxReset(int fd, IT6602_dev_data* d, int port, uint8_t intr, int dev);
     void IT6602HDMIEventManager(int fd, int dev);
     void hdmirx_INT_P0_ECC(int fd, IT6602_dev_data* d, int dev) { ecc_burst(fd, d, 0, dev); }
@@ -259,15 +268,15 @@ public:
     void IT6602VideoHandler(int fd, int dev);
     void IT6602VideoCountClr(IT6602_dev_data* d) { d->m_VideoCountingTimer = 1; }
     void WaitingForSCDT(int fd, int dev);
-    void hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev);
-    int CheckSCDT(int fd, IT6602_dev_data* d);
+    bool hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev);   // false: SCDT not read
+    RegFlag CheckSCDT(int fd, IT6602_dev_data* d);
     // 0 done; 1 a transfer failed (the gate is set again on the next pass).
     int IT6602VideoOutputEnable(int fd, int on, int dev);
     void IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on);
     void IT6602_HDCP_ContentOff(int fd, int port, int dev);
     void IT6602_ManualVideoTristate(int fd, int port, int dev);
     void end_content_off(int fd, int port, int dev);
-    int CheckAVMute(int fd, int port);
+    RegFlag CheckAVMute(int fd, int port);
     void IT6602_AFE_Rst(int fd, int dev);
     // 1 when the registers hold a usable timing (a pixel-clock count, totals that hold
     // the active area and porches that do not go negative) and every read was answered;
@@ -291,6 +300,8 @@ public:
     void IT6602_VideoOutputConfigure_Init(IT6602_dev_data* d, int mode);
     void IT6602VideoOutputConfigure(int fd, int dev);
     void GetAVIInfoFrame(int fd, IT6602_dev_data* d);
+    // Register 0x65 bits 2-3 from the input's depth (0x99 bits 4-7). 0 done, 1 not.
+    int set_color_depth(int fd, IT6602_dev_data* d);
     void SetNewInfoVideoOutput(int fd, IT6602_dev_data* d);
     void SetDVIVideoOutput(int fd, IT6602_dev_data* d);
     void SetVideoInputFormatWithInfoFrame(int fd, IT6602_dev_data* d);
@@ -311,7 +322,7 @@ public:
     void IT6602SwitchAudioState(int fd, IT6602_dev_data* d, int state);
     void IT6602AudioHandler(int fd, int dev);
     void IT6602AudioOutputEnable(int fd, int on);
-    void getHDMIRXInputAudio(int fd, AUDIO_CAPS* caps);
+    bool getHDMIRXInputAudio(int fd, AUDIO_CAPS* caps);   // false: not read whole, caps as they were
     void hdmirx_SetHWMuteClr(int fd);
     void hdmirx_ClearHWMuteClr(int fd);
     void hdmirx_SetHWMuteClrMode(int fd);

@@ -29,9 +29,9 @@ void velin_it6602::hdmirx_ResetAudio(int fd)
 {
     hdmirxset_it6602(fd, 0x10, 0x02, 0x02);
     hdmirxset_it6602(fd, 0x10, 0x02, 0x00);
-    const uint8_t value = hdmirxrd_it6602(fd, 0x7B);
-    for (int i = 0; i < 4; ++i)
-        hdmirxwr_it6602(fd, 0x7B, value);
+    const RegRead value = hdmirxrd_it6602(fd, 0x7B);
+    for (int i = 0; value.ok() && i < 4; ++i)   // not read: counted, the state is made again
+        hdmirxwr_it6602(fd, 0x7B, value.value());
 }
 
 void velin_it6602::aud_fiforst(int fd)
@@ -42,15 +42,24 @@ void velin_it6602::aud_fiforst(int fd)
     hdmirx_ResetAudio(fd);
 }
 
-void velin_it6602::getHDMIRXInputAudio(int fd, AUDIO_CAPS* caps)
+bool velin_it6602::getHDMIRXInputAudio(int fd, AUDIO_CAPS* caps)
 {
-    caps->SampleFreq = uint8_t(hdmirxrd_it6602(fd, 0xAE) & 0x0F);
-    const uint8_t first = hdmirxrd_it6602(fd, 0xAA);
-    const uint8_t second = hdmirxrd_it6602(fd, 0xAA);
-    caps->AudioFlag = uint8_t(first & 0xF0);
-    caps->AudSrcEnable = uint8_t((first | second) & 0x0F);
-    if (!(first & 0x60) && !(hdmirxrd_it6602(fd, 0xAB) & 0x01))
-        caps->AudioFlag |= 0x01;
+    const RegRead fs = hdmirxrd_it6602(fd, 0xAE), r1 = hdmirxrd_it6602(fd, 0xAA), r2 = hdmirxrd_it6602(fd, 0xAA);
+    if (!fs.ok() || !r1.ok() || !r2.ok())
+        return false;
+    const uint8_t first = r1.value(), second = r2.value();
+    AUDIO_CAPS now;
+    now.SampleFreq = uint8_t(fs.value() & 0x0F);
+    now.AudioFlag = uint8_t(first & 0xF0);
+    now.AudSrcEnable = uint8_t((first | second) & 0x0F);
+    if (!(first & 0x60)) {
+        const RegFlag layout = hdmirxrd_it6602(fd, 0xAB).any(0x01);
+        if (!layout.ok())
+            return false;
+        now.AudioFlag |= layout.value() ? 0 : 0x01;
+    }
+    *caps = now;
+    return true;
 }
 
 void velin_it6602::IT6602SwitchAudioState(int fd, IT6602_dev_data* d, int state)
@@ -112,16 +121,18 @@ void velin_it6602::IT6602AudioHandler(int fd, int dev)
         if (d->m_AudioCountingTimer == 0) {
             d->m_AudioCountingTimer = 151;
             AUDIO_CAPS now;
-            getHDMIRXInputAudio(fd, &now);
+            if (!getHDMIRXInputAudio(fd, &now)) {
+                d->m_AudioCountingTimer = 0;   // not read: looked at again on the next pass
+                break;
+            }
             if (now.AudioFlag != d->m_RxAudioCaps.AudioFlag || now.AudSrcEnable != d->m_RxAudioCaps.AudSrcEnable ||
                 now.SampleFreq != d->m_RxAudioCaps.SampleFreq)
                 IT6602SwitchAudioState(fd, d, ASTATE_RequestAudio);
         }
         break;
     case ASTATE_RequestAudio:
-        getHDMIRXInputAudio(fd, &d->m_RxAudioCaps);
-        // Without audio (a DVI source) the request waits: the output never comes on.
-        if (d->m_RxAudioCaps.AudioFlag & 0x80) {
+        // Without audio (a DVI source), or not read, the request waits.
+        if (getHDMIRXInputAudio(fd, &d->m_RxAudioCaps) && (d->m_RxAudioCaps.AudioFlag & 0x80)) {
             hdmirxset_it6602(fd, 0x54, 0x70, 0x10);
             if (d->m_RxAudioCaps.AudioFlag & 0x40)
                 hdmirxset_it6602(fd, 0x54, 0x70, 0x00);

@@ -36,11 +36,15 @@ void velin_it6602::AmpValidCheck(int fd, int port, int dev)
     port &= 1;
     IT6602_link& l = link[dev][port];
     chgbank_it6602(fd, 1);
-    const uint8_t valid = hdmirxrd_it6602(fd, kPort[port].ampValid);
+    // An amplitude counts as valid only once it was read; one not read is read next time.
+    const uint8_t valid = hdmirxrd_it6602(fd, kPort[port].ampValid).value_or(0);
     for (int ch = 0; ch < 3; ++ch) {
         const uint8_t bits = uint8_t(3u << (2 * ch));
         if ((valid & bits) == bits) {
-            l.amp[ch] = hdmirxrd_it6602(fd, uint8_t(kPort[port].amp0 + ch));
+            const RegRead amp = hdmirxrd_it6602(fd, uint8_t(kPort[port].amp0 + ch));
+            if (!amp.ok())
+                continue;
+            l.amp[ch] = amp.value();
             l.ampValid |= bits;
         }
     }
@@ -77,7 +81,7 @@ void velin_it6602::HDMIStartEQDetect(int fd, int port, int dev)
     if (eq.ucEQState != kStateIdle)
         return;
     KEL_TRACE("IT6602 %d port %d EQ search started\n", dev, port & 1);
-    eq.ucEQState = IT6602_IsSelectedPort(fd, port) ? 0 : 21;
+    eq.ucEQState = port_selected(fd, port, dev) ? 0 : 21;
     eq.f_manualEQadjust = 1;
     HDMIAdjustEQ(fd, port, dev);
     for (auto& count : eq.ErrorCount)
@@ -106,7 +110,7 @@ void velin_it6602::HDMISwitchEQstate(int fd, int port, int state, int dev)
 void velin_it6602::end_content_off(int fd, int port, int dev)
 {
     IT6602_ManualVideoTristate(fd, port, dev);
-    if (IT6602_IsSelectedPort(fd, port))
+    if (port_selected(fd, port, dev))
         dev_data[dev].m_HDCP_ContentOff = 0;
 }
 
@@ -132,7 +136,7 @@ void velin_it6602::HDMIAdjustEQ(int fd, int port, int dev)
         eq.ucEQState = kStateIdle;
         eq.f_manualEQadjust = 0;
         end_content_off(fd, port, dev);
-        if (IT6602_IsSelectedPort(fd, port))
+        if (port_selected(fd, port, dev))
             IT6602VideoCountClr(&dev_data[dev]);
         return;
     }
@@ -147,19 +151,22 @@ void velin_it6602::HDMIAdjustEQ(int fd, int port, int dev)
 
 void velin_it6602::HDMICheckSCDTon(int fd, int port, int dev)
 {
-    if (!IT6602_IsSelectedPort(fd, port))
+    if (!port_selected(fd, port, dev))
         return;
     IT6602_eq_data& eq = dev_data[dev].EQPort[port];
-    const uint8_t errors = hdmirxrd_it6602(fd, kPort[port].errors);
-    hdmirxwr_it6602(fd, kPort[port].errors, errors);
-    const uint8_t status = hdmirxrd_it6602(fd, kPort[port].status);
+    // A sample not read counts neither an error nor a missing signal.
+    const RegRead count = hdmirxrd_it6602(fd, kPort[port].errors);
+    if (count.ok())
+        hdmirxwr_it6602(fd, kPort[port].errors, count.value());
+    const uint8_t errors = count.value_or(0);
+    const uint8_t status = hdmirxrd_it6602(fd, kPort[port].status).value_or(0x80);
     if ((status & 0x09) == 0x09 && !(status & 0x80))
         ++eq.ucNoSignal;
     const bool bad = (errors & 0xC0) == 0xC0;
     if (bad) {
         ++eq.ucECCvalue;
         IT6602_HDCP_ContentOff(fd, port, dev);
-        if (eq.ucECCvalue == 3 && hdmirxrd_it6602(fd, kPort[port].deskew) == 0)
+        if (eq.ucECCvalue == 3 && hdmirxrd_it6602(fd, kPort[port].deskew).value_or(0x3F) == 0)
             hdmirxwr_it6602(fd, kPort[port].deskew, 0x3F);
     }
     if (eq.ucEQState != 19)
@@ -178,23 +185,29 @@ void velin_it6602::HDMICheckSCDTon(int fd, int port, int dev)
 void velin_it6602::HDMIPollingErrorCount(int fd, int port, int dev)
 {
     IT6602_eq_data& eq = dev_data[dev].EQPort[port];
+    // A sample not read whole is not counted (nor acknowledged): the next one is.
     uint8_t err[5];
-    for (int i = 0; i < 5; ++i)
-        err[i] = hdmirxrd_it6602(fd, uint8_t(kPort[port].errors + i));
+    for (int i = 0; i < 5; ++i) {
+        const RegRead v = hdmirxrd_it6602(fd, uint8_t(kPort[port].errors + i));
+        if (!v.ok())
+            return;
+        err[i] = v.value();
+    }
     for (int i = 0; i < 5; ++i)
         hdmirxwr_it6602(fd, uint8_t(kPort[port].errors + i), i == 1 ? uint8_t(err[i] & 0xE0) : err[i]);
 
-    const bool selected = IT6602_IsSelectedPort(fd, port) != 0;
-    const bool noSignal = selected && !(hdmirxrd_it6602(fd, kPort[port].status) & 0x80);
+    const bool selected = port_selected(fd, port, dev);
+    const bool noSignal = selected && !hdmirxrd_it6602(fd, kPort[port].status).any(0x80).value_or(true);
     if (noSignal)
         eq.ucECCfailCount |= 0x80;
 
     const bool saturated = err[2] == 0xFF || err[3] == 0xFF;
     if (saturated) {
         if (++eq.ucSaturated > 3 && eq.ucEQState >= 31) {
-            if (hdmirxrd_it6602(fd, uint8_t(kPort[port].errors + 2)) == 0xFF) {
-                const uint8_t deskew = hdmirxrd_it6602(fd, kPort[port].deskew);
-                hdmirxwr_it6602(fd, kPort[port].deskew, deskew ? 0x00 : 0x3F);
+            if (hdmirxrd_it6602(fd, uint8_t(kPort[port].errors + 2)).value_or(0) == 0xFF) {
+                const RegRead deskew = hdmirxrd_it6602(fd, kPort[port].deskew);
+                if (deskew.ok())   // toggled only from what it was
+                    hdmirxwr_it6602(fd, kPort[port].deskew, deskew.value() ? 0x00 : 0x3F);
             }
             hdmirxset_it6602(fd, kPort[port].rxReset, 0x0C, 0x0C);
             hdmirxset_it6602(fd, kPort[port].rxReset, 0x0C, 0x00);
@@ -251,7 +264,10 @@ int velin_it6602::JudgeBestEQ(const uint8_t errors[3])
 
 void velin_it6602::StoreEccCount(int fd, int port, int dev)
 {
-    if (!(hdmirxrd_it6602(fd, kPort[port].eq0) & 0x80)) {
+    const RegFlag manual = hdmirxrd_it6602(fd, kPort[port].eq0).any(0x80);
+    if (!manual.ok())
+        return;   // the search ends without a value written: the chip's own EQ stays
+    if (!manual.value()) {
         AmpValidCheck(fd, port, dev);
         return;
     }
@@ -269,8 +285,8 @@ void velin_it6602::StoreEccCount(int fd, int port, int dev)
 void velin_it6602::hdmirx_INT_EQ_FAIL(int fd, IT6602_dev_data* d, int port, int dev)
 {
     port &= 1;
-    if (d->EQPort[port].f_manualEQadjust || !CheckPlg5VPwr(fd, port))
-        return;
+    if (d->EQPort[port].f_manualEQadjust || !CheckPlg5VPwr(fd, port).value_or(false))
+        return;   // +5 V not read: the chip raises the failure again while it lasts
     IT6602_link& l = link[dev][port];
     if (d->m_ucEvent & ev(port, kEventCheck)) {
         if (!(d->m_ucEvent & ev(port, kEventReset))) {
@@ -299,13 +315,15 @@ void velin_it6602::TogglePolarity(int fd, int port, int dev)
 {
     (void)dev;
     const bool at94 = address() == 0x94;
-    if (at94 && !IT6602_IsSelectedPort(fd, port))
-        return;
+    if (at94 && !IT6602_IsSelectedPort(fd, port).value_or(false))
+        return;   // not read: toggled on the next failure
     chgbank_it6602(fd, 1);
     const uint8_t ctrl = port ? 0xC5 : 0xB5;
     const uint8_t pol = (port == 0 || at94) ? 0xB9 : 0xC9;
     hdmirxset_it6602(fd, ctrl, 0x10, 0x00);
-    hdmirxset_it6602(fd, pol, 0x80, uint8_t(~hdmirxrd_it6602(fd, pol) & 0x80));
+    const RegRead polarity = hdmirxrd_it6602(fd, pol);
+    if (polarity.ok())   // toggled only from what it was
+        hdmirxset_it6602(fd, pol, 0x80, uint8_t(~polarity.value() & 0x80));
     hdmirxset_it6602(fd, ctrl, 0x10, 0x10);
     chgbank_it6602(fd, 0);
     hdmirxwr_it6602(fd, kPort[port].rsControl, 0x38);
@@ -313,20 +331,31 @@ void velin_it6602::TogglePolarity(int fd, int port, int dev)
     hdmirxset_it6602(fd, kPort[port].rsControl, 0x04, 0x00);
 }
 
-uint32_t velin_it6602::tmds_clock_of(int fd, int port)
+RegResult<uint32_t> velin_it6602::tmds_clock_of(int fd, int port)
 {
-    const uint8_t count = hdmirxrd_it6602(fd, port ? 0x92 : 0x91);
-    if (count == 0)
-        return 0;
-    const int range = (hdmirxrd_it6602(fd, 0x90) >> (port ? 2 : 0)) & 0x03;
+    const RegRead count = hdmirxrd_it6602(fd, port ? 0x92 : 0x91);
+    if (!count.ok())
+        return RegResult<uint32_t>();
+    if (count.value() == 0)
+        return RegResult<uint32_t>::answered(0);
+    const RegRead r90 = hdmirxrd_it6602(fd, 0x90);
+    if (!r90.ok())
+        return RegResult<uint32_t>();
+    const int range = (r90.value() >> (port ? 2 : 0)) & 0x03;
     const uint32_t base = range == 0 ? 6144 : range == 1 ? 12288 : 3072;
-    return base / count;
+    return RegResult<uint32_t>::answered(base / count.value());
+}
+
+bool velin_it6602::port_selected(int fd, int port, int dev)
+{
+    // Not read: the port known to be selected.
+    return IT6602_IsSelectedPort(fd, port).value_or(dev_data[dev].m_ucPort == (port & 1));
 }
 
 void velin_it6602::TMDSCheck(int fd, int port, int dev)
 {
     port &= 1;
-    const uint32_t clock = tmds_clock_of(fd, port);
+    const uint32_t clock = tmds_clock_of(fd, port).value_or(tmds_clock[dev]);   // not read: the one known
     tmds_clock[dev] = clock;
     if (address() == 0x94) {
         hdmirxwr_it6602(fd, kPort[port].deskew, (clock >= 35 && clock <= 160) ? 0x3F : 0x00);
@@ -384,12 +413,12 @@ void velin_it6602::IT6602HDMIEventManager(int fd, int dev)
             if (d->m_ucEventCount[port] == 0)
                 d->m_ucEvent &= uint8_t(~reset);
         } else if (d->m_ucEvent & check) {
-            if (CLKCheck(fd, port)) {
+            if (CLKCheck(fd, port).value_or(false)) {   // not read: looked at next pass
                 d->m_ucEvent &= uint8_t(~check);
                 TMDSCheck(fd, port, dev);
             }
         } else if (d->m_ucEvent & start) {
-            if (CLKCheck(fd, port)) {
+            if (CLKCheck(fd, port).value_or(false)) {
                 HDMIStartEQDetect(fd, port, dev);
                 d->m_ucEvent &= uint8_t(~start);
             }
@@ -418,8 +447,9 @@ void velin_it6602::deskew_burst(int fd, IT6602_dev_data* d, int port, int dev)
     port &= 1;
     if (d->m_ucDeskewCount[port] >= 22 && !d->EQPort[port].f_manualEQadjust) {
         d->m_ucDeskewCount[port] = 0;
-        const uint8_t deskew = hdmirxrd_it6602(fd, kPort[port].deskew);
-        hdmirxwr_it6602(fd, kPort[port].deskew, deskew ? 0x00 : 0x3F);
+        const RegRead deskew = hdmirxrd_it6602(fd, kPort[port].deskew);
+        if (deskew.ok())   // toggled only from what it was
+            hdmirxwr_it6602(fd, kPort[port].deskew, deskew.value() ? 0x00 : 0x3F);
         return;
     }
     if (d->m_ucDeskewCount[port] < 22)

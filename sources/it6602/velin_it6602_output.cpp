@@ -70,7 +70,14 @@ void velin_it6602::IT6602VideoOutputConfigure(int fd, int dev)
     IT6602_dev_data* d = &dev_data[dev];
     const uint32_t errors = io_errors;
     chgbank_it6602(fd, 0);
-    if (IsHDMIMode(fd)) {
+    // A mode not read sets nothing up: neither HDMI's conversion nor DVI's pass-through
+    // is known to be the one in force (the handler comes back next pass).
+    const RegFlag hdmi = IsHDMIMode(fd);
+    if (!hdmi.ok()) {
+        d->m_ucStatus |= kStatusAVIChanged;
+        return;
+    }
+    if (hdmi.value()) {
         d->m_ucStatus |= kStatusHDMI;
         GetAVIInfoFrame(fd, d);
         SetNewInfoVideoOutput(fd, d);
@@ -79,9 +86,7 @@ void velin_it6602::IT6602VideoOutputConfigure(int fd, int dev)
         SetDVIVideoOutput(fd, d);
     }
     d->m_ucStatus &= uint8_t(~kStatusAVIChanged);
-    const uint8_t depth = uint8_t(hdmirxrd_it6602(fd, 0x99) >> 4);
-    d->m_ucColorDepth = depth;
-    hdmirxset_it6602(fd, 0x65, 0x0C, depth == 5 ? 0x04 : depth == 6 ? 0x08 : 0x00);
+    set_color_depth(fd, d);
     IT6602_VideoOutputModeSet(fd, d);
     // A set-up a transfer of which failed (an InfoFrame not read, a matrix or a select
     // not taken) is not the one in force: the video handler does it again next pass.
@@ -89,15 +94,29 @@ void velin_it6602::IT6602VideoOutputConfigure(int fd, int dev)
         d->m_ucStatus |= kStatusAVIChanged;
 }
 
+int velin_it6602::set_color_depth(int fd, IT6602_dev_data* d)
+{
+    // A depth not read leaves the one known and the register as they are.
+    const RegRead r99 = hdmirxrd_it6602(fd, 0x99);
+    if (!r99.ok())
+        return 1;
+    const uint8_t depth = uint8_t(r99.value() >> 4);
+    d->m_ucColorDepth = depth;
+    return hdmirxset_it6602(fd, 0x65, 0x0C, depth == 5 ? 0x04 : depth == 6 ? 0x08 : 0x00);
+}
+
 void velin_it6602::GetAVIInfoFrame(int fd, IT6602_dev_data* d)
 {
     chgbank_it6602(fd, 2);
-    const uint8_t pb1 = hdmirxrd_it6602(fd, 0x15);
-    const uint8_t pb2 = hdmirxrd_it6602(fd, 0x16);
-    const uint8_t pb3 = hdmirxrd_it6602(fd, 0x17);
-    const uint8_t pb4 = hdmirxrd_it6602(fd, 0x18);
-    const uint8_t pb5 = hdmirxrd_it6602(fd, 0x19);
+    RegRead pb[5];
+    for (int i = 0; i < 5; ++i)
+        pb[i] = hdmirxrd_it6602(fd, uint8_t(0x15 + i));
     chgbank_it6602(fd, 0);
+    // A frame not read whole leaves the fields known (the set-up is made again).
+    for (const RegRead& b : pb)
+        if (!b.ok())
+            return;
+    const uint8_t pb1 = pb[0].value(), pb2 = pb[1].value(), pb3 = pb[2].value(), pb4 = pb[3].value(), pb5 = pb[4].value();
     d->avi_Y = uint8_t((pb1 >> 5) & 0x03);
     d->avi_C = uint8_t((pb2 >> 6) & 0x03);
     d->avi_EC = uint8_t((pb3 >> 4) & 0x07);
@@ -136,8 +155,10 @@ void velin_it6602::SetColorimetryByInfoFrame(IT6602_dev_data* d)
 void velin_it6602::SetColorimetryByMode(int fd, IT6602_dev_data* d)
 {
     // A pixel clock above about 60 MHz (count below 52) is an HD mode: BT.709.
-    const uint8_t count = hdmirxrd_it6602(fd, 0x9A);
-    if (count < 52)
+    const RegRead count = hdmirxrd_it6602(fd, 0x9A);
+    if (!count.ok())
+        return;   // the colorimetry known stays; the set-up is made again
+    if (count.value() < 52)
         d->m_bInputVideoMode |= kBT709;
     else
         d->m_bInputVideoMode &= uint8_t(~kBT709);
@@ -257,7 +278,10 @@ void velin_it6602::IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d)
 
 void velin_it6602::IT6602_HalfPCLKFinetune(int fd, IT6602_dev_data* d)
 {
-    const uint8_t count = hdmirxrd_it6602(fd, 0x9A);
+    const RegRead read = hdmirxrd_it6602(fd, 0x9A);
+    if (!read.ok())
+        return;   // counted: the set-up is made again
+    const uint8_t count = read.value();
     const uint32_t clock = count ? 31620u / count : 0;   // 100 kHz units
     const bool rgbToRgb = (d->m_bInputVideoMode & 0x03) == kRGB444 && (d->m_bOutputVideoMode & 0x03) == kRGB444;
     const uint8_t value = clock < 2500 ? 0x00 : 0x02;

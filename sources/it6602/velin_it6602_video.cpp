@@ -80,7 +80,8 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
     if (state == VSTATE_VideoOn && !get_vid_info(fd, dev)) {
         KEL_TRACE("IT6602 %d timing not stable, measured again\n", dev);
         d->m_VideoCountingTimer = 101;
-        if ((hdmirxrd_it6602(fd, 0x53) & 0x0F) != 0x0F)
+        const RegRead gate = hdmirxrd_it6602(fd, 0x53);   // not read: not known tristated
+        if (!gate.ok() || (gate.value() & 0x0F) != 0x0F)
             IT6602VideoOutputEnable(fd, 0, dev);
         return;
     }
@@ -109,7 +110,7 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         // High only with +5 V, which the control reads itself: a reading not answered
         // here is set again on the next pass, not taken for an unplugged cable.
         IT6602HPDCtrl(fd, 0, 1);
-        IT6602HPDCtrl(fd, 1, CheckPlg5VPwr(fd, 1));
+        IT6602HPDCtrl(fd, 1, CheckPlg5VPwr(fd, 1).value_or(false));   // port 1 has no line to set
         break;
     case VSTATE_SyncChecking:
         d->m_VideoCountingTimer = 101;
@@ -182,17 +183,23 @@ void velin_it6602::IT6602VideoHandler(int fd, int dev)
     } else if (d->m_VState == VSTATE_VideoOn) {
         if ((d->m_ucStatus & kStatusAVIChanged) && d->m_bHold != 1)
             IT6602VideoOutputConfigure(fd, dev);
-        if ((hdmirxrd_it6602(fd, 0x53) & 0x80) && !d->m_HDCP_ContentOff && !CheckAVMute(fd, d->m_ucPort))
-            IT6602_SetVideoMute(fd, d, 0);
+        // Unmuted once both are read; a read not answered is tried on the next pass.
+        if (hdmirxrd_it6602(fd, 0x53).any(0x80).value_or(false) && !d->m_HDCP_ContentOff) {
+            const RegFlag avmute = CheckAVMute(fd, d->m_ucPort);
+            if (avmute.ok() && !avmute.value())
+                IT6602_SetVideoMute(fd, d, 0);
+        }
     }
 }
 
 void velin_it6602::WaitingForSCDT(int fd, int dev)
 {
     IT6602_dev_data* d = &dev_data[dev];
-    const uint8_t s0 = hdmirxrd_it6602(fd, 0x0A);
-    const uint8_t s1 = hdmirxrd_it6602(fd, 0x0B);
-    const int port = hdmirxrd_it6602(fd, 0x51) & 0x01;
+    const RegRead r0 = hdmirxrd_it6602(fd, 0x0A), r1 = hdmirxrd_it6602(fd, 0x0B), r51 = hdmirxrd_it6602(fd, 0x51);
+    if (!r0.ok() || !r1.ok() || !r51.ok())
+        return;   // waited for again on the next pass
+    const uint8_t s0 = r0.value(), s1 = r1.value();
+    const int port = r51.value() & 0x01;
     if (port == 1)
         IPLLOvw_chk(fd, 1, dev);
     else if (!(s0 & 0x40))
@@ -212,15 +219,22 @@ void velin_it6602::WaitingForSCDT(int fd, int dev)
     }
 }
 
-int velin_it6602::CheckSCDT(int fd, IT6602_dev_data* d)
+RegFlag velin_it6602::CheckSCDT(int fd, IT6602_dev_data* d)
 {
-    const int port = hdmirxrd_it6602(fd, 0x51) & 0x01;
-    return port == d->m_ucPort && (hdmirxrd_it6602(fd, 0x0A) & 0x80) != 0;
+    const RegRead r51 = hdmirxrd_it6602(fd, 0x51);
+    if (!r51.ok())
+        return RegFlag();
+    if ((r51.value() & 0x01) != d->m_ucPort)
+        return RegFlag::answered(false);
+    return hdmirxrd_it6602(fd, 0x0A).any(0x80);
 }
 
-void velin_it6602::hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev)
+bool velin_it6602::hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev)
 {
-    if (CheckSCDT(fd, d)) {
+    const RegFlag scdt = CheckSCDT(fd, d);
+    if (!scdt.ok())
+        return false;
+    if (scdt.value()) {
         d->m_ucCurrentSCDT = 1;
         IT6602SwitchVideoState(fd, d, VSTATE_SyncChecking, dev);
     } else {
@@ -228,6 +242,7 @@ void velin_it6602::hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev)
         IT6602SwitchVideoState(fd, d, VSTATE_SyncWait, dev);
         IT6602SwitchAudioState(fd, d, ASTATE_AudioOff);
     }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -267,9 +282,9 @@ int velin_it6602::IT6602VideoOutputEnable(int fd, int on, int dev)
     return tristate_owed[dev] ? 1 : 0;
 }
 
-int velin_it6602::CheckAVMute(int fd, int port)
+RegFlag velin_it6602::CheckAVMute(int fd, int port)
 {
-    return (hdmirxrd_it6602(fd, 0xA8) & (port ? 0x10 : 0x01)) != 0;
+    return hdmirxrd_it6602(fd, 0xA8).any(port ? 0x10 : 0x01);
 }
 
 void velin_it6602::IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on)
@@ -283,7 +298,10 @@ void velin_it6602::IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on)
     if (d->m_VState != VSTATE_VideoOn)
         return;
     hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
-    if (!CheckAVMute(fd, d->m_ucPort)) {
+    const RegFlag avmute = CheckAVMute(fd, d->m_ucPort);
+    if (!avmute.ok())
+        return;   // the video handler unmutes once it is read
+    if (!avmute.value()) {
         IT6602_PulseVideoReset(fd);
         delay1ms(10);
         hdmirxset_it6602(fd, 0x53, 0x0E, 0x0E);
@@ -297,8 +315,8 @@ void velin_it6602::IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on)
 
 void velin_it6602::IT6602_HDCP_ContentOff(int fd, int port, int dev)
 {
-    if (!IT6602_IsSelectedPort(fd, port))
-        return;
+    if (!IT6602_IsSelectedPort(fd, port).value_or(false))
+        return;   // not read: left to the search's next step
     hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
     hdmirxset_it6602(fd, 0x52, 0x20, 0x20);
     hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
@@ -308,7 +326,7 @@ void velin_it6602::IT6602_HDCP_ContentOff(int fd, int port, int dev)
 void velin_it6602::IT6602_ManualVideoTristate(int fd, int port, int dev)
 {
     IT6602_dev_data* d = &dev_data[dev];
-    if (!IT6602_IsSelectedPort(fd, port) || !d->m_HDCP_ContentOff || d->m_VState != VSTATE_VideoOn)
+    if (!IT6602_IsSelectedPort(fd, port).value_or(false) || !d->m_HDCP_ContentOff || d->m_VState != VSTATE_VideoOn)
         return;
     hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
     hdmirxset_it6602(fd, 0x53, 0x0E, 0x0E);
@@ -320,7 +338,8 @@ void velin_it6602::IT6602_ManualVideoTristate(int fd, int port, int dev)
 
 void velin_it6602::IT6602_AFE_Rst(int fd, int dev)
 {
-    const int port = hdmirxrd_it6602(fd, 0x51) & 0x01;
+    // The port not read: the one known to be selected.
+    const int port = hdmirxrd_it6602(fd, 0x51).value_or(dev_data[dev].m_ucPort) & 0x01;
     const uint8_t reg = port ? 0x18 : 0x11;
     hdmirxset_it6602(fd, reg, 0x01, 0x01);
     delay1ms(1);
@@ -335,18 +354,29 @@ void velin_it6602::IT6602_AFE_Rst(int fd, int dev)
 int velin_it6602::get_vid_info(int fd, int dev)
 {
     IT6602_VIDEO_TIMING t;
-    // A read that failed (and failed again) reads as 0: 1920 would be taken for 1792.
+    // A timing with a register not read is no timing (1920 would be taken for 1792): the
+    // one known stays and the input is measured again.
     const uint32_t errors = io_errors;
     chgbank_it6602(fd, 0);
     uint8_t r[0x100 - 0x99];
-    for (int i = 0x99; i <= 0xA8; ++i)
-        r[i - 0x99] = hdmirxrd_it6602(fd, uint8_t(i));
+    for (int i = 0x99; i <= 0xA8; ++i) {
+        const RegRead v = hdmirxrd_it6602(fd, uint8_t(i));
+        if (!v.ok())
+            return 0;
+        r[i - 0x99] = v.value();
+    }
     auto R = [&](int reg) { return uint32_t(r[reg - 0x99]); };
 
     const uint32_t count = R(0x9A);
     t.PCLK = count ? 31620u / count / 10u : 0;
-    const int port = hdmirxrd_it6602(fd, 0x51) & 0x01;
-    tmds_clock[dev] = tmds_clock_of(fd, port);
+    const RegRead r51 = hdmirxrd_it6602(fd, 0x51);
+    if (!r51.ok())
+        return 0;
+    const int port = r51.value() & 0x01;
+    const RegResult<uint32_t> tmds = tmds_clock_of(fd, port);
+    if (!tmds.ok())
+        return 0;
+    tmds_clock[dev] = tmds.value();
     KEL_TRACE("Port %d TMDS CLK  = %d\n", port, int(tmds_clock[dev]));
 
     const int htotal = int((R(0x9D) & 0x3F) * 256 + R(0x9C));
@@ -384,21 +414,30 @@ void velin_it6602::show_vid_info(int fd, int dev)
     KEL_TRACE("IT6602 %d: %dx%d total %dx%d, %d MHz, H %d/%d/%d V %d/%d/%d %s\n", dev, t.HActive, t.VActive,
               t.HTotal, t.VTotal, int(t.PCLK), t.HFrontPorch, t.HSyncWidth, t.HBackPorch, t.VFrontPorch,
               t.VSyncWidth, t.VBackPorch, (t.flags & 1) ? "interlaced" : "progressive");
-    const uint8_t depth = uint8_t(hdmirxrd_it6602(fd, 0x99) >> 4);
-    hdmirxset_it6602(fd, 0x65, 0x0C, depth == 5 ? 0x04 : depth == 6 ? 0x08 : 0x00);
+    // A depth not set (its read or its write unanswered) is set again with the whole
+    // output on the next pass: a 30-bit source left at 24 bits would stay so.
+    if (set_color_depth(fd, &dev_data[dev]))
+        dev_data[dev].m_ucStatus |= kStatusAVIChanged;
 }
 
 float velin_it6602::measure_pfreq(int fd, int dev)
 {
     // First from the oscillator count, then, when the chip has one, its own kHz reading.
+    // A reading not answered leaves the one known.
     float f = 0;
-    const uint8_t count = hdmirxrd_it6602(fd, 0x9A);
+    const RegRead read = hdmirxrd_it6602(fd, 0x9A);
+    if (!read.ok())
+        return pfreq[dev];
+    const uint8_t count = read.value();
     if (count)
         f = float(osc_count[dev]) / 400.0f * 255.0f / float(count) / 10.0f;
     hdmirxset_it6602(fd, 0x77, 0x01, 0x01);
     chgbank_it6602(fd, 2);
-    const uint8_t c0 = hdmirxrd_it6602(fd, 0xC0), c1 = hdmirxrd_it6602(fd, 0xC1), c2 = hdmirxrd_it6602(fd, 0xC2);
+    const RegRead r0 = hdmirxrd_it6602(fd, 0xC0), r1 = hdmirxrd_it6602(fd, 0xC1), r2 = hdmirxrd_it6602(fd, 0xC2);
     chgbank_it6602(fd, 0);
+    if (!r0.ok() || !r1.ok() || !r2.ok())
+        return pfreq[dev];
+    const uint8_t c0 = r0.value(), c1 = r1.value(), c2 = r2.value();
     const uint32_t khz = uint32_t(c1) * 4096u + uint32_t(c2) * 16u + (c0 >> 4);
     if (khz)
         f = float(khz) / 1000.0f;
@@ -470,9 +509,10 @@ uint32_t velin_it6602::CP_OCLK(int fd)
     hdmirxwr_it6602(fd, 0x50, 0x00);
     hdmirxwr_it6602(fd, 0x51, 0x00);
     hdmirxwr_it6602(fd, 0x53, 0x04);
+    // A probe or count not read is no calibration: the nominal count is taken (Cal_oclk).
     uint8_t probe[3];
     for (auto& p : probe)
-        p = hdmirxrd_it6602(fd, 0x61);
+        p = hdmirxrd_it6602(fd, 0x61).value_or(0x55);   // a pattern neither mode has
     uint8_t mode = 0;
     if (probe[0] == 2 && probe[1] == 2 && probe[2] == 2)
         mode = 1;
@@ -483,8 +523,14 @@ uint32_t velin_it6602::CP_OCLK(int fd)
         hdmirxwr_it6602(fd, 0x50, mode);
         hdmirxwr_it6602(fd, 0x51, 0x60);
         hdmirxwr_it6602(fd, 0x53, 0x04);
-        for (int i = 0; i < 3; ++i)
-            count |= uint32_t(hdmirxrd_it6602(fd, 0x61)) << (8 * i);
+        for (int i = 0; i < 3; ++i) {
+            const RegRead b = hdmirxrd_it6602(fd, 0x61);
+            if (!b.ok()) {
+                mode = 0, count = 0;
+                break;
+            }
+            count |= uint32_t(b.value()) << (8 * i);
+        }
     }
     hdmirxwr_it6602(fd, 0x0F, 0x00);
     hdmirxwr_it6602(fd, 0x73, 0x00);
@@ -507,11 +553,16 @@ void velin_it6602::Cal_oclk(int fd, int dev)
 void velin_it6602::IPLLOvw_chk(int fd, int port, int dev)
 {
     port &= 1;
-    uint32_t count = hdmirxrd_it6602(fd, port ? 0x92 : 0x91);
-    const int range = (hdmirxrd_it6602(fd, 0x90) >> (port ? 2 : 0)) & 0x03;
-    count = range == 0 ? count : range == 1 ? count / 2 : count / 4;
+    // Checked again on the next pass while SCDT is awaited: a reading not answered decides nothing.
+    const RegRead r9x = hdmirxrd_it6602(fd, port ? 0x92 : 0x91), r90 = hdmirxrd_it6602(fd, 0x90);
     const uint8_t lockBits = port ? 0x80 : 0xC0;
-    if (!(hdmirxrd_it6602(fd, 0x0C) & lockBits)) {
+    const RegFlag locked = hdmirxrd_it6602(fd, 0x0C).any(lockBits);
+    if (!r9x.ok() || !r90.ok() || !locked.ok())
+        return;
+    uint32_t count = r9x.value();
+    const int range = (r90.value() >> (port ? 2 : 0)) & 0x03;
+    count = range == 0 ? count : range == 1 ? count / 2 : count / 4;
+    if (!locked.value()) {
         chgbank_it6602(fd, 1);
         hdmirxset_it6602(fd, port ? 0xC1 : 0xB1, 0x60, 0x00);
         chgbank_it6602(fd, 0);
@@ -521,9 +572,9 @@ void velin_it6602::IPLLOvw_chk(int fd, int port, int dev)
     if (++ipll_count[dev] < 16)
         return;
     ipll_count[dev] = 0;
-    const bool pllLocked = (hdmirxrd_it6602(fd, 0x4E) & lockBits) != 0;
-    const bool scdt = (hdmirxrd_it6602(fd, port ? 0x0B : 0x0A) & 0x80) != 0;
-    if (count < 28 && !pllLocked && !scdt) {
+    const RegFlag pllLocked = hdmirxrd_it6602(fd, 0x4E).any(lockBits);
+    const RegFlag scdt = hdmirxrd_it6602(fd, port ? 0x0B : 0x0A).any(0x80);
+    if (count < 28 && pllLocked.ok() && !pllLocked.value() && scdt.ok() && !scdt.value()) {
         chgbank_it6602(fd, 1);
         hdmirxset_it6602(fd, 0xB2, 0x05, 0x04);
         hdmirxset_it6602(fd, 0xB1, 0xE0, 0xE0);
@@ -536,9 +587,9 @@ void velin_it6602::Dump3DReg(int fd)
 {
     chgbank_it6602(fd, 1);
     uint8_t r[0x10];
-    for (int i = 0; i < 0x10; ++i)
-        r[i] = hdmirxrd_it6602(fd, uint8_t(0x90 + i));
-    const uint8_t r8f = hdmirxrd_it6602(fd, 0x8F);
+    for (int i = 0; i < 0x10; ++i)   // a trace only: one not read shows as 0
+        r[i] = hdmirxrd_it6602(fd, uint8_t(0x90 + i)).value_or(0);
+    const uint8_t r8f = hdmirxrd_it6602(fd, 0x8F).value_or(0);
     chgbank_it6602(fd, 0);
     KEL_TRACE("3D DE generator: 8F=%02X", r8f);
     for (int i = 0; i < 0x10; ++i)
@@ -564,11 +615,21 @@ int velin_it6602::IT6602_DE3DFrame(int fd, int newframe, int dev)
     // Any new vendor infoframe decides afresh; only frame packing turns the generator on.
     IT6602_DE3DOff(fd);
     chgbank_it6602(fd, 2);
-    uint8_t frame[11];
+    // A frame not read whole decides nothing: the generator stays off and the caller sees
+    // the failure and decides again on the next pass.
+    RegRead bytes[12];
     for (int i = 0; i < 11; ++i)
-        frame[i] = hdmirxrd_it6602(fd, uint8_t(0x24 + i));
-    const uint8_t vic = hdmirxrd_it6602(fd, 0x18) & 0x7F;
+        bytes[i] = hdmirxrd_it6602(fd, uint8_t(0x24 + i));
+    bytes[11] = hdmirxrd_it6602(fd, 0x18);
     chgbank_it6602(fd, 0);
+    uint8_t frame[11];
+    for (int i = 0; i < 12; ++i) {
+        if (!bytes[i].ok())
+            return 0;
+        if (i < 11)
+            frame[i] = bytes[i].value();
+    }
+    const uint8_t vic = bytes[11].value() & 0x7F;
     // Packet type, then the IEEE identifier 00-0C-03 in PB1..PB3 (0x28..0x2A).
     if (frame[0] != 0x81 || frame[4] != 0x03 || frame[5] != 0x0C || frame[6] != 0x00)
         return 0;

@@ -12,9 +12,14 @@
 #include <cstring>
 #include <mutex>
 
-uint8_t ite6805_drv::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
-void ite6805_drv::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirxwr(reg, value, dev); }
-void ite6805_drv::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
+// Steps read through here compare the access object's errors before they count as done;
+// the value of an unanswered read is 0 and is not kept beyond such a step.
+uint8_t ite6805_drv::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev).value_or(0); }
+RegRead ite6805_drv::rd_result(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
+// Counted writes: a failure lands in the access object's errors, which the step that
+// makes them compares before it counts as done (else it is made again).
+void ite6805_drv::wr(uint8_t reg, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_drv::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
 
 int ite6805_drv::chgbank(int bank, int dev)
 {
@@ -23,59 +28,63 @@ int ite6805_drv::chgbank(int bank, int dev)
 
 // --- status checks -------------------------------------------------------------------------
 
-int ite6805_drv::iTE6805_Check_5V_State(int port, int dev)
+RegFlag ite6805_drv::iTE6805_Check_5V_State(int port, int dev)
 {
-    return rd(port == 0 ? 0x13 : 0x16, dev) & 0x01;
+    return rd_result(port == 0 ? 0x13 : 0x16, dev).any(0x01);
 }
 
-int ite6805_drv::iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev)
+RegResult<int> ite6805_drv::iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev)
 {
     if (port > 1)
-        return 2;
-    return (rd(port == 0 ? 0x13 : 0x16, dev) & 0x02) ? 0 : 2;
+        return RegResult<int>::answered(2);
+    const RegFlag hdmi = rd_result(port == 0 ? 0x13 : 0x16, dev).any(0x02);
+    return hdmi.ok() ? RegResult<int>::answered(hdmi.value() ? 0 : 2) : RegResult<int>();
 }
 
-int ite6805_drv::iTE6805_Check_CLK_Vaild(int dev)
+RegFlag ite6805_drv::iTE6805_Check_CLK_Vaild(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev) & 0x08;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev).any(0x08);
 }
 
-int ite6805_drv::iTE6805_Check_CLK_Stable(int dev)
+RegFlag ite6805_drv::iTE6805_Check_CLK_Stable(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev) & 0x10;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x13 : 0x16, dev).any(0x10);
 }
 
-int ite6805_drv::iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev)
+RegFlag ite6805_drv::iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev)
 {
-    return port == 0 ? (rd(0x13, dev) & 0x40) : 0;
+    return port == 0 ? rd_result(0x13, dev).any(0x40) : RegFlag::answered(false);
 }
 
-int ite6805_drv::iTE6805_Check_TMDS_Bigger_Than_1G(int dev)
+RegFlag ite6805_drv::iTE6805_Check_TMDS_Bigger_Than_1G(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev) & 0x01;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev).any(0x01);
 }
 
-int ite6805_drv::iTE6805_Check_HDMI2(int dev)
+RegFlag ite6805_drv::iTE6805_Check_HDMI2(int dev)
 {
-    return rd(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev) & 0x40;
+    return rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 0 ? 0x14 : 0x17, dev).any(0x40);
 }
 
-int ite6805_drv::iTE6805_Check_SCDT(int dev)
+RegFlag ite6805_drv::iTE6805_Check_SCDT(int dev)
 {
-    return rd(0x19, dev) & 0x80;
+    return rd_result(0x19, dev).any(0x80);
 }
 
-int ite6805_drv::iTE6805_Check_AUDT(int dev)
+RegFlag ite6805_drv::iTE6805_Check_AUDT(int dev)
 {
-    return ((rd(0xB1, dev) & 0x80) && !(rd(0x10, dev) & 0x80)) ? 1 : 0;
+    const RegRead b1 = rd_result(0xB1, dev), r10 = rd_result(0x10, dev);
+    if (!b1.ok() || !r10.ok())
+        return RegFlag();
+    return RegFlag::answered((b1.value() & 0x80) && !(r10.value() & 0x80));
 }
 
-int ite6805_drv::iTE6805_Check_AVMute(int dev)
+RegFlag ite6805_drv::iTE6805_Check_AVMute(int dev)
 {
     const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
     if (port1)
         chgbank(4, dev);
-    const int mute = rd(0xAA, dev) & 0x08;
+    const RegFlag mute = rd_result(0xAA, dev).any(0x08);
     if (port1)
         chgbank(0, dev);
     return mute;
@@ -84,10 +93,12 @@ int ite6805_drv::iTE6805_Check_AVMute(int dev)
 void ite6805_drv::iTE6805_GET_InputType(int dev)
 {
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
-    if (d.CurrentPort == 0 && iTE6805_Check_PORT0_IS_MHL_Mode(0, dev))
+    // Not read: the type known stays (the set-up is counted and made again).
+    const RegFlag mhl = iTE6805_Check_PORT0_IS_MHL_Mode(0, dev);
+    if (d.CurrentPort == 0 && mhl.value_or(d.InputType == 1))
         d.InputType = 1;
-    else if (iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2)
-        d.InputType = 2;
+    else if (iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev).value_or(d.InputType == 2 ? 2 : 0) == 2)
+        d.InputType = 2;   // not read: the type known stays (the set-up is counted and made again)
     else
         d.InputType = 0;
 }
@@ -118,10 +129,11 @@ bool ite6805_drv::hpd_line(int level, int dev)
     // chip in another bank, where 0x13 is not the +5 V state: a source read as gone would
     // be published gone while it still sends.
     chgbank(0, dev);
-    const bool power = owner_->p_i2c->errors == before && iTE6805_Check_5V_State(0, dev);
+    const RegFlag powered = owner_->p_i2c->errors == before ? iTE6805_Check_5V_State(0, dev) : RegFlag();
     // A chip that answers nothing is held in reset or gone: its line is low.
-    if (owner_->p_i2c->errors != before)
+    if (!powered.ok())
         return false;
+    const bool power = powered.value();
     if (!power) {
         if (chgbank(3, dev) == 0)
             set(0xAB, 0xC0, 0x00, dev);
@@ -131,7 +143,10 @@ bool ite6805_drv::hpd_line(int level, int dev)
             iTE6805_Publish_NoSignal(dev, 1);
         return true;
     }
-    if (iTE6805_Check_PORT0_IS_MHL_Mode(0, dev))
+    const RegFlag mhl = iTE6805_Check_PORT0_IS_MHL_Mode(0, dev);
+    if (!mhl.ok())
+        return false;   // counted: the level is set again on the next pass
+    if (mhl.value())
         return true;
     owner_->iTE6805_DATA[dev].InputType = 0;
     if (chgbank(3, dev) == 0) {   // else these would land on bank 0's registers
@@ -346,10 +361,17 @@ void ite6805_drv::iTE6805_Get_AVIInfoFrame_Info(int dev)
 {
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
     chgbank(2, dev);
-    uint8_t db[5];
+    RegRead bytes[5];
     for (int i = 0; i < 5; ++i)
-        db[i] = rd(uint8_t(0x15 + i), dev);
+        bytes[i] = rd_result(uint8_t(0x15 + i), dev);
     chgbank(0, dev);
+    // A frame not read whole leaves the fields known (the set-up is counted and made again).
+    uint8_t db[5];
+    for (int i = 0; i < 5; ++i) {
+        if (!bytes[i].ok())
+            return;
+        db[i] = bytes[i].value();
+    }
     d.AVIInfoFrame_Input_ColorFormat = (db[0] >> 5) & 0x03;
     d.ScanInfo = db[0] & 0x03;
     d.Colorimetry = (db[1] >> 6) & 0x03;
@@ -531,7 +553,8 @@ void ite6805_drv::iTE6805_Publish_NoSignal(int dev, int valid)
 
 void ite6805_drv::iTE6805_update_hdmi(int dev)
 {
-    if (!(rd(0x19, dev) & 0x02) || !timing_ok_[dev & 1])
+    // Not read: not published this time (the caller's step is counted and made again).
+    if (!rd_result(0x19, dev).any(0x02).value_or(false) || !timing_ok_[dev & 1])
         return;
     publish(dev, false, false, true, 0);
 }
@@ -541,8 +564,8 @@ void ite6805_drv::iTE6805_Show_VID_Info(int dev, int skip_publication)
     const iTE6805_TIMING& t = owner_->timing[dev];
     const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
     std::printf("\n\n dev_id:%d -------Video Timing-------%d\n", dev, skip_publication);
-    std::printf((rd(port1 ? 0x18 : 0x15, dev) & 0x02) ? "HDMI2 Scramble Enable !! " : "HDMI2 Scramble Disable !! ");
-    std::printf((rd(port1 ? 0x17 : 0x14, dev) & 0x40) ? "HDMI2 CLK Ratio 1/40 !! " : "HDMI CLK Ratio 1/10  !! ");
+    std::printf(rd_result(port1 ? 0x18 : 0x15, dev).any(0x02).value_or(false) ? "HDMI2 Scramble Enable !! " : "HDMI2 Scramble Disable !! ");   // traces
+    std::printf(rd_result(port1 ? 0x17 : 0x14, dev).any(0x40).value_or(false) ? "HDMI2 CLK Ratio 1/40 !! " : "HDMI CLK Ratio 1/10  !! ");
     std::printf("TMDSCLK = %lu.%03luMHz\n", (unsigned long)(t.TMDSCLK / 1000), (unsigned long)(t.TMDSCLK % 1000));
     std::printf("PCLK = %ld.%03ldMHz\n", long(t.PCLK / 1000), long(t.PCLK % 1000));
     std::printf("HActive = %d\n", t.HActive);
@@ -559,8 +582,13 @@ void ite6805_drv::iTE6805_Show_VID_Info(int dev, int skip_publication)
     std::printf(t.ScanMode ? "ScanMode = InterLaced\n" : "ScanMode = Progressive\n");
     std::printf(t.VSyncPol ? "VSyncPol = Positive\n" : "VSyncPol = Negative\n");
     std::printf(t.HSyncPol ? "HSyncPol = Positive\n" : "HSyncPol = Negative\n");
-    const int hs = (rd(0x36, dev) >> 2) & 0x03;
-    const bool outputStable = rd(0x19, dev) & 0x02;
+    const int hs = (rd_result(0x36, dev).value_or(0) >> 2) & 0x03;   // a trace
+    // A stability or a timing not read is no doubt about the source: no bounce for it; the
+    // step that publishes is counted and made again.
+    const RegFlag stable = rd_result(0x19, dev).any(0x02);
+    if (!stable.ok() || !read_ok_[dev & 1])
+        return;
+    const bool outputStable = stable.value();
     if (!outputStable || !timing_ok_[dev & 1]) {
         // The source re-reads the EDID and sends again instead of a doubtful timing.
         std::printf("Video Output Detect Non-Stable   LVPCLK_HS=%d\n", hs);

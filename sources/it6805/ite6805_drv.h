@@ -5,6 +5,8 @@
 // AV mute, logic resets, downscaler). Every operation that changes the bank leaves bank 0
 // selected.
 
+#include "sources/RegRead.h"
+
 #include <cstdint>
 
 class ite6805_sys;
@@ -21,16 +23,16 @@ public:
     int chgbank(int bank, int dev);   // 0 ok, 1 failed
 
     // --- status checks (bank 0) ---
-    int iTE6805_Check_5V_State(int port, int dev);
-    int iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev);   // 0 HDMI, 2 DVI
-    int iTE6805_Check_CLK_Vaild(int dev);
-    int iTE6805_Check_CLK_Stable(int dev);
-    int iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev);
-    int iTE6805_Check_TMDS_Bigger_Than_1G(int dev);
-    int iTE6805_Check_HDMI2(int dev);
-    int iTE6805_Check_SCDT(int dev);
-    int iTE6805_Check_AUDT(int dev);
-    int iTE6805_Check_AVMute(int dev);
+    RegFlag iTE6805_Check_5V_State(int port, int dev);
+    RegResult<int> iTE6805_Check_HDMI_OR_DVI_Mode(int port, int dev);   // 0 HDMI, 2 DVI
+    RegFlag iTE6805_Check_CLK_Vaild(int dev);
+    RegFlag iTE6805_Check_CLK_Stable(int dev);
+    RegFlag iTE6805_Check_PORT0_IS_MHL_Mode(int port, int dev);
+    RegFlag iTE6805_Check_TMDS_Bigger_Than_1G(int dev);
+    RegFlag iTE6805_Check_HDMI2(int dev);
+    RegFlag iTE6805_Check_SCDT(int dev);
+    RegFlag iTE6805_Check_AUDT(int dev);
+    RegFlag iTE6805_Check_AVMute(int dev);
     void iTE6805_GET_InputType(int dev);
 
     // Port 0: without +5 V the line is held low; with +5 V (and not in MHL mode) it follows
@@ -96,7 +98,8 @@ private:
     void read_sizes(int dev);
     bool hpd_line(int level, int dev);   // port 0's hot-plug pin; false: the chip answers nothing
     void publish(int dev, bool statusBytes, bool notify, bool valid, int nosignal);
-    uint8_t rd(uint8_t reg, int dev);
+    uint8_t rd(uint8_t reg, int dev);   // counted: see the definition
+    RegRead rd_result(uint8_t reg, int dev);
     void wr(uint8_t reg, uint8_t value, int dev);
     void set(uint8_t reg, uint8_t mask, uint8_t value, int dev);
     ite6805_sys* owner_;

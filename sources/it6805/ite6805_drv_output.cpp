@@ -206,7 +206,12 @@ uint32_t ite6805_drv::iTE6805_OCLK_Load(int dev)
 
 void ite6805_drv::iTE6805_OCLK_Cal(int dev)
 {
-    const uint32_t o = iTE6805_OCLK_Load(dev);
+    // A read-out a transfer of which failed is no value: the chip's oscillator is the one
+    // calibrated before (the typical value until one was read whole).
+    const uint32_t before = owner_->p_i2c->errors;
+    uint32_t o = iTE6805_OCLK_Load(dev);
+    if (owner_->p_i2c->errors != before)
+        o = RCLK[dev] ? RCLK[dev] : 19000;
     chgbank(3, dev);
     set(0xAA, 0x1F, 0x0C, dev);
     chgbank(0, dev);
@@ -259,11 +264,11 @@ void ite6805_drv::iTE6805_Set_1B0_By_PixelClock(int dev)
         set(0xB0, 0x01, 0x00, dev);
     set(0xB0, 0x01, d.VBO_LaneCount ? 0x01 : 0x00, dev);
     chgbank(0, dev);
-    const bool above1G = iTE6805_Check_TMDS_Bigger_Than_1G(dev);
+    const bool above1G = iTE6805_Check_TMDS_Bigger_Than_1G(dev).value_or(false);   // counted: the entry is made again
     chgbank(3, dev);
     set(0xB0, 0x08, above1G ? 0x00 : 0x08, dev);
     chgbank(0, dev);
-    if (d.CurrentPort == 0 && iTE6805_Check_PORT0_IS_MHL_Mode(0, dev) && t.HActive == 640 && t.VActive == 480) {
+    if (d.CurrentPort == 0 && iTE6805_Check_PORT0_IS_MHL_Mode(0, dev).value_or(false) && t.HActive == 640 && t.VActive == 480) {
         chgbank(3, dev);
         wr(0xA7, 0x1F, dev);
     }
@@ -296,7 +301,8 @@ void ite6805_drv::iTE6805_Set_Video_Tristate(int on, int dev)
     iTE6805_TIMING& t = owner_->timing[dev];
     const uint32_t before = owner_->p_i2c->errors;
     chgbank(0, dev);
-    t.ColorDepthCode = uint16_t(rd(0x98, dev) & 0xF0);
+    // Not read: the depth known stays (the gate is counted and set again).
+    t.ColorDepthCode = uint16_t(rd_result(0x98, dev).value_or(uint8_t(t.ColorDepthCode)) & 0xF0);
     chgbank(1, dev);
     if (on) {
         wr(0xC5, 0xFF, dev);
@@ -306,8 +312,10 @@ void ite6805_drv::iTE6805_Set_Video_Tristate(int on, int dev)
         std::printf("---------------- iTE6805_Set_Video_Tristate -> VIDEO_ON = Tristate off\n");
         set(0xC5, 0x80, 0x00, dev);
         set(0xC6, 0x80, 0x00, dev);
-        const uint8_t c0 = rd(0xC0, dev);
-        if (c0 & 0x01) {
+        const RegRead mode0 = rd_result(0xC0, dev);
+        const uint8_t c0 = mode0.value_or(0xC0);   // not read: no depth written (mode 3), counted and set again
+        if (!mode0.ok()) {
+        } else if (c0 & 0x01) {
             wr(0xC6, t.ColorDepthCode == 0x10 ? 0x40 : 0x00, dev);
         } else {
             const int mode = (c0 >> 6) & 0x03;
@@ -353,14 +361,20 @@ void ite6805_drv::iTE6805_Set_AVMute(int on, int dev)
     if (owner_->iTE6805_DATA[dev].VidState != STATEV_VidStable)
         return;
     chgbank(0, dev);
-    if (iTE6805_Check_AVMute(dev)) {
+    // Muted by the source, or not read (the mute flag stays and this is made again).
+    if (iTE6805_Check_AVMute(dev).value_or(true)) {
         set(0x4F, 0x80, 0x80, dev);
         return;
     }
+    // The pulse not made whole leaves the mute flag (0x4F bit 5) set, so the video state
+    // machine makes it again on the next pass.
+    const uint32_t before = owner_->p_i2c->errors;
     chgbank(1, dev);
     set(0xC5, 0x01, 0x01, dev);
     set(0xC5, 0x01, 0x00, dev);
     chgbank(0, dev);
+    if (owner_->p_i2c->errors != before)
+        return;
     set(0x4F, 0xA0, 0xA0, dev);
     set(0x4F, 0xA0, 0x80, dev);
 }
@@ -464,7 +478,8 @@ int ite6805_drv::iTE6805_Check_DS_Condition(int dev)
 {
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
     chgbank(2, dev);
-    d.AVIInfoFrame_Input_ColorFormat = (rd(0x15, dev) >> 5) & 0x03;
+    // Not read: the format known stays (the step is counted and made again).
+    d.AVIInfoFrame_Input_ColorFormat = (rd_result(0x15, dev).value_or(uint8_t(d.AVIInfoFrame_Input_ColorFormat << 5)) >> 5) & 0x03;
     d.YUV420 = d.AVIInfoFrame_Input_ColorFormat == 3 ? 1 : 0;
     chgbank(5, dev);
     const bool scalerBypassed = rd(0x20, dev) & 0x40;

@@ -13,16 +13,22 @@ const uint8_t ite6805_eq::iTE6805_EQ_Table_Hdmi10[4] = {0x01, 0x3F, 0x07, 0x0F};
 
 ite6805_eq::ite6805_eq(ite6805_sys* owner) : owner_(owner) {}
 
-uint8_t ite6805_eq::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
-void ite6805_eq::wr(uint8_t reg, uint8_t value, int dev) { owner_->p_i2c->hdmirxwr(reg, value, dev); }
-void ite6805_eq::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
+// Steps read through here compare the access object's errors before they count as done;
+// the value of an unanswered read is 0 and is not kept beyond such a step.
+uint8_t ite6805_eq::rd(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev).value_or(0); }
+RegRead ite6805_eq::rd_result(uint8_t reg, int dev) { return owner_->p_i2c->hdmirxrd(reg, dev); }
+// Counted writes: a failure lands in the access object's errors, which the step that
+// makes them compares before it counts as done (else it is made again).
+void ite6805_eq::wr(uint8_t reg, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_eq::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { (void)owner_->p_i2c->hdmirxset(reg, mask, value, dev); }
 void ite6805_eq::bank(int b, int dev) { owner_->p_ite6805_drv->chgbank(b, dev); }
 int ite6805_eq::eqBank(int dev) const { return owner_->iTE6805_DATA[dev].CurrentPort == 1 ? 7 : 3; }
 // The clock ratio is a bank 0 status register; callers may have the EQ bank selected.
 bool ite6805_eq::hdmi2(int dev)
 {
     bank(0, dev);
-    return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev) != 0;
+    // Not read: HDMI 1.x (counted in errors: the step that asked is made again).
+    return owner_->p_ite6805_drv->iTE6805_Check_HDMI2(dev).value_or(false);
 }
 
 // --- interrupts ----------------------------------------------------------------------------
@@ -31,7 +37,8 @@ void ite6805_eq::iTE6805_hdmirx_port0_EQ_irq(int dev)
 {
     Device& e = eq[dev];
     bank(0, dev);
-    const uint8_t r07 = rd(0x07, dev);
+    // Not read: nothing announced this pass, the chip keeps its bits (not acknowledged).
+    const uint8_t r07 = rd_result(0x07, dev).value_or(0);
     if (!r07)
         return;
     wr(0x07, uint8_t(r07 & ~0x08), dev);
@@ -56,7 +63,10 @@ void ite6805_eq::iTE6805_hdmirx_port1_EQ_irq(int dev)
 {
     Device& e = eq[dev];
     bank(0, dev);
-    const uint8_t r0c = rd(0x0C, dev);
+    const RegRead read = rd_result(0x0C, dev);
+    if (!read.ok())
+        return;   // nothing announced this pass, the chip keeps its bits (not acknowledged)
+    const uint8_t r0c = read.value();
     wr(0x0C, r0c, dev);
     if (r0c & 0x10)
         e.FlagEQDone = 1;
@@ -88,7 +98,7 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
         iTE6805_Reset_EQ(dev);
         break;
     case STATEEQ_Start:
-        e.TMDSAbove1G = (hdmi2(dev) || owner_->p_ite6805_drv->iTE6805_Check_TMDS_Bigger_Than_1G(dev)) ? 1 : 0;
+        e.TMDSAbove1G = (hdmi2(dev) || owner_->p_ite6805_drv->iTE6805_Check_TMDS_Bigger_Than_1G(dev).value_or(false)) ? 1 : 0;
         bank(eqBank(dev), dev);
         set(0xA7, 0x40, e.TMDSAbove1G ? 0x40 : 0x00, dev);
         break;
@@ -139,7 +149,12 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
         if (!e.ErrCounter[slot][0][1] && !e.ErrCounter[slot][1][1] && !e.ErrCounter[slot][2][1]) {
             // No channel counts at all: the source may scramble without having said so.
             bank(eqBank(dev), dev);
-            const uint8_t e5 = rd(0xE5, dev);
+            const RegRead read = rd_result(0xE5, dev);
+            if (!read.ok()) {
+                bank(0, dev);
+                break;   // not read: the state stays and is checked again on the next pass
+            }
+            const uint8_t e5 = read.value();
             const uint8_t field = (e5 & 0x10) ? 0x00 : (hdmi2(dev) ? 0x10 : 0x1C);
             bank(eqBank(dev), dev);
             set(0xE5, 0x1C, field, dev);
@@ -244,8 +259,8 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
     switch (d.EQState) {
     case STATEEQ_Start:
-        if (!owner_->p_ite6805_drv->iTE6805_Check_CLK_Vaild(dev))
-            break;
+        if (!owner_->p_ite6805_drv->iTE6805_Check_CLK_Vaild(dev).value_or(false))
+            break;   // not valid, or not read: looked at on the next pass
         e.HDMI1Mode = e.HDMI2Mode = 0;
         if (hdmi2(dev)) {
             EQTable = iTE6805_EQ_Table_Hdmi20;
@@ -332,7 +347,7 @@ void ite6805_eq::iTE6805_Trigger_EQ(int dev)
     wr(port1 ? 0x2B : 0x23, 0xB0, dev);
     ite6805_sys::delay1ms(10);
     wr(port1 ? 0x2B : 0x23, 0xA0, dev);
-    const bool above1G = rd(port1 ? 0x17 : 0x14, dev) & 0x01;
+    const bool above1G = rd_result(port1 ? 0x17 : 0x14, dev).any(0x01).value_or(false);   // counted: the reset is made again
     bank(eqBank(dev), dev);
     wr(0x20, above1G ? 0x36 : 0x1B, dev);
     wr(0x21, above1G ? 0x0E : 0x03, dev);
@@ -459,7 +474,7 @@ void ite6805_eq::iTE6805_Report_EQ(int dev)
     Device& e = eq[dev];
     bank(eqBank(dev), dev);
     for (int c = 0; c < 3; ++c) {
-        e.EQValue[c] = rd(uint8_t(0xD5 + c), dev) & 0x7F;
+        e.EQValue[c] = rd_result(uint8_t(0xD5 + c), dev).value_or(e.EQValue[c]) & 0x7F;   // not read: the value known stays
         owner_->iTE6805_DATA[dev].EQResult[c] = e.EQValue[c];
     }
     bank(0, dev);
@@ -469,12 +484,12 @@ void ite6805_eq::iTE6805_Report_EQ(int dev)
 void ite6805_eq::iTE6805_Report_Skew(int dev)
 {
     bank(eqBank(dev), dev);
-    std::printf("Skew 0x74=0x%02X", rd(0x74, dev));
+    std::printf("Skew 0x74=0x%02X", rd_result(0x74, dev).value_or(0));   // a trace
     for (int c = 0; c < 3; ++c) {
         set(0x37, 0xC0, uint8_t(c << 6), dev);
         std::printf(" CH%d:", c);
         for (uint8_t r = 0x75; r <= 0x7A; ++r)
-            std::printf(" %02X", rd(r, dev));
+            std::printf(" %02X", rd_result(r, dev).value_or(0));   // a trace
     }
     std::printf("\n");
     bank(0, dev);
@@ -487,7 +502,7 @@ void ite6805_eq::iTE6805_Get_DFE(int c, int dev)
         return;
     bank(eqBank(dev), dev);
     set(0x37, 0xC0, uint8_t(c << 6), dev);
-    rd(uint8_t(0xD5 + c), dev);
+    (void)rd_result(uint8_t(0xD5 + c), dev);   // latches the channel's taps; its value is not used
     for (int i = 0; i < 14; ++i) {
         set(0x36, 0x0F, uint8_t(i), dev);
         const int v0 = rd(0x5D, dev), v1 = rd(0x5E, dev), v2 = rd(0x5F, dev), v3 = rd(0x60, dev);

@@ -6,6 +6,8 @@
 // per-port registers lie in bank 3 (port 0) or bank 7 (port 1); every operation returns
 // to bank 0.
 
+#include "sources/RegRead.h"
+
 #include <cstdint>
 
 class ite6805_sys;
@@ -77,7 +79,8 @@ public:
 
 private:
     int eqBank(int dev) const;
-    uint8_t rd(uint8_t reg, int dev);
+    uint8_t rd(uint8_t reg, int dev);   // counted: see the definition
+    RegRead rd_result(uint8_t reg, int dev);
     void wr(uint8_t reg, uint8_t value, int dev);
     void set(uint8_t reg, uint8_t mask, uint8_t value, int dev);
     void bank(int b, int dev);

@@ -21,18 +21,19 @@ bool ite6805_i2c_rdwr::trace(int dev) const
     return dev >= 0 && dev < 2 && owner_->iTE6805_DATA[dev].TraceI2C == 1;
 }
 
-uint8_t ite6805_i2c_rdwr::hdmirxrd(uint8_t reg, int /*dev*/)
+RegRead ite6805_i2c_rdwr::hdmirxrd(uint8_t reg, int /*dev*/)
 {
     uint8_t value = 0;
     if (banked(reg) && !bank_known) {
         ++errors;
-        return 0;
+        return RegRead();
     }
     if (!bus().i2c_read(owner_->fd, kAddrRx, reg, &value, 1)) {
         ++errors;
         std::printf("=====HDMI Read ERROR Read Reg0x%X=\n", reg);
+        return RegRead();
     }
-    return value;
+    return RegRead::answered(value);
 }
 
 int ite6805_i2c_rdwr::hdmirxwr(uint8_t reg, uint8_t value, int dev)
@@ -55,15 +56,14 @@ int ite6805_i2c_rdwr::hdmirxwr(uint8_t reg, uint8_t value, int dev)
 
 int ite6805_i2c_rdwr::hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int dev)
 {
-    const uint32_t before = errors;
-    const uint8_t old = hdmirxrd(reg, dev);
+    const RegRead old = hdmirxrd(reg, dev);
     // A register whose value is unknown is not written: its other bits would be lost.
-    if (errors != before) {
+    if (!old.ok()) {
         if (reg == kBankRegister)
             bank_known = false;   // a select not made: what follows must not be written
         return 1;
     }
-    return hdmirxwr(reg, uint8_t((old & ~mask) | (value & mask)), dev);
+    return hdmirxwr(reg, uint8_t((old.value() & ~mask) | (value & mask)), dev);
 }
 
 int ite6805_i2c_rdwr::hdmirxbrd(uint8_t reg, int count, uint8_t* buffer)
@@ -96,14 +96,17 @@ int ite6805_i2c_rdwr::hdmirxbwr(uint8_t reg, int count, const uint8_t* buffer, i
 
 void ite6805_i2c_rdwr::hdimrx_write_init(const iTE6805_INI_REG* table, int dev)
 {
+    // Counted in errors: the caller starts the chip again when it moved.
     for (int i = 0; table && table[i].ucAddr != 0xFF; ++i)
-        hdmirxset(table[i].ucAddr, table[i].andmask, table[i].ucValue, dev);
+        if (hdmirxset(table[i].ucAddr, table[i].andmask, table[i].ucValue, dev))
+            continue;
 }
 
 uint8_t ite6805_i2c_rdwr::cecrd_6805(uint8_t reg)
 {
     uint8_t value = 0;
-    bus().i2c_read(owner_->fd, kAddrCec, reg, &value, 1);
+    if (!bus().i2c_read(owner_->fd, kAddrCec, reg, &value, 1))
+        return 0;
     return value;
 }
 
@@ -114,7 +117,9 @@ int ite6805_i2c_rdwr::cecwr_6805(uint8_t reg, uint8_t value)
 
 int ite6805_i2c_rdwr::cecset_6805(uint8_t reg, uint8_t mask, uint8_t value)
 {
-    const uint8_t old = cecrd_6805(reg);
+    uint8_t old = 0;
+    if (!bus().i2c_read(owner_->fd, kAddrCec, reg, &old, 1))
+        return 1;   // its other bits unknown: not written
     return cecwr_6805(reg, uint8_t((old & ~mask) | (value & mask)));
 }
 
@@ -131,9 +136,9 @@ int ite6805_i2c_rdwr::cecbrd_it6805(uint8_t reg, int count, uint8_t* buffer)
 
 void ite6805_i2c_rdwr::cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer)
 {
-    if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer)
-        return;
-    bus().i2c_write(owner_->fd, kAddrCec, reg, buffer, unsigned(count));
+    // A message not taken ends in the transmit time-out like one nobody acknowledged.
+    if (count > 0 && unsigned(count) <= Drv_I2C0::kMaxWrite && buffer)
+        (void)bus().i2c_write(owner_->fd, kAddrCec, reg, buffer, unsigned(count));
 }
 
 int ite6805_i2c_rdwr::edid_ram_wr(uint8_t offset, int count, const uint8_t* buffer, int dev)

@@ -3,9 +3,12 @@
 // the chip only through here: the receiver register file (0x90, eight banks selected by
 // register 0x0F bits 0-2), the EDID RAM (0xA8), the LVDS block (0xB4) and the CEC page
 // (0xC8). The device index only selects the per-device trace flag; both indices address
-// the same chip. Single writes return 0 on success and 1 on failure; nothing retries here
+// the same chip. A read has a value only when answered; single writes return 0 on success
+// and 1 on failure; nothing retries here
 // (the bus asks a failed read once more). Every failure counts in `errors`: a set-up or a
 // measurement during which it moved is not in force and is done again.
+
+#include "sources/RegRead.h"
 
 #include <cstdint>
 
@@ -38,22 +41,22 @@ public:
     // errors).
     bool bank_known = true;
 
-    uint8_t hdmirxrd(uint8_t reg, int dev);
-    int hdmirxwr(uint8_t reg, uint8_t value, int dev);
-    int hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int dev);
-    int hdmirxbrd(uint8_t reg, int count, uint8_t* buffer);
-    int hdmirxbwr(uint8_t reg, int count, const uint8_t* buffer, int dev);
+    RegRead hdmirxrd(uint8_t reg, int dev);
+    [[nodiscard]] int hdmirxwr(uint8_t reg, uint8_t value, int dev);
+    [[nodiscard]] int hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int dev);
+    [[nodiscard]] int hdmirxbrd(uint8_t reg, int count, uint8_t* buffer);
+    [[nodiscard]] int hdmirxbwr(uint8_t reg, int count, const uint8_t* buffer, int dev);
     // Applies a register table up to its 0xFF row, without pauses or checks.
     void hdimrx_write_init(const iTE6805_INI_REG* table, int dev);
 
-    uint8_t cecrd_6805(uint8_t reg);
+    uint8_t cecrd_6805(uint8_t reg);   // 0 when not answered (CEC is best effort)
     int cecwr_6805(uint8_t reg, uint8_t value);
     int cecset_6805(uint8_t reg, uint8_t mask, uint8_t value);
     int cecbrd_it6805(uint8_t reg, int count, uint8_t* buffer);
     void cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer);
 
-    int edid_ram_wr(uint8_t offset, int count, const uint8_t* buffer, int dev);
-    int lvdsrxwr(uint8_t reg, uint8_t value, int dev);
+    [[nodiscard]] int edid_ram_wr(uint8_t offset, int count, const uint8_t* buffer, int dev);
+    [[nodiscard]] int lvdsrxwr(uint8_t reg, uint8_t value, int dev);
 
 private:
     bool trace(int dev) const;

@@ -51,6 +51,10 @@ void ite6805_sys::reset_device_fields(int dev)
     identify_retry_ticks[dev] = 0;
     pwr_retry[dev] = false;
     audio_gate_owed[dev] = -1;
+    mode_chg_owed[dev] = false;
+    scdt_chg_owed[dev] = false;
+    for (uint8_t& a : ack_owed[dev])
+        a = 0;
     CECState[dev] = STATECEC_None;
     cnt[dev] = iTE6805_COUNTERS();
     cnt[dev].AudioFirstRead = 1;
@@ -69,9 +73,14 @@ void ite6805_sys::delay1ms(unsigned ms)
     board::Clock::sleepMs(ms);
 }
 
-uint8_t ite6805_sys::rd(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev); }
-void ite6805_sys::wr(uint8_t reg, uint8_t value, int dev) { p_i2c->hdmirxwr(reg, value, dev); }
-void ite6805_sys::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { p_i2c->hdmirxset(reg, mask, value, dev); }
+// Steps read through here compare the access object's errors before they count as done;
+// the value of an unanswered read is 0 and is not kept beyond such a step.
+uint8_t ite6805_sys::rd(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev).value_or(0); }
+RegRead ite6805_sys::rd_result(uint8_t reg, int dev) { return p_i2c->hdmirxrd(reg, dev); }
+// Counted writes: a failure lands in the access object's errors, which the step that
+// makes them compares before it counts as done (else it is made again).
+void ite6805_sys::wr(uint8_t reg, uint8_t value, int dev) { (void)p_i2c->hdmirxwr(reg, value, dev); }
+void ite6805_sys::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { (void)p_i2c->hdmirxset(reg, mask, value, dev); }
 int ite6805_sys::bank(int b, int dev) { return p_ite6805_drv->chgbank(b, dev); }
 
 uint32_t ite6805_sys::iTE6805_Real_HActive(int dev) const
@@ -92,11 +101,16 @@ bool ite6805_sys::had_signal(int dev) const
 
 int ite6805_sys::iTE6805_Identify_Chip(int dev)
 {
+    // A byte not read is no identification: the chip is looked for again.
     uint8_t id[4];
-    for (int i = 0; i < 4; ++i)
-        id[i] = rd(uint8_t(i), dev);
+    bool answered = true;
+    for (int i = 0; i < 4; ++i) {
+        const RegRead r = rd_result(uint8_t(i), dev);
+        answered = answered && r.ok();
+        id[i] = r.value_or(0);
+    }
     // Register 2 reads 0x05 or 0x07 depending on the chip revision.
-    const bool found = id[0] == 0x54 && id[1] == 0x49 && (id[2] & 0xFD) == 0x05 && id[3] == 0x68;
+    const bool found = answered && id[0] == 0x54 && id[1] == 0x49 && (id[2] & 0xFD) == 0x05 && id[3] == 0x68;
     const uint8_t bit = dev == 0 ? 0x20 : 0x40;
     if (KelRamPara* para = KelRamPara::p_kelrampara_config) {
         if (found)
@@ -157,14 +171,19 @@ void ite6805_sys::iTE6805_MainBody(int dev)
     // A select not taken on an earlier pass: bank 0 again before anything else is addressed.
     if (!p_i2c->bank_known && bank(0, dev))
         return;
-    if (p_ite6805_drv->hpd_retry_[dev] >= 0)
-        p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, p_ite6805_drv->hpd_retry_[dev], dev);
+    // Both device indices share the chip and only this one runs: a level either one did
+    // not get taken (device 1's come from the PC's hot-plug requests) is set again here.
+    for (int k = 0; k < 2; ++k)
+        if (p_ite6805_drv->hpd_retry_[k] >= 0)
+            p_ite6805_drv->iTE6805_Set_HPD_Ctrl(0, p_ite6805_drv->hpd_retry_[k], k);
     if (pwr_retry[dev])
         iTE6805_INT_5VPWR_Chg(d.CurrentPort, dev);
     if (p_ite6805_drv->video_gate_owed_[dev] >= 0)
         p_ite6805_drv->iTE6805_Set_Video_Tristate(p_ite6805_drv->video_gate_owed_[dev], dev);
     if (audio_gate_owed[dev] >= 0)
         iTE6805_Set_Audio_Tristate(audio_gate_owed[dev], dev);
+    if (scdt_chg_owed[dev])
+        iTE6805_INT_SCDT_Chg(dev);
     iTE6805_Port_Reset_Body(d.ResetPort, dev);
     iTE6805_Port_Select_Body(d.RequestedPort, dev);
     if (d.VidState > STATEV_Unplug) {
@@ -186,17 +205,17 @@ void ite6805_sys::iTE6805_MainBody(int dev)
     // 0xE0 and later gate it themselves.
     const bool selfGated = d.ChipID == 0x10 || d.ChipID >= 0xE0;
     if (d.Flag_VidStable_Done == 1) {
-        d.AVMuteStatus = uint8_t(p_ite6805_drv->iTE6805_Check_AVMute(dev));
+        d.AVMuteStatus = uint8_t(p_ite6805_drv->iTE6805_Check_AVMute(dev).value_or(d.AVMuteStatus != 0) ? 0x08 : 0);
         if (!selfGated) {
             bank(5, dev);
-            if (rd(0xC9, dev) & 0x01) {
+            if (rd_result(0xC9, dev).any(0x01).value_or(false)) {   // not read: looked at next pass
                 wr(0xC9, 0x78, dev);
                 std::printf("Video Stable Done but VB1 output off, need to turn on! \r");
             }
         }
     } else if (!selfGated && d.VidState != STATEV_VidStable) {
         bank(5, dev);
-        if (!(rd(0xC9, dev) & 0x01)) {
+        if (!rd_result(0xC9, dev).any(0x01).value_or(true)) {   // not read: looked at next pass
             wr(0xC9, 0x79, dev);
             std::printf("Video is not stable, need to turn of VB1 otuput! \r");
         }
@@ -208,10 +227,11 @@ void ite6805_sys::iTE6805_INT_5VPWR_Chg(int port, int dev)
 {
     ite6805_drv* drv = p_ite6805_drv;
     const uint32_t before = p_i2c->errors;
-    const bool power = drv->iTE6805_Check_5V_State(port, dev) != 0;
-    pwr_retry[dev] = p_i2c->errors != before;
+    const RegFlag powered = drv->iTE6805_Check_5V_State(port, dev);
+    pwr_retry[dev] = p_i2c->errors != before || !powered.ok();
     if (pwr_retry[dev])
         return;
+    const bool power = powered.value();
     if (!power) {
         std::printf("# Power 5V OFF #\n");
         drv->iTE6805_Set_HPD_Ctrl(port, 0, dev);

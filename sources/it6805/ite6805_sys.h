@@ -6,6 +6,8 @@
 // chip and is only touched by forwarded hot-plug requests. Everything runs on the
 // input-source thread; nothing here is locked except the publication of the timing.
 
+#include "sources/RegRead.h"
+
 #include <cstdint>
 
 class ite6805_drv;
@@ -177,6 +179,12 @@ public:
     bool pwr_retry[2] = {false, false};
     // The audio output gate a transfer of which failed: set again on the next pass (-1: none).
     int8_t audio_gate_owed[2] = {-1, -1};
+    // A mode change announced and acknowledged but not served for want of a read.
+    bool mode_chg_owed[2] = {false, false};
+    // A sync change announced whose SCDT was not read: served on the next pass.
+    bool scdt_chg_owed[2] = {false, false};
+    // Port interrupt acknowledgements (0x05, 0x06, 0x08, 0x09) the chip did not take.
+    uint8_t ack_owed[2][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
 
     ite6805_sys();
     ~ite6805_sys();
@@ -222,7 +230,7 @@ public:
     void iTE6805_hdmirx_port0_SYS_irq(int dev);
     void iTE6805_hdmirx_port1_SYS_irq(int dev);
     void iTE6805_hdmirx_common_irq(int dev);
-    void iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev);
+    bool iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev);   // false: the mode was not read
     void iTE6805_INT_ECC_ERROR(int dev);
     void iTE6805_Port_Select(int port, int dev);
     void iTE6805_Port_Select_Body(int port, int dev);
@@ -236,7 +244,8 @@ private:
     void output_ready(int how, int dev);
     void reset_device_fields(int dev);
     // Bank helpers over the register-access object.
-    uint8_t rd(uint8_t reg, int dev);
+    uint8_t rd(uint8_t reg, int dev);   // counted: see the definition
+    RegRead rd_result(uint8_t reg, int dev);
     void wr(uint8_t reg, uint8_t value, int dev);
     void set(uint8_t reg, uint8_t mask, uint8_t value, int dev);
     int bank(int b, int dev);   // 0 ok, 1 failed

@@ -22,24 +22,40 @@ void ite6805_sys::port_sys_irq(int port, int dev)
     const uint8_t base = port == 0 ? 0x05 : 0x0A;
     const uint8_t status = port == 0 ? 0x13 : 0x16;
     bank(0, dev);
-    const uint8_t r05 = rd(base, dev);
-    wr(base, r05, dev);
-    const uint8_t r06 = rd(uint8_t(base + 1), dev);
-    wr(uint8_t(base + 1), r06, dev);
-    const uint8_t r08 = rd(uint8_t(base + 3), dev);
-    wr(uint8_t(base + 3), r08, dev);
-    const uint8_t r09 = rd(uint8_t(base + 4), dev);
-    wr(uint8_t(base + 4), port == 0 ? uint8_t(r09 & ~0x04) : r09, dev);
-    const uint8_t s13 = rd(status, dev);
-    const uint8_t s14 = rd(uint8_t(status + 1), dev);
-    rd(uint8_t(status + 2), dev);
+    // An interrupt register not read is not acknowledged (the chip keeps its bits for the
+    // next pass); the status not read leaves what it would decide owed (mode_chg_owed).
+    // An acknowledgement not taken is made first on the next pass, so what was served is
+    // not served twice (a +5 V change would pulse hot-plug again).
+    uint8_t regs[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t reg = uint8_t(base + (i < 2 ? i : i + 1));
+        uint8_t& owed = ack_owed[dev][i];
+        if (owed && p_i2c->hdmirxwr(reg, owed, dev) == 0)
+            owed = 0;
+        const RegRead r = owed ? RegRead() : rd_result(reg, dev);
+        if (!r.ok())
+            continue;
+        regs[i] = r.value();
+        const uint8_t ack = i == 3 && port == 0 ? uint8_t(regs[i] & ~0x04) : regs[i];
+        if (ack && p_i2c->hdmirxwr(reg, ack, dev))
+            owed = ack;
+    }
+    const uint8_t r05 = uint8_t(regs[0] | (mode_chg_owed[dev] ? 0x10 : 0)), r06 = regs[1], r08 = regs[2], r09 = regs[3];
+    mode_chg_owed[dev] = false;
+    const RegRead st13 = rd_result(status, dev);
+    const uint8_t s13 = st13.value_or(0);
+    const uint8_t s14 = rd_result(uint8_t(status + 1), dev).value_or(0);   // HDMI 2.0 only counts errors: not read, they act
+    (void)rd_result(uint8_t(status + 2), dev);   // read as the chip's service does; nothing decided by it
     const bool hdmi2 = s14 & 0x40;
     const bool mhl = port == 0 && (s13 & 0x40);
     const char* name = port == 0 ? "Port 0" : "Port 1";
 
     bool clockChange = false;
-    if ((r05 & 0x10) && (s13 & 0x08))
-        iTE6805_INT_HDMI_DVI_Mode_Chg(port, dev);
+    // The mode change with the clock valid; one whose status or mode was not read is served
+    // on the next pass: after a switch to DVI the sound would stay on, after the return to
+    // HDMI off.
+    if ((r05 & 0x10) && (!st13.ok() || ((s13 & 0x08) && !iTE6805_INT_HDMI_DVI_Mode_Chg(port, dev))))
+        mode_chg_owed[dev] = true;
     if (r05 & 0x20) {
         std::printf("# %s ECC Error # \n", name);
         iTE6805_INT_ECC_ERROR(dev);
@@ -117,8 +133,9 @@ void ite6805_sys::port_sys_irq(int port, int dev)
         std::printf("# CH0 CDR FIFO Aut0-Rst #\n");
     if (r06 & 0x01) {
         std::printf("# Symbol Lock State Change # ");
-        const uint8_t lock = rd(uint8_t(status + 1), dev);
-        if ((lock & 0x38) && d.EQState == STATEEQ_Off) {
+        const RegRead locks = rd_result(uint8_t(status + 1), dev);
+        const uint8_t lock = locks.value_or(0x38);   // not read: taken as locked, the equaliser is not restarted for it
+        if (locks.ok() && (lock & 0x38) && d.EQState == STATEEQ_Off) {
             p_eq->iTE6805_EQ_chg(STATEEQ_Off, dev);
             p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
         }
@@ -155,10 +172,16 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
     bank(0, dev);
-    const uint8_t r09 = rd(0x09, dev);
-    wr(0x09, uint8_t(r09 & 0x04), dev);
-    const uint8_t r10 = rd(0x10, dev);
-    wr(0x10, r10, dev);
+    // An interrupt register not read announces nothing this pass and is not acknowledged:
+    // the chip keeps its bits for the next.
+    const auto take = [&](uint8_t reg, uint8_t ack) {
+        const RegRead r = rd_result(reg, dev);
+        if (r.ok())
+            wr(reg, uint8_t(r.value() & ack), dev);
+        return r.value_or(0);
+    };
+    const uint8_t r09 = take(0x09, 0x04);
+    const uint8_t r10 = take(0x10, 0xFF);
     const bool selfGated = d.ChipID == 0x10 || d.ChipID >= 0xE0;
     if (!selfGated && (r10 & 0x02)) {
         // The V-by-One output goes off before anything else on a sync change.
@@ -167,21 +190,19 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
         wr(0xC9, 0x79, dev);
         wr(0x0F, 0, dev);
     }
-    const uint8_t r11 = rd(0x11, dev);
-    wr(0x11, uint8_t(r11 & ~0x40), dev);
-    const uint8_t r12 = rd(0x12, dev);
-    wr(0x12, uint8_t(r12 & ~0xA0), dev);
-    const uint8_t r1d = rd(0x1D, dev);
-    wr(0x1D, r1d, dev);
-    const uint8_t rd4 = rd(0xD4, dev);
-    wr(0xD4, rd4, dev);
-    const uint8_t rd5 = rd(0xD5, dev);
-    wr(0xD5, rd5, dev);
+    const uint8_t r11 = take(0x11, uint8_t(~0x40));
+    const uint8_t r12 = take(0x12, uint8_t(~0xA0));
+    const uint8_t r1d = take(0x1D, 0xFF);
+    const uint8_t rd4 = take(0xD4, 0xFF);
+    const uint8_t rd5 = take(0xD5, 0xFF);
 
-    if (r09 & 0x04) {
-        if (rd(0xCF, dev) & 0x20) {
+    // The encryption state not read: the one known stays.
+    const RegFlag encrypted = (r09 & 0x04) ? rd_result(0xCF, dev).any(0x20) : RegFlag();
+    if (encrypted.ok()) {
+        if (encrypted.value()) {
             std::printf("HDCP Encryption ON! \n");
-            d.HDCPState = (rd(0xD6, dev) & 0xC0) ? 256 : 1;
+            const RegFlag hdcp2 = rd_result(0xD6, dev).any(0xC0);
+            d.HDCPState = hdcp2.ok() ? (hdcp2.value() ? 256 : 1) : d.HDCPState;
         } else {
             std::printf("HDCP Encryption OFF !\n");
             d.HDCPState = 0;
@@ -229,24 +250,24 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     bank(0, dev);
     if (r12 & 0x80) {
         std::printf("# Video Parameters Change #\n");
-        std::printf("Video Parameters 0x1B=%d 0x1A=%d\n", rd(0x1B, dev) & 0x07, rd(0x1A, dev));
+        std::printf("Video Parameters 0x1B=%d 0x1A=%d\n", rd_result(0x1B, dev).value_or(0) & 0x07, rd_result(0x1A, dev).value_or(0));   // a trace
         wr(0x12, 0x80, dev);
     }
     if (r12 & 0x01) {
         std::printf("# New AVI InfoFrame Received #\n");
         bank(2, dev);
-        const uint8_t avi1 = rd(0x15, dev);
+        const RegRead avi1 = rd_result(0x15, dev);
         bank(0, dev);
         if (iTE6805_AVI_Moved(dev) && d.VidState == STATEV_VidStable)
             c.NewAVIFlag = 1;
-        c.prevAVIDB = avi1;
+        c.prevAVIDB = avi1.value_or(c.prevAVIDB);
     }
     if (r12 & 0x7E)
         std::printf("# Packet Received 0x%02X #\n", r12 & 0x7E);
 
     if (r1d & 0x08) {
         std::printf("HDCP Encryption Change \n");
-        if (!drv->iTE6805_Check_HDMI2(dev) && c.HDCPChangeFlag == 1) {
+        if (!drv->iTE6805_Check_HDMI2(dev).value_or(true) && c.HDCPChangeFlag == 1) {
             c.HDCPChangeFlag = 0;
             if (!p_eq->iTE6805_BitErr_Check_Again(dev))
                 p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
@@ -259,14 +280,17 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     bank(0, dev);
 }
 
-void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
+bool ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
 {
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
     // A video-stable entry still waiting for the transmitter clock sets the output up
     // (and asks for audio) itself once it is ready, from the mode then.
     const bool stable = d.VidState == STATEV_VidStable && cnt[dev].VboWaiting != 1;
     const uint32_t before = p_i2c->errors;
-    if (p_ite6805_drv->iTE6805_Check_HDMI_OR_DVI_Mode(port, dev) == 2) {
+    const RegResult<int> mode = p_ite6805_drv->iTE6805_Check_HDMI_OR_DVI_Mode(port, dev);
+    if (!mode.ok())
+        return false;
+    if (mode.value() == 2) {
         iTE6805_aud_chg(STATEA_AudioOff, dev);
         if (stable)
             iTE6805_Enable_Video_Output(dev);
@@ -281,6 +305,7 @@ void ite6805_sys::iTE6805_INT_HDMI_DVI_Mode_Chg(int port, int dev)
     // An output not set up whole: the video-stable entry is made again.
     if (stable && p_i2c->errors != before)
         cnt[dev].VidRetry = 1;
+    return true;
 }
 
 void ite6805_sys::iTE6805_INT_ECC_ERROR(int dev)
@@ -307,7 +332,7 @@ void ite6805_sys::iTE6805_INT_ECC_ERROR(int dev)
         delay1ms(100);
         bank(0, dev);
         const uint8_t reg = d.CurrentPort == 1 ? 0x2B : 0x23;
-        if (rd(reg, dev) & 0x02) {
+        if (rd_result(reg, dev).any(0x02).value_or(false)) {
             delay1ms(300);
         } else {
             set(reg, 0x02, 0x02, dev);
@@ -415,8 +440,8 @@ bool ite6805_sys::iTE6805_AVI_Moved(int dev)
     uint8_t avi[5];
     const uint32_t before = p_i2c->errors;
     bank(2, dev);
-    for (int i = 0; i < 5; ++i)
-        avi[i] = uint8_t(rd(uint8_t(0x15 + i), dev) & kMask[i]);
+    for (int i = 0; i < 5; ++i)   // one not read counts as moved below
+        avi[i] = uint8_t(rd_result(uint8_t(0x15 + i), dev).value_or(0) & kMask[i]);
     bank(0, dev);
     iTE6805_COUNTERS& c = cnt[dev];
     // A frame not read whole counts as moved: an unanswered field reads as the old one may.

@@ -99,7 +99,7 @@ bool ite6805_sys::iTE6807_VBO_Clock_Step(int dev)
     if (board::Clock::monotonicUs() < c.VboDueUs)
         return false;
     bank(5, dev);
-    const uint8_t db = rd(0xDB, dev);
+    const uint8_t db = rd_result(0xDB, dev).value_or(0);   // not read: not settled, asked again
     // Restarted until stable, at most 500 times, then the output goes on regardless.
     if (!(db & 0x10) && c.VboTries < 500) {
         ++c.VboTries;
@@ -138,13 +138,17 @@ void ite6805_sys::iTE6805_Enable_Video_Output(int dev)
     iTE6805_DATA_TYPE& d = iTE6805_DATA[dev];
     ite6805_drv* drv = p_ite6805_drv;
     bank(0, dev);
-    if (drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2) {
+    // A mode not read sets nothing up: the caller sees the failure counted and does it again.
+    const RegResult<int> mode = drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev);
+    if (!mode.ok())
+        return;
+    if (mode.value() == 2) {
         d.InputType = 2;
         std::printf("---- CSC DVI mode ----\n");
         set(0x6B, 0x31, 0x11, dev);
         if (d.CurrentPort == 1)
             bank(4, dev);
-        d.Colorimetry = rd(0x48, dev) < 52 ? 2 : 1;
+        d.Colorimetry = rd_result(0x48, dev).value_or(d.Colorimetry == 2 ? 0 : 52) < 52 ? 2 : 1;   // not read: as known (counted)
         bank(0, dev);
     } else {
         std::printf("---- CSC HDMI mode ----\n");
@@ -172,7 +176,7 @@ void ite6805_sys::iTE6805_Enable_Video_Output(int dev)
         std::printf("---- limited RGB to full RGB ----\n");
         set(0x6C, 0x03, 0x02, dev);
         if (bank(1, dev) == 0)   // else the block would land on bank 0's registers
-            p_i2c->hdmirxbwr(0x70, 22, ite6805_drv::CSC_RGB_Limited_To_Full, dev);
+            (void)p_i2c->hdmirxbwr(0x70, 22, ite6805_drv::CSC_RGB_Limited_To_Full, dev);   // counted
         bank(0, dev);
     } else if (input == 0) {
         std::printf("---- YUV to YUV or RGB to RGB ----\n");
@@ -187,7 +191,7 @@ void ite6805_sys::iTE6805_Enable_Video_Output(int dev)
         std::printf("--- CSC_TABLE != NULL --- ");
         std::printf("--- Using CSC_TABLE = %d --- \n", row);
         if (bank(1, dev) == 0)
-            p_i2c->hdmirxbwr(0x70, 22, ite6805_drv::CSC_Matrix[row], dev);
+            (void)p_i2c->hdmirxbwr(0x70, 22, ite6805_drv::CSC_Matrix[row], dev);   // counted
         bank(0, dev);
     }
     drv->iTE6805_Set_ColorDepth(dev);

@@ -146,7 +146,10 @@ void ite6805_sys::output_ready(int how, int dev)
     }
     // A DVI source carries no audio, so the audio machine never reaches the step that
     // publishes; its timing is published here instead.
-    if (drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev) == 2) {
+    const RegResult<int> mode = drv->iTE6805_Check_HDMI_OR_DVI_Mode(d.CurrentPort, dev);
+    if (!mode.ok())
+        cnt[dev].VidRetry = 1;   // the entry is made again once the mode is read
+    else if (mode.value() == 2) {
         iTE6805_aud_chg(STATEA_AudioOff, dev);
         publish_stable(*this, dev);
     }
@@ -164,14 +167,15 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
     }
     switch (d.VidState) {
     case STATEV_Unplug:
-        if (drv->iTE6805_Check_5V_State(d.CurrentPort, dev))
+        if (drv->iTE6805_Check_5V_State(d.CurrentPort, dev).value_or(false))   // not read: next pass
             iTE6805_INT_5VPWR_Chg(d.CurrentPort, dev);
         break;
     case STATEV_WaitSync:
-        if (drv->iTE6805_Check_SCDT(dev)) {
+        // Not read: waited for again on the next pass.
+        if (drv->iTE6805_Check_SCDT(dev).value_or(false)) {
             c.LastSCDT = 1;   // the sync this check is for is handled: it is no change at video stable
             iTE6805_vid_chg(STATEV_CheckSync, dev);
-        } else if (drv->iTE6805_Check_CLK_Stable(dev)) {
+        } else if (drv->iTE6805_Check_CLK_Stable(dev).value_or(false)) {
             if (++c.ClockStableCount > 6) {
                 c.ClockStableCount = 0;
                 drv->iTE6805_Set_47_By_TMDS(dev);
@@ -185,15 +189,17 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
         } else {
             drv->iTE6805_PCLK_Step(dev);
             bank(2, dev);
-            const uint8_t avi1 = rd(0x15, dev);
+            const RegRead read = rd_result(0x15, dev);
             bank(0, dev);
-            if (c.Current_SCDTCheck_Count == 6) {
-                c.prevAVIDB = avi1;
+            if (!read.ok()) {
+                // not read: the count waits for the next pass
+            } else if (c.Current_SCDTCheck_Count == 6) {
+                c.prevAVIDB = read.value();
                 --c.Current_SCDTCheck_Count;
-            } else if (avi1 == c.prevAVIDB) {
+            } else if (read.value() == c.prevAVIDB) {
                 --c.Current_SCDTCheck_Count;
             } else {
-                c.prevAVIDB = avi1;
+                c.prevAVIDB = read.value();
             }
         }
         break;
@@ -241,16 +247,17 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
                 break;
         }
         bank(0, dev);
-        if ((rd(0x4F, dev) & 0x20) && !drv->iTE6805_Check_AVMute(dev))
+        if (rd_result(0x4F, dev).any(0x20).value_or(false) && !drv->iTE6805_Check_AVMute(dev).value_or(true))
             drv->iTE6805_Set_AVMute(0, dev);
         if (++c.VidStableTick >= 50) {
             c.VidStableTick = 0;
             if (c.Current_AudioSamplingFreq_ErrorCount < 6)
                 c.Current_AudioSamplingFreq_ErrorCount = 0;
         }
-        if (!(rd(0x81, dev) & 0x40)) {
-            const uint8_t b5 = rd(0xB5, dev);
-            d.AudioChStatusFs = uint8_t(((b5 >> 2) & 0x30) | (b5 & 0x0F));
+        if (!rd_result(0x81, dev).any(0x40).value_or(true)) {
+            const RegRead b5 = rd_result(0xB5, dev);
+            if (b5.ok())   // not read: the rate known stays
+                d.AudioChStatusFs = uint8_t(((b5.value() >> 2) & 0x30) | (b5.value() & 0x0F));
         }
         break;
     }
@@ -267,8 +274,10 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
 bool ite6805_sys::iTE6805_SCDT_Moved(int dev)
 {
     bank(0, dev);
-    const uint8_t scdt = uint8_t(p_ite6805_drv->iTE6805_Check_SCDT(dev) ? 1 : 0);
-    return scdt != cnt[dev].LastSCDT;
+    // Not read: not moved (a sync taken for lost would pulse hot-plug and start the chip
+    // again while the source still sends); it is read again on the next pass.
+    const RegFlag scdt = p_ite6805_drv->iTE6805_Check_SCDT(dev);
+    return scdt.ok() && uint8_t(scdt.value() ? 1 : 0) != cnt[dev].LastSCDT;
 }
 
 void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
@@ -277,7 +286,13 @@ void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
     iTE6805_COUNTERS& c = cnt[dev];
     ite6805_drv* drv = p_ite6805_drv;
     std::printf("# SCDT Chg #\n");
-    const uint8_t scdt = uint8_t(drv->iTE6805_Check_SCDT(dev) ? 1 : 0);
+    const RegFlag read = drv->iTE6805_Check_SCDT(dev);
+    if (!read.ok()) {
+        scdt_chg_owed[dev] = true;   // served on the next pass
+        return;
+    }
+    scdt_chg_owed[dev] = false;
+    const uint8_t scdt = uint8_t(read.value() ? 1 : 0);
     const bool altMap = d.ChipID == 0x10 || d.ChipID >= 0xE0;
     if (scdt != c.LastSCDT) {
         c.LastSCDT = scdt;
@@ -294,7 +309,7 @@ void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
             delay1ms(100);
             drv->iTE6805_Init_fsm(dev);
         } else {
-            if ((d.ChipID == 0x10 || d.ChipID == 0xE0) && (rd(0x1C, dev) & 0x80))
+            if ((d.ChipID == 0x10 || d.ChipID == 0xE0) && rd_result(0x1C, dev).any(0x80).value_or(false))
                 set(0x1C, 0x80, 0x80, dev);
             std::printf("# SCDT ON #\n");
             iTE6805_vid_chg(STATEV_CheckSync, dev);
@@ -302,11 +317,11 @@ void ite6805_sys::iTE6805_INT_SCDT_Chg(int dev)
         return;
     }
     if (altMap) {
-        if (rd(0x1C, dev) & 0x80)
+        if (rd_result(0x1C, dev).any(0x80).value_or(false))
             set(0x1C, 0x80, 0x80, dev);
     } else if (scdt) {
         bank(5, dev);
-        if (rd(0xC9, dev) == 0x79) {
+        if (rd_result(0xC9, dev).value_or(0) == 0x79) {   // not read: the gate is checked every pass
             std::printf("# SCDT ON - should keep VB1 output #\n");
             wr(0xC9, 0x78, dev);
         }
@@ -394,11 +409,11 @@ void ite6805_sys::iTE6805_aud_fsm(int dev)
             break;
         }
         bank(d.CurrentPort == 1 ? 4 : 0, dev);
-        const uint8_t b9 = rd(0xB9, dev);
+        const uint8_t b9 = rd_result(0xB9, dev).value_or(0);   // not read: no reset of the audio logic
         bank(0, dev);
         if (b9 & 0xC0)
             drv->iTE6805_Reset_Audio_Logic(dev);
-        if (drv->iTE6805_Check_SCDT(dev) && drv->iTE6805_Check_AUDT(dev)) {
+        if (drv->iTE6805_Check_SCDT(dev).value_or(false) && drv->iTE6805_Check_AUDT(dev).value_or(false)) {
             iTE6805_aud_chg(STATEA_AudioOn, dev);
         } else if (c.Current_AudioCheck_TryCount < 2) {
             ++c.Current_AudioCheck_TryCount;
@@ -416,9 +431,12 @@ void ite6805_sys::iTE6805_aud_fsm(int dev)
         }
         c.AudioCheckTick = 3;
         bank(0, dev);
-        const uint8_t s0 = uint8_t(rd(0xB0, dev) & 0xF0);
-        const uint8_t s1 = rd(0xB1, dev);
-        const uint8_t s2 = uint8_t(rd(0xB2, dev) & 0x02);
+        const RegRead r0 = rd_result(0xB0, dev), r1 = rd_result(0xB1, dev), r2 = rd_result(0xB2, dev);
+        if (!r0.ok() || !r1.ok() || !r2.ok()) {
+            c.AudioCheckTick = 0;   // not read: compared on the next pass
+            break;
+        }
+        const uint8_t s0 = uint8_t(r0.value() & 0xF0), s1 = r1.value(), s2 = uint8_t(r2.value() & 0x02);
         if (c.AudioFirstRead) {
             c.AudioChStatus[0] = s0;
             c.AudioChStatus[1] = s1;
@@ -458,10 +476,15 @@ void ite6805_sys::iTE6805_Enable_Audio_Output(int dev)
     bank(0, dev);
     set(0x86, 0x01, 0x01, dev);
     bank(2, dev);
-    const uint32_t c0 = rd(0xC0, dev);
-    const uint64_t N = uint64_t(rd(0xBE, dev)) * 4096 + uint64_t(rd(0xBF, dev)) * 16 + (c0 & 0x0F);
-    const uint64_t CTS = ((c0 >> 4) & 0x0F) + (uint64_t(rd(0xC2, dev)) << 4) + (uint64_t(rd(0xC1, dev)) << 12);
+    const RegRead rc0 = rd_result(0xC0, dev), rbe = rd_result(0xBE, dev), rbf = rd_result(0xBF, dev), rc2 = rd_result(0xC2, dev),
+                  rc1 = rd_result(0xC1, dev);
     bank(0, dev);
+    // N or CTS not read: the rate known stays (the entry is counted and made again).
+    if (!rc0.ok() || !rbe.ok() || !rbf.ok() || !rc2.ok() || !rc1.ok())
+        return;
+    const uint32_t c0 = rc0.value();
+    const uint64_t N = uint64_t(rbe.value()) * 4096 + uint64_t(rbf.value()) * 16 + (c0 & 0x0F);
+    const uint64_t CTS = ((c0 >> 4) & 0x0F) + (uint64_t(rc2.value()) << 4) + (uint64_t(rc1.value()) << 12);
     const uint64_t tmds = drv->iTE6805_Get_TMDS(10, dev);
     const uint64_t sum = tmds * N;
     std::printf("N = %ld \n", long(N));
@@ -474,13 +497,16 @@ void ite6805_sys::iTE6805_Enable_Audio_Output(int dev)
     std::printf("SW caulate SW_Sampling_Frequency = %d \r\n", fs);
     d.Force_Sampling_Frequency = iTE6805_SamplingFreq_Code(fs, d.Force_Sampling_Frequency);
 
-    const uint8_t b5 = rd(0xB5, dev);
+    const RegRead read = rd_result(0xB5, dev);
+    if (!read.ok())
+        return;   // counted: made again
+    const uint8_t b5 = read.value();
     const uint8_t code = uint8_t(((b5 >> 2) & 0x30) | (b5 & 0x0F));
     std::printf("Audio_CH_Status[24:27 - 30:31][bit0~bit5] = %x ,", code);
     std::printf("iTE6805_DATA.Force_Sampling_Frequency %x\r\n", d.Force_Sampling_Frequency);
     if (code == d.Force_Sampling_Frequency) {
         std::printf("Audio_CH_Status == iTE6805_DATA.Force_Sampling_Frequency reset Audio \r");
-        if (rd(0x81, dev) & 0x40) {
+        if (rd_result(0x81, dev).any(0x40).value_or(true)) {   // not read: the audio logic is reset to be sure
             set(0x81, 0x40, 0x00, dev);
             d.AudioChStatusFs = code;
             drv->iTE6805_Reset_Audio_Logic(dev);

@@ -14,6 +14,8 @@
 #include "sources/it6805/ite6805_sys.h"
 #include "sources/velinsource.h"
 
+#include <cstdlib>
+
 namespace {
 
 using kel_fuzz::Bytes;
@@ -30,7 +32,8 @@ void setUp()
     g_source_online = 2;
     velinsource* src = velinsource::pInstance();
     src->open_bus();
-    src->set_switch(velinsource::kSwitchReceiver, 0x20);
+    if (src->set_switch(velinsource::kSwitchReceiver, 0x20) != 1)
+        std::abort();   // the simulated switch always takes it: a harness fault
     sys = src->p_ite6805_sys;
     for (int i = 0; i < 300 && sys->FsmState[0] != 1; ++i, sim::SimBoard::advanceVirtual(10000))   // identified, settled
         sys->iTE6805_FSM(0);

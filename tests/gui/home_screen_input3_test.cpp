@@ -22,7 +22,7 @@ TEST_F(ScreenTest, HomeScreenShowsTheFourKSourceOfInput3)
     g_source_online = 2;
     velinsource* src = velinsource::pInstance();
     src->open_bus();
-    src->set_switch(velinsource::kSwitchReceiver, 0x20);
+    ASSERT_EQ(src->set_switch(velinsource::kSwitchReceiver, 0x20), 1);
     for (int i = 0; i < 400 && src->p_ite6805_sys->iTE6805_DATA[0].AudState != STATEA_AudioOn; ++i, sim::SimBoard::advanceVirtual(10000))
         src->p_ite6805_sys->iTE6805_FSM(0);
 

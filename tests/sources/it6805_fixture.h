@@ -27,7 +27,7 @@ protected:
         SourcesFixture::SetUp();
         g_source_online = 2;   // the output path is up: timing is published at once
         openSources();
-        src->set_switch(velinsource::kSwitchReceiver, 0x20);
+        ASSERT_EQ(src->set_switch(velinsource::kSwitchReceiver, 0x20), 1);
         sys = src->p_ite6805_sys;
         drv = sys->p_ite6805_drv;
     }

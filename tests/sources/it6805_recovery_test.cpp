@@ -24,7 +24,7 @@ TEST_F(It6805Test, EqualiserReportsDoneOrSweepsByHandWhenTheChipNeverAnswers)
 
     // The HDMI 1.x trigger: acknowledge, pulse the port's logic reset, then the EQ bank's
     // start values for a link above 1 GHz (0x14 bit 0) and the start pulse.
-    ASSERT_TRUE(drv->iTE6805_Check_TMDS_Bigger_Than_1G(0)) << "1.485 Gbit/s per channel";
+    ASSERT_TRUE(drv->iTE6805_Check_TMDS_Bigger_Than_1G(0).value_or(false)) << "1.485 Gbit/s per channel";
     chip().setReg(3, 0x22, 0x00);
     startLog();
     const uint64_t before = sim::SimBoard::virtualMicroseconds();

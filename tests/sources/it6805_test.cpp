@@ -28,12 +28,12 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
 
     chip().setReg(0, 0x20, 0x5A);
     sim::I2cBusModel::clearLog();
-    io->hdmirxset(0x20, 0x00, 0xFF, 0);
+    EXPECT_EQ(io->hdmirxset(0x20, 0x00, 0xFF, 0), 0);
     auto log = transfersAt(0x90);
     ASSERT_EQ(log.size(), 3u) << "one read (address, data), one write";
     EXPECT_EQ(log[2].data, (std::vector<uint8_t>{0x20, 0x5A}));
     // Only the masked bits change, the others keep what the register held.
-    io->hdmirxset(0x20, 0x0F, 0x03, 0);
+    EXPECT_EQ(io->hdmirxset(0x20, 0x0F, 0x03, 0), 0);
     EXPECT_EQ(chip().reg(0, 0x20), 0x53);
     chip().setReg(0, 0x21, 0xA5);
     uint8_t two[2] = {};

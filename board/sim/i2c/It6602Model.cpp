@@ -79,7 +79,7 @@ void It6602Model::readScenario(uint64_t generation)
     s.colorimetry = uint8_t(num("colorimetry", 0) & 3);
     s.vic = uint8_t(num("vic", cea(s.hact, s.vact, t.hz)) & 0x7F);
     s.depth = uint8_t(num("depth", 4) & 0x0F);
-    s.audio = s.hdmi && num("audio", 1) != 0;
+    s.audio = num("audio", 1) != 0 && s.hdmi;   // read either way: a DVI source sends none
     s.fs = uint8_t(num("audiofs", 2) & 0x0F);
     s.channels = uint8_t(num("audioch", 1) & 0x0F);
     s.address = num("rxaddr", 0x90) == 0x94 ? 0x94 : 0x90;
@@ -87,6 +87,7 @@ void It6602Model::readScenario(uint64_t generation)
     s.khzReading = num("pclkreg", 1) != 0;
     s.oscillator = uint32_t(num("osc", long(kOscillatorCount)));
     s.relockMs = uint32_t(num("relock", long(kRelockMs)));
+    s.glitch = num("5v_glitch", 0);
     const std::string three = SimBoard::scenario(k + "3d", "none");
     s.structure3d = three == "framepacking" ? 0 : three == "topbottom" ? 6 : three == "sidebyside" ? 8 : 0xFF;
     sig_ = s;
@@ -115,7 +116,8 @@ void It6602Model::derive()
     const uint32_t sent = clock ? (sig_.hact * 7919u) ^ (sig_.vact * 104729u) ^ (sig_.htotal * 31u) ^
                                       (sig_.vtotal * 131u) ^ sig_.pclkKhz ^ (sig_.interlace ? 0x80000000u : 0) ^
                                       (sig_.hfp * 65537u) ^ (sig_.hsync * 257u) ^ (sig_.vfp * 8191u) ^ (sig_.vsync * 127u) ^
-                                      (sig_.hpol ? 0x40000000u : 0) ^ (sig_.vpol ? 0x20000000u : 0)
+                                      (sig_.hpol ? 0x40000000u : 0) ^ (sig_.vpol ? 0x20000000u : 0) ^
+                                      (uint32_t(sig_.depth) * 0x9E3779B1u)
                                 : 0;
     // A new clock or mode (sync placed anew included) makes the PLLs lose lock: no SCDT for the re-lock time.
     if (clock && seenSent_ && sent != seenSent_ && sig_.relockMs)
@@ -124,10 +126,12 @@ void It6602Model::derive()
     const bool scdt = clock && sig_.locks && !relockUntilUs_;
     const uint32_t timing = scdt ? sent : 0;
 
-    if (p5v != seen5V_)
+    if (p5v != seen5V_ || sig_.glitch != seenGlitch_)
         b0[0x05] |= 0x01;
-    // The clock-change interrupt: the clock came or went, or its rate moved.
-    const uint32_t clockRate = clock ? sig_.pclkKhz : 0;
+    seenGlitch_ = sig_.glitch;
+    // The clock-change interrupt: the clock came or went, or its rate moved (deep colour
+    // runs the link faster: 30-bit at 1.25 times, 36-bit at 1.5 times the pixel clock).
+    const uint32_t clockRate = clock ? sig_.pclkKhz * (sig_.depth == 5 ? 5 : sig_.depth == 6 ? 6 : 4) / 4 : 0;
     if (clock != seenClock_ || (clock && seenClockRate_ && clockRate != seenClockRate_))
         b0[0x05] |= 0x02;
     seenClockRate_ = clockRate;

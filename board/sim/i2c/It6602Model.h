@@ -38,7 +38,9 @@ namespace sim {
 // code, 2), .audioch (channel bits, 1), .rxaddr (0x90 | 0x94), .3d (none | framepacking |
 // topbottom | sidebyside), .scdt (1; 0 = the clock arrives but the PLLs never lock: no
 // SCDT, 0x0A bit 6 and 0x4E clear), .pclkreg (1; 0 = the chip's own kHz reading stays 0),
-// .osc (the oscillator count of the calibration read-out, 4870000), .relock (ms without SCDT
+// .osc (the oscillator count of the calibration read-out, 4870000), .5v_glitch (each new
+// value: +5 V dropped for less than the chip samples it, so it raises its +5 V change with
+// +5 V present), .relock (ms without SCDT
 // after the source changes its clock or mode, as a real receiver's PLLs re-lock; 0 keeps it).
 class It6602Model {
 public:
@@ -80,6 +82,7 @@ private:
         bool khzReading = true;                   // false: bank 2 0xC0-0xC2 read 0
         uint32_t oscillator = kOscillatorCount;
         uint32_t relockMs = kRelockMs;
+        long glitch = 0;                          // +5 V glitches so far
     };
     void loadScenario();                        // reads it again only when it changed
     void readScenario(uint64_t generation);
@@ -106,6 +109,7 @@ private:
     bool seen5V_ = false, seenClock_ = false, seenHdmi_ = false, seenScdt_ = false;
     uint32_t seenTiming_ = 0;
     uint32_t seenClockRate_ = 0;
+    long seenGlitch_ = 0;
     uint32_t seenSent_ = 0;                   // the clock and mode the source sent last
     uint64_t relockUntilUs_ = 0;              // SCDT stays away until then; 0: locked
     uint8_t seenAvi_[6] = {};

@@ -69,7 +69,7 @@ It6805Model& It6805Model::instance()
 
 bool It6805Model::Signal::operator==(const Signal& o) const
 {
-    return power == o.power && clock == o.clock && dvi == o.dvi && hdmi2 == o.hdmi2 && hact == o.hact
+    return power == o.power && glitch == o.glitch && tmds == o.tmds && clock == o.clock && dvi == o.dvi && hdmi2 == o.hdmi2 && hact == o.hact
            && vact == o.vact && htotal == o.htotal && vtotal == o.vtotal && pclk == o.pclk && colour == o.colour
            && colorimetry == o.colorimetry && extcolorimetry == o.extcolorimetry && vic == o.vic && scan == o.scan
            && range == o.range
@@ -85,6 +85,10 @@ It6805Model::Signal It6805Model::signal()
     s.clock = t.present && s.power;
     s.osc = uint32_t(keys_.number("osc", 20000));
     s.relock = keys_.number("relock", 40);
+    s.glitch = keys_.number("5v_glitch", 0);
+    // What the source sends whether or not its link is up (read with the rest).
+    s.depth = uint32_t(keys_.number("depth", 0));
+    const bool audio = keys_.number("audio", 1) != 0;
     s.fs = uint32_t(keys_.number("audio_fs", 48000));
     s.statusFs = uint32_t(keys_.number("audio_status_fs", long(s.fs)));
     s.vboClock = keys_.number("vbo_clock", 1) != 0;
@@ -108,9 +112,9 @@ It6805Model::Signal It6805Model::signal()
     s.hpol = uint32_t(keys_.number("hpol", 1)) & 1;
     s.vpol = uint32_t(keys_.number("vpol", 1)) & 1;
     s.interlaced = t.interlaced;
-    s.depth = uint32_t(keys_.number("depth", 0));
     s.pclk = uint32_t((uint64_t(htotal) * vtotal * millihz / div + 500000) / 1000000);
-    s.tmds = s.pclk;
+    // Deep colour runs the link faster: 30-bit (code 0x20) at 1.25 times, 36-bit (0x30) at 1.5 times.
+    s.tmds = (s.depth & 0xF0) == 0x20 ? s.pclk * 5 / 4 : (s.depth & 0xF0) == 0x30 ? s.pclk * 3 / 2 : s.pclk;
     s.hdmi2 = keys_.number("hdmi2", s.tmds > 340000 ? 1 : 0) != 0;
     s.colorimetry = uint32_t(keys_.number("colorimetry", 0)) & 3;
     s.extcolorimetry = uint32_t(keys_.number("extcolorimetry", 0)) & 7;
@@ -118,7 +122,7 @@ It6805Model::Signal It6805Model::signal()
     s.range = uint32_t(keys_.number("range", 0)) & 3;
     s.scan = uint32_t(keys_.number("scan", 0)) & 3;
     s.avmute = keys_.number("avmute", 0) ? 1 : 0;
-    s.audio = !s.dvi && keys_.number("audio", 1) != 0;
+    s.audio = !s.dvi && audio;
     return s;
 }
 
@@ -144,9 +148,9 @@ void It6805Model::refresh()
     sig_ = signal();
     if (sig_ == last_)
         return;
-    if (sig_.power != last_.power)
+    if (sig_.power != last_.power || sig_.glitch != last_.glitch)
         common_[0x05] |= 0x01;
-    if (sig_.clock != last_.clock || sig_.pclk != last_.pclk) {
+    if (sig_.clock != last_.clock || sig_.pclk != last_.pclk || sig_.tmds != last_.tmds) {
         common_[0x05] |= 0x04;
         if (sig_.clock && !last_.clock) {
             common_[0x05] |= 0x02;
@@ -166,7 +170,8 @@ void It6805Model::refresh()
     const bool moved = sig_.hact != last_.hact || sig_.vact != last_.vact || sig_.htotal != last_.htotal
                        || sig_.vtotal != last_.vtotal || sig_.pclk != last_.pclk || sig_.interlaced != last_.interlaced
                        || sig_.hfp != last_.hfp || sig_.hsync != last_.hsync || sig_.vfp != last_.vfp
-                       || sig_.vsync != last_.vsync || sig_.hpol != last_.hpol || sig_.vpol != last_.vpol;
+                       || sig_.vsync != last_.vsync || sig_.hpol != last_.hpol || sig_.vpol != last_.vpol
+                       || sig_.tmds != last_.tmds;
     if (sig_.clock && last_.clock && moved) {
         banks_[0][0x10] |= 0x08;
         if (sig_.relock > 0) {

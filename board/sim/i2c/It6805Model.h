@@ -45,7 +45,8 @@ namespace sim {
 // Scenario keys (prefix input3.): the input's timing as the scaler model reads it
 // (InputTiming: timing, signal, hact, vact, htotal, vtotal, hz, interlaced), then 5v, hfp, hsync, vfp, vsync, hpol, vpol, colour (0 RGB, 1 YUV 4:2:2,
 // 2 YUV 4:4:4, 3 YUV 4:2:0), scan (AVI byte 1 bits 0-1), range (AVI Q, byte 3 bits 2-3: 0 by VIC, 1 limited, 2 full), depth (colour-depth code of 0x98 bits 4-7, e.g. 0x10), colorimetry, extcolorimetry, vic, dvi, hdmi2 (clock ratio;
-// default above 340 MHz), avmute, audio, audio_fs (Hz; audio_status_fs makes the channel status claim another rate), osc (kHz), osc_ready, caof,
+// default above 340 MHz), avmute, audio, 5v_glitch (each new value: +5 V dropped for less than the chip samples
+// it, the +5 V change raised with +5 V present), audio_fs (Hz; audio_status_fs makes the channel status claim another rate), osc (kHz), osc_ready, caof,
 // eq_passes (-1 = never), err0/err1/err2, eq_saturated, vbo_clock, chipid, id2, avi_flip,
 // chip (= absent), cec_tx_result, relock (ms without SCDT after a new clock or mode while the
 // cable stays, as a real receiver re-locks; default 40, 0 keeps SCDT).
@@ -113,6 +114,7 @@ private:
         uint32_t pclk = 0, tmds = 0, fs = 48000, osc = 20000, depth = 0;
         uint32_t statusFs = 48000;   // the rate the channel status claims
         long relock = 40;            // ms without SCDT after a new clock or mode
+        long glitch = 0;             // +5 V glitches so far (5v_glitch)
         bool vboClock = true;        // the V-by-One transmitter clock settles
         bool operator==(const Signal& o) const;
     };
