@@ -1,4 +1,5 @@
 #include "core/kelrampara.h"
+#include "core/store_room.h"
 
 #include "board/Clock.h"
 #include "board/Files.h"
@@ -161,7 +162,7 @@ KelRamPara* KelRamPara::pInstance()
         p->loadParameterFile();
         p->startupCleanup();
         for (int n = 0; n < kModeSlots; ++n) {
-            p->mode_file_deal(n, 0);
+            static_cast<void>(p->mode_file_deal(n, 0));   // 0: no file, the slot marked empty
             pauseUs(100);
         }
         p->setRegisterStartValues();
@@ -463,13 +464,14 @@ private:
                 }
                 // A slot whose file could not be written is what its file holds: what the
                 // next start loads, not a mode shown saved until then.
-                const bool file = (m0 == 0xFF || m1 == 0xFF) ? (p->mode_file_deal(i, 1), true)
-                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2) || p->mode_file_deal(i, 0), true)
+                const bool file = (m0 == 0xFF || m1 == 0xFF) ? (static_cast<void>(p->mode_file_deal(i, 1)), true)
+                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2) || p->mode_file_deal(i, 0) || true)
                                                                : false;
                 files.unlock();
                 if (file)
                     pauseMs(100);
             }
+            StoreRoom::modes_synced();
             hold.lock();
             done = upTo;
             cv.notify_all();
@@ -506,7 +508,7 @@ bool KelRamPara::reset_user_modes()
     return removed;
 }
 
-int KelRamPara::block_store_error()
+int KelRamPara::block_store_error(bool modes)
 {
     namespace fs = std::filesystem;
     // A file replaced whole: its folder takes files and no folder stands at its place.
@@ -518,7 +520,7 @@ int KelRamPara::block_store_error()
     int error = target(kParaFile);
     // One temporary at a time, and each mode file not there yet for good.
     uint64_t need = kRamSize;
-    for (int i = 0; i < kModeSlots && !error; ++i) {
+    for (int i = 0; i < kModeSlots && !error && modes; ++i) {
         bool saved;
         {
             std::unique_lock<std::mutex> block = lock_block();
@@ -530,7 +532,15 @@ int KelRamPara::block_store_error()
         if (!board::Files::exists(mode_file_name(i + 1)))
             need += kModeFileSize;
     }
-    return error ? error : board::Files::freeSpace(kParaFile) < need ? ENOSPC : 0;
+    if (error)
+        return error;
+    // The room counted is held at once: another store made before these must not take it.
+    uint32_t applied;
+    {
+        std::unique_lock<std::mutex> block = lock_block();
+        applied = applied_count;
+    }
+    return StoreRoom::hold(need, modes, applied);
 }
 
 int KelRamPara::mode_file_deal(int slot, int op)
@@ -624,7 +634,11 @@ int KelRamPara::mode_file_write(int slot, int flag)
     }
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
+        const bool replaces = board::Files::exists(mode_file_name(slot + 1));
+        const uint64_t lent = StoreRoom::lend(file.size());
+        const bool written = board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size());
+        StoreRoom::settle(lent, replaces || !written);
+        if (!written)
             return 0;
     }
     {
@@ -698,6 +712,7 @@ int KelRamPara::ram_para_file_save()
         const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
         if (diff.first == snapshot.end() && words == mode_words_saved) {
             applied_saved = applied;
+            StoreRoom::para_saved(applied, !appliedOnly);   // the file holds it already
             return 0;
         }
         if (diff.first != snapshot.end())
@@ -713,9 +728,13 @@ int KelRamPara::ram_para_file_save()
     bool written;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        const bool replaces = board::Files::exists(kParaFile);
+        const uint64_t lent = StoreRoom::lend(file.size());
         written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
+        StoreRoom::settle(lent, replaces || !written);
         board::Files::sync();
     }
+    StoreRoom::para_saved(applied, !appliedOnly);
     // No settling pause here: this runs on the GUI thread after every apply, and the LCD and
     // the PC's screen capture wait for that thread; sync() has returned once the data is down.
     if (!written) {

@@ -174,18 +174,18 @@ public:
 
     // --- PC writes (take the block's lock while copying; call without it) ---
     // 1 and nothing written when address + length passes 4096, else 0.
-    int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+    [[nodiscard]] int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
     // address = M << 12 | O, M = user mode 1-16, O = byte of its slot; 1 for another M or a
     // write past the end of the 4098-byte slot, else 0. The slot file is not written here.
-    int KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+    [[nodiscard]] int KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
 
     // --- parameter file and user-mode files (take the block's lock; call without it) ---
     // Op 1 deletes the mode's files first; then the slot is loaded from its file. 1 when the
     // file was read, 0 when there is none (the slot is then marked empty, 0xFF 0xFF).
-    int mode_file_deal(int slot, int op);
+    [[nodiscard]] int mode_file_deal(int slot, int op);
     // Writes slot 0-15 to its file (marker set to 0xAA 0xAA); flag 0 also copies the OSD
     // overlay file (first) when the live block's overlay word is 1. 1 on success, else 0.
-    int mode_file_write(int slot, int flag);
+    [[nodiscard]] int mode_file_write(int slot, int flag);
     // A PC's resynchronisation: every slot's file rewritten (marker 0xAA) or removed (0xFF),
     // one after another with its pause, on a thread of its own; returns at once.
     void mode_files_resync();
@@ -193,23 +193,24 @@ public:
     // A PC's reset of the user modes: every mode file goes and every slot is marked empty, as
     // one step under the mode files' lock, so a re-sync running meanwhile writes no file after
     // it and sees the slots empty. false when the files could not all be removed.
-    bool reset_user_modes();
-    // 0 when the parameter file and the user-mode files a re-sync writes can all be stored
-    // now (their targets are no folders, the folders take files, the disc has room for them
-    // one after another), else the reason: what an apply-and-save is answered by.
-    int block_store_error();
+    [[nodiscard]] bool reset_user_modes();
+    // 0 when the parameter file and, with modes, the user-mode files a re-sync writes can all
+    // be stored (their targets are no folders, the folders take files, the disc has room for
+    // them one after another) and that room is held for them until they are stored
+    // (StoreRoom), else the reason: what an apply-and-save or a setting is answered by.
+    [[nodiscard]] int block_store_error(bool modes = true);
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy is left as it was, so that the next notification takes the
     // changes in and stores the block. 0 on success, 1 when the file could not be written
     // (the block then holds the defaults).
-    int ram_para_reset();
+    [[nodiscard]] int ram_para_reset();
     // The one save path of the parameter file (SyncUpdate's change handler calls it): stores
     // the live block when no edit waits for the scaler's apply, else what the scaler last
     // applied (when not saved yet); the edit waiting stays a difference, saved after its
     // apply. When block bytes 768-4095 of that differ from the saved copy, writes the whole
     // file (temporary file, flush, rename) and refreshes the saved copy. 1 saved, 0 nothing
     // to save, -1 the write failed (the copy is unchanged, so the next notification retries).
-    int ram_para_file_save();
+    [[nodiscard]] int ram_para_file_save();
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
     static std::string mode_file_name(int mode);
     static std::string mode_osd_file_name(int mode);
@@ -225,7 +226,7 @@ public:
     void KelGetCropPara(int port, int k, CROP_PARA* crop, int* index);
 
     // --- crop edits (under the block's lock) ---
-    int KelAddNewCrop(int port, CROP_PARA* crop);   // 0 added, 1 nothing changed
+    [[nodiscard]] int KelAddNewCrop(int port, CROP_PARA* crop);   // 0 added, 1 nothing changed
     void KelSetCropPara(char port, char k, CROP_PARA* crop);
     void KelDeleteCrop(char port, char k);
 

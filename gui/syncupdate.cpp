@@ -461,7 +461,8 @@ void SyncUpdate::resync_user_mode_files()
 
 void SyncUpdate::save_block()
 {
-    KelRamPara::pInstance()->ram_para_file_save();
+    // A save that failed leaves the difference, and the next notification saves again.
+    static_cast<void>(KelRamPara::pInstance()->ram_para_file_save());
 }
 
 void SyncUpdate::network_defaults()
@@ -479,7 +480,8 @@ void SyncUpdate::network_defaults()
             g_tip->tip_message(TIP::not_saved_text());
         return;
     }
-    Utils::initIPAddress();
+    // Stored: without eth0 now (255) the next bring-up takes the defaults.
+    static_cast<void>(Utils::initIPAddress());
     if (portChanged) {
         g_port = 5005;
         // The reboot follows 300 ticks from now, not from some older stamp.
