@@ -1,5 +1,4 @@
 #include "core/kelrampara.h"
-#include "core/store_room.h"
 
 #include "board/Clock.h"
 #include "board/Files.h"
@@ -471,7 +470,6 @@ private:
                 if (file)
                     pauseMs(100);
             }
-            StoreRoom::modes_synced();
             hold.lock();
             done = upTo;
             cv.notify_all();
@@ -532,15 +530,7 @@ int KelRamPara::block_store_error(bool modes)
         if (!board::Files::exists(mode_file_name(i + 1)))
             need += kModeFileSize;
     }
-    if (error)
-        return error;
-    // The room counted is held at once: another store made before these must not take it.
-    uint32_t applied;
-    {
-        std::unique_lock<std::mutex> block = lock_block();
-        applied = applied_count;
-    }
-    return StoreRoom::hold(need, modes, applied);
+    return error ? error : board::Files::freeSpace(kParaFile) < need ? ENOSPC : 0;
 }
 
 int KelRamPara::mode_file_deal(int slot, int op)
@@ -634,11 +624,7 @@ int KelRamPara::mode_file_write(int slot, int flag)
     }
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        const bool replaces = board::Files::exists(mode_file_name(slot + 1));
-        const uint64_t lent = StoreRoom::lend(file.size());
-        const bool written = board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size());
-        StoreRoom::settle(lent, replaces || !written);
-        if (!written)
+        if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
             return 0;
     }
     {
@@ -712,7 +698,6 @@ int KelRamPara::ram_para_file_save()
         const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
         if (diff.first == snapshot.end() && words == mode_words_saved) {
             applied_saved = applied;
-            StoreRoom::para_saved(applied, !appliedOnly);   // the file holds it already
             return 0;
         }
         if (diff.first != snapshot.end())
@@ -728,13 +713,9 @@ int KelRamPara::ram_para_file_save()
     bool written;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        const bool replaces = board::Files::exists(kParaFile);
-        const uint64_t lent = StoreRoom::lend(file.size());
         written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
-        StoreRoom::settle(lent, replaces || !written);
         board::Files::sync();
     }
-    StoreRoom::para_saved(applied, !appliedOnly);
     // No settling pause here: this runs on the GUI thread after every apply, and the LCD and
     // the PC's screen capture wait for that thread; sync() has returned once the data is down.
     if (!written) {

@@ -195,9 +195,9 @@ public:
     // it and sees the slots empty. false when the files could not all be removed.
     [[nodiscard]] bool reset_user_modes();
     // 0 when the parameter file and, with modes, the user-mode files a re-sync writes can all
-    // be stored (their targets are no folders, the folders take files, the disc has room for
-    // them one after another) and that room is held for them until they are stored
-    // (StoreRoom), else the reason: what an apply-and-save or a setting is answered by.
+    // be stored now (their targets are no folders, the folders take files, the disc has room
+    // for them one after another), else the reason: what an apply-and-save or a single
+    // setting is answered by.
     [[nodiscard]] int block_store_error(bool modes = true);
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy is left as it was, so that the next notification takes the

@@ -430,11 +430,17 @@ struct Finish : Step {
         m.answer = cleared ? -1 : m.answer;
         if (m.answer >= 0)
             return {uint8_t(m.answer)};
-        // An application upload still running is not cut: refused, nothing armed or installed.
-        if (m.up && m.up->type == App && m.upLapsed != m.up->holder)
+        // An upload of a program, kernel or logo still running is not cut: refused, nothing
+        // armed or installed.
+        if (m.up && (m.up->type == App || m.up->type == Kernel || m.up->type == Logo) && m.upLapsed != m.up->holder)
             return {1};
-        ++m.finishes;
         const bool ready = m.imageReady, moved = ready && (fail < 0 || fail == 2);
+        if (!ready) {
+            // Nothing waits to be installed: refused, nothing armed.
+            m.appBegun = false;
+            return {1};
+        }
+        ++m.finishes;
         m.exec[kImage] = ready && fail != 0 ? true : m.exec[kImage];
         if (moved)
             m.files[kApp] = m.files[kImage], m.files.erase(kImage), m.exec[kApp] = true, m.imageReady = false, m.loader = fail < 0 ? kApp : m.loader;

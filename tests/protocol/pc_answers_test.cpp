@@ -1,0 +1,116 @@
+// Each command answers what happened: a setting the next start would not have, mode files
+// left behind, an id never read, a restart over an upload, an image waiting after a restart,
+// a gateway no router answers on, a port that refuses, a reply no datagram carries.
+#include "tests/protocol/handler_fixture.h"
+
+#include "board/Network.h"
+#include "board/sim/PowerCut.h"
+#include "core/config_engine.h"
+#include "core/kel_file_deal.h"
+#include "tests/protocol/file_frames.h"
+
+#include <filesystem>
+
+namespace {
+
+using handler_test::Bytes;
+namespace fs = std::filesystem;
+
+class PcAnswers : public handler_test::HandlerFixture {
+protected:
+    void SetUp() override
+    {
+        HandlerFixture::SetUp();
+        ConfigEngine::pInstance();
+        FileBufOwner::reset();
+        g_app_reset_flag = 0;
+    }
+    void TearDown() override
+    {
+        sim::PowerCut::restore();
+        FileBufOwner::reset();
+        g_kel_file_deal_para = KelFileDeal{};
+        g_app_reset_flag = 0;
+        delete ConfigEngine::p_config;
+        HandlerFixture::TearDown();
+    }
+    void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
+};
+
+// A setting or an apply-and-save whose parameter file cannot be stored is refused (the next
+// start would have the old value); a reset whose mode files stay is refused too.
+TEST_F(PcAnswers, StoresThatCannotBeMadeAreAnsweredOne)
+{
+    EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 80, 0}))), (Bytes{0, 0x31}));
+    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x02, 0, 0x02}))), Bytes{0});
+    folderAt("/data/ram_device_info");
+    EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 70, 0}))), (Bytes{1, 0x31}));
+    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x02, 0, 0x02}))), Bytes{1});
+    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x04, 0, 0x04}))), Bytes{1});
+    // The user modes' reset: their files could not be removed.
+    root.writeFile("/data/modes/custom_mode3", std::string(4096, 'm'));
+    sim::PowerCut::failOnce(0, EIO);
+    EXPECT_EQ(reply(deal(req(0xA0, {16, 0x01, 0, 0x01}))), Bytes{1});
+    sim::PowerCut::restore();
+    EXPECT_EQ(reply(deal(req(0xA0, {16, 0x01, 0, 0x01}))), Bytes{0});
+    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
+}
+
+// The finish installs only a stored image, never over an upload of one the device starts
+// from, and after a restart the image waiting on the disc.
+TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
+{
+    message_deal other{message_deal::REPLY_LIMIT_TCP};
+    other.peer = 7;
+    const Bytes finish = {14, 0x01, 0, 0x01};
+    for (const char* name : {"FKRN", "LOGO", "FMCU"}) {
+        ASSERT_EQ(reply(deal(req(0xC0, fileframes::start(name, 0, 4096)), other))[0], 0) << name;
+        EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{1}) << name;
+        EXPECT_EQ(int(g_app_reset_flag), 0) << name;
+        FileBufOwner::reset();
+        g_kel_file_deal_para = KelFileDeal{};
+    }
+    // After a restart (nothing in memory) the verified image waiting is installed.
+    root.writeFile("/data/app/kelM57N2", "new program");
+    EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{0});
+    EXPECT_EQ(int(g_app_reset_flag), 2);
+    EXPECT_EQ(std::make_pair(root.readFile("/data/app/kelM57N"), root.exists("/data/app/kelM57N2")), std::make_pair(std::string("new program"), false));
+    // The program ran on (the simulated board's reboot): nothing waits, nothing installed.
+    g_app_reset_flag = 0;
+    EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{1});
+    EXPECT_EQ(int(g_app_reset_flag), 0);
+}
+
+TEST_F(PcAnswers, IdentityGatewayPortAndLongReplies)
+{
+    // The unique id of a flash that cannot be reached.
+    manager->fpga_vbyone1_flash_fd = -1;
+    EXPECT_EQ(reply(deal(req(0x83, {}))), Bytes{1});
+    // The network's broadcast and own address are no gateway; nothing is stored.
+    for (const Bytes& gw : {Bytes{192, 168, 0, 255}, Bytes{192, 168, 0, 0}}) {
+        Bytes d = {1, 0, 0, 0, 192, 168, 0, 199, 255, 255, 255, 0};
+        d.insert(d.end(), gw.begin(), gw.end());
+        pc::put16(d, 5005);
+        EXPECT_EQ(reply(deal(req(0xA4, d))), Bytes{1}) << pc::hex(gw);
+        EXPECT_NE(ConfigEngine::p_config->read_config_variant(ConfigItem::GateWay).toString(), QString("192.168.0.%1").arg(gw[3]));
+    }
+    // The network read names the port that listens, as discovery does.
+    sim::SimBoard::setPortOffset(300);
+    g_port = 5005;
+    const Bytes read = reply(deal(req(0xA4, {3})));
+    const Bytes found = reply(deal(req(0xA4, {0x10})));
+    EXPECT_EQ(std::make_pair(pc::get16(&read[23]), pc::get16(&found[193])), std::make_pair(uint16_t(5305), uint16_t(5305)));
+    sim::SimBoard::setPortOffset(0);
+    // A barcode whose reply no datagram carries is refused.
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        g_str_barcode = QString(30000, QChar(0xA5));
+    }
+    EXPECT_EQ(reply(deal(req(0xA2, {0x1F}))), (Bytes{1, 31}));
+    message_deal tcp{message_deal::REPLY_LIMIT_TCP};
+    EXPECT_EQ(deal(req(0xA2, {0x1F}), tcp), 60004);
+    std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+    g_str_barcode = "";
+}
+
+} // namespace
