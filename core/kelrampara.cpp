@@ -1,4 +1,5 @@
 #include "core/kelrampara.h"
+#include "core/store_room.h"
 
 #include "board/Clock.h"
 #include "board/Files.h"
@@ -470,6 +471,7 @@ private:
                 if (file)
                     pauseMs(100);
             }
+            StoreRoom::modes_synced();
             hold.lock();
             done = upTo;
             cv.notify_all();
@@ -506,6 +508,12 @@ bool KelRamPara::reset_user_modes()
     return removed;
 }
 
+uint64_t KelRamPara::folder_room(const std::string& path)
+{
+    const std::string folder = path.substr(0, path.rfind('/'));
+    return board::Files::exists(folder) ? 0 : kFolderBlock;
+}
+
 int KelRamPara::block_store_error(bool modes)
 {
     namespace fs = std::filesystem;
@@ -516,8 +524,10 @@ int KelRamPara::block_store_error(bool modes)
         return error ? error : fs::is_directory(fs::symlink_status(board::Files::map(path), ec)) ? EISDIR : 0;
     };
     int error = target(kParaFile);
-    // One temporary at a time, and each mode file not there yet for good.
-    uint64_t need = kRamSize;
+    // One temporary at a time, each mode file not there yet for good, and the folder it goes
+    // in when that is not there yet either (a folder takes a block of its own).
+    uint64_t need = kRamSize + folder_room(kParaFile);
+    bool modeFolder = false;
     for (int i = 0; i < kModeSlots && !error && modes; ++i) {
         bool saved;
         {
@@ -528,9 +538,18 @@ int KelRamPara::block_store_error(bool modes)
             continue;
         error = target(mode_file_name(i + 1));
         if (!board::Files::exists(mode_file_name(i + 1)))
-            need += kModeFileSize;
+            need += kModeFileSize + (modeFolder ? 0 : folder_room(mode_file_name(i + 1)));
+        modeFolder = true;
     }
-    return error ? error : board::Files::freeSpace(kParaFile) < need ? ENOSPC : 0;
+    if (error)
+        return error;
+    // The room counted is held at once: another store made before these must not take it.
+    uint32_t applied;
+    {
+        std::unique_lock<std::mutex> block = lock_block();
+        applied = applied_count;
+    }
+    return StoreRoom::hold(need, modes, applied);
 }
 
 int KelRamPara::mode_file_deal(int slot, int op)
@@ -624,7 +643,11 @@ int KelRamPara::mode_file_write(int slot, int flag)
     }
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
+        const bool replaces = board::Files::exists(mode_file_name(slot + 1));
+        const uint64_t lent = StoreRoom::lend(file.size() + folder_room(mode_file_name(slot + 1)));
+        const bool written = board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size());
+        StoreRoom::settle(lent, replaces || !written);
+        if (!written)
             return 0;
     }
     {
@@ -698,6 +721,7 @@ int KelRamPara::ram_para_file_save()
         const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
         if (diff.first == snapshot.end() && words == mode_words_saved) {
             applied_saved = applied;
+            StoreRoom::para_saved(applied, !appliedOnly);   // the file holds it already
             return 0;
         }
         if (diff.first != snapshot.end())
@@ -713,9 +737,13 @@ int KelRamPara::ram_para_file_save()
     bool written;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        const bool replaces = board::Files::exists(kParaFile);
+        const uint64_t lent = StoreRoom::lend(file.size() + folder_room(kParaFile));
         written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
+        StoreRoom::settle(lent, replaces || !written);
         board::Files::sync();
     }
+    StoreRoom::para_saved(applied, !appliedOnly);
     // No settling pause here: this runs on the GUI thread after every apply, and the LCD and
     // the PC's screen capture wait for that thread; sync() has returned once the data is down.
     if (!written) {

@@ -195,10 +195,14 @@ public:
     // it and sees the slots empty. false when the files could not all be removed.
     [[nodiscard]] bool reset_user_modes();
     // 0 when the parameter file and, with modes, the user-mode files a re-sync writes can all
-    // be stored now (their targets are no folders, the folders take files, the disc has room
-    // for them one after another), else the reason: what an apply-and-save or a single
-    // setting is answered by.
+    // be stored (their targets are no folders, the folders take files, the disc has room for
+    // them one after another) and that room is held for them until they are stored
+    // (StoreRoom), else the reason: what an apply-and-save or a setting is answered by.
     [[nodiscard]] int block_store_error(bool modes = true);
+    // What a store of the file at path takes besides its bytes: a block for its folder when
+    // that is not there yet (the store makes it).
+    static constexpr uint64_t kFolderBlock = 4096;
+    static uint64_t folder_room(const std::string& path);
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy is left as it was, so that the next notification takes the
     // changes in and stores the block. 0 on success, 1 when the file could not be written

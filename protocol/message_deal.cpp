@@ -7,6 +7,7 @@
 #include "core/ini_text.h"
 #include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
+#include "core/store_room.h"
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
@@ -918,7 +919,7 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
     KelRamPara* p = para();
     unsigned char error = 0, apply = 0;
     // A setting taken is saved after this reply: answered done only when the parameter file
-    // can be stored (looked at before the block's lock is taken).
+    // can be stored, its room held for it (looked at before the block's lock is taken).
     const bool storable = p && p->block_store_error(false) == 0;
     if (p) {
         unsigned char* ram = p->ram;
@@ -1002,7 +1003,9 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
     } else {
         error = 1;
     }
-    if (apply && !storable)
+    if (!apply && storable)
+        StoreRoom::drop();   // nothing taken, nothing to store
+    else if (apply && !storable)
         error = 1;   // taken, but the next start would not have it
     frame[10] = error;
     frame[11] = 0x31;
@@ -1242,8 +1245,9 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
     const unsigned char* saved = p->ram_backup;
     // Apply (bit 1) and save (bit 2): the scaler's thread applies, then the parameter file
     // and, with bit 2, the user-mode files are stored, after this reply. What cannot take them
-    // (a read-only or full /data, a folder where a file goes) is answered status 1 now; the
-    // change is still applied.
+    // (a read-only or full /data, a folder where a file goes) is answered status 1 now, and
+    // the room they take is held for them from now (another file written meanwhile must not
+    // take it); the change is still applied.
     const bool storable = !(mask & 0x06) || p->block_store_error((mask & 0x04) != 0) == 0;
     if (mask & 0x02) {
         ScalerLock lock;
