@@ -4,12 +4,15 @@
 #include "tests/protocol/handler_fixture.h"
 
 #include "board/Network.h"
+#include "board/sim/Journal.h"
 #include "board/sim/PowerCut.h"
 #include "core/config_engine.h"
 #include "core/kel_file_deal.h"
 #include "tests/protocol/file_frames.h"
 
+#include <cctype>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -111,6 +114,45 @@ TEST_F(PcAnswers, IdentityGatewayPortAndLongReplies)
     EXPECT_EQ(deal(req(0xA2, {0x1F}), tcp), 60004);
     std::lock_guard<std::mutex> hold(g_str_globals_mutex);
     g_str_barcode = "";
+}
+
+// A MAC set whose interface restart takes its time, while another PC sets a new address (its
+// settings and globals are taken before it reaches the shell): what the MAC set brings up
+// after its restart is the new address, never the one it read before.
+TEST_F(PcAnswers, AnAddressSetDuringAMacRestartIsTheOneTheInterfaceKeeps)
+{
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        g_str_ip = "192.168.0.50", g_srt_mask = "255.255.255.0", g_str_gateway = "192.168.0.1";
+    }
+    g_port = 5005;
+    message_deal other{message_deal::REPLY_LIMIT_TCP};
+    Bytes otherBuf(message_deal::FRAME_BUF_SIZE, 0), request = pc::encode(req(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8D, 0x13}));
+    std::copy(request.begin(), request.end(), otherBuf.begin());
+    std::thread setter;
+    size_t from = 0;
+    sim::Journal::clear();
+    sim::Journal::holdShell("ifdown eth0", [&] {
+        setter = std::thread([&] { static_cast<void>(other.message_group_deal(otherBuf.data(), unsigned(request.size() - 1), 5)); });
+        // The other PC's address is in the device's globals before it reaches the shell.
+        for (;;) {
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            if (g_str_ip == "10.1.2.3")
+                break;
+        }
+        from = sim::Journal::shellCommands().size();
+    });
+    EXPECT_EQ(reply(deal(req(0xA4, {0, 0, 0, 0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}))), (Bytes{0, 0}));
+    setter.join();
+    EXPECT_EQ(otherBuf[10], 0);
+    const std::vector<std::string> commands = sim::Journal::shellCommands();
+    int brought = 0;
+    for (size_t k = from; k < commands.size(); ++k)
+        if (commands[k].rfind("ifconfig eth0 ", 0) == 0 && std::isdigit(static_cast<unsigned char>(commands[k][14]))) {
+            EXPECT_EQ(commands[k].rfind("ifconfig eth0 10.1.2.3 netmask 255.255.0.0", 0), 0u) << commands[k];
+            ++brought;
+        }
+    EXPECT_EQ(brought, 2);   // the MAC set's and the address set's
 }
 
 } // namespace
