@@ -200,8 +200,9 @@ rc::Gen<Step> drawStep()
             int year = *gen::elementOf(std::vector<int>{2024, 2026, 2100, 2000, 1999, 2038});
             int month = *edge<int>({2, 4, 6, 9, 11, 12, 1}, gen::inRange(0, 14));
             int day = *edge<int>({28, 29, 30, 31, 1}, gen::inRange(0, 33));
-            Bytes d = {bcdOf(year % 100), bcdOf(year / 100), bcdOf(month % 100), bcdOf(day), bcdOf(*gen::inRange(0, 25)),
-                       bcdOf(*gen::inRange(0, 61)), bcdOf(*gen::inRange(0, 61))};
+            // Each field's last value and the one past it weighted in.
+            Bytes d = {bcdOf(year % 100), bcdOf(year / 100), bcdOf(month % 100), bcdOf(day), bcdOf(*edge<int>({23, 24}, gen::inRange(0, 25))),
+                       bcdOf(*edge<int>({59, 60}, gen::inRange(0, 61))), bcdOf(*edge<int>({59, 60}, gen::inRange(0, 61)))};
             if (*gen::weightedElement<bool>({{1, true}, {8, false}}))
                 d[*gen::inRange(0, 7)] |= 0x0A;   // not BCD
             s.data = d;
