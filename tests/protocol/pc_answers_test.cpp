@@ -12,6 +12,11 @@
 
 #include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -153,6 +158,70 @@ TEST_F(PcAnswers, AnAddressSetDuringAMacRestartIsTheOneTheInterfaceKeeps)
             ++brought;
         }
     EXPECT_EQ(brought, 2);   // the MAC set's and the address set's
+}
+
+// The table of commands (protocol/commands.md) against the handler itself: every group,
+// sub-command and register the handler answers is listed, and every test the table names
+// exists.
+TEST_F(PcAnswers, EveryCommandTheHandlerTakesIsListed)
+{
+    std::ifstream in(std::string(KEL_SOURCE_DIR) + "/protocol/commands.md");
+    std::map<int, std::set<std::string>> listed;   // group: its sub column's entries
+    std::set<std::string> named;
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> cells;
+        std::stringstream row(line);
+        for (std::string cell; std::getline(row, cell, '|');)
+            cells.push_back(QString::fromStdString(cell).trimmed().toStdString());
+        if (cells.size() < 7 || cells[1].rfind("0x", 0) != 0)
+            continue;
+        listed[std::stoi(cells[1], nullptr, 16)].insert(cells[2]);
+        named.insert(cells[6]);
+    }
+    ASSERT_GT(listed.size(), 20u);
+    // Every test named is one of the tests.
+    std::string sources;
+    for (const auto& f : fs::recursive_directory_iterator(std::string(KEL_SOURCE_DIR) + "/tests"))
+        if (f.path().extension() == ".cpp")
+            sources += (std::stringstream() << std::ifstream(f.path()).rdbuf()).str();
+    for (const std::string& test : named) {
+        const size_t dot = test.find('.');
+        ASSERT_NE(dot, std::string::npos) << test;
+        EXPECT_TRUE(std::regex_search(sources, std::regex("TEST(_F)?\\(" + test.substr(0, dot) + ", " + test.substr(dot + 1) + "\\)"))) << test;
+    }
+    const auto hex = [](int v) { return QString::asprintf("0x%02X", v).toStdString(); };
+    // Many thousands of requests: the buffer is not cleared between them, only the frame laid in.
+    const auto probe = [&](const pc::Frame& f) {
+        const Bytes plain = pc::encode(f);
+        std::copy(plain.begin(), plain.end(), buf.begin());
+        return md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+    };
+    for (int g = 0; g < 256; ++g) {
+        const std::set<std::string> subs = listed.count(g) ? listed[g] : std::set<std::string>{};
+        if (subs.count("-") || subs.count("any")) {
+            for (uint16_t dest : {pc::kController, uint16_t(0x0001)})
+                EXPECT_GE(probe(req(uint8_t(g), Bytes(24, 0), dest)), 0);   // any request of it is one of its rows
+            continue;
+        }
+        for (int sub = 0; sub < 256; ++sub)
+            for (uint16_t dest : {pc::kController, uint16_t(0x0001)}) {
+                Bytes data(24, 0);
+                data[0] = uint8_t(sub);
+                const int r = probe(req(uint8_t(g), data, dest));
+                if (r <= 0)
+                    continue;
+                if (g == 0xA0) {
+                    // A register write answers every register; one that acts answers 0 to a
+                    // write with no bit in its mask, the others 1.
+                    const bool acts = dest == pc::kController && buf[10] == 0;
+                    const std::string reg = sub >= 0xA0 ? "R" + hex(sub) : "R" + std::to_string(sub);
+                    EXPECT_TRUE(dest != pc::kController ? subs.count("R any") > 0 : acts ? subs.count(reg) > 0 : subs.count("R other") > 0)
+                        << "register " << reg << " is answered but not listed";
+                    continue;
+                }
+                EXPECT_TRUE(subs.count(hex(sub))) << "group " << hex(g) << " sub-command " << hex(sub) << " to " << dest << " is answered but not listed";
+            }
+    }
 }
 
 } // namespace
