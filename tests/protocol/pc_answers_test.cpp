@@ -89,19 +89,10 @@ TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
     EXPECT_EQ(int(g_app_reset_flag), 0);
 }
 
-TEST_F(PcAnswers, IdentityGatewayPortAndLongReplies)
+// A unique id never read and a gateway at the network's broadcast address: the handler model
+// check (PcHandlers).
+TEST_F(PcAnswers, PortAndLongReplies)
 {
-    // The unique id of a flash that cannot be reached.
-    manager->fpga_vbyone1_flash_fd = -1;
-    EXPECT_EQ(reply(deal(req(0x83, {}))), Bytes{1});
-    // The network's broadcast and own address are no gateway; nothing is stored.
-    for (const Bytes& gw : {Bytes{192, 168, 0, 255}, Bytes{192, 168, 0, 0}}) {
-        Bytes d = {1, 0, 0, 0, 192, 168, 0, 199, 255, 255, 255, 0};
-        d.insert(d.end(), gw.begin(), gw.end());
-        pc::put16(d, 5005);
-        EXPECT_EQ(reply(deal(req(0xA4, d))), Bytes{1}) << pc::hex(gw);
-        EXPECT_NE(ConfigEngine::p_config->read_config_variant(ConfigItem::GateWay).toString(), QString("192.168.0.%1").arg(gw[3]));
-    }
     // The network read names the port that listens, as discovery does.
     sim::SimBoard::setPortOffset(300);
     g_port = 5005;

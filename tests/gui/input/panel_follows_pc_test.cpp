@@ -548,7 +548,7 @@ void pc_step(Model& m)
         break;
     case 15:   // the address a PC set, or the network reset that takes it back
         if (address() == QLatin1String("192.168.0.199")) {
-            ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.%1").arg(in(1, 254)));
+            RC_ASSERT(ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.%1").arg(in(1, 254))));
             Utils::getIPAddress();
             pc([](uint8_t*) {});
             seen += "address set";
@@ -572,7 +572,7 @@ void pc_step(Model& m)
                 f.group = 0xC0, f.data = request;
                 const pc::Bytes plain = pc::encode(f);
                 std::copy(plain.begin(), plain.end(), buf.begin());
-                md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+                RC_ASSERT(md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5) > 0);
                 return buf[10];
             };
             RC_ASSERT((deal(start("DIVU", 9, uint32_t(data.size()))) == 0 && deal(block(0, data, 0, data.size())) == 0 &&
@@ -1016,7 +1016,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         std::filesystem::remove(root.host("/data/configs/alias.json"));
         g_alias = false;
         g_pending = 0;
-        ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199"));
+        RC_ASSERT(ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199")));
         Utils::getIPAddress();
         // Saved modes with windows switched on and off (a flags word of 0 or 1, as the
         // screens agree on it) and sound on in some; inputs with and without a signal.
