@@ -70,8 +70,9 @@ void* M57_WIFI_CONFIG::WiFi_Start_Thread(void* arg)
     // A running access point needs nothing; a failed start is tried again now and then.
     // Deleting the object ends the wait.
     while (!self->m_stop.stopped()) {
+        // A pass that did not bring the access point up is tried again on the next round.
         if (self->wifi_ap_state != kApRunning)
-            self->wifi_start_pass();
+            static_cast<void>(self->wifi_start_pass());
         if (self->m_stop.wait(kRetryMs))
             break;
     }

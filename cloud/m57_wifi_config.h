@@ -48,13 +48,13 @@ public:
 
     // One pass of the thread: starts the access point unless it runs and refreshes the
     // interface fields. Returns wifi_ap_state.
-    int wifi_start_pass();
+    [[nodiscard]] int wifi_start_pass();
     static void* WiFi_Start_Thread(void* arg);
     void start_thread();
 
     // Serves one AT datagram from at_peer; 0 = consumed. "AT" is answered "OK\r\n",
     // any other AT command "ERROR\r\n"; a datagram that is no AT command is dropped.
-    int wifi_AT_cmd_manage(unsigned char* data, unsigned int len);
+    [[nodiscard]] int wifi_AT_cmd_manage(unsigned char* data, unsigned int len);
     sockaddr_in at_peer{};
 
     QString field(int index) const;

@@ -17,7 +17,9 @@ networkclient_Manage* networkclient_Manage::pInstance()
     std::lock_guard<std::mutex> hold(g_instance_mutex);
     if (!p_networkclient_Manage) {
         p_networkclient_Manage = new networkclient_Manage();
-        p_networkclient_Manage->start_thread();
+        // A link without its thread serves nothing but harms nothing: the rest of the device runs on.
+        if (p_networkclient_Manage->start_thread() != 0)
+            KEL_TRACE("\n cloud client thread not started\n");
     }
     return p_networkclient_Manage;
 }

@@ -29,7 +29,7 @@ public:
     void client_pass(int wait_ms);
     static void* acceptThread(void* arg);
     // Starts the thread; 0, or 255 when it cannot start.
-    int start_thread();
+    [[nodiscard]] int start_thread();
 
     std::atomic<int> connected{0};   // 1 while the TCP client is connected
     TcpClinet* m_client;

@@ -19,7 +19,8 @@ Kx_uart_inout_4G* Kx_uart_inout_4G::pInstance()
     if (!p_uart_4G) {
         p_uart_4G = new Kx_uart_inout_4G();
         if (p_uart_4G->open_port(kPort, g_BPS.load(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0)
-            p_uart_4G->start_thread();
+            if (p_uart_4G->start_thread() != 0)   // the 4G link stays silent; the rest runs on
+                KEL_TRACE("\n 4G receive thread not started\n");
     }
     return p_uart_4G;
 }

@@ -28,7 +28,7 @@ public:
     // the line and the answers to every complete frame.
     void receive_pass_4G(int wait_ms);
     static void* receive_thread_4G(void* arg);
-    int start_thread();
+    [[nodiscard]] int start_thread();
 
     Kx_uart_inout& link() { return m_link; }
     std::atomic<unsigned> reconfigurations{0};   // re-initialisations taken

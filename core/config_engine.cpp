@@ -87,7 +87,8 @@ ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
 {
     const QString file = QString(kSettingsFile);
     board::Files::makeDirs("/data/configs");
-    Utils::system_mutex(QString("chattr +S %1").arg(file), nullptr);
+    // Synchronous writes are a help, not a need: every store flushes its file itself.
+    static_cast<void>(Utils::system_mutex(QString("chattr +S %1").arg(file), nullptr));
     QList<QPair<ConfigItem::ConfigName, QVariant>> missing;
     {
         // Read only: what a missing key takes is stored below, through the board layer. The
@@ -106,7 +107,9 @@ ConfigEngine::ConfigEngine(QObject* parent) : QObject(parent)
     }
     if (!missing.isEmpty()) {
         std::lock_guard<std::mutex> hold(values_mutex_);
-        store(missing);
+        // Defaults that could not be written are still what is read (from memory): the store
+        // reported its file, and the next start writes them again.
+        static_cast<void>(store(missing));
     }
 }
 
@@ -224,7 +227,8 @@ ConfigEngine* ConfigEngine::pInstance()
     }
 
     Utils::getIPAddress();
-    Utils::initIPAddress();
+    // Without eth0 (255) the settings are kept for its next bring-up: nothing to answer here.
+    static_cast<void>(Utils::initIPAddress());
 
     {
         // Only a file is handed to the library, which would wait on a named pipe.

@@ -23,10 +23,10 @@ public:
     // Sets the value and writes it to the settings file at once. The shared globals are
     // not refreshed here: callers set them or call Utils::getIPAddress. false when the file
     // could not be stored: then the value in memory stays as the file holds it.
-    bool write_config_variant(ConfigItem::ConfigName name, QVariant value);
+    [[nodiscard]] bool write_config_variant(ConfigItem::ConfigName name, QVariant value);
     // Several settings in one replacement of the file: all stored, or none (false). A value
     // of empty text stores and holds the default, as the next start would load it.
-    bool write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
+    [[nodiscard]] bool write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
 
     bool containsItemStr(QString text);
     // Index of a key ("config/" is put in front when missing); ConfigNameCount when the
@@ -45,7 +45,7 @@ public:
 
 private:
     // These values set in the file, every other entry of it kept; under values_mutex_.
-    bool store(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
+    [[nodiscard]] bool store(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
 
     QList<ConfigItem*> items_;
     // Readers and writers come from several threads; each call copies one value under it.

@@ -17,5 +17,5 @@ public:
     // The file as it is now, with these keys set and every other entry as it was; false when
     // it could not be stored (the file is then unchanged). No key set is in a group "general"
     // of another case than "General" (such groups are kept as they are).
-    static bool update(const std::string& systemPath, const Entries& changes);
+    [[nodiscard]] static bool update(const std::string& systemPath, const Entries& changes);
 };

@@ -43,7 +43,7 @@ public:
     // true when the buffer was free, already the caller's, finished with, or its holder's
     // claim lapsed; the caller then holds it. A repeated start by the holder restarts
     // neither its idle time nor its life. Never while its holder is storing.
-    static bool acquire(Owner who, const Holder& by = Holder());
+    [[nodiscard]] static bool acquire(Owner who, const Holder& by = Holder());
     // true while by holds the buffer for who (nothing restarts).
     static bool use(Owner who, const Holder& by = Holder());
     // by's block of n bytes at offset went into the buffer: its idle time starts again
@@ -61,7 +61,7 @@ public:
     static void settle(Owner who, const Holder& by = Holder());
     // While the holder stores the buffer's content (slowly, outside the transfer lock) no
     // idle time-out takes it away. begin_store is false when by does not hold it.
-    static bool begin_store(Owner who, const Holder& by = Holder());
+    [[nodiscard]] static bool begin_store(Owner who, const Holder& by = Holder());
     static void end_store(Owner who, const Holder& by = Holder());
     static void release(Owner who, const Holder& by = Holder());
     static Owner owner();

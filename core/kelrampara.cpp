@@ -1,4 +1,5 @@
 #include "core/kelrampara.h"
+#include "core/store_room.h"
 
 #include "board/Clock.h"
 #include "board/Files.h"
@@ -159,7 +160,7 @@ KelRamPara* KelRamPara::pInstance()
         p->loadParameterFile();
         p->startupCleanup();
         for (int n = 0; n < kModeSlots; ++n) {
-            p->mode_file_deal(n, 0);
+            static_cast<void>(p->mode_file_deal(n, 0));   // 0: no file, the slot marked empty
             pauseUs(100);
         }
         p->setRegisterStartValues();
@@ -461,13 +462,14 @@ private:
                 }
                 // A slot whose file could not be written is what its file holds: what the
                 // next start loads, not a mode shown saved until then.
-                const bool file = (m0 == 0xFF || m1 == 0xFF) ? (p->mode_file_deal(i, 1), true)
-                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2) || p->mode_file_deal(i, 0), true)
+                const bool file = (m0 == 0xFF || m1 == 0xFF) ? (static_cast<void>(p->mode_file_deal(i, 1)), true)
+                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2) || p->mode_file_deal(i, 0) || true)
                                                                : false;
                 files.unlock();
                 if (file)
                     pauseMs(100);
             }
+            StoreRoom::modes_synced();
             hold.lock();
             done = upTo;
             cv.notify_all();
@@ -514,7 +516,13 @@ bool KelRamPara::reset_user_modes()
     return removed;
 }
 
-int KelRamPara::block_store_error()
+uint64_t KelRamPara::folder_room(const std::string& path)
+{
+    const std::string folder = path.substr(0, path.rfind('/'));
+    return board::Files::exists(folder) ? 0 : kFolderBlock;
+}
+
+int KelRamPara::block_store_error(bool modes)
 {
     namespace fs = std::filesystem;
     // A file replaced whole: its folder takes files and no folder stands at its place.
@@ -524,9 +532,11 @@ int KelRamPara::block_store_error()
         return error ? error : fs::is_directory(fs::symlink_status(board::Files::map(path), ec)) ? EISDIR : 0;
     };
     int error = target(kParaFile);
-    // One temporary at a time, and each mode file not there yet for good.
-    uint64_t need = kRamSize;
-    for (int i = 0; i < kModeSlots && !error; ++i) {
+    // One temporary at a time, each mode file not there yet for good, and the folder it goes
+    // in when that is not there yet either (a folder takes a block of its own).
+    uint64_t need = kRamSize + folder_room(kParaFile);
+    bool modeFolder = false;
+    for (int i = 0; i < kModeSlots && !error && modes; ++i) {
         bool saved;
         {
             std::unique_lock<std::mutex> block = lock_block();
@@ -536,9 +546,18 @@ int KelRamPara::block_store_error()
             continue;
         error = target(mode_file_name(i + 1));
         if (!board::Files::exists(mode_file_name(i + 1)))
-            need += kModeFileSize;
+            need += kModeFileSize + (modeFolder ? 0 : folder_room(mode_file_name(i + 1)));
+        modeFolder = true;
     }
-    return error ? error : board::Files::freeSpace(kParaFile) < need ? ENOSPC : 0;
+    if (error)
+        return error;
+    // The room counted is held at once: another store made before these must not take it.
+    uint32_t applied;
+    {
+        std::unique_lock<std::mutex> block = lock_block();
+        applied = applied_count;
+    }
+    return StoreRoom::hold(need, modes, applied);
 }
 
 int KelRamPara::mode_file_deal(int slot, int op)
@@ -634,7 +653,11 @@ int KelRamPara::mode_file_write(int slot, int flag, std::unique_lock<std::recurs
     }
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
+        const bool replaces = board::Files::exists(mode_file_name(slot + 1));
+        const uint64_t lent = StoreRoom::lend(file.size() + folder_room(mode_file_name(slot + 1)));
+        const bool written = board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size());
+        StoreRoom::settle(lent, replaces || !written);
+        if (!written)
             return 0;
     }
     {
@@ -772,7 +795,7 @@ bool KelRamPara::block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten)
         appliedOnly = apply_pending();
         applied = applied_count;
         words = mode_words_set;
-        s.applied = applied, s.words = words;
+        s.applied = applied, s.words = words, s.whole = !appliedOnly;
         if (!earlierUnwritten && appliedOnly && applied == applied_saved && words == mode_words_saved)
             return false;
         {
@@ -791,6 +814,7 @@ bool KelRamPara::block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten)
         const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
         if (!earlierUnwritten && diff.first == snapshot.end() && words == mode_words_saved) {
             applied_saved = applied;
+            StoreRoom::para_saved(applied, !appliedOnly);   // the file holds it already
             return false;
         }
         if (diff.first != snapshot.end())
@@ -813,9 +837,13 @@ int KelRamPara::block_save_write(const BlockSnapshot& s)
     bool written;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        const bool replaces = board::Files::exists(kParaFile);
+        const uint64_t lent = StoreRoom::lend(file.size() + folder_room(kParaFile));
         written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
+        StoreRoom::settle(lent, replaces || !written);
         board::Files::sync();
     }
+    StoreRoom::para_saved(applied, s.whole);
     // No settling pause here: the next save after an apply waits for this one; sync() has
     // returned once the data is down.
     if (!written) {

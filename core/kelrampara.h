@@ -175,22 +175,22 @@ public:
 
     // --- PC writes (take the block's lock while copying; call without it) ---
     // 1 and nothing written when address + length passes 4096, else 0.
-    int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+    [[nodiscard]] int KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
     // address = M << 12 | O, M = user mode 1-16, O = byte of its slot; 1 for another M or a
     // write past the end of the 4098-byte slot, else 0. The slot file is not written here.
-    int KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
+    [[nodiscard]] int KelModeUserRamParaDeal(const uint8_t* data, uint16_t length, uint32_t address);
 
     // --- parameter file and user-mode files (take the block's lock; call without it) ---
     // Op 1 deletes the mode's files first; then the slot is loaded from its file. 1 when the
     // file was read, 0 when there is none (the slot is then marked empty, 0xFF 0xFF).
-    int mode_file_deal(int slot, int op);
+    [[nodiscard]] int mode_file_deal(int slot, int op);
     // Writes slot 0-15 to its file (marker set to 0xAA 0xAA); flag 0 also copies the OSD
     // overlay file (first) when the live block's overlay word is 1. 1 on success, else 0.
-    int mode_file_write(int slot, int flag);
+    [[nodiscard]] int mode_file_write(int slot, int flag);
     // The same with the caller's hold of the mode files' lock (lock_mode_files), taken before
     // it filled the slot: it is let go before the settling pause once the file is written, and
     // kept when the write failed (the slot is then put back under it).
-    int mode_file_write(int slot, int flag, std::unique_lock<std::recursive_mutex>& files);
+    [[nodiscard]] int mode_file_write(int slot, int flag, std::unique_lock<std::recursive_mutex>& files);
     // The lock a reset of the user modes and every mode file's write take: a save that fills a
     // slot and writes its file under it has a reset before or after the whole of it, never in
     // between. Taken without the block's lock (which is taken inside it).
@@ -203,32 +203,38 @@ public:
     // A PC's reset of the user modes: every mode file goes and every slot is marked empty, as
     // one step under the mode files' lock, so a re-sync running meanwhile writes no file after
     // it and sees the slots empty. false when the files could not all be removed.
-    bool reset_user_modes();
-    // 0 when the parameter file and the user-mode files a re-sync writes can all be stored
-    // now (their targets are no folders, the folders take files, the disc has room for them
-    // one after another), else the reason: what an apply-and-save is answered by.
-    int block_store_error();
+    [[nodiscard]] bool reset_user_modes();
+    // 0 when the parameter file and, with modes, the user-mode files a re-sync writes can all
+    // be stored (their targets are no folders, the folders take files, the disc has room for
+    // them one after another) and that room is held for them until they are stored
+    // (StoreRoom), else the reason: what an apply-and-save or a setting is answered by.
+    [[nodiscard]] int block_store_error(bool modes = true);
+    // What a store of the file at path takes besides its bytes: a block for its folder when
+    // that is not there yet (the store makes it).
+    static constexpr uint64_t kFolderBlock = 4096;
+    static uint64_t folder_room(const std::string& path);
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy is left as it was, so that the next notification takes the
     // changes in and stores the block. 0 on success, 1 when the file could not be written
     // (the block then holds the defaults).
-    int ram_para_reset();
+    [[nodiscard]] int ram_para_reset();
     // The one save path of the parameter file (SyncUpdate's change handler calls it): stores
     // the live block when no edit waits for the scaler's apply, else what the scaler last
     // applied (when not saved yet); the edit waiting stays a difference, saved after its
     // apply. When block bytes 768-4095 of that differ from the saved copy, writes the whole
     // file (temporary file, flush, rename) and refreshes the saved copy. 1 saved, 0 nothing
     // to save, -1 the write failed (the copy is unchanged, so the next notification retries).
-    int ram_para_file_save();
+    [[nodiscard]] int ram_para_file_save();
     // The same save in two steps: what is to be stored, taken on the caller's thread (false:
     // nothing to save; always taken while an earlier one is still to be written, whose
     // write the saved copy does not hold yet), and its write.
     struct BlockSnapshot {
         std::vector<uint8_t> bytes;
         uint32_t applied = 0, words = 0;
+        bool whole = false;   // the live block, not only what was applied
     };
-    bool block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten);
-    int block_save_write(const BlockSnapshot& s);
+    [[nodiscard]] bool block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten);
+    [[nodiscard]] int block_save_write(const BlockSnapshot& s);
     // The save with its copy taken here and its write made on a thread of its own; returns
     // at once. A copy taken while another waits to be written replaces it.
     void block_save_request();
@@ -247,7 +253,7 @@ public:
     void KelGetCropPara(int port, int k, CROP_PARA* crop, int* index);
 
     // --- crop edits (under the block's lock) ---
-    int KelAddNewCrop(int port, CROP_PARA* crop);   // 0 added, 1 nothing changed
+    [[nodiscard]] int KelAddNewCrop(int port, CROP_PARA* crop);   // 0 added, 1 nothing changed
     void KelSetCropPara(char port, char k, CROP_PARA* crop);
     void KelDeleteCrop(char port, char k);
 

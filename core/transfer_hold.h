@@ -38,7 +38,7 @@ public:
     void settle() { m_settled = m_held; }
     // Takes the claim for h when it is free, already h's, or lapsed; a new holder's idle
     // time and life start now, h's own claim keeps both (a repeated start is no progress).
-    bool take(const Holder& h);
+    [[nodiscard]] bool take(const Holder& h);
     // Gives the claim to h whoever held it; its idle time and life start now, unless h
     // released it itself less than kIdleTicks ago: then they go on from where they were, so
     // a transfer cut short on purpose (a refused start, a wrong digest) and begun again

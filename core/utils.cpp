@@ -498,7 +498,8 @@ void runNetworkCommand(const QString& command, std::initializer_list<QString> va
     }
     if (toDebug)
         qDebug() << command;
-    Utils::system_mutex(command, nullptr);
+    // A route that cannot be set leaves the one before; the next bring-up sets it again.
+    static_cast<void>(Utils::system_mutex(command, nullptr));
 }
 } // namespace
 
@@ -516,13 +517,13 @@ int Utils::initIPAddress()
         mask = g_srt_mask;
         gateway = g_str_gateway;
     }
-    system_mutex("route del default wlan0", nullptr);
+    static_cast<void>(system_mutex("route del default wlan0", nullptr));   // a route missing or there already
     runNetworkCommand(QString("ifconfig eth0 %1 netmask %2 up").arg(ip, mask), {ip, mask}, true);
     runNetworkCommand(QString("route add -host %1 dev eth0").arg(gateway), {gateway}, true);
     runNetworkCommand(QString("route add default gw %1 metric 100").arg(gateway), {gateway}, true);
     runNetworkCommand(QString("ip route add default via %1 dev eth0").arg(gateway), {gateway}, true);
-    system_mutex("route add -host 255.255.255.255 eth0", nullptr);
-    system_mutex("route del 255.255.255.255 wlan1", nullptr);
+    static_cast<void>(system_mutex("route add -host 255.255.255.255 eth0", nullptr));   // a route missing or there already
+    static_cast<void>(system_mutex("route del 255.255.255.255 wlan1", nullptr));   // a route missing or there already
     return 0;
 }
 
@@ -530,11 +531,11 @@ int Utils::init_resteth(QString address, QString gateway, QString mask)
 {
     if (system_mutex("ifconfig eth0 >/dev/null 2>&1", nullptr) != 0)
         return 255;
-    system_mutex("route del default wlan0", nullptr);
+    static_cast<void>(system_mutex("route del default wlan0", nullptr));   // a route missing or there already
     runNetworkCommand(QString("ifconfig eth0 %1 netmask %2").arg(address, mask), {address, mask}, false);
     runNetworkCommand(QString("route add -host %1 dev eth0").arg(gateway), {gateway}, false);
     runNetworkCommand(QString("route add default gw %1 metric 100").arg(gateway), {gateway}, false);
-    system_mutex("route add -host 255.255.255.255 eth0", nullptr);
-    system_mutex("route del 255.255.255.255 wlan1", nullptr);
+    static_cast<void>(system_mutex("route add -host 255.255.255.255 eth0", nullptr));   // a route missing or there already
+    static_cast<void>(system_mutex("route del 255.255.255.255 wlan1", nullptr));   // a route missing or there already
     return 0;
 }

@@ -36,7 +36,7 @@ public:
     static uint32_t getTimeSpace(uint32_t stamp);
 
     // --- shell and sleeps ---
-    static int system_mutex(const QString& command, int* status);
+    [[nodiscard]] static int system_mutex(const QString& command, int* status);
     static std::string shell_exec(const std::string& command, int size);
     static int usleep_mutex(unsigned microseconds);
     static int msleep_mutex(unsigned milliseconds);
@@ -47,7 +47,7 @@ public:
     static std::string intToString(int value);
     static bool isFileExists(const std::string& path, bool regularOnly);
     static bool isDirExists(const std::string& path);
-    static int change_file_formt(const std::string& path);
+    [[nodiscard]] static int change_file_formt(const std::string& path);
     static void get_file_list_smartpath(QStringList& list, const QString& folder, const QString& suffix);
     // A file name is bytes: one that is not UTF-8 (GBK or Latin-1, from a PC or a stick)
     // becomes text with each stray byte as U+DC80..U+DCFF, and turns back into the same
@@ -70,13 +70,13 @@ public:
 
     // --- network bring-up ---
     static int getIPAddress();       // settings -> shared globals; 0
-    static int initIPAddress();      // eth0 from the globals; 0, or 255 without eth0
-    static int init_resteth(QString address, QString gateway, QString mask);  // 0 or 255
+    [[nodiscard]] static int initIPAddress();      // eth0 from the globals; 0, or 255 without eth0
+    [[nodiscard]] static int init_resteth(QString address, QString gateway, QString mask);  // 0 or 255
     static bool isDottedQuad(const QString& text);   // four decimal parts 0-255
 
     // --- raw flash (MTD) ---
-    static int non_region_erase(int fd, int start, int length, int unlock);  // 0, or 8
-    static int non_region_write(int fd, unsigned char* data, int size, int offset);  // 0, or 1
+    [[nodiscard]] static int non_region_erase(int fd, int start, int length, int unlock);  // 0, or 8
+    [[nodiscard]] static int non_region_write(int fd, unsigned char* data, int size, int offset);  // 0, or 1
 
     // --- named locks (non-recursive) ---
     static std::mutex _system_mutex;

@@ -45,7 +45,8 @@ uint8_t clock_record_run::ExFlash_WR(unsigned char, unsigned int address, const 
     // The page program wants four bytes of work space in front of the data.
     std::vector<unsigned char> work(length + 4);
     std::memcpy(work.data() + 4, data, length);
-    fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(kFlash, address - kLogOffset, work.data(), length);
+    // The log is a record kept as well as it can be: a write lost is a sample lost.
+    static_cast<void>(fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(kFlash, address - kLogOffset, work.data(), length));
     return 0;
 }
 
@@ -53,7 +54,8 @@ uint8_t clock_record_run::ExFlash_Erase_Format(unsigned char, unsigned int secto
 {
     if (sector < kSectorOffset)
         return 0;
-    fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(kFlash, sector - kSectorOffset, kind, count);
+    // As the write: the log's sectors are erased as well as they can be.
+    static_cast<void>(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(kFlash, sector - kSectorOffset, kind, count));
     return 0;
 }
 

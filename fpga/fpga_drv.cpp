@@ -199,15 +199,13 @@ unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char flash, unsigne
             if (i == count)
                 return;   // nothing to erase: only whether the flash answers
             unsigned char wren = kCmdWriteEnable;
-            SPI_Transfer_Write(p.fd, &wren, 1);
-            if (FPGA_SPI_WAIT_BUSY(p.fd) != 0) {
+            if (SPI_Transfer_Write(p.fd, &wren, 1) <= 0 || FPGA_SPI_WAIT_BUSY(p.fd) != 0) {
                 ok = false;
                 return;
             }
             unsigned char cmd[4] = {commands[kind], 0, 0, 0};
             putAddress(cmd + 1, address);
-            SPI_Transfer_Write(p.fd, cmd, 4);
-            if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
+            if (SPI_Transfer_Write(p.fd, cmd, 4) <= 0 || FPGA_SPI_WAIT_BUSY(p.fd) != 0)
                 ok = false;
         });
         ok = ok && reached;
@@ -231,11 +229,11 @@ unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char flash, unsigne
         auto programPage = [&](unsigned int offset, unsigned int count) {
             unsigned char* head = buffer + offset;          // = data at offset, minus 4
             head[3] = kCmdWriteEnable;
-            SPI_Transfer_Write(p.fd, head + 3, 1);
+            const bool enabled = SPI_Transfer_Write(p.fd, head + 3, 1) > 0;
             head[0] = kCmdPageProgram;
             putAddress(head + 1, address + offset);
-            SPI_Transfer_Write(p.fd, head, int(count + 4));
-            if (FPGA_SPI_WAIT_BUSY(p.fd) != 0)
+            // A page whose enable or data did not go out is not programmed.
+            if (!enabled || SPI_Transfer_Write(p.fd, head, int(count + 4)) <= 0 || FPGA_SPI_WAIT_BUSY(p.fd) != 0)
                 ok = 0;
         };
         const unsigned int first = kFlashPage - (address % kFlashPage);
@@ -260,34 +258,40 @@ unsigned char fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(unsigned char flash, unsigned
         return 0;
     const unsigned int chunk = length < kReadChunk ? length : kReadChunk;
     std::vector<unsigned char> tx(chunk + 5, 0xFF), rx(chunk + 5, 0xFF);
+    bool answered = true;
+    // A chunk that was not transferred is no read: the caller gets a failure, not old bytes.
     return onFlash(flash, [&](const FlashPath& p) {
-        for (unsigned int done = 0; done < length;) {
+        for (unsigned int done = 0; done < length && answered;) {
             const unsigned int n = (length - done) < kReadChunk ? (length - done) : kReadChunk;
             std::fill(tx.begin(), tx.end(), 0xFF);
             tx[0] = kCmdFastRead;
             putAddress(&tx[1], address + done);
             tx[4] = 0xFF;                                   // dummy byte
-            SPI_Transfer(p.fd, tx.data(), rx.data(), int(n + 5));
+            answered = SPI_Transfer(p.fd, tx.data(), rx.data(), int(n + 5)) > 0;
             std::memcpy(out + done, rx.data() + 5, n);
             done += n;
         }
-    });
+    }) && answered;
 }
 
-void fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char flash, unsigned char* out)
+unsigned char fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char flash, unsigned char* out)
 {
     if (!out)
-        return;
+        return 0;
     unsigned char tx[13] = {kCmdReadUid, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     unsigned char rx[13];
     std::memset(rx, 0xFF, sizeof rx);
-    onFlash(flash, [&](const FlashPath& p) {
-        SPI_Transfer(p.fd, tx, rx, 13);
-        std::memcpy(out, rx + 5, 8);
+    bool answered = false;
+    const bool reached = onFlash(flash, [&](const FlashPath& p) {
+        answered = SPI_Transfer(p.fd, tx, rx, 13) > 0;
     });
+    if (!reached || !answered)
+        return 0;
+    std::memcpy(out, rx + 5, 8);
+    return 1;
 }
 
-void fpga_drv::FPGA_SPI_Disable_WP(int fd)
+unsigned char fpga_drv::FPGA_SPI_Disable_WP(int fd)
 {
     // Kept as the part's status-register sequence; nothing in the system calls it.
     unsigned char wren = kCmdWriteEnable;
@@ -295,19 +299,21 @@ void fpga_drv::FPGA_SPI_Disable_WP(int fd)
     unsigned char status2[2] = {0x31, 0x00};
     unsigned char poll[2] = {0xFF, 0x00};
     unsigned char rx[2] = {0, 0};
+    bool sent = true;
     const char* lines[4] = {"\n FPGA_SPI_Disable_WP  01 busy=%#x \n", "\n FPGA_SPI_Disable_WP  02 busy=%#x \n",
                             "\n FPGA_SPI_Disable_WP  03 busy=%#x \n", "\n FPGA_SPI_Disable_WP  04  busy=%#x \n"};
-    SPI_Transfer_Write(fd, &wren, 1);
-    SPI_Transfer(fd, poll, rx, 2);
+    sent = SPI_Transfer_Write(fd, &wren, 1) > 0 && sent;
+    sent = SPI_Transfer(fd, poll, rx, 2) > 0 && sent;
     KEL_TRACE(lines[0], rx[1]);
-    SPI_Transfer_Write(fd, status1, 3);
-    SPI_Transfer(fd, poll, rx, 2);
+    sent = SPI_Transfer_Write(fd, status1, 3) > 0 && sent;
+    sent = SPI_Transfer(fd, poll, rx, 2) > 0 && sent;
     KEL_TRACE(lines[1], rx[1]);
-    SPI_Transfer_Write(fd, &wren, 1);
-    SPI_Transfer(fd, poll, rx, 2);
+    sent = SPI_Transfer_Write(fd, &wren, 1) > 0 && sent;
+    sent = SPI_Transfer(fd, poll, rx, 2) > 0 && sent;
     KEL_TRACE(lines[2], rx[1]);
-    SPI_Transfer_Write(fd, status2, 2);
-    SPI_Transfer(fd, poll, rx, 2);
+    sent = SPI_Transfer_Write(fd, status2, 2) > 0 && sent;
+    sent = SPI_Transfer(fd, poll, rx, 2) > 0 && sent;
     KEL_TRACE(lines[3], rx[1]);
-    SPI_Transfer_Write(fd, &wren, 1);
+    sent = SPI_Transfer_Write(fd, &wren, 1) > 0 && sent;
+    return sent ? 1 : 0;
 }

@@ -32,21 +32,24 @@ public:
     // descriptor as the open gave it (-1 when the device is missing).
     static int initialize_vbyne1(unsigned char n);
     // One full-duplex transfer of len bytes; the driver's result. Callers hold the SPI lock.
-    static int SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, int len);
-    static int SPI_Transfer_Write(int fd, const unsigned char* tx, int len);
+    [[nodiscard]] static int SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, int len);
+    [[nodiscard]] static int SPI_Transfer_Write(int fd, const unsigned char* tx, int len);
     // Polls the status register until the busy bit clears: 0, or -1 after kBusyLimitMs.
-    static int FPGA_SPI_WAIT_BUSY(int fd);
+    [[nodiscard]] static int FPGA_SPI_WAIT_BUSY(int fd);
 
     // Flash 2 is FPGA 0's configuration flash; any other number FPGA 1's. Each returns 1
     // on success and 0 on a refused range, an unopened device or a flash that stays busy.
-    static unsigned char FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char flash, unsigned int sector,
+    [[nodiscard]] static unsigned char FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char flash, unsigned int sector,
                                                      unsigned char kind, unsigned int count);
     // buffer holds 4 bytes of work space in front of the length data bytes; they and the
     // 4 bytes in front of each page are overwritten with that page's command.
-    static unsigned char FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char flash, unsigned int address,
+    [[nodiscard]] static unsigned char FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char flash, unsigned int address,
                                                      unsigned char* buffer, unsigned int length);
-    static unsigned char FPGA_SPI_FLASH_VBYONE_READ(unsigned char flash, unsigned int address,
+    [[nodiscard]] static unsigned char FPGA_SPI_FLASH_VBYONE_READ(unsigned char flash, unsigned int address,
                                                     unsigned int length, unsigned char* out);
-    static void FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char flash, unsigned char* out);
-    static void FPGA_SPI_Disable_WP(int fd);
+    // The flash's 8-byte unique id into out: 1 when the flash answered, 0 (out left as it
+    // was) when it could not be reached or the transfer failed.
+    [[nodiscard]] static unsigned char FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char flash, unsigned char* out);
+    // 1 when every transfer of the sequence went out.
+    [[nodiscard]] static unsigned char FPGA_SPI_Disable_WP(int fd);
 };

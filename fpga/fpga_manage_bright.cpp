@@ -57,21 +57,24 @@ bool storeBlock(u32 address, u32 sector, const u8* block)
         KEL_TRACE("\n mailbox block of %u bytes not stored\n", n);
         return false;
     }
-    fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(fpga_manage::kFlashDevice, sector, 0, 1);
+    bool ok = fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(fpga_manage::kFlashDevice, sector, 0, 1);
     // The flash writer works in the four bytes in front of the data. The valid mark goes in
     // last: a block longer than a page that is cut short is no block, never part of one.
     std::vector<u8> work(n + 4);
     std::memcpy(work.data() + 4, block, n);
     work[4] = 0xFF;
-    fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(fpga_manage::kFlashDevice, address, work.data(), n);
+    ok = ok && fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(fpga_manage::kFlashDevice, address, work.data(), n);
     work[4] = block[0];
-    fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(fpga_manage::kFlashDevice, address, work.data(), 1);
-    return true;
+    // Marked valid only over a block written whole.
+    ok = ok && fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(fpga_manage::kFlashDevice, address, work.data(), 1);
+    return ok;
 }
 
 void eraseBlock(u32 sector)
 {
-    fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(fpga_manage::kFlashDevice, sector, 0, 1);
+    // A block that could not be erased keeps its valid mark and is read as before: nothing
+    // else to do for a clearing that is itself the reply to a failure.
+    static_cast<void>(fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(fpga_manage::kFlashDevice, sector, 0, 1));
 }
 
 // Reads a stored block into out; false unless it is there and marked valid.
@@ -150,7 +153,8 @@ void fpga_manage::Checktime(const u8* block)
     const int year = bcd(block[8]) + 100 * bcd(block[9]);
     const QString date = QString("%1-%2-%3").arg(year).arg(bcd(block[10])).arg(bcd(block[11]));
     const QString time = QString("%1:%2:%3").arg(bcd(block[12])).arg(bcd(block[13])).arg(bcd(block[14]));
-    Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu", nullptr);
+    // The clock from the card's block is a best guess; one not set stays as it was.
+    static_cast<void>(Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu", nullptr));
     m_clock_record.dealwith_record_timing();
     IT8563WE_Get(&time_now);
 }

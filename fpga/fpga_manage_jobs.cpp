@@ -447,7 +447,7 @@ u8 fpga_manage::get_operate_deal_para(SCAN_PARA* record, u32 i)
             return 1;
     }
     record->decode(b);
-    Utils::system_mutex("sync", nullptr);
+    static_cast<void>(Utils::system_mutex("sync", nullptr));   // a flush; nothing to redo
     board::Clock::sleepMs(100);
     return 0;
 }

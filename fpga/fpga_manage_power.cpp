@@ -332,9 +332,10 @@ void fpga_manage::write_LCD_register(u32 address, u8* data, u8 fpga, u8 count)
     *other = kLineIdle;
     *phase = 0;                           // the whole transfer runs in the data phase
     u8 first = u8(address & 0xFF);
-    fpga_drv::SPI_Transfer_Write(fd, &first, 1);
+    // Kept as it was: the power writes are confirmed by reading the registers back, not here.
+    static_cast<void>(fpga_drv::SPI_Transfer_Write(fd, &first, 1));
     for (unsigned i = 0; i < count; ++i)
-        fpga_drv::SPI_Transfer_Write(fd, data + i, 1);
+        static_cast<void>(fpga_drv::SPI_Transfer_Write(fd, data + i, 1));
     *gpio_fpga0_cs = kLineIdle;
     *gpio_fpga1_cs = kLineIdle;
 }

@@ -852,7 +852,17 @@ void MainWindow::slot_update_timer_ticks()
     // One reboot per request: the command is issued once, 3 s after the request's stamp.
     if (g_app_reset_flag && !reboot_issued_ && Utils::getTimeSpace(G_reboot_tickTicks) >= 300) {
         reboot_issued_ = true;
-        Utils::system_mutex(QStringLiteral("reboot"), nullptr);
+        // A reboot that does not happen is met below: the program runs on.
+        static_cast<void>(Utils::system_mutex(QStringLiteral("reboot"), nullptr));
+    }
+    // A reboot that has not taken the program down 30 s after it was issued did not happen
+    // (on the simulated board it is only written down): the program runs on as a restart
+    // would find it, with nothing pending and no update shown, and a finish then installs
+    // what waits, as after a restart.
+    if (reboot_issued_ && Utils::getTimeSpace(G_reboot_tickTicks) >= 300 + kRebootGoneTicks) {
+        g_app_reset_flag = 0;
+        reboot_issued_ = false;
+        message_deal::update_over();
     }
 
     if (Utils::getTimeSpace(G_factoryage_ticks) > 17999) {

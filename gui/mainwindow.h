@@ -64,6 +64,8 @@ public:
     QPushButton* mode_button(int slot) const;
     QLabel* pointer_label() const { return pointer_; }
     bool reboot_issued() const { return reboot_issued_; }
+    // Ticks after the reboot command by which a reboot that happened has ended the program.
+    static constexpr uint32_t kRebootGoneTicks = 3000;
 
 public slots:
     void on_machinestate_clicked();

@@ -488,7 +488,8 @@ void SyncUpdate::network_defaults()
             g_tip->tip_message(TIP::not_saved_text());
         return;
     }
-    Utils::initIPAddress();
+    // Stored: without eth0 now (255) the next bring-up takes the defaults.
+    static_cast<void>(Utils::initIPAddress());
     if (portChanged) {
         g_port = 5005;
         // The reboot follows 300 ticks from now, not from some older stamp.

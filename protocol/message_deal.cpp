@@ -7,6 +7,7 @@
 #include "core/ini_text.h"
 #include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
+#include "core/store_room.h"
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
@@ -587,7 +588,9 @@ void message_deal::build_property_block(unsigned char* pb)
     if (f) {
         // The unique id of the flash behind FPGA 0 (8 bytes; the rest of the field stays 0)
         // and the card count of its output ports.
-        fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, pb + 0x6B);
+        // An id the flash did not give stays zero: the block is a read-out, nothing to refuse.
+        if (!fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, pb + 0x6B))
+            std::memset(pb + 0x6B, 0, 8);
         uint16_t cards;
         {
             std::lock_guard<std::mutex> hold(f->port_path_mutex);   // the search sweep's lock
@@ -958,6 +961,9 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
     }
     KelRamPara* p = para();
     unsigned char error = 0, apply = 0;
+    // A setting taken is saved after this reply: answered done only when the parameter file
+    // can be stored, its room held for it (looked at before the block's lock is taken).
+    const bool storable = p && p->block_store_error(false) == 0;
     if (p) {
         unsigned char* ram = p->ram;
         ScalerLock lock;
@@ -1040,6 +1046,10 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
     } else {
         error = 1;
     }
+    if (!apply && storable)
+        StoreRoom::drop();   // nothing taken, nothing to store
+    else if (apply && !storable)
+        error = 1;   // taken, but the next start would not have it
     frame[10] = error;
     frame[11] = 0x31;
     return 2;
@@ -1276,6 +1286,12 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
         return 0;
     unsigned char* ram = p->ram;
     const unsigned char* saved = p->ram_backup;
+    // Apply (bit 1) and save (bit 2): the scaler's thread applies, then the parameter file
+    // and, with bit 2, the user-mode files are stored, after this reply. What cannot take them
+    // (a read-only or full /data, a folder where a file goes) is answered status 1 now, and
+    // the room they take is held for them from now (another file written meanwhile must not
+    // take it); the change is still applied.
+    const bool storable = !(mask & 0x06) || p->block_store_error((mask & 0x04) != 0) == 0;
     if (mask & 0x02) {
         ScalerLock lock;
         // 1. User mode. Only a PC's write of the mode word asks for a recall: a word that a
@@ -1345,12 +1361,7 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
         }
         lock.apply(1);
     }
-    // Apply and save: the scaler's thread applies, then the parameter file and the user-mode
-    // files are stored, after this reply. What cannot take them (a read-only or full /data, a
-    // folder where a file goes) is answered status 1 now; the change is still applied.
-    bool storable = true;
     if (mask & 0x04) {
-        storable = p->block_store_error() == 0;
         ScalerLock lock;
         lock.apply(2);
     }
@@ -1373,39 +1384,49 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         // finish, which would then install nothing and answer done.
         static std::mutex finishing;
         std::lock_guard<std::mutex> once(finishing);
-        // An application upload still running (another PC's, most often) is not cut by a
-        // restart: the finish is answered 1, arms nothing and leaves the upload's record as
-        // it is, so the uploader's own finish installs its image.
+        // An upload of an image the device starts from (program, kernel, boot logo; another
+        // PC's, most often) is not cut by a restart, which would tear a partition being
+        // written: the finish is answered 1, arms nothing and leaves the upload's record as it
+        // is, so the uploader's own finish installs its image.
         bool uploading;
         {
             std::lock_guard<std::mutex> hold(transfer_mutex);
-            uploading = g_kel_file_deal_para.app_upload_begun && FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) &&
-                        g_kel_file_deal_para.type == 1;   // the application image's type code
+            const uint8_t type = g_kel_file_deal_para.type;
+            uploading = FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) && mdshared::installed_image(type);
         }
         if (uploading && g_app_reset_flag < 2) {
             failed = true;
         } else if (g_app_reset_flag < 2) {
+            const uint32_t stamp = G_reboot_tickTicks;
+            const uint8_t asked = g_app_reset_flag;
             G_reboot_tickTicks = G_timeTicks.load();
             g_app_reset_flag = 1;
             // Only an image that arrived whole and read back right replaces the program, and
-            // only once it can be started: the loader runs it by its path. The flag and the
-            // image change together under the transfer lock. With no such image the loader
-            // keeps starting the program it names: done when no application upload began
-            // since the last finish (a kernel or logo upgrade, a plain restart), failed when
-            // one did.
+            // only once it can be started: the loader runs it by its path. The waiting file is
+            // there only once it was verified (the transfer's end stores it so), so it is what
+            // says an image is ready, after a restart too. The flag and the image change
+            // together under the transfer lock. With no such image nothing is installed: the
+            // finish is failed and nothing restarts.
             bool moved = false, stored = true;
             {
                 std::lock_guard<std::mutex> hold(transfer_mutex);
                 KelFileDeal& rec = g_kel_file_deal_para;
-                if (rec.app_image_ready) {
-                    std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
+                std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
+                if (rec.app_image_ready || board::Files::exists("/data/app/kelM57N2")) {
                     stored = moved = board::Files::setMode("/data/app/kelM57N2", 0777)
                                      && board::Files::move("/data/app/kelM57N2", "/data/app/kelM57N");
-                } else if (rec.app_upload_begun) {
+                } else {
                     stored = false;
                 }
                 rec.app_image_ready = rec.app_image_ready && !moved;
                 rec.app_upload_begun = false;
+            }
+            if (!moved && !stored && !board::Files::exists("/data/app/kelM57N2")) {
+                // Nothing waits to be installed: the running program stays, and a restart
+                // asked for otherwise stays as it was.
+                G_reboot_tickTicks = stamp;
+                g_app_reset_flag = asked;
+                return 1;
             }
             // Status 1 when the image or the loader's settings could not be stored: the
             // loader then keeps starting the old program.
@@ -1418,7 +1439,8 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
             g_app_reset_flag = stored ? 2 : 3;
             failed = !stored;
             board::Clock::sleepMs(10);
-            Utils::system_mutex("sync", nullptr);
+            // The files were each flushed as they were stored; this is the loader's habit.
+            static_cast<void>(Utils::system_mutex("sync", nullptr));
             board::Clock::sleepMs(10);
         } else {
             failed = g_app_reset_flag == 3;
@@ -1426,7 +1448,9 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
     }
     if (mask & 0x02) {
         board::Clock::sleepMs(100);
-        Utils::system_mutex("reboot", nullptr);
+        // A reboot refused by the system leaves the program running; the PC sees it answer.
+        if (Utils::system_mutex("reboot", nullptr) != 0)
+            failed = true;
     }
     if (mask & 0x08) {
         if (c331_manage* c = scaler()) {
@@ -1442,6 +1466,7 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
     KelRamPara* p = para();
     if (!p)
         return 0;
+    bool failed = false;
     unsigned char* ram = p->ram;
     const unsigned char* saved = p->ram_backup;
     auto defaults = [&](int from, int to) {   // block bytes from .. to - 1
@@ -1454,8 +1479,9 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
             defaults(KelRamPara::kSavedStart, KelRamPara::kEdid);
             defaults(1376, KelRamPara::kRamSize);
         }
-        // Under the mode files' lock: a re-sync running meanwhile writes no mode after it.
-        p->reset_user_modes();
+        // Under the mode files' lock: a re-sync running meanwhile writes no mode after it. Mode
+        // files left behind come back at the next start: answered 1 (the rest still runs).
+        failed = !p->reset_user_modes();
         board::Clock::sleepUs(100);
         ScalerLock lock;
         led_size::follow(ram, saved);
@@ -1480,7 +1506,7 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
         if (ip != "192.168.0.199")
             p->test_signal(3);
     }
-    return 0;
+    return failed ? 1 : 0;
 }
 
 int message_deal::RegUpdate11(unsigned char, unsigned char mask)

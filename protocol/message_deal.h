@@ -58,32 +58,32 @@ public:
     // frame: the unescaped frame (FRAME_BUF_SIZE bytes of buffer); len: its length
     // without the check byte; link: 5 from the PC links, 4 from the 4G link. Returns the
     // reply length from byte 10, or 0 (no reply on serial and UDP, header only on TCP).
-    int message_group_deal(unsigned char* frame, unsigned int len, unsigned char link);
+    [[nodiscard]] int message_group_deal(unsigned char* frame, unsigned int len, unsigned char link);
     // Where the handler of this frame (len bytes without the check byte) writes every byte
     // itself, from 10 up to the returned offset, before any reply that reaches into that
     // range: the link need not clear it of an earlier request's bytes. 0 when it does not.
     static unsigned int reply_filled(const unsigned char* frame, unsigned int len);
 
     // --- parameter RAM (groups 0x60, 0x61, 0xB0) ---
-    int write_ram(unsigned char* frame);
-    int read_ram(unsigned char* frame);
-    int vedio_write_single_para(unsigned char* frame, unsigned int len);
+    [[nodiscard]] int write_ram(unsigned char* frame);
+    [[nodiscard]] int read_ram(unsigned char* frame);
+    [[nodiscard]] int vedio_write_single_para(unsigned char* frame, unsigned int len);
     void Time_to_RAM();
     void FPGA_Ex_ram_update();
     void set_para_sync();
 
     // --- controller registers (groups 0xA0, 0xA1) ---
-    int write_register(unsigned char* frame);
-    int read_register(unsigned char* frame);
-    int reg_cmd_run(unsigned char reg, unsigned char mask);
-    int REG_fuction(unsigned char reg, unsigned char mask);
-    int REG_FLASH_STATUS1_flag(unsigned char reg, unsigned char mask);
-    int REG_comm_flag(unsigned char reg, unsigned char mask);
-    int REG_com1_flag(unsigned char reg, unsigned char mask);
-    int REG_mcu_flag(unsigned char reg, unsigned char mask);
-    int RegUpdate0E(unsigned char reg, unsigned char mask);
-    int RegUpdate10(unsigned char reg, unsigned char mask);
-    int RegUpdate11(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int write_register(unsigned char* frame);
+    [[nodiscard]] int read_register(unsigned char* frame);
+    [[nodiscard]] int reg_cmd_run(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int REG_fuction(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int REG_FLASH_STATUS1_flag(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int REG_comm_flag(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int REG_com1_flag(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int REG_mcu_flag(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int RegUpdate0E(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int RegUpdate10(unsigned char reg, unsigned char mask);
+    [[nodiscard]] int RegUpdate11(unsigned char reg, unsigned char mask);
     // The firmware-update display: start opens it (once) and announces 105, end closes it
     // and announces 106.
     void REG_comm_flag();
@@ -97,39 +97,39 @@ public:
     static void update_watch();
 
     // --- groups served by the file, flash, network, EDID, identity and cloud commands ---
-    int cmd_erase_flash(unsigned char* frame);
-    int cmd_write_flash(unsigned char* frame);
-    int cmd_read_flash(unsigned char* frame);
-    int param_save(unsigned char* frame);
-    int get_card_version(unsigned char* frame);
-    int get_card_uid(unsigned char* frame);
-    int start_update(unsigned char* frame, unsigned int len);
-    int write_rtc_time(unsigned char* frame);
-    int get_yp_module_info(unsigned char* frame);
-    int check_yp_module(unsigned char* frame);
-    int barcode_group(unsigned char* frame);
-    int net_eth_group(unsigned char* frame);
-    int get_device_info(unsigned char* frame);
-    int write_file_group(unsigned char* frame);
-    int write_file_start(unsigned char* frame);
-    int write_file_block(unsigned char* frame);
-    int write_file_end(unsigned char* frame);
-    int read_file_start(unsigned char* frame);
-    int read_file_block(unsigned char* frame);
-    int read_file_end(unsigned char* frame);
-    int write_defined_file_start(unsigned char* frame);
-    int read_defined_file_start(unsigned char* frame);
-    int delete_file_name(unsigned char* frame);
-    int write_edid_table_group(unsigned char* frame);
-    int project_set_setproperty(unsigned char* frame, unsigned char link);
-    int YP_SendFileData(unsigned char* frame);
-    int YP_SendFileEND(unsigned char* frame);
-    int YP_SendFileCancel(unsigned char* frame);
-    int YP_RecvFile(unsigned char* frame);
-    int YP_RecvFileData(unsigned char* frame);
-    int YP_RecvFileEnd(unsigned char* frame);
-    int YP_RecvFileCancel(unsigned char* frame);
-    int YP_SendFile(unsigned char* frame);
+    [[nodiscard]] int cmd_erase_flash(unsigned char* frame);
+    [[nodiscard]] int cmd_write_flash(unsigned char* frame);
+    [[nodiscard]] int cmd_read_flash(unsigned char* frame);
+    [[nodiscard]] int param_save(unsigned char* frame);
+    [[nodiscard]] int get_card_version(unsigned char* frame);
+    [[nodiscard]] int get_card_uid(unsigned char* frame);
+    [[nodiscard]] int start_update(unsigned char* frame, unsigned int len);
+    [[nodiscard]] int write_rtc_time(unsigned char* frame);
+    [[nodiscard]] int get_yp_module_info(unsigned char* frame);
+    [[nodiscard]] int check_yp_module(unsigned char* frame);
+    [[nodiscard]] int barcode_group(unsigned char* frame);
+    [[nodiscard]] int net_eth_group(unsigned char* frame);
+    [[nodiscard]] int get_device_info(unsigned char* frame);
+    [[nodiscard]] int write_file_group(unsigned char* frame);
+    [[nodiscard]] int write_file_start(unsigned char* frame);
+    [[nodiscard]] int write_file_block(unsigned char* frame);
+    [[nodiscard]] int write_file_end(unsigned char* frame);
+    [[nodiscard]] int read_file_start(unsigned char* frame);
+    [[nodiscard]] int read_file_block(unsigned char* frame);
+    [[nodiscard]] int read_file_end(unsigned char* frame);
+    [[nodiscard]] int write_defined_file_start(unsigned char* frame);
+    [[nodiscard]] int read_defined_file_start(unsigned char* frame);
+    [[nodiscard]] int delete_file_name(unsigned char* frame);
+    [[nodiscard]] int write_edid_table_group(unsigned char* frame);
+    [[nodiscard]] int project_set_setproperty(unsigned char* frame, unsigned char link);
+    [[nodiscard]] int YP_SendFileData(unsigned char* frame);
+    [[nodiscard]] int YP_SendFileEND(unsigned char* frame);
+    [[nodiscard]] int YP_SendFileCancel(unsigned char* frame);
+    [[nodiscard]] int YP_RecvFile(unsigned char* frame);
+    [[nodiscard]] int YP_RecvFileData(unsigned char* frame);
+    [[nodiscard]] int YP_RecvFileEnd(unsigned char* frame);
+    [[nodiscard]] int YP_RecvFileCancel(unsigned char* frame);
+    [[nodiscard]] int YP_SendFile(unsigned char* frame);
 
     // The file-transfer record, the digest, the read file and the cloud-file records are one
     // set shared by every link: one request of those groups is handled at a time.
@@ -184,13 +184,13 @@ private:
     // Copies the L bytes from A into out when they all lie in one plainly stored region (the
     // live block, the user-mode slots, the register image, the property block), as
     // read_own_byte would give them; false, with nothing written, for any other range.
-    bool copy_own_range(uint32_t A, unsigned L, const unsigned char* property, unsigned char* out);
+    [[nodiscard]] bool copy_own_range(uint32_t A, unsigned L, const unsigned char* property, unsigned char* out);
     void build_property_block(unsigned char* property);
-    int read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
+    [[nodiscard]] int read_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
     // File transfer: arms the shared record for a write of the type (false, nothing armed,
     // when the size exceeds the type's area or the buffer is in other hands); drops it.
-    bool arm_write(uint8_t type, const std::string& path, uint32_t size, uint32_t clear);
+    [[nodiscard]] bool arm_write(uint8_t type, const std::string& path, uint32_t size, uint32_t clear);
     static void drop_write(const FileBufOwner::Holder& by);
-    int read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path);
-    int write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
+    [[nodiscard]] int read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path);
+    [[nodiscard]] int write_ram_fpga(unsigned char* frame, uint32_t A, unsigned int L);
 };

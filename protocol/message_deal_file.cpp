@@ -105,7 +105,8 @@ std::string mode_path(unsigned m) { return QString::asprintf("/data/modes/MO%02x
 // The images the device starts from (program, kernel, boot logo) are installed only when
 // the blocks of their transfer covered them whole: the digest vouches for the bytes that
 // came, not for gaps the cleared buffer would fill with zeros.
-bool installed_image(uint8_t type) { return type == kApp || type == kKernel || type == kLogo; }
+using mdshared::installed_image;
+static_assert(kApp == 1 && kKernel == 3 && kLogo == 4, "the images installed_image names");
 
 // The file byte ranges the running write transfer's blocks brought, sorted and merged
 // (under the transfer lock). Beyond kRangesMax scattered ranges a block adds nothing, and
@@ -634,7 +635,10 @@ int message_deal::write_file_end(unsigned char* frame)
         logo_header(fileBuf_velin, rec.size);
     }
     const uint32_t size = rec.size;
-    FileBufOwner::begin_store(FileBufOwner::PcFileTransfer, me);
+    // The buffer is this transfer's (checked above, under the same lock); one that is not
+    // any more is not stored.
+    if (!FileBufOwner::begin_store(FileBufOwner::PcFileTransfer, me))
+        return finish(1, 1);
     hold.unlock();
     Stored s = Stored::Ok;
     std::string why;

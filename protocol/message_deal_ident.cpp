@@ -11,6 +11,7 @@
 #include "fpga/fpga_drv.h"
 #include "protocol/message_deal_shared.h"
 #include "protocol/pc_fields.h"
+#include "protocol/protocol_phy.h"
 
 #include <QDate>
 #include <cstring>
@@ -115,6 +116,11 @@ int message_deal::barcode_group(unsigned char* frame)
         frame[11] = 31;
         put16(frame + 12, uint16_t(m + 2));
         std::memcpy(frame + 14, text.constData(), m);
+        // A reply the link cannot carry is refused rather than lost, as every long read is.
+        if (!protocol_phy::reply_fits(frame, m + 4, reply_limit)) {
+            frame[10] = 1;
+            return 2;
+        }
         return int(m) + 4;
     }
     case 0x20: {
@@ -231,8 +237,12 @@ int message_deal::get_card_uid(unsigned char* frame)
         frame[10] = 1;
         return 1;
     }
+    // An id the flash did not give is no id: refused, as a save or start that fails is.
+    if (!fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, frame + 11)) {
+        frame[10] = 1;
+        return 1;
+    }
     frame[10] = 0;
-    fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, frame + 11);
     return 9;
 }
 
@@ -292,7 +302,7 @@ int message_deal::write_rtc_time(unsigned char* frame)
     // so its result is not what the PC is told.
     if (Utils::system_mutex(QString("date \"%1 %2\"").arg(date, time), nullptr) != 0)
         return 1;
-    Utils::system_mutex("hwclock -wu", nullptr);
+    static_cast<void>(Utils::system_mutex("hwclock -wu", nullptr));
     if (fpga_manage* f = fpga_manage::p_fpga_manage)
         f->m_clock_record.dealwith_record_timing();
     frame[10] = 0;

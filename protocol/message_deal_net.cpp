@@ -121,10 +121,16 @@ int message_deal::net_eth_group(unsigned char* frame)
             std::lock_guard<std::mutex> hold(g_str_globals_mutex);
             g_str_mac = mac;
         }
-        Utils::system_mutex("sync", nullptr);
+        static_cast<void>(Utils::system_mutex("sync", nullptr));   // the file was flushed as it was stored
         if (Utils::system_mutex("ifdown eth0 -f;ifup eth0 -f", nullptr) != 0)
             KEL_TRACE("Network device eth0 restart failed ... \n");
-        Utils::init_resteth(t.ip, t.gateway, t.mask);
+        // The address the device has now, read after the slow restart: another PC may have
+        // set a new one meanwhile, which the text read before would put back. The MAC is
+        // stored; an address not brought up now is brought up from the settings at the next
+        // start, so the answer stays the MAC's.
+        const NetTexts now = net_texts();
+        if (Utils::init_resteth(now.ip, now.gateway, now.mask) != 0)
+            KEL_TRACE("Network device eth0 address not set ... \n");
         frame[10] = 0;
         return 2;
     }
@@ -135,8 +141,11 @@ int message_deal::net_eth_group(unsigned char* frame)
         }
         const uint32_t ip = be32(frame + 14), mask = be32(frame + 18), gw = be32(frame + 22);
         const unsigned port = rd16(frame + 26);
-        const bool gwOk = gw == 0 || (host_address(gw) && (gw & mask) == (ip & mask));
-        const bool hostOk = (ip & ~mask) != 0 && (ip & ~mask) != ~mask;
+        // A host of the network, gateway and device alike: not its own address nor its
+        // broadcast address, which no router answers on.
+        const auto onNet = [mask](uint32_t a) { return (a & ~mask) != 0 && (a & ~mask) != ~mask; };
+        const bool gwOk = gw == 0 || (host_address(gw) && (gw & mask) == (ip & mask) && onNet(gw));
+        const bool hostOk = onNet(ip);
         if (!host_address(ip) || !netmask(mask) || !hostOk || !gwOk || port == 0 || port == kFixedTcpPort) {
             frame[10] = 1;
             return 1;
@@ -163,7 +172,8 @@ int message_deal::net_eth_group(unsigned char* frame)
         g_int_tcp_port = int(port);
         // The port in use, before the settings are reloaded into the globals.
         const bool portChanged = int(port) != g_port;
-        Utils::initIPAddress();
+        // Stored: an interface that cannot take it now (no eth0) takes it at the next start.
+        static_cast<void>(Utils::initIPAddress());
         g_port = int(port);
         if (portChanged) {
             // The running TCP server keeps its port until the reboot; the stamp grants the
@@ -188,7 +198,8 @@ int message_deal::net_eth_group(unsigned char* frame)
         put_parts(frame + 21, 4, t.ip, '.', 10);
         put_parts(frame + 25, 4, t.mask, '.', 10);
         put_parts(frame + 29, 4, t.gateway, '.', 10);
-        put16(frame + 33, uint16_t(g_port.load()));
+        // The port named is the one that listens, as discovery names it.
+        put16(frame + 33, board::Network::listenPort(uint16_t(g_port.load())));
         return 25;
     }
     case 0x10:

@@ -13,6 +13,11 @@ namespace mdshared {
 inline KelRamPara* para() { return KelRamPara::p_kelrampara_config; }
 inline c331_manage* scaler() { return c331_manage::p_c331_manage; }
 
+// The file-transfer type codes of the images the device starts from: the program (1), the
+// kernel (3) and the boot logo (4). They are installed only whole, and a restart during
+// their upload would tear them.
+inline bool installed_image(uint8_t type) { return type == 1 || type == 3 || type == 4; }
+
 // Block edits are made under the block's lock, as every other
 // writer of scaler settings does; without a scaler manager there is nothing to apply.
 class ScalerLock {

@@ -20,13 +20,13 @@ public:
 
     // Opens the device in mode 3, 8 bits per word, 10 MHz at most. The descriptor, or -1
     // when the device cannot be opened or configured.
-    int initialize();
+    [[nodiscard]] int initialize();
     // The next access selects its bank again (after anything that reset the chip).
     void init_reg_acc_param();
 
     // One frame each; the result is the bytes moved, 0 or less on failure.
-    int SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len);
-    int SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len);
+    [[nodiscard]] int SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len);
+    [[nodiscard]] int SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len);
 
     void write_C331(int fd, uint32_t reg, uint32_t value, int bankoffset);
     unsigned read_C331(int fd, uint32_t reg, int bankoffset);
@@ -39,11 +39,11 @@ public:
 
 private:
     // Both with Utils::_c331_bnk_mutex held.
-    bool select_bank(int fd, int bank);
+    [[nodiscard]] bool select_bank(int fd, int bank);
     void write_locked(int fd, uint32_t reg, uint32_t value, int bankoffset);
     unsigned read_locked(int fd, uint32_t reg, int bankoffset);
     static unsigned frame_count(uint32_t reg);
     // Drives both FPGA selects inactive so that only the scaler answers on the bus.
     static void fpga_selects_idle();
-    static int transfer_one(int fd, const uint8_t* tx, uint8_t* rx, unsigned len, uint32_t speedHz);
+    [[nodiscard]] static int transfer_one(int fd, const uint8_t* tx, uint8_t* rx, unsigned len, uint32_t speedHz);
 };

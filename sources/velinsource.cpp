@@ -368,8 +368,9 @@ void velinsource::checksource_pass()
         if (thread_state == kStateRun) {
             if (mode == "Once") {
                 // The engine exists from start-up on; pInstance() would bring the network up again.
+                // Kept as it was: a "Never" not stored means one more check at the next start.
                 if (ConfigEngine* config = ConfigEngine::p_config)
-                    config->write_config_variant(ConfigItem::EDIDCheck, QVariant(QString("Never")));
+                    static_cast<void>(config->write_config_variant(ConfigItem::EDIDCheck, QVariant(QString("Never"))));
                 board::Clock::sleepMs(1);
                 board::Files::sync();
             } else if (mode == "Never") {

@@ -12,6 +12,7 @@ std::mutex g_lock;
 std::vector<JournalEntry> g_entries;
 std::map<std::string, int> g_statusRules;
 std::map<std::string, std::string> g_outputRules;
+std::map<std::string, std::function<void()>> g_holds;
 std::string g_file;        // a host run keeps the journal in a file under its data root
 
 template <typename T>
@@ -103,9 +104,32 @@ std::string Journal::shellOutput(const std::string& command)
     return rule ? *rule : std::string();
 }
 
+void Journal::holdShell(const std::string& commandPrefix, std::function<void()> meanwhile)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_holds[commandPrefix] = std::move(meanwhile);
+}
+
+void Journal::runHeld(const std::string& command)
+{
+    std::function<void()> act;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        for (auto it = g_holds.begin(); it != g_holds.end(); ++it)
+            if (command.compare(0, it->first.size(), it->first) == 0) {
+                act = std::move(it->second);
+                g_holds.erase(it);
+                break;
+            }
+    }
+    if (act)
+        act();   // without the journal's lock: the act commands the shell too
+}
+
 void Journal::reset()
 {
     std::lock_guard<std::mutex> hold(g_lock);
+    g_holds.clear();
     g_entries.clear();
     g_statusRules.clear();
     g_outputRules.clear();

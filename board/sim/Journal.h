@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ public:
     static void setShellOutput(const std::string& commandPrefix, const std::string& output);
     static int shellStatus(const std::string& command);
     static std::string shellOutput(const std::string& command);
+    // A command that takes its time (an interface restart): while the first command that
+    // begins with the prefix runs, `meanwhile` runs (on the commanding thread, once), so a
+    // test can act inside it without guessing a sleep.
+    static void holdShell(const std::string& commandPrefix, std::function<void()> meanwhile);
+    static void runHeld(const std::string& command);           // the shell's side
     static void reset();                                      // entries and rules
 };
 

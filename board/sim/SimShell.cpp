@@ -8,6 +8,7 @@ namespace board {
 int Shell::system(const std::string& command)
 {
     sim::Journal::record("shell", command);
+    sim::Journal::runHeld(command);
     return sim::Journal::shellStatus(command);
 }
 

@@ -457,7 +457,8 @@ void CustomMode::on_Button_delete_clicked()
     KelRamPara* p = KelRamPara::pInstance();
     if (!p->KelUserModeSaved(s) || !slot_as_shown())
         return;
-    p->mode_file_deal(s, 1);
+    // What the deletion left is read back into the slot: the check below looks at that.
+    static_cast<void>(p->mode_file_deal(s, 1));
     // The current-mode number must not name a mode that no longer exists; the change is
     // applied (and so saved) like any other.
     if (!p->KelUserModeSaved(s) && p->KelGetCurrentModeIndex() == s + 1)

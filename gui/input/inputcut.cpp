@@ -466,7 +466,9 @@ void InputCut::kel_button_ok_clicked()
         }
     } else {
         KEL_TRACE("\n kel_button_ok_clicked add [source_number = %d] \n", source_id);
-        p->KelAddNewCrop(source_id, &crop);
+        // 1 only when nothing changed (no room for the crop): the screen is redrawn from the
+        // records below either way.
+        static_cast<void>(p->KelAddNewCrop(source_id, &crop));
     }
     p->KelCropSourceInit();
     crop_source_num_update();

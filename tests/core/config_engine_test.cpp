@@ -127,7 +127,7 @@ TEST_F(Settings, FirstStartWritesEveryDefaultDerivesTheIdAndBringsEth0Up)
 TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddressAndUnknownKeysNowhere)
 {
     ConfigEngine* engine = ConfigEngine::pInstance();
-    engine->write_config_variant(ConfigItem::WifiIPAddress, QString("192.168.50.1"));
+    EXPECT_TRUE(engine->write_config_variant(ConfigItem::WifiIPAddress, QString("192.168.50.1")));
     EXPECT_EQ((QStringList{engine->read_config_variant(ConfigItem::WifiIPAddress).toString(), g_str_wifi_ip}),
               (QStringList{"192.168.50.1", "192.168.22.101"}));
     Utils::getIPAddress();
@@ -137,7 +137,7 @@ TEST_F(Settings, WritesReachTheGlobalsOnlyThroughGetIPAddressAndUnknownKeysNowhe
     // Unknown keys.
     EXPECT_TRUE(!engine->containsItemStr("KelLCDLang") && engine->strToItem("config/Nothing") == ConfigItem::ConfigNameCount &&
                 engine->getConfigItem("Barcode") == nullptr);
-    engine->write_config_variant(ConfigItem::ConfigNameCount, 1);
+    EXPECT_FALSE(engine->write_config_variant(ConfigItem::ConfigNameCount, 1));
     EXPECT_FALSE(engine->read_config_variant(ConfigItem::ConfigNameCount).isValid());
 }
 
@@ -215,7 +215,7 @@ TEST_F(Settings, ShellCommandsOfTheBringUpAndTheReset)
 TEST_F(Settings, CloudFlagIsSetByAnyCloudSetting)
 {
     engineWith("[config]\n");
-    ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverport, 8080);
+    EXPECT_TRUE(ConfigEngine::p_config->write_config_variant(ConfigItem::uTorcloudserverport, 8080));
     EXPECT_EQ((std::vector<int64_t>{g_uTor_cloud, Utils::getIPAddress(), g_uTor_cloud, g_uTor_cloudserverport}), (std::vector<int64_t>{0, 0, 1, 8080}));
 }
 

@@ -126,11 +126,11 @@ TEST_F(ParamBlock, PausesAfterTheFileWork)
     };
     KelRamPara* p = nullptr;
     EXPECT_EQ(micros([&] { p = fresh(); }), 200000u + 16 * 100u);   // file created, then read
-    EXPECT_EQ((std::vector<uint64_t>{micros([&] { p->mode_file_write(0, 2); }), micros([&] { p->mode_file_deal(0, 0); }),
-                                     micros([&] { p->mode_file_deal(0, 1); })}),
+    EXPECT_EQ((std::vector<uint64_t>{micros([&] { EXPECT_EQ(p->mode_file_write(0, 2), 1); }), micros([&] { EXPECT_EQ(p->mode_file_deal(0, 0), 1); }),
+                                     micros([&] { EXPECT_EQ(p->mode_file_deal(0, 1), 0); })}),
               (std::vector<uint64_t>{100100, 100000, 300}));
     KelRamPara::put16(p->ram + 2176, 1);
-    EXPECT_EQ(micros([&] { p->ram_para_file_save(); }), 0u);   // on the GUI thread: no pause
+    EXPECT_EQ(micros([&] { static_cast<void>(p->ram_para_file_save()); }), 0u);   // on the GUI thread: no pause
     EXPECT_EQ(micros([&] { p = fresh(); }), 100000u + 16 * 100u);   // file read
 }
 
@@ -411,9 +411,9 @@ TEST_F(ParamBlock, SourceSelectionWritesTheLayerAndClearsTheCurrentMode)
     EXPECT_EQ(le16(p->ram + 866), 6);
 
     CROP_PARA c{0, 5, 5, 50, 50};
-    p->KelAddNewCrop(2, &c);
+    EXPECT_EQ(p->KelAddNewCrop(2, &c), 0);
     p->KelCropSourceInit();
-    p->KelAddNewCrop(2, &c);
+    EXPECT_EQ(p->KelAddNewCrop(2, &c), 0);
     p->KelCropSourceInit();
     p->KelSetImageSource(2, 2, 0);
     EXPECT_EQ(le16(layer(p, 0) + 8), 0x8001);

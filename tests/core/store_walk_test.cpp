@@ -573,7 +573,8 @@ TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlo
     const auto room = [&](int left) { return [&, left] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); }; };
     const auto folderAt = [&](const std::string& at) { return [&, at] { fs::remove_all(root.host(at)), root.writeFile(at + "/x", "x"); }; };
     const std::vector<std::pair<const char*, std::function<void()>>> discs = {
-        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"room for both", room(8192)},
+        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"room for both and the modes' folder", room(12288)},
+        {"room for both, then another file stored before them", room(12288)},
         {"a folder at the parameter file", folderAt(kPara)}, {"a folder at the mode's file", folderAt(P::mode_file_name(3))},
         {"a file where the modes' folder goes", [&] { fs::remove_all(root.host("/data/modes")), root.writeFile("/data/modes", "x"); }}};
     for (const auto& [name, disc] : discs) {
@@ -582,6 +583,11 @@ TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlo
         fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
         ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61}), disc();
         const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
+        // Whatever else is written between the answer and the stores (a log, another file)
+        // finds the room the answer counted taken.
+        const std::vector<uint8_t> other(8192, 0x5A);
+        if (std::string(name).find("another file") != std::string::npos)
+            static_cast<void>(board::Files::writeAtomically("/data/configs/other", other.data(), other.size()));
         const bool shown = (settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), para()->KelUserModeSaved(2));   // shown until the next start
         start();
         const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;

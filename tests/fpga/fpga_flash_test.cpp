@@ -184,7 +184,7 @@ TEST_F(FpgaFlash, UniqueIdAndTheUnopenedSecondFlash)
     EXPECT_EQ(fpga_drv::initialize_vbyne1(4), -1);      // devices 0 to 3 only
     FpgaFlashModel::setUniqueId(0, {1, 2, 3, 4, 5, 6, 7, 8});
     unsigned char id[8] = {};
-    fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, id);
+    EXPECT_EQ(fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(2, id), 1);
     EXPECT_EQ(std::vector<unsigned char>(id, id + 8), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6, 7, 8}));
     auto msgs = spi(kFlashCs);
     ASSERT_EQ(msgs.size(), 1u);

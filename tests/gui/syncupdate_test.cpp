@@ -196,7 +196,7 @@ TEST_F(ChangeNotification, TheLcdAndACaptureAreServedWhileTwoPcsApplyBackToBack)
                 for (int n = 0; n < 1000000 && m->c331_apply_flag; ++n)
                     std::this_thread::yield();
                 const uint8_t x[2] = {uint8_t(8 * i), uint8_t(pc)};
-                para->KelRamParaDeal(x, 2, P::kLayers + P::kLayerSize * pc + P::kLayerWindow);
+                EXPECT_EQ(para->KelRamParaDeal(x, 2, P::kLayers + P::kLayerSize * pc + P::kLayerWindow), 0);
                 last[pc] = pc << 8 | x[0];
                 P::lock_block(), m->raise_apply_flag(i % 4 == 3 ? 2 : 1);   // register 11: under the block's lock
             }
@@ -273,9 +273,9 @@ TEST_F(ChangeNotification, APanelSaveAndAPcResetOfTheModesAreOneBeforeTheOther)
 TEST_F(ChangeNotification, CodeThreeRestoresTheNetworkAndRebootsOnceWithAFreshStamp)
 {
     mainWindow();
-    ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3"));
+    ASSERT_TRUE(ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3")));
     // The PC had moved the served port away from 5005.
-    ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 6000);
+    ASSERT_TRUE(ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 6000));
     sim::Journal::clear();
     g_port = 6000;
     G_timeTicks = 50000;

@@ -704,7 +704,7 @@ struct RamRace : Command {
                 RC_ASSERT(sim::FpgaModel::ram(0, kOwn[i].second, at, uint32_t(length)) == written[i]);
             }
         }
-        KelRamPara::p_kelrampara_config->KelRamParaDeal(size, 4, KelRamPara::kLedWidth);
+        EXPECT_EQ(KelRamPara::p_kelrampara_config->KelRamParaDeal(size, 4, KelRamPara::kLedWidth), 0);
         s.noSpinning();
     }
     void show(std::ostream& os) const override { os << "RamRace(" << rounds << " rounds of " << length << " bytes)"; }

@@ -267,12 +267,13 @@ struct Start : Step {
 
 struct Block : Step {
     explicit Block(const Model& m) : Step(m.up ? m.upPc : -1) {}
-    int where = *rc::gen::weightedElement<int>({{8, 0}, {1, 1}, {2, 2}, {1, 3}, {1, 4}});   // next, gap, anywhere, past, lying
-    uint32_t n = *rc::gen::weightedOneOf<uint32_t>({{9, rc::gen::inRange<uint32_t>(1, 4001)}, {1, rc::gen::just<uint32_t>(0)}});
+    int where = *rc::gen::weightedElement<int>({{8, 0}, {1, 1}, {2, 2}, {1, 3}, {1, 4}, {2, 5}});   // next, gap, anywhere, past, lying, all but the last byte
+    uint32_t drawn = *rc::gen::weightedOneOf<uint32_t>({{9, rc::gen::inRange<uint32_t>(1, 4001)}, {1, rc::gen::just<uint32_t>(0)}});
     uint32_t seed = *rc::gen::arbitrary<uint32_t>();
     Bytes step(Model& m, Bytes& request) const override
     {
         const uint32_t next = holds(m) ? m.up->next : 0, size = holds(m) ? m.up->size : 0;
+        const uint32_t n = where == 5 && size > next + 1 && size - next - 1 <= 4000 ? size - next - 1 : drawn;
         const uint32_t at = where == 1 ? next + 1 + seed % 500 : where == 2 ? seed % (size + 1) : where == 3 ? 0x500000 - n / 2 : next;
         Bytes d(n);   // the PC's file: an uploaded document's own bytes, else its seed's
         const Bytes doc = holds(m) ? m.up->doc : Bytes{};
@@ -293,7 +294,7 @@ struct Block : Step {
         u.next = at + n;
         return {0, 2};
     }
-    void show(std::ostream& os) const override { os << "Block(pc " << pc << ", where " << where << ", " << n << ", seed " << seed << ")"; }
+    void show(std::ostream& os) const override { os << "Block(pc " << pc << ", where " << where << ", " << drawn << ", seed " << seed << ")"; }
 };
 
 struct End : Step {
@@ -430,11 +431,17 @@ struct Finish : Step {
         m.answer = cleared ? -1 : m.answer;
         if (m.answer >= 0)
             return {uint8_t(m.answer)};
-        // An application upload still running is not cut: refused, nothing armed or installed.
-        if (m.up && m.up->type == App && m.upLapsed != m.up->holder)
+        // An upload of a program, kernel or logo still running is not cut: refused, nothing
+        // armed or installed.
+        if (m.up && (m.up->type == App || m.up->type == Kernel || m.up->type == Logo) && m.upLapsed != m.up->holder)
             return {1};
-        ++m.finishes;
         const bool ready = m.imageReady, moved = ready && (fail < 0 || fail == 2);
+        if (!ready) {
+            // Nothing waits to be installed: refused, nothing armed.
+            m.appBegun = false;
+            return {1};
+        }
+        ++m.finishes;
         m.exec[kImage] = ready && fail != 0 ? true : m.exec[kImage];
         if (moved)
             m.files[kApp] = m.files[kImage], m.files.erase(kImage), m.exec[kApp] = true, m.imageReady = false, m.loader = fail < 0 ? kApp : m.loader;
@@ -507,7 +514,7 @@ TEST_F(PcFileTransfer, EverySequenceOfTransferFramesStoresAndServesWhatTheModelS
             Block b{Model{}};
             End e{Model{}};
             Finish f, again;
-            st.pc = b.pc = e.pc = 0, st.kind = i < kUploads ? i : 0, st.size = b.n = 3000 + uint32_t(i), st.bad = b.where = 0, e.right = true, e.refused = false;
+            st.pc = b.pc = e.pc = 0, st.kind = i < kUploads ? i : 0, st.size = b.drawn = 3000 + uint32_t(i), st.bad = b.where = 0, e.right = true, e.refused = false;
             f.cleared = true, f.fail = std::max(-1, i - kUploads), again.cleared = false;
             whole.insert(whole.end(), {std::make_shared<Start>(st), std::make_shared<Block>(b), std::make_shared<End>(e)});
             if (i >= kUploads - 1)

@@ -8,6 +8,7 @@
 #include "board/sim/FpgaModel.h"
 #include "board/sim/Journal.h"
 #include "board/sim/spi/ScalerFlashModel.h"
+#include "cloud/m57_wifi_config.h"
 #include "fpga/clock_record_run.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
@@ -68,7 +69,38 @@ struct Model {
     std::map<unsigned, Bytes> edid;
     uint8_t edidTable[4][256] = {};
     uint8_t edidFrom[4] = {};
+    // The network settings and what identifies the device.
+    uint32_t ip = 0, mask = 0, gw = 0;
+    uint16_t port = 0;
+    Bytes uid, pid, barcode, property;
+    // The WiFi link, when up: its access point's port (the TCP port it came up with),
+    // address and MAC, and the station's address, mask, gateway and MAC.
+    bool wifi = false;
+    uint16_t wifiPort = 0;
+    uint32_t apIp = 0, staIp = 0, staMask = 0, staGw = 0;
+    Bytes apMac, staMac;
 };
+
+uint32_t be32(const Bytes& b, size_t at) { return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3]; }
+void putBe(Bytes& out, uint32_t v) { out.insert(out.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}); }
+QString dottedOf(uint32_t v) { return QString("%1.%2.%3.%4").arg(v >> 24).arg((v >> 16) & 255).arg((v >> 8) & 255).arg(v & 255); }
+
+// The address set: a unicast host of its network (not the network's own or broadcast
+// address), a mask of 1 to 30 leading ones, a gateway that is none (0) or such a host of the
+// same network, a port other than 0 and the fixed 10002.
+bool addressTaken(uint32_t ip, uint32_t mask, uint32_t gw, uint16_t port)
+{
+    int ones = 0;
+    while (ones < 32 && (mask & (0x80000000u >> ones)))
+        ++ones;
+    const bool contiguous = ones == 32 ? mask == ~0u : mask == (ones ? ~0u << (32 - ones) : 0u);
+    const auto host = [&](uint32_t a) {
+        const uint32_t first = a >> 24, part = a & ~mask;
+        return first != 0 && first != 127 && first < 224 && part != 0 && part != (~mask);
+    };
+    return contiguous && ones >= 1 && ones <= 30 && host(ip) && (gw == 0 || (host(gw) && (gw & mask) == (ip & mask))) && port != 0 && port != 10002;
+}
+
 
 // The mirror between parameter RAM and its back-up copy.
 constexpr unsigned kMirror[][3] = {{60, 0, 4},    {8, 4, 4},     {19, 12, 4},   {32, 20, 4},   {43, 28, 4},   {520, 36, 4},
@@ -77,7 +109,7 @@ constexpr unsigned kMirror[][3] = {{60, 0, 4},    {8, 4, 4},     {19, 12, 4},   
 
 uint8_t bcdOf(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
 
-enum class Kind { OwnWrite, OwnRead, FpgaWrite, FpgaRead, RegWrite, RegRead, Erase, FlashWrite, FlashRead, Clock, Net, Edid };
+enum class Kind { OwnWrite, OwnRead, FpgaWrite, FpgaRead, RegWrite, RegRead, Erase, FlashWrite, FlashRead, Clock, Net, Edid, NetSet, Ident };
 
 struct Step {
     Kind kind = Kind::OwnRead;
@@ -92,6 +124,7 @@ struct Step {
     bool dateFails = false;
     uint8_t net = 3;
     uint8_t salt = 0;
+    Bytes address;               // the set-address data: address, mask, gateway, port
 };
 
 std::ostream& operator<<(std::ostream& o, const Step& s)
@@ -99,7 +132,48 @@ std::ostream& operator<<(std::ostream& o, const Step& s)
     return o << "{kind " << int(s.kind) << " link " << s.link << " a 0x" << std::hex << s.a << std::dec << " len " << s.len
              << " own " << s.own << " mode " << int(s.mode) << " sub " << int(s.sub) << " r " << int(s.r) << " m " << int(s.mask)
              << " v " << int(s.value) << " erase " << int(s.emode) << "x" << int(s.count) << " data " << pc::hex(s.data)
-             << " datefail " << s.dateFails << " net " << int(s.net) << "}";
+             << " datefail " << s.dateFails << " net " << int(s.net) << " address " << pc::hex(s.address) << "}";
+}
+
+// The network read (sub-command 3) and the discovery record (0x10) as the PC is promised them.
+Bytes predictNet(const Model& m, const Step& s, const Bytes& mac, uint16_t listening)
+{
+    Bytes r;
+    if (s.net == 3) {
+        r = {0, 3, 22, 0, 0};
+        r.insert(r.end(), mac.begin(), mac.end());
+        for (uint32_t v : {m.ip, m.mask, m.gw})
+            putBe(r, v);
+        pc::put16(r, listening);
+        return r;
+    }
+    r = {0, 0x10, 0x8D, 1, 1, 0x52, 0x9C, 0x48, 0x0B, 0, 2};
+    Bytes code = m.barcode;
+    code.resize(16, 0);
+    r.insert(r.end(), code.begin(), code.end());
+    r.insert(r.end(), m.pid.begin(), m.pid.end());
+    r.resize(187, 0);
+    r.insert(r.end(), mac.begin(), mac.end());
+    pc::put16(r, listening);
+    for (uint32_t v : {m.ip, m.mask, m.gw})
+        putBe(r, v);
+    r.resize(207, 0);
+    if (!m.wifi)
+        return r.resize(233, 0), r;   // no WiFi link: the record ends here
+    r.push_back(2);
+    r.insert(r.end(), m.apMac.begin(), m.apMac.end());
+    r.resize(278, 0);
+    pc::put16(r, m.wifiPort);
+    putBe(r, m.apIp);
+    r.insert(r.end(), m.staMac.begin(), m.staMac.end());
+    r.resize(354, 0);
+    pc::put16(r, 5005);   // the station's port
+    for (uint32_t v : {m.staIp, m.staMask, m.staGw})
+        putBe(r, v);
+    r.push_back(24);
+    r.insert(r.end(), m.property.begin(), m.property.end());
+    r.push_back(0);
+    return r;
 }
 
 template <typename T>
@@ -116,7 +190,7 @@ rc::Gen<Step> drawStep()
     return gen::exec([]() {
         Step s;
         s.link = *gen::inRange(0, 2);
-        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {1, 10}, {2, 11}}));
+        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {2, 10}, {2, 11}, {2, 12}, {1, 13}}));
         s.mode = *gen::weightedElement<uint8_t>({{6, 0}, {1, 1}});
         s.sub = *gen::elementOf(std::vector<uint8_t>{0, 1, 2, 2, 3});
         s.own = *gen::weightedElement<bool>({{1, true}, {2, false}});
@@ -200,8 +274,9 @@ rc::Gen<Step> drawStep()
             int year = *gen::elementOf(std::vector<int>{2024, 2026, 2100, 2000, 1999, 2038});
             int month = *edge<int>({2, 4, 6, 9, 11, 12, 1}, gen::inRange(0, 14));
             int day = *edge<int>({28, 29, 30, 31, 1}, gen::inRange(0, 33));
-            Bytes d = {bcdOf(year % 100), bcdOf(year / 100), bcdOf(month % 100), bcdOf(day), bcdOf(*gen::inRange(0, 25)),
-                       bcdOf(*gen::inRange(0, 61)), bcdOf(*gen::inRange(0, 61))};
+            // Each field's last value and the one past it weighted in.
+            Bytes d = {bcdOf(year % 100), bcdOf(year / 100), bcdOf(month % 100), bcdOf(day), bcdOf(*edge<int>({23, 24}, gen::inRange(0, 25))),
+                       bcdOf(*edge<int>({59, 60}, gen::inRange(0, 61))), bcdOf(*edge<int>({59, 60}, gen::inRange(0, 61)))};
             if (*gen::weightedElement<bool>({{1, true}, {8, false}}))
                 d[*gen::inRange(0, 7)] |= 0x0A;   // not BCD
             s.data = d;
@@ -211,6 +286,32 @@ rc::Gen<Step> drawStep()
         case Kind::Net:
             s.own = true;
             s.net = *gen::elementOf(std::vector<uint8_t>{3, 0x10});
+            break;
+        case Kind::NetSet: {
+            // Masks of every length (a hole now and then), hosts and gateways at the network's
+            // own and broadcast addresses, off the network, reserved, and the ports refused.
+            s.own = true;
+            const int prefix = *edge<int>({0, 1, 8, 16, 24, 30, 31, 32}, gen::inRange(0, 33));
+            uint32_t mask = prefix ? ~uint32_t(0) << (32 - prefix) : 0;
+            if (*gen::weightedElement<bool>({{1, true}, {9, false}}))
+                mask ^= uint32_t(1) << *gen::inRange(0, 32);
+            const uint32_t net = *gen::elementOf(std::vector<uint32_t>{0xC0A80000, 0x0A010000, 0x7F000000, 0xE0000000, 0x00000000, 0xAC100000});
+            auto host = [&](int kind) -> uint32_t {   // 0 any, 1 the network's own, 2 its broadcast, 3 elsewhere
+                const uint32_t any = *gen::arbitrary<uint32_t>();
+                return kind == 1 ? (net & mask) : kind == 2 ? (net & mask) | ~mask : kind == 3 ? any : (net & mask) | (any & ~mask);
+            };
+            const uint32_t ip = host(*gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}, {1, 3}}));
+            const uint32_t gw = *gen::weightedElement<bool>({{1, true}, {5, false}}) ? 0 : host(*gen::weightedElement<int>({{5, 0}, {1, 1}, {2, 2}, {1, 3}}));
+            const uint16_t port = *edge<uint16_t>({0, 10002, 5005, 5006}, gen::arbitrary<uint16_t>());
+            for (uint32_t v : {ip, mask, gw})
+                s.address.insert(s.address.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+            pc::put16(s.address, port);
+            break;
+        }
+        case Kind::Ident:
+            s.own = true;
+            s.net = *gen::elementOf(std::vector<uint8_t>{0x82, 0x83, 0x83});
+            s.dateFails = *gen::weightedElement<bool>({{1, true}, {4, false}});   // the flash not reached
             break;
         case Kind::Edid:
             // Write (1) or read (2) of an input's record: whole, of another length, or cut short.
@@ -552,10 +653,13 @@ protected:
         c331_manage* c = c331_manage::p_c331_manage;
         c->c331_fd = c->drv->initialize();
         ASSERT_GE(c->c331_fd, 0);
+        flashFd = manager->fpga_vbyone1_flash_fd;
         velinsource::pInstance();   // the input side that takes EDID images
     }
     void TearDown() override
     {
+        delete M57_WIFI_CONFIG::p_wifi;
+        M57_WIFI_CONFIG::p_wifi = nullptr;
         delete velinsource::p_velin_source;
         HandlerFixture::TearDown();
     }
@@ -629,9 +733,46 @@ protected:
             edid_ram_table_from[i] = m.edidFrom[i] = 0;
         }
         m.clockTold = false;
+        m.ip = 0x0A000000 | (seed & 0xFFFF) << 8 | 7, m.mask = 0xFFFF0000, m.gw = 0x0A000001 | (seed & 0xFF00), m.port = uint16_t(5006 + seed % 7);
+        m.barcode.clear();
+        for (int i = 0; i < int(seed % 20); ++i)
+            m.barcode.push_back(uint8_t('A' + (seed + i) % 26));
+        m.pid.resize(32), m.uid.resize(8), m.property.resize(24);
+        for (int i = 0; i < 32; ++i)
+            m.pid[i] = g_pid[i] = char(pattern(uint32_t(i), seed + 90));
+        for (int i = 0; i < 8; ++i)
+            m.uid[i] = pattern(uint32_t(i), seed + 91);
+        FpgaFlashModel::setUniqueId(0, m.uid);
+        {
+            std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
+            for (int i = 0; i < 24; ++i)
+                m.property[i] = g_4G_property[i] = pattern(uint32_t(i), seed + 92);
+        }
+        g_port = m.port;
+        delete M57_WIFI_CONFIG::p_wifi;
+        M57_WIFI_CONFIG::p_wifi = nullptr;
+        m.wifi = seed & 4;
+        if (m.wifi) {
+            // Every field its own value: a field taken for another shows.
+            m.apIp = 0xC0A80A01 + (seed >> 8) % 200, m.staIp = 0x0A080000 | (seed & 0xFF00) | 7, m.staMask = 0xFFFFFF00, m.staGw = 0x0A080001 | (seed & 0xFF00);
+            m.apMac = {0x02, 0x11, 0x22, 0x33, 0x44, uint8_t(seed)}, m.staMac = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, uint8_t(seed >> 3)};
+            m.wifiPort = m.port;
+            const auto macText = [](const Bytes& b) { return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", b[0], b[1], b[2], b[3], b[4], b[5]).toStdString(); };
+            sim::SimBoard::setScenario("net.wlan0.mac", macText(m.apMac));
+            sim::SimBoard::setScenario("net.wlan0.address", dottedOf(m.apIp).toStdString());
+            sim::SimBoard::setScenario("net.wlan1.mac", macText(m.staMac));
+            sim::SimBoard::setScenario("net.wlan1.address", dottedOf(m.staIp).toStdString());
+            sim::SimBoard::setScenario("net.wlan1.mask", dottedOf(m.staMask).toStdString());
+            sim::SimBoard::setScenario("net.wlan1.gateway", dottedOf(m.staGw).toStdString());
+            M57_WIFI_CONFIG::p_wifi = new M57_WIFI_CONFIG();
+            M57_WIFI_CONFIG::p_wifi->wifi_ip = dottedOf(m.apIp);
+            RC_ASSERT(M57_WIFI_CONFIG::p_wifi->wifi_start_pass() == M57_WIFI_CONFIG::kApRunning);
+        }
         {
             std::lock_guard<std::mutex> hold(g_str_globals_mutex);
             g_str_mac = "FF:FF:FF:FF:FF:FF";   // as the process starts
+            g_str_ip = dottedOf(m.ip), g_srt_mask = dottedOf(m.mask), g_str_gateway = dottedOf(m.gw);
+            g_str_barcode = QString::fromLatin1(reinterpret_cast<const char*>(m.barcode.data()), int(m.barcode.size()));
         }
     }
 
@@ -649,6 +790,8 @@ protected:
         case Kind::Erase: at.insert(at.end(), {s.emode, s.count}); f = req(0x70, at, dest); break;
         case Kind::Clock: f = req(0x87, s.data, dest); break;
         case Kind::Net: f = req(0xA4, {s.net}, dest); break;
+        case Kind::NetSet: f = req(0xA4, {1, 0, 0, 0}, dest), f.data.insert(f.data.end(), s.address.begin(), s.address.end()); break;
+        case Kind::Ident: f = req(s.net, {}, dest); break;
         case Kind::Edid:
             f = req(0xC1, {s.net, s.r, 0, 0, 0, s.salt, 0, uint8_t(s.len), uint8_t(s.len >> 8)}, dest);
             f.data.insert(f.data.end(), s.data.begin(), s.data.end());
@@ -670,6 +813,8 @@ protected:
         sim::Journal::clear();
         if (s.kind == Kind::Clock)
             sim::Journal::setShellStatus("date", s.dateFails ? 256 : 0);
+        if (s.kind == Kind::Ident)
+            manager->fpga_vbyone1_flash_fd = s.net == 0x83 && s.dateFails ? -1 : flashFd;
         const int r = deal(f, links[s.link]);
         const Bytes got = reply(std::max(r, 0));
         Bytes want;
@@ -709,13 +854,42 @@ protected:
             break;
         }
         case Kind::Net: {
-            const QString mac = QString::fromStdString(sim::SimBoard::scenario("net.eth0.mac", "02:00:00:00:00:01")).toLower();
-            RC_ASSERT(r == (s.net == 3 ? 25 : 233));
-            RC_ASSERT(QString::fromStdString(pc::hex(&buf[s.net == 3 ? 15 : 197], 6)).replace(' ', ':') == mac);
-            want = got;   // the rest of the record is the network check's
-            what = s.net == 3 ? "network read" : "discovery";
+            const QStringList parts = QString::fromStdString(sim::SimBoard::scenario("net.eth0.mac", "02:00:00:00:00:01")).split(':');
+            Bytes mac;
+            for (const QString& part : parts)
+                mac.push_back(uint8_t(part.toUInt(nullptr, 16)));
+            want = predictNet(m, s, mac, uint16_t(m.port + sim::SimBoard::portOffset()));
+            what = s.net == 3 ? "network read" : m.wifi ? "discovery with WiFi" : "discovery";
             break;
         }
+        case Kind::NetSet: {
+            const uint32_t ip = be32(s.address, 0), mask = be32(s.address, 4), gw = be32(s.address, 8);
+            const uint16_t port = uint16_t(s.address[12] | s.address[13] << 8);
+            const bool taken = addressTaken(ip, mask, gw, port);
+            if (taken)
+                m.ip = ip, m.mask = mask, m.gw = gw, m.port = port;
+            want = {uint8_t(taken ? 0 : 1)};
+            int ones = 0;
+            while (ones < 32 && (mask & (0x80000000u >> ones)))
+                ++ones;
+            what = std::string("address set") + (ones >= 31 ? " /31 or /32" : (gw & ~mask) == ~mask && gw ? " broadcast gateway" : "");
+            break;
+        }
+        case Kind::Ident:
+            if (s.net == 0x83) {
+                // The id as the flash holds it; none when its flash cannot be reached.
+                manager->fpga_vbyone1_flash_fd = flashFd;
+                want = s.dateFails ? Bytes{1} : Bytes{0};
+                if (!s.dateFails)
+                    want.insert(want.end(), m.uid.begin(), m.uid.end());
+                what = s.dateFails ? "unique id, flash unreached" : "unique id";
+            } else {
+                want = {0, uint8_t(g_update_status), 8, 0x52, 0x9C, 11, 0, 0x28, 0x09, 0x26, 2, 0, 0};
+                const uint32_t t = G_timeTicks / 20;
+                want.insert(want.end(), {uint8_t(t), uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)});
+                what = "version";
+            }
+            break;
         case Kind::Edid:
             want = predictEdid(m, s);
             what = s.net == 1 ? "edid write" : s.net == 2 ? "edid read" : "edid, other sub-command";
@@ -766,10 +940,15 @@ protected:
         }
         for (int i = 0; i < 4; ++i)
             RC_ASSERT(std::memcmp(edid_ram_table[i], m.edidTable[i], 256) == 0 && int(edid_ram_table_from[i]) == int(m.edidFrom[i]));
+        {
+            std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+            RC_ASSERT(g_str_ip == dottedOf(m.ip) && g_srt_mask == dottedOf(m.mask) && g_str_gateway == dottedOf(m.gw) && g_port == m.port);
+        }
         std::lock_guard<std::mutex> hold(clock_record_run::record_mutex);
         RC_ASSERT((g_clock_record.clock_set_mark == 0x5A) == m.clockTold);
     }
 
+    int flashFd = -1;   // FPGA 0's configuration flash, as the manager opened it
     message_deal links[2] = {message_deal{message_deal::REPLY_LIMIT_UDP}, message_deal{message_deal::REPLY_LIMIT_TCP}};
 };
 

@@ -25,13 +25,9 @@ protected:
     }
 };
 
-TEST_F(PcIdentity, VersionOfTheControllerAndUniqueIdOfTheFlash)
+// The controller's version and the unique id: the handler model check (PcHandlers).
+TEST_F(PcIdentity, VersionOfTheFpgaSide)
 {
-    g_update_status = 1;
-    G_timeTicks = 20 * 0x01020304;
-    EXPECT_EQ(reply(deal(req(0x82, {}))), (Bytes{0, 1, 8, 0x52, 0x9C, 11, 0, 0x28, 0x09, 0x26, 2, 0, 0, 4, 3, 2, 1}));
-    sim::FpgaFlashModel::setUniqueId(0, {9, 8, 7, 6, 5, 4, 3, 2});
-    EXPECT_EQ(reply(deal(req(0x83, {}))), (Bytes{0, 9, 8, 7, 6, 5, 4, 3, 2}));
     // The FPGA side's version: registers 21 and 28..31 of the selected FPGA.
     uint8_t* reg = fpga_manage::MCU_REG_func[0];
     reg[21] = 0x55;

@@ -408,7 +408,7 @@ protected:
     {
         if (cut >= 0)
             sim::PowerCut::after(uint64_t(cut));
-        para.ram_para_file_save();
+        static_cast<void>(para.ram_para_file_save());   // what it stored is read back below
         sim::PowerCut::restore();
         const std::string f = root.readFile("/data/ram_device_info"),
                           now = f.size() == 4096 ? words(reinterpret_cast<const uint8_t*>(f.data()) + 2 - 768) : "no file";

@@ -169,8 +169,8 @@ void update_left_open(const std::string& name, bool stored)
         return;
     if (stored && name == "FMCU")
         std::printf("the device shows \"firmware upgrading\" until the PC finishes the upgrade: write-reg 14 1 1 "
-                    "puts the image in place and restarts (on the simulated board the reboot goes to its journal: "
-                    "start the program again), or write-reg 9 0 ends the upgrade and keeps the running program\n");
+                    "puts the image in place and restarts (on the simulated board the reboot goes to its journal "
+                    "and the program runs on), or write-reg 9 0 ends the upgrade and keeps the running program\n");
     else if (stored)
         std::printf("the device shows \"firmware upgrading\" until the PC ends the update: write-reg 9 0 ends it; "
                     "write-reg 14 2 2 reboots onto the new kernel\n");

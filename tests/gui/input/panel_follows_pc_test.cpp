@@ -567,7 +567,7 @@ void pc_step(Model& m, int forced = -1)
     case 15: {   // the address, mask or gateway a PC set, or the network reset that takes them back
         const ConfigItem::ConfigName item = *rc::gen::element(ConfigItem::IPAddress, ConfigItem::SubNetMask, ConfigItem::GateWay);
         if (address() == QLatin1String("192.168.0.199") || in(0, 1)) {
-            ConfigEngine::pInstance()->write_config_variant(item, QStringLiteral("%1.%2.0").arg(item == ConfigItem::SubNetMask ? "255.255" : "10.1").arg(in(1, 254)));
+            RC_ASSERT(ConfigEngine::pInstance()->write_config_variant(item, QStringLiteral("%1.%2.0").arg(item == ConfigItem::SubNetMask ? "255.255" : "10.1").arg(in(1, 254))));
             Utils::getIPAddress();
             pc([](uint8_t*) {});
             seen += item == ConfigItem::IPAddress ? "address set" : item == ConfigItem::SubNetMask ? "mask set" : "gateway set";
@@ -592,7 +592,7 @@ void pc_step(Model& m, int forced = -1)
                 f.group = 0xC0, f.data = request;
                 const pc::Bytes plain = pc::encode(f);
                 std::copy(plain.begin(), plain.end(), buf.begin());
-                md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
+                RC_ASSERT(md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5) > 0);
                 return buf[10];
             };
             RC_ASSERT((deal(start("DIVU", 9, uint32_t(data.size()))) == 0 && deal(block(0, data, 0, data.size())) == 0 &&
@@ -1064,7 +1064,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         std::filesystem::remove(root.host("/data/configs/alias.json"));
         g_alias = false;
         g_pending = 0;
-        ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199"));
+        RC_ASSERT(ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199")));
         Utils::getIPAddress();
         // Saved modes with windows switched on and off (a flags word of 0 or 1, as the
         // screens agree on it) and sound on in some; inputs with and without a signal.

@@ -370,7 +370,7 @@ TEST_F(SettingsScreens, FactoryResetsRestoreTheDefaultsAndRequestEveryEdid)
     }
 
     // Everything: the network settings go back to their defaults too; the others keep them.
-    ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3"));
+    ASSERT_TRUE(ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3")));
     kel_test::whenModal([](QWidget*) { kel_test::tick(300); });
     factory::factory_reset(factory::Everything);
     kel_test::settle();
