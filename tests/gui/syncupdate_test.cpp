@@ -261,13 +261,14 @@ TEST_F(ChangeNotification, APanelSaveAndAPcResetOfTheModesAreOneBeforeTheOther)
     para->ram[P::kBrightness] = 37, P::put16(para->ram + P::kModeSaveRequest, 3);
     std::promise<void> held;
     bool waited = false;
+    int reset = -1;
     std::thread pc([&, gui = kel_test::currentThreadId()] {
         std::unique_lock<std::recursive_mutex> files = P::lock_mode_files();
-        held.set_value(), waited = kel_test::sleepsOnLock(gui), message_deal(message_deal::REPLY_LIMIT_UDP).RegUpdate10(0, 1);
+        held.set_value(), waited = kel_test::sleepsOnLock(gui), reset = message_deal(message_deal::REPLY_LIMIT_UDP).RegUpdate10(0, 1);
     });
     held.get_future().wait(), notify(1), pc.join(), P::wait_mode_files();
     const std::string file = root.exists("/data/modes/custom_mode3") ? root.readFile("/data/modes/custom_mode3") : "";
-    EXPECT_TRUE(waited && (file.size() <= size_t(at) || file[at] != 37) && !(para->KelUserModeSaved(2) && para->mode_slot[2][at] == 37));
+    EXPECT_TRUE(waited && reset == 0 && (file.size() <= size_t(at) || file[at] != 37) && !(para->KelUserModeSaved(2) && para->mode_slot[2][at] == 37));
 }
 
 TEST_F(ChangeNotification, CodeThreeRestoresTheNetworkAndRebootsOnceWithAFreshStamp)
