@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <iostream>
 #include <map>
 #include <set>
@@ -403,9 +402,7 @@ TEST_F(FpgaBringUp, TheScreenEndsAsTheLastDarkRequestAskedThroughEveryBringUp)
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     g_source_online = 2;
     ASSERT_TRUE(passUntil([&] { return manager->check_step[0] == 18; }, 5000));
-    std::tm noon{};
-    noon.tm_year = 126, noon.tm_mon = 11, noon.tm_mday = 7, noon.tm_hour = 12, noon.tm_isdst = -1;
-    sim::SimBoard::fixWallTime(std::mktime(&noon));
+    clockAt(12, 0);
     const char* const names[] = {"panel or PC setting", "PC register write", "schedule", "factory reset", "size change", "lost set-up", "reset", "output refresh"};
     std::map<std::string, int> spread;
     kel_test::checkProperty("the screen ends as the last dark request asked", [&] {
