@@ -6,6 +6,7 @@
 #include "sources/velinsource.h"
 #include "tests/fpga/fpga_fixture.h"
 
+#include <ctime>
 #include <functional>
 #include <tuple>
 
@@ -120,6 +121,13 @@ protected:
     {
         auto b = sim::FpgaModel::ram(0, 1, address, 2);
         return uint16_t(b[0] | b[1] << 8);
+    }
+    // The local wall clock at a time of day (the date is fixed).
+    static void clockAt(int hour, int minute, int day = 7)
+    {
+        std::tm t{};
+        t.tm_year = 2026 - 1900, t.tm_mon = 11, t.tm_mday = day, t.tm_hour = hour, t.tm_min = minute, t.tm_isdst = -1;
+        sim::SimBoard::fixWallTime(std::mktime(&t));
     }
 
     std::unique_ptr<BringUpWorld> world;

@@ -28,18 +28,6 @@ protected:
         for (int w = fpga_manage::CHG_VMF_GROUP; w <= fpga_manage::CHG_BRI_MISS; ++w)
             g_change[w] = 0;
     }
-    // The local wall clock at a time of day (the date is fixed).
-    static void clockAt(int hour, int minute, int day = 7)
-    {
-        std::tm t{};
-        t.tm_year = 2026 - 1900;
-        t.tm_mon = 11;
-        t.tm_mday = day;
-        t.tm_hour = hour;
-        t.tm_min = minute;
-        t.tm_isdst = -1;
-        sim::SimBoard::fixWallTime(std::mktime(&t));
-    }
     void setPercent(uint16_t percent) { KelRamPara::put16(para->ram + KelRamPara::kBrightness, percent); }
     void applyRequest()
     {

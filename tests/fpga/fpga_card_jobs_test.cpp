@@ -303,7 +303,6 @@ TEST_F(CardJobs, ShortcutSetUpSkipsASilentCardAndEndsOnAPortWithoutCards)
     run();
     EXPECT_EQ(progress(smart), (std::vector<int>{90, 100}));
     EXPECT_TRUE(ReceivingCardModel::packets(0, 5).empty());
-    QCoreApplication::processEvents();
     EXPECT_EQ(smart.why, (std::vector<int>{fpga_manage::kJobCardSilent, fpga_manage::kJobNoCard}));
 }
 
@@ -755,7 +754,6 @@ TEST_F(CardJobs, SaveAndMappingJobsLeaveAPortWithoutAGoodAnswerAfterItsAllowance
         G_timeTicks += 1;
         pass(0);
         EXPECT_EQ(std::make_pair(int(g_send_para.job), progress(smart).back()), std::make_pair(0, 100));
-        QCoreApplication::processEvents();
         EXPECT_EQ(std::make_pair(smart.why, sim::FpgaModel::reg(0, 0) & 0x80), std::make_pair(std::vector<int>{fpga_manage::kJobCardSilent}, 0));
         smart.why.clear();
         ReceivingCardModel::clearPackets();
