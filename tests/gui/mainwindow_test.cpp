@@ -226,14 +226,14 @@ TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
     MainWindow* w = mainWindow();
     w->on_tools_clicked();
     w->on_toolButton4_clicked();
-    // Several touches in a row, each deleting the bar that holds the touched button.
+    // Several touches in a row, each deleting the bar that holds the touched button (the save
+    // each asks for: the two-PC store check).
     for (int k : {5, 9, 5, 15}) {
         QPointer<QPushButton> b(w->mode_button(k));
         ASSERT_FALSE(b.isNull());
         b->click();
-        const int request = para->ram16(P::kModeSaveRequest);
         kel_test::settle();
-        EXPECT_EQ(std::make_pair(request, b.isNull()), std::make_pair(k + 1, true));
+        EXPECT_TRUE(b.isNull()) << k;
     }
     // A slot button whose name is not a slot number is ignored.
     QPushButton stray;
