@@ -226,8 +226,7 @@ TEST_F(MainMenu, SlotClicksByTouchRebuildTheBarSafelyAndIgnoreForeignSenders)
     MainWindow* w = mainWindow();
     w->on_tools_clicked();
     w->on_toolButton4_clicked();
-    // Several touches in a row, each deleting the bar that holds the touched button (the save
-    // each asks for: the two-PC store check).
+    // Several touches in a row, each deleting the bar that holds it (its save: the store check).
     for (int k : {5, 9, 5, 15}) {
         QPointer<QPushButton> b(w->mode_button(k));
         ASSERT_FALSE(b.isNull());
