@@ -71,8 +71,7 @@ TEST_F(InputScreenTest, AddingACropTakesTheLowestFreeNumber)
     EXPECT_EQ(kel_test::typeOnKeypad("720"), "H");
     kel_test::pressKeys({PanelKey::Right, PanelKey::Right, PanelKey::Ok});   // OK
     EXPECT_EQ((std::vector<int>{c->ui_seltype, crop_field(0, 0), crop_field(0, 4), apply_flag()}), (std::vector<int>{1, 0x8001, 720, 1}));
-    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">2<"));
-    EXPECT_EQ(card_names(c), QStringList({"Cam", "HDMI1_crop1"}));
+    EXPECT_EQ(card_names(c), QStringList({"Cam", "HDMI1_crop1"}));   // the tabs' counts: the panel check
     delete c;
 }
 
@@ -97,12 +96,11 @@ TEST_F(InputScreenTest, CropListPagesSixItems)
     kel_test::pressKey(PanelKey::Right);
     EXPECT_EQ(c->ui_select, 7);
     // Delete: the record cleared whole, its window back on HDMI1 uncropped, the other kept; the
-    // selection moves onto the new last item.
+    // selection moves onto the new last item (the tabs' counts: the panel check).
     kel_test::pressKeys({PanelKey::Left, PanelKey::Left, PanelKey::Left, PanelKey::Ok});
     const uint8_t* rec = para()->ram + P::kCropRecords + 5 * P::kCropRecordSize;
     EXPECT_EQ((std::vector<int>{int(std::count(rec, rec + 10, 0)), para()->ram16(layer(0) + P::kLayerSource), para()->ram16(layer(1) + P::kLayerSource),
                                 apply_flag(), c->ui_seltype, c->current_pag, c->ui_select}), (std::vector<int>{10, 1, 0x8002, 1, 1, 0, 6}));
-    EXPECT_TRUE(c->ui->sourcelistseq0name->text().contains(">6<"));
     delete c;
 }
 
