@@ -655,9 +655,11 @@ protected:
         ASSERT_GE(c->c331_fd, 0);
         flashFd = manager->fpga_vbyone1_flash_fd;
         velinsource::pInstance();   // the input side that takes EDID images
+        offsetBefore = sim::SimBoard::portOffset();
     }
     void TearDown() override
     {
+        sim::SimBoard::setPortOffset(offsetBefore);
         delete M57_WIFI_CONFIG::p_wifi;
         M57_WIFI_CONFIG::p_wifi = nullptr;
         delete velinsource::p_velin_source;
@@ -749,6 +751,8 @@ protected:
                 m.property[i] = g_4G_property[i] = pattern(uint32_t(i), seed + 92);
         }
         g_port = m.port;
+        // The ports moved or not: the network read names the one that listens.
+        sim::SimBoard::setPortOffset(int(seed >> 4) % 3 * 300);
         delete M57_WIFI_CONFIG::p_wifi;
         M57_WIFI_CONFIG::p_wifi = nullptr;
         m.wifi = seed & 4;
@@ -949,6 +953,7 @@ protected:
     }
 
     int flashFd = -1;   // FPGA 0's configuration flash, as the manager opened it
+    int offsetBefore = 0;
     message_deal links[2] = {message_deal{message_deal::REPLY_LIMIT_UDP}, message_deal{message_deal::REPLY_LIMIT_TCP}};
 };
 
