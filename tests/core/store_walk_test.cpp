@@ -428,6 +428,8 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         {"user mode: delete", [&] { put(kMode, oldMode.substr(0, 1230) + std::string("\x01\0", 2) + oldMode.substr(1232)), put(kOverlay, overlay), start(); },
          [&] { return para()->mode_file_deal(9, 1) == 0 && !para()->KelUserModeSaved(9); },
          [&] { return int(file(kMode).empty()); }, [&](int now) { return start(), para()->KelUserModeSaved(9) == !now; }, {}},
+        {"user modes: the PC's reset (register 16 bit 0)", [&] { put(kMode, oldMode), start(); }, [&] { return 1 - reg(md, 16, 0x01); },
+         [&] { return int(file(kMode).empty()); }, [&](int now) { return start(), para()->KelUserModeSaved(9) == !now; }, {}},
     };
     // A brightness table block three pages long, and the FPGA's parameter image behind its mark.
     Bytes oldBlock = {0xAA, 3, 0xAA, 0, 0, 0, 0x31, 0, 1}, newBlock = {0xAA, 3, 0xAA, 0, 0, 0, 0x58, 2, 1}, oldImage(1025, 0x11), newImage(1025, 0x5C);

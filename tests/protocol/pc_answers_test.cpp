@@ -45,8 +45,9 @@ protected:
     void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
 };
 
-// A setting or an apply-and-save whose parameter file cannot be stored is refused (the next
-// start would have the old value); a reset whose mode files stay is refused too.
+// A setting or an apply whose parameter file cannot be stored is refused (the next start
+// would have the old value). The apply-and-save, and the user modes' reset whose files stay:
+// StoreWalk.
 TEST_F(PcAnswers, StoresThatCannotBeMadeAreAnsweredOne)
 {
     EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 80, 0}))), (Bytes{0, 0x31}));
@@ -54,14 +55,6 @@ TEST_F(PcAnswers, StoresThatCannotBeMadeAreAnsweredOne)
     folderAt("/data/ram_device_info");
     EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 70, 0}))), (Bytes{1, 0x31}));
     EXPECT_EQ(reply(deal(req(0xA0, {11, 0x02, 0, 0x02}))), Bytes{1});
-    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x04, 0, 0x04}))), Bytes{1});
-    // The user modes' reset: their files could not be removed.
-    root.writeFile("/data/modes/custom_mode3", std::string(4096, 'm'));
-    sim::PowerCut::failOnce(0, EIO);
-    EXPECT_EQ(reply(deal(req(0xA0, {16, 0x01, 0, 0x01}))), Bytes{1});
-    sim::PowerCut::restore();
-    EXPECT_EQ(reply(deal(req(0xA0, {16, 0x01, 0, 0x01}))), Bytes{0});
-    EXPECT_FALSE(root.exists("/data/modes/custom_mode3"));
 }
 
 // The finish installs only a stored image, never over an upload of one the device starts
@@ -89,18 +82,10 @@ TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
     EXPECT_EQ(int(g_app_reset_flag), 0);
 }
 
-// A unique id never read and a gateway at the network's broadcast address: the handler model
-// check (PcHandlers).
-TEST_F(PcAnswers, PortAndLongReplies)
+// A barcode whose reply no datagram carries is refused; over TCP it is answered. The network
+// read's listening port and the rest of group 0xA4: the handler model check (PcHandlers).
+TEST_F(PcAnswers, ABarcodeNoDatagramCarriesIsRefused)
 {
-    // The network read names the port that listens, as discovery does.
-    sim::SimBoard::setPortOffset(300);
-    g_port = 5005;
-    const Bytes read = reply(deal(req(0xA4, {3})));
-    const Bytes found = reply(deal(req(0xA4, {0x10})));
-    EXPECT_EQ(std::make_pair(pc::get16(&read[23]), pc::get16(&found[193])), std::make_pair(uint16_t(5305), uint16_t(5305)));
-    sim::SimBoard::setPortOffset(0);
-    // A barcode whose reply no datagram carries is refused.
     {
         std::lock_guard<std::mutex> hold(g_str_globals_mutex);
         g_str_barcode = QString(30000, QChar(0xA5));

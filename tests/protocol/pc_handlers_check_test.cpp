@@ -190,7 +190,7 @@ rc::Gen<Step> drawStep()
     return gen::exec([]() {
         Step s;
         s.link = *gen::inRange(0, 2);
-        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {2, 10}, {2, 11}, {2, 12}, {1, 13}}));
+        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {2, 10}, {2, 11}, {2, 12}, {2, 13}}));
         s.mode = *gen::weightedElement<uint8_t>({{6, 0}, {1, 1}});
         s.sub = *gen::elementOf(std::vector<uint8_t>{0, 1, 2, 2, 3});
         s.own = *gen::weightedElement<bool>({{1, true}, {2, false}});
@@ -309,8 +309,8 @@ rc::Gen<Step> drawStep()
             break;
         }
         case Kind::Ident:
-            s.own = true;
             s.net = *gen::elementOf(std::vector<uint8_t>{0x82, 0x83, 0x83});
+            s.own = s.net == 0x83 || *gen::arbitrary<bool>();   // the version of the controller or of either FPGA
             s.dateFails = *gen::weightedElement<bool>({{1, true}, {4, false}});   // the flash not reached
             break;
         case Kind::Edid:
@@ -655,9 +655,11 @@ protected:
         ASSERT_GE(c->c331_fd, 0);
         flashFd = manager->fpga_vbyone1_flash_fd;
         velinsource::pInstance();   // the input side that takes EDID images
+        offsetBefore = sim::SimBoard::portOffset();
     }
     void TearDown() override
     {
+        sim::SimBoard::setPortOffset(offsetBefore);
         delete M57_WIFI_CONFIG::p_wifi;
         M57_WIFI_CONFIG::p_wifi = nullptr;
         delete velinsource::p_velin_source;
@@ -700,7 +702,7 @@ protected:
         for (int r = 0; r < 256; ++r)
             m.freg[r] = FpgaModel::reg(0, r);
         for (int F = 0; F < 2; ++F) {
-            lay(fpga_manage::MCU_REG_func[F], m.shadow[F], 170, 60 + F);
+            lay(fpga_manage::MCU_REG_func[F], m.shadow[F], 170, uint32_t(60 + F) << 16);   // apart: one FPGA's register read for the other's shows
             fpga_manage::MCU_REG_func[F][80] = m.shadow[F][80] = (F ? run1 : run0) ? 3 : 0;
             m.running[F] = F ? run1 : run0;
         }
@@ -749,6 +751,8 @@ protected:
                 m.property[i] = g_4G_property[i] = pattern(uint32_t(i), seed + 92);
         }
         g_port = m.port;
+        // The ports moved or not: the network read names the one that listens.
+        sim::SimBoard::setPortOffset(int(seed >> 4) % 3 * 300);
         delete M57_WIFI_CONFIG::p_wifi;
         M57_WIFI_CONFIG::p_wifi = nullptr;
         m.wifi = seed & 4;
@@ -884,10 +888,16 @@ protected:
                     want.insert(want.end(), m.uid.begin(), m.uid.end());
                 what = s.dateFails ? "unique id, flash unreached" : "unique id";
             } else {
-                want = {0, uint8_t(g_update_status), 8, 0x52, 0x9C, 11, 0, 0x28, 0x09, 0x26, 2, 0, 0};
+                // The FPGA side's: its registers 21 and 28..31 as the shadow holds them, and
+                // whether FPGA 0 runs with its link up and its bring-up through.
+                const int F = s.mode == 0 && (s.sub == 1 || s.sub == 2) ? s.sub - 1 : 0;
+                const uint8_t* r = m.shadow[F];
+                const bool up = m.shadow[0][80] == 3 && manager->link_stage[0] == 7 && manager->check_step[0] >= 16 && !(m.shadow[0][0] & 0x08);
+                want = s.own ? Bytes{0, uint8_t(g_update_status), 8, 0x52, 0x9C, 11, 0, 0x28, 0x09, 0x26, 2, 0, 0}
+                             : Bytes{0, r[21], 0, 0x48, 11, 11, r[28], r[29], r[30], r[31], 0, 0, uint8_t(up)};
                 const uint32_t t = G_timeTicks / 20;
                 want.insert(want.end(), {uint8_t(t), uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)});
-                what = "version";
+                what = s.own ? "version" : "version of FPGA " + std::to_string(F) + (up ? ", up" : "");
             }
             break;
         case Kind::Edid:
@@ -949,6 +959,7 @@ protected:
     }
 
     int flashFd = -1;   // FPGA 0's configuration flash, as the manager opened it
+    int offsetBefore = 0;
     message_deal links[2] = {message_deal{message_deal::REPLY_LIMIT_UDP}, message_deal{message_deal::REPLY_LIMIT_TCP}};
 };
 

@@ -25,18 +25,8 @@ protected:
     }
 };
 
-// The controller's version and the unique id: the handler model check (PcHandlers).
-TEST_F(PcIdentity, VersionOfTheFpgaSide)
-{
-    // The FPGA side's version: registers 21 and 28..31 of the selected FPGA.
-    uint8_t* reg = fpga_manage::MCU_REG_func[0];
-    reg[21] = 0x55;
-    for (int k = 0; k < 4; ++k)
-        reg[28 + k] = uint8_t(1 + k);
-    Bytes v = reply(deal(req(0x82, {}, 0x0001)));
-    ASSERT_EQ(v.size(), 17u);
-    EXPECT_EQ(Bytes(v.begin(), v.begin() + 12), (Bytes{0, 0x55, 0, 0x48, 11, 11, 1, 2, 3, 4, 0, 0}));
-}
+// The version (of the controller and either FPGA) and the unique id: the handler model check
+// (PcHandlers).
 
 // Group 0x84: the controller answers 0 at once; on the FPGA side a frame with no data, or one
 // data byte with bit 1, copies 256 bytes of flash 2 from 0x301001 into FPGA 0's RAM 10, sets
