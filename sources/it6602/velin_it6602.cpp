@@ -162,7 +162,7 @@ int velin_it6602::bank1_write(int fd, unsigned char reg, int n, const unsigned c
 void velin_it6602::hdimrx_write_init_it6602(int fd, const IT6602_REG_INI* table)
 {
     for (int i = 0; table[i].ucAddr != 0xFF; ++i)
-        hdmirxset_it6602(fd, table[i].ucAddr, table[i].andmask, table[i].ucValue);
+        set_counted(fd, table[i].ucAddr, table[i].andmask, table[i].ucValue);
 }
 
 void velin_it6602::delay1ms(unsigned ms)
@@ -255,7 +255,7 @@ int velin_it6602::IT6602_fsm_init_1(int fd, int dev)
 {
     select(dev);
     const uint32_t errors = io_errors;
-    hdmirxset_it6602(fd, 0xC0, 0x03, 0x03);
+    set_counted(fd, 0xC0, 0x03, 0x03);
     IT6602PortSelect(fd, 0, cur_dev);
     return io_errors == errors;
 }
@@ -294,7 +294,7 @@ void velin_it6602::IT6602PortSelect(int fd, int port, int dev)
 {
     select(dev);
     IT6602_dev_data* d = &dev_data[cur_dev];
-    hdmirxset_it6602(fd, 0x51, 0x01, 0x00);
+    set_counted(fd, 0x51, 0x01, 0x00);
     d->m_ucCurrentSCDT = 0;
     if (port != 0) {
         IT6602SwitchVideoState(fd, d, VSTATE_SyncWait, cur_dev);
@@ -359,8 +359,8 @@ int velin_it6602::IT6602HPDCtrl(int fd, int port, int value, int dev)
     // Low needs no +5 V reading (without one the line goes low as without +5 V); high does.
     const uint8_t bits = power.value_or(false) ? (value ? 0x03 : 0x01) : 0x00;
     if ((!value || power.ok()) && chgbank_it6602(fd, 1) == 0)
-        hdmirxset_it6602(fd, 0xB0, 0x03, bits);
-    chgbank_it6602(fd, 0);
+        set_counted(fd, 0xB0, 0x03, bits);
+    bank_counted(fd, 0);
     // A source reads the EDID and sends only by this line: a level not taken is set again.
     const bool failed = io_errors != errors;
     hpd_retry[cur_dev] = failed ? int8_t(value ? 1 : 0) : int8_t(-1);
@@ -372,10 +372,10 @@ void velin_it6602::hdmirx_INT_5V_Pwr_Chg(int fd, IT6602_dev_data* d, int port, i
     // The interrupt is acknowledged already: a reading not answered is not "no +5 V" but
     // unknown, and the whole step is made again on the next pass until it was answered.
     const uint32_t errors = io_errors;
-    chgbank_it6602(fd, 1);
-    hdmirxset_it6602(fd, 0xB1, 0x60, 0x00);
-    hdmirxset_it6602(fd, 0xC1, 0x60, 0x00);
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 1);
+    set_counted(fd, 0xB1, 0x60, 0x00);
+    set_counted(fd, 0xC1, 0x60, 0x00);
+    bank_counted(fd, 0);
     const RegFlag powered = CheckPlg5VPwr(fd, port);
     const RegFlag chosen = IT6602_IsSelectedPort(fd, port);
     pwr_retry[dev] = port == 0 && io_errors != errors;
@@ -442,7 +442,7 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
     IT6602_dev_data* d = &dev_data[dev];
     if (d->m_VState == VSTATE_Off)
         return;
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     // An interrupt register not read is not acknowledged: its bits stay set in the chip
     // and are served on the next pass. One read is acknowledged at once (the chip latches
     // what comes meanwhile); what it announced and could not be served for want of a read
@@ -453,7 +453,7 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
         reg[i] = hdmirxrd_it6602(fd, kIntRegs[i]);
     for (int i = 0; i < 7; ++i)   // 0x0A is the status, not an interrupt
         if (reg[i].ok() && i != 5)
-            hdmirxwr_it6602(fd, kIntRegs[i], i == 6 ? uint8_t(reg[i].value() & 0x0F) : reg[i].value());
+            write_counted(fd, kIntRegs[i], i == 6 ? uint8_t(reg[i].value() & 0x0F) : reg[i].value());
     // Unread: nothing announced this pass (the chip keeps it).
     const uint8_t int05 = reg[0].value_or(0), int06 = reg[1].value_or(0), int07 = reg[2].value_or(0) | int07_owed[dev],
                   int08 = reg[3].value_or(0), int09 = reg[4].value_or(0), intD0 = reg[6].value_or(0);
@@ -485,9 +485,9 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
             if (!locked.ok()) {
                 owed |= 0x04;
             } else if (!locked.value()) {
-                chgbank_it6602(fd, 1);
-                hdmirxset_it6602(fd, port ? 0xC1 : 0xB1, 0x60, 0x00);
-                chgbank_it6602(fd, 0);
+                bank_counted(fd, 1);
+                set_counted(fd, port ? 0xC1 : 0xB1, 0x60, 0x00);
+                bank_counted(fd, 0);
                 ipll_count[dev] = 0;
             }
         }
@@ -514,11 +514,11 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
     if ((int07 & 0x02) && !hdmirx_INT_SCDT_Chg(fd, d, dev))
         int07_owed[dev] = 0x02;
     if ((int07 & 0x01) && status.ok() && !(status.value() & 0x40) && address() == 0x94) {
-        chgbank_it6602(fd, 1);
-        hdmirxset_it6602(fd, 0xB6, 0x07, 0x03);
-        hdmirxset_it6602(fd, 0xB1, 0x20, 0x00);
-        hdmirxset_it6602(fd, 0xB2, 0x07, 0x04);
-        chgbank_it6602(fd, 0);
+        bank_counted(fd, 1);
+        set_counted(fd, 0xB6, 0x07, 0x03);
+        set_counted(fd, 0xB1, 0x20, 0x00);
+        set_counted(fd, 0xB2, 0x07, 0x04);
+        bank_counted(fd, 0);
     }
 
     // Every new vendor infoframe counts, so a source that leaves 3D turns the generator off.
@@ -530,11 +530,11 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
     }
 
     if (int09 & 0x40) {
-        hdmirxwr_it6602(fd, 0x09, address() == 0x94 ? 0x20 : 0x40);
+        write_counted(fd, 0x09, address() == 0x94 ? 0x20 : 0x40);
         hdmirx_INT_P1_Deskew(fd, d, dev);
     }
     if (int09 & 0x20) {
-        hdmirxwr_it6602(fd, 0x09, 0x20);
+        write_counted(fd, 0x09, 0x20);
         hdmirx_INT_P0_Deskew(fd, d, dev);
     }
     if (int09 & 0x01) {
@@ -544,10 +544,10 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
         static const uint8_t kMask[5] = {0x60, 0xC0, 0x7C, 0x7F, 0xC0};
         const uint32_t errors = io_errors;
         uint8_t avi[5];
-        chgbank_it6602(fd, 2);
+        bank_counted(fd, 2);
         for (int i = 0; i < 5; ++i)   // one not read counts as a change below
             avi[i] = uint8_t(hdmirxrd_it6602(fd, uint8_t(0x15 + i)).value_or(0) & kMask[i]);
-        chgbank_it6602(fd, 0);
+        bank_counted(fd, 0);
         if (io_errors != errors || std::memcmp(avi, d->m_ucLastAVI, sizeof avi) != 0) {
             std::memcpy(d->m_ucLastAVI, avi, sizeof avi);
             d->m_ucStatus |= kStatusAVIChanged;
@@ -556,24 +556,24 @@ void velin_it6602::IT6602HDMIInterruptHandler(int fd, int dev)
 
     if (intD0) {
         if (intD0 & 0x10) {
-            hdmirxwr_it6602(fd, 0xD0, 0x30);
+            write_counted(fd, 0xD0, 0x30);
             AmpValidCheck(fd, 0, dev);
             HDMIStartEQDetect(fd, 0, dev);
             if (intD0 & 0x20) {
-                hdmirxwr_it6602(fd, 0xD0, 0x20);
+                write_counted(fd, 0xD0, 0x20);
                 hdmirx_INT_EQ_FAIL(fd, d, 0, dev);
             }
             return;
         }
         if (intD0 & 0x40) {
-            hdmirxwr_it6602(fd, 0xD0, 0xC0);
+            write_counted(fd, 0xD0, 0xC0);
             AmpValidCheck(fd, 1, dev);
         } else if (intD0 & 0x20) {
-            hdmirxwr_it6602(fd, 0xD0, 0x20);
+            write_counted(fd, 0xD0, 0x20);
             hdmirx_INT_EQ_FAIL(fd, d, 0, dev);
         }
         if (intD0 & 0x80) {
-            hdmirxwr_it6602(fd, 0xD0, 0x80);
+            write_counted(fd, 0xD0, 0x80);
             hdmirx_INT_EQ_FAIL(fd, d, 1, dev);
         }
     }

@@ -181,6 +181,7 @@ public:
     // (tristate while nothing is published).
     bool pwr_retry[3] = {false, false, false};
     bool tristate_owed[3] = {false, false, false};
+    bool mute_owed[3] = {false, false, false};   // a source's AV mute not taken whole: muted again
     // Passes in a row the chip did not answer its bank register; only a chip silent this
     // long is taken for one that was reset or lost (a single unanswered read is a disturbance).
     static constexpr uint8_t kSilentPasses = 3;
@@ -201,10 +202,15 @@ public:
     // --- register access on the selected branch (a read has a value only when answered;
     // every failure counts in io_errors) ---
     RegRead hdmirxrd_it6602(int fd, unsigned char reg);
-    int hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value);   // 0 ok, 1 failed
-    int hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value);
-    int hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsigned char* data);
-    int chgbank_it6602(int fd, int bank);   // 0 ok, 1 failed
+    [[nodiscard]] int hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value);   // 0 ok, 1 failed
+    [[nodiscard]] int hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask, unsigned char value);
+    [[nodiscard]] int hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsigned char* data);
+    [[nodiscard]] int chgbank_it6602(int fd, int bank);   // 0 ok, 1 failed
+    // Counted writes, for steps that compare io_errors before they count as done (or whose
+    // effect the chip reports back and is looked at again): the failure lands there.
+    void write_counted(int fd, unsigned char reg, unsigned char value) { (void)hdmirxwr_it6602(fd, reg, value); }
+    void set_counted(int fd, unsigned char reg, unsigned char mask, unsigned char value) { (void)hdmirxset_it6602(fd, reg, mask, value); }
+    void bank_counted(int fd, int bank) { (void)chgbank_it6602(fd, bank); }
     void hdimrx_write_init_it6602(int fd, const IT6602_REG_INI* table);
     static void delay1ms(unsigned ms);
     static void delay1ms_real(unsigned ticks);
@@ -315,8 +321,12 @@ public:
     void SetVideoOutputColorFormat(int fd, IT6602_dev_data* d);
     void IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d);
     void IT6602_HalfPCLKFinetune(int fd, IT6602_dev_data* d);
-    // Register 0x64 bit 7 set, then cleared.
-    void IT6602_PulseVideoReset(int fd);
+    // Register 0x64 bit 7 set, then cleared (tried whatever the set did). 0 both taken.
+    [[nodiscard]] int IT6602_PulseVideoReset(int fd);
+    // The output out of tristate and mute: bits 1-3 of 0x53 pulsed, then bits 6-7. Each
+    // write only after the one before was taken, so a sequence cut short leaves a bit of
+    // 0x53's 0x8F set and the video handler makes it again. 0 all taken.
+    [[nodiscard]] int release_output(int fd, bool pulseReset);
 
     // --- audio ---
     void IT6602SwitchAudioState(int fd, IT6602_dev_data* d, int state);

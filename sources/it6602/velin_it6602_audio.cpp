@@ -7,38 +7,38 @@
 
 void velin_it6602::IT6602AudioOutputEnable(int fd, int on)
 {
-    hdmirxset_it6602(fd, 0x52, 0x1F, on ? 0x00 : 0x1F);
+    set_counted(fd, 0x52, 0x1F, on ? 0x00 : 0x1F);
 }
 
 void velin_it6602::hdmirx_SetHWMuteClr(int fd)
 {
-    hdmirxset_it6602(fd, 0x7D, 0x10, 0x10);
+    set_counted(fd, 0x7D, 0x10, 0x10);
 }
 
 void velin_it6602::hdmirx_ClearHWMuteClr(int fd)
 {
-    hdmirxset_it6602(fd, 0x7D, 0x10, 0x00);
+    set_counted(fd, 0x7D, 0x10, 0x00);
 }
 
 void velin_it6602::hdmirx_SetHWMuteClrMode(int fd)
 {
-    hdmirxset_it6602(fd, 0x7D, 0x20, 0x20);
+    set_counted(fd, 0x7D, 0x20, 0x20);
 }
 
 void velin_it6602::hdmirx_ResetAudio(int fd)
 {
-    hdmirxset_it6602(fd, 0x10, 0x02, 0x02);
-    hdmirxset_it6602(fd, 0x10, 0x02, 0x00);
+    set_counted(fd, 0x10, 0x02, 0x02);
+    set_counted(fd, 0x10, 0x02, 0x00);
     const RegRead value = hdmirxrd_it6602(fd, 0x7B);
     for (int i = 0; value.ok() && i < 4; ++i)   // not read: counted, the state is made again
-        hdmirxwr_it6602(fd, 0x7B, value.value());
+        write_counted(fd, 0x7B, value.value());
 }
 
 void velin_it6602::aud_fiforst(int fd)
 {
-    hdmirxset_it6602(fd, 0x74, 0x0C, 0x0C);
+    set_counted(fd, 0x74, 0x0C, 0x0C);
     delay1ms(100);
-    hdmirxset_it6602(fd, 0x74, 0x0C, 0x00);
+    set_counted(fd, 0x74, 0x0C, 0x00);
     hdmirx_ResetAudio(fd);
 }
 
@@ -78,7 +78,7 @@ void velin_it6602::switch_audio(int fd, IT6602_dev_data* d, int state)
     KEL_TRACE("+++ %s\n", AStateStr[state < 6 ? state : 5]);
     switch (state) {
     case ASTATE_AudioOff:
-        hdmirxset_it6602(fd, 0x10, 0x02, 0x02);
+        set_counted(fd, 0x10, 0x02, 0x02);
         IT6602AudioOutputEnable(fd, 0);
         break;
     case ASTATE_RequestAudio:
@@ -133,11 +133,11 @@ void velin_it6602::IT6602AudioHandler(int fd, int dev)
     case ASTATE_RequestAudio:
         // Without audio (a DVI source), or not read, the request waits.
         if (getHDMIRXInputAudio(fd, &d->m_RxAudioCaps) && (d->m_RxAudioCaps.AudioFlag & 0x80)) {
-            hdmirxset_it6602(fd, 0x54, 0x70, 0x10);
+            set_counted(fd, 0x54, 0x70, 0x10);
             if (d->m_RxAudioCaps.AudioFlag & 0x40)
-                hdmirxset_it6602(fd, 0x54, 0x70, 0x00);
+                set_counted(fd, 0x54, 0x70, 0x00);
             else if (!(d->m_RxAudioCaps.AudioFlag & 0x20))
-                hdmirxset_it6602(fd, 0x7D, 0x10, 0x00);
+                set_counted(fd, 0x7D, 0x10, 0x00);
             hdmirx_SetHWMuteClrMode(fd);
             hdmirx_ResetAudio(fd);
             IT6602SwitchAudioState(fd, d, ASTATE_WaitForReady);

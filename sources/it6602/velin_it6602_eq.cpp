@@ -35,7 +35,7 @@ void velin_it6602::AmpValidCheck(int fd, int port, int dev)
 {
     port &= 1;
     IT6602_link& l = link[dev][port];
-    chgbank_it6602(fd, 1);
+    bank_counted(fd, 1);
     // An amplitude counts as valid only once it was read; one not read is read next time.
     const uint8_t valid = hdmirxrd_it6602(fd, kPort[port].ampValid).value_or(0);
     for (int ch = 0; ch < 3; ++ch) {
@@ -48,7 +48,7 @@ void velin_it6602::AmpValidCheck(int fd, int port, int dev)
             l.ampValid |= bits;
         }
     }
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     if (l.ampValid == 0x3F)
         OverWriteAmpValue2EQ(fd, port, dev);
 }
@@ -59,16 +59,16 @@ void velin_it6602::OverWriteAmpValue2EQ(int fd, int port, int dev)
     IT6602_dev_data* d = &dev_data[dev];
     l.manualEQ = 1;
     l.eqWritten = 0;
-    hdmirxset_it6602(fd, kPort[port].manualEq, 0x20, 0x20);
+    set_counted(fd, kPort[port].manualEq, 0x20, 0x20);
     for (int ch = 0; ch < 3; ++ch) {
         uint8_t value = uint8_t(l.amp[ch] & 0x7F);
         if (value < 3)
             value = 3;
-        hdmirxwr_it6602(fd, uint8_t(kPort[port].eq0 + ch), value);
+        write_counted(fd, uint8_t(kPort[port].eq0 + ch), value);
     }
     d->m_ucEvent &= uint8_t(~ev(port, kEventReset | kEventCheck | kEventEqStart));
-    hdmirxwr_it6602(fd, kPort[port].rsControl, 0x00);
-    hdmirxwr_it6602(fd, 0xD0, port ? 0xC0 : 0x30);
+    write_counted(fd, kPort[port].rsControl, 0x00);
+    write_counted(fd, 0xD0, port ? 0xC0 : 0x30);
     HDMIStartEQDetect(fd, port, dev);
 }
 
@@ -106,7 +106,8 @@ void velin_it6602::HDMISwitchEQstate(int fd, int port, int state, int dev)
 }
 
 // A search that content-offed the port and ends (or is stopped) gives the picture back;
-// without video on the flag is only cleared, and video on unmutes.
+// without video on the flag is only cleared, and video on unmutes. A release cut short
+// leaves a bit of 0x53's 0x8F set: the video handler makes it again once the flag is clear.
 void velin_it6602::end_content_off(int fd, int port, int dev)
 {
     IT6602_ManualVideoTristate(fd, port, dev);
@@ -119,9 +120,9 @@ void velin_it6602::HDMISetEQValue(int fd, int port, int index, int dev)
     (void)dev;
     if (index < 0 || index > 2)
         return;
-    hdmirxset_it6602(fd, kPort[port].manualEq, 0x20, 0x20);
+    set_counted(fd, kPort[port].manualEq, 0x20, 0x20);
     for (int ch = 0; ch < 3; ++ch)
-        hdmirxwr_it6602(fd, uint8_t(kPort[port].eq0 + ch), IT6602EQTable[index]);
+        write_counted(fd, uint8_t(kPort[port].eq0 + ch), IT6602EQTable[index]);
 }
 
 void velin_it6602::HDMIAdjustEQ(int fd, int port, int dev)
@@ -157,7 +158,7 @@ void velin_it6602::HDMICheckSCDTon(int fd, int port, int dev)
     // A sample not read counts neither an error nor a missing signal.
     const RegRead count = hdmirxrd_it6602(fd, kPort[port].errors);
     if (count.ok())
-        hdmirxwr_it6602(fd, kPort[port].errors, count.value());
+        write_counted(fd, kPort[port].errors, count.value());
     const uint8_t errors = count.value_or(0);
     const uint8_t status = hdmirxrd_it6602(fd, kPort[port].status).value_or(0x80);
     if ((status & 0x09) == 0x09 && !(status & 0x80))
@@ -167,7 +168,7 @@ void velin_it6602::HDMICheckSCDTon(int fd, int port, int dev)
         ++eq.ucECCvalue;
         IT6602_HDCP_ContentOff(fd, port, dev);
         if (eq.ucECCvalue == 3 && hdmirxrd_it6602(fd, kPort[port].deskew).value_or(0x3F) == 0)
-            hdmirxwr_it6602(fd, kPort[port].deskew, 0x3F);
+            write_counted(fd, kPort[port].deskew, 0x3F);
     }
     if (eq.ucEQState != 19)
         return;
@@ -194,7 +195,7 @@ void velin_it6602::HDMIPollingErrorCount(int fd, int port, int dev)
         err[i] = v.value();
     }
     for (int i = 0; i < 5; ++i)
-        hdmirxwr_it6602(fd, uint8_t(kPort[port].errors + i), i == 1 ? uint8_t(err[i] & 0xE0) : err[i]);
+        write_counted(fd, uint8_t(kPort[port].errors + i), i == 1 ? uint8_t(err[i] & 0xE0) : err[i]);
 
     const bool selected = port_selected(fd, port, dev);
     const bool noSignal = selected && !hdmirxrd_it6602(fd, kPort[port].status).any(0x80).value_or(true);
@@ -207,10 +208,10 @@ void velin_it6602::HDMIPollingErrorCount(int fd, int port, int dev)
             if (hdmirxrd_it6602(fd, uint8_t(kPort[port].errors + 2)).value_or(0) == 0xFF) {
                 const RegRead deskew = hdmirxrd_it6602(fd, kPort[port].deskew);
                 if (deskew.ok())   // toggled only from what it was
-                    hdmirxwr_it6602(fd, kPort[port].deskew, deskew.value() ? 0x00 : 0x3F);
+                    write_counted(fd, kPort[port].deskew, deskew.value() ? 0x00 : 0x3F);
             }
-            hdmirxset_it6602(fd, kPort[port].rxReset, 0x0C, 0x0C);
-            hdmirxset_it6602(fd, kPort[port].rxReset, 0x0C, 0x00);
+            set_counted(fd, kPort[port].rxReset, 0x0C, 0x0C);
+            set_counted(fd, kPort[port].rxReset, 0x0C, 0x00);
             eq.ucSaturated = 0;
             eq.ucECCfailCount = uint8_t(0x40 | (eq.ucECCfailCount & 0x30));
         }
@@ -290,7 +291,7 @@ void velin_it6602::hdmirx_INT_EQ_FAIL(int fd, IT6602_dev_data* d, int port, int 
     IT6602_link& l = link[dev][port];
     if (d->m_ucEvent & ev(port, kEventCheck)) {
         if (!(d->m_ucEvent & ev(port, kEventReset))) {
-            hdmirxwr_it6602(fd, kPort[port].rsControl, 0x00);
+            write_counted(fd, kPort[port].rsControl, 0x00);
             d->m_ucEvent |= ev(port, kEventReset | kEventEqStart);
             d->m_ucEventCount[port] = 3;
         } else {
@@ -306,7 +307,7 @@ void velin_it6602::hdmirx_INT_EQ_FAIL(int fd, IT6602_dev_data* d, int port, int 
         }
     }
     if (d->m_ToggleCount[port] >= 16) {
-        hdmirxwr_it6602(fd, kPort[port].rsControl, 0x00);
+        write_counted(fd, kPort[port].rsControl, 0x00);
         HDMIStartEQDetect(fd, port, dev);
     }
 }
@@ -317,18 +318,18 @@ void velin_it6602::TogglePolarity(int fd, int port, int dev)
     const bool at94 = address() == 0x94;
     if (at94 && !IT6602_IsSelectedPort(fd, port).value_or(false))
         return;   // not read: toggled on the next failure
-    chgbank_it6602(fd, 1);
+    bank_counted(fd, 1);
     const uint8_t ctrl = port ? 0xC5 : 0xB5;
     const uint8_t pol = (port == 0 || at94) ? 0xB9 : 0xC9;
-    hdmirxset_it6602(fd, ctrl, 0x10, 0x00);
+    set_counted(fd, ctrl, 0x10, 0x00);
     const RegRead polarity = hdmirxrd_it6602(fd, pol);
     if (polarity.ok())   // toggled only from what it was
-        hdmirxset_it6602(fd, pol, 0x80, uint8_t(~polarity.value() & 0x80));
-    hdmirxset_it6602(fd, ctrl, 0x10, 0x10);
-    chgbank_it6602(fd, 0);
-    hdmirxwr_it6602(fd, kPort[port].rsControl, 0x38);
-    hdmirxset_it6602(fd, kPort[port].rsControl, 0x04, 0x04);
-    hdmirxset_it6602(fd, kPort[port].rsControl, 0x04, 0x00);
+        set_counted(fd, pol, 0x80, uint8_t(~polarity.value() & 0x80));
+    set_counted(fd, ctrl, 0x10, 0x10);
+    bank_counted(fd, 0);
+    write_counted(fd, kPort[port].rsControl, 0x38);
+    set_counted(fd, kPort[port].rsControl, 0x04, 0x04);
+    set_counted(fd, kPort[port].rsControl, 0x04, 0x00);
 }
 
 RegResult<uint32_t> velin_it6602::tmds_clock_of(int fd, int port)
@@ -358,12 +359,12 @@ void velin_it6602::TMDSCheck(int fd, int port, int dev)
     const uint32_t clock = tmds_clock_of(fd, port).value_or(tmds_clock[dev]);   // not read: the one known
     tmds_clock[dev] = clock;
     if (address() == 0x94) {
-        hdmirxwr_it6602(fd, kPort[port].deskew, (clock >= 35 && clock <= 160) ? 0x3F : 0x00);
+        write_counted(fd, kPort[port].deskew, (clock >= 35 && clock <= 160) ? 0x3F : 0x00);
         if (port == 0) {
-            chgbank_it6602(fd, 1);
-            hdmirxset_it6602(fd, 0xB1, 0x20, 0x00);
-            hdmirxset_it6602(fd, 0xB2, 0x07, 0x04);
-            chgbank_it6602(fd, 0);
+            bank_counted(fd, 1);
+            set_counted(fd, 0xB1, 0x20, 0x00);
+            set_counted(fd, 0xB2, 0x07, 0x04);
+            bank_counted(fd, 0);
         }
     }
     // A receiver reset, then one EQ search on the new clock: the chain ends there.
@@ -385,7 +386,7 @@ void velin_it6602::hdmirx_INT_RxReset(int fd, IT6602_dev_data* d, int port, uint
                 ++d->m_ucEventCount[port];
             }
         } else if (!(d->m_ucEvent & reset)) {
-            hdmirxwr_it6602(fd, kPort[port].rsControl, 0x00);
+            write_counted(fd, kPort[port].rsControl, 0x00);
             d->m_ucEvent |= uint8_t(reset | check);
             d->m_ucEventCount[port] = 3;
         } else if (d->m_ucEvent & check) {
@@ -449,7 +450,7 @@ void velin_it6602::deskew_burst(int fd, IT6602_dev_data* d, int port, int dev)
         d->m_ucDeskewCount[port] = 0;
         const RegRead deskew = hdmirxrd_it6602(fd, kPort[port].deskew);
         if (deskew.ok())   // toggled only from what it was
-            hdmirxwr_it6602(fd, kPort[port].deskew, deskew.value() ? 0x00 : 0x3F);
+            write_counted(fd, kPort[port].deskew, deskew.value() ? 0x00 : 0x3F);
         return;
     }
     if (d->m_ucDeskewCount[port] < 22)
@@ -462,9 +463,9 @@ void velin_it6602::hdmirx_ECCTimingOut(int fd, int port, int dev)
     port &= 1;
     KEL_TRACE("IT6602 ECC time-out, port %d\n", port);
     IT6602HPDCtrl(fd, port, 0);
-    hdmirxset_it6602(fd, kPort[port].rxReset, 0x0F, 0x0F);
+    set_counted(fd, kPort[port].rxReset, 0x0F, 0x0F);
     delay1ms(300);
-    hdmirxset_it6602(fd, kPort[port].rxReset, 0x0F, 0x00);
+    set_counted(fd, kPort[port].rxReset, 0x0F, 0x00);
     IT6602HPDCtrl(fd, port, 1);
 }
 
@@ -473,8 +474,8 @@ void velin_it6602::DisableOverWriteRS(int fd, int port, int dev)
     port &= 1;
     IT6602_dev_data* d = &dev_data[dev];
     link[dev][port] = IT6602_link();
-    hdmirxwr_it6602(fd, kPort[port].rsControl, 0x00);
-    hdmirxset_it6602(fd, kPort[port].manualEq, 0x20, 0x00);
+    write_counted(fd, kPort[port].rsControl, 0x00);
+    set_counted(fd, kPort[port].manualEq, 0x20, 0x00);
     d->EQPort[port].ucEQState = kStateIdle;
     d->EQPort[port].f_manualEQadjust = 0;
     end_content_off(fd, port, dev);

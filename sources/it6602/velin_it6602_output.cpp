@@ -69,7 +69,7 @@ void velin_it6602::IT6602VideoOutputConfigure(int fd, int dev)
 {
     IT6602_dev_data* d = &dev_data[dev];
     const uint32_t errors = io_errors;
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     // A mode not read sets nothing up: neither HDMI's conversion nor DVI's pass-through
     // is known to be the one in force (the handler comes back next pass).
     const RegFlag hdmi = IsHDMIMode(fd);
@@ -107,11 +107,11 @@ int velin_it6602::set_color_depth(int fd, IT6602_dev_data* d)
 
 void velin_it6602::GetAVIInfoFrame(int fd, IT6602_dev_data* d)
 {
-    chgbank_it6602(fd, 2);
+    bank_counted(fd, 2);
     RegRead pb[5];
     for (int i = 0; i < 5; ++i)
         pb[i] = hdmirxrd_it6602(fd, uint8_t(0x15 + i));
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     // A frame not read whole leaves the fields known (the set-up is made again).
     for (const RegRead& b : pb)
         if (!b.ok())
@@ -135,13 +135,13 @@ void velin_it6602::SetVideoInputFormatWithInfoFrame(int fd, IT6602_dev_data* d)
     d->m_bInputVideoMode = uint8_t((d->m_bInputVideoMode & ~(0x03 | kLimited)) | code);
     if (d->avi_Q == 1)
         d->m_bInputVideoMode |= kLimited;
-    hdmirxset_it6602(fd, 0x71, 0x04, 0x00);
+    set_counted(fd, 0x71, 0x04, 0x00);
 }
 
 void velin_it6602::SetVideoInputFormatWithoutInfoFrame(int fd, IT6602_dev_data* d, uint8_t format)
 {
     d->m_bInputVideoMode = uint8_t((d->m_bInputVideoMode & ~(0x03 | kLimited)) | (format & 0x03));
-    hdmirxset_it6602(fd, 0x71, 0x07, 0x04);
+    set_counted(fd, 0x71, 0x07, 0x04);
 }
 
 void velin_it6602::SetColorimetryByInfoFrame(IT6602_dev_data* d)
@@ -221,24 +221,24 @@ void velin_it6602::SetColorSpaceConvert(int fd, IT6602_dev_data* d)
     if (matrix) {
         if (bank1_write(fd, 0x70, 21, matrix))
             return;   // done again whole on the next pass
-        hdmirxset_it6602(fd, 0x65, 0x03, select);
+        set_counted(fd, 0x65, 0x03, select);
         if (out == kRGB444) {
-            hdmirxset_it6602(fd, 0x67, 0x78, uint8_t(r67 << 3));
-            hdmirxwr_it6602(fd, 0x68, r68);
+            set_counted(fd, 0x67, 0x78, uint8_t(r67 << 3));
+            write_counted(fd, 0x68, r68);
         }
-        hdmirxset_it6602(fd, 0x67, 0x07, outBits);
+        set_counted(fd, 0x67, 0x07, outBits);
     } else {   // bypass
-        hdmirxset_it6602(fd, 0x65, 0x03, 0x00);
-        hdmirxset_it6602(fd, 0x67, 0x7F, out != kRGB444 && in != kRGB444 ? outBits : 0x00);
-        hdmirxwr_it6602(fd, 0x68, 0x00);
+        set_counted(fd, 0x65, 0x03, 0x00);
+        set_counted(fd, 0x67, 0x7F, out != kRGB444 && in != kRGB444 ? outBits : 0x00);
+        write_counted(fd, 0x68, 0x00);
     }
-    hdmirxset_it6602(fd, 0x51, 0x80, 0x00);
-    hdmirxset_it6602(fd, 0x50, 0x03, matrix || out != kRGB444 ? 0x02 : 0x00);
+    set_counted(fd, 0x51, 0x80, 0x00);
+    set_counted(fd, 0x50, 0x03, matrix || out != kRGB444 ? 0x02 : 0x00);
 }
 
 void velin_it6602::SetVideoOutputColorFormat(int fd, IT6602_dev_data* d)
 {
-    hdmirxset_it6602(fd, 0x65, 0x30, uint8_t((d->m_bOutputVideoMode & 0x03) << 4));
+    set_counted(fd, 0x65, 0x30, uint8_t((d->m_bOutputVideoMode & 0x03) << 4));
 }
 
 void velin_it6602::IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d)
@@ -253,7 +253,7 @@ void velin_it6602::IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d)
         r51 |= 0x20;
     if (ccir)
         r51 |= 0x04;
-    hdmirxset_it6602(fd, 0x51, 0x64, r51);
+    set_counted(fd, 0x51, 0x64, r51);
 
     const uint8_t colour = d->m_bOutputVideoMode & 0x03;
     uint8_t r65 = colour == kYUV422 ? 0x10 : colour == kYUV444 ? 0x20 : 0x00;
@@ -261,17 +261,17 @@ void velin_it6602::IT6602_VideoOutputModeSet(int fd, IT6602_dev_data* d)
         r65 |= 0xC0;
     if (sync == 1 || sync == 3)
         r65 |= 0x40;
-    hdmirxset_it6602(fd, 0x65, 0xF0, r65);
+    set_counted(fd, 0x65, 0xF0, r65);
     if (chgbank_it6602(fd, 1) == 0) {   // else these would land on bank 0's registers
-        hdmirxwr_it6602(fd, 0x8D, 0x00);
-        hdmirxwr_it6602(fd, 0x8E, 0x00);
+        write_counted(fd, 0x8D, 0x00);
+        write_counted(fd, 0x8E, 0x00);
     }
     if (chgbank_it6602(fd, 0))
         return;
     if (ddr && !ccir) {
         IT6602_HalfPCLKFinetune(fd, d);
     } else if (ccir) {
-        IT6602_PulseVideoReset(fd);
+        (void)IT6602_PulseVideoReset(fd);   // counted: the set-up is made again
     }
     KEL_TRACE("IT6602 output mode %s\n", VModeStateStr[d->m_VidOutConfigMode & 0x0F]);
 }
@@ -285,12 +285,12 @@ void velin_it6602::IT6602_HalfPCLKFinetune(int fd, IT6602_dev_data* d)
     const uint32_t clock = count ? 31620u / count : 0;   // 100 kHz units
     const bool rgbToRgb = (d->m_bInputVideoMode & 0x03) == kRGB444 && (d->m_bOutputVideoMode & 0x03) == kRGB444;
     const uint8_t value = clock < 2500 ? 0x00 : 0x02;
-    hdmirxset_it6602(fd, 0x50, rgbToRgb ? 0x0C : 0x1C, uint8_t(value << 2));
-    IT6602_PulseVideoReset(fd);
+    set_counted(fd, 0x50, rgbToRgb ? 0x0C : 0x1C, uint8_t(value << 2));
+    (void)IT6602_PulseVideoReset(fd);   // counted: the set-up is made again
 }
 
-void velin_it6602::IT6602_PulseVideoReset(int fd)
+int velin_it6602::IT6602_PulseVideoReset(int fd)
 {
-    hdmirxset_it6602(fd, 0x64, 0x80, 0x80);
-    hdmirxset_it6602(fd, 0x64, 0x80, 0x00);
+    const int held = hdmirxset_it6602(fd, 0x64, 0x80, 0x80);
+    return hdmirxset_it6602(fd, 0x64, 0x80, 0x00) | held;
 }

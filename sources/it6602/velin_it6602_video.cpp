@@ -102,7 +102,7 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         if (d->de3dframe)
             IT6602_DE3DOff(fd);
         d->de3dframe = 0;
-        hdmirxwr_it6602(fd, 0x6A, 0x82);
+        write_counted(fd, 0x6A, 0x82);
         break;
     case VSTATE_SWReset:
         IT6602VideoOutputEnable(fd, 0, dev);
@@ -114,7 +114,7 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
         break;
     case VSTATE_SyncChecking:
         d->m_VideoCountingTimer = 101;
-        hdmirxwr_it6602(fd, 0x6A, 0x82);
+        write_counted(fd, 0x6A, 0x82);
         break;
     case VSTATE_VideoOn: {
         // A content-off left by a search that ended without video would keep the picture
@@ -156,8 +156,8 @@ void velin_it6602::IT6602SwitchVideoState(int fd, IT6602_dev_data* d, int state,
                 para->test_signal(12);
             }
         }
-        hdmirxwr_it6602(fd, 0x84, 0x8F);
-        hdmirxwr_it6602(fd, 0x6A, 0x81);
+        write_counted(fd, 0x84, 0x8F);
+        write_counted(fd, 0x6A, 0x81);
         d->m_ucSCDToffCount = 0;
         break;
     }
@@ -183,8 +183,11 @@ void velin_it6602::IT6602VideoHandler(int fd, int dev)
     } else if (d->m_VState == VSTATE_VideoOn) {
         if ((d->m_ucStatus & kStatusAVIChanged) && d->m_bHold != 1)
             IT6602VideoOutputConfigure(fd, dev);
-        // Unmuted once both are read; a read not answered is tried on the next pass.
-        if (hdmirxrd_it6602(fd, 0x53).any(0x80).value_or(false) && !d->m_HDCP_ContentOff) {
+        if (mute_owed[dev])
+            IT6602_SetVideoMute(fd, d, 1);
+        // Muted, or a bit of the tristate left by an unmute cut short: unmuted once both
+        // are read; a read not answered is tried on the next pass.
+        if (hdmirxrd_it6602(fd, 0x53).any(0x8F).value_or(false) && !d->m_HDCP_ContentOff) {
             const RegFlag avmute = CheckAVMute(fd, d->m_ucPort);
             if (avmute.ok() && !avmute.value())
                 IT6602_SetVideoMute(fd, d, 0);
@@ -250,16 +253,14 @@ bool velin_it6602::hdmirx_INT_SCDT_Chg(int fd, IT6602_dev_data* d, int dev)
 
 int velin_it6602::IT6602VideoOutputEnable(int fd, int on, int dev)
 {
-    const uint32_t errors = io_errors;
     if (on) {
-        IT6602_PulseVideoReset(fd);
+        if (IT6602_PulseVideoReset(fd))
+            return 1;
         delay1ms(10);
-        hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
-        return io_errors != errors ? 1 : 0;
+        return hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
     }
-    hdmirxset_it6602(fd, 0x53, 0x0F, 0x0F);
     // A picture still driven while "no signal" is published is tristated on the next pass.
-    tristate_owed[dev] = io_errors != errors;
+    tristate_owed[dev] = hdmirxset_it6602(fd, 0x53, 0x0F, 0x0F) != 0;
     // This is what marks inputs 0..2 "no signal". Only a change is notified: an input that
     // already had none (a chip that is reset again and again) must not refresh the screens.
     if (KelRamPara* para = KelRamPara::p_kelrampara_config) {
@@ -289,37 +290,47 @@ RegFlag velin_it6602::CheckAVMute(int fd, int port)
 
 void velin_it6602::IT6602_SetVideoMute(int fd, IT6602_dev_data* d, int on)
 {
+    const int dev = int(d - dev_data);
     if (on) {
-        hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
-        hdmirxset_it6602(fd, 0x52, 0x20, 0x20);
-        hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
+        // A mute not taken whole is made again by the video handler.
+        int failed = hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
+        failed = failed || hdmirxset_it6602(fd, 0x52, 0x20, 0x20);
+        failed = failed || hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
+        mute_owed[dev] = failed != 0;
         return;
     }
+    mute_owed[dev] = false;
     if (d->m_VState != VSTATE_VideoOn)
         return;
-    hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
     const RegFlag avmute = CheckAVMute(fd, d->m_ucPort);
     if (!avmute.ok())
         return;   // the video handler unmutes once it is read
-    if (!avmute.value()) {
-        IT6602_PulseVideoReset(fd);
+    if (!avmute.value())
+        (void)release_output(fd, true);   // cut short: left muted, the video handler makes it again
+    else
+        set_counted(fd, 0x52, 0x20, 0x20);
+}
+
+int velin_it6602::release_output(int fd, bool pulseReset)
+{
+    int failed = hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
+    failed = failed || (pulseReset && IT6602_PulseVideoReset(fd));
+    if (!failed && pulseReset)
         delay1ms(10);
-        hdmirxset_it6602(fd, 0x53, 0x0E, 0x0E);
-        hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
-        hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
-        hdmirxset_it6602(fd, 0x53, 0xC0, 0x40);
-    } else {
-        hdmirxset_it6602(fd, 0x52, 0x20, 0x20);
-    }
+    failed = failed || hdmirxset_it6602(fd, 0x53, 0x0E, 0x0E);
+    failed = failed || hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
+    failed = failed || hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
+    return failed || hdmirxset_it6602(fd, 0x53, 0xC0, 0x40);
 }
 
 void velin_it6602::IT6602_HDCP_ContentOff(int fd, int port, int dev)
 {
     if (!IT6602_IsSelectedPort(fd, port).value_or(false))
         return;   // not read: left to the search's next step
-    hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
-    hdmirxset_it6602(fd, 0x52, 0x20, 0x20);
-    hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
+    // Muted as far as it was taken; the flag holds back the unmute until the search ends.
+    int failed = hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
+    failed = failed || hdmirxset_it6602(fd, 0x52, 0x20, 0x20);
+    (void)(failed || hdmirxset_it6602(fd, 0x53, 0x0E, 0x00));
     dev_data[dev].m_HDCP_ContentOff = 1;
 }
 
@@ -328,12 +339,8 @@ void velin_it6602::IT6602_ManualVideoTristate(int fd, int port, int dev)
     IT6602_dev_data* d = &dev_data[dev];
     if (!IT6602_IsSelectedPort(fd, port).value_or(false) || !d->m_HDCP_ContentOff || d->m_VState != VSTATE_VideoOn)
         return;
-    hdmirxset_it6602(fd, 0x53, 0x0F, 0x00);
-    hdmirxset_it6602(fd, 0x53, 0x0E, 0x0E);
-    hdmirxset_it6602(fd, 0x53, 0x0E, 0x00);
-    hdmirxset_it6602(fd, 0x53, 0xC0, 0xC0);
-    hdmirxset_it6602(fd, 0x53, 0xC0, 0x40);
-    d->m_HDCP_ContentOff = 0;
+    if (release_output(fd, false) == 0)
+        d->m_HDCP_ContentOff = 0;
 }
 
 void velin_it6602::IT6602_AFE_Rst(int fd, int dev)
@@ -341,9 +348,9 @@ void velin_it6602::IT6602_AFE_Rst(int fd, int dev)
     // The port not read: the one known to be selected.
     const int port = hdmirxrd_it6602(fd, 0x51).value_or(dev_data[dev].m_ucPort) & 0x01;
     const uint8_t reg = port ? 0x18 : 0x11;
-    hdmirxset_it6602(fd, reg, 0x01, 0x01);
+    set_counted(fd, reg, 0x01, 0x01);
     delay1ms(1);
-    hdmirxset_it6602(fd, reg, 0x01, 0x00);
+    set_counted(fd, reg, 0x01, 0x00);
     DisableOverWriteRS(fd, port, dev);
     dev_data[dev].m_ucSCDToffCount = 0;
 }
@@ -357,7 +364,7 @@ int velin_it6602::get_vid_info(int fd, int dev)
     // A timing with a register not read is no timing (1920 would be taken for 1792): the
     // one known stays and the input is measured again.
     const uint32_t errors = io_errors;
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     uint8_t r[0x100 - 0x99];
     for (int i = 0x99; i <= 0xA8; ++i) {
         const RegRead v = hdmirxrd_it6602(fd, uint8_t(i));
@@ -431,10 +438,10 @@ float velin_it6602::measure_pfreq(int fd, int dev)
     const uint8_t count = read.value();
     if (count)
         f = float(osc_count[dev]) / 400.0f * 255.0f / float(count) / 10.0f;
-    hdmirxset_it6602(fd, 0x77, 0x01, 0x01);
-    chgbank_it6602(fd, 2);
+    set_counted(fd, 0x77, 0x01, 0x01);
+    bank_counted(fd, 2);
     const RegRead r0 = hdmirxrd_it6602(fd, 0xC0), r1 = hdmirxrd_it6602(fd, 0xC1), r2 = hdmirxrd_it6602(fd, 0xC2);
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     if (!r0.ok() || !r1.ok() || !r2.ok())
         return pfreq[dev];
     const uint8_t c0 = r0.value(), c1 = r1.value(), c2 = r2.value();
@@ -500,15 +507,15 @@ void velin_it6602::it6602_update_vid_info(int dev)
 
 uint32_t velin_it6602::CP_OCLK(int fd)
 {
-    hdmirxwr_it6602(fd, 0x0F, 0x00);
-    hdmirxwr_it6602(fd, 0x73, 0x05);
-    chgbank_it6602(fd, 1);
-    hdmirxwr_it6602(fd, 0x57, 0x12);
-    hdmirxwr_it6602(fd, 0x57, 0x02);
-    hdmirxwr_it6602(fd, 0x56, 0x01);
-    hdmirxwr_it6602(fd, 0x50, 0x00);
-    hdmirxwr_it6602(fd, 0x51, 0x00);
-    hdmirxwr_it6602(fd, 0x53, 0x04);
+    write_counted(fd, 0x0F, 0x00);
+    write_counted(fd, 0x73, 0x05);
+    bank_counted(fd, 1);
+    write_counted(fd, 0x57, 0x12);
+    write_counted(fd, 0x57, 0x02);
+    write_counted(fd, 0x56, 0x01);
+    write_counted(fd, 0x50, 0x00);
+    write_counted(fd, 0x51, 0x00);
+    write_counted(fd, 0x53, 0x04);
     // A probe or count not read is no calibration: the nominal count is taken (Cal_oclk).
     uint8_t probe[3];
     for (auto& p : probe)
@@ -520,9 +527,9 @@ uint32_t velin_it6602::CP_OCLK(int fd)
         mode = 3;
     uint32_t count = 0;
     if (mode) {
-        hdmirxwr_it6602(fd, 0x50, mode);
-        hdmirxwr_it6602(fd, 0x51, 0x60);
-        hdmirxwr_it6602(fd, 0x53, 0x04);
+        write_counted(fd, 0x50, mode);
+        write_counted(fd, 0x51, 0x60);
+        write_counted(fd, 0x53, 0x04);
         for (int i = 0; i < 3; ++i) {
             const RegRead b = hdmirxrd_it6602(fd, 0x61);
             if (!b.ok()) {
@@ -532,8 +539,8 @@ uint32_t velin_it6602::CP_OCLK(int fd)
             count |= uint32_t(b.value()) << (8 * i);
         }
     }
-    hdmirxwr_it6602(fd, 0x0F, 0x00);
-    hdmirxwr_it6602(fd, 0x73, 0x00);
+    write_counted(fd, 0x0F, 0x00);
+    write_counted(fd, 0x73, 0x00);
     return count;
 }
 
@@ -563,9 +570,9 @@ void velin_it6602::IPLLOvw_chk(int fd, int port, int dev)
     const int range = (r90.value() >> (port ? 2 : 0)) & 0x03;
     count = range == 0 ? count : range == 1 ? count / 2 : count / 4;
     if (!locked.value()) {
-        chgbank_it6602(fd, 1);
-        hdmirxset_it6602(fd, port ? 0xC1 : 0xB1, 0x60, 0x00);
-        chgbank_it6602(fd, 0);
+        bank_counted(fd, 1);
+        set_counted(fd, port ? 0xC1 : 0xB1, 0x60, 0x00);
+        bank_counted(fd, 0);
         return;
     }
     KEL_TRACE("IPLL check %x \n", ipll_count[dev]);
@@ -575,22 +582,22 @@ void velin_it6602::IPLLOvw_chk(int fd, int port, int dev)
     const RegFlag pllLocked = hdmirxrd_it6602(fd, 0x4E).any(lockBits);
     const RegFlag scdt = hdmirxrd_it6602(fd, port ? 0x0B : 0x0A).any(0x80);
     if (count < 28 && pllLocked.ok() && !pllLocked.value() && scdt.ok() && !scdt.value()) {
-        chgbank_it6602(fd, 1);
-        hdmirxset_it6602(fd, 0xB2, 0x05, 0x04);
-        hdmirxset_it6602(fd, 0xB1, 0xE0, 0xE0);
-        chgbank_it6602(fd, 0);
+        bank_counted(fd, 1);
+        set_counted(fd, 0xB2, 0x05, 0x04);
+        set_counted(fd, 0xB1, 0xE0, 0xE0);
+        bank_counted(fd, 0);
         KEL_TRACE("OverWrite IPLL/OPLL \n");
     }
 }
 
 void velin_it6602::Dump3DReg(int fd)
 {
-    chgbank_it6602(fd, 1);
+    bank_counted(fd, 1);
     uint8_t r[0x10];
     for (int i = 0; i < 0x10; ++i)   // a trace only: one not read shows as 0
         r[i] = hdmirxrd_it6602(fd, uint8_t(0x90 + i)).value_or(0);
     const uint8_t r8f = hdmirxrd_it6602(fd, 0x8F).value_or(0);
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     KEL_TRACE("3D DE generator: 8F=%02X", r8f);
     for (int i = 0; i < 0x10; ++i)
         KEL_TRACE(" %02X=%02X", 0x90 + i, r[i]);
@@ -601,8 +608,8 @@ void velin_it6602::Dump3DReg(int fd)
 void velin_it6602::IT6602_DE3DOff(int fd)
 {
     const uint32_t errors = io_errors;
-    hdmirxset_it6602(fd, 0x66, 0x10, 0x00);
-    hdmirxset_it6602(fd, 0x85, 0x20, 0x00);
+    set_counted(fd, 0x66, 0x10, 0x00);
+    set_counted(fd, 0x85, 0x20, 0x00);
     if (io_errors != errors)
         de3d_retry[cur_dev] = 1;
 }
@@ -614,14 +621,14 @@ int velin_it6602::IT6602_DE3DFrame(int fd, int newframe, int dev)
         return 0;
     // Any new vendor infoframe decides afresh; only frame packing turns the generator on.
     IT6602_DE3DOff(fd);
-    chgbank_it6602(fd, 2);
+    bank_counted(fd, 2);
     // A frame not read whole decides nothing: the generator stays off and the caller sees
     // the failure and decides again on the next pass.
     RegRead bytes[12];
     for (int i = 0; i < 11; ++i)
         bytes[i] = hdmirxrd_it6602(fd, uint8_t(0x24 + i));
     bytes[11] = hdmirxrd_it6602(fd, 0x18);
-    chgbank_it6602(fd, 0);
+    bank_counted(fd, 0);
     uint8_t frame[11];
     for (int i = 0; i < 12; ++i) {
         if (!bytes[i].ok())
@@ -643,21 +650,21 @@ int velin_it6602::IT6602_DE3DFrame(int fd, int newframe, int dev)
             ++row;
         const uint32_t lrStart = row->v_act_start - row->active / 2;
         const uint32_t lrEnd = row->v_act_start + row->active / 2;
-        chgbank_it6602(fd, 1);
-        hdmirxwr_it6602(fd, 0x9D, uint8_t(row->v_total >> 4));
-        hdmirxset_it6602(fd, 0x9C, 0xF0, uint8_t(row->v_total << 4));
-        hdmirxwr_it6602(fd, 0x92, uint8_t(row->v_act_start));
-        hdmirxset_it6602(fd, 0x93, 0x0F, uint8_t(row->v_act_start >> 8));
-        hdmirxset_it6602(fd, 0x93, 0xF0, uint8_t(row->v_act_end << 4));
-        hdmirxwr_it6602(fd, 0x94, uint8_t(row->v_act_end >> 4));
-        hdmirxset_it6602(fd, 0x9F, 0xF0, uint8_t(row->v_sync_end << 4));
-        hdmirxwr_it6602(fd, 0x8F, uint8_t(lrStart));
-        hdmirxset_it6602(fd, 0x90, 0x0F, uint8_t(lrStart >> 8));
-        hdmirxset_it6602(fd, 0x90, 0xF0, uint8_t(lrEnd << 4));
-        hdmirxwr_it6602(fd, 0x91, uint8_t(lrEnd >> 4));
-        chgbank_it6602(fd, 0);
-        hdmirxset_it6602(fd, 0x66, 0x10, 0x10);
-        hdmirxset_it6602(fd, 0x85, 0x20, 0x20);
+        bank_counted(fd, 1);
+        write_counted(fd, 0x9D, uint8_t(row->v_total >> 4));
+        set_counted(fd, 0x9C, 0xF0, uint8_t(row->v_total << 4));
+        write_counted(fd, 0x92, uint8_t(row->v_act_start));
+        set_counted(fd, 0x93, 0x0F, uint8_t(row->v_act_start >> 8));
+        set_counted(fd, 0x93, 0xF0, uint8_t(row->v_act_end << 4));
+        write_counted(fd, 0x94, uint8_t(row->v_act_end >> 4));
+        set_counted(fd, 0x9F, 0xF0, uint8_t(row->v_sync_end << 4));
+        write_counted(fd, 0x8F, uint8_t(lrStart));
+        set_counted(fd, 0x90, 0x0F, uint8_t(lrStart >> 8));
+        set_counted(fd, 0x90, 0xF0, uint8_t(lrEnd << 4));
+        write_counted(fd, 0x91, uint8_t(lrEnd >> 4));
+        bank_counted(fd, 0);
+        set_counted(fd, 0x66, 0x10, 0x10);
+        set_counted(fd, 0x85, 0x20, 0x20);
         KEL_TRACE("IT6602 3D frame packing, VIC %d\n", vic);
         Dump3DReg(fd);
     } else if (structure == 6) {

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-void ite6805_cec_drv::iTE6805_CEC_Fire_Tx()
+int ite6805_cec_drv::iTE6805_CEC_Fire_Tx()
 {
     ite6805_i2c_rdwr* io = owner_->p_i2c;
-    io->cecset_6805(0x08, 0x88, 0x08);
-    io->cecset_6805(0x08, 0x88, 0x88);
+    return io->cecset_6805(0x08, 0x88, 0x08) || io->cecset_6805(0x08, 0x88, 0x88) ? 1 : 0;
 }
 
 void ite6805_cec_drv::iTE6805_CEC_INIT_CMD(uint8_t ownAddress, uint8_t destination, int dev)
@@ -38,8 +37,8 @@ int ite6805_cec_drv::iTE6805_CEC_Check_IsPollingMsg()
 void ite6805_cec_drv::iTE6805_CEC_Reset_RX_FIFO(int /*dev*/)
 {
     ite6805_i2c_rdwr* io = owner_->p_i2c;
-    io->cecset_6805(0x52, 0x40, 0x40);
-    io->cecset_6805(0x52, 0x40, 0x00);
+    const int held = io->cecset_6805(0x52, 0x40, 0x40);
+    rx_reset_owed = (io->cecset_6805(0x52, 0x40, 0x00) | held) != 0;
 }
 
 int ite6805_cec_drv::iTE6805_CEC_Get_TxFailStatus()
@@ -51,9 +50,9 @@ int ite6805_cec_drv::iTE6805_CEC_Get_TxFailStatus()
     }
 }
 
-void ite6805_cec_drv::iTE6805_CEC_Clear_INT()
+int ite6805_cec_drv::iTE6805_CEC_Clear_INT()
 {
-    owner_->p_i2c->cecset_6805(0x08, 0x01, 0x01);
+    return owner_->p_i2c->cecset_6805(0x08, 0x01, 0x01);
 }
 
 int ite6805_cec_drv::iTE6805_CEC_RX_CMD_Push(const uint8_t* header, int dev)
@@ -87,8 +86,10 @@ int ite6805_cec_drv::iTE6805_CEC_RX_CMD_Push(const uint8_t* header, int dev)
     const int start = (r.RxWrite + 3) % size;
     const int operands = n - 2;
     if (operands > 0) {
+        // Operands not read: the message is not queued (a later one may be whole).
         if (start + operands <= size) {
-            io->cecbrd_it6805(0x50, operands, r.RxQueue + start);
+            if (!io->cecbrd_it6805(0x50, operands, r.RxQueue + start))
+                return 0;
         } else {
             for (int i = 0; i < operands; ++i)
                 r.RxQueue[(start + i) % size] = io->cecrd_6805(0x50);

@@ -44,29 +44,38 @@ void ite6805_cec_sys::iTE6805_CEC_INIT(int dev)
     r.RxHold = 0;
     r.TxBusy = 0;
     r.TxHead = r.TxCount = 0;
-    io->cecwr_6805(0x08, 0x4C);
-    io->cecwr_6805(0x08, 0x48);
-    io->cecwr_6805(0x09, 0x60);
-    io->cecwr_6805(0x0B, 0x14);
+    int failed = io->cecwr_6805(0x08, 0x4C);
+    failed |= io->cecwr_6805(0x08, 0x48);
+    failed |= io->cecwr_6805(0x09, 0x60);
+    failed |= io->cecwr_6805(0x0B, 0x14);
     // Register 0x0C is a byte: a unit above 255 (oscillators from 25600 kHz) is held at
     // 255, the closest value it can hold, rather than wrapping to a tiny one.
     const uint16_t unit = owner_->p_ite6805_drv->CECTimeUnit[dev];
-    io->cecwr_6805(0x0C, uint8_t(unit < 255 ? unit : 255));
-    io->cecset_6805(0x08, 0x04, 0x00);
-    io->cecset_6805(0x09, 0x02, 0x00);
-    io->cecwr_6805(0x06, 0x00);
-    io->cecset_6805(0x08, 0x01, 0x01);
+    failed |= io->cecwr_6805(0x0C, uint8_t(unit < 255 ? unit : 255));
+    failed |= io->cecset_6805(0x08, 0x04, 0x00);
+    failed |= io->cecset_6805(0x09, 0x02, 0x00);
+    failed |= io->cecwr_6805(0x06, 0x00);
+    failed |= io->cecset_6805(0x08, 0x01, 0x01);
     owner_->p_cec_drv->iTE6805_CEC_Reset_RX_FIFO(dev);
-    io->cecwr_6805(0x22, 0x00);
-    io->cecwr_6805(0x0A, 0x03);
-    io->cecset_6805(0x0A, 0x40, 0x40);
+    failed |= io->cecwr_6805(0x22, 0x00);
+    failed |= io->cecwr_6805(0x0A, 0x03);
+    failed |= io->cecset_6805(0x0A, 0x40, 0x40);
+    init_owed[dev] = failed || owner_->p_cec_drv->rx_reset_owed;
 }
 
 void ite6805_cec_sys::iTE6805_hdmirx_CEC_irq(int dev)
 {
     ite6805_i2c_rdwr* io = owner_->p_i2c;
+    if (init_owed[dev]) {
+        iTE6805_CEC_INIT(dev);
+        if (init_owed[dev])
+            return;
+    }
+    if (owner_->p_cec_drv->rx_reset_owed)
+        owner_->p_cec_drv->iTE6805_CEC_Reset_RX_FIFO(dev);
     const uint8_t status = io->cecrd_6805(0x4C);
-    io->cecwr_6805(0x4C, status);
+    if (io->cecwr_6805(0x4C, status))
+        return;   // not acknowledged: served on the next pass
     iTE6805_CEC_RECORD& r = cec[dev];
     if (status & 0x28)
         r.TxBusy = 0;
@@ -99,8 +108,8 @@ void ite6805_cec_sys::iTE6805_CEC_chg(uint8_t state, int dev)
     case STATECEC_TXDone:
         if (!drv->iTE6805_CEC_Check_IsPollingMsg()) {
             // A failed transmission is reported and not repeated.
-            if (drv->iTE6805_CEC_Get_TxFailStatus() == 2 && drv->iTE6805_CEC_Check_Fire_Ready())
-                drv->iTE6805_CEC_Fire_Tx();
+            if (drv->iTE6805_CEC_Get_TxFailStatus() == 2 && drv->iTE6805_CEC_Check_Fire_Ready() && drv->iTE6805_CEC_Fire_Tx())
+                std::printf("iTE6805_CEC repeat not taken\n");
         }
         break;
     case STATECEC_RXCheck:
@@ -123,7 +132,9 @@ void ite6805_cec_sys::iTE6805_CEC_CMD_Push_To_Queue_Handler(int dev)
     ite6805_cec_drv* drv = owner_->p_cec_drv;
     iTE6805_CEC_RECORD& r = cec[dev];
     uint8_t fifo[3] = {0, 0, 0};
-    io->cecbrd_it6805(0x51, 3, fifo);
+    // A status or header not read: the messages stay in the FIFO for the next interrupt.
+    if (!io->cecbrd_it6805(0x51, 3, fifo))
+        return;
     // The FIFO holds at most 16 messages; a chip that keeps reporting more is not followed.
     for (int round = 0; round < 16 && !(fifo[0] & 0xCC); ++round) {
         if (r.PendingHeader[0] || r.PendingHeader[2]) {
@@ -132,12 +143,10 @@ void ite6805_cec_sys::iTE6805_CEC_CMD_Push_To_Queue_Handler(int dev)
         }
         const int count = fifo[1] & 0x0F;
         for (int m = 0; m < count; ++m) {
-            io->cecbrd_it6805(0x4D, 3, r.PendingHeader);
-            if (drv->iTE6805_CEC_RX_CMD_Push(r.PendingHeader, dev))
+            if (!io->cecbrd_it6805(0x4D, 3, r.PendingHeader) || drv->iTE6805_CEC_RX_CMD_Push(r.PendingHeader, dev))
                 return;
         }
-        io->cecbrd_it6805(0x51, 3, fifo);
-        if ((fifo[1] & 0x0F) == 0)
+        if (!io->cecbrd_it6805(0x51, 3, fifo) || (fifo[1] & 0x0F) == 0)
             return;
     }
     if (fifo[0] & 0xCC)
@@ -187,9 +196,9 @@ void ite6805_cec_sys::fire_next(int dev)
     r.TxHead = uint8_t((r.TxHead + 1) % kTxQueue);
     --r.TxCount;
     ite6805_i2c_rdwr* io = owner_->p_i2c;
-    io->cecwr_6805(0x23, entry[0]);
-    io->cecbwr_it6805(0x10, entry[0], entry + 1);
-    owner_->p_cec_drv->iTE6805_CEC_Fire_Tx();
+    // A message not taken ends in the transmit time-out like one nobody acknowledged.
+    if (io->cecwr_6805(0x23, entry[0]) || io->cecbwr_it6805(0x10, entry[0], entry + 1) || owner_->p_cec_drv->iTE6805_CEC_Fire_Tx())
+        std::printf("iTE6805_CEC reply not taken\n");
     r.TxBusy = 1;
     r.TxFiredUs = board::Clock::monotonicUs();
 }

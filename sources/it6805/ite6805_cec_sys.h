@@ -52,7 +52,9 @@ public:
 
     iTE6805_CEC_RECORD cec[2];
 
+    // Not taken whole (the timing unit among them): made again on the next service.
     void iTE6805_CEC_INIT(int dev);
+    bool init_owed[2] = {false, false};
     void iTE6805_hdmirx_CEC_irq(int dev);
     void iTE6805_CEC_chg(uint8_t state, int dev);
     void iTE6805_CEC_CMD_Push_To_Queue_Handler(int dev);

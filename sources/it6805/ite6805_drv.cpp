@@ -176,6 +176,7 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     owner_->cnt[dev].VidRetry = owner_->cnt[dev].AudRetry = 0;
     hpd_retry_[dev] = -1;
     video_gate_owed_[dev] = -1;
+    avmute_owed_[dev] = false;
     d.TraceI2C = 0;
     d.PrevLaneCount = 7;
     owner_->p_i2c->hdimrx_write_init(iTE6805_INIT_HDMI_TABLE, dev);
@@ -284,8 +285,13 @@ uint32_t ite6805_drv::iTE6805_Get_TMDS(int samples, int dev)
 
 void ite6805_drv::iTE6805_Set_47_By_TMDS(int dev)
 {
-    const uint8_t range = rd(0x43, dev);
-    const uint8_t count = rd(0x48, dev);
+    // Decided and written only from answered reads (the check comes again while sync is
+    // awaited): an unanswered 0x47 written back would overwrite the calibrated divider.
+    const RegRead rRange = rd_result(0x43, dev), rCount = rd_result(0x48, dev);
+    const RegRead rStatus = rd_result(owner_->iTE6805_DATA[dev].CurrentPort == 1 ? 0x17 : 0x14, dev);
+    if (!rRange.ok() || !rCount.ok() || !rStatus.ok())
+        return;
+    const uint8_t range = rRange.value(), count = rCount.value(), status = rStatus.value();
     uint32_t refSum = count;
     if (range & 0x80)
         refSum = count >> 3;
@@ -296,10 +302,11 @@ void ite6805_drv::iTE6805_Set_47_By_TMDS(int dev)
     const uint8_t rclkMhz = uint8_t(RCLK[dev] / 1000);
     std::printf("RefSUM = %d \n", int(refSum));
     std::printf("RCLKVALUE = %d \n", rclkMhz);
-    const uint8_t status = rd(owner_->iTE6805_DATA[dev].CurrentPort == 1 ? 0x17 : 0x14, dev);
     if (!(status & 0x02) && refSum < RCLK[dev] / 1000) {
         std::printf("OverWrite IPLL/OPLL ");
-        wr(0x47, rd(0x47, dev), dev);
+        const RegRead pll = rd_result(0x47, dev);
+        if (pll.ok())
+            wr(0x47, pll.value(), dev);
     }
 }
 
@@ -446,8 +453,11 @@ void ite6805_drv::iTE6805_Reset_Audio_Logic(int dev)
     chgbank(0, dev);
     set(0x22, 0x02, 0x02, dev);
     set(0x22, 0x02, 0x00, dev);
-    for (int i = 0; i < 4; ++i)
-        wr(0x8A, rd(0x8A, dev), dev);
+    // 0x8A written back with its own value (a forced sample-rate code among its bits):
+    // unread, nothing is written over it (counted in errors).
+    const RegRead fs = rd_result(0x8A, dev);
+    for (int i = 0; fs.ok() && i < 4; ++i)
+        wr(0x8A, fs.value(), dev);
 }
 
 void ite6805_drv::iTE6805_Reset_Video_Logic(int dev)

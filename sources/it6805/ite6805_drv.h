@@ -43,6 +43,7 @@ public:
     // An output gate (the video tristate) a transfer of which failed: the level set again
     // on the next pass, so the picture leaves the chip exactly while it is published (-1: none).
     int8_t video_gate_owed_[2] = {-1, -1};
+    bool avmute_owed_[2] = {false, false};   // a source's AV mute not taken whole: made again while stable
     void iTE6805_Init_fsm(int dev);
 
     // --- measurement, InfoFrames, publication ---

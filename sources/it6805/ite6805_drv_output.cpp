@@ -348,16 +348,20 @@ void ite6805_drv::iTE6805_Init_TTL_VideoOutputConfigure(int dev)
 
 void ite6805_drv::iTE6805_Set_AVMute(int on, int dev)
 {
+    ite6805_i2c_rdwr* io = owner_->p_i2c;
     if (on) {
         std::printf("+++++++++++ iTE6805_Set_AVMute -> On\n");
-        chgbank(0, dev);
-        set(0x4F, 0xA0, 0xA0, dev);
-        chgbank(1, dev);
-        set(0xC5, 0x80, 0x80, dev);
-        chgbank(0, dev);
+        // Each write only after the one before was taken; not taken whole, made again while
+        // the video is stable.
+        int failed = chgbank(0, dev);
+        failed = failed || io->hdmirxset(0x4F, 0xA0, 0xA0, dev);
+        failed = failed || chgbank(1, dev);
+        failed = failed || io->hdmirxset(0xC5, 0x80, 0x80, dev);
+        avmute_owed_[dev & 1] = (chgbank(0, dev) | failed) != 0;
         return;
     }
     std::printf("+++++++++++  iTE6805_Set_AVMute -> Off\n");
+    avmute_owed_[dev & 1] = false;
     if (owner_->iTE6805_DATA[dev].VidState != STATEV_VidStable)
         return;
     chgbank(0, dev);
@@ -366,17 +370,14 @@ void ite6805_drv::iTE6805_Set_AVMute(int on, int dev)
         set(0x4F, 0x80, 0x80, dev);
         return;
     }
-    // The pulse not made whole leaves the mute flag (0x4F bit 5) set, so the video state
-    // machine makes it again on the next pass.
-    const uint32_t before = owner_->p_i2c->errors;
-    chgbank(1, dev);
-    set(0xC5, 0x01, 0x01, dev);
-    set(0xC5, 0x01, 0x00, dev);
-    chgbank(0, dev);
-    if (owner_->p_i2c->errors != before)
-        return;
-    set(0x4F, 0xA0, 0xA0, dev);
-    set(0x4F, 0xA0, 0x80, dev);
+    // The pulse, and the blank the mute set released with it. Cut short, the mute flag
+    // (0x4F bit 5) stays set and the video state machine makes it again on the next pass.
+    int failed = chgbank(1, dev);
+    failed = failed || io->hdmirxset(0xC5, 0x01, 0x01, dev);
+    failed = failed || io->hdmirxset(0xC5, 0x81, 0x00, dev);
+    failed = chgbank(0, dev) | failed;
+    failed = failed || io->hdmirxset(0x4F, 0xA0, 0xA0, dev);
+    (void)(failed || io->hdmirxset(0x4F, 0xA0, 0x80, dev));
 }
 
 void ite6805_drv::iTE6805_Reset_ALL_Logic(int port, int dev)

@@ -46,7 +46,7 @@ void ite6805_eq::iTE6805_hdmirx_port0_EQ_irq(int dev)
         e.FlagEQDone = 1;
     if (r07 & 0x20) {
         e.FlagBit5 = 1;
-        iTE6805_Set_EQResult_Flag(dev);
+        (void)iTE6805_Set_EQResult_Flag(dev);   // not read: read again with the report
     }
     if (r07 & 0x40)
         e.FlagEQFail = 1;
@@ -121,7 +121,15 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
             iTE6805_Report_EQ(dev);
             iTE6805_Report_Skew(dev);
             if (e.SAREQMode == 1) {
-                iTE6805_Set_EQResult_Flag(dev);
+                // The SAR result or a tap not read: the report is made again on the next
+                // pass (an unanswered read-out written as a tap would stay until the clock changes).
+                bool read = iTE6805_Set_EQResult_Flag(dev);
+                for (int c = 0; read && !e.EQResultSaturated && c < 3; ++c)
+                    read = iTE6805_Get_DFE(c, dev);
+                if (!read) {
+                    bank(0, dev);
+                    break;
+                }
                 bank(eqBank(dev), dev);
                 if (e.EQResultSaturated) {
                     // No usable SAR result: sweep by hand, then judge the first trial below.
@@ -129,9 +137,6 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
                     bank(0, dev);
                     iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
                 } else {
-                    for (int c = 0; c < 3; ++c)
-                        iTE6805_Get_DFE(c, dev);
-                    bank(eqBank(dev), dev);
                     set(0x22, 0x40, 0x40, dev);
                 }
                 e.SAREQMode = 0;
@@ -140,7 +145,10 @@ void ite6805_eq::iTE6805_EQ_chg(uint32_t state, int dev)
         iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
         break;
     case STATEEQ_CheckBitErr: {
-        if (iTE6805_BitErr_Check(dev)) {
+        const int judged = iTE6805_BitErr_Check(dev);
+        if (judged < 0)
+            break;   // a count not read: judged again on the next pass
+        if (judged) {
             e.RSSkewPending = 0;
             iTE6805_EQ_chg(STATEEQ_EQDone, dev);
             break;
@@ -265,7 +273,7 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         if (hdmi2(dev)) {
             EQTable = iTE6805_EQ_Table_Hdmi20;
             e.HDMI2Mode = e.SAREQMode = 1;
-            if (iTE6805_BitErr_Check(dev)) {
+            if (iTE6805_BitErr_Check(dev) == 1) {
                 iTE6805_EQ_chg(STATEEQ_EQDone, dev);
             } else {
                 iTE6805_Trigger_SAREQ(dev);
@@ -294,8 +302,11 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         break;
     case STATEEQ_ManualEQRetry:
         if (e.CheckAgainNext) {
+            const int again = iTE6805_BitErr_Check_Again(dev);
+            if (again < 0)
+                break;   // a count not read: counted again on the next pass
             e.CheckAgainNext = 0;
-            if (iTE6805_BitErr_Check_Again(dev) == 1) {
+            if (again == 1) {
                 iTE6805_EQ_chg(STATEEQ_EQDone, dev);
                 break;
             }
@@ -307,8 +318,9 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         iTE6805_EQ_chg(STATEEQ_ManualEQ, dev);
         break;
     case STATEEQ_CheckBitErr:
-        // A sweep trial set on an earlier pass.
-        iTE6805_EQ_chg(STATEEQ_CheckBitErr, dev);
+    case STATEEQ_EQReport:
+        // A sweep trial set on an earlier pass, or a report not read whole.
+        iTE6805_EQ_chg(d.EQState, dev);
         break;
     case STATEEQ_EQDone:
         if (e.GaveUp)
@@ -316,8 +328,8 @@ void ite6805_eq::iTE6805_EQ_fsm(int dev)
         if (e.CheckCount == 0) {
             if (hdmi2(dev)) {
                 if (d.Flag_VidStable_Done == 1)
-                    iTE6805_BitErr_Get(dev);
-            } else if (!iTE6805_BitErr_Check_Again(dev)) {
+                    (void)iTE6805_BitErr_Get(dev);   // summed while settled; not read, left out
+            } else if (iTE6805_BitErr_Check_Again(dev) == 0) {   // not read: counted next time
                 iTE6805_EQ_chg(STATEEQ_Start, dev);
             }
         }
@@ -454,19 +466,28 @@ void ite6805_eq::iTE6805_Reset_EQ(int dev)
 
 // --- results -------------------------------------------------------------------------------
 
-void ite6805_eq::iTE6805_Set_EQResult_Flag(int dev)
+bool ite6805_eq::iTE6805_Set_EQResult_Flag(int dev)
 {
     Device& e = eq[dev];
-    e.EQResultSaturated = 0;
+    ite6805_i2c_rdwr* io = owner_->p_i2c;
+    bool read = true;
+    uint8_t saturated = 0;
     bank(eqBank(dev), dev);
-    for (int c = 0; c < 3; ++c) {
-        set(0x37, 0xC0, uint8_t(c << 6), dev);
-        e.EQResultWord[0][c] = uint16_t(rd(0x6D, dev) + 256 * rd(0x6E, dev));
-        e.EQResultWord[1][c] = uint16_t(rd(0x63, dev) + 256 * rd(0x64, dev));
-        if (e.EQResultWord[1][c] == 0x3FFF)
-            e.EQResultSaturated = 1;
+    for (int c = 0; read && c < 3; ++c) {
+        read = io->hdmirxset(0x37, 0xC0, uint8_t(c << 6), dev) == 0;
+        RegRead b[4];
+        for (int k = 0; read && k < 4; ++k)
+            read = (b[k] = rd_result(uint8_t(k < 2 ? 0x6D + k : 0x61 + k), dev)).ok();
+        if (!read)
+            break;
+        e.EQResultWord[0][c] = uint16_t(b[0].value() + 256 * b[1].value());
+        e.EQResultWord[1][c] = uint16_t(b[2].value() + 256 * b[3].value());
+        saturated |= e.EQResultWord[1][c] == 0x3FFF ? 1 : 0;
     }
     bank(0, dev);
+    if (read)
+        e.EQResultSaturated = saturated;
+    return read;
 }
 
 void ite6805_eq::iTE6805_Report_EQ(int dev)
@@ -495,17 +516,23 @@ void ite6805_eq::iTE6805_Report_Skew(int dev)
     bank(0, dev);
 }
 
-void ite6805_eq::iTE6805_Get_DFE(int c, int dev)
+bool ite6805_eq::iTE6805_Get_DFE(int c, int dev)
 {
     Device& e = eq[dev];
     if (e.EQResultSaturated || c < 0 || c > 2)
-        return;
+        return true;
+    ite6805_i2c_rdwr* io = owner_->p_i2c;
     bank(eqBank(dev), dev);
-    set(0x37, 0xC0, uint8_t(c << 6), dev);
-    (void)rd_result(uint8_t(0xD5 + c), dev);   // latches the channel's taps; its value is not used
-    for (int i = 0; i < 14; ++i) {
-        set(0x36, 0x0F, uint8_t(i), dev);
-        const int v0 = rd(0x5D, dev), v1 = rd(0x5E, dev), v2 = rd(0x5F, dev), v3 = rd(0x60, dev);
+    bool read = io->hdmirxset(0x37, 0xC0, uint8_t(c << 6), dev) == 0;
+    read = read && rd_result(uint8_t(0xD5 + c), dev).ok();   // latches the channel's taps; its value is not used
+    for (int i = 0; read && i < 14; ++i) {
+        RegRead r[4];
+        read = io->hdmirxset(0x36, 0x0F, uint8_t(i), dev) == 0;
+        for (int k = 0; read && k < 4; ++k)
+            read = (r[k] = rd_result(uint8_t(0x5D + k), dev)).ok();
+        if (!read)
+            break;
+        const int v0 = r[0].value(), v1 = r[1].value(), v2 = r[2].value(), v3 = r[3].value();
         auto tap = [](int a, int b, int high, int low, int limit) {
             const int half = std::abs(a - b) / 2;
             if (half > limit)
@@ -517,6 +544,7 @@ void ite6805_eq::iTE6805_Get_DFE(int c, int dev)
         e.DFE[i][c][2] = tap(v0, v3, 24, 16, 7);
     }
     bank(0, dev);
+    return read;
 }
 
 int ite6805_eq::iTE6805_Find_indexof_DEF(uint8_t rs)
@@ -556,7 +584,7 @@ void ite6805_eq::iTE6805_Set_DFE(uint8_t rs, int c, int dev)
 
 // --- bit errors ----------------------------------------------------------------------------
 
-void ite6805_eq::iTE6805_BitErr_Get(int dev)
+bool ite6805_eq::iTE6805_BitErr_Get(int dev)
 {
     Device& e = eq[dev];
     const int slot = TrialCount < 5 ? TrialCount : 4;
@@ -567,21 +595,28 @@ void ite6805_eq::iTE6805_BitErr_Get(int dev)
     ite6805_sys::delay1ms(100);
     wr(0xE9, 0x00, dev);
     static const uint8_t kSelect[3] = {0x00, 0x20, 0x40};
-    for (int c = 0; c < 3; ++c) {
+    bool read = true;
+    for (int c = 0; read && c < 3; ++c) {
         if (c)
-            wr(0xE9, kSelect[c], dev);
-        e.ErrCounter[slot][c][0] = rd(0xEA, dev);
-        e.ErrCounter[slot][c][1] = rd(0xEB, dev);
+            read = owner_->p_i2c->hdmirxwr(0xE9, kSelect[c], dev) == 0;
+        const RegRead low = read ? rd_result(0xEA, dev) : RegRead(), high = low.ok() ? rd_result(0xEB, dev) : RegRead();
+        read = high.ok();
+        if (!read)
+            break;
+        e.ErrCounter[slot][c][0] = low.value();
+        e.ErrCounter[slot][c][1] = high.value();
         if (owner_->iTE6805_DATA[dev].EQState == STATEEQ_EQDone)
             e.ErrSum[c] += e.ErrCounter[slot][c][0] + 256u * (e.ErrCounter[slot][c][1] & 0x7F);
     }
     bank(0, dev);
+    return read;
 }
 
 int ite6805_eq::iTE6805_BitErr_Check(int dev)
 {
     Device& e = eq[dev];
-    iTE6805_BitErr_Get(dev);
+    if (!iTE6805_BitErr_Get(dev))
+        return -1;
     const int slot = TrialCount < 5 ? TrialCount : 4;
     bool newly[3] = {false, false, false};
     for (int c = 0; c < 3; ++c) {
@@ -614,7 +649,8 @@ int ite6805_eq::iTE6805_BitErr_Check(int dev)
 int ite6805_eq::iTE6805_BitErr_Check_Again(int dev)
 {
     Device& e = eq[dev];
-    iTE6805_BitErr_Get(dev);
+    if (!iTE6805_BitErr_Get(dev))
+        return -1;
     const int slot = TrialCount < 5 ? TrialCount : 4;
     bool pass[3];
     for (int c = 0; c < 3; ++c) {
@@ -636,16 +672,24 @@ int ite6805_eq::iTE6805_BitErr_Check_Again(int dev)
 int ite6805_eq::iTE6805_BitErr_Check_For_Parity_Error(int dev)
 {
     const bool port1 = owner_->iTE6805_DATA[dev].CurrentPort == 1;
+    ite6805_i2c_rdwr* io = owner_->p_i2c;
     bank(0, dev);
-    if (rd(port1 ? 0x16 : 0x13, dev) != 0xBF)
-        return 0;
-    if ((rd(port1 ? 0x17 : 0x14, dev) & 0x38) != 0x38)
-        return 0;
+    // A status, a clear or a count not taken judges nothing (an unanswered count read as
+    // 0 would be a clean link).
+    const RegRead power = rd_result(port1 ? 0x16 : 0x13, dev);
+    if (!power.ok() || power.value() != 0xBF)
+        return power.ok() ? 0 : -1;
+    const RegRead locks = rd_result(port1 ? 0x17 : 0x14, dev);
+    if (!locks.ok() || (locks.value() & 0x38) != 0x38)
+        return locks.ok() ? 0 : -1;
     bank(port1 ? 4 : 0, dev);
-    wr(0xB9, 0xFF, dev);
-    const uint8_t b9 = rd(0xB9, dev);
-    wr(0xBE, 0xFF, dev);
-    const uint8_t be = rd(0xBE, dev);
+    bool read = io->hdmirxwr(0xB9, 0xFF, dev) == 0;
+    const RegRead b9 = read ? rd_result(0xB9, dev) : RegRead();
+    read = b9.ok() && io->hdmirxwr(0xBE, 0xFF, dev) == 0;
+    const RegRead be = read ? rd_result(0xBE, dev) : RegRead();
     bank(0, dev);
-    return (b9 == 0 && be == 0 && (rd(0x19, dev) & 0x80)) ? 1 : 0;
+    const RegRead sync = be.ok() ? rd_result(0x19, dev) : RegRead();
+    if (!sync.ok())
+        return -1;
+    return (b9.value() == 0 && be.value() == 0 && (sync.value() & 0x80)) ? 1 : 0;
 }

@@ -59,19 +59,20 @@ public:
     void iTE6805_EQ_chg(uint32_t state, int dev);
     void iTE6805_hdmirx_port0_EQ_irq(int dev);
     void iTE6805_hdmirx_port1_EQ_irq(int dev);
+    // 1 every channel passes, 0 not, -1 not known (a count or parity read unanswered: judged again).
     int iTE6805_BitErr_Check_Again(int dev);
 
     void iTE6805_Trigger_EQ(int dev);
     void iTE6805_Trigger_SAREQ(int dev);
     void iTE6805_Trigger_RSSKEW_EQ(int dev);
     void iTE6805_Reset_EQ(int dev);
-    void iTE6805_Set_EQResult_Flag(int dev);
+    bool iTE6805_Set_EQResult_Flag(int dev);   // false: not read whole, the flag as it was
     void iTE6805_Report_EQ(int dev);
     void iTE6805_Report_Skew(int dev);
-    void iTE6805_BitErr_Get(int dev);
-    int iTE6805_BitErr_Check(int dev);
-    int iTE6805_BitErr_Check_For_Parity_Error(int dev);
-    void iTE6805_Get_DFE(int channel, int dev);
+    bool iTE6805_BitErr_Get(int dev);   // false: a count not read (the counts known stay)
+    int iTE6805_BitErr_Check(int dev);   // as iTE6805_BitErr_Check_Again
+    int iTE6805_BitErr_Check_For_Parity_Error(int dev);   // 1 clean, 0 not, -1 not known
+    bool iTE6805_Get_DFE(int channel, int dev);   // false: not read whole, the taps known stay
     void iTE6805_Set_DFE(uint8_t rs, int channel, int dev);
     static int iTE6805_Find_indexof_DEF(uint8_t rs);
     bool iTE6805_Sweep_Exhausted(int dev);

@@ -134,11 +134,11 @@ int ite6805_i2c_rdwr::cecbrd_it6805(uint8_t reg, int count, uint8_t* buffer)
     return 0;
 }
 
-void ite6805_i2c_rdwr::cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer)
+int ite6805_i2c_rdwr::cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer)
 {
-    // A message not taken ends in the transmit time-out like one nobody acknowledged.
-    if (count > 0 && unsigned(count) <= Drv_I2C0::kMaxWrite && buffer)
-        (void)bus().i2c_write(owner_->fd, kAddrCec, reg, buffer, unsigned(count));
+    if (count <= 0 || unsigned(count) > Drv_I2C0::kMaxWrite || !buffer)
+        return 1;
+    return bus().i2c_write(owner_->fd, kAddrCec, reg, buffer, unsigned(count)) ? 0 : 1;
 }
 
 int ite6805_i2c_rdwr::edid_ram_wr(uint8_t offset, int count, const uint8_t* buffer, int dev)

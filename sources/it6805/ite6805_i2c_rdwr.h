@@ -50,10 +50,10 @@ public:
     void hdimrx_write_init(const iTE6805_INI_REG* table, int dev);
 
     uint8_t cecrd_6805(uint8_t reg);   // 0 when not answered (CEC is best effort)
-    int cecwr_6805(uint8_t reg, uint8_t value);
-    int cecset_6805(uint8_t reg, uint8_t mask, uint8_t value);
-    int cecbrd_it6805(uint8_t reg, int count, uint8_t* buffer);
-    void cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer);
+    [[nodiscard]] int cecwr_6805(uint8_t reg, uint8_t value);   // 0 ok, 1 failed
+    [[nodiscard]] int cecset_6805(uint8_t reg, uint8_t mask, uint8_t value);
+    [[nodiscard]] int cecbrd_it6805(uint8_t reg, int count, uint8_t* buffer);   // 1 read, 0 not
+    [[nodiscard]] int cecbwr_it6805(uint8_t reg, int count, const uint8_t* buffer);   // 0 ok, 1 failed
 
     [[nodiscard]] int edid_ram_wr(uint8_t offset, int count, const uint8_t* buffer, int dev);
     [[nodiscard]] int lvdsrxwr(uint8_t reg, uint8_t value, int dev);

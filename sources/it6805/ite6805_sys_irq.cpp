@@ -269,7 +269,7 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
         std::printf("HDCP Encryption Change \n");
         if (!drv->iTE6805_Check_HDMI2(dev).value_or(true) && c.HDCPChangeFlag == 1) {
             c.HDCPChangeFlag = 0;
-            if (!p_eq->iTE6805_BitErr_Check_Again(dev))
+            if (p_eq->iTE6805_BitErr_Check_Again(dev) == 0)   // not read: the link is judged by the next check
                 p_eq->iTE6805_EQ_chg(STATEEQ_Start, dev);
         }
     }

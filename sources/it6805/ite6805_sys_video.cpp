@@ -246,6 +246,8 @@ void ite6805_sys::iTE6805_vid_fsm(int dev)
             if (d.VidState != STATEV_VidStable)
                 break;
         }
+        if (drv->avmute_owed_[dev & 1])
+            drv->iTE6805_Set_AVMute(1, dev);
         bank(0, dev);
         if (rd_result(0x4F, dev).any(0x20).value_or(false) && !drv->iTE6805_Check_AVMute(dev).value_or(true))
             drv->iTE6805_Set_AVMute(0, dev);

@@ -43,7 +43,7 @@ TEST_F(It6805Test, RegisterAccessKeepsBankZeroAndMasksAsTold)
     sim::I2cBusModel::clearLog();
     const iTE6805_INI_REG empty[] = {{0xFF, 0x12, 0x34}, {0x20, 0xFF, 0x00}};
     io->hdimrx_write_init(empty, 0);
-    io->cecbwr_it6805(0x10, 0, reinterpret_cast<const uint8_t*>("x"));
+    EXPECT_EQ(io->cecbwr_it6805(0x10, 0, reinterpret_cast<const uint8_t*>("x")), 1);
     EXPECT_TRUE(sim::I2cBusModel::log().empty()) << "a 0xFF first row and a count of 0 touch nothing";
 
     // The start-up table: 133 rows, register 0xFF only as the terminator, ends in bank 0.
