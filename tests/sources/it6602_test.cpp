@@ -363,6 +363,20 @@ TEST_F(It6602, TheContentMuteOfASearchEndsWithItAndVideoOnShowsThePicture)
     EXPECT_EQ(status(0), k1080p60);
 }
 
+TEST_F(It6602, AnUnmuteWhoseWriteIsNotTakenIsMadeAgain)
+{
+    ASSERT_TRUE(settle());
+    scenario("input0.avmute", "1");
+    pass(2);
+    ASSERT_EQ(rx().reg(0, 0x53) & 0x80, 0x80) << "muted";
+    // The write releasing bits 1-3 after the unmute pulse set them is refused once.
+    sim::I2cBusModel::drop({0, 1, false, true, [this](uint8_t a, const uint8_t* d, uint16_t n) { return a == 0x90 && n > 1 && d[0] == 0x53 && (rx().reg(0, 0x53) & 0x0E) && !(d[1] & 0x0E); }});
+    scenario("input0.avmute", "0");
+    pass(3);
+    EXPECT_EQ((std::vector<int>{sim::I2cBusModel::dropped(), rx().reg(0, 0x53) & 0x8F}), (std::vector<int>{1, 0}));
+    EXPECT_EQ(status(0), k1080p60);
+}
+
 TEST_F(It6602, EqualiserInterruptBitsAreAcknowledgedAsTheyAreServed)
 {
     ASSERT_TRUE(settle());

@@ -73,9 +73,12 @@ TEST_F(It6805Test, Hdmi2EqualiserSarEqSweepWithDfeAndRsSkewOnePassAtATime)
         for (int i = 0; i < 4; ++i)
             chip().setReg(3, 0x5D + i, t.v[i]);
         eq->eq[0].EQResultSaturated = 0;
-        eq->iTE6805_Get_DFE(1, 0);
+        EXPECT_TRUE(eq->iTE6805_Get_DFE(1, 0));
         for (int i = 0; i < 14; ++i)
             EXPECT_EQ(Message(eq->eq[0].DFE[i][1], eq->eq[0].DFE[i][1] + 3), Message(t.dfe, t.dfe + 3)) << i;
+        unanswered(0x5D);   // a read-out not answered is no tap: the ones known stay
+        EXPECT_FALSE(eq->iTE6805_Get_DFE(1, 0));
+        EXPECT_EQ(Message(eq->eq[0].DFE[0][1], eq->eq[0].DFE[0][1] + 3), Message(t.dfe, t.dfe + 3));
     }
     for (int i = 0; i < 4; ++i)
         chip().setReg(3, 0x5D + i, taps[0].v[i]);
@@ -172,6 +175,15 @@ TEST_F(It6805Test, BitErrorLimitsAndTheFrozenEqualiser)
     set("err0", 240);
     EXPECT_EQ(eq->iTE6805_BitErr_Check(0), 0) << "240 fails the first check";
     EXPECT_EQ((std::vector<int>{eq->eq[0].ChannelOK[0], eq->iTE6805_BitErr_Check_Again(0)}), (std::vector<int>{0, 1})) << "passes again";
+    // A count or parity read not answered judges nothing: as 0 it would fail a good channel
+    // (restarting a settled equaliser) or pass a link with parity errors.
+    set("err0", 500), set("err1", 500), set("err2", 500), set("parity", 3);
+    for (uint8_t r : {0xEB, 0xB9, 0xBE}) {
+        unanswered(r);
+        EXPECT_EQ(eq->iTE6805_BitErr_Check_Again(0), -1) << int(r);
+    }
+    EXPECT_EQ(eq->iTE6805_BitErr_Check_Again(0), 0) << "parity errors";
+    set("err1", 0), set("err2", 0), set("parity", 0);
 
     // Counts without a valid bit on any channel (clock gone) on an HDMI 1.x link switch the
     // scrambling override, 0xE5 bits 2-4: off when bit 4 was on, else 7; the equaliser stops.

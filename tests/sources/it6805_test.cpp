@@ -1,3 +1,4 @@
+#include "sources/it6805/ite6805_cec_sys.h"
 #include "sources/it6805/ite6805_i2c_rdwr.h"
 #include "tests/sources/it6805_fixture.h"
 
@@ -325,6 +326,36 @@ TEST_F(It6805Test, SamplingRateFromNAndCtsMapsToChannelStatusCodes)
     for (const auto& r : rates)
         EXPECT_EQ(ite6805_sys::iTE6805_SamplingFreq_Code(r[0], uint8_t(r[1])), r[2]) << r[0];
     // The rates of whole streams: AllInputs.WhatIsPublishedMatchesWhatEachSourceSendsOverRandomHistories.
+}
+
+TEST_F(It6805Test, AReadModifyWriteWritesNothingOverARegisterNotRead)
+{
+    up();
+    chip().setReg(0, 0x47, 0x14), chip().setReg(0, 0x8A, 0x42);   // the calibrated divider, a forced rate
+    drv->RCLK[0] = 300000;   // the clock below the reference: 0x47 is written back
+    unanswered(0x47);
+    drv->iTE6805_Set_47_By_TMDS(0);
+    unanswered(0x8A);
+    drv->iTE6805_Reset_Audio_Logic(0);
+    EXPECT_EQ((std::vector<int>{chip().reg(0, 0x47), chip().reg(0, 0x8A)}), (std::vector<int>{0x14, 0x42}));
+}
+
+TEST_F(It6805Test, TheEndOfAnAvMuteGivesThePictureBackAndASetUpNotTakenIsMadeAgain)
+{
+    // The CEC set-up's timing unit refused once at the start; later the write releasing the blank.
+    sim::I2cBusModel::drop({0, 1, false, true, [](uint8_t a, const uint8_t* d, uint16_t) { return a == 0xC8 && d[0] == 0x0C; }});
+    source(1920, 1080, 2200, 1125, 60);
+    ASSERT_TRUE(runToAudioOn());
+    EXPECT_EQ((std::vector<int>{sim::I2cBusModel::dropped(), sys->p_i2c->cecrd_6805(0x0C)}), (std::vector<int>{1, drv->CECTimeUnit[0]}));
+    EXPECT_NE(drv->CECTimeUnit[0], 0);
+    set("avmute", 1);
+    pass(2);
+    ASSERT_EQ(chip().reg(1, 0xC5) & 0x80, 0x80) << "blanked";
+    sim::I2cBusModel::drop({0, 1, false, true, [](uint8_t a, const uint8_t* d, uint16_t n) { return a == 0x90 && n > 1 && d[0] == 0xC5 && !(d[1] & 0x80); }});
+    set("avmute", 0);
+    pass(3);
+    EXPECT_EQ((std::vector<int>{sim::I2cBusModel::dropped(), chip().reg(1, 0xC5) & 0x80, chip().reg(0, 0x4F) & 0x20, status()[0]}),
+              (std::vector<int>{1, 0, 0, 1920}));
 }
 
 // --- loss of the signal --------------------------------------------------------------------

@@ -88,6 +88,7 @@ void It6602Model::readScenario(uint64_t generation)
     s.oscillator = uint32_t(num("osc", long(kOscillatorCount)));
     s.relockMs = uint32_t(num("relock", long(kRelockMs)));
     s.glitch = num("5v_glitch", 0);
+    s.avmute = num("avmute", 0) != 0;
     const std::string three = SimBoard::scenario(k + "3d", "none");
     s.structure3d = three == "framepacking" ? 0 : three == "topbottom" ? 6 : three == "sidebyside" ? 8 : 0xFF;
     sig_ = s;
@@ -139,6 +140,10 @@ void It6602Model::derive()
         b0[0x05] |= 0x20;
     if (scdt != seenScdt_ || (scdt && seenTiming_ && timing != seenTiming_))
         b0[0x07] |= 0x02;
+    const bool muted = hdmi && sig_.avmute;
+    if (muted != seenMute_)
+        b0[0x07] |= muted ? 0x10 : 0x20;
+    seenMute_ = muted;
     seen5V_ = p5v;
     seenClock_ = clock;
     seenHdmi_ = hdmi;
@@ -189,7 +194,7 @@ void It6602Model::derive()
     b0[0xA5] = uint8_t(va);
     b0[0xA6] = uint8_t(vs & 0x1F);
     b0[0xA7] = uint8_t(vf & 0x3F);
-    b0[0xA8] = uint8_t((b0[0xA8] & 0xF3) | (scdt && sig_.vpol ? 0x08 : 0) | (scdt && sig_.hpol ? 0x04 : 0));
+    b0[0xA8] = uint8_t((b0[0xA8] & 0xF2) | (scdt && sig_.vpol ? 0x08 : 0) | (scdt && sig_.hpol ? 0x04 : 0) | (muted ? 0x01 : 0));
 
     // Audio.
     const bool audio = hdmi && sig_.audio;
@@ -242,7 +247,7 @@ void It6602Model::powerOn()
     std::memset(regs_, 0, sizeof regs_);
     std::memcpy(regs_[0], kIdentity, sizeof kIdentity);
     pointer_ = 0;
-    seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
+    seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = seenMute_ = false;
     seenTiming_ = 0;
     seenClockRate_ = 0;
     seenSent_ = 0;
@@ -332,7 +337,7 @@ void It6602Model::store(int r, uint8_t value)
         return;
     }
     if (bank == 0 && r == 0xA8) {
-        regs_[0][0xA8] = uint8_t((regs_[0][0xA8] & 0x0C) | (value & 0xF3));   // sync polarity is measured
+        regs_[0][0xA8] = uint8_t((regs_[0][0xA8] & 0x0D) | (value & 0xF2));   // sync polarity and AV mute are the source's
         return;
     }
     if (readOnly(r))
@@ -342,7 +347,7 @@ void It6602Model::store(int r, uint8_t value)
         // Whole-chip software reset: the chip forgets what it reported.
         for (int i = 0x05; i <= 0x09; ++i)
             regs_[0][i] = 0;
-        seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = false;
+        seen5V_ = seenClock_ = seenHdmi_ = seenScdt_ = seenMute_ = false;
         seenTiming_ = 0;
         seenClockRate_ = 0;
         std::memset(seenAvi_, 0, sizeof seenAvi_);

@@ -41,7 +41,9 @@ namespace sim {
 // .osc (the oscillator count of the calibration read-out, 4870000), .5v_glitch (each new
 // value: +5 V dropped for less than the chip samples it, so it raises its +5 V change with
 // +5 V present), .relock (ms without SCDT
-// after the source changes its clock or mode, as a real receiver's PLLs re-lock; 0 keeps it).
+// after the source changes its clock or mode, as a real receiver's PLLs re-lock; 0 keeps it),
+// .avmute (1: the source's AV mute, 0xA8 bit 0 with an HDMI link, its start and end raising
+// 0x07 bits 4 and 5).
 class It6602Model {
 public:
     static constexpr uint32_t kResetLine = 0x207940;
@@ -83,6 +85,7 @@ private:
         uint32_t oscillator = kOscillatorCount;
         uint32_t relockMs = kRelockMs;
         long glitch = 0;                          // +5 V glitches so far
+        bool avmute = false;                      // the source's AV mute (general control packet)
     };
     void loadScenario();                        // reads it again only when it changed
     void readScenario(uint64_t generation);
@@ -106,7 +109,7 @@ private:
     int updatedHpd_ = -1;
     Signal sig_;
     // What the interrupt registers have reported.
-    bool seen5V_ = false, seenClock_ = false, seenHdmi_ = false, seenScdt_ = false;
+    bool seen5V_ = false, seenClock_ = false, seenHdmi_ = false, seenScdt_ = false, seenMute_ = false;
     uint32_t seenTiming_ = 0;
     uint32_t seenClockRate_ = 0;
     long seenGlitch_ = 0;

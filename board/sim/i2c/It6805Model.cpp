@@ -74,7 +74,7 @@ bool It6805Model::Signal::operator==(const Signal& o) const
            && colorimetry == o.colorimetry && extcolorimetry == o.extcolorimetry && vic == o.vic && scan == o.scan
            && range == o.range
            && interlaced == o.interlaced && hfp == o.hfp && hsync == o.hsync && vfp == o.vfp && vsync == o.vsync
-           && hpol == o.hpol && vpol == o.vpol;
+           && hpol == o.hpol && vpol == o.vpol && avmute == o.avmute && audio == o.audio && fs == o.fs;
 }
 
 It6805Model::Signal It6805Model::signal()
@@ -179,6 +179,19 @@ void It6805Model::refresh()
             banks_[0][0x10] |= 0x02;
         }
     }
+    // The source's AV mute starts (0x10 bit 4) or ends (bit 5); its audio comes, goes or
+    // changes rate (bit 7).
+    if (sig_.clock && last_.clock && sig_.avmute != last_.avmute)
+        banks_[0][0x10] |= sig_.avmute ? 0x10 : 0x20;
+    if (sig_.clock && last_.clock && (sig_.audio != last_.audio || sig_.fs != last_.fs))
+        banks_[0][0x10] |= 0x80;
+    // Sync in pieces: after a new mode the timing counters hold the old one for sync_lag
+    // ms past the re-lock.
+    const long lag = keys_.number("sync_lag", 0);
+    if (sig_.clock && last_.clock && moved && lag > 0) {
+        stale_ = last_;
+        staleUntilUs_ = std::max(relockUntilUs_, board::Clock::monotonicUs()) + uint64_t(lag) * 1000;
+    }
     if (sig_.clock && (sig_.colour != last_.colour || sig_.colorimetry != last_.colorimetry || sig_.vic != last_.vic
                        || sig_.extcolorimetry != last_.extcolorimetry || sig_.scan != last_.scan || sig_.range != last_.range))
         banks_[0][0x12] |= 0x01;
@@ -254,7 +267,10 @@ bool It6805Model::heldInReset()
 
 uint8_t It6805Model::rxRead(uint8_t r)
 {
-    const Signal& s = sig_;
+    if (staleUntilUs_ && board::Clock::monotonicUs() >= staleUntilUs_)
+        staleUntilUs_ = 0;
+    // The timing counters of bank 0 (0x9B-0xAB) lag a new mode by sync_lag.
+    const Signal& s = staleUntilUs_ && (common_[0x0F] & 7) == 0 && r >= 0x9B && r <= 0xAB && r != 0xAA ? stale_ : sig_;
     if (r < 0x10) {
         switch (r) {
         case 0x00: return 0x54;
@@ -274,6 +290,9 @@ uint8_t It6805Model::rxRead(uint8_t r)
     }
     const int bank = common_[0x0F] & 7;
     const bool altMap = (keys_.number("chipid", 0xA1) == 0x10 || keys_.number("chipid", 0xA1) == 0xE0);
+    // Parity errors of a poor link (parity): they come back as fast as they are cleared.
+    if ((bank == 0 || bank == 4) && (r == 0xB9 || r == 0xBE) && s.clock)
+        return uint8_t(banks_[bank][r] | std::min(keys_.number("parity", 0), 255L));
     if (bank == 0) {
         switch (r) {
         case 0x13:
@@ -634,7 +653,7 @@ void It6805Model::reset()
     banks_[3][0x5F] = 0x50;
     banks_[3][0x60] = 0x20;
     sig_ = last_ = Signal();
-    relockUntilUs_ = 0;
+    relockUntilUs_ = staleUntilUs_ = 0;
     signalGeneration_ = 0;
     absentGeneration_ = 0;
     pclkIndex_ = tmdsIndex_ = pclkSample_ = 0;

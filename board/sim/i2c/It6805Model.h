@@ -49,7 +49,10 @@ namespace sim {
 // it, the +5 V change raised with +5 V present), audio_fs (Hz; audio_status_fs makes the channel status claim another rate), osc (kHz), osc_ready, caof,
 // eq_passes (-1 = never), err0/err1/err2, eq_saturated, vbo_clock, chipid, id2, avi_flip,
 // chip (= absent), cec_tx_result, relock (ms without SCDT after a new clock or mode while the
-// cable stays, as a real receiver re-locks; default 40, 0 keeps SCDT).
+// cable stays, as a real receiver re-locks; default 40, 0 keeps SCDT), sync_lag (ms the timing
+// counters keep the old mode after SCDT is back), parity (the parity-error count 0xB9/0xBE
+// read on a link up, however often cleared). AV mute (0xAA bit 3) raises 0x10 bit 4 at its
+// start and bit 5 at its end; audio coming, going or changing rate raises 0x10 bit 7.
 class It6805Model {
 public:
     static constexpr uint8_t kAddrRx = 0x90;
@@ -128,6 +131,8 @@ private:
     uint8_t lvds_[256] = {};
     uint8_t pointer_[4] = {0, 0, 0, 0};
     Signal sig_, last_;
+    Signal stale_;                    // the mode the timing counters still show (sync_lag)
+    uint64_t staleUntilUs_ = 0;
     uint64_t relockUntilUs_ = 0;      // SCDT stays away until then; 0: locked
     uint64_t signalGeneration_ = 0;   // scenario generation sig_ was read at; 0: never
     uint64_t absentGeneration_ = 0;   // the same for absent_
