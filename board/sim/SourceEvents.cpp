@@ -39,8 +39,14 @@ std::vector<SourceEvent> SourceEvents::of(int input)
         // +5 V change while +5 V is present again.
         {"+5 V glitch", {}, {{"5v_glitch", "1"}}},
         {"EDID rewrite", {}, {{"pc.edid", "1"}}},
+        {"AV mute on", {}, {{"avmute", "1"}}},
+        {"AV mute off", {{"avmute", "1"}}, {{"avmute", "0"}}},
     };
     if (it6805) {
+        // The stream's own rate (its N and CTS), the channel status with it.
+        out.push_back({"audio rate", {}, {{"audio_fs", "44100"}}});
+        // SCDT back before the timing counters leave the old mode; parity errors on the link.
+        out.push_back({"sync in pieces", {{"sync_lag", "300"}, {"parity", "2"}}, {{"timing", "1280x720@60"}}});
         // The IT6805's two device indices, through controller registers 0 (bits 4/5 device 1
         // low/high, 6/7 device 0) and 32 (bit 5 device 1 high, 6/7 device 0 low/high).
         out.push_back({"hot-plug request, device 0", {}, {{"pc.reg0", "192"}}});

@@ -92,6 +92,7 @@ const char* const velin_it6602::AStateStr[6] = {"ASTATE_AudioOff", "ASTATE_Reque
 int velin_it6602::select(int dev)
 {
     cur_dev = (dev >= 0 && dev < 3) ? dev : 0;
+    bank_now[cur_dev] = -1;
     return cur_dev;
 }
 
@@ -115,11 +116,11 @@ int velin_it6602::hdmirxwr_it6602(int fd, unsigned char reg, unsigned char value
 {
     if ((!banked(reg) || bank_known[cur_dev]) && bus().i2c_write(fd, address(), reg, &value, 1)) {
         if (reg == kBankRegister)
-            bank_known[cur_dev] = true;
+            bank_known[cur_dev] = true, bank_now[cur_dev] = int8_t(value & 0x03);
         return 0;
     }
     if (reg == kBankRegister)
-        bank_known[cur_dev] = false;
+        bank_known[cur_dev] = false, bank_now[cur_dev] = -1;
     ++io_errors;
     return 1;
 }
@@ -130,7 +131,7 @@ int velin_it6602::hdmirxset_it6602(int fd, unsigned char reg, unsigned char mask
     // A register whose value is unknown is not written: the other bits would be lost.
     if (!old.ok()) {
         if (reg == kBankRegister)
-            bank_known[cur_dev] = false;   // a select not made: what follows must not be written
+            bank_known[cur_dev] = false, bank_now[cur_dev] = -1;   // a select not made: what follows must not be written
         return 1;
     }
     return hdmirxwr_it6602(fd, reg, uint8_t((old.value() & ~mask) | (value & mask)));
@@ -148,6 +149,8 @@ int velin_it6602::hdmirxbwr_it6602(int fd, unsigned char reg, int n, const unsig
 
 int velin_it6602::chgbank_it6602(int fd, int bank)
 {
+    if (bank_known[cur_dev] && bank_now[cur_dev] == (bank & 3))
+        return 0;
     return hdmirxset_it6602(fd, kBankRegister, 0x03, uint8_t(bank & 3));
 }
 
@@ -280,7 +283,7 @@ int velin_it6602::IT6602_setup_lost(int fd, int dev)
         if (chgbank_it6602(fd, 0))
             return -1;
     } else {
-        bank_known[cur_dev] = true;
+        bank_known[cur_dev] = true, bank_now[cur_dev] = 0;
     }
     unsigned char marker = 0;
     if (bus().i2c_read(fd, address(), 0x86, &marker, 1) != 1) {

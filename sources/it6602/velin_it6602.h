@@ -181,6 +181,9 @@ public:
     // (tristate while nothing is published).
     bool pwr_retry[3] = {false, false, false};
     bool tristate_owed[3] = {false, false, false};
+    // The bank the last select took, so a select of the same bank is skipped; forgotten at
+    // each entry (between two the chip may have been reset to bank 0). -1 unknown.
+    int8_t bank_now[3] = {-1, -1, -1};
     bool mute_owed[3] = {false, false, false};   // a source's AV mute not taken whole: muted again
     // Passes in a row the chip did not answer its bank register; only a chip silent this
     // long is taken for one that was reset or lost (a single unanswered read is a disturbance).

@@ -23,7 +23,7 @@ void ite6805_drv::set(uint8_t reg, uint8_t mask, uint8_t value, int dev) { (void
 
 int ite6805_drv::chgbank(int bank, int dev)
 {
-    return owner_->p_i2c->hdmirxset(0x0F, 0x07, uint8_t(bank & 7), dev);
+    return owner_->p_i2c->select_bank(bank, dev);
 }
 
 // --- status checks -------------------------------------------------------------------------
@@ -109,6 +109,7 @@ int ite6805_drv::iTE6805_Set_HPD_Ctrl(int port, int level, int dev)
 {
     if (dev < 0 || dev > 1)
         return 0;
+    owner_->p_i2c->forget_bank();   // also called from outside the service
     std::printf("iTE6805_Set_HPD_Ctrl PORT%d_HPD = %d \r\n", port, level);
     if (port != 0) {
         owner_->iTE6805_DATA[dev].InputType = 0;
@@ -161,6 +162,7 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
 {
     if (dev < 0 || dev > 1)
         return;
+    owner_->p_i2c->forget_bank();
     iTE6805_DATA_TYPE& d = owner_->iTE6805_DATA[dev];
     // The start-up below tristates the output until the source is found again: a picture
     // published before (a reset pulse, an EDID rewrite, the PC's restart) is gone meanwhile.
@@ -176,7 +178,7 @@ void ite6805_drv::iTE6805_Init_fsm(int dev)
     owner_->cnt[dev].VidRetry = owner_->cnt[dev].AudRetry = 0;
     hpd_retry_[dev] = -1;
     video_gate_owed_[dev] = -1;
-    avmute_owed_[dev] = false;
+    avmute_owed_[dev] = blanked_[dev] = false;
     d.TraceI2C = 0;
     d.PrevLaneCount = 7;
     owner_->p_i2c->hdimrx_write_init(iTE6805_INIT_HDMI_TABLE, dev);
@@ -379,6 +381,10 @@ void ite6805_drv::iTE6805_Get_AVIInfoFrame_Info(int dev)
             return;
         db[i] = bytes[i].value();
     }
+    // What the output is set up from is what a new InfoFrame is compared with (a set-up
+    // on a DVI-to-HDMI change raises no InfoFrame interrupt of its own).
+    for (int i = 0; i < 5; ++i)
+        owner_->cnt[dev].AVIFields[i] = uint8_t(db[i] & iTE6805_COUNTERS::kAVIMask[i]);
     d.AVIInfoFrame_Input_ColorFormat = (db[0] >> 5) & 0x03;
     d.ScanInfo = db[0] & 0x03;
     d.Colorimetry = (db[1] >> 6) & 0x03;

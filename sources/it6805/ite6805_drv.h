@@ -44,6 +44,7 @@ public:
     // on the next pass, so the picture leaves the chip exactly while it is published (-1: none).
     int8_t video_gate_owed_[2] = {-1, -1};
     bool avmute_owed_[2] = {false, false};   // a source's AV mute not taken whole: made again while stable
+    bool blanked_[2] = {false, false};       // muted since the last unmute: the output set-up keeps the blank
     void iTE6805_Init_fsm(int dev);
 
     // --- measurement, InfoFrames, publication ---

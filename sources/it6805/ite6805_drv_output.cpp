@@ -310,7 +310,9 @@ void ite6805_drv::iTE6805_Set_Video_Tristate(int on, int dev)
         std::printf("---------------- iTE6805_Set_Video_Tristate -> VIDEO_OFF = Tristate on\n");
     } else {
         std::printf("---------------- iTE6805_Set_Video_Tristate -> VIDEO_ON = Tristate off\n");
-        set(0xC5, 0x80, 0x00, dev);
+        // Out of tristate, but blanked while a mute holds (a source that comes up muted).
+        const uint8_t blank = blanked_[dev & 1] ? 0x80 : 0x00;
+        set(0xC5, 0x80, blank, dev);
         set(0xC6, 0x80, 0x00, dev);
         const RegRead mode0 = rd_result(0xC0, dev);
         const uint8_t c0 = mode0.value_or(0xC0);   // not read: no depth written (mode 3), counted and set again
@@ -323,9 +325,9 @@ void ite6805_drv::iTE6805_Set_Video_Tristate(int on, int dev)
             static const uint8_t kMode01[3] = {0x78, 0x38, 0x18};
             static const uint8_t kMode2[3] = {0x63, 0x23, 0x03};
             if (mode <= 1)
-                wr(0xC5, kMode01[pick], dev);
+                wr(0xC5, kMode01[pick] | blank, dev);
             else if (mode == 2)
-                wr(0xC5, kMode2[pick], dev);
+                wr(0xC5, kMode2[pick] | blank, dev);
         }
     }
     chgbank(0, dev);
@@ -351,6 +353,7 @@ void ite6805_drv::iTE6805_Set_AVMute(int on, int dev)
     ite6805_i2c_rdwr* io = owner_->p_i2c;
     if (on) {
         std::printf("+++++++++++ iTE6805_Set_AVMute -> On\n");
+        blanked_[dev & 1] = true;
         // Each write only after the one before was taken; not taken whole, made again while
         // the video is stable.
         int failed = chgbank(0, dev);
@@ -376,6 +379,7 @@ void ite6805_drv::iTE6805_Set_AVMute(int on, int dev)
     failed = failed || io->hdmirxset(0xC5, 0x01, 0x01, dev);
     failed = failed || io->hdmirxset(0xC5, 0x81, 0x00, dev);
     failed = chgbank(0, dev) | failed;
+    blanked_[dev & 1] = failed != 0;
     failed = failed || io->hdmirxset(0x4F, 0xA0, 0xA0, dev);
     (void)(failed || io->hdmirxset(0x4F, 0xA0, 0x80, dev));
 }

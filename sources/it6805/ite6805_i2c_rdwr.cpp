@@ -45,8 +45,10 @@ int ite6805_i2c_rdwr::hdmirxwr(uint8_t reg, uint8_t value, int dev)
         return 1;
     }
     const bool taken = bus().i2c_write(owner_->fd, kAddrRx, reg, &value, 1);
-    if (reg == kBankRegister)
+    if (reg == kBankRegister) {
         bank_known = taken;
+        bank_ = taken ? value & 7 : -1;
+    }
     if (taken)
         return 0;
     ++errors;
@@ -60,10 +62,17 @@ int ite6805_i2c_rdwr::hdmirxset(uint8_t reg, uint8_t mask, uint8_t value, int de
     // A register whose value is unknown is not written: its other bits would be lost.
     if (!old.ok()) {
         if (reg == kBankRegister)
-            bank_known = false;   // a select not made: what follows must not be written
+            bank_known = false, bank_ = -1;   // a select not made: what follows must not be written
         return 1;
     }
     return hdmirxwr(reg, uint8_t((old.value() & ~mask) | (value & mask)), dev);
+}
+
+int ite6805_i2c_rdwr::select_bank(int bank, int dev)
+{
+    if (bank_known && bank_ == (bank & 7))
+        return 0;
+    return hdmirxset(kBankRegister, 0x07, uint8_t(bank & 7), dev);
 }
 
 int ite6805_i2c_rdwr::hdmirxbrd(uint8_t reg, int count, uint8_t* buffer)

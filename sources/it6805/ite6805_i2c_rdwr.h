@@ -40,6 +40,11 @@ public:
     // a value meant for one bank never lands in bank 0 or another (each refusal counts in
     // errors).
     bool bank_known = true;
+    // Bank select (register 0x0F bits 0-2) skipped when the bank is already the one taken
+    // last in this service. Forgotten at each entry from outside: between two, the chip may
+    // have been reset (to bank 0) or another master may have addressed it.
+    [[nodiscard]] int select_bank(int bank, int dev);
+    void forget_bank() { bank_ = -1; }
 
     RegRead hdmirxrd(uint8_t reg, int dev);
     [[nodiscard]] int hdmirxwr(uint8_t reg, uint8_t value, int dev);
@@ -60,5 +65,6 @@ public:
 
 private:
     bool trace(int dev) const;
+    int bank_ = -1;   // the bank the last select took; -1 unknown
     ite6805_sys* owner_;
 };

@@ -127,6 +127,7 @@ void ite6805_sys::iTE6805_FSM(int dev)
 {
     if (dev < 0 || dev > 1)
         return;
+    p_i2c->forget_bank();
     switch (FsmState[dev]) {
     case 0: {
         // An absent chip costs failed transfers on the bus every other input uses: after a

@@ -129,7 +129,8 @@ struct iTE6805_COUNTERS {
     uint8_t VboWaiting = 0;
     uint16_t VboTries = 0;
     uint64_t VboDueUs = 0;
-    uint8_t AVIFields[5] = {0, 0, 0, 0, 0}; // AVI bytes 1-5, the fields that matter, last seen
+    uint8_t AVIFields[5] = {0, 0, 0, 0, 0}; // AVI bytes 1-5, the fields that matter, last seen or set up from
+    static constexpr uint8_t kAVIMask[5] = {0xE0, 0xC0, 0x7C, 0xFF, 0xC0};
     uint8_t AudioFirstRead = 1;
     uint8_t HDCPChangeFlag = 0;
     uint8_t SymbolLockRst[3] = {0, 0, 0};   // CH0, CH1, CH2

@@ -210,8 +210,13 @@ void ite6805_sys::iTE6805_hdmirx_common_irq(int dev)
     }
 
     if ((r10 & 0x80) && d.VidState == STATEV_VidStable) {
+        // A new rate not measured whole (its N, CTS or clock unread): the sound is set up
+        // again on the next pass, as when it came on.
+        const uint32_t before = p_i2c->errors;
         drv->iTE6805_Reset_Audio_Logic(dev);
         iTE6805_Enable_Audio_Output(dev);
+        if (p_i2c->errors != before && d.AudState == STATEA_AudioOn)
+            c.AudRetry = uint8_t(STATEA_AudioOn + 1);
     }
     if ((r10 & 0x20) && d.Flag_VidStable_Done) {
         std::printf("# PKT Left Mute #\n");
@@ -436,7 +441,7 @@ void ite6805_sys::iTE6805_Port_Reset_Body(int port, int dev)
 // ratio and the like change nothing a re-measure would find.
 bool ite6805_sys::iTE6805_AVI_Moved(int dev)
 {
-    static const uint8_t kMask[5] = {0xE0, 0xC0, 0x7C, 0xFF, 0xC0};
+    const uint8_t* kMask = iTE6805_COUNTERS::kAVIMask;
     uint8_t avi[5];
     const uint32_t before = p_i2c->errors;
     bank(2, dev);

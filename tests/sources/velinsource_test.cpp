@@ -555,6 +555,8 @@ struct Sent {
     bool audioOn = true;     // an HDMI source sends audio
     int glitches = 0;        // +5 V glitches so far
     int hdmiColour = 0;      // the colour format it sends when HDMI (colour is 4 while DVI)
+    bool avmute = false;     // the source mutes (an HDMI one: DVI has no control packets)
+    int syncLag = 0, parity = 0;   // input 3: ms its timing counters lag a new mode; parity errors
 };
 using Sources = std::array<Sent, 4>;
 struct Bench {
@@ -583,9 +585,10 @@ std::string send(int input, const Sent& x)
         {"vsync", std::to_string(x.vsync)}, {"hpol", std::to_string(x.hpol)}, {"vpol", std::to_string(x.vpol)},
         {"scan", std::to_string(x.scan)}, {"colorimetry", std::to_string(x.extra / 128 % 3)}, {"vic", std::to_string(x.extra % 128)},
         {"range", std::to_string(x.extra / 384 % 3)}, {"depth", std::to_string(x.depth)}, {"audio", x.audioOn ? "1" : "0"},
-        {"5v_glitch", std::to_string(x.glitches)}};
+        {"5v_glitch", std::to_string(x.glitches)}, {"avmute", x.avmute ? "1" : "0"}};
     if (input == 3) {
         keys.insert(keys.end(), {{"5v", x.plugged || x.power ? "1" : "0"}, {"dvi", dvi ? "1" : "0"},
+                     {"sync_lag", std::to_string(x.syncLag)}, {"parity", std::to_string(x.parity)},
                      {"colour", std::to_string(dvi ? 0 : x.colour)}, {"audio_fs", std::to_string(kAudio[x.audio].first)},
                      {"audio_status_fs", std::to_string(kAudio[x.statusAudio].first)},
                      {"chipid", x.altChip ? "16" : "161"}, {"vbo_clock", x.vboStuck ? "0" : "1"}});
@@ -617,7 +620,7 @@ std::string whatDiffers(velinsource* src, const Sources& sent, int inputs = 0x0F
             continue;
         const Sent& x = sent[size_t(i)];
         const sim::InputTiming t = sim::inputTiming(i);
-        const bool shown = x.plugged && !x.inReset;
+        const bool shown = x.plugged && !x.inReset, muted = shown && x.avmute && x.colour != 4;
         // The range of RGB: as stated, else full for VIC 0 and 1, limited for the others.
         const int range = x.extra / 384 % 3, vic = x.extra % 128, colorimetry = x.extra / 128 % 3;
         const bool limited = range == 1 || (range == 0 && vic > 1);
@@ -625,6 +628,7 @@ std::string whatDiffers(velinsource* src, const Sources& sent, int inputs = 0x0F
         const bool audio = i < 3 ? sim::InputSideModel::it6602(i).audioOutput() : chip3.reg(1, 0xC7) == 0;
         // (An HDMI source without audio: nothing to hear, the gate is not looked at.)
         HOLD(x.inReset || (shown && x.colour != 4 && !x.audioOn) || audio == (shown && x.colour != 4));
+        RC_CLASSIFY(muted, "a muting source shown");
         // Hot-plug high exactly while the cable brings +5 V: the source reads the EDID and sends by it.
         HOLD(x.inReset || (i < 3 ? sim::InputSideModel::it6602(i).hpd() : chip3.hpdLevel() == 1) == (x.plugged || x.power));
         const double hz = double(t.millihz) / 1000, mhz = double(t.htotal) * t.vtotal * hz / 1e6;
@@ -638,6 +642,7 @@ std::string whatDiffers(velinsource* src, const Sources& sent, int inputs = 0x0F
             HOLD(std::make_pair((rx.reg(0, 0x66) & 0x10) != 0, (rx.reg(0, 0x85) & 0x20) != 0)
                       == std::make_pair(packed, packed));
             HOLD(rx.videoOutput() == shown);   // tristate without a picture
+            HOLD(!shown || (rx.reg(0, 0x53) & 0x80) == (muted ? 0x80 : 0));   // muted exactly while the source mutes
             // RGB out: YCbCr converted, limited-range RGB expanded, full RGB and DVI
             // passed; YCbCr with the matrix of its colorimetry (by default BT.709 for
             // HD clocks, BT.601 for SD).
@@ -651,7 +656,8 @@ std::string whatDiffers(velinsource* src, const Sources& sent, int inputs = 0x0F
             HOLD(convert != 3 || bt709 < 0 || rx.reg(1, 0x75) == (bt709 ? 0xBD : 0x7F));
             RC_TAG(!shown ? "input 0-2 none" : x.colour == 4 ? "input 0-2 DVI" : yuv ? "input 0-2 YCbCr" : limited ? "input 0-2 RGB limited" : "input 0-2 RGB full");
         } else if (!x.inReset) {   // tristate exactly while nothing is published
-            HOLD((chip3.reg(1, 0xC5) & 0x80) == (shown ? 0 : 0x80));
+            HOLD((chip3.reg(1, 0xC5) & 0x80) == (shown && !muted ? 0 : 0x80));
+            HOLD(!shown || (chip3.reg(0, 0x4F) & 0x20) == (muted ? 0x20 : 0));   // an unmute owed while the source mutes only
             // RGB leaves at full range: a limited source's black (16) and white
             // (235) as 0 and 255, a full one's and DVI's as sent; YUV converted.
             const bool expand = x.colour == 0 && limited;
@@ -660,7 +666,7 @@ std::string whatDiffers(velinsource* src, const Sources& sent, int inputs = 0x0F
             RC_CLASSIFY(shown && expand, "input 3 RGB limited shown");
             // The output's depth in single mode (bank 1 0xC0 bit 0 clear), by 0xC0 bits 6-7 and the source's depth.
             const int single = chip3.reg(1, 0xC0) & 0x01 ? 3 : chip3.reg(1, 0xC0) >> 6, pick = (x.depth & 0xF0) == 0x10 ? 0 : (x.depth & 0xF0) == 0x20 ? 1 : 2;
-            HOLD(!shown || single == 3 || chip3.reg(1, 0xC5) == (single < 2 ? std::array<int, 3>{0x78, 0x38, 0x18} : std::array<int, 3>{0x63, 0x23, 0x03})[size_t(pick)]);
+            HOLD(!shown || single == 3 || (chip3.reg(1, 0xC5) & 0x7F) == (single < 2 ? std::array<int, 3>{0x78, 0x38, 0x18} : std::array<int, 3>{0x63, 0x23, 0x03})[size_t(pick)]);
             HOLD(!shown || (chip3.reg(0, 0x6B) & 0x30) == (x.colour == 4 ? 0x10 : x.colour << 4));   // the input format
             for (int k = 0; shown && x.colour % 4 && k < 22; ++k)
                 HOLD(chip3.reg(1, 0x70 + k) == (colorimetry == 2 ? kRow709 : kRow601)[k]);
@@ -684,7 +690,7 @@ std::string whatDiffers(velinsource* src, const Sources& sent, int inputs = 0x0F
         if (lanes == 4 && ((t.htotal / half) % 4 || (t.hact / half) % 4 || (hfp | hsync | hback) % 4))
             lanes = 2;
         HOLD(h.lane == lanes);
-        HOLD((sim::It6805Model::instance().reg(1, 0xC5) & 0x80) == 0);   // the picture leaves the chip
+        HOLD((chip3.reg(1, 0xC5) & 0x80) == (muted ? 0x80 : 0));   // the picture leaves the chip unless muted
         HOLD(sim::It6805Model::instance().reg(5, 0xC7) == (link < 30 ? 0x49 : 0x00));
         if (x.colour != 4 && x.audioOn)   // the rate the stream's N and CTS give, whatever the channel status says
             HOLD(int(src->p_ite6805_sys->iTE6805_DATA[0].Force_Sampling_Frequency) == kAudio[x.audio].second);
@@ -703,7 +709,7 @@ struct Event : rc::state::Command<Sources, Bench> {
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 13 : 11)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
-    Event() : input(draw(first, last + 1)), kind(draw(0, 16)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
+    Event() : input(draw(first, last + 1)), kind(draw(0, 18)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
               wait(draw(0, 3) ? 0 : draw(1, 260)) {}
     // AVI fields of `extra`: VIC, colorimetry, range (0 by VIC, 1 limited, 2 full).
     static int vicOf(int e) { return e % 128; }
@@ -740,10 +746,12 @@ struct Event : rc::state::Command<Sources, Bench> {
         switch (kind) {
         case 0: case 8: x = Sent{true, false, 0, colours[1 + porch / 7 % 6], 0, (value + porch) % kAudioCount, (value + porch) % kAudioCount,
                                  aviFields(porch % 6, porch / 6 % 3, porch / 18 % 3), 0, 0, 0, 0, 1, 1, false, input < 3 && porch % 4 == 1, false, x.inReset, x.altChip, x.vboStuck};
-                timing(x); break;                                                         // plugged in (8: held back)
+                timing(x); x.syncLag = input == 3 && porch % 3 == 0 ? 300 : 0, x.parity = porch % 5 == 0 ? 2 : 0;
+                break;                                                                    // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
-        case 4: x.colour = colours[value % 6]; break;                                     // AVI colour format, DVI
+        case 4: x.colour = value < 5 || x.colour % 4 == 3 ? colours[value % 6] : x.colour ? 0 : 1 + value % 2; break;   // AVI colour
+                                                                                          // format (RGB<->YCbCr weighted), DVI
         case 5: x.scan = value % 4;                                                       // AVI scan, colorimetry, range, VIC
                 x.extra = value == 7 ? checksumKept(x.extra) : value > 4 ? aviFields(porch % 3, porch / 3 % 3, porch / 9 % 3) : porch; break;
         case 6: (input == 3 ? x.hdcp : x.packed) ^= true; break;                          // HDCP, 3D frame packing
@@ -754,6 +762,8 @@ struct Event : rc::state::Command<Sources, Bench> {
         case 13: x.packed ^= input < 3 && (value & 1); break;                              // (an unanswered transfer)
         case 14: x.vboStuck = input == 3 && !x.vboStuck; break;                           // input 3's transmitter clock
         case 10: (input == 3 ? x.statusAudio : x.audio) = porch % kAudioCount; break;     // channel status rate, sample rate
+        case 16: x.avmute = !x.avmute; break;                                             // AV mute
+        case 17: x.audio = x.statusAudio = porch % kAudioCount; break;                    // the stream's rate with its status
         default: break;   // EDID written, hot-plug pulsed, a round trip to DVI, an unanswered transfer
         }
     }
@@ -1032,9 +1042,10 @@ bool take(Sequence& q, Sent& x, const std::string& key, const std::string& v)
 {
     const int n = std::atoi(v.c_str());
     const bool three = q.input == 3;
-    if (key == "timing") {
-        x.mode = 0;
-        return v == "1920x1080@60";
+    if (key == "timing") {   // a mode of the list, as it states itself
+        const auto* m = std::find_if(std::begin(kModes), std::end(kModes), [&](const char* s) { return std::string(s).substr(0, std::string(s).find(' ')) == v; });
+        x.mode = int(m - std::begin(kModes));
+        return m != std::end(kModes);
     }
     if (key == "signal")
         x.plugged = n != 0;
@@ -1061,6 +1072,12 @@ bool take(Sequence& q, Sent& x, const std::string& key, const std::string& v)
         return a != std::end(kAudio);
     } else if (key == "5v_glitch")
         x.glitches = n;
+    else if (key == "avmute")
+        x.avmute = n != 0;
+    else if (key == "sync_lag" && three)
+        x.syncLag = n;
+    else if (key == "parity" && three)
+        x.parity = n;
     else if (key == "pc.edid")
         q.edid = true;
     else if (key == "pc.reg0" && three)
@@ -1153,7 +1170,7 @@ protected:
         // the EDID again); a new EDID or a request for low takes it low.
         // (Where the link itself goes or comes - the signal, its clock - input 3's recovery
         // may pulse the line: not looked at.)
-        const bool linked = q.start.plugged && q.end.plugged && q.start.depth == q.end.depth;
+        const bool linked = q.start.plugged && q.end.plugged && q.start.depth == q.end.depth && q.start.mode == q.end.mode;
         lowsAtMost = q.pulse() || !linked ? -1 : q.input == 3 && q.end.glitches != q.start.glitches ? lows + 1 : lows;
         sent[size_t(q.input)] = q.end;
         send(q.input, q.end);

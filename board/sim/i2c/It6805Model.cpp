@@ -92,6 +92,8 @@ It6805Model::Signal It6805Model::signal()
     s.fs = uint32_t(keys_.number("audio_fs", 48000));
     s.statusFs = uint32_t(keys_.number("audio_status_fs", long(s.fs)));
     s.vboClock = keys_.number("vbo_clock", 1) != 0;
+    s.syncLag = keys_.number("sync_lag", 0);
+    s.parity = std::min(keys_.number("parity", 0), 255L);
     if (!s.clock)
         return s;
     s.dvi = keys_.number("dvi", 0) != 0;
@@ -121,7 +123,7 @@ It6805Model::Signal It6805Model::signal()
     s.vic = uint32_t(keys_.number("vic", 0)) & 0x7F;
     s.range = uint32_t(keys_.number("range", 0)) & 3;
     s.scan = uint32_t(keys_.number("scan", 0)) & 3;
-    s.avmute = keys_.number("avmute", 0) ? 1 : 0;
+    s.avmute = keys_.number("avmute", 0) && !s.dvi ? 1 : 0;   // a DVI source sends no control packets
     s.audio = !s.dvi && audio;
     return s;
 }
@@ -187,10 +189,9 @@ void It6805Model::refresh()
         banks_[0][0x10] |= 0x80;
     // Sync in pieces: after a new mode the timing counters hold the old one for sync_lag
     // ms past the re-lock.
-    const long lag = keys_.number("sync_lag", 0);
-    if (sig_.clock && last_.clock && moved && lag > 0) {
+    if (sig_.clock && last_.clock && moved && sig_.syncLag > 0) {
         stale_ = last_;
-        staleUntilUs_ = std::max(relockUntilUs_, board::Clock::monotonicUs()) + uint64_t(lag) * 1000;
+        staleUntilUs_ = std::max(relockUntilUs_, board::Clock::monotonicUs()) + uint64_t(sig_.syncLag) * 1000;
     }
     if (sig_.clock && (sig_.colour != last_.colour || sig_.colorimetry != last_.colorimetry || sig_.vic != last_.vic
                        || sig_.extcolorimetry != last_.extcolorimetry || sig_.scan != last_.scan || sig_.range != last_.range))
@@ -292,7 +293,7 @@ uint8_t It6805Model::rxRead(uint8_t r)
     const bool altMap = (keys_.number("chipid", 0xA1) == 0x10 || keys_.number("chipid", 0xA1) == 0xE0);
     // Parity errors of a poor link (parity): they come back as fast as they are cleared.
     if ((bank == 0 || bank == 4) && (r == 0xB9 || r == 0xBE) && s.clock)
-        return uint8_t(banks_[bank][r] | std::min(keys_.number("parity", 0), 255L));
+        return uint8_t(banks_[bank][r] | s.parity);
     if (bank == 0) {
         switch (r) {
         case 0x13:

@@ -119,6 +119,7 @@ private:
         long relock = 40;            // ms without SCDT after a new clock or mode
         long glitch = 0;             // +5 V glitches so far (5v_glitch)
         bool vboClock = true;        // the V-by-One transmitter clock settles
+        long syncLag = 0, parity = 0;   // sync_lag, parity (not compared: no interrupt of their own)
         bool operator==(const Signal& o) const;
     };
     Signal signal();
