@@ -99,9 +99,11 @@ void EdidEepromModel::stop()
     pending_ = false;
     if (protect_ && protect_->writeProtected())
         return;
+    const uint8_t flip = loseStores_ > 0 ? 0x01 : 0x00;   // a cell that did not take the write
+    loseStores_ -= flip;
     for (int slot = 0; slot < kPage; ++slot)
         if (pageSet_[slot])
-            memory_[pageBase_ + slot] = pageData_[slot];
+            memory_[pageBase_ + slot] = uint8_t(pageData_[slot] ^ (slot ? 0 : flip));
     ++storedPages_;
     busyUntil_ = board::Clock::monotonicUs() + kWriteCycleUs;
 }
@@ -151,7 +153,7 @@ void EdidEepromModel::reset()
     pending_ = false;
     busyUntil_ = 0;
     storedPages_ = 0;
-    nakPageWrites_ = 0;
+    nakPageWrites_ = loseStores_ = 0;
     memory_ = validImage();
 }
 

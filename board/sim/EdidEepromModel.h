@@ -35,6 +35,7 @@ public:
     void corrupt();                   // a valid EDID with one byte of block 0 changed
     void setPresent(bool present);    // an absent part acknowledges nothing
     void nakPageWrites(int n) { nakPageWrites_ = n; }   // the next n writes carrying data NAK
+    void loseStores(int n) { loseStores_ = n; }         // the next n pages acknowledged but kept with bit 0 flipped
     bool present() const { return present_; }
     int storedPages() const { return storedPages_; }   // page stores since the last reset
     void reset();                     // contents from the scenario key, present, idle
@@ -61,6 +62,7 @@ private:
     uint64_t busyUntil_ = 0;
     int storedPages_ = 0;
     int nakPageWrites_ = 0;
+    int loseStores_ = 0;
 };
 
 } // namespace sim

@@ -405,6 +405,14 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
         if (!r.read && r.data.size() == 9 && !r.acked)
             ++refused;
     EXPECT_EQ(refused, 2);
+    // A page taken but kept wrong: the read-back finds it and the request is made again.
+    eeprom(0).loseStores(1);
+    requestEdid(0, 1920, 1080, 50);
+    pass();
+    EXPECT_EQ(src->edid_done[0], 0);
+    G_timeTicks += velinsource::kEdidRetryTicks;
+    pass();
+    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(1, image(src->edidTable)));
 
     // Three refusals: the write gives up at that page and the request stays pending.
     pass();
@@ -418,6 +426,7 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
         if (!r.read && r.data.size() == 9)
             ++attempts;
     EXPECT_EQ(attempts, 3) << "no page after the one that failed";
+
 }
 
 TEST_F(InputSource, PcImageStaysTheOneToWriteUntilItIsInTheEeprom)
