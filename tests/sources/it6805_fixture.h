@@ -73,10 +73,7 @@ protected:
     }
     int bank() { return chip().reg(0, 0x0F) & 7; }
     // The next read of receiver register r is not answered (nor its retry).
-    static void unanswered(uint8_t r, uint8_t address = 0x90)
-    {
-        sim::I2cBusModel::drop({0, 2, true, false, [=](uint8_t a, const uint8_t* d, uint16_t) { return a == address && d[0] == r; }});
-    }
+    static void unanswered(uint8_t r) { sim::I2cBusModel::drop({0, 2, true, false, [=](uint8_t a, const uint8_t* d, uint16_t) { return a == 0x90 && d[0] == r; }}); }
 
     // Register writes at 0x90 since startLog(), each with the bank it went to.
     struct RegWrite {

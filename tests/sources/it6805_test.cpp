@@ -346,16 +346,14 @@ TEST_F(It6805Test, TheEndOfAnAvMuteGivesThePictureBackAndASetUpNotTakenIsMadeAga
     sim::I2cBusModel::drop({0, 1, false, true, [](uint8_t a, const uint8_t* d, uint16_t) { return a == 0xC8 && d[0] == 0x0C; }});
     source(1920, 1080, 2200, 1125, 60);
     ASSERT_TRUE(runToAudioOn());
-    EXPECT_EQ((std::vector<int>{sim::I2cBusModel::dropped(), sys->p_i2c->cecrd_6805(0x0C)}), (std::vector<int>{1, drv->CECTimeUnit[0]}));
-    EXPECT_NE(drv->CECTimeUnit[0], 0);
+    EXPECT_EQ((std::vector<int>{sim::I2cBusModel::dropped(), sys->p_i2c->cecrd_6805(0x0C), drv->CECTimeUnit[0] > 0}), (std::vector<int>{1, drv->CECTimeUnit[0], 1}));
     set("avmute", 1);
     pass(2);
     ASSERT_EQ(chip().reg(1, 0xC5) & 0x80, 0x80) << "blanked";
     sim::I2cBusModel::drop({0, 1, false, true, [](uint8_t a, const uint8_t* d, uint16_t n) { return a == 0x90 && n > 1 && d[0] == 0xC5 && !(d[1] & 0x80); }});
     set("avmute", 0);
     pass(3);
-    EXPECT_EQ((std::vector<int>{sim::I2cBusModel::dropped(), chip().reg(1, 0xC5) & 0x80, chip().reg(0, 0x4F) & 0x20, status()[0]}),
-              (std::vector<int>{1, 0, 0, 1920}));
+    EXPECT_EQ((std::vector<int>{sim::I2cBusModel::dropped(), chip().reg(1, 0xC5) & 0x80, chip().reg(0, 0x4F) & 0x20, status()[0]}), (std::vector<int>{1, 0, 0, 1920}));
 }
 
 // --- loss of the signal --------------------------------------------------------------------

@@ -23,6 +23,7 @@
 #include <numeric>
 #include <rapidcheck/state.h>
 #include <set>
+#include <tuple>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -409,10 +410,9 @@ TEST_F(InputSource, AFailedPageIsRetriedABoundedNumberOfTimes)
     eeprom(0).loseStores(1);
     requestEdid(0, 1920, 1080, 50);
     pass();
-    EXPECT_EQ(src->edid_done[0], 0);
-    G_timeTicks += velinsource::kEdidRetryTicks;
-    pass();
-    EXPECT_EQ(std::make_pair(int(src->edid_done[0]), eeprom(0).contents()), std::make_pair(1, image(src->edidTable)));
+    const int first = src->edid_done[0];
+    G_timeTicks += velinsource::kEdidRetryTicks, pass();
+    EXPECT_EQ(std::make_tuple(first, int(src->edid_done[0]), eeprom(0).contents()), std::make_tuple(0, 1, image(src->edidTable)));
 
     // Three refusals: the write gives up at that page and the request stays pending.
     pass();
@@ -564,7 +564,7 @@ struct Sent {
     bool audioOn = true;     // an HDMI source sends audio
     int glitches = 0;        // +5 V glitches so far
     int hdmiColour = 0;      // the colour format it sends when HDMI (colour is 4 while DVI)
-    bool avmute = false;     // the source mutes (an HDMI one: DVI has no control packets)
+    int avmute = 0;          // 1: the source mutes (an HDMI one: DVI has no control packets)
     int syncLag = 0, parity = 0;   // input 3: ms its timing counters lag a new mode; parity errors
 };
 using Sources = std::array<Sent, 4>;
@@ -717,8 +717,9 @@ struct Event : rc::state::Command<Sources, Bench> {
     static int first, last;
     // Drawn over their whole range whatever the history's length (inRange scales with the size).
     static int draw(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
+    static int drawKind() { const int k = draw(0, 20); return k < 18 ? k : 4; }   // 18, 19: a colour format, weighted in
     static int drawMode(int input) { return draw(0, 2) ? kBoundModes[draw(0, input == 3 ? 13 : 11)] : draw(0, kModeCount - (input == 3 ? 0 : 2)); }
-    Event() : input(draw(first, last + 1)), kind(draw(0, 18)), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
+    Event() : input(draw(first, last + 1)), kind(drawKind()), mode(drawMode(input)), value(draw(0, 8)), porch(draw(0, 1000)),
               wait(draw(0, 3) ? 0 : draw(1, 260)) {}
     // AVI fields of `extra`: VIC, colorimetry, range (0 by VIC, 1 limited, 2 full).
     static int vicOf(int e) { return e % 128; }
@@ -759,8 +760,8 @@ struct Event : rc::state::Command<Sources, Bench> {
                 break;                                                                    // plugged in (8: held back)
         case 1: x.plugged = false; x.power = value & 1; break;                            // pulled, or the signal stops with +5 V kept
         case 2: case 3: timing(x); x.keepSync = kind == 3; break;                         // new mode, sync lost or kept
-        case 4: x.colour = value < 5 || x.colour % 4 == 3 ? colours[value % 6] : x.colour ? 0 : 1 + value % 2; break;   // AVI colour
-                                                                                          // format (RGB<->YCbCr weighted), DVI
+        case 4: x.colour = value < 3 || x.colour % 4 == 3 ? colours[value % 6] : x.colour ? 0 : 1 + value % 2; break;   // AVI colour
+                                                                                          // format (RGB<->YCbCr weighted, kinds 18-19 too), DVI
         case 5: x.scan = value % 4;                                                       // AVI scan, colorimetry, range, VIC
                 x.extra = value == 7 ? checksumKept(x.extra) : value > 4 ? aviFields(porch % 3, porch / 3 % 3, porch / 9 % 3) : porch; break;
         case 6: (input == 3 ? x.hdcp : x.packed) ^= true; break;                          // HDCP, 3D frame packing
@@ -785,6 +786,8 @@ struct Event : rc::state::Command<Sources, Bench> {
         Sources after = before;
         apply(after);
         const Sent& x = after[size_t(input)];
+        const int was = before[size_t(input)].colour;
+        RC_CLASSIFY(kind == 4 && input == 3 && (was == 0) != (x.colour == 0) && was < 3 && x.colour < 3, "input 3 RGB<->YCbCr, timing kept");
         auto set = [&](const char* key, const std::string& v) { sim::SimBoard::setScenario("input" + std::to_string(input) + "." + key, v); };
         KelRamPara* para = KelRamPara::p_kelrampara_config;
         if (kind == 8) {   // held back until the output path is up; some windows show their input
@@ -1081,12 +1084,8 @@ bool take(Sequence& q, Sent& x, const std::string& key, const std::string& v)
         return a != std::end(kAudio);
     } else if (key == "5v_glitch")
         x.glitches = n;
-    else if (key == "avmute")
-        x.avmute = n != 0;
-    else if (key == "sync_lag" && three)
-        x.syncLag = n;
-    else if (key == "parity" && three)
-        x.parity = n;
+    else if (key == "avmute" || (three && (key == "sync_lag" || key == "parity")))
+        (key == "avmute" ? x.avmute : key == "parity" ? x.parity : x.syncLag) = n;
     else if (key == "pc.edid")
         q.edid = true;
     else if (key == "pc.reg0" && three)
