@@ -55,6 +55,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,8 @@ std::array<int, 3> g_led_set{};   // the LED width, height and panel mode the ou
 std::vector<std::vector<uint8_t>> g_shown_slots;   // the user-mode slots as the screens last drew them
 std::vector<int> g_signals;   // notifications sent and not yet handled
 int g_pending = 0;      // the code of a PC write that awaits its apply, 0 none
+int g_meanwhile = -1;   // a named case's PC step while an advanced-menu screen is open, -1 drawn
+bool g_applyNow = false;   // a named case's PC writes are applied at once
 bool g_alias = false;   // whether the PC sent the alias file naming modes 1-4
 const kel_test::TestRoot* g_root = nullptr;
 
@@ -407,7 +410,7 @@ void pc(Write write, int code = 1, bool wait = false)
         write(para()->ram);
         para()->pc_edit_pending = 1;
     }
-    if ((code == 1 || code == 103) && (wait || *rc::gen::inRange(0, 4) == 0)) {   // several may wait
+    if ((code == 1 || code == 103) && (wait || (!g_applyNow && *rc::gen::inRange(0, 4) == 0))) {   // several may wait
         g_pending = std::max(g_pending, code);
         ++g_seen["a PC write awaiting its apply"];
         return;
@@ -637,14 +640,16 @@ void after_key(Model& m, const Block& before, bool reset)
     kel_test::settle();
 }
 
-// Whether the block differs from before only within the given ranges (offset, length).
-bool only_changed(const Block& before, std::vector<std::pair<int, int>> allowed)
+// Whether the block (now, else the live one) differs from before only within the given ranges
+// (offset, length).
+bool only_changed(const Block& before, std::vector<std::pair<int, int>> allowed, const uint8_t* now = nullptr)
 {
+    now = now ? now : para()->ram;
     for (int i = 0; i < P::kRamSize; ++i) {
         bool free = false;
         for (const auto& a : allowed)
             free = free || (i >= a.first && i < a.first + a.second);
-        if (!free && before[size_t(i)] != para()->ram[i]) {
+        if (!free && before[size_t(i)] != now[i]) {
             RC_LOG() << "byte " << i << " changed\n";
             return false;
         }
@@ -703,17 +708,22 @@ bool press(Model& m, PanelKey key)
         allowed = {{P::kModeArea, P::kModeAreaLength}, {P::kCurrentMode, 2}, {P::kModeSaveRequest, 2}, {P::kKeyLock, page == 1 ? 2 : 0}};
     } else if (page == 18) {
         allowed = {{0, P::kRamSize}};   // the defaults
-    } else if (page == 12) {
-        allowed = {{P::kLanguage, 1}};   // a PC's, while a screen of the menu was in front
     }
+
     // OK on an entry of the advanced menu opens its screen in a loop of its own (the ageing
     // log only after its access code, typed first): a PC changes the language or the card
     // packages while it is in front, then Back comes back to the menu.
     const int entry12 = page == 12 ? g_advancedoption->ui_select : 0;
     const QString code = page == 12 && entry12 == 3 ? *rc::gen::element<QString>("8888", "88881", "88881", "888", "8889") : QString();
     bool ageing = false;
-    const auto meanwhile = [&m](QWidget*) {
-        pc_step(m, *rc::gen::element(10, 17));
+    // What the PC's step meanwhile wrote (and the notification it brought carried out: a save
+    // request of its own awaiting its apply) is the PC's: the key's writes are looked for on
+    // either side of it.
+    std::optional<std::pair<Block, Block>> pcSpan;
+    const auto meanwhile = [&m, &pcSpan](QWidget*) {
+        const Block pcBefore = ram_now();
+        pc_step(m, g_meanwhile >= 0 ? g_meanwhile : *rc::gen::element(10, 17));
+        pcSpan.emplace(pcBefore, ram_now());
         kel_test::pressKey(PanelKey::Back);
     };
     if (page == 12 && key == PanelKey::Ok && entry12 == 3)
@@ -744,7 +754,7 @@ bool press(Model& m, PanelKey key)
     RC_LOG() << "page " << page << " level " << t << " key " << int(key) << (keypad ? " typed " + typed.toStdString() : "") << "\n";
     const Block after = ram_now();   // as the key left it: a PC's save request awaiting its apply comes after it
     const bool wrote = after != before || mode_slots() != kept;
-    RC_ASSERT(only_changed(before, allowed));
+    RC_ASSERT((pcSpan ? only_changed(before, allowed, pcSpan->first.data()) && only_changed(pcSpan->second, allowed) : only_changed(before, allowed)));
     // The lock icon shows the word the key wrote, before any notification redraws it.
     RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
                mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
@@ -899,6 +909,47 @@ bool press(Model& m, PanelKey key)
     if (!g_pending)
         check_front(m);
     return wrote;
+}
+
+// The screen on that page opened afresh, over the main menu.
+void open_page(int page)
+{
+    if (g_pending)
+        notify(g_pending);
+    close_all();
+    g_mainwindow->show();
+    g_page_focus = 1;
+    g_mainwindow->language_changed();
+    pages(page);
+    g_shown_slots = mode_slots();
+    ++g_seen["screen " + std::to_string(page)];
+    RC_LOG() << "open page " << page << "\n";
+}
+
+// Steps a drawn seed once failed on, played now and then in every run, by name.
+const char* const kNamedCases[] = {
+    // A PC's window change and mode save both await their apply; OK on the advanced menu's
+    // first entry, and while that screen is open a PC's language change is applied, which
+    // carries the save out: the mode word is the PC's, the menu wrote nothing.
+    "a PC's save carried out under the advanced menu",
+};
+
+void named_case(int which)
+{
+    Model m;
+    ++g_seen[std::string("named: ") + kNamedCases[which]];
+    RC_LOG() << "named case " << which << "\n";
+    if (which == 0) {
+        open_page(12);
+        const int slot = *rc::gen::inRange(0, P::kModeSlots);
+        pc([](uint8_t* ram) { P::put16(ram + layer(1) + P::kLayerSource, 1); }, 1, true);
+        pc([slot](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(slot + 1)); }, 1, true);
+        g_meanwhile = 10, g_applyNow = true;
+        press(m, PanelKey::Ok);
+        g_meanwhile = -1, g_applyNow = false;
+        RC_ASSERT(slot_saved(slot));
+        RC_ASSERT(r16(P::kCurrentMode) == slot + 1);
+    }
 }
 
 // One move of the operator: a key, or on to an item of the level in front and OK.
@@ -1107,18 +1158,11 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             const int at = g_page_focus;
             const bool keys = front() && at != 0 && at != 6 && at != 13 && at != 22;
             if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {keys ? 20 : 4, rc::gen::just(0)}})) {
-                if (g_pending)
-                    notify(g_pending);
-                close_all();
                 m = Model{};
-                const int page = *rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0, 9, 12, 13, 18, 22, 18, 12, 22, 13);
-                g_mainwindow->show();
-                g_page_focus = 1;
-                g_mainwindow->language_changed();
-                pages(page);
-                g_shown_slots = mode_slots();
-                ++g_seen["screen " + std::to_string(page)];
-                RC_LOG() << "open page " << page << "\n";
+                open_page(*rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0, 9, 12, 13, 18, 22, 18, 12, 22, 13));
+            } else if (*rc::gen::inRange(0, 40) == 0) {
+                m = Model{};
+                named_case(*rc::gen::inRange(0, int(std::size(kNamedCases))));
             } else {
                 ++g_writes[g_page_focus][1];
                 if (*rc::gen::inRange(0, 8) == 0)
