@@ -941,10 +941,12 @@ void named_case(int which)
     RC_LOG() << "named case " << which << "\n";
     if (which == 0) {
         open_page(12);
+        g_applyNow = true;   // the keys free
+        pc([](uint8_t* ram) { P::put16(ram + P::kKeyLock, 0); });
         const int slot = *rc::gen::inRange(0, P::kModeSlots);
         pc([](uint8_t* ram) { P::put16(ram + layer(1) + P::kLayerSource, 1); }, 1, true);
         pc([slot](uint8_t* ram) { P::put16(ram + P::kModeSaveRequest, uint16_t(slot + 1)); }, 1, true);
-        g_meanwhile = 10, g_applyNow = true;
+        g_meanwhile = 10;
         press(m, PanelKey::Ok);
         g_meanwhile = -1, g_applyNow = false;
         RC_ASSERT(slot_saved(slot));
