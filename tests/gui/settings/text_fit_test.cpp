@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -91,9 +90,9 @@ QString widest(int low, int high, const std::function<QString(int)>& text)
 {
     static std::map<std::tuple<int, int, QString, QString>, QString> known;
     QString& best = known[{low, high, text(low), text(high)}];
-    for (int v = low; known.size() && best.isEmpty() && v <= high; ++v)
-        for (int u = v; u <= high; ++u)
-            best = advance(text(u)) > advance(best) ? text(u) : best;
+    if (best.isEmpty())
+        for (int v = low; v <= high; ++v)
+            best = advance(text(v)) > advance(best) ? text(v) : best;
     return best;
 }
 QString number(int v) { return QString::number(v); }
