@@ -137,12 +137,14 @@ std::vector<ValueLabel> valueLabels(kel_test::TestRoot& root)
 {
     const auto address = [] {
         std::lock_guard<std::mutex> lock(g_str_globals_mutex);
-        g_str_ip = widestAddress();
-        return QStringList{g_str_ip};
+        return QStringList{g_str_ip = widestAddress()};
     };
-    const auto ledSize = [] {
-        put16(P::kLedWidth, widestU16()), put16(P::kLedHeight, widestU16());
-        return QStringList{widestU16()};
+    const auto words = [](std::vector<int> at, const QString& value) {
+        return [at, value] {
+            for (int a : at)
+                put16(a, value);
+            return QStringList{value};
+        };
     };
     // The receivers measure sizes below 8192 and rates up to 60 (a faster input counts as 60).
     const auto inputFormats = [] {
@@ -152,48 +154,40 @@ std::vector<ValueLabel> valueLabels(kel_test::TestRoot& root)
                 put16(P::kInputStatus + 6 * port + 2 * f, f < 2 ? size : rate);
         return QStringList{QStringLiteral("%1x%1@%2Hz").arg(size, rate)};
     };
-    const auto crop40 = [](int window) {   // a window on the widest-named crop
-        const QString name = widest(0, 3 * 64 + 39, [](int v) { return QStringList{"DVI", "HDMI1", "HDMI2", "HDMI3"}[v / 64] + "_Crop" + number(v % 64 + 1); });
-        const int port = int(QStringList{"DVI", "HDMI1", "HDMI2", "HDMI3"}.indexOf(name.section('_', 0, 0))), n = name.section("Crop", 1).toInt();
-        put16(P::kCropRecords, number(0x8000 | ((n - 1) << 8) | port));
-        put16(P::kLayers + P::kLayerSize * window + P::kLayerFlags, "1");
-        put16(P::kLayers + P::kLayerSize * window + P::kLayerSource, number(0x8000));
-        return QStringList{name};
+    const auto alias = [&root](const char* group, std::function<void()> chosen) {   // a name of any length: 80 of the widest letter
+        return [&root, group, chosen] {
+            chosen();
+            root.writeFile("/data/configs/alias.json", std::string(R"({"namelist":{")") + group + R"(":[{"id":0,"valid":"on","name":")" + std::string(80, 'W') + "\"}]}}");
+            return QStringList{QString(80, 'W')};
+        };
     };
+    const QStringList inputs{"DVI", "HDMI1", "HDMI2", "HDMI3"};
+    const QString crop = widest(0, 4 * P::kCropCount - 1, [&inputs](int v) { return inputs[v / P::kCropCount] + "_Crop" + number(v % P::kCropCount + 1); });
+    const int cropWord = 0x8000 | ((crop.section("Crop", 1).toInt() - 1) << 8) | int(inputs.indexOf(crop.section('_', 0, 0)));
     return {
         {"home: address", address, [] { return on<LockWindow>("label_IPaddr"); }},
         {"main menu: address", address, [] { g_mainwindow->ip_changed(); return g_mainwindow->findChild<QLabel*>("label_IPaddr"); }},
-        {"home: LED size", ledSize, [] { return on<LockWindow>("label_input"); }},
-        {"output menu: LED size", ledSize, [] { return on<OutputSet>("label_info"); }},
-        {"home: brightness", [] { put16(P::kBrightness, widest(0, 100, number)); return QStringList{widest(0, 100, number)}; },
-         [] { return on<LockWindow>("label_bright"); }},
-        {"home: contrast", [] { put16(P::kBrightness + 2, widest(0, 100, number)); return QStringList{widest(0, 100, number)}; },
-         [] { return on<LockWindow>("label_contrast"); }},
-        {"home: window 2's crop", [crop40] { return crop40(1); }, [] { return on<LockWindow>("image_name1"); }},
+        {"home: LED size", words({P::kLedWidth, P::kLedHeight}, widestU16()), [] { return on<LockWindow>("label_input"); }},
+        {"output menu: LED size", words({P::kLedWidth, P::kLedHeight}, widestU16()), [] { return on<OutputSet>("label_info"); }},
+        {"home: brightness", words({P::kBrightness}, widest(0, 100, number)), [] { return on<LockWindow>("label_bright"); }},
+        {"home: contrast", words({P::kBrightness + 2}, widest(0, 100, number)), [] { return on<LockWindow>("label_contrast"); }},
+        {"home: window 2's crop", [words, crop, cropWord] {   // record 0 holds it
+             words({P::kCropRecords}, number(cropWord))(), words({P::kLayers + P::kLayerSize + P::kLayerSource}, number(0x8000))();
+             return words({P::kLayers + P::kLayerSize + P::kLayerFlags}, "1")(), QStringList{crop};
+         }, [] { return on<LockWindow>("image_name1"); }},
         {"home: window 1's input format", inputFormats, [] { return on<LockWindow>("image_state0"); }},
-        {"home: the longest alias of an input", [&root] {   // window 1 on DVI, named at length
-             put16(P::kLayers + P::kLayerSource, "0");
-             const QString name = QString(80, QChar('W'));
-             root.writeFile("/data/configs/alias.json", R"({"namelist":{"source":[{"id":0,"valid":"on","name":")" + name.toStdString() + "\"}]}}");
-             return QStringList{name};
-         }, [] { return on<LockWindow>("image_name0"); }, true},
-        {"user mode: the longest alias", [&root] {
-             g_mode_select = 0;
-             const QString name = QString(80, QChar('W'));
-             root.writeFile("/data/configs/alias.json", R"({"namelist":{"usermode":[{"id":0,"valid":"on","name":")" + name.toStdString() + "\"}]}}");
-             return QStringList{name};
-         }, [] { return on<CustomMode>("label_name"); }, true},
+        {"home: an input's alias", alias("source", [] { put16(P::kLayers + P::kLayerSource, "0"); }), [] { return on<LockWindow>("image_name0"); }, true},
+        {"user mode: its alias", alias("usermode", [] { g_mode_select = 0; }), [] { return on<CustomMode>("label_name"); }, true},
         {"device state: serial", [] {
              std::lock_guard<std::mutex> lock(g_str_globals_mutex);
-             g_str_barcode = widestSerial();
-             return QStringList{g_str_barcode};
+             return QStringList{g_str_barcode = widestSerial()};
          }, [] { return on<MachineState>("label_2"); }},
-        {"device state: FPGA version", [] {
+        {"device state: FPGA version", [] {   // registers 28-31: the version's last part, day, month, year
              fpga_manage::pInstance();
              const QString byte = widest(0, 255, [](int v) { return QString::asprintf("%02x", v); });
              const QString year = widest(0, 255, [](int v) { return QString::asprintf("%x", 0x2000 + v); });
              for (int reg = 28; reg < 32; ++reg)
-                 fpga_manage::MCU_REG_func[0][reg] = uint8_t((reg == 31 ? year.toInt(nullptr, 16) - 0x2000 : byte.toInt(nullptr, 16)));
+                 fpga_manage::MCU_REG_func[0][reg] = uint8_t(reg == 31 ? year.toInt(nullptr, 16) - 0x2000 : byte.toInt(nullptr, 16));
              return QStringList{QStringLiteral("V11.00.%1 %2-%1-%1").arg(byte, year)};
          }, [] { return on<MachineState>("label_FPGA1"); }},
         {"crop screen: input format", inputFormats, [] { return on<InputCut>("card_format"); }},
