@@ -1220,7 +1220,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         SetUp();
         std::filesystem::remove(root.host("/data/configs/alias.json"));
         g_alias = false;
-        g_pending = 0;
+        g_pending = 0, g_meanwhile = -1, g_applyNow = false;   // a case that failed mid-way leaves none
         RC_ASSERT(ConfigEngine::pInstance()->write_config_variant(ConfigItem::IPAddress, QStringLiteral("192.168.0.199")));
         Utils::getIPAddress();
         // Saved modes with windows switched on and off (a flags word of 0 or 1, as the
