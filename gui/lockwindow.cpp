@@ -245,7 +245,7 @@ void LockWindow::image_init()
             ALIAS_PARA alias;
             if (port <= 3 && get_json_alias_para(&alias, "source", int(port)) == 1) {
                 const QString text = QString::fromStdString(alias.name);
-                name->setText(QFontMetrics(name->font()).elidedText(text, Qt::ElideRight, 206));
+                name->setText(QFontMetrics(name->font()).elidedText(text, Qt::ElideRight, name->width()));
             } else {
                 name->setText(input);
             }

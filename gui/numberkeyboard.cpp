@@ -56,18 +56,25 @@ void NumberKeyboard::menulist_init()
 
 void NumberKeyboard::language_changed()
 {
+    if (title_)
+        kel_fit_text_designed(ui->label, title_());
     kel_fit_text_designed(ui->Button_close, kel_text("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"));
     kel_fit_text_designed(ui->Button_ok, kel_text("确定", "OK", "OK", "Đồng ý", "確定"));
 }
 
-void NumberKeyboard::label_show(QString title, QString text)
+void NumberKeyboard::label_show(const QString& title, QString text)
+{
+    label_show([title] { return title; }, std::move(text));
+}
+
+void NumberKeyboard::label_show(std::function<QString()> title, QString text)
 {
     // The screen calling this is the top modal screen: it alone gets the typed text.
     QWidget* modal = QApplication::activeModalWidget();
     opener_ = (modal && modal != this) ? modal : nullptr;
     // Titles come from every screen in every language; the 44 px label takes them fitted,
     // a word too long even at the smallest size cut so that its start stays readable.
-    kel_fit_text_designed(ui->label, title);
+    title_ = std::move(title);
     l_str.clear();
     ui->lineEdit->setText(text);
     language_changed();

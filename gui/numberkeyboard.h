@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QString>
+#include <functional>
 
 namespace Ui {
 class NumberKeyboard;
@@ -24,7 +25,11 @@ public:
     explicit NumberKeyboard(QWidget* parent = nullptr);
     ~NumberKeyboard() override;
 
-    void label_show(QString title, QString text);
+    // Shows text in the field under a title; the title is asked for again in the new
+    // language when the language changes while the keypad is open.
+    void label_show(std::function<QString()> title, QString text);
+    // A title that reads the same in every language.
+    void label_show(const QString& title, QString text);
     void language_changed();
     void menulist_init();
 
@@ -59,6 +64,7 @@ private:
     QString style_ok_focus_;
     QWidget* focus_list_[14];
     QPointer<QWidget> opener_;
+    std::function<QString()> title_;
 };
 
 extern NumberKeyboard* g_numberkeyboard;

@@ -158,7 +158,6 @@ void retext(T* screen)
 void SyncUpdate::retext_screens()
 {
     retext(g_mainwindow);
-    retext(g_numberkeyboard);
 #ifdef KEL_HAVE_LOCKWINDOW
     retext(g_lockwindow);
 #endif
@@ -234,6 +233,8 @@ void SyncUpdate::retext_screens()
 #ifdef KEL_HAVE_RCV_RECOVERY
     retext(g_rcv_recovery);
 #endif
+    // Last: an open keypad's title may be its opener's caption, re-texted above.
+    retext(g_numberkeyboard);
 }
 
 void SyncUpdate::refresh_page(int code)

@@ -179,13 +179,11 @@ void EDIDset::show_numberkeyboard_ui(QString)
     if (!field || !g_numberkeyboard)
         return;
     g_lineedit = field;
-    const u8 lang = kel_lang();
-    QString title;
-    if (field->objectName() == line_names[0])
-        title = lang == KEL_LANG_ZH ? QString::fromUtf8("宽") : lang == KEL_LANG_TN ? QString::fromUtf8("寬") : QStringLiteral("W");
-    else if (field->objectName() == line_names[1])
-        title = (lang == KEL_LANG_ZH || lang == KEL_LANG_TN) ? QString::fromUtf8("高") : QStringLiteral("H");
-    if (!title.isEmpty())
+    // Asked again when the language changes while the keypad is open.
+    // (It may outlive this screen: it holds what it needs.)
+    const int line = field->objectName() == line_names[0] ? 0 : field->objectName() == line_names[1] ? 1 : 2;
+    const auto title = [line] { return line == 0 ? kel_text("宽", "W", "W", "W", "寬") : line == 1 ? kel_text("高", "H", "H", "H", "高") : QString(); };
+    if (!title().isEmpty())
         g_numberkeyboard->label_show(title, field->text());
     g_numberkeyboard->exec();
 }

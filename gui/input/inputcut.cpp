@@ -20,6 +20,7 @@
 
 #include <QDebug>
 #include <QFontMetrics>
+#include <algorithm>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -508,17 +509,12 @@ void InputCut::show_numberkeyboard_ui(QString)
     if (!field || !g_numberkeyboard)
         return;
     g_lineedit = field;
-    const u8 lang = kel_lang();
-    const bool zh = lang == KEL_LANG_ZH, tn = lang == KEL_LANG_TN;
-    QString title;
-    if (field->objectName() == field_names[0])
-        title = QStringLiteral("X");
-    else if (field->objectName() == field_names[1])
-        title = QStringLiteral("Y");
-    else if (field->objectName() == field_names[2])
-        title = zh ? QString::fromUtf8("宽") : tn ? QString::fromUtf8("寬") : QStringLiteral("W");
-    else
-        title = (zh || tn) ? QString::fromUtf8("高") : QStringLiteral("H");
+    // Asked again when the language changes while the keypad is open.
+    // (It may outlive this screen: it holds what it needs.)
+    const int f = int(std::find(field_names, field_names + 3, field->objectName()) - field_names);
+    const auto title = [f] {
+        return f == 0 ? QStringLiteral("X") : f == 1 ? QStringLiteral("Y") : f == 2 ? kel_text("宽", "W", "W", "W", "寬") : kel_text("高", "H", "H", "H", "高");
+    };
     g_numberkeyboard->label_show(title, field->text());
     g_numberkeyboard->exec();
 }

@@ -134,9 +134,9 @@ void ledset::show_numberkeyboard_ui(QString)
     if (!g_numberkeyboard)
         return;
     if (edit_name == line_names[0])
-        g_numberkeyboard->label_show(kel_text("宽", "W", "W", "W", "寬"), ui->lineEdit_ledw->text());
+        g_numberkeyboard->label_show([] { return kel_text("宽", "W", "W", "W", "寬"); }, ui->lineEdit_ledw->text());
     else if (edit_name == line_names[1])
-        g_numberkeyboard->label_show(kel_text("高", "H", "H", "H", "高"), ui->lineEdit_ledh->text());
+        g_numberkeyboard->label_show([] { return kel_text("高", "H", "H", "H", "高"); }, ui->lineEdit_ledh->text());
     g_numberkeyboard->exec();
 }
 

@@ -310,23 +310,25 @@ void SmartMapping::show_numberkeyboard_ui(QString)
     if (!field)
         return;
     g_lineedit = field;
-    const QString name = field->objectName();
-    QString title;
-    if (name == QLatin1String("lineEdit_X"))
-        title = kel_text("箱体宽度", "width", "width", "width", "箱體寬度");
-    else if (name == QLatin1String("lineEdit_Y"))
-        title = kel_text("箱体高度", "height", "height", "height", "箱體高度");
-    else if (name == QLatin1String("lineEdit_line"))
-        title = kel_text("箱体行数", "rows", "rows", "rows", "箱體行數");
-    else if (name == QLatin1String("lineEdit_column"))
-        title = kel_text("箱体列数", "lines", "lines", "lines", "箱體列數");
-    else if (name == QLatin1String("lineEdit_horzion"))
-        title = kel_text("水平偏移", "Horizontal", "Horizontal", "Horizontal", "水平偏移");
-    else if (name == QLatin1String("lineEdit_vert"))
-        title = kel_text("垂直偏移", "Vertical", "Vertical", "Vertical", "垂直偏移");
+    // Asked again when the language changes while the keypad is open.
+    const auto title = [name = field->objectName()] {
+        if (name == QLatin1String("lineEdit_X"))
+            return kel_text("箱体宽度", "width", "width", "width", "箱體寬度");
+        if (name == QLatin1String("lineEdit_Y"))
+            return kel_text("箱体高度", "height", "height", "height", "箱體高度");
+        if (name == QLatin1String("lineEdit_line"))
+            return kel_text("箱体行数", "rows", "rows", "rows", "箱體行數");
+        if (name == QLatin1String("lineEdit_column"))
+            return kel_text("箱体列数", "lines", "lines", "lines", "箱體列數");
+        if (name == QLatin1String("lineEdit_horzion"))
+            return kel_text("水平偏移", "Horizontal", "Horizontal", "Horizontal", "水平偏移");
+        if (name == QLatin1String("lineEdit_vert"))
+            return kel_text("垂直偏移", "Vertical", "Vertical", "Vertical", "垂直偏移");
+        return QString();
+    };
     if (!g_numberkeyboard)
         return;
-    if (!title.isEmpty())
+    if (!title().isEmpty())
         g_numberkeyboard->label_show(title, field->text());
     g_numberkeyboard->exec();
 }

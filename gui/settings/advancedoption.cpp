@@ -112,7 +112,7 @@ void AdvancedOption::show_numberkeyboard_ui(QString text)
     g_lineedit = lineEdit_password;
     if (!g_numberkeyboard)
         return;
-    g_numberkeyboard->label_show(kel_text("密码", "Password", "Пароль", "Mật khẩu", "密碼"), text);
+    g_numberkeyboard->label_show([] { return kel_text("密码", "Password", "Пароль", "Mật khẩu", "密碼"); }, text);
     g_numberkeyboard->exec();
 }
 

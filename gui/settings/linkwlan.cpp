@@ -7,6 +7,7 @@
 #include "gui/numberkeyboard.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QStringList>
 #include <algorithm>
 #include <mutex>
@@ -105,7 +106,8 @@ void linkwlan::show_numberkeyboard_ui(QString text)
     if (!g_numberkeyboard)
         return;
     const int index = field->objectName().mid(9).toInt();
-    g_numberkeyboard->label_show(label_rows[std::clamp(index / 4, 0, 2)]->text(), text);
+    // The row's caption, read again after this screen's own re-text when the language changes.
+    g_numberkeyboard->label_show([row = QPointer<QLabel>(label_rows[std::clamp(index / 4, 0, 2)])] { return row ? row->text() : QString(); }, text);
     g_numberkeyboard->exec();
 }
 

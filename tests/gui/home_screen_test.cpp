@@ -184,7 +184,6 @@ TEST_F(HomeScreen, AliasNamesWholeOrElided)
     EXPECT_EQ((QStringList{name(lw, 0), name(lw, 1)}), (QStringList{"Stage", "HDMI2"}));   // switched-off alias: the input's own name
     const QString dvi = name(lw, 3);
     EXPECT_TRUE(dvi.endsWith(QChar(0x2026)) && dvi.startsWith("A very long")) << dvi.toStdString();
-    EXPECT_LE(QFontMetrics(lw->image_name[3]->font()).horizontalAdvance(dvi), 206);
     EXPECT_EQ(name(lw, 2), "HDMI2_Crop3");   // crops take no alias
 }
 

@@ -4,6 +4,8 @@
 #include "core/kelrampara.h"
 #include "core/utils.h"
 #include "gui/input/inputcut.h"
+#include "gui/my_lineedit.h"
+#include "gui/settings/advancedoption.h"
 #include "gui/kel_keys.h"
 #include "gui/led/smartmapping.h"
 #include "gui/mainwindow.h"
@@ -24,6 +26,7 @@
 #include <QSettings>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <thread>
 #include <vector>
@@ -333,6 +336,27 @@ TEST_F(ChangeNotification, RefreshGoesToTheCurrentPage)
     close->setText("x");   // a second notification must not translate again
     notify(1);
     EXPECT_EQ(close->text(), "x");
+}
+
+TEST_F(ChangeNotification, AnOpenKeypadsTitleFollowsALanguageChange)
+{
+    mainWindow();
+    AdvancedOption* adv = new AdvancedOption(nullptr);
+    InputCut* cut = g_inputcut = new InputCut(nullptr);
+    const auto titleAfter = [&](const std::function<void()>& open, int language) {
+        QString title;
+        kel_test::whenModal([&](QWidget*) {
+            para->ram[P::kLanguage] = uint8_t(language);
+            notify(1);
+            title = g_numberkeyboard->findChild<QLabel*>("label")->text();
+            g_numberkeyboard->on_Button_close_clicked();
+        });
+        open();
+        return title;
+    };
+    EXPECT_EQ(titleAfter([&] { adv->show_numberkeyboard_ui(QString()); }, 2), QString::fromUtf8("Пароль"));
+    EXPECT_EQ(titleAfter([&] { emit cut->findChild<My_lineEdit*>("lineEdit_W")->send_show(QString()); }, 4), QString::fromUtf8("寬"));
+    delete adv, delete cut;
 }
 
 TEST_F(ChangeNotification, ToastsFollowTheRefreshWherePagesAskForThem)

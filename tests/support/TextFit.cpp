@@ -132,6 +132,16 @@ namespace {
     return none(textsThatDoNotFit(screen));
 }
 
+::testing::AssertionResult labelTextFits(QLabel* label)
+{
+    QStringList out;
+    label->ensurePolished();
+    if (QFontInfo(label->font()).pixelSize() < kSmallestLegiblePx)
+        out.append(QStringLiteral("%1 \"%2\": %3 px font").arg(label->objectName(), label->text()).arg(QFontInfo(label->font()).pixelSize()));
+    check(label, label->text(), label->width(), &out);
+    return none(out);
+}
+
 ::testing::AssertionResult allTextsLegible(QWidget* screen)
 {
     return none(textsBelowLegibleSize(screen));

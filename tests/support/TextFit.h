@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
+class QLabel;
 class QWidget;
 
 namespace kel_test {
@@ -17,6 +18,8 @@ QStringList textsThatDoNotFit(QWidget* screen);
 QStringList textsBelowLegibleSize(QWidget* screen);
 // Success when every text fits; otherwise a failure that lists those that do not.
 ::testing::AssertionResult allTextsFit(QWidget* screen);
+// The same for one label alone (shown or not).
+::testing::AssertionResult labelTextFits(QLabel* label);
 // The same for the legible size alone, for screens measured by their own fit rule.
 ::testing::AssertionResult allTextsLegible(QWidget* screen);
 

@@ -49,7 +49,10 @@ struct InputScreenTest : ScreenTest {
     {
         ScreenTest::SetUp();
         empty_slots();
+        // No mode in use and no save request: the saved copy never holds one (it would read
+        // as done), and a case must not start with one left by the case before.
         put16(P::kCurrentMode, 0);
+        put16(P::kModeSaveRequest, 0);
         mark_saved();
     }
 

@@ -49,13 +49,6 @@ protected:
     }
 
     ledset* openLedset() { return kel_test::openScreen(g_ledset, 13); }
-    // What the keypad's OK hands back for a field.
-    static void enter(ledset* s, const char* field, const QString& text)
-    {
-        s->edit_name = QString::fromLatin1(field);
-        s->confirmString(text);
-    }
-
     SmartMapping* openSmart() { return kel_test::openScreen(g_smartmapping, 24); }
     // An FPGA manager (no thread) whose FPGA 0 is up, with cards on ports 0 and 3.
     void fpgaWithCards()
@@ -72,33 +65,6 @@ protected:
 } // namespace
 
 // --- LED size screen -------------------------------------------------------------
-
-TEST_F(LedScreens, EntriesAreCorrectedToTheLimits)
-{
-    ledset* s = openLedset();
-    auto size = [s] { return QStringList{s->ui->lineEdit_ledw->text(), s->ui->lineEdit_ledh->text()}; };   // opened on 1920 x 1080: the panel check
-
-    // Through the keys and the keypad: OK on the width field, 9000 typed.
-    kel_test::typeOnKeypad("9000", PanelKey::Ok, s);
-    EXPECT_EQ(size(), (QStringList{"8188", "800"}));         // 1080 x 8188 > 6,553,600
-
-    s->ui->lineEdit_ledh->setText("2000");
-    enter(s, "lineEdit_ledw", "4000");
-    EXPECT_EQ(s->ui->lineEdit_ledh->text(), "1638");         // 6,553,600 / 4000
-    // A height entry allows up to 13,000,000 pixels.
-    s->ui->lineEdit_ledw->setText("6000");
-    enter(s, "lineEdit_ledh", "2000");
-    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "6000");
-    s->ui->lineEdit_ledw->setText("7000");
-    enter(s, "lineEdit_ledh", "2000");
-    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "6500");
-    for (const char* small : {"0", "63", ""}) {
-        enter(s, "lineEdit_ledh", small);
-        EXPECT_EQ(size(), (QStringList{"6500", "64"})) << small;
-    }
-    enter(s, "lineEdit_ledw", "0100");
-    EXPECT_EQ(s->ui->lineEdit_ledw->text(), "0100");
-}
 
 TEST_F(LedScreens, ApplyStoresTheSizeStartsTheHandShakeAndFreesTheScalerForTheToast)
 {

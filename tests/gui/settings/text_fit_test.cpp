@@ -10,11 +10,15 @@
 #include "tests/support/GuiFixture.h"
 #include "tests/support/Grab.h"
 #include "tests/support/TextFit.h"
+#include "core/kelrampara.h"
+#include "fpga/fpga_manage.h"
 #include "upgrade/firmwareupdate.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,7 +64,142 @@ std::vector<Screen> screens()
     };
 }
 
-class TextFit : public kel_test::GuiFixture {};
+class TextFit : public kel_test::GuiFixture {
+protected:
+    void TearDown() override
+    {
+        GuiFixture::TearDown();
+        delete fpga_manage::p_fpga_manage;   // the version row's
+    }
+};
+
+using P = KelRamPara;
+
+// Widths are compared in the panel's font at a large size: drawn unhinted, a text's width
+// grows in proportion to the size, so the widest there is the widest at any size.
+int advance(const QString& text)
+{
+    QFont f = QApplication::font();
+    f.setPixelSize(100);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    return QFontMetrics(f).horizontalAdvance(text);
+}
+
+// The widest text of any value low..high (kept: the ranges repeat).
+QString widest(int low, int high, const std::function<QString(int)>& text)
+{
+    static std::map<std::tuple<int, int, QString, QString>, QString> known;
+    QString& best = known[{low, high, text(low), text(high)}];
+    if (best.isEmpty())
+        for (int v = low; v <= high; ++v)
+            best = advance(text(v)) > advance(best) ? text(v) : best;
+    return best;
+}
+QString number(int v) { return QString::number(v); }
+QString widestU16() { return widest(0, 65535, number); }
+QString widestAddress()
+{
+    const QString octet = widest(0, 255, number);
+    return QStringList{octet, octet, octet, octet}.join('.');
+}
+// A serial of 24 characters (the length that gives the cloud device id), each the widest of
+// the digits and capitals.
+QString widestSerial()
+{
+    QChar c = '0';
+    for (const QChar k : QStringLiteral("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"))
+        c = advance(k) > advance(c) ? k : c;
+    return QString(24, c);
+}
+
+void put16(int at, const QString& value) { P::put16(KelRamPara::pInstance()->ram + at, uint16_t(value.toInt())); }
+
+// A label that shows a value the device holds: the widest values put where the device keeps
+// them, the texts the label must then show whole (a name of free length may end in an
+// ellipsis), and the label on a screen made afterwards.
+struct ValueLabel {
+    const char* what;
+    std::function<QStringList()> widestValues;
+    std::function<QLabel*()> label;
+    bool elided = false;
+};
+
+template <typename Screen>
+QLabel* on(const char* name)
+{
+    QWidget* s = new Screen(nullptr);
+    s->setAttribute(Qt::WA_DeleteOnClose);
+    s->show();
+    return s->findChild<QLabel*>(name);
+}
+
+std::vector<ValueLabel> valueLabels(kel_test::TestRoot& root)
+{
+    const auto address = [] {
+        std::lock_guard<std::mutex> lock(g_str_globals_mutex);
+        return QStringList{g_str_ip = widestAddress()};
+    };
+    const auto words = [](std::vector<int> at, const QString& value) {
+        return [at, value] {
+            for (int a : at)
+                put16(a, value);
+            return QStringList{value};
+        };
+    };
+    // The receivers measure sizes below 8192 and rates up to 60 (a faster input counts as 60).
+    const auto inputFormats = [] {
+        const QString size = widest(0, 8191, number), rate = widest(0, 60, number);
+        for (int port = 0; port < 4; ++port)
+            for (int f = 0; f < 3; ++f)
+                put16(P::kInputStatus + 6 * port + 2 * f, f < 2 ? size : rate);
+        return QStringList{QStringLiteral("%1x%1@%2Hz").arg(size, rate)};
+    };
+    const auto alias = [&root](const char* group, std::function<void()> chosen) {   // a name of any length: 80 of the widest letter
+        return [&root, group, chosen] {
+            chosen();
+            root.writeFile("/data/configs/alias.json", std::string(R"({"namelist":{")") + group + R"(":[{"id":0,"valid":"on","name":")" + std::string(80, 'W') + "\"}]}}");
+            return QStringList{QString(80, 'W')};
+        };
+    };
+    const QStringList inputs{"DVI", "HDMI1", "HDMI2", "HDMI3"};
+    const QString crop = widest(0, 4 * P::kCropCount - 1, [&inputs](int v) { return inputs[v / P::kCropCount] + "_Crop" + number(v % P::kCropCount + 1); });
+    const int cropWord = 0x8000 | ((crop.section("Crop", 1).toInt() - 1) << 8) | int(inputs.indexOf(crop.section('_', 0, 0)));
+    return {
+        {"home: address", address, [] { return on<LockWindow>("label_IPaddr"); }},
+        {"main menu: address", address, [] { g_mainwindow->ip_changed(); return g_mainwindow->findChild<QLabel*>("label_IPaddr"); }},
+        {"home: LED size", words({P::kLedWidth, P::kLedHeight}, widestU16()), [] { return on<LockWindow>("label_input"); }},
+        {"output menu: LED size", words({P::kLedWidth, P::kLedHeight}, widestU16()), [] { return on<OutputSet>("label_info"); }},
+        {"home: brightness", words({P::kBrightness}, widest(0, 100, number)), [] { return on<LockWindow>("label_bright"); }},
+        {"home: contrast", words({P::kBrightness + 2}, widest(0, 100, number)), [] { return on<LockWindow>("label_contrast"); }},
+        {"home: window 2's crop", [words, crop, cropWord] {   // record 0 holds it
+             words({P::kCropRecords}, number(cropWord))(), words({P::kLayers + P::kLayerSize + P::kLayerSource}, number(0x8000))();
+             return words({P::kLayers + P::kLayerSize + P::kLayerFlags}, "1")(), QStringList{crop};
+         }, [] { return on<LockWindow>("image_name1"); }},
+        {"home: window 1's input format", inputFormats, [] { return on<LockWindow>("image_state0"); }},
+        {"home: an input's alias", alias("source", [] { put16(P::kLayers + P::kLayerSource, "0"); }), [] { return on<LockWindow>("image_name0"); }, true},
+        {"user mode: its alias", alias("usermode", [] { g_mode_select = 0; }), [] { return on<CustomMode>("label_name"); }, true},
+        {"device state: serial", [] {
+             std::lock_guard<std::mutex> lock(g_str_globals_mutex);
+             return QStringList{g_str_barcode = widestSerial()};
+         }, [] { return on<MachineState>("label_2"); }},
+        {"device state: FPGA version", [] {   // registers 28-31: the version's last part, day, month, year
+             fpga_manage::pInstance();
+             const QString byte = widest(0, 255, [](int v) { return QString::asprintf("%02x", v); });
+             const QString year = widest(0, 255, [](int v) { return QString::asprintf("%x", 0x2000 + v); });
+             for (int reg = 28; reg < 32; ++reg)
+                 fpga_manage::MCU_REG_func[0][reg] = uint8_t(reg == 31 ? year.toInt(nullptr, 16) - 0x2000 : byte.toInt(nullptr, 16));
+             return QStringList{QStringLiteral("V11.00.%1 %2-%1-%1").arg(byte, year)};
+         }, [] { return on<MachineState>("label_FPGA1"); }},
+        {"crop screen: input format", inputFormats, [] { return on<InputCut>("card_format"); }},
+        {"EDID screen: timing", [] {   // what an EDID's timing can describe: sizes below 4096, rates below 1000
+             const QString size = widest(0, 4095, number), rate = widest(0, 999, number);
+             for (int port = 0; port < 4; ++port)
+                 for (int f = 0; f < 3; ++f)
+                     put16(P::kEdid + 6 * port + 2 * f, f < 2 ? size : rate);
+             return QStringList{QStringLiteral("%1x%1@%2Hz").arg(size, rate)};
+         }, [] { return on<EDIDset>("card_format"); }},
+    };
+}
 
 } // namespace
 
@@ -133,4 +272,36 @@ TEST_F(TextFit, DeviceStateCaptionsAreDrawnPerLanguageAndSoftHyphensAreNotDrawn)
         kel_fit_text_px(&label, QStringLiteral("Routing 12"), 8, KelFit::LineBox);
         EXPECT_FALSE(label.text().startsWith(QChar(0x2026)) || !label.text().endsWith("12")) << width << " " << label.text().toStdString();
     }
+}
+
+// Every label that shows a value the device holds, drawn with the widest value that value
+// can take, in every language: the value whole (a name of free length elided), legible and
+// inside its label.
+TEST_F(TextFit, EveryValueLabelShowsTheWidestValueWholeInEveryLanguage)
+{
+    mainWindow();
+    g_lcd_lang_valid = 0x1F;
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = uint8_t(lang);
+        para->ram[P::kLanguage] = uint8_t(lang);
+        g_mainwindow->language_changed();
+        for (const ValueLabel& row : valueLabels(root)) {
+            const QStringList values = row.widestValues();
+            QLabel* label = row.label();
+            ASSERT_NE(label, nullptr) << row.what;
+            QString shown = label->text();
+            shown.remove('\n');
+            const bool cut = shown.endsWith(QChar(0x2026)) || shown.endsWith(QLatin1String("..."));
+            for (const QString& v : values)
+                EXPECT_TRUE(row.elided ? cut || shown.contains(v) : shown.contains(v))
+                    << row.what << " in language " << lang << ": \"" << shown.toStdString() << "\" for " << v.toStdString();
+            EXPECT_TRUE(kel_test::labelTextFits(label)) << row.what << " in language " << lang;
+            kel_test::grab(label->window(), std::string("value-") + row.what + "-" + std::to_string(lang));
+            if (label->window() != g_mainwindow)
+                label->window()->close();
+            kel_test::settle();
+        }
+    }
+    g_language = 1;
+    g_mainwindow->language_changed();
 }
