@@ -30,7 +30,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <utility>
 
 // Reload the OSD overlay file (the scaler manager's flag).
 extern std::atomic<uint8_t> g_osd_update;
@@ -726,6 +728,28 @@ unsigned char message_deal::read_own_byte(uint64_t a, uint32_t start, const unsi
     return 0;
 }
 
+namespace {
+// The controller's own address space: every range something is kept at (the block and the
+// slots, the description blocks, the register image, the capture, the property and 4G
+// blocks, the two areas answered without a store). A read anywhere else has nothing to
+// answer with.
+constexpr std::pair<uint64_t, uint64_t> kOwnRows[] = {
+    {0, 0x10FFF}, {0x600000, 0x600027}, {0x600040, 0x60083F}, {0x600880, 0x600C7F}, {0x800000, 0xA0007F},
+    {0xA0000000u, 0xA0000FFFu}, {0xA1000000u, 0xA1000100u}, {0xFD000000u, 0xFD0003FFu}, {0xFE000000u, 0xFEFFFFFFu}};
+
+bool own_range_kept(uint32_t A, unsigned L)
+{
+    const uint64_t end = uint64_t(A) + L;
+    for (uint64_t a = A; a < end;) {
+        const auto* row = std::find_if(std::begin(kOwnRows), std::end(kOwnRows), [a](const auto& r) { return a >= r.first && a <= r.second; });
+        if (row == std::end(kOwnRows))
+            return false;
+        a = row->second + 1;
+    }
+    return true;
+}
+} // namespace
+
 bool message_deal::copy_own_range(uint32_t A, unsigned L, const unsigned char* property, unsigned char* out)
 {
     if (L == 0)
@@ -771,6 +795,10 @@ int message_deal::read_ram(unsigned char* frame)
     int r;
     if (!own_destination(frame)) {
         r = read_ram_fpga(frame, A, L);
+    } else if (!own_range_kept(A, L)) {
+        frame[10] = 1;
+        frame[11] = 0;
+        return 2;
     } else {
         const uint64_t end = uint64_t(A) + L;   // one past the last address
         auto overlaps = [&](uint64_t lo, uint64_t hi) { return uint64_t(A) <= hi && end > lo; };

@@ -173,7 +173,6 @@ int message_deal::param_save(unsigned char* frame)
     frame[10] = 1;
     if (!f)
         return 1;
-    set_para_sync();
     const unsigned char flash = (unsigned char)(2 + k);
     unsigned char* image = fpga_manage::MCU_RAM_PARA_func[k];
     // The flash driver writes each page's command into the four bytes before its data.
@@ -194,8 +193,12 @@ int message_deal::param_save(unsigned char* frame)
         std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
         std::memcpy(image, buf + 4, fpga_manage::kRamSize);
     }
-    if (ok)
+    if (ok) {
         f->M57_back_mcu_set_net_para(u8(k));
+        // The LED area follows the screen only once it is saved: a refused save leaves the
+        // layout as the PC and the panel have it.
+        set_para_sync();
+    }
     frame[10] = ok ? 0 : 1;
     return 1;
 }
