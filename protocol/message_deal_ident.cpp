@@ -80,6 +80,11 @@ int message_deal::barcode_group(unsigned char* frame)
         const QString barcode = QString::fromUtf8(text, int(strnlen(text, n - 2)));
         KEL_TRACE("\n DataLen = %d \n", int(n - 2));
         const bool written = write_settings({{ConfigItem::Barcode, barcode}});
+        frame[11] = 30;
+        if (!written) {
+            frame[10] = 2;   // not stored: the device keeps the barcode the next start has
+            return 2;
+        }
         board::Files::sync();
         board::Clock::sleepMs(100);
         const QString stored = read_setting(ConfigItem::Barcode).toString();
@@ -100,7 +105,7 @@ int message_deal::barcode_group(unsigned char* frame)
             std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
             std::memcpy(g_4G_property + 25, id, sizeof id);
         }
-        frame[10] = written && stored == barcode ? 0 : 2;
+        frame[10] = stored == barcode ? 0 : 2;
         frame[11] = 30;
         return 2;
     }
