@@ -887,6 +887,8 @@ protected:
             sim::Journal::setShellStatus("date", s.dateFails ? 256 : 0);
         if (s.kind == Kind::Ident)
             manager->fpga_vbyone1_flash_fd = s.net == 0x83 && s.dateFails ? -1 : flashFd;
+        if (s.kind == Kind::Single)   // the scaler took what was asked before: this frame's apply shows alone
+            c331_manage::p_c331_manage->c331_apply_flag = 0, m.apply = 0;
         const int r = deal(f, links[s.link]);
         const Bytes got = reply(std::max(r, 0));
         Bytes want;
@@ -970,7 +972,8 @@ protected:
             break;
         case Kind::Single:
             want = predictSingle(m, s);
-            what = want.size() == 1 ? "settings refused" : std::string("settings") + (std::find(s.data.begin(), s.data.end(), 60) != s.data.end() ? " with a dark item" : "");
+            RC_ASSERT(int(c331_manage::p_c331_manage->c331_apply_flag) == m.apply);
+            what = want.size() == 1 ? "settings refused" : std::string("settings") + (m.apply ? ", applied" : "");
             break;
         case Kind::Edid:
             want = predictEdid(m, s);

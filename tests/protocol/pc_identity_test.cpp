@@ -96,21 +96,6 @@ TEST_F(PcIdentity, BarcodeAndLanguageMask)
     EXPECT_EQ(reply(deal(req(0xA2, {0x20, 36, 0, 0xAA, 0x56, 2, 0x1F, 0}))), (Bytes{5, 32}));
 }
 
-TEST_F(PcIdentity, ParameterSaveWritesTheImageBehindItsMarker)
-{
-    // The image behind its mark, through a cut at every step: StoreWalk.
-    EXPECT_EQ(reply(deal(req(0x81, {}))), Bytes{0});
-    // Without the FPGA manager, and on FPGA 1, whose flash is never opened, the save fails
-    // and says so.
-    fpga_manage::p_fpga_manage = nullptr;
-    EXPECT_EQ(reply(deal(req(0x81, {}))), Bytes{1});
-    EXPECT_EQ(reply(deal(req(0x83, {}))), Bytes{1});   // nor is the unique id read
-    fpga_manage::p_fpga_manage = manager.get();
-    pc::Frame f = req(0x81, {});
-    f.sub = 2;
-    EXPECT_EQ(reply(deal(f)), Bytes{1});
-}
-
 TEST_F(PcIdentity, CloudBindingIsUnmaskedAndStored)
 {
     Bytes d = {11, 0};
