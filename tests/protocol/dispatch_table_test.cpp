@@ -269,6 +269,7 @@ const std::map<std::string, Bring>& bringers()
         {"0xA4 0x01 -: a mask not of 1-30 leading ones", [](World&) { return req(0xA4, address(0x0A010203, 0xFFFFFFFE, 0, 5006)); }},
         {"0xA4 0x01 -: a gateway off the network", [](World&) { return req(0xA4, address(0x0A010203, 0xFFFFFF00, 0x0A020301, 5006)); }},
         {"0xA4 0x01 -: a gateway at the network's broadcast address", [](World&) { return req(0xA4, address(0x0A010203, 0xFFFFFF00, 0x0A0102FF, 5006)); }},
+        {"0xA4 0x01 -: a gateway at the device's own address", [](World&) { return req(0xA4, address(0x0A010203, 0xFFFFFF00, 0x0A010203, 5006)); }},
         {"0xA4 0x01 -: port 0 or 10002", [](World&) { return req(0xA4, address(0x0A010203, 0xFFFFFF00, 0, 10002)); }},
         {"0xA4 0x01 -: the settings not stored", [](World&) { return sim::PowerCut::failAfter(0, EIO), req(0xA4, address(0x0A010203, 0xFFFFFF00, 0, 5006)); }},
         {"0xB0 any -: not '1'", [](World&) { return req(0xB0, {0x32, 0, 6, 50, 0}); }},

@@ -86,8 +86,8 @@ void putBe(Bytes& out, uint32_t v) { out.insert(out.end(), {uint8_t(v >> 24), ui
 QString dottedOf(uint32_t v) { return QString("%1.%2.%3.%4").arg(v >> 24).arg((v >> 16) & 255).arg((v >> 8) & 255).arg(v & 255); }
 
 // The address set: a unicast host of its network (not the network's own or broadcast
-// address), a mask of 1 to 30 leading ones, a gateway that is none (0) or such a host of the
-// same network, a port other than 0 and the fixed 10002.
+// address), a mask of 1 to 30 leading ones, a gateway that is none (0) or another such host of
+// the same network, a port other than 0 and the fixed 10002.
 bool addressTaken(uint32_t ip, uint32_t mask, uint32_t gw, uint16_t port)
 {
     int ones = 0;
@@ -98,7 +98,7 @@ bool addressTaken(uint32_t ip, uint32_t mask, uint32_t gw, uint16_t port)
         const uint32_t first = a >> 24, part = a & ~mask;
         return first != 0 && first != 127 && first < 224 && part != 0 && part != (~mask);
     };
-    return contiguous && ones >= 1 && ones <= 30 && host(ip) && (gw == 0 || (host(gw) && (gw & mask) == (ip & mask))) && port != 0 && port != 10002;
+    return contiguous && ones >= 1 && ones <= 30 && host(ip) && (gw == 0 || (host(gw) && (gw & mask) == (ip & mask) && gw != ip)) && port != 0 && port != 10002;
 }
 
 
@@ -301,7 +301,8 @@ rc::Gen<Step> drawStep()
                 return kind == 1 ? (net & mask) : kind == 2 ? (net & mask) | ~mask : kind == 3 ? any : (net & mask) | (any & ~mask);
             };
             const uint32_t ip = host(*gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}, {1, 3}}));
-            const uint32_t gw = *gen::weightedElement<bool>({{1, true}, {5, false}}) ? 0 : host(*gen::weightedElement<int>({{5, 0}, {1, 1}, {2, 2}, {1, 3}}));
+            const int gwKind = *gen::weightedElement<int>({{5, 0}, {1, 1}, {2, 2}, {1, 3}, {1, 4}});   // 4: the device's own address
+            const uint32_t gw = *gen::weightedElement<bool>({{1, true}, {5, false}}) ? 0 : gwKind == 4 ? ip : host(gwKind);
             const uint16_t port = *edge<uint16_t>({0, 10002, 5005, 5006}, gen::arbitrary<uint16_t>());
             for (uint32_t v : {ip, mask, gw})
                 s.address.insert(s.address.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
@@ -946,7 +947,7 @@ protected:
             int ones = 0;
             while (ones < 32 && (mask & (0x80000000u >> ones)))
                 ++ones;
-            what = std::string("address set") + (ones >= 31 ? " /31 or /32" : (gw & ~mask) == ~mask && gw ? " broadcast gateway" : "");
+            what = std::string("address set") + (ones >= 31 ? " /31 or /32" : (gw & ~mask) == ~mask && gw ? " broadcast gateway" : gw == ip ? " gateway at its own address" : "");
             break;
         }
         case Kind::Ident:
