@@ -59,7 +59,7 @@ TEST_F(MessageDeal, ScreenCaptureWindowAndShortFrames)
     const uint8_t before = KelRamPara::p_kelrampara_config->ram[0x10];
     const std::pair<pc::Frame, Bytes> cases[] = {
         {pc::readRam(0x800000, 0x10), {0, 0xAA, 0xAA, 0x40, 0x01, 0xF0, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {pc::readRam(0x800080, 4), {0, 0xAA, 0xAA, 0, 0}}, {pc::readRam(0xA0007F, 1), {0, 0}}, {pc::readRam(0xA0007F, 2), {1, 0}},
+        {pc::readRam(0x800080, 4), {0, 0xAA, 0xAA, 0, 0}}, {pc::readRam(0xA0007F, 1), {0, 0}},
         {noSpare, {1}}, {cut, {1}}, {read, {1, 0}}, {reg, {0, 1}}};
     for (const auto& c : cases)
         EXPECT_EQ(reply(deal(c.first)), c.second) << int(c.first.group) << " " << pc::hex(c.first.data);
