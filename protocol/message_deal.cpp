@@ -28,10 +28,12 @@
 #include <QScreen>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <thread>
 #include <utility>
 
 // Reload the OSD overlay file (the scaler manager's flag).
@@ -1083,6 +1085,51 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
     return 2;
 }
 
+namespace {
+// The scaler's register dump reads some hundreds of registers with a pause after each, most
+// of a second: it runs on a thread of its own, so the link that asked for it answers and
+// serves its other PCs meanwhile. A request while a dump runs is served by that dump.
+class RegisterDump {
+public:
+    static RegisterDump& the()
+    {
+        static RegisterDump dump;
+        return dump;
+    }
+    void start(c331_manage* c)
+    {
+        std::lock_guard<std::mutex> hold(starting);
+        if (running)
+            return;
+        if (worker.joinable())
+            worker.join();   // the last dump, done
+        running = true;
+        worker = std::thread([this, c] {
+            c->c331_print();
+            running = false;
+        });
+    }
+    void wait()
+    {
+        std::lock_guard<std::mutex> hold(starting);
+        if (worker.joinable())
+            worker.join();
+    }
+    ~RegisterDump()
+    {
+        if (worker.joinable())
+            worker.join();
+    }
+
+private:
+    std::mutex starting;
+    std::atomic<bool> running{false};
+    std::thread worker;
+};
+} // namespace
+
+void message_deal::wait_register_dump() { RegisterDump::the().wait(); }
+
 // ---------------------------------------------------------------------------------------
 // Groups 0xA0 / 0xA1: registers
 
@@ -1132,10 +1179,10 @@ int message_deal::write_register(unsigned char* frame)
                 g_app_reset_flag = 1;
             }
         }
-        // Bit 1: the scaler's register dump, printed on this thread.
+        // Bit 1: the scaler's register dump, on a thread of its own.
         if (B & 0x02)
             if (c331_manage* c = scaler())
-                c->c331_print();
+                RegisterDump::the().start(c);
         if (B & 0x3C) {
             // Read and written under one hold of the scaler lock, so an edit of window 0
             // made meanwhile is not overwritten with stale words.
