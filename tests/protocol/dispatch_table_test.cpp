@@ -7,6 +7,7 @@
 #include "board/sim/FpgaModel.h"
 #include "board/sim/Journal.h"
 #include "board/sim/PowerCut.h"
+#include "board/sim/ScalerModel.h"
 #include "cloud/message_deal_4g.h"
 #include "core/config_engine.h"
 #include "core/kel_file_deal.h"
@@ -376,6 +377,9 @@ struct State {
         s.parts["FPGA 0's RAM 10"] = sim::FpgaModel::ram(0, 10, 0, 256);
         s.parts["FPGA 0's restart request"] = {uint8_t(w.manager->reset_pending[0])};
         s.parts["FPGA 0's flash"] = sim::FpgaFlashModel::read(0, 0, sim::FpgaFlashModel::kSize);
+        for (int bank = 0; bank < 256; ++bank)   // the scaler chip: its windows, LED size, everything it holds
+            for (int r = 0; r < 128; ++r)
+                s.parts["the scaler chip's registers"].push_back(sim::ScalerModel::reg(bank, r));
         {
             std::lock_guard<std::mutex> hold(g_str_globals_mutex);
             const std::string net = (g_str_ip + " " + g_srt_mask + " " + g_str_gateway + " " + g_str_barcode).toStdString() + " " + std::to_string(g_port);
