@@ -225,6 +225,10 @@ const std::map<std::string, Bring>& bringers()
         {"0x8E - -: a sub-command other than 1", [](World&) { return req(0x8E, {2}); }},
         {"0x8F - -: the 4G module's status not valid and no cloud link", [](World&) { return req(0x8F, {}); }},
         {"0xA0 R11 bit 1: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt("/data/ram_device_info"), pc::writeRegister(11, 2, 2); }},
+        {"0xA0 R11 bit 1: a disc that refuses the parameter file's write (all the same) (awaits the store change)",
+         [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::writeRegister(11, 2, 2); }},
+        {"0xB0 any -: a disc that refuses the parameter file's write (all the same) (awaits the store change)",
+         [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::singleSettings({{6, 70}}); }},
         {"0xA0 R11 bit 2: a user-mode file cannot be stored (all the same) (awaits the store change)",
          [](World& w) {
              KelRamPara::put16(KelRamPara::p_kelrampara_config->ram + KelRamPara::kModeSaveRequest, 3);
