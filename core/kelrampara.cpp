@@ -340,8 +340,16 @@ int KelRamPara::KelRamParaDeal(const uint8_t* data, uint16_t length, uint32_t ad
     ScalerEdit edit;
     {
         // The input-status bytes are also read under the status lock alone.
+        // The inputs' measurements are the receivers' alone (published only when the signal
+        // changes): a PC restoring the whole block leaves them as measured.
+        const uint32_t end = address + length, keepLo = kInputStatus, keepHi = kInputStatus + 36;
         std::lock_guard<std::mutex> status(mutex);
-        std::memcpy(ram + address, data, length);
+        for (uint32_t a = address; a < end;) {
+            const uint32_t to = a < keepLo ? std::min(end, keepLo) : a < keepHi ? std::min(end, keepHi) : end;
+            if (a < keepLo || a >= keepHi)
+                std::memcpy(ram + a, data + (a - address), to - a);
+            a = to;
+        }
     }
     // Only bytes the scaler applies (the stored part of the block) wait for its apply; the
     // volatile bytes below it are never applied, so a write there must not hold saves back.

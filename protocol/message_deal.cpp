@@ -28,9 +28,13 @@
 #include <QScreen>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <thread>
+#include <utility>
 
 // Reload the OSD overlay file (the scaler manager's flag).
 extern std::atomic<uint8_t> g_osd_update;
@@ -726,6 +730,28 @@ unsigned char message_deal::read_own_byte(uint64_t a, uint32_t start, const unsi
     return 0;
 }
 
+namespace {
+// The controller's own address space: every range something is kept at (the block and the
+// slots, the description blocks, the register image, the capture, the property and 4G
+// blocks, the two areas answered without a store). A read anywhere else has nothing to
+// answer with.
+constexpr std::pair<uint64_t, uint64_t> kOwnRows[] = {
+    {0, 0x10FFF}, {0x600000, 0x600027}, {0x600040, 0x60083F}, {0x600880, 0x600C7F}, {0x800000, 0xA0007F},
+    {0xA0000000u, 0xA0000FFFu}, {0xA1000000u, 0xA1000100u}, {0xFD000000u, 0xFD0003FFu}, {0xFE000000u, 0xFEFFFFFFu}};
+
+bool own_range_kept(uint32_t A, unsigned L)
+{
+    const uint64_t end = uint64_t(A) + L;
+    for (uint64_t a = A; a < end;) {
+        const auto* row = std::find_if(std::begin(kOwnRows), std::end(kOwnRows), [a](const auto& r) { return a >= r.first && a <= r.second; });
+        if (row == std::end(kOwnRows))
+            return false;
+        a = row->second + 1;
+    }
+    return true;
+}
+} // namespace
+
 bool message_deal::copy_own_range(uint32_t A, unsigned L, const unsigned char* property, unsigned char* out)
 {
     if (L == 0)
@@ -771,6 +797,10 @@ int message_deal::read_ram(unsigned char* frame)
     int r;
     if (!own_destination(frame)) {
         r = read_ram_fpga(frame, A, L);
+    } else if (!own_range_kept(A, L)) {
+        frame[10] = 1;
+        frame[11] = 0;
+        return 2;
     } else {
         const uint64_t end = uint64_t(A) + L;   // one past the last address
         auto overlaps = [&](uint64_t lo, uint64_t hi) { return uint64_t(A) <= hi && end > lo; };
@@ -1055,6 +1085,51 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
     return 2;
 }
 
+namespace {
+// The scaler's register dump reads some hundreds of registers with a pause after each, most
+// of a second: it runs on a thread of its own, so the link that asked for it answers and
+// serves its other PCs meanwhile. A request while a dump runs is served by that dump.
+class RegisterDump {
+public:
+    static RegisterDump& the()
+    {
+        static RegisterDump dump;
+        return dump;
+    }
+    void start(c331_manage* c)
+    {
+        std::lock_guard<std::mutex> hold(starting);
+        if (running)
+            return;
+        if (worker.joinable())
+            worker.join();   // the last dump, done
+        running = true;
+        worker = std::thread([this, c] {
+            c->c331_print();
+            running = false;
+        });
+    }
+    void wait()
+    {
+        std::lock_guard<std::mutex> hold(starting);
+        if (worker.joinable())
+            worker.join();
+    }
+    ~RegisterDump()
+    {
+        if (worker.joinable())
+            worker.join();
+    }
+
+private:
+    std::mutex starting;
+    std::atomic<bool> running{false};
+    std::thread worker;
+};
+} // namespace
+
+void message_deal::wait_register_dump() { RegisterDump::the().wait(); }
+
 // ---------------------------------------------------------------------------------------
 // Groups 0xA0 / 0xA1: registers
 
@@ -1104,10 +1179,10 @@ int message_deal::write_register(unsigned char* frame)
                 g_app_reset_flag = 1;
             }
         }
-        // Bit 1: the scaler's register dump, printed on this thread.
+        // Bit 1: the scaler's register dump, on a thread of its own.
         if (B & 0x02)
             if (c331_manage* c = scaler())
-                c->c331_print();
+                RegisterDump::the().start(c);
         if (B & 0x3C) {
             // Read and written under one hold of the scaler lock, so an edit of window 0
             // made meanwhile is not overwritten with stale words.

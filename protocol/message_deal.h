@@ -147,6 +147,9 @@ public:
     // Removes the staging files and temporaries that stores and saves cut short left under
     // "/data" (run at start, before anything stores or saves).
     static void remove_staging_files();
+    // Waits for a register dump (register 0xA1 bit 1) under way: before its scaler manager
+    // goes, and for a reader of its lines.
+    static void wait_register_dump();
 
     // The group 0xC4 sub-handler of the cloud link (created with the handler).
     message_deal_4g* p_message_deal_4g;

@@ -378,25 +378,30 @@ std::vector<std::string> names_in(const char* folder)
     return names;
 }
 
-// Removes every entry of a folder; true when something was removed.
-bool empty_folder(const char* folder)
+// Removes every entry of a folder: whether something was removed, and whether an entry
+// stayed. A folder that is not there holds nothing to remove.
+struct Emptied {
+    bool removed = false, failed = false;
+};
+Emptied empty_folder(const char* folder)
 {
+    Emptied e;
     std::error_code ec;
     if (!std::filesystem::is_directory(board::Files::map(folder), ec)) {
         KEL_TRACE("\n open %s failed \n", folder);
-        return false;
+        return e;
     }
-    bool removed = false;
     for (const std::string& name : names_in(folder)) {
         const std::string path = std::string(folder) + "/" + name;
         if (board::Files::remove(path)) {
             KEL_TRACE("\n delete ok %s \n ", path.c_str());
-            removed = true;
+            e.removed = true;
         } else {
             KEL_TRACE("\n delete error %s \n ", path.c_str());
+            e.failed = true;
         }
     }
-    return removed;
+    return e;
 }
 
 } // namespace
@@ -749,23 +754,27 @@ int message_deal::read_file_block(unsigned char* frame)
 {
     const uint32_t offset = frame_len >= 23 ? rd32(frame + 15) : 0;
     const uint32_t n = frame_len >= 23 ? rd32(frame + 19) : 0;
+    frame[11] = 5;
     // The reply carries n bytes: they must fit the frame buffer (and, below, the link). A
-    // file opened for another peer is not read for this one.
-    if (frame_len < 23 || uint64_t(n) + 12 + 1 > FRAME_BUF_SIZE || (file_velin && !file_read_hold.heldBy(holder()))) {
+    // file opened for another peer is not read for this one, and with no read of this
+    // peer's open there is nothing to answer.
+    if (frame_len < 23 || uint64_t(n) + 12 + 1 > FRAME_BUF_SIZE || !file_velin || !file_read_hold.heldBy(holder())) {
         frame[10] = 1;
-        frame[11] = 5;
         return 2;
     }
-    std::memset(frame + 12, 0, n);
     size_t got = 0;
+    bool within = false;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        if (file_velin && std::fseek(file_velin, long(offset), SEEK_SET) == 0)
+        const long size = file_velin && std::fseek(file_velin, 0, SEEK_END) == 0 ? std::ftell(file_velin) : -1;
+        within = size >= 0 && uint64_t(offset) + n <= uint64_t(size);
+        if (within && std::fseek(file_velin, long(offset), SEEK_SET) == 0)
             got = std::fread(frame + 12, 1, n, file_velin);
     }
     frame[10] = 0;
-    frame[11] = 5;
-    if (!protocol_phy::reply_fits(frame, n + 2, reply_limit)) {
+    // Bytes the file did not give (a range past its end, a read that failed) are no file
+    // bytes: refused, never answered as zeros.
+    if (!within || got != n || !protocol_phy::reply_fits(frame, n + 2, reply_limit)) {
         frame[10] = 1;
         return 2;
     }
@@ -793,11 +802,11 @@ int message_deal::read_file_end(unsigned char* frame)
 
 int message_deal::delete_file_name(unsigned char* frame)
 {
-    const bool scans = empty_folder(kScanDir);
+    const Emptied scans = empty_folder(kScanDir), packages = empty_folder(kPackageDir);
     // The open smart set-up screen closes (it lists the files when built); else the settings
     // menu re-reads what exists when it is visible. The FPGA manager's reader lists the
     // folders afresh at each job, so its lists are left to its own thread.
-    if (scans && fpga_manage::p_fpga_manage) {
+    if (scans.removed && fpga_manage::p_fpga_manage) {
         if (g_page_focus == 24)
             SmartMapping::pc_close();
         else if (g_page_focus == 5 && g_option)
@@ -805,14 +814,15 @@ int message_deal::delete_file_name(unsigned char* frame)
     }
     // Without a package the recovery screen has nothing to show and the advanced-settings
     // menu greys its entry.
-    if (empty_folder(kPackageDir) && fpga_manage::p_fpga_manage)
+    if (packages.removed && fpga_manage::p_fpga_manage)
         on_gui_thread([] {
             if (g_page_focus == 25 && g_rcv_recovery)
                 g_rcv_recovery->menulist_back_page();
             else if (g_page_focus == 12 && g_advancedoption)
                 g_advancedoption->language_changed();
         });
-    frame[10] = 0;
+    // A file that stays is no delete done (a failing or read-only disc).
+    frame[10] = scans.failed || packages.failed ? 1 : 0;
     frame[11] = 10;
     return 2;
 }

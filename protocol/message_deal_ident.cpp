@@ -80,6 +80,11 @@ int message_deal::barcode_group(unsigned char* frame)
         const QString barcode = QString::fromUtf8(text, int(strnlen(text, n - 2)));
         KEL_TRACE("\n DataLen = %d \n", int(n - 2));
         const bool written = write_settings({{ConfigItem::Barcode, barcode}});
+        frame[11] = 30;
+        if (!written) {
+            frame[10] = 2;   // not stored: the device keeps the barcode the next start has
+            return 2;
+        }
         board::Files::sync();
         board::Clock::sleepMs(100);
         const QString stored = read_setting(ConfigItem::Barcode).toString();
@@ -100,7 +105,7 @@ int message_deal::barcode_group(unsigned char* frame)
             std::lock_guard<std::mutex> hold(g_4G_RAM_mutex);
             std::memcpy(g_4G_property + 25, id, sizeof id);
         }
-        frame[10] = written && stored == barcode ? 0 : 2;
+        frame[10] = stored == barcode ? 0 : 2;
         frame[11] = 30;
         return 2;
     }
@@ -173,7 +178,6 @@ int message_deal::param_save(unsigned char* frame)
     frame[10] = 1;
     if (!f)
         return 1;
-    set_para_sync();
     const unsigned char flash = (unsigned char)(2 + k);
     unsigned char* image = fpga_manage::MCU_RAM_PARA_func[k];
     // The flash driver writes each page's command into the four bytes before its data.
@@ -194,8 +198,12 @@ int message_deal::param_save(unsigned char* frame)
         std::lock_guard<std::mutex> hold(fpga_manage::ram_image_mutex);
         std::memcpy(image, buf + 4, fpga_manage::kRamSize);
     }
-    if (ok)
+    if (ok) {
         f->M57_back_mcu_set_net_para(u8(k));
+        // The LED area follows the screen only once it is saved: a refused save leaves the
+        // layout as the PC and the panel have it.
+        set_para_sync();
+    }
     frame[10] = ok ? 0 : 1;
     return 1;
 }

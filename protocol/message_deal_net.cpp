@@ -142,9 +142,10 @@ int message_deal::net_eth_group(unsigned char* frame)
         const uint32_t ip = be32(frame + 14), mask = be32(frame + 18), gw = be32(frame + 22);
         const unsigned port = rd16(frame + 26);
         // A host of the network, gateway and device alike: not its own address nor its
-        // broadcast address, which no router answers on.
+        // broadcast address, which no router answers on; and a gateway other than the device
+        // itself, which would send its traffic off the network back to it.
         const auto onNet = [mask](uint32_t a) { return (a & ~mask) != 0 && (a & ~mask) != ~mask; };
-        const bool gwOk = gw == 0 || (host_address(gw) && (gw & mask) == (ip & mask) && onNet(gw));
+        const bool gwOk = gw == 0 || (host_address(gw) && (gw & mask) == (ip & mask) && onNet(gw) && gw != ip);
         const bool hostOk = onNet(ip);
         if (!host_address(ip) || !netmask(mask) || !hostOk || !gwOk || port == 0 || port == kFixedTcpPort) {
             frame[10] = 1;

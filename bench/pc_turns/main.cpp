@@ -169,7 +169,7 @@ int main(int argc, char** argv)
     });
 
     std::printf("%-44s %8s %6s %10s %10s\n", "case", "asked", "lost", "median s", "longest s");
-    const pc::Bytes big = pc::wire(pc::readRam(0x30000000u, 32000));
+    const pc::Bytes big = pc::wire(pc::readRam(0xFE000000u, 32000));
     for (int rate : rates) {
         std::vector<std::unique_ptr<pc::PcClient>> flood;
         for (int k = 0; k < 4; ++k)

@@ -456,7 +456,7 @@ struct NoReads : Command {
         s.keepSilent(fd);
         Bytes all;
         for (int k = 0; k < reads; ++k) {
-            const Bytes w = pc::wire(pc::readRam(0x30000000u, 60000));
+            const Bytes w = pc::wire(pc::readRam(0xFE000000u, 60000));
             all.insert(all.end(), w.begin(), w.end());
         }
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -719,7 +719,7 @@ struct Line : Command {
     {
         s.ask(8, 1, false, pc::Frame{0, 0, 0, 0, 1, 0, 0, 0, {}});   // no card wait of the line left
         Bytes out;
-        for (const Bytes& w : {pc::wire(pc::readRam(0x30000000u, 60000)), pc::wire(pc::readRam(0x30000000u, 60000)), cardFrame(1, 0, 0x45, 2, true)})
+        for (const Bytes& w : {pc::wire(pc::readRam(0xFE000000u, 60000)), pc::wire(pc::readRam(0xFE000000u, 60000)), cardFrame(1, 0, 0x45, 2, true)})
             out.insert(out.end(), w.begin(), w.end());
         RC_ASSERT(s.pcs[8]->sendRaw(out));
         for (int k = 0; k < 3000 && s.world.line->pending() != 1; ++k)

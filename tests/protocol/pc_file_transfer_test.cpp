@@ -371,21 +371,25 @@ struct ReadStart : Step {
 struct ReadBlock : Step {
     explicit ReadBlock(const Model& m) : Step(m.reader != -1 ? m.readerPc : -1) {}
     uint32_t offset = *rc::gen::weightedOneOf<uint32_t>({{3, rc::gen::just<uint32_t>(0)}, {2, rc::gen::inRange<uint32_t>(0, 8000)}});
-    uint32_t n = *rc::gen::inRange<uint32_t>(0, 2000);
+    uint32_t drawn = *rc::gen::inRange<uint32_t>(0, 2000);
+    int fit = *rc::gen::weightedElement<int>({{4, 0}, {1, 1}, {1, 2}});   // drawn, the file's rest, one past it
     Bytes step(Model& m, Bytes& request) const override
     {
+        const uint32_t rest = m.readFile.size() > offset ? uint32_t(m.readFile.size() - offset) : 0;
+        const uint32_t n = fit == 0 || m.reader == -1 ? drawn : rest + uint32_t(fit - 1);
         request = {5, 0, 0, 0, 0};
         pc::put32(request, offset);
         pc::put32(request, n);
-        if (m.reader != -1 && m.reader != holderOf(pc))
+        // No read of its own, or a range past the file: refused, nothing read.
+        if (m.reader != holderOf(pc) || uint64_t(offset) + n > m.readFile.size())
             return {1, 5};
-        Bytes r(2 + n, 0);   // no file: n zero bytes
+        Bytes r(2 + n, 0);
         r[1] = 5;
-        for (uint32_t i = 0; m.reader != -1 && i < n && offset + i < m.readFile.size(); ++i)
+        for (uint32_t i = 0; i < n; ++i)
             m.read.push_back(r[2 + i] = m.readFile[offset + i]);
         return r;
     }
-    void show(std::ostream& os) const override { os << "ReadBlock(pc " << pc << ", " << offset << ", " << n << ")"; }
+    void show(std::ostream& os) const override { os << "ReadBlock(pc " << pc << ", " << offset << ", " << drawn << ", fit " << fit << ")"; }
 };
 
 struct ReadEnd : Step {

@@ -86,8 +86,8 @@ void putBe(Bytes& out, uint32_t v) { out.insert(out.end(), {uint8_t(v >> 24), ui
 QString dottedOf(uint32_t v) { return QString("%1.%2.%3.%4").arg(v >> 24).arg((v >> 16) & 255).arg((v >> 8) & 255).arg(v & 255); }
 
 // The address set: a unicast host of its network (not the network's own or broadcast
-// address), a mask of 1 to 30 leading ones, a gateway that is none (0) or such a host of the
-// same network, a port other than 0 and the fixed 10002.
+// address), a mask of 1 to 30 leading ones, a gateway that is none (0) or another such host of
+// the same network, a port other than 0 and the fixed 10002.
 bool addressTaken(uint32_t ip, uint32_t mask, uint32_t gw, uint16_t port)
 {
     int ones = 0;
@@ -98,7 +98,7 @@ bool addressTaken(uint32_t ip, uint32_t mask, uint32_t gw, uint16_t port)
         const uint32_t first = a >> 24, part = a & ~mask;
         return first != 0 && first != 127 && first < 224 && part != 0 && part != (~mask);
     };
-    return contiguous && ones >= 1 && ones <= 30 && host(ip) && (gw == 0 || (host(gw) && (gw & mask) == (ip & mask))) && port != 0 && port != 10002;
+    return contiguous && ones >= 1 && ones <= 30 && host(ip) && (gw == 0 || (host(gw) && (gw & mask) == (ip & mask) && gw != ip)) && port != 0 && port != 10002;
 }
 
 
@@ -109,7 +109,7 @@ constexpr unsigned kMirror[][3] = {{60, 0, 4},    {8, 4, 4},     {19, 12, 4},   
 
 uint8_t bcdOf(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
 
-enum class Kind { OwnWrite, OwnRead, FpgaWrite, FpgaRead, RegWrite, RegRead, Erase, FlashWrite, FlashRead, Clock, Net, Edid, NetSet, Ident };
+enum class Kind { OwnWrite, OwnRead, FpgaWrite, FpgaRead, RegWrite, RegRead, Erase, FlashWrite, FlashRead, Clock, Net, Edid, NetSet, Ident, Single };
 
 struct Step {
     Kind kind = Kind::OwnRead;
@@ -190,7 +190,7 @@ rc::Gen<Step> drawStep()
     return gen::exec([]() {
         Step s;
         s.link = *gen::inRange(0, 2);
-        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {2, 10}, {2, 11}, {2, 12}, {2, 13}}));
+        s.kind = Kind(*gen::weightedElement<int>({{3, 0}, {3, 1}, {5, 2}, {5, 3}, {4, 4}, {4, 5}, {4, 6}, {3, 7}, {3, 8}, {2, 9}, {2, 10}, {2, 11}, {2, 12}, {2, 13}, {3, 14}}));
         s.mode = *gen::weightedElement<uint8_t>({{6, 0}, {1, 1}});
         s.sub = *gen::elementOf(std::vector<uint8_t>{0, 1, 2, 2, 3});
         s.own = *gen::weightedElement<bool>({{1, true}, {2, false}});
@@ -301,7 +301,8 @@ rc::Gen<Step> drawStep()
                 return kind == 1 ? (net & mask) : kind == 2 ? (net & mask) | ~mask : kind == 3 ? any : (net & mask) | (any & ~mask);
             };
             const uint32_t ip = host(*gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}, {1, 3}}));
-            const uint32_t gw = *gen::weightedElement<bool>({{1, true}, {5, false}}) ? 0 : host(*gen::weightedElement<int>({{5, 0}, {1, 1}, {2, 2}, {1, 3}}));
+            const int gwKind = *gen::weightedElement<int>({{5, 0}, {1, 1}, {2, 2}, {1, 3}, {1, 4}});   // 4: the device's own address
+            const uint32_t gw = *gen::weightedElement<bool>({{1, true}, {5, false}}) ? 0 : gwKind == 4 ? ip : host(gwKind);
             const uint16_t port = *edge<uint16_t>({0, 10002, 5005, 5006}, gen::arbitrary<uint16_t>());
             for (uint32_t v : {ip, mask, gw})
                 s.address.insert(s.address.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
@@ -313,6 +314,21 @@ rc::Gen<Step> drawStep()
             s.own = s.net == 0x83 || *gen::arbitrary<bool>();   // the version of the controller or of either FPGA
             s.dateFails = *gen::weightedElement<bool>({{1, true}, {4, false}});   // the flash not reached
             break;
+        case Kind::Single: {
+            // Up to five items of every number that acts, at and around each range's ends, and
+            // numbers that do not; now and then a frame that is refused whole.
+            s.own = true;
+            s.r = *gen::weightedElement<uint8_t>({{12, 0x31}, {1, 0x32}});
+            const int items = *gen::weightedElement<int>({{1, 0}, {4, 1}, {4, 2}, {3, 5}});
+            for (int i = 0; i < items; ++i) {
+                const uint8_t n = *gen::elementOf(std::vector<uint8_t>{6, 21, 29, 37, 45, 50, 51, 54, 60, 93, 10, 11, 12, 13, 0, 7, 52, 255});
+                const uint16_t v = *edge<uint16_t>({0, 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 23, 24, 100, 101, 0xFFFF}, gen::arbitrary<uint16_t>());
+                s.data.insert(s.data.end(), {n, uint8_t(v), uint8_t(v >> 8)});
+            }
+            if (*gen::weightedElement<bool>({{1, true}, {6, false}}))
+                s.data.push_back(6);   // an item cut short
+            break;
+        }
         case Kind::Edid:
             // Write (1) or read (2) of an input's record: whole, of another length, or cut short.
             s.net = *gen::elementOf(std::vector<uint8_t>{1, 1, 2, 2, 3});
@@ -343,7 +359,8 @@ Bytes predictOwnRam(Model& m, const Step& s, bool write)
         if (A < 0x1000) {
             if (A + L > 4096)
                 return {1};
-            std::copy(s.data.begin(), s.data.end(), m.ram.begin() + A);
+            for (uint32_t i = 0; i < L; ++i)   // the inputs' measurements (256-291) stay as measured
+                m.ram[A + i] = A + i >= 256 && A + i < 292 ? m.ram[A + i] : s.data[i];
             return {0};
         }
         if (A <= 0x10FFF) {
@@ -359,11 +376,16 @@ Bytes predictOwnRam(Model& m, const Step& s, bool write)
         }
         return {1};
     }
-    // Past the rows the device reads 0: past the last slot, past the 4G block's 256 bytes,
-    // and anywhere nothing maps.
+    // A read that reaches where nothing is kept is refused; past the last slot and past the
+    // 4G block's 256 bytes (inside their rows) reads 0.
     const int lang = g_lcd_lang_valid, pixels = g_kel_max_pixel;
     Bytes r = {0};
     for (uint64_t a = A; a < uint64_t(A) + L; ++a) {
+        const bool kept = a <= 0x10FFF || (a >= 0x600000 && a <= 0x600027) || (a >= 0x600040 && a <= 0x60083F) ||
+                          (a >= 0x600880 && a <= 0x600C7F) || (a >= 0x800000 && a <= 0xA0007F) || (a >= 0xA0000000u && a <= 0xA0000FFFu) ||
+                          (a >= 0xA1000000u && a <= 0xA1000100u) || (a >= 0xFD000000u && a <= 0xFEFFFFFFu && (a >> 24 == 0xFE || a <= 0xFD0003FFu));
+        if (!kept)
+            return {1, 0};
         const uint64_t d1 = a - 0x600040, k = (A >> 12) >= 1 ? (A >> 12) - 1 : 0, flat = k * KelRamPara::kModeSlotSize + (a - (k + 1) * 0x1000);
         if (a >= 0x600000 && a <= 0x600027)
             r.push_back(a == 0x600000 ? 3 : a == 0x600001 || a == 0x600002 ? 9 : a == 0x600003 ? 8 : 0);
@@ -385,6 +407,47 @@ Bytes predictOwnRam(Model& m, const Step& s, bool write)
             r.push_back(a < 0x1000 ? m.ram[a] : 0);
     }
     return r;
+}
+
+// Single settings: each item as its number says, the apply raised by an item taken and
+// withdrawn by a refused input or an item 50/51 up to 5 (the items before it stay stored).
+Bytes predictSingle(Model& m, const Step& s)
+{
+    if (s.r != 0x31 || s.data.size() < 2)
+        return {1};
+    auto put = [&](int at, unsigned v) { m.ram[size_t(at)] = uint8_t(v), m.ram[size_t(at) + 1] = uint8_t(v >> 8); };
+    auto get = [&](int at) { return unsigned(m.ram[size_t(at)] | m.ram[size_t(at) + 1] << 8); };
+    int error = 0, apply = 0;
+    for (size_t i = 0; i + 3 <= s.data.size(); i += 3) {
+        const unsigned n = s.data[i], v = unsigned(s.data[i + 1] | s.data[i + 2] << 8);
+        if (n == 6 && v <= 100)
+            put(2176, v), apply = 1;
+        else if ((n == 21 || n == 29 || n == 37 || n == 45) && v >= 1 && v <= 4)
+            put(2272 + 26 * int((n - 21) / 8) + 8, v - 1), apply = 1;
+        else if (((n == 21 || n == 29 || n == 37 || n == 45) && (v == 0 || v == 5)) || ((n == 50 || n == 51) && v <= 5))
+            error = 1, apply = 0;
+        else if (n == 54 && (v <= 7 || (v >= 16 && v <= 23))) {
+            const auto& slot = m.modes[v <= 7 ? v : v - 8];
+            if (slot[0] == 0xAA && slot[1] == 0xAA) {
+                std::copy(slot.begin() + 2, slot.begin() + 2 + 3200, m.ram.begin() + 896);
+                put(866, (v <= 7 ? v : v - 8) + 1), put(868, 0), apply = 1;
+            }
+        } else if (n == 93) {
+            const unsigned k = get(2112);
+            if (k > 5) {
+                error = 1;   // no window to take the sound
+                continue;
+            }
+            m.ram[2272 + 26 * k + 20] = v ? 100 : 0, m.ram[2272 + 26 * k + 21] = v ? 0x80 : 0, apply = 1;
+        } else if (n == 60 && v <= 1)
+            put(2116, v ^ 1), apply = 1;   // the item says lit, the block keeps dark
+        else if (n == 10 && v <= 3)
+            put(2184, v), apply = 1;
+        else if (n >= 11 && n <= 13 && v <= 100)
+            put(2186 + 2 * int(n - 11), v), apply = 1;
+    }
+    m.apply = m.apply || apply;
+    return {uint8_t(error), 0x31};
 }
 
 Bytes predictFpgaRam(Model& m, const Step& s, bool write, const Bytes& request)
@@ -681,6 +744,11 @@ protected:
         lay(g_4G_RAM, m.g4g.data(), 256, 3);
         if (seed & 1)
             g_4G_RAM[0] = m.g4g[0] = 0xAA;   // the module's status block is valid
+        for (int k = 0; k < KelRamPara::kModeSlots; k += 2)   // some slots saved, for a recall
+            if ((seed >> k) & 2)
+                p->mode_slot[k][0] = p->mode_slot[k][1] = m.modes[k][0] = m.modes[k][1] = 0xAA;
+        p->ram[KelRamPara::kAudioWindow] = m.ram[KelRamPara::kAudioWindow] = uint8_t(seed % 8);   // 6 and 7: no such window
+        p->ram[KelRamPara::kAudioWindow + 1] = m.ram[KelRamPara::kAudioWindow + 1] = 0;
         c331_manage::p_c331_manage->c331_apply_flag = 0;
         for (int F = 0; F < 2; ++F) {
             lay(fpga_manage::MCU_RAM_PARA_func[F], m.para[F], 1024, 10 + F);
@@ -796,6 +864,7 @@ protected:
         case Kind::Net: f = req(0xA4, {s.net}, dest); break;
         case Kind::NetSet: f = req(0xA4, {1, 0, 0, 0}, dest), f.data.insert(f.data.end(), s.address.begin(), s.address.end()); break;
         case Kind::Ident: f = req(s.net, {}, dest); break;
+        case Kind::Single: f = req(0xB0, {s.r, s.salt}, dest), f.data.insert(f.data.end(), s.data.begin(), s.data.end()); break;
         case Kind::Edid:
             f = req(0xC1, {s.net, s.r, 0, 0, 0, s.salt, 0, uint8_t(s.len), uint8_t(s.len >> 8)}, dest);
             f.data.insert(f.data.end(), s.data.begin(), s.data.end());
@@ -819,6 +888,8 @@ protected:
             sim::Journal::setShellStatus("date", s.dateFails ? 256 : 0);
         if (s.kind == Kind::Ident)
             manager->fpga_vbyone1_flash_fd = s.net == 0x83 && s.dateFails ? -1 : flashFd;
+        if (s.kind == Kind::Single)   // the scaler took what was asked before: this frame's apply shows alone
+            c331_manage::p_c331_manage->c331_apply_flag = 0, m.apply = 0;
         const int r = deal(f, links[s.link]);
         const Bytes got = reply(std::max(r, 0));
         Bytes want;
@@ -876,7 +947,7 @@ protected:
             int ones = 0;
             while (ones < 32 && (mask & (0x80000000u >> ones)))
                 ++ones;
-            what = std::string("address set") + (ones >= 31 ? " /31 or /32" : (gw & ~mask) == ~mask && gw ? " broadcast gateway" : "");
+            what = std::string("address set") + (ones >= 31 ? " /31 or /32" : (gw & ~mask) == ~mask && gw ? " broadcast gateway" : gw == ip ? " gateway at its own address" : "");
             break;
         }
         case Kind::Ident:
@@ -899,6 +970,11 @@ protected:
                 want.insert(want.end(), {uint8_t(t), uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)});
                 what = s.own ? "version" : "version of FPGA " + std::to_string(F) + (up ? ", up" : "");
             }
+            break;
+        case Kind::Single:
+            want = predictSingle(m, s);
+            RC_ASSERT(int(c331_manage::p_c331_manage->c331_apply_flag) == m.apply);
+            what = want.size() == 1 ? "settings refused" : std::string("settings") + (m.apply ? ", applied" : "");
             break;
         case Kind::Edid:
             want = predictEdid(m, s);

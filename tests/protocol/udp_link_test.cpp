@@ -27,15 +27,6 @@ bool ask(pc::PcClient& c, pc::Frame req, pc::Frame& reply, uint8_t tag = 0x5C)
     return c.sendRaw(pc::wire(req)) && udptest::nextFrame(c, reply);
 }
 
-// The reply data of a request (from byte 10); a request without a reply fails the test.
-Bytes answer(pc::PcClient& c, const pc::Frame& req)
-{
-    pc::Frame reply;
-    if (!ask(c, req, reply))
-        ADD_FAILURE() << "no reply to group " << int(req.group);
-    return reply.data;
-}
-
 // The bytes of a RAM read that must succeed (status 0).
 Bytes ramAt(pc::PcClient& c, uint32_t address, uint16_t length)
 {
@@ -93,83 +84,8 @@ TEST_F(UdpRunning, PropertyBlockFixedBytesSizeAndCloudTexts)
     // Everything not listed is 0.
     for (int i : {0x0A, 0x0F, 0x1A, 0x1B, 0x20, 0x28, 0x30, 0x41, 0x4F, 0x64, 0x7B, 0xFF})
         EXPECT_EQ(out[i], 0) << i;
-    // The last address of the block, then one past it (an unmapped address).
-    EXPECT_EQ(ramAt(*c, 0xA0000FFF, 2), (Bytes{0, 0}));
-}
-
-TEST_F(UdpRunning, SingleSettingsGroup)
-{
-    auto c = client(5008);
-    KelRamPara* p = para();
-
-    // Brightness stored, but item 50 withdraws the apply and sets the error flag.
-    EXPECT_EQ(answer(*c, pc::singleSettings({{6, 55}, {50, 2}})), (Bytes{1, 0x31}));
-    EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
-    EXPECT_EQ(applyFlag(), 0);
-    // So does item 51 up to 5; from 6 on both are ignored.
-    EXPECT_EQ(answer(*c, pc::singleSettings({{51, 5}})), (Bytes{1, 0x31}));
-    EXPECT_EQ(answer(*c, pc::singleSettings({{50, 6}, {51, 6}})), (Bytes{0, 0x31}));
-
-    // A later item raises it again; an out-of-range brightness is ignored.
-    EXPECT_EQ(answer(*c, pc::singleSettings({{21, 0}, {6, 101}, {29, 4}})), (Bytes{1, 0x31}));
-    EXPECT_EQ(ram16(KelRamPara::kBrightness), 55);
-    EXPECT_EQ(ram16(2306), 3);
-    EXPECT_EQ(applyFlag(), 1);
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-
-    // Loading an empty user-mode slot changes nothing; a saved one is loaded (16-23 = 8-15).
-    std::memset(p->mode_slot[3], 0xFF, 2);
-    EXPECT_EQ(answer(*c, pc::singleSettings({{54, 3}})), (Bytes{0, 0x31}));
-    EXPECT_EQ(applyFlag(), 0);
-    p->mode_slot[11][0] = p->mode_slot[11][1] = 0xAA;
-    std::memset(p->mode_slot[11] + 2, 0x6B, KelRamPara::kModeAreaLength);
-    KelRamPara::put16(p->ram + KelRamPara::kModeSaveRequest, 5);
-    EXPECT_EQ(answer(*c, pc::singleSettings({{54, 19}})), (Bytes{0, 0x31}));
-    EXPECT_EQ(p->ram[KelRamPara::kModeArea], 0x6B);
-    EXPECT_EQ(p->ram[4095], 0x6B);
-    EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 12);
-    EXPECT_EQ(ram16(KelRamPara::kModeSaveRequest), 0);
-    EXPECT_EQ(applyFlag(), 1);
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-    // 23 is the last number (slot 15); 24 names none.
-    p->mode_slot[15][0] = p->mode_slot[15][1] = 0xAA;
-    answer(*c, pc::singleSettings({{54, 24}}));
-    EXPECT_EQ(applyFlag(), 0);
-    answer(*c, pc::singleSettings({{54, 23}}));
-    EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 16);
-    EXPECT_EQ(applyFlag(), 1);
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-
-    // Sound of the audio window; refused while the window number is out of range.
-    KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 2);
-    uint8_t* w2 = p->ram + KelRamPara::kLayers + 2 * KelRamPara::kLayerSize;
-    const uint16_t green = ram16(2188);
-    EXPECT_EQ(answer(*c, pc::singleSettings({{93, 1}, {60, 1}, {10, 3}, {13, 100}, {12, 101}})), (Bytes{0, 0x31}));
-    EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
-    EXPECT_EQ(w2[KelRamPara::kLayerSound], 0x80);
-    EXPECT_EQ(ram16(KelRamPara::kScreenDark), 0);
-    EXPECT_EQ(ram16(2184), 3);
-    EXPECT_EQ(ram16(2190), 100);
-    EXPECT_EQ(ram16(2188), green);   // 101 is out of range
-    KelRamPara::put16(p->ram + KelRamPara::kAudioWindow, 6);
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
-    EXPECT_EQ(answer(*c, pc::singleSettings({{93, 0}})), (Bytes{1, 0x31}));
-    EXPECT_EQ(applyFlag(), 0);
-    EXPECT_EQ(w2[KelRamPara::kLayerVolume], 100);
-
-    // Only whole items are read: a trailing item cut short is ignored.
-    pc::Frame cut = pc::singleSettings({{6, 20}, {6, 30}});
-    cut.data.pop_back();
-    EXPECT_EQ(answer(*c, cut), (Bytes{0, 0x31}));
-    EXPECT_EQ(ram16(KelRamPara::kBrightness), 20);
-
-    // Refused frames: no item at all, or not '1'.
-    pc::Frame none = pc::singleSettings({});
-    EXPECT_EQ(answer(*c, none), Bytes{1});
-    pc::Frame notOne = pc::singleSettings({{6, 10}});
-    notOne.data[0] = 0x32;
-    EXPECT_EQ(answer(*c, notOne), Bytes{1});
-    EXPECT_EQ(ram16(KelRamPara::kBrightness), 20);
+    // The last address of the block (one past it: the table of commands' check).
+    EXPECT_EQ(ramAt(*c, 0xA0000FFF, 1), (Bytes{0}));
 }
 
 TEST_F(UdpRunning, Register11AppliesTheBlockWrittenByThePc)

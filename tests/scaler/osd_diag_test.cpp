@@ -48,6 +48,7 @@ TEST_F(OsdDiagnostics, PcRegistersDumpTheChipAndReloadTheFonts)
     sim::ScalerModel::setReg(3, 0x10, 0xAB);
     testing::internal::CaptureStdout();
     EXPECT_EQ(deal(pc::writeRegister(0xA1, 0x02, 0x02)), 0);
+    message_deal::wait_register_dump();   // it runs off the link
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ((std::vector<int>{kel_test::countOf(out, "h\n"), kel_test::countOf(out, "031001  000000ABh\n")}), (std::vector<int>{7967, 1}));
 

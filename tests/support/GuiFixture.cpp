@@ -6,6 +6,7 @@
 #include "fpga/fpga_manage.h"
 #include "gui/mainwindow.h"
 #include "gui/syncupdate.h"
+#include "protocol/message_deal.h"
 #include "scaler/c331_manage.h"
 #include "sources/velinsource.h"
 
@@ -19,6 +20,7 @@ void resetSharedManagers()
     // The scaler manager made here is replaced; the others (and a scaler manager a test
     // pointed to) may be a test's object on its stack, so they are let go, not deleted.
     static std::unique_ptr<c331_manage> scaler;
+    message_deal::wait_register_dump();   // a PC's dump reads the manager replaced here
     scaler = std::make_unique<c331_manage>();
     c331_manage::p_c331_manage = scaler.get();
     velinsource::p_velin_source = nullptr;

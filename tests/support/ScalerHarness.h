@@ -5,6 +5,7 @@
 #include "board/sim/Sim.h"
 #include "core/kelrampara.h"
 #include "core/utils.h"
+#include "protocol/message_deal.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "sources/velinsource.h"
@@ -44,6 +45,7 @@ protected:
     }
     void TearDown() override
     {
+        message_deal::wait_register_dump();   // a PC's dump reads this manager's chip
         c331_manage::p_c331_manage = nullptr;
         KelRamPara::p_kelrampara_config = nullptr;
         velinsource::p_velin_source = nullptr;
