@@ -906,7 +906,7 @@ void fpga_manage::stamp_port(unsigned char* buf, unsigned int len, int port)
     buf[len - 1] = u8(buf[len - 1] ^ old ^ now);
 }
 
-void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len, bool due)
+void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len, u32 due)
 {
     if (!buf || len < 2 || len > kPacketMax) {
         KEL_TRACE("\n multi_port_send: length %u refused\n", len);
