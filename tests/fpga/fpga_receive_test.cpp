@@ -236,11 +236,13 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
-    // Card 2 of port 1 asked: another card, port, tag or command does not answer it.
+    // Card 2 of port 1 asked: another card, port, tag or command does not answer it, nor an
+    // answer to every port's request (byte 7 = 255).
     const uint32_t ticket = ask(fpga_manage::kPassbyUdp, request);
     EXPECT_EQ(g_passby_trans_port, fpga_manage::kPassbyUdp);
     for (const Bytes& other : {answer(0xF010, 0x1003, 0x42, 2, 0x61, {0}), answer(0xF010, 0x0002, 0x42, 1, 0x61, {0}),
-                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0}), answer(0xF010, 0x1002, 0x42, 2, 0x60, {0})}) {
+                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0}), answer(0xF010, 0x1002, 0x42, 2, 0x60, {0}),
+                               answer(0xF010, 0x1002, 0x42, 255, 0x61, {0})}) {
         FpgaModel::queueAnswer(0, 0, other);
         service();
     }
@@ -290,7 +292,8 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_TRUE(checkRight(a));
 
     // The read's wait ran out: a write of that card with its tag takes its own answer, not
-    // the read's late one; a read like it waits till that late answer came, or 300 ticks.
+    // the read's late one; a read like it, or of every port, waits till that late answer
+    // came, or 300 ticks.
     delivered.clear(), tickets.clear();
     const Bytes written = answer(0xF010, 0x1002, 0x42, 2, 0x60, {0});
     const uint32_t w = ask(fpga_manage::kPassbyUdp, answer(2, 0xF010, 0x42, 2, 0x60, {0})), r = ask(fpga_manage::kPassbyUdp, request);
@@ -299,8 +302,12 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(std::make_pair(tickets, manager->passby.due_ticket()), std::make_pair(std::vector<uint32_t>{w}, r));
     G_timeTicks += 301;
     service();
-    const uint32_t again = ask(fpga_manage::kPassbyUdp, request);
+    const uint32_t again = ask(fpga_manage::kPassbyUdp, request), every = ask(fpga_manage::kPassbyTcp, answer(2, 0xF010, 0x42, 255, 0x61, {0}));
     EXPECT_EQ(manager->passby.due_ticket(), 0u);
+    {
+        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
+        fpga_manage::withdraw_passby(every);
+    }
     G_timeTicks += PassbyQueue::LATE_TICKS;
     service();
     EXPECT_EQ(manager->passby.due_ticket(), again);
@@ -317,6 +324,21 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     std::lock_guard<std::mutex> hold(manager->port_path_mutex);
     EXPECT_FALSE(fpga_manage::passby_waiting(kept) || manager->passby.busy());
     EXPECT_EQ(fpga_manage::pass_through(fpga_manage::kPassbyUdp, 0, unsigned(request.size()), Bytes(request).data(), G_timeTicks - PassbyQueue::PC_WAIT_TICKS), 0u);
+}
+
+// A request waits only behind those to its port: a PC's read of a working card is
+// answered with the clock standing while two reads of an empty port wait, one behind the
+// other.
+TEST_F(FpgaReceive, AnEmptyPortHoldsUpOnlyRequestsToIt)
+{
+    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);   // answers by hand
+    const Bytes empty = answer(1, 0xF010, 0x42, 4, 0x61, {0});                // port 3 has no cards
+    const uint32_t a = ask(fpga_manage::kPassbyTcp, empty), b = ask(fpga_manage::kPassbyTcp, answer(1, 0xF010, 0x44, 4, 0x61, {0}));
+    const uint32_t t = ask(fpga_manage::kPassbyUdp, answer(2, 0xF010, 0x43, 2, 0x61, {0}));
+    FpgaModel::queueAnswer(0, 0, answer(0xF010, 0x1002, 0x43, 2, 0x61, {0, 1})), service();
+    EXPECT_EQ(std::make_tuple(tickets, fpga_manage::passby_waiting(a), manager->passby.kept()), std::make_tuple(std::vector<uint32_t>{t}, true, size_t(1)));
+    G_timeTicks += 301, service();
+    EXPECT_EQ(std::make_pair(fpga_manage::passby_waiting(a), manager->passby.due_ticket()), std::make_pair(false, b));
 }
 
 // A transmitter that stays busy holds what goes out (300 ticks at most), not the waits: a
@@ -355,13 +377,13 @@ TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
     for (uint16_t target : {0x0FFE, 0x0FFF}) {
         SCOPED_TRACE(target);
         delivered.clear();
-        FpgaModel::queueAnswer(0, 2, answer(0xF010, 0x0001, 0x42, 0, 0x60, {0}));   // late, another command
+        FpgaModel::queueAnswer(0, 2, answer(0xF010, 0x0001, 0x42, 5, 0x61, {0}));   // late, port 4's own
         ask(fpga_manage::kPassbyUdp, answer(target, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0}));
         EXPECT_EQ(manager->multi_port_flag, 1);
         EXPECT_EQ(manager->passby_fffe, target == 0x0FFE);
         EXPECT_EQ(manager->await_answer, 1);
         // Ports 0 and 1 share pair 0: three answers, one per service, and the late one,
-        // which counts for no port.
+        // which counts for no port (its byte 7 names a port).
         service();
         service();
         service();
