@@ -702,9 +702,14 @@ public:
 private:
     enum class Transfer { RegisterWrite, RegisterRead, RamWrite, RamRead };
     u8 transfer(int fpga, u32 command, Transfer kind, unsigned char* data, unsigned int len);
-    void apply_register_side_effects(int reg, u8& byte, bool withBlock);
+    // What a register-0 byte the FPGA took says: the screen state, its byte in the
+    // extension RAM, output enable, the size-change latch.
+    void register0_taken(u8 byte);
     u8 masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
-    void set_screen_dark_word(u8 dark);
+    // Stores dark in the screen's dark word if it holds expect (-1: whatever it holds);
+    // what it held, or -1 with no parameter block.
+    int set_screen_dark_word(u8 dark, int expect = -1);
+    static bool screen_word_dark();
     void job_pc_pause();
     void card_job_pc_pause();
     void card_job_animate(int which);
