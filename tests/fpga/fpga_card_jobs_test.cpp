@@ -470,10 +470,13 @@ protected:
     {
         progress(smart), progress(recovery);
         smart.failed = recovery.failed = 0;
-        recovery.lists.clear();
+        smart.values.clear(), recovery.values.clear(), recovery.lists.clear();
         g_send_para.post(code);
         for (int i = 0; i < 20000 && g_send_para.job != 0; ++i) {
             pass(ticks);
+            // The ring closes with the job's end, not before (a failure is told as it closes).
+            for (JobScreen* s : {&smart, &recovery})
+                EXPECT_TRUE(g_send_para.job == 0 || progress(*s).empty() || s->values.back() != 100) << "job " << int(code) << " done before it ended";
             if (storeAt && ReceivingCardModel::jobAnswers() >= storeAt) {
                 write("/data/rcvrecovery/DIVU", pattern(300, 1));
                 write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, pattern(30, 9))}));
