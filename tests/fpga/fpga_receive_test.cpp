@@ -236,9 +236,10 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
-    // Card 2 of port 1 asked: another card, port, tag or command does not answer it, nor an
-    // answer to every port's request (byte 7 = 255).
-    const uint32_t ticket = ask(fpga_manage::kPassbyUdp, request);
+    // Card 2 of port 1 asked, behind a request to port 3 (no cards), which holds up only its
+    // port: another card, port, tag or command does not answer it, nor an answer to every
+    // port's request (byte 7 = 255).
+    const uint32_t empty = ask(fpga_manage::kPassbyTcp, answer(1, 0xF010, 0x44, 4, 0x61, {0})), ticket = ask(fpga_manage::kPassbyUdp, request);
     EXPECT_EQ(g_passby_trans_port, fpga_manage::kPassbyUdp);
     for (const Bytes& other : {answer(0xF010, 0x1003, 0x42, 2, 0x61, {0}), answer(0xF010, 0x0002, 0x42, 1, 0x61, {0}),
                                answer(0xF010, 0x1002, 0x43, 2, 0x61, {0}), answer(0xF010, 0x1002, 0x42, 2, 0x60, {0}),
@@ -251,6 +252,8 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     service();
     EXPECT_EQ(delivered, std::vector<Bytes>{reply});
     EXPECT_EQ(tickets, std::vector<uint32_t>{ticket});
+    EXPECT_TRUE(fpga_manage::passby_waiting(empty));
+    G_timeTicks += 301, service();
     EXPECT_EQ(g_passby_trans_port, 255);
     EXPECT_EQ(manager->answer_ready, 1);
     EXPECT_FALSE(fpga_manage::passby_waiting(ticket));
@@ -324,21 +327,6 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     std::lock_guard<std::mutex> hold(manager->port_path_mutex);
     EXPECT_FALSE(fpga_manage::passby_waiting(kept) || manager->passby.busy());
     EXPECT_EQ(fpga_manage::pass_through(fpga_manage::kPassbyUdp, 0, unsigned(request.size()), Bytes(request).data(), G_timeTicks - PassbyQueue::PC_WAIT_TICKS), 0u);
-}
-
-// A request waits only behind those to its port: a PC's read of a working card is
-// answered with the clock standing while two reads of an empty port wait, one behind the
-// other.
-TEST_F(FpgaReceive, AnEmptyPortHoldsUpOnlyRequestsToIt)
-{
-    ReceivingCardModel::setFault(0, 1, ReceivingCardModel::Fault::Silent);   // answers by hand
-    const Bytes empty = answer(1, 0xF010, 0x42, 4, 0x61, {0});                // port 3 has no cards
-    const uint32_t a = ask(fpga_manage::kPassbyTcp, empty), b = ask(fpga_manage::kPassbyTcp, answer(1, 0xF010, 0x44, 4, 0x61, {0}));
-    const uint32_t t = ask(fpga_manage::kPassbyUdp, answer(2, 0xF010, 0x43, 2, 0x61, {0}));
-    FpgaModel::queueAnswer(0, 0, answer(0xF010, 0x1002, 0x43, 2, 0x61, {0, 1})), service();
-    EXPECT_EQ(std::make_tuple(tickets, fpga_manage::passby_waiting(a), manager->passby.kept()), std::make_tuple(std::vector<uint32_t>{t}, true, size_t(1)));
-    G_timeTicks += 301, service();
-    EXPECT_EQ(std::make_pair(fpga_manage::passby_waiting(a), manager->passby.due_ticket()), std::make_pair(false, b));
 }
 
 // A transmitter that stays busy holds what goes out (300 ticks at most), not the waits: a
