@@ -443,7 +443,7 @@ u8 fpga_manage::masked_write(int reg, u8 mask, u8 value, int fpga, bool withBloc
         register0_taken(byte);
     }
     if (wordBefore >= 0 && r != 0)
-        set_screen_dark_word(u8(wordBefore), dark);
+        set_screen_dark_word(u16(wordBefore), dark);
     else if (wordBefore >= 0 && screen_word_dark() != (dark != 0))
         return screen_from_word(u8(fpga));   // another request came between: the word's is the one
     return r;
@@ -472,7 +472,7 @@ void fpga_manage::register0_taken(u8 byte)
     }
 }
 
-int fpga_manage::set_screen_dark_word(u8 dark, int expect)
+int fpga_manage::set_screen_dark_word(u16 word, int expect)
 {
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     if (!para)
@@ -484,8 +484,7 @@ int fpga_manage::set_screen_dark_word(u8 dark, int expect)
         held = KelRamPara::get16(para->ram + KelRamPara::kScreenDark);
         if (expect >= 0 && held != expect)
             return held;
-        para->ram[KelRamPara::kScreenDark] = dark;
-        para->ram[KelRamPara::kScreenDark + 1] = 0;
+        KelRamPara::put16(para->ram + KelRamPara::kScreenDark, word);
     }
     para->test_signal(1);
     return held;

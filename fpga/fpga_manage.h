@@ -706,9 +706,9 @@ private:
     // extension RAM, output enable, the size-change latch.
     void register0_taken(u8 byte);
     u8 masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
-    // Stores dark in the screen's dark word if it holds expect (-1: whatever it holds);
-    // what it held, or -1 with no parameter block.
-    int set_screen_dark_word(u8 dark, int expect = -1);
+    // Stores word (non-zero: dark) as the screen's dark word if it holds expect (-1:
+    // whatever it holds); what it held, or -1 with no parameter block.
+    int set_screen_dark_word(u16 word, int expect = -1);
     static bool screen_word_dark();
     void job_pc_pause();
     void card_job_pc_pause();
