@@ -307,10 +307,7 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     service();
     const uint32_t again = ask(fpga_manage::kPassbyUdp, request), every = ask(fpga_manage::kPassbyTcp, answer(2, 0xF010, 0x42, 255, 0x61, {0}));
     EXPECT_EQ(manager->passby.due_ticket(), 0u);
-    {
-        std::lock_guard<std::mutex> hold(manager->port_path_mutex);
-        fpga_manage::withdraw_passby(every);
-    }
+    { std::lock_guard<std::mutex> hold(manager->port_path_mutex); fpga_manage::withdraw_passby(every); }
     G_timeTicks += PassbyQueue::LATE_TICKS;
     service();
     EXPECT_EQ(manager->passby.due_ticket(), again);
@@ -329,7 +326,7 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(fpga_manage::pass_through(fpga_manage::kPassbyUdp, 0, unsigned(request.size()), Bytes(request).data(), G_timeTicks - PassbyQueue::PC_WAIT_TICKS), 0u);
 }
 
-// A transmitter that stays busy holds what goes out (300 ticks at most), not the waits: a
+// A transmitter that stays busy holds what goes out to it (300 ticks at most), not the waits: a
 // request's wait counts from when it went out, and one behind a waiting packet is still
 // kept, so that one its PC gave up meanwhile never goes out.
 TEST_F(FpgaReceive, ABusyTransmitterHoldsThePacketsNotTheWaits)
@@ -342,6 +339,9 @@ TEST_F(FpgaReceive, ABusyTransmitterHoldsThePacketsNotTheWaits)
     bare.push_back(uint8_t(Utils::BCC(bare.data(), unsigned(bare.size()))));
     ask(fpga_manage::kPassbyUdp, bare);
     const uint32_t gone = ask(fpga_manage::kPassbyTcp, request), t = ask(fpga_manage::kPassbyUdp, request);
+    ask(fpga_manage::kPassbySerial, answer(1, 0xF010, 0x45, 4, 0x61, {0}));   // port 3's transmitter is idle: out at once
+    const auto sends = ops(0, FpgaModel::OpKind::Send);
+    ASSERT_TRUE(sends.size() == 1 && sends[0].port == 3);
     {
         std::lock_guard<std::mutex> hold(manager->port_path_mutex);
         fpga_manage::withdraw_passby(gone);
