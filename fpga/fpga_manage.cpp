@@ -416,37 +416,47 @@ u8 fpga_manage::masked_write(int reg, u8 mask, u8 value, int fpga, bool withBloc
         MCU_REG_func[fpga][reg] = written;
         byte = written;
     }
-    apply_register_side_effects(reg, byte, withBlock);
-    const u8 r = write_fpga_register(u8(reg), byte, u8(fpga), mask);
-    if (r != 0) {
-        // Not sent: the shadow shows what the FPGA still holds.
-        std::lock_guard<std::mutex> hold(reg_image_mutex);
-        if (MCU_REG_func[fpga][reg] == written)
-            MCU_REG_func[fpga][reg] = before;
-    } else if (reg == 0 && withBlock && (mask & 0x04)) {
-        // A write that asks for the dark bit (a PC's register write) is a request for the
-        // screen's state: the word takes it, whatever else the mask holds and whether or not
-        // a size change runs, or the next bring-up would put back what the word said before.
-        // The manager's own passing dark (size change, bring-up) goes without the block.
-        set_screen_dark_word((byte & 0x04) ? 1 : 0);
-    }
-    return r;
-}
-
-void fpga_manage::apply_register_side_effects(int reg, u8& byte, bool withBlock)
-{
-    if (reg == 2) {
-        if (!withBlock)
-            return;
+    if (reg == 2 && withBlock) {
         if (byte & 0x04) {
             byte = u8(byte & ~0x04);
             Dealwith_mcu_ram();
         }
         byte = u8(byte & ~0x02);
-        return;
     }
-    if (reg != 0)
-        return;
+    // A write that asks for the dark bit (a PC's register write) is a request for the
+    // screen's state: the word takes it, whatever else the mask holds and whether or not a
+    // size change runs, or the next bring-up would put back what the word said before. It
+    // takes it before the FPGA does, so that a bring-up or refresh that reads the word
+    // meanwhile writes it too (see screen_from_word). The manager's own passing dark (size
+    // change, bring-up) goes without the block.
+    const bool asksScreen = reg == 0 && withBlock && (mask & 0x04);
+    const u8 dark = (byte & 0x04) ? 1 : 0;
+    const int wordBefore = asksScreen ? set_screen_dark_word(dark) : -1;
+    const u8 r = write_fpga_register(u8(reg), byte, u8(fpga), mask);
+    if (r != 0) {
+        // Not sent: nothing changes; the shadow shows what the FPGA still holds, the word
+        // what it held (unless another owner wrote it meanwhile).
+        std::lock_guard<std::mutex> hold(reg_image_mutex);
+        if (MCU_REG_func[fpga][reg] == written)
+            MCU_REG_func[fpga][reg] = before;
+    } else if (reg == 0) {
+        register0_taken(byte);
+    }
+    if (wordBefore >= 0 && r != 0)
+        set_screen_dark_word(u16(wordBefore), dark);
+    else if (wordBefore >= 0 && screen_word_dark() != (dark != 0))
+        return screen_from_word(u8(fpga));   // another request came between: the word's is the one
+    return r;
+}
+
+bool fpga_manage::screen_word_dark()
+{
+    KelRamPara* para = KelRamPara::p_kelrampara_config;
+    return para && para->locked16(KelRamPara::kScreenDark) != 0;
+}
+
+void fpga_manage::register0_taken(u8 byte)
+{
     const bool dark = (byte & 0x04) != 0;
     ScreenState = dark ? 0 : 1;
     {
@@ -462,18 +472,22 @@ void fpga_manage::apply_register_side_effects(int reg, u8& byte, bool withBlock)
     }
 }
 
-void fpga_manage::set_screen_dark_word(u8 dark)
+int fpga_manage::set_screen_dark_word(u16 word, int expect)
 {
     KelRamPara* para = KelRamPara::p_kelrampara_config;
     if (!para)
-        return;
+        return -1;
+    int held;
     {
         // PC links and the screens write the block on their threads.
         std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-        para->ram[KelRamPara::kScreenDark] = dark;
-        para->ram[KelRamPara::kScreenDark + 1] = 0;
+        held = KelRamPara::get16(para->ram + KelRamPara::kScreenDark);
+        if (expect >= 0 && held != expect)
+            return held;
+        KelRamPara::put16(para->ram + KelRamPara::kScreenDark, word);
     }
     para->test_signal(1);
+    return held;
 }
 
 void fpga_manage::fpga_flash_access() {}
@@ -906,7 +920,7 @@ void fpga_manage::stamp_port(unsigned char* buf, unsigned int len, int port)
     buf[len - 1] = u8(buf[len - 1] ^ old ^ now);
 }
 
-void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len, bool due)
+void fpga_manage::multi_port_send(unsigned char* buf, unsigned int len, u32 due)
 {
     if (!buf || len < 2 || len > kPacketMax) {
         KEL_TRACE("\n multi_port_send: length %u refused\n", len);

@@ -249,8 +249,8 @@ public:
     // nothing.
     bool send_when_ready(unsigned char* buf, unsigned int len, int port, int fpga, u32 since, uint64_t sinceUs);
     // The caller holds port_path_mutex. The packet goes to each port in turn as its
-    // transmitter allows (see put_passby_out); due: it puts out the request due.
-    void multi_port_send(unsigned char* buf, unsigned int len, bool due = false);
+    // transmitter allows (see put_passby_out); due: the due request it puts out (0 none).
+    void multi_port_send(unsigned char* buf, unsigned int len, u32 due = 0);
     static void stamp_port(unsigned char* buf, unsigned int len, int port);
     u8 rcv_card_cmd_create(unsigned char* buf, int port);
     u8 load_write_ram_cmd_create(int port, u16 card, u32 addr, const unsigned char* data, u16 n,
@@ -702,9 +702,14 @@ public:
 private:
     enum class Transfer { RegisterWrite, RegisterRead, RamWrite, RamRead };
     u8 transfer(int fpga, u32 command, Transfer kind, unsigned char* data, unsigned int len);
-    void apply_register_side_effects(int reg, u8& byte, bool withBlock);
+    // What a register-0 byte the FPGA took says: the screen state, its byte in the
+    // extension RAM, output enable, the size-change latch.
+    void register0_taken(u8 byte);
     u8 masked_write(int reg, u8 mask, u8 value, int fpga, bool withBlock);
-    void set_screen_dark_word(u8 dark);
+    // Stores word (non-zero: dark) as the screen's dark word if it holds expect (-1:
+    // whatever it holds); what it held, or -1 with no parameter block.
+    int set_screen_dark_word(u16 word, int expect = -1);
+    static bool screen_word_dark();
     void job_pc_pause();
     void card_job_pc_pause();
     void card_job_animate(int which);
@@ -724,14 +729,15 @@ private:
     // A passthrough answer that came in on port (16 f + 4 group + port bits; -1 for the
     // gathered all-port answer): to the request it answers, else dropped.
     void deliver_passby(const u8* answer, unsigned len, int port);
-    // Puts a request out for link (due: the request due); true when a packet goes to the
-    // cards, at once or once its transmitters allow.
-    bool send_passby(u32 length, unsigned char* frame, bool due = false);
+    // Puts a request out for link (due: the number of the due request it is, 0 none); true
+    // when a packet goes to the cards, at once or once its transmitters allow.
+    bool send_passby(u32 length, unsigned char* frame, u32 due = 0);
     // Ends a wait that ran out, sends what waits for a transmitter as far as the
     // transmitters allow, and then puts the next kept request out in turn. Never waits:
     // called by the links and by the manager's tick, which polls the busy transmitters.
     void service_passby();
-    // Sends what waits in passby.outgoing, oldest first, as far as the transmitters allow.
+    // Sends what waits in passby.outgoing, oldest first on each port, as far as the
+    // transmitters allow.
     void put_passby_out();
     // The packet into the port's transmit RAM and started (the port checked by the caller).
     void put_to_port(unsigned char* buf, unsigned int len, int port, int fpga);

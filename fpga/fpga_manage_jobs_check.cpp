@@ -304,7 +304,8 @@ void fpga_manage::check_deal_step(u8 mode)
         }
         if (!recover) {
             job.step = kSendCheck;
-            show(itemValue(job.net, file.net_para.net_rcv_num));
+            // Of the screen's ports (a port's card count would close the ring mid-check).
+            show(itemValue(job.net, file.screen_net_num));
         } else if (recover_card < file.net_para.net_rcv_num) {
             job.card = recover_card;
             job.step = kCardOperations;
@@ -517,7 +518,9 @@ void fpga_manage::check_deal_step(u8 mode)
 
     case kErrorEnd:
         check_config_valid = 0;
-        show(100);
+        // Back closes the ring at once; a failure holds it short of done until it is told,
+        // so that the list under it never shows a result the job did not reach.
+        show(check_cancelled ? 100 : 95);
         g_change[CHG_JOB_STAMP] = now;
         job.step = kErrorClose;
         break;
@@ -527,9 +530,11 @@ void fpga_manage::check_deal_step(u8 mode)
             file.release_file();
             job.end();
             g_change[CHG_JOB_STAMP] = now;
+            if (!check_cancelled) {
+                show(100);
+                emit_job_failed(screen);   // queued behind the 100: told as the ring closes
+            }
             signalScreens(1);
-            if (!check_cancelled)
-                emit_job_failed(screen);
         }
         break;
 

@@ -53,7 +53,10 @@ void fpga_manage::deliver_passby(const u8* answer, unsigned len, int port)
 {
     u32 ticket = 0;
     u8 link = kPassbyNone;
-    if (!answer || len < kMinFrame || !passby.match(port, u16(answer[2] | answer[3] << 8), answer[5], answer[9], ticket, link)) {
+    // Byte 7 carries the port asked: 255 is an answer to every port's request, which only
+    // the gathering of all of them answers.
+    if (!answer || len < kMinFrame || (port >= 0 && answer[7] == 255)
+        || !passby.match(port, u16(answer[2] | answer[3] << 8), answer[5], answer[9], ticket, link)) {
         // A late answer to a request whose wait ran out, or one nobody asked for.
         KEL_TRACE("\n passby answer dropped, it answers no request\n");
         return;
@@ -65,8 +68,9 @@ void fpga_manage::deliver_passby(const u8* answer, unsigned len, int port)
         if (entry.answer)
             delivered = entry.answer(ticket, answer, len);
     }
-    // Whoever it was for, the answer came: the next request may go out.
-    g_passby_trans_port = kPassbyNone;
+    // Whoever it was for, the answer came: the next request to its ports may go out.
+    if (!passby.busy())
+        g_passby_trans_port = kPassbyNone;
     if (delivered)
         answer_ready = 1;
     else
@@ -106,12 +110,13 @@ void fpga_manage::service_passby()
 {
     if (const u8 link = passby.expire(G_timeTicks.load())) {
         KEL_TRACE("\n passby answer time-out (%d)\n", int(link));
-        g_passby_trans_port = kPassbyNone;
+        if (!passby.busy())
+            g_passby_trans_port = kPassbyNone;
     }
     put_passby_out();
     PassbyQueue::Kept next;
-    // What waits for a transmitter goes first: the next request waits behind it.
-    while (passby.outgoing.empty() && !passby.busy() && passby.take(next, G_timeTicks.load())) {
+    // What waits for a transmitter goes first: a request to its port waits behind it.
+    while (passby.take(next, G_timeTicks.load())) {
         PassbyQueue::Target target;
         if (!PassbyQueue::target_of(next.frame.data(), u32(next.frame.size()), target)) {
             // No card answers it as a request of its own (no port, or no card packet behind
@@ -120,21 +125,27 @@ void fpga_manage::service_passby()
             continue;
         }
         g_passby_trans_port = next.link;
-        passby.start(next, target, G_timeTicks.load());
+        const u32 due = passby.start(next, target, G_timeTicks.load());
         // Its wait counts from when it went out, which may be once its transmitter is idle.
-        if (!send_passby(u32(next.frame.size()), next.frame.data(), true)) {
-            passby.end();
-            g_passby_trans_port = kPassbyNone;
+        if (!send_passby(u32(next.frame.size()), next.frame.data(), due)) {
+            passby.end(due);
+            if (!passby.busy())
+                g_passby_trans_port = kPassbyNone;
         }
     }
 }
 
 void fpga_manage::put_passby_out()
 {
-    while (!passby.outgoing.empty()) {
-        PassbyQueue::Outgoing& out = passby.outgoing.front();
+    // Each port takes its packets in order; a port whose transmitter stays busy holds up
+    // only the packets behind it that go to it.
+    std::vector<int> waiting;
+    for (auto it = passby.outgoing.begin(); it != passby.outgoing.end();) {
+        PassbyQueue::Outgoing& out = *it;
         const unsigned len = unsigned(out.packet.size());
         for (; !out.ports.empty(); out.started = false, out.ports.erase(out.ports.begin())) {
+            if (std::find(waiting.begin(), waiting.end(), out.ports.front()) != waiting.end())
+                break;
             if (!out.started) {
                 out.started = true;
                 out.since = G_timeTicks.load();
@@ -144,15 +155,20 @@ void fpga_manage::put_passby_out()
             if (out.stamp)
                 stamp_port(out.packet.data(), len, port);
             if (!send_when_ready(out.packet.data(), len, port, 0, out.since, out.sinceUs))
-                return;   // looked at again on the next tick
+                break;   // looked at again on the next tick
+        }
+        if (!out.ports.empty()) {
+            waiting.insert(waiting.end(), out.ports.begin(), out.ports.end());
+            ++it;
+            continue;
         }
         if (out.allPorts) {
             await_answer_stamp = G_timeTicks.load();
             await_answer = 1;
         }
         if (out.due)
-            passby.sent(passby.due_ticket(), G_timeTicks.load());
-        passby.outgoing.pop_front();
+            passby.sent(out.due, G_timeTicks.load());
+        it = passby.outgoing.erase(it);
     }
 }
 
@@ -162,7 +178,7 @@ u8 fpga_manage::Dealwith1_PC_to_eth(u32 length, unsigned char* frame)
     return 1;
 }
 
-bool fpga_manage::send_passby(u32 length, unsigned char* frame, bool due)
+bool fpga_manage::send_passby(u32 length, unsigned char* frame, u32 due)
 {
     u32 len = length & 0xFFFF;
     if (!frame || len >= kPacketMax)

@@ -323,7 +323,9 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga)
         a[1] = u8(a[1] & ~0x30);
         check ^= u8(old ^ a[1]);
     }
-    if (multi_port_flag) {
+    // Byte 7 says which request an answer is of (255: every port's), whatever the port it
+    // came in on: a port's own answer, however late, never counts in the gathering.
+    if (multi_port_flag && a[7] == 255) {
         if (a[5] == passby_tag && a[9] == passby_command) {
             multi_reply_mask |= 1u << (16 * fpga + 4 * group + sourcePortBits(a));
             ++multi_reply_count;

@@ -51,11 +51,18 @@ void fpga_manage::SCREEN_fpgactrl_status2(u8 state, u8 fpga)
 
 u8 fpga_manage::screen_from_word(u8 fpga)
 {
-    KelRamPara* para = KelRamPara::p_kelrampara_config;
-    const bool dark = para && para->locked16(KelRamPara::kScreenDark) != 0;
     // Without the block's side effects: the word is where this comes from. An FPGA index
-    // other than 0 or 1 is refused (255) by the write.
-    return masked_write(0, 0x04, dark ? 0x04 : 0x00, fpga, false);
+    // other than 0 or 1 is refused (255) by the write. A PC's request stores the word before
+    // its write: one that came while this wrote is written again, so that whichever write
+    // is last follows the word.
+    u8 r = 0;
+    for (int round = 0; round < 4; ++round) {
+        const bool dark = screen_word_dark();
+        r = masked_write(0, 0x04, dark ? 0x04 : 0x00, fpga, false);
+        if (r != 0 || screen_word_dark() == dark)
+            break;
+    }
+    return r;
 }
 
 u8 fpga_manage::set_screen_dark(u8 dark)

@@ -77,7 +77,7 @@ bool PassbyQueue::waiting(u32 ticket) const
 {
     if (ticket == 0)
         return false;
-    if (m_due.active && m_due.ticket == ticket)
+    if (std::any_of(m_dues.begin(), m_dues.end(), [ticket](const Due& d) { return d.ticket == ticket; }))
         return true;
     return std::any_of(m_kept.begin(), m_kept.end(), [ticket](const Kept& k) { return k.ticket == ticket; });
 }
@@ -114,8 +114,9 @@ void PassbyQueue::withdraw(u32 ticket)
 {
     if (ticket == 0)
         return;
-    if (m_due.active && m_due.ticket == ticket)
-        m_due.ticket = 0;   // its answer, if it comes, goes to nobody
+    for (Due& d : m_dues)
+        if (d.ticket == ticket)
+            d.ticket = 0;   // its answer, if it comes, goes to nobody
     for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
         if (it->ticket == ticket) {
             const u8 link = it->link;
@@ -143,14 +144,21 @@ bool PassbyQueue::take(Kept& out, u32 now)
         std::deque<u32>& hosts = m_hosts[link];
         for (auto h = hosts.begin(); h != hosts.end(); ++h) {
             const u32 host = *h;
-            auto it = std::find_if(m_kept.begin(), m_kept.end(),
-                                   [&](const Kept& k) { return k.link == link && k.host == host; });
+            std::vector<Target> passed;   // the address's earlier requests that keep their place
+            auto it = m_kept.begin();
+            for (; it != m_kept.end(); ++it) {
+                Target t;
+                if (it->link != link || it->host != host)
+                    continue;
+                if (!target_of(it->frame.data(), u32(it->frame.size()), t))
+                    break;   // nothing waits for its answer: it goes as it may
+                if (!held(t) && std::none_of(passed.begin(), passed.end(), [&t](const Target& p) { return overlap(p, t); })
+                    && std::none_of(m_late.begin(), m_late.end(), [&t](const Late& l) { return alike(l.target, t); }))
+                    break;
+                passed.push_back(t);   // its ports are busy, or its answer could be taken for a late one
+            }
             if (it == m_kept.end())
-                continue;   // cannot happen: an address is in turn only while it keeps requests
-            Target t;
-            if (target_of(it->frame.data(), u32(it->frame.size()), t)
-                && std::any_of(m_late.begin(), m_late.end(), [&t](const Late& l) { return alike(l.target, t); }))
-                continue;   // its answer could be taken for a late one: it keeps its place
+                continue;
             out = std::move(*it);
             m_kept.erase(it);
             hosts.erase(h);
@@ -163,34 +171,55 @@ bool PassbyQueue::take(Kept& out, u32 now)
     return false;
 }
 
-void PassbyQueue::start(const Kept& k, const Target& t, u32 now)
+bool PassbyQueue::held(const Target& t) const
 {
-    m_due = Due();
-    m_due.active = true;
-    m_due.ticket = k.ticket;
-    m_due.link = k.link;
-    m_due.target = t;
-    m_due.sent = now;
-    m_due.sending = true;
+    return std::any_of(m_dues.begin(), m_dues.end(), [&t](const Due& d) { return overlap(d.target, t); })
+           || std::any_of(outgoing.begin(), outgoing.end(), [&t](const Outgoing& o) {
+                  return t.allPorts || std::find(o.ports.begin(), o.ports.end(), t.port) != o.ports.end();
+              });
 }
 
-void PassbyQueue::sent(u32 ticket, u32 now)
+PassbyQueue::u32 PassbyQueue::start(const Kept& k, const Target& t, u32 now)
 {
-    if (!m_due.active || m_due.sending == false)
-        return;
-    if (m_due.ticket != ticket && m_due.ticket != 0)
-        return;
-    m_due.sent = now;
-    m_due.sending = false;
+    Due d;
+    do
+        d.number = ++m_dueNumbers;
+    while (d.number == 0);
+    d.ticket = k.ticket;
+    d.link = k.link;
+    d.target = t;
+    d.sent = now;
+    d.sending = true;
+    m_dues.push_back(d);
+    return d.number;
+}
+
+void PassbyQueue::sent(u32 due, u32 now)
+{
+    for (Due& d : m_dues)
+        if (d.number == due && d.sending) {
+            d.sent = now;
+            d.sending = false;
+        }
+}
+
+void PassbyQueue::end(u32 due)
+{
+    m_dues.erase(std::remove_if(m_dues.begin(), m_dues.end(), [due](const Due& d) { return d.number == due; }), m_dues.end());
 }
 
 PassbyQueue::u8 PassbyQueue::expire(u32 now)
 {
-    if (!m_due.active || m_due.sending || u32(now - m_due.sent) <= WAIT_TICKS)
-        return 0;
-    const u8 link = m_due.link;
-    m_late.push_back(Late{m_due.target, now + LATE_TICKS});
-    m_due = Due();
+    u8 link = 0;
+    for (auto it = m_dues.begin(); it != m_dues.end();) {
+        if (it->sending || u32(now - it->sent) <= WAIT_TICKS) {
+            ++it;
+            continue;
+        }
+        link = it->link;
+        m_late.push_back(Late{it->target, now + LATE_TICKS});
+        it = m_dues.erase(it);
+    }
     return link;
 }
 
@@ -202,21 +231,22 @@ bool PassbyQueue::answers(const Target& t, int port, u16 card, u8 tag, u8 comman
 
 bool PassbyQueue::alike(const Target& a, const Target& b)
 {
-    return a.tag == b.tag && a.command == b.command && a.allPorts == b.allPorts
-           && (a.allPorts || (a.port == b.port && (a.anyCard || b.anyCard || a.card == b.card)));
+    return a.tag == b.tag && a.command == b.command
+           && (a.allPorts || b.allPorts || (a.port == b.port && (a.anyCard || b.anyCard || a.card == b.card)));
 }
 
 bool PassbyQueue::match(int port, u16 card, u8 tag, u8 command, u32& ticket, u8& link)
 {
-    if (!m_due.active || !answers(m_due.target, port, card, tag, command)) {
+    auto due = std::find_if(m_dues.begin(), m_dues.end(), [&](const Due& d) { return answers(d.target, port, card, tag, command); });
+    if (due == m_dues.end()) {
         // A late answer is taken by nobody; its request is answered now.
         auto late = std::find_if(m_late.begin(), m_late.end(), [&](const Late& l) { return answers(l.target, port, card, tag, command); });
         if (late != m_late.end())
             m_late.erase(late);
         return false;
     }
-    ticket = m_due.ticket;
-    link = m_due.link;
-    m_due = Due();
+    ticket = due->ticket;
+    link = due->link;
+    m_dues.erase(due);
     return true;
 }

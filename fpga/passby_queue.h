@@ -2,13 +2,16 @@
 // The PCs' requests for the receiving cards, from every link: kept until the card path is
 // free, put out one at a time, each answer handed only to the request it answers.
 //
-// The cards answer one request at a time, and an answer carries no link or PC: it names
-// its card (the port it came in on, the card's address), the request's tag and command. So
-// one request is due at a time, and an answer is taken only when it names all of the due
+// An answer carries no link or PC: it names its card (the port it came in on, the card's
+// address, byte 7: the port asked, 255 for every port), the request's tag and command. The
+// ports answer apart, so one request is due per port (one to every port holds them all):
+// a request waits only behind requests and packets of its own ports, and a silent port
+// holds up nobody asking another. An answer is taken only when it names all of a due
 // request's; a late answer of a request whose wait ran out is dropped. A withdrawn due
-// request keeps the path until its answer came or its wait ran out. A request whose wait
+// request keeps its port until its answer came or its wait ran out. A request whose wait
 // ran out may still be answered for LATE_TICKS: meanwhile a request whose answer would
 // look the same is not sent (others are), so that the late answer cannot be its reply.
+// An address's requests to one port go in the order they came.
 //
 // A request that has waited PC_WAIT_TICKS since it reached the link is no longer waited
 // for by its PC: it is dropped, not sent, so that PCs that left hold nobody up.
@@ -75,29 +78,33 @@ public:
     // due one's answer goes to nobody.
     void withdraw(u32 ticket);
 
-    // Whether a request is due (the path is busy).
-    bool busy() const { return m_due.active; }
-    // Takes the next kept request in turn, dropping those older than PC_WAIT_TICKS and
-    // passing over an address whose next one looks like a request still answered late;
-    // false when none can go.
+    // Whether any request is due.
+    bool busy() const { return !m_dues.empty(); }
+    // Takes the next kept request in turn that can go (its ports free of due requests and
+    // waiting packets, no earlier request of its address to its ports kept, not looking
+    // like a request still answered late), dropping those older than PC_WAIT_TICKS; false
+    // when none can go.
     bool take(Kept& out, u32 now);
-    // The taken request goes out now: it is due from now.
-    void start(const Kept& k, const Target& t, u32 now);
+    // The taken request goes out now: it is due from now. Its due number (never 0).
+    u32 start(const Kept& k, const Target& t, u32 now);
     // It went out (the send may have taken a while): its wait counts from now.
-    void sent(u32 ticket, u32 now);
-    // Ends the due request when its wait ran out; its link (0 when none ended).
+    void sent(u32 due, u32 now);
+    // Ends the due requests whose wait ran out; the link of one (0 when none ended).
     u8 expire(u32 now);
-    // Ends the due request (it could not go out, or the path is reset).
-    void end() { m_due = Due(); }
+    // Ends a due request (it could not go out).
+    void end(u32 due);
+    // Ends every due request (the path is reset).
+    void end() { m_dues.clear(); }
 
     // An answer from port (16 f + 4 group + port bits; -1: the all-port answer gathered by
     // the receive path) of card (bits 0-11 of its source) with tag: true when it answers
-    // the due request, which ends; ticket and link are then its asker's (ticket 0 when the
+    // a due request, which ends; ticket and link are then its asker's (ticket 0 when the
     // asker went).
     bool match(int port, u16 card, u8 tag, u8 command, u32& ticket, u8& link);
 
     size_t kept() const { return m_kept.size(); }
-    u32 due_ticket() const { return m_due.active ? m_due.ticket : 0; }
+    // The ticket of the request that went out last, while it is due.
+    u32 due_ticket() const { return m_dues.empty() ? 0 : m_dues.back().ticket; }
 
     // A packet waiting for its output ports' transmitters: sent to each port in order, as
     // soon as the port's transmitter is idle or WAIT_TICKS after the port became the next
@@ -107,17 +114,17 @@ public:
         std::vector<int> ports;  // still to send to, in order
         bool stamp = false;      // each port's number stamped into the target (all ports)
         bool allPorts = false;   // the receive path gathers the answers once all went
-        bool due = false;        // it puts out the request due: its wait counts once all went
+        u32 due = 0;             // the due request it puts out: its wait counts once all went
         bool started = false;    // the next port is waited for since
         u32 since = 0;
         uint64_t sinceUs = 0;
     };
-    // Oldest first; the next request waits behind them.
+    // Oldest first; a request to their ports waits behind them.
     std::deque<Outgoing> outgoing;
 
 private:
     struct Due {
-        bool active = false;
+        u32 number = 0;
         u32 ticket = 0;          // 0: its asker went
         u8 link = 0;
         Target target;
@@ -125,8 +132,12 @@ private:
         bool sending = false;    // not timed out while the send itself goes on
     };
     size_t count(u8 link, u32 host) const;
+    // Whether a request to t's ports must wait (one is due there, or a packet waits).
+    bool held(const Target& t) const;
+    static bool overlap(const Target& a, const Target& b) { return a.allPorts || b.allPorts || a.port == b.port; }
     static bool answers(const Target& t, int port, u16 card, u8 tag, u8 command);
-    // Whether one answer could answer both (the card's address can be "any card").
+    // Whether one answer could answer both (the card's address can be "any card"; a port's
+    // answer counts among every port's).
     static bool alike(const Target& a, const Target& b);
     // Drops the latest request of the address keeping the most, if that is more than held.
     bool give_way(size_t held);
@@ -141,5 +152,6 @@ private:
     std::deque<u32> m_hosts[LINKS];  // per link, the addresses with kept requests, in turn
     u8 m_lastLink = 0;
     u32 m_tickets = 0;
-    Due m_due;
+    u32 m_dueNumbers = 0;
+    std::vector<Due> m_dues;         // in the order they went out
 };

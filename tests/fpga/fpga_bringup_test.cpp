@@ -395,7 +395,8 @@ TEST_F(FpgaBringUp, AnFpgaThatLostItsSetUpIsBroughtUpAgain)
 // scaler does on a change), a PC's write of register 0, the schedule, a factory reset - and
 // whatever brings the FPGA up again around it (a size change, a lost set-up, a reset, an
 // output refresh), in any order and at any step of one another: once settled register 0
-// shows what the last request asked, the word with it, and a screen made dark for a request
+// shows what the last request asked, the word and the state the PC reads with it (a write
+// that failed asked nothing), and a screen made dark for a request
 // is never seen lit (output on, dark bit clear) before a request for lit.
 TEST_F(FpgaBringUp, TheScreenEndsAsTheLastDarkRequestAskedThroughEveryBringUp)
 {
@@ -438,7 +439,10 @@ TEST_F(FpgaBringUp, TheScreenEndsAsTheLastDarkRequestAskedThroughEveryBringUp)
                 const uint8_t mask = *rc::gen::weightedElement<uint8_t>({{4, 0x04}, {2, 0xFF}, {2, 0x06}, {1, 0x80}, {1, 0x40}}), value = *rc::gen::arbitrary<uint8_t>();
                 if (*rc::gen::weightedElement<int>({{3, 0}, {1, 1}}))   // within a size change's hand-shake
                     setLedPara(1), scalerDue = true, seen.insert("PC write in a size change"), step(*rc::gen::element(1u, 20u));
-                if (manager->write_to_register(0, mask, value, 0) == 0 && (mask & 0x04))
+                const int fpga = *rc::gen::weightedElement<int>({{4, 0}, {1, 1}});   // FPGA 1 is not fitted: the write fails
+                if (fpga)
+                    seen.insert("PC write that failed");
+                if (manager->write_to_register(0, mask, value, fpga) == 0 && (mask & 0x04))
                     request(value & 0x04);
             } else if (ev == 2) {   // one entry whose last switch before noon is dark (lit 11:00, dark 11:30) or lit
                 const bool dark = *rc::gen::arbitrary<bool>();
@@ -476,6 +480,7 @@ TEST_F(FpgaBringUp, TheScreenEndsAsTheLastDarkRequestAskedThroughEveryBringUp)
         settle();
         RC_ASSERT(manager->get_fpga_status() == 1 && manager->check_step[0] == 18 && !manager->onoff_fresh);
         RC_ASSERT(bool(FpgaModel::reg(0, 0) & 0x04) == want && (para->locked16(KelRamPara::kScreenDark) != 0) == want && (FpgaModel::reg(0, 3) & 0x20));
+        RC_ASSERT(ScreenState == !want && fpga_manage::MCU_RAM_EXTEND[29] == !want);   // what the PC reads
         seen.insert(want ? "ends dark" : "ends lit");
         for (const std::string& s : seen) {
             RC_CLASSIFY(true, s);

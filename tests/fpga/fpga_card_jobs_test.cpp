@@ -466,14 +466,17 @@ protected:
     };
     // Runs the posted job to its end, 20 ticks a pass (an operation waits 5 passes, a check 25).
     // Once `storeAt` answers have come, a PC stores the package and the scan file anew.
-    End runJob(uint8_t code, uint64_t storeAt, uint32_t ticks = 20)
+    End runJob(uint8_t code, uint64_t storeAt, uint32_t ticks = 20, const std::function<void()>& each = [] {})
     {
         progress(smart), progress(recovery);
         smart.failed = recovery.failed = 0;
-        recovery.lists.clear();
+        smart.values.clear(), recovery.values.clear(), recovery.lists.clear();
         g_send_para.post(code);
         for (int i = 0; i < 20000 && g_send_para.job != 0; ++i) {
-            pass(ticks);
+            pass(ticks), each();
+            // The ring closes with the job's end, not before (a failure is told as it closes).
+            for (JobScreen* s : {&smart, &recovery})
+                EXPECT_TRUE(g_send_para.job == 0 || progress(*s).empty() || s->values.back() != 100) << "job " << int(code) << " done before it ended";
             if (storeAt && ReceivingCardModel::jobAnswers() >= storeAt) {
                 write("/data/rcvrecovery/DIVU", pattern(300, 1));
                 write("/data/smartmapping/t.kxfile", kxfile({op(1, 1, 0x2000, 100, pattern(30, 9))}));
@@ -552,6 +555,12 @@ TEST_F(CardAnswerSweep, ScanParameterLoadHoldsEveryAnswerFault)
         EXPECT_EQ(runJob(2, 0).failed, 1) << "silent card";
         prepare(big.size() + 2);
         EXPECT_TRUE(runJob(2, 0).failed == 1 && registersOnce(port, 0).empty()) << "file cut short";
+        prepare();   // the first RAM chunk unanswered each time it goes out, the rest answered
+        ReceivingCardModel::setFault(0, port, ReceivingCardModel::Fault::Silent);
+        EXPECT_EQ(runJob(2, 0, 20, [port = port] {
+            if (ReceivingCardModel::packets(0, port).size() == 4)
+                ReceivingCardModel::setFault(0, port, ReceivingCardModel::Fault::None);
+        }).failed, 1) << "a chunk given up";
     }
 }
 

@@ -31,6 +31,7 @@ protected:
         manager->softinit();
         sim::SpiBusModel::clearLog();
         sim::FpgaModel::clearLog();
+        sim::SpiBusModel::clearLog();
     }
 
     void TearDown() override
@@ -69,12 +70,16 @@ protected:
         fpga_manage::MCU_RAM_PARA_func[0][offsets[port] + 1] = uint8_t(cards >> 8);
     }
 
-    // What bring-up leaves behind when FPGA 0 is up.
+    // What bring-up leaves behind when FPGA 0 is up, its link trained (the link watch
+    // finds its lanes locked).
     void makeReady()
     {
         fpga_manage::MCU_REG_func[0][80] = 3;
         manager->link_stage[0] = 7;
         manager->check_step[0] = 16;
+        EXPECT_EQ(manager->write_to_register(3, 0xC0, 0xC0, 0), 0);
+        sim::FpgaModel::clearLog();
+        sim::SpiBusModel::clearLog();
     }
 
     std::unique_ptr<kel_test::TestRoot> root;

@@ -103,6 +103,13 @@ TEST_F(FpgaPower, TheSettingsAnswerIsReadThroughThePairOfTheCardsPort)
                                          uint32_t(sim::ReceivingCardModel::packets(0, port).size())}),
                   (std::vector<uint32_t>{0x4000u + 0x1000u * (port & 3), uint32_t(port / 4 + 1), 1, 1})) << port;
     }
+    // The card silent, a late answer of another command (a register write's) is not the read's.
+    sim::ReceivingCardModel::setFault(0, 9, sim::ReceivingCardModel::Fault::Silent);
+    std::vector<uint8_t> late = {0x00, 0xF0, 0x00, 0x50, 0x10, 0xBB, 0x01, 10, 0x00, 0xA0, 0x00};
+    late.resize(267, 1), late.push_back(uint8_t(Utils::BCC(late.data(), 267)));
+    FpgaModel::queueAnswer(0, 4, late), g_change[fpga_manage::CHG_POWER_ENABLE] = 0;
+    manager->Power_ctrl_task();
+    EXPECT_EQ(g_change[fpga_manage::CHG_POWER_ENABLE], 0u);
 }
 
 TEST_F(FpgaPower, StopAfterALostPictureAndStartWhenItReturns)

@@ -236,11 +236,14 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(manager->answer_ready, 0);
     EXPECT_EQ(FpgaModel::pendingAnswers(0, 0), 0u);
 
-    // Card 2 of port 1 asked: another card, port, tag or command does not answer it.
-    const uint32_t ticket = ask(fpga_manage::kPassbyUdp, request);
+    // Card 2 of port 1 asked, behind a request to port 3 (no cards), which holds up only its
+    // port: another card, port, tag or command does not answer it, nor an answer to every
+    // port's request (byte 7 = 255).
+    const uint32_t empty = ask(fpga_manage::kPassbyTcp, answer(1, 0xF010, 0x44, 4, 0x61, {0})), ticket = ask(fpga_manage::kPassbyUdp, request);
     EXPECT_EQ(g_passby_trans_port, fpga_manage::kPassbyUdp);
     for (const Bytes& other : {answer(0xF010, 0x1003, 0x42, 2, 0x61, {0}), answer(0xF010, 0x0002, 0x42, 1, 0x61, {0}),
-                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0}), answer(0xF010, 0x1002, 0x42, 2, 0x60, {0})}) {
+                               answer(0xF010, 0x1002, 0x43, 2, 0x61, {0}), answer(0xF010, 0x1002, 0x42, 2, 0x60, {0}),
+                               answer(0xF010, 0x1002, 0x42, 255, 0x61, {0})}) {
         FpgaModel::queueAnswer(0, 0, other);
         service();
     }
@@ -249,6 +252,8 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     service();
     EXPECT_EQ(delivered, std::vector<Bytes>{reply});
     EXPECT_EQ(tickets, std::vector<uint32_t>{ticket});
+    EXPECT_TRUE(fpga_manage::passby_waiting(empty));
+    G_timeTicks += 301, service();
     EXPECT_EQ(g_passby_trans_port, 255);
     EXPECT_EQ(manager->answer_ready, 1);
     EXPECT_FALSE(fpga_manage::passby_waiting(ticket));
@@ -290,7 +295,8 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_TRUE(checkRight(a));
 
     // The read's wait ran out: a write of that card with its tag takes its own answer, not
-    // the read's late one; a read like it waits till that late answer came, or 300 ticks.
+    // the read's late one; a read like it, or of every port, waits till that late answer
+    // came, or 300 ticks.
     delivered.clear(), tickets.clear();
     const Bytes written = answer(0xF010, 0x1002, 0x42, 2, 0x60, {0});
     const uint32_t w = ask(fpga_manage::kPassbyUdp, answer(2, 0xF010, 0x42, 2, 0x60, {0})), r = ask(fpga_manage::kPassbyUdp, request);
@@ -299,8 +305,9 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(std::make_pair(tickets, manager->passby.due_ticket()), std::make_pair(std::vector<uint32_t>{w}, r));
     G_timeTicks += 301;
     service();
-    const uint32_t again = ask(fpga_manage::kPassbyUdp, request);
+    const uint32_t again = ask(fpga_manage::kPassbyUdp, request), every = ask(fpga_manage::kPassbyTcp, answer(2, 0xF010, 0x42, 255, 0x61, {0}));
     EXPECT_EQ(manager->passby.due_ticket(), 0u);
+    { std::lock_guard<std::mutex> hold(manager->port_path_mutex); fpga_manage::withdraw_passby(every); }
     G_timeTicks += PassbyQueue::LATE_TICKS;
     service();
     EXPECT_EQ(manager->passby.due_ticket(), again);
@@ -319,7 +326,7 @@ TEST_F(FpgaReceive, PassthroughAnswersGoToTheRequestTheyAnswerOrNowhere)
     EXPECT_EQ(fpga_manage::pass_through(fpga_manage::kPassbyUdp, 0, unsigned(request.size()), Bytes(request).data(), G_timeTicks - PassbyQueue::PC_WAIT_TICKS), 0u);
 }
 
-// A transmitter that stays busy holds what goes out (300 ticks at most), not the waits: a
+// A transmitter that stays busy holds what goes out to it (300 ticks at most), not the waits: a
 // request's wait counts from when it went out, and one behind a waiting packet is still
 // kept, so that one its PC gave up meanwhile never goes out.
 TEST_F(FpgaReceive, ABusyTransmitterHoldsThePacketsNotTheWaits)
@@ -332,6 +339,9 @@ TEST_F(FpgaReceive, ABusyTransmitterHoldsThePacketsNotTheWaits)
     bare.push_back(uint8_t(Utils::BCC(bare.data(), unsigned(bare.size()))));
     ask(fpga_manage::kPassbyUdp, bare);
     const uint32_t gone = ask(fpga_manage::kPassbyTcp, request), t = ask(fpga_manage::kPassbyUdp, request);
+    ask(fpga_manage::kPassbySerial, answer(1, 0xF010, 0x45, 4, 0x61, {0}));   // port 3's transmitter is idle: out at once
+    const auto sends = ops(0, FpgaModel::OpKind::Send);
+    ASSERT_TRUE(sends.size() == 1 && sends[0].port == 3);
     {
         std::lock_guard<std::mutex> hold(manager->port_path_mutex);
         fpga_manage::withdraw_passby(gone);
@@ -355,13 +365,13 @@ TEST_F(FpgaReceive, ABroadcastPassthroughAnswersOnceEveryPortInUseHasAnswered)
     for (uint16_t target : {0x0FFE, 0x0FFF}) {
         SCOPED_TRACE(target);
         delivered.clear();
-        FpgaModel::queueAnswer(0, 2, answer(0xF010, 0x0001, 0x42, 0, 0x60, {0}));   // late, another command
+        FpgaModel::queueAnswer(0, 2, answer(0xF010, 0x0001, 0x42, 5, 0x61, {0}));   // late, port 4's own
         ask(fpga_manage::kPassbyUdp, answer(target, 0xF010, 0x42, 255, 0x61, {0x40, 0, 0, 0, 2, 0, 0, 0}));
         EXPECT_EQ(manager->multi_port_flag, 1);
         EXPECT_EQ(manager->passby_fffe, target == 0x0FFE);
         EXPECT_EQ(manager->await_answer, 1);
         // Ports 0 and 1 share pair 0: three answers, one per service, and the late one,
-        // which counts for no port.
+        // which counts for no port (its byte 7 names a port).
         service();
         service();
         service();
