@@ -723,6 +723,12 @@ uint64_t KelRamPara::stores_applied()
     return applied_asked;
 }
 
+size_t KelRamPara::stores_waiting()
+{
+    std::lock_guard<std::mutex> hold(store_waits_mutex);
+    return store_waits.size();
+}
+
 void KelRamPara::stores_done(uint64_t upTo, int status)
 {
     std::vector<StoreWait> ended;

@@ -248,6 +248,7 @@ public:
     uint64_t store_asked = 0, applied_asked = 0;   // under lock_block()
     // Answers the edits up to `upTo` with status.
     void stores_done(uint64_t upTo, int status);
+    size_t stores_waiting();
 
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
     static std::string mode_file_name(int mode);

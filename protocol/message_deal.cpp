@@ -1530,9 +1530,12 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
     };
     if (mask & 0x01) {
         {
+            // Raised with the edit: a save made before the apply stores what was applied,
+            // never the defaults the chip does not hold yet.
             ScalerLock lock;
             defaults(KelRamPara::kSavedStart, KelRamPara::kEdid);
             defaults(1376, KelRamPara::kRamSize);
+            lock.apply(1);
         }
         // Under the mode files' lock: a re-sync running meanwhile writes no mode after it. Mode
         // files left behind come back at the next start: answered 1 (the rest still runs).

@@ -45,18 +45,6 @@ protected:
     void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
 };
 
-// A setting or an apply whose parameter file cannot be stored is refused (the next start
-// would have the old value). The apply-and-save, and the user modes' reset whose files stay:
-// StoreWalk.
-TEST_F(PcAnswers, StoresThatCannotBeMadeAreAnsweredOne)
-{
-    EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 80, 0}))), (Bytes{0, 0x31}));
-    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x02, 0, 0x02}))), Bytes{0});
-    folderAt("/data/ram_device_info");
-    EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 70, 0}))), (Bytes{1, 0x31}));
-    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x02, 0, 0x02}))), Bytes{1});
-}
-
 // The finish installs only a stored image, never over an upload of one the device starts
 // from, and after a restart the image waiting on the disc.
 TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
