@@ -1443,15 +1443,20 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         // PC's, most often) is not cut by a restart, which would tear a partition being
         // written: the finish is answered 1, arms nothing and leaves the upload's record as it
         // is, so the uploader's own finish installs its image.
-        bool uploading;
+        bool uploading, waiting;
         {
             std::lock_guard<std::mutex> hold(transfer_mutex);
             const uint8_t type = g_kel_file_deal_para.type;
             uploading = FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) && mdshared::installed_image(type);
+            std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
+            waiting = g_kel_file_deal_para.app_image_ready || board::Files::exists("/data/app/kelM57N2");
         }
+        // A finish whose restart is pending answers as it did, unless another verified image
+        // arrived since: that one is installed as the first was (the restart is still to come).
+        const bool again = g_app_reset_flag >= 2 && waiting && !uploading;
         if (uploading && g_app_reset_flag < 2) {
             failed = true;
-        } else if (g_app_reset_flag < 2) {
+        } else if (g_app_reset_flag < 2 || again) {
             const uint32_t stamp = G_reboot_tickTicks;
             const uint8_t asked = g_app_reset_flag;
             G_reboot_tickTicks = G_timeTicks.load();
