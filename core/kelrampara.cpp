@@ -665,7 +665,10 @@ private:
             // A slot whose file could not be written is what its file holds: what the next
             // start loads, not a mode shown saved until then.
             bool file = false;
-            if (m0 == 0xFF || m1 == 0xFF) {
+            if ((m0 == 0xFF || m1 == 0xFF) && !board::Files::exists(KelRamPara::mode_file_name(i + 1))
+                && !board::Files::exists(KelRamPara::mode_osd_file_name(i + 1))) {
+                // An empty slot with no file: nothing to remove, nothing to wait for.
+            } else if (m0 == 0xFF || m1 == 0xFF) {
                 static_cast<void>(p->mode_file_deal(i, 1));
                 file = true;
             } else if (m0 == 0xAA || m1 == 0xAA) {
