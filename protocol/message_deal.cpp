@@ -1448,11 +1448,11 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
             std::lock_guard<std::mutex> hold(transfer_mutex);
             const uint8_t type = g_kel_file_deal_para.type;
             uploading = FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) && mdshared::installed_image(type);
-            std::lock_guard<std::mutex> files(Utils::_file_deal_mutex);
-            waiting = g_kel_file_deal_para.app_image_ready || board::Files::exists("/data/app/kelM57N2");
+            waiting = g_kel_file_deal_para.app_image_ready;
         }
         // A finish whose restart is pending answers as it did, unless another verified image
-        // arrived since: that one is installed as the first was (the restart is still to come).
+        // arrived since (the finish tried the one it found): that one is installed as the
+        // first was, the restart still to come.
         const bool again = g_app_reset_flag >= 2 && waiting && !uploading;
         if (uploading && g_app_reset_flag < 2) {
             failed = true;
@@ -1478,7 +1478,7 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
                 } else {
                     stored = false;
                 }
-                rec.app_image_ready = rec.app_image_ready && !moved;
+                rec.app_image_ready = false;   // tried; the file says what still waits
                 rec.app_upload_begun = false;
             }
             if (!moved && !stored && !board::Files::exists("/data/app/kelM57N2")) {

@@ -64,8 +64,9 @@ TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
     EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{0});
     EXPECT_EQ(int(g_app_reset_flag), 2);
     EXPECT_EQ(std::make_pair(root.readFile("/data/app/kelM57N"), root.exists("/data/app/kelM57N2")), std::make_pair(std::string("new program"), false));
-    // A second image finished while the first one's restart is pending is installed too.
-    root.writeFile("/data/app/kelM57N2", "newer program");
+    // A second image finished while the first one's restart is pending is installed too (its
+    // transfer's end marks it verified).
+    root.writeFile("/data/app/kelM57N2", "newer program"), g_kel_file_deal_para.app_image_ready = true;
     EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{0});
     EXPECT_EQ(std::make_tuple(root.readFile("/data/app/kelM57N"), root.exists("/data/app/kelM57N2"), int(g_app_reset_flag)), std::make_tuple(std::string("newer program"), false, 2));
     // The program ran on (the simulated board's reboot): nothing waits, nothing installed.
