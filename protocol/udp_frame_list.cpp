@@ -6,9 +6,18 @@ namespace {
 uint32_t address_of(uint64_t peer) { return uint32_t(peer >> 16); }
 } // namespace
 
+uint64_t UdpFrameList::pace(uint32_t address)
+{
+    auto& slot = m_seen[((address * 2654435761u) >> 20) % SEEN_SLOTS];
+    const uint64_t previous = slot.first == address ? slot.second : 0;
+    slot = {address, ++m_offered};
+    return ~(m_offered - previous);
+}
+
 bool UdpFrameList::admit(Record&& frame)
 {
     const uint32_t address = address_of(frame.peer);
+    const uint64_t mine = pace(address);
     if (of_sender(frame.peer) >= m_perSender)
         return false;
     if (m_frames.size() >= m_most) {
@@ -22,7 +31,7 @@ bool UdpFrameList::admit(Record&& frame)
     Address& a = m_addresses[address];
     if (!a.frames.empty())
         m_rank.erase(rank_of(address, a));
-    a.frames.emplace_back(++m_joined, it);
+    a.frames.emplace_back(mine, it);
     m_rank.insert(rank_of(address, a));
     return true;
 }

@@ -12,6 +12,7 @@
 #include <set>
 #include <tuple>
 #include <unordered_map>
+#include <vector>
 
 class UdpFrameList {
 public:
@@ -22,9 +23,12 @@ public:
     UdpFrameList(size_t most, size_t perSender) : m_most(most), m_perSender(perSender) {}
 
     // Queues a frame within the shares: a sender past its share loses the newcomer; with the
-    // list full, the address with the most frames waiting (of several, the one whose latest
-    // came last) gives up its latest, if it has more than the newcomer's address; otherwise
-    // the newcomer is dropped. True when the frame was queued.
+    // list full, the address with the most frames waiting gives up its latest, if it has more
+    // than the newcomer's address; otherwise the newcomer is dropped. Of several with the
+    // most, the one sending fastest gives way: whose latest frame followed its previous one
+    // (kept or not) after the fewest frames of anyone. Where more addresses send than the
+    // list has places, each holding one, a PC asking now and then keeps its frame until its
+    // turn, and the flooding addresses give way among themselves. True when queued.
     [[nodiscard]] bool admit(Record&& frame);
     // Takes a frame out of the list (the one a pass handles).
     Record take(const_iterator it);
@@ -39,18 +43,28 @@ public:
 
 private:
     struct Address {
-        // Its frames in the order they came, each with its number in the order of all.
+        // Its frames in the order they came, each with its pace: how soon after the
+        // address's previous frame it came (the higher, the sooner).
         std::list<std::pair<uint64_t, std::list<Record>::iterator>> frames;
     };
-    // Addresses by share, then by their latest frame's number: the last is the giver.
+    // Addresses by share, then by their latest frame's pace: the last is the giver.
     using Rank = std::tuple<size_t, uint64_t, uint32_t>;
     static Rank rank_of(uint32_t address, const Address& a) { return Rank(a.frames.size(), a.frames.back().first, address); }
     void forget(std::list<Record>::iterator it);
+    // The pace of a frame from address offered now, noting its offer.
+    uint64_t pace(uint32_t address);
+
+    // Of addresses that sent lately, the number of the last frame each offered, in a table
+    // of fixed size (an address found in another's slot counts as not seen: a slow one).
+    // Several times the list's places, so a flood from every address the list can hold, and
+    // more, is still told apart from a PC asking once a second.
+    static constexpr size_t SEEN_SLOTS = 4096;
+    std::vector<std::pair<uint32_t, uint64_t>> m_seen = std::vector<std::pair<uint32_t, uint64_t>>(SEEN_SLOTS);
+    uint64_t m_offered = 0;   // frames offered so far
 
     size_t m_most, m_perSender;
     std::list<Record> m_frames;
     std::unordered_map<uint64_t, size_t> m_senders;   // frames waiting, by sender
     std::unordered_map<uint32_t, Address> m_addresses;
     std::set<Rank> m_rank;
-    uint64_t m_joined = 0;   // frames queued so far: the order
 };

@@ -175,6 +175,9 @@ TEST(UdpFrameShares, TheListKeepsWhatTheRuleSaysWhateverItHolds)
         const int steps = *rc::gen::inRange(1, 1500);
         UdpFrameList list(udpnetManage::MAX_FRAMES, udpnetManage::MAX_FRAMES_PER_SENDER);
         std::vector<std::pair<uint64_t, int>> model;   // sender, frame number
+        std::map<uint32_t, int> lastOffer;             // by address: the offer's number
+        int offers = 0;
+        std::map<int, int> gap;                        // by frame: offers since its address's last
         auto count = [&](auto same) { return size_t(std::count_if(model.begin(), model.end(), same)); };
         auto bytes = [](int id) { return std::vector<unsigned char>{uint8_t(id), uint8_t(id >> 8)}; };
         int evicted = 0, full = 0, capped = 0;
@@ -191,20 +194,22 @@ TEST(UdpFrameShares, TheListKeepsWhatTheRuleSaysWhateverItHolds)
                 const uint64_t peer = uint64_t(0x7F000000u + uint32_t(host)) << 16 | uint64_t(40000 + *rc::gen::inRange(0, ports));
                 const auto address = [](uint64_t p) { return uint32_t(p >> 16); };
                 UdpServer::Record r{bytes(id), {}, peer};
+                gap[id] = ++offers - (lastOffer.count(address(peer)) ? lastOffer[address(peer)] : 0);
+                lastOffer[address(peer)] = offers;
                 bool kept = count([&](const auto& f) { return f.first == peer; }) < udpnetManage::MAX_FRAMES_PER_SENDER;
                 capped += !kept;
                 if (kept && model.size() >= udpnetManage::MAX_FRAMES) {
                     ++full;
-                    std::map<uint32_t, size_t> of;   // frames by address, counted over the list
-                    size_t most = 0;
-                    for (const auto& f : model)
-                        most = std::max(most, ++of[address(f.first)]);
-                    kept = most > of[address(peer)];
-                    for (size_t i = model.size(); kept && i-- > 0;)
-                        if (of[address(model[i].first)] == most) {
-                            model.erase(model.begin() + long(i)), ++evicted;
-                            break;
-                        }
+                    // The address with the most gives up its latest; of several, the one whose
+                    // latest came the fewest offers after its previous (then the higher address).
+                    std::map<uint32_t, std::pair<size_t, size_t>> of;   // by address: frames, latest
+                    for (size_t i = 0; i < model.size(); ++i)
+                        of[address(model[i].first)] = {of[address(model[i].first)].first + 1, i};
+                    auto rank = [&](const auto& a) { return std::make_tuple(a.second.first, -gap[model[a.second.second].second], a.first); };
+                    const auto giver = std::max_element(of.begin(), of.end(), [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+                    kept = giver->second.first > of[address(peer)].first;
+                    if (kept)
+                        model.erase(model.begin() + long(giver->second.second)), ++evicted;
                 }
                 if (kept)
                     model.emplace_back(peer, id);
