@@ -20,12 +20,17 @@ bool UdpFrameList::admit(Record&& frame)
     const uint64_t mine = pace(address);
     if (of_sender(frame.peer) >= m_perSender)
         return false;
-    if (m_frames.size() >= m_most) {
+    if (frame.data.size() > m_budget)
+        return false;
+    // Places, then bytes, made by the same rule; a frame given up for the bytes was queued
+    // before (the list holds at most `most`), so this ends within that many steps.
+    while (m_frames.size() >= m_most || m_bytes + frame.data.size() > m_budget) {
         if (m_rank.empty() || std::get<0>(*m_rank.rbegin()) <= of_address(address))
             return false;
         const uint32_t giver = std::get<2>(*m_rank.rbegin());
         forget(m_addresses.at(giver).frames.back().second);
     }
+    m_bytes += frame.data.size();
     const auto it = m_frames.insert(m_frames.end(), std::move(frame));
     ++m_senders[it->peer];
     Address& a = m_addresses[address];
@@ -40,6 +45,8 @@ UdpFrameList::Record UdpFrameList::take(const_iterator it)
 {
     const auto own = m_frames.erase(it, it);   // the same place, writable
     Record rec = std::move(*own);
+    m_bytes -= rec.data.size();
+    own->data.clear();   // its bytes counted out here, not again as it goes
     forget(own);
     return rec;
 }
@@ -69,11 +76,13 @@ void UdpFrameList::forget(std::list<Record>::iterator it)
         else
             m_rank.insert(rank_of(address, a->second));
     }
+    m_bytes -= it->data.size();
     m_frames.erase(it);
 }
 
 void UdpFrameList::clear()
 {
+    m_bytes = 0;
     m_frames.clear();
     m_senders.clear();
     m_addresses.clear();

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <list>
 #include <set>
 #include <tuple>
@@ -19,11 +20,12 @@ public:
     using Record = UdpServer::Record;
     using const_iterator = std::list<Record>::const_iterator;
 
-    // At most `most` frames in all and `perSender` of one sender (address and port).
-    UdpFrameList(size_t most, size_t perSender) : m_most(most), m_perSender(perSender) {}
+    // At most `most` frames in all, of `bytes` at most, and `perSender` of one sender
+    // (address and port).
+    UdpFrameList(size_t most, size_t perSender, size_t bytes = SIZE_MAX) : m_most(most), m_perSender(perSender), m_budget(bytes) {}
 
     // Queues a frame within the shares: a sender past its share loses the newcomer; with the
-    // list full, the address with the most frames waiting gives up its latest, if it has more
+    // list full (its places or its bytes), the address with the most frames waiting gives up its latest, if it has more
     // than the newcomer's address; otherwise the newcomer is dropped. Of several with the
     // most, the one sending fastest gives way: whose latest frame followed its previous one
     // (kept or not) after the fewest frames of anyone. Where more addresses send than the
@@ -37,6 +39,7 @@ public:
     const_iterator begin() const { return m_frames.begin(); }
     const_iterator end() const { return m_frames.end(); }
     size_t size() const { return m_frames.size(); }
+    size_t bytes() const { return m_bytes; }
     bool empty() const { return m_frames.empty(); }
     size_t of_sender(uint64_t peer) const;
     size_t of_address(uint32_t address) const;
@@ -62,7 +65,8 @@ private:
     std::vector<std::pair<uint32_t, uint64_t>> m_seen = std::vector<std::pair<uint32_t, uint64_t>>(SEEN_SLOTS);
     uint64_t m_offered = 0;   // frames offered so far
 
-    size_t m_most, m_perSender;
+    size_t m_most, m_perSender, m_budget;
+    size_t m_bytes = 0;   // of the frames waiting
     std::list<Record> m_frames;
     std::unordered_map<uint64_t, size_t> m_senders;   // frames waiting, by sender
     std::unordered_map<uint32_t, Address> m_addresses;
