@@ -216,9 +216,10 @@ void TcpServer::place(const Waiting& w)
     p.peer = ++m_connections;
     p.host = w.host;
     auto& slot = m_placedSeen[((w.host * 2654435761u) >> 22) % PLACED_SLOTS];
-    const uint64_t previous = slot.first == w.host ? slot.second : 0;
+    const bool seen = slot.first == w.host && slot.second != 0;
+    const uint64_t previous = slot.second;
     slot = {w.host, ++m_placings};
-    p.pace = ~(m_placings - previous);
+    p.pace = seen ? ~(m_placings - previous) : 0;   // not placed lately: the slowest
 }
 
 void TcpServer::placeWaiting()

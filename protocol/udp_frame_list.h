@@ -27,8 +27,8 @@ public:
     // Queues a frame within the shares: a sender past its share loses the newcomer; with the
     // list full (its places or its bytes), the address with the most frames waiting gives up its latest, if it has more
     // than the newcomer's address; otherwise the newcomer is dropped. Of several with the
-    // most, the one sending fastest gives way: whose latest frame followed its previous one
-    // (kept or not) after the fewest frames of anyone. Where more addresses send than the
+    // most, the one sending fastest gives way: whose last frame offered (kept or not)
+    // followed its previous one after the fewest frames of anyone. Where more addresses send than the
     // list has places, each holding one, a PC asking now and then keeps its frame until its
     // turn, and the flooding addresses give way among themselves. True when queued.
     [[nodiscard]] bool admit(Record&& frame);
@@ -46,19 +46,19 @@ public:
 
 private:
     struct Address {
-        // Its frames in the order they came, each with its pace: how soon after the
-        // address's previous frame it came (the higher, the sooner).
-        std::list<std::pair<uint64_t, std::list<Record>::iterator>> frames;
+        std::list<std::list<Record>::iterator> frames;   // in the order they came
+        // How soon its last offer followed the one before (the higher, the sooner).
+        uint64_t pace = 0;
     };
-    // Addresses by share, then by their latest frame's pace: the last is the giver.
+    // Addresses by share, then by pace: the last is the giver.
     using Rank = std::tuple<size_t, uint64_t, uint32_t>;
-    static Rank rank_of(uint32_t address, const Address& a) { return Rank(a.frames.size(), a.frames.back().first, address); }
+    static Rank rank_of(uint32_t address, const Address& a) { return Rank(a.frames.size(), a.pace, address); }
     void forget(std::list<Record>::iterator it);
     // The pace of a frame from address offered now, noting its offer.
     uint64_t pace(uint32_t address);
 
     // Of addresses that sent lately, the number of the last frame each offered, in a table
-    // of fixed size (an address found in another's slot counts as not seen: a slow one).
+    // of fixed size (an address found in another's slot counts as not seen).
     // Several times the list's places, so a flood from every address the list can hold, and
     // more, is still told apart from a PC asking once a second.
     static constexpr size_t SEEN_SLOTS = 4096;

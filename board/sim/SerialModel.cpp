@@ -37,6 +37,8 @@ struct Port {
     uint64_t busyUntilUs = 0;  // when the last byte taken leaves the line (Clock::monotonicUs)
 };
 
+constexpr uint64_t WAKE_ROOM = 256;
+
 // Microseconds one character takes on the line: start bit, data bits, parity, stop bits.
 uint64_t charUs(int fd)
 {
@@ -293,8 +295,8 @@ int SerialPort::waitRoom(int fd, int ms)
         const uint64_t now = Clock::monotonicUs();
         const uint64_t pending = sim::pendingBytes(*line, now, perChar);
         if (pending >= sim::SerialModel::TX_BUFFER) {
-            // Until one character has left the full buffer.
-            const uint64_t us = std::min<uint64_t>(line->busyUntilUs - now - (sim::SerialModel::TX_BUFFER - 1) * perChar, uint64_t(ms) * 1000);
+            // As a UART driver wakes a writer: once the buffer has room for WAKE_ROOM.
+            const uint64_t us = std::min<uint64_t>(line->busyUntilUs - now - (sim::SerialModel::TX_BUFFER - sim::WAKE_ROOM) * perChar, uint64_t(ms) * 1000);
             hold.unlock();
             Clock::sleepUs(us);
             return int((us + 999) / 1000);

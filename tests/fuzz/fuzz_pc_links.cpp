@@ -239,8 +239,7 @@ struct LinkEvents {
     std::map<unsigned, uint64_t> lastDatagram;
     uint64_t datagrams = 0;
     std::vector<std::pair<unsigned, Bytes>> frames;   // the UDP frame list: sender, frame
-    std::vector<uint64_t> gaps;                       // of each: frames offered since its address's last
-    std::map<uint32_t, uint64_t> lastOffer;           // by address
+    std::map<uint32_t, uint64_t> lastOffer, gap;      // by address: its last offer, offers from the one before
     uint64_t offers = 0;
 
     LinkEvents() { table.set_keep([this](uint64_t peer) { return keep.count(peer) > 0; }); }
@@ -256,7 +255,7 @@ struct LinkEvents {
         joining.clear();
         lastDatagram.clear();
         frames.clear();
-        gaps.clear();
+        gap.clear();
         lastOffer.clear();
         offers = 0;
     }
@@ -456,20 +455,22 @@ struct LinkEvents {
         if (kind != 2)
             return;
         // Of the addresses with the most frames, if more than the sender's, the one whose
-        // latest came the fewest offers after its previous gives it up.
+        // last offer came the fewest offers after its previous gives it up.
         const uint32_t own = uint32_t(peer(sender) >> 16);
-        const uint64_t gap = ++offers - (lastOffer.count(own) ? lastOffer[own] : 0);
+        ++offers;   // an address not seen before: as though in turn with those holding frames
+        std::set<uint32_t> holding;
+        for (const auto& f : frames)
+            holding.insert(uint32_t(peer(f.first) >> 16));
+        gap[own] = lastOffer.count(own) ? offers - lastOffer[own] : holding.size() + 1;
         lastOffer[own] = offers;
         std::map<uint32_t, std::pair<size_t, size_t>> held;   // by address: frames, latest
         for (size_t i = 0; i < frames.size(); ++i)
             held[uint32_t(peer(frames[i].first) >> 16)] = {held[uint32_t(peer(frames[i].first) >> 16)].first + 1, i};
-        auto rank = [&](const auto& a) { return std::make_tuple(a.second.first, ~gaps[a.second.second], a.first); };
+        auto rank = [&](const auto& a) { return std::make_tuple(a.second.first, ~gap[a.first], a.first); };
         const auto most = std::max_element(held.begin(), held.end(), [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
         const long g = frames.size() < udpnetManage::MAX_FRAMES ? -2 : most != held.end() && most->second.first > held[own].first ? long(most->second.second) : -1;
-        if (std::count_if(frames.begin(), frames.end(), [sender](const auto& f) { return f.first == sender; }) < long(udpnetManage::MAX_FRAMES_PER_SENDER) && g != -1) {
+        if (std::count_if(frames.begin(), frames.end(), [sender](const auto& f) { return f.first == sender; }) < long(udpnetManage::MAX_FRAMES_PER_SENDER) && g != -1)
             frames.erase(frames.begin() + std::max(g, 0L), frames.begin() + std::max(g + 1, 0L)), frames.emplace_back(sender, mine);
-            gaps.erase(gaps.begin() + std::max(g, 0L), gaps.begin() + std::max(g + 1, 0L)), gaps.push_back(gap);
-        }
         joining.erase(sender);
     }
 };
