@@ -3,8 +3,8 @@
 // 10005, the RS-485 line) asking twice, one request after the other: each answered,
 // whatever fills the limit (its waits printed: within 1 s in a release build, which
 // bench_pc_turns and bench_crowded measure). One row per limit; the rows name what fills it.
-// The UDP passes run here, one of each port after another, so that a flood's datagrams come
-// in each pass ahead of the PCs' as on a busy network.
+// The UDP passes run here, one of each port after another, each with a flood's datagrams
+// sent just before it, as a busy network brings them.
 
 #include "board/sim/SerialModel.h"
 #include "core/global.h"
@@ -132,11 +132,12 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
         std::function<void(size_t n, int index, size_t& next)> perPass;   // each pass while they ask
     };
     const Row rows[] = {
-        // n addresses, each a request twice in a pass (the pass takes MAX_DRAIN at most):
-        // the list's places. Then frames of the largest datagram: the list's bytes.
+        // n addresses, each a request twice in a pass (the pass takes MAX_DRAIN at most), the
+        // PCs' anywhere among them: the list's places. Then frames of the largest datagram
+        // (joined as though received): the list's bytes.
         {"UDP frames waiting", udpnetManage::MAX_FRAMES, 0, nullptr, [&](size_t n, int index, size_t& next) {
              for (size_t k = 0; k < std::min(2 * n, udpnetManage::MAX_DRAIN); ++k, ++next)
-                 udp->join_datagram(index, ask.data(), ask.size(), uint64_t(0x7F010000u + next / 2 % n) << 16 | 40000);
+                 sendFrom(burst, uint32_t(0x7F010000u + next / 2 % n), udpPorts[index], ask);
          }},
         {"UDP frame bytes", udpnetManage::MAX_FRAME_BYTES / largest, 0, nullptr, [&](size_t n, int index, size_t& next) {
              for (size_t k = 0; k < udpnetManage::MAX_DRAIN_BYTES / largest; ++k, ++next)
