@@ -219,7 +219,11 @@ void TcpServer::place(const Waiting& w)
     const bool seen = slot.first == w.host && slot.second != 0;
     const uint64_t previous = slot.second;
     slot = {w.host, ++m_placings};
-    p.pace = seen ? ~(m_placings - previous) : 0;   // not placed lately: the slowest
+    // Not placed lately: as though it took its turn among the addresses holding places.
+    std::set<uint32_t> holding;
+    for (int other : m_clients)
+        holding.insert(m_parsers[other].host);
+    p.pace = ~(seen ? m_placings - previous : holding.size() + 1);
 }
 
 void TcpServer::placeWaiting()

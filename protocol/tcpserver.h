@@ -190,7 +190,7 @@ private:
     LinkBuffer m_readBuf;
     uint64_t m_connections = 0;   // connections accepted so far: the last Parser::peer given
     // Of addresses placed lately, the number of their last placing, in a table of fixed size
-    // (an address found in another's slot counts as not placed before: a slow one).
+    // (an address found in another's slot counts as not placed before).
     static constexpr size_t PLACED_SLOTS = 1024;
     std::vector<std::pair<uint32_t, uint64_t>> m_placedSeen = std::vector<std::pair<uint32_t, uint64_t>>(PLACED_SLOTS);
     uint64_t m_placings = 0;
