@@ -17,7 +17,7 @@
 // The links' limits instead, each at one below it, at it, one past it and four times it,
 // with the PC asking every 0.1 s on 10005, and the memory they take (this process's
 // resident size, the most the two UDP sockets held unread), at most and 10 s after:
-//  - places: 20,000 reads a second from n addresses (each twice in a row) on 10005;
+//  - places: 100,000 reads a second from n addresses (each twice in a row) on 10005;
 //  - bytes: the largest datagrams (65,507 B, whole frames) from n addresses on both ports,
 //    as fast as they go; at 64 addresses from 4 ports each, the flood of large datagrams;
 //  - burst: n datagrams of 1,472 B from 64 addresses at once, then the PC's request, ten
@@ -197,11 +197,11 @@ int limits(double secs)
         ok = ok && w.lost == 0 && !w.seconds.empty() && w.seconds.back() < 1.0;
     };
     for (size_t n : {255, 256, 257, 1024})
-        run("places: 20000/s from addresses", n, [&](std::atomic<bool>& done) {
+        run("places: 100000/s from addresses", n, [&](std::atomic<bool>& done) {
             const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
             const auto start = Clock::now();
             for (long k = 0; !done;) {
-                for (const long due = long(std::chrono::duration<double>(Clock::now() - start).count() * 20000); k < due && !done; ++k)
+                for (const long due = long(std::chrono::duration<double>(Clock::now() - start).count() * 100000); k < due && !done; ++k)
                     bench::send_from(fd, 0x7F010000u + uint32_t(size_t(k / 2) % n), ports[1], ask);
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }

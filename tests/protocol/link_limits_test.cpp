@@ -1,10 +1,8 @@
 // Every limit the links set, at one below it, at it, one past it and four times it, with an
-// honest PC on every link beside (TCP on the configured port and on 10002, UDP 5008 and
-// 10005, the RS-485 line; at the TCP places connecting anew) asking twice, one request
-// after the other: each answered, whatever fills the limit (its waits printed: within 1 s in a release build, which
-// bench_pc_turns and bench_crowded measure). One row per limit; the rows name what fills it.
-// The UDP passes run here, one of each port after another, each with a flood's datagrams
-// sent just before it, as a busy network brings them.
+// honest PC on every link (TCP on the configured port and 10002, UDP 5008 and 10005, the
+// RS-485 line) asking twice: each answered whatever fills the limit (the waits printed; a
+// release build's are measured by bench_pc_turns and bench_crowded). The UDP passes run
+// here, each after a flood's datagrams, as a busy network brings them.
 
 #include "board/sim/SerialModel.h"
 #include "core/global.h"
@@ -98,8 +96,7 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
     for (uint16_t p : udpPorts)
         honest.push_back(pc::PcClient::udp("127.0.0.1", p));
     honest.push_back(pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS2")));
-    for (auto& h : honest)
-        ASSERT_TRUE(h != nullptr);
+    ASSERT_TRUE(std::all_of(honest.begin(), honest.end(), [](const auto& h) { return h != nullptr; }));
 
     // Each pass of a UDP port first joins what a flood brings it (set by a row, n addresses).
     std::mutex floodLock;
@@ -124,6 +121,12 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
     Bytes big = pc::wire(pc::writeRam(0x1000, Bytes(largest - 40, 0x11)));   // a whole frame failing its check
     big.resize(largest - 1), big.push_back(0x5A);
     std::vector<std::unique_ptr<pc::PcClient>> crowd;   // TCP PCs of other addresses
+    auto burstOf = [&](size_t size) {
+        return [&, size](size_t n) {
+            for (size_t k = 0; k < n; ++k)
+                sendFrom(burst, 0x7F030000u + uint32_t(k % 64), udpPorts[1], Bytes(size, 0x11));
+        };
+    };
     struct Row {
         const char* limit;
         size_t value;
@@ -145,14 +148,8 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
          }},
         // n datagrams as large as a LAN carries, of 64 addresses at once, joined to nothing:
         // what a pass takes; then n of the largest: the socket's buffer.
-        {"UDP datagrams a pass", udpnetManage::MAX_DRAIN, 1472, [&](size_t n) {
-             for (size_t k = 0; k < n; ++k)
-                 sendFrom(burst, 0x7F030000u + uint32_t(k % 64), udpPorts[1], Bytes(1472, 0x11));
-         }, nullptr},
-        {"UDP socket buffer", udpnetManage::SOCKET_ROOM / (largest + 2048), largest, [&](size_t n) {
-             for (size_t k = 0; k < n; ++k)
-                 sendFrom(burst, 0x7F040000u + uint32_t(k % 64), udpPorts[1], Bytes(largest, 0x11));
-         }, nullptr},
+        {"UDP datagrams a pass", udpnetManage::MAX_DRAIN, 1472, burstOf(1472), nullptr},
+        {"UDP socket buffer", udpnetManage::SOCKET_ROOM / (largest + 2048), largest, burstOf(largest), nullptr},
         // n PCs of as many addresses on each TCP port, having asked once, staying connected.
         {"TCP places", TcpServer::MAX_CLIENTS, 0, [&](size_t n) {
              for (size_t a = 0; a < n; ++a)
@@ -164,30 +161,27 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
                          (void)crowd.back()->request(pc::readRam(0x600440, 2), reply, 1000);
                  }
          }, nullptr},
-        // The line's PC reads n bytes: its send time against the reply's length (n: what the
-        // line carries in the second a send has beyond the reply's own time).
+        // The line's PC reads n bytes, whole: the send time against the reply's length (n:
+        // what the line carries in the second a send has beyond the reply's own time).
         {"RS-485 send time", 11520, 0, [&](size_t n) {
              pc::Frame reply;
-             EXPECT_TRUE(honest[4]->request(pc::readRam(0x30000000u, uint16_t(n)), reply) && reply.data.size() == n + 1) << n << " bytes on the line, " << reply.data.size() << " came, status " << int(reply.data.empty() ? -1 : reply.data[0]);
+             EXPECT_TRUE(honest[4]->request(pc::readRam(0x30000000u, uint16_t(n)), reply) && reply.data.size() == n + 1) << n;
          }, nullptr},
     };
     for (const Row& row : rows)
         for (size_t n : {row.value - 1, row.value, row.value + 1, 4 * row.value}) {
-            if (row.limit == std::string("TCP places") && files.rlim_cur < 4 * n + 256) {
-                std::printf("%s at %zu: not tried, %zu descriptors only\n", row.limit, n, size_t(files.rlim_cur));
-                continue;
-            }
+            if (row.limit == std::string("TCP places") && files.rlim_cur < 4 * n + 256)
+                continue;   // descriptors too few here for its clients and the server's ends
             const long dropped = drops(udpPorts[1]);
             if (row.fill)
                 row.fill(n);
-            // A burst is in the link's hands before the PCs ask: past the socket's room the
-            // system drops it, and would drop a PC's datagram coming with it as well.
+            // A burst is in the link's hands before the PCs ask (past the socket's room the
+            // system drops any datagram); one the socket holds loses nothing (the system's
+            // bookkeeping takes up to 2 KiB a datagram) where the system lets it hold as much.
             for (int k = 0; row.datagram && unread(udp->server(10005)->socketFd()) > 0; ++k)
                 ASSERT_LT(k, 10000000) << row.limit << " at " << n << ": the burst was not taken";
-            // A burst the socket holds (where the system lets it hold as much) loses nothing;
-            // the system's bookkeeping takes up to 2 KiB a datagram.
             if (row.datagram && n <= row.value && n * (row.datagram + 2048) <= udp->server(10005)->receiveRoom()) {
-                EXPECT_EQ(drops(udpPorts[1]), dropped) << row.limit << " at " << n << ": the system dropped datagrams";
+                EXPECT_EQ(drops(udpPorts[1]), dropped) << row.limit << " at " << n;
             }
             if (std::lock_guard<std::mutex> hold(floodLock); row.perPass)
                 flood = [&row, n](int index, size_t& next) { row.perPass(n, index, next); };
@@ -209,8 +203,6 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
     ::close(burst);
     stop = true;
     clock.join();
-    line.reset();
-    tcp.reset();
-    udp.reset();
+    line.reset(), tcp.reset(), udp.reset();
     udptest::dropParameters();
 }
