@@ -15,10 +15,8 @@ class UdpServer {
 public:
     // Largest datagram read; a record holds at most 0x20000 bytes.
     static constexpr unsigned MAX_DATAGRAM = 0x1FFFF;
-    // Largest datagram IPv4 carries, and what the system charges a receive buffer for each
-    // datagram it holds beyond its bytes (its bookkeeping; about 0.8 KiB on Linux).
+    // Largest datagram IPv4 carries.
     static constexpr size_t MAX_UDP_PAYLOAD = 65507;
-    static constexpr size_t DATAGRAM_CHARGE = 1024;
 
     struct Record {
         std::vector<unsigned char> data;
