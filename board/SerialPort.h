@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace board {
@@ -12,6 +13,14 @@ public:
     // RTS is the RS-485 transmit enable. Pseudo-terminals have no modem lines, so the
     // simulated board records each change instead.
     static int setRts(int fd, bool on);           // 0 or -1
+    // Writes what the line takes now (the descriptor does not block): the count taken, or -1
+    // with errno set (EAGAIN: the transmitter is full). The simulated line takes bytes at
+    // the rate its termios name, behind a transmit buffer as large as a UART driver's.
+    static long write(int fd, const void* data, size_t n);
+    // Waits until the line takes more bytes, at most ms; the milliseconds the line took.
+    static int waitRoom(int fd, int ms);
+    // Waits until the last byte written has left the line (before RTS is let go).
+    static void drain(int fd);
     static void close(int fd);
 };
 

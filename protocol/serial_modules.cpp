@@ -4,8 +4,8 @@
 #include "board/SerialPort.h"
 #include "core/global.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
@@ -25,9 +25,33 @@ const BaudEntry kBaudTable[] = {
     {4800, B4800},     {2400, B2400},   {1200, B1200},   {300, B300},
 };
 
-// A stalled line must not hold the link thread for ever: a send gives up after this long.
-constexpr int kSendTimeoutMs = 2000;
+// A send waits for the line as long as the reply takes at the line's rate, and this much
+// more: a line held off (a stalled transceiver, a PC tool that stopped reading the
+// simulated line) does not hold the link thread for ever, and a long reply on a slow line
+// is never cut.
+constexpr int kSendSlackMs = 1000;
+
+// Milliseconds n characters take on the line as its termios set it (start, data, parity
+// and stop bits at its rate); at the slowest rate when the line cannot be asked.
+int lineMs(int fd, long n)
+{
+    termios t{};
+    speed_t code = B300;
+    if (::tcgetattr(fd, &t) == 0)
+        code = ::cfgetospeed(&t);
+    int rate = 300;
+    for (const BaudEntry& e : kBaudTable)
+        rate = e.code == code ? e.rate : rate;
+    const unsigned data = (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    const long bits = 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    return int((n * bits * 1000 + rate - 1) / rate);
+}
 } // namespace
+
+int serial_modules::send_time_ms(int fd, int len)
+{
+    return lineMs(fd, len) + kSendSlackMs;
+}
 
 serial_modules::serial_modules() : m_wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
@@ -250,25 +274,24 @@ int serial_modules::uart_send(const Uart_Rec_Send_Data& rec)
     board::Clock::sleepMs(2);
 
     // The descriptor is non-blocking: keep writing until the whole reply is out, waiting
-    // for room in between, but never longer than the send time-out.
+    // for the line in between, for as long as the reply takes at the line's rate and the
+    // slack; the time counted is the line's own waits (a write itself takes none).
     int sent = 0;
-    // Socket-style waits block in poll for real time, so the deadline is real time too.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+    const int budget = send_time_ms(rec.fd, len);
+    int waited = 0;
     while (sent < len) {
-        ssize_t w = ::write(rec.fd, rec.data + sent, size_t(len - sent));
+        long w = board::SerialPort::write(rec.fd, rec.data + sent, size_t(len - sent));
         if (w > 0) {
             sent += int(w);
             continue;
         }
         if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             break;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
+        if (waited >= budget)
             break;
-        pollfd p{rec.fd, POLLOUT, 0};
-        ::poll(&p, 1, int(left));
+        waited += std::max(1, board::SerialPort::waitRoom(rec.fd, budget - waited));
     }
-    ::tcdrain(rec.fd);
+    board::SerialPort::drain(rec.fd);
     board::SerialPort::setRts(rec.fd, true);
     return sent > 0 || len == 0 ? sent : -1;
 }

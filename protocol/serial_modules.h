@@ -28,8 +28,12 @@ public:
     // wake() ended the wait).
     int recv_uart_data(Uart_Rec_Send_Data* rec, int n, int wait_ms = 0);
     // Half-duplex send: RTS off, 2 ms, the whole record written and drained, RTS on again.
-    // Returns the number of bytes written, -1 when rec.fd is below 1 or nothing went out.
+    // Waits for the line at most send_time_ms. Returns the number of bytes written, -1 when
+    // rec.fd is below 1 or nothing went out.
     int uart_send(const Uart_Rec_Send_Data& rec);
+    // How long a send of len bytes on line fd waits for the line at most: its time at the
+    // line's rate and a second more.
+    static int send_time_ms(int fd, int len);
 
     const std::set<int>& descriptors() const { return m_fds; }
     // Ends a wait in recv_uart_data at once (from any thread): a link's owner stopping its

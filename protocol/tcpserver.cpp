@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <tuple>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -165,6 +166,22 @@ bool TcpServer::closeLongestIdle(uint32_t host)
             }
         }
     }
+    if (victim < 0 && places[host] == 0) {
+        // A PC from an address holding no place always gets one: every address holds one,
+        // or the rest keep transfers. Of the addresses holding the most, the client whose
+        // address came back the soonest gives way, so connections that come and go take
+        // each other's places, not those of PCs that stay; one being answered the last.
+        std::tuple<size_t, bool, uint64_t, uint64_t> rank{0, false, 0, 0};
+        for (int c : m_clients) {
+            const Parser& p = m_parsers[c];
+            const bool answered = p.out.size() != p.sent || (m_busy && m_busy(c));
+            const std::tuple<size_t, bool, uint64_t, uint64_t> r{places[p.host], !answered, p.pace, p.peer};
+            if (!(m_keep && m_keep(p.peer)) && (victim < 0 || r > rank)) {
+                victim = c;
+                rank = r;
+            }
+        }
+    }
     if (victim < 0)
         return false;
     KEL_TRACE("\n client table full: closing client %d\n", victim);
@@ -198,6 +215,15 @@ void TcpServer::place(const Waiting& w)
     p.accepted = G_timeTicks.load();
     p.peer = ++m_connections;
     p.host = w.host;
+    auto& slot = m_placedSeen[((w.host * 2654435761u) >> 22) % PLACED_SLOTS];
+    const bool seen = slot.first == w.host && slot.second != 0;
+    const uint64_t previous = slot.second;
+    slot = {w.host, ++m_placings};
+    // Not placed lately: as though it took its turn among the addresses holding places.
+    std::set<uint32_t> holding;
+    for (int other : m_clients)
+        holding.insert(m_parsers[other].host);
+    p.pace = ~(seen ? m_placings - previous : holding.size() + 1);
 }
 
 void TcpServer::placeWaiting()

@@ -23,7 +23,10 @@ public:
     static constexpr unsigned MAX_RECORD = 0x20000;
     // Bytes taken from a client per read.
     static constexpr unsigned READ_SIZE = 0x1FFFF;
-    // Clients served at once. Only a complete frame counts as a client's activity. A
+    // Clients served at once on a port: as many as the board's descriptors allow with room
+    // to spare (two ports of places and waiting newcomers take 384 of the 1,024 a process
+    // has; each client costs its socket's buffers and a frame begun, at most MAX_RECORD).
+    // Only a complete frame counts as a client's activity. A
     // connection beyond them takes the place of a client that completed no frame within
     // FIRST_FRAME_TICKS of taking its place (the longest there first), else of the client whose
     // last frame is longest ago, if that is IDLE_CLOSE_TICKS or more and nothing of it is
@@ -31,14 +34,17 @@ public:
     // transfer is never taken. Failing those, a newcomer from an address that holds two
     // places fewer than another takes a place of the address that holds the most (its client
     // that has sent nothing, placed last, else the one whose last frame is longest ago),
-    // so one PC cannot hold every place. While only
+    // so one PC cannot hold every place; and a newcomer from an address holding none always
+    // takes one, from an address holding the most, of its clients the one whose address
+    // connected again the soonest (a PC that stays connected keeps its place while others
+    // come and go). While only
     // clients still inside their first FIRST_FRAME_TICKS stand in the way, newcomers wait
     // (up to MAX_WAITING, in order of arrival; past them the address with the most waiting,
     // if more than the newcomer's, gives up its latest) and take the first places that free;
     // with nobody to give way they are closed at once. Connections that never send a frame, or
     // send one byte at a time, then cannot keep a PC out, and a burst of new ones cannot
     // cut a working PC off.
-    static constexpr size_t MAX_CLIENTS = 32;
+    static constexpr size_t MAX_CLIENTS = 128;
     static constexpr size_t MAX_WAITING = 64;
     static constexpr unsigned FIRST_FRAME_TICKS = 40;
     static constexpr unsigned IDLE_CLOSE_TICKS = 1000;
@@ -145,6 +151,8 @@ private:
         // to whoever is given its number.
         uint64_t peer = 0;
         uint32_t host = 0;        // the address it connected from
+        // How soon after its address's previous placing it was placed (the higher, the sooner).
+        uint64_t pace = 0;
     };
     struct Waiting {
         int socket;
@@ -181,6 +189,11 @@ private:
     std::function<bool(int)> m_busy;
     LinkBuffer m_readBuf;
     uint64_t m_connections = 0;   // connections accepted so far: the last Parser::peer given
+    // Of addresses placed lately, the number of their last placing, in a table of fixed size
+    // (an address found in another's slot counts as not placed before).
+    static constexpr size_t PLACED_SLOTS = 1024;
+    std::vector<std::pair<uint32_t, uint64_t>> m_placedSeen = std::vector<std::pair<uint32_t, uint64_t>>(PLACED_SLOTS);
+    uint64_t m_placings = 0;
     int m_activeClient = -1;   // the lone client whose last read brought bytes
     std::chrono::steady_clock::time_point m_lastPoll{};
     bool m_acceptResting = false;

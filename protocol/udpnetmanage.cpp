@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <malloc.h>
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
 
@@ -31,6 +32,8 @@ std::unique_lock<std::mutex> lock_port_path()
 constexpr int kIdleWaitMs = 1000;
 // Until the access point runs the WiFi AT thread looks again this often.
 constexpr int kApLookMs = 100;
+// Frames waiting past this many bytes (a few of the largest) are a flood's.
+constexpr size_t kFloodBytes = 1u << 20;
 
 // Ends a receive blocked on this socket: an empty datagram to its own port on loopback,
 // which the receive takes and does not queue.
@@ -107,11 +110,11 @@ udpnetManage::~udpnetManage()
 void udpnetManage::initialize_servers()
 {
     if (m_link[0].server)
-        m_link[0].server->initialize(PORT_5008, PASS_ROOM);
+        m_link[0].server->initialize(PORT_5008, SOCKET_ROOM);
     if (m_server_13769)
         m_server_13769->initialize(PORT_13769);
     if (m_link[1].server)
-        m_link[1].server->initialize(PORT_10005, PASS_ROOM);
+        m_link[1].server->initialize(PORT_10005, SOCKET_ROOM);
 }
 
 unsigned char udpnetManage::initialize()
@@ -222,7 +225,7 @@ void udpnetManage::pass(Link& link, int wait_ms)
     // Everything the socket holds (up to the bound) joins the lists below: the turns decide
     // among every sender, and the socket is emptied each pass, so a flood cannot fill it
     // ahead of another PC's datagram.
-    link.server->recvData(link.is5008 ? 0 : 1, wait, MAX_DRAIN);
+    link.server->recvData(link.is5008 ? 0 : 1, wait, MAX_DRAIN, MAX_DRAIN_BYTES);
 
     size_t c = link.server->recv_list.size();
     for (size_t i = 0; i < c; ++i) {
@@ -276,6 +279,13 @@ void udpnetManage::pass(Link& link, int wait_ms)
     }
     if (ready && !handled)
         ++m_spins;
+    // What a flood made the program take from the system goes back once it has passed:
+    // freed datagrams of this thread otherwise stay with the allocator.
+    link.flooded = link.flooded || link.frames.bytes() > kFloodBytes;
+    if (link.flooded && link.frames.empty()) {
+        link.flooded = false;
+        ::malloc_trim(0);
+    }
     link.reply_state = link.waits.empty() ? 0 : 1;
 }
 

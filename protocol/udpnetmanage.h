@@ -34,12 +34,13 @@ public:
     static constexpr unsigned PORT_13769 = 13769;
     // A joined frame (openers to closer) longer than a record is dropped.
     static constexpr unsigned MAX_JOINED = 0x20000;
-    // Joined frames waiting, at most this many in all and this many of one sender (address
-    // and port); past the first, a sender's frame is dropped, and with the list full the
-    // address with the most frames waiting (of several, the one whose latest came last), if
-    // more than the newcomer's, gives up its latest
-    // (a flood cannot grow the list, nor shut other PCs out of it).
+    // Joined frames waiting, at most this many in all (and MAX_FRAME_BYTES of them) and this
+    // many of one sender (address and port); past the first, a sender's frame is dropped,
+    // and with the list full the address with the most frames waiting, if more than the
+    // newcomer's, gives up its latest (of several, the one sending fastest: see
+    // UdpFrameList). A flood cannot grow the list, nor shut other PCs out of it.
     static constexpr unsigned MAX_FRAMES = 256;
+    static constexpr size_t MAX_FRAME_BYTES = 4u << 20;
     static constexpr size_t MAX_FRAMES_PER_SENDER = 16;
     // Datagrams are joined per sender: senders with a frame begun and not yet closed, at
     // most this many; a new one past them takes the place of the sender whose last datagram
@@ -47,11 +48,17 @@ public:
     static constexpr size_t MAX_JOINING = 16;
     // Datagrams a pass takes from its socket at most: all it holds, as a rule, so that the
     // turns below choose among every PC that has sent, not the kernel's queue (which drops
-    // what comes while it is full); the bound keeps a pass short under any flood.
+    // what comes while it is full); the bounds (a count, and the bytes the socket holds)
+    // keep a pass short under any flood.
     static constexpr size_t MAX_DRAIN = 512;
-    // The 5008 and 10005 sockets hold what one pass drains, of the largest datagrams: a burst
-    // that a pass takes whole is not cut by the system ahead of the turns.
-    static constexpr size_t PASS_ROOM = MAX_DRAIN * (UdpServer::MAX_UDP_PAYLOAD + UdpServer::DATAGRAM_CHARGE);
+    // The memory of the links under a flood is bounded: each of the 5008 and 10005 sockets
+    // holds SOCKET_ROOM bytes as the system counts them (a burst of MAX_DRAIN requests of up
+    // to 3 KiB each, a LAN's datagrams, is not cut by the system ahead of the turns; of the
+    // largest datagrams it holds 31), a pass takes at most as much, and the frames waiting
+    // hold MAX_FRAME_BYTES: with the frames being joined, about 20 MB for both ports at
+    // worst, given back to the system once a flood has passed.
+    static constexpr size_t SOCKET_ROOM = 2u << 20;
+    static constexpr size_t MAX_DRAIN_BYTES = SOCKET_ROOM;
 
     static udpnetManage* pInstance();
     static udpnetManage* p_udpnetManage;
@@ -71,7 +78,7 @@ public:
 
     // --- one pass of each thread ---
     // Waits up to wait_ms for datagrams (not at all while frames wait), joins them and
-    // those the socket holds behind them (at most MAX_DRAIN), handles
+    // those the socket holds behind them (at most MAX_DRAIN, MAX_DRAIN_BYTES), handles
     // at most one joined frame, and on 5008 serves a pending passthrough answer.
     void udpaccept_pass(int wait_ms);
     void udpaccept_pass_10005(int wait_ms);
@@ -127,11 +134,12 @@ private:
         };
         std::map<uint64_t, Joining> joining;  // by sender (UdpServer::Record::peer)
         uint64_t datagrams = 0;               // datagrams joined so far: the order
-        UdpFrameList frames{MAX_FRAMES, MAX_FRAMES_PER_SENDER};   // joined frames waiting to be handled
+        UdpFrameList frames{MAX_FRAMES, MAX_FRAMES_PER_SENDER, MAX_FRAME_BYTES};   // joined frames waiting to be handled
         // Whose turn it is: the address served last, and of each address with frames
         // waiting its sender served last.
         uint32_t lastAddress = 0;
         std::map<uint32_t, uint64_t> lastSender;
+        bool flooded = false;                // frames held past a few largest since the list was last empty
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a sender waits for a card
         CardWaits waits;                     // 5008 senders waiting for a card, by peer
         std::shared_ptr<LaterReplies> later = std::make_shared<LaterReplies>();   // replies owed, by peer

@@ -75,7 +75,7 @@ void UdpServer::unInitialize()
     m_socket = -1;
 }
 
-int UdpServer::recvData(unsigned char keep_sender, int wait_ms, size_t most)
+int UdpServer::recvData(unsigned char keep_sender, int wait_ms, size_t most, size_t mostBytes)
 {
     if (m_socket < 0)
         return 255;
@@ -92,7 +92,8 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms, size_t most)
             m_timeout_ms = wait_ms;
         }
     }
-    for (size_t taken = 0; taken < most; ++taken, flags = MSG_DONTWAIT) {
+    size_t bytes = 0;
+    for (size_t taken = 0; taken < most && bytes < mostBytes; ++taken, flags = MSG_DONTWAIT) {
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
         ssize_t n = ::recvfrom(m_socket, m_buf.data(), m_buf.size(), flags, reinterpret_cast<sockaddr*>(&from), &fromLen);
@@ -109,6 +110,7 @@ int UdpServer::recvData(unsigned char keep_sender, int wait_ms, size_t most)
         if (!keep_sender)
             from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
         rec.data.assign(m_buf.data(), m_buf.data() + n);
+        bytes += size_t(n);
         rec.addr = from;
         recv_list.push_back(std::move(rec));
     }

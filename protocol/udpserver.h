@@ -3,6 +3,7 @@
 // port (moved by the board's port map), broadcast allowed, received datagrams queued with
 // their sender.
 
+#include <climits>
 #include <cstdint>
 #include <list>
 #include <netinet/in.h>
@@ -14,10 +15,8 @@ class UdpServer {
 public:
     // Largest datagram read; a record holds at most 0x20000 bytes.
     static constexpr unsigned MAX_DATAGRAM = 0x1FFFF;
-    // Largest datagram IPv4 carries, and what the system charges a receive buffer for each
-    // datagram it holds beyond its bytes (its bookkeeping; about 0.8 KiB on Linux).
+    // Largest datagram IPv4 carries.
     static constexpr size_t MAX_UDP_PAYLOAD = 65507;
-    static constexpr size_t DATAGRAM_CHARGE = 1024;
 
     struct Record {
         std::vector<unsigned char> data;
@@ -39,12 +38,13 @@ public:
     void unInitialize();
 
     // Waits up to wait_ms for a datagram (0: just looks; below 0: without limit), then
-    // queues it and those the socket holds behind it, up to most in all, without waiting
+    // queues it and those the socket holds behind it, up to most in all (and, past the
+    // first, as long as they hold fewer than mostBytes bytes), without waiting
     // for more: whoever serves the list, not the order datagrams reached the socket in,
     // decides who is served, and a full socket cannot turn a PC's datagram away while
     // others wait unread. keep_sender 0 replaces the sender's address by the broadcast
     // address, its port kept. Empty datagrams are not queued. 0, or 255 on a receive error.
-    int recvData(unsigned char keep_sender, int wait_ms = 0, size_t most = 1);
+    int recvData(unsigned char keep_sender, int wait_ms = 0, size_t most = 1, size_t mostBytes = SIZE_MAX);
     // One datagram to the board's mapping of to; 0, or 255 on a null buffer or send error.
     int sendData(const unsigned char* buf, unsigned int len, sockaddr_in to);
 

@@ -4,10 +4,14 @@
 // the loopback's buffers); the clock ticks as on the device. For
 // each kind, the time from the PC's connect to its first reply, over a number of PCs coming
 // one after another: the aim is one second at most (99 s: no reply within 20 s).
+// Then the TCP places at one below their number, at it, one past it and four times it: as
+// many PCs of as many addresses, connected and asking every 2 s, and PCs of new addresses
+// coming one after another; with this process's resident size.
 //
 //   bench_crowded [PCs per kind, default 10]
 
 #include "bench/bench_board.h"
+#include "bench/pc_links.h"
 #include "core/global.h"
 #include "protocol/networkmanage.h"
 #include "tests/support/PcClient.h"
@@ -20,6 +24,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -114,6 +119,51 @@ int main(int argc, char** argv)
         std::sort(waits.begin(), waits.end());
         std::printf("%-30s %10.3f %10.3f\n", kinds[kind], waits[waits.size() / 2], waits.back());
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    rlimit files{};   // four times the places, both ends
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    std::printf("%-30s %10s %10s %8s\n", "PCs of as many addresses", "median s", "worst s", "RSS MB");
+    const size_t places = TcpServer::MAX_CLIENTS;
+    for (size_t n : {places - 1, places, places + 1, 4 * places}) {
+        std::vector<std::unique_ptr<pc::PcClient>> others;
+        for (size_t a = 0; a < n; ++a) {
+            others.push_back(pc::PcClient::tcp("127.0.0.1", port, "127.5." + std::to_string(a / 200) + "." + std::to_string(1 + a % 200), 1000));
+            pc::Frame reply;
+            if (others.back())
+                (void)others.back()->request(pc::readRam(0x1000, 16), reply, 1000);
+        }
+        std::atomic<bool> done{false};
+        std::thread askers([&] {
+            const pc::Bytes ask = pc::wire(pc::readRam(0x1000, 16));
+            for (auto next = Clock::now(); !done; next += std::chrono::seconds(2)) {
+                for (auto& o : others)
+                    if (o && o->sendRaw(ask))
+                        for (pc::Bytes raw; o->receiveRaw(raw, 0);) {
+                        }
+                while (!done && Clock::now() < next + std::chrono::seconds(2))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        std::vector<double> waits;
+        double rss = 0;
+        for (int i = 0; i < pcs; ++i) {
+            const auto t0 = Clock::now();
+            auto pc = pc::PcClient::tcp("127.0.0.1", port, "127.6.0." + std::to_string(1 + i + int(n % 200)));
+            pc::Frame reply;
+            const bool answered = pc && pc->request(pc::readRam(0x1000, 16), reply, 20000);
+            waits.push_back(answered ? std::chrono::duration<double>(Clock::now() - t0).count() : 99.0);
+            ok = ok && answered && waits.back() <= 1.0;
+            rss = std::max(rss, bench::rss_mb());
+        }
+        done = true;
+        askers.join();
+        std::sort(waits.begin(), waits.end());
+        char what[64];
+        std::snprintf(what, sizeof what, "%zu (places %zu)", n, places);
+        std::printf("%-30s %10.3f %10.3f %8.1f\n", what, waits[waits.size() / 2], waits.back(), rss);
+        std::fflush(stdout);
     }
     stop = true;
     ticker.join();

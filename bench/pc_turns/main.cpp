@@ -13,6 +13,17 @@
 // addresses (the aim: 256 addresses within twice one sender).
 //
 //   bench_pc_turns [SECONDS per case, default 10] [flood rates per second, default 5000 20000]
+//
+// The links' limits instead, each at one below it, at it, one past it and four times it,
+// with the PC asking every 0.1 s on 10005, and the memory they take (this process's
+// resident size, the most the two UDP sockets held unread), at most and 10 s after:
+//  - places: 100,000 reads a second from n addresses (each twice in a row) on 10005;
+//  - bytes: the largest datagrams (65,507 B, whole frames) from n addresses on both ports,
+//    as fast as they go; at 64 addresses from 4 ports each, the flood of large datagrams;
+//  - burst: n datagrams of 1,472 B from 64 addresses at once, then the PC's request, ten
+//    times (the burst the sockets' room is sized for).
+//
+//   bench_pc_turns limits [SECONDS per case, default 5]
 
 #include "bench/bench_board.h"
 #include "bench/pc_links.h"
@@ -126,8 +137,108 @@ double passCpu(int addresses)
 
 } // namespace
 
+// Peak memory while a case runs: this process's resident size and the UDP sockets' queues.
+struct Memory {
+    std::atomic<bool> done{false};
+    double rss = 0;
+    long queued = 0;
+    std::thread sampler;
+    Memory(uint16_t a, uint16_t b)
+        : sampler([this, a, b] {
+              for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+                  rss = std::max(rss, bench::rss_mb()), queued = std::max(queued, bench::udp_queue(a) + bench::udp_queue(b));
+          })
+    {
+    }
+    ~Memory() { done = true, sampler.join(); }
+};
+
+int limits(double secs)
+{
+    const std::string root = bench::start_board();
+    int offset = 0;
+    bench::PcLinks* links = bench::open_pc_links(offset);
+    if (!links)
+        return 1;
+    const uint16_t ports[] = {uint16_t(5008 + offset), uint16_t(10005 + offset)};
+    std::atomic<bool> stop{false};
+    std::thread ticker([&] {
+        for (; !stop; G_timeTicks = G_timeTicks + 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    std::printf("%-36s %6s %5s %9s %9s %8s %9s %9s\n", "case", "asked", "lost", "median s", "longest s", "RSS MB", "queued KB", "RSS after");
+    const pc::Bytes ask = pc::wire(pc::readRam(0x600440, 2));
+    pc::Bytes big = pc::wire(pc::writeRam(0x1000, pc::Bytes(65507 - 40, 0x11)));   // whole, failing its check
+    big.resize(65506), big.push_back(0x5A);
+    bool ok = true;
+    auto run = [&](const char* what, size_t n, const std::function<void(std::atomic<bool>&)>& flood) {
+        const double before = bench::rss_mb();
+        Waits w;
+        double rss = 0;
+        long queued = 0;
+        {
+            Memory peak(ports[0], ports[1]);
+            std::atomic<bool> done{false};
+            std::thread flooder([&] { flood(done); });
+            auto pcClient = pc::PcClient::udp("127.0.0.1", ports[1], "127.0.0.2");
+            w = ask_every_tenth(*pcClient, secs);
+            done = true;
+            flooder.join();
+            rss = peak.rss, queued = peak.queued;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        char label[64];
+        std::snprintf(label, sizeof label, "%s, %zu", what, n);
+        std::sort(w.seconds.begin(), w.seconds.end());
+        std::printf("%-36s %6zu %5d %9.4f %9.4f %8.1f %9ld %9.1f   (%.1f before)\n", label, w.seconds.size() + size_t(w.lost), w.lost,
+                    w.seconds.empty() ? 99 : w.seconds[w.seconds.size() / 2], w.seconds.empty() ? 99 : w.seconds.back(), rss,
+                    queued / 1024, bench::rss_mb(), before);
+        std::fflush(stdout);
+        ok = ok && w.lost == 0 && !w.seconds.empty() && w.seconds.back() < 1.0;
+    };
+    for (size_t n : {255, 256, 257, 1024})
+        run("places: 100000/s from addresses", n, [&](std::atomic<bool>& done) {
+            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            const auto start = Clock::now();
+            for (long k = 0; !done;) {
+                for (const long due = long(std::chrono::duration<double>(Clock::now() - start).count() * 100000); k < due && !done; ++k)
+                    bench::send_from(fd, 0x7F010000u + uint32_t(size_t(k / 2) % n), ports[1], ask);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            ::close(fd);
+        });
+    for (size_t n : {63, 64, 65, 256})
+        run("bytes: 65507 B from addresses x4 ports", n, [&](std::atomic<bool>& done) {
+            int fds[4];
+            for (int& fd : fds)
+                fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            for (size_t k = 0; !done; ++k)
+                bench::send_from(fds[k % 4], 0x7F020000u + uint32_t(k / 4 % n), ports[k / 2 % 2], big);
+            for (int fd : fds)
+                ::close(fd);
+        });
+    for (size_t n : {511, 512, 513, 2048})
+        run("burst: 1472 B from 64 addresses", n, [&](std::atomic<bool>& done) {
+            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            const pc::Bytes piece(1472, 0x11);
+            while (!done) {
+                for (size_t k = 0; k < n; ++k)
+                    bench::send_from(fd, 0x7F030000u + uint32_t(k % 64), ports[1], piece);
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            }
+            ::close(fd);
+        });
+    stop = true;
+    ticker.join();
+    delete links;
+    std::filesystem::remove_all(root);
+    return ok ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "limits")
+        return limits(argc > 2 && std::atof(argv[2]) > 0 ? std::atof(argv[2]) : 5.0);
     double secs = argc > 1 ? std::atof(argv[1]) : 10.0;
     if (secs <= 0)
         secs = 10.0;

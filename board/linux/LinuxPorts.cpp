@@ -2,7 +2,9 @@
 #include "board/SerialPort.h"
 #include "board/UeventSource.h"
 
+#include <chrono>
 #include <fcntl.h>
+#include <poll.h>
 #include <hidapi/hidapi.h>
 #include <linux/netlink.h>
 #include <sys/ioctl.h>
@@ -27,6 +29,24 @@ int SerialPort::setRts(int fd, bool on)
     else
         status &= ~TIOCM_RTS;
     return ::ioctl(fd, TIOCMSET, &status) < 0 ? -1 : 0;
+}
+
+long SerialPort::write(int fd, const void* data, size_t n)
+{
+    return long(::write(fd, data, n));
+}
+
+int SerialPort::waitRoom(int fd, int ms)
+{
+    const auto start = std::chrono::steady_clock::now();
+    pollfd p{fd, POLLOUT, 0};
+    ::poll(&p, 1, ms);
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+void SerialPort::drain(int fd)
+{
+    ::tcdrain(fd);
 }
 
 void SerialPort::close(int fd)

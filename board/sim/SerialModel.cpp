@@ -1,11 +1,15 @@
 #include "board/sim/SerialModel.h"
 
+#include "board/Clock.h"
 #include "board/Files.h"
 #include "board/SerialPort.h"
 #include "board/sim/Journal.h"
 #include "board/sim/SimBoard.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -15,6 +19,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <poll.h>
 #include <pty.h>
 #include <set>
 #include <termios.h>
@@ -28,7 +33,30 @@ struct Port {
     int master = -1;
     int peerHold = -1;
     std::vector<bool> rts;
+    bool paced = false;        // asked for on the virtual clock
+    uint64_t busyUntilUs = 0;  // when the last byte taken leaves the line (Clock::monotonicUs)
 };
+
+constexpr uint64_t WAKE_ROOM = 256;
+
+// Microseconds one character takes on the line: start bit, data bits, parity, stop bits.
+uint64_t charUs(int fd)
+{
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0)
+        return 0;
+    static const std::pair<speed_t, unsigned> rates[] = {{B115200, 115200}, {B57600, 57600}, {B38400, 38400}, {B19200, 19200},
+                                                          {B9600, 9600},     {B4800, 4800},   {B2400, 2400},   {B1200, 1200},
+                                                          {B300, 300}};
+    unsigned rate = 0;
+    for (const auto& r : rates)
+        rate = ::cfgetospeed(&t) == r.first ? r.second : rate;
+    if (rate == 0)
+        return 0;   // a rate no UART here runs at: not paced
+    const unsigned data = (t.c_cflag & CSIZE) == CS7 ? 7 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS5 ? 5 : 8;
+    const unsigned bits = 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    return (uint64_t(bits) * 1000000 + rate - 1) / rate;
+}
 
 std::mutex g_lock;
 std::map<std::string, Port>& ports()
@@ -36,6 +64,20 @@ std::map<std::string, Port>& ports()
     static std::map<std::string, Port> p;
     return p;
 }
+Port* paced(int fd)
+{
+    for (auto& [path, port] : ports())
+        if (port.master == fd)
+            return port.paced || !SimBoard::virtualClock() ? &port : nullptr;
+    return nullptr;
+}
+
+// Bytes still in the transmit buffer, and how long until one more fits.
+uint64_t pendingBytes(const Port& p, uint64_t now, uint64_t perChar)
+{
+    return p.busyUntilUs > now && perChar ? (p.busyUntilUs - now + perChar - 1) / perChar : 0;
+}
+
 std::set<std::string>& failing()
 {
     static std::set<std::string> f;
@@ -155,12 +197,21 @@ void SerialModel::setOpenFails(const std::string& devicePath, bool fails)
         failing().erase(devicePath);
 }
 
+void SerialModel::setPaced(const std::string& devicePath, bool on)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    ports()[devicePath].paced = on;
+}
+
 void SerialModel::reset()
 {
     std::lock_guard<std::mutex> hold(g_lock);
     failing().clear();
-    for (auto& [path, port] : ports())
+    for (auto& [path, port] : ports()) {
         port.rts.clear();
+        port.paced = false;
+        port.busyUntilUs = 0;
+    }
 }
 
 } // namespace sim
@@ -194,6 +245,7 @@ int SerialPort::open(const std::string& path)
         ::close(port.peerHold);
     port.master = master;
     port.peerHold = slave;
+    port.busyUntilUs = 0;
     port.peer = name;
     Files::makeDirs("/dev");
     std::ofstream(peerFile) << name << "\n";
@@ -211,6 +263,63 @@ int SerialPort::setRts(int fd, bool on)
     if (sim::SimBoard::recording())            // a record for tests; a host run keeps none
         sim::ports()[path].rts.push_back(on);
     return 0;
+}
+
+long SerialPort::write(int fd, const void* data, size_t n)
+{
+    std::unique_lock<std::mutex> hold(sim::g_lock);
+    sim::Port* line = sim::paced(fd);
+    const uint64_t perChar = line ? sim::charUs(fd) : 0;
+    if (!line || perChar == 0) {
+        hold.unlock();
+        return long(::write(fd, data, n));
+    }
+    const uint64_t now = Clock::monotonicUs();
+    const uint64_t room = sim::SerialModel::TX_BUFFER - std::min<uint64_t>(sim::SerialModel::TX_BUFFER, sim::pendingBytes(*line, now, perChar));
+    if (room == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    const long taken = long(::write(fd, data, std::min<size_t>(n, room)));
+    if (taken > 0)
+        line->busyUntilUs = std::max(line->busyUntilUs, now) + uint64_t(taken) * perChar;
+    return taken;
+}
+
+int SerialPort::waitRoom(int fd, int ms)
+{
+    std::unique_lock<std::mutex> hold(sim::g_lock);
+    sim::Port* line = sim::paced(fd);
+    const uint64_t perChar = line ? sim::charUs(fd) : 0;
+    if (line && perChar) {
+        const uint64_t now = Clock::monotonicUs();
+        const uint64_t pending = sim::pendingBytes(*line, now, perChar);
+        if (pending >= sim::SerialModel::TX_BUFFER) {
+            // As a UART driver wakes a writer: once the buffer has room for WAKE_ROOM.
+            const uint64_t us = std::min<uint64_t>(line->busyUntilUs - now - (sim::SerialModel::TX_BUFFER - sim::WAKE_ROOM) * perChar, uint64_t(ms) * 1000);
+            hold.unlock();
+            Clock::sleepUs(us);
+            return int((us + 999) / 1000);
+        }
+    }
+    hold.unlock();
+    // The far end of the pseudo-terminal not reading: its buffer full, as a line held off.
+    const auto start = std::chrono::steady_clock::now();
+    pollfd p{fd, POLLOUT, 0};
+    ::poll(&p, 1, ms);
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+void SerialPort::drain(int fd)
+{
+    std::unique_lock<std::mutex> hold(sim::g_lock);
+    sim::Port* line = sim::paced(fd);
+    const uint64_t now = Clock::monotonicUs();
+    const uint64_t left = line && line->busyUntilUs > now ? line->busyUntilUs - now : 0;
+    hold.unlock();
+    if (left)
+        Clock::sleepUs(left);
+    ::tcdrain(fd);
 }
 
 void SerialPort::close(int fd)

@@ -239,6 +239,8 @@ struct LinkEvents {
     std::map<unsigned, uint64_t> lastDatagram;
     uint64_t datagrams = 0;
     std::vector<std::pair<unsigned, Bytes>> frames;   // the UDP frame list: sender, frame
+    std::map<uint32_t, uint64_t> lastOffer, gap;      // by address: its last offer, offers from the one before
+    uint64_t offers = 0;
 
     LinkEvents() { table.set_keep([this](uint64_t peer) { return keep.count(peer) > 0; }); }
     void reset()
@@ -253,9 +255,12 @@ struct LinkEvents {
         joining.clear();
         lastDatagram.clear();
         frames.clear();
+        gap.clear();
+        lastOffer.clear();
+        offers = 0;
     }
     static uint64_t peer(unsigned s) { return uint64_t(s > 23 ? 0x7F000009 : s % 2 ? 0x7F000001 : 0x7F0000F0) << 16 | (40000 + s); }
-    // A full list (waiting TCP newcomers, UDP frames): of the addresses with the most entries,
+    // A full list of waiting TCP newcomers: of the addresses with the most entries,
     // if more than address own's, the one whose latest entry came last gives it up. The
     // entries (address, index) in order; the index given up, or -1 (the newcomer's).
     static long giver(const std::vector<std::pair<uint32_t, size_t>>& entries, uint32_t own)
@@ -449,10 +454,21 @@ struct LinkEvents {
         mine.insert(mine.end(), d.begin(), d.end());
         if (kind != 2)
             return;
-        std::vector<std::pair<uint32_t, size_t>> listed;   // a sender lists 16 at most
+        // Of the addresses with the most frames, if more than the sender's, the one whose
+        // last offer came the fewest offers after its previous gives it up.
+        const uint32_t own = uint32_t(peer(sender) >> 16);
+        ++offers;   // an address not seen before: as though in turn with those holding frames
+        std::set<uint32_t> holding;
+        for (const auto& f : frames)
+            holding.insert(uint32_t(peer(f.first) >> 16));
+        gap[own] = lastOffer.count(own) ? offers - lastOffer[own] : holding.size() + 1;
+        lastOffer[own] = offers;
+        std::map<uint32_t, std::pair<size_t, size_t>> held;   // by address: frames, latest
         for (size_t i = 0; i < frames.size(); ++i)
-            listed.emplace_back(uint32_t(peer(frames[i].first) >> 16), i);
-        const long g = frames.size() < udpnetManage::MAX_FRAMES ? -2 : giver(listed, uint32_t(peer(sender) >> 16));
+            held[uint32_t(peer(frames[i].first) >> 16)] = {held[uint32_t(peer(frames[i].first) >> 16)].first + 1, i};
+        auto rank = [&](const auto& a) { return std::make_tuple(a.second.first, ~gap[a.first], a.first); };
+        const auto most = std::max_element(held.begin(), held.end(), [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+        const long g = frames.size() < udpnetManage::MAX_FRAMES ? -2 : most != held.end() && most->second.first > held[own].first ? long(most->second.second) : -1;
         if (std::count_if(frames.begin(), frames.end(), [sender](const auto& f) { return f.first == sender; }) < long(udpnetManage::MAX_FRAMES_PER_SENDER) && g != -1)
             frames.erase(frames.begin() + std::max(g, 0L), frames.begin() + std::max(g + 1, 0L)), frames.emplace_back(sender, mine);
         joining.erase(sender);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <list>
+#include <set>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -126,44 +127,6 @@ TEST_F(UdpPasses, WifiThreadRestsWhileItsHandlerKeepsADatagram)
     EXPECT_LE(uint64_t(offers.load()), restedMs + 1);
 }
 
-// One burst as large as a pass takes, of the largest datagrams, from 64 addresses, then a
-// PC's request: the socket holds them all (the system drops none) wherever the system lets a
-// socket hold that much, and the PC is answered.
-TEST_F(UdpPasses, TheSocketHoldsWhatOnePassTakesAheadOfAPcsRequest)
-{
-    // What the system lets a socket hold: without the right to pass its cap, twice the cap.
-    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-    int big = 64 << 20;
-    const bool uncapped = ::setsockopt(probe, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) == 0;
-    ::close(probe);
-    size_t cap = 0;
-    std::ifstream("/proc/sys/net/core/rmem_max") >> cap;
-    const size_t charge = 65507 + 1024;   // IPv4's largest datagram and the system's bookkeeping
-    const size_t burst = uncapped ? udpnetManage::MAX_DRAIN : std::min<size_t>(udpnetManage::MAX_DRAIN, 2 * cap / charge - 1);
-    std::printf("burst of %zu datagrams of 65507 bytes (%s)\n", burst, uncapped ? "no cap" : "capped");
-    std::vector<std::unique_ptr<pc::PcClient>> others;
-    for (int k = 0; k < 64; ++k)
-        others.push_back(client(10005, "127.0.3." + std::to_string(k + 1)));
-    const Bytes piece(65507, 0x11);   // no opener: joined to nothing
-    for (size_t k = 0; k < burst; ++k)
-        ASSERT_TRUE(others[k % 64]->sendRaw(piece));
-    auto pcClient = client(10005, "127.0.0.2");
-    ASSERT_TRUE(pcClient->sendRaw(pc::wire(tagged(pc::readRam(0x600440, 1), 0x31))));
-    // The socket's drops: the last column of its line in the system's list.
-    char local[16];
-    std::snprintf(local, sizeof local, ":%04X ", unsigned(link->server(10005)->localPort()));
-    std::ifstream list("/proc/net/udp");
-    std::string line, drops = "none";
-    while (std::getline(list, line))
-        if (line.find(local) < 20)
-            for (std::istringstream fields(line); fields >> drops;) {
-            }
-    pc::Frame reply;
-    for (int pass = 0; pass < 3 && !udptest::nextFrame(*pcClient, reply, 0); ++pass)
-        link->udpaccept_pass_10005(0);
-    EXPECT_EQ((std::vector<std::string>{drops, std::to_string(reply.b4)}), (std::vector<std::string>{"0", "49"}));
-}
-
 // The waiting list's shares against the rule, list by list: every frame a flood from one
 // address, a few or hundreds brings (and the frames passes take from anywhere in between)
 // leaves the list as the rule, counted over the list itself, says.
@@ -175,6 +138,9 @@ TEST(UdpFrameShares, TheListKeepsWhatTheRuleSaysWhateverItHolds)
         const int steps = *rc::gen::inRange(1, 1500);
         UdpFrameList list(udpnetManage::MAX_FRAMES, udpnetManage::MAX_FRAMES_PER_SENDER);
         std::vector<std::pair<uint64_t, int>> model;   // sender, frame number
+        std::map<uint32_t, int> lastOffer;             // by address: its last offer's number
+        std::map<uint32_t, int> gap;                   // by address: offers from its one before to its last
+        int offers = 0;
         auto count = [&](auto same) { return size_t(std::count_if(model.begin(), model.end(), same)); };
         auto bytes = [](int id) { return std::vector<unsigned char>{uint8_t(id), uint8_t(id >> 8)}; };
         int evicted = 0, full = 0, capped = 0;
@@ -191,20 +157,26 @@ TEST(UdpFrameShares, TheListKeepsWhatTheRuleSaysWhateverItHolds)
                 const uint64_t peer = uint64_t(0x7F000000u + uint32_t(host)) << 16 | uint64_t(40000 + *rc::gen::inRange(0, ports));
                 const auto address = [](uint64_t p) { return uint32_t(p >> 16); };
                 UdpServer::Record r{bytes(id), {}, peer};
+                ++offers;   // an address not seen before: as though in turn with those holding frames
+                std::set<uint32_t> holding;
+                for (const auto& f : model)
+                    holding.insert(address(f.first));
+                gap[address(peer)] = lastOffer.count(address(peer)) ? offers - lastOffer[address(peer)] : int(holding.size()) + 1;
+                lastOffer[address(peer)] = offers;
                 bool kept = count([&](const auto& f) { return f.first == peer; }) < udpnetManage::MAX_FRAMES_PER_SENDER;
                 capped += !kept;
                 if (kept && model.size() >= udpnetManage::MAX_FRAMES) {
                     ++full;
-                    std::map<uint32_t, size_t> of;   // frames by address, counted over the list
-                    size_t most = 0;
-                    for (const auto& f : model)
-                        most = std::max(most, ++of[address(f.first)]);
-                    kept = most > of[address(peer)];
-                    for (size_t i = model.size(); kept && i-- > 0;)
-                        if (of[address(model[i].first)] == most) {
-                            model.erase(model.begin() + long(i)), ++evicted;
-                            break;
-                        }
+                    // The address with the most gives up its latest; of several, the one whose
+                    // last offer came the fewest offers after its previous (then the higher address).
+                    std::map<uint32_t, std::pair<size_t, size_t>> of;   // by address: frames, latest
+                    for (size_t i = 0; i < model.size(); ++i)
+                        of[address(model[i].first)] = {of[address(model[i].first)].first + 1, i};
+                    auto rank = [&](const auto& a) { return std::make_tuple(a.second.first, -int64_t(gap[a.first]), a.first); };
+                    const auto giver = std::max_element(of.begin(), of.end(), [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+                    kept = giver->second.first > of[address(peer)].first;
+                    if (kept)
+                        model.erase(model.begin() + long(giver->second.second)), ++evicted;
                 }
                 if (kept)
                     model.emplace_back(peer, id);

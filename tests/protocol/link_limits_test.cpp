@@ -1,0 +1,208 @@
+// Every limit the links set, at one below it, at it, one past it and four times it, with an
+// honest PC on every link (TCP on the configured port and 10002, UDP 5008 and 10005, the
+// RS-485 line) asking twice: each answered whatever fills the limit (the waits printed; a
+// release build's are measured by bench_pc_turns and bench_crowded). The UDP passes run
+// here, each after a flood's datagrams, as a busy network brings them.
+
+#include "board/sim/SerialModel.h"
+#include "core/global.h"
+#include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
+#include "protocol/udpnetmanage.h"
+#include "tests/protocol/udp_fixture.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <thread>
+
+namespace {
+
+using pc::Bytes;
+
+// One datagram to the controller's port from address `from`, of a socket bound to none: a
+// burst from many addresses takes one descriptor. A full socket drops it, as a network would.
+void sendFrom(int fd, uint32_t from, uint16_t port, const Bytes& d)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET, to.sin_addr.s_addr = htonl(INADDR_LOOPBACK), to.sin_port = htons(port);
+    char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    iovec io{const_cast<unsigned char*>(d.data()), d.size()};
+    msghdr m{&to, sizeof to, &io, 1, control, sizeof control, 0};
+    cmsghdr* c = CMSG_FIRSTHDR(&m);
+    c->cmsg_level = IPPROTO_IP, c->cmsg_type = IP_PKTINFO, c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = htonl(from);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    (void)::sendmsg(fd, &m, MSG_DONTWAIT);
+}
+
+// The bytes of the next datagram a socket holds, 0 when it holds none.
+int unread(int fd)
+{
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+}
+
+// Datagrams the system dropped for the UDP socket on port: the last column of its line.
+long drops(uint16_t port)
+{
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X ", unsigned(port));
+    std::ifstream list("/proc/net/udp");
+    std::string line, last = "0";
+    while (std::getline(list, line))
+        if (line.find(local) < 20)
+            for (std::istringstream fields(line); fields >> last;) {
+            }
+    return std::stol(last);
+}
+
+} // namespace
+
+TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
+{
+    kel_test::TestRoot root;
+    udptest::freshParameters();
+    rlimit files{};   // four times the TCP places on both ports, and their server ends
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    int offset = 0;
+    auto udp = udptest::openLink(offset);
+    std::unique_ptr<networkManage> tcp;
+    g_port = 5005;
+    ASSERT_GT(kel_test::bindPrivatePorts(10002, [&](int) {
+        tcp = std::make_unique<networkManage>();
+        tcp->open_servers();
+        return tcp->server(0)->listenSocket() >= 0 && tcp->server(1)->listenSocket() >= 0;
+    }), 0);
+    ASSERT_TRUE(udp && tcp->start_threads() == 0);
+    sim::SerialModel::setPaced("/dev/ttyS2", true);   // the line's time on the virtual clock
+    auto line = std::make_unique<Kx_uart_inout>();
+    ASSERT_EQ(line->usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+    const uint16_t tcpPorts[] = {tcp->server(0)->localPort(), tcp->server(1)->localPort()};
+    const uint16_t udpPorts[] = {uint16_t(5008 + offset), uint16_t(10005 + offset)};
+    std::vector<std::unique_ptr<pc::PcClient>> honest;
+    for (uint16_t p : tcpPorts)
+        honest.push_back(pc::PcClient::tcp("127.0.0.1", p, "127.0.0.1"));
+    for (uint16_t p : udpPorts)
+        honest.push_back(pc::PcClient::udp("127.0.0.1", p));
+    honest.push_back(pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS2")));
+    ASSERT_TRUE(std::all_of(honest.begin(), honest.end(), [](const auto& h) { return h != nullptr; }));
+
+    // Each pass of a UDP port first joins what a flood brings it (set by a row, n addresses).
+    std::mutex floodLock;
+    std::function<void(int index, size_t& next)> flood;
+    std::atomic<bool> stop{false};
+    std::thread clock([&] {   // the ticks run as on the device, and the UDP passes
+        size_t next[2] = {0, 0};
+        for (auto tick = std::chrono::steady_clock::now(); !stop;) {
+            for (int index = 0; index < 2; ++index) {
+                if (std::lock_guard<std::mutex> hold(floodLock); flood)
+                    flood(index, next[index]);
+                index == 0 ? udp->udpaccept_pass(1) : udp->udpaccept_pass_10005(1);
+            }
+            if (std::chrono::steady_clock::now() - tick >= std::chrono::milliseconds(10))
+                G_timeTicks = G_timeTicks + 1, tick = std::chrono::steady_clock::now();
+        }
+    });
+
+    const int burst = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const Bytes ask = pc::wire(pc::readRam(0x600440, 2));
+    const size_t largest = UdpServer::MAX_UDP_PAYLOAD;
+    Bytes big = pc::wire(pc::writeRam(0x1000, Bytes(largest - 40, 0x11)));   // a whole frame failing its check
+    big.resize(largest - 1), big.push_back(0x5A);
+    std::vector<std::unique_ptr<pc::PcClient>> crowd;   // TCP PCs of other addresses
+    auto burstOf = [&](size_t size) {
+        return [&, size](size_t n) {
+            for (size_t k = 0; k < n; ++k)
+                sendFrom(burst, 0x7F030000u + uint32_t(k % 64), udpPorts[1], Bytes(size, 0x11));
+        };
+    };
+    struct Row {
+        const char* limit;
+        size_t value;
+        size_t datagram;   // of a burst: its datagrams' size
+        std::function<void(size_t n)> fill;   // once, before the PCs ask
+        std::function<void(size_t n, int index, size_t& next)> perPass;   // each pass while they ask
+    };
+    const Row rows[] = {
+        // n addresses, each a request twice in a pass (the pass takes MAX_DRAIN at most), the
+        // PCs' anywhere among them: the list's places. Then frames of the largest datagram
+        // (joined as though received): the list's bytes.
+        {"UDP frames waiting", udpnetManage::MAX_FRAMES, 0, nullptr, [&](size_t n, int index, size_t& next) {
+             for (size_t k = 0; k < std::min(2 * n, udpnetManage::MAX_DRAIN); ++k, ++next)
+                 sendFrom(burst, uint32_t(0x7F010000u + next / 2 % n), udpPorts[index], ask);
+         }},
+        {"UDP frame bytes", udpnetManage::MAX_FRAME_BYTES / largest, 0, nullptr, [&](size_t n, int index, size_t& next) {
+             for (size_t k = 0; k < udpnetManage::MAX_DRAIN_BYTES / largest; ++k, ++next)
+                 udp->join_datagram(index, big.data(), big.size(), uint64_t(0x7F020000u + next % n) << 16 | 40000);
+         }},
+        // n datagrams as large as a LAN carries, of 64 addresses at once, joined to nothing:
+        // what a pass takes; then n of the largest: the socket's buffer.
+        {"UDP datagrams a pass", udpnetManage::MAX_DRAIN, 1472, burstOf(1472), nullptr},
+        {"UDP socket buffer", udpnetManage::SOCKET_ROOM / (largest + 2048), largest, burstOf(largest), nullptr},
+        // n PCs of as many addresses on each TCP port, having asked once, staying connected.
+        {"TCP places", TcpServer::MAX_CLIENTS, 0, [&](size_t n) {
+             for (size_t a = 0; a < n; ++a)
+                 for (uint16_t p : tcpPorts) {
+                     const std::string from = "127.5." + std::to_string(a / 200) + "." + std::to_string(1 + a % 200);
+                     crowd.push_back(pc::PcClient::tcp("127.0.0.1", p, from, 1000));
+                     pc::Frame reply;   // answered, or closed to make room: in the server's hands
+                     if (crowd.back())
+                         (void)crowd.back()->request(pc::readRam(0x600440, 2), reply, 1000);
+                 }
+         }, nullptr},
+        // The line's PC reads n bytes, whole: the send time against the reply's length (n:
+        // what the line carries in the second a send has beyond the reply's own time).
+        {"RS-485 send time", 11520, 0, [&](size_t n) {
+             pc::Frame reply;
+             EXPECT_TRUE(honest[4]->request(pc::readRam(0x30000000u, uint16_t(n)), reply) && reply.data.size() == n + 1) << n;
+         }, nullptr},
+    };
+    for (const Row& row : rows)
+        for (size_t n : {row.value - 1, row.value, row.value + 1, 4 * row.value}) {
+            if (row.limit == std::string("TCP places") && files.rlim_cur < 4 * n + 256)
+                continue;   // descriptors too few here for its clients and the server's ends
+            const long dropped = drops(udpPorts[1]);
+            if (row.fill)
+                row.fill(n);
+            // A burst is in the link's hands before the PCs ask (past the socket's room the
+            // system drops any datagram); one the socket holds loses nothing (the system's
+            // bookkeeping takes up to 2 KiB a datagram) where the system lets it hold as much.
+            for (int k = 0; row.datagram && unread(udp->server(10005)->socketFd()) > 0; ++k)
+                ASSERT_LT(k, 10000000) << row.limit << " at " << n << ": the burst was not taken";
+            if (row.datagram && n <= row.value && n * (row.datagram + 2048) <= udp->server(10005)->receiveRoom()) {
+                EXPECT_EQ(drops(udpPorts[1]), dropped) << row.limit << " at " << n;
+            }
+            if (std::lock_guard<std::mutex> hold(floodLock); row.perPass)
+                flood = [&row, n](int index, size_t& next) { row.perPass(n, index, next); };
+            for (size_t h = 0; h < 2 && row.limit == std::string("TCP places"); ++h)   // the TCP PCs come anew
+                ASSERT_TRUE(honest[h] = pc::PcClient::tcp("127.0.0.1", tcpPorts[h], "127.0.1." + std::to_string(1 + n % 250), 1000));
+            double longest = 0;
+            for (int twice = 0; twice < 2; ++twice)
+                for (size_t h = 0; h < honest.size(); ++h) {
+                    pc::Frame reply;
+                    const auto t0 = std::chrono::steady_clock::now();
+                    EXPECT_TRUE(honest[h]->request(pc::readRam(0x600440, 2), reply)) << row.limit << " at " << n << ": the PC on link " << h;
+                    longest = std::max(longest, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+                }
+            std::printf("%-22s at %5zu: longest wait %.3f s\n", row.limit, n, longest);
+            std::lock_guard<std::mutex> hold(floodLock);
+            flood = nullptr;
+            crowd.clear();
+        }
+    ::close(burst);
+    stop = true;
+    clock.join();
+    line.reset(), tcp.reset(), udp.reset();
+    udptest::dropParameters();
+}
