@@ -69,6 +69,15 @@ bool patternShows(const Step& s)
     return s.pattern && std::count_if(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w != 0; }) <= 1;
 }
 
+// What the chip shows for a step: with no record on, its preset window (the whole panel, the
+// first input, plain) in entry 0.
+Step shownOf(Step s)
+{
+    if (std::none_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w != 0; }))
+        s.wins[0] = Win{0, 0, 0, s.ledW, s.ledH};
+    return s;
+}
+
 // The ports a record shows: its source's, or those its DBD word joins.
 std::set<int> portsOf(const Win& w)
 {
@@ -997,12 +1006,13 @@ void ScalerMemory::check(bool pictures, bool histories)
             int fd;
             ~Close() { board::SpiDevice::close(fd); }   // each case opens the bus afresh
         } close{chip->c331_fd};
-        Step before = steps[0].first;
+        Step before = shownOf(steps[0].first);
         std::string told;
         held.clear();
         memoryless.clear();
         std::fill_n(starts, 8, 0);
-        for (auto& [s, changed] : steps) {
+        for (auto& [block, changed] : steps) {
+            const Step s = shownOf(block);
             const std::set<int> ask = asking(before, s, changed);
             int demand = 0;
             for (const Win& w : s.wins)
@@ -1044,11 +1054,11 @@ void ScalerMemory::check(bool pictures, bool histories)
             for (int k = 0; k < 6; ++k)
                 if (rebuilt || (k == changed && ((s.wins[k].out ^ before.wins[k].out) & 2) && s.wins[k].w))
                     frozen[k] = (s.wins[k].out & 2) && (rebuilt || (sourcePort(s.wins[k]) >= 0 && s.ports[sourcePort(s.wins[k])].w));
-            apply(*chip, s);
-            told += text(s) + "\n";
+            apply(*chip, block);
+            told += text(block) + "\n";
             std::string f = historyFault.empty() ? fault(s, held, memoryless) : historyFault;
             historyFault.clear();
-            if (f.empty() && &s == &steps.back().first) {
+            if (f.empty() && &block == &steps.back().first) {
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
                 chip->set_freeze(chip->c331_fd, 1);
@@ -1061,7 +1071,7 @@ void ScalerMemory::check(bool pictures, bool histories)
                 c331_manage::p_c331_manage = &m;
                 return told + f;
             }
-            if (s.how == 3 && s.h.cut >= 0)
+            if (block.how == 3 && block.h.cut >= 0)
                 break;   // the power is gone: what the next start loads was looked at
             before = s;
         }
@@ -1103,7 +1113,12 @@ void ScalerMemory::check(bool pictures, bool histories)
     bands.sharp = 15;   // ratios 3, 2.2, 1.5 and 1: each band of the sharpness filter
     Step fields = on(3840, 3240, {{2, 0, 0, 1920, 3240}}, {{1920, 540, 5, 1}});
     fields.sharp = 15;   // 1080i on 3240 rows: three times the rows of its frame
+    // Every record switched off (as drawn seed 4148225425060169444 did): the preset window, not
+    // what the mirrored window of another input left in entry 0.
+    Step lastOn = on(1920, 1080, {{1, 0, 0, 960, 540, -1, 1}}), noneOn = lastOn;
+    noneOn.wins[0].w = 0, noneOn.how = 1;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
+        {"every record switched off", {{lastOn, 0}, {noneOn, 0}}},
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
         {"a last slice enlarged 59 times", {{on(3840, 2600, {{0, 1108, 0, 943, 16, -1, 0, 4, 0, {0, 0, 16, 4096}}}, {{2160, 2161, 4, 0, 0, 300, 90}}), 0}}},
