@@ -228,6 +228,84 @@ int c331_manage::set_input(int win, int port)
     return result;
 }
 
+// The joined memory units a window's mode asks for: a join 2, 3 or 4; a single input too
+// large for its channel's own buffers 1 (2 on a V-by-One port); otherwise none.
+int c331_manage::dbd_units(int win)
+{
+    const int mode = PM_WIN_DBD_MODE[win];
+    if (mode >= 20 && mode <= 29)
+        return 2;
+    if (mode >= 30 && mode <= 39)
+        return 3;
+    if (mode >= 40 && mode <= 51)
+        return 4;
+    if (mode == 1 && port_ok(PM_INPUT[win]) && check_dbd_input(c331_fd, PM_INPUT[win]))
+        return PM_INPUT[win] >= 4 ? 2 : 1;
+    return 0;
+}
+
+// Input channels and joined memory come from the layout alone: every shown window in window
+// order takes its channels (none at all when the windows ask for more than there are) and
+// then the next units of memory its mode asks for, when they remain. So the chip holds what
+// a start with the same windows and inputs holds, whatever was shown before: no owner is
+// kept by a table entry that a rebuild has since given to another window, and units a
+// window gave back reach the window that went without. A window whose channels or units
+// moved is applied again.
+void c331_manage::hand_out_inputs()
+{
+    int32_t lists[kWindows][kChannels], units[kDbdUnits], moved[kWindows];
+    std::copy(&ich_list[0][0], &ich_list[0][0] + kWindows * kChannels, &lists[0][0]);
+    std::copy(std::begin(dbd_unit_owner), std::end(dbd_unit_owner), units);
+    std::copy(std::begin(g_chg_input), std::end(g_chg_input), moved);   // (adjust_ich marks what it moves)
+    std::fill(std::begin(ich_owner), std::end(ich_owner), -1);
+    std::fill(std::begin(dbd_unit_owner), std::end(dbd_unit_owner), -1);
+    int total = 0;
+    for (int w = 0; w < kWindows; ++w)
+        total += win_active(w) ? ich_demand(w) : 0;
+    for (int w = 0; w < kWindows && total <= kChannels; ++w) {
+        if (!win_active(w))
+            continue;
+        const int port = PM_INPUT[w], mode = PM_WIN_DBD_MODE[w];
+        const int need = mode < 2 ? (port_ok(port) ? (port >= 4 ? 2 : 1) : 0) : ich_demand(w);
+        bool got = need > 0;
+        for (int i = 0; i < (mode < 2 ? 1 : need) && got; ++i) {
+            const int dual = mode < 2 && port >= 4, ip = mode < 2 ? port_interlaced(port) : 0;
+            const int c = check_ich(ip, dual);
+            if (c >= 0) {
+                ich_owner[c] = w;
+                if (dual)
+                    ich_owner[c + 1] = w;
+            } else {
+                got = adjust_ich(ip, dual, w) == 0;
+            }
+        }
+        if (!got) {
+            KEL_TRACE("[hand_out_inputs] win_%d port_%d mode %d: no input channels\n", w, port, mode);
+            for (auto& o : ich_owner)
+                o = o == w ? -1 : o;
+        }
+    }
+    rebuild_ich_lists();
+    std::copy(moved, moved + kWindows, g_chg_input);
+    int next = 0;
+    for (int w = 0; w < kWindows; ++w) {
+        const int want = win_active(w) && ich_list[w][0] >= 0 ? dbd_units(w) : 0;
+        if (want > 0 && next + want <= kDbdUnits) {
+            std::fill(dbd_unit_owner + next, dbd_unit_owner + next + want, w);
+            next += want;
+        } else if (want > 0) {
+            KEL_TRACE("[hand_out_inputs] win_%d: %d units of memory asked, %d left\n", w, want, kDbdUnits - next);
+        }
+    }
+    for (int w = 0; w < kWindows; ++w) {
+        bool same = std::equal(lists[w], lists[w] + kChannels, ich_list[w]);
+        for (int u = 0; u < kDbdUnits; ++u)
+            same = same && (units[u] == w) == (dbd_unit_owner[u] == w);
+        if (!same && win_active(w))
+            g_chg_input[w] = 2;
+    }
+}
+
 void c331_manage::reset_ich(int win)
 {
     if (!kelApi_IsWinValid(win) || win_active(win))

@@ -112,19 +112,30 @@ std::array<int, 4> inputOf(const Step& s, const Win& w)
     const auto [y, ch] = w.crop[2] ? part(w.crop[1], w.crop[3], H) : std::make_pair(0, H);
     return {x, cw, y, ch};
 }
-// Units of joined-window memory the shown records ask for (six in all), and how many of
-// them ask.
-std::pair<int, int> unitsOf(const Step& s)
+// The records given channels (all shown ones, or none when they ask for more than 8), and of
+// them those left without memory: in window order each takes the next units of the six its
+// join asks for (a single input too large for a channel's buffers 1, 2 on V-by-One) while they
+// remain.
+int demandOf(const Win& w);
+std::pair<std::set<int>, std::set<int>> handedOut(const Step& s)
 {
-    int units = 0, holders = 0;
-    for (const Win& w : s.wins) {
+    std::set<int> given, without;
+    int demand = 0, next = 0;
+    for (const Win& w : s.wins)
+        demand += w.w ? demandOf(w) : 0;
+    for (int k = 0; k < 6 && demand <= 8; ++k) {
+        const Win& w = s.wins[k];
         const int p = sourcePort(w);
-        const bool big = p >= 0 && (s.ports[p].w > (p >= 4 ? 5120 : 2560) || s.ports[p].h > 2176);
-        const int u = !w.w ? 0 : w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && big ? 1 + (p >= 4) : 0;
-        units += u;
-        holders += u > 0;
+        const bool big = p >= 0 && s.ports[p].w && (s.ports[p].w > (p >= 4 ? 5120 : 2560) || s.ports[p].h > 2176);
+        const int u = w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && big ? 1 + (p >= 4) : 0;
+        if (w.w && demandOf(w))
+            given.insert(k);
+        if (w.w && demandOf(w) && u && next + u > 6)
+            without.insert(k);
+        else if (w.w && demandOf(w))
+            next += u;
     }
-    return {units, holders};
+    return {given, without};
 }
 // Input channels a record asks for: one a port, a pair a V-by-One port, one per joined port
 // (four for the joined V-by-One ports).
@@ -847,7 +858,7 @@ protected:
             const std::set<int> ports = usedPorts(w);
             // a joined window needs a picture on its source's port as well
             const bool picture = w.source < 4 && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; });
-            const bool dark = !w.w || !picture || (w.out & 1) || !holding.count(k);
+            const bool dark = !w.w || !picture || (w.out & 1) || !holding.count(k) || spare.count(k);
             const bool part = w.dbd > 0 && w.source < 4 && s.ports[sourcePort(w)].w &&
                               std::any_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; });
             for (int cell = 0; cell < cols * rows; ++cell) {
@@ -857,15 +868,15 @@ protected:
                 const bool sliver = std::min(w.x + w.w, cx + cw) - std::max(w.x, cx) < 8 || std::min(w.y + w.h, cy + ch) - std::max(w.y, cy) < 8;
                 const bool shown = covers(w, cell) && !sliver && (w.dbd < 0 || (cx <= w.x && cy <= w.y));
                 // (a black window is dark wherever it shows; a joined one may show part of its ports)
-                if (lit.count({k, cell}) && dark && ((w.out & 1) || !(part && holding.count(k))))
+                if (lit.count({k, cell}) && dark && ((w.out & 1) || spare.count(k) || !(part && holding.count(k))))
                     return "window " + std::to_string(k) + " lit on cell " + std::to_string(cell) + " (no channel, source or picture)";
-                if (shown && !dark && !lit.count({k, cell}) && cellsAsked <= 8 && demand <= 8 && !spare.count(k))
+                if (shown && !dark && !lit.count({k, cell}) && cellsAsked <= 8 && demand <= 8)
                     return "window " + std::to_string(k) + " dark on cell " + std::to_string(cell);
             }
         }
         return "";
     }
-    // The records that hold channels after a step, and the joined ones that may hold no memory.
+    // The records that hold channels after a step, and those of them left without memory.
     std::set<int> held, memoryless;
     int layer[6] = {};   // each record's layer: see run
     bool frozen[6] = {};   // each record's freeze as taken: see run
@@ -975,6 +986,26 @@ protected:
         }
         return "";
     }
+    // The chip's windows, input channels and joined memory: the window table, each channel's
+    // owner with the port it takes (from its source code), each unit's owner.
+    static std::string tables(const c331_manage& c)
+    {
+        std::string t = "windows";
+        for (int e = 0; e < c.wincnt; ++e) {
+            const ST_WIN_INFO& w = c.gWininfo[e];
+            for (int v : {int(w.x), int(w.y), int(w.width), int(w.height), int(w.input), c.PM_WIN_DBD_MODE[e], c.dbd_no_memory[e]})
+                t += " " + std::to_string(v);
+            t += ";";
+        }
+        t += " channels";
+        for (int ch = 0; ch < 8; ++ch)
+            t += " " + std::to_string(c.ich_owner[ch]) +
+                 (c.ich_owner[ch] < 0 ? "" : "/" + std::to_string(reg(0, 0x10 + ch) < 8 ? reg(0, 0x10 + ch) / 2 : 4 + (reg(0, 0x10 + ch) - 8) / 4));
+        t += "; units";
+        for (int u : c.dbd_unit_owner)
+            t += " " + std::to_string(u);
+        return t;
+    }
     // The memory check, or the picture check beside it; over histories of edits, applies and saves.
     void check(bool pictures, bool histories = false);
 };
@@ -999,6 +1030,37 @@ void ScalerMemory::check(bool pictures, bool histories)
         c->write_initial_setting(c->c331_fd, 0);
         return c;
     };
+    // What a start from the same block with the same inputs holds against what the running
+    // chip holds after its history ("" when alike); the running chip, the block's copies, the
+    // file and the sound request are put back as they were.
+    auto startedAlike = [&](c331_manage& chip, const Step& block) {
+        const std::string now = tables(chip), keptApplied = applied, keptFile = file, data = root.readFile("/data/ram_device_info");
+        const auto regs = sim::ScalerModel::save();
+        const int keptRouted = routed, request = source.audio_route_request;
+        const std::vector<uint8_t> backup(std::begin(para.ram_backup), std::end(para.ram_backup)),
+            taken(std::begin(para.ram_applied), std::end(para.ram_applied));
+        const uint32_t count = para.applied_count;
+        Step start = block;
+        start.how = 0, start.passes = 1;
+        std::string then;
+        {
+            auto c = fresh();
+            apply(*c, start);
+            std::fill_n(c->PI_UPDATE, 6, 1);   // as its first input check finds every port measured
+            pass(*c);
+            then = tables(*c);
+            board::SpiDevice::close(c->c331_fd);
+        }
+        sim::ScalerModel::restore(regs);
+        c331_manage::p_c331_manage = &chip;
+        std::tie(applied, file, routed) = std::tie(keptApplied, keptFile, keptRouted);
+        source.audio_route_request = uint8_t(request);
+        root.writeFile("/data/ram_device_info", data);
+        std::copy(backup.begin(), backup.end(), para.ram_backup);
+        std::copy(taken.begin(), taken.end(), para.ram_applied);
+        para.applied_count = count;
+        return now == then ? std::string() : "the chip holds " + now + "\na start holds   " + then + "\n";
+    };
     // Runs steps on a fresh chip; "" or the steps and the first fault.
     auto run = [&](std::vector<std::pair<Step, int>> steps) {
         auto chip = fresh();
@@ -1014,32 +1076,8 @@ void ScalerMemory::check(bool pictures, bool histories)
         for (auto& [block, changed] : steps) {
             const Step s = shownOf(block);
             const std::set<int> ask = asking(before, s, changed);
-            int demand = 0;
-            for (const Win& w : s.wins)
-                demand += w.w ? demandOf(w) : 0;
-            // (a joined window whose DBD word stays, outside a rebuild, keeps what it holds unless a
-            // mode change is still pending, from a rebuild whose channels it did not get: lit or
-            // dark, either is right; a port change re-applying joined windows that ask for more than
-            // the memory hands it out again in window order, as a rebuild does: any may go without)
             const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
-            for (int r : ask) {
-                if (!rebuilt && s.wins[r].dbd > 0 && s.wins[r].dbd == before.wins[r].dbd && before.wins[r].w) {
-                    if (demand <= 8 && !held.count(r))
-                        held.insert(r), memoryless.insert(r);
-                    if (s.how == 2 && unitsOf(s).first > 6)
-                        memoryless.insert(r);
-                    continue;
-                }
-                if (demand <= 8 && s.wins[r].w)
-                    held.insert(r);
-                else
-                    held.erase(r);
-                // a joined window may find no memory left, or none left in one run
-                if ((unitsOf(s).first > 6 || unitsOf(s).second > 1) && s.wins[r].dbd >= 0)
-                    memoryless.insert(r);
-                else
-                    memoryless.erase(r);
-            }
+            std::tie(held, memoryless) = handedOut(s);
             // A set-up or a rebuild (all six ask) numbers the layers from the words, a word taken first
             // giving the lowest free layer; the apply step stores a changed word as it is, equal or not.
             for (int k = 0, taken = 0; k < 6; ++k)
@@ -1058,6 +1096,9 @@ void ScalerMemory::check(bool pictures, bool histories)
             told += text(block) + "\n";
             std::string f = historyFault.empty() ? fault(s, held, memoryless) : historyFault;
             historyFault.clear();
+            // (while a pattern shows the inputs are not followed)
+            if (f.empty() && !patternShows(s) && !(block.how == 3 && block.h.cut >= 0))
+                f = startedAlike(*chip, block);
             if (f.empty() && &block == &steps.back().first) {
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
