@@ -987,7 +987,8 @@ protected:
         return "";
     }
     // The chip's windows, input channels and joined memory: the window table, each channel's
-    // owner with the port it takes (from its source code), each unit's owner.
+    // owner with the port it takes (from its source code; none of a window left without
+    // memory, which captures nothing), each unit's owner.
     static std::string tables(const c331_manage& c)
     {
         std::string t = "windows";
@@ -1000,7 +1001,7 @@ protected:
         t += " channels";
         for (int ch = 0; ch < 8; ++ch)
             t += " " + std::to_string(c.ich_owner[ch]) +
-                 (c.ich_owner[ch] < 0 ? "" : "/" + std::to_string(reg(0, 0x10 + ch) < 8 ? reg(0, 0x10 + ch) / 2 : 4 + (reg(0, 0x10 + ch) - 8) / 4));
+                 (c.ich_owner[ch] < 0 || c.dbd_no_memory[c.ich_owner[ch]] ? "" : "/" + std::to_string(reg(0, 0x10 + ch) < 8 ? reg(0, 0x10 + ch) / 2 : 4 + (reg(0, 0x10 + ch) - 8) / 4));
         t += "; units";
         for (int u : c.dbd_unit_owner)
             t += " " + std::to_string(u);
@@ -1158,8 +1159,26 @@ void ScalerMemory::check(bool pictures, bool histories)
     // what the mirrored window of another input left in entry 0.
     Step lastOn = on(1920, 1080, {{1, 0, 0, 960, 540, -1, 1}}), noneOn = lastOn;
     noneOn.wins[0].w = 0, noneOn.how = 1;
+    // Joined memory and channels follow the layout, not the table entries a rebuild renumbers:
+    // the first of two joins switched off (the plain window moving into the second's entry);
+    // the first of five windows on all 8 channels switched off; units given back reaching the
+    // window that went without (a 4K input dropping to 1080p, then a portrait V-by-One one); 7
+    // of 6 units asked after a port change (the last window in order goes without).
+    Step joins = on(3840, 2160, {{1, 0, 0, 1920, 1080, 1}, {1, 1920, 0, 1920, 1080, 5}, {0, 0, 1080, 1920, 1080}}), joinOff = joins;
+    Step eight = on(3840, 2160, {{2, 0, 0, 960, 540}, {1, 960, 0, 960, 540}, {0, 1920, 0, 960, 540}, {1, 0, 1080, 1920, 1080, 5},
+                                 {3, 1920, 1080, 1920, 1080}}), seven = eight;
+    joinOff.wins[0].w = seven.wins[0].w = 0, joinOff.how = seven.how = 1;
+    Step units = on(3840, 2160, {{0, 0, 0, 1920, 1080, 0}, {1, 1920, 0, 1920, 1080, 1}, {1, 0, 1080, 1920, 1080, 3},
+                                 {3, 1920, 1080, 1920, 1080, 0}}, {{}, {}, {3840, 2160}}), freed = units, portrait = units;
+    freed.ports[2] = portrait.ports[2] = Port{}, portrait.ports[5] = Port{2160, 3840, 4, 0, 8}, freed.how = portrait.how = 2;
+    Step over = on(3840, 2160, {{1, 0, 0, 1920, 1080, 0}, {1, 1920, 0, 1920, 1080, 6}, {0, 0, 1080, 1920, 1080, 3}}), grown = over;
+    grown.ports[1] = Port{3840, 2160}, grown.how = 2;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"every record switched off", {{lastOn, 0}, {noneOn, 0}}},
+        {"the first of two joins switched off", {{joins, 0}, {joinOff, 0}}},
+        {"the first of five windows on 8 channels switched off", {{eight, 0}, {seven, 0}}},
+        {"units given back reach the window that went without", {{units, 0}, {freed, -3}, {portrait, -6}}},
+        {"7 of 6 units asked after a port change", {{over, 0}, {grown, -2}}},
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
         {"a last slice enlarged 59 times", {{on(3840, 2600, {{0, 1108, 0, 943, 16, -1, 0, 4, 0, {0, 0, 16, 4096}}}, {{2160, 2161, 4, 0, 0, 300, 90}}), 0}}},
