@@ -196,7 +196,8 @@ Win drawnWin(const Step& s, const Port* ports, int i)
     w.x = w.x ? w.x : *inRange(0, s.ledW - w.w + 1);
     w.y = *inRange(0, s.ledH - w.h + 1);
     w.w *= i == 0 ? 1 : 1 - *element(0, 0, 0, 1);   // record off (with none on, a default window shows)
-    w.dbd = std::max(*inRange(-12, 10), -1);
+    // (three ports and quadrants weighted in: their unequal ports cut and their memory the scarcest)
+    w.dbd = *element(0, 0, 0, 1) ? *element(5, 7) : std::max(*inRange(-12, 10), -1);
     w.attr = *inRange(0, 4);
     w.out = *element(0, 0, 0, 1, 2, 4, 6);
     w.prio = i;
