@@ -236,7 +236,6 @@ public:
     int set_input(int win, int port);
     void hand_out_inputs();
     int dbd_units(int win);
-    void reset_ich(int win);
     void rebuild_ich_lists();
     void set_idual(int fd, int ich, int on, int port);
     void set_ichsel(int fd, int win);

@@ -176,8 +176,6 @@ int c331_manage::set_input(int win, int port)
     if (!kelApi_IsWinValid(win))
         return 2;
     const int mode = PM_WIN_DBD_MODE[win];
-    if (mode > 1 && !g_chg_dbd[win])
-        return 0;   // a DBD window keeps its channels until its mode changes
     if (!win_active(win)) {
         KEL_TRACE("[set_input] win_%d, port_%d, window is unavailable\n", win, port);
         return 2;
@@ -259,32 +257,9 @@ void c331_manage::hand_out_inputs()
     std::copy(std::begin(g_chg_input), std::end(g_chg_input), moved);   // (adjust_ich marks what it moves)
     std::fill(std::begin(ich_owner), std::end(ich_owner), -1);
     std::fill(std::begin(dbd_unit_owner), std::end(dbd_unit_owner), -1);
-    int total = 0;
     for (int w = 0; w < kWindows; ++w)
-        total += win_active(w) ? ich_demand(w) : 0;
-    for (int w = 0; w < kWindows && total <= kChannels; ++w) {
-        if (!win_active(w))
-            continue;
-        const int port = PM_INPUT[w], mode = PM_WIN_DBD_MODE[w];
-        const int need = mode < 2 ? (port_ok(port) ? (port >= 4 ? 2 : 1) : 0) : ich_demand(w);
-        bool got = need > 0;
-        for (int i = 0; i < (mode < 2 ? 1 : need) && got; ++i) {
-            const int dual = mode < 2 && port >= 4, ip = mode < 2 ? port_interlaced(port) : 0;
-            const int c = check_ich(ip, dual);
-            if (c >= 0) {
-                ich_owner[c] = w;
-                if (dual)
-                    ich_owner[c + 1] = w;
-            } else {
-                got = adjust_ich(ip, dual, w) == 0;
-            }
-        }
-        if (!got) {
-            KEL_TRACE("[hand_out_inputs] win_%d port_%d mode %d: no input channels\n", w, port, mode);
-            for (auto& o : ich_owner)
-                o = o == w ? -1 : o;
-        }
-    }
+        if (set_input(w, PM_INPUT[w]) == 2)   // (a join taken part way holds nothing)
+            std::replace(std::begin(ich_owner), std::end(ich_owner), w, -1);
     rebuild_ich_lists();
     std::copy(moved, moved + kWindows, g_chg_input);
     int next = 0;
@@ -304,17 +279,6 @@ void c331_manage::hand_out_inputs()
         if (!same && win_active(w))
             g_chg_input[w] = 2;
     }
-}
-
-void c331_manage::reset_ich(int win)
-{
-    if (!kelApi_IsWinValid(win) || win_active(win))
-        return;
-    for (int c = 0; c < kChannels; ++c)
-        if (ich_owner[c] == win)
-            ich_owner[c] = -1;
-    for (auto& e : ich_list[win])
-        e = -1;
 }
 
 void c331_manage::set_idual(int fd, int ich, int on, int port)
