@@ -426,6 +426,9 @@ TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
     m.PI_PORT_INFO[2].NOSIG = 1;
     m.set_input_bkg(m.c331_fd, 2, 0);   // off, but the port has no signal
     EXPECT_EQ((U{reg(0x18, 0x41), reg(0x28, 0x41), reg(0x38, 0x41)}), (U{1, 1, 0}));
+    m.PM_WIN_DBD_MODE[1] = 1;   // (shown 1:1, a single input: blanked as well)
+    m.set_input_bkg(m.c331_fd, 2, 0);
+    EXPECT_EQ((U{reg(0x18, 0x41), reg(0x28, 0x41)}), (U{1, 1}));
     m.PI_PORT_INFO[2].NOSIG = 0;
     m.set_input_bkg(m.c331_fd, 2, 0);
     EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
