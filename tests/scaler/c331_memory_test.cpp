@@ -993,19 +993,15 @@ protected:
     static std::string tables(const c331_manage& c)
     {
         std::string t = "windows";
-        for (int e = 0; e < c.wincnt; ++e) {
-            const ST_WIN_INFO& w = c.gWininfo[e];
-            for (int v : {int(w.x), int(w.y), int(w.width), int(w.height), int(w.input), c.PM_WIN_DBD_MODE[e], c.dbd_no_memory[e]})
-                t += " " + std::to_string(v);
-            t += ";";
-        }
-        t += " channels";
-        for (int ch = 0; ch < 8; ++ch)
-            t += " " + std::to_string(c.ich_owner[ch]) +
-                 (c.ich_owner[ch] < 0 || c.dbd_no_memory[c.ich_owner[ch]] ? "" : "/" + std::to_string(reg(0, 0x10 + ch) < 8 ? reg(0, 0x10 + ch) / 2 : 4 + (reg(0, 0x10 + ch) - 8) / 4));
-        t += "; units";
-        for (int u : c.dbd_unit_owner)
-            t += " " + std::to_string(u);
+        for (int e = 0; e < c.wincnt; ++e)
+            for (int v : {-1, int(c.gWininfo[e].x), int(c.gWininfo[e].y), int(c.gWininfo[e].width), int(c.gWininfo[e].height),
+                          int(c.gWininfo[e].input), c.PM_WIN_DBD_MODE[e], c.dbd_no_memory[e]})
+                t += v < 0 ? ";" : " " + std::to_string(v);
+        for (int ch = 0, code; ch < 8; ++ch)
+            t += (ch ? " " : "; channels ") + std::to_string(c.ich_owner[ch]) +
+                 (c.ich_owner[ch] < 0 || c.dbd_no_memory[c.ich_owner[ch]] ? "" : "/" + std::to_string((code = int(reg(0, 0x10 + ch))) < 8 ? code / 2 : code / 4 + 2));
+        for (int u = 0; u < 6; ++u)
+            t += (u ? " " : "; units ") + std::to_string(c.dbd_unit_owner[u]);
         return t;
     }
     // The memory check, or the picture check beside it; over histories of edits, applies and saves.
@@ -1032,36 +1028,27 @@ void ScalerMemory::check(bool pictures, bool histories)
         c->write_initial_setting(c->c331_fd, 0);
         return c;
     };
-    // What a start from the same block with the same inputs holds against what the running
-    // chip holds after its history ("" when alike); the running chip, the block's copies, the
-    // file and the sound request are put back as they were.
-    auto startedAlike = [&](c331_manage& chip, const Step& block) {
-        const std::string now = tables(chip), keptApplied = applied, keptFile = file, data = root.readFile("/data/ram_device_info");
+    // The tables of a start from the same block with the same inputs (its first input check
+    // finding every port measured), made beside the running chip, whose registers are put back.
+    auto started = [&](c331_manage& chip, const Step& s) {
         const auto regs = sim::ScalerModel::save();
-        const int keptRouted = routed, request = source.audio_route_request;
-        const std::vector<uint8_t> backup(std::begin(para.ram_backup), std::end(para.ram_backup)),
-            taken(std::begin(para.ram_applied), std::end(para.ram_applied));
-        const uint32_t count = para.applied_count;
-        Step start = block;
-        start.how = 0, start.passes = 1;
-        std::string then;
-        {
-            auto c = fresh();
-            apply(*c, start);
-            std::fill_n(c->PI_UPDATE, 6, 1);   // as its first input check finds every port measured
-            pass(*c);
-            then = tables(*c);
-            board::SpiDevice::close(c->c331_fd);
+        auto c = fresh();
+        c->kelApi_PnlInit2(s.ledW, s.ledH, s.out1W, s.out1H, s.splice);
+        for (int p = 0; p < 6; ++p) {
+            const Port& q = s.ports[p];
+            c->PI_ACT[p] = {q.hst, q.w, q.vst, q.w ? q.h : 0};
+            c->PI_PORT_INFO[p] = {0, 0, 0, 0, 0, q.state, q.w ? 0 : 1, q.ip};
+            c->PI_HDMI_INFO[p].lane = q.lanes;
+            c->PI_UPDATE[p] = 1;
         }
+        c->set_output(c->c331_fd);
+        c->c331_stage = 7;
+        pass(*c);
+        const std::string t = tables(*c);
+        board::SpiDevice::close(c->c331_fd);
         sim::ScalerModel::restore(regs);
         c331_manage::p_c331_manage = &chip;
-        std::tie(applied, file, routed) = std::tie(keptApplied, keptFile, keptRouted);
-        source.audio_route_request = uint8_t(request);
-        root.writeFile("/data/ram_device_info", data);
-        std::copy(backup.begin(), backup.end(), para.ram_backup);
-        std::copy(taken.begin(), taken.end(), para.ram_applied);
-        para.applied_count = count;
-        return now == then ? std::string() : "the chip holds " + now + "\na start holds   " + then + "\n";
+        return t;
     };
     // Runs steps on a fresh chip; "" or the steps and the first fault.
     auto run = [&](std::vector<std::pair<Step, int>> steps) {
@@ -1100,7 +1087,8 @@ void ScalerMemory::check(bool pictures, bool histories)
             historyFault.clear();
             // (while a pattern shows the inputs are not followed)
             if (f.empty() && !patternShows(s) && !(block.how == 3 && block.h.cut >= 0))
-                f = startedAlike(*chip, block);
+                if (const std::string now = tables(*chip), then = started(*chip, s); now != then)
+                    f = "the chip holds " + now + "\na start holds   " + then + "\n";
             if (f.empty() && &block == &steps.back().first) {
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
