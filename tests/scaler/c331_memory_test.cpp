@@ -1168,6 +1168,7 @@ void ScalerMemory::check(bool pictures, bool histories)
         {"the first of five windows on 8 channels switched off", {{eight, 0}, {seven, 0}}},
         {"units given back reach the window that went without", {{units, 0}, {freed, -3}, {portrait, -6}}},
         {"7 of 6 units asked after a port change", {{over, 0}, {grown, -2}}},
+        {"three ports joined, the third shorter", {{on(1920, 1080, {{1, 0, 0, 1920, 1080, 5}}, {{640, 1080}, {640, 1080}, {640, 540}}), 0}}},
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
         {"a last slice enlarged 59 times", {{on(3840, 2600, {{0, 1108, 0, 943, 16, -1, 0, 4, 0, {0, 0, 16, 4096}}}, {{2160, 2161, 4, 0, 0, 300, 90}}), 0}}},
