@@ -265,11 +265,12 @@ void c331_manage::hand_out_inputs()
     int next = 0;
     for (int w = 0; w < kWindows; ++w) {
         const int want = win_active(w) && ich_list[w][0] >= 0 ? dbd_units(w) : 0;
-        if (want > 0 && next + want <= kDbdUnits) {
+        dbd_no_memory[w] = want > 0 && next + want > kDbdUnits;   // (what an earlier mode left goes)
+        if (dbd_no_memory[w]) {
+            KEL_TRACE("[hand_out_inputs] win_%d: %d units of memory asked, %d left\n", w, want, kDbdUnits - next);
+        } else if (want > 0) {
             std::fill(dbd_unit_owner + next, dbd_unit_owner + next + want, w);
             next += want;
-        } else if (want > 0) {
-            KEL_TRACE("[hand_out_inputs] win_%d: %d units of memory asked, %d left\n", w, want, kDbdUnits - next);
         }
     }
     for (int w = 0; w < kWindows; ++w) {

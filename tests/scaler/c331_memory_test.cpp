@@ -1162,12 +1162,15 @@ void ScalerMemory::check(bool pictures, bool histories)
     freed.ports[2] = portrait.ports[2] = Port{}, portrait.ports[5] = Port{2160, 3840, 4, 0, 8}, freed.how = portrait.how = 2;
     Step over = on(3840, 2160, {{1, 0, 0, 1920, 1080, 0}, {1, 1920, 0, 1920, 1080, 6}, {0, 0, 1080, 1920, 1080, 3}}), grown = over;
     grown.ports[1] = Port{3840, 2160}, grown.how = 2;
+    Step twoJoins = on(3840, 2160, {{1, 0, 0, 1920, 1080, 6}, {1, 1920, 0, 1920, 1080, 6}}), madePlain = twoJoins;
+    madePlain.wins[1].dbd = -1, madePlain.how = 1;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
         {"every record switched off", {{lastOn, 0}, {noneOn, 0}}},
         {"the first of two joins switched off", {{joins, 0}, {joinOff, 0}}},
         {"the first of five windows on 8 channels switched off", {{eight, 0}, {seven, 0}}},
         {"units given back reach the window that went without", {{units, 0}, {freed, -3}, {portrait, -6}}},
         {"7 of 6 units asked after a port change", {{over, 0}, {grown, -2}}},
+        {"a join without memory made plain (drawn seed 14543479029011035144)", {{twoJoins, 0}, {madePlain, 1}}},
         {"three ports joined, the third shorter", {{on(1920, 1080, {{1, 0, 0, 1920, 1080, 5}}, {{640, 1080}, {640, 1080}, {640, 540}}), 0}}},
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
