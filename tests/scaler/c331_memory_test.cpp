@@ -988,8 +988,8 @@ protected:
         return "";
     }
     // The chip's windows, input channels and joined memory: the window table, each channel's
-    // owner with the port it takes (from its source code; none of a window left without
-    // memory, which captures nothing), each unit's owner.
+    // owner with the port it takes (from its source code; none where nothing is captured: a
+    // window left without memory, a channel its join leaves idle), each unit's owner.
     static std::string tables(const c331_manage& c)
     {
         std::string t = "windows";
@@ -999,7 +999,7 @@ protected:
                 t += v < 0 ? ";" : " " + std::to_string(v);
         for (int ch = 0, code; ch < 8; ++ch)
             t += (ch ? " " : "; channels ") + std::to_string(c.ich_owner[ch]) +
-                 (c.ich_owner[ch] < 0 || c.dbd_no_memory[c.ich_owner[ch]] ? "" : "/" + std::to_string((code = int(reg(0, 0x10 + ch))) < 8 ? code / 2 : code / 4 + 2));
+                 (c.ich_owner[ch] < 0 || c.dbd_no_memory[c.ich_owner[ch]] || !reg(0x10, 0x19, 2, ch) ? "" : "/" + std::to_string((code = int(reg(0, 0x10 + ch))) < 8 ? code / 2 : code / 4 + 2));
         for (int u = 0; u < 6; ++u)
             t += (u ? " " : "; units ") + std::to_string(c.dbd_unit_owner[u]);
         return t;
