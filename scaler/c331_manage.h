@@ -234,7 +234,8 @@ public:
     int check_ich(int interlaced, int dual);
     int adjust_ich(int interlaced, int dual, int win);
     int set_input(int win, int port);
-    void reset_ich(int win);
+    void hand_out_inputs();
+    int dbd_units(int win);
     void rebuild_ich_lists();
     void set_idual(int fd, int ich, int on, int port);
     void set_ichsel(int fd, int win);

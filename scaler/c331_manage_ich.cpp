@@ -176,8 +176,6 @@ int c331_manage::set_input(int win, int port)
     if (!kelApi_IsWinValid(win))
         return 2;
     const int mode = PM_WIN_DBD_MODE[win];
-    if (mode > 1 && !g_chg_dbd[win])
-        return 0;   // a DBD window keeps its channels until its mode changes
     if (!win_active(win)) {
         KEL_TRACE("[set_input] win_%d, port_%d, window is unavailable\n", win, port);
         return 2;
@@ -228,15 +226,60 @@ int c331_manage::set_input(int win, int port)
     return result;
 }
 
-void c331_manage::reset_ich(int win)
+// The joined memory units a window's mode asks for: a join 2, 3 or 4; a single input too
+// large for its channel's own buffers 1 (2 on a V-by-One port); otherwise none.
+int c331_manage::dbd_units(int win)
 {
-    if (!kelApi_IsWinValid(win) || win_active(win))
-        return;
-    for (int c = 0; c < kChannels; ++c)
-        if (ich_owner[c] == win)
-            ich_owner[c] = -1;
-    for (auto& e : ich_list[win])
-        e = -1;
+    const int mode = PM_WIN_DBD_MODE[win];
+    if (mode >= 20 && mode <= 29)
+        return 2;
+    if (mode >= 30 && mode <= 39)
+        return 3;
+    if (mode >= 40 && mode <= 51)
+        return 4;
+    if (mode == 1 && port_ok(PM_INPUT[win]) && check_dbd_input(c331_fd, PM_INPUT[win]))
+        return PM_INPUT[win] >= 4 ? 2 : 1;
+    return 0;
+}
+
+// Input channels and joined memory come from the layout alone: every shown window in window
+// order takes its channels (none at all when the windows ask for more than there are) and
+// then the next units of memory its mode asks for, when they remain. So the chip holds what
+// a start with the same windows and inputs holds, whatever was shown before: no owner is
+// kept by a table entry that a rebuild has since given to another window, and units a
+// window gave back reach the window that went without. A window whose channels or units
+// moved is applied again.
+void c331_manage::hand_out_inputs()
+{
+    int32_t lists[kWindows][kChannels], units[kDbdUnits], moved[kWindows];
+    std::copy(&ich_list[0][0], &ich_list[0][0] + kWindows * kChannels, &lists[0][0]);
+    std::copy(std::begin(dbd_unit_owner), std::end(dbd_unit_owner), units);
+    std::copy(std::begin(g_chg_input), std::end(g_chg_input), moved);   // (adjust_ich marks what it moves)
+    std::fill(std::begin(ich_owner), std::end(ich_owner), -1);
+    std::fill(std::begin(dbd_unit_owner), std::end(dbd_unit_owner), -1);
+    for (int w = 0; w < kWindows; ++w)
+        if (set_input(w, PM_INPUT[w]) == 2)   // (a join taken part way holds nothing)
+            std::replace(std::begin(ich_owner), std::end(ich_owner), w, -1);
+    rebuild_ich_lists();
+    std::copy(moved, moved + kWindows, g_chg_input);
+    int next = 0;
+    for (int w = 0; w < kWindows; ++w) {
+        const int want = win_active(w) && ich_list[w][0] >= 0 ? dbd_units(w) : 0;
+        dbd_no_memory[w] = want > 0 && next + want > kDbdUnits;   // (what an earlier mode left goes)
+        if (dbd_no_memory[w]) {
+            KEL_TRACE("[hand_out_inputs] win_%d: %d units of memory asked, %d left\n", w, want, kDbdUnits - next);
+        } else if (want > 0) {
+            std::fill(dbd_unit_owner + next, dbd_unit_owner + next + want, w);
+            next += want;
+        }
+    }
+    for (int w = 0; w < kWindows; ++w) {
+        bool same = std::equal(lists[w], lists[w] + kChannels, ich_list[w]);
+        for (int u = 0; u < kDbdUnits; ++u)
+            same = same && (units[u] == w) == (dbd_unit_owner[u] == w);
+        if (!same && win_active(w))
+            g_chg_input[w] = 2;
+    }
 }
 
 void c331_manage::set_idual(int fd, int ich, int on, int port)

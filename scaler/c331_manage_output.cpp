@@ -22,25 +22,18 @@ void c331_manage::set_output(int fd)
     record_call("set_output()");
     PovsOperation waits(*this);
 
-    // 1. Channels of windows that no longer show, and inputs of the windows asking for one.
-    for (int w = 0; w < kWindows; ++w)
-        reset_ich(w);
+    // 1. Input channels and joined memory, handed out from the layout; a window that asks
+    // and was given no channels holds none: the channels of an earlier layout carry another
+    // source and would be read as this window's picture.
+    hand_out_inputs();
     for (int w = 0; w < kWindows; ++w) {
         const int out = g_chg_output[w];
-        if (out == 1 || out == 3 || g_chg_input[w] || (g_chg_shape[w] && ich_list[w][0] < 0)) {
-            if (set_input(w, PM_INPUT[w]) == 2) {
-                g_chg_output[w] = 0;
-                g_chg_input[w] = 0;
-                // A window that was given no channels holds none: the channels of an earlier
-                // layout carry another source and would be read as this window's picture.
-                for (int c = 0; c < kChannels; ++c)
-                    if (ich_owner[c] == w)
-                        ich_owner[c] = -1;
-                for (auto& e : ich_list[w])
-                    e = -1;
-                reset_dbd_mem(w);   // nor its joined memory, which no capture writes now
-                g_chg_och[w] = 1;   // and its cells go dark now, not when it next changes
-            }
+        const bool asks = out == 1 || out == 3 || g_chg_input[w] || g_chg_shape[w];
+        if (asks && (!win_active(w) || ich_list[w][0] < 0)) {
+            g_chg_output[w] = 0;
+            g_chg_input[w] = 0;
+            reset_dbd_mem(w);
+            g_chg_och[w] = 1;   // and its cells go dark now, not when it next changes
         }
     }
 
@@ -67,12 +60,7 @@ void c331_manage::set_output(int fd)
     else
         set_layer_coef(fd, f, PM_WIN_FADE_OUT[f], 0);
 
-    // 4. Input side of every changed window. The dot-by-dot memory of every changed window is
-    // given back first: each takes its units anew, and a window later in the order must not
-    // keep units that an earlier one now needs.
-    for (int w = 0; w < kWindows; ++w)
-        if (active[w] && PM_WIN_DBD_MODE[w] != 0)
-            reset_dbd_mem(w);
+    // 4. Input side of every changed window.
     for (int w = 0; w < kWindows; ++w) {
         venl_marker[w] = 1;
         width_limited[w] = limit_hw[w] = height_limited[w] = limit_vw[w] = 0;
@@ -147,11 +135,6 @@ void c331_manage::set_output(int fd)
     // 10.
     std::memcpy(prev_win_num, PM_WIN_NUM, sizeof prev_win_num);
     std::memcpy(prev_ich_list, ich_list, sizeof prev_ich_list);
-    for (int w = 0; w < kWindows; ++w) {
-        const int mode = PM_WIN_DBD_MODE[w];
-        if (mode == 0 || (mode == 1 && !check_dbd_input(fd, PM_INPUT[w])))
-            reset_dbd_mem(w);
-    }
 
     // 11.
     for (int w = 0; w < kWindows; ++w) {

@@ -457,7 +457,6 @@ int c331_manage::set_dbd_mem(int fd, int win)
 {
     if (!kelApi_IsWinValid(win))
         return -1;
-    reset_dbd_mem(win);
     int channels = 0;
     while (channels < kChannels && ich_list[win][channels] >= 0)
         ++channels;
@@ -490,8 +489,10 @@ int c331_manage::set_dbd_mem(int fd, int win)
         units = 4;
     else if (mode == 1 && !ports.empty() && check_dbd_input(fd, ports[0]))
         units = ports[0] >= 4 ? 2 : 1;
-    if (units == 0)
+    if (units == 0) {
+        reset_dbd_mem(win);
         return 0;   // the window uses its channel's own memory
+    }
 
     // The line holds every joined port at its whole width (a V-by-One port that comes in
     // over two lane groups is twice its measured width).
@@ -501,9 +502,16 @@ int c331_manage::set_dbd_mem(int fd, int win)
         total = (mode == 21 || mode == 23 || mode == 51) ? std::max(total, usable_width(p)) : total + usable_width(p);
     if (mode == 41)
         total = usable_width(0) + std::max(usable_width(1), usable_width(3));
-    // The window's memory runs on from its first unit, so its units are a run of free ones:
-    // the lowest such run.
-    int first = -1, taken = 0;
+    // The window's memory runs on from its first unit, so its units are a run: those handed
+    // out to it from the layout, or else the lowest run of free ones.
+    int first = -1, taken = 0, held = 0;
+    for (int u = kDbdUnits - 1; u >= 0; --u)
+        if (dbd_unit_owner[u] == win)
+            first = u, ++held;
+    if (held != units || std::count(dbd_unit_owner + first, dbd_unit_owner + first + units, win) != units) {
+        reset_dbd_mem(win);
+        first = -1;
+    }
     for (int u = 0; u + units <= kDbdUnits && first < 0; ++u) {
         int run = 0;
         while (run < units && dbd_unit_owner[u + run] == -1)

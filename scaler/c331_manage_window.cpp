@@ -182,19 +182,26 @@ void c331_manage::kelApi_initEnvC331Default()
     // The preset takes the place of the records: record i edits entry i.
     for (int i = 0; i < kWindows; ++i)
         record_entry[i] = entry_record[i] = i < wincnt ? i : -1;
-    for (int i = 0; i < wincnt && i < kWindows; ++i) {
-        ST_WIN_INFO& e = gWininfo[i];
-        const uint8_t input = e.input <= 5 ? e.input : 0;
-        e = ST_WIN_INFO();
-        e.x = int16_t(rects[i].x + pnl.xoff);
-        e.y = int16_t(rects[i].y + pnl.yoff);
-        e.width = int16_t(rects[i].width);
-        e.height = int16_t(rects[i].height);
-        e.layer = uint8_t(i);
-        e.input = input;
-        e.enable = 1;
-        e.rotate = 0;
+    // The preset windows are the same whatever the table held before (a start's): the first
+    // input, plain, neither joined nor mirrored nor fading; what an entry kept from the windows
+    // last there (a joined mode, a mirror) would show a picture no record asks for.
+    for (int i = 0; i < kWindows; ++i) {
+        if (i < wincnt) {
+            ST_WIN_INFO& e = gWininfo[i];
+            e = ST_WIN_INFO();
+            e.x = int16_t(rects[i].x + pnl.xoff);
+            e.y = int16_t(rects[i].y + pnl.yoff);
+            e.width = int16_t(rects[i].width);
+            e.height = int16_t(rects[i].height);
+            e.layer = uint8_t(i);
+            e.enable = 1;
+            e.rotate = 0;
+        }
         PM_INPUT_OFFSET_EN[i] = 0;
+        PM_WIN_DBD_MODE[i] = 0;
+        PM_WIN_FADE_EN[i] = 0;
+        PM_WIN_ATTR0[i] = PM_WIN_ATTR1[i] = 0;
+        g_chg_attr[i] = g_chg_dbd[i] = 1;
     }
 }
 

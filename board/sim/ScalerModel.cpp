@@ -417,4 +417,21 @@ void ScalerModel::reset()
     defaults(state());
 }
 
+struct ScalerModel::Saved {
+    State s;
+};
+
+std::shared_ptr<const ScalerModel::Saved> ScalerModel::save()
+{
+    std::lock_guard<std::mutex> hold(lock());
+    return std::make_shared<const Saved>(Saved{state()});
+}
+
+void ScalerModel::restore(const std::shared_ptr<const Saved>& saved)
+{
+    std::lock_guard<std::mutex> hold(lock());
+    if (saved)
+        state() = saved->s;
+}
+
 } // namespace sim

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace sim {
@@ -61,6 +62,10 @@ public:
     static void setFieldPhase(int reg, int offset);
 
     static void reset();                                 // registers, faults and log to defaults
+    // The whole chip as it stands, and put back (a second start run beside a first one).
+    struct Saved;
+    static std::shared_ptr<const Saved> save();
+    static void restore(const std::shared_ptr<const Saved>& saved);
 
     // A held input channel (its own sync register 2, or following one that is): the field
     // slot it stopped in (-1: running), the write-field order and the buffer addresses then.

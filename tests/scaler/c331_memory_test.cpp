@@ -69,6 +69,15 @@ bool patternShows(const Step& s)
     return s.pattern && std::count_if(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w != 0; }) <= 1;
 }
 
+// What the chip shows for a step: with no record on, its preset window (the whole panel, the
+// first input, plain) in entry 0.
+Step shownOf(Step s)
+{
+    if (std::none_of(std::begin(s.wins), std::end(s.wins), [](const Win& w) { return w.w != 0; }))
+        s.wins[0] = Win{0, 0, 0, s.ledW, s.ledH};
+    return s;
+}
+
 // The ports a record shows: its source's, or those its DBD word joins.
 std::set<int> portsOf(const Win& w)
 {
@@ -103,19 +112,30 @@ std::array<int, 4> inputOf(const Step& s, const Win& w)
     const auto [y, ch] = w.crop[2] ? part(w.crop[1], w.crop[3], H) : std::make_pair(0, H);
     return {x, cw, y, ch};
 }
-// Units of joined-window memory the shown records ask for (six in all), and how many of
-// them ask.
-std::pair<int, int> unitsOf(const Step& s)
+// The records given channels (all shown ones, or none when they ask for more than 8), and of
+// them those left without memory: in window order each takes the next units of the six its
+// join asks for (a single input too large for a channel's buffers 1, 2 on V-by-One) while they
+// remain.
+int demandOf(const Win& w);
+std::pair<std::set<int>, std::set<int>> handedOut(const Step& s)
 {
-    int units = 0, holders = 0;
-    for (const Win& w : s.wins) {
+    std::set<int> given, without;
+    int demand = 0, next = 0;
+    for (const Win& w : s.wins)
+        demand += w.w ? demandOf(w) : 0;
+    for (int k = 0; k < 6 && demand <= 8; ++k) {
+        const Win& w = s.wins[k];
         const int p = sourcePort(w);
-        const bool big = p >= 0 && (s.ports[p].w > (p >= 4 ? 5120 : 2560) || s.ports[p].h > 2176);
-        const int u = !w.w ? 0 : w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && big ? 1 + (p >= 4) : 0;
-        units += u;
-        holders += u > 0;
+        const bool big = p >= 0 && s.ports[p].w && (s.ports[p].w > (p >= 4 ? 5120 : 2560) || s.ports[p].h > 2176);
+        const int u = w.dbd > 5 ? 4 : w.dbd == 5 ? 3 : w.dbd > 0 ? 2 : w.dbd == 0 && big ? 1 + (p >= 4) : 0;
+        if (w.w && demandOf(w))
+            given.insert(k);
+        if (w.w && demandOf(w) && u && next + u > 6)
+            without.insert(k);
+        else if (w.w && demandOf(w))
+            next += u;
     }
-    return {units, holders};
+    return {given, without};
 }
 // Input channels a record asks for: one a port, a pair a V-by-One port, one per joined port
 // (four for the joined V-by-One ports).
@@ -176,7 +196,8 @@ Win drawnWin(const Step& s, const Port* ports, int i)
     w.x = w.x ? w.x : *inRange(0, s.ledW - w.w + 1);
     w.y = *inRange(0, s.ledH - w.h + 1);
     w.w *= i == 0 ? 1 : 1 - *element(0, 0, 0, 1);   // record off (with none on, a default window shows)
-    w.dbd = std::max(*inRange(-12, 10), -1);
+    // (three ports and quadrants weighted in: their unequal ports cut and their memory the scarcest)
+    w.dbd = *element(0, 0, 0, 1) ? *element(5, 7) : std::max(*inRange(-12, 10), -1);
     w.attr = *inRange(0, 4);
     w.out = *element(0, 0, 0, 1, 2, 4, 6);
     w.prio = i;
@@ -838,7 +859,7 @@ protected:
             const std::set<int> ports = usedPorts(w);
             // a joined window needs a picture on its source's port as well
             const bool picture = w.source < 4 && std::all_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; });
-            const bool dark = !w.w || !picture || (w.out & 1) || !holding.count(k);
+            const bool dark = !w.w || !picture || (w.out & 1) || !holding.count(k) || spare.count(k);
             const bool part = w.dbd > 0 && w.source < 4 && s.ports[sourcePort(w)].w &&
                               std::any_of(ports.begin(), ports.end(), [&](int p) { return s.ports[p].w; });
             for (int cell = 0; cell < cols * rows; ++cell) {
@@ -848,15 +869,15 @@ protected:
                 const bool sliver = std::min(w.x + w.w, cx + cw) - std::max(w.x, cx) < 8 || std::min(w.y + w.h, cy + ch) - std::max(w.y, cy) < 8;
                 const bool shown = covers(w, cell) && !sliver && (w.dbd < 0 || (cx <= w.x && cy <= w.y));
                 // (a black window is dark wherever it shows; a joined one may show part of its ports)
-                if (lit.count({k, cell}) && dark && ((w.out & 1) || !(part && holding.count(k))))
+                if (lit.count({k, cell}) && dark && ((w.out & 1) || spare.count(k) || !(part && holding.count(k))))
                     return "window " + std::to_string(k) + " lit on cell " + std::to_string(cell) + " (no channel, source or picture)";
-                if (shown && !dark && !lit.count({k, cell}) && cellsAsked <= 8 && demand <= 8 && !spare.count(k))
+                if (shown && !dark && !lit.count({k, cell}) && cellsAsked <= 8 && demand <= 8)
                     return "window " + std::to_string(k) + " dark on cell " + std::to_string(cell);
             }
         }
         return "";
     }
-    // The records that hold channels after a step, and the joined ones that may hold no memory.
+    // The records that hold channels after a step, and those of them left without memory.
     std::set<int> held, memoryless;
     int layer[6] = {};   // each record's layer: see run
     bool frozen[6] = {};   // each record's freeze as taken: see run
@@ -966,6 +987,23 @@ protected:
         }
         return "";
     }
+    // The chip's windows, input channels and joined memory: the window table, each channel's
+    // owner with the port it takes (from its source code; none where nothing is captured: a
+    // window left without memory, a channel its join leaves idle), each unit's owner.
+    static std::string tables(const c331_manage& c)
+    {
+        std::string t = "windows";
+        for (int e = 0; e < c.wincnt; ++e)
+            for (int v : {-1, int(c.gWininfo[e].x), int(c.gWininfo[e].y), int(c.gWininfo[e].width), int(c.gWininfo[e].height),
+                          int(c.gWininfo[e].input), c.PM_WIN_DBD_MODE[e], c.dbd_no_memory[e]})
+                t += v < 0 ? ";" : " " + std::to_string(v);
+        for (int ch = 0, code; ch < 8; ++ch)
+            t += (ch ? " " : "; channels ") + std::to_string(c.ich_owner[ch]) +
+                 (c.ich_owner[ch] < 0 || c.dbd_no_memory[c.ich_owner[ch]] || !reg(0x10, 0x19, 2, ch) ? "" : "/" + std::to_string((code = int(reg(0, 0x10 + ch))) < 8 ? code / 2 : code / 4 + 2));
+        for (int u = 0; u < 6; ++u)
+            t += (u ? " " : "; units ") + std::to_string(c.dbd_unit_owner[u]);
+        return t;
+    }
     // The memory check, or the picture check beside it; over histories of edits, applies and saves.
     void check(bool pictures, bool histories = false);
 };
@@ -990,6 +1028,28 @@ void ScalerMemory::check(bool pictures, bool histories)
         c->write_initial_setting(c->c331_fd, 0);
         return c;
     };
+    // The tables of a start from the same block with the same inputs (its first input check
+    // finding every port measured), made beside the running chip, whose registers are put back.
+    auto started = [&](c331_manage& chip, const Step& s) {
+        const auto regs = sim::ScalerModel::save();
+        auto c = fresh();
+        c->kelApi_PnlInit2(s.ledW, s.ledH, s.out1W, s.out1H, s.splice);
+        for (int p = 0; p < 6; ++p) {
+            const Port& q = s.ports[p];
+            c->PI_ACT[p] = {q.hst, q.w, q.vst, q.w ? q.h : 0};
+            c->PI_PORT_INFO[p] = {0, 0, 0, 0, 0, q.state, q.w ? 0 : 1, q.ip};
+            c->PI_HDMI_INFO[p].lane = q.lanes;
+            c->PI_UPDATE[p] = 1;
+        }
+        c->set_output(c->c331_fd);
+        c->c331_stage = 7;
+        pass(*c);
+        const std::string t = tables(*c);
+        board::SpiDevice::close(c->c331_fd);
+        sim::ScalerModel::restore(regs);
+        c331_manage::p_c331_manage = &chip;
+        return t;
+    };
     // Runs steps on a fresh chip; "" or the steps and the first fault.
     auto run = [&](std::vector<std::pair<Step, int>> steps) {
         auto chip = fresh();
@@ -997,39 +1057,16 @@ void ScalerMemory::check(bool pictures, bool histories)
             int fd;
             ~Close() { board::SpiDevice::close(fd); }   // each case opens the bus afresh
         } close{chip->c331_fd};
-        Step before = steps[0].first;
+        Step before = shownOf(steps[0].first);
         std::string told;
         held.clear();
         memoryless.clear();
         std::fill_n(starts, 8, 0);
-        for (auto& [s, changed] : steps) {
+        for (auto& [block, changed] : steps) {
+            const Step s = shownOf(block);
             const std::set<int> ask = asking(before, s, changed);
-            int demand = 0;
-            for (const Win& w : s.wins)
-                demand += w.w ? demandOf(w) : 0;
-            // (a joined window whose DBD word stays, outside a rebuild, keeps what it holds unless a
-            // mode change is still pending, from a rebuild whose channels it did not get: lit or
-            // dark, either is right; a port change re-applying joined windows that ask for more than
-            // the memory hands it out again in window order, as a rebuild does: any may go without)
             const bool rebuilt = s.how == 0 || (s.how == 1 && ask.size() == 6);
-            for (int r : ask) {
-                if (!rebuilt && s.wins[r].dbd > 0 && s.wins[r].dbd == before.wins[r].dbd && before.wins[r].w) {
-                    if (demand <= 8 && !held.count(r))
-                        held.insert(r), memoryless.insert(r);
-                    if (s.how == 2 && unitsOf(s).first > 6)
-                        memoryless.insert(r);
-                    continue;
-                }
-                if (demand <= 8 && s.wins[r].w)
-                    held.insert(r);
-                else
-                    held.erase(r);
-                // a joined window may find no memory left, or none left in one run
-                if ((unitsOf(s).first > 6 || unitsOf(s).second > 1) && s.wins[r].dbd >= 0)
-                    memoryless.insert(r);
-                else
-                    memoryless.erase(r);
-            }
+            std::tie(held, memoryless) = handedOut(s);
             // A set-up or a rebuild (all six ask) numbers the layers from the words, a word taken first
             // giving the lowest free layer; the apply step stores a changed word as it is, equal or not.
             for (int k = 0, taken = 0; k < 6; ++k)
@@ -1044,11 +1081,15 @@ void ScalerMemory::check(bool pictures, bool histories)
             for (int k = 0; k < 6; ++k)
                 if (rebuilt || (k == changed && ((s.wins[k].out ^ before.wins[k].out) & 2) && s.wins[k].w))
                     frozen[k] = (s.wins[k].out & 2) && (rebuilt || (sourcePort(s.wins[k]) >= 0 && s.ports[sourcePort(s.wins[k])].w));
-            apply(*chip, s);
-            told += text(s) + "\n";
+            apply(*chip, block);
+            told += text(block) + "\n";
             std::string f = historyFault.empty() ? fault(s, held, memoryless) : historyFault;
             historyFault.clear();
-            if (f.empty() && &s == &steps.back().first) {
+            // (while a pattern shows the inputs are not followed)
+            if (f.empty() && !patternShows(s) && !(block.how == 3 && block.h.cut >= 0))
+                if (const std::string now = tables(*chip), then = started(*chip, s); now != then)
+                    f = "the chip holds " + now + "\na start holds   " + then + "\n";
+            if (f.empty() && &block == &steps.back().first) {
                 // What a next change shows while it re-programs: every window held on a frame.
                 std::fill_n(chip->g_chg_output, chip->wincnt, 2);
                 chip->set_freeze(chip->c331_fd, 1);
@@ -1061,7 +1102,7 @@ void ScalerMemory::check(bool pictures, bool histories)
                 c331_manage::p_c331_manage = &m;
                 return told + f;
             }
-            if (s.how == 3 && s.h.cut >= 0)
+            if (block.how == 3 && block.h.cut >= 0)
                 break;   // the power is gone: what the next start loads was looked at
             before = s;
         }
@@ -1103,7 +1144,34 @@ void ScalerMemory::check(bool pictures, bool histories)
     bands.sharp = 15;   // ratios 3, 2.2, 1.5 and 1: each band of the sharpness filter
     Step fields = on(3840, 3240, {{2, 0, 0, 1920, 3240}}, {{1920, 540, 5, 1}});
     fields.sharp = 15;   // 1080i on 3240 rows: three times the rows of its frame
+    // Every record switched off (as drawn seed 4148225425060169444 did): the preset window, not
+    // what the mirrored window of another input left in entry 0.
+    Step lastOn = on(1920, 1080, {{1, 0, 0, 960, 540, -1, 1}}), noneOn = lastOn;
+    noneOn.wins[0].w = 0, noneOn.how = 1;
+    // Joined memory and channels follow the layout, not the table entries a rebuild renumbers:
+    // the first of two joins switched off (the plain window moving into the second's entry);
+    // the first of five windows on all 8 channels switched off; units given back reaching the
+    // window that went without (a 4K input dropping to 1080p, then a portrait V-by-One one); 7
+    // of 6 units asked after a port change (the last window in order goes without).
+    Step joins = on(3840, 2160, {{1, 0, 0, 1920, 1080, 1}, {1, 1920, 0, 1920, 1080, 5}, {0, 0, 1080, 1920, 1080}}), joinOff = joins;
+    Step eight = on(3840, 2160, {{2, 0, 0, 960, 540}, {1, 960, 0, 960, 540}, {0, 1920, 0, 960, 540}, {1, 0, 1080, 1920, 1080, 5},
+                                 {3, 1920, 1080, 1920, 1080}}), seven = eight;
+    joinOff.wins[0].w = seven.wins[0].w = 0, joinOff.how = seven.how = 1;
+    Step units = on(3840, 2160, {{0, 0, 0, 1920, 1080, 0}, {1, 1920, 0, 1920, 1080, 1}, {1, 0, 1080, 1920, 1080, 3},
+                                 {3, 1920, 1080, 1920, 1080, 0}}, {{}, {}, {3840, 2160}}), freed = units, portrait = units;
+    freed.ports[2] = portrait.ports[2] = Port{}, portrait.ports[5] = Port{2160, 3840, 4, 0, 8}, freed.how = portrait.how = 2;
+    Step over = on(3840, 2160, {{1, 0, 0, 1920, 1080, 0}, {1, 1920, 0, 1920, 1080, 6}, {0, 0, 1080, 1920, 1080, 3}}), grown = over;
+    grown.ports[1] = Port{3840, 2160}, grown.how = 2;
+    Step twoJoins = on(3840, 2160, {{1, 0, 0, 1920, 1080, 6}, {1, 1920, 0, 1920, 1080, 6}}), madePlain = twoJoins;
+    madePlain.wins[1].dbd = -1, madePlain.how = 1;
     const std::vector<std::pair<std::string, std::vector<std::pair<Step, int>>>> layouts = {
+        {"every record switched off", {{lastOn, 0}, {noneOn, 0}}},
+        {"the first of two joins switched off", {{joins, 0}, {joinOff, 0}}},
+        {"the first of five windows on 8 channels switched off", {{eight, 0}, {seven, 0}}},
+        {"units given back reach the window that went without", {{units, 0}, {freed, -3}, {portrait, -6}}},
+        {"7 of 6 units asked after a port change", {{over, 0}, {grown, -2}}},
+        {"a join without memory made plain (drawn seed 14543479029011035144)", {{twoJoins, 0}, {madePlain, 1}}},
+        {"three ports joined, the third shorter", {{on(1920, 1080, {{1, 0, 0, 1920, 1080, 5}}, {{640, 1080}, {640, 1080}, {640, 540}}), 0}}},
         {"a crop wider than its picture", {{narrow, 0}, {wider, 0}}},
         {"a join enlarged 13 times", {{on(3840, 2160, {{2, 1520, 0, 832, 540}}, {{64, 1080}}), 0}}},
         {"a last slice enlarged 59 times", {{on(3840, 2600, {{0, 1108, 0, 943, 16, -1, 0, 4, 0, {0, 0, 16, 4096}}}, {{2160, 2161, 4, 0, 0, 300, 90}}), 0}}},

@@ -426,6 +426,9 @@ TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
     m.PI_PORT_INFO[2].NOSIG = 1;
     m.set_input_bkg(m.c331_fd, 2, 0);   // off, but the port has no signal
     EXPECT_EQ((U{reg(0x18, 0x41), reg(0x28, 0x41), reg(0x38, 0x41)}), (U{1, 1, 0}));
+    m.PM_WIN_DBD_MODE[1] = 1;   // (shown 1:1, a single input: blanked as well)
+    m.set_input_bkg(m.c331_fd, 2, 0);
+    EXPECT_EQ((U{reg(0x18, 0x41), reg(0x28, 0x41)}), (U{1, 1}));
     m.PI_PORT_INFO[2].NOSIG = 0;
     m.set_input_bkg(m.c331_fd, 2, 0);
     EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
@@ -434,26 +437,10 @@ TEST_F(ScalerStartup, InputBackgroundFollowsSignalAndDbdMode)
     EXPECT_EQ(sim::ScalerModel::reg(0x18, 0x41), 0);
 }
 
-TEST_F(ScalerStartup, DbdMemoryAllocator)
+TEST_F(ScalerStartup, ASingleInputNeedsJoinedMemoryPastTheseSizes)
 {
-    m.load_system_param();
-    m.define_param();
-    for (int w = 0; w < 4; ++w)
-        m.ich_list[w][0] = w;
-    for (int p = 0; p < 6; ++p)
-        m.PI_ACT[p] = {0, 1920, 0, 1080};
-
-    // Single input: its own channel memory unless the input is too large, then the lowest
-    // free unit (the joined modes' units, lines and overlaps are the memory check's).
-    m.PM_WIN_DBD_MODE[3] = 1;
-    m.PM_INPUT[3] = 1;
-    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 3), 0);
-    EXPECT_EQ(m.dbd_mem_base[3][0], 0u);
-    m.PI_ACT[1] = {0, 3840, 0, 2160};
-    EXPECT_TRUE(m.check_dbd_input(m.c331_fd, 1));
-    EXPECT_EQ(m.set_dbd_mem(m.c331_fd, 3), 0);
-    EXPECT_EQ(m.dbd_mem_base[3][0], 0x2A800000u);
-    // The last sizes one unit holds: 2560 wide below port 4, 5120 from port 4 on, 2176 high.
+    // The last sizes a channel's own buffers hold: 2560 wide below port 4, 5120 from port 4 on,
+    // 2176 high (the units a window takes, and where, are the memory check's).
     struct Edge {
         int port, width, height;
         bool large;
