@@ -118,17 +118,12 @@ TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
     EXPECT_EQ(lw->image_frame->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly).size(), 4 + 4 + 4);
 }
 
-TEST_F(HomeScreen, BlackScreenFreezeAllAndBlackBit)
+// A window's own black bit: InputScreenTest.PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose.
+TEST_F(HomeScreen, BlackScreenAndFreezeAll)
 {
     LockWindow* lw = open();
-    // Window 0 black: only its text changes.
-    set_window(0, 0, 1, 0x01);
-    lw->image_init();
-    EXPECT_EQ(states(lw), QStringList({"Black", "Close", "960x540@50Hz", "No signal"}));
-
     // LED screen dark: every open window reads Black, the closed one still Close.
     put16(P::kScreenDark, 1);
-    set_window(0, 0, 1, 0);
     lw->image_init();
     EXPECT_EQ(states(lw), QStringList({"Black", "Close", "Black", "Black"}));
 
