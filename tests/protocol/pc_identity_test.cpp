@@ -31,7 +31,7 @@ protected:
 // Group 0x84: the controller answers 0 at once; on the FPGA side a frame with no data, or one
 // data byte with bit 1, copies 256 bytes of flash 2 from 0x301001 into FPGA 0's RAM 10, sets
 // bit 6 of its register 23 and restarts its bring-up; one byte without bit 1 comes back as
-// sent; any other length is refused.
+// sent; any other length is refused (the table of commands' check).
 TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
 {
     Bytes boot(256);
@@ -46,8 +46,7 @@ TEST_F(PcIdentity, FpgaUpdateStartLoadsRam10AndRestartsTheBringUp)
         Bytes reply;
         bool starts;
     } cases[] = {
-        {pc::kController, {}, {0}, false}, {0x0001, {0x01}, {0x01}, false}, {0x0001, {0x02, 0}, {1}, false},
-        {0x0001, {}, {0}, true},           {0x0001, {0x02}, {0}, true},
+        {pc::kController, {}, {0}, false}, {0x0001, {0x01}, {0x01}, false}, {0x0001, {}, {0}, true}, {0x0001, {0x02}, {0}, true},
     };
     for (const auto& c : cases) {
         G_timeTicks = G_timeTicks + 1000;   // a restart's reset line is let go

@@ -146,14 +146,18 @@ std::vector<ValueLabel> valueLabels(kel_test::TestRoot& root)
             return QStringList{value};
         };
     };
-    // The receivers measure sizes below 8192 and rates up to 60 (a faster input counts as 60).
-    const auto inputFormats = [] {
-        const QString size = widest(0, 8191, number), rate = widest(0, 60, number);
-        for (int port = 0; port < 4; ++port)
-            for (int f = 0; f < 3; ++f)
-                put16(P::kInputStatus + 6 * port + 2 * f, f < 2 ? size : rate);
-        return QStringList{QStringLiteral("%1x%1@%2Hz").arg(size, rate)};
+    // Each input's width, height and rate words from `at` on, the widest up to sizes and rates.
+    const auto formats = [](int at, int sizes, int rates) {
+        return [=] {
+            const QString size = widest(0, sizes, number), rate = widest(0, rates, number);
+            for (int port = 0; port < 4; ++port)
+                for (int f = 0; f < 3; ++f)
+                    put16(at + 6 * port + 2 * f, f < 2 ? size : rate);
+            return QStringList{QStringLiteral("%1x%1@%2Hz").arg(size, rate)};
+        };
     };
+    // The receivers measure sizes below 8192 and rates up to 60 (a faster input counts as 60).
+    const auto inputFormats = formats(P::kInputStatus, 8191, 60);
     const auto alias = [&root](const char* group, std::function<void()> chosen) {   // a name of any length: 80 of the widest letter
         return [&root, group, chosen] {
             chosen();
@@ -191,13 +195,8 @@ std::vector<ValueLabel> valueLabels(kel_test::TestRoot& root)
              return QStringList{QStringLiteral("V11.00.%1 %2-%1-%1").arg(byte, year)};
          }, [] { return on<MachineState>("label_FPGA1"); }},
         {"crop screen: input format", inputFormats, [] { return on<InputCut>("card_format"); }},
-        {"EDID screen: timing", [] {   // what an EDID's timing can describe: sizes below 4096, rates below 1000
-             const QString size = widest(0, 4095, number), rate = widest(0, 999, number);
-             for (int port = 0; port < 4; ++port)
-                 for (int f = 0; f < 3; ++f)
-                     put16(P::kEdid + 6 * port + 2 * f, f < 2 ? size : rate);
-             return QStringList{QStringLiteral("%1x%1@%2Hz").arg(size, rate)};
-         }, [] { return on<EDIDset>("card_format"); }},
+        // What an EDID's timing can describe: sizes below 4096, rates below 1000.
+        {"EDID screen: timing", formats(P::kEdid, 4095, 999), [] { return on<EDIDset>("card_format"); }},
     };
 }
 
