@@ -345,7 +345,8 @@ TEST_F(PassbyStalledTcp, AClientWaitingOnTheCardPathIsNotIdle)
         }
         if (step == 11)
             fds.push_back(stalledClient(port));
-        for (int k = 0; k < 20; ++k)
+        // A pass answers one frame of an address, and every client here shares one.
+        for (size_t k = 0; k < TcpServer::MAX_CLIENTS + 20; ++k)
             tcp->accept_pass(1);
         ASSERT_EQ(tcp->server(0)->clients().size(), TcpServer::MAX_CLIENTS);
         G_timeTicks += 100;
