@@ -82,7 +82,7 @@ for fails in 2 9; do
 done
 # The board's root is made once from the main index, only unpacked, and reused while its
 # package list stands; another list makes another root. No mmdebstrap: named, nothing made.
-printf '#!/bin/bash\necho "$*" >>%s/made && mkdir -p "${@: -2:1}/usr"\n' "$work" >"$work/bin/mmdebstrap"   # the root before the source
+printf '#!/bin/bash\necho "$*" >>%s/made && mkdir -p "${@: -2:1}/etc/fonts/conf.d"\n' "$work" >"$work/bin/mmdebstrap"   # the root before the source
 printf '#!/bin/sh\nexec "$(dirname "$0")/mmdebstrap" "$@"\n' >"$work/apt/mmdebstrap"
 chmod +x "$work/bin/mmdebstrap" "$work/apt/mmdebstrap" && sed 's/^  fonts-wqy-microhei fonts-dejavu-core$/& libfoo-dev/' "$1/scripts/board-root" >"$work/other-root"
 roots="$(for s in "$1/scripts/board-root" "$1/scripts/board-root" "$work/other-root"; do KEL_BOARD_ROOT_CACHE="$work/cache" PATH="$work/bin:$PATH" bash "$s" 2>/dev/null; done)"
