@@ -15,3 +15,15 @@ if command -v ccache >/dev/null && [ "${KEL_CCACHE:-1}" != 0 ]; then
 fi
 # Paths below the clone are hashed relative to it: a clone elsewhere hits the same entries.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+# CTest starts the tests that took longest first when it knows their times; a fresh clone
+# does not, and on few cores the longest one started last holds the stage up by its whole
+# length. Each build folder's times are kept outside the clone, beside the compiler cache,
+# and handed to CTest. Run in the build folder: kel_ctest <CTest arguments...>
+kel_ctest() {
+  local keep="${KEL_CTEST_TIMES:-${XDG_CACHE_HOME:-$HOME/.cache}/kel-ctest-times}/$(basename "$PWD").txt" rc=0
+  mkdir -p Testing/Temporary "$(dirname "$keep")" 2>/dev/null || true
+  [ -s Testing/Temporary/CTestCostData.txt ] || ! [ -s "$keep" ] || cp "$keep" Testing/Temporary/CTestCostData.txt
+  ctest "$@" || rc=$?
+  [ ! -s Testing/Temporary/CTestCostData.txt ] || cp Testing/Temporary/CTestCostData.txt "$keep" 2>/dev/null || true
+  return "$rc"
+}
