@@ -1,7 +1,9 @@
-# Cross build for the board: 32-bit ARM (Cortex-A7, hard float) with Debian's armhf
-# cross compiler and the armhf -dev packages installed beside the host's (multiarch).
-# The program links the board backend; the host's moc, uic and rcc serve, as Debian's
-# armhf Qt configuration points at them. Test programs run under qemu-arm.
+# Cross build for the board: 32-bit ARM (Cortex-A7, hard float) with Debian's armhf cross
+# compiler (an amd64 program of the host) against the board's own system root, which
+# scripts/board-root makes from Debian's armhf packages (unpacked only) and names in
+# KEL_BOARD_ROOT. Nothing armhf is installed on the host. Qt's moc, uic and rcc are the
+# host's (cmake/armhf-host-qt-tools.cmake); test programs run under qemu-arm with the root as
+# the prefix of every path they open.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
@@ -12,21 +14,33 @@ set(CMAKE_C_FLAGS_INIT "-mcpu=cortex-a7 -mfpu=neon-vfpv4 -mfloat-abi=hard")
 # when mixing objects of older compilers, and everything here is built by one.
 set(CMAKE_CXX_FLAGS_INIT "-mcpu=cortex-a7 -mfpu=neon-vfpv4 -mfloat-abi=hard -Wno-psabi")
 
-# Only armhf libraries and headers; programs (moc, uic, rcc) come from the host.
+if(NOT KEL_BOARD_ROOT AND DEFINED ENV{KEL_BOARD_ROOT})
+  set(KEL_BOARD_ROOT "$ENV{KEL_BOARD_ROOT}")
+endif()
+if(NOT KEL_BOARD_ROOT OR NOT EXISTS "${KEL_BOARD_ROOT}/usr/lib/arm-linux-gnueabihf")
+  message(FATAL_ERROR "KEL_BOARD_ROOT names no armhf system root (\"${KEL_BOARD_ROOT}\"); scripts/board-root makes one")
+endif()
+set(KEL_BOARD_ROOT "${KEL_BOARD_ROOT}" CACHE PATH "the board's armhf system root" FORCE)
+# The compiler checks' own builds see the same root.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KEL_BOARD_ROOT)
+
+set(CMAKE_SYSROOT "${KEL_BOARD_ROOT}")
+set(CMAKE_FIND_ROOT_PATH "${KEL_BOARD_ROOT}")
+# Only the root's libraries and headers; programs (moc, uic, rcc) come from the host.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_FIND_ROOT_PATH /)
-set(CMAKE_IGNORE_PATH /usr/lib/x86_64-linux-gnu /usr/lib/x86_64-linux-gnu/cmake)
-set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkgconfig")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+set(ENV{PKG_CONFIG_LIBDIR} "${KEL_BOARD_ROOT}/usr/lib/arm-linux-gnueabihf/pkgconfig:${KEL_BOARD_ROOT}/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "${KEL_BOARD_ROOT}")
+# The root's Qt packages name their own (armhf) moc, uic and rcc: the host's are set first.
+set(CMAKE_PROJECT_INCLUDE "${CMAKE_CURRENT_LIST_DIR}/armhf-host-qt-tools.cmake")
 
-# qemu-arm runs the test programs (gtest discovery at build time and ctest). Without -L:
-# Debian's armhf libraries live in the multiarch paths, which the armhf loader finds.
+# qemu-arm runs the test programs (gtest discovery at build time and ctest), loading the
+# root's loader and libraries (-L).
 find_program(KEL_QEMU_ARM NAMES qemu-arm-static qemu-arm)
 if(KEL_QEMU_ARM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KEL_QEMU_ARM})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KEL_QEMU_ARM} -L ${KEL_BOARD_ROOT})
 endif()
 
 set(KEL_BOARD "linux" CACHE STRING "board backend the application links: sim or linux" FORCE)

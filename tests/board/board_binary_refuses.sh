@@ -2,16 +2,16 @@
 # The board binary started where the board's memory-request device is missing (here: under
 # qemu-user on the build machine) must refuse with its message and status 1, and touch
 # nothing: no file in its working directory, nothing under /data, no network settings.
-# Usage: board_binary_refuses.sh <emulator> <kelM57N>
+# Usage: board_binary_refuses.sh <emulator and its options...> <kelM57N>
 set -u
-emulator="$1"
-binary="$2"
+emulator=("${@:1:$#-1}")
+binary="${!#}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 stamp() { stat -c '%n %s %Y' "$@" 2>/dev/null; ls -la --time-style=+%s /data 2>/dev/null; }
 before="$(stamp /etc/network/interfaces /etc/hostname)"
 cd "$work"
-QT_QPA_PLATFORM=offscreen "$emulator" "$binary" >out.txt 2>err.txt
+QT_QPA_PLATFORM=offscreen "${emulator[@]}" "$binary" >out.txt 2>err.txt
 status=$?
 fail=0
 if [ "$status" -ne 1 ]; then echo "exit status $status, expected 1"; fail=1; fi

@@ -6,12 +6,13 @@
 # above the 0.2 s aimed at); a second run on the root in use, or on the taken VNC port, stops
 # with the reason; a taken PC port is named before "start-up done", on the terminal and in the log alike. KEL_VNC_PORT
 # reaches Qt's VNC platform, CMAKE_BUILD_PARALLEL_LEVEL the build. seed-runs -h names every check; options go anywhere.
+# Every refusal of the scripts is one line and status 2 and leaves nothing made (no root).
 # Usage: run_script_root.sh <source dir> [<built kelM57N>]
 work="$(mktemp -d)"
 trap '[ -n "${run:-}" ] && kill -- -"$run" 2>/dev/null; kill ${holder:-} 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/tree/scripts" "$work/tree/build" "$work/bin" "$work/caller" "$work/tree/build-test/tests"
 touch "$work/caller/s.txt"
-cp "$1/scripts/run" "$1/scripts/seed-runs" "$1/scripts/test-shuffled" "$1/scripts/setup" "$work/tree/scripts/"
+cp "$1/scripts/run" "$1/scripts/seed-runs" "$1/scripts/test"* "$1/scripts/jobs.sh" "$1/scripts/board-root" "$1/scripts/setup" "$work/tree/scripts/"
 mv "$work/tree/scripts/setup" "$work/setup" && touch "$work/tree/scripts/setup" && printf '#!/bin/sh\n[ "$1" != --build ] || echo "$CMAKE_BUILD_PARALLEL_LEVEL $*" >>%s/built\n' "$work" >"$work/bin/cmake"
 printf '#!/bin/sh\ncase "$*" in *refuse) echo "kelM57N: refused" >&2; exit 1 ;; esac\necho "kelM57N starting on the sim board"; echo "kelM57N: root $KEL_ROOT" >&2; echo "kelM57N: scenario $KEL_SCENARIO" >&2; echo "kelM57N: args $*" >&2; for i in $(seq 50); do echo "trace $i"; echo "kelM57N: port $i taken" >&2; done; echo "kelM57N start-up done"\n' >"$work/tree/build/kelM57N"
 printf '#!/bin/sh\necho "$*" >>%s/shuffled\ncase "$RC_PARAMS" in *[13579]) exit 1 ;; esac\n' "$work" >"$work/tree/build-test/tests/test_scaler"   # odd seeds fail
@@ -40,13 +41,22 @@ bogus="$(PATH="$work/bin:$PATH" bash "$work/tree/scripts/seed-runs" -n 1 links b
 # neither the screen's servers nor the last run's log, however many come.
 printf '#!/bin/sh\necho "$0" >>%s/servers\n' "$work" | tee "$work/bin/Xvfb" >"$work/bin/x11vnc" && chmod +x "$work/bin/Xvfb" "$work/bin/x11vnc"
 ran="run: the data root is $work/mine; the program's whole output goes to $work/mine/kelM57N.log"
-for row in "KEL_SCENARIO=nosuch.txt||run: the scenario file $work/caller/nosuch.txt cannot be read; not starting|1" \
+for row in "KEL_SCENARIO=nosuch.txt||run: the scenario file $work/caller/nosuch.txt cannot be read; not starting|2" \
            "KEL_VNC_PORT=abc||run: KEL_VNC_PORT=abc is not a port number (1-65535); not starting|2" "KEL_VNC_PORT=65536||run: KEL_VNC_PORT=65536 is not a port number (1-65535); not starting|2" \
-           "KEL_PORT_OFFSET=x1||run: KEL_PORT_OFFSET=x1 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|1" \
-           "KEL_PORT_OFFSET=51767||run: KEL_PORT_OFFSET=51767 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1"; do
+           "KEL_PORT_OFFSET=x1||run: KEL_PORT_OFFSET=x1 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|2" \
+           "KEL_PORT_OFFSET=51767||run: KEL_PORT_OFFSET=51767 is not a number that keeps the ports 5005-13769 within 1-65535; not starting|2" \
+           "CMAKE_BUILD_PARALLEL_LEVEL=x||run: CMAKE_BUILD_PARALLEL_LEVEL=x is not a number of build jobs (1 or more); not starting|2" \
+           "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1" "KEL_PLATFORM=offscreen|refuse|kelM57N: refused|1"; do
   IFS='|' read -r vars args want status <<<"$row"
-  got="$(cd "$work/caller" && env PATH="$work/bin:$PATH" KEL_ROOT="$work/mine" $vars bash "$work/tree/scripts/run" $args 2>&1; echo "status $?")"
-  [ "$got" = "${args:+$ran$'\n'}$want"$'\n'"status $status" ] || { echo "$vars: $got"; fail=1; }   # refused by the program, once it ran
+  root="$work/mine"; [ -n "$args" ] || root="$work/typo"   # a mistyped root of a refused start is not made
+  got="$(cd "$work/caller" && env PATH="$work/bin:$PATH" KEL_ROOT="$root" $vars bash "$work/tree/scripts/run" $args 2>&1; echo "status $?")"
+  [ "$got" = "${args:+$ran$'\n'}$want"$'\n'"status $status" ] && [ ! -e "$work/typo" ] || { echo "$vars: $got $(ls -d "$work/typo" 2>/dev/null)"; fail=1; }   # refused by the program, once it ran
+done
+# Every stage of .ci/run takes CMAKE_BUILD_PARALLEL_LEVEL as its bound and refuses one that is
+# no number before its set-up; test-shuffled and test-fuzz take it for their own knobs too.
+for s in test test-shuffled test-tsan test-board test-fuzz; do
+  got="$(cd "$work/tree" && CMAKE_BUILD_PARALLEL_LEVEL=0 PATH="$work/bin:$PATH" bash "scripts/$s" 2>&1; echo "status $?")"
+  [ "$got" = "$s: CMAKE_BUILD_PARALLEL_LEVEL=0 is not a number of jobs (1 or more); not running"$'\nstatus 2' ] || { echo "$s took CMAKE_BUILD_PARALLEL_LEVEL=0: $got"; fail=1; }
 done
 rm "$work/bin/Xvfb" "$work/bin/x11vnc"
 [ ! -e "$work/servers" ] && grep -q "^kelM57N: root $work/mine$" "$work/mine/kelM57N.log.1" && [ "$(cat "$work/mine/kelM57N.log")" = "kelM57N: refused" ] ||
@@ -66,9 +76,21 @@ for fails in 2 9; do
   got="$(cd "$work/apt" && FAILS=$fails PATH="$work/apt:$PATH" bash "$work/setup" --board 2>&1)"
   want="$(for i in $(seq $((fails < 4 ? fails + 1 : 4))); do [ "$i" = 1 ] || echo "sleep 30"; echo "apt-get update -qq"; done)"
   named="setup: the package index update failed 4 times, 30 s apart: http://mirror/debian-security/dists/bookworm-security/main/binary-armhf/Packages.xz File has unexpected size (2046 != 2072). Mirror sync in progress?"
-  [ "$(sed -n 's|^.*/apt/||p' "$work/apt/calls" | grep -v -e ^dpkg -e install)" = "$want" ] && grep -q "^apt-get install -y -qq --no-install-recommends .*libgtest-dev:armhf" <(sed 's|^.*/apt/||' "$work/apt/calls") &&
+  [ "$(sed -n 's|^.*/apt/||p' "$work/apt/calls" | grep -v -e ^dpkg -e install)" = "$want" ] && grep -q "^apt-get install -y -qq --no-install-recommends .*libgtest-dev .*mmdebstrap" <(sed 's|^.*/apt/||' "$work/apt/calls") &&
+    ! grep -q -e :armhf -e add-architecture "$work/apt/calls" &&   # nothing armhf on the host
     [ "$(grep -c "^setup: the package" <<<"$got")" = $((fails > 3)) ] && { [ "$fails" -lt 4 ] || grep -qxF "$named" <<<"$got"; } || { echo "setup, $fails failed updates: $got $(cat "$work/apt/calls")"; fail=1; }
 done
+# The board's root is made once from the main index, only unpacked, and reused while its
+# package list stands; another list makes another root. No mmdebstrap: named, nothing made.
+printf '#!/bin/bash\necho "$*" >>%s/made && mkdir -p "${@: -2:1}/etc/fonts/conf.d"\n' "$work" >"$work/bin/mmdebstrap"   # the root before the source
+printf '#!/bin/sh\nexec "$(dirname "$0")/mmdebstrap" "$@"\n' >"$work/apt/mmdebstrap"
+chmod +x "$work/bin/mmdebstrap" "$work/apt/mmdebstrap" && sed 's/^  fonts-wqy-microhei fonts-dejavu-core$/& libfoo-dev/' "$1/scripts/board-root" >"$work/other-root"
+roots="$(for s in "$1/scripts/board-root" "$1/scripts/board-root" "$work/other-root"; do KEL_BOARD_ROOT_CACHE="$work/cache" PATH="$work/bin:$PATH" bash "$s" 2>/dev/null; done)"
+[ "$(sort -u <<<"$roots" | grep -c "^$work/cache/[0-9a-f]\{16\}$")" = 2 ] && [ "$(head -1 <<<"$roots")" = "$(sed -n 2p <<<"$roots")" ] &&
+  [ "$(grep -c -- "--variant=extract --architectures=armhf .*libgtest-dev.* bookworm .* deb http://deb.debian.org/debian bookworm main$" "$work/made")" = 2 ] &&
+  mkdir "$work/bare" && for t in mkdir sha256sum cut flock; do ln -s "$(command -v $t)" "$work/bare/"; done &&
+  [ "$(KEL_BOARD_ROOT_CACHE="$work/cache2" PATH="$work/bare" "$BASH" "$work/other-root" 2>&1; echo "status $?")" = $'board-root: mmdebstrap is missing (bash scripts/setup --board installs it)\nstatus 1' ] &&
+  [ -z "$(ls "$work/cache2")" ] || { echo "board roots: $roots $(cat "$work/made")"; fail=1; }
 # The README lists every benchmark the build makes.
 for b in $(sed -n 's/^add_executable(\(bench_[a-z_]*\).*/\1/p' "$1"/bench/*/CMakeLists.txt); do grep -q "$b" "$1/README.md" || { echo "README: no $b"; fail=1; }; done
 [ -n "${2:-}" ] || exit "$fail"
@@ -95,10 +117,10 @@ for f in "$work/first.txt" "$work/vnc/kelM57N.log"; do grep -A 9999 "^kelM57N: P
 # A second run on the root in use refuses first, in one line: the first one's logs as they were.
 cp "$work/vnc/kelM57N.log" "$work/log" && cp "$work/vnc/x11vnc.log" "$work/vnclog"
 same="$(KEL_ROOT="$work/vnc" KEL_VNC_PORT=$((port + 1)) bash "$work/tree/scripts/run" 2>&1; echo "status $?")"
-[[ "$same" =~ ^"run: the data root $work/vnc is in use by process "[0-9]+"; not starting (KEL_ROOT names another root)"$'\n'"status 1"$ ]] &&
+[[ "$same" =~ ^"run: the data root $work/vnc is in use by process "[0-9]+"; not starting (KEL_ROOT names another root)"$'\n'"status 2"$ ]] &&
   cmp -s -n "$(stat -c %s "$work/log")" "$work/log" "$work/vnc/kelM57N.log" && cmp -s "$work/vnclog" "$work/vnc/x11vnc.log" || { echo "run on the root in use: $same"; fail=1; }
 second="$(KEL_ROOT="$work/vnc2" bash "$work/tree/scripts/run" 2>&1)"
 status=$?
-[ "$status" = 1 ] && grep -q "^run: the VNC port 127.0.0.1:$port is taken by another program; not starting" <<<"$second" \
+[ "$status" = 2 ] && [ ! -e "$work/vnc2" ] && grep -q "^run: the VNC port 127.0.0.1:$port is taken by another program; not starting" <<<"$second" \
   || { echo "second run, status $status: $second"; fail=1; }
 exit "$fail"

@@ -26,6 +26,21 @@ namespace {
 using pc::Bytes;
 constexpr int kWaitMs = 3000;
 
+// Waits until `seen` holds, doing `step` between looks (a pass of the link, or a 1 ms
+// pause), on the steady clock: false when the bound ran out first, for the test to fail on.
+template <typename Seen, typename Step>
+bool cameWithin(std::chrono::seconds bound, Seen seen, Step step)
+{
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!seen()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        step();
+    }
+    return true;
+}
+void pause1ms() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
 // A PC frame for card `card` on output port `port` (byte 7 = port + 1).
 pc::Frame cardFrame(uint16_t card, int port, uint8_t command, const Bytes& data, uint8_t tag)
 {
@@ -169,8 +184,9 @@ TEST_F(PassbyHeldUdp, CardFramesNoPcWaitsForAreDroppedNotSent)
     // All three wait in the socket when the link starts, so its first pass takes them in at
     // one tick, before the clock moves on (a later pass would find them younger).
     ASSERT_EQ(udp->start_threads(), 0);
-    for (int i = 0; i < 2000 && sim::ReceivingCardModel::packets(0, 0).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The clock moves only once that pass has sent the first of them to the card.
+    ASSERT_TRUE(cameWithin(std::chrono::seconds(60), [] { return !sim::ReceivingCardModel::packets(0, 0).empty(); }, pause1ms))
+        << "no card frame went out within 60 s of the link's start";
     G_timeTicks += PassbyQueue::PC_WAIT_TICKS;
     pc::Frame reply;
     EXPECT_TRUE(client("udp")->request(cardFrame(1, 1, 0x61, ramRead(0x40, 4), 0x58), reply, kWaitMs) && reply.b5 == 0x58);
@@ -187,8 +203,8 @@ TEST_F(PassbyLinks, TheFourGLinePassesCardFramesThroughAndTakesTheirAnswers)
     ASSERT_TRUE(module && module->sendRaw(pc::wire(cardFrame(1, 1, 0xA0, {85, 0xFF, 0x5A}, 0x57))));
     const uint8_t before = fpga_manage::MCU_REG_func[0][85];
     pc::Frame reply;
-    for (int i = 0; i < 100 && !udptest::nextFrame(*module, reply, 10); ++i)
-        line.receive_pass_4G(10);
+    EXPECT_TRUE(cameWithin(std::chrono::seconds(60), [&] { return udptest::nextFrame(*module, reply, 10); },
+                           [&] { line.receive_pass_4G(10); }));
     EXPECT_EQ(std::make_tuple(reply.src, reply.b5, reply.group, sim::ReceivingCardModel::card(0, 1, 1).registerWrites.size()),
               std::make_tuple(uint16_t(0x1001), uint8_t(0x57), uint8_t(0xA0), size_t(1)));
     EXPECT_EQ(fpga_manage::MCU_REG_func[0][85], before);
@@ -256,8 +272,7 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    for (int i = 0; i < 5 && tcp->server(0)->clients().empty(); ++i)
-        tcp->accept_pass(5);
+    (void)cameWithin(std::chrono::seconds(60), [&] { return !tcp->server(0)->clients().empty(); }, [&] { tcp->accept_pass(5); });
     ASSERT_EQ(tcp->server(0)->clients().size(), 1u);
     // A wrapped frame for a card that keeps quiet: acknowledged at once, then the link
     // waits for the card.
@@ -265,8 +280,7 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
     const Bytes request = pc::encode(wrapped(inner, 0x55));
     const Bytes wire = pc::wire(wrapped(inner, 0x55));
     ASSERT_EQ(::send(fd, wire.data(), wire.size(), MSG_NOSIGNAL), ssize_t(wire.size()));
-    for (int i = 0; i < 50 && pending(fd) == 0; ++i)
-        tcp->accept_pass(5);
+    (void)cameWithin(std::chrono::seconds(60), [&] { return pending(fd) > 0; }, [&] { tcp->accept_pass(5); });
     const size_t ackBytes = pending(fd);
     ASSERT_GT(ackBytes, 0u);
     ASSERT_EQ(tcp->reply_state(0), 1);
@@ -295,8 +309,7 @@ TEST_F(PassbyStalledTcp, AClientThatDoesNotReadItsCardAnswerHoldsUpNoOtherPassth
         while (!stop)
             tcp->accept_pass(1);
     });
-    while (pending(fd) <= ackBytes)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(cameWithin(std::chrono::seconds(60), [&] { return pending(fd) > ackBytes; }, pause1ms));
 
     // A passthrough over UDP 5008 makes its round trip to a card meanwhile. The clock stands
     // still: the unread queue must not count as stalled here.

@@ -220,12 +220,16 @@ TEST_F(OsdEngine, ACanvasTallerThanItsMemoryIsClippedAndTheDisplayCopyStaysApart
 
 TEST_F(OsdEngine, FrameWaitsOfARedrawDoNotHoldTheFlash)
 {
-    // The chip stops taking output updates: the redraw waits 70,000 polls once. A PC flash
-    // command during those waits is served at once.
+    // The chip stops taking output updates: the redraw waits for one, a poll a millisecond.
+    // A PC flash command during that wait is served at once. On the real clock the wait
+    // lasts until the test lets the update come (or the redraw's own 70 s bound, which
+    // fails the test): on the virtual clock its polls could all be spent before the test
+    // looked.
     m.PM_OSD_DATA_MODE = 1;
     m.PS_BG_HACT = 64;
     m.PS_BG_VACT = 4;
     sim::SimBoard::setRecording(false);
+    sim::SimBoard::useVirtualClock(false);
     sim::ScalerModel::withholdDoneBits(0, 0x01);
     std::atomic<bool> redrawing{true};
     std::thread scaler([&] {
@@ -237,6 +241,8 @@ TEST_F(OsdEngine, FrameWaitsOfARedrawDoNotHoldTheFlash)
         std::this_thread::yield();   // inside the first wait
     EXPECT_EQ(m.write_flash(fd, 0x1000, 1, &byte), 0);
     const bool servedDuringRedraw = redrawing;
+    sim::ScalerModel::withholdDoneBits(0, 0);   // the update comes: the redraw goes on
+    sim::ScalerModel::setReg(5, 0x23, 0x01);
     scaler.join();
     EXPECT_EQ(std::make_pair(servedDuringRedraw, int(sim::ScalerFlashModel::read(0x1000, 1)[0])), std::make_pair(true, 0x5A));
 }
