@@ -874,10 +874,7 @@ TEST(StoreAnswers, WhatTheRunningProgramAnswersStoredSurvivesAKillAtTheAnswer)
             if (mode) {
                 ASSERT_EQ(pc->writeRam(P::kModeSaveRequest, {uint8_t(mode), 0}), 0);
             }
-            // Answered once the store is on disc: behind the scaler's apply and the store
-            // thread, which a loaded machine under the thread checker slows well past a plain
-            // reply's wait.
-            const int told = pc->writeRegister(11, 2, 2, pc::kController, 60000);
+            const int told = pc->writeRegister(11, 2, 2);
             host.app.kill();   // the moment the answer came
             host.app.waitForFinished(5000);
             ASSERT_TRUE(told == 0 || told == 1) << "no answer with " << left << " bytes left";
