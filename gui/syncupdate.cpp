@@ -14,8 +14,6 @@
 #include "gui/tip.h"
 
 #include <QDebug>
-#include <QMetaObject>
-#include <functional>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -122,20 +120,20 @@ void SyncUpdate::para_sync(int code)
     if (KelRamPara::pInstance()->KelLanguageChanged())
         retext_screens();
     refresh_page(code);
-    // 5.-7. The user-mode save request, the mode files' re-sync (code 2) and the block's
-    //    save, on the store thread in that order, so that what the first two set goes into
-    //    the same write. The PC edits the applies notified so far took are answered once
-    //    that is on disc.
-    const uint64_t covers = KelRamPara::pInstance()->stores_applied();
+    // 5. and 6. come before the saving so that their changes go into the same write.
+    save_user_mode_request();
     if (code == 2)
-        clear_stale_save_request();
-    std::function<int()> modeSave;
-    if (KelRamPara::pInstance()->locked16(P::kModeSaveRequest) != 0)
-        modeSave = [] { return SyncUpdate::save_user_mode_request(); };
-    KelRamPara::pInstance()->store_request(std::move(modeSave), code == 2, true, covers);
-    // The user-mode screen and the main menu's user-mode bar draw the slots (a PC's write
-    // of a slot, the panel's own save); a save made on the store thread draws them again.
-    slots_changed();
+        resync_user_mode_files();
+    // The user-mode screen and the main menu's user-mode bar draw the slots, which the two
+    // steps above may have just changed (a PC's save or delete, or the panel's own save).
+#ifdef KEL_HAVE_CUSTOMMODE
+    if (g_page_focus == 4)
+        refresh(g_custommode);
+#endif
+    if (g_page_focus == 1 && g_mainwindow)
+        g_mainwindow->mode_bar_changed();
+    // 7.
+    save_block();
     // 8.
     if (g_page_focus == 10 && g_tip)
         g_tip->tip_create(1);
@@ -397,12 +395,17 @@ void SyncUpdate::refresh_page(int code)
         KelRamPara::pInstance()->KelLanguageChanged();
 }
 
-int SyncUpdate::save_user_mode_request()
+void SyncUpdate::save_user_mode_request()
 {
     KelRamPara* p = KelRamPara::pInstance();
     int slot = -1;
     std::vector<uint8_t> before(P::kModeSlotSize);
     uint16_t currentBefore[3] = {};   // the live, applied and saved copies' word
+    {
+        ApplyGate gate;
+        if (p->ram16(P::kModeSaveRequest) == 0)
+            return;
+    }
     // The slot is filled and its file written under the mode files' lock, which a PC's reset
     // of the user modes takes too: the reset falls before the slot's copy or after its file,
     // and a mode it removed never comes back. Taken outside the block's lock, as everywhere.
@@ -411,18 +414,18 @@ int SyncUpdate::save_user_mode_request()
         ApplyGate gate;
         const uint16_t n = p->ram16(P::kModeSaveRequest);
         if (n == 0)
-            return 0;
+            return;
         if (n > P::kModeSlots) {
             // Names no slot: dropped, so that it is neither retried nor saved.
             P::put16(p->ram + P::kModeSaveRequest, 0);
             KEL_TRACE("\n user mode save request %u ignored\n", unsigned(n));
-            return 0;
+            return;
         }
         if (n == P::get16(p->ram_backup + P::kModeSaveRequest))
-            return 0;
+            return;
         // Carried out only once the scaler has applied the block it stores.
         if (gate.pending())
-            return 2;
+            return;
         slot = n - 1;
         std::memcpy(before.data(), p->mode_slot[slot], before.size());
         for (int c = 0; c < 3; ++c)
@@ -434,53 +437,41 @@ int SyncUpdate::save_user_mode_request()
         // a recall, and the saved copy would keep the request as one still to be done.
         p->set_mode_words_locked(n, 0);
     }
-    const bool written = p->mode_file_write(slot, 0, files);
-    uint8_t marker;
-    {
-        ApplyGate gate;
-        if (!written) {
-            // Not written: the slot stays as its file has it, and the operator is told.
+    if (!p->mode_file_write(slot, 0, files)) {
+        // Not written: the slot stays as its file has it, and the operator is told.
+        {
+            ApplyGate gate;
             std::memcpy(p->mode_slot[slot], before.data(), before.size());
             p->set_mode_words_locked(-1, -1);
             for (int c = 0; c < 3; ++c)
                 P::put16((c == 0 ? p->ram : c == 1 ? p->ram_applied : p->ram_backup) + P::kCurrentMode, currentBefore[c]);
         }
-        marker = p->mode_slot[slot][0];
+        if (g_tip)
+            g_tip->tip_message(TIP::not_saved_text());
     }
-    KEL_TRACE("\n user mode save change ,%#x \n", unsigned(marker));
-    // The screens that draw the slots, and the operator's word, on the GUI thread.
-    QMetaObject::invokeMethod(
-        pInstance(),
-        [written] {
-            if (!written && g_tip)
-                g_tip->tip_message(TIP::not_saved_text());
-            pInstance()->slots_changed();
-        },
-        Qt::QueuedConnection);
-    return written ? 0 : 1;
+    KEL_TRACE("\n user mode save change ,%#x \n", unsigned(p->mode_slot[slot][0]));
 }
 
-void SyncUpdate::slots_changed()
+void SyncUpdate::resync_user_mode_files()
 {
-#ifdef KEL_HAVE_CUSTOMMODE
-    if (g_page_focus == 4)
-        refresh(g_custommode);
-#endif
-    if (g_page_focus == 1 && g_mainwindow)
-        g_mainwindow->mode_bar_changed();
-}
-
-void SyncUpdate::clear_stale_save_request()
-{
-    // The save request word is cleared here when it is no request (the saved copy's own
-    // word). One still waiting for its apply (the save request is carried out first, so a
-    // request left here waits) stays: a PC waits for it.
+    // The files are written on a thread of their own; the save request word is cleared here
+    // when it is no request (the saved copy's own word). One still waiting for its apply (the
+    // save request is carried out first, so a request left here waits) stays: a PC was
+    // answered for it.
     KelRamPara* p = KelRamPara::pInstance();
-    std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-    const bool waiting = p->ram16(P::kModeSaveRequest) != P::get16(p->ram_backup + P::kModeSaveRequest);
-    for (int i = 0; i < P::kModeSlots && !waiting; ++i)
-        if (p->mode_slot[i][0] == 0xFF || p->mode_slot[i][1] == 0xFF)
-            P::put16(p->ram + P::kModeSaveRequest, 0);
+    {
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        const bool waiting = p->ram16(P::kModeSaveRequest) != P::get16(p->ram_backup + P::kModeSaveRequest);
+        for (int i = 0; i < P::kModeSlots && !waiting; ++i)
+            if (p->mode_slot[i][0] == 0xFF || p->mode_slot[i][1] == 0xFF)
+                P::put16(p->ram + P::kModeSaveRequest, 0);
+    }
+    p->mode_files_resync();
+}
+
+void SyncUpdate::save_block()
+{
+    KelRamPara::pInstance()->block_save_request();
 }
 
 void SyncUpdate::network_defaults()

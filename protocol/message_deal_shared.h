@@ -23,13 +23,10 @@ inline bool installed_image(uint8_t type) { return type == 1 || type == 3 || typ
 class ScalerLock {
 public:
     ScalerLock() : m_lock(KelRamPara::lock_block()) {}
-    // false with no scaler to apply (and so nothing that would store the edit).
-    bool apply(uint8_t value)
+    void apply(uint8_t value)
     {
-        if (!scaler())
-            return false;
-        scaler()->raise_apply_flag(value);
-        return true;
+        if (scaler())
+            scaler()->raise_apply_flag(value);
     }
 private:
     std::unique_lock<std::mutex> m_lock;
