@@ -77,6 +77,7 @@ const char* const kNamePrefix[5] = {"名称:", "Name:", "Название:", "T�
 const char* const kP2POff[5] = {"点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"};
 const char* const kAlias[4] = {"Hall", "Stage B", "Zal", "Night"};
 const char* const kAgeingEntry[5] = {"老化测试", "Ageingtest", "Тестстарения", "Kiểm tralão hóa", "老化測試"};
+const char* const kClose[5] = {"未开启", "Close", "Откл", "Đóng", "未開啟"};
 const char* const kBlack[5] = {"黑屏", "Black", "Черный", "Màn đen", "黑屏"};
 const char* const kIconPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
 const char* const kFactoryTitle[5] = {"恢复出厂设置", "Factory reset", "Заводские настройки", "Khôi phục cài đặt gốc", "恢復出廠設置"};
@@ -241,19 +242,24 @@ void check_front(const Model& m)
     }
     if (g_page_focus == 0 && g_lockwindow) {
         LockWindow* l = g_lockwindow;
+        const int dark = r16(P::kScreenDark);
+        ++g_seen[dark == 1 ? "home screen read, LED screen dark" : dark == 2 ? "home screen read, all frozen" : "home screen read"];
         RC_ASSERT(l->ui->label_bright->text() == QString::number(r16(P::kBrightness)));
         RC_ASSERT(l->ui->label_volume_icon->property("iconPath").toString() == (sound_on() ? ":/png/volume_open.png" : ":/png/volume_close.png"));
         RC_ASSERT(l->ui->label_IPaddr->text() == address());
         RC_ASSERT(l->ui->label_input->text().endsWith(QStringLiteral("%1 x %2").arg(r16(P::kLedWidth)).arg(r16(P::kLedWidth + 2))));
         for (int w = 0; w < 4; ++w) {   // a window switched off names no source
             RC_ASSERT(l->image_name[w]->text() == (shown(w) ? source_name(w) : QString()));
+            RC_ASSERT((shown(w) || shows(l->image_state[w]->text(), text(kClose))));   // dark or not
             // A shown window's line: its input's format (a crop's own size) or no signal.
             const int src = r16(layer(w) + P::kLayerSource), port = src & 0x8000 ? r16(crop_at(src & 0xFF)) & 0xFF : src;
             const int at = P::kInputStatus + 6 * port, rate = port <= 3 ? r16(at + 4) : 0;
             const int width = src & 0x8000 ? r16(crop_at(src & 0xFF) + 6) : r16(at), height = src & 0x8000 ? r16(crop_at(src & 0xFF) + 8) : r16(at + 2);
-            const QString state = r16(P::kScreenDark) == 1 || (r16(layer(w) + P::kLayerOutput) & 1) ? text(kBlack)
+            const QString state = dark == 1 || (r16(layer(w) + P::kLayerOutput) & 1) ? text(kBlack)
                                 : rate && width && height ? QStringLiteral("%1x%2@%3Hz").arg(width).arg(height).arg(rate) : text(kNoSignal);
             RC_ASSERT((!shown(w) || (src & 0x8000 && (src & 0xFF) >= P::kCropCount) || shows(l->image_state[w]->text(), state)));
+            // The freeze mark: the window's own freeze bit, or the LED screen state 2 on every shown window.
+            RC_ASSERT((l->image_freeze[w] != nullptr) == (shown(w) && ((r16(layer(w) + P::kLayerOutput) & 2) || dark == 2)));
         }
     } else if (g_page_focus == 1) {
         MainWindow* mw = g_mainwindow;
@@ -472,7 +478,7 @@ void pc_step(Model& m, int forced = -1)
                                                    {page == 4 || page == 1 ? 8 : 4, rc::gen::just(6)}, {page == 0 ? 6 : 2, rc::gen::just(7)},
                                                    {page == 0 ? 6 : 2, rc::gen::just(8)}, {page == 8 ? 6 : 3, rc::gen::just(9)}, {2, rc::gen::just(10)},
                                                    {1, rc::gen::just(11)}, {page == 13 ? 20 : page == 6 || page == 0 || page == 18 ? 4 : 1, rc::gen::just(12)},
-                                                   {page == 1 ? 10 : page == 0 ? 4 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
+                                                   {page == 1 ? 10 : page == 0 ? 8 : 1, rc::gen::just(13)}, {page == 4 ? 4 : 1, rc::gen::just(14)},
                                                    {page == 22 ? 48 : page <= 1 ? 4 : 1, rc::gen::just(15)}, {page == 4 ? 24 : 1, rc::gen::just(16)},
                                                    {page == 12 ? 40 : 1, rc::gen::just(17)},
                                                    {page == 3 || page == 7 ? 12 : page == 0 ? 8 : 2, rc::gen::just(18)}});
@@ -581,8 +587,8 @@ void pc_step(Model& m, int forced = -1)
             P::put16(ram + P::kLedHeight, uint16_t(*rc::gen::element(1080, 2160, 32, 600)));
         });
         break;
-    case 13:   // any non-zero word locks the keys
-        pc([&, at = in(0, 1) ? P::kKeyLock : P::kScreenDark](uint8_t* ram) { P::put16(ram + at, uint16_t(*rc::gen::element(0, 1, 2, 0, 255))); });
+    case 13:   // any non-zero word locks the keys; the home screen shows the LED screen state
+        pc([&, at = in(0, page == 0 ? 3 : 1) == 1 ? P::kKeyLock : P::kScreenDark](uint8_t* ram) { P::put16(ram + at, uint16_t(*rc::gen::element(0, 1, 2, 0, 255))); });
         break;
     case 14:   // names for modes 1-4, or none
         g_alias = in(0, 2) != 0;
@@ -1248,6 +1254,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
         for (int r = 0, n = full ? P::kCropCount : *rc::gen::inRange(0, 6); r < n; ++r)
             set_crop(r, full ? 1 : 1 + r % 2, full ? 1 + r : 1 + r / 2, 640 + r, 480);
         para()->ram[P::kAudioWindow] = uint8_t(*rc::gen::element(0, 1, 6, 6, 7));   // 6 and 7: past the windows
+        put16(P::kScreenDark, unsigned(*rc::gen::element(0, 0, 1, 1, 2, 255)));   // 1 dark, 2 all frozen
         put16(P::kLedWidth, unsigned(*rc::gen::element(1920, 3840, 1024))), put16(P::kLedHeight, unsigned(*rc::gen::element(1080, 2160, 768)));
         mark_saved();
         g_drawn = g_applied = ram_now();
@@ -1265,7 +1272,7 @@ TEST_F(InputScreenTest, PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose)
             const bool keys = front() && at != 0 && at != 6 && at != 22;
             if (!front() || *rc::gen::weightedOneOf<int>({{1, rc::gen::just(1)}, {keys ? 20 : 4, rc::gen::just(0)}})) {
                 m = Model{};
-                open_page(*rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0, 9, 12, 13, 18, 22, 18, 12, 22, 13));
+                open_page(*rc::gen::element(7, 0, 1, 3, 4, 7, 8, 9, 3, 7, 1, 6, 4, 8, 0, 9, 12, 13, 18, 22, 18, 12, 22, 13, 0, 0));
             } else if (*rc::gen::inRange(0, 40) == 0) {
                 m = Model{};
                 named_case(*rc::gen::element(0, 1));
