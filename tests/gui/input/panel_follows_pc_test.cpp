@@ -3,9 +3,10 @@
 // sound, EDID timings, the language, the LED size or its height alone, the key lock, alias
 // names, the address and a network reset, a card package stored or deleted) and of inputs
 // losing or finding their signal or changing format, some PC changes still awaiting their
-// apply, with panel keys on the home, main-menu (its mode key too, locked or not), input,
-// crop, EDID, layout, output, user-mode, LED size (sides typed up to and past their limits)
-// and factory-reset screens and the keypad's letter keys, a third of them ending in a write;
+// apply, with panel keys on the home, main-menu (its mode key too, locked or not; the dark
+// and sound tools), input, crop, EDID, layout, output, user-mode, LED size (sides typed up to
+// and past their limits) and factory-reset screens and the keypad's letter keys, a third of
+// them ending in a write;
 // the network screen follows the PC only; the advanced menu
 // opens its screens (the ageing log after its access code alone), a PC changing the language or
 // the card packages meanwhile, and is found re-texted and re-read on coming back.
@@ -838,14 +839,16 @@ bool press(Model& m, PanelKey key)
         }
         ++g_seen[o * std::min(v, 8188) > 6553600 ? "LED side typed, cut to the area" : "LED side typed"];
     }
+    const int applied = c331_manage::p_c331_manage->c331_apply_flag;
     ++g_seen[keypad ? "key: a value typed" : key == PanelKey::Ok ? "key: OK" : key == PanelKey::Back ? "key: Back" : "key: left/right"];
     RC_LOG() << "page " << page << " level " << t << " key " << int(key) << (keypad ? " typed " + typed.toStdString() : "") << "\n";
     const Block after = ram_now();   // as the key left it: a PC's save request awaiting its apply comes after it
     const bool wrote = after != before || mode_slots() != kept;
     RC_ASSERT((pcSpan ? only_changed(before, allowed, pcSpan->first.data()) && only_changed(pcSpan->second, allowed) : only_changed(before, allowed)));
-    // The lock icon shows the word the key wrote, before any notification redraws it.
-    RC_ASSERT((page != 1 || t != 0 || menu != 4 || key != PanelKey::Ok ||
-               mw->findChild<QPushButton*>("Button_lock")->property("iconPath").toString() == kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock")));
+    // The lock, dark and sound icons show what the key wrote, before any notification redraws them.
+    const char* const iconButton = page != 1 || key != PanelKey::Ok ? nullptr : t == 0 && menu == 4 ? "Button_lock" : t != 1 || menu > 1 ? nullptr : menu ? "toolButton2" : "toolButton1";
+    const QString icon = menu == 4 ? kel_icon_plain(r16(P::kKeyLock) ? "lock" : "unlock") : kel_icon(menu ? (sound_on() ? "unslience" : "slience") : r16(P::kScreenDark) == 1 ? "closeled" : "uncloseled");
+    RC_ASSERT((!iconButton || mw->findChild<QPushButton*>(iconButton)->property("iconPath").toString() == icon));
     fpga_manage::p_fpga_manage = nullptr;
     if (page == 18 && key == PanelKey::Ok && t == 0) {
         // The block from the defaults (the EDID kept by the first entry); a size other than the
@@ -974,6 +977,19 @@ bool press(Model& m, PanelKey key)
     } else if (page == 1 && key == PanelKey::Ok && t == 0 && menu == 4) {
         RC_ASSERT(r16(P::kKeyLock) == (P::get16(before.data() + P::kKeyLock) ? 0 : 1));
         ++g_seen[waiting ? "keys locked or freed on the panel, a PC's write waiting" : "keys locked or freed on the panel"];
+    } else if (page == 1 && key == PanelKey::Ok && t == 1 && menu <= 1) {
+        // The dark tool flips the LED-dark word between 0 and 1; the sound tool the audio
+        // window's sound (one past the records or switched off hands it to window 0); both for
+        // the scaler to apply.
+        const int aw = before[size_t(P::kAudioWindow)], w = aw > 5 || !P::get16(before.data() + layer(aw) + P::kLayerFlags) ? 0 : aw;
+        const bool on = before[size_t(layer(w) + P::kLayerSound)] & 0x80;
+        RC_ASSERT(applied == 1);
+        RC_ASSERT((menu != 0 || (r16(P::kScreenDark, after.data()) == (P::get16(before.data() + P::kScreenDark) + 1) % 2 &&
+                                 only_changed(before, {{P::kScreenDark, 2}}, after.data()))));
+        RC_ASSERT((menu != 1 || (after[size_t(layer(w) + P::kLayerVolume)] == (on ? 0 : 255) && after[size_t(layer(w) + P::kLayerSound)] == (on ? 0 : 0x80) &&
+                                 (w == aw || r16(P::kAudioWindow, after.data()) == 0) &&
+                                 only_changed(before, {{P::kAudioWindow, w == aw ? 0 : 2}, {layer(w) + P::kLayerVolume, 2}}, after.data()))));
+        ++g_seen[menu == 0 ? "LED screen dark from the tool bar" : w == aw ? "sound from the tool bar" : "sound from the tool bar, handed to window 0"];
     } else if (page == 1 && key == PanelKey::Ok && t == 2 && wrote) {
         // A recall loads the slot as it was; a save stores the block into the slot chosen.
         RC_ASSERT((!calling || (std::memcmp(after.data() + P::kModeArea, kept[size_t(mode)].data() + 2, P::kModeAreaLength) == 0 &&
@@ -1074,16 +1090,16 @@ void act(Model& m, bool single)
         return;
     }
     MainWindow* mw = g_mainwindow;
-    if (page == 1 && level == 1 && *rc::gen::inRange(0, 4) == 0) {
+    if (page == 1 && level == 1 && *rc::gen::inRange(0, 8) == 0) {
         press(m, PanelKey::Back);   // off the tool bar, to the lock
         return;
     }
-    if (page == 1 && *rc::gen::element(0, 1, 2, 3) == 0) {   // the mode key, the keys locked or not
+    if (page == 1 && *rc::gen::inRange(0, 8) == 0) {   // the mode key, the keys locked or not
         press(m, PanelKey::Mode);
         return;
     }
     if (page == 1 && level <= 1) {   // the lock, or a tool: dark, sound, recall, save
-        const int to = level == 0 ? *rc::gen::element(4, 4, 5) : *rc::gen::element(0, 1, 2, 3, 2, 3);
+        const int to = level == 0 ? *rc::gen::element(4, 5, 5) : *rc::gen::element(0, 1, 0, 1, 2, 3, 2, 3);
         if (to == 4 && *rc::gen::inRange(0, 2) == 0)   // a PC's lock word awaiting its apply as the operator goes to the lock
             pc([](uint8_t* ram) { P::put16(ram + P::kKeyLock, uint16_t(*rc::gen::element(0, 1, 2, 255))); }, 1, true);
         for (int i = 0; i < 8 && g_page_focus == 1 && mw->ui_select != to; ++i)
