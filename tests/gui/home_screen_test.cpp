@@ -1,5 +1,6 @@
 // The home screen: the values it reads from the parameter block, the window miniature for
-// the scenario inputs, its refresh, touches and keys.
+// the scenario inputs, its refresh, touches and keys. (The LED screen state, a window's
+// black and freeze bits: InputScreenTest.PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose.)
 
 #include "gui/kel_screens.h"
 #include "gui/lockwindow.h"
@@ -116,21 +117,6 @@ TEST_F(HomeScreen, WindowTilesForTheScenarioInputs)
     set_window(4, 1, 1);
     lw->image_init();
     EXPECT_EQ(lw->image_frame->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly).size(), 4 + 4 + 4);
-}
-
-// A window's own black bit: InputScreenTest.PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose.
-TEST_F(HomeScreen, BlackScreenAndFreezeAll)
-{
-    LockWindow* lw = open();
-    // LED screen dark: every open window reads Black, the closed one still Close.
-    put16(P::kScreenDark, 1);
-    lw->image_init();
-    EXPECT_EQ(states(lw), QStringList({"Black", "Close", "Black", "Black"}));
-
-    // State 2: every open window carries the freeze mark.
-    put16(P::kScreenDark, 2);
-    lw->image_init();
-    EXPECT_EQ(frozen(lw), (std::vector<bool>{true, false, true, true}));
 }
 
 // What window 1 shows for its flag word and source: open only with flags exactly 1; ports

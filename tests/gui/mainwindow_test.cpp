@@ -25,7 +25,6 @@ protected:
     static QString style(QWidget* w) { return w->styleSheet(); }
     static QImage iconImage(QPushButton* b, int w, int h) { return b->icon().pixmap(w, h).toImage(); }
     static QImage resourceImage(const QString& path, int w, int h) { return QIcon(path).pixmap(w, h).toImage(); }
-    uint8_t* layer(int w) { return para->ram + P::kLayers + P::kLayerSize * w; }
     // Ends every toast that starts while fn runs (a toast blocks until 300 ticks passed).
     static void endToasts()
     {
@@ -91,43 +90,7 @@ TEST_F(MainMenu, ToolBarOpensFromToolsAndBackReturnsToTools)
     }
 }
 
-TEST_F(MainMenu, ToolBarActionsEditTheBlockUnderTheScalerLock)
-{
-    MainWindow* w = mainWindow();
-    kel_test::pressKeys({PanelKey::Left, PanelKey::Ok});   // tool bar, toolButton1
-
-    // LED screen dark: toggles the word and asks the scaler to apply.
-    P::put16(para->ram + P::kScreenDark, 0);
-    for (int dark : {1, 0}) {   // each key-code variant once
-        setApplyFlag(0);
-        kel_test::pressKey(PanelKey::Ok, dark, w);
-        EXPECT_EQ((std::vector<int>{para->ram16(P::kScreenDark), applyFlag()}), (std::vector<int>{dark, 1}));
-        EXPECT_TRUE(!dark || iconImage(B("toolButton1"), 24, 36) == resourceImage(kel_icon("closeled"), 24, 36));
-    }
-
-    // Sound with an audio window number above 5: window 0 is used and the number reset.
-    setApplyFlag(0);
-    para->ram[P::kAudioWindow] = 7;
-    layer(0)[P::kLayerVolume] = 0;
-    layer(0)[P::kLayerSound] = 0;
-    kel_test::pressKey(PanelKey::Right, 0, w);   // toolButton2
-    // Audio window, window 0's volume and sound flag, the apply request, the icon: on, then off.
-    for (int on : {1, 0}) {
-        kel_test::pressKey(PanelKey::Ok, 1 - on, w);
-        EXPECT_EQ((std::vector<int>{para->ram16(P::kAudioWindow), layer(0)[P::kLayerVolume], layer(0)[P::kLayerSound], applyFlag()}),
-                  (std::vector<int>{0, on ? 255 : 0, on ? 0x80 : 0, 1}));
-        EXPECT_EQ(iconImage(B("toolButton2"), 24, 36), resourceImage(kel_icon(on ? "unslience" : "slience"), 24, 36));
-    }
-
-    // A disabled audio window falls back to window 0 as well.
-    para->ram[P::kAudioWindow] = 3;
-    P::put16(layer(3) + P::kLayerFlags, 0);
-    layer(3)[P::kLayerSound] = 0;
-    kel_test::pressKey(PanelKey::Ok, 0, w);
-    EXPECT_EQ((std::vector<int>{para->ram[P::kAudioWindow], layer(3)[P::kLayerSound], layer(0)[P::kLayerSound]}),
-              (std::vector<int>{0, 0, 0x80}));
-}
-
+// (The dark and sound tools' writes and icons: InputScreenTest.PanelFollowsThePcAndWritesOnlyWhatTheOperatorChose.)
 TEST_F(MainMenu, KeyLockIsSavedAndRefusesTheModeKey)
 {
     MainWindow* w = mainWindow();

@@ -667,8 +667,7 @@ protected:
     // The first fault of the chip after a step ("" when none).
     std::string fault(const Step& s, const std::set<int>& holding, const std::set<int>& spare)
     {
-        if (picture)
-            noteStarts();
+        noteStarts();
         const auto caps = Map::captures();
         std::string out = Map::clashes(caps);
         if (!out.empty())
@@ -809,7 +808,7 @@ protected:
             const int rows = inputOf(s, w)[3] * (!own.empty() && own[0].deinterlaced ? 2 : 1), x0 = inputOf(s, w)[0];
             if (w.dbd < 0 && w.w > 2176 && input > 2176 && w.h > rows && int64_t(stored) > int64_t(x0 + input) * 2176 / input + 8)
                 return och + " reads a line stored in " + std::to_string(stored) + " pixels, past the width limit" + win;
-            if (picture && w.dbd < 0 && !(out = shown(s, w, r, own, cx, cy, cw, ch)).empty())
+            if (w.dbd < 0 && !(out = shown(s, w, r, own, cx, cy, cw, ch)).empty())
                 return och + out + win;
             // Sharpness (0-9 none, 10-20 more and more, above 20 as 20) in every channel that shows
             // a picture, however the window came there.
@@ -881,7 +880,7 @@ protected:
     std::set<int> held, memoryless;
     int layer[6] = {};   // each record's layer: see run
     bool frozen[6] = {};   // each record's freeze as taken: see run
-    bool picture = false, holdAll = false;   // the picture check; every window held for a change
+    bool holdAll = false;   // every window held for a change
     int starts[8] = {};   // each output channel's start on the line, as last written whole
 
     // The output start and the background switch share a byte: the start is the last write of
@@ -1004,15 +1003,15 @@ protected:
             t += (u ? " " : "; units ") + std::to_string(c.dbd_unit_owner[u]);
         return t;
     }
-    // The memory check, or the picture check beside it; over histories of edits, applies and saves.
-    void check(bool pictures, bool histories = false);
+    // The picture check (the memory check within it), over layouts or over histories of edits,
+    // applies and saves.
+    void check(bool histories = false);
 };
 
 
 
-void ScalerMemory::check(bool pictures, bool histories)
+void ScalerMemory::check(bool histories)
 {
-    picture = pictures;
     for (auto& r : source.hdminfo)
         r.valid = 0;   // the ports are as each step sets them, not measured from receivers
     kel_test::OmenuItem item;
@@ -1202,9 +1201,9 @@ void ScalerMemory::check(bool pictures, bool histories)
         EXPECT_EQ(histories ? "" : run(steps), "") << name;
 
     // Random layouts, one to six steps each on a chip fresh from power-on (its transfers
-    // logged only for the picture check, which reads the output starts from them).
-    sim::SimBoard::setRecording(picture);
-    kel_test::checkProperty(histories ? "histories" : picture ? "picture over random layouts" : "memory over random layouts", [&] {
+    // logged: the output starts are read from them).
+    sim::SimBoard::setRecording(true);
+    kel_test::checkProperty(histories ? "histories" : "picture over random layouts", [&] {
         std::vector<std::pair<Step, int>> steps{{drawn(), -1}};
         for (int i = 1, count = *rc::gen::inRange(1, 7); i < count; ++i) {
             int changed = -1;
@@ -1260,25 +1259,20 @@ void ScalerMemory::check(bool pictures, bool histories)
         if (!f.empty())
             RC_FAIL(f);
     }, {kel_test::underEmulation() ? 10 : 60, 100});
-    sim::SimBoard::setRecording(true);
 }
 
 } // namespace
 
-TEST_F(ScalerMemory, EveryCellReadsWhatItsOwnCapturesWrote)
-{
-    check(false);
-}
-
-// Every lit cell shows the input pixels its window asks for, where its window lies.
+// Every cell reads only what its own window's captures wrote, and every lit cell shows the
+// input pixels its window asks for, where its window lies.
 TEST_F(ScalerMemory, EveryCellShowsThePictureItsWindowAsks)
 {
-    check(true);
+    check();
 }
 
 // After black, mirror, freeze, a crop or the audio window pressed and pressed back at any
 // point of an apply and a save, the chip shows, routes and stores what the block says.
 TEST_F(ScalerMemory, EditsUndoneAtAnyStepLeaveTheChipAndTheFileAsTheBlockSays)
 {
-    check(true, true);
+    check(true);
 }

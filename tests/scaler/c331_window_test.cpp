@@ -321,7 +321,7 @@ TEST_F(ScalerWindows, StitchingRoles)
 
 TEST_F(ScalerWindows, OutputChannelAllocation)
 {
-    // (Which cells each window gets, and lent channels: ScalerMemory.EveryCellReadsWhatItsOwnCapturesWrote.)
+    // (Which cells each window gets, and lent channels: ScalerMemory.EveryCellShowsThePictureItsWindowAsks.)
     // A window beyond every cell gets nothing, not the cells of the window before it.
     grid(5, 2, 1);
     m.wincnt = 2;
