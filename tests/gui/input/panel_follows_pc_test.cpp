@@ -851,7 +851,8 @@ bool press(Model& m, PanelKey key)
     ++g_seen[keypad ? "key: a value typed" : key == PanelKey::Ok ? "key: OK" : key == PanelKey::Back ? "key: Back" : "key: left/right"];
     RC_LOG() << "page " << page << " level " << t << " key " << int(key) << (keypad ? " typed " + typed.toStdString() : "") << "\n";
     const Block after = ram_now();   // as the key left it: a PC's save request awaiting its apply comes after it
-    const bool wrote = after != before || mode_slots() != kept;
+    const std::vector<std::vector<uint8_t>> left = mode_slots();   // the slots too: a PC's save request awaiting its apply comes after
+    const bool wrote = after != before || left != kept;
     RC_ASSERT((pcSpan ? only_changed(before, allowed, pcSpan->first.data()) && only_changed(pcSpan->second, allowed) : only_changed(before, allowed)));
     // The lock, dark and sound icons show what the key wrote, before any notification redraws them.
     const char* const iconButton = page != 1 || key != PanelKey::Ok ? nullptr : t == 0 && menu == 4 ? "Button_lock" : t != 1 || menu > 1 ? nullptr : menu ? "toolButton2" : "toolButton1";
@@ -980,8 +981,8 @@ bool press(Model& m, PanelKey key)
         RC_ASSERT(P::get16(after.data() + P::kCurrentMode) == mode + 1);
         ++g_seen["mode recalled on the panel"];
     } else if (page == 4 && key == PanelKey::Ok && t == 1 && button == 1 && wrote) {
-        RC_ASSERT((!slot_saved(mode) && P::get16(after.data() + P::kCurrentMode) != mode + 1));
-        ++g_seen["mode deleted on the panel"];
+        RC_ASSERT(((left[size_t(mode)][0] != 0xAA || left[size_t(mode)][1] != 0xAA) && P::get16(after.data() + P::kCurrentMode) != mode + 1 && (!slot_saved(mode) || P::get16(after.data() + P::kModeSaveRequest) == mode + 1)));
+        ++g_seen[slot_saved(mode) ? "mode deleted on the panel, then saved by the PC's request that awaited its apply" : "mode deleted on the panel"];
     } else if (page == 1 && key == PanelKey::Ok && t == 0 && menu == 4) {
         RC_ASSERT(r16(P::kKeyLock) == (P::get16(before.data() + P::kKeyLock) ? 0 : 1));
         ++g_seen[waiting ? "keys locked or freed on the panel, a PC's write waiting" : "keys locked or freed on the panel"];
