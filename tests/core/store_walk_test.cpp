@@ -805,3 +805,65 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         P::wait_mode_files(), closeScreens();
     }, {100, 60});
 }
+
+// A command that stores is answered once what it stored is on disc: the program killed the
+// moment the answer comes (the supply cut) starts again with what the answer said, over the
+// room the disc has left, with and without a user-mode save asked for with it.
+TEST(StoreAnswers, WhatTheRunningProgramAnswersStoredSurvivesAKillAtTheAnswer)
+{
+    KEL_SKIP_UNDER_EMULATION();
+    kel_test::HostApp host;
+    ASSERT_TRUE(host.root.isValid());
+    const std::string data = host.root.path().toStdString() + "/root/data", base = host.root.path().toStdString() + "/base";
+    const auto usedBlocks = [](const std::string& dir) {
+        uint64_t bytes = 0;
+        for (const auto& e : fs::recursive_directory_iterator(dir))
+            if (struct stat st; ::lstat(e.path().c_str(), &st) == 0)
+                bytes += uint64_t(st.st_blocks) * 512;
+        return bytes;
+    };
+    const auto keep = [&](const std::string& to) { fs::remove_all(to), fs::copy(data, to, fs::copy_options::recursive); };
+    host.prepare = nullptr;
+    KEL_START_HOST(host);
+    host.stop();
+    keep(base);
+    std::mt19937 draw(uint32_t(kel_test::drawnPropertySeed()));
+    int stored = 0, rounds = 0;
+    for (const uint64_t left : {uint64_t(4096), uint64_t(8192), uint64_t(1) << 30})
+        for (const int mode : {0, 3}) {
+            ++rounds;
+            const int brightness = 1 + int(draw() % 99);
+            host.prepare = [&](const std::string& root) { fs::create_directories(root), fs::copy(base, root + "/data", fs::copy_options::recursive); };
+            KEL_START_HOST(host, "data.capacity=" + std::to_string(usedBlocks(base) + left) + "\n");
+            auto pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
+            ASSERT_TRUE(pc && pc->writeRam(P::kBrightness, {uint8_t(brightness), 0}) == 0);
+            if (mode) {
+                ASSERT_EQ(pc->writeRam(P::kModeSaveRequest, {uint8_t(mode), 0}), 0);
+            }
+            // Answered once the store is on disc: behind the scaler's apply and the store
+            // thread, which a loaded machine under the thread checker slows well past a plain
+            // reply's wait.
+            const int told = pc->writeRegister(11, 2, 2, pc::kController, 60000);
+            host.app.kill();   // the moment the answer came
+            host.app.waitForFinished(5000);
+            ASSERT_TRUE(told == 0 || told == 1) << "no answer with " << left << " bytes left";
+            keep(base + ".cut");
+            host.prepare = [&](const std::string& root) { fs::create_directories(root), fs::copy(base + ".cut", root + "/data", fs::copy_options::recursive); };
+            KEL_START_HOST(host);
+            pc = pc::PcClient::udp("127.0.0.1", uint16_t(5008 + host.offset));
+            pc::Bytes now, slot;
+            ASSERT_TRUE(pc && pc->readRam(P::kBrightness, 1, now) == 0);
+            const size_t inSlot = 2 + P::kBrightness - P::kModeArea;
+            if (mode) {
+                ASSERT_EQ(pc->readRam(uint32_t(mode) << 12, uint16_t(inSlot + 1), slot), 0);
+            }
+            host.stop();
+            const bool found = now[0] == brightness && (!mode || (slot[0] == 0xAA && slot[1] == 0xAA && slot[inSlot] == brightness));
+            EXPECT_TRUE(told == 1 || found) << "answered stored with " << left << " bytes left, mode " << mode << ": brightness " << int(now[0])
+                                            << " for " << brightness;
+            stored += told == 0;
+            // With room for every file the answer is done.
+            EXPECT_TRUE(left < 8192 * 2 || told == 0) << left << " bytes left, mode " << mode;
+        }
+    std::printf("kill at the answer: %d of %d rounds answered stored\n", stored, rounds);
+}
