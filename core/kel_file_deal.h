@@ -18,7 +18,9 @@ struct KelFileDeal {
     uint32_t size = 0;        // the size announced by the start command
     // The application image "/data/app/kelM57N2" holds an image that arrived whole and read
     // back right: only then may the upgrade finish move it into place. Only another such
-    // image replaces it there, so an upload that begins, lapses or fails leaves it ready.
+    // image replaces it there, so an upload that begins, lapses or fails leaves it ready; a
+    // finish that tried it clears the flag (the file then says what still waits), so that a
+    // finish while its restart is pending installs only an image that arrived since.
     // app_upload_begun: an application upload was accepted since the last finish. Both are
     // set, read and cleared only under message_deal::transfer_mutex.
     bool app_image_ready = false;

@@ -1,5 +1,4 @@
 #include "core/kelrampara.h"
-#include "core/store_room.h"
 
 #include "board/Clock.h"
 #include "board/Files.h"
@@ -12,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -415,98 +416,9 @@ std::recursive_mutex& modeFiles()
 // Set on the thread that takes a file's settling pause itself, outside modeFiles().
 thread_local bool t_pauseAfter = false;
 
-// A PC's resynchronisation of the user-mode files, on a thread of its own: sixteen files with
-// a sync and a pause each would hold the GUI thread (its tick, the LCD, the PC's screen
-// captures) for close to two seconds a request. Requests made while it runs are one more pass.
-class ModeFileResync {
-public:
-    static ModeFileResync& the()
-    {
-        static ModeFileResync r;
-        return r;
-    }
-    void request(KelRamPara* p)
-    {
-        std::lock_guard<std::mutex> hold(m);
-        if (!worker.joinable())
-            worker = std::thread([this] { run(); });
-        para = p, ++asked;
-        cv.notify_all();
-    }
-    void wait()
-    {
-        std::unique_lock<std::mutex> hold(m);
-        cv.wait(hold, [this] { return done == asked; });
-    }
-    ~ModeFileResync()
-    {
-        {
-            std::lock_guard<std::mutex> hold(m);
-            stop = true;
-            cv.notify_all();
-        }
-        if (worker.joinable())
-            worker.join();
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock<std::mutex> hold(m);
-        for (;;) {
-            cv.wait(hold, [this] { return stop || done != asked; });
-            if (stop)
-                return;
-            const uint64_t upTo = asked;
-            KelRamPara* p = para;
-            hold.unlock();
-            t_pauseAfter = true;   // each file's pause is taken here, without the slots' lock
-            for (int i = 0; i < KelRamPara::kModeSlots; ++i) {
-                std::unique_lock<std::recursive_mutex> files(modeFiles());
-                uint8_t m0, m1;
-                {
-                    std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-                    m0 = p->mode_slot[i][0], m1 = p->mode_slot[i][1];
-                }
-                // A slot whose file could not be written is what its file holds: what the
-                // next start loads, not a mode shown saved until then.
-                const bool file = (m0 == 0xFF || m1 == 0xFF) ? (static_cast<void>(p->mode_file_deal(i, 1)), true)
-                                  : (m0 == 0xAA || m1 == 0xAA) ? (p->mode_file_write(i, 2) || p->mode_file_deal(i, 0) || true)
-                                                               : false;
-                files.unlock();
-                if (file)
-                    pauseMs(100);
-            }
-            StoreRoom::modes_synced();
-            hold.lock();
-            done = upTo;
-            cv.notify_all();
-        }
-    }
-    std::mutex m;
-    std::condition_variable cv;
-    std::thread worker;
-    KelRamPara* para = nullptr;
-    uint64_t asked = 0, done = 0;
-    bool stop = false;
-};
 } // namespace
-
-void KelRamPara::mode_files_resync() { ModeFileResync::the().request(this); }
 
 std::unique_lock<std::recursive_mutex> KelRamPara::lock_mode_files() { return std::unique_lock<std::recursive_mutex>(modeFiles()); }
-
-namespace {
-void block_saves_wait();   // the block's saves asked for so far, done (below)
-} // namespace
-
-void KelRamPara::wait_mode_files()
-{
-    ModeFileResync::the().wait();
-    block_saves_wait();
-}
-
-KelRamPara::~KelRamPara() { wait_mode_files(); }
 
 bool KelRamPara::reset_user_modes()
 {
@@ -522,50 +434,6 @@ bool KelRamPara::reset_user_modes()
     for (auto& slot : mode_slot)
         slot[0] = slot[1] = 0xFF;
     return removed;
-}
-
-uint64_t KelRamPara::folder_room(const std::string& path)
-{
-    const std::string folder = path.substr(0, path.rfind('/'));
-    return board::Files::exists(folder) ? 0 : kFolderBlock;
-}
-
-int KelRamPara::block_store_error(bool modes)
-{
-    namespace fs = std::filesystem;
-    // A file replaced whole: its folder takes files and no folder stands at its place.
-    const auto target = [](const std::string& path) {
-        std::error_code ec;
-        const int error = board::Files::writeError(path);
-        return error ? error : fs::is_directory(fs::symlink_status(board::Files::map(path), ec)) ? EISDIR : 0;
-    };
-    int error = target(kParaFile);
-    // One temporary at a time, each mode file not there yet for good, and the folder it goes
-    // in when that is not there yet either (a folder takes a block of its own).
-    uint64_t need = kRamSize + folder_room(kParaFile);
-    bool modeFolder = false;
-    for (int i = 0; i < kModeSlots && !error && modes; ++i) {
-        bool saved;
-        {
-            std::unique_lock<std::mutex> block = lock_block();
-            saved = (mode_slot[i][0] == 0xAA || mode_slot[i][1] == 0xAA) && mode_slot[i][0] != 0xFF && mode_slot[i][1] != 0xFF;
-        }
-        if (!saved)
-            continue;
-        error = target(mode_file_name(i + 1));
-        if (!board::Files::exists(mode_file_name(i + 1)))
-            need += kModeFileSize + (modeFolder ? 0 : folder_room(mode_file_name(i + 1)));
-        modeFolder = true;
-    }
-    if (error)
-        return error;
-    // The room counted is held at once: another store made before these must not take it.
-    uint32_t applied;
-    {
-        std::unique_lock<std::mutex> block = lock_block();
-        applied = applied_count;
-    }
-    return StoreRoom::hold(need, modes, applied);
 }
 
 int KelRamPara::mode_file_deal(int slot, int op)
@@ -661,11 +529,7 @@ int KelRamPara::mode_file_write(int slot, int flag, std::unique_lock<std::recurs
     }
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        const bool replaces = board::Files::exists(mode_file_name(slot + 1));
-        const uint64_t lent = StoreRoom::lend(file.size() + folder_room(mode_file_name(slot + 1)));
-        const bool written = board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size());
-        StoreRoom::settle(lent, replaces || !written);
-        if (!written)
+        if (!board::Files::writeAtomically(mode_file_name(slot + 1), file.data(), file.size()))
             return 0;
     }
     {
@@ -709,29 +573,31 @@ int KelRamPara::ram_para_reset()
 }
 
 namespace {
-// The block's saves, on a thread of their own: a save's fsync and whole-system sync wait for
-// everyone's data (the flash's, on the board), and on the GUI thread they would hold its
-// tick, the LCD and the PC's captures after every apply of a PC that applies and saves back
-// to back. What the PC is answered does not wait for them. What a save stores is taken when
-// it is asked for, as before; a copy taken while another waits to be written replaces it,
-// so saves that queue up while one is written are written once.
-class BlockSave {
+// The stores a notification asks for, on a thread of their own: a user-mode save's file and
+// settling pause, a re-sync's sixteen files, the parameter file's fsync and whole-system sync
+// all wait for everyone's data (the flash's, on the board), and on the GUI thread they would
+// hold its tick, the LCD and every PC's capture. A PC whose command stores is answered from
+// here, once the pass that holds its edit is on disc. A pass stores the block as it is when
+// the pass comes to it, so one pass serves every request made while the one before it ran.
+class StoreThread {
 public:
-    static BlockSave& the()
+    static StoreThread& the()
     {
-        static BlockSave s;
+        static StoreThread s;
         return s;
     }
-    void request(KelRamPara* p)
+    void request(KelRamPara* p, std::function<int()> job, bool resync, bool block, uint64_t covers)
     {
-        // Taken under the saves' lock: the order of the copies is the order of their writes.
         std::lock_guard<std::mutex> hold(m);
-        KelRamPara::BlockSnapshot s;
-        if (!p->block_save_snapshot(s, done != asked))
-            return;
         if (!worker.joinable())
             worker = std::thread([this] { run(); });
-        para = p, next = std::move(s), ++asked;
+        para = p;
+        if (job)
+            jobs.push_back(std::move(job));
+        wantResync = wantResync || resync;
+        wantBlock = wantBlock || block;
+        edits = std::max(edits, covers);
+        ++asked;
         cv.notify_all();
     }
     void wait()
@@ -739,7 +605,7 @@ public:
         std::unique_lock<std::mutex> hold(m);
         cv.wait(hold, [this] { return done == asked; });
     }
-    ~BlockSave()
+    ~StoreThread()
     {
         {
             std::lock_guard<std::mutex> hold(m);
@@ -753,35 +619,139 @@ public:
 private:
     void run()
     {
+        t_pauseAfter = true;   // each file's settling pause is taken here, without the slots' lock
         std::unique_lock<std::mutex> hold(m);
         for (;;) {
             cv.wait(hold, [this] { return stop || done != asked; });
             if (stop)
                 return;
-            const uint64_t upTo = asked;
+            const uint64_t upTo = asked, covers = edits;
             KelRamPara* p = para;
-            const KelRamPara::BlockSnapshot s = std::move(next);
+            std::vector<std::function<int()>> mine = std::exchange(jobs, {});
+            const bool resync = std::exchange(wantResync, false), block = std::exchange(wantBlock, false);
             hold.unlock();
-            // Not saved (-1): the difference stays, and the next notification asks again.
-            (void)p->block_save_write(s);
+            bool failed = false, deferred = false;
+            for (const auto& job : mine) {
+                const int r = job();
+                failed = failed || r == 1;
+                deferred = deferred || r == 2;
+                if (r != 2)
+                    pauseMs(100);
+            }
+            if (resync)
+                failed = !resync_files(p) || failed;
+            if (block) {
+                // Not saved: the difference stays, and the next notification asks again.
+                KelRamPara::BlockSnapshot s;
+                failed = (p->block_save_snapshot(s, false) && p->block_save_write(s) < 0) || failed;
+            }
+            // A save request that waits for an apply is carried out after it, with that
+            // apply's notification: the edits its PC waits for are answered then.
+            if (!deferred && block)
+                p->stores_done(covers, failed ? 1 : 0);
             hold.lock();
+            if (deferred && edits == covers)
+                edits = reached;   // asked again by the notification of the apply it waits for
+            else if (!deferred && block)
+                reached = std::max(reached, covers);
             done = upTo;
             cv.notify_all();
         }
+    }
+    // Every slot's file rewritten (marked 0xAA) or removed (0xFF), each with its pause;
+    // false when one marked saved could not be written.
+    static bool resync_files(KelRamPara* p)
+    {
+        bool stored = true;
+        for (int i = 0; i < KelRamPara::kModeSlots; ++i) {
+            std::unique_lock<std::recursive_mutex> files(modeFiles());
+            uint8_t m0, m1;
+            {
+                std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+                m0 = p->mode_slot[i][0], m1 = p->mode_slot[i][1];
+            }
+            // A slot whose file could not be written is what its file holds: what the next
+            // start loads, not a mode shown saved until then.
+            bool file = false;
+            if ((m0 == 0xFF || m1 == 0xFF) && !board::Files::exists(KelRamPara::mode_file_name(i + 1))
+                && !board::Files::exists(KelRamPara::mode_osd_file_name(i + 1))) {
+                // An empty slot with no file: nothing to remove, nothing to wait for.
+            } else if (m0 == 0xFF || m1 == 0xFF) {
+                static_cast<void>(p->mode_file_deal(i, 1));
+                file = true;
+            } else if (m0 == 0xAA || m1 == 0xAA) {
+                if (!p->mode_file_write(i, 2)) {
+                    stored = false;
+                    static_cast<void>(p->mode_file_deal(i, 0));
+                }
+                file = true;
+            }
+            files.unlock();
+            if (file)
+                pauseMs(100);
+        }
+        return stored;
     }
     std::mutex m;
     std::condition_variable cv;
     std::thread worker;
     KelRamPara* para = nullptr;
-    KelRamPara::BlockSnapshot next;
+    std::vector<std::function<int()>> jobs;
+    bool wantResync = false, wantBlock = false;
+    uint64_t edits = 0, reached = 0;   // the PC edits asked to be stored, and those stored
     uint64_t asked = 0, done = 0;
     bool stop = false;
 };
-
-void block_saves_wait() { BlockSave::the().wait(); }
 } // namespace
 
-void KelRamPara::block_save_request() { BlockSave::the().request(this); }
+void KelRamPara::store_request(std::function<int()> modeSave, bool resync, bool block, uint64_t covers)
+{
+    StoreThread::the().request(this, std::move(modeSave), resync, block, covers);
+}
+
+void KelRamPara::block_save_request() { store_request(nullptr, false, true, 0); }
+
+void KelRamPara::mode_files_resync() { store_request(nullptr, true, false, 0); }
+
+void KelRamPara::wait_mode_files() { StoreThread::the().wait(); }
+
+KelRamPara::~KelRamPara()
+{
+    wait_mode_files();
+    // Edits no store took (their apply never came): their PCs are told they are not stored.
+    stores_done(UINT64_MAX, 1);
+}
+
+void KelRamPara::await_store_locked(StoreDone done)
+{
+    std::lock_guard<std::mutex> hold(store_waits_mutex);
+    store_waits.push_back({++store_asked, std::move(done)});
+}
+
+uint64_t KelRamPara::stores_applied()
+{
+    std::unique_lock<std::mutex> block = lock_block();
+    return applied_asked;
+}
+
+size_t KelRamPara::stores_waiting()
+{
+    std::lock_guard<std::mutex> hold(store_waits_mutex);
+    return store_waits.size();
+}
+
+void KelRamPara::stores_done(uint64_t upTo, int status)
+{
+    std::vector<StoreWait> ended;
+    {
+        std::lock_guard<std::mutex> hold(store_waits_mutex);
+        const auto stays = std::stable_partition(store_waits.begin(), store_waits.end(), [upTo](const StoreWait& w) { return w.edit > upTo; });
+        std::move(stays, store_waits.end(), std::back_inserter(ended));
+        store_waits.erase(stays, store_waits.end());
+    }
+    for (StoreWait& w : ended)
+        w.done(status);
+}
 
 int KelRamPara::ram_para_file_save()
 {
@@ -821,8 +791,7 @@ bool KelRamPara::block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten)
         std::memcpy(snapshot.data() + kModeSaveRequest, ram_backup + kModeSaveRequest, 2);
         const auto diff = std::mismatch(snapshot.begin() + kSavedStart, snapshot.end(), ram_backup + kSavedStart);
         if (!earlierUnwritten && diff.first == snapshot.end() && words == mode_words_saved) {
-            applied_saved = applied;
-            StoreRoom::para_saved(applied, !appliedOnly);   // the file holds it already
+            applied_saved = applied;   // the file holds it already
             return false;
         }
         if (diff.first != snapshot.end())
@@ -845,13 +814,9 @@ int KelRamPara::block_save_write(const BlockSnapshot& s)
     bool written;
     {
         std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
-        const bool replaces = board::Files::exists(kParaFile);
-        const uint64_t lent = StoreRoom::lend(file.size() + folder_room(kParaFile));
         written = board::Files::writeAtomically(kParaFile, file.data(), file.size());
-        StoreRoom::settle(lent, replaces || !written);
         board::Files::sync();
     }
-    StoreRoom::para_saved(applied, s.whole);
     // No settling pause here: the next save after an apply waits for this one; sync() has
     // returned once the data is down.
     if (!written) {

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -196,23 +197,14 @@ public:
     // between. Taken without the block's lock (which is taken inside it).
     static std::unique_lock<std::recursive_mutex> lock_mode_files();
     // A PC's resynchronisation: every slot's file rewritten (marker 0xAA) or removed (0xFF),
-    // one after another with its pause, on a thread of its own; returns at once.
+    // one after another with its pause, on the store thread; returns at once.
     void mode_files_resync();
-    // Until the files asked for so far are done: the mode files and the block's saves.
+    // Until the stores asked for so far are done: the mode files and the block's saves.
     static void wait_mode_files();
     // A PC's reset of the user modes: every mode file goes and every slot is marked empty, as
     // one step under the mode files' lock, so a re-sync running meanwhile writes no file after
     // it and sees the slots empty. false when the files could not all be removed.
     [[nodiscard]] bool reset_user_modes();
-    // 0 when the parameter file and, with modes, the user-mode files a re-sync writes can all
-    // be stored (their targets are no folders, the folders take files, the disc has room for
-    // them one after another) and that room is held for them until they are stored
-    // (StoreRoom), else the reason: what an apply-and-save or a setting is answered by.
-    [[nodiscard]] int block_store_error(bool modes = true);
-    // What a store of the file at path takes besides its bytes: a block for its folder when
-    // that is not there yet (the store makes it).
-    static constexpr uint64_t kFolderBlock = 4096;
-    static uint64_t folder_room(const std::string& path);
     // Rewrites "/data/ram_device_info" from the default image and reloads block 768-4095
     // from it; the saved copy is left as it was, so that the next notification takes the
     // changes in and stores the block. 0 on success, 1 when the file could not be written
@@ -235,9 +227,29 @@ public:
     };
     [[nodiscard]] bool block_save_snapshot(BlockSnapshot& s, bool earlierUnwritten);
     [[nodiscard]] int block_save_write(const BlockSnapshot& s);
-    // The save with its copy taken here and its write made on a thread of its own; returns
-    // at once. A copy taken while another waits to be written replaces it.
+    // The save made on the store thread, from the block as it is then; returns at once.
     void block_save_request();
+    // What a notification asks to be stored, on the store thread, in this order: a user-mode
+    // save (modeSave: 0 done or nothing to do, 1 not stored, 2 waits for an apply), a re-sync
+    // of the mode files, the block's save. `covers`: the PC edits the applies notified so far
+    // took (stores_applied()); they are answered once that pass is on disc.
+    void store_request(std::function<int()> modeSave, bool resync, bool block, uint64_t covers);
+
+    // --- commands answered once what they stored is on disc ---
+    // A PC's edit that the scaler's next apply takes (made under lock_block(), which the
+    // caller holds, with the apply flag raised under it): `done` gets 0 once a save that
+    // holds it is on disc (written, flushed, renamed, synced), 1 when that pass failed to
+    // store or the object goes first. Called from the store thread; it must not wait.
+    using StoreDone = std::function<void(int status)>;
+    void await_store_locked(StoreDone done);
+    // The edits awaited so far that an apply has taken (the scaler sets it after each apply,
+    // under lock_block()); read without the lock held.
+    uint64_t stores_applied();
+    uint64_t store_asked = 0, applied_asked = 0;   // under lock_block()
+    // Answers the edits up to `upTo` with status.
+    void stores_done(uint64_t upTo, int status);
+    size_t stores_waiting();
+
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
     static std::string mode_file_name(int mode);
     static std::string mode_osd_file_name(int mode);
@@ -281,6 +293,12 @@ signals:
     void sig_update_para(int code);
 
 private:
+    struct StoreWait {
+        uint64_t edit;
+        StoreDone done;
+    };
+    std::mutex store_waits_mutex;   // taken inside lock_block(), never the other way
+    std::vector<StoreWait> store_waits;
     void loadParameterFile();
     bool recreateParameterFile();
     void startupCleanup();

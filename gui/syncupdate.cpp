@@ -14,6 +14,8 @@
 #include "gui/tip.h"
 
 #include <QDebug>
+#include <QMetaObject>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -120,20 +122,20 @@ void SyncUpdate::para_sync(int code)
     if (KelRamPara::pInstance()->KelLanguageChanged())
         retext_screens();
     refresh_page(code);
-    // 5. and 6. come before the saving so that their changes go into the same write.
-    save_user_mode_request();
+    // 5.-7. The user-mode save request, the mode files' re-sync (code 2) and the block's
+    //    save, on the store thread in that order, so that what the first two set goes into
+    //    the same write. The PC edits the applies notified so far took are answered once
+    //    that is on disc.
+    const uint64_t covers = KelRamPara::pInstance()->stores_applied();
     if (code == 2)
-        resync_user_mode_files();
-    // The user-mode screen and the main menu's user-mode bar draw the slots, which the two
-    // steps above may have just changed (a PC's save or delete, or the panel's own save).
-#ifdef KEL_HAVE_CUSTOMMODE
-    if (g_page_focus == 4)
-        refresh(g_custommode);
-#endif
-    if (g_page_focus == 1 && g_mainwindow)
-        g_mainwindow->mode_bar_changed();
-    // 7.
-    save_block();
+        clear_stale_save_request();
+    std::function<int()> modeSave;
+    if (KelRamPara::pInstance()->locked16(P::kModeSaveRequest) != 0)
+        modeSave = [] { return SyncUpdate::save_user_mode_request(); };
+    KelRamPara::pInstance()->store_request(std::move(modeSave), code == 2, true, covers);
+    // The user-mode screen and the main menu's user-mode bar draw the slots (a PC's write
+    // of a slot, the panel's own save); a save made on the store thread draws them again.
+    slots_changed();
     // 8.
     if (g_page_focus == 10 && g_tip)
         g_tip->tip_create(1);
@@ -395,17 +397,12 @@ void SyncUpdate::refresh_page(int code)
         KelRamPara::pInstance()->KelLanguageChanged();
 }
 
-void SyncUpdate::save_user_mode_request()
+int SyncUpdate::save_user_mode_request()
 {
     KelRamPara* p = KelRamPara::pInstance();
     int slot = -1;
     std::vector<uint8_t> before(P::kModeSlotSize);
     uint16_t currentBefore[3] = {};   // the live, applied and saved copies' word
-    {
-        ApplyGate gate;
-        if (p->ram16(P::kModeSaveRequest) == 0)
-            return;
-    }
     // The slot is filled and its file written under the mode files' lock, which a PC's reset
     // of the user modes takes too: the reset falls before the slot's copy or after its file,
     // and a mode it removed never comes back. Taken outside the block's lock, as everywhere.
@@ -414,18 +411,18 @@ void SyncUpdate::save_user_mode_request()
         ApplyGate gate;
         const uint16_t n = p->ram16(P::kModeSaveRequest);
         if (n == 0)
-            return;
+            return 0;
         if (n > P::kModeSlots) {
             // Names no slot: dropped, so that it is neither retried nor saved.
             P::put16(p->ram + P::kModeSaveRequest, 0);
             KEL_TRACE("\n user mode save request %u ignored\n", unsigned(n));
-            return;
+            return 0;
         }
         if (n == P::get16(p->ram_backup + P::kModeSaveRequest))
-            return;
+            return 0;
         // Carried out only once the scaler has applied the block it stores.
         if (gate.pending())
-            return;
+            return 2;
         slot = n - 1;
         std::memcpy(before.data(), p->mode_slot[slot], before.size());
         for (int c = 0; c < 3; ++c)
@@ -437,41 +434,53 @@ void SyncUpdate::save_user_mode_request()
         // a recall, and the saved copy would keep the request as one still to be done.
         p->set_mode_words_locked(n, 0);
     }
-    if (!p->mode_file_write(slot, 0, files)) {
-        // Not written: the slot stays as its file has it, and the operator is told.
-        {
-            ApplyGate gate;
+    const bool written = p->mode_file_write(slot, 0, files);
+    uint8_t marker;
+    {
+        ApplyGate gate;
+        if (!written) {
+            // Not written: the slot stays as its file has it, and the operator is told.
             std::memcpy(p->mode_slot[slot], before.data(), before.size());
             p->set_mode_words_locked(-1, -1);
             for (int c = 0; c < 3; ++c)
                 P::put16((c == 0 ? p->ram : c == 1 ? p->ram_applied : p->ram_backup) + P::kCurrentMode, currentBefore[c]);
         }
-        if (g_tip)
-            g_tip->tip_message(TIP::not_saved_text());
+        marker = p->mode_slot[slot][0];
     }
-    KEL_TRACE("\n user mode save change ,%#x \n", unsigned(p->mode_slot[slot][0]));
+    KEL_TRACE("\n user mode save change ,%#x \n", unsigned(marker));
+    // The screens that draw the slots, and the operator's word, on the GUI thread.
+    QMetaObject::invokeMethod(
+        pInstance(),
+        [written] {
+            if (!written && g_tip)
+                g_tip->tip_message(TIP::not_saved_text());
+            pInstance()->slots_changed();
+        },
+        Qt::QueuedConnection);
+    return written ? 0 : 1;
 }
 
-void SyncUpdate::resync_user_mode_files()
+void SyncUpdate::slots_changed()
 {
-    // The files are written on a thread of their own; the save request word is cleared here
-    // when it is no request (the saved copy's own word). One still waiting for its apply (the
-    // save request is carried out first, so a request left here waits) stays: a PC was
-    // answered for it.
+#ifdef KEL_HAVE_CUSTOMMODE
+    if (g_page_focus == 4)
+        refresh(g_custommode);
+#endif
+    if (g_page_focus == 1 && g_mainwindow)
+        g_mainwindow->mode_bar_changed();
+}
+
+void SyncUpdate::clear_stale_save_request()
+{
+    // The save request word is cleared here when it is no request (the saved copy's own
+    // word). One still waiting for its apply (the save request is carried out first, so a
+    // request left here waits) stays: a PC waits for it.
     KelRamPara* p = KelRamPara::pInstance();
-    {
-        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-        const bool waiting = p->ram16(P::kModeSaveRequest) != P::get16(p->ram_backup + P::kModeSaveRequest);
-        for (int i = 0; i < P::kModeSlots && !waiting; ++i)
-            if (p->mode_slot[i][0] == 0xFF || p->mode_slot[i][1] == 0xFF)
-                P::put16(p->ram + P::kModeSaveRequest, 0);
-    }
-    p->mode_files_resync();
-}
-
-void SyncUpdate::save_block()
-{
-    KelRamPara::pInstance()->block_save_request();
+    std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+    const bool waiting = p->ram16(P::kModeSaveRequest) != P::get16(p->ram_backup + P::kModeSaveRequest);
+    for (int i = 0; i < P::kModeSlots && !waiting; ++i)
+        if (p->mode_slot[i][0] == 0xFF || p->mode_slot[i][1] == 0xFF)
+            P::put16(p->ram + P::kModeSaveRequest, 0);
 }
 
 void SyncUpdate::network_defaults()

@@ -34,9 +34,10 @@ private:
     explicit SyncUpdate(QObject* parent = nullptr);
     void refresh_page(int code);
     void retext_screens();
-    void save_user_mode_request();
-    void resync_user_mode_files();
-    void save_block();
+    // On the store thread: 0 saved or nothing to save, 1 not stored, 2 waits for an apply.
+    static int save_user_mode_request();
+    void clear_stale_save_request();
+    void slots_changed();
     void network_defaults();
 
     uint8_t keyLed[5];

@@ -7,7 +7,6 @@
 #include "core/ini_text.h"
 #include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
-#include "core/store_room.h"
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"
@@ -269,7 +268,68 @@ unsigned int message_deal::reply_filled(const unsigned char* frame, unsigned int
     return 0;
 }
 
+// A reply owed for the stores its request waits for: sent when they are done and the
+// handler has written it, whichever comes last.
+struct message_deal::LaterReply {
+    std::mutex m;
+    std::function<void(std::vector<unsigned char>, unsigned)> send;
+    std::vector<unsigned char> frame;
+    unsigned len = 0;
+    int waits = 0;      // stores still to be done
+    int status = 0;     // or'ed into byte 10
+    bool written = false;
+    void sendIfDone(std::unique_lock<std::mutex>& hold)
+    {
+        if (!written || waits > 0 || !send)
+            return;
+        frame[10] = uint8_t(frame[10] | status);
+        auto out = std::move(send);
+        send = nullptr;
+        std::vector<unsigned char> bytes = std::move(frame);
+        hold.unlock();
+        out(std::move(bytes), len);
+    }
+};
+
+bool message_deal::answer_when_stored(KelRamPara* p)
+{
+    if (!later || !p)
+        return false;
+    if (!m_later) {
+        m_later = std::make_shared<LaterReply>();
+        m_later->send = later;
+    }
+    std::shared_ptr<LaterReply> r = m_later;
+    {
+        std::lock_guard<std::mutex> hold(r->m);
+        ++r->waits;
+    }
+    p->await_store_locked([r](int status) {
+        std::unique_lock<std::mutex> hold(r->m);
+        --r->waits;
+        r->status |= status;
+        r->sendIfDone(hold);
+    });
+    return true;
+}
+
 int message_deal::message_group_deal(unsigned char* frame, unsigned int len, unsigned char link)
+{
+    m_later.reset();
+    const int n = dispatch(frame, len, link);
+    std::shared_ptr<LaterReply> r = std::exchange(m_later, nullptr);
+    if (!r)
+        return n;
+    // The handler's reply as it stands; the stores' status goes into byte 10 when they end.
+    std::unique_lock<std::mutex> hold(r->m);
+    r->len = unsigned(std::max(n, 1));
+    r->frame.assign(frame, frame + 11 + r->len);
+    r->written = true;
+    r->sendIfDone(hold);
+    return kLater;
+}
+
+int message_deal::dispatch(unsigned char* frame, unsigned int len, unsigned char link)
 {
     // Links drop anything shorter than a header and check byte; keep the handlers safe even
     // when a caller forgets.
@@ -991,9 +1051,6 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
     }
     KelRamPara* p = para();
     unsigned char error = 0, apply = 0;
-    // A setting taken is saved after this reply: answered done only when the parameter file
-    // can be stored, its room held for it (looked at before the block's lock is taken).
-    const bool storable = p && p->block_store_error(false) == 0;
     if (p) {
         unsigned char* ram = p->ram;
         ScalerLock lock;
@@ -1071,15 +1128,12 @@ int message_deal::vedio_write_single_para(unsigned char* frame, unsigned int len
                 break;
             }
         }
-        if (apply)
-            lock.apply(1);
+        // A setting taken is answered once the parameter file holding it is on disc.
+        if (apply && lock.apply(1))
+            answer_when_stored(p);
     } else {
         error = 1;
     }
-    if (!apply && storable)
-        StoreRoom::drop();   // nothing taken, nothing to store
-    else if (apply && !storable)
-        error = 1;   // taken, but the next start would not have it
     frame[10] = error;
     frame[11] = 0x31;
     return 2;
@@ -1199,7 +1253,8 @@ int message_deal::write_register(unsigned char* frame)
             if (tW != W || tD != D) {
                 put16(w0 + KelRamPara::kLayerOutput, tW);
                 put16(w0 + KelRamPara::kLayerDbd, tD);
-                lock.apply(1);
+                if (lock.apply(1))
+                    answer_when_stored(p);
             }
         }
         break;
@@ -1361,12 +1416,10 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
         return 0;
     unsigned char* ram = p->ram;
     const unsigned char* saved = p->ram_backup;
-    // Apply (bit 1) and save (bit 2): the scaler's thread applies, then the parameter file
-    // and, with bit 2, the user-mode files are stored, after this reply. What cannot take them
-    // (a read-only or full /data, a folder where a file goes) is answered status 1 now, and
-    // the room they take is held for them from now (another file written meanwhile must not
-    // take it); the change is still applied.
-    const bool storable = !(mask & 0x06) || p->block_store_error((mask & 0x04) != 0) == 0;
+    // Apply (bit 1) and save (bit 2): the scaler's thread applies, then the store thread
+    // carries out a user-mode save request, re-writes the user-mode files (bit 2) and stores
+    // the parameter file. The reply waits for that store: status 1 when it failed (a
+    // read-only or full /data, a folder where a file goes); the change is still applied.
     if (mask & 0x02) {
         ScalerLock lock;
         // 1. User mode. Only a PC's write of the mode word asks for a recall: a word that a
@@ -1434,18 +1487,20 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
                 put16(ram + o, uint16_t(cur & ~0x02));
             }
         }
-        lock.apply(1);
+        if (lock.apply(1))
+            answer_when_stored(p);
     }
     if (mask & 0x04) {
         ScalerLock lock;
-        lock.apply(2);
+        if (lock.apply(2))
+            answer_when_stored(p);
     }
     if ((mask & 0x08) && rd16(ram + KelRamPara::kOsdOn) != 0) {
         ScalerLock lock;
         lock.apply(1);
         g_osd_update = 1;
     }
-    return storable ? 0 : 1;
+    return 0;
 }
 
 int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
@@ -1463,15 +1518,20 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         // PC's, most often) is not cut by a restart, which would tear a partition being
         // written: the finish is answered 1, arms nothing and leaves the upload's record as it
         // is, so the uploader's own finish installs its image.
-        bool uploading;
+        bool uploading, waiting;
         {
             std::lock_guard<std::mutex> hold(transfer_mutex);
             const uint8_t type = g_kel_file_deal_para.type;
             uploading = FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) && mdshared::installed_image(type);
+            waiting = g_kel_file_deal_para.app_image_ready;
         }
+        // A finish whose restart is pending answers as it did, unless another verified image
+        // arrived since (the finish tried the one it found): that one is installed as the
+        // first was, the restart still to come.
+        const bool again = g_app_reset_flag >= 2 && waiting && !uploading;
         if (uploading && g_app_reset_flag < 2) {
             failed = true;
-        } else if (g_app_reset_flag < 2) {
+        } else if (g_app_reset_flag < 2 || again) {
             const uint32_t stamp = G_reboot_tickTicks;
             const uint8_t asked = g_app_reset_flag;
             G_reboot_tickTicks = G_timeTicks.load();
@@ -1493,7 +1553,7 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
                 } else {
                     stored = false;
                 }
-                rec.app_image_ready = rec.app_image_ready && !moved;
+                rec.app_image_ready = false;   // tried; the file says what still waits
                 rec.app_upload_begun = false;
             }
             if (!moved && !stored && !board::Files::exists("/data/app/kelM57N2")) {
@@ -1550,9 +1610,12 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
     };
     if (mask & 0x01) {
         {
+            // Raised with the edit: a save made before the apply stores what was applied,
+            // never the defaults the chip does not hold yet.
             ScalerLock lock;
             defaults(KelRamPara::kSavedStart, KelRamPara::kEdid);
             defaults(1376, KelRamPara::kRamSize);
+            lock.apply(1);
         }
         // Under the mode files' lock: a re-sync running meanwhile writes no mode after it. Mode
         // files left behind come back at the next start: answered 1 (the rest still runs).
@@ -1560,17 +1623,21 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
         board::Clock::sleepUs(100);
         ScalerLock lock;
         led_size::follow(ram, saved);
-        lock.apply(1);
+        if (lock.apply(1))
+            answer_when_stored(p);
     }
+    // The defaults are answered once the parameter file holding them is on disc.
     if (mask & 0x02) {
         ScalerLock lock;
         defaults(KelRamPara::kEdid, 1376);
-        lock.apply(1);
+        if (lock.apply(1))
+            answer_when_stored(p);
     }
     if (mask & 0x10) {
         ScalerLock lock;
         defaults(KelRamPara::kBrightness, KelRamPara::kBrightness + 16);
-        lock.apply(1);
+        if (lock.apply(1))
+            answer_when_stored(p);
     }
     if (mask & 0x20) {
         QString ip;

@@ -2,11 +2,15 @@
 #include "core/kel_file_deal.h"
 
 #include <QByteArray>
+#include <functional>
+#include <memory>
+#include <vector>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 class message_deal_4g;
+class KelRamPara;
 
 // A cloud-settings file transfer (g_yp_s_file PC to device, g_yp_r_file device to PC):
 // kind 0 none, 1 barcode, 2 CA file, 4 settings file; id 100, 101, 102; bytes moved so
@@ -58,7 +62,14 @@ public:
     // frame: the unescaped frame (FRAME_BUF_SIZE bytes of buffer); len: its length
     // without the check byte; link: 5 from the PC links, 4 from the 4G link. Returns the
     // reply length from byte 10, or 0 (no reply on serial and UDP, header only on TCP).
+    // kLater: the reply goes later, through `later`, once what the request asked for is done.
     [[nodiscard]] int message_group_deal(unsigned char* frame, unsigned int len, unsigned char link);
+    static constexpr int kLater = -2;
+    // Set by the link before each request: where a reply answered later goes (the unescaped
+    // frame and its reply length from byte 10), from whichever thread completes it. A command
+    // that stores is answered once its store is on disc, with what the store did; with no
+    // `later` set it is answered at once.
+    std::function<void(std::vector<unsigned char> frame, unsigned len)> later;
     // Where the handler of this frame (len bytes without the check byte) writes every byte
     // itself, from 10 up to the returned offset, before any reply that reaches into that
     // range: the link need not clear it of an earlier request's bytes. 0 when it does not.
@@ -179,6 +190,13 @@ public:
     static unsigned int capture_screen();
 
 private:
+    [[nodiscard]] int dispatch(unsigned char* frame, unsigned int len, unsigned char link);
+    // Called under lock_block() by a handler whose edit the scaler applies and the block's
+    // save stores (the apply flag raised under that hold): the reply is sent once the store
+    // that holds the edit is on disc, status 1 at [10] when it failed. false with no `later`.
+    bool answer_when_stored(KelRamPara* p);
+    struct LaterReply;
+    std::shared_ptr<LaterReply> m_later;   // the request being handled, when answered later
     // True when the frame is addressed to this controller (0xF100 or 0xF101).
     static bool own_destination(const unsigned char* frame);
     // The FPGA a frame selects: byte 7 - 1 when byte 6 is 0 and byte 7 is 1 or 2, else 0.

@@ -77,7 +77,9 @@ int message_deal::write_edid_table_group(unsigned char* frame)
             put16(p->ram + at, w);
             put16(p->ram + at + 2, h);
             put16(p->ram + at + 4, f);
-            lock.apply(1);
+            // Answered once the parameter file holding the requested size is on disc too.
+            if (lock.apply(1))
+                answer_when_stored(p);
         }
         KEL_TRACE("\n write_edid_table  edid_ram_table_from [0]%d  [1]%d  [2]%d [3]%d  edid_index=%u\n",
                   edid_ram_table_from[0].load(), edid_ram_table_from[1].load(), edid_ram_table_from[2].load(),

@@ -23,10 +23,13 @@ inline bool installed_image(uint8_t type) { return type == 1 || type == 3 || typ
 class ScalerLock {
 public:
     ScalerLock() : m_lock(KelRamPara::lock_block()) {}
-    void apply(uint8_t value)
+    // false with no scaler to apply (and so nothing that would store the edit).
+    bool apply(uint8_t value)
     {
-        if (scaler())
-            scaler()->raise_apply_flag(value);
+        if (!scaler())
+            return false;
+        scaler()->raise_apply_flag(value);
+        return true;
     }
 private:
     std::unique_lock<std::mutex> m_lock;

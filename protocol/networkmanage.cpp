@@ -148,7 +148,7 @@ void networkManage::loop(int index)
     while (!m_stop) {
         // Blocks in poll while idle (traffic or the destructor ends the wait); a passthrough
         // waiting for its card is polled each tick.
-        int wait = m_port[index].reply_state == 1 ? protocol_phy::PASSBY_POLL_MS : kIdleWaitMs;
+        int wait = m_port[index].reply_state == 1 || m_port[index].later->owing() ? protocol_phy::PASSBY_POLL_MS : kIdleWaitMs;
         if (index == 0)
             accept_pass(wait);
         else
@@ -188,6 +188,7 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
         link.deal->release_peer(gone.peer);
         link.queues.erase(closed);
         link.waits.abandon(uint64_t(closed));   // nobody is left to take the card's answer
+        link.later->abandon(uint64_t(closed));   // nor a store's
     }
 
     // Each client's frames wait in its own queue, so a pass looks at clients, not at every
@@ -195,6 +196,10 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     for (TcpServer::Record& r : link.server->records())
         link.queues[r.socket].push_back(std::move(r));
     link.server->records().clear();
+    for (LaterReplies::Reply& r : link.later->take()) {
+        const unsigned int m = link.phy->build_reply(r.frame.data(), r.len, link.tx.data());
+        link.server->sendData(link.tx.data(), m, int(r.key));
+    }
     if (configuredPort && !link.waits.empty())
         for (CardWaits::Answer& a : link.waits.sweep())
             link.server->sendData(a.bytes.data(), unsigned(a.bytes.size()), int(a.key));
@@ -293,7 +298,13 @@ void networkManage::handle_frame(Link& link, bool configuredPort, const TcpServe
     // One handler serves every client of the port: a file transfer belongs to the
     // connection that started it.
     link.deal->peer = rec.peer;
+    link.deal->later = LaterReplies::sender(link.later, uint64_t(rec.socket));
     int r = link.deal->message_group_deal(frame, n - 1, 5);
+    if (r == message_deal::kLater) {
+        link.frame.reached(64);   // the handler's reply bytes, copied for later
+        link.later->owe();
+        return;
+    }
     if (r < 0 || unsigned(r) + 11 > message_deal::FRAME_BUF_SIZE)
         r = 0;
     link.frame.reached(11 + unsigned(r));

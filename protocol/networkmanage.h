@@ -5,6 +5,7 @@
 
 #include "core/stop_signal.h"
 #include "protocol/card_waits.h"
+#include "protocol/later_replies.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
 #include "protocol/tcpserver.h"
@@ -68,6 +69,7 @@ private:
         std::map<uint32_t, int> lastClient;    // of each address with frames waiting, its client served last
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a client waits for a card
         CardWaits waits;                       // clients waiting for a card, by socket
+        std::shared_ptr<LaterReplies> later = std::make_shared<LaterReplies>();   // replies owed, by socket
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
         LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };

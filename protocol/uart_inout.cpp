@@ -103,7 +103,7 @@ void* Kx_uart_inout::receive_thread(void* arg)
     while (!self->m_stop) {
         // Blocks in poll while the line is quiet (bytes or the destructor end the wait); a
         // passthrough waiting for its card is polled often.
-        self->receive_pass(self->m_pending == 1 ? protocol_phy::PASSBY_POLL_MS : kIdleWaitMs);
+        self->receive_pass(self->m_pending == 1 || self->m_later->owing() ? protocol_phy::PASSBY_POLL_MS : kIdleWaitMs);
     }
     return nullptr;
 }
@@ -207,6 +207,7 @@ void Kx_uart_inout::handle_frame()
         {
             std::unique_lock<std::mutex> path = lock_port_path();
             abandon_wait();
+            m_later->abandon(0);   // nor is a store's answered later, which its PC gave up on
             m_pending = 2;
             // A card's answer queued earlier is not this frame's reply, also when the
             // frame has none.
@@ -214,8 +215,13 @@ void Kx_uart_inout::handle_frame()
             m_tx.clear();
         }
         // One line, one peer: the handler's peer stays 0.
+        m_deal->later = LaterReplies::sender(m_later, 0);
         int r = m_deal->message_group_deal(frame, n - 1, m_link);
-        m_frame.reached(11 + unsigned(std::max(r, 0)));
+        if (r == message_deal::kLater) {
+            m_later->owe();
+            r = 0;
+        }
+        m_frame.reached(64 + unsigned(std::max(r, 0)));
         if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
             unsigned int m = m_phy->build_reply(frame, unsigned(r), m_out.data());
             set_transmit(m_out.data(), m);
@@ -227,6 +233,18 @@ void Kx_uart_inout::handle_frame()
 
 void Kx_uart_inout::send_step()
 {
+    // Replies owed for stores go out as a reply does, in the order they came.
+    for (LaterReplies::Reply& r : m_later->take()) {
+        const unsigned int m = m_phy->build_reply(r.frame.data(), r.len, m_out.data());
+        auto rec = std::make_unique<Uart_Rec_Send_Data>();
+        if (m > sizeof rec->data)
+            continue;
+        std::memcpy(rec->data, m_out.data(), m);
+        rec->len = int(m);
+        rec->fd = m_fd;
+        std::lock_guard<std::mutex> hold(m_tx_mutex);
+        m_tx.push_back(std::move(rec));
+    }
     if (m_pending == 1) {
         bool answered = false;
         {

@@ -3,6 +3,7 @@
 // frames from the byte stream, answers them and sends the replies with the line turned
 // round by RTS.
 
+#include "protocol/later_replies.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
 #include "protocol/serial_modules.h"
@@ -83,6 +84,7 @@ private:
     std::unique_ptr<Uart_Rec_Send_Data> m_rx;  // the chunk being read
     std::list<std::unique_ptr<Uart_Rec_Send_Data>> m_tx;   // under m_tx_mutex
     std::mutex m_tx_mutex;
+    std::shared_ptr<LaterReplies> m_later = std::make_shared<LaterReplies>();   // replies owed the line's PC
 
     // Frame assembly across reads.
     LinkBuffer m_assembly;

@@ -220,7 +220,8 @@ void udpnetManage::pass(Link& link, int wait_ms)
     std::set<uint64_t> first;
     for (const UdpServer::Record& r : link.frames)
         ready = ready || (first.insert(r.peer).second && !heldBack(r));
-    int wait = ready ? 0 : link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
+    // A reply owed for a store is looked for as often as a card's answer.
+    int wait = ready ? 0 : link.reply_state == 1 || link.later->owing() ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
     // Everything the socket holds (up to the bound) joins the lists below: the turns decide
     // among every sender, and the socket is emptied each pass, so a flood cannot fill it
     // ahead of another PC's datagram.
@@ -233,6 +234,10 @@ void udpnetManage::pass(Link& link, int wait_ms)
         join(link, rec);
     }
 
+    for (LaterReplies::Reply& r : link.later->take()) {
+        const unsigned int m = link.phy->build_reply(r.frame.data(), r.len, link.tx.data());
+        link.server->sendData(link.tx.data(), m, r.to);
+    }
     if (!link.waits.empty())
         for (CardWaits::Answer& a : link.waits.sweep())
             link.server->sendData(a.bytes.data(), unsigned(a.bytes.size()), a.to);
@@ -394,7 +399,13 @@ void udpnetManage::handle_frame(Link& link, const UdpServer::Record& rec)
     // One handler serves every PC that sends to the port: a file transfer belongs to the
     // sender that started it.
     link.deal->peer = rec.peer;
+    link.deal->later = LaterReplies::sender(link.later, rec.peer, rec.addr);
     int r = link.deal->message_group_deal(frame, n - 1, 5);
+    if (r == message_deal::kLater) {
+        link.frame.reached(64);   // the handler's reply bytes, copied for later
+        link.later->owe();
+        return;
+    }
     link.frame.reached(11 + unsigned(std::max(r, 0)));
     if (r > 0 && unsigned(r) + 11 <= message_deal::FRAME_BUF_SIZE) {
         unsigned int m = link.phy->build_reply(frame, unsigned(r), link.tx.data());

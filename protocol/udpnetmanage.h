@@ -7,6 +7,7 @@
 
 #include "core/stop_signal.h"
 #include "protocol/card_waits.h"
+#include "protocol/later_replies.h"
 #include "protocol/link_buffer.h"
 #include "protocol/message_deal.h"
 #include "protocol/udp_frame_list.h"
@@ -141,6 +142,7 @@ private:
         bool flooded = false;                // frames held past a few largest since the list was last empty
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a sender waits for a card
         CardWaits waits;                     // 5008 senders waiting for a card, by peer
+        std::shared_ptr<LaterReplies> later = std::make_shared<LaterReplies>();   // replies owed, by peer
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it
         LinkBuffer tx{message_deal::TX_BUF_SIZE};         // escaped reply
     };

@@ -219,8 +219,10 @@ bool c331_manage::c331_apply_changes()
     // The flag and the copy are taken together: an edit is either in this copy or raises the
     // flag again for the next apply. Edits queued meanwhile are merged into that one apply.
     uint8_t flag, pcPending;
+    uint64_t edits;   // the PC edits awaiting their store that this copy holds
     {
         std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        edits = k->store_asked;
         flag = c331_apply_flag.exchange(0);
         pcPending = k->pc_edit_pending.exchange(0);
         k->scaler_applying = 1;
@@ -251,6 +253,7 @@ bool c331_manage::c331_apply_changes()
                 k->pc_edit_pending = pcPending;
             return false;
         }
+        k->applied_asked = std::max(k->applied_asked, edits);
         // The debug triggers of the controller register image, taken and cleared.
         std::copy(k->reg_image + 33, k->reg_image + 37, regs + 33);
         std::fill(k->reg_image + 34, k->reg_image + 37, uint8_t(0));

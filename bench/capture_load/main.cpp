@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -70,6 +71,8 @@ struct Times {
 };
 
 // Captures one after another for the given seconds.
+Times summary(std::vector<double> all, int lost);
+
 Times captures(uint16_t port, int seconds)
 {
     Times t;
@@ -87,6 +90,26 @@ Times captures(uint16_t port, int seconds)
         all.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
     ::close(fd);
+    return summary(all, t.lost);
+}
+
+// The waits of the other PCs' register 11 replies (answered once their store is on disc).
+std::mutex g_replyMutex;
+std::vector<double> g_applyWaits, g_saveWaits;
+void timedAsk(int fd, const pc::Frame& request, std::vector<double>& into)
+{
+    const auto t0 = Clock::now();
+    if (!ask(fd, request))
+        return;
+    const double wait = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::lock_guard<std::mutex> hold(g_replyMutex);
+    into.push_back(wait);
+}
+
+Times summary(std::vector<double> all, int lost)
+{
+    Times t;
+    t.lost = lost;
     if (all.empty())
         return t;
     std::sort(all.begin(), all.end());
@@ -231,7 +254,7 @@ int main(int argc, char** argv)
             for (int i = 0; fd >= 0 && loaded; ++i) {
                 const uint16_t x = uint16_t((i * 64) % 1600);
                 ask(fd, pc::writeRam(0x8E0 + 26 * w + 10, {uint8_t(x), uint8_t(x >> 8)}));
-                ask(fd, pc::writeRegister(11, 2, 2));
+                timedAsk(fd, pc::writeRegister(11, 2, 2), g_applyWaits);
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
             if (fd >= 0)
@@ -254,7 +277,7 @@ int main(int argc, char** argv)
     const Times saving = underLoad(port, seconds, 1, vncPort, [&i](int fd, int) {
         const uint16_t x = uint16_t((++i * 64) % 1600);
         ask(fd, pc::writeRam(0x8E0 + 10, {uint8_t(x), uint8_t(x >> 8)}));
-        ask(fd, pc::writeRegister(11, 6, 6));
+        timedAsk(fd, pc::writeRegister(11, 6, 6), g_saveWaits);
     }, keySaving);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
@@ -270,6 +293,11 @@ int main(int argc, char** argv)
     std::printf("%-22s %s\n", "", keyCapturing.c_str());
     print("one PC applying+saving", saving);
     std::printf("%-22s %s\n", "", keySaving.c_str());
+    const Times applies = summary(g_applyWaits, 0), saves = summary(g_saveWaits, 0);
+    std::printf("%-22s replies %6d  median %8.5f s  mean %8.5f s  largest %7.4f s\n", "apply (11, mask 2)", applies.count, applies.median,
+                applies.mean, applies.largest);
+    std::printf("%-22s replies %6d  median %8.5f s  mean %8.5f s  largest %7.4f s\n", "apply+save (mask 6)", saves.count, saves.median,
+                saves.mean, saves.largest);
     std::printf("ratio loaded/rest: mean %.1f, largest %.1f\n", rest.mean > 0 ? load.mean / rest.mean : -1.0,
                 rest.largest > 0 ? load.largest / rest.largest : -1.0);
     std::printf("CPU after the load: first second %.0f %%, next three seconds %.0f %%\n",

@@ -20,6 +20,9 @@
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "tests/protocol/file_frames.h"
+#include "tests/support/Emulation.h"
+#include "tests/support/HostApp.h"
+#include "tests/support/PcClient.h"
 #include "tests/support/PcFrame.h"
 #include "tests/support/PropertyCheck.h"
 #include "tests/support/TestRoot.h"
@@ -42,6 +45,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <regex>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -313,8 +317,15 @@ protected:
                 bytes += uint64_t(st.st_blocks) * 512;
         return bytes;
     }
-    // The reply's bytes from [10] on; one PC link's handler for all of a test's requests.
-    Bytes deal(uint8_t group, const Bytes& data) { pc::Frame f; return f.group = group, f.data = data, deal(md, f); }
+    // The reply's bytes from [10] on (none when it is answered later, into `later`); one PC
+    // link's handler for all of a test's requests.
+    Bytes deal(uint8_t group, const Bytes& data)
+    {
+        pc::Frame f;
+        md.later = [this](std::vector<unsigned char> frame, unsigned len) { later = Bytes(frame.begin() + 10, frame.begin() + 10 + len); };
+        return f.group = group, f.data = data, deal(md, f);
+    }
+    std::optional<Bytes> later;
     static Bytes deal(message_deal& via, const pc::Frame& f)
     {
         Bytes plain = pc::encode(f);
@@ -420,7 +431,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
              std::memset(para()->ram + P::kModeArea, 0x33, P::kModeAreaLength);
              P::put16(para()->ram + P::kOsdOn, 1), P::put16(para()->ram + P::kModeSaveRequest, 10);
          },
-         [&] { return SyncUpdate::pInstance()->para_sync(1), para()->KelUserModeSaved(9) && para()->mode_slot[9][2] == 0x33; },
+         [&] { return SyncUpdate::pInstance()->para_sync(1), P::wait_mode_files(), para()->KelUserModeSaved(9) && para()->mode_slot[9][2] == 0x33; },
          [&] { return file(kMode) == oldMode ? 0 : file(kMode).substr(0, 3) == "\xAA\xAA\x33" && file(kOverlay) == overlay ? 1 : -1; },
          [&](int now) { return start(), para()->KelUserModeSaved(9) && para()->mode_slot[9][2] == (now ? 0x33 : 0x11); },
          {kMode + ".tmp", kOverlay + ".tmp"}},
@@ -428,7 +439,7 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         {"user mode: delete", [&] { put(kMode, oldMode.substr(0, 1230) + std::string("\x01\0", 2) + oldMode.substr(1232)), put(kOverlay, overlay), start(); },
          [&] { return para()->mode_file_deal(9, 1) == 0 && !para()->KelUserModeSaved(9); },
          [&] { return int(file(kMode).empty()); }, [&](int now) { return start(), para()->KelUserModeSaved(9) == !now; }, {}},
-        {"user modes: the PC's reset (register 16 bit 0)", [&] { put(kMode, oldMode), start(); }, [&] { return 1 - reg(md, 16, 0x01); },
+        {"user modes: the PC's reset (register 16 bit 0)", [&] { put(kMode, oldMode), start(); }, [&] { return md.later = nullptr, 1 - reg(md, 16, 0x01); },
          [&] { return int(file(kMode).empty()); }, [&](int now) { return start(), para()->KelUserModeSaved(9) == !now; }, {}},
     };
     // A brightness table block three pages long, and the FPGA's parameter image behind its mark.
@@ -566,35 +577,57 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         std::printf("store walk: %s, %d cases\n", what.c_str(), n);
 }
 
-// Apply and save stores the parameter file and the user-mode files after its reply: it is
-// answered stored (0) exactly when the next start loads the edit and the mode a PC wrote into
-// its slot, whatever stands in the way on the disc.
+// Apply and save stores the parameter file and the user-mode files, and is answered from that
+// store: stored (0) exactly when the next start loads the edit and the mode the PC saved,
+// whether written into its slot (re-synchronised, mask 6) or asked for with the save request
+// word (mask 2); a single setting (0xB0) and the picture defaults (register 16 bit 4)
+// likewise for their edit; whatever stands in the way on the disc or is stored before them.
 TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlockAndModes)
 {
     scalerUp();
     const auto room = [&](int left) { return [&, left] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); }; };
     const auto folderAt = [&](const std::string& at) { return [&, at] { fs::remove_all(root.host(at)), root.writeFile(at + "/x", "x"); }; };
     const std::vector<std::pair<const char*, std::function<void()>>> discs = {
-        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"room for both and the modes' folder", room(12288)},
-        {"room for both, then another file stored before them", room(12288)},
+        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"two blocks left", room(8192)},
+        {"room for both and the modes' folder", room(12288)}, {"room for both, then another file stored before them", room(12288)},
         {"a folder at the parameter file", folderAt(kPara)}, {"a folder at the mode's file", folderAt(P::mode_file_name(3))},
         {"a file where the modes' folder goes", [&] { fs::remove_all(root.host("/data/modes")), root.writeFile("/data/modes", "x"); }}};
-    for (const auto& [name, disc] : discs) {
-        // The PC's edit, and mode 3 written into its slot directly (its file not there yet).
-        const int slotBrightness = 2 + P::kBrightness - P::kModeArea;
-        fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
-        ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {61}), disc();
-        const Bytes told = deal(0xA0, {11, 0x06, 0, 0x06});
-        // Whatever else is written between the answer and the stores (a log, another file)
-        // finds the room the answer counted taken.
-        const std::vector<uint8_t> other(8192, 0x5A);
-        if (std::string(name).find("another file") != std::string::npos)
-            static_cast<void>(board::Files::writeAtomically("/data/configs/other", other.data(), other.size()));
-        const bool shown = (settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), para()->KelUserModeSaved(2));   // shown until the next start
-        start();
-        const bool loaded = para()->ram[P::kBrightness] == 37 && para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 61;
-        EXPECT_TRUE(told == Bytes{uint8_t(loaded ? 0 : 1)} && shown == para()->KelUserModeSaved(2)) << name;
-    }
+    int answered[2] = {};
+    for (const auto& [name, disc] : discs)
+        for (const int how : {0, 1, 2, 3}) {   // mode in its slot, save request, single setting, defaults
+            const bool request = how == 1;
+            if (how == 3 && std::string(name) == "a folder at the parameter file")
+                continue;   // a start without the file loads the defaults whatever was stored
+            // The PC's edit, and mode 3 written into its slot directly (its file not there yet)
+            // or asked to be saved from the block.
+            const int slotBrightness = 2 + P::kBrightness - P::kModeArea;
+            fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
+            if (request)
+                ramWrite(md, P::kModeSaveRequest, {3, 0});
+            else if (how == 0)
+                ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {37});
+            else if (how == 2)
+                ramWrite(md, P::kBrightness, {9});
+            else
+                put(kPara, image(0, 37)), start(), listen();   // stored, to be set back to the default
+            disc();
+            later.reset();
+            const uint8_t mask = request ? 0x02 : 0x06;
+            const Bytes now = how == 2 ? deal(0xB0, {0x31, 0, 6, 37, 0}) : how == 3 ? deal(0xA0, {16, 0x10, 0, 0x10}) : deal(0xA0, {11, mask, 0, mask});
+            // Whatever else is written between the request and the stores (a log, another file).
+            const std::vector<uint8_t> other(8192, 0x5A);
+            if (std::string(name).find("another file") != std::string::npos)
+                static_cast<void>(board::Files::writeAtomically("/data/configs/other", other.data(), other.size()));
+            EXPECT_TRUE(now.empty() && !later) << name << ": answered before its store";
+            const bool shown = (settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), para()->KelUserModeSaved(2));   // shown until the next start
+            start();
+            const bool loaded = how == 3 ? para()->ram[P::kBrightness] == default_para_ramlist[2 + P::kBrightness - P::kSavedStart]
+                                         : para()->ram[P::kBrightness] == 37 && (how == 2 || (para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 37));
+            const Bytes expected = how == 2 ? Bytes{uint8_t(loaded ? 0 : 1), 0x31} : Bytes{uint8_t(loaded ? 0 : 1)};
+            EXPECT_TRUE(later == expected && shown == para()->KelUserModeSaved(2)) << name << ", kind " << how;
+            ++answered[later && later->at(0) == 0];
+        }
+    std::printf("apply and save: %d answered stored, %d not\n", answered[1], answered[0]);
 }
 
 // An update sets its keys and keeps every other key, group and value of the file as it was,
@@ -721,7 +754,8 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         const auto deliver = [&](bool waitFiles) {
             bool ran = false;
             sim::PowerCut::meanwhile(meanwhile ? std::function<void()>([&] { meanwhileAct(), ran = true; }) : nullptr);
-            StoreWalk::deliver(), sim::PowerCut::meanwhile(nullptr);
+            // The stores are made on the store thread: B's frame comes once they are done.
+            StoreWalk::deliver(), meanwhile ? P::wait_mode_files() : void(), sim::PowerCut::meanwhile(nullptr);
             meanwhile && !ran ? meanwhileAct() : void(), waitFiles ? P::wait_mode_files() : void();
             for (size_t i = 0; i < notes.size(); ++i) {
                 if (liveReq > 16)

@@ -115,8 +115,8 @@ TEST_F(ChangeNotification, SavesOnlyOnARealChangeOfTheSavedBytes)
 // A PC applying and saving back to back: while one save waits for the disc (here, for the
 // file lock another thread holds), the GUI thread takes further notifications without
 // waiting, and the saves they ask for are at most one more write (the file's replacements
-// counted by the system), which stores the block as it was at the last, even where that is
-// what the saved copy held before the first.
+// counted by the system), which stores the block as it was at the last; a user-mode save
+// asked meanwhile is written off the GUI thread as well.
 TEST_F(ChangeNotification, SavesAskedWhileOneIsWrittenAreOneMoreWriteOffTheGuiThread)
 {
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -129,8 +129,9 @@ TEST_F(ChangeNotification, SavesAskedWhileOneIsWrittenAreOneMoreWriteOffTheGuiTh
         heldOut = taken.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready;   // a bound for a failing run
     });
     held.get_future().wait();
-    const uint8_t was = para->ram[4095];   // changed, changed again, and back as the saved copy has it
-    for (const uint8_t v : {uint8_t(was + 1), uint8_t(was + 2), was})
+    const uint8_t was = para->ram[4095];   // changed three times, and a user-mode save asked
+    P::put16(para->ram + P::kModeSaveRequest, 5);
+    for (const uint8_t v : {uint8_t(was + 1), uint8_t(was + 3), uint8_t(was + 2)})
         para->ram[4095] = v, sync->para_sync(1);
     taken.set_value(), disc.join(), P::wait_mode_files();
     int written = 0;
@@ -140,7 +141,8 @@ TEST_F(ChangeNotification, SavesAskedWhileOneIsWrittenAreOneMoreWriteOffTheGuiTh
             written += std::string(reinterpret_cast<inotify_event*>(e)->name) == "ram_device_info";
     ::close(watch);
     // The first write may have been replaced before it began: then the last is the only one.
-    EXPECT_EQ((std::vector<int>{heldOut, written == 1 || written == 2, uint8_t(paraFile().at(2 + 4095 - 768))}), (std::vector<int>{0, 1, was}));
+    EXPECT_EQ((std::vector<int>{heldOut, written == 1 || written == 2, uint8_t(paraFile().at(2 + 4095 - 768)), para->KelUserModeSaved(4), root.exists(P::mode_file_name(5))}),
+              (std::vector<int>{0, 1, uint8_t(was + 2), 1, 1}));
 }
 
 // Stands in front of the scaler model and holds the scaler thread at a chip transfer inside

@@ -45,18 +45,6 @@ protected:
     void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
 };
 
-// A setting or an apply whose parameter file cannot be stored is refused (the next start
-// would have the old value). The apply-and-save, and the user modes' reset whose files stay:
-// StoreWalk.
-TEST_F(PcAnswers, StoresThatCannotBeMadeAreAnsweredOne)
-{
-    EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 80, 0}))), (Bytes{0, 0x31}));
-    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x02, 0, 0x02}))), Bytes{0});
-    folderAt("/data/ram_device_info");
-    EXPECT_EQ(reply(deal(req(0xB0, {0x31, 0, 6, 70, 0}))), (Bytes{1, 0x31}));
-    EXPECT_EQ(reply(deal(req(0xA0, {11, 0x02, 0, 0x02}))), Bytes{1});
-}
-
 // The finish installs only a stored image, never over an upload of one the device starts
 // from, and after a restart the image waiting on the disc.
 TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
@@ -76,6 +64,11 @@ TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
     EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{0});
     EXPECT_EQ(int(g_app_reset_flag), 2);
     EXPECT_EQ(std::make_pair(root.readFile("/data/app/kelM57N"), root.exists("/data/app/kelM57N2")), std::make_pair(std::string("new program"), false));
+    // A second image finished while the first one's restart is pending is installed too (its
+    // transfer's end marks it verified).
+    root.writeFile("/data/app/kelM57N2", "newer program"), g_kel_file_deal_para.app_image_ready = true;
+    EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{0});
+    EXPECT_EQ(std::make_tuple(root.readFile("/data/app/kelM57N"), root.exists("/data/app/kelM57N2"), int(g_app_reset_flag)), std::make_tuple(std::string("newer program"), false, 2));
     // The program ran on (the simulated board's reboot): nothing waits, nothing installed.
     g_app_reset_flag = 0;
     EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{1});

@@ -14,7 +14,10 @@
 #include "tests/support/TestRoot.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace udptest {
 
@@ -100,9 +103,30 @@ private:
 };
 
 // The link's threads run; a test is a PC talking to the device.
+// The scaler's apply and the store thread do not run here: what a command stores is taken
+// as stored, so that its answer comes (the stores themselves are StoreWalk's).
 class UdpRunning : public UdpFixture {
 protected:
     UdpRunning() : UdpFixture(true) {}
+    void SetUp() override
+    {
+        UdpFixture::SetUp();
+        standIn = std::thread([this] {
+            while (!stop)
+                if (KelRamPara* p = para(); p && p->stores_waiting())
+                    p->stores_done(UINT64_MAX, 0);
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    }
+    void TearDown() override
+    {
+        stop = true;
+        standIn.join();
+        UdpFixture::TearDown();
+    }
+    std::atomic<bool> stop{false};
+    std::thread standIn;
 };
 
 // The link's passes are driven by the test, on the virtual clock.
