@@ -111,6 +111,8 @@ TEST_F(PcAnswers, ARebootWaitsForTheImageBeingWritten)
             fs::remove(root.host("/data/app/kelM57N2"));
         }
     g_mainwindow = nullptr;
+    sim::Journal::setShellStatus("reboot", 256);   // a reboot the system refused holds no upload back
+    EXPECT_EQ((std::vector<int>{send(md, pc::writeRegister(14, 2, 2)), send(md, req(0xC0, fileframes::start("FKRN", 0, 4096)))}), (std::vector<int>{1, 0}));
 }
 
 // The finish installs only a stored image (a restart over an upload: ARebootWaitsForTheImageBeingWritten),
