@@ -310,11 +310,9 @@ const std::map<std::string, Bring>& bringers()
              w.send(req(0xC0, start("ALIS", 0, uint32_t(doc.size()))), w.udp), w.send(req(0xC0, block(0, doc, 0, doc.size())), w.udp);
              return sim::PowerCut::failAfter(0, EIO), req(0xC0, end(md5Of(doc)));
          }},
-        {"0xC0 0x03 -: an image whose upload lapsed before a reboot went",
-         [](World& w) {
-             w.send(req(0xC0, start("FKRN", 0, 16)), w.udp), w.send(req(0xC0, block(0, Bytes(16, 7), 0, 16)), w.udp);
-             return G_timeTicks += FileBufOwner::kIdleTicks, w.send(pc::writeRegister(14, 2, 2), w.other), req(0xC0, end(md5Of(Bytes(16, 7))));
-         }},
+        {"0xC0 0x03 -: an image whose upload lapsed before a reboot went", [](World& w) {
+             w.send(req(0xC0, start("FKRN", 0, 16)), w.udp), w.send(req(0xC0, block(0, Bytes(16, 7), 0, 16)), w.udp), G_timeTicks += FileBufOwner::kIdleTicks;
+             return w.send(pc::writeRegister(14, 2, 2), w.other), req(0xC0, end(md5Of(Bytes(16, 7)))); }},
         {"0xC0 0x03 -: no transfer of the sender's", [](World&) { return req(0xC0, end(md5Of({}))); }},
         {"0xC0 0x04 -: another's read under way", [](World& w) { return othersRead(w), req(0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'}); }},
         {"0xC0 0x04 -: no such file", [](World&) { return req(0xC0, {4, 0, 0, 'O', 'S', 'D', 'S'}); }},
