@@ -849,9 +849,11 @@ void MainWindow::slot_update_timer_ticks()
     if (g_tip_flag && g_tip)
         g_tip->tip_outtime_deal();
 
-    // One reboot per request: the command is issued once, 3 s after the request's stamp.
-    if (g_app_reset_flag && !reboot_issued_ && Utils::getTimeSpace(G_reboot_tickTicks) >= 300) {
+    // One reboot per request: the command is issued once, 3 s after the request's stamp, and
+    // not before an upload of a program, kernel or logo is over (the reboot would tear it).
+    if (g_app_reset_flag && !reboot_issued_ && Utils::getTimeSpace(G_reboot_tickTicks) >= 300 && message_deal::restart_may_go()) {
         reboot_issued_ = true;
+        reboot_ticks_ = G_timeTicks;
         // A reboot that does not happen is met below: the program runs on.
         static_cast<void>(Utils::system_mutex(QStringLiteral("reboot"), nullptr));
     }
@@ -859,7 +861,7 @@ void MainWindow::slot_update_timer_ticks()
     // (on the simulated board it is only written down): the program runs on as a restart
     // would find it, with nothing pending and no update shown, and a finish then installs
     // what waits, as after a restart.
-    if (reboot_issued_ && Utils::getTimeSpace(G_reboot_tickTicks) >= 300 + kRebootGoneTicks) {
+    if (reboot_issued_ && Utils::getTimeSpace(reboot_ticks_) >= kRebootGoneTicks) {
         g_app_reset_flag = 0;
         reboot_issued_ = false;
         message_deal::update_over();

@@ -108,6 +108,7 @@ private:
     QPushButton* mode_buttons_[16];
     QLabel* pointer_;
     bool reboot_issued_;
+    uint32_t reboot_ticks_ = 0;   // the tick the reboot was issued at (a pending upload may defer it)
     QPointer<NumberKeyboard> own_keyboard_;   // the shared keypad and toast built here
     QPointer<TIP> own_tip_;
 

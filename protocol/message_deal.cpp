@@ -1521,8 +1521,7 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         bool uploading, waiting;
         {
             std::lock_guard<std::mutex> hold(transfer_mutex);
-            const uint8_t type = g_kel_file_deal_para.type;
-            uploading = FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) && mdshared::installed_image(type);
+            uploading = image_upload_under_way();
             waiting = g_kel_file_deal_para.app_image_ready;
         }
         // A finish whose restart is pending answers as it did, unless another verified image
@@ -1582,10 +1581,17 @@ int message_deal::RegUpdate0E(unsigned char, unsigned char mask)
         }
     }
     if (mask & 0x02) {
-        board::Clock::sleepMs(100);
+        // Never over an upload of an image the device starts from, as the finish: refused.
         // A reboot refused by the system leaves the program running; the PC sees it answer.
-        if (Utils::system_mutex("reboot", nullptr) != 0)
+        if (!restart_may_go()) {
             failed = true;
+        } else {
+            board::Clock::sleepMs(100);
+            if (Utils::system_mutex("reboot", nullptr) != 0) {
+                failed = true;
+                restart_not_done();
+            }
+        }
     }
     if (mask & 0x08) {
         if (c331_manage* c = scaler()) {

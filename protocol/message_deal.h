@@ -155,6 +155,19 @@ public:
     // The peer is gone (its connection closed): whatever transfer it held is dropped and
     // nobody waits for it.
     void release_peer(uint64_t of_peer);
+    // A restart and an upload of an image the device starts from (program, kernel, boot logo)
+    // exclude each other: a restart cuts the upload short, or tears the partition its end is
+    // erasing and writing. Both are decided under the transfer lock.
+    // Whether such an upload is under way (started, its blocks arriving, or being stored);
+    // the caller holds transfer_mutex.
+    static bool image_upload_under_way();
+    // A restart may go only when no such upload is under way; once it may (true), no such
+    // upload starts or is stored until it has failed (restart_not_done) or, as the tick
+    // judges a reboot, has not taken the program down within MainWindow::kRebootGoneTicks.
+    [[nodiscard]] static bool restart_may_go();
+    static void restart_not_done();
+    // A restart was let go and has not lapsed; the caller holds transfer_mutex.
+    static bool restart_going();
     // Removes the staging files and temporaries that stores and saves cut short left under
     // "/data" (run at start, before anything stores or saves).
     static void remove_staging_files();

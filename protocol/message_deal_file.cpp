@@ -12,6 +12,7 @@
 #include "core/utils.h"
 #include "gui/led/rcv_recovery.h"
 #include "gui/led/smartmapping.h"
+#include "gui/mainwindow.h"
 #include "gui/option.h"
 #include "gui/settings/advancedoption.h"
 #include "protocol/message_deal_shared.h"
@@ -134,6 +135,10 @@ bool received_whole(uint32_t size)
 {
     return size > 0 && !g_received.empty() && g_received[0].first == 0 && g_received[0].second >= size;
 }
+
+// A restart let go and the tick it went at (under the transfer lock).
+bool g_restart_going = false;
+uint32_t g_restart_at = 0;
 
 // Whether a stored file can serve what it is stored for: the alias names and the overlay
 // descriptions (the overlay file and the user modes' copies) are read by parsers that drop
@@ -415,9 +420,19 @@ int message_deal::write_file_group(unsigned char* frame)
     // The end stores the file outside the lock (it may write 5 MiB of flash).
     if (frame[10] == 3)
         return write_file_end(frame);
-    std::lock_guard<std::mutex> hold(transfer_mutex);
+    std::unique_lock<std::mutex> hold(transfer_mutex);
     switch (frame[10]) {
-    case 1: return write_file_start(frame);
+    case 1: {
+        const int r = write_file_start(frame);
+        const uint8_t type = g_kel_file_deal_para.type;
+        const bool update = frame[10] == 0 && (type == kApp || type == kKernel) && FileBufOwner::use(FileBufOwner::PcFileTransfer, holder());
+        // The firmware-update display is announced outside the transfer lock: its watch on the
+        // tick takes that lock inside the announcement's own.
+        hold.unlock();
+        if (update)
+            REG_comm_flag();
+        return r;
+    }
     case 2: return write_file_block(frame);
     case 4: return read_file_start(frame);
     case 5: return read_file_block(frame);
@@ -453,13 +468,12 @@ bool message_deal::arm_write(uint8_t type, const std::string& path, uint32_t siz
 {
     KelFileDeal& rec = g_kel_file_deal_para;
     const bool stored = type != kKernel && type != kLogo && type != kBoot;
-    // An empty image would leave the device without a program, kernel or logo.
-    if (size > capacity(type) || (size == 0 && installed_image(type)) ||
+    // An empty image would leave the device without a program, kernel or logo; a restart on
+    // its way would cut any image short.
+    if (size > capacity(type) || (installed_image(type) && (size == 0 || restart_going())) ||
         (stored && !room_for(size, destination(type, path))) ||
         !FileBufOwner::acquire(FileBufOwner::PcFileTransfer, holder()))
         return false;
-    if (type == kApp || type == kKernel)
-        REG_comm_flag();   // the firmware-update display and its announcement
     // A verified image waiting for the finish stays: only a new one that is stored whole
     // replaces it (the end's rename), and until then the finish installs the waiting one.
     rec.app_upload_begun = rec.app_upload_begun || type == kApp;
@@ -641,8 +655,9 @@ int message_deal::write_file_end(unsigned char* frame)
     }
     const uint32_t size = rec.size;
     // The buffer is this transfer's (checked above, under the same lock); one that is not
-    // any more is not stored.
-    if (!FileBufOwner::begin_store(FileBufOwner::PcFileTransfer, me))
+    // any more is not stored, nor an image once a restart has gone (an upload that lapsed
+    // meanwhile did not hold it back).
+    if ((installed_image(type) && restart_going()) || !FileBufOwner::begin_store(FileBufOwner::PcFileTransfer, me))
         return finish(1, 1);
     hold.unlock();
     Stored s = Stored::Ok;
@@ -683,6 +698,32 @@ int message_deal::write_file_end(unsigned char* frame)
         if (KelRamPara* p = mdshared::para())
             p->test_signal(103);
     return finish(0, 0);
+}
+
+bool message_deal::image_upload_under_way()
+{
+    return FileBufOwner::in_progress(FileBufOwner::PcFileTransfer) && installed_image(g_kel_file_deal_para.type);
+}
+
+bool message_deal::restart_may_go()
+{
+    std::lock_guard<std::mutex> hold(transfer_mutex);
+    if (image_upload_under_way())
+        return false;
+    g_restart_going = true;
+    g_restart_at = G_timeTicks;
+    return true;
+}
+
+void message_deal::restart_not_done()
+{
+    std::lock_guard<std::mutex> hold(transfer_mutex);
+    g_restart_going = false;
+}
+
+bool message_deal::restart_going()
+{
+    return g_restart_going && Utils::getTimeSpace(g_restart_at) < MainWindow::kRebootGoneTicks;
 }
 
 int message_deal::read_start_reply(unsigned char* frame, unsigned char echo, const std::string& path)

@@ -7,6 +7,8 @@
 #include "board/sim/PowerCut.h"
 #include "board/sim/SimBoard.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -54,6 +56,28 @@ bool pathOf(int fd, std::string& path)
 {
     std::string kind;
     return FakeDescriptors::lookup(fd, kind, path) && kind == "mtd";
+}
+
+// The armed stop, under its own lock: a step stopped there holds neither g_lock nor anything
+// else of the model's.
+struct Pause {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::string path;
+    MtdModel::Step kind = MtdModel::Step::Erase;
+    int left = 0;          // steps of that kind until the stop; 0 nothing armed
+    bool stopped = false;  // a step waits at the stop
+} g_pause;
+
+// Called by each erase and write before it changes anything.
+void stopPoint(const std::string& path, MtdModel::Step kind)
+{
+    std::unique_lock<std::mutex> hold(g_pause.lock);
+    if (g_pause.left == 0 || g_pause.path != path || g_pause.kind != kind || --g_pause.left > 0)
+        return;
+    g_pause.stopped = true;
+    g_pause.changed.notify_all();
+    g_pause.changed.wait(hold, [] { return !g_pause.stopped; });
 }
 
 struct Registrar {
@@ -105,8 +129,32 @@ int MtdModel::writeCount(const std::string& path)
     return partition(path).writes;
 }
 
+void MtdModel::pauseAt(const std::string& path, Step kind, int count)
+{
+    std::lock_guard<std::mutex> hold(g_pause.lock);
+    g_pause.path = path;
+    g_pause.kind = kind;
+    g_pause.left = std::max(count, 0);
+}
+
+bool MtdModel::waitPaused()
+{
+    std::unique_lock<std::mutex> hold(g_pause.lock);
+    g_pause.changed.wait(hold, [] { return g_pause.stopped || g_pause.left == 0; });
+    return g_pause.stopped;
+}
+
+void MtdModel::resume()
+{
+    std::lock_guard<std::mutex> hold(g_pause.lock);
+    g_pause.left = 0;
+    g_pause.stopped = false;
+    g_pause.changed.notify_all();
+}
+
 void MtdModel::reset()
 {
+    resume();
     std::lock_guard<std::mutex> hold(g_lock);
     partitions().clear();
 }
@@ -153,6 +201,7 @@ int MtdDevice::erase(int fd, uint32_t start, uint32_t length)
     std::string path;
     if (!sim::pathOf(fd, path))
         return -1;
+    sim::stopPoint(path, sim::MtdModel::Step::Erase);
     std::lock_guard<std::mutex> hold(sim::g_lock);
     sim::Partition& p = sim::partition(path);
     sim::Journal::record("mtd", "erase " + path + " " + std::to_string(start) + " " + std::to_string(length));
@@ -175,6 +224,7 @@ ssize_t MtdDevice::writeAt(int fd, const uint8_t* data, size_t length, off_t off
     std::string path;
     if (!sim::pathOf(fd, path) || offset < 0)
         return -1;
+    sim::stopPoint(path, sim::MtdModel::Step::Write);
     std::lock_guard<std::mutex> hold(sim::g_lock);
     sim::Partition& p = sim::partition(path);
     if (uint64_t(offset) > p.info.size || length > p.info.size - uint64_t(offset))

@@ -49,8 +49,9 @@ void PcBench::fresh()
     g_update_flag = 0;
     g_update_status = 0;
     G_timeTicks = 1000;
-    // No transfer, open read or file left from an earlier input.
+    // No transfer, open read, reboot or file left from an earlier input.
     FileBufOwner::reset();
+    message_deal::restart_not_done();
     message_deal::file_read_hold.reset();
     message_deal::cloud_read_hold.reset();
     if (file_velin)

@@ -234,6 +234,7 @@ const std::map<std::string, Bring>& bringers()
         {"0xA0 R14 bit 0: the loader's settings not stored (all the same)",
          [](World& w) { return w.root.writeFile("/data/app/kelM57N2", "new program"), w.folderAt("/data/configs/led_load_config.ini"), pc::writeRegister(14, 1, 1); }},
         {"0xA0 R14 bit 1: the reboot refused by the system", [](World&) { return sim::Journal::setShellStatus("reboot", 256), pc::writeRegister(14, 2, 2); }},
+        {"0xA0 R14 bit 1: an upload of a program, kernel or logo under way", [](World& w) { return w.send(req(0xC0, start("LOGO", 0, 4096)), w.other), pc::writeRegister(14, 2, 2); }},
         {"0xA0 R16 bit 0: the user-mode files could not be removed (all the same)",
          [](World& w) { return w.root.writeFile("/data/modes/custom_mode3", "m"), sim::PowerCut::failAfter(0, EIO), pc::writeRegister(16, 1, 1); }},
         {"0xA0 R other -: no such register (170 on)", [](World&) { return pc::writeRegister(170, 0xFF, 1); }},
@@ -266,6 +267,7 @@ const std::map<std::string, Bring>& bringers()
         {"0xC0 0x01 -: a size past its area", [](World&) { return req(0xC0, start("ALIS", 0, 0x60001)); }},
         {"0xC0 0x01 -: a size past the free space", [](World&) { return sim::SimBoard::setScenario("data.capacity", std::to_string(1 << 20)), req(0xC0, start("MO04", 0, 512 << 10)); }},
         {"0xC0 0x01 -: the buffer in another's hands", [](World& w) { return w.send(req(0xC0, start("ALIS", 0, 100)), w.other), req(0xC0, start("ALIS", 0, 100)); }},
+        {"0xC0 0x01 -: a program, kernel or logo once a reboot went", [](World& w) { return w.send(pc::writeRegister(14, 2, 2), w.other), req(0xC0, start("FKRN", 0, 4096)); }},
         {"0xC0 0x02 -: no transfer of the sender's", [](World&) { return req(0xC0, block(0, Bytes(16, 1), 0, 16)); }},
         {"0xC0 0x02 -: a block past its area", [](World& w) { return w.send(req(0xC0, start("ALIS", 0, 100)), w.udp), req(0xC0, block(0x60000 - 8, Bytes(16, 1), 0, 16)); }},
         {"0xC0 0x02 -: a block announcing more than it carries",
@@ -291,6 +293,9 @@ const std::map<std::string, Bring>& bringers()
              w.send(req(0xC0, start("ALIS", 0, uint32_t(doc.size()))), w.udp), w.send(req(0xC0, block(0, doc, 0, doc.size())), w.udp);
              return sim::PowerCut::failAfter(0, EIO), req(0xC0, end(md5Of(doc)));
          }},
+        {"0xC0 0x03 -: an image whose upload lapsed before a reboot went", [](World& w) {
+             w.send(req(0xC0, start("FKRN", 0, 16)), w.udp), w.send(req(0xC0, block(0, Bytes(16, 7), 0, 16)), w.udp), G_timeTicks += FileBufOwner::kIdleTicks;
+             return w.send(pc::writeRegister(14, 2, 2), w.other), req(0xC0, end(md5Of(Bytes(16, 7)))); }},
         {"0xC0 0x03 -: no transfer of the sender's", [](World&) { return req(0xC0, end(md5Of({}))); }},
         {"0xC0 0x04 -: another's read under way", [](World& w) { return othersRead(w), req(0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'}); }},
         {"0xC0 0x04 -: no such file", [](World&) { return req(0xC0, {4, 0, 0, 'O', 'S', 'D', 'S'}); }},

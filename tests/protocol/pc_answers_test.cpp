@@ -5,10 +5,14 @@
 
 #include "board/Network.h"
 #include "board/sim/Journal.h"
+#include "board/sim/MtdModel.h"
 #include "board/sim/PowerCut.h"
 #include "core/config_engine.h"
 #include "core/kel_file_deal.h"
+#include "gui/mainwindow.h"
+#include "gui/syncupdate.h"
 #include "tests/protocol/file_frames.h"
+#include "tests/support/TickDriver.h"
 
 #include <cctype>
 #include <filesystem>
@@ -45,20 +49,54 @@ protected:
     void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
 };
 
-// The finish installs only a stored image, never over an upload of one the device starts
-// from, and after a restart the image waiting on the disc.
-TEST_F(PcAnswers, FinishInstallsTheWaitingImageAndNeverRestartsOverAnUpload)
+// Nothing restarts over an image being stored (a partition half erased or written, a program's
+// upload under way): another PC's reboot and finish are refused, the reboots raised for the
+// tick wait for the image, and once one went no image upload starts until it lapses.
+TEST_F(PcAnswers, ARebootWaitsForTheImageBeingWritten)
 {
+    std::unique_ptr<MainWindow> window(g_mainwindow = new MainWindow(nullptr));   // the tick
     message_deal other{message_deal::REPLY_LIMIT_TCP};
-    other.peer = 7;
+    const auto send = [](message_deal& h, const pc::Frame& f) {   // a buffer of its own: any thread
+        Bytes b = pc::encode(f), frame = b;
+        return b.resize(message_deal::FRAME_BUF_SIZE, 0), h.message_group_deal(b.data(), unsigned(frame.size() - 1), 5) > 0 ? int(b[10]) : -1;
+    };
+    const std::vector<std::tuple<std::string, std::function<int()>, int, int>> asks = {   // answered, restarts
+        {"reboot", [&] { return send(md, pc::writeRegister(14, 2, 2)); }, 1, 0},
+        {"finish", [&] { return root.writeFile("/data/app/kelM57N2", "p"), send(md, pc::writeRegister(14, 1, 1)); }, 1, 0},
+        {"0xA1 bit 0", [&] { return send(md, pc::writeRegister(0xA1, 1, 1)); }, 0, 1},
+        {"TCP port", [&] { return send(md, req(0xA4, {1, 0, 0, 0, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x70, 0x17})); }, 0, 1},
+        {"panel's network defaults", [] { return g_port = 6000, SyncUpdate::pInstance()->para_sync(3), -1; }, -1, 1}};
+    const Bytes image(8192, 0x5A);
+    using Step = sim::MtdModel::Step;
+    for (const auto& [name, partition, kind, count] : std::vector<std::tuple<std::string, std::string, Step, int>>{
+             {"FKRN", "/dev/mtd10", Step::Erase, 3}, {"FKRN", "/dev/mtd10", Step::Write, 40}, {"LOGO", "/dev/mtd8", Step::Erase, 2}, {"LOGO", "/dev/mtd8", Step::Write, 40}, {"FMCU", "", Step::Write, 0}})
+        for (const auto& [asked, ask, answer, restarts] : asks) {
+            g_port = 5005, sim::Journal::clear(), FileBufOwner::reset();
+            int ended = send(other, req(0xC0, fileframes::start(name, 0, 8192))) + send(other, req(0xC0, fileframes::block(0, image, 0, 8192)));
+            const auto end = [&, other = &other] { ended += send(*other, req(0xC0, fileframes::end(fileframes::md5Of(image)))), sim::MtdModel::resume(); };
+            // The PC's end stops at the armed erase or write of its partition.
+            std::thread storing = partition.empty() ? std::thread() : (sim::MtdModel::pauseAt(partition, kind, count), std::thread(end));
+            std::vector<int> seen = {partition.empty() || sim::MtdModel::waitPaused(), ask()};
+            kel_test::tick(400), seen.push_back(sim::Journal::hasShell("reboot")), sim::MtdModel::resume();
+            partition.empty() ? end() : storing.join();
+            Bytes stored(image.size());
+            std::ifstream(root.host(partition.empty() ? "/data/app/kelM57N2" : partition + ".bin")).seekg(name == "LOGO" ? 372 : 0).read(reinterpret_cast<char*>(stored.data()), 8192);
+            kel_test::tick(400), seen.push_back(sim::Journal::hasShell("reboot")), seen.push_back(send(md, req(0xC0, fileframes::start("FKRN", 0, 4096))));
+            G_timeTicks += MainWindow::kRebootGoneTicks, kel_test::tick(1);   // the reboot did not happen: all as before
+            seen.insert(seen.end(), {send(md, req(0xC0, fileframes::start("LOGO", 0, 4096))), ended, stored == image});
+            EXPECT_EQ(seen, (std::vector<int>{1, answer, 0, restarts, restarts, 0, 0, 1})) << name << " stopped at " << count << ": " << asked;
+        }
+    g_mainwindow = nullptr;
+    sim::Journal::clear(), FileBufOwner::reset();   // nothing under way: at once; refused by the system, it holds no upload back
+    EXPECT_EQ((std::vector<int>{send(md, pc::writeRegister(14, 2, 2)), sim::Journal::hasShell("reboot"), (sim::Journal::setShellStatus("reboot", 256), send(md, pc::writeRegister(14, 2, 2))),
+                                send(md, req(0xC0, fileframes::start("FKRN", 0, 4096)))}), (std::vector<int>{0, 1, 1, 0}));
+}
+
+// The finish installs only a stored image (a restart over an upload: ARebootWaitsForTheImageBeingWritten),
+// and after a restart the image waiting on the disc.
+TEST_F(PcAnswers, FinishInstallsTheWaitingImage)
+{
     const Bytes finish = {14, 0x01, 0, 0x01};
-    for (const char* name : {"FKRN", "LOGO", "FMCU"}) {
-        ASSERT_EQ(reply(deal(req(0xC0, fileframes::start(name, 0, 4096)), other))[0], 0) << name;
-        EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{1}) << name;
-        EXPECT_EQ(int(g_app_reset_flag), 0) << name;
-        FileBufOwner::reset();
-        g_kel_file_deal_para = KelFileDeal{};
-    }
     // After a restart (nothing in memory) the verified image waiting is installed.
     root.writeFile("/data/app/kelM57N2", "new program");
     EXPECT_EQ(reply(deal(req(0xA0, finish))), Bytes{0});

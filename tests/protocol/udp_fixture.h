@@ -35,8 +35,9 @@ inline void freshParameters()
     g_update_flag = 0;
     g_update_status = 0;
     G_timeTicks = 1000;
-    // Nobody holds a transfer from an earlier test.
+    // Nobody holds a transfer from an earlier test, nor does its reboot hold uploads back.
     FileBufOwner::reset();
+    message_deal::restart_not_done();
     message_deal::file_read_hold.reset();
     message_deal::cloud_read_hold.reset();
 }

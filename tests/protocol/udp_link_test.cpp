@@ -4,7 +4,6 @@
 
 #include "core/kel_file_deal.h"
 
-#include "board/sim/Journal.h"
 #include "core/utils.h"
 #include "protocol/message_deal.h"
 
@@ -152,10 +151,6 @@ TEST_F(UdpRunning, RebootAndUpgradeFinishAreRecordedOnce)
     ASSERT_EQ(c->writeRegister(0xA1, 0x01, 0x01), 0);
     EXPECT_EQ(G_reboot_tickTicks, 4321u);
     // Finishing an application upgrade (register 14 bit 0): the transfer sequences' check.
-
-    // Register 14 bit 1 reboots at once; on the simulated board it is only recorded.
-    ASSERT_EQ(c->writeRegister(14, 0x02, 0x02), 0);
-    EXPECT_TRUE(sim::Journal::hasShell("reboot"));
 }
 
 TEST_F(UdpRunning, FactoryDefaultsKeepTheEdidRangeAndEmptyTheSlots)

@@ -45,6 +45,7 @@ void GuiFixture::SetUp()
     G_reboot_tickTicks = 0;
     G_factoryage_ticks = 0;
     g_app_reset_flag = 0;
+    message_deal::restart_not_done();   // no reboot of an earlier test's holds uploads back
     g_update_flag = 0;
     g_tip_flag = 0;
     g_page_focus = 1;
