@@ -430,7 +430,10 @@ void notify(int code, bool apply = true)
     SyncUpdate::pInstance()->para_sync(code);
     if (g_page_focus == 13)
         led_drawn();
-    para()->wait_mode_files();   // code 2's resynchronisation of the files, on its own thread
+    // The stores (a user-mode save, code 2's re-sync of the files) on their own thread, and
+    // what they show handed back to this one.
+    para()->wait_mode_files();
+    QCoreApplication::sendPostedEvents(SyncUpdate::pInstance(), QEvent::MetaCall);
     // A user mode is saved from the block as the scaler applied it, never with an edit that
     // still awaits its apply.
     for (int s = 0; s < P::kModeSlots; ++s)
@@ -1018,6 +1021,7 @@ bool press(Model& m, PanelKey key)
         g_shown_slots = mode_slots();
     if (front() != target)
         ++g_seen["back to the front"];
+    para()->wait_mode_files();   // a save the key asked for, shown once made
     kel_test::settle();
     if (!g_pending)
         check_front(m);
