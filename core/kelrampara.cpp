@@ -591,9 +591,6 @@ public:
         std::lock_guard<std::mutex> hold(m);
         if (!worker.joinable())
             worker = std::thread([this] { run(); });
-        // Edits are counted per object: another object's count covers none of this one's.
-        if (p != para)
-            edits = 0;
         para = p;
         if (job)
             jobs.push_back(std::move(job));
@@ -602,6 +599,14 @@ public:
         edits = std::max(edits, covers);
         ++asked;
         cv.notify_all();
+    }
+    // The object goes (its stores done): its count covers none of the next one's edits, which
+    // may come at its very address.
+    void forget(KelRamPara* p)
+    {
+        std::lock_guard<std::mutex> hold(m);
+        if (para == p)
+            para = nullptr, edits = 0;
     }
     void wait()
     {
@@ -726,6 +731,7 @@ void KelRamPara::wait_mode_files() { StoreThread::the().wait(); }
 KelRamPara::~KelRamPara()
 {
     wait_mode_files();
+    StoreThread::the().forget(this);
     // Edits no store took (their apply never came): their PCs are told they are not stored.
     stores_failed_all();
 }

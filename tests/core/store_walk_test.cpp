@@ -804,12 +804,12 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             const auto [k, v] = *meanwhile;
             k == Edit ? void(ramWrite(b, P::kBrightness, {uint8_t(v)})) : void(deal(b, item54(v)));
         };
-        const auto deliver = [&](bool waitFiles) {
+        const auto deliver = [&] {
             bool ran = false;
             sim::PowerCut::meanwhile(meanwhile ? std::function<void()>([&] { meanwhileAct(), ran = true; }) : nullptr);
             // The stores are made on the store thread: B's frame comes once they are done.
             StoreWalk::deliver(), meanwhile ? P::wait_mode_files() : void(), sim::PowerCut::meanwhile(nullptr);
-            meanwhile && !ran ? meanwhileAct() : void(), waitFiles ? P::wait_mode_files() : void();
+            meanwhile && !ran ? meanwhileAct() : void(), P::wait_mode_files();
             for (size_t i = 0; i < notes.size(); ++i) {
                 if (liveReq > 16)
                     liveReq = 0;
@@ -872,21 +872,21 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
                 RC_ASSERT(deal(md, item54(value)) == (Bytes{0, 0x31})), recalled(value, 0);
                 break;
             case Reset: case Restart: kind == Reset ? reset() : restart(); break;
-            case Pass: case Settle: pass(), kind == Settle ? deliver(true) : void(); break;   // Settle: the device at rest between frames
-            case Deliver: deliver(true); break;
-            case ResetInResync:   // the files of an apply-and-save re-written while A resets the modes
-                RC_ASSERT(reg(b, 11, 4) == 0), apply(4), pass(), deliver(false), reset(), P::wait_mode_files();
+            case Pass: case Settle: pass(), kind == Settle ? deliver() : void(); break;   // Settle: the device at rest between frames
+            case Deliver: deliver(); break;
+            case ResetInResync:   // A resets the modes once B's re-write of the files is applied, before its stores
+                RC_ASSERT(reg(b, 11, 4) == 0), apply(4), pass(), reset(), deliver();
                 break;
             }
             RC_ASSERT(shown() == live);
             RC_ASSERT(int(para()->locked16(P::kCurrentMode)) == liveCur);   // the mode the screens name
         }
         // Every reply's promise, at the next start once the device has settled.
-        pass(), deliver(true), restart();
+        pass(), deliver(), restart();
         RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
         RC_CLASSIFY(kinds[Kinds] > 0, "a mode recalled");
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
-        RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset during the files' re-write");
+        RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset before the stores of the files' re-write");
         RC_CLASSIFY(kinds[BarSave] + kinds[BarRecall] + kinds[Invoke] + kinds[Delete] > 0, "the panel's mode bar or user-mode screen");
         RC_CLASSIFY(kinds[RecallMeanwhile] > 0, "a recall sent while the GUI thread stores");
         P::wait_mode_files(), closeScreens();
