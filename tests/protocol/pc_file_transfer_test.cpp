@@ -140,6 +140,7 @@ struct Model {
     int flashes = 0, finishes = 0, reader = -1, upPc = 0, readerPc = 0, upLapsed = -1, readLapsed = -1;   // whose claim lapsed
     Bytes readFile, read;
     bool imageReady = false, appBegun = false;
+    bool imageSinceFinish = false;   // an image verified since the last finish tried one
     int answer = -1;                             // the finish's while its restart is pending
     std::map<std::string, bool> exec;            // which of the program and the image may be run
     std::string loader = "/usr/app/kelM57N";
@@ -326,6 +327,7 @@ struct End : Step {
         else if (u.type != Boot)
             m.files[u.dest] = stored, m.exec[u.dest] = false;
         m.imageReady = m.imageReady || u.type == App;
+        m.imageSinceFinish = m.imageSinceFinish || u.type == App;
         return {0, 3, 0};
     }
     void run(const Model& m0, Sut& s) const override
@@ -433,13 +435,17 @@ struct Finish : Step {
     {
         request = {14, 1, 0, 1};
         m.answer = cleared ? -1 : m.answer;
-        if (m.answer >= 0)
-            return {uint8_t(m.answer)};
         // An upload of a program, kernel or logo still running is not cut: refused, nothing
         // armed or installed.
-        if (m.up && (m.up->type == App || m.up->type == Kernel || m.up->type == Logo) && m.upLapsed != m.up->holder)
+        const bool uploading = m.up && (m.up->type == App || m.up->type == Kernel || m.up->type == Logo) && m.upLapsed != m.up->holder;
+        // With its restart pending a finish answers as it did, unless a newer verified image
+        // waits: that one is installed as the first was.
+        if (m.answer >= 0 && (uploading || !m.imageSinceFinish))
+            return {uint8_t(m.answer)};
+        if (uploading)
             return {1};
         const bool ready = m.imageReady, moved = ready && (fail < 0 || fail == 2);
+        m.imageSinceFinish = false;
         if (!ready) {
             // Nothing waits to be installed: refused, nothing armed.
             m.appBegun = false;
