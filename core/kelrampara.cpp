@@ -742,9 +742,9 @@ bool KelRamPara::mode_save_waiting() const
     return n != 0 && n <= kModeSlots && n != get16(ram_backup + kModeSaveRequest);
 }
 
-void KelRamPara::await_store_locked(StoreDone done, bool resync)
+void KelRamPara::await_store_locked(StoreDone done, bool resync, bool modeSave)
 {
-    const unsigned needs = kNeedBlock | (resync ? kNeedResync : 0u) | (mode_save_waiting() ? kNeedModeSave : 0u);
+    const unsigned needs = kNeedBlock | (resync ? kNeedResync : 0u) | (modeSave && mode_save_waiting() ? kNeedModeSave : 0u);
     std::lock_guard<std::mutex> hold(store_waits_mutex);
     store_waits.push_back({++store_asked, needs, std::move(done)});
 }

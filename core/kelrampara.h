@@ -237,8 +237,8 @@ public:
 
     // --- commands answered once what they stored is on disc ---
     // What an edit's answer waits for: the parameter file always; the user-mode files'
-    // re-sync when the command asked for one; the user-mode save a PC's save request (RAM
-    // 868) asks for when one waits as the edit is made.
+    // re-sync when the command asked for one; the user-mode save when its PC's save request
+    // (RAM 868) waits as the edit is made.
     enum StoreNeed : unsigned { kNeedBlock = 1, kNeedResync = 2, kNeedModeSave = 4 };
     // A PC's edit that the scaler's next apply takes (made under lock_block(), which the
     // caller holds, with the apply flag raised under it): `done` gets 0 once the stores it
@@ -246,7 +246,8 @@ public:
     // one of them failed or the object goes first. Called from the store thread; it must not
     // wait.
     using StoreDone = std::function<void(int status)>;
-    void await_store_locked(StoreDone done, bool resync = false);
+    // `modeSave`: the PC asked for the user-mode save (RAM 868) this apply carries out.
+    void await_store_locked(StoreDone done, bool resync = false, bool modeSave = false);
     // The edits awaited so far that an apply has taken (the scaler sets it after each apply,
     // under lock_block()); read without the lock held.
     uint64_t stores_applied();

@@ -309,7 +309,8 @@ bool message_deal::answer_when_stored(KelRamPara* p, bool resync)
         --r->waits;
         r->status |= status;
         r->sendIfDone(hold);
-    }, resync);
+    }, resync, std::find(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer) != m_mode_save_askers.end());
+    m_mode_save_askers.erase(std::remove(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer), m_mode_save_askers.end());
     return true;
 }
 
@@ -403,6 +404,11 @@ int message_deal::write_ram(unsigned char* frame)
     if (A < 0x1000) {
         if (p)
             status = (unsigned char)p->KelRamParaDeal(data, uint16_t(L), A);
+        if (p && status == 0 && A <= uint32_t(KelRamPara::kModeSaveRequest + 1) && A + L > uint32_t(KelRamPara::kModeSaveRequest)) {
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+            if (std::find(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer) == m_mode_save_askers.end())
+                m_mode_save_askers.push_back(peer);
+        }
     } else if (A <= 0x10FFF) {
         if (p)
             status = (unsigned char)p->KelModeUserRamParaDeal(data, uint16_t(L), A);

@@ -208,6 +208,10 @@ private:
     // save stores (the apply flag raised under that hold): the reply is sent once the store
     // that holds the edit is on disc, status 1 at [10] when it failed. false with no `later`.
     bool answer_when_stored(KelRamPara* p, bool resync = false);
+    // The peers of this handler whose RAM write asked for a user-mode save (RAM 868) not yet
+    // named in an answer: that PC's next stored command is answered from the save too, another
+    // PC's is not. Under the block's lock.
+    std::vector<uint64_t> m_mode_save_askers;
     struct LaterReply;
     std::shared_ptr<LaterReply> m_later;   // the request being handled, when answered later
     // True when the frame is addressed to this controller (0xF100 or 0xF101).
