@@ -13,6 +13,7 @@
 #include "tests/support/PropertyCheck.h"
 
 #include <QString>
+#include <cstring>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -310,6 +311,7 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
         // An empty one holds nothing to load: never taken.
         {"0xC6 - -", "cloud settings file", none, [&](StoreSweep& t) { return t.cloud(t.md, t.edit % 4 ? "WXYZ" : ""); },
          [&](StoreSweep& t) {
+             std::memset(g_4G_property, 0, 4);   // a file that holds no record leaves them as they were
              const std::string id = (t.md.p_message_deal_4g->get_4G_property(), std::string(reinterpret_cast<const char*>(g_4G_property), 4));
              return std::vector<int>{part(id == "WXYZ", id == "OLD!")};
          },

@@ -483,59 +483,6 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         std::printf("store walk: %s, %d cases\n", what.c_str(), n);
 }
 
-// Apply and save stores the parameter file and the user-mode files, and is answered from that
-// store: stored (0) exactly when the next start loads the edit and the mode the PC saved,
-// whether written into its slot (re-synchronised, mask 6) or asked for with the save request
-// word (mask 2); a single setting (0xB0) and the picture defaults (register 16 bit 4)
-// likewise for their edit; whatever stands in the way on the disc or is stored before them.
-TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlockAndModes)
-{
-    scalerUp();
-    const auto room = [&](int left) { return [&, left] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); }; };
-    const auto folderAt = [&](const std::string& at) { return [&, at] { fs::remove_all(root.host(at)), root.writeFile(at + "/x", "x"); }; };
-    const std::vector<std::pair<const char*, std::function<void()>>> discs = {
-        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"two blocks left", room(8192)},
-        {"room for both and the modes' folder", room(12288)}, {"room for both, then another file stored before them", room(12288)},
-        {"a folder at the parameter file", folderAt(kPara)}, {"a folder at the mode's file", folderAt(P::mode_file_name(3))},
-        {"a file where the modes' folder goes", [&] { fs::remove_all(root.host("/data/modes")), root.writeFile("/data/modes", "x"); }}};
-    int answered[2] = {};
-    for (const auto& [name, disc] : discs)
-        for (const int how : {0, 1, 2, 3}) {   // mode in its slot, save request, single setting, defaults
-            const bool request = how == 1;
-            if (how == 3 && std::string(name) == "a folder at the parameter file")
-                continue;   // a start without the file loads the defaults whatever was stored
-            // The PC's edit, and mode 3 written into its slot directly (its file not there yet)
-            // or asked to be saved from the block.
-            const int slotBrightness = 2 + P::kBrightness - P::kModeArea;
-            fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
-            if (request)
-                ramWrite(md, P::kModeSaveRequest, {3, 0});
-            else if (how == 0)
-                ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {37});
-            else if (how == 2)
-                ramWrite(md, P::kBrightness, {9});
-            else
-                put(kPara, image(0, 37)), start(), listen();   // stored, to be set back to the default
-            disc();
-            later.reset();
-            const uint8_t mask = request ? 0x02 : 0x06;
-            const Bytes now = how == 2 ? deal(0xB0, {0x31, 0, 6, 37, 0}) : how == 3 ? deal(0xA0, {16, 0x10, 0, 0x10}) : deal(0xA0, {11, mask, 0, mask});
-            // Whatever else is written between the request and the stores (a log, another file).
-            const std::vector<uint8_t> other(8192, 0x5A);
-            if (std::string(name).find("another file") != std::string::npos)
-                static_cast<void>(board::Files::writeAtomically("/data/configs/other", other.data(), other.size()));
-            EXPECT_TRUE(now.empty() && !later) << name << ": answered before its store";
-            const bool shown = (settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), para()->KelUserModeSaved(2));   // shown until the next start
-            start();
-            const bool loaded = how == 3 ? para()->ram[P::kBrightness] == default_para_ramlist[2 + P::kBrightness - P::kSavedStart]
-                                         : para()->ram[P::kBrightness] == 37 && (how == 2 || (para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 37));
-            const Bytes expected = how == 2 ? Bytes{uint8_t(loaded ? 0 : 1), 0x31} : Bytes{uint8_t(loaded ? 0 : 1)};
-            EXPECT_TRUE(later == expected && shown == para()->KelUserModeSaved(2)) << name << ", kind " << how;
-            ++answered[later && later->at(0) == 0];
-        }
-    std::printf("apply and save: %d answered stored, %d not\n", answered[1], answered[0]);
-}
-
 // An update sets its keys and keeps every other key, group and value of the file as it was,
 // whatever its type; a file changed beside the program with its size and time is read afresh.
 TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
