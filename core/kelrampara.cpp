@@ -591,6 +591,9 @@ public:
         std::lock_guard<std::mutex> hold(m);
         if (!worker.joinable())
             worker = std::thread([this] { run(); });
+        // Edits are counted per object: another object's count covers none of this one's.
+        if (p != para)
+            edits = 0;
         para = p;
         if (job)
             jobs.push_back(std::move(job));
@@ -630,30 +633,35 @@ private:
             std::vector<std::function<int()>> mine = std::exchange(jobs, {});
             const bool resync = std::exchange(wantResync, false), block = std::exchange(wantBlock, false);
             hold.unlock();
-            bool failed = false, deferred = false;
+            // Each store's outcome on its own: an edit is answered from the stores it needs,
+            // not from another PC's that failed beside it.
+            KelRamPara::StorePass pass;
+            if (!mine.empty())
+                pass.modeSave = KelRamPara::kStoreOk;
             for (const auto& job : mine) {
                 const int r = job();
-                failed = failed || r == 1;
-                deferred = deferred || r == 2;
+                if (r == 1 || (r == 2 && pass.modeSave == KelRamPara::kStoreOk))
+                    pass.modeSave = r;
                 if (r != 2)
                     pauseMs(100);
             }
             if (resync)
-                failed = !resync_files(p) || failed;
+                pass.resync = resync_files(p) ? KelRamPara::kStoreOk : KelRamPara::kStoreFailed;
             if (block) {
                 // Not saved: the difference stays, and the next notification asks again.
                 KelRamPara::BlockSnapshot s;
-                failed = (p->block_save_snapshot(s, false) && p->block_save_write(s) < 0) || failed;
+                pass.block = p->block_save_snapshot(s, false) && p->block_save_write(s) < 0 ? KelRamPara::kStoreFailed : KelRamPara::kStoreOk;
             }
-            // A save request that waits for an apply is carried out after it, with that
-            // apply's notification: the edits its PC waits for are answered then.
-            if (!deferred && block)
-                p->stores_done(covers, failed ? 1 : 0);
+            // A pass with no user-mode save has done what one asks for unless a request
+            // still waits (for the apply it is carried out after, with that apply's
+            // notification): the edits its PC waits for are answered then.
+            if (pass.modeSave == KelRamPara::kStoreNotDone) {
+                std::unique_lock<std::mutex> lock = KelRamPara::lock_block();
+                if (!p->mode_save_waiting())
+                    pass.modeSave = KelRamPara::kStoreOk;
+            }
+            p->stores_done(covers, pass);
             hold.lock();
-            if (deferred && edits == covers)
-                edits = reached;   // asked again by the notification of the apply it waits for
-            else if (!deferred && block)
-                reached = std::max(reached, covers);
             done = upTo;
             cv.notify_all();
         }
@@ -698,7 +706,7 @@ private:
     KelRamPara* para = nullptr;
     std::vector<std::function<int()>> jobs;
     bool wantResync = false, wantBlock = false;
-    uint64_t edits = 0, reached = 0;   // the PC edits asked to be stored, and those stored
+    uint64_t edits = 0;   // the PC edits of `para` the applies notified so far took
     uint64_t asked = 0, done = 0;
     bool stop = false;
 };
@@ -719,13 +727,20 @@ KelRamPara::~KelRamPara()
 {
     wait_mode_files();
     // Edits no store took (their apply never came): their PCs are told they are not stored.
-    stores_done(UINT64_MAX, 1);
+    stores_failed_all();
 }
 
-void KelRamPara::await_store_locked(StoreDone done)
+bool KelRamPara::mode_save_waiting() const
 {
+    const uint16_t n = ram16(kModeSaveRequest);
+    return n != 0 && n <= kModeSlots && n != get16(ram_backup + kModeSaveRequest);
+}
+
+void KelRamPara::await_store_locked(StoreDone done, bool resync)
+{
+    const unsigned needs = kNeedBlock | (resync ? kNeedResync : 0u) | (mode_save_waiting() ? kNeedModeSave : 0u);
     std::lock_guard<std::mutex> hold(store_waits_mutex);
-    store_waits.push_back({++store_asked, std::move(done)});
+    store_waits.push_back({++store_asked, needs, std::move(done)});
 }
 
 uint64_t KelRamPara::stores_applied()
@@ -740,17 +755,37 @@ size_t KelRamPara::stores_waiting()
     return store_waits.size();
 }
 
-void KelRamPara::stores_done(uint64_t upTo, int status)
+void KelRamPara::stores_done(uint64_t upTo, const StorePass& pass)
+{
+    std::vector<std::pair<StoreDone, int>> ended;
+    {
+        std::lock_guard<std::mutex> hold(store_waits_mutex);
+        for (auto w = store_waits.begin(); w != store_waits.end();) {
+            int status = kStoreOk;
+            for (const auto& [need, outcome] : {std::pair<unsigned, int>{kNeedBlock, pass.block}, {kNeedResync, pass.resync}, {kNeedModeSave, pass.modeSave}})
+                if ((w->needs & need) && outcome != kStoreOk)
+                    status = std::max(status, outcome);
+            if (w->edit > upTo || status == kStoreNotDone) {
+                ++w;
+                continue;
+            }
+            ended.emplace_back(std::move(w->done), status);
+            w = store_waits.erase(w);
+        }
+    }
+    for (auto& [done, status] : ended)
+        done(status);
+}
+
+void KelRamPara::stores_failed_all()
 {
     std::vector<StoreWait> ended;
     {
         std::lock_guard<std::mutex> hold(store_waits_mutex);
-        const auto stays = std::stable_partition(store_waits.begin(), store_waits.end(), [upTo](const StoreWait& w) { return w.edit > upTo; });
-        std::move(stays, store_waits.end(), std::back_inserter(ended));
-        store_waits.erase(stays, store_waits.end());
+        ended.swap(store_waits);
     }
     for (StoreWait& w : ended)
-        w.done(status);
+        w.done(kStoreFailed);
 }
 
 int KelRamPara::ram_para_file_save()

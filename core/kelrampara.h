@@ -236,18 +236,35 @@ public:
     void store_request(std::function<int()> modeSave, bool resync, bool block, uint64_t covers);
 
     // --- commands answered once what they stored is on disc ---
+    // What an edit's answer waits for: the parameter file always; the user-mode files'
+    // re-sync when the command asked for one; the user-mode save a PC's save request (RAM
+    // 868) asks for when one waits as the edit is made.
+    enum StoreNeed : unsigned { kNeedBlock = 1, kNeedResync = 2, kNeedModeSave = 4 };
     // A PC's edit that the scaler's next apply takes (made under lock_block(), which the
-    // caller holds, with the apply flag raised under it): `done` gets 0 once a save that
-    // holds it is on disc (written, flushed, renamed, synced), 1 when that pass failed to
-    // store or the object goes first. Called from the store thread; it must not wait.
+    // caller holds, with the apply flag raised under it): `done` gets 0 once the stores it
+    // needs, made after its apply, are on disc (written, flushed, renamed, synced), 1 when
+    // one of them failed or the object goes first. Called from the store thread; it must not
+    // wait.
     using StoreDone = std::function<void(int status)>;
-    void await_store_locked(StoreDone done);
+    void await_store_locked(StoreDone done, bool resync = false);
     // The edits awaited so far that an apply has taken (the scaler sets it after each apply,
     // under lock_block()); read without the lock held.
     uint64_t stores_applied();
     uint64_t store_asked = 0, applied_asked = 0;   // under lock_block()
-    // Answers the edits up to `upTo` with status.
-    void stores_done(uint64_t upTo, int status);
+    // What one store pass did of each store: kStoreOk, kStoreFailed, or kStoreNotDone (not
+    // made in this pass, or waiting for an apply): an edit needing one not done waits on.
+    enum StoreOutcome : int { kStoreOk = 0, kStoreFailed = 1, kStoreNotDone = 2 };
+    struct StorePass {
+        int block = kStoreNotDone, resync = kStoreNotDone, modeSave = kStoreNotDone;
+    };
+    // Answers the edits up to `upTo` whose stores this pass made, each with what its own
+    // stores did; the rest wait on.
+    void stores_done(uint64_t upTo, const StorePass& pass);
+    // Every edit still waiting answered 1 (the object goes).
+    void stores_failed_all();
+    // A user-mode save request (RAM 868) that no save has carried out yet. Call under
+    // lock_block().
+    bool mode_save_waiting() const;
     size_t stores_waiting();
 
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).
@@ -295,6 +312,7 @@ signals:
 private:
     struct StoreWait {
         uint64_t edit;
+        unsigned needs;
         StoreDone done;
     };
     std::mutex store_waits_mutex;   // taken inside lock_block(), never the other way

@@ -448,16 +448,20 @@ int SyncUpdate::save_user_mode_request()
         marker = p->mode_slot[slot][0];
     }
     KEL_TRACE("\n user mode save change ,%#x \n", unsigned(marker));
-    // The screens that draw the slots, and the operator's word, on the GUI thread.
-    QMetaObject::invokeMethod(
-        pInstance(),
-        [written] {
-            if (!written && g_tip)
-                g_tip->tip_message(TIP::not_saved_text());
-            pInstance()->slots_changed();
-        },
-        Qt::QueuedConnection);
+    // The screens that draw the slots, and the operator's word, on the GUI thread. What it is
+    // told goes by an atomic, not inside the posted call: the thread checker does not see
+    // the queue's lock as ordering a captured value.
+    if (!written)
+        pInstance()->modeSavesFailed.fetch_add(1);
+    QMetaObject::invokeMethod(pInstance(), "mode_save_shown", Qt::QueuedConnection);
     return written ? 0 : 1;
+}
+
+void SyncUpdate::mode_save_shown()
+{
+    if (modeSavesFailed.exchange(0) && g_tip)
+        g_tip->tip_message(TIP::not_saved_text());
+    slots_changed();
 }
 
 void SyncUpdate::slots_changed()

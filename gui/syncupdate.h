@@ -11,6 +11,7 @@
 // ready, 103 alias names received, 104 USB upgrade step, 105/106 firmware transfer start/end
 // (keypad report only).
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 
 class SyncUpdate : public QObject {
@@ -29,6 +30,9 @@ public:
 
 public slots:
     void para_sync(int code);
+    // A mode save made on the store thread, shown on the GUI thread: the slots drawn again,
+    // and the operator told of a save that was not stored.
+    void mode_save_shown();
 
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
@@ -41,4 +45,6 @@ private:
     void network_defaults();
 
     uint8_t keyLed[5];
+    // Saves not stored since the GUI thread last showed one.
+    std::atomic<int> modeSavesFailed{0};
 };

@@ -291,7 +291,7 @@ struct message_deal::LaterReply {
     }
 };
 
-bool message_deal::answer_when_stored(KelRamPara* p)
+bool message_deal::answer_when_stored(KelRamPara* p, bool resync)
 {
     if (!later || !p)
         return false;
@@ -309,7 +309,7 @@ bool message_deal::answer_when_stored(KelRamPara* p)
         --r->waits;
         r->status |= status;
         r->sendIfDone(hold);
-    });
+    }, resync);
     return true;
 }
 
@@ -1493,7 +1493,7 @@ int message_deal::REG_mcu_flag(unsigned char, unsigned char mask)
     if (mask & 0x04) {
         ScalerLock lock;
         if (lock.apply(2))
-            answer_when_stored(p);
+            answer_when_stored(p, true);
     }
     if ((mask & 0x08) && rd16(ram + KelRamPara::kOsdOn) != 0) {
         ScalerLock lock;

@@ -194,7 +194,7 @@ private:
     // Called under lock_block() by a handler whose edit the scaler applies and the block's
     // save stores (the apply flag raised under that hold): the reply is sent once the store
     // that holds the edit is on disc, status 1 at [10] when it failed. false with no `later`.
-    bool answer_when_stored(KelRamPara* p);
+    bool answer_when_stored(KelRamPara* p, bool resync = false);
     struct LaterReply;
     std::shared_ptr<LaterReply> m_later;   // the request being handled, when answered later
     // True when the frame is addressed to this controller (0xF100 or 0xF101).

@@ -130,9 +130,15 @@ TEST_F(ChangeNotification, SavesAskedWhileOneIsWrittenAreOneMoreWriteOffTheGuiTh
     });
     held.get_future().wait();
     const uint8_t was = para->ram[4095];   // changed three times, and a user-mode save asked
+    // Edited under the block's lock: the store thread copies the block meanwhile.
     P::put16(para->ram + P::kModeSaveRequest, 5);
-    for (const uint8_t v : {uint8_t(was + 1), uint8_t(was + 3), uint8_t(was + 2)})
-        para->ram[4095] = v, sync->para_sync(1);
+    for (const uint8_t v : {uint8_t(was + 1), uint8_t(was + 3), uint8_t(was + 2)}) {
+        {
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+            para->ram[4095] = v;
+        }
+        sync->para_sync(1);
+    }
     taken.set_value(), disc.join(), P::wait_mode_files();
     int written = 0;
     char events[4096];

@@ -8,6 +8,7 @@
 #include "core/kelrampara.h"
 #include "protocol/message_deal.h"
 #include "protocol/udpnetmanage.h"
+#include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "tests/support/PcClient.h"
 #include "tests/support/PrivatePorts.h"
@@ -102,30 +103,49 @@ private:
     bool m_running;
 };
 
-// The link's threads run; a test is a PC talking to the device.
-// The scaler's apply and the store thread do not run here: what a command stores is taken
-// as stored, so that its answer comes (the stores themselves are StoreWalk's).
+// The link's threads run; a test is a PC talking to the device. The scaler's thread does not:
+// a command that stores is applied and stored here as the device does it (the scaler's apply,
+// then the store thread's pass over the parameter file and the mode files), so that its
+// answer comes from the store.
 class UdpRunning : public UdpFixture {
 protected:
     UdpRunning() : UdpFixture(true) {}
     void SetUp() override
     {
+        // A scaler of its own with the simulated chip up, so that its apply is the device's.
+        earlier = std::exchange(c331_manage::p_c331_manage, &scaler);
+        scaler.c331_fd = scaler.drv->initialize();
+        ASSERT_GE(scaler.c331_fd, 0);
+        scaler.load_system_param(), scaler.define_param(), scaler.c331_stage = 8;
         UdpFixture::SetUp();
         standIn = std::thread([this] {
             while (!stop)
-                if (KelRamPara* p = para(); p && p->stores_waiting())
-                    p->stores_done(UINT64_MAX, 0);
-                else
+                if (KelRamPara* p = para(); p && p->stores_waiting()) {
+                    const uint8_t flag = UdpFixture::applyFlag();
+                    if (scaler.c331_apply_changes()) {
+                        applied = flag;
+                        p->store_request(nullptr, true, true, p->stores_applied());
+                    }
+                    KelRamPara::wait_mode_files();
+                } else {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
         });
     }
     void TearDown() override
     {
         stop = true;
-        standIn.join();
+        if (standIn.joinable())
+            standIn.join();
         UdpFixture::TearDown();
+        c331_manage::p_c331_manage = earlier;
     }
+    // The apply the last store followed (1 settings, 2 with the mode files' re-sync).
+    uint8_t applyFlag() const { return applied; }
+    c331_manage scaler;
+    c331_manage* earlier = nullptr;
     std::atomic<bool> stop{false};
+    std::atomic<uint8_t> applied{0};
     std::thread standIn;
 };
 

@@ -97,12 +97,12 @@ TEST_F(UdpRunning, Register11AppliesTheBlockWrittenByThePc)
     KelRamPara::put16(ram + KelRamPara::kCurrentMode, 3);
     KelRamPara::put16(p->ram_backup + KelRamPara::kCurrentMode, 3);
     ASSERT_EQ(c->writeRam(KelRamPara::kBrightness, {77, 0}), 0);
-    EXPECT_EQ(applyFlag(), 0);   // a RAM write alone applies nothing
+    EXPECT_EQ(UdpFixture::applyFlag(), 0);   // a RAM write alone applies nothing
     ASSERT_EQ(c->writeRegister(11, 0x02, 0x02), 0);
     EXPECT_EQ(applyFlag(), 1);
     EXPECT_EQ(ram16(KelRamPara::kCurrentMode), 0);   // no longer a stored mode
     EXPECT_EQ(ram16(KelRamPara::kBrightness), 77);
-    c331_manage::p_c331_manage->c331_apply_flag = 0;
+    applied = 0;
 
     // A new mode number loads that slot.
     p->mode_slot[4][0] = p->mode_slot[4][1] = 0xAA;
