@@ -42,7 +42,6 @@ protected:
         delete ConfigEngine::p_config;
         HandlerFixture::TearDown();
     }
-    void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
 };
 
 // The finish installs only a stored image, never over an upload of one the device starts
