@@ -503,6 +503,38 @@ void runNetworkCommand(const QString& command, std::initializer_list<QString> va
 }
 } // namespace
 
+bool Utils::network_defaults()
+{
+    ConfigEngine* config = ConfigEngine::pInstance();
+    const bool portChanged = g_port != 5005;
+    const QList<QPair<ConfigItem::ConfigName, QVariant>> defaults = {{ConfigItem::IPAddress, QStringLiteral("192.168.0.199")},
+                                                                     {ConfigItem::GateWay, QStringLiteral("192.168.0.1")},
+                                                                     {ConfigItem::SubNetMask, QStringLiteral("255.255.255.0")}};
+    bool stored = !portChanged;
+    for (const auto& [name, value] : defaults)
+        stored = stored && config->read_config_variant(name).toString() == value.toString();
+    {
+        std::lock_guard<std::mutex> hold(g_str_globals_mutex);
+        stored = stored && g_str_ip == defaults[0].second.toString() && g_str_gateway == defaults[1].second.toString() && g_srt_mask == defaults[2].second.toString();
+    }
+    if (stored)
+        return true;   // a PC's reset stored them already; the panel's step finds nothing to do
+    QList<QPair<ConfigItem::ConfigName, QVariant>> values = defaults;
+    if (portChanged)
+        values.append({ConfigItem::TcpPort, 5005});
+    if (!config->write_config_variants(values))
+        return false;
+    // Stored: without eth0 now (255) the next bring-up takes the defaults.
+    static_cast<void>(initIPAddress());
+    if (portChanged) {
+        g_port = 5005;
+        // The reboot follows 300 ticks from now, not from some older stamp.
+        G_reboot_tickTicks = G_timeTicks.load();
+        g_app_reset_flag = 1;
+    }
+    return true;
+}
+
 int Utils::initIPAddress()
 {
     // Both streams redirected the POSIX way: "&>" would make the command a background job

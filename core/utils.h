@@ -73,6 +73,11 @@ public:
     [[nodiscard]] static int initIPAddress();      // eth0 from the globals; 0, or 255 without eth0
     [[nodiscard]] static int init_resteth(QString address, QString gateway, QString mask);  // 0 or 255
     static bool isDottedQuad(const QString& text);   // four decimal parts 0-255
+    // The network reset: the default address, gateway and mask (and TCP port 5005, with a
+    // reboot, when another is in use) stored as one replacement of the settings file, then
+    // brought up. Nothing to do when they are stored and in use already. false when they
+    // could not be stored: nothing is applied.
+    [[nodiscard]] static bool network_defaults();
 
     // --- raw flash (MTD) ---
     [[nodiscard]] static int non_region_erase(int fd, int start, int length, int unlock);  // 0, or 8

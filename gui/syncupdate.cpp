@@ -489,27 +489,9 @@ void SyncUpdate::clear_stale_save_request()
 
 void SyncUpdate::network_defaults()
 {
-    ConfigEngine* config = ConfigEngine::pInstance();
     // One replacement of the settings file; defaults not stored are not applied either.
-    const bool portChanged = g_port != 5005;
-    QList<QPair<ConfigItem::ConfigName, QVariant>> values = {{ConfigItem::IPAddress, QStringLiteral("192.168.0.199")},
-                                                             {ConfigItem::GateWay, QStringLiteral("192.168.0.1")},
-                                                             {ConfigItem::SubNetMask, QStringLiteral("255.255.255.0")}};
-    if (portChanged)
-        values.append({ConfigItem::TcpPort, 5005});
-    if (!config->write_config_variants(values)) {
-        if (g_tip)
-            g_tip->tip_message(TIP::not_saved_text());
-        return;
-    }
-    // Stored: without eth0 now (255) the next bring-up takes the defaults.
-    static_cast<void>(Utils::initIPAddress());
-    if (portChanged) {
-        g_port = 5005;
-        // The reboot follows 300 ticks from now, not from some older stamp.
-        G_reboot_tickTicks = G_timeTicks.load();
-        g_app_reset_flag = 1;
-    }
+    if (!Utils::network_defaults() && g_tip)
+        g_tip->tip_message(TIP::not_saved_text());
 }
 
 void SyncUpdate::build_key_led(uint8_t report[5])

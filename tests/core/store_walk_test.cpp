@@ -19,6 +19,7 @@
 #include "protocol/message_deal.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
+#include "tests/core/store_fixture.h"
 #include "tests/protocol/file_frames.h"
 #include "tests/support/Emulation.h"
 #include "tests/support/HostApp.h"
@@ -178,53 +179,9 @@ bool makeSpecial(const std::string& kind, const std::string& host)
     return bound && fs::is_socket(host);
 }
 
-class StoreWalk : public ::testing::Test {
+class StoreWalk : public StoreFixture {
 protected:
-    void SetUp() override
-    {
-        if (!c331_manage::p_c331_manage)
-            c331_manage::p_c331_manage = new c331_manage();
-        g_lcd_lang_valid = 0x1F, g_update_status = 0, g_port = 5005;
-    }
-    void TearDown() override
-    {
-        drop();
-        manager.reset();
-        fpga_manage::p_fpga_manage = nullptr;
-    }
-    // The FPGA manager with its devices up (no threads), made once.
-    fpga_manage* fpga()
-    {
-        if (!manager) {
-            manager = std::make_unique<fpga_manage>();
-            fpga_manage::p_fpga_manage = manager.get();
-            EXPECT_EQ(manager->initialize(), 0);
-            manager->softinit();
-        }
-        return manager.get();
-    }
-    std::unique_ptr<fpga_manage> manager;
-    message_deal md{message_deal::REPLY_LIMIT_UDP};
-    static void drop()
-    {
-        delete ConfigEngine::p_config;
-        delete P::p_kelrampara_config;
-        P::p_kelrampara_config = nullptr;
-        c331_manage::p_c331_manage->c331_apply_flag = 0;
-    }
-    static void start() { drop(), ConfigEngine::pInstance(), P::pInstance(); }   // as main does
-    static P* para() { return P::p_kelrampara_config; }
-    static QString setting(ConfigItem::ConfigName n) { return ConfigEngine::p_config->read_config_variant(n).toString(); }
-    std::string file(const std::string& path) const { return fs::is_regular_file(root.host(path)) ? root.readFile(path) : ""; }
-    // Each file put gets a time of its own: QSettings keeps a file it read whose size and
-    // time are unchanged.
-    void put(const std::string& path, const std::string& text) const
-    {
-        static int puts = 0;
-        text.empty() ? void(fs::remove(root.host(path))) : root.writeFile(path, text);
-        if (!text.empty())
-            fs::last_write_time(root.host(path), fs::file_time_type::clock::now() - std::chrono::hours(1) + std::chrono::milliseconds(++puts));
-    }
+    using StoreFixture::put;
     // Every entry of a settings file as QSettings reads it, read afresh.
     Entries fresh(const std::string& path) const
     {
@@ -288,56 +245,6 @@ protected:
         return before == now;
     }
     std::map<std::string, Entries> kept;
-    // The scaler able to apply (the simulated chip up), on this thread.
-    static void scalerUp(c331_manage* m = c331_manage::p_c331_manage)
-    {
-        sim::SimBoard::useVirtualClock(true), m->c331_fd = m->drv->initialize(), m->load_system_param(), m->define_param(), m->c331_stage = 8;
-    }
-    // The notifications the block sends, taken on this thread as the GUI's would be.
-    std::vector<int> codes;
-    void listen() { QObject::connect(para(), &KelRamPara::sig_update_para, [this](int c) { codes.push_back(c); }); }
-    void deliver() { for (const int code : std::exchange(codes, {})) SyncUpdate::pInstance()->para_sync(code); }
-    // The scaler's applies and their notifications until none is left, the mode files written.
-    void settleDevice(c331_manage* m = c331_manage::p_c331_manage)
-    {
-        for (int n = 0; n < 50 && (m->c331_apply_flag || !codes.empty()); ++n)
-            m->c331_apply_flag ? void(m->c331_apply_changes()) : deliver();
-        P::wait_mode_files();
-    }
-    // A PC's RAM write (group 0x60) or register write (0xA0, the mask as the value): its status.
-    static int ramWrite(message_deal& via, int address, const Bytes& data) { return deal(via, pc::writeRam(address, data)).at(0); }
-    static int reg(message_deal& via, int r, int mask) { return deal(via, pc::writeRegister(uint8_t(r), uint8_t(mask), uint8_t(mask))).at(0); }
-    // What the files under /data take, in whole blocks, as a disc counts it.
-    uint64_t used() const
-    {
-        uint64_t bytes = 0;
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(root.host("/data"), ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-            if (struct stat st; ::lstat(it->path().c_str(), &st) == 0)
-                bytes += uint64_t(st.st_blocks) * 512;
-        return bytes;
-    }
-    // The reply's bytes from [10] on (none when it is answered later, into `later`); one PC
-    // link's handler for all of a test's requests.
-    Bytes deal(uint8_t group, const Bytes& data)
-    {
-        pc::Frame f;
-        md.later = [this](std::vector<unsigned char> frame, unsigned len) { later = Bytes(frame.begin() + 10, frame.begin() + 10 + len); };
-        return f.group = group, f.data = data, deal(md, f);
-    }
-    std::optional<Bytes> later;
-    static Bytes deal(message_deal& via, const pc::Frame& f)
-    {
-        Bytes plain = pc::encode(f);
-        const unsigned len = unsigned(plain.size() - 1);
-        plain.resize(message_deal::FRAME_BUF_SIZE, 0);
-        const int n = via.message_group_deal(plain.data(), len, 5);
-        return Bytes(plain.begin() + 10, plain.begin() + 10 + std::max(n, 0));
-    }
-    // The panel's main menu (its user-mode bar) and user-mode screen, built once a case.
-    static MainWindow* bar() { return g_mainwindow ? g_mainwindow : (g_mainwindow = new MainWindow(nullptr)); }
-    static CustomMode* screen() { return g_custommode ? g_custommode : (g_custommode = new CustomMode(nullptr)); }
-    static void closeScreens() { delete std::exchange(g_custommode, nullptr), delete std::exchange(g_mainwindow, nullptr), g_page_focus = 0; }
     // What a start loads and what the PC's reads of the stored files are answered.
     std::string finds()
     {
@@ -351,7 +258,6 @@ protected:
         ALIAS_PARA name;
         return seen + std::string(reinterpret_cast<const char*>(g_4G_property), 8) + char(get_json_alias_para(&name, "n", 1));
     }
-    kel_test::TestRoot root;
 };
 
 } // namespace
@@ -575,59 +481,6 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
     }
     for (const auto& [what, n] : spread)
         std::printf("store walk: %s, %d cases\n", what.c_str(), n);
-}
-
-// Apply and save stores the parameter file and the user-mode files, and is answered from that
-// store: stored (0) exactly when the next start loads the edit and the mode the PC saved,
-// whether written into its slot (re-synchronised, mask 6) or asked for with the save request
-// word (mask 2); a single setting (0xB0) and the picture defaults (register 16 bit 4)
-// likewise for their edit; whatever stands in the way on the disc or is stored before them.
-TEST_F(StoreWalk, ApplyAndSaveIsAnsweredStoredExactlyWhenTheNextStartLoadsItsBlockAndModes)
-{
-    scalerUp();
-    const auto room = [&](int left) { return [&, left] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + left)); }; };
-    const auto folderAt = [&](const std::string& at) { return [&, at] { fs::remove_all(root.host(at)), root.writeFile(at + "/x", "x"); }; };
-    const std::vector<std::pair<const char*, std::function<void()>>> discs = {
-        {"nothing in the way", [] {}}, {"a full disc", room(0)}, {"room for the parameter file alone", room(4096)}, {"two blocks left", room(8192)},
-        {"room for both and the modes' folder", room(12288)}, {"room for both, then another file stored before them", room(12288)},
-        {"a folder at the parameter file", folderAt(kPara)}, {"a folder at the mode's file", folderAt(P::mode_file_name(3))},
-        {"a file where the modes' folder goes", [&] { fs::remove_all(root.host("/data/modes")), root.writeFile("/data/modes", "x"); }}};
-    int answered[2] = {};
-    for (const auto& [name, disc] : discs)
-        for (const int how : {0, 1, 2, 3}) {   // mode in its slot, save request, single setting, defaults
-            const bool request = how == 1;
-            if (how == 3 && std::string(name) == "a folder at the parameter file")
-                continue;   // a start without the file loads the defaults whatever was stored
-            // The PC's edit, and mode 3 written into its slot directly (its file not there yet)
-            // or asked to be saved from the block.
-            const int slotBrightness = 2 + P::kBrightness - P::kModeArea;
-            fs::remove_all(root.host("/data")), start(), listen(), ramWrite(md, P::kBrightness, {37});
-            if (request)
-                ramWrite(md, P::kModeSaveRequest, {3, 0});
-            else if (how == 0)
-                ramWrite(md, 0x3000, {0xAA, 0xAA}), ramWrite(md, 0x3000 + slotBrightness, {37});
-            else if (how == 2)
-                ramWrite(md, P::kBrightness, {9});
-            else
-                put(kPara, image(0, 37)), start(), listen();   // stored, to be set back to the default
-            disc();
-            later.reset();
-            const uint8_t mask = request ? 0x02 : 0x06;
-            const Bytes now = how == 2 ? deal(0xB0, {0x31, 0, 6, 37, 0}) : how == 3 ? deal(0xA0, {16, 0x10, 0, 0x10}) : deal(0xA0, {11, mask, 0, mask});
-            // Whatever else is written between the request and the stores (a log, another file).
-            const std::vector<uint8_t> other(8192, 0x5A);
-            if (std::string(name).find("another file") != std::string::npos)
-                static_cast<void>(board::Files::writeAtomically("/data/configs/other", other.data(), other.size()));
-            EXPECT_TRUE(now.empty() && !later) << name << ": answered before its store";
-            const bool shown = (settleDevice(), sim::SimBoard::setScenario("data.capacity", "0"), para()->KelUserModeSaved(2));   // shown until the next start
-            start();
-            const bool loaded = how == 3 ? para()->ram[P::kBrightness] == default_para_ramlist[2 + P::kBrightness - P::kSavedStart]
-                                         : para()->ram[P::kBrightness] == 37 && (how == 2 || (para()->KelUserModeSaved(2) && para()->mode_slot[2][slotBrightness] == 37));
-            const Bytes expected = how == 2 ? Bytes{uint8_t(loaded ? 0 : 1), 0x31} : Bytes{uint8_t(loaded ? 0 : 1)};
-            EXPECT_TRUE(later == expected && shown == para()->KelUserModeSaved(2)) << name << ", kind " << how;
-            ++answered[later && later->at(0) == 0];
-        }
-    std::printf("apply and save: %d answered stored, %d not\n", answered[1], answered[0]);
 }
 
 // An edit is answered by the stores it needs, made after its apply: never by one before it

@@ -46,7 +46,6 @@ protected:
         delete ConfigEngine::p_config;
         HandlerFixture::TearDown();
     }
-    void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
 };
 
 // Nothing restarts over an image being stored (a partition half erased or written, a program's
