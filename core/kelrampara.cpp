@@ -518,6 +518,17 @@ int KelRamPara::mode_file_write(int slot, int flag, std::unique_lock<std::recurs
     }
     file[0] = 0xAA;
     file[1] = 0xAA;
+    if (flag == 2) {
+        // A re-sync leaves a file that holds the slot already (stored by an earlier pass): no
+        // wear, and no write that a full disc could fail.
+        std::lock_guard<std::mutex> hold(Utils::_file_deal_mutex);
+        std::string bytes;
+        if (board::Files::readAll(mode_file_name(slot + 1), bytes) == 0 && bytes.size() == file.size()
+            && std::memcmp(bytes.data(), file.data(), file.size()) == 0) {
+            files.unlock();
+            return 1;
+        }
+    }
     // The overlay copy first: a mode file is only there, and marked saved, with its overlay.
     if (flag == 0 && overlay) {
         const std::string target = mode_osd_file_name(slot + 1);
@@ -678,11 +689,12 @@ private:
         bool stored = true;
         for (int i = 0; i < KelRamPara::kModeSlots; ++i) {
             std::unique_lock<std::recursive_mutex> files(modeFiles());
-            uint8_t m0, m1;
+            std::vector<uint8_t> was(KelRamPara::kModeSlotSize);
             {
                 std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-                m0 = p->mode_slot[i][0], m1 = p->mode_slot[i][1];
+                std::memcpy(was.data(), p->mode_slot[i], was.size());
             }
+            const uint8_t m0 = was[0], m1 = was[1];
             // A slot whose file could not be written is what its file holds: what the next
             // start loads, not a mode shown saved until then.
             bool file = false;
@@ -695,7 +707,16 @@ private:
             } else if (m0 == 0xAA || m1 == 0xAA) {
                 if (!p->mode_file_write(i, 2)) {
                     stored = false;
-                    static_cast<void>(p->mode_file_deal(i, 0));
+                    // A PC's write of the slot since it was read stays for the next re-sync.
+                    bool same;
+                    {
+                        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+                        same = std::memcmp(was.data(), p->mode_slot[i], was.size()) == 0;
+                    }
+                    if (same) {
+                        ++p->slot_dropped[i];
+                        static_cast<void>(p->mode_file_deal(i, 0));
+                    }
                 }
                 file = true;
             }
@@ -742,11 +763,11 @@ bool KelRamPara::mode_save_waiting() const
     return n != 0 && n <= kModeSlots && n != get16(ram_backup + kModeSaveRequest);
 }
 
-void KelRamPara::await_store_locked(StoreDone done, bool resync, bool modeSave)
+void KelRamPara::await_store_locked(StoreDone done, bool resync, bool modeSave, std::vector<std::pair<int, uint32_t>> written)
 {
     const unsigned needs = kNeedBlock | (resync ? kNeedResync : 0u) | (modeSave && mode_save_waiting() ? kNeedModeSave : 0u);
     std::lock_guard<std::mutex> hold(store_waits_mutex);
-    store_waits.push_back({++store_asked, needs, std::move(done)});
+    store_waits.push_back({++store_asked, needs, std::move(done), std::move(written)});
 }
 
 uint64_t KelRamPara::stores_applied()
@@ -771,6 +792,9 @@ void KelRamPara::stores_done(uint64_t upTo, const StorePass& pass)
             for (const auto& [need, outcome] : {std::pair<unsigned, int>{kNeedBlock, pass.block}, {kNeedResync, pass.resync}, {kNeedModeSave, pass.modeSave}})
                 if ((w->needs & need) && outcome != kStoreOk)
                     status = std::max(status, outcome);
+            for (const auto& [slot, seen] : w->written)
+                if (status != kStoreNotDone && slot_dropped[slot] != seen)
+                    status = kStoreFailed;
             if (w->edit > upTo || status == kStoreNotDone) {
                 ++w;
                 continue;

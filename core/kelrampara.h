@@ -247,7 +247,13 @@ public:
     // wait.
     using StoreDone = std::function<void(int status)>;
     // `modeSave`: the PC asked for the user-mode save (RAM 868) this apply carries out.
-    void await_store_locked(StoreDone done, bool resync = false, bool modeSave = false);
+    // `written`: the slots the PC wrote for a re-sync to store, each with slot_dropped as its
+    // write found it: a re-sync that dropped one since (its file not written, the slot set
+    // back to the file) answers the edit 1, whichever pass it was.
+    void await_store_locked(StoreDone done, bool resync = false, bool modeSave = false, std::vector<std::pair<int, uint32_t>> written = {});
+    // Counted per slot each time a re-sync could not write the slot's file and set the slot
+    // back to what the file holds (a PC's write of it dropped).
+    std::atomic<uint32_t> slot_dropped[kModeSlots] = {};
     // The edits awaited so far that an apply has taken (the scaler sets it after each apply,
     // under lock_block()); read without the lock held.
     uint64_t stores_applied();
@@ -315,6 +321,7 @@ private:
         uint64_t edit;
         unsigned needs;
         StoreDone done;
+        std::vector<std::pair<int, uint32_t>> written;
     };
     std::mutex store_waits_mutex;   // taken inside lock_block(), never the other way
     std::vector<StoreWait> store_waits;

@@ -304,12 +304,19 @@ bool message_deal::answer_when_stored(KelRamPara* p, bool resync)
         std::lock_guard<std::mutex> hold(r->m);
         ++r->waits;
     }
+    std::vector<std::pair<int, uint32_t>> written;
+    if (resync) {
+        const auto mine = std::stable_partition(m_slot_writes.begin(), m_slot_writes.end(), [this](const SlotWrite& w) { return w.peer != peer; });
+        for (auto w = mine; w != m_slot_writes.end(); ++w)
+            written.emplace_back(w->slot, w->dropped);
+        m_slot_writes.erase(mine, m_slot_writes.end());
+    }
     p->await_store_locked([r](int status) {
         std::unique_lock<std::mutex> hold(r->m);
         --r->waits;
         r->status |= status;
         r->sendIfDone(hold);
-    }, resync, std::find(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer) != m_mode_save_askers.end());
+    }, resync, std::find(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer) != m_mode_save_askers.end(), written);
     m_mode_save_askers.erase(std::remove(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer), m_mode_save_askers.end());
     return true;
 }
@@ -412,6 +419,11 @@ int message_deal::write_ram(unsigned char* frame)
     } else if (A <= 0x10FFF) {
         if (p)
             status = (unsigned char)p->KelModeUserRamParaDeal(data, uint16_t(L), A);
+        const int slot = int(A >> 12) - 1;
+        if (p && status == 0 && std::none_of(m_slot_writes.begin(), m_slot_writes.end(), [&](const SlotWrite& w) { return w.peer == peer && w.slot == slot; })) {
+            std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+            m_slot_writes.push_back({peer, slot, p->slot_dropped[slot].load()});
+        }
     } else if (A >= 0xA1000000u && A <= 0xA10000FFu && uint64_t(A) + L <= 0xA1000100u) {
         // The 4G status block is written from its first byte; the offset within the area
         // is not applied.

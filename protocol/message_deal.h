@@ -212,6 +212,14 @@ private:
     // named in an answer: that PC's next stored command is answered from the save too, another
     // PC's is not. Under the block's lock.
     std::vector<uint64_t> m_mode_save_askers;
+    // The slots each peer wrote, with KelRamPara::slot_dropped as the write found it, until a
+    // command of that peer's asks for the re-sync that stores them.
+    struct SlotWrite {
+        uint64_t peer;
+        int slot;
+        uint32_t dropped;
+    };
+    std::vector<SlotWrite> m_slot_writes;
     struct LaterReply;
     std::shared_ptr<LaterReply> m_later;   // the request being handled, when answered later
     // True when the frame is addressed to this controller (0xF100 or 0xF101).
