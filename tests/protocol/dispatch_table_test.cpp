@@ -197,8 +197,8 @@ void othersRead(World& w)
     w.root.writeFile("/data/configs/alias.json", "{\"namelist\":{}}");
     EXPECT_EQ(w.send(req(0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'}), w.other)[2], 1);
 }
-// A stored CA file: its marker, id and size, then its bytes.
 const char* const kParaFile = "/data/ram_device_info";
+// A stored CA file: its marker, id and size, then its bytes.
 const std::string kCaFile("\xAA\x65\x00\x02\x00\x00\x00{}", 9);
 Bytes readBlock(uint32_t at, uint32_t n)
 {

@@ -58,10 +58,10 @@ inline void dropParameters()
 
 // What the device does after a PC's command that stores: the scaler's apply, then the store
 // pass its notification asks of the store thread, waited for; its completion answers the PCs
-// whose edits the apply took. Each pass as after an apply of the user modes (code 2), which
-// re-syncs their files too: a flag raised after it was read still finds what it needs. false
-// when the apply waits (nothing stored). The scaler must be up; SyncUpdate made on the GUI
-// thread.
+// whose edits the apply took. Each pass as after an apply of the user modes (code 2): it
+// re-syncs their files too, so an edit that asked for that is served whichever apply took it.
+// false when the apply waits (nothing stored). The scaler must be up; SyncUpdate made on the
+// GUI thread.
 inline bool applyAndStore(c331_manage& scaler)
 {
     const bool applied = KelRamPara::p_kelrampara_config && scaler.c331_apply_changes();
