@@ -122,17 +122,8 @@ void SyncUpdate::para_sync(int code)
     if (KelRamPara::pInstance()->KelLanguageChanged())
         retext_screens();
     refresh_page(code);
-    // 5.-7. The user-mode save request, the mode files' re-sync (code 2) and the block's
-    //    save, on the store thread in that order, so that what the first two set goes into
-    //    the same write. The PC edits the applies notified so far took are answered once
-    //    that is on disc.
-    const uint64_t covers = KelRamPara::pInstance()->stores_applied();
-    if (code == 2)
-        clear_stale_save_request();
-    std::function<int()> modeSave;
-    if (KelRamPara::pInstance()->locked16(P::kModeSaveRequest) != 0)
-        modeSave = [] { return SyncUpdate::save_user_mode_request(); };
-    KelRamPara::pInstance()->store_request(std::move(modeSave), code == 2, true, covers);
+    // 5.-7.
+    request_stores(code);
     // The user-mode screen and the main menu's user-mode bar draw the slots (a PC's write
     // of a slot, the panel's own save); a save made on the store thread draws them again.
     slots_changed();
@@ -146,6 +137,20 @@ void SyncUpdate::para_sync(int code)
         if (g_page_focus == 0 || g_page_focus == 1 || g_page_focus == 22)
             refresh_page(code);
     }
+}
+
+void SyncUpdate::request_stores(int code)
+{
+    // The user-mode save request, the mode files' re-sync (code 2) and the block's save, on
+    // the store thread in that order, so that what the first two set goes into the same
+    // write. The PC edits the applies notified so far took are answered once that is on disc.
+    const uint64_t covers = KelRamPara::pInstance()->stores_applied();
+    if (code == 2)
+        clear_stale_save_request();
+    std::function<int()> modeSave;
+    if (KelRamPara::pInstance()->locked16(P::kModeSaveRequest) != 0)
+        modeSave = [] { return SyncUpdate::save_user_mode_request(); };
+    KelRamPara::pInstance()->store_request(std::move(modeSave), code == 2, true, covers);
 }
 
 namespace {

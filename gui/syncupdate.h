@@ -28,6 +28,11 @@ public:
 
     const uint8_t* key_led() const { return keyLed; }
 
+    // What para_sync asks of the store thread after a notification's apply (no screen
+    // touched): the user-mode save a PC asked for, the mode files' re-sync (code 2), the
+    // block's save. Any thread; the object is made on the GUI thread first.
+    void request_stores(int code);
+
 public slots:
     void para_sync(int code);
     // A mode save made on the store thread, shown on the GUI thread: the slots drawn again,

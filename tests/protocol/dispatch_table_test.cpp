@@ -77,18 +77,25 @@ pc::Frame req(uint8_t group, const Bytes& data, uint16_t dest = pc::kController,
     return f;
 }
 
-// A fresh simulated board for each failure: the parameter block, the scaler and FPGA
-// managers, the settings, and two links (the second another PC).
+// A fresh simulated board for each failure: the parameter block, the scaler (up, on the
+// virtual clock) and FPGA managers, the settings, and two links (the second another PC).
 struct World {
     kel_test::TestRoot root;
     std::unique_ptr<fpga_manage> manager;
     message_deal udp{message_deal::REPLY_LIMIT_UDP}, other{message_deal::REPLY_LIMIT_TCP};
     Bytes buf = Bytes(message_deal::FRAME_BUF_SIZE, 0);
     int flashFd = -1;
+    const bool clock = sim::SimBoard::virtualClock();
+    c331_manage scaler;
+    c331_manage* earlier = nullptr;
 
     World()
     {
         udptest::freshParameters();
+        sim::SimBoard::useVirtualClock(true);
+        earlier = udptest::scalerUp(scaler);
+        g_set_led_para = 0, g_set_led_setup = 0;   // no LED size hand-shake left by an earlier board
+        EXPECT_GE(scaler.c331_fd, 0);
         manager = std::make_unique<fpga_manage>();
         fpga_manage::p_fpga_manage = manager.get();
         EXPECT_EQ(manager->initialize(), 0);
@@ -131,14 +138,28 @@ struct World {
         std::lock_guard<std::mutex> hold(g_str_globals_mutex);
         g_str_barcode = "";
         udptest::dropParameters();
+        c331_manage::p_c331_manage = earlier;
+        sim::SimBoard::useVirtualClock(clock);
     }
+    // The reply from [10] on: one answered later (a command that stores) once the scaler's
+    // apply and the store pass after it, as the device makes them, have ended.
     Bytes send(const pc::Frame& f, message_deal& md)
     {
         const Bytes plain = pc::encode(f);
         std::fill(buf.begin(), buf.end(), 0);
         std::copy(plain.begin(), plain.end(), buf.begin());
+        auto answer = std::make_shared<Bytes>();
+        md.later = [answer](std::vector<unsigned char> frame, unsigned len) { *answer = Bytes(frame.begin() + 10, frame.begin() + 10 + len); };
         const int r = md.message_group_deal(buf.data(), unsigned(plain.size() - 1), 5);
-        return Bytes(buf.begin() + 10, buf.begin() + 10 + std::max(r, 0));
+        md.later = nullptr;
+        if (r != message_deal::kLater)
+            return Bytes(buf.begin() + 10, buf.begin() + 10 + std::max(r, 0));
+        // An apply waits while the FPGA manager takes a new LED size over: its part is played
+        // here, on the ticks.
+        for (int n = 0; n < 8 && !udptest::applyAndStore(scaler); ++n)
+            manager->set_led_para_deal(), G_timeTicks += 40;
+        EXPECT_FALSE(answer->empty()) << "a command answered later was not answered by its store";
+        return *answer;
     }
     void folderAt(const std::string& path) { fs::remove_all(root.host(path)), root.writeFile(path + "/x", "x"); }
 };
@@ -176,6 +197,7 @@ void othersRead(World& w)
     w.root.writeFile("/data/configs/alias.json", "{\"namelist\":{}}");
     EXPECT_EQ(w.send(req(0xC0, {4, 0, 0, 'A', 'L', 'I', 'S'}), w.other)[2], 1);
 }
+const char* const kParaFile = "/data/ram_device_info";
 // A stored CA file: its marker, id and size, then its bytes.
 const std::string kCaFile("\xAA\x65\x00\x02\x00\x00\x00{}", 9);
 Bytes readBlock(uint32_t at, uint32_t n)
@@ -224,6 +246,13 @@ const std::map<std::string, Bring>& bringers()
         {"0x87 - -: the clock not set", [](World&) { return sim::Journal::setShellStatus("date", 256), req(0x87, {0x26, 0x20, 2, 0x28, 0, 0, 0}); }},
         {"0x8E - -: a sub-command other than 1", [](World&) { return req(0x8E, {2}); }},
         {"0x8F - -: the 4G module's status not valid and no cloud link", [](World&) { return req(0x8F, {}); }},
+        {"0xA0 R11 bit 1: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(11, 2, 2); }},
+        {"0xA0 R11 bit 1: a disc that refuses the parameter file's write (all the same)", [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::writeRegister(11, 2, 2); }},
+        {"0xA0 R11 bit 2: a user-mode file cannot be stored (all the same)",
+         [](World& w) {
+             KelRamPara::put16(KelRamPara::p_kelrampara_config->ram + KelRamPara::kModeSaveRequest, 3);
+             return w.folderAt(KelRamPara::mode_file_name(3)), pc::writeRegister(11, 4, 4);
+         }},
         {"0xA0 R14 bit 0: an upload of a program, kernel or logo under way",
          [](World& w) {
              w.root.writeFile("/data/app/kelM57N2", "new program");
@@ -237,6 +266,12 @@ const std::map<std::string, Bring>& bringers()
         {"0xA0 R14 bit 1: an upload of a program, kernel or logo under way", [](World& w) { return w.send(req(0xC0, start("LOGO", 0, 4096)), w.other), pc::writeRegister(14, 2, 2); }},
         {"0xA0 R16 bit 0: the user-mode files could not be removed (all the same)",
          [](World& w) { return w.root.writeFile("/data/modes/custom_mode3", "m"), sim::PowerCut::failAfter(0, EIO), pc::writeRegister(16, 1, 1); }},
+        {"0xA0 R16 bit 0: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 1, 1); }},
+        {"0xA0 R16 bit 1: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 0x02, 0x02); }},
+        {"0xA0 R16 bit 4: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 0x10, 0x10); }},
+        {"0xA0 R16 bit 5: the network settings not stored", [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::writeRegister(16, 0x20, 0x20); }},
+        {"0xA0 R0xA1 bits 0-5: the parameter file cannot be stored after window 0's dot-by-dot changed (all the same)",
+         [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(0xA1, 0x08, 0x08); }},
         {"0xA0 R other -: no such register (170 on)", [](World&) { return pc::writeRegister(170, 0xFF, 1); }},
         {"0xA0 R other -: a register no command acts on (its image byte is written all the same)", [](World&) { return pc::writeRegister(7, 0xFF, 0x5A); }},
         {"0xA0 R any -: register 170 on", [](World&) { return pc::writeRegister(170, 0xFF, 1, 1); }},
@@ -264,6 +299,8 @@ const std::map<std::string, Bring>& bringers()
         {"0xA4 0x01 -: the settings not stored", [](World&) { return sim::PowerCut::failAfter(0, EIO), req(0xA4, address(0x0A010203, 0xFFFFFF00, 0, 5006)); }},
         {"0xB0 any -: not '1'", [](World&) { return req(0xB0, {0x32, 0, 6, 50, 0}); }},
         {"0xB0 any -: an item refused (the items before it stay, not applied) (all the same)", [](World&) { return pc::singleSettings({{6, 50}, {50, 2}}); }},
+        {"0xB0 any -: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::singleSettings({{6, 70}}); }},
+        {"0xB0 any -: a disc that refuses the parameter file's write (all the same)", [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::singleSettings({{6, 70}}); }},
         {"0xC0 0x01 -: a size past its area", [](World&) { return req(0xC0, start("ALIS", 0, 0x60001)); }},
         {"0xC0 0x01 -: a size past the free space", [](World&) { return sim::SimBoard::setScenario("data.capacity", std::to_string(1 << 20)), req(0xC0, start("MO04", 0, 512 << 10)); }},
         {"0xC0 0x01 -: the buffer in another's hands", [](World& w) { return w.send(req(0xC0, start("ALIS", 0, 100)), w.other), req(0xC0, start("ALIS", 0, 100)); }},

@@ -6,6 +6,7 @@
 #include "core/global.h"
 #include "core/kel_file_deal.h"
 #include "core/kelrampara.h"
+#include "gui/syncupdate.h"
 #include "protocol/message_deal.h"
 #include "protocol/udpnetmanage.h"
 #include "scaler/c331_drv.h"
@@ -53,6 +54,30 @@ inline void dropParameters()
 {
     delete KelRamPara::p_kelrampara_config;
     KelRamPara::p_kelrampara_config = nullptr;
+}
+
+// What the device does after a PC's command that stores: the scaler's apply, then the store
+// pass its notification asks of the store thread, waited for; its completion answers the PCs
+// whose edits the apply took. Each pass as after an apply of the user modes (code 2): it
+// re-syncs their files too, so an edit that asked for that is served whichever apply took it.
+// false when the apply waits (nothing stored). The scaler must be up; SyncUpdate made on the
+// GUI thread.
+inline bool applyAndStore(c331_manage& scaler)
+{
+    const bool applied = KelRamPara::p_kelrampara_config && scaler.c331_apply_changes();
+    if (applied)
+        SyncUpdate::pInstance()->request_stores(2);
+    KelRamPara::wait_mode_files();
+    return applied;
+}
+
+// A scaler of its own with the simulated chip up, so that its apply is the device's; put in
+// place of the one there (given back by the caller).
+inline c331_manage* scalerUp(c331_manage& scaler)
+{
+    scaler.c331_fd = scaler.drv->initialize();
+    scaler.load_system_param(), scaler.define_param(), scaler.c331_stage = 8;
+    return std::exchange(c331_manage::p_c331_manage, &scaler);
 }
 
 // Opens a link on a port offset where all three of its ports bind, below the ephemeral range.
@@ -113,21 +138,16 @@ protected:
     UdpRunning() : UdpFixture(true) {}
     void SetUp() override
     {
-        // A scaler of its own with the simulated chip up, so that its apply is the device's.
-        earlier = std::exchange(c331_manage::p_c331_manage, &scaler);
-        scaler.c331_fd = scaler.drv->initialize();
+        earlier = scalerUp(scaler);
         ASSERT_GE(scaler.c331_fd, 0);
-        scaler.load_system_param(), scaler.define_param(), scaler.c331_stage = 8;
+        SyncUpdate::pInstance();   // on this thread, where a user-mode save's screens are told
         UdpFixture::SetUp();
         standIn = std::thread([this] {
             while (!stop)
                 if (KelRamPara* p = para(); p && p->stores_waiting()) {
                     const uint8_t flag = UdpFixture::applyFlag();
-                    if (scaler.c331_apply_changes()) {
+                    if (applyAndStore(scaler))
                         applied = flag;
-                        p->store_request(nullptr, true, true, p->stores_applied());
-                    }
-                    KelRamPara::wait_mode_files();
                 } else {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
