@@ -250,7 +250,7 @@ const std::map<std::string, Bring>& bringers()
         {"0xA0 R11 bit 1: a disc that refuses the parameter file's write (all the same)", [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::writeRegister(11, 2, 2); }},
         {"0xA0 R11 bit 2: a user-mode file cannot be stored (all the same)",
          [](World& w) {
-             KelRamPara::put16(KelRamPara::p_kelrampara_config->ram + KelRamPara::kModeSaveRequest, 3);
+             EXPECT_EQ(w.send(pc::writeRam(KelRamPara::kModeSaveRequest, {3, 0}), w.udp), Bytes{0});   // the PC's save request
              return w.folderAt(KelRamPara::mode_file_name(3)), pc::writeRegister(11, 4, 4);
          }},
         {"0xA0 R14 bit 0: an upload of a program, kernel or logo under way",
@@ -269,7 +269,6 @@ const std::map<std::string, Bring>& bringers()
         {"0xA0 R16 bit 0: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 1, 1); }},
         {"0xA0 R16 bit 1: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 0x02, 0x02); }},
         {"0xA0 R16 bit 4: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 0x10, 0x10); }},
-        {"0xA0 R16 bit 5: the network settings not stored", [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::writeRegister(16, 0x20, 0x20); }},
         {"0xA0 R0xA1 bits 0-5: the parameter file cannot be stored after window 0's dot-by-dot changed (all the same)",
          [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(0xA1, 0x08, 0x08); }},
         {"0xA0 R other -: no such register (170 on)", [](World&) { return pc::writeRegister(170, 0xFF, 1); }},
