@@ -216,10 +216,7 @@ void udpnetManage::pass(Link& link, int wait_ms)
     auto heldBack = [&link](const UdpServer::Record& r) {
         return link.waits.waits(r.peer) && protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()));
     };
-    bool ready = false;
-    std::set<uint64_t> first;
-    for (const UdpServer::Record& r : link.frames)
-        ready = ready || (first.insert(r.peer).second && !heldBack(r));
+    bool ready = link.frames.next(heldBack) != link.frames.end();
     int wait = ready ? 0 : link.reply_state == 1 ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
     // Everything the socket holds (up to the bound) joins the lists below: the turns decide
     // among every sender, and the socket is emptied each pass, so a flood cannot fill it
@@ -243,32 +240,10 @@ void udpnetManage::pass(Link& link, int wait_ms)
     // other PC back by one frame at most. A sender waiting for a card keeps its next card
     // frame waiting behind that wait; any other frame of it abandons the wait. No other
     // sender waits for it.
-    std::set<uint64_t> seen;
-    std::set<uint32_t> addresses;   // with frames waiting
-    auto pick = link.frames.end();
-    auto after = [](uint64_t v, uint64_t last) { return std::make_pair(v <= last, v); };   // cyclic order
-    for (auto it = link.frames.begin(); it != link.frames.end(); ++it) {
-        addresses.insert(uint32_t(it->peer >> 16));
-        if (!seen.insert(it->peer).second || heldBack(*it))
-            continue;
-        if (pick == link.frames.end()) {
-            pick = it;
-            continue;
-        }
-        const uint32_t a = uint32_t(it->peer >> 16), b = uint32_t(pick->peer >> 16);
-        const auto ka = after(a, link.lastAddress), kb = after(b, link.lastAddress);
-        if (ka < kb || (a == b && after(it->peer, link.lastSender[a]) < after(pick->peer, link.lastSender[a])))
-            pick = it;
-    }
     bool handled = false;
-    if (pick != link.frames.end()) {
+    if (const auto pick = link.frames.next(heldBack); pick != link.frames.end()) {
         link.waits.abandon(pick->peer);
-        UdpServer::Record rec = link.frames.take(pick);
-        link.lastAddress = uint32_t(rec.peer >> 16);
-        link.lastSender[link.lastAddress] = rec.peer;
-        // Only addresses with frames waiting keep their place in the turn.
-        for (auto t = link.lastSender.begin(); t != link.lastSender.end();)
-            t = addresses.count(t->first) ? std::next(t) : link.lastSender.erase(t);
+        const UdpServer::Record rec = link.frames.take_turn(pick);
         handle_frame(link, rec);
         handled = true;
     }

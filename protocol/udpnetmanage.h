@@ -134,10 +134,6 @@ private:
         std::map<uint64_t, Joining> joining;  // by sender (UdpServer::Record::peer)
         uint64_t datagrams = 0;               // datagrams joined so far: the order
         UdpFrameList frames{MAX_FRAMES, MAX_FRAMES_PER_SENDER, MAX_FRAME_BYTES};   // joined frames waiting to be handled
-        // Whose turn it is: the address served last, and of each address with frames
-        // waiting its sender served last.
-        uint32_t lastAddress = 0;
-        std::map<uint32_t, uint64_t> lastSender;
         bool flooded = false;                // frames held past a few largest since the list was last empty
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a sender waits for a card
         CardWaits waits;                     // 5008 senders waiting for a card, by peer
