@@ -43,6 +43,7 @@
 #include <map>
 #include <set>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -229,6 +230,7 @@ struct LinkEvents {
         bool placed = false, framed = false, gone = false;
         uint64_t peer = 0;
         uint32_t since = 0, last = 0, moved = 0;   // place, last frame, reply queue last moved
+        uint64_t gap = 0;                          // arrivals from its address's one before (see ArrivalPace)
         size_t queued = 0, sent = 0, read = 0;     // in the server's queue; bytes sent to it, read
     };
     TcpServer table;
@@ -241,6 +243,8 @@ struct LinkEvents {
     std::vector<std::pair<unsigned, Bytes>> frames;   // the UDP frame list: sender, frame
     std::map<uint32_t, uint64_t> lastOffer, gap;      // by address: its last offer, offers from the one before
     uint64_t offers = 0;
+    std::map<uint32_t, uint64_t> lastConn;            // TCP: by address, its last connection's number
+    uint64_t connections = 0;
 
     LinkEvents() { table.set_keep([this](uint64_t peer) { return keep.count(peer) > 0; }); }
     void reset()
@@ -258,18 +262,21 @@ struct LinkEvents {
         gap.clear();
         lastOffer.clear();
         offers = 0;
+        lastConn.clear();
+        connections = 0;
     }
     static uint64_t peer(unsigned s) { return uint64_t(s > 23 ? 0x7F000009 : s % 2 ? 0x7F000001 : 0x7F0000F0) << 16 | (40000 + s); }
-    // A full list of waiting TCP newcomers: of the addresses with the most entries,
-    // if more than address own's, the one whose latest entry came last gives it up. The
-    // entries (address, index) in order; the index given up, or -1 (the newcomer's).
-    static long giver(const std::vector<std::pair<uint32_t, size_t>>& entries, uint32_t own)
+    // A full list of waiting TCP newcomers: of the addresses with the most entries, if more
+    // than address own's, the one whose latest entry came the fewest connections after its
+    // one before (then the one whose latest came last) gives it up. The entries (address,
+    // index) in order; the index given up, or -1 (the newcomer's).
+    long giver(const std::vector<std::pair<uint32_t, size_t>>& entries, uint32_t own) const
     {
-        std::map<uint32_t, std::pair<size_t, size_t>> held;   // by address: entries, latest
+        std::map<uint32_t, std::tuple<size_t, int64_t, size_t>> held;   // by address: entries, -gap of its latest, latest
         for (const auto& e : entries)
-            held[e.first] = {held[e.first].first + 1, e.second};
+            held[e.first] = {std::get<0>(held[e.first]) + 1, -int64_t(conns[e.second].gap), e.second};
         const auto most = std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-        return most != held.end() && most->second.first > held[own].first ? long(most->second.second) : -1;
+        return most != held.end() && std::get<0>(most->second) > std::get<0>(held[own]) ? long(std::get<2>(most->second)) : -1;
     }
     bool free(const Conn& c, uint32_t now) const
     {
@@ -368,8 +375,15 @@ struct LinkEvents {
             for (size_t i = 0; i < conns.size(); ++i)
                 if (!conns[i].placed && !conns[i].gone)
                     queue.emplace_back(conns[i].host, i);
+            std::set<uint32_t> holding;   // an address not seen before: as though in turn with those holding places
+            for (const Conn& o : conns)
+                if (o.placed && !o.gone)
+                    holding.insert(o.host);
+            const uint64_t gap = lastConn.count(h) ? connections + 1 - lastConn[h] : holding.size() + 1;
+            lastConn[h] = ++connections;
             const long evicts = waiting >= TcpServer::MAX_WAITING ? giver(queue, h) : -2;
             conns.push_back(Conn{pair[0], pair[1], h});
+            conns.back().gap = gap;
             // Placed (1) when there is room; else it waits (0) while young clients stand in
             // the way, or is closed (-1).
             const int r = table.adopt(pair[1], h);
