@@ -2,9 +2,17 @@
 
 uint64_t ArrivalPace::arrive(uint32_t address, size_t holding)
 {
-    auto& slot = m_seen[((address * 2654435761u) >> 20) % SLOTS];
-    const bool seen = slot.first == address && slot.second != 0;
-    const uint64_t previous = slot.second;
-    slot = {address, ++m_arrivals};
-    return ~(seen ? m_arrivals - previous : holding + 1);
+    Slot& slot = m_seen[slot_of(address)];
+    const bool seen = slot.address == address && slot.arrival != 0;
+    ++m_arrivals;
+    slot.pace = ~(seen ? m_arrivals - slot.arrival : holding + 1);
+    slot.address = address;
+    slot.arrival = m_arrivals;
+    return slot.pace;
+}
+
+uint64_t ArrivalPace::last(uint32_t address) const
+{
+    const Slot& slot = m_seen[slot_of(address)];
+    return slot.address == address && slot.arrival != 0 ? slot.pace : 0;
 }

@@ -19,8 +19,16 @@ public:
     // Notes an arrival of address; its pace (the higher, the sooner after its previous one).
     // An address not seen lately arrives as though in turn with the `holding` others.
     uint64_t arrive(uint32_t address, size_t holding);
+    // The pace its last arrival was given; 0 (the slowest) when not seen lately.
+    uint64_t last(uint32_t address) const;
 
 private:
-    std::vector<std::pair<uint32_t, uint64_t>> m_seen = std::vector<std::pair<uint32_t, uint64_t>>(SLOTS);
+    struct Slot {
+        uint32_t address = 0;
+        uint64_t arrival = 0;   // its number; 0: none
+        uint64_t pace = 0;
+    };
+    static size_t slot_of(uint32_t address) { return ((address * 2654435761u) >> 20) % SLOTS; }
+    std::vector<Slot> m_seen = std::vector<Slot>(SLOTS);
     uint64_t m_arrivals = 0;
 };

@@ -60,6 +60,7 @@ public:
     bool empty() const { return m_frames.empty(); }
     size_t of_sender(uint64_t peer) const;
     size_t of_address(uint32_t address) const;
+    size_t addresses() const { return m_addresses.size(); }   // holding frames
 
 private:
     struct Address {

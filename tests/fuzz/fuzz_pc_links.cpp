@@ -25,8 +25,9 @@
 // waits or is closed only when the table is full as those rules say (past 64 waiting, see
 // giver); a client reads its replies whole and in order; no frame of a closed client is left.
 // A joined frame holds only its own sender's datagrams, and one is lost only when 16 others
-// are joining as it begins and, of the addresses joining the most, its last datagram is the
-// oldest. A sender lists 16 frames at most, and past 256 see giver.
+// are joining as it begins and, of the addresses joining the most, its address began its
+// latest frame the soonest after its one before, and its last datagram is the oldest. A
+// sender lists 16 frames at most, and past 256 see giver.
 #include "tests/fuzz/FuzzPc.h"
 #include "tests/protocol/file_frames.h"
 
@@ -241,7 +242,9 @@ struct LinkEvents {
     std::map<unsigned, uint64_t> lastDatagram;
     uint64_t datagrams = 0;
     std::vector<std::pair<unsigned, Bytes>> frames;   // the UDP frame list: sender, frame
-    std::map<uint32_t, uint64_t> lastOffer, gap;      // by address: its last offer, offers from the one before
+    std::map<uint32_t, uint64_t> lastOffer, gap;      // by address: its last frame begun, and of its last offer frames from the one before
+    std::map<uint32_t, uint64_t> lastGap;             // by address: of its last frame begun
+    std::map<unsigned, uint64_t> begun;               // by sender: of its frame being joined
     uint64_t offers = 0;
     std::map<uint32_t, uint64_t> lastConn;            // TCP: by address, its last connection's number
     uint64_t connections = 0;
@@ -261,6 +264,8 @@ struct LinkEvents {
         frames.clear();
         gap.clear();
         lastOffer.clear();
+        lastGap.clear();
+        begun.clear();
         offers = 0;
         lastConn.clear();
         connections = 0;
@@ -449,15 +454,25 @@ struct LinkEvents {
         KEL_FUZZ_CHECK(udp->joining(1) <= udpnetManage::MAX_JOINING);
         if (kind == 3 || (kind != 0 && !joining.count(sender)))
             return;
+        const uint32_t own = uint32_t(peer(sender) >> 16);
+        if (kind == 0) {   // a frame begun: an arrival of its address
+            std::set<uint32_t> holding;   // an address not seen before: as though in turn with those holding frames
+            for (const auto& f : frames)
+                holding.insert(uint32_t(peer(f.first) >> 16));
+            begun[sender] = lastGap[own] = lastOffer.count(own) ? offers + 1 - lastOffer[own] : holding.size() + 1;
+            lastOffer[own] = ++offers;
+        }
         if (kind == 0 && !joining.count(sender) && joining.size() >= udpnetManage::MAX_JOINING) {
-            // Of the addresses joining the most, the sender whose last datagram is oldest.
+            // Of the addresses joining the most, the one whose latest frame began the fewest
+            // after its one before; of it the sender whose last datagram is oldest.
             std::map<uint64_t, size_t> count;   // by address
             size_t most = 0;
             for (const auto& j : joining)
                 most = std::max(most, ++count[peer(j.first) >> 16]);
+            auto rank = [&](unsigned s) { return std::make_pair(-int64_t(lastGap[uint32_t(peer(s) >> 16)]), -int64_t(lastDatagram[s])); };
             auto giver = joining.end();
             for (auto j = joining.begin(); j != joining.end(); ++j)
-                if (count[peer(j->first) >> 16] == most && (giver == joining.end() || lastDatagram[j->first] < lastDatagram[giver->first]))
+                if (count[peer(j->first) >> 16] == most && (giver == joining.end() || rank(j->first) > rank(giver->first)))
                     giver = j;
             joining.erase(giver);
         }
@@ -469,14 +484,8 @@ struct LinkEvents {
         if (kind != 2)
             return;
         // Of the addresses with the most frames, if more than the sender's, the one whose
-        // last offer came the fewest offers after its previous gives it up.
-        const uint32_t own = uint32_t(peer(sender) >> 16);
-        ++offers;   // an address not seen before: as though in turn with those holding frames
-        std::set<uint32_t> holding;
-        for (const auto& f : frames)
-            holding.insert(uint32_t(peer(f.first) >> 16));
-        gap[own] = lastOffer.count(own) ? offers - lastOffer[own] : holding.size() + 1;
-        lastOffer[own] = offers;
+        // last offer began the fewest frames after its previous gives it up.
+        gap[own] = begun[sender];
         std::map<uint32_t, std::pair<size_t, size_t>> held;   // by address: frames, latest
         for (size_t i = 0; i < frames.size(); ++i)
             held[uint32_t(peer(frames[i].first) >> 16)] = {held[uint32_t(peer(frames[i].first) >> 16)].first + 1, i};
