@@ -9,10 +9,10 @@
 // Blocks up to 64 KiB, inputs up to 256 KiB. A record with bit 4 of its first byte is an
 // event of the links themselves: [0x10][op][u16 param] on a TCP client table fed through
 // socket pairs (op 0 a connection comes from address param % 3, 1 one sends a frame or a
-// stray byte, 2 a reply of
-// param bytes is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or
-// ends) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an opener, a piece,
-// a closer or one too short; senders 24-31 from 127.0.0.9, odd others from 127.0.0.1, even
+// stray byte (with param bit 2 a frame is read in a pass to come), 2 a reply of param bytes
+// is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or ends, 6 one
+// shuts its end) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an
+// opener, a piece, a closer or one too short; senders 24-31 from 127.0.0.9, odd others from 127.0.0.1, even
 // ones from 127.0.0.240).
 // Promises: every reply is a well-formed frame that fits its link; nothing is copied past
 // the shared buffer (the sanitizers watch); while one link and peer runs a 0xC0 upload or
@@ -212,6 +212,16 @@ void makeSeeds(const std::string& dir)
     link(5, 64 + 2);
     seed("links-table-queue-join");
 
+    // A full table of silent clients of one address, one of them with a frame the table has
+    // not read yet as newcomers of the address take the silent ones' places in turn.
+    for (uint16_t i = 0; i < TcpServer::MAX_CLIENTS; ++i)
+        link(0, 1);
+    event(seq, 0, false, 50);
+    link(1, 4);
+    for (uint16_t i = 0; i < 6; ++i)
+        link(0, 1);
+    seed("links-unread");
+
     // Ties of two addresses, the higher number's entry last. TCP: 16 places each, a client
     // closed for a newcomer right after its frame is read, then 15 places and 32 waiting each
     // when a third's newcomer comes. UDP: 128 frames each, 17 of a third's sender, one more.
@@ -229,6 +239,7 @@ struct LinkEvents {
         int fd = -1, server = -1;
         uint32_t host = 0;
         bool placed = false, framed = false, gone = false;
+        bool unread = false, hungUp = false;   // a frame sent it has not read; its end shut
         uint64_t peer = 0;
         uint32_t since = 0, last = 0, moved = 0;   // place, last frame, reply queue last moved
         uint64_t gap = 0;                          // arrivals from its address's one before (see ArrivalPace)
@@ -285,8 +296,9 @@ struct LinkEvents {
     }
     bool free(const Conn& c, uint32_t now) const
     {
-        return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS && c.queued == 0
-                                                : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
+        // What a client sent is read, and one gone is seen so, before it is judged.
+        return c.queued == 0 && c.hungUp ? true : !keep.count(c.peer) && !(c.unread && c.queued == 0)
+               && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS && c.queued == 0 : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
     }
     // Not closed by the server: a close with bytes of ours unread resets the connection.
     static bool open(const Conn& c)
@@ -339,14 +351,17 @@ struct LinkEvents {
             c.gone = true;
             closed.push_back(i);
         }
+        for (const Conn& w : conns)   // judged in a pass or as one comes: waits only while no place gives way
+            KEL_FUZZ_CHECK(w.placed || w.gone || !(pass || newcomer) || (places(w.host) > 0 && std::none_of(conns.begin(), conns.end(), [&](const Conn& o) {
+                                                                             return o.placed && !o.gone && gives(o, w.host, now); })));
         for (size_t i : closed) {
             const Conn& c = conns[i];
             const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
             std::swap(before, conns);
             const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now); });
             std::swap(before, conns);
-            KEL_FUZZ_CHECK(!c.placed || stalled || (newcomer && gave));
-            if (c.placed && c.framed && !stalled)
+            KEL_FUZZ_CHECK(!c.placed || stalled || c.hungUp || (newcomer && gave));
+            if (c.placed && c.framed && !stalled && !c.hungUp)
                 for (const Conn& o : conns)
                     KEL_FUZZ_CHECK(o.gone || !o.placed || o.framed || !free(o, now));
         }
@@ -395,13 +410,14 @@ struct LinkEvents {
             KEL_FUZZ_CHECK(waiting > 0 || r == 1 || (!roomy && r == (young > 0 ? 0 : -1)));
             // Past a full list, the newcomer or the one giving way is closed.
             KEL_FUZZ_CHECK(evicts == -2 || (evicts < 0 ? r == -1 : !open(conns[size_t(evicts)])));
+            takeRecords();
             settle(true, false);
         } else if (op == 1 && c) {
             const Bytes frame = {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 6, 7, 0x5A};
             const Bytes stray = {uint8_t(param & 1 ? 0xA5 : 0x11)};
             const Bytes& b = param & 2 ? stray : frame;
-            if (::send(c->fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()))
-                pass(newcomer);
+            if (::send(c->fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()) && !(c->unread = param & 4 && b == frame))
+                pass(newcomer);   // else read in a pass to come
         } else if (op == 2 && c && c->placed && param > 0) {
             Bytes reply(param);
             for (size_t i = 0; i < reply.size(); ++i)
@@ -425,6 +441,8 @@ struct LinkEvents {
                 KEL_FUZZ_CHECK(got[size_t(i)] == uint8_t((c->read + size_t(i)) * 7));
             c->read += size_t(std::max<ssize_t>(n, 0));
             pass(newcomer);
+        } else if (op == 6 && c) {
+            c->hungUp = ::shutdown(c->fd, SHUT_WR) == 0;
         } else if (op == 4 && c && c->framed) {
             if (!keep.erase(c->peer))
                 keep.insert(c->peer);
@@ -435,13 +453,17 @@ struct LinkEvents {
     // A read pass: the frames it completes mark their clients' activity (and wait till the next).
     void pass(bool newcomer)
     {
-        table.records().clear();
         table.recvData(0);
+        takeRecords();
+        settle(newcomer);
+    }
+    void takeRecords()
+    {
         for (const TcpServer::Record& r : table.records())
             for (Conn& o : conns)
                 if (o.server == r.socket && !o.gone)
-                    o.framed = true, o.last = G_timeTicks, o.peer = r.peer;
-        settle(newcomer);
+                    o.framed = true, o.unread = false, o.last = G_timeTicks, o.peer = r.peer;
+        table.records().clear();
     }
     void join(unsigned sender, unsigned kind)
     {
