@@ -395,11 +395,8 @@ struct LinkEvents {
             for (size_t i = 0; i < conns.size(); ++i)
                 if (!conns[i].placed && !conns[i].gone)
                     queue.emplace_back(conns[i].host, i);
-            std::set<uint32_t> holding;   // an address not seen before: as though in turn with those holding places
-            for (const Conn& o : conns)
-                if (o.placed && !o.gone)
-                    holding.insert(o.host);
-            const uint64_t gap = lastConn.count(h) ? connections + 1 - lastConn[h] : holding.size() + 1;
+            const uint64_t holding = (places(0) > 0) + (places(1) > 0) + (places(2) > 0);   // as though in turn with them, if not seen
+            const uint64_t gap = lastConn.count(h) ? connections + 1 - lastConn[h] : holding + 1;
             lastConn[h] = ++connections;
             const long evicts = waiting >= TcpServer::MAX_WAITING ? giver(queue, h) : -2;
             conns.push_back(Conn{pair[0], pair[1], h});
