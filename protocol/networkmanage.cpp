@@ -248,6 +248,7 @@ void networkManage::pass(Link& link, bool configuredPort, int wait_ms)
     for (auto l = link.lastClient.begin(); l != link.lastClient.end();)
         l = addresses.count(l->first) ? std::next(l) : link.lastClient.erase(l);
     link.reply_state = link.waits.empty() ? 0 : 1;
+    ++link.passes;
 }
 
 bool networkManage::held(Link& link, const TcpServer::Record& r)

@@ -55,6 +55,8 @@ public:
     TcpServer* server(int index) const { return index == 0 ? m_port[0].server : m_port[1].server; }
     // Passes of both threads that did not wait for traffic and handled no frame.
     uint64_t spins() const { return m_spins; }
+    // Passes of a port's thread so far: what a PC waits for counts in them, not in time.
+    uint64_t passes(int index) const { return m_port[index == 0 ? 0 : 1].passes; }
     // 1 while a client of the port waits for a card's answer, else 0.
     unsigned char reply_state(int index) const { return m_port[index == 0 ? 0 : 1].reply_state; }
 
@@ -68,6 +70,7 @@ private:
         std::map<int, std::deque<TcpServer::Record>> queues;
         std::map<uint32_t, int> lastClient;    // of each address with frames waiting, its client served last
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a client waits for a card
+        std::atomic<uint64_t> passes{0};
         CardWaits waits;                       // clients waiting for a card, by socket
         std::shared_ptr<LaterReplies> later = std::make_shared<LaterReplies>();   // replies owed, by socket
         LinkBuffer frame{message_deal::FRAME_BUF_SIZE};   // unescaped frame; the reply is built over it

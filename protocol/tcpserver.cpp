@@ -171,11 +171,13 @@ bool TcpServer::closeLongestIdle(uint32_t host)
         // or the rest keep transfers. Of the addresses holding the most, the client whose
         // address came back the soonest gives way, so connections that come and go take
         // each other's places, not those of PCs that stay; one being answered the last.
-        std::tuple<size_t, bool, uint64_t, uint64_t> rank{0, false, 0, 0};
+        // A client not yet answered at all (placed, its first request on its way) keeps its
+        // place before one that has been.
+        std::tuple<size_t, bool, uint64_t, bool, uint64_t> rank{0, false, 0, false, 0};
         for (int c : m_clients) {
             const Parser& p = m_parsers[c];
-            const bool answered = p.out.size() != p.sent || (m_busy && m_busy(c));
-            const std::tuple<size_t, bool, uint64_t, uint64_t> r{places[p.host], !answered, p.pace, p.peer};
+            const bool answering = p.out.size() != p.sent || (m_busy && m_busy(c));
+            const std::tuple<size_t, bool, uint64_t, bool, uint64_t> r{places[p.host], !answering, p.pace, p.answered, p.peer};
             if (!(m_keep && m_keep(p.peer)) && (victim < 0 || r > rank)) {
                 victim = c;
                 rank = r;
@@ -215,32 +217,56 @@ void TcpServer::place(const Waiting& w)
     p.accepted = G_timeTicks.load();
     p.peer = ++m_connections;
     p.host = w.host;
-    auto& slot = m_placedSeen[((w.host * 2654435761u) >> 22) % PLACED_SLOTS];
-    const bool seen = slot.first == w.host && slot.second != 0;
-    const uint64_t previous = slot.second;
-    slot = {w.host, ++m_placings};
-    // Not placed lately: as though it took its turn among the addresses holding places.
-    std::set<uint32_t> holding;
-    for (int other : m_clients)
-        holding.insert(m_parsers[other].host);
-    p.pace = ~(seen ? m_placings - previous : holding.size() + 1);
+    p.pace = w.pace;
 }
 
 void TcpServer::placeWaiting()
 {
-    while (!m_waiting.empty()) {
-        const Waiting w = m_waiting.front();
-        if (m_clients.size() < MAX_CLIENTS || closeLongestIdle(w.host)) {
-            place(w);
-            m_waiting.pop_front();
+    if (m_waiting.empty())
+        return;
+    if (m_clients.size() >= MAX_CLIENTS)
+        readBeforeJudging();
+    // Every newcomer is tried in its turn: one that no place gives way to (its address holds
+    // some) does not hold back one from an address that holds none.
+    std::set<uint32_t> refused;
+    for (auto w = m_waiting.begin(); w != m_waiting.end();) {
+        if (!refused.count(w->host) && (m_clients.size() < MAX_CLIENTS || closeLongestIdle(w->host))) {
+            place(*w);
+            w = m_waiting.erase(w);
         } else if (placeSoon()) {
-            return;
+            refused.insert(w->host);
+            ++w;
         } else {
-            // Everyone is busy: the newcomers are turned away.
+            // Everyone is busy: the newcomer is turned away.
             KEL_TRACE("\n client table full: refusing a new client\n");
-            ::close(w.socket);
-            m_waiting.pop_front();
+            ::close(w->socket);
+            w = m_waiting.erase(w);
         }
+    }
+}
+
+void TcpServer::readBeforeJudging()
+{
+    // A client is judged by what it sent, not by what this thread has read of it yet: what
+    // its socket holds is read first (as a pass would), and one that has hung up is closed,
+    // so its place is free rather than another's taken.
+    std::vector<pollfd> fds;
+    fds.reserve(m_clients.size());
+    for (int c : m_clients) {
+        const Parser& p = m_parsers[c];
+        fds.push_back(pollfd{c, short(p.out.size() == p.sent && !p.held ? POLLIN | POLLRDHUP : POLLRDHUP), 0});
+    }
+    if (::poll(fds.data(), fds.size(), 0) <= 0)
+        return;
+    for (const pollfd& f : fds) {
+        if (!m_clients.count(f.fd) || !(f.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)))
+            continue;
+        if (!(f.events & POLLIN)) {
+            if (f.revents & (POLLHUP | POLLERR))
+                closeClient(f.fd);   // gone, with its replies untaken
+            continue;
+        }
+        (void)readClient(f.fd, MSG_DONTWAIT);
     }
 }
 
@@ -254,16 +280,22 @@ int TcpServer::adopt(int c)
 
 int TcpServer::adopt(int c, uint32_t host)
 {
+    std::set<uint32_t> holding;
+    for (int other : m_clients)
+        holding.insert(m_parsers[other].host);
+    const uint64_t pace = m_pace.arrive(host, holding.size());
     if (m_waiting.size() >= MAX_WAITING) {
         // The address with the most connections waiting gives up its latest, if it has more
         // waiting than the newcomer's: a flood from one address does not turn the others away.
-        // Of two addresses with as many, the one whose connection came last, not the one
-        // with the lower number.
-        std::map<uint32_t, size_t> waiting;
-        size_t most = 0;
+        // Of several with as many, the one whose latest came the soonest after its previous
+        // (then the one whose latest came last).
+        std::map<uint32_t, std::pair<size_t, uint64_t>> waiting;   // by address: entries, latest's pace
         for (const Waiting& w : m_waiting)
-            most = std::max(most, ++waiting[w.host]);
-        if (most <= waiting[host]) {
+            waiting[w.host] = {waiting[w.host].first + 1, w.pace};
+        std::pair<size_t, uint64_t> most{0, 0};
+        for (const auto& w : waiting)
+            most = std::max(most, w.second);
+        if (most.first <= waiting[host].first) {
             ::close(c);
             return -1;
         }
@@ -271,7 +303,7 @@ int TcpServer::adopt(int c, uint32_t host)
         ::close(latest->socket);
         m_waiting.erase(std::next(latest).base());
     }
-    m_waiting.push_back(Waiting{c, host});
+    m_waiting.push_back(Waiting{c, host, pace});
     placeWaiting();
     if (m_clients.count(c))
         return 1;
@@ -547,6 +579,7 @@ int TcpServer::sendData(const unsigned char* buf, unsigned int len, int socket)
     if (!buf || socket < 0 || !m_clients.count(socket))
         return 255;
     Parser& p = m_parsers[socket];
+    p.answered = true;
     if (p.out.size() - p.sent + len > OUTPUT_LIMIT) {
         // Half a reply on its stream is of no use to the client either.
         KEL_TRACE("send error TcpServer:client %d takes no replies\n", socket);

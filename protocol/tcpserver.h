@@ -6,6 +6,7 @@
 // at once all come out whole.
 
 #include "core/global.h"
+#include "protocol/arrival_pace.h"
 #include "protocol/link_buffer.h"
 
 #include <chrono>
@@ -37,10 +38,11 @@ public:
     // so one PC cannot hold every place; and a newcomer from an address holding none always
     // takes one, from an address holding the most, of its clients the one whose address
     // connected again the soonest (a PC that stays connected keeps its place while others
-    // come and go). While only
+    // come and go; see ArrivalPace), one answered before one not answered yet. While only
     // clients still inside their first FIRST_FRAME_TICKS stand in the way, newcomers wait
-    // (up to MAX_WAITING, in order of arrival; past them the address with the most waiting,
-    // if more than the newcomer's, gives up its latest) and take the first places that free;
+    // (up to MAX_WAITING, each tried in order of arrival; past them the address with the
+    // most waiting, if more than the newcomer's, gives up its latest: of several, the one
+    // connecting again the soonest) and take the first places that free;
     // with nobody to give way they are closed at once. Connections that never send a frame, or
     // send one byte at a time, then cannot keep a PC out, and a burst of new ones cannot
     // cut a working PC off.
@@ -151,12 +153,15 @@ private:
         // to whoever is given its number.
         uint64_t peer = 0;
         uint32_t host = 0;        // the address it connected from
-        // How soon after its address's previous placing it was placed (the higher, the sooner).
+        // How soon after its address's previous connection it came (the higher, the sooner).
         uint64_t pace = 0;
+        bool answered = false;    // has been sent a reply
+
     };
     struct Waiting {
         int socket;
         uint32_t host;
+        uint64_t pace;   // how soon after its address's previous connection it came
     };
 
     void closeClient(int socket);
@@ -170,6 +175,9 @@ private:
     bool placeSoon();
     // Newcomers take the places that free, in order; when nobody will give way, closed.
     void placeWaiting();
+    // Before clients are judged for a newcomer: reads what their sockets hold, closes those
+    // that have hung up.
+    void readBeforeJudging();
     void place(const Waiting& w);
     // Sends what the client's socket takes; false when the client was closed.
     bool flush(int socket, Parser& p);
@@ -189,11 +197,7 @@ private:
     std::function<bool(int)> m_busy;
     LinkBuffer m_readBuf;
     uint64_t m_connections = 0;   // connections accepted so far: the last Parser::peer given
-    // Of addresses placed lately, the number of their last placing, in a table of fixed size
-    // (an address found in another's slot counts as not placed before).
-    static constexpr size_t PLACED_SLOTS = 1024;
-    std::vector<std::pair<uint32_t, uint64_t>> m_placedSeen = std::vector<std::pair<uint32_t, uint64_t>>(PLACED_SLOTS);
-    uint64_t m_placings = 0;
+    ArrivalPace m_pace;   // of connections, by address
     int m_activeClient = -1;   // the lone client whose last read brought bytes
     std::chrono::steady_clock::time_point m_lastPoll{};
     bool m_acceptResting = false;

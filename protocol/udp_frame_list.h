@@ -4,12 +4,15 @@
 // those shares, never at the list: under a flood from many addresses a datagram costs what
 // it costs from one.
 
+#include "protocol/arrival_pace.h"
 #include "protocol/udpserver.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <climits>
+#include <functional>
 #include <list>
+#include <map>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -32,9 +35,23 @@ public:
     // list has places, each holding one, a PC asking now and then keeps its frame until its
     // turn, and the flooding addresses give way among themselves. True when queued.
     [[nodiscard]] bool admit(Record&& frame);
-    // Takes a frame out of the list (the one a pass handles).
+    // The same with the pace its address's arrival was given (see pace()).
+    [[nodiscard]] bool admit(Record&& frame, uint64_t pace);
+    // Takes a frame out of the list.
     Record take(const_iterator it);
     void clear();
+    // How soon each address comes back, frame by frame offered; what the frames being
+    // joined give way by too.
+    ArrivalPace& pace() { return m_pace; }
+
+    // Whose turn it is: the next address after the one served last, and of it the next
+    // sender after the one of it served last, whatever order the frames came in; of the
+    // sender its oldest frame, unless `held` says it waits (then the next sender). Found
+    // in the time of a look-up (and one step for each held sender passed over), however
+    // many frames wait. end() when none may go.
+    const_iterator next(const std::function<bool(const Record&)>& held) const;
+    // Takes the frame next() gave and moves the turn on past its sender.
+    Record take_turn(const_iterator it);
 
     const_iterator begin() const { return m_frames.begin(); }
     const_iterator end() const { return m_frames.end(); }
@@ -43,6 +60,7 @@ public:
     bool empty() const { return m_frames.empty(); }
     size_t of_sender(uint64_t peer) const;
     size_t of_address(uint32_t address) const;
+    size_t addresses() const { return m_addresses.size(); }   // holding frames
 
 private:
     struct Address {
@@ -54,21 +72,16 @@ private:
     using Rank = std::tuple<size_t, uint64_t, uint32_t>;
     static Rank rank_of(uint32_t address, const Address& a) { return Rank(a.frames.size(), a.pace, address); }
     void forget(std::list<Record>::iterator it);
-    // The pace of a frame from address offered now, noting its offer.
-    uint64_t pace(uint32_t address);
-
-    // Of addresses that sent lately, the number of the last frame each offered, in a table
-    // of fixed size (an address found in another's slot counts as not seen).
-    // Several times the list's places, so a flood from every address the list can hold, and
-    // more, is still told apart from a PC asking once a second.
-    static constexpr size_t SEEN_SLOTS = 4096;
-    std::vector<std::pair<uint32_t, uint64_t>> m_seen = std::vector<std::pair<uint32_t, uint64_t>>(SEEN_SLOTS);
-    uint64_t m_offered = 0;   // frames offered so far
-
+    ArrivalPace m_pace;
     size_t m_most, m_perSender, m_budget;
     size_t m_bytes = 0;   // of the frames waiting
     std::list<Record> m_frames;
-    std::unordered_map<uint64_t, size_t> m_senders;   // frames waiting, by sender
+    // Frames waiting, by sender in order of address then port: the turns' order.
+    std::map<uint64_t, std::list<std::list<Record>::iterator>> m_senders;
     std::unordered_map<uint32_t, Address> m_addresses;
     std::set<Rank> m_rank;
+    // The address served last, and of each address with frames waiting (and the one served
+    // last) its sender served last.
+    uint32_t m_lastAddress = 0;
+    std::unordered_map<uint32_t, uint64_t> m_lastSender;
 };

@@ -216,10 +216,7 @@ void udpnetManage::pass(Link& link, int wait_ms)
     auto heldBack = [&link](const UdpServer::Record& r) {
         return link.waits.waits(r.peer) && protocol_phy::is_passby_wire(r.data.data(), unsigned(r.data.size()));
     };
-    bool ready = false;
-    std::set<uint64_t> first;
-    for (const UdpServer::Record& r : link.frames)
-        ready = ready || (first.insert(r.peer).second && !heldBack(r));
+    bool ready = link.frames.next(heldBack) != link.frames.end();
     // A reply owed for a store is looked for as often as a card's answer.
     int wait = ready ? 0 : link.reply_state == 1 || link.later->owing() ? std::min(wait_ms, protocol_phy::PASSBY_POLL_MS) : wait_ms;
     // Everything the socket holds (up to the bound) joins the lists below: the turns decide
@@ -248,32 +245,10 @@ void udpnetManage::pass(Link& link, int wait_ms)
     // other PC back by one frame at most. A sender waiting for a card keeps its next card
     // frame waiting behind that wait; any other frame of it abandons the wait. No other
     // sender waits for it.
-    std::set<uint64_t> seen;
-    std::set<uint32_t> addresses;   // with frames waiting
-    auto pick = link.frames.end();
-    auto after = [](uint64_t v, uint64_t last) { return std::make_pair(v <= last, v); };   // cyclic order
-    for (auto it = link.frames.begin(); it != link.frames.end(); ++it) {
-        addresses.insert(uint32_t(it->peer >> 16));
-        if (!seen.insert(it->peer).second || heldBack(*it))
-            continue;
-        if (pick == link.frames.end()) {
-            pick = it;
-            continue;
-        }
-        const uint32_t a = uint32_t(it->peer >> 16), b = uint32_t(pick->peer >> 16);
-        const auto ka = after(a, link.lastAddress), kb = after(b, link.lastAddress);
-        if (ka < kb || (a == b && after(it->peer, link.lastSender[a]) < after(pick->peer, link.lastSender[a])))
-            pick = it;
-    }
     bool handled = false;
-    if (pick != link.frames.end()) {
+    if (const auto pick = link.frames.next(heldBack); pick != link.frames.end()) {
         link.waits.abandon(pick->peer);
-        UdpServer::Record rec = link.frames.take(pick);
-        link.lastAddress = uint32_t(rec.peer >> 16);
-        link.lastSender[link.lastAddress] = rec.peer;
-        // Only addresses with frames waiting keep their place in the turn.
-        for (auto t = link.lastSender.begin(); t != link.lastSender.end();)
-            t = addresses.count(t->first) ? std::next(t) : link.lastSender.erase(t);
+        const UdpServer::Record rec = link.frames.take_turn(pick);
         handle_frame(link, rec);
         handled = true;
     }
@@ -297,32 +272,41 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
     // Each sender's datagrams are joined apart: frames that PCs send in pieces at the same
     // time are not mixed, and each is answered to its own sender.
     auto it = link.joining.find(rec.peer);
+    const uint32_t address = uint32_t(rec.peer >> 16);
+    // Each frame begun is an arrival of its address, whole or in pieces.
+    const uint64_t pace = d[0] == 0xA5 ? link.frames.pace().arrive(address, link.frames.addresses()) : 0;
     if (d[0] == 0xA5 && d.back() == 0x5A && it == link.joining.end()) {
         // A whole frame in one datagram, its sender joining nothing: the frame as it came.
         rec.tick = G_timeTicks.load();   // a card frame's age counts from here
         if (d.size() <= MAX_JOINED)
-            (void)link.frames.admit(std::move(rec));   // past its shares a frame is dropped
+            (void)link.frames.admit(std::move(rec), pace);   // past its shares a frame is dropped
         return;
     }
     if (d[0] == 0xA5) {
         if (it == link.joining.end()) {
             if (link.joining.size() >= MAX_JOINING) {
-                // Of the addresses joining the most frames, the sender whose last datagram
-                // is oldest gives way: one PC beginning many frames cannot drop another's,
-                // and among equals age decides, not the address's number.
+                // Of the addresses joining the most frames, the one coming back the soonest
+                // gives way, its sender whose last datagram is oldest: one PC beginning many
+                // frames cannot drop another's, and among equals pace and age decide, not the
+                // address's number.
                 std::map<uint32_t, size_t> frames;
                 size_t most = 0;
                 for (const auto& j : link.joining)
                     most = std::max(most, ++frames[uint32_t(j.first >> 16)]);
-                auto oldest = link.joining.end();
-                for (auto j = link.joining.begin(); j != link.joining.end(); ++j)
-                    if (frames[uint32_t(j->first >> 16)] == most && (oldest == link.joining.end() || j->second.last < oldest->second.last))
-                        oldest = j;
-                link.joining.erase(oldest);
+                auto giver = link.joining.end();
+                std::pair<uint64_t, uint64_t> rank{0, 0};   // (pace, age): the larger gives way
+                for (auto j = link.joining.begin(); j != link.joining.end(); ++j) {
+                    const uint32_t a = uint32_t(j->first >> 16);
+                    const std::pair<uint64_t, uint64_t> r{link.frames.pace().last(a), ~j->second.last};
+                    if (frames[a] == most && (giver == link.joining.end() || r > rank))
+                        giver = j, rank = r;
+                }
+                link.joining.erase(giver);
             }
             it = link.joining.emplace(rec.peer, Link::Joining()).first;
         }
         it->second.bytes.clear();
+        it->second.pace = pace;
     } else if (it == link.joining.end()) {
         return;
     }
@@ -344,7 +328,7 @@ void udpnetManage::join(Link& link, UdpServer::Record& rec)
         frame.addr = rec.addr;
         frame.peer = rec.peer;
         frame.tick = G_timeTicks.load();
-        (void)link.frames.admit(std::move(frame));
+        (void)link.frames.admit(std::move(frame), it->second.pace);
         link.joining.erase(it);
     }
 }

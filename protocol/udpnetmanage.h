@@ -43,8 +43,10 @@ public:
     static constexpr size_t MAX_FRAME_BYTES = 4u << 20;
     static constexpr size_t MAX_FRAMES_PER_SENDER = 16;
     // Datagrams are joined per sender: senders with a frame begun and not yet closed, at
-    // most this many; a new one past them takes the place of the sender whose last datagram
-    // is oldest among those of the addresses joining the most frames.
+    // most this many; a new one past them takes the place of a sender of the addresses
+    // joining the most frames: of several, the one coming back the soonest (by the frames
+    // they begin, the table the frame list gives way by), of it the sender whose last
+    // datagram is oldest.
     static constexpr size_t MAX_JOINING = 16;
     // Datagrams a pass takes from its socket at most: all it holds, as a rule, so that the
     // turns below choose among every PC that has sent, not the kernel's queue (which drops
@@ -131,14 +133,11 @@ private:
         struct Joining {
             std::vector<unsigned char> bytes;   // the sender's datagrams joined so far
             uint64_t last = 0;                  // order of its last datagram
+            uint64_t pace = 0;                  // its address's, as the frame began
         };
         std::map<uint64_t, Joining> joining;  // by sender (UdpServer::Record::peer)
         uint64_t datagrams = 0;               // datagrams joined so far: the order
         UdpFrameList frames{MAX_FRAMES, MAX_FRAMES_PER_SENDER, MAX_FRAME_BYTES};   // joined frames waiting to be handled
-        // Whose turn it is: the address served last, and of each address with frames
-        // waiting its sender served last.
-        uint32_t lastAddress = 0;
-        std::map<uint32_t, uint64_t> lastSender;
         bool flooded = false;                // frames held past a few largest since the list was last empty
         std::atomic<unsigned char> reply_state{0};   // 0 idle, 1 a sender waits for a card
         CardWaits waits;                     // 5008 senders waiting for a card, by peer

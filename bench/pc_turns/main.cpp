@@ -10,7 +10,8 @@
 // tick. For each case: requests, lost (no reply within 5 s), median and longest wait. The
 // aim is none lost and the longest under 0.1 s. First, without the link's threads: the CPU
 // of 40 passes of 10005 that each find 512 datagrams waiting, from one sender and from 256
-// addresses (the aim: 256 addresses within twice one sender).
+// addresses (the aim: 256 addresses within twice one sender), and of 2,000 passes choosing
+// whose turn it is among 1, 16 and 256 addresses waiting (the aim: the same for all).
 //
 //   bench_pc_turns [SECONDS per case, default 10] [flood rates per second, default 5000 20000]
 //
@@ -153,6 +154,25 @@ struct Memory {
     ~Memory() { done = true, sampler.join(); }
 };
 
+// CPU of 2,000 passes of 10005 over a waiting list of one frame from each of `addresses`
+// addresses (one joined a pass, in place of the one handled): the cost of choosing whose
+// turn it is among many waiting.
+double turnCpu(int addresses)
+{
+    udpnetManage link;   // no socket: frames joined as though received
+    const pc::Bytes ask = pc::wire(pc::readRam(0x600440, 2));
+    for (int k = 0; k < addresses; ++k)
+        link.join_datagram(1, ask.data(), ask.size(), uint64_t(0x7F010000u + uint32_t(k)) << 16 | 40000);
+    double cpu = 0;
+    for (int pass = 0; pass < 2000; ++pass) {
+        link.join_datagram(1, ask.data(), ask.size(), uint64_t(0x7F010000u + uint32_t(pass % addresses)) << 16 | 40000);
+        const double t = threadCpu();
+        link.udpaccept_pass_10005(0);
+        cpu += threadCpu() - t;
+    }
+    return cpu;
+}
+
 int limits(double secs)
 {
     const std::string root = bench::start_board();
@@ -252,6 +272,7 @@ int main(int argc, char** argv)
     const double one = passCpu(1), many = passCpu(256);
     std::printf("CPU of 40 passes of 512 datagrams: one sender %.3f s, 256 addresses %.3f s (ratio %.1f)\n", one, many,
                 one > 0 ? many / one : -1.0);
+    std::printf("CPU of 2,000 passes choosing among 1, 16, 256 addresses waiting: %.4f %.4f %.4f s\n", turnCpu(1), turnCpu(16), turnCpu(256));
     bool ok = one > 0 && many <= 2 * one;
     auto manager = std::make_unique<fpga_manage>();
     fpga_manage::p_fpga_manage = manager.get();

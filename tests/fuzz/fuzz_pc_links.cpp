@@ -9,10 +9,10 @@
 // Blocks up to 64 KiB, inputs up to 256 KiB. A record with bit 4 of its first byte is an
 // event of the links themselves: [0x10][op][u16 param] on a TCP client table fed through
 // socket pairs (op 0 a connection comes from address param % 3, 1 one sends a frame or a
-// stray byte, 2 a reply of
-// param bytes is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or
-// ends) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an opener, a piece,
-// a closer or one too short; senders 24-31 from 127.0.0.9, odd others from 127.0.0.1, even
+// stray byte (with param bit 2 a frame is read in a pass to come), 2 a reply of param bytes
+// is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or ends, 6 one
+// shuts its end) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an
+// opener, a piece, a closer or one too short; senders 24-31 from 127.0.0.9, odd others from 127.0.0.1, even
 // ones from 127.0.0.240).
 // Promises: every reply is a well-formed frame that fits its link; nothing is copied past
 // the shared buffer (the sanitizers watch); while one link and peer runs a 0xC0 upload or
@@ -25,8 +25,9 @@
 // waits or is closed only when the table is full as those rules say (past 64 waiting, see
 // giver); a client reads its replies whole and in order; no frame of a closed client is left.
 // A joined frame holds only its own sender's datagrams, and one is lost only when 16 others
-// are joining as it begins and, of the addresses joining the most, its last datagram is the
-// oldest. A sender lists 16 frames at most, and past 256 see giver.
+// are joining as it begins and, of the addresses joining the most, its address began its
+// latest frame the soonest after its one before, and its last datagram is the oldest. A
+// sender lists 16 frames at most, and past 256 see giver.
 #include "tests/fuzz/FuzzPc.h"
 #include "tests/protocol/file_frames.h"
 
@@ -43,6 +44,7 @@
 #include <map>
 #include <set>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -210,6 +212,16 @@ void makeSeeds(const std::string& dir)
     link(5, 64 + 2);
     seed("links-table-queue-join");
 
+    // A full table of silent clients of one address, one of them with a frame the table has
+    // not read yet as newcomers of the address take the silent ones' places in turn.
+    for (uint16_t i = 0; i < TcpServer::MAX_CLIENTS; ++i)
+        link(0, 1);
+    event(seq, 0, false, 50);
+    link(1, 4);
+    for (uint16_t i = 0; i < 6; ++i)
+        link(0, 1);
+    seed("links-unread");
+
     // Ties of two addresses, the higher number's entry last. TCP: 16 places each, a client
     // closed for a newcomer right after its frame is read, then 15 places and 32 waiting each
     // when a third's newcomer comes. UDP: 128 frames each, 17 of a third's sender, one more.
@@ -227,8 +239,10 @@ struct LinkEvents {
         int fd = -1, server = -1;
         uint32_t host = 0;
         bool placed = false, framed = false, gone = false;
+        bool unread = false, hungUp = false;   // a frame sent it has not read; its end shut
         uint64_t peer = 0;
         uint32_t since = 0, last = 0, moved = 0;   // place, last frame, reply queue last moved
+        uint64_t gap = 0;                          // arrivals from its address's one before (see ArrivalPace)
         size_t queued = 0, sent = 0, read = 0;     // in the server's queue; bytes sent to it, read
     };
     TcpServer table;
@@ -239,8 +253,12 @@ struct LinkEvents {
     std::map<unsigned, uint64_t> lastDatagram;
     uint64_t datagrams = 0;
     std::vector<std::pair<unsigned, Bytes>> frames;   // the UDP frame list: sender, frame
-    std::map<uint32_t, uint64_t> lastOffer, gap;      // by address: its last offer, offers from the one before
+    std::map<uint32_t, uint64_t> lastOffer, gap;      // by address: its last frame begun, and of its last offer frames from the one before
+    std::map<uint32_t, uint64_t> lastGap;             // by address: of its last frame begun
+    std::map<unsigned, uint64_t> begun;               // by sender: of its frame being joined
     uint64_t offers = 0;
+    std::map<uint32_t, uint64_t> lastConn;            // TCP: by address, its last connection's number
+    uint64_t connections = 0;
 
     LinkEvents() { table.set_keep([this](uint64_t peer) { return keep.count(peer) > 0; }); }
     void reset()
@@ -257,24 +275,30 @@ struct LinkEvents {
         frames.clear();
         gap.clear();
         lastOffer.clear();
+        lastGap.clear();
+        begun.clear();
         offers = 0;
+        lastConn.clear();
+        connections = 0;
     }
     static uint64_t peer(unsigned s) { return uint64_t(s > 23 ? 0x7F000009 : s % 2 ? 0x7F000001 : 0x7F0000F0) << 16 | (40000 + s); }
-    // A full list of waiting TCP newcomers: of the addresses with the most entries,
-    // if more than address own's, the one whose latest entry came last gives it up. The
-    // entries (address, index) in order; the index given up, or -1 (the newcomer's).
-    static long giver(const std::vector<std::pair<uint32_t, size_t>>& entries, uint32_t own)
+    // A full list of waiting TCP newcomers: of the addresses with the most entries, if more
+    // than address own's, the one whose latest entry came the fewest connections after its
+    // one before (then the one whose latest came last) gives it up. The entries (address,
+    // index) in order; the index given up, or -1 (the newcomer's).
+    long giver(const std::vector<std::pair<uint32_t, size_t>>& entries, uint32_t own) const
     {
-        std::map<uint32_t, std::pair<size_t, size_t>> held;   // by address: entries, latest
+        std::map<uint32_t, std::tuple<size_t, int64_t, size_t>> held;   // by address: entries, -gap of its latest, latest
         for (const auto& e : entries)
-            held[e.first] = {held[e.first].first + 1, e.second};
+            held[e.first] = {std::get<0>(held[e.first]) + 1, -int64_t(conns[e.second].gap), e.second};
         const auto most = std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-        return most != held.end() && most->second.first > held[own].first ? long(most->second.second) : -1;
+        return most != held.end() && std::get<0>(most->second) > std::get<0>(held[own]) ? long(std::get<2>(most->second)) : -1;
     }
     bool free(const Conn& c, uint32_t now) const
     {
-        return !keep.count(c.peer) && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS && c.queued == 0
-                                                : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
+        // What a client sent is read, and one gone is seen so, before it is judged.
+        return c.queued == 0 && c.hungUp ? true : !keep.count(c.peer) && !(c.unread && c.queued == 0)
+               && (c.framed ? now - c.last >= TcpServer::IDLE_CLOSE_TICKS && c.queued == 0 : now - c.since >= TcpServer::FIRST_FRAME_TICKS);
     }
     // Not closed by the server: a close with bytes of ours unread resets the connection.
     static bool open(const Conn& c)
@@ -327,14 +351,17 @@ struct LinkEvents {
             c.gone = true;
             closed.push_back(i);
         }
+        for (const Conn& w : conns)   // judged in a pass or as one comes: waits only while no place gives way
+            KEL_FUZZ_CHECK(w.placed || w.gone || !(pass || newcomer) || (places(w.host) > 0 && std::none_of(conns.begin(), conns.end(), [&](const Conn& o) {
+                                                                             return o.placed && !o.gone && gives(o, w.host, now); })));
         for (size_t i : closed) {
             const Conn& c = conns[i];
             const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
             std::swap(before, conns);
             const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now); });
             std::swap(before, conns);
-            KEL_FUZZ_CHECK(!c.placed || stalled || (newcomer && gave));
-            if (c.placed && c.framed && !stalled)
+            KEL_FUZZ_CHECK(!c.placed || stalled || c.hungUp || (newcomer && gave));
+            if (c.placed && c.framed && !stalled && !c.hungUp)
                 for (const Conn& o : conns)
                     KEL_FUZZ_CHECK(o.gone || !o.placed || o.framed || !free(o, now));
         }
@@ -368,21 +395,26 @@ struct LinkEvents {
             for (size_t i = 0; i < conns.size(); ++i)
                 if (!conns[i].placed && !conns[i].gone)
                     queue.emplace_back(conns[i].host, i);
+            const uint64_t holding = (places(0) > 0) + (places(1) > 0) + (places(2) > 0);   // as though in turn with them, if not seen
+            const uint64_t gap = lastConn.count(h) ? connections + 1 - lastConn[h] : holding + 1;
+            lastConn[h] = ++connections;
             const long evicts = waiting >= TcpServer::MAX_WAITING ? giver(queue, h) : -2;
             conns.push_back(Conn{pair[0], pair[1], h});
+            conns.back().gap = gap;
             // Placed (1) when there is room; else it waits (0) while young clients stand in
             // the way, or is closed (-1).
             const int r = table.adopt(pair[1], h);
             KEL_FUZZ_CHECK(waiting > 0 || r == 1 || (!roomy && r == (young > 0 ? 0 : -1)));
             // Past a full list, the newcomer or the one giving way is closed.
             KEL_FUZZ_CHECK(evicts == -2 || (evicts < 0 ? r == -1 : !open(conns[size_t(evicts)])));
+            takeRecords();
             settle(true, false);
         } else if (op == 1 && c) {
             const Bytes frame = {0xA5, 0xA5, 0xA5, 1, 2, 3, 4, 5, 6, 7, 0x5A};
             const Bytes stray = {uint8_t(param & 1 ? 0xA5 : 0x11)};
             const Bytes& b = param & 2 ? stray : frame;
-            if (::send(c->fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()))
-                pass(newcomer);
+            if (::send(c->fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()) && !(c->unread = param & 4 && b == frame))
+                pass(newcomer);   // else read in a pass to come
         } else if (op == 2 && c && c->placed && param > 0) {
             Bytes reply(param);
             for (size_t i = 0; i < reply.size(); ++i)
@@ -406,6 +438,8 @@ struct LinkEvents {
                 KEL_FUZZ_CHECK(got[size_t(i)] == uint8_t((c->read + size_t(i)) * 7));
             c->read += size_t(std::max<ssize_t>(n, 0));
             pass(newcomer);
+        } else if (op == 6 && c) {
+            c->hungUp = ::shutdown(c->fd, SHUT_WR) == 0;
         } else if (op == 4 && c && c->framed) {
             if (!keep.erase(c->peer))
                 keep.insert(c->peer);
@@ -416,13 +450,17 @@ struct LinkEvents {
     // A read pass: the frames it completes mark their clients' activity (and wait till the next).
     void pass(bool newcomer)
     {
-        table.records().clear();
         table.recvData(0);
+        takeRecords();
+        settle(newcomer);
+    }
+    void takeRecords()
+    {
         for (const TcpServer::Record& r : table.records())
             for (Conn& o : conns)
                 if (o.server == r.socket && !o.gone)
-                    o.framed = true, o.last = G_timeTicks, o.peer = r.peer;
-        settle(newcomer);
+                    o.framed = true, o.unread = false, o.last = G_timeTicks, o.peer = r.peer;
+        table.records().clear();
     }
     void join(unsigned sender, unsigned kind)
     {
@@ -435,15 +473,25 @@ struct LinkEvents {
         KEL_FUZZ_CHECK(udp->joining(1) <= udpnetManage::MAX_JOINING);
         if (kind == 3 || (kind != 0 && !joining.count(sender)))
             return;
+        const uint32_t own = uint32_t(peer(sender) >> 16);
+        if (kind == 0) {   // a frame begun: an arrival of its address
+            std::set<uint32_t> holding;   // an address not seen before: as though in turn with those holding frames
+            for (const auto& f : frames)
+                holding.insert(uint32_t(peer(f.first) >> 16));
+            begun[sender] = lastGap[own] = lastOffer.count(own) ? offers + 1 - lastOffer[own] : holding.size() + 1;
+            lastOffer[own] = ++offers;
+        }
         if (kind == 0 && !joining.count(sender) && joining.size() >= udpnetManage::MAX_JOINING) {
-            // Of the addresses joining the most, the sender whose last datagram is oldest.
+            // Of the addresses joining the most, the one whose latest frame began the fewest
+            // after its one before; of it the sender whose last datagram is oldest.
             std::map<uint64_t, size_t> count;   // by address
             size_t most = 0;
             for (const auto& j : joining)
                 most = std::max(most, ++count[peer(j.first) >> 16]);
+            auto rank = [&](unsigned s) { return std::make_pair(-int64_t(lastGap[uint32_t(peer(s) >> 16)]), -int64_t(lastDatagram[s])); };
             auto giver = joining.end();
             for (auto j = joining.begin(); j != joining.end(); ++j)
-                if (count[peer(j->first) >> 16] == most && (giver == joining.end() || lastDatagram[j->first] < lastDatagram[giver->first]))
+                if (count[peer(j->first) >> 16] == most && (giver == joining.end() || rank(j->first) > rank(giver->first)))
                     giver = j;
             joining.erase(giver);
         }
@@ -455,14 +503,8 @@ struct LinkEvents {
         if (kind != 2)
             return;
         // Of the addresses with the most frames, if more than the sender's, the one whose
-        // last offer came the fewest offers after its previous gives it up.
-        const uint32_t own = uint32_t(peer(sender) >> 16);
-        ++offers;   // an address not seen before: as though in turn with those holding frames
-        std::set<uint32_t> holding;
-        for (const auto& f : frames)
-            holding.insert(uint32_t(peer(f.first) >> 16));
-        gap[own] = lastOffer.count(own) ? offers - lastOffer[own] : holding.size() + 1;
-        lastOffer[own] = offers;
+        // last offer began the fewest frames after its previous gives it up.
+        gap[own] = begun[sender];
         std::map<uint32_t, std::pair<size_t, size_t>> held;   // by address: frames, latest
         for (size_t i = 0; i < frames.size(); ++i)
             held[uint32_t(peer(frames[i].first) >> 16)] = {held[uint32_t(peer(frames[i].first) >> 16)].first + 1, i};
