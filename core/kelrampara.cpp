@@ -763,11 +763,11 @@ bool KelRamPara::mode_save_waiting() const
     return n != 0 && n <= kModeSlots && n != get16(ram_backup + kModeSaveRequest);
 }
 
-void KelRamPara::await_store_locked(StoreDone done, bool resync, bool modeSave, std::vector<std::pair<int, uint32_t>> written)
+void KelRamPara::await_store_locked(StoreDone done, bool resync, std::optional<uint32_t> modeSave, std::vector<std::pair<int, uint32_t>> written)
 {
     const unsigned needs = kNeedBlock | (resync ? kNeedResync : 0u) | (modeSave && mode_save_waiting() ? kNeedModeSave : 0u);
     std::lock_guard<std::mutex> hold(store_waits_mutex);
-    store_waits.push_back({++store_asked, needs, std::move(done), std::move(written)});
+    store_waits.push_back({++store_asked, needs, std::move(done), std::move(written), modeSave});
 }
 
 uint64_t KelRamPara::stores_applied()
@@ -795,6 +795,10 @@ void KelRamPara::stores_done(uint64_t upTo, const StorePass& pass)
             for (const auto& [slot, seen] : w->written)
                 if (status != kStoreNotDone && slot_dropped[slot] != seen)
                     status = kStoreFailed;
+            // A save of its PC's request that failed since the request (in a pass another
+            // PC's apply brought about, before or while this edit came) is its failure too.
+            if (status != kStoreNotDone && w->modeSaveSeen && *w->modeSaveSeen != mode_save_failures)
+                status = kStoreFailed;
             if (w->edit > upTo || status == kStoreNotDone) {
                 ++w;
                 continue;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 #include <string>
 
@@ -246,14 +247,17 @@ public:
     // one of them failed or the object goes first. Called from the store thread; it must not
     // wait.
     using StoreDone = std::function<void(int status)>;
-    // `modeSave`: the PC asked for the user-mode save (RAM 868) this apply carries out.
+    // `modeSave`: the PC asked for the user-mode save (RAM 868) this apply carries out, with
+    // mode_save_failures as its request found it: a save that failed since answers it 1.
     // `written`: the slots the PC wrote for a re-sync to store, each with slot_dropped as its
     // write found it: a re-sync that dropped one since (its file not written, the slot set
     // back to the file) answers the edit 1, whichever pass it was.
-    void await_store_locked(StoreDone done, bool resync = false, bool modeSave = false, std::vector<std::pair<int, uint32_t>> written = {});
+    void await_store_locked(StoreDone done, bool resync = false, std::optional<uint32_t> modeSave = std::nullopt, std::vector<std::pair<int, uint32_t>> written = {});
     // Counted per slot each time a re-sync could not write the slot's file and set the slot
     // back to what the file holds (a PC's write of it dropped).
     std::atomic<uint32_t> slot_dropped[kModeSlots] = {};
+    // Counted each time a user-mode save request could not be stored.
+    std::atomic<uint32_t> mode_save_failures{0};
     // The edits awaited so far that an apply has taken (the scaler sets it after each apply,
     // under lock_block()); read without the lock held.
     uint64_t stores_applied();
@@ -322,6 +326,7 @@ private:
         unsigned needs;
         StoreDone done;
         std::vector<std::pair<int, uint32_t>> written;
+        std::optional<uint32_t> modeSaveSeen;   // mode_save_failures when its PC asked for a save
     };
     std::mutex store_waits_mutex;   // taken inside lock_block(), never the other way
     std::vector<StoreWait> store_waits;

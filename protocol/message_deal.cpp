@@ -304,6 +304,13 @@ bool message_deal::answer_when_stored(KelRamPara* p, bool resync)
         std::lock_guard<std::mutex> hold(r->m);
         ++r->waits;
     }
+    std::optional<uint32_t> asked;
+    for (auto a = m_mode_save_askers.begin(); a != m_mode_save_askers.end(); ++a)
+        if (a->first == peer) {
+            asked = a->second;
+            m_mode_save_askers.erase(a);
+            break;
+        }
     std::vector<std::pair<int, uint32_t>> written;
     if (resync) {
         const auto mine = std::stable_partition(m_slot_writes.begin(), m_slot_writes.end(), [this](const SlotWrite& w) { return w.peer != peer; });
@@ -316,8 +323,7 @@ bool message_deal::answer_when_stored(KelRamPara* p, bool resync)
         --r->waits;
         r->status |= status;
         r->sendIfDone(hold);
-    }, resync, std::find(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer) != m_mode_save_askers.end(), written);
-    m_mode_save_askers.erase(std::remove(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer), m_mode_save_askers.end());
+    }, resync, asked, written);
     return true;
 }
 
@@ -413,8 +419,8 @@ int message_deal::write_ram(unsigned char* frame)
             status = (unsigned char)p->KelRamParaDeal(data, uint16_t(L), A);
         if (p && status == 0 && A <= uint32_t(KelRamPara::kModeSaveRequest + 1) && A + L > uint32_t(KelRamPara::kModeSaveRequest)) {
             std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-            if (std::find(m_mode_save_askers.begin(), m_mode_save_askers.end(), peer) == m_mode_save_askers.end())
-                m_mode_save_askers.push_back(peer);
+            if (std::none_of(m_mode_save_askers.begin(), m_mode_save_askers.end(), [this](const auto& a) { return a.first == peer; }))
+                m_mode_save_askers.emplace_back(peer, p->mode_save_failures.load());
         }
     } else if (A <= 0x10FFF) {
         if (p)

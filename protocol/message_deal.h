@@ -211,7 +211,7 @@ private:
     // The peers of this handler whose RAM write asked for a user-mode save (RAM 868) not yet
     // named in an answer: that PC's next stored command is answered from the save too, another
     // PC's is not. Under the block's lock.
-    std::vector<uint64_t> m_mode_save_askers;
+    std::vector<std::pair<uint64_t, uint32_t>> m_mode_save_askers;   // peer, KelRamPara::mode_save_failures then
     // The slots each peer wrote, with KelRamPara::slot_dropped as the write found it, until a
     // command of that peer's asks for the re-sync that stores them.
     struct SlotWrite {

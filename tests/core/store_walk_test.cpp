@@ -483,59 +483,6 @@ TEST_F(StoreWalk, EveryStoreIsOldOrNewThroughACutAndAnsweredAsTheNextStartLoadsT
         std::printf("store walk: %s, %d cases\n", what.c_str(), n);
 }
 
-// An edit is answered by the stores it needs, made after its apply: never by one before it
-// (also when an earlier parameter object, a restart's, had its own edits stored), and not
-// failed by another PC's user-mode save that failed beside it.
-TEST_F(StoreWalk, AnEditIsAnsweredFromItsOwnStoresMadeAfterItsApply)
-{
-    scalerUp(), start(), listen();
-    for (const uint8_t v : {11, 12, 13}) {
-        ramWrite(md, P::kBrightness, {v}), later.reset();
-        EXPECT_TRUE(deal(0xA0, {11, 2, 0, 2}).empty());
-        settleDevice();
-        EXPECT_EQ(later, Bytes{0});
-    }
-    start(), listen();
-    ramWrite(md, P::kBrightness, {55}), later.reset();
-    EXPECT_TRUE(deal(0xA0, {11, 2, 0, 2}).empty());
-    para()->block_save_request(), P::wait_mode_files();   // a store before the apply
-    EXPECT_FALSE(later) << "answered by a store made before its apply";
-    settleDevice();
-    EXPECT_EQ(later, Bytes{0});
-
-    // Another PC's apply and save, then this PC's user-mode save that cannot be written, in
-    // one apply and one store pass.
-    start(), listen(), later.reset();
-    message_deal other{message_deal::REPLY_LIMIT_UDP};
-    std::optional<Bytes> otherLater;
-    other.later = [&](std::vector<unsigned char> frame, unsigned len) { otherLater = Bytes(frame.begin() + 10, frame.begin() + 10 + len); };
-    ramWrite(other, P::kBrightness, {44});
-    EXPECT_TRUE(deal(other, pc::writeRegister(11, 2, 2)).empty());
-    ramWrite(md, P::kModeSaveRequest, {3, 0}), root.writeFile(P::mode_file_name(3) + "/x", "x");
-    EXPECT_TRUE(deal(0xA0, {11, 2, 0, 2}).empty());
-    settleDevice();
-    EXPECT_EQ(otherLater, Bytes{0});
-    EXPECT_EQ(later, Bytes{1});
-    start();
-    EXPECT_EQ(para()->ram[P::kBrightness], 44);
-    EXPECT_FALSE(para()->KelUserModeSaved(2));
-
-    // A user-mode save put off by another PC's write that waits for its apply: answered once
-    // the save is made, after that apply.
-    fs::remove_all(root.host(P::mode_file_name(3))), start(), listen(), later.reset(), otherLater.reset();
-    ramWrite(md, P::kBrightness, {66}), ramWrite(md, P::kModeSaveRequest, {3, 0});
-    EXPECT_TRUE(deal(0xA0, {11, 2, 0, 2}).empty());
-    static_cast<void>(c331_manage::p_c331_manage->c331_apply_changes());
-    ramWrite(other, P::kLayerPriority, {1});
-    deliver(), P::wait_mode_files();
-    EXPECT_FALSE(later) << "answered before the user-mode save it asked for";
-    EXPECT_TRUE(deal(other, pc::writeRegister(11, 2, 2)).empty());
-    settleDevice();
-    EXPECT_EQ(later, Bytes{0});
-    start();
-    EXPECT_TRUE(para()->KelUserModeSaved(2) && para()->mode_slot[2][2 + P::kBrightness - P::kModeArea] == 66);
-}
-
 // An update sets its keys and keeps every other key, group and value of the file as it was,
 // whatever its type; a file changed beside the program with its size and time is read afresh.
 TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
