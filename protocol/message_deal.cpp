@@ -421,6 +421,9 @@ int message_deal::write_ram(unsigned char* frame)
             std::unique_lock<std::mutex> block = KelRamPara::lock_block();
             if (std::none_of(m_mode_save_askers.begin(), m_mode_save_askers.end(), [this](const auto& a) { return a.first == peer; }))
                 m_mode_save_askers.emplace_back(peer, p->mode_save_failures.load());
+            // Bounded whatever the network sends: the oldest asker is forgotten first.
+            if (m_mode_save_askers.size() > kPeersRemembered)
+                m_mode_save_askers.erase(m_mode_save_askers.begin());
         }
     } else if (A <= 0x10FFF) {
         if (p)
@@ -429,6 +432,8 @@ int message_deal::write_ram(unsigned char* frame)
         if (p && status == 0 && std::none_of(m_slot_writes.begin(), m_slot_writes.end(), [&](const SlotWrite& w) { return w.peer == peer && w.slot == slot; })) {
             std::unique_lock<std::mutex> block = KelRamPara::lock_block();
             m_slot_writes.push_back({peer, slot, p->slot_dropped[slot].load()});
+            if (m_slot_writes.size() > kPeersRemembered * size_t(KelRamPara::kModeSlots))
+                m_slot_writes.erase(m_slot_writes.begin());
         }
     } else if (A >= 0xA1000000u && A <= 0xA10000FFu && uint64_t(A) + L <= 0xA1000100u) {
         // The 4G status block is written from its first byte; the offset within the area

@@ -212,6 +212,7 @@ private:
     // named in an answer: that PC's next stored command is answered from the save too, another
     // PC's is not. Under the block's lock.
     std::vector<std::pair<uint64_t, uint32_t>> m_mode_save_askers;   // peer, KelRamPara::mode_save_failures then
+    static constexpr size_t kPeersRemembered = 256;
     // The slots each peer wrote, with KelRamPara::slot_dropped as the write found it, until a
     // command of that peer's asks for the re-sync that stores them.
     struct SlotWrite {
