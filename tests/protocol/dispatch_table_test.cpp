@@ -94,7 +94,6 @@ struct World {
         udptest::freshParameters();
         sim::SimBoard::useVirtualClock(true);
         earlier = udptest::scalerUp(scaler);
-        g_set_led_para = 0, g_set_led_setup = 0;   // no LED size hand-shake left by an earlier board
         EXPECT_GE(scaler.c331_fd, 0);
         manager = std::make_unique<fpga_manage>();
         fpga_manage::p_fpga_manage = manager.get();

@@ -75,6 +75,7 @@ inline bool applyAndStore(c331_manage& scaler)
 // place of the one there (given back by the caller).
 inline c331_manage* scalerUp(c331_manage& scaler)
 {
+    g_set_led_para = 0, g_set_led_setup = 0;   // no LED size hand-shake left by an earlier test
     scaler.c331_fd = scaler.drv->initialize();
     scaler.load_system_param(), scaler.define_param(), scaler.c331_stage = 8;
     return std::exchange(c331_manage::p_c331_manage, &scaler);
