@@ -15,6 +15,9 @@ if command -v ccache >/dev/null && [ "${KEL_CCACHE:-1}" != 0 ]; then
 fi
 # Paths below the clone are hashed relative to it: a clone elsewhere hits the same entries.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+# The builds' precompiled headers (KEL_PCH): the cache must take a file that includes one,
+# though the header was made a moment ago and records the time it was made.
+export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
 # CTest starts the tests that took longest first when it knows their times; a fresh clone
 # does not, and on few cores the longest one started last holds the stage up by its whole
 # length. Each build folder's times are kept outside the clone, beside the compiler cache,
