@@ -40,12 +40,13 @@ const int kOther = 4095;                                 // the byte the other P
 
 int byDefault(int at) { return default_para_ramlist[2 + at - P::kSavedStart]; }
 // The bytes the old parameter file holds where the commands write: brightness 60, the picture
-// bytes and the requested EDID sizes off their defaults, window 0 not dot by dot.
+// bytes, the requested EDID sizes and a byte near each end of the block off their defaults,
+// window 0 not dot by dot.
 uint8_t oldByte(int at)
 {
     if (at == P::kBrightness)
         return 60;
-    if ((at > P::kBrightness && at < P::kBrightness + 16) || (at >= P::kEdid && at < P::kPanelMode))
+    if ((at > P::kBrightness && at < P::kBrightness + 16) || (at >= P::kEdid && at < P::kPanelMode) || at == P::kSavedStart + 2 || at == P::kRamSize - 2)
         return uint8_t(byDefault(at) ^ 0x5A);
     if (at >= kW0 + P::kLayerOutput && at < kW0 + P::kLayerOutput + 2)
         return uint8_t(at == kW0 + P::kLayerOutput + 1 ? byDefault(at) & ~1 : byDefault(at));
@@ -144,7 +145,7 @@ public:
                  {kIfaces, "#old\n"}, {kAlias, "{\"namelist\":{}}"}, {kCloudSet, cloudRecord("SETO")}, {kCloudCode, cloudRecord("OLD!")}})
             root.writeFile(path, text);
         if (modes)
-            root.writeFile(P::mode_file_name(5), modeFile(60));
+            root.writeFile(P::mode_file_name(5), modeFile(60)), root.writeFile(P::mode_osd_file_name(5), "{}");
     }
     void freshGlobals()
     {
@@ -261,8 +262,19 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
                                      part(loader.find("app_path=/data/app/kelM57N -platform linuxfb\n") != std::string::npos, loader.find("app_path=/data/app/old\n") != std::string::npos)};
          },
          {"/data/app/kelM57N", kLoader}},
+        // Every byte of the block at its default but the requested EDID sizes, kept; the user
+        // modes gone with their overlay copies, their folder there.
         {"0xA0 R16 bit 0", "factory defaults", none, [&](StoreSweep& t) { return reg(t, 16, 1); },
-         [&](StoreSweep& t) { return std::vector<int>{range(t, P::kBrightness, P::kBrightness + 16), mode5Gone(t)}; }, {kPara, "/data/modes"}},
+         [&](StoreSweep& t) {
+             bool isNew = true, isOld = true;
+             for (int at = P::kSavedStart; at < P::kRamSize; ++at)
+                 // Not the mode words, the other PC's byte or the window table the apply fills.
+                 if ((at < P::kCurrentMode || at >= P::kModeSaveRequest + 2) && at != kOther && (at < P::kWindowEntries || at >= P::kWindowEntries + 64))
+                     isNew = isNew && ram(t, at) == (at >= P::kEdid && at < P::kPanelMode ? oldByte(at) : byDefault(at)), isOld = isOld && ram(t, at) == oldByte(at);
+             const bool overlay = fs::exists(t.root.host(P::mode_osd_file_name(5)));
+             return std::vector<int>{part(isNew, isOld), mode5Gone(t), part(!overlay && fs::is_directory(t.root.host("/data/modes")), overlay)};
+         },
+         {kPara, "/data/modes"}},
         {"0xA0 R16 bit 1", "requested-EDID defaults (bit 1)", none, [&](StoreSweep& t) { return reg(t, 16, 2); },
          [&](StoreSweep& t) { return std::vector<int>{range(t, P::kEdid, P::kPanelMode)}; }, blockTargets},
         {"0xA0 R16 bit 4", "picture defaults (bit 4)", none, [&](StoreSweep& t) { return reg(t, 16, 0x10); },

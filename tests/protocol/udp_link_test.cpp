@@ -2,13 +2,10 @@
 // running threads.
 #include "tests/protocol/udp_fixture.h"
 
-#include "core/kel_file_deal.h"
-
 #include "core/utils.h"
 #include "protocol/message_deal.h"
 
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -151,33 +148,6 @@ TEST_F(UdpRunning, RebootAndUpgradeFinishAreRecordedOnce)
     ASSERT_EQ(c->writeRegister(0xA1, 0x01, 0x01), 0);
     EXPECT_EQ(G_reboot_tickTicks, 4321u);
     // Finishing an application upgrade (register 14 bit 0): the transfer sequences' check.
-}
-
-TEST_F(UdpRunning, FactoryDefaultsKeepTheEdidRangeAndEmptyTheSlots)
-{
-    auto c = client(5008);
-    KelRamPara* p = para();
-    std::memset(p->ram + KelRamPara::kSavedStart, 0x77, KelRamPara::kSavedLength);
-    p->mode_slot[9][0] = p->mode_slot[9][1] = 0xAA;
-    std::string stored(4096, '\x33');
-    stored[0] = stored[1] = '\xAA';
-    root.writeFile("/data/modes/custom_mode10", stored);
-    root.writeFile("/data/modes/MO0a.json", "{}");
-    ASSERT_EQ(KelRamPara(nullptr).mode_file_deal(9, 0), 1);   // a start now finds mode 10
-    ASSERT_EQ(c->writeRegister(16, 0x01, 0x01), 0);
-    EXPECT_EQ(p->ram[KelRamPara::kSavedStart], default_para_ramlist[2]);
-    EXPECT_EQ(p->ram[4095], default_para_ramlist[2 + 4095 - 768]);
-    EXPECT_EQ(p->ram[896], 0x77);
-    EXPECT_EQ(p->ram[1375], 0x77);
-    EXPECT_EQ(Bytes(p->mode_slot[9], p->mode_slot[9] + 2), (Bytes{0xFF, 0xFF}));
-    EXPECT_FALSE(root.exists("/data/modes/MO0a.json"));
-    EXPECT_TRUE(root.exists("/data/modes"));
-    KelRamPara restarted(nullptr);
-    EXPECT_EQ(restarted.mode_file_deal(9, 0), 0);             // and after the reset none
-    EXPECT_EQ(restarted.mode_slot[9][0], 0xFF);
-    EXPECT_EQ(applyFlag(), 1);
-    ASSERT_EQ(c->writeRegister(16, 0x02, 0x02), 0);
-    EXPECT_EQ(p->ram[896], default_para_ramlist[2 + 896 - 768]);
 }
 
 TEST_F(UdpRunning, FirmwareUpdateDisplayStartsOnceAndEnds)

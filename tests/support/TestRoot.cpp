@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -49,8 +50,13 @@ std::string TestRoot::host(const std::string& systemPath) const
 
 std::string TestRoot::readFile(const std::string& systemPath) const
 {
+    // Read whole through the stream's buffer: a character at a time costs the store walks
+    // a fifth of their run under the sanitizers.
     std::ifstream in(host(systemPath), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ostringstream bytes;
+    if (in)
+        bytes << in.rdbuf();
+    return bytes.str();
 }
 
 void TestRoot::writeFile(const std::string& systemPath, const std::string& content) const
