@@ -292,10 +292,12 @@ void KelRamPara::take_note(int code)
 std::unique_lock<std::mutex> KelRamPara::lock_block() { return std::unique_lock<std::mutex>(g_block_mutex); }
 std::unique_lock<std::mutex> KelRamPara::lock_block(std::try_to_lock_t t) { return std::unique_lock<std::mutex>(g_block_mutex, t); }
 
-bool KelRamPara::apply_pending() const
+bool KelRamPara::apply_pending() const { return apply_coming() || pc_edit_pending != 0; }
+
+bool KelRamPara::apply_coming() const
 {
     const c331_manage* scaler = c331_manage::p_c331_manage;
-    return (scaler && scaler->c331_apply_flag != 0) || pc_edit_pending != 0 || scaler_applying != 0;
+    return (scaler && scaler->c331_apply_flag != 0) || scaler_applying != 0;
 }
 
 void KelRamPara::copy_block(BlockCopy& out)
@@ -760,6 +762,12 @@ KelRamPara::~KelRamPara()
 bool KelRamPara::mode_save_waiting() const
 {
     const uint16_t n = ram16(kModeSaveRequest);
+    return (n != 0 && n <= kModeSlots && n != get16(ram_backup + kModeSaveRequest)) || applied_save_waiting();
+}
+
+bool KelRamPara::applied_save_waiting() const
+{
+    const uint16_t n = get16(ram_applied + kModeSaveRequest);
     return n != 0 && n <= kModeSlots && n != get16(ram_backup + kModeSaveRequest);
 }
 

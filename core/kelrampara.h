@@ -163,6 +163,9 @@ public:
     // An edit of the block the scaler has not applied yet: its apply flag raised, or a PC
     // write still waiting for the PC's apply command. Call under lock_block().
     bool apply_pending() const;
+    // The scaler's apply on its way (its flag raised, or one under way), which notifies once
+    // done; a PC write waiting for an apply command may wait for ever. Call under lock_block().
+    bool apply_coming() const;
     // One word of the block read under lock_block(); call without it.
     uint16_t locked16(int offset)
     {
@@ -273,9 +276,12 @@ public:
     void stores_done(uint64_t upTo, const StorePass& pass);
     // Every edit still waiting answered 1 (the object goes).
     void stores_failed_all();
-    // A user-mode save request (RAM 868) that no save has carried out yet. Call under
-    // lock_block().
+    // A user-mode save request (RAM 868) that no save has carried out yet, in the live block
+    // or in what the scaler last applied. Call under lock_block().
     bool mode_save_waiting() const;
+    // The request the scaler's last apply took, not carried out yet: saved from that apply's
+    // copy while only PC writes wait for an apply, so that none of them holds it back.
+    bool applied_save_waiting() const;
     size_t stores_waiting();
 
     // "/data/modes/custom_mode<N>" and "/data/modes/MO<nn>.json" of user mode N (1-16).

@@ -505,7 +505,12 @@ void runNetworkCommand(const QString& command, std::initializer_list<QString> va
 
 bool Utils::network_defaults()
 {
-    ConfigEngine* config = ConfigEngine::pInstance();
+    // The engine start-up made. Asking for it anew runs start-up's work again on this thread:
+    // the globals read back from the settings, the network brought up, the panel's ageing
+    // log emptied under the GUI thread.
+    ConfigEngine* config = ConfigEngine::p_config;
+    if (!config)
+        return false;
     const bool portChanged = g_port != 5005;
     const QList<QPair<ConfigItem::ConfigName, QVariant>> defaults = {{ConfigItem::IPAddress, QStringLiteral("192.168.0.199")},
                                                                      {ConfigItem::GateWay, QStringLiteral("192.168.0.1")},

@@ -148,7 +148,13 @@ void SyncUpdate::request_stores(int code)
     if (code == 2)
         clear_stale_save_request();
     std::function<int()> modeSave;
-    if (KelRamPara::pInstance()->locked16(P::kModeSaveRequest) != 0)
+    bool asked;
+    {
+        KelRamPara* p = KelRamPara::pInstance();
+        std::unique_lock<std::mutex> block = KelRamPara::lock_block();
+        asked = p->ram16(P::kModeSaveRequest) != 0 || p->applied_save_waiting();
+    }
+    if (asked)
         modeSave = [] { return SyncUpdate::save_user_mode_request(); };
     KelRamPara::pInstance()->store_request(std::move(modeSave), code == 2, true, covers);
 }
@@ -414,7 +420,12 @@ int SyncUpdate::save_user_mode_request()
     std::unique_lock<std::recursive_mutex> files = KelRamPara::lock_mode_files();
     {
         ApplyGate gate;
-        const uint16_t n = p->ram16(P::kModeSaveRequest);
+        // What the chip shows is stored. An apply on its way notifies again once done; PC
+        // writes that wait for their apply command, which may never come, are not shown: the
+        // request the last apply took is carried out from that apply's copy.
+        const bool applied = gate.pending() && !p->apply_coming() && p->applied_save_waiting();
+        const uint8_t* from = applied ? p->ram_applied : p->ram;
+        const uint16_t n = P::get16(from + P::kModeSaveRequest);
         if (n == 0)
             return 0;
         if (n > P::kModeSlots) {
@@ -425,8 +436,7 @@ int SyncUpdate::save_user_mode_request()
         }
         if (n == P::get16(p->ram_backup + P::kModeSaveRequest))
             return 0;
-        // Carried out only once the scaler has applied the block it stores.
-        if (gate.pending())
+        if (gate.pending() && !applied)
             return 2;
         slot = n - 1;
         std::memcpy(before.data(), p->mode_slot[slot], before.size());
@@ -434,10 +444,17 @@ int SyncUpdate::save_user_mode_request()
             currentBefore[c] = P::get16((c == 0 ? p->ram : c == 1 ? p->ram_applied : p->ram_backup) + P::kCurrentMode);
         p->mode_slot[slot][0] = 0xAA;
         p->mode_slot[slot][1] = 0xAA;
-        std::memcpy(&p->mode_slot[slot][2], p->ram + P::kModeArea, P::kModeAreaLength);
+        std::memcpy(&p->mode_slot[slot][2], from + P::kModeArea, P::kModeAreaLength);
         // Set in every copy: in the live block alone the next apply would take the word for
-        // a recall, and the saved copy would keep the request as one still to be done.
+        // a recall, and the saved copy would keep the request as one still to be done. A word
+        // a PC wrote since that apply stays for its own apply.
+        const uint16_t liveCurrent = p->ram16(P::kCurrentMode), liveRequest = p->ram16(P::kModeSaveRequest);
+        const bool currentWritten = applied && liveCurrent != P::get16(p->ram_applied + P::kCurrentMode);
         p->set_mode_words_locked(n, 0);
+        if (currentWritten)
+            P::put16(p->ram + P::kCurrentMode, liveCurrent);
+        if (applied && liveRequest != n)
+            P::put16(p->ram + P::kModeSaveRequest, liveRequest);
     }
     const bool written = p->mode_file_write(slot, 0, files);
     uint8_t marker;

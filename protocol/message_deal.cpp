@@ -1681,10 +1681,13 @@ int message_deal::RegUpdate10(unsigned char, unsigned char mask)
             ip = g_str_ip;
         }
         // Answered once the defaults are stored (a PC told done is not told by the panel
-        // alone that they were not); the panel's step then finds them stored.
+        // alone that they were not); the panel's step then finds them stored. Refused, they
+        // change nothing: the panel is not asked, or its step would store them after all.
         if (ip != "192.168.0.199") {
-            failed = !Utils::network_defaults() || failed;
-            p->test_signal(3);
+            const bool stored = Utils::network_defaults();
+            failed = !stored || failed;
+            if (stored)
+                p->test_signal(3);
         }
     }
     return failed ? 1 : 0;

@@ -569,7 +569,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         Area live{brDefault, xDefault}, applied = live, saved = live;
         std::optional<Act> meanwhile;   // B's brightness (Edit) or recall (PcRecall), sent while the GUI thread stores
         std::array<std::optional<Area>, 16> modes{};
-        int liveCur = 0, wordCur = 0, savedCur = 0, liveReq = 0, flag = 0;
+        int liveCur = 0, wordCur = 0, savedCur = 0, liveReq = 0, flag = 0, appliedReq = 0;
         bool asked = false, pendingEdit = false, appliedUnsaved = false, wordsUnsaved = false;
         std::vector<int> notes;
         fs::remove_all(root.host("/data")), start(), listen();   // the device, fresh: no mode files, the defaults stored
@@ -587,7 +587,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         };
         const auto pass = [&] {
             for (int n = 0; flag && n < 50 && !scaler->c331_apply_changes(); ++n) {}
-            flag ? void((applied = live, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true)) : void();
+            flag ? void((applied = live, appliedReq = liveReq, pendingEdit = false, notes.push_back(flag), flag = 0, appliedUnsaved = true)) : void();
         };
         // B's edit lands at the GUI thread's next file step: after a mode save's slot copy, or
         // after the block save's snapshot; with no store at all, once the notes are taken.
@@ -613,8 +613,8 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             for (size_t i = 0; i < notes.size(); ++i) {
                 if (liveReq > 16)
                     liveReq = 0;
-                else if (liveReq && !flag && !pendingEdit)
-                    modes[liveReq - 1] = live, liveCur = wordCur = liveReq, liveReq = 0, wordsUnsaved = true, lands();
+                else if (liveReq && !flag && (!pendingEdit || appliedReq == liveReq))   // B's edit waiting: saved as applied
+                    modes[liveReq - 1] = pendingEdit ? applied : live, liveCur = wordCur = liveReq, liveReq = 0, wordsUnsaved = true, lands();
                 const bool pending = flag || pendingEdit;
                 if (!pending || appliedUnsaved || wordsUnsaved) {
                     const Area snap = pending ? applied : live;

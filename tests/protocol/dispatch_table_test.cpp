@@ -83,7 +83,7 @@ struct World {
     kel_test::TestRoot root;
     std::unique_ptr<fpga_manage> manager;
     message_deal udp{message_deal::REPLY_LIMIT_UDP}, other{message_deal::REPLY_LIMIT_TCP};
-    Bytes buf = Bytes(message_deal::FRAME_BUF_SIZE, 0);
+    Bytes buf = Bytes(message_deal::FRAME_BUF_SIZE, 0), notes;   // notes: the panel's notifications
     int flashFd = -1;
     const bool clock = sim::SimBoard::virtualClock();
     c331_manage scaler;
@@ -111,6 +111,9 @@ struct World {
             g_str_ip = "192.168.0.50", g_srt_mask = "255.255.255.0", g_str_gateway = "192.168.0.1", g_str_barcode = "";
         }
         g_port = 5005;
+        EXPECT_TRUE(ConfigEngine::p_config->write_config_variant(ConfigItem::IPAddress, "192.168.0.50"));   // stored, as a start reads it
+        factoryage_log = {"an ageing result"};
+        QObject::connect(KelRamPara::p_kelrampara_config, &KelRamPara::sig_update_para, [this](int code) { notes.push_back(uint8_t(code)); });
         // FPGA 0's screen and the LED area differ, so a save that fits one to the other shows.
         KelRamPara* p = KelRamPara::p_kelrampara_config;
         p->put16(p->ram + KelRamPara::kLedWidth, 1344), p->put16(p->ram + KelRamPara::kLedHeight, 1056);
@@ -135,7 +138,7 @@ struct World {
         message_deal::file_read_hold.reset();
         g_kel_file_deal_para = KelFileDeal{};
         std::lock_guard<std::mutex> hold(g_str_globals_mutex);
-        g_str_barcode = "";
+        g_str_barcode = "", factoryage_log.clear();
         udptest::dropParameters();
         c331_manage::p_c331_manage = earlier;
         sim::SimBoard::useVirtualClock(clock);
@@ -268,6 +271,7 @@ const std::map<std::string, Bring>& bringers()
         {"0xA0 R16 bit 0: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 1, 1); }},
         {"0xA0 R16 bit 1: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 0x02, 0x02); }},
         {"0xA0 R16 bit 4: the parameter file cannot be stored (all the same)", [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(16, 0x10, 0x10); }},
+        {"0xA0 R16 bit 5: the network settings not stored", [](World&) { return sim::PowerCut::failAfter(0, EIO), pc::writeRegister(16, 0x20, 0x20); }},
         {"0xA0 R0xA1 bits 0-5: the parameter file cannot be stored after window 0's dot-by-dot changed (all the same)",
          [](World& w) { return w.folderAt(kParaFile), pc::writeRegister(0xA1, 0x08, 0x08); }},
         {"0xA0 R other -: no such register (170 on)", [](World&) { return pc::writeRegister(170, 0xFF, 1); }},
@@ -394,6 +398,8 @@ struct State {
         take("the user-mode slots", &p->mode_slot[0][0], sizeof p->mode_slot);
         take("the register image", p->reg_image, sizeof p->reg_image);
         take("the 4G block", g_4G_RAM, sizeof g_4G_RAM);
+        const std::string log = QStringList(factoryage_log).join('\n').toStdString();
+        s.parts["the panel's notifications and ageing log"] = cat(w.notes, Bytes(log.begin(), log.end()));
         s.parts["the apply request"] = {c331_manage::p_c331_manage->c331_apply_flag};
         for (int F = 0; F < 2; ++F) {
             take("FPGA " + std::to_string(F) + "'s parameter image", fpga_manage::MCU_RAM_PARA_func[F], 1024);
