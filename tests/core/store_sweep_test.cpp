@@ -404,10 +404,6 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
                 if (order == AfterApply)
                     applies(), otherSends();
                 settleDevice();
-                // The other PC's edit left for its apply: a save request put off for it is made
-                // (and answered) once that apply comes.
-                if (!told && o.name == std::string("an edit left for its apply"))
-                    sendVia(other, 0xA0, {11, 2, 0, 2}), settleDevice();
                 // What it takes: the blocks of every file it writes or replaces (each written
                 // whole beside the one it replaces), and of each folder it makes.
                 for (const auto& [path, what] : measure ? files() : before)
