@@ -1,8 +1,9 @@
 // Every limit the links set, at one below it, at it, one past it and four times it, with an
 // honest PC on every link (TCP on the configured port and 10002, UDP 5008 and 10005, the
 // RS-485 line) asking twice: each answered whatever fills the limit within its link's
-// passes or line's time, a card's answer within a second of ticks (printed; a release
-// build's waits are measured by bench_pc_turns and bench_crowded). The UDP passes run here, each after a flood's datagrams, as a busy
+// passes or line's time, a card's answer within a second of ticks (over UDP within its
+// list's turns; printed; a release build's waits are measured by bench_pc_turns and
+// bench_crowded). The UDP passes run here, each after a flood's datagrams, as a busy
 // network brings them.
 
 #include "board/sim/ReceivingCardModel.h"
