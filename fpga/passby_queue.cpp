@@ -69,6 +69,7 @@ PassbyQueue::u32 PassbyQueue::keep(u8 link, u32 host, const unsigned char* frame
     k.arrived = arrived;
     // Longer frames are dropped when they would go out.
     k.frame.assign(frame, frame + std::min<u32>(len & 0xFFFF, kPacketMax));
+    m_keptTickets.insert(k.ticket);
     m_kept.push_back(std::move(k));
     return m_kept.back().ticket;
 }
@@ -79,7 +80,7 @@ bool PassbyQueue::waiting(u32 ticket) const
         return false;
     if (std::any_of(m_dues.begin(), m_dues.end(), [ticket](const Due& d) { return d.ticket == ticket; }))
         return true;
-    return std::any_of(m_kept.begin(), m_kept.end(), [ticket](const Kept& k) { return k.ticket == ticket; });
+    return m_keptTickets.count(ticket) != 0;
 }
 
 void PassbyQueue::forget_host(u8 link, u32 host)
@@ -121,6 +122,7 @@ void PassbyQueue::withdraw(u32 ticket)
         if (it->ticket == ticket) {
             const u8 link = it->link;
             const u32 host = it->host;
+            m_keptTickets.erase(ticket);
             m_kept.erase(it);
             forget_host(link, host);
             return;
@@ -139,30 +141,35 @@ bool PassbyQueue::take(Kept& out, u32 now)
             withdraw(it->ticket);
         it = next;
     }
+    // Each address's requests, found at once: with the queue full of requests for silent
+    // ports, a look for one that can go costs one walk, not one a waiting address.
+    std::map<std::pair<u8, u32>, std::vector<std::list<Kept>::iterator>> of;
+    for (auto it = m_kept.begin(); it != m_kept.end(); ++it)
+        of[{it->link, it->host}].push_back(it);
     for (int step = 1; step < LINKS; ++step) {
         const u8 link = u8((m_lastLink + step - 1) % (LINKS - 1) + 1);
         std::deque<u32>& hosts = m_hosts[link];
         for (auto h = hosts.begin(); h != hosts.end(); ++h) {
             const u32 host = *h;
             std::vector<Target> passed;   // the address's earlier requests that keep their place
-            auto it = m_kept.begin();
-            for (; it != m_kept.end(); ++it) {
+            const std::vector<std::list<Kept>::iterator>& mine = of[{link, host}];
+            auto pick = mine.begin();
+            for (; pick != mine.end(); ++pick) {
                 Target t;
-                if (it->link != link || it->host != host)
-                    continue;
-                if (!target_of(it->frame.data(), u32(it->frame.size()), t))
+                if (!target_of((*pick)->frame.data(), u32((*pick)->frame.size()), t))
                     break;   // nothing waits for its answer: it goes as it may
                 if (!held(t) && std::none_of(passed.begin(), passed.end(), [&t](const Target& p) { return overlap(p, t); })
                     && std::none_of(m_late.begin(), m_late.end(), [&t](const Late& l) { return alike(l.target, t); }))
                     break;
                 passed.push_back(t);   // its ports are busy, or its answer could be taken for a late one
             }
-            if (it == m_kept.end())
+            if (pick == mine.end())
                 continue;
-            out = std::move(*it);
-            m_kept.erase(it);
+            out = std::move(**pick);
+            m_keptTickets.erase(out.ticket);
+            m_kept.erase(*pick);
             hosts.erase(h);
-            if (count(link, host) > 0)
+            if (mine.size() > 1)
                 hosts.push_back(host);   // its next request waits for the others' turns
             m_lastLink = link;
             return true;

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <list>
+#include <set>
 #include <vector>
 
 class PassbyQueue {
@@ -149,6 +150,9 @@ private:
     };
     std::vector<Late> m_late;        // requests whose wait ran out, answered late until
     std::list<Kept> m_kept;          // in order of arrival
+    // Their tickets: a link asks after each of its waits every pass, and a full queue
+    // answers that in a look-up, not a walk.
+    std::set<u32> m_keptTickets;
     std::deque<u32> m_hosts[LINKS];  // per link, the addresses with kept requests, in turn
     u8 m_lastLink = 0;
     u32 m_tickets = 0;

@@ -22,16 +22,22 @@
 //  - bytes: the largest datagrams (65,507 B, whole frames) from n addresses on both ports,
 //    as fast as they go; at 64 addresses from 4 ports each, the flood of large datagrams;
 //  - burst: n datagrams of 1,472 B from 64 addresses at once, then the PC's request, ten
-//    times (the burst the sockets' room is sized for).
+//    times (the burst the sockets' room is sized for);
+//  - socket room: n of the largest datagrams from 64 addresses at once, every 0.3 s (n: what
+//    the socket's room holds as the system counts it);
+//  - line: the PC on the RS-485 line reads n bytes twice (n: what the line carries in the
+//    second a send has beyond its reply's own time): the wait against the line's time.
 //
 //   bench_pc_turns limits [SECONDS per case, default 5]
 
 #include "bench/bench_board.h"
 #include "bench/pc_links.h"
 #include "board/sim/FpgaModel.h"
+#include "board/sim/SerialModel.h"
 #include "core/global.h"
 #include "fpga/fpga_manage.h"
 #include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
 #include "protocol/udpnetmanage.h"
 #include "tests/support/PcClient.h"
 
@@ -41,6 +47,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -248,6 +255,39 @@ int limits(double secs)
             }
             ::close(fd);
         });
+    const size_t room = udpnetManage::SOCKET_ROOM / (65507 + 2048);
+    for (size_t n : {room - 1, room, room + 1, 4 * room})
+        run("socket room: 65507 B from 64 addresses", n, [&](std::atomic<bool>& done) {
+            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            while (!done) {
+                for (size_t k = 0; k < n; ++k)
+                    bench::send_from(fd, 0x7F030000u + uint32_t(k % 64), ports[1], big);
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            }
+            ::close(fd);
+        });
+    Kx_uart_inout line;
+    auto serial = line.usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK) == 0 ? pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS2")) : nullptr;
+    std::printf("%-36s %6s %5s %9s %9s %8s\n", "line: reads of n bytes", "asked", "lost", "line s", "longest s", "RSS MB");
+    for (size_t n : {11519, 11520, 11521, 46080}) {
+        double longest = 0, rss = 0;
+        int lost = 0;
+        const double lineTime = double(n + 40) * 10 / 115200;   // ten bits a byte, the frame's own bytes
+        for (int k = 0; k < 2; ++k) {
+            const auto t0 = Clock::now();
+            pc::Frame reply;
+            if (serial && serial->request(pc::readRam(0xFE000000u, uint16_t(n)), reply, int(lineTime * 1000) + 5000) && reply.data.size() == n + 1)
+                longest = std::max(longest, std::chrono::duration<double>(Clock::now() - t0).count());
+            else
+                ++lost;
+            rss = std::max(rss, bench::rss_mb());
+        }
+        char label[64];
+        std::snprintf(label, sizeof label, "line: %zu B", n);
+        std::printf("%-36s %6d %5d %9.3f %9.3f %8.1f\n", label, 2, lost, lineTime, longest, rss);
+        std::fflush(stdout);
+        ok = ok && lost == 0 && longest < lineTime + 1.0;
+    }
     stop = true;
     ticker.join();
     delete links;

@@ -222,14 +222,16 @@ void makeSeeds(const std::string& dir)
         link(0, 1);
     seed("links-unread");
 
-    // Ties of two addresses, the higher number's entry last. TCP: 16 places each, a client
-    // closed for a newcomer right after its frame is read, then 15 places and 32 waiting each
-    // when a third's newcomer comes. UDP: 128 frames each, 17 of a third's sender, one more.
-    for (uint16_t i = 0; i < 100; ++i)
-        link(uint8_t(i == 32), uint16_t(i < 32 ? 1 + i % 2 : i < 35 || i == 99 ? 0 : 1 + (i - 35) % 2));
+    // Ties of two addresses, the first's latest the sooner after its one before, the
+    // second's last. TCP: half the places each, then as many waiting each when a third's
+    // newcomer comes. UDP: 128 frames each (the same), 17 of a third's sender, one more.
+    for (uint16_t i = 0; i < TcpServer::MAX_CLIENTS + TcpServer::MAX_WAITING - 4; ++i)
+        link(0, uint16_t(i < TcpServer::MAX_CLIENTS ? 1 + 2 * i / TcpServer::MAX_CLIENTS : 1 + i % 2));
+    for (uint16_t h : {2, 1, 1, 2, 0})
+        link(0, h);
     for (uint16_t i = 1; i <= 256 + 18; ++i)
         for (uint16_t k : {0, 64})
-            link(5, uint16_t(k + (i <= 256 ? i % 16 : i <= 273 ? 24 : 15)));
+            link(5, uint16_t(k + (i <= 252 ? i % 16 : i <= 256 ? "\x0e\x0d\x0f\x00"[i - 253] : i <= 273 ? 24 : 15)));
     seed("links-ties");
 }
 

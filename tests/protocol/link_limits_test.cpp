@@ -1,15 +1,19 @@
 // Every limit the links set, at one below it, at it, one past it and four times it, with an
 // honest PC on every link (TCP on the configured port and 10002, UDP 5008 and 10005, the
 // RS-485 line) asking twice: each answered whatever fills the limit within its link's
-// passes or line's time (printed; a release build's waits are measured by bench_pc_turns
-// and bench_crowded). The UDP passes run here, each after a flood's datagrams, as a busy
+// passes or line's time, a card's answer within a second of ticks (over UDP within its
+// list's turns; printed; a release build's waits are measured by bench_pc_turns and
+// bench_crowded). The UDP passes run here, each after a flood's datagrams, as a busy
 // network brings them.
 
+#include "board/sim/ReceivingCardModel.h"
 #include "board/sim/SerialModel.h"
 #include "core/global.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/udpnetmanage.h"
+#include "scaler/c331_manage.h"
+#include "tests/fpga/bringup_fixture.h"
 #include "tests/protocol/udp_fixture.h"
 
 #include <arpa/inet.h>
@@ -88,6 +92,15 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
     ::getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
     ::setrlimit(RLIMIT_NOFILE, &files);
+    fpga_test::BringUpWorld world;   // the card path: ports 0, 2 and 3 silent, port 1's cards answer
+    auto cards = std::make_unique<fpga_manage>();
+    fpga_manage::p_fpga_manage = cards.get();
+    ASSERT_EQ(cards->initialize(), 0);
+    cards->softinit();
+    ASSERT_TRUE(fpga_test::BringUpWorld::bringUp(*cards));
+    for (int port : {0, 2, 3})
+        sim::ReceivingCardModel::setFault(0, port, sim::ReceivingCardModel::Fault::Silent);
+    auto cardRead = [](int port, size_t tag) { return pc::Frame{uint16_t(port), pc::kPc, 0x10, uint8_t(tag), 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}}; };
     int offset = 0;
     auto udp = udptest::openLink(offset);
     std::unique_ptr<networkManage> tcp;
@@ -192,6 +205,14 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
              EXPECT_LE(turnsToAnswer(*honest[4], pc::readRam(0xFE000000u, uint16_t(n)), turns[4], line, reply), line) << n;
              EXPECT_EQ(reply.data.size(), n + 1) << n;
          }, nullptr},
+        // n UDP 5008 PCs of as many addresses, each asking a silent port's card (one
+        // request due a port, waited for 300 ticks): the card requests kept.
+        {"Card requests kept", PassbyQueue::KEPT_MAX, 0, [&](size_t n) {
+             for (size_t k = 0; k < n; ++k)
+                 sendFrom(burst, (0x7F000000u | uint32_t(n) << 12) + uint32_t(k), udpPorts[0], pc::wire(cardRead(int(k % 3 ? k % 3 + 1 : 0), k)));
+             for (int k = 0; unread(udp->server(5008)->socketFd()) > 0; ++k)
+                 ASSERT_LT(k, 10000000) << "the card requests were not taken";
+         }, nullptr},
     };
     for (const Row& row : rows)
         for (size_t n : {row.value - 1, row.value, row.value + 1, 4 * row.value}) {
@@ -222,11 +243,15 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     asked[h] = turns[h]();
                     pc::Frame reply;
-                    most[h] = std::max(most[h], turnsToAnswer(*honest[h], pc::readRam(0x600440, 2), turns[h], bound[h], reply));
-                    EXPECT_LE(most[h], bound[h]) << row.limit << " at " << n << ": the PC on link " << h << " (passes; the line: ticks)";
+                    // The links that carry card frames ask port 1's card in that row: over TCP and
+                    // the line in ticks (a second), over UDP in its passes (its turn in the list).
+                    const bool card = row.limit == std::string("Card requests kept") && h % 2 == 0;
+                    const size_t t = card && h != 2 ? 4 : h;
+                    most[h] = std::max(most[h], turnsToAnswer(*honest[h], card ? cardRead(1, 0x58 + twice) : pc::readRam(0x600440, 2), turns[t], bound[t], reply));
+                    EXPECT_LE(most[h], bound[t]) << row.limit << " at " << n << ": the PC on link " << h << " (passes; the line, a card over TCP: ticks)";
                 }
-            std::printf("%-22s at %5zu: longest wait: passes TCP %llu %llu, UDP %llu %llu; line ticks %llu\n", row.limit, n, most[0], most[1], most[2], most[3], most[4]);
-            std::lock_guard<std::mutex> hold(floodLock);
+            std::lock_guard<std::mutex> hold(floodLock), path(cards->port_path_mutex);
+            std::printf("%-22s at %5zu: longest wait: passes TCP %llu %llu, UDP %llu %llu; line ticks %llu; card requests kept %zu\n", row.limit, n, most[0], most[1], most[2], most[3], most[4], cards->passby.kept());
             flood = nullptr;
             crowd.clear();
         }
@@ -234,5 +259,8 @@ TEST(LinkLimits, AnHonestPcIsAnsweredAtEveryLimitOfEveryLink)
     stop = true;
     clock.join();
     line.reset(), tcp.reset(), udp.reset();
+    fpga_manage::p_fpga_manage = nullptr;
+    for (int port : {0, 2, 3})
+        sim::ReceivingCardModel::setFault(0, port, sim::ReceivingCardModel::Fault::None);
     udptest::dropParameters();
 }

@@ -3,16 +3,11 @@
 #include "tests/protocol/udp_fixture.h"
 
 #include "board/Clock.h"
-#include "protocol/udp_frame_list.h"
-#include "tests/support/PropertyCheck.h"
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <list>
-#include <set>
-#include <map>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -125,70 +120,6 @@ TEST_F(UdpPasses, WifiThreadRestsWhileItsHandlerKeepsADatagram)
     const uint64_t restedMs = (board::Clock::monotonicUs() - start) / 1000;
     ASSERT_GE(offers.load(), 20);
     EXPECT_LE(uint64_t(offers.load()), restedMs + 1);
-}
-
-// The waiting list's shares against the rule, list by list: every frame a flood from one
-// address, a few or hundreds brings (and the frames passes take from anywhere in between)
-// leaves the list as the rule, counted over the list itself, says.
-TEST(UdpFrameShares, TheListKeepsWhatTheRuleSaysWhateverItHolds)
-{
-    kel_test::checkProperty("frame shares", [] {
-        const int hosts = *rc::gen::weightedElement<int>({{1, 1}, {1, 3}, {2, 64}, {2, 300}});
-        const int ports = *rc::gen::weightedElement<int>({{1, 1}, {1, 4}, {2, 17}});
-        const int steps = *rc::gen::inRange(1, 1500);
-        UdpFrameList list(udpnetManage::MAX_FRAMES, udpnetManage::MAX_FRAMES_PER_SENDER);
-        std::vector<std::pair<uint64_t, int>> model;   // sender, frame number
-        std::map<uint32_t, int> lastOffer;             // by address: its last offer's number
-        std::map<uint32_t, int> gap;                   // by address: offers from its one before to its last
-        int offers = 0;
-        auto count = [&](auto same) { return size_t(std::count_if(model.begin(), model.end(), same)); };
-        auto bytes = [](int id) { return std::vector<unsigned char>{uint8_t(id), uint8_t(id >> 8)}; };
-        int evicted = 0, full = 0, capped = 0;
-        for (int id = 0; id < steps; ++id) {
-            if (!model.empty() && *rc::gen::inRange(0, 8) == 0) {
-                const size_t k = *rc::gen::weightedOneOf<size_t>({{1, rc::gen::just<size_t>(0)}, {1, rc::gen::just(model.size() - 1)},
-                                                                  {2, rc::gen::inRange<size_t>(0, model.size())}});
-                const UdpServer::Record r = list.take(std::next(list.begin(), long(k)));
-                RC_ASSERT((r.peer == model[k].first && r.data == bytes(model[k].second)));
-                model.erase(model.begin() + long(k));
-            } else {
-                // One address in three sends as much as all the others.
-                const int host = *rc::gen::weightedOneOf<int>({{1, rc::gen::just(0)}, {2, rc::gen::inRange(0, hosts)}});
-                const uint64_t peer = uint64_t(0x7F000000u + uint32_t(host)) << 16 | uint64_t(40000 + *rc::gen::inRange(0, ports));
-                const auto address = [](uint64_t p) { return uint32_t(p >> 16); };
-                UdpServer::Record r{bytes(id), {}, peer};
-                ++offers;   // an address not seen before: as though in turn with those holding frames
-                std::set<uint32_t> holding;
-                for (const auto& f : model)
-                    holding.insert(address(f.first));
-                gap[address(peer)] = lastOffer.count(address(peer)) ? offers - lastOffer[address(peer)] : int(holding.size()) + 1;
-                lastOffer[address(peer)] = offers;
-                bool kept = count([&](const auto& f) { return f.first == peer; }) < udpnetManage::MAX_FRAMES_PER_SENDER;
-                capped += !kept;
-                if (kept && model.size() >= udpnetManage::MAX_FRAMES) {
-                    ++full;
-                    // The address with the most gives up its latest; of several, the one whose
-                    // last offer came the fewest offers after its previous (then the higher address).
-                    std::map<uint32_t, std::pair<size_t, size_t>> of;   // by address: frames, latest
-                    for (size_t i = 0; i < model.size(); ++i)
-                        of[address(model[i].first)] = {of[address(model[i].first)].first + 1, i};
-                    auto rank = [&](const auto& a) { return std::make_tuple(a.second.first, -int64_t(gap[a.first]), a.first); };
-                    const auto giver = std::max_element(of.begin(), of.end(), [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
-                    kept = giver->second.first > of[address(peer)].first;
-                    if (kept)
-                        model.erase(model.begin() + long(giver->second.second)), ++evicted;
-                }
-                if (kept)
-                    model.emplace_back(peer, id);
-                RC_ASSERT(list.admit(std::move(r)) == kept);
-            }
-            const auto same = [&](const UdpServer::Record& r, const std::pair<uint64_t, int>& f) { return r.peer == f.first && r.data == bytes(f.second); };
-            RC_ASSERT(list.size() == model.size() && std::equal(list.begin(), list.end(), model.begin(), same));
-        }
-        RC_CLASSIFY(full > 0, "list full");
-        RC_CLASSIFY(evicted > 0, "an address gave up its latest");
-        RC_CLASSIFY(capped > 0, "a sender past its share");
-    }, {40, 100});
 }
 
 } // namespace
