@@ -92,9 +92,7 @@ public:
     void SetUp() override
     {
         StoreFixture::SetUp();
-        scalerUp();
-        other.peer = 7;
-        other.later = [](std::vector<unsigned char>, unsigned) {};
+        scalerUp(), freshGlobals();
     }
     void TearDown() override
     {
@@ -152,6 +150,9 @@ public:
         FileBufOwner::reset(), g_yp_s_file = YP_FILE{}, g_yp_r_file = YP_FILE{}, g_kel_file_deal_para = KelFileDeal{};
         g_kel_file_deal_para.app_image_ready = true;
         g_app_reset_flag = 0, g_update_status = 0, g_lcd_lang_valid = 0x1001F, g_port = 5005;
+        // The PC links' handlers start with the program: no save request asked of the last start.
+        std::destroy_at(&md), new (&md) message_deal(message_deal::REPLY_LIMIT_UDP), std::destroy_at(&other), new (&other) message_deal(message_deal::REPLY_LIMIT_TCP);
+        other.peer = 7, other.later = [](std::vector<unsigned char>, unsigned) {};
     }
     void applies()
     {
