@@ -456,8 +456,7 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
                         continue;
                     const int first = k == 0 ? Before : int((room / 4096 + k + (every ? 0 : draw())) % Orders);
                     // The other PC's edit left for its apply brings a later pass: every order, fixed run.
-                    const bool all = every && others[k].name == std::string("an edit left for its apply");
-                    for (int o = first; o < (all ? first + Orders : first + 1); ++o) {
+                    for (int o = first; o < first + (every && others[k].name == std::string("an edit left for its apply") ? Orders : 1); ++o) {
                         const int order = o % Orders;
                         const auto got = once([&, room] { sim::SimBoard::setScenario("data.capacity", std::to_string(used() + room)); }, others[k], order);
                         const int told = check(std::to_string(room) + " bytes left, the other PC's " + others[k].name + " " + orderNames[order], got);
