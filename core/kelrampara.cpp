@@ -808,6 +808,21 @@ void KelRamPara::stores_done(uint64_t upTo, const StorePass& pass)
             if (status != kStoreNotDone && w->modeSaveSeen && *w->modeSaveSeen != mode_save_failures)
                 status = kStoreFailed;
             if (w->edit > upTo || status == kStoreNotDone) {
+                // A store this pass made after the edit's apply is its own, done: a later pass
+                // that fails (another PC's edit or save) does not undo it.
+                if (w->edit <= upTo) {
+                    if (pass.block == kStoreOk)
+                        w->needs &= ~unsigned(kNeedBlock);
+                    if (pass.resync == kStoreOk && (w->needs & kNeedResync)) {
+                        w->needs &= ~unsigned(kNeedResync);
+                        w->written.erase(std::remove_if(w->written.begin(), w->written.end(), [this](const auto& s) { return slot_dropped[s.first] == s.second; }), w->written.end());
+                    }
+                    if (pass.modeSave == kStoreOk && (w->needs & kNeedModeSave)) {
+                        w->needs &= ~unsigned(kNeedModeSave);
+                        if (w->modeSaveSeen && *w->modeSaveSeen == mode_save_failures)
+                            w->modeSaveSeen.reset();
+                    }
+                }
                 ++w;
                 continue;
             }
