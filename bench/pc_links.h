@@ -5,14 +5,19 @@
 #include "core/global.h"
 #include "protocol/networkmanage.h"
 #include "protocol/udpnetmanage.h"
+#include "tests/support/PcFrame.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace bench {
@@ -54,8 +59,10 @@ inline double rss_mb()
     return -1;
 }
 
-// The bytes the system holds unread for the UDP socket on port (its receive queue).
-inline long udp_queue(uint16_t port)
+// A field of the UDP socket on port in /proc/net/udp: the bytes the system holds unread for
+// it (its receive queue), or the datagrams it dropped since it opened (full, mostly).
+enum class UdpField { Queued, Drops };
+inline long udp_field(uint16_t port, UdpField field)
 {
     char local[16];
     std::snprintf(local, sizeof local, ":%04X ", unsigned(port));
@@ -63,12 +70,18 @@ inline long udp_queue(uint16_t port)
     for (std::string line; std::getline(list, line);)
         if (line.find(local) < 20) {
             std::istringstream fields(line);
-            std::string f, queues;
+            std::string f, queues, last;
             fields >> f >> f >> f >> f >> queues;   // sl local remote st tx:rx
-            return std::strtol(queues.c_str() + queues.find(':') + 1, nullptr, 16);
+            if (field == UdpField::Queued)
+                return std::strtol(queues.c_str() + queues.find(':') + 1, nullptr, 16);
+            while (fields >> f)
+                last = f;
+            return std::atol(last.c_str());
         }
     return 0;
 }
+inline long udp_queue(uint16_t port) { return udp_field(port, UdpField::Queued); }
+inline long udp_drops(uint16_t port) { return udp_field(port, UdpField::Drops); }
 
 // One datagram to loopback port from address `from` (any of 127/8), of a socket bound to
 // none: a flood from many addresses takes one descriptor a port it sends from.
@@ -85,6 +98,30 @@ inline void send_from(int fd, uint32_t from, uint16_t port, const std::vector<un
     info.ipi_spec_dst.s_addr = htonl(from);
     std::memcpy(CMSG_DATA(c), &info, sizeof info);
     (void)::sendmsg(fd, &m, 0);
+}
+
+// A PC's read of 2 RAM bytes of the first card behind output port `port` of FPGA 0.
+inline pc::Frame card_read(int port, size_t tag)
+{
+    return pc::Frame{uint16_t(port), pc::kPc, 0x10, uint8_t(tag), 1, uint8_t(port + 1), 0, 0x61, {0x80, 0, 0, 0, 2, 0, 0, 0}};
+}
+
+// Until done: n addresses (127.4.x.y) on UDP port `to`, each asking a card of port 0, 2 or 3
+// once a second; its next request takes the place of its last, as a PC that asks again.
+inline void ask_cards(size_t n, uint16_t to, const std::atomic<bool>& done)
+{
+    using Clock = std::chrono::steady_clock;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    std::vector<std::vector<unsigned char>> asks;
+    for (size_t k = 0; k < n; ++k)
+        asks.push_back(pc::wire(card_read(k % 3 ? int(k % 3) + 1 : 0, k)));
+    for (auto next = Clock::now(); !done; next += std::chrono::seconds(1)) {
+        for (size_t k = 0; k < n; ++k)
+            send_from(fd, 0x7F040000u + uint32_t(k), to, asks[k]);
+        while (!done && Clock::now() < next + std::chrono::seconds(1))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::close(fd);
 }
 
 } // namespace bench

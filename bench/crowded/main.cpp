@@ -6,7 +6,11 @@
 // one after another: the aim is one second at most (99 s: no reply within 20 s).
 // Then the TCP places at one below their number, at it, one past it and four times it: as
 // many PCs of as many addresses, connected and asking every 2 s, and PCs of new addresses
-// coming one after another; with this process's resident size.
+// coming one after another; with this process's resident size. Last, the card requests
+// kept: none, one below their most, at it, one past it and four times it (as many addresses
+// on UDP 5008 each asking a silent port's card once a second), while PCs come one after
+// another on the TCP port and read a working card; with the requests kept and the resident
+// size.
 //
 //   bench_crowded [PCs per kind, default 10]
 
@@ -24,6 +28,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
@@ -52,25 +57,20 @@ int main(int argc, char** argv)
 {
     const int pcs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const std::string root = bench::start_board();
+    // The card path as on the device: FPGA 0 up and its manager's pass each tick.
+    std::unique_ptr<velinsource> source;
+    std::unique_ptr<fpga_manage> manager = bench::bring_up_cards(source);
     int offset = 0;
-    g_networkMode = 1;
-    g_port = 5005;
-    networkManage* tcp = bench::open_link<networkManage>(offset, []() -> networkManage* {
-        auto* l = new networkManage();
-        if (l->initialize() == 0 && l->server(0)->listenSocket() >= 0)
-            return l;
-        delete l;
-        return nullptr;
-    });
-    if (!tcp) {
-        std::fprintf(stderr, "bench: cannot open the link\n");
+    bench::PcLinks* links = manager ? bench::open_pc_links(offset) : nullptr;
+    if (!links)
         return 1;
-    }
-    const uint16_t port = tcp->server(0)->localPort();
+    const uint16_t port = links->tcp.server(0)->localPort();
     std::atomic<bool> stop{false};
     std::thread ticker([&] {
-        for (; !stop; G_timeTicks = G_timeTicks + 1)
+        for (; !stop; G_timeTicks = G_timeTicks + 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            manager->fpga_manage_deal(nullptr);
+        }
     });
     const char* kinds[] = {"silent", "re-opened every 0.39 s", "trickling a byte every 0.3 s", "asking, never reading"};
     const pc::Bytes read = pc::wire(pc::readRam(0xFE000000u, 60000));
@@ -165,9 +165,39 @@ int main(int argc, char** argv)
         std::printf("%-30s %10.3f %10.3f %8.1f\n", what, waits[waits.size() / 2], waits.back(), rss);
         std::fflush(stdout);
     }
+    std::printf("%-30s %10s %10s %8s %5s\n", "card requests, addresses", "median s", "worst s", "RSS MB", "kept");
+    for (size_t n : {size_t(0), PassbyQueue::KEPT_MAX - 1, PassbyQueue::KEPT_MAX, PassbyQueue::KEPT_MAX + 1, 4 * PassbyQueue::KEPT_MAX}) {
+        std::atomic<bool> done{false};
+        std::thread askers([&] { bench::ask_cards(n, uint16_t(5008 + offset), done); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        std::vector<double> waits;
+        double rss = 0;
+        for (int i = 0; i < pcs; ++i) {
+            const auto t0 = Clock::now();
+            auto pc = pc::PcClient::tcp("127.0.0.1", port, "127.7.0." + std::to_string(1 + i));
+            pc::Frame reply;
+            const bool answered = pc && pc->request(bench::card_read(1, 0x58), reply, 20000) && reply.data.size() == 3;
+            waits.push_back(answered ? std::chrono::duration<double>(Clock::now() - t0).count() : 99.0);
+            ok = ok && answered && waits.back() <= 1.0;
+            rss = std::max(rss, bench::rss_mb());
+        }
+        size_t kept = 0;
+        {
+            std::lock_guard<std::mutex> path(manager->port_path_mutex);
+            kept = manager->passby.kept();
+        }
+        done = true;
+        askers.join();
+        std::sort(waits.begin(), waits.end());
+        std::printf("%-30zu %10.3f %10.3f %8.1f %5zu\n", n, waits[waits.size() / 2], waits.back(), rss, kept);
+        std::fflush(stdout);
+    }
     stop = true;
     ticker.join();
-    delete tcp;
+    delete links;
+    fpga_manage::p_fpga_manage = nullptr;
+    manager.reset();
+    velinsource::p_velin_source = nullptr;
     std::filesystem::remove_all(root);
     return ok ? 0 : 1;
 }

@@ -25,10 +25,16 @@
 //    times (the burst the sockets' room is sized for);
 //  - socket room: n of the largest datagrams from 64 addresses at once, every 0.3 s (n: what
 //    the socket's room holds as the system counts it);
+//  - card requests kept: n addresses on UDP 5008 each ask a silent port's card once a
+//    second, the PC reads a working card there instead (n = 0 first: the PC alone);
 //  - line: the PC on the RS-485 line reads n bytes twice (n: what the line carries in the
 //    second a send has beyond its reply's own time): the wait against the line's time.
+// Beside each: of the PC's lost requests, those sent while the system dropped datagrams for
+// its port (a full receive queue drops what comes: "sys"; a lost one sent while none were
+// dropped was lost by the program), the datagrams the system dropped for the two sockets in
+// the case, and the card requests kept when the PC's asking ended.
 //
-//   bench_pc_turns limits [SECONDS per case, default 5]
+//   bench_pc_turns limits [SECONDS per case, default 5] [only the cases named with this]
 
 #include "bench/bench_board.h"
 #include "bench/pc_links.h"
@@ -65,10 +71,36 @@ using Clock = std::chrono::steady_clock;
 struct Waits {
     std::vector<double> seconds;
     int lost = 0;
+    int dropped = 0;   // of the lost: the system dropped a datagram for the port while it took the PC's
 };
 
-// The PC's requests, one every 0.1 s for `secs`, each answered within 5 s or lost.
-Waits ask_every_tenth(pc::PcClient& pcClient, double secs)
+// Sends the request and waits up to 5 s for its answer (of its group, at least `want` bytes
+// of data). Loopback hands a datagram to the receiving socket within the send, so when the
+// system's drop counter for `watched` stands still across it, the system kept the PC's
+// request; `dropped` says whether it moved.
+bool ask_once(pc::PcClient& pcClient, const pc::Frame& ask, size_t want, uint16_t watched, bool& dropped)
+{
+    const long before = bench::udp_drops(watched);
+    if (!pcClient.sendRaw(pc::wire(ask)))
+        return false;
+    dropped = bench::udp_drops(watched) != before;
+    for (const auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;) {
+        pc::Bytes raw, plain;
+        pc::Frame reply;
+        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+        if (!pcClient.receiveRaw(raw, std::max(left, 1)))
+            return false;
+        if (pc::unescape(raw, plain) && pc::decode(plain, reply) && reply.group == ask.group && reply.data.size() >= want)
+            return true;
+    }
+    return false;
+}
+
+// The PC's requests (a read of `want` bytes: 16 of the RAM unless told), one every 0.1 s
+// for `secs`, each answered within 5 s or lost; with `watched`, the UDP port they go to,
+// each lost one tells whether the system dropped datagrams for it while it was sent.
+Waits ask_every_tenth(pc::PcClient& pcClient, double secs, const pc::Frame& ask = pc::readRam(0x1000, 16), size_t want = 16,
+                      uint16_t watched = 0)
 {
     Waits w;
     const auto start = Clock::now();
@@ -76,10 +108,11 @@ Waits ask_every_tenth(pc::PcClient& pcClient, double secs)
         std::this_thread::sleep_until(start + std::chrono::milliseconds(100 * k));
         const auto t0 = Clock::now();
         pc::Frame reply;
-        if (pcClient.request(pc::readRam(0x1000, 16), reply, 5000) && reply.data.size() >= 16)
+        bool dropped = false;
+        if (watched ? ask_once(pcClient, ask, want, watched, dropped) : pcClient.request(ask, reply, 5000) && reply.data.size() >= want)
             w.seconds.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         else
-            ++w.lost;
+            ++w.lost, w.dropped += dropped;
         // A late reply is not taken for the next request's.
         for (pc::Bytes raw; pcClient.receiveRaw(raw, 0);) {
         }
@@ -180,9 +213,14 @@ double turnCpu(int addresses)
     return cpu;
 }
 
-int limits(double secs)
+int limits(double secs, const std::string& only)
 {
     const std::string root = bench::start_board();
+    // The card path as on the device: FPGA 0 up and its manager's pass each tick.
+    std::unique_ptr<velinsource> source;
+    std::unique_ptr<fpga_manage> manager = bench::bring_up_cards(source);
+    if (!manager)
+        return 1;
     int offset = 0;
     bench::PcLinks* links = bench::open_pc_links(offset);
     if (!links)
@@ -190,36 +228,56 @@ int limits(double secs)
     const uint16_t ports[] = {uint16_t(5008 + offset), uint16_t(10005 + offset)};
     std::atomic<bool> stop{false};
     std::thread ticker([&] {
-        for (; !stop; G_timeTicks = G_timeTicks + 1)
+        for (; !stop; G_timeTicks = G_timeTicks + 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            manager->fpga_manage_deal(nullptr);
+        }
     });
-    std::printf("%-36s %6s %5s %9s %9s %8s %9s %9s\n", "case", "asked", "lost", "median s", "longest s", "RSS MB", "queued KB", "RSS after");
+    std::printf("%-36s %6s %5s %4s %9s %9s %8s %9s %6s %5s %9s\n", "case", "asked", "lost", "sys", "median s", "longest s", "RSS MB",
+                "queued KB", "drops", "kept", "RSS after");
     const pc::Bytes ask = pc::wire(pc::readRam(0x600440, 2));
     pc::Bytes big = pc::wire(pc::writeRam(0x1000, pc::Bytes(65507 - 40, 0x11)));   // whole, failing its check
     big.resize(65506), big.push_back(0x5A);
     bool ok = true;
-    auto run = [&](const char* what, size_t n, const std::function<void(std::atomic<bool>&)>& flood) {
+    // The honest PC: its port, its address, what it asks and the bytes of the answer.
+    struct Honest {
+        uint16_t port;
+        const char* from;
+        pc::Frame ask;
+        size_t want;
+    };
+    const Honest reader{ports[1], "127.0.0.2", pc::readRam(0x1000, 16), 16};
+    auto run = [&](const char* what, size_t n, const std::function<void(std::atomic<bool>&)>& flood, const Honest& honest) {
+        if (std::string(what).find(only) == std::string::npos)
+            return;
         const double before = bench::rss_mb();
+        const long dropped = bench::udp_drops(ports[0]) + bench::udp_drops(ports[1]);
         Waits w;
         double rss = 0;
         long queued = 0;
+        size_t kept = 0;
         {
             Memory peak(ports[0], ports[1]);
             std::atomic<bool> done{false};
             std::thread flooder([&] { flood(done); });
-            auto pcClient = pc::PcClient::udp("127.0.0.1", ports[1], "127.0.0.2");
-            w = ask_every_tenth(*pcClient, secs);
+            auto pcClient = pc::PcClient::udp("127.0.0.1", honest.port, honest.from);
+            w = ask_every_tenth(*pcClient, secs, honest.ask, honest.want, honest.port);
+            {
+                std::lock_guard<std::mutex> path(manager->port_path_mutex);
+                kept = manager->passby.kept();
+            }
             done = true;
             flooder.join();
             rss = peak.rss, queued = peak.queued;
         }
+        const long drops = bench::udp_drops(ports[0]) + bench::udp_drops(ports[1]) - dropped;
         std::this_thread::sleep_for(std::chrono::seconds(10));
         char label[64];
         std::snprintf(label, sizeof label, "%s, %zu", what, n);
         std::sort(w.seconds.begin(), w.seconds.end());
-        std::printf("%-36s %6zu %5d %9.4f %9.4f %8.1f %9ld %9.1f   (%.1f before)\n", label, w.seconds.size() + size_t(w.lost), w.lost,
-                    w.seconds.empty() ? 99 : w.seconds[w.seconds.size() / 2], w.seconds.empty() ? 99 : w.seconds.back(), rss,
-                    queued / 1024, bench::rss_mb(), before);
+        std::printf("%-36s %6zu %5d %4d %9.4f %9.4f %8.1f %9ld %6ld %5zu %9.1f   (%.1f before)\n", label, w.seconds.size() + size_t(w.lost),
+                    w.lost, w.dropped, w.seconds.empty() ? 99 : w.seconds[w.seconds.size() / 2], w.seconds.empty() ? 99 : w.seconds.back(), rss,
+                    queued / 1024, drops, kept, bench::rss_mb(), before);
         std::fflush(stdout);
         ok = ok && w.lost == 0 && !w.seconds.empty() && w.seconds.back() < 1.0;
     };
@@ -233,7 +291,7 @@ int limits(double secs)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
             ::close(fd);
-        });
+        }, reader);
     for (size_t n : {63, 64, 65, 256})
         run("bytes: 65507 B from addresses x4 ports", n, [&](std::atomic<bool>& done) {
             int fds[4];
@@ -243,7 +301,7 @@ int limits(double secs)
                 bench::send_from(fds[k % 4], 0x7F020000u + uint32_t(k / 4 % n), ports[k / 2 % 2], big);
             for (int fd : fds)
                 ::close(fd);
-        });
+        }, reader);
     for (size_t n : {511, 512, 513, 2048})
         run("burst: 1472 B from 64 addresses", n, [&](std::atomic<bool>& done) {
             const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -254,7 +312,7 @@ int limits(double secs)
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
             }
             ::close(fd);
-        });
+        }, reader);
     const size_t room = udpnetManage::SOCKET_ROOM / (65507 + 2048);
     for (size_t n : {room - 1, room, room + 1, 4 * room})
         run("socket room: 65507 B from 64 addresses", n, [&](std::atomic<bool>& done) {
@@ -265,11 +323,20 @@ int limits(double secs)
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
             }
             ::close(fd);
-        });
+        }, reader);
+    // n addresses on UDP 5008, each asking a silent port's card: the card requests kept. The
+    // PC reads a card of port 1 on 5008, from the address its replies reach (the broadcast
+    // address, loopback's 127.0.0.1 on a host).
+    const Honest cardReader{ports[0], "127.0.0.1", bench::card_read(1, 0x58), 3};
+    for (size_t n : {size_t(0), PassbyQueue::KEPT_MAX - 1, PassbyQueue::KEPT_MAX, PassbyQueue::KEPT_MAX + 1, 4 * PassbyQueue::KEPT_MAX})
+        run("card requests kept: addresses", n, [&](std::atomic<bool>& done) { bench::ask_cards(n, ports[0], done); }, cardReader);
     Kx_uart_inout line;
     auto serial = line.usart1_init(2, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK) == 0 ? pc::PcClient::serial(sim::SerialModel::peerPath("/dev/ttyS2")) : nullptr;
-    std::printf("%-36s %6s %5s %9s %9s %8s\n", "line: reads of n bytes", "asked", "lost", "line s", "longest s", "RSS MB");
+    if (std::string("line").find(only) != std::string::npos)
+        std::printf("%-36s %6s %5s %9s %9s %8s\n", "line: reads of n bytes", "asked", "lost", "line s", "longest s", "RSS MB");
     for (size_t n : {11519, 11520, 11521, 46080}) {
+        if (std::string("line").find(only) == std::string::npos)
+            break;
         double longest = 0, rss = 0;
         int lost = 0;
         const double lineTime = double(n + 40) * 10 / 115200;   // ten bits a byte, the frame's own bytes
@@ -291,6 +358,9 @@ int limits(double secs)
     stop = true;
     ticker.join();
     delete links;
+    fpga_manage::p_fpga_manage = nullptr;
+    manager.reset();
+    velinsource::p_velin_source = nullptr;
     std::filesystem::remove_all(root);
     return ok ? 0 : 1;
 }
@@ -298,7 +368,7 @@ int limits(double secs)
 int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "limits")
-        return limits(argc > 2 && std::atof(argv[2]) > 0 ? std::atof(argv[2]) : 5.0);
+        return limits(argc > 2 && std::atof(argv[2]) > 0 ? std::atof(argv[2]) : 5.0, argc > 3 ? argv[3] : "");
     double secs = argc > 1 ? std::atof(argv[1]) : 10.0;
     if (secs <= 0)
         secs = 10.0;
