@@ -13,11 +13,14 @@
 #include "scaler/c331_manage.h"
 #include "sources/velinsource.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace bench {
@@ -61,6 +64,21 @@ inline std::unique_ptr<fpga_manage> bring_up_cards(std::unique_ptr<velinsource>&
     std::fprintf(stderr, "bench: the FPGA did not come up\n");
     fpga_manage::p_fpga_manage = nullptr;
     return nullptr;
+}
+
+// Waits until the card path keeps no request and awaits no answer (an earlier case's
+// requests are given up PassbyQueue::PC_WAIT_TICKS after they came); false after 30 s.
+inline bool cards_idle(fpga_manage& m)
+{
+    for (int k = 0; k < 600; ++k) {
+        {
+            std::lock_guard<std::mutex> path(m.port_path_mutex);
+            if (m.passby.kept() == 0 && !m.passby.busy())
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 // Opens the link on the ports moved by KEL_PORT_OFFSET when it is set (null when they are
