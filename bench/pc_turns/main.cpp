@@ -75,9 +75,10 @@ struct Waits {
 };
 
 // Sends the request and waits up to 5 s for its answer (of its group, at least `want` bytes
-// of data). Loopback hands a datagram to the receiving socket within the send, so when the
+// of data). Loopback hands a datagram to the receiving socket within the send (unless the
+// system puts its network work off to a thread of its own, under a heavy load), so when the
 // system's drop counter for `watched` stands still across it, the system kept the PC's
-// request; `dropped` says whether it moved.
+// request; `dropped` says whether it moved: the socket's queue was full as it went.
 bool ask_once(pc::PcClient& pcClient, const pc::Frame& ask, size_t want, uint16_t watched, bool& dropped)
 {
     const long before = bench::udp_drops(watched);
