@@ -211,7 +211,7 @@ struct Row {
 struct Other {
     const char* name;
     std::function<void(StoreSweep&, const Row&)> send;
-    int order = -1;   // the one order it makes sense in, or any
+    int order = -1;   // the one order it makes sense in, or any: then only where the command stores a mode
 };
 
 } // namespace
@@ -460,8 +460,14 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
                 ++spread[r.name][told == 0];
                 return told;
             };
-            // One save request word for both PCs: the one written last is saved.
-            const auto shared = [&](size_t k) { return std::string(r.name).find("with the save request word") != std::string::npos && std::string(others[k].name).find("a user-mode save") == 0; };
+            // Not tried: the other PC's user-mode save where one save request word serves both
+            // PCs (the one written last is saved); a kind made for the passes' mode stores where
+            // the command stores no mode (it meets that as a kind above does).
+            const bool modes = std::any_of(r.targets.begin(), r.targets.end(), [](const std::string& at) { return at.rfind("/data/modes", 0) == 0; });
+            const auto skip = [&](size_t k) {
+                return (others[k].order >= 0 && !modes)
+                       || (std::string(r.name).find("with the save request word") != std::string::npos && std::string(others[k].name).find("a user-mode save") == 0);
+            };
             need = 0;
             check("room without bound", once([] {}, others[0], Before, true));
             std::vector<uint64_t> rooms;
@@ -469,7 +475,7 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
                 rooms.push_back(room + (room && r.reserve ? r.reserve - 4096 : 0));
             for (const uint64_t room : rooms)
                 for (size_t k = 0; k < others.size(); ++k) {
-                    if ((!every && draw() % 6) || shared(k))
+                    if ((!every && draw() % 6) || skip(k))
                         continue;
                     const int first = k == 0 ? Before : others[k].order >= 0 ? others[k].order : int((room / 4096 + k + (every ? 0 : draw())) % Orders);
                     // The other PC's edit left for its apply brings a later pass: every order, fixed run.
@@ -486,7 +492,7 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
             for (const std::string& at : r.targets) {
                 const auto base = once([&] { folderAt(at); }, others[0], Baseline).second;
                 for (size_t k : {size_t(0), size_t(1 + draw() % (others.size() - 1))})
-                    if (const int order = int(draw() % Orders); !shared(k))
+                    if (const int order = int(draw() % Orders); !skip(k))
                         check("in the way at " + at + ", the other PC's " + others[k].name + " " + orderNames[order], once([&] { folderAt(at); }, others[k], order), base);
             }
         }
