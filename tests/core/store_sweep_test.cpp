@@ -36,7 +36,8 @@ const std::string kIni = "/data/configs/tcpip.ini", kLoader = "/data/configs/led
 const std::string kOldIni = "[config]\nIPAddress=10.9.9.9\nSubNetMask=255.255.0.0\nGateWay=10.9.0.1\nBarcode=OLD\nKelLCDLang=65567\n";
 const int kSlotB = 2 + P::kBrightness - P::kModeArea;   // the brightness in a slot (and its file)
 const int kW0 = P::kLayers;                              // window 0
-const int kOther = 4095;                                 // the byte the other PC edits
+const int kOther = 4095;                                 // the byte the other PC edits (in a mode too)
+const uint8_t kUnapplied = 0xC3;                         // its edit left for its apply
 
 int byDefault(int at) { return default_para_ramlist[2 + at - P::kSavedStart]; }
 // The bytes the old parameter file holds where the commands write: brightness 60, the picture
@@ -355,7 +356,7 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
     const std::vector<Other> others = {
         {"nothing", nullptr},
         {"an edit applied and saved", [](StoreSweep& t, const Row&) { t.ramWrite(t.other, kOther, {uint8_t(t.draw())}), t.sendVia(t.other, 0xA0, {11, 2, 0, 2}); }},
-        {"an edit left for its apply", [](StoreSweep& t, const Row&) { t.ramWrite(t.other, kOther, {uint8_t(t.draw())}); }},
+        {"an edit left for its apply", [](StoreSweep& t, const Row&) { t.ramWrite(t.other, kOther, {kUnapplied}); }},
         {"a user-mode save", [](StoreSweep& t, const Row&) { t.ramWrite(t.other, P::kModeSaveRequest, {7, 0}), t.sendVia(t.other, 0xA0, {11, 2, 0, 2}); }},
         {"a user-mode save that cannot be stored", [&](StoreSweep& t, const Row&) {
              folderAt(P::mode_file_name(7)), t.ramWrite(t.other, P::kModeSaveRequest, {7, 0}), t.sendVia(t.other, 0xA0, {11, 2, 0, 2});
@@ -438,6 +439,9 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
                 if (!answered)
                     snapshot();
                 startFromSnapshot();
+                // An edit no apply took after it is in no store: not the block's, not a mode's.
+                for (int i = -1; order == AfterApply && o.name == std::string("an edit left for its apply") && i < P::kModeSlots; ++i)
+                    EXPECT_NE(i < 0 ? para()->ram[kOther] : para()->mode_slot[i][2 + kOther - P::kModeArea], kUnapplied) << r.name << ", " << i + 1 << ": the other PC's edit stored unapplied";
                 return std::make_pair(status, r.loads(*this));
             };
             // base: what a start loads with the disc as it is before the command (a folder in the
