@@ -368,6 +368,8 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
         {"a file upload", [&](StoreSweep& t, const Row& r) {
              r.row == "0xC0 0x03 -" ? void(t.cloud(t.other, "PQRS")) : void(t.alias(t.other, "{\"namelist\":{\"o\":\"" + std::string(5000, 'o') + "\"}}"));
          }},
+        // The save request word (none, or another mode) after this command's apply took it.
+        {"a save request word left for its apply", [](StoreSweep& t, const Row&) { t.ramWrite(t.other, P::kModeSaveRequest, {uint8_t(t.draw() % 2 * 5), 0}); }, AfterApply},
         // A later pass that fails after one that stored what this edit needs of it: the first
         // a pass without the re-sync (the other PC's note delivered after this edit's apply),
         // the second a pass whose user-mode save waits for the other PC's apply.
@@ -496,7 +498,7 @@ TEST_F(StoreSweep, EveryCommandThatStoresIsAnsweredAsTheNextStartAfterACutAtTheA
             for (const std::string& at : r.targets) {
                 const auto base = once([&] { folderAt(at); }, others[0], Baseline).second;
                 for (size_t k : {size_t(0), size_t(1 + draw() % (others.size() - 1))})
-                    if (const int order = int(draw() % Orders); !skip(k))
+                    if (const int drawn = int(draw() % Orders), order = others[k].order >= 0 ? others[k].order : drawn; !skip(k))
                         check("in the way at " + at + ", the other PC's " + others[k].name + " " + orderNames[order], once([&] { folderAt(at); }, others[k], order), base);
             }
         }
