@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -84,7 +85,14 @@ public:
     // The notifications the block sends, taken on this thread as the GUI's would be.
     std::vector<int> codes;
     void listen() { QObject::connect(para(), &KelRamPara::sig_update_para, [this](int c) { codes.push_back(c); }); }
-    void deliver() { for (const int code : std::exchange(codes, {})) SyncUpdate::pInstance()->para_sync(code); }
+    // afterNote: run once after the next one's delivery (another PC's turn between two).
+    std::function<void()> afterNote;
+    void deliver()
+    {
+        for (const int code : std::exchange(codes, {}))
+            if (SyncUpdate::pInstance()->para_sync(code); afterNote)
+                std::exchange(afterNote, nullptr)();
+    }
     // The scaler's applies and their notifications until none is left, the mode files written.
     void settleDevice(c331_manage* m = c331_manage::p_c331_manage)
     {

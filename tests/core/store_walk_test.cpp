@@ -538,11 +538,12 @@ TEST_F(StoreWalk, AnUpdateSetsItsKeysAndKeepsEveryOtherEntryOfEveryType)
     }, {30});
 }
 
-// Two PCs: A saves, recalls and resets user modes, B edits and applies (with or without the
-// save); the scaler's passes and the GUI's notifications come between their frames in any
-// order. What the device shows after each step and each start loads is what a model of the
-// block, its file and the slots says: no edit answered stored lost, no mode outliving a reset.
-TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
+// Two PCs: A saves, recalls and resets user modes, B edits and applies; the scaler's passes
+// and the GUI's notifications come between their frames in any order. What the device shows
+// after each step (the block, the mode the screens name) is what a model of the block, its
+// file and the slots says: a recall loads what was saved, no mode outlives a reset. What a
+// start loads after each command that stores is the store sweep's.
+TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingShowWhatTheModelSays)
 {
     scalerUp();
     c331_manage* scaler = c331_manage::p_c331_manage;
@@ -550,7 +551,7 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
     const auto byDefault = [](int offset) { return int(default_para_ramlist[2 + offset - P::kSavedStart]); };
     const int brDefault = byDefault(P::kBrightness), xDefault = byDefault(kX) | byDefault(kX + 1) << 8;
     message_deal b{message_deal::REPLY_LIMIT_UDP};
-    enum Kind { Edit, EditX, EditMeanwhile, Apply, ApplySave, Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, RecallMeanwhile, Reset, Pass, Deliver, Settle, ResetInResync, Restart, Kinds };
+    enum Kind { Edit, EditX, EditMeanwhile, Apply, Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, RecallMeanwhile, Reset, Pass, Deliver, Settle, Kinds };
     using Act = std::tuple<int, int>;   // kind, value
     kel_test::checkProperty("two PCs keep what they were answered", [&] {
         // Modes 1-3 saved first, each with its own brightness and x, then what was drawn.
@@ -559,10 +560,10 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             acts.insert(acts.end(), {{Edit, 10 * n}, {EditX, 5 * n}, {Apply, 0}, {Settle, 0}, {Save, n}, {Settle, 0}});
         const auto drawn = *rc::gen::container<std::vector<Act>>(rc::gen::weightedOneOf<Act>({
             {3, rc::gen::tuple(rc::gen::element<int>(Edit, EditX, EditMeanwhile), rc::gen::inRange(0, 101))},
-            {4, rc::gen::tuple(rc::gen::element<int>(Apply, ApplySave, Pass, Deliver), rc::gen::just(0))},
+            {4, rc::gen::tuple(rc::gen::element<int>(Apply, Pass, Deliver), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::just<int>(Settle), rc::gen::just(0))},
             {3, rc::gen::tuple(rc::gen::element<int>(Save, Recall, PcRecall, BarSave, BarRecall, Invoke, Delete, RecallMeanwhile), rc::gen::weightedOneOf<int>({{6, rc::gen::inRange(1, 4)}, {1, rc::gen::inRange(4, 17)}, {1, rc::gen::element(17, 0xFFFF)}}))},
-            {1, rc::gen::tuple(rc::gen::element<int>(Reset, ResetInResync, Restart), rc::gen::just(0))}}));
+            {1, rc::gen::tuple(rc::gen::just<int>(Reset), rc::gen::just(0))}}));
         acts.insert(acts.end(), drawn.begin(), drawn.end());
         // The model.
         struct Area { int br, x; bool operator==(const Area& o) const { return br == o.br && x == o.x; } };
@@ -575,9 +576,8 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
         fs::remove_all(root.host("/data")), start(), listen();   // the device, fresh: no mode files, the defaults stored
         std::map<int, int> kinds;
         // The apply command's mode rule and its flag, in the model.
-        const auto apply = [&](int mask) {
-            if (flag = std::max(flag, mask & 4 ? 2 : 1); !(mask & 2))
-                return;
+        const auto apply = [&] {
+            flag = std::max(flag, 1);
             const int m = liveCur, s = wordCur;
             const bool saved = m != s && m != 0 && m <= 16 && modes[m - 1], wasAsked = std::exchange(asked, false);
             if (saved && wasAsked)
@@ -631,16 +631,6 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             RC_ASSERT(reg(md, 16, 1) == 0);
         };
         const auto shown = [&] { return Area{para()->ram[P::kBrightness], para()->ram16(kX)}; };
-        const auto restart = [&] {
-            P::wait_mode_files(), start(), listen(), codes.clear(), meanwhile.reset();
-            RC_ASSERT(shown() == saved);
-            for (int i = 0; i < 16; ++i)
-                RC_ASSERT((para()->KelUserModeSaved(i) ? modes[i] && *modes[i] == (Area{para()->mode_slot[i][2 + P::kBrightness - P::kModeArea],
-                                                                                          P::get16(para()->mode_slot[i] + 2 + kX - P::kModeArea)})
-                                                      : !modes[i]));
-            live = applied = saved, liveCur = wordCur = liveReq = flag = 0;
-            asked = pendingEdit = appliedUnsaved = wordsUnsaved = false, notes.clear();
-        };
         for (const auto& [kind, value] : acts) {
             const bool recall = ++kinds[kind] && kind == Recall;
             switch (kind) {
@@ -650,10 +640,10 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             case EditMeanwhile: case RecallMeanwhile:   // B's next edit or recall arrives while the GUI thread takes the notes
                 meanwhile = Act{kind == EditMeanwhile ? Edit : PcRecall, value};
                 break;
-            case Apply: case ApplySave: RC_ASSERT(reg(b, 11, kind == Apply ? 2 : 6) == 0), apply(kind == Apply ? 2 : 6); break;
+            case Apply: RC_ASSERT(reg(b, 11, 2) == 0), apply(); break;
             case Save: case Recall:   // A's save request or recall: the word, then the apply
                 RC_ASSERT(ramWrite(md, recall ? P::kCurrentMode : P::kModeSaveRequest, {uint8_t(value), uint8_t(value >> 8)}) == 0 && reg(md, 11, 2) == 0);
-                (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply(2);
+                (recall ? liveCur : liveReq) = value, asked = asked || recall, pendingEdit = true, apply();
                 break;
             case BarSave: case BarRecall:   // the mode bar: save or recall armed, the slot's button (its toast waits for ticks: not shown)
                 if (value <= 16)
@@ -671,22 +661,18 @@ TEST_F(StoreWalk, TwoPcsSavingRecallingAndEditingKeepWhatEachWasAnswered)
             case PcRecall:   // A's single-setting recall (item 54: modes 1-8 as 0-7, 9-16 as 16-23; 8 asks none)
                 RC_ASSERT(deal(md, item54(value)) == (Bytes{0, 0x31})), recalled(value, 0);
                 break;
-            case Reset: case Restart: kind == Reset ? reset() : restart(); break;
+            case Reset: reset(); break;
             case Pass: case Settle: pass(), kind == Settle ? deliver() : void(); break;   // Settle: the device at rest between frames
             case Deliver: deliver(); break;
-            case ResetInResync:   // A resets the modes once B's re-write of the files is applied, before its stores
-                RC_ASSERT(reg(b, 11, 4) == 0), apply(4), pass(), reset(), deliver();
-                break;
             }
             RC_ASSERT(shown() == live);
             RC_ASSERT(int(para()->locked16(P::kCurrentMode)) == liveCur);   // the mode the screens name
         }
-        // Every reply's promise, at the next start once the device has settled.
-        pass(), deliver(), restart();
-        RC_TAG(kinds[Restart] ? "restarted" : "never restarted");
+        // Settled: what a model of the block says too.
+        pass(), deliver();
+        RC_ASSERT(shown() == live && int(para()->locked16(P::kCurrentMode)) == liveCur);
         RC_CLASSIFY(kinds[Kinds] > 0, "a mode recalled");
         RC_CLASSIFY(kinds[Save] && kinds[Recall] && kinds[Edit], "saves, recalls and edits");
-        RC_CLASSIFY(kinds[ResetInResync] > 0, "a reset before the stores of the files' re-write");
         RC_CLASSIFY(kinds[BarSave] + kinds[BarRecall] + kinds[Invoke] + kinds[Delete] > 0, "the panel's mode bar or user-mode screen");
         RC_CLASSIFY(kinds[RecallMeanwhile] > 0, "a recall sent while the GUI thread stores");
         P::wait_mode_files(), closeScreens();
