@@ -18,3 +18,22 @@ TEST_F(StoreFixture, AUserModeSaveIsAnsweredWhileAnotherPcsWriteWaitsForItsApply
         EXPECT_TRUE(para()->KelUserModeSaved(2) && para()->mode_slot[2][2 + P::kBrightness - P::kModeArea] == 37) << at;
     }
 }
+
+TEST_F(StoreFixture, AUserModeSaveIsAnsweredDoneOnlyWhenTheSlotItsPcNamedWasSaved)
+{
+    scalerUp();
+    message_deal other{message_deal::REPLY_LIMIT_TCP};
+    other.peer = 7;
+    // The word is one for every PC: another PC writes it over before this PC's apply.
+    for (const Bytes& word : std::vector<Bytes>{{5, 0}, {0, 0}, {3, 0}, {17, 0}}) {
+        std::filesystem::remove_all(root.host("/data")), start(), listen(), later.reset();
+        ASSERT_EQ(ramWrite(md, P::kBrightness, {37}) | ramWrite(md, P::kModeSaveRequest, {3, 0}) | ramWrite(other, P::kModeSaveRequest, word), 0);
+        ASSERT_TRUE(deal(0xA0, {11, 2, 0, 2}).empty());
+        settleDevice();
+        ASSERT_TRUE(later.has_value()) << int(word[0]);
+        const Bytes answer = *later;
+        start();   // what the next start loads
+        const bool named = para()->KelUserModeSaved(2) && para()->mode_slot[2][2 + P::kBrightness - P::kModeArea] == 37;
+        EXPECT_EQ(answer, Bytes{uint8_t(named ? 0 : 1)}) << "the other PC's word " << int(word[0]);
+    }
+}
