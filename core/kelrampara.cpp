@@ -771,11 +771,15 @@ bool KelRamPara::applied_save_waiting() const
     return n != 0 && n <= kModeSlots && n != get16(ram_backup + kModeSaveRequest);
 }
 
-void KelRamPara::await_store_locked(StoreDone done, bool resync, std::optional<uint32_t> modeSave, std::vector<std::pair<int, uint32_t>> written)
+void KelRamPara::await_store_locked(StoreDone done, bool resync, std::optional<ModeSaveAsk> modeSave, std::vector<std::pair<int, uint32_t>> written)
 {
     const unsigned needs = kNeedBlock | (resync ? kNeedResync : 0u) | (modeSave && mode_save_waiting() ? kNeedModeSave : 0u);
+    const int slot = modeSave && modeSave->slot >= 0 && modeSave->slot < kModeSlots ? modeSave->slot : -1;
+    std::optional<uint32_t> failures;
+    if (modeSave)
+        failures = modeSave->failures;
     std::lock_guard<std::mutex> hold(store_waits_mutex);
-    store_waits.push_back({++store_asked, needs, std::move(done), std::move(written), modeSave});
+    store_waits.push_back({++store_asked, needs, std::move(done), std::move(written), failures, slot, slot >= 0 ? modeSave->saved : 0});
 }
 
 uint64_t KelRamPara::stores_applied()
@@ -806,6 +810,9 @@ void KelRamPara::stores_done(uint64_t upTo, const StorePass& pass)
             // A save of its PC's request that failed since the request (in a pass another
             // PC's apply brought about, before or while this edit came) is its failure too.
             if (status != kStoreNotDone && w->modeSaveSeen && *w->modeSaveSeen != mode_save_failures)
+                status = kStoreFailed;
+            // The slot its PC named not saved since: another PC's word was carried out instead.
+            if (status != kStoreNotDone && w->modeSlot >= 0 && mode_slot_saves[w->modeSlot] == w->modeSlotSaved)
                 status = kStoreFailed;
             if (w->edit > upTo || status == kStoreNotDone) {
                 // A store this pass made after the edit's apply is its own, done: a later pass

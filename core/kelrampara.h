@@ -251,16 +251,25 @@ public:
     // wait.
     using StoreDone = std::function<void(int status)>;
     // `modeSave`: the PC asked for the user-mode save (RAM 868) this apply carries out, with
-    // mode_save_failures as its request found it: a save that failed since answers it 1.
+    // mode_save_failures as its request found it: a save that failed since answers it 1. The
+    // word is one for every PC: when the slot its PC named was not saved since (another PC
+    // wrote the word over before the apply), the edit is answered 1 too.
+    struct ModeSaveAsk {
+        uint32_t failures;   // mode_save_failures as the request found it
+        int slot;            // the slot the word named after its write, -1 for none
+        uint32_t saved;      // mode_slot_saves[slot] then
+    };
     // `written`: the slots the PC wrote for a re-sync to store, each with slot_dropped as its
     // write found it: a re-sync that dropped one since (its file not written, the slot set
     // back to the file) answers the edit 1, whichever pass it was.
-    void await_store_locked(StoreDone done, bool resync = false, std::optional<uint32_t> modeSave = std::nullopt, std::vector<std::pair<int, uint32_t>> written = {});
+    void await_store_locked(StoreDone done, bool resync = false, std::optional<ModeSaveAsk> modeSave = std::nullopt, std::vector<std::pair<int, uint32_t>> written = {});
     // Counted per slot each time a re-sync could not write the slot's file and set the slot
     // back to what the file holds (a PC's write of it dropped).
     std::atomic<uint32_t> slot_dropped[kModeSlots] = {};
     // Counted each time a user-mode save request could not be stored.
     std::atomic<uint32_t> mode_save_failures{0};
+    // Counted per slot each time a user-mode save request stored the slot's file.
+    std::atomic<uint32_t> mode_slot_saves[kModeSlots] = {};
     // The edits awaited so far that an apply has taken (the scaler sets it after each apply,
     // under lock_block()); read without the lock held.
     uint64_t stores_applied();
@@ -333,6 +342,8 @@ private:
         StoreDone done;
         std::vector<std::pair<int, uint32_t>> written;
         std::optional<uint32_t> modeSaveSeen;   // mode_save_failures when its PC asked for a save
+        int modeSlot;                           // the slot its PC's request named, -1 for none
+        uint32_t modeSlotSaved;                 // mode_slot_saves[modeSlot] then
     };
     std::mutex store_waits_mutex;   // taken inside lock_block(), never the other way
     std::vector<StoreWait> store_waits;

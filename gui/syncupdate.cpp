@@ -460,6 +460,8 @@ int SyncUpdate::save_user_mode_request()
     uint8_t marker;
     {
         ApplyGate gate;
+        if (written)
+            ++p->mode_slot_saves[slot];
         if (!written) {
             ++p->mode_save_failures;
             // Not written: the slot stays as its file has it, and the operator is told.

@@ -304,10 +304,10 @@ bool message_deal::answer_when_stored(KelRamPara* p, bool resync)
         std::lock_guard<std::mutex> hold(r->m);
         ++r->waits;
     }
-    std::optional<uint32_t> asked;
+    std::optional<KelRamPara::ModeSaveAsk> asked;
     for (auto a = m_mode_save_askers.begin(); a != m_mode_save_askers.end(); ++a)
-        if (a->first == peer) {
-            asked = a->second;
+        if (a->peer == peer) {
+            asked = KelRamPara::ModeSaveAsk{a->failures, a->slot, a->saved};
             m_mode_save_askers.erase(a);
             break;
         }
@@ -419,8 +419,13 @@ int message_deal::write_ram(unsigned char* frame)
             status = (unsigned char)p->KelRamParaDeal(data, uint16_t(L), A);
         if (p && status == 0 && A <= uint32_t(KelRamPara::kModeSaveRequest + 1) && A + L > uint32_t(KelRamPara::kModeSaveRequest)) {
             std::unique_lock<std::mutex> block = KelRamPara::lock_block();
-            if (std::none_of(m_mode_save_askers.begin(), m_mode_save_askers.end(), [this](const auto& a) { return a.first == peer; }))
-                m_mode_save_askers.emplace_back(peer, p->mode_save_failures.load());
+            auto a = std::find_if(m_mode_save_askers.begin(), m_mode_save_askers.end(), [this](const ModeSaveAsker& a) { return a.peer == peer; });
+            if (a == m_mode_save_askers.end())
+                a = m_mode_save_askers.insert(a, {peer, p->mode_save_failures.load(), -1, 0});
+            // What the word names after this write: the save its PC waits for.
+            const int named = int(p->ram16(KelRamPara::kModeSaveRequest)) - 1;
+            a->slot = named >= 0 && named < KelRamPara::kModeSlots ? named : -1;
+            a->saved = a->slot >= 0 ? p->mode_slot_saves[a->slot].load() : 0;
             // Bounded whatever the network sends: the oldest asker is forgotten first.
             if (m_mode_save_askers.size() > kPeersRemembered)
                 m_mode_save_askers.erase(m_mode_save_askers.begin());

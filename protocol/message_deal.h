@@ -211,7 +211,13 @@ private:
     // The peers of this handler whose RAM write asked for a user-mode save (RAM 868) not yet
     // named in an answer: that PC's next stored command is answered from the save too, another
     // PC's is not. Under the block's lock.
-    std::vector<std::pair<uint64_t, uint32_t>> m_mode_save_askers;   // peer, KelRamPara::mode_save_failures then
+    struct ModeSaveAsker {
+        uint64_t peer;
+        uint32_t failures;   // KelRamPara::mode_save_failures as its write found it
+        int slot;            // the slot the word named after its write, -1 for none
+        uint32_t saved;      // KelRamPara::mode_slot_saves[slot] then
+    };
+    std::vector<ModeSaveAsker> m_mode_save_askers;
     static constexpr size_t kPeersRemembered = 256;
     // The slots each peer wrote, with KelRamPara::slot_dropped as the write found it, until a
     // command of that peer's asks for the re-sync that stores them.
