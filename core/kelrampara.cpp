@@ -775,11 +775,8 @@ void KelRamPara::await_store_locked(StoreDone done, bool resync, std::optional<M
 {
     const unsigned needs = kNeedBlock | (resync ? kNeedResync : 0u) | (modeSave && mode_save_waiting() ? kNeedModeSave : 0u);
     const int slot = modeSave && modeSave->slot >= 0 && modeSave->slot < kModeSlots ? modeSave->slot : -1;
-    std::optional<uint32_t> failures;
-    if (modeSave)
-        failures = modeSave->failures;
     std::lock_guard<std::mutex> hold(store_waits_mutex);
-    store_waits.push_back({++store_asked, needs, std::move(done), std::move(written), failures, slot, slot >= 0 ? modeSave->saved : 0});
+    store_waits.push_back({++store_asked, needs, std::move(done), std::move(written), slot, slot >= 0 ? modeSave->saved : 0});
 }
 
 uint64_t KelRamPara::stores_applied()
@@ -807,11 +804,9 @@ void KelRamPara::stores_done(uint64_t upTo, const StorePass& pass)
             for (const auto& [slot, seen] : w->written)
                 if (status != kStoreNotDone && slot_dropped[slot] != seen)
                     status = kStoreFailed;
-            // A save of its PC's request that failed since the request (in a pass another
-            // PC's apply brought about, before or while this edit came) is its failure too.
-            if (status != kStoreNotDone && w->modeSaveSeen && *w->modeSaveSeen != mode_save_failures)
-                status = kStoreFailed;
-            // The slot its PC named not saved since: another PC's word was carried out instead.
+            // The slot its PC named not saved since its request: the save failed (in this pass,
+            // or one another PC's apply brought about before this edit came), or another PC's
+            // word was carried out instead.
             if (status != kStoreNotDone && w->modeSlot >= 0 && mode_slot_saves[w->modeSlot] == w->modeSlotSaved)
                 status = kStoreFailed;
             if (w->edit > upTo || status == kStoreNotDone) {
@@ -824,11 +819,8 @@ void KelRamPara::stores_done(uint64_t upTo, const StorePass& pass)
                         w->needs &= ~unsigned(kNeedResync);
                         w->written.erase(std::remove_if(w->written.begin(), w->written.end(), [this](const auto& s) { return slot_dropped[s.first] == s.second; }), w->written.end());
                     }
-                    if (pass.modeSave == kStoreOk && (w->needs & kNeedModeSave)) {
+                    if (pass.modeSave == kStoreOk)
                         w->needs &= ~unsigned(kNeedModeSave);
-                        if (w->modeSaveSeen && *w->modeSaveSeen == mode_save_failures)
-                            w->modeSaveSeen.reset();
-                    }
                 }
                 ++w;
                 continue;

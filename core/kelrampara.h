@@ -250,12 +250,10 @@ public:
     // one of them failed or the object goes first. Called from the store thread; it must not
     // wait.
     using StoreDone = std::function<void(int status)>;
-    // `modeSave`: the PC asked for the user-mode save (RAM 868) this apply carries out, with
-    // mode_save_failures as its request found it: a save that failed since answers it 1. The
-    // word is one for every PC: when the slot its PC named was not saved since (another PC
-    // wrote the word over before the apply), the edit is answered 1 too.
+    // `modeSave`: the PC asked for the user-mode save (RAM 868) this apply carries out: the
+    // edit is answered 1 unless the slot the word named after the PC's write was saved since
+    // (the save failed, or the word is one for every PC and another PC wrote it over first).
     struct ModeSaveAsk {
-        uint32_t failures;   // mode_save_failures as the request found it
         int slot;            // the slot the word named after its write, -1 for none
         uint32_t saved;      // mode_slot_saves[slot] then
     };
@@ -266,8 +264,6 @@ public:
     // Counted per slot each time a re-sync could not write the slot's file and set the slot
     // back to what the file holds (a PC's write of it dropped).
     std::atomic<uint32_t> slot_dropped[kModeSlots] = {};
-    // Counted each time a user-mode save request could not be stored.
-    std::atomic<uint32_t> mode_save_failures{0};
     // Counted per slot each time a user-mode save request stored the slot's file.
     std::atomic<uint32_t> mode_slot_saves[kModeSlots] = {};
     // The edits awaited so far that an apply has taken (the scaler sets it after each apply,
@@ -341,9 +337,8 @@ private:
         unsigned needs;
         StoreDone done;
         std::vector<std::pair<int, uint32_t>> written;
-        std::optional<uint32_t> modeSaveSeen;   // mode_save_failures when its PC asked for a save
-        int modeSlot;                           // the slot its PC's request named, -1 for none
-        uint32_t modeSlotSaved;                 // mode_slot_saves[modeSlot] then
+        int modeSlot;             // the slot its PC's request named, -1 for none
+        uint32_t modeSlotSaved;   // mode_slot_saves[modeSlot] then
     };
     std::mutex store_waits_mutex;   // taken inside lock_block(), never the other way
     std::vector<StoreWait> store_waits;

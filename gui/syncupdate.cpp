@@ -462,8 +462,7 @@ int SyncUpdate::save_user_mode_request()
         ApplyGate gate;
         if (written)
             ++p->mode_slot_saves[slot];
-        if (!written) {
-            ++p->mode_save_failures;
+        else {
             // Not written: the slot stays as its file has it, and the operator is told.
             std::memcpy(p->mode_slot[slot], before.data(), before.size());
             p->set_mode_words_locked(-1, -1);

@@ -307,7 +307,7 @@ bool message_deal::answer_when_stored(KelRamPara* p, bool resync)
     std::optional<KelRamPara::ModeSaveAsk> asked;
     for (auto a = m_mode_save_askers.begin(); a != m_mode_save_askers.end(); ++a)
         if (a->peer == peer) {
-            asked = KelRamPara::ModeSaveAsk{a->failures, a->slot, a->saved};
+            asked = KelRamPara::ModeSaveAsk{a->slot, a->saved};
             m_mode_save_askers.erase(a);
             break;
         }
@@ -421,7 +421,7 @@ int message_deal::write_ram(unsigned char* frame)
             std::unique_lock<std::mutex> block = KelRamPara::lock_block();
             auto a = std::find_if(m_mode_save_askers.begin(), m_mode_save_askers.end(), [this](const ModeSaveAsker& a) { return a.peer == peer; });
             if (a == m_mode_save_askers.end())
-                a = m_mode_save_askers.insert(a, {peer, p->mode_save_failures.load(), -1, 0});
+                a = m_mode_save_askers.insert(a, {peer, -1, 0});
             // What the word names after this write: the save its PC waits for.
             const int named = int(p->ram16(KelRamPara::kModeSaveRequest)) - 1;
             a->slot = named >= 0 && named < KelRamPara::kModeSlots ? named : -1;

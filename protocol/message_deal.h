@@ -213,7 +213,6 @@ private:
     // PC's is not. Under the block's lock.
     struct ModeSaveAsker {
         uint64_t peer;
-        uint32_t failures;   // KelRamPara::mode_save_failures as its write found it
         int slot;            // the slot the word named after its write, -1 for none
         uint32_t saved;      // KelRamPara::mode_slot_saves[slot] then
     };
