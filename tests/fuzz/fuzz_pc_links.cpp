@@ -237,7 +237,7 @@ void makeSeeds(const std::string& dir)
     seed("links-ties");
 
     // A full table of as many addresses, then a stream of n newcomers of new addresses and
-    // n more of the same ones again, eight a tick, each asking once or every third (silent
+    // up to 129 of the same ones again, eight a tick, each asking once or every third (silent
     // the rest); a PC asks as it begins and in its middle, where another is answered with
     // more than its socket takes, read a while later, and (among silent ones) one more
     // placed sends its request behind the next newcomer. of(i, bits, least): the param
@@ -261,7 +261,7 @@ void makeSeeds(const std::string& dir)
         size_t big = 0;
         for (uint16_t i = 0; i < TcpServer::MAX_CLIENTS; ++i, ++made)
             link(7, i);
-        for (size_t i = 0; i < 2 * size_t(n); ++i) {
+        for (size_t i = 0; i < n + std::min<size_t>(n, TcpServer::MAX_CLIENTS + 1); ++i) {
             link(7, uint16_t(1000 + i % n)), ++made;
             if (i % every == 0)
                 ask(made - 1, 1, 1), link(3, of(made - 1, 0));
@@ -295,6 +295,7 @@ struct LinkEvents {
     };
     TcpServer table;
     std::vector<Conn> conns;
+    std::vector<size_t> live;   // of conns, every one not seen gone yet (in a stream, few of them)
     std::set<uint64_t> keep;
     std::unique_ptr<udpnetManage> udp;
     std::map<unsigned, Bytes> joining;
@@ -316,6 +317,7 @@ struct LinkEvents {
         for (Conn& c : conns)
             ::close(c.fd);
         conns.clear();
+        live.clear();
         keep.clear();
         udp = std::make_unique<udpnetManage>();
         joining.clear();
@@ -358,7 +360,7 @@ struct LinkEvents {
     // Places held by address h.
     size_t places(uint32_t h) const
     {
-        return size_t(std::count_if(conns.begin(), conns.end(), [h](const Conn& o) { return o.placed && !o.gone && o.host == h; }));
+        return size_t(std::count_if(live.begin(), live.end(), [&](size_t i) { return conns[i].placed && !conns[i].gone && conns[i].host == h; }));
     }
     // Whether c may give its place to a newcomer from address h: it is free, or its address
     // holds two places more than h does.
@@ -402,13 +404,18 @@ struct LinkEvents {
         for (Conn& c : conns)   // a stream of newcomers would run out of descriptors
             if (c.gone && c.fd >= 0)
                 ::close(std::exchange(c.fd, -1));
+        live.erase(std::remove_if(live.begin(), live.end(), [this](size_t i) { return conns[i].gone; }), live.end());
         std::set<uint32_t> held;   // addresses holding places as newcomers were judged (one may lose its last to a later newcomer)
         for (const Conn& o : before)
             if (o.placed && !o.gone)
                 held.insert(o.host);
-        for (const Conn& w : conns)   // judged in a pass or as one comes: waits only while no place gives way
-            KEL_FUZZ_CHECK(w.placed || w.gone || !(pass || newcomer) || ((places(w.host) > 0 || held.count(w.host)) && std::none_of(conns.begin(), conns.end(), [&](const Conn& o) {
-                                                                             return o.placed && !o.gone && gives(o, w.host, now); })));
+        std::map<uint32_t, size_t> count;   // places by address, as places() (counted once: a stream keeps many waiting)
+        for (size_t i : live)
+            count[conns[i].host] += conns[i].placed;
+        for (size_t w : live)   // judged in a pass or as one comes: waits only while no place gives way
+            KEL_FUZZ_CHECK(conns[w].placed || !(pass || newcomer) || ((count[conns[w].host] > 0 || held.count(conns[w].host)) && std::none_of(live.begin(), live.end(), [&](size_t o) {
+                                                                                 const Conn& c = conns[o];
+                                                                                 return c.placed && !keep.count(c.peer) && (free(c, now) || count[c.host] > count[conns[w].host] + 1); })));
         for (size_t i : closed) {
             const Conn& c = conns[i];
             const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
@@ -472,6 +479,7 @@ struct LinkEvents {
                     taken = long(i), most = rank;
             }
             conns.push_back(Conn{pair[0], pair[1], h});
+            live.push_back(conns.size() - 1);
             conns.back().gap = gap;
             // Placed (1) when there is room; else it waits (0) while young clients stand in
             // the way, or is closed (-1).
