@@ -236,12 +236,11 @@ void makeSeeds(const std::string& dir)
             link(5, uint16_t(k + (i <= 252 ? i % 16 : i <= 256 ? "\x0e\x0d\x0f\x00"[i - 253] : i <= 273 ? 24 : 15)));
     seed("links-ties");
 
-    // A full table of as many addresses, then a stream of n newcomers of new addresses and
-    // up to 129 of the same ones again, eight a tick, each asking once or every third (silent
-    // the rest); a PC asks as it begins and in its middle, where another is answered with
-    // more than its socket takes, read a while later, and (among silent ones) one more
-    // placed sends its request behind the next newcomer. of(i, bits, least): the param
-    // naming client i of `made`.
+    // A full table of as many addresses, then a stream of n newcomers of new addresses and up
+    // to 129 of them again, eight a tick, each or every third asking once (silent the rest);
+    // a PC asks as it begins and in its middle, where another is answered with more than its
+    // socket takes, read later, and (among silent ones) one placed sends its request behind
+    // the next newcomer. of(i, bits, least): the param naming client i of `made`.
     size_t made = 0;
     auto of = [&made](size_t i, unsigned skip, size_t least = 1) {
         for (size_t p = i;; p += made)
@@ -250,29 +249,29 @@ void makeSeeds(const std::string& dir)
     };
     std::function<void(size_t, size_t, int)> ask = [&](size_t i, size_t size, int replies) {
         if (made % 2 == 0)   // a param naming client i with its bits 1-2 clear: of an odd count (one more, asking too)
-            link(7, uint16_t(50000 + made++)), ask(made - 1, 1, 1), link(3, of(made - 1, 0));
+            link(7, uint16_t(50000 + made++)), ask(made - 1, 1, 1);
         link(1, of(i, 6));
         for (int k = 0; k < replies; ++k)
             link(2, of(i, 0, size));
+        if (size == 1)   // read at once
+            link(3, of(i, 0));
     };
     for (uint16_t n : {TcpServer::MAX_CLIENTS - 1, TcpServer::MAX_CLIENTS, TcpServer::MAX_CLIENTS + 1, 4 * TcpServer::MAX_CLIENTS}) {
-        made = 0;
-        const size_t every = n % 2 ? 1 : 3;
-        size_t big = 0;
+        size_t big = made = 0, every = n % 2 ? 1 : 3;
         for (uint16_t i = 0; i < TcpServer::MAX_CLIENTS; ++i, ++made)
             link(7, i);
         for (size_t i = 0; i < n + std::min<size_t>(n, TcpServer::MAX_CLIENTS + 1); ++i) {
             link(7, uint16_t(1000 + i % n)), ++made;
             if (i % every == 0)
-                ask(made - 1, 1, 1), link(3, of(made - 1, 0));
+                ask(made - 1, 1, 1);
             if (i % 32 == 0)
                 event(seq, 0, false, 1);
             if (i == 0 || i == n)
-                ask(0, 1, 1), link(3, of(0, 0));
+                ask(0, 1, 1);
             if (i >= n && !big && made % 2 == 0)   // the latest answered as the next comes
                 link(7, 60000), ++made, ask(big = made - 1, 60000, 5);
             if (i == n && every > 1)
-                link(7, 60001), link(7, 60002), made += 2, ask(made - 2, 1, 1), link(3, of(made - 2, 0));
+                link(7, 60001), link(7, 60002), made += 2, ask(made - 2, 1, 1);
             for (int k = 0; i == n + 64 && k < 5; ++k)
                 link(3, of(big, 0, 60000));
         }
