@@ -168,16 +168,19 @@ bool TcpServer::closeLongestIdle(uint32_t host)
     }
     if (victim < 0 && places[host] == 0) {
         // A PC from an address holding no place always gets one: every address holds one,
-        // or the rest keep transfers. Of the addresses holding the most, the client whose
-        // address came back the soonest gives way, so connections that come and go take
-        // each other's places, not those of PCs that stay; one being answered the last.
-        // A client not yet answered at all (placed, its first request on its way) keeps its
-        // place before one that has been.
-        std::tuple<size_t, bool, uint64_t, bool, uint64_t> rank{0, false, 0, false, 0};
+        // or the rest keep transfers. An address holding the most gives one up, one being
+        // answered the last. Connections that have not been answered yet give way first, the
+        // oldest first: one that stays silent has had the longest to speak, and a PC just
+        // placed, its first request on its way, keeps its place while a flood of newcomers
+        // passes through the older ones. Failing those, of the answered the latest placed
+        // gives way: connections that come and go take each other's places, and a PC that
+        // stays keeps its own however fast new ones come.
+        // (~peer: every one not answered above every one answered, the first placed highest.)
+        std::tuple<size_t, bool, uint64_t> rank{0, false, 0};
         for (int c : m_clients) {
             const Parser& p = m_parsers[c];
             const bool answering = p.out.size() != p.sent || (m_busy && m_busy(c));
-            const std::tuple<size_t, bool, uint64_t, bool, uint64_t> r{places[p.host], !answering, p.pace, p.answered, p.peer};
+            const std::tuple<size_t, bool, uint64_t> r{places[p.host], !answering, p.answered ? p.peer : ~p.peer};
             if (!(m_keep && m_keep(p.peer)) && (victim < 0 || r > rank)) {
                 victim = c;
                 rank = r;
@@ -217,7 +220,6 @@ void TcpServer::place(const Waiting& w)
     p.accepted = G_timeTicks.load();
     p.peer = ++m_connections;
     p.host = w.host;
-    p.pace = w.pace;
 }
 
 void TcpServer::placeWaiting()

@@ -8,7 +8,7 @@
 // connection (the link lets its transfers go; its next frame comes on a new connection).
 // Blocks up to 64 KiB, inputs up to 256 KiB. A record with bit 4 of its first byte is an
 // event of the links themselves: [0x10][op][u16 param] on a TCP client table fed through
-// socket pairs (op 0 a connection comes from address param % 3, 1 one sends a frame or a
+// socket pairs (op 0 a connection comes from address param % 3, 7 from 3 + param, 1 one sends a frame or a
 // stray byte (with param bit 2 a frame is read in a pass to come), 2 a reply of param bytes
 // is queued for one, 3 one reads up to param bytes, 4 one's transfer begins or ends, 6 one
 // shuts its end) or on UDP 10005's joining (op 5, a datagram of sender param % 32: an
@@ -20,7 +20,8 @@
 // watched stored file changes only in a sequence where some end was accepted. The table
 // closes a client only for a newcomer (one with no frame 40 ticks after its place, before
 // any with frames, or one whose last frame is 1000 ticks old and no reply waits, else one of an address that
-// holds two places more than the newcomer's; never a transfer's owner) or
+// holds two places more than the newcomer's, or, for a newcomer of an address holding none,
+// of an address holding the most (see taken); never a transfer's owner) or
 // for a reply queue that has not moved for 200 ticks or would pass its bound; a newcomer
 // waits or is closed only when the table is full as those rules say (past 64 waiting, see
 // giver); a client reads its replies whole and in order; no frame of a closed client is left.
@@ -40,6 +41,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <set>
@@ -233,6 +235,48 @@ void makeSeeds(const std::string& dir)
         for (uint16_t k : {0, 64})
             link(5, uint16_t(k + (i <= 252 ? i % 16 : i <= 256 ? "\x0e\x0d\x0f\x00"[i - 253] : i <= 273 ? 24 : 15)));
     seed("links-ties");
+
+    // A full table of as many addresses, then a stream of n newcomers of new addresses and up
+    // to 129 of them again, eight a tick, each or every third asking once (silent the rest);
+    // a PC asks as it begins and in its middle, where another is answered with more than its
+    // socket takes, read later, and (among silent ones) one placed sends its request behind
+    // the next newcomer. of(i, bits, least): the param naming client i of `made`.
+    size_t made = 0;
+    auto of = [&made](size_t i, unsigned skip, size_t least = 1) {
+        for (size_t p = i;; p += made)
+            if (p >= least && !(p & skip))
+                return uint16_t(p);
+    };
+    std::function<void(size_t, size_t, int)> ask = [&](size_t i, size_t size, int replies) {
+        if (made % 2 == 0)   // a param naming client i with its bits 1-2 clear: of an odd count (one more, asking too)
+            link(7, uint16_t(50000 + made++)), ask(made - 1, 1, 1);
+        link(1, of(i, 6));
+        for (int k = 0; k < replies; ++k)
+            link(2, of(i, 0, size));
+        if (size == 1)   // read at once
+            link(3, of(i, 0));
+    };
+    for (uint16_t n : {TcpServer::MAX_CLIENTS - 1, TcpServer::MAX_CLIENTS, TcpServer::MAX_CLIENTS + 1, 4 * TcpServer::MAX_CLIENTS}) {
+        size_t big = made = 0, every = n % 2 ? 1 : 3;
+        for (uint16_t i = 0; i < TcpServer::MAX_CLIENTS; ++i, ++made)
+            link(7, i);
+        for (size_t i = 0; i < n + std::min<size_t>(n, TcpServer::MAX_CLIENTS + 1); ++i) {
+            link(7, uint16_t(1000 + i % n)), ++made;
+            if (i % every == 0)
+                ask(made - 1, 1, 1);
+            if (i % 32 == 0)
+                event(seq, 0, false, 1);
+            if (i == 0 || i == n)
+                ask(0, 1, 1);
+            if (i >= n && !big && made % 2 == 0)   // the latest answered as the next comes
+                link(7, 60000), ++made, ask(big = made - 1, 60000, 5);
+            if (i == n && every > 1)
+                link(7, 60001), link(7, 60002), made += 2, ask(made - 2, 1, 1);
+            for (int k = 0; i == n + 64 && k < 5; ++k)
+                link(3, of(big, 0, 60000));
+        }
+        seed("links-stream-" + std::to_string(n));
+    }
 }
 
 // The links' own state against what the rules allow; a model of each client and sender.
@@ -246,9 +290,11 @@ struct LinkEvents {
         uint32_t since = 0, last = 0, moved = 0;   // place, last frame, reply queue last moved
         uint64_t gap = 0;                          // arrivals from its address's one before (see ArrivalPace)
         size_t queued = 0, sent = 0, read = 0;     // in the server's queue; bytes sent to it, read
+        uint64_t order = 0;                        // of its place among all placed
     };
     TcpServer table;
     std::vector<Conn> conns;
+    std::vector<size_t> live;   // of conns, every one not seen gone yet (in a stream, few of them)
     std::set<uint64_t> keep;
     std::unique_ptr<udpnetManage> udp;
     std::map<unsigned, Bytes> joining;
@@ -260,7 +306,7 @@ struct LinkEvents {
     std::map<unsigned, uint64_t> begun;               // by sender: of its frame being joined
     uint64_t offers = 0;
     std::map<uint32_t, uint64_t> lastConn;            // TCP: by address, its last connection's number
-    uint64_t connections = 0;
+    uint64_t connections = 0, placements = 0;
 
     LinkEvents() { table.set_keep([this](uint64_t peer) { return keep.count(peer) > 0; }); }
     void reset()
@@ -270,6 +316,7 @@ struct LinkEvents {
         for (Conn& c : conns)
             ::close(c.fd);
         conns.clear();
+        live.clear();
         keep.clear();
         udp = std::make_unique<udpnetManage>();
         joining.clear();
@@ -281,7 +328,7 @@ struct LinkEvents {
         begun.clear();
         offers = 0;
         lastConn.clear();
-        connections = 0;
+        connections = placements = 0;
     }
     static uint64_t peer(unsigned s) { return uint64_t(s > 23 ? 0x7F000009 : s % 2 ? 0x7F000001 : 0x7F0000F0) << 16 | (40000 + s); }
     // A full list of waiting TCP newcomers: of the addresses with the most entries, if more
@@ -312,7 +359,7 @@ struct LinkEvents {
     // Places held by address h.
     size_t places(uint32_t h) const
     {
-        return size_t(std::count_if(conns.begin(), conns.end(), [h](const Conn& o) { return o.placed && !o.gone && o.host == h; }));
+        return size_t(std::count_if(live.begin(), live.end(), [&](size_t i) { return conns[i].placed && !conns[i].gone && conns[i].host == h; }));
     }
     // Whether c may give its place to a newcomer from address h: it is free, or its address
     // holds two places more than h does.
@@ -340,7 +387,7 @@ struct LinkEvents {
             if (c.gone || table.clients().count(c.server)) {
                 KEL_FUZZ_CHECK(c.gone || !pass || !c.placed || c.queued == 0 || now - c.moved < TcpServer::STALL_CLOSE_TICKS);
                 if (!c.gone && !c.placed)
-                    c.since = now;
+                    c.since = now, c.order = ++placements;
                 c.placed = !c.gone;
                 const size_t q = table.queued(c.server);
                 if (!c.gone && q != c.queued)
@@ -353,14 +400,27 @@ struct LinkEvents {
             c.gone = true;
             closed.push_back(i);
         }
-        for (const Conn& w : conns)   // judged in a pass or as one comes: waits only while no place gives way
-            KEL_FUZZ_CHECK(w.placed || w.gone || !(pass || newcomer) || (places(w.host) > 0 && std::none_of(conns.begin(), conns.end(), [&](const Conn& o) {
-                                                                             return o.placed && !o.gone && gives(o, w.host, now); })));
+        for (Conn& c : conns)   // a stream of newcomers would run out of descriptors
+            if (c.gone && c.fd >= 0)
+                ::close(std::exchange(c.fd, -1));
+        live.erase(std::remove_if(live.begin(), live.end(), [this](size_t i) { return conns[i].gone; }), live.end());
+        std::set<uint32_t> held;   // addresses holding places as newcomers were judged (one may lose its last to a later newcomer)
+        for (const Conn& o : before)
+            if (o.placed && !o.gone)
+                held.insert(o.host);
+        std::map<uint32_t, size_t> count;   // places by address, as places() (counted once: a stream keeps many waiting)
+        for (size_t i : live)
+            count[conns[i].host] += conns[i].placed;
+        for (size_t w : live)   // judged in a pass or as one comes: waits only while no place gives way
+            KEL_FUZZ_CHECK(conns[w].placed || !(pass || newcomer) || ((count[conns[w].host] > 0 || held.count(conns[w].host)) && std::none_of(live.begin(), live.end(), [&](size_t o) {
+                                                                                 const Conn& c = conns[o];
+                                                                                 return c.placed && !keep.count(c.peer) && (free(c, now) || count[c.host] > count[conns[w].host] + 1); })));
         for (size_t i : closed) {
             const Conn& c = conns[i];
             const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
             std::swap(before, conns);
-            const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now); });
+            // A newcomer of an address holding none always takes a place (the one it takes: see ruled).
+            const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now) || places(h) == 0; });
             std::swap(before, conns);
             KEL_FUZZ_CHECK(!c.placed || stalled || c.hungUp || (newcomer && gave));
             if (c.placed && c.framed && !stalled && !c.hungUp)
@@ -379,15 +439,15 @@ struct LinkEvents {
         // Waiting newcomers take their places in any pass.
         const bool newcomer = op == 0 || table.waiting() > 0;
         Conn* c = conns.empty() ? nullptr : &conns[param % conns.size()];
-        if (c && c->gone && op != 0)
+        if (c && c->gone && op != 0 && op != 7)
             return;
-        if (op == 0 && conns.size() < 200) {
+        if ((op == 0 || op == 7) && conns.size() < 1280) {
             int pair[2];
             if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
                 return;
             ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
             ::fcntl(pair[1], F_SETFL, O_NONBLOCK);
-            const uint32_t h = param % 3;
+            const uint32_t h = op == 7 ? 3 + param : param % 3;
             size_t full = 0, young = 0, giving = 0, waiting = table.waiting();
             for (const Conn& o : conns)
                 if (o.placed && !o.gone)
@@ -397,11 +457,28 @@ struct LinkEvents {
             for (size_t i = 0; i < conns.size(); ++i)
                 if (!conns[i].placed && !conns[i].gone)
                     queue.emplace_back(conns[i].host, i);
-            const uint64_t holding = (places(0) > 0) + (places(1) > 0) + (places(2) > 0);   // as though in turn with them, if not seen
+            std::set<uint32_t> hosts;   // holding places: an address not seen comes as though in turn with them
+            for (const Conn& o : conns)
+                if (o.placed && !o.gone)
+                    hosts.insert(o.host);
+            const uint64_t holding = hosts.size();
             const uint64_t gap = lastConn.count(h) ? connections + 1 - lastConn[h] : holding + 1;
             lastConn[h] = ++connections;
             const long evicts = waiting >= TcpServer::MAX_WAITING ? giver(queue, h) : -2;
+            // A newcomer of an address holding none, nobody giving way: of an address holding
+            // the most, one not being answered first; of those the first placed not answered
+            // yet, else the last placed. A PC just placed, its request on its way, and one
+            // that asks now and then keep their places however many come.
+            long taken = -1;
+            std::tuple<size_t, bool, bool, uint64_t> most{};
+            for (size_t i = 0; i < conns.size() && waiting == 0 && !roomy && places(h) == 0; ++i) {
+                const Conn& o = conns[i];
+                const std::tuple<size_t, bool, bool, uint64_t> rank{places(o.host), o.queued == 0, o.sent == 0, o.sent ? o.order : ~o.order};
+                if (o.placed && !o.gone && !keep.count(o.peer) && (taken < 0 || rank > most))
+                    taken = long(i), most = rank;
+            }
             conns.push_back(Conn{pair[0], pair[1], h});
+            live.push_back(conns.size() - 1);
             conns.back().gap = gap;
             // Placed (1) when there is room; else it waits (0) while young clients stand in
             // the way, or is closed (-1).
@@ -409,6 +486,7 @@ struct LinkEvents {
             KEL_FUZZ_CHECK(waiting > 0 || r == 1 || (!roomy && r == (young > 0 ? 0 : -1)));
             // Past a full list, the newcomer or the one giving way is closed.
             KEL_FUZZ_CHECK(evicts == -2 || (evicts < 0 ? r == -1 : !open(conns[size_t(evicts)])));
+            KEL_FUZZ_CHECK(taken < 0 || (r == 1 && !table.clients().count(conns[size_t(taken)].server)));
             takeRecords();
             settle(true, false);
         } else if (op == 1 && c) {

@@ -1,14 +1,15 @@
 // Several PCs on every link at once (TCP on the configured port and on 10002, UDP 5008 and
 // 10005, the RS-485 line), from more than one address, against the running links and an
 // FPGA manager with receiving cards on the simulated board, while others misbehave:
-// connections that stay silent, are re-opened, trickle bytes of frames that never end, ask
-// for large replies and never read them, or, many from one address, ask cards and wait;
+// connections that ask for large replies and never read them, or, many from one address,
+// ask cards and wait;
 // senders that begin frames they never finish or cut theirs into datagrams between another
 // PC's; cards that answer late, slowly or never. Drawn as command sequences; every
 // well-behaved PC gets each reply to a request that needs no card within the bound, whole,
 // its own and no other, and a card's answer only if it answers its own request not given
 // up; one PC or address filling a shared list (held frames, kept card requests, the TCP
-// waiting list, frames being joined) shuts nobody else out; no link thread turns without
+// frames being joined) shuts nobody else out (the TCP places and waiting list, silent and
+// trickling connections among them, are the link fuzz target's); no link thread turns without
 // waiting while nothing can be handled; PCs reading and writing FPGA RAM at once get the
 // FPGA's bytes. The clock runs as on the device (a tick every 10 ms) and jumps ahead.
 
@@ -45,7 +46,7 @@ namespace {
 // PC i < 8 talks on link i % 4 (TCP g_port, TCP 10002, UDP 5008, UDP 10005) from 127.0.0.(1 + i / 4);
 // PC 8 on the RS-485 line (link 4). Cards are asked on links 0, 2 and 4.
 constexpr int kPcs = 9;
-constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most, but for a flood
+constexpr int kOthersMax = 60;   // misbehaving connections per TCP port at most
 bool asksCards(int pc) { return pc == 8 || pc % 2 == 0; }
 // Longest the port-path lock may stay out of the manager's reach: a line write waits up to
 // 2 s, a transmitter up to 3 s.
@@ -117,8 +118,6 @@ struct Sut {
     {
         for (int fd : silent)
             ::close(fd);
-        for (auto& t : trickling)
-            ::close(t.first);
     }
     // A PC's end of link from address h. 5008 answers the broadcast address, 127.0.0.1 on a
     // host: a UDP socket of another address comes with one on 127.0.0.1 at its port (ear),
@@ -343,15 +342,6 @@ struct Sut {
     uint32_t ticked;
     std::vector<std::unique_ptr<pc::PcClient>> askers;   // many from one address, never reading
     std::vector<int> silent;
-    std::map<int, uint16_t> silentPort;   // a connection the server dropped has no peer to ask
-    void keepSilent(int fd)
-    {
-        sockaddr_in peer{};
-        socklen_t n = sizeof peer;
-        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &n);
-        silent.push_back(fd), silentPort[fd] = ntohs(peer.sin_port);
-    }
-    std::vector<std::pair<int, size_t>> trickling;   // socket and bytes sent of its frame
     std::vector<std::unique_ptr<pc::PcClient>> unfinished;
 };
 
@@ -382,66 +372,6 @@ struct Ask : Command {
     void show(std::ostream& os) const override { os << "Ask(pc " << pc << ", " << pieces << " pieces, crossed " << crossed << ", " << joiners << " joiners, " << cards << " cards)"; }
 };
 
-// Connections from address h that send nothing, now and then one byte of a frame that
-// never ends, or a request whose reply they never read.
-struct Open : Command {
-    Open() : Open(*rc::gen::inRange(0, 2), *rc::gen::weightedOneOf<int>({{4, rc::gen::inRange(1, 61)}, {1, rc::gen::just(96)}}),
-                  *rc::gen::inRange(0, 3), *rc::gen::inRange(0, 3)) {}
-    // Connections that keep a place by sending, or fill the waiting list too, come from an
-    // address no PC uses: a PC whose own address holds the most places or waits the most
-    // has none to take. A flood comes only onto a nearly quiet port.
-    Open(int l, int n, int k, int a) : link(l), count(n), kind(k), h((k == 2 || n > kOthersMax) && a < 2 ? 2 : a) {}
-    int link, count, kind, h;
-    void checkPreconditions(const Model& m) const override { RC_PRE(m.others[link] + count <= (count > kOthersMax ? 100 : kOthersMax)); }
-    void apply(Model& m) const override { m.others[link] += count; }
-    void run(const Model&, Sut& s) const override
-    {
-        RC_CLASSIFY(count > int(TcpServer::MAX_CLIENTS), "places and waiting list filled by one address");
-        const Bytes read = pc::wire(pc::readRam(0x600440, 2));
-        for (int k = 0; k < count; ++k) {
-            const int fd = s.connectTcp(link, h);
-            if (kind == 1)
-                s.trickling.emplace_back(fd, 0);
-            else
-                s.keepSilent(fd);
-            if (kind == 2)
-                ::send(fd, read.data(), read.size(), MSG_NOSIGNAL);
-        }
-        s.opened(h);
-    }
-    void show(std::ostream& os) const override { os << "Open(" << count << " on link " << link << ", kind " << kind << ", from " << host(h) << ")"; }
-};
-
-struct Trickle : Command {
-    void run(const Model&, Sut& s) const override
-    {
-        for (auto& t : s.trickling) {
-            const uint8_t b = t.second++ < 3 ? 0xA5 : 0x11;
-            ::send(t.first, &b, 1, MSG_NOSIGNAL);
-        }
-    }
-};
-
-// The silent connections are closed and opened again, as one who keeps a table full would.
-struct Reopen : Command {
-    void run(const Model&, Sut& s) const override
-    {
-        for (int& fd : s.silent) {
-            socklen_t n = sizeof(sockaddr_in);
-            sockaddr_in self{};
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &n);
-            const uint16_t port = s.silentPort[fd];
-            ::close(fd);
-            fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            self.sin_port = 0;
-            ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self);
-            RC_ASSERT(connectLoopback(fd, port) == 0);
-            s.silentPort[fd] = port;
-            s.opened(int((ntohl(self.sin_addr.s_addr) & 0xFF) - 1));
-        }
-    }
-};
-
 // A connection that asks for large replies and never reads one.
 struct NoReads : Command {
     NoReads() : NoReads(*rc::gen::inRange(0, 2), *rc::gen::inRange(1, 401), -1) {}
@@ -453,7 +383,7 @@ struct NoReads : Command {
     void run(const Model&, Sut& s) const override
     {
         const int fd = s.connectTcp(link);
-        s.keepSilent(fd);
+        s.silent.push_back(fd);
         Bytes all;
         for (int k = 0; k < reads; ++k) {
             const Bytes w = pc::wire(pc::readRam(0xFE000000u, 60000));
@@ -847,26 +777,20 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
     bool reproduce = true;   // in the first case only: they take real seconds of card waits
     Asked asked;
     kel_test::checkProperty("fair links", [&] {
-        // The reproductions: a table full of silent connections, re-opened, or of ones
-        // trickling bytes of frames that never end, with new PCs coming; eight connections
+        // The reproductions: eight connections
         // asking for 400 replies of 60 KB each and reading none (one's queue stalls); PCs' frames in datagrams
         // crossing on each UDP port; a late answer of a card while another PC asks it again,
         // a withdrawn request's answer while another asks with its tag, requests behind a
         // PC's own card requests; ten requests in one write to a card that is not there, and six sockets of
         // one PC asking such cards, while others ask the controller, one sender's 300 card
         // frames, frames behind held ones; PCs on two links asking a silent card (one twice),
-        // then another asking a prompt one behind them; 32 connections of one address that
-        // keep sending, and a PC of another address; FPGA RAM raced; one address's 32 requests
+        // then another asking a prompt one behind them; FPGA RAM raced; one address's 32 requests
         // kept ahead of a PC's, then nine addresses filling the kept requests (the TCP places
-        // shared evenly are the link fuzz target's); one address filling places and waiting list, or
-        // beginning frames between a PC's pieces; a line PC that stops reading, a busy
+        // shared evenly are the link fuzz target's); one address beginning frames between a
+        // PC's pieces; a line PC that stops reading, a busy
         // transmitter, a closed client's card answer; two PCs of one link waiting at once.
         using Cmds = std::vector<std::shared_ptr<const Command>>;
         auto cmd = [](auto c) { return std::shared_ptr<const Command>(std::make_shared<decltype(c)>(c)); };
-        Cmds silent = {cmd(Open(0, 60, 0, 0)), cmd(Open(1, 60, 0, 0)), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)),
-                       cmd(Reopen()), cmd(Ask(4, 1, false)), cmd(Ask(5, 1, false)), cmd(Ask(0, 1, false))};
-        Cmds trickling = {cmd(Open(0, 60, 1, 0)), cmd(Open(1, 60, 1, 0)), cmd(Trickle()), cmd(Clock(300)),
-                          cmd(Trickle()), cmd(Ask(0, 1, false)), cmd(Ask(1, 1, false)), cmd(Trickle()), cmd(Ask(4, 2, false))};
         Cmds reading, crossing = {cmd(Ask(2, 2, true)), cmd(Ask(3, 2, true)), cmd(Ask(6, 3, true)), cmd(Ask(7, 2, true))};
         for (int k = 0; k < 8; ++k)
             reading.push_back(cmd(NoReads(0, 400, k == 0)));
@@ -878,7 +802,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
                      cmd(Ask(0, 1, false, 0, 2)), cmd(CardAsk({{0, 2, 0}}, 0, true)), cmd(Cards(0, Prompt))};
         Cmds unsent = {cmd(Cards(1, Silent)), cmd(CardAsk({{0, 1, 1}, {6, 1, 1}}, 50, false)), cmd(CardAsk({{0, 1, 1}}, 500, false)),
                        cmd(CardAsk({{2, 0, 0}}, 0, true)), cmd(Cards(1, Prompt))};
-        Cmds crowd = {cmd(Open(0, 32, 2, 0)), cmd(Ask(4, 1, false)), cmd(RamRace())};
+        Cmds crowd = {cmd(Ask(4, 1, false)), cmd(RamRace())};
         Cmds held = {cmd(Many(0, 1, 10, 2)), cmd(Ask(4, 1, false)), cmd(Many(2, 6, 1, 2)), cmd(Ask(6, 1, false)), cmd(Ask(8, 1, false)),
                      cmd(Many(2, 1, 300, 2)), cmd(Ask(2, 1, false)), cmd(Ask(6, 1, false)), cmd(Many(0, 1, 3, 2, true)),
                      cmd(Many(2, 1, 3, 3, true)), cmd(Ask(4, 1, false)), cmd(Ask(6, 1, false)), cmd(Drain())};
@@ -889,9 +813,9 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         Cmds stalls = {cmd(Drain()), cmd(Line()), cmd(Drain()), cmd(Busy()), cmd(Drain()), cmd(Gone()), cmd(Cards(2, Slow)),
                                              cmd(CardAsk({{6, 2, 0}, {2, 2, 1}}, 0, true)), cmd(CardAsk({{4, 2, 0}, {0, 2, 1}}, 0, true)),
                                              cmd(CardAsk({{0, 2, 2}, {4, 2, 0}}, 0, true)), cmd(Cards(2, Prompt))};
-        Cmds waiting = {cmd(Open(0, 96, 0, 2)), cmd(Ask(0, 1, false)), cmd(Ask(4, 1, false)), cmd(Unfinished()),
+        Cmds waiting = {cmd(Ask(0, 1, false)), cmd(Ask(4, 1, false)), cmd(Unfinished()),
                         cmd(Ask(2, 2, false, 20)), cmd(Ask(6, 3, true, 20)), cmd(Ask(3, 2, false, 20))};
-        for (const Cmds* seq : {&silent, &trickling, &reading, &crossing, &late, &unsent, &crowd, &held, &kept, &waiting, &stalls}) {
+        for (const Cmds* seq : {&reading, &crossing, &late, &unsent, &crowd, &held, &kept, &waiting, &stalls}) {
             Sut sut(links, asked);
             if (reproduce)
                 rc::state::runAll(*seq, Model{}, sut);
@@ -899,8 +823,7 @@ TEST(FairLinks, EveryWellBehavedPcGetsItsOwnRepliesWhateverTheOthersDo)
         reproduce = false;
         Sut sut(links, asked);
         rc::state::check(Model{}, sut,
-                         rc::state::gen::execOneOfWithArgs<Ask, Ask, Ask, CardAsk, CardAsk, Cards, Many, Open, Trickle,
-                                                           Reopen, NoReads, Unfinished, Clock, RamRace, Drain>());
+                         rc::state::gen::execOneOfWithArgs<Ask, Ask, Ask, CardAsk, CardAsk, Cards, Many, NoReads, Unfinished, Clock, RamRace, Drain>());
     }, {kel_test::underEmulation() ? 2 : 6, 24});
     stop = true;
     clock.join();
