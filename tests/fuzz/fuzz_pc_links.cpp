@@ -356,16 +356,25 @@ struct LinkEvents {
         const ssize_t n = ::recv(c.fd, &b, 1, MSG_PEEK);
         return n > 0 || (n < 0 && errno != ECONNRESET);
     }
-    // Places held by address h.
-    size_t places(uint32_t h) const
+    // Places held, by address (counted once an event: a stream keeps many connections).
+    using Places = std::map<uint32_t, size_t>;
+    Places places() const
     {
-        return size_t(std::count_if(live.begin(), live.end(), [&](size_t i) { return conns[i].placed && !conns[i].gone && conns[i].host == h; }));
+        Places n;
+        for (size_t i : live)
+            n[conns[i].host] += conns[i].placed && !conns[i].gone;
+        return n;
+    }
+    static size_t of(const Places& n, uint32_t h)
+    {
+        const auto f = n.find(h);
+        return f == n.end() ? 0 : f->second;
     }
     // Whether c may give its place to a newcomer from address h: it is free, or its address
     // holds two places more than h does.
-    bool gives(const Conn& c, uint32_t h, uint32_t now) const
+    bool gives(const Conn& c, uint32_t h, uint32_t now, const Places& n) const
     {
-        return !keep.count(c.peer) && (free(c, now) || places(c.host) > places(h) + 1);
+        return !keep.count(c.peer) && (free(c, now) || of(n, c.host) > of(n, h) + 1);
     }
     // After a pass: what the server closed was the rules' to close, and a reply queue that
     // had not moved for STALL_CLOSE_TICKS is closed.
@@ -415,13 +424,14 @@ struct LinkEvents {
             KEL_FUZZ_CHECK(conns[w].placed || !(pass || newcomer) || ((count[conns[w].host] > 0 || held.count(conns[w].host)) && std::none_of(live.begin(), live.end(), [&](size_t o) {
                                                                                  const Conn& c = conns[o];
                                                                                  return c.placed && !keep.count(c.peer) && (free(c, now) || count[c.host] > count[conns[w].host] + 1); })));
+        std::swap(before, conns);
+        const Places was = places();   // as the newcomers were judged
+        std::swap(before, conns);
         for (size_t i : closed) {
             const Conn& c = conns[i];
             const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
-            std::swap(before, conns);
             // A newcomer of an address holding none always takes a place (the one it takes: see ruled).
-            const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now) || places(h) == 0; });
-            std::swap(before, conns);
+            const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now, was) || of(was, h) == 0; });
             KEL_FUZZ_CHECK(!c.placed || stalled || c.hungUp || (newcomer && gave));
             if (c.placed && c.framed && !stalled && !c.hungUp)
                 for (const Conn& o : conns)
@@ -449,9 +459,10 @@ struct LinkEvents {
             ::fcntl(pair[1], F_SETFL, O_NONBLOCK);
             const uint32_t h = op == 7 ? 3 + param : param % 3;
             size_t full = 0, young = 0, giving = 0, waiting = table.waiting();
+            const Places held = places();
             for (const Conn& o : conns)
                 if (o.placed && !o.gone)
-                    ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer), giving += gives(o, h, G_timeTicks);
+                    ++full, young += !free(o, G_timeTicks) && !o.framed && !keep.count(o.peer), giving += gives(o, h, G_timeTicks, held);
             const bool roomy = full < TcpServer::MAX_CLIENTS || giving > 0;
             std::vector<std::pair<uint32_t, size_t>> queue;   // waiting: address, index
             for (size_t i = 0; i < conns.size(); ++i)
@@ -471,9 +482,9 @@ struct LinkEvents {
             // that asks now and then keep their places however many come.
             long taken = -1;
             std::tuple<size_t, bool, bool, uint64_t> most{};
-            for (size_t i = 0; i < conns.size() && waiting == 0 && !roomy && places(h) == 0; ++i) {
+            for (size_t i = 0; i < conns.size() && waiting == 0 && !roomy && of(held, h) == 0; ++i) {
                 const Conn& o = conns[i];
-                const std::tuple<size_t, bool, bool, uint64_t> rank{places(o.host), o.queued == 0, o.sent == 0, o.sent ? o.order : ~o.order};
+                const std::tuple<size_t, bool, bool, uint64_t> rank{of(held, o.host), o.queued == 0, o.sent == 0, o.sent ? o.order : ~o.order};
                 if (o.placed && !o.gone && !keep.count(o.peer) && (taken < 0 || rank > most))
                     taken = long(i), most = rank;
             }
