@@ -168,19 +168,19 @@ bool TcpServer::closeLongestIdle(uint32_t host)
     }
     if (victim < 0 && places[host] == 0) {
         // A PC from an address holding no place always gets one: every address holds one,
-        // or the rest keep transfers. An address holding the most gives one up, one being
-        // answered the last. Connections that have not been answered yet give way first, the
+        // or the rest keep transfers (an address holding more gave one up above, so each
+        // address here holds one). One being answered gives way the last. Connections that have not been answered yet give way first, the
         // oldest first: one that stays silent has had the longest to speak, and a PC just
         // placed, its first request on its way, keeps its place while a flood of newcomers
         // passes through the older ones. Failing those, of the answered the latest placed
         // gives way: connections that come and go take each other's places, and a PC that
         // stays keeps its own however fast new ones come.
         // (~peer: every one not answered above every one answered, the first placed highest.)
-        std::tuple<size_t, bool, uint64_t> rank{0, false, 0};
+        std::pair<bool, uint64_t> rank{false, 0};
         for (int c : m_clients) {
             const Parser& p = m_parsers[c];
             const bool answering = p.out.size() != p.sent || (m_busy && m_busy(c));
-            const std::tuple<size_t, bool, uint64_t> r{places[p.host], !answering, p.answered ? p.peer : ~p.peer};
+            const std::pair<bool, uint64_t> r{!answering, p.answered ? p.peer : ~p.peer};
             if (!(m_keep && m_keep(p.peer)) && (victim < 0 || r > rank)) {
                 victim = c;
                 rank = r;

@@ -36,9 +36,9 @@ public:
     // places fewer than another takes a place of the address that holds the most (its client
     // that has sent nothing, placed last, else the one whose last frame is longest ago),
     // so one PC cannot hold every place; and a newcomer from an address holding none always
-    // takes one, from an address holding the most: of its clients not answered yet the one
-    // placed first, else the one placed last (a PC just placed and a PC that stays keep
-    // their places while others come and go). While only
+    // takes one: of the clients not answered yet the one placed first, else the one placed
+    // last (a PC just placed and a PC that stays keep their places while others come and
+    // go). While only
     // clients still inside their first FIRST_FRAME_TICKS stand in the way, newcomers wait
     // (up to MAX_WAITING, each tried in order of arrival; past them the address with the
     // most waiting, if more than the newcomer's, gives up its latest: of several, the one
