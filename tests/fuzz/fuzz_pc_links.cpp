@@ -424,14 +424,22 @@ struct LinkEvents {
             KEL_FUZZ_CHECK(conns[w].placed || !(pass || newcomer) || ((count[conns[w].host] > 0 || held.count(conns[w].host)) && std::none_of(live.begin(), live.end(), [&](size_t o) {
                                                                                  const Conn& c = conns[o];
                                                                                  return c.placed && !keep.count(c.peer) && (free(c, now) || count[c.host] > count[conns[w].host] + 1); })));
-        std::swap(before, conns);
-        const Places was = places();   // as the newcomers were judged
-        std::swap(before, conns);
+        // Places by address within the pass: at most those held as it began and those taken in
+        // it (one newcomer's place may tip the next's judgement), at least those held less
+        // those closed in it (a client hung up is closed before anyone is judged).
+        Places most, least;
+        for (size_t i = 0; i < conns.size(); ++i) {
+            const bool held = before[i].placed && !before[i].gone;
+            most[conns[i].host] += held || (conns[i].placed && !conns[i].gone);
+            least[conns[i].host] += held && !conns[i].gone;
+        }
         for (size_t i : closed) {
             const Conn& c = conns[i];
             const bool stalled = c.queued > 0 && now - c.moved >= TcpServer::STALL_CLOSE_TICKS;
             // A newcomer of an address holding none always takes a place (the one it takes: see ruled).
-            const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) { return gives(c, h, now, was) || of(was, h) == 0; });
+            const bool gave = std::any_of(newHosts.begin(), newHosts.end(), [&](uint32_t h) {
+                return (!keep.count(c.peer) && (free(c, now) || of(most, c.host) > of(least, h) + 1)) || of(least, h) == 0;
+            });
             KEL_FUZZ_CHECK(!c.placed || stalled || c.hungUp || (newcomer && gave));
             if (c.placed && c.framed && !stalled && !c.hungUp)
                 for (const Conn& o : conns)
