@@ -413,10 +413,13 @@ struct LinkEvents {
             if (c.gone && c.fd >= 0)
                 ::close(std::exchange(c.fd, -1));
         live.erase(std::remove_if(live.begin(), live.end(), [this](size_t i) { return conns[i].gone; }), live.end());
-        std::set<uint32_t> held;   // addresses holding places as newcomers were judged (one may lose its last to a later newcomer)
-        for (const Conn& o : before)
-            if (o.placed && !o.gone)
-                held.insert(o.host);
+        // Addresses holding places as newcomers were judged (one may lose its last to a later
+        // newcomer): held as the pass began, or a newcomer's gone in it unseen (placed, then
+        // given up to a later newcomer in the same pass, before this model could see it).
+        std::set<uint32_t> held;
+        for (size_t i = 0; i < conns.size(); ++i)
+            if ((before[i].placed && !before[i].gone) || (!before[i].placed && !before[i].gone && conns[i].gone))
+                held.insert(conns[i].host);
         std::map<uint32_t, size_t> count;   // places by address, as places() (counted once: a stream keeps many waiting)
         for (size_t i : live)
             count[conns[i].host] += conns[i].placed;
