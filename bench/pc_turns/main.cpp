@@ -304,28 +304,24 @@ int limits(double secs, const std::string& only)
             for (int fd : fds)
                 ::close(fd);
         }, reader);
-    for (size_t n : {511, 512, 513, 2048})
-        run("burst: 1472 B from 64 addresses", n, [&](std::atomic<bool>& done) {
+    // Bursts of n datagrams from 64 addresses every 0.3 s.
+    const auto bursts = [&](size_t n, const pc::Bytes& piece) {
+        return [&, n](std::atomic<bool>& done) {
             const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-            const pc::Bytes piece(1472, 0x11);
             while (!done) {
                 for (size_t k = 0; k < n; ++k)
                     bench::send_from(fd, 0x7F030000u + uint32_t(k % 64), ports[1], piece);
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
             }
             ::close(fd);
-        }, reader);
+        };
+    };
+    const pc::Bytes piece(1472, 0x11);
+    for (size_t n : {511, 512, 513, 2048})
+        run("burst: 1472 B from 64 addresses", n, bursts(n, piece), reader);
     const size_t room = udpnetManage::SOCKET_ROOM / (65507 + 2048);
     for (size_t n : {room - 1, room, room + 1, 4 * room})
-        run("socket room: 65507 B from 64 addresses", n, [&](std::atomic<bool>& done) {
-            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-            while (!done) {
-                for (size_t k = 0; k < n; ++k)
-                    bench::send_from(fd, 0x7F030000u + uint32_t(k % 64), ports[1], big);
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            }
-            ::close(fd);
-        }, reader);
+        run("socket room: 65507 B from 64 addresses", n, bursts(n, big), reader);
     // n addresses on UDP 5008, each asking a silent port's card: the card requests kept. The
     // PC reads a card of port 1 on 5008, from the address its replies reach (the broadcast
     // address, loopback's 127.0.0.1 on a host).
